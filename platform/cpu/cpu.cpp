@@ -48,7 +48,10 @@ void __cpuidex(int cpuInfo[4], int function, int subfunction)
         cpuInfo[i] = (int)r[i];
 }
 
-void __cpuid(int cpuInfo[4], int function) { __cpuidex(cpuInfo, function, 0); }
+void __cpuid(int cpuInfo[4], int function)
+{
+    __cpuidex(cpuInfo, function, 0);
+}
 
 void EmuCpuidOverride(unsigned int leaf, unsigned int eax, unsigned int ebx, unsigned int ecx,
                       unsigned int edx)
@@ -56,7 +59,10 @@ void EmuCpuidOverride(unsigned int leaf, unsigned int eax, unsigned int ebx, uns
     g_Overrides[leaf] = Regs{{eax, ebx, ecx, edx}};
 }
 
-void EmuCpuidHideReal(bool hide) { g_HideReal = hide; }
+void EmuCpuidHideReal(bool hide)
+{
+    g_HideReal = hide;
+}
 
 void EmuCpuidReset()
 {
@@ -65,22 +71,34 @@ void EmuCpuidReset()
 }
 
 #ifdef EMU_X86
-unsigned int EmuGetMxcsr() { return _mm_getcsr(); }
-void EmuSetMxcsr(unsigned int v) { _mm_setcsr(v); }
+unsigned int EmuGetMxcsr()
+{
+    return _mm_getcsr();
+}
+void EmuSetMxcsr(unsigned int v)
+{
+    _mm_setcsr(v);
+}
 uint16_t EmuX87ControlWord()
 {
     uint16_t cw;
     __asm__ volatile("fnstcw %0" : "=m"(cw));
     return cw;
 }
-void EmuSetX87ControlWord(uint16_t v) { __asm__ volatile("fldcw %0" : : "m"(v)); }
+void EmuSetX87ControlWord(uint16_t v)
+{
+    __asm__ volatile("fldcw %0" : : "m"(v));
+}
 uint16_t EmuX87StatusWord()
 {
     uint16_t sw;
     __asm__ volatile("fnstsw %0" : "=m"(sw));
     return sw;
 }
-uint64_t EmuRdtsc() { return __rdtsc(); }
+uint64_t EmuRdtsc()
+{
+    return __rdtsc();
+}
 #else
 // Off x86-64 the registers are kept in memory with their reset values, so the
 // save/restore discipline of callers can still be tested.
@@ -90,10 +108,28 @@ unsigned int g_Mxcsr = 0x1F80;
 uint16_t g_X87Cw = 0x037F;
 uint64_t g_Tsc = 0;
 } // namespace
-unsigned int EmuGetMxcsr() { return g_Mxcsr; }
-void EmuSetMxcsr(unsigned int v) { g_Mxcsr = v; }
-uint16_t EmuX87ControlWord() { return g_X87Cw; }
-void EmuSetX87ControlWord(uint16_t v) { g_X87Cw = v; }
-uint16_t EmuX87StatusWord() { return 0; }
-uint64_t EmuRdtsc() { return g_Tsc += 1000; }
+unsigned int EmuGetMxcsr()
+{
+    return g_Mxcsr;
+}
+void EmuSetMxcsr(unsigned int v)
+{
+    g_Mxcsr = v;
+}
+uint16_t EmuX87ControlWord()
+{
+    return g_X87Cw;
+}
+void EmuSetX87ControlWord(uint16_t v)
+{
+    g_X87Cw = v;
+}
+uint16_t EmuX87StatusWord()
+{
+    return 0;
+}
+uint64_t EmuRdtsc()
+{
+    return g_Tsc += 1000;
+}
 #endif

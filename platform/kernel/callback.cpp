@@ -8,7 +8,8 @@
 
 struct CallbackRegistration;
 
-struct _CALLBACK_OBJECT {
+struct _CALLBACK_OBJECT
+{
     std::u16string Name; // upper-cased; empty for an unnamed object
     bool AllowMultiple;
     std::list<CallbackRegistration*> Registrations;

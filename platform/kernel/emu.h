@@ -31,13 +31,16 @@ EmuClockMode EmuGetClockMode();
 void EmuShutdown();
 
 // ---- time and scheduling (call from an emulated thread, normally the test)
-ULONGLONG EmuNow();                     // interrupt time, 100 ns units
-void EmuRunUntilIdle();                 // run other threads and DPCs; time stands still
+ULONGLONG EmuNow();                        // interrupt time, 100 ns units
+void EmuRunUntilIdle();                    // run other threads and DPCs; time stands still
 void EmuAdvanceTime(ULONGLONG ticks100ns); // fire everything due up to now + ticks, in order
-inline void EmuAdvanceMs(ULONGLONG ms) { EmuAdvanceTime(ms * 10000ull); }
+inline void EmuAdvanceMs(ULONGLONG ms)
+{
+    EmuAdvanceTime(ms * 10000ull);
+}
 // Advances in steps of at most stepMs until pred() holds or maxMs elapsed.
 bool EmuAdvanceUntil(const std::function<bool()>& pred, ULONGLONG maxMs, ULONGLONG stepMs = 1);
-ULONG EmuLiveThreadCount();            // emulated system threads not yet terminated
+ULONG EmuLiveThreadCount(); // emulated system threads not yet terminated
 ULONG EmuArmedTimerCount();
 ULONG EmuQueuedDpcCount();
 KPRIORITY EmuThreadPriority(PKTHREAD thread);
@@ -99,8 +102,8 @@ void EmuSetOsVersion(ULONG major, ULONG minor, ULONG build, ULONG ntddiVersion);
 // ---- object manager, for the other platform areas
 struct EmuObjectKind
 {
-    POBJECT_TYPE Type;                 // may be null for objects no handle names
-    void (*Delete)(void* object);      // runs when the last reference goes
+    POBJECT_TYPE Type;            // may be null for objects no handle names
+    void (*Delete)(void* object); // runs when the last reference goes
 };
 // Registers a kernel object with one reference.
 void EmuObRegister(void* object, const EmuObjectKind* kind);

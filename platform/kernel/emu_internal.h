@@ -13,14 +13,16 @@
 
 struct EmuThread;
 
-struct _KTHREAD {
+struct _KTHREAD
+{
     DISPATCHER_HEADER Header; // signalled when the thread has terminated
     EmuThread* Emu;
     KPRIORITY Priority;
     ULONG Id;
 };
 
-struct _KPROCESS {
+struct _KPROCESS
+{
     DISPATCHER_HEADER Header;
     ULONG Id;
     bool Is32Bit;
@@ -72,11 +74,11 @@ struct EmuKernel
 };
 
 EmuKernel& EmuK();
-EmuThread* EmuSelf();             // the running emulated thread (registers the boot thread)
-KIRQL& EmuIrql();                 // the running thread's IRQL
+EmuThread* EmuSelf(); // the running emulated thread (registers the boot thread)
+KIRQL& EmuIrql();     // the running thread's IRQL
 LONGLONG EmuInterruptTime();
-void EmuWakeWaiters();            // after any object became signalled
-void EmuRunDpcs();                // drain the DPC queue at DISPATCH_LEVEL
+void EmuWakeWaiters(); // after any object became signalled
+void EmuRunDpcs();     // drain the DPC queue at DISPATCH_LEVEL
 std::string EmuDescribeObjectsIn(const void* start, SIZE_T size); // armed timers etc. in a block
 
 // Reset hooks of the other source files, run by EmuReset in this order.

@@ -74,28 +74,64 @@ void ExFreePool(PVOID p);
 
 // ----------------------------------------------------------------------------
 // Interlocked operations
-inline LONG InterlockedIncrement(LONG volatile* p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedDecrement(LONG volatile* p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchange(LONG volatile* p, LONG v) { return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchangeAdd(LONG volatile* p, LONG v) { return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedAdd(LONG volatile* p, LONG v) { return __atomic_add_fetch(p, v, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedAnd(LONG volatile* p, LONG v) { return __atomic_fetch_and(p, v, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedOr(LONG volatile* p, LONG v) { return __atomic_fetch_or(p, v, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedIncrement(LONG volatile* p)
+{
+    return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(LONG volatile* p)
+{
+    return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchange(LONG volatile* p, LONG v)
+{
+    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchangeAdd(LONG volatile* p, LONG v)
+{
+    return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedAdd(LONG volatile* p, LONG v)
+{
+    return __atomic_add_fetch(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedAnd(LONG volatile* p, LONG v)
+{
+    return __atomic_fetch_and(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedOr(LONG volatile* p, LONG v)
+{
+    return __atomic_fetch_or(p, v, __ATOMIC_SEQ_CST);
+}
 inline LONG InterlockedCompareExchange(LONG volatile* p, LONG exchange, LONG comparand)
 {
     __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;
 }
-inline LONG64 InterlockedIncrement64(LONG64 volatile* p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG64 InterlockedDecrement64(LONG64 volatile* p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG64 InterlockedExchange64(LONG64 volatile* p, LONG64 v) { return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST); }
-inline LONG64 InterlockedExchangeAdd64(LONG64 volatile* p, LONG64 v) { return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST); }
+inline LONG64 InterlockedIncrement64(LONG64 volatile* p)
+{
+    return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG64 InterlockedDecrement64(LONG64 volatile* p)
+{
+    return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG64 InterlockedExchange64(LONG64 volatile* p, LONG64 v)
+{
+    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG64 InterlockedExchangeAdd64(LONG64 volatile* p, LONG64 v)
+{
+    return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST);
+}
 inline LONG64 InterlockedCompareExchange64(LONG64 volatile* p, LONG64 exchange, LONG64 comparand)
 {
     __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;
 }
-inline PVOID InterlockedExchangePointer(PVOID volatile* p, PVOID v) { return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST); }
+inline PVOID InterlockedExchangePointer(PVOID volatile* p, PVOID v)
+{
+    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
+}
 inline PVOID InterlockedCompareExchangePointer(PVOID volatile* p, PVOID exchange, PVOID comparand)
 {
     __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
@@ -130,7 +166,8 @@ typedef enum _KOBJECTS
     TimerSynchronizationObject = 9,
 } KOBJECTS;
 
-typedef struct _DISPATCHER_HEADER {
+typedef struct _DISPATCHER_HEADER
+{
     UCHAR Type;
     UCHAR Signalling;
     UCHAR Size;
@@ -171,12 +208,14 @@ typedef enum _KWAIT_REASON
     WrExecutive,
 } KWAIT_REASON;
 
-typedef struct _KEVENT {
+typedef struct _KEVENT
+{
     DISPATCHER_HEADER Header;
 } KEVENT, *PKEVENT, *PRKEVENT;
 
 struct _KTHREAD;
-typedef struct _KMUTANT {
+typedef struct _KMUTANT
+{
     DISPATCHER_HEADER Header; // SignalState: 1 free, 1 - n when acquired n times
     LIST_ENTRY MutantListEntry;
     struct _KTHREAD* OwnerThread;
@@ -184,7 +223,8 @@ typedef struct _KMUTANT {
     UCHAR ApcDisable;
 } KMUTANT, *PKMUTANT, KMUTEX, *PKMUTEX, *PRKMUTEX;
 
-typedef struct _KSEMAPHORE {
+typedef struct _KSEMAPHORE
+{
     DISPATCHER_HEADER Header;
     LONG Limit;
 } KSEMAPHORE, *PKSEMAPHORE, *PRKSEMAPHORE;
@@ -194,7 +234,8 @@ typedef void KDEFERRED_ROUTINE(struct _KDPC* dpc, PVOID deferredContext, PVOID s
                                PVOID systemArgument2);
 typedef KDEFERRED_ROUTINE* PKDEFERRED_ROUTINE;
 
-typedef struct _KDPC {
+typedef struct _KDPC
+{
     UCHAR Type;
     UCHAR Importance;
     volatile USHORT Number;
@@ -206,7 +247,8 @@ typedef struct _KDPC {
     volatile PVOID DpcData; // non-null while queued
 } KDPC, *PKDPC, *PRKDPC;
 
-typedef struct _KTIMER {
+typedef struct _KTIMER
+{
     DISPATCHER_HEADER Header;
     ULARGE_INTEGER DueTime; // interrupt time, 100 ns units
     LIST_ENTRY TimerListEntry;
@@ -216,7 +258,8 @@ typedef struct _KTIMER {
 
 #define MAXIMUM_WAIT_OBJECTS 64
 #define THREAD_WAIT_OBJECTS 3
-typedef struct _KWAIT_BLOCK {
+typedef struct _KWAIT_BLOCK
+{
     LIST_ENTRY WaitListEntry;
     PVOID Object;
 } KWAIT_BLOCK, *PKWAIT_BLOCK;
@@ -269,7 +312,8 @@ BOOLEAN KeReadStateTimer(PKTIMER timer);
 
 // ----------------------------------------------------------------------------
 // Object manager
-typedef struct _OBJECT_TYPE {
+typedef struct _OBJECT_TYPE
+{
     const char* Name;
 } OBJECT_TYPE, *POBJECT_TYPE;
 
@@ -277,7 +321,8 @@ extern POBJECT_TYPE* PsThreadType;
 extern POBJECT_TYPE* ExEventObjectType;
 extern POBJECT_TYPE* ExCallbackObjectType;
 
-typedef struct _OBJECT_ATTRIBUTES {
+typedef struct _OBJECT_ATTRIBUTES
+{
     ULONG Length;
     HANDLE RootDirectory;
     PUNICODE_STRING ObjectName;
@@ -304,7 +349,8 @@ typedef struct _OBJECT_ATTRIBUTES {
         (p)->SecurityQualityOfService = NULL;                                                      \
     } while (0)
 
-typedef struct _OBJECT_HANDLE_INFORMATION {
+typedef struct _OBJECT_HANDLE_INFORMATION
+{
     ULONG HandleAttributes;
     ACCESS_MASK GrantedAccess;
 } OBJECT_HANDLE_INFORMATION, *POBJECT_HANDLE_INFORMATION;
@@ -327,7 +373,8 @@ typedef struct _KPROCESS KPROCESS, *PKPROCESS, *PRKPROCESS, EPROCESS, *PEPROCESS
 typedef void KSTART_ROUTINE(PVOID startContext);
 typedef KSTART_ROUTINE* PKSTART_ROUTINE;
 
-typedef struct _CLIENT_ID {
+typedef struct _CLIENT_ID
+{
     HANDLE UniqueProcess;
     HANDLE UniqueThread;
 } CLIENT_ID, *PCLIENT_ID;
@@ -382,7 +429,8 @@ typedef ALLOCATE_FUNCTION* PALLOCATE_FUNCTION;
 typedef void FREE_FUNCTION(PVOID buffer);
 typedef FREE_FUNCTION* PFREE_FUNCTION;
 
-typedef struct _NPAGED_LOOKASIDE_LIST {
+typedef struct _NPAGED_LOOKASIDE_LIST
+{
     POOL_TYPE Type;
     ULONG Tag;
     ULONG Size;

@@ -166,7 +166,8 @@ typedef FLOAT* PFLOAT;
 
 // ----------------------------------------------------------------------------
 // Large integers
-typedef union _LARGE_INTEGER {
+typedef union _LARGE_INTEGER
+{
     struct
     {
         ULONG LowPart;
@@ -180,7 +181,8 @@ typedef union _LARGE_INTEGER {
     LONGLONG QuadPart;
 } LARGE_INTEGER, *PLARGE_INTEGER;
 
-typedef union _ULARGE_INTEGER {
+typedef union _ULARGE_INTEGER
+{
     struct
     {
         ULONG LowPart;
@@ -196,24 +198,31 @@ typedef union _ULARGE_INTEGER {
 
 // ----------------------------------------------------------------------------
 // Doubly linked lists
-typedef struct _LIST_ENTRY {
+typedef struct _LIST_ENTRY
+{
     struct _LIST_ENTRY* Flink;
     struct _LIST_ENTRY* Blink;
 } LIST_ENTRY, *PLIST_ENTRY;
 
-typedef struct _SINGLE_LIST_ENTRY {
+typedef struct _SINGLE_LIST_ENTRY
+{
     struct _SINGLE_LIST_ENTRY* Next;
 } SINGLE_LIST_ENTRY, *PSINGLE_LIST_ENTRY;
 
-#define CONTAINING_RECORD(address, type, field)                                                    \
-    ((type*)((PCHAR)(address) - offsetof(type, field)))
+#define CONTAINING_RECORD(address, type, field) ((type*)((PCHAR)(address)-offsetof(type, field)))
 #define FIELD_OFFSET(type, field) ((LONG)offsetof(type, field))
 #define RTL_FIELD_SIZE(type, field) (sizeof(((type*)0)->field))
 #define RTL_NUMBER_OF(a) (sizeof(a) / sizeof((a)[0]))
 #define ARRAYSIZE(a) RTL_NUMBER_OF(a)
 
-inline void InitializeListHead(PLIST_ENTRY head) { head->Flink = head->Blink = head; }
-inline BOOLEAN IsListEmpty(const LIST_ENTRY* head) { return head->Flink == head; }
+inline void InitializeListHead(PLIST_ENTRY head)
+{
+    head->Flink = head->Blink = head;
+}
+inline BOOLEAN IsListEmpty(const LIST_ENTRY* head)
+{
+    return head->Flink == head;
+}
 inline BOOLEAN RemoveEntryList(PLIST_ENTRY entry)
 {
     PLIST_ENTRY next = entry->Flink;
@@ -253,14 +262,16 @@ inline void InsertHeadList(PLIST_ENTRY head, PLIST_ENTRY entry)
 
 // ----------------------------------------------------------------------------
 // Counted strings
-typedef struct _UNICODE_STRING {
+typedef struct _UNICODE_STRING
+{
     USHORT Length;        // bytes, without terminator
     USHORT MaximumLength; // bytes
     PWSTR Buffer;
 } UNICODE_STRING, *PUNICODE_STRING;
 typedef const UNICODE_STRING* PCUNICODE_STRING;
 
-typedef struct _STRING {
+typedef struct _STRING
+{
     USHORT Length;
     USHORT MaximumLength;
     PCHAR Buffer;
@@ -274,7 +285,8 @@ typedef const STRING* PCANSI_STRING;
 
 // ----------------------------------------------------------------------------
 // GUIDs
-typedef struct _GUID {
+typedef struct _GUID
+{
     ULONG Data1;
     USHORT Data2;
     USHORT Data3;
@@ -287,8 +299,14 @@ typedef GUID CLSID;
 typedef const GUID& REFIID;
 typedef const GUID& REFCLSID;
 
-inline bool IsEqualGUID(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
-inline bool operator==(const GUID& a, const GUID& b) { return IsEqualGUID(a, b); }
+inline bool IsEqualGUID(const GUID& a, const GUID& b)
+{
+    return memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+inline bool operator==(const GUID& a, const GUID& b)
+{
+    return IsEqualGUID(a, b);
+}
 #define IsEqualIID(a, b) IsEqualGUID(a, b)
 #define IsEqualGUIDAligned(a, b) IsEqualGUID(*(a), *(b))
 

@@ -42,7 +42,10 @@ struct ObState
 };
 ObState g_Ob;
 
-void DeleteThreadObject(void* object) { delete static_cast<PKTHREAD>(object); }
+void DeleteThreadObject(void* object)
+{
+    delete static_cast<PKTHREAD>(object);
+}
 const EmuObjectKind g_ThreadKind = {&g_ThreadType, DeleteThreadObject};
 
 struct Version
@@ -94,8 +97,14 @@ void EmuAssertFailed(const char* expression, const char* file, int line)
     EmuReportFailure("ASSERT(%s) failed at %s:%d", expression, file, line);
 }
 
-EmuExpectFailures::EmuExpectFailures() : m_Previous(g_Expect) { g_Expect = this; }
-EmuExpectFailures::~EmuExpectFailures() { g_Expect = m_Previous; }
+EmuExpectFailures::EmuExpectFailures() : m_Previous(g_Expect)
+{
+    g_Expect = this;
+}
+EmuExpectFailures::~EmuExpectFailures()
+{
+    g_Expect = m_Previous;
+}
 bool EmuExpectFailures::Contains(const char* fragment) const
 {
     for (auto& m : m_Messages)
@@ -117,9 +126,15 @@ void EmuObRegister(void* object, const EmuObjectKind* kind)
     g_Ob.Objects[object] = ObEntry{kind, 1};
 }
 
-void EmuObRegisterThreadObject(PKTHREAD thread) { EmuObRegister(thread, &g_ThreadKind); }
+void EmuObRegisterThreadObject(PKTHREAD thread)
+{
+    EmuObRegister(thread, &g_ThreadKind);
+}
 
-bool EmuObIsObject(const void* object) { return g_Ob.Objects.count(object) != 0; }
+bool EmuObIsObject(const void* object)
+{
+    return g_Ob.Objects.count(object) != 0;
+}
 
 LONG_PTR EmuObReferenceCount(const void* object)
 {
@@ -293,9 +308,18 @@ void EmuDeleteProcess(PEPROCESS process)
         delete process;
 }
 
-bool EmuProcessIs32Bit(PEPROCESS process) { return process->Is32Bit; }
-ULONG EmuProcessId(PEPROCESS process) { return process->Id; }
-PEPROCESS PsInitialSystemProcess() { return &g_EmuSystemProcess; }
+bool EmuProcessIs32Bit(PEPROCESS process)
+{
+    return process->Is32Bit;
+}
+ULONG EmuProcessId(PEPROCESS process)
+{
+    return process->Id;
+}
+PEPROCESS PsInitialSystemProcess()
+{
+    return &g_EmuSystemProcess;
+}
 
 // ---------------------------------------------------------------------------
 // Version
@@ -305,7 +329,10 @@ void EmuSetOsVersion(ULONG major, ULONG minor, ULONG build, ULONG ntddiVersion)
     g_Version = Version{major, minor, build, ntddiVersion};
 }
 
-void EmuVersionReset() { g_Version = Version{}; }
+void EmuVersionReset()
+{
+    g_Version = Version{};
+}
 
 BOOLEAN PsGetVersion(PULONG majorVersion, PULONG minorVersion, PULONG buildNumber,
                      PUNICODE_STRING csdVersion)
@@ -321,7 +348,10 @@ BOOLEAN PsGetVersion(PULONG majorVersion, PULONG minorVersion, PULONG buildNumbe
     return FALSE; // a free build
 }
 
-BOOLEAN RtlIsNtDdiVersionAvailable(ULONG version) { return version <= g_Version.Ntddi; }
+BOOLEAN RtlIsNtDdiVersionAvailable(ULONG version)
+{
+    return version <= g_Version.Ntddi;
+}
 
 // ---------------------------------------------------------------------------
 // Debug output
@@ -338,7 +368,19 @@ ULONG DbgPrint(PCSTR format, ...)
     return STATUS_SUCCESS;
 }
 
-const std::vector<std::string>& EmuDbgOutput() { return g_Dbg; }
-void EmuDbgClear() { g_Dbg.clear(); }
-void EmuDbgEcho(bool echo) { g_DbgEcho = echo; }
-void EmuDbgReset() { g_Dbg.clear(); }
+const std::vector<std::string>& EmuDbgOutput()
+{
+    return g_Dbg;
+}
+void EmuDbgClear()
+{
+    g_Dbg.clear();
+}
+void EmuDbgEcho(bool echo)
+{
+    g_DbgEcho = echo;
+}
+void EmuDbgReset()
+{
+    g_Dbg.clear();
+}

@@ -22,8 +22,14 @@ struct PoolState
 };
 PoolState g_Pool;
 
-bool IsPaged(POOL_TYPE type) { return (type & 1) != 0; }
-bool IsCacheAligned(POOL_TYPE type) { return (type & 4) != 0; }
+bool IsPaged(POOL_TYPE type)
+{
+    return (type & 1) != 0;
+}
+bool IsCacheAligned(POOL_TYPE type)
+{
+    return (type & 4) != 0;
+}
 
 bool InjectedFailure(ULONG tag)
 {
@@ -124,7 +130,10 @@ void ExFreePoolWithTag(PVOID p, ULONG tag)
     free(p);
 }
 
-void ExFreePool(PVOID p) { ExFreePoolWithTag(p, 0); }
+void ExFreePool(PVOID p)
+{
+    ExFreePoolWithTag(p, 0);
+}
 
 std::vector<EmuPoolBlock> EmuPoolOutstanding()
 {
@@ -177,7 +186,10 @@ void EmuPoolInjectFailure(ULONG tag, ULONG skip, ULONG count)
     p.InjectActive = true;
 }
 
-void EmuPoolClearInjection() { g_Pool.InjectActive = false; }
+void EmuPoolClearInjection()
+{
+    g_Pool.InjectActive = false;
+}
 
 bool EmuPoolIsBlock(const void* p, SIZE_T* size, ULONG* tag, POOL_TYPE* type)
 {
@@ -206,8 +218,8 @@ std::string EmuPoolLeaks(bool forget)
     }
     std::string what = " pool blocks leaked:";
     for (auto& kv : byTag)
-        what += " '" + EmuTagName(kv.first) + "' " + std::to_string(kv.second.first) + " block(s) " +
-                std::to_string(kv.second.second) + " bytes;";
+        what += " '" + EmuTagName(kv.first) + "' " + std::to_string(kv.second.first) +
+                " block(s) " + std::to_string(kv.second.second) + " bytes;";
     if (forget)
     {
         for (auto& kv : p.Blocks)
@@ -285,7 +297,10 @@ void ExInitializeNPagedLookasideList(PNPAGED_LOOKASIDE_LIST lookaside, PALLOCATE
 {
     InitLookaside(lookaside, allocate, free, size, tag, depth, NonPagedPool);
 }
-void ExDeleteNPagedLookasideList(PNPAGED_LOOKASIDE_LIST lookaside) { DeleteLookaside(lookaside); }
+void ExDeleteNPagedLookasideList(PNPAGED_LOOKASIDE_LIST lookaside)
+{
+    DeleteLookaside(lookaside);
+}
 PVOID ExAllocateFromNPagedLookasideList(PNPAGED_LOOKASIDE_LIST lookaside)
 {
     return AllocLookaside(lookaside);
@@ -301,7 +316,10 @@ void ExInitializePagedLookasideList(PPAGED_LOOKASIDE_LIST lookaside, PALLOCATE_F
     EmuPagedCode("ExInitializePagedLookasideList");
     InitLookaside(lookaside, allocate, free, size, tag, depth, PagedPool);
 }
-void ExDeletePagedLookasideList(PPAGED_LOOKASIDE_LIST lookaside) { DeleteLookaside(lookaside); }
+void ExDeletePagedLookasideList(PPAGED_LOOKASIDE_LIST lookaside)
+{
+    DeleteLookaside(lookaside);
+}
 PVOID ExAllocateFromPagedLookasideList(PPAGED_LOOKASIDE_LIST lookaside)
 {
     return AllocLookaside(lookaside);

@@ -44,8 +44,8 @@ template <typename C> struct Sink
     }
 };
 
-template <typename C, typename S> void PutString(Sink<C>& out, const S* s, long count, int width,
-                                                 bool left, int precision)
+template <typename C, typename S>
+void PutString(Sink<C>& out, const S* s, long count, int width, bool left, int precision)
 {
     static const char kNull[] = "(null)";
     size_t n;
@@ -81,9 +81,9 @@ template <typename C, typename S> void PutString(Sink<C>& out, const S* s, long 
         out.Put(' ');
 }
 
-template <typename C> void PutNumber(Sink<C>& out, unsigned long long v, bool negative, int base,
-                                     bool upper, int width, bool left, bool zero, int precision,
-                                     bool plus, bool space, bool alt)
+template <typename C>
+void PutNumber(Sink<C>& out, unsigned long long v, bool negative, int base, bool upper, int width,
+               bool left, bool zero, int precision, bool plus, bool space, bool alt)
 {
     char digits[32];
     int n = 0;
@@ -456,7 +456,10 @@ NTSTATUS RtlStringCchPrintfW(PWSTR dest, size_t cchDest, PCWSTR format, ...)
     va_end(args);
     return s;
 }
-NTSTATUS RtlStringCbCopyA(PSTR dest, size_t cbDest, PCSTR src) { return CopyBounded(dest, cbDest, src); }
+NTSTATUS RtlStringCbCopyA(PSTR dest, size_t cbDest, PCSTR src)
+{
+    return CopyBounded(dest, cbDest, src);
+}
 NTSTATUS RtlStringCbCopyW(PWSTR dest, size_t cbDest, PCWSTR src)
 {
     return CopyBounded(dest, cbDest / sizeof(WCHAR), src);
@@ -465,7 +468,10 @@ NTSTATUS RtlStringCchCopyW(PWSTR dest, size_t cchDest, PCWSTR src)
 {
     return CopyBounded(dest, cchDest, src);
 }
-NTSTATUS RtlStringCbCatA(PSTR dest, size_t cbDest, PCSTR src) { return CatBounded(dest, cbDest, src); }
+NTSTATUS RtlStringCbCatA(PSTR dest, size_t cbDest, PCSTR src)
+{
+    return CatBounded(dest, cbDest, src);
+}
 NTSTATUS RtlStringCbCatW(PWSTR dest, size_t cbDest, PCWSTR src)
 {
     return CatBounded(dest, cbDest / sizeof(WCHAR), src);
@@ -522,7 +528,10 @@ void RtlInitAnsiString(PANSI_STRING destination, PCSTR source)
     destination->Buffer = const_cast<PCHAR>(source);
 }
 
-void RtlInitString(PSTRING destination, PCSTR source) { RtlInitAnsiString(destination, source); }
+void RtlInitString(PSTRING destination, PCSTR source)
+{
+    RtlInitAnsiString(destination, source);
+}
 
 void RtlCopyUnicodeString(PUNICODE_STRING destination, PCUNICODE_STRING source)
 {
@@ -531,8 +540,8 @@ void RtlCopyUnicodeString(PUNICODE_STRING destination, PCUNICODE_STRING source)
         destination->Length = 0;
         return;
     }
-    USHORT n = source->Length < destination->MaximumLength ? source->Length
-                                                           : destination->MaximumLength;
+    USHORT n =
+        source->Length < destination->MaximumLength ? source->Length : destination->MaximumLength;
     n &= (USHORT)~1u;
     memmove(destination->Buffer, source->Buffer, n);
     destination->Length = n;
@@ -540,7 +549,10 @@ void RtlCopyUnicodeString(PUNICODE_STRING destination, PCUNICODE_STRING source)
         destination->Buffer[n / sizeof(WCHAR)] = 0;
 }
 
-WCHAR RtlUpcaseUnicodeChar(WCHAR c) { return Upcase(c); }
+WCHAR RtlUpcaseUnicodeChar(WCHAR c)
+{
+    return Upcase(c);
+}
 
 LONG RtlCompareUnicodeString(PCUNICODE_STRING s1, PCUNICODE_STRING s2, BOOLEAN caseInsensitive)
 {
@@ -588,8 +600,8 @@ NTSTATUS RtlUpcaseUnicodeString(PUNICODE_STRING destination, PCUNICODE_STRING so
     if (allocateDestination)
     {
         destination->MaximumLength = source->Length;
-        destination->Buffer =
-            (PWSTR)ExAllocatePoolWithTag(PagedPool, source->Length ? source->Length : 2, STRING_TAG);
+        destination->Buffer = (PWSTR)ExAllocatePoolWithTag(
+            PagedPool, source->Length ? source->Length : 2, STRING_TAG);
         if (destination->Buffer == nullptr)
             return STATUS_NO_MEMORY;
     }

@@ -357,7 +357,10 @@ void CheckTimerIrql(const char* what)
 }
 } // namespace
 
-EmuKernel& EmuK() { return g_Kernel; }
+EmuKernel& EmuK()
+{
+    return g_Kernel;
+}
 
 EmuThread* EmuSelf()
 {
@@ -378,7 +381,10 @@ EmuThread* EmuSelf()
     return k.Current;
 }
 
-KIRQL& EmuIrql() { return t_Irql; }
+KIRQL& EmuIrql()
+{
+    return t_Irql;
+}
 
 LONGLONG EmuInterruptTime()
 {
@@ -426,7 +432,8 @@ void EmuRunDpcs()
 std::string EmuDescribeObjectsIn(const void* start, SIZE_T size)
 {
     EmuKernel& k = g_Kernel;
-    auto inside = [&](const void* p) {
+    auto inside = [&](const void* p)
+    {
         auto a = reinterpret_cast<uintptr_t>(p);
         auto s = reinterpret_cast<uintptr_t>(start);
         return a >= s && a < s + size;
@@ -489,11 +496,20 @@ void EmuReset(EmuClockMode mode)
     EmuSelf();
 }
 
-void EmuShutdown() { ResetAll(EmuClockMode::Virtual); }
+void EmuShutdown()
+{
+    ResetAll(EmuClockMode::Virtual);
+}
 
-EmuClockMode EmuGetClockMode() { return g_Kernel.Mode; }
+EmuClockMode EmuGetClockMode()
+{
+    return g_Kernel.Mode;
+}
 
-ULONGLONG EmuNow() { return (ULONGLONG)EmuInterruptTime(); }
+ULONGLONG EmuNow()
+{
+    return (ULONGLONG)EmuInterruptTime();
+}
 
 void EmuRunUntilIdle()
 {
@@ -549,9 +565,18 @@ ULONG EmuLiveThreadCount()
             ++n;
     return n;
 }
-ULONG EmuArmedTimerCount() { return (ULONG)g_Kernel.Timers.size(); }
-ULONG EmuQueuedDpcCount() { return (ULONG)g_Kernel.Dpcs.size(); }
-KPRIORITY EmuThreadPriority(PKTHREAD thread) { return thread->Priority; }
+ULONG EmuArmedTimerCount()
+{
+    return (ULONG)g_Kernel.Timers.size();
+}
+ULONG EmuQueuedDpcCount()
+{
+    return (ULONG)g_Kernel.Dpcs.size();
+}
+KPRIORITY EmuThreadPriority(PKTHREAD thread)
+{
+    return thread->Priority;
+}
 
 std::string EmuSchedulerLeaks(bool forget)
 {
@@ -587,7 +612,10 @@ std::string EmuCheckClean(bool forget)
 // ---------------------------------------------------------------------------
 // IRQL
 
-KIRQL KeGetCurrentIrql() { return t_Irql; }
+KIRQL KeGetCurrentIrql()
+{
+    return t_Irql;
+}
 
 void KeRaiseIrql(KIRQL newIrql, PKIRQL oldIrql)
 {
@@ -626,7 +654,10 @@ void EmuPagedCode(const char* function)
 
 namespace
 {
-ULONG_PTR LockOwnerValue() { return reinterpret_cast<ULONG_PTR>(EmuSelf()) | 1; }
+ULONG_PTR LockOwnerValue()
+{
+    return reinterpret_cast<ULONG_PTR>(EmuSelf()) | 1;
+}
 
 void TakeLock(PKSPIN_LOCK lock)
 {
@@ -648,7 +679,10 @@ void DropLock(PKSPIN_LOCK lock)
 }
 } // namespace
 
-void KeInitializeSpinLock(PKSPIN_LOCK lock) { *lock = 0; }
+void KeInitializeSpinLock(PKSPIN_LOCK lock)
+{
+    *lock = 0;
+}
 
 void KeAcquireSpinLock(PKSPIN_LOCK lock, PKIRQL oldIrql)
 {
@@ -728,8 +762,14 @@ LONG KeResetEvent(PRKEVENT event)
     return previous;
 }
 
-void KeClearEvent(PRKEVENT event) { event->Header.SignalState = 0; }
-LONG KeReadStateEvent(PRKEVENT event) { return event->Header.SignalState; }
+void KeClearEvent(PRKEVENT event)
+{
+    event->Header.SignalState = 0;
+}
+LONG KeReadStateEvent(PRKEVENT event)
+{
+    return event->Header.SignalState;
+}
 
 void KeInitializeMutex(PRKMUTEX mutex, ULONG)
 {
@@ -759,7 +799,10 @@ LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN)
     return previous;
 }
 
-LONG KeReadStateMutex(PRKMUTEX mutex) { return mutex->Header.SignalState; }
+LONG KeReadStateMutex(PRKMUTEX mutex)
+{
+    return mutex->Header.SignalState;
+}
 
 void KeInitializeSemaphore(PRKSEMAPHORE semaphore, LONG count, LONG limit)
 {
@@ -831,7 +874,10 @@ void KeQuerySystemTime(PLARGE_INTEGER currentTime)
     currentTime->QuadPart = EMU_BOOT_SYSTEM_TIME + EmuInterruptTime();
 }
 
-ULONGLONG KeQueryInterruptTime() { return (ULONGLONG)EmuInterruptTime(); }
+ULONGLONG KeQueryInterruptTime()
+{
+    return (ULONGLONG)EmuInterruptTime();
+}
 
 LARGE_INTEGER KeQueryPerformanceCounter(PLARGE_INTEGER performanceFrequency)
 {
@@ -847,7 +893,10 @@ void KeQueryTickCount(PLARGE_INTEGER tickCount)
     tickCount->QuadPart = EmuInterruptTime() / KeQueryTimeIncrement();
 }
 
-ULONG KeQueryTimeIncrement() { return 156250; }
+ULONG KeQueryTimeIncrement()
+{
+    return 156250;
+}
 
 void KeStallExecutionProcessor(ULONG microseconds)
 {
@@ -900,7 +949,10 @@ void KeFlushQueuedDpcs()
     EmuRunDpcs();
 }
 
-void KeInitializeTimer(PKTIMER timer) { KeInitializeTimerEx(timer, NotificationTimer); }
+void KeInitializeTimer(PKTIMER timer)
+{
+    KeInitializeTimerEx(timer, NotificationTimer);
+}
 
 void KeInitializeTimerEx(PKTIMER timer, TIMER_TYPE type)
 {
@@ -953,14 +1005,16 @@ BOOLEAN KeCancelTimer(PKTIMER timer)
     return FALSE;
 }
 
-BOOLEAN KeReadStateTimer(PKTIMER timer) { return timer->Header.SignalState > 0; }
+BOOLEAN KeReadStateTimer(PKTIMER timer)
+{
+    return timer->Header.SignalState > 0;
+}
 
 // ---------------------------------------------------------------------------
 // Threads
 
-NTSTATUS PsCreateSystemThread(PHANDLE threadHandle, ULONG desiredAccess, POBJECT_ATTRIBUTES,
-                              HANDLE, PCLIENT_ID clientId, PKSTART_ROUTINE startRoutine,
-                              PVOID startContext)
+NTSTATUS PsCreateSystemThread(PHANDLE threadHandle, ULONG desiredAccess, POBJECT_ATTRIBUTES, HANDLE,
+                              PCLIENT_ID clientId, PKSTART_ROUTINE startRoutine, PVOID startContext)
 {
     EmuPagedCode("PsCreateSystemThread");
     if (threadHandle == nullptr || startRoutine == nullptr)
@@ -1007,8 +1061,14 @@ NTSTATUS PsTerminateSystemThread(NTSTATUS)
     pthread_exit(nullptr);
 }
 
-PKTHREAD KeGetCurrentThread() { return EmuSelf()->K; }
-HANDLE PsGetCurrentThreadId() { return (HANDLE)(ULONG_PTR)EmuSelf()->K->Id; }
+PKTHREAD KeGetCurrentThread()
+{
+    return EmuSelf()->K;
+}
+HANDLE PsGetCurrentThreadId()
+{
+    return (HANDLE)(ULONG_PTR)EmuSelf()->K->Id;
+}
 
 KPRIORITY KeSetPriorityThread(PKTHREAD thread, KPRIORITY priority)
 {
@@ -1019,10 +1079,19 @@ KPRIORITY KeSetPriorityThread(PKTHREAD thread, KPRIORITY priority)
     return old;
 }
 
-KPRIORITY KeQueryPriorityThread(PKTHREAD thread) { return thread->Priority; }
+KPRIORITY KeQueryPriorityThread(PKTHREAD thread)
+{
+    return thread->Priority;
+}
 
-PEPROCESS PsGetCurrentProcess() { return EmuSelf()->Process; }
-HANDLE PsGetCurrentProcessId() { return (HANDLE)(ULONG_PTR)EmuSelf()->Process->Id; }
+PEPROCESS PsGetCurrentProcess()
+{
+    return EmuSelf()->Process;
+}
+HANDLE PsGetCurrentProcessId()
+{
+    return (HANDLE)(ULONG_PTR)EmuSelf()->Process->Id;
+}
 void EmuAttachProcess(PEPROCESS process)
 {
     EmuSelf()->Process = process != nullptr ? process : &g_EmuSystemProcess;

@@ -12,7 +12,10 @@ namespace
 {
 bool g_LeakFound = false;
 
-void FailTest(const char* message) { ADD_FAILURE() << "emulated kernel: " << message; }
+void FailTest(const char* message)
+{
+    ADD_FAILURE() << "emulated kernel: " << message;
+}
 
 class EmuListener : public testing::EmptyTestEventListener
 {
