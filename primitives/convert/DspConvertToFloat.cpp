@@ -1,0 +1,131 @@
+// Integer samples and control values into the float domain (level 0).
+#include <cstring>
+
+#include "primitives/convert/DspConvert.h"
+
+namespace
+{
+// 2^-sf as a single, built in the exponent field of 1.0. The callers clamp sf
+// so the factor stays a normal number and every product is exact.
+inline float ScaleFactorWord(int32_t sf)
+{
+    uint32_t bits = 0x3F800000u - (static_cast<uint32_t>(sf) << 23);
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+inline int32_t ClampScale(int32_t sf, int32_t lowest)
+{
+    if (sf > 126)
+        return 126;
+    if (sf < lowest)
+        return lowest;
+    return sf;
+}
+
+// True when the byte ranges of the two arrays share any byte; identical arrays
+// count as overlapping.
+inline bool Overlaps(const void* a, const void* b, int32_t len)
+{
+    uintptr_t pa = reinterpret_cast<uintptr_t>(a);
+    uintptr_t pb = reinterpret_cast<uintptr_t>(b);
+    uintptr_t bytes = static_cast<uintptr_t>(len) * 4u;
+    return pa < pb + bytes && pb < pa + bytes;
+}
+
+// One element at a time through memcpy, so a source and destination that share
+// memory (an in-place conversion) are read before they are written, element by
+// element in ascending order, whatever the compiler assumes about aliasing.
+void Convert32sOverlapping(const int32_t* src, float* dst, int32_t len, float factor, bool scale)
+{
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(src);
+    unsigned char* d = reinterpret_cast<unsigned char*>(dst);
+    for (int32_t i = 0; i < len; ++i)
+    {
+        int32_t v;
+        std::memcpy(&v, s + 4 * static_cast<size_t>(i), 4);
+        float r = static_cast<float>(v);
+        if (scale)
+            r = r * factor;
+        std::memcpy(d + 4 * static_cast<size_t>(i), &r, 4);
+    }
+}
+} // namespace
+
+DspStatus DspConvert16sTo32fScaled_Gen(const int16_t* src, float* dst, int32_t len, int32_t sf)
+{
+    if (src == nullptr || dst == nullptr)
+        return DspStsNullPtrErr;
+    if (len < 1)
+        return DspStsSizeErr;
+    if (sf == 0)
+    {
+        for (int32_t i = 0; i < len; ++i)
+            dst[i] = static_cast<float>(src[i]);
+        return DspStsNoErr;
+    }
+    const float factor = ScaleFactorWord(ClampScale(sf, -112));
+    for (int32_t i = 0; i < len; ++i)
+        dst[i] = static_cast<float>(src[i]) * factor;
+    return DspStsNoErr;
+}
+
+DspStatus DspConvert32sTo32fScaled_Gen(const int32_t* src, float* dst, int32_t len, int32_t sf)
+{
+    if (src == nullptr || dst == nullptr)
+        return DspStsNullPtrErr;
+    if (len < 1)
+        return DspStsSizeErr;
+    const bool scale = sf != 0;
+    const float factor = scale ? ScaleFactorWord(ClampScale(sf, -96)) : 1.0f;
+    if (Overlaps(src, dst, len))
+    {
+        Convert32sOverlapping(src, dst, len, factor, scale);
+        return DspStsNoErr;
+    }
+    if (scale)
+    {
+        for (int32_t i = 0; i < len; ++i)
+            dst[i] = static_cast<float>(src[i]) * factor;
+    }
+    else
+    {
+        for (int32_t i = 0; i < len; ++i)
+            dst[i] = static_cast<float>(src[i]);
+    }
+    return DspStsNoErr;
+}
+
+DspStatus DspConvert32sTo32f_Gen(const int32_t* src, float* dst, int32_t len)
+{
+    if (src == nullptr || dst == nullptr)
+        return DspStsNullPtrErr;
+    if (len < 1)
+        return DspStsSizeErr;
+    if (Overlaps(src, dst, len))
+    {
+        Convert32sOverlapping(src, dst, len, 1.0f, false);
+        return DspStsNoErr;
+    }
+    for (int32_t i = 0; i < len; ++i)
+        dst[i] = static_cast<float>(src[i]);
+    return DspStsNoErr;
+}
+
+DspStatus DspConvert24sTo32f_Gen(const uint8_t* src, float* dst, int32_t len)
+{
+    if (src == nullptr || dst == nullptr)
+        return DspStsNullPtrErr;
+    if (len < 1)
+        return DspStsSizeErr;
+    for (int32_t i = 0; i < len; ++i)
+    {
+        const uint8_t* p = src + 3 * static_cast<size_t>(i);
+        // The top byte carries the sign: shift it into place as a signed value.
+        int32_t v = static_cast<int32_t>(p[0]) | (static_cast<int32_t>(p[1]) << 8) |
+                    (static_cast<int32_t>(static_cast<int8_t>(p[2])) * 65536);
+        dst[i] = static_cast<float>(v);
+    }
+    return DspStsNoErr;
+}

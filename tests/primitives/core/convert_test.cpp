@@ -1,0 +1,492 @@
+// Sample conversions between integers and floats: the listed edge cases, and a
+// sweep of every length from 1 to 40 at every alignment against references
+// written here from the conversion rules, with guard bytes around the output.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "platform/cpu/cpu.h"
+#include "primitives/dsp.h"
+
+namespace
+{
+const float Inf = std::numeric_limits<float>::infinity();
+const float NaN = std::numeric_limits<float>::quiet_NaN();
+
+float FromBits(uint32_t b)
+{
+    float f;
+    memcpy(&f, &b, 4);
+    return f;
+}
+
+uint32_t BitsOf(float f)
+{
+    uint32_t b;
+    memcpy(&b, &f, 4);
+    return b;
+}
+
+// ---- references
+double RoundHalfEven(double v)
+{
+    double r = std::floor(v);
+    const double d = v - r;
+    if (d > 0.5 || (d == 0.5 && std::fmod(r, 2.0) != 0.0))
+        r += 1.0;
+    return r;
+}
+
+double Scale(int sf)
+{
+    if (sf > 1100)
+        return 0.0;
+    if (sf < -1100)
+        return HUGE_VAL;
+    return std::ldexp(1.0, -sf);
+}
+
+// Float to a signed integer of the range [lo, hi] by the round-mode rules.
+int64_t RefToInt(float x, int mode, int sf, double lo, double hi, bool singleHalf, int64_t nanValue)
+{
+    if (sf == 0 && singleHalf && mode != 0 && mode != 1)
+    {
+        // The half is added in single precision.
+        if (std::isnan(x))
+            return 0;
+        if (x >= hi)
+            return static_cast<int64_t>(hi);
+        if (x <= lo)
+            return static_cast<int64_t>(lo);
+        const float s = x + (x >= 0 ? 0.5f : -0.5f);
+        return static_cast<int64_t>(std::trunc(s));
+    }
+    const double y = static_cast<double>(x) * Scale(sf);
+    if (std::isnan(y))
+        return nanValue;
+    double r;
+    if (mode == 0)
+        r = std::trunc(y);
+    else if (mode == 1)
+        r = RoundHalfEven(y);
+    else
+        r = (y >= hi || y <= lo) ? y : std::trunc(y + (y >= 0 ? 0.5 : -0.5));
+    if (r >= hi)
+        return static_cast<int64_t>(hi);
+    if (r <= lo)
+        return static_cast<int64_t>(lo);
+    return static_cast<int64_t>(r);
+}
+
+int16_t Ref16s(float x, int mode, int sf)
+{
+    return static_cast<int16_t>(RefToInt(x, mode, sf, -32768.0, 32767.0, true, 0));
+}
+
+int32_t Ref32s(float x, int mode, int sf)
+{
+    const int64_t nanValue = (mode == 0 || mode == 1) ? 0 : INT32_MIN;
+    return static_cast<int32_t>(
+        RefToInt(x, mode, sf, -2147483648.0, 2147483647.0, false, nanValue));
+}
+
+int32_t Ref24s(float x, int sf)
+{
+    float p = x;
+    if (sf != 0)
+    {
+        const int s = sf > 127 ? 127 : (sf < -127 ? -127 : sf);
+        const float factor = s == 127 ? 0.0f : std::ldexp(1.0f, -s);
+        p = x * factor;
+    }
+    if (std::isnan(p))
+        return 0;
+    double r = RoundHalfEven(p);
+    return static_cast<int32_t>(r > 8388607.0 ? 8388607.0 : (r < -8388608.0 ? -8388608.0 : r));
+}
+
+float Ref16sTo32f(int16_t v, int sf)
+{
+    const int s = sf == 0 ? 0 : (sf > 126 ? 126 : (sf < -112 ? -112 : sf));
+    return static_cast<float>(std::ldexp(static_cast<double>(v), -s));
+}
+
+float Ref32sTo32f(int32_t v, int sf)
+{
+    const int s = sf == 0 ? 0 : (sf > 126 ? 126 : (sf < -96 ? -96 : sf));
+    return std::ldexp(static_cast<float>(static_cast<double>(v)), -s);
+}
+
+// ---- a buffer with guard bytes on both sides and a chosen misalignment
+class Guarded
+{
+  public:
+    Guarded(size_t bytes, size_t offset) : m_Bytes(bytes), m_Offset(offset)
+    {
+        m_Storage.assign(bytes + 2 * Pad + 16, GuardByte);
+        uintptr_t base = reinterpret_cast<uintptr_t>(m_Storage.data()) + Pad;
+        base = (base + 15) & ~static_cast<uintptr_t>(15);
+        m_Data = reinterpret_cast<uint8_t*>(base) + offset;
+    }
+    uint8_t* Data() { return m_Data; }
+    bool GuardsIntact() const
+    {
+        const uint8_t* begin = m_Storage.data();
+        const uint8_t* end = begin + m_Storage.size();
+        for (const uint8_t* p = begin; p < m_Data; ++p)
+            if (*p != GuardByte)
+                return false;
+        for (const uint8_t* p = m_Data + m_Bytes; p < end; ++p)
+            if (*p != GuardByte)
+                return false;
+        return true;
+    }
+
+  private:
+    static constexpr size_t Pad = 64;
+    static constexpr uint8_t GuardByte = 0xA5;
+    std::vector<uint8_t> m_Storage;
+    size_t m_Bytes;
+    size_t m_Offset;
+    uint8_t* m_Data;
+};
+
+std::vector<float> FloatInputs()
+{
+    std::vector<float> v = {0.0f,         -0.0f,
+                            0.5f,         -0.5f,
+                            1.5f,         -1.5f,
+                            2.5f,         -2.5f,
+                            3.5f,         32766.5f,
+                            32767.0f,     32767.5f,
+                            32768.0f,     -32768.0f,
+                            -32768.5f,    -32769.0f,
+                            8388606.5f,   8388607.0f,
+                            8388607.5f,   -8388608.0f,
+                            -8388607.5f,  2147483520.f,
+                            2147483648.f, -2147483648.f,
+                            1e10f,        -1e10f,
+                            Inf,          -Inf,
+                            NaN,          -NaN,
+                            0.49999997f,  -0.49999997f,
+                            0.99999994f,  1.0f,
+                            -1.0f,        1e-40f,
+                            -1e-30f,      FromBits(0x7F800001),
+                            1e30f,        4194304.5f};
+    std::mt19937 rng(12345);
+    std::uniform_real_distribution<float> unit(-1.2f, 1.2f);
+    for (int i = 0; i < 40; ++i)
+        v.push_back(unit(rng));
+    for (int i = 0; i < 20; ++i)
+        v.push_back(std::round(unit(rng) * 64.0f) / 2.0f); // many halves
+    return v;
+}
+
+const int Modes[] = {0, 1, 2, -1, 7};
+
+TEST(ConvertFromFloat, SweepMatchesReferencesAtEveryLengthAndAlignment)
+{
+    const std::vector<float> inputs = FloatInputs();
+    const int scales[] = {0, -15, -23, -31, 1, 15, -2000, 2000, 127, -127, 200};
+    for (int len = 1; len <= 40; ++len)
+        for (int offset = 0; offset < 16; offset += 2)
+        {
+            std::vector<float> src(static_cast<size_t>(len));
+            for (int i = 0; i < len; ++i)
+                src[static_cast<size_t>(i)] =
+                    inputs[static_cast<size_t>((i * 7 + offset + len) % inputs.size())];
+            for (int sf : scales)
+            {
+                for (int mode : Modes)
+                {
+                    Guarded d16(2u * len, static_cast<size_t>(offset));
+                    auto* o16 = reinterpret_cast<int16_t*>(d16.Data());
+                    ASSERT_EQ(0, DspConvert32fTo16sScaled(src.data(), o16, len, mode, sf));
+                    ASSERT_TRUE(d16.GuardsIntact());
+                    for (int i = 0; i < len; ++i)
+                    {
+                        int16_t got;
+                        memcpy(&got, o16 + i, 2);
+                        ASSERT_EQ(Ref16s(src[i], mode, sf), got)
+                            << "x=" << src[i] << " mode=" << mode << " sf=" << sf;
+                    }
+                    if (offset % 4 != 0)
+                        continue;
+                    Guarded d32(4u * len, static_cast<size_t>(offset));
+                    auto* o32 = reinterpret_cast<int32_t*>(d32.Data());
+                    ASSERT_EQ(0, DspConvert32fTo32sScaled(src.data(), o32, len, mode, sf));
+                    ASSERT_TRUE(d32.GuardsIntact());
+                    for (int i = 0; i < len; ++i)
+                        ASSERT_EQ(Ref32s(src[i], mode, sf), o32[i])
+                            << "x=" << src[i] << " mode=" << mode << " sf=" << sf;
+                }
+                for (int byteOffset = offset; byteOffset < offset + 2; ++byteOffset)
+                {
+                    Guarded d24(3u * len, static_cast<size_t>(byteOffset));
+                    ASSERT_EQ(0, DspConvert32fTo24sScaled(src.data(), d24.Data(), len, sf));
+                    ASSERT_TRUE(d24.GuardsIntact());
+                    for (int i = 0; i < len; ++i)
+                    {
+                        const uint8_t* p = d24.Data() + 3 * i;
+                        const int32_t got =
+                            p[0] | (p[1] << 8) | (static_cast<int8_t>(p[2]) * 65536);
+                        ASSERT_EQ(Ref24s(src[i], sf), got) << "x=" << src[i] << " sf=" << sf;
+                    }
+                }
+            }
+        }
+}
+
+TEST(ConvertToFloat, SweepMatchesReferencesAtEveryLengthAndAlignment)
+{
+    std::mt19937 rng(777);
+    const int scales[] = {0, 15, 31, 1, -1, 127, 1000, -113, -97, -112, -96, 126, -200};
+    for (int len = 1; len <= 40; ++len)
+        for (int offset = 0; offset < 16; offset += 4)
+        {
+            std::vector<int16_t> s16(static_cast<size_t>(len));
+            std::vector<int32_t> s32(static_cast<size_t>(len));
+            std::vector<uint8_t> s24(3u * len + 16);
+            for (int i = 0; i < len; ++i)
+            {
+                s16[i] = static_cast<int16_t>(rng());
+                s32[i] = static_cast<int32_t>(rng());
+                if (i % 5 == 0)
+                {
+                    s16[i] = i % 2 ? -32768 : 32767;
+                    s32[i] = i % 2 ? INT32_MIN : (i % 3 ? INT32_MAX : 16777217);
+                }
+            }
+            for (auto& b : s24)
+                b = static_cast<uint8_t>(rng());
+            for (int sf : scales)
+            {
+                Guarded d(4u * len, static_cast<size_t>(offset));
+                auto* out = reinterpret_cast<float*>(d.Data());
+                ASSERT_EQ(0, DspConvert16sTo32fScaled(s16.data(), out, len, sf));
+                ASSERT_TRUE(d.GuardsIntact());
+                for (int i = 0; i < len; ++i)
+                    ASSERT_EQ(BitsOf(Ref16sTo32f(s16[i], sf)), BitsOf(out[i])) << sf;
+                ASSERT_EQ(0, DspConvert32sTo32fScaled(s32.data(), out, len, sf));
+                ASSERT_TRUE(d.GuardsIntact());
+                for (int i = 0; i < len; ++i)
+                    ASSERT_EQ(BitsOf(Ref32sTo32f(s32[i], sf)), BitsOf(out[i])) << sf;
+            }
+            Guarded d(4u * len, static_cast<size_t>(offset));
+            auto* out = reinterpret_cast<float*>(d.Data());
+            ASSERT_EQ(0, DspConvert32sTo32f(s32.data(), out, len));
+            ASSERT_TRUE(d.GuardsIntact());
+            for (int i = 0; i < len; ++i)
+                ASSERT_EQ(BitsOf(Ref32sTo32f(s32[i], 0)), BitsOf(out[i]));
+            for (int srcOffset = 0; srcOffset < 16; srcOffset += 5)
+            {
+                ASSERT_EQ(0, DspConvert24sTo32f(s24.data() + srcOffset, out, len));
+                ASSERT_TRUE(d.GuardsIntact());
+                for (int i = 0; i < len; ++i)
+                {
+                    const uint8_t* p = s24.data() + srcOffset + 3 * i;
+                    const double v =
+                        p[0] + 256.0 * p[1] + 65536.0 * p[2] - (p[2] >= 128 ? 16777216.0 : 0.0);
+                    ASSERT_EQ(v, out[i]);
+                }
+            }
+        }
+}
+
+// ---- the listed edge cases, with literal expectations
+int16_t To16(float x, int mode, int sf)
+{
+    int16_t r = 0x1234;
+    EXPECT_EQ(0, DspConvert32fTo16sScaled(&x, &r, 1, mode, sf));
+    return r;
+}
+
+int32_t To32(float x, int mode, int sf)
+{
+    int32_t r = 0x12345678;
+    EXPECT_EQ(0, DspConvert32fTo32sScaled(&x, &r, 1, mode, sf));
+    return r;
+}
+
+uint32_t To24(float x, int sf)
+{
+    uint8_t b[3] = {0x11, 0x22, 0x33};
+    EXPECT_EQ(0, DspConvert32fTo24sScaled(&x, b, 1, sf));
+    return b[0] | (b[1] << 8) | (b[2] << 16);
+}
+
+TEST(ConvertFromFloat, SixteenBitEdgeCases)
+{
+    EXPECT_EQ(32767, To16(1.0f, 0, -15));
+    EXPECT_EQ(-32768, To16(-1.0f, 0, -15));
+    EXPECT_EQ(16384, To16(0.5f, 0, -15));
+    EXPECT_EQ(0, To16(-0.00001f, 0, -15));
+    EXPECT_EQ(2, To16(2.5f, 1, 0));
+    EXPECT_EQ(4, To16(3.5f, 1, 0));
+    EXPECT_EQ(-2, To16(-2.5f, 1, 0));
+    EXPECT_EQ(32766, To16(32766.5f, 1, 0));
+    for (int mode : {2, 3, -1, -100, 1000})
+    {
+        EXPECT_EQ(3, To16(2.5f, mode, 0));
+        EXPECT_EQ(-3, To16(-2.5f, mode, 0));
+    }
+    EXPECT_EQ(1, To16(0.49999997f, 2, 0));
+    EXPECT_EQ(-1, To16(-0.49999997f, 2, 0));
+    EXPECT_EQ(0, To16(0.99999994f, 2, 1));
+    for (int mode : {0, 1, 2, -5})
+    {
+        EXPECT_EQ(0, To16(NaN, mode, 0));
+        EXPECT_EQ(0, To16(NaN, mode, -15));
+        EXPECT_EQ(32767, To16(Inf, mode, 0));
+        EXPECT_EQ(-32768, To16(-Inf, mode, 0));
+        EXPECT_EQ(32767, To16(1e-30f, mode, -2000)); // infinite factor
+        EXPECT_EQ(-32768, To16(-1e-30f, mode, -2000));
+        EXPECT_EQ(0, To16(0.0f, mode, -2000)); // 0 times infinity is NaN
+    }
+}
+
+TEST(ConvertFromFloat, ThirtyTwoBitEdgeCases)
+{
+    EXPECT_EQ(INT32_MAX, To32(1.0f, 0, -31));
+    EXPECT_EQ(INT32_MIN, To32(-1.0f, 0, -31));
+    EXPECT_EQ(1073741824, To32(0.5f, 0, -31));
+    EXPECT_EQ(0, To32(NaN, 0, 0));
+    EXPECT_EQ(0, To32(NaN, 1, -31));
+    EXPECT_EQ(INT32_MIN, To32(NaN, 2, 0));
+    EXPECT_EQ(INT32_MIN, To32(NaN, -3, -31));
+    EXPECT_EQ(INT32_MAX, To32(2147483648.0f, 1, 0));
+    EXPECT_EQ(2147483520, To32(2147483520.0f, 2, 0));
+    EXPECT_EQ(INT32_MAX, To32(5.0f, 0, -2000));
+    EXPECT_EQ(INT32_MIN, To32(-5.0f, 1, -2000));
+    EXPECT_EQ(0, To32(0.0f, 0, -2000));
+    EXPECT_EQ(INT32_MIN, To32(0.0f, 2, -2000));
+    EXPECT_EQ(2147483520, To32(0.99999994f, 1, -31));
+    EXPECT_EQ(-2147483520, To32(-0.99999994f, 2, -31));
+    EXPECT_EQ(3, To32(2.5f, 2, 0));
+    EXPECT_EQ(2, To32(2.5f, 1, 0));
+    EXPECT_EQ(-2, To32(-2.5f, 0, 0));
+}
+
+TEST(ConvertFromFloat, TwentyFourBitEdgeCases)
+{
+    EXPECT_EQ(0x7FFFFFu, To24(1.0f, -23));
+    EXPECT_EQ(0x800000u, To24(-1.0f, -23));
+    EXPECT_EQ(0x400000u, To24(0.5f, -23));
+    EXPECT_EQ(0u, To24(0.5f, 0));
+    EXPECT_EQ(2u, To24(1.5f, 0));
+    EXPECT_EQ(0xFFFFFEu, To24(-1.5f, 0));
+    EXPECT_EQ(2u, To24(2.5f, 0));
+    EXPECT_EQ(0u, To24(NaN, 0));
+    EXPECT_EQ(0u, To24(NaN, -23));
+    EXPECT_EQ(0u, To24(12345.0f, 127));
+    EXPECT_EQ(0u, To24(-1e30f, 1000));
+    EXPECT_EQ(0x7FFFFFu, To24(1e-30f, -127));
+    EXPECT_EQ(0x7FFFFFu, To24(1e-30f, -5000));
+    EXPECT_EQ(0x7FFFFFu, To24(Inf, 0));
+    EXPECT_EQ(0x800000u, To24(-Inf, -23));
+}
+
+TEST(ConvertToFloat, EdgeCases)
+{
+    const uint8_t packed[] = {0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80,
+                              0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00};
+    float f[4];
+    ASSERT_EQ(0, DspConvert24sTo32f(packed, f, 4));
+    EXPECT_EQ(8388607.0f, f[0]);
+    EXPECT_EQ(-8388608.0f, f[1]);
+    EXPECT_EQ(-1.0f, f[2]);
+    EXPECT_EQ(1.0f, f[3]);
+
+    const int16_t s16[] = {-32768, 32767, 1};
+    ASSERT_EQ(0, DspConvert16sTo32fScaled(s16, f, 3, 0));
+    EXPECT_EQ(-32768.0f, f[0]);
+    ASSERT_EQ(0, DspConvert16sTo32fScaled(s16, f, 3, 15));
+    EXPECT_EQ(-1.0f, f[0]);
+    EXPECT_EQ(0.999969482421875f, f[1]);
+    ASSERT_EQ(0, DspConvert16sTo32fScaled(s16, f, 3, 127));
+    EXPECT_EQ(std::ldexp(1.0f, -126), f[2]);
+    ASSERT_EQ(0, DspConvert16sTo32fScaled(s16, f, 3, 1000));
+    EXPECT_EQ(std::ldexp(1.0f, -126), f[2]);
+    ASSERT_EQ(0, DspConvert16sTo32fScaled(s16, f, 1, -113));
+    EXPECT_EQ(-std::ldexp(1.0f, 127), f[0]);
+
+    const int32_t s32[] = {INT32_MAX, INT32_MIN, 16777217, 1};
+    ASSERT_EQ(0, DspConvert32sTo32fScaled(s32, f, 4, 31));
+    EXPECT_EQ(1.0f, f[0]);
+    EXPECT_EQ(-1.0f, f[1]);
+    ASSERT_EQ(0, DspConvert32sTo32fScaled(s32, f, 4, 0));
+    EXPECT_EQ(16777216.0f, f[2]);
+    ASSERT_EQ(0, DspConvert32sTo32fScaled(s32, f, 4, -97));
+    EXPECT_EQ(-std::ldexp(1.0f, 127), f[1]);
+    ASSERT_EQ(0, DspConvert32sTo32fScaled(s32, f, 4, 127));
+    EXPECT_EQ(std::ldexp(1.0f, -126), f[3]);
+}
+
+TEST(ConvertToFloat, InPlaceConversionOfThirtyTwoBitIntegersIsExact)
+{
+    for (int len = 1; len <= 40; ++len)
+    {
+        std::vector<int32_t> a(static_cast<size_t>(len)), b(static_cast<size_t>(len));
+        for (int i = 0; i < len; ++i)
+            a[i] = b[i] = (i - 20) * 1000003;
+        ASSERT_EQ(0, DspConvert32sTo32f(a.data(), reinterpret_cast<float*>(a.data()), len));
+        ASSERT_EQ(0,
+                  DspConvert32sTo32fScaled(b.data(), reinterpret_cast<float*>(b.data()), len, 31));
+        for (int i = 0; i < len; ++i)
+        {
+            float fa, fb;
+            memcpy(&fa, &a[i], 4);
+            memcpy(&fb, &b[i], 4);
+            EXPECT_EQ(static_cast<float>((i - 20) * 1000003), fa);
+            EXPECT_EQ(std::ldexp(static_cast<float>((i - 20) * 1000003), -31), fb);
+        }
+    }
+}
+
+TEST(ConvertChecks, PointersBeforeLengthsAndNothingWritten)
+{
+    float f[2] = {1.0f, 2.0f};
+    int16_t s16[2] = {7, 7};
+    int32_t s32[2] = {7, 7};
+    uint8_t b[6] = {7, 7, 7, 7, 7, 7};
+    EXPECT_EQ(DspStsNullPtrErr, DspConvert32fTo16sScaled(nullptr, s16, 0, 0, 0));
+    EXPECT_EQ(DspStsNullPtrErr, DspConvert32fTo16sScaled(f, nullptr, -1, 0, 0));
+    EXPECT_EQ(DspStsSizeErr, DspConvert32fTo16sScaled(f, s16, 0, 0, 0));
+    EXPECT_EQ(DspStsSizeErr, DspConvert32fTo32sScaled(f, s32, -3, 1, 5));
+    EXPECT_EQ(DspStsNullPtrErr, DspConvert32fTo32sScaled(nullptr, s32, 1, 1, 5));
+    EXPECT_EQ(DspStsSizeErr, DspConvert32fTo24sScaled(f, b, 0, 0));
+    EXPECT_EQ(DspStsNullPtrErr, DspConvert32fTo24sScaled(f, nullptr, 0, 0));
+    EXPECT_EQ(DspStsSizeErr, DspConvert16sTo32fScaled(s16, f, 0, 15));
+    EXPECT_EQ(DspStsNullPtrErr, DspConvert16sTo32fScaled(nullptr, f, 0, 15));
+    EXPECT_EQ(DspStsSizeErr, DspConvert32sTo32fScaled(s32, f, 0, 31));
+    EXPECT_EQ(DspStsNullPtrErr, DspConvert32sTo32fScaled(s32, nullptr, 2, 31));
+    EXPECT_EQ(DspStsSizeErr, DspConvert32sTo32f(s32, f, 0));
+    EXPECT_EQ(DspStsNullPtrErr, DspConvert32sTo32f(nullptr, f, 0));
+    EXPECT_EQ(DspStsSizeErr, DspConvert24sTo32f(b, f, -1));
+    EXPECT_EQ(DspStsNullPtrErr, DspConvert24sTo32f(b, nullptr, 1));
+    EXPECT_EQ(1.0f, f[0]);
+    EXPECT_EQ(2.0f, f[1]);
+    EXPECT_EQ(7, s16[0]);
+    EXPECT_EQ(7, s32[0]);
+    for (uint8_t v : b)
+        EXPECT_EQ(7, v);
+}
+
+// The generic conversions leave the control register alone and follow no
+// rounding mode of the caller, except where a sum is formed in the mode in force.
+TEST(ConvertFromFloat, GenericRoutinesIgnoreTheCallersRoundingForTheirOwnRounding)
+{
+    const unsigned saved = EmuGetMxcsr();
+    EmuSetMxcsr((saved & ~0x6000u) | 0x2000u); // round down
+    EXPECT_EQ(2, To16(2.5f, 1, 0));
+    EXPECT_EQ(3, To16(2.5f, 2, -0));
+    EXPECT_EQ(-3, To32(-2.5f, 2, 0));
+    EXPECT_EQ(2u, To24(2.5f, 0));
+    EXPECT_EQ(0x2000u, EmuGetMxcsr() & 0x6000u);
+    EmuSetMxcsr(saved);
+}
+} // namespace
