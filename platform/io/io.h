@@ -160,6 +160,7 @@ extern POBJECT_TYPE* CmKeyObjectType;
 #define STATUS_DELETE_PENDING ((NTSTATUS)0xC0000056L)
 #define STATUS_INVALID_PARAMETER_3 ((NTSTATUS)0xC00000F1L)
 #define STATUS_DEVICE_DOES_NOT_EXIST ((NTSTATUS)0xC00000C0L)
+#define STATUS_KEY_DELETED ((NTSTATUS)0xC000017CL)
 
 // ----------------------------------------------------------------------------
 // Status block

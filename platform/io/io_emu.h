@@ -84,10 +84,9 @@ class EmuIoRequest
                                                        ULONG outputLength,
                                                        KPROCESSOR_MODE mode = UserMode,
                                                        bool internal = false);
-    static std::unique_ptr<EmuIoRequest> Read(PFILE_OBJECT fileObject, ULONG length,
-                                              LONGLONG byteOffset);
-    static std::unique_ptr<EmuIoRequest> Write(PFILE_OBJECT fileObject, const void* data,
-                                               ULONG length, LONGLONG byteOffset);
+    // IRP_MJ_CREATE, IRP_MJ_CLEANUP or IRP_MJ_CLOSE on the file object.
+    static std::unique_ptr<EmuIoRequest> FileRequest(PFILE_OBJECT fileObject, UCHAR majorFunction,
+                                                     KPROCESSOR_MODE mode = UserMode);
     ~EmuIoRequest(); // a request the driver still holds is reported
 
     NTSTATUS Send(); // the status IoCallDriver returned
@@ -100,15 +99,19 @@ class EmuIoRequest
     const std::vector<UCHAR>& Output() const { return m_Output; }
     PIRP Irp() const { return m_Irp; } // valid until completion
 
-    // internal
+    // internal: the I/O manager's completion of the request
     void OnComplete(PIRP irp);
 
   private:
-    EmuIoRequest() = default;
+    EmuIoRequest();
+    static std::unique_ptr<EmuIoRequest> Build(PFILE_OBJECT fileObject, UCHAR majorFunction,
+                                               KPROCESSOR_MODE mode);
     PIRP m_Irp = nullptr;
     PDEVICE_OBJECT m_Target = nullptr;
     ULONG m_Method = METHOD_BUFFERED;
     ULONG m_OutputLength = 0;
+    PVOID m_SystemBuffer = nullptr;
+    bool m_Control = false;
     bool m_Sent = false;
     bool m_Completed = false;
     NTSTATUS m_Status = STATUS_PENDING;

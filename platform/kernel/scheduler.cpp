@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/kernel/emu_hooks.h"
 #include "platform/kernel/emu_internal.h"
 
 namespace
@@ -487,6 +488,7 @@ void ResetAll(EmuClockMode mode)
     EmuPoolReset();
     EmuDbgReset();
     EmuVersionReset();
+    EmuRunResetHooks();
 }
 } // namespace
 
@@ -602,7 +604,8 @@ std::string EmuSchedulerLeaks(bool forget)
 
 std::string EmuCheckClean(bool forget)
 {
-    std::string what = EmuSchedulerLeaks(forget);
+    std::string what = EmuRunLeakHooks(forget);
+    what += EmuSchedulerLeaks(forget);
     what += EmuCallbackLeaks(forget);
     what += EmuObLeaks(forget);
     what += EmuPoolLeaks(forget);
