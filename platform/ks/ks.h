@@ -360,17 +360,14 @@ typedef struct
 } KSCOMPONENTID, *PKSCOMPONENTID;
 
 // ----------------------------------------------------------------------------
-// I/O control codes of kernel streaming (device type FILE_DEVICE_KS, METHOD_NEITHER)
-#define FILE_DEVICE_KS 0x0000002Fu
-#define KS_CTL_CODE(function) ((FILE_DEVICE_KS << 16) | ((function) << 2) | 3u)
+// I/O control codes of kernel streaming (device type 0x2F, FILE_DEVICE_KS; METHOD_NEITHER)
+#define KS_CTL_CODE(function) ((0x2Fu << 16) | ((function) << 2) | 3u)
 #define IOCTL_KS_PROPERTY KS_CTL_CODE(0x000)
 #define IOCTL_KS_ENABLE_EVENT KS_CTL_CODE(0x001)
 #define IOCTL_KS_DISABLE_EVENT KS_CTL_CODE(0x002)
 #define IOCTL_KS_METHOD KS_CTL_CODE(0x003)
-#define IOCTL_KS_WRITE_STREAM                                                                      \
-    ((FILE_DEVICE_KS << 16) | (0x004u << 2) | 3u | (FILE_WRITE_ACCESS << 14))
-#define IOCTL_KS_READ_STREAM                                                                       \
-    ((FILE_DEVICE_KS << 16) | (0x005u << 2) | 3u | (FILE_READ_ACCESS << 14))
+#define IOCTL_KS_WRITE_STREAM ((0x2Fu << 16) | (0x004u << 2) | 3u | (FILE_WRITE_ACCESS << 14))
+#define IOCTL_KS_READ_STREAM ((0x2Fu << 16) | (0x005u << 2) | 3u | (FILE_READ_ACCESS << 14))
 #define IOCTL_KS_RESET_STATE KS_CTL_CODE(0x006)
 
 // ----------------------------------------------------------------------------
