@@ -6,6 +6,7 @@
 
 #include "primitives/convert/DspConvert.h"
 #include "primitives/core/DspAlloc.h"
+#include "primitives/fft/DspFftReal.h"
 
 #define NB(entry) DSP_NOT_BUILT(entry)
 
@@ -65,9 +66,9 @@ const DspCodePtr DspDispatchTable2[DspDispatch2Rows * 4] = {
     /* 23 */ DSP_ROW(DspMinEvery32f, NB(DspMinEvery32f), NB(DspMinEvery32f), NB(DspMinEvery32f), NB(DspMinEvery32f)),
     /* 24 */ DSP_ROW(DspMaxEvery32f, NB(DspMaxEvery32f), NB(DspMaxEvery32f), NB(DspMaxEvery32f), NB(DspMaxEvery32f)),
     /* 25 */ DSP_ROW(DspDotProd32f, NB(DspDotProd32f), NB(DspDotProd32f), NB(DspDotProd32f), NB(DspDotProd32f)),
-    /* 26 */ DSP_ROW(DspFftSpecCreateR32f, NB(DspFftSpecCreateR32f), NB(DspFftSpecCreateR32f), NB(DspFftSpecCreateR32f), NB(DspFftSpecCreateR32f)),
-    /* 27 */ DSP_ROW(DspFftSpecFreeR32f, NB(DspFftSpecFreeR32f), NB(DspFftSpecFreeR32f), NB(DspFftSpecFreeR32f), NB(DspFftSpecFreeR32f)),
-    /* 28 */ DSP_ROW(DspFftFwdRInPlace32f, NB(DspFftFwdRInPlace32f), NB(DspFftFwdRInPlace32f), NB(DspFftFwdRInPlace32f), NB(DspFftFwdRInPlace32f)),
-    /* 29 */ DSP_ROW(DspFftInvRInPlace32f, NB(DspFftInvRInPlace32f), NB(DspFftInvRInPlace32f), NB(DspFftInvRInPlace32f), NB(DspFftInvRInPlace32f)),
+    /* 26 */ DSP_ROW(DspFftSpecCreateR32f, DspFftSpecCreateR32f_Gen, DspFftSpecCreateR32f_Gen, DspFftSpecCreateR32f_Gen, DspFftSpecCreateR32f_Gen),
+    /* 27 */ DSP_ROW(DspFftSpecFreeR32f, DspFftSpecFreeR32f_Gen, DspFftSpecFreeR32f_Gen, DspFftSpecFreeR32f_Gen, DspFftSpecFreeR32f_Gen),
+    /* 28 */ DSP_ROW(DspFftFwdRInPlace32f, DspFftFwdRInPlace32f_Gen, DspFftFwdRInPlace32f_Gen, DspFftFwdRInPlace32f_Gen, DspFftFwdRInPlace32f_Gen),
+    /* 29 */ DSP_ROW(DspFftInvRInPlace32f, DspFftInvRInPlace32f_Gen, DspFftInvRInPlace32f_Gen, DspFftInvRInPlace32f_Gen, DspFftInvRInPlace32f_Gen),
 };
 // clang-format on
