@@ -2,35 +2,18 @@
 
 #include <cstring>
 
-#include "platform/kernel/kernel.h"
+#include "primitives/core/DspAlloc.h"
 
 namespace DspFftCore
 {
-// Same block layout as the library's aligned allocation: the raw pointer sits
-// in the 8 bytes before the 32-byte aligned block.
 void* AllocAligned(int32_t bytes)
 {
-    if (bytes < 1)
-    {
-        return nullptr;
-    }
-    auto* raw = static_cast<uint8_t*>(
-        ExAllocatePoolWithTag(NonPagedPoolNx, static_cast<SIZE_T>(bytes) + 40, POOL_TAG("DSPL")));
-    if (raw == nullptr)
-    {
-        return nullptr;
-    }
-    auto block = (reinterpret_cast<uintptr_t>(raw) + 39) & ~static_cast<uintptr_t>(31);
-    reinterpret_cast<void**>(block)[-1] = raw;
-    return reinterpret_cast<void*>(block);
+    return DspAllocAligned(bytes);
 }
 
 void Free(void* block)
 {
-    if (block != nullptr)
-    {
-        ExFreePoolWithTag(static_cast<void**>(block)[-1], POOL_TAG("DSPL"));
-    }
+    DspFree_Gen(block);
 }
 
 void MulConstInPlace(float value, float* srcDst, int32_t len)
