@@ -128,7 +128,7 @@ void IoReuseIrp(PIRP irp, NTSTATUS status)
 {
     if (!CheckIrp(irp, "IoReuseIrp"))
         return;
-    if (irp->CurrentLocation != irp->StackCount + 1)
+    if (irp->CurrentLocation <= irp->StackCount)
         EmuReportFailure("IoReuseIrp on IRP %p while a driver still holds it", (void*)irp);
     if (irp->CancelRoutine != nullptr)
         EmuReportFailure("IoReuseIrp on IRP %p with a cancel routine set", (void*)irp);
@@ -157,7 +157,7 @@ void IoFreeIrp(PIRP irp)
         EmuReportFailure("IoFreeIrp on IRP %p that IoAllocateIrp did not allocate", (void*)irp);
         return;
     }
-    if (irp->CurrentLocation != irp->StackCount + 1)
+    if (irp->CurrentLocation <= irp->StackCount)
     {
         EmuReportFailure("IoFreeIrp on IRP %p while a driver still holds it", (void*)irp);
         return;
