@@ -1,0 +1,130 @@
+// A simulated USB audio device: a descriptor set, the standard requests of
+// USB 2.0 chapter 9, the audio function's class requests, a scriptable table
+// of the device's own (vendor) requests, the streaming endpoints, a log of
+// every control request and fault injection. It is the device end of an
+// EmuUsbBus port.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/usb/EmuUsbFunction.h"
+#include "sim/devices/SimAudioControl.h"
+#include "sim/devices/SimDescriptorSet.h"
+#include "sim/devices/SimStreaming.h"
+
+// Which requests a fault or a scripted answer applies to; -1 matches any.
+struct SimRequestMatch
+{
+    int RequestType = -1;
+    int Request = -1;
+    int Value = -1;
+    int Index = -1;
+    bool Matches(const USB_DEFAULT_PIPE_SETUP_PACKET& s) const;
+};
+
+enum class SimFaultKind
+{
+    Stall,      // the request is refused with a STALL
+    ShortRead,  // the IN data stage ends after ShortLength bytes
+    NoResponse, // the device never answers
+    Unplug      // the device is pulled out while handling the request
+};
+
+struct SimRequestRecord
+{
+    USB_DEFAULT_PIPE_SETUP_PACKET Setup{};
+    std::vector<UCHAR> Data; // OUT data received, or IN data sent
+    EmuUsbHandshake Result = EmuUsbHandshake::Ack;
+    ULONG Frame = 0;
+    // "A1 81 0200 0500 0002 > 00 F6": request type, request, value, index,
+    // length, then "<" OUT data or ">" IN data, or " STALL" / " NAK" / " GONE".
+    std::string Text() const;
+};
+
+class SimUsbDevice : public EmuUsbFunction
+{
+  public:
+    // Builds a device from its descriptor bytes; null with *error set when
+    // the bytes are not a device a host could enumerate.
+    static std::unique_ptr<SimUsbDevice> Create(const std::vector<UCHAR>& device,
+                                                const std::vector<UCHAR>& configuration,
+                                                const std::map<UCHAR, std::u16string>& strings,
+                                                EmuUsbSpeed speed, std::string* error);
+    // The same from the text form (see SimParseDescriptorText).
+    static std::unique_ptr<SimUsbDevice> CreateFromText(const std::string& text, EmuUsbSpeed speed,
+                                                        std::string* error);
+
+    // ---- EmuUsbFunction
+    EmuUsbSpeed Speed() const override { return m_Speed; }
+    EmuControlAnswer ControlTransfer(const USB_DEFAULT_PIPE_SETUP_PACKET& setup, UCHAR* data,
+                                     ULONG frame) override;
+    USBD_STATUS IsochOut(UCHAR endpoint, ULONG frame, ULONG microframe, const UCHAR* data,
+                         ULONG length) override;
+    USBD_STATUS IsochIn(UCHAR endpoint, ULONG frame, ULONG microframe, UCHAR* data, ULONG capacity,
+                        ULONG* length) override;
+    USBD_STATUS InterruptOrBulkIn(UCHAR endpoint, UCHAR* data, ULONG capacity,
+                                  ULONG* length) override;
+    USBD_STATUS InterruptOrBulkOut(UCHAR endpoint, const UCHAR* data, ULONG length) override;
+    void BusReset() override;
+
+    // ---- state
+    const SimDescriptorSet& Descriptors() const { return m_Descriptors; }
+    SimAudioControl& Audio() { return m_Audio; }
+    SimStreaming& Streaming() { return m_Streaming; }
+    UCHAR Configuration() const { return m_Configuration; }
+    int AlternateSetting(UCHAR interfaceNumber) const; // -1 when unconfigured or absent
+    bool EndpointHalted(UCHAR endpoint) const;
+
+    // ---- the device's own requests
+    // Answers matching requests with the given IN bytes, or accepts matching
+    // OUT requests (reply ignored); stall: refuses them. Later entries win.
+    void ScriptRequest(const SimRequestMatch& match, const std::vector<UCHAR>& reply,
+                       bool stall = false);
+    // The OUT data of the last request that matched a scripted entry.
+    const std::vector<UCHAR>* LastScriptedOut(const SimRequestMatch& match) const;
+
+    // ---- log and faults
+    const std::vector<SimRequestRecord>& Log() const { return m_Log; }
+    std::vector<std::string> LogText() const;
+    void ClearLog() { m_Log.clear(); }
+    // Applies to the matching requests after `skip` of them, `count` times.
+    void InjectControlFault(const SimRequestMatch& match, SimFaultKind kind, ULONG count = 1,
+                            ULONG skip = 0, ULONG shortLength = 0);
+    void ClearFaults() { m_Faults.clear(); }
+
+  private:
+    struct Fault
+    {
+        SimRequestMatch Match;
+        SimFaultKind Kind;
+        ULONG Count;
+        ULONG Skip;
+        ULONG ShortLength;
+    };
+    struct Scripted
+    {
+        SimRequestMatch Match;
+        std::vector<UCHAR> Reply;
+        bool Stall;
+        std::vector<UCHAR> LastOut;
+    };
+
+    SimUsbDevice() = default;
+    std::string Init(EmuUsbSpeed speed);
+    bool Standard(const USB_DEFAULT_PIPE_SETUP_PACKET& s, UCHAR* data, ULONG* length);
+    void SelectAlternate(UCHAR interfaceNumber, UCHAR alternateSetting);
+    bool EndpointInUse(UCHAR endpoint) const;
+
+    SimDescriptorSet m_Descriptors;
+    SimAudioControl m_Audio;
+    SimStreaming m_Streaming;
+    EmuUsbSpeed m_Speed = EmuUsbSpeed::Full;
+    UCHAR m_Configuration = 0;
+    std::map<UCHAR, UCHAR> m_Alternate;
+    std::map<UCHAR, bool> m_Halted;
+    std::vector<SimRequestRecord> m_Log;
+    std::vector<Fault> m_Faults;
+    std::vector<Scripted> m_Scripted;
+};
