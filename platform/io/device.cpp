@@ -205,15 +205,29 @@ void IoDeleteDevice(PDEVICE_OBJECT deviceObject)
                          (void*)deviceObject);
         return;
     }
+    // A device still in a stack or with open files would leave dangling
+    // pointers behind: it is reported and kept.
+    bool keep = false;
     if (deviceObject->AttachedDevice != nullptr)
+    {
         EmuReportFailure("IoDeleteDevice on device %p while device %p is attached to it",
                          (void*)deviceObject, (void*)deviceObject->AttachedDevice);
+        keep = true;
+    }
     if (Ext(deviceObject)->AttachedTo != nullptr)
+    {
         EmuReportFailure("IoDeleteDevice on device %p still attached to device %p",
                          (void*)deviceObject, (void*)Ext(deviceObject)->AttachedTo);
+        keep = true;
+    }
     if (deviceObject->ReferenceCount != 0)
+    {
         EmuReportFailure("IoDeleteDevice on device %p with %d file(s) still open",
                          (void*)deviceObject, deviceObject->ReferenceCount);
+        keep = true;
+    }
+    if (keep)
+        return;
     info->Deleted = true;
     IoState& io = Io();
     if (!info->Name.empty())
