@@ -333,7 +333,12 @@ NTSTATUS EmuCreatePhysicalDevice(PDRIVER_OBJECT busDriver, ULONG deviceExtension
             info.InstancePath += (char16_t)*p;
     }
     info.DriverKeyIndex = io.NextDriverKey++;
-    EmuRegistryCreateKey(std::u16string(CCS) + u"\\Enum\\" + info.InstancePath);
+    EmuRegistryCreateKey(std::u16string(CCS) + u"\\Enum\\" + info.InstancePath +
+                         u"\\Device Parameters");
+    // Until the bus says more, the device ID (the instance path without the
+    // instance) is the one hardware ID.
+    std::u16string deviceId = info.InstancePath.substr(0, info.InstancePath.rfind(u'\\'));
+    EmuSetHardwareIds(pdo, {deviceId});
     *physicalDeviceObject = pdo;
     return STATUS_SUCCESS;
 }

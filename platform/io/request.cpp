@@ -215,7 +215,10 @@ void EmuIoRequest::OnComplete(PIRP irp)
 {
     NTSTATUS status = irp->IoStatus.Status;
     ULONG_PTR n = irp->IoStatus.Information;
-    if (m_Control && !NT_ERROR(status) && n > m_OutputLength)
+    // With no output buffer a warning may name the size needed (the size
+    // protocol); bytes claimed beyond a real output buffer are a fault.
+    bool claimsTooMuch = m_OutputLength != 0 ? !NT_ERROR(status) : NT_SUCCESS(status);
+    if (m_Control && claimsTooMuch && n > m_OutputLength)
     {
         EmuReportFailure("IRP %p returned %llu bytes for an output buffer of %u", (void*)irp,
                          (unsigned long long)n, m_OutputLength);

@@ -103,10 +103,16 @@ TEST(DeviceTest, InterfacesAreRegisteredEnabledAndOpened)
 TEST(DeviceTest, HardwareIdsAnswerTheSizeProbeFirst)
 {
     TestStack s(2);
+    // Until the bus sets them, the device ID is the one hardware ID.
+    WCHAR id[40] = {};
+    ULONG result = 0;
+    ASSERT_EQ(IoGetDeviceProperty(s.Bottom(), DevicePropertyHardwareID, sizeof(id), id, &result),
+              STATUS_SUCCESS);
+    EXPECT_EQ(result, 46u);
+    EXPECT_EQ(std::u16string(id), u"USB\\VID_1234&PID_5678");
     EmuSetHardwareIds(s.Bottom(), {u"USB\\VID_1234&PID_5678&REV_0100", u"USB\\VID_1234&PID_5678"});
     // Two strings with their NULs and the closing NUL: (30 + 1 + 21 + 1 + 1) * 2.
     const ULONG needed = 108;
-    ULONG result = 0;
     EXPECT_EQ(IoGetDeviceProperty(s.Bottom(), DevicePropertyHardwareID, 0, nullptr, &result),
               STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(result, needed);

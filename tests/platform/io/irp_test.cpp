@@ -472,3 +472,34 @@ TEST_F(IrpTest, APendingUserRequestCompletesLaterOrIsCancelled)
     EXPECT_EQ(std::string(r2->Output().begin(), r2->Output().end()), "abc");
     EXPECT_EQ(EmuCloseFile(file), STATUS_SUCCESS);
 }
+
+TEST_F(IrpTest, AWarningWithoutOutputBufferMayNameTheSizeNeeded)
+{
+    TestStack s(1);
+    TestStack::Dispatch = [](PDEVICE_OBJECT, PIRP irp) -> NTSTATUS
+    {
+        PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+        if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL)
+            return CompleteWith(irp, STATUS_SUCCESS);
+        return CompleteWith(irp, STATUS_BUFFER_OVERFLOW,
+                            4 + stack->Parameters.DeviceIoControl.OutputBufferLength);
+    };
+    PFILE_OBJECT file = nullptr;
+    ASSERT_EQ(EmuOpenFile(s.Top(), u"\\LTASIOPrivateInterface", &file), STATUS_SUCCESS);
+    ULONG_PTR info = 0;
+    {
+        EmuExpectFailures f;
+        EXPECT_EQ(EmuDeviceControl(file, IOCTL_BUFFERED, nullptr, 0, nullptr, 0, &info),
+                  STATUS_BUFFER_OVERFLOW);
+        EXPECT_EQ(info, 4u);
+        EXPECT_TRUE(f.Messages().empty());
+    }
+    {
+        // With an output buffer the same claim would overrun it.
+        EmuExpectFailures f;
+        UCHAR out[2];
+        EmuDeviceControl(file, IOCTL_BUFFERED, nullptr, 0, out, 2, &info);
+        EXPECT_TRUE(f.Contains("returned 6 bytes for an output buffer of 2"));
+    }
+    EXPECT_EQ(EmuCloseFile(file), STATUS_SUCCESS);
+}
