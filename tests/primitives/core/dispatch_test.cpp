@@ -9,6 +9,7 @@
 #include "primitives/convert/DspConvert.h"
 #include "primitives/core/DspAlloc.h"
 #include "primitives/core/DspDispatch.h"
+#include "primitives/vector/DspVector.h"
 
 namespace
 {
@@ -79,6 +80,76 @@ TEST_F(DispatchTest, ConversionAndAllocationRowsHoldTheirLevelRoutines)
         for (int a = 0; a < 4; ++a)
             for (int b = a + 1; b < 4; ++b)
                 EXPECT_NE(DspDispatchTable[4 * row + a], DspDispatchTable[4 * row + b]) << row;
+}
+
+#define LEVELS4(name)                                                                              \
+    {                                                                                              \
+        Code(name##_Gen), Code(name##_Sse3), Code(name##_Ssse3), Code(name##_Sse4)                 \
+    }
+#define SHARED23(name)                                                                             \
+    {                                                                                              \
+        Code(name##_Gen), Code(name##_Sse3), Code(name##_Ssse3), Code(name##_Ssse3)                \
+    }
+#define GENERIC4(name)                                                                             \
+    {                                                                                              \
+        Code(name##_Gen), Code(name##_Gen), Code(name##_Gen), Code(name##_Gen)                     \
+    }
+
+TEST_F(DispatchTest, VectorRowsHoldTheirLevelRoutines)
+{
+    const RowExpectation rows[] = {
+        {DspDispatchTable, 0, LEVELS4(DspZero32f)},
+        {DspDispatchTable, 7, SHARED23(DspAddInPlace32f)},
+        {DspDispatchTable, 8, LEVELS4(DspDivConstInPlace32f)},
+        {DspDispatchTable, 9, LEVELS4(DspMove32f)},
+        {DspDispatchTable, 10, LEVELS4(DspMulConstInPlace32f)},
+        {DspDispatchTable, 21, SHARED23(DspAddConstInPlace32f)},
+        {DspDispatchTable, 22, LEVELS4(DspInterleave32f)},
+        {DspDispatchTable, 23, LEVELS4(DspDeinterleave32f)},
+        {DspDispatchTable, 24, LEVELS4(DspPow32f)},
+        {DspDispatchTable2, 0, LEVELS4(DspCopy32f)},
+        {DspDispatchTable2, 1, LEVELS4(DspSet32f)},
+        {DspDispatchTable2, 2, LEVELS4(DspMulConst32f)},
+        {DspDispatchTable2, 4, LEVELS4(DspAbsInPlace32f)},
+        {DspDispatchTable2, 5, LEVELS4(DspMax32f)},
+        {DspDispatchTable2, 6, LEVELS4(DspMin32f)},
+        {DspDispatchTable2, 12, SHARED23(DspMulInPlace32f)},
+        {DspDispatchTable2, 13, SHARED23(DspAdd32f)},
+        {DspDispatchTable2, 14, SHARED23(DspSub32f)},
+        // One implementation at every level.
+        {DspDispatchTable2, 16, GENERIC4(DspAddProduct32f)},
+        // Levels 1 to 3 keep the generic routine until the vector math kernels land.
+        {DspDispatchTable2, 3, GENERIC4(DspSqrtInPlace32f)},
+        {DspDispatchTable2, 15, GENERIC4(DspMul32f)},
+        {DspDispatchTable2, 17, GENERIC4(DspSqr32f)},
+        {DspDispatchTable2, 18, GENERIC4(DspDiv32f)},
+        {DspDispatchTable2, 19, GENERIC4(DspExpInPlace32f)},
+        {DspDispatchTable2, 20, GENERIC4(DspLnInPlace32f)},
+        {DspDispatchTable2, 21, GENERIC4(DspSum32f)},
+        {DspDispatchTable2, 22, GENERIC4(DspMean32f)},
+        {DspDispatchTable2, 23, GENERIC4(DspMinEvery32f)},
+        {DspDispatchTable2, 24, GENERIC4(DspMaxEvery32f)},
+        {DspDispatchTable2, 25, GENERIC4(DspDotProd32f)},
+    };
+    for (const auto& r : rows)
+        for (int level = 0; level < 4; ++level)
+            EXPECT_EQ(r.levels[level], r.table[4 * r.row + level])
+                << (r.table == DspDispatchTable ? "table 1" : "table 2") << " row " << r.row
+                << " level " << level;
+}
+
+// At a level whose maximum search lets a NaN element replace the running value,
+// the entry routine shows which slot it reached.
+TEST_F(DispatchTest, VectorEntryRoutinesFollowTheLevel)
+{
+    const float v[3] = {1.0f, std::numeric_limits<float>::quiet_NaN(), 0.5f};
+    for (int level = 0; level < 4; ++level)
+    {
+        DspCpuLevel = level;
+        float m = 0;
+        ASSERT_EQ(0, DspMax32f(v, 2, &m));
+        EXPECT_EQ(level == 0, m == 1.0f) << level;
+    }
 }
 
 TEST_F(DispatchTest, EveryTableSlotHoldsCode)
