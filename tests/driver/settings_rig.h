@@ -1,0 +1,42 @@
+// An adapter device for the settings tests: a bus driver with one physical
+// device carrying hardware IDs, an adapter driver whose device port-class
+// creates, the driver's registry key, and a host folder as the system root.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/io/io_emu.h"
+
+class SettingsRig
+{
+  public:
+    // Adds the adapter device; ASSERT on the result of Ok().
+    explicit SettingsRig(const std::vector<std::u16string>& hardwareIds = {
+                             u"USB\\VID_0D8C&PID_0102&REV_0100", u"USB\\VID_0D8C&PID_0102"});
+    ~SettingsRig();
+    bool Ok() const { return m_Fdo != nullptr; }
+    PDEVICE_OBJECT Fdo() const { return m_Fdo; }
+
+    // Full path of the driver key and of its "Settings" subkey.
+    std::u16string DriverKeyPath() const;
+    std::u16string SettingsPath(const std::u16string& subkey = u"") const;
+
+    // Writes a file under the system root.
+    void WriteFile(const std::string& name, const std::string& bytes);
+
+    // A value read back from the registry; false when it does not exist.
+    bool Value(const std::u16string& subkey, const std::u16string& name, ULONG* type,
+               std::vector<UCHAR>* data) const;
+
+  private:
+    PDRIVER_OBJECT m_Bus = nullptr;
+    PDRIVER_OBJECT m_Driver = nullptr;
+    PDEVICE_OBJECT m_Pdo = nullptr;
+    PDEVICE_OBJECT m_Fdo = nullptr;
+    std::string m_Root;
+    std::vector<std::string> m_Files;
+};
+
+std::vector<UCHAR> Bytes(std::initializer_list<int> values);
+std::vector<UCHAR> WideBytes(const std::u16string& text, bool withNul);
