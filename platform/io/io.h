@@ -748,6 +748,7 @@ struct _IRP
     PEPROCESS EmuRequestorProcess;
     ULONG EmuKind;
     ULONG EmuMagic;
+    CHAR EmuSentFrom; // the sender's location while the IRP is below it, else 0
 };
 
 // Irp->Flags

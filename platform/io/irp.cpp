@@ -128,7 +128,7 @@ void IoReuseIrp(PIRP irp, NTSTATUS status)
 {
     if (!CheckIrp(irp, "IoReuseIrp"))
         return;
-    if (irp->CurrentLocation <= irp->StackCount)
+    if (irp->EmuSentFrom != 0)
         EmuReportFailure("IoReuseIrp on IRP %p while a driver still holds it", (void*)irp);
     if (irp->CancelRoutine != nullptr)
         EmuReportFailure("IoReuseIrp on IRP %p with a cancel routine set", (void*)irp);
@@ -157,7 +157,7 @@ void IoFreeIrp(PIRP irp)
         EmuReportFailure("IoFreeIrp on IRP %p that IoAllocateIrp did not allocate", (void*)irp);
         return;
     }
-    if (irp->CurrentLocation <= irp->StackCount)
+    if (irp->EmuSentFrom != 0)
     {
         EmuReportFailure("IoFreeIrp on IRP %p while a driver still holds it", (void*)irp);
         return;
@@ -189,6 +189,8 @@ NTSTATUS IofCallDriver(PDEVICE_OBJECT deviceObject, PIRP irp)
                          "whose stack needs %d",
                          (void*)irp, irp->CurrentLocation - 1, (void*)deviceObject,
                          deviceObject->StackSize);
+    if (irp->EmuSentFrom == 0)
+        irp->EmuSentFrom = irp->CurrentLocation;
     IoSetNextIrpStackLocation(irp);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     stack->DeviceObject = deviceObject;
@@ -228,6 +230,8 @@ void IofCompleteRequest(PIRP irp, CCHAR)
         bool invoke = (NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_SUCCESS) != 0) ||
                       (!NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_ERROR) != 0) ||
                       (irp->Cancel && (stack->Control & SL_INVOKE_ON_CANCEL) != 0);
+        if (irp->CurrentLocation >= irp->EmuSentFrom)
+            irp->EmuSentFrom = 0; // back with its sender
         PIO_COMPLETION_ROUTINE routine = stack->CompletionRoutine;
         PVOID context = stack->Context;
         stack->Control = 0;

@@ -503,3 +503,75 @@ TEST_F(IrpTest, AWarningWithoutOutputBufferMayNameTheSizeNeeded)
     }
     EXPECT_EQ(EmuCloseFile(file), STATUS_SUCCESS);
 }
+
+namespace
+{
+NTSTATUS SignalEvent(PDEVICE_OBJECT, PIRP, PVOID context)
+{
+    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+} // namespace
+
+TEST_F(IrpTest, AnOwnerKeepsTheTopLocationAndWaitsForALateCompletion)
+{
+    // The synchronous-request pattern: one location more than the lower stack
+    // needs, the top one the owner's, an event set by its routine, the IRP
+    // freed by the owner once the lower driver completed it from a DPC.
+    TestStack s(2);
+    TestStack::Dispatch = PassDown(false, STATUS_SUCCESS, true);
+    PIRP irp = IoAllocateIrp((CCHAR)(s.Top()->StackSize + 1), FALSE);
+    IoSetNextIrpStackLocation(irp);
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IoSetCompletionRoutine(irp, SignalEvent, &done, TRUE, TRUE, TRUE);
+    ASSERT_EQ(IoCallDriver(s.Top(), irp), STATUS_PENDING);
+    KTIMER timer;
+    KDPC dpc;
+    KeInitializeTimer(&timer);
+    KeInitializeDpc(
+        &dpc,
+        [](PKDPC, PVOID, PVOID, PVOID)
+        {
+            EXPECT_EQ(KeGetCurrentIrql(), DISPATCH_LEVEL);
+            CompleteWith(g_Held, STATUS_SUCCESS, 12);
+        },
+        nullptr);
+    KeSetTimer(&timer, RelativeMs(3), &dpc);
+    {
+        EmuExpectFailures f;
+        IoFreeIrp(irp); // below the owner still
+        EXPECT_TRUE(f.Contains("while a driver still holds it"));
+    }
+    LARGE_INTEGER timeout = RelativeMs(500);
+    ULONGLONG start = EmuNow();
+    EXPECT_EQ(KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, &timeout), STATUS_SUCCESS);
+    EXPECT_EQ(EmuNow() - start, 30000u); // 3 ms
+    EXPECT_EQ(irp->IoStatus.Information, 12u);
+    EXPECT_TRUE(irp->PendingReturned);
+    IoFreeIrp(irp);
+}
+
+TEST_F(IrpTest, ABuiltRequestCompletedLaterSetsItsEventAndStatusBlock)
+{
+    TestStack s(1);
+    TestStack::Dispatch = PassDown(false, STATUS_SUCCESS, true);
+    UCHAR in[2] = {1, 2}, out[2] = {};
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK iosb{};
+    PIRP irp =
+        IoBuildDeviceIoControlRequest(IOCTL_BUFFERED, s.Top(), in, 2, out, 2, TRUE, &event, &iosb);
+    ASSERT_EQ(IoCallDriver(s.Top(), irp), STATUS_PENDING);
+    EXPECT_EQ(KeReadStateEvent(&event), 0);
+    static_cast<UCHAR*>(g_Held->AssociatedIrp.SystemBuffer)[0] = 0x42;
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    CompleteWith(g_Held, STATUS_DEVICE_NOT_CONNECTED, 1);
+    KeLowerIrql(old);
+    EXPECT_EQ(KeReadStateEvent(&event), 1);
+    EXPECT_EQ(iosb.Status, STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(out[0], 0); // an error copies nothing back
+}
