@@ -1,0 +1,329 @@
+// Single-rate FIR: direct form for short filters or short blocks, FFT
+// overlap-save for filters of 64 taps or more on blocks of 512 samples or more.
+#include <cstring>
+
+#include "primitives/fft/DspFftCoreBridge.h"
+#include "primitives/fft/DspFftReal.h"
+#include "primitives/filters/DspFirState.h"
+
+namespace
+{
+constexpr int32_t FftMinTaps = 64;
+constexpr int32_t FftMinBlock = 512;
+// Alignment loss, record, slack before the spec and an untouched reserve.
+constexpr int64_t FixedBytes = 16576;
+constexpr int32_t ReserveBytes = 16384;
+
+constexpr int64_t RoundUp16(int64_t x)
+{
+    return (x + 15) & ~static_cast<int64_t>(15);
+}
+
+uint8_t* AlignUp16(uint8_t* p)
+{
+    auto a = (reinterpret_cast<uintptr_t>(p) + 15) & ~static_cast<uintptr_t>(15);
+    return reinterpret_cast<uint8_t*>(a);
+}
+
+// Overlap-save transform: the smallest power of two above 2n, with the sizes
+// its record asks for; all zero when the filter is too short or the record
+// cannot be had.
+struct FftPlan
+{
+    int32_t order = 0;
+    int64_t length = 0;
+    int64_t specBytes = 0;
+    int64_t initBytes = 0;
+    int64_t workBytes = 0;
+};
+
+FftPlan PlanFft(int32_t n)
+{
+    FftPlan plan;
+    if (n < FftMinTaps)
+    {
+        return plan;
+    }
+    int32_t k = 2;
+    while (k < 62 && (int64_t{1} << k) <= n)
+    {
+        ++k;
+    }
+    int32_t s = 0, i = 0, w = 0;
+    if (DspFftSpecSizeR32f_Gen(k + 1, DspFftScaleInverse, 0, &s, &i, &w) != DspStsNoErr)
+    {
+        return plan;
+    }
+    plan.order = k + 1;
+    plan.length = int64_t{1} << plan.order;
+    plan.specBytes = s;
+    plan.initBytes = i;
+    plan.workBytes = w;
+    return plan;
+}
+
+// In 64 bits: long filters must not wrap the 32-bit size the caller gets.
+int64_t StateBytes(int32_t n, const FftPlan& plan)
+{
+    return FixedBytes + RoundUp16(4 * int64_t{n}) + RoundUp16(12 * int64_t{n} + 16) +
+           plan.specBytes + plan.initBytes + plan.workBytes + 2 * RoundUp16(4 * plan.length);
+}
+
+// Outputs y[t] = sum_k taps[k] * s[t + k] for t in [first, last), the products
+// added oldest first in single precision; four outputs share each tap load.
+void DirectOutputs(const float* taps, int32_t n, const float* s, float* dst, int64_t first,
+                   int64_t last)
+{
+    int64_t t = first;
+    for (; t + 4 <= last; t += 4)
+    {
+        float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f;
+        const float* x = s + t;
+        for (int32_t k = 0; k < n; ++k)
+        {
+            const float h = taps[k];
+            a0 += h * x[k];
+            a1 += h * x[k + 1];
+            a2 += h * x[k + 2];
+            a3 += h * x[k + 3];
+        }
+        dst[t] = a0;
+        dst[t + 1] = a1;
+        dst[t + 2] = a2;
+        dst[t + 3] = a3;
+    }
+    for (; t < last; ++t)
+    {
+        float a = 0.0f;
+        const float* x = s + t;
+        for (int32_t k = 0; k < n; ++k)
+        {
+            a += taps[k] * x[k];
+        }
+        dst[t] = a;
+    }
+}
+
+DspStatus Direct(const float* src, float* dst, int32_t len, DspFirState32f* st, int32_t d)
+{
+    const int32_t n = st->tapCount;
+    const int32_t p = st->blockThreshold;
+    float* w = st->delayLine + d;
+    if (len <= p)
+    {
+        // History at w[1..n-1], the block right behind it.
+        DspFftCore::Copy(src, w + n, len);
+        DirectOutputs(st->taps, n, w + 1, dst, 0, len);
+        DspFftCore::Move(w + len, st->delayLine, n);
+        return DspStsNoErr;
+    }
+    const int32_t r4 = p - 1;
+    DspFftCore::Copy(src, w + n, p);
+    DirectOutputs(st->taps, n, w + 1, dst, 0, r4);
+    DspFftCore::Copy(src + len - n, st->delayLine, n);
+    // Output t reads src[t-m .. t]: shift the source so index t starts there.
+    DirectOutputs(st->taps, n, src - (n - 1), dst, r4, len);
+    return DspStsNoErr;
+}
+
+// One overlap-save transform of the block buffer (from: its input, the block
+// buffer itself or a stretch of the source).
+DspStatus Transform(const float* from, const DspFirState32f* st)
+{
+    DspStatus status = DspFftFwdRToPacked32f_Gen(from, st->fftBlock, st->fftSpec, st->fftWork);
+    if (status < 0)
+    {
+        return status;
+    }
+    DspMulPackedSpectra32f_Gen(st->tapsSpectrum, st->fftBlock, st->fftLength);
+    return DspFftInvPackedToR32f_Gen(st->fftBlock, st->fftBlock, st->fftSpec, st->fftWork);
+}
+
+DspStatus OverlapSave(const float* src, float* dst, int32_t len, DspFirState32f* st, int32_t d)
+{
+    const int32_t n = st->tapCount;
+    const int32_t m = n - 1;
+    const int64_t l = st->fftLength;
+    const int64_t h = l - m; // new samples per transform
+    float* b = st->fftBlock;
+    DspFftCore::Copy(st->delayLine + d + 1, b, m);
+    if (len <= h)
+    {
+        DspFftCore::Copy(src, b + m, len);
+        DspFftCore::Copy(b + len - 1, st->delayLine, n);
+        DspFftCore::Zero(b + m + len, static_cast<int32_t>(l - m - len));
+        DspStatus status = Transform(b, st);
+        if (status < 0)
+        {
+            return status;
+        }
+        DspFftCore::Copy(b + m, dst, len);
+        return DspStsNoErr;
+    }
+    DspFftCore::Copy(src, b + m, static_cast<int32_t>(h));
+    DspStatus status = Transform(b, st);
+    if (status < 0)
+    {
+        return status;
+    }
+    DspFftCore::Copy(b + m, dst, static_cast<int32_t>(h));
+    DspFftCore::Copy(src + len - n, st->delayLine, n);
+    for (int64_t c = 1; c * h < len; ++c)
+    {
+        const int64_t remaining = len - c * h;
+        const float* in = src + c * h - m;
+        if (remaining >= l)
+        {
+            status = Transform(in, st);
+        }
+        else
+        {
+            const int64_t count = remaining + m < l ? remaining + m : l;
+            DspFftCore::Copy(in, b, static_cast<int32_t>(count));
+            DspFftCore::Zero(b + count, static_cast<int32_t>(l - count));
+            status = Transform(b, st);
+        }
+        if (status < 0)
+        {
+            return status;
+        }
+        DspFftCore::Copy(b + m, dst + c * h, static_cast<int32_t>(remaining < h ? remaining : h));
+    }
+    return DspStsNoErr;
+}
+} // namespace
+
+DspStatus DspFirStateSize32f_Gen(int32_t tapsLen, int32_t* pSize)
+{
+    if (pSize == nullptr)
+    {
+        return DspStsNullPtrErr;
+    }
+    if (tapsLen < 1)
+    {
+        return DspStsFirLenErr;
+    }
+    const int64_t bytes = StateBytes(tapsLen, PlanFft(tapsLen));
+    if (bytes > INT32_MAX)
+    {
+        // So many taps that the state cannot be described by a 32-bit size.
+        return DspStsFirLenErr;
+    }
+    *pSize = static_cast<int32_t>(bytes);
+    return DspStsNoErr;
+}
+
+DspStatus DspFirInit32f_Gen(DspFirState32f** ppState, const float* taps, int32_t tapsLen,
+                            const float* dlyLine, uint8_t* buffer)
+{
+    if (ppState == nullptr || taps == nullptr || buffer == nullptr)
+    {
+        return DspStsNullPtrErr;
+    }
+    if (tapsLen < 1)
+    {
+        return DspStsFirLenErr;
+    }
+    const int32_t n = tapsLen;
+    const FftPlan plan = PlanFft(n);
+    if (StateBytes(n, plan) > INT32_MAX)
+    {
+        return DspStsFirLenErr;
+    }
+
+    uint8_t* base = AlignUp16(buffer);
+    auto* st = reinterpret_cast<DspFirState32f*>(base);
+    memset(st, 0, sizeof(*st));
+    uint8_t* cur = base + DspFirRecordBytes;
+    st->taps = reinterpret_cast<float*>(cur);
+    cur += RoundUp16(4 * int64_t{n});
+    st->delayLine = reinterpret_cast<float*>(cur);
+    cur += RoundUp16(12 * int64_t{n} + 16);
+    cur += 16;
+    uint8_t* specRoom = cur;
+    cur += plan.specBytes;
+    uint8_t* initRoom = cur;
+    cur += plan.initBytes;
+    auto* spectrum = reinterpret_cast<float*>(cur);
+    cur += RoundUp16(4 * plan.length);
+    uint8_t* work = cur;
+    cur += plan.workBytes;
+    st->fftBlock = reinterpret_cast<float*>(cur);
+
+    st->tapCount = n;
+    st->historyLength = n;
+    st->delayIndex = 0;
+    st->fftSpec = nullptr;
+    st->indexTable = nullptr;
+    st->fftWorkSize = static_cast<int32_t>(plan.workBytes);
+    for (int32_t i = 0; i < n; ++i)
+    {
+        st->taps[i] = taps[n - 1 - i];
+    }
+    if (dlyLine == nullptr)
+    {
+        DspFftCore::Zero(st->delayLine, n);
+    }
+    else
+    {
+        // The caller gives the newest sample first; the state keeps the oldest first.
+        for (int32_t i = 0; i < n; ++i)
+        {
+            st->delayLine[i] = dlyLine[n - 1 - i];
+        }
+    }
+    st->blockThreshold = ((n + 3) & ~3) + 1;
+
+    st->fftLength = -1;
+    st->tapsSpectrum = nullptr;
+    st->fftWork = nullptr;
+    if (plan.length > 0)
+    {
+        DspFftSpecR32f* spec = nullptr;
+        if (DspFftSpecInitR32f_Gen(&spec, plan.order, DspFftScaleInverse, 0, specRoom, initRoom) ==
+            DspStsNoErr)
+        {
+            const int32_t l = static_cast<int32_t>(plan.length);
+            st->fftSpec = spec;
+            st->fftLength = l;
+            st->tapsSpectrum = spectrum;
+            st->fftWork = plan.workBytes > 0 ? work : nullptr;
+            DspFftCore::Copy(taps, spectrum, n);
+            DspFftCore::Zero(spectrum + n, l - n);
+            if (DspFftFwdRToPacked32f_Gen(spectrum, spectrum, spec, st->fftWork) != DspStsNoErr)
+            {
+                st->fftLength = -1;
+            }
+        }
+    }
+    st->kind = DspFirKindSingleRate;
+    *ppState = st;
+    return DspStsNoErr;
+}
+
+DspStatus DspFirFilter32f_Gen(const float* src, float* dst, int32_t len, DspFirState32f* state)
+{
+    if (state == nullptr || src == nullptr || dst == nullptr)
+    {
+        return DspStsNullPtrErr;
+    }
+    if (len < 1)
+    {
+        return DspStsSizeErr;
+    }
+    if (state->kind == DspFirKindMultirate)
+    {
+        return DspFirMultirateFilter32f_Gen(src, dst, len, state);
+    }
+    if (state->kind != DspFirKindSingleRate)
+    {
+        return DspStsContextMatchErr;
+    }
+    const int32_t d = state->delayIndex;
+    state->delayIndex = 0;
+    if (len >= FftMinBlock && state->fftLength > 0)
+    {
+        return OverlapSave(src, dst, len, state, d);
+    }
+    return Direct(src, dst, len, state, d);
+}

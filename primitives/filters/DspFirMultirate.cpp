@@ -1,0 +1,416 @@
+// Multirate FIR: upsampling by U, filtering and downsampling by D in one step.
+// Outputs come four at a time from interleaved coefficient rows: kind 1 over
+// the union of four windows, kind 2 (pure decimation) and kind 3 (polyphase)
+// over each output's own window.
+#include <cstring>
+
+#include "primitives/fft/DspFftCoreBridge.h"
+#include "primitives/filters/DspFirState.h"
+
+namespace
+{
+constexpr int64_t RoundUp16(int64_t x)
+{
+    return (x + 15) & ~static_cast<int64_t>(15);
+}
+
+uint8_t* AlignUp16(uint8_t* p)
+{
+    auto a = (reinterpret_cast<uintptr_t>(p) + 15) & ~static_cast<uintptr_t>(15);
+    return reinterpret_cast<uint8_t*>(a);
+}
+
+int64_t CeilDiv(int64_t a, int64_t b) // b > 0
+{
+    int64_t q = a / b;
+    if (a % b != 0 && a > 0)
+    {
+        ++q;
+    }
+    return q;
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) // b > 0
+{
+    int64_t q = a / b;
+    if (a % b != 0 && a < 0)
+    {
+        --q;
+    }
+    return q;
+}
+
+// Everything that follows from the taps and factors.
+struct Geometry
+{
+    int32_t kind = 0; // 0: single rate
+    int64_t n = 0, u = 0, d = 0;
+    int64_t tpp = 0, m = 0, q = 0, v = 0, l1 = 0;
+    int64_t bytes = 0;
+};
+
+int32_t ChooseKind(int64_t n, int64_t u, int64_t d)
+{
+    if (u == 1 && d == 1)
+    {
+        return 0;
+    }
+    const float r = static_cast<float>(n) / static_cast<float>(3 * d + n);
+    if (u == 1)
+    {
+        return r > 0.5f ? 1 : 2;
+    }
+    return static_cast<double>(r) > 0.3 ? 1 : 3;
+}
+
+Geometry Measure(int32_t tapsLen, int32_t upFactor, int32_t downFactor)
+{
+    Geometry g;
+    g.n = tapsLen;
+    g.u = upFactor;
+    g.d = downFactor;
+    g.kind = ChooseKind(g.n, g.u, g.d);
+    g.tpp = CeilDiv(g.n, g.u);
+    g.m = CeilDiv(3 * g.d + g.n, g.u) * g.u;
+    g.q = g.m / g.u;
+    g.v = CeilDiv(g.tpp, g.d) * g.u;
+    int64_t steps = 0;
+    while (g.v % (4 * g.u) != 0)
+    {
+        g.v += g.u;
+        ++steps;
+    }
+    const int64_t over = g.kind == 1 ? g.q : g.tpp;
+    g.l1 = (over / (4 * g.d) + 1) * 4 * g.d + 1 + steps * g.d;
+    if (g.kind == 1)
+    {
+        g.bytes = 176 + RoundUp16(4 * g.n) + 16 * g.m + RoundUp16(4 * g.u + 4) +
+                  4 * (4 * g.m > 4096 ? 4 * g.m : 4096) + RoundUp16(4 * (g.tpp + g.l1) + 4);
+    }
+    else
+    {
+        g.bytes = 176 + RoundUp16(4 * g.n) + 16 * g.m + RoundUp16(16 * g.u + 4) +
+                  4 * (8 * g.m > 4096 ? 8 * g.m : 4096) + RoundUp16(4 * (g.tpp + g.l1) + 4);
+    }
+    return g;
+}
+
+// Rows of the coefficient table for one tap index k (0 outside the taps).
+float Tap(const float* h, int64_t n, int64_t k)
+{
+    return k >= 0 && k < n ? h[k] : 0.0f;
+}
+
+void BuildKind1(DspFirState32f* st, const Geometry& g, const float* h, int64_t pu, int64_t pd)
+{
+    int64_t previous = 0;
+    for (int64_t b = 0; b < g.u; ++b)
+    {
+        const int64_t c = g.tpp + CeilDiv(4 * b * g.d + pd - (g.n - 1) - pu, g.u);
+        st->indexTable[b] = static_cast<int32_t>(b == 0 ? c : c - previous);
+        previous = c;
+        for (int64_t t = 0; t < g.q; ++t)
+        {
+            float* row = st->tapVectors + 4 * (b * g.q + t);
+            for (int64_t q = 0; q < 4; ++q)
+            {
+                const int64_t k = (4 * b + q) * g.d + pd - (c - g.tpp + t) * g.u - pu;
+                row[q] = Tap(h, g.n, k);
+            }
+        }
+    }
+    st->indexTable[g.u] = static_cast<int32_t>(4 * g.d - previous);
+}
+
+void BuildPolyphase(DspFirState32f* st, const Geometry& g, const float* h, int64_t pu, int64_t pd)
+{
+    for (int64_t m = 0; m < 4 * g.u; ++m)
+    {
+        const int64_t newest = m * g.d + pd - pu;
+        const int64_t lo = CeilDiv(newest - (g.n - 1), g.u);
+        const int64_t hi = FloorDiv(newest, g.u);
+        int64_t first = g.tpp + lo;
+        if (lo > hi)
+        {
+            // No input sample in this window: its coefficients are all zero,
+            // any index inside the history serves.
+            first = m > 0 ? st->indexTable[m - 1] : 0;
+        }
+        st->indexTable[m] = static_cast<int32_t>(first);
+        const int64_t group = m / 4;
+        const int64_t column = m % 4;
+        for (int64_t t = 0; t < g.tpp; ++t)
+        {
+            const int64_t k = newest - (first - g.tpp + t) * g.u;
+            st->tapVectors[4 * (group * g.tpp + t) + column] = Tap(h, g.n, k);
+        }
+    }
+    st->indexTable[4 * g.u] = static_cast<int32_t>(4 * g.d);
+}
+
+// Position in the working sequence xx of a call: the history and the first
+// inputs live in the delay line, later inputs are read from the source.
+struct Sequence
+{
+    const float* data;
+    int64_t offset; // xx[i] = data[i - offset]
+    int64_t length; // T
+    const float* At(int64_t i) const { return data + (i - offset); }
+};
+
+struct Run
+{
+    int64_t group = 0;
+    int64_t index = 0; // kind 1: running window start
+};
+
+// count outputs from the run's position; four per group, by group sums when
+// grouped (count then a multiple of 4), else one at a time.
+void Outputs(const DspFirState32f* st, Run& run, int64_t count, const Sequence& xx, float* dst,
+             bool grouped)
+{
+    const int64_t u = st->upFactor;
+    const int64_t d = st->downFactor;
+    const int64_t tpp = st->historyLength;
+    const int32_t* e = st->indexTable;
+    const float* coef = st->tapVectors;
+    while (count > 0)
+    {
+        const int64_t b = run.group % u;
+        const int64_t cycle = run.group / u;
+        const int64_t outputs = count < 4 ? count : 4;
+        float acc[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        switch (st->multirateKind)
+        {
+        case 1:
+        {
+            const int64_t start = run.index + e[b];
+            const int64_t rows = st->tapsPerGroup;
+            const float* c = coef + 4 * b * rows;
+            const float* x = xx.At(start);
+            int64_t limit = rows;
+            if (!grouped && start + limit > xx.length)
+            {
+                limit = xx.length - start;
+            }
+            for (int64_t t = 0; t < limit; ++t)
+            {
+                const float s = x[t];
+                acc[0] += s * c[4 * t];
+                acc[1] += s * c[4 * t + 1];
+                acc[2] += s * c[4 * t + 2];
+                acc[3] += s * c[4 * t + 3];
+            }
+            run.index = start + (b == u - 1 ? e[u] : 0);
+            break;
+        }
+        case 2:
+        {
+            const int64_t n = st->tapCount;
+            for (int64_t q = 0; q < outputs; ++q)
+            {
+                const float* x = xx.At(e[0] + 4 * d * run.group + q * d);
+                float a = 0.0f;
+                for (int64_t t = 0; t < n; ++t)
+                {
+                    a += x[t] * coef[4 * t];
+                }
+                acc[q] = a;
+            }
+            break;
+        }
+        default:
+        {
+            for (int64_t q = 0; q < outputs; ++q)
+            {
+                const int64_t start = 4 * d * cycle + e[4 * b + q];
+                const float* x = xx.At(start);
+                const float* c = coef + 4 * (b * tpp) + q;
+                int64_t limit = tpp;
+                if (!grouped && start + limit > xx.length)
+                {
+                    limit = xx.length - start;
+                }
+                float a = 0.0f;
+                for (int64_t t = 0; t < limit; ++t)
+                {
+                    a += x[t] * c[4 * t];
+                }
+                acc[q] = a;
+            }
+            break;
+        }
+        }
+        for (int64_t q = 0; q < outputs; ++q)
+        {
+            dst[q] = acc[q];
+        }
+        dst += outputs;
+        count -= outputs;
+        ++run.group;
+    }
+}
+} // namespace
+
+DspStatus DspFirMultirateStateSize32f_Gen(int32_t tapsLen, int32_t upFactor, int32_t downFactor,
+                                          int32_t* pSize)
+{
+    if (pSize == nullptr)
+    {
+        return DspStsNullPtrErr;
+    }
+    if (tapsLen < 1)
+    {
+        return DspStsFirLenErr;
+    }
+    if (upFactor < 1 || downFactor < 1)
+    {
+        return DspStsFirMrFactorErr;
+    }
+    if (upFactor == 1 && downFactor == 1)
+    {
+        return DspFirStateSize32f_Gen(tapsLen, pSize);
+    }
+    const Geometry g = Measure(tapsLen, upFactor, downFactor);
+    if (g.bytes > INT32_MAX)
+    {
+        // Taps and factors whose state cannot be described by a 32-bit size.
+        return DspStsFirLenErr;
+    }
+    *pSize = static_cast<int32_t>(g.bytes);
+    return DspStsNoErr;
+}
+
+DspStatus DspFirMultirateInit32f_Gen(DspFirState32f** ppState, const float* taps, int32_t tapsLen,
+                                     int32_t upFactor, int32_t upPhase, int32_t downFactor,
+                                     int32_t downPhase, const float* dlyLine, uint8_t* buffer)
+{
+    if (ppState == nullptr || taps == nullptr || buffer == nullptr)
+    {
+        return DspStsNullPtrErr;
+    }
+    if (tapsLen < 1)
+    {
+        return DspStsFirLenErr;
+    }
+    if (upFactor < 1 || downFactor < 1)
+    {
+        return DspStsFirMrFactorErr;
+    }
+    if (upPhase < 0 || upPhase >= upFactor || downPhase < 0 || downPhase >= downFactor)
+    {
+        return DspStsFirMrPhaseErr;
+    }
+    if (upFactor == 1 && downFactor == 1)
+    {
+        return DspFirInit32f_Gen(ppState, taps, tapsLen, dlyLine, buffer);
+    }
+    const Geometry g = Measure(tapsLen, upFactor, downFactor);
+    if (g.bytes > INT32_MAX)
+    {
+        return DspStsFirLenErr;
+    }
+
+    uint8_t* base = AlignUp16(buffer);
+    auto* st = reinterpret_cast<DspFirState32f*>(base);
+    memset(st, 0, sizeof(*st));
+    uint8_t* cur = base + DspFirRecordBytes;
+    st->taps = reinterpret_cast<float*>(cur);
+    cur += RoundUp16(4 * g.n);
+    st->tapVectors = reinterpret_cast<float*>(cur);
+    cur += 16 * g.m;
+    st->indexTable = reinterpret_cast<int32_t*>(cur);
+    cur += g.kind == 1 ? RoundUp16(4 * g.u + 4) : RoundUp16(16 * g.u + 4);
+    st->delayLine = reinterpret_cast<float*>(cur);
+
+    st->tapCount = tapsLen;
+    st->upFactor = upFactor;
+    st->downFactor = downFactor;
+    st->upPhase = upPhase;
+    st->downPhase = downPhase;
+    st->blockThreshold = static_cast<int32_t>(g.l1);
+    st->bufferedOutputs = static_cast<int32_t>(g.v);
+    st->historyLength = static_cast<int32_t>(g.tpp);
+    st->multirateKind = g.kind;
+    st->fftSpec = nullptr;
+    st->tapsSpectrum = nullptr;
+    st->fftLength = -1;
+    st->delayIndex = 0;
+    for (int64_t i = 0; i < g.n; ++i)
+    {
+        st->taps[i] = taps[g.n - 1 - i];
+    }
+    DspFftCore::Zero(st->tapVectors, static_cast<int32_t>(4 * g.m));
+    if (g.kind == 1)
+    {
+        st->tapsPerGroup = static_cast<int32_t>(g.q);
+        BuildKind1(st, g, taps, upPhase, downPhase);
+    }
+    else
+    {
+        BuildPolyphase(st, g, taps, upPhase, downPhase);
+    }
+    DspFftCore::Zero(st->delayLine, static_cast<int32_t>(g.tpp + g.l1 + 1));
+    if (dlyLine != nullptr)
+    {
+        for (int64_t i = 0; i < g.tpp; ++i)
+        {
+            st->delayLine[i] = dlyLine[g.tpp - 1 - i];
+        }
+    }
+    st->kind = DspFirKindMultirate;
+    *ppState = st;
+    return DspStsNoErr;
+}
+
+DspStatus DspFirMultirateFilter32f_Gen(const float* src, float* dst, int32_t len,
+                                       DspFirState32f* state)
+{
+    if (state == nullptr || src == nullptr || dst == nullptr)
+    {
+        return DspStsNullPtrErr;
+    }
+    if (len < 1)
+    {
+        return DspStsSizeErr;
+    }
+    const int32_t kind = state->multirateKind;
+    if (state->kind != DspFirKindMultirate || kind < 1 || kind > 3)
+    {
+        return DspStsContextMatchErr;
+    }
+    const int64_t u = state->upFactor;
+    const int64_t tpp = state->historyLength;
+    const int64_t l1 = state->blockThreshold;
+    const int64_t inputs = static_cast<int64_t>(state->downFactor) * len;
+    const int64_t total = u * len;
+    const int64_t cycle = 4 * u;
+    float* delay = state->delayLine;
+    const int64_t t = tpp + inputs;
+    Run run;
+    const bool shortCall = kind == 2 ? inputs < l1 : inputs <= l1;
+    if (shortCall)
+    {
+        DspFftCore::Copy(src, delay + tpp, static_cast<int32_t>(inputs));
+        const Sequence xx{delay, 0, t};
+        const int64_t whole = total - total % cycle;
+        Outputs(state, run, whole, xx, dst, true);
+        Outputs(state, run, total - whole, xx, dst + whole, false);
+        DspFftCore::Move(delay + inputs, delay, static_cast<int32_t>(tpp));
+        return DspStsNoErr;
+    }
+    DspFftCore::Copy(src, delay + tpp, static_cast<int32_t>(l1));
+    const int64_t v = state->bufferedOutputs;
+    Outputs(state, run, v, Sequence{delay, 0, t}, dst, true);
+    DspFftCore::Copy(src + inputs - tpp, delay, static_cast<int32_t>(tpp));
+    const int64_t rest = total - v;
+    int64_t grouped = rest - rest % cycle;
+    if (grouped > 0)
+    {
+        grouped -= cycle;
+    }
+    const Sequence fromSource{src, tpp, t};
+    Outputs(state, run, grouped, fromSource, dst + v, true);
+    Outputs(state, run, rest - grouped, fromSource, dst + v + grouped, false);
+    return DspStsNoErr;
+}
