@@ -63,6 +63,85 @@ TEST(Elementwise, AbsoluteValueClearsOnlyTheSign)
     }
 }
 
+// Square root, quotient and logarithm against per-element references, and the
+// exponential's special elements, at every length from 1 to 40 and alignment.
+TEST(Elementwise, SpecialValueSweep)
+{
+    const float pool[] = {4.0f, -1.0f, 0.0f, -0.0f, Inf, -Inf, NaN, 2.5f, 1e-40f, -3.0f, 0.3f};
+    const int n = sizeof pool / sizeof pool[0];
+    auto sqrtRef = [](float x)
+    {
+        if (x > 0)
+            return BitsOf(static_cast<float>(std::sqrt(static_cast<double>(x))));
+        return x < 0 ? LibNaN : BitsOf(x);
+    };
+    auto lnRef = [](float x)
+    {
+        const uint32_t b = BitsOf(x);
+        if ((b & 0x80000000u) || b > 0x7F800000u)
+            return LibNaN;
+        return b == 0 ? 0xFF800000u : BitsOf(std::log(x));
+    };
+    for (int level = 0; level < 4; ++level)
+    {
+        LevelScope scope(level);
+        for (int len = 1; len <= 40; ++len)
+            for (size_t off = 0; off < 16; off += 4)
+            {
+                GuardedFloats a(len, off), b(len, off), q(len, (off + 4) % 16);
+                bool negative = false, zeroDivisor = false;
+                int firstLn = 0;
+                for (int i = 0; i < len; ++i)
+                {
+                    a[i] = pool[(i * 3 + len) % n];
+                    b[i] = pool[(i * 7 + 1) % n];
+                    negative = negative || a[i] < 0;
+                    zeroDivisor = zeroDivisor || a[i] == 0;
+                    const uint32_t bits = BitsOf(a[i]);
+                    if (firstLn == 0 && (bits & 0x80000000u))
+                        firstLn = DspStsLnNegArg;
+                    if (firstLn == 0 && bits == 0)
+                        firstLn = DspStsLnZeroArg;
+                }
+                ASSERT_EQ(zeroDivisor ? DspStsDivByZero : 0,
+                          DspDiv32f(a.Data(), b.Data(), q.Data(), len));
+                for (int i = 0; i < len; ++i)
+                {
+                    uint32_t expected = BitsOf(b[i] / a[i]);
+                    if (a[i] == 0)
+                        expected = b[i] > 0 ? 0x7F800000u : (b[i] < 0 ? 0xFF800000u : LibNaN);
+                    if (std::isnan(b[i] / a[i]) && a[i] != 0)
+                        ASSERT_TRUE(std::isnan(q[i]));
+                    else
+                        ASSERT_EQ(expected, BitsOf(q[i])) << b[i] << "/" << a[i];
+                }
+                std::vector<float> in(a.Data(), a.Data() + len);
+                memcpy(q.Data(), in.data(), 4u * len);
+                ASSERT_EQ(firstLn, DspLnInPlace32f(q.Data(), len));
+                for (int i = 0; i < len; ++i)
+                    ASSERT_EQ(lnRef(in[i]), BitsOf(q[i])) << in[i];
+                memcpy(q.Data(), in.data(), 4u * len);
+                ASSERT_EQ(0, DspExpInPlace32f(q.Data(), len));
+                for (int i = 0; i < len && len >= 4; ++i)
+                {
+                    const float x = in[i];
+                    uint32_t expected = BitsOf(q[i]); // ordinary: not checked here
+                    if (x == 0 || x == 1e-40f)
+                        expected = 0x3F800000u;
+                    else if (std::isinf(x))
+                        expected = x > 0 ? 0x7F800000u : 0u;
+                    else if (std::isnan(x))
+                        expected = LibNaN;
+                    ASSERT_EQ(expected, BitsOf(q[i])) << x;
+                }
+                ASSERT_EQ(negative ? DspStsSqrtNegArg : 0, DspSqrtInPlace32f(a.Data(), len));
+                for (int i = 0; i < len; ++i)
+                    ASSERT_EQ(sqrtRef(in[i]), BitsOf(a[i])) << in[i];
+                ASSERT_TRUE(a.GuardsIntact() && b.GuardsIntact() && q.GuardsIntact());
+            }
+    }
+}
+
 TEST(Elementwise, MaximumAndMinimumRules)
 {
     float m = 0;

@@ -65,6 +65,46 @@ TEST(Power, SpecialValueTable)
     }
 }
 
+// The special values keep their bits wherever they stand: at every length from
+// 1 to 40 and every alignment, beside ordinary elements, with guard bytes.
+TEST(Power, SpecialValuesAtEveryPositionLengthAndAlignment)
+{
+    const Case specials[] = {{-8.0f, 0.5f, LibNaN, true},      {0.0f, -2.0f, 0x7F800000, true},
+                             {-2.0f, 3.0f, 0xC1000000, false}, {5.0f, -Inf, 0, false},
+                             {-0.0f, 3.0f, 0x80000000, false}, {3.0f, 0.0f, 0x3F800000, false}};
+    for (int level = 0; level < 4; ++level)
+    {
+        LevelScope scope(level);
+        for (int len = 1; len <= 40; ++len)
+            for (size_t off = 0; off < 16; off += 4)
+            {
+                GuardedFloats x(len, off), y(len, (off + 8) % 16), r(len, off);
+                bool warning = false;
+                for (int i = 0; i < len; ++i)
+                {
+                    const Case* c = (i * 5 + len) % 7 < 6 ? &specials[(i * 5 + len) % 7] : nullptr;
+                    x[i] = c ? c->x : 1.25f + 0.5f * static_cast<float>(i);
+                    y[i] = c ? c->y : 0.75f - 0.1f * static_cast<float>(i);
+                    warning = warning || (c && c->warning);
+                }
+                ASSERT_EQ(warning ? DspStsPowDomain : 0,
+                          DspPow32f(x.Data(), y.Data(), r.Data(), len));
+                ASSERT_TRUE(r.GuardsIntact());
+                for (int i = 0; i < len; ++i)
+                {
+                    const int k = (i * 5 + len) % 7;
+                    if (k < 6)
+                    {
+                        ASSERT_EQ(specials[k].result, BitsOf(r[i])) << len << " " << i;
+                        continue;
+                    }
+                    const float ref = static_cast<float>(std::pow(static_cast<double>(x[i]), y[i]));
+                    ASSERT_LE(std::abs(static_cast<int32_t>(BitsOf(r[i]) - BitsOf(ref))), 1);
+                }
+            }
+    }
+}
+
 TEST(Power, ListedResults)
 {
     float r;
