@@ -16,17 +16,6 @@ std::string SimRequestRecord::Text() const
     snprintf(head, sizeof(head), "%02X %02X %04X %04X %04X", Setup.bmRequestType, Setup.bRequest,
              Setup.wValue, Setup.wIndex, Setup.wLength);
     std::string text = head;
-    switch (Result)
-    {
-    case EmuUsbHandshake::Stall:
-        return text + " STALL";
-    case EmuUsbHandshake::NoResponse:
-        return text + " NAK";
-    case EmuUsbHandshake::Unplug:
-        return text + " GONE";
-    default:
-        break;
-    }
     if (!Data.empty())
     {
         text += (Setup.bmRequestType & 0x80) ? " >" : " <";
@@ -37,7 +26,17 @@ std::string SimRequestRecord::Text() const
             text += hex;
         }
     }
-    return text;
+    switch (Result)
+    {
+    case EmuUsbHandshake::Stall:
+        return text + " STALL";
+    case EmuUsbHandshake::NoResponse:
+        return text + " NAK";
+    case EmuUsbHandshake::Unplug:
+        return text + " GONE";
+    default:
+        return text;
+    }
 }
 
 std::unique_ptr<SimUsbDevice> SimUsbDevice::Create(const std::vector<UCHAR>& device,
@@ -191,7 +190,6 @@ EmuControlAnswer SimUsbDevice::ControlTransfer(const USB_DEFAULT_PIPE_SETUP_PACK
                            : fault->Kind == SimFaultKind::NoResponse ? EmuUsbHandshake::NoResponse
                                                                      : EmuUsbHandshake::Unplug;
         record.Result = answer.Handshake;
-        record.Data.clear();
         m_Log.push_back(record);
         return answer;
     }
@@ -232,8 +230,6 @@ EmuControlAnswer SimUsbDevice::ControlTransfer(const USB_DEFAULT_PIPE_SETUP_PACK
     record.Result = answer.Handshake;
     if (in)
         record.Data.assign(data, data + answer.Length);
-    if (!ok)
-        record.Data.clear();
     m_Log.push_back(record);
     return answer;
 }

@@ -39,7 +39,8 @@ struct SimRequestRecord
     EmuUsbHandshake Result = EmuUsbHandshake::Ack;
     ULONG Frame = 0;
     // "A1 81 0200 0500 0002 > 00 F6": request type, request, value, index,
-    // length, then "<" OUT data or ">" IN data, or " STALL" / " NAK" / " GONE".
+    // length, then "<" OUT data received or ">" IN data sent, then " STALL",
+    // " NAK" or " GONE" when the device did not acknowledge.
     std::string Text() const;
 };
 
