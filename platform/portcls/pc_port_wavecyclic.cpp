@@ -368,6 +368,10 @@ NTSTATUS CPortPinWaveCyclic::SetState(KSSTATE target)
             m_Stream->GetPosition(&position);
             m_Stats.Position = position;
             m_Stats.BufferSize = m_Dma->BufferSize();
+            m_LastService = KeQueryInterruptTime();
+            const WAVEFORMATEX* wave =
+                KsWaveFormatOf(reinterpret_cast<const KSDATAFORMAT*>(m_Format));
+            m_BytesPerSecond = wave != nullptr ? wave->nAvgBytesPerSec : 0;
             if (!m_Capture)
             {
                 m_WriteOffset = position;
@@ -418,10 +422,18 @@ void CPortPinWaveCyclic::ServiceLocked()
     const ULONG moved = (position + size - m_Stats.Position) % size;
     m_Stats.Position = position;
     m_Stats.Consumed += moved;
+    // A position read modulo the buffer cannot show a whole lap; the time since
+    // the last service can: a buffer's worth of time means the stream went
+    // round at least once unseen.
+    const ULONGLONG now = KeQueryInterruptTime();
+    const ULONGLONG elapsed = now - m_LastService;
+    m_LastService = now;
+    const bool lapped =
+        m_BytesPerSecond != 0 && elapsed * m_BytesPerSecond / 10000000ull >= (ULONGLONG)size;
     if (!m_Capture)
     {
         m_Lead -= moved;
-        if (m_Lead < 0)
+        if (m_Lead < 0 || lapped)
         {
             // The stream played past what was written: a glitch the client hears.
             ++m_Stats.Overruns;
@@ -431,7 +443,11 @@ void CPortPinWaveCyclic::ServiceLocked()
         Fill(size - (ULONG)m_Lead);
     }
     else
+    {
+        if (lapped)
+            ++m_Stats.Overruns;
         Drain(moved);
+    }
 }
 
 void CPortPinWaveCyclic::Fill(ULONG bytes)
@@ -516,7 +532,8 @@ ULONG CPortPinWaveCyclic::Read(void* data, ULONG bytes)
     KeAcquireSpinLock(&m_Lock, &irql);
     const ULONG queued = (ULONG)(m_Queue.size() - m_QueueHead);
     ULONG take = bytes < queued ? bytes : queued;
-    memcpy(data, m_Queue.data() + m_QueueHead, take);
+    if (take != 0)
+        memcpy(data, m_Queue.data() + m_QueueHead, take);
     m_QueueHead += take;
     if (m_QueueHead == m_Queue.size())
     {

@@ -115,7 +115,9 @@ class CPortPinWaveCyclic : public CUnknown, public IServiceSink
     std::vector<UCHAR> m_Queue; // client data, render pending or capture ready
     size_t m_QueueHead = 0;
     ULONG m_QueueLimit = 1u << 20;
-    ULONG m_WriteOffset = 0; // render: next byte to write; capture: next to read
-    LONGLONG m_Lead = 0;     // render: written minus consumed
+    ULONG m_WriteOffset = 0;     // render: next byte to write; capture: next to read
+    LONGLONG m_Lead = 0;         // render: written minus consumed
+    ULONGLONG m_LastService = 0; // interrupt time of the last service in RUN
+    ULONG m_BytesPerSecond = 0;
     PcPinStatistics m_Stats = {};
 };

@@ -77,7 +77,8 @@ struct PcPinStatistics
     ULONGLONG DataBytes;    // render: client bytes written; capture: bytes read out
     ULONGLONG SilenceBytes; // render: silence written for want of client data
     ULONGLONG DroppedBytes; // capture: bytes lost because the client queue was full
-    ULONG Overruns;         // render: times the position overtook what was written
+    ULONG Overruns;         // times the position overtook what was written (render) or
+                            // went round the buffer between two services (both)
     ULONG Services;         // service requests that reached the pin
     ULONG FramingSize;      // what SetNotificationFreq returned
 };
