@@ -10,6 +10,9 @@
 
 int32_t DspCpuLevel = DspLevelGeneric;
 
+// The processor probe set lives in a code section of its own.
+#define DSP_RT_CODE __attribute__((section("RT_CODE")))
+
 namespace
 {
 struct Leaf
@@ -81,12 +84,12 @@ void DspCpuid(uint32_t regs[4], int32_t leaf, int32_t subleaf)
 }
 
 // Every x86-64 processor has the identification instruction.
-int32_t DspProbeCpu()
+DSP_RT_CODE int32_t DspProbeCpu()
 {
     return 1;
 }
 
-int32_t DspCpuIsGenuineIntel()
+DSP_RT_CODE int32_t DspCpuIsGenuineIntel()
 {
     const Leaf l = Query(0);
     return (l.Ebx == 0x756E6547u && l.Edx == 0x49656E69u && l.Ecx == 0x6C65746Eu) ? 1 : 0;
@@ -204,65 +207,65 @@ DspStatus DspSetCpuLevel(int32_t cpuType)
 }
 
 // ---- probe set (nothing in the driver calls these)
-uint32_t DspCpuMaxLeaf()
+DSP_RT_CODE uint32_t DspCpuMaxLeaf()
 {
     return Query(0).Eax;
 }
-int32_t DspCpuHasTsc()
+DSP_RT_CODE int32_t DspCpuHasTsc()
 {
     return Bit(Query(1).Edx, 4);
 }
-int32_t DspCpuHasMmx()
+DSP_RT_CODE int32_t DspCpuHasMmx()
 {
     return Bit(Query(1).Edx, 23);
 }
-int32_t DspCpuHasSse()
+DSP_RT_CODE int32_t DspCpuHasSse()
 {
     return Bit(Query(1).Edx, 25);
 }
-int32_t DspCpuHasSse2()
+DSP_RT_CODE int32_t DspCpuHasSse2()
 {
     return Bit(Query(1).Edx, 26);
 }
 
-int32_t DspCpuHasHtt()
+DSP_RT_CODE int32_t DspCpuHasHtt()
 {
     const Leaf l = Query(1);
     return (Bit(l.Edx, 28) && ((l.Ebx >> 16) & 0xFF) > 1) ? 1 : 0;
 }
 
-int32_t DspCpuHasSse3()
+DSP_RT_CODE int32_t DspCpuHasSse3()
 {
     return Bit(Query(1).Ecx, 0);
 }
-int32_t DspCpuHasSsse3()
+DSP_RT_CODE int32_t DspCpuHasSsse3()
 {
     return Bit(Query(1).Ecx, 9);
 }
-int32_t DspCpuHasSse41()
+DSP_RT_CODE int32_t DspCpuHasSse41()
 {
     return Bit(Query(1).Ecx, 19);
 }
-int32_t DspCpuHasSse42()
+DSP_RT_CODE int32_t DspCpuHasSse42()
 {
     return Bit(Query(1).Ecx, 20);
 }
 
-int32_t DspCpuHasLongMode()
+DSP_RT_CODE int32_t DspCpuHasLongMode()
 {
     if ((Query(static_cast<int32_t>(0x80000000u)).Eax & 0x7FFFFFFFu) == 0)
         return 0;
     return Bit(Query(static_cast<int32_t>(0x80000001u)).Edx, 29);
 }
 
-int32_t DspCpuCoresPerPackage()
+DSP_RT_CODE int32_t DspCpuCoresPerPackage()
 {
     if (DspCpuMaxLeaf() < 4)
         return 1;
     return static_cast<int32_t>((Query(4, 0).Eax >> 26) & 0x3F) + 1;
 }
 
-void DspCpuInfo(DspCpuInfoRecord* record)
+DSP_RT_CODE void DspCpuInfo(DspCpuInfoRecord* record)
 {
     if (record == nullptr)
         return;
@@ -289,12 +292,12 @@ void DspCpuInfo(DspCpuInfoRecord* record)
     record->ExtendedModel = (l1.Eax >> 16) & 0xF;
 }
 
-uint64_t DspReadTimeStamp()
+DSP_RT_CODE uint64_t DspReadTimeStamp()
 {
     return EmuRdtsc();
 }
 
-int32_t DspCacheSizeFromDescriptors(const uint32_t* table)
+DSP_RT_CODE int32_t DspCacheSizeFromDescriptors(const uint32_t* table)
 {
     uint8_t bytes[15];
     int count = 0;
@@ -321,7 +324,7 @@ int64_t DspCacheSizeBytes()
 }
 
 // ---- control and status registers
-int32_t DspCpuHasDaz()
+DSP_RT_CODE int32_t DspCpuHasDaz()
 {
 #if defined(__x86_64__)
     alignas(16) unsigned char area[512];
