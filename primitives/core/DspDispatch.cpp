@@ -7,6 +7,7 @@
 #include "primitives/convert/DspConvert.h"
 #include "primitives/core/DspAlloc.h"
 #include "primitives/fft/DspFftReal.h"
+#include "primitives/filters/DspFirState.h"
 #include "primitives/vector/DspVector.h"
 
 #define NB(entry) DSP_NOT_BUILT(entry)
@@ -24,12 +25,12 @@ const DspCodePtr DspDispatchTable[DspDispatchRows * 4] = {
     /*  8 */ DSP_ROW(DspDivConstInPlace32f, DspDivConstInPlace32f_Gen, DspDivConstInPlace32f_Sse3, DspDivConstInPlace32f_Ssse3, DspDivConstInPlace32f_Sse4),
     /*  9 */ DSP_ROW(DspMove32f, DspMove32f_Gen, DspMove32f_Sse3, DspMove32f_Ssse3, DspMove32f_Sse4),
     /* 10 */ DSP_ROW(DspMulConstInPlace32f, DspMulConstInPlace32f_Gen, DspMulConstInPlace32f_Sse3, DspMulConstInPlace32f_Ssse3, DspMulConstInPlace32f_Sse4),
-    /* 11 */ DSP_ROW(DspFirInit32f, NB(DspFirInit32f), NB(DspFirInit32f), NB(DspFirInit32f), NB(DspFirInit32f)),
-    /* 12 */ DSP_ROW(DspFirStateSize32f, NB(DspFirStateSize32f), NB(DspFirStateSize32f), NB(DspFirStateSize32f), NB(DspFirStateSize32f)),
-    /* 13 */ DSP_ROW(DspFirMultirateInit32f, NB(DspFirMultirateInit32f), NB(DspFirMultirateInit32f), NB(DspFirMultirateInit32f), NB(DspFirMultirateInit32f)),
-    /* 14 */ DSP_ROW(DspFirMultirateStateSize32f, NB(DspFirMultirateStateSize32f), NB(DspFirMultirateStateSize32f), NB(DspFirMultirateStateSize32f), NB(DspFirMultirateStateSize32f)),
-    /* 15 */ DSP_ROW(DspFirFilter32f, NB(DspFirFilter32f), NB(DspFirFilter32f), NB(DspFirFilter32f), NB(DspFirFilter32f)),
-    /* 16 */ DSP_ROW(DspFirOneSample32f, NB(DspFirOneSample32f), NB(DspFirOneSample32f), NB(DspFirOneSample32f), NB(DspFirOneSample32f)),
+    /* 11 */ DSP_ROW(DspFirInit32f, DspFirInit32f_Gen, DspFirInit32f_Gen, DspFirInit32f_Gen, DspFirInit32f_Gen),
+    /* 12 */ DSP_ROW(DspFirStateSize32f, DspFirStateSize32f_Gen, DspFirStateSize32f_Gen, DspFirStateSize32f_Gen, DspFirStateSize32f_Gen),
+    /* 13 */ DSP_ROW(DspFirMultirateInit32f, DspFirMultirateInit32f_Gen, DspFirMultirateInit32f_Gen, DspFirMultirateInit32f_Gen, DspFirMultirateInit32f_Gen),
+    /* 14 */ DSP_ROW(DspFirMultirateStateSize32f, DspFirMultirateStateSize32f_Gen, DspFirMultirateStateSize32f_Gen, DspFirMultirateStateSize32f_Gen, DspFirMultirateStateSize32f_Gen),
+    /* 15 */ DSP_ROW(DspFirFilter32f, DspFirFilter32f_Gen, DspFirFilter32f_Gen, DspFirFilter32f_Gen, DspFirFilter32f_Gen),
+    /* 16 */ DSP_ROW(DspFirOneSample32f, DspFirOneSample32f_Gen, DspFirOneSample32f_Gen, DspFirOneSample32f_Gen, DspFirOneSample32f_Gen),
     /* 17 */ DSP_ROW(DspIirFilterInPlace32f, NB(DspIirFilterInPlace32f), NB(DspIirFilterInPlace32f), NB(DspIirFilterInPlace32f), NB(DspIirFilterInPlace32f)),
     /* 18 */ DSP_ROW(DspIirStateSize32f, NB(DspIirStateSize32f), NB(DspIirStateSize32f), NB(DspIirStateSize32f), NB(DspIirStateSize32f)),
     /* 19 */ DSP_ROW(DspIirInit32f, NB(DspIirInit32f), NB(DspIirInit32f), NB(DspIirInit32f), NB(DspIirInit32f)),
