@@ -247,18 +247,26 @@ namespace
 NTSTATUS SendPnp(PDEVICE_OBJECT pdo, UCHAR minor, ULONG_PTR* information,
                  void (*fill)(PIO_STACK_LOCATION, void*), void* fillContext)
 {
-    PDEVICE_OBJECT top = CheckPdo(pdo, "PnP request");
-    if (top == nullptr)
+    if (CheckPdo(pdo, "PnP request") == nullptr)
         return STATUS_INVALID_PARAMETER;
+    // The PnP manager holds the stack's top while the request is in it: a
+    // driver that deletes its device on removal frees it only afterwards.
+    PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
     PIRP irp = IoAllocateSyncIrp(top);
     if (irp == nullptr)
+    {
+        ObDereferenceObject(top);
         return STATUS_INSUFFICIENT_RESOURCES;
+    }
     PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
     stack->MajorFunction = IRP_MJ_PNP;
     stack->MinorFunction = minor;
     if (fill != nullptr)
         fill(stack, fillContext);
-    return IoSendAndWait(top, irp, SYSTEM_WAIT_MS, information);
+    NTSTATUS status = IoSendAndWait(top, irp, SYSTEM_WAIT_MS, information);
+    if (status != STATUS_PENDING)
+        ObDereferenceObject(top);
+    return status;
 }
 
 struct StartParams
@@ -319,14 +327,17 @@ namespace
 {
 NTSTATUS SendPower(PDEVICE_OBJECT pdo, UCHAR minor, POWER_STATE_TYPE type, POWER_STATE state)
 {
-    PDEVICE_OBJECT top = CheckPdo(pdo, "power request");
-    if (top == nullptr)
+    if (CheckPdo(pdo, "power request") == nullptr)
         return STATUS_INVALID_PARAMETER;
     if (minor != IRP_MN_SET_POWER && minor != IRP_MN_QUERY_POWER)
         return STATUS_INVALID_PARAMETER_2;
+    PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
     PIRP irp = IoAllocateSyncIrp(top);
     if (irp == nullptr)
+    {
+        ObDereferenceObject(top);
         return STATUS_INSUFFICIENT_RESOURCES;
+    }
     PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
     stack->MajorFunction = IRP_MJ_POWER;
     stack->MinorFunction = minor;
@@ -335,7 +346,10 @@ NTSTATUS SendPower(PDEVICE_OBJECT pdo, UCHAR minor, POWER_STATE_TYPE type, POWER
     stack->Parameters.Power.ShutdownType =
         type == SystemPowerState && state.SystemState >= PowerSystemSleeping1 ? PowerActionSleep
                                                                               : PowerActionNone;
-    return IoSendAndWait(top, irp, SYSTEM_WAIT_MS, nullptr);
+    NTSTATUS status = IoSendAndWait(top, irp, SYSTEM_WAIT_MS, nullptr);
+    if (status != STATUS_PENDING)
+        ObDereferenceObject(top);
+    return status;
 }
 } // namespace
 

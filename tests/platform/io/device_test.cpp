@@ -342,3 +342,32 @@ TEST(DeviceTest, TimerResolutionRequestsBalance)
     EXPECT_EQ(ExSetTimerResolution(100, TRUE), 5000u); // the finest the system gives
     ExSetTimerResolution(0, FALSE);
 }
+
+TEST(DeviceTest, ADeviceDeletedDuringRemovalLastsUntilTheRequestIsDone)
+{
+    TestStack s(1);
+    PDEVICE_OBJECT fdo = nullptr;
+    ASSERT_EQ(
+        IoCreateDevice(s.Driver(), sizeof(TestExtension), nullptr, FILE_DEVICE_KS, 0, FALSE, &fdo),
+        STATUS_SUCCESS);
+    auto* ext = static_cast<TestExtension*>(fdo->DeviceExtension);
+    ext->Index = 1;
+    ext->Lower = IoAttachDeviceToDeviceStack(fdo, s.Bottom());
+    bool aliveAfterDelete = false;
+    TestStack::Dispatch = [&](PDEVICE_OBJECT d, PIRP irp) -> NTSTATUS
+    {
+        if (TestStack::IndexOf(d) == 0)
+            return CompleteWith(irp, STATUS_SUCCESS);
+        PDEVICE_OBJECT lower = TestStack::LowerOf(d);
+        IoSkipCurrentIrpStackLocation(irp);
+        NTSTATUS status = IoCallDriver(lower, irp);
+        IoDetachDevice(lower);
+        IoDeleteDevice(d);
+        aliveAfterDelete = EmuObIsObject(d);
+        return status;
+    };
+    EXPECT_EQ(EmuPnpSendMinor(s.Bottom(), IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
+    EXPECT_TRUE(aliveAfterDelete);
+    EXPECT_FALSE(EmuObIsObject(fdo));
+    EXPECT_EQ(s.Bottom()->AttachedDevice, nullptr);
+}
