@@ -490,3 +490,35 @@ TEST(ConvertFromFloat, GenericRoutinesIgnoreTheCallersRoundingForTheirOwnRoundin
     EmuSetMxcsr(saved);
 }
 } // namespace
+
+namespace
+{
+// Integer-to-float rounding of wide values follows the caller's rounding mode;
+// the float-to-integer truncation does not depend on it, nor on flush-to-zero.
+TEST(ConvertModes, CallersControlRegister)
+{
+    const unsigned saved = EmuGetMxcsr();
+    const int32_t wide[2] = {16777219, -16777219};
+    float f[2];
+    EmuSetMxcsr((saved & ~0x6000u) | 0x6000u); // toward zero
+    ASSERT_EQ(0, DspConvert32sTo32f(wide, f, 2));
+    EXPECT_EQ(16777218.0f, f[0]);
+    EXPECT_EQ(-16777218.0f, f[1]);
+    EmuSetMxcsr(saved & ~0x6000u); // nearest
+    ASSERT_EQ(0, DspConvert32sTo32fScaled(wide, f, 2, 0));
+    EXPECT_EQ(16777220.0f, f[0]);
+
+    const float x[6] = {1e-40f, -1e-38f, 0.99999994f, -0.9999f, 32767.9f, -1.5e-5f};
+    for (unsigned bits : {0x8040u, 0x4000u, 0x2000u, 0xE040u})
+    {
+        EmuSetMxcsr((saved & ~0xE040u) | bits);
+        int16_t out[6];
+        ASSERT_EQ(0, DspConvert32fTo16sScaled(x, out, 6, DspRndZero, -15));
+        const int16_t expected[6] = {0, 0, 32767, -32764, 32767, 0};
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(expected[i], out[i]) << std::hex << bits << " " << i;
+        EXPECT_EQ(bits, EmuGetMxcsr() & 0xE040u);
+    }
+    EmuSetMxcsr(saved);
+}
+} // namespace
