@@ -5,7 +5,8 @@
 //
 // Everything here is reset with the kernel (EmuReset); the I/O state that a
 // test leaves behind (queued work items, user mappings, requests still held by
-// a driver) is reported by the kernel's leak check.
+// a driver) is reported by the kernel's leak check. Timer resolution requests
+// are not: a test reads them (EmuTimerResolutionRequests).
 #pragma once
 
 #include <memory>

@@ -19,9 +19,6 @@ std::string IoLeaks(bool forget)
         what += " " + std::to_string(g_Io.Requests.size()) + " request(s) still held by a driver;";
     if (!g_Io.Mappings.empty())
         what += " " + std::to_string(g_Io.Mappings.size()) + " user mapping(s) still mapped;";
-    if (g_Io.TimerRequests != 0)
-        what +=
-            " " + std::to_string(g_Io.TimerRequests) + " timer resolution request(s) still held;";
     if (forget)
     {
         for (EmuIoRequest* r : g_Io.Requests)
@@ -29,7 +26,6 @@ std::string IoLeaks(bool forget)
                 r->Irp()->Overlay.AsynchronousParameters.UserApcContext = nullptr;
         g_Io.Requests.clear();
         g_Io.Mappings.clear();
-        g_Io.TimerRequests = 0;
     }
     return what;
 }

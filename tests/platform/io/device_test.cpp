@@ -1,5 +1,6 @@
 // Device objects and stacks, device interfaces and properties, power
 // requests, work items and the timer resolution.
+#include "platform/kernel/emu_hooks.h"
 #include "tests/platform/io/io_fixture.h"
 
 namespace
@@ -370,4 +371,20 @@ TEST(DeviceTest, ADeviceDeletedDuringRemovalLastsUntilTheRequestIsDone)
     EXPECT_TRUE(aliveAfterDelete);
     EXPECT_FALSE(EmuObIsObject(fdo));
     EXPECT_EQ(s.Bottom()->AttachedDevice, nullptr);
+}
+
+TEST(DeviceTest, WorkNotYetRunIsALeakAndTheIdleWorkerIsNot)
+{
+    TestStack s(1);
+    WorkSeen seen;
+    seen.Item = IoAllocateWorkItem(s.Bottom());
+    IoQueueWorkItem(seen.Item, Work, CriticalWorkQueue, &seen);
+    EXPECT_EQ(EmuSystemWorkQueued(), 1u);
+    EXPECT_NE(EmuCheckClean(false).find("1 work item(s) never ran"), std::string::npos);
+    EmuRunUntilIdle(); // the worker takes it; it then sleeps 1 ms
+    EXPECT_EQ(EmuSystemWorkQueued(), 0u);
+    EmuAdvanceMs(1);
+    EXPECT_EQ(seen.Runs, 1);
+    IoFreeWorkItem(seen.Item);
+    EXPECT_EQ(EmuLiveThreadCount(), 1u); // the idle worker, ended by the leak check
 }
