@@ -389,9 +389,14 @@ DspStatus DspFirMultirateFilter32f_Gen(const float* src, float* dst, int32_t len
     const int64_t t = tpp + inputs;
     Run run;
     const bool shortCall = kind == 2 ? inputs < l1 : inputs <= l1;
+    // Group sums may run past the call's samples into the rest of the delay
+    // line, where only zero coefficients meet them; clear that room so a stale
+    // infinity from an earlier call cannot turn those products into NaN.
+    const int64_t room = tpp + l1 + 1;
     if (shortCall)
     {
         DspFftCore::Copy(src, delay + tpp, static_cast<int32_t>(inputs));
+        DspFftCore::Zero(delay + t, static_cast<int32_t>(room - t));
         const Sequence xx{delay, 0, t};
         const int64_t whole = total - total % cycle;
         Outputs(state, run, whole, xx, dst, true);
@@ -400,6 +405,7 @@ DspStatus DspFirMultirateFilter32f_Gen(const float* src, float* dst, int32_t len
         return DspStsNoErr;
     }
     DspFftCore::Copy(src, delay + tpp, static_cast<int32_t>(l1));
+    delay[room - 1] = 0.0f;
     const int64_t v = state->bufferedOutputs;
     Outputs(state, run, v, Sequence{delay, 0, t}, dst, true);
     DspFftCore::Copy(src + inputs - tpp, delay, static_cast<int32_t>(tpp));

@@ -281,3 +281,26 @@ TEST(FirMultirate, ChecksInOrder)
     }
     EXPECT_EQ(out[0], 7.0f);
 }
+
+TEST(FirMultirate, StaleSamplesBehindAShortCallDoNotLeak)
+{
+    // An infinite sample leaves the history after tpp inputs; the group sums
+    // of later short calls must not meet it again through zero coefficients.
+    for (auto [n, u, d] : {std::tuple{66, 2, 1}, {66, 1, 2}, {5, 3, 2}, {2, 3, 2}})
+    {
+        const auto h = firref::Signal(static_cast<size_t>(n), 4);
+        Mr f(h, u, 0, d, 0);
+        const int32_t l1 = f.state->blockThreshold;
+        std::vector<float> burst(static_cast<size_t>(l1 / d * d),
+                                 std::numeric_limits<float>::infinity());
+        f.Run(burst, {l1 / d});
+        // Flush the history with finite samples in short calls of whole cycles.
+        const auto x = firref::Signal(static_cast<size_t>(400 * d), 6);
+        const auto y = f.Run(x, {4, 5, 8});
+        const size_t settled = static_cast<size_t>(n + 4 * u * d);
+        for (size_t i = settled; i < y.size(); ++i)
+        {
+            ASSERT_TRUE(std::isfinite(y[i])) << n << " " << u << " " << d << " at " << i;
+        }
+    }
+}

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/kernel/emu.h"
 #include "primitives/filters/DspFirState.h"
 #include "tests/primitives/filters/fir_reference.h"
 
@@ -244,4 +245,22 @@ TEST(FirSingleRate, FilterChecks)
     EXPECT_EQ(DspFirFilter32f_Gen(in, out, 4, f.state), DspStsContextMatchErr);
     EXPECT_EQ(out[0], 9.0f);
     EXPECT_EQ(f.state->delayLine[1], 0.0f);
+}
+
+TEST(FirSingleRate, FftWorkBufferLivesInTheState)
+{
+    // 4100 taps: L = 16384, an FFT order with a work buffer; filtering must
+    // take it from the state and allocate nothing.
+    const size_t n = 4100;
+    const auto h = firref::Signal(n, 13);
+    const auto x = firref::Signal(20000, 14);
+    Fir f(h);
+    ASSERT_EQ(f.state->fftLength, 16384);
+    ASSERT_NE(f.state->fftWork, nullptr);
+    EXPECT_EQ(f.state->fftWorkSize, 1056);
+    const auto before = EmuPoolAllocationCount();
+    const auto y = f.Run(x, {20000});
+    EXPECT_EQ(EmuPoolAllocationCount(), before);
+    const auto ref = firref::Convolve(h, x, {});
+    EXPECT_LT(MaxDiff(y, ref), FftTolerance(n));
 }
