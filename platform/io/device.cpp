@@ -110,7 +110,8 @@ NTSTATUS EmuLoadDriver(const WCHAR* serviceName, PDRIVER_INITIALIZE driverEntry,
             if (d->DeviceObject != nullptr)
                 EmuReportFailure("DriverEntry failed (0x%08X) and left device objects",
                                  (unsigned)status);
-            ObDereferenceObject(d);
+            else
+                ObDereferenceObject(d);
             return status;
         }
     }
@@ -125,8 +126,12 @@ void EmuUnloadDriver(PDRIVER_OBJECT driverObject)
     if (driverObject->DriverUnload != nullptr)
         driverObject->DriverUnload(driverObject);
     if (driverObject->DeviceObject != nullptr)
+    {
+        // Its devices point at it: it stays, and the leak check shows them.
         EmuReportFailure("driver %s unloaded with device objects left",
                          IoNarrow(IoFromUnicode(&driverObject->DriverName)).c_str());
+        return;
+    }
     ObDereferenceObject(driverObject);
 }
 

@@ -388,3 +388,53 @@ TEST(DeviceTest, WorkNotYetRunIsALeakAndTheIdleWorkerIsNot)
     IoFreeWorkItem(seen.Item);
     EXPECT_EQ(EmuLiveThreadCount(), 1u); // the idle worker, ended by the leak check
 }
+
+namespace
+{
+std::u16string g_RegistryPath;
+int g_Unloads = 0;
+void Unload(PDRIVER_OBJECT)
+{
+    g_Unloads++;
+}
+NTSTATUS GoodEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+{
+    g_RegistryPath = std::u16string(registryPath->Buffer, registryPath->Length / 2);
+    driver->DriverUnload = Unload;
+    return STATUS_SUCCESS;
+}
+NTSTATUS FailingEntry(PDRIVER_OBJECT, PUNICODE_STRING)
+{
+    return STATUS_UNSUCCESSFUL;
+}
+} // namespace
+
+TEST(DeviceTest, DriversLoadWithTheirServiceKeyAndUnloadOnlyWhenEmpty)
+{
+    g_Unloads = 0;
+    PDRIVER_OBJECT driver = nullptr;
+    ASSERT_EQ(EmuLoadDriver(u"usbaudio", GoodEntry, &driver), STATUS_SUCCESS);
+    EXPECT_EQ(g_RegistryPath,
+              u"\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Services\\usbaudio");
+    EXPECT_TRUE(EmuRegistryKeyExists(g_RegistryPath));
+    PDEVICE_OBJECT device = nullptr;
+    ASSERT_EQ(IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device),
+              STATUS_SUCCESS);
+    device->Flags &= ~DO_DEVICE_INITIALIZING;
+    // Nothing dispatched: every request is refused.
+    PFILE_OBJECT file = nullptr;
+    EXPECT_EQ(EmuOpenFile(device, u"\\any", &file), STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_EQ(file, nullptr);
+    {
+        EmuExpectFailures f;
+        EmuUnloadDriver(driver);
+        EXPECT_TRUE(f.Contains("unloaded with device objects left"));
+        EXPECT_TRUE(EmuObIsObject(driver));
+    }
+    IoDeleteDevice(device);
+    EmuUnloadDriver(driver);
+    EXPECT_EQ(g_Unloads, 2);
+    EXPECT_EQ(EmuLoadDriver(u"broken", FailingEntry, &driver), STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(driver, nullptr);
+    EXPECT_EQ(EmuLoadDriver(u"bad\\name", nullptr, &driver), STATUS_OBJECT_NAME_INVALID);
+}
