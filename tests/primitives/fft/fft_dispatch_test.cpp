@@ -1,32 +1,13 @@
-// The real-FFT rows of the second dispatch table: every level lands in the
-// generic routines, and the entry routines behave as the headphone engine
-// uses them (order 10, inverse scaled by 1/1024, in place).
+// The real-FFT entry routines as the headphone engine uses them: order 10,
+// inverse scaled by 1/1024, in place, through the dispatch rows.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "primitives/core/DspDispatch.h"
 #include "primitives/dsp.h"
 #include "primitives/fft/DspFftReal.h"
 #include "primitives/fft/DspFftSpec.h"
-
-TEST(FftDispatch, RowsHoldTheGenericRoutines)
-{
-    const DspCodePtr expected[4] = {
-        reinterpret_cast<DspCodePtr>(&DspFftSpecCreateR32f_Gen),
-        reinterpret_cast<DspCodePtr>(&DspFftSpecFreeR32f_Gen),
-        reinterpret_cast<DspCodePtr>(&DspFftFwdRInPlace32f_Gen),
-        reinterpret_cast<DspCodePtr>(&DspFftInvRInPlace32f_Gen),
-    };
-    for (int row = 26; row <= 29; ++row)
-    {
-        for (int level = 0; level < 4; ++level)
-        {
-            EXPECT_EQ(DspDispatchTable2[4 * row + level], expected[row - 26]) << row << level;
-        }
-    }
-}
 
 TEST(FftDispatch, EntryRoutinesRunAtLevelZero)
 {

@@ -1,30 +1,11 @@
-// The FIR rows of the first dispatch table reach the generic routines.
+// The FIR entry routines through the dispatch rows, as the converter stages
+// call them.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "primitives/core/DspDispatch.h"
 #include "primitives/dsp.h"
 #include "primitives/filters/DspFirState.h"
-
-TEST(FirDispatch, RowsHoldTheGenericRoutines)
-{
-    const DspCodePtr expected[6] = {
-        reinterpret_cast<DspCodePtr>(&DspFirInit32f_Gen),
-        reinterpret_cast<DspCodePtr>(&DspFirStateSize32f_Gen),
-        reinterpret_cast<DspCodePtr>(&DspFirMultirateInit32f_Gen),
-        reinterpret_cast<DspCodePtr>(&DspFirMultirateStateSize32f_Gen),
-        reinterpret_cast<DspCodePtr>(&DspFirFilter32f_Gen),
-        reinterpret_cast<DspCodePtr>(&DspFirOneSample32f_Gen),
-    };
-    for (int row = 11; row <= 16; ++row)
-    {
-        for (int level = 0; level < 4; ++level)
-        {
-            EXPECT_EQ(DspDispatchTable[4 * row + level], expected[row - 11]) << row << level;
-        }
-    }
-}
 
 TEST(FirDispatch, DecimatorThroughTheEntryRoutines)
 {
