@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -93,6 +94,7 @@ SettingsRig::SettingsRig(const std::vector<std::u16string>& hardwareIds)
         EmuSetHardwareIds(m_Pdo, hardwareIds);
     if (!NT_SUCCESS(EmuLoadDriver(u"ltsetadapter", RigAdapterEntry, &m_Driver)))
         return;
+    std::vector<std::u16string> before = EmuRegistrySubkeys(c_ClassPath);
     if (!NT_SUCCESS(EmuPnpAddDevice(m_Driver, m_Pdo)))
         return;
     // The driver key exists once the system has installed the device.
@@ -100,6 +102,11 @@ SettingsRig::SettingsRig(const std::vector<std::u16string>& hardwareIds)
     if (!NT_SUCCESS(IoOpenDeviceRegistryKey(m_Pdo, PLUGPLAY_REGKEY_DRIVER, KEY_ALL_ACCESS, &key)))
         return;
     ZwClose(key);
+    for (const std::u16string& k : EmuRegistrySubkeys(c_ClassPath))
+        if (std::find(before.begin(), before.end(), k) == before.end())
+            m_DriverKey = std::u16string(c_ClassPath) + u"\\" + k;
+    if (m_DriverKey.empty())
+        return;
     m_Fdo = g_AddedFdo;
 }
 
@@ -109,6 +116,8 @@ SettingsRig::~SettingsRig()
         EmuPnpSendMinor(m_Pdo, IRP_MN_REMOVE_DEVICE);
     if (m_Pdo != nullptr)
         IoDeleteDevice(m_Pdo);
+    if (!m_DriverKey.empty())
+        EmuRegistryDeleteKey(m_DriverKey);
     if (m_Driver != nullptr)
         EmuUnloadDriver(m_Driver);
     if (m_Bus != nullptr)
@@ -123,11 +132,7 @@ SettingsRig::~SettingsRig()
 
 std::u16string SettingsRig::DriverKeyPath() const
 {
-    // The adapter is the only device of the class in a fresh registry.
-    std::vector<std::u16string> keys = EmuRegistrySubkeys(c_ClassPath);
-    if (keys.size() != 1)
-        return u"";
-    return std::u16string(c_ClassPath) + u"\\" + keys[0];
+    return m_DriverKey;
 }
 
 std::u16string SettingsRig::SettingsPath(const std::u16string& subkey) const

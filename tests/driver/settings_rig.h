@@ -34,6 +34,7 @@ class SettingsRig
     PDRIVER_OBJECT m_Driver = nullptr;
     PDEVICE_OBJECT m_Pdo = nullptr;
     PDEVICE_OBJECT m_Fdo = nullptr;
+    std::u16string m_DriverKey;
     std::string m_Root;
     std::vector<std::string> m_Files;
 };
