@@ -212,7 +212,9 @@ NTSTATUS DispatchPnp(PcDeviceContext* device, PDEVICE_OBJECT deviceObject, PIRP 
         return status;
     }
     case IRP_MN_SURPRISE_REMOVAL:
+        // The hardware is gone: nothing new may be opened on it.
         device->SurpriseRemoved = true;
+        TearDown(device);
         irp->IoStatus.Status = STATUS_SUCCESS;
         return PassDown(device, irp);
     case IRP_MN_QUERY_REMOVE_DEVICE:

@@ -55,6 +55,14 @@ CPortBase::~CPortBase()
 
 void CPortBase::ReleaseChildren()
 {
+    // Streams rely on their miniport without holding it: it goes with the
+    // last pin.
+    if (m_OpenPins != 0)
+    {
+        m_ReleasePending = true;
+        return;
+    }
+    m_ReleasePending = false;
     PMINIPORT miniport = m_Miniport;
     m_Miniport = nullptr;
     m_Descriptor = nullptr;
@@ -637,3 +645,14 @@ NTSTATUS CPortBase::PinDeviceControl(PcFileContext*, PIRP)
 }
 
 void CPortBase::ClosePin(PcFileContext*) {}
+
+void CPortBase::PinOpened()
+{
+    ++m_OpenPins;
+}
+
+void CPortBase::PinClosed()
+{
+    if (m_OpenPins != 0 && --m_OpenPins == 0 && m_ReleasePending)
+        ReleaseChildren();
+}

@@ -39,8 +39,11 @@ class CPortBase : public CUnknown,
     PDEVICE_OBJECT DeviceObject() const { return m_DeviceObject; }
     // The miniport's filter descriptor (null before Init).
     const PCFILTER_DESCRIPTOR* Descriptor() const { return m_Descriptor; }
-    // Drops the miniport, which breaks the port-miniport reference cycle.
+    // Drops the miniport, which breaks the port-miniport reference cycle; with
+    // pins open, when the last of them closes.
     void ReleaseChildren();
+    void PinOpened();
+    void PinClosed();
 
     // Requests on the filter and pin file objects.
     NTSTATUS FilterDeviceControl(PcFileContext* filter, PIRP irp);
@@ -77,6 +80,8 @@ class CPortBase : public CUnknown,
     PPCFILTER_DESCRIPTOR m_Descriptor;
     KSPIN_LOCK m_EventLock;
     LIST_ENTRY m_Events;
+    ULONG m_OpenPins = 0;
+    bool m_ReleasePending = false;
 
   private:
     NTSTATUS FilterOwnProperty(PcFileContext* filter, const KSPROPERTY* property, ULONG inputLength,

@@ -157,6 +157,7 @@ NTSTATUS CPortWaveCyclic::CreatePin(PcFileContext* filter, PcFileContext* pinCon
         return status;
     }
     ++filter->PinInstances[connect.PinId];
+    PinOpened();
     pinContext->Pin = object;
     return STATUS_SUCCESS;
 }
@@ -174,6 +175,7 @@ void CPortWaveCyclic::ClosePin(PcFileContext* pinContext)
         --filter->PinInstances[pin->PinId()];
     pinContext->Pin = nullptr;
     pin->NonDelegatingRelease();
+    PinClosed();
 }
 
 NTSTATUS CPortWaveCyclic::PinDeviceControl(PcFileContext* pinContext, PIRP irp)

@@ -73,7 +73,8 @@ NTSTATUS CRegistryKey::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* ob
     if (object != nullptr && IsEqualGUID(interfaceId, IID_IRegistryKey))
     {
         *object = static_cast<IRegistryKey*>(this);
-        NonDelegatingAddRef();
+        // Counted through the interface: on the outer object when aggregated.
+        static_cast<IRegistryKey*>(this)->AddRef();
         return STATUS_SUCCESS;
     }
     return CUnknown::NonDelegatingQueryInterface(interfaceId, object);

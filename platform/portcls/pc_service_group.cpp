@@ -93,7 +93,8 @@ NTSTATUS CServiceGroup::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* o
         (IsEqualGUID(interfaceId, IID_IServiceGroup) || IsEqualGUID(interfaceId, IID_IServiceSink)))
     {
         *object = static_cast<IServiceGroup*>(this);
-        NonDelegatingAddRef();
+        // Counted through the interface: on the outer object when aggregated.
+        static_cast<IServiceGroup*>(this)->AddRef();
         return STATUS_SUCCESS;
     }
     return CUnknown::NonDelegatingQueryInterface(interfaceId, object);

@@ -3,8 +3,8 @@
 
 CUnknown::CUnknown(PUNKNOWN outerUnknown) : m_lRefCount(0)
 {
-    m_Inner.Owner = this;
-    m_pUnknownOuter = outerUnknown != nullptr ? outerUnknown : &m_Inner;
+    m_Forwarder.Owner = this;
+    m_pUnknownOuter = outerUnknown != nullptr ? outerUnknown : &m_Forwarder;
 }
 
 CUnknown::~CUnknown() {}
@@ -15,7 +15,7 @@ NTSTATUS CUnknown::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object
         return STATUS_INVALID_PARAMETER;
     if (IsEqualGUID(interfaceId, IID_IUnknown))
     {
-        *object = &m_Inner;
+        *object = &m_Forwarder;
         NonDelegatingAddRef();
         return STATUS_SUCCESS;
     }

@@ -25,7 +25,7 @@ class CUnknown : public INonDelegatingUnknown
     // The unknown the interface tables forward to.
     PUNKNOWN GetOuterUnknown() const { return m_pUnknownOuter; }
     // The non-delegating unknown as an IUnknown, as factories hand it out.
-    PUNKNOWN GetNonDelegatingUnknown() { return &m_Inner; }
+    PUNKNOWN GetNonDelegatingUnknown() { return &m_Forwarder; }
 
     NTSTATUS NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object) override;
     ULONG NonDelegatingAddRef() override;
@@ -41,7 +41,7 @@ class CUnknown : public INonDelegatingUnknown
     PUNKNOWN m_pUnknownOuter;
 
   private:
-    struct Inner : public IUnknown
+    struct ForwardingUnknown : public IUnknown
     {
         CUnknown* Owner;
         STDMETHODIMP QueryInterface(REFIID iid, PVOID* object) override
@@ -50,7 +50,7 @@ class CUnknown : public INonDelegatingUnknown
         }
         STDMETHODIMP_(ULONG) AddRef() override { return Owner->NonDelegatingAddRef(); }
         STDMETHODIMP_(ULONG) Release() override { return Owner->NonDelegatingRelease(); }
-    } m_Inner;
+    } m_Forwarder;
 };
 
 // The delegating IUnknown of a class built on CUnknown; the class writes its

@@ -314,6 +314,30 @@ TEST_F(Adapter, CompleteIrpAndContentForwarding)
     IoFreeIrp(irp);
 }
 
+TEST_F(Adapter, SurpriseRemovalUnregistersEverything)
+{
+    ASSERT_EQ(STATUS_SUCCESS, Rig.Add());
+    ASSERT_EQ(STATUS_SUCCESS, Rig.StartDevice());
+    PFILE_OBJECT open = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, OpenByName(Rig.Fdo, u"\\Topo", &open));
+    EXPECT_EQ(STATUS_SUCCESS, EmuPnpSendMinor(Rig.Pdo, IRP_MN_SURPRISE_REMOVAL));
+    EXPECT_TRUE(EmuPcSubdevices(Rig.Fdo).empty());
+    EXPECT_TRUE(EmuPcPhysicalConnections(Rig.Fdo).empty());
+    EXPECT_FALSE(EmuPcHasPowerManagement(Rig.Fdo));
+    PFILE_OBJECT file = nullptr;
+    EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND, OpenByName(Rig.Fdo, u"\\Topo", &file));
+    // A filter opened before answers no more but closes.
+    KSPROPERTY p = {};
+    p.Set = KSPROPSETID_Pin;
+    p.Id = KSPROPERTY_PIN_CTYPES;
+    p.Flags = KSPROPERTY_TYPE_GET;
+    ULONG count = 0;
+    ULONG_PTR info = 0;
+    EXPECT_EQ(STATUS_DEVICE_NOT_READY, EmuDeviceControl(open, IOCTL_KS_PROPERTY, &p, sizeof(p),
+                                                        &count, sizeof(count), &info, KernelMode));
+    EXPECT_EQ(STATUS_SUCCESS, EmuCloseFile(open));
+}
+
 TEST_F(Adapter, RemovalReleasesEverythingTheDeviceHeld)
 {
     ASSERT_EQ(STATUS_SUCCESS, Rig.Add());

@@ -382,6 +382,7 @@ NTSTATUS TestWaveStream::SetState(KSSTATE state)
 
 NTSTATUS TestWaveStream::GetPosition(PULONG position)
 {
+    CallsInsideNotify += m_InNotify ? 1 : 0;
     *position = m_Position;
     return STATUS_SUCCESS;
 }
@@ -418,6 +419,7 @@ void TestWaveStream::FreeBuffer()
 
 void TestWaveStream::CopyTo(PVOID destination, PVOID source, ULONG byteCount)
 {
+    CallsInsideNotify += m_InNotify ? 1 : 0;
     if (KeGetCurrentIrql() < DISPATCH_LEVEL)
         ++CopiesBelowDispatch;
     auto d = static_cast<PUCHAR>(destination);
@@ -462,7 +464,11 @@ void TestWaveStream::Tick()
     }
     m_Position = (m_Position + chunk) % m_Size;
     if (NotifyEnabled)
+    {
+        m_InNotify = true;
         m_Miniport->Port()->Notify(m_ServiceGroup);
+        m_InNotify = false;
+    }
 }
 
 // ----------------------------------------------------------------------------

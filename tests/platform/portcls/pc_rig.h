@@ -61,6 +61,7 @@ class TestWaveStream : public CUnknown, public IMiniportWaveCyclicStream, public
     bool NotifyEnabled = true;
     ULONG CopiesBelowDispatch = 0;
     ULONG CopiesOutOfRange = 0;
+    ULONG CallsInsideNotify = 0; // port calls made while Notify was running
 
   private:
     static void TimerDpc(PKDPC, PVOID context, PVOID, PVOID);
@@ -74,6 +75,7 @@ class TestWaveStream : public CUnknown, public IMiniportWaveCyclicStream, public
     PSERVICEGROUP m_ServiceGroup = nullptr;
     KTIMER m_Timer;
     KDPC m_Dpc;
+    bool m_InNotify = false;
 };
 
 class TestWaveMiniport : public CUnknown, public IMiniportWaveCyclic, public IPowerNotify

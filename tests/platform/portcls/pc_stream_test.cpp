@@ -242,6 +242,31 @@ TEST_F(Stream, RenderDataReachesTheDeviceInOrderAndTheLeadHolds)
     EXPECT_EQ(60u, EmuPcNotifyCount(Rig.RenderPort));
     EXPECT_EQ(0u, stream->CopiesBelowDispatch);
     EXPECT_EQ(0u, stream->CopiesOutOfRange);
+    // The port served every notification after Notify returned.
+    EXPECT_EQ(0u, stream->CallsInsideNotify);
+    EXPECT_GE(s.Services, 60u);
+}
+
+TEST_F(Stream, UnregisteredSubdeviceKeepsItsMiniportUntilTheLastPinCloses)
+{
+    OpenStreaming(false);
+    ASSERT_EQ(STATUS_SUCCESS, Client->SetState(Pin, KSSTATE_RUN));
+    PUNREGISTERSUBDEVICE unregister = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS,
+              Rig.RenderPort->QueryInterface(IID_IUnregisterSubdevice, (PVOID*)&unregister));
+    PUNKNOWN port = Rig.RenderPort;
+    ASSERT_EQ(STATUS_SUCCESS, unregister->UnregisterSubdevice(Rig.Fdo, port));
+    unregister->Release();
+    // The stream keeps running on its miniport.
+    EmuAdvanceMs(20);
+    ASSERT_NE(nullptr, Rig.Render->Stream);
+    EXPECT_EQ(4u * 960u, Rig.Render->Stream->Played.size());
+    const SIZE_T before = EmuPoolOutstandingCount(POOL_TAG("TsPc"));
+    ASSERT_EQ(STATUS_SUCCESS, Client->Close(Pin));
+    // Stream, its buffer and the miniport went with the pin.
+    EXPECT_EQ(before - 3, EmuPoolOutstandingCount(POOL_TAG("TsPc")));
+    PFILE_OBJECT again = nullptr;
+    EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND, Client->OpenFilter(u"SPKOut00", &again));
 }
 
 TEST_F(Stream, PositionOvertakingTheWrittenDataIsDetected)
