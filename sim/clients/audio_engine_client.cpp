@@ -281,6 +281,17 @@ NTSTATUS AudioEngineClient::DisableEvent(AudioEngineEvent* event)
                  nullptr);
 }
 
+NTSTATUS AudioEngineClient::NodeEventSupport(PFILE_OBJECT file, ULONG node, const GUID& set,
+                                             ULONG id)
+{
+    KSE_NODE e = {};
+    e.Event.Set = set;
+    e.Event.Id = id;
+    e.Event.Flags = KSEVENT_TYPE_BASICSUPPORT | KSEVENT_TYPE_TOPOLOGY;
+    e.NodeId = node;
+    return Ioctl(file, IOCTL_KS_ENABLE_EVENT, &e, sizeof(e), nullptr, 0, nullptr);
+}
+
 bool AudioEngineClient::TakeSignal(AudioEngineEvent* event)
 {
     return KeResetEvent(&event->Event) != 0;

@@ -73,6 +73,8 @@ class AudioEngineClient
     NTSTATUS EnableNodeEvent(PFILE_OBJECT file, ULONG node, const GUID& set, ULONG id,
                              AudioEngineEvent* event);
     NTSTATUS DisableEvent(AudioEngineEvent* event);
+    // Whether a node supports an event (KSEVENT_TYPE_BASICSUPPORT).
+    NTSTATUS NodeEventSupport(PFILE_OBJECT file, ULONG node, const GUID& set, ULONG id);
     // Whether the event was signalled since the last call (and clears it).
     static bool TakeSignal(AudioEngineEvent* event);
 

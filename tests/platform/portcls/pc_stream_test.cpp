@@ -370,10 +370,16 @@ TEST_F(Stream, ControlChangeEventsAreEnabledSignalledAndDisabled)
 {
     PFILE_OBJECT topo = nullptr;
     ASSERT_EQ(STATUS_SUCCESS, Client->OpenFilter(u"Topo", &topo));
+    EXPECT_EQ(STATUS_SUCCESS, Client->NodeEventSupport(topo, 0, KSEVENTSETID_AudioControlChange,
+                                                       KSEVENT_CONTROL_CHANGE));
+    EXPECT_EQ(1u, Rig.Topology->EventVerbs[2]);
+    EXPECT_EQ(STATUS_NOT_FOUND, Client->NodeEventSupport(topo, 1, KSEVENTSETID_AudioControlChange,
+                                                         KSEVENT_CONTROL_CHANGE));
     AudioEngineEvent volume = {};
     ASSERT_EQ(STATUS_SUCCESS, Client->EnableNodeEvent(topo, 0, KSEVENTSETID_AudioControlChange,
                                                       KSEVENT_CONTROL_CHANGE, &volume));
     EXPECT_EQ(1u, Rig.Topology->EventVerbs[0]);
+    EXPECT_EQ(1u, EmuPcEventLog(Rig.TopologyPort).size()); // the add, recorded
     // The mute node has no event.
     AudioEngineEvent mute = {};
     EXPECT_EQ(STATUS_NOT_FOUND, Client->EnableNodeEvent(topo, 1, KSEVENTSETID_AudioControlChange,
