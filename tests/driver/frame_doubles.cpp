@@ -1,0 +1,576 @@
+#include "tests/driver/frame_doubles.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/portcls/portcls_emu.h"
+
+std::vector<std::string>& DoubleLog()
+{
+    static std::vector<std::string> log;
+    return log;
+}
+
+namespace
+{
+void Log(const std::string& what)
+{
+    DoubleLog().push_back(what);
+}
+
+template <typename T, typename... Args> T* Make(Args... args)
+{
+    T* object = new (NonPagedPool, kDoubleTag) T(args...);
+    if (object != nullptr)
+        object->GetNonDelegatingUnknown()->AddRef();
+    return object;
+}
+
+// Pins of the doubles' filters: only their count matters to the library.
+PCPIN_DESCRIPTOR g_Pins[6] = {};
+PCFILTER_DESCRIPTOR FilterWithPins(ULONG pins)
+{
+    PCFILTER_DESCRIPTOR d = {};
+    d.PinSize = sizeof(PCPIN_DESCRIPTOR);
+    d.PinCount = pins;
+    d.Pins = g_Pins;
+    d.NodeSize = sizeof(PCNODE_DESCRIPTOR);
+    return d;
+}
+} // namespace
+
+// Out of line, so that the tables are emitted here only.
+TestEngine::~TestEngine() {}
+TestUnit::~TestUnit() {}
+TestTerminal::~TestTerminal() {}
+TestOutputType::~TestOutputType() {}
+TestNode::~TestNode() {}
+TestDevice::~TestDevice() {}
+
+TestEngine* MakeUnopenedEngine()
+{
+    return Make<TestEngine>();
+}
+
+TestEngine* MakeEngine(ULONG direction)
+{
+    TestEngine* engine = Make<TestEngine>();
+    if (engine != nullptr && !NT_SUCCESS(engine->OpenStreamEngineCallback(direction)))
+    {
+        engine->Release();
+        return nullptr;
+    }
+    return engine;
+}
+
+// ----------------------------------------------------------------------------
+NTSTATUS TestUnit::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    if (IsChainNode && IsEqualGUID(iid, IID_IChainNode))
+        *object = static_cast<IChainNode*>(this);
+    else if (FollowsSelector && IsEqualGUID(iid, IID_IChainNodeState))
+        *object = static_cast<IChainNodeState*>(this);
+    else
+        return CAudioControl::NonDelegatingQueryInterface(iid, object);
+    AddRef();
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestUnit::RestoreState()
+{
+    Log("restore " + std::to_string(m_Id));
+    return RestoreStatus;
+}
+
+NTSTATUS TestUnit::Start()
+{
+    Log("start " + std::to_string(m_Id));
+    return STATUS_UNSUCCESSFUL; // results are not looked at
+}
+
+NTSTATUS TestUnit::Stop()
+{
+    Log("stop " + std::to_string(m_Id));
+    return STATUS_UNSUCCESSFUL;
+}
+
+NTSTATUS TestUnit::SetState(ULONG selection)
+{
+    State = selection;
+    Log("state " + std::to_string(m_Id) + "=" + std::to_string(selection));
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestUnit::SetIndex(ULONG inputNumber)
+{
+    Index = inputNumber;
+    Log("index " + std::to_string(m_Id) + "=" + std::to_string(inputNumber));
+    return STATUS_SUCCESS;
+}
+
+TestUnit* MakeUnit(ULONG id, ULONG kind, std::vector<ULONG> sources)
+{
+    TestUnit* unit = Make<TestUnit>(id, kind);
+    if (unit != nullptr && !sources.empty())
+        unit->SetValueArray((ULONG)sources.size(), sources.data());
+    return unit;
+}
+
+// ----------------------------------------------------------------------------
+NTSTATUS TestTerminal::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    if (Answers && IsEqualGUID(iid, IID_ITerminalControl))
+    {
+        *object = static_cast<ITerminalControl*>(this);
+        AddRef();
+        return STATUS_SUCCESS;
+    }
+    return CAudioControl::NonDelegatingQueryInterface(iid, object);
+}
+
+NTSTATUS TestTerminal::GetCurrentKind(PULONG endpointKind)
+{
+    if (endpointKind == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *endpointKind = EndpointKind;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestTerminal::GetKindCount(PULONG count)
+{
+    *count = 1;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestTerminal::GetKinds(PULONG kinds)
+{
+    kinds[0] = EndpointKind;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestTerminal::SetKind(ULONG endpointKind)
+{
+    EndpointKind = endpointKind;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestTerminal::GetJackCount(PULONG count)
+{
+    Log("jackcount " + std::to_string(m_Id));
+    if (count == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *count = JackCount;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestTerminal::GetJackInfo(ULONG bytes, PVOID jacks)
+{
+    if (jacks == nullptr || bytes == 0 || JackCount == 0)
+        return STATUS_INVALID_PARAMETER;
+    ULONG have = JackCount * JACK_RECORD_SIZE;
+    memcpy(jacks, Jacks, bytes < have ? bytes : have);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestTerminal::GetEndpointCapabilities(PENDPOINTCAPABILITIES capabilities)
+{
+    if (capabilities == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *capabilities = {};
+    return STATUS_SUCCESS;
+}
+
+TestTerminal* MakeTerminal(ULONG id, ULONG kind, ULONG endpointKind, ULONG jackCount,
+                           bool connected)
+{
+    TestTerminal* t = Make<TestTerminal>(id, kind);
+    if (t == nullptr)
+        return nullptr;
+    t->EndpointKind = endpointKind;
+    t->JackCount = jackCount;
+    for (ULONG i = 0; i < jackCount && i < 4; ++i)
+        t->Jacks[i].IsConnected = connected ? 1 : 0;
+    return t;
+}
+
+// ----------------------------------------------------------------------------
+NTSTATUS TestOutputType::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    if (IsEqualGUID(iid, IID_IOutputTypeControl))
+    {
+        *object = static_cast<IOutputTypeControl*>(this);
+        AddRef();
+        return STATUS_SUCCESS;
+    }
+    return CAudioControl::NonDelegatingQueryInterface(iid, object);
+}
+
+NTSTATUS TestOutputType::GetCurrent(PULONG endpointKind)
+{
+    if (endpointKind == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *endpointKind = Current;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestOutputType::GetCount(PULONG count)
+{
+    *count = 1;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestOutputType::GetItems(PULONG items)
+{
+    items[0] = Current;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestOutputType::Select(ULONG endpointKind)
+{
+    Current = endpointKind;
+    return STATUS_SUCCESS;
+}
+
+TestOutputType* MakeOutputType(ULONG id, ULONG current)
+{
+    TestOutputType* o = Make<TestOutputType>(id);
+    if (o != nullptr)
+        o->Current = current;
+    return o;
+}
+
+// ----------------------------------------------------------------------------
+TestSelector::~TestSelector()
+{
+    for (PCHAINNODESTATE l : Listeners)
+        l->Release();
+}
+
+NTSTATUS TestSelector::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    if (IsEqualGUID(iid, IID_ISelectorControl))
+    {
+        *object = static_cast<ISelectorControl*>(this);
+        AddRef();
+        return STATUS_SUCCESS;
+    }
+    return CAudioControl::NonDelegatingQueryInterface(iid, object);
+}
+
+NTSTATUS TestSelector::GetCurrent(PULONG selection)
+{
+    if (selection == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *selection = Current;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestSelector::SetCurrent(ULONG selection)
+{
+    if (selection > m_ValueCount)
+        return STATUS_INVALID_PARAMETER;
+    Current = selection;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestSelector::GetSourceCount(PULONG count)
+{
+    *count = m_ValueCount;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS TestSelector::AddListener(PCHAINNODESTATE listener)
+{
+    if (listener == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    listener->AddRef();
+    Listeners.push_back(listener);
+    Log("listener " + std::to_string(m_Id));
+    return STATUS_SUCCESS;
+}
+
+TestSelector* MakeSelector(ULONG id, std::vector<ULONG> sources)
+{
+    TestSelector* s = Make<TestSelector>(id);
+    if (s != nullptr && !sources.empty())
+        s->SetValueArray((ULONG)sources.size(), sources.data());
+    return s;
+}
+
+// ----------------------------------------------------------------------------
+NTSTATUS TestNode::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
+{
+    if (object != nullptr && IsEqualGUID(iid, IID_IChainNode))
+    {
+        *object = static_cast<IChainNode*>(this);
+        NonDelegatingAddRef();
+        return STATUS_SUCCESS;
+    }
+    return CUnknown::NonDelegatingQueryInterface(iid, object);
+}
+
+TestNode* MakeNode()
+{
+    return Make<TestNode>();
+}
+
+TestDevice* MakeDevice()
+{
+    return Make<TestDevice>();
+}
+
+// ----------------------------------------------------------------------------
+// Miniports
+WaveScript& Wave()
+{
+    static WaveScript script;
+    return script;
+}
+
+namespace
+{
+class TestWaveMiniport : public CUnknown, public IMiniportWaveCyclic, public IMiniportIdentity
+{
+  public:
+    TestWaveMiniport() : CUnknown(nullptr), m_Filter(FilterWithPins(2))
+    {
+        size_t n = Wave().Name.size();
+        if (n > 50)
+            n = 50;
+        memcpy(m_Name, Wave().Name.data(), n * sizeof(WCHAR));
+    }
+    DECLARE_STD_UNKNOWN()
+    STDMETHODIMP GetDescription(PPCFILTER_DESCRIPTOR* description) override
+    {
+        *description = &m_Filter;
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP DataRangeIntersection(ULONG, PKSDATARANGE, PKSDATARANGE, ULONG, PVOID,
+                                       PULONG) override
+    {
+        return STATUS_NOT_IMPLEMENTED;
+    }
+    STDMETHODIMP Init(PUNKNOWN, PRESOURCELIST, PPORTWAVECYCLIC) override { return STATUS_SUCCESS; }
+    STDMETHODIMP NewStream(PMINIPORTWAVECYCLICSTREAM*, PUNKNOWN, POOL_TYPE, ULONG, BOOLEAN,
+                           PKSDATAFORMAT, PDMACHANNEL*, PSERVICEGROUP*) override
+    {
+        return STATUS_NOT_SUPPORTED;
+    }
+    STDMETHODIMP GetConnectionId(PULONG connectionId) override
+    {
+        *connectionId = Wave().TerminalId;
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP GetFilterName(PWSTR* filterName) override
+    {
+        if (filterName == nullptr)
+            return STATUS_INVALID_PARAMETER;
+        *filterName = m_Name;
+        return STATUS_SUCCESS;
+    }
+
+  private:
+    PCFILTER_DESCRIPTOR m_Filter;
+    WCHAR m_Name[51] = {};
+};
+
+NTSTATUS TestWaveMiniport::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    if (IsEqualGUID(iid, IID_IMiniport) || IsEqualGUID(iid, IID_IMiniportWaveCyclic))
+        *object = static_cast<IMiniportWaveCyclic*>(this);
+    else if (Wave().Identity && IsEqualGUID(iid, IID_IMiniportIdentity))
+        *object = static_cast<IMiniportIdentity*>(this);
+    else
+        return CUnknown::NonDelegatingQueryInterface(iid, object);
+    NonDelegatingAddRef();
+    return STATUS_SUCCESS;
+}
+
+class TestTopologyMiniport : public CUnknown, public IMiniportTopology, public IMiniportIdentity
+{
+  public:
+    explicit TestTopologyMiniport(bool identity)
+        : CUnknown(nullptr), m_Identity(identity), m_Filter(FilterWithPins(6))
+    {
+    }
+    DECLARE_STD_UNKNOWN()
+    STDMETHODIMP GetDescription(PPCFILTER_DESCRIPTOR* description) override
+    {
+        *description = &m_Filter;
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP DataRangeIntersection(ULONG, PKSDATARANGE, PKSDATARANGE, ULONG, PVOID,
+                                       PULONG) override
+    {
+        return STATUS_NOT_IMPLEMENTED;
+    }
+    STDMETHODIMP Init(PUNKNOWN, PRESOURCELIST, PPORTTOPOLOGY) override { return STATUS_SUCCESS; }
+    STDMETHODIMP GetConnectionId(PULONG connectionId) override
+    {
+        if (connectionId == nullptr || *connectionId < 10 || *connectionId > 13)
+            return STATUS_UNSUCCESSFUL;
+        *connectionId -= 8;
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP GetFilterName(PWSTR* filterName) override
+    {
+        if (filterName == nullptr)
+            return STATUS_INVALID_PARAMETER;
+        *filterName = const_cast<PWSTR>(u"GlobalTopo");
+        return STATUS_SUCCESS;
+    }
+
+  private:
+    bool m_Identity;
+    PCFILTER_DESCRIPTOR m_Filter;
+};
+
+NTSTATUS TestTopologyMiniport::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    if (IsEqualGUID(iid, IID_IMiniport) || IsEqualGUID(iid, IID_IMiniportTopology))
+        *object = static_cast<IMiniportTopology*>(this);
+    else if (m_Identity && IsEqualGUID(iid, IID_IMiniportIdentity))
+        *object = static_cast<IMiniportIdentity*>(this);
+    else
+        return CUnknown::NonDelegatingQueryInterface(iid, object);
+    NonDelegatingAddRef();
+    return STATUS_SUCCESS;
+}
+
+// ----------------------------------------------------------------------------
+PDEVICE_OBJECT g_AddedFdo = nullptr;
+
+NTSTATUS RigBusPnp(PDEVICE_OBJECT, PIRP irp)
+{
+    NTSTATUS status = irp->IoStatus.Status;
+    UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
+    if (minor == IRP_MN_START_DEVICE || minor == IRP_MN_REMOVE_DEVICE)
+        status = STATUS_SUCCESS;
+    irp->IoStatus.Status = status;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+NTSTATUS RigBusEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
+{
+    driver->MajorFunction[IRP_MJ_PNP] = RigBusPnp;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS RigAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo)
+{
+    NTSTATUS status =
+        PcAddAdapterDevice(driver, pdo, nullptr, 20, PORT_CLASS_DEVICE_EXTENSION_SIZE + 64);
+    if (NT_SUCCESS(status))
+        g_AddedFdo = IoGetAttachedDevice(pdo);
+    return status;
+}
+
+NTSTATUS RigAdapterEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+{
+    return PcInitializeAdapterDriver(driver, registryPath, RigAddDevice);
+}
+} // namespace
+
+NTSTATUS CreateTestWaveMiniport(PUNKNOWN* miniport, REFCLSID, PUNKNOWN, POOL_TYPE poolType,
+                                ULONG engineIndex)
+{
+    Wave().EngineIndexes.push_back(engineIndex);
+    if (!NT_SUCCESS(Wave().FactoryStatus))
+        return Wave().FactoryStatus;
+    auto object = new (poolType, kDoubleTag) TestWaveMiniport();
+    if (object == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    *miniport = object->GetNonDelegatingUnknown();
+    (*miniport)->AddRef();
+    return STATUS_SUCCESS;
+}
+
+AdapterRig::AdapterRig(bool topologyIdentity)
+{
+    Wave() = WaveScript();
+    g_AddedFdo = nullptr;
+    if (!NT_SUCCESS(EmuLoadDriver(u"ltfr2bus", RigBusEntry, &m_Bus)) ||
+        !NT_SUCCESS(
+            EmuCreatePhysicalDevice(m_Bus, 0, u"USB\\VID_0D8C&PID_0102\\5&1a2b&0&3", &m_Pdo)) ||
+        !NT_SUCCESS(EmuLoadDriver(u"ltfr2adapter", RigAdapterEntry, &m_Driver)) ||
+        !NT_SUCCESS(EmuPnpAddDevice(m_Driver, m_Pdo)))
+        return;
+    m_Fdo = g_AddedFdo;
+    PPORT port = nullptr;
+    if (!NT_SUCCESS(PcNewPort(&port, CLSID_PortTopology)))
+        return;
+    auto miniport = new (NonPagedPool, kDoubleTag) TestTopologyMiniport(topologyIdentity);
+    PUNKNOWN unknown = miniport->GetNonDelegatingUnknown();
+    unknown->AddRef();
+    if (NT_SUCCESS(port->Init(m_Fdo, nullptr, unknown, nullptr, nullptr)) &&
+        NT_SUCCESS(PcRegisterSubdevice(m_Fdo, u"GlobalTopo", port)))
+    {
+        m_TopologyPort = port;
+        m_TopologyMiniport = unknown;
+        port = nullptr;
+    }
+    unknown->Release();
+    if (port != nullptr)
+        port->Release();
+}
+
+AdapterRig::~AdapterRig()
+{
+    if (m_TopologyPort != nullptr)
+        m_TopologyPort->Release();
+    if (m_Fdo != nullptr && EmuPcIsAdapterDevice(m_Fdo))
+        EmuPnpSendMinor(m_Pdo, IRP_MN_REMOVE_DEVICE);
+    if (m_Pdo != nullptr)
+        IoDeleteDevice(m_Pdo);
+    if (m_Driver != nullptr)
+        EmuUnloadDriver(m_Driver);
+    if (m_Bus != nullptr)
+        EmuUnloadDriver(m_Bus);
+}
+
+std::vector<std::u16string> AdapterRig::Subdevices() const
+{
+    std::vector<std::u16string> names;
+    for (const EmuPcSubdeviceInfo& s : EmuPcSubdevices(m_Fdo))
+        names.push_back(s.Name);
+    return names;
+}
+
+std::vector<std::string> AdapterRig::Connections() const
+{
+    std::vector<std::string> out;
+    auto narrow = [](const std::u16string& s) { return std::string(s.begin(), s.end()); };
+    for (const EmuPcConnectionInfo& c : EmuPcPhysicalConnections(m_Fdo))
+        out.push_back(narrow(c.FromName) + ":" + std::to_string(c.FromPin) + "->" +
+                      narrow(c.ToName) + ":" + std::to_string(c.ToPin));
+    return out;
+}
+
+WAVEFORMATEXTENSIBLE FormatRecord(USHORT channels, ULONG rate, USHORT bits, USHORT tag)
+{
+    WAVEFORMATEXTENSIBLE f = {};
+    f.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    f.Format.nChannels = channels;
+    f.Format.nSamplesPerSec = rate;
+    f.Format.nBlockAlign = (USHORT)(channels * bits / 8);
+    f.Format.nAvgBytesPerSec = rate * f.Format.nBlockAlign;
+    f.Format.wBitsPerSample = bits;
+    f.Format.cbSize = 22;
+    f.Samples.wValidBitsPerSample = bits;
+    f.dwChannelMask = channels == 2 ? 3 : 0x3F;
+    f.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    f.SubFormat.Data1 = tag;
+    return f;
+}
