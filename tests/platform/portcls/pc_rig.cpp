@@ -363,6 +363,8 @@ ULONG TestWaveStream::SetNotificationFreq(ULONG interval, PULONG framingSize)
 NTSTATUS TestWaveStream::SetState(KSSTATE state)
 {
     States.push_back(state);
+    if ((int)state == FailState)
+        return STATUS_DEVICE_NOT_READY;
     if (state == KSSTATE_RUN)
     {
         LARGE_INTEGER due;
@@ -536,6 +538,16 @@ NTSTATUS TestWaveMiniport::NewStream(PMINIPORTWAVECYCLICSTREAM* stream, PUNKNOWN
                                      PDMACHANNEL* dmaChannel, PSERVICEGROUP* serviceGroup)
 {
     ++NewStreamCalls;
+    LastMode = GUID_NULL;
+    if ((dataFormat->Flags & KSDATAFORMAT_ATTRIBUTES) != 0)
+    {
+        // The list follows the format at the next 8-byte boundary.
+        auto list = reinterpret_cast<const UCHAR*>(dataFormat) +
+                    KsAttributeListOffset(dataFormat->FormatSize);
+        KSATTRIBUTE_AUDIOSIGNALPROCESSING_MODE mode;
+        memcpy(&mode, list + sizeof(KSMULTIPLE_ITEM), sizeof(mode));
+        LastMode = mode.SignalProcessingMode;
+    }
     if (Stream != nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
     const WAVEFORMATEX* wave = KsWaveFormatOf(dataFormat);

@@ -55,6 +55,7 @@ class TestWaveStream : public CUnknown, public IMiniportWaveCyclicStream, public
     void Tick();
 
     std::vector<KSSTATE> States;      // every SetState, in order
+    int FailState = -1;               // SetState to this state fails
     std::vector<KSSTATE> FormatCalls; // the state at each SetFormat
     std::vector<UCHAR> Played;
     ULONG Recorded = 0; // pattern bytes written so far
@@ -102,6 +103,7 @@ class TestWaveMiniport : public CUnknown, public IMiniportWaveCyclic, public IPo
 
     std::vector<ULONG> IntersectionLengths; // output lengths the port passed, in order
     ULONG NewStreamCalls = 0;
+    GUID LastMode = {}; // the signal-processing mode attribute of the last format, if any
     TestWaveStream* Stream = nullptr; // the open stream (no reference)
     std::vector<DEVICE_POWER_STATE> PowerNotifications;
 

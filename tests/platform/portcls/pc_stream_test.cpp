@@ -208,6 +208,79 @@ TEST_F(Stream, StatesChangeOneStepAtATimeAndFormatsOnlyOutsideRun)
     EXPECT_EQ(formatStates, stream->FormatCalls);
 }
 
+TEST_F(Stream, AFailedStepStopsTheWalkWhereItFailed)
+{
+    OpenStreaming(false);
+    TestWaveStream* stream = Rig.Render->Stream;
+    stream->FailState = KSSTATE_RUN;
+    EXPECT_EQ(STATUS_DEVICE_NOT_READY, Client->SetState(Pin, KSSTATE_RUN));
+    KSSTATE state;
+    ASSERT_EQ(STATUS_SUCCESS, Client->GetState(Pin, &state));
+    EXPECT_EQ(KSSTATE_PAUSE, state);
+    stream->FailState = -1;
+    ASSERT_EQ(STATUS_SUCCESS, Client->SetState(Pin, KSSTATE_RUN));
+    const std::vector<KSSTATE> expected = {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN,
+                                           KSSTATE_RUN};
+    EXPECT_EQ(expected, stream->States);
+    // Closing a running pin walks it down first.
+    ASSERT_EQ(STATUS_SUCCESS, Client->Close(Pin));
+    EXPECT_EQ(nullptr, Rig.Render->Stream);
+}
+
+TEST_F(Stream, PinRequestsOutsideTheConnectionSet)
+{
+    OpenStreaming(false);
+    // Bad state values and unknown connection properties.
+    KSPROPERTY p = {};
+    p.Set = KSPROPSETID_Connection;
+    p.Id = KSPROPERTY_CONNECTION_STATE;
+    p.Flags = KSPROPERTY_TYPE_SET;
+    ULONG value = 7;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, Client->Property(Pin, &p, sizeof(p), &value, 4, nullptr));
+    EXPECT_EQ(STATUS_BUFFER_TOO_SMALL, Client->Property(Pin, &p, sizeof(p), &value, 2, nullptr));
+    p.Flags = KSPROPERTY_TYPE_GET;
+    ULONG returned = 0;
+    EXPECT_EQ(STATUS_BUFFER_OVERFLOW, Client->Property(Pin, &p, sizeof(p), nullptr, 0, &returned));
+    EXPECT_EQ(4u, returned);
+    p.Id = KSPROPERTY_CONNECTION_ALLOCATORFRAMING;
+    EXPECT_EQ(STATUS_NOT_FOUND, Client->Property(Pin, &p, sizeof(p), &value, 4, nullptr));
+    // Node requests on a pin reach the filter's nodes: the DAC has no table.
+    LONG level = 0;
+    EXPECT_EQ(STATUS_NOT_FOUND,
+              Client->GetNodeValue(Pin, 0, KSPROPSETID_Audio, KSPROPERTY_AUDIO_VOLUMELEVEL, 0,
+                                   &level, sizeof(level), &returned));
+    // And the pin has no table of its own.
+    p.Set = KSPROPSETID_Audio;
+    p.Id = KSPROPERTY_AUDIO_POSITION;
+    EXPECT_EQ(STATUS_NOT_FOUND, Client->Property(Pin, &p, sizeof(p), &value, 4, nullptr));
+}
+
+TEST_F(Stream, AttributesAfterTheFormatReachTheMiniport)
+{
+    ASSERT_EQ(STATUS_SUCCESS, Client->OpenFilter(u"SPKOut00", &Filter));
+    struct
+    {
+        KSDATAFORMAT_WAVEFORMATEXTENSIBLE Format;
+        KSMULTIPLE_ITEM List;
+        KSATTRIBUTE_AUDIOSIGNALPROCESSING_MODE Mode;
+    } request = {};
+    static_assert(offsetof(decltype(request), List) == 104);
+    request.Format = PcTestFormat();
+    request.Format.DataFormat.Flags = KSDATAFORMAT_ATTRIBUTES;
+    request.List = {sizeof(KSMULTIPLE_ITEM) + sizeof(request.Mode), 1};
+    request.Mode.AttributeHeader = {sizeof(request.Mode), 0,
+                                    KSATTRIBUTEID_AUDIOSIGNALPROCESSING_MODE};
+    request.Mode.SignalProcessingMode = AUDIO_SIGNALPROCESSINGMODE_DEFAULT;
+    ASSERT_EQ(STATUS_SUCCESS, Client->OpenPin(Filter, 0, &request, sizeof(request), &Pin));
+    EXPECT_TRUE(IsEqualGUID(AUDIO_SIGNALPROCESSINGMODE_DEFAULT, Rig.Render->LastMode));
+    // One byte short of the list is refused before the miniport.
+    ASSERT_EQ(STATUS_SUCCESS, Client->Close(Pin));
+    PFILE_OBJECT pin = nullptr;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER,
+              Client->OpenPin(Filter, 0, &request, sizeof(request) - 1, &pin));
+    EXPECT_EQ(1u, Rig.Render->NewStreamCalls);
+}
+
 TEST_F(Stream, RenderDataReachesTheDeviceInOrderAndTheLeadHolds)
 {
     OpenStreaming(false);
