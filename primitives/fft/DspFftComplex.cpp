@@ -32,7 +32,7 @@ void CopyPoint(const float* src, int64_t from, float* dst, int64_t to)
     dst[2 * to + 1] = src[2 * from + 1];
 }
 
-int32_t Log2(int64_t n)
+constexpr int32_t Log2(int64_t n)
 {
     int32_t m = 0;
     while ((int64_t{1} << m) < n)
@@ -71,14 +71,16 @@ inline void Butterfly4(float* q0, float* q1, float* q2, float* q3, float p1r, fl
     q3[1] = di - ri;
 }
 
-template <bool Inv> void Radix4(float* d, int32_t n, const float* tw)
+// One instance per transform size, so every pass has constant bounds and
+// strides the compiler can unroll.
+template <bool Inv, int32_t n> void Radix4Sized(float* d, const float* tw)
 {
     for (int32_t g = 0; g < n; g += 4)
     {
         float* p = d + 2 * g;
         Butterfly4<Inv>(p, p + 2, p + 4, p + 6, p[2], p[3], p[4], p[5], p[6], p[7]);
     }
-    const int32_t m = Log2(n);
+    constexpr int32_t m = Log2(n);
     if (m & 1)
     {
         const float wr = tw[6 * (n / 8)];
@@ -124,6 +126,29 @@ template <bool Inv> void Radix4(float* d, int32_t n, const float* tw)
                                 p3r, p3i);
             }
         }
+    }
+}
+
+template <bool Inv> void Radix4(float* d, int32_t n, const float* tw)
+{
+    switch (n)
+    {
+    case 8:
+        return Radix4Sized<Inv, 8>(d, tw);
+    case 16:
+        return Radix4Sized<Inv, 16>(d, tw);
+    case 32:
+        return Radix4Sized<Inv, 32>(d, tw);
+    case 64:
+        return Radix4Sized<Inv, 64>(d, tw);
+    case 128:
+        return Radix4Sized<Inv, 128>(d, tw);
+    case 256:
+        return Radix4Sized<Inv, 256>(d, tw);
+    case 512:
+        return Radix4Sized<Inv, 512>(d, tw);
+    default:
+        return Radix4Sized<Inv, 1024>(d, tw);
     }
 }
 
