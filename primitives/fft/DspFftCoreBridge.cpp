@@ -7,18 +7,33 @@
 // the routines of its own level, and only level 0 is built here.
 namespace DspFftCore
 {
-void* AllocAligned(int32_t bytes) { return DspAllocAligned(bytes); }
+void* AllocAligned(int32_t bytes)
+{
+    return DspAllocAligned(bytes);
+}
 
-void Free(void* block) { DspFree_Gen(block); }
+void Free(void* block)
+{
+    DspFree_Gen(block);
+}
 
 void MulConstInPlace(float value, float* srcDst, int32_t len)
 {
     DspMulConstInPlace32f_Gen(value, srcDst, len);
 }
 
-void Zero(float* dst, int32_t len) { DspZero32f_Gen(dst, len); }
+void Zero(float* dst, int32_t len)
+{
+    DspZero32f_Gen(dst, len);
+}
 
-void Copy(const float* src, float* dst, int32_t len) { DspCopy32f_Gen(src, dst, len); }
+void Copy(const float* src, float* dst, int32_t len)
+{
+    DspCopy32f_Gen(src, dst, len);
+}
 
-void Move(const float* src, float* dst, int32_t len) { DspMove32f_Gen(src, dst, len); }
+void Move(const float* src, float* dst, int32_t len)
+{
+    DspMove32f_Gen(src, dst, len);
+}
 } // namespace DspFftCore
