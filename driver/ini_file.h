@@ -5,6 +5,9 @@
 
 #include "platform/io/io.h"
 
+// The reader object itself lives in a zero-filled non-paged block under
+// INI_OBJECT_POOL_TAG; its buffers are paged under INI_POOL_TAG.
+inline constexpr ULONG INI_OBJECT_POOL_TAG = POOL_TAG("PINI");
 inline constexpr ULONG INI_POOL_TAG = POOL_TAG(" INI");
 inline constexpr ULONG INI_TEMP_SIZE = 1000;
 inline constexpr LONG INI_MAX_LINE = 4096;

@@ -42,7 +42,7 @@ struct IniRun
 IniRun RunIni(SettingsRig& rig, bool import = true)
 {
     IniRun r;
-    void* mem = ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(CIniFile), POOL_TAG("PINI"));
+    void* mem = ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(CIniFile), INI_OBJECT_POOL_TAG);
     EXPECT_NE(mem, nullptr);
     if (mem == nullptr)
         return r;
@@ -62,7 +62,7 @@ IniRun RunIni(SettingsRig& rig, bool import = true)
         }
     }
     ini->~CIniFile();
-    ExFreePoolWithTag(mem, POOL_TAG("PINI"));
+    ExFreePoolWithTag(mem, INI_OBJECT_POOL_TAG);
     return r;
 }
 
