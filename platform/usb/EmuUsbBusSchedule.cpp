@@ -76,10 +76,18 @@ void EmuUsbBus::Tick()
     if (m_Present && !m_UnplugNow)
     {
         m_Device->StartOfFrame(frame);
+        // The default pipe carries one control transfer at a time: one the
+        // device does not answer holds back those queued behind it.
+        bool controlBusy = false;
         for (auto it = m_Pending.begin(); it != m_Pending.end() && !m_UnplugNow;)
         {
             bool finished = false;
-            if (!it->Cancelled)
+            bool usesControlPipe = it->What == Kind::Control ||
+                                   it->What == Kind::SelectConfiguration ||
+                                   it->What == Kind::SelectInterface;
+            if (it->What == Kind::Hung && !it->Cancelled)
+                controlBusy = true;
+            if (!it->Cancelled && !(usesControlPipe && controlBusy))
             {
                 switch (it->What)
                 {
@@ -124,6 +132,8 @@ void EmuUsbBus::Tick()
                     break;
                 }
             }
+            if (!finished && it->What == Kind::Hung)
+                controlBusy = true;
             it = finished ? m_Pending.erase(it) : std::next(it);
         }
         for (auto it = m_Pending.begin(); it != m_Pending.end();)

@@ -114,7 +114,25 @@ bool SimUsbDevice::EndpointInUse(UCHAR endpoint) const
 void SimUsbDevice::ScriptRequest(const SimRequestMatch& match, const std::vector<UCHAR>& reply,
                                  bool stall)
 {
-    m_Scripted.push_back(Scripted{match, reply, stall, {}});
+    m_Scripted.push_back(Scripted{match, reply, stall, {}, nullptr});
+}
+
+void SimUsbDevice::ScriptHandler(const SimRequestMatch& match, SimRequestHandler handler)
+{
+    m_Scripted.push_back(Scripted{match, {}, false, {}, std::move(handler)});
+}
+
+bool SimUsbDevice::ChangeControlOnDevice(UCHAR entity, UCHAR selector, UCHAR channel, LONG value)
+{
+    SimControlValue* v = m_Audio.FindControl(entity, selector, channel);
+    if (v == nullptr)
+        return false;
+    v->Current = value;
+    if (m_Audio.IsAudioClass2())
+        return m_Streaming.PostInterrupt(
+            {0x00, 0x01, channel, selector, m_Audio.ControlInterface(), entity});
+    // Interrupt pending, originator an AudioControl entity.
+    return m_Streaming.PostInterrupt({USB_AUDIO10_STATUS_INTERRUPT_PENDING, entity});
 }
 
 const std::vector<UCHAR>* SimUsbDevice::LastScriptedOut(const SimRequestMatch& match) const
@@ -203,7 +221,15 @@ EmuControlAnswer SimUsbDevice::ControlTransfer(const USB_DEFAULT_PIPE_SETUP_PACK
             continue;
         handled = true;
         ok = !it->Stall;
-        if (ok && in)
+        if (it->Handler)
+        {
+            ok = it->Handler(s, data, &length);
+            if (ok && !in)
+                it->LastOut.assign(data, data + s.wLength);
+            if (length > s.wLength)
+                length = s.wLength;
+        }
+        else if (ok && in)
         {
             length = it->Reply.size() < s.wLength ? (ULONG)it->Reply.size() : s.wLength;
             memcpy(data, it->Reply.data(), length);

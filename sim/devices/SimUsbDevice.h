@@ -5,6 +5,7 @@
 // EmuUsbBus port.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,11 @@ struct SimRequestMatch
     int Index = -1;
     bool Matches(const USB_DEFAULT_PIPE_SETUP_PACKET& s) const;
 };
+
+// A scripted request handled by code: fills the IN data or takes the OUT
+// data (*length: bytes moved); false refuses it with a stall.
+using SimRequestHandler =
+    std::function<bool(const USB_DEFAULT_PIPE_SETUP_PACKET& setup, UCHAR* data, ULONG* length)>;
 
 enum class SimFaultKind
 {
@@ -83,8 +89,14 @@ class SimUsbDevice : public EmuUsbFunction
     // OUT requests (reply ignored); stall: refuses them. Later entries win.
     void ScriptRequest(const SimRequestMatch& match, const std::vector<UCHAR>& reply,
                        bool stall = false);
+    void ScriptHandler(const SimRequestMatch& match, SimRequestHandler handler);
     // The OUT data of the last request that matched a scripted entry.
     const std::vector<UCHAR>* LastScriptedOut(const SimRequestMatch& match) const;
+
+    // A control change made on the device itself (a knob, a jack): the value
+    // is set and the audio function's status message is queued on the
+    // interrupt endpoint. false when there is no such control.
+    bool ChangeControlOnDevice(UCHAR entity, UCHAR selector, UCHAR channel, LONG value);
 
     // ---- log and faults
     const std::vector<SimRequestRecord>& Log() const { return m_Log; }
@@ -110,6 +122,7 @@ class SimUsbDevice : public EmuUsbFunction
         std::vector<UCHAR> Reply;
         bool Stall;
         std::vector<UCHAR> LastOut;
+        SimRequestHandler Handler;
     };
 
     SimUsbDevice() = default;

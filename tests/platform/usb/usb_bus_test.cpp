@@ -8,6 +8,7 @@
 
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
+#include "sim/devices/SimUsbPort.h"
 
 namespace
 {
@@ -609,4 +610,49 @@ TEST_F(UsbBusTest, StatusMessagesReachTheInterruptPipe)
     EXPECT_EQ(read.UrbBulkOrInterruptTransfer.TransferBufferLength, 6u);
     EXPECT_EQ(message[3], 0x02);
     EXPECT_EQ(message[5], 0x02);
+}
+
+TEST_F(UsbBusTest, AnUnansweredControlTransferHoldsBackTheDefaultPipe)
+{
+    Plug(SimReference::Uac1SpeakerMic);
+    Configure();
+    Dev().InjectControlFault({0x80, 6, 0x0302, -1}, SimFaultKind::NoResponse);
+    URB hungUrb{}, nextUrb{};
+    std::vector<UCHAR> a(64), b(18);
+    UsbBuildGetDescriptorRequest(&hungUrb, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST), 3, 2,
+                                 0x0409, a.data(), nullptr, 64, nullptr);
+    UsbBuildGetDescriptorRequest(&nextUrb, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST), 1, 0, 0,
+                                 b.data(), nullptr, 18, nullptr);
+    UsbCall hung(Bus()), next(Bus());
+    ASSERT_EQ(hung.Submit(&hungUrb), STATUS_PENDING);
+    ASSERT_EQ(next.Submit(&nextUrb), STATUS_PENDING);
+    EmuAdvanceMs(20);
+    EXPECT_FALSE(hung.Completed);
+    EXPECT_FALSE(next.Completed);
+    // Once the caller gives up on the first, the second goes through.
+    hung.Cancel();
+    EXPECT_EQ(hung.Status, STATUS_CANCELLED);
+    EXPECT_EQ(next.Wait(), STATUS_SUCCESS);
+    EXPECT_EQ(nextUrb.UrbControlDescriptorRequest.TransferBufferLength, 18u);
+}
+
+TEST(SimUsbPortTest, PlugsAndRemovesWithoutLeftovers)
+{
+    SimUsbPort port;
+    ASSERT_EQ(port.Plug(SimReference::Uac2Spdif), STATUS_SUCCESS);
+    ASSERT_NE(port.PhysicalDeviceObject(), nullptr);
+    EXPECT_EQ(EmuDeviceInstancePath(port.PhysicalDeviceObject()),
+              u"USB\\VID_4C54&PID_2004\\5&1a2b&0&1");
+    EXPECT_EQ(EmuArmedTimerCount(), 1u);
+    EmuAdvanceMs(7);
+    EXPECT_EQ(port.Bus()->CurrentFrame(), 7u);
+    port.Remove();
+    EXPECT_EQ(EmuArmedTimerCount(), 0u);
+    std::string error;
+    EXPECT_EQ(port.PlugText("12 01\n", EmuUsbSpeed::Full, &error), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(error, "line 1: bLength differs from the bytes on the line");
+    EXPECT_EQ(
+        port.PlugText(SimReferenceText(SimReference::Uac1SpeakerMic), EmuUsbSpeed::Full, &error),
+        STATUS_SUCCESS);
+    EXPECT_FALSE(port.Bus()->IsHighSpeed());
 }

@@ -1,0 +1,38 @@
+#include "sim/devices/SimUsbPort.h"
+
+#include <cstdio>
+
+NTSTATUS SimUsbPort::Plug(std::unique_ptr<SimUsbDevice> device)
+{
+    Remove();
+    if (!device)
+        return STATUS_INVALID_PARAMETER;
+    const USB_DEVICE_DESCRIPTOR& d = device->Descriptors().DeviceDescriptor();
+    WCHAR path[64];
+    RtlStringCbPrintfW(path, sizeof(path), u"USB\\VID_%04X&PID_%04X\\5&1a2b&0&1", d.idVendor,
+                       d.idProduct);
+    m_Device = std::move(device);
+    NTSTATUS status = EmuUsbBus::Create(m_Device.get(), path, &m_Bus);
+    if (!NT_SUCCESS(status))
+        m_Device.reset();
+    return status;
+}
+
+NTSTATUS SimUsbPort::Plug(SimReference which)
+{
+    return Plug(SimCreateReferenceDevice(which));
+}
+
+NTSTATUS SimUsbPort::PlugText(const std::string& text, EmuUsbSpeed speed, std::string* error)
+{
+    std::unique_ptr<SimUsbDevice> device = SimUsbDevice::CreateFromText(text, speed, error);
+    if (!device)
+        return STATUS_INVALID_PARAMETER;
+    return Plug(std::move(device));
+}
+
+void SimUsbPort::Remove()
+{
+    m_Bus.reset();
+    m_Device.reset();
+}
