@@ -399,7 +399,7 @@ class TestTopologyMiniport : public CUnknown, public IMiniportTopology, public I
 {
   public:
     explicit TestTopologyMiniport(bool identity)
-        : CUnknown(nullptr), m_Identity(identity), m_Filter(FilterWithPins(6))
+        : CUnknown(nullptr), m_Identity(identity), m_Filter(FilterWithPins(5))
     {
     }
     DECLARE_STD_UNKNOWN()
