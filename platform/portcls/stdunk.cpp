@@ -1,6 +1,23 @@
 // The reference-counted object base.
 #include "platform/portcls/stdunk.h"
 
+#define PC_NO_TYPE_CHECK __attribute__((no_sanitize("vptr")))
+
+PC_NO_TYPE_CHECK NTSTATUS CUnknown::ForwardingUnknown::QueryInterface(REFIID iid, PVOID* object)
+{
+    return Owner->NonDelegatingQueryInterface(iid, object);
+}
+
+PC_NO_TYPE_CHECK ULONG CUnknown::ForwardingUnknown::AddRef()
+{
+    return Owner->NonDelegatingAddRef();
+}
+
+PC_NO_TYPE_CHECK ULONG CUnknown::ForwardingUnknown::Release()
+{
+    return Owner->NonDelegatingRelease();
+}
+
 CUnknown::CUnknown(PUNKNOWN outerUnknown) : m_lRefCount(0)
 {
     m_Forwarder.Owner = this;

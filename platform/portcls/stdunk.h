@@ -41,15 +41,15 @@ class CUnknown : public INonDelegatingUnknown
     PUNKNOWN m_pUnknownOuter;
 
   private:
+    // The non-delegating unknown seen as an IUnknown. Objects of kernel-mode
+    // code are built without run-time type information, so these calls skip
+    // the sanitizer's type check.
     struct ForwardingUnknown : public IUnknown
     {
         CUnknown* Owner;
-        STDMETHODIMP QueryInterface(REFIID iid, PVOID* object) override
-        {
-            return Owner->NonDelegatingQueryInterface(iid, object);
-        }
-        STDMETHODIMP_(ULONG) AddRef() override { return Owner->NonDelegatingAddRef(); }
-        STDMETHODIMP_(ULONG) Release() override { return Owner->NonDelegatingRelease(); }
+        STDMETHODIMP QueryInterface(REFIID iid, PVOID* object) override;
+        STDMETHODIMP_(ULONG) AddRef() override;
+        STDMETHODIMP_(ULONG) Release() override;
     } m_Forwarder;
 };
 
