@@ -1,0 +1,260 @@
+#include "driver/adapter_common.h"
+
+#include <new>
+
+#include "driver/ini_file.h"
+#include "driver/registry_settings.h"
+
+static_assert(sizeof(CIniFile) <= INI_READER_BLOCK_SIZE, "the INI reader fits its block");
+
+NTSTATUS CreateAdapterCommon(PUNKNOWN* unknown)
+{
+    PAGED_CODE();
+    if (unknown == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    auto* adapter = new (NonPagedPool, ADAPTER_POOL_TAG) CAdapterCommon();
+    if (adapter == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    PADAPTERCOMMON primary = static_cast<IAdapterCommon*>(adapter);
+    *unknown = primary;
+    primary->AddRef();
+    return STATUS_SUCCESS;
+}
+
+// The block comes zero-filled from the allocation, so every field not set
+// here starts at zero.
+CAdapterCommon::CAdapterCommon() : CAudioHal(nullptr)
+{
+    InitializeListHead(&m_AsioClientList);
+    KeInitializeSpinLock(&m_AsioRingLock);
+    // Held for the object's whole life.
+    ExSetTimerResolution(ADAPTER_TIMER_RESOLUTION, TRUE);
+}
+
+CAdapterCommon::~CAdapterCommon()
+{
+    PAGED_CODE();
+    if (m_SelectiveSuspendEnabled != 0)
+    {
+        KeCancelTimer(&m_IdleTimer);
+        KeFlushQueuedDpcs();
+    }
+    while (!IsListEmpty(&m_AsioClientList))
+        ExFreePoolWithTag(RemoveHeadList(&m_AsioClientList), USB_IO_POOL_TAG);
+    if (m_DeviceClassObject != nullptr)
+        m_DeviceClassObject->Release();
+    m_DeviceClassObject = nullptr;
+    m_DeviceInterface = nullptr;
+    m_DeviceModel = nullptr;
+    m_DevicePower = nullptr;
+    FreeInterfaceInformation();
+    if (m_ConfigurationDescriptor != nullptr)
+        ExFreePoolWithTag(m_ConfigurationDescriptor, USB_IO_POOL_TAG);
+    m_ConfigurationDescriptor = nullptr;
+    if (m_AsioRings != nullptr)
+        ExFreePoolWithTag(m_AsioRings, USB_IO_POOL_TAG);
+    m_AsioRings = nullptr;
+    // No idle work item and no idle request may outlive the object. An Init
+    // that failed early never set the events up.
+    if (m_IdleInitialized)
+    {
+        KeWaitForSingleObject(&m_WorkFinishedEvent, Executive, KernelMode, FALSE, nullptr);
+        KeWaitForSingleObject(&m_IdleFinishedEvent, Executive, KernelMode, FALSE, nullptr);
+    }
+    m_ConfigurationHandle = nullptr;
+    // The bus driver counts the references on its interface.
+    if (m_UsbBusInterface.BusContext != nullptr &&
+        m_UsbBusInterface.InterfaceDereference != nullptr)
+        m_UsbBusInterface.InterfaceDereference(m_UsbBusInterface.BusContext);
+    m_UsbBusInterface.BusContext = nullptr;
+    ExSetTimerResolution(0, FALSE);
+}
+
+NTSTATUS CAdapterCommon::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *object = nullptr;
+    PUNKNOWN answer = nullptr;
+    if (IsEqualGUID(interfaceId, IID_IUnknown) || IsEqualGUID(interfaceId, IID_IAdapterCommon))
+        answer = static_cast<IAdapterCommon*>(this);
+    else if (IsEqualGUID(interfaceId, IID_IAdapterPowerManagement))
+        answer = static_cast<IAdapterPowerManagement*>(this);
+    else if (IsEqualGUID(interfaceId, IID_IDeviceModel))
+        answer = m_DeviceModel; // the device object's; none before the class choice
+    else if (IsEqualGUID(interfaceId, IID_IUsbDeviceIo))
+        answer = static_cast<IUsbDeviceIo*>(this);
+    else if (IsEqualGUID(interfaceId, IID_IAsioPrivate))
+        answer = static_cast<IAsioPrivate*>(this);
+    if (answer == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    answer->AddRef();
+    *object = answer;
+    return STATUS_SUCCESS;
+}
+
+// ----------------------------------------------------------------------------
+// Start-up
+
+NTSTATUS CAdapterCommon::Init(PRESOURCELIST resourceList, PDEVICE_OBJECT functionalDeviceObject,
+                              PDEVICE_OBJECT lowerDeviceObject, PDEVICE_OBJECT physicalDeviceObject)
+{
+    PAGED_CODE();
+    m_DevicePresent = 1;
+
+    void* iniBlock =
+        ExAllocatePoolWithTag(NonPagedPool, INI_READER_BLOCK_SIZE, INI_READER_POOL_TAG);
+    if (iniBlock == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    RtlZeroMemory(iniBlock, INI_READER_BLOCK_SIZE);
+    auto* ini = new (iniBlock) CIniFile(functionalDeviceObject);
+    ImportIniFile(ini, functionalDeviceObject);
+
+    KeInitializeSpinLock(&m_IdleLock);
+    KeInitializeDpc(&m_IdleDpc, IdleTimerDpc, this);
+    KeInitializeTimerEx(&m_IdleTimer, NotificationTimer);
+    KeInitializeEvent(&m_IdleFinishedEvent, NotificationEvent, TRUE);
+    KeInitializeEvent(&m_WorkFinishedEvent, NotificationEvent, TRUE);
+    KeInitializeEvent(&m_WakeFinishedEvent, NotificationEvent, TRUE);
+    m_IdleInitialized = TRUE;
+
+    NTSTATUS status = CAudioHal::OpenAudioHalCallback(resourceList, functionalDeviceObject,
+                                                      lowerDeviceObject, physicalDeviceObject);
+
+    ULONG selectiveSuspend = 0;
+    ReadSelectiveSuspend(1, sizeof(selectiveSuspend), &selectiveSuspend);
+    m_SelectiveSuspendEnabled = selectiveSuspend != 0 ? 1 : 0;
+
+    m_IdleCallbackInfo = nullptr;
+    m_IdleRequest = nullptr;
+    m_IdleOutstanding = 0;
+    m_IdleRequestReferences = 0;
+    InterlockedExchange(&m_BusyCount, ADAPTER_BUSY_IDLE);
+    InterlockedExchange(&m_ActiveStreamCount, 0);
+
+    if (NT_SUCCESS(status) && m_SelectiveSuspendEnabled != 0)
+        ArmIdleTimer();
+
+    ini->~CIniFile();
+    ExFreePoolWithTag(iniBlock, INI_READER_POOL_TAG);
+    return status;
+}
+
+// An INI file is imported once per new version number, and before the device
+// is configured, so that everything configured reads the imported values.
+void CAdapterCommon::ImportIniFile(CIniFile* ini, PDEVICE_OBJECT deviceObject)
+{
+    PAGED_CODE();
+    if (!NT_SUCCESS(ini->IniBuildPath()))
+        return;
+    ULONG fileVersion = ini->IniReadVersion();
+    ULONG registryVersion = 0;
+    RegistryBinarySetting(deviceObject, SETTINGS_READ, &registryVersion, sizeof(registryVersion),
+                          u"IniVersion");
+    if (registryVersion >= fileVersion)
+        return;
+    if (!NT_SUCCESS(ini->IniOpen()) || !NT_SUCCESS(ini->IniReadAll()))
+        return;
+    RegistryBinarySetting(deviceObject, SETTINGS_WRITE, &fileVersion, sizeof(fileVersion),
+                          u"IniVersion");
+}
+
+PUSBD_INTERFACE_INFORMATION CAdapterCommon::GetInterfaceInformation(ULONG index) const
+{
+    if (m_InterfaceInformation == nullptr || index >= m_InterfaceCount)
+        return nullptr;
+    return m_InterfaceInformation[index];
+}
+
+void CAdapterCommon::FreeInterfaceInformation()
+{
+    if (m_InterfaceInformation == nullptr)
+        return;
+    for (ULONG i = 0; i < m_InterfaceCount; ++i)
+        if (m_InterfaceInformation[i] != nullptr)
+            ExFreePoolWithTag(m_InterfaceInformation[i], USB_IO_POOL_TAG);
+    ExFreePoolWithTag(m_InterfaceInformation, USB_IO_POOL_TAG);
+    m_InterfaceInformation = nullptr;
+    m_InterfaceCount = 0;
+}
+
+// ----------------------------------------------------------------------------
+// The device-object interface: the adapter has no units or streams of its
+// own, so these reach the device object once the device is configured.
+
+NTSTATUS CAdapterCommon::GetStreamCapabilities(ULONG streamIndex,
+                                               PENDPOINTCAPABILITIES capabilities)
+{
+    if (m_DeviceInterface == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    return m_DeviceInterface->GetStreamCapabilities(streamIndex, capabilities);
+}
+
+ULONG CAdapterCommon::GetEngineCount()
+{
+    return m_DeviceInterface != nullptr ? m_DeviceInterface->GetEngineCount() : 0;
+}
+
+NTSTATUS CAdapterCommon::GetEngine(ULONG index, CStreamEngine** engine)
+{
+    if (m_DeviceInterface == nullptr)
+    {
+        if (engine != nullptr)
+            *engine = nullptr;
+        return STATUS_UNSUCCESSFUL;
+    }
+    return m_DeviceInterface->GetEngine(index, engine);
+}
+
+ULONG CAdapterCommon::GetUnitCount()
+{
+    return m_DeviceInterface != nullptr ? m_DeviceInterface->GetUnitCount() : 0;
+}
+
+NTSTATUS CAdapterCommon::GetUnit(ULONG index, CAudioControl** unit)
+{
+    if (m_DeviceInterface == nullptr)
+    {
+        if (unit != nullptr)
+            *unit = nullptr;
+        return STATUS_UNSUCCESSFUL;
+    }
+    return m_DeviceInterface->GetUnit(index, unit);
+}
+
+NTSTATUS CAdapterCommon::StartAllUnits()
+{
+    PAGED_CODE();
+    if (m_DeviceInterface == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    return m_DeviceInterface->StartAllUnits();
+}
+
+NTSTATUS CAdapterCommon::StopAllUnits()
+{
+    PAGED_CODE();
+    if (m_DeviceInterface == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    return m_DeviceInterface->StopAllUnits();
+}
+
+NTSTATUS CAdapterCommon::RegisterCallback(PCALLBACK_FUNCTION callback, PVOID context,
+                                          PVOID* registration)
+{
+    PAGED_CODE();
+    if (m_DeviceInterface == nullptr)
+    {
+        if (registration != nullptr)
+            *registration = nullptr;
+        return STATUS_UNSUCCESSFUL;
+    }
+    return m_DeviceInterface->RegisterCallback(callback, context, registration);
+}
+
+NTSTATUS CAdapterCommon::UnregisterCallback(PVOID registration)
+{
+    PAGED_CODE();
+    if (m_DeviceInterface == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    return m_DeviceInterface->UnregisterCallback(registration);
+}

@@ -1,0 +1,271 @@
+// The adapter common object: the one object that owns the USB audio device
+// for the whole driver. Every other object reaches the device through its
+// USB I/O interface; it chooses, creates and holds the device object of the
+// device's class and forwards most of the device-object interface to it; the
+// ASIO interface keeps its clients, settings and rings here; the port-class
+// library sees its power management, and the idle timer lives here.
+#pragma once
+
+#include "driver/adapter_interfaces.h"
+#include "driver/audio_hal.h"
+#include "driver/sync_mutex.h"
+
+inline constexpr ULONG ADAPTER_POOL_TAG = POOL_TAG("PcCr");
+// Every buffer of the USB device I/O, the configuration descriptor, the
+// interface information copies and the ASIO ring array.
+inline constexpr ULONG USB_IO_POOL_TAG = POOL_TAG("USBd");
+inline constexpr ULONG INI_READER_POOL_TAG = POOL_TAG("PINI");
+inline constexpr ULONG INI_READER_BLOCK_SIZE = 312;
+// The class choice's string descriptor buffer and URB.
+inline constexpr ULONG CLASS_CHOICE_POOL_TAG = POOL_TAG("pmet");
+// The manufacturer name buffer of the device naming.
+inline constexpr ULONG MANUFACTURER_NAME_POOL_TAG = POOL_TAG("str ");
+
+// Interlocked busy count of an adapter with nothing in flight.
+inline constexpr LONG ADAPTER_BUSY_IDLE = 1;
+// 1 ms system timer resolution, in 100 ns units.
+inline constexpr ULONG ADAPTER_TIMER_RESOLUTION = 10000;
+// Synchronous URBs wait this long before they are cancelled (100 ns units).
+inline constexpr LONGLONG URB_TIMEOUT_100NS = 5000000;
+// The pause before a port-status request is retried.
+inline constexpr LONGLONG PORT_RETRY_DELAY_100NS = 1000000;
+// The idle timer: first expiry, then period.
+inline constexpr LONGLONG IDLE_TIMER_DUE_100NS = 50000000;
+inline constexpr LONG IDLE_TIMER_PERIOD_MS = 5000;
+
+// ASIO defaults that every new client starts from unless "Settings" says more.
+inline constexpr ULONG ASIO_DEFAULT_SAMPLE_TYPE = 16; // 16-bit little-endian integer
+inline constexpr ULONG ASIO_SAMPLE_TYPE_24_PACKED = 17;
+inline constexpr ULONG ASIO_SAMPLE_TYPE_24_IN_32 = 27;
+inline constexpr ULONG ASIO_DEFAULT_LATENCY_INDEX = 4; // 10 ms
+inline constexpr ULONG ASIO_DEFAULT_SAMPLE_RATE = 48000;
+inline constexpr ULONG ASIO_RING_ENTRY_SIZE = 32;
+
+// String descriptor reads of the class choice and the naming.
+inline constexpr USHORT STRING_LANGUAGE_EN_US = 0x0409;
+inline constexpr UCHAR MODEL_STRING_INDEX = 0x50;
+inline constexpr UCHAR MODEL_STRING_FALLBACK_INDEX = 0x32;
+inline constexpr ULONG MODEL_STRING_BUFFER_SIZE = 104;
+
+class CIniFile;
+
+class CAdapterCommon : public IUsbDeviceIo, public IAsioPrivate, public CAudioHal
+{
+  public:
+    CAdapterCommon();
+    ~CAdapterCommon() override;
+
+    // The delegating unknown of every table; the adapter is never aggregated.
+    STDMETHODIMP QueryInterface(REFIID interfaceId, PVOID* object) override
+    {
+        return GetOuterUnknown()->QueryInterface(interfaceId, object);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return GetOuterUnknown()->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return GetOuterUnknown()->Release(); }
+    NTSTATUS NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object) override;
+
+    // ---- IUsbDeviceIo
+    STDMETHODIMP_(PUSB_CONFIGURATION_DESCRIPTOR) GetConfigurationDescriptor() override;
+    STDMETHODIMP_(USBD_CONFIGURATION_HANDLE) GetConfigurationHandle() override;
+    STDMETHODIMP_(UCHAR) GetAudioControlInterfaceNumber() override;
+    STDMETHODIMP SetDevicePresent(UCHAR present) override;
+    STDMETHODIMP CallLowerDriver(PIRP irp) override;
+    STDMETHODIMP SubmitUrbSync(PURB urb) override;
+    STDMETHODIMP GetCurrentFrameNumber(PULONG frameNumber) override;
+    STDMETHODIMP_(PIRP) AllocateIrp() override;
+    STDMETHODIMP FreeIrp(PIRP irp) override;
+    STDMETHODIMP_(BOOLEAN) IsHighSpeed() override;
+    STDMETHODIMP_(BOOLEAN) ResetPortIfNeeded() override;
+    STDMETHODIMP_(BOOLEAN) CyclePort() override;
+    STDMETHODIMP_(PDEVICE_OBJECT) GetLowerDeviceObject() override;
+    STDMETHODIMP_(LONG) IncrementActiveStreamCount() override;
+    STDMETHODIMP_(LONG) DecrementActiveStreamCount() override;
+    STDMETHODIMP SelectDeviceClass() override;
+
+    // ---- IAsioPrivate
+    STDMETHODIMP AsioOpenClient(PFILE_OBJECT fileObject) override;
+    STDMETHODIMP AsioUnused(PFILE_OBJECT fileObject) override;
+    STDMETHODIMP AsioCloseClient(PFILE_OBJECT fileObject) override;
+    STDMETHODIMP AsioGetDeviceName(PFILE_OBJECT fileObject, PVOID buffer,
+                                   PULONG outputLength) override;
+    STDMETHODIMP AsioGetChannelCounts(PFILE_OBJECT fileObject, PVOID buffer,
+                                      ULONG outputLength) override;
+    STDMETHODIMP AsioGetChannelInfo(PFILE_OBJECT fileObject, PVOID buffer,
+                                    ULONG outputLength) override;
+    STDMETHODIMP AsioSetSettingsEvent(PFILE_OBJECT fileObject, PHANDLE userEvent) override;
+    STDMETHODIMP AsioReleaseSettingsEvent(PFILE_OBJECT fileObject) override;
+    STDMETHODIMP AsioGetOwnerState(PFILE_OBJECT fileObject, PVOID buffer) override;
+    STDMETHODIMP AsioGetSampleTypes(PFILE_OBJECT fileObject, PVOID buffer,
+                                    PULONG outputLength) override;
+    STDMETHODIMP AsioGetLatencyTable(PFILE_OBJECT fileObject, PVOID buffer,
+                                     PULONG outputLength) override;
+    STDMETHODIMP AsioSetSampleType(PFILE_OBJECT fileObject, ULONG sampleType) override;
+    STDMETHODIMP AsioSetLatency(PFILE_OBJECT fileObject, ULONG latencyIndex) override;
+    STDMETHODIMP AsioGetLatencies(PFILE_OBJECT fileObject, PVOID buffer) override;
+    STDMETHODIMP AsioGetSampleRate(PFILE_OBJECT fileObject, PVOID buffer) override;
+    STDMETHODIMP AsioCanSampleRate(PFILE_OBJECT fileObject, PVOID buffer) override;
+    STDMETHODIMP AsioSetSampleRate(PFILE_OBJECT fileObject, PVOID buffer) override;
+    STDMETHODIMP AsioGetBufferSize(PFILE_OBJECT fileObject, PVOID buffer) override;
+    STDMETHODIMP AsioMapSharedBuffer(PFILE_OBJECT fileObject, PVOID input, PVOID outputArray,
+                                     PULONG outputLength) override;
+    STDMETHODIMP AsioUnmapSharedBuffer(PFILE_OBJECT fileObject) override;
+    STDMETHODIMP AsioStartStreaming(PFILE_OBJECT fileObject, PHANDLE bufferSwitchEvent) override;
+    STDMETHODIMP AsioStopStreaming(PFILE_OBJECT fileObject, PIRP request) override;
+    STDMETHODIMP AsioCheckMode(PFILE_OBJECT fileObject, PVOID buffer) override;
+    STDMETHODIMP AsioSetMode(PFILE_OBJECT fileObject, PVOID buffer) override;
+    STDMETHODIMP AsioGetMode(PFILE_OBJECT fileObject, PVOID buffer) override;
+
+    // ---- IAdapterCommon: the device-object interface, forwarded to the
+    // device object where the adapter has nothing of its own.
+    STDMETHODIMP GetStreamCapabilities(ULONG streamIndex,
+                                       PENDPOINTCAPABILITIES capabilities) override;
+    STDMETHODIMP GetComponentId(PVOID reserved, PKSCOMPONENTID componentId) override;
+    STDMETHODIMP_(ULONG) GetEngineCount() override;
+    STDMETHODIMP GetEngine(ULONG index, CStreamEngine** engine) override;
+    STDMETHODIMP_(ULONG) GetUnitCount() override;
+    STDMETHODIMP GetUnit(ULONG index, CAudioControl** unit) override;
+    // The adapter's Init: its slot is the base's OpenAudioHalCallback.
+    STDMETHODIMP OpenAudioHalCallback(PRESOURCELIST resourceList, PDEVICE_OBJECT deviceObject,
+                                      PDEVICE_OBJECT nextDeviceObject,
+                                      PDEVICE_OBJECT physicalDeviceObject) override
+    {
+        return Init(resourceList, deviceObject, nextDeviceObject, physicalDeviceObject);
+    }
+    STDMETHODIMP StartAllUnits() override;
+    STDMETHODIMP StopAllUnits() override;
+    STDMETHODIMP RegisterCallback(PCALLBACK_FUNCTION callback, PVOID context,
+                                  PVOID* registration) override;
+    STDMETHODIMP UnregisterCallback(PVOID registration) override;
+    STDMETHODIMP WakeFromIdle(PIRP request) override;
+    // The adapter's InitDevice: the device set-up.
+    STDMETHODIMP InitDevice() override { return ConfigureDevice(); }
+    STDMETHODIMP CompleteSetup() override { return STATUS_SUCCESS; }
+
+    // ---- IAdapterPowerManagement
+    STDMETHODIMP_(void) PowerChangeState(POWER_STATE newState) override;
+
+    // ---- start-up
+    NTSTATUS Init(PRESOURCELIST resourceList, PDEVICE_OBJECT functionalDeviceObject,
+                  PDEVICE_OBJECT lowerDeviceObject, PDEVICE_OBJECT physicalDeviceObject);
+    NTSTATUS ConfigureDevice();
+
+    // ---- set-up steps of the device configuration
+    NTSTATUS ReadUsbDescriptors();
+    NTSTATUS SelectConfiguration();
+    NTSTATUS QueryUsbBusInterface();
+
+    // ---- device naming
+    // Writes the product and manufacturer strings as the device's names;
+    // always succeeds.
+    NTSTATUS WriteDeviceNames();
+    // kind: 0 "DeviceDesc", 8 "Mfg", 9 "FriendlyName"; data is wide text with
+    // its NUL, size in bytes. The status of the last write attempted.
+    NTSTATUS WriteDeviceRegistryValue(ULONG kind, ULONG size, PCWSTR data);
+    // which: 1 "SelectiveSuspendEnabled", 0 "DeviceSelectiveSuspended", read
+    // from the device's "Device Parameters" key.
+    NTSTATUS ReadSelectiveSuspend(ULONG which, ULONG maxLength, PVOID buffer);
+
+    // ---- state, for the other parts of the driver and for tests
+    USHORT GetVendorId() const { return m_idVendor; }
+    USHORT GetProductId() const { return m_idProduct; }
+    UCHAR GetManufacturerIndex() const { return m_iManufacturer; }
+    UCHAR GetProductIndex() const { return m_iProduct; }
+    ULONG GetInterfaceCount() const { return m_InterfaceCount; }
+    // The selected interface's information with its pipe handles; null for
+    // an index not below the count.
+    PUSBD_INTERFACE_INFORMATION GetInterfaceInformation(ULONG index) const;
+    BOOLEAN IsDevicePresent() const { return m_DevicePresent != 0; }
+    LONG GetBusyCount() const { return m_BusyCount; }
+    LONG GetActiveStreamCount() const { return m_ActiveStreamCount; }
+    CCHAR GetIrpStackSize() const { return m_IrpStackSize; }
+    BOOLEAN IsSelectiveSuspendEnabled() const { return m_SelectiveSuspendEnabled != 0; }
+    ULONG GetAsioSampleType() const { return m_AsioSampleType; }
+    ULONG GetAsioLatencyIndex() const { return m_AsioLatencyIndex; }
+    ULONG GetAsioSampleRate() const { return m_AsioSampleRate; }
+    PVOID GetAsioRings() const { return m_AsioRings; }
+    PUNKNOWN GetDeviceClassObject() const { return m_DeviceClassObject; }
+    PADAPTERCOMMON GetDeviceInterface() const { return m_DeviceInterface; }
+    PADAPTERPOWERMANAGEMENT GetDevicePower() const { return m_DevicePower; }
+    PDEVICEMODEL GetDeviceModel() const { return m_DeviceModel; }
+    const USB_BUS_INTERFACE_USBDI_V1& GetUsbBusInterface() const { return m_UsbBusInterface; }
+
+  private:
+    // Routines given to the system.
+    static KDEFERRED_ROUTINE IdleTimerDpc;
+    static IO_COMPLETION_ROUTINE IoCompletionSetEvent;
+
+    void ImportIniFile(CIniFile* ini, PDEVICE_OBJECT deviceObject);
+    void ArmIdleTimer();
+    void CancelNotifyIrp();
+    // An internal device-control request to the lower device without
+    // buffers, Argument1 as given; waits for it without a time-out. False
+    // when the request could not be built.
+    bool SendPortRequest(ULONG ioControlCode, PVOID argument1, NTSTATUS* status);
+    NTSTATUS ReadStringDescriptor(PURB urb, UCHAR index, PVOID buffer, ULONG length);
+    NTSTATUS CreateDeviceObject(PDEVICE_CLASS_FACTORY factory);
+    void ApplyAsioDefaults();
+    void FreeInterfaceInformation();
+    // Reads string descriptor `index` and writes it as the value of `kind`.
+    void WriteNameFromString(UCHAR index, ULONG kind, ULONG poolTag);
+
+    // The device object and the three interfaces the adapter holds of it;
+    // only the non-delegating unknown counts on the device object itself.
+    PUNKNOWN m_DeviceClassObject;
+    PADAPTERCOMMON m_DeviceInterface;
+    PADAPTERPOWERMANAGEMENT m_DevicePower;
+    PDEVICEMODEL m_DeviceModel;
+
+    USHORT m_idVendor;
+    USHORT m_idProduct;
+    UCHAR m_iManufacturer;
+    UCHAR m_iProduct;
+    PUSB_CONFIGURATION_DESCRIPTOR m_ConfigurationDescriptor;
+    USBD_CONFIGURATION_HANDLE m_ConfigurationHandle;
+    PUSBD_INTERFACE_INFORMATION* m_InterfaceInformation;
+    ULONG m_InterfaceCount;
+    USB_BUS_INTERFACE_USBDI_V1 m_UsbBusInterface;
+    CCHAR m_IrpStackSize;
+    volatile UCHAR m_DevicePresent;
+    UCHAR m_AudioControlInterfaceNumber;
+    UCHAR m_HighSpeed;
+    volatile LONG m_BusyCount;
+    volatile LONG m_ActiveStreamCount;
+    volatile LONG m_CyclePortDone;
+    CSyncMutex m_PortResetLock;
+    CSyncMutex m_AsioLock;
+
+    // ASIO state, kept here for the ASIO operations and power changes.
+    LIST_ENTRY m_AsioClientList; // records begin with their links (tag "USBd")
+    KSPIN_LOCK m_AsioRingLock;
+    ULONG m_AsioSampleType;
+    ULONG m_AsioLatencyIndex;
+    ULONG m_AsioSampleRate;
+    PUCHAR m_AsioRings; // one 32-byte entry per stream engine
+    ULONG m_AsioRingCount;
+    PVOID m_AsioOwner;
+    UCHAR m_AsioOwnerFlag;
+    ULONG m_AsioBytesPerSample;
+    ULONG m_AsioBufferFrames;
+    UCHAR m_AsioRunning;
+    UCHAR m_AsioPowerDownMark;
+    PIRP m_AsioHeldStopRequest;
+
+    // Idle detection and selective suspend.
+    BOOLEAN m_IdleInitialized;
+    KSPIN_LOCK m_IdleLock;
+    KDPC m_IdleDpc;
+    KTIMER m_IdleTimer;
+    KEVENT m_IdleFinishedEvent;
+    KEVENT m_WorkFinishedEvent;
+    KEVENT m_WakeFinishedEvent;
+    ULONG m_SelectiveSuspendEnabled;
+    PUSB_IDLE_CALLBACK_INFO m_IdleCallbackInfo;
+    PIRP m_IdleRequest;
+    volatile LONG m_IdleOutstanding;
+    volatile LONG m_IdleRequestReferences;
+};
+typedef CAdapterCommon* PADAPTERCOMMONOBJECT;
+
+// Allocates, zero-fills and constructs the adapter and hands out its
+// IAdapterCommon interface with one reference.
+NTSTATUS CreateAdapterCommon(PUNKNOWN* unknown);
