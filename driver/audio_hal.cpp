@@ -293,11 +293,10 @@ void CAudioHal::DevicePowerChangeState(ULONG newState, PDEVICEMODEL model)
             break;
         if (!NT_SUCCESS(engine->PowerChangeState(newState)))
             break;
-        // The jacks may have changed while the device slept.
-        if (newState == PowerDeviceD0 &&
-            !NT_SUCCESS(engine->InstallMiniport(m_DeviceObject, nullptr,
-                                                static_cast<IAdapterCommon*>(this))))
-            DbgPrint("CAudioHal::DevicePowerChangeState InstallMiniport failed ulIdx = %d\n", i);
+        // The jacks may have changed while the device slept; an engine that
+        // cannot be installed now is tried again at the next return.
+        if (newState == PowerDeviceD0)
+            engine->InstallMiniport(m_DeviceObject, nullptr, static_cast<IAdapterCommon*>(this));
     }
     if (newState == PowerDeviceD0)
         StartAllUnits();
