@@ -119,6 +119,12 @@ void EmuUsbBus::InjectPortStatusFailure(NTSTATUS status, ULONG count)
     m_PortFailures = count;
 }
 
+void EmuUsbBus::InjectPortStatusBits(ULONG bits, ULONG count)
+{
+    m_PortBits = bits;
+    m_PortBitsCount = count;
+}
+
 size_t EmuUsbBus::PendingRequestCount() const
 {
     return m_Pending.size();

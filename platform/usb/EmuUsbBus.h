@@ -44,6 +44,9 @@ class EmuUsbBus
     void UnplugAtFrame(ULONG frame);
     // The next `count` port-status requests fail with `status`.
     void InjectPortStatusFailure(NTSTATUS status, ULONG count = 1);
+    // The next `count` port-status requests succeed with these port bits
+    // (a port that lost its device before the hub noticed: 0).
+    void InjectPortStatusBits(ULONG bits, ULONG count = 1);
     ULONG PortResetCount() const { return m_PortResets; }
     ULONG PortCycleCount() const { return m_PortCycles; }
     // Isochronous transfers whose packets have all been through the bus.
@@ -164,6 +167,8 @@ class EmuUsbBus
     ULONG m_UnplugFrame = 0;
     NTSTATUS m_PortFailureStatus = STATUS_SUCCESS;
     ULONG m_PortFailures = 0;
+    ULONG m_PortBits = 0;
+    ULONG m_PortBitsCount = 0;
     ULONG m_PortResets = 0;
     ULONG m_PortCycles = 0;
     ULONG m_IsochCompleted = 0;

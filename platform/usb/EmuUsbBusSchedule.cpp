@@ -115,6 +115,11 @@ void EmuUsbBus::Tick()
                     break;
                 case Kind::PortStatus:
                     *it->PortStatus = USBD_PORT_ENABLED | USBD_PORT_CONNECTED;
+                    if (m_PortBitsCount > 0)
+                    {
+                        --m_PortBitsCount;
+                        *it->PortStatus = m_PortBits;
+                    }
                     finished = Finish(*it, STATUS_SUCCESS, USBD_STATUS_SUCCESS, &done);
                     break;
                 case Kind::PortReset:

@@ -460,6 +460,10 @@ TEST_F(UsbBusTest, PortStatusResetCycleAndUnplug)
     Bus()->InjectPortStatusFailure(STATUS_NO_SUCH_DEVICE);
     EXPECT_EQ(call.Send(IOCTL_INTERNAL_USB_GET_PORT_STATUS, &port), STATUS_NO_SUCH_DEVICE);
     EXPECT_EQ(call.Send(IOCTL_INTERNAL_USB_GET_PORT_STATUS, nullptr), STATUS_INVALID_PARAMETER);
+    Bus()->InjectPortStatusBits(0);
+    ASSERT_EQ(call.Send(IOCTL_INTERNAL_USB_GET_PORT_STATUS, &port), STATUS_PENDING);
+    ASSERT_EQ(call.Wait(), STATUS_SUCCESS);
+    EXPECT_EQ(port, 0u);
 
     // A port reset cancels transfers and puts the configuration back.
     IsoUrb urb(pipe, false, std::vector<ULONG>(10, 192), USBD_START_ISO_TRANSFER_ASAP);
@@ -655,4 +659,94 @@ TEST(SimUsbPortTest, PlugsAndRemovesWithoutLeftovers)
         port.PlugText(SimReferenceText(SimReference::Uac1SpeakerMic), EmuUsbSpeed::Full, &error),
         STATUS_SUCCESS);
     EXPECT_FALSE(port.Bus()->IsHighSpeed());
+}
+
+namespace
+{
+// A transfer loop as a stream driver runs it: each completion, at
+// DISPATCH_LEVEL, reuses its IRP and sends its URB again.
+struct LoopContext
+{
+    EmuUsbBus* Bus;
+    PIRP Irp;
+    IsoUrb* Urb;
+    bool Explicit;
+    int Left;
+    ULONG* NextStart;
+    int Completions = 0;
+    KIRQL Irql = PASSIVE_LEVEL;
+};
+
+NTSTATUS SendLoop(LoopContext* c);
+
+NTSTATUS LoopDone(PDEVICE_OBJECT, PIRP irp, PVOID context)
+{
+    auto* c = static_cast<LoopContext*>(context);
+    ++c->Completions;
+    c->Irql = KeGetCurrentIrql();
+    if (NT_SUCCESS(irp->IoStatus.Status) && --c->Left > 0)
+    {
+        IoReuseIrp(irp, STATUS_NOT_SUPPORTED);
+        SendLoop(c);
+    }
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+NTSTATUS SendLoop(LoopContext* c)
+{
+    auto& iso = c->Urb->Iso();
+    iso.TransferFlags = c->Explicit ? 0 : USBD_START_ISO_TRANSFER_ASAP;
+    if (c->Explicit)
+    {
+        iso.StartFrame = *c->NextStart;
+        *c->NextStart += iso.NumberOfPackets;
+    }
+    PIO_STACK_LOCATION s = IoGetNextIrpStackLocation(c->Irp);
+    s->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    s->Parameters.Others.Argument1 = c->Urb->Urb();
+    s->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    IoSetCompletionRoutine(c->Irp, LoopDone, c, TRUE, TRUE, TRUE);
+    return IoCallDriver(c->Bus->PhysicalDeviceObject(), c->Irp);
+}
+} // namespace
+
+TEST_F(UsbBusTest, TransfersResentFromCompletionKeepEveryFrameFilled)
+{
+    Plug(SimReference::Uac1SpeakerMic);
+    Configure();
+    USBD_PIPE_HANDLE pipe = Select(SimRef1::PlayInterface, 1, 1)[0].PipeHandle;
+    for (bool explicitStart : {false, true})
+    {
+        SCOPED_TRACE(explicitStart ? "explicit start frames" : "as soon as possible");
+        Dev().Streaming().ClearRecords();
+        ULONG first = Bus()->CurrentFrame() + 2;
+        ULONG next = first;
+        IsoUrb urbs[3] = {{pipe, false, std::vector<ULONG>(5, 192), 0},
+                          {pipe, false, std::vector<ULONG>(5, 192), 0},
+                          {pipe, false, std::vector<ULONG>(5, 192), 0}};
+        LoopContext loops[3];
+        for (int i = 0; i < 3; ++i)
+        {
+            loops[i] = {Bus(),    IoAllocateIrp(Bus()->PhysicalDeviceObject()->StackSize, FALSE),
+                        &urbs[i], explicitStart,
+                        4,        &next};
+            if (!explicitStart && i == 0)
+                EmuAdvanceMs(1); // ASAP starts one frame after the current one
+            ASSERT_EQ(SendLoop(&loops[i]), STATUS_PENDING);
+        }
+        EXPECT_TRUE(EmuAdvanceUntil(
+            [&]
+            { return loops[0].Completions + loops[1].Completions + loops[2].Completions == 12; },
+            200));
+        for (LoopContext& l : loops)
+        {
+            EXPECT_EQ(l.Irql, DISPATCH_LEVEL);
+            IoFreeIrp(l.Irp);
+        }
+        // Twelve transfers of five frames: sixty frames in a row, none left out.
+        const SimOutRecord& rec = Dev().Streaming().OutRecord(SimRef1::PlayEndpoint);
+        ASSERT_EQ(rec.Packets.size(), 60u);
+        for (ULONG i = 0; i < 60; ++i)
+            ASSERT_EQ(rec.Packets[i].Frame, first + i);
+    }
 }
