@@ -1,3 +1,4 @@
+#include "driver/callback_object.h"
 #include "driver/audio_hal.h"
 
 #include <new>
@@ -202,23 +203,12 @@ NTSTATUS CAudioHal::StopAllUnits()
 NTSTATUS CAudioHal::RegisterCallback(PCALLBACK_FUNCTION callback, PVOID context,
                                      PVOID* registration)
 {
-    PAGED_CODE();
-    if (registration == nullptr || callback == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    *registration = nullptr;
-    if (m_CallbackObject == nullptr)
-        return STATUS_UNSUCCESSFUL;
-    *registration = ExRegisterCallback(m_CallbackObject, callback, context);
-    return *registration != nullptr ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+    return RegisterOnCallbackObject(m_CallbackObject, callback, context, registration);
 }
 
 NTSTATUS CAudioHal::UnregisterCallback(PVOID registration)
 {
-    PAGED_CODE();
-    if (registration == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    ExUnregisterCallback(registration);
-    return STATUS_SUCCESS;
+    return UnregisterFromCallbackObject(registration);
 }
 
 NTSTATUS CAudioHal::WakeFromIdle(PIRP)

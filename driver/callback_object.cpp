@@ -29,3 +29,25 @@ NTSTATUS CreateAddressCallbackObject(PCWSTR prefix, const void* address,
     ExFreePoolWithTag(name, CALLBACK_NAME_POOL_TAG);
     return status;
 }
+
+NTSTATUS RegisterOnCallbackObject(PCALLBACK_OBJECT callbackObject, PCALLBACK_FUNCTION callback,
+                                  PVOID context, PVOID* registration)
+{
+    PAGED_CODE();
+    if (registration == nullptr || callback == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *registration = nullptr;
+    if (callbackObject == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    *registration = ExRegisterCallback(callbackObject, callback, context);
+    return *registration != nullptr ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+}
+
+NTSTATUS UnregisterFromCallbackObject(PVOID registration)
+{
+    PAGED_CODE();
+    if (registration == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    ExUnregisterCallback(registration);
+    return STATUS_SUCCESS;
+}

@@ -13,3 +13,9 @@ inline constexpr ULONG CALLBACK_NAME_MAX_BYTES = 98;
 // ("%p"), case-insensitive and permanent, accepting several registrations.
 NTSTATUS CreateAddressCallbackObject(PCWSTR prefix, const void* address,
                                      PCALLBACK_OBJECT* callbackObject);
+
+// Registers callback(context) on an object's callback object; a missing object
+// or a refused registration is STATUS_UNSUCCESSFUL and leaves *registration null.
+NTSTATUS RegisterOnCallbackObject(PCALLBACK_OBJECT callbackObject, PCALLBACK_FUNCTION callback,
+                                  PVOID context, PVOID* registration);
+NTSTATUS UnregisterFromCallbackObject(PVOID registration);

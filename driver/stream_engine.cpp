@@ -376,23 +376,12 @@ NTSTATUS CStreamEngine::FindFormat(PWAVEFORMATEX format)
 NTSTATUS CStreamEngine::RegisterCallback(PCALLBACK_FUNCTION callback, PVOID context,
                                          PVOID* registration)
 {
-    PAGED_CODE();
-    if (registration == nullptr || callback == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    *registration = nullptr;
-    if (m_CallbackObject == nullptr)
-        return STATUS_UNSUCCESSFUL;
-    *registration = ExRegisterCallback(m_CallbackObject, callback, context);
-    return *registration != nullptr ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+    return RegisterOnCallbackObject(m_CallbackObject, callback, context, registration);
 }
 
 NTSTATUS CStreamEngine::UnregisterCallback(PVOID registration)
 {
-    PAGED_CODE();
-    if (registration == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    ExUnregisterCallback(registration);
-    return STATUS_SUCCESS;
+    return UnregisterFromCallbackObject(registration);
 }
 
 NTSTATUS CStreamEngine::PowerChangeState(ULONG)
