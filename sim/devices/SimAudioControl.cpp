@@ -403,7 +403,8 @@ const SimAudioControl::Entity* SimAudioControl::ClockOfInterface(UCHAR interface
     const std::vector<UCHAR>& c = *m_Config;
     for (size_t pos = alt->Offset + 9; pos < alt->End; pos += c[pos])
     {
-        if (c[pos + 1] != USB_AUDIO_CS_INTERFACE || c[pos + 2] != USB_AUDIO_AS_GENERAL)
+        if (c[pos + 1] != USB_AUDIO_CS_INTERFACE || c[pos + 2] != USB_AUDIO_AS_GENERAL ||
+            c[pos] < 4)
             continue;
         const Entity* t = FindEntity(c[pos + 3]);
         if (t == nullptr)
@@ -590,13 +591,12 @@ bool SimAudioControl::EntityRequest(Entity& e, const USB_DEFAULT_PIPE_SETUP_PACK
     {
         if (vendor || s.wValue != (m_Uac2 ? 0x0100 : 0x0000))
             return false;
+        // 1.0 answers MIN, MAX and RES of the input number; 2.0 has CUR only.
+        if (m_Uac2 && s.bRequest != USB_AUDIO20_CUR)
+            return false;
         const UCHAR* d = Descriptor(e);
-        SimControlValue v{1, !m_Uac2, true, e.Input, 1, d[4], 1};
+        SimControlValue v{1, true, true, e.Input, 1, d[4], 1};
         if (!ValueRequest(v, s, data, length))
-            return false;
-        if (!m_Uac2 && !in && (v.Current < 1 || v.Current > d[4]))
-            return false;
-        if (m_Uac2 && !in && (v.Current < 1 || v.Current > d[4]))
             return false;
         e.Input = (UCHAR)v.Current;
         return true;
@@ -844,7 +844,7 @@ bool SimAudioControl::EndpointRequest(const USB_DEFAULT_PIPE_SETUP_PACKET& s, UC
         {
             if (ep.Address != address)
                 continue;
-            if (ep.ClassOffset == 0 || (c[ep.ClassOffset + 3] & 1) == 0)
+            if (ep.ClassOffset == 0 || c[ep.ClassOffset] < 4 || (c[ep.ClassOffset + 3] & 1) == 0)
                 return false;
             bool in = IsIn(s);
             if (in && s.bRequest == USB_AUDIO10_GET_CUR && s.wLength != 0)

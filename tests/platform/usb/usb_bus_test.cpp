@@ -750,3 +750,24 @@ TEST_F(UsbBusTest, TransfersResentFromCompletionKeepEveryFrameFilled)
             ASSERT_EQ(rec.Packets[i].Frame, first + i);
     }
 }
+
+TEST_F(UsbBusTest, NewSettingCancelsTheOldPipesTransfers)
+{
+    Plug(SimReference::Uac1SpeakerMic);
+    Configure();
+    USBD_PIPE_HANDLE pipe = Select(SimRef1::PlayInterface, 1, 1)[0].PipeHandle;
+    IsoUrb a(pipe, false, std::vector<ULONG>(10, 192), USBD_START_ISO_TRANSFER_ASAP);
+    IsoUrb b(pipe, false, std::vector<ULONG>(10, 192), USBD_START_ISO_TRANSFER_ASAP);
+    UsbCall first(Bus()), second(Bus());
+    ASSERT_EQ(first.Submit(a.Urb()), STATUS_PENDING);
+    ASSERT_EQ(second.Submit(b.Urb()), STATUS_PENDING);
+    EmuAdvanceMs(2);
+    EXPECT_TRUE(Select(SimRef1::PlayInterface, 0, 0).empty());
+    EXPECT_EQ(first.Status, STATUS_CANCELLED);
+    EXPECT_EQ(second.Status, STATUS_CANCELLED);
+    EXPECT_EQ(Dev().AlternateSetting(SimRef1::PlayInterface), 0);
+    // The old pipe is gone with its setting.
+    IsoUrb stale(pipe, false, std::vector<ULONG>(2, 192), USBD_START_ISO_TRANSFER_ASAP);
+    EXPECT_EQ(first.Submit(stale.Urb()), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(stale.Iso().Hdr.Status, USBD_STATUS_INVALID_PIPE_HANDLE);
+}

@@ -91,3 +91,65 @@ TEST(DescriptorText, AudioControlTotalMustMatch)
               nullptr);
     EXPECT_EQ(error, "a USB 1.1 device cannot run at high speed");
 }
+
+TEST(DescriptorText, CapturedClass2DeviceReplays)
+{
+    // A full-speed audio class 2.0 microphone with a line input, a fixed
+    // internal clock and a selector between the two, as read from a device.
+    const char* text = R"(# captured: full-speed class 2.0 recorder
+12 01 00 02 EF 02 01 40 54 4C 05 20 00 01 00 00 00 01
+09 02 99 00 02 01 00 80 32
+08 0B 00 02 01 00 20 00
+09 04 00 00 00 01 01 20 00
+09 24 01 00 02 08 48 00 00
+08 24 0A 09 01 01 00 00                    # clock 9: internal fixed, frequency read only
+11 24 02 01 01 02 00 09 02 03 00 00 00 00 00 00 00
+11 24 02 02 03 06 00 09 02 03 00 00 00 00 00 00 00
+09 24 05 03 02 01 02 03 00                 # selector 3: microphone or line
+0C 24 03 04 01 01 00 03 09 00 00 00
+09 04 01 00 00 01 02 20 00
+09 04 01 01 01 01 02 20 00
+10 24 01 04 00 01 01 00 00 00 02 03 00 00 00 00
+06 24 02 01 02 10
+07 05 81 05 C4 00 01
+08 25 01 00 00 00 00 00
+)";
+    std::string error;
+    auto d = SimUsbDevice::CreateFromText(text, EmuUsbSpeed::Full, &error);
+    ASSERT_NE(d, nullptr) << error;
+    ASSERT_TRUE(d->Audio().IsAudioClass2());
+    USB_DEFAULT_PIPE_SETUP_PACKET s{0x00, 9, 1, 0, 0};
+    UCHAR data[16] = {};
+    ASSERT_EQ(d->ControlTransfer(s, data, 0).Handshake, EmuUsbHandshake::Ack);
+    auto request = [&](UCHAR type, UCHAR req, USHORT value, USHORT index, USHORT length,
+                       std::vector<UCHAR> out = {})
+    {
+        USB_DEFAULT_PIPE_SETUP_PACKET setup{type, req, value, index, length};
+        memset(data, 0, sizeof(data));
+        if (!out.empty())
+            memcpy(data, out.data(), out.size());
+        EmuControlAnswer a = d->ControlTransfer(setup, data, 0);
+        if (a.Handshake != EmuUsbHandshake::Ack)
+            return std::vector<UCHAR>{0xEE};
+        return (type & 0x80) ? std::vector<UCHAR>(data, data + a.Length) : std::vector<UCHAR>{};
+    };
+    const std::vector<UCHAR> stall = {0xEE};
+    // The clock is fixed at its one rate; the host may not change it.
+    EXPECT_EQ(request(0xA1, 0x01, 0x0100, 0x0900, 4), (std::vector<UCHAR>{0x80, 0xBB, 0, 0}));
+    EXPECT_EQ(request(0x21, 0x01, 0x0100, 0x0900, 4, {0x44, 0xAC, 0, 0}), stall);
+    // The 2.0 selector control: wValue 0x0100, CUR only.
+    EXPECT_EQ(request(0xA1, 0x01, 0x0100, 0x0300, 1), (std::vector<UCHAR>{1}));
+    EXPECT_EQ(request(0x21, 0x01, 0x0100, 0x0300, 1, {2}), std::vector<UCHAR>{});
+    EXPECT_EQ(d->Audio().SelectorInput(3), 2);
+    EXPECT_EQ(request(0x21, 0x01, 0x0100, 0x0300, 1, {3}), stall);
+    EXPECT_EQ(request(0x21, 0x01, 0x0100, 0x0300, 1, {0}), stall);
+    EXPECT_EQ(request(0xA1, 0x02, 0x0100, 0x0300, 8), stall);
+    EXPECT_EQ(request(0xA1, 0x01, 0x0000, 0x0300, 1), stall);
+    // Streaming runs at the clock of the terminal the interface is linked to.
+    ASSERT_EQ(request(0x01, 11, 1, 1, 0), std::vector<UCHAR>{});
+    EXPECT_EQ(d->Audio().StreamRate(1), 48000u);
+    UCHAR packet[200];
+    ULONG length = 0;
+    EXPECT_EQ(d->IsochIn(0x81, 0, 0, packet, sizeof(packet), &length), USBD_STATUS_SUCCESS);
+    EXPECT_EQ(length, 192u);
+}
