@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 bool SimRequestMatch::Matches(const USB_DEFAULT_PIPE_SETUP_PACKET& s) const
 {
@@ -70,6 +72,21 @@ std::unique_ptr<SimUsbDevice> SimUsbDevice::CreateFromText(const std::string& te
         return nullptr;
     }
     return Create(device, configuration, strings, speed, error);
+}
+
+std::unique_ptr<SimUsbDevice> SimUsbDevice::CreateFromFile(const char* path, EmuUsbSpeed speed,
+                                                           std::string* error)
+{
+    std::ifstream file(path);
+    if (!file)
+    {
+        if (error)
+            *error = std::string("cannot read ") + path;
+        return nullptr;
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    return CreateFromText(text.str(), speed, error);
 }
 
 std::string SimUsbDevice::Init(EmuUsbSpeed speed)

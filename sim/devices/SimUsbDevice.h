@@ -62,6 +62,9 @@ class SimUsbDevice : public EmuUsbFunction
     // The same from the text form (see SimParseDescriptorText).
     static std::unique_ptr<SimUsbDevice> CreateFromText(const std::string& text, EmuUsbSpeed speed,
                                                         std::string* error);
+    // The same from a file of that text (configurations captured from hardware).
+    static std::unique_ptr<SimUsbDevice> CreateFromFile(const char* path, EmuUsbSpeed speed,
+                                                        std::string* error);
 
     // ---- EmuUsbFunction
     EmuUsbSpeed Speed() const override { return m_Speed; }

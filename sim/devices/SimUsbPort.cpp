@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#include <cstring>
+
+#include "platform/io/io_emu.h"
+
 NTSTATUS SimUsbPort::Plug(std::unique_ptr<SimUsbDevice> device)
 {
     Remove();
@@ -14,8 +18,20 @@ NTSTATUS SimUsbPort::Plug(std::unique_ptr<SimUsbDevice> device)
     m_Device = std::move(device);
     NTSTATUS status = EmuUsbBus::Create(m_Device.get(), path, &m_Bus);
     if (!NT_SUCCESS(status))
+    {
         m_Device.reset();
-    return status;
+        return status;
+    }
+    // The identities the hub reports for the device node.
+    char id[64];
+    std::vector<std::u16string> ids;
+    snprintf(id, sizeof(id), "USB\\VID_%04X&PID_%04X&REV_%04X", d.idVendor, d.idProduct,
+             d.bcdDevice);
+    ids.emplace_back(id, id + strlen(id));
+    snprintf(id, sizeof(id), "USB\\VID_%04X&PID_%04X", d.idVendor, d.idProduct);
+    ids.emplace_back(id, id + strlen(id));
+    EmuSetHardwareIds(m_Bus->PhysicalDeviceObject(), ids);
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS SimUsbPort::Plug(SimReference which)

@@ -647,6 +647,13 @@ TEST(SimUsbPortTest, PlugsAndRemovesWithoutLeftovers)
     ASSERT_NE(port.PhysicalDeviceObject(), nullptr);
     EXPECT_EQ(EmuDeviceInstancePath(port.PhysicalDeviceObject()),
               u"USB\\VID_4C54&PID_2004\\5&1a2b&0&1");
+    WCHAR ids[128] = {};
+    ULONG size = 0;
+    ASSERT_EQ(IoGetDeviceProperty(port.PhysicalDeviceObject(), DevicePropertyHardwareID,
+                                  sizeof(ids), ids, &size),
+              STATUS_SUCCESS);
+    EXPECT_EQ(std::u16string(ids), u"USB\\VID_4C54&PID_2004&REV_0100");
+    EXPECT_EQ(std::u16string(ids + 31), u"USB\\VID_4C54&PID_2004");
     EXPECT_EQ(EmuArmedTimerCount(), 1u);
     EmuAdvanceMs(7);
     EXPECT_EQ(port.Bus()->CurrentFrame(), 7u);

@@ -2,6 +2,8 @@
 // enumerate, naming the fault.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "sim/devices/ReferenceDevices.h"
 
 namespace
@@ -115,8 +117,16 @@ TEST(DescriptorText, CapturedClass2DeviceReplays)
 08 25 01 00 00 00 00 00
 )";
     std::string error;
-    auto d = SimUsbDevice::CreateFromText(text, EmuUsbSpeed::Full, &error);
+    char path[] = "/tmp/sim_capture_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, text, strlen(text)), (ssize_t)strlen(text));
+    close(fd);
+    auto d = SimUsbDevice::CreateFromFile(path, EmuUsbSpeed::Full, &error);
+    unlink(path);
     ASSERT_NE(d, nullptr) << error;
+    EXPECT_EQ(SimUsbDevice::CreateFromFile(path, EmuUsbSpeed::Full, &error), nullptr);
+    EXPECT_EQ(error, std::string("cannot read ") + path);
     ASSERT_TRUE(d->Audio().IsAudioClass2());
     USB_DEFAULT_PIPE_SETUP_PACKET s{0x00, 9, 1, 0, 0};
     UCHAR data[16] = {};
