@@ -167,6 +167,8 @@ NTSTATUS EmuUsbBus::Queue(PIRP irp, const Transfer& t)
         t.Urb->UrbHeader.Status = USBD_STATUS_PENDING;
     if (!HoldIrp(irp, CancelRoutine))
     {
+        if (t.What == Kind::Idle)
+            m_IdleIrp = nullptr;
         KeReleaseSpinLock(&m_Lock, irql);
         Fail(irp, t.Urb, STATUS_CANCELLED, USBD_STATUS_CANCELED);
         return STATUS_PENDING;
