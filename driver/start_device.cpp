@@ -1,0 +1,233 @@
+// Adapter start-up. The port-class library calls StartDevice when the device
+// is started; a failure is returned to the library, which fails the start
+// request. What earlier steps registered stays registered until the device
+// is removed, when the library takes it down.
+#include "driver/start_device.h"
+
+#include "driver/adapter_common.h"
+#include "driver/driver_entry.h"
+#include "driver/stream_engine.h"
+
+const PCWSTR EndpointTypePrefixes[ENDPOINT_KIND_COUNT + 1] = {
+    u"Stream",  u"SPK",          u"HP",        u"SPDIF", u"HDMI", u"DisplayPort", u"Line",
+    u"Mic",     u"Aux",          u"CD",        u"Video", u"FMic", u"Telephone",   u"HandSet",
+    u"HeadSet", u"Speakerphone", u"StereoMix", u"FHP",   u"Rec",  nullptr};
+
+namespace
+{
+// The driver's own miniports: none is part of the driver yet.
+const AdapterMiniportFactories c_DriverMiniports = {nullptr, nullptr};
+const AdapterMiniportFactories* g_MiniportTable = &c_DriverMiniports;
+
+// The library must be recent enough for what the driver asks of it.
+NTSTATUS CheckPortClassVersion()
+{
+    PPORT port = nullptr;
+    NTSTATUS status = PcNewPort(&port, CLSID_PortWaveCyclic);
+    if (!NT_SUCCESS(status))
+        return status;
+    PPORTCLSVERSION version = nullptr;
+    status = STATUS_UNSUCCESSFUL;
+    if (NT_SUCCESS(port->QueryInterface(IID_IPortClsVersion, (PVOID*)&version)))
+    {
+        if (version->GetVersion() >= (DWORD)MINIMUM_PORTCLS_VERSION)
+            status = STATUS_SUCCESS;
+        version->Release();
+    }
+    port->Release();
+    return status;
+}
+
+// Names the engine from its endpoint kind, its direction and the running
+// index of that pair: SPKOut00, SPKOut01, MicIn00...
+NTSTATUS NameEngine(AdapterExtension* extension, CStreamEngine* engine, PWSTR name)
+{
+    const bool render = engine->GetDirection() == STREAM_DIRECTION_RENDER;
+    ULONG kind = engine->GetEndpointKind();
+    if (kind >= ENDPOINT_KIND_COUNT)
+    {
+        // No prefix of its own: the engine is named as a plain stream.
+        DbgPrint("StartDevice endpoint kind %u has no name prefix\n", kind);
+        kind = ENDPOINT_KIND_STREAM;
+    }
+    UCHAR* counters = render ? extension->OutputNameCounters : extension->InputNameCounters;
+    const UCHAR index = counters[kind]++;
+    RtlStringCchPrintfW(name, SUBDEVICE_NAME_CHARS, render ? u"%sOut%02d" : u"%sIn%02d",
+                        EndpointTypePrefixes[kind], (int)index);
+    return engine->SetName(name);
+}
+
+// Names the engine and installs its wave subdevice, joined to the topology
+// filter. *wantsAsio is set when the stream asks for the ASIO interface.
+NTSTATUS SetUpEngine(AdapterExtension* extension, PADAPTERCOMMON adapter, ULONG index,
+                     PDEVICE_OBJECT deviceObject, PIRP irp, PUNKNOWN adapterUnknown,
+                     PUNKNOWN topologyPort, PUNKNOWN topologyMiniport, PWSTR name, bool* wantsAsio)
+{
+    CStreamEngine* engine = nullptr;
+    NTSTATUS status = adapter->GetEngine(index, &engine);
+    if (NT_SUCCESS(status) && engine == nullptr)
+        status = STATUS_UNSUCCESSFUL;
+    if (NT_SUCCESS(status))
+        status = NameEngine(extension, engine, name);
+    if (NT_SUCCESS(status))
+        status = engine->SetMiniportFactory(g_MiniportTable->CreateMiniportWaveCyclic,
+                                            CLSID_PortWaveCyclic);
+    if (NT_SUCCESS(status))
+        status = engine->SetPortTopology(topologyPort, topologyMiniport);
+    if (NT_SUCCESS(status))
+        status = engine->InstallMiniport(deviceObject, irp, adapterUnknown);
+    if (!NT_SUCCESS(status))
+        return status;
+    EndpointCapabilities capabilities;
+    RtlZeroMemory(&capabilities, sizeof(capabilities));
+    adapter->GetStreamCapabilities(index, &capabilities);
+    if ((capabilities.ThirdValue & ENDPOINT_CAPS_ASIO_STREAM) != 0)
+        *wantsAsio = true;
+    return status;
+}
+} // namespace
+
+const AdapterMiniportFactories* SetAdapterMiniportFactories(const AdapterMiniportFactories* table)
+{
+    const AdapterMiniportFactories* previous = g_MiniportTable;
+    g_MiniportTable = table != nullptr ? table : &c_DriverMiniports;
+    return previous;
+}
+
+const AdapterMiniportFactories* GetAdapterMiniportFactories()
+{
+    return g_MiniportTable;
+}
+
+NTSTATUS InstallSubdevice(PDEVICE_OBJECT deviceObject, PIRP irp, REFCLSID portClassId,
+                          REFCLSID miniportClassId, PMINIPORT_FACTORY miniportFactory,
+                          PUNKNOWN adapterUnknown, PUNKNOWN* portUnknown, PUNKNOWN* miniport)
+{
+    PAGED_CODE();
+    if (adapterUnknown == nullptr || miniport == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *miniport = nullptr;
+    if (portUnknown != nullptr)
+        *portUnknown = nullptr;
+
+    PADAPTERCOMMON adapter = nullptr;
+    PPORT port = nullptr;
+    PUNKNOWN newMiniport = nullptr;
+    PMINIPORTIDENTITY identity = nullptr;
+    PWSTR name = nullptr;
+    NTSTATUS status = adapterUnknown->QueryInterface(IID_IAdapterCommon, (PVOID*)&adapter);
+    if (NT_SUCCESS(status))
+        status = PcNewPort(&port, portClassId);
+    if (NT_SUCCESS(status) && miniportFactory == nullptr)
+        status = STATUS_INVALID_PARAMETER;
+    if (NT_SUCCESS(status))
+        status = miniportFactory(&newMiniport, miniportClassId, nullptr, NonPagedPool);
+    if (NT_SUCCESS(status) && newMiniport == nullptr)
+        status = STATUS_UNSUCCESSFUL;
+    if (NT_SUCCESS(status))
+        status = port->Init(deviceObject, irp, newMiniport, adapterUnknown, nullptr);
+    if (NT_SUCCESS(status))
+        status = newMiniport->QueryInterface(IID_IMiniportIdentity, (PVOID*)&identity);
+    if (NT_SUCCESS(status))
+        status = identity->GetFilterName(&name);
+    if (NT_SUCCESS(status) && name == nullptr)
+        status = STATUS_UNSUCCESSFUL;
+    if (NT_SUCCESS(status))
+        status = PcRegisterSubdevice(deviceObject, name, port);
+    if (NT_SUCCESS(status) && portUnknown != nullptr)
+        status = port->QueryInterface(IID_IUnknown, (PVOID*)portUnknown);
+    if (NT_SUCCESS(status))
+        *miniport = newMiniport; // the port holds it
+
+    if (newMiniport != nullptr)
+        newMiniport->Release();
+    if (identity != nullptr)
+        identity->Release();
+    if (port != nullptr)
+        port->Release();
+    if (adapter != nullptr)
+        adapter->Release();
+    return status;
+}
+
+NTSTATUS StartDevice(PDEVICE_OBJECT deviceObject, PIRP irp, PRESOURCELIST resourceList)
+{
+    PAGED_CODE();
+    AdapterExtension* extension = GetAdapterExtension(deviceObject);
+    if (extension == nullptr)
+        return STATUS_INVALID_DEVICE_STATE;
+
+    PUNKNOWN adapterUnknown = nullptr;
+    PADAPTERCOMMON adapter = nullptr;
+    PWSTR name = nullptr;
+    PUNKNOWN topologyPort = nullptr;
+    PUNKNOWN topologyMiniport = nullptr;
+    bool wantsAsio = false;
+
+    NTSTATUS status = CheckPortClassVersion();
+    if (NT_SUCCESS(status))
+        status = CreateAdapterCommon(&adapterUnknown);
+    if (NT_SUCCESS(status))
+        status = adapterUnknown->QueryInterface(IID_IAdapterCommon, (PVOID*)&adapter);
+    if (NT_SUCCESS(status))
+        // The adapter's Init: it opens and configures the USB device and
+        // creates the device object of its class.
+        status =
+            adapter->OpenAudioHalCallback(resourceList, deviceObject, extension->LowerDeviceObject,
+                                          extension->PhysicalDeviceObject);
+    if (NT_SUCCESS(status))
+        status = PcRegisterAdapterPowerManagement(adapterUnknown, deviceObject);
+    if (NT_SUCCESS(status))
+    {
+        name = static_cast<PWSTR>(ExAllocatePoolWithTag(
+            PagedPool, SUBDEVICE_NAME_CHARS * sizeof(WCHAR), SUBDEVICE_NAME_POOL_TAG));
+        if (name == nullptr)
+            status = STATUS_INSUFFICIENT_RESOURCES;
+    }
+    if (NT_SUCCESS(status))
+        status = InstallSubdevice(deviceObject, irp, CLSID_PortTopology, CLSID_PortTopology,
+                                  g_MiniportTable->CreateMiniportTopology, adapterUnknown,
+                                  &topologyPort, &topologyMiniport);
+    if (NT_SUCCESS(status))
+    {
+        const ULONG count = adapter->GetEngineCount();
+        for (ULONG index = 0; index < count && NT_SUCCESS(status); ++index)
+            status = SetUpEngine(extension, adapter, index, deviceObject, irp, adapterUnknown,
+                                 topologyPort, topologyMiniport, name, &wantsAsio);
+    }
+    if (NT_SUCCESS(status))
+        status = adapter->StartAllUnits();
+    if (NT_SUCCESS(status) && wantsAsio && extension->AsioLinkRegistered)
+    {
+        // The device works without the ASIO interface.
+        if (NT_SUCCESS(IoSetDeviceInterfaceState(&extension->AsioSymbolicLink, TRUE)))
+            extension->AsioInterfaceEnabled = TRUE;
+    }
+    // A link that could not be registered when the device was added has
+    // nothing to enable; the device is started without that interface.
+    if (NT_SUCCESS(status) && extension->EnumLinkRegistered)
+    {
+        status = IoSetDeviceInterfaceState(&extension->EnumSymbolicLink, TRUE);
+        if (NT_SUCCESS(status))
+            extension->EnumInterfaceEnabled = TRUE;
+    }
+    if (NT_SUCCESS(status))
+    {
+        // A start after an earlier one replaces the adapter it kept.
+        if (extension->Adapter != nullptr)
+            extension->Adapter->Release();
+        extension->Adapter = adapter;
+        adapter->AddRef();
+        status = STATUS_SUCCESS;
+    }
+
+    if (adapter != nullptr)
+        adapter->Release();
+    if (adapterUnknown != nullptr)
+        adapterUnknown->Release();
+    if (name != nullptr)
+        ExFreePoolWithTag(name, SUBDEVICE_NAME_POOL_TAG);
+    if (topologyPort != nullptr)
+        topologyPort->Release();
+    return status;
+}
