@@ -103,7 +103,7 @@ NTSTATUS CAdapterCommon::Init(PRESOURCELIST resourceList, PDEVICE_OBJECT functio
     m_DevicePresent = 1;
 
     void* iniBlock =
-        ExAllocatePoolWithTag(NonPagedPool, INI_READER_BLOCK_SIZE, INI_READER_POOL_TAG);
+        ExAllocatePoolWithTag(NonPagedPool, INI_READER_BLOCK_SIZE, INI_OBJECT_POOL_TAG);
     if (iniBlock == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(iniBlock, INI_READER_BLOCK_SIZE);
@@ -136,7 +136,7 @@ NTSTATUS CAdapterCommon::Init(PRESOURCELIST resourceList, PDEVICE_OBJECT functio
         ArmIdleTimer();
 
     ini->~CIniFile();
-    ExFreePoolWithTag(iniBlock, INI_READER_POOL_TAG);
+    ExFreePoolWithTag(iniBlock, INI_OBJECT_POOL_TAG);
     return status;
 }
 

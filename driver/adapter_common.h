@@ -14,7 +14,6 @@ inline constexpr ULONG ADAPTER_POOL_TAG = POOL_TAG("PcCr");
 // Every buffer of the USB device I/O, the configuration descriptor, the
 // interface information copies and the ASIO ring array.
 inline constexpr ULONG USB_IO_POOL_TAG = POOL_TAG("USBd");
-inline constexpr ULONG INI_READER_POOL_TAG = POOL_TAG("PINI");
 inline constexpr ULONG INI_READER_BLOCK_SIZE = 312;
 // The class choice's string descriptor buffer and URB.
 inline constexpr ULONG CLASS_CHOICE_POOL_TAG = POOL_TAG("pmet");

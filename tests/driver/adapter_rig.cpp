@@ -1,0 +1,464 @@
+#include "tests/driver/adapter_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "platform/portcls/portcls_emu.h"
+
+namespace
+{
+constexpr ULONG c_FakeClassTag = POOL_TAG("FkDc");
+PDEVICE_OBJECT g_AddedFdo = nullptr;
+UsbAdapterRig* g_Rig = nullptr;
+LowerScript* g_Script = nullptr;
+PDEVICE_OBJECT g_BusPdo = nullptr;
+
+NTSTATUS RigStart(PDEVICE_OBJECT, PIRP, PRESOURCELIST)
+{
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS RigAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo)
+{
+    NTSTATUS status =
+        PcAddAdapterDevice(driver, pdo, RigStart, 20, PORT_CLASS_DEVICE_EXTENSION_SIZE + 64);
+    if (NT_SUCCESS(status))
+        g_AddedFdo = IoGetAttachedDevice(pdo);
+    return status;
+}
+
+NTSTATUS RigAdapterEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+{
+    return PcInitializeAdapterDriver(driver, registryPath, RigAddDevice);
+}
+
+NTSTATUS CompleteHere(PIRP irp, NTSTATUS status)
+{
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = 0;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+NTSTATUS PassDown(PIRP irp)
+{
+    IoSkipCurrentIrpStackLocation(irp);
+    return IoCallDriver(g_BusPdo, irp);
+}
+
+template <FakeClass Which>
+NTSTATUS CreateFake(PUNKNOWN* object, PUNKNOWN outer, USHORT idVendor, USHORT idProduct)
+{
+    DeviceClassScript& script = ClassScript();
+    char line[64];
+    snprintf(line, sizeof(line), "create %s %04x:%04x", FakeClassName(Which), idVendor, idProduct);
+    script.Log.push_back(line);
+    script.Outer = outer;
+    if (!NT_SUCCESS(script.FactoryStatus))
+        return script.FactoryStatus;
+    auto* fake = new (NonPagedPool, c_FakeClassTag) FakeDeviceClass(outer, Which);
+    if (fake == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    ++script.Created;
+    *object = fake->GetNonDelegatingUnknown();
+    (*object)->AddRef();
+    return STATUS_SUCCESS;
+}
+
+const DeviceClassFactories c_FakeFactories = {
+    CreateFake<FakeClass::Uac2>,   CreateFake<FakeClass::Timed>,  CreateFake<FakeClass::ModelA>,
+    CreateFake<FakeClass::ModelB>, CreateFake<FakeClass::ModelC>, CreateFake<FakeClass::Uac1>,
+};
+
+const std::u16string c_Ccs = u"\\Registry\\Machine\\SYSTEM\\CurrentControlSet";
+} // namespace
+
+const char* FakeClassName(FakeClass which)
+{
+    switch (which)
+    {
+    case FakeClass::Uac2:
+        return "UAC2";
+    case FakeClass::Timed:
+        return "Timed";
+    case FakeClass::ModelA:
+        return "A";
+    case FakeClass::ModelB:
+        return "B";
+    case FakeClass::ModelC:
+        return "C";
+    case FakeClass::Uac1:
+        return "UAC1";
+    }
+    return "?";
+}
+
+DeviceClassScript& ClassScript()
+{
+    static DeviceClassScript script;
+    return script;
+}
+
+const DeviceClassFactories& FakeClassFactories()
+{
+    return c_FakeFactories;
+}
+
+// ----------------------------------------------------------------------------
+// The device-class double
+
+FakeDeviceClass::~FakeDeviceClass()
+{
+    ++ClassScript().Destroyed;
+    ClassScript().Log.push_back(std::string("destroy ") + FakeClassName(m_Which));
+}
+
+NTSTATUS FakeDeviceClass::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
+{
+    DeviceClassScript& script = ClassScript();
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *object = nullptr;
+    PUNKNOWN answer = nullptr;
+    if (IsEqualGUID(iid, IID_IUnknown))
+        answer = GetNonDelegatingUnknown();
+    else if (IsEqualGUID(iid, IID_IAdapterCommon) && script.AnswersAdapterCommon)
+        answer = static_cast<IAdapterCommon*>(this);
+    else if (IsEqualGUID(iid, IID_IAdapterPowerManagement) && script.AnswersPower)
+        answer = static_cast<IAdapterPowerManagement*>(this);
+    else if (IsEqualGUID(iid, IID_IDeviceModel) && script.AnswersModel)
+        answer = static_cast<IDeviceModel*>(this);
+    if (answer == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    answer->AddRef();
+    *object = answer;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS FakeDeviceClass::OpenAudioHalCallback(PRESOURCELIST, PDEVICE_OBJECT deviceObject,
+                                               PDEVICE_OBJECT nextDeviceObject,
+                                               PDEVICE_OBJECT physicalDeviceObject)
+{
+    m_DeviceObject = deviceObject;
+    char line[64];
+    snprintf(line, sizeof(line), "open %s",
+             deviceObject != nullptr && nextDeviceObject != nullptr &&
+                     physicalDeviceObject != nullptr
+                 ? "devices"
+                 : "no devices");
+    ClassScript().Log.push_back(line);
+    return ClassScript().OpenStatus;
+}
+
+ULONG FakeDeviceClass::GetEngineCount()
+{
+    return ClassScript().EngineCount;
+}
+
+NTSTATUS FakeDeviceClass::GetEngine(ULONG, CStreamEngine** engine)
+{
+    if (engine != nullptr)
+        *engine = nullptr;
+    return STATUS_INVALID_PARAMETER;
+}
+
+NTSTATUS FakeDeviceClass::GetUnit(ULONG, CAudioControl** unit)
+{
+    if (unit != nullptr)
+        *unit = nullptr;
+    return STATUS_INVALID_PARAMETER;
+}
+
+NTSTATUS FakeDeviceClass::StartAllUnits()
+{
+    ClassScript().Log.push_back("start");
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS FakeDeviceClass::StopAllUnits()
+{
+    ClassScript().Log.push_back("stop");
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS FakeDeviceClass::RegisterCallback(PCALLBACK_FUNCTION, PVOID, PVOID* registration)
+{
+    if (registration != nullptr)
+        *registration = nullptr;
+    return STATUS_UNSUCCESSFUL;
+}
+
+NTSTATUS FakeDeviceClass::GetStreamCapabilities(ULONG index, PENDPOINTCAPABILITIES caps)
+{
+    if (caps == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    const auto& all = ClassScript().Capabilities;
+    if (index >= all.size())
+        return STATUS_INVALID_PARAMETER;
+    *caps = all[index];
+    return STATUS_SUCCESS;
+}
+
+void FakeDeviceClass::PowerChangeState(POWER_STATE state)
+{
+    ClassScript().Log.push_back("power " + std::to_string((int)state.DeviceState));
+}
+
+NTSTATUS FakeDeviceClass::GetUnitList(CPtrList** list)
+{
+    if (list == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    *list = nullptr;
+    return STATUS_SUCCESS;
+}
+
+// ----------------------------------------------------------------------------
+// The rig
+
+UsbAdapterRig::UsbAdapterRig(std::unique_ptr<SimUsbDevice> device, const WCHAR* instancePath)
+{
+    g_Rig = this;
+    g_Script = &m_Script;
+    g_AddedFdo = nullptr;
+    ClassScript() = DeviceClassScript();
+    m_PreviousTable = SetDeviceClassFactories(&c_FakeFactories);
+    char dir[] = "/tmp/lt_frame3_XXXXXX";
+    if (mkdtemp(dir) != nullptr)
+        m_Root = dir;
+    EmuSetSystemRoot(m_Root);
+    m_Device = device ? std::move(device) : SimCreateReferenceDevice(SimReference::Uac1SpeakerMic);
+    if (!m_Device || !NT_SUCCESS(EmuUsbBus::Create(m_Device.get(), instancePath, &m_Bus)))
+        return;
+    g_BusPdo = m_Bus->PhysicalDeviceObject();
+    if (!NT_SUCCESS(EmuLoadDriver(u"ltf3filter", nullptr, &m_FilterDriver)))
+        return;
+    m_FilterDriver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = FilterInternal;
+    m_FilterDriver->MajorFunction[IRP_MJ_PNP] = FilterPnp;
+    if (!NT_SUCCESS(
+            IoCreateDevice(m_FilterDriver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &m_Filter)))
+        return;
+    m_Filter->StackSize = (CCHAR)(g_BusPdo->StackSize + 1);
+    m_Filter->Flags &= ~DO_DEVICE_INITIALIZING;
+    if (!NT_SUCCESS(EmuLoadDriver(u"ltf3adapter", RigAdapterEntry, &m_Driver)) ||
+        !NT_SUCCESS(EmuPnpAddDevice(m_Driver, g_BusPdo)))
+        return;
+    // The driver key exists once the system has installed the device.
+    HANDLE key = nullptr;
+    if (!NT_SUCCESS(
+            IoOpenDeviceRegistryKey(g_BusPdo, PLUGPLAY_REGKEY_DRIVER, KEY_ALL_ACCESS, &key)))
+        return;
+    ZwClose(key);
+    m_Fdo = g_AddedFdo;
+}
+
+UsbAdapterRig::~UsbAdapterRig()
+{
+    if (m_Adapter != nullptr)
+        Release();
+    if (m_Fdo != nullptr && EmuPcIsAdapterDevice(m_Fdo))
+        EmuPnpSendMinor(g_BusPdo, IRP_MN_REMOVE_DEVICE);
+    if (m_Filter != nullptr)
+        IoDeleteDevice(m_Filter);
+    if (m_FilterDriver != nullptr)
+        EmuUnloadDriver(m_FilterDriver);
+    m_Bus.reset();
+    if (m_Driver != nullptr)
+        EmuUnloadDriver(m_Driver);
+    SetDeviceClassFactories(m_PreviousTable);
+    if (!m_Root.empty())
+    {
+        unlink((m_Root + "/VESTRA.INI").c_str());
+        rmdir(m_Root.c_str());
+    }
+    EmuSetSystemRoot("");
+    g_Rig = nullptr;
+    g_Script = nullptr;
+    g_BusPdo = nullptr;
+}
+
+NTSTATUS UsbAdapterRig::Create()
+{
+    PUNKNOWN unknown = nullptr;
+    NTSTATUS status = CreateAdapterCommon(&unknown);
+    if (NT_SUCCESS(status))
+        m_Adapter = static_cast<CAdapterCommon*>(reinterpret_cast<IAdapterCommon*>(unknown));
+    return status;
+}
+
+NTSTATUS UsbAdapterRig::Init()
+{
+    return m_Adapter->Init(nullptr, m_Fdo, m_Filter, Pdo());
+}
+
+void UsbAdapterRig::Release()
+{
+    PADAPTERCOMMON primary = Primary();
+    m_Adapter = nullptr;
+    EXPECT_EQ(0u, primary->Release());
+}
+
+void UsbAdapterRig::WriteIni(const std::string& text)
+{
+    FILE* f = fopen((m_Root + "/VESTRA.INI").c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fwrite(text.data(), 1, text.size(), f);
+    fclose(f);
+}
+
+std::u16string UsbAdapterRig::SettingsPath() const
+{
+    WCHAR name[128] = {};
+    ULONG length = 0;
+    if (!NT_SUCCESS(IoGetDeviceProperty(Pdo(), DevicePropertyDriverKeyName, sizeof(name) - 2, name,
+                                        &length)))
+        return u"";
+    return c_Ccs + u"\\Control\\Class\\" + std::u16string(name) + u"\\Settings";
+}
+
+std::u16string UsbAdapterRig::EnumKeyPath() const
+{
+    return c_Ccs + u"\\Enum\\" + EmuDeviceInstancePath(Pdo());
+}
+
+void UsbAdapterRig::SetSetting(const std::u16string& name, ULONG value)
+{
+    EmuRegistrySetBinary(
+        SettingsPath(), name,
+        {(UCHAR)value, (UCHAR)(value >> 8), (UCHAR)(value >> 16), (UCHAR)(value >> 24)});
+}
+
+bool UsbAdapterRig::GetSetting(const std::u16string& name, ULONG* value) const
+{
+    ULONG type = 0;
+    std::vector<UCHAR> data;
+    if (!EmuRegistryGetValue(SettingsPath(), name, &type, &data) || data.size() != 4)
+        return false;
+    *value = data[0] | data[1] << 8 | data[2] << 16 | (ULONG)data[3] << 24;
+    return true;
+}
+
+NTSTATUS UsbAdapterRig::FilterInternal(PDEVICE_OBJECT, PIRP irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    LowerScript& script = *g_Script;
+    switch (stack->Parameters.DeviceIoControl.IoControlCode)
+    {
+    case IOCTL_INTERNAL_USB_SUBMIT_URB:
+        ++script.Urbs;
+        if (script.UrbStatus != STATUS_PENDING)
+            return CompleteHere(irp, script.UrbStatus);
+        break;
+    case IOCTL_INTERNAL_USB_GET_PORT_STATUS:
+        ++script.PortStatusRequests;
+        if (!script.PortStatus.empty())
+        {
+            auto [status, word] = script.PortStatus.front();
+            script.PortStatus.pop_front();
+            *static_cast<PULONG>(stack->Parameters.Others.Argument1) = word;
+            return CompleteHere(irp, status);
+        }
+        break;
+    case IOCTL_INTERNAL_USB_RESET_PORT:
+        ++script.PortResets;
+        break;
+    case IOCTL_INTERNAL_USB_CYCLE_PORT:
+        ++script.PortCycles;
+        break;
+    default:
+        break;
+    }
+    return PassDown(irp);
+}
+
+NTSTATUS UsbAdapterRig::FilterPnp(PDEVICE_OBJECT, PIRP irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (stack->MinorFunction == IRP_MN_QUERY_INTERFACE && g_Script->RefuseBusInterface)
+        return CompleteHere(irp, irp->IoStatus.Status);
+    return PassDown(irp);
+}
+
+// ----------------------------------------------------------------------------
+// Descriptor helpers
+
+DeviceBytes ReferenceBytes(SimReference which)
+{
+    const SimReferenceConfig& r = SimReferenceDescriptors(which);
+    DeviceBytes b;
+    b.Device = r.Device;
+    b.Configuration = r.Configuration;
+    b.Strings = r.Strings;
+    b.Speed = r.Speed;
+    return b;
+}
+
+void SetIds(DeviceBytes* bytes, USHORT idVendor, USHORT idProduct, UCHAR iManufacturer,
+            UCHAR iProduct)
+{
+    bytes->Device[8] = (UCHAR)idVendor;
+    bytes->Device[9] = (UCHAR)(idVendor >> 8);
+    bytes->Device[10] = (UCHAR)idProduct;
+    bytes->Device[11] = (UCHAR)(idProduct >> 8);
+    bytes->Device[14] = iManufacturer;
+    bytes->Device[15] = iProduct;
+}
+
+void SetAudioControlProtocol(DeviceBytes* bytes, UCHAR protocol)
+{
+    auto& c = bytes->Configuration;
+    for (size_t pos = 0; pos + 1 < c.size() && c[pos] >= 2; pos += c[pos])
+        if (c[pos + 1] == USB_INTERFACE_DESCRIPTOR_TYPE && c[pos] >= 9 && c[pos + 5] == 1 &&
+            c[pos + 6] == 1)
+            c[pos + 7] = protocol;
+}
+
+std::unique_ptr<SimUsbDevice> MakeSimDevice(const DeviceBytes& bytes)
+{
+    std::string error;
+    auto device =
+        SimUsbDevice::Create(bytes.Device, bytes.Configuration, bytes.Strings, bytes.Speed, &error);
+    EXPECT_TRUE(device != nullptr) << error;
+    return device;
+}
+
+SimRequestMatch DescriptorRequest(UCHAR type, UCHAR index)
+{
+    SimRequestMatch m;
+    m.RequestType = 0x80;
+    m.Request = USB_REQUEST_GET_DESCRIPTOR;
+    m.Value = type << 8 | index;
+    return m;
+}
+
+size_t DescriptorReads(const SimUsbDevice* device, UCHAR type, UCHAR index)
+{
+    size_t n = 0;
+    for (const SimRequestRecord& r : device->Log())
+        if (r.Setup.bmRequestType == 0x80 && r.Setup.bRequest == USB_REQUEST_GET_DESCRIPTOR &&
+            r.Setup.wValue == (type << 8 | index))
+            ++n;
+    return n;
+}
+
+std::vector<UCHAR> Utf16(const std::u16string& text)
+{
+    std::vector<UCHAR> out;
+    for (char16_t c : text)
+    {
+        out.push_back((UCHAR)(c & 0xFF));
+        out.push_back((UCHAR)(c >> 8));
+    }
+    return out;
+}
+
+std::vector<UCHAR> StringDescriptor(const std::vector<UCHAR>& body, int bLength)
+{
+    std::vector<UCHAR> d;
+    d.push_back((UCHAR)(bLength >= 0 ? bLength : (int)body.size() + 2));
+    d.push_back(USB_STRING_DESCRIPTOR_TYPE);
+    d.insert(d.end(), body.begin(), body.end());
+    return d;
+}
