@@ -101,6 +101,8 @@ NTSTATUS CAdapterCommon::SubmitUrbSync(PURB urb)
     PAGED_CODE();
     if (m_DevicePresent == 0)
         return STATUS_UNSUCCESSFUL;
+    if (urb == nullptr || m_NextDeviceObject == nullptr)
+        return STATUS_INVALID_PARAMETER;
     PIRP irp = IoAllocateIrp(m_IrpStackSize, FALSE);
     if (irp == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
@@ -155,6 +157,8 @@ NTSTATUS CAdapterCommon::GetCurrentFrameNumber(PULONG frameNumber)
 bool CAdapterCommon::SendPortRequest(ULONG ioControlCode, PVOID argument1, NTSTATUS* status)
 {
     PAGED_CODE();
+    if (m_NextDeviceObject == nullptr)
+        return false;
     KEVENT event;
     IO_STATUS_BLOCK ioStatus = {};
     KeInitializeEvent(&event, NotificationEvent, FALSE);

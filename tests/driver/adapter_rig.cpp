@@ -456,9 +456,10 @@ std::vector<UCHAR> Utf16(const std::u16string& text)
 
 std::vector<UCHAR> StringDescriptor(const std::vector<UCHAR>& body, int bLength)
 {
-    std::vector<UCHAR> d;
-    d.push_back((UCHAR)(bLength >= 0 ? bLength : (int)body.size() + 2));
-    d.push_back(USB_STRING_DESCRIPTOR_TYPE);
-    d.insert(d.end(), body.begin(), body.end());
+    std::vector<UCHAR> d(body.size() + 2);
+    d[0] = (UCHAR)(bLength >= 0 ? bLength : (int)body.size() + 2);
+    d[1] = USB_STRING_DESCRIPTOR_TYPE;
+    for (size_t i = 0; i < body.size(); ++i)
+        d[i + 2] = body[i];
     return d;
 }

@@ -477,11 +477,21 @@ TEST(UsbIo, ConfigurationClaimingMoreInterfacesSelectsThoseItHas)
     EXPECT_EQ(1, rig.Device()->Configuration());
 }
 
-TEST(UsbIo, SelectConfigurationWithoutDescriptorFails)
+TEST(UsbIo, RequestsBeforeInitTouchNothing)
 {
     UsbAdapterRig rig;
     ASSERT_TRUE(rig.Ok());
     ASSERT_EQ(STATUS_SUCCESS, rig.Create());
+    URB urb = {};
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, rig.UsbIo()->SubmitUrbSync(&urb));
+    EXPECT_TRUE(rig.UsbIo()->ResetPortIfNeeded());
+    rig.UsbIo()->SetDevicePresent(1);
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.UsbIo()->SubmitUrbSync(&urb));
+    // No lower device to cycle: gone.
+    EXPECT_TRUE(rig.UsbIo()->CyclePort());
+    EXPECT_FALSE(rig.Adapter()->IsDevicePresent());
+    EXPECT_EQ(0u, rig.Script().Urbs + rig.Script().PortCycles);
+
     EXPECT_EQ(STATUS_UNSUCCESSFUL, rig.Adapter()->SelectConfiguration());
     EXPECT_EQ(STATUS_UNSUCCESSFUL, rig.UsbIo()->SelectDeviceClass());
 }
