@@ -333,17 +333,6 @@ TEST(AdapterCommon, IniFileIsImportedOncePerNewVersion)
     }
 }
 
-TEST(AdapterCommon, WakeWithoutIdleRequestReturnsAtOnce)
-{
-    UsbAdapterRig rig;
-    ASSERT_TRUE(rig.Ok());
-    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
-    ULONGLONG before = EmuNow();
-    EXPECT_EQ(STATUS_SUCCESS, rig.Primary()->WakeFromIdle(nullptr));
-    EXPECT_EQ(before, EmuNow());
-    EXPECT_EQ(1, rig.Adapter()->GetBusyCount());
-}
-
 TEST(AdapterCommon, PowerChangeReachesTheDeviceObjectAndTheTimerResolution)
 {
     UsbAdapterRig rig;

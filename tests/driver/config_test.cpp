@@ -291,12 +291,3 @@ TEST(Config, DeviceWithoutEnginesKeepsItsSettings)
     ULONG value = 0;
     EXPECT_FALSE(rig.GetSetting(u"ASIOMLDataBitDepth", &value));
 }
-
-TEST(Config, SettingOfTheWrongSizeLeavesTheDefault)
-{
-    UsbAdapterRig rig;
-    ASSERT_TRUE(rig.Ok());
-    EmuRegistrySetBinary(rig.SettingsPath(), u"ASIOMLSampleRate", {0x44, 0xAC, 0, 0, 0, 0, 0, 0});
-    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
-    EXPECT_EQ(48000u, rig.Adapter()->GetAsioSampleRate());
-}

@@ -81,19 +81,6 @@ TEST(Naming, ComponentIdFromTheUsbIds)
     EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Primary()->GetComponentId(nullptr, nullptr));
 }
 
-TEST(Naming, ComponentIdAddsWithoutCarryIntoOtherFields)
-{
-    UsbAdapterRig rig(DeviceWith(0xFFFF, 0xFFFF, 1, 2));
-    ASSERT_TRUE(rig.Ok());
-    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
-    KSCOMPONENTID id = {};
-    rig.Primary()->GetComponentId(nullptr, &id);
-    EXPECT_EQ(0x4E1CECD2u + 0xFFFFu, id.Manufacturer.Data1);
-    EXPECT_EQ(0xABCC5A5Eu + 0xFFFFu, id.Product.Data1);
-    EXPECT_EQ(0x1679, id.Manufacturer.Data2);
-    EXPECT_EQ(0xC263, id.Product.Data2);
-}
-
 TEST(Naming, ProductStringBecomesTheFriendlyNameWithoutTrailingBlanks)
 {
     NameResult r = ProductName(StringDescriptor(Utf16(u"USB Audio  ")));

@@ -366,18 +366,6 @@ TEST(UsbIo, IrpsCarryTheAdapterLocationAndReachTheLowerDevice)
     rig.UsbIo()->FreeIrp(irp);
 }
 
-TEST(UsbIo, ActiveStreamCountReturnsTheNewValue)
-{
-    UsbAdapterRig rig;
-    ASSERT_TRUE(rig.Ok());
-    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
-    EXPECT_EQ(1, rig.UsbIo()->IncrementActiveStreamCount());
-    EXPECT_EQ(2, rig.UsbIo()->IncrementActiveStreamCount());
-    EXPECT_EQ(1, rig.UsbIo()->DecrementActiveStreamCount());
-    EXPECT_EQ(0, rig.UsbIo()->DecrementActiveStreamCount());
-    EXPECT_EQ(0, rig.Adapter()->GetActiveStreamCount());
-}
-
 // ----------------------------------------------------------------------------
 // What the device sends is checked before anything parses it.
 
