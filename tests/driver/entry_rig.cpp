@@ -404,7 +404,7 @@ DispatchRig::DispatchRig()
             EmuCreatePhysicalDevice(m_Bus, 0, u"USB\\VID_0D8C&PID_0014\\5&1a2b&0&4", &m_Pdo)) ||
         !NT_SUCCESS(EmuLoadDriver(u"ltusbaudio", DriverEntry, &m_Driver)))
         return;
-    EmuPnpAddDevice(m_Driver, m_Pdo);
+    m_AddStatus = EmuPnpAddDevice(m_Driver, m_Pdo);
     PDEVICE_OBJECT top = IoGetAttachedDevice(m_Pdo);
     if (top != m_Pdo)
         m_Fdo = top;
@@ -436,6 +436,15 @@ FakeAdapter* DispatchRig::Attach()
     if (!NT_SUCCESS(
             adapter->OpenAudioHalCallback(nullptr, m_Fdo, extension->LowerDeviceObject, m_Pdo)))
         return nullptr;
+    // Named as a start-up would: E0, E1...
+    for (ULONG i = 0; i < adapter->GetEngineCount(); ++i)
+    {
+        CStreamEngine* engine = nullptr;
+        WCHAR name[8];
+        RtlStringCchPrintfW(name, 8, u"E%u", i);
+        if (NT_SUCCESS(adapter->GetEngine(i, &engine)))
+            engine->SetName(name);
+    }
     extension->Adapter = static_cast<IAdapterCommon*>(adapter);
     adapter->AddRef();
     if (NT_SUCCESS(IoSetDeviceInterfaceState(&extension->AsioSymbolicLink, TRUE)))

@@ -145,11 +145,12 @@ class DispatchRig
     DispatchRig();
     ~DispatchRig();
     bool Ok() const { return m_Fdo != nullptr; }
+    NTSTATUS AddStatus() const { return m_AddStatus; }
     PDRIVER_OBJECT Driver() const { return m_Driver; }
     PDEVICE_OBJECT Pdo() const { return m_Pdo; }
     PDEVICE_OBJECT Fdo() const { return m_Fdo; }
     AdapterExtension* Extension() const { return GetAdapterExtension(m_Fdo); }
-    // An opened adapter double with the script's engines, stored in the
+    // An opened adapter double with the script's engines (named E0, E1...), stored in the
     // extension with its own reference as a start-up would, the interfaces
     // enabled. The rig keeps a second reference until it is destroyed.
     FakeAdapter* Attach();
@@ -164,6 +165,7 @@ class DispatchRig
     PDRIVER_OBJECT m_Driver = nullptr;
     PDEVICE_OBJECT m_Pdo = nullptr;
     PDEVICE_OBJECT m_Fdo = nullptr;
+    NTSTATUS m_AddStatus = STATUS_UNSUCCESSFUL;
     FakeAdapter* m_Adapter = nullptr;
 };
 
