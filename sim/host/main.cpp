@@ -1,112 +1,193 @@
-// The host program: plays the operating system around the driver. Until the
-// driver can be loaded it runs the platform self-check on the real clock: a
-// system thread, a periodic timer with its DPC, events, a callback object and
-// the pool's leak report.
+// The host program: plays the operating system around the driver on the
+// virtual clock. It loads the driver, plugs a simulated USB audio device,
+// adds and starts it, lists the filters, pins, physical connections and
+// device interfaces the driver registered, removes the device, unloads the
+// driver and reports what leaked.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "platform/cpu/cpu.h"
 #include "platform/kernel/emu.h"
+#include "sim/host/harness/HostHarness.h"
+#include "sim/host/self_check.h"
 
 namespace
 {
-struct SelfCheck
-{
-    KTIMER Timer;
-    KDPC Dpc;
-    KEVENT TenTicks;
-    LONG Ticks = 0;
-    PCALLBACK_OBJECT Callback = nullptr;
-    LONG Notified = 0;
-};
+const char kDefaultDevice[] = "Uac1SpeakerMic";
 
-void TickDpc(PKDPC, PVOID context, PVOID, PVOID)
+void Usage(FILE* out)
 {
-    auto* c = static_cast<SelfCheck*>(context);
-    if (InterlockedIncrement(&c->Ticks) == 10)
-        KeSetEvent(&c->TenTicks, 0, FALSE);
+    fprintf(out,
+            "usage: lthost [--device NAME | --descriptor-file PATH]\n"
+            "       lthost --list | --self-check | --help\n"
+            "\n"
+            "  --device NAME           a reference device (default %s; --list names them)\n"
+            "  --descriptor-file PATH  a device read from descriptor text (hex bytes, one\n"
+            "                          descriptor a line; high speed when bcdUSB >= 2.00)\n"
+            "  --list                  lists the reference devices\n"
+            "  --self-check            runs the platform self-check on the real clock\n"
+            "\n"
+            "Exit status 0 when the run worked: the driver loaded, the device was plugged\n"
+            "and added, its start either succeeded or stopped at a step whose part of the\n"
+            "driver is not built yet (reported as such), the removal succeeded, the driver\n"
+            "unloaded, the kernel reported no misuse and nothing leaked. 1 otherwise; 2 for\n"
+            "a bad command line.\n",
+            kDefaultDevice);
 }
 
-void OnNotify(PVOID context, PVOID argument1, PVOID)
+int g_KernelFailures = 0;
+
+void OnKernelFailure(const char* message)
 {
-    auto* c = static_cast<SelfCheck*>(context);
-    c->Notified += (LONG)(ULONG_PTR)argument1;
+    ++g_KernelFailures;
+    printf("kernel failure: %s\n", message);
 }
 
-void Worker(PVOID context)
+const char* FlowText(KSPIN_DATAFLOW flow)
 {
-    auto* c = static_cast<SelfCheck*>(context);
-    LARGE_INTEGER due;
-    due.QuadPart = -10000; // 1 ms
-    KeSetTimerEx(&c->Timer, due, 1, &c->Dpc);
-    KeWaitForSingleObject(&c->TenTicks, Executive, KernelMode, FALSE, nullptr);
-    KeCancelTimer(&c->Timer);
-    ExNotifyCallback(c->Callback, (PVOID)(ULONG_PTR)7, nullptr);
-    PsTerminateSystemThread(STATUS_SUCCESS);
+    return flow == KSPIN_DATAFLOW_IN ? "in" : flow == KSPIN_DATAFLOW_OUT ? "out" : "?";
 }
 
-int SelfCheckRun()
+const char* CommunicationText(KSPIN_COMMUNICATION c)
 {
-    EmuReset(EmuClockMode::Real);
-    int failures = 0;
-    EmuSetFailureHandler([](const char* m) { fprintf(stderr, "kernel failure: %s\n", m); });
+    switch (c)
+    {
+    case KSPIN_COMMUNICATION_NONE:
+        return "none";
+    case KSPIN_COMMUNICATION_SINK:
+        return "sink";
+    case KSPIN_COMMUNICATION_SOURCE:
+        return "source";
+    case KSPIN_COMMUNICATION_BOTH:
+        return "both";
+    case KSPIN_COMMUNICATION_BRIDGE:
+        return "bridge";
+    }
+    return "?";
+}
 
-    auto* c = static_cast<SelfCheck*>(
-        ExAllocatePoolWithTag(NonPagedPool, sizeof(SelfCheck), POOL_TAG("Host")));
-    c->Ticks = 0;
-    c->Notified = 0;
-    KeInitializeTimerEx(&c->Timer, NotificationTimer);
-    KeInitializeDpc(&c->Dpc, TickDpc, c);
-    KeInitializeEvent(&c->TenTicks, NotificationEvent, FALSE);
+// One step's line; false when it failed.
+bool Report(const char* what, NTSTATUS status)
+{
+    printf("%s: %s\n", what, HostStatusText(status).c_str());
+    return NT_SUCCESS(status);
+}
 
-    UNICODE_STRING name;
-    RtlInitUnicodeString(&name, u"\\Callback\\HostSelfCheck");
-    OBJECT_ATTRIBUTES oa;
-    InitializeObjectAttributes(&oa, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-    ExCreateCallback(&c->Callback, &oa, TRUE, TRUE);
-    PVOID reg = ExRegisterCallback(c->Callback, OnNotify, c);
+void ListRegistrations(const HostHarness& host)
+{
+    const std::vector<HostFilter> filters = host.Filters();
+    printf("filters: %zu\n", filters.size());
+    for (const HostFilter& f : filters)
+    {
+        printf("  %s (%s), %zu pin(s)\n", f.Name.c_str(), f.WaveCyclic ? "wave" : "topology",
+               f.Pins.size());
+        for (const HostPin& p : f.Pins)
+            printf("    pin %u: %s, %s, %u data range(s)\n", p.Id, FlowText(p.DataFlow),
+                   CommunicationText(p.Communication), p.DataRanges);
+    }
+    const std::vector<HostConnection> connections = host.Connections();
+    printf("physical connections: %zu\n", connections.size());
+    for (const HostConnection& c : connections)
+        printf("  %s pin %u -> %s pin %u\n", c.From.c_str(), c.FromPin, c.To.c_str(), c.ToPin);
+    const std::vector<HostInterface> interfaces = host.Interfaces();
+    printf("device interfaces: %zu\n", interfaces.size());
+    for (const HostInterface& i : interfaces)
+        printf("  %s \"%s\" %s: %s\n", i.Kind.c_str(), i.ReferenceString.c_str(),
+               i.Enabled ? "enabled" : "registered, not enabled", i.SymbolicLink.c_str());
+}
 
-    ULONGLONG start = KeQueryInterruptTime();
-    HANDLE h;
-    PsCreateSystemThread(&h, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, Worker, c);
-    PVOID thread;
-    ObReferenceObjectByHandle(h, SYNCHRONIZE, *PsThreadType, KernelMode, &thread, nullptr);
-    ZwClose(h);
-    KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr);
-    ObDereferenceObject(thread);
-    double ms = (double)(KeQueryInterruptTime() - start) / 10000.0;
+int RunDevice(const std::string& device, bool fromFile)
+{
+    EmuReset(EmuClockMode::Virtual);
+    EmuSetFailureHandler(OnKernelFailure);
+    bool worked = true;
+    {
+        HostHarness host;
+        std::string error;
+        worked = Report("driver load", host.LoadDriver());
+        NTSTATUS plugged =
+            fromFile ? host.PlugDescriptorFile(device, &error) : host.PlugReference(device, &error);
+        if (!NT_SUCCESS(plugged))
+        {
+            printf("device %s: not plugged: %s\n", device.c_str(), error.c_str());
+            worked = false;
+        }
+        else
+        {
+            const USB_DEVICE_DESCRIPTOR& d = host.Device()->Descriptors().DeviceDescriptor();
+            printf("device %s: VID_%04X PID_%04X, %s speed, plugged\n", device.c_str(), d.idVendor,
+                   d.idProduct, host.Device()->Speed() == EmuUsbSpeed::High ? "high" : "full");
+        }
+        if (worked)
+            worked = Report("add device", host.AddDevice());
+        if (worked)
+        {
+            const NTSTATUS started = host.StartDevice();
+            const HostStartStep step = host.ExplainStart(started);
+            if (NT_SUCCESS(started))
+                Report("start device", started);
+            else
+            {
+                printf("start device: %s at %s: %s%s\n", HostStatusText(started).c_str(),
+                       step.Step.c_str(), step.Cause.c_str(),
+                       step.NotBuiltYet ? " (not built yet)" : "");
+                worked = step.NotBuiltYet;
+            }
+            ListRegistrations(host);
+            if (!Report("remove device", host.RemoveDevice()))
+                worked = false;
+        }
+        host.Unplug();
+        host.UnloadDriver();
+        printf("driver unloaded\n");
+    }
 
-    printf("timer ticks: %d in %.1f ms (real clock)\n", c->Ticks, ms);
-    printf("callback notified with: %d\n", c->Notified);
-    if (c->Ticks < 10 || c->Notified != 7)
-        ++failures;
-
-    ExUnregisterCallback(reg);
-    ObDereferenceObject(c->Callback);
-    ExFreePoolWithTag(c, POOL_TAG("Host"));
-
-    int info[4];
-    __cpuid(info, 0);
-    char vendor[13];
-    memcpy(vendor, &info[1], 4);
-    memcpy(vendor + 4, &info[3], 4);
-    memcpy(vendor + 8, &info[2], 4);
-    vendor[12] = 0;
-    printf("processor: %s, MXCSR 0x%04X\n", vendor, EmuGetMxcsr());
-
-    std::string left = EmuCheckClean(true);
-    printf("leaks at unload: %s\n", left.empty() ? "none" : left.c_str());
-    if (!left.empty())
-        ++failures;
+    const std::vector<std::string>& debug = EmuDbgOutput();
+    if (!debug.empty())
+    {
+        printf("driver debug output:\n");
+        for (const std::string& line : debug)
+            printf("  %s%s", line.c_str(), !line.empty() && line.back() == '\n' ? "" : "\n");
+    }
+    const std::string left = EmuCheckClean(true);
+    printf("leaks: %s\n", left.empty() ? "none" : left.c_str());
+    if (!left.empty() || g_KernelFailures != 0)
+        worked = false;
     EmuShutdown();
-    printf("platform self-check: %s\n", failures == 0 ? "passed" : "FAILED");
-    return failures == 0 ? 0 : 1;
+    printf("result: %s\n", worked ? "worked" : "FAILED");
+    return worked ? 0 : 1;
 }
 } // namespace
 
 int main(int argc, char** argv)
 {
-    (void)argc;
-    (void)argv;
-    return SelfCheckRun();
+    std::string device = kDefaultDevice;
+    bool fromFile = false;
+    for (int i = 1; i < argc; ++i)
+    {
+        const char* arg = argv[i];
+        if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0)
+        {
+            Usage(stdout);
+            return 0;
+        }
+        if (strcmp(arg, "--list") == 0)
+        {
+            for (const std::string& name : HostHarness::ReferenceNames())
+                printf("%s\n", name.c_str());
+            return 0;
+        }
+        if (strcmp(arg, "--self-check") == 0)
+            return RunPlatformSelfCheck();
+        if ((strcmp(arg, "--device") == 0 || strcmp(arg, "--descriptor-file") == 0) && i + 1 < argc)
+        {
+            fromFile = strcmp(arg, "--descriptor-file") == 0;
+            device = argv[++i];
+            continue;
+        }
+        fprintf(stderr, "lthost: unexpected argument \"%s\"\n", arg);
+        Usage(stderr);
+        return 2;
+    }
+    return RunDevice(device, fromFile);
 }

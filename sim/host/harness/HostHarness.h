@@ -1,0 +1,105 @@
+// The operating system around the driver, as the host program and its tests
+// play it: the driver loaded through its entry routine, a simulated USB device
+// plugged into an emulated port, the PnP requests that add, start and remove
+// the adapter device, and what the driver registered with the port-class
+// library (filters with their pins, physical connections, device interfaces).
+//
+// The harness does not reset the emulated platform: the caller owns it (the
+// host program resets it once, every test runs on a fresh one).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ks/ks.h"
+#include "sim/devices/SimUsbPort.h"
+
+struct HostPin
+{
+    ULONG Id;
+    KSPIN_DATAFLOW DataFlow;
+    KSPIN_COMMUNICATION Communication;
+    ULONG DataRanges;
+};
+
+struct HostFilter
+{
+    std::string Name;
+    bool WaveCyclic; // else topology
+    std::vector<HostPin> Pins;
+};
+
+struct HostConnection
+{
+    std::string From;
+    ULONG FromPin;
+    std::string To;
+    ULONG ToPin;
+};
+
+struct HostInterface
+{
+    std::string Kind; // "ASIO", "enumeration", or the class GUID
+    std::string ReferenceString;
+    std::string SymbolicLink;
+    bool Enabled;
+};
+
+// Where a start-up that failed stopped, read from what it left behind.
+struct HostStartStep
+{
+    std::string Step;  // empty after a successful start
+    bool NotBuiltYet;  // the step needs a part of the driver that does not exist yet
+    std::string Cause; // what was missing or what failed, in words
+};
+
+class HostHarness
+{
+  public:
+    HostHarness() = default;
+    // Removes the device, unplugs it and unloads the driver if still there.
+    ~HostHarness();
+    HostHarness(const HostHarness&) = delete;
+    HostHarness& operator=(const HostHarness&) = delete;
+
+    // The names --device accepts.
+    static std::vector<std::string> ReferenceNames();
+
+    // The driver under its service name, through DriverEntry.
+    NTSTATUS LoadDriver();
+    void UnloadDriver();
+
+    // Plugs a reference device by name, or a device read from a descriptor
+    // text file (high speed when its bcdUSB is 2.0 or later); *error says why
+    // a device could not be plugged.
+    NTSTATUS PlugReference(const std::string& name, std::string* error);
+    NTSTATUS PlugDescriptorFile(const std::string& path, std::string* error);
+    // Takes the device off the bus (after its removal).
+    void Unplug();
+
+    NTSTATUS AddDevice();
+    NTSTATUS StartDevice();
+    NTSTATUS RemoveDevice();
+
+    HostStartStep ExplainStart(NTSTATUS status) const;
+
+    std::vector<HostFilter> Filters() const;
+    std::vector<HostConnection> Connections() const;
+    std::vector<HostInterface> Interfaces() const;
+
+    PDRIVER_OBJECT Driver() const { return m_Driver; }
+    PDEVICE_OBJECT Pdo() const { return m_Port.PhysicalDeviceObject(); }
+    // The adapter device while it is on the stack; null otherwise.
+    PDEVICE_OBJECT Fdo() const;
+    SimUsbDevice* Device() const { return m_Port.Device(); }
+    std::string DeviceName() const { return m_DeviceName; }
+
+  private:
+    SimUsbPort m_Port;
+    PDRIVER_OBJECT m_Driver = nullptr;
+    std::string m_DeviceName;
+};
+
+// "0xC00000BB STATUS_NOT_SUPPORTED" (the name when it is a common one).
+std::string HostStatusText(NTSTATUS status);

@@ -1,0 +1,187 @@
+// The harness the host program drives: the driver as it is, on the
+// reference devices and on descriptor files; where start-up stopped.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+#include "platform/kernel/emu.h"
+#include "platform/portcls/portcls_emu.h"
+#include "sim/host/harness/HostHarness.h"
+#include "tests/sim/host/host_doubles.h"
+
+namespace
+{
+// A descriptor text file that lives as long as the object.
+class TextFile
+{
+  public:
+    explicit TextFile(const std::string& text)
+    {
+        char name[] = "/tmp/lthost-XXXXXX";
+        int fd = mkstemp(name);
+        if (fd >= 0)
+        {
+            close(fd);
+            m_Path = name;
+            std::ofstream(m_Path) << text;
+        }
+    }
+    ~TextFile()
+    {
+        if (!m_Path.empty())
+            std::remove(m_Path.c_str());
+    }
+    const std::string& Path() const { return m_Path; }
+
+  private:
+    std::string m_Path;
+};
+
+// Load, plug, add: the state every start below begins from.
+void Bring(HostHarness& host, const std::string& device)
+{
+    std::string error;
+    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference(device, &error)) << error;
+    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+    ASSERT_NE(nullptr, host.Fdo());
+}
+} // namespace
+
+TEST(HostHarness, NamesTheReferenceDevices)
+{
+    EXPECT_EQ((std::vector<std::string>{"Uac1SpeakerMic", "Uac1Surround71", "Uac2HighSpeed",
+                                        "Uac2Spdif"}),
+              HostHarness::ReferenceNames());
+    HostHarness host;
+    std::string error;
+    EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND, host.PlugReference("Uac3", &error));
+    EXPECT_NE(std::string::npos, error.find("Uac3"));
+    EXPECT_EQ(nullptr, host.Pdo());
+}
+
+// The driver has no device classes yet: every reference device is added, its
+// start stops at the class choice, and its removal leaves nothing behind.
+TEST(HostHarness, ReferenceDevicesStopAtTheDeviceClassChoice)
+{
+    for (const std::string& name : HostHarness::ReferenceNames())
+    {
+        HostHarness host;
+        Bring(host, name);
+        const std::vector<HostInterface> interfaces = host.Interfaces();
+        ASSERT_EQ(2u, interfaces.size()) << name;
+        for (const HostInterface& i : interfaces)
+            EXPECT_FALSE(i.Enabled) << name << " " << i.Kind;
+
+        const NTSTATUS status = host.StartDevice();
+        EXPECT_EQ(STATUS_NOT_SUPPORTED, status) << name;
+        const HostStartStep step = host.ExplainStart(status);
+        const std::string family =
+            name.rfind("Uac2", 0) == 0 ? "audio class 2.0" : "audio class 1.0 family";
+        EXPECT_EQ("device-class choice (" + family + ")", step.Step) << name;
+        EXPECT_TRUE(step.NotBuiltYet) << name;
+        EXPECT_TRUE(host.Filters().empty()) << name;
+        EXPECT_TRUE(host.Connections().empty()) << name;
+
+        EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice()) << name;
+        EXPECT_EQ(nullptr, host.Fdo()) << name;
+        host.Unplug();
+        host.UnloadDriver();
+        EXPECT_EQ("", EmuCheckClean(false)) << name;
+    }
+}
+
+TEST(HostHarness, OtherStopsAreNotTakenForMissingParts)
+{
+    {
+        struct OldLibrary
+        {
+            DWORD Previous = EmuPcGetVersion();
+            OldLibrary() { EmuPcSetVersion(kVersionWinXPSP1); }
+            ~OldLibrary() { EmuPcSetVersion(Previous); }
+        } version;
+        HostHarness host;
+        Bring(host, "Uac2Spdif");
+        const NTSTATUS status = host.StartDevice();
+        EXPECT_EQ(STATUS_UNSUCCESSFUL, status);
+        const HostStartStep step = host.ExplainStart(status);
+        EXPECT_EQ("port-class version", step.Step);
+        EXPECT_FALSE(step.NotBuiltYet);
+    }
+    {
+        // The device class is there; the topology miniport is not.
+        HostDoubles doubles(false);
+        HostHarness host;
+        Bring(host, "Uac1SpeakerMic");
+        const NTSTATUS status = host.StartDevice();
+        EXPECT_EQ(STATUS_INVALID_PARAMETER, status);
+        const HostStartStep step = host.ExplainStart(status);
+        EXPECT_EQ("topology subdevice", step.Step);
+        EXPECT_TRUE(step.NotBuiltYet);
+    }
+}
+
+TEST(HostHarness, ListsWhatAStartRegistered)
+{
+    HostDoubles doubles(true);
+    HostHarness host;
+    Bring(host, "Uac2HighSpeed");
+    const NTSTATUS status = host.StartDevice();
+    ASSERT_EQ(STATUS_SUCCESS, status);
+    EXPECT_EQ("", host.ExplainStart(status).Step);
+
+    const std::vector<HostFilter> filters = host.Filters();
+    ASSERT_EQ(1u, filters.size());
+    EXPECT_EQ("Topo", filters[0].Name);
+    EXPECT_FALSE(filters[0].WaveCyclic);
+    ASSERT_EQ(kHostTopologyPins, filters[0].Pins.size());
+    EXPECT_EQ(KSPIN_DATAFLOW_IN, filters[0].Pins[0].DataFlow);
+    EXPECT_EQ(KSPIN_COMMUNICATION_BRIDGE, filters[0].Pins[0].Communication);
+    EXPECT_EQ(KSPIN_DATAFLOW_OUT, filters[0].Pins[1].DataFlow);
+    EXPECT_EQ(KSPIN_COMMUNICATION_SINK, filters[0].Pins[1].Communication);
+    EXPECT_EQ(2u, filters[0].Pins[2].Id);
+
+    for (const HostInterface& i : host.Interfaces())
+    {
+        // No stream asks for ASIO.
+        EXPECT_EQ(i.Kind == "enumeration", i.Enabled) << i.Kind;
+        EXPECT_EQ(i.Kind == "ASIO" ? "LTASIOPrivateInterface" : "LTEnumPrivateInterface",
+                  i.ReferenceString);
+    }
+    // The destructor removes the device, unplugs it and unloads the driver.
+}
+
+TEST(HostHarness, DescriptorFiles)
+{
+    for (SimReference which : {SimReference::Uac1Surround71, SimReference::Uac2HighSpeed})
+    {
+        TextFile file(SimReferenceText(which));
+        ASSERT_FALSE(file.Path().empty());
+        HostHarness host;
+        std::string error;
+        ASSERT_EQ(STATUS_SUCCESS, host.PlugDescriptorFile(file.Path(), &error)) << error;
+        // The speed follows bcdUSB: 1.10 full, 2.00 high.
+        EXPECT_EQ(which == SimReference::Uac2HighSpeed ? EmuUsbSpeed::High : EmuUsbSpeed::Full,
+                  host.Device()->Speed());
+        EXPECT_EQ(SimReferenceDescriptors(which).Configuration,
+                  host.Device()->Descriptors().Configuration());
+        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+        EXPECT_TRUE(host.ExplainStart(host.StartDevice()).NotBuiltYet);
+    }
+    for (const std::string& text : {std::string("12 01 00 02\n"), std::string("not hex\n")})
+    {
+        TextFile file(text);
+        HostHarness host;
+        std::string error;
+        EXPECT_EQ(STATUS_INVALID_PARAMETER, host.PlugDescriptorFile(file.Path(), &error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(nullptr, host.Pdo());
+    }
+    HostHarness host;
+    std::string error;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, host.PlugDescriptorFile("/nonexistent/lthost", &error));
+    EXPECT_FALSE(error.empty());
+}
