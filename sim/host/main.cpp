@@ -3,6 +3,12 @@
 // adds and starts it, lists the filters, pins, physical connections and
 // device interfaces the driver registered, removes the device, unloads the
 // driver and reports what leaked.
+//
+// A run "worked" (exit status 0) when the driver loaded, the device was
+// plugged and added, its start either succeeded or stopped at a step whose
+// part of the driver is not built yet (the harness tells which), the removal
+// succeeded, the driver unloaded, the kernel reported no misuse and nothing
+// leaked. Any other outcome is a failure (1); a bad command line gives 2.
 #include <cstdio>
 #include <cstring>
 #include <string>
