@@ -157,8 +157,8 @@ TEST(StartDevice, EachFailingStepReturnsItsStatus)
         StartRig rig;
         ASSERT_TRUE(rig.Ok());
         Script().Engines = {kHpOut};
-        const AdapterMiniportFactories noTopology = {nullptr, CreateScriptedWave};
-        const AdapterMiniportFactories noWave = {CreateScriptedTopology, nullptr};
+        static const AdapterMiniportFactories noTopology = {nullptr, CreateScriptedWave};
+        static const AdapterMiniportFactories noWave = {CreateScriptedTopology, nullptr};
         if (step == "no device class")
             SetDeviceClassFactories(nullptr);
         else if (step == "class set-up")
