@@ -79,6 +79,7 @@ KIRQL& EmuIrql();     // the running thread's IRQL
 LONGLONG EmuInterruptTime();
 void EmuWakeWaiters(); // after any object became signalled
 void EmuRunDpcs();     // drain the DPC queue at DISPATCH_LEVEL
+void EmuInitDispatcherHeader(DISPATCHER_HEADER* header, UCHAR type, LONG state);
 std::string EmuDescribeObjectsIn(const void* start, SIZE_T size); // armed timers etc. in a block
 
 // Reset hooks of the other source files, run by EmuReset in this order.

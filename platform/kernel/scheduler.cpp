@@ -613,125 +613,9 @@ std::string EmuCheckClean(bool forget)
 }
 
 // ---------------------------------------------------------------------------
-// IRQL
-
-KIRQL KeGetCurrentIrql()
-{
-    return t_Irql;
-}
-
-void KeRaiseIrql(KIRQL newIrql, PKIRQL oldIrql)
-{
-    if (newIrql < t_Irql)
-        EmuReportFailure("KeRaiseIrql to %d from higher IRQL %d", newIrql, t_Irql);
-    *oldIrql = t_Irql;
-    t_Irql = newIrql;
-}
-
-KIRQL KeRaiseIrqlToDpcLevel()
-{
-    KIRQL old;
-    KeRaiseIrql(DISPATCH_LEVEL, &old);
-    return old;
-}
-
-void KeLowerIrql(KIRQL newIrql)
-{
-    if (newIrql > t_Irql)
-        EmuReportFailure("KeLowerIrql to %d from lower IRQL %d", newIrql, t_Irql);
-    t_Irql = newIrql;
-    if (newIrql < DISPATCH_LEVEL)
-        EmuRunDpcs();
-}
-
-void EmuPagedCode(const char* function)
-{
-    if (t_Irql > APC_LEVEL)
-        EmuReportFailure("pageable routine %s runs at IRQL %d", function, t_Irql);
-}
-
-// ---------------------------------------------------------------------------
-// Spin locks. On one processor a lock can only be found held by its own
-// thread (re-entry) or by a thread that gave the processor up while holding it;
-// both are deadlocks on the real machine.
-
-namespace
-{
-ULONG_PTR LockOwnerValue()
-{
-    return reinterpret_cast<ULONG_PTR>(EmuSelf()) | 1;
-}
-
-void TakeLock(PKSPIN_LOCK lock)
-{
-    ULONG_PTR me = LockOwnerValue();
-    ULONG_PTR held = __atomic_load_n(lock, __ATOMIC_ACQUIRE);
-    if (held == me)
-        EmuReportFailure("spin lock %p acquired again by its owner", (void*)lock);
-    else if (held != 0)
-        EmuReportFailure("spin lock %p held by a thread that is not running", (void*)lock);
-    __atomic_store_n(lock, me, __ATOMIC_RELEASE);
-}
-
-void DropLock(PKSPIN_LOCK lock)
-{
-    ULONG_PTR held = __atomic_load_n(lock, __ATOMIC_ACQUIRE);
-    if (held != LockOwnerValue())
-        EmuReportFailure("spin lock %p released by a thread that does not hold it", (void*)lock);
-    __atomic_store_n(lock, (ULONG_PTR)0, __ATOMIC_RELEASE);
-}
-} // namespace
-
-void KeInitializeSpinLock(PKSPIN_LOCK lock)
-{
-    *lock = 0;
-}
-
-void KeAcquireSpinLock(PKSPIN_LOCK lock, PKIRQL oldIrql)
-{
-    if (t_Irql > DISPATCH_LEVEL)
-        EmuReportFailure("KeAcquireSpinLock at IRQL %d", t_Irql);
-    KIRQL old = t_Irql;
-    t_Irql = DISPATCH_LEVEL;
-    TakeLock(lock);
-    *oldIrql = old;
-}
-
-KIRQL KeAcquireSpinLockRaiseToDpc(PKSPIN_LOCK lock)
-{
-    KIRQL old;
-    KeAcquireSpinLock(lock, &old);
-    return old;
-}
-
-void KeReleaseSpinLock(PKSPIN_LOCK lock, KIRQL newIrql)
-{
-    if (t_Irql != DISPATCH_LEVEL)
-        EmuReportFailure("KeReleaseSpinLock at IRQL %d", t_Irql);
-    DropLock(lock);
-    KeLowerIrql(newIrql);
-}
-
-void KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK lock)
-{
-    if (t_Irql < DISPATCH_LEVEL)
-        EmuReportFailure("KeAcquireSpinLockAtDpcLevel at IRQL %d", t_Irql);
-    TakeLock(lock);
-}
-
-void KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK lock)
-{
-    if (t_Irql < DISPATCH_LEVEL)
-        EmuReportFailure("KeReleaseSpinLockFromDpcLevel at IRQL %d", t_Irql);
-    DropLock(lock);
-}
-
-// ---------------------------------------------------------------------------
 // Events, mutexes, semaphores, waits
 
-namespace
-{
-void InitHeader(DISPATCHER_HEADER* h, UCHAR type, LONG state)
+void EmuInitDispatcherHeader(DISPATCHER_HEADER* h, UCHAR type, LONG state)
 {
     h->Type = type;
     h->Signalling = 0;
@@ -740,13 +624,13 @@ void InitHeader(DISPATCHER_HEADER* h, UCHAR type, LONG state)
     h->SignalState = state;
     InitializeListHead(&h->WaitListHead);
 }
-} // namespace
 
 void KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state)
 {
-    InitHeader(&event->Header,
-               type == NotificationEvent ? EventNotificationObject : EventSynchronizationObject,
-               state ? 1 : 0);
+    EmuInitDispatcherHeader(&event->Header,
+                            type == NotificationEvent ? EventNotificationObject
+                                                      : EventSynchronizationObject,
+                            state ? 1 : 0);
 }
 
 LONG KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN)
@@ -776,7 +660,7 @@ LONG KeReadStateEvent(PRKEVENT event)
 
 void KeInitializeMutex(PRKMUTEX mutex, ULONG)
 {
-    InitHeader(&mutex->Header, MutantObject, 1);
+    EmuInitDispatcherHeader(&mutex->Header, MutantObject, 1);
     InitializeListHead(&mutex->MutantListEntry);
     mutex->OwnerThread = nullptr;
     mutex->Abandoned = FALSE;
@@ -809,7 +693,7 @@ LONG KeReadStateMutex(PRKMUTEX mutex)
 
 void KeInitializeSemaphore(PRKSEMAPHORE semaphore, LONG count, LONG limit)
 {
-    InitHeader(&semaphore->Header, SemaphoreObject, count);
+    EmuInitDispatcherHeader(&semaphore->Header, SemaphoreObject, count);
     semaphore->Limit = limit;
 }
 
@@ -867,150 +751,6 @@ NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interva
     g_Kernel.Blocked.push_back(self);
     Schedule(self);
     return STATUS_SUCCESS;
-}
-
-// ---------------------------------------------------------------------------
-// Time
-
-void KeQuerySystemTime(PLARGE_INTEGER currentTime)
-{
-    currentTime->QuadPart = EMU_BOOT_SYSTEM_TIME + EmuInterruptTime();
-}
-
-ULONGLONG KeQueryInterruptTime()
-{
-    return (ULONGLONG)EmuInterruptTime();
-}
-
-LARGE_INTEGER KeQueryPerformanceCounter(PLARGE_INTEGER performanceFrequency)
-{
-    if (performanceFrequency != nullptr)
-        performanceFrequency->QuadPart = 10000000;
-    LARGE_INTEGER v;
-    v.QuadPart = EmuInterruptTime();
-    return v;
-}
-
-void KeQueryTickCount(PLARGE_INTEGER tickCount)
-{
-    tickCount->QuadPart = EmuInterruptTime() / KeQueryTimeIncrement();
-}
-
-ULONG KeQueryTimeIncrement()
-{
-    return 156250;
-}
-
-void KeStallExecutionProcessor(ULONG microseconds)
-{
-    EmuKernel& k = g_Kernel;
-    if (k.Mode == EmuClockMode::Virtual)
-        k.VirtualNow += (LONGLONG)microseconds * 10;
-    else
-        std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
-}
-
-// ---------------------------------------------------------------------------
-// DPCs and timers
-
-void KeInitializeDpc(PRKDPC dpc, PKDEFERRED_ROUTINE deferredRoutine, PVOID deferredContext)
-{
-    memset(dpc, 0, sizeof(*dpc));
-    dpc->Type = 19;
-    dpc->DeferredRoutine = deferredRoutine;
-    dpc->DeferredContext = deferredContext;
-}
-
-BOOLEAN KeInsertQueueDpc(PRKDPC dpc, PVOID systemArgument1, PVOID systemArgument2)
-{
-    CheckTimerIrql("KeInsertQueueDpc");
-    if (dpc->DpcData != nullptr)
-        return FALSE;
-    dpc->SystemArgument1 = systemArgument1;
-    dpc->SystemArgument2 = systemArgument2;
-    dpc->DpcData = dpc;
-    g_Kernel.Dpcs.push_back(dpc);
-    if (t_Irql < DISPATCH_LEVEL)
-        EmuRunDpcs();
-    return TRUE;
-}
-
-BOOLEAN KeRemoveQueueDpc(PRKDPC dpc)
-{
-    auto& q = g_Kernel.Dpcs;
-    auto it = std::find(q.begin(), q.end(), dpc);
-    if (it == q.end())
-        return FALSE;
-    q.erase(it);
-    dpc->DpcData = nullptr;
-    return TRUE;
-}
-
-void KeFlushQueuedDpcs()
-{
-    EmuPagedCode("KeFlushQueuedDpcs");
-    EmuRunDpcs();
-}
-
-void KeInitializeTimer(PKTIMER timer)
-{
-    KeInitializeTimerEx(timer, NotificationTimer);
-}
-
-void KeInitializeTimerEx(PKTIMER timer, TIMER_TYPE type)
-{
-    InitHeader(&timer->Header,
-               type == NotificationTimer ? TimerNotificationObject : TimerSynchronizationObject, 0);
-    timer->DueTime.QuadPart = 0;
-    InitializeListHead(&timer->TimerListEntry);
-    timer->Dpc = nullptr;
-    timer->Period = 0;
-}
-
-BOOLEAN KeSetTimer(PKTIMER timer, LARGE_INTEGER dueTime, PKDPC dpc)
-{
-    return KeSetTimerEx(timer, dueTime, 0, dpc);
-}
-
-BOOLEAN KeSetTimerEx(PKTIMER timer, LARGE_INTEGER dueTime, LONG period, PKDPC dpc)
-{
-    CheckTimerIrql("KeSetTimerEx");
-    EmuKernel& k = g_Kernel;
-    BOOLEAN wasArmed = KeCancelTimer(timer);
-    if (period < 0)
-    {
-        EmuReportFailure("KeSetTimerEx with a negative period");
-        period = 0;
-    }
-    LONGLONG now = EmuInterruptTime();
-    LONGLONG due = dueTime.QuadPart < 0 ? now - dueTime.QuadPart
-                                        : std::max(now, dueTime.QuadPart - EMU_BOOT_SYSTEM_TIME);
-    timer->Header.SignalState = 0;
-    timer->Header.Inserted = 1;
-    timer->DueTime.QuadPart = (ULONGLONG)due;
-    timer->Dpc = dpc;
-    timer->Period = (ULONG)period;
-    k.Timers.push_back({timer, due, ++k.Seq});
-    return wasArmed;
-}
-
-BOOLEAN KeCancelTimer(PKTIMER timer)
-{
-    CheckTimerIrql("KeCancelTimer");
-    auto& ts = g_Kernel.Timers;
-    for (size_t i = 0; i < ts.size(); ++i)
-        if (ts[i].Timer == timer)
-        {
-            ts.erase(ts.begin() + (ptrdiff_t)i);
-            timer->Header.Inserted = 0;
-            return TRUE;
-        }
-    return FALSE;
-}
-
-BOOLEAN KeReadStateTimer(PKTIMER timer)
-{
-    return timer->Header.SignalState > 0;
 }
 
 // ---------------------------------------------------------------------------
