@@ -387,11 +387,19 @@ NTSTATUS CAdapterCommon::SelectConfiguration()
             ULONG offset = offsetof(struct _URB_SELECT_CONFIGURATION, Interface);
             for (ULONG i = 0; i < found && NT_SUCCESS(status); ++i)
             {
+                // The record's own header must lie inside the URB before its
+                // length is read.
+                if (urbLength < GET_USBD_INTERFACE_SIZE(0) ||
+                    offset > urbLength - GET_USBD_INTERFACE_SIZE(0))
+                {
+                    status = STATUS_DEVICE_DATA_ERROR;
+                    break;
+                }
                 auto record = reinterpret_cast<PUSBD_INTERFACE_INFORMATION>(
                     reinterpret_cast<PUCHAR>(urb) + offset);
                 const ULONG length = record->Length;
                 // Consumers walk NumberOfPipes entries of the copy.
-                if (offset > urbLength || length < GET_USBD_INTERFACE_SIZE(0) ||
+                if (length < GET_USBD_INTERFACE_SIZE(0) ||
                     length > urbLength - offset ||
                     record->NumberOfPipes >
                         (length - GET_USBD_INTERFACE_SIZE(0)) / sizeof(USBD_PIPE_INFORMATION))
