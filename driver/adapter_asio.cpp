@@ -14,8 +14,10 @@ NTSTATUS CAdapterCommon::AsioUnused(PFILE_OBJECT)
 {
     return STATUS_UNSUCCESSFUL;
 }
-NTSTATUS CAdapterCommon::AsioCloseClient(PFILE_OBJECT)
+NTSTATUS CAdapterCommon::AsioCloseClient(PFILE_OBJECT fileObject)
 {
+    // A stop request the client left kept goes with it.
+    CancelAsioStopRequest(fileObject);
     ASIO_NOT_YET;
 }
 NTSTATUS CAdapterCommon::AsioGetDeviceName(PFILE_OBJECT, PVOID, PULONG)
@@ -106,3 +108,15 @@ NTSTATUS CAdapterCommon::AsioGetMode(PFILE_OBJECT, PVOID)
 {
     ASIO_NOT_YET;
 }
+
+// Streaming never runs without the ASIO operations, so power changes never
+// reach these.
+NTSTATUS CAdapterCommon::AsioStart()
+{
+    ASIO_NOT_YET;
+}
+NTSTATUS CAdapterCommon::AsioStop()
+{
+    ASIO_NOT_YET;
+}
+void CAdapterCommon::ResetAsioRings(PKEVENT) {}

@@ -34,11 +34,7 @@ CAdapterCommon::CAdapterCommon() : CAudioHal(nullptr)
 CAdapterCommon::~CAdapterCommon()
 {
     PAGED_CODE();
-    if (m_SelectiveSuspendEnabled != 0)
-    {
-        KeCancelTimer(&m_IdleTimer);
-        KeFlushQueuedDpcs();
-    }
+    StopIdleMachinery();
     while (!IsListEmpty(&m_AsioClientList))
         ExFreePoolWithTag(RemoveHeadList(&m_AsioClientList), USB_IO_POOL_TAG);
     if (m_DeviceClassObject != nullptr)
@@ -54,13 +50,6 @@ CAdapterCommon::~CAdapterCommon()
     if (m_AsioRings != nullptr)
         ExFreePoolWithTag(m_AsioRings, USB_IO_POOL_TAG);
     m_AsioRings = nullptr;
-    // No idle work item and no idle request may outlive the object. An Init
-    // that failed early never set the events up.
-    if (m_IdleInitialized)
-    {
-        KeWaitForSingleObject(&m_WorkFinishedEvent, Executive, KernelMode, FALSE, nullptr);
-        KeWaitForSingleObject(&m_IdleFinishedEvent, Executive, KernelMode, FALSE, nullptr);
-    }
     m_ConfigurationHandle = nullptr;
     // The bus driver counts the references on its interface.
     if (m_UsbBusInterface.BusContext != nullptr &&

@@ -48,6 +48,21 @@ inline constexpr ULONG MODEL_STRING_BUFFER_SIZE = 104;
 
 class CIniFile;
 
+// One ASIO client: one per file object opened on the ASIO interface, linked
+// in the adapter's client list (non-paged, tag "USBd").
+struct AsioClientRecord
+{
+    LIST_ENTRY Links;
+    PFILE_OBJECT FileObject;
+    PKEVENT SettingsEvent;     // referenced, or null
+    PKEVENT BufferSwitchEvent; // referenced, or null
+    ULONG SampleType;
+    ULONG LatencyIndex;
+    ULONG SampleRate;
+    ULONG Mode;   // 0 PCM, 1 DSD
+    ULONG Mapped; // 1 while the client's rings are mapped
+};
+
 class CAdapterCommon : public IUsbDeviceIo, public IAsioPrivate, public CAudioHal
 {
   public:
@@ -164,6 +179,23 @@ class CAdapterCommon : public IUsbDeviceIo, public IAsioPrivate, public CAudioHa
     // from the device's "Device Parameters" key.
     NTSTATUS ReadSelectiveSuspend(ULONG which, ULONG maxLength, PVOID buffer);
 
+    // ---- ASIO streaming of the owner's rings, shared by the ASIO operations
+    // and the power changes (which stop it on leaving D0 and restart it on
+    // the way back). Each runs under m_AsioLock.
+    virtual NTSTATUS AsioStart();
+    virtual NTSTATUS AsioStop();
+    virtual void ResetAsioRings(PKEVENT bufferSwitchEvent);
+
+    // ---- the ASIO stop request kept while the device is not in D0
+    // Keeps the request (marked pending, cancellable) until the next D0;
+    // STATUS_PENDING, or STATUS_INVALID_PARAMETER while another one is kept.
+    // Runs under m_AsioLock.
+    NTSTATUS HoldAsioStopRequest(PIRP request);
+    // Completes the kept request with STATUS_CANCELLED when it was made on
+    // the file object (on any, for null): its client or the device is going.
+    void CancelAsioStopRequest(PFILE_OBJECT fileObject);
+    PIRP GetHeldAsioStopRequest() const { return m_AsioHeldStopRequest; }
+
     // ---- state, for the other parts of the driver and for tests
     USHORT GetVendorId() const { return m_idVendor; }
     USHORT GetProductId() const { return m_idProduct; }
@@ -188,14 +220,41 @@ class CAdapterCommon : public IUsbDeviceIo, public IAsioPrivate, public CAudioHa
     PDEVICEMODEL GetDeviceModel() const { return m_DeviceModel; }
     const USB_BUS_INTERFACE_USBDI_V1& GetUsbBusInterface() const { return m_UsbBusInterface; }
 
+  protected:
+    ULONG GetAsioRunning() const { return m_AsioRunning; }
+    void SetAsioRunning(UCHAR running) { m_AsioRunning = running; }
+    AsioClientRecord* GetAsioOwner() const { return m_AsioOwner; }
+    void SetAsioOwner(AsioClientRecord* owner) { m_AsioOwner = owner; }
+    BOOLEAN GetAsioPowerDownMark() const { return m_AsioPowerDownMark; }
+    void SetAsioPowerDownMark(UCHAR mark) { m_AsioPowerDownMark = mark; }
+    CSyncMutex& GetAsioLock() { return m_AsioLock; }
+
   private:
     // Routines given to the system.
     static KDEFERRED_ROUTINE IdleTimerDpc;
     static IO_COMPLETION_ROUTINE IoCompletionSetEvent;
+    static IO_WORKITEM_ROUTINE IdleWorkItem;
+    static IO_COMPLETION_ROUTINE IdleNotificationCompletion;
+    static void IdleCallback(PVOID context);
+    static REQUEST_POWER_COMPLETE PowerRequestSetEvent;
+    static REQUEST_POWER_COMPLETE PowerRequestDone;
+    static DRIVER_CANCEL CancelHeldStopRequest;
 
     void ImportIniFile(CIniFile* ini, PDEVICE_OBJECT deviceObject);
     void ArmIdleTimer();
-    void CancelNotifyIrp();
+    bool IsDeviceIdle() const;
+    NTSTATUS SubmitNotifyIrp();
+    // Takes the idle request when the device is not idle (any time, when
+    // forced) and cancels it.
+    void CancelNotifyIrp(bool force = false);
+    void DropIdleRequestReference(PIRP request);
+    void RequestDevicePowerD2();
+    // Teardown: no timer, DPC, work item, idle request or power request of
+    // the idle machinery may outlive the object.
+    void StopIdleMachinery();
+    // Takes the kept stop request away from its cancel routine; null when
+    // there is none or it is being cancelled.
+    PIRP TakeHeldStopRequest(PFILE_OBJECT fileObject);
     // An internal device-control request to the lower device without
     // buffers, Argument1 as given; waits for it without a time-out. False
     // when the request could not be built.
@@ -241,7 +300,7 @@ class CAdapterCommon : public IUsbDeviceIo, public IAsioPrivate, public CAudioHa
     ULONG m_AsioSampleRate;
     PUCHAR m_AsioRings; // one 32-byte entry per stream engine
     ULONG m_AsioRingCount;
-    PVOID m_AsioOwner;
+    AsioClientRecord* m_AsioOwner;
     UCHAR m_AsioOwnerFlag;
     ULONG m_AsioBytesPerSample;
     ULONG m_AsioBufferFrames;
@@ -262,6 +321,8 @@ class CAdapterCommon : public IUsbDeviceIo, public IAsioPrivate, public CAudioHa
     PIRP m_IdleRequest;
     volatile LONG m_IdleOutstanding;
     volatile LONG m_IdleRequestReferences;
+    BOOLEAN m_IdleStopping;   // teardown has begun: nothing is armed or queued again
+    BOOLEAN m_IdleWorkQueued; // an idle work item is queued or running
 };
 typedef CAdapterCommon* PADAPTERCOMMONOBJECT;
 

@@ -4,6 +4,7 @@
 
 #include "platform/io/io_internal.h"
 #include "platform/kernel/emu.h"
+#include "platform/kernel/emu_hooks.h"
 
 namespace
 {
@@ -149,7 +150,16 @@ struct PowerRequest
     PDEVICE_OBJECT Top;
     UCHAR Minor;
     POWER_STATE State;
+    PIRP Irp;
 };
+
+// A stack whose power handlers are pageable gets its requests at
+// PASSIVE_LEVEL from a worker thread, whatever the requester's IRQL.
+void SendPowerRequestFromWorker(void* context)
+{
+    auto* request = static_cast<PowerRequest*>(context);
+    IoCallDriver(request->Top, request->Irp);
+}
 
 NTSTATUS PowerRequestComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
 {
@@ -192,8 +202,8 @@ NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT deviceObject, UCHAR minorFunction, POW
         ObDereferenceObject(top);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    *request =
-        PowerRequest{completionFunction, context, deviceObject, top, minorFunction, powerState};
+    *request = PowerRequest{completionFunction, context,    deviceObject, top,
+                            minorFunction,      powerState, irp};
     IoSetNextIrpStackLocation(irp); // the power manager's own location
     IoGetCurrentIrpStackLocation(irp)->DeviceObject = deviceObject;
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
@@ -212,6 +222,11 @@ NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT deviceObject, UCHAR minorFunction, POW
     }
     if (irpOut != nullptr)
         *irpOut = irp;
+    if (KeGetCurrentIrql() != PASSIVE_LEVEL && (top->Flags & DO_POWER_PAGABLE) != 0)
+    {
+        EmuQueueSystemWork(SendPowerRequestFromWorker, request);
+        return STATUS_PENDING;
+    }
     IoCallDriver(top, irp);
     return STATUS_PENDING;
 }

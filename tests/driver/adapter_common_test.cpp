@@ -253,9 +253,12 @@ TEST(AdapterCommon, SelectiveSuspendArmsTheIdleTimerUntilTeardown)
     EXPECT_TRUE(rig.Adapter()->IsSelectiveSuspendEnabled());
     EXPECT_EQ(timers + 1, EmuArmedTimerCount());
     EXPECT_EQ(1, rig.Adapter()->GetBusyCount());
-    // It runs past its first expiry and keeps its period.
+    // While a stream keeps the device busy it runs past its first expiry and
+    // keeps its period.
+    rig.UsbIo()->IncrementActiveStreamCount();
     EmuAdvanceMs(5001);
     EXPECT_EQ(timers + 1, EmuArmedTimerCount());
+    rig.UsbIo()->DecrementActiveStreamCount();
     rig.Release();
     EXPECT_EQ(timers, EmuArmedTimerCount());
 }
