@@ -27,8 +27,9 @@ CAdapterCommon::CAdapterCommon() : CAudioHal(nullptr)
 {
     InitializeListHead(&m_AsioClientList);
     KeInitializeSpinLock(&m_AsioRingLock);
-    // Held for the object's whole life.
+    // Held from the start, as the device starts in D0.
     ExSetTimerResolution(ADAPTER_TIMER_RESOLUTION, TRUE);
+    m_TimerResolutionHeld = TRUE;
 }
 
 CAdapterCommon::~CAdapterCommon()
@@ -56,7 +57,8 @@ CAdapterCommon::~CAdapterCommon()
         m_UsbBusInterface.InterfaceDereference != nullptr)
         m_UsbBusInterface.InterfaceDereference(m_UsbBusInterface.BusContext);
     m_UsbBusInterface.BusContext = nullptr;
-    ExSetTimerResolution(0, FALSE);
+    if (m_TimerResolutionHeld)
+        ExSetTimerResolution(0, FALSE);
 }
 
 NTSTATUS CAdapterCommon::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)

@@ -321,6 +321,9 @@ class CAdapterCommon : public IUsbDeviceIo, public IAsioPrivate, public CAudioHa
     PIRP m_IdleRequest;
     volatile LONG m_IdleOutstanding;
     volatile LONG m_IdleRequestReferences;
+    // The 1 ms timer resolution is held: from construction, then from every
+    // entry into D0 until the device leaves it.
+    BOOLEAN m_TimerResolutionHeld;
     BOOLEAN m_IdleStopping;   // teardown has begun: nothing is armed or queued again
     BOOLEAN m_IdleWorkQueued; // an idle work item is queued or running
 };

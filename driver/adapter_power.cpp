@@ -55,7 +55,9 @@ void CAdapterCommon::PowerChangeState(POWER_STATE newState)
     {
         if (m_DevicePower != nullptr)
             m_DevicePower->PowerChangeState(newState);
-        ExSetTimerResolution(ADAPTER_TIMER_RESOLUTION, TRUE);
+        if (!m_TimerResolutionHeld)
+            ExSetTimerResolution(ADAPTER_TIMER_RESOLUTION, TRUE);
+        m_TimerResolutionHeld = TRUE;
         if (m_AsioPowerDownMark != 0)
         {
             AsioStart();
@@ -75,7 +77,10 @@ void CAdapterCommon::PowerChangeState(POWER_STATE newState)
                 KeClearEvent(m_AsioOwner->BufferSwitchEvent);
             m_AsioPowerDownMark = 1;
         }
-        ExSetTimerResolution(0, FALSE);
+        // Released once, whatever states the device goes through outside D0.
+        if (m_TimerResolutionHeld)
+            ExSetTimerResolution(0, FALSE);
+        m_TimerResolutionHeld = FALSE;
     }
     m_PowerState = state;
     m_AsioLock.Unlock();
