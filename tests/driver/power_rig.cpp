@@ -210,6 +210,8 @@ PowerRig::~PowerRig()
     m_Base.reset();
     g_Adapter = nullptr;
     KeCancelTimer(&g_CancelTimer);
+    for (PFILE_OBJECT file : m_Files)
+        EmuCloseFile(file);
     if (g_Idle.Kept != nullptr)
         ADD_FAILURE() << "the idle request is still kept by the filter";
     if (m_Filter != nullptr)
@@ -259,10 +261,19 @@ void PowerRig::RunKeptIdleCallback()
 PFILE_OBJECT PowerRig::OpenFile()
 {
     PFILE_OBJECT file = nullptr;
-    return NT_SUCCESS(EmuOpenFile(m_Filter, u"\\Asio", &file)) ? file : nullptr;
+    if (!NT_SUCCESS(EmuOpenFile(m_Filter, u"\\Asio", &file)))
+        return nullptr;
+    m_Files.push_back(file);
+    return file;
 }
 
 void PowerRig::CloseFile(PFILE_OBJECT file)
 {
-    EmuCloseFile(file);
+    for (auto it = m_Files.begin(); it != m_Files.end(); ++it)
+        if (*it == file)
+        {
+            m_Files.erase(it);
+            EmuCloseFile(file);
+            return;
+        }
 }

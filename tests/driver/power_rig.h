@@ -95,6 +95,7 @@ class PowerRig
     void RunKeptIdleCallback();
 
     // A file on the filter whose device-control requests reach the ASIO stop.
+    // Files still open when the rig goes are closed after the adapter is gone.
     PFILE_OBJECT OpenFile();
     void CloseFile(PFILE_OBJECT file);
 
@@ -104,6 +105,7 @@ class PowerRig
     PDEVICE_OBJECT m_Filter = nullptr;
     PowerTestAdapter* m_Adapter = nullptr;
     NTSTATUS m_InitStatus = STATUS_UNSUCCESSFUL;
+    std::vector<PFILE_OBJECT> m_Files;
 };
 
 // The idle request's steps as the test clock sees them.
