@@ -407,7 +407,8 @@ const SimAudioControl::Entity* SimAudioControl::ClockOfInterface(UCHAR interface
             c[pos] < 4)
             continue;
         const Entity* t = FindEntity(c[pos + 3]);
-        if (t == nullptr)
+        if (t == nullptr ||
+            (t->Subtype != USB_AUDIO_INPUT_TERMINAL && t->Subtype != USB_AUDIO_OUTPUT_TERMINAL))
             return nullptr;
         const UCHAR* d = Descriptor(*t);
         UCHAR clock = t->Subtype == USB_AUDIO_INPUT_TERMINAL ? d[7] : d[8];

@@ -32,9 +32,9 @@ size_t MinimumAcLength(bool uac2, UCHAR subtype)
     case USB_AUDIO_FEATURE_UNIT:
         return uac2 ? 14 : 7;
     case USB_AUDIO20_CLOCK_SOURCE_SUBTYPE:
-        return uac2 ? 8 : 3;
+        return uac2 ? 8 : 4;
     default:
-        return 3;
+        return 4; // every entity carries its id after the subtype
     }
 }
 } // namespace

@@ -94,6 +94,24 @@ TEST(DescriptorText, AudioControlTotalMustMatch)
     EXPECT_EQ(error, "a USB 1.1 device cannot run at high speed");
 }
 
+TEST(DescriptorText, AudioControlEntityNeedsItsId)
+{
+    // A class-specific AudioControl descriptor of an unknown subtype that
+    // ends before its entity id, last in the configuration.
+    std::string text = std::string(kDevice) + Config("1D", "01",
+                                                     "09 04 00 00 00 01 01 00 00\n"
+                                                     "08 24 01 00 01 0B 00 00\n"
+                                                     "03 24 09\n");
+    EXPECT_EQ(LoadError(text), "configuration offset 26: AudioControl descriptor shorter than its "
+                               "subtype");
+    // With its id it loads.
+    text = std::string(kDevice) + Config("1E", "01",
+                                         "09 04 00 00 00 01 01 00 00\n"
+                                         "08 24 01 00 01 0C 00 00\n"
+                                         "04 24 09 07\n");
+    EXPECT_EQ(LoadError(text), "");
+}
+
 TEST(DescriptorText, CapturedClass2DeviceReplays)
 {
     // A full-speed audio class 2.0 microphone with a line input, a fixed
