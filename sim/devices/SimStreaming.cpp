@@ -36,7 +36,8 @@ void SimStreaming::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateSett
             continue;
         if (m_Uac2 && c[pos + 2] == USB_AUDIO_AS_GENERAL && c[pos] >= 16)
             channels = c[pos + 10];
-        if (c[pos + 2] == USB_AUDIO_FORMAT_TYPE && c[pos + 3] == USB_AUDIO_FORMAT_TYPE_I)
+        if (c[pos] >= 4 && c[pos + 2] == USB_AUDIO_FORMAT_TYPE &&
+            c[pos + 3] == USB_AUDIO_FORMAT_TYPE_I)
         {
             if (m_Uac2 && c[pos] >= 6)
             {
@@ -51,6 +52,12 @@ void SimStreaming::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateSett
             }
         }
     }
+    // Type I subslots are 1 to 4 bytes: another size streams nothing, and a
+    // resolution wider than its subslot fills the subslot.
+    if (subslot > 4)
+        subslot = 0;
+    if (resolution > 8 * subslot)
+        resolution = (UCHAR)(8 * subslot);
     for (const SimEndpointInfo& ep : alt->Endpoints)
     {
         EndpointState s;

@@ -92,6 +92,42 @@ TEST(SimStreaming, SineAtHighSpeedPerMicroframe)
         EXPECT_NEAR(left[n], 0.5 * 32767 * sin(2 * M_PI * 1000 * n / 44100.0), 1.0);
 }
 
+TEST(SimStreaming, ResolutionWiderThanItsSubslotFillsTheSubslot)
+{
+    // The recording format claims 200 bits in its 2-byte subslot: the sine
+    // is sent at 16 bits.
+    const SimReferenceConfig& r = SimReferenceDescriptors(SimReference::Uac2HighSpeed);
+    std::vector<UCHAR> config = r.Configuration;
+    size_t recAlt = 0, format = 0;
+    for (size_t pos = 0; pos + 1 < config.size(); pos += config[pos])
+    {
+        if (config[pos + 1] == USB_INTERFACE_DESCRIPTOR_TYPE)
+            recAlt = config[pos + 2] == SimRef3::RecInterface && config[pos + 3] == 1 ? pos : 0;
+        else if (recAlt != 0 && config[pos + 1] == USB_AUDIO_CS_INTERFACE &&
+                 config[pos + 2] == USB_AUDIO_FORMAT_TYPE)
+            format = pos;
+    }
+    ASSERT_NE(format, 0u);
+    ASSERT_EQ(config[format + 4], 2); // subslot bytes
+    config[format + 5] = 200;
+    std::string error;
+    auto d = SimUsbDevice::Create(r.Device, config, r.Strings, r.Speed, &error);
+    ASSERT_NE(d, nullptr) << error;
+    Request(*d, 0x00, 9, 1, 0);
+    Request(*d, 0x01, 11, 1, SimRef3::RecInterface);
+    d->Streaming().SetInPattern(SimRef3::RecEndpoint, SimInPattern::Sine, 1000, 0.5);
+    const double rate = d->Audio().ClockRate(SimRef3::Clock);
+    ASSERT_EQ(rate, 48000.0);
+    UCHAR buffer[100];
+    ULONG length = 0;
+    ASSERT_EQ(d->IsochIn(SimRef3::RecEndpoint, 0, 0, buffer, sizeof(buffer), &length),
+              USBD_STATUS_SUCCESS);
+    ASSERT_EQ(length, 6u * 4); // 48 kHz: six frames a microframe
+    for (ULONG n = 0; n < length / 4; ++n)
+        EXPECT_NEAR((SHORT)(buffer[4 * n] | buffer[4 * n + 1] << 8),
+                    0.5 * 32767 * sin(2 * M_PI * 1000 * n / rate), 1.0);
+}
+
 TEST(SimStreaming, FeedbackReportsTheDriftedClock)
 {
     auto hs = SimCreateReferenceDevice(SimReference::Uac2HighSpeed);
