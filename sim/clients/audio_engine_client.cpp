@@ -59,8 +59,35 @@ NTSTATUS ReadSized(PFILE_OBJECT file, const void* request, ULONG requestLength,
     ULONG returned = 0;
     status =
         Ioctl(file, IOCTL_KS_PROPERTY, request, requestLength, reply->data(), needed, &returned);
+    if (NT_SUCCESS(status) && returned > needed)
+        return STATUS_INVALID_BUFFER_SIZE; // more than the buffer could hold
     if (NT_SUCCESS(status))
         reply->resize(returned);
+    return status;
+}
+
+// A topology list: a KSMULTIPLE_ITEM header and its items. The reply is
+// the driver's: a header it does not hold, or a count running past it, is
+// refused rather than read.
+template <typename Item>
+NTSTATUS ReadTopologyItems(PFILE_OBJECT filter, ULONG id, std::vector<Item>* items)
+{
+    KSPROPERTY p = {};
+    p.Set = KSPROPSETID_Topology;
+    p.Id = id;
+    p.Flags = KSPROPERTY_TYPE_GET;
+    std::vector<UCHAR> reply;
+    NTSTATUS status = ReadSized(filter, &p, sizeof(p), &reply);
+    if (!NT_SUCCESS(status))
+        return status;
+    KSMULTIPLE_ITEM header;
+    if (reply.size() < sizeof(header))
+        return STATUS_INVALID_BUFFER_SIZE;
+    memcpy(&header, reply.data(), sizeof(header));
+    if (header.Count > (reply.size() - sizeof(header)) / sizeof(Item))
+        return STATUS_INVALID_BUFFER_SIZE;
+    items->resize(header.Count);
+    memcpy(items->data(), reply.data() + sizeof(header), header.Count * sizeof(Item));
     return status;
 }
 } // namespace
@@ -172,38 +199,13 @@ NTSTATUS AudioEngineClient::GetPinDataRanges(PFILE_OBJECT filter, ULONG pinId,
 
 NTSTATUS AudioEngineClient::GetNodeTypes(PFILE_OBJECT filter, std::vector<GUID>* nodes)
 {
-    KSPROPERTY p = {};
-    p.Set = KSPROPSETID_Topology;
-    p.Id = KSPROPERTY_TOPOLOGY_NODES;
-    p.Flags = KSPROPERTY_TYPE_GET;
-    std::vector<UCHAR> reply;
-    NTSTATUS status = ReadSized(filter, &p, sizeof(p), &reply);
-    if (!NT_SUCCESS(status))
-        return status;
-    KSMULTIPLE_ITEM header;
-    memcpy(&header, reply.data(), sizeof(header));
-    nodes->resize(header.Count);
-    memcpy(nodes->data(), reply.data() + sizeof(header), header.Count * sizeof(GUID));
-    return status;
+    return ReadTopologyItems(filter, KSPROPERTY_TOPOLOGY_NODES, nodes);
 }
 
 NTSTATUS AudioEngineClient::GetConnections(PFILE_OBJECT filter,
                                            std::vector<KSTOPOLOGY_CONNECTION>* connections)
 {
-    KSPROPERTY p = {};
-    p.Set = KSPROPSETID_Topology;
-    p.Id = KSPROPERTY_TOPOLOGY_CONNECTIONS;
-    p.Flags = KSPROPERTY_TYPE_GET;
-    std::vector<UCHAR> reply;
-    NTSTATUS status = ReadSized(filter, &p, sizeof(p), &reply);
-    if (!NT_SUCCESS(status))
-        return status;
-    KSMULTIPLE_ITEM header;
-    memcpy(&header, reply.data(), sizeof(header));
-    connections->resize(header.Count);
-    memcpy(connections->data(), reply.data() + sizeof(header),
-           header.Count * sizeof(KSTOPOLOGY_CONNECTION));
-    return status;
+    return ReadTopologyItems(filter, KSPROPERTY_TOPOLOGY_CONNECTIONS, connections);
 }
 
 NTSTATUS AudioEngineClient::Intersect(PFILE_OBJECT filter, ULONG pinId, const KSDATARANGE* wanted,
