@@ -367,7 +367,11 @@ NTSTATUS CPortPinWaveCyclic::SetState(KSSTATE target)
             KIRQL irql;
             KeAcquireSpinLock(&m_Lock, &irql);
             ULONG position = 0;
-            m_Stream->GetPosition(&position);
+            if (!ReadPosition(m_Dma->BufferSize(), &position))
+            {
+                KeReleaseSpinLock(&m_Lock, irql);
+                return STATUS_UNSUCCESSFUL;
+            }
             m_Stats.Position = position;
             m_Stats.BufferSize = m_Dma->BufferSize();
             m_LastService = KeQueryInterruptTime();
@@ -408,6 +412,18 @@ void CPortPinWaveCyclic::Service()
     KeReleaseSpinLock(&m_Lock, irql);
 }
 
+// The stream's position, which the port writes and reads the buffer from:
+// one outside the buffer is the miniport's fault, reported and not used.
+bool CPortPinWaveCyclic::ReadPosition(ULONG size, ULONG* position)
+{
+    *position = 0;
+    m_Stream->GetPosition(position);
+    if (size != 0 && *position < size)
+        return true;
+    EmuReportFailure("stream position %u outside its %u-byte buffer", *position, size);
+    return false;
+}
+
 void CPortPinWaveCyclic::ServiceLocked()
 {
     ++m_Stats.Services;
@@ -415,12 +431,8 @@ void CPortPinWaveCyclic::ServiceLocked()
         return;
     const ULONG size = m_Dma->BufferSize();
     ULONG position = 0;
-    m_Stream->GetPosition(&position);
-    if (size == 0 || position >= size)
-    {
-        EmuReportFailure("stream position %u outside its %u-byte buffer", position, size);
+    if (!ReadPosition(size, &position))
         return;
-    }
     const ULONG moved = (position + size - m_Stats.Position) % size;
     m_Stats.Position = position;
     m_Stats.Consumed += moved;

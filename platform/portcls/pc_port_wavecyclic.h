@@ -98,6 +98,7 @@ class CPortPinWaveCyclic : public CUnknown, public IServiceSink
     void Service();
 
   private:
+    bool ReadPosition(ULONG size, ULONG* position);
     void ServiceLocked();
     void Fill(ULONG bytes);
     void Drain(ULONG bytes);

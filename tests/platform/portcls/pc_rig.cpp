@@ -385,7 +385,7 @@ NTSTATUS TestWaveStream::SetState(KSSTATE state)
 NTSTATUS TestWaveStream::GetPosition(PULONG position)
 {
     CallsInsideNotify += m_InNotify ? 1 : 0;
-    *position = m_Position;
+    *position = ReportedPosition >= 0 ? (ULONG)ReportedPosition : m_Position;
     return STATUS_SUCCESS;
 }
 

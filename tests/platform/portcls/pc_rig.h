@@ -60,6 +60,7 @@ class TestWaveStream : public CUnknown, public IMiniportWaveCyclicStream, public
     std::vector<UCHAR> Played;
     ULONG Recorded = 0; // pattern bytes written so far
     bool NotifyEnabled = true;
+    LONGLONG ReportedPosition = -1; // when set, GetPosition reports it instead
     ULONG CopiesBelowDispatch = 0;
     ULONG CopiesOutOfRange = 0;
     ULONG CallsInsideNotify = 0; // port calls made while Notify was running

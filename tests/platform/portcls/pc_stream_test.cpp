@@ -360,6 +360,46 @@ TEST_F(Stream, PositionOvertakingTheWrittenDataIsDetected)
     EXPECT_EQ(1u, Client->Statistics(Pin).Overruns);
 }
 
+TEST_F(Stream, APositionOutsideTheBufferIsReportedAndNotUsed)
+{
+    // Render and capture: the position the stream gives when it starts to
+    // run, then at a service.
+    for (bool capture : {false, true})
+    {
+        OpenStreaming(capture);
+        TestWaveStream* stream = Wave(capture)->Stream;
+        const ULONG size = stream->BufferSize();
+        ASSERT_NE(size, 0u);
+        stream->ReportedPosition = size;
+        {
+            EmuExpectFailures f;
+            EXPECT_EQ(STATUS_UNSUCCESSFUL, Client->SetState(Pin, KSSTATE_RUN));
+            EXPECT_TRUE(f.Contains("outside its")) << "capture " << capture;
+        }
+        KSSTATE state = KSSTATE_RUN;
+        ASSERT_EQ(STATUS_SUCCESS, Client->GetState(Pin, &state));
+        EXPECT_EQ(KSSTATE_PAUSE, state);
+        EXPECT_EQ(stream->States.back(), KSSTATE_PAUSE);
+        // Running from a good position, then a bad one at a service.
+        stream->ReportedPosition = -1;
+        ASSERT_EQ(STATUS_SUCCESS, Client->SetState(Pin, KSSTATE_RUN));
+        const ULONGLONG written = Client->Statistics(Pin).Written;
+        const ULONGLONG moved = Client->Statistics(Pin).DataBytes;
+        stream->ReportedPosition = 0xFFFFFFF0;
+        {
+            EmuExpectFailures f;
+            EmuAdvanceMs(5);
+            EXPECT_TRUE(f.Contains("outside its")) << "capture " << capture;
+        }
+        EXPECT_EQ(written, Client->Statistics(Pin).Written);
+        EXPECT_EQ(moved, Client->Statistics(Pin).DataBytes);
+        stream->ReportedPosition = -1;
+        ASSERT_EQ(STATUS_SUCCESS, Client->SetState(Pin, KSSTATE_STOP));
+        ASSERT_EQ(STATUS_SUCCESS, Client->Close(Pin));
+        ASSERT_EQ(STATUS_SUCCESS, Client->Close(Filter));
+    }
+}
+
 TEST_F(Stream, CaptureDataComesOutInOrder)
 {
     OpenStreaming(true);
