@@ -177,11 +177,13 @@ bool EmuUsbBus::RunControl(Transfer& t, std::vector<Completion>* done)
     }
     if (!Take(t))
         return false;
-    // Every control URB keeps its transfer length at the same place.
+    // Every control URB keeps its transfer length at the same place. No data
+    // stage moves more than the setup packet asked for, whatever the device says.
     if (t.Urb->UrbHeader.Function != URB_FUNCTION_SET_FEATURE_TO_DEVICE &&
         (t.Urb->UrbHeader.Function < URB_FUNCTION_SET_FEATURE_TO_DEVICE ||
          t.Urb->UrbHeader.Function > URB_FUNCTION_CLEAR_FEATURE_TO_ENDPOINT))
-        t.Urb->UrbControlTransfer.TransferBufferLength = a.Length;
+        t.Urb->UrbControlTransfer.TransferBufferLength =
+            a.Length < t.Setup.wLength ? a.Length : t.Setup.wLength;
     SetUrbStatus(t, USBD_STATUS_SUCCESS);
     done->push_back({t.Irp, STATUS_SUCCESS, 0});
     return true;
@@ -343,7 +345,8 @@ bool EmuUsbBus::RunInterrupt(Transfer& t, std::vector<Completion>* done)
         done->push_back({t.Irp, STATUS_UNSUCCESSFUL, 0});
         return true;
     }
-    x.TransferBufferLength = got;
+    if (got < x.TransferBufferLength)
+        x.TransferBufferLength = got;
     SetUrbStatus(t, USBD_STATUS_SUCCESS);
     done->push_back({t.Irp, STATUS_SUCCESS, 0});
     return true;

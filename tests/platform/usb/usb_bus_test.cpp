@@ -778,3 +778,78 @@ TEST_F(UsbBusTest, NewSettingCancelsTheOldPipesTransfers)
     EXPECT_EQ(first.Submit(stale.Urb()), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(stale.Iso().Hdr.Status, USBD_STATUS_INVALID_PIPE_HANDLE);
 }
+
+namespace
+{
+// A device end that claims to have moved more than it was given room for.
+class Boastful : public EmuUsbFunction
+{
+  public:
+    explicit Boastful(SimUsbDevice* device) : m_Device(device) {}
+    EmuUsbSpeed Speed() const override { return m_Device->Speed(); }
+    EmuControlAnswer ControlTransfer(const USB_DEFAULT_PIPE_SETUP_PACKET& setup, UCHAR* data,
+                                     ULONG frame) override
+    {
+        EmuControlAnswer a = m_Device->ControlTransfer(setup, data, frame);
+        a.Length += 100;
+        return a;
+    }
+    USBD_STATUS IsochOut(UCHAR endpoint, ULONG frame, ULONG microframe, const UCHAR* data,
+                         ULONG length) override
+    {
+        return m_Device->IsochOut(endpoint, frame, microframe, data, length);
+    }
+    USBD_STATUS IsochIn(UCHAR endpoint, ULONG frame, ULONG microframe, UCHAR* data, ULONG capacity,
+                        ULONG* length) override
+    {
+        USBD_STATUS s = m_Device->IsochIn(endpoint, frame, microframe, data, capacity, length);
+        *length += 100;
+        return s;
+    }
+    USBD_STATUS InterruptOrBulkIn(UCHAR endpoint, UCHAR* data, ULONG capacity,
+                                  ULONG* length) override
+    {
+        USBD_STATUS s = m_Device->InterruptOrBulkIn(endpoint, data, capacity, length);
+        *length += 100;
+        return s;
+    }
+    USBD_STATUS InterruptOrBulkOut(UCHAR endpoint, const UCHAR* data, ULONG length) override
+    {
+        return m_Device->InterruptOrBulkOut(endpoint, data, length);
+    }
+    void BusReset() override { m_Device->BusReset(); }
+
+  private:
+    SimUsbDevice* m_Device;
+};
+} // namespace
+
+TEST_F(UsbBusTest, ADeviceClaimingMoreThanItsBufferIsHeldToTheBuffer)
+{
+    m_Device = SimCreateReferenceDevice(SimReference::Uac2HighSpeed);
+    ASSERT_NE(m_Device, nullptr);
+    Boastful device(m_Device.get());
+    ASSERT_EQ(EmuUsbBus::Create(&device, u"USB\\VID_4C54&PID_1001\\1", &m_Bus), STATUS_SUCCESS);
+    // Control: the device descriptor into 8 bytes, then into all 18.
+    std::vector<UCHAR> head;
+    EXPECT_EQ(GetDescriptor(1, 0, 0, &head, 8), STATUS_SUCCESS);
+    EXPECT_EQ(head.size(), 8u);
+    EXPECT_EQ(GetDescriptor(1, 0, 0, &head, 18), STATUS_SUCCESS);
+    EXPECT_EQ(head.size(), 18u);
+    EXPECT_EQ(head[0], 18);
+    // Interrupt IN: a 6-byte status message into a 6-byte buffer.
+    Configure();
+    auto* ac = reinterpret_cast<PUSBD_INTERFACE_INFORMATION>(m_Interfaces[0].data());
+    UCHAR message[6] = {};
+    URB read{};
+    UsbBuildInterruptOrBulkTransferRequest(
+        &read, sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER), ac->Pipes[0].PipeHandle, message,
+        nullptr, 6, USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK, nullptr);
+    ASSERT_TRUE(Dev().Streaming().PostInterrupt({0x00, 0x01, 0x01, 0x02, 0x00, 0x02}));
+    {
+        UsbCall call(Bus());
+        EXPECT_EQ(call.SubmitAndWait(&read), STATUS_SUCCESS);
+    }
+    EXPECT_EQ(read.UrbBulkOrInterruptTransfer.TransferBufferLength, 6u);
+    m_Bus.reset(); // before the device end it holds
+}
