@@ -112,6 +112,44 @@ TEST(DescriptorText, AudioControlEntityNeedsItsId)
     EXPECT_EQ(LoadError(text), "");
 }
 
+TEST(DescriptorText, AStreamFindsItsClockOnlyThroughATerminal)
+{
+    // The recording interface links to a one-input selector, the last
+    // AudioControl descriptor; the byte after that selector is the next
+    // interface's bLength, 9, which is also the clock's id.
+    const char* text = R"(12 01 00 02 EF 02 01 40 54 4C 05 20 00 01 00 00 00 01
+09 02 98 00 02 01 00 80 32
+08 0B 00 02 01 00 20 00
+09 04 00 00 00 01 01 20 00
+09 24 01 00 02 08 47 00 00
+08 24 0A 09 01 01 00 00
+11 24 02 01 01 02 00 09 02 03 00 00 00 00 00 00 00
+11 24 02 02 03 06 00 09 02 03 00 00 00 00 00 00 00
+0C 24 03 04 01 01 00 03 09 00 00 00
+08 24 05 03 01 01 03 00
+09 04 01 00 00 01 02 20 00
+09 04 01 01 01 01 02 20 00
+10 24 01 03 00 01 01 00 00 00 02 03 00 00 00 00
+06 24 02 01 02 10
+07 05 81 05 C4 00 01
+08 25 01 00 00 00 00 00
+)";
+    std::string error;
+    auto d = SimUsbDevice::CreateFromText(text, EmuUsbSpeed::Full, &error);
+    ASSERT_NE(d, nullptr) << error;
+    UCHAR none = 0;
+    USB_DEFAULT_PIPE_SETUP_PACKET configure{0x00, 9, 1, 0, 0}, select{0x01, 11, 1, 1, 0};
+    ASSERT_EQ(d->ControlTransfer(configure, &none, 0).Handshake, EmuUsbHandshake::Ack);
+    ASSERT_EQ(d->ControlTransfer(select, &none, 0).Handshake, EmuUsbHandshake::Ack);
+    EXPECT_EQ(d->Audio().ClockRate(9), 48000u);
+    // No terminal, no clock: the stream has no rate and sends empty packets.
+    EXPECT_EQ(d->Audio().StreamRate(1), 0u);
+    UCHAR packet[200];
+    ULONG length = 1;
+    EXPECT_EQ(d->IsochIn(0x81, 0, 0, packet, sizeof(packet), &length), USBD_STATUS_SUCCESS);
+    EXPECT_EQ(length, 0u);
+}
+
 TEST(DescriptorText, CapturedClass2DeviceReplays)
 {
     // A full-speed audio class 2.0 microphone with a line input, a fixed
