@@ -336,13 +336,17 @@ NTSTATUS FakeAdapter::AsioCloseClient(PFILE_OBJECT fileObject)
     return CloseStatus;
 }
 
-// Reached by no request of the driver frame.
+// Reached by no request these tests send.
 #define NOT_ROUTED                                                                                 \
     {                                                                                              \
         Log("unexpected ASIO operation");                                                          \
         return STATUS_NOT_IMPLEMENTED;                                                             \
     }
-NTSTATUS FakeAdapter::AsioGetDeviceName(PFILE_OBJECT, PVOID, PULONG) NOT_ROUTED;
+NTSTATUS FakeAdapter::AsioGetDeviceName(PFILE_OBJECT, PVOID, PULONG)
+{
+    Log("AsioGetDeviceName");
+    return STATUS_NOT_IMPLEMENTED;
+}
 NTSTATUS FakeAdapter::AsioGetChannelCounts(PFILE_OBJECT, PVOID, ULONG) NOT_ROUTED;
 NTSTATUS FakeAdapter::AsioGetChannelInfo(PFILE_OBJECT, PVOID, ULONG) NOT_ROUTED;
 NTSTATUS FakeAdapter::AsioSetSettingsEvent(PFILE_OBJECT, PHANDLE) NOT_ROUTED;
