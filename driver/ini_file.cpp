@@ -228,13 +228,14 @@ NTSTATUS CIniFile::IniFindSection(PCSTR name)
     }
 }
 
-NTSTATUS CIniFile::IniParseVersionLine(LONG lineLength, PWCHAR name, PUCHAR value, PULONG byteCount)
+bool CIniFile::IniParseEntryName(LONG lineLength, PWCHAR name, ULONG nameCapacity,
+                                 PLONG position) const
 {
     LONG i = 0;
     while (LineAt(lineLength, i) == ' ')
         ++i;
     if (LineAt(lineLength, i) == '\r' || LineAt(lineLength, i) == ';')
-        return STATUS_UNSUCCESSFUL;
+        return false;
 
     ULONG n = 0;
     for (; i < lineLength; ++i)
@@ -242,8 +243,8 @@ NTSTATUS CIniFile::IniParseVersionLine(LONG lineLength, PWCHAR name, PUCHAR valu
         UCHAR c = m_LineBuffer[i];
         if (c == '\t' || c == ' ' || c == '=')
             break;
-        if (n >= INI_VERSION_NAME_CCH - 1)
-            return STATUS_UNSUCCESSFUL;
+        if (n >= nameCapacity - 1)
+            return false;
         name[n++] = c;
     }
     name[n] = 0;
@@ -251,10 +252,33 @@ NTSTATUS CIniFile::IniParseVersionLine(LONG lineLength, PWCHAR name, PUCHAR valu
     while (i < lineLength && m_LineBuffer[i] != '=')
         ++i;
     if (i >= lineLength)
-        return STATUS_UNSUCCESSFUL; // no equals sign: nothing to parse
+        return false; // no equals sign: nothing to parse
     ++i;
     while (IsBlank(LineAt(lineLength, i)))
         ++i;
+    *position = i;
+    return true;
+}
+
+UCHAR CIniFile::IniNextToken(LONG lineLength, PLONG position, PLONG start, PULONG length) const
+{
+    LONG i = *position;
+    UCHAR c;
+    while ((c = LineAt(lineLength, i)) == '\t' || c == ' ' || c == ',')
+        ++i;
+    *start = i;
+    while (i < lineLength && !IsTokenEnd(m_LineBuffer[i]))
+        ++i;
+    *length = (ULONG)(i - *start);
+    *position = i;
+    return LineAt(lineLength, i);
+}
+
+NTSTATUS CIniFile::IniParseVersionLine(LONG lineLength, PWCHAR name, PUCHAR value, PULONG byteCount)
+{
+    LONG i = 0;
+    if (!IniParseEntryName(lineLength, name, INI_VERSION_NAME_CCH, &i))
+        return STATUS_UNSUCCESSFUL;
 
     // Only the first four bytes make the version; later ones are counted
     // against the limit and dropped. Nothing reaches the caller unless the
@@ -263,14 +287,9 @@ NTSTATUS CIniFile::IniParseVersionLine(LONG lineLength, PWCHAR name, PUCHAR valu
     ULONG count = 0;
     for (;;)
     {
-        UCHAR c;
-        while ((c = LineAt(lineLength, i)) == '\t' || c == ' ' || c == ',')
-            ++i;
-        LONG start = i;
-        while (i < lineLength && !IsTokenEnd(m_LineBuffer[i]))
-            ++i;
-        ULONG tokenLength = (ULONG)(i - start);
-        UCHAR end = LineAt(lineLength, i);
+        LONG start = 0;
+        ULONG tokenLength = 0;
+        const UCHAR end = IniNextToken(lineLength, &i, &start, &tokenLength);
         if (tokenLength > INI_VERSION_TOKEN_MAX)
             return STATUS_UNSUCCESSFUL;
         if (tokenLength != 0)
@@ -425,30 +444,8 @@ NTSTATUS CIniFile::IniParseValueLine(LONG lineLength, PWCHAR name, PUCHAR data, 
                                      PULONG type)
 {
     LONG i = 0;
-    while (LineAt(lineLength, i) == ' ')
-        ++i;
-    if (LineAt(lineLength, i) == '\r' || LineAt(lineLength, i) == ';')
+    if (!IniParseEntryName(lineLength, name, INI_VALUE_NAME_CCH, &i))
         return STATUS_UNSUCCESSFUL;
-
-    ULONG n = 0;
-    for (; i < lineLength; ++i)
-    {
-        UCHAR c = m_LineBuffer[i];
-        if (c == '\t' || c == ' ' || c == '=')
-            break;
-        if (n >= INI_VALUE_NAME_CCH - 1)
-            return STATUS_UNSUCCESSFUL;
-        name[n++] = c;
-    }
-    name[n] = 0;
-
-    while (i < lineLength && m_LineBuffer[i] != '=')
-        ++i;
-    if (i >= lineLength)
-        return STATUS_UNSUCCESSFUL;
-    ++i;
-    while (IsBlank(LineAt(lineLength, i)))
-        ++i;
 
     // Tokens are appended in order; text as UTF-16 with a terminator that
     // is written but not counted.
@@ -456,14 +453,9 @@ NTSTATUS CIniFile::IniParseValueLine(LONG lineLength, PWCHAR name, PUCHAR data, 
     ULONG valueType = REG_SZ; // a line without tokens writes an empty text
     for (;;)
     {
-        UCHAR c;
-        while ((c = LineAt(lineLength, i)) == '\t' || c == ' ' || c == ',')
-            ++i;
-        LONG start = i;
-        while (i < lineLength && !IsTokenEnd(m_LineBuffer[i]))
-            ++i;
-        ULONG tokenLength = (ULONG)(i - start);
-        UCHAR end = LineAt(lineLength, i);
+        LONG start = 0;
+        ULONG tokenLength = 0;
+        const UCHAR end = IniNextToken(lineLength, &i, &start, &tokenLength);
         if (tokenLength > INI_VALUE_TOKEN_MAX)
             return STATUS_UNSUCCESSFUL;
         if (tokenLength != 0)

@@ -57,6 +57,12 @@ class CIniFile
     NTSTATUS IniFindKey(PCSTR key);
     NTSTATUS IniFindDeviceSection(PCSTR name, PCHAR subkey, ULONG subkeyCapacity, LONG lineLength);
     NTSTATUS IniReadSection(PLONG lineState);
+    // The entry's name, and in *position where its tokens begin; false for a
+    // blank or comment line, a name too long for its buffer, or no '='.
+    bool IniParseEntryName(LONG lineLength, PWCHAR name, ULONG nameCapacity, PLONG position) const;
+    // Skips separators from *position and finds the token there, leaving
+    // *position at its end; returns the byte that ended it.
+    UCHAR IniNextToken(LONG lineLength, PLONG position, PLONG start, PULONG length) const;
     NTSTATUS IniParseVersionLine(LONG lineLength, PWCHAR name, PUCHAR value, PULONG byteCount);
     NTSTATUS IniParseValueLine(LONG lineLength, PWCHAR name, PUCHAR data, PULONG size, PULONG type);
 
