@@ -399,8 +399,7 @@ NTSTATUS CAdapterCommon::SelectConfiguration()
                     reinterpret_cast<PUCHAR>(urb) + offset);
                 const ULONG length = record->Length;
                 // Consumers walk NumberOfPipes entries of the copy.
-                if (length < GET_USBD_INTERFACE_SIZE(0) ||
-                    length > urbLength - offset ||
+                if (length < GET_USBD_INTERFACE_SIZE(0) || length > urbLength - offset ||
                     record->NumberOfPipes >
                         (length - GET_USBD_INTERFACE_SIZE(0)) / sizeof(USBD_PIPE_INFORMATION))
                 {
