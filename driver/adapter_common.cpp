@@ -77,6 +77,8 @@ NTSTATUS CAdapterCommon::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* 
         answer = static_cast<IUsbDeviceIo*>(this);
     else if (IsEqualGUID(interfaceId, IID_IAsioPrivate))
         answer = static_cast<IAsioPrivate*>(this);
+    else if (IsEqualGUID(interfaceId, IID_IAsioCleanup))
+        answer = static_cast<IAsioCleanup*>(this);
     if (answer == nullptr)
         return STATUS_INVALID_PARAMETER;
     answer->AddRef();

@@ -63,7 +63,10 @@ struct AsioClientRecord
     ULONG Mapped; // 1 while the client's rings are mapped
 };
 
-class CAdapterCommon : public IUsbDeviceIo, public IAsioPrivate, public CAudioHal
+class CAdapterCommon : public IUsbDeviceIo,
+                       public IAsioPrivate,
+                       public IAsioCleanup,
+                       public CAudioHal
 {
   public:
     CAdapterCommon();
@@ -195,6 +198,12 @@ class CAdapterCommon : public IUsbDeviceIo, public IAsioPrivate, public CAudioHa
     // the file object (on any, for null): its client or the device is going.
     void CancelAsioStopRequest(PFILE_OBJECT fileObject);
     PIRP GetHeldAsioStopRequest() const { return m_AsioHeldStopRequest; }
+    // IAsioCleanup
+    STDMETHODIMP_(void) CancelHeldRequests(PFILE_OBJECT fileObject) override
+    {
+        if (fileObject != nullptr)
+            CancelAsioStopRequest(fileObject);
+    }
 
     // ---- state, for the other parts of the driver and for tests
     USHORT GetVendorId() const { return m_idVendor; }

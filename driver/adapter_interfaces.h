@@ -78,6 +78,17 @@ DECLARE_INTERFACE_(IAsioPrivate, IUnknown)
 };
 typedef IAsioPrivate* PASIOPRIVATE;
 
+// The last handle to an ASIO file is closing (cleanup): requests the adapter
+// holds for that file must complete now, since the file's close cannot come
+// while any request on it is outstanding.
+DEFINE_GUID(IID_IAsioCleanup, 0x6AA84599L, 0x9C58, 0x43E4, 0xA1, 0xBA, 0xD6, 0x93, 0x45, 0x57, 0xEB,
+            0x3A);
+DECLARE_INTERFACE_(IAsioCleanup, IUnknown)
+{
+    STDMETHOD_(void, CancelHeldRequests)(PFILE_OBJECT fileObject) PURE;
+};
+typedef IAsioCleanup* PASIOCLEANUP;
+
 // ----------------------------------------------------------------------------
 // Device classes. Each factory creates its device object aggregated under the
 // outer unknown and hands out the object's non-delegating unknown with one

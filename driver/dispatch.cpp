@@ -167,6 +167,20 @@ NTSTATUS DispatchClose(PDEVICE_OBJECT deviceObject, PIRP irp)
     return DispatchCreateOrClose(deviceObject, irp, false);
 }
 
+NTSTATUS DispatchCleanup(PDEVICE_OBJECT deviceObject, PIRP irp)
+{
+    PAGED_CODE();
+    AdapterExtension* extension = GetAdapterExtension(deviceObject);
+    PASIOCLEANUP cleanup = nullptr;
+    if (IsAsioRequest(irp) && extension != nullptr && extension->Adapter != nullptr &&
+        NT_SUCCESS(extension->Adapter->QueryInterface(IID_IAsioCleanup, (PVOID*)&cleanup)))
+    {
+        cleanup->CancelHeldRequests(IoGetCurrentIrpStackLocation(irp)->FileObject);
+        cleanup->Release();
+    }
+    return PcDispatchIrp(deviceObject, irp);
+}
+
 NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp)
 {
     PAGED_CODE();

@@ -10,6 +10,9 @@ DRIVER_DISPATCH DispatchPnp;
 DRIVER_DISPATCH DispatchCreate;
 DRIVER_DISPATCH DispatchClose;
 DRIVER_DISPATCH DispatchDeviceControl;
+// Cleanup of the ASIO file completes the requests the adapter holds for it;
+// every cleanup then goes to PcDispatchIrp.
+DRIVER_DISPATCH DispatchCleanup;
 
 // A device-control request on the ASIO file name, after the wake: the private
 // device-control codes of the ASIO interface. Completes the request unless it

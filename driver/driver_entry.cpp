@@ -44,6 +44,9 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING reg
         driverObject->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
         driverObject->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
         driverObject->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
+        // A held ASIO request keeps its file from closing, so cleanup is the
+        // last moment it can be completed.
+        driverObject->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
     }
 
     RtlInitUnicodeString(&g_AsioReferenceString, u"LTASIOPrivateInterface");

@@ -38,7 +38,9 @@ TEST(DispatchCreateClose, AsioFileNameOpensAndClosesAClientAfterAWake)
     // The name is compared without regard to letter case.
     ASSERT_EQ(STATUS_SUCCESS, EmuOpenFile(rig.Fdo(), u"\\ltasioPRIVATEinterface", &file));
     EXPECT_EQ(STATUS_SUCCESS, EmuCloseFile(file));
-    EXPECT_EQ((Log{"wake", "open", "wake", "close"}), EntryLog());
+    // The cleanup ahead of the close completes what the adapter holds for the
+    // file; it wakes nothing.
+    EXPECT_EQ((Log{"wake", "open", "cleanup of an opened file", "wake", "close"}), EntryLog());
     ASSERT_EQ(2u, adapter->Files.size());
     EXPECT_EQ(adapter->Files[0], adapter->Files[1]);
     EXPECT_NE(nullptr, adapter->Files[0]);

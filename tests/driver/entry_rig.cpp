@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "tests/driver/entry_rig.h"
 
 #include "platform/portcls/portcls_emu.h"
@@ -319,7 +320,19 @@ NTSTATUS FakeAdapter::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
         AddRef();
         return STATUS_SUCCESS;
     }
+    if (object != nullptr && AnswersAsio && IsEqualGUID(iid, IID_IAsioCleanup))
+    {
+        *object = static_cast<IAsioCleanup*>(this);
+        AddRef();
+        return STATUS_SUCCESS;
+    }
     return ScriptedDevice::NonDelegatingQueryInterface(iid, object);
+}
+
+void FakeAdapter::CancelHeldRequests(PFILE_OBJECT fileObject)
+{
+    bool known = std::find(Files.begin(), Files.end(), fileObject) != Files.end();
+    Log(known ? "cleanup of an opened file" : "cleanup of an unknown file");
 }
 
 NTSTATUS FakeAdapter::AsioOpenClient(PFILE_OBJECT fileObject)

@@ -76,7 +76,7 @@ NTSTATUS CreateScriptedDevice(PUNKNOWN* deviceObject, PUNKNOWN outerUnknown, USH
 
 // An adapter double: the device class above on its own, also answering the
 // ASIO interface (open and close are logged and return the statuses set).
-class FakeAdapter : public ScriptedDevice, public IAsioPrivate
+class FakeAdapter : public ScriptedDevice, public IAsioPrivate, public IAsioCleanup
 {
   public:
     FakeAdapter() : ScriptedDevice(nullptr) {}
@@ -89,6 +89,8 @@ class FakeAdapter : public ScriptedDevice, public IAsioPrivate
     STDMETHODIMP_(ULONG) Release() override { return GetOuterUnknown()->Release(); }
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* object) override;
     LONG References() const { return m_lRefCount; }
+    // IAsioCleanup: logs "cleanup" and whether the file is one this adapter opened.
+    STDMETHODIMP_(void) CancelHeldRequests(PFILE_OBJECT fileObject) override;
 
     STDMETHODIMP AsioOpenClient(PFILE_OBJECT fileObject) override;
     STDMETHODIMP AsioUnused(PFILE_OBJECT) override { return STATUS_UNSUCCESSFUL; }

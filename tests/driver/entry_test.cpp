@@ -27,7 +27,8 @@ TEST(DriverEntry, PutsItsRoutinesInFrontOfTheLibrary)
     EXPECT_EQ(&DispatchCreate, driver->MajorFunction[IRP_MJ_CREATE]);
     EXPECT_EQ(&DispatchClose, driver->MajorFunction[IRP_MJ_CLOSE]);
     EXPECT_EQ(&DispatchDeviceControl, driver->MajorFunction[IRP_MJ_DEVICE_CONTROL]);
-    for (UCHAR major : {IRP_MJ_POWER, IRP_MJ_CLEANUP, IRP_MJ_SYSTEM_CONTROL})
+    EXPECT_EQ(&DispatchCleanup, driver->MajorFunction[IRP_MJ_CLEANUP]);
+    for (UCHAR major : {IRP_MJ_POWER, IRP_MJ_SYSTEM_CONTROL})
         EXPECT_EQ(&PcDispatchIrp, driver->MajorFunction[major]) << (int)major;
     EXPECT_EQ("LTASIOPrivateInterface", Narrow(g_AsioReferenceString));
     EXPECT_EQ("\\LTASIOPrivateInterface", Narrow(g_AsioFileName));

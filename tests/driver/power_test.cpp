@@ -181,6 +181,31 @@ TEST(Power, AKeptStopIsCancelledByItsCallerItsClientOrTheDevicesRemoval)
     EXPECT_TRUE(PowerLog().empty());
 }
 
+TEST(Power, CleanupOfAFileCompletesOnlyThatFilesKeptStop)
+{
+    PowerRig rig(false);
+    ASSERT_TRUE(rig.Ok());
+    rig.SetDevicePower(PowerDeviceD2);
+    PFILE_OBJECT file = rig.OpenFile();
+    PFILE_OBJECT other = rig.OpenFile();
+    ASSERT_NE(nullptr, file);
+    ASSERT_NE(nullptr, other);
+    auto stop = SendStop(file);
+    ASSERT_FALSE(stop->Completed());
+    PASIOCLEANUP cleanup = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Adapter()->QueryInterface(IID_IAsioCleanup, (PVOID*)&cleanup));
+    cleanup->CancelHeldRequests(other);
+    cleanup->CancelHeldRequests(nullptr); // names no file: not the removal's "any"
+    EXPECT_FALSE(stop->Completed());
+    cleanup->CancelHeldRequests(file);
+    ASSERT_TRUE(stop->Wait(0));
+    EXPECT_EQ(STATUS_CANCELLED, stop->Status());
+    EXPECT_EQ(nullptr, rig.Adapter()->GetHeldAsioStopRequest());
+    cleanup->Release();
+    rig.CloseFile(file);
+    rig.CloseFile(other);
+}
+
 TEST(Power, AStopInD0IsNotKept)
 {
     PowerRig rig(false);
