@@ -4,6 +4,7 @@
 
 #include "primitives/fft/DspFftCoreBridge.h"
 #include "primitives/fft/DspFftReal.h"
+#include "primitives/filters/DspFirDirect.h"
 #include "primitives/filters/DspFirState.h"
 
 namespace
@@ -69,41 +70,6 @@ int64_t StateBytes(int32_t n, const FftPlan& plan)
            plan.specBytes + plan.initBytes + plan.workBytes + 2 * RoundUp16(4 * plan.length);
 }
 
-// Outputs y[t] = sum_k taps[k] * s[t + k] for t in [first, last), the products
-// added oldest first in single precision; four outputs share each tap load.
-void DirectOutputs(const float* taps, int32_t n, const float* s, float* dst, int64_t first,
-                   int64_t last)
-{
-    int64_t t = first;
-    for (; t + 4 <= last; t += 4)
-    {
-        float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f;
-        const float* x = s + t;
-        for (int32_t k = 0; k < n; ++k)
-        {
-            const float h = taps[k];
-            a0 += h * x[k];
-            a1 += h * x[k + 1];
-            a2 += h * x[k + 2];
-            a3 += h * x[k + 3];
-        }
-        dst[t] = a0;
-        dst[t + 1] = a1;
-        dst[t + 2] = a2;
-        dst[t + 3] = a3;
-    }
-    for (; t < last; ++t)
-    {
-        float a = 0.0f;
-        const float* x = s + t;
-        for (int32_t k = 0; k < n; ++k)
-        {
-            a += taps[k] * x[k];
-        }
-        dst[t] = a;
-    }
-}
-
 DspStatus Direct(const float* src, float* dst, int32_t len, DspFirState32f* st, int32_t d)
 {
     const int32_t n = st->tapCount;
@@ -113,16 +79,16 @@ DspStatus Direct(const float* src, float* dst, int32_t len, DspFirState32f* st, 
     {
         // History at w[1..n-1], the block right behind it.
         DspFftCore::Copy(src, w + n, len);
-        DirectOutputs(st->taps, n, w + 1, dst, 0, len);
+        DspFirDirectOutputs32f(st->taps, n, w + 1, dst, 0, len);
         DspFftCore::Move(w + len, st->delayLine, n);
         return DspStsNoErr;
     }
     const int32_t r4 = p - 1;
     DspFftCore::Copy(src, w + n, p);
-    DirectOutputs(st->taps, n, w + 1, dst, 0, r4);
+    DspFirDirectOutputs32f(st->taps, n, w + 1, dst, 0, r4);
     DspFftCore::Copy(src + len - n, st->delayLine, n);
     // Output t reads src[t-m .. t]: shift the source so index t starts there.
-    DirectOutputs(st->taps, n, src - (n - 1), dst, r4, len);
+    DspFirDirectOutputs32f(st->taps, n, src - (n - 1), dst, r4, len);
     return DspStsNoErr;
 }
 
