@@ -2,10 +2,12 @@
 // Every mode saturates to the target range; the clamp is taken before the
 // rounding, which gives the same result as rounding first and saturating after
 // because the limits are integers and rounding is monotonic. Each mode runs its
-// own branch-free loop so the compiler can vectorise it.
+// own branch-free loop; with SSE2 four lanes at a time (DspConvertFromFloatSse2.h),
+// the scalar loops finishing the last few elements with the same results.
 #include <cstring>
 
 #include "primitives/convert/DspConvert.h"
+#include "primitives/convert/DspConvertFromFloatSse2.h"
 
 namespace
 {
@@ -23,6 +25,24 @@ inline Rounding RoundingOf(DspRoundMode mode)
     if (mode == DspRndNear)
         return Rounding::HalfEven;
     return Rounding::HalfAway;
+}
+
+// Lanes of the same rounding (the single-precision half of the 16-bit mode
+// is chosen by the caller).
+inline DspLaneRounding LaneRoundingOf(Rounding r)
+{
+    constexpr DspLaneRounding Lanes[] = {DspLaneRounding::Truncate, DspLaneRounding::HalfEven,
+                                         DspLaneRounding::HalfAway};
+    return Lanes[static_cast<int>(r)];
+}
+
+// |sf| <= 126: 2^-sf is a normal single, and the single product x * 2^-sf
+// differs from the exact one only where it overflows (saturated either way)
+// or falls below the normal range (rounds to 0 either way); so the lanes'
+// single-precision scaling gives the double-precision results.
+inline bool SingleFactor(int32_t sf)
+{
+    return sf >= -126 && sf <= 126;
 }
 
 // 2^-sf in double precision by repeated halving or doubling. Once the value
@@ -167,7 +187,7 @@ inline int32_t RoundTo24(float p)
 void ToInt24(const float* src, uint8_t* dst, int32_t len, float factor)
 {
     constexpr int32_t Block = 16;
-    int32_t i = 0;
+    int32_t i = DspLanesTo24s(src, dst, len, factor);
     for (; i + Block <= len; i += Block)
     {
         int32_t v[Block];
@@ -189,10 +209,21 @@ DspStatus DspConvert32fTo16sScaled_Gen(const float* src, int16_t* dst, int32_t l
     if (len < 1)
         return DspStsSizeErr;
     const double factor = sf != 0 ? DoubleScaleFactor(sf) : 1.0;
-    switch (RoundingOf(rndMode))
+    const Rounding rounding = RoundingOf(rndMode);
+    if (SingleFactor(sf))
+    {
+        const DspLaneRounding lanes = rounding == Rounding::HalfAway && sf == 0
+                                          ? DspLaneRounding::HalfAwaySingleAdd
+                                          : LaneRoundingOf(rounding);
+        const int32_t done = DspLanesTo16s(src, dst, len, static_cast<float>(factor), lanes);
+        src += done;
+        dst += done;
+        len -= done;
+    }
+    switch (rounding)
     {
     case Rounding::Truncate:
-        if (sf >= -126 && sf <= 126)
+        if (SingleFactor(sf))
             ToInt16TruncateSingle(src, dst, len, static_cast<float>(factor));
         else
             ToInt16<Rounding::Truncate>(src, dst, len, factor);
@@ -218,7 +249,17 @@ DspStatus DspConvert32fTo32sScaled_Gen(const float* src, int32_t* dst, int32_t l
     if (len < 1)
         return DspStsSizeErr;
     const double factor = sf != 0 ? DoubleScaleFactor(sf) : 1.0;
-    switch (RoundingOf(rndMode))
+    const Rounding rounding = RoundingOf(rndMode);
+    if (SingleFactor(sf))
+    {
+        const int32_t nanValue = rounding == Rounding::HalfAway ? INT32_MIN : 0;
+        const int32_t done = DspLanesTo32s(src, dst, len, static_cast<float>(factor),
+                                           LaneRoundingOf(rounding), nanValue);
+        src += done;
+        dst += done;
+        len -= done;
+    }
+    switch (rounding)
     {
     case Rounding::Truncate:
         ToInt32<Rounding::Truncate>(src, dst, len, factor);

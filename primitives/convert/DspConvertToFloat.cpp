@@ -1,4 +1,8 @@
 // Integer samples and control values into the float domain (level 0).
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstring>
 
 #include "primitives/convert/DspConvert.h"
@@ -50,6 +54,38 @@ void Convert32sOverlapping(const int32_t* src, float* dst, int32_t len, float fa
             r = r * factor;
         std::memcpy(d + 4 * static_cast<size_t>(i), &r, 4);
     }
+}
+// The top byte carries the sign: shift it into place as a signed value.
+inline float From24(const uint8_t* p)
+{
+    const int32_t v = static_cast<int32_t>(p[0]) | (static_cast<int32_t>(p[1]) << 8) |
+                      (static_cast<int32_t>(static_cast<int8_t>(p[2])) * 65536);
+    return static_cast<float>(v);
+}
+
+// Samples from `first` on, four at a time, each read as the four-byte word
+// that ends with its top byte (so one byte before the sample: never for
+// sample 0) and shifted down arithmetically; returns where it stopped.
+int32_t Lanes24sTo32f(const uint8_t* src, float* dst, int32_t first, int32_t len)
+{
+    int32_t i = first;
+#if defined(__SSE2__)
+    // Sixteen bytes from 3i - 1: the last of them must still be a source byte.
+    for (; i + 5 <= len; i += 4)
+    {
+        const __m128i chunk =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * static_cast<size_t>(i) - 1));
+        const __m128i a = _mm_unpacklo_epi32(chunk, _mm_srli_si128(chunk, 3));
+        const __m128i b = _mm_unpacklo_epi32(_mm_srli_si128(chunk, 6), _mm_srli_si128(chunk, 9));
+        const __m128i words = _mm_unpacklo_epi64(a, b);
+        _mm_storeu_ps(dst + i, _mm_cvtepi32_ps(_mm_srai_epi32(words, 8)));
+    }
+#else
+    (void)src;
+    (void)dst;
+    (void)len;
+#endif
+    return i;
 }
 } // namespace
 
@@ -119,13 +155,8 @@ DspStatus DspConvert24sTo32f_Gen(const uint8_t* src, float* dst, int32_t len)
         return DspStsNullPtrErr;
     if (len < 1)
         return DspStsSizeErr;
-    for (int32_t i = 0; i < len; ++i)
-    {
-        const uint8_t* p = src + 3 * static_cast<size_t>(i);
-        // The top byte carries the sign: shift it into place as a signed value.
-        int32_t v = static_cast<int32_t>(p[0]) | (static_cast<int32_t>(p[1]) << 8) |
-                    (static_cast<int32_t>(static_cast<int8_t>(p[2])) * 65536);
-        dst[i] = static_cast<float>(v);
-    }
+    dst[0] = From24(src);
+    for (int32_t i = Lanes24sTo32f(src, dst, 1, len); i < len; ++i)
+        dst[i] = From24(src + 3 * static_cast<size_t>(i));
     return DspStsNoErr;
 }

@@ -522,3 +522,53 @@ TEST(ConvertModes, CallersControlRegister)
     EmuSetMxcsr(saved);
 }
 } // namespace
+
+namespace
+{
+// The four-lane loops at every source alignment and under every rounding field
+// of the caller (ties to even takes the converting instruction only under
+// round-to-nearest), against the references: lengths 1 to 40 cover whole
+// blocks, partial blocks and the scalar tails.
+TEST(ConvertFromFloat, LanesMatchReferencesAtEverySourceAlignmentAndRoundingField)
+{
+    const std::vector<float> inputs = FloatInputs();
+    const unsigned saved = EmuGetMxcsr();
+    std::vector<float> storage(64);
+    for (unsigned field : {0x0000u, 0x2000u, 0x4000u, 0x6000u})
+        for (int len = 1; len <= 40; ++len)
+            for (int shift = 0; shift < 4; ++shift)
+            {
+                float* src = storage.data() + shift;
+                for (int i = 0; i < len; ++i)
+                    src[i] = inputs[static_cast<size_t>((i * 5 + shift + len) % inputs.size())];
+                EmuSetMxcsr((saved & ~0x6000u) | field);
+                for (int sf : {0, -15, -23, -31, 3})
+                {
+                    for (int mode : {0, 1, 2})
+                    {
+                        int16_t o16[40];
+                        int32_t o32[40];
+                        ASSERT_EQ(0, DspConvert32fTo16sScaled(src, o16, len, mode, sf));
+                        ASSERT_EQ(0, DspConvert32fTo32sScaled(src, o32, len, mode, sf));
+                        for (int i = 0; i < len; ++i)
+                        {
+                            ASSERT_EQ(Ref16s(src[i], mode, sf), o16[i])
+                                << src[i] << " mode " << mode << " sf " << sf << " field " << field;
+                            ASSERT_EQ(Ref32s(src[i], mode, sf), o32[i])
+                                << src[i] << " mode " << mode << " sf " << sf << " field " << field;
+                        }
+                    }
+                    uint8_t o24[120];
+                    ASSERT_EQ(0, DspConvert32fTo24sScaled(src, o24, len, sf));
+                    for (int i = 0; i < len; ++i)
+                    {
+                        const uint8_t* p = o24 + 3 * i;
+                        ASSERT_EQ(Ref24s(src[i], sf),
+                                  p[0] | (p[1] << 8) | (static_cast<int8_t>(p[2]) * 65536))
+                            << src[i] << " sf " << sf << " field " << field;
+                    }
+                }
+                EmuSetMxcsr(saved);
+            }
+}
+} // namespace

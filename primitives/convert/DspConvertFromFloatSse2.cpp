@@ -1,0 +1,230 @@
+// Four-lane float-to-integer loops: multiply, clamp, NaN mask, round, store;
+// no branch depends on a sample. Every operation matches the scalar loop's
+// result for the same element: the clamp limits are integers (so clamping
+// before rounding changes nothing), and c - trunc(c) and its double are exact.
+#include "primitives/convert/DspConvertFromFloatSse2.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+#include <cstring>
+
+namespace
+{
+struct Range
+{
+    __m128 lo, hi;
+};
+
+// The lanes' own rounding kinds: the public ones, and ties to even by the
+// converting instruction when the caller's rounding field is to nearest.
+enum class Kind
+{
+    Truncate,
+    HalfEven,
+    HalfAway,
+    HalfAwaySingleAdd,
+    NearestField
+};
+
+constexpr uint32_t RoundingField = 0x6000;
+
+inline Kind KindOf(DspLaneRounding r)
+{
+    if (r == DspLaneRounding::HalfEven && (_mm_getcsr() & RoundingField) == 0)
+        return Kind::NearestField;
+    constexpr Kind Kinds[] = {Kind::Truncate, Kind::HalfEven, Kind::HalfAway,
+                              Kind::HalfAwaySingleAdd};
+    return Kinds[static_cast<int>(r)];
+}
+
+inline __m128i Select(__m128i mask, __m128i a, __m128i b)
+{
+    return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+}
+
+template <Kind R> inline __m128i RoundLanes(__m128 c)
+{
+    const __m128i t = _mm_cvttps_epi32(c);
+    if constexpr (R == Kind::NearestField)
+    {
+        return _mm_cvtps_epi32(c);
+    }
+    else if constexpr (R == Kind::Truncate)
+    {
+        return t;
+    }
+    else if constexpr (R == Kind::HalfAwaySingleAdd)
+    {
+        // The half carries the sign of c; for -0.0 either half truncates to 0.
+        const __m128 sign = _mm_and_ps(c, _mm_set1_ps(-0.0f));
+        return _mm_cvttps_epi32(_mm_add_ps(c, _mm_or_ps(sign, _mm_set1_ps(0.5f))));
+    }
+    else
+    {
+        // Twice the fraction, exact and below 2 in magnitude: its truncation
+        // is -1, 0 or 1, non-zero from one half on.
+        const __m128 twice = _mm_mul_ps(_mm_sub_ps(c, _mm_cvtepi32_ps(t)), _mm_set1_ps(2.0f));
+        const __m128i step = _mm_cvttps_epi32(twice);
+        if constexpr (R == Kind::HalfAway)
+        {
+            return _mm_add_epi32(t, step);
+        }
+        else
+        {
+            // An exact half on an even t stays.
+            const __m128i tie = _mm_castps_si128(_mm_cmpeq_ps(twice, _mm_cvtepi32_ps(step)));
+            const __m128i even =
+                _mm_cmpeq_epi32(_mm_and_si128(t, _mm_set1_epi32(1)), _mm_setzero_si128());
+            return _mm_add_epi32(t, _mm_andnot_si128(_mm_and_si128(tie, even), step));
+        }
+    }
+}
+
+// Clamped and rounded lanes; a NaN lane is first replaced by nanLane.
+template <Kind R, bool NanIsZero> inline __m128i Lanes(__m128 y, const Range& range, __m128 nanLane)
+{
+    const __m128 ordered = _mm_cmpord_ps(y, y);
+    __m128 v = _mm_and_ps(y, ordered);
+    if constexpr (!NanIsZero)
+        v = _mm_or_ps(v, _mm_andnot_ps(ordered, nanLane));
+    return RoundLanes<R>(_mm_min_ps(_mm_max_ps(v, range.lo), range.hi));
+}
+
+template <Kind R> int32_t To16s(const float* src, int16_t* dst, int32_t len, __m128 factor)
+{
+    const Range range{_mm_set1_ps(-32768.0f), _mm_set1_ps(32767.0f)};
+    const __m128 nan = _mm_setzero_ps();
+    int32_t i = 0;
+    for (; i + 8 <= len; i += 8)
+    {
+        const __m128i a = Lanes<R, true>(_mm_mul_ps(_mm_loadu_ps(src + i), factor), range, nan);
+        const __m128i b = Lanes<R, true>(_mm_mul_ps(_mm_loadu_ps(src + i + 4), factor), range, nan);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packs_epi32(a, b));
+    }
+    return i;
+}
+
+template <Kind R>
+int32_t To32s(const float* src, int32_t* dst, int32_t len, __m128 factor, int32_t nanValue)
+{
+    // The largest single below 2^31 bounds the rounding; from 2^31 on the
+    // lanes take the upper limit, which no single holds.
+    const Range range{_mm_set1_ps(-2147483648.0f), _mm_set1_ps(2147483520.0f)};
+    // 0 and -2^31, the two NaN results, are exact singles.
+    const __m128 nan = _mm_set1_ps(static_cast<float>(nanValue));
+    const __m128 top = _mm_set1_ps(2147483648.0f);
+    const __m128i max = _mm_set1_epi32(INT32_MAX);
+    int32_t i = 0;
+    for (; i + 4 <= len; i += 4)
+    {
+        const __m128 y = _mm_mul_ps(_mm_loadu_ps(src + i), factor);
+        const __m128 over = _mm_cmpge_ps(y, top);
+        __m128i r;
+        if constexpr (R == Kind::Truncate || R == Kind::NearestField)
+        {
+            // The converting instruction already gives -2^31 below the range,
+            // from 2^31 on and for NaN: only the upper limit and the NaN
+            // result of these modes (0) remain.
+            const __m128i ordered = _mm_castps_si128(_mm_cmpord_ps(y, y));
+            r = _mm_and_si128(_mm_xor_si128(RoundLanes<R>(y), _mm_castps_si128(over)), ordered);
+        }
+        else
+        {
+            r = Select(_mm_castps_si128(over), max, Lanes<R, false>(y, range, nan));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), r);
+    }
+    return i;
+}
+
+// Four 24-bit values, each in the low three bytes of its lane, packed into
+// the low twelve bytes.
+inline __m128i Pack24(__m128i v)
+{
+    const __m128i low = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
+    const __m128i high = _mm_set_epi32(0x00FFFFFF, 0, 0x00FFFFFF, 0);
+    // Per 64-bit half: the first sample's three bytes, the second's right behind.
+    const __m128i pairs =
+        _mm_or_si128(_mm_and_si128(v, low), _mm_srli_epi64(_mm_and_si128(v, high), 8));
+    const __m128i firstSix = _mm_set_epi32(0, 0, 0x0000FFFF, -1);
+    return _mm_or_si128(_mm_and_si128(pairs, firstSix),
+                        _mm_andnot_si128(firstSix, _mm_srli_si128(pairs, 2)));
+}
+
+template <Kind R> int32_t To24s(const float* src, uint8_t* dst, int32_t len, __m128 factor)
+{
+    const Range range{_mm_set1_ps(-8388608.0f), _mm_set1_ps(8388607.0f)};
+    const __m128 nan = _mm_setzero_ps();
+    int32_t i = 0;
+    // Sixteen bytes are stored for twelve: the four past them belong to the
+    // next samples, rewritten later, so at least two more must follow.
+    for (; i + 6 <= len; i += 4)
+    {
+        const __m128i v = Lanes<R, true>(_mm_mul_ps(_mm_loadu_ps(src + i), factor), range, nan);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * static_cast<size_t>(i)), Pack24(v));
+    }
+    return i;
+}
+} // namespace
+
+int32_t DspLanesTo16s(const float* src, int16_t* dst, int32_t len, float factor,
+                      DspLaneRounding rounding)
+{
+    const __m128 f = _mm_set1_ps(factor);
+    switch (KindOf(rounding))
+    {
+    case Kind::Truncate:
+        return To16s<Kind::Truncate>(src, dst, len, f);
+    case Kind::HalfEven:
+        return To16s<Kind::HalfEven>(src, dst, len, f);
+    case Kind::HalfAway:
+        return To16s<Kind::HalfAway>(src, dst, len, f);
+    case Kind::HalfAwaySingleAdd:
+        return To16s<Kind::HalfAwaySingleAdd>(src, dst, len, f);
+    case Kind::NearestField:
+        return To16s<Kind::NearestField>(src, dst, len, f);
+    }
+    return 0;
+}
+
+int32_t DspLanesTo32s(const float* src, int32_t* dst, int32_t len, float factor,
+                      DspLaneRounding rounding, int32_t nanValue)
+{
+    const __m128 f = _mm_set1_ps(factor);
+    switch (KindOf(rounding))
+    {
+    case Kind::Truncate:
+        return To32s<Kind::Truncate>(src, dst, len, f, nanValue);
+    case Kind::HalfEven:
+        return To32s<Kind::HalfEven>(src, dst, len, f, nanValue);
+    case Kind::HalfAway:
+    case Kind::HalfAwaySingleAdd:
+        return To32s<Kind::HalfAway>(src, dst, len, f, nanValue);
+    case Kind::NearestField:
+        return To32s<Kind::NearestField>(src, dst, len, f, nanValue);
+    }
+    return 0;
+}
+
+int32_t DspLanesTo24s(const float* src, uint8_t* dst, int32_t len, float factor)
+{
+    const __m128 f = _mm_set1_ps(factor);
+    if (KindOf(DspLaneRounding::HalfEven) == Kind::NearestField)
+        return To24s<Kind::NearestField>(src, dst, len, f);
+    return To24s<Kind::HalfEven>(src, dst, len, f);
+}
+#else
+int32_t DspLanesTo16s(const float*, int16_t*, int32_t, float, DspLaneRounding)
+{
+    return 0;
+}
+int32_t DspLanesTo32s(const float*, int32_t*, int32_t, float, DspLaneRounding, int32_t)
+{
+    return 0;
+}
+int32_t DspLanesTo24s(const float*, uint8_t*, int32_t, float)
+{
+    return 0;
+}
+#endif
