@@ -2,6 +2,7 @@
 // 8-channel interleaved blocks.
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <vector>
 
 #include "primitives/dsp.h"
@@ -80,15 +81,18 @@ void BM_Interleave(benchmark::State& state)
     const float* channels[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c)
         channels[c] = buf->a + c * Frames;
+    DspCpuLevel = static_cast<int32_t>(state.range(1));
     for (auto _ : state)
     {
         DspInterleave32f(channels, ch, Frames, buf->b);
         benchmark::DoNotOptimize(buf->b);
     }
+    DspCpuLevel = 0;
     state.SetItemsProcessed(state.iterations() * Frames * ch);
+    state.SetBytesProcessed(state.iterations() * Frames * ch * 8); // read and written
     delete buf;
 }
-BENCHMARK(BM_Interleave)->Arg(2)->Arg(ChannelCount);
+BENCHMARK(BM_Interleave)->ArgNames({"ch", "level"})->ArgsProduct({{2, ChannelCount}, {0, 1, 2, 3}});
 
 void BM_Deinterleave(benchmark::State& state)
 {
@@ -97,13 +101,33 @@ void BM_Deinterleave(benchmark::State& state)
     float* channels[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c)
         channels[c] = buf->a + c * Frames;
+    DspCpuLevel = static_cast<int32_t>(state.range(1));
     for (auto _ : state)
     {
         DspDeinterleave32f(buf->b, ch, Frames, channels);
         benchmark::DoNotOptimize(buf->a);
     }
+    DspCpuLevel = 0;
     state.SetItemsProcessed(state.iterations() * Frames * ch);
+    state.SetBytesProcessed(state.iterations() * Frames * ch * 8);
     delete buf;
 }
-BENCHMARK(BM_Deinterleave)->Arg(2)->Arg(ChannelCount);
+BENCHMARK(BM_Deinterleave)
+    ->ArgNames({"ch", "level"})
+    ->ArgsProduct({{2, ChannelCount}, {0, 1, 2, 3}});
+
+// The yardstick of both: memcpy of the same 8-channel block.
+void BM_InterleaveMemcpy(benchmark::State& state)
+{
+    auto* buf = new Buffers();
+    for (auto _ : state)
+    {
+        std::memcpy(buf->b, buf->a, sizeof(float) * Frames * ChannelCount);
+        benchmark::DoNotOptimize(buf->b);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * Frames * ChannelCount * 8);
+    delete buf;
+}
+BENCHMARK(BM_InterleaveMemcpy);
 } // namespace

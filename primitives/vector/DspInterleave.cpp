@@ -2,6 +2,7 @@
 // so every bit pattern arrives unchanged. Every pointer is checked before any
 // sample moves; misaligned buffers only earn the warning.
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 #include "primitives/vector/DspVector.h"
 
@@ -111,16 +112,114 @@ template <int L> void Deinterleave2Ch(const float* s, float* d0, float* d1, uint
     }
 }
 
-void DeinterleaveGeneric(const float* src, int32_t channels, int32_t len, float* const* dst)
+// Channel counts that are multiples of four, four channels by four frames at
+// a time: a 4x4 transpose turns four channel vectors into four frames' worth
+// of those channels. Returns the frames done; the caller moves the rest.
+uint32_t InterleaveQuads(const float* const* src, uint32_t channels, uint32_t len, float* dst)
+{
+    const uint32_t frames = len & ~3u;
+#if defined(__SSE2__)
+    const size_t stride = channels;
+    // One group of four channels at a time, its pointers held in registers
+    // (the vector stores may alias the pointer array).
+    for (uint32_t c = 0; c < channels; c += 4)
+    {
+        const float *s0 = src[c], *s1 = src[c + 1], *s2 = src[c + 2], *s3 = src[c + 3];
+        float* d = dst + c;
+        for (uint32_t i = 0; i < frames; i += 4, d += 4 * stride)
+        {
+            __m128 r0 = _mm_loadu_ps(s0 + i), r1 = _mm_loadu_ps(s1 + i);
+            __m128 r2 = _mm_loadu_ps(s2 + i), r3 = _mm_loadu_ps(s3 + i);
+            _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+            _mm_storeu_ps(d, r0);
+            _mm_storeu_ps(d + stride, r1);
+            _mm_storeu_ps(d + 2 * stride, r2);
+            _mm_storeu_ps(d + 3 * stride, r3);
+        }
+    }
+    return frames;
+#else
+    (void)src;
+    (void)channels;
+    (void)frames;
+    (void)dst;
+    return 0;
+#endif
+}
+
+uint32_t DeinterleaveQuads(const float* src, uint32_t channels, uint32_t len, float* const* dst)
+{
+    const uint32_t frames = len & ~3u;
+#if defined(__SSE2__)
+    const size_t stride = channels;
+    for (uint32_t c = 0; c < channels; c += 4)
+    {
+        float *d0 = dst[c], *d1 = dst[c + 1], *d2 = dst[c + 2], *d3 = dst[c + 3];
+        const float* s = src + c;
+        for (uint32_t i = 0; i < frames; i += 4, s += 4 * stride)
+        {
+            __m128 r0 = _mm_loadu_ps(s), r1 = _mm_loadu_ps(s + stride);
+            __m128 r2 = _mm_loadu_ps(s + 2 * stride), r3 = _mm_loadu_ps(s + 3 * stride);
+            _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+            _mm_storeu_ps(d0 + i, r0);
+            _mm_storeu_ps(d1 + i, r1);
+            _mm_storeu_ps(d2 + i, r2);
+            _mm_storeu_ps(d3 + i, r3);
+        }
+    }
+    return frames;
+#else
+    (void)src;
+    (void)channels;
+    (void)frames;
+    (void)dst;
+    return 0;
+#endif
+}
+
+// Frames [first, len) one by one.
+void InterleaveFrames(const float* const* src, int32_t channels, int32_t first, int32_t len,
+                      float* dst)
+{
+    float* d = dst + static_cast<size_t>(first) * static_cast<size_t>(channels);
+    for (int32_t i = first; i < len; ++i)
+        for (int32_t c = 0; c < channels; ++c)
+            *d++ = src[c][i];
+}
+
+void DeinterleaveFrames(const float* src, int32_t channels, int32_t first, int32_t len,
+                        float* const* dst)
 {
     const size_t stride = static_cast<size_t>(channels);
     for (int32_t c = 0; c < channels; ++c)
-    {
-        float* d = dst[c];
-        const float* s = src + c;
-        for (int32_t i = 0; i < len; ++i)
-            d[i] = s[static_cast<size_t>(i) * stride];
-    }
+        for (int32_t i = first; i < len; ++i)
+            dst[c][i] = src[static_cast<size_t>(i) * stride + static_cast<size_t>(c)];
+}
+
+// The buffers never overlap, so the order in which the words move is not
+// seen: whole frames for channel counts of four, eight, ...
+inline bool QuadChannels(int32_t channels)
+{
+    return channels % 4 == 0;
+}
+
+// Whole frames: four at a time where the channel count allows, then one by one.
+void InterleaveByFrames(const float* const* src, int32_t channels, int32_t len, float* dst)
+{
+    const uint32_t done =
+        QuadChannels(channels)
+            ? InterleaveQuads(src, static_cast<uint32_t>(channels), static_cast<uint32_t>(len), dst)
+            : 0;
+    InterleaveFrames(src, channels, static_cast<int32_t>(done), len, dst);
+}
+
+void DeinterleaveByFrames(const float* src, int32_t channels, int32_t len, float* const* dst)
+{
+    const uint32_t done = QuadChannels(channels)
+                              ? DeinterleaveQuads(src, static_cast<uint32_t>(channels),
+                                                  static_cast<uint32_t>(len), dst)
+                              : 0;
+    DeinterleaveFrames(src, channels, static_cast<int32_t>(done), len, dst);
 }
 
 template <int L>
@@ -134,11 +233,7 @@ DspStatus InterleaveLevel(const float* const* src, int32_t channels, int32_t len
         Interleave2Ch<L>(src[0], src[1], dst, static_cast<uint32_t>(len));
         return status;
     }
-    // Frame by frame, the output written strictly in order.
-    float* d = dst;
-    for (int32_t i = 0; i < len; ++i)
-        for (int32_t c = 0; c < channels; ++c)
-            *d++ = src[c][i];
+    InterleaveByFrames(src, channels, len, dst);
     return status;
 }
 
@@ -151,7 +246,7 @@ DspStatus DeinterleaveLevel(const float* src, int32_t channels, int32_t len, flo
     if (channels == 2)
         Deinterleave2Ch<L>(src, dst[0], dst[1], static_cast<uint32_t>(len));
     else
-        DeinterleaveGeneric(src, channels, len, dst);
+        DeinterleaveByFrames(src, channels, len, dst);
     return status;
 }
 } // namespace
@@ -161,6 +256,18 @@ DspStatus DspInterleave32f_Gen(const float* const* src, int32_t channels, int32_
     const DspStatus status = Check(src, dst, channels, len);
     if (status < 0)
         return status;
+#if defined(__SSE2__)
+    if (channels == 2)
+    {
+        Interleave2Ch<0>(src[0], src[1], dst, static_cast<uint32_t>(len));
+        return status;
+    }
+#endif
+    if (QuadChannels(channels))
+    {
+        InterleaveByFrames(src, channels, len, dst);
+        return status;
+    }
     const size_t stride = static_cast<size_t>(channels);
     // Channel by channel, frames in pairs; an odd last frame follows alone.
     for (int32_t c = 0; c < channels; ++c)
@@ -184,7 +291,14 @@ DspStatus DspDeinterleave32f_Gen(const float* src, int32_t channels, int32_t len
     const DspStatus status = Check(dst, src, channels, len);
     if (status < 0)
         return status;
-    DeinterleaveGeneric(src, channels, len, dst);
+#if defined(__SSE2__)
+    if (channels == 2)
+    {
+        Deinterleave2Ch<0>(src, dst[0], dst[1], static_cast<uint32_t>(len));
+        return status;
+    }
+#endif
+    DeinterleaveByFrames(src, channels, len, dst);
     return status;
 }
 
