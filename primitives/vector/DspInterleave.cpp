@@ -115,10 +115,10 @@ template <int L> void Deinterleave2Ch(const float* s, float* d0, float* d1, uint
 // Channel counts that are multiples of four, four channels by four frames at
 // a time: a 4x4 transpose turns four channel vectors into four frames' worth
 // of those channels. Returns the frames done; the caller moves the rest.
+#if defined(__SSE2__)
 uint32_t InterleaveQuads(const float* const* src, uint32_t channels, uint32_t len, float* dst)
 {
     const uint32_t frames = len & ~3u;
-#if defined(__SSE2__)
     const size_t stride = channels;
     // One group of four channels at a time, its pointers held in registers
     // (the vector stores may alias the pointer array).
@@ -138,19 +138,11 @@ uint32_t InterleaveQuads(const float* const* src, uint32_t channels, uint32_t le
         }
     }
     return frames;
-#else
-    (void)src;
-    (void)channels;
-    (void)frames;
-    (void)dst;
-    return 0;
-#endif
 }
 
 uint32_t DeinterleaveQuads(const float* src, uint32_t channels, uint32_t len, float* const* dst)
 {
     const uint32_t frames = len & ~3u;
-#if defined(__SSE2__)
     const size_t stride = channels;
     for (uint32_t c = 0; c < channels; c += 4)
     {
@@ -168,14 +160,18 @@ uint32_t DeinterleaveQuads(const float* src, uint32_t channels, uint32_t len, fl
         }
     }
     return frames;
-#else
-    (void)src;
-    (void)channels;
-    (void)frames;
-    (void)dst;
-    return 0;
-#endif
 }
+
+#else
+uint32_t InterleaveQuads(const float* const*, uint32_t, uint32_t, float*)
+{
+    return 0;
+}
+uint32_t DeinterleaveQuads(const float*, uint32_t, uint32_t, float* const*)
+{
+    return 0;
+}
+#endif
 
 // Frames [first, len) one by one.
 void InterleaveFrames(const float* const* src, int32_t channels, int32_t first, int32_t len,

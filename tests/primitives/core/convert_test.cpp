@@ -572,3 +572,45 @@ TEST(ConvertFromFloat, LanesMatchReferencesAtEverySourceAlignmentAndRoundingFiel
             }
 }
 } // namespace
+
+namespace
+{
+// Packed 24-bit buffers of exactly 3 * len bytes on the heap, so that the
+// sanitizer sees any block load or store that strays past either end: the
+// reading lanes take each word from one byte before its sample, the writing
+// lanes store sixteen bytes for twelve.
+TEST(Convert24, LanesStayInsideExactBuffersAtEveryByteOffset)
+{
+    std::mt19937 rng(2468);
+    const std::vector<float> inputs = FloatInputs();
+    for (int len = 1; len <= 40; ++len)
+        for (int offset = 0; offset < 4; ++offset)
+        {
+            // The buffer starts `offset` bytes into its own allocation and ends with it.
+            std::vector<uint8_t> packed(static_cast<size_t>(3 * len + offset));
+            for (auto& b : packed)
+                b = static_cast<uint8_t>(rng());
+            uint8_t* p = packed.data() + offset;
+            std::vector<float> f(static_cast<size_t>(len));
+            ASSERT_EQ(0, DspConvert24sTo32f(p, f.data(), len));
+            for (int i = 0; i < len; ++i)
+            {
+                const uint8_t* q = p + 3 * i;
+                const double v = q[0] + 256.0 * q[1] + 65536.0 * static_cast<int8_t>(q[2]);
+                ASSERT_EQ(v, f[static_cast<size_t>(i)]) << "len " << len << " offset " << offset;
+            }
+            std::vector<float> src(static_cast<size_t>(len));
+            for (int i = 0; i < len; ++i)
+                src[static_cast<size_t>(i)] =
+                    inputs[static_cast<size_t>((i * 3 + len + offset) % inputs.size())];
+            ASSERT_EQ(0, DspConvert32fTo24sScaled(src.data(), p, len, -23));
+            for (int i = 0; i < len; ++i)
+            {
+                const uint8_t* q = p + 3 * i;
+                ASSERT_EQ(Ref24s(src[static_cast<size_t>(i)], -23),
+                          q[0] | (q[1] << 8) | (static_cast<int8_t>(q[2]) * 65536))
+                    << "len " << len << " offset " << offset << " sample " << i;
+            }
+        }
+}
+} // namespace

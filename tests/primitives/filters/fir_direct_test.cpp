@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "primitives/filters/DspFirDirect.h"
+#include "primitives/filters/DspFirState.h"
 #include "tests/primitives/filters/fir_reference.h"
 
 namespace
@@ -101,3 +102,33 @@ INSTANTIATE_TEST_SUITE_P(TapCounts, FirDirectKernel,
                                            Case{4, false}, Case{5, true}, Case{31, false},
                                            Case{32, true}, Case{33, false}, Case{64, true},
                                            Case{101, false}));
+
+// Through the filter: every block length 1..40 in one stream, so the block
+// kernel meets every start inside the history and the source, and the
+// direct path's outputs stay bit for bit those of the definition.
+TEST(FirDirectKernelInFilter, StreamOfEveryBlockLengthMatchesDefinition)
+{
+    for (int32_t n : {1, 4, 7, 32, 33, 70})
+    {
+        const auto h = firref::Signal(static_cast<size_t>(n), 11);
+        const auto history = firref::Signal(static_cast<size_t>(n), 12);
+        std::vector<float> x = firref::Signal(820, 13); // 1 + 2 + ... + 40
+        x[5] = std::numeric_limits<float>::infinity();
+        x[400] = -0.0f;
+        int32_t size = 0;
+        ASSERT_EQ(DspStsNoErr, DspFirStateSize32f_Gen(n, &size));
+        std::vector<uint8_t> memory(static_cast<size_t>(size));
+        DspFirState32f* st = nullptr;
+        ASSERT_EQ(DspStsNoErr, DspFirInit32f_Gen(&st, h.data(), n, history.data(), memory.data()));
+        std::vector<float> y(x.size());
+        size_t pos = 0;
+        for (int32_t len = 1; len <= 40; ++len)
+        {
+            ASSERT_EQ(DspStsNoErr, DspFirFilter32f_Gen(x.data() + pos, y.data() + pos, len, st));
+            pos += static_cast<size_t>(len);
+        }
+        const auto want = firref::Convolve(h, x, history);
+        for (size_t t = 0; t < x.size(); ++t)
+            ASSERT_TRUE(SameResult(want[t], y[t])) << "taps " << n << " t " << t;
+    }
+}
