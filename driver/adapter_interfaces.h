@@ -107,9 +107,8 @@ struct DeviceClassFactories
 };
 
 // The table the class choice calls through. It starts as the driver's own
-// table, which holds no factory until the device classes are part of the
-// driver; a class without a factory fails the choice with
-// STATUS_NOT_SUPPORTED. Set-up code and tests may install another table and
-// get the previous one back; null restores the driver's own.
+// table of its six device classes; a table without the chosen class's
+// factory fails the choice with STATUS_NOT_SUPPORTED. Set-up code and tests may install another
+// table and get the previous one back; null restores the driver's own.
 const DeviceClassFactories* SetDeviceClassFactories(const DeviceClassFactories* table);
 const DeviceClassFactories* GetDeviceClassFactories();

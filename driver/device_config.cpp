@@ -5,11 +5,15 @@
 #include "driver/device_ids.h"
 #include "driver/registry_settings.h"
 #include "platform/usb/usbdlib.h"
+#include "usbaudio/device_factories.h"
 
 namespace
 {
-// The driver's own table: the device classes are not part of the driver yet.
-const DeviceClassFactories c_DriverDeviceClasses = {};
+// The driver's own table: its six device classes.
+const DeviceClassFactories c_DriverDeviceClasses = {
+    CreateUsbAudio2Device,  CreateUsbAudioTimedDevice, CreateUsbAudio1DeviceA,
+    CreateUsbAudio1DeviceB, CreateUsbAudio1DeviceC,    CreateUsbAudio1Device,
+};
 const DeviceClassFactories* volatile g_DeviceClassTable = &c_DriverDeviceClasses;
 
 // The model texts of the chip maker's audio class 1.0 devices, compared from

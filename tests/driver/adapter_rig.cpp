@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "driver/driver_entry.h"
 #include "platform/portcls/portcls_emu.h"
 
 namespace
@@ -23,8 +24,9 @@ NTSTATUS RigStart(PDEVICE_OBJECT, PIRP, PRESOURCELIST)
 
 NTSTATUS RigAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo)
 {
-    NTSTATUS status =
-        PcAddAdapterDevice(driver, pdo, RigStart, 20, PORT_CLASS_DEVICE_EXTENSION_SIZE + 64);
+    // Room for the driver's own block, which the device classes read.
+    NTSTATUS status = PcAddAdapterDevice(
+        driver, pdo, RigStart, 20, PORT_CLASS_DEVICE_EXTENSION_SIZE + sizeof(AdapterExtension));
     if (NT_SUCCESS(status))
         g_AddedFdo = IoGetAttachedDevice(pdo);
     return status;

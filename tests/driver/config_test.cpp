@@ -155,15 +155,27 @@ TEST(Config, OtherProtocolsAndMissingAudioControlCreateNothing)
     }
 }
 
-TEST(Config, DriverTableWithoutDeviceClassesRefusesTheChoice)
+TEST(Config, DriverTableHoldsEveryDeviceClass)
 {
     UsbAdapterRig rig;
     ASSERT_TRUE(rig.Ok());
     const DeviceClassFactories* fakes = SetDeviceClassFactories(nullptr);
     EXPECT_EQ(&FakeClassFactories(), fakes);
     const DeviceClassFactories* driverTable = GetDeviceClassFactories();
-    EXPECT_EQ(nullptr, driverTable->CreateUsbAudio1Device);
-    EXPECT_EQ(nullptr, driverTable->CreateUsbAudio2Device);
+    for (PDEVICE_CLASS_FACTORY factory :
+         {driverTable->CreateUsbAudio2Device, driverTable->CreateUsbAudioTimedDevice,
+          driverTable->CreateUsbAudio1DeviceA, driverTable->CreateUsbAudio1DeviceB,
+          driverTable->CreateUsbAudio1DeviceC, driverTable->CreateUsbAudio1Device})
+        EXPECT_NE(nullptr, factory);
+    SetDeviceClassFactories(fakes);
+}
+
+TEST(Config, TableWithoutTheChosenClassRefusesTheChoice)
+{
+    UsbAdapterRig rig;
+    ASSERT_TRUE(rig.Ok());
+    static const DeviceClassFactories none = {};
+    const DeviceClassFactories* fakes = SetDeviceClassFactories(&none);
     EXPECT_EQ(STATUS_NOT_SUPPORTED, rig.Start());
     SetDeviceClassFactories(fakes);
 }

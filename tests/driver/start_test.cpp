@@ -159,8 +159,9 @@ TEST(StartDevice, EachFailingStepReturnsItsStatus)
         Script().Engines = {kHpOut};
         static const AdapterMiniportFactories noTopology = {nullptr, CreateScriptedWave};
         static const AdapterMiniportFactories noWave = {CreateScriptedTopology, nullptr};
+        static const DeviceClassFactories noClasses = {};
         if (step == "no device class")
-            SetDeviceClassFactories(nullptr);
+            SetDeviceClassFactories(&noClasses);
         else if (step == "class set-up")
             Script().InitStatus = STATUS_DEVICE_CONFIGURATION_ERROR;
         else if (step == "name buffer")

@@ -6,6 +6,7 @@
 #include "driver/driver_entry.h"
 #include "driver/start_device.h"
 #include "platform/io/io_emu.h"
+#include "platform/kernel/emu.h"
 #include "platform/portcls/portcls_emu.h"
 
 namespace
@@ -60,6 +61,24 @@ bool HasDeviceClass(int protocol, std::string* family)
     return table->CreateUsbAudio1Device != nullptr || table->CreateUsbAudioTimedDevice != nullptr ||
            table->CreateUsbAudio1DeviceA != nullptr || table->CreateUsbAudio1DeviceB != nullptr ||
            table->CreateUsbAudio1DeviceC != nullptr;
+}
+
+// The set-up step the driver last said it stopped before because that step
+// is not part of it yet ("... stops before STEP: not built yet"); empty when
+// it said none.
+std::string StepNotBuiltYet()
+{
+    static const std::string before = " stops before ";
+    static const std::string notBuilt = ": not built yet";
+    const std::vector<std::string>& output = EmuDbgOutput();
+    for (auto line = output.rbegin(); line != output.rend(); ++line)
+    {
+        const size_t end = line->find(notBuilt);
+        const size_t start = line->find(before);
+        if (end != std::string::npos && start != std::string::npos && start < end)
+            return line->substr(start + before.size(), end - start - before.size());
+    }
+    return "";
 }
 
 bool IsWave(const std::vector<EmuPcSubdeviceInfo>& subdevices)
@@ -223,6 +242,10 @@ HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
         if (!HasDeviceClass(protocol, &family))
             return {"device-class choice (" + family + ")", status == STATUS_NOT_SUPPORTED,
                     "the driver has no " + family + " device class"};
+        const std::string missing = StepNotBuiltYet();
+        if (status == STATUS_NOT_IMPLEMENTED && !missing.empty())
+            return {missing + " (" + family + ")", true,
+                    "the device class is created and opened; its set-up stops before " + missing};
         return {"device-class set-up (" + family + ")", false, "the device class failed"};
     }
     const AdapterMiniportFactories* miniports = GetAdapterMiniportFactories();

@@ -62,9 +62,9 @@ TEST(HostHarness, NamesTheReferenceDevices)
     EXPECT_EQ(nullptr, host.Pdo());
 }
 
-// The driver has no device classes yet: every reference device is added, its
-// start stops at the class choice, and its removal leaves nothing behind.
-TEST(HostHarness, ReferenceDevicesStopAtTheDeviceClassChoice)
+// Every reference device gets its device class, which is opened and stops
+// where the AudioControl walk would start; the removal leaves nothing behind.
+TEST(HostHarness, ReferenceDevicesStopAtTheAudioControlWalk)
 {
     for (const std::string& name : HostHarness::ReferenceNames())
     {
@@ -76,11 +76,12 @@ TEST(HostHarness, ReferenceDevicesStopAtTheDeviceClassChoice)
             EXPECT_FALSE(i.Enabled) << name << " " << i.Kind;
 
         const NTSTATUS status = host.StartDevice();
-        EXPECT_EQ(STATUS_NOT_SUPPORTED, status) << name;
+        EXPECT_EQ(STATUS_NOT_IMPLEMENTED, status) << name;
         const HostStartStep step = host.ExplainStart(status);
-        const std::string family =
-            name.rfind("Uac2", 0) == 0 ? "audio class 2.0" : "audio class 1.0 family";
-        EXPECT_EQ("device-class choice (" + family + ")", step.Step) << name;
+        const bool uac2 = name.rfind("Uac2", 0) == 0;
+        const std::string expected = uac2 ? "ParseAudioControlUac2 (audio class 2.0)"
+                                          : "ParseAudioControlUac1 (audio class 1.0 family)";
+        EXPECT_EQ(expected, step.Step) << name;
         EXPECT_TRUE(step.NotBuiltYet) << name;
         EXPECT_TRUE(host.Filters().empty()) << name;
         EXPECT_TRUE(host.Connections().empty()) << name;
@@ -91,6 +92,24 @@ TEST(HostHarness, ReferenceDevicesStopAtTheDeviceClassChoice)
         host.UnloadDriver();
         EXPECT_EQ("", EmuCheckClean(false)) << name;
     }
+}
+
+// A device class that fails for a reason of its own is not taken for a
+// missing part: an audio class 1.0 device whose product strings cannot be
+// read and that is not listed fails its capability step.
+TEST(HostHarness, AFailingDeviceClassIsNotAMissingPart)
+{
+    HostHarness host;
+    Bring(host, "Uac1SpeakerMic");
+    for (UCHAR index : {0x50, 0x32})
+        host.Device()->InjectControlFault({0x80, 0x06, 0x0300 | index, -1}, SimFaultKind::Stall,
+                                          10);
+    const NTSTATUS status = host.StartDevice();
+    EXPECT_FALSE(NT_SUCCESS(status));
+    EXPECT_NE(STATUS_NOT_IMPLEMENTED, status);
+    const HostStartStep step = host.ExplainStart(status);
+    EXPECT_EQ("device-class set-up (audio class 1.0 family)", step.Step);
+    EXPECT_FALSE(step.NotBuiltYet);
 }
 
 TEST(HostHarness, OtherStopsAreNotTakenForMissingParts)

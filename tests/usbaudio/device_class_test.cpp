@@ -1,0 +1,250 @@
+// The device classes as the adapter creates and opens them: the class choice
+// with the driver's own table, the interfaces, the set-up order of InitDevice
+// and where it stops today, and the device's unit list.
+#include <gtest/gtest.h>
+
+#include "platform/kernel/emu.h"
+#include "tests/usbaudio/usbaudio_doubles.h"
+
+namespace
+{
+// A class 1.0 reference device whose product string (index 0x50) is `text`.
+std::unique_ptr<SimUsbDevice> Uac1WithProduct(const std::u16string& text)
+{
+    DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
+    bytes.Strings[0x50] = text;
+    return MakeSimDevice(bytes);
+}
+
+std::unique_ptr<SimUsbDevice> Uac1WithRawProduct(const std::vector<UCHAR>& descriptor)
+{
+    auto device = Uac1WithProduct(u"");
+    device->ScriptRequest(DescriptorRequest(USB_STRING_DESCRIPTOR_TYPE, 0x50), descriptor);
+    return device;
+}
+} // namespace
+
+// The class choice creates each class from the driver's own table, and each
+// runs its InitDevice up to the walk that is not built yet.
+TEST(DeviceClasses, EveryClassGetsPastTheChoiceIntoInitDevice)
+{
+    const std::vector<UCHAR> timedText = StringDescriptor({0x0B, 0x00, 0x05, 0x00, 0x50, 0x00});
+    struct Case
+    {
+        std::unique_ptr<SimUsbDevice> Device;
+        const char* Line;
+    } cases[] = {
+        {SimCreateReferenceDevice(SimReference::Uac1SpeakerMic),
+         "CUsbAudio1Device stops before ParseAudioControlUac1"},
+        {SimCreateReferenceDevice(SimReference::Uac1Surround71),
+         "CUsbAudio1Device stops before ParseAudioControlUac1"},
+        {SimCreateReferenceDevice(SimReference::Uac2HighSpeed),
+         "CUsbAudio2Device stops before ParseAudioControlUac2"},
+        {SimCreateReferenceDevice(SimReference::Uac2Spdif),
+         "CUsbAudio2Device stops before ParseAudioControlUac2"},
+        {Uac1WithProduct(u"4402 Chip"), "CUsbAudio1DeviceA stops before ParseAudioControlModelA"},
+        {Uac1WithProduct(u"4407"), "CUsbAudio1DeviceB stops before ParseAudioControlModelB"},
+        {Uac1WithProduct(u"LTK250 Pro"), "CUsbAudio1DeviceC stops before ParseAudioControlModelC"},
+        {Uac1WithRawProduct(timedText), "CUsbAudioTimedDevice stops before ParseAudioControlTimed"},
+    };
+    for (Case& c : cases)
+    {
+        EmuDbgClear();
+        UsbAdapterRig rig(std::move(c.Device));
+        ASSERT_TRUE(rig.Ok());
+        UseDeviceClasses(false);
+        EXPECT_EQ(STATUS_NOT_IMPLEMENTED, rig.Start()) << c.Line;
+        EXPECT_NE(std::string::npos, StopLine().find(c.Line)) << StopLine();
+        CUsbAudioDevice* device = DeviceOf(rig);
+        ASSERT_NE(nullptr, device) << c.Line;
+        // The walk failed: the lists are gone, the device's unit list stays.
+        CPtrList* units = nullptr;
+        EXPECT_EQ(STATUS_SUCCESS, device->GetUnitList(&units));
+        ASSERT_NE(nullptr, units);
+        EXPECT_EQ(0u, units->GetCount());
+        EXPECT_EQ(0u, device->GetEngineCount());
+    }
+}
+
+// The device-model interface and the others through the non-delegating
+// unknown; the delegating one goes to the adapter.
+TEST(DeviceClasses, InterfacesOfTheDeviceObject)
+{
+    UsbAdapterRig rig(SimCreateReferenceDevice(SimReference::Uac2HighSpeed));
+    ASSERT_TRUE(rig.Ok());
+    UseDeviceClasses(false);
+    rig.Start();
+    PUNKNOWN object = rig.Adapter()->GetDeviceClassObject();
+    ASSERT_NE(nullptr, object);
+    for (const GUID* iid :
+         {&IID_IUnknown, &IID_IAdapterCommon, &IID_IAdapterPowerManagement, &IID_IDeviceModel})
+    {
+        PUNKNOWN answer = nullptr;
+        EXPECT_EQ(STATUS_SUCCESS, object->QueryInterface(*iid, (PVOID*)&answer));
+        ASSERT_NE(nullptr, answer);
+        answer->Release();
+    }
+    PUNKNOWN none = nullptr;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, object->QueryInterface(IID_IUsbDeviceIo, (PVOID*)&none));
+    EXPECT_EQ(nullptr, none);
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, rig.Adapter()->GetDeviceModel()->GetUnitList(nullptr));
+    // The class 2.0 table has no model hook.
+    EXPECT_EQ(STATUS_INVALID_DEVICE_REQUEST, rig.Adapter()->GetDeviceModel()->PostParse());
+}
+
+// InitDevice: capability record, then the AudioControl walk with the
+// interface and the bytes to the end, then the AudioStreaming walk, then the
+// model hook for the chip models and the timed class only.
+TEST(DeviceClasses, InitDeviceOrder)
+{
+    struct Case
+    {
+        std::u16string Product;
+        bool Hook;
+    } cases[] = {{u"Speaker", false}, {u"4402", true}, {u"LTK250", true}};
+    for (const Case& c : cases)
+    {
+        UsbAdapterRig rig(Uac1WithProduct(c.Product));
+        ASSERT_TRUE(rig.Ok());
+        Walk() = WalkScript();
+        UseDeviceClasses(true);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+        const auto& config = SimReferenceDescriptors(SimReference::Uac1SpeakerMic).Configuration;
+        // Offsets of the first AudioControl and AudioStreaming interfaces.
+        size_t ac = 0, as = 0;
+        for (size_t pos = 0; pos + 7 < config.size(); pos += config[pos])
+            if (config[pos + 1] == 4 && config[pos + 5] == 1)
+            {
+                if (config[pos + 6] == 1 && ac == 0)
+                    ac = pos;
+                if (config[pos + 6] == 2 && as == 0)
+                    as = pos;
+            }
+        std::vector<std::string> expected = {
+            "ParseAudioControl if=0 bytes=" + std::to_string(config.size() - ac),
+            "ParseAudioStreaming if=1 bytes=" + std::to_string(config.size() - as)};
+        if (c.Hook)
+            expected.push_back("PostParse");
+        EXPECT_EQ(expected, RigLog());
+        EXPECT_EQ(0, DeviceOf(rig)->GetAudioControlInterfaceNumber());
+    }
+}
+
+// A failing walk ends InitDevice with its status; the streaming walk and the
+// hook do not run.
+TEST(DeviceClasses, FailingWalkEndsInitDevice)
+{
+    UsbAdapterRig rig(Uac1WithProduct(u"4407"));
+    ASSERT_TRUE(rig.Ok());
+    Walk() = WalkScript();
+    Walk().AudioControlStatus = STATUS_DEVICE_CONFIGURATION_ERROR;
+    UseDeviceClasses(true);
+    EXPECT_EQ(STATUS_DEVICE_CONFIGURATION_ERROR, rig.Start());
+    ASSERT_EQ(1u, RigLog().size());
+    EXPECT_EQ(0u, RigLog()[0].rfind("ParseAudioControl", 0));
+}
+
+// A configuration without AudioStreaming interface parses the AudioControl
+// interface and succeeds without engines; CreateMiniports then fails.
+TEST(DeviceClasses, NoStreamingInterface)
+{
+    DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
+    auto& c = bytes.Configuration;
+    for (size_t pos = 0; pos + 7 < c.size(); pos += c[pos])
+        if (c[pos + 1] == 4 && c[pos + 5] == 1 && c[pos + 6] == 2)
+            c[pos + 5] = 0xFF; // vendor class: no longer audio streaming
+    UsbAdapterRig rig(MakeSimDevice(bytes));
+    ASSERT_TRUE(rig.Ok());
+    Walk() = WalkScript();
+    UseDeviceClasses(true);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+    ASSERT_EQ(1u, RigLog().size());
+    EXPECT_EQ(0u, RigLog()[0].rfind("ParseAudioControl", 0));
+    EXPECT_EQ(0u, DeviceOf(rig)->GetEngineCount());
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, rig.Adapter()->GetDeviceModel()->CreateMiniports(0));
+}
+
+// Units of the device's list are found by id; of two with one id the one
+// created first, while the control list's search gives the later one.
+TEST(DeviceClasses, FindUnitByIdInDevice)
+{
+    UsbAdapterRig rig(Uac1WithProduct(u"Speaker"));
+    ASSERT_TRUE(rig.Ok());
+    Walk() = WalkScript();
+    Walk().UnitIds = {3, 7, 3};
+    UseDeviceClasses(true);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+    CUsbAudioDevice* device = DeviceOf(rig);
+    CPtrList* units = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, device->GetUnitList(&units));
+    ASSERT_EQ(3u, units->GetCount());
+    PVOID newest = nullptr, oldest = nullptr;
+    units->GetHeadData(&newest);
+    units->GetTailData(&oldest);
+
+    CAudioControl* found = nullptr;
+    EXPECT_EQ(STATUS_SUCCESS, device->FindUnitByIdInDevice(3, &found));
+    EXPECT_EQ(oldest, found);
+    EXPECT_EQ(STATUS_SUCCESS, device->FindUnitByIdInDevice(7, &found));
+    EXPECT_EQ(7u, found->GetId());
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, device->FindUnitByIdInDevice(4, &found));
+    EXPECT_EQ(nullptr, found);
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, device->FindUnitByIdInDevice(3, nullptr));
+
+    // The same two units in the control list, in creation order: the
+    // frame's search returns the later one.
+    CAudioControl* first = static_cast<CAudioControl*>(oldest);
+    CAudioControl* second = static_cast<CAudioControl*>(newest);
+    ASSERT_EQ(STATUS_SUCCESS, device->AddUnitObject(first));
+    ASSERT_EQ(STATUS_SUCCESS, device->AddUnitObject(second));
+    EXPECT_EQ(STATUS_SUCCESS, device->FindUnitById(3, &found));
+    EXPECT_EQ(second, found);
+}
+
+TEST(DeviceClasses, EmptyUnitListFindsNothing)
+{
+    UsbAdapterRig rig(Uac1WithProduct(u"Speaker"));
+    ASSERT_TRUE(rig.Ok());
+    Walk() = WalkScript();
+    UseDeviceClasses(true);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+    CAudioControl* found = reinterpret_cast<CAudioControl*>(1);
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, DeviceOf(rig)->FindUnitByIdInDevice(0, &found));
+    EXPECT_EQ(nullptr, found);
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, DeviceOf(rig)->AddDeviceUnit(nullptr));
+}
+
+// Open runs once; its unit list comes from the class's list tag.
+TEST(DeviceClasses, OpenAllocatesTheUnitListOnce)
+{
+    for (bool uac2 : {false, true})
+    {
+        UsbAdapterRig rig(SimCreateReferenceDevice(uac2 ? SimReference::Uac2HighSpeed
+                                                        : SimReference::Uac1SpeakerMic));
+        ASSERT_TRUE(rig.Ok());
+        Walk() = WalkScript();
+        UseDeviceClasses(true);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+        CPtrList* units = nullptr;
+        DeviceOf(rig)->GetUnitList(&units);
+        ULONG tag = 0;
+        ASSERT_TRUE(EmuPoolIsBlock(units, nullptr, &tag));
+        EXPECT_EQ(uac2 ? POOL_TAG("UAC2") : POOL_TAG("UAC1"), tag);
+        EXPECT_EQ(STATUS_INVALID_DEVICE_STATE,
+                  DeviceOf(rig)->OpenAudioHalCallback(nullptr, rig.Fdo(), rig.Lower(), rig.Pdo()));
+    }
+}
+
+// An allocation failure of the unit list fails Open and leaves no list.
+TEST(DeviceClasses, UnitListAllocationFailure)
+{
+    UsbAdapterRig rig(Uac1WithProduct(u"Speaker"));
+    ASSERT_TRUE(rig.Ok());
+    Walk() = WalkScript();
+    UseDeviceClasses(true);
+    EmuPoolInjectFailure(POOL_TAG("UAC1"), 0);
+    EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, rig.Start());
+    CPtrList* units = reinterpret_cast<CPtrList*>(1);
+    DeviceOf(rig)->GetUnitList(&units);
+    EXPECT_EQ(nullptr, units);
+}

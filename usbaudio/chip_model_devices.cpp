@@ -1,0 +1,46 @@
+#include "usbaudio/chip_model_devices.h"
+
+#include "usbaudio/endpoint_capabilities.h"
+
+const DeviceClassTraits MODEL_A_DEVICE_TRAITS = {"CUsbAudio1DeviceA",
+                                                 MODEL_A_POOL_TAG,
+                                                 UAC1_POOL_TAG,
+                                                 "ParseAudioControlModelA",
+                                                 "ParseAudioStreamingUac1",
+                                                 TRUE,
+                                                 TRUE,
+                                                 MiniportRefresh::Install};
+const DeviceClassTraits MODEL_B_DEVICE_TRAITS = {"CUsbAudio1DeviceB",
+                                                 MODEL_B_POOL_TAG,
+                                                 UAC1_POOL_TAG,
+                                                 "ParseAudioControlModelB",
+                                                 "ParseAudioStreamingUac1",
+                                                 TRUE,
+                                                 TRUE,
+                                                 MiniportRefresh::Install};
+const DeviceClassTraits MODEL_C_DEVICE_TRAITS = {"CUsbAudio1DeviceC",
+                                                 MODEL_C_POOL_TAG,
+                                                 UAC1_POOL_TAG,
+                                                 "ParseAudioControlModelC",
+                                                 "ParseAudioStreamingModelC",
+                                                 TRUE,
+                                                 TRUE,
+                                                 MiniportRefresh::Install};
+
+NTSTATUS CUsbAudio1DeviceA::FillCapabilityRecord(PUSBDEVICEIO)
+{
+    m_CapabilityRecord = ModelACapabilityRecord();
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUsbAudio1DeviceB::FillCapabilityRecord(PUSBDEVICEIO)
+{
+    m_CapabilityRecord = ModelBCapabilityRecord(GetVendorId(), GetProductId());
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUsbAudio1DeviceC::FillCapabilityRecord(PUSBDEVICEIO)
+{
+    m_CapabilityRecord = ModelCCapabilityRecord(GetVendorId(), GetProductId());
+    return STATUS_SUCCESS;
+}

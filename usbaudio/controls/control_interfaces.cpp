@@ -1,0 +1,65 @@
+#include "usbaudio/controls/control_interfaces.h"
+
+#include <new>
+
+#include "driver/ptr_list.h"
+
+namespace
+{
+// Modes whose controls report every channel; any other reports two at most.
+const ULONG c_FullChannelModes[] = {0, 1, 4, 6};
+constexpr ULONG c_NarrowChannels = 2;
+} // namespace
+
+ULONG ChannelCountForMode(ULONG mode, ULONG channels)
+{
+    for (ULONG full : c_FullChannelModes)
+        if (full == mode)
+            return channels;
+    return channels < c_NarrowChannels ? channels : c_NarrowChannels;
+}
+
+NTSTATUS AnswerControlInterface(const ControlInterfaceEntry* entries, ULONG count,
+                                REFIID interfaceId, PVOID* object)
+{
+    for (ULONG i = 0; i < count; ++i)
+        if (IsEqualGUID(interfaceId, *entries[i].Id))
+        {
+            *object = entries[i].Interface;
+            entries[i].Interface->AddRef();
+            return STATUS_SUCCESS;
+        }
+    return STATUS_INVALID_PARAMETER;
+}
+
+CPtrList* NewListenerList(POOL_TYPE pool, ULONG tag)
+{
+    void* block = ExAllocatePoolWithTag(pool, sizeof(CPtrList), tag);
+    return block != nullptr ? new (block) CPtrList() : nullptr;
+}
+
+NTSTATUS AddListenerTo(CPtrList* list, PUNKNOWN listener)
+{
+    if (listener == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    if (list == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    listener->AddRef();
+    if (list->AddTail(listener) == nullptr)
+    {
+        listener->Release();
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    return STATUS_SUCCESS;
+}
+
+void FreeListenerList(CPtrList*& list, ULONG tag)
+{
+    if (list == nullptr)
+        return;
+    PVOID data = nullptr;
+    while (list->RemoveHead(&data))
+        static_cast<PUNKNOWN>(data)->Release();
+    ExFreePoolWithTag(list, tag);
+    list = nullptr;
+}

@@ -1,0 +1,117 @@
+// The interfaces through which the topology, the property handlers and the
+// chain nodes reach the device's controls, beside those the driver frame
+// declares (terminal, output type, selector, mode set-up).
+#pragma once
+
+#include "driver/audio_control.h"
+#include "driver/interfaces.h"
+
+DEFINE_GUID(IID_IBooleanControl, 0x8EDE1D42L, 0x90E4, 0x4B08, 0x96, 0xEF, 0x7C, 0xBB, 0xC4, 0x72,
+            0xF9, 0xED);
+DEFINE_GUID(IID_IRangedControl, 0xB0446B44L, 0x06EB, 0x403F, 0x8B, 0x78, 0xE1, 0xE9, 0x63, 0xDE,
+            0xA3, 0xCD);
+DEFINE_GUID(IID_IClockControl, 0xE1A6E8A0L, 0x3C43, 0x4950, 0x90, 0x1B, 0x9E, 0x84, 0xF6, 0xC3,
+            0xC2, 0xEC);
+DEFINE_GUID(IID_IPseudoControl, 0x34480E1CL, 0xF752, 0x41EE, 0x81, 0xAE, 0x70, 0x17, 0x4C, 0x8F,
+            0xB3, 0xB3);
+DEFINE_GUID(IID_IMixerTerminalSwitch, 0x9E3FB612L, 0xFCD2, 0x4C51, 0x88, 0xBA, 0xB1, 0xBD, 0x37,
+            0x34, 0xF1, 0xB5);
+
+// Control type ids beside those of the frame.
+inline constexpr ULONG CONTROL_KIND_MUTE = 2;
+inline constexpr ULONG CONTROL_KIND_VOLUME = 3;
+inline constexpr ULONG CONTROL_KIND_AGC = 6;
+inline constexpr ULONG CONTROL_KIND_LOUDNESS = 7;
+inline constexpr ULONG CONTROL_KIND_GAIN = 8;
+inline constexpr ULONG CONTROL_KIND_BASS = 9;
+inline constexpr ULONG CONTROL_KIND_MID = 10;
+inline constexpr ULONG CONTROL_KIND_TREBLE = 11;
+inline constexpr ULONG CONTROL_KIND_SWITCH = 18;
+inline constexpr ULONG CONTROL_KIND_SWITCH2 = 22;
+
+// Per-channel on/off values; channel 0 is the master.
+DECLARE_INTERFACE_(IBooleanControl, IUnknown)
+{
+    STDMETHOD(GetValue)(ULONG channel, PUCHAR value) PURE;
+    STDMETHOD(SetValue)(ULONG channel, UCHAR value) PURE;
+    STDMETHOD(GetChannelCount)(PULONG count) PURE;
+    STDMETHOD(Init)(ULONG sourceId, ULONG channelCount) PURE;
+};
+typedef IBooleanControl* PBOOLEANCONTROL;
+
+// Per-channel levels in 1/65536 dB with their range.
+DECLARE_INTERFACE_(IRangedControl, IUnknown)
+{
+    STDMETHOD(GetValue)(ULONG channel, PLONG value) PURE;
+    STDMETHOD(SetValue)(ULONG channel, LONG value) PURE;
+    STDMETHOD(GetRange)(PLONG maximum, PLONG minimum, PLONG resolution) PURE;
+    STDMETHOD(GetChannelCount)(PULONG count) PURE;
+    STDMETHOD(Init)
+    (ULONG sourceId, ULONG channelCount, LONG maximum, LONG minimum, LONG resolution) PURE;
+};
+typedef IRangedControl* PRANGEDCONTROL;
+
+// The sample rates of a clock and the one in use.
+DECLARE_INTERFACE_(IClockControl, IUnknown)
+{
+    // *count: room in `frequencies` on entry, the rates written on return.
+    STDMETHOD(GetFrequencies)(PULONG count, PULONG frequencies) PURE;
+    STDMETHOD(GetCount)(PULONG count) PURE;
+    STDMETHOD(SetFrequency)(ULONG hz) PURE;
+    STDMETHOD(GetCurrent)(PULONG hz) PURE;
+    STDMETHOD(GetClockValid)(PUCHAR valid) PURE;
+    STDMETHOD(Init)(ULONG count, const ULONG* frequencies) PURE;
+};
+typedef IClockControl* PCLOCKCONTROL;
+
+// A device control of its own (selectors 128 and above), named by a GUID.
+DECLARE_INTERFACE_(IPseudoControl, IUnknown)
+{
+    STDMETHOD(GetIdentity)(GUID * identity) PURE;
+    STDMETHOD(SetValue)(UCHAR value) PURE;
+    STDMETHOD(GetValue)(PUCHAR value) PURE;
+    STDMETHOD(GetCurrent)(PULONG value) PURE;
+    STDMETHOD(Reserved1)() PURE;
+    STDMETHOD(Reserved2)() PURE;
+    STDMETHOD(Reserved3)() PURE;
+    STDMETHOD(Init)(ULONG sourceId) PURE;
+};
+typedef IPseudoControl* PPSEUDOCONTROL;
+
+// The channel count a property handler reports for a control of `channels`
+// channels in `mode`: all of them for modes 0, 1, 4 and 6, at most 2 otherwise.
+ULONG ChannelCountForMode(ULONG mode, ULONG channels);
+
+// The delegating unknown of a control shape, which reaches IUnknown through
+// more than one interface table.
+#define DECLARE_CONTROL_UNKNOWN()                                                                  \
+    STDMETHODIMP QueryInterface(REFIID interfaceId, PVOID* object) override                        \
+    {                                                                                              \
+        return GetOuterUnknown()->QueryInterface(interfaceId, object);                             \
+    }                                                                                              \
+    STDMETHODIMP_(ULONG) AddRef() override                                                         \
+    {                                                                                              \
+        return GetOuterUnknown()->AddRef();                                                        \
+    }                                                                                              \
+    STDMETHODIMP_(ULONG) Release() override                                                        \
+    {                                                                                              \
+        return GetOuterUnknown()->Release();                                                       \
+    }                                                                                              \
+    NTSTATUS NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object) override;
+
+// Answers `interfaceId` with `candidate` when they match; the shapes' query
+// tables are lists of these.
+struct ControlInterfaceEntry
+{
+    const GUID* Id;
+    PUNKNOWN Interface;
+};
+NTSTATUS AnswerControlInterface(const ControlInterfaceEntry* entries, ULONG count,
+                                REFIID interfaceId, PVOID* object);
+
+class CPtrList;
+// Listener lists of the selector and list shapes: each entry is a referenced
+// interface, released with the list.
+CPtrList* NewListenerList(POOL_TYPE pool, ULONG tag);
+NTSTATUS AddListenerTo(CPtrList* list, PUNKNOWN listener);
+void FreeListenerList(CPtrList*& list, ULONG tag);

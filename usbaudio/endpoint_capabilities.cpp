@@ -1,0 +1,290 @@
+#include "usbaudio/endpoint_capabilities.h"
+
+#include "driver/adapter_common.h"
+#include "driver/device_ids.h"
+#include "platform/usb/usbdlib.h"
+#include "usbaudio/control_transfer.h"
+#include "usbaudio/listed_devices.h"
+
+namespace
+{
+enum class ModelFamily
+{
+    None,
+    First,
+    Second,
+    Third
+};
+
+struct ModelText
+{
+    const WCHAR* Text;
+    ULONG Chars;
+    ModelFamily Family;
+};
+
+const ModelText c_ModelTexts[] = {
+    {MODEL_TEXT_FIRST_FAMILY, 4, ModelFamily::First},
+    {MODEL_TEXT_SECOND_FAMILY, 6, ModelFamily::Second},
+    {MODEL_TEXT_THIRD_FAMILY, 6, ModelFamily::Third},
+};
+static_assert(sizeof(MODEL_TEXT_FIRST_FAMILY) == 5 * sizeof(WCHAR));
+static_assert(sizeof(MODEL_TEXT_SECOND_FAMILY) == 7 * sizeof(WCHAR));
+static_assert(sizeof(MODEL_TEXT_THIRD_FAMILY) == 7 * sizeof(WCHAR));
+
+constexpr UCHAR c_ProductStringIndex = 0x50;
+constexpr UCHAR c_ProductStringFallback = 0x32;
+
+// First model family: the chip's status byte.
+constexpr ControlRequest c_StatusRequest = {URB_FUNCTION_VENDOR_OTHER, TRUE, 0x02, 0x51, 0};
+constexpr UCHAR c_StatusReady = 0x1F;
+constexpr ULONG c_FirstFamilyMask = 0x3E10A0;
+constexpr ULONG c_FirstFamilyCustomerMask = 0x3E00A5;
+constexpr ULONG c_ChipOwnClearedBit = 0x1000;
+// Third model family: two configuration bytes.
+constexpr ControlRequest c_ConfigRequests[2] = {
+    {URB_FUNCTION_VENDOR_OTHER, TRUE, 0x00, 0x1A, 0},
+    {URB_FUNCTION_VENDOR_OTHER, TRUE, 0x00, 0x20, 0},
+};
+constexpr UCHAR c_ConfigBitsMask = 0x0E;
+constexpr UCHAR c_ConfigBlockingBit = 0x02;
+constexpr ULONG c_ThirdFamilyMask = 0x3E087;
+// The second family gets every feature the class 1.0 reader passes on.
+constexpr ULONG c_SecondFamilyMask = 0x3FE0FF;
+
+struct FamilyConfiguration
+{
+    UCHAR Bits;
+    ULONG Third;
+};
+const FamilyConfiguration c_ThirdFamilyConfigurations[] = {{0x08, 0}, {0x0E, 2}};
+
+NTSTATUS ReadProductString(PUSBDEVICEIO io, PURB urb, UCHAR index, PUCHAR buffer, PULONG received)
+{
+    RtlZeroMemory(urb, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST));
+    RtlZeroMemory(buffer, CAPABILITY_STRING_BYTES);
+    UsbBuildGetDescriptorRequest(urb, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST),
+                                 USB_STRING_DESCRIPTOR_TYPE, index, STRING_LANGUAGE_EN_US, buffer,
+                                 nullptr, CAPABILITY_STRING_BYTES, nullptr);
+    NTSTATUS status = io->SubmitUrbSync(urb);
+    *received = 0;
+    if (NT_SUCCESS(status))
+    {
+        ULONG moved = urb->UrbControlDescriptorRequest.TransferBufferLength;
+        if (moved > CAPABILITY_STRING_BYTES)
+            moved = CAPABILITY_STRING_BYTES;
+        // Only what the device sent and its descriptor claims is text.
+        *received = moved < buffer[0] ? moved : buffer[0];
+    }
+    return status;
+}
+
+// Compares only characters the device sent: a shorter name is another product.
+ModelFamily FamilyOf(const UCHAR* descriptor, ULONG received)
+{
+    for (const ModelText& model : c_ModelTexts)
+    {
+        const ULONG bytes = model.Chars * sizeof(WCHAR);
+        if (received >= 2 + bytes && RtlCompareMemory(descriptor + 2, model.Text, bytes) == bytes)
+            return model.Family;
+    }
+    return ModelFamily::None;
+}
+
+NTSTATUS ReadChipByte(PUSBDEVICEIO io, const ControlRequest& request, PUCHAR value)
+{
+    return ControlRequestAtLeast(io, request, value, 1, 1);
+}
+
+NTSTATUS FirstFamilyRecord(PUSBDEVICEIO io, USHORT idVendor, USHORT idProduct,
+                           EndpointCapabilities* record)
+{
+    UCHAR status = 0;
+    NTSTATUS result = ReadChipByte(io, c_StatusRequest, &status);
+    if (!NT_SUCCESS(result) || status != c_StatusReady)
+        return result;
+    ULONG mask = c_FirstFamilyMask;
+    if (IsListedDevice(UAC1_FIRST_FAMILY_CUSTOMER, idVendor, idProduct))
+        mask = c_FirstFamilyCustomerMask;
+    else if (IsListedDevice(UAC1_CHIP_OWN_PRODUCT, idVendor, idProduct))
+        mask &= ~c_ChipOwnClearedBit;
+    *record = MakeCapabilityRecord(mask, 0, CAPABILITY_THIRD_FIRST_FAMILY);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS ThirdFamilyRecord(PUSBDEVICEIO io, EndpointCapabilities* record)
+{
+    UCHAR bytes[2] = {};
+    for (ULONG i = 0; i < 2; ++i)
+    {
+        NTSTATUS status = ReadChipByte(io, c_ConfigRequests[i], &bytes[i]);
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    if ((bytes[1] & c_ConfigBlockingBit) != 0)
+        return STATUS_UNSUCCESSFUL;
+    const UCHAR bits = bytes[0] & c_ConfigBitsMask;
+    for (const FamilyConfiguration& configuration : c_ThirdFamilyConfigurations)
+        if (configuration.Bits == bits)
+        {
+            *record = MakeCapabilityRecord(c_ThirdFamilyMask, 0, configuration.Third);
+            return STATUS_SUCCESS;
+        }
+    return STATUS_UNSUCCESSFUL;
+}
+
+// Both string reads failed: only the two listed devices start.
+NTSTATUS UnreadableRecord(NTSTATUS readStatus, USHORT idVendor, USHORT idProduct,
+                          EndpointCapabilities* record)
+{
+    if (IsListedDevice(UAC1_UNREADABLE_FIRST, idVendor, idProduct))
+        *record = MakeCapabilityRecord(0x24, 0, 0);
+    else if (IsListedDevice(UAC1_UNREADABLE_SECOND, idVendor, idProduct))
+        *record = MakeCapabilityRecord(0x3C0264, 12, 0);
+    else
+        return readStatus;
+    return STATUS_SUCCESS;
+}
+
+// The class 2.0 inputs whose mask passes the recording features on.
+const ULONG c_RecordingKinds[] = {ENDPOINT_KIND_MIC, ENDPOINT_KIND_FMIC, ENDPOINT_KIND_REC};
+
+bool IsRecordingKind(ULONG kind)
+{
+    for (ULONG k : c_RecordingKinds)
+        if (k == kind)
+            return true;
+    return false;
+}
+} // namespace
+
+EndpointCapabilities MakeCapabilityRecord(ULONG mask, ULONG second, ULONG third)
+{
+    EndpointCapabilities record;
+    RtlZeroMemory(&record, sizeof(record));
+    record.CapabilityMask = mask;
+    record.SecondValue = second;
+    record.ThirdValue = third;
+    return record;
+}
+
+NTSTATUS ReadUac1CapabilityRecord(PUSBDEVICEIO io, USHORT idVendor, USHORT idProduct,
+                                  EndpointCapabilities* record)
+{
+    PAGED_CODE();
+    if (io == nullptr || record == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    auto buffer = static_cast<PUCHAR>(
+        ExAllocatePoolWithTag(NonPagedPool, CAPABILITY_STRING_BYTES, CAPABILITY_POOL_TAG));
+    auto urb = static_cast<PURB>(ExAllocatePoolWithTag(
+        NonPagedPool, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST), CAPABILITY_POOL_TAG));
+    NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
+    if (buffer != nullptr && urb != nullptr)
+    {
+        ULONG received = 0;
+        status = ReadProductString(io, urb, c_ProductStringIndex, buffer, &received);
+        if (!NT_SUCCESS(status))
+            status = ReadProductString(io, urb, c_ProductStringFallback, buffer, &received);
+        *record = MakeCapabilityRecord(0, 0, 0);
+        if (!NT_SUCCESS(status))
+            status = UnreadableRecord(status, idVendor, idProduct, record);
+        else
+        {
+            switch (FamilyOf(buffer, received))
+            {
+            case ModelFamily::First:
+                status = FirstFamilyRecord(io, idVendor, idProduct, record);
+                break;
+            case ModelFamily::Third:
+                status = ThirdFamilyRecord(io, record);
+                break;
+            case ModelFamily::Second:
+                *record = MakeCapabilityRecord(c_SecondFamilyMask, 0, 0);
+                break;
+            case ModelFamily::None:
+                break;
+            }
+        }
+    }
+    if (urb != nullptr)
+        ExFreePoolWithTag(urb, CAPABILITY_POOL_TAG);
+    if (buffer != nullptr)
+        ExFreePoolWithTag(buffer, CAPABILITY_POOL_TAG);
+    return status;
+}
+
+EndpointCapabilities ModelACapabilityRecord()
+{
+    return MakeCapabilityRecord(0x3FE02F, 12, 0);
+}
+
+EndpointCapabilities ModelBCapabilityRecord(USHORT idVendor, USHORT idProduct)
+{
+    if (IsListedDevice(MODEL_B_LISTED, idVendor, idProduct))
+        return MakeCapabilityRecord(0x24, 0, 0);
+    return MakeCapabilityRecord(0xF, 0, 0);
+}
+
+EndpointCapabilities ModelCCapabilityRecord(USHORT idVendor, USHORT idProduct)
+{
+    if (IsListedDevice(MODEL_C_VARIANT5, idVendor, idProduct))
+        return MakeCapabilityRecord(0x20006, 8, 0);
+    if (IsListedDevice(MODEL_C_VARIANT6_LISTED, idVendor, idProduct))
+        return MakeCapabilityRecord(0x3E0084, 0, CAPABILITY_THIRD_FIRST_FAMILY);
+    return MakeCapabilityRecord(0x3E1084, 0, CAPABILITY_THIRD_FIRST_FAMILY);
+}
+
+EndpointCapabilities TimedCapabilityRecord()
+{
+    return MakeCapabilityRecord(0x3FE00F, 0, 0);
+}
+
+// Every feature the class 2.0 reader lets through, and the ASIO bit that its
+// inputs always get.
+EndpointCapabilities Uac2CapabilityRecord()
+{
+    return MakeCapabilityRecord(0x3FE0FF, 0, 18);
+}
+
+void DeriveUac1EndpointRecord(const EndpointCapabilities& source, USHORT idVendor, USHORT idProduct,
+                              BOOLEAN isInput, ULONG endpointKind, EndpointCapabilities* record)
+{
+    *record = MakeCapabilityRecord(0, 0, 0);
+    if (IsListedDevice(UAC1_CHIP_OWN_PRODUCT, idVendor, idProduct))
+    {
+        const bool microphone = isInput == 1 && endpointKind == ENDPOINT_KIND_MIC;
+        record->CapabilityMask = source.CapabilityMask | (microphone ? 0x800000 : 0);
+        record->ThirdValue = source.ThirdValue;
+        return;
+    }
+    if (endpointKind == ENDPOINT_KIND_SPDIF)
+        return;
+    *record = MakeCapabilityRecord(source.CapabilityMask, source.SecondValue, source.ThirdValue);
+}
+
+void DeriveUac2EndpointRecord(const EndpointCapabilities& source, USHORT idVendor, USHORT idProduct,
+                              BOOLEAN isInput, ULONG endpointKind, ULONG engineCount,
+                              EndpointCapabilities* record)
+{
+    *record = MakeCapabilityRecord(0, 0, 0);
+    if (IsListedDevice(UAC2_FIXED_RECORDS, idVendor, idProduct))
+    {
+        if (endpointKind == ENDPOINT_KIND_HP)
+            *record = MakeCapabilityRecord(0x603F, 0, 3);
+        else if (endpointKind == ENDPOINT_KIND_MIC)
+            *record = MakeCapabilityRecord(0x29000, 0, 0);
+        return;
+    }
+    if (isInput)
+    {
+        if (endpointKind == ENDPOINT_KIND_SPDIF)
+            return;
+        const bool recording = IsRecordingKind(endpointKind);
+        *record = MakeCapabilityRecord(recording ? source.CapabilityMask & 0x28000 : 0, 0, 18);
+        return;
+    }
+    if (endpointKind != ENDPOINT_KIND_SPDIF)
+        *record = MakeCapabilityRecord(source.CapabilityMask & 0x3FE0FF, 0, source.ThirdValue);
+    else if (engineCount == 1)
+        *record = MakeCapabilityRecord(0, 0, source.ThirdValue);
+}

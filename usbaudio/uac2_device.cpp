@@ -1,0 +1,23 @@
+#include "usbaudio/uac2_device.h"
+
+#include "usbaudio/endpoint_capabilities.h"
+
+const DeviceClassTraits UAC2_DEVICE_TRAITS = {
+    "CUsbAudio2Device",        UAC2_POOL_TAG, UAC2_POOL_TAG, "ParseAudioControlUac2",
+    "ParseAudioStreamingUac2", FALSE,         FALSE,         MiniportRefresh::InstallAfterWait};
+
+NTSTATUS CUsbAudio2Device::FillCapabilityRecord(PUSBDEVICEIO)
+{
+    m_CapabilityRecord = Uac2CapabilityRecord();
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUsbAudio2Device::GetEndpointCapabilities(BOOLEAN isInput, ULONG endpointKind,
+                                                   PENDPOINTCAPABILITIES capabilities)
+{
+    if (capabilities == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    DeriveUac2EndpointRecord(m_CapabilityRecord, GetVendorId(), GetProductId(), isInput,
+                             endpointKind, GetEngineCount(), capabilities);
+    return STATUS_SUCCESS;
+}

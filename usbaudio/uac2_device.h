@@ -1,0 +1,22 @@
+// The audio class 2.0 device class: no model hook, both pipe indices, and a
+// pause from "Settings" after each wave subdevice it renames.
+#pragma once
+
+#include "usbaudio/usb_audio_device.h"
+
+extern const DeviceClassTraits UAC2_DEVICE_TRAITS;
+
+class CUsbAudio2Device : public CUsbAudioDevice
+{
+  public:
+    CUsbAudio2Device(PUNKNOWN outerUnknown, USHORT idVendor, USHORT idProduct)
+        : CUsbAudioDevice(outerUnknown, UAC2_DEVICE_TRAITS, idVendor, idProduct)
+    {
+    }
+
+    STDMETHODIMP GetEndpointCapabilities(BOOLEAN isInput, ULONG endpointKind,
+                                         PENDPOINTCAPABILITIES capabilities) override;
+
+  protected:
+    NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) override;
+};

@@ -1,0 +1,395 @@
+#include "usbaudio/usb_audio_device.h"
+
+#include <new>
+
+#include "driver/driver_entry.h"
+#include "driver/registry_settings.h"
+#include "driver/start_device.h"
+#include "platform/usb/usbdlib.h"
+
+namespace
+{
+constexpr UCHAR c_AudioClass = 1;
+constexpr UCHAR c_AudioControlSubclass = 1;
+constexpr UCHAR c_AudioStreamingSubclass = 2;
+// Indices beyond two digits are never handed out: 255 engines of one kind
+// cannot exist on a device with 20 subdevices.
+constexpr ULONG c_MaxNameIndex = 99;
+
+// The first interface of the audio class with the subclass, and the bytes
+// from it to the end of the configuration.
+PUSB_INTERFACE_DESCRIPTOR FindAudioInterface(PUSB_CONFIGURATION_DESCRIPTOR configuration,
+                                             UCHAR subclass, PULONG bytesToEnd)
+{
+    PUSB_INTERFACE_DESCRIPTOR found = USBD_ParseConfigurationDescriptorEx(
+        configuration, configuration, -1, -1, c_AudioClass, subclass, -1);
+    *bytesToEnd = 0;
+    if (found == nullptr)
+        return nullptr;
+    const ULONG offset = (ULONG)((PUCHAR)found - (PUCHAR)configuration);
+    const ULONG total = configuration->wTotalLength;
+    *bytesToEnd = offset < total ? total - offset : 0;
+    return found;
+}
+
+bool SameName(PCWSTR a, PCWSTR b)
+{
+    for (ULONG i = 0; i <= STREAM_ENGINE_NAME_OUT_CHARS; ++i)
+    {
+        if (a[i] != b[i])
+            return false;
+        if (a[i] == 0)
+            return true;
+    }
+    return true;
+}
+} // namespace
+
+POUTPUTTYPECONTROL FindOutputTypeControl(CStreamEngine* engine)
+{
+    const ULONG count = engine->GetControlCount();
+    for (ULONG i = 0; i < count; ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (!NT_SUCCESS(engine->GetControlAt(i, &control)) || control == nullptr ||
+            control->GetKind() != CONTROL_KIND_LIST)
+            continue;
+        POUTPUTTYPECONTROL outputType = nullptr;
+        if (!NT_SUCCESS(control->QueryInterface(IID_IOutputTypeControl, (PVOID*)&outputType)))
+            outputType = nullptr;
+        return outputType; // the first output-type control decides
+    }
+    return nullptr;
+}
+
+CUsbAudioDevice::CUsbAudioDevice(PUNKNOWN outerUnknown, const DeviceClassTraits& traits,
+                                 USHORT idVendor, USHORT idProduct)
+    : CAudioHal(outerUnknown), m_Traits(traits), m_idVendor(idVendor), m_idProduct(idProduct),
+      m_AudioControlInterface(0), m_InterruptPipeIndex(NO_PIPE_INDEX),
+      m_SecondPipeIndex(NO_PIPE_INDEX), m_DeviceUnits(nullptr)
+{
+    KeInitializeEvent(&m_StopEvent, NotificationEvent, FALSE);
+    KeInitializeEvent(&m_StoppedEvent, NotificationEvent, FALSE);
+}
+
+CUsbAudioDevice::~CUsbAudioDevice()
+{
+    PAGED_CODE();
+    if (m_DeviceUnits != nullptr)
+    {
+        PVOID data = nullptr;
+        while (m_DeviceUnits->RemoveHead(&data))
+            static_cast<CAudioControl*>(data)->Release();
+        ExFreePoolWithTag(m_DeviceUnits, m_Traits.ListTag);
+        m_DeviceUnits = nullptr;
+    }
+}
+
+NTSTATUS CUsbAudioDevice::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
+{
+    if (object != nullptr && IsEqualGUID(interfaceId, IID_IDeviceModel))
+    {
+        PDEVICEMODEL model = static_cast<IDeviceModel*>(this);
+        *object = model;
+        model->AddRef();
+        return STATUS_SUCCESS;
+    }
+    return CAudioHal::NonDelegatingQueryInterface(interfaceId, object);
+}
+
+// ----------------------------------------------------------------------------
+// Set-up
+
+NTSTATUS CUsbAudioDevice::OpenAudioHalCallback(PRESOURCELIST resourceList,
+                                               PDEVICE_OBJECT deviceObject,
+                                               PDEVICE_OBJECT nextDeviceObject,
+                                               PDEVICE_OBJECT physicalDeviceObject)
+{
+    PAGED_CODE();
+    if (m_DeviceUnits != nullptr)
+        return STATUS_INVALID_DEVICE_STATE; // opened once only
+    void* block = ExAllocatePoolWithTag(NonPagedPool, sizeof(CPtrList), m_Traits.ListTag);
+    if (block == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    m_DeviceUnits = new (block) CPtrList();
+    return CAudioHal::OpenAudioHalCallback(resourceList, deviceObject, nextDeviceObject,
+                                           physicalDeviceObject);
+}
+
+NTSTATUS CUsbAudioDevice::InitDevice()
+{
+    PAGED_CODE();
+    PUSBDEVICEIO io = nullptr;
+    NTSTATUS status = GetOuterUnknown()->QueryInterface(IID_IUsbDeviceIo, (PVOID*)&io);
+    if (!NT_SUCCESS(status))
+        return status;
+    status = FillCapabilityRecord(io);
+    if (NT_SUCCESS(status))
+        status = ParseConfigurationAc(io);
+    if (NT_SUCCESS(status))
+        status = ParseConfigurationAs(io);
+    if (NT_SUCCESS(status) && m_Traits.RunsModelHook)
+        status = PostParse();
+    io->Release();
+    return status;
+}
+
+NTSTATUS CUsbAudioDevice::ParseConfigurationAc(PUSBDEVICEIO io)
+{
+    PAGED_CODE();
+    PUSB_CONFIGURATION_DESCRIPTOR configuration = io->GetConfigurationDescriptor();
+    if (configuration == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    ULONG bytes = 0;
+    PUSB_INTERFACE_DESCRIPTOR audioControl =
+        FindAudioInterface(configuration, c_AudioControlSubclass, &bytes);
+    if (audioControl == nullptr)
+        return STATUS_SUCCESS;
+    m_AudioControlInterface = audioControl->bInterfaceNumber;
+    return ParseAudioControl(audioControl, bytes);
+}
+
+NTSTATUS CUsbAudioDevice::ParseConfigurationAs(PUSBDEVICEIO io)
+{
+    PAGED_CODE();
+    PUSB_CONFIGURATION_DESCRIPTOR configuration = io->GetConfigurationDescriptor();
+    if (configuration == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    ULONG bytes = 0;
+    PUSB_INTERFACE_DESCRIPTOR streaming =
+        FindAudioInterface(configuration, c_AudioStreamingSubclass, &bytes);
+    if (streaming == nullptr)
+        return STATUS_SUCCESS;
+    return ParseAudioStreaming(configuration, streaming, bytes);
+}
+
+NTSTATUS CUsbAudioDevice::StepNotBuilt(const char* step) const
+{
+    DbgPrint("UsbAudio: %s stops before %s: not built yet\n", m_Traits.ClassName, step);
+    return STATUS_STEP_NOT_BUILT;
+}
+
+NTSTATUS CUsbAudioDevice::ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR*, ULONG)
+{
+    return StepNotBuilt(m_Traits.AudioControlWalk);
+}
+
+NTSTATUS CUsbAudioDevice::ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR*,
+                                              struct _USB_INTERFACE_DESCRIPTOR*, ULONG)
+{
+    return StepNotBuilt(m_Traits.AudioStreamingWalk);
+}
+
+NTSTATUS CUsbAudioDevice::PostParse()
+{
+    return m_Traits.HasModelHook ? STATUS_SUCCESS : STATUS_INVALID_DEVICE_REQUEST;
+}
+
+NTSTATUS CUsbAudioDevice::NotifyControlChange(ULONG)
+{
+    return StepNotBuilt("NotifyControlChange");
+}
+
+// ----------------------------------------------------------------------------
+// Units
+
+NTSTATUS CUsbAudioDevice::GetUnitList(CPtrList** unitList)
+{
+    if (unitList == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    *unitList = m_DeviceUnits;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUsbAudioDevice::AddDeviceUnit(CAudioControl* unit)
+{
+    PAGED_CODE();
+    if (unit == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    if (m_DeviceUnits == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    unit->AddRef();
+    if (m_DeviceUnits->AddHead(unit) == nullptr)
+    {
+        unit->Release();
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUsbAudioDevice::FindUnitByIdInDevice(ULONG id, CAudioControl** unit)
+{
+    PAGED_CODE();
+    if (unit == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *unit = nullptr;
+    if (m_DeviceUnits == nullptr || m_DeviceUnits->IsEmpty())
+        return STATUS_UNSUCCESSFUL;
+    POSITION position = m_DeviceUnits->GetHeadPosition();
+    PVOID data = nullptr;
+    while (m_DeviceUnits->GetNext(&position, &data))
+    {
+        auto candidate = static_cast<CAudioControl*>(data);
+        if (candidate->GetId() == id)
+            *unit = candidate; // newest first: the last match is the oldest
+    }
+    return *unit != nullptr ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+}
+
+// ----------------------------------------------------------------------------
+// Capabilities
+
+NTSTATUS CUsbAudioDevice::GetStreamCapabilities(ULONG streamIndex,
+                                                PENDPOINTCAPABILITIES capabilities)
+{
+    PAGED_CODE();
+    const ULONG engines = GetEngineCount();
+    if (engines == 0)
+        return GetEndpointCapabilities(FALSE, ENDPOINT_KIND_STREAM, capabilities);
+    // An index past the last engine asks for the last one.
+    CStreamEngine* engine = nullptr;
+    NTSTATUS status = GetEngine(streamIndex < engines ? streamIndex : engines - 1, &engine);
+    if (!NT_SUCCESS(status))
+        return status;
+    const BOOLEAN isInput = engine->GetDirection() != STREAM_DIRECTION_RENDER;
+    return GetEndpointCapabilities(isInput, engine->GetEndpointKind(), capabilities);
+}
+
+NTSTATUS CUsbAudioDevice::GetEndpointCapabilities(BOOLEAN, ULONG, PENDPOINTCAPABILITIES)
+{
+    return STATUS_UNSUCCESSFUL; // every class derives its own records
+}
+
+// ----------------------------------------------------------------------------
+// Power
+
+void CUsbAudioDevice::PowerChangeState(POWER_STATE newState)
+{
+    PAGED_CODE();
+    DevicePowerChangeState((ULONG)newState.DeviceState,
+                           m_Traits.HasModelHook ? static_cast<IDeviceModel*>(this) : nullptr);
+}
+
+// ----------------------------------------------------------------------------
+// Wave subdevices of engines whose output type changed
+
+NTSTATUS CUsbAudioDevice::CreateMiniports(ULONG unitId)
+{
+    PAGED_CODE();
+    const ULONG engines = GetEngineCount();
+    if (engines == 0)
+        return STATUS_UNSUCCESSFUL;
+    NTSTATUS status = STATUS_SUCCESS;
+    for (ULONG i = 0; i < engines && NT_SUCCESS(status); ++i)
+        status = RefreshEngine(i, unitId);
+    return status;
+}
+
+NTSTATUS CUsbAudioDevice::RefreshEngine(ULONG index, ULONG unitId)
+{
+    CStreamEngine* engine = nullptr;
+    NTSTATUS status = GetEngine(index, &engine);
+    if (!NT_SUCCESS(status))
+        return status;
+    POUTPUTTYPECONTROL outputType = FindOutputTypeControl(engine);
+    if (outputType == nullptr)
+        return STATUS_SUCCESS;
+    const bool changed = outputType->IsChanged() != FALSE;
+    if (changed)
+        outputType->ClearChanged();
+    outputType->Release();
+    if (!changed)
+        return STATUS_SUCCESS;
+    auto name = static_cast<PWSTR>(
+        ExAllocatePoolWithTag(PagedPool, MINIPORT_NAME_BYTES, MINIPORT_NAME_POOL_TAG));
+    if (name == nullptr)
+        return STATUS_UNSUCCESSFUL;
+
+    // The present name, so that a failure can bring the filter back.
+    WCHAR previous[STREAM_ENGINE_NAME_OUT_CHARS + 1] = {};
+    engine->GetName(previous);
+    status = engine->RemoveMiniport(m_DeviceObject);
+    const bool removed = NT_SUCCESS(status);
+    if (removed)
+        status = NameEngine(index, engine, name);
+    if (m_Traits.Refresh == MiniportRefresh::InstallAfterWait)
+        WaitAfterNaming();
+    ExFreePoolWithTag(name, MINIPORT_NAME_POOL_TAG);
+    if (NT_SUCCESS(status))
+        status = InstallEngine(engine, unitId);
+    if (!NT_SUCCESS(status) && removed)
+        RestorePrevious(engine, previous);
+    return status;
+}
+
+// Names as start-up does: the prefix of the engine's kind, its direction and
+// the adapter's running index for that kind, or the next index no other
+// engine holds.
+NTSTATUS CUsbAudioDevice::NameEngine(ULONG index, CStreamEngine* engine, PWSTR name)
+{
+    AdapterExtension* extension = GetAdapterExtension(m_DeviceObject);
+    if (extension == nullptr)
+        return STATUS_INVALID_DEVICE_STATE;
+    const bool render = engine->GetDirection() == STREAM_DIRECTION_RENDER;
+    ULONG kind = engine->GetEndpointKind();
+    if (kind >= ENDPOINT_KIND_COUNT)
+        kind = ENDPOINT_KIND_STREAM;
+    UCHAR* counters = render ? extension->OutputNameCounters : extension->InputNameCounters;
+    ULONG next = counters[kind] != 0 ? counters[kind] - 1u : 0u;
+    for (;; ++next)
+    {
+        if (next > c_MaxNameIndex)
+            return STATUS_UNSUCCESSFUL;
+        RtlZeroMemory(name, MINIPORT_NAME_BYTES);
+        RtlStringCchPrintfW(name, MINIPORT_NAME_CHARS, render ? u"%sOut%02d" : u"%sIn%02d",
+                            EndpointTypePrefixes[kind], (int)next);
+        if (!NameTakenByOther(index, name))
+            break;
+    }
+    if (next >= counters[kind])
+        counters[kind] = (UCHAR)(next + 1);
+    return engine->SetName(name);
+}
+
+bool CUsbAudioDevice::NameTakenByOther(ULONG index, PCWSTR name)
+{
+    const ULONG engines = GetEngineCount();
+    WCHAR other[STREAM_ENGINE_NAME_OUT_CHARS + 1];
+    for (ULONG i = 0; i < engines; ++i)
+    {
+        CStreamEngine* engine = nullptr;
+        if (i == index || !NT_SUCCESS(GetEngine(i, &engine)))
+            continue;
+        RtlZeroMemory(other, sizeof(other));
+        if (NT_SUCCESS(engine->GetName(other)) && SameName(other, name))
+            return true;
+    }
+    return false;
+}
+
+void CUsbAudioDevice::WaitAfterNaming()
+{
+    ULONG delay = 1;
+    if (!NT_SUCCESS(RegistryBinarySetting(m_DeviceObject, SETTINGS_READ, &delay, sizeof(delay),
+                                          UPDATE_MINIPORT_DELAY_VALUE)))
+        return;
+    LARGE_INTEGER interval;
+    interval.QuadPart = -(LONGLONG)delay * 10000; // 64 bits: no wrap for large values
+    KeDelayExecutionThread(KernelMode, FALSE, &interval);
+}
+
+NTSTATUS CUsbAudioDevice::InstallEngine(CStreamEngine* engine, ULONG unitId)
+{
+    if (m_Traits.Refresh == MiniportRefresh::NotifyUnit)
+        return NotifyControlChange(unitId);
+    return engine->InstallMiniport(m_DeviceObject, nullptr, GetOuterUnknown());
+}
+
+void CUsbAudioDevice::RestorePrevious(CStreamEngine* engine, PCWSTR previousName)
+{
+    if (previousName[0] == 0)
+        return;
+    if (NT_SUCCESS(engine->SetName(previousName)) &&
+        m_Traits.Refresh != MiniportRefresh::NotifyUnit)
+        engine->InstallMiniport(m_DeviceObject, nullptr, GetOuterUnknown());
+}

@@ -1,0 +1,139 @@
+// What every device class shares: the device-model interface beside the
+// device-object base, the device's own unit list, the set-up order of
+// InitDevice (capability record, AudioControl parse, AudioStreaming parse,
+// model hook), the search of units by id, the capability queries, and the
+// renaming and reinstalling of wave subdevices whose output type changed.
+// The classes differ in the traits below and in the operations they replace.
+#pragma once
+
+#include "driver/adapter_interfaces.h"
+#include "driver/audio_hal.h"
+#include "driver/stream_engine.h"
+
+inline constexpr ULONG UAC1_POOL_TAG = POOL_TAG("UAC1");
+inline constexpr ULONG UAC2_POOL_TAG = POOL_TAG("UAC2");
+inline constexpr ULONG TIMED_POOL_TAG = POOL_TAG("4405");
+inline constexpr ULONG MODEL_A_POOL_TAG = POOL_TAG("4402");
+inline constexpr ULONG MODEL_B_POOL_TAG = POOL_TAG("4407");
+inline constexpr ULONG MODEL_C_POOL_TAG = POOL_TAG("4410");
+// CreateMiniports' name buffer: 51 wide characters, paged.
+inline constexpr ULONG MINIPORT_NAME_BYTES = 102;
+inline constexpr ULONG MINIPORT_NAME_CHARS = 50;
+inline constexpr ULONG MINIPORT_NAME_POOL_TAG = POOL_TAG("Temp");
+// The pause after each renamed engine of a class 2.0 device, in ms, from
+// "Settings"; no pause when the value is absent.
+inline constexpr WCHAR UPDATE_MINIPORT_DELAY_VALUE[] = u"UpdateMiniportDelay";
+inline constexpr UCHAR NO_PIPE_INDEX = 255;
+// Returned by a set-up step whose code is not part of the driver yet.
+inline constexpr NTSTATUS STATUS_STEP_NOT_BUILT = STATUS_NOT_IMPLEMENTED;
+
+// How CreateMiniports brings a renamed engine's subdevice back.
+enum class MiniportRefresh
+{
+    Install,          // audio class 1.0 family
+    InstallAfterWait, // audio class 2.0: "UpdateMiniportDelay" first
+    NotifyUnit        // timed class: the control change of the unit installs
+};
+
+struct DeviceClassTraits
+{
+    const char* ClassName;
+    ULONG PoolTag;
+    ULONG ListTag; // the unit list: "UAC1" or "UAC2"
+    const char* AudioControlWalk;
+    const char* AudioStreamingWalk;
+    BOOLEAN RunsModelHook; // InitDevice calls PostParse after the parse
+    BOOLEAN HasModelHook;  // PostParse is part of the device-model table
+    MiniportRefresh Refresh;
+};
+
+class CUsbAudioDevice : public CAudioHal, public IDeviceModel
+{
+  public:
+    CUsbAudioDevice(PUNKNOWN outerUnknown, const DeviceClassTraits& traits, USHORT idVendor,
+                    USHORT idProduct);
+    ~CUsbAudioDevice() override;
+
+    STDMETHODIMP QueryInterface(REFIID interfaceId, PVOID* object) override
+    {
+        return GetOuterUnknown()->QueryInterface(interfaceId, object);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return GetOuterUnknown()->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return GetOuterUnknown()->Release(); }
+    NTSTATUS NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object) override;
+
+    // ---- IAdapterCommon
+    STDMETHODIMP GetStreamCapabilities(ULONG streamIndex,
+                                       PENDPOINTCAPABILITIES capabilities) override;
+    // Open: the device's unit list, then the base's open, which calls
+    // InitDevice and CompleteSetup.
+    STDMETHODIMP OpenAudioHalCallback(PRESOURCELIST resourceList, PDEVICE_OBJECT deviceObject,
+                                      PDEVICE_OBJECT nextDeviceObject,
+                                      PDEVICE_OBJECT physicalDeviceObject) override;
+    STDMETHODIMP InitDevice() override;
+    STDMETHODIMP GetEndpointCapabilities(BOOLEAN isInput, ULONG endpointKind,
+                                         PENDPOINTCAPABILITIES capabilities) override;
+
+    // ---- IAdapterPowerManagement
+    STDMETHODIMP_(void) PowerChangeState(POWER_STATE newState) override;
+
+    // ---- IDeviceModel
+    STDMETHODIMP CreateMiniports(ULONG unitId) override;
+    STDMETHODIMP GetUnitList(CPtrList** unitList) override;
+    // The walkers of the descriptors; this class stops where they start.
+    STDMETHODIMP ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
+                                   ULONG bytesToEnd) override;
+    STDMETHODIMP ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* configuration,
+                                     struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
+                                     ULONG bytesToEnd) override;
+    STDMETHODIMP PostParse() override;
+
+    // ---- set-up steps, for the walkers and tests
+    NTSTATUS ParseConfigurationAc(PUSBDEVICEIO io);
+    NTSTATUS ParseConfigurationAs(PUSBDEVICEIO io);
+    // Takes a reference; new units go to the head, so the list runs newest first.
+    NTSTATUS AddDeviceUnit(CAudioControl* unit);
+    // Of several units with the id, the one created first (no reference);
+    // STATUS_UNSUCCESSFUL for an empty list or no match.
+    NTSTATUS FindUnitByIdInDevice(ULONG id, CAudioControl** unit);
+
+    // The timed class's control change of a unit (it installs the wave
+    // subdevices when the unit is a terminal); built with the polling.
+    virtual NTSTATUS NotifyControlChange(ULONG unitId);
+
+    const DeviceClassTraits& Traits() const { return m_Traits; }
+    USHORT GetVendorId() const { return m_idVendor; }
+    USHORT GetProductId() const { return m_idProduct; }
+    UCHAR GetAudioControlInterfaceNumber() const { return m_AudioControlInterface; }
+    const EndpointCapabilities& GetCapabilityRecord() const { return m_CapabilityRecord; }
+
+  protected:
+    // Step 2 of InitDevice: the source capability record of the class.
+    virtual NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) = 0;
+    // Reports a set-up step that is not part of the driver yet.
+    NTSTATUS StepNotBuilt(const char* step) const;
+
+  private:
+    NTSTATUS RefreshEngine(ULONG index, ULONG unitId);
+    NTSTATUS NameEngine(ULONG index, CStreamEngine* engine, PWSTR name);
+    bool NameTakenByOther(ULONG index, PCWSTR name);
+    NTSTATUS InstallEngine(CStreamEngine* engine, ULONG unitId);
+    void WaitAfterNaming();
+    void RestorePrevious(CStreamEngine* engine, PCWSTR previousName);
+
+    const DeviceClassTraits& m_Traits;
+    USHORT m_idVendor;
+    USHORT m_idProduct;
+    UCHAR m_AudioControlInterface;
+    // Polling state, used once the interrupt endpoint is polled.
+    UCHAR m_InterruptPipeIndex;
+    UCHAR m_SecondPipeIndex;
+    KEVENT m_StopEvent;
+    KEVENT m_StoppedEvent;
+    CPtrList* m_DeviceUnits;
+};
+typedef CUsbAudioDevice* PUSBAUDIODEVICE;
+
+// The output-type control (type 13) first in the engine's control list, with
+// a reference; null when it has none.
+POUTPUTTYPECONTROL FindOutputTypeControl(CStreamEngine* engine);
