@@ -1,0 +1,348 @@
+// The delay engine against a reference that keeps every delay line, section,
+// sparse filter and output history as its own array indexed by frame, reading
+// the same rate records; output is compared sample for sample at every rate.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "effects/DelayFxEngine.h"
+#include "effects/DelayFxRateRecords.h"
+
+namespace
+{
+struct RateFacts
+{
+    int32_t rate;
+    int32_t index;
+    int32_t cells;
+    int32_t readTaps;
+    int32_t lengths[4];
+    int32_t sparseTaps[7];
+};
+
+constexpr RateFacts Rates[] = {
+    {48000, 0, 3588, 2, {599, 871, 778, 1032}, {16, 16, 16, 20, 20, 18, 18}},
+    {44100, 1, 3307, 2, {550, 800, 715, 948}, {15, 15, 15, 19, 19, 17, 17}},
+    {32000, 2, 2408, 3, {399, 580, 518, 687}, {10, 10, 10, 13, 13, 12, 12}},
+    {96000, 16, 7155, 4, {1199, 1743, 1557, 2064}, {34, 34, 34, 42, 42, 38, 38}},
+    {88200, 17, 6595, 4, {1102, 1602, 1430, 1897}, {32, 32, 32, 40, 40, 36, 36}},
+};
+
+// A rate record read field by field in the documented order.
+struct Record
+{
+    int32_t lengths[4];
+    std::vector<float> lineWeights[4];
+    float q[38]; // q[2..9] feeds, q[15..37] gains and pair mix
+    float section[5];
+    std::vector<float> sparse[7];
+    float mid[7], side[7], left[15], right[15], rows[4][4];
+    int32_t spacing[4];
+};
+
+Record Parse(const float* p, int32_t m)
+{
+    Record r{};
+    for (int k = 0; k < 4; ++k, p += 1 + m)
+    {
+        r.lengths[k] = static_cast<int32_t>(p[0]);
+        r.lineWeights[k].assign(p + 1, p + 1 + m);
+    }
+    for (int k = 2; k <= 9; ++k)
+    {
+        r.q[k] = *p++;
+    }
+    for (float& b : r.section)
+    {
+        b = *p++;
+    }
+    for (int k = 15; k <= 37; ++k)
+    {
+        r.q[k] = *p++;
+    }
+    for (auto& f : r.sparse)
+    {
+        const auto n = static_cast<int32_t>(*p++);
+        f.assign(p, p + n);
+        p += n;
+    }
+    for (float* part : {r.mid, r.side})
+    {
+        std::copy(p, p + 7, part);
+        p += 7;
+    }
+    for (float* part : {r.left, r.right})
+    {
+        std::copy(p, p + 15, part);
+        p += 15;
+    }
+    for (int k = 0; k < 4; ++k)
+    {
+        std::copy(p, p + 4, r.rows[k]);
+        r.spacing[k] = static_cast<int32_t>(p[4]);
+        p += 5;
+    }
+    return r;
+}
+
+class ReferenceNetwork
+{
+  public:
+    ReferenceNetwork(const RateFacts& f, int32_t channels)
+        : m_R(Parse(DelayFxRateRecords[f.index], f.readTaps)), m_Channels(channels)
+    {
+    }
+
+    // One frame from the eight channel samples; the left and right steps.
+    std::pair<float, float> Frame(const float* c)
+    {
+        const bool six = m_Channels == 6 || m_Channels == 8;
+        const float lt = six ? c[0] + c[3] : 0.0f, rt = six ? c[1] + c[3] : 0.0f;
+        const float cc = six ? c[2] : 0.0f, sl = six ? c[4] : 0.0f, sr = six ? c[5] : 0.0f;
+        const float bl = m_Channels == 8 ? c[6] : 0.0f, br = m_Channels == 8 ? c[7] : 0.0f;
+        const float* q = m_R.q;
+        float d[4];
+        for (int k = 0; k < 4; ++k)
+        {
+            for (size_t j = 0; j < m_R.lineWeights[k].size(); ++j)
+            {
+                const float p = m_R.lineWeights[k][j] * Past(m_W[k], m_R.lengths[k] + 1 + j);
+                d[k] = j == 0 ? p : d[k] + p;
+            }
+        }
+        const float f[4] = {q[2] * rt + q[3] * sr, q[4] * lt + q[5] * sl, q[6] * bl + q[7] * cc,
+                            q[8] * br + q[9] * cc};
+        const float* b = m_R.section;
+        float s[4];
+        for (int k = 0; k < 4; ++k)
+        {
+            const float y = 2.0f * (b[0] * f[k] + b[1] * Past(m_F[k], 1) + b[2] * Past(m_F[k], 2) +
+                                    b[3] * Past(m_Y[k], 1) + b[4] * Past(m_Y[k], 2));
+            m_F[k].push_back(f[k]);
+            m_Y[k].push_back(y);
+            s[k] = y + d[k];
+        }
+        const float sig[7] = {q[15] * cc,
+                              q[16] * lt + q[17] * d[3],
+                              q[18] * rt + q[19] * d[0],
+                              q[20] * bl,
+                              q[21] * br,
+                              q[22] * sl + q[23] * d[1],
+                              q[24] * sr + q[25] * d[2]}; // cC u1 u2 uBL uBR u3 u4
+        const float x[7] = {sig[0],
+                            q[26] * sig[1] + q[27] * sig[2],
+                            q[28] * sig[1] + q[29] * sig[2],
+                            q[30] * sig[3] + q[31] * sig[4],
+                            q[32] * sig[3] + q[33] * sig[4],
+                            q[34] * sig[5] + q[35] * sig[6],
+                            q[36] * sig[5] + q[37] * sig[6]};
+        float ml = 0.0f, ms = 0.0f;
+        for (int k = 0; k < 7; ++k)
+        {
+            float out = 0.0f;
+            for (size_t j = 0; j < m_R.sparse[k].size(); ++j)
+            {
+                const float p = m_R.sparse[k][j] * Past(m_X[k], 2 + 2 * j);
+                out = j == 0 ? p : out + p;
+            }
+            m_X[k].push_back(x[k]);
+            ml = k == 0 ? m_R.mid[k] * out : ml + m_R.mid[k] * out;
+            ms = k == 0 ? m_R.side[k] * out : ms + m_R.side[k] * out;
+        }
+        const float left = Output(m_R.left, {ml, sig[0], sig[1], sig[3], sig[5]}, {0, 1, 2, 4, 6});
+        const float right =
+            Output(m_R.right, {ms, sig[0], sig[2], sig[4], sig[6]}, {8, 1, 3, 5, 7});
+        m_Sig[0].push_back(ml);
+        m_Sig[8].push_back(ms);
+        for (int k = 1; k <= 7; ++k)
+        {
+            m_Sig[k].push_back(sig[k - 1]);
+        }
+        for (int k = 0; k < 4; ++k)
+        {
+            const float* row = m_R.rows[k];
+            m_W[k].push_back(row[0] * s[0] + row[1] * s[1] + row[2] * s[2] + row[3] * s[3]);
+        }
+        return {Step(left), Step(right)};
+    }
+
+  private:
+    static float Past(const std::vector<float>& v, size_t lag)
+    {
+        return lag <= v.size() ? v[v.size() - lag] : 0.0f;
+    }
+
+    // Terms in order: each signal now, one and two frames back.
+    float Output(const float* z, std::initializer_list<float> now,
+                 std::initializer_list<int> history) const
+    {
+        float v = 0.0f;
+        int term = 0;
+        auto h = history.begin();
+        for (float current : now)
+        {
+            const std::vector<float>& past = m_Sig[*h++];
+            for (float value : {current, Past(past, 1), Past(past, 2)})
+            {
+                v = term == 0 ? z[0] * value : v + z[term] * value;
+                ++term;
+            }
+        }
+        return v;
+    }
+
+    // Nearest 16-bit step, halves up, the sum in single precision; full scale
+    // at the top saturates instead of wrapping.
+    static float Step(float v)
+    {
+        if (std::isnan(v))
+        {
+            return 0.0f;
+        }
+        if (v >= 0.99998474f)
+        {
+            return 32767.0f / 32768.0f;
+        }
+        if (v < -0.99998474f)
+        {
+            return -1.0f;
+        }
+        const float biased = 65536.5f + 32768.0f * v;
+        const long k = std::min(static_cast<long>(std::floor(biased)) - 65536, 32767L);
+        return static_cast<float>(k) / 32768.0f;
+    }
+
+    Record m_R;
+    int32_t m_Channels;
+    std::vector<float> m_W[4], m_F[4], m_Y[4], m_X[7];
+    std::vector<float> m_Sig[9]; // Ml, cC, u1, u2, uBL, uBR, u3, u4, Ms
+};
+
+// Deterministic noise in [-amplitude, amplitude).
+class Noise
+{
+  public:
+    explicit Noise(uint32_t seed) : m_State(seed) {}
+    float Next(float amplitude)
+    {
+        m_State = m_State * 1664525u + 1013904223u;
+        return amplitude * (static_cast<float>(m_State >> 8) / 8388608.0f - 1.0f);
+    }
+
+  private:
+    uint32_t m_State;
+};
+
+// Eight planar channels of frames samples.
+struct Block
+{
+    explicit Block(size_t frames) : data(8, std::vector<float>(frames)) { Refresh(); }
+    void Refresh()
+    {
+        for (int c = 0; c < 8; ++c)
+        {
+            table[c] = data[c].data();
+        }
+    }
+    std::vector<std::vector<float>> data;
+    float* table[8];
+};
+
+std::unique_ptr<CDelayFxEngine> MakeEngine(int32_t rate, uint32_t channels)
+{
+    auto e = std::make_unique<CDelayFxEngine>();
+    e->DelayFxReset();
+    e->DelayFxSetRate(rate, channels - 1);
+    return e;
+}
+
+// Runs frames of input through the engine in chunks of the given sizes; the
+// outputs land in channels 0 and 1 of the block.
+void RunChunks(CDelayFxEngine& e, Block& b, std::initializer_list<int32_t> chunks)
+{
+    const auto frames = static_cast<int32_t>(b.data[0].size());
+    int32_t done = 0;
+    for (auto it = chunks.begin(); done < frames; ++it)
+    {
+        if (it == chunks.end())
+        {
+            it = chunks.begin();
+        }
+        const int32_t n = std::min(*it, frames - done);
+        float* t[8];
+        for (int c = 0; c < 8; ++c)
+        {
+            t[c] = b.data[c].data() + done;
+        }
+        e.DelayFxProcess(t, t, n);
+        done += n;
+    }
+}
+
+struct ModelCase
+{
+    size_t rate;
+    int32_t channels;
+    float amplitude;
+};
+
+class DelayFxModel : public ::testing::TestWithParam<ModelCase>
+{
+};
+
+TEST_P(DelayFxModel, MatchesPerLineReferenceSampleForSample)
+{
+    const ModelCase mc = GetParam();
+    const RateFacts& f = Rates[mc.rate];
+    const size_t frames = 3 * static_cast<size_t>(f.cells);
+    Block in(frames);
+    Noise noise(17 + static_cast<uint32_t>(mc.rate));
+    for (size_t i = 0; i < frames; ++i)
+    {
+        for (int c = 0; c < 8; ++c)
+        {
+            in.data[c][i] = i < frames / 2 ? noise.Next(mc.amplitude) : 0.0f;
+        }
+    }
+    Block out = in;
+    out.Refresh();
+    auto e = MakeEngine(f.rate, static_cast<uint32_t>(mc.channels));
+    RunChunks(*e, out, {512, 1, 37, 480, 511});
+    EXPECT_EQ(e->RateIndex(), f.index);
+    EXPECT_EQ(e->MemoryLength(), f.cells);
+    ReferenceNetwork ref(f, mc.channels);
+    size_t mismatches = 0, nonzero = 0;
+    for (size_t i = 0; i < frames; ++i)
+    {
+        float frame[8];
+        for (int c = 0; c < 8; ++c)
+        {
+            frame[c] = in.data[c][i];
+        }
+        const auto [left, right] = ref.Frame(frame);
+        const bool same = left == out.data[0][i] && right == out.data[1][i];
+        if (!same && mismatches++ == 0)
+        {
+            ADD_FAILURE() << "first mismatch at frame " << i << ": " << out.data[0][i] << ", "
+                          << out.data[1][i] << " against " << left << ", " << right;
+        }
+        nonzero += (left != 0.0f) + (right != 0.0f);
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_GT(nonzero, frames); // the comparison saw signal, not silence
+    for (int c = 2; c < 8; ++c)
+    {
+        EXPECT_EQ(out.data[c], in.data[c]) << "channel " << c << " is left as it was";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllRates, DelayFxModel,
+                         ::testing::Values(ModelCase{0, 6, 0.3f}, ModelCase{0, 8, 0.3f},
+                                           ModelCase{1, 6, 0.3f}, ModelCase{1, 8, 0.3f},
+                                           ModelCase{2, 6, 0.3f}, ModelCase{2, 8, 0.3f},
+                                           ModelCase{3, 6, 0.3f}, ModelCase{3, 8, 0.3f},
+                                           ModelCase{4, 6, 0.3f}, ModelCase{4, 8, 0.3f},
+                                           ModelCase{0, 8, 1.5f}, ModelCase{3, 6, 1.5f}));
+} // namespace
