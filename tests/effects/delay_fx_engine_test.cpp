@@ -346,3 +346,278 @@ INSTANTIATE_TEST_SUITE_P(AllRates, DelayFxModel,
                                            ModelCase{4, 6, 0.3f}, ModelCase{4, 8, 0.3f},
                                            ModelCase{0, 8, 1.5f}, ModelCase{3, 6, 1.5f}));
 } // namespace
+
+namespace
+{
+// The records keep the design's line lengths, tap counts and memory lengths,
+// and the spacing after each feedback row is that line's length plus m.
+TEST(DelayFxRecords, HoldTheDesignedShapeAtEveryRate)
+{
+    for (const RateFacts& f : Rates)
+    {
+        SCOPED_TRACE(f.rate);
+        EXPECT_EQ(DelayFxRateIndex(f.rate), f.index);
+        EXPECT_EQ(DelayFxMemoryLengths[f.index], f.cells);
+        const Record r = Parse(DelayFxRateRecords[f.index], f.readTaps);
+        int32_t cells = 4 * 6 + 21;
+        for (int k = 0; k < 4; ++k)
+        {
+            EXPECT_EQ(r.lengths[k], f.lengths[k]);
+            EXPECT_EQ(r.spacing[k], f.lengths[k] + f.readTaps);
+            cells += f.lengths[k] + f.readTaps;
+        }
+        for (int k = 0; k < 7; ++k)
+        {
+            EXPECT_EQ(static_cast<int32_t>(r.sparse[k].size()), f.sparseTaps[k]);
+            cells += 2 * f.sparseTaps[k] + 1;
+        }
+        EXPECT_EQ(cells, f.cells) << "the memory map fills the memory exactly";
+    }
+    int32_t records = 0;
+    for (int32_t i = 0; i < DelayFxRateSlots; ++i)
+    {
+        records += DelayFxRateRecords[i] != nullptr;
+        EXPECT_EQ(DelayFxRateRecords[i] == nullptr, DelayFxMemoryLengths[i] == 0) << i;
+    }
+    EXPECT_EQ(records, 5);
+}
+
+TEST(DelayFxRecords, SparseFiltersAtFortyEightKilohertzBeginAndEndAsDesigned)
+{
+    const Record r = Parse(DelayFxRateRecords[0], 2);
+    const std::vector<float> head1 = {0.14974976f,  -0.077545166f, 0.010314941f,
+                                      -0.03225708f, 0.031463623f,  -0.016021729f};
+    const std::vector<float> head4 = {0.0012207031f, -0.040283203f, 0.014282227f,
+                                      0.085083008f,  -0.088256836f, 0.043457031f};
+    const std::vector<float> head6 = {0.00079345703f, 0.012023926f, 0.046447754f, 0.0080566406f};
+    EXPECT_EQ(std::vector<float>(r.sparse[0].begin(), r.sparse[0].begin() + 6), head1);
+    EXPECT_EQ(r.sparse[0][14], -0.0051269531f);
+    EXPECT_EQ(r.sparse[0][15], -0.004119873f);
+    EXPECT_EQ(std::vector<float>(r.sparse[3].begin(), r.sparse[3].begin() + 6), head4);
+    EXPECT_EQ(std::vector<float>(r.sparse[5].begin(), r.sparse[5].begin() + 4), head6);
+}
+
+// Every sparse weight is a whole 16-bit step, and no rate lets a filter give
+// more gain (sum of magnitudes) than it has at 48000 Hz, beyond rounding.
+TEST(DelayFxRecords, SparseWeightsAreStepsClearOfSaturation)
+{
+    const Record base = Parse(DelayFxRateRecords[0], 2);
+    for (const RateFacts& f : Rates)
+    {
+        const Record r = Parse(DelayFxRateRecords[f.index], f.readTaps);
+        for (int k = 0; k < 7; ++k)
+        {
+            double sum = 0.0, sum48 = 0.0;
+            for (float w : r.sparse[k])
+            {
+                EXPECT_EQ(std::round(w * 32768.0f), w * 32768.0f) << f.rate << " filter " << k;
+                EXPECT_LT(std::fabs(w), 0.25f);
+                sum += std::fabs(w);
+            }
+            for (float w : base.sparse[k])
+            {
+                sum48 += std::fabs(w);
+            }
+            EXPECT_LE(sum, sum48 + r.sparse[k].size() / 65536.0) << f.rate << " filter " << k;
+            EXPECT_GT(sum, 0.5 * sum48) << f.rate << " filter " << k;
+        }
+    }
+}
+
+struct StepCase
+{
+    float value;
+    float expected;
+};
+
+TEST(DelayFxRoundToStep, RoundsHalfUpAndSaturates)
+{
+    const float step = 1.0f / 32768.0f;
+    const StepCase cases[] = {
+        {1.2f, 32767.0f / 32768.0f},
+        {-1.2f, -1.0f},
+        {0.00001f, 0.0f},
+        {0.5f * step, step},
+        {-0.5f * step, 0.0f},
+        {-1.5f * step, -step},
+        {0.99998474f, 32767.0f / 32768.0f},
+        {std::nextafter(0.99998474f, 0.0f), 32767.0f / 32768.0f}, // would wrap to -1.0
+        {32767.0f / 32768.0f, 32767.0f / 32768.0f},
+        {-0.99998474f, -32767.0f / 32768.0f},
+        {std::nextafter(-0.99998474f, -1.0f), -1.0f},
+        {INFINITY, 32767.0f / 32768.0f},
+        {-INFINITY, -1.0f},
+        {NAN, 0.0f},
+    };
+    for (const StepCase& c : cases)
+    {
+        EXPECT_EQ(DelayFxRoundToStep(c.value), c.expected) << c.value;
+    }
+}
+
+TEST(DelayFxRateIndex, MapsRatesToRecords)
+{
+    const std::pair<int32_t, int32_t> cases[] = {{48000, 0},  {44100, 1},  {32000, 2},
+                                                 {96000, 16}, {88200, 17}, {192000, 1},
+                                                 {22050, 1},  {0, 1},      {-48000, 1}};
+    for (const auto& [rate, index] : cases)
+    {
+        EXPECT_EQ(DelayFxRateIndex(rate), index) << rate;
+    }
+}
+
+// Frames of eight channels filled by a routine of (channel, frame).
+template <typename F> Block Signal(size_t frames, F value)
+{
+    Block b(frames);
+    for (int c = 0; c < 8; ++c)
+    {
+        for (size_t i = 0; i < frames; ++i)
+        {
+            b.data[c][i] = value(c, i);
+        }
+    }
+    return b;
+}
+
+TEST(DelayFxEngine, OtherChannelCountsGiveSilenceFromSilentMemory)
+{
+    for (uint32_t channels : {1u, 2u, 4u, 7u})
+    {
+        auto e = MakeEngine(48000, channels);
+        Block b = Signal(700, [](int c, size_t i) { return 0.25f * (c + 1) * ((i % 3) - 1.0f); });
+        RunChunks(*e, b, {512});
+        EXPECT_EQ(e->ChannelsMinusOne(), channels - 1);
+        EXPECT_EQ(b.data[0], std::vector<float>(700, 0.0f)) << channels;
+        EXPECT_EQ(b.data[1], std::vector<float>(700, 0.0f)) << channels;
+    }
+}
+
+TEST(DelayFxEngine, LowFrequencyChannelFeedsBothFronts)
+{
+    auto lfe = MakeEngine(48000, 6);
+    auto fronts = MakeEngine(48000, 6);
+    Block a = Signal(4000, [](int c, size_t i) { return c == 3 && i < 300 ? 0.5f : 0.0f; });
+    Block b = Signal(4000, [](int c, size_t i) { return c < 2 && i < 300 ? 0.5f : 0.0f; });
+    RunChunks(*lfe, a, {512});
+    RunChunks(*fronts, b, {512});
+    EXPECT_EQ(a.data[0], b.data[0]);
+    EXPECT_EQ(a.data[1], b.data[1]);
+    EXPECT_NE(a.data[0][1000], 0.0f);
+}
+
+// Frame 0 from a silent memory holds only the current-value terms of the
+// output filters: z19 cC + z22 u1 + z25 uBL + z28 u3 on the left.
+TEST(DelayFxEngine, FirstFrameSeesOnlyCurrentValueTerms)
+{
+    const Record r = Parse(DelayFxRateRecords[0], 2);
+    auto e = MakeEngine(48000, 8);
+    Block b = Signal(1, [](int c, size_t) { return c == 2 || c == 6 ? 0.25f : 0.0f; });
+    RunChunks(*e, b, {1});
+    const float cC = r.q[15] * 0.25f, uBL = r.q[20] * 0.25f;
+    EXPECT_EQ(b.data[0][0], DelayFxRoundToStep(r.left[3] * cC + r.left[9] * uBL));
+    EXPECT_EQ(b.data[1][0], DelayFxRoundToStep(r.right[3] * cC));
+}
+
+TEST(DelayFxEngine, RateChangeStartsFromSilentMemory)
+{
+    auto e = MakeEngine(48000, 8);
+    Block warm = Signal(2000, [](int c, size_t i) { return 0.1f * c * std::sin(0.01f * i); });
+    RunChunks(*e, warm, {512});
+    e->DelayFxSetRate(96000, 7);
+    EXPECT_EQ(e->RateIndex(), 0);
+    auto fresh = MakeEngine(96000, 8);
+    Block a = Signal(9000, [](int c, size_t i) { return 0.2f * std::cos(0.003f * i * (c + 1)); });
+    Block b = a;
+    a.Refresh();
+    RunChunks(*e, a, {480});
+    RunChunks(*fresh, b, {512});
+    EXPECT_EQ(e->RateIndex(), 16);
+    EXPECT_EQ(e->MemoryLength(), 7155);
+    EXPECT_EQ(a.data[0], b.data[0]);
+    EXPECT_EQ(a.data[1], b.data[1]);
+}
+
+TEST(DelayFxEngine, InvalidPendingSettingIsDroppedAndMemoryKept)
+{
+    auto e = MakeEngine(48000, 6);
+    auto steady = MakeEngine(48000, 6);
+    Block a = Signal(3000, [](int c, size_t i) { return 0.1f * c * std::sin(0.02f * i); });
+    Block b = a;
+    a.Refresh();
+    RunChunks(*e, a, {512});
+    RunChunks(*steady, b, {512});
+    e->DelayFxSetRate(96000, 8);
+    EXPECT_EQ(e->DelayFxPendingValid(), 0);
+    Block c = Signal(3000, [](int, size_t) { return 0.0f; });
+    Block d = c;
+    c.Refresh();
+    RunChunks(*e, c, {512});
+    RunChunks(*steady, d, {512});
+    EXPECT_EQ(e->RateIndex(), 0);
+    EXPECT_EQ(e->ChannelsMinusOne(), 5u);
+    EXPECT_EQ(e->DelayFxPendingValid(), 1);
+    EXPECT_EQ(c.data[0], d.data[0]) << "the stored signal goes on decaying";
+    EXPECT_NE(c.data[0][10], 0.0f);
+}
+
+struct ClearCase
+{
+    int32_t pendingRate;
+    uint32_t pendingChannels;
+    int32_t index;
+    int32_t cells;
+    int32_t rate; // a fresh engine of the setting that stays
+};
+
+// A clear adopts a valid pending setting whole and silences the memory; an
+// invalid one is dropped and the current setting is silenced.
+TEST(DelayFxEngine, ClearAdoptsOnlyAValidPendingSetting)
+{
+    const ClearCase cases[] = {
+        {44100, 6, 1, 3307, 44100},
+        {96000, 8, 16, 7155, 96000},
+        {96000, 9, 0, 3588, 48000},
+    };
+    for (const ClearCase& cc : cases)
+    {
+        SCOPED_TRACE(cc.pendingRate);
+        auto e = MakeEngine(48000, 8);
+        Block warm = Signal(5000, [](int c, size_t i) { return 0.1f * c * std::sin(0.05f * i); });
+        RunChunks(*e, warm, {512});
+        e->DelayFxSetRate(cc.pendingRate, cc.pendingChannels - 1);
+        e->DelayFxClear();
+        EXPECT_EQ(e->RateIndex(), cc.index);
+        EXPECT_EQ(e->MemoryLength(), cc.cells);
+        EXPECT_EQ(e->DelayFxPendingValid(), 1);
+        auto fresh = MakeEngine(cc.rate, cc.index == 0 ? 8 : cc.pendingChannels);
+        Block a = Signal(8000, [](int c, size_t i) { return 0.2f * std::cos(0.007f * i * c); });
+        Block b = a;
+        a.Refresh();
+        RunChunks(*e, a, {512});
+        RunChunks(*fresh, b, {512});
+        EXPECT_EQ(a.data[0], b.data[0]);
+        EXPECT_EQ(a.data[1], b.data[1]);
+    }
+}
+
+TEST(DelayFxEngine, DecaysToExactlyZero)
+{
+    for (const RateFacts& f : Rates)
+    {
+        auto e = MakeEngine(f.rate, 8);
+        Noise noise(5);
+        const size_t burst = 2048, frames = 12 * static_cast<size_t>(f.cells);
+        Block b =
+            Signal(frames, [&](int, size_t i) { return i < burst ? noise.Next(0.9f) : 0.0f; });
+        RunChunks(*e, b, {512});
+        size_t last = 0;
+        for (size_t i = 0; i < frames; ++i)
+        {
+            last = (b.data[0][i] != 0.0f || b.data[1][i] != 0.0f) ? i : last;
+        }
+        EXPECT_GT(last, burst) << f.rate << ": the tail rings on";
+        EXPECT_LT(last, frames - 4 * static_cast<size_t>(f.cells)) << f.rate;
+    }
+}
+} // namespace
