@@ -1,0 +1,228 @@
+// The base of every isochronous stream of one AudioStreaming interface: the
+// stream's states (closed, prepared, running), its clients and the choice of
+// the active one, the notifications to them, the worker thread that
+// resubmits and recovers, the formats with the alternate setting that carries
+// each, and the transfer loop the stream classes share (transfer contexts,
+// render URBs with their pacing, the completion protocol, recovery). The
+// stream classes supply interface selection, preparation and their own forms
+// of sending and completing; the base is never used alone.
+#pragma once
+
+#include "driver/adapter_interfaces.h"
+#include "driver/sync_mutex.h"
+#include "driver/stream_engine.h"
+#include "platform/usb/usbdi.h"
+#include "streaming/iso_pacing.h"
+#include "streaming/usb_stream_control.h"
+
+inline constexpr ULONG USB_STREAM_URB_POOL_TAG = POOL_TAG("URB ");
+inline constexpr ULONG USB_STREAM_UAC1_RING_TAG = POOL_TAG("US10");
+inline constexpr ULONG USB_STREAM_UAC2_RING_TAG = POOL_TAG("US20");
+
+// Stream states.
+inline constexpr LONG USB_STREAM_CLOSED = 0;
+inline constexpr LONG USB_STREAM_PREPARED = 1;
+inline constexpr LONG USB_STREAM_RUNNING = 2;
+
+// Transfer error states: a completion claims the resubmission (1) for an
+// instant; a failed transfer (2) holds every resubmission until recovery.
+inline constexpr LONG USB_STREAM_NO_ERROR = 0;
+inline constexpr LONG USB_STREAM_RESUBMIT = 1;
+inline constexpr LONG USB_STREAM_RECOVERING = 2;
+
+// Bytes of an isochronous URB as the stream allocates and sends it.
+inline constexpr ULONG UsbStreamUrbBytes(ULONG packets)
+{
+    return 152 + 12 * packets;
+}
+// Milliseconds per URB of a stream before its first preparation.
+inline constexpr ULONG USB_STREAM_DEFAULT_MS_PER_URB = 10;
+// Packets per 1 ms frame of a high-speed endpoint polled every microframe.
+inline constexpr ULONG USB_STREAM_MICROFRAMES = 8;
+// Delay before the interface is deselected during recovery.
+inline constexpr LONGLONG USB_STREAM_RECOVERY_DELAY_MS = 100;
+// Frames between "now" and the first URB of a (re)started stream.
+inline constexpr ULONG USB_STREAM_START_LEAD_FRAMES = 2;
+inline constexpr ULONG USB_STREAM_SWITCH_LEAD_FRAMES = 5;
+
+class CUsbAudioStream;
+
+// One URB in flight: its IRP, URB and data buffer, reused after every completion.
+struct TransferContext
+{
+    PIRP Irp;
+    PURB Urb;
+    CUsbAudioStream* Stream;
+    ULONG Bytes; // the transfer length as built
+    PUCHAR Buffer;
+    ULONG Index; // the fixed slot, 0 to USB_STREAM_MAX_URBS - 1
+};
+typedef TransferContext* PTRANSFERCONTEXT;
+
+// A format of the stream and the alternate setting that carries it (paged).
+#pragma pack(push, 1)
+struct AltSettingFormat
+{
+    LIST_ENTRY Links;
+    UCHAR AlternateSetting;
+    WAVEFORMATEXTENSIBLE Format;
+};
+#pragma pack(pop)
+
+class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public CStreamEngine
+{
+  public:
+    CUsbAudioStream(PUNKNOWN outerUnknown, ULONG interfaceNumber, ULONG terminalLink);
+    ~CUsbAudioStream() override;
+
+    STDMETHODIMP QueryInterface(REFIID interfaceId, PVOID* object) override
+    {
+        return GetOuterUnknown()->QueryInterface(interfaceId, object);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return GetOuterUnknown()->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return GetOuterUnknown()->Release(); }
+    NTSTATUS NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object) override;
+
+    // IUsbStreamControl
+    STDMETHODIMP RegisterClient(ULONG kind, PWAVEFORMATEX format, ULONG msPerUrb, ULONG urbCount,
+                                PCALLBACK_FUNCTION callback, PVOID callbackContext,
+                                PSTREAMCLIENT* client) override;
+    STDMETHODIMP UnregisterClient(PVOID key) override;
+    STDMETHODIMP StartClient(PVOID key, ULONG startFrame, PULONG msPerUrb,
+                             PCHAINNODE node) override;
+    STDMETHODIMP StopClient(PVOID key, PCHAINNODE node) override;
+    STDMETHODIMP OpenClient(PVOID key, PULONG msPerUrb, PULONG startFrame) override;
+    STDMETHODIMP CloseClient(PVOID key) override;
+
+    // The stream operations, in this order after the client operations.
+    // In the base SelectInterface and SendStreamUrb do nothing and
+    // PrepareStream fails: the stream classes provide them.
+    virtual NTSTATUS SelectInterface(UCHAR alternateSetting, PSTREAMCLIENT client);
+    virtual void FreeTransferContexts();
+    virtual NTSTATUS AbortPipe();
+    virtual NTSTATUS RecoverFromError();
+    virtual NTSTATUS DeselectInterface();
+    virtual NTSTATUS StartTransfers();
+    virtual NTSTATUS SendStreamUrb();
+    // Returns STATUS_MORE_PROCESSING_REQUIRED: the IRP stays the stream's.
+    virtual NTSTATUS OnStreamUrbComplete(PDEVICE_OBJECT deviceObject, PIRP irp,
+                                         PTRANSFERCONTEXT context);
+    virtual void StreamWorker();
+    virtual NTSTATUS PrepareStream(PSTREAMCLIENT client, PULONG frameNumber);
+    virtual NTSTATUS UnprepareStream();
+    virtual NTSTATUS StartStream(ULONG startFrame, ULONG explicitStart);
+    virtual NTSTATUS StopStream();
+    virtual BOOLEAN IsAlternateSettingValid(UCHAR alternateSetting);
+
+    // IDrmAudioStream
+    STDMETHODIMP SetContentId(ULONG contentId, PCDRMRIGHTS drmRights) override;
+
+    // Set-up by the AudioStreaming walkers.
+    NTSTATUS InitStream(ULONG direction, PUNKNOWN owner);
+    NTSTATUS AddStreamFormat(const WAVEFORMATEXTENSIBLE* format, UCHAR alternateSetting);
+    NTSTATUS FindAlternateSetting(const WAVEFORMATEX* format, PUCHAR alternateSetting);
+    // Packets per 1 ms frame of the setting's data endpoint; 0 for a
+    // high-speed endpoint whose interval the stream cannot pace (0 or above 4).
+    ULONG PacketsPerFrame(UCHAR alternateSetting);
+    ULONG QueryCurrentFrameNumber();
+    NTSTATUS FindObjectById(ULONG id, CAudioControl** object);
+
+    ULONG GetTerminalLink() const { return m_TerminalLink; }
+    LONG GetStreamState() const { return m_StreamState; }
+
+  protected:
+    // ---- transfer loop helpers for the stream classes
+    // Takes the prepared client's milliseconds per URB and URB count, finds
+    // its alternate setting and packets per frame and resets the pacing.
+    NTSTATUS LoadClientSettings(PSTREAMCLIENT client, PUCHAR alternateSetting);
+    // The data buffer of a render URB: room for the largest packets the
+    // pacing may build.
+    ULONG RenderBufferBytes() const;
+    // Initialises the three lookaside lists and builds the ten contexts.
+    NTSTATUS BuildTransferContexts(ULONG bufferBytes);
+    // Returns the contexts and deletes the lookaside lists.
+    void ReleaseTransferLoop();
+    NTSTATUS AllocTransferContext(PTRANSFERCONTEXT* context);
+    void FreeTransferContext(PTRANSFERCONTEXT context);
+    PTRANSFERCONTEXT GetTransferContext();
+    void PutTransferContext(PTRANSFERCONTEXT context);
+    // The render form of SendStreamUrb and of the completion, paced by `pacing`.
+    NTSTATUS SendRenderUrb(RenderPacing* pacing);
+    NTSTATUS CompleteRenderUrb(PIRP irp, PTRANSFERCONTEXT context);
+    // Completion bookkeeping shared by every form.
+    void ClaimResubmission();
+    void EnterRecovery();
+    void UrbReturned();
+    static BOOLEAN IsDeviceGoneStatus(NTSTATUS status);
+    // The first failing packet's status, else the URB's.
+    static USBD_STATUS UrbResultStatus(PURB urb);
+    static NTSTATUS StreamUrbCompletion(PDEVICE_OBJECT deviceObject, PIRP irp, PVOID context);
+
+    void Notify(ULONG type, ULONG value1, ULONG value2, PVOID buffer);
+    void NotifyStart(PSTREAMCLIENT client, BOOLEAN formatChanged);
+    PUSBDEVICEIO QueryUsbIo();
+    USBD_PIPE_HANDLE DataPipeHandle() const;
+    void WaitForUrbs();
+    NTSTATUS SendInitialUrbs();
+    // URBs sent since construction; the resubmit loop ends when a send adds none.
+    LONG SentUrbCount() const { return m_SentUrbs; }
+
+    volatile LONG m_StreamState;
+    CSyncMutex m_StreamLock;
+    PUCHAR m_CaptureRing;
+    ULONG m_CaptureRingSize;
+    ULONG m_CaptureRingRead;
+    ULONG m_CaptureRingWrite;
+    ULONG m_CaptureRingTag;
+    PUNKNOWN m_Owner;
+    ULONG m_TerminalLink;
+    LIST_ENTRY m_AltSettingList;
+    ULONG m_PacketsPerFrame;
+    ULONG m_MsPerUrb;
+    ULONG m_UrbsInFlight;
+    ULONG m_BaseSamplesPerPacket;
+    volatile BOOLEAN m_DeviceGone;
+    PUSBD_INTERFACE_INFORMATION m_InterfaceInfo;
+    ULONG m_DataPipeIndex;
+    ULONG m_StartFrame;
+    ULONG m_ExplicitStart;
+    KSPIN_LOCK m_SendLock;
+    volatile LONG m_OutstandingUrbs;
+    volatile LONG m_ErrorState;
+    KEVENT m_AllUrbsReturned;
+    KEVENT m_StopEvent;
+    KEVENT m_WorkerDone;
+    KEVENT m_WorkEvent;
+    PSTREAMCLIENT m_ActiveClient;
+    PSTREAMCLIENT m_PreparedClient;
+    KSPIN_LOCK m_ContextLock;
+    PTRANSFERCONTEXT volatile m_BusyContexts[USB_STREAM_MAX_URBS];
+    PTRANSFERCONTEXT m_FreeContexts[USB_STREAM_MAX_URBS];
+    NPAGED_LOOKASIDE_LIST m_UrbLookaside;
+    NPAGED_LOOKASIDE_LIST m_ContextLookaside;
+    NPAGED_LOOKASIDE_LIST m_BufferLookaside;
+    BOOLEAN m_LookasideReady;
+    PKTHREAD m_WorkerThread;
+    PCALLBACK_OBJECT m_CyclicControl;
+    RenderPacing m_Pacing;
+    volatile LONG m_SentUrbs;
+
+  private:
+    static void WorkerThreadStart(PVOID context);
+    void RunWorkerPass(BOOLEAN workSignalled);
+    void RestartAfterFailedSwitch(PSTREAMCLIENT previous);
+    NTSTATUS SwitchActiveClient(PSTREAMCLIENT client, ULONG startFrame, BOOLEAN frameFromPrepare);
+    NTSTATUS Reprepare(PSTREAMCLIENT client, PULONG frameNumber);
+    NTSTATUS RestartHeadIfStarted();
+    void AddNode(PSTREAMCLIENT client, PCHAINNODE node);
+    NTSTATUS RemoveNode(PSTREAMCLIENT client, PCHAINNODE node);
+    CPtrList* NodeListFor(PSTREAMCLIENT client);
+    PSTREAMCLIENT FindClient(ULONG list, PVOID key, POSITION* position);
+    BOOLEAN InsertByKind(ULONG list, PSTREAMCLIENT client);
+    PSTREAMCLIENT ListHead(ULONG list);
+    BOOLEAN MoveClient(ULONG from, ULONG to, PVOID key, PSTREAMCLIENT* client);
+    void FreeClient(PSTREAMCLIENT client);
+    void FreeFormats();
+    void WalkStartNodes();
+    NTSTATUS WalkFlushNodes();
+};

@@ -1,0 +1,448 @@
+// The isochronous transfer loop the stream classes share: the ten transfer
+// contexts and their lookaside lists, building and sending a render URB with
+// its packet pacing, the completion protocol with the error state and the
+// outstanding count, the start of the transfers and recovery after errors.
+#include "streaming/usb_audio_stream.h"
+
+#include "driver/adapter_interfaces.h"
+
+namespace
+{
+constexpr NTSTATUS c_IrpUnused = STATUS_NOT_SUPPORTED;
+
+void InitLookaside(PNPAGED_LOOKASIDE_LIST list, SIZE_T bytes)
+{
+    ExInitializeNPagedLookasideList(list, nullptr, nullptr, 0, bytes, USB_STREAM_URB_POOL_TAG, 0);
+}
+} // namespace
+
+// ----------------------------------------------------------------------------
+// Preparation helpers
+
+NTSTATUS CUsbAudioStream::LoadClientSettings(PSTREAMCLIENT client, PUCHAR alternateSetting)
+{
+    PAGED_CODE();
+    if (client == nullptr || alternateSetting == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    NTSTATUS status = FindFormat(&client->Format.Format);
+    if (!NT_SUCCESS(status))
+        return status;
+    status = FindAlternateSetting(&client->Format.Format, alternateSetting);
+    if (!NT_SUCCESS(status))
+        return status;
+    if (client->MsPerUrb == 0 || client->UrbCount == 0 || client->UrbCount > USB_STREAM_MAX_URBS)
+        return STATUS_INVALID_PARAMETER;
+    const ULONG packetsPerFrame = PacketsPerFrame(*alternateSetting);
+    // An endpoint the stream cannot pace is refused before anything is built.
+    if (packetsPerFrame == 0)
+        return STATUS_NOT_SUPPORTED;
+    m_MsPerUrb = client->MsPerUrb;
+    m_UrbsInFlight = client->UrbCount;
+    m_PacketsPerFrame = packetsPerFrame;
+    const ULONG rate = client->Format.Format.nSamplesPerSec;
+    m_BaseSamplesPerPacket = PacingBaseSamples(rate, packetsPerFrame);
+    m_Pacing.Rate = rate;
+    m_Pacing.NominalRate = rate;
+    m_Pacing.Accumulator = 0;
+    m_Pacing.ExtraSamples = 0;
+    return STATUS_SUCCESS;
+}
+
+ULONG CUsbAudioStream::RenderBufferBytes() const
+{
+    return PacingMaxSamplesPerPacket(m_BaseSamplesPerPacket) *
+           m_CurrentWaveFormat.Format.nBlockAlign * m_MsPerUrb * m_PacketsPerFrame;
+}
+
+NTSTATUS CUsbAudioStream::BuildTransferContexts(ULONG bufferBytes)
+{
+    PAGED_CODE();
+    const ULONG packets = m_MsPerUrb * m_PacketsPerFrame;
+    if (packets == 0 || bufferBytes == 0 || m_LookasideReady)
+        return STATUS_INVALID_PARAMETER;
+    InitLookaside(&m_UrbLookaside, UsbStreamUrbBytes(packets));
+    InitLookaside(&m_ContextLookaside, sizeof(TransferContext));
+    InitLookaside(&m_BufferLookaside, bufferBytes);
+    m_LookasideReady = TRUE;
+    for (ULONG i = 0; i < USB_STREAM_MAX_URBS; ++i)
+    {
+        PTRANSFERCONTEXT context = nullptr;
+        if (!NT_SUCCESS(AllocTransferContext(&context)))
+        {
+            ReleaseTransferLoop();
+            return STATUS_INSUFFICIENT_RESOURCES;
+        }
+        context->Index = i;
+        m_BusyContexts[i] = nullptr;
+        m_FreeContexts[i] = context;
+    }
+    return STATUS_SUCCESS;
+}
+
+void CUsbAudioStream::ReleaseTransferLoop()
+{
+    PAGED_CODE();
+    // Nothing is given back while one of its URBs is still out.
+    WaitForUrbs();
+    FreeTransferContexts();
+    if (!m_LookasideReady)
+        return;
+    ExDeleteNPagedLookasideList(&m_UrbLookaside);
+    ExDeleteNPagedLookasideList(&m_ContextLookaside);
+    ExDeleteNPagedLookasideList(&m_BufferLookaside);
+    m_LookasideReady = FALSE;
+}
+
+// ----------------------------------------------------------------------------
+// Transfer contexts
+
+NTSTATUS CUsbAudioStream::AllocTransferContext(PTRANSFERCONTEXT* context)
+{
+    PAGED_CODE();
+    *context = nullptr;
+    auto made =
+        static_cast<PTRANSFERCONTEXT>(ExAllocateFromNPagedLookasideList(&m_ContextLookaside));
+    auto buffer = static_cast<PUCHAR>(ExAllocateFromNPagedLookasideList(&m_BufferLookaside));
+    auto urb = static_cast<PURB>(ExAllocateFromNPagedLookasideList(&m_UrbLookaside));
+    PUSBDEVICEIO io = QueryUsbIo();
+    PIRP irp = io != nullptr ? io->AllocateIrp() : nullptr;
+    if (made == nullptr || buffer == nullptr || urb == nullptr || irp == nullptr)
+    {
+        if (made != nullptr)
+            ExFreeToNPagedLookasideList(&m_ContextLookaside, made);
+        if (buffer != nullptr)
+            ExFreeToNPagedLookasideList(&m_BufferLookaside, buffer);
+        if (urb != nullptr)
+            ExFreeToNPagedLookasideList(&m_UrbLookaside, urb);
+        if (irp != nullptr)
+            io->FreeIrp(irp);
+        if (io != nullptr)
+            io->Release();
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    io->Release();
+    RtlZeroMemory(made, sizeof(*made));
+    irp->IoStatus.Status = c_IrpUnused;
+    made->Irp = irp;
+    made->Urb = urb;
+    made->Stream = this;
+    made->Buffer = buffer;
+    *context = made;
+    return STATUS_SUCCESS;
+}
+
+void CUsbAudioStream::FreeTransferContext(PTRANSFERCONTEXT context)
+{
+    if (context == nullptr)
+        return;
+    PUSBDEVICEIO io = QueryUsbIo();
+    if (io != nullptr)
+    {
+        io->FreeIrp(context->Irp);
+        io->Release();
+    }
+    else
+        IoFreeIrp(context->Irp);
+    ExFreeToNPagedLookasideList(&m_BufferLookaside, context->Buffer);
+    ExFreeToNPagedLookasideList(&m_UrbLookaside, context->Urb);
+    ExFreeToNPagedLookasideList(&m_ContextLookaside, context);
+}
+
+void CUsbAudioStream::FreeTransferContexts()
+{
+    for (ULONG i = 0; i < USB_STREAM_MAX_URBS; ++i)
+    {
+        KIRQL irql;
+        KeAcquireSpinLock(&m_ContextLock, &irql);
+        PTRANSFERCONTEXT context = m_FreeContexts[i];
+        m_FreeContexts[i] = nullptr;
+        KeReleaseSpinLock(&m_ContextLock, irql);
+        FreeTransferContext(context);
+    }
+}
+
+PTRANSFERCONTEXT CUsbAudioStream::GetTransferContext()
+{
+    PTRANSFERCONTEXT context = nullptr;
+    KIRQL irql;
+    KeAcquireSpinLock(&m_ContextLock, &irql);
+    const ULONG limit = m_UrbsInFlight < USB_STREAM_MAX_URBS ? m_UrbsInFlight : USB_STREAM_MAX_URBS;
+    for (ULONG i = 0; i < limit && context == nullptr; ++i)
+    {
+        PTRANSFERCONTEXT candidate = m_FreeContexts[i];
+        if (candidate != nullptr &&
+            InterlockedCompareExchangePointer((PVOID volatile*)&m_BusyContexts[i], candidate,
+                                              nullptr) == nullptr)
+        {
+            m_FreeContexts[i] = nullptr;
+            context = candidate;
+        }
+    }
+    KeReleaseSpinLock(&m_ContextLock, irql);
+    return context;
+}
+
+void CUsbAudioStream::PutTransferContext(PTRANSFERCONTEXT context)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_ContextLock, &irql);
+    m_FreeContexts[context->Index] = context;
+    m_BusyContexts[context->Index] = nullptr;
+    IoReuseIrp(context->Irp, c_IrpUnused);
+    KeReleaseSpinLock(&m_ContextLock, irql);
+}
+
+// ----------------------------------------------------------------------------
+// Sending
+
+NTSTATUS CUsbAudioStream::SendStreamUrb()
+{
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUsbAudioStream::SendInitialUrbs()
+{
+    NTSTATUS status = STATUS_SUCCESS;
+    for (ULONG i = 0; i < m_UrbsInFlight && NT_SUCCESS(status); ++i)
+    {
+        status = SendStreamUrb();
+        // No free context: enough URBs are in flight.
+        if (status == STATUS_BUFFER_TOO_SMALL)
+            return STATUS_SUCCESS;
+    }
+    // A URB the bus holds is pending: for the caller the start succeeded.
+    return NT_SUCCESS(status) ? STATUS_SUCCESS : status;
+}
+
+NTSTATUS CUsbAudioStream::SendRenderUrb(RenderPacing* pacing)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_SendLock, &irql);
+    PUSBDEVICEIO io = QueryUsbIo();
+    NTSTATUS status = STATUS_SUCCESS;
+    PTRANSFERCONTEXT context = nullptr;
+    if (io != nullptr && !m_DeviceGone && m_StreamState == USB_STREAM_RUNNING)
+    {
+        context = GetTransferContext();
+        if (context == nullptr)
+            status = STATUS_BUFFER_TOO_SMALL;
+    }
+    if (context != nullptr)
+    {
+        const ULONG packets = m_MsPerUrb * m_PacketsPerFrame;
+        auto& iso = context->Urb->UrbIsochronousTransfer;
+        RtlZeroMemory(context->Urb, UsbStreamUrbBytes(packets));
+        iso.Hdr.Function = URB_FUNCTION_ISOCH_TRANSFER;
+        iso.Hdr.Length = (USHORT)UsbStreamUrbBytes(packets);
+        iso.PipeHandle = DataPipeHandle();
+        iso.TransferFlags =
+            USBD_TRANSFER_DIRECTION_OUT | (m_ExplicitStart != 0 ? 0 : USBD_START_ISO_TRANSFER_ASAP);
+        iso.TransferBuffer = context->Buffer;
+        const ULONG bytes =
+            PaceRenderPackets(pacing, m_BaseSamplesPerPacket, m_PacketsPerFrame,
+                              m_CurrentWaveFormat.Format.nBlockAlign, iso.IsoPacket, packets);
+        iso.TransferBufferLength = bytes;
+        iso.NumberOfPackets = packets;
+        RtlZeroMemory(context->Buffer, bytes);
+        Notify(STREAM_NOTIFY_RENDER_DATA, bytes, 0, context->Buffer);
+        ProcessBuffer(context->Buffer, (LONG)bytes);
+        context->Bytes = bytes;
+        iso.StartFrame = m_ExplicitStart != 0 ? m_StartFrame : 0;
+        if (m_ExplicitStart != 0)
+            m_StartFrame += m_MsPerUrb;
+
+        PIRP irp = context->Irp;
+        IoSetNextIrpStackLocation(irp);
+        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+        next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+        next->Parameters.Others.Argument2 = nullptr;
+        next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+        next->Parameters.Others.Argument1 = context->Urb;
+        IoSetCompletionRoutine(irp, StreamUrbCompletion, context, TRUE, TRUE, TRUE);
+        if (InterlockedIncrement(&m_OutstandingUrbs) == 1)
+            KeClearEvent(&m_AllUrbsReturned);
+        InterlockedIncrement(&m_SentUrbs);
+        status = io->CallLowerDriver(irp);
+    }
+    if (io != nullptr)
+        io->Release();
+    KeReleaseSpinLock(&m_SendLock, irql);
+    return status;
+}
+
+// ----------------------------------------------------------------------------
+// Completion
+
+NTSTATUS CUsbAudioStream::StreamUrbCompletion(PDEVICE_OBJECT deviceObject, PIRP irp, PVOID context)
+{
+    auto transfer = static_cast<PTRANSFERCONTEXT>(context);
+    return transfer->Stream->OnStreamUrbComplete(deviceObject, irp, transfer);
+}
+
+BOOLEAN CUsbAudioStream::IsDeviceGoneStatus(NTSTATUS status)
+{
+    return status == STATUS_DEVICE_NOT_CONNECTED || status == STATUS_NO_SUCH_DEVICE;
+}
+
+USBD_STATUS CUsbAudioStream::UrbResultStatus(PURB urb)
+{
+    const auto& iso = urb->UrbIsochronousTransfer;
+    for (ULONG i = 0; i < iso.NumberOfPackets; ++i)
+        if (USBD_ERROR(iso.IsoPacket[i].Status))
+            return iso.IsoPacket[i].Status;
+    return iso.Hdr.Status;
+}
+
+// Resubmits unless a failed transfer holds the stream for recovery. Two
+// completions at once both send: a claim already taken only means another
+// completion is sending too, and a URB skipped here would be lost from flight.
+void CUsbAudioStream::ClaimResubmission()
+{
+    const LONG previous =
+        InterlockedCompareExchange(&m_ErrorState, USB_STREAM_RESUBMIT, USB_STREAM_NO_ERROR);
+    if (previous == USB_STREAM_RECOVERING)
+        return;
+    SendStreamUrb();
+    if (previous == USB_STREAM_NO_ERROR)
+        InterlockedCompareExchange(&m_ErrorState, USB_STREAM_NO_ERROR, USB_STREAM_RESUBMIT);
+}
+
+void CUsbAudioStream::EnterRecovery()
+{
+    if (InterlockedExchange(&m_ErrorState, USB_STREAM_RECOVERING) != USB_STREAM_RECOVERING)
+        KeSetEvent(&m_WorkEvent, IO_NO_INCREMENT, FALSE);
+}
+
+void CUsbAudioStream::UrbReturned()
+{
+    if (InterlockedDecrement(&m_OutstandingUrbs) == 0)
+        KeSetEvent(&m_AllUrbsReturned, IO_NO_INCREMENT, FALSE);
+}
+
+NTSTATUS CUsbAudioStream::CompleteRenderUrb(PIRP irp, PTRANSFERCONTEXT context)
+{
+    const NTSTATUS status = irp->IoStatus.Status;
+    const bool running = m_StreamState == USB_STREAM_RUNNING;
+    if (running && IsDeviceGoneStatus(status))
+        m_DeviceGone = TRUE;
+    Notify(STREAM_NOTIFY_BYTES, context->Bytes, 0, nullptr);
+    const USBD_STATUS urbStatus = UrbResultStatus(context->Urb);
+    PutTransferContext(context);
+    if (running && status != STATUS_CANCELLED)
+    {
+        if (NT_SUCCESS(status) && USBD_SUCCESS(urbStatus))
+            ClaimResubmission();
+        else
+            EnterRecovery();
+    }
+    UrbReturned();
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+// The base leaves every resubmission to the worker. The context goes back to
+// its slot: freeing it would leave the slot pointing at freed memory.
+NTSTATUS CUsbAudioStream::OnStreamUrbComplete(PDEVICE_OBJECT, PIRP irp, PTRANSFERCONTEXT context)
+{
+    const NTSTATUS status = irp->IoStatus.Status;
+    const USBD_STATUS urbStatus = UrbResultStatus(context->Urb);
+    PutTransferContext(context);
+    if (m_StreamState == USB_STREAM_RUNNING && status != STATUS_CANCELLED)
+    {
+        if (!NT_SUCCESS(status) || !USBD_SUCCESS(urbStatus))
+            EnterRecovery();
+        else if (InterlockedCompareExchange(&m_ErrorState, USB_STREAM_RESUBMIT,
+                                            USB_STREAM_NO_ERROR) == USB_STREAM_NO_ERROR)
+            KeSetEvent(&m_WorkEvent, IO_NO_INCREMENT, FALSE);
+    }
+    UrbReturned();
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+// ----------------------------------------------------------------------------
+// Start, recovery and abort
+
+NTSTATUS CUsbAudioStream::StartTransfers()
+{
+    PAGED_CODE();
+    if (m_ActiveClient == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    UCHAR alternateSetting = 0;
+    NTSTATUS status = FindAlternateSetting(&m_ActiveClient->Format.Format, &alternateSetting);
+    if (NT_SUCCESS(status))
+        status = SelectInterface(alternateSetting, m_ActiveClient);
+    if (!NT_SUCCESS(status))
+        return status;
+    m_CaptureRingRead = 0;
+    m_CaptureRingWrite = 0;
+    m_OutstandingUrbs = 0;
+    KeSetEvent(&m_AllUrbsReturned, IO_NO_INCREMENT, FALSE);
+    KeClearEvent(&m_WorkEvent);
+    m_StartFrame = QueryCurrentFrameNumber() + USB_STREAM_START_LEAD_FRAMES;
+    m_Pacing.Accumulator = 0;
+    InterlockedExchange(&m_ErrorState, USB_STREAM_NO_ERROR);
+    return SendInitialUrbs();
+}
+
+NTSTATUS CUsbAudioStream::RecoverFromError()
+{
+    PAGED_CODE();
+    PADAPTERCOMMON adapter = nullptr;
+    PDEVICE_OBJECT deviceObject = nullptr;
+    if (m_Owner != nullptr &&
+        NT_SUCCESS(m_Owner->QueryInterface(IID_IAdapterCommon, (PVOID*)&adapter)))
+    {
+        deviceObject = adapter->GetDeviceObject();
+        if (deviceObject != nullptr)
+            ObReferenceObject(deviceObject);
+    }
+    PUSBDEVICEIO io = QueryUsbIo();
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    if (io != nullptr)
+    {
+        WaitForUrbs();
+        InterlockedExchange(&m_ErrorState, USB_STREAM_NO_ERROR);
+        m_DeviceGone = io->ResetPortIfNeeded();
+        if (m_DeviceGone)
+            status = STATUS_DEVICE_NOT_CONNECTED;
+        else
+        {
+            LARGE_INTEGER delay;
+            delay.QuadPart = -USB_STREAM_RECOVERY_DELAY_MS * 10000;
+            KeDelayExecutionThread(KernelMode, FALSE, &delay);
+            status = DeselectInterface();
+            if (NT_SUCCESS(status))
+            {
+                // The client resynchronises its position with the new start.
+                NotifyStart(m_ActiveClient, TRUE);
+                status = StartTransfers();
+            }
+            if (!NT_SUCCESS(status))
+                io->CyclePort();
+        }
+        io->Release();
+    }
+    if (deviceObject != nullptr)
+        ObDereferenceObject(deviceObject);
+    if (adapter != nullptr)
+        adapter->Release();
+    return status;
+}
+
+NTSTATUS CUsbAudioStream::AbortPipe()
+{
+    PAGED_CODE();
+    PUSBDEVICEIO io = QueryUsbIo();
+    if (io == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    struct _URB_PIPE_REQUEST urb = {};
+    urb.Hdr.Length = sizeof(urb);
+    urb.Hdr.Function = URB_FUNCTION_ABORT_PIPE;
+    urb.PipeHandle = DataPipeHandle();
+    NTSTATUS status = io->SubmitUrbSync(reinterpret_cast<PURB>(&urb));
+    io->Release();
+    // The aborted URBs come back through their completions, which may follow
+    // the abort's own: the contexts are ours again only once all are back.
+    if (NT_SUCCESS(status))
+        WaitForUrbs();
+    return status;
+}
