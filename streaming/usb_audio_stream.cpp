@@ -90,11 +90,14 @@ CUsbAudioStream::~CUsbAudioStream()
         StopStream();
     if (m_StreamState == USB_STREAM_PREPARED)
         UnprepareStream();
-    for (ULONG list = 0; list < 3; ++list)
+    // Started clients are opened ones too: each record is freed once.
+    const ULONG order[] = {2, 1, 0};
+    for (ULONG list : order)
     {
         PVOID data = nullptr;
         while (m_ClientLists[list] != nullptr && m_ClientLists[list]->RemoveHead(&data))
-            FreeClient(static_cast<PSTREAMCLIENT>(data));
+            if (list != 2)
+                FreeClient(static_cast<PSTREAMCLIENT>(data));
     }
     m_ActiveClient = nullptr;
     m_PreparedClient = nullptr;

@@ -70,6 +70,7 @@ NTSTATUS TestUsbStream::PrepareStream(PSTREAMCLIENT client, PULONG frameNumber)
         return status;
     }
     *frameNumber = QueryCurrentFrameNumber();
+    LastPrepareFrame = *frameNumber;
     return STATUS_SUCCESS;
 }
 
@@ -223,10 +224,18 @@ std::unique_ptr<SimUsbDevice> HighSpeedDevice(UCHAR playInterval)
 {
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
     bytes.Speed = EmuUsbSpeed::High;
+    bytes.Device[2] = 0x00; // bcdUSB 2.00
+    bytes.Device[3] = 0x02;
     const UCHAR endpoint[] = {0x09, 0x05, SimRef1::PlayEndpoint, 0x09};
+    const UCHAR status[] = {0x09, 0x05, SimRef1::StatusEndpoint, 0x03};
     auto& c = bytes.Configuration;
     for (size_t i = 0; i + sizeof(endpoint) + 3 <= c.size(); ++i)
+    {
         if (std::equal(endpoint, endpoint + sizeof(endpoint), c.begin() + (long)i))
             c[i + 6] = playInterval;
+        // 2^(9-1) microframes: the 32 ms of the full-speed status endpoint.
+        if (std::equal(status, status + sizeof(status), c.begin() + (long)i))
+            c[i + 6] = 9;
+    }
     return MakeSimDevice(bytes);
 }

@@ -70,6 +70,7 @@ class TestUsbStream : public CUsbAudioStream
     NTSTATUS PrepareFailure = STATUS_SUCCESS; // fails the next preparations
     ULONG PrepareFailCount = 0;
     ULONG PrepareCount = 0;
+    ULONG LastPrepareFrame = 0;
 };
 
 struct SeenNotification
