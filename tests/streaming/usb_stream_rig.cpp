@@ -46,7 +46,6 @@ NTSTATUS TestUsbStream::SelectInterface(UCHAR alternateSetting, PSTREAMCLIENT)
 
 NTSTATUS TestUsbStream::PrepareStream(PSTREAMCLIENT client, PULONG frameNumber)
 {
-    ++PrepareCount;
     if (PrepareFailCount > 0)
     {
         --PrepareFailCount;
@@ -115,7 +114,6 @@ void ClientDouble::Callback(PVOID context, PVOID argument1, PVOID)
     if (record->Type == STREAM_NOTIFY_RENDER_DATA && record->Client == self->Record)
     {
         memset(record->Data.Buffer, self->Fill, record->Data.Bytes);
-        ++self->FilledBuffers;
     }
 }
 

@@ -44,7 +44,6 @@ class TestUsbStream : public CUsbAudioStream
     LONG Outstanding() const { return m_OutstandingUrbs; }
     LONG Sent() const { return m_SentUrbs; }
     ULONG PacketsPerUrbFrame() const { return m_PacketsPerFrame; }
-    ULONG MsPerUrb() const { return m_MsPerUrb; }
     ULONG UrbsInFlight() const { return m_UrbsInFlight; }
     ULONG BaseSamples() const { return m_BaseSamplesPerPacket; }
     ULONG StartFrame() const { return m_StartFrame; }
@@ -59,7 +58,6 @@ class TestUsbStream : public CUsbAudioStream
     PTRANSFERCONTEXT TakeContext() { return GetTransferContext(); }
     void GiveContext(PTRANSFERCONTEXT context) { PutTransferContext(context); }
     NTSTATUS SendOne() { return SendStreamUrb(); }
-    KEVENT* AllReturned() { return &m_AllUrbsReturned; }
     // The wave and ASIO doubles are in the transfer context's busy list.
     ULONG BusyCount() const;
 
@@ -69,7 +67,6 @@ class TestUsbStream : public CUsbAudioStream
     std::vector<UCHAR> Selected;              // alternate settings selected, in order
     NTSTATUS PrepareFailure = STATUS_SUCCESS; // fails the next preparations
     ULONG PrepareFailCount = 0;
-    ULONG PrepareCount = 0;
     ULONG LastPrepareFrame = 0;
 };
 
@@ -95,7 +92,6 @@ class ClientDouble
     UCHAR Fill;
     PSTREAMCLIENT Record = nullptr;
     std::vector<SeenNotification> Seen;
-    ULONG FilledBuffers = 0;
 };
 
 // Plain PCM formats the tests register.
