@@ -1,0 +1,35 @@
+// Direct-form recursive filter with circular histories, one section of the
+// resampler's linear-phase low-pass.
+#pragma once
+
+#include <cstdint>
+
+#include "globaltopo/common/QVR/QvrCommon.h"
+
+class CIirFilter : public CQvrPoolObject
+{
+  public:
+    // Copies nb feed-forward coefficients b and na feedback coefficients a
+    // (a[0] is taken as 1). A side with fewer than two coefficients, or whose
+    // array cannot be allocated, is left out.
+    CIirFilter(const float* b, int32_t nb, const float* a, int32_t na);
+    ~CIirFilter();
+    CIirFilter(const CIirFilter&) = delete;
+    CIirFilter& operator=(const CIirFilter&) = delete;
+
+    // y[n] = sum b[k] x[n-k] - sum over k >= 1 of a[k] y[n-k]; out may be
+    // in itself.
+    void IirProcess(float* out, const float* in, int32_t len);
+    void IirReset();
+    // False when an array the coefficients asked for could not be allocated.
+    bool IirComplete() const { return m_bComplete; }
+
+  private:
+    float* m_pFeedback;    // a[0..na-1], then na past outputs
+    float* m_pFeedForward; // b[0..nb-1], then nb past inputs
+    int32_t m_na;
+    int32_t m_nb;
+    int32_t m_nXPos; // slot of the newest input
+    int32_t m_nYPos; // slot the next output goes to
+    bool m_bComplete;
+};

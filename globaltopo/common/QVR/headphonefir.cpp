@@ -1,0 +1,350 @@
+#include "globaltopo/common/QVR/headphonefir.h"
+
+#include <cstring>
+
+#include "primitives/dsp.h"
+#include "primitives/fft/DspFftSpec.h"
+
+namespace
+{
+const char kFile[] = "headphonefir";
+constexpr int32_t N = HEADPHONEFIR_N;
+constexpr int32_t kFftOrder = 10;
+constexpr int32_t kOutputs = 2;
+
+// Input channels of each stream: front left and right take channel 3 as well;
+// channels 6 and 7 reach the surrounds through the fold into 4 and 5.
+struct StreamSource
+{
+    int32_t channel;
+    int32_t shared; // -1: none
+};
+constexpr StreamSource kStreamSources[CHeadphoneFir::STREAMS] = {
+    {0, 3}, {1, 3}, {2, -1}, {4, -1}, {5, -1}};
+
+// Streams built and convolved per input layout; other layouts build none.
+int32_t StreamCount(int32_t nInCh)
+{
+    if (nInCh == 2)
+        return 2;
+    return nInCh == 6 || nInCh == 8 ? CHeadphoneFir::STREAMS : 0;
+}
+
+// Surround fold of the eight-channel layout: the side pair joins the rear pair.
+constexpr float kFoldNear = 0.871f;
+constexpr float kFoldFar = 0.49f;
+
+constexpr int32_t kRoomCodes[] = {3, 2, 1};
+constexpr int32_t kAngleCodes[] = {24, 25, 29, 30, 31, 34, 35, 39, 40};
+
+// Line of the report for a pair missing from the bank, by room code.
+int32_t MissingPairLine(int32_t room)
+{
+    constexpr int32_t lines[] = {742, 796, 850};
+    return room >= 1 && room <= 3 ? lines[room - 1] : 854;
+}
+
+// acc += h * x over one packed spectrum (DC and Nyquist real, then pairs).
+void PackedMulAcc(const float* x, const float* h, float* acc)
+{
+    acc[0] += x[0] * h[0];
+    acc[1] += x[1] * h[1];
+    for (int32_t k = 2; k < CHeadphoneFir::FFT_LEN; k += 2)
+    {
+        const float xr = x[k], xi = x[k + 1], hr = h[k], hi = h[k + 1];
+        acc[k] = (hr * xr - hi * xi) + acc[k];
+        acc[k + 1] = (hr * xi + hi * xr) + acc[k + 1];
+    }
+}
+
+// Ring slot j blocks back from pos, for a ring of parts slots (parts may be
+// -1 after a failed selection: every slot is then 0).
+int32_t Slot(int32_t pos, int32_t j, int32_t parts)
+{
+    return parts > 0 ? (pos + j) % parts : 0;
+}
+} // namespace
+
+CHeadphoneFir::CHeadphoneFir(const float* bank)
+    : m_pBank(bank), m_nRoom(ROOMSIZE_UNDEFINED), m_nAngle(SPEAKERANGLE_UNDEFINED),
+      m_nHeadParts(-1), m_nTailParts(-1), m_nCTCAngle(CTCANGLE_UNDEFINED), m_nCTCTaps(1),
+      m_pFftSpec(nullptr), m_nHeadPos(0), m_nTailPos(0)
+{
+    if (DspFftSpecCreateR32f(&m_pFftSpec, kFftOrder, DspFftScaleInverse, 0) != DspStsNoErr)
+        m_pFftSpec = nullptr;
+    HeadphoneFirReset();
+    HeadphoneFirSelectFilters(1, 29);
+    HeadphoneFirSetCTCAngle(0);
+}
+
+CHeadphoneFir::~CHeadphoneFir()
+{
+    if (m_pFftSpec != nullptr)
+        DspFftSpecFreeR32f(m_pFftSpec);
+    m_pFftSpec = nullptr;
+}
+
+void CHeadphoneFir::HeadphoneFirReset()
+{
+    memset(m_InHistory, 0, sizeof m_InHistory);
+    memset(m_HeadFdl, 0, sizeof m_HeadFdl);
+    memset(m_TailFdl, 0, sizeof m_TailFdl);
+    memset(m_Acc, 0, sizeof m_Acc);
+    memset(m_CtcSumBuf, 0, sizeof m_CtcSumBuf);
+    memset(m_CtcDiffBuf, 0, sizeof m_CtcDiffBuf);
+    m_nHeadPos = 0;
+    m_nTailPos = 0;
+}
+
+void CHeadphoneFir::HeadphoneFirProcess(float* const* out, int32_t nOutCh, float* const* in,
+                                        int32_t nInCh, int32_t len)
+{
+    QvrCheck(nOutCh == 2, "CheckNumOutChans(nOutCh)", kFile, 65);
+    QvrCheck(nInCh == 2 || nInCh == 6 || nInCh == 8, "CheckNumInChans(nInCh)", kFile, 66);
+    const bool lengthOk = QvrCheck(len == N, "CheckDataLen(len)", kFile, 67);
+    // Every step reads and writes whole blocks of two outputs: with fewer
+    // outputs or another length the buffers would be overrun, so the block
+    // is left as it is.
+    if (nOutCh < 2 || !lengthOk)
+        return;
+
+    // The tail takes the sum of all streams from m_nHeadParts blocks ago,
+    // which this slot of the head delay lines still holds: its partition 0
+    // continues the head filters at tap HEADPHONE_HEAD_LEN.
+    float* tailIn = m_TailFdl[m_nTailPos];
+    const float* f0 = m_HeadFdl[0][m_nHeadPos];
+    const float* f1 = m_HeadFdl[1][m_nHeadPos];
+    for (int32_t i = 0; i < FFT_LEN; ++i)
+        tailIn[i] = f1[i] + f0[i];
+    if (nInCh == 6 || nInCh == 8)
+    {
+        const float* f2 = m_HeadFdl[2][m_nHeadPos];
+        const float* f3 = m_HeadFdl[3][m_nHeadPos];
+        const float* f4 = m_HeadFdl[4][m_nHeadPos];
+        for (int32_t i = 0; i < FFT_LEN; ++i)
+            tailIn[i] = f3[i] + f2[i] + f4[i] + tailIn[i];
+    }
+    if (nInCh == 8)
+    {
+        float* x4 = in[4];
+        float* x5 = in[5];
+        for (int32_t i = 0; i < N; ++i)
+        {
+            const float l = x4[i], r = x5[i];
+            x4[i] = (kFoldNear * l + in[6][i]) + kFoldFar * r;
+            x5[i] = (kFoldFar * l + in[7][i]) + kFoldNear * r;
+        }
+    }
+    BuildWindows(in, nInCh);
+    Accumulate(nInCh);
+    for (int32_t e = 0; e < kOutputs; ++e)
+    {
+        DspFftInvRInPlace32f(m_Acc[e], m_pFftSpec, nullptr);
+        for (int32_t i = 0; i < N; ++i)
+            out[e][i] = m_Acc[e][N + i] * 2.0f;
+    }
+    if (m_nHeadParts > 0)
+        m_nHeadPos = (m_nHeadPos - 1 + m_nHeadParts) % m_nHeadParts;
+    if (m_nTailParts > 0)
+        m_nTailPos = (m_nTailPos - 1 + m_nTailParts) % m_nTailParts;
+    HeadphoneFirCtcStage(out, nOutCh, out, nOutCh, N);
+}
+
+// Windows of the previous and the current block per stream, transformed in
+// place; the current block becomes the history.
+void CHeadphoneFir::BuildWindows(float* const* in, int32_t nInCh)
+{
+    const int32_t streams = StreamCount(nInCh);
+    const bool shared = streams == STREAMS;
+    for (int32_t k = 0; k < streams; ++k)
+    {
+        float* window = m_HeadFdl[k][m_nHeadPos];
+        const float* history = m_InHistory[kStreamSources[k].channel];
+        const float* current = in[kStreamSources[k].channel];
+        if (shared && kStreamSources[k].shared >= 0)
+        {
+            const float* sharedHistory = m_InHistory[kStreamSources[k].shared];
+            const float* sharedCurrent = in[kStreamSources[k].shared];
+            for (int32_t i = 0; i < N; ++i)
+            {
+                window[i] = history[i] + sharedHistory[i];
+                window[N + i] = current[i] + sharedCurrent[i];
+            }
+        }
+        else
+        {
+            memcpy(window, history, N * sizeof(float));
+            memcpy(window + N, current, N * sizeof(float));
+        }
+    }
+    const int32_t channels = shared ? 6 : streams;
+    for (int32_t c = 0; c < channels; ++c)
+        memcpy(m_InHistory[c], in[c], N * sizeof(float));
+    for (int32_t k = 0; k < streams; ++k)
+        DspFftFwdRInPlace32f(m_HeadFdl[k][m_nHeadPos], m_pFftSpec, nullptr);
+}
+
+// Spectral sums of both outputs: the front streams first, then, with the
+// multichannel layouts, centre and surrounds, then the shared tail.
+void CHeadphoneFir::Accumulate(int32_t nInCh)
+{
+    memset(m_Acc, 0, sizeof m_Acc);
+    const int32_t passes[2][2] = {{0, 2}, {2, STREAMS}};
+    const int32_t passCount = nInCh == 6 || nInCh == 8 ? 2 : 1;
+    for (int32_t pass = 0; pass < passCount; ++pass)
+    {
+        for (int32_t j = 0; j < m_nHeadParts; ++j)
+        {
+            const int32_t s = Slot(m_nHeadPos, j, m_nHeadParts);
+            for (int32_t k = passes[pass][0]; k < passes[pass][1]; ++k)
+            {
+                for (int32_t e = 0; e < kOutputs; ++e)
+                    PackedMulAcc(m_HeadFdl[k][s], m_HeadSpectra[2 * k + e][j], m_Acc[e]);
+            }
+        }
+    }
+    for (int32_t j = 0; j < m_nTailParts; ++j)
+    {
+        const int32_t s = Slot(m_nTailPos, j, m_nTailParts);
+        for (int32_t e = 0; e < kOutputs; ++e)
+            PackedMulAcc(m_TailFdl[s], m_TailSpectra[e][j], m_Acc[e]);
+    }
+}
+
+// Symmetric 2 x 2 crosstalk canceller as two filters on the sum and the
+// difference of the ears, computed in place on time-reversed buffers; with
+// the single unit tap of the bypass it is a delay of HEADPHONE_CTC_TAPS - 1.
+void CHeadphoneFir::HeadphoneFirCtcStage(float* const* out, int32_t nOutCh, float* const* in,
+                                         int32_t nInCh, int32_t len)
+{
+    QvrCheck(nOutCh == 2 && nInCh == 2 && len == N, "nOutCh==2 && nInCh==2 && len==HEADPHONEFIR_N",
+             kFile, 394);
+    float* s = m_CtcSumBuf;
+    float* d = m_CtcDiffBuf;
+    const float* l = in[0];
+    const float* r = in[1];
+    for (int32_t i = 0; i < N; ++i)
+    {
+        s[N - 1 - i] = l[i] + r[i];
+        d[N - 1 - i] = l[i] - r[i];
+    }
+    const int32_t n = m_nCTCTaps;
+    for (int32_t k = 0; k < N; ++k)
+    {
+        float sumAcc = 0.0f, diffAcc = 0.0f;
+        for (int32_t j = 0; j < n; ++j)
+        {
+            sumAcc += s[N - 1 - k + j] * m_CtcSum[j];
+            diffAcc += d[N - 1 - k + j] * m_CtcDiff[j];
+        }
+        s[n + N - 1 - k] = sumAcc;
+        d[n + N - 1 - k] = diffAcc;
+    }
+    for (int32_t t = 0; t < N; ++t)
+    {
+        const float sum = s[CTC_BUF_LEN - 1 - t], diff = d[CTC_BUF_LEN - 1 - t];
+        out[0][t] = (diff + sum) * 0.5f;
+        out[1][t] = (sum - diff) * 0.5f;
+    }
+    for (int32_t q = HEADPHONE_CTC_TAPS - 1; q >= 0; --q)
+    {
+        s[N + q] = s[q];
+        d[N + q] = d[q];
+    }
+}
+
+int32_t CHeadphoneFir::HeadphoneFirSetCTCAngle(int32_t angle)
+{
+    QvrCheck(angle != CTCANGLE_UNDEFINED, "nCTCAngle!=CTCANGLE_UNDEFINED", kFile, 867);
+    if (angle == m_nCTCAngle)
+        return 1;
+    m_nCTCAngle = angle;
+    const int32_t offset = HeadphoneBankFindCtc(angle);
+    if (offset >= 0)
+    {
+        const float* a = m_pBank + offset;
+        const float* b = a + HEADPHONE_CTC_TAPS;
+        m_nCTCTaps = HEADPHONE_CTC_TAPS;
+        for (int32_t i = 0; i < HEADPHONE_CTC_TAPS; ++i)
+        {
+            m_CtcSum[i] = a[i] + b[i];
+            m_CtcDiff[i] = a[i] - b[i];
+        }
+    }
+    else
+    {
+        m_nCTCTaps = 1;
+        m_CtcSum[0] = 1.0f;
+        m_CtcDiff[0] = 1.0f;
+    }
+    memset(m_CtcSumBuf, 0, sizeof m_CtcSumBuf);
+    memset(m_CtcDiffBuf, 0, sizeof m_CtcDiffBuf);
+    return 1;
+}
+
+int32_t CHeadphoneFir::HeadphoneFirSetRoomAndAngle(int32_t roomIndex, int32_t angle)
+{
+    int32_t room = 2;
+    if (QvrCheck(roomIndex >= 0 && roomIndex < 3, "0", kFile, 661))
+        room = kRoomCodes[roomIndex];
+    bool known = false;
+    for (int32_t code : kAngleCodes)
+        known = known || code == angle;
+    if (!QvrCheck(known, "0", kFile, 677))
+        angle = 24;
+    return HeadphoneFirSelectFilters(room, angle);
+}
+
+int32_t CHeadphoneFir::HeadphoneFirSelectFilters(int32_t room, int32_t angle)
+{
+    QvrCheck(room != ROOMSIZE_UNDEFINED && angle != SPEAKERANGLE_UNDEFINED,
+             "nRoom!=ROOMSIZE_UNDEFINED && nAngle!=SPEAKERANGLE_UNDEFINED", kFile, 684);
+    m_nRoom = room;
+    m_nAngle = angle;
+    m_nHeadParts = -1;
+    m_nTailParts = -1;
+    int32_t head = 0, tail = 0, tailLen = 0;
+    if (!QvrCheck(HeadphoneBankFind(room, angle, &head, &tail, &tailLen), "0", kFile,
+                  MissingPairLine(room)))
+        return 1;
+    HeadphoneFirLoadFilters(m_pBank + head, HEADPHONE_HEAD_FILTERS, HEADPHONE_HEAD_LEN,
+                            m_pBank + tail, HEADPHONE_TAIL_FILTERS, tailLen, &m_nHeadParts,
+                            &m_nTailParts);
+    return 1;
+}
+
+void CHeadphoneFir::HeadphoneFirLoadFilters(const float* head, int32_t nhead, int32_t headlen,
+                                            const float* tail, int32_t ntail, int32_t tailen,
+                                            int32_t* headParts, int32_t* tailParts)
+{
+    QvrCheck(nhead == 5 || nhead == 10, "nhead==5 || nhead==10", kFile, 447);
+    QvrCheck(headlen % N == 0, "headlen%HEADPHONEFIR_N==0", kFile, 448);
+    QvrCheck(ntail == 2, "ntail==2", kFile, 449);
+    QvrCheck(tailen % N == 0, "tailen%HEADPHONEFIR_N==0", kFile, 450);
+    // Filters and partitions beyond what the spectra arrays hold are left out
+    // rather than written past them.
+    const int32_t hp = headlen / N < HEAD_PARTS_MAX ? headlen / N : HEAD_PARTS_MAX;
+    const int32_t tp = tailen / N < TAIL_PARTS_MAX ? tailen / N : TAIL_PARTS_MAX;
+    const int32_t nh = nhead < HEADPHONE_HEAD_FILTERS ? nhead : HEADPHONE_HEAD_FILTERS;
+    const int32_t nt = ntail < HEADPHONE_TAIL_FILTERS ? ntail : HEADPHONE_TAIL_FILTERS;
+    for (int32_t f = 0; f < nh; ++f)
+        LoadPartitions(head + f * headlen, hp, &m_HeadSpectra[f][0][0]);
+    for (int32_t t = 0; t < nt; ++t)
+        LoadPartitions(tail + t * tailen, tp, &m_TailSpectra[t][0][0]);
+    *headParts = hp;
+    *tailParts = tp;
+}
+
+// Zero-padded 512-tap pieces of one filter as unscaled spectra: their product
+// with a window's spectrum, transformed back with the 1/1024 inverse, is the
+// plain convolution.
+void CHeadphoneFir::LoadPartitions(const float* taps, int32_t parts, float* spectra)
+{
+    for (int32_t p = 0; p < parts; ++p)
+    {
+        float* spectrum = spectra + p * FFT_LEN;
+        memcpy(spectrum, taps + p * N, N * sizeof(float));
+        memset(spectrum + N, 0, N * sizeof(float));
+        DspFftFwdRInPlace32f(spectrum, m_pFftSpec, nullptr);
+    }
+}

@@ -1,0 +1,298 @@
+// The resampler's pieces: the recursive section against the difference
+// equation, the Butterworth designs against their specification, the
+// forward-backward filter's zero phase and delay, the converter's rates and
+// levels, and every allocation failure.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <vector>
+
+#include "globaltopo/common/QVR/SRC.h"
+#include "platform/kernel/emu.h"
+#include "tests/globaltopo/qvr/qvr_test_bank.h"
+
+namespace
+{
+const double kPi = 3.14159265358979323846;
+
+// |H(e^jw)| of one pass of a design, from its coefficients.
+double PassGain(const SrcFilterDesign& d, double w)
+{
+    std::complex<double> num = 0.0, den = 0.0;
+    for (int k = 0; k < 4; ++k)
+    {
+        const std::complex<double> z = std::polar(1.0, -w * k);
+        num += (double)d.b[k] * z;
+        den += (double)d.a[k] * z;
+    }
+    return std::abs(num / den);
+}
+
+// Amplitude of the component at w over a whole number of periods.
+double Amplitude(const float* y, int n, double w)
+{
+    double s = 0.0, c = 0.0;
+    for (int i = 0; i < n; ++i)
+    {
+        s += y[i] * std::sin(w * i);
+        c += y[i] * std::cos(w * i);
+    }
+    return 2.0 * std::hypot(s, c) / n;
+}
+
+// Runs blocks of a sine through a fresh linear-phase filter of a design and
+// returns the amplitude of the last block.
+double SteadyStateGain(const SrcFilterDesign& d, double w)
+{
+    CLinearPhaseIIR filter(64);
+    EXPECT_TRUE(filter.LinearPhaseIirSetCoefficients(d.b, 4, d.a, 4));
+    const int len = 504; // whole periods of 4, 6 and 8 samples
+    std::vector<float> in(len), out(len);
+    for (int block = 0; block < 8; ++block)
+    {
+        for (int i = 0; i < len; ++i)
+            in[i] = (float)std::sin(w * (block * len + i));
+        filter.LinearPhaseIirProcess(out.data(), in.data(), len);
+    }
+    return Amplitude(out.data(), len, w);
+}
+
+TEST(QvrIirFilter, MatchesTheDifferenceEquation)
+{
+    const float b[] = {0.2f, -0.3f, 0.4f};
+    const float a[] = {1.0f, -0.5f, 0.25f, -0.125f};
+    CIirFilter filter(b, 3, a, 4);
+    ASSERT_TRUE(filter.IirComplete());
+    const std::vector<float> x = qvrtest::RandomSignal(300, 7);
+    std::vector<float> y(x.size());
+    filter.IirProcess(y.data(), x.data(), 100);
+    filter.IirProcess(y.data() + 100, x.data() + 100, 200); // state carries over
+    std::vector<double> ref(x.size());
+    for (size_t n = 0; n < x.size(); ++n)
+    {
+        double acc = 0.0;
+        for (size_t k = 0; k < 3 && k <= n; ++k)
+            acc += b[k] * (double)x[n - k];
+        for (size_t k = 1; k < 4 && k <= n; ++k)
+            acc -= a[k] * ref[n - k];
+        ref[n] = acc;
+        EXPECT_NEAR(y[n], ref[n], 1e-5) << n;
+    }
+    filter.IirReset();
+    std::vector<float> again(1);
+    filter.IirProcess(again.data(), x.data(), 1);
+    EXPECT_FLOAT_EQ(again[0], b[0] * x[0]);
+}
+
+TEST(QvrIirFilter, InPlaceAndMissingSides)
+{
+    const float b[] = {0.5f, 0.5f};
+    std::vector<float> x = {1.0f, 2.0f, 4.0f};
+    CIirFilter firOnly(b, 2, nullptr, 0);
+    firOnly.IirProcess(x.data(), x.data(), 3);
+    EXPECT_EQ(x, (std::vector<float>{0.5f, 1.5f, 3.0f}));
+    CIirFilter none(nullptr, 0, nullptr, 0);
+    none.IirProcess(x.data(), x.data(), 3); // passes the input
+    EXPECT_EQ(x, (std::vector<float>{0.5f, 1.5f, 3.0f}));
+}
+
+TEST(QvrIirFilter, AllocationFailureLeavesASafeFilter)
+{
+    const float b[] = {0.5f, 0.5f};
+    const float a[] = {1.0f, -0.5f};
+    for (ULONG skip : {0u, 1u})
+    {
+        EmuPoolInjectFailure(QVR_POOL_TAG, skip);
+        CIirFilter filter(b, 2, a, 2);
+        EmuPoolClearInjection();
+        EXPECT_FALSE(filter.IirComplete()) << skip;
+        float x[2] = {1.0f, 1.0f};
+        filter.IirProcess(x, x, 2);
+        EXPECT_TRUE(std::isfinite(x[0]) && std::isfinite(x[1]));
+    }
+}
+
+// Each design is a third-order Butterworth low-pass: unit gain at DC and
+// -3 dB at its cut-off (1/2, 1/3, 1/4 of Nyquist), falling steeply above.
+TEST(QvrButterworth, DesignsHaveUnitDcGainAndHalfPowerAtCutOff)
+{
+    for (int entry = 0; entry < SRC_MAX_FACTOR; ++entry)
+    {
+        const SrcFilterDesign& d = SrcFilterDesigns[entry];
+        const double cutOff = kPi / (entry + 2);
+        EXPECT_NEAR(PassGain(d, 0.0), 1.0, 1e-6) << entry;
+        EXPECT_NEAR(20 * std::log10(PassGain(d, cutOff)), -3.0103, 0.01) << entry;
+        // Third order: 18 dB per octave well above the cut-off.
+        EXPECT_LT(PassGain(d, std::min(2 * cutOff, kPi * 0.999)), 0.2) << entry;
+    }
+}
+
+TEST(QvrButterworth, ForwardBackwardSquaresTheMagnitude)
+{
+    for (int entry = 0; entry < SRC_MAX_FACTOR; ++entry)
+    {
+        const SrcFilterDesign& d = SrcFilterDesigns[entry];
+        const double cutOff = kPi / (entry + 2);
+        EXPECT_NEAR(SteadyStateGain(d, cutOff), 0.5, 0.005) << entry; // -6 dB
+        EXPECT_NEAR(SteadyStateGain(d, cutOff / 4), std::pow(PassGain(d, cutOff / 4), 2), 0.005)
+            << entry;
+    }
+}
+
+TEST(QvrLinearPhaseIir, ImpulseAt100PeaksAt164Symmetrically)
+{
+    for (int entry = 0; entry < SRC_MAX_FACTOR; ++entry)
+    {
+        CLinearPhaseIIR filter(64);
+        const SrcFilterDesign& d = SrcFilterDesigns[entry];
+        ASSERT_TRUE(filter.LinearPhaseIirSetCoefficients(d.b, 4, d.a, 4));
+        std::vector<float> in(512, 0.0f), out(512);
+        in[100] = 1.0f;
+        filter.LinearPhaseIirProcess(out.data(), in.data(), 512);
+        int peak = 0;
+        for (int i = 0; i < 512; ++i)
+            peak = std::fabs(out[i]) > std::fabs(out[peak]) ? i : peak;
+        EXPECT_EQ(peak, 164) << entry;
+        for (int k = 1; k < 60; ++k)
+            EXPECT_NEAR(out[164 - k], out[164 + k], 2e-4) << entry << " " << k;
+        double sum = 0.0;
+        for (float v : out)
+            sum += v;
+        EXPECT_NEAR(sum, 1.0, 1e-3) << entry;
+    }
+}
+
+TEST(QvrLinearPhaseIir, ShortBlocksAndTheLengthLimit)
+{
+    const SrcFilterDesign& d = SrcFilterDesigns[1];
+    CLinearPhaseIIR whole(64), pieces(64);
+    whole.LinearPhaseIirSetCoefficients(d.b, 4, d.a, 4);
+    pieces.LinearPhaseIirSetCoefficients(d.b, 4, d.a, 4);
+    // A constant settles at the DC gain whatever the block lengths, blocks
+    // shorter than the look-ahead included.
+    std::vector<float> ones(2048, 1.0f), out(2048);
+    for (int i = 0; i < 4; ++i)
+        whole.LinearPhaseIirProcess(out.data(), ones.data(), 512);
+    EXPECT_NEAR(out[511], 1.0f, 1e-4);
+    for (int i = 0; i < 64; ++i)
+        pieces.LinearPhaseIirProcess(out.data(), ones.data(), 32);
+    EXPECT_NEAR(out[31], 1.0f, 1e-4);
+    // One above the limit: the excess is silence, no buffer is overrun.
+    std::vector<float> big(1025, 1.0f), result(1025, 5.0f);
+    whole.LinearPhaseIirProcess(result.data(), big.data(), 1025);
+    EXPECT_NEAR(result[1023], 1.0f, 1e-4);
+    EXPECT_EQ(result[1024], 0.0f);
+}
+
+TEST(QvrLinearPhaseIir, AllocationFailuresAreReported)
+{
+    const SrcFilterDesign& d = SrcFilterDesigns[0];
+    // Buffers, then forward and backward filters with two arrays each.
+    for (ULONG skip = 0; skip < 5; ++skip)
+    {
+        EmuPoolInjectFailure(QVR_POOL_TAG, skip);
+        CLinearPhaseIIR filter(64);
+        const bool ok = filter.LinearPhaseIirSetCoefficients(d.b, 4, d.a, 4);
+        EmuPoolClearInjection();
+        EXPECT_FALSE(ok) << skip;
+        std::vector<float> in(64, 1.0f), out(64, 3.0f);
+        filter.LinearPhaseIirProcess(out.data(), in.data(), 64);
+        EXPECT_EQ(out, std::vector<float>(64, 0.0f)) << skip;
+    }
+}
+
+struct RateCase
+{
+    int32_t device;
+    int32_t direction;
+    int32_t factor;
+    bool ready;
+};
+
+TEST(QvrSrc, DirectionAndFactorFromTheRates)
+{
+    const RateCase cases[] = {
+        {44100, 0, 1, true},  {48000, 1, 1, true},   {88200, 1, 2, true},   {96000, 1, 2, true},
+        {132300, 1, 3, true}, {176400, 1, 4, false}, {32000, -1, 1, true},  {22050, -1, 2, true},
+        {22051, -1, 1, true}, {14700, -1, 3, true},  {11025, -1, 4, false}, {0, 0, 1, false},
+    };
+    for (const RateCase& c : cases)
+    {
+        CSrc src(c.device, 44100);
+        EXPECT_EQ(src.SrcDirection(), c.direction) << c.device;
+        EXPECT_EQ(src.SrcFactor(), c.factor) << c.device;
+        EXPECT_EQ(src.SrcReady(), c.ready) << c.device;
+    }
+}
+
+TEST(QvrSrc, FactorOneFiltersAndDelaysBy64InBothDirections)
+{
+    for (int32_t rate : {48000, 32000})
+    {
+        CSrc src(rate, 44100);
+        std::vector<float> in(512, 0.0f), down(512), up(512);
+        in[100] = 1.0f;
+        src.SrcDecimate(down.data(), in.data(), 512);
+        src.SrcInterpolate(up.data(), in.data(), 512);
+        std::vector<float> ref(512);
+        CLinearPhaseIIR filter(64);
+        filter.LinearPhaseIirSetCoefficients(SrcFilterDesigns[0].b, 4, SrcFilterDesigns[0].a, 4);
+        filter.LinearPhaseIirProcess(ref.data(), in.data(), 512);
+        EXPECT_EQ(down, ref) << rate;
+        EXPECT_EQ(up, ref) << rate;
+    }
+}
+
+TEST(QvrSrc, InterpolationByTwoKeepsTheLevel)
+{
+    CSrc src(22050, 44100);
+    std::vector<float> in(256, 1.0f), out(512);
+    for (int i = 0; i < 4; ++i)
+        src.SrcInterpolate(out.data(), in.data(), 256);
+    for (int i = 0; i < 512; ++i)
+        EXPECT_NEAR(out[i], 1.0f, 1e-3) << i;
+}
+
+TEST(QvrSrc, DecimationByTwoKeepsALowSine)
+{
+    CSrc src(88200, 44100);
+    const double w = 2 * kPi / 64; // 1378 Hz at 88200 Hz
+    std::vector<float> in(1024), out(512);
+    for (int block = 0; block < 4; ++block)
+    {
+        for (int i = 0; i < 1024; ++i)
+            in[i] = (float)std::sin(w * (block * 1024 + i));
+        src.SrcDecimate(out.data(), in.data(), 1024);
+    }
+    // The output is the sine at twice the normalised frequency, 32 output
+    // samples (64 input samples) late, at the squared pass gain.
+    const double gain = std::pow(PassGain(SrcFilterDesigns[1], w), 2);
+    for (int k = 0; k < 512; ++k)
+        EXPECT_NEAR(out[k], gain * std::sin(w * (3 * 1024 + 2 * k - 64)), 2e-3) << k;
+}
+
+TEST(QvrSrc, EveryAllocationFailureLeavesAnUnreadyConverter)
+{
+    const unsigned long long before = EmuPoolAllocationCount(QVR_POOL_TAG);
+    {
+        CSrc probe(88200, 44100);
+    }
+    const ULONG allocations = (ULONG)(EmuPoolAllocationCount(QVR_POOL_TAG) - before);
+    // Per filter: the object, its buffers, two sections of an object and two
+    // arrays each; then the work buffer.
+    ASSERT_EQ(allocations, 17u);
+    for (ULONG skip = 0; skip < allocations; ++skip)
+    {
+        EmuPoolInjectFailure(QVR_POOL_TAG, skip);
+        CSrc src(88200, 44100);
+        EmuPoolClearInjection();
+        EXPECT_FALSE(src.SrcReady()) << skip;
+        std::vector<float> in(1024, 1.0f), out(1024, 3.0f);
+        src.SrcDecimate(out.data(), in.data(), 1024);
+        src.SrcInterpolate(out.data(), in.data(), 512);
+        EXPECT_EQ(out, std::vector<float>(1024, 0.0f)) << skip;
+    }
+}
+} // namespace
