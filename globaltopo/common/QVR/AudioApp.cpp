@@ -202,34 +202,33 @@ void CAudioApp::AudioAppProcessBlock(int32_t nOut, int32_t nIn)
     AudioAppOutputStage(nOut);
 }
 
-void CAudioApp::AudioAppInputStage(int32_t nIn)
+// Converts the first count channels of a table into another, one converter
+// per channel; equal rates copy.
+void CAudioApp::ConvertChannels(float* const* dst, float* const* src, int32_t count, int32_t len,
+                                bool decimate)
 {
     if (m_nSrcDirection == 0)
     {
-        CopyChannels(m_pEngineIn, nIn, m_pInBlock, nIn, m_nRealDataLen);
+        CopyChannels(dst, count, src, count, len);
         return;
     }
-    for (int32_t c = 0; c < nIn; ++c)
+    for (int32_t c = 0; c < count; ++c)
     {
-        if (m_nSrcDirection < 0)
-            m_pSrc[c]->SrcInterpolate(m_pEngineIn[c], m_pInBlock[c], m_nRealDataLen);
+        if (decimate)
+            m_pSrc[c]->SrcDecimate(dst[c], src[c], len);
         else
-            m_pSrc[c]->SrcDecimate(m_pEngineIn[c], m_pInBlock[c], m_nRealDataLen);
+            m_pSrc[c]->SrcInterpolate(dst[c], src[c], len);
     }
+}
+
+void CAudioApp::AudioAppInputStage(int32_t nIn)
+{
+    ConvertChannels(m_pEngineIn, m_pInBlock, nIn, m_nRealDataLen, m_nSrcDirection > 0);
 }
 
 void CAudioApp::AudioAppOutputStage(int32_t nOut)
 {
-    if (m_nSrcDirection == 0)
-    {
-        CopyChannels(m_pOutBlock, nOut, m_pEngineOut, nOut, m_nRealDataLen);
-        return;
-    }
-    for (int32_t c = 0; c < nOut; ++c)
-    {
-        if (m_nSrcDirection < 0)
-            m_pSrc[c]->SrcDecimate(m_pOutBlock[c], m_pEngineOut[c], m_nDataLen);
-        else
-            m_pSrc[c]->SrcInterpolate(m_pOutBlock[c], m_pEngineOut[c], m_nDataLen);
-    }
+    // Equal rates copy a device block; converters take an engine block.
+    ConvertChannels(m_pOutBlock, m_pEngineOut, nOut,
+                    m_nSrcDirection == 0 ? m_nRealDataLen : m_nDataLen, m_nSrcDirection < 0);
 }

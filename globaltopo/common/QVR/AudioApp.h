@@ -55,6 +55,8 @@ class CAudioApp : public CAudioAppBase
     void AudioAppProcessBlock(int32_t nOut, int32_t nIn);
     void AudioAppInputStage(int32_t nIn);
     void AudioAppOutputStage(int32_t nOut);
+    void ConvertChannels(float* const* dst, float* const* src, int32_t count, int32_t len,
+                         bool decimate);
 
     int32_t m_nSampleRate;
     int32_t m_nRealDataLen;

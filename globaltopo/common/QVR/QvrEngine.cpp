@@ -111,45 +111,43 @@ void CQvrEngine::ApplyCtcAngle()
         m_pAudioApp->HeadphoneFir().HeadphoneFirSetCTCAngle(m_bSpeakerMode != 0 ? m_nCTCAngle : 0);
 }
 
-void CQvrEngine::ApplyRoomAndAngle(bool speakerFields, int32_t room, int32_t flag, int32_t angle)
+void CQvrEngine::StoreAndApply(int32_t& field, int32_t value, bool speakerField)
 {
-    if (m_pAudioApp == nullptr || speakerFields != (m_bSpeakerMode != 0))
+    field = value;
+    if (m_pAudioApp == nullptr || speakerField != (m_bSpeakerMode != 0))
         return;
-    m_pAudioApp->HeadphoneFir().HeadphoneFirSetRoomAndAngle(room, QvrAngleCode(flag, angle));
+    const int32_t room = speakerField ? m_nSpeakerRoom : m_nHeadphoneRoom;
+    const int32_t code = speakerField ? QvrAngleCode(m_nSpeakerFlag, m_nSpeakerAngle)
+                                      : QvrAngleCode(m_nHeadphoneFlag, m_nHeadphoneAngle);
+    m_pAudioApp->HeadphoneFir().HeadphoneFirSetRoomAndAngle(room, code);
 }
 
 void CQvrEngine::QvrSetHeadphoneRoom(int32_t room)
 {
-    m_nHeadphoneRoom = room;
-    ApplyRoomAndAngle(false, room, m_nHeadphoneFlag, m_nHeadphoneAngle);
+    StoreAndApply(m_nHeadphoneRoom, room, false);
 }
 
 void CQvrEngine::QvrSetHeadphoneAngle(int32_t angle)
 {
-    m_nHeadphoneAngle = angle;
-    ApplyRoomAndAngle(false, m_nHeadphoneRoom, m_nHeadphoneFlag, angle);
+    StoreAndApply(m_nHeadphoneAngle, angle, false);
 }
 
 void CQvrEngine::QvrSetHeadphoneFlag(int32_t flag)
 {
-    m_nHeadphoneFlag = flag;
-    ApplyRoomAndAngle(false, m_nHeadphoneRoom, flag, m_nHeadphoneAngle);
+    StoreAndApply(m_nHeadphoneFlag, flag, false);
 }
 
 void CQvrEngine::QvrSetSpeakerRoom(int32_t room)
 {
-    m_nSpeakerRoom = room;
-    ApplyRoomAndAngle(true, room, m_nSpeakerFlag, m_nSpeakerAngle);
+    StoreAndApply(m_nSpeakerRoom, room, true);
 }
 
 void CQvrEngine::QvrSetSpeakerAngle(int32_t angle)
 {
-    m_nSpeakerAngle = angle;
-    ApplyRoomAndAngle(true, m_nSpeakerRoom, m_nSpeakerFlag, angle);
+    StoreAndApply(m_nSpeakerAngle, angle, true);
 }
 
 void CQvrEngine::QvrSetSpeakerFlag(int32_t flag)
 {
-    m_nSpeakerFlag = flag;
-    ApplyRoomAndAngle(true, m_nSpeakerRoom, flag, m_nSpeakerAngle);
+    StoreAndApply(m_nSpeakerFlag, flag, true);
 }

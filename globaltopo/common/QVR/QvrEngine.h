@@ -54,8 +54,9 @@ class CQvrEngine : public CQvrPoolObject
     CAudioApp* AudioApp() { return m_pAudioApp; }
 
   private:
-    // Reselects the filters when the mode that owns these fields is active.
-    void ApplyRoomAndAngle(bool speakerFields, int32_t room, int32_t flag, int32_t angle);
+    // Stores a room, angle or flag field and, when the mode that owns it is
+    // active, reselects the filters from that mode's fields.
+    void StoreAndApply(int32_t& field, int32_t value, bool speakerField);
     void ApplyCtcAngle();
 
     CAudioApp* m_pAudioApp;

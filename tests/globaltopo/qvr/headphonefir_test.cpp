@@ -42,30 +42,22 @@ Signals Render(CHeadphoneFir& fir, const Signals& in, int blocks)
     return out;
 }
 
-// The five streams of the input layout, in double.
+// The streams of the input layout, in double: fronts with channel 3, centre,
+// and the surrounds with the side pair folded in.
 std::vector<std::vector<double>> Streams(const Signals& x)
 {
     const size_t n = x[0].size();
     std::vector<std::vector<double>> s(x.size() == 2 ? 2 : 5, std::vector<double>(n));
-    for (size_t i = 0; i < n; ++i)
+    const bool sides = x.size() == 8;
+    for (size_t i = 0; i < n && x.size() == 2; ++i)
+        s[0][i] = x[0][i], s[1][i] = x[1][i];
+    for (size_t i = 0; i < n && x.size() > 2; ++i)
     {
-        if (x.size() == 2)
-        {
-            s[0][i] = x[0][i];
-            s[1][i] = x[1][i];
-            continue;
-        }
-        double l = x[4][i], r = x[5][i];
-        if (x.size() == 8)
-        {
-            l = 0.871 * x[4][i] + x[6][i] + 0.49 * x[5][i];
-            r = 0.49 * x[4][i] + x[7][i] + 0.871 * x[5][i];
-        }
         s[0][i] = (double)x[0][i] + x[3][i];
         s[1][i] = (double)x[1][i] + x[3][i];
         s[2][i] = x[2][i];
-        s[3][i] = l;
-        s[4][i] = r;
+        s[3][i] = sides ? 0.871 * x[4][i] + x[6][i] + 0.49 * x[5][i] : x[4][i];
+        s[4][i] = sides ? 0.49 * x[4][i] + x[7][i] + 0.871 * x[5][i] : x[5][i];
     }
     return s;
 }
@@ -249,34 +241,22 @@ TEST(QvrHeadphoneFir, ImpulseOnTheLeftGivesThePairOfTheBank)
     }
 }
 
-// Setting the angle it already has keeps the stage's history; a real change
-// clears it.
+// Setting the angle it already has keeps the stage's history (the output
+// runs on as if nothing happened); a real change clears it.
 TEST(QvrHeadphoneFir, RepeatedCtcAngleClearsOnce)
 {
-    const Signals x = RandomChannels(2, 2 * N, 31);
-    Signals first(2), second(2);
-    for (int c = 0; c < 2; ++c)
-    {
-        first[c].assign(x[c].begin(), x[c].begin() + N);
-        second[c].assign(x[c].begin() + N, x[c].end());
-    }
-    auto run = [&](int32_t between)
+    const Signals x = RandomChannels(2, N, 31);
+    auto secondBlock = [&](std::initializer_list<int32_t> angles)
     {
         auto fir = std::make_unique<CHeadphoneFir>();
         fir->HeadphoneFirSetCTCAngle(20);
-        Render(*fir, first, 1);
-        if (between != 20)
-            fir->HeadphoneFirSetCTCAngle(between);
-        fir->HeadphoneFirSetCTCAngle(20);
-        return Render(*fir, second, 1);
+        Render(*fir, x, 1);
+        for (int32_t angle : angles)
+            fir->HeadphoneFirSetCTCAngle(angle);
+        return Render(*fir, x, 1);
     };
-    const Signals kept = run(20);
-    const Signals cleared = run(10);
-    auto reference = std::make_unique<CHeadphoneFir>();
-    reference->HeadphoneFirSetCTCAngle(20);
-    const Signals continuous = Render(*reference, x, 2);
-    EXPECT_TRUE(std::equal(kept[0].begin(), kept[0].end(), continuous[0].begin() + N));
-    EXPECT_FALSE(std::equal(cleared[0].begin(), cleared[0].end(), continuous[0].begin() + N));
+    EXPECT_EQ(secondBlock({20}), secondBlock({}));
+    EXPECT_NE(secondBlock({10, 20}), secondBlock({}));
 }
 
 struct SelectionCase

