@@ -14,28 +14,8 @@ namespace
 {
 using qvrtest::TestBank;
 
-struct Deleter
-{
-    void operator()(CAudioApp* app) const { delete app; }
-};
-using AppPtr = std::unique_ptr<CAudioApp, Deleter>;
-
-struct Channels
-{
-    Channels(int count, size_t frames, uint32_t seed)
-    {
-        for (int c = 0; c < count; ++c)
-            data.push_back(qvrtest::RandomSignal(frames, seed + c));
-    }
-    std::vector<float*> Pointers(size_t offset)
-    {
-        std::vector<float*> p;
-        for (auto& d : data)
-            p.push_back(d.data() + offset);
-        return p;
-    }
-    std::vector<std::vector<float>> data;
-};
+using AppPtr = std::unique_ptr<CAudioApp>;
+using Channels = qvrtest::ChannelSet;
 
 struct ConfigCase
 {
@@ -82,7 +62,7 @@ TEST(QvrAudioApp, ThousandFramesCompleteOneBlock)
     Channels in(8, 1000, 3);
     std::vector<float> out0(1000, 9.0f), out1(1000, 9.0f);
     float* out[2] = {out0.data(), out1.data()};
-    EXPECT_EQ(app->AudioAppProcess(out, 2, in.Pointers(0).data(), 8, 1000), 1);
+    EXPECT_EQ(app->AudioAppProcess(out, 2, in.At(0), 8, 1000), 1);
     EXPECT_EQ(app->FillPos(), 488);
     for (int i = 0; i < 512 + 255; ++i)
         ASSERT_EQ(out0[i], 0.0f) << i;
@@ -93,9 +73,9 @@ TEST(QvrAudioApp, ThousandFramesCompleteOneBlock)
         ASSERT_NEAR(out0[512 + t], 2 * (x0 + x3), 2e-6) << t;
         ASSERT_NEAR(out1[512 + t], 2 * (x1 + x3), 2e-6) << t;
     }
-    EXPECT_EQ(app->AudioAppProcess(out, 2, in.Pointers(0).data(), 8, 0), 0);
+    EXPECT_EQ(app->AudioAppProcess(out, 2, in.At(0), 8, 0), 0);
     EXPECT_EQ(app->FillPos(), 488);
-    EXPECT_EQ(app->AudioAppProcess(out, 2, in.Pointers(0).data(), 8, 24), 1); // 488 + 24
+    EXPECT_EQ(app->AudioAppProcess(out, 2, in.At(0), 8, 24), 1); // 488 + 24
     EXPECT_EQ(app->FillPos(), 0);
 }
 
@@ -110,13 +90,13 @@ TEST(QvrAudioApp, ChunkLengthsDoNotMatter)
         AppPtr a(new CAudioApp()), b(new CAudioApp());
         ASSERT_EQ(a->AudioAppConfigure(rate, 8, 2), 1);
         ASSERT_EQ(b->AudioAppConfigure(rate, 8, 2), 1);
-        a->AudioAppProcess(whole.Pointers(0).data(), 2, whole.Pointers(0).data(), 8, total);
+        a->AudioAppProcess(whole.At(0), 2, whole.At(0), 8, total);
         const uint32_t chunks[] = {1, 479, 480, 512, 513, 1024, 7, 1000};
         size_t done = 0;
         for (int i = 0; done < total; ++i)
         {
             const uint32_t n = (uint32_t)std::min<size_t>(chunks[i % 8], total - done);
-            b->AudioAppProcess(pieces.Pointers(done).data(), 2, pieces.Pointers(done).data(), 8, n);
+            b->AudioAppProcess(pieces.At(done), 2, pieces.At(done), 8, n);
             done += n;
         }
         EXPECT_EQ(whole.data[0], pieces.data[0]) << rate;
@@ -132,7 +112,7 @@ TEST(QvrAudioApp, ProcessingAllocatesNothing)
     const unsigned long long before = EmuPoolAllocationCount();
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
-    app->AudioAppProcess(in.Pointers(0).data(), 2, in.Pointers(0).data(), 8, 2048);
+    app->AudioAppProcess(in.At(0), 2, in.At(0), 8, 2048);
     KeLowerIrql(old);
     EXPECT_EQ(EmuPoolAllocationCount(), before);
 }
@@ -156,7 +136,7 @@ TEST(QvrAudioApp, EveryAllocationFailureIsReported)
         EXPECT_FALSE(app->AudioAppIsReady());
         std::vector<float> out0(600), out1(600);
         float* out[2] = {out0.data(), out1.data()};
-        EXPECT_EQ(app->AudioAppProcess(out, 2, in.Pointers(0).data(), 8, 600), 0);
+        EXPECT_EQ(app->AudioAppProcess(out, 2, in.At(0), 8, 600), 0);
         EXPECT_EQ(out0, in.data[0]) << skip;
         EXPECT_EQ(out1, in.data[1]) << skip;
     }

@@ -26,11 +26,6 @@ int Peak(const float* taps, int n)
     return peak;
 }
 
-bool Same(const float* a, const float* b, int n)
-{
-    return std::equal(a, a + n, b);
-}
-
 double Rms(const float* taps, int n)
 {
     double sum = 0.0;
@@ -60,8 +55,9 @@ TEST(QvrCoefficientBank, FamilyAIsMirrorSymmetricAndTheOthersAreNot)
             const int angle = run.firstAngle + 5 * a;
             bool mirrored = true;
             for (const auto& p : pairs)
-                mirrored = mirrored &&
-                           Same(Head(run.room, angle, p[0]), Head(run.room, angle, p[1]), 1024);
+                mirrored = mirrored && std::equal(Head(run.room, angle, p[0]),
+                                                  Head(run.room, angle, p[0]) + 1024,
+                                                  Head(run.room, angle, p[1]));
             EXPECT_EQ(mirrored, run.firstAngle == 24) << run.room << " " << angle;
         }
     }

@@ -14,27 +14,17 @@ namespace
 {
 using qvrtest::TestBank;
 
-struct Deleter
-{
-    void operator()(CQvrEngine* engine) const { delete engine; }
-};
-using EnginePtr = std::unique_ptr<CQvrEngine, Deleter>;
+using EnginePtr = std::unique_ptr<CQvrEngine>;
 
 EnginePtr NewEngine(const float* bank = HeadphoneCoefficientBank)
 {
     return EnginePtr(new (NonPagedPool, POOL_TAG("ZELK")) CQvrEngine(bank));
 }
 
-WAVEFORMATEX Format(DWORD rate, WORD channels = 2)
+// The node's working format: 32-bit float, two channels.
+WAVEFORMATEX Format(DWORD rate)
 {
-    WAVEFORMATEX f = {};
-    f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = 32;
-    f.nBlockAlign = (WORD)(4 * channels);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
+    return WAVEFORMATEX{WAVE_FORMAT_IEEE_FLOAT, 2, rate, rate * 8, 8, 32, 0};
 }
 
 // The headphone node's start-up sequence.
@@ -51,19 +41,9 @@ void StartLikeTheNode(CQvrEngine& engine, DWORD rate)
     engine.QvrSetCtcAngle(0);
 }
 
-struct Eight
+struct Eight : qvrtest::ChannelSet
 {
-    explicit Eight(size_t frames, float value = 0.0f) : data(8, std::vector<float>(frames, value))
-    {
-    }
-    float* const* At(size_t offset)
-    {
-        for (int c = 0; c < 8; ++c)
-            ptr[c] = data[c].data() + offset;
-        return ptr;
-    }
-    std::vector<std::vector<float>> data;
-    float* ptr[8];
+    explicit Eight(size_t frames, float value = 0.0f) : ChannelSet(8, frames, 0, value) {}
 };
 
 TEST(QvrEngine, AngleCodeTable)

@@ -26,43 +26,34 @@ inline constexpr BankRun kRuns[] = {
     {3, 31, 1, 1212416, 1253376, 6144}, {2, 31, 1, 1302528, 1343488, 6144},
     {1, 31, 1, 1392640, 1433600, 6144},
 };
-inline constexpr int32_t kCtcBytes = 1482752;
 inline constexpr int32_t kCtcAngles[] = {5, 10, 15, 20, 30};
 
-inline const BankRun* FindRun(int32_t room, int32_t angle)
+inline const BankRun& FindRun(int32_t room, int32_t angle)
 {
     for (const BankRun& run : kRuns)
-    {
-        const int32_t i = (angle - run.firstAngle) / 5;
-        if (run.room == room && (angle - run.firstAngle) % 5 == 0 && i >= 0 && i < run.angles)
-            return &run;
-    }
-    return nullptr;
+        if (run.room == room && (angle - run.firstAngle) % 5 == 0 && angle >= run.firstAngle &&
+            angle < run.firstAngle + 5 * run.angles)
+            return run;
+    return kRuns[0];
 }
 
-// Float index of head filter f of a pair, of tail filter e, of CTC pair part.
+// Float indices of head filter f of a pair, tail filter e, and part (0 A,
+// 1 B) of a crosstalk-cancellation pair.
 inline int32_t HeadIndex(int32_t room, int32_t angle, int32_t f)
 {
-    const BankRun* run = FindRun(room, angle);
-    return run->headBytes / 4 + (angle - run->firstAngle) / 5 * 10240 + f * 1024;
+    const BankRun& run = FindRun(room, angle);
+    return run.headBytes / 4 + (angle - run.firstAngle) / 5 * 10240 + f * 1024;
 }
 inline int32_t TailIndex(int32_t room, int32_t angle, int32_t e)
 {
-    const BankRun* run = FindRun(room, angle);
-    return run->tailBytes / 4 + e * run->tailLen;
-}
-inline int32_t TailLen(int32_t room, int32_t angle)
-{
-    return FindRun(room, angle)->tailLen;
+    return FindRun(room, angle).tailBytes / 4 + e * FindRun(room, angle).tailLen;
 }
 inline int32_t CtcIndex(int32_t angle, int32_t part)
 {
-    for (int32_t i = 0; i < 5; ++i)
-    {
-        if (kCtcAngles[i] == angle)
-            return kCtcBytes / 4 + i * 512 + part * 256;
-    }
-    return -1;
+    int32_t i = 0;
+    while (kCtcAngles[i] != angle)
+        ++i;
+    return 1482752 / 4 + i * 512 + part * 256;
 }
 
 // A bank of zeros that tests fill with their own filters.
@@ -79,13 +70,9 @@ struct TestBank
     {
         TestBank bank;
         for (const BankRun& run : kRuns)
-        {
             for (int32_t a = 0; a < run.angles; ++a)
-            {
-                bank.Head(run.room, run.firstAngle + 5 * a, 0)[0] = 1.0f;
-                bank.Head(run.room, run.firstAngle + 5 * a, 3)[0] = 1.0f;
-            }
-        }
+                bank.Head(run.room, run.firstAngle + 5 * a, 0)[0] =
+                    bank.Head(run.room, run.firstAngle + 5 * a, 3)[0] = 1.0f;
         return bank;
     }
 };
@@ -99,4 +86,24 @@ inline std::vector<float> RandomSignal(size_t n, uint32_t seed, float scale = 1.
         x = dist(gen);
     return v;
 }
+
+// Channel buffers with a table of pointers at a frame offset, as the engine
+// takes them; random when seeded, else filled with value.
+struct ChannelSet
+{
+    ChannelSet(int count, size_t frames, uint32_t seed, float value = 0.0f)
+    {
+        for (int c = 0; c < count; ++c)
+            data.push_back(seed != 0 ? RandomSignal(frames, seed + c)
+                                     : std::vector<float>(frames, value));
+    }
+    float* const* At(size_t offset)
+    {
+        for (size_t c = 0; c < data.size(); ++c)
+            ptr[c] = data[c].data() + offset;
+        return ptr;
+    }
+    std::vector<std::vector<float>> data;
+    float* ptr[8] = {};
+};
 } // namespace qvrtest
