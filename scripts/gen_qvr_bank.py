@@ -271,13 +271,13 @@ def room_for(kind, room):
     return Room(f, b, h, d, absorb, wall, OFFSET[kind])
 
 
-def render(head, room, az, ear, anchor=None):
-    taps = [0.0] * HEAD_LEN
-    direct = head.impulse(az, ear, BASE)
-    if anchor is not None:
-        direct[: len(anchor)] = list(anchor)
-    for i, v in enumerate(direct):
-        taps[i] += DIRECT_GAIN * v if anchor is None or i >= len(anchor) else v
+def render(head, room, az, ear, anchor=()):
+    """Direct sound and reflections of one source at one ear; anchor replaces
+    the first taps of the direct sound."""
+    # Adding to +0.0 keeps every zero tap positive.
+    direct = [0.0 + DIRECT_GAIN * v for v in head.impulse(az, ear, BASE)]
+    direct[: len(anchor)] = anchor
+    taps = direct + [0.0] * (HEAD_LEN - len(direct))
     for extra, gain, azi, order in room.images(az):
         shift = int(round(extra))
         refl = head.impulse(azi, ear, BASE, one_pole(room.absorb, order))
@@ -324,9 +324,12 @@ def seed(*parts):
 
 
 def head_block(kind, room, code):
+    """Ten 1024-tap filters, stream k to ear e in slot 2k + e: direct sound,
+    reflections and the start of the late field."""
     head = HEADS[kind]
     shape = room_for(kind, room)
     sources = (float(code), -float(code), CENTRE_AZ, SURROUND_AZ, -SURROUND_AZ)
+    # The late field sets in just before the centre speaker's first reflection.
     onset = int(shape.images(0.0)[0][0]) - 24
     env = envelope(kind, room, onset, HEAD_LEN)
     late = {}
@@ -334,7 +337,7 @@ def head_block(kind, room, code):
     for k, az in enumerate(sources):
         for ear in (0, 1):
             anchor = QUOTED_HEAD if (kind, room, code, k, ear) in (
-                ("A", 3, 24, 0, 0), ("A", 3, 24, 1, 1)) else None
+                ("A", 3, 24, 0, 0), ("A", 3, 24, 1, 1)) else ()
             taps = render(head, shape, az, ear, anchor)
             key = noise_key(kind, k, ear)
             if key not in late:
@@ -348,6 +351,7 @@ def head_block(kind, room, code):
 
 
 def tail_block(kind, room):
+    """The late field from tap 1024 on, one decorrelated filter per ear."""
     shape = room_for(kind, room)
     onset = int(shape.images(0.0)[0][0]) - 24
     n = TAIL_LEN[(kind, room)]
@@ -364,6 +368,11 @@ def tail_block(kind, room):
 
 # ------------------------------------------------- crosstalk cancellation
 def ctc_pair(angle):
+    """A and B of speakers at +/- angle: the regularised inverse of
+    [[Hi, Hc], [Hc, Hi]] is 1/2 [[S + D, S - D], [S - D, S + D]] with
+    S = 1 / (Hi + Hc) and D = 1 / (Hi - Hc); the regularisation is stronger
+    below 120 Hz and above 16 kHz, where loudspeakers and heads give little to
+    cancel with."""
     n = 1024
     head = HEADS["A"]
     hi = head.response(float(angle), 0, BASE, n)
