@@ -464,6 +464,31 @@ TEST(StreamSetup, AtFullSpeedEveryFrameHoldsOnePacketWhateverTheInterval)
     }
 }
 
+TEST(StreamSetup, ObjectsAreFoundByIdInThePathControls)
+{
+    StreamRig rig;
+    ASSERT_TRUE(rig.Ok());
+    CAudioControl* found = nullptr;
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, rig.Stream()->FindObjectById(4, &found));
+    CAudioControl* controls[2] = {};
+    const ULONG ids[2] = {4, 9};
+    for (int i = 0; i < 2; ++i)
+    {
+        controls[i] =
+            new (NonPagedPool, kStreamTestTag) CAudioControl(nullptr, ids[i], CONTROL_KIND_GENERIC);
+        controls[i]->AddRef();
+        ASSERT_EQ(STATUS_SUCCESS, rig.Stream()->AddPathControl(controls[i]));
+    }
+    EXPECT_EQ(STATUS_SUCCESS, rig.Stream()->FindObjectById(9, &found));
+    EXPECT_EQ(controls[1], found);
+    EXPECT_EQ(STATUS_SUCCESS, rig.Stream()->FindObjectById(4, &found));
+    EXPECT_EQ(controls[0], found);
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, rig.Stream()->FindObjectById(5, &found));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Stream()->FindObjectById(4, nullptr));
+    for (CAudioControl* control : controls)
+        control->Release();
+}
+
 TEST(StreamSetup, ContentIdsGoToTheLowerDeviceWithThePipe)
 {
     StreamRig rig;

@@ -41,6 +41,7 @@ class TestUsbStream : public CUsbAudioStream
     // ---- what the tests look at
     ULONG State() const { return (ULONG)m_StreamState; }
     LONG ErrorState() const { return m_ErrorState; }
+    void SetErrorState(LONG state) { m_ErrorState = state; }
     LONG Outstanding() const { return m_OutstandingUrbs; }
     LONG Sent() const { return m_SentUrbs; }
     ULONG PacketsPerUrbFrame() const { return m_PacketsPerFrame; }

@@ -214,6 +214,55 @@ TEST_F(TransferLoop, AGoneDeviceEndsTheWorkerAndNothingIsSentAgain)
     EXPECT_EQ((ULONG)USB_STREAM_CLOSED, s->State());
 }
 
+TEST_F(TransferLoop, ACompletionThatFindsTheResubmissionClaimedStillSends)
+{
+    StartWave(48000, 5, 3);
+    TestUsbStream* s = rig.Stream();
+    // Another completion holds the claim: this one's URB must not be lost.
+    s->SetErrorState(USB_STREAM_RESUBMIT);
+    const LONG sent = s->Sent();
+    EmuAdvanceMs(50);
+    // Every completion was followed by a new URB.
+    EXPECT_EQ(3, s->Outstanding());
+    EXPECT_EQ((ULONG)(s->Sent() - 3), rig.Bus()->CompletedIsochTransfers());
+    EXPECT_GT(s->Sent(), sent + 5);
+    // A pending recovery is the one state that holds resubmission back.
+    s->SetErrorState(USB_STREAM_RECOVERING);
+    EmuAdvanceMs(20);
+    EXPECT_EQ(0, s->Outstanding());
+    s->SetErrorState(USB_STREAM_NO_ERROR);
+    rig.Leave(&wave);
+}
+
+TEST_F(TransferLoop, ARecoveryWhoseDeselectFailsCyclesThePortOnce)
+{
+    StartWave(48000, 5, 3);
+    TestUsbStream* s = rig.Stream();
+    EmuAdvanceMs(10);
+    // From now on every URB fails at once below the adapter.
+    rig.Adapter().Script().UrbStatus = STATUS_UNSUCCESSFUL;
+    EmuAdvanceMs(400);
+    EXPECT_TRUE(OutputContains("Error_ErrorOccur ntStatus = c0000001"));
+    EXPECT_EQ(1u, rig.Adapter().Script().PortCycles);
+    EXPECT_EQ(0, s->Outstanding());
+    rig.Adapter().Script().UrbStatus = STATUS_PENDING;
+    rig.Leave(&wave);
+}
+
+TEST_F(TransferLoop, APreparationThatRunsOutOfContextsUndoesEverything)
+{
+    ASSERT_EQ(STATUS_SUCCESS, rig.Register(&wave, PcmFormat(2, 48000, 16), 5, 3));
+    // The eighth block from the stream's lists fails: two contexts and a half.
+    EmuPoolInjectFailure(USB_STREAM_URB_POOL_TAG, 7, 1);
+    ULONG ms = 0, frame = 0;
+    EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, rig.Control()->OpenClient(wave.Key(), &ms, &frame));
+    EmuPoolClearInjection();
+    EXPECT_EQ((ULONG)USB_STREAM_CLOSED, rig.Stream()->State());
+    EXPECT_EQ(0u, EmuPoolOutstandingCount(USB_STREAM_URB_POOL_TAG));
+    EXPECT_EQ(STATUS_SUCCESS, rig.Control()->OpenClient(wave.Key(), &ms, &frame));
+    rig.Leave(&wave);
+}
+
 TEST_F(TransferLoop, TheBaseCompletionLeavesResubmissionToTheWorker)
 {
     rig.Stream()->BaseCompletion = true;
