@@ -3,6 +3,7 @@
 // the same rate records; output is compared sample for sample at every rate.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <memory>
 #include <tuple>
@@ -78,6 +79,17 @@ Record Parse(const float* p, int32_t m)
     return r;
 }
 
+// w[0] v(0) + w[1] v(1) + ..., added in that order in single precision.
+template <typename F> float Sum(const float* w, size_t n, F v)
+{
+    float sum = w[0] * v(0);
+    for (size_t j = 1; j < n; ++j)
+    {
+        sum = sum + w[j] * v(j);
+    }
+    return sum;
+}
+
 class ReferenceNetwork
 {
   public:
@@ -102,11 +114,8 @@ class ReferenceNetwork
         float d[4];
         for (int k = 0; k < 4; ++k)
         {
-            for (size_t j = 0; j < m_R.lineWeights[k].size(); ++j)
-            {
-                const float p = m_R.lineWeights[k][j] * Past(m_W[k], m_R.lengths[k] + 1 + j);
-                d[k] = j == 0 ? p : d[k] + p;
-            }
+            d[k] = Sum(m_R.lineWeights[k].data(), m_R.lineWeights[k].size(),
+                       [&](size_t j) { return Past(m_W[k], m_R.lengths[k] + 1 + j); });
         }
         const float f[4] = {q[2] * rt + q[3] * sr, q[4] * lt + q[5] * sl, q[6] * bl + q[7] * cc,
                             q[8] * br + q[9] * cc};
@@ -134,19 +143,15 @@ class ReferenceNetwork
                             q[32] * sig[3] + q[33] * sig[4],
                             q[34] * sig[5] + q[35] * sig[6],
                             q[36] * sig[5] + q[37] * sig[6]};
-        float ml = 0.0f, ms = 0.0f;
+        float out[7];
         for (int k = 0; k < 7; ++k)
         {
-            float out = 0.0f;
-            for (size_t j = 0; j < m_R.sparse[k].size(); ++j)
-            {
-                const float p = m_R.sparse[k][j] * Past(m_X[k], 2 + 2 * j);
-                out = j == 0 ? p : out + p;
-            }
+            out[k] = Sum(m_R.sparse[k].data(), m_R.sparse[k].size(),
+                         [&](size_t j) { return Past(m_X[k], 2 + 2 * j); });
             m_X[k].push_back(x[k]);
-            ml = k == 0 ? m_R.mid[k] * out : ml + m_R.mid[k] * out;
-            ms = k == 0 ? m_R.side[k] * out : ms + m_R.side[k] * out;
         }
+        const float ml = Sum(m_R.mid, 7, [&](size_t k) { return out[k]; });
+        const float ms = Sum(m_R.side, 7, [&](size_t k) { return out[k]; });
         const float left = Output(m_R.left, {ml, sig[0], sig[1], sig[3], sig[5]}, {0, 1, 2, 4, 6});
         const float right =
             Output(m_R.right, {ms, sig[0], sig[2], sig[4], sig[6]}, {8, 1, 3, 5, 7});
@@ -158,8 +163,7 @@ class ReferenceNetwork
         }
         for (int k = 0; k < 4; ++k)
         {
-            const float* row = m_R.rows[k];
-            m_W[k].push_back(row[0] * s[0] + row[1] * s[1] + row[2] * s[2] + row[3] * s[3]);
+            m_W[k].push_back(Sum(m_R.rows[k], 4, [&](size_t j) { return s[j]; }));
         }
         return {Step(left), Step(right)};
     }
@@ -171,22 +175,11 @@ class ReferenceNetwork
     }
 
     // Terms in order: each signal now, one and two frames back.
-    float Output(const float* z, std::initializer_list<float> now,
-                 std::initializer_list<int> history) const
+    float Output(const float* z, std::array<float, 5> now, std::array<int, 5> history) const
     {
-        float v = 0.0f;
-        int term = 0;
-        auto h = history.begin();
-        for (float current : now)
-        {
-            const std::vector<float>& past = m_Sig[*h++];
-            for (float value : {current, Past(past, 1), Past(past, 2)})
-            {
-                v = term == 0 ? z[0] * value : v + z[term] * value;
-                ++term;
-            }
-        }
-        return v;
+        return Sum(z, 15,
+                   [&](size_t t)
+                   { return t % 3 == 0 ? now[t / 3] : Past(m_Sig[history[t / 3]], t % 3); });
     }
 
     // Nearest 16-bit step, halves up, the sum in single precision; full scale
