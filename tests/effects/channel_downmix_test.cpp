@@ -2,6 +2,7 @@
 // leave the buffers alone.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "effects/ChannelDownmix.h"
@@ -11,15 +12,29 @@ namespace
 constexpr float Sentinel = 7.0f; // channels beyond the input count
 constexpr uint32_t Frames = 3;
 
+using Values = std::vector<float>; // one per channel, the same in every frame
+
+// Eight channels of Frames samples; the values of the first count channels
+// given, the rest Sentinel.
 struct Buffers
 {
-    Buffers()
+    explicit Buffers(const Values& v)
     {
-        for (int c = 0; c < 8; ++c)
+        for (size_t c = 0; c < 8; ++c)
         {
-            data[c].assign(Frames, Sentinel);
+            data[c].assign(Frames, c < v.size() ? v[c] : Sentinel);
             table[c] = data[c].data();
         }
+    }
+    // Each channel's value, NaN where the frames differ.
+    Values Now() const
+    {
+        Values v(8);
+        for (size_t c = 0; c < 8; ++c)
+        {
+            v[c] = data[c] == std::vector<float>(Frames, data[c][0]) ? data[c][0] : NAN;
+        }
+        return v;
     }
     std::vector<float> data[8];
     float* table[8];
@@ -97,23 +112,17 @@ TEST_P(DownmixMatrix, ImpulseColumnsMatchTheWeights)
     const MatrixCase& mc = GetParam();
     for (uint32_t k = 0; k < mc.in; ++k)
     {
-        Buffers b;
-        for (uint32_t c = 0; c < mc.in; ++c)
+        Values impulse(mc.in, 0.0f);
+        impulse[k] = 1.0f;
+        Buffers b(impulse);
+        Values expected = Buffers(impulse).Now();
+        for (const Row& r : mc.rows)
         {
-            b.data[c].assign(Frames, c == k ? 1.0f : 0.0f);
+            expected[r.channel] = r.weights[k];
         }
         ChannelDownmix(b.table, mc.in, mc.out, Frames, mc.plain);
-        for (uint32_t c = 0; c < 8; ++c)
-        {
-            float expected = c < mc.in ? (c == k ? 1.0f : 0.0f) : Sentinel;
-            for (const Row& r : mc.rows)
-            {
-                expected = r.channel == c ? r.weights[k] : expected;
-            }
-            EXPECT_EQ(b.data[c], std::vector<float>(Frames, expected))
-                << mc.in << " to " << mc.out << " plain " << int(mc.plain) << ", impulse on " << k
-                << ", channel " << c;
-        }
+        EXPECT_EQ(b.Now(), expected)
+            << mc.in << " to " << mc.out << " plain " << int(mc.plain) << ", impulse on " << k;
     }
 }
 
@@ -122,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(Narrowing, DownmixMatrix, ::testing::ValuesIn(MatrixCas
 struct WidenCase
 {
     uint32_t in, out;
-    std::vector<float> expected; // channel values after, from inputs c + 1
+    Values expected; // from inputs 1, 2, ...
 };
 
 const float F = ChannelDownmixFill;
@@ -139,17 +148,10 @@ TEST(ChannelDownmix, WideningMovesTheRearPairAndFillsNewChannels)
     EXPECT_NE(F, 0.0f);
     for (const WidenCase& wc : cases)
     {
-        Buffers b;
-        for (uint32_t c = 0; c < wc.in; ++c)
-        {
-            b.data[c].assign(Frames, float(c + 1));
-        }
+        const Values counting = {1, 2, 3, 4, 5, 6, 7, 8};
+        Buffers b(Values(counting.begin(), counting.begin() + wc.in));
         ChannelDownmix(b.table, wc.in, wc.out, Frames, 1);
-        for (uint32_t c = 0; c < 8; ++c)
-        {
-            EXPECT_EQ(b.data[c], std::vector<float>(Frames, wc.expected[c]))
-                << wc.in << " to " << wc.out << ", channel " << c;
-        }
+        EXPECT_EQ(b.Now(), wc.expected) << wc.in << " to " << wc.out;
     }
 }
 
@@ -164,36 +166,25 @@ TEST(ChannelDownmix, UnlistedPairsLeaveEveryBufferAlone)
     {
         for (const auto& [in, out] : pairs)
         {
-            Buffers b;
-            for (uint32_t c = 0; c < 8; ++c)
-            {
-                b.data[c].assign(Frames, 0.25f * float(c + 1));
-            }
+            const Values before = {0.25f, 0.5f, 0.75f, 1.0f, 1.25f, 1.5f, 1.75f, 2.0f};
+            Buffers b(before);
             ChannelDownmix(b.table, in, out, Frames, plain);
-            for (uint32_t c = 0; c < 8; ++c)
-            {
-                EXPECT_EQ(b.data[c], std::vector<float>(Frames, 0.25f * float(c + 1)))
-                    << in << " to " << out << ", channel " << c;
-            }
+            EXPECT_EQ(b.Now(), before) << in << " to " << out;
         }
     }
-    Buffers b;
+    Buffers b(Values{0.25f, 0.5f, 0.75f, 1.0f, 1.25f, 1.5f});
+    const Values before = b.Now();
     ChannelDownmix(b.table, 6, 2, 0, 1);
     ChannelDownmix(b.table, 2, 8, 0, 1);
-    for (uint32_t c = 0; c < 8; ++c)
-    {
-        EXPECT_EQ(b.data[c], std::vector<float>(Frames, Sentinel));
-    }
+    EXPECT_EQ(b.Now(), before) << "no frames";
 }
 
 // Frames are folded each from its own samples, and only the frame count given.
 TEST(ChannelDownmix, FoldsEveryFrameFromItsOwnSamplesUpToTheFrameCount)
 {
-    Buffers b;
-    for (uint32_t c = 0; c < 6; ++c)
-    {
-        b.data[c] = {0.0f, c == 4 ? 1.0f : 0.0f, c == 3 ? 1.0f : 0.0f};
-    }
+    Buffers b(Values(6, 0.0f));
+    b.data[4][1] = 1.0f;
+    b.data[3][2] = 1.0f;
     ChannelDownmix(b.table, 6, 2, 2, 0);
     EXPECT_EQ(b.data[0], (std::vector<float>{0.0f, -0.871f, 0.0f}));
     EXPECT_EQ(b.data[1], (std::vector<float>{0.0f, 0.49f, 0.0f}));
