@@ -51,6 +51,7 @@ struct Network
     const float* q; // q[k - 2]: q2..q9, b0 b1 b2 a1 a2, q15..q37
     int32_t sectionDepth;
     int32_t sparseTaps[SparseFilters];
+    int32_t maxSparseTaps;
     int32_t sparseDepth[SparseFilters];
     const float* sparseWeights[SparseFilters];
     const float* mid;
@@ -87,6 +88,7 @@ Network Describe(int32_t rateIndex, int32_t cells)
     for (int32_t k = 0; k < SparseFilters; ++k)
     {
         net.sparseTaps[k] = Whole(p[0]);
+        net.maxSparseTaps = std::max(net.maxSparseTaps, net.sparseTaps[k]);
         net.sparseWeights[k] = p + 1;
         net.sparseDepth[k] = depth;
         depth += 2 * net.sparseTaps[k] + 1;
@@ -156,6 +158,30 @@ class Cells
     int32_t m_Cells;
     int32_t m_Base;
 };
+
+// The seven filters walk their taps side by side, so their sums proceed in
+// parallel; each still adds its products in tap order.
+void RunSparseFilters(const Network& net, const Cells& cell, float* out)
+{
+    float acc[SparseFilters];
+#pragma GCC unroll 7
+    for (int32_t k = 0; k < SparseFilters; ++k)
+    {
+        acc[k] = net.sparseWeights[k][0] * cell[net.sparseDepth[k] + 2];
+    }
+    for (int32_t j = 1; j < net.maxSparseTaps; ++j)
+    {
+#pragma GCC unroll 7
+        for (int32_t k = 0; k < SparseFilters; ++k)
+        {
+            if (j < net.sparseTaps[k])
+            {
+                acc[k] = acc[k] + net.sparseWeights[k][j] * cell[net.sparseDepth[k] + 2 + 2 * j];
+            }
+        }
+    }
+    std::copy(acc, acc + SparseFilters, out);
+}
 
 float Mix(const float* weights, const float* filtered)
 {
@@ -240,17 +266,10 @@ void RunFrame(const Network& net, const Cells& cell, const FrameInputs& x, float
         q[36] * u3 + q[37] * u4,
     };
     float sparseOut[SparseFilters];
+    RunSparseFilters(net, cell, sparseOut);
     for (int32_t k = 0; k < SparseFilters; ++k)
     {
-        const float* w = net.sparseWeights[k];
-        const int32_t at = net.sparseDepth[k];
-        float acc = w[0] * cell[at + 2];
-        for (int32_t j = 1; j < net.sparseTaps[k]; ++j)
-        {
-            acc = acc + w[j] * cell[at + 2 + 2 * j];
-        }
-        cell[at] = sparseIn[k];
-        sparseOut[k] = acc;
+        cell[net.sparseDepth[k]] = sparseIn[k];
     }
     const float ml = Mix(net.mid, sparseOut);
     const float ms = Mix(net.side, sparseOut);
