@@ -30,20 +30,22 @@ WAVEFORMATEXTENSIBLE Format(uint16_t channels, uint32_t rate)
     return f;
 }
 
-struct EngineDeleter
+// An engine that the owner frees as the headphone node does.
+using Engine = std::unique_ptr<CStageDspEngine, void (*)(CStageDspEngine*)>;
+Engine NewEngine()
 {
-    void operator()(CStageDspEngine* e) const
-    {
-        e->StageDspFree();
-        delete e;
-    }
-};
-using Engine = std::unique_ptr<CStageDspEngine, EngineDeleter>;
+    return Engine(new CStageDspEngine(),
+                  [](CStageDspEngine* e)
+                  {
+                      e->StageDspFree();
+                      delete e;
+                  });
+}
 
 // Set up as the headphone node does, then in the given mode and format.
 Engine MakeEngine(int32_t mode, uint16_t channels, uint32_t rate, float gain = 1.0f)
 {
-    Engine e(new CStageDspEngine());
+    Engine e = NewEngine();
     EXPECT_EQ(e->StageDspInit(), 1);
     e->StageDspSetMode(mode);
     e->StageDspSetGain(gain);
@@ -356,7 +358,7 @@ class StageDspInitFailure : public ::testing::TestWithParam<ULONG>
 TEST_P(StageDspInitFailure, ReportsTheFailureAndFreesWhatWasAllocated)
 {
     EmuPoolInjectFailure(STAGE_DSP_POOL_TAG, GetParam());
-    Engine e(new CStageDspEngine());
+    Engine e = NewEngine();
     EXPECT_EQ(e->StageDspInit(), 0);
     EXPECT_EQ(EmuPoolOutstandingCount(STAGE_DSP_POOL_TAG), GetParam());
     e.reset();
@@ -370,7 +372,7 @@ INSTANTIATE_TEST_SUITE_P(EachKind, StageDspInitFailure,
 TEST(StageDspEngine, InitAllocatesFortyBuffersOnce)
 {
     EmuPoolInjectFailure(STAGE_DSP_POOL_TAG, 40);
-    Engine e(new CStageDspEngine());
+    Engine e = NewEngine();
     EXPECT_EQ(e->StageDspInit(), 1);
     EXPECT_EQ(EmuPoolOutstandingCount(STAGE_DSP_POOL_TAG), 40u);
     EmuPoolClearInjection();
