@@ -98,24 +98,19 @@ class ReferenceNetwork
     // Frame i of eight channels; the left and right steps.
     std::pair<float, float> Frame(const std::vector<std::vector<float>>& in, size_t i)
     {
-        float c[8];
-        for (int k = 0; k < 8; ++k)
-        {
-            c[k] = in[k][i];
-        }
-        const bool six = m_Channels == 6 || m_Channels == 8;
-        const float lt = six ? c[0] + c[3] : 0.0f, rt = six ? c[1] + c[3] : 0.0f;
-        const float cc = six ? c[2] : 0.0f, sl = six ? c[4] : 0.0f, sr = six ? c[5] : 0.0f;
-        const float bl = m_Channels == 8 ? c[6] : 0.0f, br = m_Channels == 8 ? c[7] : 0.0f;
+        const bool six = m_Channels == 6 || m_Channels == 8, eight = m_Channels == 8;
+        const auto c = [&](int k, bool read) { return read ? in[k][i] : 0.0f; };
+        const float lt = c(0, six) + c(3, six), rt = c(1, six) + c(3, six), cc = c(2, six);
+        const float sl = c(4, six), sr = c(5, six), bl = c(6, eight), br = c(7, eight);
         const float* q = m_R.q;
+        const auto two = [q](int k, float x, float y) { return q[k] * x + q[k + 1] * y; };
         float d[4];
         for (int k = 0; k < 4; ++k)
         {
             d[k] = Sum(m_R.lineWeights[k].data(), m_R.lineWeights[k].size(),
                        [&](size_t j) { return Past(m_W[k], m_R.lengths[k] + 1 + j); });
         }
-        const float f[4] = {q[2] * rt + q[3] * sr, q[4] * lt + q[5] * sl, q[6] * bl + q[7] * cc,
-                            q[8] * br + q[9] * cc};
+        const float f[4] = {two(2, rt, sr), two(4, lt, sl), two(6, bl, cc), two(8, br, cc)};
         const float* b = m_R.section;
         float s[4];
         for (int k = 0; k < 4; ++k)
@@ -126,20 +121,16 @@ class ReferenceNetwork
             m_Y[k].push_back(y);
             s[k] = y + d[k];
         }
-        const float sig[7] = {q[15] * cc,
-                              q[16] * lt + q[17] * d[3],
-                              q[18] * rt + q[19] * d[0],
-                              q[20] * bl,
-                              q[21] * br,
-                              q[22] * sl + q[23] * d[1],
-                              q[24] * sr + q[25] * d[2]}; // cC u1 u2 uBL uBR u3 u4
+        // cC u1 u2 uBL uBR u3 u4, then the seven sparse filter inputs
+        const float sig[7] = {q[15] * cc, two(16, lt, d[3]), two(18, rt, d[0]), q[20] * bl,
+                              q[21] * br, two(22, sl, d[1]), two(24, sr, d[2])};
         const float x[7] = {sig[0],
-                            q[26] * sig[1] + q[27] * sig[2],
-                            q[28] * sig[1] + q[29] * sig[2],
-                            q[30] * sig[3] + q[31] * sig[4],
-                            q[32] * sig[3] + q[33] * sig[4],
-                            q[34] * sig[5] + q[35] * sig[6],
-                            q[36] * sig[5] + q[37] * sig[6]};
+                            two(26, sig[1], sig[2]),
+                            two(28, sig[1], sig[2]),
+                            two(30, sig[3], sig[4]),
+                            two(32, sig[3], sig[4]),
+                            two(34, sig[5], sig[6]),
+                            two(36, sig[5], sig[6])};
         float out[7];
         for (int k = 0; k < 7; ++k)
         {
@@ -367,24 +358,25 @@ struct StepCase
     float value, expected;
 };
 
+// Just below the top the single-precision sum rounds up to the next step,
+// which the 16-bit reduction would wrap to -1.0.
 TEST(DelayFxRoundToStep, RoundsHalfUpAndSaturates)
 {
     const float step = 1.0f / 32768.0f;
-    const StepCase cases[] = {
-        {1.2f, 32767.0f / 32768.0f},
-        {-1.2f, -1.0f},
-        {0.00001f, 0.0f},
-        {0.5f * step, step},
-        {-0.5f * step, 0.0f},
-        {-1.5f * step, -step},
-        {0.99998474f, 32767.0f / 32768.0f},
-        {std::nextafter(0.99998474f, 0.0f), 32767.0f / 32768.0f}, // would wrap to -1.0
-        {32767.0f / 32768.0f, 32767.0f / 32768.0f},
-        {-0.99998474f, -32767.0f / 32768.0f},
-        {std::nextafter(-0.99998474f, -1.0f), -1.0f},
-        {INFINITY, 32767.0f / 32768.0f},
-        {-INFINITY, -1.0f},
-        {NAN, 0.0f}};
+    const StepCase cases[] = {{1.2f, 32767.0f / 32768.0f},
+                              {-1.2f, -1.0f},
+                              {0.00001f, 0.0f},
+                              {0.5f * step, step},
+                              {-0.5f * step, 0.0f},
+                              {-1.5f * step, -step},
+                              {0.99998474f, 32767.0f / 32768.0f},
+                              {std::nextafter(0.99998474f, 0.0f), 32767.0f / 32768.0f},
+                              {32767.0f / 32768.0f, 32767.0f / 32768.0f},
+                              {-0.99998474f, -32767.0f / 32768.0f},
+                              {std::nextafter(-0.99998474f, -1.0f), -1.0f},
+                              {INFINITY, 32767.0f / 32768.0f},
+                              {-INFINITY, -1.0f},
+                              {NAN, 0.0f}};
     for (const StepCase& c : cases)
     {
         EXPECT_EQ(DelayFxRoundToStep(c.value), c.expected) << c.value;
