@@ -57,11 +57,19 @@ void PackedMulAcc(const float* x, const float* h, float* acc)
     }
 }
 
-// Ring slot j blocks back from pos, for a ring of parts slots (parts may be
-// -1 after a failed selection: every slot is then 0).
-int32_t Slot(int32_t pos, int32_t j, int32_t parts)
+// The delay lines are rings of their full capacity whatever the selected
+// filters' partition counts, so slot (pos + j) always holds the window of j
+// blocks ago: a selection with another tail length then finds the history in
+// order (rings sized by the partition count would hand the new tail windows
+// of the wrong age until they had turned over).
+int32_t Slot(int32_t pos, int32_t j, int32_t ring)
 {
-    return parts > 0 ? (pos + j) % parts : 0;
+    return (pos + j) % ring;
+}
+
+int32_t StepBack(int32_t pos, int32_t ring)
+{
+    return (pos - 1 + ring) % ring;
 }
 } // namespace
 
@@ -108,7 +116,7 @@ void CHeadphoneFir::HeadphoneFirProcess(float* const* out, int32_t nOutCh, float
     if (nOutCh < 2 || !lengthOk)
         return;
 
-    // The tail takes the sum of all streams from m_nHeadParts blocks ago,
+    // The tail takes the sum of all streams from HEAD_PARTS_MAX blocks ago,
     // which this slot of the head delay lines still holds: its partition 0
     // continues the head filters at tap HEADPHONE_HEAD_LEN.
     float* tailIn = m_TailFdl[m_nTailPos];
@@ -143,10 +151,8 @@ void CHeadphoneFir::HeadphoneFirProcess(float* const* out, int32_t nOutCh, float
         for (int32_t i = 0; i < N; ++i)
             out[e][i] = m_Acc[e][N + i] * 2.0f;
     }
-    if (m_nHeadParts > 0)
-        m_nHeadPos = (m_nHeadPos - 1 + m_nHeadParts) % m_nHeadParts;
-    if (m_nTailParts > 0)
-        m_nTailPos = (m_nTailPos - 1 + m_nTailParts) % m_nTailParts;
+    m_nHeadPos = StepBack(m_nHeadPos, HEAD_PARTS_MAX);
+    m_nTailPos = StepBack(m_nTailPos, TAIL_PARTS_MAX);
     HeadphoneFirCtcStage(out, nOutCh, out, nOutCh, N);
 }
 
@@ -195,7 +201,7 @@ void CHeadphoneFir::Accumulate(int32_t nInCh)
     {
         for (int32_t j = 0; j < m_nHeadParts; ++j)
         {
-            const int32_t s = Slot(m_nHeadPos, j, m_nHeadParts);
+            const int32_t s = Slot(m_nHeadPos, j, HEAD_PARTS_MAX);
             for (int32_t k = passes[pass][0]; k < passes[pass][1]; ++k)
             {
                 for (int32_t e = 0; e < kOutputs; ++e)
@@ -205,7 +211,7 @@ void CHeadphoneFir::Accumulate(int32_t nInCh)
     }
     for (int32_t j = 0; j < m_nTailParts; ++j)
     {
-        const int32_t s = Slot(m_nTailPos, j, m_nTailParts);
+        const int32_t s = Slot(m_nTailPos, j, TAIL_PARTS_MAX);
         for (int32_t e = 0; e < kOutputs; ++e)
             PackedMulAcc(m_TailFdl[s], m_TailSpectra[e][j], m_Acc[e]);
     }

@@ -173,27 +173,36 @@ TEST(QvrHeadphoneFir, ImpulseOnFrontLeftRendersTheBankResponses)
 
 // A filter change applies to the signal already gathered: from the block of
 // the change on, the convolution is that of a filter that had the new set all
-// along (it leaves the stage 255 samples later).
+// along (it leaves the stage 255 samples later), with tails of the same or of
+// another length.
 TEST(QvrHeadphoneFir, SwitchingFiltersKeepsTheHistory)
 {
-    auto steady = std::make_unique<CHeadphoneFir>();
-    auto switched = std::make_unique<CHeadphoneFir>();
-    steady->HeadphoneFirSelectFilters(3, 39);
-    switched->HeadphoneFirSelectFilters(3, 24);
-    const Signals x = RandomChannels(6, 12 * N, 5);
-    const Signals first = Render(*steady, x, 12);
+    const int32_t cases[][4] = {// first room code, angle; then room index, angle of the switch
+                                {3, 24, 0, 39},
+                                {3, 24, 1, 24},
+                                {1, 25, 0, 31},
+                                {2, 30, 1, 25}};
+    const Signals x = RandomChannels(6, 20 * N, 5);
     Signals head(6), rest(6);
     for (int c = 0; c < 6; ++c)
     {
-        head[c].assign(x[c].begin(), x[c].begin() + 5 * N);
-        rest[c].assign(x[c].begin() + 5 * N, x[c].end());
+        head[c].assign(x[c].begin(), x[c].begin() + 15 * N);
+        rest[c].assign(x[c].begin() + 15 * N, x[c].end());
     }
-    Render(*switched, head, 5);
-    switched->HeadphoneFirSetRoomAndAngle(0, 39);
-    const Signals after = Render(*switched, rest, 7);
-    for (int e = 0; e < 2; ++e)
-        for (int i = kBypassDelay; i < 7 * N; ++i)
-            ASSERT_EQ(after[e][i], first[e][5 * N + i]) << e << " " << i;
+    for (const auto& c : cases)
+    {
+        auto steady = std::make_unique<CHeadphoneFir>();
+        auto switched = std::make_unique<CHeadphoneFir>();
+        steady->HeadphoneFirSetRoomAndAngle(c[2], c[3]);
+        switched->HeadphoneFirSelectFilters(c[0], c[1]);
+        const Signals first = Render(*steady, x, 20);
+        Render(*switched, head, 15);
+        switched->HeadphoneFirSetRoomAndAngle(c[2], c[3]);
+        const Signals after = Render(*switched, rest, 5);
+        for (int e = 0; e < 2; ++e)
+            for (int i = kBypassDelay; i < 5 * N; ++i)
+                ASSERT_EQ(after[e][i], first[e][15 * N + i]) << c[0] << " " << c[1] << " " << i;
+    }
 }
 
 TEST(QvrHeadphoneFir, CrosstalkCancellationIsTheSymmetricMatrix)
