@@ -23,10 +23,9 @@ UCHAR Uac1WireChannel(UCHAR channel)
 
 CFeatureUnitRequests::CFeatureUnitRequests(PUNKNOWN owner, AudioClassVersion version,
                                            const UCHAR* descriptor, ULONG length)
-    : CEntityRequests(owner, version,
-                      descriptor != nullptr && length > c_EntityIdOffset
-                          ? descriptor[c_EntityIdOffset]
-                          : 0),
+    : CEntityRequests(
+          owner, version,
+          descriptor != nullptr && length > c_EntityIdOffset ? descriptor[c_EntityIdOffset] : 0),
       m_Bitmaps(version, descriptor, length), m_PseudoControlTable(nullptr),
       m_Table(version, nullptr, 0, 0)
 {
@@ -94,8 +93,8 @@ bool CFeatureUnitRequests::Has(UCHAR selector, ULONG channel, bool write, bool e
     return m_Bitmaps.Has(selector, channel, write, either);
 }
 
-NTSTATUS CFeatureUnitRequests::ChannelFor(UCHAR selector, ULONG index, ULONG channels,
-                                          bool write, PUCHAR channel) const
+NTSTATUS CFeatureUnitRequests::ChannelFor(UCHAR selector, ULONG index, ULONG channels, bool write,
+                                          PUCHAR channel) const
 {
     if (channel == nullptr || index >= channels)
         return STATUS_INVALID_PARAMETER;
@@ -124,8 +123,7 @@ UCHAR CFeatureUnitRequests::RangeChannelFor(UCHAR selector, ULONG channels) cons
     return 0;
 }
 
-NTSTATUS CFeatureUnitRequests::GetBoolean(UCHAR selector, ULONG index, ULONG channels,
-                                          PUCHAR value)
+NTSTATUS CFeatureUnitRequests::GetBoolean(UCHAR selector, ULONG index, ULONG channels, PUCHAR value)
 {
     UCHAR channel = 0;
     NTSTATUS status = value != nullptr ? ChannelFor(selector, index, channels, false, &channel)
@@ -139,8 +137,7 @@ NTSTATUS CFeatureUnitRequests::GetBoolean(UCHAR selector, ULONG index, ULONG cha
     return status;
 }
 
-NTSTATUS CFeatureUnitRequests::SetBoolean(UCHAR selector, ULONG index, ULONG channels,
-                                          UCHAR value)
+NTSTATUS CFeatureUnitRequests::SetBoolean(UCHAR selector, ULONG index, ULONG channels, UCHAR value)
 {
     UCHAR channel = 0;
     NTSTATUS status = ChannelFor(selector, index, channels, true, &channel);
@@ -150,8 +147,7 @@ NTSTATUS CFeatureUnitRequests::SetBoolean(UCHAR selector, ULONG index, ULONG cha
     return status;
 }
 
-NTSTATUS CFeatureUnitRequests::GetLevel(UCHAR selector, ULONG index, ULONG channels,
-                                        PLONG level)
+NTSTATUS CFeatureUnitRequests::GetLevel(UCHAR selector, ULONG index, ULONG channels, PLONG level)
 {
     UCHAR channel = 0;
     NTSTATUS status = level != nullptr ? ChannelFor(selector, index, channels, false, &channel)

@@ -47,7 +47,10 @@ class CFeatureUnitRequests : public CEntityRequests
   private:
     bool Has(UCHAR selector, ULONG channel, bool write, bool either = false) const;
     bool IsVendor(UCHAR selector) const;
-    USHORT ValueFor(UCHAR selector, UCHAR channel) const { return (USHORT)(selector << 8 | channel); }
+    USHORT ValueFor(UCHAR selector, UCHAR channel) const
+    {
+        return (USHORT)(selector << 8 | channel);
+    }
     ULONG TableTag() const;
 
     FeatureUnitBitmaps m_Bitmaps;

@@ -91,8 +91,7 @@ void LevelToDevice(LONG level, ULONG size, UCHAR* bytes)
     bytes[1] = (UCHAR)(value >> 8);
 }
 
-NTSTATUS ParseLevelRange(const UCHAR* block, ULONG received, ULONG memberBytes,
-                         LevelRange* range)
+NTSTATUS ParseLevelRange(const UCHAR* block, ULONG received, ULONG memberBytes, LevelRange* range)
 {
     if (received < 2 + 3 * memberBytes)
         return STATUS_DEVICE_DATA_ERROR;
@@ -232,9 +231,4 @@ ULONG ParseJackList(AudioClassVersion version, const UCHAR* list, ULONG received
         ++n;
     }
     return n;
-}
-
-ULONG ParseConnectionState(const UCHAR* state)
-{
-    return ReadLe(state + 1, 4);
 }

@@ -1,8 +1,7 @@
 // The parameter blocks that unit, terminal and clock requests carry: level
 // values in both directions, the audio class 2.0 RANGE block, the device's
-// pseudo-control table, the output-type list, the jack list and the
-// connection state. Every reader is given the bytes actually received and
-// reads nothing beyond them.
+// pseudo-control table, the output-type list and the jack list. Every reader
+// is given the bytes actually received and reads nothing beyond them.
 #pragma once
 
 #include "driver/interfaces.h"
@@ -30,8 +29,7 @@ struct LevelRange
 // A RANGE block of one subrange with members of `memberBytes` (1 or 2):
 // STATUS_UNSUCCESSFUL unless wNumSubRanges is 1; the block must hold every
 // member it is read for.
-NTSTATUS ParseLevelRange(const UCHAR* block, ULONG received, ULONG memberBytes,
-                         LevelRange* range);
+NTSTATUS ParseLevelRange(const UCHAR* block, ULONG received, ULONG memberBytes, LevelRange* range);
 // A RANGE block of `count` four-byte subranges, each a single rate (dMIN =
 // dMAX, dRES = 0; otherwise STATUS_INVALID_PARAMETER).
 NTSTATUS ParseFrequencyList(const UCHAR* block, ULONG received, ULONG count, PULONG rates);
@@ -86,6 +84,3 @@ ULONG ParseOutputTypes(const UCHAR* list, ULONG received, ULONG count, PUSHORT t
 ULONG ParseJackList(AudioClassVersion version, const UCHAR* list, ULONG received,
                     JackRecord* records, ULONG capacity);
 extern const ULONG JackColorTable[16];
-
-// Connection state: bytes 1 to 4, the connected channel bits.
-ULONG ParseConnectionState(const UCHAR* state);

@@ -52,14 +52,34 @@ const UnitRequestRow c_Uac2Requests[] = {
     {UnitRequest::SelectType, CLASS, FALSE, 0x01, 0x0800},
 };
 
-// The longest parameter block a terminal's type list or jack list needs.
 constexpr ULONG c_TypeEntryBytes = 6;
 constexpr ULONG c_JackEntryBytes = 8;
 constexpr ULONG c_FrequencyEntryBytes = 12;
 constexpr ULONG c_MaxRequestBytes = 0xFFFF;
 
-template <ULONG N>
-const UnitRequestRow* FindRow(const UnitRequestRow (&rows)[N], UnitRequest which)
+// The requests that answer one value: the bytes asked for and where the value
+// lies in them; every byte up to its end must arrive. The frequency count and
+// the jack count ask for more than they read.
+struct ValueRead
+{
+    UnitRequest Which;
+    ULONG Length;
+    ULONG Offset;
+    ULONG Bytes;
+};
+const ValueRead c_ValueReads[] = {
+    {UnitRequest::CurrentInput, 1, 0, 1},
+    {UnitRequest::Frequency, 4, 0, 4},
+    {UnitRequest::FrequencyCount, FREQUENCY_COUNT_REQUEST_BYTES, 0, 2},
+    {UnitRequest::ClockValid, 1, 0, 1},
+    {UnitRequest::JackCount, JACK_COUNT_REQUEST_BYTES, 0, 1},
+    {UnitRequest::ConnectionState, CONNECTION_STATE_BYTES, 1, 4},
+    {UnitRequest::TypeCount, 2, 0, 2},
+    {UnitRequest::CurrentType, 2, 0, 2},
+};
+constexpr ULONG c_MaxValueReadBytes = FREQUENCY_COUNT_REQUEST_BYTES;
+
+template <ULONG N> const UnitRequestRow* FindRow(const UnitRequestRow (&rows)[N], UnitRequest which)
 {
     for (const UnitRequestRow& row : rows)
         if (row.Which == which)
@@ -109,9 +129,8 @@ const UnitRequestRow* FindUnitRequest(AudioClassVersion version, UnitRequest whi
                                               : FindRow(c_Uac2Requests, which);
 }
 
-NTSTATUS SendUnitRequest(PUNKNOWN owner, AudioClassVersion version, UnitRequest which,
-                         UCHAR entity, USHORT value, bool vendor, PVOID buffer, ULONG length,
-                         ULONG needed)
+NTSTATUS SendUnitRequest(PUNKNOWN owner, AudioClassVersion version, UnitRequest which, UCHAR entity,
+                         USHORT value, bool vendor, PVOID buffer, ULONG length, ULONG needed)
 {
     PAGED_CODE();
     const UnitRequestRow* row = FindUnitRequest(version, which);
@@ -141,18 +160,29 @@ NTSTATUS CEntityRequests::Send(UnitRequest which, PVOID buffer, ULONG length, UL
                            needed);
 }
 
+NTSTATUS CEntityRequests::ReadValue(UnitRequest which, PULONG value)
+{
+    if (value == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    for (const ValueRead& read : c_ValueReads)
+    {
+        if (read.Which != which)
+            continue;
+        UCHAR block[c_MaxValueReadBytes] = {};
+        NTSTATUS status = Send(which, block, read.Length, read.Offset + read.Bytes);
+        if (NT_SUCCESS(status))
+            *value = ReadLe(block + read.Offset, read.Bytes);
+        return status;
+    }
+    return STATUS_INVALID_DEVICE_REQUEST;
+}
+
 // ----------------------------------------------------------------------------
 // Selector units
 
 NTSTATUS CEntityRequests::GetCurrentInput(PUCHAR input)
 {
-    if (input == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    UCHAR value = 0;
-    NTSTATUS status = Send(UnitRequest::CurrentInput, &value, 1, 1);
-    if (NT_SUCCESS(status))
-        *input = value;
-    return status;
+    return ReadNarrow(UnitRequest::CurrentInput, input);
 }
 
 NTSTATUS CEntityRequests::SelectInput(UCHAR input)
@@ -165,13 +195,7 @@ NTSTATUS CEntityRequests::SelectInput(UCHAR input)
 
 NTSTATUS CEntityRequests::GetFrequency(PULONG hz)
 {
-    if (hz == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    UCHAR bytes[4] = {};
-    NTSTATUS status = Send(UnitRequest::Frequency, bytes, 4, 4);
-    if (NT_SUCCESS(status))
-        *hz = ReadLe(bytes, 4);
-    return status;
+    return ReadValue(UnitRequest::Frequency, hz);
 }
 
 NTSTATUS CEntityRequests::SetFrequency(ULONG hz)
@@ -181,16 +205,9 @@ NTSTATUS CEntityRequests::SetFrequency(ULONG hz)
     return Send(UnitRequest::SetFrequency, bytes, 4, 0);
 }
 
-// Fourteen bytes are asked for; only wNumSubRanges is read.
 NTSTATUS CEntityRequests::GetFrequencyCount(PULONG count)
 {
-    if (count == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    UCHAR block[FREQUENCY_COUNT_REQUEST_BYTES] = {};
-    NTSTATUS status = Send(UnitRequest::FrequencyCount, block, sizeof(block), 2);
-    if (NT_SUCCESS(status))
-        *count = ReadLe(block, 2);
-    return status;
+    return ReadValue(UnitRequest::FrequencyCount, count);
 }
 
 NTSTATUS CEntityRequests::GetFrequencyList(ULONG count, PULONG rates)
@@ -212,28 +229,15 @@ NTSTATUS CEntityRequests::GetFrequencyList(ULONG count, PULONG rates)
 
 NTSTATUS CEntityRequests::GetClockValid(PUCHAR valid)
 {
-    if (valid == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    UCHAR value = 0;
-    NTSTATUS status = Send(UnitRequest::ClockValid, &value, 1, 1);
-    if (NT_SUCCESS(status))
-        *valid = value;
-    return status;
+    return ReadNarrow(UnitRequest::ClockValid, valid);
 }
 
 // ----------------------------------------------------------------------------
 // Terminals
 
-// Nine bytes are asked for; only the count in byte 0 is read.
 NTSTATUS CEntityRequests::GetJackCount(PULONG count)
 {
-    if (count == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    UCHAR block[JACK_COUNT_REQUEST_BYTES] = {};
-    NTSTATUS status = Send(UnitRequest::JackCount, block, sizeof(block), 1);
-    if (NT_SUCCESS(status))
-        *count = block[0];
-    return status;
+    return ReadValue(UnitRequest::JackCount, count);
 }
 
 NTSTATUS CEntityRequests::GetJacks(ULONG count, JackRecord* records, PULONG built)
@@ -254,25 +258,12 @@ NTSTATUS CEntityRequests::GetJacks(ULONG count, JackRecord* records, PULONG buil
 
 NTSTATUS CEntityRequests::GetConnectionState(PULONG channels)
 {
-    if (channels == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    UCHAR state[CONNECTION_STATE_BYTES] = {};
-    // Bytes 1 to 4 are read.
-    NTSTATUS status = Send(UnitRequest::ConnectionState, state, sizeof(state), 5);
-    if (NT_SUCCESS(status))
-        *channels = ParseConnectionState(state);
-    return status;
+    return ReadValue(UnitRequest::ConnectionState, channels);
 }
 
 NTSTATUS CEntityRequests::GetTypeCount(PULONG count)
 {
-    if (count == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    UCHAR bytes[2] = {};
-    NTSTATUS status = Send(UnitRequest::TypeCount, bytes, 2, 2);
-    if (NT_SUCCESS(status))
-        *count = ReadLe(bytes, 2);
-    return status;
+    return ReadValue(UnitRequest::TypeCount, count);
 }
 
 // A count beyond what a terminal can be switched between is refused before
@@ -294,13 +285,7 @@ NTSTATUS CEntityRequests::GetTypes(ULONG count, PUSHORT types, PULONG read)
 
 NTSTATUS CEntityRequests::GetCurrentType(PUSHORT type)
 {
-    if (type == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    UCHAR bytes[2] = {};
-    NTSTATUS status = Send(UnitRequest::CurrentType, bytes, 2, 2);
-    if (NT_SUCCESS(status))
-        *type = (USHORT)ReadLe(bytes, 2);
-    return status;
+    return ReadNarrow(UnitRequest::CurrentType, type);
 }
 
 NTSTATUS CEntityRequests::SelectType(USHORT type)

@@ -11,9 +11,9 @@
 
 enum class UnitRequest
 {
-    GetCurrent,   // feature-unit get: selector, channel
-    SetCurrent,   // feature-unit set: selector, channel
-    GetMaximum,   // class 1.0 range, in this order
+    GetCurrent, // feature-unit get: selector, channel
+    SetCurrent, // feature-unit set: selector, channel
+    GetMaximum, // class 1.0 range, in this order
     GetMinimum,
     GetResolution,
     GetRange, // class 2.0 range: RANGE block
@@ -57,9 +57,8 @@ inline constexpr ULONG OUTPUT_TYPE_MAX = 5;
 // Sends the request `which` to `entity`. value: wValue for per-channel rows;
 // vendor: a class 1.0 device's own selector (128 and above), sent with the
 // vendor type. A successful IN request must have received `needed` bytes.
-NTSTATUS SendUnitRequest(PUNKNOWN owner, AudioClassVersion version, UnitRequest which,
-                         UCHAR entity, USHORT value, bool vendor, PVOID buffer, ULONG length,
-                         ULONG needed);
+NTSTATUS SendUnitRequest(PUNKNOWN owner, AudioClassVersion version, UnitRequest which, UCHAR entity,
+                         USHORT value, bool vendor, PVOID buffer, ULONG length, ULONG needed);
 
 // The requests of one entity that are not a feature unit's.
 class CEntityRequests
@@ -96,8 +95,18 @@ class CEntityRequests
     AudioClassVersion Version() const { return m_Version; }
 
   protected:
-    NTSTATUS Send(UnitRequest which, PVOID buffer, ULONG length, ULONG needed,
-                  USHORT value = 0, bool vendor = false);
+    NTSTATUS Send(UnitRequest which, PVOID buffer, ULONG length, ULONG needed, USHORT value = 0,
+                  bool vendor = false);
+    // A request that answers one little-endian value; written on success only.
+    NTSTATUS ReadValue(UnitRequest which, PULONG value);
+    template <typename T> NTSTATUS ReadNarrow(UnitRequest which, T* value)
+    {
+        ULONG wide = 0;
+        NTSTATUS status = value != nullptr ? ReadValue(which, &wide) : STATUS_INVALID_PARAMETER;
+        if (NT_SUCCESS(status))
+            *value = (T)wide;
+        return status;
+    }
 
     PUNKNOWN m_Owner;
     AudioClassVersion m_Version;

@@ -65,8 +65,8 @@ POUTPUTTYPECONTROL FindOutputTypeControl(CStreamEngine* engine)
 CUsbAudioDevice::CUsbAudioDevice(PUNKNOWN outerUnknown, const DeviceClassTraits& traits,
                                  USHORT idVendor, USHORT idProduct)
     : CAudioHal(outerUnknown), m_Traits(traits), m_idVendor(idVendor), m_idProduct(idProduct),
-      m_AudioControlInterface(0), m_InterruptPipeIndex(NO_PIPE_INDEX),
-      m_SecondPipeIndex(NO_PIPE_INDEX), m_DeviceUnits(nullptr)
+      m_AudioControlInterface(0), m_DeviceUnits(nullptr), m_InterruptPipeIndex(NO_PIPE_INDEX),
+      m_SecondPipeIndex(NO_PIPE_INDEX)
 {
     KeInitializeEvent(&m_StopEvent, NotificationEvent, FALSE);
     KeInitializeEvent(&m_StoppedEvent, NotificationEvent, FALSE);

@@ -125,12 +125,14 @@ class CUsbAudioDevice : public CAudioHal, public IDeviceModel
     USHORT m_idVendor;
     USHORT m_idProduct;
     UCHAR m_AudioControlInterface;
-    // Polling state, used once the interrupt endpoint is polled.
+    CPtrList* m_DeviceUnits;
+
+  protected:
+    // Polling state of the interrupt endpoint; no pipe until it is polled.
     UCHAR m_InterruptPipeIndex;
     UCHAR m_SecondPipeIndex;
     KEVENT m_StopEvent;
     KEVENT m_StoppedEvent;
-    CPtrList* m_DeviceUnits;
 };
 typedef CUsbAudioDevice* PUSBAUDIODEVICE;
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/callback_object.h"
 #include "platform/kernel/emu.h"
-#include "tests/driver/adapter_rig.h"
 #include "usbaudio/controls/boolean_control.h"
 #include "usbaudio/controls/clock_frequency_control.h"
 #include "usbaudio/controls/control_settings.h"
@@ -25,7 +25,8 @@ constexpr ULONG kTag = POOL_TAG("UaSh");
 template <typename T> class Made
 {
   public:
-    template <typename... A> explicit Made(A... args) : m_Object(new (NonPagedPool, kTag) T(args...))
+    template <typename... A>
+    explicit Made(A... args) : m_Object(new (NonPagedPool, kTag) T(args...))
     {
         m_Object->AddRef();
     }
@@ -118,25 +119,7 @@ TEST(ControlShapes, RangedChannelsRangeAndModes)
         volume->GetChannelCount(&count);
         EXPECT_EQ(2u, count);
     }
-    // A mono control stays mono in every mode.
-    Made<CRangedControl> mono(nullptr, 3u, CONTROL_KIND_GAIN);
-    ASSERT_EQ(STATUS_SUCCESS, mono->Init(1, 1, 0, 0, 0));
-    mono->SetMode(7, nullptr);
-    mono->GetChannelCount(&count);
-    EXPECT_EQ(1u, count);
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, mono->Init(1, 1, 0, 0, 0)); // once only
-}
-
-TEST(ControlShapes, AllocationFailures)
-{
-    Made<CBooleanControl> mute(nullptr, 1u, CONTROL_KIND_MUTE);
-    EmuPoolInjectFailure(BOOLEAN_CONTROL_POOL_TAG, 0);
-    EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, mute->Init(0, 2));
-    UCHAR value = 0;
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, mute->GetValue(0, &value));
-    Made<CRangedControl> volume(nullptr, 1u, CONTROL_KIND_VOLUME);
-    EmuPoolInjectFailure(RANGED_CONTROL_POOL_TAG, 0);
-    EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, volume->Init(0, 2, 0, 0, 0));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, volume->Init(1, 1, 0, 0, 0)); // once only
 }
 
 // SetCurrent tells every listener before and after, also for the input in
@@ -280,54 +263,6 @@ TEST(ControlShapes, ClockRates)
     EXPECT_EQ(1, valid);
 }
 
-TEST(ControlShapes, PseudoControl)
-{
-    const GUID identity = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
-    Made<CPseudoControl> pseudo(nullptr, 8u, identity);
-    ASSERT_EQ(STATUS_SUCCESS, pseudo->Init(2));
-    GUID back = {};
-    pseudo->GetIdentity(&back);
-    EXPECT_TRUE(IsEqualGUID(identity, back));
-    // The shape keeps the byte but reaches no device.
-    EXPECT_EQ(STATUS_UNSUCCESSFUL, pseudo->SetValue(3));
-    UCHAR value = 0;
-    EXPECT_EQ(STATUS_SUCCESS, pseudo->GetValue(&value));
-    EXPECT_EQ(3, value);
-    EXPECT_EQ(STATUS_UNSUCCESSFUL, pseudo->GetValue(nullptr));
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, pseudo->Reserved1());
-    EXPECT_EQ(CONTROL_KIND_PSEUDO, pseudo->GetKind());
-}
-
-// Each shape answers its interfaces and the root's.
-TEST(ControlShapes, Interfaces)
-{
-    Made<CBooleanControl> mute(nullptr, 1u, CONTROL_KIND_MUTE);
-    Made<CListControl> list(nullptr, 2u);
-    Made<CTerminalControl> terminal(nullptr, 3u, CONTROL_KIND_INPUT_TERMINAL);
-    const struct
-    {
-        PUNKNOWN Object;
-        const GUID* Id;
-        bool Answers;
-    } cases[] = {
-        {static_cast<IBooleanControl*>(mute.Get()), &IID_IBooleanControl, true},
-        {static_cast<IBooleanControl*>(mute.Get()), &IID_IControlModeSetup, true},
-        {static_cast<IBooleanControl*>(mute.Get()), &IID_CAudioControl, true},
-        {static_cast<IBooleanControl*>(mute.Get()), &IID_IRangedControl, false},
-        {static_cast<IOutputTypeControl*>(list.Get()), &IID_IOutputTypeControl, true},
-        {static_cast<IOutputTypeControl*>(list.Get()), &IID_ITerminalControl, false},
-        {static_cast<ITerminalControl*>(terminal.Get()), &IID_ITerminalControl, true},
-    };
-    for (const auto& c : cases)
-    {
-        PUNKNOWN answer = nullptr;
-        const NTSTATUS status = c.Object->QueryInterface(*c.Id, (PVOID*)&answer);
-        EXPECT_EQ(c.Answers, NT_SUCCESS(status));
-        if (answer != nullptr)
-            answer->Release();
-    }
-}
-
 // Value names: the mode two wide and space-padded, the channel last.
 TEST(ControlShapes, RegistryValueNames)
 {
@@ -350,23 +285,37 @@ TEST(ControlShapes, RegistryValueNames)
     EXPECT_EQ(std::u16string(u"Unit07_"), std::u16string(name));
 }
 
-// A stored value replaces the preset; without one the preset stays.
-TEST(ControlShapes, SettingsRoundTrip)
+namespace
 {
-    UsbAdapterRig rig;
-    ASSERT_TRUE(rig.Ok());
-    WCHAR name[CONTROL_VALUE_NAME_CHARS] = {};
-    FormatChannelValueName(name, 3, 2, 1);
-    LONG level = -12345;
-    ASSERT_EQ(STATUS_SUCCESS, WriteControlSetting(rig.Fdo(), name, &level, sizeof(level)));
-    ULONG stored = 0;
-    ASSERT_TRUE(rig.GetSetting(u"Unit03_ 2_1", &stored));
-    EXPECT_EQ((ULONG)-12345, stored);
-    LONG back = 0;
-    EXPECT_EQ(STATUS_SUCCESS, ReadControlSetting(rig.Fdo(), name, &back, sizeof(back)));
-    EXPECT_EQ(-12345, back);
-    UCHAR preset = 7;
-    FormatSingleValueName(name, 9);
-    EXPECT_FALSE(NT_SUCCESS(ReadControlSetting(rig.Fdo(), name, &preset, 1)));
-    EXPECT_EQ(7, preset);
+void RecordChange(PVOID context, PVOID argument, PVOID)
+{
+    const auto* record = static_cast<const HalNotification*>(argument);
+    static_cast<std::vector<ULONG>*>(context)->insert(
+        static_cast<std::vector<ULONG>*>(context)->end(),
+        {record->Type, record->SubType, record->UnitId, record->Reserved});
+}
+} // namespace
+
+// A new mode given with the device's callback object is announced there as
+// the control's change; without it nothing is told.
+TEST(ControlShapes, ModeChangeIsNotified)
+{
+    PCALLBACK_OBJECT callback = nullptr;
+    static const int anchor = 0;
+    ASSERT_EQ(STATUS_SUCCESS,
+              CreateAddressCallbackObject(u"\\Callback\\ShapeTest", &anchor, &callback));
+    std::vector<ULONG> seen;
+    PVOID registration = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS,
+              RegisterOnCallbackObject(callback, RecordChange, &seen, &registration));
+    Made<CBooleanControl> mute(nullptr, 6u, CONTROL_KIND_MUTE);
+    Made<CRangedControl> volume(nullptr, 9u, CONTROL_KIND_VOLUME);
+    mute->SetMode(2, nullptr);
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(STATUS_SUCCESS, mute->SetMode(3, callback));
+    EXPECT_EQ(STATUS_SUCCESS, volume->SetMode(7, callback));
+    EXPECT_EQ((std::vector<ULONG>{1, 1, 6, 0, 1, 1, 9, 0}), seen);
+    EXPECT_EQ(3u, mute->GetMode());
+    UnregisterFromCallbackObject(registration);
+    ObDereferenceObject(callback);
 }

@@ -9,97 +9,6 @@
 
 using Bytes = std::vector<UCHAR>;
 
-TEST(RequestBlocks, LevelsBothWays)
-{
-    const struct
-    {
-        Bytes Wire;
-        LONG Level;
-    } reads[] = {{{0xFF}, -16384},          {{0x80}, -128 * 16384}, {{0x30}, 48 * 16384},
-                 {{0x00, 0x80}, -32768 * 256}, {{0x00, 0xF6}, -0x0A00 * 256},
-                 {{0xFF, 0x7F}, 32767 * 256}, {{0x01, 0x00}, 256}};
-    for (const auto& c : reads)
-        EXPECT_EQ(c.Level, LevelFromDevice(c.Wire.data(), (ULONG)c.Wire.size())) << c.Level;
-    const struct
-    {
-        LONG Level;
-        ULONG Size;
-        Bytes Wire;
-    } writes[] = {
-        {-16384, 1, {0xFF}},
-        {-16385, 1, {0xFE}},
-        {127 * 16384, 1, {0x7F}},
-        // Beyond one byte: the nearest level it holds, not a wrapped one.
-        {-129 * 16384, 1, {0x80}},
-        {(LONG)0x80000000, 1, {0x80}},
-        {0x7FFFFFFF, 1, {0x7F}},
-        {(LONG)0x80000000, 2, {0x00, 0x80}},
-        {-0x0A00 * 256, 2, {0x00, 0xF6}},
-        {-0x01000000, 2, {0x00, 0x80}},
-        {0x7FFFFFFF, 2, {0xFF, 0x7F}},
-        {255, 2, {0x00, 0x00}},
-        {-1, 2, {0xFF, 0xFF}},
-    };
-    for (const auto& c : writes)
-    {
-        Bytes wire(c.Size, 0xEE);
-        LevelToDevice(c.Level, c.Size, wire.data());
-        EXPECT_EQ(c.Wire, wire) << c.Level;
-    }
-    for (UCHAR selector = 0; selector < 12; ++selector)
-        EXPECT_EQ(selector >= 3 && selector <= 5 ? 1u : 2u, LevelBytes(selector)) << (int)selector;
-}
-
-TEST(RequestBlocks, LevelRange)
-{
-    LevelRange range = {};
-    const Bytes twoByte = {1, 0, 0x00, 0xC4, 0x00, 0x00, 0x80, 0x00};
-    ASSERT_EQ(STATUS_SUCCESS, ParseLevelRange(twoByte.data(), 8, 2, &range));
-    EXPECT_EQ(-0x3C00 * 256, range.Minimum);
-    EXPECT_EQ(0, range.Maximum);
-    EXPECT_EQ(0x80 * 256, range.Resolution);
-    const Bytes oneByte = {1, 0, 0xD0, 0x30, 0x04};
-    ASSERT_EQ(STATUS_SUCCESS, ParseLevelRange(oneByte.data(), 5, 1, &range));
-    EXPECT_EQ(-48 * 16384, range.Minimum);
-    EXPECT_EQ(48 * 16384, range.Maximum);
-    EXPECT_EQ(4 * 16384, range.Resolution);
-    const Bytes two = {2, 0, 0x00, 0xC4, 0x00, 0x00, 0x80, 0x00};
-    EXPECT_EQ(STATUS_UNSUCCESSFUL, ParseLevelRange(two.data(), 8, 2, &range));
-    EXPECT_EQ(STATUS_DEVICE_DATA_ERROR, ParseLevelRange(twoByte.data(), 7, 2, &range));
-    EXPECT_EQ(STATUS_DEVICE_DATA_ERROR, ParseLevelRange(oneByte.data(), 4, 1, &range));
-}
-
-TEST(RequestBlocks, FrequencyList)
-{
-    auto subrange = [](ULONG min, ULONG max, ULONG res)
-    {
-        Bytes b;
-        for (ULONG v : {min, max, res})
-            for (int i = 0; i < 4; ++i)
-                b.push_back((UCHAR)(v >> (8 * i)));
-        return b;
-    };
-    Bytes list = {2, 0};
-    for (ULONG rate : {44100u, 192000u})
-    {
-        Bytes s = subrange(rate, rate, 0);
-        list.insert(list.end(), s.begin(), s.end());
-    }
-    ULONG rates[2] = {};
-    ASSERT_EQ(STATUS_SUCCESS, ParseFrequencyList(list.data(), 26, 2, rates));
-    EXPECT_EQ(44100u, rates[0]);
-    EXPECT_EQ(192000u, rates[1]);
-    EXPECT_EQ(STATUS_DEVICE_DATA_ERROR, ParseFrequencyList(list.data(), 25, 2, rates));
-    Bytes ranged = {1, 0};
-    Bytes s = subrange(8000, 48000, 0);
-    ranged.insert(ranged.end(), s.begin(), s.end());
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, ParseFrequencyList(ranged.data(), 14, 1, rates));
-    Bytes stepped = {1, 0};
-    s = subrange(48000, 48000, 1);
-    stepped.insert(stepped.end(), s.begin(), s.end());
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, ParseFrequencyList(stepped.data(), 14, 1, rates));
-}
-
 namespace
 {
 // A table as a device keeps it: 16 unread bytes, its length, then the class
@@ -137,7 +46,8 @@ TEST(RequestBlocks, PseudoControlTableClass1)
     EXPECT_EQ(1u, PseudoControlTable(AudioClassVersion::Uac1, t.data(), n - 1, n).EntryCount());
     EXPECT_EQ(1u, PseudoControlTable(AudioClassVersion::Uac1, t.data(), n, n - 2).EntryCount());
     const Bytes shortStated = Table(AudioClassVersion::Uac1, {0x0001, 0x0004}, -2);
-    EXPECT_EQ(1u, PseudoControlTable(AudioClassVersion::Uac1, shortStated.data(), n, n).EntryCount());
+    EXPECT_EQ(1u,
+              PseudoControlTable(AudioClassVersion::Uac1, shortStated.data(), n, n).EntryCount());
     // Below its header, or with another entry size: no table.
     EXPECT_FALSE(PseudoControlTable(AudioClassVersion::Uac1, t.data(), n, 18).Present());
     EXPECT_FALSE(PseudoControlTable(AudioClassVersion::Uac1, t.data(), n, 17).Present());
@@ -145,24 +55,6 @@ TEST(RequestBlocks, PseudoControlTableClass1)
     EXPECT_FALSE(PseudoControlTable(AudioClassVersion::Uac1, wide.data(), n, n).Present());
     EXPECT_FALSE(PseudoControlTable(AudioClassVersion::Uac1, nullptr, n, n).Present());
 }
-
-TEST(RequestBlocks, PseudoControlTableClass2)
-{
-    // Selector 0x82: bits 2 (read) and 3 (write). Master read only, channel 1 both.
-    const Bytes t = Table(AudioClassVersion::Uac2, {0x4, 0xC});
-    const ULONG n = (ULONG)t.size();
-    PseudoControlTable table(AudioClassVersion::Uac2, t.data(), n, n);
-    EXPECT_EQ(2u, table.EntryCount());
-    EXPECT_TRUE(table.Has(0x82, 0, false));
-    EXPECT_FALSE(table.Has(0x82, 0, true));
-    EXPECT_TRUE(table.Has(0x82, 1, true));
-    EXPECT_TRUE(table.Has(0x82, 0, true, true));
-    EXPECT_FALSE(table.Has(0x81, 1, false));
-    EXPECT_EQ(1u, PseudoControlTable(AudioClassVersion::Uac2, t.data(), n, n - 1).EntryCount());
-    EXPECT_FALSE(PseudoControlTable(AudioClassVersion::Uac2, t.data(), n, 17).Present());
-    EXPECT_FALSE(PseudoControlTable(AudioClassVersion::Uac2, t.data(), n, 18).Present());
-}
-
 TEST(RequestBlocks, FeatureUnitBitmaps)
 {
     // Class 1.0, one-byte entries: master mute, channels 1 and 2 volume.
@@ -190,8 +82,8 @@ TEST(RequestBlocks, FeatureUnitBitmaps)
     EXPECT_TRUE(cut.Has(1, 0, false));
     EXPECT_FALSE(cut.Has(2, 1, false));
     // Class 2.0: four-byte entries from byte 5, read and write bits.
-    const Bytes d3 = {0x12, 0x24, 0x06, 0x02, 0x01, 0x0F, 0, 0, 0, 0x04, 0, 0, 0,
-                      0x0C, 0,    0,    0,    0x00};
+    const Bytes d3 = {0x12, 0x24, 0x06, 0x02, 0x01, 0x0F, 0, 0, 0,
+                      0x04, 0,    0,    0,    0x0C, 0,    0, 0, 0x00};
     FeatureUnitBitmaps uac2(AudioClassVersion::Uac2, d3.data(), (ULONG)d3.size());
     EXPECT_EQ(2u, uac2.LogicalChannels());
     EXPECT_TRUE(uac2.Has(1, 0, true));
@@ -201,24 +93,12 @@ TEST(RequestBlocks, FeatureUnitBitmaps)
     EXPECT_TRUE(uac2.Has(2, 2, true));
     EXPECT_FALSE(uac2.Has(0x81, 0, false));
 }
-
-TEST(RequestBlocks, OutputTypes)
-{
-    const Bytes list = {2, 0, 0x02, 0x03, 0xAA, 0xAA, 0xBB, 0xBB, 0x01, 0x03, 0, 0, 0, 0};
-    USHORT types[5] = {};
-    EXPECT_EQ(2u, ParseOutputTypes(list.data(), 14, 2, types, 5));
-    EXPECT_EQ(0x0302, types[0]);
-    EXPECT_EQ(0x0301, types[1]);
-    EXPECT_EQ(1u, ParseOutputTypes(list.data(), 13, 2, types, 5));
-    EXPECT_EQ(1u, ParseOutputTypes(list.data(), 14, 2, types, 1));
-}
-
 TEST(RequestBlocks, JackList)
 {
     // Two jacks: green with presence detection, and one without (bits 8-11)
     // in colour code 14, connection type 2, locations 0x31.
-    const Bytes list = {2, 0x03, 0, 0, 0, 0x00, 0x40, 0x01, 0x01,
-                        /**/ 0x0C, 0, 0, 0, 0x00, 0xE1, 0x02, 0x31};
+    const Bytes list = {2,         0x03, 0, 0, 0,    0x00, 0x40, 0x01, 0x01,
+                        /**/ 0x0C, 0,    0, 0, 0x00, 0xE1, 0x02, 0x31};
     for (AudioClassVersion v : {AudioClassVersion::Uac1, AudioClassVersion::Uac2})
     {
         JackRecord jacks[3];
@@ -239,10 +119,4 @@ TEST(RequestBlocks, JackList)
                                0xFF8000, 0xFFFF00, 0x800080, 0xFF0080, 0,        0,
                                0,        0,        0xFFFFFF, 0};
     EXPECT_EQ(0, memcmp(colours, JackColorTable, sizeof(colours)));
-}
-
-TEST(RequestBlocks, ConnectionState)
-{
-    const Bytes state = {2, 0x03, 0x00, 0x00, 0x80, 0xFF};
-    EXPECT_EQ(0x80000003u, ParseConnectionState(state.data()));
 }

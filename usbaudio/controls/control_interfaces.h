@@ -82,6 +82,10 @@ typedef IPseudoControl* PPSEUDOCONTROL;
 // channels in `mode`: all of them for modes 0, 1, 4 and 6, at most 2 otherwise.
 ULONG ChannelCountForMode(ULONG mode, ULONG channels);
 
+// Tells the listeners of a device's callback object that the control's
+// value changed: the record {1, 1, control id, 0}.
+void NotifyControlChange(PVOID callbackObject, ULONG controlId);
+
 // The delegating unknown of a control shape, which reaches IUnknown through
 // more than one interface table.
 #define DECLARE_CONTROL_UNKNOWN()                                                                  \

@@ -74,8 +74,11 @@ NTSTATUS CRangedControl::Init(ULONG sourceId, ULONG channelCount, LONG maximum, 
     return STATUS_SUCCESS;
 }
 
-NTSTATUS CRangedControl::SetMode(ULONG mode, PVOID)
+NTSTATUS CRangedControl::SetMode(ULONG mode, PVOID notificationTarget)
 {
+    PAGED_CODE();
     m_Mode = mode;
-    return STATUS_SUCCESS;
+    NTSTATUS status = ApplyMode();
+    NotifyControlChange(notificationTarget, m_Id);
+    return status;
 }

@@ -30,6 +30,9 @@ class CRangedControl : public CAudioControl, public IRangedControl, public ICont
     ULONG GetMode() const { return m_Mode; }
 
   protected:
+    // The values kept for the new mode go to the device; the shape keeps none.
+    virtual NTSTATUS ApplyMode() { return STATUS_SUCCESS; }
+
     ULONG m_ChannelCount = 0;
     PLONG m_Levels = nullptr; // m_ChannelCount + 1 entries
     LONG m_Maximum = 0;
