@@ -250,8 +250,9 @@ class DelayFxModel : public ::testing::TestWithParam<std::tuple<size_t, uint32_t
 
 TEST_P(DelayFxModel, MatchesPerLineReferenceSampleForSample)
 {
-    const auto [slot, channels, amplitude] = GetParam();
+    const auto [slot, channels, level] = GetParam();
     const RateFacts& f = Rates[slot];
+    const float amplitude = level;
     const size_t frames = 3 * static_cast<size_t>(f.cells);
     const Block in = Signal(
         frames, [&](int c, size_t i)
