@@ -147,6 +147,7 @@ void CStageDspEngine::StageDspFree()
         FreeStage(m_OutputStaging[c]);
         m_SideChainState[c] = nullptr;
     }
+    m_Initialised = 0; // a later set-up allocates again instead of using freed buffers
 }
 
 void CStageDspEngine::StageDspSetMode(int32_t mode)

@@ -378,5 +378,9 @@ TEST(StageDspEngine, InitAllocatesFortyBuffersOnce)
     EmuPoolClearInjection();
     EXPECT_EQ(e->StageDspInit(), 1);
     EXPECT_EQ(EmuPoolOutstandingCount(STAGE_DSP_POOL_TAG), 40u);
+    e->StageDspFree();
+    EXPECT_EQ(EmuPoolOutstandingCount(STAGE_DSP_POOL_TAG), 0u);
+    EXPECT_EQ(e->StageDspInit(), 1) << "a set-up after the free allocates again";
+    EXPECT_EQ(EmuPoolOutstandingCount(STAGE_DSP_POOL_TAG), 40u);
 }
 } // namespace
