@@ -56,8 +56,8 @@ Engine MakeEngine(int32_t mode, uint16_t channels, uint32_t rate, float gain = 1
 
 using Channels = std::vector<std::vector<float>>;
 
-// Runs the channels through the engine in chunks cycling through sizes.
-void RunChunks(CStageDspEngine& e, Channels& x, const std::vector<uint32_t>& chunks)
+// The channels after the engine ran them in chunks cycling through sizes.
+Channels Process(CStageDspEngine& e, Channels x, const std::vector<uint32_t>& chunks)
 {
     const auto frames = static_cast<uint32_t>(x[0].size());
     size_t k = 0;
@@ -72,6 +72,18 @@ void RunChunks(CStageDspEngine& e, Channels& x, const std::vector<uint32_t>& chu
         e.StageDspProcess(table, n);
         done += n;
     }
+    return x;
+}
+
+// The channels 128 frames later, zeros first.
+Channels Delayed(Channels x)
+{
+    for (auto& ch : x)
+    {
+        ch.insert(ch.begin(), N, 0.0f);
+        ch.resize(ch.size() - N);
+    }
+    return x;
 }
 
 Channels Noise(size_t channels, size_t frames, float amplitude, uint32_t seed)
@@ -92,18 +104,8 @@ TEST(StageDspEngine, DelaysByExactly128FramesBitForBitAtUnityGain)
 {
     for (uint32_t chunk : {1u, 100u, 127u, 128u, 129u, 512u})
     {
-        auto e = MakeEngine(0, 8, 48000);
         const Channels in = Noise(8, 1500, 0.99f, chunk);
-        Channels out = in;
-        RunChunks(*e, out, {chunk});
-        for (size_t c = 0; c < 8; ++c)
-        {
-            EXPECT_EQ(std::vector<float>(out[c].begin(), out[c].begin() + N),
-                      std::vector<float>(N, 0.0f));
-            EXPECT_EQ(std::vector<float>(out[c].begin() + N, out[c].end()),
-                      std::vector<float>(in[c].begin(), in[c].end() - N))
-                << "chunk " << chunk << ", channel " << c;
-        }
+        EXPECT_EQ(Process(*MakeEngine(0, 8, 48000), in, {chunk}), Delayed(in)) << "chunk " << chunk;
     }
 }
 
@@ -112,30 +114,25 @@ TEST(StageDspEngine, OutputDoesNotDependOnHowCallsSplitTheStream)
 {
     const std::vector<std::vector<uint32_t>> splits = {
         {1}, {512}, {7, 128, 300, 1}, {127, 129}, {64, 0, 448}};
-    Channels reference = Noise(2, 6000, 2.5f, 3);
-    const Channels in = reference;
-    RunChunks(*MakeEngine(0, 2, 44100), reference, {128});
+    const Channels in = Noise(2, 6000, 2.5f, 3);
+    const Channels reference = Process(*MakeEngine(0, 2, 44100), in, {128});
     for (const auto& split : splits)
     {
-        Channels out = in;
-        RunChunks(*MakeEngine(0, 2, 44100), out, split);
-        EXPECT_EQ(out, reference) << "first chunk " << split[0];
+        EXPECT_EQ(Process(*MakeEngine(0, 2, 44100), in, split), reference)
+            << "first chunk " << split[0];
     }
-    EXPECT_NE(std::vector<float>(reference[0].begin() + N, reference[0].end()),
-              std::vector<float>(in[0].begin(), in[0].end() - N));
+    EXPECT_NE(reference, Delayed(in)) << "the limiter worked";
 }
 
 TEST(StageDspEngine, ConfigureRestartsTheLatencyAndKeepsTheGains)
 {
     auto e = MakeEngine(0, 2, 48000);
-    Channels loud = Noise(2, 3 * N, 3.0f, 9);
-    RunChunks(*e, loud, {N});
+    Process(*e, Noise(2, 3 * N, 3.0f, 9), {N});
     const float gain = e->CurrentGain(0);
     EXPECT_LT(gain, 1.0f);
     e->StageDspConfigure();
     EXPECT_EQ(e->CurrentGain(0), gain);
-    Channels x = Noise(2, 2 * N, 0.5f, 4);
-    RunChunks(*e, x, {N});
+    const Channels x = Process(*e, Noise(2, 2 * N, 0.5f, 4), {N});
     EXPECT_EQ(std::vector<float>(x[0].begin(), x[0].begin() + N), std::vector<float>(N, 0.0f));
     EXPECT_NE(x[0][N], 0.0f);
 }
@@ -341,11 +338,8 @@ TEST(StageDspEngine, SideChainTablesWeighLowsDownAndPresenceUp)
 // Formats of more than eight channels are processed on eight.
 TEST(StageDspEngine, ProcessesAtMostEightChannels)
 {
-    auto e = MakeEngine(0, 12, 48000);
-    Channels x = Noise(8, 3 * N, 0.5f, 2);
-    const Channels in = x;
-    RunChunks(*e, x, {N});
-    EXPECT_EQ(x[7][N], in[7][0]);
+    const Channels in = Noise(8, 3 * N, 0.5f, 2);
+    EXPECT_EQ(Process(*MakeEngine(0, 12, 48000), in, {N}), Delayed(in));
 }
 
 class StageDspInitFailure : public ::testing::TestWithParam<ULONG>
