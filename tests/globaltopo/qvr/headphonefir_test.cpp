@@ -115,17 +115,13 @@ Signals RandomChannels(int channels, int samples, uint32_t seed)
     return qvrtest::ChannelSet(channels, samples, seed).data;
 }
 
-struct LayoutCase
-{
-    int channels;
-    int room;
-    int angle;
-};
-
 TEST(QvrHeadphoneFir, PartitionedConvolutionEqualsDirectConvolution)
 {
-    const LayoutCase cases[] = {{8, 3, 24}, {6, 2, 35}, {2, 1, 31}, {8, 3, 40}};
-    for (const LayoutCase& c : cases)
+    const struct
+    {
+        int channels, room, angle;
+    } cases[] = {{8, 3, 24}, {6, 2, 35}, {2, 1, 31}, {8, 3, 40}};
+    for (const auto& c : cases)
     {
         TestBank bank;
         FillSparse(bank, c.room, c.angle, 100 + c.room * 7 + c.angle);
