@@ -211,3 +211,29 @@ TEST(DeviceClasses, OpenAllocatesTheUnitListOnce)
                   DeviceOf(rig)->OpenAudioHalCallback(nullptr, rig.Fdo(), rig.Lower(), rig.Pdo()));
     }
 }
+
+// A return to full power runs the model hook before the units are restored;
+// the class 2.0 table has no hook to run.
+TEST(DeviceClasses, ReturnToFullPowerRunsTheModelHook)
+{
+    for (bool uac2 : {false, true})
+    {
+        UsbAdapterRig rig(uac2 ? SimCreateReferenceDevice(SimReference::Uac2HighSpeed)
+                               : Uac1WithProduct(u"4402"));
+        ASSERT_TRUE(rig.Ok());
+        Walk() = WalkScript();
+        UseDeviceClasses(true);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+        RigLog().clear();
+        PADAPTERPOWERMANAGEMENT power = rig.Adapter()->GetDevicePower();
+        POWER_STATE state;
+        state.DeviceState = PowerDeviceD3;
+        power->PowerChangeState(state);
+        EXPECT_TRUE(RigLog().empty());
+        state.DeviceState = PowerDeviceD0;
+        power->PowerChangeState(state);
+        EXPECT_EQ(uac2 ? std::vector<std::string>{} : std::vector<std::string>{"PostParse"},
+                  RigLog());
+        EXPECT_EQ((ULONG)PowerDeviceD0, DeviceOf(rig)->GetPowerState());
+    }
+}
