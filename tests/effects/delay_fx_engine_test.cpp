@@ -201,14 +201,20 @@ using Block = std::vector<std::vector<float>>; // eight planar channels
 template <typename F> Block Signal(size_t frames, F value)
 {
     Block b(8, std::vector<float>(frames));
-    for (int c = 0; c < 8; ++c)
+    for (size_t n = 0; n < 8 * frames; ++n)
     {
-        for (size_t i = 0; i < frames; ++i)
-        {
-            b[c][i] = value(c, i);
-        }
+        b[n % 8][n / 8] = value(static_cast<int>(n % 8), n / 8);
     }
     return b;
+}
+
+// Noise on every channel for the first length frames, then silence.
+Block Burst(size_t frames, size_t length, float amplitude)
+{
+    return Signal(frames,
+                  [=](int c, size_t i) {
+                      return i < length ? Noise(static_cast<uint32_t>(i * 8 + c), amplitude) : 0.0f;
+                  });
 }
 
 std::unique_ptr<CDelayFxEngine> MakeEngine(int32_t rate, uint32_t channels)
@@ -250,13 +256,10 @@ class DelayFxModel : public ::testing::TestWithParam<std::tuple<size_t, uint32_t
 
 TEST_P(DelayFxModel, MatchesPerLineReferenceSampleForSample)
 {
-    const auto [slot, channels, level] = GetParam();
+    const auto [slot, channels, amplitude] = GetParam();
     const RateFacts& f = Rates[slot];
-    const float amplitude = level;
     const size_t frames = 3 * static_cast<size_t>(f.cells);
-    const Block in = Signal(
-        frames, [&](int c, size_t i)
-        { return i < frames / 2 ? Noise(static_cast<uint32_t>(i * 8 + c), amplitude) : 0.0f; });
+    const Block in = Burst(frames, frames / 2, amplitude);
     auto e = MakeEngine(f.rate, channels);
     const Block out = Process(*e, in, {512, 1, 37, 480, 511});
     EXPECT_EQ(e->RateIndex(), f.index);
@@ -502,11 +505,7 @@ TEST(DelayFxEngine, DecaysToExactlyZero)
     for (const RateFacts& f : Rates)
     {
         const size_t burst = 2048, frames = 12 * static_cast<size_t>(f.cells);
-        const Block out = Process(
-            *MakeEngine(f.rate, 8),
-            Signal(frames, [&](int c, size_t i)
-                   { return i < burst ? Noise(static_cast<uint32_t>(i * 8 + c), 0.9f) : 0.0f; }),
-            {512});
+        const Block out = Process(*MakeEngine(f.rate, 8), Burst(frames, burst, 0.9f), {512});
         size_t last = 0;
         for (size_t i = 0; i < frames; ++i)
         {

@@ -31,21 +31,16 @@ WAVEFORMATEXTENSIBLE Format(uint16_t channels, uint32_t rate)
 }
 
 // An engine that the owner frees as the headphone node does.
-using Engine = std::unique_ptr<CStageDspEngine, void (*)(CStageDspEngine*)>;
-Engine NewEngine()
+struct FreeEngine
 {
-    return Engine(new CStageDspEngine(),
-                  [](CStageDspEngine* e)
-                  {
-                      e->StageDspFree();
-                      delete e;
-                  });
-}
+    void operator()(CStageDspEngine* e) const { e->StageDspFree(), delete e; }
+};
+using Engine = std::unique_ptr<CStageDspEngine, FreeEngine>;
 
 // Set up as the headphone node does, then in the given mode and format.
 Engine MakeEngine(int32_t mode, uint16_t channels, uint32_t rate, float gain = 1.0f)
 {
-    Engine e = NewEngine();
+    Engine e(new CStageDspEngine());
     EXPECT_EQ(e->StageDspInit(), 1);
     e->StageDspSetMode(mode);
     e->StageDspSetGain(gain);
@@ -89,13 +84,11 @@ Channels Delayed(Channels x)
 Channels Noise(size_t channels, size_t frames, float amplitude, uint32_t seed)
 {
     Channels x(channels, std::vector<float>(frames));
+    const auto next = [&] { return float((seed = seed * 1664525u + 1013904223u) >> 8); };
     for (auto& ch : x)
     {
-        for (float& v : ch)
-        {
-            seed = seed * 1664525u + 1013904223u;
-            v = amplitude * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
-        }
+        std::generate(ch.begin(), ch.end(),
+                      [&] { return amplitude * (next() / 8388608.0f - 1.0f); });
     }
     return x;
 }
@@ -352,7 +345,7 @@ class StageDspInitFailure : public ::testing::TestWithParam<ULONG>
 TEST_P(StageDspInitFailure, ReportsTheFailureAndFreesWhatWasAllocated)
 {
     EmuPoolInjectFailure(STAGE_DSP_POOL_TAG, GetParam());
-    Engine e = NewEngine();
+    Engine e(new CStageDspEngine());
     EXPECT_EQ(e->StageDspInit(), 0);
     EXPECT_EQ(EmuPoolOutstandingCount(STAGE_DSP_POOL_TAG), GetParam());
     e.reset();
@@ -366,7 +359,7 @@ INSTANTIATE_TEST_SUITE_P(EachKind, StageDspInitFailure,
 TEST(StageDspEngine, InitAllocatesFortyBuffersOnce)
 {
     EmuPoolInjectFailure(STAGE_DSP_POOL_TAG, 40);
-    Engine e = NewEngine();
+    Engine e(new CStageDspEngine());
     EXPECT_EQ(e->StageDspInit(), 1);
     EXPECT_EQ(EmuPoolOutstandingCount(STAGE_DSP_POOL_TAG), 40u);
     EmuPoolClearInjection();
