@@ -361,12 +361,15 @@ const SimReferenceConfig& SimReferenceDescriptors(SimReference which)
     return *Find(which);
 }
 
-std::unique_ptr<SimUsbDevice> SimCreateReferenceDevice(SimReference which)
+std::unique_ptr<SimUsbDevice> SimCreateReferenceDevice(SimReference which,
+                                                       std::optional<EmuUsbSpeed> speed)
 {
     const SimReferenceConfig& r = *Find(which);
     std::string error;
-    std::unique_ptr<SimUsbDevice> d =
-        SimUsbDevice::Create(r.Device, r.Configuration, r.Strings, r.Speed, &error);
+    std::unique_ptr<SimUsbDevice> d = SimUsbDevice::Create(
+        r.Device, r.Configuration, r.Strings, speed.value_or(r.Speed), &error,
+        // exact on their own connection
+        speed.value_or(r.Speed) == r.Speed ? SimLoadCheck::Strict : SimLoadCheck::Notes);
     if (!d)
     {
         fprintf(stderr, "reference device %s: %s\n", r.Name, error.c_str());

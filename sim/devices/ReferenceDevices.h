@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,10 @@ struct SimReferenceConfig
 };
 
 const SimReferenceConfig& SimReferenceDescriptors(SimReference which);
-// A device built from the reference descriptors, with its model state set.
-std::unique_ptr<SimUsbDevice> SimCreateReferenceDevice(SimReference which);
+// A device built from the reference descriptors, with its model state set,
+// on a connection of its own speed unless another is given.
+std::unique_ptr<SimUsbDevice> SimCreateReferenceDevice(SimReference which,
+                                                       std::optional<EmuUsbSpeed> speed = {});
 // The reference descriptors in the text form the loader reads.
 std::string SimReferenceText(SimReference which);
 

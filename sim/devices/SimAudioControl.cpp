@@ -1,5 +1,6 @@
 #include "sim/devices/SimAudioControl.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace
@@ -31,6 +32,12 @@ LONG ReadValue(const UCHAR* data, UCHAR size)
 USHORT Key(UCHAR selector, UCHAR channel)
 {
     return (USHORT)(selector << 8 | channel);
+}
+
+// Implicit-feedback endpoints carry audio data like plain data endpoints.
+bool IsDataEndpoint(const SimEndpointInfo& ep)
+{
+    return (ep.Attributes & USB_ENDPOINT_USAGE_MASK) != USB_ENDPOINT_USAGE_FEEDBACK;
 }
 
 bool IsIn(const USB_DEFAULT_PIPE_SETUP_PACKET& s)
@@ -79,83 +86,64 @@ bool FeatureDefaults(bool uac2, UCHAR selector, SimControlValue* v)
 }
 } // namespace
 
-std::string SimAudioControl::Build(const SimDescriptorSet* descriptors)
+// The AudioControl interface that drives the audio function: the first one
+// whose header names an AudioStreaming interface of the configuration, else
+// the first one (a 2.0 header names none). Another one belongs to a second
+// function (MIDI) or to none; its requests stall.
+const SimAltSetting* SimAudioControl::ChooseControlInterface(std::vector<std::string>* notes) const
+{
+    const std::vector<UCHAR>& c = *m_Config;
+    std::vector<const SimAltSetting*> controls;
+    for (const SimAltSetting& a : m_Descriptors->AltSettings())
+        if (a.Class == USB_DEVICE_CLASS_AUDIO && a.SubClass == USB_AUDIO_SUBCLASS_AUDIOCONTROL &&
+            a.AlternateSetting == 0)
+            controls.push_back(&a);
+    auto namesStreaming = [&](const SimAltSetting& a)
+    {
+        for (size_t pos = a.Offset + c[a.Offset]; pos < a.End; pos += c[pos])
+        {
+            if (c[pos] < 8 || c[pos + 1] != USB_AUDIO_CS_INTERFACE ||
+                c[pos + 2] != USB_AUDIO_AC_HEADER || a.Protocol != 0)
+                continue;
+            for (size_t i = 0; i < c[pos + 7] && 8 + i < c[pos]; ++i)
+                for (const SimAltSetting& s : m_Descriptors->AltSettings())
+                    if (s.InterfaceNumber == c[pos + 8 + i] && s.Class == USB_DEVICE_CLASS_AUDIO &&
+                        s.SubClass == USB_AUDIO_SUBCLASS_AUDIOSTREAMING)
+                        return true;
+        }
+        return false;
+    };
+    const SimAltSetting* chosen = controls.empty() ? nullptr : controls[0];
+    for (const SimAltSetting* a : controls)
+        if (namesStreaming(*a))
+        {
+            chosen = a;
+            break;
+        }
+    for (const SimAltSetting* a : controls)
+        if (a != chosen)
+            notes->push_back("AudioControl interface " + std::to_string(a->InterfaceNumber) +
+                             " belongs to no audio function of the device: its requests stall");
+    return chosen;
+}
+
+std::vector<std::string> SimAudioControl::Build(const SimDescriptorSet* descriptors)
 {
     m_Descriptors = descriptors;
     m_Config = &descriptors->Configuration();
     m_Entities.clear();
     m_HasAc = false;
-    const std::vector<UCHAR>& c = *m_Config;
-    for (const SimAltSetting& a : descriptors->AltSettings())
-    {
-        if (a.Class != USB_DEVICE_CLASS_AUDIO || a.SubClass != USB_AUDIO_SUBCLASS_AUDIOCONTROL ||
-            a.AlternateSetting != 0)
-            continue;
-        if (m_HasAc)
-            return "two AudioControl interfaces";
-        m_HasAc = true;
-        m_Uac2 = a.Protocol == USB_AUDIO_PROTOCOL_IP_VERSION_02_00;
-        m_AcInterface = a.InterfaceNumber;
-        for (size_t pos = a.Offset + c[a.Offset]; pos < a.End; pos += c[pos])
-        {
-            if (c[pos + 1] != USB_AUDIO_CS_INTERFACE)
-                continue;
-            UCHAR subtype = c[pos + 2];
-            if (subtype == USB_AUDIO_AC_HEADER)
-                continue;
-            Entity e;
-            e.Id = c[pos + 3];
-            e.Subtype = subtype;
-            e.Offset = pos;
-            if (e.Id == 0)
-                return "entity id 0 is reserved";
-            if (FindEntity(e.Id))
-                return "entity id used twice";
-            m_Entities.push_back(e);
-        }
-    }
-    for (Entity& e : m_Entities)
-    {
-        const UCHAR* d = Descriptor(e);
-        switch (e.Subtype)
-        {
-        case USB_AUDIO_FEATURE_UNIT:
-            BuildFeatureUnit(e);
-            break;
-        case USB_AUDIO_SELECTOR_UNIT:
-            if (d[4] == 0 || d[0] < (m_Uac2 ? 7 : 6) + d[4])
-                return "selector unit shorter than its inputs";
-            e.Input = 1;
-            break;
-        case USB_AUDIO_MIXER_UNIT:
-        {
-            UCHAR p = d[4];
-            if (d[0] < (m_Uac2 ? 13 : 10) + p)
-                return "mixer unit shorter than its inputs";
-            e.MixerOutputs = d[5 + p];
-            break;
-        }
-        case USB_AUDIO20_CLOCK_SOURCE_SUBTYPE:
-            if (m_Uac2)
-            {
-                e.Rates = {48000};
-                e.Rate = 48000;
-            }
-            break;
-        case USB_AUDIO_INPUT_TERMINAL:
-        case USB_AUDIO_OUTPUT_TERMINAL:
-            if (m_Uac2)
-            {
-                USHORT controls = e.Subtype == USB_AUDIO_INPUT_TERMINAL
-                                      ? (USHORT)(d[14] | d[15] << 8)
-                                      : (USHORT)(d[9] | d[10] << 8);
-                e.HasPorts = (controls & 0x0C) != 0;
-            }
-            break;
-        default:
-            break;
-        }
-    }
+    m_CurrentAlt.clear();
+    m_EndpointRate.clear();
+    std::vector<std::string> notes;
+    const SimAltSetting* control = ChooseControlInterface(&notes);
+    if (control == nullptr)
+        return notes;
+    m_HasAc = true;
+    m_Uac2 = control->Protocol == USB_AUDIO_PROTOCOL_IP_VERSION_02_00;
+    m_AcInterface = control->InterfaceNumber;
+    ReadEntities(*control, &notes);
+    NoteFeedbackPairs(&notes);
     for (Entity& e : m_Entities)
         if (e.Subtype == USB_AUDIO_MIXER_UNIT)
         {
@@ -165,9 +153,141 @@ std::string SimAudioControl::Build(const SimDescriptorSet* descriptors)
                 n += ClusterChannels(d[5 + i], 0);
             e.MixerInputs = n;
         }
-    m_CurrentAlt.clear();
-    m_EndpointRate.clear();
-    return {};
+    return notes;
+}
+
+// A setting with an explicit feedback endpoint whose data endpoint is not
+// asynchronous: the device still sends feedback, the driver decides.
+void SimAudioControl::NoteFeedbackPairs(std::vector<std::string>* notes) const
+{
+    for (const SimAltSetting& a : m_Descriptors->AltSettings())
+    {
+        bool feedback = false;
+        for (const SimEndpointInfo& ep : a.Endpoints)
+            feedback = feedback || !IsDataEndpoint(ep);
+        for (const SimEndpointInfo& ep : a.Endpoints)
+            if (feedback && IsDataEndpoint(ep) &&
+                (ep.Attributes & USB_ENDPOINT_SYNC_MASK) != USB_ENDPOINT_SYNC_ASYNCHRONOUS)
+            {
+                char text[120];
+                snprintf(text, sizeof(text),
+                         "interface %u setting %u: data endpoint 0x%02X is not asynchronous yet "
+                         "has a feedback endpoint",
+                         a.InterfaceNumber, a.AlternateSetting, ep.Address);
+                notes->push_back(text);
+            }
+    }
+}
+
+// Takes every entity the firmware can serve; one it cannot (too short for
+// its subtype, id 0 or taken) is left out with a note and its requests stall.
+void SimAudioControl::ReadEntities(const SimAltSetting& control, std::vector<std::string>* notes)
+{
+    const std::vector<UCHAR>& c = *m_Config;
+    auto note = [&](size_t pos, const char* what)
+    { notes->push_back("AudioControl descriptor at offset " + std::to_string(pos) + ": " + what); };
+    size_t headerTotal = 0, sum = 0, headerAt = 0;
+    for (size_t pos = control.Offset + c[control.Offset]; pos < control.End; pos += c[pos])
+    {
+        if (c[pos + 1] != USB_AUDIO_CS_INTERFACE)
+            continue;
+        sum += c[pos];
+        if (c[pos] < 3)
+        {
+            note(pos, "no subtype: ignored");
+            continue;
+        }
+        const UCHAR subtype = c[pos + 2];
+        if (c[pos] < MinimumLength(subtype))
+        {
+            note(pos, "shorter than its subtype: ignored");
+            continue;
+        }
+        if (subtype == USB_AUDIO_AC_HEADER)
+        {
+            headerAt = pos;
+            headerTotal = m_Uac2 ? (c[pos + 6] | c[pos + 7] << 8) : (c[pos + 5] | c[pos + 6] << 8);
+            continue;
+        }
+        Entity e;
+        e.Id = c[pos + 3];
+        e.Subtype = subtype;
+        e.Offset = pos;
+        const char* fault = e.Id == 0                     ? "entity id 0 is reserved: ignored"
+                            : FindEntity(e.Id) != nullptr ? "entity id used twice: ignored"
+                                                          : BuildEntity(e);
+        if (fault != nullptr)
+            note(pos, fault);
+        else
+            m_Entities.push_back(e);
+    }
+    if (headerTotal != sum)
+        note(headerAt, "header wTotalLength differs from its class-specific descriptors");
+}
+
+const char* SimAudioControl::BuildEntity(Entity& e)
+{
+    const UCHAR* d = Descriptor(e);
+    switch (e.Subtype)
+    {
+    case USB_AUDIO_FEATURE_UNIT:
+        BuildFeatureUnit(e);
+        break;
+    case USB_AUDIO_SELECTOR_UNIT:
+        if (d[4] == 0 || d[0] < (m_Uac2 ? 7 : 6) + d[4])
+            return "selector unit shorter than its inputs: ignored";
+        e.Input = 1;
+        break;
+    case USB_AUDIO_MIXER_UNIT:
+        if (d[0] < (m_Uac2 ? 13 : 10) + d[4])
+            return "mixer unit shorter than its inputs: ignored";
+        e.MixerOutputs = d[5 + d[4]];
+        break;
+    case USB_AUDIO20_CLOCK_SOURCE_SUBTYPE:
+        if (m_Uac2)
+        {
+            e.Rates = {48000};
+            e.Rate = 48000;
+        }
+        break;
+    case USB_AUDIO_INPUT_TERMINAL:
+    case USB_AUDIO_OUTPUT_TERMINAL:
+        if (m_Uac2)
+        {
+            USHORT controls = e.Subtype == USB_AUDIO_INPUT_TERMINAL ? (USHORT)(d[14] | d[15] << 8)
+                                                                    : (USHORT)(d[9] | d[10] << 8);
+            e.HasPorts = (controls & 0x0C) != 0;
+        }
+        break;
+    default:
+        break;
+    }
+    return nullptr;
+}
+
+// Smallest lengths of the AudioControl descriptors the firmware understands,
+// by class version and subtype.
+size_t SimAudioControl::MinimumLength(UCHAR subtype) const
+{
+    struct Minimum
+    {
+        UCHAR Subtype;
+        UCHAR Class1;
+        UCHAR Class2;
+    };
+    static constexpr Minimum kMinimum[] = {
+        {USB_AUDIO_AC_HEADER, 8, 9},
+        {USB_AUDIO_INPUT_TERMINAL, 12, 17},
+        {USB_AUDIO_OUTPUT_TERMINAL, 9, 12},
+        {USB_AUDIO_MIXER_UNIT, 10, 13},
+        {USB_AUDIO_SELECTOR_UNIT, 6, 7},
+        {USB_AUDIO_FEATURE_UNIT, 7, 14},
+        {USB_AUDIO20_CLOCK_SOURCE_SUBTYPE, 4, 8},
+    };
+    for (const Minimum& m : kMinimum)
+        if (m.Subtype == subtype)
+            return m_Uac2 ? m.Class2 : m.Class1;
+    return 4; // every entity carries its id after the subtype
 }
 
 void SimAudioControl::BuildFeatureUnit(Entity& e)
@@ -342,7 +462,7 @@ void SimAudioControl::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateS
     for (const SimEndpointInfo& ep : alt->Endpoints)
     {
         if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) != USB_ENDPOINT_TYPE_ISOCHRONOUS ||
-            (ep.Attributes & USB_ENDPOINT_USAGE_MASK) != USB_ENDPOINT_USAGE_DATA)
+            !IsDataEndpoint(ep))
             continue;
         auto it = m_EndpointRate.find(ep.Address);
         if (it != m_EndpointRate.end() && RateSupported(*alt, it->second))
@@ -429,7 +549,7 @@ ULONG SimAudioControl::StreamRate(UCHAR interfaceNumber) const
     if (alt == nullptr)
         return 0;
     for (const SimEndpointInfo& ep : alt->Endpoints)
-        if ((ep.Attributes & USB_ENDPOINT_USAGE_MASK) == USB_ENDPOINT_USAGE_DATA)
+        if (IsDataEndpoint(ep))
             return EndpointRate(ep.Address);
     return 0;
 }

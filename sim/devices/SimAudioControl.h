@@ -7,6 +7,7 @@
 #pragma once
 
 #include <map>
+#include <string>
 #include <vector>
 
 #include "platform/usb/usbdi.h"
@@ -47,8 +48,10 @@ struct SimTerminalPorts
 class SimAudioControl
 {
   public:
-    // Empty result: the AudioControl interface was understood.
-    std::string Build(const SimDescriptorSet* descriptors);
+    // Builds the function from the selected configuration; the result holds
+    // a note for each descriptor the firmware cannot serve (left out, its
+    // requests stall) or that is otherwise unusual.
+    std::vector<std::string> Build(const SimDescriptorSet* descriptors);
 
     bool IsAudioClass2() const { return m_Uac2; }
     bool HasAudioFunction() const { return m_HasAc; }
@@ -114,6 +117,11 @@ class SimAudioControl
     Entity* FindEntity(UCHAR id);
     const Entity* FindEntity(UCHAR id) const;
     ULONG ClusterChannels(UCHAR id, int depth) const;
+    const SimAltSetting* ChooseControlInterface(std::vector<std::string>* notes) const;
+    void ReadEntities(const SimAltSetting& control, std::vector<std::string>* notes);
+    const char* BuildEntity(Entity& e);
+    size_t MinimumLength(UCHAR subtype) const;
+    void NoteFeedbackPairs(std::vector<std::string>* notes) const;
     void BuildFeatureUnit(Entity& e);
     bool EntityRequest(Entity& e, const USB_DEFAULT_PIPE_SETUP_PACKET& s, bool vendor, UCHAR* data,
                        ULONG* length);

@@ -1,101 +1,169 @@
 #include "sim/devices/SimDescriptorSet.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <set>
+#include <cstring>
 #include <sstream>
 
 namespace
 {
-std::string Fault(size_t offset, const char* what)
+std::string Printf(const char* format, unsigned a, unsigned b = 0)
 {
-    char text[160];
-    snprintf(text, sizeof(text), "configuration offset %zu: %s", offset, what);
+    char text[200];
+    snprintf(text, sizeof(text), format, a, b);
     return text;
 }
 
-// Smallest lengths of the AudioControl descriptors the simulated function
-// understands, by class version and subtype.
-size_t MinimumAcLength(bool uac2, UCHAR subtype)
+bool IsPeriodic(UCHAR kind)
 {
-    switch (subtype)
-    {
-    case USB_AUDIO_AC_HEADER:
-        return uac2 ? 9 : 8;
-    case USB_AUDIO_INPUT_TERMINAL:
-        return uac2 ? 17 : 12;
-    case USB_AUDIO_OUTPUT_TERMINAL:
-        return uac2 ? 12 : 9;
-    case USB_AUDIO_MIXER_UNIT:
-        return uac2 ? 13 : 10;
-    case USB_AUDIO_SELECTOR_UNIT:
-        return uac2 ? 7 : 6;
-    case USB_AUDIO_FEATURE_UNIT:
-        return uac2 ? 14 : 7;
-    case USB_AUDIO20_CLOCK_SOURCE_SUBTYPE:
-        return uac2 ? 8 : 4;
-    default:
-        return 4; // every entity carries its id after the subtype
-    }
+    return kind == USB_ENDPOINT_TYPE_ISOCHRONOUS || kind == USB_ENDPOINT_TYPE_INTERRUPT;
 }
+
+// What USB 2.0 allows an endpoint descriptor at the connection's speed; a
+// device that does otherwise still sends it, and the note says what is off.
+struct EndpointRule
+{
+    const char* What;
+    bool (*Broken)(const SimEndpointInfo& ep, bool highSpeed);
+};
+
+constexpr EndpointRule kEndpointRules[] = {
+    {"bEndpointAddress not 1 to 15 with the direction bit", [](const SimEndpointInfo& ep, bool)
+     { return (ep.Address & 0x0F) == 0 || (ep.Address & 0x70) != 0; }},
+    {"control endpoint in an interface", [](const SimEndpointInfo& ep, bool)
+     { return (ep.Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_CONTROL; }},
+    {"wMaxPacketSize transactions per microframe invalid at this speed",
+     [](const SimEndpointInfo& ep, bool highSpeed)
+     {
+         const ULONG mult = (ep.MaxPacketSize >> 11) & 3;
+         return mult == 3 || (mult != 0 && !highSpeed);
+     }},
+    {"isochronous wMaxPacketSize too large for this speed",
+     [](const SimEndpointInfo& ep, bool highSpeed)
+     {
+         return (ep.Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
+                (ep.MaxPacketSize & 0x7FF) > (highSpeed ? 1024u : 1023u);
+     }},
+    {"bInterval out of range for this speed",
+     [](const SimEndpointInfo& ep, bool highSpeed)
+     {
+         const UCHAR kind = ep.Attributes & USB_ENDPOINT_TYPE_MASK;
+         if (!IsPeriodic(kind))
+             return false;
+         // Full-speed interrupt endpoints count frames up to 255; every
+         // other periodic endpoint gives an exponent of 1 to 16.
+         const bool exponent = highSpeed || kind == USB_ENDPOINT_TYPE_ISOCHRONOUS;
+         return ep.Interval == 0 || (exponent && ep.Interval > 16);
+     }},
+};
 } // namespace
 
-std::string SimDescriptorSet::Build(const std::vector<UCHAR>& device,
-                                    const std::vector<UCHAR>& configuration,
-                                    const std::map<UCHAR, std::u16string>& strings)
+void SimDescriptorSet::Note(size_t configuration, size_t offset, const char* what)
 {
-    if (device.size() != sizeof(USB_DEVICE_DESCRIPTOR) || device[0] != 18 ||
-        device[1] != USB_DEVICE_DESCRIPTOR_TYPE)
-        return "device descriptor: not 18 bytes of type 1";
-    UCHAR ep0 = device[7];
-    if (ep0 != 8 && ep0 != 16 && ep0 != 32 && ep0 != 64)
-        return "device descriptor: bMaxPacketSize0 not 8, 16, 32 or 64";
-    if (device[17] != 1)
-        return "device descriptor: bNumConfigurations is not 1";
-    bool highSpeed = (device[2] | device[3] << 8) >= 0x0200;
+    m_Notes.push_back(
+        Printf("configuration %u offset %u: ", (unsigned)configuration, (unsigned)offset) + what);
+}
 
-    const std::vector<UCHAR>& c = configuration;
-    if (c.size() < 9 || c[0] != 9 || c[1] != USB_CONFIGURATION_DESCRIPTOR_TYPE)
-        return Fault(0, "configuration descriptor: not 9 bytes of type 2");
-    size_t total = c[2] | c[3] << 8;
-    if (total != c.size())
-        return Fault(2, "wTotalLength differs from the bytes given");
-    if (c[5] == 0)
-        return Fault(5, "bConfigurationValue 0 is reserved for the unconfigured state");
-
-    std::vector<SimAltSetting> alts;
-    std::set<UCHAR> numbers;
-    size_t expectEndpoints = 0;
-    bool inAudioControl = false, uac2 = false;
-    size_t acHeaderTotal = 0, acSum = 0, acHeaderOffset = 0;
-    auto closeAudioControl = [&]() -> std::string
+std::string SimDescriptorSet::Build(const SimDescriptorSource& source, EmuUsbSpeed speed)
+{
+    m_Notes.clear();
+    m_Configs.clear();
+    m_Selected = 0;
+    const std::vector<UCHAR>& device = source.Device;
+    if (device.size() < 2 || device[0] != device.size() || device[1] != USB_DEVICE_DESCRIPTOR_TYPE)
+        return "device descriptor: bLength differs from its bytes or the type is not 1";
+    if (source.Configurations.empty())
+        return "no configuration descriptor";
+    for (const auto& s : source.Strings)
     {
-        if (inAudioControl && acHeaderTotal != acSum)
-            return Fault(acHeaderOffset, "AudioControl header wTotalLength differs from its "
-                                         "class-specific descriptors");
-        inAudioControl = false;
-        return {};
+        if (s.first == 0)
+            return "string 0 is the language list and is not given as text";
+        // bLength is one byte: 2 + 2 * 126 is the longest string a device sends.
+        if (s.second.size() > 126)
+            return "string longer than 126 characters";
+    }
+    m_Device = device;
+    m_DeviceView = USB_DEVICE_DESCRIPTOR{};
+    memcpy(&m_DeviceView, device.data(),
+           device.size() < sizeof(m_DeviceView) ? device.size() : sizeof(m_DeviceView));
+    const USB_DEVICE_DESCRIPTOR& d = m_DeviceView;
+    const size_t given = source.Configurations.size();
+    if (device.size() != sizeof(USB_DEVICE_DESCRIPTOR))
+        m_Notes.push_back(Printf("device descriptor: bLength %u, not 18", device[0]));
+    if (d.bMaxPacketSize0 != 8 && d.bMaxPacketSize0 != 16 && d.bMaxPacketSize0 != 32 &&
+        d.bMaxPacketSize0 != 64)
+        m_Notes.push_back("device descriptor: bMaxPacketSize0 not 8, 16, 32 or 64");
+    if (d.bNumConfigurations != given)
+        m_Notes.push_back(
+            Printf("device descriptor: bNumConfigurations %u, %u configuration(s) given",
+                   d.bNumConfigurations, (unsigned)given) +
+            (d.bNumConfigurations > given ? "; the missing indexes answer the first" : ""));
+    if (speed == EmuUsbSpeed::High && d.bcdUSB < 0x0200)
+        m_Notes.push_back("device descriptor: bcdUSB below 2.00 on a high-speed connection");
+
+    for (size_t i = 0; i < given; ++i)
+    {
+        Parsed parsed;
+        std::string e = ParseConfiguration(i, source.Configurations[i], speed, &parsed);
+        if (!e.empty())
+        {
+            m_Configs.clear();
+            return e;
+        }
+        m_Configs.push_back(std::move(parsed));
+    }
+    m_Strings = source.Strings;
+    CheckStringIndexes();
+    return {};
+}
+
+std::string SimDescriptorSet::ParseConfiguration(size_t index, const std::vector<UCHAR>& c,
+                                                 EmuUsbSpeed speed, Parsed* parsed)
+{
+    auto fault = [&](size_t offset, const char* what)
+    { return Printf("configuration %u offset %u: ", (unsigned)index, (unsigned)offset) + what; };
+    if (c.size() < 9 || c[0] < 9 || c[1] != USB_CONFIGURATION_DESCRIPTOR_TYPE)
+        return fault(0, "not a configuration descriptor of at least 9 bytes");
+    const size_t total = c[2] | c[3] << 8;
+    if (total != c.size())
+        return fault(2, "wTotalLength differs from the bytes given");
+    if (c[0] != 9)
+        Note(index, 0, "configuration descriptor longer than 9 bytes");
+    if (c[5] == 0)
+        Note(index, 5, "bConfigurationValue 0 is the unconfigured state: it cannot be selected");
+
+    std::vector<SimAltSetting>& alts = parsed->Alts;
+    std::vector<std::pair<UCHAR, UCHAR>> seen;
+    bool inInterface = false; // endpoints belong to the last interface
+    size_t expectEndpoints = 0;
+    size_t pos = c[0];
+    auto closeInterface = [&](size_t at)
+    {
+        if (inInterface && expectEndpoints != 0)
+            Note(index, at, "interface has fewer endpoints than bNumEndpoints");
+        if (inInterface)
+            alts.back().End = at;
+        inInterface = false;
+        expectEndpoints = 0;
     };
-    size_t pos = 9;
     while (pos < total)
     {
-        if (total - pos < 2)
-            return Fault(pos, "descriptor header cut short");
-        UCHAR length = c[pos], type = c[pos + 1];
-        if (length < 2)
-            return Fault(pos, "bLength below 2");
+        if (total - pos < 2 || c[pos] < 2)
+            return fault(pos, "bLength below 2: the descriptors cannot be walked");
+        const UCHAR length = c[pos], type = c[pos + 1];
         if (length > total - pos)
-            return Fault(pos, "descriptor runs past wTotalLength");
+            return fault(pos, "descriptor runs past wTotalLength");
         if (type == USB_INTERFACE_DESCRIPTOR_TYPE)
         {
-            if (length != 9)
-                return Fault(pos, "interface descriptor not 9 bytes");
-            if (expectEndpoints != 0)
-                return Fault(pos, "previous interface has fewer endpoints than bNumEndpoints");
-            std::string e = closeAudioControl();
-            if (!e.empty())
-                return e;
-            if (!alts.empty())
-                alts.back().End = pos;
+            closeInterface(pos);
+            if (length < 9)
+            {
+                Note(index, pos, "interface descriptor shorter than 9 bytes: not an interface");
+                pos += length;
+                continue;
+            }
+            if (length > 9)
+                Note(index, pos, "interface descriptor longer than 9 bytes");
             SimAltSetting a;
             a.InterfaceNumber = c[pos + 2];
             a.AlternateSetting = c[pos + 3];
@@ -103,117 +171,127 @@ std::string SimDescriptorSet::Build(const std::vector<UCHAR>& device,
             a.SubClass = c[pos + 6];
             a.Protocol = c[pos + 7];
             a.Offset = pos;
-            for (const SimAltSetting& o : alts)
-                if (o.InterfaceNumber == a.InterfaceNumber &&
-                    o.AlternateSetting == a.AlternateSetting)
-                    return Fault(pos, "interface and alternate setting given twice");
-            if (a.AlternateSetting != 0 && !numbers.count(a.InterfaceNumber))
-                return Fault(pos, "alternate setting before alternate setting 0");
-            numbers.insert(a.InterfaceNumber);
-            expectEndpoints = c[pos + 4];
-            if (a.Class == USB_DEVICE_CLASS_AUDIO && a.SubClass == USB_AUDIO_SUBCLASS_AUDIOCONTROL)
+            bool numberSeen = false, twice = false;
+            for (const auto& [number, alternate] : seen)
             {
-                inAudioControl = true;
-                uac2 = a.Protocol == USB_AUDIO_PROTOCOL_IP_VERSION_02_00;
-                acHeaderTotal = 0;
-                acSum = 0;
+                numberSeen = numberSeen || number == a.InterfaceNumber;
+                twice = twice || (number == a.InterfaceNumber && alternate == a.AlternateSetting);
             }
+            if (twice)
+                Note(index, pos, "interface and alternate setting given twice: the first counts");
+            else if (a.AlternateSetting != 0 && !numberSeen)
+                Note(index, pos, "alternate setting before alternate setting 0");
+            seen.push_back({a.InterfaceNumber, a.AlternateSetting});
+            expectEndpoints = c[pos + 4];
+            inInterface = true;
             alts.push_back(a);
         }
         else if (type == USB_ENDPOINT_DESCRIPTOR_TYPE)
         {
-            if (length != 7 && length != 9)
-                return Fault(pos, "endpoint descriptor not 7 or 9 bytes");
-            if (alts.empty() || expectEndpoints == 0)
-                return Fault(pos, "endpoint descriptor outside an interface's bNumEndpoints");
-            SimEndpointInfo ep;
-            ep.Address = c[pos + 2];
-            ep.Attributes = c[pos + 3];
-            ep.MaxPacketSize = (USHORT)(c[pos + 4] | c[pos + 5] << 8);
-            ep.Interval = c[pos + 6];
-            ep.Offset = pos;
-            if ((ep.Address & 0x0F) == 0 || (ep.Address & 0x70) != 0)
-                return Fault(pos, "bEndpointAddress not 1 to 15 with the direction bit");
-            ULONG size = ep.MaxPacketSize & 0x7FF, mult = (ep.MaxPacketSize >> 11) & 3;
-            UCHAR kind = ep.Attributes & USB_ENDPOINT_TYPE_MASK;
-            if (kind == USB_ENDPOINT_TYPE_CONTROL)
-                return Fault(pos, "control endpoint in an interface");
-            if (mult == 3 || (mult != 0 && !highSpeed))
-                return Fault(pos, "wMaxPacketSize transactions per microframe invalid");
-            if (kind == USB_ENDPOINT_TYPE_ISOCHRONOUS && size > (highSpeed ? 1024u : 1023u))
-                return Fault(pos, "isochronous wMaxPacketSize too large");
-            if ((kind == USB_ENDPOINT_TYPE_ISOCHRONOUS || kind == USB_ENDPOINT_TYPE_INTERRUPT) &&
-                (ep.Interval == 0 || (highSpeed && ep.Interval > 16)))
-                return Fault(pos, "bInterval out of range");
-            for (const SimEndpointInfo& o : alts.back().Endpoints)
-                if (o.Address == ep.Address)
-                    return Fault(pos, "endpoint address given twice in one alternate setting");
-            alts.back().Endpoints.push_back(ep);
-            --expectEndpoints;
+            if (!inInterface || expectEndpoints == 0)
+                Note(index, pos,
+                     "endpoint descriptor outside an interface's bNumEndpoints: "
+                     "ignored");
+            else if (length < 7)
+            {
+                Note(index, pos, "endpoint descriptor shorter than 7 bytes: ignored");
+                --expectEndpoints;
+            }
+            else
+            {
+                if (length != 7 && length != 9)
+                    Note(index, pos, "endpoint descriptor not 7 or 9 bytes");
+                SimEndpointInfo ep;
+                ep.Address = c[pos + 2];
+                ep.Attributes = c[pos + 3];
+                ep.MaxPacketSize = (USHORT)(c[pos + 4] | c[pos + 5] << 8);
+                ep.Interval = c[pos + 6];
+                ep.Offset = pos;
+                for (const EndpointRule& rule : kEndpointRules)
+                    if (rule.Broken(ep, speed == EmuUsbSpeed::High))
+                        Note(index, pos, rule.What);
+                for (const SimEndpointInfo& o : alts.back().Endpoints)
+                    if (o.Address == ep.Address)
+                        Note(index, pos, "endpoint address given twice in one alternate setting");
+                alts.back().Endpoints.push_back(ep);
+                --expectEndpoints;
+            }
         }
         else if (type == USB_AUDIO_CS_ENDPOINT)
         {
-            if (alts.empty() || alts.back().Endpoints.empty() ||
+            if (!inInterface || alts.back().Endpoints.empty() ||
                 alts.back().Endpoints.back().ClassOffset != 0)
-                return Fault(pos, "class-specific endpoint descriptor without its endpoint");
-            alts.back().Endpoints.back().ClassOffset = pos;
+                Note(index, pos,
+                     "class-specific endpoint descriptor without its endpoint: "
+                     "ignored");
+            else
+                alts.back().Endpoints.back().ClassOffset = pos;
         }
-        else if (type == USB_AUDIO_CS_INTERFACE)
-        {
-            if (alts.empty())
-                return Fault(pos, "class-specific descriptor before any interface");
-            if (length < 3)
-                return Fault(pos, "class-specific descriptor without a subtype");
-            if (inAudioControl)
-            {
-                UCHAR subtype = c[pos + 2];
-                if (length < MinimumAcLength(uac2, subtype))
-                    return Fault(pos, "AudioControl descriptor shorter than its subtype");
-                if (subtype == USB_AUDIO_AC_HEADER)
-                {
-                    acHeaderOffset = pos;
-                    acHeaderTotal =
-                        uac2 ? (c[pos + 6] | c[pos + 7] << 8) : (c[pos + 5] | c[pos + 6] << 8);
-                }
-                acSum += length;
-            }
-        }
+        else if (type == USB_AUDIO_CS_INTERFACE && alts.empty())
+            Note(index, pos, "class-specific descriptor before any interface");
         pos += length;
     }
-    if (expectEndpoints != 0)
-        return Fault(pos, "last interface has fewer endpoints than bNumEndpoints");
-    std::string e = closeAudioControl();
-    if (!e.empty())
-        return e;
-    if (!alts.empty())
-        alts.back().End = total;
-    if (numbers.size() != c[4])
-        return Fault(4, "bNumInterfaces differs from the interfaces present");
-
-    for (const auto& s : strings)
+    closeInterface(total);
+    size_t interfaces = 0;
+    for (size_t i = 0; i < seen.size(); ++i)
     {
-        if (s.first == 0)
-            return "string 0 is the language list and is not given as text";
-        if (s.second.size() > 126)
-            return "string longer than 126 characters";
+        bool first = true;
+        for (size_t j = 0; j < i; ++j)
+            first = first && seen[j].first != seen[i].first;
+        interfaces += first ? 1 : 0;
     }
-    auto checkIndex = [&](UCHAR index) { return index == 0 || strings.count(index) != 0; };
-    if (!checkIndex(device[14]) || !checkIndex(device[15]) || !checkIndex(device[16]))
-        return "device descriptor names a string that is not given";
-
-    m_Device = device;
-    m_Configuration = configuration;
-    m_Strings = strings;
-    m_Alts = std::move(alts);
+    if (interfaces != c[4])
+        Note(index, 4, "bNumInterfaces differs from the interfaces present");
+    parsed->Bytes = c;
     return {};
+}
+
+void SimDescriptorSet::CheckStringIndexes()
+{
+    auto check = [&](UCHAR stringIndex, const std::string& where)
+    {
+        const std::string note = "string " + std::to_string(stringIndex) + " named by " + where +
+                                 " is not given: the device stalls its request";
+        if (stringIndex != 0 && m_Strings.count(stringIndex) == 0 &&
+            std::find(m_Notes.begin(), m_Notes.end(), note) == m_Notes.end())
+            m_Notes.push_back(note);
+    };
+    check(m_DeviceView.iManufacturer, "the device descriptor");
+    check(m_DeviceView.iProduct, "the device descriptor");
+    check(m_DeviceView.iSerialNumber, "the device descriptor");
+    for (size_t i = 0; i < m_Configs.size(); ++i)
+    {
+        const std::vector<UCHAR>& c = m_Configs[i].Bytes;
+        const std::string where = "configuration " + std::to_string(i);
+        check(c[6], where);
+        for (const SimAltSetting& a : m_Configs[i].Alts)
+            check(c[a.Offset + 8], where + " interface " + std::to_string(a.InterfaceNumber));
+    }
 }
 
 const SimAltSetting* SimDescriptorSet::FindAlt(UCHAR interfaceNumber, UCHAR alternateSetting) const
 {
-    for (const SimAltSetting& a : m_Alts)
+    for (const SimAltSetting& a : AltSettings())
         if (a.InterfaceNumber == interfaceNumber && a.AlternateSetting == alternateSetting)
             return &a;
     return nullptr;
+}
+
+const std::vector<UCHAR>* SimDescriptorSet::ConfigurationAt(UCHAR index) const
+{
+    if (index < m_Configs.size())
+        return &m_Configs[index].Bytes;
+    if (index < m_DeviceView.bNumConfigurations)
+        return &m_Configs[0].Bytes;
+    return nullptr;
+}
+
+int SimDescriptorSet::FindConfiguration(UCHAR value) const
+{
+    for (size_t i = 0; i < m_Configs.size(); ++i)
+        if (m_Configs[i].Bytes[5] == value)
+            return (int)i;
+    return -1;
 }
 
 std::vector<UCHAR> SimDescriptorSet::StringDescriptor(UCHAR index) const
@@ -237,106 +315,4 @@ std::vector<UCHAR> SimDescriptorSet::StringDescriptor(UCHAR index) const
         d.push_back((UCHAR)(ch >> 8));
     }
     return d;
-}
-
-std::string SimParseDescriptorText(const std::string& text, std::vector<UCHAR>* device,
-                                   std::vector<UCHAR>* configuration,
-                                   std::map<UCHAR, std::u16string>* strings)
-{
-    device->clear();
-    configuration->clear();
-    strings->clear();
-    std::istringstream in(text);
-    std::string line;
-    int lineNumber = 0;
-    auto fail = [&](const char* what)
-    {
-        char msg[200];
-        snprintf(msg, sizeof(msg), "line %d: %s", lineNumber, what);
-        return std::string(msg);
-    };
-    while (std::getline(in, line))
-    {
-        ++lineNumber;
-        size_t hash = std::string::npos;
-        bool quoted = false;
-        for (size_t i = 0; i < line.size(); ++i)
-        {
-            if (line[i] == '"')
-                quoted = !quoted;
-            else if (line[i] == '#' && !quoted)
-            {
-                hash = i;
-                break;
-            }
-        }
-        if (hash != std::string::npos)
-            line.resize(hash);
-        size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos)
-            continue;
-        line = line.substr(first);
-        if (line.compare(0, 7, "string ") == 0)
-        {
-            unsigned index = 0;
-            int used = 0;
-            if (sscanf(line.c_str() + 7, "%u %n", &index, &used) != 1 || index == 0 || index > 255)
-                return fail("string index must be 1 to 255");
-            std::string rest = line.substr(7 + used);
-            size_t close = rest.rfind('"');
-            if (rest.empty() || rest[0] != '"' || close == 0 || close == std::string::npos ||
-                rest.find_first_not_of(" \t\r", close + 1) != std::string::npos)
-                return fail("string text must be one quoted text");
-            std::u16string value;
-            std::string body = rest.substr(1, close - 1);
-            for (size_t i = 0; i < body.size(); ++i)
-            {
-                unsigned char ch = (unsigned char)body[i];
-                if (ch >= 0x80)
-                    return fail("string text must be printable ASCII");
-                if (ch < 0x20)
-                    return fail("string text must be printable ASCII");
-                value.push_back(ch);
-            }
-            if (strings->count((UCHAR)index))
-                return fail("string index given twice");
-            (*strings)[(UCHAR)index] = value;
-            continue;
-        }
-        std::vector<UCHAR> bytes;
-        std::istringstream tokens(line);
-        std::string token;
-        while (tokens >> token)
-        {
-            if (token.size() != 2 || !isxdigit((unsigned char)token[0]) ||
-                !isxdigit((unsigned char)token[1]))
-                return fail("bytes must be two hex digits each");
-            bytes.push_back((UCHAR)std::stoul(token, nullptr, 16));
-        }
-        if (bytes.size() < 2)
-            return fail("a descriptor has at least bLength and bDescriptorType");
-        if (bytes[0] != bytes.size())
-            return fail("bLength differs from the bytes on the line");
-        if (device->empty())
-        {
-            if (bytes[1] != USB_DEVICE_DESCRIPTOR_TYPE)
-                return fail("the first descriptor must be the device descriptor");
-            *device = bytes;
-        }
-        else
-        {
-            if (configuration->empty() && bytes[1] != USB_CONFIGURATION_DESCRIPTOR_TYPE)
-                return fail("the configuration descriptor must follow the device descriptor");
-            if (!configuration->empty() && bytes[1] == USB_CONFIGURATION_DESCRIPTOR_TYPE)
-                return fail("only one configuration is supported");
-            if (bytes[1] == USB_DEVICE_DESCRIPTOR_TYPE)
-                return fail("a second device descriptor");
-            configuration->insert(configuration->end(), bytes.begin(), bytes.end());
-            if (configuration->size() > 0xFFFF)
-                return fail("configuration longer than 65535 bytes");
-        }
-    }
-    if (device->empty() || configuration->empty())
-        return "text holds no device or no configuration descriptor";
-    return {};
 }

@@ -1,14 +1,21 @@
-// The descriptors of one simulated device: the device descriptor, the one
+// The descriptors of one simulated device: the device descriptor, each
 // configuration with everything it holds, and the string descriptors, kept as
-// the bytes the device sends, with a parsed view of its interfaces and
-// endpoints. The bytes are checked strictly when the set is built, so a
-// simulated device never sends a descriptor set that a real device could not.
+// the bytes the device sends, with a parsed view of the selected
+// configuration's interfaces and endpoints.
+//
+// Real devices send descriptor sets that bend the USB and audio class rules,
+// and the driver, not the simulator, decides what it accepts. So a set is
+// refused only when no device could put it on the wire (a configuration whose
+// descriptors do not add up to its wTotalLength, a descriptor that cannot be
+// walked); everything else that is unusual is kept and reported as a note.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/usb/EmuUsbFunction.h"
 #include "platform/usb/usb.h"
 
 struct SimEndpointInfo
@@ -33,37 +40,63 @@ struct SimAltSetting
     std::vector<SimEndpointInfo> Endpoints;
 };
 
+// What a device holds, as the text loader reads it.
+struct SimDescriptorSource
+{
+    std::vector<UCHAR> Device;
+    std::vector<std::vector<UCHAR>> Configurations; // in index order
+    std::map<UCHAR, std::u16string> Strings;
+    std::optional<EmuUsbSpeed> Speed; // the connection's speed, when the text names it
+};
+
 class SimDescriptorSet
 {
   public:
-    // Checks and keeps the descriptors; an empty result means success, else
-    // the first fault found, in words.
-    std::string Build(const std::vector<UCHAR>& device, const std::vector<UCHAR>& configuration,
-                      const std::map<UCHAR, std::u16string>& strings);
+    // Keeps the descriptors of a device connected at `speed`; an empty result
+    // means success, else why no device could send them, in words.
+    std::string Build(const SimDescriptorSource& source, EmuUsbSpeed speed);
 
     const std::vector<UCHAR>& Device() const { return m_Device; }
-    const std::vector<UCHAR>& Configuration() const { return m_Configuration; }
+    // The selected configuration (the first one until another is selected).
+    const std::vector<UCHAR>& Configuration() const { return m_Configs[m_Selected].Bytes; }
+    const std::vector<SimAltSetting>& AltSettings() const { return m_Configs[m_Selected].Alts; }
     const std::map<UCHAR, std::u16string>& Strings() const { return m_Strings; }
-    const std::vector<SimAltSetting>& AltSettings() const { return m_Alts; }
-    const USB_DEVICE_DESCRIPTOR& DeviceDescriptor() const
-    {
-        return *reinterpret_cast<const USB_DEVICE_DESCRIPTOR*>(m_Device.data());
-    }
+    // The device descriptor's fields; those a short descriptor lacks read 0.
+    const USB_DEVICE_DESCRIPTOR& DeviceDescriptor() const { return m_DeviceView; }
     const SimAltSetting* FindAlt(UCHAR interfaceNumber, UCHAR alternateSetting) const;
     // The string descriptor bytes (index 0: the language list), empty if none.
     std::vector<UCHAR> StringDescriptor(UCHAR index) const;
 
-  private:
-    std::vector<UCHAR> m_Device;
-    std::vector<UCHAR> m_Configuration;
-    std::map<UCHAR, std::u16string> m_Strings;
-    std::vector<SimAltSetting> m_Alts;
-};
+    // The configuration a GET_DESCRIPTOR for `index` is answered with; null
+    // when the device stalls. An index below bNumConfigurations that has no
+    // configuration of its own gets the first one, as firmware that ignores
+    // the index answers.
+    const std::vector<UCHAR>* ConfigurationAt(UCHAR index) const;
+    size_t ConfigurationCount() const { return m_Configs.size(); }
+    // The index of the first configuration with this bConfigurationValue, or -1.
+    int FindConfiguration(UCHAR value) const;
+    size_t Selected() const { return m_Selected; }
+    void Select(size_t index) { m_Selected = index < m_Configs.size() ? index : 0; }
 
-// Reads a descriptor set from text: one descriptor a line in hex bytes (the
-// device descriptor first, then the configuration's descriptors in order),
-// string descriptors as `string <index> "<text>"`, and `#` comments. Every
-// line's bLength must equal its byte count. An empty result means success.
-std::string SimParseDescriptorText(const std::string& text, std::vector<UCHAR>* device,
-                                   std::vector<UCHAR>* configuration,
-                                   std::map<UCHAR, std::u16string>* strings);
+    // What is unusual about the set, one line each, in the order found.
+    const std::vector<std::string>& Notes() const { return m_Notes; }
+
+  private:
+    struct Parsed
+    {
+        std::vector<UCHAR> Bytes;
+        std::vector<SimAltSetting> Alts;
+    };
+    std::string ParseConfiguration(size_t index, const std::vector<UCHAR>& c, EmuUsbSpeed speed,
+                                   Parsed* parsed);
+    void CheckEndpoint(size_t index, const SimEndpointInfo& ep, EmuUsbSpeed speed);
+    void CheckStringIndexes();
+    void Note(size_t configuration, size_t offset, const char* what);
+
+    std::vector<UCHAR> m_Device;
+    USB_DEVICE_DESCRIPTOR m_DeviceView{};
+    std::vector<Parsed> m_Configs;
+    size_t m_Selected = 0;
+    std::map<UCHAR, std::u16string> m_Strings;
+    std::vector<std::string> m_Notes;
+};

@@ -41,15 +41,14 @@ std::string SimRequestRecord::Text() const
     }
 }
 
-std::unique_ptr<SimUsbDevice> SimUsbDevice::Create(const std::vector<UCHAR>& device,
-                                                   const std::vector<UCHAR>& configuration,
-                                                   const std::map<UCHAR, std::u16string>& strings,
-                                                   EmuUsbSpeed speed, std::string* error)
+std::unique_ptr<SimUsbDevice> SimUsbDevice::Create(const SimDescriptorSource& source,
+                                                   EmuUsbSpeed speed, std::string* error,
+                                                   SimLoadCheck check)
 {
     std::unique_ptr<SimUsbDevice> d(new SimUsbDevice());
-    std::string e = d->m_Descriptors.Build(device, configuration, strings);
+    std::string e = d->m_Descriptors.Build(source, speed);
     if (e.empty())
-        e = d->Init(speed);
+        e = d->Init(speed, check);
     if (!e.empty())
     {
         if (error)
@@ -59,23 +58,40 @@ std::unique_ptr<SimUsbDevice> SimUsbDevice::Create(const std::vector<UCHAR>& dev
     return d;
 }
 
-std::unique_ptr<SimUsbDevice> SimUsbDevice::CreateFromText(const std::string& text,
-                                                           EmuUsbSpeed speed, std::string* error)
+std::unique_ptr<SimUsbDevice> SimUsbDevice::Create(const std::vector<UCHAR>& device,
+                                                   const std::vector<UCHAR>& configuration,
+                                                   const std::map<UCHAR, std::u16string>& strings,
+                                                   EmuUsbSpeed speed, std::string* error,
+                                                   SimLoadCheck check)
 {
-    std::vector<UCHAR> device, configuration;
-    std::map<UCHAR, std::u16string> strings;
-    std::string e = SimParseDescriptorText(text, &device, &configuration, &strings);
+    SimDescriptorSource source;
+    source.Device = device;
+    source.Configurations = {configuration};
+    source.Strings = strings;
+    return Create(source, speed, error, check);
+}
+
+std::unique_ptr<SimUsbDevice> SimUsbDevice::CreateFromText(const std::string& text,
+                                                           std::optional<EmuUsbSpeed> speed,
+                                                           std::string* error)
+{
+    SimDescriptorSource source;
+    std::string e = SimParseDescriptorText(text, &source);
     if (!e.empty())
     {
         if (error)
             *error = e;
         return nullptr;
     }
-    return Create(device, configuration, strings, speed, error);
+    // The speed is the connection's: bcdUSB decides only when nothing else does.
+    const USHORT bcd = source.Device.size() >= 4 ? source.Device[2] | source.Device[3] << 8 : 0;
+    EmuUsbSpeed connection = speed.value_or(
+        source.Speed.value_or(bcd >= 0x0200 ? EmuUsbSpeed::High : EmuUsbSpeed::Full));
+    return Create(source, connection, error);
 }
 
-std::unique_ptr<SimUsbDevice> SimUsbDevice::CreateFromFile(const char* path, EmuUsbSpeed speed,
-                                                           std::string* error)
+std::unique_ptr<SimUsbDevice>
+SimUsbDevice::CreateFromFile(const char* path, std::optional<EmuUsbSpeed> speed, std::string* error)
 {
     std::ifstream file(path);
     if (!file)
@@ -89,17 +105,32 @@ std::unique_ptr<SimUsbDevice> SimUsbDevice::CreateFromFile(const char* path, Emu
     return CreateFromText(text.str(), speed, error);
 }
 
-std::string SimUsbDevice::Init(EmuUsbSpeed speed)
+std::string SimUsbDevice::Init(EmuUsbSpeed speed, SimLoadCheck check)
 {
     m_Speed = speed;
-    USHORT bcd = m_Descriptors.DeviceDescriptor().bcdUSB;
-    if (speed == EmuUsbSpeed::High && bcd < 0x0200)
-        return "a USB 1.1 device cannot run at high speed";
-    std::string e = m_Audio.Build(&m_Descriptors);
-    if (!e.empty())
-        return e;
+    m_Notes = m_Descriptors.Notes();
+    // Every configuration's audio function is noted; the first one is used
+    // until the host selects another.
+    for (size_t i = m_Descriptors.ConfigurationCount(); i-- > 0;)
+    {
+        m_Descriptors.Select(i);
+        for (const std::string& note : m_Audio.Build(&m_Descriptors))
+            m_Notes.push_back("configuration " + std::to_string(i) + " " + note);
+    }
     m_Streaming.Build(&m_Descriptors, &m_Audio, speed);
+    if (check == SimLoadCheck::Strict && !m_Notes.empty())
+        return m_Notes.front();
     return {};
+}
+
+void SimUsbDevice::UseConfiguration(size_t index)
+{
+    if (index == m_Descriptors.Selected())
+        return;
+    // Firmware brings up the function of the configuration the host chose.
+    m_Descriptors.Select(index);
+    m_Audio.Build(&m_Descriptors);
+    m_Streaming.Build(&m_Descriptors, &m_Audio, m_Speed);
 }
 
 int SimUsbDevice::AlternateSetting(UCHAR interfaceNumber) const
@@ -299,9 +330,11 @@ bool SimUsbDevice::Standard(const USB_DEFAULT_PIPE_SETUP_PACKET& s, UCHAR* data,
         UCHAR type = (UCHAR)(s.wValue >> 8), index = (UCHAR)(s.wValue & 0xFF);
         if (type == USB_DEVICE_DESCRIPTOR_TYPE && index == 0)
             return reply(m_Descriptors.Device().data(), m_Descriptors.Device().size());
-        if (type == USB_CONFIGURATION_DESCRIPTOR_TYPE && index == 0)
-            return reply(m_Descriptors.Configuration().data(),
-                         m_Descriptors.Configuration().size());
+        if (type == USB_CONFIGURATION_DESCRIPTOR_TYPE)
+        {
+            const std::vector<UCHAR>* c = m_Descriptors.ConfigurationAt(index);
+            return c != nullptr && reply(c->data(), c->size());
+        }
         if (type == USB_STRING_DESCRIPTOR_TYPE)
         {
             if (index != 0 && s.wIndex != 0x0409)
@@ -312,12 +345,17 @@ bool SimUsbDevice::Standard(const USB_DEFAULT_PIPE_SETUP_PACKET& s, UCHAR* data,
         if (type == USB_DEVICE_QUALIFIER_DESCRIPTOR_TYPE && index == 0 &&
             m_Descriptors.DeviceDescriptor().bcdUSB >= 0x0200)
         {
-            const UCHAR* dev = m_Descriptors.Device().data();
-            UCHAR q[10] = {10,     USB_DEVICE_QUALIFIER_DESCRIPTOR_TYPE,
-                           dev[2], dev[3],
-                           dev[4], dev[5],
-                           dev[6], dev[7],
-                           1,      0};
+            const USB_DEVICE_DESCRIPTOR& dev = m_Descriptors.DeviceDescriptor();
+            UCHAR q[10] = {10,
+                           USB_DEVICE_QUALIFIER_DESCRIPTOR_TYPE,
+                           (UCHAR)dev.bcdUSB,
+                           (UCHAR)(dev.bcdUSB >> 8),
+                           dev.bDeviceClass,
+                           dev.bDeviceSubClass,
+                           dev.bDeviceProtocol,
+                           dev.bMaxPacketSize0,
+                           1,
+                           0};
             return reply(q, sizeof(q));
         }
         return false;
@@ -329,9 +367,12 @@ bool SimUsbDevice::Standard(const USB_DEFAULT_PIPE_SETUP_PACKET& s, UCHAR* data,
         if (in || recipient != BMREQUEST_TO_DEVICE || s.wLength != 0)
             return false;
         UCHAR value = (UCHAR)s.wValue;
-        if (s.wValue > 0xFF || (value != 0 && value != m_Descriptors.Configuration()[5]))
+        const int index = m_Descriptors.FindConfiguration(value);
+        if (s.wValue > 0xFF || (value != 0 && index < 0))
             return false;
         BusReset();
+        if (value != 0)
+            UseConfiguration((size_t)index);
         m_Configuration = value;
         if (value != 0)
             for (const SimAltSetting& a : m_Descriptors.AltSettings())

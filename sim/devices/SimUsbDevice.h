@@ -7,12 +7,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/usb/EmuUsbFunction.h"
 #include "sim/devices/SimAudioControl.h"
 #include "sim/devices/SimDescriptorSet.h"
+#include "sim/devices/SimDescriptorText.h"
 #include "sim/devices/SimStreaming.h"
 
 // Which requests a fault or a scripted answer applies to; -1 matches any.
@@ -29,6 +31,12 @@ struct SimRequestMatch
 // data (*length: bytes moved); false refuses it with a stall.
 using SimRequestHandler =
     std::function<bool(const USB_DEFAULT_PIPE_SETUP_PACKET& setup, UCHAR* data, ULONG* length)>;
+
+enum class SimLoadCheck
+{
+    Notes, // unusual descriptors load and are noted
+    Strict // a note refuses the descriptors
+};
 
 enum class SimFaultKind
 {
@@ -53,18 +61,29 @@ struct SimRequestRecord
 class SimUsbDevice : public EmuUsbFunction
 {
   public:
-    // Builds a device from its descriptor bytes; null with *error set when
-    // the bytes are not a device a host could enumerate.
+    // Builds a device connected at `speed` from its descriptor bytes; null
+    // with *error set only when no device could send those bytes. What is
+    // merely unusual is kept as a note; Strict refuses a set with notes (the
+    // reference devices are exact).
+    static std::unique_ptr<SimUsbDevice> Create(const SimDescriptorSource& source,
+                                                EmuUsbSpeed speed, std::string* error,
+                                                SimLoadCheck check = SimLoadCheck::Notes);
     static std::unique_ptr<SimUsbDevice> Create(const std::vector<UCHAR>& device,
                                                 const std::vector<UCHAR>& configuration,
                                                 const std::map<UCHAR, std::u16string>& strings,
-                                                EmuUsbSpeed speed, std::string* error);
-    // The same from the text form (see SimParseDescriptorText).
-    static std::unique_ptr<SimUsbDevice> CreateFromText(const std::string& text, EmuUsbSpeed speed,
-                                                        std::string* error);
+                                                EmuUsbSpeed speed, std::string* error,
+                                                SimLoadCheck check = SimLoadCheck::Notes);
+    // The same from the text form (see SimParseDescriptorText). The speed is
+    // `speed` when given, else the text's speed line, else high speed for a
+    // bcdUSB of 2.00 or later.
+    static std::unique_ptr<SimUsbDevice>
+    CreateFromText(const std::string& text, std::optional<EmuUsbSpeed> speed, std::string* error);
     // The same from a file of that text (configurations captured from hardware).
-    static std::unique_ptr<SimUsbDevice> CreateFromFile(const char* path, EmuUsbSpeed speed,
-                                                        std::string* error);
+    static std::unique_ptr<SimUsbDevice>
+    CreateFromFile(const char* path, std::optional<EmuUsbSpeed> speed, std::string* error);
+
+    // What is unusual about the device's descriptors, one line each.
+    const std::vector<std::string>& Notes() const { return m_Notes; }
 
     // ---- EmuUsbFunction
     EmuUsbSpeed Speed() const override { return m_Speed; }
@@ -129,7 +148,8 @@ class SimUsbDevice : public EmuUsbFunction
     };
 
     SimUsbDevice() = default;
-    std::string Init(EmuUsbSpeed speed);
+    std::string Init(EmuUsbSpeed speed, SimLoadCheck check);
+    void UseConfiguration(size_t index);
     bool Standard(const USB_DEFAULT_PIPE_SETUP_PACKET& s, UCHAR* data, ULONG* length);
     void SelectAlternate(UCHAR interfaceNumber, UCHAR alternateSetting);
     bool EndpointInUse(UCHAR endpoint) const;
@@ -144,4 +164,5 @@ class SimUsbDevice : public EmuUsbFunction
     std::vector<SimRequestRecord> m_Log;
     std::vector<Fault> m_Faults;
     std::vector<Scripted> m_Scripted;
+    std::vector<std::string> m_Notes;
 };

@@ -39,7 +39,8 @@ NTSTATUS SimUsbPort::Plug(SimReference which)
     return Plug(SimCreateReferenceDevice(which));
 }
 
-NTSTATUS SimUsbPort::PlugText(const std::string& text, EmuUsbSpeed speed, std::string* error)
+NTSTATUS SimUsbPort::PlugText(const std::string& text, std::optional<EmuUsbSpeed> speed,
+                              std::string* error)
 {
     std::unique_ptr<SimUsbDevice> device = SimUsbDevice::CreateFromText(text, speed, error);
     if (!device)

@@ -12,7 +12,9 @@ class SimUsbPort
   public:
     // Plugs a reference device, or a device built from descriptor text.
     NTSTATUS Plug(SimReference which);
-    NTSTATUS PlugText(const std::string& text, EmuUsbSpeed speed, std::string* error);
+    // The text's speed holds unless `speed` is given.
+    NTSTATUS PlugText(const std::string& text, std::optional<EmuUsbSpeed> speed,
+                      std::string* error);
     NTSTATUS Plug(std::unique_ptr<SimUsbDevice> device);
     // Removes the device from the bus (the bus's teardown) and drops it.
     void Remove();

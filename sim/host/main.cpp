@@ -11,6 +11,7 @@
 // leaked. Any other outcome is a failure (1); a bad command line gives 2.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/kernel/emu.h"
@@ -24,12 +25,14 @@ const char kDefaultDevice[] = "Uac1SpeakerMic";
 void Usage(FILE* out)
 {
     fprintf(out,
-            "usage: lthost [--device NAME | --descriptor-file PATH]\n"
+            "usage: lthost [--device NAME | --descriptor-file PATH] [--speed full|high]\n"
             "       lthost --list | --self-check | --help\n"
             "\n"
             "  --device NAME           a reference device (default %s; --list names them)\n"
             "  --descriptor-file PATH  a device read from descriptor text (hex bytes, one\n"
-            "                          descriptor a line; high speed when bcdUSB >= 2.00)\n"
+            "                          descriptor a line; its speed from a \"speed full\" or\n"
+            "                          \"speed high\" line, else high when bcdUSB >= 2.00)\n"
+            "  --speed full|high       the speed of the connection, whatever the device says\n"
             "  --list                  lists the reference devices\n"
             "  --self-check            runs the platform self-check on the real clock\n"
             "\n"
@@ -102,7 +105,14 @@ void ListRegistrations(const HostHarness& host)
                i.Enabled ? "enabled" : "registered, not enabled", i.SymbolicLink.c_str());
 }
 
-int RunDevice(const std::string& device, bool fromFile)
+struct HostOptions
+{
+    std::string Device = kDefaultDevice;
+    bool FromFile = false;
+    std::optional<EmuUsbSpeed> Speed;
+};
+
+int RunDevice(const HostOptions& options)
 {
     EmuReset(EmuClockMode::Virtual);
     EmuSetFailureHandler(OnKernelFailure);
@@ -111,8 +121,9 @@ int RunDevice(const std::string& device, bool fromFile)
         HostHarness host;
         std::string error;
         worked = Report("driver load", host.LoadDriver());
-        NTSTATUS plugged =
-            fromFile ? host.PlugDescriptorFile(device, &error) : host.PlugReference(device, &error);
+        const std::string& device = options.Device;
+        NTSTATUS plugged = options.FromFile ? host.PlugDescriptorFile(device, &error, options.Speed)
+                                            : host.PlugReference(device, &error, options.Speed);
         if (!NT_SUCCESS(plugged))
         {
             printf("device %s: not plugged: %s\n", device.c_str(), error.c_str());
@@ -123,6 +134,9 @@ int RunDevice(const std::string& device, bool fromFile)
             const USB_DEVICE_DESCRIPTOR& d = host.Device()->Descriptors().DeviceDescriptor();
             printf("device %s: VID_%04X PID_%04X, %s speed, plugged\n", device.c_str(), d.idVendor,
                    d.idProduct, host.Device()->Speed() == EmuUsbSpeed::High ? "high" : "full");
+            // What is unusual about the device is the driver's to judge.
+            for (const std::string& note : host.Device()->Notes())
+                printf("device note: %s\n", note.c_str());
         }
         if (worked)
             worked = Report("add device", host.AddDevice());
@@ -167,8 +181,7 @@ int RunDevice(const std::string& device, bool fromFile)
 
 int main(int argc, char** argv)
 {
-    std::string device = kDefaultDevice;
-    bool fromFile = false;
+    HostOptions options;
     for (int i = 1; i < argc; ++i)
     {
         const char* arg = argv[i];
@@ -187,13 +200,19 @@ int main(int argc, char** argv)
             return RunPlatformSelfCheck();
         if ((strcmp(arg, "--device") == 0 || strcmp(arg, "--descriptor-file") == 0) && i + 1 < argc)
         {
-            fromFile = strcmp(arg, "--descriptor-file") == 0;
-            device = argv[++i];
+            options.FromFile = strcmp(arg, "--descriptor-file") == 0;
+            options.Device = argv[++i];
+            continue;
+        }
+        if (strcmp(arg, "--speed") == 0 && i + 1 < argc &&
+            (strcmp(argv[i + 1], "full") == 0 || strcmp(argv[i + 1], "high") == 0))
+        {
+            options.Speed = strcmp(argv[++i], "high") == 0 ? EmuUsbSpeed::High : EmuUsbSpeed::Full;
             continue;
         }
         fprintf(stderr, "lthost: unexpected argument \"%s\"\n", arg);
         Usage(stderr);
         return 2;
     }
-    return RunDevice(device, fromFile);
+    return RunDevice(options);
 }

@@ -152,14 +152,16 @@ void HostHarness::UnloadDriver()
     m_Driver = nullptr;
 }
 
-NTSTATUS HostHarness::PlugReference(const std::string& name, std::string* error)
+NTSTATUS HostHarness::PlugReference(const std::string& name, std::string* error,
+                                    std::optional<EmuUsbSpeed> speed)
 {
     for (SimReference r : kReferences)
         if (name == SimReferenceDescriptors(r).Name)
         {
-            m_DeviceName = name;
-            NTSTATUS status = m_Port.Plug(r);
-            if (!NT_SUCCESS(status))
+            NTSTATUS status = m_Port.Plug(SimCreateReferenceDevice(r, speed));
+            if (NT_SUCCESS(status))
+                m_DeviceName = name;
+            else if (error->empty())
                 *error = "the emulated port refused the device: " + HostStatusText(status);
             return status;
         }
@@ -167,13 +169,10 @@ NTSTATUS HostHarness::PlugReference(const std::string& name, std::string* error)
     return STATUS_OBJECT_NAME_NOT_FOUND;
 }
 
-NTSTATUS HostHarness::PlugDescriptorFile(const std::string& path, std::string* error)
+NTSTATUS HostHarness::PlugDescriptorFile(const std::string& path, std::string* error,
+                                         std::optional<EmuUsbSpeed> speed)
 {
-    // The speed follows the device descriptor's USB version.
-    std::unique_ptr<SimUsbDevice> device =
-        SimUsbDevice::CreateFromFile(path.c_str(), EmuUsbSpeed::Full, error);
-    if (device && device->Descriptors().DeviceDescriptor().bcdUSB >= 0x0200)
-        device = SimUsbDevice::CreateFromFile(path.c_str(), EmuUsbSpeed::High, error);
+    std::unique_ptr<SimUsbDevice> device = SimUsbDevice::CreateFromFile(path.c_str(), speed, error);
     if (!device)
         return STATUS_INVALID_PARAMETER;
     m_DeviceName = path;

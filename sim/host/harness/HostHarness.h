@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,10 +72,13 @@ class HostHarness
     void UnloadDriver();
 
     // Plugs a reference device by name, or a device read from a descriptor
-    // text file (high speed when its bcdUSB is 2.0 or later); *error says why
-    // a device could not be plugged.
-    NTSTATUS PlugReference(const std::string& name, std::string* error);
-    NTSTATUS PlugDescriptorFile(const std::string& path, std::string* error);
+    // text file; *error says why a device could not be plugged. The speed of
+    // the connection is `speed` when given, else the file's speed line, else
+    // high for a bcdUSB of 2.00 or later.
+    NTSTATUS PlugReference(const std::string& name, std::string* error,
+                           std::optional<EmuUsbSpeed> speed = std::nullopt);
+    NTSTATUS PlugDescriptorFile(const std::string& path, std::string* error,
+                                std::optional<EmuUsbSpeed> speed = std::nullopt);
     // Takes the device off the bus (after its removal).
     void Unplug();
 

@@ -199,12 +199,12 @@ TEST(ReferenceDevices, TextFormRoundTrips)
     {
         const SimReferenceConfig& r = SimReferenceDescriptors(which);
         SCOPED_TRACE(r.Name);
-        std::vector<UCHAR> device, config;
-        std::map<UCHAR, std::u16string> strings;
-        ASSERT_EQ(SimParseDescriptorText(SimReferenceText(which), &device, &config, &strings), "");
-        EXPECT_EQ(device, r.Device);
-        EXPECT_EQ(config, r.Configuration);
-        EXPECT_EQ(strings, r.Strings);
+        SimDescriptorSource source;
+        ASSERT_EQ(SimParseDescriptorText(SimReferenceText(which), &source), "");
+        EXPECT_EQ(source.Device, r.Device);
+        EXPECT_EQ(source.Configurations, std::vector<std::vector<UCHAR>>{r.Configuration});
+        EXPECT_EQ(source.Strings, r.Strings);
+        EXPECT_FALSE(source.Speed.has_value());
     }
 }
 

@@ -1,0 +1,214 @@
+// Devices that bend the USB and audio class rules as real ones do: each
+// descriptor file loads, says what is unusual, and the device answers as
+// its firmware would.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "sim/devices/ReferenceDevices.h"
+
+namespace
+{
+std::string QuirkPath(const char* name)
+{
+    return std::string(LT_QUIRKS_DIR) + "/" + name;
+}
+
+std::unique_ptr<SimUsbDevice> LoadQuirk(const char* name,
+                                        std::optional<EmuUsbSpeed> speed = std::nullopt)
+{
+    std::string error;
+    auto d = SimUsbDevice::CreateFromFile(QuirkPath(name).c_str(), speed, &error);
+    EXPECT_NE(d, nullptr) << name << ": " << error;
+    return d;
+}
+
+// One control request; the IN data, or {} for OUT, or nullopt for a stall.
+std::optional<std::vector<UCHAR>> Ask(SimUsbDevice& d, UCHAR type, UCHAR request, USHORT value,
+                                      USHORT index, USHORT length)
+{
+    std::vector<UCHAR> data(length + 1u);
+    USB_DEFAULT_PIPE_SETUP_PACKET s{type, request, value, index, length};
+    EmuControlAnswer a = d.ControlTransfer(s, data.data(), 0);
+    if (a.Handshake != EmuUsbHandshake::Ack)
+        return std::nullopt;
+    data.resize((type & 0x80) ? a.Length : 0);
+    return data;
+}
+
+std::optional<std::vector<UCHAR>> ConfigurationAt(SimUsbDevice& d, UCHAR index)
+{
+    return Ask(d, 0x80, USB_REQUEST_GET_DESCRIPTOR, (USHORT)(0x0200 | index), 0, 0xFFFF);
+}
+
+constexpr const char* kNoAudioFunction =
+    "belongs to no audio function of the device: its requests stall";
+} // namespace
+
+TEST(QuirkDevices, EachLoadsWithItsNotes)
+{
+    const struct
+    {
+        const char* File;
+        EmuUsbSpeed Speed;
+        std::vector<std::string> Notes;
+    } cases[] = {
+        {"two-configurations-one-answer.txt",
+         EmuUsbSpeed::Full,
+         {"device descriptor: bNumConfigurations 2, 1 configuration(s) given; the missing indexes "
+          "answer the first"}},
+        {"two-configurations.txt", EmuUsbSpeed::Full, {}},
+        {"audio-control-total-long.txt",
+         EmuUsbSpeed::Full,
+         {"configuration 0 AudioControl descriptor at offset 18: header wTotalLength differs from "
+          "its class-specific descriptors"}},
+        {"audio-control-total-short.txt",
+         EmuUsbSpeed::Full,
+         {"configuration 0 AudioControl descriptor at offset 18: header wTotalLength differs from "
+          "its class-specific descriptors"}},
+        {"midi-control-interface.txt",
+         EmuUsbSpeed::Full,
+         {std::string("configuration 0 AudioControl interface 2 ") + kNoAudioFunction}},
+        {"control-interface-without-streaming.txt",
+         EmuUsbSpeed::Full,
+         {std::string("configuration 0 AudioControl interface 2 ") + kNoAudioFunction}},
+        // bcdUSB 2.00, yet the file's speed line says full speed.
+        {"full-speed-interrupt-interval-255.txt", EmuUsbSpeed::Full, {}},
+        {"missing-strings.txt",
+         EmuUsbSpeed::Full,
+         {"string 2 named by the device descriptor is not given: the device stalls its request",
+          "string 7 named by configuration 0 interface 1 is not given: the device stalls its "
+          "request"}},
+        {"hid-and-vendor-interfaces.txt", EmuUsbSpeed::Full, {}},
+        {"synchronous-data-with-feedback.txt",
+         EmuUsbSpeed::Full,
+         {"configuration 0 interface 1 setting 1: data endpoint 0x01 is not asynchronous yet has "
+          "a feedback endpoint"}},
+        {"implicit-feedback.txt", EmuUsbSpeed::High, {}},
+    };
+    for (const auto& c : cases)
+    {
+        auto d = LoadQuirk(c.File);
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->Speed(), c.Speed) << c.File;
+        EXPECT_EQ(d->Notes(), c.Notes) << c.File;
+        EXPECT_EQ(d->Descriptors().DeviceDescriptor().idVendor, 0x4C54) << c.File;
+        // The strict check, for reference configurations, refuses what is noted.
+        std::ifstream file(QuirkPath(c.File));
+        std::stringstream text;
+        text << file.rdbuf();
+        SimDescriptorSource source;
+        ASSERT_EQ(SimParseDescriptorText(text.str(), &source), "");
+        std::string error;
+        auto strict = SimUsbDevice::Create(source, c.Speed, &error, SimLoadCheck::Strict);
+        EXPECT_EQ(strict == nullptr, !c.Notes.empty()) << c.File;
+        EXPECT_EQ(c.Notes.empty() ? std::string() : c.Notes[0], strict ? std::string() : error)
+            << c.File;
+    }
+}
+
+TEST(QuirkDevices, TheSpeedIsTheConnections)
+{
+    // The same file on a high-speed port: 255 is no interval exponent there.
+    auto high = LoadQuirk("full-speed-interrupt-interval-255.txt", EmuUsbSpeed::High);
+    ASSERT_NE(high, nullptr);
+    EXPECT_EQ(high->Speed(), EmuUsbSpeed::High);
+    EXPECT_EQ(high->Notes(), std::vector<std::string>{"configuration 0 offset 58: bInterval out "
+                                                      "of range for this speed"});
+    // A bcdUSB 1.10 file with a speed line runs at that speed.
+    std::string text = SimReferenceText(SimReference::Uac1SpeakerMic);
+    std::string error;
+    auto d = SimUsbDevice::CreateFromText("speed high\n" + text, std::nullopt, &error);
+    ASSERT_NE(d, nullptr) << error;
+    EXPECT_EQ(d->Speed(), EmuUsbSpeed::High);
+    d = SimUsbDevice::CreateFromText("speed high\n" + text, EmuUsbSpeed::Full, &error);
+    ASSERT_NE(d, nullptr) << error;
+    EXPECT_EQ(d->Speed(), EmuUsbSpeed::Full);
+    EXPECT_TRUE(d->Notes().empty());
+}
+
+TEST(QuirkDevices, EveryConfigurationIndexIsAnswered)
+{
+    auto same = LoadQuirk("two-configurations-one-answer.txt");
+    ASSERT_NE(same, nullptr);
+    const std::vector<UCHAR>& first = same->Descriptors().Configuration();
+    EXPECT_EQ(ConfigurationAt(*same, 0), first);
+    EXPECT_EQ(ConfigurationAt(*same, 1), first); // the index is ignored
+    EXPECT_EQ(ConfigurationAt(*same, 2), std::nullopt);
+
+    auto two = LoadQuirk("two-configurations.txt");
+    ASSERT_NE(two, nullptr);
+    auto second = ConfigurationAt(*two, 1);
+    ASSERT_TRUE(second.has_value());
+    ASSERT_EQ(second->size(), 0x20u);
+    EXPECT_EQ((*second)[5], 2); // bConfigurationValue
+    EXPECT_EQ(ConfigurationAt(*two, 2), std::nullopt);
+    // The host may choose either; the device brings up that one's interfaces.
+    ASSERT_TRUE(Ask(*two, 0x00, USB_REQUEST_SET_CONFIGURATION, 2, 0, 0));
+    EXPECT_EQ(two->Configuration(), 2);
+    EXPECT_FALSE(two->Audio().HasAudioFunction());
+    EXPECT_EQ(two->AlternateSetting(0), 0);
+    EXPECT_EQ(two->AlternateSetting(1), -1);
+    EXPECT_EQ(Ask(*two, 0x00, USB_REQUEST_SET_CONFIGURATION, 3, 0, 0), std::nullopt);
+    EXPECT_EQ(two->Configuration(), 2);
+    ASSERT_TRUE(Ask(*two, 0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0));
+    EXPECT_TRUE(two->Audio().HasAudioFunction());
+    EXPECT_EQ(two->AlternateSetting(1), 0);
+    ASSERT_TRUE(Ask(*two, 0x01, USB_REQUEST_SET_INTERFACE, 1, 1, 0));
+    // The speaker's 48 kHz, through its endpoint's sampling-frequency control.
+    EXPECT_EQ(Ask(*two, 0xA2, USB_AUDIO10_GET_CUR, 0x0100, 0x01, 3),
+              (std::vector<UCHAR>{0x80, 0xBB, 0x00}));
+}
+
+TEST(QuirkDevices, NamedStringsThatAreMissingStall)
+{
+    auto d = LoadQuirk("missing-strings.txt");
+    ASSERT_NE(d, nullptr);
+    const USHORT string = USB_STRING_DESCRIPTOR_TYPE << 8;
+    EXPECT_EQ(Ask(*d, 0x80, USB_REQUEST_GET_DESCRIPTOR, string | 1, 0x0409, 255)->size(), 26u);
+    EXPECT_EQ(Ask(*d, 0x80, USB_REQUEST_GET_DESCRIPTOR, string | 2, 0x0409, 255), std::nullopt);
+    EXPECT_EQ(Ask(*d, 0x80, USB_REQUEST_GET_DESCRIPTOR, string | 7, 0x0409, 255), std::nullopt);
+    EXPECT_EQ(d->LogText().back(), "80 06 0307 0409 00FF STALL");
+}
+
+TEST(QuirkDevices, ASecondControlInterfaceIsNotTheAudioFunctions)
+{
+    for (const char* file :
+         {"midi-control-interface.txt", "control-interface-without-streaming.txt"})
+    {
+        auto d = LoadQuirk(file);
+        ASSERT_NE(d, nullptr);
+        ASSERT_TRUE(Ask(*d, 0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0)) << file;
+        EXPECT_EQ(d->Audio().ControlInterface(), 0) << file;
+        // The speaker's feature unit 2 answers on interface 0 only.
+        EXPECT_EQ(Ask(*d, 0xA1, USB_AUDIO10_GET_CUR, 0x0100, 0x0200, 1), std::vector<UCHAR>{0x00})
+            << file;
+        EXPECT_EQ(Ask(*d, 0xA1, USB_AUDIO10_GET_CUR, 0x0100, 0x0202, 1), std::nullopt) << file;
+    }
+}
+
+TEST(QuirkDevices, OddlyFlaggedFeedbackStillStreams)
+{
+    // A synchronous data endpoint paired with a feedback endpoint: the
+    // device sends 10.14 feedback of its 48 kHz.
+    auto sync = LoadQuirk("synchronous-data-with-feedback.txt");
+    ASSERT_NE(sync, nullptr);
+    ASSERT_TRUE(Ask(*sync, 0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0));
+    ASSERT_TRUE(Ask(*sync, 0x01, USB_REQUEST_SET_INTERFACE, 1, 1, 0));
+    UCHAR packet[256] = {};
+    ULONG length = 0;
+    ASSERT_EQ(sync->IsochIn(0x81, 0, 0, packet, sizeof(packet), &length), USBD_STATUS_SUCCESS);
+    ASSERT_EQ(length, 3u);
+    EXPECT_EQ(packet[0] | packet[1] << 8 | packet[2] << 16, 48 << 14);
+    EXPECT_EQ(sync->IsochOut(0x01, 0, 0, packet, 192), USBD_STATUS_SUCCESS);
+
+    // An implicit-feedback data endpoint is a data endpoint: six stereo
+    // 16-bit frames a microframe at 48 kHz.
+    auto implicit = LoadQuirk("implicit-feedback.txt");
+    ASSERT_NE(implicit, nullptr);
+    ASSERT_TRUE(Ask(*implicit, 0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0));
+    ASSERT_TRUE(Ask(*implicit, 0x01, USB_REQUEST_SET_INTERFACE, 1, 1, 0));
+    ASSERT_EQ(implicit->IsochIn(0x81, 0, 0, packet, sizeof(packet), &length), USBD_STATUS_SUCCESS);
+    EXPECT_EQ(length, 6u * 4);
+}
