@@ -179,30 +179,64 @@ NTSTATUS EmuUsbBus::Queue(PIRP irp, const Transfer& t)
     return STATUS_PENDING;
 }
 
+// The cancel is noted and the frame clock completes the request, as a host
+// controller that must first take the transfer off its schedule does. With
+// the clock stopped (the device is gone) it completes here.
 void EmuUsbBus::CancelRoutine(PDEVICE_OBJECT device, PIRP irp)
 {
     IoReleaseCancelSpinLock(irp->CancelIrql);
     EmuUsbBus* bus = BusOf(device);
     PURB urb = nullptr;
-    bool found = false;
+    bool now = false;
     KIRQL irql;
     KeAcquireSpinLock(&bus->m_Lock, &irql);
     for (auto it = bus->m_Pending.begin(); it != bus->m_Pending.end(); ++it)
         if (it->Irp == irp)
         {
-            urb = it->Urb;
+            it->CancelOwned = true;
             if (it->What == Kind::Idle)
             {
                 bus->m_IdleIrp = nullptr;
                 bus->m_IdleCalled = false;
             }
-            bus->m_Pending.erase(it);
-            found = true;
+            if (bus->m_Present && !bus->m_Stopping)
+            {
+                if (!it->Cancelled)
+                    bus->MarkCancelled(*it);
+            }
+            else
+            {
+                urb = it->Urb;
+                bus->m_Pending.erase(it);
+                now = true;
+            }
             break;
         }
     KeReleaseSpinLock(&bus->m_Lock, irql);
-    if (found)
+    if (now)
         bus->Fail(irp, urb, STATUS_CANCELLED, USBD_STATUS_CANCELED);
+}
+
+void EmuUsbBus::MarkCancelled(Transfer& t)
+{
+    t.Cancelled = true;
+    t.CancelFrame = m_Frame + m_CancelDelay;
+}
+
+// Completes a cancelled transfer; false while its cancel routine is on the
+// way (it takes the transfer over).
+bool EmuUsbBus::CompleteCancelled(Transfer& t, std::vector<Completion>* done)
+{
+    if (!t.CancelOwned && !Take(t))
+        return false;
+    if (t.What == Kind::Idle)
+    {
+        m_IdleIrp = nullptr;
+        m_IdleCalled = false;
+    }
+    SetUrbStatus(t, USBD_STATUS_CANCELED);
+    done->push_back({t.Irp, STATUS_CANCELLED, 0});
+    return true;
 }
 
 bool EmuUsbBus::Take(Transfer& t)
@@ -220,6 +254,11 @@ void EmuUsbBus::RemoveAll(NTSTATUS status, USBD_STATUS usbd, std::vector<Complet
 {
     for (auto it = m_Pending.begin(); it != m_Pending.end();)
     {
+        if (it->CancelOwned && CompleteCancelled(*it, done))
+        {
+            it = m_Pending.erase(it);
+            continue;
+        }
         if (!Take(*it))
         {
             ++it; // its cancel routine is on the way and completes it

@@ -8,7 +8,9 @@
 // request that succeeds pends and is completed from the frame DPC at
 // DISPATCH_LEVEL, never inside IoCallDriver; requests that are refused fail at
 // once. Control transfers complete at the next frame; an isochronous transfer
-// completes at the end of its last frame.
+// completes at the end of its last frame. A cancelled or aborted transfer
+// completes from a frame DPC too, never inside IoCancelIrp, so a caller that
+// stops waiting after its cancel is caught with the IRP still out.
 #pragma once
 
 #include <list>
@@ -61,6 +63,10 @@ class EmuUsbBus
     // Calls the held request's idle callback in the calling thread (PASSIVE);
     // false when there is none or it already ran.
     bool RunIdleCallback();
+    // A cancelled transfer completes at the frame DPC after the cancel (0),
+    // or that many frames later; an aborted one that many frames after the
+    // abort runs, and the abort completes after its transfers.
+    void SetCancelDelayFrames(ULONG frames) { m_CancelDelay = frames; }
     // USBDI interface references taken through IRP_MN_QUERY_INTERFACE and not
     // yet dropped.
     LONG BusInterfaceReferences() const { return m_InterfaceRefs; }
@@ -105,7 +111,10 @@ class EmuUsbBus
         ULONG StartFrame = 0;
         ULONG Frames = 0;
         PULONG PortStatus = nullptr;
-        bool Cancelled = false; // swept with a cancelled status at the end of the frame
+        bool Cancelled = false;   // completes cancelled at the end of CancelFrame
+        bool CancelOwned = false; // IoCancelIrp took its cancel routine: the bus owns it
+        ULONG CancelFrame = 0;
+        bool Waiting = false; // an abort waiting for its pipe's cancelled transfers
     };
     struct Completion
     {
@@ -145,6 +154,9 @@ class EmuUsbBus
     bool RunPipeRequest(Transfer& t, std::vector<Completion>* late);
     bool RunPortReset(Transfer& t, std::vector<Completion>* late);
     void CancelTransfersOf(const Pipe* pipe, UCHAR interfaceNumber, bool all);
+    void MarkCancelled(Transfer& t);
+    bool CompleteCancelled(Transfer& t, std::vector<Completion>* done);
+    void SweepCancelled(ULONG frame, std::vector<Completion>* done, std::vector<Completion>* late);
     bool Finish(Transfer& t, NTSTATUS status, USBD_STATUS usbd, std::vector<Completion>* list);
     bool WireFailed(Transfer& t, const EmuControlAnswer& a, std::vector<Completion>* done);
     bool Take(Transfer& t);
@@ -173,6 +185,7 @@ class EmuUsbBus
     ULONG m_PortCycles = 0;
     ULONG m_IsochCompleted = 0;
     LONG m_InterfaceRefs = 0;
+    ULONG m_CancelDelay = 0;
     // configuration state
     std::vector<UCHAR> m_Config; // the descriptor the configuration was selected with
     UCHAR m_ConfigValue = 0;

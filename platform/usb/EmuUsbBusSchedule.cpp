@@ -56,9 +56,33 @@ void EmuUsbBus::CancelTransfersOf(const Pipe* pipe, UCHAR interfaceNumber, bool 
     {
         if (t.PipePtr == nullptr || t.What == Kind::PipeRequest)
             continue;
-        if (all || t.PipePtr == pipe ||
-            (pipe == nullptr && t.PipePtr->InterfaceNumber == interfaceNumber))
-            t.Cancelled = true;
+        if (!t.Cancelled && (all || t.PipePtr == pipe ||
+                             (pipe == nullptr && t.PipePtr->InterfaceNumber == interfaceNumber)))
+            MarkCancelled(t);
+    }
+}
+
+// Cancelled transfers whose frame has come complete; then each abort whose
+// pipe has none left.
+void EmuUsbBus::SweepCancelled(ULONG frame, std::vector<Completion>* done,
+                               std::vector<Completion>* late)
+{
+    for (auto it = m_Pending.begin(); it != m_Pending.end();)
+    {
+        if (it->Cancelled && (LONG)(frame - it->CancelFrame) >= 0 && CompleteCancelled(*it, done))
+            it = m_Pending.erase(it);
+        else
+            ++it;
+    }
+    for (auto it = m_Pending.begin(); it != m_Pending.end();)
+    {
+        bool left = !it->Waiting || it->Cancelled;
+        for (auto t = m_Pending.begin(); !left && t != m_Pending.end(); ++t)
+            left = t->Cancelled && t->PipePtr == it->PipePtr && t->What != Kind::PipeRequest;
+        if (!left && Finish(*it, STATUS_SUCCESS, USBD_STATUS_SUCCESS, late))
+            it = m_Pending.erase(it);
+        else
+            ++it;
     }
 }
 
@@ -87,7 +111,7 @@ void EmuUsbBus::Tick()
                                    it->What == Kind::SelectInterface;
             if (it->What == Kind::Hung && !it->Cancelled)
                 controlBusy = true;
-            if (!it->Cancelled && !(usesControlPipe && controlBusy))
+            if (!it->Cancelled && !it->Waiting && !(usesControlPipe && controlBusy))
             {
                 switch (it->What)
                 {
@@ -141,13 +165,7 @@ void EmuUsbBus::Tick()
                 controlBusy = true;
             it = finished ? m_Pending.erase(it) : std::next(it);
         }
-        for (auto it = m_Pending.begin(); it != m_Pending.end();)
-        {
-            if (it->Cancelled && Finish(*it, STATUS_CANCELLED, USBD_STATUS_CANCELED, &done))
-                it = m_Pending.erase(it);
-            else
-                ++it;
-        }
+        SweepCancelled(frame, &done, &late);
     }
     bool stopClock = false;
     if (m_UnplugNow)
@@ -360,9 +378,11 @@ bool EmuUsbBus::RunPipeRequest(Transfer& t, std::vector<Completion>* late)
     USHORT function = t.Urb->UrbHeader.Function;
     if (function == URB_FUNCTION_ABORT_PIPE)
     {
+        // The abort completes once its transfers have (see SweepCancelled).
         CancelTransfersOf(pipe, 0, false);
         pipe->Scheduled = false;
-        return Finish(t, STATUS_SUCCESS, USBD_STATUS_SUCCESS, late);
+        t.Waiting = true;
+        return false;
     }
     for (const Transfer& other : m_Pending)
         if (&other != &t && other.PipePtr == pipe && !other.Cancelled &&
@@ -386,8 +406,8 @@ bool EmuUsbBus::RunPipeRequest(Transfer& t, std::vector<Completion>* late)
 bool EmuUsbBus::RunPortReset(Transfer& t, std::vector<Completion>* late)
 {
     for (Transfer& other : m_Pending)
-        if (other.Urb != nullptr)
-            other.Cancelled = true;
+        if (other.Urb != nullptr && !other.Cancelled)
+            MarkCancelled(other);
     m_Device->BusReset();
     // The hub puts the device back in the configuration it had.
     if (m_ConfigValue != 0)

@@ -24,7 +24,10 @@ TEST(IdleDriver, AnUnusedDeviceSleepsAndTheNextRequestWakesIt)
     PFILE_OBJECT file = nullptr;
     const ULONGLONG before = EmuNow();
     EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND, EmuOpenFile(rig.Fdo(), u"\\NoSuchFilter", &file));
-    EXPECT_EQ(before, EmuNow());
+    // The wake waited for its cancelled idle request, which the bus
+    // completes at its next frame.
+    EXPECT_GT(EmuNow(), before);
+    EXPECT_LE(EmuNow() - before, 10000u);
     EXPECT_EQ(PowerDeviceD0, EmuPcPowerState(rig.Fdo()));
 
     // Unused again, it sleeps again; removal wakes it and takes it down.

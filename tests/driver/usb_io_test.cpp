@@ -130,6 +130,35 @@ TEST(UsbIo, UrbThatNeverCompletesIsCancelledAfterHalfASecond)
     EXPECT_EQ(STATUS_SUCCESS, rig.UsbIo()->SubmitUrbSync(&urb));
 }
 
+// After the cancel the request is still the bus's until it completes: the
+// sender waits for that completion before it frees the IRP (the bus holding
+// it while it is freed is a kernel failure) and reports its status.
+TEST(UsbIo, TimedOutUrbIsWaitedForUntilTheBusCompletesTheCancel)
+{
+    for (ULONG delay : {0u, 1u, 7u})
+    {
+        SCOPED_TRACE(delay);
+        UsbAdapterRig rig;
+        ASSERT_TRUE(rig.Ok());
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+        rig.Bus()->SetCancelDelayFrames(delay);
+        rig.Device()->InjectControlFault(DescriptorRequest(USB_STRING_DESCRIPTOR_TYPE, 2),
+                                         SimFaultKind::NoResponse);
+        URB urb;
+        UCHAR buffer[64];
+        BuildStringUrb(&urb, 2, buffer, sizeof(buffer));
+        const ULONGLONG before = EmuNow();
+        EXPECT_EQ(STATUS_CANCELLED, rig.UsbIo()->SubmitUrbSync(&urb));
+        const ULONGLONG waited = EmuNow() - before;
+        // Half a second, then the frames the bus takes over the cancel.
+        EXPECT_GE(waited, 5000000u + delay * 10000u);
+        EXPECT_LT(waited, 5000000u + (delay + 2) * 10000u);
+        EXPECT_EQ(USBD_STATUS_CANCELED, urb.UrbHeader.Status);
+        EXPECT_EQ(0u, rig.Bus()->PendingRequestCount());
+        EXPECT_EQ(1, rig.Adapter()->GetBusyCount());
+    }
+}
+
 TEST(UsbIo, SynchronousCompletionReturnsTheCallStatusWithoutWaiting)
 {
     UsbAdapterRig rig;

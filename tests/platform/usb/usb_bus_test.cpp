@@ -430,8 +430,8 @@ TEST_F(UsbBusTest, ControlFaultsAreSeenByTheDriver)
     EXPECT_FALSE(hung.Completed);
     EXPECT_EQ(Bus()->PendingRequestCount(), 1u);
     EXPECT_TRUE(hung.Cancel());
-    ASSERT_TRUE(hung.Completed);
-    EXPECT_EQ(hung.Status, STATUS_CANCELLED);
+    EXPECT_FALSE(hung.Completed); // the frame clock completes it
+    EXPECT_EQ(hung.Wait(), STATUS_CANCELLED);
     EXPECT_EQ(urb.UrbHeader.Status, USBD_STATUS_CANCELED);
     EXPECT_EQ(Bus()->PendingRequestCount(), 0u);
     // Unplugged while answering: this and everything after fail as gone.
@@ -581,8 +581,8 @@ TEST_F(UsbBusTest, IdleNotificationPendsAndCallsBack)
     EXPECT_EQ(second.Send(IOCTL_INTERNAL_USB_SUBMIT_IDLE_NOTIFICATION, nullptr, &info, 8),
               STATUS_INVALID_PARAMETER);
     EXPECT_TRUE(idle.Cancel());
-    EXPECT_EQ(idle.Status, STATUS_CANCELLED);
     EXPECT_FALSE(Bus()->IdleRequestPending());
+    EXPECT_EQ(idle.Wait(), STATUS_CANCELLED);
     // Without the automatic callback it waits for the caller.
     Bus()->SetAutomaticIdle(false);
     ASSERT_EQ(idle.Send(IOCTL_INTERNAL_USB_SUBMIT_IDLE_NOTIFICATION, nullptr, &info, sizeof(info)),
@@ -592,6 +592,7 @@ TEST_F(UsbBusTest, IdleNotificationPendsAndCallsBack)
     EXPECT_TRUE(Bus()->RunIdleCallback());
     EXPECT_EQ(state.Calls, 2);
     EXPECT_TRUE(idle.Cancel());
+    EXPECT_EQ(idle.Wait(), STATUS_CANCELLED);
 }
 
 TEST_F(UsbBusTest, StatusMessagesReachTheInterruptPipe)
@@ -635,9 +636,65 @@ TEST_F(UsbBusTest, AnUnansweredControlTransferHoldsBackTheDefaultPipe)
     EXPECT_FALSE(next.Completed);
     // Once the caller gives up on the first, the second goes through.
     hung.Cancel();
-    EXPECT_EQ(hung.Status, STATUS_CANCELLED);
+    EXPECT_EQ(hung.Wait(), STATUS_CANCELLED);
     EXPECT_EQ(next.Wait(), STATUS_SUCCESS);
     EXPECT_EQ(nextUrb.UrbControlDescriptorRequest.TransferBufferLength, 18u);
+}
+
+// A cancel only asks: the transfer completes from the frame clock, at the
+// frame after the cancel or as many frames later as the bus is set to wait.
+TEST_F(UsbBusTest, CancelledRequestsCompleteFromTheFrameClock)
+{
+    for (ULONG delay : {0u, 1u, 4u})
+    {
+        SCOPED_TRACE(delay);
+        Plug(SimReference::Uac1SpeakerMic);
+        Configure();
+        Bus()->SetCancelDelayFrames(delay);
+        Dev().InjectControlFault({0x80, 6, 0x0302, -1}, SimFaultKind::NoResponse);
+        URB urb{};
+        std::vector<UCHAR> buffer(64);
+        UsbBuildGetDescriptorRequest(&urb, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST), 3, 2,
+                                     0x0409, buffer.data(), nullptr, 64, nullptr);
+        UsbCall hung(Bus());
+        ASSERT_EQ(hung.Submit(&urb), STATUS_PENDING);
+        EmuAdvanceMs(5);
+        const ULONG cancelled = Bus()->CurrentFrame();
+        EXPECT_TRUE(hung.Cancel());
+        EXPECT_FALSE(hung.Completed);
+        EXPECT_EQ(urb.UrbHeader.Status, USBD_STATUS_PENDING);
+        EmuAdvanceMs(delay);
+        EXPECT_FALSE(hung.Completed);
+        EXPECT_EQ(Bus()->PendingRequestCount(), 1u);
+        EmuAdvanceMs(1);
+        ASSERT_TRUE(hung.Completed);
+        EXPECT_EQ(hung.Status, STATUS_CANCELLED);
+        EXPECT_EQ(hung.Irql, DISPATCH_LEVEL);
+        EXPECT_EQ(hung.CompletedAtFrame, cancelled + delay + 1);
+        EXPECT_EQ(urb.UrbHeader.Status, USBD_STATUS_CANCELED);
+        EXPECT_EQ(Bus()->PendingRequestCount(), 0u);
+
+        // An abort's transfers complete as many frames after it ran, the
+        // abort after them.
+        USBD_PIPE_HANDLE pipe = Select(SimRef1::PlayInterface, 1, 1)[0].PipeHandle;
+        IsoUrb iso(pipe, false, std::vector<ULONG>(50, 192), USBD_START_ISO_TRANSFER_ASAP);
+        UsbCall transfer(Bus());
+        ASSERT_EQ(transfer.Submit(iso.Urb()), STATUS_PENDING);
+        URB abort{};
+        UsbBuildPipeRequest(&abort, URB_FUNCTION_ABORT_PIPE, pipe);
+        UsbCall aborter(Bus());
+        ASSERT_EQ(aborter.Submit(&abort), STATUS_PENDING);
+        const ULONG runs = Bus()->CurrentFrame();
+        ASSERT_EQ(aborter.Wait(), STATUS_SUCCESS);
+        ASSERT_TRUE(transfer.Completed);
+        EXPECT_EQ(transfer.Status, STATUS_CANCELLED);
+        EXPECT_EQ(transfer.CompletedAtFrame, runs + delay + 1);
+        EXPECT_EQ(aborter.CompletedAtFrame, runs + delay + 1);
+        EXPECT_LT(transfer.Sequence, aborter.Sequence);
+        // Nothing of it reached the device after the abort.
+        EXPECT_TRUE(Dev().Streaming().OutRecord(SimRef1::PlayEndpoint).Packets.empty());
+        TearDown();
+    }
 }
 
 TEST(SimUsbPortTest, PlugsAndRemovesWithoutLeftovers)
