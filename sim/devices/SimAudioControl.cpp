@@ -100,7 +100,7 @@ const SimAltSetting* SimAudioControl::ChooseControlInterface(std::vector<std::st
             controls.push_back(&a);
     auto namesStreaming = [&](const SimAltSetting& a)
     {
-        for (size_t pos = a.Offset + c[a.Offset]; pos < a.End; pos += c[pos])
+        for (size_t pos = a.Body; pos < a.End; pos += c[pos])
         {
             if (c[pos] < 8 || c[pos + 1] != USB_AUDIO_CS_INTERFACE ||
                 c[pos + 2] != USB_AUDIO_AC_HEADER || a.Protocol != 0)
@@ -187,7 +187,7 @@ void SimAudioControl::ReadEntities(const SimAltSetting& control, std::vector<std
     auto note = [&](size_t pos, const char* what)
     { notes->push_back("AudioControl descriptor at offset " + std::to_string(pos) + ": " + what); };
     size_t headerTotal = 0, sum = 0, headerAt = 0;
-    for (size_t pos = control.Offset + c[control.Offset]; pos < control.End; pos += c[pos])
+    for (size_t pos = control.Body; pos < control.End; pos += c[pos])
     {
         if (c[pos + 1] != USB_AUDIO_CS_INTERFACE)
             continue;
@@ -467,7 +467,7 @@ void SimAudioControl::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateS
         auto it = m_EndpointRate.find(ep.Address);
         if (it != m_EndpointRate.end() && RateSupported(*alt, it->second))
             continue;
-        for (size_t pos = alt->Offset + 9; pos < alt->End; pos += c[pos])
+        for (size_t pos = alt->Body; pos < alt->End; pos += c[pos])
             if (c[pos + 1] == USB_AUDIO_CS_INTERFACE && c[pos + 2] == USB_AUDIO_FORMAT_TYPE &&
                 c[pos] >= 11)
                 m_EndpointRate[ep.Address] = c[pos + 8] | c[pos + 9] << 8 | c[pos + 10] << 16;
@@ -482,7 +482,7 @@ void SimAudioControl::OnBusReset()
 bool SimAudioControl::RateSupported(const SimAltSetting& alt, ULONG rate) const
 {
     const std::vector<UCHAR>& c = *m_Config;
-    for (size_t pos = alt.Offset + 9; pos < alt.End; pos += c[pos])
+    for (size_t pos = alt.Body; pos < alt.End; pos += c[pos])
     {
         if (c[pos + 1] != USB_AUDIO_CS_INTERFACE || c[pos + 2] != USB_AUDIO_FORMAT_TYPE ||
             c[pos] < 8)
@@ -521,7 +521,7 @@ const SimAudioControl::Entity* SimAudioControl::ClockOfInterface(UCHAR interface
     if (alt == nullptr)
         return nullptr;
     const std::vector<UCHAR>& c = *m_Config;
-    for (size_t pos = alt->Offset + 9; pos < alt->End; pos += c[pos])
+    for (size_t pos = alt->Body; pos < alt->End; pos += c[pos])
     {
         if (c[pos + 1] != USB_AUDIO_CS_INTERFACE || c[pos + 2] != USB_AUDIO_AS_GENERAL ||
             c[pos] < 4)

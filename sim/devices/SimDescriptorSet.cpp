@@ -171,6 +171,7 @@ std::string SimDescriptorSet::ParseConfiguration(size_t index, const std::vector
             a.SubClass = c[pos + 6];
             a.Protocol = c[pos + 7];
             a.Offset = pos;
+            a.Body = pos + length;
             bool numberSeen = false, twice = false;
             for (const auto& [number, alternate] : seen)
             {

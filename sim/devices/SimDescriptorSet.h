@@ -36,6 +36,7 @@ struct SimAltSetting
     UCHAR SubClass = 0;
     UCHAR Protocol = 0;
     size_t Offset = 0; // of the interface descriptor
+    size_t Body = 0;   // of the descriptor after it (a long interface descriptor is kept whole)
     size_t End = 0;    // offset of the next interface descriptor, or the total length
     std::vector<SimEndpointInfo> Endpoints;
 };

@@ -30,7 +30,7 @@ void SimStreaming::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateSett
         return;
     const std::vector<UCHAR>& c = m_Descriptors->Configuration();
     UCHAR channels = 0, subslot = 0, resolution = 0;
-    for (size_t pos = alt->Offset + 9; pos < alt->End; pos += c[pos])
+    for (size_t pos = alt->Body; pos < alt->End; pos += c[pos])
     {
         if (c[pos + 1] != USB_AUDIO_CS_INTERFACE)
             continue;

@@ -211,6 +211,14 @@ TEST(DescriptorText, AudioControlEntitiesTheFirmwareCannotServeAreLeftOut)
                                          "08 24 01 00 01 0C 00 00\n"
                                          "04 24 09 07\n");
     EXPECT_EQ(LoadNotes(text), std::vector<std::string>{});
+    // The same behind an interface descriptor one byte long: the function's
+    // descriptors start after all of it.
+    text = std::string(kDevice) + Config("1F", "01",
+                                         "0A 04 00 00 00 01 01 00 00 00\n"
+                                         "08 24 01 00 01 0C 00 00\n"
+                                         "04 24 09 07\n");
+    EXPECT_EQ(LoadNotes(text), std::vector<std::string>{"configuration 0 offset 9: interface "
+                                                        "descriptor longer than 9 bytes"});
     // Id 0, an id used twice, a selector shorter than its inputs.
     text = std::string(kDevice) + Config("2C", "01",
                                          "09 04 00 00 00 01 01 00 00\n"

@@ -3,9 +3,6 @@
 // its firmware would.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "sim/devices/ReferenceDevices.h"
 
 namespace
@@ -94,17 +91,6 @@ TEST(QuirkDevices, EachLoadsWithItsNotes)
         EXPECT_EQ(d->Speed(), c.Speed) << c.File;
         EXPECT_EQ(d->Notes(), c.Notes) << c.File;
         EXPECT_EQ(d->Descriptors().DeviceDescriptor().idVendor, 0x4C54) << c.File;
-        // The strict check, for reference configurations, refuses what is noted.
-        std::ifstream file(QuirkPath(c.File));
-        std::stringstream text;
-        text << file.rdbuf();
-        SimDescriptorSource source;
-        ASSERT_EQ(SimParseDescriptorText(text.str(), &source), "");
-        std::string error;
-        auto strict = SimUsbDevice::Create(source, c.Speed, &error, SimLoadCheck::Strict);
-        EXPECT_EQ(strict == nullptr, !c.Notes.empty()) << c.File;
-        EXPECT_EQ(c.Notes.empty() ? std::string() : c.Notes[0], strict ? std::string() : error)
-            << c.File;
     }
 }
 
