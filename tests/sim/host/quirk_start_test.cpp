@@ -3,6 +3,8 @@
 // driver's own checks deciding; removal leaves nothing behind.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "platform/kernel/emu.h"
 #include "sim/host/harness/HostHarness.h"
 #include "tests/sim/host/host_doubles.h"
@@ -37,13 +39,29 @@ bool Logged(SimUsbDevice* device, const std::string& start)
     return false;
 }
 
-// Plugs the file on a loaded driver and adds the device.
-void Bring(HostHarness& host, const char* file)
+// Starts each file's device on a loaded driver (with the harness's doubles
+// in the driver's tables when asked), hands the start's status to `check`,
+// then removes the device: nothing may be left behind.
+template <typename Check> void StartEach(bool doubles, Check check)
 {
-    std::string error;
-    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-    ASSERT_EQ(STATUS_SUCCESS, host.PlugDescriptorFile(QuirkPath(file), &error)) << error;
-    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+    for (const char* file : kQuirks)
+    {
+        SCOPED_TRACE(file);
+        {
+            std::optional<HostDoubles> tables;
+            if (doubles)
+                tables.emplace(true);
+            HostHarness host;
+            std::string error;
+            ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+            ASSERT_EQ(STATUS_SUCCESS, host.PlugDescriptorFile(QuirkPath(file), &error)) << error;
+            ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+            check(file, host, host.StartDevice());
+            EXPECT_EQ(1, host.Device()->Configuration());
+            EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
+        }
+        EXPECT_EQ("", EmuCheckClean(false));
+    }
 }
 } // namespace
 
@@ -54,61 +72,41 @@ void Bring(HostHarness& host, const char* file)
 // one that names strings it does not have.
 TEST(QuirkStart, EachStartsThroughTheDeviceClassChoice)
 {
-    for (const char* file : kQuirks)
-    {
-        SCOPED_TRACE(file);
-        {
-            HostDoubles doubles(true);
-            HostHarness host;
-            Bring(host, file);
-            ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
-            SimUsbDevice* device = host.Device();
-            EXPECT_EQ(1, device->Configuration());
-            EXPECT_TRUE(Logged(device, "00 09 0001 0000 0000"));
-            const bool class1 = !device->Audio().IsAudioClass2();
-            const bool model = file != std::string("missing-strings.txt");
-            EXPECT_EQ(class1, Logged(device, "80 06 0350 0409 0068 STALL"));
-            // "Quirk Speaker": 2 + 2 * 13 bytes.
-            EXPECT_EQ(class1 && model, Logged(device, "80 06 0332 0409 0068 > 1C 03 51 00"));
-            EXPECT_EQ(class1 && !model, Logged(device, "80 06 0332 0409 0068 STALL"));
-            EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
-            host.Unplug();
-            host.UnloadDriver();
-        }
-        EXPECT_EQ("", EmuCheckClean(false));
-    }
+    StartEach(true,
+              [](const std::string& file, HostHarness& host, NTSTATUS status)
+              {
+                  EXPECT_EQ(STATUS_SUCCESS, status);
+                  SimUsbDevice* device = host.Device();
+                  EXPECT_TRUE(Logged(device, "00 09 0001 0000 0000"));
+                  const bool class1 = !device->Audio().IsAudioClass2();
+                  const bool model = file != "missing-strings.txt";
+                  EXPECT_EQ(class1, Logged(device, "80 06 0350 0409 0068 STALL"));
+                  // "Quirk Speaker": 2 + 2 * 13 bytes.
+                  EXPECT_EQ(class1 && model, Logged(device, "80 06 0332 0409 0068 > 1C 03 51 00"));
+                  EXPECT_EQ(class1 && !model, Logged(device, "80 06 0332 0409 0068 STALL"));
+              });
 }
 
 // With the driver's own tables the start goes as far as the driver goes: a
 // step not built yet, or a refusal by the device class's own checks (the
 // family's model string unreadable, the device not listed), never a stop
-// before the device-class choice; the removal leaves nothing behind.
+// before the device-class choice.
 TEST(QuirkStart, TheDriversOwnTablesDecide)
 {
-    for (const char* file : kQuirks)
-    {
-        SCOPED_TRACE(file);
-        {
-            HostHarness host;
-            Bring(host, file);
-            const NTSTATUS status = host.StartDevice();
-            const HostStartStep step = host.ExplainStart(status);
-            EXPECT_EQ(1, host.Device()->Configuration());
-            if (file == std::string("missing-strings.txt"))
-            {
-                EXPECT_EQ(STATUS_UNSUCCESSFUL, status);
-                EXPECT_EQ("device-class set-up (audio class 1.0 family)", step.Step);
-            }
-            else if (!NT_SUCCESS(status) && !step.NotBuiltYet)
-            {
-                EXPECT_EQ(0u, step.Step.find("device-class set-up")) << step.Step;
-            }
-            EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
-            host.Unplug();
-            host.UnloadDriver();
-        }
-        EXPECT_EQ("", EmuCheckClean(false));
-    }
+    StartEach(false,
+              [](const std::string& file, HostHarness& host, NTSTATUS status)
+              {
+                  const HostStartStep step = host.ExplainStart(status);
+                  if (file == "missing-strings.txt")
+                  {
+                      EXPECT_EQ(STATUS_UNSUCCESSFUL, status);
+                      EXPECT_EQ("device-class set-up (audio class 1.0 family)", step.Step);
+                  }
+                  else if (!NT_SUCCESS(status) && !step.NotBuiltYet)
+                  {
+                      EXPECT_EQ(0u, step.Step.find("device-class set-up")) << step.Step;
+                  }
+              });
 }
 
 // The connection's speed is the harness's to set, whatever the device says.
