@@ -274,6 +274,46 @@ TEST_F(TransferLoop, TheBaseCompletionLeavesResubmissionToTheWorker)
     rig.Leave(&wave);
 }
 
+TEST_F(TransferLoop, TheWorkersResubmitLoopEndsWhenNothingIsSent)
+{
+    rig.Stream()->BaseCompletion = true;
+    StartWave(48000, 5, 3);
+    TestUsbStream* s = rig.Stream();
+    EmuAdvanceMs(7);
+    // Gone as the port check would say: sends succeed without sending, and
+    // the worker woken by the next completion must not spin on them.
+    s->SetDeviceGone();
+    const LONG sent = s->Sent();
+    EmuAdvanceMs(30);
+    EXPECT_EQ(sent, s->Sent());
+    EXPECT_EQ(0, s->Outstanding());
+    rig.Leave(&wave);
+}
+
+TEST_F(TransferLoop, FeedbackAThousandHertzFastFitsEveryUrbInItsBuffer)
+{
+    StartWave(44100, 10, 2);
+    TestUsbStream* s = rig.Stream();
+    // Packets of 46 frames at most: 10 ms of them fit the 46-frame buffer.
+    EXPECT_EQ(46u * 4 * 10, s->BufferBytes());
+    s->Pacing().Rate = 45100;
+    rig.Device()->Streaming().ClearRecords();
+    EmuAdvanceMs(100);
+    const SimOutRecord& out = Out();
+    ASSERT_GE(out.Packets.size(), 80u);
+    ULONG longest = 0;
+    for (const SimPacketRecord& p : out.Packets)
+        longest = p.Length > longest ? p.Length : longest;
+    EXPECT_EQ(46u * 4, longest);
+    // A rate past the window is held at its edge.
+    s->Pacing().Rate = 60000;
+    rig.Device()->Streaming().ClearRecords();
+    EmuAdvanceMs(100);
+    for (const SimPacketRecord& p : Out().Packets)
+        ASSERT_LE(p.Length, 46u * 4);
+    rig.Leave(&wave);
+}
+
 TEST_F(TransferLoop, TenMinutesOfStreamingLoseNoUrb)
 {
     StartWave(44100, 5, 3);
