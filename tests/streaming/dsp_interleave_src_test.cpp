@@ -417,3 +417,33 @@ TEST(DspInterleaveSrc, WithoutStagesTheSplitStageRefuses)
     EXPECT_EQ(DbgText(), "CDspInterleaveSrc::SetFormat m_pSplit->SetFormat False\n");
 }
 } // namespace
+
+namespace
+{
+// The 147/160 stage as the last stage fills up while the output room stays
+// at one frame; every call must still return, and the held output comes out
+// once room is given.
+TEST(DspInterleaveSrc, AFullLastStageEndsTheCall)
+{
+    CDspInterleaveSrc src;
+    ASSERT_TRUE(src.CreateConverterStages());
+    ASSERT_TRUE(src.SetFormat(FloatFormat(1, 96000), FloatFormat(1, 88200)));
+    const std::vector<float> input(960, 0.25f);
+    float sink[8000];
+    ULONG produced = 0;
+    for (int call = 0; call < 20; ++call)
+    {
+        ULONG in = 960;
+        ULONG out = 1;
+        src.Process(reinterpret_cast<const UCHAR*>(input.data()), &in,
+                    reinterpret_cast<UCHAR*>(sink), &out);
+        produced += out;
+    }
+    EXPECT_EQ(produced, 20u);
+    ULONG in = 960;
+    ULONG out = 8000;
+    src.Process(reinterpret_cast<const UCHAR*>(input.data()), &in, reinterpret_cast<UCHAR*>(sink),
+                &out);
+    EXPECT_GE(out, SRC_STAGE_BUFFER_SAMPLES);
+}
+} // namespace

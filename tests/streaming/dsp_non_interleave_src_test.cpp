@@ -160,6 +160,8 @@ const MixRateCase c_MixRateCases[] = {
     {"EightToOneUp", 8, 1, 44100, 192000},
     {"TwoToSixUp", 2, 6, 44100, 48000},
     {"OneToEightDown", 1, 8, 192000, 48000},
+    // Channels 3 to 5 have no input and no mixing rule: they must come out silent.
+    {"ThreeToSixDown", 3, 6, 96000, 88200},
 };
 
 class DspNonInterleaveSrcMix : public testing::TestWithParam<MixRateCase>
@@ -308,6 +310,9 @@ const SetFormatCase c_SetFormatCases[] = {
     {"InputSubformat", MakeExtensible(2, 2, 48000, 16), c_Float,
      "CDspNonInterleaveSrc::SetFormat Tag not PCM\n"},
     {"InputChannels", FloatFormat(9, 48000), c_Float,
+     "CDspNonInterleaveSrc::SetFormat InFormat.Format.nChannels > "
+     "MAX_SOFTWARE_DSP_PROCESS_CHANNELS\n"},
+    {"InputNoChannel", FloatFormat(0, 48000), c_Float,
      "CDspNonInterleaveSrc::SetFormat InFormat.Format.nChannels > "
      "MAX_SOFTWARE_DSP_PROCESS_CHANNELS\n"},
     {"InputRate", FloatFormat(2, 8000), c_Float,
