@@ -1,11 +1,13 @@
-// Real FFT forward and inverse at orders 8 to 16 (the effects run order 10 on
-// the real-time path), beside FFTW and KissFFT when they are installed.
+// Real FFT forward and inverse at orders 6 to 16 (the effects run order 10 on
+// the real-time path) and the complex engine at the same orders, beside FFTW
+// (planned with and without its SIMD codelets) and KissFFT when installed.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
+#include "primitives/fft/DspFftComplex.h"
 #include "primitives/fft/DspFftReal.h"
 #include "primitives/fft/DspFftSpec.h"
 
@@ -57,7 +59,7 @@ void BM_FftRealForward(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(x.size()));
 }
-BENCHMARK(BM_FftRealForward)->DenseRange(8, 16);
+BENCHMARK(BM_FftRealForward)->DenseRange(6, 16);
 
 void BM_FftRealInverse(benchmark::State& state)
 {
@@ -72,7 +74,7 @@ void BM_FftRealInverse(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(x.size()));
 }
-BENCHMARK(BM_FftRealInverse)->DenseRange(8, 16);
+BENCHMARK(BM_FftRealInverse)->DenseRange(6, 16);
 
 void BM_FftRealInPlaceOrder10(benchmark::State& state)
 {
@@ -88,13 +90,41 @@ void BM_FftRealInPlaceOrder10(benchmark::State& state)
 }
 BENCHMARK(BM_FftRealInPlaceOrder10);
 
+// The complex engine on 2^order points out of place: the permutation and the
+// radix-4 routine up to 1024 points, the block scheme above; the tables come
+// from the real record of one order more.
+void BM_FftComplexForward(benchmark::State& state)
+{
+    const int order = static_cast<int>(state.range(0));
+    Record r(order + 1);
+    const int32_t n = int32_t{1} << order;
+    const auto x = Signal(2 * static_cast<size_t>(n));
+    std::vector<float> y(x.size());
+    uint8_t* work = r.work.data() + (-reinterpret_cast<uintptr_t>(r.work.data()) & 31);
+    for (auto _ : state)
+    {
+        if (order <= 10)
+        {
+            DspBitRevCopy64_Gen(x.data(), y.data(), n, r.rec->bitRevList);
+            DspFftRadix4Fwd_Gen(y.data(), n, r.rec->radix4Twiddles);
+        }
+        else
+        {
+            DspFftCplxFwdLarge_Gen(r.rec, x.data(), y.data(), order, work);
+        }
+        benchmark::DoNotOptimize(y.data());
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_FftComplexForward)->DenseRange(6, 16);
+
 #ifdef LT_HAVE_FFTW
-void BM_FftwRealForward(benchmark::State& state)
+void FftwRealForward(benchmark::State& state, unsigned flags)
 {
     const int n = 1 << state.range(0);
     float* in = fftwf_alloc_real(n);
     fftwf_complex* out = fftwf_alloc_complex(n / 2 + 1);
-    fftwf_plan plan = fftwf_plan_dft_r2c_1d(n, in, out, FFTW_MEASURE);
+    fftwf_plan plan = fftwf_plan_dft_r2c_1d(n, in, out, FFTW_MEASURE | flags);
     const auto x = Signal(n);
     std::copy(x.begin(), x.end(), in);
     for (auto _ : state)
@@ -107,7 +137,19 @@ void BM_FftwRealForward(benchmark::State& state)
     fftwf_free(out);
     fftwf_free(in);
 }
-BENCHMARK(BM_FftwRealForward)->DenseRange(8, 16);
+
+void BM_FftwRealForward(benchmark::State& state)
+{
+    FftwRealForward(state, 0);
+}
+BENCHMARK(BM_FftwRealForward)->DenseRange(6, 16);
+
+// The scalar codelets: the yardstick for butterflies in two-point SSE lanes.
+void BM_FftwNoSimdRealForward(benchmark::State& state)
+{
+    FftwRealForward(state, FFTW_NO_SIMD);
+}
+BENCHMARK(BM_FftwNoSimdRealForward)->DenseRange(6, 16);
 
 void BM_FftwRealInverse(benchmark::State& state)
 {
@@ -130,7 +172,38 @@ void BM_FftwRealInverse(benchmark::State& state)
     fftwf_free(out);
     fftwf_free(in);
 }
-BENCHMARK(BM_FftwRealInverse)->DenseRange(8, 16);
+BENCHMARK(BM_FftwRealInverse)->DenseRange(6, 16);
+
+void FftwComplexForward(benchmark::State& state, unsigned flags)
+{
+    const int n = 1 << state.range(0);
+    fftwf_complex* in = fftwf_alloc_complex(n);
+    fftwf_complex* out = fftwf_alloc_complex(n);
+    fftwf_plan plan = fftwf_plan_dft_1d(n, in, out, FFTW_FORWARD, FFTW_MEASURE | flags);
+    const auto x = Signal(2 * static_cast<size_t>(n));
+    std::copy(x.begin(), x.end(), reinterpret_cast<float*>(in));
+    for (auto _ : state)
+    {
+        fftwf_execute(plan);
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+    fftwf_destroy_plan(plan);
+    fftwf_free(out);
+    fftwf_free(in);
+}
+
+void BM_FftwComplexForward(benchmark::State& state)
+{
+    FftwComplexForward(state, 0);
+}
+BENCHMARK(BM_FftwComplexForward)->DenseRange(6, 16);
+
+void BM_FftwNoSimdComplexForward(benchmark::State& state)
+{
+    FftwComplexForward(state, FFTW_NO_SIMD);
+}
+BENCHMARK(BM_FftwNoSimdComplexForward)->DenseRange(6, 16);
 #endif
 
 #ifdef LT_HAVE_KISSFFT
@@ -148,7 +221,7 @@ void BM_KissFftRealForward(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * n);
     kiss_fftr_free(cfg);
 }
-BENCHMARK(BM_KissFftRealForward)->DenseRange(8, 16);
+BENCHMARK(BM_KissFftRealForward)->DenseRange(6, 16);
 
 void BM_KissFftRealInverse(benchmark::State& state)
 {
@@ -169,6 +242,6 @@ void BM_KissFftRealInverse(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * n);
     kiss_fftr_free(cfg);
 }
-BENCHMARK(BM_KissFftRealInverse)->DenseRange(8, 16);
+BENCHMARK(BM_KissFftRealInverse)->DenseRange(6, 16);
 #endif
 } // namespace

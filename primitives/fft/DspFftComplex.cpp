@@ -1,9 +1,29 @@
 #include "primitives/fft/DspFftComplex.h"
 
+#include <cstring>
+
 #include "primitives/fft/DspFftCoreBridge.h"
+#include "primitives/fft/DspFftSse2.h"
 
 namespace
 {
+// A point moves as one 64-bit word: the permutation never looks at values.
+inline void SwapPoints(float* d, int64_t a, int64_t b)
+{
+    uint64_t x, y;
+    memcpy(&x, d + 2 * a, sizeof(x));
+    memcpy(&y, d + 2 * b, sizeof(y));
+    memcpy(d + 2 * a, &y, sizeof(y));
+    memcpy(d + 2 * b, &x, sizeof(x));
+}
+
+inline void CopyPoint(const float* src, int64_t from, float* dst, int64_t to)
+{
+    memcpy(dst + 2 * to, src + 2 * from, 2 * sizeof(float));
+}
+
+#if !defined(__SSE2__)
+// The plain loops: the path of builds without SSE2.
 // out = a * w, or a * conj(w) in the inverse direction.
 template <bool Inv>
 inline void MulTw(float ar, float ai, float wr, float wi, float* outR, float* outI)
@@ -14,22 +34,6 @@ inline void MulTw(float ar, float ai, float wr, float wi, float* outR, float* ou
     }
     *outR = ar * wr - ai * wi;
     *outI = ar * wi + ai * wr;
-}
-
-void SwapPoints(float* d, int64_t a, int64_t b)
-{
-    const float re = d[2 * a];
-    const float im = d[2 * a + 1];
-    d[2 * a] = d[2 * b];
-    d[2 * a + 1] = d[2 * b + 1];
-    d[2 * b] = re;
-    d[2 * b + 1] = im;
-}
-
-void CopyPoint(const float* src, int64_t from, float* dst, int64_t to)
-{
-    dst[2 * to] = src[2 * from];
-    dst[2 * to + 1] = src[2 * from + 1];
 }
 
 constexpr int32_t Log2(int64_t n)
@@ -198,6 +202,66 @@ void Radix2Passes(float* d, int32_t n, int32_t blockPoints, const float* table, 
     }
 }
 
+// Columns four at a time: cross twiddles, then an R-point transform of each
+// gathered column. Rows sit in bit-reversed order, so the gathered columns
+// are already in the order the radix-4 passes expect.
+template <bool Inv>
+void Columns(float* d, int32_t rows, int32_t cols, const float* cross, const float* columnTw,
+             float* work)
+{
+    float* v[4];
+    for (int32_t i = 0; i < 4; ++i)
+    {
+        v[i] = work + 2 * static_cast<int64_t>(i) * rows;
+    }
+    for (int32_t g = 0; g < cols; g += 4)
+    {
+        for (int32_t r = 0; r < rows; ++r)
+        {
+            const float* src = d + 2 * (static_cast<int64_t>(r) * cols + g);
+            for (int32_t i = 0; i < 4; ++i)
+            {
+                MulTw<Inv>(src[2 * i], src[2 * i + 1], cross[2 * i], cross[2 * i + 1], &v[i][2 * r],
+                           &v[i][2 * r + 1]);
+            }
+            cross += 8;
+        }
+        for (int32_t i = 0; i < 4; ++i)
+        {
+            Radix4<Inv>(v[i], rows, columnTw);
+        }
+        for (int32_t r = 0; r < rows; ++r)
+        {
+            float* dst = d + 2 * (static_cast<int64_t>(r) * cols + g);
+            for (int32_t i = 0; i < 4; ++i)
+            {
+                dst[2 * i] = v[i][2 * r];
+                dst[2 * i + 1] = v[i][2 * r + 1];
+            }
+        }
+    }
+}
+#else
+// Two independent points per register; the same roundings as the loops above.
+template <bool Inv> void Radix4(float* d, int32_t n, const float* tw)
+{
+    DspFftSse2::Radix4<Inv>(d, n, tw);
+}
+
+template <bool Inv>
+void Radix2Passes(float* d, int32_t n, int32_t blockPoints, const float* table, int32_t chunkFloats)
+{
+    DspFftSse2::Radix2Passes<Inv>(d, n, blockPoints, table, chunkFloats);
+}
+
+template <bool Inv>
+void Columns(float* d, int32_t rows, int32_t cols, const float* cross, const float* columnTw,
+             float* work)
+{
+    DspFftSse2::Columns<Inv>(d, rows, cols, cross, columnTw, work);
+}
+#endif
+
 template <bool Inv> void ScaleIfAsked(const DspFftSpecR32f* spec, float* data, int64_t floats)
 {
     if ((Inv ? spec->inverseScaled : spec->forwardScaled) == 1)
@@ -251,42 +315,8 @@ void LargeStep(const DspFftSpecR32f* spec, float* d, int32_t q, int32_t depth, u
         }
     }
 
-    // Columns four at a time: cross twiddles, then an R-point transform of
-    // each gathered column. Rows sit in bit-reversed order, so the gathered
-    // columns are already in the order the radix-4 passes expect.
-    float* v[4];
-    for (int32_t i = 0; i < 4; ++i)
-    {
-        v[i] = reinterpret_cast<float*>(work) + 2 * static_cast<int64_t>(i) * rows;
-    }
-    const float* cross = spec->crossTwiddles[depth];
-    const float* columnTw = spec->columnTwiddles[depth];
-    for (int32_t g = 0; g < cols; g += 4)
-    {
-        for (int32_t r = 0; r < rows; ++r)
-        {
-            const float* src = d + 2 * (static_cast<int64_t>(r) * cols + g);
-            for (int32_t i = 0; i < 4; ++i)
-            {
-                MulTw<Inv>(src[2 * i], src[2 * i + 1], cross[2 * i], cross[2 * i + 1], &v[i][2 * r],
-                           &v[i][2 * r + 1]);
-            }
-            cross += 8;
-        }
-        for (int32_t i = 0; i < 4; ++i)
-        {
-            Radix4<Inv>(v[i], rows, columnTw);
-        }
-        for (int32_t r = 0; r < rows; ++r)
-        {
-            float* dst = d + 2 * (static_cast<int64_t>(r) * cols + g);
-            for (int32_t i = 0; i < 4; ++i)
-            {
-                dst[2 * i] = v[i][2 * r];
-                dst[2 * i + 1] = v[i][2 * r + 1];
-            }
-        }
-    }
+    Columns<Inv>(d, rows, cols, spec->crossTwiddles[depth], spec->columnTwiddles[depth],
+                 reinterpret_cast<float*>(work));
 }
 
 template <bool Inv>

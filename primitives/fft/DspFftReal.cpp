@@ -2,6 +2,7 @@
 
 #include "primitives/fft/DspFftComplex.h"
 #include "primitives/fft/DspFftCoreBridge.h"
+#include "primitives/fft/DspFftSse2.h"
 
 namespace
 {
@@ -257,9 +258,15 @@ const DspFftSmallKernelGroup DspFftSmallKernelTable[4] = {
     DSP_FFT_GENERIC_KERNELS, DSP_FFT_GENERIC_KERNELS, DSP_FFT_GENERIC_KERNELS,
     DSP_FFT_GENERIC_KERNELS};
 
+// With SSE2 two bins k run side by side and this loop only finishes the odd
+// one out; each lane rounds as the loop does.
 void DspFftRealFwdPostSplit_Gen(float* x, int32_t n, int32_t /*mode*/, const float* w)
 {
-    for (int32_t k = 1; k < n / 2; ++k)
+    int32_t k = 1;
+#if defined(__SSE2__)
+    k = DspFftSse2::PostSplit(x, n, w);
+#endif
+    for (; k < n / 2; ++k)
     {
         const int32_t i = 2 * k;
         const int32_t j = 2 * n - 2 * k;
@@ -282,7 +289,11 @@ void DspFftRealFwdPostSplit_Gen(float* x, int32_t n, int32_t /*mode*/, const flo
 void DspFftRealInvPreSplit_Gen(const float* x, float* y, int32_t n, int32_t /*mode*/,
                                const float* w)
 {
-    for (int32_t k = 1; k < n / 2; ++k)
+    int32_t k = 1;
+#if defined(__SSE2__)
+    k = DspFftSse2::PreSplit(x, y, n, w);
+#endif
+    for (; k < n / 2; ++k)
     {
         const int32_t i = 2 * k;
         const int32_t j = 2 * n - 2 * k;

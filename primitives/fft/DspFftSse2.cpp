@@ -1,0 +1,505 @@
+#include "primitives/fft/DspFftSse2.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+namespace
+{
+using V = __m128;
+
+constexpr int kSign = static_cast<int>(0x80000000u);
+
+inline V SignEven()
+{
+    return _mm_castsi128_ps(_mm_setr_epi32(kSign, 0, kSign, 0));
+}
+
+inline V SignOdd()
+{
+    return _mm_castsi128_ps(_mm_setr_epi32(0, kSign, 0, kSign));
+}
+
+inline V Swap(V a)
+{
+    return _mm_shuffle_ps(a, a, _MM_SHUFFLE(2, 3, 0, 1));
+}
+
+inline V SwapHalves(V a)
+{
+    return _mm_shuffle_ps(a, a, _MM_SHUFFLE(1, 0, 3, 2));
+}
+
+inline V Load2(const float* lo, const float* hi)
+{
+    const V l = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(lo));
+    return _mm_loadh_pi(l, reinterpret_cast<const __m64*>(hi));
+}
+
+// The low point of keep, the high point of take.
+inline V KeepLow(V keep, V take)
+{
+    return _mm_castpd_ps(_mm_move_sd(_mm_castps_pd(take), _mm_castps_pd(keep)));
+}
+
+// a * w per point, wr and wi holding each point's twiddle parts twice; the
+// inverse multiplies by the conjugate. The lanes round as
+// (ar*wr - ai*wi, ar*wi + ai*wr) does.
+template <bool Inv> inline V CMul(V a, V wr, V wi)
+{
+    const V cross = _mm_mul_ps(Swap(a), wi);
+    return _mm_add_ps(_mm_mul_ps(a, wr), _mm_xor_ps(cross, Inv ? SignOdd() : SignEven()));
+}
+
+// u * -j forward, u * +j inverse: an exchange and a sign, exact.
+template <bool Inv> inline V Rot(V u)
+{
+    return _mm_xor_ps(Swap(u), Inv ? SignEven() : SignOdd());
+}
+
+template <bool Inv> struct Quad
+{
+    V q0, q1, q2, q3;
+};
+
+template <bool Inv> inline Quad<Inv> Butterfly4(V p0, V p1, V p2, V p3)
+{
+    const V s = _mm_add_ps(p0, p1);
+    const V d = _mm_sub_ps(p0, p1);
+    const V t = _mm_add_ps(p2, p3);
+    const V r = Rot<Inv>(_mm_sub_ps(p2, p3));
+    return {_mm_add_ps(s, t), _mm_add_ps(d, r), _mm_sub_ps(s, t), _mm_sub_ps(d, r)};
+}
+
+// Span-4 butterfly of the four points held in a (p0, p1) and b (p2, p3).
+template <bool Inv> inline void Span4(V a, V b, V* o0, V* o1)
+{
+    const V x = _mm_movelh_ps(a, b); // p0 p2
+    const V y = _mm_movehl_ps(b, a); // p1 p3
+    const V s = _mm_add_ps(x, y);    // s t
+    const V d = _mm_sub_ps(x, y);    // d u
+    const V e = _mm_movelh_ps(s, d); // s d
+    const V f = _mm_movehl_ps(d, s); // t u
+    const V rotHigh = Inv ? _mm_castsi128_ps(_mm_setr_epi32(0, 0, kSign, 0))
+                          : _mm_castsi128_ps(_mm_setr_epi32(0, 0, 0, kSign));
+    const V g = _mm_xor_ps(_mm_shuffle_ps(f, f, _MM_SHUFFLE(2, 3, 1, 0)), rotHigh); // t, ju
+    *o0 = _mm_add_ps(e, g);
+    *o1 = _mm_sub_ps(e, g);
+}
+
+constexpr int32_t Log2(int32_t n)
+{
+    int32_t m = 0;
+    while ((1 << m) < n)
+    {
+        ++m;
+    }
+    return m;
+}
+
+// Span-4 stage, and for odd orders the span-8 radix-2 stage on the same eight
+// points while they are in registers.
+template <bool Inv, int32_t N> void FirstStages(float* d, const float* tw)
+{
+    if constexpr (Log2(N) & 1)
+    {
+        const V wr = _mm_set1_ps(tw[6 * (N / 8)]);
+        const V wi = _mm_set1_ps(tw[6 * (N / 8) + 1]);
+        const V negWr = _mm_set1_ps(-tw[6 * (N / 8)]);
+        for (int32_t g = 0; g < N; g += 8)
+        {
+            float* p = d + 2 * g;
+            V a0, a1, c0, c1;
+            Span4<Inv>(_mm_loadu_ps(p), _mm_loadu_ps(p + 4), &a0, &a1);
+            Span4<Inv>(_mm_loadu_ps(p + 8), _mm_loadu_ps(p + 12), &c0, &c1);
+            const V t0 = KeepLow(c0, CMul<Inv>(c0, wr, wi));
+            const V t1 = KeepLow(Rot<Inv>(c1), CMul<Inv>(c1, negWr, wi));
+            _mm_storeu_ps(p, _mm_add_ps(a0, t0));
+            _mm_storeu_ps(p + 4, _mm_add_ps(a1, t1));
+            _mm_storeu_ps(p + 8, _mm_sub_ps(a0, t0));
+            _mm_storeu_ps(p + 12, _mm_sub_ps(a1, t1));
+        }
+    }
+    else
+    {
+        for (int32_t g = 0; g < N; g += 4)
+        {
+            float* p = d + 2 * g;
+            V o0, o1;
+            Span4<Inv>(_mm_loadu_ps(p), _mm_loadu_ps(p + 4), &o0, &o1);
+            _mm_storeu_ps(p, o0);
+            _mm_storeu_ps(p + 4, o1);
+        }
+    }
+}
+
+// Points k and k + 1 of the four quarters; the twiddles of both sit stride
+// entries apart. Point 0 takes no multiplication (First).
+template <bool Inv, bool First>
+inline void PairButterfly(float* q0, float* q1, float* q2, float* q3, const float* wa,
+                          const float* wb)
+{
+    const V a = _mm_loadu_ps(wa); // W^e, W^2e of k
+    const V b = _mm_loadu_ps(wb); // the same of k + 1
+    const V c = Load2(wa + 4, wb + 4);
+    const V x1 = _mm_loadu_ps(q1);
+    const V x2 = _mm_loadu_ps(q2);
+    const V x3 = _mm_loadu_ps(q3);
+    V p1 = CMul<Inv>(x1, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 2, 2, 2)),
+                     _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 3, 3, 3)));
+    V p2 = CMul<Inv>(x2, _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 0, 0)),
+                     _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 1, 1, 1)));
+    V p3 = CMul<Inv>(x3, _mm_shuffle_ps(c, c, _MM_SHUFFLE(2, 2, 0, 0)),
+                     _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 1, 1)));
+    if constexpr (First)
+    {
+        p1 = KeepLow(x1, p1);
+        p2 = KeepLow(x2, p2);
+        p3 = KeepLow(x3, p3);
+    }
+    const Quad<Inv> r = Butterfly4<Inv>(_mm_loadu_ps(q0), p1, p2, p3);
+    _mm_storeu_ps(q0, r.q0);
+    _mm_storeu_ps(q1, r.q1);
+    _mm_storeu_ps(q2, r.q2);
+    _mm_storeu_ps(q3, r.q3);
+}
+
+template <bool Inv, int32_t N, int32_t L> void Radix4Pass(float* d, const float* tw)
+{
+    constexpr int32_t quarter = L / 4;
+    constexpr int32_t stride = N / L;
+    for (int32_t b = 0; b < N; b += L)
+    {
+        float* q0 = d + 2 * b;
+        float* q1 = q0 + 2 * quarter;
+        float* q2 = q1 + 2 * quarter;
+        float* q3 = q2 + 2 * quarter;
+        PairButterfly<Inv, true>(q0, q1, q2, q3, tw, tw + 6 * stride);
+        for (int32_t k = 2; k < quarter; k += 2)
+        {
+            const float* w = tw + 6 * k * stride;
+            PairButterfly<Inv, false>(q0 + 2 * k, q1 + 2 * k, q2 + 2 * k, q3 + 2 * k, w,
+                                      w + 6 * stride);
+        }
+    }
+}
+
+template <bool Inv, int32_t N> void Radix4Sized(float* d, const float* tw)
+{
+    FirstStages<Inv, N>(d, tw);
+    constexpr int32_t first = (Log2(N) & 1) ? 32 : 16;
+    if constexpr (first <= N)
+    {
+        Radix4Pass<Inv, N, first>(d, tw);
+    }
+    if constexpr (first * 4 <= N)
+    {
+        Radix4Pass<Inv, N, first * 4>(d, tw);
+    }
+    if constexpr (first * 16 <= N)
+    {
+        Radix4Pass<Inv, N, first * 16>(d, tw);
+    }
+    if constexpr (first * 64 <= N)
+    {
+        Radix4Pass<Inv, N, first * 64>(d, tw);
+    }
+}
+
+// --- Four columns side by side: each point is four complex values (two
+// registers), so every butterfly runs on independent columns and the
+// twiddle of a point is broadcast.
+
+inline V At(const float* w, int32_t point, int32_t half)
+{
+    return _mm_load_ps(w + 8 * point + 4 * half);
+}
+
+inline void Put(float* w, int32_t point, int32_t half, V v)
+{
+    _mm_store_ps(w + 8 * point + 4 * half, v);
+}
+
+template <bool Inv, int32_t R> void WideFirstStages(float* w, const float* tw)
+{
+    for (int32_t g = 0; g < R; g += 4)
+    {
+        for (int32_t h = 0; h < 2; ++h)
+        {
+            const Quad<Inv> r =
+                Butterfly4<Inv>(At(w, g, h), At(w, g + 1, h), At(w, g + 2, h), At(w, g + 3, h));
+            Put(w, g, h, r.q0);
+            Put(w, g + 1, h, r.q1);
+            Put(w, g + 2, h, r.q2);
+            Put(w, g + 3, h, r.q3);
+        }
+    }
+    if constexpr (Log2(R) & 1)
+    {
+        const V wr = _mm_set1_ps(tw[6 * (R / 8)]);
+        const V wi = _mm_set1_ps(tw[6 * (R / 8) + 1]);
+        const V negWr = _mm_set1_ps(-tw[6 * (R / 8)]);
+        for (int32_t g = 0; g < R; g += 8)
+        {
+            for (int32_t h = 0; h < 2; ++h)
+            {
+                const V t[4] = {At(w, g + 4, h), CMul<Inv>(At(w, g + 5, h), wr, wi),
+                                Rot<Inv>(At(w, g + 6, h)), CMul<Inv>(At(w, g + 7, h), negWr, wi)};
+                for (int32_t k = 0; k < 4; ++k)
+                {
+                    const V a = At(w, g + k, h);
+                    Put(w, g + k, h, _mm_add_ps(a, t[k]));
+                    Put(w, g + k + 4, h, _mm_sub_ps(a, t[k]));
+                }
+            }
+        }
+    }
+}
+
+template <bool Inv, int32_t R, int32_t L> void WideRadix4Pass(float* w, const float* tw)
+{
+    constexpr int32_t quarter = L / 4;
+    constexpr int32_t stride = R / L;
+    for (int32_t b = 0; b < R; b += L)
+    {
+        for (int32_t h = 0; h < 2; ++h)
+        {
+            const Quad<Inv> r =
+                Butterfly4<Inv>(At(w, b, h), At(w, b + quarter, h), At(w, b + 2 * quarter, h),
+                                At(w, b + 3 * quarter, h));
+            Put(w, b, h, r.q0);
+            Put(w, b + quarter, h, r.q1);
+            Put(w, b + 2 * quarter, h, r.q2);
+            Put(w, b + 3 * quarter, h, r.q3);
+        }
+        for (int32_t k = 1; k < quarter; ++k)
+        {
+            const float* e = tw + 6 * k * stride;
+            const V w1r = _mm_set1_ps(e[0]), w1i = _mm_set1_ps(e[1]);
+            const V w2r = _mm_set1_ps(e[2]), w2i = _mm_set1_ps(e[3]);
+            const V w3r = _mm_set1_ps(e[4]), w3i = _mm_set1_ps(e[5]);
+            const int32_t i0 = b + k;
+            for (int32_t h = 0; h < 2; ++h)
+            {
+                const V p1 = CMul<Inv>(At(w, i0 + quarter, h), w2r, w2i);
+                const V p2 = CMul<Inv>(At(w, i0 + 2 * quarter, h), w1r, w1i);
+                const V p3 = CMul<Inv>(At(w, i0 + 3 * quarter, h), w3r, w3i);
+                const Quad<Inv> r = Butterfly4<Inv>(At(w, i0, h), p1, p2, p3);
+                Put(w, i0, h, r.q0);
+                Put(w, i0 + quarter, h, r.q1);
+                Put(w, i0 + 2 * quarter, h, r.q2);
+                Put(w, i0 + 3 * quarter, h, r.q3);
+            }
+        }
+    }
+}
+
+template <bool Inv, int32_t R> void WideRadix4(float* w, const float* tw)
+{
+    WideFirstStages<Inv, R>(w, tw);
+    constexpr int32_t first = (Log2(R) & 1) ? 32 : 16;
+    if constexpr (first <= R)
+    {
+        WideRadix4Pass<Inv, R, first>(w, tw);
+    }
+    if constexpr (first * 4 <= R)
+    {
+        WideRadix4Pass<Inv, R, first * 4>(w, tw);
+    }
+    if constexpr (first * 16 <= R)
+    {
+        WideRadix4Pass<Inv, R, first * 16>(w, tw);
+    }
+    if constexpr (first * 64 <= R)
+    {
+        WideRadix4Pass<Inv, R, first * 64>(w, tw);
+    }
+}
+
+template <bool Inv, int32_t R>
+void ColumnsSized(float* data, int32_t cols, const float* cross, const float* columnTw, float* work)
+{
+    for (int32_t g = 0; g < cols; g += 4)
+    {
+        for (int32_t r = 0; r < R; ++r)
+        {
+            const float* src = data + 2 * (static_cast<int64_t>(r) * cols + g);
+            const V c0 = _mm_loadu_ps(cross);
+            const V c1 = _mm_loadu_ps(cross + 4);
+            cross += 8;
+            Put(work, r, 0,
+                CMul<Inv>(_mm_loadu_ps(src), _mm_shuffle_ps(c0, c0, _MM_SHUFFLE(2, 2, 0, 0)),
+                          _mm_shuffle_ps(c0, c0, _MM_SHUFFLE(3, 3, 1, 1))));
+            Put(work, r, 1,
+                CMul<Inv>(_mm_loadu_ps(src + 4), _mm_shuffle_ps(c1, c1, _MM_SHUFFLE(2, 2, 0, 0)),
+                          _mm_shuffle_ps(c1, c1, _MM_SHUFFLE(3, 3, 1, 1))));
+        }
+        WideRadix4<Inv, R>(work, columnTw);
+        for (int32_t r = 0; r < R; ++r)
+        {
+            float* dst = data + 2 * (static_cast<int64_t>(r) * cols + g);
+            _mm_storeu_ps(dst, At(work, r, 0));
+            _mm_storeu_ps(dst + 4, At(work, r, 1));
+        }
+    }
+}
+
+// The two parts of each point of q with those of p exchanged in place:
+// (Re p, Im q) and (Re q, Im p) per point, as unpack and shuffle give them.
+inline void CrossParts(V p, V q, V* pReQIm, V* qRePIm)
+{
+    const V lo = _mm_unpacklo_ps(p, q); // pr qr pi qi
+    const V hi = _mm_unpackhi_ps(p, q);
+    *pReQIm = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 0, 3, 0));
+    *qRePIm = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 1, 2, 1));
+}
+} // namespace
+
+namespace DspFftSse2
+{
+template <bool Inv> void Radix4(float* data, int32_t n, const float* twiddles)
+{
+    switch (n)
+    {
+    case 8:
+        return Radix4Sized<Inv, 8>(data, twiddles);
+    case 16:
+        return Radix4Sized<Inv, 16>(data, twiddles);
+    case 32:
+        return Radix4Sized<Inv, 32>(data, twiddles);
+    case 64:
+        return Radix4Sized<Inv, 64>(data, twiddles);
+    case 128:
+        return Radix4Sized<Inv, 128>(data, twiddles);
+    case 256:
+        return Radix4Sized<Inv, 256>(data, twiddles);
+    case 512:
+        return Radix4Sized<Inv, 512>(data, twiddles);
+    default:
+        return Radix4Sized<Inv, 1024>(data, twiddles);
+    }
+}
+
+template <bool Inv>
+void Columns(float* data, int32_t rows, int32_t cols, const float* cross, const float* columnTw,
+             float* work)
+{
+    switch (rows)
+    {
+    case 8:
+        return ColumnsSized<Inv, 8>(data, cols, cross, columnTw, work);
+    case 16:
+        return ColumnsSized<Inv, 16>(data, cols, cross, columnTw, work);
+    case 32:
+        return ColumnsSized<Inv, 32>(data, cols, cross, columnTw, work);
+    case 64:
+        return ColumnsSized<Inv, 64>(data, cols, cross, columnTw, work);
+    case 128:
+        return ColumnsSized<Inv, 128>(data, cols, cross, columnTw, work);
+    case 256:
+        return ColumnsSized<Inv, 256>(data, cols, cross, columnTw, work);
+    case 512:
+        return ColumnsSized<Inv, 512>(data, cols, cross, columnTw, work);
+    default:
+        return ColumnsSized<Inv, 1024>(data, cols, cross, columnTw, work);
+    }
+}
+
+template <bool Inv>
+void Radix2Passes(float* d, int32_t n, int32_t blockPoints, const float* table, int32_t chunkFloats)
+{
+    if (n / blockPoints < 2)
+    {
+        return;
+    }
+    const int32_t chunk = chunkFloats / 2;
+    const V negate = _mm_set1_ps(-0.0f);
+    for (int32_t span = blockPoints; span < n; span *= 2)
+    {
+        const int32_t step = n / (2 * span);
+        const int32_t half = span / 2;
+        for (int32_t k0 = 0; k0 < half; k0 += chunk)
+        {
+            for (int32_t base = 0; base < n; base += 2 * span)
+            {
+                float* a = d + 2 * static_cast<int64_t>(base);
+                float* b = a + 2 * static_cast<int64_t>(span);
+                // W_2B(k + B/2) = -j * W_2B(k): the second halves take (wi, -wr).
+                for (int32_t part = 0; part < 2; ++part)
+                {
+                    float* pa = a + 2 * part * half;
+                    float* pb = b + 2 * part * half;
+                    for (int32_t k = k0; k < k0 + chunk; k += 2)
+                    {
+                        const float* w = table + 2 * k * step;
+                        const V tw = Load2(w, w + 2 * step);
+                        V wr = _mm_shuffle_ps(tw, tw, _MM_SHUFFLE(2, 2, 0, 0));
+                        V wi = _mm_shuffle_ps(tw, tw, _MM_SHUFFLE(3, 3, 1, 1));
+                        if (part == 1)
+                        {
+                            const V r = wr;
+                            wr = wi;
+                            wi = _mm_xor_ps(r, negate);
+                        }
+                        const V t = CMul<Inv>(_mm_loadu_ps(pb + 2 * k), wr, wi);
+                        const V x = _mm_loadu_ps(pa + 2 * k);
+                        _mm_storeu_ps(pa + 2 * k, _mm_add_ps(x, t));
+                        _mm_storeu_ps(pb + 2 * k, _mm_sub_ps(x, t));
+                    }
+                }
+            }
+        }
+    }
+}
+
+int32_t PostSplit(float* x, int32_t n, const float* w)
+{
+    int32_t k = 1;
+    for (; k + 1 < n / 2; k += 2)
+    {
+        float* pi = x + 2 * k;
+        float* pj = x + 2 * (n - k - 1);
+        const V a = _mm_loadu_ps(pi);
+        const V b = SwapHalves(_mm_loadu_ps(pj)); // bins n-k, n-k-1
+        const V tw = _mm_loadu_ps(w + 2 * k);
+        const V ds = _mm_add_ps(a, _mm_xor_ps(b, SignEven())); // d = ar - br, s = ai + bi
+        const V p = _mm_mul_ps(ds, _mm_shuffle_ps(tw, tw, _MM_SHUFFLE(3, 3, 1, 1)));
+        const V q = _mm_mul_ps(Swap(ds), _mm_shuffle_ps(tw, tw, _MM_SHUFFLE(2, 2, 0, 0)));
+        const V tu = _mm_add_ps(p, _mm_xor_ps(q, SignOdd())); // t, u
+        V arU, tAi;
+        CrossParts(a, tu, &arU, &tAi);
+        _mm_storeu_ps(pi, _mm_add_ps(tu, _mm_xor_ps(b, SignOdd()))); // t + br, u - bi
+        _mm_storeu_ps(pj, SwapHalves(_mm_sub_ps(arU, tAi)));         // ar - t, u - ai
+    }
+    return k;
+}
+
+int32_t PreSplit(const float* x, float* y, int32_t n, const float* w)
+{
+    int32_t k = 1;
+    for (; k + 1 < n / 2; k += 2)
+    {
+        const V a = _mm_loadu_ps(x + 2 * k);
+        const V b = SwapHalves(_mm_loadu_ps(x + 2 * (n - k - 1)));
+        const V tw = _mm_loadu_ps(w + 2 * k);
+        const V ds = _mm_add_ps(a, _mm_xor_ps(b, SignEven())); // a - b, c + e
+        const V sd = _mm_add_ps(a, _mm_xor_ps(b, SignOdd()));  // a + b, c - e
+        const V p = _mm_mul_ps(ds, _mm_shuffle_ps(tw, tw, _MM_SHUFFLE(3, 3, 1, 1)));
+        const V q = _mm_mul_ps(Swap(ds), _mm_shuffle_ps(tw, tw, _MM_SHUFFLE(2, 2, 0, 0)));
+        const V pq = _mm_add_ps(p, _mm_xor_ps(q, SignEven())); // p, q
+        V sdrQ, pSdi;
+        CrossParts(sd, pq, &sdrQ, &pSdi);
+        _mm_storeu_ps(y + 2 * k, _mm_add_ps(sd, pq));
+        _mm_storeu_ps(y + 2 * (n - k - 1), SwapHalves(_mm_sub_ps(sdrQ, pSdi)));
+    }
+    return k;
+}
+
+template void Radix4<false>(float*, int32_t, const float*);
+template void Radix4<true>(float*, int32_t, const float*);
+template void Columns<false>(float*, int32_t, int32_t, const float*, const float*, float*);
+template void Columns<true>(float*, int32_t, int32_t, const float*, const float*, float*);
+template void Radix2Passes<false>(float*, int32_t, int32_t, const float*, int32_t);
+template void Radix2Passes<true>(float*, int32_t, int32_t, const float*, int32_t);
+} // namespace DspFftSse2
+
+#endif
