@@ -352,6 +352,44 @@ inline void CrossParts(V p, V q, V* pReQIm, V* qRePIm)
     *pReQIm = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 0, 3, 0));
     *qRePIm = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 1, 2, 1));
 }
+
+// Points k0 .. k0 + chunk - 1 of a block pair, two at a time; an odd chunk
+// width leaves its last point to the low lane alone.
+template <bool Inv, bool SecondHalf>
+void JoinChunk(float* a, float* b, const float* table, int32_t k0, int32_t chunk, int32_t step)
+{
+    const int32_t end = k0 + chunk;
+    for (int32_t k = k0; k < end; k += 2)
+    {
+        const float* w = table + 2 * k * step;
+        const bool pair = k + 1 < end;
+        const V tw = pair ? Load2(w, w + 2 * step) : Load2(w, w);
+        V wr = _mm_shuffle_ps(tw, tw, _MM_SHUFFLE(2, 2, 0, 0));
+        V wi = _mm_shuffle_ps(tw, tw, _MM_SHUFFLE(3, 3, 1, 1));
+        if constexpr (SecondHalf)
+        {
+            const V r = wr;
+            wr = wi;
+            wi = _mm_xor_ps(r, _mm_set1_ps(-0.0f));
+        }
+        float* pa = a + 2 * k;
+        float* pb = b + 2 * k;
+        if (pair)
+        {
+            const V t = CMul<Inv>(_mm_loadu_ps(pb), wr, wi);
+            const V x = _mm_loadu_ps(pa);
+            _mm_storeu_ps(pa, _mm_add_ps(x, t));
+            _mm_storeu_ps(pb, _mm_sub_ps(x, t));
+        }
+        else
+        {
+            const V t = CMul<Inv>(Load2(pb, pb), wr, wi);
+            const V x = Load2(pa, pa);
+            _mm_storel_pi(reinterpret_cast<__m64*>(pa), _mm_add_ps(x, t));
+            _mm_storel_pi(reinterpret_cast<__m64*>(pb), _mm_sub_ps(x, t));
+        }
+    }
+}
 } // namespace
 
 namespace DspFftSse2
@@ -412,7 +450,6 @@ void Radix2Passes(float* d, int32_t n, int32_t blockPoints, const float* table, 
         return;
     }
     const int32_t chunk = chunkFloats / 2;
-    const V negate = _mm_set1_ps(-0.0f);
     for (int32_t span = blockPoints; span < n; span *= 2)
     {
         const int32_t step = n / (2 * span);
@@ -424,28 +461,8 @@ void Radix2Passes(float* d, int32_t n, int32_t blockPoints, const float* table, 
                 float* a = d + 2 * static_cast<int64_t>(base);
                 float* b = a + 2 * static_cast<int64_t>(span);
                 // W_2B(k + B/2) = -j * W_2B(k): the second halves take (wi, -wr).
-                for (int32_t part = 0; part < 2; ++part)
-                {
-                    float* pa = a + 2 * part * half;
-                    float* pb = b + 2 * part * half;
-                    for (int32_t k = k0; k < k0 + chunk; k += 2)
-                    {
-                        const float* w = table + 2 * k * step;
-                        const V tw = Load2(w, w + 2 * step);
-                        V wr = _mm_shuffle_ps(tw, tw, _MM_SHUFFLE(2, 2, 0, 0));
-                        V wi = _mm_shuffle_ps(tw, tw, _MM_SHUFFLE(3, 3, 1, 1));
-                        if (part == 1)
-                        {
-                            const V r = wr;
-                            wr = wi;
-                            wi = _mm_xor_ps(r, negate);
-                        }
-                        const V t = CMul<Inv>(_mm_loadu_ps(pb + 2 * k), wr, wi);
-                        const V x = _mm_loadu_ps(pa + 2 * k);
-                        _mm_storeu_ps(pa + 2 * k, _mm_add_ps(x, t));
-                        _mm_storeu_ps(pb + 2 * k, _mm_sub_ps(x, t));
-                    }
-                }
+                JoinChunk<Inv, false>(a, b, table, k0, chunk, step);
+                JoinChunk<Inv, true>(a + 2 * half, b + 2 * half, table, k0, chunk, step);
             }
         }
     }
