@@ -319,10 +319,66 @@ void LargeStep(const DspFftSpecR32f* spec, float* d, int32_t q, int32_t depth, u
                  reinterpret_cast<float*>(work));
 }
 
+uint32_t Reverse(uint32_t v, int32_t bits)
+{
+    uint32_t r = 0;
+    for (int32_t i = 0; i < bits; ++i)
+    {
+        r |= ((v >> i) & 1u) << (bits - 1 - i);
+    }
+    return r;
+}
+
+// The permuting copy fused with the row transforms of depth 0. Row r of the
+// permuted data holds, at column col, the source point rev_c(col) * R +
+// rev_b(r); the eight rows whose rev_b are neighbours therefore take the
+// eight points of one source line each, every source line is read once, and
+// the rows are transformed while they are still in the first-level cache.
+// The points land where the swap-list permutation puts them, and each row
+// then sees exactly the operations of the separate passes.
+template <bool Inv>
+void PermuteAndTransformRows(const DspFftSpecR32f* spec, const float* src, float* d, int32_t b,
+                             int32_t c)
+{
+    const int32_t rows = 1 << b;
+    const int32_t cols = 1 << c;
+    for (int32_t j = 0; j < rows; j += 8)
+    {
+        float* row[8];
+        for (int32_t t = 0; t < 8; ++t)
+        {
+            row[t] = d + 2 * static_cast<int64_t>(Reverse(j + t, b)) * cols;
+        }
+        uint32_t col = 0; // rev_c(i), stepped as i counts up
+        for (int32_t i = 0; i < cols; ++i)
+        {
+            const float* line = src + 2 * (static_cast<int64_t>(i) * rows + j);
+            for (int32_t t = 0; t < 8; ++t)
+            {
+                CopyPoint(line, t, row[t], col);
+            }
+            col ^= static_cast<uint32_t>(cols - (cols >> (__builtin_ctz(i + 1) + 1)));
+        }
+        for (int32_t t = 0; t < 8; ++t)
+        {
+            Radix4<Inv>(row[t], cols, spec->radix4Twiddles);
+            ScaleIfAsked<Inv>(spec, row[t], 2 * static_cast<int64_t>(cols));
+        }
+    }
+}
+
 template <bool Inv>
 void Large(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m, uint8_t* work)
 {
     const int32_t n = 1 << m;
+    const int32_t b = DspFftBlockOrderTable[m];
+    if (src != dst && b != 0 && m - b < 11)
+    {
+        PermuteAndTransformRows<Inv>(spec, src, dst, b, m - b);
+        Columns<Inv>(dst, 1 << b, 1 << (m - b), spec->crossTwiddles[0], spec->columnTwiddles[0],
+                     reinterpret_cast<float*>(work));
+        return;
+    }
     if (src != dst)
     {
         DspBitRevCopy64_Gen(src, dst, n, spec->bitRevList);
@@ -331,7 +387,7 @@ void Large(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m, 
     {
         DspBitRevInPlace64_Gen(dst, n, spec->bitRevList);
     }
-    if (DspFftBlockOrderTable[m] != 0)
+    if (b != 0)
     {
         LargeStep<Inv>(spec, dst, m, 0, work);
         return;

@@ -315,30 +315,45 @@ template <bool Inv, int32_t R> void WideRadix4(float* w, const float* tw)
     }
 }
 
+// Four columns of row r times their cross twiddles into the work row r.
+template <bool Inv> inline void GatherRow(float* work, int32_t r, const float* src, const float* w)
+{
+    const V c0 = _mm_loadu_ps(w);
+    const V c1 = _mm_loadu_ps(w + 4);
+    Put(work, r, 0,
+        CMul<Inv>(_mm_loadu_ps(src), _mm_shuffle_ps(c0, c0, _MM_SHUFFLE(2, 2, 0, 0)),
+                  _mm_shuffle_ps(c0, c0, _MM_SHUFFLE(3, 3, 1, 1))));
+    Put(work, r, 1,
+        CMul<Inv>(_mm_loadu_ps(src + 4), _mm_shuffle_ps(c1, c1, _MM_SHUFFLE(2, 2, 0, 0)),
+                  _mm_shuffle_ps(c1, c1, _MM_SHUFFLE(3, 3, 1, 1))));
+}
+
+// The rows lie a power of two apart, so a group's R rows crowd a few cache
+// sets and are gone by the time the group is written back. Writing a group
+// back and gathering the next one in the same sweep touches each row's line
+// once for both, where the next group shares it.
 template <bool Inv, int32_t R>
 void ColumnsSized(float* data, int32_t cols, const float* cross, const float* columnTw, float* work)
 {
+    const int64_t rowFloats = 2 * static_cast<int64_t>(cols);
+    for (int32_t r = 0; r < R; ++r)
+    {
+        GatherRow<Inv>(work, r, data + r * rowFloats, cross + 8 * r);
+    }
     for (int32_t g = 0; g < cols; g += 4)
     {
-        for (int32_t r = 0; r < R; ++r)
-        {
-            const float* src = data + 2 * (static_cast<int64_t>(r) * cols + g);
-            const V c0 = _mm_loadu_ps(cross);
-            const V c1 = _mm_loadu_ps(cross + 4);
-            cross += 8;
-            Put(work, r, 0,
-                CMul<Inv>(_mm_loadu_ps(src), _mm_shuffle_ps(c0, c0, _MM_SHUFFLE(2, 2, 0, 0)),
-                          _mm_shuffle_ps(c0, c0, _MM_SHUFFLE(3, 3, 1, 1))));
-            Put(work, r, 1,
-                CMul<Inv>(_mm_loadu_ps(src + 4), _mm_shuffle_ps(c1, c1, _MM_SHUFFLE(2, 2, 0, 0)),
-                          _mm_shuffle_ps(c1, c1, _MM_SHUFFLE(3, 3, 1, 1))));
-        }
         WideRadix4<Inv, R>(work, columnTw);
-        for (int32_t r = 0; r < R; ++r)
+        float* row = data + 2 * g;
+        const float* nextCross = cross + 8 * static_cast<int64_t>(g / 4 + 1) * R;
+        const bool more = g + 4 < cols;
+        for (int32_t r = 0; r < R; ++r, row += rowFloats)
         {
-            float* dst = data + 2 * (static_cast<int64_t>(r) * cols + g);
-            _mm_storeu_ps(dst, At(work, r, 0));
-            _mm_storeu_ps(dst + 4, At(work, r, 1));
+            _mm_storeu_ps(row, At(work, r, 0));
+            _mm_storeu_ps(row + 4, At(work, r, 1));
+            if (more)
+            {
+                GatherRow<Inv>(work, r, row + 8, nextCross + 8 * r);
+            }
         }
     }
 }

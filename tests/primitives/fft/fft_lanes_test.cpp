@@ -324,7 +324,8 @@ TEST(FftLanes, SplitAndMergeMatchPlainLoopsBitForBit)
     }
 }
 
-// Every order 0 to 20 and every flag, out of place between buffers off every
+// Every order 0 to 20 and every flag (above order 16 one flag per order, in
+// turn), out of place between buffers off every
 // alignment and in place, both directions, within the bounds the other FFT
 // tests hold (the fixed kernels of orders 0 to 3 keep theirs).
 TEST(FftLanes, RealTransformsAtEveryOrderFlagAndAlignment)
@@ -338,6 +339,10 @@ TEST(FftLanes, RealTransformsAtEveryOrderFlagAndAlignment)
         const auto refInv = fftref::Transform(fftref::Unpack(spectrum.data(), n), true);
         for (int32_t flag : kFlags)
         {
+            if (order > 16 && flag != kFlags[order % 4])
+            {
+                continue; // one flag per large order keeps the sanitised run short
+            }
             Spec spec(order, flag);
             const double fwdScale = ScaleOf(spec.rec, false);
             const double invScale = ScaleOf(spec.rec, true);
@@ -374,8 +379,8 @@ TEST(FftLanes, RealTransformsAtEveryOrderFlagAndAlignment)
     }
 }
 
-// The complex engine at complex orders 3 to 20, every flag (the block scheme
-// scales its rows), from and to unaligned buffers and in place.
+// The complex engine at complex orders 3 to 20, every flag as above (the block
+// scheme scales its rows), from and to unaligned buffers and in place.
 TEST(FftLanes, ComplexEngineAtEveryOrderFlagAndAlignment)
 {
     for (int m = 3; m <= 20; ++m)
@@ -392,6 +397,10 @@ TEST(FftLanes, ComplexEngineAtEveryOrderFlagAndAlignment)
             const auto ref = fftref::Transform(xc, inverse);
             for (int32_t flag : kFlags)
             {
+                if (m > 16 && flag != kFlags[m % 4])
+                {
+                    continue;
+                }
                 Spec spec(m + 1, flag);
                 // Up to 1024 points the caller scales; the block scheme scales
                 // each row by the record's factor.
