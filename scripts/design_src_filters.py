@@ -21,6 +21,8 @@ the passband (0 to 20 kHz) is closest to the images it must suppress; the
   impulse at tap 10.
 
 Usage: python3 scripts/design_src_filters.py [output.cpp]
+       python3 scripts/design_src_filters.py --check [tables.cpp]
+         (designs again and fails unless the file is exactly the output)
 """
 
 import math
@@ -264,7 +266,11 @@ def band_figures(h, factor):
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else "streaming/src_filter_tables.cpp"
+    args = sys.argv[1:]
+    check = bool(args) and args[0] == "--check"
+    if check:
+        args = args[1:]
+    out = args[0] if args else "streaming/src_filter_tables.cpp"
     half = band_filter(66, 2, HALF_BAND_PEAK, HALF_BAND_SUM)
     quarter = band_filter(132, 4, QUARTER_BAND_PEAK, HALF_BAND_SUM)
     beta_up, up = design_bank(160, 20, 44100.0)
@@ -295,6 +301,7 @@ def main():
         % (figures["down"] + (beta_down,)),
         '#include "streaming/src_filter_tables.h"',
         "",
+        "// clang-format off",
         "const float g_SrcHalfBandTaps[SRC_HALF_BAND_TAPS] = {",
     ]
     text += table("half", half)
@@ -310,7 +317,12 @@ def main():
         text.append("    {")
         text += ["    " + line for line in table("row", r)]
         text.append("    },")
-    text += ["};", ""]
+    text += ["};", "// clang-format on", ""]
+    if check:
+        with open(out) as fh:
+            if fh.read() != "\n".join(text):
+                sys.exit("%s is not the output of this script" % out)
+        return
     with open(out, "w") as fh:
         fh.write("\n".join(text))
     for k, v in figures.items():
