@@ -90,8 +90,8 @@ void BM_FftRealInPlaceOrder10(benchmark::State& state)
 }
 BENCHMARK(BM_FftRealInPlaceOrder10);
 
-// The complex engine on 2^order points out of place: the permutation and the
-// radix-4 routine up to 1024 points, the block scheme above; the tables come
+// The complex engine on 2^order points out of place: the radix-4 transform
+// with its permuting copy up to 1024 points, the block scheme above; the tables come
 // from the real record of one order more.
 void BM_FftComplexForward(benchmark::State& state)
 {
@@ -105,8 +105,7 @@ void BM_FftComplexForward(benchmark::State& state)
     {
         if (order <= 10)
         {
-            DspBitRevCopy64_Gen(x.data(), y.data(), n, r.rec->bitRevList);
-            DspFftRadix4Fwd_Gen(y.data(), n, r.rec->radix4Twiddles);
+            DspFftCplxFwdSmall_Gen(r.rec, x.data(), y.data(), order);
         }
         else
         {

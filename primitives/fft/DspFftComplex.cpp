@@ -367,6 +367,27 @@ void PermuteAndTransformRows(const DspFftSpecR32f* spec, const float* src, float
     }
 }
 
+template <bool Inv> void Small(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m)
+{
+    const int32_t n = 1 << m;
+#if defined(__SSE2__)
+    if (src != dst && n >= 16)
+    {
+        DspFftSse2::PermuteRadix4<Inv>(src, dst, n, spec->radix4Twiddles);
+        return;
+    }
+#endif
+    if (src != dst)
+    {
+        DspBitRevCopy64_Gen(src, dst, n, spec->bitRevList);
+    }
+    else
+    {
+        DspBitRevInPlace64_Gen(dst, n, spec->bitRevList);
+    }
+    Radix4<Inv>(dst, n, spec->radix4Twiddles);
+}
+
 template <bool Inv>
 void Large(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m, uint8_t* work)
 {
@@ -486,6 +507,16 @@ void DspFftRadix2PassesInv(float* data, int32_t n, int32_t blockPoints, const fl
                            int32_t /*direction*/, int32_t chunkFloats)
 {
     Radix2Passes<true>(data, n, blockPoints, table, chunkFloats);
+}
+
+void DspFftCplxFwdSmall_Gen(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m)
+{
+    Small<false>(spec, src, dst, m);
+}
+
+void DspFftCplxInvSmall_Gen(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m)
+{
+    Small<true>(spec, src, dst, m);
 }
 
 void DspFftCplxFwdLarge_Gen(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m,

@@ -19,6 +19,12 @@ void DspBitRevInPlace64_Gen(float* data, int32_t n, const uint32_t* list);
 void DspFftRadix4Fwd_Gen(float* data, int32_t n, const float* twiddles);
 void DspFftRadix4Inv_Gen(float* data, int32_t n, const float* twiddles);
 
+// Whole transform of 2^m = 8..1024 points including the permutation: copy
+// when src and dst differ (they must not overlap otherwise), else in place.
+// The record's radix-4 table serves; nothing is scaled.
+void DspFftCplxFwdSmall_Gen(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m);
+void DspFftCplxInvSmall_Gen(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m);
+
 // Joins adjacent transformed blocks of blockPoints points into one transform of
 // n points; table holds the n/4 values W_n^i. direction is not read.
 void DspFftRadix2PassesFwd(float* data, int32_t n, int32_t blockPoints, const float* table,

@@ -345,15 +345,7 @@ DspStatus DspFftFwdRToPacked32f_Gen(const float* src, float* dst, const DspFftSp
     const int32_t n = 1 << m;
     if (m <= 10)
     {
-        if (src != dst)
-        {
-            DspBitRevCopy64_Gen(src, dst, n, spec->bitRevList);
-        }
-        else
-        {
-            DspBitRevInPlace64_Gen(dst, n, spec->bitRevList);
-        }
-        DspFftRadix4Fwd_Gen(dst, n, spec->radix4Twiddles);
+        DspFftCplxFwdSmall_Gen(spec, src, dst, m);
         if (spec->forwardScaled == 1)
         {
             DspFftCore::MulConstInPlace(spec->scale, dst, 2 * n);
@@ -407,8 +399,7 @@ DspStatus DspFftInvPackedToR32f_Gen(const float* src, float* dst, const DspFftSp
     DspFftRealInvPreSplit_Gen(src, dst, n, -1, spec->mergeTable);
     if (m <= 10)
     {
-        DspBitRevInPlace64_Gen(dst, n, spec->bitRevList);
-        DspFftRadix4Inv_Gen(dst, n, spec->radix4Twiddles);
+        DspFftCplxInvSmall_Gen(spec, dst, dst, m);
         if (spec->inverseScaled == 1)
         {
             DspFftCore::MulConstInPlace(spec->scale, dst, 2 * n);

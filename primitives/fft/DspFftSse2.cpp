@@ -183,9 +183,8 @@ template <bool Inv, int32_t N, int32_t L> void Radix4Pass(float* d, const float*
     }
 }
 
-template <bool Inv, int32_t N> void Radix4Sized(float* d, const float* tw)
+template <bool Inv, int32_t N> void Radix4Passes(float* d, const float* tw)
 {
-    FirstStages<Inv, N>(d, tw);
     constexpr int32_t first = (Log2(N) & 1) ? 32 : 16;
     if constexpr (first <= N)
     {
@@ -202,6 +201,67 @@ template <bool Inv, int32_t N> void Radix4Sized(float* d, const float* tw)
     if constexpr (first * 64 <= N)
     {
         Radix4Pass<Inv, N, first * 64>(d, tw);
+    }
+}
+
+template <bool Inv, int32_t N> void Radix4Sized(float* d, const float* tw)
+{
+    FirstStages<Inv, N>(d, tw);
+    Radix4Passes<Inv, N>(d, tw);
+}
+
+// The permuting copy fused with the first stages. Destination group g of G
+// points (G = 4, or 8 for odd orders) takes the source points
+// rev(l) * N/G + rev(g), l = 0..G-1: walking r = rev(g) upwards reads G
+// sequential streams, two neighbouring r fill the two lanes, and each lane
+// runs the group's butterflies as the in-place stages would.
+template <bool Inv, int32_t N> void PermuteFirstStages(const float* src, float* d, const float* tw)
+{
+    constexpr bool odd = Log2(N) & 1;
+    constexpr int32_t groups = odd ? N / 8 : N / 4; // destination groups
+    constexpr int32_t stream = N / (odd ? 8 : 4);   // distance between streams
+    constexpr uint32_t half = groups / 2;           // rev(r + 1) - rev(r) for even r
+    const V wr = _mm_set1_ps(tw[6 * (N / 8)]);
+    const V wi = _mm_set1_ps(tw[6 * (N / 8) + 1]);
+    const V negWr = _mm_set1_ps(-tw[6 * (N / 8)]);
+    uint32_t g = 0; // rev(r) over the group bits, stepped as r counts up by two
+    for (int32_t r = 0; r < groups; r += 2)
+    {
+        const float* s = src + 2 * r;
+        float* lo = d + 2 * static_cast<int64_t>(g) * (odd ? 8 : 4);
+        float* hi = lo + 2 * static_cast<int64_t>(half) * (odd ? 8 : 4);
+        // Streams in the order of the points they fill: l = 0, 1, 2, 3 come
+        // from rev(l) = 0, 2, 1, 3 quarters (eighths 0, 4, 2, 6 when odd).
+        const Quad<Inv> a =
+            Butterfly4<Inv>(_mm_loadu_ps(s), _mm_loadu_ps(s + 2 * (odd ? 4 : 2) * stream),
+                            _mm_loadu_ps(s + 2 * (odd ? 2 : 1) * stream),
+                            _mm_loadu_ps(s + 2 * (odd ? 6 : 3) * stream));
+        if constexpr (odd)
+        {
+            const Quad<Inv> c =
+                Butterfly4<Inv>(_mm_loadu_ps(s + 2 * stream), _mm_loadu_ps(s + 2 * 5 * stream),
+                                _mm_loadu_ps(s + 2 * 3 * stream), _mm_loadu_ps(s + 2 * 7 * stream));
+            const V t1 = CMul<Inv>(c.q1, wr, wi);
+            const V t2 = Rot<Inv>(c.q2);
+            const V t3 = CMul<Inv>(c.q3, negWr, wi);
+            const V o[8] = {_mm_add_ps(a.q0, c.q0), _mm_add_ps(a.q1, t1),   _mm_add_ps(a.q2, t2),
+                            _mm_add_ps(a.q3, t3),   _mm_sub_ps(a.q0, c.q0), _mm_sub_ps(a.q1, t1),
+                            _mm_sub_ps(a.q2, t2),   _mm_sub_ps(a.q3, t3)};
+            for (int32_t k = 0; k < 8; k += 2)
+            {
+                _mm_storeu_ps(lo + 2 * k, _mm_movelh_ps(o[k], o[k + 1]));
+                _mm_storeu_ps(hi + 2 * k, _mm_movehl_ps(o[k + 1], o[k]));
+            }
+        }
+        else
+        {
+            _mm_storeu_ps(lo, _mm_movelh_ps(a.q0, a.q1));
+            _mm_storeu_ps(lo + 4, _mm_movelh_ps(a.q2, a.q3));
+            _mm_storeu_ps(hi, _mm_movehl_ps(a.q1, a.q0));
+            _mm_storeu_ps(hi + 4, _mm_movehl_ps(a.q3, a.q2));
+        }
+        const int32_t next = r / 2 + 1;
+        g ^= half - (half >> (__builtin_ctz(static_cast<uint32_t>(next)) + 1));
     }
 }
 
@@ -432,6 +492,34 @@ template <bool Inv> void Radix4(float* data, int32_t n, const float* twiddles)
     }
 }
 
+template <bool Inv> void PermuteRadix4(const float* src, float* dst, int32_t n, const float* tw)
+{
+    switch (n)
+    {
+    case 16:
+        PermuteFirstStages<Inv, 16>(src, dst, tw);
+        return Radix4Passes<Inv, 16>(dst, tw);
+    case 32:
+        PermuteFirstStages<Inv, 32>(src, dst, tw);
+        return Radix4Passes<Inv, 32>(dst, tw);
+    case 64:
+        PermuteFirstStages<Inv, 64>(src, dst, tw);
+        return Radix4Passes<Inv, 64>(dst, tw);
+    case 128:
+        PermuteFirstStages<Inv, 128>(src, dst, tw);
+        return Radix4Passes<Inv, 128>(dst, tw);
+    case 256:
+        PermuteFirstStages<Inv, 256>(src, dst, tw);
+        return Radix4Passes<Inv, 256>(dst, tw);
+    case 512:
+        PermuteFirstStages<Inv, 512>(src, dst, tw);
+        return Radix4Passes<Inv, 512>(dst, tw);
+    default:
+        PermuteFirstStages<Inv, 1024>(src, dst, tw);
+        return Radix4Passes<Inv, 1024>(dst, tw);
+    }
+}
+
 template <bool Inv>
 void Columns(float* data, int32_t rows, int32_t cols, const float* cross, const float* columnTw,
              float* work)
@@ -528,6 +616,8 @@ int32_t PreSplit(const float* x, float* y, int32_t n, const float* w)
 
 template void Radix4<false>(float*, int32_t, const float*);
 template void Radix4<true>(float*, int32_t, const float*);
+template void PermuteRadix4<false>(const float*, float*, int32_t, const float*);
+template void PermuteRadix4<true>(const float*, float*, int32_t, const float*);
 template void Columns<false>(float*, int32_t, int32_t, const float*, const float*, float*);
 template void Columns<true>(float*, int32_t, int32_t, const float*, const float*, float*);
 template void Radix2Passes<false>(float*, int32_t, int32_t, const float*, int32_t);

@@ -411,18 +411,8 @@ TEST(FftLanes, ComplexEngineAtEveryOrderFlagAndAlignment)
                 {
                     if (m <= 10)
                     {
-                        if (out == &dst)
-                        {
-                            DspBitRevCopy64_Gen(src.p, out->p, static_cast<int32_t>(n),
-                                                spec.rec->bitRevList);
-                        }
-                        else
-                        {
-                            DspBitRevInPlace64_Gen(out->p, static_cast<int32_t>(n),
-                                                   spec.rec->bitRevList);
-                        }
-                        (inverse ? DspFftRadix4Inv_Gen : DspFftRadix4Fwd_Gen)(
-                            out->p, static_cast<int32_t>(n), spec.rec->radix4Twiddles);
+                        (inverse ? DspFftCplxInvSmall_Gen : DspFftCplxFwdSmall_Gen)(
+                            spec.rec, out == &dst ? src.p : out->p, out->p, m);
                     }
                     else
                     {
