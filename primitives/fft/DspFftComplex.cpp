@@ -373,7 +373,7 @@ template <bool Inv> void Small(const DspFftSpecR32f* spec, const float* src, flo
 #if defined(__SSE2__)
     if (src != dst && n >= 16)
     {
-        DspFftSse2::PermuteRadix4<Inv>(src, dst, n, spec->radix4Twiddles);
+        DspFftSse2::PermuteRadix4<Inv>(src, 1, dst, n, spec->radix4Twiddles);
         return;
     }
 #endif
@@ -388,11 +388,39 @@ template <bool Inv> void Small(const DspFftSpecR32f* spec, const float* src, flo
     Radix4<Inv>(dst, n, spec->radix4Twiddles);
 }
 
+#if defined(__SSE2__)
+// The permuting copy fused into the 1024-point blocks of the block scheme:
+// block k of the permuted data is the transform input whose natural order is
+// every (n/1024)-th source point from rev(k).
+template <bool Inv>
+void PermuteAndTransformBlocks(const DspFftSpecR32f* spec, const float* src, float* d, int32_t m)
+{
+    constexpr int32_t block = 1024;
+    const int32_t bits = m - 10;
+    const int32_t blocks = 1 << bits;
+    for (int32_t k = 0; k < blocks; ++k)
+    {
+        float* bd = d + 2 * static_cast<int64_t>(k) * block;
+        DspFftSse2::PermuteRadix4<Inv>(src + 2 * Reverse(k, bits), blocks, bd, block,
+                                       spec->radix4Twiddles);
+        ScaleIfAsked<Inv>(spec, bd, 2 * block);
+    }
+    Radix2Passes<Inv>(d, 1 << m, block, spec->joinTwiddles, 256);
+}
+#endif
+
 template <bool Inv>
 void Large(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m, uint8_t* work)
 {
     const int32_t n = 1 << m;
     const int32_t b = DspFftBlockOrderTable[m];
+#if defined(__SSE2__)
+    if (src != dst && b == 0)
+    {
+        PermuteAndTransformBlocks<Inv>(spec, src, dst, m);
+        return;
+    }
+#endif
     if (src != dst && b != 0 && m - b < 11)
     {
         PermuteAndTransformRows<Inv>(spec, src, dst, b, m - b);

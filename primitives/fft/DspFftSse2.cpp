@@ -215,8 +215,19 @@ template <bool Inv, int32_t N> void Radix4Sized(float* d, const float* tw)
 // rev(l) * N/G + rev(g), l = 0..G-1: walking r = rev(g) upwards reads G
 // sequential streams, two neighbouring r fill the two lanes, and each lane
 // runs the group's butterflies as the in-place stages would.
-template <bool Inv, int32_t N> void PermuteFirstStages(const float* src, float* d, const float* tw)
+template <bool Inv, int32_t N, bool Strided>
+void PermuteFirstStages(const float* src, int64_t srcStride, float* d, const float* tw)
 {
+    // Source points x and x + 1 of the natural order.
+    const auto pair = [src, srcStride](int64_t x)
+    {
+        if constexpr (Strided)
+        {
+            const float* p = src + 2 * x * srcStride;
+            return Load2(p, p + 2 * srcStride);
+        }
+        return _mm_loadu_ps(src + 2 * x);
+    };
     constexpr bool odd = Log2(N) & 1;
     constexpr int32_t groups = odd ? N / 8 : N / 4; // destination groups
     constexpr int32_t stream = N / (odd ? 8 : 4);   // distance between streams
@@ -227,20 +238,17 @@ template <bool Inv, int32_t N> void PermuteFirstStages(const float* src, float* 
     uint32_t g = 0; // rev(r) over the group bits, stepped as r counts up by two
     for (int32_t r = 0; r < groups; r += 2)
     {
-        const float* s = src + 2 * r;
         float* lo = d + 2 * static_cast<int64_t>(g) * (odd ? 8 : 4);
         float* hi = lo + 2 * static_cast<int64_t>(half) * (odd ? 8 : 4);
         // Streams in the order of the points they fill: l = 0, 1, 2, 3 come
         // from rev(l) = 0, 2, 1, 3 quarters (eighths 0, 4, 2, 6 when odd).
         const Quad<Inv> a =
-            Butterfly4<Inv>(_mm_loadu_ps(s), _mm_loadu_ps(s + 2 * (odd ? 4 : 2) * stream),
-                            _mm_loadu_ps(s + 2 * (odd ? 2 : 1) * stream),
-                            _mm_loadu_ps(s + 2 * (odd ? 6 : 3) * stream));
+            Butterfly4<Inv>(pair(r), pair(r + (odd ? 4 : 2) * stream),
+                            pair(r + (odd ? 2 : 1) * stream), pair(r + (odd ? 6 : 3) * stream));
         if constexpr (odd)
         {
-            const Quad<Inv> c =
-                Butterfly4<Inv>(_mm_loadu_ps(s + 2 * stream), _mm_loadu_ps(s + 2 * 5 * stream),
-                                _mm_loadu_ps(s + 2 * 3 * stream), _mm_loadu_ps(s + 2 * 7 * stream));
+            const Quad<Inv> c = Butterfly4<Inv>(pair(r + stream), pair(r + 5 * stream),
+                                                pair(r + 3 * stream), pair(r + 7 * stream));
             const V t1 = CMul<Inv>(c.q1, wr, wi);
             const V t2 = Rot<Inv>(c.q2);
             const V t3 = CMul<Inv>(c.q3, negWr, wi);
@@ -492,31 +500,39 @@ template <bool Inv> void Radix4(float* data, int32_t n, const float* twiddles)
     }
 }
 
-template <bool Inv> void PermuteRadix4(const float* src, float* dst, int32_t n, const float* tw)
+template <bool Inv, int32_t N>
+void PermuteRadix4Sized(const float* src, int64_t srcStride, float* dst, const float* tw)
+{
+    if (srcStride == 1)
+    {
+        PermuteFirstStages<Inv, N, false>(src, 1, dst, tw);
+    }
+    else
+    {
+        PermuteFirstStages<Inv, N, true>(src, srcStride, dst, tw);
+    }
+    Radix4Passes<Inv, N>(dst, tw);
+}
+
+template <bool Inv>
+void PermuteRadix4(const float* src, int64_t srcStride, float* dst, int32_t n, const float* tw)
 {
     switch (n)
     {
     case 16:
-        PermuteFirstStages<Inv, 16>(src, dst, tw);
-        return Radix4Passes<Inv, 16>(dst, tw);
+        return PermuteRadix4Sized<Inv, 16>(src, srcStride, dst, tw);
     case 32:
-        PermuteFirstStages<Inv, 32>(src, dst, tw);
-        return Radix4Passes<Inv, 32>(dst, tw);
+        return PermuteRadix4Sized<Inv, 32>(src, srcStride, dst, tw);
     case 64:
-        PermuteFirstStages<Inv, 64>(src, dst, tw);
-        return Radix4Passes<Inv, 64>(dst, tw);
+        return PermuteRadix4Sized<Inv, 64>(src, srcStride, dst, tw);
     case 128:
-        PermuteFirstStages<Inv, 128>(src, dst, tw);
-        return Radix4Passes<Inv, 128>(dst, tw);
+        return PermuteRadix4Sized<Inv, 128>(src, srcStride, dst, tw);
     case 256:
-        PermuteFirstStages<Inv, 256>(src, dst, tw);
-        return Radix4Passes<Inv, 256>(dst, tw);
+        return PermuteRadix4Sized<Inv, 256>(src, srcStride, dst, tw);
     case 512:
-        PermuteFirstStages<Inv, 512>(src, dst, tw);
-        return Radix4Passes<Inv, 512>(dst, tw);
+        return PermuteRadix4Sized<Inv, 512>(src, srcStride, dst, tw);
     default:
-        PermuteFirstStages<Inv, 1024>(src, dst, tw);
-        return Radix4Passes<Inv, 1024>(dst, tw);
+        return PermuteRadix4Sized<Inv, 1024>(src, srcStride, dst, tw);
     }
 }
 
@@ -616,8 +632,8 @@ int32_t PreSplit(const float* x, float* y, int32_t n, const float* w)
 
 template void Radix4<false>(float*, int32_t, const float*);
 template void Radix4<true>(float*, int32_t, const float*);
-template void PermuteRadix4<false>(const float*, float*, int32_t, const float*);
-template void PermuteRadix4<true>(const float*, float*, int32_t, const float*);
+template void PermuteRadix4<false>(const float*, int64_t, float*, int32_t, const float*);
+template void PermuteRadix4<true>(const float*, int64_t, float*, int32_t, const float*);
 template void Columns<false>(float*, int32_t, int32_t, const float*, const float*, float*);
 template void Columns<true>(float*, int32_t, int32_t, const float*, const float*, float*);
 template void Radix2Passes<false>(float*, int32_t, int32_t, const float*, int32_t);

@@ -14,10 +14,12 @@ namespace DspFftSse2
 // Whole radix-4 transform of n = 8..1024 points, bit-reversed in, natural out.
 template <bool Inv> void Radix4(float* data, int32_t n, const float* twiddles);
 
-// The same transform of n = 16..1024 points from src in natural order into
-// dst (no overlap), the bit-reversed copy and the first stages in one sweep.
+// The same transform of n = 16..1024 points whose natural order is
+// src[0], src[srcStride], src[2 * srcStride], ... (in points) into dst (no
+// overlap): the bit-reversed copy and the first stages in one sweep.
 template <bool Inv>
-void PermuteRadix4(const float* src, float* dst, int32_t n, const float* twiddles);
+void PermuteRadix4(const float* src, int64_t srcStride, float* dst, int32_t n,
+                   const float* twiddles);
 
 // Column phase of one depth of the block scheme: every group of four columns
 // is multiplied by its cross twiddles, gathered into work (32 * rows bytes),
