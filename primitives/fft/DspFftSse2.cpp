@@ -219,7 +219,7 @@ template <bool Inv, int32_t N, bool Strided>
 void PermuteFirstStages(const float* src, int64_t srcStride, float* d, const float* tw)
 {
     // Source points x and x + 1 of the natural order.
-    const auto pair = [src, srcStride](int64_t x)
+    const auto pair = [=](int64_t x)
     {
         if constexpr (Strided)
         {
