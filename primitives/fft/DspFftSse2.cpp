@@ -473,6 +473,38 @@ void JoinChunk(float* a, float* b, const float* table, int32_t k0, int32_t chunk
         }
     }
 }
+
+// Four bins k .. k+3 and their mirrors n-k .. n-k-3 with parts split into
+// registers (real parts, imaginary parts, in bin order), and the two table
+// values of each k.
+struct MirrorQuad
+{
+    V ar, ai, br, bi, w0, w1;
+};
+
+inline MirrorQuad LoadMirrorQuad(const float* x, int32_t n, int32_t k, const float* w)
+{
+    const V a0 = _mm_loadu_ps(x + 2 * k);
+    const V a1 = _mm_loadu_ps(x + 2 * k + 4);
+    const V b0 = _mm_loadu_ps(x + 2 * (n - k - 3));
+    const V b1 = _mm_loadu_ps(x + 2 * (n - k - 1));
+    const V t0 = _mm_loadu_ps(w + 2 * k);
+    const V t1 = _mm_loadu_ps(w + 2 * k + 4);
+    return {_mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0)),
+            _mm_shuffle_ps(a0, a1, _MM_SHUFFLE(3, 1, 3, 1)),
+            _mm_shuffle_ps(b1, b0, _MM_SHUFFLE(0, 2, 0, 2)),
+            _mm_shuffle_ps(b1, b0, _MM_SHUFFLE(1, 3, 1, 3)),
+            _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(2, 0, 2, 0)),
+            _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 1, 3, 1))};
+}
+
+inline void StoreMirrorQuad(float* y, int32_t n, int32_t k, V ar, V ai, V br, V bi)
+{
+    _mm_storeu_ps(y + 2 * k, _mm_unpacklo_ps(ar, ai));
+    _mm_storeu_ps(y + 2 * k + 4, _mm_unpackhi_ps(ar, ai));
+    _mm_storeu_ps(y + 2 * (n - k - 1), SwapHalves(_mm_unpacklo_ps(br, bi)));
+    _mm_storeu_ps(y + 2 * (n - k - 3), SwapHalves(_mm_unpackhi_ps(br, bi)));
+}
 } // namespace
 
 namespace DspFftSse2
@@ -590,6 +622,16 @@ void Radix2Passes(float* d, int32_t n, int32_t blockPoints, const float* table, 
 int32_t PostSplit(float* x, int32_t n, const float* w)
 {
     int32_t k = 1;
+    for (; k + 3 < n / 2; k += 4)
+    {
+        const MirrorQuad q = LoadMirrorQuad(x, n, k, w);
+        const V d = _mm_sub_ps(q.ar, q.br);
+        const V s = _mm_add_ps(q.ai, q.bi);
+        const V t = _mm_add_ps(_mm_mul_ps(q.w1, d), _mm_mul_ps(q.w0, s));
+        const V u = _mm_sub_ps(_mm_mul_ps(s, q.w1), _mm_mul_ps(d, q.w0));
+        StoreMirrorQuad(x, n, k, _mm_add_ps(t, q.br), _mm_sub_ps(u, q.bi), _mm_sub_ps(q.ar, t),
+                        _mm_sub_ps(u, q.ai));
+    }
     for (; k + 1 < n / 2; k += 2)
     {
         float* pi = x + 2 * k;
@@ -612,6 +654,18 @@ int32_t PostSplit(float* x, int32_t n, const float* w)
 int32_t PreSplit(const float* x, float* y, int32_t n, const float* w)
 {
     int32_t k = 1;
+    for (; k + 3 < n / 2; k += 4)
+    {
+        const MirrorQuad q = LoadMirrorQuad(x, n, k, w);
+        const V d = _mm_sub_ps(q.ar, q.br);
+        const V s = _mm_add_ps(q.ai, q.bi);
+        const V sum = _mm_add_ps(q.ar, q.br);
+        const V diff = _mm_sub_ps(q.ai, q.bi);
+        const V p = _mm_sub_ps(_mm_mul_ps(q.w1, d), _mm_mul_ps(q.w0, s));
+        const V r = _mm_add_ps(_mm_mul_ps(d, q.w0), _mm_mul_ps(s, q.w1));
+        StoreMirrorQuad(y, n, k, _mm_add_ps(sum, p), _mm_add_ps(diff, r), _mm_sub_ps(sum, p),
+                        _mm_sub_ps(r, diff));
+    }
     for (; k + 1 < n / 2; k += 2)
     {
         const V a = _mm_loadu_ps(x + 2 * k);
