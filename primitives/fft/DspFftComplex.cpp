@@ -329,6 +329,48 @@ uint32_t Reverse(uint32_t v, int32_t bits)
     return r;
 }
 
+// In-place bit reversal of 2^m points (m >= 7) by tiles: index k = a * 2^(m-3)
+// + mid * 8 + c goes to rev(c) * 2^(m-3) + rev(mid) * 8 + rev(a), so the 8 x 8
+// points of middle value mid and those of rev(mid) trade places through a
+// small buffer, and every cache line is read and written once, where the
+// swap-list walk lands each pair's second half on lines all over the array.
+void BitRevInPlaceTiled(float* d, int32_t m)
+{
+    constexpr int32_t rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    const int32_t midBits = m - 6;
+    const int64_t rowPoints = int64_t{1} << (m - 3);
+    uint64_t tiles[2][8][8];
+    for (uint32_t mid = 0; mid < (1u << midBits); ++mid)
+    {
+        const uint32_t rm = Reverse(mid, midBits);
+        if (rm < mid)
+        {
+            continue;
+        }
+        const uint32_t at[2] = {mid, rm};
+        for (int32_t t = 0; t < 2; ++t)
+        {
+            for (int32_t a = 0; a < 8; ++a)
+            {
+                memcpy(tiles[t][a], d + 2 * (a * rowPoints + at[t] * 8), sizeof(tiles[t][a]));
+            }
+        }
+        for (int32_t t = 0; t < 2; ++t)
+        {
+            const uint64_t(&from)[8][8] = tiles[t];
+            for (int32_t c = 0; c < 8; ++c)
+            {
+                uint64_t row[8];
+                for (int32_t a = 0; a < 8; ++a)
+                {
+                    row[rev3[a]] = from[a][c];
+                }
+                memcpy(d + 2 * (rev3[c] * rowPoints + at[1 - t] * 8), row, sizeof(row));
+            }
+        }
+    }
+}
+
 // The permuting copy fused with the row transforms of depth 0. Row r of the
 // permuted data holds, at column col, the source point rev_c(col) * R +
 // rev_b(r); the eight rows whose rev_b are neighbours therefore take the
@@ -431,6 +473,10 @@ void Large(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m, 
     if (src != dst)
     {
         DspBitRevCopy64_Gen(src, dst, n, spec->bitRevList);
+    }
+    else if (m >= 15) // below, the array sits in the second-level cache and the list walk wins
+    {
+        BitRevInPlaceTiled(dst, m);
     }
     else
     {
