@@ -493,6 +493,11 @@ TEST(StreamSetup, ContentIdsGoToTheLowerDeviceWithThePipe)
 {
     StreamRig rig;
     ASSERT_TRUE(rig.Ok());
+    ClientDouble wave{STREAM_CLIENT_KIND_WAVE_CYCLIC, kWaveFill};
+    ASSERT_EQ(STATUS_SUCCESS, rig.Register(&wave, PcmFormat(2, 48000, 16), 5, 3));
+    ULONG ms = 0, frame = 0;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Control()->OpenClient(wave.Key(), &ms, &frame));
+    ASSERT_NE(nullptr, rig.Stream()->DataPipe());
     EmuPcClearDrmForwards();
     PDRMAUDIOSTREAM drm = nullptr;
     ASSERT_EQ(STATUS_SUCCESS, rig.Stream()->QueryInterface(IID_IDrmAudioStream, (PVOID*)&drm));
@@ -501,5 +506,9 @@ TEST(StreamSetup, ContentIdsGoToTheLowerDeviceWithThePipe)
     ASSERT_EQ(1u, EmuPcDrmForwards().size());
     EXPECT_EQ(7u, EmuPcDrmForwards()[0].ContentId);
     EXPECT_EQ(rig.Adapter().Lower(), EmuPcDrmForwards()[0].Forward.DeviceObject);
+    EXPECT_EQ(0u, EmuPcDrmForwards()[0].Forward.Flags);
+    EXPECT_EQ(rig.Stream()->DataPipe(), EmuPcDrmForwards()[0].Forward.Context);
+    EXPECT_EQ(rig.Stream()->DataPipe(), (PVOID)EmuPcDrmForwards()[0].Forward.FileObject);
+    rig.Leave(&wave);
 }
 } // namespace

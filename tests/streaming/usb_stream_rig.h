@@ -49,6 +49,7 @@ class TestUsbStream : public CUsbAudioStream
     ULONG BaseSamples() const { return m_BaseSamplesPerPacket; }
     ULONG StartFrame() const { return m_StartFrame; }
     BOOLEAN DeviceGone() const { return m_DeviceGone; }
+    USBD_PIPE_HANDLE DataPipe() const { return DataPipeHandle(); }
     void SetDeviceGone() { m_DeviceGone = TRUE; }
     PSTREAMCLIENT Active() const { return m_ActiveClient; }
     PSTREAMCLIENT Prepared() const { return m_PreparedClient; }
