@@ -150,13 +150,13 @@ void BM_FftwNoSimdRealForward(benchmark::State& state)
 }
 BENCHMARK(BM_FftwNoSimdRealForward)->DenseRange(6, 16);
 
-void BM_FftwRealInverse(benchmark::State& state)
+void FftwRealInverse(benchmark::State& state, unsigned flags)
 {
     const int n = 1 << state.range(0);
     fftwf_complex* in = fftwf_alloc_complex(n / 2 + 1);
     float* out = fftwf_alloc_real(n);
     // c2r destroys its input, so the measured plan runs on a kept copy.
-    fftwf_plan plan = fftwf_plan_dft_c2r_1d(n, in, out, FFTW_MEASURE);
+    fftwf_plan plan = fftwf_plan_dft_c2r_1d(n, in, out, FFTW_MEASURE | flags);
     std::vector<float> spectrum(2 * (n / 2 + 1));
     const auto x = Signal(spectrum.size());
     std::copy(x.begin(), x.end(), spectrum.begin());
@@ -171,7 +171,17 @@ void BM_FftwRealInverse(benchmark::State& state)
     fftwf_free(out);
     fftwf_free(in);
 }
+void BM_FftwRealInverse(benchmark::State& state)
+{
+    FftwRealInverse(state, 0);
+}
 BENCHMARK(BM_FftwRealInverse)->DenseRange(6, 16);
+
+void BM_FftwNoSimdRealInverse(benchmark::State& state)
+{
+    FftwRealInverse(state, FFTW_NO_SIMD);
+}
+BENCHMARK(BM_FftwNoSimdRealInverse)->DenseRange(6, 16);
 
 void FftwComplexForward(benchmark::State& state, unsigned flags)
 {

@@ -348,14 +348,15 @@ void BitRevInPlaceTiled(float* d, int32_t m)
             continue;
         }
         const uint32_t at[2] = {mid, rm};
-        for (int32_t t = 0; t < 2; ++t)
+        const int32_t count = rm == mid ? 1 : 2; // a tile of its own turns in place
+        for (int32_t t = 0; t < count; ++t)
         {
             for (int32_t a = 0; a < 8; ++a)
             {
                 memcpy(tiles[t][a], d + 2 * (a * rowPoints + at[t] * 8), sizeof(tiles[t][a]));
             }
         }
-        for (int32_t t = 0; t < 2; ++t)
+        for (int32_t t = 0; t < count; ++t)
         {
             const uint64_t(&from)[8][8] = tiles[t];
             for (int32_t c = 0; c < 8; ++c)
@@ -416,6 +417,19 @@ template <bool Inv> void Small(const DspFftSpecR32f* spec, const float* src, flo
     if (src != dst && n >= 16)
     {
         DspFftSse2::PermuteRadix4<Inv>(src, 1, dst, n, spec->radix4Twiddles);
+        return;
+    }
+    if (src == dst && n >= 64)
+    {
+        DspFftSse2::InPlaceRadix4<Inv>(dst, n, spec->radix4Twiddles);
+        return;
+    }
+    if (src == dst && n >= 16)
+    {
+        // 256 bytes at most: a copy on the stack lets the fused copy run.
+        float copy[64];
+        memcpy(copy, src, 2 * sizeof(float) * n);
+        DspFftSse2::PermuteRadix4<Inv>(copy, 1, dst, n, spec->radix4Twiddles);
         return;
     }
 #endif

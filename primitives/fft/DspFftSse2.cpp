@@ -96,38 +96,106 @@ constexpr int32_t Log2(int32_t n)
     return m;
 }
 
-// Span-4 stage, and for odd orders the span-8 radix-2 stage on the same eight
-// points while they are in registers.
-template <bool Inv, int32_t N> void FirstStages(float* d, const float* tw)
+// Span-4 stage, and for odd orders the span-8 radix-2 stage, on the eight
+// points v0 = (p0, p1) .. v3 = (p6, p7), written to out.
+template <bool Inv, bool Odd>
+inline void Eight(V v0, V v1, V v2, V v3, V wr, V wi, V negWr, float* out)
 {
-    if constexpr (Log2(N) & 1)
+    V a0, a1, c0, c1;
+    Span4<Inv>(v0, v1, &a0, &a1);
+    Span4<Inv>(v2, v3, &c0, &c1);
+    if constexpr (Odd)
     {
-        const V wr = _mm_set1_ps(tw[6 * (N / 8)]);
-        const V wi = _mm_set1_ps(tw[6 * (N / 8) + 1]);
-        const V negWr = _mm_set1_ps(-tw[6 * (N / 8)]);
-        for (int32_t g = 0; g < N; g += 8)
-        {
-            float* p = d + 2 * g;
-            V a0, a1, c0, c1;
-            Span4<Inv>(_mm_loadu_ps(p), _mm_loadu_ps(p + 4), &a0, &a1);
-            Span4<Inv>(_mm_loadu_ps(p + 8), _mm_loadu_ps(p + 12), &c0, &c1);
-            const V t0 = KeepLow(c0, CMul<Inv>(c0, wr, wi));
-            const V t1 = KeepLow(Rot<Inv>(c1), CMul<Inv>(c1, negWr, wi));
-            _mm_storeu_ps(p, _mm_add_ps(a0, t0));
-            _mm_storeu_ps(p + 4, _mm_add_ps(a1, t1));
-            _mm_storeu_ps(p + 8, _mm_sub_ps(a0, t0));
-            _mm_storeu_ps(p + 12, _mm_sub_ps(a1, t1));
-        }
+        const V t0 = KeepLow(c0, CMul<Inv>(c0, wr, wi));
+        const V t1 = KeepLow(Rot<Inv>(c1), CMul<Inv>(c1, negWr, wi));
+        _mm_storeu_ps(out, _mm_add_ps(a0, t0));
+        _mm_storeu_ps(out + 4, _mm_add_ps(a1, t1));
+        _mm_storeu_ps(out + 8, _mm_sub_ps(a0, t0));
+        _mm_storeu_ps(out + 12, _mm_sub_ps(a1, t1));
     }
     else
     {
-        for (int32_t g = 0; g < N; g += 4)
+        _mm_storeu_ps(out, a0);
+        _mm_storeu_ps(out + 4, a1);
+        _mm_storeu_ps(out + 8, c0);
+        _mm_storeu_ps(out + 12, c1);
+    }
+}
+
+// The twiddle of the span-8 stage, (c, -c), and its real part negated.
+struct Span8Twiddle
+{
+    explicit Span8Twiddle(const float* entry)
+        : wr(_mm_set1_ps(entry[0])), wi(_mm_set1_ps(entry[1])), negWr(_mm_set1_ps(-entry[0]))
+    {
+    }
+    V wr, wi, negWr;
+};
+
+template <bool Inv, int32_t N> void FirstStages(float* d, const float* tw)
+{
+    const Span8Twiddle w(tw + 6 * (N / 8));
+    for (int32_t g = 0; g < N; g += 8)
+    {
+        float* p = d + 2 * g;
+        Eight<Inv, (Log2(N) & 1) != 0>(_mm_loadu_ps(p), _mm_loadu_ps(p + 4), _mm_loadu_ps(p + 8),
+                                       _mm_loadu_ps(p + 12), w.wr, w.wi, w.negWr, p);
+    }
+}
+
+uint32_t Reverse(uint32_t v, int32_t bits)
+{
+    uint32_t r = 0;
+    for (int32_t i = 0; i < bits; ++i)
+    {
+        r |= ((v >> i) & 1u) << (bits - 1 - i);
+    }
+    return r;
+}
+
+// In place, N >= 64: index a * N/8 + mid * 8 + c belongs at rev(c) * N/8 +
+// rev(mid) * 8 + rev(a), so the 8 x 8 points of middle value mid trade places
+// with those of rev(mid) through a small buffer, each cache line read and
+// written once. Every row a tile writes is one group of eight, which gets the
+// first stages on its way out.
+template <bool Inv, int32_t N> void PermuteFirstStagesInPlace(float* d, const float* tw)
+{
+    constexpr int32_t midBits = Log2(N) - 6;
+    constexpr int64_t rowPoints = N / 8;
+    constexpr int32_t rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    const Span8Twiddle w(tw + 6 * (N / 8));
+    alignas(16) float tiles[2][8][16];
+    for (uint32_t mid = 0; mid < (1u << midBits); ++mid)
+    {
+        const uint32_t rm = Reverse(mid, midBits);
+        if (rm < mid)
         {
-            float* p = d + 2 * g;
-            V o0, o1;
-            Span4<Inv>(_mm_loadu_ps(p), _mm_loadu_ps(p + 4), &o0, &o1);
-            _mm_storeu_ps(p, o0);
-            _mm_storeu_ps(p + 4, o1);
+            continue;
+        }
+        const uint32_t at[2] = {mid, rm};
+        const int32_t count = rm == mid ? 1 : 2; // a tile of its own turns in place
+        for (int32_t t = 0; t < count; ++t)
+        {
+            for (int32_t a = 0; a < 8; ++a)
+            {
+                const float* row = d + 2 * (a * rowPoints + at[t] * 8);
+                for (int32_t i = 0; i < 16; i += 4)
+                {
+                    _mm_store_ps(&tiles[t][a][i], _mm_loadu_ps(row + i));
+                }
+            }
+        }
+        for (int32_t t = 0; t < count; ++t)
+        {
+            for (int32_t c = 0; c < 8; ++c)
+            {
+                // Destination point c' of this row is tile point (rev(c'), c).
+                const auto pair = [&](int32_t j)
+                { return Load2(&tiles[t][rev3[j]][2 * c], &tiles[t][rev3[j + 1]][2 * c]); };
+                Eight<Inv, (Log2(N) & 1) != 0>(pair(0), pair(2), pair(4), pair(6), w.wr, w.wi,
+                                               w.negWr,
+                                               d + 2 * (rev3[c] * rowPoints + at[1 - t] * 8));
+            }
         }
     }
 }
@@ -568,6 +636,28 @@ void PermuteRadix4(const float* src, int64_t srcStride, float* dst, int32_t n, c
     }
 }
 
+template <bool Inv> void InPlaceRadix4(float* data, int32_t n, const float* tw)
+{
+    switch (n)
+    {
+    case 64:
+        PermuteFirstStagesInPlace<Inv, 64>(data, tw);
+        return Radix4Passes<Inv, 64>(data, tw);
+    case 128:
+        PermuteFirstStagesInPlace<Inv, 128>(data, tw);
+        return Radix4Passes<Inv, 128>(data, tw);
+    case 256:
+        PermuteFirstStagesInPlace<Inv, 256>(data, tw);
+        return Radix4Passes<Inv, 256>(data, tw);
+    case 512:
+        PermuteFirstStagesInPlace<Inv, 512>(data, tw);
+        return Radix4Passes<Inv, 512>(data, tw);
+    default:
+        PermuteFirstStagesInPlace<Inv, 1024>(data, tw);
+        return Radix4Passes<Inv, 1024>(data, tw);
+    }
+}
+
 template <bool Inv>
 void Columns(float* data, int32_t rows, int32_t cols, const float* cross, const float* columnTw,
              float* work)
@@ -688,6 +778,8 @@ template void Radix4<false>(float*, int32_t, const float*);
 template void Radix4<true>(float*, int32_t, const float*);
 template void PermuteRadix4<false>(const float*, int64_t, float*, int32_t, const float*);
 template void PermuteRadix4<true>(const float*, int64_t, float*, int32_t, const float*);
+template void InPlaceRadix4<false>(float*, int32_t, const float*);
+template void InPlaceRadix4<true>(float*, int32_t, const float*);
 template void Columns<false>(float*, int32_t, int32_t, const float*, const float*, float*);
 template void Columns<true>(float*, int32_t, int32_t, const float*, const float*, float*);
 template void Radix2Passes<false>(float*, int32_t, int32_t, const float*, int32_t);

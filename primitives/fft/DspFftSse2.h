@@ -21,6 +21,10 @@ template <bool Inv>
 void PermuteRadix4(const float* src, int64_t srcStride, float* dst, int32_t n,
                    const float* twiddles);
 
+// The same transform of n = 64..1024 points in place from natural order: the
+// permutation by tiles and the first stages in one sweep.
+template <bool Inv> void InPlaceRadix4(float* data, int32_t n, const float* twiddles);
+
 // Column phase of one depth of the block scheme: every group of four columns
 // is multiplied by its cross twiddles, gathered into work (32 * rows bytes),
 // transformed there as rows-point radix-4 transforms, and written back.
