@@ -66,14 +66,23 @@ class CStreamEngine : public IUnknown, public CUnknown
                                       PVOID* registration);
     virtual NTSTATUS UnregisterCallback(PVOID registration);
     virtual NTSTATUS PowerChangeState(ULONG newState);
-    // The processing operations, filled by the stream classes.
-    virtual NTSTATUS ProcessBuffer(PVOID buffer, LONG bytes) = 0;
-    virtual NTSTATUS ProcessBufferStage1(PVOID buffer, LONG bytes) = 0;
-    virtual NTSTATUS RunStage1(PVOID buffer, ULONG frames, ULONG mode) = 0;
-    virtual NTSTATUS ProcessBufferStage2(PVOID buffer, LONG bytes) = 0;
-    virtual NTSTATUS RunStage2(ULONG frames) = 0;
-    virtual NTSTATUS ProcessBufferStage3(PVOID buffer, LONG bytes) = 0;
-    virtual NTSTATUS RunStage3(ULONG frames) = 0;
+    // The processing chain over one transfer buffer, in place, at
+    // DISPATCH_LEVEL under the engine's spin lock. PCM runs in chunks of
+    // STREAM_ENGINE_CHUNK_FRAMES through the per-channel float buffers and
+    // the three node lists; other formats run the first list on the caller's
+    // interleaved buffer. Returns the last node's status, 0 when none ran.
+    virtual NTSTATUS ProcessBuffer(PVOID buffer, LONG bytes);
+    // As ProcessBuffer with one node list only (first, second, third).
+    virtual NTSTATUS ProcessBufferStage1(PVOID buffer, LONG bytes);
+    // The first list's Process over the per-channel buffers (mode
+    // WAVE_FORMAT_PCM) or over `buffer` (any other mode, the format tag).
+    virtual NTSTATUS RunStage1(PVOID buffer, ULONG frames, ULONG mode);
+    virtual NTSTATUS ProcessBufferStage2(PVOID buffer, LONG bytes);
+    // The second list's Process over the per-channel buffers.
+    virtual NTSTATUS RunStage2(ULONG frames);
+    virtual NTSTATUS ProcessBufferStage3(PVOID buffer, LONG bytes);
+    // The third list's Flush over the per-channel buffers.
+    virtual NTSTATUS RunStage3(ULONG frames);
     // Initialisation, once, by the stream after construction.
     virtual NTSTATUS OpenStreamEngineCallback(ULONG direction);
 
@@ -98,6 +107,24 @@ class CStreamEngine : public IUnknown, public CUnknown
                                            PUNKNOWN adapterUnknown, PUNKNOWN* wavePort);
 
   protected:
+    // Node lists a processing pass runs, as bits.
+    enum : ULONG
+    {
+        STAGE_LIST_1 = 1,
+        STAGE_LIST_2 = 2,
+        STAGE_LIST_3 = 4,
+        STAGE_LISTS_ALL = 7
+    };
+    NTSTATUS ProcessStages(PVOID buffer, LONG bytes, ULONG stages);
+    NTSTATUS ProcessChunks(PUCHAR buffer, ULONG frames, USHORT tag, ULONG stages);
+    NTSTATUS ProcessPcmChunk(PUCHAR buffer, ULONG frames, ULONG stages);
+    NTSTATUS WalkNodes(CPtrList* list, BOOLEAN flush, PVOID buffer, ULONG frames);
+    // True when the current PCM format fits the work buffers and converters.
+    BOOLEAN CanConvertPcm() const;
+    void ConvertPcmToFloat(const UCHAR* source, ULONG frames);
+    void ConvertFloatToPcm(PUCHAR destination, ULONG frames);
+    USHORT CurrentFormatTag() const;
+
     CPtrList* CurrentFormatList();
     void FreeFormatList(CPtrList* list);
     void ReleaseNodeList(CPtrList* list);

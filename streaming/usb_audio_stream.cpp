@@ -49,6 +49,18 @@ const USB_ENDPOINT_DESCRIPTOR* FindDataEndpoint(const USB_CONFIGURATION_DESCRIPT
     }
     return nullptr;
 }
+
+// The first isochronous data endpoint of an interface's alternate setting.
+const USB_ENDPOINT_DESCRIPTOR* FindSettingDataEndpoint(PUSB_CONFIGURATION_DESCRIPTOR config,
+                                                       ULONG interfaceNumber,
+                                                       UCHAR alternateSetting)
+{
+    if (config == nullptr)
+        return nullptr;
+    PUSB_INTERFACE_DESCRIPTOR intf = USBD_ParseConfigurationDescriptorEx(
+        config, config, (LONG)interfaceNumber, alternateSetting, -1, -1, -1);
+    return intf != nullptr ? FindDataEndpoint(config, intf) : nullptr;
+}
 } // namespace
 
 CUsbAudioStream::CUsbAudioStream(PUNKNOWN outerUnknown, ULONG interfaceNumber, ULONG terminalLink)
@@ -62,7 +74,8 @@ CUsbAudioStream::CUsbAudioStream(PUNKNOWN outerUnknown, ULONG interfaceNumber, U
       m_StopEvent(), m_WorkerDone(), m_WorkEvent(), m_ActiveClient(nullptr),
       m_PreparedClient(nullptr), m_ContextLock(0), m_BusyContexts(), m_FreeContexts(),
       m_UrbLookaside(), m_ContextLookaside(), m_BufferLookaside(), m_LookasideReady(FALSE),
-      m_WorkerThread(nullptr), m_CyclicControl(nullptr), m_Pacing(), m_SentUrbs(0)
+      m_WorkerThread(nullptr), m_CyclicControl(nullptr), m_Pacing(), m_SentUrbs(0),
+      m_InterfaceCounted(FALSE)
 {
     InitializeListHead(&m_AltSettingList);
     KeInitializeSpinLock(&m_SendLock);
@@ -240,13 +253,8 @@ ULONG CUsbAudioStream::PacketsPerFrame(UCHAR alternateSetting)
     if (io == nullptr)
         return 1;
     ULONG packets = 1;
-    PUSB_CONFIGURATION_DESCRIPTOR config = io->GetConfigurationDescriptor();
-    PUSB_INTERFACE_DESCRIPTOR intf =
-        config == nullptr
-            ? nullptr
-            : USBD_ParseConfigurationDescriptorEx(config, config, (LONG)m_ConstructionValue,
-                                                  alternateSetting, -1, -1, -1);
-    const USB_ENDPOINT_DESCRIPTOR* ep = intf != nullptr ? FindDataEndpoint(config, intf) : nullptr;
+    const USB_ENDPOINT_DESCRIPTOR* ep = FindSettingDataEndpoint(
+        io->GetConfigurationDescriptor(), m_ConstructionValue, alternateSetting);
     // At full speed every frame holds one packet, whatever the interval says.
     if (ep != nullptr && io->IsHighSpeed())
         packets = ep->bInterval >= 1 && ep->bInterval <= c_MaxHighSpeedInterval
@@ -254,6 +262,22 @@ ULONG CUsbAudioStream::PacketsPerFrame(UCHAR alternateSetting)
                       : 0;
     io->Release();
     return packets;
+}
+
+ULONG CUsbAudioStream::DataEndpointPacketBytes(UCHAR alternateSetting)
+{
+    PAGED_CODE();
+    PUSBDEVICEIO io = QueryUsbIo();
+    if (io == nullptr)
+        return 0;
+    const USB_ENDPOINT_DESCRIPTOR* ep = FindSettingDataEndpoint(
+        io->GetConfigurationDescriptor(), m_ConstructionValue, alternateSetting);
+    io->Release();
+    if (ep == nullptr)
+        return 0;
+    // Bits 11 and 12 of a high-speed endpoint add transactions per microframe.
+    const ULONG size = ep->wMaxPacketSize & 0x7FF;
+    return size * (1 + ((ep->wMaxPacketSize >> 11) & 3));
 }
 
 ULONG CUsbAudioStream::QueryCurrentFrameNumber()

@@ -146,9 +146,54 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     void FreeTransferContext(PTRANSFERCONTEXT context);
     PTRANSFERCONTEXT GetTransferContext();
     void PutTransferContext(PTRANSFERCONTEXT context);
+    // Leaves closed for prepared (another preparation owns a stream that is
+    // not closed: nothing is undone then), builds the contexts with data
+    // buffers of `bufferBytes` and a capture ring of `ringBytes`, and selects
+    // the setting for the client. A later failure undoes all of it.
+    NTSTATUS BuildPreparedStream(PSTREAMCLIENT client, UCHAR alternateSetting, ULONG bufferBytes,
+                                 ULONG ringBytes, PULONG frameNumber);
+    // The capture ring for a format and the data buffer of one URB: 40 ms of
+    // the format and always more than one URB's data plus one frame (a full
+    // ring must not read as empty), in whole frames so that its split falls
+    // between frames; 0 when it cannot be represented.
+    static ULONG CaptureRingBytes(const WAVEFORMATEX& format, ULONG urbBufferBytes);
+    // ---- interface selection
+    // Selects the setting of the stream's interface and keeps a copy of the
+    // returned interface information; the data pipe is the last pipe of the
+    // stream's direction. A non-zero setting without such a pipe is
+    // deselected again and refused. The adapter's count of active stream
+    // interfaces follows the setting the interface is left in.
+    NTSTATUS SelectDataInterface(UCHAR alternateSetting);
+    NTSTATUS KeepInterfaceInformation(PUSBD_INTERFACE_INFORMATION answer, UCHAR alternateSetting);
+    // Raised once when a non-zero setting is selected, lowered once when
+    // setting 0 follows, however often either is selected.
+    void CountInterfaceActive(UCHAR alternateSetting);
+    // The audio class 1.0 sampling-frequency request to the data endpoint.
+    NTSTATUS SetEndpointSamplingFrequency(ULONG rate);
+    // The audio class 1.0 form of SelectInterface: the setting, then for a
+    // non-zero one the client's rate as the endpoint's sampling frequency,
+    // whose failure is ignored (a device that refuses it still streams).
+    NTSTATUS SelectAudio1Interface(UCHAR alternateSetting, PSTREAMCLIENT client);
+    // Bytes one packet of the setting's data endpoint can carry; 0 when it has none.
+    ULONG DataEndpointPacketBytes(UCHAR alternateSetting);
+    // ---- sending
+    // Under the send lock: a free context while the stream runs on a present
+    // device; STATUS_BUFFER_TOO_SMALL when every context is busy, success
+    // without a context when nothing is to be sent.
+    NTSTATUS TakeSendContext(PUSBDEVICEIO io, PTRANSFERCONTEXT* context);
+    // Zeroes the context's URB for `packets` packets and fills its header.
+    void BuildIsochUrb(PTRANSFERCONTEXT context, ULONG packets, ULONG transferFlags);
+    // Names the start frame, sets up the IRP, counts the URB outstanding and
+    // passes it down.
+    NTSTATUS SubmitIsochUrb(PUSBDEVICEIO io, PTRANSFERCONTEXT context);
     // The render form of SendStreamUrb and of the completion, paced by `pacing`.
     NTSTATUS SendRenderUrb(RenderPacing* pacing);
     NTSTATUS CompleteRenderUrb(PIRP irp, PTRANSFERCONTEXT context);
+    // The end of a completion: the context goes back, a running stream
+    // resubmits or, after a failed transfer, recovers; the URB is counted
+    // back. Returns STATUS_MORE_PROCESSING_REQUIRED.
+    NTSTATUS ReturnTransfer(PTRANSFERCONTEXT context, bool running, NTSTATUS status,
+                            USBD_STATUS urbStatus);
     // Completion bookkeeping shared by every form.
     void ClaimResubmission();
     void EnterRecovery();
@@ -206,6 +251,7 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     PCALLBACK_OBJECT m_CyclicControl;
     RenderPacing m_Pacing;
     volatile LONG m_SentUrbs;
+    BOOLEAN m_InterfaceCounted; // the interface is counted as an active stream
 
   private:
     static void WorkerThreadStart(PVOID context);

@@ -93,6 +93,58 @@ void CUsbAudioStream::ReleaseTransferLoop()
     m_LookasideReady = FALSE;
 }
 
+NTSTATUS CUsbAudioStream::BuildPreparedStream(PSTREAMCLIENT client, UCHAR alternateSetting,
+                                              ULONG bufferBytes, ULONG ringBytes,
+                                              PULONG frameNumber)
+{
+    PAGED_CODE();
+    if (frameNumber == nullptr || ringBytes == 0)
+        return STATUS_INVALID_PARAMETER;
+    if (InterlockedCompareExchange(&m_StreamState, USB_STREAM_PREPARED, USB_STREAM_CLOSED) !=
+        USB_STREAM_CLOSED)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    NTSTATUS status = BuildTransferContexts(bufferBytes);
+    if (NT_SUCCESS(status))
+    {
+        m_CaptureRing =
+            static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, ringBytes, m_CaptureRingTag));
+        m_CaptureRingSize = m_CaptureRing != nullptr ? ringBytes : 0;
+        if (m_CaptureRing == nullptr)
+            status = STATUS_INSUFFICIENT_RESOURCES;
+    }
+    if (NT_SUCCESS(status))
+        status = SelectInterface(alternateSetting, client);
+    if (!NT_SUCCESS(status))
+    {
+        if (m_CaptureRing != nullptr)
+            ExFreePoolWithTag(m_CaptureRing, m_CaptureRingTag);
+        m_CaptureRing = nullptr;
+        m_CaptureRingSize = 0;
+        ReleaseTransferLoop();
+        InterlockedExchange(&m_StreamState, USB_STREAM_CLOSED);
+        return status;
+    }
+    m_Pacing.Accumulator = 0;
+    m_CaptureRingRead = 0;
+    m_CaptureRingWrite = 0;
+    m_OutstandingUrbs = 0;
+    *frameNumber = QueryCurrentFrameNumber();
+    return STATUS_SUCCESS;
+}
+
+ULONG CUsbAudioStream::CaptureRingBytes(const WAVEFORMATEX& format, ULONG urbBufferBytes)
+{
+    const ULONGLONG block = format.nBlockAlign;
+    if (block == 0)
+        return 0;
+    const auto wholeFrames = [block](ULONGLONG bytes)
+    { return (bytes + block - 1) / block * block; };
+    const ULONGLONG fortyMs = wholeFrames(format.nAvgBytesPerSec / 25);
+    const ULONGLONG least = wholeFrames(urbBufferBytes) + block;
+    const ULONGLONG bytes = fortyMs > least ? fortyMs : least;
+    return bytes <= (ULONGLONG)MAXLONG ? (ULONG)bytes : 0;
+}
+
 // ----------------------------------------------------------------------------
 // Transfer contexts
 
@@ -214,55 +266,68 @@ NTSTATUS CUsbAudioStream::SendInitialUrbs()
     return NT_SUCCESS(status) ? STATUS_SUCCESS : status;
 }
 
+NTSTATUS CUsbAudioStream::TakeSendContext(PUSBDEVICEIO io, PTRANSFERCONTEXT* context)
+{
+    *context = nullptr;
+    if (io == nullptr || m_DeviceGone || m_StreamState != USB_STREAM_RUNNING)
+        return STATUS_SUCCESS;
+    *context = GetTransferContext();
+    return *context != nullptr ? STATUS_SUCCESS : STATUS_BUFFER_TOO_SMALL;
+}
+
+void CUsbAudioStream::BuildIsochUrb(PTRANSFERCONTEXT context, ULONG packets, ULONG transferFlags)
+{
+    auto& iso = context->Urb->UrbIsochronousTransfer;
+    RtlZeroMemory(context->Urb, UsbStreamUrbBytes(packets));
+    iso.Hdr.Function = URB_FUNCTION_ISOCH_TRANSFER;
+    iso.Hdr.Length = (USHORT)UsbStreamUrbBytes(packets);
+    iso.PipeHandle = DataPipeHandle();
+    iso.TransferFlags = transferFlags | (m_ExplicitStart != 0 ? 0 : USBD_START_ISO_TRANSFER_ASAP);
+    iso.TransferBuffer = context->Buffer;
+    iso.NumberOfPackets = packets;
+}
+
+NTSTATUS CUsbAudioStream::SubmitIsochUrb(PUSBDEVICEIO io, PTRANSFERCONTEXT context)
+{
+    auto& iso = context->Urb->UrbIsochronousTransfer;
+    iso.StartFrame = m_ExplicitStart != 0 ? m_StartFrame : 0;
+    if (m_ExplicitStart != 0)
+        m_StartFrame += m_MsPerUrb;
+    PIRP irp = context->Irp;
+    IoSetNextIrpStackLocation(irp);
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.Others.Argument2 = nullptr;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    next->Parameters.Others.Argument1 = context->Urb;
+    IoSetCompletionRoutine(irp, StreamUrbCompletion, context, TRUE, TRUE, TRUE);
+    if (InterlockedIncrement(&m_OutstandingUrbs) == 1)
+        KeClearEvent(&m_AllUrbsReturned);
+    InterlockedIncrement(&m_SentUrbs);
+    return io->CallLowerDriver(irp);
+}
+
 NTSTATUS CUsbAudioStream::SendRenderUrb(RenderPacing* pacing)
 {
     KIRQL irql;
     KeAcquireSpinLock(&m_SendLock, &irql);
     PUSBDEVICEIO io = QueryUsbIo();
-    NTSTATUS status = STATUS_SUCCESS;
     PTRANSFERCONTEXT context = nullptr;
-    if (io != nullptr && !m_DeviceGone && m_StreamState == USB_STREAM_RUNNING)
-    {
-        context = GetTransferContext();
-        if (context == nullptr)
-            status = STATUS_BUFFER_TOO_SMALL;
-    }
+    NTSTATUS status = TakeSendContext(io, &context);
     if (context != nullptr)
     {
         const ULONG packets = m_MsPerUrb * m_PacketsPerFrame;
+        BuildIsochUrb(context, packets, USBD_TRANSFER_DIRECTION_OUT);
         auto& iso = context->Urb->UrbIsochronousTransfer;
-        RtlZeroMemory(context->Urb, UsbStreamUrbBytes(packets));
-        iso.Hdr.Function = URB_FUNCTION_ISOCH_TRANSFER;
-        iso.Hdr.Length = (USHORT)UsbStreamUrbBytes(packets);
-        iso.PipeHandle = DataPipeHandle();
-        iso.TransferFlags =
-            USBD_TRANSFER_DIRECTION_OUT | (m_ExplicitStart != 0 ? 0 : USBD_START_ISO_TRANSFER_ASAP);
-        iso.TransferBuffer = context->Buffer;
         const ULONG bytes =
             PaceRenderPackets(pacing, m_BaseSamplesPerPacket, m_PacketsPerFrame,
                               m_CurrentWaveFormat.Format.nBlockAlign, iso.IsoPacket, packets);
         iso.TransferBufferLength = bytes;
-        iso.NumberOfPackets = packets;
         RtlZeroMemory(context->Buffer, bytes);
         Notify(STREAM_NOTIFY_RENDER_DATA, bytes, 0, context->Buffer);
         ProcessBuffer(context->Buffer, (LONG)bytes);
         context->Bytes = bytes;
-        iso.StartFrame = m_ExplicitStart != 0 ? m_StartFrame : 0;
-        if (m_ExplicitStart != 0)
-            m_StartFrame += m_MsPerUrb;
-
-        PIRP irp = context->Irp;
-        IoSetNextIrpStackLocation(irp);
-        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-        next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-        next->Parameters.Others.Argument2 = nullptr;
-        next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
-        next->Parameters.Others.Argument1 = context->Urb;
-        IoSetCompletionRoutine(irp, StreamUrbCompletion, context, TRUE, TRUE, TRUE);
-        if (InterlockedIncrement(&m_OutstandingUrbs) == 1)
-            KeClearEvent(&m_AllUrbsReturned);
-        InterlockedIncrement(&m_SentUrbs);
-        status = io->CallLowerDriver(irp);
+        status = SubmitIsochUrb(io, context);
     }
     if (io != nullptr)
         io->Release();
@@ -326,7 +391,12 @@ NTSTATUS CUsbAudioStream::CompleteRenderUrb(PIRP irp, PTRANSFERCONTEXT context)
     if (running && IsDeviceGoneStatus(status))
         m_DeviceGone = TRUE;
     Notify(STREAM_NOTIFY_BYTES, context->Bytes, 0, nullptr);
-    const USBD_STATUS urbStatus = UrbResultStatus(context->Urb);
+    return ReturnTransfer(context, running, status, UrbResultStatus(context->Urb));
+}
+
+NTSTATUS CUsbAudioStream::ReturnTransfer(PTRANSFERCONTEXT context, bool running, NTSTATUS status,
+                                         USBD_STATUS urbStatus)
+{
     PutTransferContext(context);
     if (running && status != STATUS_CANCELLED)
     {
