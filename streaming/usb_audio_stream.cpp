@@ -133,7 +133,8 @@ NTSTATUS CUsbAudioStream::NonDelegatingQueryInterface(REFIID interfaceId, PVOID*
     PUNKNOWN answer = nullptr;
     if (IsEqualGUID(interfaceId, IID_IUnknown) || IsEqualGUID(interfaceId, IID_IUsbStreamControl))
         answer = static_cast<IUsbStreamControl*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IDrmAudioStream))
+    else if (IsEqualGUID(interfaceId, IID_IDrmAudioStream) ||
+             IsEqualGUID(interfaceId, IID_IUsbStreamContent))
         answer = static_cast<IDrmAudioStream*>(this);
     else if (IsEqualGUID(interfaceId, IID_CStreamEngine))
         answer = static_cast<CStreamEngine*>(this);

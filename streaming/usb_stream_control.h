@@ -10,6 +10,11 @@
 DEFINE_GUID(IID_IUsbStreamControl, 0x7C4D1930L, 0x875A, 0x418C, 0xA0, 0xA4, 0x3A, 0x30, 0x45, 0x6A,
             0x89, 0x96);
 
+// The stream's content interface: an IDrmAudioStream table whose SetContentId
+// forwards the content to the device below.
+DEFINE_GUID(IID_IUsbStreamContent, 0xAA68946DL, 0x7D26, 0x4137, 0x9A, 0x5D, 0x71, 0xE1, 0xED, 0xB6,
+            0xC0, 0xCC);
+
 inline constexpr ULONG USB_STREAM_POOL_TAG = POOL_TAG("USBS");
 
 // Client kinds. Opened and started clients are ordered by kind, highest

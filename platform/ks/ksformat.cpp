@@ -76,3 +76,17 @@ const WAVEFORMATEX* KsWaveFormatOf(const KSDATAFORMAT* format)
     return reinterpret_cast<const WAVEFORMATEX*>(reinterpret_cast<const UCHAR*>(format) +
                                                  sizeof(KSDATAFORMAT));
 }
+
+const KSDATARANGE* KsNextPinDataRange(const KSPIN_DESCRIPTOR& pin, ULONG* entry)
+{
+    while (pin.DataRanges != nullptr && *entry < pin.DataRangesCount)
+    {
+        const KSDATARANGE* range = pin.DataRanges[(*entry)++];
+        if (range == nullptr)
+            continue;
+        if ((range->Flags & KSDATARANGE_ATTRIBUTES) != 0 && *entry < pin.DataRangesCount)
+            ++*entry; // the range's attribute list, not a range
+        return range;
+    }
+    return nullptr;
+}

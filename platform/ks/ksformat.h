@@ -22,3 +22,9 @@ inline ULONG KsAttributeListOffset(ULONG formatSize)
 {
     return (formatSize + 7u) & ~7u;
 }
+
+// The data ranges of a pin, one at a time: *entry is the position in the
+// pin's range list and moves past the range and, for a range flagged with
+// KSDATARANGE_ATTRIBUTES, past the attribute list that follows it in the
+// list. Null (and *entry at the end) when no range is left.
+const KSDATARANGE* KsNextPinDataRange(const KSPIN_DESCRIPTOR& pin, ULONG* entry);

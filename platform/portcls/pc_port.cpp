@@ -3,6 +3,7 @@
 #include "platform/portcls/pc_port.h"
 
 #include "platform/kernel/emu.h"
+#include "platform/ks/ksformat.h"
 
 PcIoctl PcGetIoctl(PIRP irp)
 {
@@ -540,11 +541,9 @@ NTSTATUS CPortBase::FilterOwnProperty(PcFileContext* filter, const KSPROPERTY* p
     {
         std::vector<UCHAR> bytes(sizeof(KSMULTIPLE_ITEM));
         ULONG count = 0;
-        for (ULONG i = 0; i < ks.DataRangesCount && ks.DataRanges != nullptr; ++i)
+        ULONG entry = 0;
+        while (const KSDATARANGE* range = KsNextPinDataRange(ks, &entry))
         {
-            const KSDATARANGE* range = ks.DataRanges[i];
-            if (range == nullptr)
-                continue;
             bytes.resize((bytes.size() + 7) & ~size_t(7));
             size_t at = bytes.size();
             bytes.resize(at + range->FormatSize);
@@ -601,11 +600,10 @@ NTSTATUS CPortBase::Intersect(ULONG pinId, const UCHAR* ranges, ULONG rangesLeng
     for (auto& client : clientRanges)
     {
         auto clientRange = reinterpret_cast<PKSDATARANGE>(client.data());
-        for (ULONG r = 0; r < ks.DataRangesCount && ks.DataRanges != nullptr; ++r)
+        ULONG entry = 0;
+        while (const KSDATARANGE* range = KsNextPinDataRange(ks, &entry))
         {
-            PKSDATARANGE own = ks.DataRanges[r];
-            if (own == nullptr)
-                continue;
+            PKSDATARANGE own = const_cast<PKSDATARANGE>(range);
             // First ask for the size, as the audio engine does.
             ULONG size = 0;
             NTSTATUS status =

@@ -14,10 +14,10 @@ bool GuidMatches(const GUID& range, const GUID& format)
 bool FormatMatchesPin(const PCPIN_DESCRIPTOR* pin, const KSDATAFORMAT* format)
 {
     const KSPIN_DESCRIPTOR& ks = pin->KsPinDescriptor;
-    for (ULONG i = 0; i < ks.DataRangesCount && ks.DataRanges != nullptr; ++i)
+    ULONG entry = 0;
+    while (const KSDATARANGE* range = KsNextPinDataRange(ks, &entry))
     {
-        const KSDATARANGE* range = ks.DataRanges[i];
-        if (range != nullptr && GuidMatches(range->MajorFormat, format->MajorFormat) &&
+        if (GuidMatches(range->MajorFormat, format->MajorFormat) &&
             GuidMatches(range->SubFormat, format->SubFormat) &&
             GuidMatches(range->Specifier, format->Specifier))
             return true;

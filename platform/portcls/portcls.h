@@ -50,6 +50,8 @@ DEFINE_GUID(IID_IUnregisterSubdevice, 0x16738177L, 0xE199, 0x41F9, 0x9A, 0x87, 0
             0x43, 0x2F, 0x21);
 DEFINE_GUID(IID_IUnregisterPhysicalConnection, 0x6C38E231L, 0x2A0D, 0x428D, 0x81, 0xF8, 0x07, 0xCC,
             0x42, 0x8B, 0xB9, 0xA4);
+DEFINE_GUID(IID_IMiniportAudioSignalProcessing, 0xB532678CL, 0xBE50, 0x472D, 0x99, 0x73, 0x8A, 0x6F,
+            0x16, 0x59, 0x49, 0x89);
 DEFINE_GUID(IID_IDrmAudioStream, 0x1915C967L, 0x3299, 0x48CB, 0xA3, 0xE4, 0x69, 0xFD, 0x1D, 0x1B,
             0x30, 0x6E);
 
@@ -277,6 +279,13 @@ DECLARE_INTERFACE_(IMiniportWaveCyclic, IMiniport)
      PSERVICEGROUP * serviceGroup) PURE;
 };
 typedef IMiniportWaveCyclic* PMINIPORTWAVECYCLIC;
+
+// The signal-processing modes a miniport's pin offers.
+DECLARE_INTERFACE_(IMiniportAudioSignalProcessing, IUnknown)
+{
+    STDMETHOD(GetModes)(ULONG pin, GUID * signalProcessingModes, PULONG modeCount) PURE;
+};
+typedef IMiniportAudioSignalProcessing* PMINIPORTAUDIOSIGNALPROCESSING;
 
 DECLARE_INTERFACE_(IMiniportTopology, IMiniport)
 {

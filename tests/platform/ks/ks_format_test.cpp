@@ -222,3 +222,39 @@ TEST(KsLayout, FieldOffsetsOfAudioRecords)
     EXPECT_EQ(0x2F0007u, IOCTL_KS_ENABLE_EVENT);
     EXPECT_EQ(0x2F000Bu, IOCTL_KS_DISABLE_EVENT);
 }
+
+// A range flagged with attributes is followed in the pin's list by its
+// attribute list, which is never handed out as a range.
+TEST(KsFormat, PinRangesSkipTheAttributeListAfterAFlaggedRange)
+{
+    KSDATARANGE plain = {};
+    plain.FormatSize = sizeof(KSDATARANGE);
+    KSDATARANGE flagged = plain;
+    flagged.Flags = KSDATARANGE_ATTRIBUTES;
+    KSATTRIBUTE_LIST list = {};
+    auto listEntry = reinterpret_cast<PKSDATARANGE>(&list);
+    struct Case
+    {
+        std::vector<PKSDATARANGE> Entries;
+        std::vector<const KSDATARANGE*> Expected;
+    } const cases[] = {
+        {{&plain, &plain}, {&plain, &plain}},
+        {{&flagged, listEntry, &plain}, {&flagged, &plain}},
+        {{&flagged, listEntry, &flagged, listEntry}, {&flagged, &flagged}},
+        {{nullptr, &flagged, listEntry}, {&flagged}},
+        {{&plain, &flagged}, {&plain, &flagged}}, // a list cut short ends the walk
+        {{}, {}},
+    };
+    for (const Case& c : cases)
+    {
+        KSPIN_DESCRIPTOR pin = {};
+        pin.DataRangesCount = (ULONG)c.Entries.size();
+        pin.DataRanges = c.Entries.empty() ? nullptr : c.Entries.data();
+        std::vector<const KSDATARANGE*> seen;
+        ULONG entry = 0;
+        while (const KSDATARANGE* range = KsNextPinDataRange(pin, &entry))
+            seen.push_back(range);
+        EXPECT_EQ(c.Expected, seen);
+        EXPECT_EQ(pin.DataRangesCount, entry);
+    }
+}
