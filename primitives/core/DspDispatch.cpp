@@ -9,6 +9,7 @@
 #include "primitives/fft/DspFftReal.h"
 #include "primitives/filters/DspFirState.h"
 #include "primitives/vector/DspVector.h"
+#include "primitives/vector/kernels/DspVmKernels.h"
 
 #define NB(entry) DSP_NOT_BUILT(entry)
 
@@ -57,12 +58,12 @@ const DspCodePtr DspDispatchTable2[DspDispatch2Rows * 4] = {
     /* 12 */ DSP_ROW(DspMulInPlace32f, DspMulInPlace32f_Gen, DspMulInPlace32f_Sse3, DspMulInPlace32f_Ssse3, DspMulInPlace32f_Ssse3),
     /* 13 */ DSP_ROW(DspAdd32f, DspAdd32f_Gen, DspAdd32f_Sse3, DspAdd32f_Ssse3, DspAdd32f_Ssse3),
     /* 14 */ DSP_ROW(DspSub32f, DspSub32f_Gen, DspSub32f_Sse3, DspSub32f_Ssse3, DspSub32f_Ssse3),
-    /* 15 */ DSP_ROW(DspMul32f, DspMul32f_Gen, DspMul32f_Gen, DspMul32f_Gen, DspMul32f_Gen),
+    /* 15 */ DSP_ROW(DspMul32f, DspMul32f_Gen, DspMul32f_Sse3, DspMul32f_Ssse3, DspMul32f_Ssse3),
     /* 16 */ DSP_ROW(DspAddProduct32f, DspAddProduct32f_Gen, DspAddProduct32f_Gen, DspAddProduct32f_Gen, DspAddProduct32f_Gen),
-    /* 17 */ DSP_ROW(DspSqr32f, DspSqr32f_Gen, DspSqr32f_Gen, DspSqr32f_Gen, DspSqr32f_Gen),
-    /* 18 */ DSP_ROW(DspDiv32f, DspDiv32f_Gen, DspDiv32f_Gen, DspDiv32f_Gen, DspDiv32f_Gen),
-    /* 19 */ DSP_ROW(DspExpInPlace32f, DspExpInPlace32f_Gen, DspExpInPlace32f_Gen, DspExpInPlace32f_Gen, DspExpInPlace32f_Gen),
-    /* 20 */ DSP_ROW(DspLnInPlace32f, DspLnInPlace32f_Gen, DspLnInPlace32f_Gen, DspLnInPlace32f_Gen, DspLnInPlace32f_Gen),
+    /* 17 */ DSP_ROW(DspSqr32f, DspSqr32f_Gen, DspSqr32f_Sse3, DspSqr32f_Ssse3, DspSqr32f_Sse4),
+    /* 18 */ DSP_ROW(DspDiv32f, DspDiv32f_Gen, DspDiv32f_Sse3, DspDiv32f_Ssse3, DspDiv32f_Sse4),
+    /* 19 */ DSP_ROW(DspExpInPlace32f, DspExpInPlace32f_Gen, DspExpInPlace32f_Sse3, DspExpInPlace32f_Ssse3, DspExpInPlace32f_Sse4),
+    /* 20 */ DSP_ROW(DspLnInPlace32f, DspLnInPlace32f_Gen, DspLnInPlace32f_Sse3, DspLnInPlace32f_Ssse3, DspLnInPlace32f_Sse4),
     /* 21 */ DSP_ROW(DspSum32f, DspSum32f_Gen, DspSum32f_Gen, DspSum32f_Gen, DspSum32f_Gen),
     /* 22 */ DSP_ROW(DspMean32f, DspMean32f_Gen, DspMean32f_Gen, DspMean32f_Gen, DspMean32f_Gen),
     /* 23 */ DSP_ROW(DspMinEvery32f, DspMinEvery32f_Gen, DspMinEvery32f_Gen, DspMinEvery32f_Gen, DspMinEvery32f_Gen),

@@ -10,6 +10,7 @@
 #include "primitives/core/DspAlloc.h"
 #include "primitives/core/DspDispatch.h"
 #include "primitives/vector/DspVector.h"
+#include "primitives/vector/kernels/DspVmKernels.h"
 
 namespace
 {
@@ -116,15 +117,15 @@ TEST_F(DispatchTest, VectorRowsHoldTheirLevelRoutines)
         {DspDispatchTable2, 12, SHARED23(DspMulInPlace32f)},
         {DspDispatchTable2, 13, SHARED23(DspAdd32f)},
         {DspDispatchTable2, 14, SHARED23(DspSub32f)},
+        {DspDispatchTable2, 15, SHARED23(DspMul32f)},
+        {DspDispatchTable2, 17, LEVELS4(DspSqr32f)},
+        {DspDispatchTable2, 18, LEVELS4(DspDiv32f)},
+        {DspDispatchTable2, 19, LEVELS4(DspExpInPlace32f)},
+        {DspDispatchTable2, 20, LEVELS4(DspLnInPlace32f)},
         // One implementation at every level.
         {DspDispatchTable2, 16, GENERIC4(DspAddProduct32f)},
         // Levels 1 to 3 keep the generic routine until the vector math kernels land.
         {DspDispatchTable2, 3, GENERIC4(DspSqrtInPlace32f)},
-        {DspDispatchTable2, 15, GENERIC4(DspMul32f)},
-        {DspDispatchTable2, 17, GENERIC4(DspSqr32f)},
-        {DspDispatchTable2, 18, GENERIC4(DspDiv32f)},
-        {DspDispatchTable2, 19, GENERIC4(DspExpInPlace32f)},
-        {DspDispatchTable2, 20, GENERIC4(DspLnInPlace32f)},
         {DspDispatchTable2, 21, GENERIC4(DspSum32f)},
         {DspDispatchTable2, 22, GENERIC4(DspMean32f)},
         {DspDispatchTable2, 23, GENERIC4(DspMinEvery32f)},

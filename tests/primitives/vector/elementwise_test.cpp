@@ -103,36 +103,41 @@ TEST(Elementwise, SpecialValueSweep)
                     if (firstLn == 0 && bits == 0)
                         firstLn = DspStsLnZeroArg;
                 }
-                ASSERT_EQ(zeroDivisor ? DspStsDivByZero : 0,
-                          DspDiv32f(a.Data(), b.Data(), q.Data(), len));
-                for (int i = 0; i < len; ++i)
-                {
-                    uint32_t expected = BitsOf(b[i] / a[i]);
-                    if (a[i] == 0)
-                        expected = b[i] > 0 ? 0x7F800000u : (b[i] < 0 ? 0xFF800000u : LibNaN);
-                    if (std::isnan(b[i] / a[i]) && a[i] != 0)
-                        ASSERT_TRUE(std::isnan(q[i]));
-                    else
-                        ASSERT_EQ(expected, BitsOf(q[i])) << b[i] << "/" << a[i];
-                }
                 std::vector<float> in(a.Data(), a.Data() + len);
-                memcpy(q.Data(), in.data(), 4u * len);
-                ASSERT_EQ(firstLn, DspLnInPlace32f(q.Data(), len));
-                for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(lnRef(in[i]), BitsOf(q[i])) << in[i];
-                memcpy(q.Data(), in.data(), 4u * len);
-                ASSERT_EQ(0, DspExpInPlace32f(q.Data(), len));
-                for (int i = 0; i < len && len >= 4; ++i)
+                // Levels 1 to 3 of the quotient, logarithm and exponential
+                // follow their kernels' own rules (vecmath tests).
+                if (level == DspLevelGeneric)
                 {
-                    const float x = in[i];
-                    uint32_t expected = BitsOf(q[i]); // ordinary: not checked here
-                    if (x == 0 || x == 1e-40f)
-                        expected = 0x3F800000u;
-                    else if (std::isinf(x))
-                        expected = x > 0 ? 0x7F800000u : 0u;
-                    else if (std::isnan(x))
-                        expected = LibNaN;
-                    ASSERT_EQ(expected, BitsOf(q[i])) << x;
+                    ASSERT_EQ(zeroDivisor ? DspStsDivByZero : 0,
+                              DspDiv32f(a.Data(), b.Data(), q.Data(), len));
+                    for (int i = 0; i < len; ++i)
+                    {
+                        uint32_t expected = BitsOf(b[i] / a[i]);
+                        if (a[i] == 0)
+                            expected = b[i] > 0 ? 0x7F800000u : (b[i] < 0 ? 0xFF800000u : LibNaN);
+                        if (std::isnan(b[i] / a[i]) && a[i] != 0)
+                            ASSERT_TRUE(std::isnan(q[i]));
+                        else
+                            ASSERT_EQ(expected, BitsOf(q[i])) << b[i] << "/" << a[i];
+                    }
+                    memcpy(q.Data(), in.data(), 4u * len);
+                    ASSERT_EQ(firstLn, DspLnInPlace32f(q.Data(), len));
+                    for (int i = 0; i < len; ++i)
+                        ASSERT_EQ(lnRef(in[i]), BitsOf(q[i])) << in[i];
+                    memcpy(q.Data(), in.data(), 4u * len);
+                    ASSERT_EQ(0, DspExpInPlace32f(q.Data(), len));
+                    for (int i = 0; i < len && len >= 4; ++i)
+                    {
+                        const float x = in[i];
+                        uint32_t expected = BitsOf(q[i]); // ordinary: not checked here
+                        if (x == 0 || x == 1e-40f)
+                            expected = 0x3F800000u;
+                        else if (std::isinf(x))
+                            expected = x > 0 ? 0x7F800000u : 0u;
+                        else if (std::isnan(x))
+                            expected = LibNaN;
+                        ASSERT_EQ(expected, BitsOf(q[i])) << x;
+                    }
                 }
                 ASSERT_EQ(negative ? DspStsSqrtNegArg : 0, DspSqrtInPlace32f(a.Data(), len));
                 for (int i = 0; i < len; ++i)
