@@ -6,42 +6,41 @@ void RecordingClient::Callback(PVOID context, PVOID argument1, PVOID)
 {
     auto self = static_cast<RecordingClient*>(context);
     auto record = static_cast<StreamNotification*>(argument1);
-    // Records of another client are not ours; a stream with no active client
-    // (prepared, not started) names none.
     if (record->Client != nullptr && record->Client != self->Record)
         return;
-    self->Types.push_back(record->Type);
-    if (record->Type == STREAM_NOTIFY_BYTES)
-        self->ByteCounts.push_back(record->Bytes);
+    auto words = static_cast<USHORT*>(record->Data.Buffer);
     if (record->Type == STREAM_NOTIFY_CAPTURE_DATA)
     {
-        auto data = static_cast<PUCHAR>(record->Data.Buffer);
-        self->Pieces.push_back({data, record->Data.Bytes});
-        self->Captured.insert(self->Captured.end(), data, data + record->Data.Bytes);
+        self->Open.push_back({static_cast<PUCHAR>(record->Data.Buffer), record->Data.Bytes});
+        self->Captured.insert(self->Captured.end(), words, words + record->Data.Bytes / 2);
     }
-    if (record->Type == STREAM_NOTIFY_RENDER_DATA)
-    {
-        auto samples = static_cast<USHORT*>(record->Data.Buffer);
+    else if (record->Type == STREAM_NOTIFY_RENDER_DATA)
         for (ULONG i = 0; i < record->Data.Bytes / 2; ++i)
-            samples[i] = self->NextRenderSample++;
+            words[i] = self->NextRenderSample++;
+    else if (record->Type == STREAM_NOTIFY_BYTES && !self->Open.empty())
+    {
+        ULONG sum = 0;
+        for (const DataPiece& piece : self->Open)
+            sum += piece.Bytes;
+        self->CountsAreSums = self->CountsAreSums && sum == record->Bytes;
+        self->ByteCounts.push_back(record->Bytes);
+        self->Completions.push_back(std::move(self->Open));
+        self->Open.clear();
     }
 }
 
 NTSTATUS GainNode::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
 {
-    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IChainNode))
-    {
-        *object = static_cast<IChainNode*>(this);
-        AddRef();
-        return STATUS_SUCCESS;
-    }
     *object = nullptr;
-    return STATUS_INVALID_PARAMETER;
+    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IChainNode))
+        return STATUS_INVALID_PARAMETER;
+    *object = static_cast<IChainNode*>(this);
+    AddRef();
+    return STATUS_SUCCESS;
 }
 
 STDMETHODIMP GainNode::Process(PWAVEFORMATEX format, PVOID buffer, ULONG frames)
 {
-    ++Calls;
     auto channels = static_cast<float**>(buffer);
     for (ULONG c = 0; c < format->nChannels; ++c)
         for (ULONG i = 0; i < frames; ++i)
@@ -52,24 +51,28 @@ STDMETHODIMP GainNode::Process(PWAVEFORMATEX format, PVOID buffer, ULONG frames)
 template <class T>
 Audio1Rig<T>::Audio1Rig(std::unique_ptr<SimUsbDevice> device, UCHAR interfaceNumber,
                         ULONG direction,
-                        const std::vector<std::pair<WAVEFORMATEXTENSIBLE, UCHAR>>& formats)
+                        const std::vector<std::pair<WAVEFORMATEXTENSIBLE, UCHAR>>& formats,
+                        float gain)
     : m_Adapter(std::move(device))
 {
     if (!m_Adapter.Ok() || !NT_SUCCESS(m_Adapter.Start()))
         return;
-    auto stream = new (NonPagedPool, kStreamTestTag) T(interfaceNumber);
-    if (stream == nullptr)
-        return;
+    auto stream = new (NonPagedPool, kStreamTestTag) T(nullptr, interfaceNumber, 0x66);
     stream->AddRef();
     bool ok = NT_SUCCESS(stream->InitStream(direction, m_Adapter.Primary()));
     for (size_t i = 0; ok && i < formats.size(); ++i)
         ok = NT_SUCCESS(stream->AddStreamFormat(&formats[i].first, formats[i].second));
-    if (!ok || !NT_SUCCESS(stream->AllocateStreamBuffers()))
+    ok = ok && NT_SUCCESS(stream->AllocateStreamBuffers());
+    if (ok && gain != 1.0f)
     {
-        stream->Release();
-        return;
+        auto node = new (NonPagedPool, kStreamTestTag) GainNode(gain);
+        node->AddRef();
+        ok = NT_SUCCESS(stream->AddProcessingNode(node));
+        node->Release();
     }
-    m_Stream = stream;
+    if (!ok)
+        stream->Release();
+    m_Stream = ok ? stream : nullptr;
 }
 
 template <class T> Audio1Rig<T>::~Audio1Rig()
@@ -78,7 +81,6 @@ template <class T> Audio1Rig<T>::~Audio1Rig()
     {
         EXPECT_EQ(0u, m_Stream->Release());
     }
-    m_Stream = nullptr;
 }
 
 template <class T>
@@ -86,17 +88,22 @@ NTSTATUS Audio1Rig<T>::Register(RecordingClient* client, const WAVEFORMATEX& for
                                 ULONG urbCount)
 {
     WAVEFORMATEX copy = format;
-    return m_Stream->RegisterClient(client->Kind, &copy, msPerUrb, urbCount,
+    return m_Stream->RegisterClient(STREAM_CLIENT_KIND_WAVE_CYCLIC, &copy, msPerUrb, urbCount,
                                     RecordingClient::Callback, client, &client->Record);
 }
 
-template <class T> NTSTATUS Audio1Rig<T>::OpenAndStart(RecordingClient* client)
+template <class T>
+NTSTATUS Audio1Rig<T>::Start(RecordingClient* client, const WAVEFORMATEX& format, ULONG msPerUrb,
+                             ULONG urbCount)
 {
     ULONG ms = 0, frame = 0;
-    NTSTATUS status = m_Stream->OpenClient(client->Key(), &ms, &frame);
-    if (!NT_SUCCESS(status))
-        return status;
-    return m_Stream->StartClient(client->Key(), frame + USB_STREAM_START_LEAD_FRAMES, &ms, nullptr);
+    NTSTATUS status = Register(client, format, msPerUrb, urbCount);
+    if (NT_SUCCESS(status))
+        status = m_Stream->OpenClient(client->Key(), &ms, &frame);
+    if (NT_SUCCESS(status))
+        status = m_Stream->StartClient(client->Key(), frame + USB_STREAM_START_LEAD_FRAMES, &ms,
+                                       nullptr);
+    return status;
 }
 
 template <class T> void Audio1Rig<T>::Leave(RecordingClient* client)
@@ -104,14 +111,13 @@ template <class T> void Audio1Rig<T>::Leave(RecordingClient* client)
     m_Stream->StopClient(client->Key(), nullptr);
     m_Stream->CloseClient(client->Key());
     EXPECT_EQ(STATUS_SUCCESS, m_Stream->UnregisterClient(client->Key()));
-    client->Record = nullptr;
 }
 
 template class Audio1Rig<TestCapture>;
-template class Audio1Rig<TestRender>;
+template class Audio1Rig<CUsbAudio1Render>;
 
-std::unique_ptr<SimUsbDevice> DeviceWithCapturePacket(SimReference which, UCHAR endpoint,
-                                                      USHORT maxPacket)
+std::unique_ptr<SimUsbDevice> DeviceWithPacketSize(SimReference which, UCHAR endpoint,
+                                                   USHORT maxPacket)
 {
     DeviceBytes bytes = ReferenceBytes(which);
     auto& c = bytes.Configuration;
