@@ -33,7 +33,8 @@ void DspFftRadix2PassesInv(float* data, int32_t n, int32_t blockPoints, const fl
                            int32_t direction, int32_t chunkFloats);
 
 // Transforms of complex order m = 11..29 including their permutation (copy
-// when src and dst differ, else in place); work holds the record's work bytes.
+// when src and dst differ, else in place); work holds the record's work bytes
+// and starts on a 32-byte boundary.
 void DspFftCplxFwdLarge_Gen(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m,
                             uint8_t* work);
 void DspFftCplxInvLarge_Gen(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m,

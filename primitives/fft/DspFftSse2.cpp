@@ -56,12 +56,12 @@ template <bool Inv> inline V Rot(V u)
     return _mm_xor_ps(Swap(u), Inv ? SignEven() : SignOdd());
 }
 
-template <bool Inv> struct Quad
+struct Quad
 {
     V q0, q1, q2, q3;
 };
 
-template <bool Inv> inline Quad<Inv> Butterfly4(V p0, V p1, V p2, V p3)
+template <bool Inv> inline Quad Butterfly4(V p0, V p1, V p2, V p3)
 {
     const V s = _mm_add_ps(p0, p1);
     const V d = _mm_sub_ps(p0, p1);
@@ -224,7 +224,7 @@ inline void PairButterfly(float* q0, float* q1, float* q2, float* q3, const floa
         p2 = KeepLow(x2, p2);
         p3 = KeepLow(x3, p3);
     }
-    const Quad<Inv> r = Butterfly4<Inv>(_mm_loadu_ps(q0), p1, p2, p3);
+    const Quad r = Butterfly4<Inv>(_mm_loadu_ps(q0), p1, p2, p3);
     _mm_storeu_ps(q0, r.q0);
     _mm_storeu_ps(q1, r.q1);
     _mm_storeu_ps(q2, r.q2);
@@ -300,9 +300,7 @@ void PermuteFirstStages(const float* src, int64_t srcStride, float* d, const flo
     constexpr int32_t groups = odd ? N / 8 : N / 4; // destination groups
     constexpr int32_t stream = N / (odd ? 8 : 4);   // distance between streams
     constexpr uint32_t half = groups / 2;           // rev(r + 1) - rev(r) for even r
-    const V wr = _mm_set1_ps(tw[6 * (N / 8)]);
-    const V wi = _mm_set1_ps(tw[6 * (N / 8) + 1]);
-    const V negWr = _mm_set1_ps(-tw[6 * (N / 8)]);
+    const Span8Twiddle w(tw + 6 * (N / 8));
     uint32_t g = 0; // rev(r) over the group bits, stepped as r counts up by two
     for (int32_t r = 0; r < groups; r += 2)
     {
@@ -310,16 +308,16 @@ void PermuteFirstStages(const float* src, int64_t srcStride, float* d, const flo
         float* hi = lo + 2 * static_cast<int64_t>(half) * (odd ? 8 : 4);
         // Streams in the order of the points they fill: l = 0, 1, 2, 3 come
         // from rev(l) = 0, 2, 1, 3 quarters (eighths 0, 4, 2, 6 when odd).
-        const Quad<Inv> a =
+        const Quad a =
             Butterfly4<Inv>(pair(r), pair(r + (odd ? 4 : 2) * stream),
                             pair(r + (odd ? 2 : 1) * stream), pair(r + (odd ? 6 : 3) * stream));
         if constexpr (odd)
         {
-            const Quad<Inv> c = Butterfly4<Inv>(pair(r + stream), pair(r + 5 * stream),
-                                                pair(r + 3 * stream), pair(r + 7 * stream));
-            const V t1 = CMul<Inv>(c.q1, wr, wi);
+            const Quad c = Butterfly4<Inv>(pair(r + stream), pair(r + 5 * stream),
+                                           pair(r + 3 * stream), pair(r + 7 * stream));
+            const V t1 = CMul<Inv>(c.q1, w.wr, w.wi);
             const V t2 = Rot<Inv>(c.q2);
-            const V t3 = CMul<Inv>(c.q3, negWr, wi);
+            const V t3 = CMul<Inv>(c.q3, w.negWr, w.wi);
             const V o[8] = {_mm_add_ps(a.q0, c.q0), _mm_add_ps(a.q1, t1),   _mm_add_ps(a.q2, t2),
                             _mm_add_ps(a.q3, t3),   _mm_sub_ps(a.q0, c.q0), _mm_sub_ps(a.q1, t1),
                             _mm_sub_ps(a.q2, t2),   _mm_sub_ps(a.q3, t3)};
@@ -361,7 +359,7 @@ template <bool Inv, int32_t R> void WideFirstStages(float* w, const float* tw)
     {
         for (int32_t h = 0; h < 2; ++h)
         {
-            const Quad<Inv> r =
+            const Quad r =
                 Butterfly4<Inv>(At(w, g, h), At(w, g + 1, h), At(w, g + 2, h), At(w, g + 3, h));
             Put(w, g, h, r.q0);
             Put(w, g + 1, h, r.q1);
@@ -371,15 +369,14 @@ template <bool Inv, int32_t R> void WideFirstStages(float* w, const float* tw)
     }
     if constexpr (Log2(R) & 1)
     {
-        const V wr = _mm_set1_ps(tw[6 * (R / 8)]);
-        const V wi = _mm_set1_ps(tw[6 * (R / 8) + 1]);
-        const V negWr = _mm_set1_ps(-tw[6 * (R / 8)]);
+        const Span8Twiddle s8(tw + 6 * (R / 8));
         for (int32_t g = 0; g < R; g += 8)
         {
             for (int32_t h = 0; h < 2; ++h)
             {
-                const V t[4] = {At(w, g + 4, h), CMul<Inv>(At(w, g + 5, h), wr, wi),
-                                Rot<Inv>(At(w, g + 6, h)), CMul<Inv>(At(w, g + 7, h), negWr, wi)};
+                const V t[4] = {At(w, g + 4, h), CMul<Inv>(At(w, g + 5, h), s8.wr, s8.wi),
+                                Rot<Inv>(At(w, g + 6, h)),
+                                CMul<Inv>(At(w, g + 7, h), s8.negWr, s8.wi)};
                 for (int32_t k = 0; k < 4; ++k)
                 {
                     const V a = At(w, g + k, h);
@@ -399,9 +396,8 @@ template <bool Inv, int32_t R, int32_t L> void WideRadix4Pass(float* w, const fl
     {
         for (int32_t h = 0; h < 2; ++h)
         {
-            const Quad<Inv> r =
-                Butterfly4<Inv>(At(w, b, h), At(w, b + quarter, h), At(w, b + 2 * quarter, h),
-                                At(w, b + 3 * quarter, h));
+            const Quad r = Butterfly4<Inv>(At(w, b, h), At(w, b + quarter, h),
+                                           At(w, b + 2 * quarter, h), At(w, b + 3 * quarter, h));
             Put(w, b, h, r.q0);
             Put(w, b + quarter, h, r.q1);
             Put(w, b + 2 * quarter, h, r.q2);
@@ -419,7 +415,7 @@ template <bool Inv, int32_t R, int32_t L> void WideRadix4Pass(float* w, const fl
                 const V p1 = CMul<Inv>(At(w, i0 + quarter, h), w2r, w2i);
                 const V p2 = CMul<Inv>(At(w, i0 + 2 * quarter, h), w1r, w1i);
                 const V p3 = CMul<Inv>(At(w, i0 + 3 * quarter, h), w3r, w3i);
-                const Quad<Inv> r = Butterfly4<Inv>(At(w, i0, h), p1, p2, p3);
+                const Quad r = Butterfly4<Inv>(At(w, i0, h), p1, p2, p3);
                 Put(w, i0, h, r.q0);
                 Put(w, i0 + quarter, h, r.q1);
                 Put(w, i0 + 2 * quarter, h, r.q2);
