@@ -4,7 +4,8 @@
 // lane the estimate cannot serve divides every lane exactly: zero divisors
 // (either sign: the result follows the dividend's sign, and the call reports
 // them), divisors whose reciprocal leaves the normal range or is not finite
-// (|x| from 2^126, denormals, infinities, NaNs) and infinite dividends.
+// (|x| from 2^126, denormals, infinities, NaNs), infinite dividends, and
+// quotients that overflow (the refinement would turn them into NaNs).
 #pragma once
 
 #include "primitives/vector/kernels/DspVmSimd.h"
@@ -52,11 +53,23 @@ inline __m128 VmDivLanes(__m128 x, __m128 y, int32_t& flag)
     return _mm_load_ps(ys);
 }
 
+// Lanes whose estimated quotient is infinite or NaN.
+inline int VmDivNotFinite(__m128 q)
+{
+    const __m128i expMask = _mm_set1_epi32(0x7F800000);
+    return _mm_movemask_ps(
+        _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(_mm_castps_si128(q), expMask), expMask)));
+}
+
 // The four-lane step.
 inline __m128 VmDivBlock32f(__m128 x, __m128 y, int32_t& flag)
 {
     if (VmDivUnserved(x, y) == 0)
-        return VmDivEstimate(x, y);
+    {
+        const __m128 q = VmDivEstimate(x, y);
+        if (VmDivNotFinite(q) == 0)
+            return q;
+    }
     return VmDivLanes(x, y, flag);
 }
 
@@ -111,15 +124,16 @@ int64_t VmDivEights(const float* x, const Y& y, float* d, int64_t i, int64_t len
             q0 = VmDivBlock32f(x0, y0, flag);
             q1 = VmDivBlock32f(x1, y1, flag);
         }
-        else if ((VmDivUnserved(x0, y0) | VmDivUnserved(x1, y1)) == 0)
-        {
-            q0 = VmDivEstimate(x0, y0);
-            q1 = VmDivEstimate(x1, y1);
-        }
         else
         {
-            q0 = VmDivLanes(x0, y0, flag);
-            q1 = VmDivLanes(x1, y1, flag);
+            const bool served = (VmDivUnserved(x0, y0) | VmDivUnserved(x1, y1)) == 0;
+            q0 = VmDivEstimate(x0, y0);
+            q1 = VmDivEstimate(x1, y1);
+            if (!served || (VmDivNotFinite(q0) | VmDivNotFinite(q1)) != 0)
+            {
+                q0 = VmDivLanes(x0, y0, flag);
+                q1 = VmDivLanes(x1, y1, flag);
+            }
         }
         _mm_store_ps(d + i, q0);
         _mm_store_ps(d + i + 4, q1);

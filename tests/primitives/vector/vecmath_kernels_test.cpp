@@ -300,14 +300,56 @@ TEST(VecMathKernels, DivideByZeroFollowsTheDividendAndWarns)
     }
 }
 
-// Divisors and dividends the reciprocal estimate cannot serve are divided
-// exactly, as the generic level does.
+// IEEE special values among ordinary ones at every length and layout: a lane
+// the estimate cannot serve (zero, denormal, huge or non-finite divisor,
+// infinite dividend, overflowing quotient) is always an exact quotient or the
+// zero rule; any other lane the exact quotient when its block holds such a
+// lane, else the estimate.
+TEST(VecMathKernels, DivideSpecialValuesAtEveryAlignment)
+{
+    AtEveryLayout(
+        [](int i, int len, float& x, float& y)
+        {
+            const bool special = (i + len) % 5 == 2;
+            x = special ? Pool[(i * 7 + len) % PoolSize] : 1.25f + static_cast<float>(i);
+            y = special ? Pool[(i * 3 + 2) % PoolSize] : 7.0f - static_cast<float>(i);
+        },
+        [](int, int len, GuardedFloats& x, GuardedFloats& y, GuardedFloats& q)
+        {
+            bool zero = false;
+            for (int i = 0; i < len; ++i)
+                zero = zero || x[i] == 0.0f;
+            ASSERT_EQ(zero ? DspStsDivByZero : 0, DspDiv32f(x.Data(), y.Data(), q.Data(), len));
+            for (int i = 0; i < len; ++i)
+            {
+                if (x[i] == 0.0f)
+                {
+                    const uint32_t want =
+                        y[i] > 0 ? 0x7F800000u : (y[i] < 0 ? 0xFF800000u : 0x7FC00000u);
+                    ASSERT_EQ(want, BitsOf(q[i]));
+                }
+                else if (!std::isfinite(y[i] / x[i]) || !std::isnormal(x[i]) ||
+                         std::fabs(x[i]) >= std::ldexp(1.0f, 126))
+                {
+                    ASSERT_TRUE(SameFloat(y[i] / x[i], q[i])) << y[i] << "/" << x[i];
+                }
+                else
+                {
+                    ASSERT_TRUE(BitsOf(q[i]) == BitsOf(y[i] / x[i]) ||
+                                BitsOf(q[i]) == BitsOf(EstimateQuotient(y[i], x[i])));
+                }
+            }
+        });
+}
+
+// Divisors and dividends the reciprocal estimate cannot serve, and quotients
+// that overflow, are divided exactly, as the generic level does.
 TEST(VecMathKernels, DivideOutsideTheEstimateRangeIsExact)
 {
     const float huge = std::ldexp(1.0f, 127), tiny = 1e-41f;
-    alignas(16) const float x[8] = {huge, Inf, 2.0f, tiny, -huge, 4.0f, 1.0f, 3.0f};
+    alignas(16) const float x[8] = {huge, Inf, 2.0f, tiny, -huge, 4.0f, 0.1f, -1e-5f};
     alignas(16)
-        const float y[8] = {std::ldexp(1.0f, 100), 5.0f, Inf, 1e-38f, 1.0f, -Inf, 2.0f, 1.0f};
+        const float y[8] = {std::ldexp(1.0f, 100), 5.0f, Inf, 1e-38f, 1.0f, -Inf, 3e38f, 1e35f};
     for (DivKernel kernel : DivKernels)
     {
         for (int len : {1, 2, 3, 4, 8})
