@@ -2,17 +2,14 @@
 // level's file includes this once, compiled for its own instruction set.
 #pragma once
 
-#include "primitives/vector/kernels/DspVmDivBody.h"
-#include "primitives/vector/kernels/DspVmExpBody.h"
-#include "primitives/vector/kernels/DspVmKernels.h"
-#include "primitives/vector/kernels/DspVmLnBody.h"
-#include "primitives/vector/kernels/DspVmMulSqrBody.h"
+#include "primitives/vector/kernels/DspVmEntries.h"
 
 #define DSP_VM_DEFINE_MUL(sfx)                                                                     \
     void DspMulKernel32f_##sfx(const float* src1, const float* src2, float* dst, int32_t len)      \
     {                                                                                              \
         VmMulKernel32f(src1, src2, dst, len);                                                      \
-    }
+    }                                                                                              \
+    DSP_VM_MUL_ENTRY(sfx)
 
 #define DSP_VM_DEFINE_COMMON(sfx)                                                                  \
     void DspSqrKernel32f_##sfx(const float* src, float* dst, int32_t len)                          \

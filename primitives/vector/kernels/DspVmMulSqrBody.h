@@ -22,7 +22,8 @@ int32_t VmMulBlocks(const float* s1, const float* s2, float* d, int32_t i, int32
 // Below 11 elements one at a time; otherwise single elements until the
 // destination is 16-byte aligned (when it can be), blocks of 8, and the rest
 // one at a time.
-inline void VmMulKernel32f(const float* s1, const float* s2, float* d, int32_t len)
+[[gnu::always_inline]] inline void VmMulKernel32f(const float* s1, const float* s2, float* d,
+                                                  int32_t len)
 {
     int32_t i = 0;
     if (len >= 11)
@@ -63,7 +64,7 @@ template <class L, class S> int32_t VmSqrBlocks(const float* s, float* d, int32_
 
 // Single elements while the destination has bit 2 or 3 set, blocks of 8,
 // then a tail of 4, 2 and 1.
-inline void VmSqrKernel32f(const float* s, float* d, int32_t len)
+[[gnu::always_inline]] inline void VmSqrKernel32f(const float* s, float* d, int32_t len)
 {
     int32_t i = 0;
     for (; i < len && (VmAddr(d + i) & 12) != 0; ++i)

@@ -3,6 +3,7 @@
 
 DSP_VM_DEFINE_MUL(Sse3)
 DSP_VM_DEFINE_COMMON(Sse3)
+DSP_VM_ENTRY_LEVEL(Sse3)
 
 // The SSE3 level's logarithm object: the same kernels under this level's
 // names and 32-bit lengths.

@@ -1,8 +1,15 @@
 // Routine entries of levels 1 to 3 for element multiply, square, divide,
 // exponential and logarithm: they check the arguments (pointers before the
 // length, nothing touched on an error) and hand the vector to their level's
-// kernel.
+// kernel. Each level's kernel file defines its entries beside its kernels and
+// over the same bodies, so that the kernel is inlined into the entry.
+#pragma once
+
+#include "primitives/vector/kernels/DspVmDivBody.h"
+#include "primitives/vector/kernels/DspVmExpBody.h"
 #include "primitives/vector/kernels/DspVmKernels.h"
+#include "primitives/vector/kernels/DspVmLnBody.h"
+#include "primitives/vector/kernels/DspVmMulSqrBody.h"
 
 namespace
 {
@@ -63,33 +70,26 @@ DspStatus LnEntry(float* srcDst, int32_t len)
 }
 } // namespace
 
-DspStatus DspMul32f_Sse3(const float* a, const float* b, float* d, int32_t n)
-{
-    return MulEntry<DspMulKernel32f_Sse3>(a, b, d, n);
-}
-DspStatus DspMul32f_Ssse3(const float* a, const float* b, float* d, int32_t n)
-{
-    return MulEntry<DspMulKernel32f_Ssse3>(a, b, d, n);
-}
+#define DSP_VM_MUL_ENTRY(sfx)                                                                      \
+    DspStatus DspMul32f_##sfx(const float* a, const float* b, float* d, int32_t n)                 \
+    {                                                                                              \
+        return MulEntry<VmMulKernel32f>(a, b, d, n);                                               \
+    }
 
-#define DSP_VM_ENTRY_LEVEL(sfx, LnLen)                                                             \
+#define DSP_VM_ENTRY_LEVEL(sfx)                                                                    \
     DspStatus DspSqr32f_##sfx(const float* s, float* d, int32_t n)                                 \
     {                                                                                              \
-        return UnaryEntry<DspSqrKernel32f_##sfx>(s, d, n);                                         \
+        return UnaryEntry<VmSqrKernel32f>(s, d, n);                                                \
     }                                                                                              \
     DspStatus DspDiv32f_##sfx(const float* a, const float* b, float* d, int32_t n)                 \
     {                                                                                              \
-        return DivEntry<DspDivKernel32f_##sfx>(a, b, d, n);                                        \
+        return DivEntry<VmDivKernel32f>(a, b, d, n);                                               \
     }                                                                                              \
     DspStatus DspExpInPlace32f_##sfx(float* v, int32_t n)                                          \
     {                                                                                              \
-        return UnaryEntry<DspExpKernel32f_##sfx>(v, v, n);                                         \
+        return UnaryEntry<VmExpKernel32f>(v, v, n);                                                \
     }                                                                                              \
     DspStatus DspLnInPlace32f_##sfx(float* v, int32_t n)                                           \
     {                                                                                              \
-        return LnEntry<LnLen, DspLnKernel32f_##sfx>(v, n);                                         \
+        return LnEntry<int64_t, VmLnKernel32f>(v, n);                                              \
     }
-DSP_VM_ENTRY_LEVEL(Sse3, int32_t)
-DSP_VM_ENTRY_LEVEL(Ssse3, int64_t)
-DSP_VM_ENTRY_LEVEL(Sse4, int64_t)
-#undef DSP_VM_ENTRY_LEVEL
