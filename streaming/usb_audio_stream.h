@@ -162,8 +162,10 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     // returned interface information; the data pipe is the last pipe of the
     // stream's direction. A non-zero setting without such a pipe is
     // deselected again and refused. The adapter's count of active stream
-    // interfaces follows the setting the interface is left in.
+    // interfaces follows: raised by a selected non-zero setting, lowered by
+    // setting 0 or a failure.
     NTSTATUS SelectDataInterface(UCHAR alternateSetting);
+    NTSTATUS SubmitDataInterface(PUSBDEVICEIO io, UCHAR alternateSetting);
     NTSTATUS KeepInterfaceInformation(PUSBD_INTERFACE_INFORMATION answer, UCHAR alternateSetting);
     // Raised once when a non-zero setting is selected, lowered once when
     // setting 0 follows, however often either is selected.

@@ -60,8 +60,17 @@ NTSTATUS CUsbAudioStream::SelectDataInterface(UCHAR alternateSetting)
     m_InterfaceInfo = nullptr;
     m_DataPipeIndex = 0;
     PUSBDEVICEIO io = QueryUsbIo();
-    if (io == nullptr)
-        return STATUS_UNSUCCESSFUL;
+    NTSTATUS status =
+        io != nullptr ? SubmitDataInterface(io, alternateSetting) : STATUS_UNSUCCESSFUL;
+    if (io != nullptr)
+        io->Release();
+    // A stream whose selection failed no longer uses the interface.
+    CountInterfaceActive(NT_SUCCESS(status) ? alternateSetting : 0);
+    return status;
+}
+
+NTSTATUS CUsbAudioStream::SubmitDataInterface(PUSBDEVICEIO io, UCHAR alternateSetting)
+{
     PUSB_CONFIGURATION_DESCRIPTOR config = io->GetConfigurationDescriptor();
     const UCHAR number = (UCHAR)m_ConstructionValue;
     PUSB_INTERFACE_DESCRIPTOR intf =
@@ -70,20 +79,13 @@ NTSTATUS CUsbAudioStream::SelectDataInterface(UCHAR alternateSetting)
             : USBD_ParseConfigurationDescriptorEx(config, config, number, alternateSetting,
                                                   c_AudioClass, c_AudioStreamingSubclass, -1);
     if (intf == nullptr)
-    {
-        io->Release();
         return STATUS_INVALID_PARAMETER;
-    }
     const ULONG pipes = intf->bNumEndpoints;
     PURB urb = nullptr;
     NTSTATUS status = SubmitSelectInterface(io, number, alternateSetting, pipes, &urb);
     if (!NT_SUCCESS(status))
-    {
-        io->Release();
         return status;
-    }
-    PUSBD_INTERFACE_INFORMATION answer = AnsweredInterface(urb, pipes);
-    status = KeepInterfaceInformation(answer, alternateSetting);
+    status = KeepInterfaceInformation(AnsweredInterface(urb, pipes), alternateSetting);
     ExFreePoolWithTag(urb, USB_STREAM_URB_POOL_TAG);
     if (!NT_SUCCESS(status))
     {
@@ -92,10 +94,7 @@ NTSTATUS CUsbAudioStream::SelectDataInterface(UCHAR alternateSetting)
         PURB zero = nullptr;
         if (NT_SUCCESS(SubmitSelectInterface(io, number, 0, 0, &zero)))
             ExFreePoolWithTag(zero, USB_STREAM_URB_POOL_TAG);
-        alternateSetting = 0;
     }
-    io->Release();
-    CountInterfaceActive(alternateSetting);
     return status;
 }
 
