@@ -428,11 +428,9 @@ TEST(WaveStream, CaptureConvertsTheActiveClientsFormat)
     std::vector<SHORT> in(2 * 4410);
     for (size_t i = 0; i < in.size(); ++i)
         in[i] = (SHORT)(16000 * std::sin(2 * M_PI * 1000.0 * (double)(i / 2) / 44100.0));
-    ULONG written = 0;
     for (size_t at = 0; at < in.size(); at += 2 * 441)
     {
         f.Engine->Send(STREAM_NOTIFY_CAPTURE_DATA, 441 * 4, 0, &in[at]);
-        written += 441 * 4;
     }
     const auto out = reinterpret_cast<const SHORT*>(f.Buffer());
     // The last 20 ms written: a 1 kHz sine at 48000 Hz has 48 samples a period.

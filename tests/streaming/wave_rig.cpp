@@ -13,8 +13,6 @@ constexpr ULONG c_RigTag = POOL_TAG("TWav");
 // ----------------------------------------------------------------------------
 // The hand-built USB stream
 
-HandStream::HandStream(ULONG) : CUsbAudioStream(nullptr, 3, 0x55) {}
-
 NTSTATUS HandStream::PrepareStream(PSTREAMCLIENT client, PULONG frameNumber)
 {
     if (InterlockedCompareExchange(&m_StreamState, USB_STREAM_PREPARED, USB_STREAM_CLOSED) !=
@@ -52,23 +50,11 @@ HandStream* MakeHandStream(ULONG direction, const std::vector<WAVEFORMATEXTENSIB
 // ----------------------------------------------------------------------------
 // Doubles
 
-NTSTATUS AdapterDouble::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
-{
-    if (IsEqualGUID(iid, IID_IAdapterCommon))
-    {
-        *object = static_cast<IAdapterCommon*>(this);
-        AddRef();
-        return STATUS_SUCCESS;
-    }
-    return CUnknown::NonDelegatingQueryInterface(iid, object);
-}
-
 NTSTATUS AdapterDouble::GetStreamCapabilities(ULONG index, PENDPOINTCAPABILITIES caps)
 {
     CapabilityIndexes.push_back(index);
-    if (NT_SUCCESS(CapabilityStatus))
-        *caps = Capabilities;
-    return CapabilityStatus;
+    *caps = Capabilities;
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS AdapterDouble::GetEngine(ULONG index, CStreamEngine** engine)

@@ -15,17 +15,11 @@
 #include "tests/streaming/usb_stream_rig.h"
 
 // A USB stream without a device: preparation and start only change its state.
-class HandStream : public CUsbAudioStream
+class HandStream : public TestUsbStream
 {
   public:
-    explicit HandStream(ULONG direction);
-    NTSTATUS ProcessBuffer(PVOID, LONG) override { return STATUS_SUCCESS; }
-    NTSTATUS ProcessBufferStage1(PVOID, LONG) override { return STATUS_SUCCESS; }
-    NTSTATUS RunStage1(PVOID, ULONG, ULONG) override { return STATUS_SUCCESS; }
-    NTSTATUS ProcessBufferStage2(PVOID, LONG) override { return STATUS_SUCCESS; }
-    NTSTATUS RunStage2(ULONG) override { return STATUS_SUCCESS; }
-    NTSTATUS ProcessBufferStage3(PVOID, LONG) override { return STATUS_SUCCESS; }
-    NTSTATUS RunStage3(ULONG) override { return STATUS_SUCCESS; }
+    explicit HandStream(ULONG) : TestUsbStream(3) {}
+    NTSTATUS SendStreamUrb() override { return STATUS_SUCCESS; }
     NTSTATUS PrepareStream(PSTREAMCLIENT client, PULONG frameNumber) override;
     NTSTATUS StartStream(ULONG startFrame, ULONG explicitStart) override;
     NTSTATUS SetContentId(ULONG contentId, PCDRMRIGHTS rights) override;
@@ -45,44 +39,20 @@ class HandStream : public CUsbAudioStream
 // Initialised with the given formats; one reference.
 HandStream* MakeHandStream(ULONG direction, const std::vector<WAVEFORMATEXTENSIBLE>& formats);
 
-// The adapter as the miniport sees it: the engine at index 0 and a capability record.
-class AdapterDouble : public IAdapterCommon, public CUnknown
+// The adapter as the miniport sees it: the engine at index 0, a capability
+// record and the adapter device.
+class AdapterDouble : public FakeDeviceClass
 {
   public:
     AdapterDouble(CStreamEngine* engine, PDEVICE_OBJECT device)
-        : CUnknown(nullptr), m_Engine(engine), m_Device(device)
+        : FakeDeviceClass(nullptr, FakeClass::Uac1), m_Engine(engine), m_Device(device)
     {
     }
-    DECLARE_STD_UNKNOWN()
     STDMETHODIMP GetStreamCapabilities(ULONG index, PENDPOINTCAPABILITIES caps) override;
-    STDMETHODIMP GetComponentId(PVOID, PKSCOMPONENTID) override { return STATUS_NOT_SUPPORTED; }
-    STDMETHODIMP_(ULONG) GetEngineCount() override { return 1; }
     STDMETHODIMP GetEngine(ULONG index, CStreamEngine** engine) override;
-    STDMETHODIMP_(ULONG) GetUnitCount() override { return 0; }
-    STDMETHODIMP GetUnit(ULONG, CAudioControl**) override { return STATUS_INVALID_PARAMETER; }
     STDMETHODIMP_(PDEVICE_OBJECT) GetDeviceObject() override { return m_Device; }
-    STDMETHODIMP OpenAudioHalCallback(PRESOURCELIST, PDEVICE_OBJECT, PDEVICE_OBJECT,
-                                      PDEVICE_OBJECT) override
-    {
-        return STATUS_SUCCESS;
-    }
-    STDMETHODIMP StartAllUnits() override { return STATUS_SUCCESS; }
-    STDMETHODIMP StopAllUnits() override { return STATUS_SUCCESS; }
-    STDMETHODIMP RegisterCallback(PCALLBACK_FUNCTION, PVOID, PVOID*) override
-    {
-        return STATUS_NOT_SUPPORTED;
-    }
-    STDMETHODIMP UnregisterCallback(PVOID) override { return STATUS_SUCCESS; }
-    STDMETHODIMP WakeFromIdle(PIRP) override { return STATUS_SUCCESS; }
-    STDMETHODIMP InitDevice() override { return STATUS_SUCCESS; }
-    STDMETHODIMP CompleteSetup() override { return STATUS_SUCCESS; }
-    STDMETHODIMP GetEndpointCapabilities(BOOLEAN, ULONG, PENDPOINTCAPABILITIES) override
-    {
-        return STATUS_NOT_SUPPORTED;
-    }
 
     EndpointCapabilities Capabilities = {0x11, {}, 0x22, 0, 0x2, 0};
-    NTSTATUS CapabilityStatus = STATUS_SUCCESS;
     std::vector<ULONG> CapabilityIndexes;
 
   private:
