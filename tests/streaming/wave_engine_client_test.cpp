@@ -79,7 +79,7 @@ class SpeakerFilter
     std::vector<UCHAR> Format;
 
   private:
-    Audio1Rig<TestRender> m_Rig;
+    Audio1Rig<CUsbAudio1Render> m_Rig;
     AdapterDouble* m_Adapter = nullptr;
     PPORT m_Port = nullptr;
     std::unique_ptr<AudioEngineClient> m_Client;
