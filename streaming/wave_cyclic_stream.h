@@ -115,6 +115,7 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     bool RatesDiffer(const WAVEFORMATEXTENSIBLE& client) const;
     // The buffer size in force: positions and offsets wrap at it.
     ULONG CyclicSize() const;
+    bool InBuffer(const void* at, ULONG bytes, ULONG limit) const;
 
     NTSTATUS EnterRun(PUSBSTREAMCONTROL control);
     NTSTATUS LeaveRun(PUSBSTREAMCONTROL control);

@@ -109,13 +109,19 @@ ULONG CWaveCyclicStream::CyclicSize() const
     return m_BufferSize != 0 ? m_BufferSize : m_AllocatedSize;
 }
 
+// Whether [at, at + bytes) lies inside the first `limit` bytes of the buffer.
+bool CWaveCyclicStream::InBuffer(const void* at, ULONG bytes, ULONG limit) const
+{
+    const ULONG_PTR start = reinterpret_cast<ULONG_PTR>(m_Buffer);
+    const ULONG_PTR place = reinterpret_cast<ULONG_PTR>(at);
+    return at != nullptr && m_Buffer != nullptr && place >= start && place - start <= limit &&
+           bytes <= limit - (place - start);
+}
+
 void CWaveCyclicStream::CopyTo(PVOID destination, PVOID source, ULONG byteCount)
 {
     KeAcquireSpinLockAtDpcLevel(&m_Lock);
-    const ULONG_PTR start = reinterpret_cast<ULONG_PTR>(m_Buffer);
-    const ULONG_PTR at = reinterpret_cast<ULONG_PTR>(destination);
-    if (destination != nullptr && source != nullptr && m_Buffer != nullptr && at >= start &&
-        at - start <= CyclicSize() && byteCount <= CyclicSize() - (at - start))
+    if (source != nullptr && InBuffer(destination, byteCount, CyclicSize()))
         RtlCopyMemory(destination, source, byteCount);
     KeReleaseSpinLockFromDpcLevel(&m_Lock);
 }
@@ -123,10 +129,7 @@ void CWaveCyclicStream::CopyTo(PVOID destination, PVOID source, ULONG byteCount)
 void CWaveCyclicStream::CopyFrom(PVOID destination, PVOID source, ULONG byteCount)
 {
     KeAcquireSpinLockAtDpcLevel(&m_Lock);
-    const ULONG_PTR start = reinterpret_cast<ULONG_PTR>(m_Buffer);
-    const ULONG_PTR at = reinterpret_cast<ULONG_PTR>(source);
-    if (destination != nullptr && source != nullptr && m_Buffer != nullptr && at >= start &&
-        at - start <= CyclicSize() && byteCount <= CyclicSize() - (at - start))
+    if (destination != nullptr && InBuffer(source, byteCount, CyclicSize()))
         RtlCopyMemory(destination, source, byteCount);
     KeReleaseSpinLockFromDpcLevel(&m_Lock);
 }
@@ -134,10 +137,9 @@ void CWaveCyclicStream::CopyFrom(PVOID destination, PVOID source, ULONG byteCoun
 void CWaveCyclicStream::Silence(PVOID buffer, ULONG byteCount)
 {
     WaveLockHolder hold(&m_Lock);
-    const ULONG_PTR start = reinterpret_cast<ULONG_PTR>(m_Buffer);
-    const ULONG_PTR at = reinterpret_cast<ULONG_PTR>(buffer);
-    if (buffer != nullptr && m_Buffer != nullptr && at >= start && at - start < m_AllocatedSize &&
-        byteCount <= m_AllocatedSize - (at - start))
+    // The start must lie before the end; a range of no bytes at the end is none.
+    if (InBuffer(buffer, byteCount, m_AllocatedSize) &&
+        static_cast<PUCHAR>(buffer) < m_Buffer + m_AllocatedSize)
         RtlFillMemory(buffer, byteCount, WaveSilenceByte(m_HostFormat));
 }
 
