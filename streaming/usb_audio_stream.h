@@ -35,6 +35,8 @@ inline constexpr ULONG UsbStreamUrbBytes(ULONG packets)
 {
     return 152 + 12 * packets;
 }
+// Packets one URB can carry: its length is a 16-bit field.
+inline constexpr ULONG USB_STREAM_MAX_URB_PACKETS = (0xFFFF - UsbStreamUrbBytes(0)) / 12;
 // Milliseconds per URB of a stream before its first preparation.
 inline constexpr ULONG USB_STREAM_DEFAULT_MS_PER_URB = 10;
 // Packets per 1 ms frame of a high-speed endpoint polled every microframe.

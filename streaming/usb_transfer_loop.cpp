@@ -98,7 +98,8 @@ NTSTATUS CUsbAudioStream::BuildPreparedStream(PSTREAMCLIENT client, UCHAR altern
                                               PULONG frameNumber)
 {
     PAGED_CODE();
-    if (frameNumber == nullptr || ringBytes == 0)
+    if (frameNumber == nullptr || ringBytes == 0 ||
+        (ULONGLONG)m_MsPerUrb * m_PacketsPerFrame > USB_STREAM_MAX_URB_PACKETS)
         return STATUS_INVALID_PARAMETER;
     if (InterlockedCompareExchange(&m_StreamState, USB_STREAM_PREPARED, USB_STREAM_CLOSED) !=
         USB_STREAM_CLOSED)
