@@ -22,11 +22,21 @@ void DspExpKernel32f_Sse3(const float* src, float* dst, int32_t len);
 void DspExpKernel32f_Ssse3(const float* src, float* dst, int32_t len);
 void DspExpKernel32f_Sse4(const float* src, float* dst, int32_t len);
 
-// ---- element divide: dst = src2 / src1; nonzero when a divisor was zero
+// ---- element divide: dst = src2 / src1; nonzero when a divisor was zero.
+// Complex elements are (real, imaginary) pairs and count once in `len`.
 #define DSP_VM_DIV_LEVEL(sfx)                                                                      \
     int32_t DspDivKernel32f_##sfx(const float* src1, const float* src2, float* dst, int32_t len);  \
     int32_t DspDivRevConstKernel32f_##sfx(const float* src, const float* value, float* dst,        \
-                                          int32_t len)
+                                          int32_t len);                                            \
+    int32_t DspDivKernel32fc_##sfx(const float* src1, const float* src2, float* dst, int32_t len); \
+    int32_t DspDivKernel64f_##sfx(const double* src1, const double* src2, double* dst,             \
+                                  int32_t len);                                                    \
+    int32_t DspDivKernel64fc_##sfx(const double* src1, const double* src2, double* dst,            \
+                                   int32_t len);                                                   \
+    int32_t DspDivKernel32sScaled_##sfx(const int32_t* src1, const int32_t* src2, int32_t* dst,    \
+                                        int32_t len, int32_t scaleFactor);                         \
+    int32_t DspDivKernel32s16sScaled_##sfx(const int16_t* src1, const int32_t* src2, int16_t* dst, \
+                                           int32_t len, int32_t scaleFactor)
 DSP_VM_DIV_LEVEL(Sse3);
 DSP_VM_DIV_LEVEL(Ssse3);
 DSP_VM_DIV_LEVEL(Sse4);

@@ -2,6 +2,7 @@
 // level's file includes this once, compiled for its own instruction set.
 #pragma once
 
+#include "primitives/vector/kernels/DspVmDivKindsBody.h"
 #include "primitives/vector/kernels/DspVmEntries.h"
 
 #define DSP_VM_DEFINE_MUL(sfx)                                                                     \
@@ -28,6 +29,30 @@
                                           int32_t len)                                             \
     {                                                                                              \
         return VmDivRevConstKernel32f(src, value, dst, len);                                       \
+    }                                                                                              \
+    int32_t DspDivKernel32fc_##sfx(const float* src1, const float* src2, float* dst, int32_t len)  \
+    {                                                                                              \
+        return VmDivKernel32fc(src1, src2, dst, len);                                              \
+    }                                                                                              \
+    int32_t DspDivKernel64f_##sfx(const double* src1, const double* src2, double* dst,             \
+                                  int32_t len)                                                     \
+    {                                                                                              \
+        return VmDivKernel64f(src1, src2, dst, len);                                               \
+    }                                                                                              \
+    int32_t DspDivKernel64fc_##sfx(const double* src1, const double* src2, double* dst,            \
+                                   int32_t len)                                                    \
+    {                                                                                              \
+        return VmDivKernel64fc(src1, src2, dst, len);                                              \
+    }                                                                                              \
+    int32_t DspDivKernel32sScaled_##sfx(const int32_t* src1, const int32_t* src2, int32_t* dst,    \
+                                        int32_t len, int32_t scaleFactor)                          \
+    {                                                                                              \
+        return VmDivKernel32sScaled(src1, src2, dst, len, scaleFactor);                            \
+    }                                                                                              \
+    int32_t DspDivKernel32s16sScaled_##sfx(const int16_t* src1, const int32_t* src2, int16_t* dst, \
+                                           int32_t len, int32_t scaleFactor)                       \
+    {                                                                                              \
+        return VmDivKernel32s16sScaled(src1, src2, dst, len, scaleFactor);                         \
     }
 
 // The logarithm object of the SSSE3 and SSE4.1 levels.

@@ -606,29 +606,21 @@ inline __m128d VmLn64Core(__m128d x, int32_t bias)
     return _mm_add_pd(_mm_add_pd(_mm_add_pd(q, tLo), a), _mm_add_pd(_mm_add_pd(tHi, sHi), c));
 }
 
-inline double VmDouble(uint64_t b)
-{
-    double d;
-    std::memcpy(&d, &b, 8);
-    return d;
-}
-
 inline double VmLn64Special(double x, int64_t& code)
 {
-    uint64_t b;
-    std::memcpy(&b, &x, 8);
+    const uint64_t b = VmBits64(x);
     if (static_cast<int64_t>(b) < 0)
     {
         VmLnNote(code, 4);
-        return VmDouble(0xFFF8000000000000u);
+        return VmDouble64(0xFFF8000000000000u);
     }
     if (b == 0)
     {
         VmLnNote(code, 2);
-        return VmDouble(0xFFF0000000000000u);
+        return VmDouble64(0xFFF0000000000000u);
     }
     if (b >= 0x7FF0000000000000u) // +Inf stays, NaNs come back quiet
-        return VmDouble(b == 0x7FF0000000000000u ? b : b | 0x0008000000000000u);
+        return VmDouble64(b == 0x7FF0000000000000u ? b : b | 0x0008000000000000u);
     const __m128d scaled = _mm_mul_pd(_mm_set1_pd(x), _mm_set1_pd(18014398509481984.0)); // 2^54
     return _mm_cvtsd_f64(VmLn64Core(scaled, 1023 + 54));
 }

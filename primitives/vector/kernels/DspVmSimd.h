@@ -31,6 +31,20 @@ inline float VmFloat(uint32_t b)
     return f;
 }
 
+inline uint64_t VmBits64(double d)
+{
+    uint64_t b;
+    std::memcpy(&b, &d, 8);
+    return b;
+}
+
+inline double VmDouble64(uint64_t b)
+{
+    double d;
+    std::memcpy(&d, &b, 8);
+    return d;
+}
+
 inline __m128 VmSplat(uint32_t bits)
 {
     return _mm_castsi128_ps(_mm_set1_epi32(static_cast<int32_t>(bits)));
