@@ -24,15 +24,22 @@ enum class Kind
     HalfEven,
     HalfAway,
     HalfAwaySingleAdd,
-    NearestField
+    NearestField,
+    // Ties away with the rounding field to nearest: the largest single below
+    // one half, added to |c| under round-to-nearest, carries the sum to the
+    // next integer exactly when |c| has a fraction of one half or more.
+    HalfAwayNearestField
 };
 
 constexpr uint32_t RoundingField = 0x6000;
 
 inline Kind KindOf(DspLaneRounding r)
 {
-    if (r == DspLaneRounding::HalfEven && (_mm_getcsr() & RoundingField) == 0)
+    const bool nearestField = (_mm_getcsr() & RoundingField) == 0;
+    if (r == DspLaneRounding::HalfEven && nearestField)
         return Kind::NearestField;
+    if (r == DspLaneRounding::HalfAway && nearestField)
+        return Kind::HalfAwayNearestField;
     constexpr Kind Kinds[] = {Kind::Truncate, Kind::HalfEven, Kind::HalfAway,
                               Kind::HalfAwaySingleAdd};
     return Kinds[static_cast<int>(r)];
@@ -53,12 +60,6 @@ template <Kind R> inline __m128i RoundLanes(__m128 c)
     else if constexpr (R == Kind::Truncate)
     {
         return t;
-    }
-    else if constexpr (R == Kind::HalfAwaySingleAdd)
-    {
-        // The half carries the sign of c; for -0.0 either half truncates to 0.
-        const __m128 sign = _mm_and_ps(c, _mm_set1_ps(-0.0f));
-        return _mm_cvttps_epi32(_mm_add_ps(c, _mm_or_ps(sign, _mm_set1_ps(0.5f))));
     }
     else
     {
@@ -91,6 +92,66 @@ template <Kind R, bool NanIsZero> inline __m128i Lanes(__m128 y, const Range& ra
     return RoundLanes<R>(_mm_min_ps(_mm_max_ps(v, range.lo), range.hi));
 }
 
+// Ties away from zero, independent of the rounding field. With v = 2c (the
+// doubled factor keeps the product exact), floor(|c| + 1/2) equals
+// floor((floor(|v|) + 1) / 2), and from T = trunc(-|v|) = -floor(|v|) that is
+// -(T >> 1). The minimum with +0.0 turns a NaN into 0; from 2^31 on T is
+// -2^31, whose half the saturating pack takes to the limit of c's sign.
+inline __m128i HalfAwayDoubled(__m128 v)
+{
+    const __m128 negMagnitude = _mm_min_ps(_mm_or_ps(v, _mm_set1_ps(-0.0f)), _mm_setzero_ps());
+    const __m128i m = _mm_srai_epi32(_mm_cvttps_epi32(negMagnitude), 1);
+    const __m128i nonNegative = _mm_cmpgt_epi32(_mm_castps_si128(v), _mm_set1_epi32(-1));
+    return _mm_sub_epi32(_mm_xor_si128(m, nonNegative), nonNegative);
+}
+
+int32_t To16sHalfAway(const float* src, int16_t* dst, int32_t len, __m128 factor)
+{
+    const __m128 doubled = _mm_add_ps(factor, factor);
+    int32_t i = 0;
+    for (; i + 16 <= len; i += 16)
+    {
+        const __m128i a = HalfAwayDoubled(_mm_mul_ps(_mm_loadu_ps(src + i), doubled));
+        const __m128i b = HalfAwayDoubled(_mm_mul_ps(_mm_loadu_ps(src + i + 4), doubled));
+        const __m128i c = HalfAwayDoubled(_mm_mul_ps(_mm_loadu_ps(src + i + 8), doubled));
+        const __m128i d = HalfAwayDoubled(_mm_mul_ps(_mm_loadu_ps(src + i + 12), doubled));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packs_epi32(a, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_packs_epi32(c, d));
+    }
+    for (; i + 8 <= len; i += 8)
+    {
+        const __m128i a = HalfAwayDoubled(_mm_mul_ps(_mm_loadu_ps(src + i), doubled));
+        const __m128i b = HalfAwayDoubled(_mm_mul_ps(_mm_loadu_ps(src + i + 4), doubled));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packs_epi32(a, b));
+    }
+    return i;
+}
+
+// Ties away with the half added in single precision (no scale factor). Below
+// the range the conversion and the saturating pack give the lower limit, so
+// only the upper clamp remains; a NaN is cleared first.
+inline __m128i HalfAwaySingleAdd16(__m128 x)
+{
+    const __m128 c = _mm_min_ps(_mm_and_ps(x, _mm_cmpord_ps(x, x)), _mm_set1_ps(32767.0f));
+    const __m128 half = _mm_or_ps(_mm_and_ps(c, _mm_set1_ps(-0.0f)), _mm_set1_ps(0.5f));
+    return _mm_cvttps_epi32(_mm_add_ps(c, half));
+}
+
+int32_t To16sSingleAdd(const float* src, int16_t* dst, int32_t len)
+{
+    int32_t i = 0;
+    for (; i + 16 <= len; i += 16)
+    {
+        const __m128i a = HalfAwaySingleAdd16(_mm_loadu_ps(src + i));
+        const __m128i b = HalfAwaySingleAdd16(_mm_loadu_ps(src + i + 4));
+        const __m128i c = HalfAwaySingleAdd16(_mm_loadu_ps(src + i + 8));
+        const __m128i d = HalfAwaySingleAdd16(_mm_loadu_ps(src + i + 12));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packs_epi32(a, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_packs_epi32(c, d));
+    }
+    return i;
+}
+
 template <Kind R> int32_t To16s(const float* src, int16_t* dst, int32_t len, __m128 factor)
 {
     const Range range{_mm_set1_ps(-32768.0f), _mm_set1_ps(32767.0f)};
@@ -121,7 +182,15 @@ int32_t To32s(const float* src, int32_t* dst, int32_t len, __m128 factor, int32_
         const __m128 y = _mm_mul_ps(_mm_loadu_ps(src + i), factor);
         const __m128 over = _mm_cmpge_ps(y, top);
         __m128i r;
-        if constexpr (R == Kind::Truncate || R == Kind::NearestField)
+        if constexpr (R == Kind::HalfAwayNearestField)
+        {
+            // The converting instruction gives -2^31 for a NaN, from 2^31 on
+            // and below the range: only the upper limit needs the flip.
+            const __m128 half =
+                _mm_or_ps(_mm_and_ps(y, _mm_set1_ps(-0.0f)), _mm_set1_ps(0.49999997f));
+            r = _mm_xor_si128(_mm_cvttps_epi32(_mm_add_ps(y, half)), _mm_castps_si128(over));
+        }
+        else if constexpr (R == Kind::Truncate || R == Kind::NearestField)
         {
             // The converting instruction already gives -2^31 below the range,
             // from 2^31 on and for NaN: only the upper limit and the NaN
@@ -138,31 +207,42 @@ int32_t To32s(const float* src, int32_t* dst, int32_t len, __m128 factor, int32_
     return i;
 }
 
-// Four 24-bit values, each in the low three bytes of its lane, packed into
-// the low twelve bytes.
-inline __m128i Pack24(__m128i v)
+// Four 24-bit values, each in the low three bytes of its lane: per 64-bit
+// half the first sample's three bytes with the second's right behind, in the
+// low six bytes (the two above them are rewritten by the next store).
+inline __m128i Pairs24(__m128i v)
 {
-    const __m128i low = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
-    const __m128i high = _mm_set_epi32(0x00FFFFFF, 0, 0x00FFFFFF, 0);
-    // Per 64-bit half: the first sample's three bytes, the second's right behind.
-    const __m128i pairs =
-        _mm_or_si128(_mm_and_si128(v, low), _mm_srli_epi64(_mm_and_si128(v, high), 8));
-    const __m128i firstSix = _mm_set_epi32(0, 0, 0x0000FFFF, -1);
-    return _mm_or_si128(_mm_and_si128(pairs, firstSix),
-                        _mm_andnot_si128(firstSix, _mm_srli_si128(pairs, 2)));
+    const __m128i first = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
+    // Bytes 3 to 5 of each half.
+    const __m128i second =
+        _mm_set_epi32(0xFFFF, static_cast<int>(0xFF000000u), 0xFFFF, static_cast<int>(0xFF000000u));
+    return _mm_or_si128(_mm_and_si128(v, first), _mm_and_si128(_mm_srli_epi64(v, 8), second));
+}
+
+// Nearest with ties to even by the converting instruction. The clamps keep a
+// NaN (each takes its NaN operand second), so the conversion gives -2^31 for
+// it, whose low three bytes are the 0 a NaN stands for.
+template <Kind R> inline __m128i Lanes24(__m128 y, const Range& range)
+{
+    const __m128 c = _mm_max_ps(range.lo, _mm_min_ps(range.hi, y));
+    if constexpr (R == Kind::NearestField)
+        return _mm_cvtps_epi32(c);
+    else
+        return RoundLanes<R>(c);
 }
 
 template <Kind R> int32_t To24s(const float* src, uint8_t* dst, int32_t len, __m128 factor)
 {
     const Range range{_mm_set1_ps(-8388608.0f), _mm_set1_ps(8388607.0f)};
-    const __m128 nan = _mm_setzero_ps();
     int32_t i = 0;
-    // Sixteen bytes are stored for twelve: the four past them belong to the
-    // next samples, rewritten later, so at least two more must follow.
-    for (; i + 6 <= len; i += 4)
+    // Each eight-byte store writes two bytes past its six, rewritten by the
+    // next store: at least one more sample must follow a block.
+    for (; i + 5 <= len; i += 4)
     {
-        const __m128i v = Lanes<R, true>(_mm_mul_ps(_mm_loadu_ps(src + i), factor), range, nan);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * static_cast<size_t>(i)), Pack24(v));
+        const __m128i v = Pairs24(Lanes24<R>(_mm_mul_ps(_mm_loadu_ps(src + i), factor), range));
+        uint8_t* p = dst + 3 * static_cast<size_t>(i);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 6), _mm_unpackhi_epi64(v, v));
     }
     return i;
 }
@@ -179,9 +259,10 @@ int32_t DspLanesTo16s(const float* src, int16_t* dst, int32_t len, float factor,
     case Kind::HalfEven:
         return To16s<Kind::HalfEven>(src, dst, len, f);
     case Kind::HalfAway:
-        return To16s<Kind::HalfAway>(src, dst, len, f);
+    case Kind::HalfAwayNearestField:
+        return To16sHalfAway(src, dst, len, f);
     case Kind::HalfAwaySingleAdd:
-        return To16s<Kind::HalfAwaySingleAdd>(src, dst, len, f);
+        return To16sSingleAdd(src, dst, len);
     case Kind::NearestField:
         return To16s<Kind::NearestField>(src, dst, len, f);
     }
@@ -201,6 +282,8 @@ int32_t DspLanesTo32s(const float* src, int32_t* dst, int32_t len, float factor,
     case Kind::HalfAway:
     case Kind::HalfAwaySingleAdd:
         return To32s<Kind::HalfAway>(src, dst, len, f, nanValue);
+    case Kind::HalfAwayNearestField:
+        return To32s<Kind::HalfAwayNearestField>(src, dst, len, f, nanValue);
     case Kind::NearestField:
         return To32s<Kind::NearestField>(src, dst, len, f, nanValue);
     }

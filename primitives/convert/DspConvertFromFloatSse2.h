@@ -15,7 +15,7 @@ enum class DspLaneRounding
     Truncate,
     HalfEven,
     HalfAway,         // exact: a fraction of one half or more steps away from zero
-    HalfAwaySingleAdd // +-0.5 added in single precision, then truncated
+    HalfAwaySingleAdd // +-0.5 added in single precision, then truncated (16-bit, unscaled)
 };
 
 // factor: 2^-sf as a single (1.0 for sf 0). NaN gives 0.
