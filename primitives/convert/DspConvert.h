@@ -46,7 +46,3 @@ DspStatus DspConvert32fTo24sScaled_Gen(const float* src, uint8_t* dst, int32_t l
 DspStatus DspConvert32fTo24sScaled_Sse3(const float* src, uint8_t* dst, int32_t len, int32_t sf);
 DspStatus DspConvert32fTo24sScaled_Ssse3(const float* src, uint8_t* dst, int32_t len, int32_t sf);
 DspStatus DspConvert32fTo24sScaled_Sse4(const float* src, uint8_t* dst, int32_t len, int32_t sf);
-
-// Single-precision 2^-sf made by repeated halving or doubling, without a clamp:
-// beyond the single range it is 0 or infinity (the level kernels' factor).
-float DspPow2ScaleBroadcast(int32_t sf);

@@ -45,27 +45,21 @@ inline bool SingleFactor(int32_t sf)
     return sf >= -126 && sf <= 126;
 }
 
-// 2^-sf in double precision by repeated halving or doubling. Once the value
-// reaches zero, the smallest subnormal, infinity or the largest finite double
-// (depending on the rounding mode in force) it no longer changes, which happens
-// well within 1100 steps, so the loop stops there.
+// 2^-sf in double precision as repeated halving or doubling of 1.0 gives it
+// under round-to-nearest: exact while a double holds it, 0 from 2^-1075 down
+// (the halving of the smallest subnormal ties to even) and infinity from
+// 2^1024 up, whatever rounding field the caller has set.
 double DoubleScaleFactor(int32_t sf)
 {
-    double f = 1.0;
-    if (sf > 0)
-    {
-        int32_t n = sf < 1100 ? sf : 1100;
-        for (int32_t i = 0; i < n; ++i)
-            f = f * 0.5;
-    }
-    else
-    {
-        int64_t n = -static_cast<int64_t>(sf);
-        if (n > 1100)
-            n = 1100;
-        for (int64_t i = 0; i < n; ++i)
-            f = f * 2.0;
-    }
+    uint64_t bits = 0;
+    if (sf <= -1024)
+        bits = 0x7FF0000000000000ull; // infinity
+    else if (sf <= 1022)
+        bits = static_cast<uint64_t>(1023 - sf) << 52;
+    else if (sf <= 1074)
+        bits = 1ull << (1074 - sf); // subnormal
+    double f;
+    std::memcpy(&f, &bits, sizeof f);
     return f;
 }
 

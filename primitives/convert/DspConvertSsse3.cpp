@@ -1,0 +1,4 @@
+// The conversion routines of processor level 2, built with SSSE3 instructions.
+#define DSP_LEVEL 2
+#define DSP_LEVEL_NAME(name) name##_Ssse3
+#include "primitives/convert/DspConvertLevelKernels.h"
