@@ -50,7 +50,14 @@ DspStatus DspMulInPlace32f_Gen(const float* src, float* srcDst, int32_t len);
 DspStatus DspMulInPlace32f_Sse3(const float* src, float* srcDst, int32_t len);
 DspStatus DspMulInPlace32f_Ssse3(const float* src, float* srcDst, int32_t len);
 
-// ---- interleaving
+// ---- interleaving, with the two-channel block kernels of levels 1 to 3
+void DspInterleave2ChKernel32f_Sse3(const float* src0, const float* src1, float* dst, uint32_t len);
+void DspInterleave2ChKernel32f_Ssse3(const float* src0, const float* src1, float* dst,
+                                     uint32_t len);
+void DspInterleave2ChKernel32f_Sse4(const float* src0, const float* src1, float* dst, uint32_t len);
+void DspDeinterleave2ChKernel32f_Sse3(const float* src, float* dst0, float* dst1, uint32_t len);
+void DspDeinterleave2ChKernel32f_Ssse3(const float* src, float* dst0, float* dst1, uint32_t len);
+void DspDeinterleave2ChKernel32f_Sse4(const float* src, float* dst0, float* dst1, uint32_t len);
 DSP_DECLARE_LEVELS(DspStatus, DspInterleave32f, const float* const* srcChannels,
                    int32_t channelCount, int32_t len, float* dst);
 DSP_DECLARE_LEVELS(DspStatus, DspDeinterleave32f, const float* src, int32_t channelCount,

@@ -1,13 +1,34 @@
-// Vector basics of processor levels 1 to 3: cache-aware clear, fill and copy
-// (non-temporal stores for buffers larger than the cache), SIMD moves and the
-// four-lane element kernels. Every routine repeats the checks and shortcuts
-// of the generic level and gives its results; none runs while the level is 0.
+// The vector basics and the interleave routines of processor levels 1 to 3,
+// written once: each level's source file defines DSP_LEVEL (1, 2 or 3) and
+// DSP_LEVEL_NAME (the routine suffix) and includes this file, and is built
+// with that level's instruction set only (SSE3, SSSE3, SSE4.1). Everything
+// but the named routines has internal linkage, so no level's code can stand
+// in for another's.
+//
+// Vector basics: cache-aware clear, fill and copy (non-temporal stores for
+// buffers larger than the cache), SIMD moves and the four-lane element
+// kernels. Every routine repeats the checks and shortcuts of the generic
+// level and gives its results.
+#ifndef DSP_LEVEL
+#error "define DSP_LEVEL and DSP_LEVEL_NAME before including this file"
+#endif
+
 #include <emmintrin.h>
+#include <pmmintrin.h>
+#if DSP_LEVEL >= 2
+#include <tmmintrin.h>
+#endif
 
 #include <cstring>
 
 #include "primitives/core/DspCpu.h"
+#include "primitives/vector/DspInterleaveLanes.h"
 #include "primitives/vector/DspVector.h"
+
+#if (DSP_LEVEL >= 1 && !defined(__SSE3__)) || (DSP_LEVEL >= 2 && !defined(__SSSE3__)) ||           \
+    (DSP_LEVEL >= 3 && !defined(__SSE4_1__))
+#error "a level's vector file is built without its instruction set"
+#endif
 
 namespace
 {
@@ -111,16 +132,9 @@ template <int L> void* ZeroCacheAware(void* dst, int64_t n)
             return dst;
         }
     }
-    for (; n >= 64; n -= 64, d += 64)
-    {
-        _mm_store_si128(reinterpret_cast<__m128i*>(d), zero);
-        _mm_store_si128(reinterpret_cast<__m128i*>(d + 16), zero);
-        _mm_store_si128(reinterpret_cast<__m128i*>(d + 32), zero);
-        _mm_store_si128(reinterpret_cast<__m128i*>(d + 48), zero);
-    }
-    for (; n >= 16; n -= 16, d += 16)
-        _mm_store_si128(reinterpret_cast<__m128i*>(d), zero);
-    ClearSmall(d, n);
+    // Below the cache size the block clear of the runtime, which no loop of
+    // 16-byte stores outruns.
+    std::memset(d, 0, static_cast<size_t>(n));
     return dst;
 }
 
@@ -374,8 +388,12 @@ template <int Shift> void CopyJoined(const uint8_t*& s, uint8_t*& d, int64_t& n)
         for (int k = 0; k < 64; k += 16)
         {
             const __m128i next = _mm_load_si128(reinterpret_cast<const __m128i*>(a + k + 16));
+#if DSP_LEVEL >= 2
+            const __m128i out = _mm_alignr_epi8(next, prev, Shift);
+#else
             const __m128i out =
                 _mm_or_si128(_mm_srli_si128(prev, Shift), _mm_slli_si128(next, 16 - Shift));
+#endif
             _mm_store_si128(reinterpret_cast<__m128i*>(d + k), out);
             prev = next;
         }
@@ -511,7 +529,20 @@ template <int L> void* CopyCacheAware(const void* src, void* dst, int64_t n)
 }
 
 // ---- SIMD moves: forward when the destination lies below the source,
-// backward from the end otherwise; every block is loaded before it is stored.
+// backward from the end otherwise; each 64-byte pass loads all its blocks
+// before it stores them, so no store reaches a byte the pass still has to read.
+inline void Move64(const uint8_t* s, uint8_t* d)
+{
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32));
+    const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 48));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), a);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), b);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), c);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 48), e);
+}
+
 template <int L> void MoveSimd(const void* src, void* dst, int64_t n)
 {
     const uint8_t* s = static_cast<const uint8_t*>(src);
@@ -521,6 +552,8 @@ template <int L> void MoveSimd(const void* src, void* dst, int64_t n)
     if (Addr(d) < Addr(s))
     {
         int64_t o = 0;
+        for (; o + 64 <= n; o += 64)
+            Move64(s + o, d + o);
         for (; o + 16 <= n; o += 16)
             Move16U(s + o, d + o);
         for (; o < n; ++o)
@@ -529,6 +562,8 @@ template <int L> void MoveSimd(const void* src, void* dst, int64_t n)
     else
     {
         int64_t o = n;
+        for (; o >= 64; o -= 64)
+            Move64(s + o - 64, d + o - 64);
         for (; o >= 16; o -= 16)
             Move16U(s + o - 16, d + o - 16);
         for (--o; o >= 0; --o)
@@ -548,10 +583,41 @@ struct AddOp
     static float Apply(float a, float b) { return a + b; }
 };
 
-// srcDst[i] = srcDst[i] op value; with a non-temporal prefetch ahead of each
-// pass over very long vectors.
-template <int L, class Op, int PrefetchAhead>
-void InPlaceConstKernel(float* d, int32_t n, float value)
+template <bool Aligned> inline __m128 Load(const float* p)
+{
+    return Aligned ? _mm_load_ps(p) : _mm_loadu_ps(p);
+}
+template <bool Aligned> inline void Store(float* p, __m128 v)
+{
+    if constexpr (Aligned)
+        _mm_store_ps(p, v);
+    else
+        _mm_storeu_ps(p, v);
+}
+
+// Passes of 8 floats from i on: d[k] = d[k] op v, with a non-temporal
+// prefetch Ahead bytes ahead of each pass when Ahead is not 0. Returns where
+// the passes stopped. Every choice is made before the loop.
+template <class Op, bool Aligned, int Ahead>
+int32_t InPlaceConstPasses(float* d, int32_t i, int32_t n, __m128 v)
+{
+    const size_t end = static_cast<size_t>(n - i) & ~static_cast<size_t>(7);
+    d += i;
+    for (size_t k = 0; k < end; k += 8)
+    {
+        if constexpr (Ahead != 0)
+            _mm_prefetch(reinterpret_cast<const char*>(d + k) + Ahead, _MM_HINT_NTA);
+        Store<Aligned>(d + k, Op::Apply(Load<Aligned>(d + k), v));
+        Store<Aligned>(d + k + 4, Op::Apply(Load<Aligned>(d + k + 4), v));
+    }
+    return i + static_cast<int32_t>(end);
+}
+
+// srcDst[i] = srcDst[i] op value: fewer than 11 elements one at a time; else
+// single elements up to a 16-byte boundary (a destination that is not even
+// 4-byte aligned goes unaligned throughout), passes of 8, then the rest; the
+// prefetch serves vector parts of more than 262144 elements.
+template <class Op, int PrefetchAhead> void InPlaceConstKernel(float* d, int32_t n, float value)
 {
     int32_t i = 0;
     if (n >= 11)
@@ -562,24 +628,29 @@ void InPlaceConstKernel(float* d, int32_t n, float value)
             for (; (Addr(d + i) & 15) != 0; ++i)
                 d[i] = Op::Apply(d[i], value);
         const bool prefetch = (n - i) > 262144;
-        for (; i + 8 <= n; i += 8)
-        {
-            if (prefetch)
-                _mm_prefetch(reinterpret_cast<const char*>(d + i) + PrefetchAhead, _MM_HINT_NTA);
-            if (aligned4)
-            {
-                _mm_store_ps(d + i, Op::Apply(_mm_load_ps(d + i), v));
-                _mm_store_ps(d + i + 4, Op::Apply(_mm_load_ps(d + i + 4), v));
-            }
-            else
-            {
-                _mm_storeu_ps(d + i, Op::Apply(_mm_loadu_ps(d + i), v));
-                _mm_storeu_ps(d + i + 4, Op::Apply(_mm_loadu_ps(d + i + 4), v));
-            }
-        }
+        if (aligned4)
+            i = prefetch ? InPlaceConstPasses<Op, true, PrefetchAhead>(d, i, n, v)
+                         : InPlaceConstPasses<Op, true, 0>(d, i, n, v);
+        else
+            i = prefetch ? InPlaceConstPasses<Op, false, PrefetchAhead>(d, i, n, v)
+                         : InPlaceConstPasses<Op, false, 0>(d, i, n, v);
     }
     for (; i < n; ++i)
         d[i] = Op::Apply(d[i], value);
+}
+
+template <bool AlignedDst>
+int32_t MulConstPasses(const float* s, float* d, int32_t i, int32_t n, __m128 v)
+{
+    const size_t end = static_cast<size_t>(n - i) & ~static_cast<size_t>(7);
+    s += i;
+    d += i;
+    for (size_t k = 0; k < end; k += 8)
+    {
+        Store<AlignedDst>(d + k, _mm_mul_ps(_mm_loadu_ps(s + k), v));
+        Store<AlignedDst>(d + k + 4, _mm_mul_ps(_mm_loadu_ps(s + k + 4), v));
+    }
+    return i + static_cast<int32_t>(end);
 }
 
 template <int L> void MulConstKernel(const float* s, float* d, int32_t n, float value)
@@ -592,27 +663,26 @@ template <int L> void MulConstKernel(const float* s, float* d, int32_t n, float 
         if (aligned4)
             for (; (Addr(d + i) & 15) != 0; ++i)
                 d[i] = s[i] * value;
-        for (; i + 8 <= n; i += 8)
-        {
-            const __m128 a = _mm_loadu_ps(s + i);
-            const __m128 b = _mm_loadu_ps(s + i + 4);
-            if (aligned4)
-            {
-                _mm_store_ps(d + i, _mm_mul_ps(a, v));
-                _mm_store_ps(d + i + 4, _mm_mul_ps(b, v));
-            }
-            else
-            {
-                _mm_storeu_ps(d + i, _mm_mul_ps(a, v));
-                _mm_storeu_ps(d + i + 4, _mm_mul_ps(b, v));
-            }
-        }
+        i = aligned4 ? MulConstPasses<true>(s, d, i, n, v) : MulConstPasses<false>(s, d, i, n, v);
     }
     for (; i < n; ++i)
         d[i] = s[i] * value;
 }
 
-// srcDst[i] = src[i] op srcDst[i], the source prefetched 64 bytes ahead.
+// srcDst[i] = src[i] op srcDst[i] four lanes at a time. The source is read
+// in order, which the hardware prefetcher follows without help at these
+// lengths (a prefetch instruction per line measured slower).
+template <class Op, bool Aligned>
+int32_t InPlaceVectorPasses(const float* s, float* d, int32_t i, int32_t n)
+{
+    const size_t end = static_cast<size_t>(n - i) & ~static_cast<size_t>(3);
+    s += i;
+    d += i;
+    for (size_t k = 0; k < end; k += 4)
+        Store<Aligned>(d + k, Op::Apply(_mm_loadu_ps(s + k), Load<Aligned>(d + k)));
+    return i + static_cast<int32_t>(end);
+}
+
 template <int L, class Op> void InPlaceVectorKernel(const float* s, float* d, int32_t n)
 {
     int32_t i = 0;
@@ -622,14 +692,8 @@ template <int L, class Op> void InPlaceVectorKernel(const float* s, float* d, in
         if (aligned4)
             for (; (Addr(d + i) & 15) != 0; ++i)
                 d[i] = Op::Apply(s[i], d[i]);
-        for (; i + 8 <= n; i += 8)
-        {
-            _mm_prefetch(reinterpret_cast<const char*>(s + i) + 64, _MM_HINT_T0);
-            const __m128 a = Op::Apply(_mm_loadu_ps(s + i), _mm_loadu_ps(d + i));
-            const __m128 b = Op::Apply(_mm_loadu_ps(s + i + 4), _mm_loadu_ps(d + i + 4));
-            _mm_storeu_ps(d + i, a);
-            _mm_storeu_ps(d + i + 4, b);
-        }
+        i = aligned4 ? InPlaceVectorPasses<Op, true>(s, d, i, n)
+                     : InPlaceVectorPasses<Op, false>(s, d, i, n);
     }
     for (; i < n; ++i)
         d[i] = Op::Apply(s[i], d[i]);
@@ -715,7 +779,7 @@ template <int L> DspStatus MulConstInPlace(float value, float* srcDst, int32_t l
     if (value == 0.0f)
         return Zero<L>(srcDst, len);
     // Levels 2 and 3 share one kernel.
-    InPlaceConstKernel<L == 1 ? 1 : 2, MulOp, 64>(srcDst, len, value);
+    InPlaceConstKernel<MulOp, 64>(srcDst, len, value);
     return DspStsNoErr;
 }
 
@@ -729,7 +793,7 @@ template <int L> DspStatus MulConst(const float* src, float value, float* dst, i
         return Copy<L>(src, dst, len);
     if (value == 0.0f)
         return Zero<L>(dst, len);
-    MulConstKernel<L == 1 ? 1 : 2>(src, dst, len, value);
+    MulConstKernel<L>(src, dst, len, value);
     return DspStsNoErr;
 }
 
@@ -752,7 +816,7 @@ template <int L> DspStatus AddConstInPlace(float value, float* srcDst, int32_t l
         return DspStsSizeErr;
     if (value == 0.0f)
         return DspStsNoErr;
-    InPlaceConstKernel<L, AddOp, 32>(srcDst, len, value);
+    InPlaceConstKernel<AddOp, 32>(srcDst, len, value);
     return DspStsNoErr;
 }
 
@@ -774,171 +838,106 @@ inline uint32_t PatternOf(float v)
 }
 } // namespace
 
+// ---- interleave: two channels by the level's block kernel, any other count
+// frame by frame (four channels at a time where the count allows)
+void DSP_LEVEL_NAME(DspInterleave2ChKernel32f)(const float* src0, const float* src1, float* dst,
+                                               uint32_t len)
+{
+    Interleave2Ch(src0, src1, dst, len);
+}
+
+void DSP_LEVEL_NAME(DspDeinterleave2ChKernel32f)(const float* src, float* dst0, float* dst1,
+                                                 uint32_t len)
+{
+    Deinterleave2Ch(src, dst0, dst1, len);
+}
+
+DspStatus DSP_LEVEL_NAME(DspInterleave32f)(const float* const* src, int32_t channels, int32_t len,
+                                           float* dst)
+{
+    const DspStatus status = Check(src, dst, channels, len);
+    if (status < 0)
+        return status;
+    if (channels == 2)
+        DSP_LEVEL_NAME(DspInterleave2ChKernel32f)(src[0], src[1], dst, static_cast<uint32_t>(len));
+    else
+        InterleaveByFrames(src, channels, len, dst);
+    return status;
+}
+
+DspStatus DSP_LEVEL_NAME(DspDeinterleave32f)(const float* src, int32_t channels, int32_t len,
+                                             float* const* dst)
+{
+    const DspStatus status = Check(dst, src, channels, len);
+    if (status < 0)
+        return status;
+    if (channels == 2)
+        DSP_LEVEL_NAME(DspDeinterleave2ChKernel32f)
+    (src, dst[0], dst[1], static_cast<uint32_t>(len));
+    else DeinterleaveByFrames(src, channels, len, dst);
+    return status;
+}
+
 // ---- kernels by name
-void* DspZeroBytesKernel_Sse3(void* dst, int64_t n)
+void* DSP_LEVEL_NAME(DspZeroBytesKernel)(void* dst, int64_t n)
 {
-    return ZeroCacheAware<1>(dst, n);
+    return ZeroCacheAware<DSP_LEVEL>(dst, n);
 }
-void* DspZeroBytesKernel_Ssse3(void* dst, int64_t n)
+void* DSP_LEVEL_NAME(DspCopyBytesKernel)(const void* s, void* d, int64_t n)
 {
-    return ZeroCacheAware<2>(dst, n);
+    return CopyCacheAware<DSP_LEVEL>(s, d, n);
 }
-void* DspZeroBytesKernel_Sse4(void* dst, int64_t n)
+void DSP_LEVEL_NAME(DspMoveBytesKernel)(const void* s, void* d, int64_t n)
 {
-    return ZeroCacheAware<3>(dst, n);
-}
-void* DspCopyBytesKernel_Sse3(const void* s, void* d, int64_t n)
-{
-    return CopyCacheAware<1>(s, d, n);
-}
-void* DspCopyBytesKernel_Ssse3(const void* s, void* d, int64_t n)
-{
-    return CopyCacheAware<2>(s, d, n);
-}
-void* DspCopyBytesKernel_Sse4(const void* s, void* d, int64_t n)
-{
-    return CopyCacheAware<3>(s, d, n);
-}
-void DspMoveBytesKernel_Sse3(const void* s, void* d, int64_t n)
-{
-    MoveSimd<1>(s, d, n);
-}
-void DspMoveBytesKernel_Ssse3(const void* s, void* d, int64_t n)
-{
-    MoveSimd<2>(s, d, n);
-}
-void DspMoveBytesKernel_Sse4(const void* s, void* d, int64_t n)
-{
-    MoveSimd<3>(s, d, n);
+    MoveSimd<DSP_LEVEL>(s, d, n);
 }
 
 // ---- level routines by name
-DspStatus DspZero32f_Sse3(float* d, int32_t n)
+DspStatus DSP_LEVEL_NAME(DspZero32f)(float* d, int32_t n)
 {
-    return Zero<1>(d, n);
+    return Zero<DSP_LEVEL>(d, n);
 }
-DspStatus DspZero32f_Ssse3(float* d, int32_t n)
+DspStatus DSP_LEVEL_NAME(DspSet32f)(float v, float* d, int32_t n)
 {
-    return Zero<2>(d, n);
+    return Fill<DSP_LEVEL>(PatternOf(v), d, n);
 }
-DspStatus DspZero32f_Sse4(float* d, int32_t n)
+DspStatus DSP_LEVEL_NAME(DspSet32s)(int32_t v, int32_t* d, int32_t n)
 {
-    return Zero<3>(d, n);
+    return Fill<DSP_LEVEL>(static_cast<uint32_t>(v), d, n);
 }
-
-DspStatus DspSet32f_Sse3(float v, float* d, int32_t n)
+DspStatus DSP_LEVEL_NAME(DspCopy32f)(const float* s, float* d, int32_t n)
 {
-    return Fill<1>(PatternOf(v), d, n);
+    return Copy<DSP_LEVEL>(s, d, n);
 }
-DspStatus DspSet32f_Ssse3(float v, float* d, int32_t n)
+DspStatus DSP_LEVEL_NAME(DspMove32f)(const float* s, float* d, int32_t n)
 {
-    return Fill<2>(PatternOf(v), d, n);
+    return Move<DSP_LEVEL>(s, d, n);
 }
-DspStatus DspSet32f_Sse4(float v, float* d, int32_t n)
+DspStatus DSP_LEVEL_NAME(DspMulConstInPlace32f)(float v, float* d, int32_t n)
 {
-    return Fill<3>(PatternOf(v), d, n);
+    return MulConstInPlace<DSP_LEVEL>(v, d, n);
 }
-DspStatus DspSet32s_Sse3(int32_t v, int32_t* d, int32_t n)
+DspStatus DSP_LEVEL_NAME(DspMulConst32f)(const float* s, float v, float* d, int32_t n)
 {
-    return Fill<1>(static_cast<uint32_t>(v), d, n);
+    return MulConst<DSP_LEVEL>(s, v, d, n);
 }
-DspStatus DspSet32s_Ssse3(int32_t v, int32_t* d, int32_t n)
+DspStatus DSP_LEVEL_NAME(DspDivConstInPlace32f)(float v, float* d, int32_t n)
 {
-    return Fill<2>(static_cast<uint32_t>(v), d, n);
-}
-DspStatus DspSet32s_Sse4(int32_t v, int32_t* d, int32_t n)
-{
-    return Fill<3>(static_cast<uint32_t>(v), d, n);
+    return DivConstInPlace<DSP_LEVEL>(v, d, n);
 }
 
-DspStatus DspCopy32f_Sse3(const float* s, float* d, int32_t n)
+#if DSP_LEVEL <= 2
+// Levels 2 and 3 share the level-2 routines of these rows.
+DspStatus DSP_LEVEL_NAME(DspAddConstInPlace32f)(float v, float* d, int32_t n)
 {
-    return Copy<1>(s, d, n);
+    return AddConstInPlace<DSP_LEVEL>(v, d, n);
 }
-DspStatus DspCopy32f_Ssse3(const float* s, float* d, int32_t n)
+DspStatus DSP_LEVEL_NAME(DspAddInPlace32f)(const float* s, float* d, int32_t n)
 {
-    return Copy<2>(s, d, n);
+    return InPlaceVector<DSP_LEVEL, AddOp>(s, d, n);
 }
-DspStatus DspCopy32f_Sse4(const float* s, float* d, int32_t n)
+DspStatus DSP_LEVEL_NAME(DspMulInPlace32f)(const float* s, float* d, int32_t n)
 {
-    return Copy<3>(s, d, n);
+    return InPlaceVector<DSP_LEVEL, MulOp>(s, d, n);
 }
-
-DspStatus DspMove32f_Sse3(const float* s, float* d, int32_t n)
-{
-    return Move<1>(s, d, n);
-}
-DspStatus DspMove32f_Ssse3(const float* s, float* d, int32_t n)
-{
-    return Move<2>(s, d, n);
-}
-DspStatus DspMove32f_Sse4(const float* s, float* d, int32_t n)
-{
-    return Move<3>(s, d, n);
-}
-
-DspStatus DspMulConstInPlace32f_Sse3(float v, float* d, int32_t n)
-{
-    return MulConstInPlace<1>(v, d, n);
-}
-DspStatus DspMulConstInPlace32f_Ssse3(float v, float* d, int32_t n)
-{
-    return MulConstInPlace<2>(v, d, n);
-}
-DspStatus DspMulConstInPlace32f_Sse4(float v, float* d, int32_t n)
-{
-    return MulConstInPlace<3>(v, d, n);
-}
-
-DspStatus DspMulConst32f_Sse3(const float* s, float v, float* d, int32_t n)
-{
-    return MulConst<1>(s, v, d, n);
-}
-DspStatus DspMulConst32f_Ssse3(const float* s, float v, float* d, int32_t n)
-{
-    return MulConst<2>(s, v, d, n);
-}
-DspStatus DspMulConst32f_Sse4(const float* s, float v, float* d, int32_t n)
-{
-    return MulConst<3>(s, v, d, n);
-}
-
-DspStatus DspDivConstInPlace32f_Sse3(float v, float* d, int32_t n)
-{
-    return DivConstInPlace<1>(v, d, n);
-}
-DspStatus DspDivConstInPlace32f_Ssse3(float v, float* d, int32_t n)
-{
-    return DivConstInPlace<2>(v, d, n);
-}
-DspStatus DspDivConstInPlace32f_Sse4(float v, float* d, int32_t n)
-{
-    return DivConstInPlace<3>(v, d, n);
-}
-
-DspStatus DspAddConstInPlace32f_Sse3(float v, float* d, int32_t n)
-{
-    return AddConstInPlace<1>(v, d, n);
-}
-DspStatus DspAddConstInPlace32f_Ssse3(float v, float* d, int32_t n)
-{
-    return AddConstInPlace<2>(v, d, n);
-}
-
-DspStatus DspAddInPlace32f_Sse3(const float* s, float* d, int32_t n)
-{
-    return InPlaceVector<1, AddOp>(s, d, n);
-}
-DspStatus DspAddInPlace32f_Ssse3(const float* s, float* d, int32_t n)
-{
-    return InPlaceVector<2, AddOp>(s, d, n);
-}
-
-DspStatus DspMulInPlace32f_Sse3(const float* s, float* d, int32_t n)
-{
-    return InPlaceVector<1, MulOp>(s, d, n);
-}
-DspStatus DspMulInPlace32f_Ssse3(const float* s, float* d, int32_t n)
-{
-    return InPlaceVector<2, MulOp>(s, d, n);
-}
+#endif
