@@ -106,6 +106,55 @@ void WriteResultHeader(KSDATAFORMAT* result, const KSDATARANGE& from)
     result->FormatSize = WAVE_INTERSECTION_BYTES;
     result->Flags &= ~(KSDATARANGE_ATTRIBUTES | KSDATARANGE_REQUIRED_ATTRIBUTES);
 }
+
+// An extensible PCM-style format of the given channels, rate and bits.
+WAVEFORMATEXTENSIBLE WantedFormat(ULONG channels, ULONG rate, ULONG bits, const GUID& subFormat)
+{
+    WAVEFORMATEXTENSIBLE wanted;
+    RtlZeroMemory(&wanted, sizeof(wanted));
+    wanted.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    wanted.Format.cbSize = WAVEFORMATEXTENSIBLE_EXTRA;
+    wanted.Format.nChannels = (WORD)channels;
+    wanted.Format.nSamplesPerSec = rate;
+    wanted.Format.wBitsPerSample = (WORD)bits;
+    wanted.Samples.wValidBitsPerSample = (WORD)bits;
+    wanted.Format.nBlockAlign = (WORD)(channels * bits / 8);
+    wanted.Format.nAvgBytesPerSec = wanted.Format.nBlockAlign * rate;
+    wanted.SubFormat = subFormat;
+    return wanted;
+}
+
+// A client that names no specifier gets the largest PCM format of our range.
+NTSTATUS LargestOfOwnRange(const KSDATARANGE_AUDIO& own, KSDATAFORMAT* header,
+                           WAVEFORMATEXTENSIBLE* wanted)
+{
+    WriteResultHeader(header, own.DataRange);
+    header->SampleSize = 0;
+    *wanted = WantedFormat(own.MaximumChannels, own.MaximumSampleFrequency,
+                           own.MaximumBitsPerSample, KSDATAFORMAT_SUBTYPE_PCM);
+    return STATUS_SUCCESS;
+}
+
+// Otherwise the largest format both ranges hold; none when they do not meet.
+NTSTATUS LargestOfBoth(const KSDATARANGE* clientRange, const KSDATARANGE_AUDIO& own,
+                       KSDATAFORMAT* header, WAVEFORMATEXTENSIBLE* wanted)
+{
+    if (clientRange->FormatSize < sizeof(KSDATARANGE_AUDIO))
+        return STATUS_INVALID_PARAMETER;
+    auto& client = *reinterpret_cast<const KSDATARANGE_AUDIO*>(clientRange);
+    if (client.MinimumSampleFrequency > own.MaximumSampleFrequency ||
+        client.MaximumSampleFrequency < own.MinimumSampleFrequency ||
+        client.MinimumBitsPerSample > own.MaximumBitsPerSample ||
+        client.MaximumBitsPerSample < own.MinimumBitsPerSample)
+        return STATUS_NO_MATCH;
+    WriteResultHeader(header, client.DataRange);
+    header->Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+    *wanted = WantedFormat(Smaller(client.MaximumChannels, own.MaximumChannels),
+                           Smaller(client.MaximumSampleFrequency, own.MaximumSampleFrequency),
+                           Smaller(client.MaximumBitsPerSample, own.MaximumBitsPerSample),
+                           client.DataRange.SubFormat);
+    return STATUS_SUCCESS;
+}
 } // namespace
 
 NTSTATUS CWaveCyclicMiniport::BuildDataRanges()
@@ -260,45 +309,14 @@ NTSTATUS CWaveCyclicMiniport::DataRangeIntersection(ULONG, PKSDATARANGE dataRang
     auto own = reinterpret_cast<const KSDATARANGE_AUDIO*>(matchingDataRange);
     KSDATAFORMAT header;
     WAVEFORMATEXTENSIBLE wanted;
-    RtlZeroMemory(&wanted, sizeof(wanted));
-    wanted.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-    wanted.Format.cbSize = WAVEFORMATEXTENSIBLE_EXTRA;
-    if (IsNullGuid(dataRange->Specifier))
-    {
-        WriteResultHeader(&header, own->DataRange);
-        header.SampleSize = 0;
-        wanted.Format.nChannels = (WORD)own->MaximumChannels;
-        wanted.Format.nSamplesPerSec = own->MaximumSampleFrequency;
-        wanted.Format.wBitsPerSample = (WORD)own->MaximumBitsPerSample;
-        wanted.Samples.wValidBitsPerSample = (WORD)own->MaximumBitsPerSample;
-        wanted.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    }
-    else
-    {
-        if (dataRange->FormatSize < sizeof(KSDATARANGE_AUDIO))
-            return STATUS_INVALID_PARAMETER;
-        auto client = reinterpret_cast<const KSDATARANGE_AUDIO*>(dataRange);
-        if (client->MinimumSampleFrequency > own->MaximumSampleFrequency ||
-            client->MaximumSampleFrequency < own->MinimumSampleFrequency ||
-            client->MinimumBitsPerSample > own->MaximumBitsPerSample ||
-            client->MaximumBitsPerSample < own->MinimumBitsPerSample)
-            return STATUS_NO_MATCH;
-        if (resultantFormat == nullptr)
-            return STATUS_INVALID_PARAMETER;
-        WriteResultHeader(&header, client->DataRange);
-        header.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-        const ULONG bits = Smaller(client->MaximumBitsPerSample, own->MaximumBitsPerSample);
-        wanted.Format.nChannels = (WORD)Smaller(client->MaximumChannels, own->MaximumChannels);
-        wanted.Format.nSamplesPerSec =
-            Smaller(client->MaximumSampleFrequency, own->MaximumSampleFrequency);
-        wanted.Format.wBitsPerSample = (WORD)bits;
-        wanted.Samples.wValidBitsPerSample = (WORD)bits;
-        wanted.SubFormat = client->DataRange.SubFormat;
-    }
+    NTSTATUS status = IsNullGuid(dataRange->Specifier)
+                          ? LargestOfOwnRange(*own, &header, &wanted)
+                          : LargestOfBoth(dataRange, *own, &header, &wanted);
+    if (!NT_SUCCESS(status))
+        return status;
     if (resultantFormat == nullptr)
         return STATUS_INVALID_PARAMETER;
-    wanted.Format.nBlockAlign = (WORD)(wanted.Format.nChannels * wanted.Format.wBitsPerSample / 8);
-    wanted.Format.nAvgBytesPerSec = wanted.Format.nBlockAlign * wanted.Format.nSamplesPerSec;
+    // The engine's own record of that format is the result.
     WAVEFORMATEXTENSIBLE record;
     if (!NT_SUCCESS(FindEngineRecord(wanted, &record)))
         return STATUS_NO_MATCH;
