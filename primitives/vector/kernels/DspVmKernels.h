@@ -23,7 +23,9 @@ void DspExpKernel32f_Ssse3(const float* src, float* dst, int32_t len);
 void DspExpKernel32f_Sse4(const float* src, float* dst, int32_t len);
 
 // ---- element divide: dst = src2 / src1; nonzero when a divisor was zero.
-// Complex elements are (real, imaginary) pairs and count once in `len`.
+// Complex elements are (real, imaginary) pairs and count once in `len`; a
+// complex 16-bit element is one 32-bit word, the real part in its low half.
+// The by-value kernels test no zero value and return nothing.
 #define DSP_VM_DIV_LEVEL(sfx)                                                                      \
     int32_t DspDivKernel32f_##sfx(const float* src1, const float* src2, float* dst, int32_t len);  \
     int32_t DspDivRevConstKernel32f_##sfx(const float* src, const float* value, float* dst,        \
@@ -36,7 +38,21 @@ void DspExpKernel32f_Sse4(const float* src, float* dst, int32_t len);
     int32_t DspDivKernel32sScaled_##sfx(const int32_t* src1, const int32_t* src2, int32_t* dst,    \
                                         int32_t len, int32_t scaleFactor);                         \
     int32_t DspDivKernel32s16sScaled_##sfx(const int16_t* src1, const int32_t* src2, int16_t* dst, \
-                                           int32_t len, int32_t scaleFactor)
+                                           int32_t len, int32_t scaleFactor);                      \
+    int32_t DspDivKernel16sScaled_##sfx(const int16_t* src1, const int16_t* src2, int16_t* dst,    \
+                                        int32_t len, int32_t scaleFactor);                         \
+    int32_t DspDivKernel16scScaled_##sfx(const int32_t* src1, const int32_t* src2, int32_t* dst,   \
+                                         int32_t len, int32_t scaleFactor);                        \
+    void DspDivConstKernel16sScaled_##sfx(const int16_t* src, int16_t value, int16_t* dst,         \
+                                          int32_t len, int32_t scaleFactor);                       \
+    void DspDivConstKernel16scScaled_##sfx(const int32_t* src, int32_t value, int32_t* dst,        \
+                                           int32_t len, int32_t scaleFactor);                      \
+    int32_t DspDivKernel8uScaled_##sfx(const uint8_t* src1, const uint8_t* src2, uint8_t* dst,     \
+                                       int32_t len, int32_t scaleFactor);                          \
+    void DspDivConstKernel8uScaled_##sfx(const uint8_t* src, uint8_t value, uint8_t* dst,          \
+                                         int32_t len, int32_t scaleFactor);                        \
+    int32_t DspDivRevConstKernel16u_##sfx(const uint16_t* src, uint16_t value, uint16_t* dst,      \
+                                          int32_t len)
 DSP_VM_DIV_LEVEL(Sse3);
 DSP_VM_DIV_LEVEL(Ssse3);
 DSP_VM_DIV_LEVEL(Sse4);

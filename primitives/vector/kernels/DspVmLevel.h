@@ -2,7 +2,7 @@
 // level's file includes this once, compiled for its own instruction set.
 #pragma once
 
-#include "primitives/vector/kernels/DspVmDivKindsBody.h"
+#include "primitives/vector/kernels/DspVmDivIntBody.h"
 #include "primitives/vector/kernels/DspVmEntries.h"
 
 #define DSP_VM_DEFINE_MUL(sfx)                                                                     \
@@ -53,6 +53,41 @@
                                            int32_t len, int32_t scaleFactor)                       \
     {                                                                                              \
         return VmDivKernel32s16sScaled(src1, src2, dst, len, scaleFactor);                         \
+    }                                                                                              \
+    int32_t DspDivKernel16sScaled_##sfx(const int16_t* src1, const int16_t* src2, int16_t* dst,    \
+                                        int32_t len, int32_t scaleFactor)                          \
+    {                                                                                              \
+        return VmDivKernel16sScaled(src1, src2, dst, len, scaleFactor);                            \
+    }                                                                                              \
+    int32_t DspDivKernel16scScaled_##sfx(const int32_t* src1, const int32_t* src2, int32_t* dst,   \
+                                         int32_t len, int32_t scaleFactor)                         \
+    {                                                                                              \
+        return VmDivKernel16scScaled(src1, src2, dst, len, scaleFactor);                           \
+    }                                                                                              \
+    void DspDivConstKernel16sScaled_##sfx(const int16_t* src, int16_t value, int16_t* dst,         \
+                                          int32_t len, int32_t scaleFactor)                        \
+    {                                                                                              \
+        VmDivConstScaled(src, value, dst, len, scaleFactor, -32768, 32767);                        \
+    }                                                                                              \
+    void DspDivConstKernel16scScaled_##sfx(const int32_t* src, int32_t value, int32_t* dst,        \
+                                           int32_t len, int32_t scaleFactor)                       \
+    {                                                                                              \
+        VmDivConstKernel16scScaled(src, value, dst, len, scaleFactor);                             \
+    }                                                                                              \
+    int32_t DspDivKernel8uScaled_##sfx(const uint8_t* src1, const uint8_t* src2, uint8_t* dst,     \
+                                       int32_t len, int32_t scaleFactor)                           \
+    {                                                                                              \
+        return VmDivKernel8uScaled(src1, src2, dst, len, scaleFactor);                             \
+    }                                                                                              \
+    void DspDivConstKernel8uScaled_##sfx(const uint8_t* src, uint8_t value, uint8_t* dst,          \
+                                         int32_t len, int32_t scaleFactor)                         \
+    {                                                                                              \
+        VmDivConstScaled(src, value, dst, len, scaleFactor, 0, 255);                               \
+    }                                                                                              \
+    int32_t DspDivRevConstKernel16u_##sfx(const uint16_t* src, uint16_t value, uint16_t* dst,      \
+                                          int32_t len)                                             \
+    {                                                                                              \
+        return VmDivRevConstKernel16u(src, value, dst, len);                                       \
     }
 
 // The logarithm object of the SSSE3 and SSE4.1 levels.

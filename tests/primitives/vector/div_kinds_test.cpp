@@ -30,14 +30,28 @@ struct Level
     decltype(&DspDivKernel64fc_Sse3) div64fc;
     decltype(&DspDivKernel32sScaled_Sse3) div32s;
     decltype(&DspDivKernel32s16sScaled_Sse3) div32s16s;
+    decltype(&DspDivKernel16sScaled_Sse3) div16s;
+    decltype(&DspDivKernel16scScaled_Sse3) div16sc;
+    decltype(&DspDivKernel8uScaled_Sse3) div8u;
+    decltype(&DspDivRevConstKernel16u_Sse3) rev16u;
+    decltype(&DspDivConstKernel16sScaled_Sse3) const16s;
+    decltype(&DspDivConstKernel16scScaled_Sse3) const16sc;
+    decltype(&DspDivConstKernel8uScaled_Sse3) const8u;
 };
 const Level Levels[] = {
     {DspDivKernel64f_Sse3, DspDivKernel32fc_Sse3, DspDivKernel64fc_Sse3, DspDivKernel32sScaled_Sse3,
-     DspDivKernel32s16sScaled_Sse3},
+     DspDivKernel32s16sScaled_Sse3, DspDivKernel16sScaled_Sse3, DspDivKernel16scScaled_Sse3,
+     DspDivKernel8uScaled_Sse3, DspDivRevConstKernel16u_Sse3, DspDivConstKernel16sScaled_Sse3,
+     DspDivConstKernel16scScaled_Sse3, DspDivConstKernel8uScaled_Sse3},
     {DspDivKernel64f_Ssse3, DspDivKernel32fc_Ssse3, DspDivKernel64fc_Ssse3,
-     DspDivKernel32sScaled_Ssse3, DspDivKernel32s16sScaled_Ssse3},
+     DspDivKernel32sScaled_Ssse3, DspDivKernel32s16sScaled_Ssse3, DspDivKernel16sScaled_Ssse3,
+     DspDivKernel16scScaled_Ssse3, DspDivKernel8uScaled_Ssse3, DspDivRevConstKernel16u_Ssse3,
+     DspDivConstKernel16sScaled_Ssse3, DspDivConstKernel16scScaled_Ssse3,
+     DspDivConstKernel8uScaled_Ssse3},
     {DspDivKernel64f_Sse4, DspDivKernel32fc_Sse4, DspDivKernel64fc_Sse4, DspDivKernel32sScaled_Sse4,
-     DspDivKernel32s16sScaled_Sse4},
+     DspDivKernel32s16sScaled_Sse4, DspDivKernel16sScaled_Sse4, DspDivKernel16scScaled_Sse4,
+     DspDivKernel8uScaled_Sse4, DspDivRevConstKernel16u_Sse4, DspDivConstKernel16sScaled_Sse4,
+     DspDivConstKernel16scScaled_Sse4, DspDivConstKernel8uScaled_Sse4},
 };
 
 // Blocks of eight normal divisors share one division and round the last two
@@ -188,5 +202,129 @@ TEST(DivKinds, ScaledIntegers)
             }
             ASSERT_EQ(99, q[40]);
         }
+}
+int32_t C16(int re, int im)
+{
+    return static_cast<int32_t>((static_cast<uint32_t>(im) << 16) |
+                                (static_cast<uint32_t>(re) & 0xFFFFu));
+}
+
+TEST(DivKinds, SmallIntegerExamples)
+{
+    struct Case16
+    {
+        int16_t dividend, divisor;
+        int32_t sf;
+        int16_t q;
+        bool flag;
+    };
+    const Case16 cases16[] = {
+        {7, 2, 0, 4, false},       {5, 2, 0, 2, false},        {-32768, -1, 0, 32767, false},
+        {1, 0, 0, 32767, true},    {-1, 0, 0, -32768, true},   {0, 0, 0, 0, true},
+        {7, 1, 1, 4, false},       {200, 3, -8, 17067, false}, {3, 7, -3, 3, false},
+        {-5, 0, -8, -32768, true}, {9, 4, -5, 72, false},
+    };
+    for (const Level& l : Levels)
+    {
+        for (const Case16& c : cases16)
+        {
+            int16_t q = 1;
+            EXPECT_EQ(c.flag, l.div16s(&c.divisor, &c.dividend, &q, 1, c.sf) != 0);
+            EXPECT_EQ(c.q, q) << c.dividend << "/" << c.divisor << " sf " << c.sf;
+        }
+        const uint8_t x8[3] = {0, 0, 2}, y8[3] = {255, 0, 3};
+        uint8_t q8[3];
+        EXPECT_NE(0, l.div8u(x8, y8, q8, 3, 0));
+        EXPECT_EQ(255, q8[0]);
+        EXPECT_EQ(0, q8[1]);
+        EXPECT_EQ(2, q8[2]);
+        const uint16_t s16[3] = {1, 2, 0};
+        uint16_t r16[3];
+        EXPECT_NE(0, l.rev16u(s16, 65535, r16, 3));
+        EXPECT_EQ(65535, r16[0]);
+        EXPECT_EQ(32768, r16[1]);
+        EXPECT_EQ(65535, r16[2]);
+        const int32_t a[2] = {C16(-32768, -32768), C16(0, 0)};
+        const int32_t b[2] = {C16(-32768, -32768), C16(5, 5)};
+        int32_t q[2];
+        EXPECT_NE(0, l.div16sc(a, b, q, 2, 0));
+        EXPECT_EQ(C16(1, 0), q[0]);
+        EXPECT_EQ(0, q[1]);
+    }
+}
+
+// Blocks of eight use the refined estimate: every length and alignment gives
+// the rounded quotient of the exact value, within one unit where the exact
+// value lies within a part in 10^6 of a half.
+TEST(DivKinds, SmallIntegerBlocksAgreeWithTheReference)
+{
+    for (const Level& l : Levels)
+        for (int sf : {-7, -2, 0, 3})
+            for (int len : {1, 9, 31, 40})
+                for (int start : {0, 1, 3})
+                {
+                    std::vector<int16_t> x(48), y(48), q(48, 77);
+                    std::vector<uint8_t> x8(48), y8(48), q8(48, 77), c8(48);
+                    std::vector<int16_t> c16(48);
+                    std::vector<int32_t> xc(48), yc(48), qc(48), cc(48);
+                    for (int i = 0; i < 48; ++i)
+                    {
+                        x[i] = static_cast<int16_t>(i == 17 ? 0 : (i % 3 - 1) * 37 + 5 * i + 1);
+                        y[i] = static_cast<int16_t>(300 * i - 7000);
+                        x8[i] = static_cast<uint8_t>(i == 17 ? 0 : 1 + (i * 13) % 40);
+                        y8[i] = static_cast<uint8_t>((i * 29) % 256);
+                        xc[i] = C16(x[i], (i % 5) - 2);
+                        yc[i] = C16(y[i] / 4, 900 - 20 * i);
+                    }
+                    const int code16 = len + start > 17 && start <= 17 ? 1 : 0;
+                    EXPECT_EQ(code16, l.div16s(x.data() + start, y.data() + start, q.data() + start,
+                                               len, sf) != 0);
+                    EXPECT_EQ(code16, l.div8u(x8.data() + start, y8.data() + start,
+                                              q8.data() + start, len, sf) != 0);
+                    l.div16sc(xc.data() + start, yc.data() + start, qc.data() + start, len, sf);
+                    l.const16s(y.data() + start, static_cast<int16_t>(-3), c16.data() + start, len,
+                               sf);
+                    l.const8u(y8.data() + start, 3, c8.data() + start, len, sf);
+                    l.const16sc(yc.data() + start, C16(3, -4), cc.data() + start, len, sf);
+                    for (int i = start; i < start + len; ++i)
+                    {
+                        const double s = std::ldexp(1.0, -sf);
+                        if (x[i] != 0)
+                        {
+                            const double v = static_cast<double>(y[i]) / x[i] * s;
+                            ASSERT_NEAR(std::clamp(std::nearbyint(v), -32768.0, 32767.0), q[i], 1.0)
+                                << i;
+                            const double v8 = static_cast<double>(y8[i]) / x8[i] * s;
+                            ASSERT_NEAR(std::clamp(std::nearbyint(v8), 0.0, 255.0), q8[i], 1.0);
+                        }
+                        ASSERT_NEAR(std::clamp(std::nearbyint(y[i] * s / -3.0), -32768.0, 32767.0),
+                                    c16[i], 1.0);
+                        ASSERT_NEAR(std::clamp(std::nearbyint(y8[i] * s / 3.0), 0.0, 255.0), c8[i],
+                                    1.0);
+                        const std::complex<double> z =
+                            std::complex<double>(static_cast<int16_t>(yc[i] & 0xFFFF),
+                                                 static_cast<int16_t>(yc[i] >> 16)) /
+                            std::complex<double>(x[i], (i % 5) - 2) * s;
+                        const std::complex<double> w =
+                            std::complex<double>(static_cast<int16_t>(yc[i] & 0xFFFF),
+                                                 static_cast<int16_t>(yc[i] >> 16)) /
+                            std::complex<double>(3, -4) * s;
+                        const int32_t want =
+                            C16(static_cast<int>(
+                                    std::clamp(std::nearbyint(z.real()), -32768.0, 32767.0)),
+                                static_cast<int>(
+                                    std::clamp(std::nearbyint(z.imag()), -32768.0, 32767.0)));
+                        const int32_t wantC =
+                            C16(static_cast<int>(
+                                    std::clamp(std::nearbyint(w.real()), -32768.0, 32767.0)),
+                                static_cast<int>(
+                                    std::clamp(std::nearbyint(w.imag()), -32768.0, 32767.0)));
+                        // A zero divisor (element 17) gives (0, 0).
+                        ASSERT_EQ(i == 17 ? 0 : want, qc[i]) << i;
+                        ASSERT_EQ(wantC, cc[i]) << i;
+                    }
+                    ASSERT_EQ(77, q[start + len]);
+                    ASSERT_EQ(77, q8[start + len]);
+                }
 }
 } // namespace
