@@ -356,6 +356,7 @@ TEST(WaveStream, AsioTakeoverRestartsThePositionAndItMovesAgain)
     EXPECT_EQ(asio.Client.Record, f.Engine->Active());
     EXPECT_EQ(0u, f.Rig.Position());
     EXPECT_EQ(44100u, (ULONG)f.Rig.Stream()->DeviceFormat().Format.nSamplesPerSec);
+    EXPECT_EQ(9600u - 192u * 10 * 4, f.Rig.Stream()->CopyOffset()); // its 40 ms in flight
     // Render data for the ASIO client are its own: we write none of ours over them.
     std::vector<UCHAR> urb(1764, 0);
     Pattern(f.Buffer(), f.Size());
@@ -371,6 +372,17 @@ TEST(WaveStream, AsioTakeoverRestartsThePositionAndItMovesAgain)
     EXPECT_EQ(48000u, (ULONG)f.Rig.Stream()->DeviceFormat().Format.nSamplesPerSec);
     f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
     EXPECT_EQ(960u, f.Rig.Position());
+    ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
+}
+
+TEST(WaveStream, PreRollLongerThanTheBufferWrapsRoundIt)
+{
+    Fixture f;
+    ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
+    AsioDouble asio; // 10 URBs of 7 ms: 70 ms in flight against a 50 ms buffer
+    ASSERT_EQ(STATUS_SUCCESS, asio.Take(f.Engine, WaveRecord(2, 48000, 24), 7, 10));
+    EXPECT_EQ(9600u - (192u * 70 - 9600), f.Rig.Stream()->CopyOffset());
+    asio.Leave(f.Engine);
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
 }
 
