@@ -141,6 +141,15 @@ TEST(DivKinds, ComplexQuotients)
         EXPECT_TRUE(std::isnan(q64[0]) && std::isnan(q64[1]));
         EXPECT_EQ(1.0, q64[2]);
         EXPECT_EQ(0.0, q64[3]);
+        // Magnitudes whose product overflows (or underflows) are inverted one
+        // by one, not through their product.
+        const double big[4] = {1e100, 0.0, -1e100, 0.0}, small[4] = {1e-100, 0.0, 0.0, 1e-100};
+        ASSERT_EQ(0, l.div64fc(big, big, q64, 2));
+        EXPECT_EQ(1.0, q64[0]);
+        EXPECT_EQ(1.0, q64[2]);
+        ASSERT_EQ(0, l.div64fc(small, small, q64, 2));
+        EXPECT_EQ(1.0, q64[0]);
+        EXPECT_EQ(1.0, q64[2]);
     }
 }
 
