@@ -26,6 +26,7 @@ class CFeatureUnitRequests : public CEntityRequests
     NTSTATUS ReadPseudoControlTable();
     bool HasPseudoControlTable() const { return m_Table.Present(); }
     const FeatureUnitBitmaps& Bitmaps() const { return m_Bitmaps; }
+    const PseudoControlTable& Table() const { return m_Table; }
 
     // channels: what the unit reports for the selector; index below it.
     NTSTATUS GetBoolean(UCHAR selector, ULONG index, ULONG channels, PUCHAR value);

@@ -28,6 +28,8 @@ inline constexpr ListedDeviceId UAC1_FIRST_FAMILY_CUSTOMER[] = {
 // The chip maker's own product of the first model family; its endpoint
 // records are derived differently (microphone bit, no second value).
 inline constexpr ListedDeviceId UAC1_CHIP_OWN_PRODUCT[] = {{0x4C54, 0x1210}};
+// The audio class 1.0 device whose terminals 16 and 64 must both be outputs.
+inline constexpr ListedDeviceId UAC1_TWO_OUTPUT_DEVICE[] = {{0x4C54, 0x1501}};
 // Chip model B's listed device.
 inline constexpr ListedDeviceId MODEL_B_LISTED[] = {{0x4C54, 0x1301}};
 // Chip model C: the products of variant 5 (every other is variant 6), and

@@ -18,6 +18,13 @@ class CUsbAudio1Device : public CUsbAudioDevice
 
     STDMETHODIMP GetEndpointCapabilities(BOOLEAN isInput, ULONG endpointKind,
                                          PENDPOINTCAPABILITIES capabilities) override;
+    // The class 1.0 walks, for the classes whose traits name them; the
+    // others stop where their own walks begin.
+    STDMETHODIMP ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
+                                   ULONG bytesToEnd) override;
+    STDMETHODIMP ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* configuration,
+                                     struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
+                                     ULONG bytesToEnd) override;
 
   protected:
     NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) override;

@@ -63,8 +63,9 @@ TEST(HostHarness, NamesTheReferenceDevices)
 }
 
 // Every reference device gets its device class, which is opened and stops
-// where the AudioControl walk would start; the removal leaves nothing behind.
-TEST(HostHarness, ReferenceDevicesStopAtTheAudioControlWalk)
+// where the first part not built yet would start (the class 2.0 AudioControl
+// walk, the class 1.0 stream classes); the removal leaves nothing behind.
+TEST(HostHarness, ReferenceDevicesStopAtTheFirstMissingPart)
 {
     for (const std::string& name : HostHarness::ReferenceNames())
     {
@@ -80,7 +81,7 @@ TEST(HostHarness, ReferenceDevicesStopAtTheAudioControlWalk)
         const HostStartStep step = host.ExplainStart(status);
         const bool uac2 = name.rfind("Uac2", 0) == 0;
         const std::string expected = uac2 ? "ParseAudioControlUac2 (audio class 2.0)"
-                                          : "ParseAudioControlUac1 (audio class 1.0 family)";
+                                          : "CUsbAudio1Render (audio class 1.0 family)";
         EXPECT_EQ(expected, step.Step) << name;
         EXPECT_TRUE(step.NotBuiltYet) << name;
         EXPECT_TRUE(host.Filters().empty()) << name;

@@ -1,0 +1,128 @@
+#include "tests/usbaudio/walk_doubles.h"
+
+#include "usbaudio/uac1_walkers.h"
+
+namespace
+{
+constexpr ULONG kTag = POOL_TAG("UaWd");
+
+class TestStream : public CUsbAudioStream
+{
+  public:
+    TestStream(ULONG interfaceNumber, ULONG link) : CUsbAudioStream(nullptr, interfaceNumber, link) {}
+    NTSTATUS ProcessBuffer(PVOID, LONG) override { return STATUS_SUCCESS; }
+    NTSTATUS ProcessBufferStage1(PVOID, LONG) override { return STATUS_SUCCESS; }
+    NTSTATUS RunStage1(PVOID, ULONG, ULONG) override { return STATUS_SUCCESS; }
+    NTSTATUS ProcessBufferStage2(PVOID, LONG) override { return STATUS_SUCCESS; }
+    NTSTATUS RunStage2(ULONG) override { return STATUS_SUCCESS; }
+    NTSTATUS ProcessBufferStage3(PVOID, LONG) override { return STATUS_SUCCESS; }
+    NTSTATUS RunStage3(ULONG) override { return STATUS_SUCCESS; }
+};
+
+NTSTATUS TestFactory(ULONG, ULONG interfaceNumber, ULONG link, CUsbAudioStream** stream)
+{
+    auto made = new (NonPagedPool, kTag) TestStream(interfaceNumber, link);
+    if (made == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    made->AddRef();
+    *stream = made;
+    return STATUS_SUCCESS;
+}
+
+class FakeUnit : public CUacUnit, public IUnitBooleanRequests, public IUnitRangedRequests, public ISelectorControl
+{
+  public:
+    FakeUnit(FakeUnitScript* script, ULONG id) : CUacUnit(0), m_Script(script) { m_Id = id; }
+    DECLARE_CONTROL_UNKNOWN()
+    STDMETHODIMP GetBoolean(UCHAR, ULONG channel, PUCHAR value) override
+    {
+        *value = m_Script->Booleans[channel];
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP SetBoolean(UCHAR selector, ULONG channel, UCHAR value) override
+    {
+        m_Script->Log.push_back("boolean " + std::to_string(selector) + " " + std::to_string(channel) + " " +
+                                std::to_string(value));
+        return m_Script->SetStatus;
+    }
+    STDMETHODIMP GetBooleanChannels(UCHAR, PULONG count) override
+    {
+        *count = m_Script->Channels;
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP GetLevel(UCHAR, ULONG channel, PLONG level) override
+    {
+        *level = m_Script->Levels[channel];
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP SetLevel(UCHAR selector, ULONG channel, LONG level) override
+    {
+        m_Script->Log.push_back("level " + std::to_string(selector) + " " + std::to_string(channel) + " " +
+                                std::to_string(level));
+        return m_Script->SetStatus;
+    }
+    STDMETHODIMP GetLevelRange(UCHAR, PLONG maximum, PLONG minimum, PLONG resolution) override
+    {
+        *maximum = m_Script->Maximum;
+        *minimum = m_Script->Minimum;
+        *resolution = m_Script->Resolution;
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP GetLevelChannels(UCHAR, PULONG count) override
+    {
+        *count = m_Script->Channels;
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP GetCurrent(PULONG selection) override
+    {
+        *selection = m_Script->Current;
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP SetCurrent(ULONG selection) override
+    {
+        m_Script->Log.push_back("select " + std::to_string(selection));
+        return m_Script->SetStatus;
+    }
+    STDMETHODIMP GetSourceCount(PULONG count) override
+    {
+        *count = m_Script->Inputs;
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP AddListener(PCHAINNODESTATE) override { return STATUS_NOT_IMPLEMENTED; }
+
+  private:
+    FakeUnitScript* m_Script;
+};
+
+NTSTATUS FakeUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
+{
+    const ControlInterfaceEntry entries[] = {{&IID_IUnitBooleanRequests, static_cast<IUnitBooleanRequests*>(this)},
+                                             {&IID_IUnitRangedRequests, static_cast<IUnitRangedRequests*>(this)},
+                                             {&IID_ISelectorControl, static_cast<ISelectorControl*>(this)}};
+    if (NT_SUCCESS(AnswerControlInterface(entries, 3, interfaceId, object)))
+        return STATUS_SUCCESS;
+    return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
+}
+} // namespace
+
+ScopedTestStreams::ScopedTestStreams() : m_Previous((void*)SetUac1StreamFactory(TestFactory)) {}
+
+ScopedTestStreams::~ScopedTestStreams()
+{
+    SetUac1StreamFactory((PUAC1_STREAM_FACTORY)m_Previous);
+}
+
+CUsbAudioStream* MakeTestStream(ULONG direction, ULONG interfaceNumber, ULONG link)
+{
+    CUsbAudioStream* stream = nullptr;
+    TestFactory(direction, interfaceNumber, link, &stream);
+    stream->InitStream(direction, nullptr);
+    return stream;
+}
+
+CUacUnit* MakeFakeUnit(FakeUnitScript* script, ULONG id)
+{
+    auto unit = new (NonPagedPool, kTag) FakeUnit(script, id);
+    unit->AddRef();
+    return unit;
+}

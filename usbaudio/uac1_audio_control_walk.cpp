@@ -1,0 +1,431 @@
+#include <initializer_list>
+#include <new>
+
+#include "usbaudio/chain_nodes.h"
+#include "usbaudio/controls/selector_control.h"
+#include "usbaudio/descriptor_rules.h"
+#include "usbaudio/listed_devices.h"
+#include "usbaudio/uac1_walkers.h"
+#include "usbaudio/units/uac1_terminals.h"
+#include "usbaudio/units/uac1_units.h"
+
+namespace
+{
+constexpr UCHAR c_AudioClass = 1;
+constexpr UCHAR c_AudioControlSubclass = 1;
+constexpr UCHAR c_Uac1Protocol = 0;
+constexpr ULONG c_InterfaceBytes = 9;
+constexpr USHORT c_SpeakerType = 0x0301;
+constexpr USHORT c_HeadphonesType = 0x0302;
+
+typedef CUacUnit* (*UnitMaker)(ULONG index);
+template <typename T> CUacUnit* Make(ULONG index)
+{
+    return new (NonPagedPool, UAC1_POOL_TAG) T(index);
+}
+struct UnitKind
+{
+    UCHAR Subtype;
+    UnitMaker Create;
+};
+// The objects of the class 1.0 AudioControl interface; the header is
+// skipped and every other subtype (processing and extension units
+// included) ends the walk.
+const UnitKind c_Uac1Units[] = {{UAC_INPUT_TERMINAL, Make<CUac1InputTerminal>},
+                                {UAC_OUTPUT_TERMINAL, Make<CUac1OutputTerminal>},
+                                {UAC_MIXER_UNIT, Make<CUac1MixerUnit>},
+                                {UAC_SELECTOR_UNIT, Make<CUac1SelectorUnit>},
+                                {UAC_FEATURE_UNIT, Make<CUac1FeatureUnit>}};
+constexpr UCHAR c_HeaderSubtype = 1;
+
+// A circular queue of ids with a record of the ids it has taken, so that a
+// search along source ids ends on any loop the device describes.
+class PathRing
+{
+  public:
+    explicit PathRing(ULONG first) { m_Ids[0] = first; m_Count = 1; }
+    bool Take(PULONG id)
+    {
+        while (m_Count != 0)
+        {
+            *id = m_Ids[m_Head];
+            m_Head = (m_Head + 1) % PATH_RING_IDS;
+            --m_Count;
+            if (!Seen(*id))
+            {
+                Remember(*id);
+                return true;
+            }
+        }
+        return false;
+    }
+    // STATUS_INSUFFICIENT_RESOURCES when `count` more do not fit.
+    NTSTATUS Put(CAudioControl* control, ULONG count)
+    {
+        if (count > PATH_RING_IDS - m_Count)
+            return STATUS_INSUFFICIENT_RESOURCES;
+        ULONG sources[PATH_RING_IDS] = {};
+        ULONG read = count;
+        NTSTATUS status = control->GetValues(&read, sources);
+        for (ULONG i = 0; NT_SUCCESS(status) && i < read; ++i)
+        {
+            m_Ids[(m_Head + m_Count) % PATH_RING_IDS] = sources[i];
+            ++m_Count;
+        }
+        return status;
+    }
+
+  private:
+    bool Seen(ULONG id) const
+    {
+        for (ULONG i = 0; i < m_Taken; ++i)
+            if (m_TakenIds[i] == id)
+                return true;
+        return false;
+    }
+    void Remember(ULONG id)
+    {
+        if (m_Taken < c_Remembered)
+            m_TakenIds[m_Taken++] = id;
+    }
+    static constexpr ULONG c_Remembered = 256;
+    ULONG m_Ids[PATH_RING_IDS] = {};
+    ULONG m_Head = 0;
+    ULONG m_Count = 0;
+    ULONG m_TakenIds[c_Remembered] = {};
+    ULONG m_Taken = 0;
+};
+
+bool EngineHolds(CStreamEngine* engine, ULONG id)
+{
+    for (ULONG i = 0; i < engine->GetControlCount(); ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (NT_SUCCESS(engine->GetControlAt(i, &control)) && control->GetId() == id)
+            return true;
+    }
+    return false;
+}
+
+CAudioControl* EngineControlOfKind(CStreamEngine* engine, ULONG kind)
+{
+    for (ULONG i = 0; i < engine->GetControlCount(); ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (NT_SUCCESS(engine->GetControlAt(i, &control)) && control->GetKind() == kind)
+            return control;
+    }
+    return nullptr;
+}
+
+// Points the output terminal whose first control is `terminalControl` at `newSource`.
+void RelinkOutputTerminal(CUsbAudioDevice* device, CAudioControl* terminalControl, ULONG newSource)
+{
+    CPtrList* units = nullptr;
+    if (terminalControl == nullptr || !NT_SUCCESS(device->GetUnitList(&units)) || units == nullptr)
+        return;
+    POSITION position = units->GetHeadPosition();
+    PVOID data = nullptr;
+    while (units->GetNext(&position, &data))
+    {
+        auto unit = static_cast<CUacUnit*>(data);
+        ULONG first = 0;
+        if (unit->GetKind() == UAC_OUTPUT_TERMINAL && NT_SUCCESS(unit->UnitGetFirstValue(&first)) &&
+            first == terminalControl->GetId())
+        {
+            unit->UnitSetFirstValue(1, &newSource);
+            return;
+        }
+    }
+}
+
+NTSTATUS AddUnit(CUsbAudioDevice* device, const UnitKind& kind, const UCHAR* descriptor)
+{
+    CPtrList* units = nullptr;
+    device->GetUnitList(&units);
+    CUacUnit* unit = kind.Create(units != nullptr ? units->GetCount() : 0);
+    if (unit == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    unit->AddRef();
+    NTSTATUS status = unit->Init(descriptor, device);
+    if (NT_SUCCESS(status))
+        status = device->AddDeviceUnit(unit);
+    unit->Release();
+    return status;
+}
+
+NTSTATUS CreateUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
+{
+    for (const UnitKind& kind : c_Uac1Units)
+    {
+        if (kind.Subtype != descriptor[2])
+            continue;
+        // One vendor's terminal 16 is a headphone output whatever it says.
+        UCHAR copy[256];
+        if (kind.Subtype == UAC_OUTPUT_TERMINAL && device->GetVendorId() == UAC1_HEADPHONE_TERMINAL_VENDOR &&
+            descriptor[3] == UAC1_HEADPHONE_TERMINAL_ID && (descriptor[4] | descriptor[5] << 8) == c_SpeakerType)
+        {
+            RtlCopyMemory(copy, descriptor, descriptor[0]);
+            copy[4] = (UCHAR)c_HeadphonesType;
+            copy[5] = (UCHAR)(c_HeadphonesType >> 8);
+            descriptor = copy;
+        }
+        return AddUnit(device, kind, descriptor);
+    }
+    return STATUS_UNSUCCESSFUL;
+}
+
+// Each unit's first control gets, for each source, the first control of
+// the source unit.
+void LinkSources(CUsbAudioDevice* device)
+{
+    CPtrList* units = nullptr;
+    if (!NT_SUCCESS(device->GetUnitList(&units)) || units == nullptr)
+        return;
+    POSITION position = units->GetHeadPosition();
+    PVOID data = nullptr;
+    while (units->GetNext(&position, &data))
+    {
+        auto unit = static_cast<CUacUnit*>(data);
+        ULONG first = 0;
+        ULONG count = unit->GetValueCount();
+        ULONG sources[LINKED_SOURCES_MAX] = {};
+        if (!NT_SUCCESS(unit->UnitGetFirstValue(&first)) || count == 0 || count > LINKED_SOURCES_MAX ||
+            !NT_SUCCESS(unit->GetValues(&count, sources)))
+            continue;
+        for (ULONG i = 0; i < count; ++i)
+        {
+            CAudioControl* source = nullptr;
+            ULONG sourceFirst = 0;
+            if (NT_SUCCESS(device->FindUnitByIdInDevice(sources[i], &source)) &&
+                NT_SUCCESS(static_cast<CUacUnit*>(source)->UnitGetFirstValue(&sourceFirst)))
+                sources[i] = sourceFirst;
+        }
+        unit->UnitSetFirstValue(count, sources);
+    }
+}
+
+NTSTATUS CheckListedOutputs(CUsbAudioDevice* device)
+{
+    if (!IsListedDevice(UAC1_TWO_OUTPUT_DEVICE, device->GetVendorId(), device->GetProductId()))
+        return STATUS_SUCCESS;
+    for (ULONG id : {UAC1_HEADPHONE_TERMINAL_ID, UAC1_SECOND_OUTPUT_TERMINAL_ID})
+    {
+        CAudioControl* unit = nullptr;
+        NTSTATUS status = device->FindUnitByIdInDevice(id, &unit);
+        if (!NT_SUCCESS(status))
+            return status;
+        if (unit->GetKind() != UAC_OUTPUT_TERMINAL)
+            return STATUS_UNSUCCESSFUL;
+    }
+    return STATUS_SUCCESS;
+}
+} // namespace
+
+NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor,
+                               ULONG bytesToEnd)
+{
+    PAGED_CODE();
+    if (interfaceDescriptor == nullptr || bytesToEnd < c_InterfaceBytes ||
+        interfaceDescriptor->bLength < c_InterfaceBytes || interfaceDescriptor->bInterfaceClass != c_AudioClass ||
+        interfaceDescriptor->bInterfaceSubClass != c_AudioControlSubclass ||
+        interfaceDescriptor->bInterfaceProtocol != c_Uac1Protocol)
+        return STATUS_INVALID_PARAMETER;
+    const PUCHAR base = reinterpret_cast<PUCHAR>(interfaceDescriptor);
+    // A longer interface descriptor is walked past whole.
+    ULONG position = interfaceDescriptor->bLength <= bytesToEnd ? interfaceDescriptor->bLength : bytesToEnd;
+    while (position < bytesToEnd)
+    {
+        const UCHAR* d = base + position;
+        const ULONG left = bytesToEnd - position;
+        if (!DescriptorFits(d, left))
+            return STATUS_UNSUCCESSFUL;
+        if (d[1] != AUDIO_CS_INTERFACE)
+            break;
+        if (CheckAudioDescriptor(AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, d, left) !=
+            DescriptorVerdict::Valid)
+            return STATUS_UNSUCCESSFUL;
+        if (d[2] != c_HeaderSubtype)
+        {
+            NTSTATUS status = CreateUnit(device, d);
+            if (!NT_SUCCESS(status))
+                return status;
+        }
+        position += d[0];
+    }
+    LinkSources(device);
+    return CheckListedOutputs(device);
+}
+
+// ----------------------------------------------------------------------------
+// Stream paths
+
+NTSTATUS AddPathUnits(CUsbAudioDevice* device, CStreamEngine* engine, ULONG startId)
+{
+    PAGED_CODE();
+    PathRing ring(startId);
+    ULONG id = 0;
+    while (ring.Take(&id))
+    {
+        if (EngineHolds(engine, id))
+            continue;
+        CAudioControl* control = nullptr;
+        NTSTATUS status = device->FindUnitById(id, &control);
+        if (NT_SUCCESS(status))
+            status = engine->AddPathControl(control);
+        if (NT_SUCCESS(status) && control->GetValueCount() != 0 && control->GetKind() != CONTROL_KIND_MIXER_UNIT)
+            status = ring.Put(control, control->GetValueCount());
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    return STATUS_SUCCESS;
+}
+
+// Whether `linkId` lies upstream of the control `id`.
+static NTSTATUS ReachesLink(CUsbAudioDevice* device, ULONG id, ULONG linkId, bool* hit)
+{
+    *hit = false;
+    PathRing ring(id);
+    ULONG next = 0;
+    while (ring.Take(&next))
+    {
+        if (next == linkId)
+        {
+            *hit = true;
+            return STATUS_SUCCESS;
+        }
+        CAudioControl* control = nullptr;
+        NTSTATUS status = device->FindUnitById(next, &control);
+        if (NT_SUCCESS(status) && control->GetValueCount() != 0)
+            status = ring.Put(control, control->GetValueCount());
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS ConnectStreamPins(CUsbAudioDevice* device, CStreamEngine* engine, ULONG linkId)
+{
+    PAGED_CODE();
+    if (engine->GetDirection() == STREAM_DIRECTION_CAPTURE)
+        return AddPathUnits(device, engine, linkId);
+    bool anyHit = false;
+    bool anyTerminal = false;
+    NTSTATUS status = STATUS_SUCCESS;
+    const ULONG controls = device->GetUnitCount();
+    for (ULONG i = 0; i < controls; ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (!NT_SUCCESS(device->GetUnit(i, &control)) || control->GetKind() != CONTROL_KIND_OUTPUT_TERMINAL)
+            continue;
+        PTERMINALCONTROL terminal = nullptr;
+        if (!NT_SUCCESS(control->QueryInterface(IID_ITerminalControl, (PVOID*)&terminal)))
+            continue;
+        ULONG kind = ENDPOINT_KIND_STREAM;
+        terminal->GetCurrentKind(&kind);
+        terminal->Release();
+        if (kind == ENDPOINT_KIND_STREAM)
+            continue;
+        anyTerminal = true;
+        bool hit = false;
+        status = ReachesLink(device, control->GetId(), linkId, &hit);
+        if (NT_SUCCESS(status) && hit)
+        {
+            status = AddPathUnits(device, engine, control->GetId());
+            if (!NT_SUCCESS(status))
+                return status;
+            anyHit = true;
+        }
+    }
+    if (!anyTerminal || !anyHit || !NT_SUCCESS(status))
+        return STATUS_INVALID_PARAMETER;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CreateSoftMuteNode(CUsbAudioDevice* device, ULONG newId, ULONG sourceId, ULONG channels,
+                            CStreamEngine* engine)
+{
+    PAGED_CODE();
+    auto node = new (NonPagedPool, UAC1_POOL_TAG) CSoftMuteNode(newId);
+    if (node == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    node->AddRef();
+    NTSTATUS status = node->Init(sourceId, channels);
+    if (NT_SUCCESS(status))
+        status = device->AddUnitObject(node);
+    if (NT_SUCCESS(status))
+        status = engine->AddPathControl(node);
+    node->Release();
+    return status;
+}
+
+NTSTATUS CreateSelectorPathControl(CUsbAudioDevice* device, ULONG newId, ULONG inputs, const ULONG* sources,
+                                   CStreamEngine* engine)
+{
+    PAGED_CODE();
+    auto selector = new (NonPagedPool, UAC1_POOL_TAG) CSelectorControl(nullptr, newId);
+    if (selector == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    selector->AddRef();
+    NTSTATUS status = selector->Init(inputs, sources);
+    if (NT_SUCCESS(status))
+        selector->SetCurrent(1);
+    if (NT_SUCCESS(status))
+        status = device->AddUnitObject(selector);
+    if (NT_SUCCESS(status))
+        status = engine->AddPathControl(selector);
+    selector->Release();
+    return status;
+}
+
+static NTSTATUS BuildTwoEntryPath(CUsbAudioDevice* device, CStreamEngine* engine)
+{
+    CAudioControl* input = EngineControlOfKind(engine, CONTROL_KIND_INPUT_TERMINAL);
+    if (input == nullptr)
+        return STATUS_SUCCESS;
+    const ULONG muteId = device->GetUnitCount();
+    NTSTATUS status = CreateSoftMuteNode(device, muteId, input->GetId(), 1, engine);
+    if (!NT_SUCCESS(status))
+        return status;
+    ULONG newest = muteId;
+    if (engine->GetDirection() == STREAM_DIRECTION_CAPTURE && !RtlIsNtDdiVersionAvailable(WINDOWS_VISTA_DDI))
+    {
+        newest = muteId + 1;
+        status = CreateSelectorPathControl(device, newest, 1, &muteId, engine);
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    RelinkOutputTerminal(device, EngineControlOfKind(engine, CONTROL_KIND_OUTPUT_TERMINAL), newest);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS BuildPathsUac1(CUsbAudioDevice* device, CStreamEngine* engine)
+{
+    PAGED_CODE();
+    if (engine->GetControlCount() == 2)
+        return BuildTwoEntryPath(device, engine);
+    if (engine->GetDirection() != STREAM_DIRECTION_CAPTURE)
+        return STATUS_SUCCESS;
+    ULONG terminals = 0;
+    for (ULONG i = 0; i < engine->GetControlCount(); ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (NT_SUCCESS(engine->GetControlAt(i, &control)) &&
+            (control->GetKind() == CONTROL_KIND_INPUT_TERMINAL || control->GetKind() == CONTROL_KIND_OUTPUT_TERMINAL))
+            ++terminals;
+    }
+    CAudioControl* output = EngineControlOfKind(engine, CONTROL_KIND_OUTPUT_TERMINAL);
+    if (EngineControlOfKind(engine, CONTROL_KIND_SELECTOR) != nullptr || terminals != 2 || output == nullptr)
+        return STATUS_SUCCESS;
+    ULONG source = 0;
+    ULONG one = 1;
+    output->GetValues(&one, &source);
+    // Later systems show a capture path without a selector as it is.
+    if (RtlIsNtDdiVersionAvailable(WINDOWS_VISTA_DDI))
+        return STATUS_SUCCESS;
+    const ULONG selectorId = device->GetUnitCount();
+    NTSTATUS status = CreateSelectorPathControl(device, selectorId, 1, &source, engine);
+    if (NT_SUCCESS(status))
+        RelinkOutputTerminal(device, output, selectorId);
+    return status;
+}

@@ -1,0 +1,349 @@
+#include "usbaudio/units/uac1_units.h"
+
+#include <new>
+
+#include "usbaudio/chain_nodes.h"
+#include "usbaudio/descriptor_rules.h"
+#include "usbaudio/controls/uac_unit_controls.h"
+
+namespace
+{
+constexpr ULONG c_IdOffset = 3;
+constexpr ULONG c_FeatureSourceOffset = 4;
+constexpr UCHAR c_MuteSelector = 1;
+
+// The feature unit's controls, in the order they are made.
+enum class FeatureControl : UCHAR
+{
+    Boolean,
+    Ranged,
+    Pseudo
+};
+struct FeatureControlRow
+{
+    UCHAR Selector;
+    FeatureControl Shape;
+    const UacBooleanKind* Boolean;
+    const UacRangedKind* Ranged;
+};
+const FeatureControlRow c_FeatureControls[] = {
+    {1, FeatureControl::Boolean, &UAC_MUTE_CONTROL, nullptr},
+    {2, FeatureControl::Ranged, nullptr, &UAC_VOLUME_CONTROL},
+    {3, FeatureControl::Ranged, nullptr, &UAC_BASS_CONTROL},
+    {4, FeatureControl::Ranged, nullptr, &UAC_MID_CONTROL},
+    {5, FeatureControl::Ranged, nullptr, &UAC_TREBLE_CONTROL},
+    {7, FeatureControl::Boolean, &UAC_AGC_CONTROL, nullptr},
+    {10, FeatureControl::Boolean, &UAC_LOUDNESS_CONTROL, nullptr},
+    {139, FeatureControl::Pseudo, nullptr, nullptr},
+    {140, FeatureControl::Pseudo, nullptr, nullptr},
+};
+constexpr UCHAR c_PseudoBase = 128;
+} // namespace
+
+// ----------------------------------------------------------------------------
+// Feature unit
+
+CUac1FeatureUnit::~CUac1FeatureUnit()
+{
+    if (m_Requests != nullptr)
+    {
+        m_Requests->~CFeatureUnitRequests();
+        ExFreePoolWithTag(m_Requests, UAC1_UNIT_POOL_TAG);
+    }
+}
+
+NTSTATUS CUac1FeatureUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IUnitBooleanRequests, static_cast<IUnitBooleanRequests*>(this)},
+        {&IID_IUnitRangedRequests, static_cast<IUnitRangedRequests*>(this)}};
+    if (NT_SUCCESS(AnswerControlInterface(entries, 2, interfaceId, object)))
+        return STATUS_SUCCESS;
+    return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
+}
+
+NTSTATUS CUac1FeatureUnit::Init(const UCHAR* descriptor, CAudioHal* device)
+{
+    PAGED_CODE();
+    NTSTATUS status = CheckDescriptor(descriptor, UAC_FEATURE_UNIT);
+    if (NT_SUCCESS(status))
+        status = UnitInitDescriptor(descriptor, device);
+    if (!NT_SUCCESS(status))
+        return status;
+    void* block = ExAllocatePoolWithTag(NonPagedPool, sizeof(CFeatureUnitRequests), UAC1_UNIT_POOL_TAG);
+    if (block == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    m_Requests = new (block) CFeatureUnitRequests(Owner(), AudioClassVersion::Uac1, m_Descriptor, m_Descriptor[0]);
+    m_Requests->ReadPseudoControlTable(); // no table: no pseudo controls
+    status = CreateControls(device);
+    if (NT_SUCCESS(status))
+        UnitSyncControls();
+    return status;
+}
+
+NTSTATUS CUac1FeatureUnit::GetSingleControlId(ULONG, ULONG, PULONG id)
+{
+    return id != nullptr ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+}
+
+NTSTATUS CUac1FeatureUnit::ChannelCount(UCHAR selector, PULONG count) const
+{
+    if (count == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *count = 0;
+    if (m_Requests == nullptr || DescriptorByte(1) != AUDIO_CS_INTERFACE || DescriptorByte(2) != UAC_FEATURE_UNIT)
+        return STATUS_INVALID_PARAMETER;
+    const bool pseudo = selector >= c_PseudoBase;
+    if (pseudo && !m_Requests->HasPseudoControlTable())
+        return STATUS_INVALID_PARAMETER;
+    const ULONG channels =
+        pseudo ? m_Requests->Table().EntryCount() - 1 : m_Requests->Bitmaps().LogicalChannels();
+    auto has = [&](ULONG c)
+    { return pseudo ? m_Requests->Table().Has(selector, c, false) : m_Requests->Bitmaps().Has(selector, c, false); };
+    for (ULONG c = 1; c <= channels; ++c)
+        *count += has(c) ? 1 : 0;
+    if (*count != 0)
+        return STATUS_SUCCESS;
+    if (has(0))
+    {
+        *count = 1;
+        return STATUS_SUCCESS;
+    }
+    return STATUS_UNSUCCESSFUL;
+}
+
+bool CUac1FeatureUnit::FeatureUnitHasControl(UCHAR selector) const
+{
+    if (m_Requests == nullptr)
+        return false;
+    if (selector >= c_PseudoBase)
+    {
+        for (ULONG c = 0; c < m_Requests->Table().EntryCount(); ++c)
+            if (m_Requests->Table().Has(selector, c, false))
+                return true;
+        return false;
+    }
+    for (ULONG c = 0; c <= m_Requests->Bitmaps().LogicalChannels(); ++c)
+        if (m_Requests->Bitmaps().Has(selector, c, false))
+            return true;
+    return false;
+}
+
+NTSTATUS CUac1FeatureUnit::GetBooleanChannels(UCHAR selector, PULONG count)
+{
+    return ChannelCount(selector, count);
+}
+
+NTSTATUS CUac1FeatureUnit::GetLevelChannels(UCHAR selector, PULONG count)
+{
+    return ChannelCount(selector, count);
+}
+
+NTSTATUS CUac1FeatureUnit::GetBoolean(UCHAR selector, ULONG channel, PUCHAR value)
+{
+    ULONG channels = 0;
+    NTSTATUS status = ChannelCount(selector, &channels);
+    return NT_SUCCESS(status) ? m_Requests->GetBoolean(selector, channel, channels, value) : status;
+}
+
+NTSTATUS CUac1FeatureUnit::SetBoolean(UCHAR selector, ULONG channel, UCHAR value)
+{
+    ULONG channels = 0;
+    NTSTATUS status = ChannelCount(selector, &channels);
+    return NT_SUCCESS(status) ? m_Requests->SetBoolean(selector, channel, channels, value) : status;
+}
+
+NTSTATUS CUac1FeatureUnit::GetLevel(UCHAR selector, ULONG channel, PLONG level)
+{
+    ULONG channels = 0;
+    NTSTATUS status = ChannelCount(selector, &channels);
+    return NT_SUCCESS(status) ? m_Requests->GetLevel(selector, channel, channels, level) : status;
+}
+
+NTSTATUS CUac1FeatureUnit::SetLevel(UCHAR selector, ULONG channel, LONG level)
+{
+    ULONG channels = 0;
+    NTSTATUS status = ChannelCount(selector, &channels);
+    return NT_SUCCESS(status) ? m_Requests->SetLevel(selector, channel, channels, level) : status;
+}
+
+NTSTATUS CUac1FeatureUnit::GetLevelRange(UCHAR selector, PLONG maximum, PLONG minimum, PLONG resolution)
+{
+    ULONG channels = 0;
+    ChannelCount(selector, &channels);
+    if (m_Requests == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    return m_Requests->GetLevelRange(selector, channels, maximum, minimum, resolution);
+}
+
+NTSTATUS CUac1FeatureUnit::CreateControls(CAudioHal* device)
+{
+    PAGED_CODE();
+    NTSTATUS status = SetIdentity(c_IdOffset, UAC_FEATURE_UNIT, 1, c_FeatureSourceOffset);
+    if (!NT_SUCCESS(status))
+        return status;
+    // Every path through a feature unit needs its mute.
+    if (!FeatureUnitHasControl(c_MuteSelector))
+        return STATUS_INSUFFICIENT_RESOURCES;
+    for (const FeatureControlRow& row : c_FeatureControls)
+    {
+        if (!FeatureUnitHasControl(row.Selector))
+            continue;
+        status = CreateOne(row.Selector, device);
+        if (status == STATUS_NO_MEMORY && row.Selector != c_MuteSelector)
+            status = STATUS_SUCCESS; // a later control that cannot be made is left out
+        if (!NT_SUCCESS(status))
+            return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
+    }
+    return STATUS_SUCCESS;
+}
+
+// STATUS_NO_MEMORY: the control object could not be allocated. A level
+// whose device range cannot be used is left out as well: its sets would
+// divide by the resolution.
+NTSTATUS CUac1FeatureUnit::CreateOne(UCHAR selector, CAudioHal* device)
+{
+    const ULONG id = device->GetUnitCount();
+    const PDEVICE_OBJECT key = SettingsKey();
+    for (const FeatureControlRow& row : c_FeatureControls)
+    {
+        if (row.Selector != selector)
+            continue;
+        if (row.Shape == FeatureControl::Boolean)
+        {
+            auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacBooleanControl(id, *row.Boolean);
+            if (control == nullptr)
+                return STATUS_NO_MEMORY;
+            control->AddRef();
+            return RegisterUnitControl(this, control, control->CreateBooleanControl(this, selector, key));
+        }
+        if (row.Shape == FeatureControl::Ranged)
+        {
+            auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacRangedControl(id, *row.Ranged);
+            if (control == nullptr)
+                return STATUS_NO_MEMORY;
+            control->AddRef();
+            NTSTATUS status = control->CreateRangedControl(this, selector, key);
+            if (status == STATUS_DEVICE_DATA_ERROR)
+            {
+                control->Release();
+                return STATUS_SUCCESS;
+            }
+            return RegisterUnitControl(this, control, status);
+        }
+        auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacPseudo140Control(id);
+        if (control == nullptr)
+            return STATUS_NO_MEMORY;
+        control->AddRef();
+        return RegisterUnitControl(this, control, control->CreatePseudoControl(this, selector, key));
+    }
+    return STATUS_SUCCESS;
+}
+
+// ----------------------------------------------------------------------------
+// Mixer unit
+
+NTSTATUS CUac1MixerUnit::Init(const UCHAR* descriptor, CAudioHal* device)
+{
+    PAGED_CODE();
+    NTSTATUS status = CheckDescriptor(descriptor, UAC_MIXER_UNIT);
+    if (NT_SUCCESS(status))
+        status = UnitInitDescriptor(descriptor, device);
+    if (NT_SUCCESS(status))
+        status = CreateControls(device);
+    if (NT_SUCCESS(status))
+        UnitSyncControls();
+    return status;
+}
+
+NTSTATUS CUac1MixerUnit::CreateControls(CAudioHal* device)
+{
+    PAGED_CODE();
+    NTSTATUS status = SetIdentity(c_IdOffset, UAC_MIXER_UNIT, DescriptorByte(UAC1_INPUT_COUNT_OFFSET),
+                                  UAC1_SOURCES_OFFSET);
+    if (!NT_SUCCESS(status))
+        return status;
+    auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacMixerControl(device->GetUnitCount());
+    if (control == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    control->AddRef();
+    return RegisterUnitControl(this, control, control->CreateMixerControl(this));
+}
+
+// ----------------------------------------------------------------------------
+// Selector unit
+
+NTSTATUS CUac1SelectorUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    const ControlInterfaceEntry entries[] = {{&IID_ISelectorControl, static_cast<ISelectorControl*>(this)}};
+    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+        return STATUS_SUCCESS;
+    return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
+}
+
+NTSTATUS CUac1SelectorUnit::Init(const UCHAR* descriptor, CAudioHal* device)
+{
+    PAGED_CODE();
+    NTSTATUS status = CheckDescriptor(descriptor, UAC_SELECTOR_UNIT);
+    if (NT_SUCCESS(status))
+        status = UnitInitDescriptor(descriptor, device);
+    if (NT_SUCCESS(status))
+        status = CreateControls(device);
+    if (NT_SUCCESS(status))
+        UnitSyncControls();
+    return status;
+}
+
+bool CUac1SelectorUnit::IsSelector() const
+{
+    return DescriptorByte(1) == AUDIO_CS_INTERFACE && DescriptorByte(2) == UAC_SELECTOR_UNIT;
+}
+
+NTSTATUS CUac1SelectorUnit::GetCurrent(PULONG selection)
+{
+    if (selection == nullptr || !IsSelector())
+        return STATUS_INVALID_PARAMETER;
+    UCHAR input = 0;
+    NTSTATUS status = CEntityRequests(Owner(), AudioClassVersion::Uac1, (UCHAR)m_Id).GetCurrentInput(&input);
+    if (NT_SUCCESS(status))
+        *selection = input;
+    return status;
+}
+
+NTSTATUS CUac1SelectorUnit::SetCurrent(ULONG selection)
+{
+    if (!IsSelector() || selection == 0 || selection > DescriptorByte(UAC1_INPUT_COUNT_OFFSET))
+        return STATUS_INVALID_PARAMETER;
+    return CEntityRequests(Owner(), AudioClassVersion::Uac1, (UCHAR)m_Id).SelectInput((UCHAR)selection);
+}
+
+NTSTATUS CUac1SelectorUnit::GetSourceCount(PULONG count)
+{
+    if (count == nullptr || !IsSelector())
+        return STATUS_INVALID_PARAMETER;
+    *count = DescriptorByte(UAC1_INPUT_COUNT_OFFSET);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUac1SelectorUnit::AddListener(PCHAINNODESTATE)
+{
+    return STATUS_NOT_IMPLEMENTED;
+}
+
+NTSTATUS CUac1SelectorUnit::CreateControls(CAudioHal* device)
+{
+    PAGED_CODE();
+    NTSTATUS status = SetIdentity(c_IdOffset, UAC_SELECTOR_UNIT, DescriptorByte(UAC1_INPUT_COUNT_OFFSET),
+                                  UAC1_SOURCES_OFFSET);
+    if (!NT_SUCCESS(status))
+        return status;
+    auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacSelectorControl(device->GetUnitCount());
+    if (control == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    control->AddRef();
+    return RegisterUnitControl(this, control, control->CreateSelectorControl(this, SettingsKey()));
+}

@@ -1,0 +1,65 @@
+// The audio class 1.0 feature, mixer and selector units: each keeps its
+// descriptor, creates its controls and answers their requests with the
+// class 1.0 encodings.
+#pragma once
+
+#include "usbaudio/feature_unit_requests.h"
+#include "usbaudio/units/uac_unit.h"
+
+class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IUnitRangedRequests
+{
+  public:
+    explicit CUac1FeatureUnit(ULONG index) : CUacUnit(index) {}
+    ~CUac1FeatureUnit() override;
+    DECLARE_CONTROL_UNKNOWN()
+
+    NTSTATUS Init(const UCHAR* descriptor, CAudioHal* device) override;
+    // Nothing to name: the polling asks the unit's controls instead.
+    NTSTATUS GetSingleControlId(ULONG selector, ULONG channel, PULONG id) override;
+
+    STDMETHODIMP GetBoolean(UCHAR selector, ULONG channel, PUCHAR value) override;
+    STDMETHODIMP SetBoolean(UCHAR selector, ULONG channel, UCHAR value) override;
+    STDMETHODIMP GetBooleanChannels(UCHAR selector, PULONG count) override;
+    STDMETHODIMP GetLevel(UCHAR selector, ULONG channel, PLONG level) override;
+    STDMETHODIMP SetLevel(UCHAR selector, ULONG channel, LONG level) override;
+    STDMETHODIMP GetLevelRange(UCHAR selector, PLONG maximum, PLONG minimum, PLONG resolution) override;
+    STDMETHODIMP GetLevelChannels(UCHAR selector, PULONG count) override;
+
+    // Whether any channel (master included) has the control.
+    bool FeatureUnitHasControl(UCHAR selector) const;
+    virtual NTSTATUS CreateControls(CAudioHal* device);
+
+  protected:
+    NTSTATUS ChannelCount(UCHAR selector, PULONG count) const;
+    NTSTATUS CreateOne(UCHAR selector, CAudioHal* device);
+
+    CFeatureUnitRequests* m_Requests = nullptr;
+};
+
+class CUac1MixerUnit : public CUacUnit
+{
+  public:
+    explicit CUac1MixerUnit(ULONG index) : CUacUnit(index) {}
+    NTSTATUS Init(const UCHAR* descriptor, CAudioHal* device) override;
+    virtual NTSTATUS CreateControls(CAudioHal* device);
+};
+
+class CUac1SelectorUnit : public CUacUnit, public ISelectorControl
+{
+  public:
+    explicit CUac1SelectorUnit(ULONG index) : CUacUnit(index) {}
+    DECLARE_CONTROL_UNKNOWN()
+    NTSTATUS Init(const UCHAR* descriptor, CAudioHal* device) override;
+    STDMETHODIMP GetCurrent(PULONG selection) override;
+    STDMETHODIMP SetCurrent(ULONG selection) override;
+    STDMETHODIMP GetSourceCount(PULONG count) override;
+    STDMETHODIMP AddListener(PCHAINNODESTATE listener) override;
+    virtual NTSTATUS CreateControls(CAudioHal* device);
+
+  private:
+    bool IsSelector() const;
+};
+
+// Sources of a mixer or selector: bNrInPins ids from byte 5.
+inline constexpr ULONG UAC1_SOURCES_OFFSET = 5;
+inline constexpr ULONG UAC1_INPUT_COUNT_OFFSET = 4;
