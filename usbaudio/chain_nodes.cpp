@@ -15,16 +15,25 @@ constexpr ULONG c_SwapPairs[][2] = {{4, 6}, {5, 7}};
 
 ULONG PcmChannels(const WAVEFORMATEX* format)
 {
-    return format->nChannels < STREAM_ENGINE_MAX_CHANNELS ? format->nChannels : STREAM_ENGINE_MAX_CHANNELS;
+    return format->nChannels < STREAM_ENGINE_MAX_CHANNELS ? format->nChannels
+                                                          : STREAM_ENGINE_MAX_CHANNELS;
 }
 
+// A plain node answers IUnknown and the chain-node interface.
+NTSTATUS AnswerPlainNode(PCHAINNODE node, REFIID interfaceId, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    const ControlInterfaceEntry entries[] = {{&IID_IChainNode, node}, {&IID_IUnknown, node}};
+    return AnswerControlInterface(entries, 2, interfaceId, object);
+}
 } // namespace
 
 ULONG ChainFormatTag(const WAVEFORMATEX* format)
 {
     if (format->wFormatTag != WAVE_FORMAT_EXTENSIBLE)
         return format->wFormatTag;
-    return (USHORT)reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(format)->SubFormat.Data1;
+    return (USHORT) reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(format)->SubFormat.Data1;
 }
 
 void SoftMuteBuffers(const WAVEFORMATEX* format, PVOID buffers, ULONG frames)
@@ -50,7 +59,8 @@ void SoftMuteBuffers(const WAVEFORMATEX* format, PVOID buffers, ULONG frames)
 void ApplyChannelGains(const WAVEFORMATEX* format, PVOID buffers, ULONG frames, const float* gains,
                        ULONG gainCount)
 {
-    if (format == nullptr || buffers == nullptr || gains == nullptr || ChainFormatTag(format) != c_PcmTag)
+    if (format == nullptr || buffers == nullptr || gains == nullptr ||
+        ChainFormatTag(format) != c_PcmTag)
         return;
     if (frames > STREAM_ENGINE_CHUNK_FRAMES)
         frames = STREAM_ENGINE_CHUNK_FRAMES;
@@ -65,13 +75,9 @@ void ApplyChannelGains(const WAVEFORMATEX* format, PVOID buffers, ULONG frames, 
 
 NTSTATUS CSoftMuteNode::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
-    if (object != nullptr && IsEqualGUID(interfaceId, IID_IChainNode))
-    {
-        PCHAINNODE node = this;
-        *object = node;
-        node->AddRef();
+    const ControlInterfaceEntry entries[] = {{&IID_IChainNode, static_cast<IChainNode*>(this)}};
+    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
         return STATUS_SUCCESS;
-    }
     return CBooleanControl::NonDelegatingQueryInterface(interfaceId, object);
 }
 
@@ -94,20 +100,14 @@ NTSTATUS CSoftMuteNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frame
 
 NTSTATUS CMuteNodeControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
-    if (object != nullptr && IsEqualGUID(interfaceId, IID_IChainNode))
-    {
-        PCHAINNODE node = this;
-        *object = node;
-        node->AddRef();
+    // Only the node whose state a device model sets answers for it.
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IChainNode, static_cast<IChainNode*>(this)},
+        {&IID_IChainNodeState, static_cast<IChainNodeState*>(this)}};
+    const ULONG answered = m_Gate == MuteGate::StateIs3 ? 2 : 1;
+    if (object != nullptr &&
+        NT_SUCCESS(AnswerControlInterface(entries, answered, interfaceId, object)))
         return STATUS_SUCCESS;
-    }
-    if (object != nullptr && m_Gate == MuteGate::StateIs3 && IsEqualGUID(interfaceId, IID_IChainNodeState))
-    {
-        PCHAINNODESTATE state = this;
-        *object = state;
-        state->AddRef();
-        return STATUS_SUCCESS;
-    }
     return CUacBooleanControl::NonDelegatingQueryInterface(interfaceId, object);
 }
 
@@ -125,7 +125,8 @@ NTSTATUS CMuteNodeControl::SetIndex(ULONG value)
 
 NTSTATUS CMuteNodeControl::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
 {
-    const bool gateOpen = m_Gate == MuteGate::Always || (m_Gate == MuteGate::ModeIsSpdif && m_Mode == CHAIN_GATE_KIND) ||
+    const bool gateOpen = m_Gate == MuteGate::Always ||
+                          (m_Gate == MuteGate::ModeIsSpdif && m_Mode == CHAIN_GATE_KIND) ||
                           (m_Gate == MuteGate::StateIs3 && m_State == c_MuteState);
     if (gateOpen && m_ChannelValues != nullptr && m_ChannelValues[0] != 0)
         SoftMuteBuffers(format, buffers, frames);
@@ -143,20 +144,11 @@ CGainNodeControl::~CGainNodeControl()
 
 NTSTATUS CGainNodeControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
-    if (object != nullptr && IsEqualGUID(interfaceId, IID_IChainNode))
-    {
-        PCHAINNODE node = static_cast<IChainNode*>(this);
-        *object = node;
-        node->AddRef();
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IChainNode, static_cast<IChainNode*>(this)},
+        {&IID_IChainNodeState, static_cast<IChainNodeState*>(this)}};
+    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, 2, interfaceId, object)))
         return STATUS_SUCCESS;
-    }
-    if (object != nullptr && IsEqualGUID(interfaceId, IID_IChainNodeState))
-    {
-        PCHAINNODESTATE state = this;
-        *object = state;
-        state->AddRef();
-        return STATUS_SUCCESS;
-    }
     return CUacRangedControl::NonDelegatingQueryInterface(interfaceId, object);
 }
 
@@ -179,7 +171,8 @@ NTSTATUS CGainNodeControl::CreateSoftVolumeGains(CUacUnit* unit, UCHAR selector,
     if (!NT_SUCCESS(status))
         return status;
     const ULONG bytes = (m_ChannelCount + 1) * sizeof(float);
-    m_Gains = static_cast<float*>(ExAllocatePoolWithTag(NonPagedPool, bytes, RANGED_CONTROL_POOL_TAG));
+    m_Gains =
+        static_cast<float*>(ExAllocatePoolWithTag(NonPagedPool, bytes, RANGED_CONTROL_POOL_TAG));
     if (m_Gains == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
     for (ULONG c = 0; c <= m_ChannelCount; ++c)
@@ -197,7 +190,8 @@ void CGainNodeControl::LevelChanged(ULONG channel)
 
 void CGainNodeControl::ApplyGains(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
 {
-    ApplyChannelGains(format, buffers, frames, m_Gains, m_Gains != nullptr ? m_ChannelCount + 1 : 0);
+    ApplyChannelGains(format, buffers, frames, m_Gains,
+                      m_Gains != nullptr ? m_ChannelCount + 1 : 0);
 }
 
 NTSTATUS CGatedVolumeNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
@@ -229,16 +223,7 @@ NTSTATUS CUacPseudo130Control::SetMode(ULONG mode, PVOID notificationTarget)
 
 NTSTATUS CChainNode::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
-    if (object == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    if (IsEqualGUID(interfaceId, IID_IChainNode) || IsEqualGUID(interfaceId, IID_IUnknown))
-    {
-        PCHAINNODE node = this;
-        *object = node;
-        node->AddRef();
-        return STATUS_SUCCESS;
-    }
-    return STATUS_INVALID_PARAMETER;
+    return AnswerPlainNode(this, interfaceId, object);
 }
 
 NTSTATUS CChainNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
@@ -249,8 +234,9 @@ NTSTATUS CChainNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
         SoftMuteBuffers(format, buffers, frames);
     else if (m_Mode == 1)
     {
-        const float quarter[STREAM_ENGINE_MAX_CHANNELS] = {c_QuarterGain, c_QuarterGain, c_QuarterGain, c_QuarterGain,
-                                                           c_QuarterGain, c_QuarterGain, c_QuarterGain, c_QuarterGain};
+        const float quarter[STREAM_ENGINE_MAX_CHANNELS] = {
+            c_QuarterGain, c_QuarterGain, c_QuarterGain, c_QuarterGain,
+            c_QuarterGain, c_QuarterGain, c_QuarterGain, c_QuarterGain};
         ApplyChannelGains(format, buffers, frames, quarter, STREAM_ENGINE_MAX_CHANNELS);
     }
     return STATUS_SUCCESS;
@@ -258,16 +244,7 @@ NTSTATUS CChainNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
 
 NTSTATUS CChannelSwapNode::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
-    if (object == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    if (IsEqualGUID(interfaceId, IID_IChainNode) || IsEqualGUID(interfaceId, IID_IUnknown))
-    {
-        PCHAINNODE node = this;
-        *object = node;
-        node->AddRef();
-        return STATUS_SUCCESS;
-    }
-    return STATUS_INVALID_PARAMETER;
+    return AnswerPlainNode(this, interfaceId, object);
 }
 
 NTSTATUS CChannelSwapNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG)

@@ -26,18 +26,33 @@ void ApplyChannelGains(const WAVEFORMATEX* format, PVOID buffers, ULONG frames, 
 // The chain-node table of a control or plain node; the reserved slots
 // answer `reserved`.
 #define DECLARE_CHAIN_NODE_SLOTS(reserved)                                                         \
-    STDMETHODIMP Reserved1() override { return reserved; }                                         \
-    STDMETHODIMP Reserved2() override { return reserved; }                                         \
-    STDMETHODIMP SetFormat(PWAVEFORMATEX) override { return STATUS_SUCCESS; }                      \
-    STDMETHODIMP ResetStages() override { return STATUS_SUCCESS; }                                 \
-    STDMETHODIMP Flush(PWAVEFORMATEX, PVOID, ULONG) override { return STATUS_SUCCESS; }
+    STDMETHODIMP Reserved1() override                                                              \
+    {                                                                                              \
+        return reserved;                                                                           \
+    }                                                                                              \
+    STDMETHODIMP Reserved2() override                                                              \
+    {                                                                                              \
+        return reserved;                                                                           \
+    }                                                                                              \
+    STDMETHODIMP SetFormat(PWAVEFORMATEX) override                                                 \
+    {                                                                                              \
+        return STATUS_SUCCESS;                                                                     \
+    }                                                                                              \
+    STDMETHODIMP ResetStages() override                                                            \
+    {                                                                                              \
+        return STATUS_SUCCESS;                                                                     \
+    }                                                                                              \
+    STDMETHODIMP Flush(PWAVEFORMATEX, PVOID, ULONG) override                                       \
+    {                                                                                              \
+        return STATUS_SUCCESS;                                                                     \
+    }
 
 // When a mute node silences its stream.
 enum class MuteGate : UCHAR
 {
-    Always,     // CSoftMuteNode, CTimedMuteNode
+    Always,      // CSoftMuteNode, CTimedMuteNode
     ModeIsSpdif, // CGatedMuteNode: the control's mode
-    StateIs3    // CGatedMuteNodeEx: the value a device model set
+    StateIs3     // CGatedMuteNodeEx: the value a device model set
 };
 
 // The software mute of a path without controls: one channel, no device.
@@ -56,7 +71,10 @@ class CSoftMuteNode : public CBooleanControl, public IChainNode
 class CMuteNodeControl : public CUacBooleanControl, public IChainNode, public IChainNodeState
 {
   public:
-    CMuteNodeControl(ULONG id, MuteGate gate) : CUacBooleanControl(id, UAC_MUTE_CONTROL), m_Gate(gate) {}
+    CMuteNodeControl(ULONG id, MuteGate gate)
+        : CUacBooleanControl(id, UAC_MUTE_CONTROL), m_Gate(gate)
+    {
+    }
     DECLARE_CONTROL_UNKNOWN()
     DECLARE_CHAIN_NODE_SLOTS(STATUS_NOT_IMPLEMENTED)
     STDMETHODIMP Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
@@ -96,7 +114,10 @@ class CGainNodeControl : public CUacRangedControl, public IChainNode, public ICh
     STDMETHODIMP SetIndex(ULONG value) override;
     // The ranged control, then the gains of its kept values.
     NTSTATUS CreateSoftVolumeGains(CUacUnit* unit, UCHAR selector, PDEVICE_OBJECT key);
-    float Gain(ULONG channel) const { return channel <= m_ChannelCount && m_Gains ? m_Gains[channel] : 1.0f; }
+    float Gain(ULONG channel) const
+    {
+        return channel <= m_ChannelCount && m_Gains ? m_Gains[channel] : 1.0f;
+    }
 
   protected:
     explicit CGainNodeControl(ULONG id) : CUacRangedControl(id, UAC_VOLUME_CONTROL) {}

@@ -43,7 +43,11 @@ constexpr UCHAR c_HeaderSubtype = 1;
 class PathRing
 {
   public:
-    explicit PathRing(ULONG first) { m_Ids[0] = first; m_Count = 1; }
+    explicit PathRing(ULONG first)
+    {
+        m_Ids[0] = first;
+        m_Count = 1;
+    }
     bool Take(PULONG id)
     {
         while (m_Count != 0)
@@ -118,25 +122,35 @@ CAudioControl* EngineControlOfKind(CStreamEngine* engine, ULONG kind)
     return nullptr;
 }
 
-// Points the output terminal whose first control is `terminalControl` at `newSource`.
-void RelinkOutputTerminal(CUsbAudioDevice* device, CAudioControl* terminalControl, ULONG newSource)
+// Calls `visit` for each unit of the device's list until it returns true.
+template <typename Visit> void ForEachDeviceUnit(CUsbAudioDevice* device, Visit visit)
 {
     CPtrList* units = nullptr;
-    if (terminalControl == nullptr || !NT_SUCCESS(device->GetUnitList(&units)) || units == nullptr)
+    if (!NT_SUCCESS(device->GetUnitList(&units)) || units == nullptr)
         return;
     POSITION position = units->GetHeadPosition();
     PVOID data = nullptr;
     while (units->GetNext(&position, &data))
-    {
-        auto unit = static_cast<CUacUnit*>(data);
-        ULONG first = 0;
-        if (unit->GetKind() == UAC_OUTPUT_TERMINAL && NT_SUCCESS(unit->UnitGetFirstValue(&first)) &&
-            first == terminalControl->GetId())
-        {
-            unit->UnitSetFirstValue(1, &newSource);
+        if (visit(static_cast<CUacUnit*>(data)))
             return;
-        }
-    }
+}
+
+// Points the output terminal whose first control is `terminalControl` at `newSource`.
+void RelinkOutputTerminal(CUsbAudioDevice* device, CAudioControl* terminalControl, ULONG newSource)
+{
+    if (terminalControl == nullptr)
+        return;
+    ForEachDeviceUnit(device,
+                      [&](CUacUnit* unit)
+                      {
+                          ULONG first = 0;
+                          if (unit->GetKind() != UAC_OUTPUT_TERMINAL ||
+                              !NT_SUCCESS(unit->UnitGetFirstValue(&first)) ||
+                              first != terminalControl->GetId())
+                              return false;
+                          unit->UnitSetFirstValue(1, &newSource);
+                          return true;
+                      });
 }
 
 NTSTATUS AddUnit(CUsbAudioDevice* device, const UnitKind& kind, const UCHAR* descriptor)
@@ -162,8 +176,10 @@ NTSTATUS CreateUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
             continue;
         // One vendor's terminal 16 is a headphone output whatever it says.
         UCHAR copy[256];
-        if (kind.Subtype == UAC_OUTPUT_TERMINAL && device->GetVendorId() == UAC1_HEADPHONE_TERMINAL_VENDOR &&
-            descriptor[3] == UAC1_HEADPHONE_TERMINAL_ID && (descriptor[4] | descriptor[5] << 8) == c_SpeakerType)
+        if (kind.Subtype == UAC_OUTPUT_TERMINAL &&
+            device->GetVendorId() == UAC1_HEADPHONE_TERMINAL_VENDOR &&
+            descriptor[3] == UAC1_HEADPHONE_TERMINAL_ID &&
+            (descriptor[4] | descriptor[5] << 8) == c_SpeakerType)
         {
             RtlCopyMemory(copy, descriptor, descriptor[0]);
             copy[4] = (UCHAR)c_HeadphonesType;
@@ -179,30 +195,27 @@ NTSTATUS CreateUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
 // the source unit.
 void LinkSources(CUsbAudioDevice* device)
 {
-    CPtrList* units = nullptr;
-    if (!NT_SUCCESS(device->GetUnitList(&units)) || units == nullptr)
-        return;
-    POSITION position = units->GetHeadPosition();
-    PVOID data = nullptr;
-    while (units->GetNext(&position, &data))
-    {
-        auto unit = static_cast<CUacUnit*>(data);
-        ULONG first = 0;
-        ULONG count = unit->GetValueCount();
-        ULONG sources[LINKED_SOURCES_MAX] = {};
-        if (!NT_SUCCESS(unit->UnitGetFirstValue(&first)) || count == 0 || count > LINKED_SOURCES_MAX ||
-            !NT_SUCCESS(unit->GetValues(&count, sources)))
-            continue;
-        for (ULONG i = 0; i < count; ++i)
+    ForEachDeviceUnit(
+        device,
+        [&](CUacUnit* unit)
         {
-            CAudioControl* source = nullptr;
-            ULONG sourceFirst = 0;
-            if (NT_SUCCESS(device->FindUnitByIdInDevice(sources[i], &source)) &&
-                NT_SUCCESS(static_cast<CUacUnit*>(source)->UnitGetFirstValue(&sourceFirst)))
-                sources[i] = sourceFirst;
-        }
-        unit->UnitSetFirstValue(count, sources);
-    }
+            ULONG first = 0;
+            ULONG count = unit->GetValueCount();
+            ULONG sources[LINKED_SOURCES_MAX] = {};
+            if (!NT_SUCCESS(unit->UnitGetFirstValue(&first)) || count == 0 ||
+                count > LINKED_SOURCES_MAX || !NT_SUCCESS(unit->GetValues(&count, sources)))
+                return false;
+            for (ULONG i = 0; i < count; ++i)
+            {
+                CAudioControl* source = nullptr;
+                ULONG sourceFirst = 0;
+                if (NT_SUCCESS(device->FindUnitByIdInDevice(sources[i], &source)) &&
+                    NT_SUCCESS(static_cast<CUacUnit*>(source)->UnitGetFirstValue(&sourceFirst)))
+                    sources[i] = sourceFirst;
+            }
+            unit->UnitSetFirstValue(count, sources);
+            return false;
+        });
 }
 
 NTSTATUS CheckListedOutputs(CUsbAudioDevice* device)
@@ -222,18 +235,20 @@ NTSTATUS CheckListedOutputs(CUsbAudioDevice* device)
 }
 } // namespace
 
-NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor,
-                               ULONG bytesToEnd)
+NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device,
+                               PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor, ULONG bytesToEnd)
 {
     PAGED_CODE();
     if (interfaceDescriptor == nullptr || bytesToEnd < c_InterfaceBytes ||
-        interfaceDescriptor->bLength < c_InterfaceBytes || interfaceDescriptor->bInterfaceClass != c_AudioClass ||
+        interfaceDescriptor->bLength < c_InterfaceBytes ||
+        interfaceDescriptor->bInterfaceClass != c_AudioClass ||
         interfaceDescriptor->bInterfaceSubClass != c_AudioControlSubclass ||
         interfaceDescriptor->bInterfaceProtocol != c_Uac1Protocol)
         return STATUS_INVALID_PARAMETER;
     const PUCHAR base = reinterpret_cast<PUCHAR>(interfaceDescriptor);
     // A longer interface descriptor is walked past whole.
-    ULONG position = interfaceDescriptor->bLength <= bytesToEnd ? interfaceDescriptor->bLength : bytesToEnd;
+    ULONG position =
+        interfaceDescriptor->bLength <= bytesToEnd ? interfaceDescriptor->bLength : bytesToEnd;
     while (position < bytesToEnd)
     {
         const UCHAR* d = base + position;
@@ -242,8 +257,8 @@ NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTO
             return STATUS_UNSUCCESSFUL;
         if (d[1] != AUDIO_CS_INTERFACE)
             break;
-        if (CheckAudioDescriptor(AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, d, left) !=
-            DescriptorVerdict::Valid)
+        if (CheckAudioDescriptor(AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, d,
+                                 left) != DescriptorVerdict::Valid)
             return STATUS_UNSUCCESSFUL;
         if (d[2] != c_HeaderSubtype)
         {
@@ -273,7 +288,8 @@ NTSTATUS AddPathUnits(CUsbAudioDevice* device, CStreamEngine* engine, ULONG star
         NTSTATUS status = device->FindUnitById(id, &control);
         if (NT_SUCCESS(status))
             status = engine->AddPathControl(control);
-        if (NT_SUCCESS(status) && control->GetValueCount() != 0 && control->GetKind() != CONTROL_KIND_MIXER_UNIT)
+        if (NT_SUCCESS(status) && control->GetValueCount() != 0 &&
+            control->GetKind() != CONTROL_KIND_MIXER_UNIT)
             status = ring.Put(control, control->GetValueCount());
         if (!NT_SUCCESS(status))
             return status;
@@ -316,7 +332,8 @@ NTSTATUS ConnectStreamPins(CUsbAudioDevice* device, CStreamEngine* engine, ULONG
     for (ULONG i = 0; i < controls; ++i)
     {
         CAudioControl* control = nullptr;
-        if (!NT_SUCCESS(device->GetUnit(i, &control)) || control->GetKind() != CONTROL_KIND_OUTPUT_TERMINAL)
+        if (!NT_SUCCESS(device->GetUnit(i, &control)) ||
+            control->GetKind() != CONTROL_KIND_OUTPUT_TERMINAL)
             continue;
         PTERMINALCONTROL terminal = nullptr;
         if (!NT_SUCCESS(control->QueryInterface(IID_ITerminalControl, (PVOID*)&terminal)))
@@ -359,8 +376,8 @@ NTSTATUS CreateSoftMuteNode(CUsbAudioDevice* device, ULONG newId, ULONG sourceId
     return status;
 }
 
-NTSTATUS CreateSelectorPathControl(CUsbAudioDevice* device, ULONG newId, ULONG inputs, const ULONG* sources,
-                                   CStreamEngine* engine)
+NTSTATUS CreateSelectorPathControl(CUsbAudioDevice* device, ULONG newId, ULONG inputs,
+                                   const ULONG* sources, CStreamEngine* engine)
 {
     PAGED_CODE();
     auto selector = new (NonPagedPool, UAC1_POOL_TAG) CSelectorControl(nullptr, newId);
@@ -388,7 +405,8 @@ static NTSTATUS BuildTwoEntryPath(CUsbAudioDevice* device, CStreamEngine* engine
     if (!NT_SUCCESS(status))
         return status;
     ULONG newest = muteId;
-    if (engine->GetDirection() == STREAM_DIRECTION_CAPTURE && !RtlIsNtDdiVersionAvailable(WINDOWS_VISTA_DDI))
+    if (engine->GetDirection() == STREAM_DIRECTION_CAPTURE &&
+        !RtlIsNtDdiVersionAvailable(WINDOWS_VISTA_DDI))
     {
         newest = muteId + 1;
         status = CreateSelectorPathControl(device, newest, 1, &muteId, engine);
@@ -411,11 +429,13 @@ NTSTATUS BuildPathsUac1(CUsbAudioDevice* device, CStreamEngine* engine)
     {
         CAudioControl* control = nullptr;
         if (NT_SUCCESS(engine->GetControlAt(i, &control)) &&
-            (control->GetKind() == CONTROL_KIND_INPUT_TERMINAL || control->GetKind() == CONTROL_KIND_OUTPUT_TERMINAL))
+            (control->GetKind() == CONTROL_KIND_INPUT_TERMINAL ||
+             control->GetKind() == CONTROL_KIND_OUTPUT_TERMINAL))
             ++terminals;
     }
     CAudioControl* output = EngineControlOfKind(engine, CONTROL_KIND_OUTPUT_TERMINAL);
-    if (EngineControlOfKind(engine, CONTROL_KIND_SELECTOR) != nullptr || terminals != 2 || output == nullptr)
+    if (EngineControlOfKind(engine, CONTROL_KIND_SELECTOR) != nullptr || terminals != 2 ||
+        output == nullptr)
         return STATUS_SUCCESS;
     ULONG source = 0;
     ULONG one = 1;

@@ -29,7 +29,8 @@ struct ChannelMaskRow
     ULONG Playback;
     ULONG Capture;
 };
-constexpr ChannelMaskRow c_ChannelMasks[] = {{1, 0x4, 0x4}, {2, 0x3, 0x3}, {4, 0x33, 0}, {6, 0x3F, 0}, {8, 0x63F, 0}};
+constexpr ChannelMaskRow c_ChannelMasks[] = {
+    {1, 0x4, 0x4}, {2, 0x3, 0x3}, {4, 0x33, 0}, {6, 0x3F, 0}, {8, 0x63F, 0}};
 
 PUAC1_STREAM_FACTORY g_StreamFactory = nullptr;
 
@@ -123,8 +124,8 @@ NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, InterfaceWalk* wal
         if (!NT_SUCCESS(status))
             return status;
         CUsbAudioStream* stream = nullptr;
-        status = (g_StreamFactory != nullptr ? g_StreamFactory : NoStreamClass)(direction, walk->Number, link,
-                                                                                 &stream);
+        status = (g_StreamFactory != nullptr ? g_StreamFactory : NoStreamClass)(
+            direction, walk->Number, link, &stream);
         if (!NT_SUCCESS(status))
             return status;
         status = stream->InitStream(direction, static_cast<IAdapterCommon*>(device));
@@ -154,24 +155,25 @@ NTSTATUS OnFormatType(const UCHAR* d, InterfaceWalk* walk)
     record.Format.nChannels = d[4];
     record.Format.wBitsPerSample = (USHORT)(8 * d[5]);
     record.Samples.wValidBitsPerSample = d[6];
-    record.Format.nBlockAlign = (USHORT)(record.Format.nChannels * record.Format.wBitsPerSample / 8);
+    record.Format.nBlockAlign =
+        (USHORT)(record.Format.nChannels * record.Format.wBitsPerSample / 8);
     const ULONG direction = walk->Stream->GetDirection();
     record.dwChannelMask = Uac1ChannelMask(d[4], direction);
-    NTSTATUS status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting, record,
-                                           &walk->Dropped);
+    NTSTATUS status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting,
+                                           record, &walk->Dropped);
     if (NT_SUCCESS(status) && direction == STREAM_DIRECTION_CAPTURE && d[4] < c_FewChannels)
     {
         record.dwChannelMask = 0;
-        status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting, record,
-                                      &walk->Dropped);
+        status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting,
+                                      record, &walk->Dropped);
     }
     return status;
 }
 
 // Walks one interface's descriptors from `position`; *end is where its
 // walk stopped.
-NTSTATUS WalkInterface(CUsbAudioDevice* device, PUCHAR configurationEnd, PUCHAR position, InterfaceWalk* walk,
-                       PUCHAR* end)
+NTSTATUS WalkInterface(CUsbAudioDevice* device, PUCHAR configurationEnd, PUCHAR position,
+                       InterfaceWalk* walk, PUCHAR* end)
 {
     NTSTATUS status = STATUS_SUCCESS;
     while (position < configurationEnd && NT_SUCCESS(status))
@@ -188,8 +190,8 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, PUCHAR configurationEnd, PUCHAR 
         }
         else if (d[1] == AUDIO_CS_INTERFACE)
         {
-            const DescriptorVerdict verdict =
-                CheckAudioDescriptor(AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioStreaming, d, left);
+            const DescriptorVerdict verdict = CheckAudioDescriptor(
+                AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioStreaming, d, left);
             if (verdict != DescriptorVerdict::Valid && verdict != DescriptorVerdict::NoRule)
                 return STATUS_UNSUCCESSFUL;
             if (d[2] == c_AsGeneral)
@@ -235,7 +237,8 @@ ULONG Uac1ChannelMask(ULONG channels, ULONG direction)
 }
 
 NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, USHORT formatTag,
-                              UCHAR alternateSetting, const WAVEFORMATEXTENSIBLE& formatTemplate, PULONG dropped)
+                              UCHAR alternateSetting, const WAVEFORMATEXTENSIBLE& formatTemplate,
+                              PULONG dropped)
 {
     PAGED_CODE();
     ULONG rates[256] = {};
@@ -248,12 +251,15 @@ NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, 
     for (ULONG i = 0; i < count && NT_SUCCESS(status); ++i)
     {
         if (formatType[3] == c_TypeI)
-            status = AddRecord(stream, formatTemplate, rates[i], WAVE_FORMAT_PCM, alternateSetting, dropped);
+            status = AddRecord(stream, formatTemplate, rates[i], WAVE_FORMAT_PCM, alternateSetting,
+                               dropped);
         else if (formatType[3] == c_TypeIII && (formatTag & c_CompressedTagBits) != 0)
         {
-            status = AddRecord(stream, formatTemplate, rates[i], c_DolbyDigitalTag, alternateSetting, dropped);
+            status = AddRecord(stream, formatTemplate, rates[i], c_DolbyDigitalTag,
+                               alternateSetting, dropped);
             if (NT_SUCCESS(status))
-                status = AddRecord(stream, formatTemplate, rates[i], c_WmaProTag, alternateSetting, dropped);
+                status = AddRecord(stream, formatTemplate, rates[i], c_WmaProTag, alternateSetting,
+                                   dropped);
         }
     }
     return status;
@@ -293,12 +299,14 @@ void PassOutputTypes(CUsbAudioDevice* device)
     }
 }
 
-NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPTOR configuration,
+NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device,
+                                 PUSB_CONFIGURATION_DESCRIPTOR configuration,
                                  PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd)
 {
     PAGED_CODE();
     if (configuration == nullptr || firstInterface == nullptr || bytesToEnd < c_InterfaceBytes ||
-        firstInterface->bLength < c_InterfaceBytes || firstInterface->bInterfaceClass != c_AudioClass ||
+        firstInterface->bLength < c_InterfaceBytes ||
+        firstInterface->bInterfaceClass != c_AudioClass ||
         firstInterface->bInterfaceSubClass != c_AudioStreamingSubclass ||
         firstInterface->bInterfaceProtocol != c_Uac1Protocol)
         return STATUS_INVALID_PARAMETER;
@@ -311,8 +319,9 @@ NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device, PUSB_CONFIGURATION_DES
         walk.Number = current->bInterfaceNumber;
         walk.AlternateSetting = current->bAlternateSetting;
         PUCHAR stopped = nullptr;
-        const PUCHAR body = reinterpret_cast<PUCHAR>(current) +
-                            (current->bLength <= end - reinterpret_cast<PUCHAR>(current) ? current->bLength : 0);
+        const PUCHAR body =
+            reinterpret_cast<PUCHAR>(current) +
+            (current->bLength <= end - reinterpret_cast<PUCHAR>(current) ? current->bLength : 0);
         status = WalkInterface(device, end, body, &walk, &stopped);
         if (NT_SUCCESS(status))
             status = FinishInterface(device, &walk);

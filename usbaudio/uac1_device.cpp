@@ -32,11 +32,13 @@ NTSTATUS CUsbAudio1Device::ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* i
     return ParseAudioControlUac1(this, interfaceDescriptor, bytesToEnd);
 }
 
-NTSTATUS CUsbAudio1Device::ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* configuration,
-                                               struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
-                                               ULONG bytesToEnd)
+NTSTATUS
+CUsbAudio1Device::ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* configuration,
+                                      struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
+                                      ULONG bytesToEnd)
 {
     if (strcmp(Traits().AudioStreamingWalk, UAC1_DEVICE_TRAITS.AudioStreamingWalk) != 0)
-        return CUsbAudioDevice::ParseAudioStreaming(configuration, firstStreamingInterface, bytesToEnd);
+        return CUsbAudioDevice::ParseAudioStreaming(configuration, firstStreamingInterface,
+                                                    bytesToEnd);
     return ParseAudioStreamingUac1(this, configuration, firstStreamingInterface, bytesToEnd);
 }

@@ -26,9 +26,10 @@ typedef NTSTATUS (*PUAC1_STREAM_FACTORY)(ULONG direction, ULONG interfaceNumber,
 // Tests and models may install another; null restores the driver's own.
 PUAC1_STREAM_FACTORY SetUac1StreamFactory(PUAC1_STREAM_FACTORY factory);
 
-NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor,
-                               ULONG bytesToEnd);
-NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPTOR configuration,
+NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device,
+                               PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor, ULONG bytesToEnd);
+NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device,
+                                 PUSB_CONFIGURATION_DESCRIPTOR configuration,
                                  PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd);
 
 NTSTATUS ConnectStreamPins(CUsbAudioDevice* device, CStreamEngine* engine, ULONG linkId);
@@ -36,8 +37,8 @@ NTSTATUS AddPathUnits(CUsbAudioDevice* device, CStreamEngine* engine, ULONG star
 NTSTATUS BuildPathsUac1(CUsbAudioDevice* device, CStreamEngine* engine);
 NTSTATUS CreateSoftMuteNode(CUsbAudioDevice* device, ULONG newId, ULONG sourceId, ULONG channels,
                             CStreamEngine* engine);
-NTSTATUS CreateSelectorPathControl(CUsbAudioDevice* device, ULONG newId, ULONG inputs, const ULONG* sources,
-                                   CStreamEngine* engine);
+NTSTATUS CreateSelectorPathControl(CUsbAudioDevice* device, ULONG newId, ULONG inputs,
+                                   const ULONG* sources, CStreamEngine* engine);
 
 // Format records of one class 1.0 format-type descriptor (already checked)
 // for an alternate setting; *dropped counts records refused as unusable.

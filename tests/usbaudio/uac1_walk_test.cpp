@@ -3,6 +3,8 @@
 // fail, with the double stream class standing in for the stream classes.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/kernel/emu.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "tests/usbaudio/walk_doubles.h"
@@ -21,7 +23,8 @@ std::string Controls(CUsbAudioDevice* device)
         device->GetUnit(i, &control);
         ULONG values[16] = {}, count = 16;
         control->GetValues(&count, values);
-        text += (i ? " " : "") + std::to_string(control->GetId()) + ":" + std::to_string(control->GetKind()) + "{";
+        text += (i ? " " : "") + std::to_string(control->GetId()) + ":" +
+                std::to_string(control->GetKind()) + "{";
         for (ULONG v = 0; v < count; ++v)
             text += (v ? "," : "") + std::to_string(values[v]);
         text += "}";
@@ -36,7 +39,8 @@ std::string Engine(CUsbAudioDevice* device, ULONG index)
     if (!NT_SUCCESS(device->GetEngine(index, &engine)))
         return "none";
     std::string text = std::to_string(engine->GetDirection()) + " " +
-                       std::to_string(static_cast<CUsbAudioStream*>(engine)->GetTerminalLink()) + ":";
+                       std::to_string(static_cast<CUsbAudioStream*>(engine)->GetTerminalLink()) +
+                       ":";
     for (ULONG i = 0; i < engine->GetControlCount(); ++i)
     {
         CAudioControl* control = nullptr;
@@ -49,8 +53,8 @@ std::string Engine(CUsbAudioDevice* device, ULONG index)
         WAVEFORMATEXTENSIBLE f = {};
         engine->GetFormatAt(i, &f);
         char one[64];
-        snprintf(one, sizeof(one), " %lu/%u/%u/%lx", (unsigned long)f.Format.nSamplesPerSec, f.Format.wBitsPerSample,
-                 f.Format.nChannels, (unsigned long)f.dwChannelMask);
+        snprintf(one, sizeof(one), " %lu/%u/%u/%lx", (unsigned long)f.Format.nSamplesPerSec,
+                 f.Format.wBitsPerSample, f.Format.nChannels, (unsigned long)f.dwChannelMask);
         text += one;
     }
     return text;
@@ -85,13 +89,15 @@ TEST(Uac1Walk, ReferenceDevices)
         const char* Capture;
     } cases[] = {
         {SimReference::Uac1SpeakerMic, "0:0{} 1:2{0} 2:3{1} 3:1{1} 4:0{} 5:2{4} 6:3{5} 7:1{5}",
-         "0 0: 3 1 0 | 48000/16/2/3 44100/16/2/3 48000/24/2/3", "1 7: 7 5 4 | 48000/16/1/4 48000/16/1/0"},
+         "0 0: 3 1 0 | 48000/16/2/3 44100/16/2/3 48000/24/2/3",
+         "1 7: 7 5 4 | 48000/16/1/4 48000/16/1/0"},
         {SimReference::Uac1Surround71,
          "0:0{} 1:0{} 2:5{0,1} 3:2{2} 4:3{3} 5:9{4} 6:11{5} 7:7{6} 8:1{3} 9:0{} 10:4{9,1} 11:2{10} "
          "12:3{11} 13:6{12} 14:1{11}",
          "0 0: 8 3 2 | 48000/16/8/63f 44100/16/8/63f 48000/16/2/3",
          "1 14: 14 11 10 9 1 | 8000/16/2/3 11025/16/2/3 16000/16/2/3 22050/16/2/3 32000/16/2/3 "
-         "44100/16/2/3 48000/16/2/3 8000/16/2/0 11025/16/2/0 16000/16/2/0 22050/16/2/0 32000/16/2/0 "
+         "44100/16/2/3 48000/16/2/3 8000/16/2/0 11025/16/2/0 16000/16/2/0 22050/16/2/0 "
+         "32000/16/2/0 "
          "44100/16/2/0 48000/16/2/0"},
     };
     for (const Case& c : cases)
@@ -103,4 +109,286 @@ TEST(Uac1Walk, ReferenceDevices)
         EXPECT_EQ(c.Capture, Engine(s.Device(), 1));
         EXPECT_EQ(2u, s.Device()->GetEngineCount());
     }
+}
+
+namespace
+{
+// The offset of the nth class-specific interface descriptor of a subtype
+// (AudioControl ones first, in configuration order), checked by its id.
+size_t Find(const std::vector<UCHAR>& c, UCHAR subtype, int nth = 0, bool streaming = false)
+{
+    for (size_t pos = c[0]; pos + 2 < c.size(); pos += c[pos])
+    {
+        if (c[pos + 1] == 4 && c[pos + 5] == 1 && c[pos + 6] == 2)
+            streaming = false; // from here on: AudioStreaming descriptors
+        if (!streaming && c[pos + 1] == 0x24 && c[pos + 2] == subtype && nth-- == 0)
+            return pos;
+    }
+    ADD_FAILURE() << "no subtype " << (int)subtype;
+    return 0;
+}
+
+// Inserts a descriptor and keeps both total lengths in step.
+void Insert(std::vector<UCHAR>& c, size_t at, const std::vector<UCHAR>& bytes)
+{
+    c.insert(c.begin() + (ptrdiff_t)at, bytes.begin(), bytes.end());
+    const size_t total = c.size();
+    c[2] = (UCHAR)total;
+    c[3] = (UCHAR)(total >> 8);
+    const size_t header = Find(c, 1);
+    const size_t ac = (c[header + 5] | c[header + 6] << 8) + bytes.size();
+    c[header + 5] = (UCHAR)ac;
+    c[header + 6] = (UCHAR)(ac >> 8);
+}
+
+NTSTATUS StartWith(SimReference which, const std::function<void(DeviceBytes&)>& change,
+                   std::string* controls = nullptr, std::vector<std::string>* engines = nullptr)
+{
+    DeviceBytes bytes = ReferenceBytes(which);
+    change(bytes);
+    Started s(MakeSimDevice(bytes));
+    if (controls != nullptr && s.Device() != nullptr)
+        *controls = Controls(s.Device());
+    for (ULONG i = 0;
+         engines != nullptr && s.Device() != nullptr && i < s.Device()->GetEngineCount(); ++i)
+        engines->push_back(Engine(s.Device(), i));
+    return s.Status;
+}
+
+// A streaming descriptor: 0 and 1 the playback settings, 2 the capture one.
+size_t FindAs(const std::vector<UCHAR>& c, UCHAR subtype, int nth)
+{
+    return Find(c, subtype, nth, true);
+}
+
+constexpr UCHAR kFeature = 6, kOutput = 3, kSelector = 5, kGeneral = 1, kFormat = 2;
+} // namespace
+
+// Starts that the descriptors make fail, each with its status, and the
+// walk's own limits at their edges.
+TEST(Uac1Walk, DescriptorsThatEndTheStart)
+{
+    using Change = std::function<void(std::vector<UCHAR>&)>;
+    struct Case
+    {
+        const char* What;
+        Change Edit;
+        NTSTATUS Status;
+    } cases[] = {
+        {"feature unit without mute", [](auto& c) { c[Find(c, kFeature) + 6] = 0; },
+         STATUS_INSUFFICIENT_RESOURCES},
+        {"bControlSize 0", [](auto& c) { c[Find(c, kFeature) + 5] = 0; }, STATUS_UNSUCCESSFUL},
+        {"feature unit too short for its bitmaps", [](auto& c) { c[Find(c, kFeature) + 5] = 4; },
+         STATUS_UNSUCCESSFUL},
+        {"processing unit (subtype 7)", [](auto& c) { c[Find(c, kFeature) + 2] = 7; },
+         STATUS_UNSUCCESSFUL},
+        {"extension unit (subtype 8)", [](auto& c) { c[Find(c, kFeature) + 2] = 8; },
+         STATUS_UNSUCCESSFUL},
+        {"stream linked to a feature unit", [](auto& c) { c[FindAs(c, kGeneral, 0) + 3] = 2; },
+         STATUS_INVALID_PARAMETER},
+        {"feature units feeding each other",
+         [](auto& c)
+         {
+             c[Find(c, kFeature) + 4] = 5;
+             c[Find(c, kFeature, 1) + 4] = 2;
+         },
+         STATUS_INVALID_PARAMETER},
+        {"capture format of 0 channels", [](auto& c) { c[FindAs(c, kFormat, 2) + 4] = 0; },
+         STATUS_UNSUCCESSFUL},
+        {"capture format of 9 channels", [](auto& c) { c[FindAs(c, kFormat, 2) + 4] = 9; },
+         STATUS_UNSUCCESSFUL},
+        {"capture format of 0 bits", [](auto& c) { c[FindAs(c, kFormat, 2) + 5] = 0; },
+         STATUS_UNSUCCESSFUL},
+        {"capture rate of 0 Hz",
+         [](auto& c)
+         {
+             c[FindAs(c, kFormat, 2) + 8] = c[FindAs(c, kFormat, 2) + 9] =
+                 c[FindAs(c, kFormat, 2) + 10] = 0;
+         },
+         STATUS_UNSUCCESSFUL},
+        {"one of two playback settings unusable", [](auto& c) { c[FindAs(c, kFormat, 0) + 4] = 0; },
+         STATUS_SUCCESS},
+        {"capture format type 2", [](auto& c) { c[FindAs(c, kFormat, 2) + 3] = 2; },
+         STATUS_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.Status, StartWith(SimReference::Uac1SpeakerMic,
+                                      [&](DeviceBytes& b) { c.Edit(b.Configuration); }))
+            << c.What;
+}
+
+// A path search holds 20 ids: a unit of 20 sources on the playback path is
+// walked, one of 21 ends the search and with it the start.
+TEST(Uac1Walk, PathSearchRingOfTwenty)
+{
+    for (UCHAR inputs : {20, 21})
+    {
+        const NTSTATUS status = StartWith(
+            SimReference::Uac1SpeakerMic,
+            [&](DeviceBytes& b)
+            {
+                auto& c = b.Configuration;
+                std::vector<UCHAR> selector = {(UCHAR)(6 + inputs), 0x24, kSelector, 9, inputs};
+                selector.insert(selector.end(), inputs, 1);
+                selector.push_back(0);
+                c[Find(c, kOutput) + 7] = 9;
+                Insert(c, Find(c, kOutput), selector);
+            });
+        EXPECT_EQ(inputs == 20 ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER, status) << (int)inputs;
+    }
+}
+
+// Paths of exactly two terminal controls get a software mute node, and on
+// systems before Vista a capture path also gets a one-input selector,
+// which a capture path of three controls gets as well.
+TEST(Uac1Walk, PathsWithoutControls)
+{
+    struct Case
+    {
+        ULONG Ntddi;
+        const char* Controls;
+        const char* Playback;
+        const char* Capture;
+    } cases[] = {
+        {0x0A000000, "0:0{} 1:2{0} 2:3{1} 3:1{8} 4:0{} 5:2{4} 6:3{5} 7:1{9} 8:2{0} 9:2{4}",
+         "0 0: 3 0 8 | 48000/16/2/3 44100/16/2/3 48000/24/2/3",
+         "1 7: 7 4 9 | 48000/16/1/4 48000/16/1/0"},
+        {0x05010000, "0:0{} 1:2{0} 2:3{1} 3:1{8} 4:0{} 5:2{4} 6:3{5} 7:1{10} 8:2{0} 9:2{4} 10:4{9}",
+         "0 0: 3 0 8 | 48000/16/2/3 44100/16/2/3 48000/24/2/3",
+         "1 7: 7 4 9 10 | 48000/16/1/4 48000/16/1/0"},
+    };
+    for (const Case& c : cases)
+    {
+        EmuSetOsVersion(c.Ntddi >> 24, (c.Ntddi >> 16) & 0xFF, 0, c.Ntddi);
+        std::string controls;
+        std::vector<std::string> engines;
+        EXPECT_EQ(STATUS_SUCCESS,
+                  StartWith(
+                      SimReference::Uac1SpeakerMic,
+                      [](DeviceBytes& b)
+                      {
+                          auto& cfg = b.Configuration;
+                          cfg[Find(cfg, kOutput) + 7] = 1;    // speaker straight from USB
+                          cfg[Find(cfg, kOutput, 1) + 7] = 4; // USB straight from microphone
+                      },
+                      &controls, &engines));
+        EXPECT_EQ(c.Controls, controls);
+        ASSERT_EQ(2u, engines.size());
+        EXPECT_EQ(c.Playback, engines[0]);
+        EXPECT_EQ(c.Capture, engines[1]);
+    }
+    std::string controls;
+    std::vector<std::string> engines;
+    EXPECT_EQ(STATUS_SUCCESS,
+              StartWith(
+                  SimReference::Uac1SpeakerMic, [](DeviceBytes&) {}, &controls, &engines));
+    EXPECT_EQ("0:0{} 1:2{0} 2:3{1} 3:1{1} 4:0{} 5:2{4} 6:3{5} 7:1{8} 8:4{5}", controls);
+    EXPECT_EQ("1 7: 7 5 4 8 | 48000/16/1/4 48000/16/1/0", engines[1]);
+}
+
+// Format records of one format-type descriptor: a continuous range takes
+// the standard rates that cover it (one above 96 kHz is refused), type III
+// gives Dolby Digital then WMA Pro records for the compressed tags only.
+TEST(Uac1Walk, CollectStreamFormats)
+{
+    auto continuous = [](ULONG lower, ULONG upper, UCHAR type = 1)
+    {
+        return std::vector<UCHAR>{14,
+                                  0x24,
+                                  2,
+                                  type,
+                                  2,
+                                  2,
+                                  16,
+                                  0,
+                                  (UCHAR)lower,
+                                  (UCHAR)(lower >> 8),
+                                  (UCHAR)(lower >> 16),
+                                  (UCHAR)upper,
+                                  (UCHAR)(upper >> 8),
+                                  (UCHAR)(upper >> 16)};
+    };
+    struct Case
+    {
+        std::vector<UCHAR> Descriptor;
+        USHORT Tag;
+        NTSTATUS Status;
+        std::vector<std::pair<ULONG, USHORT>> Records; // rate, sub-format tag
+    } cases[] = {
+        {continuous(44100, 48000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
+        {continuous(40000, 50000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}, {88200, 1}}},
+        {continuous(48000, 44100), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
+        {continuous(8000, 96000),
+         1,
+         STATUS_SUCCESS,
+         {{8000, 1},
+          {11025, 1},
+          {16000, 1},
+          {22050, 1},
+          {32000, 1},
+          {44100, 1},
+          {48000, 1},
+          {88200, 1},
+          {96000, 1}}},
+        {continuous(8000, 96001), 1, STATUS_INVALID_PARAMETER, {}},
+        {continuous(96001, 96001), 1, STATUS_INVALID_PARAMETER, {}},
+        {continuous(48000, 48000, 3), 0x2001, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
+        {continuous(48000, 48000, 3), 0x2006, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
+        {continuous(48000, 48000, 3), 0x2002, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
+        {continuous(48000, 48000, 3), 0x0001, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
+        {continuous(48000, 48000, 3), 0x0100, STATUS_SUCCESS, {}},
+    };
+    for (const Case& c : cases)
+    {
+        CUsbAudioStream* stream = MakeTestStream(STREAM_DIRECTION_RENDER);
+        WAVEFORMATEXTENSIBLE format = {};
+        format.Format.nChannels = 2;
+        format.Format.wBitsPerSample = 16;
+        format.Format.nBlockAlign = 4;
+        ULONG dropped = 0;
+        EXPECT_EQ(c.Status,
+                  CollectStreamFormats(stream, c.Descriptor.data(), c.Tag, 1, format, &dropped));
+        ASSERT_EQ(c.Records.size(), stream->GetFormatCount()) << c.Tag;
+        for (ULONG i = 0; i < stream->GetFormatCount(); ++i)
+        {
+            WAVEFORMATEXTENSIBLE record = {};
+            stream->GetFormatAt(i, &record);
+            EXPECT_EQ(c.Records[i].first, record.Format.nSamplesPerSec);
+            EXPECT_EQ(4 * c.Records[i].first, record.Format.nAvgBytesPerSec);
+            EXPECT_EQ(c.Records[i].second, record.SubFormat.Data1);
+        }
+        EXPECT_EQ(0u, dropped);
+        stream->Release();
+    }
+}
+
+// One vendor's output terminal 16 of type speaker is made a headphone
+// output; a listed device must have output terminals 16 and 64.
+TEST(Uac1Walk, ListedTerminals)
+{
+    auto outputKind = [](USHORT vendor, USHORT product, UCHAR id, NTSTATUS* status)
+    {
+        DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
+        SetIds(&bytes, vendor, product, 1, 2);
+        bytes.Configuration[Find(bytes.Configuration, kOutput) + 3] = id;
+        Started s(MakeSimDevice(bytes));
+        *status = s.Status;
+        CAudioControl* control = nullptr;
+        ULONG kind = 99;
+        PTERMINALCONTROL terminal = nullptr;
+        if (s.Device() != nullptr && NT_SUCCESS(s.Device()->GetUnit(3, &control)) &&
+            NT_SUCCESS(control->QueryInterface(IID_ITerminalControl, (PVOID*)&terminal)))
+        {
+            terminal->GetCurrentKind(&kind);
+            terminal->Release();
+        }
+        return kind;
+    };
+    NTSTATUS status = 0;
+    EXPECT_EQ(ENDPOINT_KIND_HP, outputKind(0x4C54, 0x1001, 16, &status));
+    EXPECT_EQ(STATUS_SUCCESS, status);
+    EXPECT_EQ(ENDPOINT_KIND_SPK, outputKind(0x4C54, 0x1001, 15, &status));
+    EXPECT_EQ(ENDPOINT_KIND_SPK, outputKind(0x0000, 0x1001, 16, &status));
+    outputKind(0x4C54, 0x1501, 16, &status);
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, status); // no unit 64
 }

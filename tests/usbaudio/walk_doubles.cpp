@@ -9,7 +9,9 @@ constexpr ULONG kTag = POOL_TAG("UaWd");
 class TestStream : public CUsbAudioStream
 {
   public:
-    TestStream(ULONG interfaceNumber, ULONG link) : CUsbAudioStream(nullptr, interfaceNumber, link) {}
+    TestStream(ULONG interfaceNumber, ULONG link) : CUsbAudioStream(nullptr, interfaceNumber, link)
+    {
+    }
     NTSTATUS ProcessBuffer(PVOID, LONG) override { return STATUS_SUCCESS; }
     NTSTATUS ProcessBufferStage1(PVOID, LONG) override { return STATUS_SUCCESS; }
     NTSTATUS RunStage1(PVOID, ULONG, ULONG) override { return STATUS_SUCCESS; }
@@ -29,7 +31,10 @@ NTSTATUS TestFactory(ULONG, ULONG interfaceNumber, ULONG link, CUsbAudioStream**
     return STATUS_SUCCESS;
 }
 
-class FakeUnit : public CUacUnit, public IUnitBooleanRequests, public IUnitRangedRequests, public ISelectorControl
+class FakeUnit : public CUacUnit,
+                 public IUnitBooleanRequests,
+                 public IUnitRangedRequests,
+                 public ISelectorControl
 {
   public:
     FakeUnit(FakeUnitScript* script, ULONG id) : CUacUnit(0), m_Script(script) { m_Id = id; }
@@ -41,8 +46,8 @@ class FakeUnit : public CUacUnit, public IUnitBooleanRequests, public IUnitRange
     }
     STDMETHODIMP SetBoolean(UCHAR selector, ULONG channel, UCHAR value) override
     {
-        m_Script->Log.push_back("boolean " + std::to_string(selector) + " " + std::to_string(channel) + " " +
-                                std::to_string(value));
+        m_Script->Log.push_back("boolean " + std::to_string(selector) + " " +
+                                std::to_string(channel) + " " + std::to_string(value));
         return m_Script->SetStatus;
     }
     STDMETHODIMP GetBooleanChannels(UCHAR, PULONG count) override
@@ -57,8 +62,8 @@ class FakeUnit : public CUacUnit, public IUnitBooleanRequests, public IUnitRange
     }
     STDMETHODIMP SetLevel(UCHAR selector, ULONG channel, LONG level) override
     {
-        m_Script->Log.push_back("level " + std::to_string(selector) + " " + std::to_string(channel) + " " +
-                                std::to_string(level));
+        m_Script->Log.push_back("level " + std::to_string(selector) + " " +
+                                std::to_string(channel) + " " + std::to_string(level));
         return m_Script->SetStatus;
     }
     STDMETHODIMP GetLevelRange(UCHAR, PLONG maximum, PLONG minimum, PLONG resolution) override
@@ -89,6 +94,10 @@ class FakeUnit : public CUacUnit, public IUnitBooleanRequests, public IUnitRange
         return STATUS_SUCCESS;
     }
     STDMETHODIMP AddListener(PCHAINNODESTATE) override { return STATUS_NOT_IMPLEMENTED; }
+    NTSTATUS CreateControls(CAudioHal*) override { return STATUS_SUCCESS; }
+
+  protected:
+    UCHAR Subtype() const override { return 0; }
 
   private:
     FakeUnitScript* m_Script;
@@ -96,9 +105,10 @@ class FakeUnit : public CUacUnit, public IUnitBooleanRequests, public IUnitRange
 
 NTSTATUS FakeUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
-    const ControlInterfaceEntry entries[] = {{&IID_IUnitBooleanRequests, static_cast<IUnitBooleanRequests*>(this)},
-                                             {&IID_IUnitRangedRequests, static_cast<IUnitRangedRequests*>(this)},
-                                             {&IID_ISelectorControl, static_cast<ISelectorControl*>(this)}};
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IUnitBooleanRequests, static_cast<IUnitBooleanRequests*>(this)},
+        {&IID_IUnitRangedRequests, static_cast<IUnitRangedRequests*>(this)},
+        {&IID_ISelectorControl, static_cast<ISelectorControl*>(this)}};
     if (NT_SUCCESS(AnswerControlInterface(entries, 3, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);

@@ -3,42 +3,39 @@
 #include "usbaudio/controls/control_settings.h"
 #include "usbaudio/volume_arithmetic.h"
 
-const UacBooleanKind UAC_MUTE_CONTROL = {"CUacMuteControl", CONTROL_KIND_MUTE, 1, BooleanSet::DeviceThenKeep};
-const UacBooleanKind UAC_AGC_CONTROL = {"CUacAgcControl", CONTROL_KIND_AGC, 7, BooleanSet::DeviceThenKeep};
+const UacBooleanKind UAC_MUTE_CONTROL = {"CUacMuteControl", CONTROL_KIND_MUTE, 1,
+                                         BooleanSet::DeviceThenKeep};
+const UacBooleanKind UAC_AGC_CONTROL = {"CUacAgcControl", CONTROL_KIND_AGC, 7,
+                                        BooleanSet::DeviceThenKeep};
 const UacBooleanKind UAC_LOUDNESS_CONTROL = {"CUacLoudnessControl", CONTROL_KIND_LOUDNESS, 10,
                                              BooleanSet::DeviceThenKeep};
 const UacBooleanKind UAC_SWITCH144_CONTROL = {"CUacSwitch144Control", CONTROL_KIND_SWITCH, 144,
                                               BooleanSet::KeepIfAccepted};
-const UacBooleanKind UAC_SWITCH_CONTROL = {"CUacSwitchControl", CONTROL_KIND_SWITCH2, 0, BooleanSet::KeepOnly};
-const UacRangedKind UAC_VOLUME_CONTROL = {"CUacVolumeControl", CONTROL_KIND_VOLUME, 2, MinusInfinity::PassThrough,
-                                          FALSE};
-const UacRangedKind UAC_BASS_CONTROL = {"CUacBassControl", CONTROL_KIND_BASS, 3, MinusInfinity::SendMinimum, FALSE};
-const UacRangedKind UAC_MID_CONTROL = {"CUacMidControl", CONTROL_KIND_MID, 4, MinusInfinity::SendMinimum, FALSE};
-const UacRangedKind UAC_TREBLE_CONTROL = {"CUacTrebleControl", CONTROL_KIND_TREBLE, 5, MinusInfinity::SendMinimum,
-                                          FALSE};
+const UacBooleanKind UAC_SWITCH_CONTROL = {"CUacSwitchControl", CONTROL_KIND_SWITCH2, 0,
+                                           BooleanSet::KeepOnly};
+const UacRangedKind UAC_VOLUME_CONTROL = {"CUacVolumeControl", CONTROL_KIND_VOLUME, 2,
+                                          MinusInfinity::PassThrough, FALSE};
+const UacRangedKind UAC_BASS_CONTROL = {"CUacBassControl", CONTROL_KIND_BASS, 3,
+                                        MinusInfinity::SendMinimum, FALSE};
+const UacRangedKind UAC_MID_CONTROL = {"CUacMidControl", CONTROL_KIND_MID, 4,
+                                       MinusInfinity::SendMinimum, FALSE};
+const UacRangedKind UAC_TREBLE_CONTROL = {"CUacTrebleControl", CONTROL_KIND_TREBLE, 5,
+                                          MinusInfinity::SendMinimum, FALSE};
 const UacRangedKind UAC_GAIN_PAD_CONTROL = {"CUacGainPadControl", CONTROL_KIND_GAIN, 12,
                                             MinusInfinity::SendKeepMinimum, TRUE};
 
 namespace
 {
-template <typename T> NTSTATUS QueryUnit(CUacUnit* unit, REFIID iid, T** requests)
-{
-    if (unit == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    NTSTATUS status = unit->QueryInterface(iid, (PVOID*)requests);
-    if (NT_SUCCESS(status))
-        (*requests)->Release(); // the unit outlives the controls it holds
-    return status;
-}
-
-void ReadChannelSetting(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel, PVOID data, ULONG bytes)
+void ReadChannelSetting(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel, PVOID data,
+                        ULONG bytes)
 {
     WCHAR name[CONTROL_VALUE_NAME_CHARS] = {};
     if (NT_SUCCESS(FormatChannelValueName(name, id, mode, channel)))
         ReadControlSetting(key, name, data, bytes);
 }
 
-void WriteChannelSetting(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel, const void* data, ULONG bytes)
+void WriteChannelSetting(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel, const void* data,
+                         ULONG bytes)
 {
     WCHAR name[CONTROL_VALUE_NAME_CHARS] = {};
     if (NT_SUCCESS(FormatChannelValueName(name, id, mode, channel)))
@@ -47,7 +44,8 @@ void WriteChannelSetting(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel
 
 // Whether a stored value exists for the channel in `mode`; *value is
 // replaced only then.
-template <typename T> bool StoredValue(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel, T* value)
+template <typename T>
+bool StoredValue(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel, T* value)
 {
     WCHAR name[CONTROL_VALUE_NAME_CHARS] = {};
     return NT_SUCCESS(FormatChannelValueName(name, id, mode, channel)) &&
@@ -75,7 +73,8 @@ NTSTATUS CUacBooleanControl::SetValue(ULONG channel, UCHAR value)
         return STATUS_INVALID_PARAMETER;
     NTSTATUS status = STATUS_SUCCESS;
     if (m_What.Set != BooleanSet::KeepOnly)
-        status = m_Unit != nullptr ? m_Unit->SetBoolean(m_Selector, channel, value) : STATUS_UNSUCCESSFUL;
+        status = m_Unit != nullptr ? m_Unit->SetBoolean(m_Selector, channel, value)
+                                   : STATUS_UNSUCCESSFUL;
     if (m_What.Set == BooleanSet::KeepIfAccepted && !NT_SUCCESS(status))
         return status;
     m_ChannelValues[channel] = value;
@@ -129,10 +128,11 @@ NTSTATUS CUacBooleanControl::ApplyMode()
     return status;
 }
 
-NTSTATUS CUacBooleanControl::CreateBooleanControl(CUacUnit* unit, UCHAR selector, PDEVICE_OBJECT key)
+NTSTATUS CUacBooleanControl::CreateBooleanControl(CUacUnit* unit, UCHAR selector,
+                                                  PDEVICE_OBJECT key)
 {
     PAGED_CODE();
-    NTSTATUS status = QueryUnit(unit, IID_IUnitBooleanRequests, &m_Unit);
+    NTSTATUS status = QueryUnitRequests(unit, IID_IUnitBooleanRequests, &m_Unit);
     ULONG channels = 0;
     if (NT_SUCCESS(status))
         status = m_Unit->GetBooleanChannels(selector, &channels);
@@ -259,7 +259,7 @@ NTSTATUS CUacRangedControl::ApplyStoredValues(ULONG channels)
 NTSTATUS CUacRangedControl::CreateRangedControl(CUacUnit* unit, UCHAR selector, PDEVICE_OBJECT key)
 {
     PAGED_CODE();
-    NTSTATUS status = QueryUnit(unit, IID_IUnitRangedRequests, &m_Unit);
+    NTSTATUS status = QueryUnitRequests(unit, IID_IUnitRangedRequests, &m_Unit);
     ULONG channels = 0;
     LONG maximum = 0, minimum = 0, resolution = 0;
     if (NT_SUCCESS(status))
@@ -339,10 +339,11 @@ NTSTATUS CUacPseudo140Control::UpdateState()
     return status;
 }
 
-NTSTATUS CUacPseudo140Control::CreatePseudoControl(CUacUnit* unit, UCHAR selector, PDEVICE_OBJECT key)
+NTSTATUS CUacPseudo140Control::CreatePseudoControl(CUacUnit* unit, UCHAR selector,
+                                                   PDEVICE_OBJECT key)
 {
     PAGED_CODE();
-    NTSTATUS status = QueryUnit(unit, IID_IUnitBooleanRequests, &m_Unit);
+    NTSTATUS status = QueryUnitRequests(unit, IID_IUnitBooleanRequests, &m_Unit);
     if (NT_SUCCESS(status))
         status = Init(0);
     if (!NT_SUCCESS(status))

@@ -4,16 +4,6 @@
 
 namespace
 {
-template <typename T> NTSTATUS QueryUnit(CUacUnit* unit, REFIID iid, T** requests)
-{
-    if (unit == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    NTSTATUS status = unit->QueryInterface(iid, (PVOID*)requests);
-    if (NT_SUCCESS(status))
-        (*requests)->Release(); // the unit outlives the controls it holds
-    return status;
-}
-
 void WriteSingle(PDEVICE_OBJECT key, ULONG id, ULONG value)
 {
     WCHAR name[CONTROL_VALUE_NAME_CHARS] = {};
@@ -68,14 +58,14 @@ NTSTATUS CUacSelectorControl::UpdateState()
 NTSTATUS CUacSelectorControl::CreateSelectorControl(CUacUnit* unit, PDEVICE_OBJECT key)
 {
     PAGED_CODE();
-    NTSTATUS status = QueryUnit(unit, IID_ISelectorControl, &m_Unit);
+    NTSTATUS status = QueryUnitRequests(unit, IID_ISelectorControl, &m_Unit);
     ULONG inputs = 0;
     if (NT_SUCCESS(status))
         status = m_Unit->GetSourceCount(&inputs);
     if (!NT_SUCCESS(status))
         return status;
-    auto zeros = static_cast<PULONG>(
-        ExAllocatePoolWithTag(NonPagedPool, (inputs + 1) * sizeof(ULONG), SELECTOR_CONTROL_POOL_TAG));
+    auto zeros = static_cast<PULONG>(ExAllocatePoolWithTag(
+        NonPagedPool, (inputs + 1) * sizeof(ULONG), SELECTOR_CONTROL_POOL_TAG));
     if (zeros == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(zeros, (inputs + 1) * sizeof(ULONG));
@@ -119,7 +109,8 @@ NTSTATUS CUacMixerControl::SetAsTerminal(BOOLEAN on)
     if (on)
     {
         ULONG count = m_ValueCount;
-        if (m_Sources == nullptr || count > m_SourceCount || !NT_SUCCESS(GetValues(&count, m_Sources)))
+        if (m_Sources == nullptr || count > m_SourceCount ||
+            !NT_SUCCESS(GetValues(&count, m_Sources)))
             return STATUS_INVALID_PARAMETER;
         SetValueArray(0, nullptr);
         m_Kind = CONTROL_KIND_INPUT_TERMINAL;
@@ -142,7 +133,8 @@ NTSTATUS CUacMixerControl::CreateMixerControl(CUacUnit* unit)
         return STATUS_INVALID_PARAMETER;
     m_SourceCount = unit->GetValueCount();
     const ULONG bytes = (m_SourceCount + 1) * sizeof(ULONG);
-    m_Sources = static_cast<PULONG>(ExAllocatePoolWithTag(PagedPool, bytes, UAC_MIXER_CONTROL_POOL_TAG));
+    m_Sources =
+        static_cast<PULONG>(ExAllocatePoolWithTag(PagedPool, bytes, UAC_MIXER_CONTROL_POOL_TAG));
     if (m_Sources == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(m_Sources, bytes);
@@ -155,16 +147,18 @@ NTSTATUS CUacMixerControl::CreateMixerControl(CUacUnit* unit)
 // ----------------------------------------------------------------------------
 // Terminals
 
-NTSTATUS CUacTerminalControl::InitTerminalControl(CUacUnit* unit, const EndpointCapabilities& record)
+NTSTATUS CUacTerminalControl::InitTerminalControl(CUacUnit* unit,
+                                                  const EndpointCapabilities& record)
 {
     PAGED_CODE();
-    NTSTATUS status = QueryUnit(unit, IID_ITerminalUnit, &m_Unit);
+    NTSTATUS status = QueryUnitRequests(unit, IID_ITerminalUnit, &m_Unit);
     ULONG count = 0;
     if (NT_SUCCESS(status))
         status = m_Unit->GetKindCount(&count);
     if (!NT_SUCCESS(status))
         return status;
-    if (count == 0 || count > TERMINAL_CONTROL_MAX_KINDS || (m_Kind == CONTROL_KIND_OUTPUT_TERMINAL && m_Index >= count))
+    if (count == 0 || count > TERMINAL_CONTROL_MAX_KINDS ||
+        (m_Kind == CONTROL_KIND_OUTPUT_TERMINAL && m_Index >= count))
         return STATUS_INSUFFICIENT_RESOURCES;
     ULONG kinds[TERMINAL_CONTROL_MAX_KINDS] = {};
     ULONG current = 0;
@@ -225,7 +219,7 @@ NTSTATUS CUacOutputTypeControl::CreateOutputTypeControl(CUacUnit* terminal, PDEV
                                                         CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = QueryUnit(terminal, IID_ITerminalUnit, &m_Terminal);
+    NTSTATUS status = QueryUnitRequests(terminal, IID_ITerminalUnit, &m_Terminal);
     ULONG count = 0;
     if (NT_SUCCESS(status))
         status = m_Terminal->GetKindCount(&count);
@@ -283,8 +277,9 @@ NTSTATUS CUacOutputTypeControl::Announce(ULONG kind)
     m_Current = kind;
     m_Changed = 1;
     PDEVICEMODEL model = nullptr;
-    NTSTATUS status = m_Device != nullptr ? m_Device->QueryInterface(IID_IDeviceModel, (PVOID*)&model)
-                                          : STATUS_UNSUCCESSFUL;
+    NTSTATUS status = m_Device != nullptr
+                          ? m_Device->QueryInterface(IID_IDeviceModel, (PVOID*)&model)
+                          : STATUS_UNSUCCESSFUL;
     if (!NT_SUCCESS(status))
         return status;
     status = model->CreateMiniports(m_TerminalId);
@@ -315,7 +310,8 @@ NTSTATUS CUacOutputTypeControl::UpdateState()
 {
     PAGED_CODE();
     ULONG kind = 0;
-    NTSTATUS status = m_Terminal != nullptr ? m_Terminal->GetCurrentKind(&kind) : STATUS_UNSUCCESSFUL;
+    NTSTATUS status =
+        m_Terminal != nullptr ? m_Terminal->GetCurrentKind(&kind) : STATUS_UNSUCCESSFUL;
     if (!NT_SUCCESS(status) || kind == m_Current)
         return status;
     WriteSingle(m_Key, m_Id, kind);

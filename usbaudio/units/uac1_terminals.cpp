@@ -10,50 +10,41 @@ constexpr ULONG c_IdOffset = 3;
 constexpr ULONG c_OutputSourceOffset = 7;
 constexpr ULONG c_ValueNameChars = 32;
 
-struct KindRange
-{
-    USHORT First;
-    USHORT Last;
-    ULONG Kind;
-};
 // The kind an input terminal reports for its own type.
-constexpr KindRange c_InputTerminalKinds[] = {
-    {0x0101, 0x0101, ENDPOINT_KIND_STREAM},  {0x0201, 0x0206, ENDPOINT_KIND_MIC},
-    {0x0401, 0x0401, ENDPOINT_KIND_HANDSET}, {0x0402, 0x0402, ENDPOINT_KIND_HEADSET},
+constexpr TerminalKindRange c_InputTerminalKinds[] = {
+    {0x0101, 0x0101, ENDPOINT_KIND_STREAM},       {0x0201, 0x0206, ENDPOINT_KIND_MIC},
+    {0x0401, 0x0401, ENDPOINT_KIND_HANDSET},      {0x0402, 0x0402, ENDPOINT_KIND_HEADSET},
     {0x0403, 0x0405, ENDPOINT_KIND_SPEAKERPHONE}, {0x0603, 0x0603, ENDPOINT_KIND_LINE},
     {0x0605, 0x0605, ENDPOINT_KIND_SPDIF}};
 // Output terminals; a streaming type is "Stream" at start-up.
-constexpr KindRange c_OutputTerminalKinds[] = {
+constexpr TerminalKindRange c_OutputTerminalKinds[] = {
     {0x0101, 0x0101, ENDPOINT_KIND_STREAM},  {0x0302, 0x0302, ENDPOINT_KIND_HP},
     {0x0401, 0x0401, ENDPOINT_KIND_HANDSET}, {0x0402, 0x0402, ENDPOINT_KIND_HEADSET},
     {0x0601, 0x0601, ENDPOINT_KIND_LINE},    {0x0603, 0x0603, ENDPOINT_KIND_LINE},
     {0x0605, 0x0605, ENDPOINT_KIND_SPDIF}};
 // Input terminal types that have jacks.
-constexpr KindRange c_JackTypes[] = {{0x0201, 0x0206, 1}, {0x0401, 0x0405, 1}, {0x0601, 0x0601, 1},
-                                     {0x0603, 0x0603, 1}, {0x0605, 0x0605, 1}};
+constexpr TerminalKindRange c_JackTypes[] = {{0x0201, 0x0206, 1},
+                                             {0x0401, 0x0405, 1},
+                                             {0x0601, 0x0601, 1},
+                                             {0x0603, 0x0603, 1},
+                                             {0x0605, 0x0605, 1}};
 
-template <ULONG N> ULONG Lookup(const KindRange (&table)[N], USHORT type, ULONG otherwise)
-{
-    for (const KindRange& row : table)
-        if (type >= row.First && type <= row.Last)
-            return row.Kind;
-    return otherwise;
-}
 } // namespace
 
 ULONG InputTerminalKindForType(USHORT terminalType)
 {
-    return Lookup(c_InputTerminalKinds, terminalType, ENDPOINT_KIND_AUX);
+    return KindForTerminalType(c_InputTerminalKinds, terminalType, ENDPOINT_KIND_AUX);
 }
 
 ULONG OutputTerminalKindForType(USHORT terminalType)
 {
-    return Lookup(c_OutputTerminalKinds, terminalType, ENDPOINT_KIND_SPK);
+    return KindForTerminalType(c_OutputTerminalKinds, terminalType, ENDPOINT_KIND_SPK);
 }
 
 ULONG InterruptOutputKindForType(USHORT terminalType)
 {
-    return terminalType == USB_STREAMING_TERMINAL ? ENDPOINT_KIND_SPK : OutputTerminalKindForType(terminalType);
+    return terminalType == USB_STREAMING_TERMINAL ? ENDPOINT_KIND_SPK
+                                                  : OutputTerminalKindForType(terminalType);
 }
 
 // ----------------------------------------------------------------------------
@@ -63,7 +54,8 @@ NTSTATUS CUac1TerminalBase::NonDelegatingQueryInterface(REFIID interfaceId, PVOI
 {
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
-    const ControlInterfaceEntry entries[] = {{&IID_ITerminalUnit, static_cast<ITerminalUnit*>(this)}};
+    const ControlInterfaceEntry entries[] = {
+        {&IID_ITerminalUnit, static_cast<ITerminalUnit*>(this)}};
     if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
@@ -117,16 +109,27 @@ NTSTATUS CUac1TerminalBase::CopyConnectedJacks(const JackRecord* records, ULONG 
     return status;
 }
 
-NTSTATUS CUac1TerminalBase::AddTerminalControl(CAudioHal* device, ULONG kind, ULONG index, BOOLEAN isInput,
-                                               ULONG endpointKind)
+CAudioControl* CUac1TerminalBase::ControlOfKind(ULONG kind)
+{
+    for (ULONG i = 0;; ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (!NT_SUCCESS(UnitGetControl(i, &control)))
+            return nullptr;
+        if (control->GetKind() == kind)
+            return control;
+    }
+}
+
+NTSTATUS CUac1TerminalBase::AddTerminalControl(CAudioHal* device, ULONG kind, ULONG index,
+                                               BOOLEAN isInput, ULONG endpointKind)
 {
     EndpointCapabilities record = {};
     device->GetEndpointCapabilities(isInput, endpointKind, &record);
-    auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacTerminalControl(device->GetUnitCount(), kind, index);
-    if (control == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    control->AddRef();
-    return RegisterUnitControl(this, control, control->InitTerminalControl(this, record));
+    NTSTATUS status = MakeUnitControl<CUacTerminalControl>(
+        this, device, UAC1_UNIT_POOL_TAG,
+        [&](CUacTerminalControl* c) { return c->InitTerminalControl(this, record); }, kind, index);
+    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }
 
 // ----------------------------------------------------------------------------
@@ -136,19 +139,6 @@ CUac1InputTerminal::~CUac1InputTerminal()
 {
     if (m_JackRecords != nullptr)
         ExFreePoolWithTag(m_JackRecords, UAC1_UNIT_POOL_TAG);
-}
-
-NTSTATUS CUac1InputTerminal::Init(const UCHAR* descriptor, CAudioHal* device)
-{
-    PAGED_CODE();
-    NTSTATUS status = CheckDescriptor(descriptor, UAC_INPUT_TERMINAL);
-    if (NT_SUCCESS(status))
-        status = UnitInitDescriptor(descriptor, device);
-    if (NT_SUCCESS(status))
-        status = CreateControls(device);
-    if (NT_SUCCESS(status))
-        UnitSyncControls();
-    return status;
 }
 
 NTSTATUS CUac1InputTerminal::CreateControls(CAudioHal* device)
@@ -168,17 +158,11 @@ NTSTATUS CUac1InputTerminal::GetSingleControlId(ULONG, ULONG, PULONG id)
 {
     if (id == nullptr)
         return STATUS_INVALID_PARAMETER;
-    for (ULONG i = 0;; ++i)
-    {
-        CAudioControl* control = nullptr;
-        if (!NT_SUCCESS(UnitGetControl(i, &control)))
-            return STATUS_UNSUCCESSFUL;
-        if (control->GetKind() == CONTROL_KIND_INPUT_TERMINAL)
-        {
-            *id = control->GetId();
-            return STATUS_SUCCESS;
-        }
-    }
+    CAudioControl* control = ControlOfKind(CONTROL_KIND_INPUT_TERMINAL);
+    if (control == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    *id = control->GetId();
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS CUac1InputTerminal::GetCurrentKind(PULONG endpointKind)
@@ -204,21 +188,22 @@ NTSTATUS CUac1InputTerminal::GetKinds(PULONG kinds)
 
 NTSTATUS CUac1InputTerminal::SetKind(ULONG endpointKind)
 {
-    return endpointKind == InputTerminalKindForType(TerminalType()) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+    return endpointKind == InputTerminalKindForType(TerminalType()) ? STATUS_SUCCESS
+                                                                    : STATUS_INVALID_PARAMETER;
 }
 
 NTSTATUS CUac1InputTerminal::GetJackCount(PULONG count, ULONG)
 {
     if (count == nullptr)
         return STATUS_INVALID_PARAMETER;
-    *count = Lookup(c_JackTypes, TerminalType(), 0) != 0 ? m_JackCount : 0;
+    *count = KindForTerminalType(c_JackTypes, TerminalType(), 0) != 0 ? m_JackCount : 0;
     return STATUS_SUCCESS;
 }
 
 NTSTATUS CUac1InputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG)
 {
-    if (jacks == nullptr || bytes == 0 || TerminalType() == USB_STREAMING_TERMINAL || m_JackCount == 0 ||
-        bytes < JACK_RECORD_SIZE * m_JackCount)
+    if (jacks == nullptr || bytes == 0 || TerminalType() == USB_STREAMING_TERMINAL ||
+        m_JackCount == 0 || bytes < JACK_RECORD_SIZE * m_JackCount)
         return STATUS_INVALID_PARAMETER;
     return CopyConnectedJacks(m_JackRecords, m_JackCount, jacks);
 }
@@ -233,29 +218,18 @@ CUac1OutputTerminal::~CUac1OutputTerminal()
             ExFreePoolWithTag(records, UAC1_UNIT_POOL_TAG);
 }
 
-NTSTATUS CUac1OutputTerminal::Init(const UCHAR* descriptor, CAudioHal* device)
-{
-    PAGED_CODE();
-    NTSTATUS status = CheckDescriptor(descriptor, UAC_OUTPUT_TERMINAL);
-    if (NT_SUCCESS(status))
-        status = UnitInitDescriptor(descriptor, device);
-    if (NT_SUCCESS(status))
-        status = CreateControls(device);
-    if (NT_SUCCESS(status))
-        UnitSyncControls();
-    return status;
-}
-
 NTSTATUS CUac1OutputTerminal::ReadValueName(PWSTR name)
 {
-    return RtlStringCchPrintfW(name, c_ValueNameChars, u"%s%02d", OUTPUT_KIND_VALUE_BASE, (int)m_Id);
+    return RtlStringCchPrintfW(name, c_ValueNameChars, u"%s%02d", OUTPUT_KIND_VALUE_BASE,
+                               (int)m_Id);
 }
 
 void CUac1OutputTerminal::PersistKind()
 {
     WCHAR name[c_ValueNameChars] = {};
     if (NT_SUCCESS(ReadValueName(name)))
-        RegistryBinarySetting(SettingsKey(), SETTINGS_WRITE, &m_CurrentKind, sizeof(m_CurrentKind), name);
+        RegistryBinarySetting(SettingsKey(), SETTINGS_WRITE, &m_CurrentKind, sizeof(m_CurrentKind),
+                              name);
 }
 
 NTSTATUS CUac1OutputTerminal::CreateControls(CAudioHal* device)
@@ -286,14 +260,15 @@ NTSTATUS CUac1OutputTerminal::CreateControls(CAudioHal* device)
         status = ReadOutputTypes();
     }
     for (ULONG i = 0; i < m_TypeCount && NT_SUCCESS(status); ++i)
-        status = AddTerminalControl(device, CONTROL_KIND_OUTPUT_TERMINAL, i, FALSE, m_OutputKinds[i]);
+        status =
+            AddTerminalControl(device, CONTROL_KIND_OUTPUT_TERMINAL, i, FALSE, m_OutputKinds[i]);
     if (!NT_SUCCESS(status) || m_TypeCount < 2)
         return status;
-    auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacOutputTypeControl(device->GetUnitCount());
-    if (control == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    control->AddRef();
-    return RegisterUnitControl(this, control, control->CreateOutputTypeControl(this, SettingsKey(), device));
+    status = MakeUnitControl<CUacOutputTypeControl>(
+        this, device, UAC1_UNIT_POOL_TAG,
+        [&](CUacOutputTypeControl* c)
+        { return c->CreateOutputTypeControl(this, SettingsKey(), device); });
+    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }
 
 // The types the connector can be switched between, each with its jacks; a
@@ -405,14 +380,16 @@ NTSTATUS CUac1OutputTerminal::GetJackCount(PULONG count, ULONG index)
 NTSTATUS CUac1OutputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG index)
 {
     PAGED_CODE();
-    if (jacks == nullptr || bytes == 0 || index >= m_TypeCount || TerminalType() == USB_STREAMING_TERMINAL ||
-        m_JackCounts[index] == 0 || bytes < JACK_RECORD_SIZE * m_JackCounts[index])
+    if (jacks == nullptr || bytes == 0 || index >= m_TypeCount ||
+        TerminalType() == USB_STREAMING_TERMINAL || m_JackCounts[index] == 0 ||
+        bytes < JACK_RECORD_SIZE * m_JackCounts[index])
         return STATUS_INVALID_PARAMETER;
     if (m_OutputKinds[index] == m_CurrentKind)
         return CopyConnectedJacks(m_JackRecords[index], m_JackCounts[index], jacks);
     // Another type's jacks are as the settings say.
     ULONG connect = 0;
-    RegistryBinarySetting(SettingsKey(), SETTINGS_READ, &connect, sizeof(connect), SET_JACK_CONNECT_VALUE);
+    RegistryBinarySetting(SettingsKey(), SETTINGS_READ, &connect, sizeof(connect),
+                          SET_JACK_CONNECT_VALUE);
     auto copies = static_cast<JackRecord*>(jacks);
     for (ULONG i = 0; i < m_JackCounts[index]; ++i)
     {

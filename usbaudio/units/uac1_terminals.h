@@ -27,13 +27,19 @@ class CUac1TerminalBase : public CUacUnit, public ITerminalUnit
     USHORT TerminalType() const { return DescriptorWord(4); }
 
   protected:
-    CEntityRequests Requests() const { return CEntityRequests(Owner(), AudioClassVersion::Uac1, (UCHAR)m_Id); }
+    CEntityRequests Requests() const
+    {
+        return CEntityRequests(Owner(), AudioClassVersion::Uac1, (UCHAR)m_Id);
+    }
     // Reads the jack records of the terminal (or of its current type).
     NTSTATUS ReadJackList(PULONG count, JackRecord** records);
     // Copies the records, each marked connected from the device's
     // connection state.
     NTSTATUS CopyConnectedJacks(const JackRecord* records, ULONG count, PVOID out);
-    NTSTATUS AddTerminalControl(CAudioHal* device, ULONG kind, ULONG index, BOOLEAN isInput, ULONG endpointKind);
+    NTSTATUS AddTerminalControl(CAudioHal* device, ULONG kind, ULONG index, BOOLEAN isInput,
+                                ULONG endpointKind);
+    // The unit's first control of a kind, or null.
+    CAudioControl* ControlOfKind(ULONG kind);
 };
 
 class CUac1InputTerminal : public CUac1TerminalBase
@@ -41,7 +47,6 @@ class CUac1InputTerminal : public CUac1TerminalBase
   public:
     explicit CUac1InputTerminal(ULONG index) : CUac1TerminalBase(index) {}
     ~CUac1InputTerminal() override;
-    NTSTATUS Init(const UCHAR* descriptor, CAudioHal* device) override;
     NTSTATUS GetSingleControlId(ULONG selector, ULONG channel, PULONG id) override;
 
     STDMETHODIMP GetCurrentKind(PULONG endpointKind) override;
@@ -50,7 +55,10 @@ class CUac1InputTerminal : public CUac1TerminalBase
     STDMETHODIMP SetKind(ULONG endpointKind) override;
     STDMETHODIMP GetJackCount(PULONG count, ULONG index) override;
     STDMETHODIMP GetJackInfo(ULONG bytes, PVOID jacks, ULONG index) override;
-    virtual NTSTATUS CreateControls(CAudioHal* device);
+    NTSTATUS CreateControls(CAudioHal* device) override;
+
+  protected:
+    UCHAR Subtype() const override { return UAC_INPUT_TERMINAL; }
 
   private:
     ULONG m_JackCount = 0;
@@ -63,7 +71,6 @@ class CUac1OutputTerminal : public CUac1TerminalBase
     static constexpr ULONG MAX_TYPES = OUTPUT_TYPE_MAX;
     explicit CUac1OutputTerminal(ULONG index) : CUac1TerminalBase(index) {}
     ~CUac1OutputTerminal() override;
-    NTSTATUS Init(const UCHAR* descriptor, CAudioHal* device) override;
     // The refresh on a device event: follows the device's current type.
     NTSTATUS GetSingleControlId(ULONG selector, ULONG channel, PULONG id) override;
 
@@ -73,7 +80,10 @@ class CUac1OutputTerminal : public CUac1TerminalBase
     STDMETHODIMP SetKind(ULONG endpointKind) override;
     STDMETHODIMP GetJackCount(PULONG count, ULONG index) override;
     STDMETHODIMP GetJackInfo(ULONG bytes, PVOID jacks, ULONG index) override;
-    virtual NTSTATUS CreateControls(CAudioHal* device);
+    NTSTATUS CreateControls(CAudioHal* device) override;
+
+  protected:
+    UCHAR Subtype() const override { return UAC_OUTPUT_TERMINAL; }
 
   private:
     NTSTATUS ReadOutputTypes();

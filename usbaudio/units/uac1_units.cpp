@@ -64,23 +64,15 @@ NTSTATUS CUac1FeatureUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
 }
 
-NTSTATUS CUac1FeatureUnit::Init(const UCHAR* descriptor, CAudioHal* device)
+void CUac1FeatureUnit::ReadUnitState()
 {
-    PAGED_CODE();
-    NTSTATUS status = CheckDescriptor(descriptor, UAC_FEATURE_UNIT);
-    if (NT_SUCCESS(status))
-        status = UnitInitDescriptor(descriptor, device);
-    if (!NT_SUCCESS(status))
-        return status;
-    void* block = ExAllocatePoolWithTag(NonPagedPool, sizeof(CFeatureUnitRequests), UAC1_UNIT_POOL_TAG);
+    void* block =
+        ExAllocatePoolWithTag(NonPagedPool, sizeof(CFeatureUnitRequests), UAC1_UNIT_POOL_TAG);
     if (block == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    m_Requests = new (block) CFeatureUnitRequests(Owner(), AudioClassVersion::Uac1, m_Descriptor, m_Descriptor[0]);
+        return; // CreateControls finds no mute
+    m_Requests = new (block)
+        CFeatureUnitRequests(Owner(), AudioClassVersion::Uac1, m_Descriptor, m_Descriptor[0]);
     m_Requests->ReadPseudoControlTable(); // no table: no pseudo controls
-    status = CreateControls(device);
-    if (NT_SUCCESS(status))
-        UnitSyncControls();
-    return status;
 }
 
 NTSTATUS CUac1FeatureUnit::GetSingleControlId(ULONG, ULONG, PULONG id)
@@ -93,7 +85,8 @@ NTSTATUS CUac1FeatureUnit::ChannelCount(UCHAR selector, PULONG count) const
     if (count == nullptr)
         return STATUS_INVALID_PARAMETER;
     *count = 0;
-    if (m_Requests == nullptr || DescriptorByte(1) != AUDIO_CS_INTERFACE || DescriptorByte(2) != UAC_FEATURE_UNIT)
+    if (m_Requests == nullptr || DescriptorByte(1) != AUDIO_CS_INTERFACE ||
+        DescriptorByte(2) != UAC_FEATURE_UNIT)
         return STATUS_INVALID_PARAMETER;
     const bool pseudo = selector >= c_PseudoBase;
     if (pseudo && !m_Requests->HasPseudoControlTable())
@@ -101,7 +94,10 @@ NTSTATUS CUac1FeatureUnit::ChannelCount(UCHAR selector, PULONG count) const
     const ULONG channels =
         pseudo ? m_Requests->Table().EntryCount() - 1 : m_Requests->Bitmaps().LogicalChannels();
     auto has = [&](ULONG c)
-    { return pseudo ? m_Requests->Table().Has(selector, c, false) : m_Requests->Bitmaps().Has(selector, c, false); };
+    {
+        return pseudo ? m_Requests->Table().Has(selector, c, false)
+                      : m_Requests->Bitmaps().Has(selector, c, false);
+    };
     for (ULONG c = 1; c <= channels; ++c)
         *count += has(c) ? 1 : 0;
     if (*count != 0)
@@ -141,35 +137,39 @@ NTSTATUS CUac1FeatureUnit::GetLevelChannels(UCHAR selector, PULONG count)
     return ChannelCount(selector, count);
 }
 
-NTSTATUS CUac1FeatureUnit::GetBoolean(UCHAR selector, ULONG channel, PUCHAR value)
+template <typename Request> NTSTATUS CUac1FeatureUnit::WithChannels(UCHAR selector, Request request)
 {
     ULONG channels = 0;
     NTSTATUS status = ChannelCount(selector, &channels);
-    return NT_SUCCESS(status) ? m_Requests->GetBoolean(selector, channel, channels, value) : status;
+    return NT_SUCCESS(status) ? request(channels) : status;
+}
+
+NTSTATUS CUac1FeatureUnit::GetBoolean(UCHAR selector, ULONG channel, PUCHAR value)
+{
+    return WithChannels(selector, [&](ULONG n)
+                        { return m_Requests->GetBoolean(selector, channel, n, value); });
 }
 
 NTSTATUS CUac1FeatureUnit::SetBoolean(UCHAR selector, ULONG channel, UCHAR value)
 {
-    ULONG channels = 0;
-    NTSTATUS status = ChannelCount(selector, &channels);
-    return NT_SUCCESS(status) ? m_Requests->SetBoolean(selector, channel, channels, value) : status;
+    return WithChannels(selector, [&](ULONG n)
+                        { return m_Requests->SetBoolean(selector, channel, n, value); });
 }
 
 NTSTATUS CUac1FeatureUnit::GetLevel(UCHAR selector, ULONG channel, PLONG level)
 {
-    ULONG channels = 0;
-    NTSTATUS status = ChannelCount(selector, &channels);
-    return NT_SUCCESS(status) ? m_Requests->GetLevel(selector, channel, channels, level) : status;
+    return WithChannels(selector,
+                        [&](ULONG n) { return m_Requests->GetLevel(selector, channel, n, level); });
 }
 
 NTSTATUS CUac1FeatureUnit::SetLevel(UCHAR selector, ULONG channel, LONG level)
 {
-    ULONG channels = 0;
-    NTSTATUS status = ChannelCount(selector, &channels);
-    return NT_SUCCESS(status) ? m_Requests->SetLevel(selector, channel, channels, level) : status;
+    return WithChannels(selector,
+                        [&](ULONG n) { return m_Requests->SetLevel(selector, channel, n, level); });
 }
 
-NTSTATUS CUac1FeatureUnit::GetLevelRange(UCHAR selector, PLONG maximum, PLONG minimum, PLONG resolution)
+NTSTATUS CUac1FeatureUnit::GetLevelRange(UCHAR selector, PLONG maximum, PLONG minimum,
+                                         PLONG resolution)
 {
     ULONG channels = 0;
     ChannelCount(selector, &channels);
@@ -205,39 +205,27 @@ NTSTATUS CUac1FeatureUnit::CreateControls(CAudioHal* device)
 // divide by the resolution.
 NTSTATUS CUac1FeatureUnit::CreateOne(UCHAR selector, CAudioHal* device)
 {
-    const ULONG id = device->GetUnitCount();
     const PDEVICE_OBJECT key = SettingsKey();
     for (const FeatureControlRow& row : c_FeatureControls)
     {
         if (row.Selector != selector)
             continue;
         if (row.Shape == FeatureControl::Boolean)
-        {
-            auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacBooleanControl(id, *row.Boolean);
-            if (control == nullptr)
-                return STATUS_NO_MEMORY;
-            control->AddRef();
-            return RegisterUnitControl(this, control, control->CreateBooleanControl(this, selector, key));
-        }
+            return MakeUnitControl<CUacBooleanControl>(
+                this, device, UAC1_UNIT_POOL_TAG,
+                [&](CUacBooleanControl* c) { return c->CreateBooleanControl(this, selector, key); },
+                *row.Boolean);
         if (row.Shape == FeatureControl::Ranged)
         {
-            auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacRangedControl(id, *row.Ranged);
-            if (control == nullptr)
-                return STATUS_NO_MEMORY;
-            control->AddRef();
-            NTSTATUS status = control->CreateRangedControl(this, selector, key);
-            if (status == STATUS_DEVICE_DATA_ERROR)
-            {
-                control->Release();
-                return STATUS_SUCCESS;
-            }
-            return RegisterUnitControl(this, control, status);
+            NTSTATUS status = MakeUnitControl<CUacRangedControl>(
+                this, device, UAC1_UNIT_POOL_TAG,
+                [&](CUacRangedControl* c) { return c->CreateRangedControl(this, selector, key); },
+                *row.Ranged);
+            return status == STATUS_DEVICE_DATA_ERROR ? STATUS_SUCCESS : status;
         }
-        auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacPseudo140Control(id);
-        if (control == nullptr)
-            return STATUS_NO_MEMORY;
-        control->AddRef();
-        return RegisterUnitControl(this, control, control->CreatePseudoControl(this, selector, key));
+        return MakeUnitControl<CUacPseudo140Control>(
+            this, device, UAC1_UNIT_POOL_TAG,
+            [&](CUacPseudo140Control* c) { return c->CreatePseudoControl(this, selector, key); });
     }
     return STATUS_SUCCESS;
 }
@@ -245,31 +233,17 @@ NTSTATUS CUac1FeatureUnit::CreateOne(UCHAR selector, CAudioHal* device)
 // ----------------------------------------------------------------------------
 // Mixer unit
 
-NTSTATUS CUac1MixerUnit::Init(const UCHAR* descriptor, CAudioHal* device)
-{
-    PAGED_CODE();
-    NTSTATUS status = CheckDescriptor(descriptor, UAC_MIXER_UNIT);
-    if (NT_SUCCESS(status))
-        status = UnitInitDescriptor(descriptor, device);
-    if (NT_SUCCESS(status))
-        status = CreateControls(device);
-    if (NT_SUCCESS(status))
-        UnitSyncControls();
-    return status;
-}
-
 NTSTATUS CUac1MixerUnit::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_MIXER_UNIT, DescriptorByte(UAC1_INPUT_COUNT_OFFSET),
-                                  UAC1_SOURCES_OFFSET);
+    NTSTATUS status = SetIdentity(c_IdOffset, UAC_MIXER_UNIT,
+                                  DescriptorByte(UAC1_INPUT_COUNT_OFFSET), UAC1_SOURCES_OFFSET);
     if (!NT_SUCCESS(status))
         return status;
-    auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacMixerControl(device->GetUnitCount());
-    if (control == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    control->AddRef();
-    return RegisterUnitControl(this, control, control->CreateMixerControl(this));
+    status = MakeUnitControl<CUacMixerControl>(this, device, UAC1_UNIT_POOL_TAG,
+                                               [&](CUacMixerControl* c)
+                                               { return c->CreateMixerControl(this); });
+    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }
 
 // ----------------------------------------------------------------------------
@@ -279,23 +253,11 @@ NTSTATUS CUac1SelectorUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOI
 {
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
-    const ControlInterfaceEntry entries[] = {{&IID_ISelectorControl, static_cast<ISelectorControl*>(this)}};
+    const ControlInterfaceEntry entries[] = {
+        {&IID_ISelectorControl, static_cast<ISelectorControl*>(this)}};
     if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
-}
-
-NTSTATUS CUac1SelectorUnit::Init(const UCHAR* descriptor, CAudioHal* device)
-{
-    PAGED_CODE();
-    NTSTATUS status = CheckDescriptor(descriptor, UAC_SELECTOR_UNIT);
-    if (NT_SUCCESS(status))
-        status = UnitInitDescriptor(descriptor, device);
-    if (NT_SUCCESS(status))
-        status = CreateControls(device);
-    if (NT_SUCCESS(status))
-        UnitSyncControls();
-    return status;
 }
 
 bool CUac1SelectorUnit::IsSelector() const
@@ -308,7 +270,8 @@ NTSTATUS CUac1SelectorUnit::GetCurrent(PULONG selection)
     if (selection == nullptr || !IsSelector())
         return STATUS_INVALID_PARAMETER;
     UCHAR input = 0;
-    NTSTATUS status = CEntityRequests(Owner(), AudioClassVersion::Uac1, (UCHAR)m_Id).GetCurrentInput(&input);
+    NTSTATUS status =
+        CEntityRequests(Owner(), AudioClassVersion::Uac1, (UCHAR)m_Id).GetCurrentInput(&input);
     if (NT_SUCCESS(status))
         *selection = input;
     return status;
@@ -318,7 +281,8 @@ NTSTATUS CUac1SelectorUnit::SetCurrent(ULONG selection)
 {
     if (!IsSelector() || selection == 0 || selection > DescriptorByte(UAC1_INPUT_COUNT_OFFSET))
         return STATUS_INVALID_PARAMETER;
-    return CEntityRequests(Owner(), AudioClassVersion::Uac1, (UCHAR)m_Id).SelectInput((UCHAR)selection);
+    return CEntityRequests(Owner(), AudioClassVersion::Uac1, (UCHAR)m_Id)
+        .SelectInput((UCHAR)selection);
 }
 
 NTSTATUS CUac1SelectorUnit::GetSourceCount(PULONG count)
@@ -337,13 +301,12 @@ NTSTATUS CUac1SelectorUnit::AddListener(PCHAINNODESTATE)
 NTSTATUS CUac1SelectorUnit::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_SELECTOR_UNIT, DescriptorByte(UAC1_INPUT_COUNT_OFFSET),
-                                  UAC1_SOURCES_OFFSET);
+    NTSTATUS status = SetIdentity(c_IdOffset, UAC_SELECTOR_UNIT,
+                                  DescriptorByte(UAC1_INPUT_COUNT_OFFSET), UAC1_SOURCES_OFFSET);
     if (!NT_SUCCESS(status))
         return status;
-    auto control = new (NonPagedPool, UAC1_UNIT_POOL_TAG) CUacSelectorControl(device->GetUnitCount());
-    if (control == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    control->AddRef();
-    return RegisterUnitControl(this, control, control->CreateSelectorControl(this, SettingsKey()));
+    status = MakeUnitControl<CUacSelectorControl>(
+        this, device, UAC1_UNIT_POOL_TAG,
+        [&](CUacSelectorControl* c) { return c->CreateSelectorControl(this, SettingsKey()); });
+    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }

@@ -13,7 +13,6 @@ class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IU
     ~CUac1FeatureUnit() override;
     DECLARE_CONTROL_UNKNOWN()
 
-    NTSTATUS Init(const UCHAR* descriptor, CAudioHal* device) override;
     // Nothing to name: the polling asks the unit's controls instead.
     NTSTATUS GetSingleControlId(ULONG selector, ULONG channel, PULONG id) override;
 
@@ -22,14 +21,20 @@ class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IU
     STDMETHODIMP GetBooleanChannels(UCHAR selector, PULONG count) override;
     STDMETHODIMP GetLevel(UCHAR selector, ULONG channel, PLONG level) override;
     STDMETHODIMP SetLevel(UCHAR selector, ULONG channel, LONG level) override;
-    STDMETHODIMP GetLevelRange(UCHAR selector, PLONG maximum, PLONG minimum, PLONG resolution) override;
+    STDMETHODIMP GetLevelRange(UCHAR selector, PLONG maximum, PLONG minimum,
+                               PLONG resolution) override;
     STDMETHODIMP GetLevelChannels(UCHAR selector, PULONG count) override;
 
     // Whether any channel (master included) has the control.
     bool FeatureUnitHasControl(UCHAR selector) const;
-    virtual NTSTATUS CreateControls(CAudioHal* device);
+    NTSTATUS CreateControls(CAudioHal* device) override;
 
   protected:
+    UCHAR Subtype() const override { return UAC_FEATURE_UNIT; }
+    // The device's pseudo-control table; without one there are no pseudo controls.
+    void ReadUnitState() override;
+    // The channel count of the selector, then the request for that count.
+    template <typename Request> NTSTATUS WithChannels(UCHAR selector, Request request);
     NTSTATUS ChannelCount(UCHAR selector, PULONG count) const;
     NTSTATUS CreateOne(UCHAR selector, CAudioHal* device);
 
@@ -40,8 +45,10 @@ class CUac1MixerUnit : public CUacUnit
 {
   public:
     explicit CUac1MixerUnit(ULONG index) : CUacUnit(index) {}
-    NTSTATUS Init(const UCHAR* descriptor, CAudioHal* device) override;
-    virtual NTSTATUS CreateControls(CAudioHal* device);
+    NTSTATUS CreateControls(CAudioHal* device) override;
+
+  protected:
+    UCHAR Subtype() const override { return UAC_MIXER_UNIT; }
 };
 
 class CUac1SelectorUnit : public CUacUnit, public ISelectorControl
@@ -49,12 +56,14 @@ class CUac1SelectorUnit : public CUacUnit, public ISelectorControl
   public:
     explicit CUac1SelectorUnit(ULONG index) : CUacUnit(index) {}
     DECLARE_CONTROL_UNKNOWN()
-    NTSTATUS Init(const UCHAR* descriptor, CAudioHal* device) override;
     STDMETHODIMP GetCurrent(PULONG selection) override;
     STDMETHODIMP SetCurrent(ULONG selection) override;
     STDMETHODIMP GetSourceCount(PULONG count) override;
     STDMETHODIMP AddListener(PCHAINNODESTATE listener) override;
-    virtual NTSTATUS CreateControls(CAudioHal* device);
+    NTSTATUS CreateControls(CAudioHal* device) override;
+
+  protected:
+    UCHAR Subtype() const override { return UAC_SELECTOR_UNIT; }
 
   private:
     bool IsSelector() const;

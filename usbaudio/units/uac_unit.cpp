@@ -17,36 +17,25 @@ bool TakesOneSource(ULONG kind)
     return false;
 }
 
-struct KindOfType
-{
-    USHORT Type;
-    ULONG Kind;
-};
 // Input terminals of the capability records, and output terminals.
-constexpr KindOfType c_InputKinds[] = {{0x0201, ENDPOINT_KIND_MIC},     {0x0202, ENDPOINT_KIND_FMIC},
-                                       {0x0302, ENDPOINT_KIND_HP},      {0x0401, ENDPOINT_KIND_HANDSET},
-                                       {0x0402, ENDPOINT_KIND_HEADSET}, {0x0605, ENDPOINT_KIND_SPDIF}};
-constexpr KindOfType c_OutputKinds[] = {{0x0302, ENDPOINT_KIND_HP},      {0x0401, ENDPOINT_KIND_HANDSET},
-                                        {0x0402, ENDPOINT_KIND_HEADSET}, {0x0601, ENDPOINT_KIND_LINE},
-                                        {0x0603, ENDPOINT_KIND_LINE},    {0x0605, ENDPOINT_KIND_SPDIF}};
-
-template <ULONG N> ULONG KindFor(const KindOfType (&table)[N], USHORT type, ULONG otherwise)
-{
-    for (const KindOfType& row : table)
-        if (row.Type == type)
-            return row.Kind;
-    return otherwise;
-}
+constexpr TerminalKindRange c_InputKinds[] = {
+    {0x0201, 0x0201, ENDPOINT_KIND_MIC},     {0x0202, 0x0202, ENDPOINT_KIND_FMIC},
+    {0x0302, 0x0302, ENDPOINT_KIND_HP},      {0x0401, 0x0401, ENDPOINT_KIND_HANDSET},
+    {0x0402, 0x0402, ENDPOINT_KIND_HEADSET}, {0x0605, 0x0605, ENDPOINT_KIND_SPDIF}};
+constexpr TerminalKindRange c_OutputKinds[] = {
+    {0x0302, 0x0302, ENDPOINT_KIND_HP},      {0x0401, 0x0401, ENDPOINT_KIND_HANDSET},
+    {0x0402, 0x0402, ENDPOINT_KIND_HEADSET}, {0x0601, 0x0601, ENDPOINT_KIND_LINE},
+    {0x0603, 0x0603, ENDPOINT_KIND_LINE},    {0x0605, 0x0605, ENDPOINT_KIND_SPDIF}};
 } // namespace
 
 ULONG TerminalTypeToEndpointKind(USHORT terminalType)
 {
-    return KindFor(c_InputKinds, terminalType, ENDPOINT_KIND_LINE);
+    return KindForTerminalType(c_InputKinds, terminalType, ENDPOINT_KIND_LINE);
 }
 
 ULONG OutputTerminalTypeToEndpointKind(USHORT terminalType)
 {
-    return KindFor(c_OutputKinds, terminalType, ENDPOINT_KIND_SPK);
+    return KindForTerminalType(c_OutputKinds, terminalType, ENDPOINT_KIND_SPK);
 }
 
 CUacUnit::~CUacUnit()
@@ -60,7 +49,17 @@ CUacUnit::~CUacUnit()
 
 NTSTATUS CUacUnit::Init(const UCHAR* descriptor, CAudioHal* device)
 {
-    return UnitInitDescriptor(descriptor, device);
+    PAGED_CODE();
+    if (descriptor == nullptr || descriptor[1] != AUDIO_CS_INTERFACE || descriptor[2] != Subtype())
+        return STATUS_INVALID_PARAMETER;
+    NTSTATUS status = UnitInitDescriptor(descriptor, device);
+    if (!NT_SUCCESS(status))
+        return status;
+    ReadUnitState();
+    status = CreateControls(device);
+    if (NT_SUCCESS(status))
+        UnitSyncControls();
+    return status;
 }
 
 NTSTATUS CUacUnit::GetSingleControlId(ULONG, ULONG, PULONG id)
@@ -68,16 +67,10 @@ NTSTATUS CUacUnit::GetSingleControlId(ULONG, ULONG, PULONG id)
     if (id == nullptr)
         return STATUS_INVALID_PARAMETER;
     CAudioControl* control = nullptr;
-    if (m_Controls == nullptr || m_Controls->GetCount() != 1 || !m_Controls->GetHeadData((PVOID*)&control))
+    if (m_Controls == nullptr || m_Controls->GetCount() != 1 ||
+        !m_Controls->GetHeadData((PVOID*)&control))
         return STATUS_UNSUCCESSFUL;
     *id = control->GetId();
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS CUacUnit::CheckDescriptor(const UCHAR* descriptor, UCHAR subtype) const
-{
-    if (descriptor == nullptr || descriptor[1] != AUDIO_CS_INTERFACE || descriptor[2] != subtype)
-        return STATUS_INVALID_PARAMETER;
     return STATUS_SUCCESS;
 }
 
@@ -86,7 +79,8 @@ NTSTATUS CUacUnit::UnitInitDescriptor(const UCHAR* descriptor, CAudioHal* device
     PAGED_CODE();
     if (descriptor == nullptr || device == nullptr || m_Descriptor != nullptr)
         return STATUS_INVALID_PARAMETER;
-    m_Descriptor = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, descriptor[0], UAC_UNIT_POOL_TAG));
+    m_Descriptor =
+        static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, descriptor[0], UAC_UNIT_POOL_TAG));
     void* list = ExAllocatePoolWithTag(NonPagedPool, sizeof(CPtrList), UAC_UNIT_POOL_TAG);
     if (m_Descriptor == nullptr || list == nullptr)
     {
@@ -103,7 +97,8 @@ NTSTATUS CUacUnit::UnitInitDescriptor(const UCHAR* descriptor, CAudioHal* device
     return STATUS_SUCCESS;
 }
 
-NTSTATUS CUacUnit::SetIdentity(ULONG offsetOfId, UCHAR kind, ULONG sourceCount, ULONG offsetOfSources)
+NTSTATUS CUacUnit::SetIdentity(ULONG offsetOfId, UCHAR kind, ULONG sourceCount,
+                               ULONG offsetOfSources)
 {
     m_Id = DescriptorByte(offsetOfId);
     m_Kind = kind;
@@ -164,7 +159,8 @@ NTSTATUS CUacUnit::UnitGetFirstValue(PULONG value)
 NTSTATUS CUacUnit::UnitSetFirstValue(ULONG count, const ULONG* values)
 {
     CAudioControl* first = nullptr;
-    if (values == nullptr || count == 0 || m_Controls == nullptr || !m_Controls->GetHeadData((PVOID*)&first))
+    if (values == nullptr || count == 0 || m_Controls == nullptr ||
+        !m_Controls->GetHeadData((PVOID*)&first))
         return STATUS_INVALID_PARAMETER;
     const ULONG kind = first->GetKind();
     if (kind == CONTROL_KIND_SELECTOR || kind == CONTROL_KIND_MIXER_UNIT)
@@ -205,4 +201,3 @@ NTSTATUS RegisterUnitControl(CUacUnit* unit, CAudioControl* control, NTSTATUS in
     control->Release();
     return status;
 }
-

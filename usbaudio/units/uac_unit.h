@@ -63,9 +63,12 @@ class CUacUnit : public CAudioControl
     explicit CUacUnit(ULONG index) : CAudioControl(nullptr, index, 0) {}
     ~CUacUnit() override;
 
-    // Keeps a copy of the descriptor (bLength bytes) and the device, then
-    // creates the unit's controls; the classes add their own steps.
+    // Checks the descriptor's type and subtype, keeps a copy of it and the
+    // device, reads what the unit needs of the device, creates the unit's
+    // controls and chains them.
     virtual NTSTATUS Init(const UCHAR* descriptor, CAudioHal* device);
+    // The unit's id, kind, sources and controls.
+    virtual NTSTATUS CreateControls(CAudioHal* device) = 0;
     // The id of the unit's only control (STATUS_UNSUCCESSFUL otherwise).
     virtual NTSTATUS GetSingleControlId(ULONG selector, ULONG channel, PULONG id);
 
@@ -98,7 +101,10 @@ class CUacUnit : public CAudioControl
     }
 
   protected:
-    NTSTATUS CheckDescriptor(const UCHAR* descriptor, UCHAR subtype) const;
+    // The descriptor subtype the class stands for.
+    virtual UCHAR Subtype() const = 0;
+    // Between keeping the descriptor and creating the controls.
+    virtual void ReadUnitState() {}
     // Unit id, kind and sources as the descriptor gives them.
     NTSTATUS SetIdentity(ULONG offsetOfId, UCHAR kind, ULONG sourceCount, ULONG offsetOfSources);
 
@@ -110,6 +116,47 @@ class CUacUnit : public CAudioControl
 // Registers a new control: the device's list, then the unit's; the
 // creator's reference is released either way.
 NTSTATUS RegisterUnitControl(CUacUnit* unit, CAudioControl* control, NTSTATUS initStatus);
+
+// Makes a control of class T with the device's next control id, runs `init`
+// on it and registers it with the device and the unit.
+// STATUS_NO_MEMORY: the object could not be allocated.
+template <typename T, typename Init, typename... A>
+NTSTATUS MakeUnitControl(CUacUnit* unit, CAudioHal* device, ULONG tag, Init init, A&&... args)
+{
+    auto control = new (NonPagedPool, tag) T(device->GetUnitCount(), static_cast<A&&>(args)...);
+    if (control == nullptr)
+        return STATUS_NO_MEMORY;
+    control->AddRef();
+    return RegisterUnitControl(unit, control, init(control));
+}
+
+// Queries a unit's request interface for a control, which keeps it without
+// a reference: the unit holds the control, not the other way round.
+template <typename T> NTSTATUS QueryUnitRequests(CUacUnit* unit, REFIID iid, T** requests)
+{
+    if (unit == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    NTSTATUS status = unit->QueryInterface(iid, (PVOID*)requests);
+    if (NT_SUCCESS(status))
+        (*requests)->Release();
+    return status;
+}
+
+// Kinds by ranges of USB terminal types.
+struct TerminalKindRange
+{
+    USHORT First;
+    USHORT Last;
+    ULONG Kind;
+};
+template <ULONG N>
+ULONG KindForTerminalType(const TerminalKindRange (&table)[N], USHORT type, ULONG otherwise)
+{
+    for (const TerminalKindRange& row : table)
+        if (type >= row.First && type <= row.Last)
+            return row.Kind;
+    return otherwise;
+}
 
 // Endpoint kinds of a USB terminal type as the capability records know them.
 ULONG TerminalTypeToEndpointKind(USHORT terminalType);
