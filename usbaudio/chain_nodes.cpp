@@ -111,6 +111,11 @@ NTSTATUS CMuteNodeControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
     return CUacBooleanControl::NonDelegatingQueryInterface(interfaceId, object);
 }
 
+// Out of line, so that the classes' tables live with the driver.
+CTimedMuteNode::~CTimedMuteNode() = default;
+CGatedMuteNode::~CGatedMuteNode() = default;
+CGatedMuteNodeEx::~CGatedMuteNodeEx() = default;
+
 NTSTATUS CMuteNodeControl::SetState(ULONG value)
 {
     m_State = value;

@@ -91,16 +91,19 @@ class CTimedMuteNode : public CMuteNodeControl
 {
   public:
     explicit CTimedMuteNode(ULONG id) : CMuteNodeControl(id, MuteGate::Always) {}
+    ~CTimedMuteNode() override;
 };
 class CGatedMuteNode : public CMuteNodeControl
 {
   public:
     explicit CGatedMuteNode(ULONG id) : CMuteNodeControl(id, MuteGate::ModeIsSpdif) {}
+    ~CGatedMuteNode() override;
 };
 class CGatedMuteNodeEx : public CMuteNodeControl
 {
   public:
     explicit CGatedMuteNodeEx(ULONG id) : CMuteNodeControl(id, MuteGate::StateIs3) {}
+    ~CGatedMuteNodeEx() override;
 };
 
 // A volume control with a software gain per channel (m_ChannelCount + 1).

@@ -1,3 +1,7 @@
+#include <new>
+
+#include "streaming/usb_audio1_capture.h"
+#include "streaming/usb_audio1_render.h"
 #include "usbaudio/controls/control_interfaces.h"
 #include "usbaudio/descriptor_rules.h"
 #include "usbaudio/uac1_walkers.h"
@@ -34,10 +38,20 @@ constexpr ChannelMaskRow c_ChannelMasks[] = {
 
 PUAC1_STREAM_FACTORY g_StreamFactory = nullptr;
 
-NTSTATUS NoStreamClass(ULONG, ULONG, ULONG, CUsbAudioStream**)
+// The class 1.0 render stream for a playback interface, else the capture stream.
+NTSTATUS CreateUac1Stream(ULONG direction, ULONG interfaceNumber, ULONG link,
+                          CUsbAudioStream** stream)
 {
-    DbgPrint("UsbAudio: ParseAudioStreamingUac1 stops before CUsbAudio1Render: not built yet\n");
-    return STATUS_NOT_IMPLEMENTED;
+    if (direction == STREAM_DIRECTION_RENDER)
+        *stream =
+            new (NonPagedPool, UAC1_POOL_TAG) CUsbAudio1Render(nullptr, interfaceNumber, link);
+    else
+        *stream =
+            new (NonPagedPool, UAC1_POOL_TAG) CUsbAudio1Capture(nullptr, interfaceNumber, link);
+    if (*stream == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    (*stream)->AddRef();
+    return STATUS_SUCCESS;
 }
 
 ULONG Read3(const UCHAR* p)
@@ -124,7 +138,7 @@ NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, InterfaceWalk* wal
         if (!NT_SUCCESS(status))
             return status;
         CUsbAudioStream* stream = nullptr;
-        status = (g_StreamFactory != nullptr ? g_StreamFactory : NoStreamClass)(
+        status = (g_StreamFactory != nullptr ? g_StreamFactory : CreateUac1Stream)(
             direction, walk->Number, link, &stream);
         if (!NT_SUCCESS(status))
             return status;

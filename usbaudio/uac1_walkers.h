@@ -20,7 +20,7 @@ inline constexpr ULONG UAC1_HEADPHONE_TERMINAL_ID = 16;
 inline constexpr ULONG UAC1_SECOND_OUTPUT_TERMINAL_ID = 64;
 
 // Creates the class 1.0 stream of one AudioStreaming interface: playback
-// (direction 0) or capture, unreferenced beyond the one the caller releases.
+// (direction 0) or capture, with one reference that the caller releases.
 typedef NTSTATUS (*PUAC1_STREAM_FACTORY)(ULONG direction, ULONG interfaceNumber, ULONG terminalLink,
                                          CUsbAudioStream** stream);
 // Tests and models may install another; null restores the driver's own.

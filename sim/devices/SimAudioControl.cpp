@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "usbaudio/descriptor_rules.h"
+
 namespace
 {
 void PutValue(UCHAR* data, ULONG room, UCHAR size, LONG value, ULONG* written)
@@ -203,6 +205,16 @@ void SimAudioControl::ReadEntities(const SimAltSetting& control, std::vector<std
             note(pos, "shorter than its subtype: ignored");
             continue;
         }
+        // The driver's own rules: the counts the descriptor states must fit.
+        const DescriptorVerdict verdict = CheckAudioDescriptor(
+            m_Uac2 ? AudioDescriptorVersion::Uac2 : AudioDescriptorVersion::Uac1,
+            AudioInterfaceKind::AudioControl, &c[pos], c[pos]);
+        if (verdict == DescriptorVerdict::TooShort || verdict == DescriptorVerdict::BadContent)
+        {
+            note(pos, verdict == DescriptorVerdict::TooShort
+                          ? "shorter than its counts: a driver refuses it"
+                          : "a count of 0 that a driver cannot divide by: a driver refuses it");
+        }
         if (subtype == USB_AUDIO_AC_HEADER)
         {
             headerAt = pos;
@@ -269,25 +281,10 @@ const char* SimAudioControl::BuildEntity(Entity& e)
 // by class version and subtype.
 size_t SimAudioControl::MinimumLength(UCHAR subtype) const
 {
-    struct Minimum
-    {
-        UCHAR Subtype;
-        UCHAR Class1;
-        UCHAR Class2;
-    };
-    static constexpr Minimum kMinimum[] = {
-        {USB_AUDIO_AC_HEADER, 8, 9},
-        {USB_AUDIO_INPUT_TERMINAL, 12, 17},
-        {USB_AUDIO_OUTPUT_TERMINAL, 9, 12},
-        {USB_AUDIO_MIXER_UNIT, 10, 13},
-        {USB_AUDIO_SELECTOR_UNIT, 6, 7},
-        {USB_AUDIO_FEATURE_UNIT, 7, 14},
-        {USB_AUDIO20_CLOCK_SOURCE_SUBTYPE, 4, 8},
-    };
-    for (const Minimum& m : kMinimum)
-        if (m.Subtype == subtype)
-            return m_Uac2 ? m.Class2 : m.Class1;
-    return 4; // every entity carries its id after the subtype
+    const AudioDescriptorRule* rule = FindAudioDescriptorRule(
+        m_Uac2 ? AudioDescriptorVersion::Uac2 : AudioDescriptorVersion::Uac1,
+        AudioInterfaceKind::AudioControl, subtype);
+    return rule != nullptr ? rule->FixedBytes : 4; // every entity carries its id after the subtype
 }
 
 void SimAudioControl::BuildFeatureUnit(Entity& e)

@@ -25,9 +25,8 @@ std::unique_ptr<SimUsbDevice> Uac1WithRawProduct(const std::vector<UCHAR>& descr
 } // namespace
 
 // The class choice creates each class from the driver's own table, and each
-// runs its InitDevice up to the step that is not built yet: the class 1.0
-// device walks its AudioControl units (6 and 9 of them) and stops at its
-// first stream.
+// runs its InitDevice up to the step that is not built yet; the class 1.0
+// device walks its units (6 and 9 of them) and streams and starts.
 TEST(DeviceClasses, EveryClassGetsPastTheChoiceIntoInitDevice)
 {
     const std::vector<UCHAR> timedText = StringDescriptor({0x0B, 0x00, 0x05, 0x00, 0x50, 0x00});
@@ -36,11 +35,10 @@ TEST(DeviceClasses, EveryClassGetsPastTheChoiceIntoInitDevice)
         std::unique_ptr<SimUsbDevice> Device;
         const char* Line;
         ULONG Units = 0;
+        ULONG Engines = 0;
     } cases[] = {
-        {SimCreateReferenceDevice(SimReference::Uac1SpeakerMic),
-         "ParseAudioStreamingUac1 stops before CUsbAudio1Render", 6},
-        {SimCreateReferenceDevice(SimReference::Uac1Surround71),
-         "ParseAudioStreamingUac1 stops before CUsbAudio1Render", 9},
+        {SimCreateReferenceDevice(SimReference::Uac1SpeakerMic), nullptr, 6, 2},
+        {SimCreateReferenceDevice(SimReference::Uac1Surround71), nullptr, 9, 2},
         {SimCreateReferenceDevice(SimReference::Uac2HighSpeed),
          "CUsbAudio2Device stops before ParseAudioControlUac2"},
         {SimCreateReferenceDevice(SimReference::Uac2Spdif),
@@ -56,16 +54,20 @@ TEST(DeviceClasses, EveryClassGetsPastTheChoiceIntoInitDevice)
         UsbAdapterRig rig(std::move(c.Device));
         ASSERT_TRUE(rig.Ok());
         UseDeviceClasses(false);
-        EXPECT_EQ(STATUS_NOT_IMPLEMENTED, rig.Start()) << c.Line;
-        EXPECT_NE(std::string::npos, StopLine().find(c.Line)) << StopLine();
+        const std::string line = c.Line != nullptr ? c.Line : "started";
+        EXPECT_EQ(c.Line != nullptr ? STATUS_NOT_IMPLEMENTED : STATUS_SUCCESS, rig.Start()) << line;
+        if (c.Line != nullptr)
+        {
+            EXPECT_NE(std::string::npos, StopLine().find(c.Line)) << StopLine();
+        }
         CUsbAudioDevice* device = DeviceOf(rig);
-        ASSERT_NE(nullptr, device) << c.Line;
-        // The walk failed: the lists are gone, the device's unit list stays.
+        ASSERT_NE(nullptr, device) << line;
+        // A failed walk leaves the device's unit list, empty here.
         CPtrList* units = nullptr;
         EXPECT_EQ(STATUS_SUCCESS, device->GetUnitList(&units));
         ASSERT_NE(nullptr, units);
-        EXPECT_EQ(c.Units, units->GetCount()) << c.Line;
-        EXPECT_EQ(0u, device->GetEngineCount());
+        EXPECT_EQ(c.Units, units->GetCount()) << line;
+        EXPECT_EQ(c.Engines, device->GetEngineCount()) << line;
     }
 }
 

@@ -1,0 +1,250 @@
+// The concrete controls against a unit double: what a set sends and keeps
+// (clamp, snap toward zero, minus infinity per class), the ranges that are
+// refused, the on/off set rules, the selector's stored input, the three
+// kind tables of terminal types, and the values kept per mode.
+#include <gtest/gtest.h>
+
+#include "tests/driver/adapter_rig.h"
+#include "tests/usbaudio/walk_doubles.h"
+#include "usbaudio/controls/uac_level_controls.h"
+#include "usbaudio/controls/uac_unit_controls.h"
+#include "usbaudio/units/uac1_terminals.h"
+#include "usbaudio/volume_arithmetic.h"
+
+namespace
+{
+constexpr ULONG kTag = POOL_TAG("UaCt");
+constexpr LONG kDb = 65536;
+constexpr LONG kInf = LEVEL_MINUS_INFINITY;
+
+template <typename T> struct Owned
+{
+    T* Object;
+    template <typename... A>
+    explicit Owned(A&&... args) : Object(new (NonPagedPool, kTag) T(args...))
+    {
+        Object->AddRef();
+    }
+    ~Owned() { Object->Release(); }
+    T* operator->() const { return Object; }
+};
+
+struct UnitFor
+{
+    FakeUnitScript Script;
+    CUacUnit* Unit;
+    UnitFor(LONG maximum, LONG minimum, LONG resolution, ULONG channels = 2)
+    {
+        Script.Maximum = maximum;
+        Script.Minimum = minimum;
+        Script.Resolution = resolution;
+        Script.Channels = channels;
+        Unit = MakeFakeUnit(&Script);
+    }
+    ~UnitFor() { Unit->Release(); }
+};
+} // namespace
+
+// A set clamps into the range and sends the clamped value snapped toward
+// zero, keeping the clamped one; minus infinity goes out as it is (volume),
+// as the snapped minimum (tone, gain pad), kept as minus infinity (tone) or
+// the minimum (gain pad). A refused set keeps the old value.
+TEST(UacControls, LevelSets)
+{
+    const LONG maximum = 10 * kDb, minimum = -806093; // about -12.3 dB
+    struct Case
+    {
+        const UacRangedKind* Kind;
+        ULONG Channel;
+        LONG Value;
+        NTSTATUS SetStatus;
+        NTSTATUS Status;
+        const char* Sent; // "" for nothing
+        LONG Kept;
+    } cases[] = {
+        {&UAC_VOLUME_CONTROL, 0, 85197, STATUS_SUCCESS, STATUS_SUCCESS, "level 2 0 65536", 85197},
+        {&UAC_VOLUME_CONTROL, 1, -85197, STATUS_SUCCESS, STATUS_SUCCESS, "level 2 1 -65536",
+         -85197},
+        {&UAC_VOLUME_CONTROL, 0, kInf, STATUS_SUCCESS, STATUS_SUCCESS, "level 2 0 -2147483648",
+         kInf},
+        {&UAC_VOLUME_CONTROL, 0, maximum + 1, STATUS_SUCCESS, STATUS_SUCCESS, "level 2 0 655360",
+         maximum},
+        {&UAC_VOLUME_CONTROL, 0, minimum - 1, STATUS_SUCCESS, STATUS_SUCCESS, "level 2 0 -786432",
+         minimum},
+        {&UAC_VOLUME_CONTROL, 0, minimum, STATUS_SUCCESS, STATUS_SUCCESS, "level 2 0 -786432",
+         minimum},
+        {&UAC_BASS_CONTROL, 0, kInf, STATUS_SUCCESS, STATUS_SUCCESS, "level 3 0 -786432", kInf},
+        {&UAC_TREBLE_CONTROL, 1, 65535, STATUS_SUCCESS, STATUS_SUCCESS, "level 5 1 0", 65535},
+        {&UAC_GAIN_PAD_CONTROL, 0, kInf, STATUS_SUCCESS, STATUS_SUCCESS, "level 12 0 -786432",
+         minimum},
+        {&UAC_VOLUME_CONTROL, 0, kDb, STATUS_UNSUCCESSFUL, STATUS_UNSUCCESSFUL, "level 2 0 65536",
+         7},
+        {&UAC_VOLUME_CONTROL, 2, kDb, STATUS_SUCCESS, STATUS_INVALID_PARAMETER, "", 7},
+    };
+    for (const Case& c : cases)
+    {
+        UnitFor unit(maximum, minimum, kDb);
+        unit.Script.Levels = {7, 7, 7};
+        Owned<CUacRangedControl> control(4u, *c.Kind);
+        ASSERT_EQ(STATUS_SUCCESS,
+                  control->CreateRangedControl(unit.Unit, c.Kind->Selector, nullptr));
+        unit.Script.SetStatus = c.SetStatus;
+        EXPECT_EQ(c.Status, control->SetValue(c.Channel, c.Value))
+            << c.Kind->ClassName << " " << c.Value;
+        EXPECT_EQ(c.Sent, unit.Script.Log.empty() ? std::string() : unit.Script.Log.back())
+            << c.Value;
+        LONG kept = 0;
+        control->GetValue(c.Channel < 2 ? c.Channel : 0, &kept);
+        EXPECT_EQ(c.Kept, kept) << c.Kind->ClassName << " " << c.Value;
+    }
+}
+
+// The gain pad's channel 0xFFFFFFFF sets every channel and reads channel 0.
+TEST(UacControls, GainPadAllChannels)
+{
+    UnitFor unit(10 * kDb, -10 * kDb, kDb, 3);
+    Owned<CUacRangedControl> control(4u, UAC_GAIN_PAD_CONTROL);
+    ASSERT_EQ(STATUS_SUCCESS, control->CreateRangedControl(unit.Unit, 12, nullptr));
+    EXPECT_EQ(STATUS_SUCCESS, control->SetValue(UAC_ALL_CHANNELS, 2 * kDb));
+    EXPECT_EQ(
+        (std::vector<std::string>{"level 12 0 131072", "level 12 1 131072", "level 12 2 131072"}),
+        unit.Script.Log);
+    LONG value = 0;
+    EXPECT_EQ(STATUS_SUCCESS, control->GetValue(UAC_ALL_CHANNELS, &value));
+    EXPECT_EQ(2 * kDb, value);
+}
+
+// Ranges whose sets could not be computed are refused at creation.
+TEST(UacControls, UnusableRangesAreRefused)
+{
+    struct Case
+    {
+        LONG Maximum, Minimum, Resolution;
+        NTSTATUS Status;
+    } cases[] = {
+        {kDb, -kDb, 0, STATUS_DEVICE_DATA_ERROR},
+        {kDb, -kDb, 1, STATUS_SUCCESS},
+        {-kDb, -kDb + 1, kDb, STATUS_DEVICE_DATA_ERROR},
+        {-kDb, -kDb, kDb, STATUS_SUCCESS},
+        {kDb, -kDb, -kDb, STATUS_SUCCESS},
+    };
+    for (const Case& c : cases)
+    {
+        UnitFor unit(c.Maximum, c.Minimum, c.Resolution);
+        Owned<CUacRangedControl> control(4u, UAC_VOLUME_CONTROL);
+        EXPECT_EQ(c.Status, control->CreateRangedControl(unit.Unit, 2, nullptr)) << c.Resolution;
+    }
+}
+
+// Mute keeps what it was given whatever the device answers; the switch 144
+// keeps only what the device took; the switch 22 asks no device.
+TEST(UacControls, BooleanSets)
+{
+    struct Case
+    {
+        const UacBooleanKind* Kind;
+        NTSTATUS SetStatus;
+        UCHAR Kept;
+        size_t Requests;
+    } cases[] = {
+        {&UAC_MUTE_CONTROL, STATUS_SUCCESS, 1, 1},
+        {&UAC_MUTE_CONTROL, STATUS_UNSUCCESSFUL, 1, 1},
+        {&UAC_SWITCH144_CONTROL, STATUS_SUCCESS, 1, 1},
+        {&UAC_SWITCH144_CONTROL, STATUS_UNSUCCESSFUL, 0, 1},
+        {&UAC_SWITCH_CONTROL, STATUS_UNSUCCESSFUL, 1, 0},
+    };
+    for (const Case& c : cases)
+    {
+        UnitFor unit(0, 0, 1, 1);
+        Owned<CUacBooleanControl> control(3u, *c.Kind);
+        ASSERT_EQ(STATUS_SUCCESS,
+                  c.Kind->Set == BooleanSet::KeepOnly
+                      ? control->CreateSwitchControl(unit.Unit, nullptr)
+                      : control->CreateBooleanControl(unit.Unit, c.Kind->Selector, nullptr));
+        unit.Script.SetStatus = c.SetStatus;
+        control->SetValue(0, 1);
+        UCHAR kept = 9;
+        control->GetValue(0, &kept);
+        EXPECT_EQ(c.Kept, kept) << c.Kind->ClassName;
+        EXPECT_EQ(c.Requests, unit.Script.Log.size()) << c.Kind->ClassName;
+        EXPECT_EQ(STATUS_INVALID_PARAMETER, control->SetValue(1, 1));
+    }
+}
+
+// The selector starts at its stored input, limited to 1..inputs.
+TEST(UacControls, SelectorStartsAtItsStoredInput)
+{
+    struct Case
+    {
+        LONG Stored; // -1: none
+        ULONG Current;
+    } cases[] = {{-1, 3}, {9, 4}, {4, 4}, {0, 1}, {2, 2}};
+    for (const Case& c : cases)
+    {
+        UsbAdapterRig rig(SimCreateReferenceDevice(SimReference::Uac1SpeakerMic));
+        if (c.Stored >= 0)
+            rig.SetSetting(u"Unit05_", (ULONG)c.Stored);
+        FakeUnitScript script;
+        script.Current = 3;
+        CUacUnit* unit = MakeFakeUnit(&script);
+        Owned<CUacSelectorControl> control(5u);
+        ASSERT_EQ(STATUS_SUCCESS, control->CreateSelectorControl(unit, rig.Fdo()));
+        ULONG current = 0;
+        control->GetCurrent(&current);
+        EXPECT_EQ(c.Current, current) << c.Stored;
+        EXPECT_EQ(STATUS_INVALID_PARAMETER, control->SetCurrent(5));
+        EXPECT_EQ(STATUS_SUCCESS, control->SetCurrent(2));
+        ULONG stored = 0;
+        EXPECT_TRUE(rig.GetSetting(u"Unit05_", &stored));
+        EXPECT_EQ(2u, stored);
+        unit->Release();
+    }
+}
+
+// Three tables of terminal types on purpose: what an input terminal
+// reports, what the capability records of its control use, and what an
+// output terminal reports (a streaming type reads as "SPK" on the
+// interrupt path).
+TEST(UacControls, TerminalKindTables)
+{
+    struct Case
+    {
+        USHORT Type;
+        ULONG Input, Capability, Output, Interrupt;
+    } cases[] = {
+        {0x0101, 0, 6, 0, 1},  {0x0201, 7, 7, 1, 1},     {0x0202, 7, 11, 1, 1},
+        {0x0206, 7, 6, 1, 1},  {0x0207, 8, 6, 1, 1},     {0x0301, 8, 6, 1, 1},
+        {0x0302, 8, 2, 2, 2},  {0x0401, 13, 13, 13, 13}, {0x0402, 14, 14, 14, 14},
+        {0x0403, 15, 6, 1, 1}, {0x0405, 15, 6, 1, 1},    {0x0406, 8, 6, 1, 1},
+        {0x0601, 8, 6, 6, 6},  {0x0603, 6, 6, 6, 6},     {0x0605, 3, 3, 3, 3},
+        {0x0606, 8, 6, 1, 1},
+    };
+    for (const Case& c : cases)
+    {
+        EXPECT_EQ(c.Input, InputTerminalKindForType(c.Type)) << std::hex << c.Type;
+        EXPECT_EQ(c.Capability, TerminalTypeToEndpointKind(c.Type)) << std::hex << c.Type;
+        EXPECT_EQ(c.Output, OutputTerminalKindForType(c.Type)) << std::hex << c.Type;
+        EXPECT_EQ(c.Output == 0 ? 1 : c.Output, OutputTerminalTypeToEndpointKind(c.Type))
+            << std::hex << c.Type;
+        EXPECT_EQ(c.Interrupt, InterruptOutputKindForType(c.Type)) << std::hex << c.Type;
+    }
+}
+
+// A mode change re-applies the values stored for the new mode, on the
+// channels that mode reports.
+TEST(UacControls, ValuesKeptPerMode)
+{
+    UsbAdapterRig rig(SimCreateReferenceDevice(SimReference::Uac1SpeakerMic));
+    rig.SetSetting(u"Unit04_ 3_0", (ULONG)(-3 * kDb));
+    rig.SetSetting(u"Unit04_ 3_1", (ULONG)(-4 * kDb));
+    UnitFor unit(0, -20 * kDb, kDb, 6);
+    Owned<CUacRangedControl> control(4u, UAC_VOLUME_CONTROL);
+    ASSERT_EQ(STATUS_SUCCESS, control->CreateRangedControl(unit.Unit, 2, rig.Fdo()));
+    unit.Script.Log.clear();
+    EXPECT_EQ(STATUS_SUCCESS, control->SetMode(3, nullptr));
+    EXPECT_EQ((std::vector<std::string>{"level 2 0 -196608", "level 2 1 -262144"}),
+              unit.Script.Log);
+    ULONG channels = 0;
+    control->GetChannelCount(&channels);
+    EXPECT_EQ(2u, channels);
+}
