@@ -205,18 +205,22 @@ void SimAudioControl::ReadEntities(const SimAltSetting& control, std::vector<std
             note(pos, "shorter than its subtype: ignored");
             continue;
         }
-        // The driver's own rules: the counts the descriptor states must fit.
+        // What the firmware serves, a driver may still refuse by its rules
+        // of the counts a descriptor states; noted once, after the
+        // firmware's own faults.
         const DescriptorVerdict verdict = CheckAudioDescriptor(
             m_Uac2 ? AudioDescriptorVersion::Uac2 : AudioDescriptorVersion::Uac1,
             AudioInterfaceKind::AudioControl, &c[pos], c[pos]);
-        if (verdict == DescriptorVerdict::TooShort || verdict == DescriptorVerdict::BadContent)
+        auto noteRefusal = [&]
         {
-            note(pos, verdict == DescriptorVerdict::TooShort
-                          ? "shorter than its counts: a driver refuses it"
-                          : "a count of 0 that a driver cannot divide by: a driver refuses it");
-        }
+            if (verdict == DescriptorVerdict::TooShort || verdict == DescriptorVerdict::BadContent)
+                note(pos, verdict == DescriptorVerdict::TooShort
+                              ? "shorter than its counts: a driver refuses it"
+                              : "a count of 0 that a driver cannot divide by: a driver refuses it");
+        };
         if (subtype == USB_AUDIO_AC_HEADER)
         {
+            noteRefusal();
             headerAt = pos;
             headerTotal = m_Uac2 ? (c[pos + 6] | c[pos + 7] << 8) : (c[pos + 5] | c[pos + 6] << 8);
             continue;
@@ -231,7 +235,10 @@ void SimAudioControl::ReadEntities(const SimAltSetting& control, std::vector<std
         if (fault != nullptr)
             note(pos, fault);
         else
+        {
+            noteRefusal();
             m_Entities.push_back(e);
+        }
     }
     if (headerTotal != sum)
         note(headerAt, "header wTotalLength differs from its class-specific descriptors");
