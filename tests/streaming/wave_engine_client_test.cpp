@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <type_traits>
 
 #include "driver/driver_entry.h"
 #include "platform/kernel/emu.h"
@@ -16,16 +17,25 @@ namespace
 {
 constexpr UCHAR kPlay = SimRef1::PlayEndpoint;
 
-// The speaker stream's wave subdevice "SPKOut00Wave", opened at 48 kHz 16-bit stereo.
-class SpeakerFilter
+// A stream's wave subdevice "SPKOut00Wave", its streaming pin opened at 48
+// kHz 16-bit: the speaker's render stream (stereo), or the microphone's
+// capture stream (mono).
+template <class Stream> class WaveFilter
 {
   public:
-    SpeakerFilter()
-        : m_Rig(SimCreateReferenceDevice(SimReference::Uac1SpeakerMic), SimRef1::PlayInterface,
-                STREAM_DIRECTION_RENDER,
-                {{PcmRecord(2, 48000, 16), 1},
-                 {PcmRecord(2, 44100, 16), 1},
-                 {PcmRecord(2, 48000, 24), 2}})
+    WaveFilter()
+        : m_Rig(SimCreateReferenceDevice(SimReference::Uac1SpeakerMic),
+                Render ? SimRef1::PlayInterface : SimRef1::RecInterface,
+                Render ? STREAM_DIRECTION_RENDER : STREAM_DIRECTION_CAPTURE,
+                Render
+                    ? std::vector<std::pair<WAVEFORMATEXTENSIBLE, UCHAR>>{{PcmRecord(2, 48000, 16),
+                                                                           1},
+                                                                          {PcmRecord(2, 44100, 16),
+                                                                           1},
+                                                                          {PcmRecord(2, 48000, 24),
+                                                                           2}}
+                    : std::vector<std::pair<WAVEFORMATEXTENSIBLE, UCHAR>>{
+                          {PcmRecord(1, 48000, 16), 1}})
     {
         PDEVICE_OBJECT fdo = m_Rig.Adapter().Fdo();
         KeInitializeMutex(&GetAdapterExtension(fdo)->ExtensionMutex, 0);
@@ -46,7 +56,7 @@ class SpeakerFilter
         wanted.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
         wanted.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
         wanted.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-        wanted.MaximumChannels = 2;
+        wanted.MaximumChannels = Render ? 2 : 1;
         wanted.MinimumBitsPerSample = wanted.MaximumBitsPerSample = 16;
         wanted.MinimumSampleFrequency = wanted.MaximumSampleFrequency = 48000;
         PFILE_OBJECT filter = nullptr;
@@ -54,7 +64,7 @@ class SpeakerFilter
         EXPECT_EQ(STATUS_SUCCESS,
                   m_Client->OpenPinWithRange(filter, 0, &wanted.DataRange, &m_Pin, &Format));
     }
-    ~SpeakerFilter()
+    ~WaveFilter()
     {
         m_Client.reset(); // closes the pin and the filter
         PUNREGISTERSUBDEVICE unregister = nullptr;
@@ -77,14 +87,17 @@ class SpeakerFilter
     }
 
     std::vector<UCHAR> Format;
+    static constexpr bool Render = std::is_same_v<Stream, CUsbAudio1Render>;
 
   private:
-    Audio1Rig<CUsbAudio1Render> m_Rig;
+    Audio1Rig<Stream> m_Rig;
     AdapterDouble* m_Adapter = nullptr;
     PPORT m_Port = nullptr;
     std::unique_ptr<AudioEngineClient> m_Client;
     PFILE_OBJECT m_Pin = nullptr;
 };
+
+using SpeakerFilter = WaveFilter<CUsbAudio1Render>;
 
 std::vector<UCHAR> Sine48k(ULONG frames)
 {
@@ -150,4 +163,25 @@ TEST(WaveEngineClient, PositionKeepsWithinAMillisecondOfTheDeviceForTenMinutes)
     EXPECT_LE(worst, 192); // 1 ms of 48 kHz 16-bit stereo
     EXPECT_GT(played, 600ull * 192000 - 192000);
     ASSERT_EQ(STATUS_SUCCESS, speaker.Client().SetState(speaker.Pin(), KSSTATE_STOP));
+}
+
+TEST(WaveEngineClient, MicrophoneCountArrivesInOrder)
+{
+    WaveFilter<TestCapture> mic;
+    std::vector<UCHAR> sink;
+    ASSERT_EQ(STATUS_SUCCESS, mic.Client().SetState(mic.Pin(), KSSTATE_RUN));
+    mic.Client().Run(mic.Pin(), 500, nullptr, &sink);
+    ASSERT_EQ(STATUS_SUCCESS, mic.Client().SetState(mic.Pin(), KSSTATE_STOP));
+    EXPECT_EQ(0u, mic.Client().Statistics(mic.Pin()).Overruns);
+    // The device counts its samples; the first the engine reads may be the
+    // silent buffer, after that every sample follows the one before.
+    std::vector<USHORT> words(sink.size() / 2);
+    memcpy(words.data(), sink.data(), words.size() * 2);
+    ASSERT_GT(words.size(), 48000u * 4 / 10);
+    size_t first = 0;
+    while (first < words.size() && words[first] == 0)
+        ++first;
+    ASSERT_LT(first, words.size() / 4);
+    for (size_t i = first + 1; i < words.size(); ++i)
+        ASSERT_EQ((USHORT)(words[i - 1] + 1), words[i]) << "sample " << i;
 }
