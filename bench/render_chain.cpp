@@ -74,19 +74,33 @@ struct Chain
     }
 };
 
-void BM_RenderChain8ch192k(benchmark::State& state)
+void RunChain(benchmark::State& state, int32_t level)
 {
     Chain chain;
+    DspCpuLevel = level;
     for (auto _ : state)
     {
         chain.Period();
         benchmark::DoNotOptimize(chain.out.data());
         benchmark::ClobberMemory();
     }
+    DspCpuLevel = 0;
     // Seconds of work per second of audio.
     state.counters["core_share"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * PeriodSeconds,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
+
+void BM_RenderChain8ch192k(benchmark::State& state)
+{
+    RunChain(state, 0);
+}
 BENCHMARK(BM_RenderChain8ch192k);
+
+// The same chain with the processor level forced, beside the level-0 run.
+void BM_RenderChain8ch192kAtLevel(benchmark::State& state)
+{
+    RunChain(state, static_cast<int32_t>(state.range(0)));
+}
+BENCHMARK(BM_RenderChain8ch192kAtLevel)->ArgName("level")->DenseRange(0, 3);
 } // namespace
