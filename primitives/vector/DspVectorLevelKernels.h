@@ -232,7 +232,7 @@ template <int L> void Fill32CacheAware(void* dst, uint32_t v, int64_t count)
 
 // ---- cache-aware copy
 // Level 2 and 3 small copy: pieces by the bits of n, the last bytes from the end.
-void CopySmallBits(const uint8_t* s, uint8_t* d, int64_t n)
+inline void CopySmallBits(const uint8_t* s, uint8_t* d, int64_t n)
 {
     int64_t o = 0;
     if (n & 32)
@@ -337,7 +337,7 @@ void CopyAlignedForward(const uint8_t* s, uint8_t* d, int64_t n, bool level1)
         d[o] = s[o];
 }
 
-void CopyAlignedBackward(const uint8_t* s, uint8_t* d, int64_t n)
+inline void CopyAlignedBackward(const uint8_t* s, uint8_t* d, int64_t n)
 {
     int64_t end = n;
     const int64_t tail = n & 63;

@@ -124,7 +124,7 @@ float Ref32sTo32f(int32_t v, int sf)
 class Guarded
 {
   public:
-    Guarded(size_t bytes, size_t offset) : m_Bytes(bytes), m_Offset(offset)
+    Guarded(size_t bytes, size_t offset) : m_Bytes(bytes)
     {
         m_Storage.assign(bytes + 2 * Pad + 16, GuardByte);
         uintptr_t base = reinterpret_cast<uintptr_t>(m_Storage.data()) + Pad;
@@ -150,7 +150,6 @@ class Guarded
     static constexpr uint8_t GuardByte = 0xA5;
     std::vector<uint8_t> m_Storage;
     size_t m_Bytes;
-    size_t m_Offset;
     uint8_t* m_Data;
 };
 
