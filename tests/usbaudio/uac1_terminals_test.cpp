@@ -7,8 +7,11 @@
 
 #include <functional>
 
+#include "platform/io/io_emu.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "tests/usbaudio/walk_doubles.h"
+#include "usbaudio/controls/control_interfaces.h"
+#include "usbaudio/uac1_walkers.h"
 #include "usbaudio/units/uac1_terminals.h"
 
 namespace
@@ -219,4 +222,56 @@ TEST(Uac1Terminals, SelectorUnitInputs)
     EXPECT_EQ(STATUS_SUCCESS, selector->GetCurrent(&current));
     EXPECT_EQ(2u, current);
     selector->Release();
+}
+
+// After the streaming walk the single-source controls upstream of the
+// output-type control take its kind as their mode and follow it: a new
+// kind re-applies the mute kept for that kind, on the device too.
+TEST(Uac1Terminals, ControlsFollowTheOutputType)
+{
+    SwitchableSpeaker s([](UsbAdapterRig& rig)
+                        { EmuRegistrySetBinary(rig.SettingsPath(), u"Unit01_ 3_0", {1}); });
+    ASSERT_EQ(STATUS_SUCCESS, s.Status);
+    PBOOLEANCONTROL mute = s.Interface<IBooleanControl>(1, IID_IBooleanControl);
+    ASSERT_NE(nullptr, mute);
+    UCHAR value = 9;
+    mute->GetValue(0, &value);
+    EXPECT_EQ(0, value);
+    ASSERT_EQ(
+        STATUS_SUCCESS,
+        s.Interface<IOutputTypeControl>(6, IID_IOutputTypeControl)->Select(ENDPOINT_KIND_SPDIF));
+    mute->GetValue(0, &value);
+    EXPECT_EQ(1, value);
+    EXPECT_EQ(1, s.Sim->Audio().FindControl(SimRef1::FeaturePlay, 1, 0)->Current);
+
+    // A control that is its own source ends the pass once every control
+    // has been passed.
+    CAudioControl* control = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, s.Device()->GetUnit(1, &control));
+    const ULONG self = 1;
+    control->SetValueArray(1, &self);
+    PassOutputTypes(s.Device());
+}
+
+// A return to full power sends every control's kept value to the device.
+TEST(Uac1Terminals, FullPowerRestoresTheControls)
+{
+    SwitchableSpeaker s;
+    ASSERT_EQ(STATUS_SUCCESS, s.Status);
+    ASSERT_EQ(STATUS_SUCCESS, s.Interface<IBooleanControl>(1, IID_IBooleanControl)->SetValue(0, 1));
+    ASSERT_EQ(STATUS_SUCCESS,
+              s.Interface<IRangedControl>(2, IID_IRangedControl)->SetValue(1, -10 * 65536));
+    SimControlValue* mute = s.Sim->Audio().FindControl(SimRef1::FeaturePlay, 1, 0);
+    SimControlValue* right = s.Sim->Audio().FindControl(SimRef1::FeaturePlay, 2, 2);
+    EXPECT_EQ(1, mute->Current);
+    EXPECT_EQ(-10 * 256, right->Current);
+    mute->Current = 0; // the device forgot while asleep
+    right->Current = 0;
+    POWER_STATE state;
+    state.DeviceState = PowerDeviceD3;
+    s.Rig->Adapter()->GetDevicePower()->PowerChangeState(state);
+    state.DeviceState = PowerDeviceD0;
+    s.Rig->Adapter()->GetDevicePower()->PowerChangeState(state);
+    EXPECT_EQ(1, mute->Current);
+    EXPECT_EQ(-10 * 256, right->Current);
 }

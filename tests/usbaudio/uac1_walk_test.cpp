@@ -392,3 +392,79 @@ TEST(Uac1Walk, ListedTerminals)
     outputKind(0x4C54, 0x1501, 16, &status);
     EXPECT_EQ(STATUS_UNSUCCESSFUL, status); // no unit 64
 }
+
+// The AudioControl walk on bytes given directly: a bad interface
+// descriptor, a descriptor that runs past the bytes or is too short to
+// carry a subtype, an interface with nothing after it, and another
+// descriptor type that ends the walk with the units before it kept.
+TEST(Uac1Walk, AudioControlBytes)
+{
+    Started s(SimCreateReferenceDevice(SimReference::Uac1SpeakerMic));
+    ASSERT_EQ(STATUS_SUCCESS, s.Status);
+    const std::vector<UCHAR> iface = {9, 4, 0, 0, 0, 1, 1, 0, 0};
+    const std::vector<UCHAR> terminal = {12, 0x24, 2, 30, 1, 2, 0, 1, 0, 0, 0, 0};
+    auto with = [&](std::vector<UCHAR> head, std::vector<UCHAR> tail)
+    {
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    };
+    struct Case
+    {
+        const char* What;
+        std::vector<UCHAR> Bytes;
+        ULONG BytesToEnd; // 0: all of them
+        NTSTATUS Status;
+        ULONG NewUnits;
+    } cases[] = {
+        {"nothing after the interface", iface, 0, STATUS_SUCCESS, 0},
+        {"interface of 8 bytes", {8, 4, 0, 0, 0, 1, 1, 0}, 0, STATUS_INVALID_PARAMETER, 0},
+        {"protocol of class 2.0", {9, 4, 0, 0, 0, 1, 1, 0x20, 0}, 0, STATUS_INVALID_PARAMETER, 0},
+        {"fewer than 9 bytes", iface, 8, STATUS_INVALID_PARAMETER, 0},
+        {"class-specific length 2", with(iface, {2, 0x24}), 0, STATUS_UNSUCCESSFUL, 0},
+        {"length 1", with(iface, {1, 0x24}), 0, STATUS_UNSUCCESSFUL, 0},
+        {"past the bytes", with(iface, terminal), 20, STATUS_UNSUCCESSFUL, 0},
+        {"a terminal", with(iface, terminal), 0, STATUS_SUCCESS, 1},
+        {"a terminal, then an endpoint",
+         with(with(iface, terminal), {7, 5, 0x83, 3, 2, 0, 32, 12, 0x24, 2}), 0, STATUS_SUCCESS, 1},
+    };
+    for (const Case& c : cases)
+    {
+        CPtrList* units = nullptr;
+        s.Device()->GetUnitList(&units);
+        const ULONG before = units->GetCount();
+        std::vector<UCHAR> bytes = c.Bytes;
+        EXPECT_EQ(c.Status,
+                  ParseAudioControlUac1(s.Device(), (PUSB_INTERFACE_DESCRIPTOR)bytes.data(),
+                                        c.BytesToEnd != 0 ? c.BytesToEnd : (ULONG)bytes.size()))
+            << c.What;
+        EXPECT_EQ(before + c.NewUnits, units->GetCount()) << c.What;
+    }
+}
+
+// Streaming interfaces that end the start or are skipped: a continuous
+// capture range beyond the standard rates, and an interface without its
+// general descriptor, which makes no stream.
+TEST(Uac1Walk, StreamingInterfaces)
+{
+    std::vector<std::string> engines;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, StartWith(SimReference::Uac1Surround71,
+                                                  [](DeviceBytes& b)
+                                                  {
+                                                      auto& c = b.Configuration;
+                                                      const size_t format = FindAs(c, kFormat, 2);
+                                                      c[format + 11] =
+                                                          0xA0; // upper bound 100000 Hz
+                                                      c[format + 12] = 0x86;
+                                                      c[format + 13] = 0x01;
+                                                  }));
+    EXPECT_EQ(STATUS_SUCCESS, StartWith(
+                                  SimReference::Uac1SpeakerMic,
+                                  [](DeviceBytes& b)
+                                  {
+                                      auto& c = b.Configuration;
+                                      c[FindAs(c, kFormat, 2) + 2] = 0x11; // subtypes no walk knows
+                                      c[FindAs(c, kGeneral, 2) + 2] = 0x10;
+                                  },
+                                  nullptr, &engines));
+    EXPECT_EQ(1u, engines.size());
+}
