@@ -231,19 +231,29 @@ template <Kind R> inline __m128i Lanes24(__m128 y, const Range& range)
         return RoundLanes<R>(c);
 }
 
+// Two 64-bit halves of six bytes each, stored at 3-byte steps; each store
+// writes two bytes past its six, rewritten by the next store.
+inline void Store4x24(uint8_t* p, __m128i pairs)
+{
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), pairs);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 6), _mm_unpackhi_epi64(pairs, pairs));
+}
+
 template <Kind R> int32_t To24s(const float* src, uint8_t* dst, int32_t len, __m128 factor)
 {
     const Range range{_mm_set1_ps(-8388608.0f), _mm_set1_ps(8388607.0f)};
     int32_t i = 0;
-    // Each eight-byte store writes two bytes past its six, rewritten by the
-    // next store: at least one more sample must follow a block.
-    for (; i + 5 <= len; i += 4)
+    // At least one more sample must follow a block, for the bytes past it.
+    for (; i + 9 <= len; i += 8)
     {
-        const __m128i v = Pairs24(Lanes24<R>(_mm_mul_ps(_mm_loadu_ps(src + i), factor), range));
-        uint8_t* p = dst + 3 * static_cast<size_t>(i);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 6), _mm_unpackhi_epi64(v, v));
+        const __m128i a = Pairs24(Lanes24<R>(_mm_mul_ps(_mm_loadu_ps(src + i), factor), range));
+        const __m128i b = Pairs24(Lanes24<R>(_mm_mul_ps(_mm_loadu_ps(src + i + 4), factor), range));
+        Store4x24(dst + 3 * static_cast<size_t>(i), a);
+        Store4x24(dst + 3 * static_cast<size_t>(i) + 12, b);
     }
+    for (; i + 5 <= len; i += 4)
+        Store4x24(dst + 3 * static_cast<size_t>(i),
+                  Pairs24(Lanes24<R>(_mm_mul_ps(_mm_loadu_ps(src + i), factor), range)));
     return i;
 }
 } // namespace

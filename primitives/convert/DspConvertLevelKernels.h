@@ -165,7 +165,11 @@ struct HalfAway32
     {
         // Rounding toward zero is symmetric: v + copysign(1/2, v) rounds the
         // magnitude |v| + 1/2 toward zero.
+#if DSP_LEVEL >= 3
+        const __m128 half = _mm_blendv_ps(_mm_set1_ps(0.5f), _mm_set1_ps(-0.5f), v);
+#else
         const __m128 half = CopySign(_mm_set1_ps(0.5f), v);
+#endif
         return _mm_xor_si128(_mm_cvttps_epi32(_mm_add_ps(v, half)), AboveInt32(v));
     }
 };
