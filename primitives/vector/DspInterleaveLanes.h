@@ -41,46 +41,56 @@ DspStatus Check(Channels channels, const void* interleaved, int32_t channelCount
 }
 
 #if defined(__SSE2__)
-// Two channels in blocks of 8 frames, then frame by frame.
+template <bool Aligned> inline __m128 LoadLane(const float* p)
+{
+    return Aligned ? _mm_load_ps(p) : _mm_loadu_ps(p);
+}
+template <bool Aligned> inline void StoreLane(float* p, __m128 v)
+{
+    if constexpr (Aligned)
+        _mm_store_ps(p, v);
+    else
+        _mm_storeu_ps(p, v);
+}
+
+// Blocks of 8 frames: two loads from each channel, their halves unpacked
+// into 16 interleaved samples; two blocks per pass while they last. Returns
+// the frames done.
+template <bool Aligned> inline void Interleave8Frames(const float* s0, const float* s1, float* d)
+{
+    const __m128 a0 = LoadLane<Aligned>(s0), a1 = LoadLane<Aligned>(s0 + 4);
+    const __m128 b0 = LoadLane<Aligned>(s1), b1 = LoadLane<Aligned>(s1 + 4);
+    StoreLane<Aligned>(d, _mm_unpacklo_ps(a0, b0));
+    StoreLane<Aligned>(d + 4, _mm_unpackhi_ps(a0, b0));
+    StoreLane<Aligned>(d + 8, _mm_unpacklo_ps(a1, b1));
+    StoreLane<Aligned>(d + 12, _mm_unpackhi_ps(a1, b1));
+}
+
+template <bool Aligned>
+uint32_t Interleave2ChBlocks(const float* s0, const float* s1, float* d, uint32_t len)
+{
+    const size_t pairs = len / 16;
+    for (size_t k = 0; k < pairs; ++k)
+    {
+        Interleave8Frames<Aligned>(s0 + 16 * k, s1 + 16 * k, d + 32 * k);
+        Interleave8Frames<Aligned>(s0 + 16 * k + 8, s1 + 16 * k + 8, d + 32 * k + 16);
+    }
+    uint32_t i = static_cast<uint32_t>(16 * pairs);
+    if (i + 8 <= len)
+    {
+        Interleave8Frames<Aligned>(s0 + i, s1 + i, d + 2 * static_cast<size_t>(i));
+        i += 8;
+    }
+    return i;
+}
+
+// Two channels in blocks of 8 frames (aligned forms when all three buffers
+// are 16-byte aligned), then frame by frame.
 inline void Interleave2Ch(const float* s0, const float* s1, float* d, uint32_t len)
 {
-    uint32_t i = 0;
     const bool aligned = Aligned16(s0) && Aligned16(s1) && Aligned16(d);
-    for (; i + 8 <= len; i += 8)
-    {
-        __m128 a0, a1, b0, b1;
-        if (aligned)
-        {
-            a0 = _mm_load_ps(s0 + i);
-            a1 = _mm_load_ps(s0 + i + 4);
-            b0 = _mm_load_ps(s1 + i);
-            b1 = _mm_load_ps(s1 + i + 4);
-        }
-        else
-        {
-            a0 = _mm_loadu_ps(s0 + i);
-            a1 = _mm_loadu_ps(s0 + i + 4);
-            b0 = _mm_loadu_ps(s1 + i);
-            b1 = _mm_loadu_ps(s1 + i + 4);
-        }
-        const __m128 o0 = _mm_unpacklo_ps(a0, b0), o1 = _mm_unpackhi_ps(a0, b0);
-        const __m128 o2 = _mm_unpacklo_ps(a1, b1), o3 = _mm_unpackhi_ps(a1, b1);
-        float* p = d + 2 * static_cast<size_t>(i);
-        if (aligned)
-        {
-            _mm_store_ps(p, o0);
-            _mm_store_ps(p + 4, o1);
-            _mm_store_ps(p + 8, o2);
-            _mm_store_ps(p + 12, o3);
-        }
-        else
-        {
-            _mm_storeu_ps(p, o0);
-            _mm_storeu_ps(p + 4, o1);
-            _mm_storeu_ps(p + 8, o2);
-            _mm_storeu_ps(p + 12, o3);
-        }
-    }
+    uint32_t i = aligned ? Interleave2ChBlocks<true>(s0, s1, d, len)
+                         : Interleave2ChBlocks<false>(s0, s1, d, len);
     for (; i < len; ++i)
     {
         d[2 * static_cast<size_t>(i)] = s0[i];
@@ -88,31 +98,27 @@ inline void Interleave2Ch(const float* s0, const float* s1, float* d, uint32_t l
     }
 }
 
+// Blocks of 4 frames: the even samples of two loads to channel 0, the odd
+// ones to channel 1. Returns the frames done.
+template <bool Aligned>
+uint32_t Deinterleave2ChBlocks(const float* s, float* d0, float* d1, uint32_t len)
+{
+    const uint32_t frames = len & ~3u;
+    for (uint32_t i = 0; i < frames; i += 4, s += 8)
+    {
+        const __m128 a = LoadLane<Aligned>(s), b = LoadLane<Aligned>(s + 4);
+        StoreLane<Aligned>(d0 + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        StoreLane<Aligned>(d1 + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    return frames;
+}
+
 // Two channels in blocks of 4 frames, then frame by frame.
 inline void Deinterleave2Ch(const float* s, float* d0, float* d1, uint32_t len)
 {
-    uint32_t i = 0;
     const bool aligned = Aligned16(s) && Aligned16(d0) && Aligned16(d1);
-    for (; i + 4 <= len; i += 4)
-    {
-        const float* p = s + 2 * static_cast<size_t>(i);
-        const __m128 a = aligned ? _mm_load_ps(p) : _mm_loadu_ps(p);
-        const __m128 b = aligned ? _mm_load_ps(p + 4) : _mm_loadu_ps(p + 4);
-        const __m128 ea = _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 1, 2, 0)); // evens first
-        const __m128 eb = _mm_shuffle_ps(b, b, _MM_SHUFFLE(3, 1, 2, 0));
-        const __m128 c0 = _mm_movelh_ps(ea, eb);
-        const __m128 c1 = _mm_movehl_ps(eb, ea);
-        if (aligned)
-        {
-            _mm_store_ps(d0 + i, c0);
-            _mm_store_ps(d1 + i, c1);
-        }
-        else
-        {
-            _mm_storeu_ps(d0 + i, c0);
-            _mm_storeu_ps(d1 + i, c1);
-        }
-    }
+    uint32_t i = aligned ? Deinterleave2ChBlocks<true>(s, d0, d1, len)
+                         : Deinterleave2ChBlocks<false>(s, d0, d1, len);
     for (; i < len; ++i)
     {
         d0[i] = s[2 * static_cast<size_t>(i)];
