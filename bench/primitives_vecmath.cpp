@@ -1,8 +1,10 @@
-// Element multiply, square, divide, exponential and logarithm at processor
-// levels 0 to 3 side by side, at the streaming path's period sizes (1 ms at
+// Element multiply, square, divide, exponential, logarithm, square root, sum,
+// mean, element minimum and maximum and dot product at processor levels 0 to
+// 3 side by side, at the streaming path's period sizes (1 ms at
 // 48 kHz, 4 ms, and a full 512-frame channel buffer). The in-place routines
 // restore their input from a copy each iteration (the same copy at every
-// level), so that every run sees ordinary values.
+// level), so that every run sees ordinary values; the element minimum and
+// maximum settle after the first pass and need none.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -28,6 +30,7 @@ struct alignas(32) Operands
             a[i] = 0.25f + 0.013f * static_cast<float>(i % 97);
             b[i] = 1.5f - 0.007f * static_cast<float>(i % 89);
             saved[i] = a[i];
+            d[i] = b[i];
         }
     }
 };
@@ -80,6 +83,47 @@ void BM_VmLn(benchmark::State& state)
             });
 }
 
+void BM_VmSqrt(benchmark::State& state)
+{
+    AtLevel(state,
+            [](Operands& o, int n)
+            {
+                std::memcpy(o.d, o.saved, sizeof(float) * n);
+                DspSqrtInPlace32f(o.d, n);
+            });
+}
+// The reductions write one float, kept observable through this sink.
+float Sink;
+void BM_VmSumFast(benchmark::State& state)
+{
+    AtLevel(state, [](Operands& o, int n) { DspSum32f(o.a, n, &Sink, 1); });
+}
+void BM_VmSumAccurate(benchmark::State& state)
+{
+    AtLevel(state, [](Operands& o, int n) { DspSum32f(o.a, n, &Sink, 0); });
+}
+void BM_VmMean(benchmark::State& state)
+{
+    AtLevel(state, [](Operands& o, int n) { DspMean32f(o.a, n, &Sink, 0); });
+}
+void BM_VmMinEvery(benchmark::State& state)
+{
+    AtLevel(state, [](Operands& o, int n) { DspMinEvery32f(o.a, o.d, n); });
+}
+void BM_VmMaxEvery(benchmark::State& state)
+{
+    AtLevel(state, [](Operands& o, int n) { DspMaxEvery32f(o.a, o.d, n); });
+}
+void BM_VmDotProd(benchmark::State& state)
+{
+    AtLevel(state, [](Operands& o, int n) { DspDotProd32f(o.a, o.b, n, &Sink); });
+}
+// A source one element past alignment: the levels' realigning loops.
+void BM_VmDotProdOffset(benchmark::State& state)
+{
+    AtLevel(state, [](Operands& o, int n) { DspDotProd32f(o.a + 1, o.b, n, &Sink); });
+}
+
 #define VM_BENCH(name)                                                                             \
     BENCHMARK(name)->ArgNames({"len", "level"})->ArgsProduct({{48, 192, MaxFrames}, {0, 1, 2, 3}})
 VM_BENCH(BM_VmMul);
@@ -87,4 +131,12 @@ VM_BENCH(BM_VmSqr);
 VM_BENCH(BM_VmDiv);
 VM_BENCH(BM_VmExp);
 VM_BENCH(BM_VmLn);
+VM_BENCH(BM_VmSqrt);
+VM_BENCH(BM_VmSumFast);
+VM_BENCH(BM_VmSumAccurate);
+VM_BENCH(BM_VmMean);
+VM_BENCH(BM_VmMinEvery);
+VM_BENCH(BM_VmMaxEvery);
+VM_BENCH(BM_VmDotProd);
+VM_BENCH(BM_VmDotProdOffset);
 } // namespace

@@ -10,6 +10,7 @@
 #include "primitives/filters/DspFirState.h"
 #include "primitives/vector/DspVector.h"
 #include "primitives/vector/kernels/DspVmKernels.h"
+#include "primitives/vector/kernels/DspVmReduceKernels.h"
 
 #define NB(entry) DSP_NOT_BUILT(entry)
 
@@ -46,7 +47,7 @@ const DspCodePtr DspDispatchTable2[DspDispatch2Rows * 4] = {
     /*  0 */ DSP_ROW(DspCopy32f, DspCopy32f_Gen, DspCopy32f_Sse3, DspCopy32f_Ssse3, DspCopy32f_Sse4),
     /*  1 */ DSP_ROW(DspSet32f, DspSet32f_Gen, DspSet32f_Sse3, DspSet32f_Ssse3, DspSet32f_Sse4),
     /*  2 */ DSP_ROW(DspMulConst32f, DspMulConst32f_Gen, DspMulConst32f_Sse3, DspMulConst32f_Ssse3, DspMulConst32f_Sse4),
-    /*  3 */ DSP_ROW(DspSqrtInPlace32f, DspSqrtInPlace32f_Gen, DspSqrtInPlace32f_Gen, DspSqrtInPlace32f_Gen, DspSqrtInPlace32f_Gen),
+    /*  3 */ DSP_ROW(DspSqrtInPlace32f, DspSqrtInPlace32f_Gen, DspSqrtInPlace32f_Sse3, DspSqrtInPlace32f_Ssse3, DspSqrtInPlace32f_Sse4),
     /*  4 */ DSP_ROW(DspAbsInPlace32f, DspAbsInPlace32f_Gen, DspAbsInPlace32f_Sse3, DspAbsInPlace32f_Ssse3, DspAbsInPlace32f_Sse4),
     /*  5 */ DSP_ROW(DspMax32f, DspMax32f_Gen, DspMax32f_Sse3, DspMax32f_Ssse3, DspMax32f_Sse4),
     /*  6 */ DSP_ROW(DspMin32f, DspMin32f_Gen, DspMin32f_Sse3, DspMin32f_Ssse3, DspMin32f_Sse4),
@@ -64,11 +65,11 @@ const DspCodePtr DspDispatchTable2[DspDispatch2Rows * 4] = {
     /* 18 */ DSP_ROW(DspDiv32f, DspDiv32f_Gen, DspDiv32f_Sse3, DspDiv32f_Ssse3, DspDiv32f_Sse4),
     /* 19 */ DSP_ROW(DspExpInPlace32f, DspExpInPlace32f_Gen, DspExpInPlace32f_Sse3, DspExpInPlace32f_Ssse3, DspExpInPlace32f_Sse4),
     /* 20 */ DSP_ROW(DspLnInPlace32f, DspLnInPlace32f_Gen, DspLnInPlace32f_Sse3, DspLnInPlace32f_Ssse3, DspLnInPlace32f_Sse4),
-    /* 21 */ DSP_ROW(DspSum32f, DspSum32f_Gen, DspSum32f_Gen, DspSum32f_Gen, DspSum32f_Gen),
-    /* 22 */ DSP_ROW(DspMean32f, DspMean32f_Gen, DspMean32f_Gen, DspMean32f_Gen, DspMean32f_Gen),
-    /* 23 */ DSP_ROW(DspMinEvery32f, DspMinEvery32f_Gen, DspMinEvery32f_Gen, DspMinEvery32f_Gen, DspMinEvery32f_Gen),
-    /* 24 */ DSP_ROW(DspMaxEvery32f, DspMaxEvery32f_Gen, DspMaxEvery32f_Gen, DspMaxEvery32f_Gen, DspMaxEvery32f_Gen),
-    /* 25 */ DSP_ROW(DspDotProd32f, DspDotProd32f_Gen, DspDotProd32f_Gen, DspDotProd32f_Gen, DspDotProd32f_Gen),
+    /* 21 */ DSP_ROW(DspSum32f, DspSum32f_Gen, DspSum32f_Sse3, DspSum32f_Ssse3, DspSum32f_Sse4),
+    /* 22 */ DSP_ROW(DspMean32f, DspMean32f_Gen, DspMean32f_Sse3, DspMean32f_Ssse3, DspMean32f_Sse4),
+    /* 23 */ DSP_ROW(DspMinEvery32f, DspMinEvery32f_Gen, DspMinEvery32f_Sse3, DspMinEvery32f_Ssse3, DspMinEvery32f_Sse4),
+    /* 24 */ DSP_ROW(DspMaxEvery32f, DspMaxEvery32f_Gen, DspMaxEvery32f_Sse3, DspMaxEvery32f_Ssse3, DspMaxEvery32f_Sse4),
+    /* 25 */ DSP_ROW(DspDotProd32f, DspDotProd32f_Gen, DspDotProd32f_Sse3, DspDotProd32f_Ssse3, DspDotProd32f_Sse4),
     /* 26 */ DSP_ROW(DspFftSpecCreateR32f, DspFftSpecCreateR32f_Gen, DspFftSpecCreateR32f_Gen, DspFftSpecCreateR32f_Gen, DspFftSpecCreateR32f_Gen),
     /* 27 */ DSP_ROW(DspFftSpecFreeR32f, DspFftSpecFreeR32f_Gen, DspFftSpecFreeR32f_Gen, DspFftSpecFreeR32f_Gen, DspFftSpecFreeR32f_Gen),
     /* 28 */ DSP_ROW(DspFftFwdRInPlace32f, DspFftFwdRInPlace32f_Gen, DspFftFwdRInPlace32f_Gen, DspFftFwdRInPlace32f_Gen, DspFftFwdRInPlace32f_Gen),

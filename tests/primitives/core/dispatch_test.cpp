@@ -11,6 +11,7 @@
 #include "primitives/core/DspDispatch.h"
 #include "primitives/vector/DspVector.h"
 #include "primitives/vector/kernels/DspVmKernels.h"
+#include "primitives/vector/kernels/DspVmReduceKernels.h"
 
 namespace
 {
@@ -124,13 +125,12 @@ TEST_F(DispatchTest, VectorRowsHoldTheirLevelRoutines)
         {DspDispatchTable2, 20, LEVELS4(DspLnInPlace32f)},
         // One implementation at every level.
         {DspDispatchTable2, 16, GENERIC4(DspAddProduct32f)},
-        // Levels 1 to 3 keep the generic routine until the vector math kernels land.
-        {DspDispatchTable2, 3, GENERIC4(DspSqrtInPlace32f)},
-        {DspDispatchTable2, 21, GENERIC4(DspSum32f)},
-        {DspDispatchTable2, 22, GENERIC4(DspMean32f)},
-        {DspDispatchTable2, 23, GENERIC4(DspMinEvery32f)},
-        {DspDispatchTable2, 24, GENERIC4(DspMaxEvery32f)},
-        {DspDispatchTable2, 25, GENERIC4(DspDotProd32f)},
+        {DspDispatchTable2, 3, LEVELS4(DspSqrtInPlace32f)},
+        {DspDispatchTable2, 21, LEVELS4(DspSum32f)},
+        {DspDispatchTable2, 22, LEVELS4(DspMean32f)},
+        {DspDispatchTable2, 23, LEVELS4(DspMinEvery32f)},
+        {DspDispatchTable2, 24, LEVELS4(DspMaxEvery32f)},
+        {DspDispatchTable2, 25, LEVELS4(DspDotProd32f)},
     };
     for (const auto& r : rows)
         for (int level = 0; level < 4; ++level)

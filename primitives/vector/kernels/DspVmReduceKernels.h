@@ -1,0 +1,33 @@
+// Processor-level kernels and routine entries of the square-root, sum, mean,
+// element minimum and maximum and dot-product rows of the second table. Each
+// level's members are built in that level's own translation unit with its own
+// instruction set. The kernels assume valid pointers and a length of at least
+// 1; the entries check both before they touch an element.
+#pragma once
+
+#include <cstdint>
+
+#include "primitives/core/DspStatus.h"
+
+#define DSP_VM_REDUCE_LEVEL(sfx)                                                                   \
+    /* nonzero when an element was negative */                                                     \
+    int32_t DspSqrtKernel32f_##sfx(const float* src, float* dst, int32_t len);                     \
+    int32_t DspSqrtKernel64f_##sfx(const double* src, double* dst, int32_t len);                   \
+    void DspDotProdKernel32f_##sfx(const float* src1, const float* src2, int32_t len, float* out); \
+    /* the sum rounded to float; hint 1 asks for the fast sum */                                   \
+    double DspSumHint32f_##sfx(const float* src, int32_t len, int32_t hint);                       \
+    float DspMeanKernel32f_##sfx(const float* src, int32_t len, int32_t hint);                     \
+    void DspSumFast32f_##sfx(const float* src, int32_t len, double* out);                          \
+    void DspSumAccurate32f_##sfx(const float* src, int32_t len, double* out);                      \
+    void DspMinEveryKernel32f_##sfx(const float* src, float* srcDst, uint32_t len);                \
+    void DspMaxEveryKernel32f_##sfx(const float* src, float* srcDst, uint32_t len);                \
+    DspStatus DspSqrtInPlace32f_##sfx(float* srcDst, int32_t len);                                 \
+    DspStatus DspSum32f_##sfx(const float* src, int32_t len, float* pSum, int32_t hint);           \
+    DspStatus DspMean32f_##sfx(const float* src, int32_t len, float* pMean, int32_t hint);         \
+    DspStatus DspMinEvery32f_##sfx(const float* src, float* srcDst, int32_t len);                  \
+    DspStatus DspMaxEvery32f_##sfx(const float* src, float* srcDst, int32_t len);                  \
+    DspStatus DspDotProd32f_##sfx(const float* src1, const float* src2, int32_t len, float* pDot)
+DSP_VM_REDUCE_LEVEL(Sse3);
+DSP_VM_REDUCE_LEVEL(Ssse3);
+DSP_VM_REDUCE_LEVEL(Sse4);
+#undef DSP_VM_REDUCE_LEVEL

@@ -1,0 +1,101 @@
+// The square-root, sum, mean, minimum, maximum and dot-product members every
+// level's file defines over the shared bodies, with their routine entries
+// beside them. Each level's file includes this once, built for its own
+// instruction set.
+#pragma once
+
+#include "primitives/vector/kernels/DspVmReduceBody.h"
+#include "primitives/vector/kernels/DspVmReduceKernels.h"
+#include "primitives/vector/kernels/DspVmSqrtBody.h"
+
+namespace
+{
+inline DspStatus VmCheck(const void* a, const void* b, int32_t len)
+{
+    if (a == nullptr || b == nullptr)
+        return DspStsNullPtrErr;
+    return len < 1 ? DspStsSizeErr : DspStsNoErr;
+}
+} // namespace
+
+#define DSP_VM_REDUCE_DEFINE(sfx, sse4, dot)                                                       \
+    int32_t DspSqrtKernel32f_##sfx(const float* src, float* dst, int32_t len)                      \
+    {                                                                                              \
+        return VmSqrtKernel32f<sse4>(src, dst, len);                                               \
+    }                                                                                              \
+    int32_t DspSqrtKernel64f_##sfx(const double* src, double* dst, int32_t len)                    \
+    {                                                                                              \
+        return VmSqrtKernel64f(src, dst, len);                                                     \
+    }                                                                                              \
+    void DspDotProdKernel32f_##sfx(const float* src1, const float* src2, int32_t len, float* out)  \
+    {                                                                                              \
+        dot(src1, src2, len, out);                                                                 \
+    }                                                                                              \
+    double DspSumHint32f_##sfx(const float* src, int32_t len, int32_t hint)                        \
+    {                                                                                              \
+        return VmSumHint32f(src, len, hint);                                                       \
+    }                                                                                              \
+    float DspMeanKernel32f_##sfx(const float* src, int32_t len, int32_t hint)                      \
+    {                                                                                              \
+        return VmMeanKernel32f(src, len, hint);                                                    \
+    }                                                                                              \
+    void DspSumFast32f_##sfx(const float* src, int32_t len, double* out)                           \
+    {                                                                                              \
+        *out = VmSumFast32f(src, len);                                                             \
+    }                                                                                              \
+    void DspSumAccurate32f_##sfx(const float* src, int32_t len, double* out)                       \
+    {                                                                                              \
+        *out = VmSumAccurate32f(src, len);                                                         \
+    }                                                                                              \
+    void DspMinEveryKernel32f_##sfx(const float* src, float* srcDst, uint32_t len)                 \
+    {                                                                                              \
+        VmEveryKernel32f<VmMinOp>(src, srcDst, len);                                               \
+    }                                                                                              \
+    void DspMaxEveryKernel32f_##sfx(const float* src, float* srcDst, uint32_t len)                 \
+    {                                                                                              \
+        VmEveryKernel32f<VmMaxOp>(src, srcDst, len);                                               \
+    }                                                                                              \
+    DspStatus DspSqrtInPlace32f_##sfx(float* srcDst, int32_t len)                                  \
+    {                                                                                              \
+        const DspStatus st = VmCheck(srcDst, srcDst, len);                                         \
+        if (st != DspStsNoErr)                                                                     \
+            return st;                                                                             \
+        return VmSqrtKernel32f<sse4>(srcDst, srcDst, len) != 0 ? DspStsSqrtNegArg : DspStsNoErr;   \
+    }                                                                                              \
+    DspStatus DspSum32f_##sfx(const float* src, int32_t len, float* pSum, int32_t hint)            \
+    {                                                                                              \
+        const DspStatus st = VmCheck(src, pSum, len);                                              \
+        if (st == DspStsNoErr)                                                                     \
+            *pSum = static_cast<float>(VmSumHint32f(src, len, hint));                              \
+        return st;                                                                                 \
+    }                                                                                              \
+    DspStatus DspMean32f_##sfx(const float* src, int32_t len, float* pMean, int32_t hint)          \
+    {                                                                                              \
+        const DspStatus st = VmCheck(src, pMean, len);                                             \
+        if (st == DspStsNoErr)                                                                     \
+            *pMean = VmMeanKernel32f(src, len, hint);                                              \
+        return st;                                                                                 \
+    }                                                                                              \
+    DspStatus DspMinEvery32f_##sfx(const float* src, float* srcDst, int32_t len)                   \
+    {                                                                                              \
+        const DspStatus st = VmCheck(src, srcDst, len);                                            \
+        if (st == DspStsNoErr)                                                                     \
+            VmEveryKernel32f<VmMinOp>(src, srcDst, static_cast<uint32_t>(len));                    \
+        return st;                                                                                 \
+    }                                                                                              \
+    DspStatus DspMaxEvery32f_##sfx(const float* src, float* srcDst, int32_t len)                   \
+    {                                                                                              \
+        const DspStatus st = VmCheck(src, srcDst, len);                                            \
+        if (st == DspStsNoErr)                                                                     \
+            VmEveryKernel32f<VmMaxOp>(src, srcDst, static_cast<uint32_t>(len));                    \
+        return st;                                                                                 \
+    }                                                                                              \
+    DspStatus DspDotProd32f_##sfx(const float* src1, const float* src2, int32_t len, float* pDot)  \
+    {                                                                                              \
+        if (pDot == nullptr)                                                                       \
+            return DspStsNullPtrErr;                                                               \
+        const DspStatus st = VmCheck(src1, src2, len);                                             \
+        if (st == DspStsNoErr)                                                                     \
+            dot(src1, src2, len, pDot);                                                            \
+        return st;                                                                                 \
+    }
