@@ -1,13 +1,30 @@
-// The adapter's ASIO table. The ASIO operations themselves are not part of
-// the driver yet: every client operation refuses with STATUS_NOT_IMPLEMENTED,
-// so a user-mode client learns that the interface cannot be used.
+// The adapter's ASIO table: every operation runs under the ASIO mutex and
+// goes to the ASIO session, which owns the clients, settings and rings.
 #include "driver/adapter_common.h"
 
-#define ASIO_NOT_YET return STATUS_NOT_IMPLEMENTED
-
-NTSTATUS CAdapterCommon::AsioOpenClient(PFILE_OBJECT)
+namespace
 {
-    ASIO_NOT_YET;
+// Holds the ASIO mutex for one operation.
+class AsioLockHolder
+{
+  public:
+    explicit AsioLockHolder(CSyncMutex& lock) : m_Lock(lock) { m_Lock.Lock(); }
+    ~AsioLockHolder() { m_Lock.Unlock(); }
+    AsioLockHolder(const AsioLockHolder&) = delete;
+    AsioLockHolder& operator=(const AsioLockHolder&) = delete;
+
+  private:
+    CSyncMutex& m_Lock;
+};
+} // namespace
+
+#define ASIO_FORWARD(call)                                                                         \
+    AsioLockHolder holder(m_AsioLock);                                                             \
+    return m_Asio.call
+
+NTSTATUS CAdapterCommon::AsioOpenClient(PFILE_OBJECT fileObject)
+{
+    ASIO_FORWARD(OpenClient(fileObject));
 }
 // Reached by no request.
 NTSTATUS CAdapterCommon::AsioUnused(PFILE_OBJECT)
@@ -18,105 +35,108 @@ NTSTATUS CAdapterCommon::AsioCloseClient(PFILE_OBJECT fileObject)
 {
     // A stop request the client left kept goes with it.
     CancelAsioStopRequest(fileObject);
-    ASIO_NOT_YET;
+    ASIO_FORWARD(CloseClient(fileObject));
 }
-NTSTATUS CAdapterCommon::AsioGetDeviceName(PFILE_OBJECT, PVOID, PULONG)
+NTSTATUS CAdapterCommon::AsioGetDeviceName(PFILE_OBJECT f, PVOID buffer, PULONG outputLength)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(GetDeviceName(f, buffer, outputLength));
 }
-NTSTATUS CAdapterCommon::AsioGetChannelCounts(PFILE_OBJECT, PVOID, ULONG)
+NTSTATUS CAdapterCommon::AsioGetChannelCounts(PFILE_OBJECT f, PVOID buffer, ULONG outputLength)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(GetChannelCounts(f, buffer, outputLength));
 }
-NTSTATUS CAdapterCommon::AsioGetChannelInfo(PFILE_OBJECT, PVOID, ULONG)
+NTSTATUS CAdapterCommon::AsioGetChannelInfo(PFILE_OBJECT f, PVOID buffer, ULONG outputLength)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(GetChannelInfo(f, buffer, outputLength));
 }
-NTSTATUS CAdapterCommon::AsioSetSettingsEvent(PFILE_OBJECT, PHANDLE)
+NTSTATUS CAdapterCommon::AsioSetSettingsEvent(PFILE_OBJECT f, PHANDLE userEvent)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(SetSettingsEvent(f, userEvent));
 }
-NTSTATUS CAdapterCommon::AsioReleaseSettingsEvent(PFILE_OBJECT)
+NTSTATUS CAdapterCommon::AsioReleaseSettingsEvent(PFILE_OBJECT f)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(ReleaseSettingsEvent(f));
 }
-NTSTATUS CAdapterCommon::AsioGetOwnerState(PFILE_OBJECT, PVOID)
+NTSTATUS CAdapterCommon::AsioGetOwnerState(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(GetOwnerState(f, buffer));
 }
-NTSTATUS CAdapterCommon::AsioGetSampleTypes(PFILE_OBJECT, PVOID, PULONG)
+NTSTATUS CAdapterCommon::AsioGetSampleTypes(PFILE_OBJECT f, PVOID buffer, PULONG outputLength)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(GetSampleTypes(f, buffer, outputLength));
 }
-NTSTATUS CAdapterCommon::AsioGetLatencyTable(PFILE_OBJECT, PVOID, PULONG)
+NTSTATUS CAdapterCommon::AsioGetLatencyTable(PFILE_OBJECT f, PVOID buffer, PULONG outputLength)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(GetLatencyTable(f, buffer, outputLength));
 }
-NTSTATUS CAdapterCommon::AsioSetSampleType(PFILE_OBJECT, ULONG)
+NTSTATUS CAdapterCommon::AsioSetSampleType(PFILE_OBJECT f, ULONG sampleType)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(SetSampleType(f, sampleType));
 }
-NTSTATUS CAdapterCommon::AsioSetLatency(PFILE_OBJECT, ULONG)
+NTSTATUS CAdapterCommon::AsioSetLatency(PFILE_OBJECT f, ULONG latencyIndex)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(SetLatency(f, latencyIndex));
 }
-NTSTATUS CAdapterCommon::AsioGetLatencies(PFILE_OBJECT, PVOID)
+NTSTATUS CAdapterCommon::AsioGetLatencies(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(GetLatencies(f, buffer));
 }
-NTSTATUS CAdapterCommon::AsioGetSampleRate(PFILE_OBJECT, PVOID)
+NTSTATUS CAdapterCommon::AsioGetSampleRate(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(GetSampleRate(f, buffer));
 }
-NTSTATUS CAdapterCommon::AsioCanSampleRate(PFILE_OBJECT, PVOID)
+NTSTATUS CAdapterCommon::AsioCanSampleRate(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(CanSampleRate(f, buffer));
 }
-NTSTATUS CAdapterCommon::AsioSetSampleRate(PFILE_OBJECT, PVOID)
+NTSTATUS CAdapterCommon::AsioSetSampleRate(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(SetSampleRate(f, buffer));
 }
-NTSTATUS CAdapterCommon::AsioGetBufferSize(PFILE_OBJECT, PVOID)
+NTSTATUS CAdapterCommon::AsioGetBufferSize(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(GetBufferSize(f, buffer));
 }
-NTSTATUS CAdapterCommon::AsioMapSharedBuffer(PFILE_OBJECT, PVOID, PVOID, PULONG)
+NTSTATUS CAdapterCommon::AsioMapSharedBuffer(PFILE_OBJECT f, PVOID input, ULONG inputLength,
+                                             PVOID outputArray, PULONG outputLength)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(MapSharedBuffer(f, input, inputLength, outputArray, outputLength));
 }
-NTSTATUS CAdapterCommon::AsioUnmapSharedBuffer(PFILE_OBJECT)
+NTSTATUS CAdapterCommon::AsioUnmapSharedBuffer(PFILE_OBJECT f)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(UnmapSharedBuffer(f));
 }
-NTSTATUS CAdapterCommon::AsioStartStreaming(PFILE_OBJECT, PHANDLE)
+NTSTATUS CAdapterCommon::AsioStartStreaming(PFILE_OBJECT f, PHANDLE bufferSwitchEvent)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(StartStreaming(f, bufferSwitchEvent));
 }
-NTSTATUS CAdapterCommon::AsioStopStreaming(PFILE_OBJECT, PIRP)
+NTSTATUS CAdapterCommon::AsioStopStreaming(PFILE_OBJECT f, PIRP request)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(StopStreaming(f, request));
 }
-NTSTATUS CAdapterCommon::AsioCheckMode(PFILE_OBJECT, PVOID)
+NTSTATUS CAdapterCommon::AsioCheckMode(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(CheckMode(f, buffer));
 }
-NTSTATUS CAdapterCommon::AsioSetMode(PFILE_OBJECT, PVOID)
+NTSTATUS CAdapterCommon::AsioSetMode(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(SetMode(f, buffer));
 }
-NTSTATUS CAdapterCommon::AsioGetMode(PFILE_OBJECT, PVOID)
+NTSTATUS CAdapterCommon::AsioGetMode(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_NOT_YET;
+    ASIO_FORWARD(GetMode(f, buffer));
 }
 
-// Streaming never runs without the ASIO operations, so power changes never
-// reach these.
+// Shared with the power changes, which hold the ASIO mutex already.
 NTSTATUS CAdapterCommon::AsioStart()
 {
-    ASIO_NOT_YET;
+    return m_Asio.Start();
 }
 NTSTATUS CAdapterCommon::AsioStop()
 {
-    ASIO_NOT_YET;
+    return m_Asio.Stop();
 }
-void CAdapterCommon::ResetAsioRings(PKEVENT) {}
+void CAdapterCommon::ResetAsioRings(PKEVENT bufferSwitchEvent)
+{
+    m_Asio.ResetRings(bufferSwitchEvent);
+}

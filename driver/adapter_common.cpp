@@ -23,10 +23,8 @@ NTSTATUS CreateAdapterCommon(PUNKNOWN* unknown)
 
 // The block comes zero-filled from the allocation, so every field not set
 // here starts at zero.
-CAdapterCommon::CAdapterCommon() : CAudioHal(nullptr)
+CAdapterCommon::CAdapterCommon() : CAudioHal(nullptr), m_Asio(this)
 {
-    InitializeListHead(&m_AsioClientList);
-    KeInitializeSpinLock(&m_AsioRingLock);
     // Held from the start, as the device starts in D0.
     ExSetTimerResolution(ADAPTER_TIMER_RESOLUTION, TRUE);
     m_TimerResolutionHeld = TRUE;
@@ -36,8 +34,6 @@ CAdapterCommon::~CAdapterCommon()
 {
     PAGED_CODE();
     StopIdleMachinery();
-    while (!IsListEmpty(&m_AsioClientList))
-        ExFreePoolWithTag(RemoveHeadList(&m_AsioClientList), USB_IO_POOL_TAG);
     if (m_DeviceClassObject != nullptr)
         m_DeviceClassObject->Release();
     m_DeviceClassObject = nullptr;
@@ -48,9 +44,6 @@ CAdapterCommon::~CAdapterCommon()
     if (m_ConfigurationDescriptor != nullptr)
         ExFreePoolWithTag(m_ConfigurationDescriptor, USB_IO_POOL_TAG);
     m_ConfigurationDescriptor = nullptr;
-    if (m_AsioRings != nullptr)
-        ExFreePoolWithTag(m_AsioRings, USB_IO_POOL_TAG);
-    m_AsioRings = nullptr;
     m_ConfigurationHandle = nullptr;
     // The bus driver counts the references on its interface.
     if (m_UsbBusInterface.BusContext != nullptr &&

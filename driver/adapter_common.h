@@ -6,6 +6,7 @@
 // library sees its power management, and the idle timer lives here.
 #pragma once
 
+#include "asio/asio_session.h"
 #include "driver/adapter_interfaces.h"
 #include "driver/audio_hal.h"
 #include "driver/sync_mutex.h"
@@ -32,14 +33,6 @@ inline constexpr LONGLONG PORT_RETRY_DELAY_100NS = 1000000;
 inline constexpr LONGLONG IDLE_TIMER_DUE_100NS = 50000000;
 inline constexpr LONG IDLE_TIMER_PERIOD_MS = 5000;
 
-// ASIO defaults that every new client starts from unless "Settings" says more.
-inline constexpr ULONG ASIO_DEFAULT_SAMPLE_TYPE = 16; // 16-bit little-endian integer
-inline constexpr ULONG ASIO_SAMPLE_TYPE_24_PACKED = 17;
-inline constexpr ULONG ASIO_SAMPLE_TYPE_24_IN_32 = 27;
-inline constexpr ULONG ASIO_DEFAULT_LATENCY_INDEX = 4; // 10 ms
-inline constexpr ULONG ASIO_DEFAULT_SAMPLE_RATE = 48000;
-inline constexpr ULONG ASIO_RING_ENTRY_SIZE = 32;
-
 // String descriptor reads of the class choice and the naming.
 inline constexpr USHORT STRING_LANGUAGE_EN_US = 0x0409;
 inline constexpr UCHAR MODEL_STRING_INDEX = 0x50;
@@ -47,21 +40,6 @@ inline constexpr UCHAR MODEL_STRING_FALLBACK_INDEX = 0x32;
 inline constexpr ULONG MODEL_STRING_BUFFER_SIZE = 104;
 
 class CIniFile;
-
-// One ASIO client: one per file object opened on the ASIO interface, linked
-// in the adapter's client list (non-paged, tag "USBd").
-struct AsioClientRecord
-{
-    LIST_ENTRY Links;
-    PFILE_OBJECT FileObject;
-    PKEVENT SettingsEvent;     // referenced, or null
-    PKEVENT BufferSwitchEvent; // referenced, or null
-    ULONG SampleType;
-    ULONG LatencyIndex;
-    ULONG SampleRate;
-    ULONG Mode;   // 0 PCM, 1 DSD
-    ULONG Mapped; // 1 while the client's rings are mapped
-};
 
 class CAdapterCommon : public IUsbDeviceIo,
                        public IAsioPrivate,
@@ -123,8 +101,8 @@ class CAdapterCommon : public IUsbDeviceIo,
     STDMETHODIMP AsioCanSampleRate(PFILE_OBJECT fileObject, PVOID buffer) override;
     STDMETHODIMP AsioSetSampleRate(PFILE_OBJECT fileObject, PVOID buffer) override;
     STDMETHODIMP AsioGetBufferSize(PFILE_OBJECT fileObject, PVOID buffer) override;
-    STDMETHODIMP AsioMapSharedBuffer(PFILE_OBJECT fileObject, PVOID input, PVOID outputArray,
-                                     PULONG outputLength) override;
+    STDMETHODIMP AsioMapSharedBuffer(PFILE_OBJECT fileObject, PVOID input, ULONG inputLength,
+                                     PVOID outputArray, PULONG outputLength) override;
     STDMETHODIMP AsioUnmapSharedBuffer(PFILE_OBJECT fileObject) override;
     STDMETHODIMP AsioStartStreaming(PFILE_OBJECT fileObject, PHANDLE bufferSwitchEvent) override;
     STDMETHODIMP AsioStopStreaming(PFILE_OBJECT fileObject, PIRP request) override;
@@ -219,10 +197,11 @@ class CAdapterCommon : public IUsbDeviceIo,
     LONG GetActiveStreamCount() const { return m_ActiveStreamCount; }
     CCHAR GetIrpStackSize() const { return m_IrpStackSize; }
     BOOLEAN IsSelectiveSuspendEnabled() const { return m_SelectiveSuspendEnabled != 0; }
-    ULONG GetAsioSampleType() const { return m_AsioSampleType; }
-    ULONG GetAsioLatencyIndex() const { return m_AsioLatencyIndex; }
-    ULONG GetAsioSampleRate() const { return m_AsioSampleRate; }
-    PVOID GetAsioRings() const { return m_AsioRings; }
+    ULONG GetAsioSampleType() const { return m_Asio.GetSampleType(); }
+    ULONG GetAsioLatencyIndex() const { return m_Asio.GetLatencyIndex(); }
+    ULONG GetAsioSampleRate() const { return m_Asio.GetSampleRate(); }
+    CAsioSession& GetAsioSession() { return m_Asio; }
+    const AsioRingEntry* GetAsioRings() const { return m_Asio.Rings().GetEntries(); }
     PUNKNOWN GetDeviceClassObject() const { return m_DeviceClassObject; }
     PADAPTERCOMMON GetDeviceInterface() const { return m_DeviceInterface; }
     PADAPTERPOWERMANAGEMENT GetDevicePower() const { return m_DevicePower; }
@@ -230,12 +209,12 @@ class CAdapterCommon : public IUsbDeviceIo,
     const USB_BUS_INTERFACE_USBDI_V1& GetUsbBusInterface() const { return m_UsbBusInterface; }
 
   protected:
-    ULONG GetAsioRunning() const { return m_AsioRunning; }
-    void SetAsioRunning(UCHAR running) { m_AsioRunning = running; }
-    AsioClientRecord* GetAsioOwner() const { return m_AsioOwner; }
-    void SetAsioOwner(AsioClientRecord* owner) { m_AsioOwner = owner; }
-    BOOLEAN GetAsioPowerDownMark() const { return m_AsioPowerDownMark; }
-    void SetAsioPowerDownMark(UCHAR mark) { m_AsioPowerDownMark = mark; }
+    ULONG GetAsioRunning() const { return m_Asio.IsRunning() ? 1 : 0; }
+    void SetAsioRunning(UCHAR running) { m_Asio.SetRunning(running != 0); }
+    AsioClientRecord* GetAsioOwner() const { return m_Asio.GetOwner(); }
+    void SetAsioOwner(AsioClientRecord* owner) { m_Asio.SetOwner(owner); }
+    BOOLEAN GetAsioPowerDownMark() const { return m_Asio.IsPowerDownMarked() ? 1 : 0; }
+    void SetAsioPowerDownMark(UCHAR mark) { m_Asio.SetPowerDownMark(mark != 0); }
     CSyncMutex& GetAsioLock() { return m_AsioLock; }
 
   private:
@@ -301,20 +280,8 @@ class CAdapterCommon : public IUsbDeviceIo,
     CSyncMutex m_PortResetLock;
     CSyncMutex m_AsioLock;
 
-    // ASIO state, kept here for the ASIO operations and power changes.
-    LIST_ENTRY m_AsioClientList; // records begin with their links (tag "USBd")
-    KSPIN_LOCK m_AsioRingLock;
-    ULONG m_AsioSampleType;
-    ULONG m_AsioLatencyIndex;
-    ULONG m_AsioSampleRate;
-    PUCHAR m_AsioRings; // one 32-byte entry per stream engine
-    ULONG m_AsioRingCount;
-    AsioClientRecord* m_AsioOwner;
-    UCHAR m_AsioOwnerFlag;
-    ULONG m_AsioBytesPerSample;
-    ULONG m_AsioBufferFrames;
-    UCHAR m_AsioRunning;
-    UCHAR m_AsioPowerDownMark;
+    // The ASIO session the IAsioPrivate operations forward to, under m_AsioLock.
+    CAsioSession m_Asio;
     PIRP m_AsioHeldStopRequest;
 
     // Idle detection and selective suspend.

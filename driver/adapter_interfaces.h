@@ -66,8 +66,10 @@ DECLARE_INTERFACE_(IAsioPrivate, IUnknown)
     STDMETHOD(AsioCanSampleRate)(PFILE_OBJECT fileObject, PVOID buffer) PURE;
     STDMETHOD(AsioSetSampleRate)(PFILE_OBJECT fileObject, PVOID buffer) PURE;
     STDMETHOD(AsioGetBufferSize)(PFILE_OBJECT fileObject, PVOID buffer) PURE;
+    // Reads at most inputLength bytes of input.
     STDMETHOD(AsioMapSharedBuffer)
-    (PFILE_OBJECT fileObject, PVOID input, PVOID outputArray, PULONG outputLength) PURE;
+    (PFILE_OBJECT fileObject, PVOID input, ULONG inputLength, PVOID outputArray,
+     PULONG outputLength) PURE;
     STDMETHOD(AsioUnmapSharedBuffer)(PFILE_OBJECT fileObject) PURE;
     STDMETHOD(AsioStartStreaming)(PFILE_OBJECT fileObject, PHANDLE bufferSwitchEvent) PURE;
     // May hold the request and return STATUS_PENDING.

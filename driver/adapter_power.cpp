@@ -58,25 +58,14 @@ void CAdapterCommon::PowerChangeState(POWER_STATE newState)
         if (!m_TimerResolutionHeld)
             ExSetTimerResolution(ADAPTER_TIMER_RESOLUTION, TRUE);
         m_TimerResolutionHeld = TRUE;
-        if (m_AsioPowerDownMark != 0)
-        {
-            AsioStart();
-            ResetAsioRings(m_AsioOwner != nullptr ? m_AsioOwner->BufferSwitchEvent : nullptr);
-            m_AsioPowerDownMark = 0;
-        }
+        m_Asio.PowerUp();
     }
     else
     {
         // A device that is gone takes no power change.
         if (!ResetPortIfNeeded() && m_DevicePower != nullptr)
             m_DevicePower->PowerChangeState(newState);
-        if (m_AsioRunning != 0)
-        {
-            AsioStop();
-            if (m_AsioOwner != nullptr && m_AsioOwner->BufferSwitchEvent != nullptr)
-                KeClearEvent(m_AsioOwner->BufferSwitchEvent);
-            m_AsioPowerDownMark = 1;
-        }
+        m_Asio.PowerDown();
         // Released once, whatever states the device goes through outside D0.
         if (m_TimerResolutionHeld)
             ExSetTimerResolution(0, FALSE);

@@ -79,25 +79,9 @@ NTSTATUS CAdapterCommon::ConfigureDevice()
     WriteDeviceNames();
 
     ULONG engines = m_DeviceInterface->GetEngineCount();
-    if (engines != 0)
-    {
-        m_AsioRings = static_cast<PUCHAR>(ExAllocatePoolWithTag(
-            NonPagedPool, (SIZE_T)engines * ASIO_RING_ENTRY_SIZE, USB_IO_POOL_TAG));
-        if (m_AsioRings == nullptr)
-            return STATUS_INSUFFICIENT_RESOURCES;
-        RtlZeroMemory(m_AsioRings, (SIZE_T)engines * ASIO_RING_ENTRY_SIZE);
-    }
-    m_AsioRingCount = engines;
-
-    m_AsioSampleType = ASIO_DEFAULT_SAMPLE_TYPE;
-    m_AsioLatencyIndex = ASIO_DEFAULT_LATENCY_INDEX;
-    m_AsioSampleRate = ASIO_DEFAULT_SAMPLE_RATE;
-    RegistryBinarySetting(m_DeviceObject, SETTINGS_READ, &m_AsioSampleType,
-                          sizeof(m_AsioSampleType), u"ASIOMLDataBitDepth");
-    RegistryBinarySetting(m_DeviceObject, SETTINGS_READ, &m_AsioLatencyIndex,
-                          sizeof(m_AsioLatencyIndex), u"ASIOMLDataLatency");
-    RegistryBinarySetting(m_DeviceObject, SETTINGS_READ, &m_AsioSampleRate,
-                          sizeof(m_AsioSampleRate), u"ASIOMLSampleRate");
+    status = m_Asio.Configure(engines);
+    if (!NT_SUCCESS(status))
+        return status;
 
     engines = m_DeviceInterface->GetEngineCount();
     for (ULONG i = 0; i < engines; ++i)
@@ -123,10 +107,11 @@ void CAdapterCommon::ApplyAsioDefaults()
 {
     PAGED_CODE();
     const ULONG type = AsioDefaultSampleType(m_idVendor, m_idProduct);
-    m_AsioSampleType = type;
+    ULONG stored = type;
+    m_Asio.SetSampleTypeDefault(type);
     if (type != ASIO_DEFAULT_SAMPLE_TYPE)
-        RegistryBinarySetting(m_DeviceObject, SETTINGS_WRITE, &m_AsioSampleType,
-                              sizeof(m_AsioSampleType), u"ASIOMLDataBitDepth");
+        RegistryBinarySetting(m_DeviceObject, SETTINGS_WRITE, &stored, sizeof(stored),
+                              u"ASIOMLDataBitDepth");
 }
 
 // ----------------------------------------------------------------------------

@@ -101,37 +101,6 @@ bool ReturnsData(NTSTATUS status, bool sizeOnOverflow)
     return NT_SUCCESS(status) || (sizeOnOverflow && status == STATUS_BUFFER_OVERFLOW);
 }
 
-// The 32-bit value at the start of the buffer, when the input holds one.
-bool InputValue(const Request& r, ULONG* value)
-{
-    if (r.In < c_ValueBytes || r.Buffer == nullptr)
-        return false;
-    RtlCopyMemory(value, r.Buffer, sizeof(*value));
-    return true;
-}
-
-// A user event handle: 4 bytes from a 32-bit process, 8 otherwise; the
-// 32-bit value is sign-extended as the system widens such handles.
-bool InputHandle(const Request& r, HANDLE* handle)
-{
-    if (r.Buffer == nullptr || r.In != (r.Is32Bit ? c_Handle32Bytes : c_Handle64Bytes))
-        return false;
-    if (r.Is32Bit)
-    {
-        LONG value = 0;
-        RtlCopyMemory(&value, r.Buffer, sizeof(value));
-        *handle = (HANDLE)(LONG_PTR)value;
-    }
-    else
-        RtlCopyMemory(handle, r.Buffer, sizeof(*handle));
-    return true;
-}
-
-bool OutputHolds(const Request& r, ULONG bytes)
-{
-    return r.Out >= bytes && r.Buffer != nullptr;
-}
-
 // The shared buffers of a 32-bit caller: the operation writes 8-byte user
 // addresses into a temporary array of twice the output, which are narrowed
 // to their low 32 bits in the caller's output.
@@ -150,7 +119,7 @@ NTSTATUS MapSharedBuffer32(PASIOPRIVATE asio, PFILE_OBJECT fileObject, Request& 
         RtlZeroMemory(addresses, (SIZE_T)doubled);
     }
     ULONG length = (ULONG)doubled;
-    NTSTATUS status = asio->AsioMapSharedBuffer(fileObject, r.Buffer, addresses, &length);
+    NTSTATUS status = asio->AsioMapSharedBuffer(fileObject, r.Buffer, r.In, addresses, &length);
     if (NT_SUCCESS(status))
     {
         const ULONG entries = SmallerOf(length, (ULONG)doubled) / c_UserAddress64Bytes;
@@ -165,160 +134,288 @@ NTSTATUS MapSharedBuffer32(PASIOPRIVATE asio, PFILE_OBJECT fileObject, Request& 
     return status;
 }
 
-// Runs the code's tests and its operation; the status the request gets.
-// information is 0 on entry.
+// One row per code: the length test the request must pass before its
+// operation runs, and the operation with the bytes it reports.
+enum class LengthRule
+{
+    Any,        // the operation checks the output itself
+    NoInput,    // no input at all
+    InAtLeast,  // input of at least Bytes (a 32-bit value)
+    InNonZero,  // some input
+    InHandle,   // 4 bytes from a 32-bit process, 8 otherwise
+    OutAtLeast, // output of at least Bytes
+    InOutExact, // input and output both of exactly Bytes
+    OutExact,   // output of exactly Bytes
+};
+
+struct AsioCall
+{
+    PASIOPRIVATE Asio;
+    PFILE_OBJECT File;
+    Request& R;
+    ULONG_PTR* Information;
+};
+
+struct AsioCodeRow
+{
+    ULONG Code;
+    LengthRule Rule;
+    ULONG Bytes;    // of the length rule
+    ULONG Reported; // bytes a fixed-size answer writes
+    NTSTATUS (*Run)(const AsioCall& call, const AsioCodeRow& row);
+};
+
+bool PassesLengthRule(const Request& r, const AsioCodeRow& row)
+{
+    const bool buffer = r.Buffer != nullptr;
+    switch (row.Rule)
+    {
+    case LengthRule::Any:
+        return true;
+    case LengthRule::NoInput:
+        return r.In == 0 || !buffer;
+    case LengthRule::InAtLeast:
+        return buffer && r.In >= row.Bytes;
+    case LengthRule::InNonZero:
+        return buffer && r.In != 0;
+    case LengthRule::InHandle:
+        return buffer && r.In == (r.Is32Bit ? c_Handle32Bytes : c_Handle64Bytes);
+    case LengthRule::OutAtLeast:
+        return buffer && r.Out >= row.Bytes;
+    case LengthRule::InOutExact:
+        return buffer && r.In == row.Bytes && r.Out == row.Bytes;
+    case LengthRule::OutExact:
+        return buffer && r.Out == row.Bytes;
+    }
+    return false;
+}
+
+// A fixed-size answer: its bytes when it returned data.
+NTSTATUS ReportFixed(const AsioCall& c, const AsioCodeRow& row, NTSTATUS status,
+                     bool sizeOnOverflow)
+{
+    if (ReturnsData(status, sizeOnOverflow))
+        *c.Information = Reported(c.R, row.Reported);
+    return status;
+}
+
+// An answer whose size the operation leaves in the length.
+NTSTATUS ReportUpdated(const AsioCall& c, NTSTATUS status, ULONG length)
+{
+    if (ReturnsData(status, true))
+        *c.Information = ReportedByOperation(c.R, status, length);
+    return status;
+}
+
+ULONG InputU32(const Request& r)
+{
+    ULONG value = 0;
+    RtlCopyMemory(&value, r.Buffer, sizeof(value));
+    return value;
+}
+
+// The handle the length rule admitted, widened as the system widens a
+// 32-bit handle: with its sign.
+HANDLE InputHandle(const Request& r)
+{
+    if (r.Is32Bit)
+    {
+        LONG value = 0;
+        RtlCopyMemory(&value, r.Buffer, sizeof(value));
+        return (HANDLE)(LONG_PTR)value;
+    }
+    HANDLE handle = nullptr;
+    RtlCopyMemory(&handle, r.Buffer, sizeof(handle));
+    return handle;
+}
+
+NTSTATUS RunGetDeviceName(const AsioCall& c, const AsioCodeRow&)
+{
+    ULONG length = c.R.Out;
+    NTSTATUS status = c.Asio->AsioGetDeviceName(c.File, c.R.Buffer, &length);
+    return ReportUpdated(c, status, length);
+}
+
+NTSTATUS RunGetSampleTypes(const AsioCall& c, const AsioCodeRow&)
+{
+    ULONG length = c.R.Out;
+    NTSTATUS status = c.Asio->AsioGetSampleTypes(c.File, c.R.Buffer, &length);
+    return ReportUpdated(c, status, length);
+}
+
+NTSTATUS RunGetLatencyTable(const AsioCall& c, const AsioCodeRow& row)
+{
+    ULONG length = c.R.Out;
+    NTSTATUS status = c.Asio->AsioGetLatencyTable(c.File, c.R.Buffer, &length);
+    // The table is written whole and the length left as it was.
+    return ReportUpdated(c, status, c.R.Out != 0 ? SmallerOf(length, row.Reported) : length);
+}
+
+NTSTATUS RunGetChannelCounts(const AsioCall& c, const AsioCodeRow& row)
+{
+    NTSTATUS status = c.Asio->AsioGetChannelCounts(c.File, c.R.Buffer, c.R.Out);
+    return ReportFixed(c, row, status, false);
+}
+
+NTSTATUS RunGetChannelInfo(const AsioCall& c, const AsioCodeRow& row)
+{
+    NTSTATUS status = c.Asio->AsioGetChannelInfo(c.File, c.R.Buffer, c.R.Out);
+    return ReportFixed(c, row, status, false);
+}
+
+NTSTATUS RunGetOwnerState(const AsioCall& c, const AsioCodeRow& row)
+{
+    if (c.R.Out == 0)
+    {
+        *c.Information = row.Reported;
+        return STATUS_BUFFER_OVERFLOW;
+    }
+    if (c.R.Out < row.Reported)
+        return STATUS_BUFFER_TOO_SMALL;
+    if (c.R.Buffer == nullptr)
+        return STATUS_SUCCESS;
+    return ReportFixed(c, row, c.Asio->AsioGetOwnerState(c.File, c.R.Buffer), false);
+}
+
+NTSTATUS RunSetSettingsEvent(const AsioCall& c, const AsioCodeRow&)
+{
+    HANDLE handle = InputHandle(c.R);
+    return c.Asio->AsioSetSettingsEvent(c.File, &handle);
+}
+
+NTSTATUS RunStartStreaming(const AsioCall& c, const AsioCodeRow&)
+{
+    HANDLE handle = InputHandle(c.R);
+    return c.Asio->AsioStartStreaming(c.File, &handle);
+}
+
+NTSTATUS RunSetSampleType(const AsioCall& c, const AsioCodeRow&)
+{
+    return c.Asio->AsioSetSampleType(c.File, InputU32(c.R));
+}
+
+NTSTATUS RunSetLatency(const AsioCall& c, const AsioCodeRow& row)
+{
+    NTSTATUS status = c.Asio->AsioSetLatency(c.File, InputU32(c.R));
+    // A latency that was not set is not reported as set.
+    if (!NT_SUCCESS(status) || c.R.Out < row.Reported)
+        return status;
+    return ReportFixed(c, row, c.Asio->AsioGetLatencies(c.File, c.R.Buffer), true);
+}
+
+NTSTATUS RunGetLatencies(const AsioCall& c, const AsioCodeRow& row)
+{
+    return ReportFixed(c, row, c.Asio->AsioGetLatencies(c.File, c.R.Buffer), true);
+}
+
+NTSTATUS RunGetSampleRate(const AsioCall& c, const AsioCodeRow& row)
+{
+    return ReportFixed(c, row, c.Asio->AsioGetSampleRate(c.File, c.R.Buffer), true);
+}
+
+NTSTATUS RunCanSampleRate(const AsioCall& c, const AsioCodeRow&)
+{
+    return c.Asio->AsioCanSampleRate(c.File, c.R.Buffer);
+}
+
+NTSTATUS RunSetSampleRate(const AsioCall& c, const AsioCodeRow&)
+{
+    return c.Asio->AsioSetSampleRate(c.File, c.R.Buffer);
+}
+
+NTSTATUS RunGetBufferSize(const AsioCall& c, const AsioCodeRow& row)
+{
+    return ReportFixed(c, row, c.Asio->AsioGetBufferSize(c.File, c.R.Buffer), false);
+}
+
+NTSTATUS RunMapSharedBuffer(const AsioCall& c, const AsioCodeRow&)
+{
+    if (c.R.Is32Bit)
+        return MapSharedBuffer32(c.Asio, c.File, c.R, c.Information);
+    ULONG length = c.R.Out;
+    NTSTATUS status = c.Asio->AsioMapSharedBuffer(c.File, c.R.Buffer, c.R.In, c.R.Buffer, &length);
+    if (NT_SUCCESS(status))
+        *c.Information = SmallerOf(c.R.Out, length);
+    return status;
+}
+
+NTSTATUS RunUnmapSharedBuffer(const AsioCall& c, const AsioCodeRow&)
+{
+    return c.Asio->AsioUnmapSharedBuffer(c.File);
+}
+
+NTSTATUS RunStopStreaming(const AsioCall& c, const AsioCodeRow&)
+{
+    return c.Asio->AsioStopStreaming(c.File, c.R.Irp);
+}
+
+NTSTATUS RunReleaseSettingsEvent(const AsioCall& c, const AsioCodeRow&)
+{
+    return c.Asio->AsioReleaseSettingsEvent(c.File);
+}
+
+NTSTATUS RunCheckAndSetMode(const AsioCall& c, const AsioCodeRow&)
+{
+    // The mode is checked again as it is set.
+    c.Asio->AsioCheckMode(c.File, c.R.Buffer);
+    return c.Asio->AsioSetMode(c.File, c.R.Buffer);
+}
+
+NTSTATUS RunSetMode(const AsioCall& c, const AsioCodeRow&)
+{
+    return c.Asio->AsioSetMode(c.File, c.R.Buffer);
+}
+
+NTSTATUS RunGetMode(const AsioCall& c, const AsioCodeRow& row)
+{
+    return ReportFixed(c, row, c.Asio->AsioGetMode(c.File, c.R.Buffer), true);
+}
+
+using LR = LengthRule;
+constexpr AsioCodeRow c_AsioCodes[] = {
+    {IOCTL_ASIO_GET_DEVICE_NAME, LR::Any, 0, 0, RunGetDeviceName},
+    {IOCTL_ASIO_GET_CHANNEL_COUNTS, LR::OutExact, c_ChannelCountsBytes, c_ChannelCountsBytes,
+     RunGetChannelCounts},
+    {IOCTL_ASIO_GET_CHANNEL_INFO, LR::InOutExact, c_ChannelInfoBytes, c_ChannelInfoBytes,
+     RunGetChannelInfo},
+    {IOCTL_ASIO_GET_SAMPLE_TYPES, LR::Any, 0, 0, RunGetSampleTypes},
+    {IOCTL_ASIO_GET_LATENCY_TABLE, LR::Any, 0, c_LatencyTableBytes, RunGetLatencyTable},
+    {IOCTL_ASIO_SET_SETTINGS_EVENT, LR::InHandle, 0, 0, RunSetSettingsEvent},
+    {IOCTL_ASIO_GET_OWNER_STATE, LR::Any, 0, c_OwnerStateBytes, RunGetOwnerState},
+    {IOCTL_ASIO_SET_SAMPLE_TYPE, LR::InAtLeast, c_ValueBytes, 0, RunSetSampleType},
+    {IOCTL_ASIO_SET_LATENCY, LR::InAtLeast, c_ValueBytes, c_LatenciesBytes, RunSetLatency},
+    {IOCTL_ASIO_GET_LATENCIES, LR::OutAtLeast, c_LatenciesBytes, c_LatenciesBytes, RunGetLatencies},
+    {IOCTL_ASIO_GET_SAMPLE_RATE, LR::OutAtLeast, c_SampleRateBytes, c_SampleRateBytes,
+     RunGetSampleRate},
+    {IOCTL_ASIO_CAN_SAMPLE_RATE, LR::InAtLeast, c_ValueBytes, 0, RunCanSampleRate},
+    {IOCTL_ASIO_SET_SAMPLE_RATE, LR::InAtLeast, c_ValueBytes, 0, RunSetSampleRate},
+    {IOCTL_ASIO_GET_BUFFER_SIZE, LR::OutAtLeast, c_BufferSizeBytes, c_BufferSizeBytes,
+     RunGetBufferSize},
+    {IOCTL_ASIO_MAP_SHARED_BUFFER, LR::InNonZero, 0, 0, RunMapSharedBuffer},
+    {IOCTL_ASIO_UNMAP_SHARED_BUFFER, LR::Any, 0, 0, RunUnmapSharedBuffer},
+    {IOCTL_ASIO_START_STREAMING, LR::InHandle, 0, 0, RunStartStreaming},
+    {IOCTL_ASIO_STOP_STREAMING, LR::NoInput, 0, 0, RunStopStreaming},
+    {IOCTL_ASIO_RELEASE_SETTINGS_EVENT, LR::NoInput, 0, 0, RunReleaseSettingsEvent},
+    {IOCTL_ASIO_CHECK_AND_SET_MODE, LR::InAtLeast, c_ValueBytes, 0, RunCheckAndSetMode},
+    {IOCTL_ASIO_SET_MODE, LR::InAtLeast, c_ValueBytes, 0, RunSetMode},
+    {IOCTL_ASIO_GET_MODE, LR::OutAtLeast, c_ModeBytes, c_ModeBytes, RunGetMode},
+};
+static_assert(sizeof(c_AsioCodes) / sizeof(c_AsioCodes[0]) == 22, "one row per code");
+
+// Runs the code's length test and its operation; the status the request
+// gets. information is 0 on entry.
 NTSTATUS RunAsioCode(PASIOPRIVATE asio, PFILE_OBJECT fileObject, ULONG code, Request& r,
                      ULONG_PTR* information)
 {
-    NTSTATUS status = STATUS_SUCCESS;
-    ULONG value = 0;
-    HANDLE handle = nullptr;
-    ULONG length = r.Out;
-    switch (code)
+    for (const AsioCodeRow& row : c_AsioCodes)
     {
-    case IOCTL_ASIO_GET_DEVICE_NAME:
-        status = asio->AsioGetDeviceName(fileObject, r.Buffer, &length);
-        if (ReturnsData(status, true))
-            *information = ReportedByOperation(r, status, length);
-        break;
-    case IOCTL_ASIO_GET_CHANNEL_COUNTS:
-        status = asio->AsioGetChannelCounts(fileObject, r.Buffer, r.Out);
-        if (NT_SUCCESS(status))
-            *information = Reported(r, c_ChannelCountsBytes);
-        break;
-    case IOCTL_ASIO_GET_CHANNEL_INFO:
-        status = asio->AsioGetChannelInfo(fileObject, r.Buffer, r.Out);
-        if (NT_SUCCESS(status))
-            *information = Reported(r, c_ChannelInfoBytes);
-        break;
-    case IOCTL_ASIO_GET_SAMPLE_TYPES:
-        status = asio->AsioGetSampleTypes(fileObject, r.Buffer, &length);
-        if (ReturnsData(status, true))
-            *information = ReportedByOperation(r, status, length);
-        break;
-    case IOCTL_ASIO_GET_LATENCY_TABLE:
-        status = asio->AsioGetLatencyTable(fileObject, r.Buffer, &length);
-        // The table is written whole and the length left as it was.
-        if (ReturnsData(status, true))
-            *information = ReportedByOperation(
-                r, status, r.Out != 0 ? SmallerOf(length, c_LatencyTableBytes) : length);
-        break;
-    case IOCTL_ASIO_SET_SETTINGS_EVENT:
-        if (InputHandle(r, &handle))
-            status = asio->AsioSetSettingsEvent(fileObject, &handle);
-        break;
-    case IOCTL_ASIO_GET_OWNER_STATE:
-        if (r.Out == 0)
-        {
-            status = STATUS_BUFFER_OVERFLOW;
-            *information = c_OwnerStateBytes;
-        }
-        else if (r.Out < c_OwnerStateBytes)
-            status = STATUS_BUFFER_TOO_SMALL;
-        else if (r.Buffer != nullptr)
-        {
-            status = asio->AsioGetOwnerState(fileObject, r.Buffer);
-            if (NT_SUCCESS(status))
-                *information = c_OwnerStateBytes;
-        }
-        break;
-    case IOCTL_ASIO_SET_SAMPLE_TYPE:
-        if (InputValue(r, &value))
-            status = asio->AsioSetSampleType(fileObject, value);
-        break;
-    case IOCTL_ASIO_SET_LATENCY:
-        if (!InputValue(r, &value))
-            break;
-        status = asio->AsioSetLatency(fileObject, value);
-        // A latency that was not set is not reported as set.
-        if (NT_SUCCESS(status) && OutputHolds(r, c_LatenciesBytes))
-        {
-            status = asio->AsioGetLatencies(fileObject, r.Buffer);
-            if (ReturnsData(status, true))
-                *information = Reported(r, c_LatenciesBytes);
-        }
-        break;
-    case IOCTL_ASIO_GET_LATENCIES:
-        if (OutputHolds(r, c_LatenciesBytes))
-        {
-            status = asio->AsioGetLatencies(fileObject, r.Buffer);
-            if (ReturnsData(status, true))
-                *information = Reported(r, c_LatenciesBytes);
-        }
-        break;
-    case IOCTL_ASIO_GET_SAMPLE_RATE:
-        if (OutputHolds(r, c_SampleRateBytes))
-        {
-            status = asio->AsioGetSampleRate(fileObject, r.Buffer);
-            if (ReturnsData(status, true))
-                *information = Reported(r, c_SampleRateBytes);
-        }
-        break;
-    case IOCTL_ASIO_CAN_SAMPLE_RATE:
-        if (r.In >= c_ValueBytes && r.Buffer != nullptr)
-            status = asio->AsioCanSampleRate(fileObject, r.Buffer);
-        break;
-    case IOCTL_ASIO_SET_SAMPLE_RATE:
-        if (r.In >= c_ValueBytes && r.Buffer != nullptr)
-            status = asio->AsioSetSampleRate(fileObject, r.Buffer);
-        break;
-    case IOCTL_ASIO_GET_BUFFER_SIZE:
-        if (OutputHolds(r, c_BufferSizeBytes))
-        {
-            status = asio->AsioGetBufferSize(fileObject, r.Buffer);
-            if (NT_SUCCESS(status))
-                *information = Reported(r, c_BufferSizeBytes);
-        }
-        break;
-    case IOCTL_ASIO_MAP_SHARED_BUFFER:
-        if (r.In == 0 || r.Buffer == nullptr)
-            break;
-        if (r.Is32Bit)
-            return MapSharedBuffer32(asio, fileObject, r, information);
-        status = asio->AsioMapSharedBuffer(fileObject, r.Buffer, r.Buffer, &length);
-        if (NT_SUCCESS(status))
-            *information = SmallerOf(r.Out, length);
-        break;
-    case IOCTL_ASIO_UNMAP_SHARED_BUFFER:
-        status = asio->AsioUnmapSharedBuffer(fileObject);
-        break;
-    case IOCTL_ASIO_START_STREAMING:
-        if (InputHandle(r, &handle))
-            status = asio->AsioStartStreaming(fileObject, &handle);
-        break;
-    case IOCTL_ASIO_STOP_STREAMING:
-        if (r.In == 0 || r.Buffer == nullptr)
-            status = asio->AsioStopStreaming(fileObject, r.Irp);
-        break;
-    case IOCTL_ASIO_RELEASE_SETTINGS_EVENT:
-        if (r.In == 0 || r.Buffer == nullptr)
-            status = asio->AsioReleaseSettingsEvent(fileObject);
-        break;
-    case IOCTL_ASIO_CHECK_AND_SET_MODE:
-        if (r.In >= c_ValueBytes && r.Buffer != nullptr)
-        {
-            // The mode is checked again as it is set.
-            asio->AsioCheckMode(fileObject, r.Buffer);
-            status = asio->AsioSetMode(fileObject, r.Buffer);
-        }
-        break;
-    case IOCTL_ASIO_SET_MODE:
-        if (r.In >= c_ValueBytes && r.Buffer != nullptr)
-            status = asio->AsioSetMode(fileObject, r.Buffer);
-        break;
-    case IOCTL_ASIO_GET_MODE:
-        if (OutputHolds(r, c_ModeBytes))
-        {
-            status = asio->AsioGetMode(fileObject, r.Buffer);
-            if (ReturnsData(status, true))
-                *information = c_ModeBytes;
-        }
-        break;
-    default:
-        status = STATUS_NOT_SUPPORTED;
-        break;
+        if (row.Code != code)
+            continue;
+        if (!PassesLengthRule(r, row))
+            return STATUS_SUCCESS;
+        return row.Run(AsioCall{asio, fileObject, r, information}, row);
     }
-    return status;
+    return STATUS_NOT_SUPPORTED;
 }
 } // namespace
 

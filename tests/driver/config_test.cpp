@@ -218,17 +218,17 @@ TEST(Config, RingArrayHasOneZeroedEntryPerEngine)
     ClassScript().EngineCount = 3;
     ClassScript().Capabilities = {Caps(0), Caps(0), Caps(0)};
     ASSERT_EQ(STATUS_SUCCESS, rig.Start());
-    PVOID rings = rig.Adapter()->GetAsioRings();
+    const AsioRingEntry* rings = rig.Adapter()->GetAsioRings();
     ASSERT_NE(nullptr, rings);
     SIZE_T size = 0;
     ULONG tag = 0;
     POOL_TYPE type = PagedPool;
     ASSERT_TRUE(EmuPoolIsBlock(rings, &size, &tag, &type));
-    EXPECT_EQ(96u, size);
+    EXPECT_EQ(3 * sizeof(AsioRingEntry), size);
     EXPECT_EQ(POOL_TAG("USBd"), tag);
     EXPECT_EQ(NonPagedPool, type);
-    const UCHAR zero[96] = {};
-    EXPECT_EQ(0, memcmp(zero, rings, 96));
+    const AsioRingEntry zero[3] = {};
+    EXPECT_EQ(0, memcmp(zero, rings, sizeof(zero)));
 }
 
 TEST(Config, AsioStreamOfAnUnlistedDeviceKeepsSixteenBitsAndWritesNothing)

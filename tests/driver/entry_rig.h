@@ -110,7 +110,7 @@ class FakeAdapter : public ScriptedDevice, public IAsioPrivate, public IAsioClea
     STDMETHODIMP AsioCanSampleRate(PFILE_OBJECT, PVOID) override;
     STDMETHODIMP AsioSetSampleRate(PFILE_OBJECT, PVOID) override;
     STDMETHODIMP AsioGetBufferSize(PFILE_OBJECT, PVOID) override;
-    STDMETHODIMP AsioMapSharedBuffer(PFILE_OBJECT, PVOID, PVOID, PULONG) override;
+    STDMETHODIMP AsioMapSharedBuffer(PFILE_OBJECT, PVOID, ULONG, PVOID, PULONG) override;
     STDMETHODIMP AsioUnmapSharedBuffer(PFILE_OBJECT) override;
     STDMETHODIMP AsioStartStreaming(PFILE_OBJECT, PHANDLE) override;
     STDMETHODIMP AsioStopStreaming(PFILE_OBJECT, PIRP) override;

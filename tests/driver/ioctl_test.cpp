@@ -49,6 +49,7 @@ struct AsioCall
     ULONGLONG Handle = 0;   // the handle behind a handle address
     PVOID Buffer = nullptr; // the buffer handed over
     PVOID Output = nullptr; // the output array of a mapping
+    ULONG InputLength = 0;  // the input length a mapping is given
 };
 
 // The ASIO operations, recording what they get; each writes what its
@@ -190,10 +191,11 @@ class AsioDouble : public IAdapterCommon, public IAsioPrivate, public CUnknown
     {
         return Fill("GetBufferSize", f, b, 0, 16);
     }
-    STDMETHODIMP AsioMapSharedBuffer(PFILE_OBJECT f, PVOID input, PVOID output,
+    STDMETHODIMP AsioMapSharedBuffer(PFILE_OBJECT f, PVOID input, ULONG inputLength, PVOID output,
                                      PULONG length) override
     {
         AsioCall call{"MapSharedBuffer", f, *length, 0, input, output};
+        call.InputLength = inputLength;
         Calls.push_back(call);
         NTSTATUS status = StatusOf("MapSharedBuffer");
         // One 8-byte user address per ring when the length is exactly that.

@@ -1,0 +1,493 @@
+#include "asio/asio_rings.h"
+
+#include "driver/adapter_common.h"
+#include "driver/stream_engine.h"
+
+namespace
+{
+struct MapPair
+{
+    ULONG IsInput;
+    ULONG Channel;
+};
+
+ULONG RingFrameBytes(const AsioRingSettings& settings, ULONG channels)
+{
+    if (settings.Mode == ASIO_MODE_DSD)
+        return channels * 8;
+    const AsioSampleTypeInfo* info = FindAsioSampleType(settings.SampleType);
+    return info != nullptr && info->Type != ASIO_SAMPLE_TYPE_DSD ? channels * info->RingBytes : 0;
+}
+} // namespace
+
+CAsioRings::CAsioRings(CAdapterCommon* adapter) : m_Adapter(adapter)
+{
+    KeInitializeSpinLock(&m_Lock);
+}
+
+CAsioRings::~CAsioRings()
+{
+    Free();
+}
+
+NTSTATUS CAsioRings::Allocate(ULONG engines)
+{
+    Free();
+    if (engines == 0)
+        return STATUS_SUCCESS;
+    const SIZE_T bytes = (SIZE_T)engines * sizeof(AsioRingEntry);
+    m_Entries =
+        static_cast<AsioRingEntry*>(ExAllocatePoolWithTag(NonPagedPool, bytes, ASIO_POOL_TAG));
+    if (m_Entries == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    RtlZeroMemory(m_Entries, bytes);
+    m_Count = engines;
+    return STATUS_SUCCESS;
+}
+
+void CAsioRings::Free()
+{
+    if (m_Entries == nullptr)
+        return;
+    Unmap();
+    ExFreePoolWithTag(m_Entries, ASIO_POOL_TAG);
+    m_Entries = nullptr;
+    m_Count = 0;
+}
+
+CStreamEngine* CAsioRings::Engine(ULONG index)
+{
+    CStreamEngine* engine = nullptr;
+    if (!NT_SUCCESS(m_Adapter->GetEngine(index, &engine)))
+        return nullptr;
+    return engine;
+}
+
+bool CAsioRings::IsAsioEngine(ULONG index)
+{
+    EndpointCapabilities caps = {};
+    return NT_SUCCESS(m_Adapter->GetStreamCapabilities(index, &caps)) &&
+           (caps.ThirdValue & ENDPOINT_CAPS_ASIO_STREAM) != 0 && Engine(index) != nullptr;
+}
+
+bool CAsioRings::DescribeEngine(ULONG index, ULONG mode, ULONG* channels, ULONG* isInput)
+{
+    if (!IsAsioEngine(index))
+        return false;
+    CStreamEngine* engine = Engine(index);
+    *channels = 0;
+    for (ULONG f = 0; f < engine->GetFormatCount(); ++f)
+    {
+        WAVEFORMATEXTENSIBLE format = {};
+        if (NT_SUCCESS(engine->GetFormatAt(f, &format)) && AsioFormatIsMode(format, mode) &&
+            format.Format.nChannels > *channels)
+            *channels = format.Format.nChannels;
+    }
+    *isInput = engine->GetDirection() == 1 ? 1 : 0;
+    return true;
+}
+
+bool CAsioRings::EnginesOfferType(ULONG type)
+{
+    for (ULONG i = 0; i < m_Count; ++i)
+    {
+        if (!IsAsioEngine(i))
+            continue;
+        CStreamEngine* engine = Engine(i);
+        bool offered = false;
+        for (ULONG f = 0; f < engine->GetFormatCount() && !offered; ++f)
+        {
+            WAVEFORMATEXTENSIBLE format = {};
+            offered = NT_SUCCESS(engine->GetFormatAt(f, &format)) &&
+                      AsioFormatIsMode(format, ASIO_MODE_PCM) && AsioTypeOfFormat(format) == type;
+        }
+        if (!offered)
+            return false;
+    }
+    return true;
+}
+
+bool CAsioRings::EnginesOfferMode(ULONG mode)
+{
+    for (ULONG i = 0; i < m_Count; ++i)
+    {
+        ULONG channels = 0, isInput = 0;
+        if (DescribeEngine(i, mode, &channels, &isInput) && channels == 0)
+            return false;
+    }
+    return true;
+}
+
+// ----------------------------------------------------------------------------
+// Mapping
+
+NTSTATUS CAsioRings::BuildRing(AsioRingEntry* entry, const AsioRingSettings& settings)
+{
+    const ULONG frame = RingFrameBytes(settings, entry->Channels);
+    const ULONG frames = settings.Mode == ASIO_MODE_DSD ? settings.Rate / 64 : settings.Rate;
+    if (frame == 0 && entry->Channels != 0)
+        return STATUS_INVALID_PARAMETER;
+    ULONGLONG data = (ULONGLONG)frames * frame * ASIO_RING_MS / 1000;
+    if (frame != 0)
+        data -= data % frame;
+    if (data > 0x10000000)
+        return STATUS_INVALID_PARAMETER;
+    const ULONG bytes = ASIO_RING_HEADER_BYTES + (ULONG)data;
+    entry->Block = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, bytes, ASIO_POOL_TAG));
+    if (entry->Block == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    RtlZeroMemory(entry->Block, bytes);
+    if (settings.Mode == ASIO_MODE_DSD)
+        RtlFillMemory(entry->Block + ASIO_RING_HEADER_BYTES, (SIZE_T)data, ASIO_DSD_IDLE_BYTE);
+    entry->DataBytes = (ULONG)data;
+    entry->Mdl = IoAllocateMdl(entry->Block, bytes, FALSE, TRUE, nullptr);
+    if (entry->Mdl == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    MmBuildMdlForNonPagedPool(entry->Mdl);
+    entry->UserAddress = MmMapLockedPagesSpecifyCache(entry->Mdl, UserMode, MmCached, nullptr,
+                                                      FALSE, HighPagePriority);
+    if (entry->UserAddress == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    entry->Process = PsGetCurrentProcess();
+    auto header = reinterpret_cast<AsioRingHeader*>(entry->Block);
+    header->Channels = entry->Channels;
+    header->DataBytes = entry->DataBytes;
+    header->IsInput = entry->IsInput;
+    header->FirstChannel = entry->FirstChannel;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CAsioRings::Map(const AsioRingSettings& settings, const UCHAR* input, ULONG inputLength,
+                         ULONGLONG* addresses, ULONG slots, ULONG* written)
+{
+    *written = 0;
+    // The request's pairs must lie within what the caller sent.
+    AsioMapRequest request;
+    if (input == nullptr || inputLength < sizeof(request) || m_Entries == nullptr || m_Mapped)
+        return STATUS_INVALID_PARAMETER;
+    RtlCopyMemory(&request, input, sizeof(request));
+    if (request.PairCount > (inputLength - sizeof(request)) / ASIO_MAP_PAIR_BYTES)
+        return STATUS_INVALID_PARAMETER;
+    ULONG asioEngines = 0;
+    for (ULONG i = 0; i < m_Count; ++i)
+        asioEngines += IsAsioEngine(i) ? 1 : 0;
+    if (asioEngines == 0 || slots != asioEngines || addresses == nullptr)
+        return STATUS_INVALID_PARAMETER;
+
+    NTSTATUS status = STATUS_SUCCESS;
+    ULONG firstChannel[2] = {};
+    for (ULONG i = 0; i < m_Count && NT_SUCCESS(status); ++i)
+    {
+        AsioRingEntry* entry = &m_Entries[i];
+        if (!DescribeEngine(i, settings.Mode, &entry->Channels, &entry->IsInput))
+            continue;
+        entry->Engine = i;
+        entry->FirstChannel = firstChannel[entry->IsInput];
+        firstChannel[entry->IsInput] += entry->Channels;
+        status = BuildRing(entry, settings);
+    }
+    if (NT_SUCCESS(status))
+    {
+        m_BufferFrames = request.BufferFrames;
+        const UCHAR* pairs = input + sizeof(request);
+        for (ULONG p = 0; p < request.PairCount; ++p)
+        {
+            MapPair pair;
+            RtlCopyMemory(&pair, pairs + p * ASIO_MAP_PAIR_BYTES, sizeof(pair));
+            const ULONG isInput = pair.IsInput != 0 ? 1 : 0;
+            for (ULONG i = 0; i < m_Count; ++i)
+            {
+                AsioRingEntry* e = &m_Entries[i];
+                if (e->Block != nullptr && e->IsInput == isInput &&
+                    pair.Channel >= e->FirstChannel && pair.Channel - e->FirstChannel < e->Channels)
+                    e->Active = 1;
+            }
+        }
+        ULONG slot = 0;
+        AsioRingEntry* signal = nullptr;
+        AsioRingEntry* lastActive = nullptr;
+        for (ULONG i = 0; i < m_Count; ++i)
+        {
+            AsioRingEntry* e = &m_Entries[i];
+            if (e->Block == nullptr)
+                continue;
+            addresses[slot++] = (ULONGLONG)(ULONG_PTR)e->UserAddress;
+            reinterpret_cast<AsioRingHeader*>(e->Block)->Active = e->Active;
+            if (e->Active != 0)
+            {
+                lastActive = e;
+                if (e->IsInput != 0)
+                    signal = e;
+            }
+        }
+        if (signal == nullptr)
+            signal = lastActive;
+        if (signal != nullptr)
+        {
+            signal->Signal = 1;
+            reinterpret_cast<AsioRingHeader*>(signal->Block)->Signal = 1;
+        }
+        *written = slot;
+        m_Mapped = true;
+        status = Register(settings);
+    }
+    if (!NT_SUCCESS(status))
+    {
+        *written = 0;
+        Unmap();
+    }
+    return status;
+}
+
+void CAsioRings::FreeRing(AsioRingEntry* entry)
+{
+    if (entry->UserAddress != nullptr)
+        MmUnmapLockedPages(entry->UserAddress, entry->Mdl);
+    if (entry->Mdl != nullptr)
+        IoFreeMdl(entry->Mdl);
+    if (entry->Block != nullptr)
+        ExFreePoolWithTag(entry->Block, ASIO_POOL_TAG);
+}
+
+void CAsioRings::Unmap()
+{
+    Unregister();
+    for (ULONG i = 0; i < m_Count; ++i)
+    {
+        // Cleared under the lock: a notification may be copying.
+        KIRQL irql;
+        KeAcquireSpinLock(&m_Lock, &irql);
+        AsioRingEntry taken = m_Entries[i];
+        RtlZeroMemory(&m_Entries[i], sizeof(m_Entries[i]));
+        KeReleaseSpinLock(&m_Lock, irql);
+        FreeRing(&taken);
+    }
+    m_Mapped = false;
+}
+
+bool CAsioRings::InOwningProcess() const
+{
+    for (ULONG i = 0; i < m_Count; ++i)
+        if (m_Entries[i].UserAddress != nullptr && m_Entries[i].Process != PsGetCurrentProcess())
+            return false;
+    return true;
+}
+
+// ----------------------------------------------------------------------------
+// Stream clients
+
+NTSTATUS CAsioRings::AsioSelectStreamFormat(ULONG index, const AsioRingSettings& settings,
+                                            WAVEFORMATEXTENSIBLE* format)
+{
+    WAVEFORMATEXTENSIBLE wanted;
+    CStreamEngine* engine = Engine(index);
+    if (engine == nullptr || index >= m_Count ||
+        !AsioBuildFormat(settings.Mode, settings.Rate, settings.SampleType,
+                         m_Entries[index].Channels, &wanted))
+        return STATUS_NOT_FOUND;
+    for (ULONG f = 0; f < engine->GetFormatCount(); ++f)
+    {
+        WAVEFORMATEXTENSIBLE record = {};
+        if (!NT_SUCCESS(engine->GetFormatAt(f, &record)))
+            continue;
+        if (record.Format.nChannels == wanted.Format.nChannels &&
+            record.Format.nSamplesPerSec == wanted.Format.nSamplesPerSec &&
+            record.Format.wBitsPerSample == wanted.Format.wBitsPerSample &&
+            record.Samples.wValidBitsPerSample == wanted.Samples.wValidBitsPerSample &&
+            IsEqualGUID(record.SubFormat, wanted.SubFormat))
+        {
+            *format = record;
+            m_BytesPerSample = record.Format.wBitsPerSample / 8u;
+            return STATUS_SUCCESS;
+        }
+    }
+    return STATUS_NOT_FOUND;
+}
+
+PUSBSTREAMCONTROL CAsioRings::QueryControl(ULONG engine)
+{
+    CStreamEngine* stream = Engine(engine);
+    PUSBSTREAMCONTROL control = nullptr;
+    if (stream == nullptr ||
+        !NT_SUCCESS(stream->QueryInterface(IID_IUsbStreamControl, (PVOID*)&control)))
+        return nullptr;
+    return control;
+}
+
+NTSTATUS CAsioRings::Register(const AsioRingSettings& settings)
+{
+    const AsioUrbSplit split = AsioSplitBuffer(settings.Mode, settings.Rate, m_BufferFrames);
+    NTSTATUS status = STATUS_INVALID_PARAMETER;
+    for (ULONG i = 0; i < m_Count; ++i)
+    {
+        AsioRingEntry* e = &m_Entries[i];
+        if (e->Block == nullptr)
+            continue;
+        status = STATUS_SUCCESS;
+        if (e->Active == 0)
+            continue;
+        WAVEFORMATEXTENSIBLE format;
+        status = AsioSelectStreamFormat(i, settings, &format);
+        if (NT_SUCCESS(status))
+        {
+            e->Control = QueryControl(i);
+            status = e->Control != nullptr ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+        }
+        if (NT_SUCCESS(status))
+            status = e->Control->RegisterClient(STREAM_CLIENT_KIND_ASIO, &format.Format,
+                                                split.MsPerUrb, split.UrbCount, OnAsioStreamNotify,
+                                                this, &e->Registration);
+        if (!NT_SUCCESS(status))
+        {
+            Unregister();
+            return status;
+        }
+    }
+    return status;
+}
+
+NTSTATUS CAsioRings::Unregister()
+{
+    for (ULONG i = 0; i < m_Count; ++i)
+    {
+        AsioRingEntry* e = &m_Entries[i];
+        if (e->Control == nullptr)
+            continue;
+        if (e->Registration != nullptr)
+            e->Control->UnregisterClient(e->Registration->Registration);
+        KIRQL irql;
+        KeAcquireSpinLock(&m_Lock, &irql);
+        PUSBSTREAMCONTROL control = e->Control;
+        e->Registration = nullptr;
+        e->Control = nullptr;
+        KeReleaseSpinLock(&m_Lock, irql);
+        control->Release();
+    }
+    return STATUS_SUCCESS;
+}
+
+// ----------------------------------------------------------------------------
+// Positions, notifications
+
+void CAsioRings::Reset(const AsioRingSettings& settings, PKEVENT bufferSwitchEvent)
+{
+    const AsioUrbSplit split = AsioSplitBuffer(settings.Mode, settings.Rate, m_BufferFrames);
+    const ULONG perMs = AsioFramesPerMs(settings.Mode, settings.Rate);
+    const AsioSampleTypeInfo* info = FindAsioSampleType(settings.SampleType);
+    if (info != nullptr && info->Type != ASIO_SAMPLE_TYPE_DSD)
+        m_BytesPerSample = info->RingBytes;
+    const ULONG bytesPerSample = settings.Mode == ASIO_MODE_DSD ? 8 : m_BytesPerSample;
+    KIRQL irql;
+    KeAcquireSpinLock(&m_Lock, &irql);
+    for (ULONG i = 0; i < m_Count; ++i)
+    {
+        AsioRingEntry* e = &m_Entries[i];
+        if (e->Block == nullptr)
+            continue;
+        e->SwitchCount = 0;
+        e->Position = 0;
+        ULONG start = 0, preroll = 0;
+        if (e->IsInput == 0)
+        {
+            const ULONGLONG urb = (ULONGLONG)e->Channels * split.MsPerUrb * perMs * bytesPerSample;
+            ULONG ahead = split.UrbCount - 1;
+            if (ahead < 2 && urb <= e->DataBytes)
+            {
+                e->Position = e->DataBytes - (ULONG)urb;
+                start = e->Position;
+            }
+            if (ahead < 2)
+                ahead = 2;
+            preroll = (ULONG)(ahead * urb);
+        }
+        auto header = reinterpret_cast<AsioRingHeader*>(e->Block);
+        header->SwitchCount = 0;
+        header->DriverPosition = e->Position;
+        header->StartPosition = start;
+        header->PrerollBytes = preroll;
+    }
+    m_BufferSwitchEvent = bufferSwitchEvent;
+    KeReleaseSpinLock(&m_Lock, irql);
+}
+
+void CAsioRings::SetBufferSwitchEvent(PKEVENT event)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_Lock, &irql);
+    m_BufferSwitchEvent = event;
+    KeReleaseSpinLock(&m_Lock, irql);
+}
+
+void CAsioRings::Silence()
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_Lock, &irql);
+    for (ULONG i = 0; i < m_Count; ++i)
+        if (m_Entries[i].Block != nullptr && m_Entries[i].Active != 0)
+            RtlZeroMemory(m_Entries[i].Block + ASIO_RING_HEADER_BYTES, m_Entries[i].DataBytes);
+    KeReleaseSpinLock(&m_Lock, irql);
+}
+
+AsioRingEntry* CAsioRings::FindEntry(PSTREAMCLIENT client)
+{
+    for (ULONG i = 0; i < m_Count; ++i)
+        if (client != nullptr && m_Entries[i].Registration == client &&
+            m_Entries[i].Block != nullptr)
+            return &m_Entries[i];
+    return nullptr;
+}
+
+void CAsioRings::CopyRing(AsioRingEntry* e, PUCHAR urb, ULONG bytes, bool toUrb)
+{
+    // A URB at least as large as the ring is left alone (a render URB stays silent).
+    if (urb == nullptr || bytes >= e->DataBytes)
+        return;
+    PUCHAR data = e->Block + ASIO_RING_HEADER_BYTES;
+    const ULONG first = e->DataBytes - e->Position < bytes ? e->DataBytes - e->Position : bytes;
+    if (toUrb)
+    {
+        RtlCopyMemory(urb, data + e->Position, first);
+        RtlCopyMemory(urb + first, data, bytes - first);
+    }
+    else
+    {
+        RtlCopyMemory(data + e->Position, urb, first);
+        RtlCopyMemory(data, urb + first, bytes - first);
+    }
+    e->Position = (e->Position + bytes) % e->DataBytes;
+    reinterpret_cast<AsioRingHeader*>(e->Block)->DriverPosition = e->Position;
+}
+
+void CAsioRings::OnAsioStreamNotify(PVOID context, PVOID argument1, PVOID)
+{
+    auto rings = static_cast<CAsioRings*>(context);
+    auto note = static_cast<StreamNotification*>(argument1);
+    if (rings == nullptr || note == nullptr)
+        return;
+    KIRQL irql;
+    KeAcquireSpinLock(&rings->m_Lock, &irql);
+    AsioRingEntry* e = rings->FindEntry(note->Client);
+    if (e != nullptr && note->Client->Started != 0)
+    {
+        switch (note->Type)
+        {
+        case STREAM_NOTIFY_BYTES:
+        {
+            ++e->SwitchCount;
+            reinterpret_cast<AsioRingHeader*>(e->Block)->SwitchCount = e->SwitchCount;
+            if (e->Signal != 0 && rings->m_BufferSwitchEvent != nullptr)
+                KeSetEvent(rings->m_BufferSwitchEvent, 8, FALSE);
+            break;
+        }
+        case STREAM_NOTIFY_RENDER_DATA:
+            rings->CopyRing(e, static_cast<PUCHAR>(note->Data.Buffer), note->Data.Bytes, true);
+            break;
+        case STREAM_NOTIFY_CAPTURE_DATA:
+            rings->CopyRing(e, static_cast<PUCHAR>(note->Data.Buffer), note->Data.Bytes, false);
+            break;
+        default:
+            break;
+        }
+    }
+    KeReleaseSpinLock(&rings->m_Lock, irql);
+}

@@ -1,0 +1,151 @@
+// The owner's shared rings: one block per ASIO engine, mapped into the
+// owner's process and registered as the kind-5 client of the engine's USB
+// stream, whose notifications move data between the ring and the URBs and
+// count the buffer switches. User mode reads and writes the block freely, so
+// the header is only a mirror: every field the kernel acts on is kept here.
+#pragma once
+
+#include "asio/asio_tables.h"
+#include "streaming/usb_stream_control.h"
+
+class CAdapterCommon;
+class CStreamEngine;
+
+inline constexpr ULONG ASIO_RING_HEADER_BYTES = 40;
+// Milliseconds of audio a ring holds.
+inline constexpr ULONG ASIO_RING_MS = 40;
+// Frames between the last OpenClient's frame and the start.
+inline constexpr ULONG ASIO_START_LEAD_FRAMES = 5;
+
+// The shared block's header, as user mode sees it.
+struct AsioRingHeader
+{
+    ULONG Active;
+    ULONG IsInput;
+    ULONG Channels;
+    ULONG FirstChannel;
+    ULONG DataBytes;
+    ULONG DriverPosition;
+    ULONG StartPosition;
+    ULONG PrerollBytes;
+    ULONG Signal;
+    ULONG SwitchCount;
+};
+static_assert(sizeof(AsioRingHeader) == ASIO_RING_HEADER_BYTES, "the shared header's size");
+
+// One ring: the block and its mapping, the stream client, and the kernel's
+// own copy of every header field.
+struct AsioRingEntry
+{
+    PUCHAR Block;
+    PVOID UserAddress;
+    PMDL Mdl;
+    PSTREAMCLIENT Registration;
+    PUSBSTREAMCONTROL Control; // referenced while registered
+    PEPROCESS Process;         // the mapping's process
+    ULONG Engine;
+    ULONG Active;
+    ULONG IsInput;
+    ULONG Channels;
+    ULONG FirstChannel;
+    ULONG DataBytes;
+    ULONG Position;
+    ULONG Signal;
+    ULONG SwitchCount;
+};
+
+// The request a mapping carries: n {is-input, channel} pairs.
+struct AsioMapRequest
+{
+    ULONG Unused;
+    ULONG PairCount;
+    ULONG BufferFrames;
+};
+inline constexpr ULONG ASIO_MAP_PAIR_BYTES = 8;
+
+// What the rings need of the settings when they are built and reset.
+struct AsioRingSettings
+{
+    ULONG Mode;
+    ULONG Rate;
+    ULONG SampleType;
+};
+
+class CAsioRings
+{
+  public:
+    explicit CAsioRings(CAdapterCommon* adapter);
+    ~CAsioRings();
+
+    // One entry per stream engine of the device, made at device configuration.
+    NTSTATUS Allocate(ULONG engines);
+    void Free();
+    ULONG GetCount() const { return m_Count; }
+    const AsioRingEntry* GetEntry(ULONG index) const
+    {
+        return index < m_Count ? &m_Entries[index] : nullptr;
+    }
+    const AsioRingEntry* GetEntries() const { return m_Entries; }
+    bool IsMapped() const { return m_Mapped; }
+    ULONG GetBufferFrames() const { return m_BufferFrames; }
+    ULONG GetBytesPerSample() const { return m_BytesPerSample; }
+
+    // Builds, maps and registers the rings; the user address of each ASIO
+    // ring goes into addresses (room for `slots`). Leaves nothing behind on
+    // failure. inputLength bounds every read of the request.
+    NTSTATUS Map(const AsioRingSettings& settings, const UCHAR* input, ULONG inputLength,
+                 ULONGLONG* addresses, ULONG slots, ULONG* written);
+    // Unregisters, unmaps and frees; the ring entries are cleared under the
+    // ring lock first, so a notification never touches a freed block.
+    void Unmap();
+    // Every mapping belongs to the calling process (user mappings can only
+    // be undone there).
+    bool InOwningProcess() const;
+
+    NTSTATUS Register(const AsioRingSettings& settings);
+    NTSTATUS Unregister();
+    void Reset(const AsioRingSettings& settings, PKEVENT bufferSwitchEvent);
+    // Clears the event the buffer switches set (under the ring lock).
+    void SetBufferSwitchEvent(PKEVENT event);
+    // Fills the data of every active ring (zeros at stop).
+    void Silence();
+
+    // *opened: the clients were opened (and stay so until Stop).
+    NTSTATUS Start(const AsioRingSettings& settings, bool* opened);
+    NTSTATUS Stop();
+
+    // An ASIO engine's channels in the mode and its direction; false for
+    // other engines.
+    bool DescribeEngine(ULONG index, ULONG mode, ULONG* channels, ULONG* isInput);
+    // Every ASIO engine has a PCM format of the type, or a format of the mode.
+    bool EnginesOfferType(ULONG type);
+    bool EnginesOfferMode(ULONG mode);
+
+    // The stream's notification, at DISPATCH_LEVEL.
+    static void OnAsioStreamNotify(PVOID context, PVOID argument1, PVOID argument2);
+
+    // The engine's stream format for a ring; the adapter's bytes per sample
+    // follow it.
+    NTSTATUS AsioSelectStreamFormat(ULONG index, const AsioRingSettings& settings,
+                                    WAVEFORMATEXTENSIBLE* format);
+
+  private:
+    bool IsAsioEngine(ULONG index);
+    CStreamEngine* Engine(ULONG index);
+    NTSTATUS BuildRing(AsioRingEntry* entry, const AsioRingSettings& settings);
+    void FreeRing(AsioRingEntry* entry);
+    PUSBSTREAMCONTROL QueryControl(ULONG engine);
+    void CloseClients(bool activeOnly);
+    void SendVendorRequest(USHORT value);
+    AsioRingEntry* FindEntry(PSTREAMCLIENT client);
+    void CopyRing(AsioRingEntry* entry, PUCHAR urb, ULONG bytes, bool toUrb);
+
+    CAdapterCommon* m_Adapter;
+    AsioRingEntry* m_Entries = nullptr;
+    ULONG m_Count = 0;
+    KSPIN_LOCK m_Lock;
+    PKEVENT m_BufferSwitchEvent = nullptr;
+    ULONG m_BufferFrames = 0;
+    ULONG m_BytesPerSample = 2;
+    bool m_Mapped = false;
+};

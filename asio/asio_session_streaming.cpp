@@ -1,0 +1,130 @@
+// The owner's side of the session: mapping and unmapping the rings,
+// starting and stopping their streaming, and the power changes that stop it
+// outside D0 and restart it on the way back.
+#include "asio/asio_session.h"
+#include "driver/adapter_common.h"
+
+NTSTATUS CAsioSession::MapSharedBuffer(PFILE_OBJECT fileObject, PVOID input, ULONG inputLength,
+                                       PVOID outputArray, PULONG outputLength)
+{
+    if (m_Adapter->ResetPortIfNeeded())
+        return STATUS_INVALID_PARAMETER;
+    AsioClientRecord* record = FindClient(fileObject);
+    if (record == nullptr || input == nullptr || outputArray == nullptr || outputLength == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    // One mapping at a time, by its owner.
+    if ((m_Owner != nullptr && m_Owner != record) || record->Mapped != 0)
+        return STATUS_INVALID_PARAMETER;
+    if (!AsioModeFitsRate(record->Mode, m_SampleRate))
+        return STATUS_INVALID_PARAMETER;
+    m_Owner = record;
+    ULONG written = 0;
+    const ULONG slots =
+        *outputLength % sizeof(ULONGLONG) == 0 ? *outputLength / (ULONG)sizeof(ULONGLONG) : 0;
+    NTSTATUS status = m_Rings.Map(RingSettings(), static_cast<const UCHAR*>(input), inputLength,
+                                  static_cast<ULONGLONG*>(outputArray), slots, &written);
+    if (!NT_SUCCESS(status))
+    {
+        m_Owner = nullptr;
+        return status;
+    }
+    record->Mapped = 1;
+    *outputLength = written * (ULONG)sizeof(ULONGLONG);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CAsioSession::UnmapSharedBuffer(PFILE_OBJECT fileObject)
+{
+    AsioClientRecord* record = FindClient(fileObject);
+    if (record == nullptr || record != m_Owner || !m_Rings.InOwningProcess())
+        return STATUS_INVALID_PARAMETER;
+    // Streaming stops before its rings go.
+    if (m_Running)
+    {
+        m_Adapter->AsioStop();
+        ReleaseEvent(&record->BufferSwitchEvent);
+    }
+    m_Rings.SetBufferSwitchEvent(nullptr);
+    m_Rings.Unmap();
+    record->Mapped = 0;
+    m_Owner = nullptr;
+    m_PowerDownMark = false;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CAsioSession::StartStreaming(PFILE_OBJECT fileObject, PHANDLE bufferSwitchEvent)
+{
+    AsioClientRecord* record = FindClient(fileObject);
+    if (record == nullptr || record != m_Owner || record->Mapped == 0 ||
+        record->BufferSwitchEvent != nullptr || bufferSwitchEvent == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    PVOID object = nullptr;
+    NTSTATUS status = ObReferenceObjectByHandle(*bufferSwitchEvent, EVENT_MODIFY_STATE,
+                                                *ExEventObjectType, UserMode, &object, nullptr);
+    if (!NT_SUCCESS(status))
+        return status;
+    record->BufferSwitchEvent = static_cast<PKEVENT>(object);
+    status = m_Adapter->AsioStart();
+    m_Adapter->ResetAsioRings(record->BufferSwitchEvent);
+    return status;
+}
+
+NTSTATUS CAsioSession::StopStreaming(PFILE_OBJECT fileObject, PIRP request)
+{
+    if (m_Adapter->GetPowerState() != PowerDeviceD0)
+        return m_Adapter->HoldAsioStopRequest(request);
+    AsioClientRecord* record = FindClient(fileObject);
+    if (record == nullptr || record != m_Owner || record->BufferSwitchEvent == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    m_Rings.SetBufferSwitchEvent(nullptr);
+    KeClearEvent(record->BufferSwitchEvent);
+    ReleaseEvent(&record->BufferSwitchEvent);
+    if (m_PowerDownMark)
+        m_PowerDownMark = false;
+    else
+        m_Adapter->AsioStop();
+    m_Rings.Silence();
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CAsioSession::Start()
+{
+    bool opened = false;
+    NTSTATUS status = m_Rings.Start(RingSettings(), &opened);
+    // Opened clients run, some perhaps not started: stopping undoes them.
+    if (opened)
+        m_Running = true;
+    return status;
+}
+
+NTSTATUS CAsioSession::Stop()
+{
+    NTSTATUS status = m_Rings.Stop();
+    m_Running = false;
+    return status;
+}
+
+void CAsioSession::ResetRings(PKEVENT bufferSwitchEvent)
+{
+    m_Rings.Reset(RingSettings(), bufferSwitchEvent);
+}
+
+void CAsioSession::PowerDown()
+{
+    if (!m_Running)
+        return;
+    m_Adapter->AsioStop();
+    m_Rings.SetBufferSwitchEvent(nullptr);
+    if (m_Owner != nullptr && m_Owner->BufferSwitchEvent != nullptr)
+        KeClearEvent(m_Owner->BufferSwitchEvent);
+    m_PowerDownMark = true;
+}
+
+void CAsioSession::PowerUp()
+{
+    if (!m_PowerDownMark)
+        return;
+    m_Adapter->AsioStart();
+    m_Adapter->ResetAsioRings(m_Owner != nullptr ? m_Owner->BufferSwitchEvent : nullptr);
+    m_PowerDownMark = false;
+}
