@@ -390,7 +390,7 @@ void CAsioRings::Reset(const AsioRingSettings& settings, PKEVENT bufferSwitchEve
         if (e->IsInput == 0)
         {
             const ULONGLONG urb = (ULONGLONG)e->Channels * split.MsPerUrb * perMs * bytesPerSample;
-            ULONG ahead = split.UrbCount - 1;
+            ULONG ahead = split.TableCount - 1;
             if (ahead < 2 && urb <= e->DataBytes)
             {
                 e->Position = e->DataBytes - (ULONG)urb;

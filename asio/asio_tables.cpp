@@ -118,17 +118,23 @@ AsioUrbSplit AsioSplitBuffer(ULONG mode, ULONG rate, ULONG bufferFrames)
     ULONG ms = perMs != 0 ? bufferFrames / perMs : 0;
     if (ms < 2)
         ms = 2;
-    AsioUrbSplit split;
-    if (ms >= 20)
-        split = {5, ms / 5 < 5 ? ms / 5 : 5};
-    else if (ms >= 16)
-        split = {4, ms / 4};
-    else if (ms >= 8)
-        split = {2, ms / 2};
-    else
-        split = {1, ms};
-    if (split.UrbCount > 2)
-        --split.UrbCount;
+    // Rows: from this many milliseconds up, the milliseconds per URB and the
+    // URB count (at most 5 for the longest buffers).
+    struct SplitRow
+    {
+        ULONG FromMs, MsPerUrb, MaxCount;
+    };
+    constexpr SplitRow c_Rows[] = {{20, 5, 5}, {16, 4, ~0u}, {8, 2, ~0u}, {0, 1, ~0u}};
+    AsioUrbSplit split = {};
+    for (const SplitRow& row : c_Rows)
+        if (ms >= row.FromMs)
+        {
+            const ULONG count = ms / row.MsPerUrb;
+            split.MsPerUrb = row.MsPerUrb;
+            split.TableCount = count < row.MaxCount ? count : row.MaxCount;
+            break;
+        }
+    split.UrbCount = split.TableCount > 2 ? split.TableCount - 1 : split.TableCount;
     return split;
 }
 

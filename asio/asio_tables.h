@@ -49,7 +49,8 @@ NTSTATUS AsioBufferSizes(ULONG mode, ULONG rate, ULONG latencyIndex, ULONG sizes
 struct AsioUrbSplit
 {
     ULONG MsPerUrb;
-    ULONG UrbCount;
+    ULONG UrbCount;   // URBs in flight
+    ULONG TableCount; // the count before a count above 2 is lowered by one
 };
 // From the buffer size in frames; null periods give the smallest split.
 AsioUrbSplit AsioSplitBuffer(ULONG mode, ULONG rate, ULONG bufferFrames);

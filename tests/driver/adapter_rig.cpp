@@ -160,11 +160,13 @@ ULONG FakeDeviceClass::GetEngineCount()
     return ClassScript().EngineCount;
 }
 
-NTSTATUS FakeDeviceClass::GetEngine(ULONG, CStreamEngine** engine)
+NTSTATUS FakeDeviceClass::GetEngine(ULONG index, CStreamEngine** engine)
 {
-    if (engine != nullptr)
-        *engine = nullptr;
-    return STATUS_INVALID_PARAMETER;
+    if (engine == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    const auto& all = ClassScript().Engines;
+    *engine = index < all.size() ? all[index] : nullptr;
+    return *engine != nullptr ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
 }
 
 NTSTATUS FakeDeviceClass::GetUnit(ULONG, CAudioControl** unit)

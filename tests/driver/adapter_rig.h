@@ -37,6 +37,7 @@ struct DeviceClassScript
     bool AnswersAdapterCommon = true;
     ULONG EngineCount = 0;
     std::vector<EndpointCapabilities> Capabilities; // per engine
+    std::vector<CStreamEngine*> Engines;            // per engine, no reference; none fails
     // What happened, in order: "create UAC1 4c54:1001", "open", "power 4",
     // "destroy UAC1".
     std::vector<std::string> Log;
