@@ -107,3 +107,202 @@ TEST_F(AsioStreaming, StreamingTakesRenderDataFromTheRingAndCountsSwitches)
     EXPECT_EQ(STATUS_SUCCESS, rig.Asio()->AsioStopStreaming(rig.File(0), nullptr));
 }
 } // namespace
+
+namespace
+{
+TEST_F(AsioStreaming, AShortBufferStartsOneUrbBeforeTheEndOfTheRing)
+{
+    // 2 ms: 1 ms URBs of 192 bytes, two of them ahead.
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 96, {{0, 1}}));
+    ASSERT_EQ(STATUS_SUCCESS, Start());
+    AsioRingHeader* header = rig.Header();
+    EXPECT_EQ(7680u - 192u, header->StartPosition);
+    EXPECT_EQ(384u, header->PrerollBytes);
+    EXPECT_EQ(1u, rig.Session().Rings().GetEntry(0)->Registration->MsPerUrb);
+    EXPECT_EQ(2u, rig.Session().Rings().GetEntry(0)->Registration->UrbCount);
+}
+
+TEST_F(AsioStreaming, StopSilencesTheRingAndHandsTheStreamBack)
+{
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 480, {{0, 0}}));
+    memset(rig.Data(), 0x5A, 7680);
+    PKEVENT event = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, Start(&event));
+    // A second start while the owner has its event changes nothing.
+    HANDLE other = rig.NewEvent();
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Asio()->AsioStartStreaming(rig.File(0), &other));
+    EmuAdvanceMs(20);
+    ASSERT_NE(nullptr, rig.Stream().Stream()->Active());
+    EXPECT_EQ(STATUS_SUCCESS, rig.Asio()->AsioStopStreaming(rig.File(0), nullptr));
+    EXPECT_EQ(std::vector<UCHAR>(7680, 0), std::vector<UCHAR>(rig.Data(), rig.Data() + 7680));
+    EXPECT_EQ(nullptr, rig.Stream().Stream()->Active());
+    EXPECT_EQ(FALSE, KeReadStateEvent(event));
+    const ULONG switches = rig.Header()->SwitchCount;
+    EmuAdvanceMs(20);
+    EXPECT_EQ(switches, rig.Header()->SwitchCount);
+    // Only the owner with an event stops.
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Asio()->AsioStopStreaming(rig.File(0), nullptr));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Asio()->AsioStopStreaming(rig.File(1), nullptr));
+    // And it starts again.
+    EXPECT_EQ(STATUS_SUCCESS, Start());
+    EmuAdvanceMs(20);
+    EXPECT_GT(rig.Header()->SwitchCount, 0u);
+}
+
+TEST_F(AsioStreaming, PowerDownStopsAndD0ResumesMidStream)
+{
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 480, {{0, 0}}));
+    PKEVENT event = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, Start(&event));
+    EmuAdvanceMs(30);
+    POWER_STATE state;
+    state.DeviceState = PowerDeviceD3;
+    rig.Adapter()->PowerChangeState(state);
+    EXPECT_TRUE(rig.Session().IsPowerDownMarked());
+    EXPECT_FALSE(rig.Session().IsRunning());
+    EXPECT_EQ(FALSE, KeReadStateEvent(event));
+    EmuAdvanceMs(30);
+    EXPECT_EQ(nullptr, rig.Stream().Stream()->Active());
+    const ULONG stopped = SwitchesSeen();
+    EmuAdvanceMs(30);
+    EXPECT_EQ(stopped, SwitchesSeen());
+    state.DeviceState = PowerDeviceD0;
+    rig.Adapter()->PowerChangeState(state);
+    EXPECT_FALSE(rig.Session().IsPowerDownMarked());
+    EXPECT_TRUE(rig.Session().IsRunning());
+    EXPECT_EQ(0u, rig.Header()->SwitchCount);
+    EmuAdvanceMs(40);
+    EXPECT_GE(rig.Header()->SwitchCount, (40u - 5u - 8u) / 2u);
+    EXPECT_EQ(TRUE, KeReadStateEvent(event));
+}
+
+TEST_F(AsioStreaming, StopWhilePoweredDownOnlyClearsTheMark)
+{
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 480, {{0, 0}}));
+    ASSERT_EQ(STATUS_SUCCESS, Start());
+    POWER_STATE state;
+    state.DeviceState = PowerDeviceD3;
+    rig.Adapter()->PowerChangeState(state);
+    state.DeviceState = PowerDeviceD0;
+    // Back in D0 with the mark cleared by a stop in between: nothing restarts.
+    rig.Session().Stop();
+    rig.Adapter()->PowerChangeState(state);
+    EXPECT_EQ(STATUS_SUCCESS, rig.Asio()->AsioStopStreaming(rig.File(0), nullptr));
+    EXPECT_FALSE(rig.Session().IsRunning());
+}
+
+TEST_F(AsioStreaming, CloseWhileStreamingLeavesNothingForTheNextD0)
+{
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 480, {{0, 0}}));
+    ASSERT_EQ(STATUS_SUCCESS, Start());
+    EmuAdvanceMs(20);
+    POWER_STATE state;
+    state.DeviceState = PowerDeviceD3;
+    rig.Adapter()->PowerChangeState(state);
+    ASSERT_TRUE(rig.Session().IsPowerDownMarked());
+    EXPECT_EQ(STATUS_SUCCESS, rig.Asio()->AsioCloseClient(rig.File(0)));
+    EXPECT_FALSE(rig.Session().IsPowerDownMarked());
+    EXPECT_EQ(nullptr, rig.Session().GetOwner());
+    EXPECT_TRUE(EmuUserMappings().empty());
+    EXPECT_EQ(nullptr, rig.Session().Rings().GetEntry(0)->Block);
+    state.DeviceState = PowerDeviceD0;
+    rig.Adapter()->PowerChangeState(state);
+    EXPECT_FALSE(rig.Session().IsRunning());
+    EmuAdvanceMs(20);
+    EXPECT_EQ(nullptr, rig.Stream().Stream()->Active());
+    // Another client may map now.
+    EXPECT_EQ(STATUS_SUCCESS, rig.Map(1, 480, {{0, 0}}));
+}
+
+TEST_F(AsioStreaming, UnmapWhileStreamingStopsFirstAndOnlyTheOwnerUnmaps)
+{
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 480, {{0, 0}}));
+    ASSERT_EQ(STATUS_SUCCESS, Start());
+    EmuAdvanceMs(20);
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Asio()->AsioUnmapSharedBuffer(rig.File(1)));
+    // Not from another process: the mapping is the owner process's.
+    PEPROCESS stranger = EmuCreateProcess(false);
+    EmuAttachProcess(stranger);
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Asio()->AsioUnmapSharedBuffer(rig.File(0)));
+    EmuAttachProcess(rig.Process());
+    EmuDeleteProcess(stranger);
+    EXPECT_EQ(1u, EmuUserMappings().size());
+    EXPECT_EQ(STATUS_SUCCESS, rig.Asio()->AsioUnmapSharedBuffer(rig.File(0)));
+    EXPECT_FALSE(rig.Session().IsRunning());
+    EXPECT_TRUE(EmuUserMappings().empty());
+    EmuAdvanceMs(20);
+    EXPECT_EQ(nullptr, rig.Stream().Stream()->Active());
+    ULONG owner = 1;
+    EXPECT_EQ(STATUS_SUCCESS, rig.Asio()->AsioGetOwnerState(rig.File(0), &owner));
+    EXPECT_EQ(0u, owner);
+}
+
+TEST_F(AsioStreaming, MappingsThatCannotBeMadeLeaveNothingBehind)
+{
+    const ULONGLONG blocks = EmuPoolOutstandingCount(ASIO_POOL_TAG);
+    std::vector<UCHAR> input = U32s({0, 2, 480, 0, 0, 0, 1});
+    ULONGLONG out[4] = {};
+    ULONG length = 8;
+    // Two pairs announced, one and a half sent: the pairs must lie in the input.
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Asio()->AsioMapSharedBuffer(
+                                            rig.File(0), input.data(), 24, out, &length));
+    // The header alone, short of it, or an output not of one address per ring.
+    EXPECT_EQ(STATUS_INVALID_PARAMETER,
+              rig.Asio()->AsioMapSharedBuffer(rig.File(0), input.data(), 11, out, &length));
+    length = 16;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER,
+              rig.Asio()->AsioMapSharedBuffer(rig.File(0), input.data(), 28, out, &length));
+    length = 7;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER,
+              rig.Asio()->AsioMapSharedBuffer(rig.File(0), input.data(), 28, out, &length));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Map(3, 480, {{0, 0}})); // no client record
+    EXPECT_EQ(blocks, EmuPoolOutstandingCount(ASIO_POOL_TAG));
+    EXPECT_TRUE(EmuUserMappings().empty());
+    EXPECT_EQ(nullptr, rig.Session().GetOwner());
+    // A pair count at exactly the input's room maps.
+    length = 8;
+    EXPECT_EQ(STATUS_SUCCESS,
+              rig.Asio()->AsioMapSharedBuffer(rig.File(0), input.data(), 28, out, &length));
+    EXPECT_EQ(8u, length);
+    // Mapping twice, or by another client, is refused.
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Map(0, 480, {{0, 0}}));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Map(1, 480, {{0, 0}}));
+    EXPECT_EQ(1u, EmuUserMappings().size());
+}
+
+TEST_F(AsioStreaming, ARingWithoutAChannelAskedForIsNotRegistered)
+{
+    // Channel 2 lies in no ring: the ring is mapped, inactive, and no client.
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 480, {{0, 2}, {1, 0}}));
+    EXPECT_EQ(0u, rig.Header()->Active);
+    EXPECT_EQ(0u, rig.Header()->Signal);
+    EXPECT_EQ(nullptr, rig.Session().Rings().GetEntry(0)->Registration);
+    // Starting runs nothing on the stream.
+    EXPECT_EQ(STATUS_SUCCESS, Start());
+    EmuAdvanceMs(20);
+    EXPECT_EQ(nullptr, rig.Stream().Stream()->Active());
+}
+
+TEST_F(AsioStreaming, StoredSettingsThatCannotStreamAreRefusedAtMapping)
+{
+    struct Case
+    {
+        const char16_t* Name;
+        ULONG Value;
+    };
+    // An unknown sample type, a rate below 8 kHz, a DSD rate in PCM mode.
+    const Case cases[] = {{u"ASIOMLDataBitDepth", 19},
+                          {u"ASIOMLSampleRate", 0},
+                          {u"ASIOMLSampleRate", 7999},
+                          {u"ASIOMLSampleRate", 2822400}};
+    for (const Case& c : cases)
+    {
+        rig.Usb().SetSetting(c.Name, c.Value);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Session().Configure(1));
+        EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Map(0, 480, {{0, 0}})) << c.Value;
+        EXPECT_TRUE(EmuUserMappings().empty());
+        rig.Usb().SetSetting(u"ASIOMLDataBitDepth", 16);
+        rig.Usb().SetSetting(u"ASIOMLSampleRate", 48000);
+    }
+}
+} // namespace
