@@ -69,8 +69,8 @@ NTSTATUS AsioRig::Map(int i, ULONG bufferFrames, const std::vector<std::array<UL
     }
     std::vector<ULONGLONG> out(outLength / 8 + 1, 0);
     ULONG length = outLength;
-    NTSTATUS status =
-        Asio()->AsioMapSharedBuffer(File(i), input.data(), (ULONG)input.size(), out.data(), &length);
+    NTSTATUS status = Asio()->AsioMapSharedBuffer(File(i), input.data(), (ULONG)input.size(),
+                                                  out.data(), &length);
     if (address != nullptr)
         *address = out[0];
     return status;

@@ -244,8 +244,8 @@ TEST_F(AsioStreaming, MappingsThatCannotBeMadeLeaveNothingBehind)
     ULONGLONG out[4] = {};
     ULONG length = 8;
     // Two pairs announced, one and a half sent: the pairs must lie in the input.
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Asio()->AsioMapSharedBuffer(
-                                            rig.File(0), input.data(), 24, out, &length));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER,
+              rig.Asio()->AsioMapSharedBuffer(rig.File(0), input.data(), 24, out, &length));
     // The header alone, short of it, or an output not of one address per ring.
     EXPECT_EQ(STATUS_INVALID_PARAMETER,
               rig.Asio()->AsioMapSharedBuffer(rig.File(0), input.data(), 11, out, &length));

@@ -17,8 +17,8 @@ struct LatencyCase
 TEST(AsioTables, LatenciesPerModeRateAndIndex)
 {
     const LatencyCase cases[] = {
-        {ASIO_MODE_PCM, 48000, 4, 480, 960},      {ASIO_MODE_PCM, 44100, 0, 88, 176},
-        {ASIO_MODE_PCM, 192000, 8, 9600, 19200},  {ASIO_MODE_DSD, 2822400, 0, 5632, 11264},
+        {ASIO_MODE_PCM, 48000, 4, 480, 960},       {ASIO_MODE_PCM, 44100, 0, 88, 176},
+        {ASIO_MODE_PCM, 192000, 8, 9600, 19200},   {ASIO_MODE_DSD, 2822400, 0, 5632, 11264},
         {ASIO_MODE_DSD, 3072000, 4, 30720, 61440}, {ASIO_MODE_DSD, 1411200, 1, 11264, 22528},
     };
     for (const LatencyCase& c : cases)
