@@ -21,7 +21,7 @@ EndpointCapabilities AsioCaps()
     return caps;
 }
 
-AsioRig::AsioRig(bool is32Bit)
+AsioRig::AsioRig(bool is32Bit, std::unique_ptr<SimUsbDevice> device) : m_Stream(std::move(device))
 {
     if (!m_Stream.Ok())
         return;

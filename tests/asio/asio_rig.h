@@ -16,7 +16,7 @@ std::vector<UCHAR> U32s(std::initializer_list<ULONG> values);
 class AsioRig
 {
   public:
-    explicit AsioRig(bool is32Bit = false);
+    explicit AsioRig(bool is32Bit = false, std::unique_ptr<SimUsbDevice> device = nullptr);
     ~AsioRig();
     bool Ok() const { return m_Ok; }
 
