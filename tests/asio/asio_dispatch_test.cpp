@@ -1,0 +1,137 @@
+// The device-control codes sent to the real ASIO session through the
+// driver's dispatcher, as the user-mode client sends them: a 32-bit client's
+// mapping, and a fuzz run of every code with random buffers and lengths
+// (run under AddressSanitizer, any read or write outside the system buffer
+// fails the test).
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/io/io_emu.h"
+#include "platform/kernel/emu.h"
+#include "tests/asio/asio_rig.h"
+#include "tests/driver/entry_rig.h"
+
+namespace
+{
+constexpr ULONG kCodes[] = {0x1D6000, 0x1D6004, 0x1DE008, 0x1D600C, 0x1D6010, 0x1DA014,
+                            0x1D6018, 0x1DA01C, 0x1DA020, 0x1D6024, 0x1D6028, 0x1DA02C,
+                            0x1DA030, 0x1D6034, 0x1DE038, 0x1DA03C, 0x1DA040, 0x1DA044,
+                            0x1DA04C, 0x1DA050, 0x1DA054, 0x1D6058, 0x1DA048, 0x1D605C};
+constexpr ULONG kMap = 0x1DE038;
+constexpr ULONG kUnmap = 0x1DA03C;
+
+// The ASIO rig's adapter behind the driver's dispatcher, the ASIO file open.
+class AsioDispatchRig
+{
+  public:
+    explicit AsioDispatchRig(bool is32Bit) : m_Asio(is32Bit)
+    {
+        if (!m_Asio.Ok() || !m_Dispatch.Ok() || m_Dispatch.Extension() == nullptr)
+            return;
+        m_Dispatch.Extension()->Adapter = static_cast<IAdapterCommon*>(m_Asio.Adapter());
+        m_Asio.Adapter()->AddRef(); // the extension's, dropped by the removal
+        if (!NT_SUCCESS(EmuOpenFile(m_Dispatch.Fdo(), u"\\LTASIOPrivateInterface", &m_File)))
+            m_File = nullptr;
+    }
+    ~AsioDispatchRig()
+    {
+        if (m_File != nullptr)
+            EmuCloseFile(m_File);
+    }
+    bool Ok() const { return m_File != nullptr; }
+    AsioRig& Asio() { return m_Asio; }
+
+    NTSTATUS Send(ULONG code, std::vector<UCHAR> input, ULONG outLength, std::vector<UCHAR>* out,
+                  ULONG_PTR* information)
+    {
+        out->assign(outLength, 0xEE);
+        return EmuDeviceControl(m_File, code, input.empty() ? nullptr : input.data(),
+                                (ULONG)input.size(), outLength ? out->data() : nullptr, outLength,
+                                information);
+    }
+
+  private:
+    AsioRig m_Asio;
+    DispatchRig m_Dispatch;
+    PFILE_OBJECT m_File = nullptr;
+};
+
+TEST(AsioDispatch, AThirtyTwoBitClientGetsItsRingAddressNarrowed)
+{
+    AsioDispatchRig rig(true);
+    ASSERT_TRUE(rig.Ok());
+    std::vector<UCHAR> out;
+    ULONG_PTR information = 0;
+    // One ring: 4 bytes of address; the 64-bit size is refused.
+    EXPECT_EQ(STATUS_INVALID_PARAMETER,
+              rig.Send(kMap, U32s({0, 1, 480, 0, 0}), 8, &out, &information));
+    EXPECT_EQ(0u, information);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Send(kMap, U32s({0, 1, 480, 0, 0}), 4, &out, &information));
+    EXPECT_EQ(4u, information);
+    ULONG address = 0;
+    memcpy(&address, out.data(), 4);
+    EXPECT_EQ((ULONG)(ULONG_PTR)rig.Asio().Header(), address);
+    EXPECT_EQ(0u, EmuPoolOutstandingCount(POOL_TAG("adap")));
+    EXPECT_EQ(STATUS_SUCCESS, rig.Send(kUnmap, {}, 0, &out, &information));
+    EXPECT_TRUE(EmuUserMappings().empty());
+}
+
+TEST(AsioDispatch, SixtyFourBitMappingReadsThePairsFromTheSharedBuffer)
+{
+    AsioDispatchRig rig(false);
+    ASSERT_TRUE(rig.Ok());
+    std::vector<UCHAR> out;
+    ULONG_PTR information = 0;
+    ASSERT_EQ(STATUS_SUCCESS,
+              rig.Send(kMap, U32s({0, 2, 96, 0, 0, 0, 1}), 8, &out, &information));
+    EXPECT_EQ(8u, information);
+    ULONGLONG address = 0;
+    memcpy(&address, out.data(), 8);
+    EXPECT_EQ((ULONGLONG)(ULONG_PTR)rig.Asio().Header(), address);
+    EXPECT_EQ(1u, rig.Asio().Header()->Active);
+}
+
+class AsioFuzz : public testing::TestWithParam<bool>
+{
+};
+
+TEST_P(AsioFuzz, RandomBuffersOnEveryCodeStayInTheirBounds)
+{
+    AsioDispatchRig rig(GetParam());
+    ASSERT_TRUE(rig.Ok());
+    std::mt19937 random(GetParam() ? 1234u : 4321u);
+    std::vector<UCHAR> out;
+    int maps = 0;
+    for (int i = 0; i < 3000; ++i)
+    {
+        const ULONG code = kCodes[random() % (sizeof(kCodes) / sizeof(kCodes[0]))];
+        std::vector<UCHAR> input(random() % 72);
+        for (UCHAR& b : input)
+            b = (UCHAR)random();
+        // Small values make the fields meaningful now and then.
+        if (input.size() >= 12 && random() % 2 == 0)
+        {
+            const ULONG small[] = {0, (ULONG)(random() % 8), (ULONG)(random() % 3000)};
+            memcpy(input.data(), small, sizeof(small));
+        }
+        // Now and then the one ring's address size, so some mappings succeed.
+        const ULONG outLength =
+            random() % 4 == 0 ? (GetParam() ? 4u : 8u) : (ULONG)(random() % 72);
+        ULONG_PTR information = 0;
+        NTSTATUS status = rig.Send(code, input, outLength, &out, &information);
+        ASSERT_NE(STATUS_PENDING, status) << std::hex << code;
+        maps += code == kMap && status == STATUS_SUCCESS;
+        // Bytes reported never exceed the output, but for a size asked for.
+        if (outLength != 0 || status != STATUS_BUFFER_OVERFLOW)
+        {
+            ASSERT_LE(information, outLength) << std::hex << code;
+        }
+        if (random() % 16 == 0)
+            rig.Send(kUnmap, {}, 0, &out, &information);
+    }
+    EXPECT_GT(maps, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bitness, AsioFuzz, testing::Values(false, true));
+} // namespace
