@@ -83,8 +83,7 @@ TEST(AsioDispatch, SixtyFourBitMappingReadsThePairsFromTheSharedBuffer)
     ASSERT_TRUE(rig.Ok());
     std::vector<UCHAR> out;
     ULONG_PTR information = 0;
-    ASSERT_EQ(STATUS_SUCCESS,
-              rig.Send(kMap, U32s({0, 2, 96, 0, 0, 0, 1}), 8, &out, &information));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Send(kMap, U32s({0, 2, 96, 0, 0, 0, 1}), 8, &out, &information));
     EXPECT_EQ(8u, information);
     ULONGLONG address = 0;
     memcpy(&address, out.data(), 8);
@@ -116,8 +115,7 @@ TEST_P(AsioFuzz, RandomBuffersOnEveryCodeStayInTheirBounds)
             memcpy(input.data(), small, sizeof(small));
         }
         // Now and then the one ring's address size, so some mappings succeed.
-        const ULONG outLength =
-            random() % 4 == 0 ? (GetParam() ? 4u : 8u) : (ULONG)(random() % 72);
+        const ULONG outLength = random() % 4 == 0 ? (GetParam() ? 4u : 8u) : (ULONG)(random() % 72);
         ULONG_PTR information = 0;
         NTSTATUS status = rig.Send(code, input, outLength, &out, &information);
         ASSERT_NE(STATUS_PENDING, status) << std::hex << code;

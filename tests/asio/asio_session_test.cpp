@@ -85,8 +85,7 @@ TEST_F(AsioSession, ChannelCountsAndInformation)
         const char* Name;
     };
     const Case cases[] = {
-        {0, 0, STATUS_SUCCESS, "SPK_00 ch"},
-        {1, 0, STATUS_SUCCESS, "SPK_01 ch"},
+        {0, 0, STATUS_SUCCESS, "SPK_00 ch"},           {1, 0, STATUS_SUCCESS, "SPK_01 ch"},
         {2, 0, STATUS_INVALID_PARAMETER, ""}, // one past the last
         {0, 1, STATUS_INVALID_PARAMETER, ""}, // no input channels
         {0xFFFFFFFF, 0, STATUS_INVALID_PARAMETER, ""},
@@ -103,8 +102,8 @@ TEST_F(AsioSession, ChannelCountsAndInformation)
         EXPECT_STREQ(c.Name, reinterpret_cast<const char*>(record + 20));
     }
     // A long engine name is cut to the 32 bytes of the record's name.
-    ASSERT_EQ(STATUS_SUCCESS, rig.Stream().Stream()->SetName(
-                                  u"AVeryLongEngineNameThatRunsPastTheRecord"));
+    ASSERT_EQ(STATUS_SUCCESS,
+              rig.Stream().Stream()->SetName(u"AVeryLongEngineNameThatRunsPastTheRecord"));
     UCHAR record[60];
     memset(record, 0xEE, sizeof(record));
     memset(record, 0, 8);

@@ -1,0 +1,240 @@
+// Start and stop over two ASIO engines, a render engine before a capture
+// engine, whose stream-client interfaces record what they are asked: the
+// capture client starts first at the frame after the last open plus 5,
+// open and start failures, the vendor request to the listed devices, and
+// the data a capture notification puts into the ring.
+#include <gtest/gtest.h>
+
+#include "platform/io/io_emu.h"
+#include "platform/kernel/emu.h"
+#include "tests/asio/asio_rig.h"
+#include "tests/asio/stream_control_double.h"
+
+namespace
+{
+using Log = std::vector<std::string>;
+
+std::unique_ptr<SimUsbDevice> DeviceWithIds(USHORT vendor, USHORT product)
+{
+    DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
+    bytes.Device[8] = (UCHAR)vendor;
+    bytes.Device[9] = (UCHAR)(vendor >> 8);
+    bytes.Device[10] = (UCHAR)product;
+    bytes.Device[11] = (UCHAR)(product >> 8);
+    return MakeSimDevice(bytes);
+}
+
+class TwoEngineRig
+{
+  public:
+    explicit TwoEngineRig(std::unique_ptr<SimUsbDevice> device = nullptr) : usb(std::move(device))
+    {
+        ControlLog().clear();
+        if (!usb.Ok() || !NT_SUCCESS(usb.Start()))
+            return;
+        for (StreamControlDouble* d : {render, capture})
+        {
+            d->AddRef();
+            d->Formats = {PcmRecord(2, 48000, 16), PcmRecord(2, 44100, 16)};
+        }
+        ClassScript().EngineCount = 2;
+        ClassScript().Capabilities = {AsioCaps(), AsioCaps()};
+        ClassScript().Engines = {render, capture};
+        if (!NT_SUCCESS(Adapter()->GetAsioSession().Configure(2)))
+            return;
+        process = EmuCreateProcess(false);
+        EmuAttachProcess(process);
+        ok = NT_SUCCESS(Asio()->AsioOpenClient(&file));
+    }
+    ~TwoEngineRig()
+    {
+        if (process != nullptr)
+        {
+            Asio()->AsioCloseClient(&file);
+            if (event != nullptr)
+                EmuCloseUserHandle(process, event);
+            EmuAttachProcess(nullptr);
+            EmuDeleteProcess(process);
+        }
+        ClassScript().Engines.clear();
+        render->Release();
+        capture->Release();
+    }
+    CAdapterCommon* Adapter() const { return usb.Adapter(); }
+    PASIOPRIVATE Asio() const { return static_cast<IAsioPrivate*>(usb.Adapter()); }
+    NTSTATUS Map(std::vector<ULONG> pairs)
+    {
+        std::vector<UCHAR> input = U32s({0, (ULONG)pairs.size() / 2, 480});
+        for (ULONG v : pairs)
+        {
+            std::vector<UCHAR> b = U32s({v});
+            input.insert(input.end(), b.begin(), b.end());
+        }
+        ULONGLONG out[2] = {};
+        ULONG length = 16;
+        return Asio()->AsioMapSharedBuffer(&file, input.data(), (ULONG)input.size(), out, &length);
+    }
+    NTSTATUS Start()
+    {
+        EXPECT_EQ(STATUS_SUCCESS,
+                  EmuCreateUserEvent(process, SynchronizationEvent, FALSE, &event, &kevent));
+        return Asio()->AsioStartStreaming(&file, &event);
+    }
+    const AsioRingEntry* Ring(ULONG i) const
+    {
+        return Adapter()->GetAsioSession().Rings().GetEntry(i);
+    }
+    AsioRingHeader* Header(ULONG i) const
+    {
+        return reinterpret_cast<AsioRingHeader*>(Ring(i)->UserAddress);
+    }
+
+    UsbAdapterRig usb;
+    StreamControlDouble* render = new (NonPagedPool, POOL_TAG("TAsD"))
+        StreamControlDouble("render", STREAM_DIRECTION_RENDER, 100);
+    StreamControlDouble* capture = new (NonPagedPool, POOL_TAG("TAsD"))
+        StreamControlDouble("capture", STREAM_DIRECTION_CAPTURE, 200);
+    PEPROCESS process = nullptr;
+    FILE_OBJECT file{};
+    HANDLE event = nullptr;
+    PKEVENT kevent = nullptr;
+    bool ok = false;
+};
+
+TEST(AsioStart, CaptureStartsFirstAtTheLastOpenFramePlusFive)
+{
+    TwoEngineRig rig;
+    ASSERT_TRUE(rig.ok);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 1, 1, 0}));
+    EXPECT_EQ((Log{"render register 2ch 2ms x4", "capture register 2ch 2ms x4"}), ControlLog());
+    // The capture ring signals; channel numbers count per direction.
+    EXPECT_EQ(0u, rig.Header(0)->Signal);
+    EXPECT_EQ(1u, rig.Header(1)->Signal);
+    EXPECT_EQ(1u, rig.Header(1)->IsInput);
+    EXPECT_EQ(0u, rig.Header(1)->FirstChannel);
+    ControlLog().clear();
+    const ULONG urbs = rig.usb.Script().Urbs;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+    EXPECT_EQ((Log{"render open", "capture open", "capture start 205", "render start 205"}),
+              ControlLog());
+    // Not a listed device: no vendor request.
+    EXPECT_EQ(urbs, rig.usb.Script().Urbs);
+    // Capture pre-rolls nothing.
+    EXPECT_EQ(0u, rig.Header(1)->PrerollBytes);
+    EXPECT_EQ(1536u, rig.Header(0)->PrerollBytes);
+    ControlLog().clear();
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioStopStreaming(&rig.file, nullptr));
+    EXPECT_EQ((Log{"render stop", "render close", "capture stop", "capture close"}), ControlLog());
+}
+
+TEST(AsioStart, AnOpenFailureUndoesEveryOpen)
+{
+    TwoEngineRig rig;
+    ASSERT_TRUE(rig.ok);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 1, 1, 0}));
+    rig.capture->OpenStatus = STATUS_DEVICE_NOT_READY;
+    ControlLog().clear();
+    EXPECT_EQ(STATUS_DEVICE_NOT_READY, rig.Start());
+    EXPECT_EQ((Log{"render open", "capture open", "render stop", "render close", "capture stop",
+                   "capture close"}),
+              ControlLog());
+    EXPECT_FALSE(rig.Adapter()->GetAsioSession().IsRunning());
+}
+
+TEST(AsioStart, AClientThatDoesNotStartIsReportedAndTheOtherGroupStarts)
+{
+    TwoEngineRig rig;
+    ASSERT_TRUE(rig.ok);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 1, 1, 0}));
+    rig.capture->StartStatus = STATUS_DEVICE_NOT_READY;
+    ControlLog().clear();
+    EXPECT_EQ(STATUS_DEVICE_NOT_READY, rig.Start());
+    EXPECT_EQ((Log{"render open", "capture open", "capture start 205", "render start 205"}),
+              ControlLog());
+    // Opened clients run until stopped.
+    EXPECT_TRUE(rig.Adapter()->GetAsioSession().IsRunning());
+}
+
+TEST(AsioStart, TheListedDevicesHearTheVendorRequestOnStartAndStop)
+{
+    TwoEngineRig rig(DeviceWithIds(0x4C54, 0x3103));
+    ASSERT_TRUE(rig.ok);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 0}));
+    const ULONG urbs = rig.usb.Script().Urbs;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+    EXPECT_EQ(urbs + 1, rig.usb.Script().Urbs);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioStopStreaming(&rig.file, nullptr));
+    EXPECT_EQ(urbs + 2, rig.usb.Script().Urbs);
+}
+
+TEST(AsioStart, NotificationsMoveCaptureDataAndCountSwitches)
+{
+    TwoEngineRig rig;
+    ASSERT_TRUE(rig.ok);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 0, 1, 1}));
+    std::vector<UCHAR> urb(384);
+    for (size_t i = 0; i < urb.size(); ++i)
+        urb[i] = (UCHAR)(i + 1);
+    // Not started yet: ignored.
+    rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, urb.data(), 384);
+    EXPECT_EQ(0u, rig.Header(1)->DriverPosition);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+    PUCHAR data = reinterpret_cast<PUCHAR>(rig.Header(1)) + ASIO_RING_HEADER_BYTES;
+    const ULONG dataBytes = rig.Header(1)->DataBytes;
+    ASSERT_EQ(7680u, dataBytes);
+    // Twenty URBs fill the ring exactly and wrap to its start.
+    for (int i = 0; i < 20; ++i)
+        rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, urb.data(), 384);
+    EXPECT_EQ(0u, rig.Header(1)->DriverPosition);
+    EXPECT_EQ(std::vector<UCHAR>(urb.begin(), urb.end()), std::vector<UCHAR>(data, data + 384));
+    EXPECT_EQ(std::vector<UCHAR>(urb.begin(), urb.end()),
+              std::vector<UCHAR>(data + dataBytes - 384, data + dataBytes));
+    // A URB that straddles the end is split across it.
+    rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, urb.data(), 100);
+    for (int i = 0; i < 19; ++i)
+        rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, urb.data(), 384);
+    EXPECT_EQ(100u + 19u * 384u, rig.Header(1)->DriverPosition);
+    rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, urb.data(), 384);
+    EXPECT_EQ(100u + 20u * 384u - 7680u, rig.Header(1)->DriverPosition);
+    EXPECT_EQ(std::vector<UCHAR>(urb.begin() + 284, urb.end()),
+              std::vector<UCHAR>(data, data + 100));
+    // A URB as large as the ring is not copied.
+    std::vector<UCHAR> huge(7680, 0xAB);
+    rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, huge.data(), 7680);
+    EXPECT_EQ(100u, rig.Header(1)->DriverPosition);
+    // Byte notifications count switches; only the signal ring sets the event.
+    KeClearEvent(rig.kevent);
+    rig.render->Notify(STREAM_NOTIFY_BYTES, nullptr, 384);
+    EXPECT_EQ(1u, rig.Header(0)->SwitchCount);
+    EXPECT_EQ(FALSE, KeReadStateEvent(rig.kevent));
+    rig.capture->Notify(STREAM_NOTIFY_BYTES, nullptr, 384);
+    EXPECT_EQ(1u, rig.Header(1)->SwitchCount);
+    EXPECT_EQ(TRUE, KeReadStateEvent(rig.kevent));
+    // The header is a mirror: what user mode writes there does not move the driver.
+    rig.Header(1)->DriverPosition = 0xFFFFFF00;
+    rig.Header(1)->DataBytes = 0;
+    rig.Header(1)->Channels = 64;
+    rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, urb.data(), 384);
+    EXPECT_EQ(484u, rig.Header(1)->DriverPosition);
+    EXPECT_EQ(std::vector<UCHAR>(urb.begin(), urb.end()),
+              std::vector<UCHAR>(data + 100, data + 484));
+}
+
+TEST(AsioStart, RenderNotificationsFillTheUrbFromTheDriverPosition)
+{
+    TwoEngineRig rig;
+    ASSERT_TRUE(rig.ok);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 0}));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+    PUCHAR data = reinterpret_cast<PUCHAR>(rig.Header(0)) + ASIO_RING_HEADER_BYTES;
+    for (ULONG i = 0; i < 7680; ++i)
+        data[i] = (UCHAR)(i / 3);
+    std::vector<UCHAR> urb(384, 0);
+    rig.render->Notify(STREAM_NOTIFY_RENDER_DATA, urb.data(), 384);
+    EXPECT_EQ(std::vector<UCHAR>(data, data + 384), urb);
+    EXPECT_EQ(384u, rig.Header(0)->DriverPosition);
+    // A start notification is no data.
+    rig.render->Notify(STREAM_NOTIFY_START);
+    EXPECT_EQ(384u, rig.Header(0)->DriverPosition);
+}
+} // namespace
