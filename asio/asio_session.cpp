@@ -447,29 +447,31 @@ NTSTATUS CAsioSession::GetMode(PFILE_OBJECT fileObject, PVOID buffer)
 
 NTSTATUS CAsioSession::SetSampleType(PFILE_OBJECT fileObject, ULONG sampleType)
 {
-    AsioClientRecord* record = FindClient(fileObject);
-    if (record == nullptr)
-        return STATUS_INVALID_PARAMETER;
     const AsioSampleTypeInfo* info = FindAsioSampleType(sampleType);
-    if (info == nullptr || sampleType == ASIO_SAMPLE_TYPE_DSD)
-        return STATUS_INVALID_PARAMETER;
-    record->SampleType = sampleType;
-    m_SampleType = sampleType;
-    WriteSetting(&m_SampleType, u"ASIOMLDataBitDepth");
-    SignalClients();
-    return STATUS_SUCCESS;
+    const bool valid = info != nullptr && sampleType != ASIO_SAMPLE_TYPE_DSD;
+    return StoreSetting(fileObject, valid, &AsioClientRecord::SampleType, &m_SampleType, sampleType,
+                        u"ASIOMLDataBitDepth");
 }
 
 NTSTATUS CAsioSession::SetLatency(PFILE_OBJECT fileObject, ULONG latencyIndex)
 {
+    return StoreSetting(fileObject, latencyIndex < ASIO_LATENCY_STEPS,
+                        &AsioClientRecord::LatencyIndex, &m_LatencyIndex, latencyIndex,
+                        u"ASIOMLDataLatency");
+}
+
+// A checked setting into the client and the adapter, written to "Settings"
+// and announced to every client.
+NTSTATUS CAsioSession::StoreSetting(PFILE_OBJECT fileObject, bool valid,
+                                    ULONG AsioClientRecord::*clientField, ULONG* adapterField,
+                                    ULONG value, PCWSTR name)
+{
     AsioClientRecord* record = FindClient(fileObject);
-    if (record == nullptr)
+    if (record == nullptr || !valid)
         return STATUS_INVALID_PARAMETER;
-    if (latencyIndex >= ASIO_LATENCY_STEPS)
-        return STATUS_INVALID_PARAMETER;
-    record->LatencyIndex = latencyIndex;
-    m_LatencyIndex = latencyIndex;
-    WriteSetting(&m_LatencyIndex, u"ASIOMLDataLatency");
+    record->*clientField = value;
+    *adapterField = value;
+    WriteSetting(adapterField, name);
     SignalClients();
     return STATUS_SUCCESS;
 }

@@ -93,6 +93,8 @@ class CAsioSession
     AsioClientRecord* FindClient(PFILE_OBJECT fileObject);
     void SignalClients();
     void WriteSetting(PVOID value, PCWSTR name);
+    NTSTATUS StoreSetting(PFILE_OBJECT fileObject, bool valid, ULONG AsioClientRecord::*clientField,
+                          ULONG* adapterField, ULONG value, PCWSTR name);
     AsioRingSettings RingSettings() const;
     // Every ASIO engine has a format of the mode at the rate.
     bool EnginesPlay(ULONG mode, ULONG rate);
