@@ -41,6 +41,7 @@ class AsioDispatchRig
     }
     bool Ok() const { return m_File != nullptr; }
     AsioRig& Asio() { return m_Asio; }
+    PDEVICE_OBJECT Fdo() const { return m_Dispatch.Fdo(); }
 
     NTSTATUS Send(ULONG code, std::vector<UCHAR> input, ULONG outLength, std::vector<UCHAR>* out,
                   ULONG_PTR* information)
@@ -132,4 +133,43 @@ TEST_P(AsioFuzz, RandomBuffersOnEveryCodeStayInTheirBounds)
 }
 
 INSTANTIATE_TEST_SUITE_P(Bitness, AsioFuzz, testing::Values(false, true));
+} // namespace
+
+#include "sim/clients/asio_client.h"
+
+namespace
+{
+TEST(AsioClient, StreamsASineThroughTheRenderRingAndCountsEveryBufferSwitch)
+{
+    AsioDispatchRig rig(false);
+    ASSERT_TRUE(rig.Ok());
+    AsioTestClient client(rig.Fdo());
+    ASSERT_EQ(STATUS_SUCCESS, client.Open());
+    std::string name;
+    EXPECT_EQ(STATUS_SUCCESS, client.GetDeviceName(&name));
+    EXPECT_FALSE(name.empty());
+    ULONG counts[4] = {}, sizes[4] = {}, rate = 0;
+    ASSERT_EQ(STATUS_SUCCESS, client.GetChannelCounts(counts));
+    EXPECT_EQ(2u, counts[2]);
+    ASSERT_EQ(STATUS_SUCCESS, client.GetSampleRate(&rate));
+    ASSERT_EQ(STATUS_SUCCESS, client.GetBufferSize(sizes));
+    ASSERT_EQ(STATUS_SUCCESS, client.MapAll(sizes[2]));
+    ASSERT_EQ(1u, client.Rings().size());
+    client.WriteSine(1000.0, rate);
+    ASSERT_EQ(STATUS_SUCCESS, client.Start());
+    rig.Asio().Usb().Device()->Streaming().ClearRecords();
+    client.Run(200);
+    // 10 ms buffer: a switch every 2 ms URB from the fifth frame on.
+    const ULONG expected = AsioExpectedSwitches(200, AsioMsPerUrb(sizes[2], rate), 5);
+    EXPECT_EQ(client.HeaderSwitches(), client.EventSwitches());
+    EXPECT_NEAR((double)expected, (double)client.HeaderSwitches(), 1.0);
+    // The device got the sine: 16-bit samples whose first frame pairs are equal.
+    const SimOutRecord& out = rig.Asio().Usb().Device()->Streaming().OutRecord(SimRef1::PlayEndpoint);
+    ASSERT_GE(out.Data.size(), 7680u);
+    const PUCHAR ring = client.Rings()[0].Base + 40;
+    EXPECT_EQ(std::vector<UCHAR>(ring, ring + 7680),
+              std::vector<UCHAR>(out.Data.begin(), out.Data.begin() + 7680));
+    EXPECT_EQ(STATUS_SUCCESS, client.Stop());
+    EXPECT_EQ(STATUS_SUCCESS, client.Unmap());
+}
 } // namespace

@@ -1,0 +1,246 @@
+#include "sim/clients/asio_client.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "platform/kernel/emu.h"
+
+namespace
+{
+// The codes, as the user-mode driver's header spells them.
+constexpr ULONG kGetDeviceName = 0x1D6000;
+constexpr ULONG kGetChannelCounts = 0x1D6004;
+constexpr ULONG kGetSampleTypes = 0x1D600C;
+constexpr ULONG kGetSampleRate = 0x1D6028;
+constexpr ULONG kGetBufferSize = 0x1D6034;
+constexpr ULONG kMapSharedBuffer = 0x1DE038;
+constexpr ULONG kUnmapSharedBuffer = 0x1DA03C;
+constexpr ULONG kStartStreaming = 0x1DA040;
+constexpr ULONG kStopStreaming = 0x1DA044;
+
+constexpr ULONG kHeaderBytes = 40;
+// Header fields, by u32 index.
+constexpr ULONG kIsInput = 1, kChannels = 2, kDataBytes = 4, kSignal = 8, kSwitchCount = 9;
+
+ULONG HeaderField(const AsioClientRing& ring, ULONG index)
+{
+    ULONG value = 0;
+    memcpy(&value, ring.Base + 4 * index, sizeof(value));
+    return value;
+}
+
+void Append(std::vector<UCHAR>* bytes, ULONG value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes->push_back((UCHAR)(value >> shift));
+}
+} // namespace
+
+ULONG AsioMsPerUrb(ULONG frames, ULONG rate)
+{
+    const ULONG perMs = rate / 1000;
+    ULONG ms = perMs != 0 ? frames / perMs : 0;
+    if (ms < 2)
+        ms = 2;
+    return ms >= 20 ? 5 : ms >= 16 ? 4 : ms >= 8 ? 2 : 1;
+}
+
+ULONG AsioExpectedSwitches(ULONG ms, ULONG msPerUrb, ULONG lead)
+{
+    return ms > lead && msPerUrb != 0 ? (ms - lead) / msPerUrb : 0;
+}
+
+AsioTestClient::AsioTestClient(PDEVICE_OBJECT adapterDevice)
+    : m_Device(adapterDevice), m_Process(EmuCreateProcess(false))
+{
+    EmuAttachProcess(m_Process);
+}
+
+AsioTestClient::~AsioTestClient()
+{
+    Close();
+    if (m_Event != nullptr)
+        EmuCloseUserHandle(m_Process, m_Event);
+    EmuAttachProcess(nullptr);
+    EmuDeleteProcess(m_Process);
+}
+
+NTSTATUS AsioTestClient::Open()
+{
+    return EmuOpenFile(m_Device, u"\\LTASIOPrivateInterface", &m_File);
+}
+
+void AsioTestClient::Close()
+{
+    if (m_File == nullptr)
+        return;
+    if (m_Started)
+        Stop();
+    if (m_Mapped)
+        Unmap();
+    EmuCloseFile(m_File);
+    m_File = nullptr;
+}
+
+NTSTATUS AsioTestClient::Control(ULONG code, const void* input, ULONG inputLength, void* output,
+                                 ULONG outputLength, ULONG_PTR* information)
+{
+    ULONG_PTR ignored = 0;
+    return EmuDeviceControl(m_File, code, input, inputLength, output, outputLength,
+                            information != nullptr ? information : &ignored);
+}
+
+NTSTATUS AsioTestClient::GetDeviceName(std::string* name)
+{
+    ULONG_PTR needed = 0;
+    NTSTATUS status = Control(kGetDeviceName, nullptr, 0, nullptr, 0, &needed);
+    if (status != STATUS_BUFFER_OVERFLOW)
+        return status;
+    std::vector<char> text(needed + 1, 0);
+    status = Control(kGetDeviceName, nullptr, 0, text.data(), (ULONG)needed);
+    if (NT_SUCCESS(status))
+        *name = text.data();
+    return status;
+}
+
+NTSTATUS AsioTestClient::GetChannelCounts(ULONG counts[4])
+{
+    return Control(kGetChannelCounts, nullptr, 0, counts, 16);
+}
+
+NTSTATUS AsioTestClient::GetSampleRate(ULONG* rate)
+{
+    return Control(kGetSampleRate, nullptr, 0, rate, 4);
+}
+
+NTSTATUS AsioTestClient::GetSampleTypes(std::vector<ULONG>* types)
+{
+    ULONG buffer[8] = {};
+    ULONG_PTR bytes = 0;
+    NTSTATUS status = Control(kGetSampleTypes, nullptr, 0, buffer, sizeof(buffer), &bytes);
+    types->assign(buffer, buffer + bytes / 4);
+    return status;
+}
+
+NTSTATUS AsioTestClient::GetBufferSize(ULONG sizes[4])
+{
+    return Control(kGetBufferSize, nullptr, 0, sizes, 16);
+}
+
+NTSTATUS AsioTestClient::MapAll(ULONG bufferFrames)
+{
+    ULONG counts[4] = {};
+    NTSTATUS status = GetChannelCounts(counts);
+    if (!NT_SUCCESS(status))
+        return status;
+    std::vector<UCHAR> input;
+    Append(&input, 0);
+    Append(&input, counts[1] + counts[2]);
+    Append(&input, bufferFrames);
+    for (ULONG isInput = 0; isInput < 2; ++isInput)
+        for (ULONG channel = 0; channel < counts[isInput != 0 ? 1 : 2]; ++channel)
+        {
+            Append(&input, isInput);
+            Append(&input, channel);
+        }
+    const ULONG addressBytes = 8; // one user address per ring
+    std::vector<UCHAR> output(counts[0] * addressBytes);
+    ULONG_PTR returned = 0;
+    status = EmuDeviceControl(m_File, kMapSharedBuffer, input.data(), (ULONG)input.size(),
+                              output.data(), counts[0] * addressBytes, &returned);
+    if (!NT_SUCCESS(status))
+        return status;
+    m_Mapped = true;
+    m_Rings.clear();
+    for (ULONG i = 0; i < returned / addressBytes; ++i)
+    {
+        ULONGLONG address = 0;
+        memcpy(&address, output.data() + i * addressBytes, addressBytes);
+        AsioClientRing ring = {reinterpret_cast<PUCHAR>((ULONG_PTR)address), false, 0, 0};
+        ring.IsInput = HeaderField(ring, kIsInput) != 0;
+        ring.Channels = HeaderField(ring, kChannels);
+        ring.DataBytes = HeaderField(ring, kDataBytes);
+        m_Rings.push_back(ring);
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS AsioTestClient::Start()
+{
+    if (m_Event == nullptr)
+    {
+        NTSTATUS status = EmuCreateUserEvent(m_Process, SynchronizationEvent, FALSE, &m_Event,
+                                             &m_KernelEvent);
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    ULONGLONG handle = (ULONGLONG)(ULONG_PTR)m_Event;
+    NTSTATUS status = Control(kStartStreaming, &handle, sizeof(handle), nullptr, 0);
+    m_Started = NT_SUCCESS(status);
+    return status;
+}
+
+NTSTATUS AsioTestClient::Stop()
+{
+    NTSTATUS status = Control(kStopStreaming, nullptr, 0, nullptr, 0);
+    m_Started = false;
+    return status;
+}
+
+NTSTATUS AsioTestClient::Unmap()
+{
+    NTSTATUS status = Control(kUnmapSharedBuffer, nullptr, 0, nullptr, 0);
+    m_Mapped = false;
+    m_Rings.clear();
+    return status;
+}
+
+void AsioTestClient::WriteSine(double sineHz, ULONG rate)
+{
+    const double step = 2.0 * 3.14159265358979323846 * sineHz / rate;
+    for (const AsioClientRing& ring : m_Rings)
+    {
+        if (ring.IsInput || ring.Channels == 0)
+            continue;
+        auto samples = reinterpret_cast<SHORT*>(ring.Base + kHeaderBytes);
+        const ULONG frames = ring.DataBytes / (2 * ring.Channels);
+        for (ULONG f = 0; f < frames; ++f)
+            for (ULONG c = 0; c < ring.Channels; ++c)
+                samples[f * ring.Channels + c] = (SHORT)std::lround(16000.0 * std::sin(step * f));
+    }
+}
+
+void AsioTestClient::Run(ULONG ms)
+{
+    for (ULONG i = 0; i < ms; ++i)
+    {
+        EmuAdvanceMs(1);
+        if (m_KernelEvent != nullptr && KeReadStateEvent(m_KernelEvent) != 0)
+        {
+            ++m_EventSwitches;
+            KeClearEvent(m_KernelEvent);
+        }
+    }
+}
+
+ULONG AsioTestClient::HeaderSwitches() const
+{
+    for (const AsioClientRing& ring : m_Rings)
+        if (HeaderField(ring, kSignal) != 0)
+            return HeaderField(ring, kSwitchCount);
+    return 0;
+}
+
+LONG AsioTestClient::CapturePeak() const
+{
+    LONG peak = 0;
+    for (const AsioClientRing& ring : m_Rings)
+    {
+        if (!ring.IsInput)
+            continue;
+        auto samples = reinterpret_cast<const SHORT*>(ring.Base + kHeaderBytes);
+        for (ULONG i = 0; i < ring.DataBytes / 2; ++i)
+            peak = std::max<LONG>(peak, std::abs((LONG)samples[i]));
+    }
+    return peak;
+}
