@@ -169,8 +169,8 @@ NTSTATUS AsioTestClient::Start()
 {
     if (m_Event == nullptr)
     {
-        NTSTATUS status = EmuCreateUserEvent(m_Process, SynchronizationEvent, FALSE, &m_Event,
-                                             &m_KernelEvent);
+        NTSTATUS status =
+            EmuCreateUserEvent(m_Process, SynchronizationEvent, FALSE, &m_Event, &m_KernelEvent);
         if (!NT_SUCCESS(status))
             return status;
     }

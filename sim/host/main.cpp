@@ -2,7 +2,8 @@
 // virtual clock. It loads the driver, plugs a simulated USB audio device,
 // adds and starts it, lists the filters, pins, physical connections and
 // device interfaces the driver registered, removes the device, unloads the
-// driver and reports what leaked.
+// driver and reports what leaked. With --asio it also runs the ASIO test
+// client on the started device for the seconds given.
 //
 // A run "worked" (exit status 0) when the driver loaded, the device was
 // plugged and added, its start either succeeded or stopped at a step whose
@@ -10,11 +11,13 @@
 // succeeded, the driver unloaded, the kernel reported no misuse and nothing
 // leaked. Any other outcome is a failure (1); a bad command line gives 2.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 
 #include "platform/kernel/emu.h"
+#include "sim/clients/asio_client.h"
 #include "sim/host/harness/HostHarness.h"
 #include "sim/host/self_check.h"
 
@@ -26,6 +29,7 @@ void Usage(FILE* out)
 {
     fprintf(out,
             "usage: lthost [--device NAME | --descriptor-file PATH] [--speed full|high]\n"
+            "              [--asio SECONDS]\n"
             "       lthost --list | --self-check | --help\n"
             "\n"
             "  --device NAME           a reference device (default %s; --list names them)\n"
@@ -33,6 +37,9 @@ void Usage(FILE* out)
             "                          descriptor a line; its speed from a \"speed full\" or\n"
             "                          \"speed high\" line, else high when bcdUSB >= 2.00)\n"
             "  --speed full|high       the speed of the connection, whatever the device says\n"
+            "  --asio SECONDS          runs the ASIO test client on the started device: a sine\n"
+            "                          through the render rings for SECONDS, the buffer switches\n"
+            "                          counted against those expected (they must agree)\n"
             "  --list                  lists the reference devices\n"
             "  --self-check            runs the platform self-check on the real clock\n"
             "\n"
@@ -110,7 +117,60 @@ struct HostOptions
     std::string Device = kDefaultDevice;
     bool FromFile = false;
     std::optional<EmuUsbSpeed> Speed;
+    ULONG AsioSeconds = 0; // 0: no ASIO run
 };
+
+bool AsioInterfaceEnabled(const HostHarness& host)
+{
+    for (const HostInterface& i : host.Interfaces())
+        if (i.Kind == "ASIO" && i.Enabled)
+            return true;
+    return false;
+}
+
+// The ASIO test client on the started device: open, map every channel at
+// the preferred buffer size, stream a sine, stop, unmap; true when every
+// step succeeded and the switches counted are those expected.
+bool RunAsioClient(const HostHarness& host, ULONG seconds)
+{
+    if (!AsioInterfaceEnabled(host))
+    {
+        printf("asio: the device offers no ASIO stream\n");
+        return false;
+    }
+    AsioTestClient client(host.Fdo());
+    std::string name;
+    ULONG counts[4] = {}, sizes[4] = {}, rate = 0;
+    bool worked = Report("asio open", client.Open()) &&
+                  Report("asio device name", client.GetDeviceName(&name)) &&
+                  Report("asio channels", client.GetChannelCounts(counts)) &&
+                  Report("asio sample rate", client.GetSampleRate(&rate)) &&
+                  Report("asio buffer size", client.GetBufferSize(sizes));
+    if (!worked)
+        return false;
+    printf("asio device \"%s\": %u engine(s), %u in, %u out, %u Hz, buffer %u frames\n",
+           name.c_str(), counts[0], counts[1], counts[2], rate, sizes[2]);
+    if (!Report("asio map", client.MapAll(sizes[2])))
+        return false;
+    client.WriteSine(1000.0, rate);
+    worked = Report("asio start", client.Start());
+    if (worked)
+    {
+        client.Run(seconds * 1000);
+        const ULONG expected =
+            AsioExpectedSwitches(seconds * 1000, AsioMsPerUrb(sizes[2], rate), 5);
+        const ULONG counted = client.HeaderSwitches();
+        printf("asio buffer switches: %u signalled, %u counted, %u expected\n",
+               client.EventSwitches(), counted, expected);
+        printf("asio capture peak: %d\n", (int)client.CapturePeak());
+        worked =
+            client.EventSwitches() == counted && counted + 1 >= expected && counted <= expected + 1;
+        worked = Report("asio stop", client.Stop()) && worked;
+    }
+    worked = Report("asio unmap", client.Unmap()) && worked;
+    client.Close();
+    return worked;
+}
 
 int RunDevice(const HostOptions& options)
 {
@@ -145,13 +205,19 @@ int RunDevice(const HostOptions& options)
             const NTSTATUS started = host.StartDevice();
             const HostStartStep step = host.ExplainStart(started);
             if (NT_SUCCESS(started))
+            {
                 Report("start device", started);
+                if (options.AsioSeconds != 0 && !RunAsioClient(host, options.AsioSeconds))
+                    worked = false;
+            }
             else
             {
                 printf("start device: %s at %s: %s%s\n", HostStatusText(started).c_str(),
                        step.Step.c_str(), step.Cause.c_str(),
                        step.NotBuiltYet ? " (not built yet)" : "");
                 worked = step.NotBuiltYet;
+                if (options.AsioSeconds != 0)
+                    printf("asio: not run: the device did not start\n");
             }
             ListRegistrations(host);
             if (!Report("remove device", host.RemoveDevice()))
@@ -208,6 +274,11 @@ int main(int argc, char** argv)
             (strcmp(argv[i + 1], "full") == 0 || strcmp(argv[i + 1], "high") == 0))
         {
             options.Speed = strcmp(argv[++i], "high") == 0 ? EmuUsbSpeed::High : EmuUsbSpeed::Full;
+            continue;
+        }
+        if (strcmp(arg, "--asio") == 0 && i + 1 < argc && atoi(argv[i + 1]) > 0)
+        {
+            options.AsioSeconds = (ULONG)atoi(argv[++i]);
             continue;
         }
         fprintf(stderr, "lthost: unexpected argument \"%s\"\n", arg);

@@ -164,7 +164,8 @@ TEST(AsioClient, StreamsASineThroughTheRenderRingAndCountsEveryBufferSwitch)
     EXPECT_EQ(client.HeaderSwitches(), client.EventSwitches());
     EXPECT_NEAR((double)expected, (double)client.HeaderSwitches(), 1.0);
     // The device got the sine: 16-bit samples whose first frame pairs are equal.
-    const SimOutRecord& out = rig.Asio().Usb().Device()->Streaming().OutRecord(SimRef1::PlayEndpoint);
+    const SimOutRecord& out =
+        rig.Asio().Usb().Device()->Streaming().OutRecord(SimRef1::PlayEndpoint);
     ASSERT_GE(out.Data.size(), 7680u);
     const PUCHAR ring = client.Rings()[0].Base + 40;
     EXPECT_EQ(std::vector<UCHAR>(ring, ring + 7680),
