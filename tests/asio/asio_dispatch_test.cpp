@@ -42,6 +42,13 @@ class AsioDispatchRig
     bool Ok() const { return m_File != nullptr; }
     AsioRig& Asio() { return m_Asio; }
     PDEVICE_OBJECT Fdo() const { return m_Dispatch.Fdo(); }
+    PFILE_OBJECT File() const { return m_File; }
+    // Cleanup and close, as the last handle goes.
+    void Close()
+    {
+        EmuCloseFile(m_File);
+        m_File = nullptr;
+    }
 
     NTSTATUS Send(ULONG code, std::vector<UCHAR> input, ULONG outLength, std::vector<UCHAR>* out,
                   ULONG_PTR* information)
@@ -172,5 +179,73 @@ TEST(AsioClient, StreamsASineThroughTheRenderRingAndCountsEveryBufferSwitch)
               std::vector<UCHAR>(out.Data.begin(), out.Data.begin() + 7680));
     EXPECT_EQ(STATUS_SUCCESS, client.Stop());
     EXPECT_EQ(STATUS_SUCCESS, client.Unmap());
+}
+} // namespace
+
+namespace
+{
+constexpr ULONG kStop = 0x1DA044;
+constexpr ULONG kStart = 0x1DA040;
+
+// Mapped and streaming through the dispatcher, then the device leaves D0.
+void StreamThenPowerDown(AsioDispatchRig& rig)
+{
+    std::vector<UCHAR> out;
+    ULONG_PTR information = 0;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Send(kMap, U32s({0, 1, 480, 0, 0}), 8, &out, &information));
+    HANDLE event = rig.Asio().NewEvent();
+    ASSERT_EQ(STATUS_SUCCESS,
+              rig.Send(kStart, U32s({(ULONG)(ULONG_PTR)event, 0}), 0, &out, &information));
+    EmuAdvanceMs(20);
+    POWER_STATE state;
+    state.DeviceState = PowerDeviceD3;
+    rig.Asio().Adapter()->PowerChangeState(state);
+}
+
+TEST(AsioHeldStop, AStopOutsideD0IsHeldAndCompletedOnTheWayBack)
+{
+    AsioDispatchRig rig(false);
+    ASSERT_TRUE(rig.Ok());
+    StreamThenPowerDown(rig);
+    auto request = EmuIoRequest::DeviceControl(rig.File(), kStop, nullptr, 0, 0);
+    ASSERT_NE(nullptr, request);
+    EXPECT_EQ(STATUS_PENDING, request->Send());
+    EXPECT_FALSE(request->Completed());
+    // A second one while the first is held is refused.
+    std::vector<UCHAR> out;
+    ULONG_PTR information = 0;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Send(kStop, {}, 0, &out, &information));
+    POWER_STATE state;
+    state.DeviceState = PowerDeviceD0;
+    rig.Asio().Adapter()->PowerChangeState(state);
+    ASSERT_TRUE(request->Wait(0));
+    EXPECT_EQ(STATUS_SUCCESS, request->Status());
+    // The power-down had stopped the streams: nothing restarted.
+    EXPECT_FALSE(rig.Asio().Session().IsRunning());
+    EXPECT_FALSE(rig.Asio().Session().IsPowerDownMarked());
+    EmuAdvanceMs(20);
+    EXPECT_EQ(nullptr, rig.Asio().Stream().Stream()->Active());
+}
+
+TEST(AsioHeldStop, AHeldStopIsCancellableAndCompletedWhenItsFileCloses)
+{
+    AsioDispatchRig rig(false);
+    ASSERT_TRUE(rig.Ok());
+    StreamThenPowerDown(rig);
+    auto first = EmuIoRequest::DeviceControl(rig.File(), kStop, nullptr, 0, 0);
+    ASSERT_EQ(STATUS_PENDING, first->Send());
+    first->Cancel();
+    ASSERT_TRUE(first->Wait(0));
+    EXPECT_EQ(STATUS_CANCELLED, first->Status());
+    auto second = EmuIoRequest::DeviceControl(rig.File(), kStop, nullptr, 0, 0);
+    ASSERT_EQ(STATUS_PENDING, second->Send());
+    rig.Close();
+    ASSERT_TRUE(second->Wait(0));
+    EXPECT_EQ(STATUS_CANCELLED, second->Status());
+    EXPECT_TRUE(EmuUserMappings().empty());
+    POWER_STATE state;
+    state.DeviceState = PowerDeviceD0;
+    rig.Asio().Adapter()->PowerChangeState(state);
+    EXPECT_FALSE(rig.Asio().Session().IsRunning());
 }
 } // namespace

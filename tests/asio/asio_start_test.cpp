@@ -238,3 +238,53 @@ TEST(AsioStart, RenderNotificationsFillTheUrbFromTheDriverPosition)
     EXPECT_EQ(384u, rig.Header(0)->DriverPosition);
 }
 } // namespace
+
+namespace
+{
+WAVEFORMATEXTENSIBLE DsdRecord(USHORT channels, ULONG bitRate)
+{
+    WAVEFORMATEXTENSIBLE f = {};
+    EXPECT_TRUE(AsioBuildFormat(ASIO_MODE_DSD, bitRate, 0, channels, &f));
+    return f;
+}
+
+TEST(AsioDsd, ADsdClientMapsIdleRingsAndStopsToZeros)
+{
+    TwoEngineRig rig;
+    ASSERT_TRUE(rig.ok);
+    // A one-channel DSD record is passed over, not divided by.
+    for (StreamControlDouble* d : {rig.render, rig.capture})
+        d->Formats.push_back(DsdRecord(2, 2822400)), d->Formats.push_back(DsdRecord(1, 2822400));
+    ULONG value = 1;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioSetMode(&rig.file, &value));
+    // A PCM rate in DSD mode is refused; the DSD rate is taken.
+    value = 48000;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Asio()->AsioSetSampleRate(&rig.file, &value));
+    value = 5644800;
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, rig.Asio()->AsioSetSampleRate(&rig.file, &value));
+    value = 2822400;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioSetSampleRate(&rig.file, &value));
+    ULONG sizes[4] = {};
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioGetBufferSize(&rig.file, sizes));
+    EXPECT_EQ((std::vector<ULONG>{11264, 140800, 28160, 64}), std::vector<ULONG>(sizes, sizes + 4));
+    UCHAR record[52] = {};
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioGetChannelInfo(&rig.file, record, 52));
+    ULONG type = 0;
+    memcpy(&type, record + 16, 4);
+    EXPECT_EQ(33u, type);
+
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 0, 1, 0}));
+    // 40 ms of 44100 two-channel 8-byte frames, idle pattern until played.
+    const ULONG dataBytes = rig.Header(0)->DataBytes;
+    EXPECT_EQ(44100u * 16u * 40u / 1000u, dataBytes);
+    PUCHAR data = reinterpret_cast<PUCHAR>(rig.Header(0)) + ASIO_RING_HEADER_BYTES;
+    EXPECT_EQ(std::vector<UCHAR>(dataBytes, 0x69), std::vector<UCHAR>(data, data + dataBytes));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioStopStreaming(&rig.file, nullptr));
+    for (ULONG ring : {0u, 1u})
+    {
+        PUCHAR d = reinterpret_cast<PUCHAR>(rig.Header(ring)) + ASIO_RING_HEADER_BYTES;
+        EXPECT_EQ(std::vector<UCHAR>(dataBytes, 0), std::vector<UCHAR>(d, d + dataBytes)) << ring;
+    }
+}
+} // namespace
