@@ -177,6 +177,12 @@ NTSTATUS CAsioSession::OpenClient(PFILE_OBJECT fileObject)
     return STATUS_SUCCESS;
 }
 
+void CAsioSession::CloseAllClients()
+{
+    while (!IsListEmpty(&m_Clients))
+        CloseClient(CONTAINING_RECORD(m_Clients.Flink, AsioClientRecord, Links)->FileObject);
+}
+
 NTSTATUS CAsioSession::CloseClient(PFILE_OBJECT fileObject)
 {
     AsioClientRecord* record = FindClient(fileObject);

@@ -41,6 +41,9 @@ class CAsioSession
     NTSTATUS Configure(ULONG engines);
     void SetSampleTypeDefault(ULONG type) { m_SampleType = type; }
 
+    // Closes every client left, while the device's streams still exist.
+    void CloseAllClients();
+
     NTSTATUS OpenClient(PFILE_OBJECT fileObject);
     NTSTATUS CloseClient(PFILE_OBJECT fileObject);
     NTSTATUS GetDeviceName(PFILE_OBJECT fileObject, PVOID buffer, PULONG outputLength);

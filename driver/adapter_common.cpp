@@ -34,6 +34,8 @@ CAdapterCommon::~CAdapterCommon()
 {
     PAGED_CODE();
     StopIdleMachinery();
+    // The rings' stream clients go before the streams do.
+    m_Asio.CloseAllClients();
     if (m_DeviceClassObject != nullptr)
         m_DeviceClassObject->Release();
     m_DeviceClassObject = nullptr;
