@@ -7,6 +7,7 @@
 #include "driver/adapter_common.h"
 #include "driver/driver_entry.h"
 #include "driver/stream_engine.h"
+#include "usbaudio/topology_miniport.h"
 
 const PCWSTR EndpointTypePrefixes[ENDPOINT_KIND_COUNT + 1] = {
     u"Stream",  u"SPK",          u"HP",        u"SPDIF", u"HDMI", u"DisplayPort", u"Line",
@@ -15,8 +16,8 @@ const PCWSTR EndpointTypePrefixes[ENDPOINT_KIND_COUNT + 1] = {
 
 namespace
 {
-// The driver's own miniports: none is part of the driver yet.
-const AdapterMiniportFactories c_DriverMiniports = {nullptr, nullptr};
+// The driver's own miniports.
+const AdapterMiniportFactories c_DriverMiniports = {CreateMiniportTopology, nullptr};
 const AdapterMiniportFactories* g_MiniportTable = &c_DriverMiniports;
 
 // The library must be recent enough for what the driver asks of it.

@@ -1,0 +1,31 @@
+// The property and event handlers behind the topology filter's automation
+// tables: each finds its node or pin, queries the control for the interface
+// the property needs, answers and releases the interface on every path.
+#pragma once
+
+#include "platform/portcls/portcls.h"
+
+// Node handlers.
+NTSTATUS PropertyHandlerLevel(PPCPROPERTY_REQUEST request);    // volume, tone
+NTSTATUS PropertyHandlerBoolean(PPCPROPERTY_REQUEST request);  // mute, AGC, loudness
+NTSTATUS PropertyHandlerMux(PPCPROPERTY_REQUEST request);      // MUX_SOURCE
+NTSTATUS PropertyHandlerIdentity(PPCPROPERTY_REQUEST request); // node identity
+NTSTATUS PropertyHandlerDevSpecific(PPCPROPERTY_REQUEST request);
+// Filter handlers.
+NTSTATUS PropertyHandlerFilterPrivate(PPCPROPERTY_REQUEST request);
+NTSTATUS PropertyHandlerJack(PPCPROPERTY_REQUEST request);
+NTSTATUS PropertyHandlerEndpointCapabilities(PPCPROPERTY_REQUEST request);
+// The control-change event.
+NTSTATUS EventHandlerControlChange(PPCEVENT_REQUEST request);
+
+// Private property ids.
+inline constexpr ULONG DEVICE_PRIVATE_VERSION = 2;
+inline constexpr ULONG DEVICE_PRIVATE_LEVEL_NOTIFY = 3;
+inline constexpr ULONG DEVICE_PRIVATE_JACKS = 4;
+inline constexpr ULONG DEVICE_PRIVATE_VERSION_VALUE = 0x30000;
+inline constexpr ULONG NODE_IDENTITY_ID = 1;
+inline constexpr ULONG OUTPUT_TYPE_LIST = 1;
+inline constexpr ULONG OUTPUT_TYPE_CURRENT = 2;
+inline constexpr ULONG ENDPOINT_CAPABILITIES_ID = 1;
+inline constexpr ULONG JACK_DESCRIPTION_ID = 1;
+inline constexpr ULONG JACK_DESCRIPTION2_ID = 2;
