@@ -38,13 +38,12 @@ NTSTATUS CAsioSession::UnmapSharedBuffer(PFILE_OBJECT fileObject)
     AsioClientRecord* record = FindClient(fileObject);
     if (record == nullptr || record != m_Owner || !m_Rings.InOwningProcess())
         return STATUS_INVALID_PARAMETER;
-    // Streaming stops before its rings go.
+    // Streaming stops before its rings go; the event goes with them, also
+    // when a power-down had stopped the streams already.
     if (m_Running)
-    {
         m_Adapter->AsioStop();
-        ReleaseEvent(&record->BufferSwitchEvent);
-    }
     m_Rings.SetBufferSwitchEvent(nullptr);
+    ReleaseEvent(&record->BufferSwitchEvent);
     m_Rings.Unmap();
     record->Mapped = 0;
     m_Owner = nullptr;

@@ -306,3 +306,25 @@ TEST_F(AsioStreaming, StoredSettingsThatCannotStreamAreRefusedAtMapping)
     }
 }
 } // namespace
+
+namespace
+{
+TEST_F(AsioStreaming, UnmapAfterAPowerDownLetsTheOwnerMapAndStartAgain)
+{
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 480, {{0, 0}}));
+    ASSERT_EQ(STATUS_SUCCESS, Start());
+    POWER_STATE state;
+    state.DeviceState = PowerDeviceD3;
+    rig.Adapter()->PowerChangeState(state);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioUnmapSharedBuffer(rig.File(0)));
+    EXPECT_FALSE(rig.Session().IsPowerDownMarked());
+    state.DeviceState = PowerDeviceD0;
+    rig.Adapter()->PowerChangeState(state);
+    EXPECT_FALSE(rig.Session().IsRunning());
+    // The event went with the rings: a new start is taken.
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 480, {{0, 0}}));
+    EXPECT_EQ(STATUS_SUCCESS, Start());
+    EmuAdvanceMs(20);
+    EXPECT_GT(rig.Header()->SwitchCount, 0u);
+}
+} // namespace
