@@ -503,7 +503,7 @@ AdapterRig::AdapterRig(bool topologyIdentity)
     g_AddedFdo = nullptr;
     if (!NT_SUCCESS(EmuLoadDriver(u"ltfr2bus", RigBusEntry, &m_Bus)) ||
         !NT_SUCCESS(
-            EmuCreatePhysicalDevice(m_Bus, 0, u"USB\\VID_0D8C&PID_0102\\5&1a2b&0&3", &m_Pdo)) ||
+            EmuCreatePhysicalDevice(m_Bus, 0, u"USB\\VID_4C54&PID_1001\\5&1a2b&0&3", &m_Pdo)) ||
         !NT_SUCCESS(EmuLoadDriver(u"ltfr2adapter", RigAdapterEntry, &m_Driver)) ||
         !NT_SUCCESS(EmuPnpAddDevice(m_Driver, m_Pdo)))
         return;

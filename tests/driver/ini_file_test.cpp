@@ -11,7 +11,7 @@
 
 namespace
 {
-const char c_Hwid[] = "USB\\VID_0D8C&PID_0102&REV_0100";
+const char c_Hwid[] = "USB\\VID_4C54&PID_1001&REV_0100";
 
 std::string Lines(std::initializer_list<std::string> lines)
 {
@@ -175,7 +175,7 @@ TEST(IniFile, EndOfFileEndsTheLastLine)
 TEST(IniFile, PathAndHardwareIdKey)
 {
     {
-        SettingsRig rig({u"usb\\vid_0d8c&pid_0102&rev_0100", u"usb\\vid_0d8c&pid_0102"});
+        SettingsRig rig({u"usb\\vid_4c54&pid_1001&rev_0100", u"usb\\vid_4c54&pid_1001"});
         ASSERT_TRUE(rig.Ok());
         IniRun r = RunIni(rig, false);
         EXPECT_EQ(r.Build, STATUS_SUCCESS);
@@ -267,7 +267,7 @@ TEST(IniFile, DeviceLineInLintra)
     {
         SettingsRig rig;
         ASSERT_TRUE(rig.Ok());
-        rig.WriteFile("VESTRA.INI", WithDevice("usb\\vid_0d8c&pid_0102&rev_0100 = DevA",
+        rig.WriteFile("VESTRA.INI", WithDevice("usb\\vid_4c54&pid_1001&rev_0100 = DevA",
                                                Lines({"[DevA]", "A=1"})));
         IniRun r = RunIni(rig);
         EXPECT_EQ(r.Version, 10u);
@@ -286,7 +286,7 @@ TEST(IniFile, DeviceLineInLintra)
         SettingsRig rig;
         ASSERT_TRUE(rig.Ok());
         rig.WriteFile("VESTRA.INI",
-                      Lines({"[VERSION]", "V=1", "[LINTRA]", "USB\\VID_0D8C&PID_0102=DevB",
+                      Lines({"[VERSION]", "V=1", "[LINTRA]", "USB\\VID_4C54&PID_1001=DevB",
                              std::string(c_Hwid) + "0=DevC", std::string(c_Hwid) + "\t=\tDevA;x",
                              "[DevB]", "B=1", "[DevC]", "C=1", "[DevA]", "A=2"}));
         IniRun r = RunIni(rig);
@@ -301,7 +301,7 @@ TEST(IniFile, DeviceLineInLintra)
     }
     // No line for the device, or the section ends first: the open fails.
     for (const std::string& file :
-         {Lines({"[VERSION]", "V=1", "[LINTRA]", "USB\\VID_1111&PID_2222=DevA", "[DevA]", "A=1"}),
+         {Lines({"[VERSION]", "V=1", "[LINTRA]", "USB\\VID_4C54&PID_2222=DevA", "[DevA]", "A=1"}),
           Lines({"[VERSION]", "V=1", "[LINTRA]", "[X]", std::string(c_Hwid) + "=DevA"}),
           Lines({"[VERSION]", "V=1", std::string(c_Hwid) + "=DevA"}),
           Lines({"[VERSION]", "V=1", "[LINTRA]", c_Hwid, "[DevA]", "A=1"})})

@@ -10,6 +10,8 @@
 namespace
 {
 const std::u16string c_Ccs = u"\\Registry\\Machine\\SYSTEM\\CurrentControlSet";
+// A vendor other than the chip maker, kept inside the project's own ID range.
+constexpr USHORT c_OtherVendor = 0x4C55;
 
 std::unique_ptr<SimUsbDevice> DeviceWith(USHORT idVendor, USHORT idProduct, UCHAR iManufacturer,
                                          UCHAR iProduct)
@@ -59,16 +61,16 @@ NameResult ProductName(const std::vector<UCHAR>& descriptor)
 
 TEST(Naming, ComponentIdFromTheUsbIds)
 {
-    UsbAdapterRig rig(DeviceWith(0x0001, 0x0002, 1, 2));
+    UsbAdapterRig rig(DeviceWith(0x4C54, 0x1001, 1, 2));
     ASSERT_TRUE(rig.Ok());
     ASSERT_EQ(STATUS_SUCCESS, rig.Start());
     KSCOMPONENTID id;
     memset(&id, 0xCC, sizeof(id));
     EXPECT_EQ(STATUS_SUCCESS, rig.Primary()->GetComponentId(nullptr, &id));
     const GUID manufacturer = {
-        0x4E1CECD3, 0x1679, 0x463B, {0xA7, 0x2F, 0xA5, 0xBF, 0x64, 0xC8, 0x6E, 0xBA}};
+        0x4E1D3926, 0x1679, 0x463B, {0xA7, 0x2F, 0xA5, 0xBF, 0x64, 0xC8, 0x6E, 0xBA}};
     const GUID product = {
-        0xABCC5A60, 0xC263, 0x463B, {0xA7, 0x2F, 0xA5, 0xBF, 0x64, 0xC8, 0x6E, 0xBA}};
+        0xABCC6A5F, 0xC263, 0x463B, {0xA7, 0x2F, 0xA5, 0xBF, 0x64, 0xC8, 0x6E, 0xBA}};
     const GUID component = {
         0x8F1275F0, 0x26E9, 0x4264, {0xBA, 0x4D, 0x39, 0xFF, 0xF0, 0x1D, 0x94, 0xAA}};
     const GUID zero = {};
@@ -152,7 +154,7 @@ TEST(Naming, UnreadableProductStringIsNotWritten)
 
 TEST(Naming, DeviceWithoutProductStringGetsNoFriendlyName)
 {
-    UsbAdapterRig rig(DeviceWith(0x1234, 0x5678, 1, 0));
+    UsbAdapterRig rig(DeviceWith(c_OtherVendor, 0x1001, 1, 0));
     ASSERT_TRUE(rig.Ok());
     ASSERT_EQ(STATUS_SUCCESS, rig.Start());
     std::u16string text;
@@ -165,7 +167,7 @@ TEST(Naming, DeviceWithoutProductStringGetsNoFriendlyName)
 
 TEST(Naming, OtherVendorWithoutManufacturerStringGetsNoMfg)
 {
-    UsbAdapterRig rig(DeviceWith(0x1234, 0x5678, 0, 2));
+    UsbAdapterRig rig(DeviceWith(c_OtherVendor, 0x1001, 0, 2));
     ASSERT_TRUE(rig.Ok());
     ASSERT_EQ(STATUS_SUCCESS, rig.Start());
     std::u16string text;

@@ -88,7 +88,7 @@ SettingsRig::SettingsRig(const std::vector<std::u16string>& hardwareIds)
     EmuSetSystemRoot(m_Root);
     if (!NT_SUCCESS(EmuLoadDriver(u"ltsetbus", RigBusEntry, &m_Bus)) ||
         !NT_SUCCESS(
-            EmuCreatePhysicalDevice(m_Bus, 0, u"USB\\VID_0D8C&PID_0102\\5&1a2b&0&1", &m_Pdo)))
+            EmuCreatePhysicalDevice(m_Bus, 0, u"USB\\VID_4C54&PID_1001\\5&1a2b&0&1", &m_Pdo)))
         return;
     if (!hardwareIds.empty())
         EmuSetHardwareIds(m_Pdo, hardwareIds);

@@ -13,7 +13,7 @@ class SettingsRig
   public:
     // Adds the adapter device; ASSERT on the result of Ok().
     explicit SettingsRig(const std::vector<std::u16string>& hardwareIds = {
-                             u"USB\\VID_0D8C&PID_0102&REV_0100", u"USB\\VID_0D8C&PID_0102"});
+                             u"USB\\VID_4C54&PID_1001&REV_0100", u"USB\\VID_4C54&PID_1001"});
     ~SettingsRig();
     bool Ok() const { return m_Fdo != nullptr; }
     PDEVICE_OBJECT Fdo() const { return m_Fdo; }

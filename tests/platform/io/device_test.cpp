@@ -55,7 +55,7 @@ TEST(DeviceTest, InterfacesAreRegisteredEnabledAndOpened)
     RtlInitUnicodeString(&reference, u"LTASIOPrivateInterface");
     ASSERT_EQ(IoRegisterDeviceInterface(s.Bottom(), &INTERFACE_A, &reference, &link),
               STATUS_SUCCESS);
-    EXPECT_EQ(Text(link), u"\\??\\USB#VID_1234&PID_5678#7&2a1b&0&2#"
+    EXPECT_EQ(Text(link), u"\\??\\USB#VID_4C54&PID_1001#7&2a1b&0&2#"
                           u"{a105a47c-d19e-4770-bf3a-41459578fd2b}\\LTASIOPrivateInterface");
     UNICODE_STRING again{};
     ASSERT_EQ(IoRegisterDeviceInterface(s.Bottom(), &INTERFACE_A, &reference, &again),
@@ -110,8 +110,8 @@ TEST(DeviceTest, HardwareIdsAnswerTheSizeProbeFirst)
     ASSERT_EQ(IoGetDeviceProperty(s.Bottom(), DevicePropertyHardwareID, sizeof(id), id, &result),
               STATUS_SUCCESS);
     EXPECT_EQ(result, 46u);
-    EXPECT_EQ(std::u16string(id), u"USB\\VID_1234&PID_5678");
-    EmuSetHardwareIds(s.Bottom(), {u"USB\\VID_1234&PID_5678&REV_0100", u"USB\\VID_1234&PID_5678"});
+    EXPECT_EQ(std::u16string(id), u"USB\\VID_4C54&PID_1001");
+    EmuSetHardwareIds(s.Bottom(), {u"USB\\VID_4C54&PID_1001&REV_0100", u"USB\\VID_4C54&PID_1001"});
     // Two strings with their NULs and the closing NUL: (30 + 1 + 21 + 1 + 1) * 2.
     const ULONG needed = 108;
     EXPECT_EQ(IoGetDeviceProperty(s.Bottom(), DevicePropertyHardwareID, 0, nullptr, &result),
@@ -125,8 +125,8 @@ TEST(DeviceTest, HardwareIdsAnswerTheSizeProbeFirst)
     ASSERT_EQ(
         IoGetDeviceProperty(s.Bottom(), DevicePropertyHardwareID, needed, buffer.data(), &result),
         STATUS_SUCCESS);
-    EXPECT_EQ(std::u16string(buffer.data()), u"USB\\VID_1234&PID_5678&REV_0100");
-    EXPECT_EQ(std::u16string(buffer.data() + 31), u"USB\\VID_1234&PID_5678");
+    EXPECT_EQ(std::u16string(buffer.data()), u"USB\\VID_4C54&PID_1001&REV_0100");
+    EXPECT_EQ(std::u16string(buffer.data() + 31), u"USB\\VID_4C54&PID_1001");
     EXPECT_EQ(buffer[53], 0);
     EXPECT_EQ(buffer[54], 0xFFFF);
     EXPECT_EQ(IoGetDeviceProperty(s.Bottom(), DevicePropertyFriendlyName, 0, nullptr, &result),

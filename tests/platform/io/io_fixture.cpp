@@ -28,7 +28,7 @@ TestStack::TestStack(int count, bool pdo)
         PDEVICE_OBJECT d = nullptr;
         NTSTATUS status = i == 0 && pdo
                               ? EmuCreatePhysicalDevice(m_Driver, sizeof(TestExtension),
-                                                        u"USB\\VID_1234&PID_5678\\7&2a1b&0&2", &d)
+                                                        u"USB\\VID_4C54&PID_1001\\7&2a1b&0&2", &d)
                               : IoCreateDevice(m_Driver, sizeof(TestExtension), nullptr,
                                                FILE_DEVICE_UNKNOWN, 0, FALSE, &d);
         EXPECT_EQ(status, STATUS_SUCCESS);

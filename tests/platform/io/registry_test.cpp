@@ -210,7 +210,7 @@ TEST(RegistryTest, DeviceKeysOfAPhysicalDevice)
     EXPECT_EQ(Set(h, u"SelectiveSuspendEnabled", REG_DWORD, &one, 4), STATUS_SUCCESS);
     ZwClose(h);
     EXPECT_TRUE(EmuRegistryGetValue(u"\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Enum\\USB\\"
-                                    u"VID_1234&PID_5678\\7&2a1b&0&2\\Device Parameters",
+                                    u"VID_4C54&PID_1001\\7&2a1b&0&2\\Device Parameters",
                                     u"SelectiveSuspendEnabled", nullptr, nullptr));
     ASSERT_EQ(IoOpenDeviceRegistryKey(s.Bottom(), PLUGPLAY_REGKEY_DRIVER, KEY_ALL_ACCESS, &h),
               STATUS_SUCCESS);

@@ -280,14 +280,14 @@ TEST_F(Adapter, RegistryKeysOpenAndCreateSubkeys)
 TEST_F(Adapter, DevicePropertiesComeFromThePhysicalDevice)
 {
     ASSERT_EQ(STATUS_SUCCESS, Rig.Add());
-    EmuSetHardwareIds(Rig.Pdo, {u"USB\\VID_1234&PID_5678"});
+    EmuSetHardwareIds(Rig.Pdo, {u"USB\\VID_4C54&PID_1001"});
     WCHAR ids[64] = {};
     ULONG length = 0;
     ASSERT_EQ(STATUS_SUCCESS,
               PcGetDeviceProperty(Rig.Fdo, DevicePropertyHardwareID, sizeof(ids), ids, &length));
-    EXPECT_EQ("USB\\VID_1234&PID_5678", Narrow(ids));
+    EXPECT_EQ("USB\\VID_4C54&PID_1001", Narrow(ids));
     // The string, its NUL and the list's NUL.
-    EXPECT_EQ(sizeof(u"USB\\VID_1234&PID_5678") + sizeof(WCHAR), length);
+    EXPECT_EQ(sizeof(u"USB\\VID_4C54&PID_1001") + sizeof(WCHAR), length);
     EXPECT_EQ(STATUS_INVALID_PARAMETER,
               PcGetDeviceProperty(Rig.Pdo, DevicePropertyHardwareID, sizeof(ids), ids, &length));
 }

@@ -638,7 +638,7 @@ NTSTATUS PcRig::Add()
     g_Rig = this;
     NTSTATUS status = EmuLoadDriver(u"pctestbus", BusEntry, &Bus);
     if (NT_SUCCESS(status))
-        status = EmuCreatePhysicalDevice(Bus, 0, u"USB\\VID_1234&PID_5678\\1", &Pdo);
+        status = EmuCreatePhysicalDevice(Bus, 0, u"USB\\VID_4C54&PID_1001\\1", &Pdo);
     if (NT_SUCCESS(status))
         status = EmuLoadDriver(u"pctestadapter", AdapterEntry, &Driver);
     if (NT_SUCCESS(status))
