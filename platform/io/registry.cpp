@@ -101,8 +101,8 @@ void BuildDefaultTree()
         u"Machine\\SYSTEM\\CurrentControlSet\\Services",
         u"Machine\\SYSTEM\\CurrentControlSet\\Control\\Class",
         u"Machine\\SYSTEM\\CurrentControlSet\\Control\\DeviceClasses",
-        u"Machine\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\"
-        u"CurrentControlSet\\Enum",
+        (u"Machine\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\"
+         u"CurrentControlSet\\Enum"),
         u"Machine\\Enum",
         u"Machine\\SOFTWARE",
         u"User",

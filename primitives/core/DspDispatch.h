@@ -5,7 +5,9 @@
 
 #include "primitives/dsp.h"
 
-using DspCodePtr = const void*;
+// A slot holds any routine; the entry routine converts it back to its own
+// signature, so the code pointer stays a function pointer on the way.
+using DspCodePtr = void (*)();
 
 inline constexpr int DspDispatchRows = 25;
 inline constexpr int DspDispatch2Rows = 30;

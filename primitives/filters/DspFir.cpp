@@ -12,8 +12,9 @@ namespace
 constexpr int32_t FftMinTaps = 64;
 constexpr int32_t FftMinBlock = 512;
 // Alignment loss, record, slack before the spec and an untouched reserve.
-constexpr int64_t FixedBytes = 16576;
 constexpr int32_t ReserveBytes = 16384;
+constexpr int64_t FixedBytes = 16 + DspFirRecordBytes + 16 + ReserveBytes;
+static_assert(FixedBytes == 16576);
 
 constexpr int64_t RoundUp16(int64_t x)
 {
