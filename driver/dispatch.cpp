@@ -5,7 +5,7 @@
 #include "driver/dispatch.h"
 
 #include "driver/adapter_interfaces.h"
-#include "driver/driver_entry.h"
+#include "driver/adapter_extension.h"
 #include "driver/stream_engine.h"
 
 namespace

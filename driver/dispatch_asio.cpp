@@ -9,7 +9,7 @@
 // written, except for the size a caller without an output buffer asks for.
 #include "driver/adapter_interfaces.h"
 #include "driver/dispatch.h"
-#include "driver/driver_entry.h"
+#include "driver/adapter_extension.h"
 
 namespace
 {

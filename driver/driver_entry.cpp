@@ -4,13 +4,9 @@
 // interfaces that the user-mode ASIO driver and the enumeration look for.
 #include "driver/driver_entry.h"
 
+#include "driver/adapter_extension.h"
 #include "driver/dispatch.h"
 #include "driver/start_device.h"
-
-UNICODE_STRING g_AsioReferenceString;
-UNICODE_STRING g_AsioFileName;
-UNICODE_STRING g_EnumReferenceString;
-UNICODE_STRING g_EnumFileName;
 
 namespace
 {
@@ -21,14 +17,6 @@ bool IsSystemVersionAvailable(ULONG version)
     return RtlIsNtDdiVersionAvailable(version) != FALSE;
 }
 } // namespace
-
-AdapterExtension* GetAdapterExtension(PDEVICE_OBJECT deviceObject)
-{
-    if (deviceObject == nullptr || deviceObject->DeviceExtension == nullptr)
-        return nullptr;
-    return reinterpret_cast<AdapterExtension*>(static_cast<PUCHAR>(deviceObject->DeviceExtension) +
-                                               PORT_CLASS_DEVICE_EXTENSION_SIZE);
-}
 
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath)
 {

@@ -5,7 +5,7 @@
 #include "driver/start_device.h"
 
 #include "driver/adapter_common.h"
-#include "driver/driver_entry.h"
+#include "driver/adapter_extension.h"
 #include "driver/stream_engine.h"
 #include "usbaudio/topology_miniport.h"
 

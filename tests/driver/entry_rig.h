@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/adapter_extension.h"
 #include "driver/adapter_interfaces.h"
 #include "driver/audio_hal.h"
 #include "driver/driver_entry.h"

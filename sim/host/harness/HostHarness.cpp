@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "driver/adapter_extension.h"
 #include "driver/adapter_interfaces.h"
 #include "driver/driver_entry.h"
 #include "driver/start_device.h"
