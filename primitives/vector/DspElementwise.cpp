@@ -332,8 +332,9 @@ DspStatus DspLnInPlace32f_Gen(float* srcDst, int32_t len)
             if (status == DspStsNoErr)
                 status = DspStsLnZeroArg;
         }
-        else if (b > 0x7F800000u)
+        else if ((b & 0x7FC00000u) == 0x7FC00000u)
         {
+            // Quiet NaNs only: a signalling one goes to the logarithm below.
             srcDst[i] = FromBits(DspNaNBits);
         }
         else

@@ -78,7 +78,7 @@ TEST(Elementwise, SpecialValueSweep)
     auto lnRef = [](float x)
     {
         const uint32_t b = BitsOf(x);
-        if ((b & 0x80000000u) || b > 0x7F800000u)
+        if ((b & 0x80000000u) || (b & 0x7FC00000u) == 0x7FC00000u)
             return LibNaN;
         return b == 0 ? 0xFF800000u : BitsOf(std::log(x));
     };
@@ -274,6 +274,55 @@ TEST(Elementwise, LogarithmWarningsFollowTheFirstSpecialElement)
     float d[2] = {NaN, Inf};
     EXPECT_EQ(0, DspLnInPlace32f(d, 2));
     EXPECT_EQ(Inf, d[1]);
+}
+
+// Only a quiet NaN becomes the library's NaN; a positive signalling NaN gets
+// the single-precision logarithm's own result: quieted, payload kept.
+TEST(Elementwise, LogarithmMapsOnlyQuietNaNsToTheLibraryNaN)
+{
+    const uint32_t in[] = {0x7FC12345u, 0x7FA00001u, 0x7F800001u, 0x7FBFFFFFu, 0xFFA00001u};
+    float v[5];
+    for (int i = 0; i < 5; ++i)
+        v[i] = FromBits(in[i]);
+    EXPECT_EQ(DspStsLnNegArg, DspLnInPlace32f(v, 5));
+    EXPECT_EQ(LibNaN, BitsOf(v[0]));
+    for (int i = 1; i < 4; ++i)
+    {
+        EXPECT_EQ(BitsOf(std::log(FromBits(in[i]))), BitsOf(v[i])) << std::hex << in[i];
+        EXPECT_EQ(in[i] | 0x00400000u, BitsOf(v[i])) << std::hex << in[i];
+    }
+    EXPECT_EQ(LibNaN, BitsOf(v[4])); // the sign decides first
+}
+
+// In a vector of four or more, e^x is 0 from -87.33655 (0xC2AEAC50) down and
+// +infinity from 88.72284 (0x42B17218) up; each edge probed one pattern
+// below, at and above, the ordinary elements against the double exponential.
+TEST(Elementwise, ExponentialThresholdsAtTheirEdges)
+{
+    const uint32_t in[] = {0xC2AEAC4Eu, 0xC2AEAC4Fu, 0xC2AEAC50u, 0xC2AEAC51u, 0xC2B00000u,
+                           0x42B00000u, 0x42B17216u, 0x42B17217u, 0x42B17218u, 0x42B17219u};
+    const uint32_t special[] = {1, 1, 0, 0, 0, 1, 1, 1, 0x7F800000u, 0x7F800000u}; // 1: ordinary
+    for (int shift = 0; shift < 10; ++shift)
+    {
+        float v[10];
+        for (int i = 0; i < 10; ++i)
+            v[i] = FromBits(in[(i + shift) % 10]);
+        ASSERT_EQ(0, DspExpInPlace32f(v, 10));
+        for (int i = 0; i < 10; ++i)
+        {
+            const int k = (i + shift) % 10;
+            const double ref = std::exp(static_cast<double>(FromBits(in[k])));
+            if (special[k] == 1)
+                EXPECT_NEAR(ref, v[i], 2.5e-7 * ref) << std::hex << in[k];
+            else
+                EXPECT_EQ(special[k], BitsOf(v[i])) << std::hex << in[k];
+        }
+    }
+    // Fewer than four: no threshold below, so e^-88 is the rounded subnormal.
+    float s[2] = {-88.0f, FromBits(0x42B17218u)};
+    ASSERT_EQ(0, DspExpInPlace32f(s, 2));
+    EXPECT_EQ(static_cast<float>(std::exp(-88.0)), s[0]);
+    EXPECT_EQ(Inf, s[1]);
 }
 
 TEST(Elementwise, Exponential)
