@@ -19,6 +19,7 @@ constexpr SimReference kReferences[] = {SimReference::Uac1SpeakerMic, SimReferen
 
 constexpr UCHAR kAudioClass = 0x01;
 constexpr UCHAR kAudioControlSubclass = 0x01;
+constexpr UCHAR kAudioClass1Protocol = 0x00;
 constexpr UCHAR kAudioClass2Protocol = 0x20;
 
 std::string Narrow(const std::u16string& s)
@@ -239,6 +240,16 @@ HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
         const int protocol = AudioControlProtocol(Device());
         if (protocol < 0)
             return {"device-class choice", false, "the device has no AudioControl interface"};
+        // The driver refuses any other protocol before it looks for a class.
+        if (protocol != kAudioClass1Protocol && protocol != kAudioClass2Protocol)
+        {
+            char text[96];
+            snprintf(text, sizeof(text),
+                     "the AudioControl protocol 0x%02X is neither audio class 1.0 (0x00) nor "
+                     "2.0 (0x20)",
+                     protocol);
+            return {"device-class choice", false, text};
+        }
         if (!HasDeviceClass(protocol, &family))
             return {"device-class choice (" + family + ")", status == STATUS_NOT_SUPPORTED,
                     "the driver has no " + family + " device class"};

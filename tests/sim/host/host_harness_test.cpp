@@ -174,6 +174,30 @@ TEST(HostHarness, ListsWhatAStartRegistered)
     // The destructor removes the device, unplugs it and unloads the driver.
 }
 
+// A protocol the driver does not know is refused as such, not taken for a
+// missing class of the audio class 1.0 family.
+TEST(HostHarness, UnknownAudioControlProtocolIsNamedAsTheRefusal)
+{
+    std::string text = SimReferenceText(SimReference::Uac1SpeakerMic);
+    const std::string audioControl = "09 04 00 00 01 01 01 00";
+    const size_t at = text.find(audioControl);
+    ASSERT_NE(std::string::npos, at);
+    text.replace(at, audioControl.size(), "09 04 00 00 01 01 01 30");
+    TextFile file(text);
+    HostHarness host;
+    std::string error;
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugDescriptorFile(file.Path(), &error)) << error;
+    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+    const NTSTATUS status = host.StartDevice();
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, status);
+    const HostStartStep step = host.ExplainStart(status);
+    EXPECT_EQ("device-class choice", step.Step);
+    EXPECT_FALSE(step.NotBuiltYet);
+    EXPECT_EQ("the AudioControl protocol 0x30 is neither audio class 1.0 (0x00) nor 2.0 (0x20)",
+              step.Cause);
+}
+
 TEST(HostHarness, DescriptorFiles)
 {
     for (SimReference which : {SimReference::Uac1Surround71, SimReference::Uac2HighSpeed})
