@@ -82,6 +82,7 @@ struct EndpointCapabilities
     ULONG Reserved3;
 };
 static_assert(sizeof(EndpointCapabilities) == 32, "the capability record is 32 bytes");
+static_assert(offsetof(EndpointCapabilities, ThirdValue) == 24);
 typedef EndpointCapabilities* PENDPOINTCAPABILITIES;
 inline constexpr ULONG ENDPOINT_CAPS_ASIO_STREAM = 0x2;
 

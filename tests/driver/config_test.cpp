@@ -36,10 +36,14 @@ std::string ClassForModelString(const std::vector<UCHAR>& descriptor)
     return CreatedClass();
 }
 
+// The record's last 32-bit field sits at bytes 24 to 27; its bit 1 marks a
+// stream of the ASIO interface.
+constexpr ULONG c_AsioStreamBit = 0x2;
+
 EndpointCapabilities Caps(ULONG third)
 {
     EndpointCapabilities c = {};
-    c.ThirdValue = third;
+    memcpy(reinterpret_cast<UCHAR*>(&c) + 24, &third, 4);
     return c;
 }
 } // namespace
@@ -115,6 +119,31 @@ TEST(Config, ModelTextBeyondWhatTheDeviceSentDoesNotMatch)
                                      SimFaultKind::ShortRead, 1, 0, 7);
     ASSERT_EQ(STATUS_SUCCESS, rig.Start());
     EXPECT_EQ("UAC1", CreatedClass());
+}
+
+// "4402" needs 2 + 8 bytes inside both the descriptor's bLength and what the
+// device sent; each bound probed one below, at and one above.
+TEST(Config, ModelStringLengthBoundsAtTheirEdges)
+{
+    struct Case
+    {
+        UCHAR Length;
+        ULONG Sent; // 0: the whole descriptor
+        const char* Expected;
+    };
+    const Case cases[] = {{9, 0, "UAC1"},  {10, 0, "A"},  {11, 0, "A"},
+                          {40, 9, "UAC1"}, {40, 10, "A"}, {40, 11, "A"}};
+    for (const Case& c : cases)
+    {
+        UsbAdapterRig rig;
+        ASSERT_TRUE(rig.Ok());
+        const SimRequestMatch read = DescriptorRequest(USB_STRING_DESCRIPTOR_TYPE, 0x50);
+        rig.Device()->ScriptRequest(read, StringDescriptor(Utf16(u"4402 Audio"), c.Length));
+        if (c.Sent != 0)
+            rig.Device()->InjectControlFault(read, SimFaultKind::ShortRead, 1, 0, c.Sent);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+        EXPECT_EQ(c.Expected, CreatedClass()) << int{c.Length} << " " << c.Sent;
+    }
 }
 
 TEST(Config, UnreadableModelStringsGiveTheAudioClass1Device)
@@ -204,7 +233,7 @@ TEST(Config, AsioSettingsOverrideTheDefaults)
     rig.SetSetting(u"ASIOMLSampleRate", 96000);
     // Streams that want ASIO do not change a stored type.
     ClassScript().EngineCount = 1;
-    ClassScript().Capabilities = {Caps(ENDPOINT_CAPS_ASIO_STREAM)};
+    ClassScript().Capabilities = {Caps(c_AsioStreamBit)};
     ASSERT_EQ(STATUS_SUCCESS, rig.Start());
     EXPECT_EQ(27u, rig.Adapter()->GetAsioSampleType());
     EXPECT_EQ(2u, rig.Adapter()->GetAsioLatencyIndex());
@@ -236,7 +265,7 @@ TEST(Config, AsioStreamOfAnUnlistedDeviceKeepsSixteenBitsAndWritesNothing)
     UsbAdapterRig rig;
     ASSERT_TRUE(rig.Ok());
     ClassScript().EngineCount = 2;
-    ClassScript().Capabilities = {Caps(0), Caps(ENDPOINT_CAPS_ASIO_STREAM)};
+    ClassScript().Capabilities = {Caps(0), Caps(c_AsioStreamBit)};
     ASSERT_EQ(STATUS_SUCCESS, rig.Start());
     EXPECT_EQ(16u, rig.Adapter()->GetAsioSampleType());
     ULONG value = 0;
@@ -248,7 +277,7 @@ TEST(Config, OnlyBitOneOfTheThirdFieldMarksAnAsioStream)
     UsbAdapterRig rig(Uac1With(CHIP_VENDOR_ID, ASIO_PACKED24_PRODUCT),
                       u"USB\\VID_4C54&PID_3101\\5&1a2b&0&1");
     ASSERT_TRUE(rig.Ok());
-    EndpointCapabilities other = Caps(~ENDPOINT_CAPS_ASIO_STREAM);
+    EndpointCapabilities other = Caps(~c_AsioStreamBit);
     other.CapabilityMask = 0xFFFFFFFF;
     other.SecondValue = 0xFFFFFFFF;
     ClassScript().EngineCount = 1;
@@ -275,7 +304,7 @@ TEST(Config, ListedDevicesGetAndKeepTheirSampleType)
         UsbAdapterRig rig(Uac1With(CHIP_VENDOR_ID, c.Product));
         ASSERT_TRUE(rig.Ok());
         ClassScript().EngineCount = 2;
-        ClassScript().Capabilities = {Caps(ENDPOINT_CAPS_ASIO_STREAM), Caps(0)};
+        ClassScript().Capabilities = {Caps(c_AsioStreamBit), Caps(0)};
         ASSERT_EQ(STATUS_SUCCESS, rig.Start());
         EXPECT_EQ(c.Type, rig.Adapter()->GetAsioSampleType()) << std::hex << c.Product;
         ULONG stored = 0;

@@ -280,8 +280,11 @@ NTSTATUS ScriptedDevice::GetStreamCapabilities(ULONG streamIndex,
     RtlZeroMemory(capabilities, sizeof(*capabilities));
     if (streamIndex >= Script().Engines.size())
         return STATUS_INVALID_PARAMETER;
+    // Bit 1 of the record's last field (bytes 24 to 27) asks for the ASIO
+    // interface.
+    const ULONG asioStreamBit = 0x2;
     if (Script().Engines[streamIndex].Asio)
-        capabilities->ThirdValue = ENDPOINT_CAPS_ASIO_STREAM;
+        memcpy(reinterpret_cast<UCHAR*>(capabilities) + 24, &asioStreamBit, 4);
     return STATUS_SUCCESS;
 }
 
@@ -418,7 +421,7 @@ DispatchRig::DispatchRig()
     BusRemoveStatus() = STATUS_SUCCESS;
     if (!NT_SUCCESS(EmuLoadDriver(u"lt4bus", BusEntry, &m_Bus)) ||
         !NT_SUCCESS(
-            EmuCreatePhysicalDevice(m_Bus, 0, u"USB\\VID_0D8C&PID_0014\\5&1a2b&0&4", &m_Pdo)) ||
+            EmuCreatePhysicalDevice(m_Bus, 0, u"USB\\VID_4C54&PID_1002\\5&1a2b&0&4", &m_Pdo)) ||
         !NT_SUCCESS(EmuLoadDriver(u"ltusbaudio", DriverEntry, &m_Driver)))
         return;
     m_AddStatus = EmuPnpAddDevice(m_Driver, m_Pdo);

@@ -212,6 +212,45 @@ TEST(StartDevice, EnumerationInterfaceThatCouldNotBeRegisteredIsPassedOver)
     EXPECT_NE(nullptr, rig.Extension()->Adapter);
 }
 
+// An interface whose enable fails: the ASIO interface is passed over and the
+// start succeeds; the enumeration interface's failure fails the start, with
+// the adapter not kept. Either link is made to name no registered interface
+// for the start alone; the removal then takes the real links down.
+TEST(StartDevice, InterfaceThatCannotBeEnabled)
+{
+    struct Case
+    {
+        bool AsioLink;
+        NTSTATUS Expected;
+        bool AsioEnabled, EnumEnabled;
+    };
+    const Case cases[] = {{true, STATUS_SUCCESS, false, true},
+                          {false, STATUS_OBJECT_NAME_NOT_FOUND, true, false}};
+    for (const Case& c : cases)
+    {
+        StartRig rig;
+        ASSERT_TRUE(rig.Ok());
+        Script().Engines = {kHpOut};
+        Script().Engines[0].Asio = true;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Add());
+        AdapterExtension* extension = rig.Extension();
+        UNICODE_STRING* link =
+            c.AsioLink ? &extension->AsioSymbolicLink : &extension->EnumSymbolicLink;
+        const UNICODE_STRING registered = *link;
+        RtlInitUnicodeString(link, u"\\??\\USB#NoSuchInterface");
+        EXPECT_EQ(c.Expected, rig.Start()) << c.AsioLink;
+        *link = registered;
+        EXPECT_EQ(c.AsioEnabled, extension->AsioInterfaceEnabled != FALSE) << c.AsioLink;
+        EXPECT_EQ(c.AsioEnabled, rig.InterfaceEnabled(GUID_DEVINTERFACE_ASIO_PRIVATE));
+        EXPECT_EQ(c.EnumEnabled, extension->EnumInterfaceEnabled != FALSE) << c.AsioLink;
+        EXPECT_EQ(c.EnumEnabled, rig.InterfaceEnabled(GUID_DEVINTERFACE_ENUM_PRIVATE));
+        EXPECT_EQ(NT_SUCCESS(c.Expected), extension->Adapter != nullptr) << c.AsioLink;
+        EXPECT_EQ(STATUS_SUCCESS, rig.Remove()) << c.AsioLink;
+        EXPECT_FALSE(rig.InterfaceEnabled(GUID_DEVINTERFACE_ASIO_PRIVATE));
+        EXPECT_EQ(0u, EmuPoolOutstandingCount(ADAPTER_POOL_TAG)) << c.AsioLink;
+    }
+}
+
 TEST(StartDevice, RequestsReachTheLibraryAndRemovalTakesTheFiltersDown)
 {
     StartRig rig;

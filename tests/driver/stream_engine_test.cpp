@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/kernel/emu.h"
 #include "tests/common/emu_test.h"
 #include "tests/driver/frame_doubles.h"
@@ -305,6 +307,31 @@ TEST(StreamEngine, FindFormatComparesExtensibleFormatsWhole)
     EXPECT_EQ(engine->FindFormat(&longer.Ext.Format), STATUS_NO_MATCH);
     longer.Ext.Format.cbSize = 0xFFFF;
     EXPECT_EQ(engine->FindFormat(&longer.Ext.Format), STATUS_NO_MATCH);
+}
+
+// The caller's extensible record is read for 18 + cbSize bytes, and only up
+// to the 40 bytes of the engine's own: cbSize 22 is compared (and matches),
+// 21 is compared (and its cbSize differs), 23 is refused unread. Each block
+// is exactly as long as its cbSize says, so a read past it is caught.
+TEST(StreamEngine, FindFormatCbSizeBoundAtItsEdges)
+{
+    Holder h;
+    TestEngine* engine = h.Keep(MakeEngine(0));
+    AddFormats(engine);
+    const WAVEFORMATEXTENSIBLE wanted = FormatRecord(6, 48000, 24);
+    const struct
+    {
+        USHORT CbSize;
+        NTSTATUS Expected;
+    } cases[] = {{21, STATUS_NO_MATCH}, {22, STATUS_SUCCESS}, {23, STATUS_NO_MATCH}};
+    for (const auto& c : cases)
+    {
+        std::vector<UCHAR> block(sizeof(WAVEFORMATEX) + c.CbSize, 0);
+        memcpy(block.data(), &wanted, std::min(block.size(), sizeof(wanted)));
+        auto format = reinterpret_cast<WAVEFORMATEX*>(block.data());
+        format->cbSize = c.CbSize;
+        EXPECT_EQ(engine->FindFormat(format), c.Expected) << c.CbSize;
+    }
 }
 
 TEST(StreamEngine, PathControlsAreKeptOncePerIdAndChainNodesJoinTheChain)

@@ -267,3 +267,35 @@ TEST_F(WaveInstall, AdapterWithoutEnginesOrInterfaceRefusesInstallation)
     EXPECT_TRUE(Wave().EngineIndexes.empty());
     engine->Release();
 }
+
+// A removal whose connection cannot be unregistered keeps the wave port and
+// the subdevice, so that a later removal can finish the job.
+TEST_F(WaveInstall, FailedConnectionRemovalKeepsTheWavePort)
+{
+    TestEngine* engine = Render(1, 0, false);
+    Open({engine});
+    Wave().Name = u"SPKOut00Wave";
+    Wave().TerminalId = 12; // topology pin 4
+    ASSERT_EQ(Install(engine), STATUS_SUCCESS);
+    PUNKNOWN wave = engine->WavePort();
+    ASSERT_NE(wave, nullptr);
+    PUNREGISTERPHYSICALCONNECTION unregister = nullptr;
+    ASSERT_EQ(wave->QueryInterface(IID_IUnregisterPhysicalConnection, (PVOID*)&unregister),
+              STATUS_SUCCESS);
+    // The connection is gone already: the engine's removal cannot unregister it.
+    ASSERT_EQ(
+        unregister->UnregisterPhysicalConnection(m_Rig.Fdo(), wave, 1, m_Rig.TopologyPort(), 4),
+        STATUS_SUCCESS);
+    unregister->Release();
+    EXPECT_EQ(engine->RemoveMiniport(m_Rig.Fdo()), STATUS_NOT_FOUND);
+    EXPECT_EQ(engine->WavePort(), wave);
+    EXPECT_EQ(m_Rig.Subdevices(), Names({u"GlobalTopo", u"SPKOut00Wave"}));
+
+    // With the connection back, the next removal takes both away.
+    ASSERT_EQ(PcRegisterPhysicalConnection(m_Rig.Fdo(), wave, 1, m_Rig.TopologyPort(), 4),
+              STATUS_SUCCESS);
+    EXPECT_EQ(engine->RemoveMiniport(m_Rig.Fdo()), STATUS_SUCCESS);
+    EXPECT_FALSE(engine->IsMiniportInstalled());
+    EXPECT_EQ(m_Rig.Subdevices(), Names({u"GlobalTopo"}));
+    EXPECT_TRUE(m_Rig.Connections().empty());
+}
