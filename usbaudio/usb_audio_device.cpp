@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "driver/driver_entry.h"
+#include "driver/adapter_extension.h"
 #include "driver/registry_settings.h"
 #include "driver/start_device.h"
 #include "platform/usb/usbdlib.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "driver/driver_entry.h"
+#include "driver/adapter_extension.h"
 #include "platform/portcls/portcls_emu.h"
 
 namespace

@@ -4,7 +4,7 @@
 // after each on virtual time.
 #include <gtest/gtest.h>
 
-#include "driver/driver_entry.h"
+#include "driver/adapter_extension.h"
 #include "platform/kernel/emu.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 
