@@ -3,7 +3,7 @@
 // notification and the private capability property.
 #include "streaming/wave_cyclic_miniport.h"
 
-#include "driver/driver_entry.h"
+#include "driver/adapter_extension.h"
 #include "streaming/wave_cyclic_stream.h"
 #include "streaming/wave_data_format.h"
 
