@@ -21,6 +21,14 @@
     void DspSumAccurate32f_##sfx(const float* src, int32_t len, double* out);                      \
     void DspMinEveryKernel32f_##sfx(const float* src, float* srcDst, uint32_t len);                \
     void DspMaxEveryKernel32f_##sfx(const float* src, float* srcDst, uint32_t len);                \
+    /* scaled integer roots, rounded to nearest (16u: halves to even) and */                       \
+    /* saturated; the 64s kernel returns 1 when an element was negative */                         \
+    void DspSqrtKernel16uScaled_##sfx(const uint16_t* src, uint16_t* dst, int32_t len,             \
+                                      int32_t scaleFactor);                                        \
+    int32_t DspSqrtKernel64sScaled_##sfx(const int64_t* src, int64_t* dst, int32_t len,            \
+                                         int32_t scaleFactor);                                     \
+    void DspTableLookup8u_##sfx(const uint8_t* src, uint8_t* dst, int32_t len,                     \
+                                const uint8_t* table);                                             \
     DspStatus DspSqrtInPlace32f_##sfx(float* srcDst, int32_t len);                                 \
     DspStatus DspSum32f_##sfx(const float* src, int32_t len, float* pSum, int32_t hint);           \
     DspStatus DspMean32f_##sfx(const float* src, int32_t len, float* pMean, int32_t hint);         \

@@ -4,6 +4,7 @@
 // instruction set.
 #pragma once
 
+#include "primitives/vector/kernels/DspVmIntSqrtBody.h"
 #include "primitives/vector/kernels/DspVmReduceBody.h"
 #include "primitives/vector/kernels/DspVmReduceKernels.h"
 #include "primitives/vector/kernels/DspVmSqrtBody.h"
@@ -54,6 +55,21 @@ inline DspStatus VmCheck(const void* a, const void* b, int32_t len)
     void DspMaxEveryKernel32f_##sfx(const float* src, float* srcDst, uint32_t len)                 \
     {                                                                                              \
         VmEveryKernel32f<VmMaxOp>(src, srcDst, len);                                               \
+    }                                                                                              \
+    void DspSqrtKernel16uScaled_##sfx(const uint16_t* src, uint16_t* dst, int32_t len,             \
+                                      int32_t scaleFactor)                                         \
+    {                                                                                              \
+        VmSqrtKernel16uScaled(src, dst, len, scaleFactor);                                         \
+    }                                                                                              \
+    int32_t DspSqrtKernel64sScaled_##sfx(const int64_t* src, int64_t* dst, int32_t len,            \
+                                         int32_t scaleFactor)                                      \
+    {                                                                                              \
+        return VmSqrtKernel64sScaled(src, dst, len, scaleFactor);                                  \
+    }                                                                                              \
+    void DspTableLookup8u_##sfx(const uint8_t* src, uint8_t* dst, int32_t len,                     \
+                                const uint8_t* table)                                              \
+    {                                                                                              \
+        VmTableLookup8u(src, dst, len, table);                                                     \
     }                                                                                              \
     DspStatus DspSqrtInPlace32f_##sfx(float* srcDst, int32_t len)                                  \
     {                                                                                              \
