@@ -11,8 +11,6 @@ constexpr ULONG c_ValueBytes = sizeof(ULONG);
 constexpr ULONG c_DescriptionBytes = sizeof(KSPROPERTY_DESCRIPTION);
 constexpr ULONG c_HeaderBytes = sizeof(KSPROPERTY_MEMBERSHEADER);
 constexpr ULONG c_NodeAccess = 0x203;
-constexpr ULONG c_SetOnlyAccess = 0x202;
-constexpr ULONG c_FilterAccess = 0x201;
 
 // A basic-support reply under construction: description, optional members
 // header and members, in one block of the full size.
