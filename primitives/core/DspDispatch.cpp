@@ -6,7 +6,9 @@
 
 #include "primitives/convert/DspConvert.h"
 #include "primitives/core/DspAlloc.h"
+#include "primitives/fft/DspFftComplexIface.h"
 #include "primitives/fft/DspFftReal.h"
+#include "primitives/fft/levels/DspFftLevels.h"
 #include "primitives/filters/DspFirState.h"
 #include "primitives/vector/DspVector.h"
 #include "primitives/vector/kernels/DspVmKernels.h"
@@ -51,9 +53,9 @@ const DspCodePtr DspDispatchTable2[DspDispatch2Rows * 4] = {
     /*  4 */ DSP_ROW(DspAbsInPlace32f, DspAbsInPlace32f_Gen, DspAbsInPlace32f_Sse3, DspAbsInPlace32f_Ssse3, DspAbsInPlace32f_Sse4),
     /*  5 */ DSP_ROW(DspMax32f, DspMax32f_Gen, DspMax32f_Sse3, DspMax32f_Ssse3, DspMax32f_Sse4),
     /*  6 */ DSP_ROW(DspMin32f, DspMin32f_Gen, DspMin32f_Sse3, DspMin32f_Ssse3, DspMin32f_Sse4),
-    /*  7 */ DSP_ROW(DspFftSpecCreateC32f, NB(DspFftSpecCreateC32f), NB(DspFftSpecCreateC32f), NB(DspFftSpecCreateC32f), NB(DspFftSpecCreateC32f)),
-    /*  8 */ DSP_ROW(DspFftSpecFreeC32f, NB(DspFftSpecFreeC32f), NB(DspFftSpecFreeC32f), NB(DspFftSpecFreeC32f), NB(DspFftSpecFreeC32f)),
-    /*  9 */ DSP_ROW(DspFftFwdC32f, NB(DspFftFwdC32f), NB(DspFftFwdC32f), NB(DspFftFwdC32f), NB(DspFftFwdC32f)),
+    /*  7 */ DSP_ROW(DspFftSpecCreateC32f, DspFftSpecCreateC32f_Gen, DspFftSpecCreateC32f_Sse3, DspFftSpecCreateC32f_Ssse3, DspFftSpecCreateC32f_Sse4),
+    /*  8 */ DSP_ROW(DspFftSpecFreeC32f, DspFftSpecFreeC32f_Gen, DspFftSpecFreeC32f_Gen, DspFftSpecFreeC32f_Gen, DspFftSpecFreeC32f_Gen),
+    /*  9 */ DSP_ROW(DspFftFwdC32f, DspFftFwdC32f_Gen, DspFftFwdC32f_Sse3, DspFftFwdC32f_Ssse3, DspFftFwdC32f_Sse4),
     /* 10 */ DSP_ROW(DspMalloc32f, DspMalloc32f_Gen, DspMalloc32f_Gen, DspMalloc32f_Gen, DspMalloc32f_Gen),
     /* 11 */ DSP_ROW(DspFree, DspFree_Gen, DspFree_Gen, DspFree_Gen, DspFree_Gen),
     /* 12 */ DSP_ROW(DspMulInPlace32f, DspMulInPlace32f_Gen, DspMulInPlace32f_Sse3, DspMulInPlace32f_Ssse3, DspMulInPlace32f_Ssse3),
@@ -70,9 +72,9 @@ const DspCodePtr DspDispatchTable2[DspDispatch2Rows * 4] = {
     /* 23 */ DSP_ROW(DspMinEvery32f, DspMinEvery32f_Gen, DspMinEvery32f_Sse3, DspMinEvery32f_Ssse3, DspMinEvery32f_Sse4),
     /* 24 */ DSP_ROW(DspMaxEvery32f, DspMaxEvery32f_Gen, DspMaxEvery32f_Sse3, DspMaxEvery32f_Ssse3, DspMaxEvery32f_Sse4),
     /* 25 */ DSP_ROW(DspDotProd32f, DspDotProd32f_Gen, DspDotProd32f_Sse3, DspDotProd32f_Ssse3, DspDotProd32f_Sse4),
-    /* 26 */ DSP_ROW(DspFftSpecCreateR32f, DspFftSpecCreateR32f_Gen, DspFftSpecCreateR32f_Gen, DspFftSpecCreateR32f_Gen, DspFftSpecCreateR32f_Gen),
+    /* 26 */ DSP_ROW(DspFftSpecCreateR32f, DspFftSpecCreateR32f_Gen, DspFftSpecCreateR32f_Sse3, DspFftSpecCreateR32f_Ssse3, DspFftSpecCreateR32f_Sse4),
     /* 27 */ DSP_ROW(DspFftSpecFreeR32f, DspFftSpecFreeR32f_Gen, DspFftSpecFreeR32f_Gen, DspFftSpecFreeR32f_Gen, DspFftSpecFreeR32f_Gen),
-    /* 28 */ DSP_ROW(DspFftFwdRInPlace32f, DspFftFwdRInPlace32f_Gen, DspFftFwdRInPlace32f_Gen, DspFftFwdRInPlace32f_Gen, DspFftFwdRInPlace32f_Gen),
-    /* 29 */ DSP_ROW(DspFftInvRInPlace32f, DspFftInvRInPlace32f_Gen, DspFftInvRInPlace32f_Gen, DspFftInvRInPlace32f_Gen, DspFftInvRInPlace32f_Gen),
+    /* 28 */ DSP_ROW(DspFftFwdRInPlace32f, DspFftFwdRInPlace32f_Gen, DspFftFwdRInPlace32f_Sse3, DspFftFwdRInPlace32f_Ssse3, DspFftFwdRInPlace32f_Sse4),
+    /* 29 */ DSP_ROW(DspFftInvRInPlace32f, DspFftInvRInPlace32f_Gen, DspFftInvRInPlace32f_Sse3, DspFftInvRInPlace32f_Ssse3, DspFftInvRInPlace32f_Sse4),
 };
 // clang-format on

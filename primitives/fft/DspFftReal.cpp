@@ -3,50 +3,12 @@
 #include "primitives/fft/DspFftComplex.h"
 #include "primitives/fft/DspFftCoreBridge.h"
 #include "primitives/fft/DspFftSse2.h"
+#include "primitives/fft/DspFftWorkBuffer.h"
 
 namespace
 {
 constexpr float kC = 0.70710677f; // cos(pi/4)
 constexpr float kR = 1.4142135f;  // sqrt(2)
-
-uint8_t* AlignUp32(uint8_t* p)
-{
-    auto a = (reinterpret_cast<uintptr_t>(p) + 31) & ~static_cast<uintptr_t>(31);
-    return reinterpret_cast<uint8_t*>(a);
-}
-
-// The caller's work buffer, or one of this call's own when the record needs
-// one and none was given.
-class WorkBuffer
-{
-  public:
-    WorkBuffer(const DspFftSpecR32f* spec, uint8_t* callerWork)
-    {
-        if (spec->workBytes <= 0)
-        {
-            return;
-        }
-        if (callerWork != nullptr)
-        {
-            m_Work = AlignUp32(callerWork);
-            return;
-        }
-        m_Owned = static_cast<uint8_t*>(DspFftCore::AllocAligned(spec->workBytes));
-        m_Work = m_Owned;
-        m_Failed = m_Owned == nullptr;
-    }
-    ~WorkBuffer() { DspFftCore::Free(m_Owned); }
-    WorkBuffer(const WorkBuffer&) = delete;
-    WorkBuffer& operator=(const WorkBuffer&) = delete;
-
-    bool Failed() const { return m_Failed; }
-    uint8_t* Get() const { return m_Work; }
-
-  private:
-    uint8_t* m_Work = nullptr;
-    uint8_t* m_Owned = nullptr;
-    bool m_Failed = false;
-};
 
 DspStatus CheckArgs(const float* src, const float* dst, const DspFftSpecR32f* spec)
 {
@@ -336,7 +298,7 @@ DspStatus DspFftFwdRToPacked32f_Gen(const float* src, float* dst, const DspFftSp
         }
         return DspStsNoErr;
     }
-    WorkBuffer work(spec, workBuffer);
+    DspFftWorkBuffer work(spec, workBuffer);
     if (work.Failed())
     {
         return DspStsMemAllocErr;
@@ -385,7 +347,7 @@ DspStatus DspFftInvPackedToR32f_Gen(const float* src, float* dst, const DspFftSp
         }
         return DspStsNoErr;
     }
-    WorkBuffer work(spec, workBuffer);
+    DspFftWorkBuffer work(spec, workBuffer);
     if (work.Failed())
     {
         return DspStsMemAllocErr;

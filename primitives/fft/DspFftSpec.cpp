@@ -241,6 +241,106 @@ uint8_t* PassSetup(DspFftSpecR32f* rec, int32_t m, uint8_t* start, const float* 
 }
 } // namespace
 
+DspStatus DspFftInitHeader(DspFftSpecR32f* rec, int32_t order, DspFftScaleFlag flag, int32_t hint,
+                           uint32_t kind)
+{
+    DspZeroBytes(rec, DspFftHeaderBytes);
+    rec->libraryOwned = 0;
+    rec->order = order;
+    rec->hint = static_cast<uint32_t>(hint);
+    const float bigN = static_cast<float>(int64_t{1} << order);
+    switch (flag)
+    {
+    case DspFftScaleNone:
+        break;
+    case DspFftScaleBoth:
+        rec->forwardScaled = 1;
+        rec->inverseScaled = 1;
+        rec->scale = static_cast<float>(1.0 / sqrt(static_cast<double>(int64_t{1} << order)));
+        break;
+    case DspFftScaleForward:
+        rec->forwardScaled = 1;
+        rec->scale = 1.0f / bigN;
+        break;
+    case DspFftScaleInverse:
+        rec->inverseScaled = 1;
+        rec->scale = 1.0f / bigN;
+        break;
+    default:
+        rec->kind = 0;
+        return DspStsFftFlagErr;
+    }
+    rec->kind = kind;
+    return DspStsNoErr;
+}
+
+uint8_t* DspFftPassSetup_Gen(DspFftSpecR32f* rec, int32_t m, uint8_t* start, const float* sine,
+                             int32_t sineOrder)
+{
+    return PassSetup(rec, m, start, sine, sineOrder);
+}
+
+DspStatus DspFftCreateWith(DspFftSizeFn size, DspFftInitFn init, DspFftSpecR32f** outSpec,
+                           int32_t order, DspFftScaleFlag flag, int32_t hint)
+{
+    if (outSpec == nullptr)
+    {
+        return DspStsNullPtrErr;
+    }
+    int32_t specBytes = 0;
+    int32_t initBytes = 0;
+    int32_t workBytes = 0;
+    DspStatus status = size(order, flag, hint, &specBytes, &initBytes, &workBytes);
+    if (status != DspStsNoErr)
+    {
+        return status;
+    }
+    auto* specMemory = static_cast<uint8_t*>(DspFftCore::AllocAligned(specBytes));
+    if (specMemory == nullptr)
+    {
+        return DspStsMemAllocErr;
+    }
+    uint8_t* initBuffer = nullptr;
+    if (initBytes > 0)
+    {
+        initBuffer = static_cast<uint8_t*>(DspFftCore::AllocAligned(initBytes));
+        if (initBuffer == nullptr)
+        {
+            DspFftCore::Free(specMemory);
+            return DspStsMemAllocErr;
+        }
+    }
+    DspFftSpecR32f* rec = nullptr;
+    status = init(&rec, order, flag, hint, specMemory, initBuffer);
+    DspFftCore::Free(initBuffer);
+    if (status != DspStsNoErr)
+    {
+        DspFftCore::Free(specMemory);
+        return status;
+    }
+    rec->libraryOwned = 1;
+    *outSpec = rec;
+    return DspStsNoErr;
+}
+
+DspStatus DspFftFreeKind(DspFftSpecR32f* spec, uint32_t kind)
+{
+    if (spec == nullptr)
+    {
+        return DspStsNullPtrErr;
+    }
+    if (spec->kind != kind)
+    {
+        return DspStsContextMatchErr;
+    }
+    spec->kind = 0;
+    if (spec->libraryOwned == 1)
+    {
+        DspFftCore::Free(spec);
+    }
+    return DspStsNoErr;
+}
+
 DspStatus DspZeroBytes(void* dst, int32_t bytes)
 {
     if (dst == nullptr)
@@ -410,35 +510,10 @@ DspStatus DspFftSpecInitR32f_Gen(DspFftSpecR32f** outSpec, int32_t order, DspFft
         return DspStsMemAllocErr;
     }
     auto* rec = reinterpret_cast<DspFftSpecR32f*>(AlignUp32(specMemory));
-    DspZeroBytes(rec, DspFftHeaderBytes);
-    rec->libraryOwned = 0;
-    rec->order = order;
-    rec->hint = static_cast<uint32_t>(hint);
-    const float bigN = static_cast<float>(int64_t{1} << order);
-    switch (flag)
+    const DspStatus status = DspFftInitHeader(rec, order, flag, hint, DspFftKindReal);
+    if (status != DspStsNoErr)
     {
-    case DspFftScaleNone:
-        rec->kind = DspFftKindReal;
-        break;
-    case DspFftScaleBoth:
-        rec->forwardScaled = 1;
-        rec->inverseScaled = 1;
-        rec->scale = static_cast<float>(1.0 / sqrt(static_cast<double>(int64_t{1} << order)));
-        rec->kind = DspFftKindReal;
-        break;
-    case DspFftScaleForward:
-        rec->forwardScaled = 1;
-        rec->scale = 1.0f / bigN;
-        rec->kind = DspFftKindReal;
-        break;
-    case DspFftScaleInverse:
-        rec->inverseScaled = 1;
-        rec->scale = 1.0f / bigN;
-        rec->kind = DspFftKindReal;
-        break;
-    default:
-        rec->kind = 0;
-        return DspStsFftFlagErr;
+        return status;
     }
     if (order < 4)
     {
@@ -491,61 +566,11 @@ DspStatus DspFftSpecInitR32f_Gen(DspFftSpecR32f** outSpec, int32_t order, DspFft
 DspStatus DspFftSpecCreateR32f_Gen(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag,
                                    int32_t hint)
 {
-    if (outSpec == nullptr)
-    {
-        return DspStsNullPtrErr;
-    }
-    int32_t specBytes = 0;
-    int32_t initBytes = 0;
-    int32_t workBytes = 0;
-    DspStatus status =
-        DspFftSpecSizeR32f_Gen(order, flag, hint, &specBytes, &initBytes, &workBytes);
-    if (status != DspStsNoErr)
-    {
-        return status;
-    }
-    auto* specMemory = static_cast<uint8_t*>(DspFftCore::AllocAligned(specBytes));
-    if (specMemory == nullptr)
-    {
-        return DspStsMemAllocErr;
-    }
-    uint8_t* initBuffer = nullptr;
-    if (initBytes > 0)
-    {
-        initBuffer = static_cast<uint8_t*>(DspFftCore::AllocAligned(initBytes));
-        if (initBuffer == nullptr)
-        {
-            DspFftCore::Free(specMemory);
-            return DspStsMemAllocErr;
-        }
-    }
-    DspFftSpecR32f* rec = nullptr;
-    status = DspFftSpecInitR32f_Gen(&rec, order, flag, hint, specMemory, initBuffer);
-    DspFftCore::Free(initBuffer);
-    if (status != DspStsNoErr)
-    {
-        DspFftCore::Free(specMemory);
-        return status;
-    }
-    rec->libraryOwned = 1;
-    *outSpec = rec;
-    return DspStsNoErr;
+    return DspFftCreateWith(DspFftSpecSizeR32f_Gen, DspFftSpecInitR32f_Gen, outSpec, order, flag,
+                            hint);
 }
 
 DspStatus DspFftSpecFreeR32f_Gen(DspFftSpecR32f* spec)
 {
-    if (spec == nullptr)
-    {
-        return DspStsNullPtrErr;
-    }
-    if (spec->kind != DspFftKindReal)
-    {
-        return DspStsContextMatchErr;
-    }
-    spec->kind = 0;
-    if (spec->libraryOwned == 1)
-    {
-        DspFftCore::Free(spec);
-    }
-    return DspStsNoErr;
+    return DspFftFreeKind(spec, DspFftKindReal);
 }

@@ -50,6 +50,11 @@ static_assert(sizeof(DspFftSpecR32f) == DspFftHeaderBytes);
 static_assert(offsetof(DspFftSpecR32f, bitRevList) == 40);
 static_assert(offsetof(DspFftSpecR32f, crossTwiddles) == 112);
 
+// The complex record: the same header and tables, kind 4.
+struct DspFftSpecC32f : DspFftSpecR32f
+{
+};
+
 // Quarter-wave sine table of 1024 points (257 floats).
 extern const float DspFftSineTable1024[257];
 // Block order per complex order (index 0..30; only 11..29 are read).
@@ -59,6 +64,22 @@ extern const int32_t DspFftBlockOrderTable[DspFftMaxOrder + 1];
 // below 1.
 DspStatus DspZeroBytes(void* dst, int32_t bytes);
 DspStatus DspCopyChecked32f(const void* src, void* dst, int32_t bytes);
+
+// Clears the header and writes order, hint, scaling and kind; a bad flag
+// leaves kind 0 and returns -16.
+DspStatus DspFftInitHeader(DspFftSpecR32f* rec, int32_t order, DspFftScaleFlag flag, int32_t hint,
+                           uint32_t kind);
+using DspFftSizeFn = DspStatus (*)(int32_t, DspFftScaleFlag, int32_t, int32_t*, int32_t*, int32_t*);
+using DspFftInitFn = DspStatus (*)(DspFftSpecR32f**, int32_t, DspFftScaleFlag, int32_t, uint8_t*,
+                                   uint8_t*);
+// Size query, allocation and init of a library-owned record.
+DspStatus DspFftCreateWith(DspFftSizeFn size, DspFftInitFn init, DspFftSpecR32f** outSpec,
+                           int32_t order, DspFftScaleFlag flag, int32_t hint);
+// Invalidates a record of the given kind and frees it when library-owned.
+DspStatus DspFftFreeKind(DspFftSpecR32f* spec, uint32_t kind);
+// The tables of the large-order scheme of complex order m from start.
+uint8_t* DspFftPassSetup_Gen(DspFftSpecR32f* rec, int32_t m, uint8_t* start, const float* sine,
+                             int32_t sineOrder);
 
 // Set-up of real records (kind 6).
 DspStatus DspFftSpecSizeR32f_Gen(int32_t order, DspFftScaleFlag flag, int32_t hint,

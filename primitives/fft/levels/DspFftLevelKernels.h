@@ -1,0 +1,344 @@
+// The FFT kernels of processor levels 1 to 3, written once and compiled in
+// each level's own file with that level's instruction set. Everything here has
+// internal linkage, so every level keeps its own copy built for its flags.
+//
+// After the first radix-4 stage the data lives in the four-lane split layout:
+// each four consecutive points as four real parts, then four imaginary parts,
+// so every butterfly works on four points at once without shuffles.
+#pragma once
+
+#include <pmmintrin.h>
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "primitives/fft/DspFftComplex.h"
+
+namespace
+{
+// Order thresholds of one level (complex orders).
+template <int Lvl> struct FftLevel
+{
+    static constexpr int32_t kSmallBelow = Lvl == 1 ? 16 : 17; // one-piece kernel below
+    static constexpr int32_t kLargeFrom = kSmallBelow + 1;     // large-order driver from
+    static constexpr int32_t kTiledFrom = Lvl == 1 ? 20 : 19;  // 64 x 64 tiled reversal from
+    static constexpr int32_t kLeafLimit = kSmallBelow;         // recursion above this inner order
+};
+
+// Outer orders and tile orders of the large path, by complex order.
+constexpr int32_t kOuterOrder[31] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                     0, 3, 4, 4, 4, 5, 8, 8, 8, 8, 8, 8, 8, 8, 8};
+constexpr int32_t kTileOrder[31] = {0, 0, 0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, 0,
+                                    0, 9, 10, 10, 10, 13, 15, 15, 15, 15, 15, 15, 15, 15, 15};
+
+// One unit in the last place above the float nearest 1/sqrt(2).
+const float kR = std::bit_cast<float>(0x3f3504f4u);
+
+// Radix of the twiddled stage that starts at log-length done of an order-m
+// transform: 8 or 4 by the level's plan.
+template <int Lvl> constexpr int32_t StageRadix(int32_t m, int32_t done)
+{
+    const int32_t rem = m - done;
+    if constexpr (Lvl == 1)
+    {
+        const bool eight = rem == 3 || (rem >= 5 && done >= 3) ||
+                           (done == 2 && m < 31 && ((0x6c80u >> m) & 1u) != 0);
+        return eight ? 8 : 4;
+    }
+    return rem % 3 == 0 ? 8 : 4;
+}
+
+// Outer pass radix after done of A outer orders.
+constexpr int32_t OuterRadix(int32_t a, int32_t done)
+{
+    return (a == done + 2 || a == done + 4) ? 4 : 8;
+}
+
+struct Cv
+{
+    __m128 re, im;
+};
+
+inline Cv Load(const float* p)
+{
+    return {_mm_loadu_ps(p), _mm_loadu_ps(p + 4)};
+}
+inline void Store(float* p, Cv v)
+{
+    _mm_storeu_ps(p, v.re);
+    _mm_storeu_ps(p + 4, v.im);
+}
+inline void StoreInterleaved(float* p, Cv v)
+{
+    _mm_storeu_ps(p, _mm_unpacklo_ps(v.re, v.im));
+    _mm_storeu_ps(p + 4, _mm_unpackhi_ps(v.re, v.im));
+}
+inline Cv Add(Cv a, Cv b)
+{
+    return {_mm_add_ps(a.re, b.re), _mm_add_ps(a.im, b.im)};
+}
+inline Cv Sub(Cv a, Cv b)
+{
+    return {_mm_sub_ps(a.re, b.re), _mm_sub_ps(a.im, b.im)};
+}
+// Times a table factor (cos, -sin); the inverse takes its conjugate.
+template <bool Inv> inline Cv MulTw(Cv x, const float* w)
+{
+    const __m128 wr = _mm_loadu_ps(w);
+    const __m128 wi = _mm_loadu_ps(w + 4);
+    if constexpr (Inv)
+    {
+        return {_mm_add_ps(_mm_mul_ps(x.re, wr), _mm_mul_ps(x.im, wi)),
+                _mm_sub_ps(_mm_mul_ps(x.im, wr), _mm_mul_ps(x.re, wi))};
+    }
+    return {_mm_sub_ps(_mm_mul_ps(x.re, wr), _mm_mul_ps(x.im, wi)),
+            _mm_add_ps(_mm_mul_ps(x.re, wi), _mm_mul_ps(x.im, wr))};
+}
+// -j x forward, +j x inverse.
+template <bool Inv> inline Cv Rot(Cv x)
+{
+    if constexpr (Inv)
+    {
+        return {_mm_sub_ps(_mm_setzero_ps(), x.im), x.re};
+    }
+    return {x.im, _mm_sub_ps(_mm_setzero_ps(), x.re)};
+}
+
+template <bool Inv> inline void Dft4(const Cv* u, Cv* y)
+{
+    const Cv a = Add(u[0], u[2]);
+    const Cv b = Sub(u[0], u[2]);
+    const Cv c = Add(u[1], u[3]);
+    const Cv d = Rot<Inv>(Sub(u[1], u[3]));
+    y[0] = Add(a, c);
+    y[2] = Sub(a, c);
+    y[1] = Add(b, d);
+    y[3] = Sub(b, d);
+}
+
+template <bool Inv> inline void Dft8(const Cv* u, Cv* y)
+{
+    const Cv ev[4] = {u[0], u[2], u[4], u[6]};
+    const Cv od[4] = {u[1], u[3], u[5], u[7]};
+    Cv e[4];
+    Cv o[4];
+    Dft4<Inv>(ev, e);
+    Dft4<Inv>(od, o);
+    const __m128 r = _mm_set1_ps(kR);
+    const __m128 nr = _mm_set1_ps(-kR);
+    const __m128 s1 = _mm_add_ps(o[1].re, o[1].im);
+    const __m128 d1 = _mm_sub_ps(o[1].im, o[1].re);
+    const __m128 s3 = _mm_add_ps(o[3].re, o[3].im);
+    const __m128 d3 = _mm_sub_ps(o[3].im, o[3].re);
+    if constexpr (Inv)
+    {
+        o[1] = {_mm_mul_ps(nr, d1), _mm_mul_ps(r, s1)};
+        o[3] = {_mm_mul_ps(nr, s3), _mm_mul_ps(nr, d3)};
+    }
+    else
+    {
+        o[1] = {_mm_mul_ps(r, s1), _mm_mul_ps(r, d1)};
+        o[3] = {_mm_mul_ps(r, d3), _mm_mul_ps(nr, s3)};
+    }
+    o[2] = Rot<Inv>(o[2]);
+    for (int k = 0; k < 4; ++k)
+    {
+        y[k] = Add(e[k], o[k]);
+        y[k + 4] = Sub(e[k], o[k]);
+    }
+}
+
+constexpr int kRev4[4] = {0, 2, 1, 3};
+constexpr int kRev8[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+
+// One radix-R pass on split data: G groups of R x S points; the R inputs of a
+// position are sub-transform values in bit-reversed order, input s taking
+// twiddle rev(s); outputs in natural order. The twiddles restart per group.
+template <int R, bool Inv, bool Interleave>
+void Pass(const float* in, float* out, int64_t span, int64_t groups, const float* tw)
+{
+    const int* rev = R == 4 ? kRev4 : kRev8;
+    for (int64_t g = 0; g < groups; ++g)
+    {
+        const int64_t base = 2 * g * R * span;
+        const float* w = tw;
+        for (int64_t p = 0; p < span; p += 4, w += 8 * (R - 1))
+        {
+            Cv u[R];
+            u[0] = Load(in + base + 2 * p);
+            for (int s = 1; s < R; ++s)
+            {
+                u[rev[s]] = MulTw<Inv>(Load(in + base + 2 * (s * span + p)), w + 8 * (rev[s] - 1));
+            }
+            Cv y[R];
+            if constexpr (R == 4)
+            {
+                Dft4<Inv>(u, y);
+            }
+            else
+            {
+                Dft8<Inv>(u, y);
+            }
+            for (int t = 0; t < R; ++t)
+            {
+                float* o = out + base + 2 * (t * span + p);
+                if constexpr (Interleave)
+                {
+                    StoreInterleaved(o, y[t]);
+                }
+                else
+                {
+                    Store(o, y[t]);
+                }
+            }
+        }
+    }
+}
+
+template <int R, bool Inv>
+void PassTo(const float* in, float* out, int64_t span, int64_t groups, const float* tw, bool inter)
+{
+    if (inter)
+    {
+        Pass<R, Inv, true>(in, out, span, groups, tw);
+    }
+    else
+    {
+        Pass<R, Inv, false>(in, out, span, groups, tw);
+    }
+}
+
+// The radix-2 stage that ends an 8-point transform: the odd half times the
+// eighth roots of unity.
+template <bool Inv> void Radix2Of8(const float* in, float* out, bool inter)
+{
+    const Cv x0 = Load(in);
+    Cv w = {_mm_setr_ps(1.0f, kR, 0.0f, -kR), _mm_setr_ps(0.0f, -kR, -1.0f, -kR)};
+    if constexpr (Inv)
+    {
+        w.im = _mm_sub_ps(_mm_setzero_ps(), w.im);
+    }
+    const Cv x1 = Load(in + 8);
+    const Cv t = {_mm_sub_ps(_mm_mul_ps(x1.re, w.re), _mm_mul_ps(x1.im, w.im)),
+                  _mm_add_ps(_mm_mul_ps(x1.re, w.im), _mm_mul_ps(x1.im, w.re))};
+    const Cv y0 = Add(x0, t);
+    const Cv y1 = Sub(x0, t);
+    if (inter)
+    {
+        StoreInterleaved(out, y0);
+        StoreInterleaved(out + 8, y1);
+    }
+    else
+    {
+        Store(out, y0);
+        Store(out + 8, y1);
+    }
+}
+
+inline __m128 LoadPair2(const float* a, const float* b)
+{
+    const __m128 lo = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(a)));
+    return _mm_loadh_pi(lo, reinterpret_cast<const __m64*>(b));
+}
+
+// First stage: radix 4 without twiddles over groups of four points, whose
+// natural-order inputs u_q are the points at index(g, q); writes each group as
+// one split block of out. Four groups run at once, one per lane.
+template <bool Inv, typename Index>
+void FirstStage(const float* src, float* out, int64_t groupCount, Index index)
+{
+    for (int64_t g0 = 0; g0 < groupCount; g0 += 4)
+    {
+        const int64_t lanes = groupCount - g0 < 4 ? groupCount - g0 : 4;
+        Cv u[4];
+        for (int q = 0; q < 4; ++q)
+        {
+            const float* p[4];
+            for (int l = 0; l < 4; ++l)
+            {
+                p[l] = src + 2 * index(g0 + (l < lanes ? l : 0), q);
+            }
+            const __m128 v01 = LoadPair2(p[0], p[1]);
+            const __m128 v23 = LoadPair2(p[2], p[3]);
+            u[q] = {_mm_shuffle_ps(v01, v23, 0x88), _mm_shuffle_ps(v01, v23, 0xDD)};
+        }
+        Cv y[4];
+        Dft4<Inv>(u, y);
+        _MM_TRANSPOSE4_PS(y[0].re, y[1].re, y[2].re, y[3].re);
+        _MM_TRANSPOSE4_PS(y[0].im, y[1].im, y[2].im, y[3].im);
+        for (int64_t l = 0; l < lanes; ++l)
+        {
+            Store(out + 8 * (g0 + l), y[l]);
+        }
+    }
+}
+
+// The twiddled stages of an order-m transform on split data in buf, the last
+// one writing to out (interleaved when inter).
+template <int Lvl, bool Inv>
+void Stages(float* buf, float* out, int32_t m, const float* tw, bool inter)
+{
+    if (m == 3)
+    {
+        Radix2Of8<Inv>(buf, out, inter);
+        return;
+    }
+    if (m == 2)
+    {
+        if (inter)
+        {
+            StoreInterleaved(out, Load(buf));
+        }
+        else if (out != buf)
+        {
+            Store(out, Load(buf));
+        }
+        return;
+    }
+    const int64_t n = int64_t{1} << m;
+    int32_t done = 2;
+    while (done < m)
+    {
+        const int32_t r = StageRadix<Lvl>(m, done);
+        const int32_t next = done + (r == 8 ? 3 : 2);
+        const int64_t span = int64_t{1} << done;
+        const int64_t groups = n / (span * r);
+        float* dst = next == m ? out : buf;
+        const bool last = next == m && inter;
+        if (r == 8)
+        {
+            PassTo<8, Inv>(buf, dst, span, groups, tw, last);
+        }
+        else
+        {
+            PassTo<4, Inv>(buf, dst, span, groups, tw, last);
+        }
+        tw += 2 * (r - 1) * span;
+        done = next;
+    }
+}
+
+// All stages in place over n bit-reversed points; top leaves interleaved
+// pairs, otherwise the split layout.
+template <int Lvl, bool Inv> void Passes(float* data, int32_t n, const float* tw, bool top)
+{
+    const int32_t m = std::countr_zero(static_cast<uint32_t>(n));
+    FirstStage<Inv>(data, data, n / 4, [](int64_t g, int q) { return 4 * g + kRev4[q]; });
+    Stages<Lvl, Inv>(data, data, m, tw, top);
+}
+
+// Whole transform of n points from natural-order src: the bit-reversed gather
+// fused into the first stage (into dst, or into work when src is dst).
+template <int Lvl, bool Inv>
+void Small(const float* src, float* dst, int32_t n, const float* tw, const uint32_t* rev,
+           float* work)
+{
+    const int32_t m = std::countr_zero(static_cast<uint32_t>(n));
+    float* buf = src == dst ? work : dst;
+    const int64_t quarter = n / 4;
+    FirstStage<Inv>(src, buf, quarter,
+                    [rev, quarter](int64_t g, int q) { return rev[g] / 2 + q * quarter; });
+    Stages<Lvl, Inv>(buf, dst, m, tw, true);
+}
+} // namespace

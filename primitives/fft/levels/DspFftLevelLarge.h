@@ -1,0 +1,239 @@
+// Bit reversal and the large-order drivers of the processor levels: the
+// permutation (by the index table, or by 64 x 64 tiles for the largest
+// orders), leaf transforms of contiguous sub-sequences, then the outer radix-8
+// and radix-4 passes over cache-sized tiles gathered from the data.
+#pragma once
+
+#include "primitives/fft/levels/DspFftLevelKernels.h"
+
+namespace
+{
+inline uint64_t LoadPoint(const float* p)
+{
+    uint64_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void StorePoint(float* p, uint64_t v)
+{
+    memcpy(p, &v, sizeof v);
+}
+
+// Point 4k + s of the reversed order is point rev2(s) n/4 + rev(k) of the
+// natural order; table entry k holds 2 rev(k), the float index of rev(k).
+void BitRevCopy(const float* src, float* dst, int32_t n, const uint32_t* table)
+{
+    const int64_t quarter = n / 4;
+    for (int64_t k = 0; k < quarter; ++k)
+    {
+        const float* s = src + table[k];
+        float* d = dst + 8 * k;
+        for (int q = 0; q < 4; ++q)
+        {
+            StorePoint(d + 2 * q, LoadPoint(s + 2 * kRev4[q] * quarter));
+        }
+    }
+}
+
+void BitRevInPlace(float* data, int32_t n, const uint32_t* table)
+{
+    if (n == 8)
+    {
+        const uint64_t p1 = LoadPoint(data + 2);
+        StorePoint(data + 2, LoadPoint(data + 8));
+        StorePoint(data + 8, p1);
+        const uint64_t p3 = LoadPoint(data + 6);
+        StorePoint(data + 6, LoadPoint(data + 12));
+        StorePoint(data + 12, p3);
+        return;
+    }
+    const int64_t quarter = n / 4;
+    for (int64_t k = 0; k < quarter; ++k)
+    {
+        const int64_t rk = table[k] / 2;
+        for (int q = 0; q < 4; ++q)
+        {
+            const int64_t i = 4 * k + q;
+            const int64_t r = kRev4[q] * quarter + rk;
+            if (i < r)
+            {
+                const uint64_t a = LoadPoint(data + 2 * i);
+                StorePoint(data + 2 * i, LoadPoint(data + 2 * r));
+                StorePoint(data + 2 * r, a);
+            }
+        }
+    }
+}
+
+// 12-bit reversal of one 4096-point tile: element r x 64 + c goes to
+// rev6(c) x 64 + rev6(r).
+void TileSwap(float* tile, const uint32_t* swapList)
+{
+    DspBitRevInPlace64_Gen(tile, 4096, swapList);
+}
+
+// In-place reversal of n >= 4096 points read as (row, tile, column) with six
+// bits of row and of column: tile t pairs with tile table[t] / 64.
+void BitRevTiled(float* data, int32_t n, const uint32_t* table, float* work)
+{
+    if (n < 4096)
+    {
+        return;
+    }
+    const int64_t rowStride = n / 64;
+    const int64_t tiles = n / 4096;
+    const uint32_t* swapList = table + tiles;
+    float* first = work;
+    float* second = work + 8192;
+    auto gather = [&](int64_t col, float* tile)
+    {
+        for (int64_t r = 0; r < 64; ++r)
+        {
+            memcpy(tile + 128 * r, data + 2 * (col + r * rowStride), 512);
+        }
+        TileSwap(tile, swapList);
+    };
+    auto scatter = [&](int64_t col, const float* tile)
+    {
+        for (int64_t r = 0; r < 64; ++r)
+        {
+            memcpy(data + 2 * (col + r * rowStride), tile + 128 * r, 512);
+        }
+    };
+    for (int64_t t = 0; t < tiles; ++t)
+    {
+        const int64_t own = 64 * t;
+        const int64_t partner = table[t];
+        if (partner < own)
+        {
+            continue;
+        }
+        gather(own, first);
+        if (partner == own)
+        {
+            scatter(own, first);
+            continue;
+        }
+        gather(partner, second);
+        scatter(partner, first);
+        scatter(own, second);
+    }
+}
+
+void TileGather(const float* data, float* tile, int64_t rowStride, int64_t rows, int64_t cols)
+{
+    for (int64_t r = 0; r < rows; ++r)
+    {
+        memcpy(tile + 2 * r * cols, data + 2 * r * rowStride, static_cast<size_t>(8 * cols));
+    }
+}
+
+void TileScatter(float* data, const float* tile, int64_t rowStride, int64_t rows, int64_t cols,
+                 bool top)
+{
+    for (int64_t r = 0; r < rows; ++r)
+    {
+        float* d = data + 2 * r * rowStride;
+        const float* t = tile + 2 * r * cols;
+        if (!top)
+        {
+            memcpy(d, t, static_cast<size_t>(8 * cols));
+            continue;
+        }
+        for (int64_t c = 0; c < cols; c += 4)
+        {
+            StoreInterleaved(d + 2 * c, Load(t + 2 * c));
+        }
+    }
+}
+
+struct LargeArgs
+{
+    const DspFftSpecR32f* spec;
+    float* work;
+    bool scaled;
+    DspStatus (*mulConst)(float, float*, int32_t);
+};
+
+// One depth: leaves (or the next depth), then the outer passes by tiles; the
+// depth-0 scatter turns the split layout back into interleaved pairs.
+template <int Lvl, bool Inv>
+void LargeStep(const LargeArgs& a, float* block, int32_t k, int32_t depth)
+{
+    const int32_t outer = kOuterOrder[k];
+    const int32_t inner = k - outer;
+    const int64_t rows = int64_t{1} << outer;
+    const int64_t innerN = int64_t{1} << inner;
+    for (int64_t j = 0; j < rows; ++j)
+    {
+        float* sub = block + 2 * j * innerN;
+        if (inner > FftLevel<Lvl>::kLeafLimit)
+        {
+            LargeStep<Lvl, Inv>(a, sub, inner, depth + 1);
+            continue;
+        }
+        Passes<Lvl, Inv>(sub, static_cast<int32_t>(innerN), a.spec->radix4Twiddles, false);
+        if (a.scaled)
+        {
+            a.mulConst(a.spec->scale, sub, static_cast<int32_t>(2 * innerN));
+        }
+    }
+    const int64_t cols = int64_t{1} << (kTileOrder[k] - outer);
+    const float* cursor = a.spec->crossTwiddles[depth];
+    for (int64_t col0 = 0; col0 < innerN; col0 += cols)
+    {
+        TileGather(block + 2 * col0, a.work, innerN, rows, cols);
+        int64_t span = cols;
+        int64_t groups = rows;
+        for (int32_t done = 0; done < outer;)
+        {
+            const int32_t r = OuterRadix(outer, done);
+            groups /= r;
+            if (r == 4)
+            {
+                Pass<4, Inv, false>(a.work, a.work, span, groups, cursor);
+                done += 2;
+            }
+            else
+            {
+                Pass<8, Inv, false>(a.work, a.work, span, groups, cursor);
+                done += 3;
+            }
+            cursor += 2 * (r - 1) * span;
+            span *= r;
+        }
+        TileScatter(block + 2 * col0, a.work, innerN, rows, cols, depth == 0);
+    }
+}
+
+template <int Lvl, bool Inv> void Large(const LargeArgs& a, const float* src, float* dst, int32_t m)
+{
+    const int32_t n = 1 << m;
+    const uint32_t* table = a.spec->bitRevList;
+    if (m < FftLevel<Lvl>::kTiledFrom)
+    {
+        if (src == dst)
+        {
+            BitRevInPlace(dst, n, table);
+        }
+        else if (m < 18)
+        {
+            BitRevCopy(src, dst, n, table);
+        }
+        else
+        {
+            memcpy(dst, src, static_cast<size_t>(8) * n);
+            BitRevInPlace(dst, n, table);
+        }
+    }
+    else
+    {
+        if (src != dst)
+        {
+            memcpy(dst, src, static_cast<size_t>(8) * n);
+        }
+        BitRevTiled(dst, n, table, a.work);
+    }
+    LargeStep<Lvl, Inv>(a, dst, m, 0);
+}
+} // namespace

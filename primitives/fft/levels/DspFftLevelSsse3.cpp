@@ -1,0 +1,5 @@
+// FFT members of the SSSE3 level (built with -mssse3).
+#include "primitives/fft/levels/DspFftLevelEntries.h"
+#include "primitives/vector/DspVector.h"
+
+DSP_FFT_DEFINE_LEVEL(Ssse3, 2)

@@ -1,0 +1,49 @@
+// The FFT members of processor levels 1 (_Sse3), 2 (_Ssse3) and 3 (_Sse4),
+// each built in its own file with its level's instruction set.
+#pragma once
+
+#include <cstdint>
+
+#include "primitives/fft/DspFftSpec.h"
+
+#define DSP_FFT_DECLARE_LEVEL(Sfx)                                                                 \
+    DspStatus DspFftSpecSizeR32f_##Sfx(int32_t, DspFftScaleFlag, int32_t, int32_t*, int32_t*,      \
+                                       int32_t*);                                                  \
+    DspStatus DspFftSpecSizeC32f_##Sfx(int32_t, DspFftScaleFlag, int32_t, int32_t*, int32_t*,      \
+                                       int32_t*);                                                  \
+    DspStatus DspFftSpecInitR32f_##Sfx(DspFftSpecR32f**, int32_t, DspFftScaleFlag, int32_t,        \
+                                       uint8_t*, uint8_t*);                                        \
+    DspStatus DspFftSpecInitC32f_##Sfx(DspFftSpecR32f**, int32_t, DspFftScaleFlag, int32_t,        \
+                                       uint8_t*, uint8_t*);                                        \
+    DspStatus DspFftSpecCreateR32f_##Sfx(DspFftSpecR32f**, int32_t, int32_t, int32_t);             \
+    DspStatus DspFftSpecCreateC32f_##Sfx(DspFftSpecC32f**, int32_t, int32_t, int32_t);             \
+    DspStatus DspFftFwdRToPacked32f_##Sfx(const float*, float*, const DspFftSpecR32f*, uint8_t*);  \
+    DspStatus DspFftInvPackedToR32f_##Sfx(const float*, float*, const DspFftSpecR32f*, uint8_t*);  \
+    DspStatus DspFftFwdRInPlace32f_##Sfx(float*, const DspFftSpecR32f*, uint8_t*);                 \
+    DspStatus DspFftInvRInPlace32f_##Sfx(float*, const DspFftSpecR32f*, uint8_t*);                 \
+    DspStatus DspFftFwdC32f_##Sfx(const float*, float*, const DspFftSpecC32f*, uint8_t*);          \
+    DspStatus DspMulPackedSpectra32f_##Sfx(const float*, float*, int32_t);                         \
+    void DspFftRealFwdPostSplit_##Sfx(float*, int32_t, int32_t, const float*);                     \
+    void DspFftRealInvPreSplit_##Sfx(const float*, float*, int32_t, int32_t, const float*);        \
+    void DspMulPackedPairs_##Sfx(const float*, float*, int32_t);                                   \
+    void DspMulPackedPairsOut_##Sfx(const float*, const float*, float*, int32_t);                  \
+    void DspBitRevInPlace64_##Sfx(float*, int32_t, const uint32_t*);                               \
+    void DspBitRevCopy64_##Sfx(const float*, float*, int32_t, const uint32_t*);                    \
+    void DspBitRevTileSwap64_##Sfx(float*, int32_t, const uint32_t*);                              \
+    void DspBitRevTiled64_##Sfx(float*, int32_t, const uint32_t*, uint8_t*);                       \
+    void DspFftCplxFwdPasses_##Sfx(float*, int32_t, const float*, uint8_t*, int32_t);              \
+    void DspFftCplxInvPasses_##Sfx(float*, int32_t, const float*, uint8_t*, int32_t);              \
+    void DspFftCplxFwdSmall_##Sfx(const float*, float*, int32_t, const float*, const uint32_t*,    \
+                                  uint8_t*);                                                       \
+    void DspFftCplxInvSmall_##Sfx(const float*, float*, int32_t, const float*, const uint32_t*,    \
+                                  uint8_t*);                                                       \
+    uint8_t* DspFftBitRevTable_##Sfx(int32_t, uint32_t*);                                          \
+    void DspFftTiledBitRevTable_##Sfx(int32_t, int32_t, uint32_t*);                                \
+    uint8_t* DspFftTwiddleTable_##Sfx(int32_t, const float*, int32_t, float*);                     \
+    uint8_t* DspFftRealTwiddle_##Sfx(int32_t, const float*, int32_t, float*);                      \
+    uint8_t* DspFftConjTwiddle_##Sfx(int32_t, const float*, int32_t, float*);                      \
+    void DspFftWorkSize_##Sfx(int32_t, int64_t*, int64_t*, int64_t*);
+
+DSP_FFT_DECLARE_LEVEL(Sse3)
+DSP_FFT_DECLARE_LEVEL(Ssse3)
+DSP_FFT_DECLARE_LEVEL(Sse4)
