@@ -60,30 +60,30 @@ struct Cv
     __m128 re, im;
 };
 
-inline Cv Load(const float* p)
+[[gnu::always_inline]] inline Cv Load(const float* p)
 {
     return {_mm_loadu_ps(p), _mm_loadu_ps(p + 4)};
 }
-inline void Store(float* p, Cv v)
+[[gnu::always_inline]] inline void Store(float* p, Cv v)
 {
     _mm_storeu_ps(p, v.re);
     _mm_storeu_ps(p + 4, v.im);
 }
-inline void StoreInterleaved(float* p, Cv v)
+[[gnu::always_inline]] inline void StoreInterleaved(float* p, Cv v)
 {
     _mm_storeu_ps(p, _mm_unpacklo_ps(v.re, v.im));
     _mm_storeu_ps(p + 4, _mm_unpackhi_ps(v.re, v.im));
 }
-inline Cv Add(Cv a, Cv b)
+[[gnu::always_inline]] inline Cv Add(Cv a, Cv b)
 {
     return {_mm_add_ps(a.re, b.re), _mm_add_ps(a.im, b.im)};
 }
-inline Cv Sub(Cv a, Cv b)
+[[gnu::always_inline]] inline Cv Sub(Cv a, Cv b)
 {
     return {_mm_sub_ps(a.re, b.re), _mm_sub_ps(a.im, b.im)};
 }
 // Times a table factor (cos, -sin); the inverse takes its conjugate.
-template <bool Inv> inline Cv MulTw(Cv x, const float* w)
+template <bool Inv> [[gnu::always_inline]] inline Cv MulTw(Cv x, const float* w)
 {
     const __m128 wr = _mm_loadu_ps(w);
     const __m128 wi = _mm_loadu_ps(w + 4);
@@ -96,7 +96,7 @@ template <bool Inv> inline Cv MulTw(Cv x, const float* w)
             _mm_add_ps(_mm_mul_ps(x.re, wi), _mm_mul_ps(x.im, wr))};
 }
 // -j x forward, +j x inverse.
-template <bool Inv> inline Cv Rot(Cv x)
+template <bool Inv> [[gnu::always_inline]] inline Cv Rot(Cv x)
 {
     if constexpr (Inv)
     {
@@ -105,7 +105,7 @@ template <bool Inv> inline Cv Rot(Cv x)
     return {x.im, _mm_sub_ps(_mm_setzero_ps(), x.re)};
 }
 
-template <bool Inv> inline void Dft4(const Cv* u, Cv* y)
+template <bool Inv> [[gnu::always_inline]] inline void Dft4(const Cv* u, Cv* y)
 {
     const Cv a = Add(u[0], u[2]);
     const Cv b = Sub(u[0], u[2]);
@@ -117,7 +117,7 @@ template <bool Inv> inline void Dft4(const Cv* u, Cv* y)
     y[3] = Sub(b, d);
 }
 
-template <bool Inv> inline void Dft8(const Cv* u, Cv* y)
+template <bool Inv> [[gnu::always_inline]] inline void Dft8(const Cv* u, Cv* y)
 {
     const Cv ev[4] = {u[0], u[2], u[4], u[6]};
     const Cv od[4] = {u[1], u[3], u[5], u[7]};
@@ -142,6 +142,7 @@ template <bool Inv> inline void Dft8(const Cv* u, Cv* y)
         o[3] = {_mm_mul_ps(r, d3), _mm_mul_ps(nr, s3)};
     }
     o[2] = Rot<Inv>(o[2]);
+#pragma GCC unroll 8
     for (int k = 0; k < 4; ++k)
     {
         y[k] = Add(e[k], o[k]);
@@ -150,7 +151,6 @@ template <bool Inv> inline void Dft8(const Cv* u, Cv* y)
 }
 
 constexpr int kRev4[4] = {0, 2, 1, 3};
-constexpr int kRev8[8] = {0, 4, 2, 6, 1, 5, 3, 7};
 
 // One radix-R pass on split data: G groups of R x S points; the R inputs of a
 // position are sub-transform values in bit-reversed order, input s taking
@@ -158,31 +158,45 @@ constexpr int kRev8[8] = {0, 4, 2, 6, 1, 5, 3, 7};
 template <int R, bool Inv, bool Interleave>
 void Pass(const float* in, float* out, int64_t span, int64_t groups, const float* tw)
 {
-    const int* rev = R == 4 ? kRev4 : kRev8;
     for (int64_t g = 0; g < groups; ++g)
     {
-        const int64_t base = 2 * g * R * span;
+        const float* src = in + 2 * g * R * span;
+        float* dst = out + 2 * g * R * span;
         const float* w = tw;
         for (int64_t p = 0; p < span; p += 4, w += 8 * (R - 1))
         {
-            Cv u[R];
-            u[0] = Load(in + base + 2 * p);
-            for (int s = 1; s < R; ++s)
+            Cv x[R];
+#pragma GCC unroll 8
+            for (int s = 0; s < R; ++s)
             {
-                u[rev[s]] = MulTw<Inv>(Load(in + base + 2 * (s * span + p)), w + 8 * (rev[s] - 1));
+                x[s] = Load(src + 2 * (s * span + p));
             }
+            // Input s takes twiddle rev(s), at w + 8 (rev(s) - 1).
+            Cv u[R];
             Cv y[R];
+            u[0] = x[0];
             if constexpr (R == 4)
             {
+                u[2] = MulTw<Inv>(x[1], w + 8);
+                u[1] = MulTw<Inv>(x[2], w);
+                u[3] = MulTw<Inv>(x[3], w + 16);
                 Dft4<Inv>(u, y);
             }
             else
             {
+                u[4] = MulTw<Inv>(x[1], w + 24);
+                u[2] = MulTw<Inv>(x[2], w + 8);
+                u[6] = MulTw<Inv>(x[3], w + 40);
+                u[1] = MulTw<Inv>(x[4], w);
+                u[5] = MulTw<Inv>(x[5], w + 32);
+                u[3] = MulTw<Inv>(x[6], w + 16);
+                u[7] = MulTw<Inv>(x[7], w + 48);
                 Dft8<Inv>(u, y);
             }
+#pragma GCC unroll 8
             for (int t = 0; t < R; ++t)
             {
-                float* o = out + base + 2 * (t * span + p);
+                float* o = dst + 2 * (t * span + p);
                 if constexpr (Interleave)
                 {
                     StoreInterleaved(o, y[t]);
@@ -243,34 +257,74 @@ inline __m128 LoadPair2(const float* a, const float* b)
 }
 
 // First stage: radix 4 without twiddles over groups of four points, whose
-// natural-order inputs u_q are the points at index(g, q); writes each group as
-// one split block of out. Four groups run at once, one per lane.
-template <bool Inv, typename Index>
-void FirstStage(const float* src, float* out, int64_t groupCount, Index index)
+// natural-order inputs u_q are the points base(g) + off[q] (base(g) = 4 g, or
+// rev(g) from the index table); writes each group as one split block of out.
+// Four groups run at once, one per lane.
+template <bool Inv>
+[[gnu::always_inline]] inline void FirstBlock(const float* const* base, const int64_t* off,
+                                              float* out, int64_t lanes)
 {
+    Cv u[4];
+#pragma GCC unroll 8
+    for (int q = 0; q < 4; ++q)
+    {
+        const int64_t o = 2 * off[q];
+        const __m128 v01 = LoadPair2(base[0] + o, base[1] + o);
+        const __m128 v23 = LoadPair2(base[2] + o, base[3] + o);
+        u[q] = {_mm_shuffle_ps(v01, v23, 0x88), _mm_shuffle_ps(v01, v23, 0xDD)};
+    }
+    Cv y[4];
+    Dft4<Inv>(u, y);
+    __m128 r0 = y[0].re, r1 = y[1].re, r2 = y[2].re, r3 = y[3].re;
+    __m128 i0 = y[0].im, i1 = y[1].im, i2 = y[2].im, i3 = y[3].im;
+    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+    _MM_TRANSPOSE4_PS(i0, i1, i2, i3);
+    Store(out, {r0, i0});
+    if (lanes == 4)
+    {
+        Store(out + 8, {r1, i1});
+        Store(out + 16, {r2, i2});
+        Store(out + 24, {r3, i3});
+    }
+    else
+    {
+        Store(out + 8, {r1, i1}); // the order-3 transform has two groups
+    }
+}
+
+// First stage: radix 4 without twiddles over groups of four points, whose
+// natural-order inputs u_q are the points base(g) + off[q] (base(g) = 4 g, or
+// rev(g) from the index table); writes each group as one split block of out.
+// Four groups run at once, one per lane.
+template <bool Inv>
+void FirstStage(const float* src, float* out, int64_t groupCount, const uint32_t* table,
+                const int64_t* off)
+{
+    if (groupCount < 4)
+    {
+        const float* base[4] = {src + (table ? table[0] : 0), src + (table ? table[1] : 8), src,
+                                src};
+        FirstBlock<Inv>(base, off, out, groupCount);
+        return;
+    }
     for (int64_t g0 = 0; g0 < groupCount; g0 += 4)
     {
-        const int64_t lanes = groupCount - g0 < 4 ? groupCount - g0 : 4;
-        Cv u[4];
-        for (int q = 0; q < 4; ++q)
+        const float* base[4];
+        if (table != nullptr)
         {
-            const float* p[4];
-            for (int l = 0; l < 4; ++l)
-            {
-                p[l] = src + 2 * index(g0 + (l < lanes ? l : 0), q);
-            }
-            const __m128 v01 = LoadPair2(p[0], p[1]);
-            const __m128 v23 = LoadPair2(p[2], p[3]);
-            u[q] = {_mm_shuffle_ps(v01, v23, 0x88), _mm_shuffle_ps(v01, v23, 0xDD)};
+            base[0] = src + table[g0];
+            base[1] = src + table[g0 + 1];
+            base[2] = src + table[g0 + 2];
+            base[3] = src + table[g0 + 3];
         }
-        Cv y[4];
-        Dft4<Inv>(u, y);
-        _MM_TRANSPOSE4_PS(y[0].re, y[1].re, y[2].re, y[3].re);
-        _MM_TRANSPOSE4_PS(y[0].im, y[1].im, y[2].im, y[3].im);
-        for (int64_t l = 0; l < lanes; ++l)
+        else
         {
-            Store(out + 8 * (g0 + l), y[l]);
+            base[0] = src + 8 * g0;
+            base[1] = base[0] + 8;
+            base[2] = base[0] + 16;
+            base[3] = base[0] + 24;
         }
+        FirstBlock<Inv>(base, off, out + 8 * g0, 4);
     }
 }
 
@@ -324,7 +378,8 @@ void Stages(float* buf, float* out, int32_t m, const float* tw, bool inter)
 template <int Lvl, bool Inv> void Passes(float* data, int32_t n, const float* tw, bool top)
 {
     const int32_t m = std::countr_zero(static_cast<uint32_t>(n));
-    FirstStage<Inv>(data, data, n / 4, [](int64_t g, int q) { return 4 * g + kRev4[q]; });
+    static constexpr int64_t kOff[4] = {0, 2, 1, 3};
+    FirstStage<Inv>(data, data, n / 4, nullptr, kOff);
     Stages<Lvl, Inv>(data, data, m, tw, top);
 }
 
@@ -337,8 +392,8 @@ void Small(const float* src, float* dst, int32_t n, const float* tw, const uint3
     const int32_t m = std::countr_zero(static_cast<uint32_t>(n));
     float* buf = src == dst ? work : dst;
     const int64_t quarter = n / 4;
-    FirstStage<Inv>(src, buf, quarter,
-                    [rev, quarter](int64_t g, int q) { return rev[g] / 2 + q * quarter; });
+    const int64_t off[4] = {0, quarter, 2 * quarter, 3 * quarter};
+    FirstStage<Inv>(src, buf, quarter, rev, off);
     Stages<Lvl, Inv>(buf, dst, m, tw, true);
 }
 } // namespace

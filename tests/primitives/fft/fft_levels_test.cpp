@@ -317,7 +317,14 @@ TEST(FftComplexInterface, SmallOrdersAndKindChecks)
     EXPECT_EQ(y[1], -2.0f);
     EXPECT_EQ(DspFftSpecFreeR32f_Gen(spec), DspStsContextMatchErr); // a real free refuses it
     EXPECT_EQ(DspFftSpecFreeC32f_Gen(spec), DspStsNoErr);
-    EXPECT_EQ(DspFftSpecFreeC32f_Gen(spec), DspStsContextMatchErr);
+    // A record in caller memory: freeing clears its kind and frees nothing.
+    Record own(DspFftSpecSizeC32f_Gen, DspFftSpecInitC32f_Gen, 6, DspFftScaleNone);
+    auto* ownSpec = static_cast<DspFftSpecC32f*>(own.rec);
+    EXPECT_EQ(own.rec->kind, DspFftKindComplex);
+    EXPECT_EQ(own.rec->splitTable, nullptr);
+    EXPECT_EQ(DspFftSpecFreeC32f_Gen(ownSpec), DspStsNoErr);
+    EXPECT_EQ(DspFftSpecFreeC32f_Gen(ownSpec), DspStsContextMatchErr);
+    EXPECT_EQ(DspFftFwdC32f_Gen(a, y, ownSpec, nullptr), DspStsContextMatchErr);
 
     ASSERT_EQ(DspFftSpecCreateC32f_Gen(&spec, 1, DspFftScaleNone, 0), DspStsNoErr);
     const float b[4] = {1, 0, 0, 0};
