@@ -17,10 +17,27 @@ namespace
 #ifdef __OPTIMIZE__ // the large sizes run in optimised builds only
 constexpr int kMaxBitRevOrder = 17;
 constexpr int kMaxRealOrder = 21;
+constexpr int kSampledLargeOrder = 0;
 #else
 constexpr int kMaxBitRevOrder = 13;
 constexpr int kMaxRealOrder = 15;
+// One order of the large path (complex order 17) in the sanitized build.
+constexpr int kSampledLargeOrder = 18;
 #endif
+
+std::vector<int> RealOrders()
+{
+    std::vector<int> orders;
+    for (int order = 4; order <= kMaxRealOrder; ++order)
+    {
+        orders.push_back(order);
+    }
+    if (kSampledLargeOrder != 0)
+    {
+        orders.push_back(kSampledLargeOrder);
+    }
+    return orders;
+}
 
 struct Level
 {
@@ -197,7 +214,7 @@ TEST(FftLevels, RealTransformsAgreeWithLevelZeroAndTheReference)
 {
     for (const Level& lv : kLevels)
     {
-        for (int order = 4; order <= kMaxRealOrder; ++order)
+        for (int order : RealOrders())
         {
             for (int flag : {DspFftScaleNone, DspFftScaleForward, DspFftScaleInverse})
             {
@@ -372,4 +389,41 @@ TEST(FftComplexInterface, LevelZeroMatchesTheReferenceThroughItsOrders)
             EXPECT_EQ(DspFftSpecFreeC32f_Gen(spec), DspStsNoErr);
         }
     }
+}
+
+TEST(FftLevels, DispatchRowsReachEachLevelsMembers)
+{
+    const std::vector<float> x = fftref::RandomSignal(1024, 5);
+    for (int level = 0; level < 4; ++level)
+    {
+        DspCpuLevel = level;
+        DspFftSpecR32f* real = nullptr;
+        DspFftSpecC32f* cplx = nullptr;
+        ASSERT_EQ(DspFftSpecCreateR32f(&real, 10, DspFftScaleInverse, 0), DspStsNoErr);
+        ASSERT_EQ(DspFftSpecCreateC32f(&cplx, 9, DspFftScaleNone, 0), DspStsNoErr);
+        auto y = x;
+        std::vector<float> direct(1024), c(1024), cDirect(1024);
+        ASSERT_EQ(DspFftFwdRInPlace32f(y.data(), real, nullptr), DspStsNoErr);
+        ASSERT_EQ(DspFftFwdC32f(x.data(), c.data(), cplx, nullptr), DspStsNoErr);
+        if (level == 0)
+        {
+            DspFftFwdRToPacked32f_Gen(x.data(), direct.data(), real, nullptr);
+            DspFftFwdC32f_Gen(x.data(), cDirect.data(), cplx, nullptr);
+        }
+        else
+        {
+            kLevels[level - 1].fwdR(x.data(), direct.data(), real, nullptr);
+            kLevels[level - 1].fwdC(x.data(), cDirect.data(), cplx, nullptr);
+        }
+        EXPECT_EQ(y, direct) << level;
+        EXPECT_EQ(c, cDirect) << level;
+        ASSERT_EQ(DspFftInvRInPlace32f(y.data(), real, nullptr), DspStsNoErr);
+        for (int i = 0; i < 1024; ++i)
+        {
+            ASSERT_NEAR(y[i], x[i], 2e-6) << level << " " << i;
+        }
+        EXPECT_EQ(DspFftSpecFreeR32f(real), DspStsNoErr);
+        EXPECT_EQ(DspFftSpecFreeC32f(cplx), DspStsNoErr);
+    }
+    DspCpuLevel = 0;
 }
