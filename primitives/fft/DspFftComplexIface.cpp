@@ -207,20 +207,11 @@ DspStatus DspFftSpecInitC32f_Gen(DspFftSpecR32f** outSpec, int32_t order, DspFft
         *outSpec = rec;
         return DspStsNoErr;
     }
-    const float* sine = DspFftSineTable1024;
-    int32_t sineOrder = 10;
-    if (order > 10)
+    const float* sine = nullptr;
+    int32_t sineOrder = 0;
+    if (DspFftSineFor(rec, order, initBuffer, &sine, &sineOrder) != DspStsNoErr)
     {
-        if (initBuffer == nullptr)
-        {
-            // Without its tables the record must not pass a kind check.
-            rec->kind = 0;
-            return DspStsNullPtrErr;
-        }
-        auto* table = reinterpret_cast<float*>(AlignUp32(initBuffer));
-        DspFftSineTable_Gen(table, order);
-        sine = table;
-        sineOrder = order;
+        return DspStsNullPtrErr;
     }
     auto* base = reinterpret_cast<uint8_t*>(rec);
     rec->bitRevList = reinterpret_cast<uint32_t*>(base + DspFftHeaderBytes);

@@ -384,7 +384,7 @@ DspStatus DspFftInvRInPlace32f_Gen(float* srcDst, const DspFftSpecR32f* spec, ui
     return DspFftInvPackedToR32f_Gen(srcDst, srcDst, spec, workBuffer);
 }
 
-DspStatus DspMulPackedSpectra32f_Gen(const float* src, float* srcDst, int32_t len)
+DspStatus DspMulPackedWith(const float* src, float* srcDst, int32_t len, DspMulPairsFn pairs)
 {
     if (src == nullptr || srcDst == nullptr)
     {
@@ -401,14 +401,23 @@ DspStatus DspMulPackedSpectra32f_Gen(const float* src, float* srcDst, int32_t le
         srcDst[1] *= src[1];
         first = 2;
     }
-    for (int32_t i = first; i + 1 < len; i += 2)
-    {
-        const float sr = src[i];
-        const float si = src[i + 1];
-        const float dr = srcDst[i];
-        const float di = srcDst[i + 1];
-        srcDst[i] = sr * dr - si * di;
-        srcDst[i + 1] = sr * di + si * dr;
-    }
+    pairs(src + first, srcDst + first, (len - first) / 2);
     return DspStsNoErr;
+}
+
+DspStatus DspMulPackedSpectra32f_Gen(const float* src, float* srcDst, int32_t len)
+{
+    return DspMulPackedWith(src, srcDst, len,
+                            [](const float* s, float* d, int32_t count)
+                            {
+                                for (int32_t k = 0; k < count; ++k)
+                                {
+                                    const float sr = s[2 * k];
+                                    const float si = s[2 * k + 1];
+                                    const float dr = d[2 * k];
+                                    const float di = d[2 * k + 1];
+                                    d[2 * k] = sr * dr - si * di;
+                                    d[2 * k + 1] = sr * di + si * dr;
+                                }
+                            });
 }

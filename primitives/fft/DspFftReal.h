@@ -19,6 +19,11 @@ DspStatus DspFftInvRInPlace32f_Gen(float* srcDst, const DspFftSpecR32f* spec, ui
 // srcDst = srcDst * src over len floats of the packed layout (no conjugation).
 DspStatus DspMulPackedSpectra32f_Gen(const float* src, float* srcDst, int32_t len);
 
+// The packed multiply with the complex pairs (count of them, srcDst *= src)
+// left to the given kernel.
+using DspMulPairsFn = void (*)(const float* src, float* srcDst, int32_t count);
+DspStatus DspMulPackedWith(const float* src, float* srcDst, int32_t len, DspMulPairsFn pairs);
+
 // Split (forward, mode 1) and merge (inverse, mode -1) steps over n complex
 // points of the half-length spectrum.
 void DspFftRealFwdPostSplit_Gen(float* data, int32_t n, int32_t mode, const float* splitTable);

@@ -274,6 +274,28 @@ DspStatus DspFftInitHeader(DspFftSpecR32f* rec, int32_t order, DspFftScaleFlag f
     return DspStsNoErr;
 }
 
+DspStatus DspFftSineFor(DspFftSpecR32f* rec, int32_t order, uint8_t* initBuffer, const float** sine,
+                        int32_t* sineOrder)
+{
+    *sine = DspFftSineTable1024;
+    *sineOrder = 10;
+    if (order <= 10)
+    {
+        return DspStsNoErr;
+    }
+    if (initBuffer == nullptr)
+    {
+        // Without its tables the record must not pass a kind check.
+        rec->kind = 0;
+        return DspStsNullPtrErr;
+    }
+    auto* table = reinterpret_cast<float*>(AlignUp32(initBuffer));
+    DspFftSineTable_Gen(table, order);
+    *sine = table;
+    *sineOrder = order;
+    return DspStsNoErr;
+}
+
 uint8_t* DspFftPassSetup_Gen(DspFftSpecR32f* rec, int32_t m, uint8_t* start, const float* sine,
                              int32_t sineOrder)
 {
@@ -522,20 +544,11 @@ DspStatus DspFftSpecInitR32f_Gen(DspFftSpecR32f** outSpec, int32_t order, DspFft
         return DspStsNoErr;
     }
 
-    const float* sine = DspFftSineTable1024;
-    int32_t sineOrder = 10;
-    if (order > 10)
+    const float* sine = nullptr;
+    int32_t sineOrder = 0;
+    if (DspFftSineFor(rec, order, initBuffer, &sine, &sineOrder) != DspStsNoErr)
     {
-        if (initBuffer == nullptr)
-        {
-            // Without its tables the record must not pass a kind check.
-            rec->kind = 0;
-            return DspStsNullPtrErr;
-        }
-        auto* table = reinterpret_cast<float*>(AlignUp32(initBuffer));
-        DspFftSineTable_Gen(table, order);
-        sine = table;
-        sineOrder = order;
+        return DspStsNullPtrErr;
     }
 
     auto* base = reinterpret_cast<uint8_t*>(rec);

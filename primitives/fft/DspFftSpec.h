@@ -77,6 +77,10 @@ DspStatus DspFftCreateWith(DspFftSizeFn size, DspFftInitFn init, DspFftSpecR32f*
                            int32_t order, DspFftScaleFlag flag, int32_t hint);
 // Invalidates a record of the given kind and frees it when library-owned.
 DspStatus DspFftFreeKind(DspFftSpecR32f* spec, uint32_t kind);
+// The sine table of a record of the given order: the built-in one up to
+// order 10, else computed into the init buffer (null: kind 0 and -8).
+DspStatus DspFftSineFor(DspFftSpecR32f* rec, int32_t order, uint8_t* initBuffer, const float** sine,
+                        int32_t* sineOrder);
 // The tables of the large-order scheme of complex order m from start.
 uint8_t* DspFftPassSetup_Gen(DspFftSpecR32f* rec, int32_t m, uint8_t* start, const float* sine,
                              int32_t sineOrder);

@@ -130,25 +130,9 @@ void MulPairsOut(const float* a, const float* b, float* dst, int32_t count)
     }
 }
 
-DspStatus MulPacked(const float* src, float* srcDst, int32_t len)
+void MulPairsInPlace(const float* src, float* srcDst, int32_t count)
 {
-    if (src == nullptr || srcDst == nullptr)
-    {
-        return DspStsNullPtrErr;
-    }
-    if (len < 1)
-    {
-        return DspStsSizeErr;
-    }
-    srcDst[0] *= src[0];
-    int32_t first = 1;
-    if (len % 2 == 0)
-    {
-        srcDst[1] *= src[1];
-        first = 2;
-    }
-    MulPairsOut(src + first, srcDst + first, srcDst + first, (len - first) / 2);
-    return DspStsNoErr;
+    MulPairsOut(src, srcDst, srcDst, count);
 }
 
 // The complex core of order m: one-piece kernel, permutation plus passes, or
@@ -186,9 +170,12 @@ void Core(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m, u
     }
 }
 
-template <int Lvl>
-DspStatus FwdR(const float* src, float* dst, const DspFftSpecR32f* spec, uint8_t* workBuffer,
-               MulConstFn mulConst)
+// The real transform of the level: small kernels below order 4, else the
+// complex core of order - 1 with the split after it (forward) or the merge
+// before it (inverse).
+template <int Lvl, bool Inv>
+DspStatus RealFft(const float* src, float* dst, const DspFftSpecR32f* spec, uint8_t* workBuffer,
+                  MulConstFn mulConst)
 {
     const DspStatus status = DspFftCheckArgs(src, dst, spec, DspFftKindReal);
     if (status != DspStsNoErr)
@@ -196,11 +183,18 @@ DspStatus FwdR(const float* src, float* dst, const DspFftSpecR32f* spec, uint8_t
         return status;
     }
     const int32_t order = spec->order;
+    const bool scaled = (Inv ? spec->inverseScaled : spec->forwardScaled) == 1;
     if (order < 4)
     {
         const DspFftSmallKernelGroup& k = DspFftSmallKernelTable[Lvl];
-        spec->forwardScaled == 1 ? k.forwardScaled[order](src, dst, spec->scale)
-                                 : k.forward[order](src, dst);
+        if (scaled)
+        {
+            (Inv ? k.inverseScaled : k.forwardScaled)[order](src, dst, spec->scale);
+        }
+        else
+        {
+            (Inv ? k.inverse : k.forward)[order](src, dst);
+        }
         return DspStsNoErr;
     }
     DspFftWorkBuffer work(spec, workBuffer);
@@ -209,44 +203,24 @@ DspStatus FwdR(const float* src, float* dst, const DspFftSpecR32f* spec, uint8_t
         return DspStsMemAllocErr;
     }
     const int32_t m = order - 1;
-    Core<Lvl, false>(spec, src, dst, m, work.Get(), spec->forwardScaled == 1, mulConst);
-    const float z = dst[0];
-    const float w = dst[1];
-    dst[0] = z + w;
-    dst[1] = z - w;
-    PostSplit(dst, 1 << m, spec->splitTable);
-    return DspStsNoErr;
-}
-
-template <int Lvl>
-DspStatus InvR(const float* src, float* dst, const DspFftSpecR32f* spec, uint8_t* workBuffer,
-               MulConstFn mulConst)
-{
-    const DspStatus status = DspFftCheckArgs(src, dst, spec, DspFftKindReal);
-    if (status != DspStsNoErr)
+    if constexpr (Inv)
     {
-        return status;
+        const float x0 = src[0];
+        const float x1 = src[1];
+        dst[0] = x0 + x1;
+        dst[1] = x0 - x1;
+        PreSplit(src, dst, 1 << m, spec->mergeTable);
+        Core<Lvl, true>(spec, dst, dst, m, work.Get(), scaled, mulConst);
     }
-    const int32_t order = spec->order;
-    if (order < 4)
+    else
     {
-        const DspFftSmallKernelGroup& k = DspFftSmallKernelTable[Lvl];
-        spec->inverseScaled == 1 ? k.inverseScaled[order](src, dst, spec->scale)
-                                 : k.inverse[order](src, dst);
-        return DspStsNoErr;
+        Core<Lvl, false>(spec, src, dst, m, work.Get(), scaled, mulConst);
+        const float z = dst[0];
+        const float w = dst[1];
+        dst[0] = z + w;
+        dst[1] = z - w;
+        PostSplit(dst, 1 << m, spec->splitTable);
     }
-    DspFftWorkBuffer work(spec, workBuffer);
-    if (work.Failed())
-    {
-        return DspStsMemAllocErr;
-    }
-    const int32_t m = order - 1;
-    const float x0 = src[0];
-    const float x1 = src[1];
-    dst[0] = x0 + x1;
-    dst[1] = x0 - x1;
-    PreSplit(src, dst, 1 << m, spec->mergeTable);
-    Core<Lvl, true>(spec, dst, dst, m, work.Get(), spec->inverseScaled == 1, mulConst);
     return DspStsNoErr;
 }
 
@@ -365,20 +339,11 @@ DspStatus Init(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag, in
         *outSpec = rec;
         return DspStsNoErr;
     }
-    const float* sine = DspFftSineTable1024;
-    int32_t sineOrder = 10;
-    if (order > 10)
+    const float* sine = nullptr;
+    int32_t sineOrder = 0;
+    if (DspFftSineFor(rec, order, initBuffer, &sine, &sineOrder) != DspStsNoErr)
     {
-        if (initBuffer == nullptr)
-        {
-            // Without its tables the record must not pass a kind check.
-            rec->kind = 0;
-            return DspStsNullPtrErr;
-        }
-        auto* table = reinterpret_cast<float*>(AlignUp32(initBuffer));
-        DspFftSineTable_Gen(table, order);
-        sine = table;
-        sineOrder = order;
+        return DspStsNullPtrErr;
     }
     uint8_t* end = CoreTables<Lvl>(rec, real ? order - 1 : order, sine, sineOrder);
     if (real)
@@ -432,12 +397,12 @@ DspStatus Init(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag, in
     DspStatus DspFftFwdRToPacked32f_##Sfx(const float* src, float* dst,                            \
                                           const DspFftSpecR32f* spec, uint8_t* work)               \
     {                                                                                              \
-        return FwdR<Lvl>(src, dst, spec, work, DspMulConstInPlace32f_##Sfx);                       \
+        return RealFft<Lvl, false>(src, dst, spec, work, DspMulConstInPlace32f_##Sfx);             \
     }                                                                                              \
     DspStatus DspFftInvPackedToR32f_##Sfx(const float* src, float* dst,                            \
                                           const DspFftSpecR32f* spec, uint8_t* work)               \
     {                                                                                              \
-        return InvR<Lvl>(src, dst, spec, work, DspMulConstInPlace32f_##Sfx);                       \
+        return RealFft<Lvl, true>(src, dst, spec, work, DspMulConstInPlace32f_##Sfx);              \
     }                                                                                              \
     DspStatus DspFftFwdRInPlace32f_##Sfx(float* srcDst, const DspFftSpecR32f* spec, uint8_t* work) \
     {                                                                                              \
@@ -454,7 +419,7 @@ DspStatus Init(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag, in
     }                                                                                              \
     DspStatus DspMulPackedSpectra32f_##Sfx(const float* src, float* srcDst, int32_t len)           \
     {                                                                                              \
-        return MulPacked(src, srcDst, len);                                                        \
+        return DspMulPackedWith(src, srcDst, len, MulPairsInPlace);                                \
     }                                                                                              \
     void DspFftRealFwdPostSplit_##Sfx(float* data, int32_t n, int32_t, const float* table)         \
     {                                                                                              \
@@ -467,7 +432,7 @@ DspStatus Init(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag, in
     }                                                                                              \
     void DspMulPackedPairs_##Sfx(const float* src, float* srcDst, int32_t count)                   \
     {                                                                                              \
-        MulPairsOut(src, srcDst, srcDst, count);                                                   \
+        MulPairsInPlace(src, srcDst, count);                                                       \
     }                                                                                              \
     void DspMulPackedPairsOut_##Sfx(const float* a, const float* b, float* dst, int32_t count)     \
     {                                                                                              \
