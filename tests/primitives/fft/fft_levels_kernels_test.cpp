@@ -277,3 +277,35 @@ TEST(FftLevelKernels, SetUpChecksAndPathChoice)
         EXPECT_EQ(w, 8 * 2048 + 32) << lv.name;
     }
 }
+
+TEST(FftLevelKernels, PathOfEachOrderAroundTheLargeThreshold)
+{
+    struct Case
+    {
+        int level; // index into kKernelLevels
+        int m;     // complex order of a real record of order m + 1
+        bool large;
+    };
+    const Case cases[] = {{0, 16, false}, {0, 17, true},  {1, 17, false},
+                          {1, 18, true},  {2, 17, false}, {2, 18, true}};
+    for (const Case& c : cases)
+    {
+        const KernelLevel& lv = kKernelLevels[c.level];
+        int32_t s = 0, i = 0, w = 0;
+        ASSERT_EQ(lv.sizeR(c.m + 1, DspFftScaleNone, 0, &s, &i, &w), DspStsNoErr);
+        std::vector<uint8_t> mem(s), init(i);
+        DspFftSpecR32f* rec = nullptr;
+        ASSERT_EQ(lv.initR(&rec, c.m + 1, DspFftScaleNone, 0, mem.data(), init.data()),
+                  DspStsNoErr);
+        // The large path: one depth table behind the leaf twiddles, whose work
+        // holds the leaf of order m - 3 (or m - 4); the small path none.
+        EXPECT_EQ(rec->crossTwiddles[0] != nullptr, c.large) << lv.name << " m " << c.m;
+        EXPECT_EQ(rec->crossTwiddles[1], nullptr);
+        EXPECT_EQ(rec->columnTwiddles[0], nullptr);
+        EXPECT_EQ(rec->joinTwiddles, nullptr);
+        const int leaf = c.large ? c.m - (c.m == 17 ? 3 : 4) : c.m;
+        EXPECT_EQ(rec->workBytes, 8 << leaf) << lv.name << " m " << c.m;
+        EXPECT_LE(reinterpret_cast<uint8_t*>(rec->mergeTable) + (4 << c.m),
+                  mem.data() + mem.size());
+    }
+}
