@@ -117,14 +117,10 @@ template <bool Inv> [[gnu::always_inline]] inline void Dft4(const Cv* u, Cv* y)
     y[3] = Sub(b, d);
 }
 
-template <bool Inv> [[gnu::always_inline]] inline void Dft8(const Cv* u, Cv* y)
+// The radix-8 butterfly from the 4-point transforms of the even and odd
+// inputs: the odd ones turned by the eighth roots of unity.
+template <bool Inv> [[gnu::always_inline]] inline void Combine8(const Cv* e, Cv* o, Cv* y)
 {
-    const Cv ev[4] = {u[0], u[2], u[4], u[6]};
-    const Cv od[4] = {u[1], u[3], u[5], u[7]};
-    Cv e[4];
-    Cv o[4];
-    Dft4<Inv>(ev, e);
-    Dft4<Inv>(od, o);
     const __m128 r = _mm_set1_ps(kR);
     const __m128 nr = _mm_set1_ps(-kR);
     const __m128 s1 = _mm_add_ps(o[1].re, o[1].im);
@@ -165,33 +161,27 @@ void Pass(const float* in, float* out, int64_t span, int64_t groups, const float
         const float* w = tw;
         for (int64_t p = 0; p < span; p += 4, w += 8 * (R - 1))
         {
-            Cv x[R];
-#pragma GCC unroll 8
-            for (int s = 0; s < R; ++s)
-            {
-                x[s] = Load(src + 2 * (s * span + p));
-            }
             // Input s takes twiddle rev(s), at w + 8 (rev(s) - 1).
-            Cv u[R];
+            auto in = [&](int s) { return Load(src + 2 * (s * span + p)); };
             Cv y[R];
-            u[0] = x[0];
             if constexpr (R == 4)
             {
-                u[2] = MulTw<Inv>(x[1], w + 8);
-                u[1] = MulTw<Inv>(x[2], w);
-                u[3] = MulTw<Inv>(x[3], w + 16);
+                const Cv u[4] = {in(0), MulTw<Inv>(in(2), w), MulTw<Inv>(in(1), w + 8),
+                                 MulTw<Inv>(in(3), w + 16)};
                 Dft4<Inv>(u, y);
             }
             else
             {
-                u[4] = MulTw<Inv>(x[1], w + 24);
-                u[2] = MulTw<Inv>(x[2], w + 8);
-                u[6] = MulTw<Inv>(x[3], w + 40);
-                u[1] = MulTw<Inv>(x[4], w);
-                u[5] = MulTw<Inv>(x[5], w + 32);
-                u[3] = MulTw<Inv>(x[6], w + 16);
-                u[7] = MulTw<Inv>(x[7], w + 48);
-                Dft8<Inv>(u, y);
+                // Even factors first, then the odd ones, to keep few values live.
+                const Cv ev[4] = {in(0), MulTw<Inv>(in(2), w + 8), MulTw<Inv>(in(1), w + 24),
+                                  MulTw<Inv>(in(3), w + 40)};
+                Cv e[4];
+                Dft4<Inv>(ev, e);
+                const Cv od[4] = {MulTw<Inv>(in(4), w), MulTw<Inv>(in(6), w + 16),
+                                  MulTw<Inv>(in(5), w + 32), MulTw<Inv>(in(7), w + 48)};
+                Cv o[4];
+                Dft4<Inv>(od, o);
+                Combine8<Inv>(e, o, y);
             }
 #pragma GCC unroll 8
             for (int t = 0; t < R; ++t)
@@ -307,23 +297,38 @@ void FirstStage(const float* src, float* out, int64_t groupCount, const uint32_t
         FirstBlock<Inv>(base, off, out, groupCount);
         return;
     }
+    if (table != nullptr)
+    {
+        // Groups g and g + count/2 gather neighbouring points (their reversals
+        // differ in the lowest bit only), so one 16-byte load serves both.
+        const int64_t half = groupCount / 2;
+        for (int64_t g = 0; g < half; g += 2)
+        {
+            const float* a = src + table[g];
+            const float* b = src + table[g + 1];
+            Cv u[4];
+#pragma GCC unroll 4
+            for (int q = 0; q < 4; ++q)
+            {
+                const __m128 v01 = _mm_loadu_ps(a + 2 * off[q]);
+                const __m128 v23 = _mm_loadu_ps(b + 2 * off[q]);
+                u[q] = {_mm_shuffle_ps(v01, v23, 0x88), _mm_shuffle_ps(v01, v23, 0xDD)};
+            }
+            Cv y[4];
+            Dft4<Inv>(u, y);
+            _MM_TRANSPOSE4_PS(y[0].re, y[1].re, y[2].re, y[3].re);
+            _MM_TRANSPOSE4_PS(y[0].im, y[1].im, y[2].im, y[3].im);
+            Store(out + 8 * g, y[0]);
+            Store(out + 8 * (g + half), y[1]);
+            Store(out + 8 * (g + 1), y[2]);
+            Store(out + 8 * (g + 1 + half), y[3]);
+        }
+        return;
+    }
     for (int64_t g0 = 0; g0 < groupCount; g0 += 4)
     {
-        const float* base[4];
-        if (table != nullptr)
-        {
-            base[0] = src + table[g0];
-            base[1] = src + table[g0 + 1];
-            base[2] = src + table[g0 + 2];
-            base[3] = src + table[g0 + 3];
-        }
-        else
-        {
-            base[0] = src + 8 * g0;
-            base[1] = base[0] + 8;
-            base[2] = base[0] + 16;
-            base[3] = base[0] + 24;
-        }
+        const float* base[4] = {src + 8 * g0, src + 8 * g0 + 8, src + 8 * g0 + 16,
+                                src + 8 * g0 + 24};
         FirstBlock<Inv>(base, off, out + 8 * g0, 4);
     }
 }
