@@ -148,20 +148,15 @@ void Core(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m, u
         Large<Lvl, Inv>(LargeArgs{spec, w, scaled, mulConst}, src, dst, m);
         return;
     }
-    if (m < FftLevel<Lvl>::kSmallBelow)
+    // Out of place at the threshold order the permuting copy is the gather of
+    // the one-piece kernel's first stage: the same values, one sweep fewer.
+    if (m < FftLevel<Lvl>::kSmallBelow || src != dst)
     {
         Small<Lvl, Inv>(src, dst, n, spec->radix4Twiddles, spec->bitRevList, w);
     }
     else
     {
-        if (src == dst)
-        {
-            BitRevInPlace(dst, n, spec->bitRevList);
-        }
-        else
-        {
-            BitRevCopy(src, dst, n, spec->bitRevList);
-        }
+        BitRevInPlace(dst, n, spec->bitRevList);
         Passes<Lvl, Inv>(dst, n, spec->radix4Twiddles, true);
     }
     if (scaled)
