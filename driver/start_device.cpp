@@ -7,6 +7,7 @@
 #include "driver/adapter_common.h"
 #include "driver/adapter_extension.h"
 #include "driver/stream_engine.h"
+#include "streaming/wave_cyclic_miniport.h"
 #include "usbaudio/topology_miniport.h"
 
 const PCWSTR EndpointTypePrefixes[ENDPOINT_KIND_COUNT + 1] = {
@@ -17,7 +18,8 @@ const PCWSTR EndpointTypePrefixes[ENDPOINT_KIND_COUNT + 1] = {
 namespace
 {
 // The driver's own miniports.
-const AdapterMiniportFactories c_DriverMiniports = {CreateMiniportTopology, nullptr};
+const AdapterMiniportFactories c_DriverMiniports = {CreateMiniportTopology,
+                                                    CreateMiniportWaveCyclic};
 const AdapterMiniportFactories* g_MiniportTable = &c_DriverMiniports;
 
 // The library must be recent enough for what the driver asks of it.
