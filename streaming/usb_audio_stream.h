@@ -145,6 +145,14 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     // Returns the contexts and deletes the lookaside lists.
     void ReleaseTransferLoop();
     NTSTATUS AllocTransferContext(PTRANSFERCONTEXT* context);
+    // Ten context slots under one lock: a free context is taken into its
+    // busy slot (among the first `limit`), and given back to its free slot.
+    static PTRANSFERCONTEXT TakeContextSlot(PKSPIN_LOCK lock, PTRANSFERCONTEXT volatile* busy,
+                                            PTRANSFERCONTEXT* free, ULONG limit);
+    static void ReturnContextSlot(PKSPIN_LOCK lock, PTRANSFERCONTEXT volatile* busy,
+                                  PTRANSFERCONTEXT* free, PTRANSFERCONTEXT context);
+    // Frees every context in the free slots.
+    void FreeContextSlots(PKSPIN_LOCK lock, PTRANSFERCONTEXT* free);
     void FreeTransferContext(PTRANSFERCONTEXT context);
     PTRANSFERCONTEXT GetTransferContext();
     void PutTransferContext(PTRANSFERCONTEXT context);
@@ -190,6 +198,10 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     // Names the start frame, sets up the IRP, counts the URB outstanding and
     // passes it down.
     NTSTATUS SubmitIsochUrb(PUSBDEVICEIO io, PTRANSFERCONTEXT context);
+    // Sets up the IRP with `completion`, counts the URB outstanding and
+    // passes it down.
+    NTSTATUS PassUrbDown(PUSBDEVICEIO io, PTRANSFERCONTEXT context,
+                         PIO_COMPLETION_ROUTINE completion);
     // The render form of SendStreamUrb and of the completion, paced by `pacing`.
     NTSTATUS SendRenderUrb(RenderPacing* pacing);
     NTSTATUS CompleteRenderUrb(PIRP irp, PTRANSFERCONTEXT context);

@@ -201,48 +201,64 @@ void CUsbAudioStream::FreeTransferContext(PTRANSFERCONTEXT context)
     ExFreeToNPagedLookasideList(&m_ContextLookaside, context);
 }
 
-void CUsbAudioStream::FreeTransferContexts()
+void CUsbAudioStream::FreeContextSlots(PKSPIN_LOCK lock, PTRANSFERCONTEXT* free)
 {
     for (ULONG i = 0; i < USB_STREAM_MAX_URBS; ++i)
     {
         KIRQL irql;
-        KeAcquireSpinLock(&m_ContextLock, &irql);
-        PTRANSFERCONTEXT context = m_FreeContexts[i];
-        m_FreeContexts[i] = nullptr;
-        KeReleaseSpinLock(&m_ContextLock, irql);
+        KeAcquireSpinLock(lock, &irql);
+        PTRANSFERCONTEXT context = free[i];
+        free[i] = nullptr;
+        KeReleaseSpinLock(lock, irql);
         FreeTransferContext(context);
     }
 }
 
-PTRANSFERCONTEXT CUsbAudioStream::GetTransferContext()
+void CUsbAudioStream::FreeTransferContexts()
+{
+    FreeContextSlots(&m_ContextLock, m_FreeContexts);
+}
+
+PTRANSFERCONTEXT CUsbAudioStream::TakeContextSlot(PKSPIN_LOCK lock, PTRANSFERCONTEXT volatile* busy,
+                                                  PTRANSFERCONTEXT* free, ULONG limit)
 {
     PTRANSFERCONTEXT context = nullptr;
     KIRQL irql;
-    KeAcquireSpinLock(&m_ContextLock, &irql);
-    const ULONG limit = m_UrbsInFlight < USB_STREAM_MAX_URBS ? m_UrbsInFlight : USB_STREAM_MAX_URBS;
+    KeAcquireSpinLock(lock, &irql);
     for (ULONG i = 0; i < limit && context == nullptr; ++i)
     {
-        PTRANSFERCONTEXT candidate = m_FreeContexts[i];
-        if (candidate != nullptr &&
-            InterlockedCompareExchangePointer((PVOID volatile*)&m_BusyContexts[i], candidate,
-                                              nullptr) == nullptr)
+        PTRANSFERCONTEXT candidate = free[i];
+        if (candidate != nullptr && InterlockedCompareExchangePointer(
+                                        (PVOID volatile*)&busy[i], candidate, nullptr) == nullptr)
         {
-            m_FreeContexts[i] = nullptr;
+            free[i] = nullptr;
             context = candidate;
         }
     }
-    KeReleaseSpinLock(&m_ContextLock, irql);
+    KeReleaseSpinLock(lock, irql);
     return context;
+}
+
+void CUsbAudioStream::ReturnContextSlot(PKSPIN_LOCK lock, PTRANSFERCONTEXT volatile* busy,
+                                        PTRANSFERCONTEXT* free, PTRANSFERCONTEXT context)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(lock, &irql);
+    free[context->Index] = context;
+    busy[context->Index] = nullptr;
+    IoReuseIrp(context->Irp, c_IrpUnused);
+    KeReleaseSpinLock(lock, irql);
+}
+
+PTRANSFERCONTEXT CUsbAudioStream::GetTransferContext()
+{
+    const ULONG limit = m_UrbsInFlight < USB_STREAM_MAX_URBS ? m_UrbsInFlight : USB_STREAM_MAX_URBS;
+    return TakeContextSlot(&m_ContextLock, m_BusyContexts, m_FreeContexts, limit);
 }
 
 void CUsbAudioStream::PutTransferContext(PTRANSFERCONTEXT context)
 {
-    KIRQL irql;
-    KeAcquireSpinLock(&m_ContextLock, &irql);
-    m_FreeContexts[context->Index] = context;
-    m_BusyContexts[context->Index] = nullptr;
-    IoReuseIrp(context->Irp, c_IrpUnused);
-    KeReleaseSpinLock(&m_ContextLock, irql);
+    ReturnContextSlot(&m_ContextLock, m_BusyContexts, m_FreeContexts, context);
 }
 
 // ----------------------------------------------------------------------------
@@ -294,6 +310,12 @@ NTSTATUS CUsbAudioStream::SubmitIsochUrb(PUSBDEVICEIO io, PTRANSFERCONTEXT conte
     iso.StartFrame = m_ExplicitStart != 0 ? m_StartFrame : 0;
     if (m_ExplicitStart != 0)
         m_StartFrame += m_MsPerUrb;
+    return PassUrbDown(io, context, StreamUrbCompletion);
+}
+
+NTSTATUS CUsbAudioStream::PassUrbDown(PUSBDEVICEIO io, PTRANSFERCONTEXT context,
+                                      PIO_COMPLETION_ROUTINE completion)
+{
     PIRP irp = context->Irp;
     IoSetNextIrpStackLocation(irp);
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
@@ -301,7 +323,7 @@ NTSTATUS CUsbAudioStream::SubmitIsochUrb(PUSBDEVICEIO io, PTRANSFERCONTEXT conte
     next->Parameters.Others.Argument2 = nullptr;
     next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
     next->Parameters.Others.Argument1 = context->Urb;
-    IoSetCompletionRoutine(irp, StreamUrbCompletion, context, TRUE, TRUE, TRUE);
+    IoSetCompletionRoutine(irp, completion, context, TRUE, TRUE, TRUE);
     if (InterlockedIncrement(&m_OutstandingUrbs) == 1)
         KeClearEvent(&m_AllUrbsReturned);
     InterlockedIncrement(&m_SentUrbs);

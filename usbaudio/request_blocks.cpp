@@ -107,15 +107,18 @@ NTSTATUS ParseFrequencyList(const UCHAR* block, ULONG received, ULONG count, PUL
 {
     if (received < 2 + 12ull * count)
         return STATUS_DEVICE_DATA_ERROR;
+    // A range is no single rate: it is left unwritten and the rest still read.
+    NTSTATUS status = STATUS_SUCCESS;
     for (ULONG i = 0; i < count; ++i)
     {
         const UCHAR* subrange = block + 2 + 12 * i;
         const ULONG minimum = ReadLe(subrange, 4);
         if (ReadLe(subrange + 4, 4) != minimum || ReadLe(subrange + 8, 4) != 0)
-            return STATUS_INVALID_PARAMETER;
-        rates[i] = minimum;
+            status = STATUS_INVALID_PARAMETER;
+        else
+            rates[i] = minimum;
     }
-    return STATUS_SUCCESS;
+    return status;
 }
 
 // ----------------------------------------------------------------------------

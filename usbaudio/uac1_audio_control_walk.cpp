@@ -14,6 +14,7 @@ namespace
 constexpr UCHAR c_AudioClass = 1;
 constexpr UCHAR c_AudioControlSubclass = 1;
 constexpr UCHAR c_Uac1Protocol = 0;
+constexpr UCHAR c_Uac2Protocol = 0x20;
 constexpr ULONG c_InterfaceBytes = 9;
 constexpr USHORT c_SpeakerType = 0x0301;
 constexpr USHORT c_HeadphonesType = 0x0302;
@@ -153,21 +154,6 @@ void RelinkOutputTerminal(CUsbAudioDevice* device, CAudioControl* terminalContro
                       });
 }
 
-NTSTATUS AddUnit(CUsbAudioDevice* device, const UnitKind& kind, const UCHAR* descriptor)
-{
-    CPtrList* units = nullptr;
-    device->GetUnitList(&units);
-    CUacUnit* unit = kind.Create(units != nullptr ? units->GetCount() : 0);
-    if (unit == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    unit->AddRef();
-    NTSTATUS status = unit->Init(descriptor, device);
-    if (NT_SUCCESS(status))
-        status = device->AddDeviceUnit(unit);
-    unit->Release();
-    return status;
-}
-
 NTSTATUS CreateUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
 {
     for (const UnitKind& kind : c_Uac1Units)
@@ -186,14 +172,50 @@ NTSTATUS CreateUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
             copy[5] = (UCHAR)(c_HeadphonesType >> 8);
             descriptor = copy;
         }
-        return AddUnit(device, kind, descriptor);
+        return AddWalkedUnit(device, kind.Create(DeviceUnitCount(device)), descriptor);
     }
     return STATUS_UNSUCCESSFUL;
 }
 
+NTSTATUS CheckListedOutputs(CUsbAudioDevice* device)
+{
+    if (!IsListedDevice(UAC1_TWO_OUTPUT_DEVICE, device->GetVendorId(), device->GetProductId()))
+        return STATUS_SUCCESS;
+    for (ULONG id : {UAC1_HEADPHONE_TERMINAL_ID, UAC1_SECOND_OUTPUT_TERMINAL_ID})
+    {
+        CAudioControl* unit = nullptr;
+        NTSTATUS status = device->FindUnitByIdInDevice(id, &unit);
+        if (!NT_SUCCESS(status))
+            return status;
+        if (unit->GetKind() != UAC_OUTPUT_TERMINAL)
+            return STATUS_UNSUCCESSFUL;
+    }
+    return STATUS_SUCCESS;
+}
+} // namespace
+
+ULONG DeviceUnitCount(CUsbAudioDevice* device)
+{
+    CPtrList* units = nullptr;
+    device->GetUnitList(&units);
+    return units != nullptr ? units->GetCount() : 0;
+}
+
+NTSTATUS AddWalkedUnit(CUsbAudioDevice* device, CUacUnit* unit, const UCHAR* descriptor)
+{
+    if (unit == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    unit->AddRef();
+    NTSTATUS status = unit->Init(descriptor, device);
+    if (NT_SUCCESS(status))
+        status = device->AddDeviceUnit(unit);
+    unit->Release();
+    return status;
+}
+
 // Each unit's first control gets, for each source, the first control of
 // the source unit.
-void LinkSources(CUsbAudioDevice* device)
+void LinkUnitSources(CUsbAudioDevice* device)
 {
     ForEachDeviceUnit(
         device,
@@ -218,32 +240,18 @@ void LinkSources(CUsbAudioDevice* device)
         });
 }
 
-NTSTATUS CheckListedOutputs(CUsbAudioDevice* device)
-{
-    if (!IsListedDevice(UAC1_TWO_OUTPUT_DEVICE, device->GetVendorId(), device->GetProductId()))
-        return STATUS_SUCCESS;
-    for (ULONG id : {UAC1_HEADPHONE_TERMINAL_ID, UAC1_SECOND_OUTPUT_TERMINAL_ID})
-    {
-        CAudioControl* unit = nullptr;
-        NTSTATUS status = device->FindUnitByIdInDevice(id, &unit);
-        if (!NT_SUCCESS(status))
-            return status;
-        if (unit->GetKind() != UAC_OUTPUT_TERMINAL)
-            return STATUS_UNSUCCESSFUL;
-    }
-    return STATUS_SUCCESS;
-}
-} // namespace
-
-NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device,
-                               PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor, ULONG bytesToEnd)
+NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor,
+                          ULONG bytesToEnd, AudioDescriptorVersion version,
+                          PAUDIO_CONTROL_UNIT_MAKER createUnit)
 {
     PAGED_CODE();
+    const UCHAR protocol =
+        version == AudioDescriptorVersion::Uac1 ? c_Uac1Protocol : c_Uac2Protocol;
     if (interfaceDescriptor == nullptr || bytesToEnd < c_InterfaceBytes ||
         interfaceDescriptor->bLength < c_InterfaceBytes ||
         interfaceDescriptor->bInterfaceClass != c_AudioClass ||
         interfaceDescriptor->bInterfaceSubClass != c_AudioControlSubclass ||
-        interfaceDescriptor->bInterfaceProtocol != c_Uac1Protocol)
+        interfaceDescriptor->bInterfaceProtocol != protocol)
         return STATUS_INVALID_PARAMETER;
     const PUCHAR base = reinterpret_cast<PUCHAR>(interfaceDescriptor);
     // A longer interface descriptor is walked past whole.
@@ -257,19 +265,28 @@ NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device,
             return STATUS_UNSUCCESSFUL;
         if (d[1] != AUDIO_CS_INTERFACE)
             break;
-        if (CheckAudioDescriptor(AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, d,
-                                 left) != DescriptorVerdict::Valid)
+        if (CheckAudioDescriptor(version, AudioInterfaceKind::AudioControl, d, left) !=
+            DescriptorVerdict::Valid)
             return STATUS_UNSUCCESSFUL;
         if (d[2] != c_HeaderSubtype)
         {
-            NTSTATUS status = CreateUnit(device, d);
+            NTSTATUS status = createUnit(device, d);
             if (!NT_SUCCESS(status))
                 return status;
         }
         position += d[0];
     }
-    LinkSources(device);
-    return CheckListedOutputs(device);
+    LinkUnitSources(device);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device,
+                               PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor, ULONG bytesToEnd)
+{
+    PAGED_CODE();
+    NTSTATUS status = WalkAudioControl(device, interfaceDescriptor, bytesToEnd,
+                                       AudioDescriptorVersion::Uac1, CreateUnit);
+    return NT_SUCCESS(status) ? CheckListedOutputs(device) : status;
 }
 
 // ----------------------------------------------------------------------------

@@ -65,21 +65,6 @@ bool UsableRecord(const WAVEFORMATEXTENSIBLE& record)
            record.Format.nChannels != 0 && record.Format.nChannels <= c_MaxChannels;
 }
 
-NTSTATUS AddRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, ULONG rate, USHORT subTag,
-                   UCHAR alternateSetting, PULONG dropped)
-{
-    record.Format.nSamplesPerSec = rate;
-    record.Format.nAvgBytesPerSec = record.Format.nBlockAlign * rate;
-    record.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    record.SubFormat.Data1 = subTag;
-    if (!UsableRecord(record))
-    {
-        ++*dropped;
-        return STATUS_SUCCESS;
-    }
-    return stream->AddStreamFormat(&record, alternateSetting);
-}
-
 // The rates of a format-type descriptor: its discrete list, or the
 // standard rates that cover its continuous range.
 NTSTATUS FormatRates(const UCHAR* formatType, ULONG* rates, PULONG count)
@@ -108,33 +93,13 @@ NTSTATUS FormatRates(const UCHAR* formatType, ULONG* rates, PULONG count)
     return STATUS_SUCCESS;
 }
 
-struct InterfaceWalk
-{
-    UCHAR Number = 0;
-    UCHAR AlternateSetting = 0;
-    LONG Link = -1;
-    USHORT FormatTag = 0;
-    CUsbAudioStream* Stream = nullptr; // the engine list holds it
-    ULONG Dropped = 0;
-};
-
-NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, InterfaceWalk* walk)
+NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk)
 {
     if (walk->Stream == nullptr)
     {
-        CAudioControl* unit = nullptr;
-        NTSTATUS status = device->FindUnitByIdInDevice(d[3], &unit);
-        if (!NT_SUCCESS(status))
-            return status;
-        ULONG direction = 0;
-        if (unit->GetKind() == UAC_INPUT_TERMINAL)
-            direction = STREAM_DIRECTION_RENDER;
-        else if (unit->GetKind() == UAC_OUTPUT_TERMINAL)
-            direction = STREAM_DIRECTION_CAPTURE;
-        else
-            return STATUS_INVALID_PARAMETER;
-        ULONG link = 0;
-        status = static_cast<CUacUnit*>(unit)->UnitGetFirstValue(&link);
+        CUacUnit* terminal = nullptr;
+        ULONG direction = 0, link = 0;
+        NTSTATUS status = FindStreamTerminal(device, d[3], &terminal, &direction, &link);
         if (!NT_SUCCESS(status))
             return status;
         CUsbAudioStream* stream = nullptr;
@@ -142,16 +107,7 @@ NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, InterfaceWalk* wal
             direction, walk->Number, link, &stream);
         if (!NT_SUCCESS(status))
             return status;
-        status = stream->InitStream(direction, static_cast<IAdapterCommon*>(device));
-        if (NT_SUCCESS(status))
-            status = device->AddStreamObject(stream);
-        if (NT_SUCCESS(status))
-        {
-            walk->Stream = stream;
-            walk->Link = (LONG)link;
-            status = ConnectStreamPins(device, stream, link);
-        }
-        stream->Release();
+        status = AttachStream(device, stream, direction, link, walk);
         if (!NT_SUCCESS(status))
             return status;
     }
@@ -159,7 +115,7 @@ NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, InterfaceWalk* wal
     return STATUS_SUCCESS;
 }
 
-NTSTATUS OnFormatType(const UCHAR* d, InterfaceWalk* walk)
+NTSTATUS OnFormatType(CUsbAudioDevice*, const UCHAR* d, StreamingInterfaceWalk* walk)
 {
     if (walk->Link < 0 || walk->Stream == nullptr || (d[3] != c_TypeI && d[3] != c_TypeIII))
         return STATUS_INVALID_PARAMETER;
@@ -186,8 +142,9 @@ NTSTATUS OnFormatType(const UCHAR* d, InterfaceWalk* walk)
 
 // Walks one interface's descriptors from `position`; *end is where its
 // walk stopped.
-NTSTATUS WalkInterface(CUsbAudioDevice* device, PUCHAR configurationEnd, PUCHAR position,
-                       InterfaceWalk* walk, PUCHAR* end)
+NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker,
+                       PUCHAR configurationEnd, PUCHAR position, StreamingInterfaceWalk* walk,
+                       PUCHAR* end)
 {
     NTSTATUS status = STATUS_SUCCESS;
     while (position < configurationEnd && NT_SUCCESS(status))
@@ -204,14 +161,14 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, PUCHAR configurationEnd, PUCHAR 
         }
         else if (d[1] == AUDIO_CS_INTERFACE)
         {
-            const DescriptorVerdict verdict = CheckAudioDescriptor(
-                AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioStreaming, d, left);
+            const DescriptorVerdict verdict =
+                CheckAudioDescriptor(walker.Version, AudioInterfaceKind::AudioStreaming, d, left);
             if (verdict != DescriptorVerdict::Valid && verdict != DescriptorVerdict::NoRule)
                 return STATUS_UNSUCCESSFUL;
             if (d[2] == c_AsGeneral)
-                status = OnAsGeneral(device, d, walk);
+                status = walker.OnGeneral(device, d, walk);
             else if (d[2] == c_FormatType)
-                status = OnFormatType(d, walk);
+                status = walker.OnFormatType(device, d, walk);
         }
         else if (d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE && d[1] != AUDIO_CS_ENDPOINT)
             break;
@@ -221,11 +178,12 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, PUCHAR configurationEnd, PUCHAR 
     return status;
 }
 
-NTSTATUS FinishInterface(CUsbAudioDevice* device, InterfaceWalk* walk)
+NTSTATUS FinishInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker,
+                         StreamingInterfaceWalk* walk)
 {
     if (walk->Stream == nullptr)
         return STATUS_SUCCESS;
-    NTSTATUS status = BuildPathsUac1(device, walk->Stream);
+    NTSTATUS status = walker.BuildPaths(device, walk->Stream);
     if (NT_SUCCESS(status))
         status = walk->Stream->AllocateStreamBuffers();
     // Formats the device gave but none the driver can carry: as no rates.
@@ -233,7 +191,57 @@ NTSTATUS FinishInterface(CUsbAudioDevice* device, InterfaceWalk* walk)
         status = STATUS_UNSUCCESSFUL;
     return status;
 }
+const StreamingWalkClass c_Uac1Walker = {AudioDescriptorVersion::Uac1, c_Uac1Protocol, OnAsGeneral,
+                                         OnFormatType, BuildPathsUac1};
 } // namespace
+
+NTSTATUS FindStreamTerminal(CUsbAudioDevice* device, ULONG terminalId, CUacUnit** terminal,
+                            PULONG direction, PULONG link)
+{
+    CAudioControl* unit = nullptr;
+    NTSTATUS status = device->FindUnitByIdInDevice(terminalId, &unit);
+    if (!NT_SUCCESS(status))
+        return status;
+    if (unit->GetKind() == UAC_INPUT_TERMINAL)
+        *direction = STREAM_DIRECTION_RENDER;
+    else if (unit->GetKind() == UAC_OUTPUT_TERMINAL)
+        *direction = STREAM_DIRECTION_CAPTURE;
+    else
+        return STATUS_INVALID_PARAMETER;
+    *terminal = static_cast<CUacUnit*>(unit);
+    return (*terminal)->UnitGetFirstValue(link);
+}
+
+NTSTATUS AttachStream(CUsbAudioDevice* device, CUsbAudioStream* stream, ULONG direction, ULONG link,
+                      StreamingInterfaceWalk* walk)
+{
+    NTSTATUS status = stream->InitStream(direction, static_cast<IAdapterCommon*>(device));
+    if (NT_SUCCESS(status))
+        status = device->AddStreamObject(stream);
+    if (NT_SUCCESS(status))
+    {
+        walk->Stream = stream;
+        walk->Link = (LONG)link;
+        status = ConnectStreamPins(device, stream, link);
+    }
+    stream->Release();
+    return status;
+}
+
+NTSTATUS AddFormatRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, ULONG rate,
+                         USHORT subTag, UCHAR alternateSetting, PULONG dropped)
+{
+    record.Format.nSamplesPerSec = rate;
+    record.Format.nAvgBytesPerSec = record.Format.nBlockAlign * rate;
+    record.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    record.SubFormat.Data1 = subTag;
+    if (!UsableRecord(record))
+    {
+        ++*dropped;
+        return STATUS_SUCCESS;
+    }
+    return stream->AddStreamFormat(&record, alternateSetting);
+}
 
 PUAC1_STREAM_FACTORY SetUac1StreamFactory(PUAC1_STREAM_FACTORY factory)
 {
@@ -265,15 +273,15 @@ NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, 
     for (ULONG i = 0; i < count && NT_SUCCESS(status); ++i)
     {
         if (formatType[3] == c_TypeI)
-            status = AddRecord(stream, formatTemplate, rates[i], WAVE_FORMAT_PCM, alternateSetting,
-                               dropped);
+            status = AddFormatRecord(stream, formatTemplate, rates[i], WAVE_FORMAT_PCM,
+                                     alternateSetting, dropped);
         else if (formatType[3] == c_TypeIII && (formatTag & c_CompressedTagBits) != 0)
         {
-            status = AddRecord(stream, formatTemplate, rates[i], c_DolbyDigitalTag,
-                               alternateSetting, dropped);
+            status = AddFormatRecord(stream, formatTemplate, rates[i], c_DolbyDigitalTag,
+                                     alternateSetting, dropped);
             if (NT_SUCCESS(status))
-                status = AddRecord(stream, formatTemplate, rates[i], c_WmaProTag, alternateSetting,
-                                   dropped);
+                status = AddFormatRecord(stream, formatTemplate, rates[i], c_WmaProTag,
+                                         alternateSetting, dropped);
         }
     }
     return status;
@@ -313,32 +321,32 @@ void PassOutputTypes(CUsbAudioDevice* device)
     }
 }
 
-NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device,
-                                 PUSB_CONFIGURATION_DESCRIPTOR configuration,
-                                 PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd)
+NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPTOR configuration,
+                            PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd,
+                            const StreamingWalkClass& walker)
 {
     PAGED_CODE();
     if (configuration == nullptr || firstInterface == nullptr || bytesToEnd < c_InterfaceBytes ||
         firstInterface->bLength < c_InterfaceBytes ||
         firstInterface->bInterfaceClass != c_AudioClass ||
         firstInterface->bInterfaceSubClass != c_AudioStreamingSubclass ||
-        firstInterface->bInterfaceProtocol != c_Uac1Protocol)
+        firstInterface->bInterfaceProtocol != walker.Protocol)
         return STATUS_INVALID_PARAMETER;
     const PUCHAR end = reinterpret_cast<PUCHAR>(firstInterface) + bytesToEnd;
     PUSB_INTERFACE_DESCRIPTOR current = firstInterface;
     NTSTATUS status = STATUS_SUCCESS;
     while (current != nullptr && NT_SUCCESS(status))
     {
-        InterfaceWalk walk;
+        StreamingInterfaceWalk walk;
         walk.Number = current->bInterfaceNumber;
         walk.AlternateSetting = current->bAlternateSetting;
         PUCHAR stopped = nullptr;
         const PUCHAR body =
             reinterpret_cast<PUCHAR>(current) +
             (current->bLength <= end - reinterpret_cast<PUCHAR>(current) ? current->bLength : 0);
-        status = WalkInterface(device, end, body, &walk, &stopped);
+        status = WalkInterface(device, walker, end, body, &walk, &stopped);
         if (NT_SUCCESS(status))
-            status = FinishInterface(device, &walk);
+            status = FinishInterface(device, walker, &walk);
         if (!NT_SUCCESS(status) || stopped >= end || stopped <= reinterpret_cast<PUCHAR>(current))
             break;
         current = USBD_ParseConfigurationDescriptorEx(configuration, stopped, -1, -1, c_AudioClass,
@@ -347,4 +355,11 @@ NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device,
     if (NT_SUCCESS(status))
         PassOutputTypes(device);
     return status;
+}
+
+NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device,
+                                 PUSB_CONFIGURATION_DESCRIPTOR configuration,
+                                 PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd)
+{
+    return WalkAudioStreaming(device, configuration, firstInterface, bytesToEnd, c_Uac1Walker);
 }

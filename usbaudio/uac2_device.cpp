@@ -1,6 +1,7 @@
 #include "usbaudio/uac2_device.h"
 
 #include "usbaudio/endpoint_capabilities.h"
+#include "usbaudio/uac2_walkers.h"
 
 const DeviceClassTraits UAC2_DEVICE_TRAITS = {
     "CUsbAudio2Device",        UAC2_POOL_TAG, UAC2_POOL_TAG, "ParseAudioControlUac2",
@@ -20,4 +21,18 @@ NTSTATUS CUsbAudio2Device::GetEndpointCapabilities(BOOLEAN isInput, ULONG endpoi
     DeriveUac2EndpointRecord(m_CapabilityRecord, GetVendorId(), GetProductId(), isInput,
                              endpointKind, GetEngineCount(), capabilities);
     return STATUS_SUCCESS;
+}
+
+NTSTATUS CUsbAudio2Device::ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
+                                             ULONG bytesToEnd)
+{
+    return ParseAudioControlUac2(this, interfaceDescriptor, bytesToEnd);
+}
+
+NTSTATUS
+CUsbAudio2Device::ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* configuration,
+                                      struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
+                                      ULONG bytesToEnd)
+{
+    return ParseAudioStreamingUac2(this, configuration, firstStreamingInterface, bytesToEnd);
 }

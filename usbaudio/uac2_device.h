@@ -16,6 +16,11 @@ class CUsbAudio2Device : public CUsbAudioDevice
 
     STDMETHODIMP GetEndpointCapabilities(BOOLEAN isInput, ULONG endpointKind,
                                          PENDPOINTCAPABILITIES capabilities) override;
+    STDMETHODIMP ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
+                                   ULONG bytesToEnd) override;
+    STDMETHODIMP ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* configuration,
+                                     struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
+                                     ULONG bytesToEnd) override;
 
   protected:
     NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) override;

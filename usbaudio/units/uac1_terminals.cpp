@@ -50,6 +50,11 @@ ULONG InterruptOutputKindForType(USHORT terminalType)
 // ----------------------------------------------------------------------------
 // Shared
 
+ULONG CUac1TerminalBase::PoolTag() const
+{
+    return m_Version == AudioClassVersion::Uac1 ? UAC1_UNIT_POOL_TAG : UAC2_UNIT_POOL_TAG;
+}
+
 NTSTATUS CUac1TerminalBase::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
     if (object == nullptr)
@@ -67,10 +72,14 @@ NTSTATUS CUac1TerminalBase::ReadJackList(PULONG count, JackRecord** records)
     *records = nullptr;
     ULONG jacks = 0;
     CEntityRequests requests = Requests();
-    if (!NT_SUCCESS(requests.GetJackCount(&jacks)) || jacks == 0)
+    NTSTATUS countStatus = requests.GetJackCount(&jacks);
+    // Class 1.0 takes a refused count as no jacks; class 2.0 fails the terminal.
+    if (!NT_SUCCESS(countStatus) && m_Version == AudioClassVersion::Uac2)
+        return countStatus;
+    if (!NT_SUCCESS(countStatus) || jacks == 0)
         return STATUS_SUCCESS; // no jacks
     auto list = static_cast<JackRecord*>(
-        ExAllocatePoolWithTag(NonPagedPool, jacks * JACK_RECORD_SIZE, UAC1_UNIT_POOL_TAG));
+        ExAllocatePoolWithTag(NonPagedPool, jacks * JACK_RECORD_SIZE, PoolTag()));
     if (list == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(list, jacks * JACK_RECORD_SIZE);
@@ -78,7 +87,7 @@ NTSTATUS CUac1TerminalBase::ReadJackList(PULONG count, JackRecord** records)
     NTSTATUS status = requests.GetJacks(jacks, list, &built);
     if (!NT_SUCCESS(status) || built == 0)
     {
-        ExFreePoolWithTag(list, UAC1_UNIT_POOL_TAG);
+        ExFreePoolWithTag(list, PoolTag());
         return status;
     }
     *count = built; // only the entries the reply held
@@ -127,7 +136,7 @@ NTSTATUS CUac1TerminalBase::AddTerminalControl(CAudioHal* device, ULONG kind, UL
     EndpointCapabilities record = {};
     device->GetEndpointCapabilities(isInput, endpointKind, &record);
     NTSTATUS status = MakeUnitControl<CUacTerminalControl>(
-        this, device, UAC1_UNIT_POOL_TAG,
+        this, device, PoolTag(),
         [&](CUacTerminalControl* c) { return c->InitTerminalControl(this, record); }, kind, index);
     return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }
@@ -138,14 +147,14 @@ NTSTATUS CUac1TerminalBase::AddTerminalControl(CAudioHal* device, ULONG kind, UL
 CUac1InputTerminal::~CUac1InputTerminal()
 {
     if (m_JackRecords != nullptr)
-        ExFreePoolWithTag(m_JackRecords, UAC1_UNIT_POOL_TAG);
+        ExFreePoolWithTag(m_JackRecords, PoolTag());
 }
 
 NTSTATUS CUac1InputTerminal::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
     NTSTATUS status = SetIdentity(c_IdOffset, UAC_INPUT_TERMINAL, 0, 0);
-    if (NT_SUCCESS(status) && TerminalType() != USB_STREAMING_TERMINAL)
+    if (NT_SUCCESS(status) && ReadsJacks())
         status = ReadJackList(&m_JackCount, &m_JackRecords);
     if (!NT_SUCCESS(status))
         return status;
@@ -215,7 +224,7 @@ CUac1OutputTerminal::~CUac1OutputTerminal()
 {
     for (JackRecord* records : m_JackRecords)
         if (records != nullptr)
-            ExFreePoolWithTag(records, UAC1_UNIT_POOL_TAG);
+            ExFreePoolWithTag(records, PoolTag());
 }
 
 NTSTATUS CUac1OutputTerminal::ReadValueName(PWSTR name)
@@ -246,7 +255,7 @@ NTSTATUS CUac1OutputTerminal::CreateControls(CAudioHal* device)
     RegistryBinarySetting(SettingsKey(), SETTINGS_READ, &initBySelection, sizeof(initBySelection),
                           INIT_OUTPUT_TYPE_BY_SELECTION_VALUE);
     m_CurrentKind = kind;
-    if (TerminalType() == USB_STREAMING_TERMINAL)
+    if (HasSingleType())
     {
         m_TypeCount = 1;
         m_OutputKinds[0] = kind;
@@ -265,7 +274,7 @@ NTSTATUS CUac1OutputTerminal::CreateControls(CAudioHal* device)
     if (!NT_SUCCESS(status) || m_TypeCount < 2)
         return status;
     status = MakeUnitControl<CUacOutputTypeControl>(
-        this, device, UAC1_UNIT_POOL_TAG,
+        this, device, PoolTag(),
         [&](CUacOutputTypeControl* c)
         { return c->CreateOutputTypeControl(this, SettingsKey(), device); });
     return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;

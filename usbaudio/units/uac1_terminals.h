@@ -22,15 +22,16 @@ ULONG InterruptOutputKindForType(USHORT terminalType);
 class CUac1TerminalBase : public CUacUnit, public ITerminalUnit
 {
   public:
-    explicit CUac1TerminalBase(ULONG index) : CUacUnit(index) {}
+    explicit CUac1TerminalBase(ULONG index, AudioClassVersion version = AudioClassVersion::Uac1)
+        : CUacUnit(index), m_Version(version)
+    {
+    }
     DECLARE_CONTROL_UNKNOWN()
     USHORT TerminalType() const { return DescriptorWord(4); }
 
   protected:
-    CEntityRequests Requests() const
-    {
-        return CEntityRequests(Owner(), AudioClassVersion::Uac1, (UCHAR)m_Id);
-    }
+    CEntityRequests Requests() const { return CEntityRequests(Owner(), m_Version, (UCHAR)m_Id); }
+    ULONG PoolTag() const;
     // Reads the jack records of the terminal (or of its current type).
     NTSTATUS ReadJackList(PULONG count, JackRecord** records);
     // Copies the records, each marked connected from the device's
@@ -40,12 +41,17 @@ class CUac1TerminalBase : public CUacUnit, public ITerminalUnit
                                 ULONG endpointKind);
     // The unit's first control of a kind, or null.
     CAudioControl* ControlOfKind(ULONG kind);
+
+    AudioClassVersion m_Version;
 };
 
 class CUac1InputTerminal : public CUac1TerminalBase
 {
   public:
-    explicit CUac1InputTerminal(ULONG index) : CUac1TerminalBase(index) {}
+    explicit CUac1InputTerminal(ULONG index, AudioClassVersion version = AudioClassVersion::Uac1)
+        : CUac1TerminalBase(index, version)
+    {
+    }
     ~CUac1InputTerminal() override;
     NTSTATUS GetSingleControlId(ULONG selector, ULONG channel, PULONG id) override;
 
@@ -59,8 +65,9 @@ class CUac1InputTerminal : public CUac1TerminalBase
 
   protected:
     UCHAR Subtype() const override { return UAC_INPUT_TERMINAL; }
+    // Whether the device is asked for the terminal's jacks.
+    virtual bool ReadsJacks() const { return TerminalType() != USB_STREAMING_TERMINAL; }
 
-  private:
     ULONG m_JackCount = 0;
     JackRecord* m_JackRecords = nullptr;
 };
@@ -69,7 +76,10 @@ class CUac1OutputTerminal : public CUac1TerminalBase
 {
   public:
     static constexpr ULONG MAX_TYPES = OUTPUT_TYPE_MAX;
-    explicit CUac1OutputTerminal(ULONG index) : CUac1TerminalBase(index) {}
+    explicit CUac1OutputTerminal(ULONG index, AudioClassVersion version = AudioClassVersion::Uac1)
+        : CUac1TerminalBase(index, version)
+    {
+    }
     ~CUac1OutputTerminal() override;
     // The refresh on a device event: follows the device's current type.
     NTSTATUS GetSingleControlId(ULONG selector, ULONG channel, PULONG id) override;
@@ -85,7 +95,8 @@ class CUac1OutputTerminal : public CUac1TerminalBase
   protected:
     UCHAR Subtype() const override { return UAC_OUTPUT_TERMINAL; }
 
-  private:
+    // Whether the terminal has one type only (its own): no type requests.
+    virtual bool HasSingleType() const { return TerminalType() == USB_STREAMING_TERMINAL; }
     NTSTATUS ReadOutputTypes();
     void PersistKind();
     void RefreshControls(bool* found);

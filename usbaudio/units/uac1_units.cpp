@@ -37,7 +37,42 @@ const FeatureControlRow c_FeatureControls[] = {
     {139, FeatureControl::Pseudo, nullptr, nullptr},
     {140, FeatureControl::Pseudo, nullptr, nullptr},
 };
+// Class 2.0 adds the gain pad and switch 144 and has no controls 139 and 140.
+const FeatureControlRow c_Uac2FeatureControls[] = {
+    {1, FeatureControl::Boolean, &UAC_MUTE_CONTROL, nullptr},
+    {2, FeatureControl::Ranged, nullptr, &UAC_VOLUME_CONTROL},
+    {3, FeatureControl::Ranged, nullptr, &UAC_BASS_CONTROL},
+    {4, FeatureControl::Ranged, nullptr, &UAC_MID_CONTROL},
+    {5, FeatureControl::Ranged, nullptr, &UAC_TREBLE_CONTROL},
+    {7, FeatureControl::Boolean, &UAC_AGC_CONTROL, nullptr},
+    {10, FeatureControl::Boolean, &UAC_LOUDNESS_CONTROL, nullptr},
+    {12, FeatureControl::Ranged, nullptr, &UAC_GAIN_PAD_CONTROL},
+    {144, FeatureControl::Boolean, &UAC_SWITCH144_CONTROL, nullptr},
+};
+struct FeatureControlTable
+{
+    const FeatureControlRow* Rows;
+    ULONG Count;
+};
+FeatureControlTable FeatureControlsOf(AudioClassVersion version)
+{
+    if (version == AudioClassVersion::Uac1)
+        return {c_FeatureControls, sizeof(c_FeatureControls) / sizeof(c_FeatureControls[0])};
+    return {c_Uac2FeatureControls,
+            sizeof(c_Uac2FeatureControls) / sizeof(c_Uac2FeatureControls[0])};
+}
 constexpr UCHAR c_PseudoBase = 128;
+struct RowRange
+{
+    const FeatureControlRow* First;
+    const FeatureControlRow* Last;
+    const FeatureControlRow* begin() const { return First; }
+    const FeatureControlRow* end() const { return Last; }
+};
+RowRange Rows(const FeatureControlTable& table)
+{
+    return {table.Rows, table.Rows + table.Count};
+}
 } // namespace
 
 // ----------------------------------------------------------------------------
@@ -48,7 +83,7 @@ CUac1FeatureUnit::~CUac1FeatureUnit()
     if (m_Requests != nullptr)
     {
         m_Requests->~CFeatureUnitRequests();
-        ExFreePoolWithTag(m_Requests, UAC1_UNIT_POOL_TAG);
+        ExFreePoolWithTag(m_Requests, PoolTag());
     }
 }
 
@@ -64,14 +99,25 @@ NTSTATUS CUac1FeatureUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
 }
 
+ULONG CUac1FeatureUnit::PoolTag() const
+{
+    return m_Version == AudioClassVersion::Uac1 ? UAC1_UNIT_POOL_TAG : UAC2_UNIT_POOL_TAG;
+}
+
+bool CUac1FeatureUnit::HasBitmap(UCHAR selector, ULONG channel) const
+{
+    const bool either = m_Version == AudioClassVersion::Uac2;
+    return selector >= c_PseudoBase ? m_Requests->Table().Has(selector, channel, false, either)
+                                    : m_Requests->Bitmaps().Has(selector, channel, false, either);
+}
+
 void CUac1FeatureUnit::ReadUnitState()
 {
-    void* block =
-        ExAllocatePoolWithTag(NonPagedPool, sizeof(CFeatureUnitRequests), UAC1_UNIT_POOL_TAG);
+    void* block = ExAllocatePoolWithTag(NonPagedPool, sizeof(CFeatureUnitRequests), PoolTag());
     if (block == nullptr)
         return; // CreateControls finds no mute
-    m_Requests = new (block)
-        CFeatureUnitRequests(Owner(), AudioClassVersion::Uac1, m_Descriptor, m_Descriptor[0]);
+    m_Requests =
+        new (block) CFeatureUnitRequests(Owner(), m_Version, m_Descriptor, m_Descriptor[0]);
     m_Requests->ReadPseudoControlTable(); // no table: no pseudo controls
 }
 
@@ -93,11 +139,7 @@ NTSTATUS CUac1FeatureUnit::ChannelCount(UCHAR selector, PULONG count) const
         return STATUS_INVALID_PARAMETER;
     const ULONG channels =
         pseudo ? m_Requests->Table().EntryCount() - 1 : m_Requests->Bitmaps().LogicalChannels();
-    auto has = [&](ULONG c)
-    {
-        return pseudo ? m_Requests->Table().Has(selector, c, false)
-                      : m_Requests->Bitmaps().Has(selector, c, false);
-    };
+    auto has = [&](ULONG c) { return HasBitmap(selector, c); };
     for (ULONG c = 1; c <= channels; ++c)
         *count += has(c) ? 1 : 0;
     if (*count != 0)
@@ -117,12 +159,12 @@ bool CUac1FeatureUnit::FeatureUnitHasControl(UCHAR selector) const
     if (selector >= c_PseudoBase)
     {
         for (ULONG c = 0; c < m_Requests->Table().EntryCount(); ++c)
-            if (m_Requests->Table().Has(selector, c, false))
+            if (HasBitmap(selector, c))
                 return true;
         return false;
     }
     for (ULONG c = 0; c <= m_Requests->Bitmaps().LogicalChannels(); ++c)
-        if (m_Requests->Bitmaps().Has(selector, c, false))
+        if (HasBitmap(selector, c))
             return true;
     return false;
 }
@@ -187,7 +229,8 @@ NTSTATUS CUac1FeatureUnit::CreateControls(CAudioHal* device)
     // Every path through a feature unit needs its mute.
     if (!FeatureUnitHasControl(c_MuteSelector))
         return STATUS_INSUFFICIENT_RESOURCES;
-    for (const FeatureControlRow& row : c_FeatureControls)
+    const FeatureControlTable table = FeatureControlsOf(m_Version);
+    for (const FeatureControlRow& row : Rows(table))
     {
         if (!FeatureUnitHasControl(row.Selector))
             continue;
@@ -206,25 +249,25 @@ NTSTATUS CUac1FeatureUnit::CreateControls(CAudioHal* device)
 NTSTATUS CUac1FeatureUnit::CreateOne(UCHAR selector, CAudioHal* device)
 {
     const PDEVICE_OBJECT key = SettingsKey();
-    for (const FeatureControlRow& row : c_FeatureControls)
+    for (const FeatureControlRow& row : Rows(FeatureControlsOf(m_Version)))
     {
         if (row.Selector != selector)
             continue;
         if (row.Shape == FeatureControl::Boolean)
             return MakeUnitControl<CUacBooleanControl>(
-                this, device, UAC1_UNIT_POOL_TAG,
+                this, device, PoolTag(),
                 [&](CUacBooleanControl* c) { return c->CreateBooleanControl(this, selector, key); },
                 *row.Boolean);
         if (row.Shape == FeatureControl::Ranged)
         {
             NTSTATUS status = MakeUnitControl<CUacRangedControl>(
-                this, device, UAC1_UNIT_POOL_TAG,
+                this, device, PoolTag(),
                 [&](CUacRangedControl* c) { return c->CreateRangedControl(this, selector, key); },
                 *row.Ranged);
             return status == STATUS_DEVICE_DATA_ERROR ? STATUS_SUCCESS : status;
         }
         return MakeUnitControl<CUacPseudo140Control>(
-            this, device, UAC1_UNIT_POOL_TAG,
+            this, device, PoolTag(),
             [&](CUacPseudo140Control* c) { return c->CreatePseudoControl(this, selector, key); });
     }
     return STATUS_SUCCESS;
@@ -270,8 +313,7 @@ NTSTATUS CUac1SelectorUnit::GetCurrent(PULONG selection)
     if (selection == nullptr || !IsSelector())
         return STATUS_INVALID_PARAMETER;
     UCHAR input = 0;
-    NTSTATUS status =
-        CEntityRequests(Owner(), AudioClassVersion::Uac1, (UCHAR)m_Id).GetCurrentInput(&input);
+    NTSTATUS status = CEntityRequests(Owner(), m_Version, (UCHAR)m_Id).GetCurrentInput(&input);
     if (NT_SUCCESS(status))
         *selection = input;
     return status;
@@ -281,8 +323,7 @@ NTSTATUS CUac1SelectorUnit::SetCurrent(ULONG selection)
 {
     if (!IsSelector() || selection == 0 || selection > DescriptorByte(UAC1_INPUT_COUNT_OFFSET))
         return STATUS_INVALID_PARAMETER;
-    return CEntityRequests(Owner(), AudioClassVersion::Uac1, (UCHAR)m_Id)
-        .SelectInput((UCHAR)selection);
+    return CEntityRequests(Owner(), m_Version, (UCHAR)m_Id).SelectInput((UCHAR)selection);
 }
 
 NTSTATUS CUac1SelectorUnit::GetSourceCount(PULONG count)
@@ -306,7 +347,8 @@ NTSTATUS CUac1SelectorUnit::CreateControls(CAudioHal* device)
     if (!NT_SUCCESS(status))
         return status;
     status = MakeUnitControl<CUacSelectorControl>(
-        this, device, UAC1_UNIT_POOL_TAG,
+        this, device,
+        m_Version == AudioClassVersion::Uac1 ? UAC1_UNIT_POOL_TAG : UAC2_UNIT_POOL_TAG,
         [&](CUacSelectorControl* c) { return c->CreateSelectorControl(this, SettingsKey()); });
     return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }

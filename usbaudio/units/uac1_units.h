@@ -9,7 +9,10 @@
 class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IUnitRangedRequests
 {
   public:
-    explicit CUac1FeatureUnit(ULONG index) : CUacUnit(index) {}
+    explicit CUac1FeatureUnit(ULONG index, AudioClassVersion version = AudioClassVersion::Uac1)
+        : CUacUnit(index), m_Version(version)
+    {
+    }
     ~CUac1FeatureUnit() override;
     DECLARE_CONTROL_UNKNOWN()
 
@@ -37,7 +40,11 @@ class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IU
     template <typename Request> NTSTATUS WithChannels(UCHAR selector, Request request);
     NTSTATUS ChannelCount(UCHAR selector, PULONG count) const;
     NTSTATUS CreateOne(UCHAR selector, CAudioHal* device);
+    ULONG PoolTag() const;
+    // Either bit of a class 2.0 bitmap pair counts; class 1.0 has one bit.
+    bool HasBitmap(UCHAR selector, ULONG channel) const;
 
+    AudioClassVersion m_Version;
     CFeatureUnitRequests* m_Requests = nullptr;
 };
 
@@ -54,7 +61,10 @@ class CUac1MixerUnit : public CUacUnit
 class CUac1SelectorUnit : public CUacUnit, public ISelectorControl
 {
   public:
-    explicit CUac1SelectorUnit(ULONG index) : CUacUnit(index) {}
+    explicit CUac1SelectorUnit(ULONG index, AudioClassVersion version = AudioClassVersion::Uac1)
+        : CUacUnit(index), m_Version(version)
+    {
+    }
     DECLARE_CONTROL_UNKNOWN()
     STDMETHODIMP GetCurrent(PULONG selection) override;
     STDMETHODIMP SetCurrent(ULONG selection) override;
@@ -67,6 +77,7 @@ class CUac1SelectorUnit : public CUacUnit, public ISelectorControl
 
   private:
     bool IsSelector() const;
+    AudioClassVersion m_Version;
 };
 
 // Sources of a mixer or selector: bNrInPins ids from byte 5.

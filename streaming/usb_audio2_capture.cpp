@@ -1,0 +1,38 @@
+#include "streaming/usb_audio2_capture.h"
+
+#include "streaming/uac2_stream_requests.h"
+
+CUsbAudio2Capture::CUsbAudio2Capture(PUNKNOWN outerUnknown, ULONG interfaceNumber,
+                                     ULONG terminalLink, ULONG clockControlId)
+    : CUsbAudio1Capture(outerUnknown, interfaceNumber, terminalLink),
+      m_ClockControlId(clockControlId)
+{
+    m_CaptureRingTag = USB_STREAM_UAC2_RING_TAG;
+}
+
+NTSTATUS CUsbAudio2Capture::SelectInterface(UCHAR alternateSetting, PSTREAMCLIENT)
+{
+    return SelectDataInterface(alternateSetting);
+}
+
+NTSTATUS CUsbAudio2Capture::PrepareStream(PSTREAMCLIENT client, PULONG frameNumber)
+{
+    PAGED_CODE();
+    if (client == nullptr || frameNumber == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    if (m_StreamState != USB_STREAM_CLOSED)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    NTSTATUS status =
+        SetStreamClockFrequency(this, m_ClockControlId, client->Format.Format.nSamplesPerSec);
+    return NT_SUCCESS(status) ? CUsbAudio1Capture::PrepareStream(client, frameNumber) : status;
+}
+
+BOOLEAN CUsbAudio2Capture::IsAlternateSettingValid(UCHAR alternateSetting)
+{
+    PUSBDEVICEIO io = QueryUsbIo();
+    const BOOLEAN valid =
+        QueryAlternateSettingValid(io, (UCHAR)m_ConstructionValue, alternateSetting);
+    if (io != nullptr)
+        io->Release();
+    return valid;
+}
