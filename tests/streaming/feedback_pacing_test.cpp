@@ -1,0 +1,155 @@
+// The feedback values of an asynchronous device: decoding both formats with
+// the snapped 44.1 kHz family, the rate of a value against an exact rational
+// reference, and the averaging window with its doubled deviation.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "streaming/feedback_pacing.h"
+#include "streaming/uac2_stream_requests.h"
+
+namespace
+{
+// floor(value x packets / 65536) in exact integer arithmetic.
+ULONG ReferenceRate(ULONG value, ULONG packetsPerSecond)
+{
+    return (ULONG)(((unsigned __int128)value * packetsPerSecond) >> 16);
+}
+
+std::vector<UCHAR> Bytes(ULONG value, ULONG count)
+{
+    std::vector<UCHAR> b;
+    for (ULONG i = 0; i < count; ++i)
+        b.push_back((UCHAR)(value >> (8 * i)));
+    return b;
+}
+} // namespace
+
+TEST(FeedbackPacing, DecodesBothFormatsAndSnapsTheTruncatedFamily)
+{
+    struct Case
+    {
+        ULONG Raw;
+        ULONG Bytes;
+        ULONG Expected; // 16.16
+    } cases[] = {
+        // 10.14 values are read as 16.16 by four.
+        {0x0B0640, 3, 0x2C199A}, // 44.1 per frame, truncated
+        {0x0AE640, 3, 0x2B99A0}, // 43.6
+        {0x0B2640, 3, 0x2C99A0}, // 44.6
+        {0x160CC0, 3, 0x583338}, // 88.2
+        {0x15ECC0, 3, 0x57B338},
+        {0x162CC0, 3, 0x58B338},
+        {0x2C1980, 3, 0xB06668}, // 176.4
+        {0x2BF980, 3, 0xAFE668},
+        {0x2C3980, 3, 0xB0E668},
+        {0x0B0641, 3, 0x2C1904}, // one unit off: as read
+        {0x0C0000, 3, 0x300000}, // 48 per frame
+        {0x00FFFFFF, 3, 0x03FFFFFC},
+        // 16.16 values per microframe.
+        {0x58380, 4, 0x58334}, // 5.5125
+        {0x57380, 4, 0x57334},
+        {0x59380, 4, 0x59334},
+        {0xB0640, 4, 0xB0667}, // 11.025
+        {0xAF640, 4, 0xAF667},
+        {0xB1640, 4, 0xB1667},
+        {0x160C60, 4, 0x160CCD}, // 22.05
+        {0x15FC60, 4, 0x15FCCD},
+        {0x161C60, 4, 0x161CCD},
+        {0x2C1900, 4, 0x2C1900}, // the 3-byte family is not snapped in 16.16
+        {0x60000, 4, 0x60000},   // 6 per microframe
+        {0xFFFFFFFF, 4, 0xFFFFFFFF},
+    };
+    for (const Case& c : cases)
+    {
+        const std::vector<UCHAR> b = Bytes(c.Raw, c.Bytes);
+        EXPECT_EQ(c.Expected, FeedbackSixteenSixteen(b.data(), c.Bytes)) << std::hex << c.Raw;
+    }
+    const UCHAR five[5] = {1, 2, 3, 4, 5};
+    EXPECT_EQ(0u, FeedbackSixteenSixteen(five, 2));
+    EXPECT_EQ(0u, FeedbackSixteenSixteen(five, 5));
+}
+
+TEST(FeedbackPacing, RateOfAValueAgainstTheExactQuotient)
+{
+    // The worked full-speed example: 0x0B0640 gives 44100 Hz.
+    const std::vector<UCHAR> worked = Bytes(0x0B0640, 3);
+    EXPECT_EQ(44100u, FeedbackRateHz(FeedbackSixteenSixteen(worked.data(), 3), 1000));
+    for (ULONG packets : {1000u, 2000u, 4000u, 8000u})
+        for (ULONG value : {0u, 1u, 0xFFFFu, 0x10000u, 0x2C199Au, 0x60000u, 0x60001u, 0x5FFFFu,
+                            0x58334u, 0x7FFFFFFFu, 0xFFFFFFFFu / packets})
+            EXPECT_EQ(ReferenceRate(value, packets), FeedbackRateHz(value, packets))
+                << packets << " " << value;
+}
+
+TEST(FeedbackPacing, AverageWindowAndDoubledDeviation)
+{
+    struct Case
+    {
+        const char* What;
+        std::vector<ULONG> Rates;
+        ULONG Nominal;
+        ULONG Ms;
+        bool Changed;
+        ULONG Expected;
+    } cases[] = {
+        {"exact", {44100, 44100}, 44100, 10, true, 44100},
+        {"50 above at 10 ms doubles", {48050, 48050}, 48000, 10, true, 48100},
+        {"50 below at 10 ms doubles", {47950}, 48000, 10, true, 47900},
+        {"49 above stays", {48049}, 48000, 10, true, 48049},
+        {"51 above stays", {48051}, 48000, 10, true, 48051},
+        {"100 above at 5 ms doubles", {48100, 48100, 48100, 48100, 48100}, 48000, 5, true, 48200},
+        {"100 below at 5 ms doubles", {47900}, 48000, 5, true, 47800},
+        {"100 above at 10 ms stays", {48100}, 48000, 10, true, 48100},
+        {"500 at 1 ms doubles", {48500}, 48000, 1, true, 49000},
+        {"1000 above counts", {49000, 48000}, 48000, 10, true, 48500},
+        {"1000 below counts", {47000, 48000}, 48000, 10, true, 47500},
+        {"1001 above ignored", {49001, 48000}, 48000, 10, true, 48000},
+        {"1001 below ignored", {46999, 48002}, 48000, 10, true, 48002},
+        {"all outside", {49001, 46999, 0}, 48000, 10, false, 0},
+        {"none", {}, 48000, 10, false, 0},
+        {"signed average truncates", {48001, 48002}, 48000, 10, true, 48001},
+        {"average below nominal", {47998, 47997}, 48000, 10, true, 47997},
+    };
+    for (const Case& c : cases)
+    {
+        ULONG rate = 0;
+        EXPECT_EQ(c.Changed, AverageFeedbackRates(c.Rates.data(), (ULONG)c.Rates.size(), c.Nominal,
+                                                  c.Ms, &rate))
+            << c.What;
+        if (c.Changed)
+        {
+            EXPECT_EQ(c.Expected, rate) << c.What;
+        }
+    }
+}
+
+// Only bitmap bytes that arrived and that bControlSize covers are read; an
+// alternate setting past them is not valid (one byte stricter than taking
+// bControlSize x 8 as the bound).
+TEST(FeedbackPacing, ValidAlternateSettingBitmap)
+{
+    struct Case
+    {
+        std::vector<UCHAR> Reply;
+        UCHAR Setting;
+        BOOLEAN Valid;
+    } cases[] = {
+        {{1, 0x06}, 1, TRUE},
+        {{1, 0x06}, 3, FALSE},
+        {{1, 0xFF}, 7, TRUE},
+        {{1, 0xFF, 0xFF}, 8, FALSE}, // bControlSize 1 covers settings 0 to 7
+        {{1, 0xFF, 0xFF}, 9, FALSE},
+        {{2, 0xFF, 0x02}, 9, TRUE},
+        {{2, 0xFF, 0x02}, 10, FALSE},
+        {{2, 0xFF}, 8, FALSE}, // the second byte never came
+        {{4, 0, 0, 0, 0x80}, 31, TRUE},
+        {{4, 0, 0, 0, 0x80}, 32, FALSE},
+        {{0, 0xFF}, 1, FALSE},
+        {{1}, 0, FALSE},
+        {{}, 1, FALSE},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.Valid, AltSettingMarkedValid(c.Reply.data(), (ULONG)c.Reply.size(), c.Setting))
+            << (int)c.Setting << " of " << c.Reply.size();
+}

@@ -1,0 +1,451 @@
+// The class 2.0 walks on the reference devices and on descriptor sets that
+// bend them: the clock source and its rates, the units and terminals with
+// their controls, paths and formats (raw data included), the starts that
+// fail, and what the terminals and units answer the interrupt path.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "platform/kernel/emu.h"
+#include "streaming/usb_audio2_capture.h"
+#include "streaming/usb_audio2_render.h"
+#include "tests/usbaudio/usbaudio_doubles.h"
+#include "usbaudio/controls/control_interfaces.h"
+#include "usbaudio/uac2_walkers.h"
+#include "usbaudio/units/uac2_terminals.h"
+#include "usbaudio/units/uac2_units.h"
+
+namespace
+{
+struct Uac2Started
+{
+    explicit Uac2Started(std::unique_ptr<SimUsbDevice> device) : Rig(std::move(device))
+    {
+        UseDeviceClasses(false);
+        Status = Rig.Ok() ? Rig.Start() : STATUS_UNSUCCESSFUL;
+    }
+    CUsbAudioDevice* Device() { return DeviceOf(Rig); }
+    SimUsbDevice* Sim() { return Rig.Device(); }
+    CUacUnit* Unit(ULONG id)
+    {
+        CAudioControl* unit = nullptr;
+        return NT_SUCCESS(Device()->FindUnitByIdInDevice(id, &unit)) ? static_cast<CUacUnit*>(unit)
+                                                                     : nullptr;
+    }
+    template <typename I> I* Query(ULONG unitId, REFIID iid)
+    {
+        I* answer = nullptr;
+        CUacUnit* unit = Unit(unitId);
+        if (unit != nullptr && NT_SUCCESS(unit->QueryInterface(iid, (PVOID*)&answer)))
+            answer->Release(); // the device holds the unit
+        return answer;
+    }
+    UsbAdapterRig Rig;
+    NTSTATUS Status;
+};
+
+// The reference device with three clock rates.
+std::unique_ptr<SimUsbDevice> HighSpeedDevice(const std::vector<ULONG>& rates = {44100, 48000,
+                                                                                 96000})
+{
+    auto device = SimCreateReferenceDevice(SimReference::Uac2HighSpeed);
+    device->Audio().SetClockRates(SimRef3::Clock, rates);
+    return device;
+}
+
+// "id:kind<-sources" of the device's controls.
+std::string ControlText(CUsbAudioDevice* device)
+{
+    std::string text;
+    for (ULONG i = 0; i < device->GetUnitCount(); ++i)
+    {
+        CAudioControl* control = nullptr;
+        device->GetUnit(i, &control);
+        ULONG values[8] = {}, count = 8;
+        control->GetValues(&count, values);
+        text += (i ? " " : "") + std::to_string(control->GetId()) + ":" +
+                std::to_string(control->GetKind());
+        for (ULONG v = 0; v < count; ++v)
+            text += (v ? "," : "<-") + std::to_string(values[v]);
+    }
+    return text;
+}
+
+// "path ids / rate bits valid channels mask subformat" of an engine.
+std::string EngineText(CUsbAudioDevice* device, ULONG index)
+{
+    CStreamEngine* engine = nullptr;
+    if (!NT_SUCCESS(device->GetEngine(index, &engine)))
+        return "none";
+    std::string text;
+    for (ULONG i = 0; i < engine->GetControlCount(); ++i)
+    {
+        CAudioControl* control = nullptr;
+        engine->GetControlAt(i, &control);
+        text += std::to_string(control->GetId()) + " ";
+    }
+    text += "/";
+    for (ULONG i = 0; i < engine->GetFormatCount(); ++i)
+    {
+        WAVEFORMATEXTENSIBLE f = {};
+        engine->GetFormatAt(i, &f);
+        char one[80];
+        snprintf(one, sizeof(one), " %lu-%u-%u-%u-%lx-%lx", (unsigned long)f.Format.nSamplesPerSec,
+                 f.Format.wBitsPerSample, f.Samples.wValidBitsPerSample, f.Format.nChannels,
+                 (unsigned long)f.dwChannelMask, (unsigned long)f.SubFormat.Data1);
+        text += one;
+    }
+    return text;
+}
+
+// The offset of the nth class-specific AudioControl descriptor of a subtype,
+// or of an AudioStreaming one when `streaming`.
+size_t Locate(const std::vector<UCHAR>& c, UCHAR subtype, int nth = 0, bool streaming = false)
+{
+    bool inStreaming = false;
+    for (size_t pos = c[0]; pos + 2 < c.size(); pos += c[pos])
+    {
+        if (c[pos + 1] == 4)
+            inStreaming = c[pos + 5] == 1 && c[pos + 6] == 2;
+        if (inStreaming == streaming && c[pos + 1] == 0x24 && c[pos + 2] == subtype && nth-- == 0)
+            return pos;
+    }
+    ADD_FAILURE() << "no subtype " << (int)subtype;
+    return 0;
+}
+
+NTSTATUS StartEdited(SimReference which, const std::function<void(std::vector<UCHAR>&)>& edit)
+{
+    DeviceBytes bytes = ReferenceBytes(which);
+    edit(bytes.Configuration);
+    Uac2Started s(MakeSimDevice(bytes));
+    return s.Status;
+}
+
+// A RANGE reply of single rates, with subrange `rangeAt` made a range.
+std::vector<UCHAR> RangeReply(const std::vector<ULONG>& rates, int rangeAt = -1)
+{
+    std::vector<UCHAR> r = {(UCHAR)rates.size(), (UCHAR)(rates.size() >> 8)};
+    for (size_t i = 0; i < rates.size(); ++i)
+    {
+        const ULONG max = (int)i == rangeAt ? rates[i] + 1000 : rates[i];
+        for (ULONG v : {rates[i], max, (ULONG)0})
+            for (int b = 0; b < 4; ++b)
+                r.push_back((UCHAR)(v >> (8 * b)));
+    }
+    return r;
+}
+
+// The clock's sampling-frequency RANGE requests.
+const SimRequestMatch kClockRange = {0xA1, 0x02, 0x0100, SimRef3::Clock << 8};
+constexpr UCHAR kFeature = 6, kGeneral = 1, kFormat = 2;
+} // namespace
+
+// Units, clock, controls linked to their sources, one stream per interface
+// with its clock, path and a record per alternate setting and clock rate.
+TEST(Uac2Walk, ReferenceDeviceStartsWithItsClock)
+{
+    Uac2Started s(HighSpeedDevice());
+    ASSERT_EQ(STATUS_SUCCESS, s.Status);
+    // Clock control 0; input terminal 1; mute 2 and volume 3 chained to it;
+    // speaker 4 on the unit's first control; microphone 5; mute 6 and volume
+    // 7; streaming output terminal 8. The paths follow the first controls.
+    EXPECT_EQ("0:12 1:0 2:2<-1 3:3<-2 4:1<-2 5:0 6:2<-5 7:3<-6 8:1<-6", ControlText(s.Device()));
+    EXPECT_EQ("4 2 1 / 44100-16-16-2-3-1 48000-16-16-2-3-1 96000-16-16-2-3-1 "
+              "44100-32-24-2-3-1 48000-32-24-2-3-1 96000-32-24-2-3-1",
+              EngineText(s.Device(), 0));
+    EXPECT_EQ("8 6 5 / 44100-16-16-2-3-1 48000-16-16-2-3-1 96000-16-16-2-3-1",
+              EngineText(s.Device(), 1));
+    CStreamEngine* render = nullptr;
+    CStreamEngine* capture = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, s.Device()->GetEngine(0, &render));
+    ASSERT_EQ(STATUS_SUCCESS, s.Device()->GetEngine(1, &capture));
+    EXPECT_EQ(
+        0u,
+        static_cast<CUsbAudio2Render*>(static_cast<CUsbAudioStream*>(render))->GetClockControlId());
+    EXPECT_EQ(0u, static_cast<CUsbAudio2Capture*>(static_cast<CUsbAudioStream*>(capture))
+                      ->GetClockControlId());
+    PCLOCKSOURCELINK link = s.Query<IClockSourceLink>(SimRef3::Speaker, IID_IClockSourceLink);
+    ASSERT_NE(nullptr, link);
+    ULONG clock = 0;
+    EXPECT_EQ(STATUS_SUCCESS, link->GetClockSourceId(&clock));
+    EXPECT_EQ(SimRef3::Clock, clock);
+    EXPECT_EQ(nullptr, s.Query<IClockSourceLink>(SimRef3::FeaturePlay, IID_IClockSourceLink));
+}
+
+// The clock source's rates: the caller's count lowered to the device's, the
+// request as long as the count asks for, a range entry refused with the
+// single rates written; the rate and validity read from the device.
+TEST(Uac2Walk, ClockSourceRates)
+{
+    Uac2Started s(HighSpeedDevice());
+    ASSERT_EQ(STATUS_SUCCESS, s.Status);
+    PCLOCKCONTROL clock = s.Query<IClockControl>(SimRef3::Clock, IID_IClockControl);
+    ASSERT_NE(nullptr, clock);
+    struct Case
+    {
+        ULONG Count;
+        ULONG Returned;
+        const char* Request;
+    } cases[] = {{30, 3, "A1 02 0100 1000 0026"},
+                 {3, 3, "A1 02 0100 1000 0026"},
+                 {2, 2, "A1 02 0100 1000 001A"},
+                 {1, 1, "A1 02 0100 1000 000E"}};
+    for (const Case& c : cases)
+    {
+        ULONG rates[30] = {};
+        ULONG count = c.Count;
+        s.Sim()->ClearLog();
+        EXPECT_EQ(STATUS_SUCCESS, clock->GetFrequencies(&count, rates));
+        EXPECT_EQ(c.Returned, count);
+        const ULONG expected[3] = {44100, 48000, 96000};
+        for (ULONG i = 0; i < 3; ++i)
+            EXPECT_EQ(i < c.Returned ? expected[i] : 0u, rates[i]) << c.Count;
+        ASSERT_EQ(2u, s.Sim()->Log().size());
+        EXPECT_EQ(0u, s.Sim()->Log()[1].Text().rfind(c.Request, 0)) << s.Sim()->Log()[1].Text();
+    }
+    ULONG count = 0;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, clock->GetFrequencies(nullptr, &count));
+    EXPECT_EQ(STATUS_SUCCESS, clock->GetCount(&count));
+    EXPECT_EQ(3u, count);
+    EXPECT_EQ(STATUS_SUCCESS, clock->SetFrequency(96000));
+    EXPECT_EQ(96000u, s.Sim()->Audio().ClockRate(SimRef3::Clock));
+    ULONG hz = 0;
+    EXPECT_EQ(STATUS_SUCCESS, clock->GetCurrent(&hz));
+    EXPECT_EQ(96000u, hz);
+    UCHAR valid = 7;
+    s.Sim()->Audio().SetClockValid(SimRef3::Clock, false);
+    EXPECT_EQ(STATUS_SUCCESS, clock->GetClockValid(&valid));
+    EXPECT_EQ(0, valid);
+    // A range in the middle: the single rates on either side are written.
+    s.Sim()->ScriptRequest(kClockRange, RangeReply({44100, 48000, 96000}, 1));
+    ULONG rates[3] = {1, 2, 3};
+    count = 3;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, clock->GetFrequencies(&count, rates));
+    EXPECT_EQ(44100u, rates[0]);
+    EXPECT_EQ(2u, rates[1]);
+    EXPECT_EQ(96000u, rates[2]);
+}
+
+// Starts the descriptors or the device make fail, each with its status.
+TEST(Uac2Walk, StartsThatFail)
+{
+    using Edit = std::function<void(std::vector<UCHAR>&)>;
+    struct Case
+    {
+        const char* What;
+        Edit Change;
+        NTSTATUS Status;
+    } cases[] = {
+        {"effect unit (7)", [](auto& c) { c[Locate(c, kFeature, 1) + 2] = 7; },
+         STATUS_UNSUCCESSFUL},
+        {"processing unit (8)", [](auto& c) { c[Locate(c, kFeature, 1) + 2] = 8; },
+         STATUS_UNSUCCESSFUL},
+        {"clock selector (11)", [](auto& c) { c[Locate(c, kFeature, 1) + 2] = 11; },
+         STATUS_UNSUCCESSFUL},
+        {"clock multiplier (12)", [](auto& c) { c[Locate(c, kFeature, 1) + 2] = 12; },
+         STATUS_UNSUCCESSFUL},
+        {"rate converter (13)", [](auto& c) { c[Locate(c, kFeature, 1) + 2] = 13; },
+         STATUS_UNSUCCESSFUL},
+        {"feature unit without mute", [](auto& c) { c[Locate(c, kFeature) + 5] = 0x0C; },
+         STATUS_INSUFFICIENT_RESOURCES},
+        {"stream linked to a feature unit",
+         [](auto& c) { c[Locate(c, kGeneral, 0, true) + 3] = 2; }, STATUS_INVALID_PARAMETER},
+        {"terminal naming no clock", [](auto& c) { c[Locate(c, 2) + 7] = 0x11; },
+         STATUS_UNSUCCESSFUL},
+        {"format type 2", [](auto& c) { c[Locate(c, kGeneral, 2, true) + 5] = 2; },
+         STATUS_INVALID_PARAMETER},
+        {"format type before the general descriptor",
+         [](auto& c) { c[Locate(c, kGeneral, 2, true) + 2] = 0x7F; }, STATUS_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.Status, StartEdited(SimReference::Uac2HighSpeed, c.Change)) << c.What;
+}
+
+// The clock's list decides the start: 30 single rates are taken, a 31st or
+// a range is refused.
+TEST(Uac2Walk, ClockListsThatFailTheStart)
+{
+    std::vector<ULONG> thirty, thirtyOne;
+    for (ULONG i = 0; i < 31; ++i)
+        (i < 30 ? thirty : thirtyOne).push_back(8000 + 1000 * i);
+    thirtyOne.insert(thirtyOne.begin(), thirty.begin(), thirty.end());
+    {
+        Uac2Started s(HighSpeedDevice(thirty));
+        EXPECT_EQ(STATUS_SUCCESS, s.Status);
+        CStreamEngine* capture = nullptr;
+        ASSERT_EQ(STATUS_SUCCESS, s.Device()->GetEngine(1, &capture));
+        EXPECT_EQ(30u, capture->GetFormatCount());
+    }
+    EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, Uac2Started(HighSpeedDevice(thirtyOne)).Status);
+    auto ranged = HighSpeedDevice();
+    ranged->ScriptRequest(kClockRange, RangeReply({44100, 48000}, 0));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, Uac2Started(std::move(ranged)).Status);
+}
+
+// Raw-data settings carry the maker's subformat, only where the interface
+// says the setting is valid; PCM and compressed settings by their bits.
+TEST(Uac2Walk, FormatKindsPerSetting)
+{
+    struct Case
+    {
+        const char* What;
+        ULONG Formats;  // bmFormats of the capture setting
+        UCHAR Type;     // its format type
+        ULONG ValidMap; // valid alternate settings of the capture interface
+        std::vector<ULONG> Subformats;
+    } cases[] = {
+        {"PCM", 0x1, 1, 0x2, {1, 1}},
+        {"raw data, valid", 0x80000000, 1, 0x2, {0x4C54, 0x4C54}},
+        {"raw data (bit 15), valid", 0x8000, 1, 0x3, {0x4C54, 0x4C54}},
+        {"raw data, setting not valid", 0x80000000, 1, 0x4, {}},
+        {"neither PCM nor raw data", 0x2, 1, 0x2, {}},
+        {"compressed", 0x1001, 3, 0x2, {0x92, 0x164, 0x92, 0x164}},
+        {"compressed, WMA Pro only", 0x1000, 3, 0x2, {0x164, 0x164}},
+    };
+    for (const Case& c : cases)
+    {
+        DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
+        auto& conf = bytes.Configuration;
+        const size_t general = Locate(conf, kGeneral, 2, true);
+        conf[general + 5] = c.Type;
+        for (int b = 0; b < 4; ++b)
+            conf[general + 6 + b] = (UCHAR)(c.Formats >> (8 * b));
+        auto device = MakeSimDevice(bytes);
+        device->Audio().SetClockRates(SimRef3::Clock, {44100, 48000});
+        device->Audio().SetValidAltSettings(SimRef3::RecInterface, 1, c.ValidMap);
+        Uac2Started s(std::move(device));
+        ASSERT_EQ(STATUS_SUCCESS, s.Status) << c.What;
+        CStreamEngine* capture = nullptr;
+        ASSERT_EQ(STATUS_SUCCESS, s.Device()->GetEngine(1, &capture));
+        std::vector<ULONG> seen;
+        for (ULONG i = 0; i < capture->GetFormatCount(); ++i)
+        {
+            WAVEFORMATEXTENSIBLE f = {};
+            capture->GetFormatAt(i, &f);
+            seen.push_back(f.SubFormat.Data1);
+        }
+        EXPECT_EQ(c.Subformats, seen) << c.What;
+    }
+}
+
+// Terminal kinds and jacks: handset and headset are both 13 in class 2.0;
+// jacks only behind a readable connector control, connected as it reports.
+TEST(Uac2Walk, TerminalKindsAndJacks)
+{
+    struct KindCase
+    {
+        USHORT Type;
+        ULONG Kind;
+    } kinds[] = {{0x0101, 0},  {0x0201, 7}, {0x0206, 7}, {0x0401, 13}, {0x0402, 13}, {0x0403, 15},
+                 {0x0405, 15}, {0x0603, 6}, {0x0605, 3}, {0x0601, 8},  {0x0301, 8},  {0x0207, 8}};
+    for (const KindCase& k : kinds)
+        EXPECT_EQ(k.Kind, Uac2InputTerminalKindForType(k.Type)) << std::hex << k.Type;
+
+    // (one adapter at a time)
+    {
+        Uac2Started s(HighSpeedDevice());
+        ASSERT_EQ(STATUS_SUCCESS, s.Status);
+        // The speaker has no connector control: one type, its own, and no jacks.
+        PTERMINALUNIT speaker = s.Query<ITerminalUnit>(SimRef3::Speaker, IID_ITerminalUnit);
+        ASSERT_NE(nullptr, speaker);
+        ULONG count = 9;
+        EXPECT_EQ(STATUS_SUCCESS, speaker->GetKindCount(&count));
+        EXPECT_EQ(1u, count);
+        EXPECT_EQ(STATUS_SUCCESS, speaker->GetJackCount(&count, 0));
+        EXPECT_EQ(0u, count);
+        JackRecord jack = {};
+        EXPECT_EQ(STATUS_INVALID_PARAMETER, speaker->GetJackInfo(sizeof(jack), &jack, 0));
+        for (const SimRequestRecord& r : s.Sim()->Log())
+            EXPECT_FALSE((r.Setup.wValue == 0x02FF || r.Setup.wValue == 0x0800) &&
+                         r.Setup.wIndex >> 8 == SimRef3::Speaker)
+                << r.Text();
+    }
+    {
+        ULONG count = 0;
+        Uac2Started spdif(SimCreateReferenceDevice(SimReference::Uac2Spdif));
+        ASSERT_EQ(STATUS_SUCCESS, spdif.Status);
+        struct JackCase
+        {
+            UCHAR Terminal;
+            ULONG Connected;
+        } jacks[] = {{SimRef4::Headphones, 1}, {SimRef4::LineIn, 0}};
+        for (const JackCase& j : jacks)
+        {
+            PTERMINALUNIT terminal = spdif.Query<ITerminalUnit>(j.Terminal, IID_ITerminalUnit);
+            ASSERT_NE(nullptr, terminal);
+            EXPECT_EQ(STATUS_SUCCESS, terminal->GetJackCount(&count, 0));
+            ASSERT_EQ(1u, count) << (int)j.Terminal;
+            JackRecord record = {};
+            EXPECT_EQ(STATUS_SUCCESS, terminal->GetJackInfo(sizeof(record), &record, 0));
+            EXPECT_EQ(j.Connected, record.IsConnected) << (int)j.Terminal;
+            // A connector the device will not report leaves the jack unconnected.
+            spdif.Sim()->InjectControlFault({0xA1, 0x01, 0x0200, j.Terminal << 8},
+                                            SimFaultKind::Stall);
+            EXPECT_FALSE(NT_SUCCESS(terminal->GetJackInfo(sizeof(record), &record, 0)));
+            EXPECT_EQ(0u, record.IsConnected);
+        }
+    }
+    // A terminal whose jack count the device refuses fails the start.
+    auto refusing = SimCreateReferenceDevice(SimReference::Uac2Spdif);
+    refusing->InjectControlFault({0xA1, 0x01, 0x02FF, SimRef4::LineIn << 8}, SimFaultKind::Stall);
+    EXPECT_FALSE(NT_SUCCESS(Uac2Started(std::move(refusing)).Status));
+}
+
+// What the interrupt path asks of the units: the control of a feature
+// unit's selector, the terminal's connector, the output type's refresh.
+TEST(Uac2Walk, SingleControlIds)
+{
+    Uac2Started s(HighSpeedDevice());
+    ASSERT_EQ(STATUS_SUCCESS, s.Status);
+    struct Case
+    {
+        UCHAR Unit;
+        ULONG Selector;
+        ULONG Channel;
+        NTSTATUS Status;
+        ULONG Id; // 99: nothing written
+    } cases[] = {
+        {SimRef3::FeaturePlay, 1, 0, STATUS_SUCCESS, 2},
+        {SimRef3::FeaturePlay, 2, 1, STATUS_SUCCESS, 3},
+        {SimRef3::FeaturePlay, 130, 0, STATUS_UNSUCCESSFUL, 99}, // no pseudo-control table
+        {SimRef3::FeaturePlay, 3, 0, STATUS_UNSUCCESSFUL, 99},   // no bass
+        {SimRef3::FeaturePlay, 17, 0, STATUS_UNSUCCESSFUL, 99},  // past the bitmap
+        {SimRef3::FeaturePlay, 0x102, 0, STATUS_UNSUCCESSFUL, 99},
+        {SimRef3::UsbIn, 2, 0, STATUS_SUCCESS, 1},
+        {SimRef3::UsbIn, 2, 1, STATUS_UNSUCCESSFUL, 99},
+        {SimRef3::UsbIn, 1, 0, STATUS_UNSUCCESSFUL, 99},
+        {SimRef3::Speaker, 2, 0, STATUS_SUCCESS, 99},
+        {SimRef3::Speaker, 3, 0, STATUS_UNSUCCESSFUL, 99},
+        {SimRef3::Clock, 1, 0, STATUS_SUCCESS, 0},
+    };
+    for (const Case& c : cases)
+    {
+        ULONG id = 99;
+        EXPECT_EQ(c.Status, s.Unit(c.Unit)->GetSingleControlId(c.Selector, c.Channel, &id))
+            << (int)c.Unit << " " << c.Selector;
+        EXPECT_EQ(c.Id, id) << (int)c.Unit << " " << c.Selector;
+    }
+    EXPECT_EQ(3u, Uac2ControlKindForSelector(130));
+    EXPECT_EQ(CONTROL_KIND_NONE_FOR_SELECTOR, Uac2ControlKindForSelector(12));
+}
+
+// The output-type refresh: the current type read on selector 8 (a refused
+// request is the answer and nothing is refreshed).
+TEST(Uac2Walk, OutputTypeRefresh)
+{
+    Uac2Started s(SimCreateReferenceDevice(SimReference::Uac2Spdif));
+    ASSERT_EQ(STATUS_SUCCESS, s.Status);
+    CUacUnit* headphones = s.Unit(SimRef4::Headphones);
+    ASSERT_NE(nullptr, headphones);
+    ULONG id = 99;
+    EXPECT_EQ(STATUS_SUCCESS, headphones->GetSingleControlId(8, 0, &id));
+    EXPECT_EQ(99u, id);
+    s.Sim()->InjectControlFault({0xA1, 0x01, 0x0800, SimRef4::Headphones << 8},
+                                SimFaultKind::Stall);
+    s.Sim()->ClearLog();
+    EXPECT_FALSE(NT_SUCCESS(headphones->GetSingleControlId(8, 0, &id)));
+    EXPECT_EQ(1u, s.Sim()->Log().size()); // the refused request, no refresh
+    EXPECT_EQ(STATUS_SUCCESS, headphones->GetSingleControlId(2, 0, &id));
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, headphones->GetSingleControlId(5, 0, &id));
+}
