@@ -7,7 +7,6 @@ namespace
 {
 constexpr ULONG c_FeedbackFlags =
     USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK | USBD_START_ISO_TRANSFER_ASAP;
-constexpr ULONG c_PipeRequestBytes = 40;
 } // namespace
 
 CUsbAudio2Render::CUsbAudio2Render(PUNKNOWN outerUnknown, ULONG interfaceNumber, ULONG terminalLink,
@@ -253,7 +252,7 @@ NTSTATUS CUsbAudio2Render::OnStreamUrbComplete(PDEVICE_OBJECT, PIRP irp, PTRANSF
 NTSTATUS CUsbAudio2Render::PipeRequest(PUSBDEVICEIO io, USHORT function, USBD_PIPE_HANDLE pipe)
 {
     struct _URB_PIPE_REQUEST urb = {};
-    urb.Hdr.Length = c_PipeRequestBytes;
+    urb.Hdr.Length = (USHORT)sizeof(urb);
     urb.Hdr.Function = function;
     urb.PipeHandle = pipe;
     return io->SubmitUrbSync(reinterpret_cast<PURB>(&urb));
