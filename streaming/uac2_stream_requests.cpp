@@ -1,5 +1,6 @@
 #include "streaming/uac2_stream_requests.h"
 
+#include "driver/audio_hal.h"
 #include "platform/usb/usbdlib.h"
 #include "usbaudio/controls/control_interfaces.h"
 
@@ -12,8 +13,12 @@ constexpr USHORT c_ValidAltSettingsControl = 0x0200;
 NTSTATUS SetStreamClockFrequency(CUsbAudioStream* stream, ULONG clockControlId, ULONG hz)
 {
     PAGED_CODE();
+    if (stream->GetOwner() == nullptr)
+        return STATUS_INVALID_DEVICE_STATE;
+    // The clock is one of the device's objects, not one of the stream's path.
+    auto device = static_cast<CAudioHal*>(static_cast<IAdapterCommon*>(stream->GetOwner()));
     CAudioControl* control = nullptr;
-    NTSTATUS status = stream->FindObjectById(clockControlId, &control);
+    NTSTATUS status = device->FindUnitById(clockControlId, &control);
     if (!NT_SUCCESS(status))
         return status;
     PCLOCKCONTROL clock = nullptr;

@@ -9,8 +9,8 @@
 // up to four bytes.
 inline constexpr ULONG VALID_ALT_SETTINGS_BYTES = 5;
 
-// Sets the rate of the clock whose control has `clockControlId` in the
-// stream's device.
+// Sets the rate of the clock whose control has `clockControlId` among the
+// objects of the stream's device.
 NTSTATUS SetStreamClockFrequency(CUsbAudioStream* stream, ULONG clockControlId, ULONG hz);
 
 // Whether a valid-alternate-settings reply of `received` bytes marks the

@@ -130,6 +130,8 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     NTSTATUS FindObjectById(ULONG id, CAudioControl** object);
 
     ULONG GetTerminalLink() const { return m_TerminalLink; }
+    // The device object InitStream was given: the IAdapterCommon of a CAudioHal.
+    PUNKNOWN GetOwner() const { return m_Owner; }
     LONG GetStreamState() const { return m_StreamState; }
 
   protected:

@@ -1,0 +1,259 @@
+// The class 2.0 streams on the simulated devices as the walk makes them, on
+// virtual time: every clock rate of the reference device streams, the
+// render packets follow the device's feedback (drift, the window's edges,
+// the doubled deviation, lost feedback), a failed URB is recovered by
+// resetting the pipes, and the reported bytes keep with the device.
+#include <gtest/gtest.h>
+
+#include "platform/kernel/emu.h"
+#include "streaming/usb_audio2_capture.h"
+#include "streaming/usb_audio2_render.h"
+#include "tests/usbaudio/usbaudio_doubles.h"
+
+namespace
+{
+// Counts the byte reports of one client and fills render data with a counter.
+struct CountingClient
+{
+    static void Callback(PVOID context, PVOID argument1, PVOID)
+    {
+        auto self = static_cast<CountingClient*>(context);
+        auto record = static_cast<StreamNotification*>(argument1);
+        if (record->Client != self->Record)
+            return;
+        if (record->Type == STREAM_NOTIFY_BYTES)
+            self->Bytes += record->Bytes;
+        else if (record->Type == STREAM_NOTIFY_CAPTURE_DATA)
+            self->Captured += record->Data.Bytes;
+    }
+    PSTREAMCLIENT Record = nullptr;
+    ULONGLONG Bytes = 0;
+    ULONGLONG Captured = 0;
+};
+
+struct StreamRig
+{
+    explicit StreamRig(std::unique_ptr<SimUsbDevice> device) : Rig(std::move(device))
+    {
+        UseDeviceClasses(false);
+        Status = Rig.Ok() ? Rig.Start() : STATUS_UNSUCCESSFUL;
+    }
+    CUsbAudioStream* Stream(ULONG index)
+    {
+        CStreamEngine* engine = nullptr;
+        CUsbAudioDevice* device = DeviceOf(Rig);
+        return device != nullptr && NT_SUCCESS(device->GetEngine(index, &engine))
+                   ? static_cast<CUsbAudioStream*>(engine)
+                   : nullptr;
+    }
+    CUsbAudio2Render* Render() { return static_cast<CUsbAudio2Render*>(Stream(0)); }
+    SimUsbDevice* Sim() { return Rig.Device(); }
+    // Registers, opens and starts a client of the format of `rate` and `bits`.
+    NTSTATUS Start(ULONG index, CountingClient* client, ULONG rate, USHORT bits, ULONG ms,
+                   ULONG urbs)
+    {
+        CUsbAudioStream* stream = Stream(index);
+        WAVEFORMATEXTENSIBLE format = {};
+        for (ULONG i = 0; stream != nullptr && i < stream->GetFormatCount(); ++i)
+        {
+            WAVEFORMATEXTENSIBLE f = {};
+            stream->GetFormatAt(i, &f);
+            if (f.Format.nSamplesPerSec == rate && f.Format.wBitsPerSample == bits)
+                format = f;
+        }
+        if (format.Format.nSamplesPerSec == 0)
+            return STATUS_NOT_FOUND;
+        NTSTATUS status =
+            stream->RegisterClient(STREAM_CLIENT_KIND_WAVE_CYCLIC, &format.Format, ms, urbs,
+                                   CountingClient::Callback, client, &client->Record);
+        ULONG msPerUrb = 0, frame = 0;
+        if (NT_SUCCESS(status))
+            status = stream->OpenClient(client->Record->Registration, &msPerUrb, &frame);
+        if (NT_SUCCESS(status))
+            status = stream->StartClient(client->Record->Registration,
+                                         frame + USB_STREAM_START_LEAD_FRAMES, &msPerUrb, nullptr);
+        return status;
+    }
+    void Leave(ULONG index, CountingClient* client)
+    {
+        PVOID key = client->Record->Registration;
+        Stream(index)->StopClient(key, nullptr);
+        Stream(index)->CloseClient(key);
+        EXPECT_EQ(STATUS_SUCCESS, Stream(index)->UnregisterClient(key));
+    }
+    UsbAdapterRig Rig;
+    NTSTATUS Status;
+};
+
+std::unique_ptr<SimUsbDevice> Device(LONG driftPpm = 0)
+{
+    auto device = SimCreateReferenceDevice(SimReference::Uac2HighSpeed);
+    device->Audio().SetClockRates(SimRef3::Clock, {44100, 48000, 96000});
+    device->Streaming().SetClockDriftPpm(driftPpm);
+    return device;
+}
+
+// The sample frames of the playback packets from packet `from` on.
+std::vector<ULONG> PacketFrames(SimUsbDevice* device, size_t from, ULONG frameBytes)
+{
+    std::vector<ULONG> frames;
+    const SimOutRecord& out = device->Streaming().OutRecord(SimRef3::PlayEndpoint);
+    for (size_t i = from; i < out.Packets.size(); ++i)
+        frames.push_back(out.Packets[i].Length / frameBytes);
+    return frames;
+}
+
+// The rate a device's 16.16 feedback value stands for at 8000 packets a
+// second: floor(value x 8000 / 65536), in exact integers.
+ULONG ReferenceFeedbackRate(ULONG value)
+{
+    return (ULONG)(((ULONGLONG)value * 8000) >> 16);
+}
+} // namespace
+
+// Each clock rate: the clock is set, the setting selected, and the device
+// receives (and sends) the rate's frames.
+TEST(Uac2Stream, EveryRateStreamsBothWays)
+{
+    for (ULONG rate : {44100u, 48000u, 96000u})
+    {
+        StreamRig rig(Device());
+        ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+        CountingClient play, record;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &play, rate, 16, 10, 2)) << rate;
+        EXPECT_EQ(rate, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
+        EXPECT_EQ(1, rig.Sim()->AlternateSetting(SimRef3::PlayInterface));
+        EXPECT_TRUE(rig.Render()->HasFeedbackPipe());
+        EmuAdvanceMs(1000);
+        // One second of the device's own clock, within the packets in flight.
+        const SimOutRecord& out = rig.Sim()->Streaming().OutRecord(SimRef3::PlayEndpoint);
+        const double seconds = out.Packets.size() / 8000.0;
+        EXPECT_NEAR(rate * seconds, out.Data.size() / 4.0, 2.0) << rate;
+        rig.Leave(0, &play);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(1, &record, rate, 16, 10, 2)) << rate;
+        EmuAdvanceMs(1000);
+        EXPECT_NEAR(rate * 4.0, (double)record.Captured, rate * 4.0 * 0.03) << rate;
+        rig.Leave(1, &record);
+    }
+}
+
+// The pacing follows the device's feedback: its rate when inside the window
+// (the edges included), nominal outside it, and the deviation doubled when
+// it is exactly 500 / ms of the URB. Every run of packets then carries the
+// frames the paced rate gives, to within one.
+TEST(Uac2Stream, PacketsFollowTheFeedback)
+{
+    struct Case
+    {
+        const char* What;
+        LONG Ppm;
+        ULONG Ms;
+        LONG Expected; // 0: the reference rate of the device's value
+    } cases[] = {
+        {"exact", 0, 10, 0},
+        {"+50 ppm", 50, 10, 0},
+        {"-50 ppm", -50, 10, 0},
+        {"+1000 Hz counts", 20833, 10, 49000},
+        {"-1000 Hz counts", -20833, 10, 47000},
+        {"+1200 Hz is ignored", 25000, 10, 48000},
+        {"+100 Hz with 5 ms URBs doubles", 2085, 5, 48200},
+        {"+100 Hz with 10 ms URBs stays", 2085, 10, 48100},
+    };
+    for (const Case& c : cases)
+    {
+        StreamRig rig(Device(c.Ppm));
+        ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+        CountingClient client;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, c.Ms, 3)) << c.What;
+        EmuAdvanceMs(100);
+        const ULONG expected =
+            c.Expected != 0 ? (ULONG)c.Expected
+                            : ReferenceFeedbackRate(rig.Sim()->Streaming().FeedbackValue(48000));
+        EXPECT_EQ(expected, rig.Render()->GetPacingRate()) << c.What;
+        const size_t from =
+            rig.Sim()->Streaming().OutRecord(SimRef3::PlayEndpoint).Packets.size() + 800;
+        EmuAdvanceMs(2000);
+        const std::vector<ULONG> frames = PacketFrames(rig.Sim(), from, 4);
+        ASSERT_GE(frames.size(), 8000u) << c.What;
+        for (size_t run : {8u, 100u, 8000u})
+        {
+            ULONGLONG sum = 0;
+            for (size_t i = 0; i < run; ++i)
+                sum += frames[i];
+            const double exact = (double)run * expected / 8000.0;
+            EXPECT_LE(std::abs((double)sum - exact), 1.0) << c.What << " run " << run;
+        }
+        rig.Leave(0, &client);
+    }
+}
+
+// Feedback packets that fail bring no rate: the pacing keeps the one the
+// others give; a feedback URB that fails as a whole sends the stream into
+// recovery like a data URB.
+TEST(Uac2Stream, LostFeedbackIsNotARate)
+{
+    StreamRig rig(Device(20833));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+    // Packets 30 to 33 of the feedback endpoint fail one by one.
+    rig.Sim()->Streaming().InjectPacketError(SimRef3::FeedbackEndpoint, 30,
+                                             USBD_STATUS_DEV_NOT_RESPONDING, 4);
+    CountingClient client;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3));
+    EmuAdvanceMs(200);
+    EXPECT_EQ(49000u, rig.Render()->GetPacingRate());
+    rig.Leave(0, &client);
+}
+
+// A data URB whose every packet fails: the pipes are reset and the
+// transfers go on without the interface being selected again.
+TEST(Uac2Stream, AFailedUrbResetsThePipes)
+{
+    StreamRig rig(Device());
+    ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+    CountingClient client;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3));
+    EmuAdvanceMs(50);
+    const size_t before = rig.Sim()->Streaming().OutRecord(SimRef3::PlayEndpoint).Packets.size();
+    const ULONG ordinal = rig.Sim()->Streaming().PacketCount(SimRef3::PlayEndpoint);
+    // The whole of a later URB (80 packets from a URB boundary) fails.
+    const ULONG next = (ordinal / 80 + 2) * 80;
+    rig.Sim()->Streaming().InjectPacketError(SimRef3::PlayEndpoint, next,
+                                             USBD_STATUS_DEV_NOT_RESPONDING, 80);
+    rig.Sim()->ClearLog();
+    EmuAdvanceMs(500);
+    size_t selects = 0;
+    for (const SimRequestRecord& r : rig.Sim()->Log())
+        selects += r.Setup.bmRequestType == 0x01 && r.Setup.bRequest == 0x0B ? 1 : 0;
+    EXPECT_EQ(0u, selects);
+    EXPECT_EQ(USB_STREAM_RUNNING, rig.Render()->GetStreamState());
+    const size_t after = rig.Sim()->Streaming().OutRecord(SimRef3::PlayEndpoint).Packets.size();
+    EXPECT_GE(after - before, 8u * 400); // still streaming after the failure
+    EXPECT_EQ(1, rig.Rig.Adapter()->GetActiveStreamCount());
+    rig.Leave(0, &client);
+}
+
+// Over ten minutes of a drifting device the bytes reported to the client
+// stay within a millisecond (one URB in flight aside) of what the device
+// received, and the device received its own clock's frames.
+TEST(Uac2Stream, PositionKeepsWithTheDeviceForTenMinutes)
+{
+    StreamRig rig(Device(50));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+    CountingClient client;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 5, 3));
+    const ULONG frameBytes = 4;
+    const ULONG urbBytes = 5 * 50 * frameBytes; // at most 50 frames a millisecond
+    for (int minute = 1; minute <= 10; ++minute)
+    {
+        EmuAdvanceMs(60000);
+        const ULONGLONG received =
+            rig.Sim()->Streaming().OutRecord(SimRef3::PlayEndpoint).Data.size();
+        ASSERT_LE(client.Bytes, received) << minute;
+        EXPECT_LE(received - client.Bytes, 2 * urbBytes + 48 * frameBytes) << minute;
+    }
+    const SimOutRecord& out = rig.Sim()->Streaming().OutRecord(SimRef3::PlayEndpoint);
+    const ULONG paced = ReferenceFeedbackRate(rig.Sim()->Streaming().FeedbackValue(48000));
+    EXPECT_NEAR((double)paced * out.Packets.size() / 8000.0, out.Data.size() / 4.0, 2.0);
+    rig.Leave(0, &client);
+    EXPECT_EQ(rig.Sim()->Streaming().OutRecord(SimRef3::PlayEndpoint).Data.size(), client.Bytes);
+}
