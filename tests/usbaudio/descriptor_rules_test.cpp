@@ -83,6 +83,38 @@ TEST(DescriptorRules, LengthsPerSubtypeAndVersion)
     }
 }
 
+// Every class 2.0 row one byte short of what it needs and at exactly that,
+// counts included (mixer and selector sources, processing and extension
+// inputs, clock selector inputs).
+TEST(DescriptorRules, Uac2RowsAtTheirLengths)
+{
+    struct Row
+    {
+        AudioInterfaceKind Kind;
+        UCHAR Subtype;
+        UCHAR Needed;
+        int CountAt;
+        UCHAR Count;
+    } rows[] = {
+        {kControl, 1, 9, -1, 0},   {kControl, 2, 17, -1, 0}, {kControl, 3, 12, -1, 0},
+        {kControl, 4, 15, 4, 2},   {kControl, 5, 10, 4, 3},  {kControl, 6, 10, -1, 0},
+        {kControl, 8, 19, 6, 2},   {kControl, 9, 17, 6, 1},  {kControl, 10, 8, -1, 0},
+        {kControl, 11, 9, 4, 2},   {kControl, 12, 7, -1, 0}, {kStreaming, 1, 16, -1, 0},
+        {kStreaming, 2, 6, -1, 0},
+    };
+    for (const Row& r : rows)
+    {
+        const UCHAR lengths[2] = {(UCHAR)(r.Needed - 1), r.Needed};
+        for (UCHAR length : lengths)
+        {
+            const std::vector<UCHAR> d = Cs(length, r.Subtype, r.CountAt, r.Count);
+            EXPECT_EQ(length == r.Needed ? DescriptorVerdict::Valid : DescriptorVerdict::TooShort,
+                      CheckAudioDescriptor(kUac2, r.Kind, d.data(), (ULONG)d.size()))
+                << (int)r.Subtype << " at " << (int)length;
+        }
+    }
+}
+
 // The simulated device describes with the same rules what a driver refuses.
 TEST(DescriptorRules, SimulatorNotesFollowTheRules)
 {
