@@ -225,6 +225,15 @@ TEST(Uac2Walk, ClockSourceRates)
     EXPECT_EQ(44100u, rates[0]);
     EXPECT_EQ(2u, rates[1]);
     EXPECT_EQ(96000u, rates[2]);
+    // A reply shorter than the list asked for is not read past its end.
+    std::vector<UCHAR> shortReply = RangeReply({44100, 48000, 96000});
+    shortReply.resize(2 + 12 * 2 + 11);
+    s.Sim()->ScriptRequest(kClockRange, shortReply);
+    ULONG untouched[3] = {1, 2, 3};
+    count = 3;
+    EXPECT_FALSE(NT_SUCCESS(clock->GetFrequencies(&count, untouched)));
+    EXPECT_EQ(1u, untouched[0]);
+    EXPECT_EQ(3u, untouched[2]);
 }
 
 // Starts the descriptors or the device make fail, each with its status.
