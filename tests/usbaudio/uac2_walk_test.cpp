@@ -138,7 +138,7 @@ std::vector<UCHAR> RangeReply(const std::vector<ULONG>& rates, int rangeAt = -1)
 
 // The clock's sampling-frequency RANGE requests.
 const SimRequestMatch kClockRange = {0xA1, 0x02, 0x0100, SimRef3::Clock << 8};
-constexpr UCHAR kFeature = 6, kGeneral = 1, kFormat = 2;
+constexpr UCHAR kFeature = 6, kGeneral = 1;
 } // namespace
 
 // Units, clock, controls linked to their sources, one stream per interface

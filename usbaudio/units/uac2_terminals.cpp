@@ -5,7 +5,6 @@
 
 namespace
 {
-constexpr ULONG c_IdOffset = 3;
 constexpr ULONG c_InputClockOffset = 7;
 constexpr ULONG c_InputControlsOffset = 14;
 constexpr ULONG c_OutputClockOffset = 8;
