@@ -82,8 +82,8 @@ TEST(HostHarness, ReferenceDevicesStopAtTheFirstMissingPart)
         const HostStartStep step = host.ExplainStart(status);
         EXPECT_EQ("", step.Step) << name;
         EXPECT_FALSE(step.NotBuiltYet) << name;
-        // The S/PDIF device's two wave subdevices come out as one today
-        // (left for the wave side to settle); the others have one each.
+        // The S/PDIF device's line-in jack is empty, and a wave filter is
+        // installed only behind a connected jack: its capture stream has none.
         const bool spdif = name == "Uac2Spdif";
         EXPECT_EQ(spdif ? 2u : 3u, host.Filters().size()) << name;
         EXPECT_EQ(spdif ? 1u : 2u, host.Connections().size()) << name;
