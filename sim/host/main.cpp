@@ -3,7 +3,9 @@
 // adds and starts it, lists the filters, pins, physical connections and
 // device interfaces the driver registered, removes the device, unloads the
 // driver and reports what leaked. With --asio it also runs the ASIO test
-// client on the started device for the seconds given.
+// client on the started device for the seconds given; with --play or
+// --record it plays a WAV file to the device or records from it through the
+// driver's wave filters.
 //
 // A run "worked" (exit status 0) when the driver loaded, the device was
 // plugged and added, its start either succeeded or stopped at a step whose
@@ -20,6 +22,7 @@
 #include "sim/clients/asio_client.h"
 #include "sim/host/harness/HostHarness.h"
 #include "sim/host/self_check.h"
+#include "sim/host/stream_run.h"
 
 namespace
 {
@@ -27,28 +30,34 @@ const char kDefaultDevice[] = "Uac1SpeakerMic";
 
 void Usage(FILE* out)
 {
-    fprintf(out,
-            "usage: lthost [--device NAME | --descriptor-file PATH] [--speed full|high]\n"
-            "              [--asio SECONDS]\n"
-            "       lthost --list | --self-check | --help\n"
-            "\n"
-            "  --device NAME           a reference device (default %s; --list names them)\n"
-            "  --descriptor-file PATH  a device read from descriptor text (hex bytes, one\n"
-            "                          descriptor a line; its speed from a \"speed full\" or\n"
-            "                          \"speed high\" line, else high when bcdUSB >= 2.00)\n"
-            "  --speed full|high       the speed of the connection, whatever the device says\n"
-            "  --asio SECONDS          runs the ASIO test client on the started device: a sine\n"
-            "                          through the render rings for SECONDS, the buffer switches\n"
-            "                          counted against those expected (they must agree)\n"
-            "  --list                  lists the reference devices\n"
-            "  --self-check            runs the platform self-check on the real clock\n"
-            "\n"
-            "Exit status 0 when the run worked: the driver loaded, the device was plugged\n"
-            "and added, its start either succeeded or stopped at a step whose part of the\n"
-            "driver is not built yet (reported as such), the removal succeeded, the driver\n"
-            "unloaded, the kernel reported no misuse and nothing leaked. 1 otherwise; 2 for\n"
-            "a bad command line.\n",
-            kDefaultDevice);
+    fprintf(
+        out,
+        "usage: lthost [--device NAME | --descriptor-file PATH] [--speed full|high]\n"
+        "              [--asio SECONDS]\n"
+        "              [--play IN.wav [--device-out OUT.wav] | --record OUT.wav [--seconds N]]\n"
+        "              [--unplug-after SECONDS]\n"
+        "       lthost --list | --self-check | --help\n"
+        "\n"
+        "  --device NAME           a reference device (default %s; --list names them)\n"
+        "  --descriptor-file PATH  a device read from descriptor text (hex bytes, one\n"
+        "                          descriptor a line; its speed from a \"speed full\" or\n"
+        "                          \"speed high\" line, else high when bcdUSB >= 2.00)\n"
+        "  --speed full|high       the speed of the connection, whatever the device says\n"
+        "  --asio SECONDS          runs the ASIO test client on the started device: a sine\n"
+        "                          through the render rings for SECONDS, the buffer switches\n"
+        "                          counted against those expected (they must agree)\n"
+        "%s"
+        "  --list                  lists the reference devices\n"
+        "  --self-check            runs the platform self-check on the real clock\n"
+        "\n"
+        "Exit status 0 when the run worked: the driver loaded, the device was plugged\n"
+        "and added, its start either succeeded or stopped at a step whose part of the\n"
+        "driver is not built yet (reported as such), the removal succeeded, the driver\n"
+        "unloaded, the kernel reported no misuse and nothing leaked, and an ASIO, play or\n"
+        "record run asked for went to its end (a play or record ends with a summary line:\n"
+        "frames moved, position drift against the device clock, glitches). 1 otherwise;\n"
+        "2 for a bad command line.\n",
+        kDefaultDevice, kStreamRunUsage);
 }
 
 int g_KernelFailures = 0;
@@ -118,6 +127,7 @@ struct HostOptions
     bool FromFile = false;
     std::optional<EmuUsbSpeed> Speed;
     ULONG AsioSeconds = 0; // 0: no ASIO run
+    StreamRunOptions Stream;
 };
 
 bool AsioInterfaceEnabled(const HostHarness& host)
@@ -209,6 +219,8 @@ int RunDevice(const HostOptions& options)
                 Report("start device", started);
                 if (options.AsioSeconds != 0 && !RunAsioClient(host, options.AsioSeconds))
                     worked = false;
+                if (options.Stream.Wanted() && !RunStream(host, options.Stream))
+                    worked = false;
             }
             else
             {
@@ -218,8 +230,16 @@ int RunDevice(const HostOptions& options)
                 worked = step.NotBuiltYet;
                 if (options.AsioSeconds != 0)
                     printf("asio: not run: the device did not start\n");
+                if (options.Stream.Wanted())
+                {
+                    printf("%s: not run: the device did not start\n",
+                           options.Stream.Play.empty() ? "record" : "play");
+                    worked = false;
+                }
             }
             ListRegistrations(host);
+            if (!host.DevicePresent() && !Report("surprise removal", host.SurpriseRemoval()))
+                worked = false;
             if (!Report("remove device", host.RemoveDevice()))
                 worked = false;
         }
@@ -281,7 +301,18 @@ int main(int argc, char** argv)
             options.AsioSeconds = (ULONG)atoi(argv[++i]);
             continue;
         }
+        if (ParseStreamOption(arg, i + 1 < argc ? argv[i + 1] : nullptr, &options.Stream))
+        {
+            ++i;
+            continue;
+        }
         fprintf(stderr, "lthost: unexpected argument \"%s\"\n", arg);
+        Usage(stderr);
+        return 2;
+    }
+    if (const char* problem = StreamOptionsProblem(options.Stream))
+    {
+        fprintf(stderr, "lthost: %s\n", problem);
         Usage(stderr);
         return 2;
     }

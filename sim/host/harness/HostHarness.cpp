@@ -9,6 +9,7 @@
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
 #include "platform/portcls/portcls_emu.h"
+#include "platform/usb/EmuUsbBus.h"
 
 namespace
 {
@@ -217,6 +218,18 @@ NTSTATUS HostHarness::RemoveDevice()
     if (Fdo() == nullptr)
         return STATUS_INVALID_DEVICE_STATE;
     return EmuPnpSendMinor(Pdo(), IRP_MN_REMOVE_DEVICE);
+}
+
+bool HostHarness::DevicePresent() const
+{
+    return Bus() != nullptr && Bus()->IsPresent();
+}
+
+NTSTATUS HostHarness::SurpriseRemoval()
+{
+    if (Fdo() == nullptr)
+        return STATUS_INVALID_DEVICE_STATE;
+    return EmuPnpSendMinor(Pdo(), IRP_MN_SURPRISE_REMOVAL);
 }
 
 HostStartStep HostHarness::ExplainStart(NTSTATUS status) const

@@ -85,6 +85,10 @@ class HostHarness
     NTSTATUS AddDevice();
     NTSTATUS StartDevice();
     NTSTATUS RemoveDevice();
+    // Whether the device is still on the bus (not pulled out).
+    bool DevicePresent() const;
+    // Tells the driver its device is gone (IRP_MN_SURPRISE_REMOVAL).
+    NTSTATUS SurpriseRemoval();
 
     HostStartStep ExplainStart(NTSTATUS status) const;
 
@@ -97,6 +101,8 @@ class HostHarness
     // The adapter device while it is on the stack; null otherwise.
     PDEVICE_OBJECT Fdo() const;
     SimUsbDevice* Device() const { return m_Port.Device(); }
+    // The emulated bus the device is on (to pull the device out); null when unplugged.
+    EmuUsbBus* Bus() const { return m_Port.Bus(); }
     std::string DeviceName() const { return m_DeviceName; }
 
   private:

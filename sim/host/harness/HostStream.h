@@ -1,0 +1,64 @@
+// Sound in, sound out: the host program's play and record runs. The audio
+// engine client opens the streaming pin of the device's first render or
+// capture wave filter, walks it to RUN and moves data through the cyclic
+// buffer on the emulated clock, while the simulated device records what it
+// receives on the wire or sends its microphone sine.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "sim/host/harness/HostHarness.h"
+#include "sim/host/harness/HostWav.h"
+
+// What a run moved and how well: frames between the client and the driver,
+// the stream position against the device clock at the end, and the glitches.
+struct HostStreamSummary
+{
+    ULONGLONG Frames = 0;
+    double DriftMs = 0;       // position minus the device clock
+    ULONG MissingPackets = 0; // packet slots of the run the device got nothing in (late or lost)
+    ULONG Underruns = 0;      // render: silence written while the file still had data
+    ULONG Overruns = 0;       // the position overtook the data, or capture data was dropped
+    bool Unplugged = false;
+};
+
+struct HostStreamOptions
+{
+    // Pulls the device out after this many milliseconds of running (0: never).
+    ULONG UnplugAfterMs = 0;
+    // Render: keeps what the device received (a long run may only count it).
+    bool KeepReceived = true;
+    // Called with the milliseconds run and the run's length, once a second of
+    // device time.
+    std::function<void(ULONG doneMs, ULONG totalMs)> Progress;
+};
+
+class HostStream
+{
+  public:
+    // The device must be started.
+    explicit HostStream(HostHarness& host) : m_Host(host) {}
+
+    // Plays `in` in its own format through the first render wave filter, to
+    // the end of the file and until the cyclic buffer has played out;
+    // *received gets what the device received, in the pin's format. The
+    // driver's own status when it refuses the format.
+    NTSTATUS Play(const HostAudio& in, const HostStreamOptions& options, HostAudio* received,
+                  HostStreamSummary* summary);
+    // Records `ms` of device time from the first capture wave filter in the
+    // format the driver chooses, the device sending a sine on every channel.
+    NTSTATUS Record(ULONG ms, const HostStreamOptions& options, HostAudio* recorded,
+                    HostStreamSummary* summary);
+
+    // What failed, in words; empty after a run that worked.
+    const std::string& Error() const { return m_Error; }
+
+    // The sine the simulated microphone sends.
+    static constexpr ULONG kSineHz = 1000;
+    static constexpr double kSineAmplitude = 0.5;
+
+  private:
+    HostHarness& m_Host;
+    std::string m_Error;
+};
