@@ -196,8 +196,9 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
         (ULONG)BytesToMs(client.Statistics(pinFile).BufferSize, frameBytes, in.Rate);
     const ULONG totalMs = (ULONG)(in.Frames() * 1000 / in.Rate) + bufferMs + kPlayOutMs;
     ULONG elapsed = 0;
-    ULONG endedAt = 0; // when the file's last byte was queued
-    while (offset < in.Data.size() || elapsed < endedAt + bufferMs + kPlayOutMs)
+    bool ended = false; // the file's last byte has left the client queue
+    ULONG endedAt = 0;
+    while (!ended || elapsed < endedAt + bufferMs + kPlayOutMs)
     {
         if (options.UnplugAfterMs != 0 && elapsed >= options.UnplugAfterMs)
         {
@@ -207,16 +208,19 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
             break;
         }
         if (offset < in.Data.size())
-        {
             offset +=
                 client.Write(pinFile, in.Data.data() + offset, (ULONG)(in.Data.size() - offset));
-            if (offset == in.Data.size())
-                endedAt = elapsed;
+        ULONG queued = 0;
+        EmuPcPinQueued(pinFile, &queued);
+        if (!ended && offset == in.Data.size() && queued == 0)
+        {
+            ended = true;
+            endedAt = elapsed;
         }
         EmuAdvanceMs(kStepMs);
         elapsed += kStepMs;
         const PcPinStatistics stats = client.Statistics(pinFile);
-        if (stats.SilenceBytes != silence && offset < in.Data.size())
+        if (stats.SilenceBytes != silence && !ended)
             ++summary->Underruns;
         silence = stats.SilenceBytes;
         pin.Position();
