@@ -146,6 +146,21 @@ class PacketGaps
     bool m_Seen = false;
 };
 
+// The intersection's result with the file's channels and their block and
+// byte rate; what else it says stays.
+NTSTATUS AsFileFormat(const HostAudio& in, std::vector<UCHAR>* format)
+{
+    KSDATAFORMAT_WAVEFORMATEX f;
+    if (format->size() < sizeof(f))
+        return STATUS_INVALID_BUFFER_SIZE;
+    memcpy(&f, format->data(), sizeof(f));
+    f.WaveFormatEx.nChannels = in.Channels;
+    f.WaveFormatEx.nBlockAlign = (USHORT)in.FrameBytes();
+    f.WaveFormatEx.nAvgBytesPerSec = in.Rate * in.FrameBytes();
+    memcpy(format->data(), &f, sizeof(f));
+    return STATUS_SUCCESS;
+}
+
 double BytesToMs(LONGLONG bytes, ULONG frameBytes, ULONG rate)
 {
     return frameBytes == 0 || rate == 0 ? 0 : (double)bytes / frameBytes * 1000.0 / rate;
@@ -170,9 +185,16 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
     NTSTATUS status = client.OpenFilter(filterInfo->Name, &filter);
     KSDATARANGE_AUDIO wanted =
         PcmRange(in.Channels, in.BitsPerSample, in.BitsPerSample, in.Rate, in.Rate);
+    std::vector<UCHAR> format;
     PFILE_OBJECT pinFile = nullptr;
     if (NT_SUCCESS(status))
-        status = client.OpenPinWithRange(filter, pinId, &wanted.DataRange, &pinFile);
+        status = client.Intersect(filter, pinId, &wanted.DataRange, &format);
+    // A range gives the most channels only: the pin is asked for the file's
+    // format as it is, and the driver has the last word.
+    if (NT_SUCCESS(status))
+        status = AsFileFormat(in, &format);
+    if (NT_SUCCESS(status))
+        status = client.OpenPin(filter, pinId, format.data(), (ULONG)format.size(), &pinFile);
     if (!NT_SUCCESS(status))
     {
         m_Error = "the render pin refused " + FormatText(in.Channels, in.BitsPerSample, in.Rate);
