@@ -1,0 +1,218 @@
+// Play and record through the started class 1.0 reference device, as the
+// host program runs them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/kernel/emu.h"
+#include "sim/clients/audio_engine_client.h"
+#include "sim/host/harness/HostStream.h"
+
+namespace
+{
+// 16-bit at `rate`: a 997 Hz cosine on the first channel, its negative on the
+// second, so the first frame is not silent.
+HostAudio Cosine(ULONG frames, USHORT channels = 2, ULONG rate = 48000)
+{
+    HostAudio a{rate, channels, 16, std::vector<UCHAR>((size_t)frames * 2 * channels)};
+    for (ULONG i = 0; i < frames; ++i)
+    {
+        const SHORT v = (SHORT)std::lround(20000.0 * std::cos(2 * M_PI * 997.0 * i / rate));
+        for (USHORT c = 0; c < channels; ++c)
+        {
+            const SHORT s = (c & 1) ? (SHORT)-v : v;
+            memcpy(&a.Data[((size_t)i * channels + c) * 2], &s, 2);
+        }
+    }
+    return a;
+}
+
+void Start(HostHarness& host)
+{
+    std::string error;
+    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("Uac1SpeakerMic", &error)) << error;
+    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+    ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+}
+
+// The device's sine as the simulated microphone defines it, computed here on
+// its own: amplitude times full scale of 16 bits, rounded.
+SHORT MicSine(ULONGLONG k)
+{
+    return (SHORT)std::llround(HostStream::kSineAmplitude *
+                               std::sin(2.0 * M_PI * HostStream::kSineHz * (double)k / 48000.0) *
+                               32767.0);
+}
+} // namespace
+
+// A 1 s stereo sine at 48 kHz 16-bit reaches the speaker bit-exact: after
+// the 15 ms the first URBs carry ahead of the copy offset, every byte of the
+// file in order, and nothing but silence after it.
+TEST(HostPlayRecord, SineArrivesBitExactAtTheSpeaker)
+{
+    HostHarness host;
+    Start(host);
+    HostStream stream(host);
+    const HostAudio in = Cosine(48000);
+    HostAudio received;
+    HostStreamSummary summary;
+    ASSERT_EQ(STATUS_SUCCESS, stream.Play(in, {}, &received, &summary)) << stream.Error();
+    EXPECT_EQ("", stream.Error());
+    EXPECT_EQ(48000u, received.Rate);
+    EXPECT_EQ(2u, received.Channels);
+    EXPECT_EQ(16u, received.BitsPerSample);
+    const size_t preRoll = 15 * 192;
+    ASSERT_GE(received.Data.size(), preRoll + in.Data.size());
+    for (size_t i = 0; i < in.Data.size(); ++i)
+        ASSERT_EQ(in.Data[i], received.Data[preRoll + i]) << "byte " << i;
+    for (size_t i = preRoll + in.Data.size(); i < received.Data.size(); ++i)
+        ASSERT_EQ(0, received.Data[i]) << "byte " << i;
+    EXPECT_EQ(48000u, summary.Frames);
+    EXPECT_LE(std::fabs(summary.DriftMs), 1.0);
+    EXPECT_EQ(0u, summary.MissingPackets);
+    EXPECT_EQ(0u, summary.Underruns);
+    EXPECT_EQ(0u, summary.Overruns);
+    EXPECT_FALSE(summary.Unplugged);
+}
+
+// A format the speaker does not take is refused with the status the driver
+// gives the same range itself; one it takes plays.
+TEST(HostPlayRecord, FormatsAreTheDriversToRefuse)
+{
+    HostHarness host;
+    Start(host);
+    const struct
+    {
+        USHORT Channels;
+        ULONG Rate;
+        bool Plays;
+    } cases[] = {{2, 44100, true}, {1, 48000, false}, {2, 32000, false}, {3, 48000, false}};
+    for (const auto& c : cases)
+    {
+        HostStream stream(host);
+        HostAudio received;
+        HostStreamSummary summary;
+        const NTSTATUS status =
+            stream.Play(Cosine(c.Rate / 10, c.Channels, c.Rate), {}, &received, &summary);
+        if (c.Plays)
+        {
+            EXPECT_EQ(STATUS_SUCCESS, status) << c.Rate;
+            EXPECT_EQ(c.Rate / 10, summary.Frames);
+            continue;
+        }
+        // The driver's own answer to the same request.
+        AudioEngineClient client(host.Fdo());
+        PFILE_OBJECT filter = nullptr;
+        ASSERT_EQ(STATUS_SUCCESS, client.OpenFilter(u"SPKOut00Wave", &filter));
+        KSDATARANGE_AUDIO r = {};
+        r.DataRange.FormatSize = sizeof(r);
+        r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
+        r.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+        r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+        r.MaximumChannels = c.Channels;
+        r.MinimumBitsPerSample = r.MaximumBitsPerSample = 16;
+        r.MinimumSampleFrequency = r.MaximumSampleFrequency = c.Rate;
+        std::vector<UCHAR> format;
+        NTSTATUS driver = client.Intersect(filter, 0, &r.DataRange, &format);
+        if (NT_SUCCESS(driver))
+        {
+            // The driver offers fewer channels; the pin is asked for the file's.
+            KSDATAFORMAT_WAVEFORMATEX f;
+            ASSERT_GE(format.size(), sizeof(f));
+            memcpy(&f, format.data(), sizeof(f));
+            EXPECT_LT(f.WaveFormatEx.nChannels, c.Channels);
+            f.WaveFormatEx.nChannels = c.Channels;
+            f.WaveFormatEx.nBlockAlign = (USHORT)(2 * c.Channels);
+            f.WaveFormatEx.nAvgBytesPerSec = c.Rate * 2 * c.Channels;
+            memcpy(format.data(), &f, sizeof(f));
+            PFILE_OBJECT pin = nullptr;
+            driver = client.OpenPin(filter, 0, format.data(), (ULONG)format.size(), &pin);
+        }
+        EXPECT_FALSE(NT_SUCCESS(driver));
+        EXPECT_EQ(driver, status) << c.Channels << " " << c.Rate;
+        EXPECT_NE(std::string::npos, stream.Error().find("refused")) << stream.Error();
+    }
+}
+
+// The microphone's sine arrives bit-exact: after the silent start-up, every
+// sample is the device's own, in order, from one phase of the sine on.
+TEST(HostPlayRecord, MicrophoneSineArrivesBitExact)
+{
+    HostHarness host;
+    Start(host);
+    HostStream stream(host);
+    HostAudio recorded;
+    HostStreamSummary summary;
+    ASSERT_EQ(STATUS_SUCCESS, stream.Record(1000, {}, &recorded, &summary)) << stream.Error();
+    ASSERT_EQ(48000u, recorded.Rate);
+    ASSERT_EQ(1u, recorded.Channels);
+    ASSERT_EQ(16u, recorded.BitsPerSample);
+    std::vector<SHORT> samples(recorded.Data.size() / 2);
+    memcpy(samples.data(), recorded.Data.data(), samples.size() * 2);
+    ASSERT_GT(samples.size(), 48000u * 9 / 10);
+    EXPECT_EQ(samples.size(), summary.Frames);
+    size_t first = 0;
+    while (first < samples.size() && samples[first] == 0)
+        ++first;
+    ASSERT_LT(first, 48u * 20); // within 20 ms
+    // The one phase (of the 48-sample period) that matches the whole recording.
+    int phases = 0;
+    for (ULONGLONG phase = 0; phase < 48; ++phase)
+    {
+        size_t i = first;
+        while (i < samples.size() && samples[i] == MicSine(phase + i - first))
+            ++i;
+        phases += i == samples.size();
+    }
+    EXPECT_EQ(1, phases);
+    EXPECT_EQ(0u, summary.Overruns);
+}
+
+// Ten minutes on virtual time end with the position within 1 ms of what the
+// device received.
+TEST(HostPlayRecord, LongPlayKeepsThePositionOnTheDeviceClock)
+{
+    const ULONG seconds = 600;
+    HostHarness host;
+    Start(host);
+    HostStream stream(host);
+    HostAudio received;
+    HostStreamSummary summary;
+    HostStreamOptions options;
+    options.KeepReceived = false;
+    ULONG reports = 0;
+    options.Progress = [&reports](ULONG, ULONG) { ++reports; };
+    ASSERT_EQ(STATUS_SUCCESS, stream.Play(Cosine(seconds * 48000), options, &received, &summary));
+    EXPECT_TRUE(received.Data.empty());
+    EXPECT_EQ(seconds * 48000ull, summary.Frames);
+    EXPECT_LE(std::fabs(summary.DriftMs), 1.0);
+    EXPECT_EQ(0u, summary.MissingPackets);
+    EXPECT_EQ(0u, summary.Underruns);
+    EXPECT_EQ(0u, summary.Overruns);
+    EXPECT_EQ(seconds, reports); // once a device second (the play-out is under one)
+}
+
+// Pulled out half a second in: the run ends with the device named gone, the
+// driver is told and removes the device, and nothing leaks.
+TEST(HostPlayRecord, UnplugMidPlayEndsTheRunCleanly)
+{
+    HostHarness host;
+    Start(host);
+    HostStream stream(host);
+    HostAudio received;
+    HostStreamSummary summary;
+    HostStreamOptions options;
+    options.UnplugAfterMs = 500;
+    EXPECT_EQ(STATUS_DEVICE_NOT_CONNECTED,
+              stream.Play(Cosine(48000), options, &received, &summary));
+    EXPECT_TRUE(summary.Unplugged);
+    EXPECT_EQ("the device was unplugged after 500 ms of play", stream.Error());
+    EXPECT_LT(summary.Frames, 48000u);
+    EXPECT_FALSE(host.DevicePresent());
+    EXPECT_EQ(STATUS_SUCCESS, host.SurpriseRemoval());
+    EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
+    host.Unplug();
+    host.UnloadDriver();
+    EXPECT_EQ("", EmuCheckClean(false));
+}
