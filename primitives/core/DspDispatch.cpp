@@ -10,6 +10,7 @@
 #include "primitives/fft/DspFftReal.h"
 #include "primitives/fft/levels/DspFftLevels.h"
 #include "primitives/filters/DspFirState.h"
+#include "primitives/filters/DspIirState.h"
 #include "primitives/vector/DspVector.h"
 #include "primitives/vector/kernels/DspVmKernels.h"
 #include "primitives/vector/kernels/DspVmReduceKernels.h"
@@ -35,9 +36,9 @@ const DspCodePtr DspDispatchTable[DspDispatchRows * 4] = {
     /* 14 */ DSP_ROW(DspFirMultirateStateSize32f, DspFirMultirateStateSize32f_Gen, DspFirMultirateStateSize32f_Gen, DspFirMultirateStateSize32f_Gen, DspFirMultirateStateSize32f_Gen),
     /* 15 */ DSP_ROW(DspFirFilter32f, DspFirFilter32f_Gen, DspFirFilter32f_Gen, DspFirFilter32f_Gen, DspFirFilter32f_Gen),
     /* 16 */ DSP_ROW(DspFirOneSample32f, DspFirOneSample32f_Gen, DspFirOneSample32f_Gen, DspFirOneSample32f_Gen, DspFirOneSample32f_Gen),
-    /* 17 */ DSP_ROW(DspIirFilterInPlace32f, NB(DspIirFilterInPlace32f), NB(DspIirFilterInPlace32f), NB(DspIirFilterInPlace32f), NB(DspIirFilterInPlace32f)),
-    /* 18 */ DSP_ROW(DspIirStateSize32f, NB(DspIirStateSize32f), NB(DspIirStateSize32f), NB(DspIirStateSize32f), NB(DspIirStateSize32f)),
-    /* 19 */ DSP_ROW(DspIirInit32f, NB(DspIirInit32f), NB(DspIirInit32f), NB(DspIirInit32f), NB(DspIirInit32f)),
+    /* 17 */ DSP_ROW(DspIirFilterInPlace32f, DspIirFilterInPlace32f_Gen, DspIirFilterInPlace32f_Sse3, DspIirFilterInPlace32f_Ssse3, DspIirFilterInPlace32f_Sse4),
+    /* 18 */ DSP_ROW(DspIirStateSize32f, DspIirStateSize32f_Gen, DspIirStateSize32f_Sse3, DspIirStateSize32f_Ssse3, DspIirStateSize32f_Ssse3),
+    /* 19 */ DSP_ROW(DspIirInit32f, DspIirInit32f_Gen, DspIirInit32f_Sse3, DspIirInit32f_Ssse3, DspIirInit32f_Sse4),
     /* 20 */ DSP_ROW(DspConvert32sTo32f, DspConvert32sTo32f_Gen, DspConvert32sTo32f_Sse3, DspConvert32sTo32f_Ssse3, DspConvert32sTo32f_Sse4),
     /* 21 */ DSP_ROW(DspAddConstInPlace32f, DspAddConstInPlace32f_Gen, DspAddConstInPlace32f_Sse3, DspAddConstInPlace32f_Ssse3, DspAddConstInPlace32f_Ssse3),
     /* 22 */ DSP_ROW(DspInterleave32f, DspInterleave32f_Gen, DspInterleave32f_Sse3, DspInterleave32f_Ssse3, DspInterleave32f_Sse4),
