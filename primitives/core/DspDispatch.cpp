@@ -35,7 +35,7 @@ const DspCodePtr DspDispatchTable[DspDispatchRows * 4] = {
     /* 13 */ DSP_ROW(DspFirMultirateInit32f, DspFirMultirateInit32f_Gen, DspFirMultirateInit32f_Gen, DspFirMultirateInit32f_Gen, DspFirMultirateInit32f_Gen),
     /* 14 */ DSP_ROW(DspFirMultirateStateSize32f, DspFirMultirateStateSize32f_Gen, DspFirMultirateStateSize32f_Gen, DspFirMultirateStateSize32f_Gen, DspFirMultirateStateSize32f_Gen),
     /* 15 */ DSP_ROW(DspFirFilter32f, DspFirFilter32f_Gen, DspFirFilter32f_Gen, DspFirFilter32f_Gen, DspFirFilter32f_Gen),
-    /* 16 */ DSP_ROW(DspFirOneSample32f, DspFirOneSample32f_Gen, DspFirOneSample32f_Gen, DspFirOneSample32f_Gen, DspFirOneSample32f_Gen),
+    /* 16 */ DSP_ROW(DspFirOneSample32f, DspFirOneSample32f_Gen, DspFirOneSample32f_Sse3, DspFirOneSample32f_Ssse3, DspFirOneSample32f_Sse4),
     /* 17 */ DSP_ROW(DspIirFilterInPlace32f, DspIirFilterInPlace32f_Gen, DspIirFilterInPlace32f_Sse3, DspIirFilterInPlace32f_Ssse3, DspIirFilterInPlace32f_Sse4),
     /* 18 */ DSP_ROW(DspIirStateSize32f, DspIirStateSize32f_Gen, DspIirStateSize32f_Sse3, DspIirStateSize32f_Ssse3, DspIirStateSize32f_Ssse3),
     /* 19 */ DSP_ROW(DspIirInit32f, DspIirInit32f_Gen, DspIirInit32f_Sse3, DspIirInit32f_Ssse3, DspIirInit32f_Sse4),

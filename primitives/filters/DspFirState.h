@@ -59,3 +59,13 @@ DspStatus DspFirMultirateFilter32f_Gen(const float* src, float* dst, int32_t len
 // One output of a direct FIR over a doubled delay line of 2 * tapsLen floats.
 DspStatus DspFirOneSample32f_Gen(float src, float* pDst, const float* taps, int32_t tapsLen,
                                  float* dlyLine, int32_t* pDlyIndex);
+// Levels 1 to 3: the entry's checks, then the level's kernel, which sums in
+// single precision.
+#define DSP_FIR_ONE_DECLARE_LEVEL(sfx)                                                             \
+    void DspFirOneKernel_##sfx(const float* pSrc, float* pDst, const float* taps, int32_t tapsLen, \
+                               float* dlyLine, int32_t* pDlyIndex);                                \
+    DspStatus DspFirOneSample32f_##sfx(float src, float* pDst, const float* taps, int32_t tapsLen, \
+                                       float* dlyLine, int32_t* pDlyIndex)
+DSP_FIR_ONE_DECLARE_LEVEL(Sse3);
+DSP_FIR_ONE_DECLARE_LEVEL(Ssse3);
+DSP_FIR_ONE_DECLARE_LEVEL(Sse4);
