@@ -5,10 +5,29 @@
 
 #include <xmmintrin.h>
 
+#include <utility>
+
 #include "primitives/filters/DspFirState.h"
 
 namespace DspFirOneLevel
 {
+// The chain of up to 16 taps, unrolled for each count: oldest sample first,
+// one single-precision sum.
+template <int32_t N> float Chain(const float* w, const float* taps)
+{
+    float sum = 0.0f;
+    [&]<int32_t... K>(std::integer_sequence<int32_t, K...>)
+    {
+        ((sum = sum + w[K] * taps[N - 1 - K]), ...);
+    }
+    (std::make_integer_sequence<int32_t, N>{});
+    return sum;
+}
+using ChainFn = float (*)(const float*, const float*);
+inline constexpr ChainFn Chains[17] = {
+    nullptr,  Chain<1>,  Chain<2>,  Chain<3>,  Chain<4>,  Chain<5>,  Chain<6>,  Chain<7>, Chain<8>,
+    Chain<9>, Chain<10>, Chain<11>, Chain<12>, Chain<13>, Chain<14>, Chain<15>, Chain<16>};
+
 inline void Kernel(const float* pSrc, float* pDst, const float* taps, int32_t n, float* dly,
                    int32_t* pIndex)
 {
@@ -20,10 +39,7 @@ inline void Kernel(const float* pSrc, float* pDst, const float* taps, int32_t n,
     const float* w = dly + i;
     if (n <= 16)
     {
-        float sum = 0.0f;
-        for (int32_t k = 0; k < n; ++k)
-            sum = sum + w[k] * taps[n - 1 - k];
-        *pDst = sum;
+        *pDst = Chains[n](w, taps);
         return;
     }
     // taps[n-1-k .. n-4-k] reversed meet w[k .. k+3].
