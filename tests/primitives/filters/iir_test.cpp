@@ -264,5 +264,50 @@ TEST_P(IirLevels, BiquadCascadeMatchesTheProduct)
     ExpectNear(y, want, 2e-5);
 }
 
+// The block kernels of each level by themselves: the numerator part against a
+// double sum, and the recursion (counts 1 to 12, so every remainder of four,
+// the count of 3 running one at a time) against the plain recursion.
+using KernelAFn = void (*)(const float*, float*, int32_t, const float*, int32_t);
+using KernelBFn = void (*)(const float*, float*, int32_t, const float*, int32_t);
+TEST(IirBlockKernels, NumeratorAndRecursionAtEveryLevel)
+{
+    const struct
+    {
+        const char* feature;
+        KernelAFn a;
+        KernelBFn b;
+    } levels[] = {{"sse3", DspIirBlockKernelA_Sse3, DspIirBlockKernelB_Sse3},
+                  {"ssse3", DspIirBlockKernelA_Ssse3, DspIirBlockKernelB_Ssse3},
+                  {"sse4.1", DspIirBlockKernelA_Sse4, DspIirBlockKernelB_Sse4}};
+    const int32_t n = 3;
+    const float b[4] = {0.5f, -0.25f, 0.125f, 1.0f}, fb[3] = {-0.3f, 0.2f, -0.1f};
+    alignas(16) float num[16], rec[24];
+    for (int k = 0; k < 16; ++k)
+        num[k] = b[k / 4];
+    DspIirRecursionTable(fb, -1.0f, n, rec);
+    const std::vector<float> x = Signal(40);
+    for (int32_t l = 0; l < 3; ++l)
+        for (int32_t count = 1; count <= 12 && LevelAvailable(l + 1); ++count)
+        {
+            const auto& level = levels[l];
+            std::vector<float> w(static_cast<size_t>(count)), y(x.begin(), x.begin() + n + count);
+            level.a(x.data(), w.data(), count, num, n);
+            level.b(w.data(), y.data(), count, rec, n);
+            std::vector<double> ref(x.begin(), x.begin() + n);
+            for (int32_t i = 0; i < count; ++i)
+            {
+                double wi = 0;
+                for (int32_t k = 0; k <= n; ++k)
+                    wi += double(b[k]) * x[static_cast<size_t>(i + n - k)];
+                ASSERT_NEAR(w[size_t(i)], wi, 1e-6) << level.feature << " " << count;
+                double yi = wi;
+                for (int32_t k = 1; k <= n; ++k)
+                    yi -= double(fb[k - 1]) * ref[static_cast<size_t>(n + i - k)];
+                ref.push_back(yi);
+                ASSERT_NEAR(y[size_t(n + i)], yi, 1e-5) << level.feature << " " << count;
+            }
+        }
+}
+
 INSTANTIATE_TEST_SUITE_P(Levels, IirLevels, testing::Values(0, 1, 2, 3));
 } // namespace
