@@ -33,37 +33,8 @@ static_assert(sizeof(NamedMember) == 24 && sizeof(GainMember) == 36);
 NTSTATUS Describe(PPCPROPERTY_REQUEST request, ULONG access, ULONG vt, ULONG membersFlags,
                   ULONG memberSize, ULONG count, const void* members, const GUID* typeSet = nullptr)
 {
-    const ULONG full =
-        sizeof(KSPROPERTY_DESCRIPTION) +
-        (memberSize != 0 ? sizeof(KSPROPERTY_MEMBERSHEADER) + memberSize * count : 0);
-    if (request->ValueSize < c_U32 || request->Value == nullptr)
-    {
-        request->ValueSize = full;
-        return STATUS_BUFFER_TOO_SMALL;
-    }
-    auto out = static_cast<PUCHAR>(request->Value);
-    if (request->ValueSize < sizeof(KSPROPERTY_DESCRIPTION))
-    {
-        *reinterpret_cast<PULONG>(out) = access;
-        request->ValueSize = c_U32;
-        return STATUS_SUCCESS;
-    }
-    KSPROPERTY_DESCRIPTION d = {};
-    d.AccessFlags = access;
-    d.DescriptionSize = full;
-    d.PropTypeSet.Set = typeSet != nullptr ? *typeSet : KSPROPTYPESETID_General;
-    d.PropTypeSet.Id = vt;
-    d.MembersListCount = memberSize != 0 ? 1 : 0;
-    RtlCopyMemory(out, &d, sizeof(d));
-    request->ValueSize = sizeof(d);
-    if (request->ValueSize >= full && memberSize != 0)
-    {
-        const KSPROPERTY_MEMBERSHEADER h = {membersFlags, memberSize, count, 0};
-        RtlCopyMemory(out + sizeof(d), &h, sizeof(h));
-        RtlCopyMemory(out + sizeof(d) + sizeof(h), members, memberSize * count);
-        request->ValueSize = full;
-    }
-    return STATUS_SUCCESS;
+    const Description d = {access, vt, typeSet, membersFlags, memberSize, count, 0};
+    return AnswerBasicSupport(request, d, members);
 }
 
 bool Verb(PPCPROPERTY_REQUEST request, ULONG verb)

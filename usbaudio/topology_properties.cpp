@@ -12,21 +12,8 @@ constexpr ULONG c_DescriptionBytes = sizeof(KSPROPERTY_DESCRIPTION);
 constexpr ULONG c_HeaderBytes = sizeof(KSPROPERTY_MEMBERSHEADER);
 constexpr ULONG c_NodeAccess = 0x203;
 
-// A basic-support reply under construction: description, optional members
-// header and members, in one block of the full size.
-struct Description
-{
-    ULONG Access;
-    ULONG VariantType;
-    const GUID* TypeSet; // KSPROPTYPESETID_General unless said
-    ULONG MembersFlags;
-    ULONG MemberSize;
-    ULONG MemberCount;
-    ULONG HeaderFlags;
-};
+} // namespace
 
-// Writes what the caller's buffer has room for: the flags alone, the
-// description alone (its size field naming the full size), or all of it.
 NTSTATUS AnswerBasicSupport(PPCPROPERTY_REQUEST request, const Description& d, const void* members)
 {
     const bool hasMembers = d.MemberCount != 0 || d.MembersFlags != 0;
@@ -68,6 +55,8 @@ NTSTATUS AnswerBasicSupport(PPCPROPERTY_REQUEST request, const Description& d, c
     return STATUS_SUCCESS;
 }
 
+namespace
+{
 // n stepped ranges, the same for every channel.
 NTSTATUS AnswerSteppedRanges(PPCPROPERTY_REQUEST request, ULONG variantType, ULONG channels,
                              const KSPROPERTY_STEPPING_LONG& range)

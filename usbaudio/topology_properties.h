@@ -5,6 +5,22 @@
 
 #include "platform/portcls/portcls.h"
 
+// A basic-support reply: description, optional members header and members.
+struct Description
+{
+    ULONG Access;
+    ULONG VariantType;
+    const GUID* TypeSet; // KSPROPTYPESETID_General unless said
+    ULONG MembersFlags;
+    ULONG MemberSize;
+    ULONG MemberCount;
+    ULONG HeaderFlags;
+};
+
+// Writes what the caller's buffer has room for: the flags alone, the
+// description alone (its size field naming the full size), or all of it.
+NTSTATUS AnswerBasicSupport(PPCPROPERTY_REQUEST request, const Description& d, const void* members);
+
 // Node handlers.
 NTSTATUS PropertyHandlerLevel(PPCPROPERTY_REQUEST request);    // volume, tone
 NTSTATUS PropertyHandlerBoolean(PPCPROPERTY_REQUEST request);  // mute, AGC, loudness

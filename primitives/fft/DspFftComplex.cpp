@@ -4,6 +4,7 @@
 
 #include "primitives/fft/DspFftCoreBridge.h"
 #include "primitives/fft/DspFftSse2.h"
+#include "primitives/fft/DspFftRadix4Sizes.h"
 
 namespace
 {
@@ -135,25 +136,7 @@ template <bool Inv, int32_t n> void Radix4Sized(float* d, const float* tw)
 
 template <bool Inv> void Radix4(float* d, int32_t n, const float* tw)
 {
-    switch (n)
-    {
-    case 8:
-        return Radix4Sized<Inv, 8>(d, tw);
-    case 16:
-        return Radix4Sized<Inv, 16>(d, tw);
-    case 32:
-        return Radix4Sized<Inv, 32>(d, tw);
-    case 64:
-        return Radix4Sized<Inv, 64>(d, tw);
-    case 128:
-        return Radix4Sized<Inv, 128>(d, tw);
-    case 256:
-        return Radix4Sized<Inv, 256>(d, tw);
-    case 512:
-        return Radix4Sized<Inv, 512>(d, tw);
-    default:
-        return Radix4Sized<Inv, 1024>(d, tw);
-    }
+    DspFftForRadix4Size(n, [&](auto size) { Radix4Sized<Inv, decltype(size)::value>(d, tw); });
 }
 
 template <bool Inv> inline void Butterfly2(float* a, float* d, float wr, float wi)

@@ -1,4 +1,5 @@
 #include "primitives/fft/DspFftSse2.h"
+#include "primitives/fft/DspFftRadix4Sizes.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -575,25 +576,8 @@ namespace DspFftSse2
 {
 template <bool Inv> void Radix4(float* data, int32_t n, const float* twiddles)
 {
-    switch (n)
-    {
-    case 8:
-        return Radix4Sized<Inv, 8>(data, twiddles);
-    case 16:
-        return Radix4Sized<Inv, 16>(data, twiddles);
-    case 32:
-        return Radix4Sized<Inv, 32>(data, twiddles);
-    case 64:
-        return Radix4Sized<Inv, 64>(data, twiddles);
-    case 128:
-        return Radix4Sized<Inv, 128>(data, twiddles);
-    case 256:
-        return Radix4Sized<Inv, 256>(data, twiddles);
-    case 512:
-        return Radix4Sized<Inv, 512>(data, twiddles);
-    default:
-        return Radix4Sized<Inv, 1024>(data, twiddles);
-    }
+    DspFftForRadix4Size(n, [&](auto size)
+                        { Radix4Sized<Inv, decltype(size)::value>(data, twiddles); });
 }
 
 template <bool Inv, int32_t N>
