@@ -101,6 +101,8 @@ NTSTATUS CUac1FeatureUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
 
 ULONG CUac1FeatureUnit::PoolTag() const
 {
+    if (m_ModelPoolTag != 0)
+        return m_ModelPoolTag;
     return m_Version == AudioClassVersion::Uac1 ? UAC1_UNIT_POOL_TAG : UAC2_UNIT_POOL_TAG;
 }
 
@@ -266,11 +268,17 @@ NTSTATUS CUac1FeatureUnit::CreateOne(UCHAR selector, CAudioHal* device)
                 *row.Ranged);
             return status == STATUS_DEVICE_DATA_ERROR ? STATUS_SUCCESS : status;
         }
-        return MakeUnitControl<CUacPseudo140Control>(
-            this, device, PoolTag(),
-            [&](CUacPseudo140Control* c) { return c->CreatePseudoControl(this, selector, key); });
+        return CreatePseudoControl(selector, device);
     }
     return STATUS_SUCCESS;
+}
+
+NTSTATUS CUac1FeatureUnit::CreatePseudoControl(UCHAR selector, CAudioHal* device)
+{
+    const PDEVICE_OBJECT key = SettingsKey();
+    return MakeUnitControl<CUacPseudo140Control>(
+        this, device, PoolTag(),
+        [&](CUacPseudo140Control* c) { return c->CreatePseudoControl(this, selector, key); });
 }
 
 // ----------------------------------------------------------------------------

@@ -34,6 +34,10 @@ class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IU
 
   protected:
     UCHAR Subtype() const override { return UAC_FEATURE_UNIT; }
+    // The control of a pseudo selector (139, 140) the device's table
+    // announces: the device's own on/off control. A model whose unit makes
+    // other objects for these selectors replaces it.
+    virtual NTSTATUS CreatePseudoControl(UCHAR selector, CAudioHal* device);
     // The device's pseudo-control table; without one there are no pseudo controls.
     void ReadUnitState() override;
     // The channel count of the selector, then the request for that count.
@@ -46,6 +50,8 @@ class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IU
 
     AudioClassVersion m_Version;
     CFeatureUnitRequests* m_Requests = nullptr;
+    // A model's own tag for what the unit allocates; 0: the class version's.
+    ULONG m_ModelPoolTag = 0;
 };
 
 class CUac1MixerUnit : public CUacUnit
