@@ -308,6 +308,8 @@ NTSTATUS EmuUsbBus::DispatchInternal(PDEVICE_OBJECT device, PIRP irp)
     EmuUsbBus* bus = BusOf(device);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+    if (++bus->m_Requests == bus->m_UnplugRequest)
+        bus->UnplugAtFrame(bus->m_Frame);
     Transfer t;
     switch (code)
     {

@@ -44,6 +44,13 @@ class EmuUsbBus
     // (URB status USBD_STATUS_DEVICE_GONE).
     void Unplug();
     void UnplugAtFrame(ULONG frame);
+    // Surprise removal while request number `ordinal` (counted as RequestCount
+    // counts) is on the wire: it and every later request fail as above, at
+    // the frame after it arrives. 0 cancels.
+    void UnplugAtRequest(ULONG ordinal) { m_UnplugRequest = ordinal; }
+    // Internal requests the bus has been sent since it was created (URBs,
+    // port requests, idle notifications), refused ones included.
+    ULONG RequestCount() const { return m_Requests; }
     // The next `count` port-status requests fail with `status`.
     void InjectPortStatusFailure(NTSTATUS status, ULONG count = 1);
     // The next `count` port-status requests succeed with these port bits
@@ -177,6 +184,8 @@ class EmuUsbBus
     bool m_UnplugPending = false;
     bool m_UnplugNow = false; // a request in this frame found the device gone
     ULONG m_UnplugFrame = 0;
+    ULONG m_Requests = 0;
+    ULONG m_UnplugRequest = 0;
     NTSTATUS m_PortFailureStatus = STATUS_SUCCESS;
     ULONG m_PortFailures = 0;
     ULONG m_PortBits = 0;

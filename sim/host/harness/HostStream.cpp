@@ -16,26 +16,6 @@ constexpr ULONG kStepMs = 5;
 // take to play out, past the buffer itself.
 constexpr ULONG kPlayOutMs = 40;
 
-// The first wave filter whose streaming pin takes data in `flow` (render:
-// into the filter; capture: out of it).
-const EmuPcSubdeviceInfo* FindWaveFilter(const std::vector<EmuPcSubdeviceInfo>& subdevices,
-                                         KSPIN_DATAFLOW flow, ULONG* pinId)
-{
-    for (const EmuPcSubdeviceInfo& s : subdevices)
-        for (ULONG i = 0; s.WaveCyclic && s.Descriptor != nullptr && i < s.Descriptor->PinCount;
-             ++i)
-        {
-            const PCPIN_DESCRIPTOR* pin = PcFilterPin(s.Descriptor, i);
-            if (pin != nullptr && pin->KsPinDescriptor.DataFlow == flow &&
-                pin->KsPinDescriptor.Communication == KSPIN_COMMUNICATION_SINK)
-            {
-                *pinId = i;
-                return &s;
-            }
-        }
-    return nullptr;
-}
-
 KSDATARANGE_AUDIO PcmRange(ULONG channels, ULONG minBits, ULONG maxBits, ULONG minRate,
                            ULONG maxRate)
 {
@@ -56,21 +36,6 @@ std::string FormatText(ULONG channels, ULONG bits, ULONG rate)
 {
     return std::to_string(channels) + " channel(s) of " + std::to_string(bits) + " bits at " +
            std::to_string(rate) + " Hz";
-}
-
-// The isochronous data endpoints of the device in one direction (feedback
-// endpoints excluded).
-std::vector<UCHAR> DataEndpoints(const SimUsbDevice& device, bool in)
-{
-    std::vector<UCHAR> endpoints;
-    for (const SimAltSetting& alt : device.Descriptors().AltSettings())
-        for (const SimEndpointInfo& ep : alt.Endpoints)
-            if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
-                (ep.Attributes & USB_ENDPOINT_USAGE_MASK) != USB_ENDPOINT_USAGE_FEEDBACK &&
-                USB_ENDPOINT_DIRECTION_IN(ep.Address) == in &&
-                std::find(endpoints.begin(), endpoints.end(), ep.Address) == endpoints.end())
-                endpoints.push_back(ep.Address);
-    return endpoints;
 }
 
 // A pin open and walked to RUN, and walked back and closed when it goes.
@@ -167,6 +132,37 @@ double BytesToMs(LONGLONG bytes, ULONG frameBytes, ULONG rate)
 }
 } // namespace
 
+const EmuPcSubdeviceInfo* HostFindWaveFilter(const std::vector<EmuPcSubdeviceInfo>& subdevices,
+                                             KSPIN_DATAFLOW flow, ULONG* pinId)
+{
+    for (const EmuPcSubdeviceInfo& s : subdevices)
+        for (ULONG i = 0; s.WaveCyclic && s.Descriptor != nullptr && i < s.Descriptor->PinCount;
+             ++i)
+        {
+            const PCPIN_DESCRIPTOR* pin = PcFilterPin(s.Descriptor, i);
+            if (pin != nullptr && pin->KsPinDescriptor.DataFlow == flow &&
+                pin->KsPinDescriptor.Communication == KSPIN_COMMUNICATION_SINK)
+            {
+                *pinId = i;
+                return &s;
+            }
+        }
+    return nullptr;
+}
+
+std::vector<UCHAR> HostDataEndpoints(const SimUsbDevice& device, bool in)
+{
+    std::vector<UCHAR> endpoints;
+    for (const SimAltSetting& alt : device.Descriptors().AltSettings())
+        for (const SimEndpointInfo& ep : alt.Endpoints)
+            if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
+                (ep.Attributes & USB_ENDPOINT_USAGE_MASK) != USB_ENDPOINT_USAGE_FEEDBACK &&
+                USB_ENDPOINT_DIRECTION_IN(ep.Address) == in &&
+                std::find(endpoints.begin(), endpoints.end(), ep.Address) == endpoints.end())
+                endpoints.push_back(ep.Address);
+    return endpoints;
+}
+
 NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
                           HostAudio* received, HostStreamSummary* summary)
 {
@@ -175,7 +171,8 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
     AudioEngineClient client(m_Host.Fdo());
     ULONG pinId = 0;
     const std::vector<EmuPcSubdeviceInfo> subdevices = client.Subdevices();
-    const EmuPcSubdeviceInfo* filterInfo = FindWaveFilter(subdevices, KSPIN_DATAFLOW_IN, &pinId);
+    const EmuPcSubdeviceInfo* filterInfo =
+        HostFindWaveFilter(subdevices, KSPIN_DATAFLOW_IN, &pinId);
     if (filterInfo == nullptr)
     {
         m_Error = "the device has no render wave filter";
@@ -209,7 +206,7 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
         m_Error = "the render pin did not run";
         return status;
     }
-    const std::vector<UCHAR> endpoints = DataEndpoints(*m_Host.Device(), false);
+    const std::vector<UCHAR> endpoints = HostDataEndpoints(*m_Host.Device(), false);
     *received = {in.Rate, in.Channels, in.BitsPerSample, {}};
     ULONGLONG deviceBytes = 0;
     PacketGaps gaps;
@@ -280,13 +277,14 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     AudioEngineClient client(m_Host.Fdo());
     ULONG pinId = 0;
     const std::vector<EmuPcSubdeviceInfo> subdevices = client.Subdevices();
-    const EmuPcSubdeviceInfo* filterInfo = FindWaveFilter(subdevices, KSPIN_DATAFLOW_OUT, &pinId);
+    const EmuPcSubdeviceInfo* filterInfo =
+        HostFindWaveFilter(subdevices, KSPIN_DATAFLOW_OUT, &pinId);
     if (filterInfo == nullptr)
     {
         m_Error = "the device has no capture wave filter";
         return STATUS_NOT_FOUND;
     }
-    for (UCHAR ep : DataEndpoints(*m_Host.Device(), true))
+    for (UCHAR ep : HostDataEndpoints(*m_Host.Device(), true))
         m_Host.Device()->Streaming().SetInPattern(ep, SimInPattern::Sine, kSineHz, kSineAmplitude);
     PFILE_OBJECT filter = nullptr;
     NTSTATUS status = client.OpenFilter(filterInfo->Name, &filter);

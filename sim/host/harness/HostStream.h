@@ -9,6 +9,7 @@
 #include <string>
 
 #include "sim/host/harness/HostHarness.h"
+#include "platform/portcls/portcls_emu.h"
 #include "sim/host/harness/HostWav.h"
 
 // What a run moved and how well: frames between the client and the driver,
@@ -62,3 +63,11 @@ class HostStream
     HostHarness& m_Host;
     std::string m_Error;
 };
+
+// The first wave filter whose streaming pin takes data in `flow` (render:
+// into the filter; capture: out of it), with that pin's id; null when none.
+const EmuPcSubdeviceInfo* HostFindWaveFilter(const std::vector<EmuPcSubdeviceInfo>& subdevices,
+                                             KSPIN_DATAFLOW flow, ULONG* pinId);
+// The isochronous data endpoints of the device in one direction (feedback
+// endpoints excluded).
+std::vector<UCHAR> HostDataEndpoints(const SimUsbDevice& device, bool in);
