@@ -9,7 +9,7 @@
 
 #include "platform/kernel/emu.h"
 #include "platform/usb/EmuUsbBus.h"
-#include "tests/reliability/scenario_host.h"
+#include "tests/reliability/scenario_road.h"
 
 namespace
 {
@@ -134,11 +134,7 @@ TEST_P(RequestFaults, EveryRequestOfTheLifeEndsCleanly)
         EXPECT_EQ(fault.DeviceStays, host.Host().DevicePresent()) << where;
         if (fault.DeviceStays)
             ExpectStreamsAgain(host, life, clean, where);
-        EXPECT_EQ(STATUS_SUCCESS, host.Remove()) << where;
-        const ScenarioEnd end = host.Teardown();
-        EXPECT_EQ(0u, end.PendingAtBus) << where;
-        EXPECT_EQ("", end.Left) << where;
-        EXPECT_LE(end.Ms, clean.Ms + kBoundMs) << where;
+        ExpectCleanEnd(host, where, clean.Ms + kBoundMs);
         if (HasFailure())
             return;
     }

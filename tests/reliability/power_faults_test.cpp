@@ -1,0 +1,163 @@
+// Power changes with audio running: the power manager takes the device to
+// D3 and back to D0 in the middle of a render, capture or ASIO run, and, with
+// selective suspend on, a device whose streams are open but stopped sleeps
+// in D2 and wakes for the request that starts them. Streaming must go on
+// after the return to D0, and the teardown must leave nothing behind.
+#include <gtest/gtest.h>
+
+#include "platform/io/io_emu.h"
+#include "platform/kernel/emu.h"
+#include "platform/portcls/portcls_emu.h"
+#include "platform/usb/EmuUsbBus.h"
+#include "tests/reliability/scenario_road.h"
+
+namespace
+{
+constexpr ULONG kLeadMs = 40;
+constexpr ULONG kSpanMs = 100;
+constexpr ULONG kSlackMs = 10;
+constexpr ULONG kResumeBoundMs = 1000;
+// The idle timer's first check comes 5 s after the start.
+constexpr ULONG kIdleMs = 5100;
+constexpr ULONGLONG kBoundMs = 20000;
+
+NTSTATUS SetPower(ScenarioHost& host, DEVICE_POWER_STATE state)
+{
+    return EmuPoSendDevicePower(host.Host().Pdo(), IRP_MN_SET_POWER, state);
+}
+
+// How a power change meets the running road: the states it visits, and
+// whether the device is pulled out while it sleeps.
+struct PowerTrip
+{
+    DEVICE_POWER_STATE Sleep;
+    bool PulledAsleep;
+    const char* Name;
+};
+const PowerTrip kTrips[] = {
+    {PowerDeviceD3, false, "D3"},
+    {PowerDeviceD2, false, "D2"},
+    {PowerDeviceD3, true, "D3Pulled"},
+};
+
+using PowerParam = std::tuple<const char*, RoadCase, PowerTrip>;
+class PowerMidStream : public testing::TestWithParam<PowerParam>
+{
+};
+
+// After D0 the road streams a whole span again (but for one URB's worth);
+// a device pulled out while asleep takes the return and the teardown
+// without a hang.
+TEST_P(PowerMidStream, StreamingResumesAtD0)
+{
+    const std::string device = std::get<0>(GetParam());
+    const RoadCase road = std::get<1>(GetParam());
+    const PowerTrip trip = std::get<2>(GetParam());
+    if (!ScenarioHasRoad(device, road.Kind))
+        GTEST_SKIP() << device << " has no " << road.Name << " road";
+    const std::string where = device + " " + road.Name + " " + trip.Name;
+    ScenarioHost host(device);
+    ASSERT_EQ(STATUS_SUCCESS, host.Start());
+    {
+        ScenarioRoad running(host, road.Kind);
+        ASSERT_TRUE(running.Running()) << where;
+        running.Play(kLeadMs);
+        const ULONG before = running.Packets();
+        running.Play(kSpanMs);
+        const ULONG cleanSpan = running.Packets() - before;
+        const ULONG perMs = cleanSpan / kSpanMs;
+        EXPECT_EQ(STATUS_SUCCESS, SetPower(host, trip.Sleep)) << where;
+        EXPECT_EQ(trip.Sleep, EmuPcPowerState(host.Host().Fdo())) << where;
+        running.Play(kLeadMs);
+        if (trip.PulledAsleep)
+            host.Bus()->Unplug();
+        SetPower(host, PowerDeviceD0);
+        EXPECT_EQ(PowerDeviceD0, EmuPcPowerState(host.Host().Fdo())) << where;
+        const ULONGLONG progress = running.Progress();
+        const ULONG span =
+            running.PlayUntilSpanMoves(cleanSpan - perMs * kSlackMs, kSpanMs, kResumeBoundMs);
+        if (!trip.PulledAsleep)
+        {
+            EXPECT_GE(span + perMs * kSlackMs, cleanSpan) << where;
+            EXPECT_GT(running.Progress(), progress) << where;
+        }
+        else
+            EXPECT_EQ(0u, span) << where;
+    }
+    ExpectCleanEnd(host, where, kBoundMs);
+}
+
+std::string PowerName(const testing::TestParamInfo<PowerParam>& info)
+{
+    return std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param).Name + "_" +
+           std::get<2>(info.param).Name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, PowerMidStream,
+                         testing::Combine(testing::ValuesIn(kScenarioDevices),
+                                          testing::ValuesIn(kRoads), testing::ValuesIn(kTrips)),
+                         PowerName);
+
+class IdleWithStreamsOpen : public testing::TestWithParam<RoadParam>
+{
+};
+
+// A pin open in STOP (or an ASIO client open with its buffers mapped) does
+// not keep the device awake: it sleeps in D2 after the idle check, the
+// request that starts the road wakes it, the road streams, and while it
+// streams the device stays in D0 past further idle checks.
+TEST_P(IdleWithStreamsOpen, TheDeviceSleepsAndTheStartWakesIt)
+{
+    const std::string device = std::get<0>(GetParam());
+    const RoadCase road = std::get<1>(GetParam());
+    if (!ScenarioHasRoad(device, road.Kind))
+        GTEST_SKIP() << device << " has no " << road.Name << " road";
+    const std::string where = device + " " + road.Name;
+    ScenarioHost host(device, true);
+    ASSERT_EQ(STATUS_SUCCESS, host.Start());
+    PDEVICE_OBJECT fdo = host.Host().Fdo();
+    {
+        AsioTestClient asio(fdo);
+        PFILE_OBJECT pin = nullptr;
+        ULONG sizes[4] = {}, rate = 0;
+        if (road.Kind == Road::Asio)
+        {
+            ASSERT_EQ(STATUS_SUCCESS, asio.Open()) << where;
+            ASSERT_EQ(STATUS_SUCCESS, asio.GetSampleRate(&rate)) << where;
+            ASSERT_EQ(STATUS_SUCCESS, asio.GetBufferSize(sizes)) << where;
+            ASSERT_EQ(STATUS_SUCCESS, asio.MapAll(sizes[2])) << where;
+        }
+        else
+            ASSERT_EQ(STATUS_SUCCESS, host.OpenWave(road.Kind == Road::Capture ? KSPIN_DATAFLOW_OUT
+                                                                               : KSPIN_DATAFLOW_IN,
+                                                    &pin))
+                << where;
+        ASSERT_TRUE(EmuAdvanceUntil([&] { return EmuPcPowerState(fdo) == PowerDeviceD2; }, kIdleMs))
+            << where;
+        const ULONG before = host.DataPackets(false) + host.DataPackets(true);
+        if (road.Kind == Road::Asio)
+        {
+            EXPECT_EQ(STATUS_SUCCESS, asio.Start()) << where;
+            EXPECT_EQ(PowerDeviceD0, EmuPcPowerState(fdo)) << where;
+            asio.Run(2 * kIdleMs);
+            EXPECT_GT(asio.EventSwitches(), 0u) << where;
+        }
+        else
+        {
+            EXPECT_EQ(STATUS_SUCCESS, host.RunPin(pin)) << where;
+            EXPECT_EQ(PowerDeviceD0, EmuPcPowerState(fdo)) << where;
+            host.Play(pin, 2 * kIdleMs, road.Kind == Road::Capture);
+            host.StopPin(pin);
+            host.ClosePin(pin);
+        }
+        EXPECT_EQ(PowerDeviceD0, EmuPcPowerState(fdo)) << where;
+        EXPECT_GT(host.DataPackets(false) + host.DataPackets(true), before) << where;
+    }
+    ExpectCleanEnd(host, where, kBoundMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, IdleWithStreamsOpen,
+                         testing::Combine(testing::ValuesIn(kScenarioDevices),
+                                          testing::ValuesIn(kRoads)),
+                         RoadParamName);
+} // namespace

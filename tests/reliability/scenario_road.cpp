@@ -1,0 +1,89 @@
+#include "tests/reliability/scenario_road.h"
+
+ScenarioRoad::ScenarioRoad(ScenarioHost& host, Road road) : m_Host(host), m_Road(road)
+{
+    if (road != Road::Asio)
+    {
+        const KSPIN_DATAFLOW flow = In() ? KSPIN_DATAFLOW_OUT : KSPIN_DATAFLOW_IN;
+        m_Running = NT_SUCCESS(host.OpenWave(flow, &m_Pin)) && NT_SUCCESS(host.RunPin(m_Pin));
+        return;
+    }
+    if (!host.HasAsio())
+        return;
+    m_Asio = std::make_unique<AsioTestClient>(host.Host().Fdo());
+    ULONG sizes[4] = {}, rate = 0;
+    m_Running = NT_SUCCESS(m_Asio->Open()) && NT_SUCCESS(m_Asio->GetSampleRate(&rate)) &&
+                NT_SUCCESS(m_Asio->GetBufferSize(sizes)) && NT_SUCCESS(m_Asio->MapAll(sizes[2])) &&
+                NT_SUCCESS(m_Asio->Start());
+}
+
+ScenarioRoad::~ScenarioRoad()
+{
+    if (m_Asio != nullptr)
+    {
+        m_Asio->Stop();
+        m_Asio->Unmap();
+        m_Asio->Close();
+    }
+    if (m_Pin != nullptr)
+    {
+        m_Host.StopPin(m_Pin);
+        m_Host.ClosePin(m_Pin);
+    }
+}
+
+void ScenarioRoad::Play(ULONG ms)
+{
+    if (m_Asio != nullptr)
+        m_Asio->Run(ms);
+    else if (m_Pin != nullptr)
+        m_Host.Play(m_Pin, ms, In());
+}
+
+ULONG ScenarioRoad::Packets() const
+{
+    return m_Road == Road::Asio ? m_Host.DataPackets(false) + m_Host.DataPackets(true)
+                                : m_Host.DataPackets(In());
+}
+
+ULONGLONG ScenarioRoad::Progress()
+{
+    if (m_Asio != nullptr)
+        return m_Asio->EventSwitches();
+    return m_Pin != nullptr ? m_Host.Client().Statistics(m_Pin).Consumed : 0;
+}
+
+ULONG ScenarioRoad::PlayUntilSpanMoves(ULONG packets, ULONG spanMs, ULONG boundMs)
+{
+    ULONG span = 0;
+    for (ULONG spent = 0; spent < boundMs && span < packets; spent += spanMs)
+    {
+        const ULONG from = Packets();
+        Play(spanMs);
+        span = Packets() - from;
+    }
+    return span;
+}
+
+bool ScenarioHasRoad(const std::string& device, Road road)
+{
+    ScenarioHost host(device);
+    if (!NT_SUCCESS(host.Start()))
+        return false;
+    ScenarioRoad running(host, road);
+    return running.Running();
+}
+
+std::string RoadParamName(const testing::TestParamInfo<RoadParam>& info)
+{
+    return std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param).Name;
+}
+
+void ExpectCleanEnd(ScenarioHost& host, const std::string& where, ULONGLONG boundMs)
+{
+    EXPECT_EQ(STATUS_SUCCESS, host.Remove()) << where;
+    const ScenarioEnd end = host.Teardown();
+    EXPECT_EQ(0u, end.PendingAtBus) << where;
+    EXPECT_EQ("", end.Left) << where;
+    EXPECT_LE(end.Ms, boundMs) << where;
+}
