@@ -36,7 +36,11 @@ constexpr int32_t kTileOrder[31] = {0, 0, 0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
 const float kR = std::bit_cast<float>(0x3f3504f4u);
 
 // Radix of the twiddled stage that starts at log-length done of an order-m
-// transform: 8 or 4 by the level's plan.
+// transform: 8 or 4 by the level's plan. Plan B (levels 2 and 3): a radix-4
+// stage to length 16 unless only radix-8 stages fit, a second one for the
+// orders that would otherwise end on two radix-4 stages, then radix 8 while
+// more than eight sub-transforms remain, and a last stage of the radix left.
+// The second radix-4 stage belongs to orders 9, 12 and 15 only.
 template <int Lvl> constexpr int32_t StageRadix(int32_t m, int32_t done)
 {
     const int32_t rem = m - done;
@@ -46,7 +50,15 @@ template <int Lvl> constexpr int32_t StageRadix(int32_t m, int32_t done)
                            (done == 2 && m < 31 && ((0x6c80u >> m) & 1u) != 0);
         return eight ? 8 : 4;
     }
-    return rem % 3 == 0 ? 8 : 4;
+    if (rem <= 3)
+    {
+        return rem == 3 ? 8 : 4;
+    }
+    if (done == 2)
+    {
+        return m % 3 == 2 ? 8 : 4;
+    }
+    return done == 4 && m % 3 == 0 && m <= 15 ? 4 : 8;
 }
 
 // Outer pass radix after done of A outer orders.
@@ -146,18 +158,77 @@ template <bool Inv> [[gnu::always_inline]] inline void Combine8(const Cv* e, Cv*
     }
 }
 
+// Four split vectors of four lanes turned so that vector l holds lane l.
+[[gnu::always_inline]] inline void Transpose(Cv* v)
+{
+    _MM_TRANSPOSE4_PS(v[0].re, v[1].re, v[2].re, v[3].re);
+    _MM_TRANSPOSE4_PS(v[0].im, v[1].im, v[2].im, v[3].im);
+}
+
+// Four radix-4 butterflies without twiddles, one per lane; y[l] then holds
+// the four outputs of lane l as one split block.
+template <bool Inv> [[gnu::always_inline]] inline void Dft4Lanes(const Cv* u, Cv* y)
+{
+    Dft4<Inv>(u, y);
+    Transpose(y);
+}
+
 constexpr int kRev4[4] = {0, 2, 1, 3};
+constexpr int kRev8[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+
+// Where a pass puts the result of one position: split blocks, interleaved
+// points, or real and imaginary parts in two arrays; point is the index of the
+// first of the four points.
+struct SplitOut
+{
+    float* base;
+    [[gnu::always_inline]] void operator()(int64_t point, Cv v) const
+    {
+        Store(base + 2 * point, v);
+    }
+};
+struct InterleavedOut
+{
+    float* base;
+    [[gnu::always_inline]] void operator()(int64_t point, Cv v) const
+    {
+        StoreInterleaved(base + 2 * point, v);
+    }
+};
+struct PlanarOut
+{
+    float* re;
+    float* im;
+    [[gnu::always_inline]] void operator()(int64_t point, Cv v) const
+    {
+        _mm_storeu_ps(re + point, v.re);
+        _mm_storeu_ps(im + point, v.im);
+    }
+};
+
+// The radix-8 butterfly of one k-block: t(e) gives the twiddled value of
+// residue e; the result y[j] belongs to output j.
+template <bool Inv, class Twiddled> [[gnu::always_inline]] inline void Butterfly8(Twiddled t, Cv* y)
+{
+    // Even residues first, then the odd ones, to keep few values live.
+    const Cv ev[4] = {t(0), t(2), t(4), t(6)};
+    Cv e[4];
+    Dft4<Inv>(ev, e);
+    const Cv od[4] = {t(1), t(3), t(5), t(7)};
+    Cv o[4];
+    Dft4<Inv>(od, o);
+    Combine8<Inv>(e, o, y);
+}
 
 // One radix-R pass on split data: G groups of R x S points; the R inputs of a
 // position are sub-transform values in bit-reversed order, input s taking
 // twiddle rev(s); outputs in natural order. The twiddles restart per group.
-template <int R, bool Inv, bool Interleave>
-void Pass(const float* in, float* out, int64_t span, int64_t groups, const float* tw)
+template <int R, bool Inv, class Out>
+void Pass(const float* in, int64_t span, int64_t groups, const float* tw, Out out)
 {
     for (int64_t g = 0; g < groups; ++g)
     {
         const float* src = in + 2 * g * R * span;
-        float* dst = out + 2 * g * R * span;
         const float* w = tw;
         for (int64_t p = 0; p < span; p += 4, w += 8 * (R - 1))
         {
@@ -172,44 +243,17 @@ void Pass(const float* in, float* out, int64_t span, int64_t groups, const float
             }
             else
             {
-                // Even factors first, then the odd ones, to keep few values live.
-                const Cv ev[4] = {in(0), MulTw<Inv>(in(2), w + 8), MulTw<Inv>(in(1), w + 24),
-                                  MulTw<Inv>(in(3), w + 40)};
-                Cv e[4];
-                Dft4<Inv>(ev, e);
-                const Cv od[4] = {MulTw<Inv>(in(4), w), MulTw<Inv>(in(6), w + 16),
-                                  MulTw<Inv>(in(5), w + 32), MulTw<Inv>(in(7), w + 48)};
-                Cv o[4];
-                Dft4<Inv>(od, o);
-                Combine8<Inv>(e, o, y);
+                // Residue e sits at input rev(e) and takes twiddle e.
+                auto t = [&](int e)
+                { return e == 0 ? in(0) : MulTw<Inv>(in(kRev8[e]), w + 8 * (e - 1)); };
+                Butterfly8<Inv>(t, y);
             }
 #pragma GCC unroll 8
             for (int t = 0; t < R; ++t)
             {
-                float* o = dst + 2 * (t * span + p);
-                if constexpr (Interleave)
-                {
-                    StoreInterleaved(o, y[t]);
-                }
-                else
-                {
-                    Store(o, y[t]);
-                }
+                out(g * R * span + t * span + p, y[t]);
             }
         }
-    }
-}
-
-template <int R, bool Inv>
-void PassTo(const float* in, float* out, int64_t span, int64_t groups, const float* tw, bool inter)
-{
-    if (inter)
-    {
-        Pass<R, Inv, true>(in, out, span, groups, tw);
-    }
-    else
-    {
-        Pass<R, Inv, false>(in, out, span, groups, tw);
     }
 }
 
@@ -333,6 +377,32 @@ void FirstStage(const float* src, float* out, int64_t groupCount, const uint32_t
     }
 }
 
+// The twiddled stages of an order-m transform (m >= 4) on split data in buf,
+// in place but for the last one, whose outputs go to last.
+template <int Lvl, bool Inv, class Out>
+void StagesTo(float* buf, int32_t m, const float* tw, Out last)
+{
+    const int64_t n = int64_t{1} << m;
+    int32_t done = 2;
+    while (done < m)
+    {
+        const int32_t r = StageRadix<Lvl>(m, done);
+        const int32_t next = done + (r == 8 ? 3 : 2);
+        const int64_t span = int64_t{1} << done;
+        const int64_t groups = n / (span * r);
+        if (next == m)
+        {
+            r == 8 ? Pass<8, Inv>(buf, span, groups, tw, last)
+                   : Pass<4, Inv>(buf, span, groups, tw, last);
+            return;
+        }
+        r == 8 ? Pass<8, Inv>(buf, span, groups, tw, SplitOut{buf})
+               : Pass<4, Inv>(buf, span, groups, tw, SplitOut{buf});
+        tw += 2 * (r - 1) * span;
+        done = next;
+    }
+}
+
 // The twiddled stages of an order-m transform on split data in buf, the last
 // one writing to out (interleaved when inter).
 template <int Lvl, bool Inv>
@@ -355,26 +425,13 @@ void Stages(float* buf, float* out, int32_t m, const float* tw, bool inter)
         }
         return;
     }
-    const int64_t n = int64_t{1} << m;
-    int32_t done = 2;
-    while (done < m)
+    if (inter)
     {
-        const int32_t r = StageRadix<Lvl>(m, done);
-        const int32_t next = done + (r == 8 ? 3 : 2);
-        const int64_t span = int64_t{1} << done;
-        const int64_t groups = n / (span * r);
-        float* dst = next == m ? out : buf;
-        const bool last = next == m && inter;
-        if (r == 8)
-        {
-            PassTo<8, Inv>(buf, dst, span, groups, tw, last);
-        }
-        else
-        {
-            PassTo<4, Inv>(buf, dst, span, groups, tw, last);
-        }
-        tw += 2 * (r - 1) * span;
-        done = next;
+        StagesTo<Lvl, Inv>(buf, m, tw, InterleavedOut{out});
+    }
+    else
+    {
+        StagesTo<Lvl, Inv>(buf, m, tw, SplitOut{out});
     }
 }
 

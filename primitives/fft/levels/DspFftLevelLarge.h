@@ -191,12 +191,12 @@ void LargeStep(const LargeArgs& a, float* block, int32_t k, int32_t depth)
             groups /= r;
             if (r == 4)
             {
-                Pass<4, Inv, false>(a.work, a.work, span, groups, cursor);
+                Pass<4, Inv>(a.work, span, groups, cursor, SplitOut{a.work});
                 done += 2;
             }
             else
             {
-                Pass<8, Inv, false>(a.work, a.work, span, groups, cursor);
+                Pass<8, Inv>(a.work, span, groups, cursor, SplitOut{a.work});
                 done += 3;
             }
             cursor += 2 * (r - 1) * span;
