@@ -3,6 +3,7 @@
 #include "primitives/fft/DspFftComplex.h"
 #include "primitives/fft/DspFftCoreBridge.h"
 #include "primitives/fft/DspFftWorkBuffer.h"
+#include "primitives/fft/levels/DspFftLevels.h"
 
 namespace
 {
@@ -118,9 +119,24 @@ template <void (*K)(const float*, float*, float)> void Plain(const float* x, flo
 constexpr DspFftSmallKernelGroupC kGeneric = {
     {Plain<Order0<false>>, Plain<Order1<false>>, Plain<Order2<false>>, Plain<Order3<false>>},
     {Order0<true>, Order1<true>, Order2<true>, Order3<true>}};
+
+// Orders 0 and 1 are the same at every level; level 3 takes the order-2
+// kernels of level 2.
+#define DSP_FFT_SMALL_GROUP_C(O2, O3)                                                              \
+    DspFftSmallKernelGroupC                                                                        \
+    {                                                                                              \
+        {Plain<Order0<false>>, Plain<Order1<false>>, DspFftFwdCOrder2_32f_##O2,                    \
+         DspFftFwdCOrder3_32f_##O3},                                                               \
+        {                                                                                          \
+            Order0<true>, Order1<true>, DspFftFwdCOrder2Scale32f_##O2,                             \
+                DspFftFwdCOrder3Scale32f_##O3                                                      \
+        }                                                                                          \
+    }
 } // namespace
 
-const DspFftSmallKernelGroupC DspFftSmallKernelTableC[4] = {kGeneric, kGeneric, kGeneric, kGeneric};
+const DspFftSmallKernelGroupC DspFftSmallKernelTableC[4] = {
+    kGeneric, DSP_FFT_SMALL_GROUP_C(Sse3, Sse3), DSP_FFT_SMALL_GROUP_C(Ssse3, Ssse3),
+    DSP_FFT_SMALL_GROUP_C(Ssse3, Sse4)};
 
 DspStatus DspFftCheckArgs(const float* src, const float* dst, const DspFftSpecR32f* spec,
                           uint32_t kind)

@@ -4,6 +4,7 @@
 #include "primitives/fft/DspFftCoreBridge.h"
 #include "primitives/fft/DspFftSse2.h"
 #include "primitives/fft/DspFftWorkBuffer.h"
+#include "primitives/fft/levels/DspFftLevels.h"
 
 namespace
 {
@@ -204,21 +205,25 @@ void DspFftInvROrder3Scale32f(const float* src, float* dst, float scale)
     InvOrder3(src, dst, scale, true);
 }
 
-#define DSP_FFT_GENERIC_KERNELS                                                                    \
+// Order 0 is the same at every level; level 3 has its own order-3 kernels
+// beside the order-1 and order-2 kernels of level 2.
+#define DSP_FFT_SMALL_GROUP(O12, O3)                                                               \
     {                                                                                              \
-        {DspFftOrder0Copy32f, DspFftOrder1_32f, DspFftFwdROrder2_32f, DspFftFwdROrder3_32f},       \
-            {DspFftOrder0Scale32f, DspFftOrder1Scale32f, DspFftFwdROrder2Scale32f,                 \
-             DspFftFwdROrder3Scale32f},                                                            \
-            {DspFftOrder0Copy32f, DspFftOrder1_32f, DspFftInvROrder2_32f, DspFftInvROrder3_32f},   \
+        {DspFftOrder0Copy32f, DspFftOrder1_32f##O12, DspFftFwdROrder2_32f##O12,                    \
+         DspFftFwdROrder3_32f##O3},                                                                \
+            {DspFftOrder0Scale32f, DspFftOrder1Scale32f##O12, DspFftFwdROrder2Scale32f##O12,       \
+             DspFftFwdROrder3Scale32f##O3},                                                        \
+            {DspFftOrder0Copy32f, DspFftOrder1_32f##O12, DspFftInvROrder2_32f##O12,                \
+             DspFftInvROrder3_32f##O3},                                                            \
         {                                                                                          \
-            DspFftOrder0Scale32f, DspFftOrder1Scale32f, DspFftInvROrder2Scale32f,                  \
-                DspFftInvROrder3Scale32f                                                           \
+            DspFftOrder0Scale32f, DspFftOrder1Scale32f##O12, DspFftInvROrder2Scale32f##O12,        \
+                DspFftInvROrder3Scale32f##O3                                                       \
         }                                                                                          \
     }
 
 const DspFftSmallKernelGroup DspFftSmallKernelTable[4] = {
-    DSP_FFT_GENERIC_KERNELS, DSP_FFT_GENERIC_KERNELS, DSP_FFT_GENERIC_KERNELS,
-    DSP_FFT_GENERIC_KERNELS};
+    DSP_FFT_SMALL_GROUP(, ), DSP_FFT_SMALL_GROUP(_Sse3, _Sse3), DSP_FFT_SMALL_GROUP(_Ssse3, _Ssse3),
+    DSP_FFT_SMALL_GROUP(_Ssse3, _Sse4)};
 
 // With SSE2 two bins k run side by side and this loop only finishes the odd
 // one out; each lane rounds as the loop does.

@@ -48,8 +48,7 @@ void DspFftInvROrder3_32f(const float* src, float* dst);
 void DspFftInvROrder3Scale32f(const float* src, float* dst, float scale);
 
 // 16 kernels per processor level: forward plain orders 0-3, forward scaled,
-// inverse plain, inverse scaled. Only the generic group exists; every level's
-// group holds it.
+// inverse plain, inverse scaled.
 struct DspFftSmallKernelGroup
 {
     DspFftKernel forward[4];

@@ -44,6 +44,31 @@
     uint8_t* DspFftConjTwiddle_##Sfx(int32_t, const float*, int32_t, float*);                      \
     void DspFftWorkSize_##Sfx(int32_t, int64_t*, int64_t*, int64_t*);
 
+// Fixed kernels of the levels: order 3 at every level, orders 1 and 2 (and
+// the complex order 2) at levels 1 and 2, level 3 using those of level 2.
+#define DSP_FFT_DECLARE_SMALL_ORDER3(Sfx)                                                          \
+    void DspFftFwdROrder3_32f_##Sfx(const float*, float*);                                         \
+    void DspFftFwdROrder3Scale32f_##Sfx(const float*, float*, float);                              \
+    void DspFftInvROrder3_32f_##Sfx(const float*, float*);                                         \
+    void DspFftInvROrder3Scale32f_##Sfx(const float*, float*, float);                              \
+    void DspFftFwdCOrder3_32f_##Sfx(const float*, float*);                                         \
+    void DspFftFwdCOrder3Scale32f_##Sfx(const float*, float*, float);
+#define DSP_FFT_DECLARE_SMALL_SHARED(Sfx)                                                          \
+    void DspFftOrder1_32f_##Sfx(const float*, float*);                                             \
+    void DspFftOrder1Scale32f_##Sfx(const float*, float*, float);                                  \
+    void DspFftFwdROrder2_32f_##Sfx(const float*, float*);                                         \
+    void DspFftFwdROrder2Scale32f_##Sfx(const float*, float*, float);                              \
+    void DspFftInvROrder2_32f_##Sfx(const float*, float*);                                         \
+    void DspFftInvROrder2Scale32f_##Sfx(const float*, float*, float);                              \
+    void DspFftFwdCOrder2_32f_##Sfx(const float*, float*);                                         \
+    void DspFftFwdCOrder2Scale32f_##Sfx(const float*, float*, float);
+
+DSP_FFT_DECLARE_SMALL_ORDER3(Sse3)
+DSP_FFT_DECLARE_SMALL_ORDER3(Ssse3)
+DSP_FFT_DECLARE_SMALL_ORDER3(Sse4)
+DSP_FFT_DECLARE_SMALL_SHARED(Sse3)
+DSP_FFT_DECLARE_SMALL_SHARED(Ssse3)
+
 DSP_FFT_DECLARE_LEVEL(Sse3)
 DSP_FFT_DECLARE_LEVEL(Ssse3)
 DSP_FFT_DECLARE_LEVEL(Sse4)
