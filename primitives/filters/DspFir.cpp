@@ -2,10 +2,10 @@
 // overlap-save for filters of 64 taps or more on blocks of 512 samples or more.
 #include <cstring>
 
-#include "primitives/fft/DspFftCoreBridge.h"
 #include "primitives/fft/DspFftReal.h"
 #include "primitives/filters/DspFirDirect.h"
-#include "primitives/filters/DspFirState.h"
+#include "primitives/filters/DspFirRoutines.h"
+#include "primitives/vector/DspVector.h"
 
 namespace
 {
@@ -39,7 +39,7 @@ struct FftPlan
     int64_t workBytes = 0;
 };
 
-FftPlan PlanFft(int32_t n)
+FftPlan PlanFft(const DspFirRoutines& r, int32_t n)
 {
     FftPlan plan;
     if (n < FftMinTaps)
@@ -52,7 +52,7 @@ FftPlan PlanFft(int32_t n)
         ++k;
     }
     int32_t s = 0, i = 0, w = 0;
-    if (DspFftSpecSizeR32f_Gen(k + 1, DspFftScaleInverse, 0, &s, &i, &w) != DspStsNoErr)
+    if (r.fftSize(k + 1, DspFftScaleInverse, 0, &s, &i, &w) != DspStsNoErr)
     {
         return plan;
     }
@@ -64,14 +64,22 @@ FftPlan PlanFft(int32_t n)
     return plan;
 }
 
-// In 64 bits: long filters must not wrap the 32-bit size the caller gets.
-int64_t StateBytes(int32_t n, const FftPlan& plan)
+// Levels 1 to 3 keep four copies of every tap, 64 bytes per four taps.
+int64_t TapVectorBytes(const DspFirRoutines& r, int32_t n)
 {
-    return FixedBytes + RoundUp16(4 * int64_t{n}) + RoundUp16(12 * int64_t{n} + 16) +
-           plan.specBytes + plan.initBytes + plan.workBytes + 2 * RoundUp16(4 * plan.length);
+    return r.levelLayout ? 64 * ((int64_t{n} + 3) / 4) : 0;
 }
 
-DspStatus Direct(const float* src, float* dst, int32_t len, DspFirState32f* st, int32_t d)
+// In 64 bits: long filters must not wrap the 32-bit size the caller gets.
+int64_t StateBytes(const DspFirRoutines& r, int32_t n, const FftPlan& plan)
+{
+    return FixedBytes + RoundUp16(4 * int64_t{n}) + RoundUp16(12 * int64_t{n} + 16) +
+           TapVectorBytes(r, n) + plan.specBytes + plan.initBytes + plan.workBytes +
+           2 * RoundUp16(4 * plan.length);
+}
+
+DspStatus Direct(const DspFirRoutines& r, const float* src, float* dst, int32_t len,
+                 DspFirState32f* st, int32_t d)
 {
     const int32_t n = st->tapCount;
     const int32_t p = st->blockThreshold;
@@ -79,88 +87,89 @@ DspStatus Direct(const float* src, float* dst, int32_t len, DspFirState32f* st, 
     if (len <= p)
     {
         // History at w[1..n-1], the block right behind it.
-        DspFftCore::Copy(src, w + n, len);
-        DspFirDirectOutputs32f(st->taps, n, w + 1, dst, 0, len);
-        DspFftCore::Move(w + len, st->delayLine, n);
+        r.copy(src, w + n, len);
+        r.direct(st, w + 1, dst, len);
+        r.move(w + len, st->delayLine, n);
         return DspStsNoErr;
     }
     const int32_t r4 = p - 1;
-    DspFftCore::Copy(src, w + n, p);
-    DspFirDirectOutputs32f(st->taps, n, w + 1, dst, 0, r4);
-    DspFftCore::Copy(src + len - n, st->delayLine, n);
-    // Output t reads src[t-m .. t]: shift the source so index t starts there.
-    DspFirDirectOutputs32f(st->taps, n, src - (n - 1), dst, r4, len);
+    r.copy(src, w + n, p);
+    r.direct(st, w + 1, dst, r4);
+    r.copy(src + len - n, st->delayLine, n);
+    // Output t reads src[t-m .. t].
+    r.direct(st, src + r4 - (n - 1), dst + r4, len - r4);
     return DspStsNoErr;
 }
 
 // One overlap-save transform of the block buffer (from: its input, the block
 // buffer itself or a stretch of the source).
-DspStatus Transform(const float* from, const DspFirState32f* st)
+DspStatus Transform(const DspFirRoutines& r, const float* from, const DspFirState32f* st)
 {
-    DspStatus status = DspFftFwdRToPacked32f_Gen(from, st->fftBlock, st->fftSpec, st->fftWork);
+    DspStatus status = r.fftFwd(from, st->fftBlock, st->fftSpec, st->fftWork);
     if (status < 0)
     {
         return status;
     }
-    DspMulPackedSpectra32f_Gen(st->tapsSpectrum, st->fftBlock, st->fftLength);
-    return DspFftInvPackedToR32f_Gen(st->fftBlock, st->fftBlock, st->fftSpec, st->fftWork);
+    r.mulSpectra(st->tapsSpectrum, st->fftBlock, st->fftLength);
+    return r.fftInv(st->fftBlock, st->fftBlock, st->fftSpec, st->fftWork);
 }
 
-DspStatus OverlapSave(const float* src, float* dst, int32_t len, DspFirState32f* st, int32_t d)
+DspStatus OverlapSave(const DspFirRoutines& r, const float* src, float* dst, int32_t len,
+                      DspFirState32f* st, int32_t d)
 {
     const int32_t n = st->tapCount;
     const int32_t m = n - 1;
     const int64_t l = st->fftLength;
     const int64_t h = l - m; // new samples per transform
     float* b = st->fftBlock;
-    DspFftCore::Copy(st->delayLine + d + 1, b, m);
+    r.copy(st->delayLine + d + 1, b, m);
     if (len <= h)
     {
-        DspFftCore::Copy(src, b + m, len);
-        DspFftCore::Copy(b + len - 1, st->delayLine, n);
-        DspFftCore::Zero(b + m + len, static_cast<int32_t>(l - m - len));
-        DspStatus status = Transform(b, st);
+        r.copy(src, b + m, len);
+        r.copy(b + len - 1, st->delayLine, n);
+        r.zero(b + m + len, static_cast<int32_t>(l - m - len));
+        DspStatus status = Transform(r, b, st);
         if (status < 0)
         {
             return status;
         }
-        DspFftCore::Copy(b + m, dst, len);
+        r.copy(b + m, dst, len);
         return DspStsNoErr;
     }
-    DspFftCore::Copy(src, b + m, static_cast<int32_t>(h));
-    DspStatus status = Transform(b, st);
+    r.copy(src, b + m, static_cast<int32_t>(h));
+    DspStatus status = Transform(r, b, st);
     if (status < 0)
     {
         return status;
     }
-    DspFftCore::Copy(b + m, dst, static_cast<int32_t>(h));
-    DspFftCore::Copy(src + len - n, st->delayLine, n);
+    r.copy(b + m, dst, static_cast<int32_t>(h));
+    r.copy(src + len - n, st->delayLine, n);
     for (int64_t c = 1; c * h < len; ++c)
     {
         const int64_t remaining = len - c * h;
         const float* in = src + c * h - m;
         if (remaining >= l)
         {
-            status = Transform(in, st);
+            status = Transform(r, in, st);
         }
         else
         {
             const int64_t count = remaining + m < l ? remaining + m : l;
-            DspFftCore::Copy(in, b, static_cast<int32_t>(count));
-            DspFftCore::Zero(b + count, static_cast<int32_t>(l - count));
-            status = Transform(b, st);
+            r.copy(in, b, static_cast<int32_t>(count));
+            r.zero(b + count, static_cast<int32_t>(l - count));
+            status = Transform(r, b, st);
         }
         if (status < 0)
         {
             return status;
         }
-        DspFftCore::Copy(b + m, dst + c * h, static_cast<int32_t>(remaining < h ? remaining : h));
+        r.copy(b + m, dst + c * h, static_cast<int32_t>(remaining < h ? remaining : h));
     }
     return DspStsNoErr;
 }
 } // namespace
 
-DspStatus DspFirStateSize32f_Gen(int32_t tapsLen, int32_t* pSize)
+DspStatus DspFirStateSizeWith(const DspFirRoutines& r, int32_t tapsLen, int32_t* pSize)
 {
     if (pSize == nullptr)
     {
@@ -170,7 +179,7 @@ DspStatus DspFirStateSize32f_Gen(int32_t tapsLen, int32_t* pSize)
     {
         return DspStsFirLenErr;
     }
-    const int64_t bytes = StateBytes(tapsLen, PlanFft(tapsLen));
+    const int64_t bytes = StateBytes(r, tapsLen, PlanFft(r, tapsLen));
     if (bytes > INT32_MAX)
     {
         // So many taps that the state cannot be described by a 32-bit size.
@@ -180,8 +189,42 @@ DspStatus DspFirStateSize32f_Gen(int32_t tapsLen, int32_t* pSize)
     return DspStsNoErr;
 }
 
-DspStatus DspFirInit32f_Gen(DspFirState32f** ppState, const float* taps, int32_t tapsLen,
-                            const float* dlyLine, uint8_t* buffer)
+namespace
+{
+// The taps' spectrum for overlap-save; without it the state filters in
+// direct form.
+void SetUpFft(const DspFirRoutines& r, DspFirState32f* st, const FftPlan& plan, const float* taps,
+              uint8_t* specRoom, uint8_t* initRoom, float* spectrum, uint8_t* work)
+{
+    st->fftLength = -1;
+    st->tapsSpectrum = nullptr;
+    st->fftWork = nullptr;
+    if (plan.length == 0)
+    {
+        return;
+    }
+    DspFftSpecR32f* spec = nullptr;
+    if (r.fftInit(&spec, plan.order, DspFftScaleInverse, 0, specRoom, initRoom) != DspStsNoErr)
+    {
+        return;
+    }
+    const int32_t n = st->tapCount;
+    const int32_t l = static_cast<int32_t>(plan.length);
+    st->fftSpec = spec;
+    st->fftLength = l;
+    st->tapsSpectrum = spectrum;
+    st->fftWork = plan.workBytes > 0 ? work : nullptr;
+    r.copy(taps, spectrum, n);
+    r.zero(spectrum + n, l - n);
+    if (r.fftFwd(spectrum, spectrum, spec, st->fftWork) != DspStsNoErr)
+    {
+        st->fftLength = -1;
+    }
+}
+} // namespace
+
+DspStatus DspFirInitWith(const DspFirRoutines& r, DspFirState32f** ppState, const float* taps,
+                         int32_t tapsLen, const float* dlyLine, uint8_t* buffer)
 {
     if (ppState == nullptr || taps == nullptr || buffer == nullptr)
     {
@@ -192,8 +235,8 @@ DspStatus DspFirInit32f_Gen(DspFirState32f** ppState, const float* taps, int32_t
         return DspStsFirLenErr;
     }
     const int32_t n = tapsLen;
-    const FftPlan plan = PlanFft(n);
-    if (StateBytes(n, plan) > INT32_MAX)
+    const FftPlan plan = PlanFft(r, n);
+    if (StateBytes(r, n, plan) > INT32_MAX)
     {
         return DspStsFirLenErr;
     }
@@ -206,6 +249,8 @@ DspStatus DspFirInit32f_Gen(DspFirState32f** ppState, const float* taps, int32_t
     cur += RoundUp16(4 * int64_t{n});
     st->delayLine = reinterpret_cast<float*>(cur);
     cur += RoundUp16(12 * int64_t{n} + 16);
+    st->tapVectors = r.levelLayout ? reinterpret_cast<float*>(cur) : nullptr;
+    cur += TapVectorBytes(r, n);
     cur += 16;
     uint8_t* specRoom = cur;
     cur += plan.specBytes;
@@ -227,9 +272,16 @@ DspStatus DspFirInit32f_Gen(DspFirState32f** ppState, const float* taps, int32_t
     {
         st->taps[i] = taps[n - 1 - i];
     }
+    for (int32_t k = 0; st->tapVectors != nullptr && k < n; ++k)
+    {
+        for (int32_t lane = 0; lane < 4; ++lane)
+        {
+            st->tapVectors[4 * k + lane] = taps[k];
+        }
+    }
     if (dlyLine == nullptr)
     {
-        DspFftCore::Zero(st->delayLine, n);
+        r.zero(st->delayLine, n);
     }
     else
     {
@@ -240,35 +292,14 @@ DspStatus DspFirInit32f_Gen(DspFirState32f** ppState, const float* taps, int32_t
         }
     }
     st->blockThreshold = ((n + 3) & ~3) + 1;
-
-    st->fftLength = -1;
-    st->tapsSpectrum = nullptr;
-    st->fftWork = nullptr;
-    if (plan.length > 0)
-    {
-        DspFftSpecR32f* spec = nullptr;
-        if (DspFftSpecInitR32f_Gen(&spec, plan.order, DspFftScaleInverse, 0, specRoom, initRoom) ==
-            DspStsNoErr)
-        {
-            const int32_t l = static_cast<int32_t>(plan.length);
-            st->fftSpec = spec;
-            st->fftLength = l;
-            st->tapsSpectrum = spectrum;
-            st->fftWork = plan.workBytes > 0 ? work : nullptr;
-            DspFftCore::Copy(taps, spectrum, n);
-            DspFftCore::Zero(spectrum + n, l - n);
-            if (DspFftFwdRToPacked32f_Gen(spectrum, spectrum, spec, st->fftWork) != DspStsNoErr)
-            {
-                st->fftLength = -1;
-            }
-        }
-    }
+    SetUpFft(r, st, plan, taps, specRoom, initRoom, spectrum, work);
     st->kind = DspFirKindSingleRate;
     *ppState = st;
     return DspStsNoErr;
 }
 
-DspStatus DspFirFilter32f_Gen(const float* src, float* dst, int32_t len, DspFirState32f* state)
+DspStatus DspFirFilterWith(const DspFirRoutines& r, const float* src, float* dst, int32_t len,
+                           DspFirState32f* state)
 {
     if (state == nullptr || src == nullptr || dst == nullptr)
     {
@@ -280,7 +311,7 @@ DspStatus DspFirFilter32f_Gen(const float* src, float* dst, int32_t len, DspFirS
     }
     if (state->kind == DspFirKindMultirate)
     {
-        return DspFirMultirateFilter32f_Gen(src, dst, len, state);
+        return DspFirMultirateFilterWith(r, src, dst, len, state);
     }
     if (state->kind != DspFirKindSingleRate)
     {
@@ -290,7 +321,43 @@ DspStatus DspFirFilter32f_Gen(const float* src, float* dst, int32_t len, DspFirS
     state->delayIndex = 0;
     if (len >= FftMinBlock && state->fftLength > 0)
     {
-        return OverlapSave(src, dst, len, state, d);
+        return OverlapSave(r, src, dst, len, state, d);
     }
-    return Direct(src, dst, len, state, d);
+    return Direct(r, src, dst, len, state, d);
+}
+
+namespace
+{
+void DirectGen(const DspFirState32f* st, const float* x, float* y, int32_t count)
+{
+    DspFirDirectOutputs32f(st->taps, st->tapCount, x, y, 0, count);
+}
+} // namespace
+
+const DspFirRoutines DspFirRoutinesGen = {DspCopy32f_Gen,
+                                          DspZero32f_Gen,
+                                          DspMove32f_Gen,
+                                          DspFftSpecSizeR32f_Gen,
+                                          DspFftSpecInitR32f_Gen,
+                                          DspFftFwdRToPacked32f_Gen,
+                                          DspMulPackedSpectra32f_Gen,
+                                          DspFftInvPackedToR32f_Gen,
+                                          DirectGen,
+                                          DspFirMultirateGroups_Gen,
+                                          false};
+
+DspStatus DspFirStateSize32f_Gen(int32_t tapsLen, int32_t* pSize)
+{
+    return DspFirStateSizeWith(DspFirRoutinesGen, tapsLen, pSize);
+}
+
+DspStatus DspFirInit32f_Gen(DspFirState32f** ppState, const float* taps, int32_t tapsLen,
+                            const float* dlyLine, uint8_t* buffer)
+{
+    return DspFirInitWith(DspFirRoutinesGen, ppState, taps, tapsLen, dlyLine, buffer);
+}
+
+DspStatus DspFirFilter32f_Gen(const float* src, float* dst, int32_t len, DspFirState32f* state)
+{
+    return DspFirFilterWith(DspFirRoutinesGen, src, dst, len, state);
 }

@@ -4,8 +4,7 @@
 // over each output's own window.
 #include <cstring>
 
-#include "primitives/fft/DspFftCoreBridge.h"
-#include "primitives/filters/DspFirState.h"
+#include "primitives/filters/DspFirRoutines.h"
 
 namespace
 {
@@ -122,8 +121,22 @@ void BuildKind1(DspFirState32f* st, const Geometry& g, const float* h, int64_t p
     st->indexTable[g.u] = static_cast<int32_t>(4 * g.d - previous);
 }
 
-void BuildPolyphase(DspFirState32f* st, const Geometry& g, const float* h, int64_t pu, int64_t pd)
+// Where tap t of output q of group b sits: levels 1 to 3 keep each output's
+// taps contiguous, level 0 interleaves the four outputs of a group by four.
+struct Layout
 {
+    int64_t column;
+    int64_t tap;
+};
+Layout PolyphaseLayout(int64_t tpp, bool levelLayout)
+{
+    return levelLayout ? Layout{tpp, 1} : Layout{1, 4};
+}
+
+void BuildPolyphase(DspFirState32f* st, const Geometry& g, const float* h, int64_t pu, int64_t pd,
+                    bool levelLayout)
+{
+    const Layout at = PolyphaseLayout(g.tpp, levelLayout);
     for (int64_t m = 0; m < 4 * g.u; ++m)
     {
         const int64_t newest = m * g.d + pd - pu;
@@ -142,7 +155,7 @@ void BuildPolyphase(DspFirState32f* st, const Geometry& g, const float* h, int64
         for (int64_t t = 0; t < g.tpp; ++t)
         {
             const int64_t k = newest - (first - g.tpp + t) * g.u;
-            st->tapVectors[4 * (group * g.tpp + t) + column] = Tap(h, g.n, k);
+            st->tapVectors[4 * group * g.tpp + column * at.column + t * at.tap] = Tap(h, g.n, k);
         }
     }
     st->indexTable[4 * g.u] = static_cast<int32_t>(4 * g.d);
@@ -167,8 +180,9 @@ struct Run
 // count outputs from the run's position; four per group, by group sums when
 // grouped (count then a multiple of 4), else one at a time.
 void Outputs(const DspFirState32f* st, Run& run, int64_t count, const Sequence& xx, float* dst,
-             bool grouped)
+             bool grouped, bool levelLayout)
 {
+    const Layout at = PolyphaseLayout(st->historyLength, levelLayout);
     const int64_t u = st->upFactor;
     const int64_t d = st->downFactor;
     const int64_t tpp = st->historyLength;
@@ -213,7 +227,7 @@ void Outputs(const DspFirState32f* st, Run& run, int64_t count, const Sequence& 
                 float a = 0.0f;
                 for (int64_t t = 0; t < n; ++t)
                 {
-                    a += x[t] * coef[4 * t];
+                    a += x[t] * coef[at.tap * t];
                 }
                 acc[q] = a;
             }
@@ -225,7 +239,7 @@ void Outputs(const DspFirState32f* st, Run& run, int64_t count, const Sequence& 
             {
                 const int64_t start = 4 * d * cycle + e[4 * b + q];
                 const float* x = xx.At(start);
-                const float* c = coef + 4 * (b * tpp) + q;
+                const float* c = coef + 4 * (b * tpp) + q * at.column;
                 int64_t limit = tpp;
                 if (!grouped && start + limit > xx.length)
                 {
@@ -234,7 +248,7 @@ void Outputs(const DspFirState32f* st, Run& run, int64_t count, const Sequence& 
                 float a = 0.0f;
                 for (int64_t t = 0; t < limit; ++t)
                 {
-                    a += x[t] * c[4 * t];
+                    a += x[t] * c[at.tap * t];
                 }
                 acc[q] = a;
             }
@@ -250,10 +264,30 @@ void Outputs(const DspFirState32f* st, Run& run, int64_t count, const Sequence& 
         ++run.group;
     }
 }
+
+Run CycleStart(const DspFirState32f* st, int64_t cycle)
+{
+    return Run{cycle * st->upFactor, cycle * 4 * st->downFactor};
+}
 } // namespace
 
-DspStatus DspFirMultirateStateSize32f_Gen(int32_t tapsLen, int32_t upFactor, int32_t downFactor,
-                                          int32_t* pSize)
+void DspFirMultirateGroups_Gen(const DspFirState32f* st, const float* data, int64_t offset,
+                               int64_t firstCycle, float* dst, int64_t count)
+{
+    Run run = CycleStart(st, firstCycle);
+    Outputs(st, run, count, Sequence{data, offset, 0}, dst, true, false);
+}
+
+void DspFirMultirateSingles(const DspFirState32f* st, const float* data, int64_t offset,
+                            int64_t length, int64_t firstCycle, float* dst, int64_t count,
+                            bool levelLayout)
+{
+    Run run = CycleStart(st, firstCycle);
+    Outputs(st, run, count, Sequence{data, offset, length}, dst, false, levelLayout);
+}
+
+DspStatus DspFirMultirateStateSizeWith(const DspFirRoutines& r, int32_t tapsLen, int32_t upFactor,
+                                       int32_t downFactor, int32_t* pSize)
 {
     if (pSize == nullptr)
     {
@@ -269,7 +303,8 @@ DspStatus DspFirMultirateStateSize32f_Gen(int32_t tapsLen, int32_t upFactor, int
     }
     if (upFactor == 1 && downFactor == 1)
     {
-        return DspFirStateSize32f_Gen(tapsLen, pSize);
+        // The single-rate state of the same level, tap vectors included.
+        return DspFirStateSizeWith(r, tapsLen, pSize);
     }
     const Geometry g = Measure(tapsLen, upFactor, downFactor);
     if (g.bytes > INT32_MAX)
@@ -281,9 +316,10 @@ DspStatus DspFirMultirateStateSize32f_Gen(int32_t tapsLen, int32_t upFactor, int
     return DspStsNoErr;
 }
 
-DspStatus DspFirMultirateInit32f_Gen(DspFirState32f** ppState, const float* taps, int32_t tapsLen,
-                                     int32_t upFactor, int32_t upPhase, int32_t downFactor,
-                                     int32_t downPhase, const float* dlyLine, uint8_t* buffer)
+DspStatus DspFirMultirateInitWith(const DspFirRoutines& r, DspFirState32f** ppState,
+                                  const float* taps, int32_t tapsLen, int32_t upFactor,
+                                  int32_t upPhase, int32_t downFactor, int32_t downPhase,
+                                  const float* dlyLine, uint8_t* buffer)
 {
     if (ppState == nullptr || taps == nullptr || buffer == nullptr)
     {
@@ -303,7 +339,7 @@ DspStatus DspFirMultirateInit32f_Gen(DspFirState32f** ppState, const float* taps
     }
     if (upFactor == 1 && downFactor == 1)
     {
-        return DspFirInit32f_Gen(ppState, taps, tapsLen, dlyLine, buffer);
+        return DspFirInitWith(r, ppState, taps, tapsLen, dlyLine, buffer);
     }
     const Geometry g = Measure(tapsLen, upFactor, downFactor);
     if (g.bytes > INT32_MAX)
@@ -340,7 +376,7 @@ DspStatus DspFirMultirateInit32f_Gen(DspFirState32f** ppState, const float* taps
     {
         st->taps[i] = taps[g.n - 1 - i];
     }
-    DspFftCore::Zero(st->tapVectors, static_cast<int32_t>(4 * g.m));
+    r.zero(st->tapVectors, static_cast<int32_t>(4 * g.m));
     if (g.kind == 1)
     {
         st->tapsPerGroup = static_cast<int32_t>(g.q);
@@ -348,9 +384,9 @@ DspStatus DspFirMultirateInit32f_Gen(DspFirState32f** ppState, const float* taps
     }
     else
     {
-        BuildPolyphase(st, g, taps, upPhase, downPhase);
+        BuildPolyphase(st, g, taps, upPhase, downPhase, r.levelLayout);
     }
-    DspFftCore::Zero(st->delayLine, static_cast<int32_t>(g.tpp + g.l1 + 1));
+    r.zero(st->delayLine, static_cast<int32_t>(g.tpp + g.l1 + 1));
     if (dlyLine != nullptr)
     {
         for (int64_t i = 0; i < g.tpp; ++i)
@@ -361,6 +397,69 @@ DspStatus DspFirMultirateInit32f_Gen(DspFirState32f** ppState, const float* taps
     st->kind = DspFirKindMultirate;
     *ppState = st;
     return DspStsNoErr;
+}
+
+DspStatus DspFirMultirateFilterWith(const DspFirRoutines& r, const float* src, float* dst,
+                                    int32_t len, DspFirState32f* state)
+{
+    const int32_t kind = state->multirateKind;
+    if (kind < 1 || kind > 3)
+    {
+        return DspStsContextMatchErr;
+    }
+    const int64_t u = state->upFactor;
+    const int64_t tpp = state->historyLength;
+    const int64_t l1 = state->blockThreshold;
+    const int64_t inputs = static_cast<int64_t>(state->downFactor) * len;
+    const int64_t total = u * len;
+    const int64_t cycle = 4 * u;
+    float* delay = state->delayLine;
+    const int64_t t = tpp + inputs;
+    const bool shortCall = kind == 2 ? inputs < l1 : inputs <= l1;
+    // Group sums may run past the call's samples into the rest of the delay
+    // line, where only zero coefficients meet them; clear that room so a stale
+    // infinity from an earlier call cannot turn those products into NaN.
+    const int64_t room = tpp + l1 + 1;
+    if (shortCall)
+    {
+        r.copy(src, delay + tpp, static_cast<int32_t>(inputs));
+        r.zero(delay + t, static_cast<int32_t>(room - t));
+        const int64_t whole = total - total % cycle;
+        r.groups(state, delay, 0, 0, dst, whole);
+        DspFirMultirateSingles(state, delay, 0, t, whole / cycle, dst + whole, total - whole,
+                               r.levelLayout);
+        r.move(delay + inputs, delay, static_cast<int32_t>(tpp));
+        return DspStsNoErr;
+    }
+    r.copy(src, delay + tpp, static_cast<int32_t>(l1));
+    delay[room - 1] = 0.0f;
+    const int64_t v = state->bufferedOutputs;
+    r.groups(state, delay, 0, 0, dst, v);
+    r.copy(src + inputs - tpp, delay, static_cast<int32_t>(tpp));
+    const int64_t rest = total - v;
+    int64_t grouped = rest - rest % cycle;
+    if (grouped > 0)
+    {
+        grouped -= cycle;
+    }
+    r.groups(state, src, tpp, v / cycle, dst + v, grouped);
+    DspFirMultirateSingles(state, src, tpp, t, (v + grouped) / cycle, dst + v + grouped,
+                           rest - grouped, r.levelLayout);
+    return DspStsNoErr;
+}
+
+DspStatus DspFirMultirateStateSize32f_Gen(int32_t tapsLen, int32_t upFactor, int32_t downFactor,
+                                          int32_t* pSize)
+{
+    return DspFirMultirateStateSizeWith(DspFirRoutinesGen, tapsLen, upFactor, downFactor, pSize);
+}
+
+DspStatus DspFirMultirateInit32f_Gen(DspFirState32f** ppState, const float* taps, int32_t tapsLen,
+                                     int32_t upFactor, int32_t upPhase, int32_t downFactor,
+                                     int32_t downPhase, const float* dlyLine, uint8_t* buffer)
+{
+    return DspFirMultirateInitWith(DspFirRoutinesGen, ppState, taps, tapsLen, upFactor, upPhase,
+                                   downFactor, downPhase, dlyLine, buffer);
 }
 
 DspStatus DspFirMultirateFilter32f_Gen(const float* src, float* dst, int32_t len,
@@ -374,49 +473,9 @@ DspStatus DspFirMultirateFilter32f_Gen(const float* src, float* dst, int32_t len
     {
         return DspStsSizeErr;
     }
-    const int32_t kind = state->multirateKind;
-    if (state->kind != DspFirKindMultirate || kind < 1 || kind > 3)
+    if (state->kind != DspFirKindMultirate)
     {
         return DspStsContextMatchErr;
     }
-    const int64_t u = state->upFactor;
-    const int64_t tpp = state->historyLength;
-    const int64_t l1 = state->blockThreshold;
-    const int64_t inputs = static_cast<int64_t>(state->downFactor) * len;
-    const int64_t total = u * len;
-    const int64_t cycle = 4 * u;
-    float* delay = state->delayLine;
-    const int64_t t = tpp + inputs;
-    Run run;
-    const bool shortCall = kind == 2 ? inputs < l1 : inputs <= l1;
-    // Group sums may run past the call's samples into the rest of the delay
-    // line, where only zero coefficients meet them; clear that room so a stale
-    // infinity from an earlier call cannot turn those products into NaN.
-    const int64_t room = tpp + l1 + 1;
-    if (shortCall)
-    {
-        DspFftCore::Copy(src, delay + tpp, static_cast<int32_t>(inputs));
-        DspFftCore::Zero(delay + t, static_cast<int32_t>(room - t));
-        const Sequence xx{delay, 0, t};
-        const int64_t whole = total - total % cycle;
-        Outputs(state, run, whole, xx, dst, true);
-        Outputs(state, run, total - whole, xx, dst + whole, false);
-        DspFftCore::Move(delay + inputs, delay, static_cast<int32_t>(tpp));
-        return DspStsNoErr;
-    }
-    DspFftCore::Copy(src, delay + tpp, static_cast<int32_t>(l1));
-    delay[room - 1] = 0.0f;
-    const int64_t v = state->bufferedOutputs;
-    Outputs(state, run, v, Sequence{delay, 0, t}, dst, true);
-    DspFftCore::Copy(src + inputs - tpp, delay, static_cast<int32_t>(tpp));
-    const int64_t rest = total - v;
-    int64_t grouped = rest - rest % cycle;
-    if (grouped > 0)
-    {
-        grouped -= cycle;
-    }
-    const Sequence fromSource{src, tpp, t};
-    Outputs(state, run, grouped, fromSource, dst + v, true);
-    Outputs(state, run, rest - grouped, fromSource, dst + v + grouped, false);
-    return DspStsNoErr;
+    return DspFirMultirateFilterWith(DspFirRoutinesGen, src, dst, len, state);
 }

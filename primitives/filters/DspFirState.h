@@ -69,3 +69,32 @@ DspStatus DspFirOneSample32f_Gen(float src, float* pDst, const float* taps, int3
 DSP_FIR_ONE_DECLARE_LEVEL(Sse3);
 DSP_FIR_ONE_DECLARE_LEVEL(Ssse3);
 DSP_FIR_ONE_DECLARE_LEVEL(Sse4);
+
+// The block filter of levels 1 to 3, its initialisers and size routines, and
+// the direct-form and multirate kernels behind it.
+#define DSP_FIR_LEVEL_DECLARE(sfx)                                                                 \
+    void DspFirDirectKernel_##sfx(const float* tapVectors, const float* x, float* y, int32_t n,    \
+                                  int32_t tapsLen, int32_t reserved);                              \
+    int64_t DspFirMultirateKind1Kernel_##sfx(const float* coef, const float* data, float* y,       \
+                                             int64_t n, const int32_t* table, const int32_t* end,  \
+                                             int64_t base, int32_t tapsPerGroup);                  \
+    int64_t DspFirMultirateKind2Kernel_##sfx(const float* coef, const float* x, float* y,          \
+                                             int64_t n, int64_t offset, int32_t tapsLen,           \
+                                             int64_t step);                                        \
+    int64_t DspFirMultirateKind3Kernel_##sfx(const float* coef, const float* data, float* y,       \
+                                             int64_t n, const int32_t* table, const int32_t* end,  \
+                                             int64_t base, int32_t tapsLen);                       \
+    DspStatus DspFirStateSize32f_##sfx(int32_t tapsLen, int32_t* pSize);                           \
+    DspStatus DspFirInit32f_##sfx(DspFirState32f** ppState, const float* taps, int32_t tapsLen,    \
+                                  const float* dlyLine, uint8_t* buffer);                          \
+    DspStatus DspFirFilter32f_##sfx(const float* src, float* dst, int32_t len,                     \
+                                    DspFirState32f* state);                                        \
+    DspStatus DspFirMultirateStateSize32f_##sfx(int32_t tapsLen, int32_t upFactor,                 \
+                                                int32_t downFactor, int32_t* pSize);               \
+    DspStatus DspFirMultirateInit32f_##sfx(DspFirState32f** ppState, const float* taps,            \
+                                           int32_t tapsLen, int32_t upFactor, int32_t upPhase,     \
+                                           int32_t downFactor, int32_t downPhase,                  \
+                                           const float* dlyLine, uint8_t* buffer)
+DSP_FIR_LEVEL_DECLARE(Sse3);
+DSP_FIR_LEVEL_DECLARE(Ssse3);
+DSP_FIR_LEVEL_DECLARE(Sse4);
