@@ -1,5 +1,7 @@
-// The one-sample FIR of each processor level side by side with level 0: one
-// period of 48 samples per iteration through 8, 16, 17, 32 and 64 taps.
+// The FIR routines of each processor level side by side with level 0, each
+// level filtering states it built itself: the one-sample FIR over one period
+// of 48 samples; the block filter on periods of 48, 192 and 480 samples and
+// FFT-sized blocks; the multirate converter stages on 480-sample periods.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -36,4 +38,68 @@ void BM_FirOneSample(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * 48);
 }
 BENCHMARK(BM_FirOneSample)->ArgsProduct({{0, 1, 2, 3}, {8, 16, 17, 32, 64}});
+
+using SizeFn = DspStatus (*)(int32_t, int32_t, int32_t, int32_t*);
+using InitFn = DspStatus (*)(DspFirState32f**, const float*, int32_t, int32_t, int32_t, int32_t,
+                             int32_t, const float*, uint8_t*);
+using FilterFn = DspStatus (*)(const float*, float*, int32_t, DspFirState32f*);
+struct Level
+{
+    SizeFn size;
+    InitFn init;
+    FilterFn filter;
+};
+constexpr Level BlockLevels[4] = {
+    {DspFirMultirateStateSize32f_Gen, DspFirMultirateInit32f_Gen, DspFirFilter32f_Gen},
+    {DspFirMultirateStateSize32f_Sse3, DspFirMultirateInit32f_Sse3, DspFirFilter32f_Sse3},
+    {DspFirMultirateStateSize32f_Ssse3, DspFirMultirateInit32f_Ssse3, DspFirFilter32f_Ssse3},
+    {DspFirMultirateStateSize32f_Sse4, DspFirMultirateInit32f_Sse4, DspFirFilter32f_Sse4}};
+
+// One state of the level; len input blocks per iteration.
+void RunFir(benchmark::State& state, int32_t taps, int32_t up, int32_t down, int32_t len)
+{
+    const Level& level = BlockLevels[state.range(0)];
+    int32_t size = 0;
+    level.size(taps, up, down, &size);
+    std::vector<uint8_t> memory(static_cast<size_t>(size));
+    std::vector<float> h(static_cast<size_t>(taps));
+    for (size_t i = 0; i < h.size(); ++i)
+        h[i] = static_cast<float>(std::cos(0.3 * static_cast<double>(i)) / taps);
+    DspFirState32f* st = nullptr;
+    level.init(&st, h.data(), taps, up, 0, down, 0, nullptr, memory.data());
+    std::vector<float> x(static_cast<size_t>(len) * static_cast<size_t>(down));
+    std::vector<float> y(static_cast<size_t>(len) * static_cast<size_t>(up));
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] = static_cast<float>(std::sin(0.01 * static_cast<double>(i)));
+    for (auto _ : state)
+    {
+        level.filter(x.data(), y.data(), len, st);
+        benchmark::DoNotOptimize(y.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * len * up);
+}
+
+// Arguments: level, taps, block length (512 and more with 64 taps or more
+// take the FFT path).
+void BM_FirBlock(benchmark::State& state)
+{
+    RunFir(state, static_cast<int32_t>(state.range(1)), 1, 1, static_cast<int32_t>(state.range(2)));
+}
+BENCHMARK(BM_FirBlock)->ArgsProduct({{0, 1, 2, 3}, {3, 20, 24, 101}, {48, 192, 480}});
+BENCHMARK(BM_FirBlock)->ArgsProduct({{0, 1, 2, 3}, {101, 300}, {1024, 4096}});
+
+// Arguments: level, taps, up factor, down factor: the converter stages.
+void BM_FirMultirate(benchmark::State& state)
+{
+    RunFir(state, static_cast<int32_t>(state.range(1)), static_cast<int32_t>(state.range(2)),
+           static_cast<int32_t>(state.range(3)), 480 / static_cast<int32_t>(state.range(3)));
+}
+BENCHMARK(BM_FirMultirate)
+    ->ArgsProduct({{0, 1, 2, 3}, {66}, {2}, {1}})
+    ->ArgsProduct({{0, 1, 2, 3}, {132}, {4}, {1}})
+    ->ArgsProduct({{0, 1, 2, 3}, {66}, {1}, {2}})
+    ->ArgsProduct({{0, 1, 2, 3}, {132}, {1}, {4}})
+    ->ArgsProduct({{0, 1, 2, 3}, {20}, {3}, {20}}) // kind 3
+    ->ArgsProduct({{0, 1, 2, 3}, {6}, {1}, {2}});  // kind 2
 } // namespace

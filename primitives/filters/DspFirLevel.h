@@ -17,104 +17,130 @@ namespace
 {
 namespace DspFirLevel
 {
-// ---- direct form: passes of up to four taps over the whole block
+// ---- direct form: four-tap groups, oldest group first
 
-// The products of one tap group against x[i..], oldest tap first, summed as
-// (p0 + p1) + (p2 + p3); for fewer taps the same shape cut short.
-template <int C> inline __m128 Group(const __m128* h, const float* x)
+// The products of one tap group against four outputs from x[..], the
+// group's oldest tap first, summed as (p0 + p1) + (p2 + p3); for fewer taps
+// the same shape cut short.
+template <int C> inline __m128 Shape(__m128 h0, __m128 h1, __m128 h2, __m128 h3, const float* x)
 {
-    const __m128 p0 = _mm_mul_ps(_mm_loadu_ps(x), h[0]);
+    const __m128 p0 = _mm_mul_ps(_mm_loadu_ps(x), h0);
     if constexpr (C == 1)
         return p0;
-    const __m128 p01 = _mm_add_ps(p0, _mm_mul_ps(_mm_loadu_ps(x + 1), h[1]));
+    const __m128 p01 = _mm_add_ps(p0, _mm_mul_ps(_mm_loadu_ps(x + 1), h1));
     if constexpr (C == 2)
         return p01;
-    const __m128 p2 = _mm_mul_ps(_mm_loadu_ps(x + 2), h[2]);
+    const __m128 p2 = _mm_mul_ps(_mm_loadu_ps(x + 2), h2);
     if constexpr (C == 3)
         return _mm_add_ps(p01, p2);
-    return _mm_add_ps(p01, _mm_add_ps(p2, _mm_mul_ps(_mm_loadu_ps(x + 3), h[3])));
+    return _mm_add_ps(p01, _mm_add_ps(p2, _mm_mul_ps(_mm_loadu_ps(x + 3), h3)));
 }
 
-// The same sum for one output, in the same order as one lane.
-template <int C> inline float GroupOne(const float* h, const float* x)
+struct Quad
 {
-    const float p0 = x[0] * h[0];
+    __m128 v0, v1, v2, v3;
+};
+
+// One group against V (1 or 4) vectors of outputs; tap vector k holds h[k]
+// in all lanes, and the group starts at tap oldest, going down.
+template <int C, int V> inline Quad Group(const float* tv, int32_t oldest, const float* x)
+{
+    const __m128 h0 = _mm_load_ps(tv + 4 * oldest);
+    const __m128 h1 = C > 1 ? _mm_load_ps(tv + 4 * (oldest - 1)) : h0;
+    const __m128 h2 = C > 2 ? _mm_load_ps(tv + 4 * (oldest - 2)) : h0;
+    const __m128 h3 = C > 3 ? _mm_load_ps(tv + 4 * (oldest - 3)) : h0;
+    Quad q;
+    q.v0 = Shape<C>(h0, h1, h2, h3, x);
+    q.v1 = V > 1 ? Shape<C>(h0, h1, h2, h3, x + 4) : q.v0;
+    q.v2 = V > 2 ? Shape<C>(h0, h1, h2, h3, x + 8) : q.v0;
+    q.v3 = V > 3 ? Shape<C>(h0, h1, h2, h3, x + 12) : q.v0;
+    return q;
+}
+
+inline Quad Add(const Quad& a, const Quad& b)
+{
+    return {_mm_add_ps(a.v0, b.v0), _mm_add_ps(a.v1, b.v1), _mm_add_ps(a.v2, b.v2),
+            _mm_add_ps(a.v3, b.v3)};
+}
+
+// The same sum for one output, in the order of one lane.
+template <int C> inline float GroupOne(const float* tv, int32_t oldest, const float* x)
+{
+    const float p0 = x[0] * tv[4 * oldest];
     if constexpr (C == 1)
         return p0;
-    const float p01 = p0 + x[1] * h[1];
+    const float p01 = p0 + x[1] * tv[4 * (oldest - 1)];
     if constexpr (C == 2)
         return p01;
-    const float p2 = x[2] * h[2];
+    const float p2 = x[2] * tv[4 * (oldest - 2)];
     if constexpr (C == 3)
         return p01 + p2;
-    return p01 + (p2 + x[3] * h[3]);
+    return p01 + (p2 + x[3] * tv[4 * (oldest - 3)]);
 }
 
-template <bool Aligned> inline __m128 LoadY(const float* y)
+// 4V outputs: the first group's sum, then each further group's sum added to
+// it, oldest group first; Last taps in the last group. These are the sums a
+// pass of four taps over the whole block leaves in y after every pass, kept
+// in registers from one group to the next.
+template <int Last, int V, bool Aligned>
+inline void Outputs(const float* tv, const float* x, float* y, int32_t t)
 {
-    if constexpr (Aligned)
-        return _mm_load_ps(y);
-    return _mm_loadu_ps(y);
-}
-
-template <bool Aligned> inline void StoreY(float* y, __m128 v)
-{
-    if constexpr (Aligned)
-        _mm_store_ps(y, v);
-    else
-        _mm_storeu_ps(y, v);
-}
-
-// The first pass stores its group sums, later passes add theirs to the
-// running sums in y.
-template <bool Aligned, int C, bool First>
-inline void Emit(const __m128* h, const float* x, float* y)
-{
-    const __m128 g = Group<C>(h, x);
-    StoreY<Aligned>(y, First ? g : _mm_add_ps(LoadY<Aligned>(y), g));
-}
-
-template <bool Aligned, int C, bool First>
-void Pass(const float* tapVectors, int32_t oldest, const float* x, float* y, int32_t n)
-{
-    __m128 h[4];
-    float hs[4];
-    for (int c = 0; c < C; ++c)
+    const int32_t groups = (t + 3) / 4;
+    Quad acc;
+    if (groups == 1)
     {
-        h[c] = _mm_load_ps(tapVectors + 4 * (oldest - c));
-        hs[c] = tapVectors[4 * (oldest - c)];
+        acc = Group<Last, V>(tv, t - 1, x);
     }
-    constexpr int32_t Step = C >= 3 ? 8 : 16;
-    int32_t i = 0;
-    for (; i + Step <= n; i += Step)
-        for (int32_t v = 0; v < Step; v += 4)
-            Emit<Aligned, C, First>(h, x + i + v, y + i + v);
-    for (; i + 4 <= n; i += 4)
-        Emit<Aligned, C, First>(h, x + i, y + i);
-    for (; i < n; ++i)
-        y[i] = First ? GroupOne<C>(hs, x + i) : y[i] + GroupOne<C>(hs, x + i);
+    else
+    {
+        acc = Group<4, V>(tv, t - 1, x);
+        for (int32_t k = 1; k < groups - 1; ++k)
+            acc = Add(acc, Group<4, V>(tv, t - 1 - 4 * k, x + 4 * k));
+        acc = Add(acc, Group<Last, V>(tv, t - 1 - 4 * (groups - 1), x + 4 * (groups - 1)));
+    }
+    const __m128 out[4] = {acc.v0, acc.v1, acc.v2, acc.v3};
+    for (int v = 0; v < V; ++v)
+    {
+        if constexpr (Aligned)
+            _mm_store_ps(y + 4 * v, out[v]);
+        else
+            _mm_storeu_ps(y + 4 * v, out[v]);
+    }
 }
 
-template <bool Aligned, bool First>
-void PassOf(int32_t c, const float* tv, int32_t oldest, const float* x, float* y, int32_t n)
+template <int Last> inline float OutputOne(const float* tv, const float* x, int32_t t)
 {
-    using PassFn = void (*)(const float*, int32_t, const float*, float*, int32_t);
-    static constexpr PassFn Passes[4] = {Pass<Aligned, 1, First>, Pass<Aligned, 2, First>,
-                                         Pass<Aligned, 3, First>, Pass<Aligned, 4, First>};
-    Passes[c - 1](tv, oldest, x, y, n);
+    const int32_t groups = (t + 3) / 4;
+    if (groups == 1)
+        return GroupOne<Last>(tv, t - 1, x);
+    float acc = GroupOne<4>(tv, t - 1, x);
+    for (int32_t k = 1; k < groups - 1; ++k)
+        acc = acc + GroupOne<4>(tv, t - 1 - 4 * k, x + 4 * k);
+    return acc + GroupOne<Last>(tv, t - 1 - 4 * (groups - 1), x + 4 * (groups - 1));
+}
+
+// Sixteen outputs per step for one tap group, eight for longer filters (their
+// running sums and taps then stay in registers), then four, then single ones.
+template <int Last, bool Aligned, int BlockVectors>
+void Block(const float* tv, const float* x, float* y, int32_t n, int32_t t)
+{
+    int32_t i = 0;
+    for (; i + 4 * BlockVectors <= n; i += 4 * BlockVectors)
+        Outputs<Last, BlockVectors, Aligned>(tv, x + i, y + i, t);
+    for (; i + 4 <= n; i += 4)
+        Outputs<Last, 1, Aligned>(tv, x + i, y + i, t);
+    for (; i < n; ++i)
+        y[i] = OutputOne<Last>(tv, x + i, t);
 }
 
 template <bool Aligned>
-void DirectPasses(const float* tv, const float* x, float* y, int32_t n, int32_t t)
+inline void Blocks(const float* tv, const float* x, float* y, int32_t n, int32_t t)
 {
-    for (int32_t done = 0; done < t; done += 4)
-    {
-        const int32_t c = t - done < 4 ? t - done : 4;
-        if (done == 0)
-            PassOf<Aligned, true>(c, tv, t - 1, x, y, n);
-        else
-            PassOf<Aligned, false>(c, tv, t - 1 - done, x + done, y, n);
-    }
+    using BlockFn = void (*)(const float*, const float*, float*, int32_t, int32_t);
+    static constexpr BlockFn ByLast[2][4] = {
+        {Block<4, Aligned, 4>, Block<1, Aligned, 4>, Block<2, Aligned, 4>, Block<3, Aligned, 4>},
+        {Block<4, Aligned, 2>, Block<1, Aligned, 2>, Block<2, Aligned, 2>, Block<3, Aligned, 2>}};
+    ByLast[t > 4 ? 1 : 0][t % 4](tv, x, y, n, t);
 }
 
 // y[i] = sum over k of h[t-1-k] * x[i+k].
@@ -122,7 +148,7 @@ inline void DirectKernel(const float* tv, const float* x, float* y, int32_t n, i
 {
     if ((reinterpret_cast<uintptr_t>(y) & 3) != 0)
     {
-        DirectPasses<false>(tv, x, y, n, t);
+        Blocks<false>(tv, x, y, n, t);
         return;
     }
     // Scalar outputs up to the first 16-byte boundary, in the order of the
@@ -135,7 +161,7 @@ inline void DirectKernel(const float* tv, const float* x, float* y, int32_t n, i
         *y = a;
     }
     if (n > 0)
-        DirectPasses<true>(tv, x, y, n, t);
+        Blocks<true>(tv, x, y, n, t);
 }
 
 // ---- multirate kernels

@@ -9,6 +9,10 @@
 
 #include "primitives/filters/DspFirState.h"
 
+// Internal linkage: each level's file keeps its own copy, so a copy built for
+// a higher level can never stand in for a lower one at link time.
+namespace
+{
 namespace DspFirOneLevel
 {
 // The chain of up to 16 taps, unrolled for each count: oldest sample first,
@@ -86,6 +90,7 @@ Entry(float src, float* pDst, const float* taps, int32_t n, float* dly, int32_t*
     return DspStsNoErr;
 }
 } // namespace DspFirOneLevel
+} // namespace
 
 #define DSP_FIR_ONE_DEFINE_LEVEL(sfx)                                                              \
     void DspFirOneKernel_##sfx(const float* pSrc, float* pDst, const float* taps, int32_t tapsLen, \

@@ -11,6 +11,10 @@
 #include "primitives/filters/DspIirState.h"
 #include "primitives/vector/DspVector.h"
 
+// Internal linkage: each level's file keeps its own copy, so a copy built for
+// a higher level can never stand in for a lower one at link time.
+namespace
+{
 namespace DspIirLevel
 {
 inline __m128 Splat(float v)
@@ -207,6 +211,7 @@ inline DspStatus Init(DspIirState32f** pp, const float* taps, int32_t order, con
     return DspStsNoErr;
 }
 } // namespace DspIirLevel
+} // namespace
 
 #define DSP_IIR_DEFINE_LEVEL(sfx)                                                                  \
     DspStatus DspIirFilterInPlace32f_##sfx(float* srcDst, int32_t len, DspIirState32f* state)      \
