@@ -76,8 +76,10 @@ struct Chain
 
 void RunChain(benchmark::State& state, int32_t level)
 {
-    Chain chain;
+    // The chain's filter states are built at the level that runs them: a state
+    // is valid only at the level that built it.
     DspCpuLevel = level;
+    Chain chain;
     for (auto _ : state)
     {
         chain.Period();

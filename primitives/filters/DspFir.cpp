@@ -313,7 +313,9 @@ DspStatus DspFirFilterWith(const DspFirRoutines& r, const float* src, float* dst
     {
         return DspFirMultirateFilterWith(r, src, dst, len, state);
     }
-    if (state->kind != DspFirKindSingleRate)
+    // A single-rate state built at level 0 has no tap vectors: the levels that
+    // read them refuse it rather than read through a null pointer.
+    if (state->kind != DspFirKindSingleRate || (r.levelLayout && state->tapVectors == nullptr))
     {
         return DspStsContextMatchErr;
     }

@@ -214,6 +214,13 @@ TEST_P(FirLevels, StatesOfTheLevelAndTheirChecks)
     float x[8] = {1, 2, 3, 4, 5, 6, 7, 8}, y[8] = {};
     EXPECT_EQ(DspFirFilter32f(x, y, 0, st), DspStsSizeErr);
     EXPECT_EQ(DspFirFilter32f(x, nullptr, 8, st), DspStsNullPtrErr);
+    // A level-0 state has no tap vectors; the level refuses it.
+    DspSetCpuLevel(0);
+    std::vector<uint8_t> plain(static_cast<size_t>(gen));
+    DspFirState32f* st0 = nullptr;
+    ASSERT_EQ(DspFirInit32f(&st0, h.data(), 9, nullptr, plain.data()), DspStsNoErr);
+    DspSetCpuLevel(GetParam().cpuType);
+    EXPECT_EQ(DspFirFilter32f(x, y, 8, st0), DspStsContextMatchErr);
     st->kind = 0x49493031; // "II01"
     EXPECT_EQ(DspFirFilter32f(x, y, 8, st), DspStsContextMatchErr);
     EXPECT_EQ(y[0], 0.0f);
