@@ -207,6 +207,12 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     // The render form of SendStreamUrb and of the completion, paced by `pacing`.
     NTSTATUS SendRenderUrb(RenderPacing* pacing);
     NTSTATUS CompleteRenderUrb(PIRP irp, PTRANSFERCONTEXT context);
+    // A render stream whose device takes another layout than its client's
+    // rewrites a processed URB here, before it is submitted (buffer, packet
+    // offsets and lengths, transfer length, context bytes), and tells the
+    // client, on completion, the bytes of its own format that URB stood for.
+    virtual void AdaptRenderUrb(PTRANSFERCONTEXT) {}
+    virtual ULONG ClientBytesOf(PTRANSFERCONTEXT context) const { return context->Bytes; }
     // The end of a completion: the context goes back, a running stream
     // resubmits or, after a failed transfer, recovers; the URB is counted
     // back. Returns STATUS_MORE_PROCESSING_REQUIRED.

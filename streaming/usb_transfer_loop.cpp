@@ -350,6 +350,7 @@ NTSTATUS CUsbAudioStream::SendRenderUrb(RenderPacing* pacing)
         Notify(STREAM_NOTIFY_RENDER_DATA, bytes, 0, context->Buffer);
         ProcessBuffer(context->Buffer, (LONG)bytes);
         context->Bytes = bytes;
+        AdaptRenderUrb(context);
         status = SubmitIsochUrb(io, context);
     }
     if (io != nullptr)
@@ -413,7 +414,7 @@ NTSTATUS CUsbAudioStream::CompleteRenderUrb(PIRP irp, PTRANSFERCONTEXT context)
     const bool running = m_StreamState == USB_STREAM_RUNNING;
     if (running && IsDeviceGoneStatus(status))
         m_DeviceGone = TRUE;
-    Notify(STREAM_NOTIFY_BYTES, context->Bytes, 0, nullptr);
+    Notify(STREAM_NOTIFY_BYTES, ClientBytesOf(context), 0, nullptr);
     return ReturnTransfer(context, running, status, UrbResultStatus(context->Urb));
 }
 

@@ -1,5 +1,6 @@
 #include "usbaudio/chip_model_devices.h"
 
+#include "usbaudio/chip_model_walkers.h"
 #include "usbaudio/endpoint_capabilities.h"
 
 const DeviceClassTraits MODEL_A_DEVICE_TRAITS = {"CUsbAudio1DeviceA",
@@ -43,4 +44,30 @@ NTSTATUS CUsbAudio1DeviceC::FillCapabilityRecord(PUSBDEVICEIO)
 {
     m_CapabilityRecord = ModelCCapabilityRecord(GetVendorId(), GetProductId());
     return STATUS_SUCCESS;
+}
+
+NTSTATUS CUsbAudio1DeviceA::ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
+                                              ULONG bytesToEnd)
+{
+    return ParseAudioControlModelA(this, interfaceDescriptor, bytesToEnd);
+}
+
+NTSTATUS CUsbAudio1DeviceB::ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
+                                              ULONG bytesToEnd)
+{
+    return ParseAudioControlModelB(this, interfaceDescriptor, bytesToEnd);
+}
+
+NTSTATUS CUsbAudio1DeviceC::ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
+                                              ULONG bytesToEnd)
+{
+    return ParseAudioControlModelC(this, interfaceDescriptor, bytesToEnd);
+}
+
+NTSTATUS
+CUsbAudio1DeviceC::ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* configuration,
+                                       struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
+                                       ULONG bytesToEnd)
+{
+    return ParseAudioStreamingModelC(this, configuration, firstStreamingInterface, bytesToEnd);
 }

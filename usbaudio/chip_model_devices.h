@@ -16,6 +16,8 @@ class CUsbAudio1DeviceA : public CUsbAudio1Device
         : CUsbAudio1Device(outerUnknown, idVendor, idProduct, MODEL_A_DEVICE_TRAITS)
     {
     }
+    STDMETHODIMP ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
+                                   ULONG bytesToEnd) override;
 
   protected:
     NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) override;
@@ -28,6 +30,8 @@ class CUsbAudio1DeviceB : public CUsbAudio1Device
         : CUsbAudio1Device(outerUnknown, idVendor, idProduct, MODEL_B_DEVICE_TRAITS)
     {
     }
+    STDMETHODIMP ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
+                                   ULONG bytesToEnd) override;
 
   protected:
     NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) override;
@@ -40,6 +44,11 @@ class CUsbAudio1DeviceC : public CUsbAudio1Device
         : CUsbAudio1Device(outerUnknown, idVendor, idProduct, MODEL_C_DEVICE_TRAITS)
     {
     }
+    STDMETHODIMP ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
+                                   ULONG bytesToEnd) override;
+    STDMETHODIMP ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* configuration,
+                                     struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
+                                     ULONG bytesToEnd) override;
 
   protected:
     NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) override;

@@ -32,6 +32,8 @@ inline constexpr ListedDeviceId UAC1_CHIP_OWN_PRODUCT[] = {{0x4C54, 0x1210}};
 inline constexpr ListedDeviceId UAC1_TWO_OUTPUT_DEVICE[] = {{0x4C54, 0x1501}};
 // Chip model B's listed device.
 inline constexpr ListedDeviceId MODEL_B_LISTED[] = {{0x4C54, 0x1301}};
+// The customer vendor of chip model B whose output terminal 6 is headphones.
+inline constexpr USHORT MODEL_B_HEADPHONE_VENDOR = 0x4C54;
 // Chip model C: the products of variant 5 (every other is variant 6), and
 // the one listed device of variant 6.
 inline constexpr ListedDeviceId MODEL_C_VARIANT5[] = {{0x4C54, 0x1405}};

@@ -95,49 +95,7 @@ NTSTATUS FormatRates(const UCHAR* formatType, ULONG* rates, PULONG count)
 
 NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk)
 {
-    if (walk->Stream == nullptr)
-    {
-        CUacUnit* terminal = nullptr;
-        ULONG direction = 0, link = 0;
-        NTSTATUS status = FindStreamTerminal(device, d[3], &terminal, &direction, &link);
-        if (!NT_SUCCESS(status))
-            return status;
-        CUsbAudioStream* stream = nullptr;
-        status = (g_StreamFactory != nullptr ? g_StreamFactory : CreateUac1Stream)(
-            direction, walk->Number, link, &stream);
-        if (!NT_SUCCESS(status))
-            return status;
-        status = AttachStream(device, stream, direction, link, walk);
-        if (!NT_SUCCESS(status))
-            return status;
-    }
-    walk->FormatTag = (USHORT)(d[5] | d[6] << 8);
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS OnFormatType(CUsbAudioDevice*, const UCHAR* d, StreamingInterfaceWalk* walk)
-{
-    if (walk->Link < 0 || walk->Stream == nullptr || (d[3] != c_TypeI && d[3] != c_TypeIII))
-        return STATUS_INVALID_PARAMETER;
-    WAVEFORMATEXTENSIBLE record = {};
-    record.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-    record.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
-    record.Format.nChannels = d[4];
-    record.Format.wBitsPerSample = (USHORT)(8 * d[5]);
-    record.Samples.wValidBitsPerSample = d[6];
-    record.Format.nBlockAlign =
-        (USHORT)(record.Format.nChannels * record.Format.wBitsPerSample / 8);
-    const ULONG direction = walk->Stream->GetDirection();
-    record.dwChannelMask = Uac1ChannelMask(d[4], direction);
-    NTSTATUS status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting,
-                                           record, &walk->Dropped);
-    if (NT_SUCCESS(status) && direction == STREAM_DIRECTION_CAPTURE && d[4] < c_FewChannels)
-    {
-        record.dwChannelMask = 0;
-        status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting,
-                                      record, &walk->Dropped);
-    }
-    return status;
+    return OnUac1General(device, d, walk, CreateUac1Stream);
 }
 
 // Walks one interface's descriptors from `position`; *end is where its
@@ -192,8 +150,56 @@ NTSTATUS FinishInterface(CUsbAudioDevice* device, const StreamingWalkClass& walk
     return status;
 }
 const StreamingWalkClass c_Uac1Walker = {AudioDescriptorVersion::Uac1, c_Uac1Protocol, OnAsGeneral,
-                                         OnFormatType, BuildPathsUac1};
+                                         OnUac1FormatType, BuildPathsUac1};
 } // namespace
+
+NTSTATUS OnUac1General(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk,
+                       PUAC1_STREAM_FACTORY factory)
+{
+    if (walk->Stream == nullptr)
+    {
+        CUacUnit* terminal = nullptr;
+        ULONG direction = 0, link = 0;
+        NTSTATUS status = FindStreamTerminal(device, d[3], &terminal, &direction, &link);
+        if (!NT_SUCCESS(status))
+            return status;
+        CUsbAudioStream* stream = nullptr;
+        status = (g_StreamFactory != nullptr ? g_StreamFactory : factory)(direction, walk->Number,
+                                                                          link, &stream);
+        if (!NT_SUCCESS(status))
+            return status;
+        status = AttachStream(device, stream, direction, link, walk);
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    walk->FormatTag = (USHORT)(d[5] | d[6] << 8);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS OnUac1FormatType(CUsbAudioDevice*, const UCHAR* d, StreamingInterfaceWalk* walk)
+{
+    if (walk->Link < 0 || walk->Stream == nullptr || (d[3] != c_TypeI && d[3] != c_TypeIII))
+        return STATUS_INVALID_PARAMETER;
+    WAVEFORMATEXTENSIBLE record = {};
+    record.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    record.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+    record.Format.nChannels = d[4];
+    record.Format.wBitsPerSample = (USHORT)(8 * d[5]);
+    record.Samples.wValidBitsPerSample = d[6];
+    record.Format.nBlockAlign =
+        (USHORT)(record.Format.nChannels * record.Format.wBitsPerSample / 8);
+    const ULONG direction = walk->Stream->GetDirection();
+    record.dwChannelMask = Uac1ChannelMask(d[4], direction);
+    NTSTATUS status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting,
+                                           record, &walk->Dropped);
+    if (NT_SUCCESS(status) && direction == STREAM_DIRECTION_CAPTURE && d[4] < c_FewChannels)
+    {
+        record.dwChannelMask = 0;
+        status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting,
+                                      record, &walk->Dropped);
+    }
+    return status;
+}
 
 NTSTATUS FindStreamTerminal(CUsbAudioDevice* device, ULONG terminalId, CUacUnit** terminal,
                             PULONG direction, PULONG link)

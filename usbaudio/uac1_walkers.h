@@ -84,6 +84,13 @@ NTSTATUS FindStreamTerminal(CUsbAudioDevice* device, ULONG terminalId, CUacUnit*
 NTSTATUS AttachStream(CUsbAudioDevice* device, CUsbAudioStream* stream, ULONG direction, ULONG link,
                       StreamingInterfaceWalk* walk);
 
+// The class 1.0 steps of an AudioStreaming interface: its general
+// descriptor makes the interface's stream (by the installed factory, else by
+// `factory`) and attaches it; each format-type descriptor adds its formats.
+NTSTATUS OnUac1General(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk,
+                       PUAC1_STREAM_FACTORY factory);
+NTSTATUS OnUac1FormatType(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk);
+
 NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device,
                                  PUSB_CONFIGURATION_DESCRIPTOR configuration,
                                  PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd);

@@ -1,5 +1,7 @@
 #include "tests/streaming/usb_audio1_rig.h"
 
+#include "streaming/usb_audio_repack_render.h"
+
 #include <gtest/gtest.h>
 
 void RecordingClient::Callback(PVOID context, PVOID argument1, PVOID)
@@ -115,6 +117,7 @@ template <class T> void Audio1Rig<T>::Leave(RecordingClient* client)
 
 template class Audio1Rig<TestCapture>;
 template class Audio1Rig<CUsbAudio1Render>;
+template class Audio1Rig<CRV4410Render>;
 
 std::unique_ptr<SimUsbDevice> DeviceWithPacketSize(SimReference which, UCHAR endpoint,
                                                    USHORT maxPacket)

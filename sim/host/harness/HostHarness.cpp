@@ -10,6 +10,7 @@
 #include "platform/kernel/emu.h"
 #include "platform/portcls/portcls_emu.h"
 #include "platform/usb/EmuUsbBus.h"
+#include "sim/devices/SimChipModelDevices.h"
 
 namespace
 {
@@ -130,6 +131,8 @@ std::vector<std::string> HostHarness::ReferenceNames()
     std::vector<std::string> names;
     for (SimReference r : kReferences)
         names.push_back(SimReferenceDescriptors(r).Name);
+    for (const std::string& chip : SimChipModelNames())
+        names.push_back(chip);
     return names;
 }
 
@@ -158,18 +161,30 @@ void HostHarness::UnloadDriver()
 NTSTATUS HostHarness::PlugReference(const std::string& name, std::string* error,
                                     std::optional<EmuUsbSpeed> speed)
 {
+    std::unique_ptr<SimUsbDevice> device;
+    bool named = false;
     for (SimReference r : kReferences)
         if (name == SimReferenceDescriptors(r).Name)
         {
-            NTSTATUS status = m_Port.Plug(SimCreateReferenceDevice(r, speed));
-            if (NT_SUCCESS(status))
-                m_DeviceName = name;
-            else if (error->empty())
-                *error = "the emulated port refused the device: " + HostStatusText(status);
-            return status;
+            named = true;
+            device = SimCreateReferenceDevice(r, speed);
         }
-    *error = "no reference device is named \"" + name + "\"";
-    return STATUS_OBJECT_NAME_NOT_FOUND;
+    if (std::optional<SimChipModel> chip = SimChipModelNamed(name))
+    {
+        named = true;
+        device = SimCreateChipModelDevice(*chip, speed);
+    }
+    if (!named)
+    {
+        *error = "no reference device is named \"" + name + "\"";
+        return STATUS_OBJECT_NAME_NOT_FOUND;
+    }
+    NTSTATUS status = m_Port.Plug(std::move(device));
+    if (NT_SUCCESS(status))
+        m_DeviceName = name;
+    else if (error->empty())
+        *error = "the emulated port refused the device: " + HostStatusText(status);
+    return status;
 }
 
 NTSTATUS HostHarness::PlugDescriptorFile(const std::string& path, std::string* error,
