@@ -235,7 +235,14 @@ void Pass(const float* in, int64_t span, int64_t groups, const float* tw, Out ou
             // Input s takes twiddle rev(s), at w + 8 (rev(s) - 1).
             auto in = [&](int s) { return Load(src + 2 * (s * span + p)); };
             Cv y[R];
-            if constexpr (R == 4)
+            if constexpr (R == 2)
+            {
+                const Cv t = MulTw<Inv>(in(1), w);
+                const Cv x0 = in(0);
+                y[0] = Add(x0, t);
+                y[1] = Sub(x0, t);
+            }
+            else if constexpr (R == 4)
             {
                 const Cv u[4] = {in(0), MulTw<Inv>(in(2), w), MulTw<Inv>(in(1), w + 8),
                                  MulTw<Inv>(in(3), w + 16)};

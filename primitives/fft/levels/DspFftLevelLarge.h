@@ -4,7 +4,9 @@
 // and radix-4 passes over cache-sized tiles gathered from the data.
 #pragma once
 
+#include "platform/kernel/kernel.h"
 #include "primitives/fft/levels/DspFftLevelKernels.h"
+#include "primitives/fft/variants/DspFftVariants.h"
 
 namespace
 {
@@ -147,6 +149,53 @@ void TileScatter(float* data, const float* tile, int64_t rowStride, int64_t rows
     }
 }
 
+// Tile rows between separate real and imaginary arrays and the split layout.
+void TileGatherPlanar(const float* re, const float* im, float* tile, int64_t rowStride,
+                      int64_t rows, int64_t cols)
+{
+    for (int64_t r = 0; r < rows; ++r)
+    {
+        for (int64_t c = 0; c < cols; c += 4)
+        {
+            const int64_t at = r * rowStride + c;
+            Store(tile + 2 * (r * cols + c), {_mm_loadu_ps(re + at), _mm_loadu_ps(im + at)});
+        }
+    }
+}
+
+void TileScatterPlanar(float* re, float* im, const float* tile, int64_t rowStride, int64_t rows,
+                       int64_t cols)
+{
+    for (int64_t r = 0; r < rows; ++r)
+    {
+        for (int64_t c = 0; c < cols; c += 4)
+        {
+            PlanarOut{re, im}(r * rowStride + c, Load(tile + 2 * (r * cols + c)));
+        }
+    }
+}
+
+// The radix-2 outer pass and the planar tile moves have no caller; their
+// arguments are checked before any memory is touched.
+template <bool Inv>
+void OuterRadix2(const float* src, float* dst, int64_t span, int64_t groups, const float* tw)
+{
+    const void* const pointers[] = {src, dst, tw};
+    if (DspFftBlockArgsFit(span, groups, pointers, 3))
+    {
+        Pass<2, Inv>(src, span, groups, tw, SplitOut{dst});
+    }
+}
+
+bool TilePlanarFits(const void* re, const void* im, const void* tile, int64_t rowStride,
+                    int64_t rows, int64_t cols)
+{
+    const void* const pointers[] = {re, im, tile};
+    const bool rowsApart = rowStride >= cols;
+    ASSERT(rowsApart);
+    return DspFftBlockArgsFit(cols, rows, pointers, 3) && rowsApart;
+}
+
 struct LargeArgs
 {
     const DspFftSpecR32f* spec;
@@ -237,3 +286,31 @@ template <int Lvl, bool Inv> void Large(const LargeArgs& a, const float* src, fl
     LargeStep<Lvl, Inv>(a, dst, m, 0);
 }
 } // namespace
+
+#define DSP_FFT_DEFINE_OUTER(Sfx)                                                                  \
+    void DspFftOuterRadix2Fwd_##Sfx(const float* src, float* dst, int64_t span, int64_t groups,    \
+                                    const float* tw)                                               \
+    {                                                                                              \
+        OuterRadix2<false>(src, dst, span, groups, tw);                                            \
+    }                                                                                              \
+    void DspFftOuterRadix2Inv_##Sfx(const float* src, float* dst, int64_t span, int64_t groups,    \
+                                    const float* tw)                                               \
+    {                                                                                              \
+        OuterRadix2<true>(src, dst, span, groups, tw);                                             \
+    }                                                                                              \
+    void DspFftTileGatherPlanar_##Sfx(const float* re, const float* im, float* tile,               \
+                                      int64_t rowStride, int64_t rows, int64_t cols)               \
+    {                                                                                              \
+        if (TilePlanarFits(re, im, tile, rowStride, rows, cols))                                   \
+        {                                                                                          \
+            TileGatherPlanar(re, im, tile, rowStride, rows, cols);                                 \
+        }                                                                                          \
+    }                                                                                              \
+    void DspFftTileScatterPlanar_##Sfx(float* re, float* im, const float* tile, int64_t rowStride, \
+                                       int64_t rows, int64_t cols)                                 \
+    {                                                                                              \
+        if (TilePlanarFits(re, im, tile, rowStride, rows, cols))                                   \
+        {                                                                                          \
+            TileScatterPlanar(re, im, tile, rowStride, rows, cols);                                \
+        }                                                                                          \
+    }

@@ -69,6 +69,20 @@ DSP_FFT_DECLARE_SMALL_ORDER3(Sse4)
 DSP_FFT_DECLARE_SMALL_SHARED(Sse3)
 DSP_FFT_DECLARE_SMALL_SHARED(Ssse3)
 
+// Outer pass and tile moves of the large path that no driver calls: radix 2
+// over split data (one twiddle per position) and tiles between separate real
+// and imaginary arrays and the split layout.
+#define DSP_FFT_DECLARE_OUTER(Sfx)                                                                 \
+    void DspFftOuterRadix2Fwd_##Sfx(const float*, float*, int64_t, int64_t, const float*);         \
+    void DspFftOuterRadix2Inv_##Sfx(const float*, float*, int64_t, int64_t, const float*);         \
+    void DspFftTileGatherPlanar_##Sfx(const float*, const float*, float*, int64_t, int64_t,        \
+                                      int64_t);                                                    \
+    void DspFftTileScatterPlanar_##Sfx(float*, float*, const float*, int64_t, int64_t, int64_t);
+
+DSP_FFT_DECLARE_OUTER(Sse3)
+DSP_FFT_DECLARE_OUTER(Ssse3)
+DSP_FFT_DECLARE_OUTER(Sse4)
+
 DSP_FFT_DECLARE_LEVEL(Sse3)
 DSP_FFT_DECLARE_LEVEL(Ssse3)
 DSP_FFT_DECLARE_LEVEL(Sse4)

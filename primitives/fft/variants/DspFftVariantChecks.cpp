@@ -63,3 +63,13 @@ bool DspFftRadix8ArgsFit(const float* src, const void* dst0, const void* dst1, u
     ASSERT(pointersGiven);
     return sizeFits && pointersGiven;
 }
+
+bool DspFftBlockArgsFit(int64_t points, int64_t count, const void* const* pointers,
+                        int32_t pointerCount)
+{
+    const bool sizeFits = points > 0 && points % 4 == 0 && count >= 0;
+    const bool pointersGiven = AllGiven(pointers, pointerCount);
+    ASSERT(sizeFits);
+    ASSERT(pointersGiven);
+    return sizeFits && pointersGiven;
+}

@@ -53,3 +53,7 @@ bool DspFftVariantArgsFit(DspFftVariantKind kind, int64_t n, const void* const* 
 // with 0 < count <= L, a 16-byte aligned source and every pointer given.
 bool DspFftRadix8ArgsFit(const float* src, const void* dst0, const void* dst1, uint64_t L,
                          int64_t count, const float* twiddles);
+// Split-layout blocks of four points: a positive multiple of 4 points per
+// row or span, a count of rows or groups not below 0, every pointer given.
+bool DspFftBlockArgsFit(int64_t points, int64_t count, const void* const* pointers,
+                        int32_t pointerCount);
