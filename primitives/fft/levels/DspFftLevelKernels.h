@@ -107,14 +107,15 @@ template <bool Inv> [[gnu::always_inline]] inline Cv MulTw(Cv x, const float* w)
     return {_mm_sub_ps(_mm_mul_ps(x.re, wr), _mm_mul_ps(x.im, wi)),
             _mm_add_ps(_mm_mul_ps(x.re, wi), _mm_mul_ps(x.im, wr))};
 }
-// -j x forward, +j x inverse.
-template <bool Inv> [[gnu::always_inline]] inline Cv Rot(Cv x)
+// b - j d and b + j d (forward; the inverse exchanges them): the products by
+// j are exchanges of the real and imaginary parts folded into the adds, with
+// no negation of their own.
+template <bool Inv> [[gnu::always_inline]] inline void TurnJ(Cv b, Cv d, Cv* minus, Cv* plus)
 {
-    if constexpr (Inv)
-    {
-        return {_mm_sub_ps(_mm_setzero_ps(), x.im), x.re};
-    }
-    return {x.im, _mm_sub_ps(_mm_setzero_ps(), x.re)};
+    const Cv m = {_mm_add_ps(b.re, d.im), _mm_sub_ps(b.im, d.re)};
+    const Cv p = {_mm_sub_ps(b.re, d.im), _mm_add_ps(b.im, d.re)};
+    *minus = Inv ? p : m;
+    *plus = Inv ? m : p;
 }
 
 template <bool Inv> [[gnu::always_inline]] inline void Dft4(const Cv* u, Cv* y)
@@ -122,11 +123,10 @@ template <bool Inv> [[gnu::always_inline]] inline void Dft4(const Cv* u, Cv* y)
     const Cv a = Add(u[0], u[2]);
     const Cv b = Sub(u[0], u[2]);
     const Cv c = Add(u[1], u[3]);
-    const Cv d = Rot<Inv>(Sub(u[1], u[3]));
+    const Cv d = Sub(u[1], u[3]);
     y[0] = Add(a, c);
     y[2] = Sub(a, c);
-    y[1] = Add(b, d);
-    y[3] = Sub(b, d);
+    TurnJ<Inv>(b, d, &y[1], &y[3]);
 }
 
 // The radix-8 butterfly from the 4-point transforms of the even and odd
@@ -149,13 +149,13 @@ template <bool Inv> [[gnu::always_inline]] inline void Combine8(const Cv* e, Cv*
         o[1] = {_mm_mul_ps(r, s1), _mm_mul_ps(r, d1)};
         o[3] = {_mm_mul_ps(r, d3), _mm_mul_ps(nr, s3)};
     }
-    o[2] = Rot<Inv>(o[2]);
-#pragma GCC unroll 8
-    for (int k = 0; k < 4; ++k)
-    {
-        y[k] = Add(e[k], o[k]);
-        y[k + 4] = Sub(e[k], o[k]);
-    }
+    TurnJ<Inv>(e[2], o[2], &y[2], &y[6]);
+    y[0] = Add(e[0], o[0]);
+    y[4] = Sub(e[0], o[0]);
+    y[1] = Add(e[1], o[1]);
+    y[5] = Sub(e[1], o[1]);
+    y[3] = Add(e[3], o[3]);
+    y[7] = Sub(e[3], o[3]);
 }
 
 // Four split vectors of four lanes turned so that vector l holds lane l.
