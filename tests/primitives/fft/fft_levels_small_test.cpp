@@ -9,7 +9,7 @@
 
 #include "primitives/fft/DspFftComplexIface.h"
 #include "primitives/fft/DspFftReal.h"
-#include "tests/primitives/fft/fft_reference.h"
+#include "tests/primitives/fft/fft_variants_util.h"
 
 namespace
 {
@@ -106,13 +106,8 @@ TEST(FftLevelSmallKernels, ComplexKernelsMatchTheDftAndTheGenericBits)
             {
                 const auto x = fftref::RandomSignal(2 * n, 20 + order);
                 const auto y = RunComplex(level, scaled, order, x);
-                std::vector<fftref::cd> in(n), got(n);
-                for (size_t i = 0; i < n; ++i)
-                {
-                    in[i] = {x[2 * i], x[2 * i + 1]};
-                    got[i] = {y[2 * i], y[2 * i + 1]};
-                }
-                auto want = fftref::Dft(in, false);
+                const auto got = fftvar::FromInterleaved(y.data(), n);
+                auto want = fftref::Dft(fftvar::FromInterleaved(x.data(), n), false);
                 for (auto& v : want)
                 {
                     v *= scaled ? kScale : 1.0;
@@ -122,22 +117,6 @@ TEST(FftLevelSmallKernels, ComplexKernelsMatchTheDftAndTheGenericBits)
                 EXPECT_EQ(y, RunComplex(0, scaled, order, x))
                     << "level " << level << " order " << order;
             }
-        }
-    }
-}
-
-// The rounding of the level-3 real order-3 kernels differs from level 2 by
-// design; the values may differ in the last bits only.
-TEST(FftLevelSmallKernels, LevelThreeOrderThreeStaysWithinRoundingOfLevelTwo)
-{
-    for (bool inv : {false, true})
-    {
-        const auto x = fftref::RandomSignal(8, inv ? 5 : 6);
-        const auto a = RunReal(2, inv, false, 3, x, false);
-        const auto b = RunReal(3, inv, false, 3, x, false);
-        for (size_t i = 0; i < 8; ++i)
-        {
-            EXPECT_NEAR(a[i], b[i], 4e-7 * 8) << "inverse " << inv << " bin " << i;
         }
     }
 }

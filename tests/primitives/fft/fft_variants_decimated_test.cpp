@@ -119,11 +119,8 @@ TEST(FftDecimatedKernels, EachStreamIsTheTransformOfItsResidues)
             lv.sub4[1](span.data(), out.data(), n, t.tw.data(), t.Signed(), work.data());
             for (size_t s = 0; s < 4; ++s)
             {
-                std::vector<fftref::cd> x(n);
-                for (size_t i = 0; i < n; ++i)
-                {
-                    x[i] = {span.data()[2 * (8 * i + s)], span.data()[2 * (8 * i + s) + 1]};
-                }
+                const float* first = span.data() + 2 * s;
+                const auto x = fftvar::FromArrays(first, first + 1, n, 16);
                 const auto got = fftvar::FromSplitBlocks(out.data() + 2 * s * n, n);
                 EXPECT_LT(fftref::RelativeError(got, fftref::Fft(x, true)),
                           4 * fftref::ErrorBound(m))

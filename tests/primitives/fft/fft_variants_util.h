@@ -56,25 +56,22 @@ struct Tables
     Floats tw;
 };
 
+// n complex values from interleaved pairs, from two arrays, or from split
+// blocks (point p in block p / 4, lane p % 4).
+inline std::vector<fftref::cd> FromArrays(const float* re, const float* im, size_t n,
+                                          size_t step = 1)
+{
+    std::vector<fftref::cd> out(n);
+    for (size_t i = 0; i < n; ++i)
+    {
+        out[i] = {re[step * i], im[step * i]};
+    }
+    return out;
+}
 inline std::vector<fftref::cd> FromInterleaved(const float* f, size_t n)
 {
-    std::vector<fftref::cd> out(n);
-    for (size_t i = 0; i < n; ++i)
-    {
-        out[i] = {f[2 * i], f[2 * i + 1]};
-    }
-    return out;
+    return FromArrays(f, f + 1, n, 2);
 }
-inline std::vector<fftref::cd> FromArrays(const float* re, const float* im, size_t n)
-{
-    std::vector<fftref::cd> out(n);
-    for (size_t i = 0; i < n; ++i)
-    {
-        out[i] = {re[i], im[i]};
-    }
-    return out;
-}
-// Point p of split blocks: block p / 4, lane p % 4.
 inline std::vector<fftref::cd> FromSplitBlocks(const float* f, size_t n)
 {
     std::vector<fftref::cd> out(n);
