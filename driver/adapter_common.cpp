@@ -74,6 +74,8 @@ NTSTATUS CAdapterCommon::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* 
         answer = static_cast<IAsioPrivate*>(this);
     else if (IsEqualGUID(interfaceId, IID_IAsioCleanup))
         answer = static_cast<IAsioCleanup*>(this);
+    else if (IsEqualGUID(interfaceId, IID_IDeviceLock) && m_DeviceClassObject != nullptr)
+        return m_DeviceClassObject->QueryInterface(interfaceId, object); // the device object's
     if (answer == nullptr)
         return STATUS_INVALID_PARAMETER;
     answer->AddRef();

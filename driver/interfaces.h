@@ -23,6 +23,10 @@ DEFINE_GUID(IID_IAsioPrivate, 0xDB4D55ACL, 0xCB0E, 0x4611, 0x8C, 0xEB, 0x16, 0xE
             0x6D);
 DEFINE_GUID(IID_IDeviceModel, 0xB00C6788L, 0x253F, 0x4638, 0x94, 0x60, 0x33, 0x6A, 0x8B, 0xE6, 0xEE,
             0x9A);
+// The device object's lock over what its polling thread and the property
+// handlers share; the adapter hands it on.
+DEFINE_GUID(IID_IDeviceLock, 0x5E0B7A31L, 0x4C2D, 0x4F6A, 0x9B, 0x18, 0x2D, 0x7C, 0x61, 0xE4, 0x3A,
+            0x90);
 DEFINE_GUID(IID_CStreamEngine, 0x3D64C291L, 0x9F42, 0x43E5, 0xA4, 0x68, 0x2C, 0x5D, 0xC9, 0xBB,
             0x23, 0x53);
 DEFINE_GUID(IID_IMiniportIdentity, 0x1C704CEBL, 0x6111, 0x4878, 0xA9, 0xAF, 0x05, 0x75, 0xE1, 0xC7,
@@ -169,6 +173,14 @@ DECLARE_INTERFACE_(IDeviceModel, IUnknown)
     STDMETHOD(PostParse)() PURE;
 };
 typedef IDeviceModel* PDEVICEMODEL;
+
+// Held while the units' jacks or an output type are read or changed.
+DECLARE_INTERFACE_(IDeviceLock, IUnknown)
+{
+    STDMETHOD_(void, LockDevice)() PURE;
+    STDMETHOD_(void, UnlockDevice)() PURE;
+};
+typedef IDeviceLock* PDEVICELOCK;
 
 // Implemented by the wave and the topology miniports. The wave miniport's
 // GetConnectionId writes the id of its stream's USB-side terminal; the

@@ -62,11 +62,11 @@ NTSTATUS CreateMiniportTopology(PUNKNOWN* unknown, REFCLSID, PUNKNOWN outerUnkno
 
 CTopologyMiniport::CTopologyMiniport(PUNKNOWN outerUnknown)
     : CUnknown(outerUnknown), m_Port(nullptr), m_PortEvents(nullptr), m_FilterName(nullptr),
-      m_CallbackHandle(nullptr), m_Device(nullptr), m_Pins(nullptr), m_Nodes(nullptr),
-      m_PinCount(0), m_NodeCount(0), m_ConnectionCount(0), m_ConnectionCapacity(0),
-      m_FilterDescriptor(nullptr), m_PinDescriptors(nullptr), m_NodeDescriptors(nullptr),
-      m_Connections(nullptr), m_SpdifOutName(), m_SpdifInName(), m_LineInName(), m_PseudoNodeName(),
-      m_PowerState(TOPOLOGY_INITIAL_POWER_STATE)
+      m_CallbackHandle(nullptr), m_Device(nullptr), m_DeviceLock(nullptr), m_Pins(nullptr),
+      m_Nodes(nullptr), m_PinCount(0), m_NodeCount(0), m_ConnectionCount(0),
+      m_ConnectionCapacity(0), m_FilterDescriptor(nullptr), m_PinDescriptors(nullptr),
+      m_NodeDescriptors(nullptr), m_Connections(nullptr), m_SpdifOutName(), m_SpdifInName(),
+      m_LineInName(), m_PseudoNodeName(), m_PowerState(TOPOLOGY_INITIAL_POWER_STATE)
 {
 }
 
@@ -99,6 +99,9 @@ void CTopologyMiniport::FreeAll()
     FreeBlock(m_Nodes);
     m_PinCount = m_NodeCount = m_ConnectionCount = m_ConnectionCapacity = 0;
     FreeBlock(m_FilterName);
+    if (m_DeviceLock != nullptr)
+        m_DeviceLock->Release();
+    m_DeviceLock = nullptr;
     if (m_Device != nullptr)
         m_Device->Release();
     m_Device = nullptr;
@@ -158,6 +161,10 @@ NTSTATUS CTopologyMiniport::Init(PUNKNOWN unknownAdapter, PRESOURCELIST, PPORTTO
     NTSTATUS status = unknownAdapter->QueryInterface(IID_IAdapterCommon, (PVOID*)&m_Device);
     if (!NT_SUCCESS(status))
         m_Device = nullptr;
+    // A device without the lock has no polling thread to share with.
+    if (NT_SUCCESS(status) &&
+        !NT_SUCCESS(unknownAdapter->QueryInterface(IID_IDeviceLock, (PVOID*)&m_DeviceLock)))
+        m_DeviceLock = nullptr;
     if (NT_SUCCESS(status))
         status = BuildPins();
     if (NT_SUCCESS(status))

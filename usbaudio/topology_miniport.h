@@ -64,6 +64,8 @@ class CTopologyMiniport : public IMiniportTopology,
     ULONG GetPowerState() const { return m_PowerState; }
     PPORTEVENTS GetPortEvents() const { return m_PortEvents; }
     PGUID PseudoNodeName() { return &m_PseudoNodeName; }
+    // The device's lock over jacks and output types; null when it has none.
+    PDEVICELOCK DeviceLock() const { return m_DeviceLock; }
     // Raises the audio control-change event of a node.
     void RaiseControlChange(ULONG nodeIndex);
 
@@ -86,6 +88,7 @@ class CTopologyMiniport : public IMiniportTopology,
     PWSTR m_FilterName;
     PVOID m_CallbackHandle;
     PADAPTERCOMMON m_Device;
+    PDEVICELOCK m_DeviceLock;
     TopologyEntry* m_Pins;
     TopologyEntry* m_Nodes;
     ULONG m_PinCount;

@@ -1,6 +1,7 @@
 // The topology filter's device-specific node properties, its filter-level
 // private sets and jacks, and the control-change event.
 #include "usbaudio/controls/control_interfaces.h"
+#include "usbaudio/device_lock.h"
 #include "usbaudio/topology_miniport.h"
 #include "usbaudio/topology_properties.h"
 #include "usbaudio/topology_tables.h"
@@ -148,6 +149,8 @@ NTSTATUS OutputTypeProperty(PPCPROPERTY_REQUEST request, PAUDIOCONTROL control)
     NTSTATUS status = control->QueryInterface(IID_IOutputTypeControl, (PVOID*)&outputType);
     if (!NT_SUCCESS(status))
         return status;
+    // The polling thread may change the type meanwhile.
+    DeviceLockHold hold(CTopologyMiniport::From(request->MajorTarget)->DeviceLock());
     const bool outputSet = IsEqualGUID(*request->PropertyItem->Set, KSPROPSETID_OutputType) != 0;
     const NamedMember member = {sizeof(NamedMember), NODENAME_OUTPUT_TYPE, 0};
     if (Verb(request, KSPROPERTY_TYPE_BASICSUPPORT))
@@ -316,7 +319,11 @@ NTSTATUS PropertyHandlerJack(PPCPROPERTY_REQUEST request)
         return status;
     const bool second = IsEqualGUID(*request->PropertyItem->Set, KSPROPSETID_Jack) &&
                         request->PropertyItem->Id == JACK_DESCRIPTION2_ID;
-    status = JackReply(request, terminal, second);
+    {
+        // Count and records in one hold: a refresh reallocates the records.
+        DeviceLockHold hold(CTopologyMiniport::From(request->MajorTarget)->DeviceLock());
+        status = JackReply(request, terminal, second);
+    }
     terminal->Release();
     return status;
 }

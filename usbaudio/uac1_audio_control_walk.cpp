@@ -213,8 +213,9 @@ NTSTATUS AddWalkedUnit(CUsbAudioDevice* device, CUacUnit* unit, const UCHAR* des
     return status;
 }
 
-// Each unit's first control gets, for each source, the first control of
-// the source unit.
+// Each unit's first control gets, for each source, the control at the end
+// of the source unit's chain: a consumer of a feature unit follows its last
+// control, so that every control of the unit is on the path.
 void LinkUnitSources(CUsbAudioDevice* device)
 {
     ForEachDeviceUnit(
@@ -230,10 +231,10 @@ void LinkUnitSources(CUsbAudioDevice* device)
             for (ULONG i = 0; i < count; ++i)
             {
                 CAudioControl* source = nullptr;
-                ULONG sourceFirst = 0;
+                ULONG sourceEnd = 0;
                 if (NT_SUCCESS(device->FindUnitByIdInDevice(sources[i], &source)) &&
-                    NT_SUCCESS(static_cast<CUacUnit*>(source)->UnitGetFirstValue(&sourceFirst)))
-                    sources[i] = sourceFirst;
+                    NT_SUCCESS(static_cast<CUacUnit*>(source)->UnitGetOutputValue(&sourceEnd)))
+                    sources[i] = sourceEnd;
             }
             unit->UnitSetFirstValue(count, sources);
             return false;

@@ -1,5 +1,6 @@
-// The audio class 2.0 device class: no model hook, both pipe indices, and a
-// pause from "Settings" after each wave subdevice it renames.
+// The audio class 2.0 device class: no model hook, 6-byte status messages
+// with a bulk read beside them, and a pause from "Settings" after each wave
+// subdevice it renames.
 #pragma once
 
 #include "usbaudio/usb_audio_device.h"
@@ -22,6 +23,12 @@ class CUsbAudio2Device : public CUsbAudioDevice
                                      struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
                                      ULONG bytesToEnd) override;
 
+    // bInfo, bAttribute, wValue (selector, channel), wIndex (entity,
+    // interface): a CUR change at an entity of this AudioControl interface.
+    void HandleStatusMessage(const UCHAR* message, ULONG length) override;
+
   protected:
     NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) override;
+    const PollingTraits& PollingKind() const override { return UAC2_POLLING; }
+    bool PollingRunsUnits() const override { return false; }
 };

@@ -6,6 +6,8 @@
 #include "driver/registry_settings.h"
 #include "driver/start_device.h"
 #include "platform/usb/usbdlib.h"
+#include "usbaudio/device_lock.h"
+#include "usbaudio/units/uac_unit.h"
 
 namespace
 {
@@ -30,6 +32,26 @@ PUSB_INTERFACE_DESCRIPTOR FindAudioInterface(PUSB_CONFIGURATION_DESCRIPTOR confi
     const ULONG total = configuration->wTotalLength;
     *bytesToEnd = offset < total ? total - offset : 0;
     return found;
+}
+
+constexpr ULONG c_NoControlId = 0xFFFFFFFF;
+
+bool IsTerminalUnit(CUacUnit* unit)
+{
+    const ULONG kind = unit->GetKind();
+    return kind == UAC_INPUT_TERMINAL || kind == UAC_OUTPUT_TERMINAL;
+}
+
+template <typename Visit> void ForEachUnitControl(CUacUnit* unit, Visit visit)
+{
+    ULONG count = 0;
+    unit->UnitGetControlCount(&count);
+    for (ULONG i = 0; i < count; ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (NT_SUCCESS(unit->UnitGetControl(i, &control)) && control != nullptr)
+            visit(control); // a missing control is skipped
+    }
 }
 
 bool SameName(PCWSTR a, PCWSTR b)
@@ -65,16 +87,15 @@ POUTPUTTYPECONTROL FindOutputTypeControl(CStreamEngine* engine)
 CUsbAudioDevice::CUsbAudioDevice(PUNKNOWN outerUnknown, const DeviceClassTraits& traits,
                                  USHORT idVendor, USHORT idProduct)
     : CAudioHal(outerUnknown), m_Traits(traits), m_idVendor(idVendor), m_idProduct(idProduct),
-      m_AudioControlInterface(0), m_DeviceUnits(nullptr), m_InterruptPipeIndex(NO_PIPE_INDEX),
-      m_SecondPipeIndex(NO_PIPE_INDEX)
+      m_AudioControlInterface(0), m_DeviceUnits(nullptr)
 {
-    KeInitializeEvent(&m_StopEvent, NotificationEvent, FALSE);
-    KeInitializeEvent(&m_StoppedEvent, NotificationEvent, FALSE);
 }
 
 CUsbAudioDevice::~CUsbAudioDevice()
 {
     PAGED_CODE();
+    // The units were stopped at removal; only the thread may still be out.
+    m_Polling.Stop();
     if (m_DeviceUnits != nullptr)
     {
         PVOID data = nullptr;
@@ -92,6 +113,13 @@ NTSTATUS CUsbAudioDevice::NonDelegatingQueryInterface(REFIID interfaceId, PVOID*
         PDEVICEMODEL model = static_cast<IDeviceModel*>(this);
         *object = model;
         model->AddRef();
+        return STATUS_SUCCESS;
+    }
+    if (object != nullptr && IsEqualGUID(interfaceId, IID_IDeviceLock))
+    {
+        PDEVICELOCK lock = static_cast<IDeviceLock*>(this);
+        *object = lock;
+        lock->AddRef();
         return STATUS_SUCCESS;
     }
     return CAudioHal::NonDelegatingQueryInterface(interfaceId, object);
@@ -185,9 +213,117 @@ NTSTATUS CUsbAudioDevice::PostParse()
     return m_Traits.HasModelHook ? STATUS_SUCCESS : STATUS_INVALID_DEVICE_REQUEST;
 }
 
-NTSTATUS CUsbAudioDevice::NotifyControlChange(ULONG)
+// ----------------------------------------------------------------------------
+// Interrupt polling and control changes
+
+NTSTATUS CUsbAudioDevice::StartAllUnits()
 {
-    return StepNotBuilt("NotifyControlChange");
+    PAGED_CODE();
+    NTSTATUS status = m_Polling.Start(this, PollingKind());
+    if (NT_SUCCESS(status) && PollingRunsUnits())
+        status = CAudioHal::StartAllUnits();
+    return status;
+}
+
+NTSTATUS CUsbAudioDevice::StopAllUnits()
+{
+    PAGED_CODE();
+    if (PollingRunsUnits())
+        CAudioHal::StopAllUnits();
+    m_Polling.Stop();
+    return STATUS_SUCCESS;
+}
+
+// Audio class 1.0: bStatusType, then the originator's id; only messages
+// about an AudioControl entity (low four bits 0) are control changes.
+void CUsbAudioDevice::HandleStatusMessage(const UCHAR* message, ULONG length)
+{
+    constexpr ULONG c_MessageBytes = 2;
+    constexpr UCHAR c_OriginatorKind = 0x0F;
+    if (message == nullptr || length < c_MessageBytes || (message[0] & c_OriginatorKind) != 0)
+        return;
+    NotifyControlChange(message[1]);
+}
+
+void CUsbAudioDevice::NotifyEveryUnit()
+{
+    const ULONG units = m_DeviceUnits != nullptr ? m_DeviceUnits->GetCount() : 0;
+    for (ULONG i = 0; i < units; ++i)
+        NotifyControlChange(i);
+}
+
+NTSTATUS CUsbAudioDevice::NotifyControlChange(ULONG unitId)
+{
+    PAGED_CODE();
+    DeviceLockHold hold(this);
+    CUacUnit* unit = nullptr;
+    ULONG id = 0;
+    NTSTATUS status = ReadChangedUnit(unitId, 0, 0, &unit, &id);
+    if (!NT_SUCCESS(status))
+        return status;
+    if (IsTerminalUnit(unit))
+        return ReinstallEngines(unit);
+    ForEachUnitControl(unit,
+                       [this](CAudioControl* control)
+                       {
+                           control->UpdateState();
+                           NotifyHalListeners(control->GetId());
+                       });
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUsbAudioDevice::NotifyControlChangeUac2(ULONG entityId, ULONG selector, ULONG channel)
+{
+    PAGED_CODE();
+    constexpr ULONG c_ConnectorSelector = 2;
+    DeviceLockHold hold(this);
+    CUacUnit* unit = nullptr;
+    ULONG id = c_NoControlId;
+    NTSTATUS status = ReadChangedUnit(entityId, selector, channel, &unit, &id);
+    if (!NT_SUCCESS(status))
+        return status;
+    if (IsTerminalUnit(unit))
+        return selector == c_ConnectorSelector ? ReinstallEngines(unit) : STATUS_SUCCESS;
+    // A unit that names no control has nothing to announce; the one it names
+    // reads its value first, so that listeners find the new one.
+    CAudioControl* control = nullptr;
+    if (id == c_NoControlId || !NT_SUCCESS(FindUnitById(id, &control)) || control == nullptr)
+        return STATUS_SUCCESS;
+    control->UpdateState();
+    NotifyHalListeners(id);
+    return STATUS_SUCCESS;
+}
+
+// Finds the unit and runs its read, which names the control that changed
+// (class 2.0) or refreshes what the unit keeps (an output terminal's type).
+NTSTATUS CUsbAudioDevice::ReadChangedUnit(ULONG unitId, ULONG selector, ULONG channel,
+                                          CUacUnit** unit, PULONG controlId)
+{
+    CAudioControl* found = nullptr;
+    NTSTATUS status = FindUnitByIdInDevice(unitId, &found);
+    if (!NT_SUCCESS(status))
+        return status;
+    *unit = static_cast<CUacUnit*>(found);
+    return (*unit)->GetSingleControlId(selector, channel, controlId);
+}
+
+// A terminal's change brings every engine's wave subdevice in line with
+// its jacks. An input terminal's read names its control without reading
+// the jacks: they are read first, so that a plugged or pulled jack counts.
+NTSTATUS CUsbAudioDevice::ReinstallEngines(CUacUnit* terminal)
+{
+    if (terminal->GetKind() == UAC_INPUT_TERMINAL)
+        ForEachUnitControl(terminal, [](CAudioControl* control) { control->UpdateState(); });
+    const ULONG engines = GetEngineCount();
+    NTSTATUS status = STATUS_SUCCESS;
+    for (ULONG i = 0; i < engines && NT_SUCCESS(status); ++i)
+    {
+        CStreamEngine* engine = nullptr;
+        status = GetEngine(i, &engine);
+        if (NT_SUCCESS(status))
+            status = engine->InstallMiniport(m_DeviceObject, nullptr, GetOuterUnknown());
+    }
+    return status;
 }
 
 // ----------------------------------------------------------------------------

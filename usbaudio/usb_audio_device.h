@@ -9,6 +9,10 @@
 #include "driver/adapter_interfaces.h"
 #include "driver/audio_hal.h"
 #include "driver/stream_engine.h"
+#include "driver/sync_mutex.h"
+#include "usbaudio/interrupt_polling.h"
+
+class CUacUnit;
 
 inline constexpr ULONG UAC1_POOL_TAG = POOL_TAG("UAC1");
 inline constexpr ULONG UAC2_POOL_TAG = POOL_TAG("UAC2");
@@ -23,7 +27,6 @@ inline constexpr ULONG MINIPORT_NAME_POOL_TAG = POOL_TAG("Temp");
 // The pause after each renamed engine of a class 2.0 device, in ms, from
 // "Settings"; no pause when the value is absent.
 inline constexpr WCHAR UPDATE_MINIPORT_DELAY_VALUE[] = u"UpdateMiniportDelay";
-inline constexpr UCHAR NO_PIPE_INDEX = 255;
 // Returned by a set-up step whose code is not part of the driver yet.
 inline constexpr NTSTATUS STATUS_STEP_NOT_BUILT = STATUS_NOT_IMPLEMENTED;
 
@@ -47,7 +50,7 @@ struct DeviceClassTraits
     MiniportRefresh Refresh;
 };
 
-class CUsbAudioDevice : public CAudioHal, public IDeviceModel
+class CUsbAudioDevice : public CAudioHal, public IDeviceModel, public IDeviceLock
 {
   public:
     CUsbAudioDevice(PUNKNOWN outerUnknown, const DeviceClassTraits& traits, USHORT idVendor,
@@ -73,6 +76,14 @@ class CUsbAudioDevice : public CAudioHal, public IDeviceModel
     STDMETHODIMP InitDevice() override;
     STDMETHODIMP GetEndpointCapabilities(BOOLEAN isInput, ULONG endpointKind,
                                          PENDPOINTCAPABILITIES capabilities) override;
+    // Start and stop of the interrupt-endpoint polling (the class 1.0
+    // family starts and stops its units with it).
+    STDMETHODIMP StartAllUnits() override;
+    STDMETHODIMP StopAllUnits() override;
+
+    // ---- IDeviceLock
+    STDMETHODIMP_(void) LockDevice() override { m_DeviceLock.Lock(); }
+    STDMETHODIMP_(void) UnlockDevice() override { m_DeviceLock.Unlock(); }
 
     // ---- IAdapterPowerManagement
     STDMETHODIMP_(void) PowerChangeState(POWER_STATE newState) override;
@@ -97,9 +108,17 @@ class CUsbAudioDevice : public CAudioHal, public IDeviceModel
     // STATUS_UNSUCCESSFUL for an empty list or no match.
     NTSTATUS FindUnitByIdInDevice(ULONG id, CAudioControl** unit);
 
-    // The timed class's control change of a unit (it installs the wave
-    // subdevices when the unit is a terminal); built with the polling.
+    // A control change at a unit: its controls read their values again and
+    // each is announced on the callback object; a terminal instead brings
+    // every engine's wave subdevice in line with its jacks.
     virtual NTSTATUS NotifyControlChange(ULONG unitId);
+    // The class 2.0 form: the unit names the one control that changed.
+    NTSTATUS NotifyControlChangeUac2(ULONG entityId, ULONG selector, ULONG channel);
+    // A status message read from the interrupt endpoint (length as read).
+    virtual void HandleStatusMessage(const UCHAR* message, ULONG length);
+    // NotifyControlChange for the ids 0 to the unit count less one.
+    void NotifyEveryUnit();
+    const CInterruptPolling& Polling() const { return m_Polling; }
 
     const DeviceClassTraits& Traits() const { return m_Traits; }
     USHORT GetVendorId() const { return m_idVendor; }
@@ -108,6 +127,10 @@ class CUsbAudioDevice : public CAudioHal, public IDeviceModel
     const EndpointCapabilities& GetCapabilityRecord() const { return m_CapabilityRecord; }
 
   protected:
+    // The polling of the class: message size, priority and start-up notes.
+    virtual const PollingTraits& PollingKind() const { return UAC1_POLLING; }
+    // Whether starting and stopping the polling also starts and stops the units.
+    virtual bool PollingRunsUnits() const { return true; }
     // Step 2 of InitDevice: the source capability record of the class.
     virtual NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) = 0;
     // Reports a set-up step that is not part of the driver yet.
@@ -120,19 +143,19 @@ class CUsbAudioDevice : public CAudioHal, public IDeviceModel
     NTSTATUS InstallEngine(CStreamEngine* engine, ULONG unitId);
     void WaitAfterNaming();
     void RestorePrevious(CStreamEngine* engine, PCWSTR previousName);
+    NTSTATUS ReadChangedUnit(ULONG unitId, ULONG selector, ULONG channel, CUacUnit** unit,
+                             PULONG controlId);
+    NTSTATUS ReinstallEngines(CUacUnit* terminal);
 
     const DeviceClassTraits& m_Traits;
     USHORT m_idVendor;
     USHORT m_idProduct;
     UCHAR m_AudioControlInterface;
     CPtrList* m_DeviceUnits;
-
-  protected:
-    // Polling state of the interrupt endpoint; no pipe until it is polled.
-    UCHAR m_InterruptPipeIndex;
-    UCHAR m_SecondPipeIndex;
-    KEVENT m_StopEvent;
-    KEVENT m_StoppedEvent;
+    // The units' jacks and output types, shared by the polling thread and
+    // the property handlers.
+    CSyncMutex m_DeviceLock;
+    CInterruptPolling m_Polling;
 };
 typedef CUsbAudioDevice* PUSBAUDIODEVICE;
 

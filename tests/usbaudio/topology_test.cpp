@@ -109,24 +109,21 @@ struct SpeakerNodes
     ULONG Mute;
     ULONG Volume;
 };
-// The mute node feeds the speaker pin; the stereo volume node is the one
-// whose description holds two channel ranges (56 + 16 x 2 bytes).
+// The volume node feeds the speaker pin and the mute node feeds the volume;
+// the volume is the stereo one (its description holds 56 + 16 x 2 bytes).
 SpeakerNodes PlayNodes(Topo& t)
 {
     const ULONG speaker = t.Pin(KSNODETYPE_SPEAKER, KSPIN_DATAFLOW_OUT);
-    SpeakerNodes nodes = {t.Into(kFilter, speaker).first, ULONG(-1)};
-    for (ULONG i = 0; i < t.Descriptor().NodeCount; ++i)
-    {
-        UCHAR reply[40] = {};
-        ULONG returned = 0;
-        if (IsEqualGUID(KSNODETYPE_VOLUME, t.NodeType(i)) &&
-            NT_SUCCESS(t.Client().NodeBasicSupport(t.Filter(), i, KSPROPSETID_Audio,
-                                                   KSPROPERTY_AUDIO_VOLUMELEVEL, reply,
-                                                   sizeof(reply), &returned)) &&
-            reinterpret_cast<KSPROPERTY_DESCRIPTION*>(reply)->DescriptionSize == 88)
-            nodes.Volume = i;
-    }
-    EXPECT_NE(ULONG(-1), nodes.Volume);
+    const ULONG volume = t.Into(kFilter, speaker).first;
+    SpeakerNodes nodes = {t.Into(volume, 1).first, volume};
+    UCHAR reply[40] = {};
+    ULONG returned = 0;
+    EXPECT_TRUE(IsEqualGUID(KSNODETYPE_VOLUME, t.NodeType(volume)));
+    EXPECT_TRUE(IsEqualGUID(KSNODETYPE_MUTE, t.NodeType(nodes.Mute)));
+    EXPECT_EQ(STATUS_SUCCESS, t.Client().NodeBasicSupport(t.Filter(), volume, KSPROPSETID_Audio,
+                                                          KSPROPERTY_AUDIO_VOLUMELEVEL, reply,
+                                                          sizeof(reply), &returned));
+    EXPECT_EQ(88u, reinterpret_cast<KSPROPERTY_DESCRIPTION*>(reply)->DescriptionSize);
     return nodes;
 }
 
@@ -150,9 +147,11 @@ TEST(GlobalTopo, EveryClass1DeviceStartsWithItsFilters)
     }
 }
 
-// Stream pins first, then the others; each chain runs from its input pin
-// into pin 1 of the feature unit's node that the output terminal names as
-// its source (the unit's first control, its mute) and out of its pin 0.
+// Stream pins first (in reverse of the device's order), then the others;
+// nodes in reverse of the device's controls; each chain runs from its input
+// pin through the feature unit's mute into its volume, which feeds the
+// output pin. The connections are those the walk from each output pin adds,
+// newest first.
 TEST(GlobalTopo, SpeakerMicDescriptor)
 {
     Topo t("Uac1SpeakerMic");
@@ -161,8 +160,8 @@ TEST(GlobalTopo, SpeakerMicDescriptor)
     ASSERT_EQ(4u, d.PinCount);
     EXPECT_EQ(112u, d.PinSize);
     EXPECT_EQ(32u, d.NodeSize);
-    EXPECT_EQ(4u, d.NodeCount);
-    EXPECT_EQ(4u, d.ConnectionCount);
+    ASSERT_EQ(4u, d.NodeCount);
+    ASSERT_EQ(6u, d.ConnectionCount);
     ASSERT_EQ(3u, d.CategoryCount);
     EXPECT_TRUE(IsEqualGUID(KSCATEGORY_TOPOLOGY, d.Categories[1]));
     for (ULONG i = 0; i < 2; ++i)
@@ -180,10 +179,28 @@ TEST(GlobalTopo, SpeakerMicDescriptor)
     const ULONG mic = t.Pin(KSNODETYPE_MICROPHONE, KSPIN_DATAFLOW_IN);
     ASSERT_TRUE(playIn < 2 && recOut < 2 && speaker >= 2 && mic >= 2);
     ULONG source = 0;
-    EXPECT_EQ((Guids{KSNODETYPE_MUTE}), t.ChainInto(speaker, &source));
+    EXPECT_EQ((Guids{KSNODETYPE_MUTE, KSNODETYPE_VOLUME}), t.ChainInto(speaker, &source));
     EXPECT_EQ(playIn, source);
-    EXPECT_EQ((Guids{KSNODETYPE_MUTE}), t.ChainInto(recOut, &source));
+    EXPECT_EQ((Guids{KSNODETYPE_MUTE, KSNODETYPE_VOLUME}), t.ChainInto(recOut, &source));
     EXPECT_EQ(mic, source);
+    // Controls: 0 USB in, 1 mute, 2 volume, 3 speaker, 4 microphone, 5 mute,
+    // 6 volume, 7 USB out. Pins: 7, 0 (stream, reversed), 3, 4; nodes: 6, 5,
+    // 2, 1. The recording pin (0) is walked first, the speaker (2) last.
+    const PCCONNECTION_DESCRIPTOR expected[] = {{2, 0, kFilter, 2}, {3, 0, 2, 1},
+                                                {kFilter, 1, 3, 1}, {0, 0, kFilter, 0},
+                                                {1, 0, 0, 1},       {kFilter, 3, 1, 1}};
+    for (ULONG i = 0; i < 6; ++i)
+    {
+        const PCCONNECTION_DESCRIPTOR& c = d.Connections[i];
+        EXPECT_EQ(expected[i].FromNode, c.FromNode) << i;
+        EXPECT_EQ(expected[i].FromNodePin, c.FromNodePin) << i;
+        EXPECT_EQ(expected[i].ToNode, c.ToNode) << i;
+        EXPECT_EQ(expected[i].ToNodePin, c.ToNodePin) << i;
+    }
+    for (ULONG node : {0u, 2u})
+        EXPECT_TRUE(IsEqualGUID(KSNODETYPE_VOLUME, t.NodeType(node))) << node;
+    for (ULONG node : {1u, 3u})
+        EXPECT_TRUE(IsEqualGUID(KSNODETYPE_MUTE, t.NodeType(node))) << node;
 }
 
 // The size protocol of a basic-support request on the stereo volume node:

@@ -74,8 +74,10 @@ struct Started
 };
 } // namespace
 
-// The reference devices parse to their units' controls, each linked to the
-// first control of its source unit, and to one stream per AudioStreaming
+// The reference devices parse to their units' controls, each unit's first
+// control linked to the last control of its source unit's chain (a feature
+// unit's mute, volume and tone controls all lie on the path), and to one
+// stream per AudioStreaming
 // interface with the path from its terminal and a record per alternate
 // setting and rate (capture below four channels twice, the second with
 // mask 0).
@@ -88,14 +90,15 @@ TEST(Uac1Walk, ReferenceDevices)
         const char* Playback;
         const char* Capture;
     } cases[] = {
-        {SimReference::Uac1SpeakerMic, "0:0{} 1:2{0} 2:3{1} 3:1{1} 4:0{} 5:2{4} 6:3{5} 7:1{5}",
-         "0 0: 3 1 0 | 48000/16/2/3 44100/16/2/3 48000/24/2/3",
-         "1 7: 7 5 4 | 48000/16/1/4 48000/16/1/0"},
+        {SimReference::Uac1SpeakerMic, "0:0{} 1:2{0} 2:3{1} 3:1{2} 4:0{} 5:2{4} 6:3{5} 7:1{6}",
+         "0 0: 3 2 1 0 | 48000/16/2/3 44100/16/2/3 48000/24/2/3",
+         "1 7: 7 6 5 4 | 48000/16/1/4 48000/16/1/0"},
         {SimReference::Uac1Surround71,
-         "0:0{} 1:0{} 2:5{0,1} 3:2{2} 4:3{3} 5:9{4} 6:11{5} 7:7{6} 8:1{3} 9:0{} 10:4{9,1} 11:2{10} "
-         "12:3{11} 13:6{12} 14:1{11}",
-         "0 0: 8 3 2 | 48000/16/8/63f 44100/16/8/63f 48000/16/2/3",
-         "1 14: 14 11 10 9 1 | 8000/16/2/3 11025/16/2/3 16000/16/2/3 22050/16/2/3 32000/16/2/3 "
+         "0:0{} 1:0{} 2:5{0,1} 3:2{2} 4:3{3} 5:9{4} 6:11{5} 7:7{6} 8:1{7} 9:0{} 10:4{9,1} 11:2{10} "
+         "12:3{11} 13:6{12} 14:1{13}",
+         "0 0: 8 7 6 5 4 3 2 | 48000/16/8/63f 44100/16/8/63f 48000/16/2/3",
+         "1 14: 14 13 12 11 10 9 1 | 8000/16/2/3 11025/16/2/3 16000/16/2/3 22050/16/2/3 "
+         "32000/16/2/3 "
          "44100/16/2/3 48000/16/2/3 8000/16/2/0 11025/16/2/0 16000/16/2/0 22050/16/2/0 "
          "32000/16/2/0 "
          "44100/16/2/0 48000/16/2/0"},
@@ -282,8 +285,8 @@ TEST(Uac1Walk, PathsWithoutControls)
     EXPECT_EQ(STATUS_SUCCESS,
               StartWith(
                   SimReference::Uac1SpeakerMic, [](DeviceBytes&) {}, &controls, &engines));
-    EXPECT_EQ("0:0{} 1:2{0} 2:3{1} 3:1{1} 4:0{} 5:2{4} 6:3{5} 7:1{8} 8:4{5}", controls);
-    EXPECT_EQ("1 7: 7 5 4 8 | 48000/16/1/4 48000/16/1/0", engines[1]);
+    EXPECT_EQ("0:0{} 1:2{0} 2:3{1} 3:1{2} 4:0{} 5:2{4} 6:3{5} 7:1{8} 8:4{6}", controls);
+    EXPECT_EQ("1 7: 7 6 5 4 8 | 48000/16/1/4 48000/16/1/0", engines[1]);
 }
 
 // Format records of one format-type descriptor: a continuous range takes

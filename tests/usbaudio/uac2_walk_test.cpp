@@ -148,13 +148,13 @@ TEST(Uac2Walk, ReferenceDeviceStartsWithItsClock)
     Uac2Started s(HighSpeedDevice());
     ASSERT_EQ(STATUS_SUCCESS, s.Status);
     // Clock control 0; input terminal 1; mute 2 and volume 3 chained to it;
-    // speaker 4 on the unit's first control; microphone 5; mute 6 and volume
-    // 7; streaming output terminal 8. The paths follow the first controls.
-    EXPECT_EQ("0:12 1:0 2:2<-1 3:3<-2 4:1<-2 5:0 6:2<-5 7:3<-6 8:1<-6", ControlText(s.Device()));
-    EXPECT_EQ("4 2 1 / 44100-16-16-2-3-1 48000-16-16-2-3-1 96000-16-16-2-3-1 "
+    // speaker 4 on the unit's last control; microphone 5; mute 6 and volume
+    // 7; streaming output terminal 8. The paths pass every control.
+    EXPECT_EQ("0:12 1:0 2:2<-1 3:3<-2 4:1<-3 5:0 6:2<-5 7:3<-6 8:1<-7", ControlText(s.Device()));
+    EXPECT_EQ("4 3 2 1 / 44100-16-16-2-3-1 48000-16-16-2-3-1 96000-16-16-2-3-1 "
               "44100-32-24-2-3-1 48000-32-24-2-3-1 96000-32-24-2-3-1",
               EngineText(s.Device(), 0));
-    EXPECT_EQ("8 6 5 / 44100-16-16-2-3-1 48000-16-16-2-3-1 96000-16-16-2-3-1",
+    EXPECT_EQ("8 7 6 5 / 44100-16-16-2-3-1 48000-16-16-2-3-1 96000-16-16-2-3-1",
               EngineText(s.Device(), 1));
     CStreamEngine* render = nullptr;
     CStreamEngine* capture = nullptr;

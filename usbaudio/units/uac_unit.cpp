@@ -174,21 +174,39 @@ NTSTATUS CUacUnit::UnitSetFirstValue(ULONG count, const ULONG* values)
     return STATUS_SUCCESS;
 }
 
-void CUacUnit::UnitSyncControls()
+// Walks the chain of the unit's controls: each after the first takes the
+// running id as its one source (when `link`); the id after the last is the
+// end of the chain.
+bool CUacUnit::WalkControlChain(bool link, PULONG end)
 {
     CAudioControl* control = nullptr;
     if (m_Controls == nullptr || !m_Controls->GetHeadData((PVOID*)&control))
-        return;
+        return false;
     ULONG running = control->GetId();
     POSITION position = m_Controls->GetHeadPosition();
     m_Controls->GetNext(&position, (PVOID*)&control); // the first keeps its sources
     while (m_Controls->GetNext(&position, (PVOID*)&control))
     {
-        if (TakesOneSource(control->GetKind()))
+        if (link && TakesOneSource(control->GetKind()))
             control->SetValueArray(1, &running);
         if (control->GetKind() != CONTROL_KIND_OUTPUT_TERMINAL)
             running = control->GetId();
     }
+    *end = running;
+    return true;
+}
+
+void CUacUnit::UnitSyncControls()
+{
+    ULONG end = 0;
+    WalkControlChain(true, &end);
+}
+
+NTSTATUS CUacUnit::UnitGetOutputValue(PULONG value)
+{
+    if (value == nullptr || !WalkControlChain(false, value))
+        return STATUS_UNSUCCESSFUL;
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS RegisterUnitControl(CUacUnit* unit, CAudioControl* control, NTSTATUS initStatus)

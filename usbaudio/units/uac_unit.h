@@ -83,6 +83,10 @@ class CUacUnit : public CAudioControl
     NTSTATUS UnitSetFirstValue(ULONG count, const ULONG* values);
     // Chains the unit's controls one after the other.
     void UnitSyncControls();
+    // The id of the last control of that chain: what the unit hands on to
+    // the units it feeds (a feature unit's mute feeds its volume, which
+    // feeds the next unit).
+    NTSTATUS UnitGetOutputValue(PULONG value);
 
     const UCHAR* Descriptor() const { return m_Descriptor; }
     CAudioHal* Device() const { return m_Device; }
@@ -107,6 +111,7 @@ class CUacUnit : public CAudioControl
     virtual void ReadUnitState() {}
     // Unit id, kind and sources as the descriptor gives them.
     NTSTATUS SetIdentity(ULONG offsetOfId, UCHAR kind, ULONG sourceCount, ULONG offsetOfSources);
+    bool WalkControlChain(bool link, PULONG end);
 
     PUCHAR m_Descriptor = nullptr;
     CPtrList* m_Controls = nullptr;
