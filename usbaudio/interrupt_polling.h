@@ -41,6 +41,7 @@ class CInterruptPolling
     void Stop();
 
     bool IsRunning() const { return m_Thread != nullptr; }
+    PKTHREAD Thread() const { return m_Thread; }
     UCHAR InterruptPipeIndex() const { return m_InterruptPipe; }
     UCHAR BulkPipeIndex() const { return m_BulkPipe; }
 

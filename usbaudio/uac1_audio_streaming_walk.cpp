@@ -293,6 +293,37 @@ NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, 
     return status;
 }
 
+namespace
+{
+bool EngineHolds(CStreamEngine* engine, ULONG id)
+{
+    const ULONG count = engine->GetControlCount();
+    for (ULONG i = 0; i < count; ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (NT_SUCCESS(engine->GetControlAt(i, &control)) && control != nullptr &&
+            control->GetId() == id)
+            return true;
+    }
+    return false;
+}
+
+// An engine that plays through the terminal also carries the terminal's
+// output-type control: its kind names the engine, and a change of type
+// renames and reinstalls the engine's wave filter.
+void AttachOutputType(CUsbAudioDevice* device, CAudioControl* outputType, ULONG terminalControl)
+{
+    const ULONG engines = device->GetEngineCount();
+    for (ULONG i = 0; i < engines; ++i)
+    {
+        CStreamEngine* engine = nullptr;
+        if (NT_SUCCESS(device->GetEngine(i, &engine)) && EngineHolds(engine, terminalControl) &&
+            !EngineHolds(engine, outputType->GetId()))
+            engine->AddPathControl(outputType);
+    }
+}
+} // namespace
+
 void PassOutputTypes(CUsbAudioDevice* device)
 {
     PAGED_CODE();
@@ -307,6 +338,8 @@ void PassOutputTypes(CUsbAudioDevice* device)
         ULONG kind = 0, id = 0, one = 1;
         outputType->GetCurrent(&kind);
         control->GetValues(&one, &id);
+        if (one == 1)
+            AttachOutputType(device, control, id); // its source is the terminal's first control
         // Each step goes one control upstream; a loop ends after every
         // control has been passed once.
         for (ULONG step = 0; step < controls && one == 1; ++step)

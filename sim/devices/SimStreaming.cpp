@@ -259,19 +259,24 @@ USBD_STATUS SimStreaming::InterruptIn(UCHAR endpoint, UCHAR* data, ULONG capacit
     EndpointState* s = Active(endpoint);
     if (s == nullptr)
         return USBD_STATUS_DEV_NOT_RESPONDING;
-    if (m_Interrupts.empty())
+    constexpr UCHAR c_TransferType = 0x03, c_Bulk = 0x02;
+    const bool bulk = (s->Info->Attributes & c_TransferType) == c_Bulk;
+    std::deque<std::vector<UCHAR>>& queue = bulk ? m_BulkIn : m_Interrupts;
+    if (queue.empty())
         return USBD_STATUS_PENDING;
-    std::vector<UCHAR> m = m_Interrupts.front();
+    std::vector<UCHAR> m = queue.front();
     ULONG maxPacket = s->Info->MaxPacketSize & 0x7FF;
-    if (m.size() > maxPacket)
+    if (m.size() > (bulk ? capacity : maxPacket))
     {
-        m_Interrupts.pop_front();
+        queue.pop_front();
         return USBD_STATUS_BABBLE_DETECTED;
     }
     if (m.size() > capacity)
         return USBD_STATUS_DATA_OVERRUN;
-    m_Interrupts.pop_front();
-    memcpy(data, m.data(), m.size());
+    queue.pop_front();
+    m_BulkServed += bulk ? 1 : 0;
+    if (!m.empty())
+        memcpy(data, m.data(), m.size());
     *length = (ULONG)m.size();
     return USBD_STATUS_SUCCESS;
 }

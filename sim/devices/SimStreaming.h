@@ -61,7 +61,15 @@ class SimStreaming
     // Queues a status message on the interrupt endpoint: 2 bytes for audio
     // class 1.0, 6 bytes for 2.0; false when it cannot be sent.
     bool PostInterrupt(const std::vector<UCHAR>& message);
+    // Queues any bytes as one status packet, whatever their length: a short
+    // message, or one longer than the endpoint's packet (babble).
+    void PostRawInterrupt(const std::vector<UCHAR>& bytes) { m_Interrupts.push_back(bytes); }
     size_t PendingInterrupts() const { return m_Interrupts.size(); }
+    // Bulk IN endpoints answer from their own queue (status messages go to
+    // interrupt endpoints only); a read finds the next packet or waits.
+    void PostBulkIn(const std::vector<UCHAR>& bytes) { m_BulkIn.push_back(bytes); }
+    size_t PendingBulkIn() const { return m_BulkIn.size(); }
+    ULONG BulkInServed() const { return m_BulkServed; }
     const SimOutRecord& OutRecord(UCHAR endpoint) { return m_Out[endpoint]; }
     void ClearRecords() { m_Out.clear(); }
     ULONG PacketCount(UCHAR endpoint) const;
@@ -118,5 +126,7 @@ class SimStreaming
     std::multimap<UCHAR, PacketFault> m_Faults;
     std::map<std::pair<UCHAR, ULONG>, SimPacketShape> m_Shapes;
     std::deque<std::vector<UCHAR>> m_Interrupts;
+    std::deque<std::vector<UCHAR>> m_BulkIn;
+    ULONG m_BulkServed = 0;
     LONG m_DriftPpm = 0;
 };

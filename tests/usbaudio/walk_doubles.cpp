@@ -19,6 +19,9 @@ class TestStream : public CUsbAudioStream
     NTSTATUS RunStage2(ULONG) override { return STATUS_SUCCESS; }
     NTSTATUS ProcessBufferStage3(PVOID, LONG) override { return STATUS_SUCCESS; }
     NTSTATUS RunStage3(ULONG) override { return STATUS_SUCCESS; }
+    // No wave filter behind it: a reinstall after a change of type succeeds.
+    NTSTATUS InstallMiniport(PDEVICE_OBJECT, PIRP, PUNKNOWN) override { return STATUS_SUCCESS; }
+    NTSTATUS RemoveMiniport(PDEVICE_OBJECT) override { return STATUS_SUCCESS; }
 };
 
 NTSTATUS TestFactory(ULONG, ULONG interfaceNumber, ULONG link, CUsbAudioStream** stream)
