@@ -200,6 +200,14 @@ NTSTATUS HostHarness::PlugDescriptorFile(const std::string& path, std::string* e
     return status;
 }
 
+NTSTATUS HostHarness::PlugDevice(std::unique_ptr<SimUsbDevice> device, const std::string& name)
+{
+    if (!device)
+        return STATUS_INVALID_PARAMETER;
+    m_DeviceName = name;
+    return m_Port.Plug(std::move(device));
+}
+
 void HostHarness::Unplug()
 {
     m_Port.Remove();

@@ -79,6 +79,8 @@ class HostHarness
                            std::optional<EmuUsbSpeed> speed = std::nullopt);
     NTSTATUS PlugDescriptorFile(const std::string& path, std::string* error,
                                 std::optional<EmuUsbSpeed> speed = std::nullopt);
+    // Plugs a device built by the caller (descriptors edited in place).
+    NTSTATUS PlugDevice(std::unique_ptr<SimUsbDevice> device, const std::string& name);
     // Takes the device off the bus (after its removal).
     void Unplug();
 
