@@ -35,7 +35,8 @@
     X(sfx, DspBiquadOneSample16sKernel,                                                            \
       (const int16_t* s, int16_t* d, DspIirState32f* st, int32_t sf),                              \
       (OneSample<BiquadF32, int16_t, int16_t, float>(s, d, nullptr, st, sf)))                      \
-    X(sfx, DspIirOneSample16sKernel, (const int16_t* s, int16_t* d, DspIirState32f* st, int32_t sf), \
+    X(sfx, DspIirOneSample16sKernel,                                                               \
+      (const int16_t* s, int16_t* d, DspIirState32f* st, int32_t sf),                              \
       (OneSample<DirectF32, int16_t, int16_t, float>(s, d, nullptr, st, sf)))                      \
     X(sfx, DspIirOneSample16sAuxKernel,                                                            \
       (const int16_t* s, int16_t* d, float* aux, DspIirState32f* st, int32_t sf),                  \
@@ -113,26 +114,26 @@
       (OneSample<BiquadC64, float, float, double>(s, d, nullptr, st, 0)))                          \
     X(sfx, DspBiquadBlock16sKernelA,                                                               \
       (const int16_t* s, float* work, int32_t count, const float* num),                            \
-      (Numerator<false, true>(s, work, count, num, 2)))                                                  \
+      (Numerator<false, true>(s, work, count, num, 2)))                                            \
     X(sfx, DspBiquadBlock16sKernelB,                                                               \
       (const float* work, float* y, int32_t count, const float* rec, int16_t* y16, int32_t sf),    \
-      (Recursion<false, true>(work, y, count, rec, 2, y16, sf)))                                         \
+      (Recursion<false, true>(work, y, count, rec, 2, y16, sf)))                                   \
     X(sfx, DspIirBlock16sKernelA,                                                                  \
       (const int16_t* s, float* work, int32_t count, const float* num, int32_t order),             \
-      (Numerator<false, false>(s, work, count, num, order)))                                              \
+      (Numerator<false, false>(s, work, count, num, order)))                                       \
     X(sfx, DspIirBlock16sKernelB,                                                                  \
       (const float* work, float* y, int32_t count, const float* rec, int32_t order, int16_t* y16,  \
        int32_t sf),                                                                                \
-      (Recursion<false, false>(work, y, count, rec, order, y16, sf)))                                     \
+      (Recursion<false, false>(work, y, count, rec, order, y16, sf)))                              \
     X(sfx, DspIirBlock32fcKernelA,                                                                 \
       (const float* s, float* work, int32_t count, const float* num, int32_t order),               \
-      (Numerator<true, false>(s, work, count, num, order)))                                               \
+      (Numerator<true, false>(s, work, count, num, order)))                                        \
     X(sfx, DspIirBlock32fcKernelB,                                                                 \
       (const float* work, float* y, int32_t count, const float* rec, int32_t order),               \
-      (Recursion<true, false>(work, y, count, rec, order, static_cast<int16_t*>(nullptr), 0)))            \
+      (Recursion<true, false>(work, y, count, rec, order, static_cast<int16_t*>(nullptr), 0)))     \
     X(sfx, DspIirBlock16scKernelA,                                                                 \
       (const int16_t* s, float* work, int32_t count, const float* num, int32_t order),             \
-      (Numerator<true, false>(s, work, count, num, order)))                                               \
+      (Numerator<true, false>(s, work, count, num, order)))                                        \
     X(sfx, DspIirBlock16scKernelB,                                                                 \
       (const float* work, float* y, int32_t count, const float* rec, int32_t order, int16_t* y16,  \
        int32_t sf),                                                                                \

@@ -120,7 +120,7 @@ template <class V, class P> V Negate(V v)
         return V{-v.re, -v.im};
 }
 
-// The step of every layout, on a delay line copied into values of V.
+// The one-sample step of each layout; P is the precision of the state.
 struct DirectF32
 {
     using Prec = float;
@@ -146,9 +146,9 @@ template <class P, bool Complex> struct DirectForm
                 return Mul(coefs.B(0), x);
             const V y = Add(Mul(coefs.B(0), x), Load<V>(raw, 0));
             for (int32_t k = 0; k < n; ++k)
-                Store(raw, k,
-                      Add(Sub(Mul(coefs.B(k + 1), x), Mul(coefs.A(k + 1), y)),
-                          Load<V>(raw, k + 1)));
+                Store(
+                    raw, k,
+                    Add(Sub(Mul(coefs.B(k + 1), x), Mul(coefs.A(k + 1), y)), Load<V>(raw, k + 1)));
             return y;
         };
         // Complex float states from order 4 and complex double states read
@@ -236,7 +236,8 @@ template <class P> inline P ScaleFactor(int32_t sf)
     else
     {
         const int64_t s = sf < -1023 ? -1023 : sf > 1022 ? 1022 : sf;
-        const auto bits = static_cast<uint64_t>(int64_t{0x3FF0000000000000} - s * (int64_t{1} << 52));
+        const auto bits =
+            static_cast<uint64_t>(int64_t{0x3FF0000000000000} - s * (int64_t{1} << 52));
         double f;
         std::memcpy(&f, &bits, sizeof f);
         return f;
@@ -337,8 +338,8 @@ void Numerator(const In* s, float* out, int32_t count, const float* num, int32_t
 // first entry of each group. With a 16-bit output every result is also
 // written there, scaled, rounded and saturated, at the same position.
 template <bool Complex, bool Biquad>
-void Recursion(const float* w, float* y, int32_t count, const float* rec, int32_t n,
-               int16_t* y16, int32_t sf)
+void Recursion(const float* w, float* y, int32_t count, const float* rec, int32_t n, int16_t* y16,
+               int32_t sf)
 {
     using V = std::conditional_t<Complex, Cx<float>, float>;
     if constexpr (!Complex)
