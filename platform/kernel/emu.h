@@ -78,6 +78,9 @@ std::vector<EmuPoolBlock> EmuPoolOutstanding();
 SIZE_T EmuPoolOutstandingCount(ULONG tag = 0); // 0: every tag
 SIZE_T EmuPoolOutstandingBytes(ULONG tag = 0);
 unsigned long long EmuPoolAllocationCount(ULONG tag = 0); // successful allocations since reset
+// Allocation requests made at DISPATCH_LEVEL since reset, failed ones included:
+// what a processing path that must not allocate is checked against.
+unsigned long long EmuPoolDispatchRequestCount();
 // The allocations matching tag (0: any) after `skip` matching ones fail, `count` of them
 // (0: every later one).
 void EmuPoolInjectFailure(ULONG tag, ULONG skip, ULONG count = 1);

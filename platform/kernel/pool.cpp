@@ -14,6 +14,7 @@ struct PoolState
     std::map<const void*, EmuPoolBlock> Blocks;
     unsigned long long Sequence = 0;
     std::map<ULONG, unsigned long long> Allocations; // successful, per tag
+    unsigned long long DispatchRequests = 0;         // made at DISPATCH_LEVEL
     ULONG InjectTag = 0;
     ULONG InjectSkip = 0;
     ULONG InjectCount = 0;
@@ -72,6 +73,8 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE poolType, SIZE_T numberOfBytes, ULONG tag)
         EmuReportFailure("pool allocation at IRQL %d", irql);
         return nullptr;
     }
+    if (irql == DISPATCH_LEVEL)
+        g_Pool.DispatchRequests++;
     if (InjectedFailure(tag))
         return nullptr;
     SIZE_T size = numberOfBytes == 0 ? 1 : numberOfBytes;
@@ -174,6 +177,11 @@ unsigned long long EmuPoolAllocationCount(ULONG tag)
     for (auto& kv : g_Pool.Allocations)
         n += kv.second;
     return n;
+}
+
+unsigned long long EmuPoolDispatchRequestCount()
+{
+    return g_Pool.DispatchRequests;
 }
 
 void EmuPoolInjectFailure(ULONG tag, ULONG skip, ULONG count)

@@ -78,6 +78,25 @@ DECLARE_INTERFACE_(IPseudoControl, IUnknown)
 };
 typedef IPseudoControl* PPSEUDOCONTROL;
 
+// The effect pseudo controls as the topology's pseudo-control properties
+// reach them; the interface id is the property set's own GUID.
+DEFINE_GUID(IID_IEffectPseudoControl, 0x369C31B9L, 0x34E6, 0x4640, 0x99, 0xB6, 0xAD, 0xD1, 0x6C,
+            0xF1, 0x19, 0x94);
+DECLARE_INTERFACE_(IEffectPseudoControl, IUnknown)
+{
+    STDMETHOD(GetNodeGuid)(GUID * nodeGuid) PURE;
+    STDMETHOD(SetValue)(UCHAR value) PURE;
+    STDMETHOD(GetValue)(PUCHAR value) PURE;
+    // L: how many 32-bit values ReadValues and WriteValues reach.
+    STDMETHOD(GetEffectValueCount)(PULONG count) PURE;
+    STDMETHOD(ReadValues)(ULONG first, ULONG count, PULONG values) PURE;
+    STDMETHOD(WriteValues)(ULONG first, ULONG count, const ULONG* values) PURE;
+    // A 12-byte item for an index; no effect control has items.
+    STDMETHOD(GetValueItem)(ULONG index, PVOID item) PURE;
+    STDMETHOD(ResetValueList)(ULONG value) PURE;
+};
+typedef IEffectPseudoControl* PEFFECTPSEUDOCONTROL;
+
 // The channel count a property handler reports for a control of `channels`
 // channels in `mode`: all of them for modes 0, 1, 4 and 6, at most 2 otherwise.
 ULONG ChannelCountForMode(ULONG mode, ULONG channels);

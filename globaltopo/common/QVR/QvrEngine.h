@@ -45,6 +45,7 @@ class CQvrEngine : public CQvrPoolObject
     void QvrSetSpeakerRoom(int32_t room);
     void QvrSetSpeakerAngle(int32_t angle);
     void QvrSetSpeakerFlag(int32_t flag);
+    int32_t QvrGetSpeakerMode() const { return m_bSpeakerMode; }
     int32_t QvrGetHeadphoneRoom() const { return m_nHeadphoneRoom; }
     int32_t QvrGetSpeakerRoom() const { return m_nSpeakerRoom; }
     int32_t QvrGetHeadphoneFlag() const { return m_nHeadphoneFlag; }

@@ -104,3 +104,18 @@ TEST(Lookaside, BlocksComeFromThePoolUnderTheListsTag)
     ExAllocateFromNPagedLookasideList(&list);
     EXPECT_TRUE(f.Contains("uninitialised lookaside"));
 }
+
+// Requests at DISPATCH_LEVEL are counted, failed ones too; those below are not.
+TEST(Pool, DispatchLevelRequestsAreCounted)
+{
+    const ULONG tag = POOL_TAG("Dsp ");
+    ExFreePool(ExAllocatePoolWithTag(NonPagedPool, 4, tag));
+    EXPECT_EQ(EmuPoolDispatchRequestCount(), 0u);
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    ExFreePool(ExAllocatePoolWithTag(NonPagedPool, 4, tag));
+    EmuPoolInjectFailure(tag, 0);
+    EXPECT_EQ(ExAllocatePoolWithTag(NonPagedPool, 4, tag), nullptr);
+    KeLowerIrql(old);
+    EXPECT_EQ(EmuPoolDispatchRequestCount(), 2u);
+}
