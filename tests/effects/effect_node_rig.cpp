@@ -74,6 +74,10 @@ WAVEFORMATEXTENSIBLE EffectFloatFormat(ULONG channels, ULONG rate)
 {
     WAVEFORMATEXTENSIBLE f = EffectPcmFormat(channels, rate);
     f.SubFormat = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
+    f.Format.wBitsPerSample = 32;
+    f.Samples.wValidBitsPerSample = 32;
+    f.Format.nBlockAlign = (WORD)(4 * channels);
+    f.Format.nAvgBytesPerSec = rate * f.Format.nBlockAlign;
     return f;
 }
 
