@@ -12,10 +12,6 @@
 
 // Pool tag of the effect nodes' buffers and converters.
 inline constexpr ULONG EFFECT_NODE_POOL_TAG = POOL_TAG("DoHP");
-// Pool tag of the controls the chip feature unit creates.
-inline constexpr ULONG CHIP_CONTROL_POOL_TAG = POOL_TAG("4410");
-inline constexpr UCHAR DELAY_FX_SELECTOR = 139;
-inline constexpr UCHAR QVR_FX_SELECTOR = 140;
 // Frames of one processing chunk, the most the stream engine passes.
 inline constexpr ULONG EFFECT_CHUNK_FRAMES = STREAM_ENGINE_CHUNK_FRAMES;
 inline constexpr ULONG EFFECT_MAX_CHANNELS = STREAM_ENGINE_MAX_CHANNELS;

@@ -57,6 +57,23 @@ NTSTATUS CheckReplySize(PPCPROPERTY_REQUEST request, ULONG needed)
     return STATUS_SUCCESS;
 }
 
+// A KSMULTIPLE_ITEM reply of `count` 32-bit items: its size, and whether
+// the caller's buffer takes it (STATUS_SUCCESS only then).
+NTSTATUS CheckWordListReply(PPCPROPERTY_REQUEST request, ULONG count, PULONG needed)
+{
+    *needed = sizeof(KSMULTIPLE_ITEM) + count * c_U32;
+    return CheckReplySize(request, *needed);
+}
+
+// Completes a KSMULTIPLE_ITEM reply whose items are in place.
+void FinishWordListReply(PPCPROPERTY_REQUEST request, ULONG needed, ULONG count)
+{
+    auto header = static_cast<PKSMULTIPLE_ITEM>(request->Value);
+    header->Size = needed;
+    header->Count = count;
+    request->ValueSize = needed;
+}
+
 NTSTATUS GainProperty(PPCPROPERTY_REQUEST request, PAUDIOCONTROL control)
 {
     PRANGEDCONTROL ranged = nullptr;
@@ -122,8 +139,8 @@ NTSTATUS OutputTypeList(PPCPROPERTY_REQUEST request, POUTPUTTYPECONTROL outputTy
     NTSTATUS status = outputType->GetCount(&count);
     if (!NT_SUCCESS(status))
         return status;
-    const ULONG needed = sizeof(KSMULTIPLE_ITEM) + count * c_U32;
-    status = CheckReplySize(request, needed);
+    ULONG needed = 0;
+    status = CheckWordListReply(request, count, &needed);
     if (status != STATUS_SUCCESS)
         return status;
     auto items = static_cast<PULONG>(
@@ -133,11 +150,8 @@ NTSTATUS OutputTypeList(PPCPROPERTY_REQUEST request, POUTPUTTYPECONTROL outputTy
     status = count == 0 ? STATUS_SUCCESS : outputType->GetItems(items);
     if (NT_SUCCESS(status))
     {
-        auto header = static_cast<PKSMULTIPLE_ITEM>(request->Value);
-        header->Size = needed;
-        header->Count = count;
-        RtlCopyMemory(header + 1, items, count * c_U32);
-        request->ValueSize = needed;
+        RtlCopyMemory(static_cast<PKSMULTIPLE_ITEM>(request->Value) + 1, items, count * c_U32);
+        FinishWordListReply(request, needed, count);
     }
     ExFreePoolWithTag(items, TOPOLOGY_POOL_TAG);
     return status;
@@ -189,20 +203,156 @@ NTSTATUS SingleSourceProperty(PPCPROPERTY_REQUEST request)
     return STATUS_UNSUCCESSFUL;
 }
 
-// No control answers the interface the pseudo-control properties need, so
-// they end with the failed query's status.
-NTSTATUS PseudoProperty(PPCPROPERTY_REQUEST, PAUDIOCONTROL control)
+// The pseudo-control node's requests, through the effect control's
+// interface: its on/off byte (DEV_SPECIFIC), identity (1), value count L
+// (2), items (3) and values (4, instance {start, count} for a get, {start,
+// count, values} for a set). A range must satisfy count <= L and
+// start <= L - count, checked so that no sum wraps.
+ULONG InstanceWord(PPCPROPERTY_REQUEST request, ULONG index)
 {
-    PUNKNOWN unknown = nullptr;
-    NTSTATUS status = control->QueryInterface(KSPROPSETID_PseudoControl, (PVOID*)&unknown);
-    if (NT_SUCCESS(status))
-    {
-        unknown->Release();
-        status = STATUS_NOT_SUPPORTED;
-    }
+    return static_cast<const ULONG*>(request->Instance)[index];
+}
+
+bool HasInstanceWords(PPCPROPERTY_REQUEST request, ULONG words)
+{
+    return request->Instance != nullptr && request->InstanceSize >= words * c_U32;
+}
+
+NTSTATUS CheckRange(PEFFECTPSEUDOCONTROL control, ULONG start, ULONG count)
+{
+    ULONG length = 0;
+    NTSTATUS status = control->GetEffectValueCount(&length);
+    if (NT_SUCCESS(status) && (count > length || start > length - count))
+        status = STATUS_INVALID_PARAMETER;
     return status;
 }
 
+NTSTATUS PseudoDescribe(PPCPROPERTY_REQUEST request, PEFFECTPSEUDOCONTROL)
+{
+    const NamedMember member = {sizeof(NamedMember), KSPROPSETID_PseudoControl, 0};
+    return Describe(request, 0x202, VT_BOOL, KSPROPERTY_MEMBER_VALUES, sizeof(member), 1, &member);
+}
+
+NTSTATUS PseudoGetOnOff(PPCPROPERTY_REQUEST request, PEFFECTPSEUDOCONTROL control)
+{
+    UCHAR on = 0;
+    const NTSTATUS status = control->GetValue(&on);
+    if (NT_SUCCESS(status))
+        *static_cast<PULONG>(request->Value) = on;
+    return status;
+}
+
+NTSTATUS PseudoSetOnOff(PPCPROPERTY_REQUEST request, PEFFECTPSEUDOCONTROL control)
+{
+    return control->SetValue((UCHAR)(*static_cast<PULONG>(request->Value) & 0xFF));
+}
+
+NTSTATUS PseudoIdentity(PPCPROPERTY_REQUEST request, PEFFECTPSEUDOCONTROL control)
+{
+    return control->GetNodeGuid(static_cast<GUID*>(request->Value));
+}
+
+NTSTATUS PseudoValueCount(PPCPROPERTY_REQUEST request, PEFFECTPSEUDOCONTROL control)
+{
+    return control->GetEffectValueCount(static_cast<PULONG>(request->Value));
+}
+
+NTSTATUS PseudoItem(PPCPROPERTY_REQUEST request, PEFFECTPSEUDOCONTROL control)
+{
+    if (!HasInstanceWords(request, 1))
+        return STATUS_INVALID_PARAMETER;
+    return control->GetValueItem(InstanceWord(request, 0), request->Value);
+}
+
+NTSTATUS PseudoReadValues(PPCPROPERTY_REQUEST request, PEFFECTPSEUDOCONTROL control)
+{
+    if (!HasInstanceWords(request, 2))
+        return STATUS_INVALID_PARAMETER;
+    const ULONG start = InstanceWord(request, 0), count = InstanceWord(request, 1);
+    ULONG needed = 0;
+    NTSTATUS status = CheckRange(control, start, count);
+    if (NT_SUCCESS(status))
+        status = CheckWordListReply(request, count, &needed);
+    if (status != STATUS_SUCCESS)
+        return status; // out of bounds, or the reply's size asked or refused
+    auto header = static_cast<PKSMULTIPLE_ITEM>(request->Value);
+    status = control->ReadValues(start, count, reinterpret_cast<PULONG>(header + 1));
+    if (NT_SUCCESS(status))
+        FinishWordListReply(request, needed, count);
+    return status;
+}
+
+NTSTATUS PseudoWriteValues(PPCPROPERTY_REQUEST request, PEFFECTPSEUDOCONTROL control)
+{
+    if (!HasInstanceWords(request, 3))
+        return STATUS_INVALID_PARAMETER;
+    const ULONG start = InstanceWord(request, 0), count = InstanceWord(request, 1);
+    if ((request->InstanceSize - 2 * c_U32) / c_U32 != count)
+        return STATUS_INVALID_PARAMETER;
+    const NTSTATUS status = CheckRange(control, start, count);
+    if (!NT_SUCCESS(status))
+        return status;
+    request->ValueSize = 0;
+    return control->WriteValues(start, count, static_cast<const ULONG*>(request->Instance) + 2);
+}
+
+// Each request of the node: its set and id, the verb, the value bytes it
+// needs (and reports back) and the operation.
+struct PseudoRequestRow
+{
+    const GUID* Set;
+    ULONG Id;
+    ULONG Verb;
+    ULONG ValueBytes;
+    NTSTATUS (*Run)(PPCPROPERTY_REQUEST request, PEFFECTPSEUDOCONTROL control);
+};
+constexpr ULONG c_ItemBytes = 12;
+const PseudoRequestRow c_PseudoRequests[] = {
+    {&KSPROPSETID_Audio, KSPROPERTY_AUDIO_DEV_SPECIFIC, KSPROPERTY_TYPE_BASICSUPPORT, 0,
+     PseudoDescribe},
+    {&KSPROPSETID_Audio, KSPROPERTY_AUDIO_DEV_SPECIFIC, KSPROPERTY_TYPE_GET, c_U32, PseudoGetOnOff},
+    {&KSPROPSETID_Audio, KSPROPERTY_AUDIO_DEV_SPECIFIC, KSPROPERTY_TYPE_SET, c_U32, PseudoSetOnOff},
+    {&KSPROPSETID_PseudoControl, 1, KSPROPERTY_TYPE_GET, sizeof(GUID), PseudoIdentity},
+    {&KSPROPSETID_PseudoControl, 2, KSPROPERTY_TYPE_GET, c_U32, PseudoValueCount},
+    {&KSPROPSETID_PseudoControl, 3, KSPROPERTY_TYPE_GET, c_ItemBytes, PseudoItem},
+    {&KSPROPSETID_PseudoControl, 4, KSPROPERTY_TYPE_GET, 0, PseudoReadValues},
+    {&KSPROPSETID_PseudoControl, 4, KSPROPERTY_TYPE_SET, 0, PseudoWriteValues},
+};
+
+const PseudoRequestRow* PseudoRequestOf(PPCPROPERTY_REQUEST request)
+{
+    for (const PseudoRequestRow& row : c_PseudoRequests)
+        if (IsEqualGUID(*row.Set, *request->PropertyItem->Set) &&
+            row.Id == request->PropertyItem->Id && Verb(request, row.Verb))
+            return &row;
+    return nullptr;
+}
+} // namespace
+
+NTSTATUS PseudoControlProperty(PPCPROPERTY_REQUEST request, PAUDIOCONTROL control)
+{
+    PEFFECTPSEUDOCONTROL effect = nullptr;
+    NTSTATUS status = control->QueryInterface(IID_IEffectPseudoControl, (PVOID*)&effect);
+    if (!NT_SUCCESS(status))
+        return status;
+    const PseudoRequestRow* row = PseudoRequestOf(request);
+    if (row == nullptr)
+        status = STATUS_INVALID_DEVICE_REQUEST;
+    else if (row->ValueBytes != 0 &&
+             (request->ValueSize < row->ValueBytes || request->Value == nullptr))
+        status = STATUS_INVALID_PARAMETER;
+    else
+    {
+        status = row->Run(request, effect);
+        if (NT_SUCCESS(status) && row->ValueBytes != 0)
+            request->ValueSize = row->ValueBytes;
+    }
+    effect->Release();
+    return status;
+}
+
+namespace
+{
 // The pin the filter request names; null when the instance is short or the
 // index out of range.
 TopologyEntry* PinOf(PPCPROPERTY_REQUEST request)
@@ -286,7 +436,7 @@ NTSTATUS PropertyHandlerDevSpecific(PPCPROPERTY_REQUEST request)
     case CONTROL_KIND_LIST:
         return OutputTypeProperty(request, node->Control);
     case CONTROL_KIND_PSEUDO:
-        return PseudoProperty(request, node->Control);
+        return PseudoControlProperty(request, node->Control);
     default:
         return SingleSourceProperty(request);
     }

@@ -27,6 +27,9 @@ NTSTATUS PropertyHandlerBoolean(PPCPROPERTY_REQUEST request);  // mute, AGC, lou
 NTSTATUS PropertyHandlerMux(PPCPROPERTY_REQUEST request);      // MUX_SOURCE
 NTSTATUS PropertyHandlerIdentity(PPCPROPERTY_REQUEST request); // node identity
 NTSTATUS PropertyHandlerDevSpecific(PPCPROPERTY_REQUEST request);
+// The DEV_SPECIFIC and pseudo-control requests of a pseudo-control node.
+class CAudioControl;
+NTSTATUS PseudoControlProperty(PPCPROPERTY_REQUEST request, CAudioControl* control);
 // Filter handlers.
 NTSTATUS PropertyHandlerFilterPrivate(PPCPROPERTY_REQUEST request);
 NTSTATUS PropertyHandlerJack(PPCPROPERTY_REQUEST request);

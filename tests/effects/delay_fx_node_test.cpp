@@ -25,7 +25,8 @@ struct DelayRig
     {
         Script.DeviceValue = deviceValue;
         Unit = MakeEffectUnit(&Script);
-        EXPECT_EQ(STATUS_SUCCESS, Node->DelayFxNodeInit(Unit, DELAY_FX_SELECTOR, Settings.Fdo()));
+        EXPECT_EQ(STATUS_SUCCESS,
+                  Node->DelayFxNodeInit(Unit, CHIP_EFFECT_DELAY_SELECTOR, Settings.Fdo()));
     }
     ~DelayRig() { Unit->Release(); }
     NTSTATUS Start(WAVEFORMATEXTENSIBLE& format) { return Node->SetFormat(&format.Format); }
@@ -84,7 +85,8 @@ TEST(DelayFxNode, SwitchIsKeptWhenTheDeviceTakesIt)
     CUacUnit* unit = MakeEffectUnit(&script);
     {
         EffectNodeRef<CDelayFxNode> node(5u);
-        ASSERT_EQ(STATUS_SUCCESS, node->DelayFxNodeInit(unit, DELAY_FX_SELECTOR, settings.Fdo()));
+        ASSERT_EQ(STATUS_SUCCESS,
+                  node->DelayFxNodeInit(unit, CHIP_EFFECT_DELAY_SELECTOR, settings.Fdo()));
         EXPECT_TRUE(node->IsOn());
         script.SetStatus = STATUS_UNSUCCESSFUL;
         EXPECT_EQ(STATUS_UNSUCCESSFUL, node->SetValue(0));
@@ -292,7 +294,7 @@ TEST(DelayFxNode, AllocationFailuresPassThrough)
             EffectNodeRef<CDelayFxNode> node(3u);
             EmuPoolInjectFailure(EFFECT_NODE_POOL_TAG, skip);
             EXPECT_EQ(STATUS_SUCCESS,
-                      node->DelayFxNodeInit(unit, DELAY_FX_SELECTOR, settings.Fdo()));
+                      node->DelayFxNodeInit(unit, CHIP_EFFECT_DELAY_SELECTOR, settings.Fdo()));
             EmuPoolClearInjection();
             EXPECT_FALSE(node->HasEngine()) << skip;
             WAVEFORMATEXTENSIBLE format = EffectPcmFormat(6, 48000);

@@ -10,6 +10,7 @@
 
 #include "effects/DelayFxNode.h"
 #include "effects/QvrFxNode.h"
+#include "usbaudio/units/chip_feature_unit.h"
 
 struct EffectUnitScript
 {
@@ -25,7 +26,7 @@ template <typename T> struct EffectNodeRef
     T* Node = nullptr;
     template <typename... A> explicit EffectNodeRef(A&&... args)
     {
-        Node = new (NonPagedPool, CHIP_CONTROL_POOL_TAG) T(static_cast<A&&>(args)...);
+        Node = new (NonPagedPool, CHIP_FEATURE_UNIT_POOL_TAG) T(static_cast<A&&>(args)...);
         Node->AddRef();
     }
     ~EffectNodeRef() { Node->Release(); }

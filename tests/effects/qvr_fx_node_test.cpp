@@ -32,7 +32,8 @@ struct QvrRig
     }
     void Init()
     {
-        EXPECT_EQ(STATUS_SUCCESS, Node->QvrFxNodeInit(Unit, QVR_FX_SELECTOR, Settings.Fdo()));
+        EXPECT_EQ(STATUS_SUCCESS,
+                  Node->QvrFxNodeInit(Unit, CHIP_EFFECT_HEADPHONE_SELECTOR, Settings.Fdo()));
     }
     ~QvrRig() { Unit->Release(); }
     NTSTATUS Start(WAVEFORMATEXTENSIBLE& format) { return Node->SetFormat(&format.Format); }
@@ -462,10 +463,13 @@ TEST(QvrFxNode, BehindTheDelayNode)
         EffectNodeRef<CDelayFxNode> delay(3u), twin(4u);
         EffectNodeRef<CQvrFxNode> headphone(5u);
         script.DeviceValue = delayOn;
-        ASSERT_EQ(STATUS_SUCCESS, delay->DelayFxNodeInit(unit, DELAY_FX_SELECTOR, settings.Fdo()));
-        ASSERT_EQ(STATUS_SUCCESS, twin->DelayFxNodeInit(unit, DELAY_FX_SELECTOR, settings.Fdo()));
+        ASSERT_EQ(STATUS_SUCCESS,
+                  delay->DelayFxNodeInit(unit, CHIP_EFFECT_DELAY_SELECTOR, settings.Fdo()));
+        ASSERT_EQ(STATUS_SUCCESS,
+                  twin->DelayFxNodeInit(unit, CHIP_EFFECT_DELAY_SELECTOR, settings.Fdo()));
         script.DeviceValue = 0;
-        ASSERT_EQ(STATUS_SUCCESS, headphone->QvrFxNodeInit(unit, QVR_FX_SELECTOR, settings.Fdo()));
+        ASSERT_EQ(STATUS_SUCCESS,
+                  headphone->QvrFxNodeInit(unit, CHIP_EFFECT_HEADPHONE_SELECTOR, settings.Fdo()));
         WAVEFORMATEXTENSIBLE format = EffectPcmFormat(6, 48000);
         for (IChainNode* node : std::vector<IChainNode*>{delay.Node, twin.Node, headphone.Node})
             ASSERT_EQ(STATUS_SUCCESS, node->SetFormat(&format.Format));
