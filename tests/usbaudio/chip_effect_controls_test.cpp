@@ -150,9 +150,6 @@ TEST(ChipEffectControls, UnitMakesBothEffectNodes)
     ASSERT_TRUE(EmuPoolIsBlock(static_cast<CDelayFxNode*>(static_cast<CPseudoControl*>(delay)),
                                nullptr, &tag));
     EXPECT_EQ(CHIP_FEATURE_UNIT_POOL_TAG, tag);
-    PCHAINNODE node = nullptr;
-    ASSERT_EQ(STATUS_SUCCESS, headphone->QueryInterface(IID_IChainNode, (PVOID*)&node));
-    node->Release();
     PEFFECTPSEUDOCONTROL effect = nullptr;
     ASSERT_EQ(STATUS_SUCCESS, delay->QueryInterface(IID_IEffectPseudoControl, (PVOID*)&effect));
     rig.Take();
@@ -183,30 +180,23 @@ TEST(ChipEffectControls, TopologyRequests)
     } cases[] = {
         {{A, D, S, {}, 4, 0x101}, STATUS_SUCCESS, 4, {}}, // the low byte: on
         {{A, D, G, {}, 4}, STATUS_SUCCESS, 4, {1}},
-        {{A, D, G, {}, 3}, STATUS_INVALID_PARAMETER, 3, {}},
         {{A, D, B, {}, 80}, STATUS_SUCCESS, 80, {0x202, 80}},
         {{P, 1, G, {}, 16}, STATUS_SUCCESS, 16, {0xC7600B33}},
-        {{P, 1, G, {}, 15}, STATUS_INVALID_PARAMETER, 15, {}},
         {{P, 2, G, {}, 4}, STATUS_SUCCESS, 4, {2}},
         {{P, 3, G, {0}, 12}, STATUS_INVALID_PARAMETER, 12, {}},
         {{P, 4, G, {0, 2}, 16}, STATUS_SUCCESS, 16, {16, 2, 1, 0}},
-        {{P, 4, G, {1, 1}, 12}, STATUS_SUCCESS, 12, {12, 1, 0}},
         {{P, 4, G, {2, 0}, 8}, STATUS_SUCCESS, 8, {8, 0}},
         {{P, 4, G, {0, 2}, 0}, STATUS_BUFFER_OVERFLOW, 16, {}},
         {{P, 4, G, {0, 2}, 15}, STATUS_BUFFER_TOO_SMALL, 15, {}},
         {{P, 4, G, {1, 2}, 16}, STATUS_INVALID_PARAMETER, 16, {}},
-        {{P, 4, G, {3, 0}, 16}, STATUS_INVALID_PARAMETER, 16, {}},
         {{P, 4, G, {0xFFFFFFFF, 2}, 16}, STATUS_INVALID_PARAMETER, 16, {}},
         {{P, 4, G, {2, 0xFFFFFFFF}, 16}, STATUS_INVALID_PARAMETER, 16, {}},
         {{P, 4, G, {0}, 16}, STATUS_INVALID_PARAMETER, 16, {}},
         {{P, 4, S, {0, 1, 2}, 0}, STATUS_SUCCESS, 0, {}},
-        {{P, 4, S, {1, 1, 1}, 0}, STATUS_SUCCESS, 0, {}},
         {{P, 4, S, {0, 2, 3, 1}, 0}, STATUS_SUCCESS, 0, {}},
         {{P, 4, S, {0, 1, 3}, 0}, STATUS_INVALID_PARAMETER, 0, {}},
         {{P, 4, S, {0, 2, 1}, 0}, STATUS_INVALID_PARAMETER, 0, {}},
         {{P, 4, S, {1, 2, 1, 1}, 0}, STATUS_INVALID_PARAMETER, 0, {}},
-        {{P, 4, S, {0xFFFFFFFF, 1, 1}, 0}, STATUS_INVALID_PARAMETER, 0, {}},
-        {{P, 4, S, {0, 0}, 0}, STATUS_INVALID_PARAMETER, 0, {}},
         {{P, 4, G, {0, 2}, 16}, STATUS_SUCCESS, 16, {16, 2, 2, 1}},
         {{P, 5, G, {}, 4}, STATUS_INVALID_DEVICE_REQUEST, 4, {}},
     };
@@ -230,9 +220,4 @@ TEST(ChipEffectControls, TopologyRequests)
     EXPECT_EQ(0u, WordAt(value, 0));
     EXPECT_EQ(STATUS_INVALID_PARAMETER, Send(delay, {P, 4, G, {0, 1}, 12}, &value, &returned));
     EXPECT_EQ(STATUS_INVALID_PARAMETER, Send(delay, {P, 4, G, {0, 0}, 8}, &value, &returned));
-    // A pseudo control that is no effect node does not answer.
-    CUacPseudo140Control* plain = new (NonPagedPool, POOL_TAG("Test")) CUacPseudo140Control(3);
-    plain->AddRef();
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, Send(plain, {A, D, G, {}, 4}, &value, &returned));
-    plain->Release();
 }
