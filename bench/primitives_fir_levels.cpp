@@ -1,13 +1,15 @@
 // The FIR routines of each processor level side by side with level 0, each
 // level filtering states it built itself: the one-sample FIR over one period
 // of 48 samples; the block filter on periods of 48, 192 and 480 samples and
-// FFT-sized blocks; the multirate converter stages on 480-sample periods.
+// FFT-sized blocks; the direct-form kernel by itself beside the level-0
+// direct loops; the multirate converter stages on 480-sample periods.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
+#include "primitives/filters/DspFirDirect.h"
 #include "primitives/filters/DspFirState.h"
 
 namespace
@@ -88,6 +90,39 @@ void BM_FirBlock(benchmark::State& state)
 }
 BENCHMARK(BM_FirBlock)->ArgsProduct({{0, 1, 2, 3}, {3, 20, 24, 101}, {48, 192, 480}});
 BENCHMARK(BM_FirBlock)->ArgsProduct({{0, 1, 2, 3}, {101, 300}, {1024, 4096}});
+
+// Arguments: level, taps; 480 outputs from a 16-byte aligned input and output.
+void BM_FirDirectKernel(benchmark::State& state)
+{
+    constexpr int32_t outputs = 480;
+    using KernelFn = void (*)(const float*, const float*, float*, int32_t, int32_t, int32_t);
+    constexpr KernelFn Kernels[4] = {nullptr, DspFirDirectKernel_Sse3, DspFirDirectKernel_Ssse3,
+                                     DspFirDirectKernel_Sse4};
+    const auto taps = static_cast<int32_t>(state.range(1));
+    alignas(16) static float tv[4 * 128], x[outputs + 128], y[outputs];
+    std::vector<float> reversed(static_cast<size_t>(taps));
+    for (int32_t k = 0; k < taps; ++k)
+    {
+        const auto h = static_cast<float>(std::cos(0.3 * k) / taps);
+        reversed[size_t(taps - 1 - k)] = h;
+        for (int32_t lane = 0; lane < 4; ++lane)
+            tv[4 * k + lane] = h;
+    }
+    for (int32_t i = 0; i < outputs + taps; ++i)
+        x[i] = static_cast<float>(std::sin(0.01 * i));
+    const KernelFn kernel = Kernels[state.range(0)];
+    for (auto _ : state)
+    {
+        if (kernel == nullptr)
+            DspFirDirectOutputs32f(reversed.data(), taps, x, y, 0, outputs);
+        else
+            kernel(tv, x, y, outputs, taps, 0);
+        benchmark::DoNotOptimize(y);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * outputs);
+}
+BENCHMARK(BM_FirDirectKernel)->ArgsProduct({{0, 1, 2, 3}, {3, 20, 24, 101}});
 
 // Arguments: level, taps, up factor, down factor: the converter stages.
 void BM_FirMultirate(benchmark::State& state)
