@@ -139,6 +139,10 @@ class CGatedVolumeNode : public CGainNodeControl
     explicit CGatedVolumeNode(ULONG id) : CGainNodeControl(id) {}
     DECLARE_CHAIN_NODE_SLOTS(STATUS_NOT_IMPLEMENTED)
     STDMETHODIMP Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
+
+  protected:
+    // The gains of at most eight channels, through the vector primitives.
+    void LevelChanged(ULONG channel) override;
 };
 
 // The device's pseudo volume 130: acts when the selection a device model

@@ -38,6 +38,13 @@ inline constexpr USHORT MODEL_B_HEADPHONE_VENDOR = 0x4C54;
 // the one listed device of variant 6.
 inline constexpr ListedDeviceId MODEL_C_VARIANT5[] = {{0x4C54, 0x1405}};
 inline constexpr ListedDeviceId MODEL_C_VARIANT6_LISTED[] = {{0x4C54, 0x1406}};
+// The timed family's listed devices: the first three choose unit variants
+// and every one of them has its own switches; the first also runs the jack
+// timer.
+inline constexpr ListedDeviceId TIMED_FIRST_LISTED[] = {{0x4C54, 0x1601}};
+inline constexpr ListedDeviceId TIMED_SECOND_LISTED[] = {{0x4C54, 0x1602}};
+inline constexpr ListedDeviceId TIMED_THIRD_LISTED[] = {{0x4C54, 0x1603}};
+inline constexpr ListedDeviceId TIMED_FOURTH_LISTED[] = {{0x4C54, 0x1604}};
 // The audio class 2.0 customer device with fixed endpoint records.
 inline constexpr ListedDeviceId UAC2_FIXED_RECORDS[] = {{0x4C54, 0x2101}};
 

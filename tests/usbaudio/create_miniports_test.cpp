@@ -6,6 +6,7 @@
 
 #include "driver/adapter_extension.h"
 #include "platform/kernel/emu.h"
+#include "sim/devices/SimTimedPreset.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 
 namespace
@@ -234,11 +235,7 @@ TEST(CreateMiniports, UpdateMiniportDelayOnVirtualTime)
 // the engine keeps its previous name.
 TEST(CreateMiniports, TimedClassHandsOverToTheControlChange)
 {
-    DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
-    auto device = MakeSimDevice(bytes);
-    device->ScriptRequest(DescriptorRequest(USB_STRING_DESCRIPTOR_TYPE, 0x50),
-                          StringDescriptor({0x0B, 0x00, 0x05, 0x00, 0x50, 0x00}));
-    UsbAdapterRig rig(std::move(device));
+    UsbAdapterRig rig(SimCreateTimedDevice().Device);
     ASSERT_TRUE(rig.Ok());
     Walk() = WalkScript();
     Walk().Engines = {RenderEngine({ENDPOINT_KIND_SPK, ENDPOINT_KIND_HP}, u"SPKOut00")};

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/emu.h"
+#include "sim/devices/SimTimedPreset.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 
 namespace
@@ -15,22 +16,14 @@ std::unique_ptr<SimUsbDevice> Uac1WithProduct(const std::u16string& text)
     bytes.Strings[0x50] = text;
     return MakeSimDevice(bytes);
 }
-
-std::unique_ptr<SimUsbDevice> Uac1WithRawProduct(const std::vector<UCHAR>& descriptor)
-{
-    auto device = Uac1WithProduct(u"");
-    device->ScriptRequest(DescriptorRequest(USB_STRING_DESCRIPTOR_TYPE, 0x50), descriptor);
-    return device;
-}
 } // namespace
 
 // The class choice creates each class from the driver's own table, and each
 // runs its InitDevice up to the step that is not built yet; the class 1.0
-// and 2.0 devices and the chip models walk their units (clock sources
-// included) and streams and start.
+// and 2.0 devices, the chip models and the timed device walk their units
+// (clock sources included) and streams and start.
 TEST(DeviceClasses, EveryClassGetsPastTheChoiceIntoInitDevice)
 {
-    const std::vector<UCHAR> timedText = StringDescriptor({0x0B, 0x00, 0x05, 0x00, 0x50, 0x00});
     struct Case
     {
         std::unique_ptr<SimUsbDevice> Device;
@@ -45,7 +38,7 @@ TEST(DeviceClasses, EveryClassGetsPastTheChoiceIntoInitDevice)
         {Uac1WithProduct(u"4402 Chip"), nullptr, 6, 2},
         {Uac1WithProduct(u"4407"), nullptr, 6, 2},
         {Uac1WithProduct(u"LTK250 Pro"), nullptr, 6, 2},
-        {Uac1WithRawProduct(timedText), "CUsbAudioTimedDevice stops before ParseAudioControlTimed"},
+        {SimCreateTimedDevice().Device, nullptr, 14, 2},
     };
     for (Case& c : cases)
     {

@@ -11,6 +11,7 @@
 #include "platform/portcls/portcls_emu.h"
 #include "platform/usb/EmuUsbBus.h"
 #include "sim/devices/SimChipModelDevices.h"
+#include "sim/devices/SimTimedPreset.h"
 
 namespace
 {
@@ -18,6 +19,16 @@ const WCHAR kServiceName[] = u"ltusbaudio";
 
 constexpr SimReference kReferences[] = {SimReference::Uac1SpeakerMic, SimReference::Uac1Surround71,
                                         SimReference::Uac2HighSpeed, SimReference::Uac2Spdif};
+
+// The timed chip family's devices by name: one no list names, and the
+// first listed device (the one with the jack timer).
+struct TimedName
+{
+    const char* Name;
+    USHORT Product;
+};
+constexpr TimedName kTimedDevices[] = {{"TimedChip", SimTimed::Plain},
+                                       {"TimedChipListed", SimTimed::FirstListed}};
 
 constexpr UCHAR kAudioClass = 0x01;
 constexpr UCHAR kAudioControlSubclass = 0x01;
@@ -133,6 +144,8 @@ std::vector<std::string> HostHarness::ReferenceNames()
         names.push_back(SimReferenceDescriptors(r).Name);
     for (const std::string& chip : SimChipModelNames())
         names.push_back(chip);
+    for (const TimedName& timed : kTimedDevices)
+        names.push_back(timed.Name);
     return names;
 }
 
@@ -174,6 +187,12 @@ NTSTATUS HostHarness::PlugReference(const std::string& name, std::string* error,
         named = true;
         device = SimCreateChipModelDevice(*chip, speed);
     }
+    for (const TimedName& timed : kTimedDevices)
+        if (name == timed.Name)
+        {
+            named = true;
+            device = SimCreateTimedDevice(timed.Product).Device;
+        }
     if (!named)
     {
         *error = "no reference device is named \"" + name + "\"";

@@ -1,0 +1,133 @@
+#include "usbaudio/timed_jack_timer.h"
+
+#include "usbaudio/timed_device.h"
+#include "usbaudio/timed_registers.h"
+
+namespace
+{
+constexpr UCHAR c_SampleSensed = 0;
+constexpr UCHAR c_SampleClear = 1;
+constexpr LONGLONG c_100nsPerMs = 10000;
+} // namespace
+
+void CJackDebounce::Start(bool sensed)
+{
+    RtlZeroMemory(m_Samples, sizeof(m_Samples));
+    m_Samples[0] = sensed ? c_SampleSensed : c_SampleClear;
+    m_Index = 1;
+    m_State = JACK_STATE_SENSED;
+}
+
+bool CJackDebounce::Add(bool sensed, PULONG state)
+{
+    m_Samples[m_Index] = sensed ? c_SampleSensed : c_SampleClear;
+    m_Index = (m_Index + 1) % JACK_HISTORY_SAMPLES;
+    ULONG clear = 0;
+    for (UCHAR sample : m_Samples)
+        clear += sample;
+    ULONG next = m_State;
+    if (clear == 0)
+        next = JACK_STATE_SENSED;
+    else if (clear == JACK_HISTORY_SAMPLES)
+        next = JACK_STATE_CLEAR;
+    else if (m_State == JACK_STATE_SENSED)
+        next = JACK_STATE_CHANGING; // mixed samples leave a changing or clear state alone
+    if (next == m_State)
+        return false;
+    m_State = next;
+    *state = next;
+    return true;
+}
+
+CTimedJackTimer::CTimedJackTimer()
+{
+    KeInitializeTimerEx(&m_Timer, SynchronizationTimer);
+    KeInitializeEvent(&m_StopEvent, NotificationEvent, FALSE);
+    KeInitializeEvent(&m_StoppedEvent, NotificationEvent, FALSE);
+}
+
+NTSTATUS CTimedJackTimer::Start(CUsbAudioTimedDevice* device)
+{
+    PAGED_CODE();
+    if (device == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    if (m_Thread != nullptr)
+        return STATUS_SUCCESS;
+    m_Device = device;
+    KeClearEvent(&m_StopEvent);
+    KeClearEvent(&m_StoppedEvent);
+    HANDLE handle = nullptr;
+    NTSTATUS status = PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
+                                           ThreadStart, this);
+    if (!NT_SUCCESS(status))
+        return status;
+    PKTHREAD thread = nullptr;
+    status = ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode,
+                                       (PVOID*)&thread, nullptr);
+    if (NT_SUCCESS(status))
+    {
+        KeSetPriorityThread(thread, JACK_TIMER_PRIORITY);
+        m_Thread = thread;
+    }
+    else
+    {
+        // The thread runs without a reference of ours: stop it and wait.
+        KeSetEvent(&m_StopEvent, IO_NO_INCREMENT, FALSE);
+        KeWaitForSingleObject(&m_StoppedEvent, Executive, KernelMode, FALSE, nullptr);
+    }
+    ZwClose(handle);
+    return status;
+}
+
+void CTimedJackTimer::Stop()
+{
+    PAGED_CODE();
+    if (m_Thread == nullptr)
+        return;
+    KeSetEvent(&m_StopEvent, IO_NO_INCREMENT, FALSE);
+    KeWaitForSingleObject(&m_StoppedEvent, Executive, KernelMode, FALSE, nullptr);
+    KeWaitForSingleObject(m_Thread, Executive, KernelMode, FALSE, nullptr);
+    ObDereferenceObject(m_Thread);
+    m_Thread = nullptr;
+    KeClearEvent(&m_StopEvent);
+    KeClearEvent(&m_StoppedEvent);
+}
+
+void CTimedJackTimer::ThreadStart(PVOID context)
+{
+    static_cast<CTimedJackTimer*>(context)->Run();
+}
+
+void CTimedJackTimer::Run()
+{
+    auto urb = static_cast<PURB>(ExAllocatePoolWithTag(
+        NonPagedPool, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST), TIMED_POOL_TAG));
+    PUSBDEVICEIO io = m_Device->QueryUsbIo();
+    bool sensed = false;
+    if (urb != nullptr && io != nullptr && NT_SUCCESS(ReadTimedJackSense(io, urb, &sensed)))
+    {
+        m_Debounce.Start(sensed);
+        LARGE_INTEGER due;
+        due.QuadPart = -(LONGLONG)JACK_TIMER_PERIOD_MS * c_100nsPerMs;
+        KeSetTimerEx(&m_Timer, due, JACK_TIMER_PERIOD_MS, nullptr);
+        if (m_Device->HasJackNode())
+            m_Device->ForceLineMute(TRUE);
+        PVOID objects[2] = {&m_StopEvent, &m_Timer};
+        for (;;)
+        {
+            const NTSTATUS woke = KeWaitForMultipleObjects(2, objects, WaitAny, Executive,
+                                                           KernelMode, FALSE, nullptr, nullptr);
+            if (woke != STATUS_WAIT_0 + 1 || !NT_SUCCESS(ReadTimedJackSense(io, urb, &sensed)))
+                break;
+            ULONG state = 0;
+            if (m_Device->HasJackNode() && m_Debounce.Add(sensed, &state))
+                m_Device->ApplyJackState(state);
+        }
+        KeCancelTimer(&m_Timer);
+    }
+    if (io != nullptr)
+        io->Release();
+    if (urb != nullptr)
+        ExFreePoolWithTag(urb, TIMED_POOL_TAG);
+    KeSetEvent(&m_StoppedEvent, IO_NO_INCREMENT, FALSE);
+}
