@@ -167,6 +167,7 @@ class CChainNode : public IChainNode, public CUnknown
     // Mode 1 attenuates by a quarter, mode 2 silences, others pass.
     STDMETHODIMP Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
     void SetNodeMode(ULONG mode) { m_Mode = mode; }
+    ULONG NodeMode() const { return m_Mode; }
 
   private:
     volatile ULONG m_Mode;

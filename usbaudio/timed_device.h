@@ -63,6 +63,7 @@ class CUsbAudioTimedDevice : public CUsbAudio1Device, public CTimedRegisterWrite
     // reference, a later one replaces an earlier one.
     void SetJackNode(CChainNode* node);
     bool HasJackNode() const { return m_JackNode != nullptr; }
+    CChainNode* JackNode() const { return m_JackNode; }
     // For the jack timer: the new state to the node and unit 11.
     void ApplyJackState(ULONG state);
     // Unit 11's forced mute; nothing when the unit is gone or of another class.

@@ -53,7 +53,8 @@ void Bring(HostHarness& host, const std::string& device)
 TEST(HostHarness, NamesTheReferenceDevices)
 {
     EXPECT_EQ((std::vector<std::string>{"Uac1SpeakerMic", "Uac1Surround71", "Uac2HighSpeed",
-                                        "Uac2Spdif", "ChipModelA", "ChipModelB", "ChipModelC"}),
+                                        "Uac2Spdif", "ChipModelA", "ChipModelB", "ChipModelC",
+                                        "TimedChip", "TimedChipListed"}),
               HostHarness::ReferenceNames());
     HostHarness host;
     std::string error;
