@@ -72,14 +72,6 @@ bool IsSelectorDescriptor(const CUacUnit* unit)
 } // namespace
 
 // ----------------------------------------------------------------------------
-// Input terminal
-
-NTSTATUS CTimedInputTerminal::CreateControls(CAudioHal* device)
-{
-    return CUac1InputTerminal::CreateControls(device);
-}
-
-// ----------------------------------------------------------------------------
 // Speaker terminal
 
 NTSTATUS CTimedOutputTerminal::Init(const UCHAR* descriptor, CAudioHal* device)

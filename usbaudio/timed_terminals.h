@@ -5,20 +5,17 @@
 #pragma once
 
 #include "usbaudio/timed_device.h"
+#include "usbaudio/units/plain_input_terminal.h"
 #include "usbaudio/units/uac1_terminals.h"
 #include "usbaudio/units/uac1_units.h"
 
 // The output kinds of the speaker terminal, at most three.
 inline constexpr ULONG TIMED_OUTPUT_KINDS = 3;
 
-class CTimedInputTerminal : public CUac1InputTerminal
+class CTimedInputTerminal : public CPlainInputTerminal
 {
   public:
-    CTimedInputTerminal(ULONG index, CUsbAudioTimedDevice*) : CUac1InputTerminal(index) {}
-    NTSTATUS CreateControls(CAudioHal* device) override;
-
-  protected:
-    bool ReadsJacks() const override { return false; }
+    CTimedInputTerminal(ULONG index, CUsbAudioTimedDevice*) : CPlainInputTerminal(index) {}
 };
 
 class CTimedOutputTerminal : public CUac1OutputTerminal
