@@ -98,13 +98,25 @@ void CTimedJackTimer::ThreadStart(PVOID context)
     static_cast<CTimedJackTimer*>(context)->Run();
 }
 
+// The adapter's interface is taken for each read only: a reference held
+// for the thread's life would keep the adapter, and with it the device whose
+// destructor stops the thread, alive.
+NTSTATUS CTimedJackTimer::ReadJack(PURB urb, bool* sensed)
+{
+    PUSBDEVICEIO io = m_Device->QueryUsbIo();
+    if (io == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    NTSTATUS status = ReadTimedJackSense(io, urb, sensed);
+    io->Release();
+    return status;
+}
+
 void CTimedJackTimer::Run()
 {
     auto urb = static_cast<PURB>(ExAllocatePoolWithTag(
         NonPagedPool, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST), TIMED_POOL_TAG));
-    PUSBDEVICEIO io = m_Device->QueryUsbIo();
     bool sensed = false;
-    if (urb != nullptr && io != nullptr && NT_SUCCESS(ReadTimedJackSense(io, urb, &sensed)))
+    if (urb != nullptr && NT_SUCCESS(ReadJack(urb, &sensed)))
     {
         m_Debounce.Start(sensed);
         LARGE_INTEGER due;
@@ -117,7 +129,7 @@ void CTimedJackTimer::Run()
         {
             const NTSTATUS woke = KeWaitForMultipleObjects(2, objects, WaitAny, Executive,
                                                            KernelMode, FALSE, nullptr, nullptr);
-            if (woke != STATUS_WAIT_0 + 1 || !NT_SUCCESS(ReadTimedJackSense(io, urb, &sensed)))
+            if (woke != STATUS_WAIT_0 + 1 || !NT_SUCCESS(ReadJack(urb, &sensed)))
                 break;
             ULONG state = 0;
             if (m_Device->HasJackNode() && m_Debounce.Add(sensed, &state))
@@ -125,8 +137,6 @@ void CTimedJackTimer::Run()
         }
         KeCancelTimer(&m_Timer);
     }
-    if (io != nullptr)
-        io->Release();
     if (urb != nullptr)
         ExFreePoolWithTag(urb, TIMED_POOL_TAG);
     KeSetEvent(&m_StoppedEvent, IO_NO_INCREMENT, FALSE);

@@ -4,7 +4,7 @@
 // chain's node and the forced mute of the line's analog feature unit.
 #pragma once
 
-#include "platform/kernel/kernel.h"
+#include "driver/adapter_interfaces.h"
 
 inline constexpr ULONG JACK_HISTORY_SAMPLES = 30;
 inline constexpr LONG JACK_TIMER_PERIOD_MS = 50;
@@ -50,6 +50,7 @@ class CTimedJackTimer
   private:
     static void ThreadStart(PVOID context);
     void Run();
+    NTSTATUS ReadJack(PURB urb, bool* sensed);
 
     CUsbAudioTimedDevice* m_Device = nullptr;
     KTIMER m_Timer;

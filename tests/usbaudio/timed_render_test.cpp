@@ -19,13 +19,15 @@ void Ignore(PVOID, PVOID, PVOID) {}
 
 struct RenderRig
 {
-    RenderRig(ULONG hp, ULONG spdif)
+    // The speaker terminal starts with the output kind it kept last.
+    RenderRig(ULONG hp, ULONG spdif, ULONG kind = ENDPOINT_KIND_SPK)
     {
         SimTimedDevice timed = SimCreateTimedDevice(SimTimed::Plain, false);
         Chip = timed.Chip;
         Rig = std::make_unique<UsbAdapterRig>(std::move(timed.Device));
         Rig->SetSetting(u"SupportHPOut", hp);
         Rig->SetSetting(u"SupportSpdifOut", spdif);
+        Rig->SetSetting(u"UACUnit03", kind);
         UseDeviceClasses(false);
         Status = Rig->Ok() ? Rig->Start() : STATUS_UNSUCCESSFUL;
     }
@@ -96,7 +98,7 @@ TEST(TimedRender, FormatsFollowTheEndpointKind)
     };
     for (const Case& c : cases)
     {
-        RenderRig rig(c.Hp, c.Spdif);
+        RenderRig rig(c.Hp, c.Spdif, c.Kind);
         ASSERT_EQ(STATUS_SUCCESS, rig.Status) << c.Kind;
         ASSERT_EQ(c.Kind, rig.Render()->GetEndpointKind());
         ASSERT_EQ(STATUS_SUCCESS, rig.Render()->SetName(u"Out00"));
@@ -114,7 +116,7 @@ TEST(TimedRender, FormatsFollowTheEndpointKind)
 // The added formats go out on the chip's two-channel and single-rate settings.
 TEST(TimedRender, AddedFormatsFindTheirSettings)
 {
-    RenderRig rig(0, 1);
+    RenderRig rig(0, 1, ENDPOINT_KIND_SPDIF);
     ASSERT_EQ(STATUS_SUCCESS, rig.Status);
     ASSERT_EQ(STATUS_SUCCESS, rig.Render()->SetName(u"SPDIFOut00"));
     struct Case
@@ -147,16 +149,16 @@ TEST(TimedRender, PreparationWritesRateAndSampleKind)
     {
         ULONG Rate;
         USHORT Tag;
-        Writes Sent; // register 0 starts at 0x2004
+        Writes Sent; // register 0 starts at 0xA004 (routed to S/PDIF)
     } cases[] = {
-        {48000, WAVE_FORMAT_PCM, {{0x20, 0x04, 0x20, 0x00}, {0x20, 0x04, 0x20, 0x00}}},
-        {44100, WAVE_FORMAT_PCM, {{0x20, 0x04, 0x00, 0x00}, {0x20, 0x04, 0x00, 0x00}}},
-        {96000, WAVE_FORMAT_PCM, {{0x20, 0x04, 0x60, 0x00}, {0x20, 0x04, 0x60, 0x00}}},
-        {48000, TIMED_DOLBY_DIGITAL_TAG, {{0x20, 0x04, 0x20, 0x00}, {0x20, 0x06, 0x20, 0x00}}},
+        {48000, WAVE_FORMAT_PCM, {{0x20, 0x04, 0xA0, 0x00}, {0x20, 0x04, 0xA0, 0x00}}},
+        {44100, WAVE_FORMAT_PCM, {{0x20, 0x04, 0x80, 0x00}, {0x20, 0x04, 0x80, 0x00}}},
+        {96000, WAVE_FORMAT_PCM, {{0x20, 0x04, 0xE0, 0x00}, {0x20, 0x04, 0xE0, 0x00}}},
+        {48000, TIMED_DOLBY_DIGITAL_TAG, {{0x20, 0x04, 0xA0, 0x00}, {0x20, 0x06, 0xA0, 0x00}}},
     };
     for (const Case& c : cases)
     {
-        RenderRig rig(0, 1);
+        RenderRig rig(0, 1, ENDPOINT_KIND_SPDIF);
         ASSERT_EQ(STATUS_SUCCESS, rig.Status);
         CUsbAudioStream* render = rig.Render();
         ASSERT_EQ(STATUS_SUCCESS, render->SetName(u"SPDIFOut00"));
