@@ -29,6 +29,24 @@
                                          int32_t scaleFactor);                                     \
     void DspTableLookup8u_##sfx(const uint8_t* src, uint8_t* dst, int32_t len,                     \
                                 const uint8_t* table);                                             \
+    /* signed integer roots to 16-bit results, rounded to nearest (halves to */                    \
+    /* even when scaling down) and saturated; nonzero when an element was */                       \
+    /* negative */                                                                                 \
+    int32_t DspSqrtKernel16sScaled_##sfx(const int16_t* src, int16_t* dst, int32_t len,            \
+                                         int32_t scaleFactor);                                     \
+    int32_t DspSqrtKernel32sTo16sScaled_##sfx(const int32_t* src, int16_t* dst, int32_t len,       \
+                                              int32_t scaleFactor);                                \
+    int32_t DspSqrtKernel64sTo16sScaled_##sfx(const int64_t* src, int16_t* dst, int32_t len,       \
+                                              int32_t scaleFactor);                                \
+    /* principal roots of complex vectors; a complex 16-bit element is one */                      \
+    /* 32-bit word, the real part in its low half */                                               \
+    void DspSqrtKernel16sc_##sfx(const int32_t* src, int32_t* dst, int32_t len);                   \
+    void DspSqrtKernel16scScaledDirect_##sfx(const int32_t* src, int32_t* dst, int32_t len,        \
+                                             int32_t scaleFactor);                                 \
+    void DspSqrtKernel16scScaledStable_##sfx(const int32_t* src, int32_t* dst, int32_t len,        \
+                                             int32_t scaleFactor);                                 \
+    void DspSqrtKernel32fc_##sfx(const float* src, float* dst, int32_t len);                       \
+    void DspSqrtKernel64fc_##sfx(const double* src, double* dst, int32_t len);                     \
     DspStatus DspSqrtInPlace32f_##sfx(float* srcDst, int32_t len);                                 \
     DspStatus DspSum32f_##sfx(const float* src, int32_t len, float* pSum, int32_t hint);           \
     DspStatus DspMean32f_##sfx(const float* src, int32_t len, float* pMean, int32_t hint);         \

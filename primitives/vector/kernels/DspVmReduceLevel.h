@@ -4,7 +4,9 @@
 // instruction set.
 #pragma once
 
+#include "primitives/vector/kernels/DspVmComplexRootBody.h"
 #include "primitives/vector/kernels/DspVmIntSqrtBody.h"
+#include "primitives/vector/kernels/DspVmRoot16scBody.h"
 #include "primitives/vector/kernels/DspVmReduceBody.h"
 #include "primitives/vector/kernels/DspVmReduceKernels.h"
 #include "primitives/vector/kernels/DspVmSqrtBody.h"
@@ -70,6 +72,43 @@ inline DspStatus VmCheck(const void* a, const void* b, int32_t len)
                                 const uint8_t* table)                                              \
     {                                                                                              \
         VmTableLookup8u(src, dst, len, table);                                                     \
+    }                                                                                              \
+    int32_t DspSqrtKernel16sScaled_##sfx(const int16_t* src, int16_t* dst, int32_t len,            \
+                                         int32_t scaleFactor)                                      \
+    {                                                                                              \
+        return VmSqrtKernel16sScaled(src, dst, len, scaleFactor);                                  \
+    }                                                                                              \
+    int32_t DspSqrtKernel32sTo16sScaled_##sfx(const int32_t* src, int16_t* dst, int32_t len,       \
+                                              int32_t scaleFactor)                                 \
+    {                                                                                              \
+        return VmSqrtKernel32sTo16sScaled(src, dst, len, scaleFactor);                             \
+    }                                                                                              \
+    int32_t DspSqrtKernel64sTo16sScaled_##sfx(const int64_t* src, int16_t* dst, int32_t len,       \
+                                              int32_t scaleFactor)                                 \
+    {                                                                                              \
+        return VmSqrtKernel64sTo16sScaled(src, dst, len, scaleFactor);                             \
+    }                                                                                              \
+    void DspSqrtKernel16sc_##sfx(const int32_t* src, int32_t* dst, int32_t len)                    \
+    {                                                                                              \
+        VmSqrtKernel16sc(src, dst, len);                                                           \
+    }                                                                                              \
+    void DspSqrtKernel16scScaledDirect_##sfx(const int32_t* src, int32_t* dst, int32_t len,        \
+                                             int32_t scaleFactor)                                  \
+    {                                                                                              \
+        VmSqrtKernel16scScaled(src, dst, len, scaleFactor, false);                                 \
+    }                                                                                              \
+    void DspSqrtKernel16scScaledStable_##sfx(const int32_t* src, int32_t* dst, int32_t len,        \
+                                             int32_t scaleFactor)                                  \
+    {                                                                                              \
+        VmSqrtKernel16scScaled(src, dst, len, scaleFactor, true);                                  \
+    }                                                                                              \
+    void DspSqrtKernel32fc_##sfx(const float* src, float* dst, int32_t len)                        \
+    {                                                                                              \
+        VmSqrtKernel32fc(src, dst, len);                                                           \
+    }                                                                                              \
+    void DspSqrtKernel64fc_##sfx(const double* src, double* dst, int32_t len)                      \
+    {                                                                                              \
+        VmSqrtKernel64fc(src, dst, len);                                                           \
     }                                                                                              \
     DspStatus DspSqrtInPlace32f_##sfx(float* srcDst, int32_t len)                                  \
     {                                                                                              \
