@@ -7,7 +7,7 @@
 // instead of 0, NaN or infinity. Included only by the per-level files.
 #pragma once
 
-#include "primitives/vector/kernels/DspVmSimd.h"
+#include "primitives/vector/kernels/DspVmSqrtBody.h"
 
 namespace
 {
@@ -290,21 +290,12 @@ template <class Load> void VmSqrtLoop64fc(const double*& src, double*& dst, int6
     }
 }
 
-struct VmLoadAlignedPd
-{
-    static __m128d Get(const double* p) { return _mm_load_pd(p); }
-};
-struct VmLoadUnalignedPd
-{
-    static __m128d Get(const double* p) { return _mm_loadu_pd(p); }
-};
-
 inline void VmSqrtKernel64fc(const double* src, double* dst, int64_t len)
 {
     if ((VmAddr(src) & 15) == 0)
-        VmSqrtLoop64fc<VmLoadAlignedPd>(src, dst, len);
+        VmSqrtLoop64fc<VmLoadAligned64>(src, dst, len);
     else
-        VmSqrtLoop64fc<VmLoadUnalignedPd>(src, dst, len);
+        VmSqrtLoop64fc<VmLoadUnaligned64>(src, dst, len);
     if (len >= 2)
     {
         const __m128d e0 = _mm_loadu_pd(src), e1 = _mm_loadu_pd(src + 2);

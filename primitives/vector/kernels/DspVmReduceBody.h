@@ -211,11 +211,18 @@ template <class Load> __m128d VmSumBlock32f(const float*& src, int64_t count)
     return _mm_cvtps_pd(_mm_add_ps(s, _mm_movehl_ps(s, s)));
 }
 
-template <class Load> double VmSumFastBlocks(const float* src, int64_t len, __m128d d)
+// The two partial sums of blocks of 32768 floats (lanes 0 and 2, lanes 1
+// and 3) added to the two halves of d.
+template <class Load> __m128d VmSumFastPairs(const float* src, int64_t len, __m128d d)
 {
     for (; len >= VmSumFloatBlock; len -= VmSumFloatBlock)
         d = _mm_add_pd(d, VmSumBlock32f<Load>(src, VmSumFloatBlock));
-    d = _mm_add_pd(d, VmSumBlock32f<Load>(src, len));
+    return _mm_add_pd(d, VmSumBlock32f<Load>(src, len));
+}
+
+template <class Load> double VmSumFastBlocks(const float* src, int64_t len, __m128d d)
+{
+    d = VmSumFastPairs<Load>(src, len, d);
     return _mm_cvtsd_f64(_mm_add_sd(d, _mm_unpackhi_pd(d, d)));
 }
 
@@ -238,16 +245,13 @@ inline __m128d VmWiden2(const float* p)
     return _mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p)));
 }
 
-// Eight double partial sums; every addition in double.
-inline double VmSumAccurate32f(const float* src, int64_t len)
+// Eight double partial sums over `len` floats, a starting in the first:
+// pairs into A, B, C and D while eight remain, then A + C and B + D, a
+// group of four, a pair and a last float; returns A + B. Every addition in
+// double.
+inline __m128d VmSumAccuratePairs(const float* src, int64_t len, __m128d a)
 {
-    __m128d a = _mm_setzero_pd(), b = a, c = a, d = a;
-    if ((VmAddr(src) & 4) != 0)
-    {
-        a = _mm_set_sd(static_cast<double>(VmGet1(src++)));
-        if (--len == 0)
-            return _mm_cvtsd_f64(a);
-    }
+    __m128d b = _mm_setzero_pd(), c = b, d = b;
     for (; len >= 8; len -= 8, src += 8)
     {
         a = _mm_add_pd(a, VmWiden2(src));
@@ -270,7 +274,19 @@ inline double VmSumAccurate32f(const float* src, int64_t len)
     }
     if (len == 1)
         a = _mm_add_sd(a, _mm_set_sd(static_cast<double>(VmGet1(src))));
-    a = _mm_add_pd(a, b);
+    return _mm_add_pd(a, b);
+}
+
+inline double VmSumAccurate32f(const float* src, int64_t len)
+{
+    __m128d a = _mm_setzero_pd();
+    if ((VmAddr(src) & 4) != 0)
+    {
+        a = _mm_set_sd(static_cast<double>(VmGet1(src++)));
+        if (--len == 0)
+            return _mm_cvtsd_f64(a);
+    }
+    a = VmSumAccuratePairs(src, len, a);
     return _mm_cvtsd_f64(_mm_add_sd(a, _mm_unpackhi_pd(a, a)));
 }
 

@@ -10,6 +10,7 @@
 #include "primitives/vector/kernels/DspVmReduceBody.h"
 #include "primitives/vector/kernels/DspVmReduceKernels.h"
 #include "primitives/vector/kernels/DspVmSqrtBody.h"
+#include "primitives/vector/kernels/DspVmSumKindsBody.h"
 
 namespace
 {
@@ -109,6 +110,38 @@ inline DspStatus VmCheck(const void* a, const void* b, int32_t len)
     void DspSqrtKernel64fc_##sfx(const double* src, double* dst, int32_t len)                      \
     {                                                                                              \
         VmSqrtKernel64fc(src, dst, len);                                                           \
+    }                                                                                              \
+    void DspSumFast32fc_##sfx(const float* src, int32_t len, double* out)                          \
+    {                                                                                              \
+        VmSumFast32fc(src, len, out);                                                              \
+    }                                                                                              \
+    void DspSumAccurate32fc_##sfx(const float* src, int32_t len, double* out)                      \
+    {                                                                                              \
+        VmSumAccurate32fc(src, len, out);                                                          \
+    }                                                                                              \
+    void DspSumKernel64f_##sfx(const double* src, int32_t len, double* out)                        \
+    {                                                                                              \
+        VmSumKernel64f(src, len, out);                                                             \
+    }                                                                                              \
+    void DspSumKernel64fc_##sfx(const double* src, int32_t len, double* out)                       \
+    {                                                                                              \
+        VmSumKernel64fc(src, len, out);                                                            \
+    }                                                                                              \
+    void DspSumKernel16sTo64f_##sfx(const int16_t* src, double* out, int32_t len)                  \
+    {                                                                                              \
+        VmSumKernel16sTo64f(src, out, len);                                                        \
+    }                                                                                              \
+    void DspSumKernel16scTo64fc_##sfx(const int16_t* src, double* out, int32_t len)                \
+    {                                                                                              \
+        VmSumKernel16scTo64fc(src, out, len);                                                      \
+    }                                                                                              \
+    int32_t DspScaleRound64fTo32s_##sfx(const double* x, int32_t scaleFactor)                      \
+    {                                                                                              \
+        return VmScaleRound64fTo32s(x, scaleFactor);                                               \
+    }                                                                                              \
+    void DspScaleRound64fTo32sPair_##sfx(const double* x, int32_t* out, int32_t scaleFactor)       \
+    {                                                                                              \
+        VmScaleRound64fTo32sPair(x, out, scaleFactor);                                             \
     }                                                                                              \
     DspStatus DspSqrtInPlace32f_##sfx(float* srcDst, int32_t len)                                  \
     {                                                                                              \
