@@ -5,7 +5,7 @@
 // Included only by the per-level files.
 #pragma once
 
-#include <tmmintrin.h>
+#include <pmmintrin.h>
 
 #include <utility>
 
@@ -40,7 +40,7 @@ inline __m128 VmLane0(__m128 acc, float p)
 }
 
 // Pairs into lanes 0 and 1, a last odd element into lane 0.
-inline __m128 VmDotPairs(__m128 a, const float*& s1, const float*& s2, int64_t& len)
+DSP_VM_INLINE __m128 VmDotPairs(__m128 a, const float*& s1, const float*& s2, int64_t& len)
 {
     for (; len >= 2; len -= 2, s1 += 2, s2 += 2)
     {
@@ -78,7 +78,7 @@ struct VmDotAcc
 // Sixteen products per iteration into four accumulators; `s2` is the aligned
 // source, `s1` read with the given load.
 template <class Load1, class Load2>
-void VmDot16(VmDotAcc& acc, const float*& s1, const float*& s2, int64_t& len)
+DSP_VM_INLINE void VmDot16(VmDotAcc& acc, const float*& s1, const float*& s2, int64_t& len)
 {
     __m128 a = acc.a, b = acc.b, c = acc.c, d = acc.d;
     const float* p1 = s1;
@@ -120,25 +120,26 @@ inline void VmDotKernel32fSse3(const float* s1, const float* s2, int64_t len, fl
     *out = acc.Finish();
 }
 
-#ifdef __SSSE3__
-// Twelve products per iteration from aligned blocks of s1 realigned by `K`
-// bytes; s2 is aligned.
-template <int K> void VmDotShifted(VmDotAcc& acc, const float*& s1, const float*& s2, int64_t& len)
+// Twelve products per iteration into three accumulators (D stays 0) while 16
+// or more elements remain; s2 is aligned. s1's quartets are read unaligned:
+// the same values as realigning its aligned blocks, and on current cores
+// cheaper than the byte shifts.
+DSP_VM_INLINE void VmDot12(VmDotAcc& acc, const float*& s1, const float*& s2, int64_t& len)
 {
-    const __m128i* p = reinterpret_cast<const __m128i*>(VmAddr(s1) - K);
-    __m128i prev = _mm_load_si128(p);
-    for (; len >= 16; len -= 12, s1 += 12, s2 += 12, p += 3)
+    // Locals, so that the accumulators stay in registers: stores through
+    // `acc` could alias the sources.
+    __m128 a = acc.a, b = acc.b, c = acc.c;
+    const float* q1 = s1;
+    const float* q2 = s2;
+    int64_t n = len;
+    for (; n >= 16; n -= 12, q1 += 12, q2 += 12)
     {
-        const __m128i n1 = _mm_load_si128(p + 1), n2 = _mm_load_si128(p + 2),
-                      n3 = _mm_load_si128(p + 3);
-        const __m128 x0 = _mm_castsi128_ps(_mm_alignr_epi8(n1, prev, K));
-        const __m128 x1 = _mm_castsi128_ps(_mm_alignr_epi8(n2, n1, K));
-        const __m128 x2 = _mm_castsi128_ps(_mm_alignr_epi8(n3, n2, K));
-        acc.a = _mm_add_ps(acc.a, _mm_mul_ps(x0, _mm_load_ps(s2)));
-        acc.b = _mm_add_ps(acc.b, _mm_mul_ps(x1, _mm_load_ps(s2 + 4)));
-        acc.c = _mm_add_ps(acc.c, _mm_mul_ps(x2, _mm_load_ps(s2 + 8)));
-        prev = n3;
+        a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(q1), _mm_load_ps(q2)));
+        b = _mm_add_ps(b, _mm_mul_ps(_mm_loadu_ps(q1 + 4), _mm_load_ps(q2 + 4)));
+        c = _mm_add_ps(c, _mm_mul_ps(_mm_loadu_ps(q1 + 8), _mm_load_ps(q2 + 8)));
     }
+    acc.a = a, acc.b = b, acc.c = c;
+    s1 = q1, s2 = q2, len = n;
 }
 
 inline void VmDotKernel32fSsse3(const float* s1, const float* s2, int64_t len, float* out)
@@ -160,16 +161,7 @@ inline void VmDotKernel32fSsse3(const float* s1, const float* s2, int64_t len, f
         {
             acc.a = _mm_add_ps(acc.a, _mm_mul_ps(_mm_loadu_ps(s1), _mm_load_ps(s2)));
             s1 += 4, s2 += 4, len -= 4;
-            if (len >= 16)
-            {
-                const uintptr_t k = VmAddr(s1) & 15;
-                if (k == 4)
-                    VmDotShifted<4>(acc, s1, s2, len);
-                else if (k == 8)
-                    VmDotShifted<8>(acc, s1, s2, len);
-                else
-                    VmDotShifted<12>(acc, s1, s2, len);
-            }
+            VmDot12(acc, s1, s2, len);
         }
     }
     if (bothAligned())
@@ -177,7 +169,6 @@ inline void VmDotKernel32fSsse3(const float* s1, const float* s2, int64_t len, f
     acc.a = VmDotPairs(acc.a, s1, s2, len);
     *out = acc.Finish();
 }
-#endif
 
 // ---- sums
 constexpr int64_t VmSumFloatBlock = 32768;
@@ -322,17 +313,13 @@ template <class Op> inline void VmEveryOne(const float* src, float* srcDst)
     VmPut1(srcDst, Op::Ss(_mm_set_ss(VmGet1(src)), _mm_set_ss(VmGet1(srcDst))));
 }
 
-// `Vectors` vectors of four per step, all loaded before any is stored.
+// `Vectors` vectors of four per step, each stored as soon as it is formed.
 template <class Op, class Load, int Vectors>
-inline void VmEveryStep(const float*& src, float*& srcDst, uint32_t& len)
+DSP_VM_INLINE void VmEveryStep(const float*& src, float*& srcDst, uint32_t& len)
 {
-    __m128 r[Vectors];
 #pragma GCC unroll 8
     for (int k = 0; k < Vectors; ++k)
-        r[k] = Op::Ps(Load::Get(src + 4 * k), _mm_load_ps(srcDst + 4 * k));
-#pragma GCC unroll 8
-    for (int k = 0; k < Vectors; ++k)
-        _mm_store_ps(srcDst + 4 * k, r[k]);
+        _mm_store_ps(srcDst + 4 * k, Op::Ps(Load::Get(src + 4 * k), _mm_load_ps(srcDst + 4 * k)));
     src += 4 * Vectors, srcDst += 4 * Vectors, len -= 4 * Vectors;
 }
 

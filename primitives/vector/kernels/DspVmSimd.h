@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <cstring>
 
+// For the loop helpers of a kernel that takes its state by reference: once
+// inlined, that state lives in registers instead of memory.
+#define DSP_VM_INLINE [[gnu::always_inline]] inline
+
 namespace
 {
 inline uintptr_t VmAddr(const void* p)

@@ -293,6 +293,56 @@ TEST(VecMathReduce, DotProductAtEveryLayoutAgainstDouble)
                 }
 }
 
+// The long form's order with src2 aligned and src1 4, 8 or 12 bytes past a
+// boundary: SSE3 runs sixteen per iteration into four accumulators; SSSE3
+// and SSE4.1 take one block of four, then twelve per iteration into three
+// while sixteen remain; then pairs into lanes 0 and 1 and a last element.
+float ShiftedDotModel(const float* s1, const float* s2, int len, bool twelve)
+{
+    float acc[4][4] = {};
+    int i = 0;
+    const auto add = [&](int k, int at)
+    {
+        for (int j = 0; j < 4; ++j)
+            acc[k][j] = acc[k][j] + s1[at + j] * s2[at + j];
+    };
+    if (twelve)
+        for (add(0, 0), i = 4; len - i >= 16; i += 12)
+            add(0, i), add(1, i + 4), add(2, i + 8);
+    else
+        for (; len - i >= 16; i += 16)
+            add(0, i), add(1, i + 4), add(2, i + 8), add(3, i + 12);
+    for (; len - i >= 2; i += 2)
+        for (int j = 0; j < 2; ++j)
+            acc[0][j] = acc[0][j] + s1[i + j] * s2[i + j];
+    if (i < len)
+        acc[0][0] = acc[0][0] + s1[i] * s2[i];
+    float sum[4];
+    for (int j = 0; j < 4; ++j)
+        sum[j] = (acc[0][j] + acc[1][j]) + (acc[2][j] + acc[3][j]);
+    return (sum[0] + sum[2]) + (sum[1] + sum[3]);
+}
+
+TEST(VecMathReduce, DotProductOrderWithAMisalignedFirstSource)
+{
+    for (int li = 0; li < 3; ++li)
+        for (int len = 16; len <= 70; ++len)
+            for (size_t o1 : {4u, 8u, 12u})
+            {
+                GuardedFloats a(len, o1), b(len, 0);
+                for (int i = 0; i < len; ++i)
+                {
+                    a[i] = std::ldexp(1.0f + 0.37f * static_cast<float>(i % 7), (i * 5) % 23 - 11);
+                    b[i] =
+                        (i % 3 == 0 ? -1.0f : 1.0f) * (1.1f + 0.05f * static_cast<float>(i % 11));
+                }
+                float out = 0;
+                DotKernels[li](a.Data(), b.Data(), len, &out);
+                ASSERT_EQ(BitsOf(ShiftedDotModel(a.Data(), b.Data(), len, li > 0)), BitsOf(out))
+                    << li << " " << len << " " << o1;
+            }
+}
+
 TEST(VecMathReduce, DotProductSpecialValuesAndEntries)
 {
     for (int level : Levels)
