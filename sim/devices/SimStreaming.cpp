@@ -99,6 +99,16 @@ ULONG SimStreaming::PacketCount(UCHAR endpoint) const
     return it == m_PacketCounts.end() ? 0 : it->second;
 }
 
+bool SimStreaming::SelectedFormat(UCHAR endpoint, UCHAR* channels, UCHAR* subslotBytes) const
+{
+    auto it = m_Endpoints.find(endpoint);
+    if (it == m_Endpoints.end() || it->second.Channels == 0 || it->second.SubslotBytes == 0)
+        return false;
+    *channels = it->second.Channels;
+    *subslotBytes = it->second.SubslotBytes;
+    return true;
+}
+
 void SimStreaming::SetInPattern(UCHAR endpoint, SimInPattern pattern, ULONG sineHz,
                                 double amplitude)
 {

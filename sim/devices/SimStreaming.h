@@ -73,6 +73,9 @@ class SimStreaming
     const SimOutRecord& OutRecord(UCHAR endpoint) { return m_Out[endpoint]; }
     void ClearRecords() { m_Out.clear(); }
     ULONG PacketCount(UCHAR endpoint) const;
+    // Channels and subslot bytes of the endpoint's selected setting; false
+    // while no setting with a format is selected.
+    bool SelectedFormat(UCHAR endpoint, UCHAR* channels, UCHAR* subslotBytes) const;
     void SetInPattern(UCHAR endpoint, SimInPattern pattern, ULONG sineHz = 1000,
                       double amplitude = 0.5);
     // The next `count` packets of the endpoint from its packet number

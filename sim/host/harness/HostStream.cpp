@@ -245,6 +245,14 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
         pin.Position();
         for (UCHAR ep : endpoints)
         {
+            // A device may take fewer channels than the pin (the chip whose
+            // stream keeps two of eight): what it received is in its format.
+            UCHAR channels = 0, subslot = 0;
+            if (m_Host.Device()->Streaming().SelectedFormat(ep, &channels, &subslot))
+            {
+                received->Channels = channels;
+                received->BitsPerSample = (USHORT)(8 * subslot);
+            }
             const SimOutRecord& record = m_Host.Device()->Streaming().OutRecord(ep);
             deviceBytes += record.Data.size();
             gaps.Add(record.Packets);
@@ -257,8 +265,12 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
     }
     const PcPinStatistics stats = client.Statistics(pinFile);
     summary->Frames = frameBytes ? stats.DataBytes / frameBytes : 0;
+    const ULONG deviceFrameBytes = received->FrameBytes();
     summary->DriftMs =
-        BytesToMs((LONGLONG)pin.Position() - (LONGLONG)deviceBytes, frameBytes, in.Rate);
+        frameBytes == 0 || deviceFrameBytes == 0 || in.Rate == 0
+            ? 0
+            : ((double)pin.Position() / frameBytes - (double)deviceBytes / deviceFrameBytes) *
+                  1000.0 / in.Rate;
     summary->MissingPackets = gaps.Missing();
     summary->Overruns = stats.Overruns;
     if (summary->Unplugged)

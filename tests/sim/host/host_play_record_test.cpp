@@ -27,11 +27,11 @@ HostAudio Cosine(ULONG frames, USHORT channels = 2, ULONG rate = 48000)
     return a;
 }
 
-void Start(HostHarness& host)
+void Start(HostHarness& host, const char* device = "Uac1SpeakerMic")
 {
     std::string error;
     ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("Uac1SpeakerMic", &error)) << error;
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference(device, &error)) << error;
     ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
     ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
 }
@@ -74,6 +74,29 @@ TEST(HostPlayRecord, SineArrivesBitExactAtTheSpeaker)
     EXPECT_EQ(0u, summary.Underruns);
     EXPECT_EQ(0u, summary.Overruns);
     EXPECT_FALSE(summary.Unplugged);
+}
+
+// Chip model C plays eight channels to a two-channel setting: what the
+// device receives is in its own format, the file's first two channels of
+// each frame after the same pre-roll, and the position keeps to the device.
+TEST(HostPlayRecord, EightChannelsReachTheChipModelCDeviceAsTheirFirstTwo)
+{
+    HostHarness host;
+    Start(host, "ChipModelC");
+    HostStream stream(host);
+    const HostAudio in = Cosine(4800, 8);
+    HostAudio received;
+    HostStreamSummary summary;
+    ASSERT_EQ(STATUS_SUCCESS, stream.Play(in, {}, &received, &summary)) << stream.Error();
+    EXPECT_EQ(2u, received.Channels);
+    EXPECT_EQ(16u, received.BitsPerSample);
+    const size_t preRoll = 15 * 192;
+    ASSERT_GE(received.Data.size(), preRoll + 4800 * 4);
+    for (size_t f = 0; f < 4800; ++f)
+        ASSERT_EQ(0, memcmp(&in.Data[f * 16], &received.Data[preRoll + f * 4], 4)) << f;
+    EXPECT_EQ(4800u, summary.Frames);
+    EXPECT_LE(std::fabs(summary.DriftMs), 1.0);
+    EXPECT_EQ(0u, summary.MissingPackets);
 }
 
 // A format the speaker does not take is refused with the status the driver
