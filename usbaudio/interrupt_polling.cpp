@@ -290,8 +290,10 @@ NTSTATUS CInterruptPolling::Send(PUSBDEVICEIO io, Read& read)
     KeClearEvent(read.Done);
     read.Out = true;
     const NTSTATUS status = io->CallLowerDriver(read.Irp);
-    // A refused request has completed already: its event is set.
-    return NT_SUCCESS(status) ? STATUS_SUCCESS : status;
+    if (NT_SUCCESS(status))
+        return STATUS_SUCCESS;
+    read.Out = false; // refused: completed already, its event is set
+    return status;
 }
 
 NTSTATUS CInterruptPolling::ReadCompletion(PDEVICE_OBJECT, PIRP, PVOID context)

@@ -20,6 +20,7 @@
 
 #include "platform/kernel/emu.h"
 #include "sim/clients/asio_client.h"
+#include "platform/ks/pcautomation.h"
 #include "sim/host/harness/HostHarness.h"
 #include "sim/host/self_check.h"
 #include "sim/host/stream_run.h"
@@ -98,17 +99,30 @@ bool Report(const char* what, NTSTATUS status)
     return NT_SUCCESS(status);
 }
 
+// One end of a connection inside a filter.
+std::string EndText(ULONG node, ULONG pin)
+{
+    return (node == PCFILTER_NODE ? std::string("pin ")
+                                  : "node " + std::to_string(node) + " pin ") +
+           std::to_string(pin);
+}
+
 void ListRegistrations(const HostHarness& host)
 {
     const std::vector<HostFilter> filters = host.Filters();
     printf("filters: %zu\n", filters.size());
     for (const HostFilter& f : filters)
     {
-        printf("  %s (%s), %zu pin(s)\n", f.Name.c_str(), f.WaveCyclic ? "wave" : "topology",
-               f.Pins.size());
+        printf("  %s (%s), %zu pin(s), %zu node(s), %zu connection(s)\n", f.Name.c_str(),
+               f.WaveCyclic ? "wave" : "topology", f.Pins.size(), f.Nodes.size(), f.Links.size());
         for (const HostPin& p : f.Pins)
             printf("    pin %u: %s, %s, %u data range(s)\n", p.Id, FlowText(p.DataFlow),
                    CommunicationText(p.Communication), p.DataRanges);
+        for (size_t n = 0; n < f.Nodes.size(); ++n)
+            printf("    node %zu: %s\n", n, f.Nodes[n].c_str());
+        for (const HostLink& l : f.Links)
+            printf("    %s -> %s\n", EndText(l.FromNode, l.FromPin).c_str(),
+                   EndText(l.ToNode, l.ToPin).c_str());
     }
     const std::vector<HostConnection> connections = host.Connections();
     printf("physical connections: %zu\n", connections.size());

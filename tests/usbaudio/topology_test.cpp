@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <tuple>
 
 #include "platform/kernel/emu.h"
 #include "sim/clients/audio_engine_client.h"
@@ -131,16 +132,21 @@ using Guids = std::vector<GUID>;
 } // namespace
 
 // Every class 1.0 reference device starts with one topology filter and one
-// wave filter per stream, each joined to the topology filter.
+// wave filter per stream, each joined to the topology filter. The speaker
+// and microphone paths pass a mute and a volume each; the 7.1 device's pass
+// a mixer and five feature controls, and a selector and three.
 TEST(GlobalTopo, EveryClass1DeviceStartsWithItsFilters)
 {
-    for (const char* name : {"Uac1SpeakerMic", "Uac1Surround71"})
+    for (const auto& [name, nodes, links] :
+         {std::tuple{"Uac1SpeakerMic", 4u, 6u}, std::tuple{"Uac1Surround71", 10u, 14u}})
     {
         Topo t(name);
         ASSERT_EQ(STATUS_SUCCESS, t.Status()) << name;
         const std::vector<HostFilter> filters = t.Host().Filters();
         ASSERT_EQ(3u, filters.size()) << name;
         EXPECT_EQ("GlobalTopo", filters[0].Name);
+        EXPECT_EQ(nodes, filters[0].Nodes.size()) << name;
+        EXPECT_EQ(links, filters[0].Links.size()) << name;
         EXPECT_FALSE(filters[0].WaveCyclic);
         EXPECT_TRUE(filters[1].WaveCyclic && filters[2].WaveCyclic) << name;
         EXPECT_EQ(2u, t.Host().Connections().size()) << name;

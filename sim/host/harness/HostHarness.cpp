@@ -35,6 +35,26 @@ constexpr UCHAR kAudioControlSubclass = 0x01;
 constexpr UCHAR kAudioClass1Protocol = 0x00;
 constexpr UCHAR kAudioClass2Protocol = 0x20;
 
+struct NodeTypeName
+{
+    const GUID* Type;
+    const char* Name;
+};
+const NodeTypeName kNodeTypes[] = {
+    {&KSNODETYPE_MUTE, "mute"}, {&KSNODETYPE_VOLUME, "volume"},
+    {&KSNODETYPE_MUX, "mux"},   {&KSNODETYPE_SUM, "sum"},
+    {&KSNODETYPE_AGC, "agc"},   {&KSNODETYPE_LOUDNESS, "loudness"},
+    {&KSNODETYPE_TONE, "tone"}, {&KSNODETYPE_DEV_SPECIFIC, "device-specific"},
+    {&KSNODETYPE_DAC, "dac"},   {&KSNODETYPE_ADC, "adc"}};
+
+std::string NodeTypeText(const GUID* type)
+{
+    for (const NodeTypeName& n : kNodeTypes)
+        if (type != nullptr && IsEqualGUID(*type, *n.Type))
+            return n.Name;
+    return "other";
+}
+
 std::string Narrow(const std::u16string& s)
 {
     std::string r;
@@ -333,7 +353,7 @@ std::vector<HostFilter> HostHarness::Filters() const
     std::vector<HostFilter> filters;
     for (const EmuPcSubdeviceInfo& s : EmuPcSubdevices(Fdo()))
     {
-        HostFilter filter{Narrow(s.Name), s.WaveCyclic, {}};
+        HostFilter filter{Narrow(s.Name), s.WaveCyclic, {}, {}, {}};
         for (ULONG i = 0; s.Descriptor != nullptr && i < s.Descriptor->PinCount; ++i)
         {
             const PCPIN_DESCRIPTOR* pin = PcFilterPin(s.Descriptor, i);
@@ -341,6 +361,14 @@ std::vector<HostFilter> HostHarness::Filters() const
                 break;
             const KSPIN_DESCRIPTOR& ks = pin->KsPinDescriptor;
             filter.Pins.push_back({i, ks.DataFlow, ks.Communication, ks.DataRangesCount});
+        }
+        for (ULONG i = 0; s.Descriptor != nullptr && i < s.Descriptor->NodeCount; ++i)
+            if (const PCNODE_DESCRIPTOR* node = PcFilterNode(s.Descriptor, i))
+                filter.Nodes.push_back(NodeTypeText(node->Type));
+        for (ULONG i = 0; s.Descriptor != nullptr && i < s.Descriptor->ConnectionCount; ++i)
+        {
+            const PCCONNECTION_DESCRIPTOR& c = s.Descriptor->Connections[i];
+            filter.Links.push_back({c.FromNode, c.FromNodePin, c.ToNode, c.ToNodePin});
         }
         filters.push_back(filter);
     }

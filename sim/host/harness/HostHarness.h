@@ -24,11 +24,22 @@ struct HostPin
     ULONG DataRanges;
 };
 
+// A connection inside a filter; node PCFILTER_NODE is the filter's own pin.
+struct HostLink
+{
+    ULONG FromNode;
+    ULONG FromPin;
+    ULONG ToNode;
+    ULONG ToPin;
+};
+
 struct HostFilter
 {
     std::string Name;
     bool WaveCyclic; // else topology
     std::vector<HostPin> Pins;
+    std::vector<std::string> Nodes; // node types: "mute", "volume", ...
+    std::vector<HostLink> Links;
 };
 
 struct HostConnection
