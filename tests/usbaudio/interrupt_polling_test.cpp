@@ -239,6 +239,19 @@ TEST(InterruptPolling, Class1MessagesNotifyEveryControlOfTheUnit)
         EXPECT_EQ(STATUS_SUCCESS, p.Client().DisableEvent(&e));
 }
 
+// The thread reads and announces a unit's controls under the device lock
+// that the jack and output-type handlers hold: a message waits for it.
+TEST(InterruptPolling, MessagesWaitForTheDeviceLock)
+{
+    Polled p(SimReference::Uac1SpeakerMic);
+    ASSERT_EQ(STATUS_SUCCESS, p.Status());
+    p.Device()->LockDevice();
+    EXPECT_EQ(Ids{}, p.Post({kPending, SimRef1::FeaturePlay}));
+    p.Device()->UnlockDevice();
+    EmuAdvanceMs(kSettleMs);
+    EXPECT_EQ((Ids{1, 2}), p.Take());
+}
+
 // Polling notifies the units by the ids 0 to the unit count less one when it
 // starts: with the recording unit renumbered 7 (one past six units) it is
 // left out. A packet longer than the endpoint's fails the read and ends the
