@@ -129,6 +129,13 @@ void BM_VkRoot16scStable(benchmark::State& state)
     b[0] = [](Data& o, int n) { ScalarRoot16sc(o.s32, o.d32, n, -2); };
     AtLevel(state, b);
 }
+#define ROOT16SC_DIRECT(sfx) DspSqrtKernel16scScaledDirect_##sfx(o.s32, o.d32, n, -2)
+void BM_VkRoot16scDirect(benchmark::State& state)
+{
+    Body b[4] = VM_LEVELS(ROOT16SC_DIRECT);
+    b[0] = [](Data& o, int n) { ScalarRoot16sc(o.s32, o.d32, n, -2); };
+    AtLevel(state, b);
+}
 #define ROOT32FC(sfx) DspSqrtKernel32fc_##sfx(o.f, o.fo, n)
 void BM_VkRoot32fc(benchmark::State& state)
 {
@@ -170,6 +177,45 @@ void BM_VkSum32fc(benchmark::State& state)
     };
     AtLevel(state, b);
 }
+#define SUM32FC_FAST(sfx) DspSumFast32fc_##sfx(o.f, n, o.dout)
+void BM_VkSumFast32fc(benchmark::State& state)
+{
+    Body b[4] = VM_LEVELS(SUM32FC_FAST);
+    b[0] = [](Data& o, int n)
+    {
+        float re = 0, im = 0;
+        for (int i = 0; i < n; ++i)
+            re += o.f[2 * i], im += o.f[2 * i + 1];
+        o.dout[0] = re, o.dout[1] = im;
+    };
+    AtLevel(state, b);
+}
+#define SUM64FC(sfx) DspSumKernel64fc_##sfx(o.d, n, o.dout)
+void BM_VkSum64fc(benchmark::State& state)
+{
+    Body b[4] = VM_LEVELS(SUM64FC);
+    b[0] = [](Data& o, int n)
+    {
+        double re = 0, im = 0;
+        for (int i = 0; i < n; ++i)
+            re += o.d[2 * i], im += o.d[2 * i + 1];
+        o.dout[0] = re, o.dout[1] = im;
+    };
+    AtLevel(state, b);
+}
+#define SUM16SC(sfx) DspSumKernel16scTo64fc_##sfx(o.s16, o.dout, n)
+void BM_VkSum16sc(benchmark::State& state)
+{
+    Body b[4] = VM_LEVELS(SUM16SC);
+    b[0] = [](Data& o, int n)
+    {
+        int64_t re = 0, im = 0;
+        for (int i = 0; i < n; ++i)
+            re += o.s16[2 * i], im += o.s16[2 * i + 1];
+        o.dout[0] = static_cast<double>(re), o.dout[1] = static_cast<double>(im);
+    };
+    AtLevel(state, b);
+}
 #define SUM16S(sfx) DspSumKernel16sTo64f_##sfx(o.s16, o.dout, n)
 void BM_VkSum16s(benchmark::State& state)
 {
@@ -184,49 +230,55 @@ void BM_VkSum16s(benchmark::State& state)
     AtLevel(state, b);
 }
 
+// Level 0 of the dot products: a plain loop of complex double products over
+// elements of `per1` and `per2` scalars (1 real, 2 complex).
+template <class A, class B>
+std::complex<double> PlainDot(const A* a, const B* b, int n, int per1, int per2)
+{
+    std::complex<double> s = 0;
+    for (int i = 0; i < n; ++i)
+        s += std::complex<double>(a[per1 * i], per1 == 2 ? a[2 * i + 1] : 0) *
+             std::complex<double>(b[per2 * i], per2 == 2 ? b[2 * i + 1] : 0);
+    return s;
+}
+
 // The dot products exist at the SSE3 level only: levels 2 and 3 repeat it.
-#define DOT64F(sfx) DspDotProdKernel64f_Sse3(o.d, o.e, n, o.dout)
-void BM_VkDot64f(benchmark::State& state)
-{
-    Body b[4] = VM_LEVELS(DOT64F);
-    b[0] = [](Data& o, int n)
-    {
-        double s = 0;
-        for (int i = 0; i < n; ++i)
-            s += o.d[i] * o.e[i];
-        o.dout[0] = s;
-    };
-    AtLevel(state, b);
-}
-#define DOT32FC(sfx) DspDotProdKernel32fc_Sse3(o.f, o.g, n, o.fo)
-void BM_VkDot32fc(benchmark::State& state)
-{
-    Body b[4] = VM_LEVELS(DOT32FC);
-    b[0] = [](Data& o, int n)
-    {
-        float re = 0, im = 0;
-        for (int i = 0; i < n; ++i)
-        {
-            re += o.f[2 * i] * o.g[2 * i] - o.f[2 * i + 1] * o.g[2 * i + 1];
-            im += o.f[2 * i] * o.g[2 * i + 1] + o.f[2 * i + 1] * o.g[2 * i];
-        }
-        o.fo[0] = re, o.fo[1] = im;
-    };
-    AtLevel(state, b);
-}
-#define DOT16S(sfx) DspDotProdKernel16sTo64s_Sse3(o.s16, o.s16 + 1, n, o.s64)
-void BM_VkDot16s(benchmark::State& state)
-{
-    Body b[4] = VM_LEVELS(DOT16S);
-    b[0] = [](Data& o, int n)
-    {
-        int64_t s = 0;
-        for (int i = 0; i < n; ++i)
-            s += int64_t{o.s16[i]} * o.s16[i + 1];
-        o.s64[0] = s;
-    };
-    AtLevel(state, b);
-}
+// `call` is the kernel's call on o and n; a, b, per1, per2 the plain loop's.
+#define VK_DOT(name, call, a, b, per1, per2)                                                       \
+    void name(benchmark::State& state)                                                             \
+    {                                                                                              \
+        const Body sse3 = [](Data& o, int n) { call; };                                            \
+        const Body plain = [](Data& o, int n)                                                      \
+        {                                                                                          \
+            const std::complex<double> r = PlainDot(o.a, o.b, n, per1, per2);                      \
+            o.dout[0] = r.real(), o.dout[1] = r.imag();                                            \
+        };                                                                                         \
+        const Body b[4] = {plain, sse3, sse3, sse3};                                               \
+        AtLevel(state, b);                                                                         \
+    }
+const double Unit = 1.0;
+VK_DOT(BM_VkDot32fTo64f, DspDotProdKernel32fTo64f_Sse3(o.f, o.g, n, o.dout), f, g, 1, 1)
+VK_DOT(BM_VkDot32f32fcTo64fc, DspDotProdKernel32f32fcTo64fc_Sse3(o.f, o.g, n, o.dout), f, g, 1, 2)
+VK_DOT(BM_VkDot32fcTo64fc, DspDotProdKernel32fcTo64fc_Sse3(o.f, o.g, n, o.dout), f, g, 2, 2)
+VK_DOT(BM_VkDot32f32fc, DspDotProdKernel32f32fc_Sse3(o.f, o.g, n, o.fo), f, g, 1, 2)
+VK_DOT(BM_VkDot32fc, DspDotProdKernel32fc_Sse3(o.f, o.g, n, o.fo), f, g, 2, 2)
+VK_DOT(BM_VkDot64f, DspDotProdKernel64f_Sse3(o.d, o.e, n, o.dout), d, e, 1, 1)
+VK_DOT(BM_VkDot64f64fc, DspDotProdKernel64f64fc_Sse3(o.d, o.e, n, o.dout), d, e, 1, 2)
+VK_DOT(BM_VkDot64fc, DspDotProdKernel64fc_Sse3(o.d, o.e, n, o.dout), d, e, 2, 2)
+VK_DOT(BM_VkDot32sScaled, DspDotProdKernel32sScaled_Sse3(o.s32, o.d32, n, o.d32, &Unit), s32, d32,
+       1, 1)
+VK_DOT(BM_VkDot32s32scScaled, DspDotProdKernel32s32scScaled_Sse3(o.s32, o.d32, n, o.d32, &Unit),
+       s32, d32, 1, 2)
+VK_DOT(BM_VkDot32scScaled, DspDotProdKernel32scScaled_Sse3(o.s32, o.d32, n, o.d32, &Unit), s32, d32,
+       2, 2)
+VK_DOT(BM_VkDot16s32sScaled, DspDotProdKernel16s32sScaled_Sse3(o.s16, o.s32, n, o.d32, &Unit), s16,
+       s32, 1, 1)
+VK_DOT(BM_VkDot16sTo64s, DspDotProdKernel16sTo64s_Sse3(o.s16, o.d16, n, o.s64), s16, d16, 1, 1)
+VK_DOT(BM_VkDot16sTo64sDirect, DspDotProdKernel16sTo64sDirect_Sse3(o.s16, o.d16, n, o.s64), s16,
+       d16, 1, 1)
+VK_DOT(BM_VkDot16s16scTo64sc, DspDotProdKernel16s16scTo64sc_Sse3(o.s16, o.d16, n, o.s64), s16, d16,
+       1, 2)
+VK_DOT(BM_VkDot16scTo64sc, DspDotProdKernel16scTo64sc_Sse3(o.s16, o.d16, n, o.s64), s16, d16, 2, 2)
 
 #define VK_BENCH(name)                                                                             \
     BENCHMARK(name)->ArgNames({"len", "level"})->ArgsProduct({{48, 192, MaxLen}, {0, 1, 2, 3}})
@@ -235,12 +287,29 @@ VK_BENCH(BM_VkRoot32s);
 VK_BENCH(BM_VkRoot64s);
 VK_BENCH(BM_VkRoot16sc);
 VK_BENCH(BM_VkRoot16scStable);
+VK_BENCH(BM_VkRoot16scDirect);
 VK_BENCH(BM_VkRoot32fc);
 VK_BENCH(BM_VkRoot64fc);
 VK_BENCH(BM_VkSum64f);
 VK_BENCH(BM_VkSum32fc);
+VK_BENCH(BM_VkSumFast32fc);
+VK_BENCH(BM_VkSum64fc);
 VK_BENCH(BM_VkSum16s);
-VK_BENCH(BM_VkDot64f);
+VK_BENCH(BM_VkSum16sc);
+VK_BENCH(BM_VkDot32fTo64f);
+VK_BENCH(BM_VkDot32f32fcTo64fc);
+VK_BENCH(BM_VkDot32fcTo64fc);
+VK_BENCH(BM_VkDot32f32fc);
 VK_BENCH(BM_VkDot32fc);
-VK_BENCH(BM_VkDot16s);
+VK_BENCH(BM_VkDot64f);
+VK_BENCH(BM_VkDot64f64fc);
+VK_BENCH(BM_VkDot64fc);
+VK_BENCH(BM_VkDot32sScaled);
+VK_BENCH(BM_VkDot32s32scScaled);
+VK_BENCH(BM_VkDot32scScaled);
+VK_BENCH(BM_VkDot16s32sScaled);
+VK_BENCH(BM_VkDot16sTo64s);
+VK_BENCH(BM_VkDot16sTo64sDirect);
+VK_BENCH(BM_VkDot16s16scTo64sc);
+VK_BENCH(BM_VkDot16scTo64sc);
 } // namespace
