@@ -6,6 +6,8 @@
 
 #include <smmintrin.h>
 
+#include <initializer_list>
+
 #include "primitives/vector/kernels/DspVmSimd.h"
 
 namespace
