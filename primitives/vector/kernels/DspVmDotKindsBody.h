@@ -356,12 +356,15 @@ inline void VmDot32s32scScaled(const int32_t* x, const int32_t* c, int64_t len, 
 {
     const VmNearestScope nearest;
     __m128d a = _mm_setzero_pd(), b = a;
+    const auto term = [](const int32_t* xk, const int32_t* ck)
+    { return _mm_mul_pd(VmIntSplat(VmGet32(xk)), VmInt2(ck)); };
     for (; len >= 8; len -= 4, x += 4, c += 8)
-        for (int k = 0; k < 4; ++k)
-        {
-            __m128d& acc = k % 2 == 0 ? a : b;
-            acc = _mm_add_pd(acc, _mm_mul_pd(VmIntSplat(VmGet32(x + k)), VmInt2(c + 2 * k)));
-        }
+    {
+        a = _mm_add_pd(a, term(x, c));
+        b = _mm_add_pd(b, term(x + 1, c + 2));
+        a = _mm_add_pd(a, term(x + 2, c + 4));
+        b = _mm_add_pd(b, term(x + 3, c + 6));
+    }
     for (; len > 0; --len, ++x, c += 2)
         a = _mm_add_pd(a, _mm_mul_pd(VmIntSplat(VmGet32(x)), VmInt2(c)));
     VmScaledOut(_mm_add_pd(a, b), scale, out, 2);
@@ -395,12 +398,15 @@ inline void VmDot16s32sScaled(const int16_t* x, const int32_t* y, int64_t len, i
     { a = _mm_add_sd(a, _mm_set_sd(static_cast<double>(VmGet16(x++)) * VmGet32(y++))); };
     for (; (VmAddr(x) & 15) != 0 && len > 0; --len)
         one();
+    const auto term = [](const int16_t* xk, const int32_t* yk)
+    { return _mm_mul_pd(VmInt16Pair(xk), VmInt2(yk)); };
     for (; len >= 8; len -= 8, x += 8, y += 8)
-        for (int k = 0; k < 4; ++k)
-        {
-            __m128d& acc = k % 2 == 0 ? a : b;
-            acc = _mm_add_pd(acc, _mm_mul_pd(VmInt16Pair(x + 2 * k), VmInt2(y + 2 * k)));
-        }
+    {
+        a = _mm_add_pd(a, term(x, y));
+        b = _mm_add_pd(b, term(x + 2, y + 2));
+        a = _mm_add_pd(a, term(x + 4, y + 4));
+        b = _mm_add_pd(b, term(x + 6, y + 6));
+    }
     for (; len > 0; --len)
         one();
     VmScaledOut(VmPairFinish(a, b), scale, out, 1);
