@@ -293,6 +293,28 @@ NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device,
 // ----------------------------------------------------------------------------
 // Stream paths
 
+// The pseudo controls a unit on the path hangs beside its chain (the chip
+// feature unit's effect nodes): each whose source the engine holds joins
+// it, in the device's order, so the delay node comes before the headphone
+// node that hangs off it.
+static NTSTATUS AddPathSideControls(CUsbAudioDevice* device, CStreamEngine* engine)
+{
+    for (ULONG i = 0; i < device->GetUnitCount(); ++i)
+    {
+        CAudioControl* control = nullptr;
+        ULONG source = 0, count = 1;
+        if (!NT_SUCCESS(device->GetUnit(i, &control)) ||
+            control->GetKind() != CONTROL_KIND_PSEUDO || EngineHolds(engine, control->GetId()) ||
+            !NT_SUCCESS(control->GetValues(&count, &source)) || count != 1 ||
+            !EngineHolds(engine, source))
+            continue;
+        NTSTATUS status = engine->AddPathControl(control);
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    return STATUS_SUCCESS;
+}
+
 NTSTATUS AddPathUnits(CUsbAudioDevice* device, CStreamEngine* engine, ULONG startId)
 {
     PAGED_CODE();
@@ -312,7 +334,7 @@ NTSTATUS AddPathUnits(CUsbAudioDevice* device, CStreamEngine* engine, ULONG star
         if (!NT_SUCCESS(status))
             return status;
     }
-    return STATUS_SUCCESS;
+    return AddPathSideControls(device, engine);
 }
 
 // Whether `linkId` lies upstream of the control `id`.
