@@ -227,4 +227,36 @@ void BM_FftVariantDecimatedSpan(benchmark::State& state)
     }
 }
 BENCHMARK(BM_FftVariantDecimatedSpan)->Apply(SpanSizes);
+// One first-stage call (four n-point streams of an 8n-point span, order =
+// log2 of n) at levels 2 and 3; levels 0 and 1 run their complex transform of
+// n points four times, the same amount of transform.
+void BM_FftVariantFourStreams(benchmark::State& state)
+{
+    const int level = static_cast<int>(state.range(0));
+    const int m = static_cast<int>(state.range(1)) - 3;
+    const uint64_t n = uint64_t{1} << m;
+    if (level < 2)
+    {
+        ComplexRun run(kComplex[level], m);
+        for (auto _ : state)
+        {
+            for (int s = 0; s < 4; ++s)
+            {
+                run();
+            }
+            benchmark::DoNotOptimize(run.out);
+        }
+        return;
+    }
+    const VariantLevel& lv = kVariants[level];
+    const Tables t(lv, m);
+    const auto* table = reinterpret_cast<const int32_t*>(t.rev.data());
+    Aligned x(16 * n), streams(8 * n), work(8 * n);
+    for (auto _ : state)
+    {
+        lv.sub4(x.p, streams.p, n, t.tw.p, table, work.p);
+        benchmark::DoNotOptimize(streams.p);
+    }
+}
+BENCHMARK(BM_FftVariantFourStreams)->Apply(SpanSizes);
 } // namespace
