@@ -175,28 +175,25 @@ NTSTATUS CUacUnit::UnitSetFirstValue(ULONG count, const ULONG* values)
 }
 
 // Walks the chain of the unit's controls: each after the first takes the
-// running id as its one source (when `link`). The end of the chain is the
-// last control the unit's signal passes; the device's own pseudo controls
-// (the effect seams) hang off it and are not where the signal leaves.
+// running id as its one source (when `link`); the id after the last is the
+// end of the chain, where the unit's signal leaves (past the effect nodes of
+// a feature unit that has them).
 bool CUacUnit::WalkControlChain(bool link, PULONG end)
 {
     CAudioControl* control = nullptr;
     if (m_Controls == nullptr || !m_Controls->GetHeadData((PVOID*)&control))
         return false;
     ULONG running = control->GetId();
-    *end = running;
     POSITION position = m_Controls->GetHeadPosition();
     m_Controls->GetNext(&position, (PVOID*)&control); // the first keeps its sources
     while (m_Controls->GetNext(&position, (PVOID*)&control))
     {
-        const ULONG kind = control->GetKind();
-        if (link && TakesOneSource(kind))
+        if (link && TakesOneSource(control->GetKind()))
             control->SetValueArray(1, &running);
-        if (kind != CONTROL_KIND_OUTPUT_TERMINAL)
+        if (control->GetKind() != CONTROL_KIND_OUTPUT_TERMINAL)
             running = control->GetId();
-        if (kind != CONTROL_KIND_OUTPUT_TERMINAL && kind != CONTROL_KIND_PSEUDO)
-            *end = running;
     }
+    *end = running;
     return true;
 }
 

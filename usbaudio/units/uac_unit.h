@@ -83,9 +83,9 @@ class CUacUnit : public CAudioControl
     NTSTATUS UnitSetFirstValue(ULONG count, const ULONG* values);
     // Chains the unit's controls one after the other.
     void UnitSyncControls();
-    // The id of the last control of that chain the signal passes (pseudo
-    // controls aside): what the unit hands on to the units it feeds (a
-    // feature unit's mute feeds its volume, which feeds the next unit).
+    // The id of the last control of that chain: what the unit hands on to
+    // the units it feeds (a feature unit's mute feeds its volume, which
+    // feeds the next unit).
     NTSTATUS UnitGetOutputValue(PULONG value);
 
     const UCHAR* Descriptor() const { return m_Descriptor; }
