@@ -95,7 +95,7 @@ DSP_VM_INLINE void VmDot16(VmDotAcc& acc, const float*& s1, const float*& s2, in
     s1 = p1, s2 = p2, len = n;
 }
 
-inline void VmDotKernel32fSse3(const float* s1, const float* s2, int64_t len, float* out)
+DSP_VM_INLINE void VmDotKernel32fSse3(const float* s1, const float* s2, int64_t len, float* out)
 {
     if (len <= 15)
     {
@@ -142,7 +142,7 @@ DSP_VM_INLINE void VmDot12(VmDotAcc& acc, const float*& s1, const float*& s2, in
     s1 = q1, s2 = q2, len = n;
 }
 
-inline void VmDotKernel32fSsse3(const float* s1, const float* s2, int64_t len, float* out)
+DSP_VM_INLINE void VmDotKernel32fSsse3(const float* s1, const float* s2, int64_t len, float* out)
 {
     if (len <= 15)
     {
