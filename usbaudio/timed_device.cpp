@@ -114,6 +114,22 @@ CUsbAudioTimedDevice::ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* 
     return ParseAudioStreamingTimed(this, configuration, firstStreamingInterface, bytesToEnd);
 }
 
+// The chip has no interrupt endpoint: the base finds nothing to poll, and
+// the jack timer runs in its place while the device is at full power.
+NTSTATUS CUsbAudioTimedDevice::StartAllUnits()
+{
+    PAGED_CODE();
+    NTSTATUS status = CUsbAudio1Device::StartAllUnits();
+    return NT_SUCCESS(status) ? StartInterruptPolling() : status;
+}
+
+NTSTATUS CUsbAudioTimedDevice::StopAllUnits()
+{
+    PAGED_CODE();
+    StopInterruptPolling();
+    return CUsbAudio1Device::StopAllUnits();
+}
+
 NTSTATUS CUsbAudioTimedDevice::StartInterruptPolling()
 {
     PAGED_CODE();

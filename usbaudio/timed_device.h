@@ -46,6 +46,9 @@ class CUsbAudioTimedDevice : public CUsbAudio1Device, public CTimedRegisterWrite
                                      struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
                                      ULONG bytesToEnd) override;
 
+    // The units, then the jack timer; the timer stops before the units.
+    STDMETHODIMP StartAllUnits() override;
+    STDMETHODIMP StopAllUnits() override;
     // The jack timer's start and stop, in place of interrupt polling; the
     // timer runs only for the device that wants it.
     NTSTATUS StartInterruptPolling();

@@ -620,3 +620,23 @@ TEST(TimedDevice, JackTimerOnlyWhereWantedAndEndsOnAFailedRead)
     rig.Device()->StopInterruptPolling();
     EXPECT_FALSE(rig.Device()->JackTimerRunning());
 }
+
+// The adapter's start of the units starts the jack timer where it is
+// wanted, in place of interrupt polling; the stop of the units stops it.
+TEST(TimedDevice, UnitsStartAndStopTheJackTimer)
+{
+    struct Case
+    {
+        USHORT Product;
+        bool Runs;
+    } cases[] = {{SimTimed::FirstListed, true}, {SimTimed::Plain, false}};
+    for (const Case& c : cases)
+    {
+        TimedRig rig(c.Product);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+        EXPECT_EQ(STATUS_SUCCESS, rig.Rig->Primary()->StartAllUnits());
+        EXPECT_EQ(c.Runs, rig.Device()->JackTimerRunning()) << c.Product;
+        EXPECT_EQ(STATUS_SUCCESS, rig.Rig->Primary()->StopAllUnits());
+        EXPECT_FALSE(rig.Device()->JackTimerRunning()) << c.Product;
+    }
+}
