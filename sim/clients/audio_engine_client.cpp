@@ -125,10 +125,9 @@ NTSTATUS AudioEngineClient::OpenFilter(const std::u16string& name, PFILE_OBJECT*
     return status;
 }
 
-NTSTATUS AudioEngineClient::OpenPin(PFILE_OBJECT filter, ULONG pinId, const void* format,
-                                    ULONG formatLength, PFILE_OBJECT* pin)
+std::vector<UCHAR> AudioEngineClient::PinCreateName(ULONG pinId, const void* format,
+                                                    ULONG formatLength)
 {
-    // "{KSNAME_Pin}\" then the connection request and the format, as binary.
     std::u16string prefix = std::u16string(KSSTRING_Pin) + u"\\";
     const size_t prefixBytes = prefix.size() * sizeof(WCHAR);
     std::vector<UCHAR> name(prefixBytes + sizeof(KSPIN_CONNECT) + formatLength);
@@ -143,6 +142,13 @@ NTSTATUS AudioEngineClient::OpenPin(PFILE_OBJECT filter, ULONG pinId, const void
     memcpy(name.data() + prefixBytes, &connect, sizeof(connect));
     if (formatLength != 0)
         memcpy(name.data() + prefixBytes + sizeof(connect), format, formatLength);
+    return name;
+}
+
+NTSTATUS AudioEngineClient::OpenPin(PFILE_OBJECT filter, ULONG pinId, const void* format,
+                                    ULONG formatLength, PFILE_OBJECT* pin)
+{
+    const std::vector<UCHAR> name = PinCreateName(pinId, format, formatLength);
     NTSTATUS status =
         EmuOpenFile(m_Device, name.data(), (ULONG)name.size(), filter, KernelMode, pin);
     if (NT_SUCCESS(status))

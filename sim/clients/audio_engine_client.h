@@ -43,6 +43,9 @@ class AudioEngineClient
     // followed by the format bytes as given (attributes included).
     NTSTATUS OpenPin(PFILE_OBJECT filter, ULONG pinId, const void* format, ULONG formatLength,
                      PFILE_OBJECT* pin);
+    // The file name of that pin create: "{KSNAME_Pin}\", the connection
+    // request, then the format bytes.
+    static std::vector<UCHAR> PinCreateName(ULONG pinId, const void* format, ULONG formatLength);
     // Intersects `wanted` with the pin's ranges, then creates the pin with the
     // format the miniport chose; *format receives it.
     NTSTATUS OpenPinWithRange(PFILE_OBJECT filter, ULONG pinId, const KSDATARANGE* wanted,

@@ -16,6 +16,9 @@ class SimUsbPort
     NTSTATUS PlugText(const std::string& text, std::optional<EmuUsbSpeed> speed,
                       std::string* error);
     NTSTATUS Plug(std::unique_ptr<SimUsbDevice> device);
+    // Plugs any device end, known to the hub by these ids; the port does not
+    // own it, and it must stay until the port lets go of it.
+    NTSTATUS PlugFunction(EmuUsbFunction* function, USHORT vendor, USHORT product, USHORT revision);
     // Removes the device from the bus (the bus's teardown) and drops it.
     void Remove();
     ~SimUsbPort() { Remove(); }

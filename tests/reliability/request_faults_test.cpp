@@ -9,7 +9,7 @@
 
 #include "platform/kernel/emu.h"
 #include "platform/usb/EmuUsbBus.h"
-#include "tests/reliability/scenario_road.h"
+#include "tests/reliability/scenario_checks.h"
 
 namespace
 {

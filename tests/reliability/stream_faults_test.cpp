@@ -8,7 +8,7 @@
 #include "platform/kernel/emu.h"
 #include "platform/usb/EmuUsbBus.h"
 #include "sim/host/harness/HostStream.h"
-#include "tests/reliability/scenario_road.h"
+#include "tests/reliability/scenario_checks.h"
 
 namespace
 {

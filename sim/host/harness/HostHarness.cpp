@@ -247,6 +247,13 @@ NTSTATUS HostHarness::PlugDevice(std::unique_ptr<SimUsbDevice> device, const std
     return m_Port.Plug(std::move(device));
 }
 
+NTSTATUS HostHarness::PlugFunction(EmuUsbFunction* device, USHORT vendor, USHORT product,
+                                   USHORT revision)
+{
+    m_DeviceName = "a bare device";
+    return m_Port.PlugFunction(device, vendor, product, revision);
+}
+
 void HostHarness::Unplug()
 {
     m_Port.Remove();

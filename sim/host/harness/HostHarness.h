@@ -92,6 +92,9 @@ class HostHarness
                                 std::optional<EmuUsbSpeed> speed = std::nullopt);
     // Plugs a device built by the caller (descriptors edited in place).
     NTSTATUS PlugDevice(std::unique_ptr<SimUsbDevice> device, const std::string& name);
+    // Plugs a device end the harness does not own, known to the hub by these
+    // ids (it must stay until Unplug).
+    NTSTATUS PlugFunction(EmuUsbFunction* device, USHORT vendor, USHORT product, USHORT revision);
     // Takes the device off the bus (after its removal).
     void Unplug();
 

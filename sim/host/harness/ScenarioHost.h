@@ -1,5 +1,6 @@
 // The driver's whole life on a simulated device, as the reliability scenarios
-// walk it with a fault injected somewhere: load, plug, add and start; a render
+// walk it with a fault injected somewhere and the fuzz targets with a device
+// or requests of random bytes: load, plug, add and start; a render
 // pin run with control changes made on the topology filter while it plays; a
 // capture pin run; an ASIO client run; removal. Every step goes on after a
 // failure of the one before (a device that is gone fails them all), so a
@@ -7,6 +8,7 @@
 // checks for anything left behind.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,9 +49,12 @@ struct ScenarioEnd
 class ScenarioHost
 {
   public:
-    // Loads the driver and plugs the reference device by name; with selective
-    // suspend on, the device's "SelectiveSuspendEnabled" is set before the add.
+    // Loads the driver and plugs the reference device by name, or the device
+    // `plug` plugs into the harness; with selective suspend on, the device's
+    // "SelectiveSuspendEnabled" is set before the add.
     explicit ScenarioHost(const std::string& device, bool selectiveSuspend = false);
+    explicit ScenarioHost(const std::function<NTSTATUS(HostHarness&)>& plug,
+                          bool selectiveSuspend = false);
     ~ScenarioHost();
     ScenarioHost(const ScenarioHost&) = delete;
     ScenarioHost& operator=(const ScenarioHost&) = delete;

@@ -1,4 +1,4 @@
-#include "tests/reliability/scenario_road.h"
+#include "sim/host/harness/ScenarioRoad.h"
 
 ScenarioRoad::ScenarioRoad(ScenarioHost& host, Road road) : m_Host(host), m_Road(road)
 {
@@ -72,18 +72,4 @@ bool ScenarioHasRoad(const std::string& device, Road road)
         return false;
     ScenarioRoad running(host, road);
     return running.Running();
-}
-
-std::string RoadParamName(const testing::TestParamInfo<RoadParam>& info)
-{
-    return std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param).Name;
-}
-
-void ExpectCleanEnd(ScenarioHost& host, const std::string& where, ULONGLONG boundMs)
-{
-    EXPECT_EQ(STATUS_SUCCESS, host.Remove()) << where;
-    const ScenarioEnd end = host.Teardown();
-    EXPECT_EQ(0u, end.PendingAtBus) << where;
-    EXPECT_EQ("", end.Left) << where;
-    EXPECT_LE(end.Ms, boundMs) << where;
 }

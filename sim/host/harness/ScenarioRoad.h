@@ -3,12 +3,10 @@
 // of both directions; stopped and closed when it goes.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 
-#include "tests/reliability/scenario_host.h"
+#include "sim/host/harness/ScenarioHost.h"
 
 enum class Road
 {
@@ -57,12 +55,3 @@ class ScenarioRoad
 
 // Whether the started reference device runs the road at all.
 bool ScenarioHasRoad(const std::string& device, Road road);
-
-// Test parameters of a device and a road, and their names.
-using RoadParam = std::tuple<const char*, RoadCase>;
-std::string RoadParamName(const testing::TestParamInfo<RoadParam>& info);
-
-// The device removed, unplugged and the driver unloaded: nothing pending at
-// the bus, nothing left behind, and the whole scenario within `boundMs` of
-// virtual time.
-void ExpectCleanEnd(ScenarioHost& host, const std::string& where, ULONGLONG boundMs);

@@ -1,4 +1,4 @@
-#include "tests/reliability/scenario_host.h"
+#include "sim/host/harness/ScenarioHost.h"
 
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
@@ -44,11 +44,21 @@ const std::u16string kDeviceParameters = u"\\Registry\\Machine\\SYSTEM\\CurrentC
 } // namespace
 
 ScenarioHost::ScenarioHost(const std::string& device, bool selectiveSuspend)
+    : ScenarioHost(
+          [&device](HostHarness& host)
+          {
+              std::string error;
+              return host.PlugReference(device, &error);
+          },
+          selectiveSuspend)
+{
+}
+
+ScenarioHost::ScenarioHost(const std::function<NTSTATUS(HostHarness&)>& plug, bool selectiveSuspend)
 {
     m_Began = EmuNow();
-    std::string error;
-    m_Plugged = NT_SUCCESS(m_Host.LoadDriver()) &&
-                NT_SUCCESS(m_Host.PlugReference(device, &error)) && m_Host.Pdo() != nullptr;
+    m_Plugged =
+        NT_SUCCESS(m_Host.LoadDriver()) && NT_SUCCESS(plug(m_Host)) && m_Host.Pdo() != nullptr;
     if (m_Plugged && selectiveSuspend)
         EmuRegistrySetDword(kDeviceParameters + EmuDeviceInstancePath(m_Host.Pdo()) +
                                 u"\\Device Parameters",

@@ -1,0 +1,18 @@
+// What every reliability scenario checks at its end, and the names of the
+// scenarios' parameters.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sim/host/harness/ScenarioRoad.h"
+
+// Test parameters of a device and a road, and their names.
+using RoadParam = std::tuple<const char*, RoadCase>;
+std::string RoadParamName(const testing::TestParamInfo<RoadParam>& info);
+
+// The device removed, unplugged and the driver unloaded: nothing pending at
+// the bus, nothing left behind, and the whole scenario within `boundMs` of
+// virtual time.
+void ExpectCleanEnd(ScenarioHost& host, const std::string& where, ULONGLONG boundMs);
