@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "platform/io/io_emu.h"
@@ -57,8 +58,8 @@ struct UserFiles
 };
 
 // A property request as a user-mode caller sends it: the request (a
-// KSPROPERTY and whatever the input adds after it) and the value buffer the
-// reply goes into, preset with the input's bytes for a set.
+// KSPROPERTY and the input's bytes after it) and the value buffer the reply
+// goes into, its first bytes preset from the input (the value of a set).
 void SendProperty(const UserFiles& files, FuzzInput& in)
 {
     PFILE_OBJECT file = files.Pick(in.Byte());
@@ -72,15 +73,15 @@ void SendProperty(const UserFiles& files, FuzzInput& in)
     const std::vector<UCHAR> extra = in.Bytes(in.Byte() % 48);
     request.insert(request.end(), extra.begin(), extra.end());
     const ULONG valueLength = in.Word() % kMaxValue;
-    const std::vector<UCHAR> value = in.Bytes(valueLength);
+    const std::vector<UCHAR> preset = in.Bytes(std::min<ULONG>(in.Byte(), valueLength));
     if (file == nullptr)
         return;
     std::unique_ptr<EmuIoRequest> r = EmuIoRequest::DeviceControl(
         file, IOCTL_KS_PROPERTY, request.data(), (ULONG)request.size(), valueLength, UserMode);
     if (r == nullptr)
         return;
-    if (!value.empty())
-        memcpy(r->Irp()->UserBuffer, value.data(), value.size());
+    if (!preset.empty())
+        memcpy(r->Irp()->UserBuffer, preset.data(), preset.size());
     if (r->Send() == STATUS_PENDING)
         r->Wait();
 }
@@ -172,43 +173,52 @@ std::string FuzzKsRequests(const uint8_t* data, size_t size)
     return session.End();
 }
 
+// A property request of the seeds: no extra request bytes but for a node
+// property's node and reserved words, `length` bytes of value of which the
+// first four are `value`.
+void PutProperty(FuzzInputBytes* seed, UCHAR file, UCHAR set, UCHAR flags, bool node, USHORT length,
+                 const ULONG* value)
+{
+    seed->insert(seed->end(), {Property, file, set, 0, flags, (uint8_t)(node ? 8 : 0)});
+    if (node)
+        seed->insert(seed->end(), 8, 0);
+    FuzzPutWord(seed, length);
+    seed->push_back(value != nullptr ? 4 : 0);
+    if (value != nullptr)
+        FuzzPutDword(seed, *value);
+}
+
 // On each device: the render pin (pin 0 of the first wave filter, the one
-// after the topology filter) created with 48 kHz 16-bit stereo, run, a property of
-// every set read from the topology filter, then stopped.
+// after the topology filter) created with 48 kHz 16-bit stereo as the driver
+// states it, run, a property of every set read from node 0 of the topology
+// filter, then stopped and closed.
 std::vector<FuzzInputBytes> FuzzKsRequestsSeeds()
 {
     std::vector<FuzzInputBytes> seeds;
-    KSDATAFORMAT_WAVEFORMATEX f = {};
+    KSDATAFORMAT_WAVEFORMATEXTENSIBLE f = {};
     f.DataFormat.FormatSize = sizeof(f);
+    f.DataFormat.SampleSize = 4;
     f.DataFormat.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
     f.DataFormat.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
     f.DataFormat.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-    f.WaveFormatEx.wFormatTag = WAVE_FORMAT_PCM;
-    f.WaveFormatEx.nChannels = 2;
-    f.WaveFormatEx.nSamplesPerSec = 48000;
-    f.WaveFormatEx.wBitsPerSample = 16;
-    f.WaveFormatEx.nBlockAlign = 4;
-    f.WaveFormatEx.nAvgBytesPerSec = 192000;
-    f.DataFormat.SampleSize = 4;
+    f.WaveFormatExt.Format = {WAVE_FORMAT_EXTENSIBLE,    2, 48000, 192000, 4, 16,
+                              WAVEFORMATEXTENSIBLE_EXTRA};
+    f.WaveFormatExt.Samples.wValidBitsPerSample = 16;
+    f.WaveFormatExt.dwChannelMask = KSAUDIO_SPEAKER_STEREO;
+    f.WaveFormatExt.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
     const uint8_t* fb = reinterpret_cast<const uint8_t*>(&f);
+    const UCHAR connection = 4, set = 1;
     for (uint8_t device = 0; device < std::size(kDevices); ++device)
     {
         FuzzInputBytes seed{device, OpenPin, 1, 0, (uint8_t)sizeof(f)};
         seed.insert(seed.end(), fb, fb + sizeof(f));
         for (ULONG state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN})
-        {
-            seed.insert(seed.end(), {Property, kPinBit, 4, 0, 1, 0});
-            FuzzPutWord(&seed, 4);
-            FuzzPutDword(&seed, state);
-        }
+            PutProperty(&seed, kPinBit, connection, set, false, 4, &state);
         seed.insert(seed.end(), {Wait, 20});
-        for (uint8_t set = 0; set < std::size(kSets); ++set)
-        {
-            seed.insert(seed.end(), {Property, 0, set, 0, 3, 8});
-            FuzzPutDword(&seed, 0);
-            FuzzPutDword(&seed, 0);
-            FuzzPutWord(&seed, 64);
-        }
+        for (uint8_t s = 0; s < std::size(kSets); ++s)
+            PutProperty(&seed, 0, s, 3, true, 64, nullptr);
+        const ULONG stop = KSSTATE_STOP;
+        PutProperty(&seed, kPinBit, connection, set, false, 4, &stop);
         seed.insert(seed.end(), {ClosePin, 0});
         seeds.push_back(seed);
     }
