@@ -19,8 +19,8 @@ using FuzzInputBytes = std::vector<uint8_t>;
 // bytes), then the pool of every other reply. The driver is started, a
 // render, a capture and an ASIO run are tried, and the device is removed.
 std::string FuzzBareDevice(const uint8_t* data, size_t size);
-// A reference device (first byte) whose configuration descriptor is the rest
-// of the input, through the simulator's loader, the start, a short life and
+// A reference device or chip model (first byte) whose configuration
+// descriptor is the rest of the input, through the simulator's loader, the start, a short life and
 // removal.
 std::string FuzzDeviceStart(const uint8_t* data, size_t size);
 // The ASIO device-control codes on a started class 2.0 device: a list of

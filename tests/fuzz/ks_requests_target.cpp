@@ -11,7 +11,8 @@
 
 namespace
 {
-const char* const kDevices[] = {"Uac1SpeakerMic", "Uac1Surround71", "Uac2HighSpeed", "Uac2Spdif"};
+const char* const kDevices[] = {"Uac1SpeakerMic", "Uac1Surround71", "Uac2HighSpeed", "Uac2Spdif",
+                                "ChipModelA",     "ChipModelB",     "ChipModelC"};
 
 const GUID* const kSets[] = {
     &KSPROPSETID_Pin,           &KSPROPSETID_Topology,      &KSPROPSETID_Audio,

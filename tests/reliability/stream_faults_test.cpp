@@ -130,6 +130,33 @@ TEST_P(PulledMidStream, AtEachFrameOfAUrbTheRoadEndsCleanly)
     }
 }
 
+// The system tells the driver at once, with the road still open and
+// running; the client goes on with the road until it notices, then stops and
+// closes it, and only then comes the removal.
+TEST_P(PulledMidStream, TheSurpriseRemovalComesWithTheRoadStillOpen)
+{
+    const std::string device = std::get<0>(GetParam());
+    const RoadCase road = std::get<1>(GetParam());
+    if (!ScenarioHasRoad(device, road.Kind))
+        GTEST_SKIP() << device << " has no " << road.Name << " road";
+    const std::string where = device + " " + road.Name;
+    ScenarioHost host(device);
+    ASSERT_EQ(STATUS_SUCCESS, host.Start()) << where;
+    {
+        ScenarioRoad running(host, road.Kind);
+        ASSERT_TRUE(running.Running()) << where;
+        running.Play(kLeadMs);
+        host.Bus()->Unplug();
+        EXPECT_EQ(STATUS_SUCCESS, host.SurpriseRemoval()) << where;
+        running.Play(kLeadMs);
+        // The interfaces are disabled and the wave filters taken away.
+        EXPECT_FALSE(host.HasAsio()) << where;
+        for (const HostFilter& filter : host.Host().Filters())
+            EXPECT_FALSE(filter.WaveCyclic) << where << ": " << filter.Name;
+    }
+    ExpectCleanEnd(host, where, kBoundMs);
+}
+
 INSTANTIATE_TEST_SUITE_P(Devices, PulledMidStream,
                          testing::Combine(testing::ValuesIn(kScenarioDevices),
                                           testing::ValuesIn(kRoads)),

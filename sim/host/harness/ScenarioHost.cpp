@@ -232,13 +232,19 @@ ScenarioLife ScenarioHost::Live(ULONG runMs)
     return life;
 }
 
+NTSTATUS ScenarioHost::SurpriseRemoval()
+{
+    m_SurpriseSent = true;
+    return m_Host.SurpriseRemoval();
+}
+
 NTSTATUS ScenarioHost::Remove()
 {
     m_Client.reset();
     if (m_Host.Fdo() == nullptr || !EmuPcIsAdapterDevice(m_Host.Fdo()))
         return STATUS_NO_SUCH_DEVICE;
-    if (!m_Host.DevicePresent())
-        m_Host.SurpriseRemoval();
+    if (!m_Host.DevicePresent() && !m_SurpriseSent)
+        SurpriseRemoval();
     return m_Host.RemoveDevice();
 }
 

@@ -88,8 +88,11 @@ class ScenarioHost
 
     // Start, render, control changes, capture, ASIO.
     ScenarioLife Live(ULONG runMs);
+    // Tells the driver its device is gone, as the system does at once, with
+    // whatever files and streams are still open.
+    NTSTATUS SurpriseRemoval();
     // Closes every file, then removes the adapter device (after a surprise
-    // removal when the device is gone).
+    // removal when the device is gone and none was sent).
     NTSTATUS Remove();
     // Removes the device if it is still there, unplugs it and unloads the
     // driver.
@@ -102,9 +105,12 @@ class ScenarioHost
     std::unique_ptr<AudioEngineClient> m_Client;
     ULONGLONG m_Began = 0;
     bool m_Plugged = false;
+    bool m_SurpriseSent = false;
     bool m_TornDown = false;
 };
 
-// The reference devices the scenarios run on (names the harness plugs).
+// The devices the scenarios run on (names the harness plugs): the reference
+// devices and the chip models.
 inline const char* const kScenarioDevices[] = {"Uac1SpeakerMic", "Uac1Surround71", "Uac2HighSpeed",
-                                               "Uac2Spdif"};
+                                               "Uac2Spdif",      "ChipModelA",     "ChipModelB",
+                                               "ChipModelC"};
