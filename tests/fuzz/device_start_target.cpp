@@ -41,7 +41,8 @@ std::string FuzzDeviceStart(const uint8_t* data, size_t size)
     std::unique_ptr<SimUsbDevice> device = MakeDevice(kind, in.Rest());
     if (device != nullptr)
     {
-        ScenarioHost host([&device](HostHarness& h) { return h.PlugDevice(std::move(device)); });
+        ScenarioHost host([&device](HostHarness& h)
+                          { return h.PlugDevice(std::move(device), "a fuzzed configuration"); });
         if (host.Plugged())
             host.Live(kRunMs);
     }
