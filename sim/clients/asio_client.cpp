@@ -29,6 +29,24 @@ ULONG HeaderField(const AsioClientRing& ring, ULONG index)
     return value;
 }
 
+// The client's own process for one request, the caller's again after it: a
+// request of one client runs in its process whatever other clients attached
+// meanwhile, as a user-mode call does.
+class InProcess
+{
+  public:
+    explicit InProcess(PEPROCESS process) : m_Previous(PsGetCurrentProcess())
+    {
+        EmuAttachProcess(process);
+    }
+    ~InProcess() { EmuAttachProcess(m_Previous); }
+    InProcess(const InProcess&) = delete;
+    InProcess& operator=(const InProcess&) = delete;
+
+  private:
+    PEPROCESS m_Previous;
+};
+
 void Append(std::vector<UCHAR>* bytes, ULONG value)
 {
     for (int shift = 0; shift < 32; shift += 8)
@@ -67,6 +85,7 @@ AsioTestClient::~AsioTestClient()
 
 NTSTATUS AsioTestClient::Open()
 {
+    InProcess own(m_Process);
     return EmuOpenFile(m_Device, u"\\LTASIOPrivateInterface", &m_File);
 }
 
@@ -78,6 +97,7 @@ void AsioTestClient::Close()
         Stop();
     if (m_Mapped)
         Unmap();
+    InProcess own(m_Process);
     EmuCloseFile(m_File);
     m_File = nullptr;
 }
@@ -86,6 +106,7 @@ NTSTATUS AsioTestClient::Control(ULONG code, const void* input, ULONG inputLengt
                                  ULONG outputLength, ULONG_PTR* information)
 {
     ULONG_PTR ignored = 0;
+    InProcess own(m_Process);
     return EmuDeviceControl(m_File, code, input, inputLength, output, outputLength,
                             information != nullptr ? information : &ignored);
 }
@@ -146,8 +167,8 @@ NTSTATUS AsioTestClient::MapAll(ULONG bufferFrames)
     const ULONG addressBytes = 8; // one user address per ring
     std::vector<UCHAR> output(counts[0] * addressBytes);
     ULONG_PTR returned = 0;
-    status = EmuDeviceControl(m_File, kMapSharedBuffer, input.data(), (ULONG)input.size(),
-                              output.data(), counts[0] * addressBytes, &returned);
+    status = Control(kMapSharedBuffer, input.data(), (ULONG)input.size(), output.data(),
+                     counts[0] * addressBytes, &returned);
     if (!NT_SUCCESS(status))
         return status;
     m_Mapped = true;
