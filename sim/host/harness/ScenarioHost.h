@@ -110,7 +110,7 @@ class ScenarioHost
 };
 
 // The devices the scenarios run on (names the harness plugs): the reference
-// devices and the chip models.
-inline const char* const kScenarioDevices[] = {"Uac1SpeakerMic", "Uac1Surround71", "Uac2HighSpeed",
-                                               "Uac2Spdif",      "ChipModelA",     "ChipModelB",
-                                               "ChipModelC"};
+// devices, the chip models and the timed chips.
+inline const char* const kScenarioDevices[] = {
+    "Uac1SpeakerMic", "Uac1Surround71", "Uac2HighSpeed", "Uac2Spdif",      "ChipModelA",
+    "ChipModelB",     "ChipModelC",     "TimedChip",     "TimedChipListed"};
