@@ -178,22 +178,24 @@ constexpr int kRev8[8] = {0, 4, 2, 6, 1, 5, 3, 7};
 
 // Where a pass puts the result of one position: split blocks, interleaved
 // points, or real and imaginary parts in two arrays; point is the index of the
-// first of the four points.
+// first of the four points. The first two also take the address itself, the
+// same byte offset as the position's input.
 struct SplitOut
 {
     float* base;
-    [[gnu::always_inline]] void operator()(int64_t point, Cv v) const
-    {
-        Store(base + 2 * point, v);
-    }
+    [[gnu::always_inline]] static void Put(float* p, Cv v) { Store(p, v); }
+    [[gnu::always_inline]] void operator()(int64_t point, Cv v) const { Put(base + 2 * point, v); }
 };
 struct InterleavedOut
 {
     float* base;
-    [[gnu::always_inline]] void operator()(int64_t point, Cv v) const
-    {
-        StoreInterleaved(base + 2 * point, v);
-    }
+    [[gnu::always_inline]] static void Put(float* p, Cv v) { StoreInterleaved(p, v); }
+    [[gnu::always_inline]] void operator()(int64_t point, Cv v) const { Put(base + 2 * point, v); }
+};
+template <class Out>
+concept AddressedOut = requires(float* p, Cv v)
+{
+    Out::Put(p, v);
 };
 struct PlanarOut
 {
@@ -226,14 +228,22 @@ template <bool Inv, class Twiddled> [[gnu::always_inline]] inline void Butterfly
 template <int R, bool Inv, class Out>
 void Pass(const float* in, int64_t span, int64_t groups, const float* tw, Out out)
 {
+    // The inputs and outputs of a position lie stride floats apart; walking
+    // pointers keep the addressing to one register add per operand.
+    const int64_t stride = 2 * span;
     for (int64_t g = 0; g < groups; ++g)
     {
-        const float* src = in + 2 * g * R * span;
+        const float* x = in + g * R * stride;
+        float* o = nullptr;
+        if constexpr (AddressedOut<Out>)
+        {
+            o = out.base + g * R * stride;
+        }
         const float* w = tw;
-        for (int64_t p = 0; p < span; p += 4, w += 8 * (R - 1))
+        for (int64_t p = 0; p < span; p += 4, x += 8, w += 8 * (R - 1))
         {
             // Input s takes twiddle rev(s), at w + 8 (rev(s) - 1).
-            auto in = [&](int s) { return Load(src + 2 * (s * span + p)); };
+            auto in = [&](int s) { return Load(x + s * stride); };
             Cv y[R];
             if constexpr (R == 2)
             {
@@ -258,7 +268,18 @@ void Pass(const float* in, int64_t span, int64_t groups, const float* tw, Out ou
 #pragma GCC unroll 8
             for (int t = 0; t < R; ++t)
             {
-                out(g * R * span + t * span + p, y[t]);
+                if constexpr (AddressedOut<Out>)
+                {
+                    Out::Put(o + t * stride, y[t]);
+                }
+                else
+                {
+                    out(g * R * span + t * span + p, y[t]);
+                }
+            }
+            if constexpr (AddressedOut<Out>)
+            {
+                o += 8;
             }
         }
     }
@@ -333,6 +354,39 @@ template <bool Inv>
     }
 }
 
+// Two groups at once from interleaved pairs: each load holds one input of
+// both groups, the butterfly runs on the pairs as they are, and only the
+// outputs are turned into split blocks. The products by j exchange the
+// parts of a pair and flip one sign; the sums are those of Dft4.
+template <bool Inv>
+[[gnu::always_inline]] inline void FirstPair(const float* a, const int64_t* off, float* outLo,
+                                             float* outHi)
+{
+    const __m128 v0 = _mm_loadu_ps(a + 2 * off[0]);
+    const __m128 v1 = _mm_loadu_ps(a + 2 * off[1]);
+    const __m128 v2 = _mm_loadu_ps(a + 2 * off[2]);
+    const __m128 v3 = _mm_loadu_ps(a + 2 * off[3]);
+    const __m128 s02 = _mm_add_ps(v0, v2);
+    const __m128 d02 = _mm_sub_ps(v0, v2);
+    const __m128 s13 = _mm_add_ps(v1, v3);
+    const __m128 d13 = _mm_sub_ps(v1, v3);
+    const __m128 y0 = _mm_add_ps(s02, s13);
+    const __m128 y2 = _mm_sub_ps(s02, s13);
+    // (d.im, -d.re): -j d; b + that is b - j d, b - that is b + j d.
+    const __m128 sign = _mm_castsi128_ps(_mm_setr_epi32(0, INT32_MIN, 0, INT32_MIN));
+    const __m128 mj = _mm_xor_ps(_mm_shuffle_ps(d13, d13, 0xB1), sign);
+    const __m128 lo = _mm_add_ps(d02, mj);
+    const __m128 hi = _mm_sub_ps(d02, mj);
+    const __m128 y1 = Inv ? hi : lo;
+    const __m128 y3 = Inv ? lo : hi;
+    const __m128 a01 = _mm_unpacklo_ps(y0, y1);
+    const __m128 b01 = _mm_unpackhi_ps(y0, y1);
+    const __m128 a23 = _mm_unpacklo_ps(y2, y3);
+    const __m128 b23 = _mm_unpackhi_ps(y2, y3);
+    Store(outLo, {_mm_movelh_ps(a01, a23), _mm_movehl_ps(a23, a01)});
+    Store(outHi, {_mm_movelh_ps(b01, b23), _mm_movehl_ps(b23, b01)});
+}
+
 // First stage: radix 4 without twiddles over groups of four points, whose
 // natural-order inputs u_q are the points base(g) + off[q] (base(g) = 4 g, or
 // rev(g) from the index table); writes each group as one split block of out.
@@ -355,24 +409,8 @@ void FirstStage(const float* src, float* out, int64_t groupCount, const uint32_t
         const int64_t half = groupCount / 2;
         for (int64_t g = 0; g < half; g += 2)
         {
-            const float* a = src + table[g];
-            const float* b = src + table[g + 1];
-            Cv u[4];
-#pragma GCC unroll 4
-            for (int q = 0; q < 4; ++q)
-            {
-                const __m128 v01 = _mm_loadu_ps(a + 2 * off[q]);
-                const __m128 v23 = _mm_loadu_ps(b + 2 * off[q]);
-                u[q] = {_mm_shuffle_ps(v01, v23, 0x88), _mm_shuffle_ps(v01, v23, 0xDD)};
-            }
-            Cv y[4];
-            Dft4<Inv>(u, y);
-            _MM_TRANSPOSE4_PS(y[0].re, y[1].re, y[2].re, y[3].re);
-            _MM_TRANSPOSE4_PS(y[0].im, y[1].im, y[2].im, y[3].im);
-            Store(out + 8 * g, y[0]);
-            Store(out + 8 * (g + half), y[1]);
-            Store(out + 8 * (g + 1), y[2]);
-            Store(out + 8 * (g + 1 + half), y[3]);
+            FirstPair<Inv>(src + table[g], off, out + 8 * g, out + 8 * (g + half));
+            FirstPair<Inv>(src + table[g + 1], off, out + 8 * (g + 1), out + 8 * (g + 1 + half));
         }
         return;
     }
