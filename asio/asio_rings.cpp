@@ -148,7 +148,9 @@ NTSTATUS CAsioRings::BuildRing(AsioRingEntry* entry, const AsioRingSettings& set
                                                       FALSE, HighPagePriority);
     if (entry->UserAddress == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
+    // Held until the mapping is undone there, however late that comes.
     entry->Process = PsGetCurrentProcess();
+    ObReferenceObject(entry->Process);
     auto header = reinterpret_cast<AsioRingHeader*>(entry->Block);
     header->Channels = entry->Channels;
     header->DataBytes = entry->DataBytes;
@@ -239,10 +241,26 @@ NTSTATUS CAsioRings::Map(const AsioRingSettings& settings, const UCHAR* input, U
     return status;
 }
 
+// A user mapping can only be undone in its own process: a close or a
+// removal arriving in another one attaches to the owner for the unmap.
+void CAsioRings::UnmapInOwner(AsioRingEntry* entry)
+{
+    if (entry->Process == PsGetCurrentProcess())
+        MmUnmapLockedPages(entry->UserAddress, entry->Mdl);
+    else
+    {
+        KAPC_STATE state;
+        KeStackAttachProcess(entry->Process, &state);
+        MmUnmapLockedPages(entry->UserAddress, entry->Mdl);
+        KeUnstackDetachProcess(&state);
+    }
+    ObDereferenceObject(entry->Process);
+}
+
 void CAsioRings::FreeRing(AsioRingEntry* entry)
 {
     if (entry->UserAddress != nullptr)
-        MmUnmapLockedPages(entry->UserAddress, entry->Mdl);
+        UnmapInOwner(entry);
     if (entry->Mdl != nullptr)
         IoFreeMdl(entry->Mdl);
     if (entry->Block != nullptr)

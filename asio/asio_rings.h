@@ -42,7 +42,7 @@ struct AsioRingEntry
     PMDL Mdl;
     PSTREAMCLIENT Registration;
     PUSBSTREAMCONTROL Control; // referenced while registered
-    PEPROCESS Process;         // the mapping's process
+    PEPROCESS Process;         // the mapping's process, referenced
     ULONG Engine;
     ULONG Active;
     ULONG IsInput;
@@ -134,6 +134,7 @@ class CAsioRings
     CStreamEngine* Engine(ULONG index);
     NTSTATUS BuildRing(AsioRingEntry* entry, const AsioRingSettings& settings);
     void FreeRing(AsioRingEntry* entry);
+    void UnmapInOwner(AsioRingEntry* entry);
     PUSBSTREAMCONTROL QueryControl(ULONG engine);
     void CloseClients(bool activeOnly);
     void SendVendorRequest(USHORT value);

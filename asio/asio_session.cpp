@@ -188,11 +188,12 @@ NTSTATUS CAsioSession::CloseClient(PFILE_OBJECT fileObject)
     AsioClientRecord* record = FindClient(fileObject);
     if (record == nullptr)
         return STATUS_UNSUCCESSFUL;
+    // A close may come from any process: the rings go with their owner all
+    // the same (they unmap in the process that mapped them).
     if (record->Mapped != 0)
     {
         m_Adapter->AsioStop();
-        UnmapSharedBuffer(fileObject);
-        ReleaseEvent(&record->BufferSwitchEvent);
+        ReleaseRings(record);
     }
     if (m_Owner == record)
     {

@@ -104,6 +104,8 @@ class CAsioSession
     ULONG AsioEngineCount();
     NTSTATUS ReadProductName(PSTR name, ULONG room, ULONG* length);
     void ReleaseEvent(PKEVENT* event);
+    // Stops the owner's streaming, and unmaps and frees its rings.
+    void ReleaseRings(AsioClientRecord* record);
 
     CAdapterCommon* m_Adapter;
     CAsioRings m_Rings;

@@ -38,6 +38,12 @@ NTSTATUS CAsioSession::UnmapSharedBuffer(PFILE_OBJECT fileObject)
     AsioClientRecord* record = FindClient(fileObject);
     if (record == nullptr || record != m_Owner || !m_Rings.InOwningProcess())
         return STATUS_INVALID_PARAMETER;
+    ReleaseRings(record);
+    return STATUS_SUCCESS;
+}
+
+void CAsioSession::ReleaseRings(AsioClientRecord* record)
+{
     // Streaming stops before its rings go; the event goes with them, also
     // when a power-down had stopped the streams already.
     if (m_Running)
@@ -48,7 +54,6 @@ NTSTATUS CAsioSession::UnmapSharedBuffer(PFILE_OBJECT fileObject)
     record->Mapped = 0;
     m_Owner = nullptr;
     m_PowerDownMark = false;
-    return STATUS_SUCCESS;
 }
 
 NTSTATUS CAsioSession::StartStreaming(PFILE_OBJECT fileObject, PHANDLE bufferSwitchEvent)

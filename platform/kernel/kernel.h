@@ -399,6 +399,19 @@ PEPROCESS PsGetCurrentProcess();
 HANDLE PsGetCurrentProcessId();
 PEPROCESS PsInitialSystemProcess();
 
+// Runs the current thread in another process's address space until the
+// matching detach (attaches nest; each one has its own state).
+typedef struct _KAPC_STATE
+{
+    LIST_ENTRY ApcListHead[2];
+    PKPROCESS Process; // the process to return to
+    BOOLEAN KernelApcInProgress;
+    BOOLEAN KernelApcPending;
+    BOOLEAN UserApcPending;
+} KAPC_STATE, *PKAPC_STATE, *PRKAPC_STATE;
+void KeStackAttachProcess(PRKPROCESS process, PRKAPC_STATE apcState);
+void KeUnstackDetachProcess(PRKAPC_STATE apcState);
+
 BOOLEAN PsGetVersion(PULONG majorVersion, PULONG minorVersion, PULONG buildNumber,
                      PUNICODE_STRING csdVersion);
 BOOLEAN RtlIsNtDdiVersionAvailable(ULONG version);

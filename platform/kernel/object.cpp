@@ -37,7 +37,6 @@ struct ObState
     std::map<ULONG_PTR, HandleEntry> Handles;
     ULONG_PTR NextKernelHandle = 0xFFFFFFFF80000004ull;
     ULONG_PTR NextUserHandle = 0x104;
-    std::vector<PEPROCESS> Processes;
     ULONG NextProcessId = 0x1000;
 };
 ObState g_Ob;
@@ -292,6 +291,17 @@ void EmuObReset()
 // ---------------------------------------------------------------------------
 // Processes
 
+namespace
+{
+void DeleteProcessObject(void* object)
+{
+    delete static_cast<PEPROCESS>(object);
+}
+const EmuObjectKind g_ProcessKind = {nullptr, DeleteProcessObject};
+} // namespace
+
+// A process is an object: whoever references it keeps it (and may attach to
+// it) after it exits.
 PEPROCESS EmuCreateProcess(bool is32Bit)
 {
     auto* p = new KPROCESS{};
@@ -299,13 +309,15 @@ PEPROCESS EmuCreateProcess(bool is32Bit)
     p->Id = g_Ob.NextProcessId;
     g_Ob.NextProcessId += 4;
     p->Is32Bit = is32Bit;
+    EmuObRegister(p, &g_ProcessKind);
     return p;
 }
 
 void EmuDeleteProcess(PEPROCESS process)
 {
-    if (process != &g_EmuSystemProcess)
-        delete process;
+    // The creator's reference; a reset may have reclaimed the process already.
+    if (process != &g_EmuSystemProcess && EmuObIsObject(process))
+        ObDereferenceObject(process);
 }
 
 bool EmuProcessIs32Bit(PEPROCESS process)
@@ -314,7 +326,8 @@ bool EmuProcessIs32Bit(PEPROCESS process)
 }
 ULONG EmuProcessId(PEPROCESS process)
 {
-    return process->Id;
+    // 0 for a process that is gone (a failure report may still name it).
+    return process == &g_EmuSystemProcess || EmuObIsObject(process) ? process->Id : 0;
 }
 PEPROCESS PsInitialSystemProcess()
 {

@@ -839,3 +839,30 @@ void EmuAttachProcess(PEPROCESS process)
 {
     EmuSelf()->Process = process != nullptr ? process : &g_EmuSystemProcess;
 }
+
+void KeStackAttachProcess(PRKPROCESS process, PRKAPC_STATE apcState)
+{
+    if (t_Irql > APC_LEVEL)
+        EmuReportFailure("KeStackAttachProcess at IRQL %d", t_Irql);
+    if (process != &g_EmuSystemProcess && !EmuObIsObject(process))
+        EmuReportFailure("KeStackAttachProcess to %p, which is not a live process "
+                         "(not referenced?)",
+                         (void*)process);
+    apcState->Process = EmuSelf()->Process;
+    apcState->KernelApcInProgress = TRUE;
+    EmuSelf()->Process = process;
+}
+
+void KeUnstackDetachProcess(PRKAPC_STATE apcState)
+{
+    if (t_Irql > APC_LEVEL)
+        EmuReportFailure("KeUnstackDetachProcess at IRQL %d", t_Irql);
+    if (apcState->KernelApcInProgress != TRUE || apcState->Process == nullptr)
+    {
+        EmuReportFailure("KeUnstackDetachProcess with a state no attach filled");
+        return;
+    }
+    EmuSelf()->Process = apcState->Process;
+    apcState->Process = nullptr;
+    apcState->KernelApcInProgress = FALSE;
+}

@@ -328,3 +328,28 @@ TEST_F(AsioStreaming, UnmapAfterAPowerDownLetsTheOwnerMapAndStartAgain)
     EXPECT_GT(rig.Header()->SwitchCount, 0u);
 }
 } // namespace
+
+TEST_F(AsioStreaming, RingsUnmapInTheProcessThatMappedThemWhoeverClosesOrRemoves)
+{
+    // {close from the system process, owner exited first, device removal}
+    constexpr bool cases[][3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 0, 1}};
+    for (auto [fromSystem, exited, removal] : cases)
+    {
+        PEPROCESS owner = EmuCreateProcess(false);
+        PEPROCESS closer = fromSystem ? PsInitialSystemProcess() : EmuCreateProcess(false);
+        EmuAttachProcess(owner);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 480, {{0, 0}}));
+        EmuAttachProcess(closer);
+        EmuDeleteProcess(exited ? owner : nullptr);
+        EXPECT_EQ(STATUS_SUCCESS,
+                  removal ? rig.Session().Configure(1) : rig.Asio()->AsioCloseClient(rig.File(0)));
+        EXPECT_TRUE(EmuUserMappings().empty());
+        EXPECT_EQ(closer, PsGetCurrentProcess());
+        EXPECT_EQ(exited ? 0 : 1, EmuObReferenceCount(owner)); // the mapping's is gone
+        EmuAttachProcess(rig.Process());
+        EmuDeleteProcess(exited ? closer : owner);
+        EmuDeleteProcess(exited ? nullptr : closer);
+        rig.Asio()->AsioCloseClient(rig.File(0)); // the next round maps it anew
+        ASSERT_EQ(STATUS_SUCCESS, rig.Open(0));
+    }
+}

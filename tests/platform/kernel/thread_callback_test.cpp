@@ -260,3 +260,26 @@ TEST(Leaks, WhatATestLeavesBehindIsListed)
     ObDereferenceObject(cb);
     EXPECT_EQ(EmuCheckClean(false), "");
 }
+
+TEST(ProcessAttach, AttachChangesTheCurrentProcessAndMisuseIsReported)
+{
+    PEPROCESS a = EmuCreateProcess(false);
+    KAPC_STATE state;
+    EmuExpectFailures f;
+    for (KIRQL level : {APC_LEVEL, DISPATCH_LEVEL}) // the highest allowed, one above
+    {
+        KIRQL old;
+        KeRaiseIrql(level, &old);
+        KeStackAttachProcess(a, &state);
+        EXPECT_EQ(a, PsGetCurrentProcess());
+        KeLowerIrql(old);
+        KeUnstackDetachProcess(&state);
+    }
+    EXPECT_EQ(PsInitialSystemProcess(), PsGetCurrentProcess());
+    KeUnstackDetachProcess(&state); // detached already
+    EmuDeleteProcess(a);
+    KeStackAttachProcess(a, &state); // gone
+    KeUnstackDetachProcess(&state);
+    EXPECT_TRUE(f.Contains("at IRQL 2") && f.Contains("no attach") && f.Contains("not a live"));
+    EXPECT_EQ(3u, f.Messages().size());
+}
