@@ -123,8 +123,13 @@ NTSTATUS CUsbAudioTimedRender::PrepareStream(PSTREAMCLIENT client, PULONG frameN
 {
     PAGED_CODE();
     NTSTATUS status = CUsbAudio1Render::PrepareStream(client, frameNumber);
-    if (NT_SUCCESS(status))
-        WriteFormatRegisters(client->Format.Format);
+    if (!NT_SUCCESS(status))
+        return status;
+    WriteFormatRegisters(client->Format.Format);
+    // The register writes are control transfers that take bus frames: the
+    // frame the client schedules its first transfer from is read after them,
+    // or that start frame has already passed when the stream runs.
+    *frameNumber = QueryCurrentFrameNumber();
     return status;
 }
 

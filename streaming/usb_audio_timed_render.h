@@ -51,7 +51,8 @@ class CUsbAudioTimedRender : public CUsbAudio1Render, public ITimedRender
 
     STDMETHODIMP SetRegisterWriter(CTimedRegisterWriter* writer) override;
     // The class 1.0 preparation, then the rate and sample-kind registers;
-    // their failures do not fail the preparation.
+    // their failures do not fail the preparation. The frame handed back is
+    // the one after the writes.
     NTSTATUS PrepareStream(PSTREAMCLIENT client, PULONG frameNumber) override;
     // The name, then the formats of the endpoint kind it names.
     NTSTATUS SetName(PCWSTR name) override;
