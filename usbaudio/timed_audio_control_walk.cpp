@@ -39,7 +39,7 @@ const TimedUnitKind c_TimedUnits[] = {
     {UAC_MIXER_UNIT, {c_AnyId}, nullptr, MakePlain<CUac1MixerUnit>},
     {UAC_SELECTOR_UNIT, {c_AnyId}, nullptr, Make<CTimedSelectorUnit>},
     {UAC_FEATURE_UNIT, {TimedId::Master}, nullptr, Make<CTimedMuteLedFeatureUnit>},
-    {UAC_FEATURE_UNIT, {TimedId::SpdifRec}, nullptr, Make<CTimedSoftMuteFeatureUnit>},
+    {UAC_FEATURE_UNIT, {TimedId::SpdifRec}, nullptr, MakePlain<CTimedSoftMuteFeatureUnit>},
     {UAC_FEATURE_UNIT, {TimedId::MicAnalog}, nullptr, Make<CTimedGainFeatureUnit>},
     {UAC_FEATURE_UNIT,
      {TimedId::LineAnalog},

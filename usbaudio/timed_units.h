@@ -93,14 +93,8 @@ class CTimedMuteLedFeatureUnit : public CUac1FeatureUnit
 class CTimedSoftMuteFeatureUnit : public CUac1FeatureUnit
 {
   public:
-    CTimedSoftMuteFeatureUnit(ULONG index, CUsbAudioTimedDevice* device)
-        : CUac1FeatureUnit(index), m_TimedDevice(device)
-    {
-    }
+    explicit CTimedSoftMuteFeatureUnit(ULONG index) : CUac1FeatureUnit(index) {}
     NTSTATUS CreateControls(CAudioHal* device) override;
-
-  private:
-    CUsbAudioTimedDevice* m_TimedDevice;
 };
 
 // The second listed device's line units: an always-acting mute node and the

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/emu.h"
+#include "sim/host/harness/HostStream.h"
+#include "sim/host/harness/ScenarioHost.h"
 #include "sim/devices/SimTimedPreset.h"
 #include "streaming/usb_audio_timed_render.h"
 #include "streaming/usb_stream_control.h"
@@ -173,7 +175,23 @@ TEST(TimedRender, PreparationWritesRateAndSampleKind)
         ULONG ms = 0, frame = 0;
         ASSERT_EQ(STATUS_SUCCESS, render->OpenClient(client->Registration, &ms, &frame));
         EXPECT_EQ(c.Sent, rig.Chip->Writes) << c.Rate;
+        EXPECT_EQ(render->QueryCurrentFrameNumber(), frame) << c.Rate;
         render->CloseClient(client->Registration);
         EXPECT_EQ(STATUS_SUCCESS, render->UnregisterClient(client->Registration));
     }
+}
+
+// Six channels reach the chip bit-exact after the 15 ms the first URBs carry.
+TEST(TimedRender, PlayReachesTheChipBitExact)
+{
+    ScenarioHost scenario("TimedChip");
+    ASSERT_EQ(STATUS_SUCCESS, scenario.Start());
+    HostAudio in{48000, 6, 16, std::vector<UCHAR>(4800u * 12)}, received;
+    for (size_t i = 0; i < in.Data.size(); ++i)
+        in.Data[i] = (UCHAR)(i * 7 + i / 251);
+    HostStreamSummary summary;
+    HostStream stream(scenario.Host());
+    ASSERT_EQ(STATUS_SUCCESS, stream.Play(in, {}, &received, &summary)) << stream.Error();
+    ASSERT_GE(received.Data.size(), 15 * 48 * 12 + in.Data.size());
+    EXPECT_TRUE(std::equal(in.Data.begin(), in.Data.end(), &received.Data[15 * 48 * 12]));
 }

@@ -53,5 +53,7 @@ class ScenarioRoad
     bool m_Running = false;
 };
 
-// Whether the started reference device runs the road at all.
+// Whether the scenario device has the road at all, by what it is rather than
+// by trying: a road it has that does not run fails its scenarios instead of
+// leaving them skipped.
 bool ScenarioHasRoad(const std::string& device, Road road);
