@@ -4,6 +4,7 @@
 #include "streaming/wave_cyclic_miniport.h"
 
 #include "driver/adapter_extension.h"
+#include "driver/interface_table.h"
 #include "streaming/wave_cyclic_stream.h"
 #include "streaming/wave_data_format.h"
 
@@ -96,23 +97,14 @@ NTSTATUS CWaveCyclicMiniport::NonDelegatingQueryInterface(REFIID interfaceId, PV
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
     *object = nullptr;
-    PUNKNOWN answer = nullptr;
-    if (IsEqualGUID(interfaceId, IID_IUnknown))
-        answer = GetNonDelegatingUnknown();
-    else if (IsEqualGUID(interfaceId, IID_IMiniport) ||
-             IsEqualGUID(interfaceId, IID_IMiniportWaveCyclic))
-        answer = static_cast<IMiniportWaveCyclic*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IMiniportAudioSignalProcessing))
-        answer = static_cast<IMiniportAudioSignalProcessing*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IMiniportIdentity))
-        answer = static_cast<IMiniportIdentity*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IPowerNotify))
-        answer = static_cast<IPowerNotify*>(this);
-    if (answer == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    answer->AddRef();
-    *object = answer;
-    return STATUS_SUCCESS;
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IUnknown, GetNonDelegatingUnknown()},
+        {&IID_IMiniport, static_cast<IMiniportWaveCyclic*>(this)},
+        {&IID_IMiniportWaveCyclic, static_cast<IMiniportWaveCyclic*>(this)},
+        {&IID_IMiniportAudioSignalProcessing, static_cast<IMiniportAudioSignalProcessing*>(this)},
+        {&IID_IMiniportIdentity, static_cast<IMiniportIdentity*>(this)},
+        {&IID_IPowerNotify, static_cast<IPowerNotify*>(this)}};
+    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
 }
 
 NTSTATUS CWaveCyclicMiniport::Init(PUNKNOWN unknownAdapter, PRESOURCELIST, PPORTWAVECYCLIC port)

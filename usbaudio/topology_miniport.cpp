@@ -112,21 +112,13 @@ NTSTATUS CTopologyMiniport::NonDelegatingQueryInterface(REFIID interfaceId, PVOI
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
     *object = nullptr;
-    PUNKNOWN answer = nullptr;
-    if (IsEqualGUID(interfaceId, IID_IUnknown))
-        answer = GetNonDelegatingUnknown();
-    else if (IsEqualGUID(interfaceId, IID_IMiniport) ||
-             IsEqualGUID(interfaceId, IID_IMiniportTopology))
-        answer = static_cast<IMiniportTopology*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IPowerNotify))
-        answer = static_cast<IPowerNotify*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IMiniportIdentity))
-        answer = static_cast<IMiniportIdentity*>(this);
-    if (answer == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    answer->AddRef();
-    *object = answer;
-    return STATUS_SUCCESS;
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IUnknown, GetNonDelegatingUnknown()},
+        {&IID_IMiniport, static_cast<IMiniportTopology*>(this)},
+        {&IID_IMiniportTopology, static_cast<IMiniportTopology*>(this)},
+        {&IID_IPowerNotify, static_cast<IPowerNotify*>(this)},
+        {&IID_IMiniportIdentity, static_cast<IMiniportIdentity*>(this)}};
+    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
 }
 
 CTopologyMiniport* CTopologyMiniport::From(PUNKNOWN majorTarget)

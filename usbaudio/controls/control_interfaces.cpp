@@ -19,19 +19,6 @@ ULONG ChannelCountForMode(ULONG mode, ULONG channels)
     return channels < c_NarrowChannels ? channels : c_NarrowChannels;
 }
 
-NTSTATUS AnswerControlInterface(const ControlInterfaceEntry* entries, ULONG count,
-                                REFIID interfaceId, PVOID* object)
-{
-    for (ULONG i = 0; i < count; ++i)
-        if (IsEqualGUID(interfaceId, *entries[i].Id))
-        {
-            *object = entries[i].Interface;
-            entries[i].Interface->AddRef();
-            return STATUS_SUCCESS;
-        }
-    return STATUS_INVALID_PARAMETER;
-}
-
 CPtrList* NewListenerList(POOL_TYPE pool, ULONG tag)
 {
     void* block = ExAllocatePoolWithTag(pool, sizeof(CPtrList), tag);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "driver/audio_control.h"
+#include "driver/interface_table.h"
 #include "driver/interfaces.h"
 
 DEFINE_GUID(IID_IBooleanControl, 0x8EDE1D42L, 0x90E4, 0x4B08, 0x96, 0xEF, 0x7C, 0xBB, 0xC4, 0x72,
@@ -121,16 +122,6 @@ void NotifyControlChange(PVOID callbackObject, ULONG controlId);
         return GetOuterUnknown()->Release();                                                       \
     }                                                                                              \
     NTSTATUS NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object) override;
-
-// Answers `interfaceId` with `candidate` when they match; the shapes' query
-// tables are lists of these.
-struct ControlInterfaceEntry
-{
-    const GUID* Id;
-    PUNKNOWN Interface;
-};
-NTSTATUS AnswerControlInterface(const ControlInterfaceEntry* entries, ULONG count,
-                                REFIID interfaceId, PVOID* object);
 
 class CPtrList;
 // Listener lists of the selector and list shapes: each entry is a referenced
