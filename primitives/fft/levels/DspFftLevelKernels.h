@@ -94,11 +94,9 @@ struct Cv
 {
     return {_mm_sub_ps(a.re, b.re), _mm_sub_ps(a.im, b.im)};
 }
-// Times a table factor (cos, -sin); the inverse takes its conjugate.
-template <bool Inv> [[gnu::always_inline]] inline Cv MulTw(Cv x, const float* w)
+// Times the factor (wr, wi) = (cos, -sin); the inverse takes its conjugate.
+template <bool Inv> [[gnu::always_inline]] inline Cv MulBy(Cv x, __m128 wr, __m128 wi)
 {
-    const __m128 wr = _mm_loadu_ps(w);
-    const __m128 wi = _mm_loadu_ps(w + 4);
     if constexpr (Inv)
     {
         return {_mm_add_ps(_mm_mul_ps(x.re, wr), _mm_mul_ps(x.im, wi)),
@@ -106,6 +104,11 @@ template <bool Inv> [[gnu::always_inline]] inline Cv MulTw(Cv x, const float* w)
     }
     return {_mm_sub_ps(_mm_mul_ps(x.re, wr), _mm_mul_ps(x.im, wi)),
             _mm_add_ps(_mm_mul_ps(x.re, wi), _mm_mul_ps(x.im, wr))};
+}
+// Times a table factor.
+template <bool Inv> [[gnu::always_inline]] inline Cv MulTw(Cv x, const float* w)
+{
+    return MulBy<Inv>(x, _mm_loadu_ps(w), _mm_loadu_ps(w + 4));
 }
 // b - j d and b + j d (forward; the inverse exchanges them): the products by
 // j are exchanges of the real and imaginary parts folded into the adds, with
@@ -222,65 +225,117 @@ template <bool Inv, class Twiddled> [[gnu::always_inline]] inline void Butterfly
     Combine8<Inv>(e, o, y);
 }
 
-// One radix-R pass on split data: G groups of R x S points; the R inputs of a
-// position are sub-transform values in bit-reversed order, input s taking
-// twiddle rev(s); outputs in natural order. The twiddles restart per group.
+// The twiddles of one k-block of a radix-R pass. Radix 2 and 4 hold theirs in
+// registers, so they are loaded once for every group of the pass; radix 8
+// needs more registers than there are and reads its seven from the table.
+template <int R, bool Inv> struct KBlockTwiddles
+{
+    static constexpr int kHeld = R < 8 ? R - 1 : 0;
+    const float* w;
+    __m128 re[kHeld > 0 ? kHeld : 1];
+    __m128 im[kHeld > 0 ? kHeld : 1];
+    [[gnu::always_inline]] explicit KBlockTwiddles(const float* at) : w(at)
+    {
+        for (int q = 0; q < kHeld; ++q)
+        {
+            re[q] = _mm_loadu_ps(at + 8 * q);
+            im[q] = _mm_loadu_ps(at + 8 * q + 4);
+        }
+    }
+    // x times twiddle q (1 .. R - 1).
+    [[gnu::always_inline]] Cv Mul(Cv x, int q) const
+    {
+        if constexpr (kHeld == 0)
+        {
+            return MulTw<Inv>(x, w + 8 * (q - 1));
+        }
+        else
+        {
+            return MulBy<Inv>(x, re[q - 1], im[q - 1]);
+        }
+    }
+};
+
+// The radix-R butterfly of one k-block whose inputs in(s) are the
+// sub-transform values in bit-reversed order, input s taking twiddle rev(s);
+// y[j] gets output j.
+template <int R, bool Inv, class In>
+[[gnu::always_inline]] inline void ButterflyR(In in, const KBlockTwiddles<R, Inv>& w, Cv* y)
+{
+    if constexpr (R == 2)
+    {
+        const Cv t = w.Mul(in(1), 1);
+        const Cv x0 = in(0);
+        y[0] = Add(x0, t);
+        y[1] = Sub(x0, t);
+    }
+    else if constexpr (R == 4)
+    {
+        const Cv u[4] = {in(0), w.Mul(in(2), 1), w.Mul(in(1), 2), w.Mul(in(3), 3)};
+        Dft4<Inv>(u, y);
+    }
+    else
+    {
+        // Residue e sits at input rev(e) and takes twiddle e.
+        auto t = [&](int e) { return e == 0 ? in(0) : w.Mul(in(kRev8[e]), e); };
+        Butterfly8<Inv>(t, y);
+    }
+}
+
+// One radix-R butterfly of a pass at float offset at of its input (and of an
+// addressed output; other outputs take the point index).
+template <int R, bool Inv, class Out>
+[[gnu::always_inline]] inline void PassStep(const float* in, Out out, int64_t at, int64_t stride,
+                                            const KBlockTwiddles<R, Inv>& w, int64_t point,
+                                            int64_t span)
+{
+    Cv y[R];
+    ButterflyR<R, Inv>([&](int s) { return Load(in + at + s * stride); }, w, y);
+#pragma GCC unroll 8
+    for (int t = 0; t < R; ++t)
+    {
+        if constexpr (AddressedOut<Out>)
+        {
+            Out::Put(out.base + at + t * stride, y[t]);
+        }
+        else
+        {
+            out(point + t * span, y[t]);
+        }
+    }
+}
+
+// One radix-R pass on split data: G groups of R x S points; outputs in
+// natural order; every group uses the same twiddles at the same k-block; the
+// inputs and outputs of a position lie stride floats apart.
+// Radix 2 and 4, and passes whose groups have a single k-block, run the
+// k-blocks outside and the groups inside, so the twiddles stay in registers
+// (or in one cache line) for the whole inner loop. Radix 8 with several
+// k-blocks goes group by group, which measured faster there.
 template <int R, bool Inv, class Out>
 void Pass(const float* in, int64_t span, int64_t groups, const float* tw, Out out)
 {
-    // The inputs and outputs of a position lie stride floats apart; walking
-    // pointers keep the addressing to one register add per operand.
     const int64_t stride = 2 * span;
+    const int64_t groupStep = R * stride;
+    if (R < 8 || span == 4)
+    {
+        for (int64_t p = 0; p < span; p += 4, tw += 8 * (R - 1))
+        {
+            const KBlockTwiddles<R, Inv> w(tw);
+            for (int64_t g = 0; g < groups; ++g)
+            {
+                PassStep<R, Inv>(in, out, g * groupStep + 2 * p, stride, w, g * R * span + p, span);
+            }
+        }
+        return;
+    }
     for (int64_t g = 0; g < groups; ++g)
     {
-        const float* x = in + g * R * stride;
-        float* o = nullptr;
-        if constexpr (AddressedOut<Out>)
+        const float* k = tw;
+        for (int64_t p = 0; p < span; p += 4, k += 8 * (R - 1))
         {
-            o = out.base + g * R * stride;
-        }
-        const float* w = tw;
-        for (int64_t p = 0; p < span; p += 4, x += 8, w += 8 * (R - 1))
-        {
-            // Input s takes twiddle rev(s), at w + 8 (rev(s) - 1).
-            auto in = [&](int s) { return Load(x + s * stride); };
-            Cv y[R];
-            if constexpr (R == 2)
-            {
-                const Cv t = MulTw<Inv>(in(1), w);
-                const Cv x0 = in(0);
-                y[0] = Add(x0, t);
-                y[1] = Sub(x0, t);
-            }
-            else if constexpr (R == 4)
-            {
-                const Cv u[4] = {in(0), MulTw<Inv>(in(2), w), MulTw<Inv>(in(1), w + 8),
-                                 MulTw<Inv>(in(3), w + 16)};
-                Dft4<Inv>(u, y);
-            }
-            else
-            {
-                // Residue e sits at input rev(e) and takes twiddle e.
-                auto t = [&](int e)
-                { return e == 0 ? in(0) : MulTw<Inv>(in(kRev8[e]), w + 8 * (e - 1)); };
-                Butterfly8<Inv>(t, y);
-            }
-#pragma GCC unroll 8
-            for (int t = 0; t < R; ++t)
-            {
-                if constexpr (AddressedOut<Out>)
-                {
-                    Out::Put(o + t * stride, y[t]);
-                }
-                else
-                {
-                    out(g * R * span + t * span + p, y[t]);
-                }
-            }
-            if constexpr (AddressedOut<Out>)
-            {
-                o += 8;
-            }
+            PassStep<R, Inv>(in, out, g * groupStep + 2 * p, stride, KBlockTwiddles<R, Inv>(k),
+                             g * R * span + p, span);
         }
     }
 }
