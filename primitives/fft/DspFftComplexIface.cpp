@@ -160,57 +160,26 @@ DspStatus DspFftSpecSizeC32f_Gen(int32_t order, DspFftScaleFlag flag, int32_t /*
                                  int32_t* outSpecBytes, int32_t* outInitBytes,
                                  int32_t* outWorkBytes)
 {
-    if (order < 0 || order > DspFftMaxOrder)
+    const DspStatus status =
+        DspFftCheckSizeQuery(order, flag, outSpecBytes, outInitBytes, outWorkBytes);
+    if (status != DspStsNoErr)
     {
-        return DspStsFftOrderErr;
-    }
-    if (outSpecBytes == nullptr || outInitBytes == nullptr || outWorkBytes == nullptr)
-    {
-        return DspStsNullPtrErr;
-    }
-    if (flag != DspFftScaleForward && flag != DspFftScaleInverse && flag != DspFftScaleBoth &&
-        flag != DspFftScaleNone)
-    {
-        return DspStsFftFlagErr;
+        return status;
     }
     int64_t spec = 0;
     int64_t init = 0;
     int64_t work = 0;
     Sizes(order, &spec, &init, &work);
-    // Records that 32-bit sizes cannot describe cannot be allocated either.
-    constexpr int64_t limit = INT32_MAX - 40;
-    if (spec > limit || init > limit)
-    {
-        return DspStsMemAllocErr;
-    }
-    *outSpecBytes = static_cast<int32_t>(spec);
-    *outInitBytes = static_cast<int32_t>(init);
-    *outWorkBytes = static_cast<int32_t>(work);
-    return DspStsNoErr;
+    return DspFftAnswerSizes(spec, init, work, outSpecBytes, outInitBytes, outWorkBytes);
 }
 
 DspStatus DspFftSpecInitC32f_Gen(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag,
                                  int32_t hint, uint8_t* specMemory, uint8_t* initBuffer)
 {
-    if (outSpec == nullptr)
+    const DspStatus checked = DspFftCheckInit(outSpec, order, specMemory, DspFftSpecSizeC32f_Gen);
+    if (checked != DspStsNoErr)
     {
-        return DspStsNullPtrErr;
-    }
-    if (order < 0 || order > DspFftMaxOrder)
-    {
-        return DspStsFftOrderErr;
-    }
-    if (specMemory == nullptr)
-    {
-        return DspStsNullPtrErr;
-    }
-    int32_t specBytes = 0;
-    int32_t initBytes = 0;
-    int32_t workBytes = 0;
-    if (DspFftSpecSizeC32f_Gen(order, DspFftScaleNone, 0, &specBytes, &initBytes, &workBytes) !=
-        DspStsNoErr)
-    {
-        return DspStsMemAllocErr;
+        return checked;
     }
     auto* rec = reinterpret_cast<DspFftSpecR32f*>(AlignUp32(specMemory));
     const DspStatus status = DspFftInitHeader(rec, order, flag, hint, DspFftKindComplex);

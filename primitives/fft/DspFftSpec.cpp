@@ -170,23 +170,6 @@ void RealSizes(int32_t order, int64_t* spec, int64_t* init, int64_t* work)
     *work = w > 0 ? w + 32 : 0;
 }
 
-bool FitsInSizes(int32_t order)
-{
-    int64_t spec = 0;
-    int64_t init = 0;
-    int64_t work = 0;
-    RealSizes(order, &spec, &init, &work);
-    // The aligned allocation adds 40 bytes to the request.
-    constexpr int64_t limit = INT32_MAX - 40;
-    return spec <= limit && init <= limit && work <= limit;
-}
-
-bool ValidFlag(DspFftScaleFlag flag)
-{
-    return flag == DspFftScaleForward || flag == DspFftScaleInverse || flag == DspFftScaleBoth ||
-           flag == DspFftScaleNone;
-}
-
 // One depth of the large-order set-up: the column level's tables first (so the
 // deeper depths lie below the shallower ones), then this depth's column and
 // cross twiddles.
@@ -240,6 +223,58 @@ uint8_t* PassSetup(DspFftSpecR32f* rec, int32_t m, uint8_t* start, const float* 
     return PassSetupStep(rec, m, 0, start, sine, sineOrder);
 }
 } // namespace
+
+DspStatus DspFftCheckSizeQuery(int32_t order, DspFftScaleFlag flag, const int32_t* outSpec,
+                               const int32_t* outInit, const int32_t* outWork)
+{
+    if (order < 0 || order > DspFftMaxOrder)
+    {
+        return DspStsFftOrderErr;
+    }
+    if (outSpec == nullptr || outInit == nullptr || outWork == nullptr)
+    {
+        return DspStsNullPtrErr;
+    }
+    const bool known = flag == DspFftScaleForward || flag == DspFftScaleInverse ||
+                       flag == DspFftScaleBoth || flag == DspFftScaleNone;
+    return known ? DspStsNoErr : DspStsFftFlagErr;
+}
+
+DspStatus DspFftAnswerSizes(int64_t spec, int64_t init, int64_t work, int32_t* outSpec,
+                            int32_t* outInit, int32_t* outWork)
+{
+    constexpr int64_t limit = INT32_MAX - 40;
+    if (spec > limit || init > limit || work > limit)
+    {
+        return DspStsMemAllocErr;
+    }
+    *outSpec = static_cast<int32_t>(spec);
+    *outInit = static_cast<int32_t>(init);
+    *outWork = static_cast<int32_t>(work);
+    return DspStsNoErr;
+}
+
+DspStatus DspFftCheckInit(DspFftSpecR32f* const* outSpec, int32_t order, const uint8_t* specMemory,
+                          DspFftSizeFn size)
+{
+    if (outSpec == nullptr)
+    {
+        return DspStsNullPtrErr;
+    }
+    if (order < 0 || order > DspFftMaxOrder)
+    {
+        return DspStsFftOrderErr;
+    }
+    if (specMemory == nullptr)
+    {
+        return DspStsNullPtrErr;
+    }
+    int32_t spec = 0;
+    int32_t init = 0;
+    int32_t work = 0;
+    return size(order, DspFftScaleNone, 0, &spec, &init, &work) == DspStsNoErr ? DspStsNoErr
+                                                                               : DspStsMemAllocErr;
+}
 
 DspStatus DspFftInitHeader(DspFftSpecR32f* rec, int32_t order, DspFftScaleFlag flag, int32_t hint,
                            uint32_t kind)
@@ -484,52 +519,26 @@ DspStatus DspFftSpecSizeR32f_Gen(int32_t order, DspFftScaleFlag flag, int32_t /*
                                  int32_t* outSpecBytes, int32_t* outInitBytes,
                                  int32_t* outWorkBytes)
 {
-    if (order < 0 || order > DspFftMaxOrder)
+    const DspStatus status =
+        DspFftCheckSizeQuery(order, flag, outSpecBytes, outInitBytes, outWorkBytes);
+    if (status != DspStsNoErr)
     {
-        return DspStsFftOrderErr;
-    }
-    if (outSpecBytes == nullptr || outInitBytes == nullptr || outWorkBytes == nullptr)
-    {
-        return DspStsNullPtrErr;
-    }
-    if (!ValidFlag(flag))
-    {
-        return DspStsFftFlagErr;
-    }
-    // From order 28 on the record cannot be described by 32-bit sizes, so it
-    // cannot be allocated either.
-    if (!FitsInSizes(order))
-    {
-        return DspStsMemAllocErr;
+        return status;
     }
     int64_t spec = 0;
     int64_t init = 0;
     int64_t work = 0;
     RealSizes(order, &spec, &init, &work);
-    *outSpecBytes = static_cast<int32_t>(spec);
-    *outInitBytes = static_cast<int32_t>(init);
-    *outWorkBytes = static_cast<int32_t>(work);
-    return DspStsNoErr;
+    return DspFftAnswerSizes(spec, init, work, outSpecBytes, outInitBytes, outWorkBytes);
 }
 
 DspStatus DspFftSpecInitR32f_Gen(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag,
                                  int32_t hint, uint8_t* specMemory, uint8_t* initBuffer)
 {
-    if (outSpec == nullptr)
+    const DspStatus checked = DspFftCheckInit(outSpec, order, specMemory, DspFftSpecSizeR32f_Gen);
+    if (checked != DspStsNoErr)
     {
-        return DspStsNullPtrErr;
-    }
-    if (order < 0 || order > DspFftMaxOrder)
-    {
-        return DspStsFftOrderErr;
-    }
-    if (specMemory == nullptr)
-    {
-        return DspStsNullPtrErr;
-    }
-    if (!FitsInSizes(order))
-    {
-        return DspStsMemAllocErr;
+        return checked;
     }
     auto* rec = reinterpret_cast<DspFftSpecR32f*>(AlignUp32(specMemory));
     const DspStatus status = DspFftInitHeader(rec, order, flag, hint, DspFftKindReal);

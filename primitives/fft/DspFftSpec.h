@@ -65,6 +65,16 @@ extern const int32_t DspFftBlockOrderTable[DspFftMaxOrder + 1];
 DspStatus DspZeroBytes(void* dst, int32_t bytes);
 DspStatus DspCopyChecked32f(const void* src, void* dst, int32_t bytes);
 
+// The checks a size query makes before it computes anything, in the order
+// its statuses rank: the order (-5), the three result pointers (-8), the
+// scaling flag (-16).
+DspStatus DspFftCheckSizeQuery(int32_t order, DspFftScaleFlag flag, const int32_t* outSpec,
+                               const int32_t* outInit, const int32_t* outWork);
+// A size query's answer from its 64-bit sizes; -9 where 32 bits, less the 40
+// bytes the aligned allocation adds, cannot describe one of them (such a
+// record cannot be allocated either).
+DspStatus DspFftAnswerSizes(int64_t spec, int64_t init, int64_t work, int32_t* outSpec,
+                            int32_t* outInit, int32_t* outWork);
 // Clears the header and writes order, hint, scaling and kind; a bad flag
 // leaves kind 0 and returns -16.
 DspStatus DspFftInitHeader(DspFftSpecR32f* rec, int32_t order, DspFftScaleFlag flag, int32_t hint,
@@ -72,6 +82,11 @@ DspStatus DspFftInitHeader(DspFftSpecR32f* rec, int32_t order, DspFftScaleFlag f
 using DspFftSizeFn = DspStatus (*)(int32_t, DspFftScaleFlag, int32_t, int32_t*, int32_t*, int32_t*);
 using DspFftInitFn = DspStatus (*)(DspFftSpecR32f**, int32_t, DspFftScaleFlag, int32_t, uint8_t*,
                                    uint8_t*);
+// The checks an initialiser makes before it writes: the result pointer (-8),
+// the order (-5), the record memory (-8), and that size answers for the
+// order (-9 where it does not).
+DspStatus DspFftCheckInit(DspFftSpecR32f* const* outSpec, int32_t order, const uint8_t* specMemory,
+                          DspFftSizeFn size);
 // Size query, allocation and init of a library-owned record.
 DspStatus DspFftCreateWith(DspFftSizeFn size, DspFftInitFn init, DspFftSpecR32f** outSpec,
                            int32_t order, DspFftScaleFlag flag, int32_t hint);

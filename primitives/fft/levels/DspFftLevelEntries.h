@@ -24,6 +24,16 @@ inline void LoadSplit(const float* p, __m128* re, __m128* im)
     *re = _mm_shuffle_ps(lo, hi, 0x88);
     *im = _mm_shuffle_ps(lo, hi, 0xDD);
 }
+// Bins k .. k+3 (real parts a, imaginary parts b) and their mirrors n-k ..
+// n-k-3 in the same lanes (c, e).
+inline void LoadMirrored(const float* x, int64_t n, int64_t k, __m128* a, __m128* b, __m128* c,
+                         __m128* e)
+{
+    LoadSplit(x + 2 * k, a, b);
+    LoadSplit(x + 2 * (n - k - 3), c, e);
+    *c = Reverse(*c);
+    *e = Reverse(*e);
+}
 // Stores bins k .. k+3 and their mirrors; the last block leaves out the
 // middle bin, which is its own mirror.
 inline void StoreMirrored(float* y, int64_t n, int64_t k, __m128 kr, __m128 ki, __m128 jr,
@@ -54,10 +64,7 @@ void PostSplit(float* x, int32_t n, const float* w)
     for (int64_t k = 1; k < n / 2; k += 4, w += 8)
     {
         __m128 a, b, c, e;
-        LoadSplit(x + 2 * k, &a, &b);
-        LoadSplit(x + 2 * (n - k - 3), &c, &e);
-        c = Reverse(c);
-        e = Reverse(e);
+        LoadMirrored(x, n, k, &a, &b, &c, &e);
         const __m128 u = _mm_loadu_ps(w);
         const __m128 v = _mm_loadu_ps(w + 4);
         const __m128 d = _mm_sub_ps(a, c);
@@ -82,10 +89,7 @@ void PreSplit(const float* x, float* y, int32_t n, const float* w)
     for (int64_t k = 1; k < n / 2; k += 4, w += 8)
     {
         __m128 a, b, c, e;
-        LoadSplit(x + 2 * k, &a, &b);
-        LoadSplit(x + 2 * (n - k - 3), &c, &e);
-        c = Reverse(c);
-        e = Reverse(e);
+        LoadMirrored(x, n, k, &a, &b, &c, &e);
         const __m128 u = _mm_loadu_ps(w);
         const __m128 v = _mm_loadu_ps(w + 4);
         const __m128 d = _mm_sub_ps(a, c);
@@ -270,57 +274,26 @@ template <int Lvl>
 DspStatus Size(int32_t order, DspFftScaleFlag flag, bool real, int32_t* outSpec, int32_t* outInit,
                int32_t* outWork)
 {
-    if (order < 0 || order > DspFftMaxOrder)
+    const DspStatus status = DspFftCheckSizeQuery(order, flag, outSpec, outInit, outWork);
+    if (status != DspStsNoErr)
     {
-        return DspStsFftOrderErr;
-    }
-    if (outSpec == nullptr || outInit == nullptr || outWork == nullptr)
-    {
-        return DspStsNullPtrErr;
-    }
-    if (flag != DspFftScaleForward && flag != DspFftScaleInverse && flag != DspFftScaleBoth &&
-        flag != DspFftScaleNone)
-    {
-        return DspStsFftFlagErr;
+        return status;
     }
     int64_t spec = 0;
     int64_t init = 0;
     int64_t work = 0;
     LevelSizes<Lvl>(order, real, &spec, &init, &work);
-    // Records that 32-bit sizes cannot describe cannot be allocated either.
-    constexpr int64_t limit = INT32_MAX - 40;
-    if (spec > limit || init > limit || work > limit)
-    {
-        return DspStsMemAllocErr;
-    }
-    *outSpec = static_cast<int32_t>(spec);
-    *outInit = static_cast<int32_t>(init);
-    *outWork = static_cast<int32_t>(work);
-    return DspStsNoErr;
+    return DspFftAnswerSizes(spec, init, work, outSpec, outInit, outWork);
 }
 
 template <int Lvl>
 DspStatus Init(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag, int32_t hint,
-               uint8_t* specMemory, uint8_t* initBuffer, bool real)
+               uint8_t* specMemory, uint8_t* initBuffer, bool real, DspFftSizeFn size)
 {
-    if (outSpec == nullptr)
+    const DspStatus checked = DspFftCheckInit(outSpec, order, specMemory, size);
+    if (checked != DspStsNoErr)
     {
-        return DspStsNullPtrErr;
-    }
-    if (order < 0 || order > DspFftMaxOrder)
-    {
-        return DspStsFftOrderErr;
-    }
-    if (specMemory == nullptr)
-    {
-        return DspStsNullPtrErr;
-    }
-    int32_t s = 0;
-    int32_t i = 0;
-    int32_t w = 0;
-    if (Size<Lvl>(order, DspFftScaleNone, real, &s, &i, &w) != DspStsNoErr)
-    {
-        return DspStsMemAllocErr;
+        return checked;
     }
     auto* rec = reinterpret_cast<DspFftSpecR32f*>(AlignUp32(specMemory));
     const DspStatus status =
@@ -369,13 +342,15 @@ DspStatus Init(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag, in
                                        DspFftScaleFlag flag, int32_t hint, uint8_t* specMemory,    \
                                        uint8_t* initBuffer)                                        \
     {                                                                                              \
-        return Init<Lvl>(outSpec, order, flag, hint, specMemory, initBuffer, true);                \
+        return Init<Lvl>(outSpec, order, flag, hint, specMemory, initBuffer, true,                 \
+                         DspFftSpecSizeR32f_##Sfx);                                                \
     }                                                                                              \
     DspStatus DspFftSpecInitC32f_##Sfx(DspFftSpecR32f** outSpec, int32_t order,                    \
                                        DspFftScaleFlag flag, int32_t hint, uint8_t* specMemory,    \
                                        uint8_t* initBuffer)                                        \
     {                                                                                              \
-        return Init<Lvl>(outSpec, order, flag, hint, specMemory, initBuffer, false);               \
+        return Init<Lvl>(outSpec, order, flag, hint, specMemory, initBuffer, false,                \
+                         DspFftSpecSizeC32f_##Sfx);                                                \
     }                                                                                              \
     DspStatus DspFftSpecCreateR32f_##Sfx(DspFftSpecR32f** outSpec, int32_t order, int32_t flag,    \
                                          int32_t hint)                                             \

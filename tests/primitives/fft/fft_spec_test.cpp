@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "platform/kernel/emu.h"
+#include "primitives/fft/DspFftComplexIface.h"
 #include "primitives/fft/DspFftSpec.h"
+#include "primitives/fft/levels/DspFftLevels.h"
 
 namespace
 {
@@ -487,4 +489,61 @@ TEST(FftHelpers, ZeroBytesAndCheckedCopy)
     EXPECT_EQ(b[3], 4);
     EXPECT_EQ(b[4], 5);
     EXPECT_EQ(b[5], 0);
+}
+
+namespace
+{
+struct SetUpPair
+{
+    const char* name;
+    DspFftSizeFn size;
+    DspFftInitFn init;
+    int32_t firstTooLarge; // the lowest order whose record 32-bit sizes cannot describe
+};
+const SetUpPair kSetUpPairs[] = {
+    {"real", DspFftSpecSizeR32f_Gen, DspFftSpecInitR32f_Gen, 28},
+    {"complex", DspFftSpecSizeC32f_Gen, DspFftSpecInitC32f_Gen, 28},
+    {"real SSE3", DspFftSpecSizeR32f_Sse3, DspFftSpecInitR32f_Sse3, 28},
+    {"complex SSE3", DspFftSpecSizeC32f_Sse3, DspFftSpecInitC32f_Sse3, 28},
+};
+} // namespace
+
+// Every size query and initialiser ranks its argument errors the same way,
+// and an initialiser refuses exactly the orders its size query refuses.
+TEST(FftSpecSetUp, ArgumentChecksRankAlikeAcrossKinds)
+{
+    struct SizeCase
+    {
+        int32_t order;
+        bool nullResult;
+        int flag;
+        DspStatus expected;
+    };
+    const SizeCase sizeCases[] = {
+        {-1, true, 3, DspStsFftOrderErr}, {31, true, 3, DspStsFftOrderErr},
+        {10, true, 3, DspStsNullPtrErr},  {10, false, 3, DspStsFftFlagErr},
+        {10, false, 0, DspStsFftFlagErr}, {10, false, 8, DspStsNoErr},
+    };
+    for (const SetUpPair& p : kSetUpPairs)
+    {
+        for (const SizeCase& c : sizeCases)
+        {
+            int32_t s = -1, i = -1, w = -1;
+            EXPECT_EQ(p.size(c.order, c.flag, 0, c.nullResult ? nullptr : &s, &i, &w), c.expected)
+                << p.name << " order " << c.order;
+        }
+        int32_t s = 0, i = 0, w = 0;
+        EXPECT_EQ(p.size(p.firstTooLarge - 1, 8, 0, &s, &i, &w), DspStsNoErr) << p.name;
+        EXPECT_EQ(p.size(p.firstTooLarge, 8, 0, &s, &i, &w), DspStsMemAllocErr) << p.name;
+
+        SpecMemory mem(4096);
+        DspFftSpecR32f* rec = nullptr;
+        EXPECT_EQ(p.init(nullptr, 31, 8, 0, nullptr, nullptr), DspStsNullPtrErr) << p.name;
+        EXPECT_EQ(p.init(&rec, 31, 8, 0, nullptr, nullptr), DspStsFftOrderErr) << p.name;
+        EXPECT_EQ(p.init(&rec, -1, 8, 0, mem.base, nullptr), DspStsFftOrderErr) << p.name;
+        EXPECT_EQ(p.init(&rec, 3, 8, 0, nullptr, nullptr), DspStsNullPtrErr) << p.name;
+        EXPECT_EQ(p.init(&rec, p.firstTooLarge, 8, 0, mem.base, nullptr), DspStsMemAllocErr)
+            << p.name;
+        EXPECT_EQ(rec, nullptr) << p.name;
+    }
 }
