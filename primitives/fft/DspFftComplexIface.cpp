@@ -160,17 +160,7 @@ DspStatus DspFftSpecSizeC32f_Gen(int32_t order, DspFftScaleFlag flag, int32_t /*
                                  int32_t* outSpecBytes, int32_t* outInitBytes,
                                  int32_t* outWorkBytes)
 {
-    const DspStatus status =
-        DspFftCheckSizeQuery(order, flag, outSpecBytes, outInitBytes, outWorkBytes);
-    if (status != DspStsNoErr)
-    {
-        return status;
-    }
-    int64_t spec = 0;
-    int64_t init = 0;
-    int64_t work = 0;
-    Sizes(order, &spec, &init, &work);
-    return DspFftAnswerSizes(spec, init, work, outSpecBytes, outInitBytes, outWorkBytes);
+    return DspFftAnswerSizeQuery(order, flag, outSpecBytes, outInitBytes, outWorkBytes, Sizes);
 }
 
 DspStatus DspFftSpecInitC32f_Gen(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag,

@@ -224,8 +224,8 @@ uint8_t* PassSetup(DspFftSpecR32f* rec, int32_t m, uint8_t* start, const float* 
 }
 } // namespace
 
-DspStatus DspFftCheckSizeQuery(int32_t order, DspFftScaleFlag flag, const int32_t* outSpec,
-                               const int32_t* outInit, const int32_t* outWork)
+DspStatus DspFftAnswerSizeQuery(int32_t order, DspFftScaleFlag flag, int32_t* outSpec,
+                                int32_t* outInit, int32_t* outWork, DspFftSizesFn sizes)
 {
     if (order < 0 || order > DspFftMaxOrder)
     {
@@ -235,14 +235,15 @@ DspStatus DspFftCheckSizeQuery(int32_t order, DspFftScaleFlag flag, const int32_
     {
         return DspStsNullPtrErr;
     }
-    const bool known = flag == DspFftScaleForward || flag == DspFftScaleInverse ||
-                       flag == DspFftScaleBoth || flag == DspFftScaleNone;
-    return known ? DspStsNoErr : DspStsFftFlagErr;
-}
-
-DspStatus DspFftAnswerSizes(int64_t spec, int64_t init, int64_t work, int32_t* outSpec,
-                            int32_t* outInit, int32_t* outWork)
-{
+    if (flag != DspFftScaleForward && flag != DspFftScaleInverse && flag != DspFftScaleBoth &&
+        flag != DspFftScaleNone)
+    {
+        return DspStsFftFlagErr;
+    }
+    int64_t spec = 0;
+    int64_t init = 0;
+    int64_t work = 0;
+    sizes(order, &spec, &init, &work);
     constexpr int64_t limit = INT32_MAX - 40;
     if (spec > limit || init > limit || work > limit)
     {
@@ -519,17 +520,7 @@ DspStatus DspFftSpecSizeR32f_Gen(int32_t order, DspFftScaleFlag flag, int32_t /*
                                  int32_t* outSpecBytes, int32_t* outInitBytes,
                                  int32_t* outWorkBytes)
 {
-    const DspStatus status =
-        DspFftCheckSizeQuery(order, flag, outSpecBytes, outInitBytes, outWorkBytes);
-    if (status != DspStsNoErr)
-    {
-        return status;
-    }
-    int64_t spec = 0;
-    int64_t init = 0;
-    int64_t work = 0;
-    RealSizes(order, &spec, &init, &work);
-    return DspFftAnswerSizes(spec, init, work, outSpecBytes, outInitBytes, outWorkBytes);
+    return DspFftAnswerSizeQuery(order, flag, outSpecBytes, outInitBytes, outWorkBytes, RealSizes);
 }
 
 DspStatus DspFftSpecInitR32f_Gen(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag,

@@ -65,16 +65,15 @@ extern const int32_t DspFftBlockOrderTable[DspFftMaxOrder + 1];
 DspStatus DspZeroBytes(void* dst, int32_t bytes);
 DspStatus DspCopyChecked32f(const void* src, void* dst, int32_t bytes);
 
-// The checks a size query makes before it computes anything, in the order
-// its statuses rank: the order (-5), the three result pointers (-8), the
-// scaling flag (-16).
-DspStatus DspFftCheckSizeQuery(int32_t order, DspFftScaleFlag flag, const int32_t* outSpec,
-                               const int32_t* outInit, const int32_t* outWork);
-// A size query's answer from its 64-bit sizes; -9 where 32 bits, less the 40
-// bytes the aligned allocation adds, cannot describe one of them (such a
-// record cannot be allocated either).
-DspStatus DspFftAnswerSizes(int64_t spec, int64_t init, int64_t work, int32_t* outSpec,
-                            int32_t* outInit, int32_t* outWork);
+// A size query: the checks it makes before it computes anything, in the
+// order its statuses rank (the order -5, the three result pointers -8, the
+// scaling flag -16), then its answer from the 64-bit sizes that sizes gives;
+// -9 where 32 bits, less the 40 bytes the aligned allocation adds, cannot
+// describe one of them (such a record cannot be allocated either).
+using DspFftSizesFn = void (*)(int32_t order, int64_t* spec, int64_t* init, int64_t* work);
+DspStatus DspFftAnswerSizeQuery(int32_t order, DspFftScaleFlag flag, int32_t* outSpec,
+                                int32_t* outInit, int32_t* outWork, DspFftSizesFn sizes);
+
 // Clears the header and writes order, hint, scaling and kind; a bad flag
 // leaves kind 0 and returns -16.
 DspStatus DspFftInitHeader(DspFftSpecR32f* rec, int32_t order, DspFftScaleFlag flag, int32_t hint,

@@ -250,8 +250,8 @@ DspStatus FwdC(const float* src, float* dst, const DspFftSpecR32f* spec, uint8_t
 }
 
 // Spec, init and work bytes of a real (or complex) record of the level.
-template <int Lvl>
-void LevelSizes(int32_t order, bool real, int64_t* spec, int64_t* init, int64_t* work)
+template <int Lvl, bool Real>
+void LevelSizes(int32_t order, int64_t* spec, int64_t* init, int64_t* work)
 {
     if (order <= 3)
     {
@@ -260,12 +260,12 @@ void LevelSizes(int32_t order, bool real, int64_t* spec, int64_t* init, int64_t*
         *work = 0;
         return;
     }
-    const int32_t m = real ? order - 1 : order;
+    const int32_t m = Real ? order - 1 : order;
     const int64_t bigN = int64_t{1} << order;
     int64_t table = 0;
     int64_t w = 0;
     CoreSizes<Lvl>(m, &table, &w);
-    *spec = Up32(4 * (int64_t{1} << (m - 2)) + 4) + table + (real ? 2 * Up32(2 * bigN) : 0) + 192;
+    *spec = Up32(4 * (int64_t{1} << (m - 2)) + 4) + table + (Real ? 2 * Up32(2 * bigN) : 0) + 192;
     *init = order > 10 ? Up32(bigN + 4) + 32 : 0;
     *work = w > 0 ? w + 32 : 0;
 }
@@ -274,16 +274,8 @@ template <int Lvl>
 DspStatus Size(int32_t order, DspFftScaleFlag flag, bool real, int32_t* outSpec, int32_t* outInit,
                int32_t* outWork)
 {
-    const DspStatus status = DspFftCheckSizeQuery(order, flag, outSpec, outInit, outWork);
-    if (status != DspStsNoErr)
-    {
-        return status;
-    }
-    int64_t spec = 0;
-    int64_t init = 0;
-    int64_t work = 0;
-    LevelSizes<Lvl>(order, real, &spec, &init, &work);
-    return DspFftAnswerSizes(spec, init, work, outSpec, outInit, outWork);
+    return DspFftAnswerSizeQuery(order, flag, outSpec, outInit, outWork,
+                                 real ? LevelSizes<Lvl, true> : LevelSizes<Lvl, false>);
 }
 
 template <int Lvl>
