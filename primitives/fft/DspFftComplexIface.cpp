@@ -166,13 +166,9 @@ DspStatus DspFftSpecSizeC32f_Gen(int32_t order, DspFftScaleFlag flag, int32_t /*
 DspStatus DspFftSpecInitC32f_Gen(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag,
                                  int32_t hint, uint8_t* specMemory, uint8_t* initBuffer)
 {
-    const DspStatus checked = DspFftCheckInit(outSpec, order, specMemory, DspFftSpecSizeC32f_Gen);
-    if (checked != DspStsNoErr)
-    {
-        return checked;
-    }
-    auto* rec = reinterpret_cast<DspFftSpecR32f*>(AlignUp32(specMemory));
-    const DspStatus status = DspFftInitHeader(rec, order, flag, hint, DspFftKindComplex);
+    DspFftSpecR32f* rec = nullptr;
+    const DspStatus status = DspFftBeginInit(outSpec, order, flag, hint, specMemory,
+                                             DspFftSpecSizeC32f_Gen, DspFftKindComplex, &rec);
     if (status != DspStsNoErr)
     {
         return status;

@@ -255,8 +255,9 @@ DspStatus DspFftAnswerSizeQuery(int32_t order, DspFftScaleFlag flag, int32_t* ou
     return DspStsNoErr;
 }
 
-DspStatus DspFftCheckInit(DspFftSpecR32f* const* outSpec, int32_t order, const uint8_t* specMemory,
-                          DspFftSizeFn size)
+DspStatus DspFftBeginInit(DspFftSpecR32f* const* outSpec, int32_t order, DspFftScaleFlag flag,
+                          int32_t hint, uint8_t* specMemory, DspFftSizeFn size, uint32_t kind,
+                          DspFftSpecR32f** rec)
 {
     if (outSpec == nullptr)
     {
@@ -273,8 +274,12 @@ DspStatus DspFftCheckInit(DspFftSpecR32f* const* outSpec, int32_t order, const u
     int32_t spec = 0;
     int32_t init = 0;
     int32_t work = 0;
-    return size(order, DspFftScaleNone, 0, &spec, &init, &work) == DspStsNoErr ? DspStsNoErr
-                                                                               : DspStsMemAllocErr;
+    if (size(order, DspFftScaleNone, 0, &spec, &init, &work) != DspStsNoErr)
+    {
+        return DspStsMemAllocErr;
+    }
+    *rec = reinterpret_cast<DspFftSpecR32f*>(AlignUp32(specMemory));
+    return DspFftInitHeader(*rec, order, flag, hint, kind);
 }
 
 DspStatus DspFftInitHeader(DspFftSpecR32f* rec, int32_t order, DspFftScaleFlag flag, int32_t hint,
@@ -526,13 +531,9 @@ DspStatus DspFftSpecSizeR32f_Gen(int32_t order, DspFftScaleFlag flag, int32_t /*
 DspStatus DspFftSpecInitR32f_Gen(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag,
                                  int32_t hint, uint8_t* specMemory, uint8_t* initBuffer)
 {
-    const DspStatus checked = DspFftCheckInit(outSpec, order, specMemory, DspFftSpecSizeR32f_Gen);
-    if (checked != DspStsNoErr)
-    {
-        return checked;
-    }
-    auto* rec = reinterpret_cast<DspFftSpecR32f*>(AlignUp32(specMemory));
-    const DspStatus status = DspFftInitHeader(rec, order, flag, hint, DspFftKindReal);
+    DspFftSpecR32f* rec = nullptr;
+    const DspStatus status = DspFftBeginInit(outSpec, order, flag, hint, specMemory,
+                                             DspFftSpecSizeR32f_Gen, DspFftKindReal, &rec);
     if (status != DspStsNoErr)
     {
         return status;

@@ -81,11 +81,14 @@ DspStatus DspFftInitHeader(DspFftSpecR32f* rec, int32_t order, DspFftScaleFlag f
 using DspFftSizeFn = DspStatus (*)(int32_t, DspFftScaleFlag, int32_t, int32_t*, int32_t*, int32_t*);
 using DspFftInitFn = DspStatus (*)(DspFftSpecR32f**, int32_t, DspFftScaleFlag, int32_t, uint8_t*,
                                    uint8_t*);
-// The checks an initialiser makes before it writes: the result pointer (-8),
-// the order (-5), the record memory (-8), and that size answers for the
-// order (-9 where it does not).
-DspStatus DspFftCheckInit(DspFftSpecR32f* const* outSpec, int32_t order, const uint8_t* specMemory,
-                          DspFftSizeFn size);
+// The start every initialiser shares: the checks it makes before it writes
+// (the result pointer -8, the order -5, the record memory -8, and that size
+// answers for the order, -9 where it does not), then the header of a record
+// of the kind at the first 32-byte boundary of specMemory (-16 for a bad
+// flag), handed back in rec.
+DspStatus DspFftBeginInit(DspFftSpecR32f* const* outSpec, int32_t order, DspFftScaleFlag flag,
+                          int32_t hint, uint8_t* specMemory, DspFftSizeFn size, uint32_t kind,
+                          DspFftSpecR32f** rec);
 // Size query, allocation and init of a library-owned record.
 DspStatus DspFftCreateWith(DspFftSizeFn size, DspFftInitFn init, DspFftSpecR32f** outSpec,
                            int32_t order, DspFftScaleFlag flag, int32_t hint);

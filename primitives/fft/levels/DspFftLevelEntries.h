@@ -282,14 +282,9 @@ template <int Lvl>
 DspStatus Init(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag, int32_t hint,
                uint8_t* specMemory, uint8_t* initBuffer, bool real, DspFftSizeFn size)
 {
-    const DspStatus checked = DspFftCheckInit(outSpec, order, specMemory, size);
-    if (checked != DspStsNoErr)
-    {
-        return checked;
-    }
-    auto* rec = reinterpret_cast<DspFftSpecR32f*>(AlignUp32(specMemory));
-    const DspStatus status =
-        DspFftInitHeader(rec, order, flag, hint, real ? DspFftKindReal : DspFftKindComplex);
+    DspFftSpecR32f* rec = nullptr;
+    const DspStatus status = DspFftBeginInit(outSpec, order, flag, hint, specMemory, size,
+                                             real ? DspFftKindReal : DspFftKindComplex, &rec);
     if (status != DspStsNoErr)
     {
         return status;
