@@ -39,10 +39,8 @@ const PollingTraits UAC2_POLLING = {6, 16, FALSE, TRUE};
 
 CInterruptPolling::CInterruptPolling()
     : m_Device(nullptr), m_Traits(&UAC1_POLLING), m_PipeInformation(nullptr),
-      m_InterruptPipe(POLLING_NO_PIPE), m_BulkPipe(POLLING_NO_PIPE), m_Thread(nullptr)
+      m_InterruptPipe(POLLING_NO_PIPE), m_BulkPipe(POLLING_NO_PIPE)
 {
-    KeInitializeEvent(&m_StopEvent, NotificationEvent, FALSE);
-    KeInitializeEvent(&m_StoppedEvent, NotificationEvent, FALSE);
 }
 
 CInterruptPolling::~CInterruptPolling()
@@ -58,7 +56,7 @@ NTSTATUS CInterruptPolling::Start(CUsbAudioDevice* device, const PollingTraits& 
     PAGED_CODE();
     if (device == nullptr)
         return STATUS_INVALID_PARAMETER;
-    if (m_Thread != nullptr)
+    if (m_Worker.IsRunning())
         return STATUS_SUCCESS; // polled already
     m_Device = device;
     m_Traits = &traits;
@@ -81,7 +79,7 @@ NTSTATUS CInterruptPolling::Start(CUsbAudioDevice* device, const PollingTraits& 
     FindPipes();
     if (m_InterruptPipe == POLLING_NO_PIPE)
         return STATUS_SUCCESS;
-    status = StartThread();
+    status = m_Worker.Start(ThreadStart, this, m_Traits->Priority);
     if (!NT_SUCCESS(status))
         FreePipeInformation();
     return status;
@@ -142,48 +140,13 @@ void CInterruptPolling::FindPipes()
     }
 }
 
-NTSTATUS CInterruptPolling::StartThread()
-{
-    KeClearEvent(&m_StopEvent);
-    KeClearEvent(&m_StoppedEvent);
-    HANDLE handle = nullptr;
-    NTSTATUS status = PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                           ThreadStart, this);
-    if (!NT_SUCCESS(status))
-        return status;
-    status = ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode,
-                                       (PVOID*)&m_Thread, nullptr);
-    if (NT_SUCCESS(status))
-        KeSetPriorityThread(m_Thread, m_Traits->Priority);
-    else
-    {
-        // Running without our hold on it: stop it and wait for it to say so.
-        m_Thread = nullptr;
-        KeSetEvent(&m_StopEvent, IO_NO_INCREMENT, FALSE);
-        KeWaitForSingleObject(&m_StoppedEvent, Executive, KernelMode, FALSE, nullptr);
-    }
-    ZwClose(handle);
-    return status;
-}
-
 void CInterruptPolling::Stop()
 {
     PAGED_CODE();
-    if (m_Thread != nullptr)
-    {
-        KeSetEvent(&m_StopEvent, IO_NO_INCREMENT, FALSE);
-        KeWaitForSingleObject(&m_StoppedEvent, Executive, KernelMode, FALSE, nullptr);
-        // The stopped event comes just before the thread ends: its object is
-        // signalled only once nothing of it runs any more.
-        KeWaitForSingleObject(m_Thread, Executive, KernelMode, FALSE, nullptr);
-        ObDereferenceObject(m_Thread);
-        m_Thread = nullptr;
-    }
+    m_Worker.Stop();
     FreePipeInformation();
     m_InterruptPipe = POLLING_NO_PIPE;
     m_BulkPipe = POLLING_NO_PIPE;
-    KeClearEvent(&m_StopEvent);
-    KeClearEvent(&m_StoppedEvent);
 }
 
 void CInterruptPolling::FreePipeInformation()
@@ -204,8 +167,6 @@ void CInterruptPolling::ThreadStart(PVOID context)
         self->Poll(io);
         io->Release();
     }
-    KeSetEvent(&self->m_StoppedEvent, IO_NO_INCREMENT, FALSE);
-    PsTerminateSystemThread(STATUS_SUCCESS);
 }
 
 void CInterruptPolling::Poll(PUSBDEVICEIO io)
@@ -235,7 +196,7 @@ void CInterruptPolling::Serve(PUSBDEVICEIO io, Read& interrupt, Read& bulk)
 {
     for (;;)
     {
-        PVOID objects[3] = {&m_StopEvent, interrupt.Done, bulk.Done};
+        PVOID objects[3] = {m_Worker.StopEvent(), interrupt.Done, bulk.Done};
         const ULONG count = bulk.Out ? 3 : 2;
         const NTSTATUS woken = KeWaitForMultipleObjects(count, objects, WaitAny, Executive,
                                                         KernelMode, FALSE, nullptr, nullptr);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "driver/adapter_interfaces.h"
+#include "usbaudio/device_worker_thread.h"
 
 class CUsbAudioDevice;
 
@@ -40,8 +41,8 @@ class CInterruptPolling
     // Ends the thread (when one runs) and frees the pipe information.
     void Stop();
 
-    bool IsRunning() const { return m_Thread != nullptr; }
-    PKTHREAD Thread() const { return m_Thread; }
+    bool IsRunning() const { return m_Worker.IsRunning(); }
+    PKTHREAD Thread() const { return m_Worker.Thread(); }
     UCHAR InterruptPipeIndex() const { return m_InterruptPipe; }
     UCHAR BulkPipeIndex() const { return m_BulkPipe; }
 
@@ -61,7 +62,6 @@ class CInterruptPolling
 
     NTSTATUS SelectInterface(PUSBDEVICEIO io, UCHAR interfaceNumber, ULONG endpoints);
     void FindPipes();
-    NTSTATUS StartThread();
     void FreePipeInformation();
 
     static void ThreadStart(PVOID context);
@@ -77,7 +77,5 @@ class CInterruptPolling
     PUSBD_INTERFACE_INFORMATION m_PipeInformation;
     UCHAR m_InterruptPipe;
     UCHAR m_BulkPipe;
-    PKTHREAD m_Thread;
-    KEVENT m_StopEvent;
-    KEVENT m_StoppedEvent;
+    CDeviceWorkerThread m_Worker;
 };

@@ -42,8 +42,6 @@ bool CJackDebounce::Add(bool sensed, PULONG state)
 CTimedJackTimer::CTimedJackTimer()
 {
     KeInitializeTimerEx(&m_Timer, SynchronizationTimer);
-    KeInitializeEvent(&m_StopEvent, NotificationEvent, FALSE);
-    KeInitializeEvent(&m_StoppedEvent, NotificationEvent, FALSE);
 }
 
 NTSTATUS CTimedJackTimer::Start(CUsbAudioTimedDevice* device)
@@ -51,46 +49,16 @@ NTSTATUS CTimedJackTimer::Start(CUsbAudioTimedDevice* device)
     PAGED_CODE();
     if (device == nullptr)
         return STATUS_INVALID_PARAMETER;
-    if (m_Thread != nullptr)
+    if (m_Worker.IsRunning())
         return STATUS_SUCCESS;
     m_Device = device;
-    KeClearEvent(&m_StopEvent);
-    KeClearEvent(&m_StoppedEvent);
-    HANDLE handle = nullptr;
-    NTSTATUS status = PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                           ThreadStart, this);
-    if (!NT_SUCCESS(status))
-        return status;
-    PKTHREAD thread = nullptr;
-    status = ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode,
-                                       (PVOID*)&thread, nullptr);
-    if (NT_SUCCESS(status))
-    {
-        KeSetPriorityThread(thread, JACK_TIMER_PRIORITY);
-        m_Thread = thread;
-    }
-    else
-    {
-        // The thread runs without a reference of ours: stop it and wait.
-        KeSetEvent(&m_StopEvent, IO_NO_INCREMENT, FALSE);
-        KeWaitForSingleObject(&m_StoppedEvent, Executive, KernelMode, FALSE, nullptr);
-    }
-    ZwClose(handle);
-    return status;
+    return m_Worker.Start(ThreadStart, this, JACK_TIMER_PRIORITY);
 }
 
 void CTimedJackTimer::Stop()
 {
     PAGED_CODE();
-    if (m_Thread == nullptr)
-        return;
-    KeSetEvent(&m_StopEvent, IO_NO_INCREMENT, FALSE);
-    KeWaitForSingleObject(&m_StoppedEvent, Executive, KernelMode, FALSE, nullptr);
-    KeWaitForSingleObject(m_Thread, Executive, KernelMode, FALSE, nullptr);
-    ObDereferenceObject(m_Thread);
-    m_Thread = nullptr;
-    KeClearEvent(&m_StopEvent);
-    KeClearEvent(&m_StoppedEvent);
+    m_Worker.Stop();
 }
 
 void CTimedJackTimer::ThreadStart(PVOID context)
@@ -124,7 +92,7 @@ void CTimedJackTimer::Run()
         KeSetTimerEx(&m_Timer, due, JACK_TIMER_PERIOD_MS, nullptr);
         if (m_Device->HasJackNode())
             m_Device->ForceLineMute(TRUE);
-        PVOID objects[2] = {&m_StopEvent, &m_Timer};
+        PVOID objects[2] = {m_Worker.StopEvent(), &m_Timer};
         for (;;)
         {
             const NTSTATUS woke = KeWaitForMultipleObjects(2, objects, WaitAny, Executive,
@@ -139,5 +107,4 @@ void CTimedJackTimer::Run()
     }
     if (urb != nullptr)
         ExFreePoolWithTag(urb, TIMED_POOL_TAG);
-    KeSetEvent(&m_StoppedEvent, IO_NO_INCREMENT, FALSE);
 }

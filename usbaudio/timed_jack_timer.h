@@ -5,6 +5,7 @@
 #pragma once
 
 #include "driver/adapter_interfaces.h"
+#include "usbaudio/device_worker_thread.h"
 
 inline constexpr ULONG JACK_HISTORY_SAMPLES = 30;
 inline constexpr LONG JACK_TIMER_PERIOD_MS = 50;
@@ -45,7 +46,7 @@ class CTimedJackTimer
     NTSTATUS Start(CUsbAudioTimedDevice* device);
     // Signals the thread and waits for it; nothing when it does not run.
     void Stop();
-    bool Running() const { return m_Thread != nullptr; }
+    bool Running() const { return m_Worker.IsRunning(); }
 
   private:
     static void ThreadStart(PVOID context);
@@ -54,8 +55,6 @@ class CTimedJackTimer
 
     CUsbAudioTimedDevice* m_Device = nullptr;
     KTIMER m_Timer;
-    KEVENT m_StopEvent;
-    KEVENT m_StoppedEvent;
-    PKTHREAD m_Thread = nullptr;
     CJackDebounce m_Debounce;
+    CDeviceWorkerThread m_Worker;
 };
