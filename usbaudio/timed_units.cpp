@@ -35,13 +35,29 @@ LONG RawOf(LONG level)
     return level / c_DeviceStep;
 }
 
-// A mute control that is also a chain node, as the unit's control.
-template <typename T> NTSTATUS MakeMuteNode(CUacUnit* unit, CAudioHal* device)
+// A mute control that is also a chain node, as the unit's first control;
+// a unit without a mute fails.
+template <typename T> NTSTATUS MakeMuteNode(CUac1FeatureUnit* unit, CAudioHal* device)
 {
+    if (!unit->FeatureUnitHasControl(c_MuteSelector))
+        return STATUS_INSUFFICIENT_RESOURCES;
     NTSTATUS status = MakeUnitControl<T>(
         unit, device, UAC1_UNIT_POOL_TAG,
         [&](T* c) { return c->CreateBooleanControl(unit, c_MuteSelector, unit->SettingsKey()); });
     return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
+}
+
+// The volume control after a made mute, when the unit has one; a volume
+// that finds no memory leaves the unit with its mute alone.
+template <typename T, typename Init, typename... A>
+NTSTATUS MakeVolumeAfterMute(CUac1FeatureUnit* unit, CAudioHal* device, NTSTATUS mute, Init init,
+                             A&&... args)
+{
+    if (!NT_SUCCESS(mute) || !unit->FeatureUnitHasControl(c_VolumeSelector))
+        return mute;
+    NTSTATUS volume =
+        MakeUnitControl<T>(unit, device, UAC1_UNIT_POOL_TAG, init, static_cast<A&&>(args)...);
+    return volume == STATUS_NO_MEMORY ? mute : volume;
 }
 } // namespace
 
@@ -157,16 +173,11 @@ NTSTATUS CTimedMuteLedFeatureUnit::CreateControls(CAudioHal* device)
     NTSTATUS status = SetIdentity(c_IdOffset, UAC_FEATURE_UNIT, 1, c_SourceOffset);
     if (!NT_SUCCESS(status))
         return status;
-    if (!FeatureUnitHasControl(c_MuteSelector))
-        return STATUS_INSUFFICIENT_RESOURCES;
     status = MakeMuteNode<CGatedMuteNode>(this, device);
-    if (!NT_SUCCESS(status) || !FeatureUnitHasControl(c_VolumeSelector))
-        return status;
-    NTSTATUS volume = MakeUnitControl<CGatedVolumeNode>(
-        this, device, UAC1_UNIT_POOL_TAG,
+    return MakeVolumeAfterMute<CGatedVolumeNode>(
+        this, device, status,
         [&](CGatedVolumeNode* c)
         { return c->CreateSoftVolumeGains(this, c_VolumeSelector, SettingsKey()); });
-    return volume == STATUS_NO_MEMORY ? status : volume;
 }
 
 // ----------------------------------------------------------------------------
@@ -178,8 +189,6 @@ NTSTATUS CTimedSoftMuteFeatureUnit::CreateControls(CAudioHal* device)
     NTSTATUS status = SetIdentity(c_IdOffset, UAC_FEATURE_UNIT, 1, c_SourceOffset);
     if (!NT_SUCCESS(status))
         return status;
-    if (!FeatureUnitHasControl(c_MuteSelector))
-        return STATUS_INSUFFICIENT_RESOURCES;
     return MakeMuteNode<CGatedMuteNodeEx>(this, device);
 }
 
@@ -189,17 +198,12 @@ NTSTATUS CTimedLineMuteNodeFeatureUnit::CreateControls(CAudioHal* device)
     NTSTATUS status = SetIdentity(c_IdOffset, UAC_FEATURE_UNIT, 1, c_SourceOffset);
     if (!NT_SUCCESS(status))
         return status;
-    if (!FeatureUnitHasControl(c_MuteSelector))
-        return STATUS_INSUFFICIENT_RESOURCES;
     status = MakeMuteNode<CTimedMuteNode>(this, device);
-    if (!NT_SUCCESS(status) || !FeatureUnitHasControl(c_VolumeSelector))
-        return status;
-    NTSTATUS volume = MakeUnitControl<CUacRangedControl>(
-        this, device, UAC1_UNIT_POOL_TAG,
+    return MakeVolumeAfterMute<CUacRangedControl>(
+        this, device, status,
         [&](CUacRangedControl* c)
         { return c->CreateRangedControl(this, c_VolumeSelector, SettingsKey()); },
         UAC_VOLUME_CONTROL);
-    return volume == STATUS_NO_MEMORY ? status : volume;
 }
 
 NTSTATUS CTimedLineSwitchFeatureUnit::CreateControls(CAudioHal* device)
