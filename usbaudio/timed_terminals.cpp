@@ -104,16 +104,7 @@ NTSTATUS CTimedOutputTerminal::CreateControls(CAudioHal* device)
     for (ULONG i = 0; i < m_TypeCount; ++i)
         if (m_OutputKinds[i] == kept)
             m_CurrentKind = kept;
-    for (ULONG i = 0; i < m_TypeCount && NT_SUCCESS(status); ++i)
-        status =
-            AddTerminalControl(device, CONTROL_KIND_OUTPUT_TERMINAL, i, FALSE, m_OutputKinds[i]);
-    if (!NT_SUCCESS(status) || m_TypeCount < 2)
-        return status;
-    status = MakeUnitControl<CUacOutputTypeControl>(
-        this, device, PoolTag(),
-        [&](CUacOutputTypeControl* c)
-        { return c->CreateOutputTypeControl(this, SettingsKey(), device); });
-    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
+    return CreateKindControls(device);
 }
 
 // The routing's own failures do not stop a kind change: the chip keeps

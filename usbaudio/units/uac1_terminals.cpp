@@ -268,6 +268,14 @@ NTSTATUS CUac1OutputTerminal::CreateControls(CAudioHal* device)
             m_CurrentKind = OutputTerminalKindForType(deviceType);
         status = ReadOutputTypes();
     }
+    return NT_SUCCESS(status) ? CreateKindControls(device) : status;
+}
+
+// One terminal control per output type, then the control that switches
+// between them when there are two or more.
+NTSTATUS CUac1OutputTerminal::CreateKindControls(CAudioHal* device)
+{
+    NTSTATUS status = STATUS_SUCCESS;
     for (ULONG i = 0; i < m_TypeCount && NT_SUCCESS(status); ++i)
         status =
             AddTerminalControl(device, CONTROL_KIND_OUTPUT_TERMINAL, i, FALSE, m_OutputKinds[i]);

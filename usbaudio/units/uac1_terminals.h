@@ -98,6 +98,8 @@ class CUac1OutputTerminal : public CUac1TerminalBase
     // Whether the terminal has one type only (its own): no type requests.
     virtual bool HasSingleType() const { return TerminalType() == USB_STREAMING_TERMINAL; }
     NTSTATUS ReadOutputTypes();
+    // The terminal controls of the output types and the type switch.
+    NTSTATUS CreateKindControls(CAudioHal* device);
     void PersistKind();
     void RefreshControls(bool* found);
     NTSTATUS ReadValueName(PWSTR name);
