@@ -4,6 +4,7 @@
 #include "streaming/usb_audio_repack_render.h"
 #include "usbaudio/chip_model_walkers.h"
 #include "usbaudio/listed_devices.h"
+#include "usbaudio/uac1_stream_factory.h"
 #include "usbaudio/units/chip_feature_unit.h"
 #include "usbaudio/units/chip_model_feature_unit.h"
 #include "usbaudio/units/chip_model_terminals.h"
@@ -137,23 +138,9 @@ NTSTATUS CreateModelCUnit(CUsbAudioDevice* device, const UCHAR* d)
 // ----------------------------------------------------------------------------
 // Model C streaming
 
-NTSTATUS CreateModelCStream(ULONG direction, ULONG interfaceNumber, ULONG link,
-                            CUsbAudioStream** stream)
-{
-    if (direction == STREAM_DIRECTION_RENDER)
-        *stream = new (NonPagedPool, UAC1_POOL_TAG) CRV4410Render(nullptr, interfaceNumber, link);
-    else
-        *stream =
-            new (NonPagedPool, UAC1_POOL_TAG) CUsbAudio1Capture(nullptr, interfaceNumber, link);
-    if (*stream == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    (*stream)->AddRef();
-    return STATUS_SUCCESS;
-}
-
 NTSTATUS OnModelCGeneral(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk)
 {
-    return OnUac1General(device, d, walk, CreateModelCStream);
+    return OnUac1General(device, d, walk, CreateUac1FamilyStream<CRV4410Render, UAC1_POOL_TAG>);
 }
 
 // A render setting of two channels offers the client eight: the format

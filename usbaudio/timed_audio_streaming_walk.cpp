@@ -6,27 +6,14 @@
 #include "usbaudio/listed_devices.h"
 #include "usbaudio/timed_device.h"
 #include "usbaudio/timed_walkers.h"
+#include "usbaudio/uac1_stream_factory.h"
 
 namespace
 {
-NTSTATUS CreateTimedStream(ULONG direction, ULONG interfaceNumber, ULONG link,
-                           CUsbAudioStream** stream)
-{
-    if (direction == STREAM_DIRECTION_RENDER)
-        *stream =
-            new (NonPagedPool, TIMED_POOL_TAG) CUsbAudioTimedRender(nullptr, interfaceNumber, link);
-    else
-        *stream =
-            new (NonPagedPool, TIMED_POOL_TAG) CUsbAudio1Capture(nullptr, interfaceNumber, link);
-    if (*stream == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    (*stream)->AddRef();
-    return STATUS_SUCCESS;
-}
-
 NTSTATUS OnTimedGeneral(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk)
 {
-    return OnUac1General(device, d, walk, CreateTimedStream);
+    return OnUac1General(device, d, walk,
+                         CreateUac1FamilyStream<CUsbAudioTimedRender, TIMED_POOL_TAG>);
 }
 
 const StreamingWalkClass c_TimedWalker = {AudioDescriptorVersion::Uac1, 0, OnTimedGeneral,

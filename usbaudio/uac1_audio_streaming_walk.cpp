@@ -4,6 +4,7 @@
 #include "streaming/usb_audio1_render.h"
 #include "usbaudio/controls/control_interfaces.h"
 #include "usbaudio/descriptor_rules.h"
+#include "usbaudio/uac1_stream_factory.h"
 #include "usbaudio/uac1_walkers.h"
 #include "usbaudio/units/uac_unit.h"
 #include "platform/usb/usbdlib.h"
@@ -37,22 +38,6 @@ constexpr ChannelMaskRow c_ChannelMasks[] = {
     {1, 0x4, 0x4}, {2, 0x3, 0x3}, {4, 0x33, 0}, {6, 0x3F, 0}, {8, 0x63F, 0}};
 
 PUAC1_STREAM_FACTORY g_StreamFactory = nullptr;
-
-// The class 1.0 render stream for a playback interface, else the capture stream.
-NTSTATUS CreateUac1Stream(ULONG direction, ULONG interfaceNumber, ULONG link,
-                          CUsbAudioStream** stream)
-{
-    if (direction == STREAM_DIRECTION_RENDER)
-        *stream =
-            new (NonPagedPool, UAC1_POOL_TAG) CUsbAudio1Render(nullptr, interfaceNumber, link);
-    else
-        *stream =
-            new (NonPagedPool, UAC1_POOL_TAG) CUsbAudio1Capture(nullptr, interfaceNumber, link);
-    if (*stream == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    (*stream)->AddRef();
-    return STATUS_SUCCESS;
-}
 
 ULONG Read3(const UCHAR* p)
 {
@@ -95,7 +80,7 @@ NTSTATUS FormatRates(const UCHAR* formatType, ULONG* rates, PULONG count)
 
 NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk)
 {
-    return OnUac1General(device, d, walk, CreateUac1Stream);
+    return OnUac1General(device, d, walk, CreateUac1FamilyStream<CUsbAudio1Render, UAC1_POOL_TAG>);
 }
 
 // Walks one interface's descriptors from `position`; *end is where its
