@@ -30,6 +30,17 @@ NTSTATUS SetStreamClockFrequency(CUsbAudioStream* stream, ULONG clockControlId, 
     return status;
 }
 
+NTSTATUS PrepareStreamClock(CUsbAudioStream* stream, ULONG clockControlId, PSTREAMCLIENT client,
+                            PULONG frameNumber)
+{
+    PAGED_CODE();
+    if (client == nullptr || frameNumber == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    if (stream->GetStreamState() != USB_STREAM_CLOSED)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    return SetStreamClockFrequency(stream, clockControlId, client->Format.Format.nSamplesPerSec);
+}
+
 BOOLEAN AltSettingMarkedValid(const UCHAR* reply, ULONG received, UCHAR alternateSetting)
 {
     if (received < 2)
@@ -59,4 +70,14 @@ BOOLEAN QueryAlternateSettingValid(PUSBDEVICEIO io, UCHAR interfaceNumber, UCHAR
                                ? urb.TransferBufferLength
                                : VALID_ALT_SETTINGS_BYTES;
     return AltSettingMarkedValid(reply, received, alternateSetting);
+}
+
+BOOLEAN QueryStreamAlternateSettingValid(CUsbAudioStream* stream, UCHAR alternateSetting)
+{
+    PUSBDEVICEIO io = stream->QueryUsbIo();
+    const BOOLEAN valid =
+        QueryAlternateSettingValid(io, (UCHAR)stream->GetConstructionValue(), alternateSetting);
+    if (io != nullptr)
+        io->Release();
+    return valid;
 }

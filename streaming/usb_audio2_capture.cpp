@@ -18,21 +18,11 @@ NTSTATUS CUsbAudio2Capture::SelectInterface(UCHAR alternateSetting, PSTREAMCLIEN
 NTSTATUS CUsbAudio2Capture::PrepareStream(PSTREAMCLIENT client, PULONG frameNumber)
 {
     PAGED_CODE();
-    if (client == nullptr || frameNumber == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    if (m_StreamState != USB_STREAM_CLOSED)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    NTSTATUS status =
-        SetStreamClockFrequency(this, m_ClockControlId, client->Format.Format.nSamplesPerSec);
+    NTSTATUS status = PrepareStreamClock(this, m_ClockControlId, client, frameNumber);
     return NT_SUCCESS(status) ? CUsbAudio1Capture::PrepareStream(client, frameNumber) : status;
 }
 
 BOOLEAN CUsbAudio2Capture::IsAlternateSettingValid(UCHAR alternateSetting)
 {
-    PUSBDEVICEIO io = QueryUsbIo();
-    const BOOLEAN valid =
-        QueryAlternateSettingValid(io, (UCHAR)m_ConstructionValue, alternateSetting);
-    if (io != nullptr)
-        io->Release();
-    return valid;
+    return QueryStreamAlternateSettingValid(this, alternateSetting);
 }

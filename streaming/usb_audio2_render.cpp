@@ -20,12 +20,7 @@ CUsbAudio2Render::CUsbAudio2Render(PUNKNOWN outerUnknown, ULONG interfaceNumber,
 
 BOOLEAN CUsbAudio2Render::IsAlternateSettingValid(UCHAR alternateSetting)
 {
-    PUSBDEVICEIO io = QueryUsbIo();
-    const BOOLEAN valid =
-        QueryAlternateSettingValid(io, (UCHAR)m_ConstructionValue, alternateSetting);
-    if (io != nullptr)
-        io->Release();
-    return valid;
+    return QueryStreamAlternateSettingValid(this, alternateSetting);
 }
 
 // ----------------------------------------------------------------------------
@@ -34,14 +29,10 @@ BOOLEAN CUsbAudio2Render::IsAlternateSettingValid(UCHAR alternateSetting)
 NTSTATUS CUsbAudio2Render::PrepareStream(PSTREAMCLIENT client, PULONG frameNumber)
 {
     PAGED_CODE();
-    if (client == nullptr || frameNumber == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    if (m_StreamState != USB_STREAM_CLOSED)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    const ULONG rate = client->Format.Format.nSamplesPerSec;
-    NTSTATUS status = SetStreamClockFrequency(this, m_ClockControlId, rate);
+    NTSTATUS status = PrepareStreamClock(this, m_ClockControlId, client, frameNumber);
     if (!NT_SUCCESS(status))
         return status;
+    const ULONG rate = client->Format.Format.nSamplesPerSec;
     status = CUsbAudio1Render::PrepareStream(client, frameNumber);
     if (!NT_SUCCESS(status))
         return status;

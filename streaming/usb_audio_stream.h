@@ -133,6 +133,8 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     // The device object InitStream was given: the IAdapterCommon of a CAudioHal.
     PUNKNOWN GetOwner() const { return m_Owner; }
     LONG GetStreamState() const { return m_StreamState; }
+    // The USB I/O interface of the stream's device, referenced; null without one.
+    PUSBDEVICEIO QueryUsbIo();
 
   protected:
     // ---- transfer loop helpers for the stream classes
@@ -229,7 +231,6 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
 
     void Notify(ULONG type, ULONG value1, ULONG value2, PVOID buffer);
     void NotifyStart(PSTREAMCLIENT client, BOOLEAN formatChanged);
-    PUSBDEVICEIO QueryUsbIo();
     USBD_PIPE_HANDLE DataPipeHandle() const;
     void WaitForUrbs();
     NTSTATUS SendInitialUrbs();

@@ -1,12 +1,14 @@
 // The feedback values of an asynchronous device: decoding both formats with
 // the snapped 44.1 kHz family, the rate of a value against an exact rational
-// reference, and the averaging window with its doubled deviation.
+// reference, and the averaging window with its doubled deviation; and what
+// the class 2.0 streams ask of the device beside their data.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "streaming/feedback_pacing.h"
 #include "streaming/uac2_stream_requests.h"
+#include "tests/streaming/usb_stream_rig.h"
 
 namespace
 {
@@ -152,4 +154,36 @@ TEST(FeedbackPacing, ValidAlternateSettingBitmap)
     for (const Case& c : cases)
         EXPECT_EQ(c.Valid, AltSettingMarkedValid(c.Reply.data(), (ULONG)c.Reply.size(), c.Setting))
             << (int)c.Setting << " of " << c.Reply.size();
+}
+
+// Preparing a class 2.0 stream refuses a missing client or frame number, and
+// a stream that is not closed, before it asks for the clock.
+TEST(Uac2StreamRequests, ClockStepChecksItsArgumentsFirst)
+{
+    StreamRig rig;
+    ASSERT_TRUE(rig.Ok());
+    ClientDouble wave(3, 0x11);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Register(&wave, PcmFormat(2, 48000, 16), 5, 3));
+    ULONG frame = 0;
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, PrepareStreamClock(rig.Stream(), 1, nullptr, &frame));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, PrepareStreamClock(rig.Stream(), 1, wave.Record, nullptr));
+    ASSERT_EQ(STATUS_SUCCESS, rig.OpenAndStart(&wave));
+    EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES,
+              PrepareStreamClock(rig.Stream(), 1, wave.Record, &frame));
+    rig.Leave(&wave);
+}
+
+// The setting query of a stream asks about the stream's own interface, and
+// never about setting 0.
+TEST(Uac2StreamRequests, SettingQueryAsksAboutTheStreamsOwnInterface)
+{
+    StreamRig rig(SimCreateReferenceDevice(SimReference::Uac2HighSpeed), false);
+    ASSERT_TRUE(rig.Ok());
+    const size_t requests = rig.Device()->Log().size();
+    EXPECT_TRUE(QueryStreamAlternateSettingValid(rig.Stream(), 0));
+    EXPECT_EQ(requests, rig.Device()->Log().size());
+    rig.Device()->Audio().SetValidAltSettings(SimRef3::RecInterface, 1, 0x04);
+    rig.Device()->Audio().SetValidAltSettings(SimRef3::PlayInterface, 1, 0x02);
+    EXPECT_TRUE(QueryStreamAlternateSettingValid(rig.Stream(), 1));
+    EXPECT_FALSE(QueryStreamAlternateSettingValid(rig.Stream(), 2)); // marked for the other one
 }
