@@ -92,6 +92,22 @@ NTSTATUS ReadTopologyItems(PFILE_OBJECT filter, ULONG id, std::vector<Item>* ite
 }
 } // namespace
 
+KSDATARANGE_AUDIO AudioClientRange(const GUID& subFormat, ULONG channels, ULONG minBits,
+                                   ULONG maxBits, ULONG minRate, ULONG maxRate)
+{
+    KSDATARANGE_AUDIO r = {};
+    r.DataRange.FormatSize = sizeof(r);
+    r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
+    r.DataRange.SubFormat = subFormat;
+    r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+    r.MaximumChannels = channels;
+    r.MinimumBitsPerSample = minBits;
+    r.MaximumBitsPerSample = maxBits;
+    r.MinimumSampleFrequency = minRate;
+    r.MaximumSampleFrequency = maxRate;
+    return r;
+}
+
 AudioEngineClient::AudioEngineClient(PDEVICE_OBJECT adapterDevice)
     : m_Device(IoGetAttachedDevice(adapterDevice))
 {

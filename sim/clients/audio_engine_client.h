@@ -23,6 +23,11 @@ struct AudioEngineEvent
     bool Enabled;
 };
 
+// The data range a client asks an intersection with: samples of `subFormat`
+// in up to `channels` channels, between the given depths and rates.
+KSDATARANGE_AUDIO AudioClientRange(const GUID& subFormat, ULONG channels, ULONG minBits,
+                                   ULONG maxBits, ULONG minRate, ULONG maxRate);
+
 class AudioEngineClient
 {
   public:

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/portcls/portcls_emu.h"
+#include "sim/clients/audio_engine_client.h"
 #include "streaming/wave_data_format.h"
 #include "tests/streaming/wave_rig.h"
 
@@ -38,21 +39,8 @@ const KSDATARANGE_AUDIO& Range(CWaveCyclicMiniport* miniport, ULONG index)
         Pin(miniport, 0).KsPinDescriptor.DataRanges[2 * index]);
 }
 
-KSDATARANGE_AUDIO ClientRange(const GUID& subFormat, ULONG channels, ULONG minBits, ULONG maxBits,
-                              ULONG minRate, ULONG maxRate)
-{
-    KSDATARANGE_AUDIO r = {};
-    r.DataRange.FormatSize = sizeof(r);
-    r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    r.DataRange.SubFormat = subFormat;
-    r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-    r.MaximumChannels = channels;
-    r.MinimumBitsPerSample = minBits;
-    r.MaximumBitsPerSample = maxBits;
-    r.MinimumSampleFrequency = minRate;
-    r.MaximumSampleFrequency = maxRate;
-    return r;
-}
+// The ranges the cases ask with, in the audio engine client's own form.
+constexpr auto ClientRange = &AudioClientRange;
 } // namespace
 
 TEST(WaveMiniport, FormatsOfOneSubformatMergeIntoOneRange)

@@ -51,14 +51,8 @@ template <class Stream> class WaveFilter
         miniport->Release();
         EXPECT_EQ(STATUS_SUCCESS, PcRegisterSubdevice(fdo, u"SPKOut00Wave", m_Port));
         m_Client = std::make_unique<AudioEngineClient>(fdo);
-        KSDATARANGE_AUDIO wanted = {};
-        wanted.DataRange.FormatSize = sizeof(wanted);
-        wanted.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-        wanted.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-        wanted.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-        wanted.MaximumChannels = Render ? 2 : 1;
-        wanted.MinimumBitsPerSample = wanted.MaximumBitsPerSample = 16;
-        wanted.MinimumSampleFrequency = wanted.MaximumSampleFrequency = 48000;
+        const KSDATARANGE_AUDIO wanted =
+            AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, Render ? 2 : 1, 16, 16, 48000, 48000);
         PFILE_OBJECT filter = nullptr;
         EXPECT_EQ(STATUS_SUCCESS, m_Client->OpenFilter(u"SPKOut00Wave", &filter));
         EXPECT_EQ(STATUS_SUCCESS,

@@ -16,22 +16,6 @@ constexpr ULONG kStepMs = 5;
 // take to play out, past the buffer itself.
 constexpr ULONG kPlayOutMs = 40;
 
-KSDATARANGE_AUDIO PcmRange(ULONG channels, ULONG minBits, ULONG maxBits, ULONG minRate,
-                           ULONG maxRate)
-{
-    KSDATARANGE_AUDIO r = {};
-    r.DataRange.FormatSize = sizeof(r);
-    r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    r.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-    r.MaximumChannels = channels;
-    r.MinimumBitsPerSample = minBits;
-    r.MaximumBitsPerSample = maxBits;
-    r.MinimumSampleFrequency = minRate;
-    r.MaximumSampleFrequency = maxRate;
-    return r;
-}
-
 std::string FormatText(ULONG channels, ULONG bits, ULONG rate)
 {
     return std::to_string(channels) + " channel(s) of " + std::to_string(bits) + " bits at " +
@@ -181,7 +165,8 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
     PFILE_OBJECT filter = nullptr;
     NTSTATUS status = client.OpenFilter(filterInfo->Name, &filter);
     KSDATARANGE_AUDIO wanted =
-        PcmRange(in.Channels, in.BitsPerSample, in.BitsPerSample, in.Rate, in.Rate);
+        AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, in.Channels, in.BitsPerSample, in.BitsPerSample,
+                         in.Rate, in.Rate);
     std::vector<UCHAR> format;
     PFILE_OBJECT pinFile = nullptr;
     if (NT_SUCCESS(status))
@@ -301,7 +286,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     PFILE_OBJECT filter = nullptr;
     NTSTATUS status = client.OpenFilter(filterInfo->Name, &filter);
     // Any PCM format: the driver chooses the one it prefers.
-    KSDATARANGE_AUDIO wanted = PcmRange(32, 8, 32, 1, 768000);
+    KSDATARANGE_AUDIO wanted = AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, 32, 8, 32, 1, 768000);
     std::vector<UCHAR> format;
     PFILE_OBJECT pinFile = nullptr;
     if (NT_SUCCESS(status))

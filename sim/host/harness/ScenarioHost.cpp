@@ -14,17 +14,7 @@ constexpr ULONG kStepMs = 5;
 // Any format the driver offers: it picks the rate, depth and channels.
 KSDATARANGE_AUDIO AnyPcm()
 {
-    KSDATARANGE_AUDIO r = {};
-    r.DataRange.FormatSize = sizeof(r);
-    r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    r.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-    r.MaximumChannels = 8;
-    r.MinimumBitsPerSample = 16;
-    r.MaximumBitsPerSample = 32;
-    r.MinimumSampleFrequency = 8000;
-    r.MaximumSampleFrequency = 192000;
-    return r;
+    return AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, 8, 16, 32, 8000, 192000);
 }
 
 // The topology node values a control change sets: the first channel of

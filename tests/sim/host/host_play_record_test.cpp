@@ -135,14 +135,8 @@ TEST(HostPlayRecord, FormatsAreTheDriversToRefuse)
         AudioEngineClient client(host.Fdo());
         PFILE_OBJECT filter = nullptr;
         ASSERT_EQ(STATUS_SUCCESS, client.OpenFilter(u"SPKOut00Wave", &filter));
-        KSDATARANGE_AUDIO r = {};
-        r.DataRange.FormatSize = sizeof(r);
-        r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-        r.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-        r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-        r.MaximumChannels = c.Channels;
-        r.MinimumBitsPerSample = r.MaximumBitsPerSample = 16;
-        r.MinimumSampleFrequency = r.MaximumSampleFrequency = c.Rate;
+        const KSDATARANGE_AUDIO r =
+            AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, c.Channels, 16, 16, c.Rate, c.Rate);
         std::vector<UCHAR> format;
         NTSTATUS driver = client.Intersect(filter, 0, &r.DataRange, &format);
         if (NT_SUCCESS(driver))
