@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench/fft_bench_common.h"
 #include "primitives/fft/DspFftComplex.h"
 #include "primitives/fft/DspFftReal.h"
 #include "primitives/fft/DspFftSpec.h"
@@ -20,44 +21,20 @@
 
 namespace
 {
-// A record in plain memory, so the benchmark needs no emulated pool.
-struct Record
+// The generic level's record.
+struct Record : FftBenchRecord
 {
     explicit Record(int order)
+        : FftBenchRecord(DspFftSpecSizeR32f_Gen, DspFftSpecInitR32f_Gen, order)
     {
-        int32_t specBytes = 0, initBytes = 0, workBytes = 0;
-        DspFftSpecSizeR32f_Gen(order, DspFftScaleInverse, 0, &specBytes, &initBytes, &workBytes);
-        spec.resize(specBytes + 32);
-        init.resize(initBytes + 32);
-        work.resize(workBytes + 32);
-        DspFftSpecInitR32f_Gen(&rec, order, DspFftScaleInverse, 0, spec.data(), init.data());
     }
-    std::vector<uint8_t> spec, init, work;
-    DspFftSpecR32f* rec = nullptr;
 };
-
-std::vector<float> Signal(size_t n)
-{
-    std::vector<float> x(n);
-    for (size_t i = 0; i < n; ++i)
-    {
-        x[i] = static_cast<float>(std::sin(0.01 * i) + 0.5 * std::cos(0.37 * i));
-    }
-    return x;
-}
 
 void BM_FftRealForward(benchmark::State& state)
 {
     const int order = static_cast<int>(state.range(0));
     Record r(order);
-    const auto x = Signal(size_t{1} << order);
-    std::vector<float> y(x.size());
-    for (auto _ : state)
-    {
-        DspFftFwdRToPacked32f_Gen(x.data(), y.data(), r.rec, r.work.data());
-        benchmark::DoNotOptimize(y.data());
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(x.size()));
+    RunRealFft(state, r, order, DspFftFwdRToPacked32f_Gen);
 }
 BENCHMARK(BM_FftRealForward)->DenseRange(6, 16);
 
@@ -65,21 +42,14 @@ void BM_FftRealInverse(benchmark::State& state)
 {
     const int order = static_cast<int>(state.range(0));
     Record r(order);
-    const auto x = Signal(size_t{1} << order);
-    std::vector<float> y(x.size());
-    for (auto _ : state)
-    {
-        DspFftInvPackedToR32f_Gen(x.data(), y.data(), r.rec, r.work.data());
-        benchmark::DoNotOptimize(y.data());
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(x.size()));
+    RunRealFft(state, r, order, DspFftInvPackedToR32f_Gen);
 }
 BENCHMARK(BM_FftRealInverse)->DenseRange(6, 16);
 
 void BM_FftRealInPlaceOrder10(benchmark::State& state)
 {
     Record r(10);
-    auto x = Signal(1024);
+    auto x = FftBenchSignal(1024);
     for (auto _ : state)
     {
         DspFftFwdRInPlace32f_Gen(x.data(), r.rec, nullptr);
@@ -98,7 +68,7 @@ void BM_FftComplexForward(benchmark::State& state)
     const int order = static_cast<int>(state.range(0));
     Record r(order + 1);
     const int32_t n = int32_t{1} << order;
-    const auto x = Signal(2 * static_cast<size_t>(n));
+    const auto x = FftBenchSignal(2 * static_cast<size_t>(n));
     std::vector<float> y(x.size());
     uint8_t* work = r.work.data() + (-reinterpret_cast<uintptr_t>(r.work.data()) & 31);
     for (auto _ : state)
@@ -124,7 +94,7 @@ void FftwRealForward(benchmark::State& state, unsigned flags)
     float* in = fftwf_alloc_real(n);
     fftwf_complex* out = fftwf_alloc_complex(n / 2 + 1);
     fftwf_plan plan = fftwf_plan_dft_r2c_1d(n, in, out, FFTW_MEASURE | flags);
-    const auto x = Signal(n);
+    const auto x = FftBenchSignal(n);
     std::copy(x.begin(), x.end(), in);
     for (auto _ : state)
     {
@@ -158,7 +128,7 @@ void FftwRealInverse(benchmark::State& state, unsigned flags)
     // c2r destroys its input, so the measured plan runs on a kept copy.
     fftwf_plan plan = fftwf_plan_dft_c2r_1d(n, in, out, FFTW_MEASURE | flags);
     std::vector<float> spectrum(2 * (n / 2 + 1));
-    const auto x = Signal(spectrum.size());
+    const auto x = FftBenchSignal(spectrum.size());
     std::copy(x.begin(), x.end(), spectrum.begin());
     for (auto _ : state)
     {
@@ -189,7 +159,7 @@ void FftwComplexForward(benchmark::State& state, unsigned flags)
     fftwf_complex* in = fftwf_alloc_complex(n);
     fftwf_complex* out = fftwf_alloc_complex(n);
     fftwf_plan plan = fftwf_plan_dft_1d(n, in, out, FFTW_FORWARD, FFTW_MEASURE | flags);
-    const auto x = Signal(2 * static_cast<size_t>(n));
+    const auto x = FftBenchSignal(2 * static_cast<size_t>(n));
     std::copy(x.begin(), x.end(), reinterpret_cast<float*>(in));
     for (auto _ : state)
     {
@@ -220,7 +190,7 @@ void BM_KissFftRealForward(benchmark::State& state)
 {
     const int n = 1 << state.range(0);
     kiss_fftr_cfg cfg = kiss_fftr_alloc(n, 0, nullptr, nullptr);
-    const auto x = Signal(n);
+    const auto x = FftBenchSignal(n);
     std::vector<kiss_fft_cpx> out(n / 2 + 1);
     for (auto _ : state)
     {
