@@ -88,6 +88,24 @@ template <class T> void ScalarComplexRoot(const T* src, T* dst, int n)
     }
 }
 
+// Level 0 of the sums: a plain loop accumulating in Acc, of a real vector
+// and of a complex one (the real and the imaginary parts apart).
+template <class Acc, class T> void PlainSum(const T* src, int n, double* dst)
+{
+    Acc s = 0;
+    for (int i = 0; i < n; ++i)
+        s += src[i];
+    dst[0] = static_cast<double>(s);
+}
+
+template <class Acc, class T> void PlainComplexSum(const T* src, int n, double* dst)
+{
+    Acc re = 0, im = 0;
+    for (int i = 0; i < n; ++i)
+        re += src[2 * i], im += src[2 * i + 1];
+    dst[0] = static_cast<double>(re), dst[1] = static_cast<double>(im);
+}
+
 #define VM_LEVELS(call)                                                                            \
     {                                                                                              \
         [](Data& o, int n) { call(Sse3); }, [](Data& o, int n) { call(Sse3); },                    \
@@ -155,78 +173,42 @@ void BM_VkRoot64fc(benchmark::State& state)
 void BM_VkSum64f(benchmark::State& state)
 {
     Body b[4] = VM_LEVELS(SUM64F);
-    b[0] = [](Data& o, int n)
-    {
-        double s = 0;
-        for (int i = 0; i < n; ++i)
-            s += o.d[i];
-        o.dout[0] = s;
-    };
+    b[0] = [](Data& o, int n) { PlainSum<double>(o.d, n, o.dout); };
     AtLevel(state, b);
 }
 #define SUM32FC(sfx) DspSumAccurate32fc_##sfx(o.f, n, o.dout)
 void BM_VkSum32fc(benchmark::State& state)
 {
     Body b[4] = VM_LEVELS(SUM32FC);
-    b[0] = [](Data& o, int n)
-    {
-        double re = 0, im = 0;
-        for (int i = 0; i < n; ++i)
-            re += o.f[2 * i], im += o.f[2 * i + 1];
-        o.dout[0] = re, o.dout[1] = im;
-    };
+    b[0] = [](Data& o, int n) { PlainComplexSum<double>(o.f, n, o.dout); };
     AtLevel(state, b);
 }
 #define SUM32FC_FAST(sfx) DspSumFast32fc_##sfx(o.f, n, o.dout)
 void BM_VkSumFast32fc(benchmark::State& state)
 {
     Body b[4] = VM_LEVELS(SUM32FC_FAST);
-    b[0] = [](Data& o, int n)
-    {
-        float re = 0, im = 0;
-        for (int i = 0; i < n; ++i)
-            re += o.f[2 * i], im += o.f[2 * i + 1];
-        o.dout[0] = re, o.dout[1] = im;
-    };
+    b[0] = [](Data& o, int n) { PlainComplexSum<float>(o.f, n, o.dout); };
     AtLevel(state, b);
 }
 #define SUM64FC(sfx) DspSumKernel64fc_##sfx(o.d, n, o.dout)
 void BM_VkSum64fc(benchmark::State& state)
 {
     Body b[4] = VM_LEVELS(SUM64FC);
-    b[0] = [](Data& o, int n)
-    {
-        double re = 0, im = 0;
-        for (int i = 0; i < n; ++i)
-            re += o.d[2 * i], im += o.d[2 * i + 1];
-        o.dout[0] = re, o.dout[1] = im;
-    };
+    b[0] = [](Data& o, int n) { PlainComplexSum<double>(o.d, n, o.dout); };
     AtLevel(state, b);
 }
 #define SUM16SC(sfx) DspSumKernel16scTo64fc_##sfx(o.s16, o.dout, n)
 void BM_VkSum16sc(benchmark::State& state)
 {
     Body b[4] = VM_LEVELS(SUM16SC);
-    b[0] = [](Data& o, int n)
-    {
-        int64_t re = 0, im = 0;
-        for (int i = 0; i < n; ++i)
-            re += o.s16[2 * i], im += o.s16[2 * i + 1];
-        o.dout[0] = static_cast<double>(re), o.dout[1] = static_cast<double>(im);
-    };
+    b[0] = [](Data& o, int n) { PlainComplexSum<int64_t>(o.s16, n, o.dout); };
     AtLevel(state, b);
 }
 #define SUM16S(sfx) DspSumKernel16sTo64f_##sfx(o.s16, o.dout, n)
 void BM_VkSum16s(benchmark::State& state)
 {
     Body b[4] = VM_LEVELS(SUM16S);
-    b[0] = [](Data& o, int n)
-    {
-        int64_t s = 0;
-        for (int i = 0; i < n; ++i)
-            s += o.s16[i];
-        o.dout[0] = static_cast<double>(s);
-    };
+    b[0] = [](Data& o, int n) { PlainSum<int64_t>(o.s16, n, o.dout); };
     AtLevel(state, b);
 }
 
