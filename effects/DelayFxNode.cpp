@@ -87,14 +87,9 @@ NTSTATUS CDelayFxNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames
     const ULONG channelCount = ChannelsOf(format);
     if (channelCount == 0)
         return STATUS_SUCCESS;
-    float* const* stream = static_cast<float* const*>(buffers);
-    for (ULONG done = 0; done < frames; done += EFFECT_CHUNK_FRAMES)
-    {
-        float* chunk[EFFECT_MAX_CHANNELS];
-        EffectOffsetTable(stream, done, chunk);
-        const ULONG left = frames - done;
-        ProcessChunk(chunk, channelCount, left < EFFECT_CHUNK_FRAMES ? left : EFFECT_CHUNK_FRAMES);
-    }
+    ForEachEffectChunk(buffers, frames,
+                       [this, channelCount](float** chunk, ULONG count)
+                       { ProcessChunk(chunk, channelCount, count); });
     return STATUS_SUCCESS;
 }
 

@@ -33,6 +33,22 @@ void EffectCrossfade(float* out, const float* plain, ULONG frames, ULONG k, LONG
 // Points `table` at frame `offset` of each of the eight channel buffers.
 void EffectOffsetTable(float* const* buffers, ULONG offset, float** table);
 
+// Calls `process(table, count)` on each chunk of a processing call's
+// `frames` frames in turn: `table` points at the chunk's first frame in each
+// of the eight channel buffers, `count` is its frames (a full chunk but for
+// the last).
+template <class Process> void ForEachEffectChunk(PVOID buffers, ULONG frames, Process process)
+{
+    float* const* stream = static_cast<float* const*>(buffers);
+    for (ULONG done = 0; done < frames; done += EFFECT_CHUNK_FRAMES)
+    {
+        float* chunk[EFFECT_MAX_CHANNELS];
+        EffectOffsetTable(stream, done, chunk);
+        const ULONG left = frames - done;
+        process(chunk, left < EFFECT_CHUNK_FRAMES ? left : EFFECT_CHUNK_FRAMES);
+    }
+}
+
 // A table of eight zeroed channel buffers of `frames` floats; false when an
 // allocation fails (what was made stays, for FreeEffectBuffers).
 bool MakeEffectBuffers(float** table, ULONG frames);

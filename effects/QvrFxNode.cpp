@@ -339,14 +339,9 @@ NTSTATUS CQvrFxNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
     if (InterlockedExchange(&m_ValuesChanged, 0) != 0)
         ApplyValues();
     const ULONG channels = m_StreamFloat.Format.nChannels;
-    float* const* stream = static_cast<float* const*>(buffers);
-    for (ULONG done = 0; done < frames; done += EFFECT_CHUNK_FRAMES)
-    {
-        float* block[EFFECT_MAX_CHANNELS];
-        EffectOffsetTable(stream, done, block);
-        const ULONG left = frames - done;
-        ProcessBlock(block, channels, left < EFFECT_CHUNK_FRAMES ? left : EFFECT_CHUNK_FRAMES);
-    }
+    ForEachEffectChunk(buffers, frames,
+                       [this, channels](float** block, ULONG count)
+                       { ProcessBlock(block, channels, count); });
     return STATUS_SUCCESS;
 }
 
