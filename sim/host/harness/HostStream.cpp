@@ -204,13 +204,8 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
     ULONG endedAt = 0;
     while (!ended || elapsed < endedAt + bufferMs + kPlayOutMs)
     {
-        if (options.UnplugAfterMs != 0 && elapsed >= options.UnplugAfterMs)
-        {
-            summary->Unplugged = true;
-            m_Host.Bus()->Unplug();
-            EmuAdvanceMs(kStepMs); // the driver sees its transfers fail
+        if (UnplugWhenDue(options, elapsed, summary))
             break;
-        }
         if (offset < in.Data.size())
             offset +=
                 client.Write(pinFile, in.Data.data() + offset, (ULONG)(in.Data.size() - offset));
@@ -258,12 +253,7 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
                   1000.0 / in.Rate;
     summary->MissingPackets = gaps.Missing();
     summary->Overruns = stats.Overruns;
-    if (summary->Unplugged)
-    {
-        m_Error = "the device was unplugged after " + std::to_string(elapsed) + " ms of play";
-        return STATUS_DEVICE_NOT_CONNECTED;
-    }
-    return STATUS_SUCCESS;
+    return RunEnd(*summary, elapsed, "play");
 }
 
 NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudio* recorded,
@@ -316,13 +306,8 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     ULONG elapsed = 0;
     while (elapsed < ms)
     {
-        if (options.UnplugAfterMs != 0 && elapsed >= options.UnplugAfterMs)
-        {
-            summary->Unplugged = true;
-            m_Host.Bus()->Unplug();
-            EmuAdvanceMs(kStepMs);
+        if (UnplugWhenDue(options, elapsed, summary))
             break;
-        }
         const ULONG step = std::min(kStepMs, ms - elapsed);
         EmuAdvanceMs(step);
         elapsed += step;
@@ -341,10 +326,24 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     summary->DriftMs = ((double)pin.Position() / (frameBytes ? frameBytes : 1) - deviceFrames) *
                        1000.0 / recorded->Rate;
     summary->Overruns = stats.Overruns + (stats.DroppedBytes != 0 ? 1 : 0);
-    if (summary->Unplugged)
-    {
-        m_Error = "the device was unplugged after " + std::to_string(elapsed) + " ms of recording";
-        return STATUS_DEVICE_NOT_CONNECTED;
-    }
-    return STATUS_SUCCESS;
+    return RunEnd(*summary, elapsed, "recording");
+}
+
+bool HostStream::UnplugWhenDue(const HostStreamOptions& options, ULONG elapsed,
+                               HostStreamSummary* summary)
+{
+    if (options.UnplugAfterMs == 0 || elapsed < options.UnplugAfterMs)
+        return false;
+    summary->Unplugged = true;
+    m_Host.Bus()->Unplug();
+    EmuAdvanceMs(kStepMs); // the driver sees its transfers fail
+    return true;
+}
+
+NTSTATUS HostStream::RunEnd(const HostStreamSummary& summary, ULONG elapsed, const char* run)
+{
+    if (!summary.Unplugged)
+        return STATUS_SUCCESS;
+    m_Error = "the device was unplugged after " + std::to_string(elapsed) + " ms of " + run;
+    return STATUS_DEVICE_NOT_CONNECTED;
 }

@@ -60,6 +60,13 @@ class HostStream
     static constexpr double kSineAmplitude = 0.5;
 
   private:
+    // Pulls the device out once the run has lasted the options' time, and
+    // lets the driver see its transfers fail; true when it did.
+    bool UnplugWhenDue(const HostStreamOptions& options, ULONG elapsed, HostStreamSummary* summary);
+    // The status a run ends with: the device's absence, said in words with
+    // the milliseconds of the `run` it lasted, or success.
+    NTSTATUS RunEnd(const HostStreamSummary& summary, ULONG elapsed, const char* run);
+
     HostHarness& m_Host;
     std::string m_Error;
 };

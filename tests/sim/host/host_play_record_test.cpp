@@ -36,6 +36,18 @@ void Start(HostHarness& host)
     ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
 }
 
+// After a run that pulled the device out: the driver was told, removes the
+// device, and nothing leaks.
+void ExpectRemovedCleanly(HostHarness& host)
+{
+    EXPECT_FALSE(host.DevicePresent());
+    EXPECT_EQ(STATUS_SUCCESS, host.SurpriseRemoval());
+    EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
+    host.Unplug();
+    host.UnloadDriver();
+    EXPECT_EQ("", EmuCheckClean(false));
+}
+
 // The device's sine as the simulated microphone defines it, computed here on
 // its own: amplitude times full scale of 16 bits, rounded.
 SHORT MicSine(ULONGLONG k)
@@ -233,10 +245,24 @@ TEST(HostPlayRecord, UnplugMidPlayEndsTheRunCleanly)
     EXPECT_TRUE(summary.Unplugged);
     EXPECT_EQ("the device was unplugged after 500 ms of play", stream.Error());
     EXPECT_LT(summary.Frames, 48000u);
-    EXPECT_FALSE(host.DevicePresent());
-    EXPECT_EQ(STATUS_SUCCESS, host.SurpriseRemoval());
-    EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
-    host.Unplug();
-    host.UnloadDriver();
-    EXPECT_EQ("", EmuCheckClean(false));
+    ExpectRemovedCleanly(host);
+}
+
+// The same half a second into a recording: the frames recorded are those of
+// the half second at most.
+TEST(HostPlayRecord, UnplugMidRecordEndsTheRunCleanly)
+{
+    HostHarness host;
+    Start(host);
+    HostStream stream(host);
+    HostAudio recorded;
+    HostStreamSummary summary;
+    HostStreamOptions options;
+    options.UnplugAfterMs = 500;
+    EXPECT_EQ(STATUS_DEVICE_NOT_CONNECTED, stream.Record(1000, options, &recorded, &summary));
+    EXPECT_TRUE(summary.Unplugged);
+    EXPECT_EQ("the device was unplugged after 500 ms of recording", stream.Error());
+    EXPECT_GT(summary.Frames, 0u);
+    EXPECT_LE(summary.Frames, 48000u / 2);
+    ExpectRemovedCleanly(host);
 }
