@@ -41,10 +41,9 @@ template <typename T> NTSTATUS MakeMuteNode(CUac1FeatureUnit* unit, CAudioHal* d
 {
     if (!unit->FeatureUnitHasControl(c_MuteSelector))
         return STATUS_INSUFFICIENT_RESOURCES;
-    NTSTATUS status = MakeUnitControl<T>(
+    return MakeRequiredUnitControl<T>(
         unit, device, UAC1_UNIT_POOL_TAG,
         [&](T* c) { return c->CreateBooleanControl(unit, c_MuteSelector, unit->SettingsKey()); });
-    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }
 
 // The volume control after a made mute, when the unit has one; a volume
@@ -212,11 +211,10 @@ NTSTATUS CTimedLineSwitchFeatureUnit::CreateControls(CAudioHal* device)
     NTSTATUS status = CTimedLineFeatureUnit::CreateControls(device);
     if (!NT_SUCCESS(status))
         return status;
-    status = MakeUnitControl<CRegisterSwitchControl>(
+    return MakeRequiredUnitControl<CRegisterSwitchControl>(
         this, device, UAC1_UNIT_POOL_TAG,
         [&](CRegisterSwitchControl* c) { return c->CreateSwitchControl(this, SettingsKey()); },
         m_TimedDevice);
-    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }
 
 NTSTATUS CRegisterSwitchControl::GetValue(ULONG channel, PUCHAR value)

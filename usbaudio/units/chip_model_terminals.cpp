@@ -18,7 +18,7 @@ NTSTATUS CChipModelOutputTerminal::CreateControls(CAudioHal* device)
     const ULONG kind = OutputTerminalTypeToEndpointKind(TerminalType());
     EndpointCapabilities record = {};
     device->GetEndpointCapabilities(FALSE, kind, &record);
-    status = MakeUnitControl<CUacTerminalControl>(
+    return MakeRequiredUnitControl<CUacTerminalControl>(
         this, device, PoolTag(),
         [&](CUacTerminalControl* c)
         {
@@ -27,5 +27,4 @@ NTSTATUS CChipModelOutputTerminal::CreateControls(CAudioHal* device)
             return init;
         },
         CONTROL_KIND_OUTPUT_TERMINAL, 0);
-    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }

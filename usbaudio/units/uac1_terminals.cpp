@@ -135,10 +135,9 @@ NTSTATUS CUac1TerminalBase::AddTerminalControl(CAudioHal* device, ULONG kind, UL
 {
     EndpointCapabilities record = {};
     device->GetEndpointCapabilities(isInput, endpointKind, &record);
-    NTSTATUS status = MakeUnitControl<CUacTerminalControl>(
+    return MakeRequiredUnitControl<CUacTerminalControl>(
         this, device, PoolTag(),
         [&](CUacTerminalControl* c) { return c->InitTerminalControl(this, record); }, kind, index);
-    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }
 
 // ----------------------------------------------------------------------------
@@ -281,11 +280,10 @@ NTSTATUS CUac1OutputTerminal::CreateKindControls(CAudioHal* device)
             AddTerminalControl(device, CONTROL_KIND_OUTPUT_TERMINAL, i, FALSE, m_OutputKinds[i]);
     if (!NT_SUCCESS(status) || m_TypeCount < 2)
         return status;
-    status = MakeUnitControl<CUacOutputTypeControl>(
+    return MakeRequiredUnitControl<CUacOutputTypeControl>(
         this, device, PoolTag(),
         [&](CUacOutputTypeControl* c)
         { return c->CreateOutputTypeControl(this, SettingsKey(), device); });
-    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }
 
 // The types the connector can be switched between, each with its jacks; a

@@ -291,10 +291,9 @@ NTSTATUS CUac1MixerUnit::CreateControls(CAudioHal* device)
                                   DescriptorByte(UAC1_INPUT_COUNT_OFFSET), UAC1_SOURCES_OFFSET);
     if (!NT_SUCCESS(status))
         return status;
-    status = MakeUnitControl<CUacMixerControl>(this, device, UAC1_UNIT_POOL_TAG,
-                                               [&](CUacMixerControl* c)
-                                               { return c->CreateMixerControl(this); });
-    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
+    return MakeRequiredUnitControl<CUacMixerControl>(this, device, UAC1_UNIT_POOL_TAG,
+                                                     [&](CUacMixerControl* c)
+                                                     { return c->CreateMixerControl(this); });
 }
 
 // ----------------------------------------------------------------------------
@@ -354,9 +353,8 @@ NTSTATUS CUac1SelectorUnit::CreateControls(CAudioHal* device)
                                   DescriptorByte(UAC1_INPUT_COUNT_OFFSET), UAC1_SOURCES_OFFSET);
     if (!NT_SUCCESS(status))
         return status;
-    status = MakeUnitControl<CUacSelectorControl>(
+    return MakeRequiredUnitControl<CUacSelectorControl>(
         this, device,
         m_Version == AudioClassVersion::Uac1 ? UAC1_UNIT_POOL_TAG : UAC2_UNIT_POOL_TAG,
         [&](CUacSelectorControl* c) { return c->CreateSelectorControl(this, SettingsKey()); });
-    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
 }

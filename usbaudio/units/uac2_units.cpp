@@ -90,10 +90,9 @@ NTSTATUS CUac2ClockSource::CreateControls(CAudioHal* device)
     NTSTATUS status = SetIdentity(c_IdOffset, UAC2_CLOCK_SOURCE, 0, 0);
     if (!NT_SUCCESS(status))
         return status;
-    status = MakeUnitControl<CUacClockControl>(this, device, UAC2_UNIT_POOL_TAG,
-                                               [&](CUacClockControl* c)
-                                               { return c->CreateClockControl(this); });
-    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
+    return MakeRequiredUnitControl<CUacClockControl>(this, device, UAC2_UNIT_POOL_TAG,
+                                                     [&](CUacClockControl* c)
+                                                     { return c->CreateClockControl(this); });
 }
 
 // ----------------------------------------------------------------------------
@@ -136,8 +135,7 @@ NTSTATUS CUac2MixerUnit::CreateControls(CAudioHal* device)
         extension ? c_ExtensionSourcesOffset : c_MixerSourcesOffset);
     if (!NT_SUCCESS(status))
         return status;
-    status = MakeUnitControl<CUacMixerControl>(this, device, UAC2_UNIT_POOL_TAG,
-                                               [&](CUacMixerControl* c)
-                                               { return c->CreateMixerControl(this); });
-    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
+    return MakeRequiredUnitControl<CUacMixerControl>(this, device, UAC2_UNIT_POOL_TAG,
+                                                     [&](CUacMixerControl* c)
+                                                     { return c->CreateMixerControl(this); });
 }

@@ -135,6 +135,16 @@ NTSTATUS MakeUnitControl(CUacUnit* unit, CAudioHal* device, ULONG tag, Init init
     return RegisterUnitControl(unit, control, init(control));
 }
 
+// MakeUnitControl for a control the unit cannot do without: an object that
+// cannot be allocated fails the unit with STATUS_INSUFFICIENT_RESOURCES.
+template <typename T, typename Init, typename... A>
+NTSTATUS MakeRequiredUnitControl(CUacUnit* unit, CAudioHal* device, ULONG tag, Init init,
+                                 A&&... args)
+{
+    NTSTATUS status = MakeUnitControl<T>(unit, device, tag, init, static_cast<A&&>(args)...);
+    return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
+}
+
 // Queries a unit's request interface for a control, which keeps it without
 // a reference: the unit holds the control, not the other way round.
 template <typename T> NTSTATUS QueryUnitRequests(CUacUnit* unit, REFIID iid, T** requests)
