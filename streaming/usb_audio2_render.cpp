@@ -95,17 +95,7 @@ USBD_PIPE_HANDLE CUsbAudio2Render::FeedbackPipeHandle() const
 NTSTATUS CUsbAudio2Render::BuildFeedbackContexts()
 {
     PAGED_CODE();
-    for (ULONG i = 0; i < USB_STREAM_MAX_URBS; ++i)
-    {
-        PTRANSFERCONTEXT context = nullptr;
-        NTSTATUS status = AllocTransferContext(&context);
-        if (!NT_SUCCESS(status))
-            return status;
-        context->Index = i;
-        m_FeedbackBusy[i] = nullptr;
-        m_FeedbackFree[i] = context;
-    }
-    return STATUS_SUCCESS;
+    return FillContextSlots(m_FeedbackBusy, m_FeedbackFree);
 }
 
 void CUsbAudio2Render::FreeTransferContexts()

@@ -155,6 +155,9 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
                                             PTRANSFERCONTEXT* free, ULONG limit);
     static void ReturnContextSlot(PKSPIN_LOCK lock, PTRANSFERCONTEXT volatile* busy,
                                   PTRANSFERCONTEXT* free, PTRANSFERCONTEXT context);
+    // A new context in every free slot, numbered by its slot, and every busy
+    // slot empty; stops at the first that cannot be had (those made stay).
+    NTSTATUS FillContextSlots(PTRANSFERCONTEXT volatile* busy, PTRANSFERCONTEXT* free);
     // Frees every context in the free slots.
     void FreeContextSlots(PKSPIN_LOCK lock, PTRANSFERCONTEXT* free);
     void FreeTransferContext(PTRANSFERCONTEXT context);

@@ -64,17 +64,10 @@ NTSTATUS CUsbAudioStream::BuildTransferContexts(ULONG bufferBytes)
     InitLookaside(&m_ContextLookaside, sizeof(TransferContext));
     InitLookaside(&m_BufferLookaside, bufferBytes);
     m_LookasideReady = TRUE;
-    for (ULONG i = 0; i < USB_STREAM_MAX_URBS; ++i)
+    if (!NT_SUCCESS(FillContextSlots(m_BusyContexts, m_FreeContexts)))
     {
-        PTRANSFERCONTEXT context = nullptr;
-        if (!NT_SUCCESS(AllocTransferContext(&context)))
-        {
-            ReleaseTransferLoop();
-            return STATUS_INSUFFICIENT_RESOURCES;
-        }
-        context->Index = i;
-        m_BusyContexts[i] = nullptr;
-        m_FreeContexts[i] = context;
+        ReleaseTransferLoop();
+        return STATUS_INSUFFICIENT_RESOURCES;
     }
     return STATUS_SUCCESS;
 }
@@ -199,6 +192,22 @@ void CUsbAudioStream::FreeTransferContext(PTRANSFERCONTEXT context)
     ExFreeToNPagedLookasideList(&m_BufferLookaside, context->Buffer);
     ExFreeToNPagedLookasideList(&m_UrbLookaside, context->Urb);
     ExFreeToNPagedLookasideList(&m_ContextLookaside, context);
+}
+
+NTSTATUS CUsbAudioStream::FillContextSlots(PTRANSFERCONTEXT volatile* busy, PTRANSFERCONTEXT* free)
+{
+    PAGED_CODE();
+    for (ULONG i = 0; i < USB_STREAM_MAX_URBS; ++i)
+    {
+        PTRANSFERCONTEXT context = nullptr;
+        NTSTATUS status = AllocTransferContext(&context);
+        if (!NT_SUCCESS(status))
+            return status;
+        context->Index = i;
+        busy[i] = nullptr;
+        free[i] = context;
+    }
+    return STATUS_SUCCESS;
 }
 
 void CUsbAudioStream::FreeContextSlots(PKSPIN_LOCK lock, PTRANSFERCONTEXT* free)
