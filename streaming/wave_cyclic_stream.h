@@ -139,6 +139,9 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     ULONG m_BufferSize;
     ULONG m_LastPosition;
     ULONG m_CopyOffset;
+    // Render bytes still to go out as silence before the copy offset reaches
+    // the data of position 0.
+    ULONG m_PreRollSilence;
     ULONG m_PendingBytes;
     ULONGLONG m_TimeStamp;
     KSPIN_LOCK m_Lock;

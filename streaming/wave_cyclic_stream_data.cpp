@@ -211,6 +211,7 @@ void CWaveCyclicStream::ResetPositions()
     m_Position = 0;
     m_LastPosition = 0;
     m_PendingBytes = 0;
+    m_PreRollSilence = 0;
     RtlZeroMemory(m_Ring, sizeof(m_Ring));
     m_RingRead = 0;
     m_RingWrite = 0;
@@ -307,23 +308,26 @@ void CWaveCyclicStream::OnStart(const StreamNotification* record)
     {
         ConfigureCapture();
         ResetPositions();
+        // The copy offset starts the pre-roll before position 0 so that it
+        // meets the position once the URBs in flight are sent; the bytes it
+        // passes on the way are not data yet and go out as silence, all of
+        // them, however many times the pre-roll wraps round the buffer.
         const ULONG size = CyclicSize();
-        const ULONG preRoll = size != 0 ? RenderPreRoll(ms, record->Start.UrbCount) % size : 0;
-        m_CopyOffset = m_Capture || preRoll == 0 ? 0 : size - preRoll;
+        m_PreRollSilence = m_Capture || size == 0 ? 0 : RenderPreRoll(ms, record->Start.UrbCount);
+        m_CopyOffset = size != 0 ? (size - m_PreRollSilence % size) % size : 0;
     }
     UpdateTiming(ms, record->Start.UrbCount, client);
 }
 
 // The bytes of the host format that the URBs in flight hold: the copy offset
-// lags the position by them. Taken modulo the buffer when the active
-// client's URBs hold more than the buffer.
+// lags the position by them at the start. It may hold more than the buffer
+// when the active client's URBs do.
 ULONG CWaveCyclicStream::RenderPreRoll(ULONG msPerUrb, ULONG urbCount) const
 {
     const ULONGLONG perMs =
         (ULONGLONG)(m_HostFormat.Format.nSamplesPerSec / 1000) * m_HostFormat.Format.nBlockAlign;
     const ULONGLONG bytes = perMs * msPerUrb * urbCount;
-    const ULONG size = CyclicSize();
-    return size != 0 ? (ULONG)(bytes % size) : 0;
+    return bytes < MAXULONG ? (ULONG)bytes : MAXULONG;
 }
 
 void CWaveCyclicStream::UpdateTiming(ULONG msPerUrb, ULONG urbCount,
@@ -348,8 +352,9 @@ void CWaveCyclicStream::RecordTransfer(ULONG hostBytes)
     m_RingWrite = (m_RingWrite + 1) % WAVE_TRANSFER_RING;
 }
 
-// Render data wanted: the bytes at the copy offset go out unchanged. A client
-// of another byte rate gets nothing from us; its bytes are only counted.
+// Render data wanted: after the pre-roll's silence, the bytes at the copy
+// offset go out unchanged. A client of another byte rate gets nothing from
+// us; its bytes are only counted.
 void CWaveCyclicStream::CopyToUrbBuffer(PUCHAR buffer, ULONG bytes,
                                         const WAVEFORMATEXTENSIBLE& client, bool copyData)
 {
@@ -363,13 +368,17 @@ void CWaveCyclicStream::CopyToUrbBuffer(PUCHAR buffer, ULONG bytes,
     }
     if (bytes >= size)
         return;
+    const ULONG quiet = Smaller(bytes, m_PreRollSilence);
     if (copyData && buffer != nullptr)
     {
-        const ULONG offset = m_CopyOffset % size;
-        const ULONG first = Smaller(bytes, size - offset);
-        RtlCopyMemory(buffer, m_Buffer + offset, first);
-        RtlCopyMemory(buffer + first, m_Buffer, bytes - first);
+        const ULONG data = bytes - quiet;
+        const ULONG offset = (ULONG)(((ULONGLONG)m_CopyOffset + quiet) % size);
+        const ULONG first = Smaller(data, size - offset);
+        RtlFillMemory(buffer, quiet, WaveSilenceByte(m_HostFormat));
+        RtlCopyMemory(buffer + quiet, m_Buffer + offset, first);
+        RtlCopyMemory(buffer + quiet + first, m_Buffer, data - first);
     }
+    m_PreRollSilence -= quiet;
     m_CopyOffset = (ULONG)(((ULONGLONG)m_CopyOffset + bytes) % size);
     RecordTransfer(bytes);
 }

@@ -84,6 +84,32 @@ void Pattern(PUCHAR buffer, ULONG bytes)
     for (ULONG i = 0; i < bytes; ++i)
         buffer[i] = (UCHAR)(i * 7 + 3);
 }
+
+// What the device receives from `urbs` render notifications of `urbBytes`
+// each, every URB zeroed first as the USB stream hands it over.
+std::vector<UCHAR> RenderOut(HandStream* engine, ULONG urbBytes, ULONG urbs)
+{
+    std::vector<UCHAR> out;
+    for (ULONG i = 0; i < urbs; ++i)
+    {
+        std::vector<UCHAR> urb(urbBytes, 0);
+        engine->Send(STREAM_NOTIFY_RENDER_DATA, urbBytes, 0, urb.data());
+        out.insert(out.end(), urb.begin(), urb.end());
+    }
+    return out;
+}
+
+// `preRoll` bytes of `silence`, then the cyclic buffer from its first byte
+// on, round and round.
+void ExpectSilenceThenBuffer(const std::vector<UCHAR>& out, ULONG preRoll, UCHAR silence,
+                             const UCHAR* buffer, ULONG size)
+{
+    ASSERT_GT(out.size(), (size_t)preRoll + size);
+    for (size_t i = 0; i < preRoll; ++i)
+        ASSERT_EQ(silence, out[i]) << "byte " << i;
+    for (size_t i = preRoll; i < out.size(); ++i)
+        ASSERT_EQ(buffer[(i - preRoll) % size], out[i]) << "byte " << i;
+}
 } // namespace
 
 TEST(WaveStream, BufferHoldsFiftyMillisecondsOfWholeFrames)
@@ -280,22 +306,42 @@ TEST(WaveStream, FailedStartClosesThenUnregistersTheClient)
     EXPECT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
 }
 
-TEST(WaveStream, RenderCopiesFromThePreRolledOffsetAndReportsMoveThePosition)
+TEST(WaveStream, RenderSendsThePreRollsSilenceThenTheBufferFromItsStart)
+{
+    struct Case
+    {
+        USHORT Bits;
+        ULONG BufferSize; // 0: the whole allocation
+        ULONG PreRoll;    // 15 ms of the host format
+        ULONG UrbBytes;   // 5 ms
+    } const cases[] = {
+        {16, 0, 2880, 960},
+        {8, 0, 1440, 480},
+        {16, 2880, 2880, 960}, // the pre-roll fills the buffer exactly
+        {16, 1920, 2880, 960}, // and more than fills it
+    };
+    for (const Case& c : cases)
+    {
+        Fixture f(STREAM_DIRECTION_RENDER, WaveRecord(2, 48000, c.Bits));
+        if (c.BufferSize != 0)
+            f.Rig.Dma()->SetBufferSize(c.BufferSize);
+        Pattern(f.Buffer(), f.Size());
+        ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
+        const ULONG urbs = (c.PreRoll + 2 * f.Size()) / c.UrbBytes + 1;
+        ExpectSilenceThenBuffer(RenderOut(f.Engine, c.UrbBytes, urbs), c.PreRoll,
+                                c.Bits == 8 ? 0x80 : 0x00, f.Buffer(), f.Size());
+        ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
+    }
+}
+
+TEST(WaveStream, ReportsMoveThePositionFromThePreRolledOffset)
 {
     Fixture f;
-    Pattern(f.Buffer(), f.Size());
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
     // 15 ms in flight at 192 bytes a millisecond.
     EXPECT_EQ(9600u - 2880u, f.Rig.Stream()->CopyOffset());
-    std::vector<UCHAR> urb(960, 0);
-    ULONG offset = 9600 - 2880;
-    for (int i = 0; i < 4; ++i)
-    {
-        f.Engine->Send(STREAM_NOTIFY_RENDER_DATA, (ULONG)urb.size(), 0, urb.data());
-        for (ULONG b = 0; b < urb.size(); ++b)
-            ASSERT_EQ(f.Buffer()[(offset + b) % 9600], urb[b]) << "byte " << b;
-        offset = (offset + 960) % 9600;
-    }
+    RenderOut(f.Engine, 960, 4);
+    EXPECT_EQ(960u, f.Rig.Stream()->CopyOffset());
     const ULONG notifies = EmuPcNotifyCount(f.Rig.Port());
     f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
     EXPECT_EQ(notifies + 1, EmuPcNotifyCount(f.Rig.Port()));
@@ -370,6 +416,8 @@ TEST(WaveStream, AsioTakeoverRestartsThePositionAndItMovesAgain)
     EXPECT_NE(nullptr, f.Engine->Active());
     EXPECT_EQ(0u, f.Rig.Position());
     EXPECT_EQ(48000u, (ULONG)f.Rig.Stream()->DeviceFormat().Format.nSamplesPerSec);
+    // Handed back mid-stream: the pre-roll goes out as silence again.
+    ExpectSilenceThenBuffer(RenderOut(f.Engine, 960, 14), 2880, 0x00, f.Buffer(), f.Size());
     f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
     EXPECT_EQ(960u, f.Rig.Position());
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));

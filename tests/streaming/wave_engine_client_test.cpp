@@ -122,11 +122,13 @@ TEST(WaveEngineClient, SineArrivesBitExactInTheUrbs)
     const PcPinStatistics stats = speaker.Client().Statistics(speaker.Pin());
     EXPECT_EQ(0u, stats.Overruns);
 
-    // The first URBs carry the 15 ms that the cyclic buffer holds ahead of
-    // the copy offset; from then on every byte is the sine's, in order.
+    // The first URBs carry the 15 ms pre-roll as silence; from then on
+    // every byte is the sine's, in order, from its first frame.
     const std::vector<UCHAR>& out = speaker.Device().OutRecord(kPlay).Data;
     const size_t preRoll = 2880;
     ASSERT_GT(out.size(), preRoll + 48000 * 4 / 2);
+    for (size_t i = 0; i < preRoll; ++i)
+        ASSERT_EQ(0, out[i]) << "byte " << i;
     const size_t compared = std::min(out.size() - preRoll, stats.DataBytes);
     EXPECT_GE(compared, (size_t)48000 * 4 * 8 / 10);
     for (size_t i = 0; i < compared; ++i)

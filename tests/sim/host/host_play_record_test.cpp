@@ -58,9 +58,9 @@ SHORT MicSine(ULONGLONG k)
 }
 } // namespace
 
-// A 1 s stereo sine at 48 kHz 16-bit reaches the speaker bit-exact: after
-// the 15 ms the first URBs carry ahead of the copy offset, every byte of the
-// file in order, and nothing but silence after it.
+// A 1 s stereo sine at 48 kHz 16-bit reaches the speaker bit-exact: the
+// 15 ms pre-roll as silence, every byte of the file in order, and nothing
+// but silence after it.
 TEST(HostPlayRecord, SineArrivesBitExactAtTheSpeaker)
 {
     HostHarness host;
@@ -76,6 +76,8 @@ TEST(HostPlayRecord, SineArrivesBitExactAtTheSpeaker)
     EXPECT_EQ(16u, received.BitsPerSample);
     const size_t preRoll = 15 * 192;
     ASSERT_GE(received.Data.size(), preRoll + in.Data.size());
+    for (size_t i = 0; i < preRoll; ++i)
+        ASSERT_EQ(0, received.Data[i]) << "byte " << i;
     for (size_t i = 0; i < in.Data.size(); ++i)
         ASSERT_EQ(in.Data[i], received.Data[preRoll + i]) << "byte " << i;
     for (size_t i = preRoll + in.Data.size(); i < received.Data.size(); ++i)
