@@ -367,9 +367,11 @@ template <bool Inv> void Radix2Of8(const float* in, float* out, bool inter)
     }
 }
 
+// Points a and b in the low and high halves; the points may be only 4-byte
+// aligned, so neither load asks for more.
 inline __m128 LoadPair2(const float* a, const float* b)
 {
-    const __m128 lo = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(a)));
+    const __m128 lo = _mm_castsi128_ps(_mm_loadu_si64(a));
     return _mm_loadh_pi(lo, reinterpret_cast<const __m64*>(b));
 }
 

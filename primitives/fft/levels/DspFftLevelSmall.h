@@ -26,7 +26,8 @@ template <bool Scaled> [[gnu::always_inline]] inline __m128 Sc(__m128 v, float s
 
 template <bool Scaled> void SmallROrder1(const float* x, float* y, float s)
 {
-    const __m128 v = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(x)));
+    // x may be only 4-byte aligned: an 8-byte load with no alignment of its own.
+    const __m128 v = _mm_castsi128_ps(_mm_loadu_si64(x));
     const __m128 sd = Sc<Scaled>(_mm_unpacklo_ps(_mm_hadd_ps(v, v), _mm_hsub_ps(v, v)), s);
     _mm_storel_pi(reinterpret_cast<__m64*>(y), sd);
 }

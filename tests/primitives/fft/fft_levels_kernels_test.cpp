@@ -3,6 +3,8 @@
 // merge steps against level 0, and the tables the level's set-up writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -117,6 +119,12 @@ TEST(FftLevelKernels, OnePieceKernelsMatchTheDftBothWaysInAndOutOfPlace)
                           4 * fftref::ErrorBound(m))
                     << lv.name << " m " << m << " inverse " << inv;
                 EXPECT_EQ(y, z) << lv.name << " m " << m << " in place";
+                // Any 4-byte alignment, out of place and in place.
+                fftref::Shifted src(x, 1), dst(x, 3);
+                kernel(src.at, dst.at, n, t.tw.data(), t.rev.data(), work.data());
+                kernel(src.at, src.at, n, t.tw.data(), t.rev.data(), work.data());
+                EXPECT_EQ(dst.Values(), y) << lv.name << " m " << m << " at offsets";
+                EXPECT_EQ(src.Values(), y) << lv.name << " m " << m << " in place at an offset";
             }
         }
     }
@@ -145,7 +153,56 @@ TEST(FftLevelKernels, PassKernelsLeaveInterleavedOrSplitResults)
                           4 * fftref::ErrorBound(m))
                     << lv.name << " m " << m << " inverse " << inv;
                 EXPECT_EQ(Interleave(split), top) << lv.name << " m " << m;
+                std::vector<uint8_t> work(8 * n + 32);
+                uint8_t* w = work.data() + (-reinterpret_cast<uintptr_t>(work.data()) & 15);
+                fftref::Shifted shifted(reversed, 1);
+                passes(shifted.at, n, t.tw.data(), w, 1);
+                EXPECT_EQ(shifted.Values(), top) << lv.name << " m " << m << " at 4 bytes";
             }
+        }
+    }
+}
+
+// An impulse at point 1 transforms to e^(-+2 pi i k / n); at k = n / 8 the last
+// radix-8 stage forms it as (1 -+ i) times its constant and nothing else, so
+// the result is that constant to the last bit: one unit in the last place
+// above the float nearest 1/sqrt(2).
+TEST(FftLevelKernels, LastRadixEightStageGivesItsConstantToTheLastBit)
+{
+    struct Case
+    {
+        int level; // index into kKernelLevels
+        int m;
+        bool passes; // else the one-piece kernel
+    };
+    // The 8-point path and plan 8/4; plan B's passes 4 4 8 and both plans' 4 8 8 8.
+    const Case cases[] = {{0, 3, false}, {1, 3, false}, {2, 3, false}, {0, 5, false},
+                          {1, 5, false}, {2, 5, false}, {1, 7, true},  {2, 7, true},
+                          {0, 11, true}, {1, 11, true}, {2, 11, true}};
+    const float c = std::bit_cast<float>(0x3F3504F4u);
+    for (const Case& k : cases)
+    {
+        const KernelLevel& lv = kKernelLevels[k.level];
+        const Tables t(lv, k.m);
+        const int32_t n = 1 << k.m;
+        std::vector<float> x(2 * n), y(2 * n);
+        std::vector<uint8_t> work(8 * n + 32);
+        x[2] = 1.0f;
+        for (bool inv : {false, true})
+        {
+            if (k.passes)
+            {
+                std::fill(y.begin(), y.end(), 0.0f);
+                y[n] = 1.0f; // point 1 lies at point n / 2 in bit-reversed order
+                (inv ? lv.invPasses : lv.fwdPasses)(y.data(), n, t.tw.data(), nullptr, 1);
+            }
+            else
+            {
+                (inv ? lv.invSmall : lv.fwdSmall)(x.data(), y.data(), n, t.tw.data(), t.rev.data(),
+                                                  work.data());
+            }
+            EXPECT_EQ(y[n / 4], c) << lv.name << " m " << k.m << " inverse " << inv;
+            EXPECT_EQ(y[n / 4 + 1], inv ? c : -c) << lv.name << " m " << k.m;
         }
     }
 }

@@ -2,7 +2,7 @@
 // processor level: against a double-precision DFT, in place, and bit for bit
 // against the generic kernels where a level runs the same formulas in the
 // same order (all but the level-3 real order-3 kernels, whose rotations are
-// dot products).
+// dot products); the same bits with the data at 4-byte offsets.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -15,31 +15,32 @@ namespace
 {
 constexpr float kScale = 0.3f;
 
-// Output of one real kernel: forward (packed out) or inverse (packed in).
+// Output of one real kernel: forward (packed out) or inverse (packed in), with
+// source and destination `off` floats past a 16-byte boundary.
 std::vector<float> RunReal(int level, bool inv, bool scaled, int order, const std::vector<float>& x,
-                           bool inPlace)
+                           bool inPlace, int off = 0)
 {
     const DspFftSmallKernelGroup& g = DspFftSmallKernelTable[level];
-    std::vector<float> y = x;
-    std::vector<float> out(x.size());
-    float* dst = inPlace ? y.data() : out.data();
+    fftref::Shifted y(x, off), out(x, off);
+    float* dst = inPlace ? y.at : out.at;
     if (scaled)
     {
-        (inv ? g.inverseScaled : g.forwardScaled)[order](y.data(), dst, kScale);
+        (inv ? g.inverseScaled : g.forwardScaled)[order](y.at, dst, kScale);
     }
     else
     {
-        (inv ? g.inverse : g.forward)[order](y.data(), dst);
+        (inv ? g.inverse : g.forward)[order](y.at, dst);
     }
-    return inPlace ? y : out;
+    return inPlace ? y.Values() : out.Values();
 }
 
-std::vector<float> RunComplex(int level, bool scaled, int order, const std::vector<float>& x)
+std::vector<float> RunComplex(int level, bool scaled, int order, const std::vector<float>& x,
+                              int off = 0)
 {
     const DspFftSmallKernelGroupC& g = DspFftSmallKernelTableC[level];
-    std::vector<float> y = x;
-    scaled ? g.scaled[order](y.data(), y.data(), kScale) : g.plain[order](y.data(), y.data());
-    return y;
+    fftref::Shifted y(x, off);
+    scaled ? g.scaled[order](y.at, y.at, kScale) : g.plain[order](y.at, y.at);
+    return y.Values();
 }
 } // namespace
 
@@ -82,6 +83,11 @@ TEST(FftLevelSmallKernels, RealKernelsMatchTheDftAndTheGenericBits)
                         << "level " << level << " order " << order << " " << what;
                     EXPECT_EQ(RunReal(level, inv, scaled, order, x, true), y)
                         << "level " << level << " order " << order << " in place";
+                    for (int off : {1, 3})
+                    {
+                        EXPECT_EQ(RunReal(level, inv, scaled, order, x, false, off), y) << off;
+                        EXPECT_EQ(RunReal(level, inv, scaled, order, x, true, off), y) << off;
+                    }
                     // Only the level-3 order-3 kernels round their rotations
                     // differently from the generic ones.
                     if (level < 3 || order < 3)
@@ -116,6 +122,7 @@ TEST(FftLevelSmallKernels, ComplexKernelsMatchTheDftAndTheGenericBits)
                     << "level " << level << " order " << order;
                 EXPECT_EQ(y, RunComplex(0, scaled, order, x))
                     << "level " << level << " order " << order;
+                EXPECT_EQ(y, RunComplex(level, scaled, order, x, 1)) << "at a 4-byte offset";
             }
         }
     }

@@ -28,7 +28,7 @@ constexpr int kSampledLargeOrder = 18;
 std::vector<int> RealOrders()
 {
     std::vector<int> orders;
-    for (int order = 4; order <= kMaxRealOrder; ++order)
+    for (int order = 0; order <= kMaxRealOrder; ++order)
     {
         orders.push_back(order);
     }
@@ -122,6 +122,21 @@ struct Guarded
     std::vector<float> buf;
     size_t offset;
 };
+
+// One transform with the source and the destination at the given float
+// offsets from a 16-byte boundary, in place when they are equal; the guards
+// around both must stay.
+template <class Spec>
+std::vector<float> AtOffsets(DspStatus (*fft)(const float*, float*, const Spec*, uint8_t*),
+                             const Spec* spec, const std::vector<float>& x, int srcOff, int dstOff)
+{
+    Guarded src(x.size(), srcOff), dst(x.size(), dstOff);
+    memcpy(src.data(), x.data(), 4 * x.size());
+    float* out = srcOff == dstOff ? src.data() : dst.data();
+    EXPECT_EQ(fft(src.data(), out, spec, nullptr), DspStsNoErr);
+    EXPECT_TRUE(src.GuardsIntact(x.size()) && dst.GuardsIntact(x.size()));
+    return {out, out + x.size()};
+}
 } // namespace
 
 TEST(FftLevels, BitReversalEqualsThePermutationAtEveryAlignment)
@@ -202,10 +217,12 @@ TEST(FftLevels, ComplexForwardMatchesTheDoubleReference)
             const auto ref = fftref::Transform(in, false);
             EXPECT_LT(fftref::RelativeError(out, ref), 4 * fftref::ErrorBound(order))
                 << lv.name << " order " << order;
-            // In place gives the same values.
+            // In place, and at 4-byte offsets, gives the same values.
             auto z = x;
             ASSERT_EQ(lv.fwdC(z.data(), z.data(), spec, nullptr), DspStsNoErr);
             EXPECT_EQ(z, y) << lv.name << " order " << order;
+            EXPECT_EQ(AtOffsets(lv.fwdC, spec, x, 1, 3), y) << lv.name << " order " << order;
+            EXPECT_EQ(AtOffsets(lv.fwdC, spec, x, 3, 3), y) << lv.name << " order " << order;
         }
     }
 }
@@ -243,6 +260,10 @@ TEST(FftLevels, RealTransformsAgreeWithLevelZeroAndTheReference)
                 }
                 EXPECT_LT(fftref::RelativeError(a, b), 8 * fftref::ErrorBound(order))
                     << lv.name << " order " << order << " flag " << flag;
+                // The same bits from data at 4-byte offsets.
+                EXPECT_EQ(AtOffsets(lv.fwdR, r.rec, x, 1, 3), y) << lv.name << " order " << order;
+                EXPECT_EQ(AtOffsets(lv.invR, r.rec, y, 3, 1), back) << lv.name << " " << order;
+                EXPECT_EQ(AtOffsets(lv.invR, r.rec, y, 1, 1), back) << lv.name << " " << order;
             }
         }
     }

@@ -3,6 +3,7 @@
 // for large ones.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -150,6 +151,23 @@ FFTREF_FAST inline std::vector<float> RandomSignal(size_t n, uint32_t seed)
     }
     return x;
 }
+
+// A copy of x placed `off` floats past a 16-byte boundary (vector storage is
+// 16-byte aligned), for the kernels that take data at any 4-byte alignment.
+struct Shifted
+{
+    Shifted(const std::vector<float>& x, int off)
+        : buf(x.size() + 4), at(buf.data() + off), n(x.size())
+    {
+        std::copy(x.begin(), x.end(), at);
+    }
+    Shifted(const Shifted&) = delete;
+    Shifted& operator=(const Shifted&) = delete;
+    std::vector<float> Values() const { return {at, at + n}; }
+    std::vector<float> buf;
+    float* at;
+    size_t n;
+};
 
 // ||a - b|| / ||b|| in the 2-norm.
 FFTREF_FAST inline double RelativeError(const std::vector<cd>& a, const std::vector<cd>& b)

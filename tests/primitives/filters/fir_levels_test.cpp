@@ -158,8 +158,12 @@ TEST_P(FirLevels, MultirateMatchesLevelZeroAndTheDefinition)
         {2, 5, 1, 1, 0, {1, 9, 30, 2}, true},          // kind 1, Q = 1
         {2, 3, 2, 1, 0, {1, 9, 30, 2}, true},          // kind 1, Q = 2
         {6, 1, 0, 2, 1, {3, 20, 50, 1}, false},        // kind 2, T = 6
+        {4, 1, 0, 2, 1, {3, 20, 50, 1}, false},        // kind 2, T = 4: one step of four
+        {8, 1, 0, 3, 2, {3, 20, 50, 1}, false},        // kind 2, T = 8: two steps of four
         {3, 1, 0, 3, 2, {3, 20, 50, 1}, true},         // kind 2, T = 3
         {20, 3, 1, 20, 7, {2, 9, 30, 1}, false},       // kind 3, T = 7
+        {8, 2, 1, 7, 3, {2, 9, 30, 1}, false},         // kind 3, T = 4
+        {16, 2, 0, 13, 5, {2, 9, 30, 1}, false},       // kind 3, T = 8
         {4, 2, 1, 4, 3, {2, 9, 30, 1}, true},          // kind 3, T = 2
         {9, 2, 0, 7, 0, {2, 9, 30, 1}, false},         // r = 0.3: kind 1
     };

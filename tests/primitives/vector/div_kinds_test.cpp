@@ -227,11 +227,15 @@ TEST(DivKinds, SmallIntegerExamples)
         int16_t q;
         bool flag;
     };
+    // The last rows: the double regime from its first factor on, zero divisors
+    // by the dividend's sign and quotients at and beyond both bounds.
     const Case16 cases16[] = {
-        {7, 2, 0, 4, false},       {5, 2, 0, 2, false},        {-32768, -1, 0, 32767, false},
-        {1, 0, 0, 32767, true},    {-1, 0, 0, -32768, true},   {0, 0, 0, 0, true},
-        {7, 1, 1, 4, false},       {200, 3, -8, 17067, false}, {3, 7, -3, 3, false},
-        {-5, 0, -8, -32768, true}, {9, 4, -5, 72, false},
+        {7, 2, 0, 4, false},          {5, 2, 0, 2, false},          {-32768, -1, 0, 32767, false},
+        {1, 0, 0, 32767, true},       {-1, 0, 0, -32768, true},     {0, 0, 0, 0, true},
+        {7, 1, 1, 4, false},          {200, 3, -8, 17067, false},   {3, 7, -3, 3, false},
+        {-5, 0, -8, -32768, true},    {9, 4, -5, 72, false},        {5, 0, -6, 32767, true},
+        {0, 0, -6, 0, true},          {-1, 0, -6, -32768, true},    {-512, 1, -6, -32768, false},
+        {-513, 1, -6, -32768, false}, {-200, 3, -8, -17067, false}, {512, 1, -6, 32767, false},
     };
     for (const Level& l : Levels)
     {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "primitives/vector/DspVector.h"
 #include "primitives/vector/kernels/DspVmKernels.h"
 #include "vector_test_util.h"
 
@@ -145,8 +146,7 @@ TEST(VecMathKernels, ExponentialThresholdsAndSpecialValues)
         {0xC2AEAC4Au, 0x00000000u}, // -87.3365021: underflow bound itself
         {0xFF800000u, 0x00000000u}, // -Inf
         {0xC2C80000u, 0x00000000u}, // -100
-        {0x42AE3334u, 0x7F800000u}, // the next float above 87.1
-        {0x42B17000u, 0x7F800000u}, // 88.72: e^x still finite, yet beyond the bound
+        {0x42B17218u, 0x7F800000u}, // 88.72284: the first float whose e^x rounds to +Inf
         {0x7F800000u, 0x7F800000u}, // +Inf
         {0x7FC00000u, 0x7FC00000u}, // quiet NaN
         {0x7FC01234u, 0x7FC00000u}, // quiet NaN with a payload
@@ -163,6 +163,35 @@ TEST(VecMathKernels, ExponentialThresholdsAndSpecialValues)
         EXPECT_NEAR(bottom, Exp1(kernel, FromBits(0xC2AEAC49u)), bottom * ExpTolerance);
         for (float tiny : {0.0f, -0.0f, 1e-40f, -1e-40f})
             EXPECT_NEAR(1.0, Exp1(kernel, tiny), ExpTolerance) << tiny;
+    }
+}
+
+// Finite wherever e^x is, +Inf from the first float whose e^x rounds to
+// infinity, as at level 0: the inputs around n = 128 (2^n alone beyond the
+// largest float) and the last finite ones, then the first infinite ones.
+TEST(VecMathKernels, ExponentialOverflowsWhereLevelZeroDoes)
+{
+    const uint32_t inputs[] = {0x42AE3333u, 0x42AE3334u, 0x42B0C0A5u, 0x42B0C0A6u, 0x42B17000u,
+                               0x42B17216u, 0x42B17217u, 0x42B17218u, 0x42B17219u, 0x42B20000u};
+    for (uint32_t in : inputs)
+    {
+        const float x = FromBits(in);
+        const double ref = std::exp(static_cast<double>(x));
+        const bool finite = std::isfinite(static_cast<float>(ref));
+        float gen = x;
+        ASSERT_EQ(0, DspExpInPlace32f_Gen(&gen, 1));
+        EXPECT_EQ(finite, std::isfinite(gen)) << std::hex << in;
+        for (ExpKernel kernel : ExpKernels)
+        {
+            const float y = Exp1(kernel, x);
+            if (!finite)
+                EXPECT_EQ(BitsOf(gen), BitsOf(y)) << std::hex << in;
+            else
+            {
+                EXPECT_NEAR(ref, y, ref * ExpTolerance) << std::hex << in;
+                EXPECT_NEAR(gen, y, ref * ExpTolerance) << std::hex << in;
+            }
+        }
     }
 }
 

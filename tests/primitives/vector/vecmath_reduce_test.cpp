@@ -84,7 +84,7 @@ const float SqrtPool[] = {2.0f, 0.75f, 3e38f, 1.17549435e-38f, 12345.678f, -0.0f
 
 TEST(VecMathReduce, SquareRoot32fAtEveryLayoutMatchesTheModelAndTheExactRoot)
 {
-    for (int pattern = 0; pattern < 2; ++pattern)
+    for (int pattern = 0; pattern < 3; ++pattern)
         for (int li = 0; li < 3; ++li)
             for (int len = 1; len <= 40; ++len)
                 for (size_t os : Offsets)
@@ -94,9 +94,13 @@ TEST(VecMathReduce, SquareRoot32fAtEveryLayoutMatchesTheModelAndTheExactRoot)
                         bool negative = false;
                         for (int i = 0; i < len; ++i)
                         {
-                            // Pattern 0: a special every 23 elements; 1: normals only.
+                            // Pattern 0: a special every 23 elements; 1: normals only;
+                            // 2: normals but for the largest denormal (element 9) and
+                            // the smallest normal (element 25), alone in their blocks.
                             const int pick = pattern == 0 ? (i * 5 + len) % 14 : i % 5;
                             src[i] = SqrtPool[pick] * (pattern == 0 ? 1.0f : 1.0f + 0.01f * i);
+                            if (pattern == 2 && (i == 9 || i == 25))
+                                src[i] = FromBits(i == 9 ? 0x007FFFFFu : 0x00800000u);
                             negative = negative || src[i] < 0.0f;
                         }
                         const auto est = EstimatedElements(
