@@ -88,6 +88,10 @@ void BM_DelayFxProcess(benchmark::State& state)
         benchmark::DoNotOptimize(chunk.table[0]);
     }
     state.SetItemsProcessed(state.iterations() * Frames);
+    // Seconds of work per second of audio: one chunk's work over its period.
+    state.counters["core_share"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * Frames / static_cast<double>(state.range(0)),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_DelayFxProcess)->Arg(32000)->Arg(48000)->Arg(96000);
 

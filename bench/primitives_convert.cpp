@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench/memcpy_share.h"
+#include "primitives/convert/DspConvertFullScale.h"
 #include "primitives/dsp.h"
 
 namespace
@@ -30,6 +32,7 @@ void BM_Convert16sTo32f(benchmark::State& state)
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetItemsProcessed(state.iterations() * Samples);
+    SetMemcpyShare(state, 2 * Samples, 4 * Samples);
 }
 BENCHMARK(BM_Convert16sTo32f);
 
@@ -43,6 +46,7 @@ void BM_Convert32fTo16s(benchmark::State& state)
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetItemsProcessed(state.iterations() * Samples);
+    SetMemcpyShare(state, 4 * Samples, 2 * Samples);
 }
 BENCHMARK(BM_Convert32fTo16s);
 
@@ -54,11 +58,12 @@ void BM_Convert24sTo32f(benchmark::State& state)
         src[i] = static_cast<uint8_t>(i * 13);
     for (auto _ : state)
     {
-        DspConvert24sTo32f(src.data(), dst.data(), Samples);
-        DspDivConstInPlace32f(8388608.0f, dst.data(), Samples);
+        // As the chain converts: full scale at 1.0 in the same pass.
+        DspConvert24sTo32fFullScale(src.data(), dst.data(), Samples);
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetItemsProcessed(state.iterations() * Samples);
+    SetMemcpyShare(state, 3 * Samples, 4 * Samples);
 }
 BENCHMARK(BM_Convert24sTo32f);
 
@@ -72,6 +77,7 @@ void BM_Convert32fTo24s(benchmark::State& state)
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetItemsProcessed(state.iterations() * Samples);
+    SetMemcpyShare(state, 4 * Samples, 3 * Samples);
 }
 BENCHMARK(BM_Convert32fTo24s);
 
@@ -87,6 +93,7 @@ void BM_Convert32sTo32f(benchmark::State& state)
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetItemsProcessed(state.iterations() * Samples);
+    SetMemcpyShare(state, 4 * Samples, 4 * Samples);
 }
 BENCHMARK(BM_Convert32sTo32f);
 
@@ -100,6 +107,7 @@ void BM_Convert32fTo32s(benchmark::State& state)
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetItemsProcessed(state.iterations() * Samples);
+    SetMemcpyShare(state, 4 * Samples, 4 * Samples);
 }
 BENCHMARK(BM_Convert32fTo32s);
 } // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/memcpy_share.h"
 #include "primitives/dsp.h"
 
 namespace
@@ -160,6 +161,11 @@ void RunRow(benchmark::State& state, const Row* row)
     }
     DspCpuLevel = 0;
     state.SetBytesProcessed(state.iterations() * Samples * (row->srcBytes + row->dstBytes));
+    if (level == 0)
+    {
+        SetMemcpyShare(state, static_cast<size_t>(Samples * row->srcBytes),
+                       static_cast<size_t>(Samples * row->dstBytes));
+    }
 }
 
 // The yardstick: memcpy of 1536 four-byte samples, read and write counted.

@@ -6,6 +6,7 @@
 
 #include "driver/stream_engine.h"
 #include "platform/cpu/cpu.h"
+#include "primitives/convert/DspConvertFullScale.h"
 #include "primitives/dsp.h"
 
 namespace
@@ -41,20 +42,13 @@ struct PcmWidth
     void (*FromFloat)(const float* source, UCHAR* destination, int32_t count);
 };
 
-constexpr float c_Scale24 = 8388608.0f;
-
 const PcmWidth c_PcmWidths[] = {
     {16,
      [](const UCHAR* s, float* d, int32_t n)
      { DspConvert16sTo32fScaled(reinterpret_cast<const int16_t*>(s), d, n, 15); },
      [](const float* s, UCHAR* d, int32_t n)
      { DspConvert32fTo16sScaled(s, reinterpret_cast<int16_t*>(d), n, DspRndZero, -15); }},
-    {24,
-     [](const UCHAR* s, float* d, int32_t n)
-     {
-         DspConvert24sTo32f(s, d, n);
-         DspDivConstInPlace32f(c_Scale24, d, n);
-     },
+    {24, [](const UCHAR* s, float* d, int32_t n) { DspConvert24sTo32fFullScale(s, d, n); },
      [](const float* s, UCHAR* d, int32_t n) { DspConvert32fTo24sScaled(s, d, n, -23); }},
     {32,
      [](const UCHAR* s, float* d, int32_t n)

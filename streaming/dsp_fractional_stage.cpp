@@ -1,5 +1,6 @@
 #include "streaming/dsp_fractional_stage.h"
 
+#include "primitives/filters/DspFirOneBlock.h"
 #include "streaming/src_filter_tables.h"
 
 namespace
@@ -12,9 +13,16 @@ constexpr int32_t kUpTaps = SRC_BANK_44_TO_48_TAPS;     // 20
 constexpr int32_t kDownTaps = SRC_BANK_48_TO_44_TAPS;   // 24
 static_assert(2 * kDownTaps == SRC_FRACTIONAL_DELAY_FLOATS);
 static_assert(kUpTaps < kDownTaps);
+static_assert(kDownTaps - 1 + SRC_FRACTIONAL_CHUNK_INPUTS + 1 + SRC_FRACTIONAL_LOAD_SLACK ==
+              SRC_FRACTIONAL_LINEAR_FLOATS);
+// Up to two outputs per input going up, one going down.
+static_assert(SRC_FRACTIONAL_CHUNK_OUTPUTS >= 2 * SRC_FRACTIONAL_CHUNK_INPUTS);
 } // namespace
 
-CDspFractionalStage::CDspFractionalStage() : m_Phase{}, m_DelayLine{}, m_DelayIndex{} {}
+CDspFractionalStage::CDspFractionalStage()
+    : m_Phase{}, m_DelayLine{}, m_DelayIndex{}, m_Starts{}, m_Rows{}, m_Linear{}
+{
+}
 
 LONG CDspFractionalStage::StateSizeUp()
 {
@@ -45,74 +53,149 @@ void CDspFractionalStage::Reset()
 
 void CDspFractionalStage::Process(ULONG channel, const float* input, ULONG* count)
 {
-    *count = m_Mode == SRC_MODE_UP ? ProcessUp(channel, input, *count)
-                                   : ProcessDown(channel, input, *count);
-}
-
-ULONG CDspFractionalStage::ProcessUp(ULONG channel, const float* input, ULONG count)
-{
+    const bool up = m_Mode == SRC_MODE_UP;
+    const int32_t taps = up ? kUpTaps : kDownTaps;
     float* out = m_Output[channel] + m_Count[channel];
     const ULONG room = Room(channel);
-    ULONG phase = m_Phase[channel];
     ULONG consumed = 0;
     ULONG produced = 0;
-    while (consumed < count && produced < room)
+    // Going down, samples that make no output are taken even into a full buffer.
+    while (consumed < *count)
     {
-        int32_t index = m_DelayIndex[channel];
-        DspFirOneSample32f(input[consumed], &out[produced], g_SrcBank44To48[phase], kUpTaps,
-                           m_DelayLine[channel], &index);
-        ++produced;
+        ULONG chunk = *count - consumed;
+        chunk = chunk < SRC_FRACTIONAL_CHUNK_INPUTS ? chunk : SRC_FRACTIONAL_CHUNK_INPUTS;
+        const Plan plan = up ? PlanUp(channel, chunk, room - produced)
+                             : PlanDown(channel, chunk, room - produced);
+        if (DspCpuLevel == 0)
+        {
+            FilterBlock(channel, input + consumed, plan, taps, out + produced);
+        }
+        else
+        {
+            FilterEach(channel, input + consumed, plan, taps, out + produced);
+        }
+        consumed += plan.Used;
+        produced += plan.Made;
+        if (plan.Used == 0 && plan.Made == 0)
+        {
+            break;
+        }
+    }
+    m_Count[channel] += produced;
+    *count = consumed;
+}
+
+CDspFractionalStage::Plan CDspFractionalStage::PlanUp(ULONG channel, ULONG inputs, ULONG room)
+{
+    ULONG phase = m_Phase[channel];
+    Plan plan{};
+    while (plan.Used < inputs && plan.Made < room)
+    {
+        m_Starts[plan.Made] = (int32_t)plan.Used;
+        m_Rows[plan.Made] = g_SrcBank44To48[phase];
+        ++plan.Made;
         phase += kUpStep;
         if (phase >= kUpPhases)
         {
             phase -= kUpPhases;
-            ++consumed;
-            m_DelayIndex[channel] = index;
+            ++plan.Used;
         }
-        // Otherwise the index stays: the same sample is filtered again with
-        // the next row.
+        // Otherwise the same sample is filtered again with the next row.
     }
     m_Phase[channel] = phase;
-    m_Count[channel] += produced;
-    return consumed;
+    return plan;
 }
 
-ULONG CDspFractionalStage::ProcessDown(ULONG channel, const float* input, ULONG count)
+CDspFractionalStage::Plan CDspFractionalStage::PlanDown(ULONG channel, ULONG inputs, ULONG room)
 {
-    float* out = m_Output[channel] + m_Count[channel];
-    const ULONG room = Room(channel);
     ULONG phase = m_Phase[channel];
-    ULONG consumed = 0;
-    ULONG produced = 0;
-    while (consumed < count)
+    Plan plan{};
+    while (plan.Used < inputs)
     {
         if (phase >= kDownPhases)
         {
-            Push(channel, input[consumed]);
+            // The sample enters the delay line without an output.
             phase -= kDownPhases;
-            ++consumed;
+            ++plan.Used;
             continue;
         }
         // A full buffer ends the call: the rest of the input waits.
-        if (produced == room)
+        if (plan.Made == room)
         {
             break;
         }
-        DspFirOneSample32f(input[consumed], &out[produced], g_SrcBank48To44[phase], kDownTaps,
-                           m_DelayLine[channel], &m_DelayIndex[channel]);
-        ++produced;
-        ++consumed;
+        m_Starts[plan.Made] = (int32_t)plan.Used;
+        m_Rows[plan.Made] = g_SrcBank48To44[phase];
+        ++plan.Made;
+        ++plan.Used;
         phase += kDownStep;
     }
     m_Phase[channel] = phase;
-    m_Count[channel] += produced;
-    return consumed;
+    return plan;
 }
 
-void CDspFractionalStage::Push(ULONG channel, float sample)
+void CDspFractionalStage::FilterEach(ULONG channel, const float* input, const Plan& plan,
+                                     int32_t taps, float* out)
+{
+    ULONG j = 0;
+    for (ULONG c = 0; c < plan.Used || j < plan.Made; ++c)
+    {
+        int32_t index = m_DelayIndex[channel];
+        const ULONG first = j;
+        for (; j < plan.Made && m_Starts[j] == (int32_t)c; ++j)
+        {
+            index = m_DelayIndex[channel];
+            DspFirOneSample32f(input[c], &out[j], m_Rows[j], taps, m_DelayLine[channel], &index);
+        }
+        if (c >= plan.Used)
+        {
+            // Filtered but not consumed: the index waits for the next call.
+            continue;
+        }
+        if (j == first)
+        {
+            Push(channel, input[c], taps);
+        }
+        m_DelayIndex[channel] = j == first ? m_DelayIndex[channel] : index;
+    }
+}
+
+void CDspFractionalStage::FilterBlock(ULONG channel, const float* input, const Plan& plan,
+                                      int32_t taps, float* out)
+{
+    const int32_t history = taps - 1;
+    const ULONG last = plan.Made > 0 ? (ULONG)m_Starts[plan.Made - 1] : 0;
+    // The last output's sample may be filtered without being consumed; the
+    // next call writes it again where the delay line keeps it.
+    const bool pending = plan.Made > 0 && last == plan.Used;
+    const ULONG span = plan.Used + (pending ? 1 : 0);
+    if (plan.Made > 0)
+    {
+        // The window of an output at input c is m_Linear[c .. c + taps - 1].
+        const float* dly = m_DelayLine[channel] + m_DelayIndex[channel] + 1;
+        DspCopy32f(dly, m_Linear, history);
+        DspCopy32f(input, m_Linear + history, (int32_t)span);
+        // Room behind the samples for the loads of the last groups, which
+        // serve no output there.
+        float* pad = m_Linear + history + span;
+        DspZero32f(pad, (int32_t)SRC_FRACTIONAL_LOAD_SLACK);
+        DspFirOneSampleBlock32f(m_Linear, history + (int32_t)(span + SRC_FRACTIONAL_LOAD_SLACK),
+                                m_Starts, m_Rows, taps, out, (int32_t)plan.Made);
+    }
+    // Only the last taps samples pushed decide the delay line.
+    const ULONG kept = plan.Used < (ULONG)taps ? plan.Used : (ULONG)taps;
+    int32_t& index = m_DelayIndex[channel];
+    index = (int32_t)((index + plan.Used - kept) % (ULONG)taps);
+    for (ULONG c = plan.Used - kept; c < plan.Used; ++c)
+    {
+        Push(channel, input[c], taps);
+    }
+}
+
+void CDspFractionalStage::Push(ULONG channel, float sample, int32_t taps)
 {
     int32_t& index = m_DelayIndex[channel];
     m_DelayLine[channel][index] = sample;
-    m_DelayLine[channel][index + kDownTaps] = sample;
-    index = index + 1 == kDownTaps ? 0 : index + 1;
+    m_DelayLine[channel][index + taps] = sample;
+    index = index + 1 == taps ? 0 : index + 1;
 }

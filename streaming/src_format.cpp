@@ -1,5 +1,6 @@
 #include "streaming/src_format.h"
 
+#include "primitives/convert/DspConvertFullScale.h"
 #include "primitives/dsp.h"
 
 namespace
@@ -11,8 +12,7 @@ void Pcm16ToFloat(const UCHAR* source, float* destination, LONG count)
 
 void Pcm24ToFloat(const UCHAR* source, float* destination, LONG count)
 {
-    DspConvert24sTo32f(source, destination, count);
-    DspDivConstInPlace32f(8388608.0f, destination, count);
+    DspConvert24sTo32fFullScale(source, destination, count);
 }
 
 void Pcm32ToFloat(const UCHAR* source, float* destination, LONG count)

@@ -156,13 +156,21 @@ template <Kind R> int32_t To16s(const float* src, int16_t* dst, int32_t len, __m
 {
     const Range range{_mm_set1_ps(-32768.0f), _mm_set1_ps(32767.0f)};
     const __m128 nan = _mm_setzero_ps();
-    int32_t i = 0;
-    for (; i + 8 <= len; i += 8)
+    const auto eight = [&](int32_t at)
     {
-        const __m128i a = Lanes<R, true>(_mm_mul_ps(_mm_loadu_ps(src + i), factor), range, nan);
-        const __m128i b = Lanes<R, true>(_mm_mul_ps(_mm_loadu_ps(src + i + 4), factor), range, nan);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packs_epi32(a, b));
+        const __m128i a = Lanes<R, true>(_mm_mul_ps(_mm_loadu_ps(src + at), factor), range, nan);
+        const __m128i b =
+            Lanes<R, true>(_mm_mul_ps(_mm_loadu_ps(src + at + 4), factor), range, nan);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + at), _mm_packs_epi32(a, b));
+    };
+    int32_t i = 0;
+    for (; i + 16 <= len; i += 16)
+    {
+        eight(i);
+        eight(i + 8);
     }
+    for (; i + 8 <= len; i += 8)
+        eight(i);
     return i;
 }
 
@@ -242,18 +250,22 @@ inline void Store4x24(uint8_t* p, __m128i pairs)
 template <Kind R> int32_t To24s(const float* src, uint8_t* dst, int32_t len, __m128 factor)
 {
     const Range range{_mm_set1_ps(-8388608.0f), _mm_set1_ps(8388607.0f)};
+    const auto four = [&](int32_t at)
+    {
+        Store4x24(dst + 3 * static_cast<size_t>(at),
+                  Pairs24(Lanes24<R>(_mm_mul_ps(_mm_loadu_ps(src + at), factor), range)));
+    };
     int32_t i = 0;
     // At least one more sample must follow a block, for the bytes past it.
-    for (; i + 9 <= len; i += 8)
+    for (; i + 17 <= len; i += 16)
     {
-        const __m128i a = Pairs24(Lanes24<R>(_mm_mul_ps(_mm_loadu_ps(src + i), factor), range));
-        const __m128i b = Pairs24(Lanes24<R>(_mm_mul_ps(_mm_loadu_ps(src + i + 4), factor), range));
-        Store4x24(dst + 3 * static_cast<size_t>(i), a);
-        Store4x24(dst + 3 * static_cast<size_t>(i) + 12, b);
+        four(i);
+        four(i + 4);
+        four(i + 8);
+        four(i + 12);
     }
     for (; i + 5 <= len; i += 4)
-        Store4x24(dst + 3 * static_cast<size_t>(i),
-                  Pairs24(Lanes24<R>(_mm_mul_ps(_mm_loadu_ps(src + i), factor), range)));
+        four(i);
     return i;
 }
 } // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "primitives/convert/DspConvert.h"
+#include "primitives/convert/DspConvertFullScale.h"
 
 namespace
 {
@@ -63,29 +64,64 @@ inline float From24(const uint8_t* p)
     return static_cast<float>(v);
 }
 
-// Samples from `first` on, four at a time, each read as the four-byte word
-// that ends with its top byte (so one byte before the sample: never for
-// sample 0) and shifted down arithmetically; returns where it stopped.
-int32_t Lanes24sTo32f(const uint8_t* src, float* dst, int32_t first, int32_t len)
+#if defined(__SSE2__)
+// Four samples from 3i - 1, each read as the four-byte word that ends with its
+// top byte and shifted down arithmetically.
+template <bool Scale> inline void Four24s(const uint8_t* src, float* dst, int32_t i, __m128 factor)
+{
+    const __m128i chunk =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * static_cast<size_t>(i) - 1));
+    const __m128i a = _mm_unpacklo_epi32(chunk, _mm_srli_si128(chunk, 3));
+    const __m128i b = _mm_unpacklo_epi32(_mm_srli_si128(chunk, 6), _mm_srli_si128(chunk, 9));
+    const __m128 v = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi64(a, b), 8));
+    _mm_storeu_ps(dst + i, Scale ? _mm_mul_ps(v, factor) : v);
+}
+#endif
+
+// Samples from `first` on (never sample 0, whose word would start before the
+// source), in blocks of 16 then of 4, each times the factor when scaled;
+// returns where it stopped.
+template <bool Scale>
+int32_t Lanes24sTo32f(const uint8_t* src, float* dst, int32_t first, int32_t len, float factor)
 {
     int32_t i = first;
 #if defined(__SSE2__)
+    const __m128 f = _mm_set1_ps(factor);
     // Sixteen bytes from 3i - 1: the last of them must still be a source byte.
+    for (; i + 17 <= len; i += 16)
+    {
+        Four24s<Scale>(src, dst, i, f);
+        Four24s<Scale>(src, dst, i + 4, f);
+        Four24s<Scale>(src, dst, i + 8, f);
+        Four24s<Scale>(src, dst, i + 12, f);
+    }
     for (; i + 5 <= len; i += 4)
     {
-        const __m128i chunk =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * static_cast<size_t>(i) - 1));
-        const __m128i a = _mm_unpacklo_epi32(chunk, _mm_srli_si128(chunk, 3));
-        const __m128i b = _mm_unpacklo_epi32(_mm_srli_si128(chunk, 6), _mm_srli_si128(chunk, 9));
-        const __m128i words = _mm_unpacklo_epi64(a, b);
-        _mm_storeu_ps(dst + i, _mm_cvtepi32_ps(_mm_srai_epi32(words, 8)));
+        Four24s<Scale>(src, dst, i, f);
     }
 #else
     (void)src;
     (void)dst;
     (void)len;
+    (void)factor;
 #endif
     return i;
+}
+
+template <bool Scale>
+DspStatus Convert24s(const uint8_t* src, float* dst, int32_t len, float factor)
+{
+    if (src == nullptr || dst == nullptr)
+        return DspStsNullPtrErr;
+    if (len < 1)
+        return DspStsSizeErr;
+    dst[0] = Scale ? From24(src) * factor : From24(src);
+    for (int32_t i = Lanes24sTo32f<Scale>(src, dst, 1, len, factor); i < len; ++i)
+    {
+        const float v = From24(src + 3 * static_cast<size_t>(i));
+        dst[i] = Scale ? v * factor : v;
+    }
+    return DspStsNoErr;
 }
 } // namespace
 
@@ -151,12 +187,11 @@ DspStatus DspConvert32sTo32f_Gen(const int32_t* src, float* dst, int32_t len)
 
 DspStatus DspConvert24sTo32f_Gen(const uint8_t* src, float* dst, int32_t len)
 {
-    if (src == nullptr || dst == nullptr)
-        return DspStsNullPtrErr;
-    if (len < 1)
-        return DspStsSizeErr;
-    dst[0] = From24(src);
-    for (int32_t i = Lanes24sTo32f(src, dst, 1, len); i < len; ++i)
-        dst[i] = From24(src + 3 * static_cast<size_t>(i));
-    return DspStsNoErr;
+    return Convert24s<false>(src, dst, len, 1.0f);
+}
+
+DspStatus DspConvert24sTo32fFullScale(const uint8_t* src, float* dst, int32_t len)
+{
+    // Every 24-bit value times 2^-23 is exact: the same as dividing by 2^23.
+    return Convert24s<true>(src, dst, len, ScaleFactorWord(23));
 }

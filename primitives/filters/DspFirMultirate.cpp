@@ -2,6 +2,8 @@
 // Outputs come four at a time from interleaved coefficient rows: kind 1 over
 // the union of four windows, kind 2 (pure decimation) and kind 3 (polyphase)
 // over each output's own window.
+#include <emmintrin.h>
+
 #include <cstring>
 
 #include "primitives/filters/DspFirRoutines.h"
@@ -269,12 +271,83 @@ Run CycleStart(const DspFirState32f* st, int64_t cycle)
 {
     return Run{cycle * st->upFactor, cycle * 4 * st->downFactor};
 }
+
+// Where the next kind-1 group reads its samples and rows; moves the run on,
+// its group within the cycle (b) kept beside it.
+struct Kind1Group
+{
+    const float* x;
+    const float* c;
+};
+inline Kind1Group NextKind1Group(const DspFirState32f* st, Run& run, int64_t& b, const Sequence& xx)
+{
+    const int64_t u = st->upFactor;
+    const int32_t* e = st->indexTable;
+    const int64_t start = run.index + e[b];
+    const Kind1Group g{xx.At(start), st->tapVectors + 4 * b * st->tapsPerGroup};
+    const bool last = b == u - 1;
+    run.index = start + (last ? e[u] : 0);
+    ++run.group;
+    b = last ? 0 : b + 1;
+    return g;
+}
+
+inline __m128 Kind1Row(__m128 acc, const Kind1Group& g, int64_t t)
+{
+    return _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(g.x[t]), _mm_load_ps(g.c + 4 * t)));
+}
+
+// Kind-1 group sums, four groups side by side: each lane of each group still
+// adds one product per row, oldest sample first, from 0, in single precision,
+// so every output is the sum Outputs forms; the groups only share the time.
+void Kind1Groups(const DspFirState32f* st, Run& run, int64_t count, const Sequence& xx, float* dst)
+{
+    const int64_t rows = st->tapsPerGroup;
+    int64_t b = run.group % st->upFactor;
+    for (; count >= 16; count -= 16, dst += 16)
+    {
+        const Kind1Group g0 = NextKind1Group(st, run, b, xx);
+        const Kind1Group g1 = NextKind1Group(st, run, b, xx);
+        const Kind1Group g2 = NextKind1Group(st, run, b, xx);
+        const Kind1Group g3 = NextKind1Group(st, run, b, xx);
+        __m128 a0 = _mm_setzero_ps();
+        __m128 a1 = a0;
+        __m128 a2 = a0;
+        __m128 a3 = a0;
+        for (int64_t t = 0; t < rows; ++t)
+        {
+            a0 = Kind1Row(a0, g0, t);
+            a1 = Kind1Row(a1, g1, t);
+            a2 = Kind1Row(a2, g2, t);
+            a3 = Kind1Row(a3, g3, t);
+        }
+        _mm_storeu_ps(dst, a0);
+        _mm_storeu_ps(dst + 4, a1);
+        _mm_storeu_ps(dst + 8, a2);
+        _mm_storeu_ps(dst + 12, a3);
+    }
+    for (; count > 0; count -= 4, dst += 4)
+    {
+        const Kind1Group g = NextKind1Group(st, run, b, xx);
+        __m128 a = _mm_setzero_ps();
+        for (int64_t t = 0; t < rows; ++t)
+        {
+            a = Kind1Row(a, g, t);
+        }
+        _mm_storeu_ps(dst, a);
+    }
+}
 } // namespace
 
 void DspFirMultirateGroups_Gen(const DspFirState32f* st, const float* data, int64_t offset,
                                int64_t firstCycle, float* dst, int64_t count)
 {
     Run run = CycleStart(st, firstCycle);
+    if (st->multirateKind == 1)
+    {
+        Kind1Groups(st, run, count, Sequence{data, offset, 0}, dst);
+        return;
+    }
     Outputs(st, run, count, Sequence{data, offset, 0}, dst, true, false);
 }
 

@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "platform/cpu/cpu.h"
+#include "primitives/convert/DspConvert.h"
+#include "primitives/convert/DspConvertFullScale.h"
 #include "primitives/dsp.h"
+#include "primitives/vector/DspVector.h"
 
 #include "tests/primitives/core/convert_reference.h"
 
@@ -443,5 +446,37 @@ TEST(Convert24, LanesStayInsideExactBuffersAtEveryByteOffset)
                     << "len " << len << " offset " << offset << " sample " << i;
             }
         }
+}
+
+// The one-pass conversion against today's two level-0 passes (convert, then
+// divide by 2^23), bit for bit, on exact buffers with full scale, -1, 0 and
+// the smallest steps placed across the blocks of 16.
+TEST(Convert24, FullScaleInOnePassIsTheConversionDividedBy2To23)
+{
+    std::mt19937 rng(1357);
+    const uint32_t edges[] = {0x7FFFFF, 0x800000, 0xFFFFFF, 0x000001, 0x000000, 0x800001};
+    for (int len = 1; len <= 40; ++len)
+        for (int offset = 0; offset < 4; ++offset)
+        {
+            // Exactly 3 * len bytes after the offset; every seventh sample an edge.
+            std::vector<uint8_t> packed(static_cast<size_t>(3 * len + offset));
+            uint8_t* p = packed.data() + offset;
+            for (int i = 0; i < len; ++i)
+            {
+                const uint32_t v = (i + offset) % 7 == 0 ? edges[i % 6] : rng();
+                std::memcpy(p + 3 * i, &v, 3);
+            }
+            std::vector<float> expected(static_cast<size_t>(len)), got(expected.size());
+            ASSERT_EQ(0, DspConvert24sTo32f_Gen(p, expected.data(), len));
+            ASSERT_EQ(0, DspDivConstInPlace32f_Gen(8388608.0f, expected.data(), len));
+            ASSERT_EQ(0, DspConvert24sTo32fFullScale(p, got.data(), len));
+            ASSERT_EQ(0, std::memcmp(got.data(), expected.data(), 4 * static_cast<size_t>(len)))
+                << "len " << len << " offset " << offset;
+        }
+    float f = 5.0f;
+    const uint8_t edges8[3] = {1, 2, 3};
+    EXPECT_EQ(DspStsNullPtrErr, DspConvert24sTo32fFullScale(nullptr, &f, 1));
+    EXPECT_EQ(DspStsSizeErr, DspConvert24sTo32fFullScale(edges8, &f, 0));
+    EXPECT_EQ(f, 5.0f);
 }
 } // namespace
