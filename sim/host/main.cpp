@@ -12,29 +12,27 @@
 // part of the driver is not built yet (the harness tells which), the removal
 // succeeded, the driver unloaded, the kernel reported no misuse and nothing
 // leaked. Any other outcome is a failure (1); a bad command line gives 2.
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <optional>
 #include <string>
 
 #include "platform/kernel/emu.h"
 #include "sim/clients/asio_client.h"
 #include "platform/ks/pcautomation.h"
 #include "sim/host/harness/HostHarness.h"
+#include "sim/host/host_options.h"
 #include "sim/host/self_check.h"
-#include "sim/host/stream_run.h"
 
 namespace
 {
-const char kDefaultDevice[] = "Uac1SpeakerMic";
+const char* const kDefaultDevice = kHostDefaultDevice;
 
 void Usage(FILE* out)
 {
     fprintf(
         out,
         "usage: lthost [--device NAME | --descriptor-file PATH] [--speed full|high]\n"
-        "              [--asio SECONDS]\n"
+        "              [--asio SECONDS] [--verbose]\n"
         "              [--play IN.wav [--device-out OUT.wav] | --record OUT.wav [--seconds N]]\n"
         "              [--unplug-after SECONDS]\n"
         "       lthost --list | --self-check | --help\n"
@@ -48,6 +46,7 @@ void Usage(FILE* out)
         "                          through the render rings for SECONDS, the buffer switches\n"
         "                          counted against those expected (they must agree)\n"
         "%s"
+        "  --verbose               echoes the driver's debug output as it comes\n"
         "  --list                  lists the reference devices\n"
         "  --self-check            runs the platform self-check on the real clock\n"
         "\n"
@@ -56,9 +55,12 @@ void Usage(FILE* out)
         "driver is not built yet (reported as such), the removal succeeded, the driver\n"
         "unloaded, the kernel reported no misuse and nothing leaked, and an ASIO, play or\n"
         "record run asked for went to its end (a play or record ends with a summary line:\n"
-        "frames moved, position drift against the device clock, glitches). 1 otherwise;\n"
-        "2 for a bad command line.\n",
-        kDefaultDevice, kStreamRunUsage);
+        "frames moved of those expected, the position's offset and drift against the\n"
+        "device clock, glitches; it fails when the frames or the drift are off by more\n"
+        "than one pass of the cyclic buffer). SECONDS are from 0.001 to %u. 1 otherwise;\n"
+        "2 for a bad command line, a device not known, a file to play that cannot be\n"
+        "read or an output that cannot be written (all checked before the driver loads).\n",
+        kDefaultDevice, kStreamRunUsage, kHostMaxSeconds);
 }
 
 int g_KernelFailures = 0;
@@ -66,7 +68,8 @@ int g_KernelFailures = 0;
 void OnKernelFailure(const char* message)
 {
     ++g_KernelFailures;
-    printf("kernel failure: %s\n", message);
+    fflush(stdout);
+    fprintf(stderr, "kernel failure: %s\n", message);
 }
 
 const char* FlowText(KSPIN_DATAFLOW flow)
@@ -92,11 +95,19 @@ const char* CommunicationText(KSPIN_COMMUNICATION c)
     return "?";
 }
 
-// One step's line; false when it failed.
+// One step's line, on the error stream when it failed; false then.
 bool Report(const char* what, NTSTATUS status)
 {
-    printf("%s: %s\n", what, HostStatusText(status).c_str());
+    fflush(stdout);
+    fprintf(NT_SUCCESS(status) ? stdout : stderr, "%s: %s\n", what, HostStatusText(status).c_str());
     return NT_SUCCESS(status);
+}
+
+// A line on the error stream, after what was said so far.
+void Error(const char* format, const std::string& a, const std::string& b = "")
+{
+    fflush(stdout);
+    fprintf(stderr, format, a.c_str(), b.c_str());
 }
 
 // One end of a connection inside a filter.
@@ -135,15 +146,6 @@ void ListRegistrations(const HostHarness& host)
                i.Enabled ? "enabled" : "registered, not enabled", i.SymbolicLink.c_str());
 }
 
-struct HostOptions
-{
-    std::string Device = kDefaultDevice;
-    bool FromFile = false;
-    std::optional<EmuUsbSpeed> Speed;
-    ULONG AsioSeconds = 0; // 0: no ASIO run
-    StreamRunOptions Stream;
-};
-
 bool AsioInterfaceEnabled(const HostHarness& host)
 {
     for (const HostInterface& i : host.Interfaces())
@@ -155,11 +157,11 @@ bool AsioInterfaceEnabled(const HostHarness& host)
 // The ASIO test client on the started device: open, map every channel at
 // the preferred buffer size, stream a sine, stop, unmap; true when every
 // step succeeded and the switches counted are those expected.
-bool RunAsioClient(const HostHarness& host, ULONG seconds)
+bool RunAsioClient(const HostHarness& host, ULONG ms)
 {
     if (!AsioInterfaceEnabled(host))
     {
-        printf("asio: the device offers no ASIO stream\n");
+        Error("asio: %s%s\n", "the device offers no ASIO stream");
         return false;
     }
     AsioTestClient client(host.Fdo());
@@ -180,9 +182,19 @@ bool RunAsioClient(const HostHarness& host, ULONG seconds)
     worked = Report("asio start", client.Start());
     if (worked)
     {
-        client.Run(seconds * 1000);
-        const ULONG expected =
-            AsioExpectedSwitches(seconds * 1000, AsioMsPerUrb(sizes[2], rate), 5);
+        // A second at a time: what the device received is dropped as it
+        // goes, so a long run keeps no more than a second of it.
+        HostProgress progress("asio");
+        for (ULONG done = 0; done < ms;)
+        {
+            const ULONG step = std::min<ULONG>(1000, ms - done);
+            client.Run(step);
+            host.Device()->Streaming().ClearRecords();
+            done += step;
+            progress.Show(done, ms);
+        }
+        progress.Done();
+        const ULONG expected = AsioExpectedSwitches(ms, AsioMsPerUrb(sizes[2], rate), 5);
         const ULONG counted = client.HeaderSwitches();
         printf("asio buffer switches: %u signalled, %u counted, %u expected\n",
                client.EventSwitches(), counted, expected);
@@ -196,61 +208,63 @@ bool RunAsioClient(const HostHarness& host, ULONG seconds)
     return worked;
 }
 
-int RunDevice(const HostOptions& options)
+// The device the options name, plugged; false with the reason said.
+bool Plug(HostHarness& host, const HostOptions& options, HostPrepared* prepared)
 {
-    EmuReset(EmuClockMode::Virtual);
-    EmuSetFailureHandler(OnKernelFailure);
+    std::string error;
+    const std::string& device = options.Device;
+    const NTSTATUS plugged = options.FromFile
+                                 ? host.PlugDevice(std::move(prepared->DeviceFromFile), device)
+                                 : host.PlugReference(device, &error, options.Speed);
+    if (!NT_SUCCESS(plugged))
+    {
+        Error("device %s: not plugged: %s\n", device,
+              error.empty() ? HostStatusText(plugged) : error);
+        return false;
+    }
+    const USB_DEVICE_DESCRIPTOR& d = host.Device()->Descriptors().DeviceDescriptor();
+    printf("device %s: VID_%04X PID_%04X, %s speed, plugged\n", device.c_str(), d.idVendor,
+           d.idProduct, host.Device()->Speed() == EmuUsbSpeed::High ? "high" : "full");
+    // What is unusual about the device is the driver's to judge.
+    for (const std::string& note : host.Device()->Notes())
+        printf("device note: %s\n", note.c_str());
+    return true;
+}
+
+// Starts the device and runs what the options ask on it; false when a part
+// of it failed.
+bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepared& prepared)
+{
+    const NTSTATUS started = host.StartDevice();
+    if (NT_SUCCESS(started))
+    {
+        Report("start device", started);
+        bool worked = options.AsioMs == 0 || RunAsioClient(host, options.AsioMs);
+        if (options.Stream.Wanted() && !RunStream(host, options.Stream, prepared.Play))
+            worked = false;
+        return worked;
+    }
+    const HostStartStep step = host.ExplainStart(started);
+    Error("start device: %s at %s\n", HostStatusText(started),
+          step.Step + ": " + step.Cause + (step.NotBuiltYet ? " (not built yet)" : ""));
+    if (options.AsioMs != 0)
+        Error("asio: %s%s\n", "not run: the device did not start");
+    if (options.Stream.Wanted())
+        Error("%s: %s\n", options.Stream.Play.empty() ? "record" : "play",
+              "not run: the device did not start");
+    return step.NotBuiltYet && !options.Stream.Wanted();
+}
+
+int RunDevice(const HostOptions& options, HostPrepared* prepared)
+{
     bool worked = true;
     {
         HostHarness host;
-        std::string error;
-        worked = Report("driver load", host.LoadDriver());
-        const std::string& device = options.Device;
-        NTSTATUS plugged = options.FromFile ? host.PlugDescriptorFile(device, &error, options.Speed)
-                                            : host.PlugReference(device, &error, options.Speed);
-        if (!NT_SUCCESS(plugged))
-        {
-            printf("device %s: not plugged: %s\n", device.c_str(), error.c_str());
-            worked = false;
-        }
-        else
-        {
-            const USB_DEVICE_DESCRIPTOR& d = host.Device()->Descriptors().DeviceDescriptor();
-            printf("device %s: VID_%04X PID_%04X, %s speed, plugged\n", device.c_str(), d.idVendor,
-                   d.idProduct, host.Device()->Speed() == EmuUsbSpeed::High ? "high" : "full");
-            // What is unusual about the device is the driver's to judge.
-            for (const std::string& note : host.Device()->Notes())
-                printf("device note: %s\n", note.c_str());
-        }
-        if (worked)
-            worked = Report("add device", host.AddDevice());
+        worked = Report("driver load", host.LoadDriver()) && Plug(host, options, prepared) &&
+                 Report("add device", host.AddDevice());
         if (worked)
         {
-            const NTSTATUS started = host.StartDevice();
-            const HostStartStep step = host.ExplainStart(started);
-            if (NT_SUCCESS(started))
-            {
-                Report("start device", started);
-                if (options.AsioSeconds != 0 && !RunAsioClient(host, options.AsioSeconds))
-                    worked = false;
-                if (options.Stream.Wanted() && !RunStream(host, options.Stream))
-                    worked = false;
-            }
-            else
-            {
-                printf("start device: %s at %s: %s%s\n", HostStatusText(started).c_str(),
-                       step.Step.c_str(), step.Cause.c_str(),
-                       step.NotBuiltYet ? " (not built yet)" : "");
-                worked = step.NotBuiltYet;
-                if (options.AsioSeconds != 0)
-                    printf("asio: not run: the device did not start\n");
-                if (options.Stream.Wanted())
-                {
-                    printf("%s: not run: the device did not start\n",
-                           options.Stream.Play.empty() ? "record" : "play");
-                    worked = false;
-                }
-            }
+            worked = StartAndRun(host, options, *prepared);
             ListRegistrations(host);
             if (!host.DevicePresent() && !Report("surprise removal", host.SurpriseRemoval()))
                 worked = false;
@@ -260,14 +274,6 @@ int RunDevice(const HostOptions& options)
         host.Unplug();
         host.UnloadDriver();
         printf("driver unloaded\n");
-    }
-
-    const std::vector<std::string>& debug = EmuDbgOutput();
-    if (!debug.empty())
-    {
-        printf("driver debug output:\n");
-        for (const std::string& line : debug)
-            printf("  %s%s", line.c_str(), !line.empty() && line.back() == '\n' ? "" : "\n");
     }
     const std::string left = EmuCheckClean(true);
     printf("leaks: %s\n", left.empty() ? "none" : left.c_str());
@@ -282,53 +288,40 @@ int RunDevice(const HostOptions& options)
 int main(int argc, char** argv)
 {
     HostOptions options;
-    for (int i = 1; i < argc; ++i)
+    std::string error;
+    if (!HostParseOptions(argc, argv, &options, &error))
     {
-        const char* arg = argv[i];
-        if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0)
-        {
-            Usage(stdout);
-            return 0;
-        }
-        if (strcmp(arg, "--list") == 0)
-        {
-            for (const std::string& name : HostHarness::ReferenceNames())
-                printf("%s\n", name.c_str());
-            return 0;
-        }
-        if (strcmp(arg, "--self-check") == 0)
-            return RunPlatformSelfCheck();
-        if ((strcmp(arg, "--device") == 0 || strcmp(arg, "--descriptor-file") == 0) && i + 1 < argc)
-        {
-            options.FromFile = strcmp(arg, "--descriptor-file") == 0;
-            options.Device = argv[++i];
-            continue;
-        }
-        if (strcmp(arg, "--speed") == 0 && i + 1 < argc &&
-            (strcmp(argv[i + 1], "full") == 0 || strcmp(argv[i + 1], "high") == 0))
-        {
-            options.Speed = strcmp(argv[++i], "high") == 0 ? EmuUsbSpeed::High : EmuUsbSpeed::Full;
-            continue;
-        }
-        if (strcmp(arg, "--asio") == 0 && i + 1 < argc && atoi(argv[i + 1]) > 0)
-        {
-            options.AsioSeconds = (ULONG)atoi(argv[++i]);
-            continue;
-        }
-        if (ParseStreamOption(arg, i + 1 < argc ? argv[i + 1] : nullptr, &options.Stream))
-        {
-            ++i;
-            continue;
-        }
-        fprintf(stderr, "lthost: unexpected argument \"%s\"\n", arg);
-        Usage(stderr);
+        fprintf(stderr, "lthost: %s\n(lthost --help lists the options)\n", error.c_str());
         return 2;
     }
-    if (const char* problem = StreamOptionsProblem(options.Stream))
+    switch (options.Action)
     {
-        fprintf(stderr, "lthost: %s\n", problem);
-        Usage(stderr);
+    case HostAction::Help:
+        Usage(stdout);
+        return 0;
+    case HostAction::List:
+        for (const std::string& name : HostHarness::ReferenceNames())
+            printf("%s\n", name.c_str());
+        return 0;
+    case HostAction::SelfCheck:
+        return RunPlatformSelfCheck();
+    case HostAction::Run:
+        break;
+    }
+    EmuReset(EmuClockMode::Virtual);
+    EmuSetFailureHandler(OnKernelFailure);
+    EmuDbgEcho(options.Verbose);
+    // Bad input is refused before the driver loads, so nothing of a run is lost to it.
+    HostPrepared prepared;
+    std::string warning;
+    const bool ready = HostPrepareRun(options, &prepared, &error, &warning);
+    if (!warning.empty())
+        fprintf(stderr, "lthost: warning: %s\n", warning.c_str());
+    if (!ready)
+    {
+        fprintf(stderr, "lthost: %s\n", error.c_str());
+        EmuShutdown();
         return 2;
     }
-    return RunDevice(options);
+    return RunDevice(options, &prepared);
 }

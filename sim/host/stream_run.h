@@ -1,10 +1,11 @@
 // The host program's play and record runs: their options, their progress
-// and summary lines, and the WAV files they read and write.
+// and summary lines, and the WAV files they write.
 #pragma once
 
 #include <string>
 
 #include "sim/host/harness/HostHarness.h"
+#include "sim/host/harness/HostWav.h"
 
 struct StreamRunOptions
 {
@@ -12,6 +13,7 @@ struct StreamRunOptions
     std::string DeviceOut; // where what the device received goes
     std::string Record;    // the file to record into
     ULONG RecordMs = 1000;
+    bool SecondsGiven = false;
     ULONG UnplugAfterMs = 0;
 
     bool Wanted() const { return !Play.empty() || !Record.empty(); }
@@ -20,12 +22,22 @@ struct StreamRunOptions
 // The usage lines of the options.
 extern const char kStreamRunUsage[];
 
-// Takes one option and its value; false when `arg` is none of them or its
-// value is missing or bad.
-bool ParseStreamOption(const char* arg, const char* value, StreamRunOptions* options);
-// What is wrong with the options taken together; null when nothing.
-const char* StreamOptionsProblem(const StreamRunOptions& options);
+// Progress of a long run: one line updated in place on a terminal, a plain
+// line every ten seconds otherwise; Done ends a line left open.
+class HostProgress
+{
+  public:
+    explicit HostProgress(const char* what) : m_What(what) {}
+    ~HostProgress() { Done(); }
+    void Show(ULONG doneMs, ULONG totalMs);
+    void Done();
 
-// Plays or records as the options ask on the started device; true when the
-// run went to its end and its file was written.
-bool RunStream(HostHarness& host, const StreamRunOptions& options);
+  private:
+    const char* m_What;
+    bool m_Open = false;
+};
+
+// Plays `play` or records as the options ask on the started device; true
+// when the run went to its end and kept to the device, and its file was
+// written. A run that ended early still writes what it moved.
+bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAudio& play);

@@ -148,6 +148,9 @@ std::string HostStatusText(NTSTATUS status)
         {STATUS_DEVICE_NOT_READY, "STATUS_DEVICE_NOT_READY"},
         {STATUS_IO_TIMEOUT, "STATUS_IO_TIMEOUT"},
         {STATUS_PENDING, "STATUS_PENDING"},
+        {STATUS_NO_MATCH, "STATUS_NO_MATCH"},
+        {STATUS_NOT_FOUND, "STATUS_NOT_FOUND"},
+        {STATUS_INVALID_BUFFER_SIZE, "STATUS_INVALID_BUFFER_SIZE"},
     };
     char hex[16];
     snprintf(hex, sizeof(hex), "0x%08X", (unsigned)status);
@@ -279,7 +282,22 @@ NTSTATUS HostHarness::StartDevice()
 {
     if (Fdo() == nullptr)
         return STATUS_INVALID_DEVICE_STATE;
+    m_StartDebugLines = EmuDbgOutput().size();
     return EmuPnpStartDevice(Pdo());
+}
+
+std::string HostHarness::DriverSaid() const
+{
+    const std::vector<std::string>& output = EmuDbgOutput();
+    for (size_t i = output.size(); i > m_StartDebugLines && i <= output.size(); --i)
+    {
+        std::string line = output[i - 1];
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+            line.pop_back();
+        if (!line.empty())
+            return "the driver says \"" + line + "\"";
+    }
+    return "";
 }
 
 NTSTATUS HostHarness::RemoveDevice()
@@ -339,7 +357,9 @@ HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
         if (status == STATUS_NOT_IMPLEMENTED && !missing.empty())
             return {missing + " (" + family + ")", true,
                     "the device class is created and opened; its set-up stops before " + missing};
-        return {"device-class set-up (" + family + ")", false, "the device class failed"};
+        const std::string said = DriverSaid();
+        return {"device-class set-up (" + family + ")", false,
+                said.empty() ? "the device class failed" : said};
     }
     const AdapterMiniportFactories* miniports = GetAdapterMiniportFactories();
     if (subdevices.empty())
@@ -351,8 +371,10 @@ HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
     if (miniports->CreateMiniportWaveCyclic == nullptr && status == STATUS_NO_SUCH_DEVICE &&
         !IsWave(subdevices))
         return {"wave subdevices", true, "no wave miniport in the driver"};
+    const std::string said = DriverSaid();
     return {"wave subdevices, device start or interfaces", false,
-            "after " + std::to_string(subdevices.size()) + " subdevice(s)"};
+            "after " + std::to_string(subdevices.size()) + " subdevice(s)" +
+                (said.empty() ? "" : "; " + said)};
 }
 
 std::vector<HostFilter> HostHarness::Filters() const

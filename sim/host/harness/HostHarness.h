@@ -106,6 +106,8 @@ class HostHarness
     // Tells the driver its device is gone (IRP_MN_SURPRISE_REMOVAL).
     NTSTATUS SurpriseRemoval();
 
+    // Where the start failed and why: a cause the harness cannot tell by
+    // itself is the driver's own last debug line of the start.
     HostStartStep ExplainStart(NTSTATUS status) const;
 
     std::vector<HostFilter> Filters() const;
@@ -122,7 +124,12 @@ class HostHarness
     std::string DeviceName() const { return m_DeviceName; }
 
   private:
+    // The driver's last debug line since the start began, without its line
+    // end; empty when it said nothing.
+    std::string DriverSaid() const;
+
     SimUsbPort m_Port;
+    size_t m_StartDebugLines = 0;
     PDRIVER_OBJECT m_Driver = nullptr;
     std::string m_DeviceName;
 };

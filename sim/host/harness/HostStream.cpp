@@ -1,11 +1,13 @@
 #include "sim/host/harness/HostStream.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <map>
 
 #include "platform/kernel/emu.h"
 #include "platform/usb/EmuUsbBus.h"
-#include "sim/clients/audio_engine_client.h"
+#include "sim/host/harness/HostFormats.h"
 
 namespace
 {
@@ -15,12 +17,6 @@ constexpr ULONG kStepMs = 5;
 // After the file ends, the time the cyclic buffer and the URBs in flight
 // take to play out, past the buffer itself.
 constexpr ULONG kPlayOutMs = 40;
-
-std::string FormatText(ULONG channels, ULONG bits, ULONG rate)
-{
-    return std::to_string(channels) + " channel(s) of " + std::to_string(bits) + " bits at " +
-           std::to_string(rate) + " Hz";
-}
 
 // A pin open and walked to RUN, and walked back and closed when it goes.
 class RunningPin
@@ -63,7 +59,8 @@ class RunningPin
 };
 
 // Packet slots between the packets an endpoint received that held nothing:
-// the usual spacing is the smallest one seen.
+// the usual spacing is the smallest one seen. Gaps are counted by size, so a
+// run of any length keeps a few numbers.
 class PacketGaps
 {
   public:
@@ -73,7 +70,7 @@ class PacketGaps
         {
             const ULONGLONG slot = (ULONGLONG)p.Frame * 8 + p.Microframe;
             if (m_Seen && slot > m_Last)
-                m_Gaps.push_back(slot - m_Last);
+                ++m_Gaps[slot - m_Last];
             m_Last = slot;
             m_Seen = true;
         }
@@ -82,39 +79,62 @@ class PacketGaps
     {
         if (m_Gaps.empty())
             return 0;
-        const ULONGLONG step = *std::min_element(m_Gaps.begin(), m_Gaps.end());
+        const ULONGLONG step = m_Gaps.begin()->first;
         ULONG missing = 0;
-        for (ULONGLONG gap : m_Gaps)
-            missing += (ULONG)(gap / step - 1);
+        for (const auto& [gap, count] : m_Gaps)
+            missing += (ULONG)(gap / step - 1) * count;
         return missing;
     }
 
   private:
-    std::vector<ULONGLONG> m_Gaps;
+    std::map<ULONGLONG, ULONG> m_Gaps;
     ULONGLONG m_Last = 0;
     bool m_Seen = false;
 };
 
-// The intersection's result with the file's channels and their block and
-// byte rate; what else it says stays.
-NTSTATUS AsFileFormat(const HostAudio& in, std::vector<UCHAR>* format)
+// The position against the device clock: the difference once the stream
+// has settled is its offset (the latency of the path), and how far the
+// difference moves from there is drift.
+class ClockGap
 {
-    KSDATAFORMAT_WAVEFORMATEX f;
-    if (format->size() < sizeof(f))
-        return STATUS_INVALID_BUFFER_SIZE;
-    memcpy(&f, format->data(), sizeof(f));
-    f.WaveFormatEx.nChannels = in.Channels;
-    f.WaveFormatEx.nBlockAlign = (USHORT)in.FrameBytes();
-    f.WaveFormatEx.nAvgBytesPerSec = in.Rate * in.FrameBytes();
-    memcpy(format->data(), &f, sizeof(f));
-    return STATUS_SUCCESS;
-}
+  public:
+    void Sample(ULONG elapsedMs, double differenceMs)
+    {
+        if (!m_Settled && elapsedMs >= kSettleMs)
+        {
+            m_Offset = differenceMs;
+            m_Settled = true;
+        }
+        m_Last = differenceMs;
+    }
+    double Offset() const { return m_Settled ? m_Offset : m_Last; }
+    double Drift() const { return m_Last - Offset(); }
+
+  private:
+    static constexpr ULONG kSettleMs = 100;
+    double m_Offset = 0;
+    double m_Last = 0;
+    bool m_Settled = false;
+};
 
 double BytesToMs(LONGLONG bytes, ULONG frameBytes, ULONG rate)
 {
     return frameBytes == 0 || rate == 0 ? 0 : (double)bytes / frameBytes * 1000.0 / rate;
 }
+
+// Container sizes a sample can be moved into.
+bool IsContainer(USHORT bits)
+{
+    return bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
 } // namespace
+
+bool HostStreamSummary::Kept() const
+{
+    const ULONGLONG apart =
+        Frames > ExpectedFrames ? Frames - ExpectedFrames : ExpectedFrames - Frames;
+    return apart <= PeriodFrames && std::fabs(DriftMs) <= PeriodMs;
+}
 
 const EmuPcSubdeviceInfo* HostFindWaveFilter(const std::vector<EmuPcSubdeviceInfo>& subdevices,
                                              KSPIN_DATAFLOW flow, ULONG* pinId)
@@ -147,10 +167,11 @@ std::vector<UCHAR> HostDataEndpoints(const SimUsbDevice& device, bool in)
     return endpoints;
 }
 
-NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
+NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& options,
                           HostAudio* received, HostStreamSummary* summary)
 {
     m_Error.clear();
+    m_Offered.clear();
     *summary = {};
     AudioEngineClient client(m_Host.Fdo());
     ULONG pinId = 0;
@@ -164,24 +185,29 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
     }
     PFILE_OBJECT filter = nullptr;
     NTSTATUS status = client.OpenFilter(filterInfo->Name, &filter);
-    KSDATARANGE_AUDIO wanted =
-        AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, in.Channels, in.BitsPerSample, in.BitsPerSample,
-                         in.Rate, in.Rate);
+    if (!NT_SUCCESS(status))
+    {
+        m_Error = "the render filter did not open";
+        return status;
+    }
     std::vector<UCHAR> format;
+    status = HostPinFormat(client, filter, pinId, file, &format);
+    const USHORT container = NT_SUCCESS(status) ? HostFormatContainer(format) : file.BitsPerSample;
+    if (!IsContainer(container))
+        status = STATUS_INVALID_PARAMETER;
+    // The samples as the pin takes them: the same valid bits, perhaps in
+    // another container.
+    const bool repack = NT_SUCCESS(status) && container != file.BitsPerSample;
+    const HostAudio repacked = repack ? HostRepack(file, container) : HostAudio{};
+    const HostAudio& in = repack ? repacked : file;
     PFILE_OBJECT pinFile = nullptr;
-    if (NT_SUCCESS(status))
-        status = client.Intersect(filter, pinId, &wanted.DataRange, &format);
-    // A range gives the most channels only: the pin is asked for the file's
-    // format as it is, and the driver has the last word.
-    if (NT_SUCCESS(status))
-        status = AsFileFormat(in, &format);
     if (NT_SUCCESS(status))
         status = client.OpenPin(filter, pinId, format.data(), (ULONG)format.size(), &pinFile);
     if (!NT_SUCCESS(status))
-    {
-        m_Error = "the render pin refused " + FormatText(in.Channels, in.BitsPerSample, in.Rate);
-        return status;
-    }
+        return Refused(client, filter, *filterInfo, pinId,
+                       "the render pin refused " + HostFormatText(file.Channels, file.BitsPerSample,
+                                                                  file.Valid(), file.Rate),
+                       status);
     RunningPin pin(client, pinFile);
     const ULONG frameBytes = in.FrameBytes();
     size_t offset = client.Write(pinFile, in.Data.data(), (ULONG)in.Data.size());
@@ -195,9 +221,10 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
     *received = {in.Rate, in.Channels, in.BitsPerSample, {}};
     ULONGLONG deviceBytes = 0;
     PacketGaps gaps;
+    ClockGap clock;
     ULONGLONG silence = client.Statistics(pinFile).SilenceBytes;
-    const ULONG bufferMs =
-        (ULONG)BytesToMs(client.Statistics(pinFile).BufferSize, frameBytes, in.Rate);
+    const ULONG bufferBytes = client.Statistics(pinFile).BufferSize;
+    const ULONG bufferMs = (ULONG)BytesToMs(bufferBytes, frameBytes, in.Rate);
     const ULONG totalMs = (ULONG)(in.Frames() * 1000 / in.Rate) + bufferMs + kPlayOutMs;
     ULONG elapsed = 0;
     bool ended = false; // the file's last byte has left the client queue
@@ -219,10 +246,10 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
         EmuAdvanceMs(kStepMs);
         elapsed += kStepMs;
         const PcPinStatistics stats = client.Statistics(pinFile);
-        if (stats.SilenceBytes != silence && !ended)
+        // Silence after the file's last byte went in is the play-out.
+        if (stats.SilenceBytes != silence && stats.DataBytes < in.Data.size())
             ++summary->Underruns;
         silence = stats.SilenceBytes;
-        pin.Position();
         for (UCHAR ep : endpoints)
         {
             // A device may take fewer channels than the pin (the chip whose
@@ -240,17 +267,20 @@ NTSTATUS HostStream::Play(const HostAudio& in, const HostStreamOptions& options,
                 received->Data.insert(received->Data.end(), record.Data.begin(), record.Data.end());
         }
         m_Host.Device()->Streaming().ClearRecords();
+        const ULONG deviceFrameBytes = received->FrameBytes();
+        if (deviceFrameBytes != 0)
+            clock.Sample(elapsed, BytesToMs((LONGLONG)pin.Position(), frameBytes, in.Rate) -
+                                      BytesToMs((LONGLONG)deviceBytes, deviceFrameBytes, in.Rate));
         if (options.Progress && elapsed % 1000 < kStepMs)
             options.Progress(elapsed, totalMs);
     }
     const PcPinStatistics stats = client.Statistics(pinFile);
     summary->Frames = frameBytes ? stats.DataBytes / frameBytes : 0;
-    const ULONG deviceFrameBytes = received->FrameBytes();
-    summary->DriftMs =
-        frameBytes == 0 || deviceFrameBytes == 0 || in.Rate == 0
-            ? 0
-            : ((double)pin.Position() / frameBytes - (double)deviceBytes / deviceFrameBytes) *
-                  1000.0 / in.Rate;
+    summary->ExpectedFrames = in.Frames();
+    summary->PeriodFrames = frameBytes ? bufferBytes / frameBytes : 0;
+    summary->PeriodMs = bufferMs;
+    summary->OffsetMs = clock.Offset();
+    summary->DriftMs = clock.Drift();
     summary->MissingPackets = gaps.Missing();
     summary->Overruns = stats.Overruns;
     return RunEnd(*summary, elapsed, "play");
@@ -260,6 +290,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
                             HostStreamSummary* summary)
 {
     m_Error.clear();
+    m_Offered.clear();
     *summary = {};
     AudioEngineClient client(m_Host.Fdo());
     ULONG pinId = 0;
@@ -275,26 +306,29 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
         m_Host.Device()->Streaming().SetInPattern(ep, SimInPattern::Sine, kSineHz, kSineAmplitude);
     PFILE_OBJECT filter = nullptr;
     NTSTATUS status = client.OpenFilter(filterInfo->Name, &filter);
+    if (!NT_SUCCESS(status))
+    {
+        m_Error = "the capture filter did not open";
+        return status;
+    }
     // Any PCM format: the driver chooses the one it prefers.
     KSDATARANGE_AUDIO wanted = AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, 32, 8, 32, 1, 768000);
     std::vector<UCHAR> format;
     PFILE_OBJECT pinFile = nullptr;
-    if (NT_SUCCESS(status))
-        status = client.OpenPinWithRange(filter, pinId, &wanted.DataRange, &pinFile, &format);
+    status = client.OpenPinWithRange(filter, pinId, &wanted.DataRange, &pinFile, &format);
     if (NT_SUCCESS(status) && format.size() < sizeof(KSDATAFORMAT_WAVEFORMATEX))
         status = STATUS_INVALID_BUFFER_SIZE;
     if (!NT_SUCCESS(status))
-    {
-        m_Error = "the capture pin could not be opened in any PCM format";
-        return status;
-    }
+        return Refused(client, filter, *filterInfo, pinId,
+                       "the capture pin could not be opened in any PCM format", status);
     RunningPin pin(client, pinFile);
-    KSDATAFORMAT_WAVEFORMATEX chosen;
-    memcpy(&chosen, format.data(), sizeof(chosen));
-    *recorded = {chosen.WaveFormatEx.nSamplesPerSec,
-                 chosen.WaveFormatEx.nChannels,
-                 chosen.WaveFormatEx.wBitsPerSample,
-                 {}};
+    KSDATAFORMAT_WAVEFORMATEXTENSIBLE chosen = {};
+    memcpy(&chosen, format.data(), std::min(format.size(), sizeof(chosen)));
+    const WAVEFORMATEX& w = chosen.WaveFormatExt.Format;
+    *recorded = {w.nSamplesPerSec, w.nChannels, w.wBitsPerSample, {}};
+    if (w.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+        chosen.WaveFormatExt.Samples.wValidBitsPerSample < w.wBitsPerSample)
+        recorded->ValidBits = chosen.WaveFormatExt.Samples.wValidBitsPerSample;
     status = pin.Start();
     if (!NT_SUCCESS(status))
     {
@@ -302,31 +336,51 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
         return status;
     }
     const ULONG frameBytes = recorded->FrameBytes();
+    const ULONG bufferBytes = client.Statistics(pinFile).BufferSize;
+    const ULONG periodMs =
+        std::max(kStepMs, (ULONG)BytesToMs(bufferBytes, frameBytes, w.nSamplesPerSec));
+    const ULONGLONG expected = (ULONGLONG)ms * recorded->Rate / 1000;
+    const size_t expectedBytes = (size_t)expected * frameBytes;
+    const double devicePpm = m_Host.Device()->Streaming().ClockDriftPpm();
+    ClockGap clock;
     std::vector<UCHAR> chunk(64 * 1024);
     ULONG elapsed = 0;
-    while (elapsed < ms)
+    // The capture path's latency is made up at the end, within one period.
+    while (recorded->Data.size() < expectedBytes && elapsed < ms + periodMs)
     {
         if (UnplugWhenDue(options, elapsed, summary))
             break;
-        const ULONG step = std::min(kStepMs, ms - elapsed);
-        EmuAdvanceMs(step);
-        elapsed += step;
-        pin.Position();
+        EmuAdvanceMs(kStepMs);
+        elapsed += kStepMs;
         ULONG got;
         while ((got = client.Read(pinFile, chunk.data(), (ULONG)chunk.size())) != 0)
             recorded->Data.insert(recorded->Data.end(), chunk.begin(), chunk.begin() + got);
+        // The device clock: its nominal rate moved by its deviation.
+        clock.Sample(elapsed, BytesToMs((LONGLONG)pin.Position(), frameBytes, recorded->Rate) -
+                                  elapsed * (1.0 + devicePpm / 1e6));
         if (options.Progress && elapsed % 1000 < kStepMs)
-            options.Progress(elapsed, ms);
+            options.Progress(std::min(elapsed, ms), ms);
     }
+    if (recorded->Data.size() > expectedBytes)
+        recorded->Data.resize(expectedBytes);
     const PcPinStatistics stats = client.Statistics(pinFile);
-    summary->Frames = frameBytes ? recorded->Data.size() / frameBytes : 0;
-    // The device clock: its nominal rate moved by its deviation.
-    const double deviceFrames = (double)elapsed * recorded->Rate / 1000.0 *
-                                (1.0 + m_Host.Device()->Streaming().ClockDriftPpm() / 1e6);
-    summary->DriftMs = ((double)pin.Position() / (frameBytes ? frameBytes : 1) - deviceFrames) *
-                       1000.0 / recorded->Rate;
+    summary->Frames = recorded->Frames();
+    summary->ExpectedFrames = expected;
+    summary->PeriodFrames = frameBytes ? bufferBytes / frameBytes : 0;
+    summary->PeriodMs = periodMs;
+    summary->OffsetMs = clock.Offset();
+    summary->DriftMs = clock.Drift();
     summary->Overruns = stats.Overruns + (stats.DroppedBytes != 0 ? 1 : 0);
     return RunEnd(*summary, elapsed, "recording");
+}
+
+NTSTATUS HostStream::Refused(AudioEngineClient& client, PFILE_OBJECT filter,
+                             const EmuPcSubdeviceInfo& info, ULONG pinId, const std::string& what,
+                             NTSTATUS status)
+{
+    m_Error = what;
+    m_Offered = HostOfferedText(HostOfferedFormats(client, filter, info, pinId));
+    return status;
 }
 
 bool HostStream::UnplugWhenDue(const HostStreamOptions& options, ULONG elapsed,

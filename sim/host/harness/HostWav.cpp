@@ -1,6 +1,13 @@
 #include "sim/host/harness/HostWav.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace
 {
@@ -24,6 +31,58 @@ bool IsWav(int format)
     return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX;
 }
 
+// What libsndfile does not tell of a WAV file's header: the valid bits of an
+// extensible format and the data length the header promises.
+struct HeaderFacts
+{
+    USHORT ValidBits = 0;
+    ULONGLONG DataBytes = 0;
+};
+
+constexpr USHORT kExtensibleTag = 0xFFFE;
+constexpr size_t kExtensibleFmtBytes = 24; // through wValidBitsPerSample
+
+ULONG Le(const UCHAR* p, ULONG bytes)
+{
+    ULONG v = 0;
+    for (ULONG i = 0; i < bytes; ++i)
+        v |= (ULONG)p[i] << (8 * i);
+    return v;
+}
+
+// Walks the RIFF chunks up to the data chunk.
+HeaderFacts ReadHeaderFacts(const std::string& path)
+{
+    HeaderFacts facts;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return facts;
+    UCHAR head[12];
+    if (fread(head, 1, sizeof(head), f) == sizeof(head) && memcmp(head, "RIFF", 4) == 0 &&
+        memcmp(head + 8, "WAVE", 4) == 0)
+    {
+        UCHAR chunk[8];
+        while (fread(chunk, 1, sizeof(chunk), f) == sizeof(chunk))
+        {
+            const ULONG size = Le(chunk + 4, 4);
+            if (memcmp(chunk, "data", 4) == 0)
+            {
+                facts.DataBytes = size;
+                break;
+            }
+            UCHAR fmt[kExtensibleFmtBytes] = {};
+            const long body = ftell(f);
+            if (memcmp(chunk, "fmt ", 4) == 0 && size >= sizeof(fmt) &&
+                fread(fmt, 1, sizeof(fmt), f) == sizeof(fmt) && Le(fmt, 2) == kExtensibleTag)
+                facts.ValidBits = (USHORT)Le(fmt + 18, 2);
+            if (fseek(f, body + (long)size + (long)(size & 1), SEEK_SET) != 0)
+                break;
+        }
+    }
+    fclose(f);
+    return facts;
+}
+
 // Closes the file when the routine returns.
 struct SndFile
 {
@@ -36,7 +95,8 @@ struct SndFile
 };
 } // namespace
 
-bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error)
+bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
+                 std::string* warning)
 {
     SF_INFO info = {};
     SndFile file{sf_open(path.c_str(), SFM_READ, &info)};
@@ -70,6 +130,18 @@ bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error)
         *error = path + ": the file ends before its last frame";
         return false;
     }
+    const HeaderFacts facts = ReadHeaderFacts(path);
+    if (facts.ValidBits > bits)
+    {
+        *error = path + ": " + std::to_string(facts.ValidBits) + " valid bits in a container of " +
+                 std::to_string(bits);
+        return false;
+    }
+    audio->ValidBits = facts.ValidBits == bits ? 0 : facts.ValidBits;
+    const ULONGLONG promised = facts.DataBytes / audio->FrameBytes();
+    if (warning != nullptr && promised > audio->Frames())
+        *warning = path + ": the header says " + std::to_string(promised) +
+                   " frames, the file holds " + std::to_string(audio->Frames());
     return true;
 }
 
@@ -100,5 +172,50 @@ bool HostWriteWav(const std::string& path, const HostAudio& audio, std::string* 
         *error = path + ": " + sf_strerror(file.File);
         return false;
     }
+    return true;
+}
+
+HostAudio HostRepack(const HostAudio& audio, USHORT containerBits)
+{
+    HostAudio out{audio.Rate, audio.Channels, containerBits, {}, audio.ValidBits};
+    const ULONG from = audio.BitsPerSample / 8, to = containerBits / 8;
+    const size_t samples = from == 0 ? 0 : audio.Data.size() / from;
+    out.Data.assign(samples * to, 0);
+    // The top bytes line up; the new container's lower bytes are zero.
+    const ULONG keep = from < to ? from : to;
+    for (size_t i = 0; i < samples; ++i)
+        memcpy(&out.Data[i * to + to - keep], &audio.Data[i * from + from - keep], keep);
+    if (audio.Valid() >= containerBits)
+        out.ValidBits = 0;
+    else if (out.ValidBits == 0)
+        out.ValidBits = audio.BitsPerSample;
+    return out;
+}
+
+bool HostCheckOutput(const std::string& path, const std::string& input, std::string* error)
+{
+    if (path.empty())
+    {
+        *error = "an output needs a file name";
+        return false;
+    }
+    struct stat out;
+    const bool existed = stat(path.c_str(), &out) == 0;
+    struct stat in;
+    if (existed && !input.empty() && stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
+        in.st_ino == out.st_ino)
+    {
+        *error = path + ": is the file being played";
+        return false;
+    }
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0666);
+    if (fd < 0)
+    {
+        *error = path + ": " + strerror(errno);
+        return false;
+    }
+    close(fd);
+    if (!existed)
+        unlink(path.c_str());
     return true;
 }

@@ -11,14 +11,29 @@ struct HostAudio
 {
     ULONG Rate = 0;
     USHORT Channels = 0;
-    USHORT BitsPerSample = 0; // 8, 16, 24 or 32
+    USHORT BitsPerSample = 0; // the container: 8, 16, 24 or 32
     std::vector<UCHAR> Data;  // interleaved frames, little-endian
+    USHORT ValidBits = 0;     // the meaningful (top) bits of the container; 0: all
 
     ULONG FrameBytes() const { return (ULONG)Channels * (BitsPerSample / 8); }
     ULONGLONG Frames() const { return FrameBytes() == 0 ? 0 : Data.size() / FrameBytes(); }
+    USHORT Valid() const { return ValidBits != 0 ? ValidBits : BitsPerSample; }
 };
 
-// Reads an integer PCM WAV file; false with *error saying why.
-bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error);
+// Reads an integer PCM WAV file; false with *error saying why. *warning (when
+// given) says what was odd but readable: a header that promises more frames
+// than the file holds (the frames held are read).
+bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
+                 std::string* warning = nullptr);
 // Writes the audio as an integer PCM WAV file; false with *error saying why.
 bool HostWriteWav(const std::string& path, const HostAudio& audio, std::string* error);
+
+// The same samples in another container of 8 to 32 bits: each keeps its top
+// bits (PCM is left-justified), so nothing is lost while the valid bits fit.
+HostAudio HostRepack(const HostAudio& audio, USHORT containerBits);
+
+// Whether an output can be written, checked before a run: a name that is not
+// empty, not a folder, in a folder that exists and lets it be created, and not
+// the file `input` names; false with *error saying why. It leaves no file
+// behind that was not there.
+bool HostCheckOutput(const std::string& path, const std::string& input, std::string* error);

@@ -7,6 +7,7 @@
 #include "platform/kernel/emu.h"
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/HostStream.h"
+#include "tests/sim/host/mic_sine.h"
 
 namespace
 {
@@ -48,14 +49,6 @@ void ExpectRemovedCleanly(HostHarness& host)
     EXPECT_EQ("", EmuCheckClean(false));
 }
 
-// The device's sine as the simulated microphone defines it, computed here on
-// its own: amplitude times full scale of 16 bits, rounded.
-SHORT MicSine(ULONGLONG k)
-{
-    return (SHORT)std::llround(HostStream::kSineAmplitude *
-                               std::sin(2.0 * M_PI * HostStream::kSineHz * (double)k / 48000.0) *
-                               32767.0);
-}
 } // namespace
 
 // A 1 s stereo sine at 48 kHz 16-bit reaches the speaker bit-exact: the
@@ -194,16 +187,7 @@ TEST(HostPlayRecord, MicrophoneSineArrivesBitExact)
     while (first < samples.size() && samples[first] == 0)
         ++first;
     ASSERT_LT(first, 48u * 20); // within 20 ms
-    // The one phase (of the 48-sample period) that matches the whole recording.
-    int phases = 0;
-    for (ULONGLONG phase = 0; phase < 48; ++phase)
-    {
-        size_t i = first;
-        while (i < samples.size() && samples[i] == MicSine(phase + i - first))
-            ++i;
-        phases += i == samples.size();
-    }
-    EXPECT_EQ(1, phases);
+    EXPECT_EQ(1, MicSinePhases(samples));
     EXPECT_EQ(0u, summary.Overruns);
 }
 

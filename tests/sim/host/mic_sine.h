@@ -1,0 +1,34 @@
+// The simulated microphone's sine as the host harness asks for it, computed
+// here on its own, and how a recording is matched against it.
+#pragma once
+
+#include <cmath>
+#include <vector>
+
+#include "sim/host/harness/HostStream.h"
+
+// Sample k of the 16-bit sine at 48 kHz: amplitude times full scale, rounded.
+inline SHORT MicSine(ULONGLONG k)
+{
+    return (SHORT)std::llround(HostStream::kSineAmplitude *
+                               std::sin(2.0 * M_PI * HostStream::kSineHz * (double)k / 48000.0) *
+                               32767.0);
+}
+
+// How many phases of the sine's 48-sample period match every sample from
+// the first one that is not silent on; 1 for a recording that is the sine.
+inline int MicSinePhases(const std::vector<SHORT>& samples)
+{
+    size_t first = 0;
+    while (first < samples.size() && samples[first] == 0)
+        ++first;
+    int phases = 0;
+    for (ULONGLONG phase = 0; phase < 48 && first < samples.size(); ++phase)
+    {
+        size_t i = first;
+        while (i < samples.size() && samples[i] == MicSine(phase + i - first))
+            ++i;
+        phases += i == samples.size();
+    }
+    return phases;
+}
