@@ -52,26 +52,35 @@ ULONG FeedbackRateHz(ULONG value, ULONG packetsPerSecond)
            (ULONG)(((ULONGLONG)(value & 0xFFFF) * packetsPerSecond) >> 16);
 }
 
-bool AverageFeedbackRates(const ULONG* rates, ULONG count, ULONG nominal, ULONG msPerUrb,
-                          PULONG pacingRate)
+bool AddFeedbackRate(FeedbackAverage* average, ULONG rate)
 {
-    LONGLONG sum = 0;
-    LONG counted = 0;
-    const LONGLONG low = (LONGLONG)nominal - PACING_MAX_DEVIATION_HZ;
-    const LONGLONG high = (LONGLONG)nominal + PACING_MAX_DEVIATION_HZ;
-    for (ULONG i = 0; i < count; ++i)
-    {
-        const bool inside = rates[i] >= low && rates[i] <= high;
-        sum += inside ? rates[i] : 0;
-        counted += inside ? 1 : 0;
-    }
-    if (counted == 0 || msPerUrb == 0)
+    const LONGLONG low = (LONGLONG)average->Nominal - PACING_MAX_DEVIATION_HZ;
+    const LONGLONG high = (LONGLONG)average->Nominal + PACING_MAX_DEVIATION_HZ;
+    if (rate < low || rate > high)
         return false;
-    const LONG average = (LONG)(sum / counted);
-    const LONG deviation = average - (LONG)nominal;
+    average->Sum += rate;
+    ++average->Count;
+    return true;
+}
+
+void AddFeedbackValue(FeedbackAverage* average, ULONG value, bool highSpeed, ULONG packetsPerSecond)
+{
+    const ULONG perSecond =
+        highSpeed ? FEEDBACK_MICROFRAMES_PER_SECOND : FEEDBACK_FRAMES_PER_SECOND;
+    if (!AddFeedbackRate(average, FeedbackRateHz(value, perSecond)) &&
+        packetsPerSecond != perSecond)
+        AddFeedbackRate(average, FeedbackRateHz(value, packetsPerSecond));
+}
+
+bool AverageFeedbackRates(const FeedbackAverage& average, ULONG msPerUrb, PULONG pacingRate)
+{
+    if (average.Count == 0 || msPerUrb == 0)
+        return false;
+    const LONG mean = (LONG)(average.Sum / average.Count);
+    const LONG deviation = mean - (LONG)average.Nominal;
     const LONG doubled = (LONG)(500 / msPerUrb);
     *pacingRate =
-        (ULONG)(deviation == doubled || deviation == -doubled ? 2 * average - (LONG)nominal
-                                                              : average);
+        (ULONG)(deviation == doubled || deviation == -doubled ? 2 * mean - (LONG)average.Nominal
+                                                              : mean);
     return true;
 }

@@ -18,6 +18,11 @@ CUsbAudio2Render::CUsbAudio2Render(PUNKNOWN outerUnknown, ULONG interfaceNumber,
     m_CaptureRingTag = USB_STREAM_UAC2_RING_TAG;
 }
 
+CUsbAudio2Render::~CUsbAudio2Render()
+{
+    ShutDownStream();
+}
+
 BOOLEAN CUsbAudio2Render::IsAlternateSettingValid(UCHAR alternateSetting)
 {
     return QueryStreamAlternateSettingValid(this, alternateSetting);
@@ -191,27 +196,26 @@ NTSTATUS CUsbAudio2Render::OnFeedbackUrbComplete(PDEVICE_OBJECT, PIRP irp, PTRAN
 }
 
 // Only packets that arrived whole count: 3 bytes are 10.14, 4 bytes 16.16,
-// whatever was asked for.
+// whatever was asked for. The rates are summed as they come: this runs at
+// DISPATCH_LEVEL on a small kernel stack.
 void CUsbAudio2Render::ApplyFeedback(PTRANSFERCONTEXT context)
 {
     const auto& iso = context->Urb->UrbIsochronousTransfer;
     const ULONG asked = FeedbackPacketBytes();
-    const ULONG packetsPerSecond = m_PacketsPerFrame * 1000;
-    ULONG rates[USB_STREAM_MAX_URB_PACKETS];
-    ULONG count = 0;
+    FeedbackAverage average = {m_FeedbackPacing.NominalRate, 0, 0};
     for (ULONG i = 0; i < iso.NumberOfPackets && i < USB_STREAM_MAX_URB_PACKETS; ++i)
     {
         const auto& packet = iso.IsoPacket[i];
         const bool whole = USBD_SUCCESS(packet.Status) && packet.Length <= asked &&
                            (packet.Length == FEEDBACK_BYTES_FULL_SPEED ||
                             packet.Length == FEEDBACK_BYTES_HIGH_SPEED);
-        if (!whole)
-            continue;
-        const ULONG value = FeedbackSixteenSixteen(context->Buffer + packet.Offset, packet.Length);
-        rates[count++] = FeedbackRateHz(value, packetsPerSecond);
+        if (whole)
+            AddFeedbackValue(&average,
+                             FeedbackSixteenSixteen(context->Buffer + packet.Offset, packet.Length),
+                             m_HighSpeed != FALSE, m_PacketsPerFrame * 1000);
     }
     ULONG rate = 0;
-    if (AverageFeedbackRates(rates, count, m_FeedbackPacing.NominalRate, m_MsPerUrb, &rate))
+    if (AverageFeedbackRates(average, m_MsPerUrb, &rate))
         InterlockedExchange((volatile LONG*)&m_FeedbackPacing.Rate, (LONG)rate);
 }
 

@@ -13,6 +13,9 @@ class CUsbAudio2Render : public CUsbAudio1Render
   public:
     CUsbAudio2Render(PUNKNOWN outerUnknown, ULONG interfaceNumber, ULONG terminalLink,
                      ULONG clockControlId);
+    // Stops and unprepares with this class's operations, so that the
+    // feedback contexts go back and the interface is deselected.
+    ~CUsbAudio2Render() override;
 
     NTSTATUS SelectInterface(UCHAR alternateSetting, PSTREAMCLIENT client) override;
     void FreeTransferContexts() override;

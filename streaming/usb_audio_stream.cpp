@@ -90,19 +90,7 @@ CUsbAudioStream::~CUsbAudioStream()
 {
     PAGED_CODE();
     FreeFormats();
-    if (m_WorkerThread != nullptr)
-    {
-        KeSetEvent(&m_StopEvent, IO_NO_INCREMENT, FALSE);
-        KeWaitForSingleObject(&m_WorkerDone, Executive, KernelMode, FALSE, nullptr);
-        KeWaitForSingleObject(m_WorkerThread, Executive, KernelMode, FALSE, nullptr);
-        ObDereferenceObject(m_WorkerThread);
-        m_WorkerThread = nullptr;
-    }
-    // Clients that never closed: the stream stops for nobody and the records go.
-    if (m_StreamState == USB_STREAM_RUNNING)
-        StopStream();
-    if (m_StreamState == USB_STREAM_PREPARED)
-        UnprepareStream();
+    ShutDownStream();
     // Started clients are opened ones too: each record is freed once.
     const ULONG order[] = {2, 1, 0};
     for (ULONG list : order)
@@ -123,6 +111,24 @@ CUsbAudioStream::~CUsbAudioStream()
     if (m_CyclicControl != nullptr)
         ObDereferenceObject(m_CyclicControl);
     m_CyclicControl = nullptr;
+}
+
+void CUsbAudioStream::ShutDownStream()
+{
+    PAGED_CODE();
+    if (m_WorkerThread != nullptr)
+    {
+        KeSetEvent(&m_StopEvent, IO_NO_INCREMENT, FALSE);
+        KeWaitForSingleObject(&m_WorkerDone, Executive, KernelMode, FALSE, nullptr);
+        KeWaitForSingleObject(m_WorkerThread, Executive, KernelMode, FALSE, nullptr);
+        ObDereferenceObject(m_WorkerThread);
+        m_WorkerThread = nullptr;
+    }
+    // Clients that never closed: the stream stops for nobody.
+    if (m_StreamState == USB_STREAM_RUNNING)
+        StopStream();
+    if (m_StreamState == USB_STREAM_PREPARED)
+        UnprepareStream();
 }
 
 NTSTATUS CUsbAudioStream::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)

@@ -137,6 +137,12 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     PUSBDEVICEIO QueryUsbIo();
 
   protected:
+    // Ends the worker, then stops and unprepares the stream for clients that
+    // never left. A class whose transfers or interface differ from the base
+    // calls it from its own destructor, while its operations are still its
+    // own; the base destructor calls it again, when nothing is left to do.
+    void ShutDownStream();
+
     // ---- transfer loop helpers for the stream classes
     // Takes the prepared client's milliseconds per URB and URB count, finds
     // its alternate setting and packets per frame and resets the pacing.

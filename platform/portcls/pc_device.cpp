@@ -217,9 +217,13 @@ NTSTATUS DispatchPnp(PcDeviceContext* device, PDEVICE_OBJECT deviceObject, PIRP 
         TearDown(device);
         irp->IoStatus.Status = STATUS_SUCCESS;
         return PassDown(device, irp);
+    case IRP_MN_QUERY_STOP_DEVICE:
+        // The port class stops an adapter for a rebalance only when the
+        // adapter has registered its PnP management and says it supports
+        // one; none does here, so the query is refused and no stop follows.
+        return PcCompleteWith(irp, STATUS_UNSUCCESSFUL, 0);
     case IRP_MN_QUERY_REMOVE_DEVICE:
     case IRP_MN_CANCEL_REMOVE_DEVICE:
-    case IRP_MN_QUERY_STOP_DEVICE:
     case IRP_MN_CANCEL_STOP_DEVICE:
     case IRP_MN_STOP_DEVICE:
         irp->IoStatus.Status = STATUS_SUCCESS;

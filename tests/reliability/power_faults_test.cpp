@@ -1,7 +1,8 @@
 // Power changes with audio running: the power manager takes the device to
-// D3 and back to D0 in the middle of a render, capture or ASIO run, and, with
-// selective suspend on, a device whose streams are open but stopped sleeps
-// in D2 and wakes for the request that starts them. Streaming must go on
+// D3 and back to D0 in the middle of a render, capture or ASIO run, the PnP
+// manager asks to stop it for a rebalance, and, with selective suspend on, a
+// device whose streams are open but stopped sleeps in D2 and wakes for the
+// request that starts them. Streaming must go on
 // after the return to D0, and the teardown must leave nothing behind.
 #include <gtest/gtest.h>
 
@@ -40,6 +41,15 @@ const PowerTrip kTrips[] = {
     {PowerDeviceD3, true, "D3Pulled"},
 };
 
+// The packets a running road moves in a span of kSpanMs after its lead.
+ULONG CleanSpan(ScenarioRoad& running)
+{
+    running.Play(kLeadMs);
+    const ULONG before = running.Packets();
+    running.Play(kSpanMs);
+    return running.Packets() - before;
+}
+
 using PowerParam = std::tuple<const char*, RoadCase, PowerTrip>;
 class PowerMidStream : public testing::TestWithParam<PowerParam>
 {
@@ -61,10 +71,7 @@ TEST_P(PowerMidStream, StreamingResumesAtD0)
     {
         ScenarioRoad running(host, road.Kind);
         ASSERT_TRUE(running.Running()) << where;
-        running.Play(kLeadMs);
-        const ULONG before = running.Packets();
-        running.Play(kSpanMs);
-        const ULONG cleanSpan = running.Packets() - before;
+        const ULONG cleanSpan = CleanSpan(running);
         const ULONG perMs = cleanSpan / kSpanMs;
         EXPECT_EQ(STATUS_SUCCESS, SetPower(host, trip.Sleep)) << where;
         EXPECT_EQ(trip.Sleep, EmuPcPowerState(host.Host().Fdo())) << where;
@@ -97,6 +104,44 @@ INSTANTIATE_TEST_SUITE_P(Devices, PowerMidStream,
                          testing::Combine(testing::ValuesIn(kScenarioDevices),
                                           testing::ValuesIn(kRoads), testing::ValuesIn(kTrips)),
                          PowerName);
+
+class RebalanceMidStream : public testing::TestWithParam<RoadParam>
+{
+};
+
+// The PnP manager asks to stop the device for a rebalance while the road
+// runs. An adapter that has not registered for rebalance has the query
+// refused by the port class, so the manager cancels it and no stop comes:
+// the road streams on as before, and the teardown leaves nothing behind.
+TEST_P(RebalanceMidStream, TheQueryIsRefusedAndStreamingGoesOn)
+{
+    const std::string device = std::get<0>(GetParam());
+    const RoadCase road = std::get<1>(GetParam());
+    if (!ScenarioHasRoad(device, road.Kind))
+        GTEST_SKIP() << device << " has no " << road.Name << " road";
+    const std::string where = device + " " + road.Name;
+    ScenarioHost host(device);
+    ASSERT_EQ(STATUS_SUCCESS, host.Start());
+    {
+        ScenarioRoad running(host, road.Kind);
+        ASSERT_TRUE(running.Running()) << where;
+        const ULONG cleanSpan = CleanSpan(running);
+        PDEVICE_OBJECT pdo = host.Host().Pdo();
+        EXPECT_EQ(STATUS_UNSUCCESSFUL, EmuPnpSendMinor(pdo, IRP_MN_QUERY_STOP_DEVICE)) << where;
+        EXPECT_EQ(STATUS_SUCCESS, EmuPnpSendMinor(pdo, IRP_MN_CANCEL_STOP_DEVICE)) << where;
+        const ULONGLONG progress = running.Progress();
+        const ULONG after = running.Packets();
+        running.Play(kSpanMs);
+        EXPECT_GE(running.Packets() - after + cleanSpan / kSpanMs * kSlackMs, cleanSpan) << where;
+        EXPECT_GT(running.Progress(), progress) << where;
+    }
+    ExpectCleanEnd(host, where, kBoundMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, RebalanceMidStream,
+                         testing::Combine(testing::ValuesIn(kScenarioDevices),
+                                          testing::ValuesIn(kRoads)),
+                         RoadParamName);
 
 class IdleWithStreamsOpen : public testing::TestWithParam<RoadParam>
 {

@@ -115,13 +115,54 @@ TEST(FeedbackPacing, AverageWindowAndDoubledDeviation)
     };
     for (const Case& c : cases)
     {
+        FeedbackAverage average = {c.Nominal, 0, 0};
+        ULONG inside = 0;
+        for (ULONG r : c.Rates)
+            inside += AddFeedbackRate(&average, r) ? 1 : 0;
+        EXPECT_EQ(inside, average.Count) << c.What;
         ULONG rate = 0;
-        EXPECT_EQ(c.Changed, AverageFeedbackRates(c.Rates.data(), (ULONG)c.Rates.size(), c.Nominal,
-                                                  c.Ms, &rate))
-            << c.What;
+        EXPECT_EQ(c.Changed, AverageFeedbackRates(average, c.Ms, &rate)) << c.What;
         if (c.Changed)
         {
             EXPECT_EQ(c.Expected, rate) << c.What;
+        }
+    }
+}
+
+// A value is read per microframe at high speed and per frame at full
+// speed; the reading per packet of the data endpoint counts only where it
+// alone lies in the window.
+TEST(FeedbackPacing, ValuesAreReadPerMicroframeWithThePerPacketFallback)
+{
+    struct Case
+    {
+        const char* What;
+        ULONG Value; // 16.16
+        bool HighSpeed;
+        ULONG PacketsPerSecond;
+        ULONG Nominal;
+        ULONG Expected; // 0: not counted
+    } cases[] = {
+        {"high speed, every microframe", 0x60000, true, 8000, 48000, 48000},
+        {"high speed, bInterval 2", 0x60000, true, 4000, 48000, 48000},
+        {"high speed, bInterval 4", 0x60000, true, 1000, 48000, 48000},
+        {"high speed, bInterval 4, 44.1 kHz", 0x58334, true, 1000, 44100, 44100},
+        {"per packet at bInterval 2", 0xC0000, true, 4000, 48000, 48000},
+        {"per packet at bInterval 3", 0x180000, true, 2000, 48000, 48000},
+        {"per packet at bInterval 4", 0x300000, true, 1000, 48000, 48000},
+        {"neither reading", 0x90000, true, 2000, 48000, 0},
+        {"full speed", 0x300000, false, 1000, 48000, 48000},
+        {"full speed, per microframe is not read", 0x60000, false, 1000, 48000, 0},
+        {"high speed, 96 kHz at bInterval 4", 0xC0000, true, 1000, 96000, 96000},
+    };
+    for (const Case& c : cases)
+    {
+        FeedbackAverage average = {c.Nominal, 0, 0};
+        AddFeedbackValue(&average, c.Value, c.HighSpeed, c.PacketsPerSecond);
+        EXPECT_EQ(c.Expected != 0 ? 1u : 0u, average.Count) << c.What;
+        if (c.Expected != 0)
+        {
+            EXPECT_EQ(c.Expected, (ULONG)average.Sum) << c.What;
         }
     }
 }

@@ -246,6 +246,22 @@ TEST_F(StreamClients, ALowerKindClientStartsOnBuffersPreparedForItsOwnFormat)
     LeaveAll();
 }
 
+// A lower kind that starts beside the running ASIO client changes nothing:
+// the active client hears its own start again, its format flag clear.
+TEST_F(StreamClients, ALowerKindJoiningTellsTheActiveClientNothingChanged)
+{
+    RegisterBoth();
+    ASSERT_EQ(STATUS_SUCCESS, rig.OpenAndStart(&asio));
+    ASSERT_EQ(STATUS_SUCCESS, rig.OpenAndStart(&wave));
+    EXPECT_EQ(asio.Record, S()->Active());
+    ASSERT_EQ(2u, asio.Starts().size());
+    EXPECT_EQ(2u, asio.Starts()[1].First);
+    EXPECT_EQ(4u, asio.Starts()[1].Second);
+    EXPECT_EQ(1, wave.Record->Started);
+    ExpectLastPackets(kAsioFill, 288);
+    LeaveAll();
+}
+
 TEST_F(StreamClients, TheLastStopClearsTheActiveClient)
 {
     RegisterBoth();

@@ -60,12 +60,20 @@ struct AsioDouble
 {
     NTSTATUS Take(HandStream* stream, const WAVEFORMATEXTENSIBLE& format, ULONG ms, ULONG urbs)
     {
+        NTSTATUS status = Register(stream, format, ms, urbs);
+        return NT_SUCCESS(status) ? Begin(stream) : status;
+    }
+    NTSTATUS Register(HandStream* stream, const WAVEFORMATEXTENSIBLE& format, ULONG ms, ULONG urbs)
+    {
         WAVEFORMATEXTENSIBLE copy = format;
-        NTSTATUS status = stream->RegisterClient(STREAM_CLIENT_KIND_ASIO, &copy.Format, ms, urbs,
-                                                 ClientDouble::Callback, &Client, &Client.Record);
+        return stream->RegisterClient(STREAM_CLIENT_KIND_ASIO, &copy.Format, ms, urbs,
+                                      ClientDouble::Callback, &Client, &Client.Record);
+    }
+    // Opens and starts the registered client.
+    NTSTATUS Begin(HandStream* stream)
+    {
         ULONG out = 0, frame = 0;
-        if (NT_SUCCESS(status))
-            status = stream->OpenClient(Client.Key(), &out, &frame);
+        NTSTATUS status = stream->OpenClient(Client.Key(), &out, &frame);
         if (NT_SUCCESS(status))
             status = stream->StartClient(Client.Key(), frame + 2, &out, nullptr);
         return status;
@@ -436,30 +444,92 @@ TEST(WaveStream, PreRollLongerThanTheBufferWrapsRoundIt)
 
 TEST(WaveStream, ForeignRateStepCarriesFractions)
 {
-    // Host 48000 Hz (192 bytes a millisecond), device 44100 Hz (176.4).
+    // 192 bytes a millisecond against 176.4, either way round: the host's
+    // fraction and the device's are each carried.
+    struct Case
+    {
+        ULONG HostRate;
+        ULONG DeviceRate;
+        ULONG FirstHostBytes; // one millisecond of the host's, whole bytes
+    } const cases[] = {{48000, 44100, 192}, {44100, 48000, 176}};
+    for (const Case& c : cases)
+    {
+        Fixture f(STREAM_DIRECTION_CAPTURE, WaveRecord(2, c.HostRate, 16));
+        ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
+        AsioDouble asio;
+        ASSERT_EQ(STATUS_SUCCESS, asio.Take(f.Engine, WaveRecord(2, c.DeviceRate, 16), 10, 4));
+        const ULONG size = f.Size();
+        const double hostPerDevice = (double)c.HostRate / c.DeviceRate;
+        // A millisecond of the device's: packets of 44 and 45 frames, or 48.
+        auto deviceBytes = [&](int i) {
+            return c.DeviceRate == 48000 ? 192u : i % 5 == 4 ? 180u : 176u;
+        };
+        f.Engine->Send(STREAM_NOTIFY_BYTES, deviceBytes(0));
+        EmuAdvanceMs(2); // the whole report has arrived
+        EXPECT_EQ(c.FirstHostBytes, f.Rig.Position()) << c.HostRate;
+        ULONGLONG device = deviceBytes(0), host = c.FirstHostBytes;
+        ULONG last = c.FirstHostBytes;
+        for (int i = 1; i < 2000; ++i)
+        {
+            f.Engine->Send(STREAM_NOTIFY_BYTES, deviceBytes(i));
+            device += deviceBytes(i);
+            EmuAdvanceMs(2);
+            const ULONG now = f.Rig.Position();
+            host += (now + size - last) % size;
+            last = now;
+            // Never more than a millisecond from the exact conversion.
+            const double exact = (double)device * hostPerDevice;
+            ASSERT_LE(std::fabs((double)host - exact), c.HostRate * 4 / 1000.0)
+                << c.HostRate << " report " << i;
+        }
+        asio.Leave(f.Engine);
+        ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
+    }
+}
+
+// An ASIO client of the host's own byte rate has the stream: its render
+// data stay its own, and our buffer's bytes are only counted.
+TEST(WaveStream, AnAsioClientOfTheSameByteRateKeepsItsRenderData)
+{
+    Fixture f;
+    AsioDouble asio; // registered first, so that it writes its samples before we are called
+    ASSERT_EQ(STATUS_SUCCESS, asio.Register(f.Engine, WaveRecord(2, 48000, 16), 10, 4));
+    ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
+    ASSERT_EQ(STATUS_SUCCESS, asio.Begin(f.Engine));
+    EXPECT_EQ(asio.Client.Record, f.Engine->Active());
+    Pattern(f.Buffer(), f.Size());
+    const ULONG offset = f.Rig.Stream()->CopyOffset();
+    EXPECT_EQ(std::vector<UCHAR>(1920, asio.Client.Fill), RenderOut(f.Engine, 1920, 1));
+    EXPECT_EQ((offset + 1920) % f.Size(), f.Rig.Stream()->CopyOffset());
+    asio.Leave(f.Engine);
+    ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
+}
+
+// Between capture reports the position is the last report's end less what
+// has not had time to arrive, in whole frames.
+TEST(WaveStream, CapturePositionCountsWhatHasArrived)
+{
     Fixture f(STREAM_DIRECTION_CAPTURE);
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
-    AsioDouble asio;
-    ASSERT_EQ(STATUS_SUCCESS, asio.Take(f.Engine, WaveRecord(2, 44100, 16), 10, 4));
-    f.Engine->Send(STREAM_NOTIFY_BYTES, 176);
-    EmuAdvanceMs(2); // the whole report has arrived
-    EXPECT_EQ(192u, f.Rig.Position());
-    ULONGLONG device = 176, host = 192;
-    ULONG last = 192;
-    for (int i = 0; i < 2000; ++i)
+    f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
+    const struct
     {
-        const ULONG bytes = (i % 5 == 4) ? 180 : 176; // packets of 44 and 45 frames
-        f.Engine->Send(STREAM_NOTIFY_BYTES, bytes);
-        device += bytes;
-        EmuAdvanceMs(2);
-        const ULONG now = f.Rig.Position();
-        host += (now + 9600 - last) % 9600;
-        last = now;
-        // Never more than a millisecond from the exact conversion.
-        const double exact = (double)device * 192000.0 / 176400.0;
-        ASSERT_LE(std::fabs((double)host - exact), 192.0) << "report " << i;
+        ULONGLONG At; // since the report, in 10-microsecond units
+        ULONG Position;
+    } cases[] = {
+        {0, 0},     // nothing of the 960 bytes yet
+        {51, 100},  // 97.92 bytes: 960 - 863 cut to whole frames (860)
+        {200, 384}, // 2 ms
+        {500, 960}, // all of it
+        {700, 960}, // never more
+    };
+    ULONGLONG now = 0;
+    for (const auto& c : cases)
+    {
+        EmuAdvanceTime((c.At - now) * 100);
+        now = c.At;
+        EXPECT_EQ(c.Position, f.Rig.Position()) << c.At;
     }
-    asio.Leave(f.Engine);
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
 }
 

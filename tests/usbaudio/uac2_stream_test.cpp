@@ -5,6 +5,8 @@
 // resetting the pipes, and the reported bytes keep with the device.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/kernel/emu.h"
 #include "streaming/usb_audio2_capture.h"
 #include "streaming/usb_audio2_render.h"
@@ -48,9 +50,10 @@ struct StreamRig
     }
     CUsbAudio2Render* Render() { return static_cast<CUsbAudio2Render*>(Stream(0)); }
     SimUsbDevice* Sim() { return Rig.Device(); }
-    // Registers, opens and starts a client of the format of `rate` and `bits`.
+    // Registers, opens and (with `run`) starts a client of the format of
+    // `rate` and `bits`.
     NTSTATUS Start(ULONG index, CountingClient* client, ULONG rate, USHORT bits, ULONG ms,
-                   ULONG urbs)
+                   ULONG urbs, bool run = true)
     {
         CUsbAudioStream* stream = Stream(index);
         WAVEFORMATEXTENSIBLE format = {};
@@ -69,7 +72,7 @@ struct StreamRig
         ULONG msPerUrb = 0, frame = 0;
         if (NT_SUCCESS(status))
             status = stream->OpenClient(client->Record->Registration, &msPerUrb, &frame);
-        if (NT_SUCCESS(status))
+        if (NT_SUCCESS(status) && run)
             status = stream->StartClient(client->Record->Registration,
                                          frame + USB_STREAM_START_LEAD_FRAMES, &msPerUrb, nullptr);
         return status;
@@ -90,6 +93,18 @@ std::unique_ptr<SimUsbDevice> Device(LONG driftPpm = 0)
     auto device = SimCreateReferenceDevice(SimReference::Uac2HighSpeed);
     device->Audio().SetClockRates(SimRef3::Clock, {44100, 48000, 96000});
     device->Streaming().SetClockDriftPpm(driftPpm);
+    return device;
+}
+
+// The high-speed speaker whose data endpoint has bInterval 4, drifting.
+std::unique_ptr<SimUsbDevice> IntervalFourDevice(LONG driftPpm)
+{
+    std::string error;
+    auto device = SimUsbDevice::CreateFromFile(
+        LT_QUIRKS_DIR "/high-speed-feedback-data-interval-4.txt", std::nullopt, &error);
+    EXPECT_NE(nullptr, device) << error;
+    if (device != nullptr)
+        device->Streaming().SetClockDriftPpm(driftPpm);
     return device;
 }
 
@@ -256,4 +271,53 @@ TEST(Uac2Stream, PositionKeepsWithTheDeviceForTenMinutes)
     EXPECT_NEAR((double)paced * out.Packets.size() / 8000.0, out.Data.size() / 4.0, 2.0);
     rig.Leave(0, &client);
     EXPECT_EQ(rig.Sim()->Streaming().OutRecord(SimRef3::PlayEndpoint).Data.size(), client.Bytes);
+}
+
+// A device that takes one data packet a frame (bInterval 4) still counts
+// its feedback per microframe: over ten minutes of a clock 750 Hz fast (or
+// slow) the bytes reported keep within a millisecond of the frames its own
+// clock has played since the start. At these drifts the device's 16.16
+// value states its clock exactly (a multiple of 125 Hz), so nothing is lost
+// to the value's resolution.
+TEST(Uac2Stream, IntervalFourDeviceIsFollowedForTenMinutes)
+{
+    for (LONG ppm : {15625, -15625})
+    {
+        StreamRig rig(IntervalFourDevice(ppm));
+        ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+        CountingClient client;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 5, 3));
+        const ULONGLONG started = client.Bytes;
+        const double framesPerMs = 48.0 * (1.0 + ppm / 1e6);
+        double first = 0;
+        for (int minute = 1; minute <= 10; ++minute)
+        {
+            EmuAdvanceMs(60000);
+            const double gap = framesPerMs * 60000.0 * minute - (client.Bytes - started) / 4.0;
+            if (minute == 1)
+                first = gap;
+            EXPECT_LE(std::fabs(gap - first), 48.0) << ppm << " minute " << minute;
+        }
+        EXPECT_NEAR(48000.0 * (1.0 + ppm / 1e6), rig.Render()->GetPacingRate(), 1.0) << ppm;
+        rig.Leave(0, &client);
+    }
+}
+
+// A class 2.0 render destroyed while prepared (or running) for a client
+// that never left gives back its feedback contexts with its data contexts
+// and leaves the interface deselected.
+TEST(Uac2Stream, ADestroyedPreparedRenderLeavesNothingBehind)
+{
+    for (bool start : {false, true})
+    {
+        StreamRig rig(Device());
+        ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+        CountingClient client;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3, start));
+        EmuAdvanceMs(20);
+        EXPECT_EQ(1, rig.Sim()->AlternateSetting(SimRef3::PlayInterface));
+        rig.Rig.Release();
+        EXPECT_EQ(0, rig.Sim()->AlternateSetting(SimRef3::PlayInterface)) << start;
+        EXPECT_EQ(0u, EmuPoolOutstandingCount(USB_STREAM_URB_POOL_TAG)) << start;
+    }
 }
