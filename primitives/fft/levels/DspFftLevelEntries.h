@@ -152,15 +152,14 @@ void Core(const DspFftSpecR32f* spec, const float* src, float* dst, int32_t m, u
         Large<Lvl, Inv>(LargeArgs{spec, w, scaled, mulConst}, src, dst, m);
         return;
     }
-    // Out of place at the threshold order the permuting copy is the gather of
-    // the one-piece kernel's first stage: the same values, one sweep fewer.
-    if (m < FftLevel<Lvl>::kSmallBelow || src != dst)
+    if (m < FftLevel<Lvl>::kSmallBelow)
     {
         Small<Lvl, Inv>(src, dst, n, spec->radix4Twiddles, spec->bitRevList, w);
     }
     else
     {
-        BitRevInPlace(dst, n, spec->bitRevList);
+        src == dst ? BitRevInPlace64(dst, n, spec->bitRevList)
+                   : BitRevCopy64(src, dst, n, spec->bitRevList);
         Passes<Lvl, Inv>(dst, n, spec->radix4Twiddles, true);
     }
     if (scaled)
@@ -395,18 +394,7 @@ DspStatus Init(DspFftSpecR32f** outSpec, int32_t order, DspFftScaleFlag flag, in
     {                                                                                              \
         MulPairsOut(a, b, dst, count);                                                             \
     }                                                                                              \
-    void DspBitRevInPlace64_##Sfx(float* data, int32_t n, const uint32_t* table)                   \
-    {                                                                                              \
-        BitRevInPlace(data, n, table);                                                             \
-    }                                                                                              \
-    void DspBitRevCopy64_##Sfx(const float* src, float* dst, int32_t n, const uint32_t* table)     \
-    {                                                                                              \
-        BitRevCopy(src, dst, n, table);                                                            \
-    }                                                                                              \
-    void DspBitRevTileSwap64_##Sfx(float* tile, int32_t, const uint32_t* swapList)                 \
-    {                                                                                              \
-        TileSwap(tile, swapList);                                                                  \
-    }                                                                                              \
+    DSP_FFT_DEFINE_BITREV(Sfx)                                                                     \
     void DspBitRevTiled64_##Sfx(float* data, int32_t n, const uint32_t* table, uint8_t* work)      \
     {                                                                                              \
         BitRevTiled(data, n, table, reinterpret_cast<float*>(work));                               \

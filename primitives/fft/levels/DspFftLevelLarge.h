@@ -5,77 +5,34 @@
 #pragma once
 
 #include "platform/kernel/kernel.h"
+#include "primitives/fft/levels/DspFftLevelBitRev.h"
 #include "primitives/fft/levels/DspFftLevelKernels.h"
 #include "primitives/fft/variants/DspFftVariants.h"
 
 namespace
 {
-inline uint64_t LoadPoint(const float* p)
+// The permutation of n >= 4096 points by tiles, the index read as row, tile
+// and column of 6, m - 12 and 6 bits: one tile of 64 rows of 64 points, rows
+// rowStride apart, into or out of a 4096-point buffer; a tile read in is
+// reversed on 12 bits by the swap list.
+void TileIn(const float* data, int64_t col, int64_t rowStride, float* tile,
+            const uint32_t* swapList)
 {
-    uint64_t v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void StorePoint(float* p, uint64_t v)
-{
-    memcpy(p, &v, sizeof v);
-}
-
-// Point 4k + s of the reversed order is point rev2(s) n/4 + rev(k) of the
-// natural order; table entry k holds 2 rev(k), the float index of rev(k).
-void BitRevCopy(const float* src, float* dst, int32_t n, const uint32_t* table)
-{
-    const int64_t quarter = n / 4;
-    for (int64_t k = 0; k < quarter; ++k)
+    for (int64_t r = 0; r < 64; ++r)
     {
-        const float* s = src + table[k];
-        float* d = dst + 8 * k;
-        for (int q = 0; q < 4; ++q)
-        {
-            StorePoint(d + 2 * q, LoadPoint(s + 2 * kRev4[q] * quarter));
-        }
+        memcpy(tile + 128 * r, data + 2 * (col + r * rowStride), 512);
+    }
+    BitRevTileSwap64(tile, 4096, swapList);
+}
+void TileOut(float* data, int64_t col, int64_t rowStride, const float* tile)
+{
+    for (int64_t r = 0; r < 64; ++r)
+    {
+        memcpy(data + 2 * (col + r * rowStride), tile + 128 * r, 512);
     }
 }
 
-void BitRevInPlace(float* data, int32_t n, const uint32_t* table)
-{
-    if (n == 8)
-    {
-        const uint64_t p1 = LoadPoint(data + 2);
-        StorePoint(data + 2, LoadPoint(data + 8));
-        StorePoint(data + 8, p1);
-        const uint64_t p3 = LoadPoint(data + 6);
-        StorePoint(data + 6, LoadPoint(data + 12));
-        StorePoint(data + 12, p3);
-        return;
-    }
-    const int64_t quarter = n / 4;
-    for (int64_t k = 0; k < quarter; ++k)
-    {
-        const int64_t rk = table[k] / 2;
-        for (int q = 0; q < 4; ++q)
-        {
-            const int64_t i = 4 * k + q;
-            const int64_t r = kRev4[q] * quarter + rk;
-            if (i < r)
-            {
-                const uint64_t a = LoadPoint(data + 2 * i);
-                StorePoint(data + 2 * i, LoadPoint(data + 2 * r));
-                StorePoint(data + 2 * r, a);
-            }
-        }
-    }
-}
-
-// 12-bit reversal of one 4096-point tile: element r x 64 + c goes to
-// rev6(c) x 64 + rev6(r).
-void TileSwap(float* tile, const uint32_t* swapList)
-{
-    DspBitRevInPlace64_Gen(tile, 4096, swapList);
-}
-
-// In-place reversal of n >= 4096 points read as (row, tile, column) with six
-// bits of row and of column: tile t pairs with tile table[t] / 64.
+// In place: tile t pairs with tile table[t] / 64.
 void BitRevTiled(float* data, int32_t n, const uint32_t* table, float* work)
 {
     if (n < 4096)
@@ -87,21 +44,6 @@ void BitRevTiled(float* data, int32_t n, const uint32_t* table, float* work)
     const uint32_t* swapList = table + tiles;
     float* first = work;
     float* second = work + 8192;
-    auto gather = [&](int64_t col, float* tile)
-    {
-        for (int64_t r = 0; r < 64; ++r)
-        {
-            memcpy(tile + 128 * r, data + 2 * (col + r * rowStride), 512);
-        }
-        TileSwap(tile, swapList);
-    };
-    auto scatter = [&](int64_t col, const float* tile)
-    {
-        for (int64_t r = 0; r < 64; ++r)
-        {
-            memcpy(data + 2 * (col + r * rowStride), tile + 128 * r, 512);
-        }
-    };
     for (int64_t t = 0; t < tiles; ++t)
     {
         const int64_t own = 64 * t;
@@ -110,15 +52,27 @@ void BitRevTiled(float* data, int32_t n, const uint32_t* table, float* work)
         {
             continue;
         }
-        gather(own, first);
+        TileIn(data, own, rowStride, first, swapList);
         if (partner == own)
         {
-            scatter(own, first);
+            TileOut(data, own, rowStride, first);
             continue;
         }
-        gather(partner, second);
-        scatter(partner, first);
-        scatter(own, second);
+        TileIn(data, partner, rowStride, second, swapList);
+        TileOut(data, partner, rowStride, first);
+        TileOut(data, own, rowStride, second);
+    }
+}
+
+// Out of place: every tile of dst is its partner tile of src, reordered.
+void BitRevTiledGather(const float* src, float* dst, int32_t n, const uint32_t* table, float* work)
+{
+    const int64_t rowStride = n / 64;
+    const int64_t tiles = n / 4096;
+    for (int64_t t = 0; t < tiles; ++t)
+    {
+        TileIn(src, table[t], rowStride, work, table + tiles);
+        TileOut(dst, 64 * t, rowStride, work);
     }
 }
 
@@ -263,17 +217,21 @@ template <int Lvl, bool Inv> void Large(const LargeArgs& a, const float* src, fl
     {
         if (src == dst)
         {
-            BitRevInPlace(dst, n, table);
+            BitRevInPlace64(dst, n, table);
         }
         else if (m < 18)
         {
-            BitRevCopy(src, dst, n, table);
+            BitRevCopy64(src, dst, n, table);
         }
         else
         {
             memcpy(dst, src, static_cast<size_t>(8) * n);
-            BitRevInPlace(dst, n, table);
+            BitRevInPlace64(dst, n, table);
         }
+    }
+    else if (src != dst && Lvl > 1 && m <= 20)
+    {
+        BitRevTiledGather(src, dst, n, table, a.work);
     }
     else
     {

@@ -27,9 +27,6 @@
     void DspFftRealInvPreSplit_##Sfx(const float*, float*, int32_t, int32_t, const float*);        \
     void DspMulPackedPairs_##Sfx(const float*, float*, int32_t);                                   \
     void DspMulPackedPairsOut_##Sfx(const float*, const float*, float*, int32_t);                  \
-    void DspBitRevInPlace64_##Sfx(float*, int32_t, const uint32_t*);                               \
-    void DspBitRevCopy64_##Sfx(const float*, float*, int32_t, const uint32_t*);                    \
-    void DspBitRevTileSwap64_##Sfx(float*, int32_t, const uint32_t*);                              \
     void DspBitRevTiled64_##Sfx(float*, int32_t, const uint32_t*, uint8_t*);                       \
     void DspFftCplxFwdPasses_##Sfx(float*, int32_t, const float*, uint8_t*, int32_t);              \
     void DspFftCplxInvPasses_##Sfx(float*, int32_t, const float*, uint8_t*, int32_t);              \
@@ -82,6 +79,34 @@ DSP_FFT_DECLARE_SMALL_SHARED(Ssse3)
 DSP_FFT_DECLARE_OUTER(Sse3)
 DSP_FFT_DECLARE_OUTER(Ssse3)
 DSP_FFT_DECLARE_OUTER(Sse4)
+
+// The bit-reversal members: in place (data, n, table) and copies (source,
+// destination, n, table); block table or swap-pair list by member.
+#define DSP_BITREV_DECLARE_IN_PLACE(Name, Sfx)                                                     \
+    void DspBitRev##Name##_##Sfx(float*, int64_t, const uint32_t*);
+#define DSP_BITREV_DECLARE_COPY(Name, Sfx)                                                         \
+    void DspBitRev##Name##_##Sfx(const float*, float*, int64_t, const uint32_t*);
+#define DSP_FFT_DECLARE_BITREV(Sfx)                                                                \
+    DSP_BITREV_DECLARE_IN_PLACE(Swap32, Sfx)                                                       \
+    DSP_BITREV_DECLARE_IN_PLACE(Swap32Dup, Sfx)                                                    \
+    DSP_BITREV_DECLARE_IN_PLACE(Swap64Scalar, Sfx)                                                 \
+    DSP_BITREV_DECLARE_IN_PLACE(Swap64Vec, Sfx)                                                    \
+    DSP_BITREV_DECLARE_IN_PLACE(TileSwap64, Sfx)                                                   \
+    DSP_BITREV_DECLARE_IN_PLACE(Swap128, Sfx)                                                      \
+    DSP_BITREV_DECLARE_COPY(SwapCopy32, Sfx)                                                       \
+    DSP_BITREV_DECLARE_COPY(SwapCopy64, Sfx)                                                       \
+    DSP_BITREV_DECLARE_IN_PLACE(InPlace32, Sfx)                                                    \
+    DSP_BITREV_DECLARE_IN_PLACE(InPlace64, Sfx)                                                    \
+    DSP_BITREV_DECLARE_IN_PLACE(InPlace64d, Sfx)                                                   \
+    DSP_BITREV_DECLARE_IN_PLACE(InPlace128, Sfx)                                                   \
+    DSP_BITREV_DECLARE_COPY(Copy32, Sfx)                                                           \
+    DSP_BITREV_DECLARE_COPY(Copy64, Sfx)                                                           \
+    DSP_BITREV_DECLARE_COPY(Copy64d, Sfx)                                                          \
+    DSP_BITREV_DECLARE_COPY(Copy128, Sfx)
+
+DSP_FFT_DECLARE_BITREV(Sse3)
+DSP_FFT_DECLARE_BITREV(Ssse3)
+DSP_FFT_DECLARE_BITREV(Sse4)
 
 DSP_FFT_DECLARE_LEVEL(Sse3)
 DSP_FFT_DECLARE_LEVEL(Ssse3)

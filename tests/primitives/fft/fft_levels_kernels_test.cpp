@@ -25,7 +25,7 @@ struct KernelLevel
     void (*invSmall)(const float*, float*, int32_t, const float*, const uint32_t*, uint8_t*);
     void (*fwdPasses)(float*, int32_t, const float*, uint8_t*, int32_t);
     void (*invPasses)(float*, int32_t, const float*, uint8_t*, int32_t);
-    void (*bitRevCopy)(const float*, float*, int32_t, const uint32_t*);
+    void (*bitRevCopy)(const float*, float*, int64_t, const uint32_t*);
     DspFftSizeFn sizeR;
     DspFftInitFn initR;
     void (*postSplit)(float*, int32_t, int32_t, const float*);
