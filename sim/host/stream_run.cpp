@@ -53,6 +53,12 @@ void PrintSummary(const char* what, const HostStreamSummary& s)
            "%u overrun(s)\n",
            what, (unsigned long long)s.Frames, (unsigned long long)s.ExpectedFrames, s.OffsetMs,
            s.DriftMs, s.MissingPackets, s.Underruns, s.Overruns);
+    if (s.Wire == HostWire::Exact)
+        printf("%s: the device received the file's samples unchanged\n", what);
+    else if (s.Wire == HostWire::Changed)
+        printf("%s: the device's processing is on: from frame %llu it received other samples "
+               "than the file's (levels or effects)\n",
+               what, (unsigned long long)s.ChangedAtFrame);
 }
 } // namespace
 

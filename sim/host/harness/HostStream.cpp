@@ -117,6 +117,47 @@ class ClockGap
     bool m_Settled = false;
 };
 
+// The device's received bytes against the file's, as they come: both from
+// their first byte that is not silence on (the stream starts with silence),
+// while the device takes the pin's own format.
+class WireCompare
+{
+  public:
+    WireCompare(const HostAudio& file) : m_File(file)
+    {
+        m_Silence = file.BitsPerSample == 8 ? 0x80 : 0x00;
+        while (m_Next < file.Data.size() && file.Data[m_Next] == m_Silence)
+            ++m_Next;
+    }
+    void Feed(const std::vector<UCHAR>& bytes)
+    {
+        for (size_t i = 0; i < bytes.size() && m_Next < m_File.Data.size() && !m_Changed; ++i)
+        {
+            if (!m_Started && bytes[i] == m_Silence)
+                continue;
+            m_Started = true;
+            m_Changed = bytes[i] != m_File.Data[m_Next];
+            m_Next += m_Changed ? 0 : 1;
+        }
+    }
+    HostWire Result(bool sameFormat, ULONGLONG* changedAt) const
+    {
+        *changedAt = m_Next / m_File.FrameBytes();
+        if (!sameFormat || m_File.Data.empty() || !m_Started)
+            return HostWire::NotCompared;
+        if (m_Changed)
+            return HostWire::Changed;
+        return m_Next == m_File.Data.size() ? HostWire::Exact : HostWire::NotCompared;
+    }
+
+  private:
+    const HostAudio& m_File;
+    UCHAR m_Silence;
+    size_t m_Next = 0;
+    bool m_Started = false;
+    bool m_Changed = false;
+};
+
 double BytesToMs(LONGLONG bytes, ULONG frameBytes, ULONG rate)
 {
     return frameBytes == 0 || rate == 0 ? 0 : (double)bytes / frameBytes * 1000.0 / rate;
@@ -222,6 +263,7 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     ULONGLONG deviceBytes = 0;
     PacketGaps gaps;
     ClockGap clock;
+    WireCompare wire(in);
     ULONGLONG silence = client.Statistics(pinFile).SilenceBytes;
     const ULONG bufferBytes = client.Statistics(pinFile).BufferSize;
     const ULONG bufferMs = (ULONG)BytesToMs(bufferBytes, frameBytes, in.Rate);
@@ -263,6 +305,8 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
             const SimOutRecord& record = m_Host.Device()->Streaming().OutRecord(ep);
             deviceBytes += record.Data.size();
             gaps.Add(record.Packets);
+            if (endpoints.size() == 1)
+                wire.Feed(record.Data);
             if (options.KeepReceived)
                 received->Data.insert(received->Data.end(), record.Data.begin(), record.Data.end());
         }
@@ -283,6 +327,9 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     summary->DriftMs = clock.Drift();
     summary->MissingPackets = gaps.Missing();
     summary->Overruns = stats.Overruns;
+    summary->Wire = wire.Result(endpoints.size() == 1 && received->Channels == in.Channels &&
+                                    received->BitsPerSample == in.BitsPerSample,
+                                &summary->ChangedAtFrame);
     return RunEnd(*summary, elapsed, "play");
 }
 

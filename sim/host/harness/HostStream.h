@@ -13,6 +13,13 @@
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/HostWav.h"
 
+enum class HostWire
+{
+    NotCompared, // the device takes another format, or the file is silent
+    Exact,       // every sample of the file, unchanged after the silent start
+    Changed      // other samples: the driver's processing (levels, effects) is on
+};
+
 // What a run moved and how well: frames between the client and the driver
 // against those expected, the stream position against the device clock, and
 // the glitches.
@@ -28,6 +35,9 @@ struct HostStreamSummary
     ULONG Underruns = 0;      // render: silence written while the file still had data
     ULONG Overruns = 0;       // the position overtook the data, or capture data was dropped
     bool Unplugged = false;
+    // Play: whether the device received the file's samples as they are.
+    HostWire Wire = HostWire::NotCompared;
+    ULONGLONG ChangedAtFrame = 0; // HostWire::Changed: the first frame that differs
 
     // The frames moved are those expected, and the position kept to the
     // device clock, each within one period.

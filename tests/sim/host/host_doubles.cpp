@@ -16,9 +16,25 @@ class EmptyDevice : public CAudioHal
 };
 EmptyDevice::~EmptyDevice() {}
 
-NTSTATUS CreateEmptyDevice(PUNKNOWN* deviceObject, PUNKNOWN outerUnknown, USHORT, USHORT)
+// A device class that refuses its descriptors and says which, as the
+// driver's classes do.
+class RefusingDevice : public CAudioHal
 {
-    auto device = new (NonPagedPool, kTag) EmptyDevice(outerUnknown);
+  public:
+    explicit RefusingDevice(PUNKNOWN outerUnknown) : CAudioHal(outerUnknown) {}
+    ~RefusingDevice() override;
+    STDMETHODIMP InitDevice() override
+    {
+        DbgPrint("RefusingDevice: %s\n", kHostRefusal);
+        return STATUS_DEVICE_CONFIGURATION_ERROR;
+    }
+};
+RefusingDevice::~RefusingDevice() {}
+
+template <typename Device>
+NTSTATUS CreateDevice(PUNKNOWN* deviceObject, PUNKNOWN outerUnknown, USHORT, USHORT)
+{
+    auto device = new (NonPagedPool, kTag) Device(outerUnknown);
     if (device == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
     *deviceObject = device->GetNonDelegatingUnknown();
@@ -94,14 +110,18 @@ NTSTATUS CreateTopology(PUNKNOWN* miniport, REFCLSID, PUNKNOWN, POOL_TYPE poolTy
     return STATUS_SUCCESS;
 }
 
-const DeviceClassFactories c_Classes = {CreateEmptyDevice, CreateEmptyDevice, CreateEmptyDevice,
-                                        CreateEmptyDevice, CreateEmptyDevice, CreateEmptyDevice};
+constexpr auto CreateEmpty = CreateDevice<EmptyDevice>;
+constexpr auto CreateRefusing = CreateDevice<RefusingDevice>;
+const DeviceClassFactories c_Classes = {CreateEmpty, CreateEmpty, CreateEmpty,
+                                        CreateEmpty, CreateEmpty, CreateEmpty};
+const DeviceClassFactories c_Refusing = {CreateRefusing, CreateRefusing, CreateRefusing,
+                                         CreateRefusing, CreateRefusing, CreateRefusing};
 const AdapterMiniportFactories c_NoMiniports = {nullptr, nullptr};
 const AdapterMiniportFactories c_Topology = {CreateTopology, nullptr};
 } // namespace
 
-HostDoubles::HostDoubles(bool topology)
-    : m_PreviousClasses(SetDeviceClassFactories(&c_Classes)),
+HostDoubles::HostDoubles(bool topology, bool refusing)
+    : m_PreviousClasses(SetDeviceClassFactories(refusing ? &c_Refusing : &c_Classes)),
       m_PreviousMiniports(SetAdapterMiniportFactories(topology ? &c_Topology : &c_NoMiniports))
 {
 }

@@ -5,12 +5,12 @@
 #include "driver/adapter_interfaces.h"
 #include "driver/start_device.h"
 
-// Installs the doubles for the object's life: the device class always, the
-// topology miniport when asked.
+// Installs the doubles for the object's life: the device class always (one
+// that refuses its device when asked), the topology miniport when asked.
 class HostDoubles
 {
   public:
-    explicit HostDoubles(bool topology);
+    explicit HostDoubles(bool topology, bool refusing = false);
     ~HostDoubles();
 
   private:
@@ -19,3 +19,6 @@ class HostDoubles
 };
 
 inline constexpr ULONG kHostTopologyPins = 3;
+
+// What the refusing device class says before it fails.
+inline constexpr char kHostRefusal[] = "the AudioControl header of interface 0 is 8 bytes, not 9";

@@ -52,8 +52,7 @@ std::vector<ULONG> ChannelsWith24Bits(HostHarness& host)
     if (info == nullptr || !NT_SUCCESS(client.OpenFilter(info->Name, &filter)))
         return channels;
     for (const HostOfferedFormat& f : HostOfferedFormats(client, filter, *info, pinId))
-        if (f.ValidBits == 24 &&
-            std::find(f.Rates.begin(), f.Rates.end(), kRate) != f.Rates.end())
+        if (f.ValidBits == 24 && std::find(f.Rates.begin(), f.Rates.end(), kRate) != f.Rates.end())
             channels.push_back(f.Channels);
     return channels;
 }

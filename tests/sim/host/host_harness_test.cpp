@@ -115,6 +115,20 @@ TEST(HostHarness, AFailingDeviceClassIsNotAMissingPart)
     EXPECT_FALSE(step.NotBuiltYet);
 }
 
+// A device class that fails names its reason in its debug output: the
+// harness gives that as the cause, not a word of its own.
+TEST(HostHarness, AFailedStartGivesTheDriversOwnReason)
+{
+    HostDoubles doubles(false, true);
+    HostHarness host;
+    Bring(host, "Uac1SpeakerMic");
+    const NTSTATUS status = host.StartDevice();
+    EXPECT_EQ(STATUS_DEVICE_CONFIGURATION_ERROR, status);
+    const HostStartStep step = host.ExplainStart(status);
+    EXPECT_EQ("device-class set-up (audio class 1.0 family)", step.Step);
+    EXPECT_EQ(std::string("the driver says \"RefusingDevice: ") + kHostRefusal + "\"", step.Cause);
+}
+
 TEST(HostHarness, OtherStopsAreNotTakenForMissingParts)
 {
     {

@@ -2,6 +2,7 @@
 // host program runs them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/kernel/emu.h"
@@ -28,11 +29,11 @@ HostAudio Cosine(ULONG frames, USHORT channels = 2, ULONG rate = 48000)
     return a;
 }
 
-void Start(HostHarness& host)
+void Start(HostHarness& host, const char* device = "Uac1SpeakerMic")
 {
     std::string error;
     ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("Uac1SpeakerMic", &error)) << error;
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference(device, &error)) << error;
     ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
     ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
 }
@@ -164,6 +165,30 @@ TEST(HostPlayRecord, FormatsAreTheDriversToRefuse)
         EXPECT_EQ(driver, status) << c.Channels << " " << c.Rate;
         EXPECT_NE(std::string::npos, stream.Error().find("refused")) << stream.Error();
     }
+}
+
+// The summary says whether the device received the file's samples as they
+// are, judged here on its own by looking for the file in what it received:
+// the first listed timed device's levels change them.
+TEST(HostPlayRecord, TheSummarySaysWhetherTheDeviceGotTheFileAsItIs)
+{
+    int exact = 0, changed = 0;
+    for (const char* name : {"Uac1SpeakerMic", "TimedChipListed"})
+    {
+        HostHarness host;
+        Start(host, name);
+        HostStream stream(host);
+        const HostAudio in = Cosine(4800);
+        HostAudio received;
+        HostStreamSummary summary;
+        ASSERT_EQ(STATUS_SUCCESS, stream.Play(in, {}, &received, &summary)) << name;
+        const bool found = std::search(received.Data.begin(), received.Data.end(), in.Data.begin(),
+                                       in.Data.end()) != received.Data.end();
+        EXPECT_EQ(found ? HostWire::Exact : HostWire::Changed, summary.Wire) << name;
+        ++(found ? exact : changed);
+    }
+    EXPECT_EQ(1, exact);
+    EXPECT_EQ(1, changed);
 }
 
 // The microphone's sine arrives bit-exact: after the silent start-up, every

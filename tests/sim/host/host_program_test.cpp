@@ -205,3 +205,23 @@ TEST(HostProgram, NoShortRunPassesForAWholeOne)
     EXPECT_EQ(1, run.Exit);
     EXPECT_TRUE(Has(run.Err, "the run did not keep to the device")) << run.Err;
 }
+
+// A format the filter does not offer is refused with the driver's status by
+// name and the formats the filter offers: the S/PDIF device's 16-bit stereo
+// at its clock's three rates.
+TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
+{
+    Workspace w;
+    const std::string in = w / "in.wav";
+    HostAudio packed = Ramp(960);
+    packed.BitsPerSample = 24;
+    packed.Data.resize(960 * 6);
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, packed, &error)) << error;
+    const ProgramRun run = w.Run({"--device", "Uac2Spdif", "--play", in});
+    EXPECT_EQ(1, run.Exit);
+    EXPECT_TRUE(Has(run.Err, "refused 2 channel(s) of 24 bits at 48000 Hz: 0xC0000272 "
+                             "STATUS_NO_MATCH\nplay: the filter offers:\n"
+                             "  2 channel(s) of 16 bits at 44100, 48000, 96000 Hz\n"))
+        << run.Err;
+}
