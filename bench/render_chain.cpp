@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "primitives/convert/DspConvertFullScale.h"
 #include "primitives/dsp.h"
 
 namespace
@@ -60,8 +61,8 @@ struct Chain
 
     void Period()
     {
-        DspConvert24sTo32f(in.data(), work.data(), Samples);
-        DspDivConstInPlace32f(8388608.0f, work.data(), Samples);
+        // Full scale at 1.0 in the conversion's own pass, as the stream engine converts.
+        DspConvert24sTo32fFullScale(in.data(), work.data(), Samples);
         DspDeinterleave32f(work.data(), Channels, Frames, channelPtr.data());
         for (int32_t c = 0; c < Channels; ++c)
         {

@@ -5,6 +5,7 @@
 #include <emmintrin.h>
 
 #include <cstring>
+#include <utility>
 
 #include "primitives/filters/DspFirRoutines.h"
 
@@ -300,10 +301,63 @@ inline __m128 Kind1Row(__m128 acc, const Kind1Group& g, int64_t t)
 // Kind-1 group sums, four groups side by side: each lane of each group still
 // adds one product per row, oldest sample first, from 0, in single precision,
 // so every output is the sum Outputs forms; the groups only share the time.
+// Decimation (U = 1): the four groups read the same rows from windows 4D
+// samples apart, so one broadcast of sample u serves every group j whose
+// window holds it, at its row u - 4Dj; the spans of u below take the groups
+// in and out, so each group still adds its rows in increasing order.
+template <int First, int Last>
+inline void SharedSpan(__m128 (&a)[4], const float* x, const float* c, int64_t from, int64_t to,
+                       int64_t step)
+{
+    for (int64_t u = from; u < to; ++u)
+    {
+        const __m128 s = _mm_set1_ps(x[u]);
+        [&]<int... J>(std::integer_sequence<int, J...>)
+        {
+            ((a[J] = J >= First && J <= Last
+                         ? _mm_add_ps(a[J], _mm_mul_ps(s, _mm_load_ps(c + 4 * (u - step * J))))
+                         : a[J]),
+             ...);
+        }
+        (std::make_integer_sequence<int, 4>{});
+    }
+}
+
+void Kind1SharedGroups(const DspFirState32f* st, Run& run, const Sequence& xx, float* dst)
+{
+    const int64_t rows = st->tapsPerGroup;
+    const int64_t step = 4 * static_cast<int64_t>(st->downFactor);
+    int64_t b = 0;
+    const Kind1Group g = NextKind1Group(st, run, b, xx);
+    for (int j = 1; j < 4; ++j)
+    {
+        NextKind1Group(st, run, b, xx);
+    }
+    __m128 a[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
+    SharedSpan<0, 0>(a, g.x, g.c, 0, step, step);
+    SharedSpan<0, 1>(a, g.x, g.c, step, 2 * step, step);
+    SharedSpan<0, 2>(a, g.x, g.c, 2 * step, 3 * step, step);
+    SharedSpan<0, 3>(a, g.x, g.c, 3 * step, rows, step);
+    SharedSpan<1, 3>(a, g.x, g.c, rows, rows + step, step);
+    SharedSpan<2, 3>(a, g.x, g.c, rows + step, rows + 2 * step, step);
+    SharedSpan<3, 3>(a, g.x, g.c, rows + 2 * step, rows + 3 * step, step);
+    for (int j = 0; j < 4; ++j)
+    {
+        _mm_storeu_ps(dst + 4 * j, a[j]);
+    }
+}
+
 void Kind1Groups(const DspFirState32f* st, Run& run, int64_t count, const Sequence& xx, float* dst)
 {
     const int64_t rows = st->tapsPerGroup;
     int64_t b = run.group % st->upFactor;
+    if (st->upFactor == 1 && rows >= 12 * static_cast<int64_t>(st->downFactor))
+    {
+        for (; count >= 16; count -= 16, dst += 16)
+        {
+            Kind1SharedGroups(st, run, xx, dst);
+        }
+    }
     for (; count >= 16; count -= 16, dst += 16)
     {
         const Kind1Group g0 = NextKind1Group(st, run, b, xx);

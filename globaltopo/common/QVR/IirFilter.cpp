@@ -4,10 +4,12 @@
 
 namespace
 {
-// Coefficients followed by an equally long history; null when the pool is out.
+// Coefficients followed by a doubled history of their length (each value at
+// slots i and i + count, so that every window of count values is contiguous
+// and no tap wraps); null when the pool is out.
 float* CopyWithHistory(const float* coefficients, int32_t count)
 {
-    float* array = QvrAllocFloats(2 * count);
+    float* array = QvrAllocFloats(3 * count);
     if (array != nullptr)
         memcpy(array, coefficients, (size_t)count * sizeof(float));
     return array;
@@ -42,15 +44,17 @@ CIirFilter::~CIirFilter()
 void CIirFilter::IirReset()
 {
     if (m_pFeedForward != nullptr)
-        memset(m_pFeedForward + m_nb, 0, (size_t)m_nb * sizeof(float));
+        memset(m_pFeedForward + m_nb, 0, 2 * (size_t)m_nb * sizeof(float));
     if (m_pFeedback != nullptr)
-        memset(m_pFeedback + m_na, 0, (size_t)m_na * sizeof(float));
+        memset(m_pFeedback + m_na, 0, 2 * (size_t)m_na * sizeof(float));
     m_nXPos = 0;
     m_nYPos = 0;
 }
 
 void CIirFilter::IirProcess(float* out, const float* in, int32_t len)
 {
+    // The direct form in its order: the feed-forward sum newest input first,
+    // then each feedback product subtracted, newest output first.
     for (int32_t i = 0; i < len; ++i)
     {
         float acc = in[i];
@@ -59,9 +63,11 @@ void CIirFilter::IirProcess(float* out, const float* in, int32_t len)
             const float* b = m_pFeedForward;
             float* xHistory = m_pFeedForward + m_nb;
             xHistory[m_nXPos] = acc;
+            xHistory[m_nXPos + m_nb] = acc;
+            const float* x = xHistory + m_nXPos;
             acc = 0.0f;
             for (int32_t k = 0; k < m_nb; ++k)
-                acc += xHistory[(m_nXPos + k) % m_nb] * b[k];
+                acc += x[k] * b[k];
             m_nXPos = m_nXPos == 0 ? m_nb - 1 : m_nXPos - 1;
         }
         if (m_pFeedback != nullptr)
@@ -69,10 +75,12 @@ void CIirFilter::IirProcess(float* out, const float* in, int32_t len)
             const float* a = m_pFeedback;
             float* yHistory = m_pFeedback + m_na;
             const int32_t slot = m_nYPos;
-            m_nYPos = (m_nYPos + 1) % m_na;
+            // The previous outputs, newest first, start right after the slot.
+            const float* y = yHistory + (slot + 1 == m_na ? 0 : slot + 1);
             for (int32_t k = 1; k < m_na; ++k)
-                acc = acc - yHistory[(m_nYPos + k - 1) % m_na] * a[k];
+                acc = acc - y[k - 1] * a[k];
             yHistory[slot] = acc;
+            yHistory[slot + m_na] = acc;
             m_nYPos = slot == 0 ? m_na - 1 : slot - 1;
         }
         out[i] = acc;

@@ -25,8 +25,8 @@ class CIirFilter : public CQvrPoolObject
     bool IirComplete() const { return m_bComplete; }
 
   private:
-    float* m_pFeedback;    // a[0..na-1], then na past outputs
-    float* m_pFeedForward; // b[0..nb-1], then nb past inputs
+    float* m_pFeedback;    // a[0..na-1], then na past outputs twice over
+    float* m_pFeedForward; // b[0..nb-1], then nb past inputs twice over
     int32_t m_na;
     int32_t m_nb;
     int32_t m_nXPos; // slot of the newest input

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -84,6 +85,43 @@ TEST(QvrIirFilter, MatchesTheDifferenceEquation)
     std::vector<float> again(1);
     filter.IirProcess(again.data(), x.data(), 1);
     EXPECT_FLOAT_EQ(again[0], b[0] * x[0]);
+}
+
+// The direct form in single precision, in its order, bit for bit: the
+// feed-forward sum from 0.0 newest input first, then each feedback product
+// subtracted newest output first; over coefficient counts from two, each side
+// alone, and calls of any length.
+TEST(QvrIirFilter, DirectFormBitForBitInItsOrder)
+{
+    struct
+    {
+        int32_t Nb, Na;
+    } const rows[] = {{2, 2}, {3, 4}, {4, 3}, {7, 7}, {5, 0}, {0, 6}};
+    const std::vector<float> coefficients = qvrtest::RandomSignal(8, 11, 0.5f);
+    const std::vector<float> x = qvrtest::RandomSignal(400, 13);
+    for (const auto& r : rows)
+    {
+        CIirFilter filter(r.Nb > 0 ? coefficients.data() : nullptr, r.Nb,
+                          r.Na > 0 ? coefficients.data() : nullptr, r.Na);
+        std::vector<float> y(x.size());
+        for (size_t done = 0, len = 1; done < x.size(); done += len, len = len * 3 % 97 + 1)
+        {
+            len = std::min(len, x.size() - done);
+            filter.IirProcess(y.data() + done, x.data() + done, (int32_t)len);
+        }
+        std::vector<float> ref(x.size());
+        for (size_t n = 0; n < x.size(); ++n)
+        {
+            float acc = r.Nb > 0 ? 0.0f : x[n];
+            for (size_t k = 0; k < (size_t)r.Nb; ++k)
+                acc += (k <= n ? x[n - k] : 0.0f) * coefficients[k];
+            for (size_t k = 1; k < (size_t)r.Na; ++k)
+                acc = acc - (k <= n ? ref[n - k] : 0.0f) * coefficients[k];
+            ref[n] = acc;
+        }
+        EXPECT_EQ(0, memcmp(y.data(), ref.data(), y.size() * sizeof(float)))
+            << "nb " << r.Nb << " na " << r.Na;
+    }
 }
 
 // Each design is a third-order Butterworth low-pass: unit gain at DC and
