@@ -15,7 +15,8 @@ const char kStreamRunUsage[] =
     "  --record OUT.wav        records from the first capture wave filter, the device\n"
     "                          sending a 1000 Hz sine on every channel\n"
     "  --seconds N             how long to record, in device seconds (default 1)\n"
-    "  --unplug-after SECONDS  pulls the device out that far into the play or record\n";
+    "  --unplug-after SECONDS  pulls the device out that far into the play or record;\n"
+    "                          what was moved is written, and the run ends early (1)\n";
 
 void HostProgress::Show(ULONG doneMs, ULONG totalMs)
 {
