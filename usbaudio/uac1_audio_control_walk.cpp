@@ -24,6 +24,13 @@ template <typename T> CUacUnit* Make(ULONG index)
 {
     return new (NonPagedPool, UAC1_POOL_TAG) T(index);
 }
+CUacUnit* MakeFeatureUnit(ULONG index)
+{
+    auto unit = new (NonPagedPool, UAC1_POOL_TAG) CUac1FeatureUnit(index);
+    if (unit != nullptr)
+        unit->TakeDeclaredControls();
+    return unit;
+}
 struct UnitKind
 {
     UCHAR Subtype;
@@ -36,7 +43,7 @@ const UnitKind c_Uac1Units[] = {{UAC_INPUT_TERMINAL, Make<CUac1InputTerminal>},
                                 {UAC_OUTPUT_TERMINAL, Make<CUac1OutputTerminal>},
                                 {UAC_MIXER_UNIT, Make<CUac1MixerUnit>},
                                 {UAC_SELECTOR_UNIT, Make<CUac1SelectorUnit>},
-                                {UAC_FEATURE_UNIT, Make<CUac1FeatureUnit>}};
+                                {UAC_FEATURE_UNIT, MakeFeatureUnit}};
 constexpr UCHAR c_HeaderSubtype = 1;
 
 // A circular queue of ids with a record of the ids it has taken, so that a
@@ -213,32 +220,57 @@ NTSTATUS AddWalkedUnit(CUsbAudioDevice* device, CUacUnit* unit, const UCHAR* des
     return status;
 }
 
+namespace
+{
+// Unit ids are bytes: a longer run of units without controls is a loop.
+constexpr ULONG c_MaxPassThroughUnits = 256;
+
+// The control a consumer of unit `id` links to: the end of that unit's
+// chain, or, for a unit without controls of its own (a feature unit that
+// declares none), its own source's link.
+NTSTATUS SourceLink(CUsbAudioDevice* device, ULONG id, PULONG link)
+{
+    for (ULONG hop = 0; hop < c_MaxPassThroughUnits; ++hop)
+    {
+        CAudioControl* found = nullptr;
+        NTSTATUS status = device->FindUnitByIdInDevice(id, &found);
+        if (!NT_SUCCESS(status))
+            return status;
+        auto unit = static_cast<CUacUnit*>(found);
+        ULONG count = 1;
+        if (NT_SUCCESS(unit->UnitGetOutputValue(link)))
+            return STATUS_SUCCESS;
+        if (unit->GetValueCount() != 1 || !NT_SUCCESS(unit->GetValues(&count, &id)))
+            return STATUS_UNSUCCESSFUL;
+    }
+    return STATUS_UNSUCCESSFUL;
+}
+} // namespace
+
 // Each unit's first control gets, for each source, the control at the end
 // of the source unit's chain: a consumer of a feature unit follows its last
 // control, so that every control of the unit is on the path.
 void LinkUnitSources(CUsbAudioDevice* device)
 {
-    ForEachDeviceUnit(
-        device,
-        [&](CUacUnit* unit)
-        {
-            ULONG first = 0;
-            ULONG count = unit->GetValueCount();
-            ULONG sources[LINKED_SOURCES_MAX] = {};
-            if (!NT_SUCCESS(unit->UnitGetFirstValue(&first)) || count == 0 ||
-                count > LINKED_SOURCES_MAX || !NT_SUCCESS(unit->GetValues(&count, sources)))
-                return false;
-            for (ULONG i = 0; i < count; ++i)
-            {
-                CAudioControl* source = nullptr;
-                ULONG sourceEnd = 0;
-                if (NT_SUCCESS(device->FindUnitByIdInDevice(sources[i], &source)) &&
-                    NT_SUCCESS(static_cast<CUacUnit*>(source)->UnitGetOutputValue(&sourceEnd)))
-                    sources[i] = sourceEnd;
-            }
-            unit->UnitSetFirstValue(count, sources);
-            return false;
-        });
+    ForEachDeviceUnit(device,
+                      [&](CUacUnit* unit)
+                      {
+                          ULONG first = 0;
+                          ULONG count = unit->GetValueCount();
+                          ULONG sources[LINKED_SOURCES_MAX] = {};
+                          if (!NT_SUCCESS(unit->UnitGetFirstValue(&first)) || count == 0 ||
+                              count > LINKED_SOURCES_MAX ||
+                              !NT_SUCCESS(unit->GetValues(&count, sources)))
+                              return false;
+                          for (ULONG i = 0; i < count; ++i)
+                          {
+                              ULONG sourceEnd = 0;
+                              if (NT_SUCCESS(SourceLink(device, sources[i], &sourceEnd)))
+                                  sources[i] = sourceEnd;
+                          }
+                          unit->UnitSetFirstValue(count, sources);
+                          return false;
+                      });
 }
 
 NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor,

@@ -178,8 +178,6 @@ TEST(Uac1Walk, DescriptorsThatEndTheStart)
         Change Edit;
         NTSTATUS Status;
     } cases[] = {
-        {"feature unit without mute", [](auto& c) { c[Find(c, kFeature) + 6] = 0; },
-         STATUS_INSUFFICIENT_RESOURCES},
         {"bControlSize 0", [](auto& c) { c[Find(c, kFeature) + 5] = 0; }, STATUS_UNSUCCESSFUL},
         {"feature unit too short for its bitmaps", [](auto& c) { c[Find(c, kFeature) + 5] = 4; },
          STATUS_UNSUCCESSFUL},
@@ -218,6 +216,43 @@ TEST(Uac1Walk, DescriptorsThatEndTheStart)
         EXPECT_EQ(c.Status, StartWith(SimReference::Uac1SpeakerMic,
                                       [&](DeviceBytes& b) { c.Edit(b.Configuration); }))
             << c.What;
+}
+
+// A feature unit builds the controls it declares, mute or not; one with
+// none of its own hands its consumer its source's link. Only a unit whose
+// request block cannot be allocated ends the start.
+TEST(Uac1Walk, FeatureUnitsWithoutMute)
+{
+    struct Case
+    {
+        const char* What;
+        std::function<void(std::vector<UCHAR>&)> Edit;
+        bool FailRequestBlock; // of the playback unit, after the input terminal's control
+        NTSTATUS Status;
+        const char* Controls;
+    } cases[] = {
+        {"volume only", [](auto& c) { c[Find(c, kFeature) + 6] = 0; }, false, STATUS_SUCCESS,
+         "0:0{} 1:3{0} 2:1{1} 3:0{} 4:2{3} 5:3{4} 6:1{5}"},
+        {"no controls",
+         [](auto& c)
+         { c[Find(c, kFeature) + 6] = c[Find(c, kFeature) + 7] = c[Find(c, kFeature) + 8] = 0; },
+         false, STATUS_SUCCESS, "0:0{} 1:1{6} 2:0{} 3:2{2} 4:3{3} 5:1{4} 6:2{0}"},
+        {"request block not allocated", [](auto&) {}, true, STATUS_INSUFFICIENT_RESOURCES, ""},
+    };
+    for (const Case& c : cases)
+    {
+        std::string controls;
+        if (c.FailRequestBlock)
+            EmuPoolInjectFailure(POOL_TAG("UA10"), 1);
+        EXPECT_EQ(c.Status, StartWith(
+                                SimReference::Uac1SpeakerMic,
+                                [&](DeviceBytes& b) { c.Edit(b.Configuration); }, &controls))
+            << c.What;
+        if (NT_SUCCESS(c.Status))
+        {
+            EXPECT_EQ(c.Controls, controls) << c.What;
+        }
+    }
 }
 
 // A path search holds 20 ids: a unit of 20 sources on the playback path is

@@ -256,8 +256,6 @@ TEST(Uac2Walk, StartsThatFail)
          STATUS_UNSUCCESSFUL},
         {"rate converter (13)", [](auto& c) { c[Locate(c, kFeature, 1) + 2] = 13; },
          STATUS_UNSUCCESSFUL},
-        {"feature unit without mute", [](auto& c) { c[Locate(c, kFeature) + 5] = 0x0C; },
-         STATUS_INSUFFICIENT_RESOURCES},
         {"stream linked to a feature unit",
          [](auto& c) { c[Locate(c, kGeneral, 0, true) + 3] = 2; }, STATUS_INVALID_PARAMETER},
         {"terminal naming no clock", [](auto& c) { c[Locate(c, 2) + 7] = 0x11; },
@@ -269,6 +267,30 @@ TEST(Uac2Walk, StartsThatFail)
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.Status, StartEdited(SimReference::Uac2HighSpeed, c.Change)) << c.What;
+}
+
+// A feature unit without mute builds what it declares; one without any
+// control hands on its source's link, and its path of two terminals gets the
+// software mute node.
+TEST(Uac2Walk, FeatureUnitsWithoutMute)
+{
+    struct Case
+    {
+        std::vector<UCHAR> Bitmaps; // master, left, right (first bytes)
+        const char* Controls;
+    } cases[] = {
+        {{0x0C, 0x0C, 0x0C}, "0:12 1:0 2:3<-1 3:1<-2 4:0 5:2<-4 6:3<-5 7:1<-6"},
+        {{0x00, 0x00, 0x00}, "0:12 1:0 2:1<-7 3:0 4:2<-3 5:3<-4 6:1<-5 7:2<-1"},
+    };
+    for (const Case& c : cases)
+    {
+        DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
+        for (size_t i = 0; i < c.Bitmaps.size(); ++i)
+            bytes.Configuration[Locate(bytes.Configuration, kFeature) + 5 + 4 * i] = c.Bitmaps[i];
+        Uac2Started s(MakeSimDevice(bytes));
+        ASSERT_EQ(STATUS_SUCCESS, s.Status) << c.Controls;
+        EXPECT_EQ(c.Controls, ControlText(s.Device()));
+    }
 }
 
 // The clock's list decides the start: 30 single rates are taken, a 31st or

@@ -117,7 +117,7 @@ void CUac1FeatureUnit::ReadUnitState()
 {
     void* block = ExAllocatePoolWithTag(NonPagedPool, sizeof(CFeatureUnitRequests), PoolTag());
     if (block == nullptr)
-        return; // CreateControls finds no mute
+        return; // CreateControls finds no request block
     m_Requests =
         new (block) CFeatureUnitRequests(Owner(), m_Version, m_Descriptor, m_Descriptor[0]);
     m_Requests->ReadPseudoControlTable(); // no table: no pseudo controls
@@ -228,8 +228,11 @@ NTSTATUS CUac1FeatureUnit::CreateControls(CAudioHal* device)
     NTSTATUS status = SetIdentity(c_IdOffset, UAC_FEATURE_UNIT, 1, c_FeatureSourceOffset);
     if (!NT_SUCCESS(status))
         return status;
-    // Every path through a feature unit needs its mute.
-    if (!FeatureUnitHasControl(c_MuteSelector))
+    if (m_Requests == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    // The models' units are built for paths that need their mute; the class
+    // walks take a unit with whatever controls it declares, none included.
+    if (m_MuteRequired && !FeatureUnitHasControl(c_MuteSelector))
         return STATUS_INSUFFICIENT_RESOURCES;
     const FeatureControlTable table = FeatureControlsOf(m_Version);
     for (const FeatureControlRow& row : Rows(table))

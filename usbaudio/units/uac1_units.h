@@ -30,6 +30,9 @@ class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IU
 
     // Whether any channel (master included) has the control.
     bool FeatureUnitHasControl(UCHAR selector) const;
+    // The class walks' units build the controls they declare, mute or not;
+    // the device models' units keep their rule that a unit has its mute.
+    void TakeDeclaredControls() { m_MuteRequired = false; }
     NTSTATUS CreateControls(CAudioHal* device) override;
 
   protected:
@@ -52,6 +55,7 @@ class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IU
     CFeatureUnitRequests* m_Requests = nullptr;
     // A model's own tag for what the unit allocates; 0: the class version's.
     ULONG m_ModelPoolTag = 0;
+    bool m_MuteRequired = true;
 };
 
 class CUac1MixerUnit : public CUacUnit

@@ -41,7 +41,10 @@ class CUac2ClockSource : public CUacUnit, public IClockControl
 class CUac2FeatureUnit : public CUac1FeatureUnit
 {
   public:
-    explicit CUac2FeatureUnit(ULONG index) : CUac1FeatureUnit(index, AudioClassVersion::Uac2) {}
+    explicit CUac2FeatureUnit(ULONG index) : CUac1FeatureUnit(index, AudioClassVersion::Uac2)
+    {
+        TakeDeclaredControls();
+    }
     // The first control of the type an interrupt's selector stands for.
     NTSTATUS GetSingleControlId(ULONG selector, ULONG channel, PULONG id) override;
 };
