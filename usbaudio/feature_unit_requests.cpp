@@ -19,6 +19,14 @@ UCHAR Uac1WireChannel(UCHAR channel)
             return pair[1];
     return channel;
 }
+
+// A range the device refuses to give (a stalled request) is as unusable as
+// a short one: the control is left out. A device that is gone stays gone.
+NTSTATUS RangeRefused(NTSTATUS status)
+{
+    return NT_SUCCESS(status) || status == STATUS_NO_SUCH_DEVICE ? status
+                                                                 : STATUS_DEVICE_DATA_ERROR;
+}
 } // namespace
 
 CFeatureUnitRequests::CFeatureUnitRequests(PUNKNOWN owner, AudioClassVersion version,
@@ -197,6 +205,7 @@ NTSTATUS CFeatureUnitRequests::GetLevelRange(UCHAR selector, ULONG channels, PLO
             if (NT_SUCCESS(status))
                 *targets[i] = LevelFromDevice(bytes, size);
         }
+        status = RangeRefused(status);
     }
     else
     {
@@ -205,6 +214,8 @@ NTSTATUS CFeatureUnitRequests::GetLevelRange(UCHAR selector, ULONG channels, PLO
         status = Send(UnitRequest::GetRange, block, bytes, bytes, value);
         if (NT_SUCCESS(status))
             status = ParseLevelRange(block, bytes, size, &range);
+        else
+            status = RangeRefused(status);
     }
     if (!NT_SUCCESS(status))
         return status;

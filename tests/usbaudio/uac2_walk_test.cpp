@@ -271,23 +271,29 @@ TEST(Uac2Walk, StartsThatFail)
 
 // A feature unit without mute builds what it declares; one without any
 // control hands on its source's link, and its path of two terminals gets the
-// software mute node.
+// software mute node. A level whose range the device refuses is left out.
 TEST(Uac2Walk, FeatureUnitsWithoutMute)
 {
     struct Case
     {
         std::vector<UCHAR> Bitmaps; // master, left, right (first bytes)
+        bool RangeRefused;          // the playback unit's volume RANGE stalls
         const char* Controls;
     } cases[] = {
-        {{0x0C, 0x0C, 0x0C}, "0:12 1:0 2:3<-1 3:1<-2 4:0 5:2<-4 6:3<-5 7:1<-6"},
-        {{0x00, 0x00, 0x00}, "0:12 1:0 2:1<-7 3:0 4:2<-3 5:3<-4 6:1<-5 7:2<-1"},
+        {{0x0C, 0x0C, 0x0C}, false, "0:12 1:0 2:3<-1 3:1<-2 4:0 5:2<-4 6:3<-5 7:1<-6"},
+        {{0x00, 0x00, 0x00}, false, "0:12 1:0 2:1<-7 3:0 4:2<-3 5:3<-4 6:1<-5 7:2<-1"},
+        {{0x0F, 0x0C, 0x0C}, true, "0:12 1:0 2:2<-1 3:1<-2 4:0 5:2<-4 6:3<-5 7:1<-6"},
     };
     for (const Case& c : cases)
     {
         DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
         for (size_t i = 0; i < c.Bitmaps.size(); ++i)
             bytes.Configuration[Locate(bytes.Configuration, kFeature) + 5 + 4 * i] = c.Bitmaps[i];
-        Uac2Started s(MakeSimDevice(bytes));
+        auto device = MakeSimDevice(bytes);
+        if (c.RangeRefused)
+            device->InjectControlFault({0xA1, 0x02, 0x0201, SimRef3::FeaturePlay << 8},
+                                       SimFaultKind::Stall);
+        Uac2Started s(std::move(device));
         ASSERT_EQ(STATUS_SUCCESS, s.Status) << c.Controls;
         EXPECT_EQ(c.Controls, ControlText(s.Device()));
     }
@@ -417,10 +423,24 @@ TEST(Uac2Walk, TerminalKindsAndJacks)
             EXPECT_EQ(0u, record.IsConnected);
         }
     }
-    // A terminal whose jack count the device refuses fails the start.
-    auto refusing = SimCreateReferenceDevice(SimReference::Uac2Spdif);
-    refusing->InjectControlFault({0xA1, 0x01, 0x02FF, SimRef4::LineIn << 8}, SimFaultKind::Stall);
-    EXPECT_FALSE(NT_SUCCESS(Uac2Started(std::move(refusing)).Status));
+    // A terminal (input or output) whose jack count the device refuses has
+    // no jacks; the others keep theirs.
+    for (UCHAR refused : {SimRef4::LineIn, SimRef4::Headphones})
+    {
+        auto refusing = SimCreateReferenceDevice(SimReference::Uac2Spdif);
+        refusing->InjectControlFault({0xA1, 0x01, 0x02FF, (USHORT)(refused << 8)},
+                                     SimFaultKind::Stall);
+        Uac2Started s(std::move(refusing));
+        ASSERT_EQ(STATUS_SUCCESS, s.Status) << (int)refused;
+        for (UCHAR terminal : {SimRef4::LineIn, SimRef4::Headphones})
+        {
+            ULONG count = 99;
+            PTERMINALUNIT unit = s.Query<ITerminalUnit>(terminal, IID_ITerminalUnit);
+            ASSERT_NE(nullptr, unit);
+            EXPECT_EQ(STATUS_SUCCESS, unit->GetJackCount(&count, 0));
+            EXPECT_EQ(terminal == refused ? 0u : 1u, count) << (int)terminal;
+        }
+    }
 }
 
 // What the interrupt path asks of the units: the control of a feature

@@ -102,11 +102,13 @@ TEST(UnitRequests, Uac1FeatureUnit)
     rig.Device().InjectControlFault({0xA1, 0x81, -1, -1}, SimFaultKind::ShortRead, 1, 0, 1);
     EXPECT_EQ(STATUS_DEVICE_DATA_ERROR, unit.GetLevel(kVolume, 0, 2, &level));
     EXPECT_EQ(77, level);
-    // The range stops at its first failing request.
+    // The range stops at its first failing request; refused, it is as
+    // unusable as a short one.
     rig.Take();
     rig.Device().InjectControlFault({0xA1, 0x82, -1, -1}, SimFaultKind::Stall);
     maximum = 5;
-    EXPECT_FALSE(NT_SUCCESS(unit.GetLevelRange(kVolume, 2, &maximum, &minimum, &resolution)));
+    EXPECT_EQ(STATUS_DEVICE_DATA_ERROR,
+              unit.GetLevelRange(kVolume, 2, &maximum, &minimum, &resolution));
     EXPECT_EQ(5, maximum);
     EXPECT_EQ(2u, rig.Take().size());
 }
@@ -226,6 +228,9 @@ TEST(UnitRequests, Uac2FeatureUnit)
     maximum = 9;
     EXPECT_EQ(STATUS_UNSUCCESSFUL, unit.GetLevelRange(kVolume, 2, &maximum, &minimum, &resolution));
     EXPECT_EQ(9, maximum);
+    rig.Device().InjectControlFault({0xA1, 0x02, 0x0201, 0x0200}, SimFaultKind::Stall);
+    EXPECT_EQ(STATUS_DEVICE_DATA_ERROR,
+              unit.GetLevelRange(kVolume, 2, &maximum, &minimum, &resolution));
     // A one-byte tone level asks for the five-byte block.
     unit.GetLevelRange(kBass, 1, &maximum, &minimum, &resolution);
     EXPECT_EQ(0u, rig.Take().back().rfind("A1 02 0300 0200 0005", 0));

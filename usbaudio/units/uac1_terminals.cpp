@@ -72,10 +72,9 @@ NTSTATUS CUac1TerminalBase::ReadJackList(PULONG count, JackRecord** records)
     *records = nullptr;
     ULONG jacks = 0;
     CEntityRequests requests = Requests();
+    // A device that refuses the count has no jacks to report (many declare
+    // a readable connector and stall its jack requests).
     NTSTATUS countStatus = requests.GetJackCount(&jacks);
-    // Class 1.0 takes a refused count as no jacks; class 2.0 fails the terminal.
-    if (!NT_SUCCESS(countStatus) && m_Version == AudioClassVersion::Uac2)
-        return countStatus;
     if (!NT_SUCCESS(countStatus) || jacks == 0)
         return STATUS_SUCCESS; // no jacks
     auto list = static_cast<JackRecord*>(
