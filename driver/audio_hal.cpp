@@ -7,6 +7,17 @@
 
 namespace
 {
+// What the bus answers for a device that is no longer there.
+constexpr NTSTATUS c_DeviceGoneStatuses[] = {STATUS_NO_SUCH_DEVICE, STATUS_DEVICE_NOT_CONNECTED};
+
+bool DeviceGone(NTSTATUS status)
+{
+    for (NTSTATUS gone : c_DeviceGoneStatuses)
+        if (status == gone)
+            return true;
+    return false;
+}
+
 CPtrList* NewList()
 {
     void* block = ExAllocatePoolWithTag(NonPagedPool, sizeof(CPtrList), AUDIO_HAL_POOL_TAG);
@@ -333,16 +344,24 @@ NTSTATUS CAudioHal::InitAllUnits()
     PAGED_CODE();
     if (m_UnitList == nullptr)
         return STATUS_SUCCESS;
-    NTSTATUS status = STATUS_SUCCESS;
+    NTSTATUS result = STATUS_SUCCESS;
     POSITION position = m_UnitList->GetHeadPosition();
     PVOID data = nullptr;
     while (m_UnitList->GetNext(&position, &data))
     {
-        status = static_cast<CAudioControl*>(data)->RestoreState();
-        if (!NT_SUCCESS(status))
-            break;
+        // One control the device will not take back costs only that
+        // control; a device that is gone ends the walk.
+        auto unit = static_cast<CAudioControl*>(data);
+        const NTSTATUS status = unit->RestoreState();
+        if (DeviceGone(status))
+            return status;
+        if (NT_SUCCESS(status))
+            result = status;
+        else
+            DbgPrint("AudioHal: control %lu refused its restore (0x%08lX)\n",
+                     (unsigned long)unit->GetId(), (unsigned long)status);
     }
-    return status;
+    return result;
 }
 
 void CAudioHal::LinkSelectorInputs()

@@ -64,7 +64,9 @@ class CAudioHal : public IAdapterCommon, public IAdapterPowerManagement, public 
     NTSTATUS AddStreamObject(CStreamEngine* engine);
     // The last unit in list order with that id, without a reference.
     NTSTATUS FindUnitById(ULONG id, CAudioControl** unit);
-    // Brings every unit's device state in line with its stored state.
+    // Brings every unit's device state in line with its stored state; a
+    // unit the device refuses is logged and passed, a device that is gone
+    // ends the walk with its status.
     NTSTATUS InitAllUnits();
     // Tells every unit that feeds a selector, directly or through a chain of
     // single-input units, which input it feeds and what is selected.

@@ -222,15 +222,32 @@ TEST(AudioHal, FindUnitByIdReturnsTheLastMatch)
     EXPECT_EQ(d.Device->FindUnitById(7, nullptr), STATUS_INVALID_PARAMETER);
 }
 
-TEST(AudioHal, UnitsAreRestoredInOrderUntilTheFirstFailure)
+// A unit the device refuses is passed and the others are restored; a
+// device that is gone ends the walk, and the open, with its status.
+TEST(AudioHal, UnitsAreRestoredInOrderPastARefusalUntilTheDeviceIsGone)
 {
-    TestUnit* failing = MakeUnit(2, 0);
-    failing->RestoreStatus = STATUS_DEVICE_NOT_CONNECTED;
-    OpenedDevice d({MakeUnit(1, 0), failing, MakeUnit(3, 0)});
-    EXPECT_EQ(d.Status, STATUS_DEVICE_NOT_CONNECTED); // set-up returns it
-    // The lists are gone again after a failed open.
-    EXPECT_EQ(d.Device->GetUnitCount(), 0u);
-    EXPECT_EQ(Log(), std::vector<std::string>({"restore 1", "restore 2"}));
+    struct Case
+    {
+        NTSTATUS Second;
+        NTSTATUS Open;
+        std::vector<std::string> Restored;
+    } cases[] = {
+        {STATUS_UNSUCCESSFUL, STATUS_SUCCESS, {"restore 1", "restore 2", "restore 3"}},
+        {STATUS_INVALID_PARAMETER, STATUS_SUCCESS, {"restore 1", "restore 2", "restore 3"}},
+        {STATUS_NO_SUCH_DEVICE, STATUS_NO_SUCH_DEVICE, {"restore 1", "restore 2"}},
+        {STATUS_DEVICE_NOT_CONNECTED, STATUS_DEVICE_NOT_CONNECTED, {"restore 1", "restore 2"}},
+    };
+    for (const Case& c : cases)
+    {
+        DoubleLog().clear();
+        TestUnit* second = MakeUnit(2, 0);
+        second->RestoreStatus = c.Second;
+        OpenedDevice d({MakeUnit(1, 0), second, MakeUnit(3, 0)});
+        EXPECT_EQ(d.Status, c.Open);
+        EXPECT_EQ(Log(), c.Restored) << std::hex << c.Second;
+        // The lists are gone again after a failed open only.
+        EXPECT_EQ(d.Device->GetUnitCount(), NT_SUCCESS(c.Open) ? 3u : 0u);
+    }
 
     TestUnit* last = MakeUnit(3, 0);
     last->RestoreStatus = STATUS_MORE_ENTRIES; // a success status is passed on

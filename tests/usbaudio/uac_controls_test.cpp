@@ -1,7 +1,8 @@
 // The concrete controls against a unit double: what a set sends and keeps
 // (clamp, snap toward zero, minus infinity per class), the ranges that are
 // refused, the on/off set rules, the selector's stored input, the three
-// kind tables of terminal types, and the values kept per mode.
+// kind tables of terminal types, the values kept per mode, and what a
+// restore sends.
 #include <gtest/gtest.h>
 
 #include "tests/driver/adapter_rig.h"
@@ -247,4 +248,74 @@ TEST(UacControls, ValuesKeptPerMode)
     ULONG channels = 0;
     control->GetChannelCount(&channels);
     EXPECT_EQ(2u, channels);
+}
+
+// A restore sends a channel's value only when it is known (the device gave
+// it, a set since, or "Settings") and the device lets the driver write it.
+TEST(UacControls, RestoreSendsOnlyKnownWritableValues)
+{
+    const LONG levels[] = {-1 * kDb, -2 * kDb, -3 * kDb};
+    const UCHAR booleans[] = {1, 0, 1};
+    struct Case
+    {
+        const char* What;
+        ULONG Unread, ReadOnly;
+        int SetSince; // channel set to -6 dB (level) or 1 (on/off) after creation, or -1
+        int Stored;   // channel with -5 dB (level) or 1 (on/off) in "Settings", or -1
+    } cases[] = {
+        {"all read", 0, 0, -1, -1},
+        {"channel 1 unread", 2, 0, -1, -1},
+        {"channel 1 unread, set since", 2, 0, 1, -1},
+        {"channel 0 read-only", 0, 1, -1, -1},
+        {"channel 2 unread, in Settings", 4, 0, -1, 2},
+    };
+    ULONG id = 20;
+    for (const Case& c : cases)
+    {
+        UsbAdapterRig rig(SimCreateReferenceDevice(SimReference::Uac1SpeakerMic));
+        const ULONG levelId = id++, booleanId = id++;
+        if (c.Stored >= 0)
+        {
+            auto name = [&](ULONG control)
+            {
+                return u"Unit" +
+                       std::u16string{(char16_t)(u'0' + control / 10),
+                                      (char16_t)(u'0' + control % 10)} +
+                       u"_ 0_" + std::u16string(1, (char16_t)(u'0' + c.Stored));
+            };
+            rig.SetSetting(name(levelId), (ULONG)(-5 * kDb));
+            EmuRegistrySetBinary(rig.SettingsPath(), name(booleanId), {1});
+        }
+        UnitFor unit(0, -20 * kDb, kDb, 3);
+        unit.Script.Levels.assign(levels, levels + 3);
+        unit.Script.Booleans.assign(booleans, booleans + 3);
+        unit.Script.UnreadChannels = c.Unread;
+        unit.Script.ReadOnlyChannels = c.ReadOnly;
+        Owned<CUacRangedControl> level(levelId, UAC_VOLUME_CONTROL);
+        Owned<CUacBooleanControl> mute(booleanId, UAC_MUTE_CONTROL);
+        ASSERT_EQ(STATUS_SUCCESS, level->CreateRangedControl(unit.Unit, 2, rig.Fdo()));
+        ASSERT_EQ(STATUS_SUCCESS, mute->CreateBooleanControl(unit.Unit, 1, rig.Fdo()));
+        if (c.SetSince >= 0)
+        {
+            level->SetValue(c.SetSince, -6 * kDb);
+            mute->SetValue(c.SetSince, 1);
+        }
+        unit.Script.Log.clear();
+        EXPECT_EQ(STATUS_SUCCESS, level->RestoreState());
+        EXPECT_EQ(STATUS_SUCCESS, mute->RestoreState());
+        std::vector<std::string> levelsSent, booleansSent;
+        for (int ch = 0; ch < 3; ++ch)
+        {
+            const bool given = (c.Unread >> ch & 1) == 0;
+            if ((c.ReadOnly >> ch & 1) != 0 || !(given || ch == c.SetSince || ch == c.Stored))
+                continue;
+            const bool changed = ch == c.SetSince || ch == c.Stored;
+            const LONG sent = ch == c.SetSince ? -6 * kDb : ch == c.Stored ? -5 * kDb : levels[ch];
+            levelsSent.push_back("level 2 " + std::to_string(ch) + " " + std::to_string(sent));
+            booleansSent.push_back("boolean 1 " + std::to_string(ch) + " " +
+                                   std::to_string(changed ? 1 : booleans[ch]));
+        }
+        levelsSent.insert(levelsSent.end(), booleansSent.begin(), booleansSent.end());
+        EXPECT_EQ(levelsSent, unit.Script.Log) << c.What;
+    }
 }

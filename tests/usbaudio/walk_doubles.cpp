@@ -44,6 +44,8 @@ class FakeUnit : public CUacUnit,
     DECLARE_CONTROL_UNKNOWN()
     STDMETHODIMP GetBoolean(UCHAR, ULONG channel, PUCHAR value) override
     {
+        if (Unread(channel))
+            return STATUS_UNSUCCESSFUL;
         *value = m_Script->Booleans[channel];
         return STATUS_SUCCESS;
     }
@@ -60,8 +62,14 @@ class FakeUnit : public CUacUnit,
     }
     STDMETHODIMP GetLevel(UCHAR, ULONG channel, PLONG level) override
     {
+        if (Unread(channel))
+            return STATUS_UNSUCCESSFUL;
         *level = m_Script->Levels[channel];
         return STATUS_SUCCESS;
+    }
+    bool ChannelWritable(UCHAR, ULONG channel) override
+    {
+        return (m_Script->ReadOnlyChannels >> channel & 1) == 0;
     }
     STDMETHODIMP SetLevel(UCHAR selector, ULONG channel, LONG level) override
     {
@@ -103,6 +111,7 @@ class FakeUnit : public CUacUnit,
     UCHAR Subtype() const override { return 0; }
 
   private:
+    bool Unread(ULONG channel) const { return (m_Script->UnreadChannels >> channel & 1) != 0; }
     FakeUnitScript* m_Script;
 };
 

@@ -31,6 +31,8 @@ struct FakeUnitScript
     std::vector<LONG> Levels = std::vector<LONG>(9, 0);
     std::vector<UCHAR> Booleans = std::vector<UCHAR>(9, 0);
     NTSTATUS SetStatus = STATUS_SUCCESS;
+    ULONG UnreadChannels = 0;   // bit c: the get of channel c fails
+    ULONG ReadOnlyChannels = 0; // bit c: the device declares channel c read-only
     ULONG Inputs = 4, Current = 1;
     std::vector<std::string> Log; // "level 2 0 -256", "boolean 1 0 1", "select 3"
 };

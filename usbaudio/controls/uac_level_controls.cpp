@@ -26,12 +26,30 @@ const UacRangedKind UAC_GAIN_PAD_CONTROL = {"CUacGainPadControl", CONTROL_KIND_G
 
 namespace
 {
-void ReadChannelSetting(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel, PVOID data,
+// Whether "Settings" held a value for the channel (then in *data).
+bool ReadChannelSetting(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel, PVOID data,
                         ULONG bytes)
 {
     WCHAR name[CONTROL_VALUE_NAME_CHARS] = {};
-    if (NT_SUCCESS(FormatChannelValueName(name, id, mode, channel)))
-        ReadControlSetting(key, name, data, bytes);
+    return NT_SUCCESS(FormatChannelValueName(name, id, mode, channel)) &&
+           NT_SUCCESS(ReadControlSetting(key, name, data, bytes));
+}
+
+// Sets up which channels a control restores: those whose value `read` (the
+// device, then "Settings") gave, of those the unit lets the driver write.
+template <typename Read>
+NTSTATUS InitRestoreChannels(CRestoreChannels& restore, CUacUnit* unit, UCHAR selector,
+                             ULONG channels, Read read)
+{
+    NTSTATUS status = restore.Init(channels);
+    for (ULONG c = 0; NT_SUCCESS(status) && c < channels; ++c)
+    {
+        if (read(c))
+            restore.MarkKnown(c);
+        if (!unit->ChannelWritable(selector, c))
+            restore.MarkReadOnly(c);
+    }
+    return status;
 }
 
 void WriteChannelSetting(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel, const void* data,
@@ -78,6 +96,7 @@ NTSTATUS CUacBooleanControl::SetValue(ULONG channel, UCHAR value)
     if (m_What.Set == BooleanSet::KeepIfAccepted && !NT_SUCCESS(status))
         return status;
     m_ChannelValues[channel] = value;
+    m_Restore.MarkKnown(channel);
     Persist(channel);
     return status;
 }
@@ -96,7 +115,8 @@ NTSTATUS CUacBooleanControl::RestoreState()
         return STATUS_SUCCESS;
     NTSTATUS status = STATUS_SUCCESS;
     for (ULONG c = 0; c < m_ChannelCount && NT_SUCCESS(status); ++c)
-        status = m_Unit->SetBoolean(m_Selector, c, m_ChannelValues[c]);
+        if (m_Restore.Restorable(c))
+            status = m_Unit->SetBoolean(m_Selector, c, m_ChannelValues[c]);
     return status;
 }
 
@@ -110,7 +130,10 @@ NTSTATUS CUacBooleanControl::UpdateState()
     {
         status = m_Unit->GetBoolean(m_Selector, c, &m_ChannelValues[c]);
         if (NT_SUCCESS(status))
+        {
+            m_Restore.MarkKnown(c);
             Persist(c);
+        }
     }
     return status;
 }
@@ -142,12 +165,13 @@ NTSTATUS CUacBooleanControl::CreateBooleanControl(CUacUnit* unit, UCHAR selector
         return status;
     m_Selector = selector;
     m_Key = key;
-    for (ULONG c = 0; c < channels; ++c)
-    {
-        m_Unit->GetBoolean(selector, c, &m_ChannelValues[c]);
-        ReadChannelSetting(key, m_Id, m_Mode, c, &m_ChannelValues[c], 1);
-    }
-    return STATUS_SUCCESS;
+    return InitRestoreChannels(
+        m_Restore, unit, selector, channels,
+        [&](ULONG c)
+        {
+            const bool read = NT_SUCCESS(m_Unit->GetBoolean(selector, c, &m_ChannelValues[c]));
+            return ReadChannelSetting(key, m_Id, m_Mode, c, &m_ChannelValues[c], 1) || read;
+        });
 }
 
 NTSTATUS CUacBooleanControl::CreateSwitchControl(CUacUnit*, PDEVICE_OBJECT key)
@@ -207,6 +231,7 @@ NTSTATUS CUacRangedControl::SetOne(ULONG channel, LONG value)
     if (!NT_SUCCESS(status))
         return status;
     m_Levels[channel] = kept;
+    m_Restore.MarkKnown(channel);
     WriteChannelSetting(m_Key, m_Id, m_Mode, channel, &kept, sizeof(kept));
     LevelChanged(channel);
     return STATUS_SUCCESS;
@@ -219,7 +244,8 @@ NTSTATUS CUacRangedControl::RestoreState()
         return STATUS_INVALID_PARAMETER;
     NTSTATUS status = STATUS_SUCCESS;
     for (ULONG c = 0; c < m_ChannelCount && NT_SUCCESS(status); ++c)
-        status = m_Unit->SetLevel(m_Selector, c, m_Levels[c]);
+        if (m_Restore.Restorable(c))
+            status = m_Unit->SetLevel(m_Selector, c, m_Levels[c]);
     return status;
 }
 
@@ -232,6 +258,7 @@ NTSTATUS CUacRangedControl::UpdateState()
         status = m_Unit->GetLevel(m_Selector, c, &m_Levels[c]);
         if (NT_SUCCESS(status))
         {
+            m_Restore.MarkKnown(c);
             WriteChannelSetting(m_Key, m_Id, m_Mode, c, &m_Levels[c], sizeof(LONG));
             LevelChanged(c);
         }
@@ -275,13 +302,16 @@ NTSTATUS CUacRangedControl::CreateRangedControl(CUacUnit* unit, UCHAR selector, 
         return status;
     m_Selector = selector;
     m_Key = key;
-    for (ULONG c = 0; c < channels; ++c)
-    {
-        m_Unit->GetLevel(selector, c, &m_Levels[c]);
-        ReadChannelSetting(key, m_Id, m_Mode, c, &m_Levels[c], sizeof(LONG));
-        LevelChanged(c);
-    }
-    return STATUS_SUCCESS;
+    return InitRestoreChannels(m_Restore, unit, selector, channels,
+                               [&](ULONG c)
+                               {
+                                   const bool read =
+                                       NT_SUCCESS(m_Unit->GetLevel(selector, c, &m_Levels[c]));
+                                   const bool stored = ReadChannelSetting(
+                                       key, m_Id, m_Mode, c, &m_Levels[c], sizeof(LONG));
+                                   LevelChanged(c);
+                                   return read || stored;
+                               });
 }
 
 // ----------------------------------------------------------------------------
@@ -298,6 +328,7 @@ NTSTATUS CUacPseudo140Control::SetValue(UCHAR value)
     if (NT_SUCCESS(status))
     {
         m_Value = value;
+        m_Known = true;
         WCHAR name[CONTROL_VALUE_NAME_CHARS] = {};
         if (NT_SUCCESS(FormatSingleValueName(name, m_Id)))
             WriteControlSetting(m_Key, name, &m_Value, 1);
@@ -319,7 +350,9 @@ NTSTATUS CUacPseudo140Control::GetValue(PUCHAR value)
 NTSTATUS CUacPseudo140Control::RestoreState()
 {
     PAGED_CODE();
-    return m_Unit != nullptr ? m_Unit->SetBoolean(m_Selector, 0, m_Value) : STATUS_UNSUCCESSFUL;
+    if (m_Unit == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    return m_Known ? m_Unit->SetBoolean(m_Selector, 0, m_Value) : STATUS_SUCCESS;
 }
 
 NTSTATUS CUacPseudo140Control::UpdateState()
@@ -331,6 +364,7 @@ NTSTATUS CUacPseudo140Control::UpdateState()
     NTSTATUS status = m_Unit->GetBoolean(m_Selector, 0, &m_Value);
     if (NT_SUCCESS(status))
     {
+        m_Known = true;
         WCHAR name[CONTROL_VALUE_NAME_CHARS] = {};
         if (NT_SUCCESS(FormatSingleValueName(name, m_Id)))
             WriteControlSetting(m_Key, name, &m_Value, 1);
@@ -351,9 +385,10 @@ NTSTATUS CUacPseudo140Control::CreatePseudoControl(CUacUnit* unit, UCHAR selecto
     m_Selector = selector;
     m_Key = key;
     m_Changed = 0;
-    m_Unit->GetBoolean(selector, 0, &m_Value);
+    m_Known = NT_SUCCESS(m_Unit->GetBoolean(selector, 0, &m_Value));
     WCHAR name[CONTROL_VALUE_NAME_CHARS] = {};
-    if (NT_SUCCESS(FormatSingleValueName(name, m_Id)))
-        ReadControlSetting(key, name, &m_Value, 1);
+    if (NT_SUCCESS(FormatSingleValueName(name, m_Id)) &&
+        NT_SUCCESS(ReadControlSetting(key, name, &m_Value, 1)))
+        m_Known = true;
     return STATUS_SUCCESS;
 }

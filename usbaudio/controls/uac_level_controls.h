@@ -8,6 +8,7 @@
 #include "usbaudio/controls/boolean_control.h"
 #include "usbaudio/controls/pseudo_control.h"
 #include "usbaudio/controls/ranged_control.h"
+#include "usbaudio/controls/restore_channels.h"
 #include "usbaudio/units/uac_unit.h"
 
 // What a set of an on/off control does.
@@ -73,6 +74,7 @@ class CUacBooleanControl : public CBooleanControl
     PUNITBOOLEANREQUESTS m_Unit = nullptr; // no reference: the unit holds this control
     UCHAR m_Selector = 0;
     PDEVICE_OBJECT m_Key = nullptr;
+    CRestoreChannels m_Restore;
 };
 
 class CUacRangedControl : public CRangedControl
@@ -103,6 +105,7 @@ class CUacRangedControl : public CRangedControl
     PUNITRANGEDREQUESTS m_Unit = nullptr;
     UCHAR m_Selector = 0;
     PDEVICE_OBJECT m_Key = nullptr;
+    CRestoreChannels m_Restore;
 };
 
 // The device's own on/off controls 139 and 140, serialised by the
@@ -123,4 +126,5 @@ class CUacPseudo140Control : public CPseudoControl
     UCHAR m_Selector = 0;
     PDEVICE_OBJECT m_Key = nullptr;
     volatile LONG m_Changed = 0;
+    bool m_Known = false; // from the device, "Settings" or a set: worth restoring
 };

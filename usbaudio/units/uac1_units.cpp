@@ -171,6 +171,14 @@ bool CUac1FeatureUnit::FeatureUnitHasControl(UCHAR selector) const
     return false;
 }
 
+bool CUac1FeatureUnit::ChannelWritable(UCHAR selector, ULONG channel)
+{
+    ULONG channels = 0;
+    UCHAR wire = 0;
+    return NT_SUCCESS(ChannelCount(selector, &channels)) &&
+           NT_SUCCESS(m_Requests->ChannelFor(selector, channel, channels, true, &wire));
+}
+
 NTSTATUS CUac1FeatureUnit::GetBooleanChannels(UCHAR selector, PULONG count)
 {
     return ChannelCount(selector, count);

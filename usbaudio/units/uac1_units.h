@@ -30,6 +30,7 @@ class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IU
 
     // Whether any channel (master included) has the control.
     bool FeatureUnitHasControl(UCHAR selector) const;
+    bool ChannelWritable(UCHAR selector, ULONG channel) override;
     // The class walks' units build the controls they declare, mute or not;
     // the device models' units keep their rule that a unit has its mute.
     void TakeDeclaredControls() { m_MuteRequired = false; }

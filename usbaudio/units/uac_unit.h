@@ -71,6 +71,10 @@ class CUacUnit : public CAudioControl
     virtual NTSTATUS CreateControls(CAudioHal* device) = 0;
     // The id of the unit's only control (STATUS_UNSUCCESSFUL otherwise).
     virtual NTSTATUS GetSingleControlId(ULONG selector, ULONG channel, PULONG id);
+    // Whether the device lets the driver set the selector's control on the
+    // channel (index 0 the first the control counts); a class 2.0 unit may
+    // declare a control read-only.
+    virtual bool ChannelWritable(UCHAR, ULONG) { return true; }
 
     NTSTATUS UnitInitDescriptor(const UCHAR* descriptor, CAudioHal* device);
     NTSTATUS UnitAddControl(CAudioControl* control);

@@ -1,0 +1,34 @@
+// Which channels of a level or on/off control hold a value worth sending
+// back to the device after power-up: one the device gave, one set since, or
+// one restored from "Settings". A channel the device declares read-only is
+// never sent, and one whose value was never known is not sent as a default
+// (a level of 0 dB may be far louder than the device's own setting).
+#pragma once
+
+#include "platform/kernel/kernel.h"
+
+inline constexpr ULONG RESTORE_CHANNELS_POOL_TAG = POOL_TAG("RsTg");
+
+class CRestoreChannels
+{
+  public:
+    CRestoreChannels() = default;
+    ~CRestoreChannels();
+    CRestoreChannels(const CRestoreChannels&) = delete;
+    CRestoreChannels& operator=(const CRestoreChannels&) = delete;
+
+    // Every channel unknown and writable.
+    NTSTATUS Init(ULONG channels);
+    void MarkKnown(ULONG channel) { Mark(channel, c_Known); }
+    void MarkReadOnly(ULONG channel) { Mark(channel, c_ReadOnly); }
+    // Known and writable.
+    bool Restorable(ULONG channel) const;
+
+  private:
+    static constexpr UCHAR c_Known = 1;
+    static constexpr UCHAR c_ReadOnly = 2;
+    void Mark(ULONG channel, UCHAR flag);
+
+    PUCHAR m_Flags = nullptr;
+    ULONG m_Count = 0;
+};
