@@ -1,5 +1,8 @@
 #include "globaltopo/common/QVR/headphonefir.h"
 
+#include <emmintrin.h>
+
+#include <cstdint>
 #include <cstring>
 
 #include "primitives/dsp.h"
@@ -44,12 +47,28 @@ int32_t MissingPairLine(int32_t room)
     return room >= 1 && room <= 3 ? lines[room - 1] : 854;
 }
 
-// acc += h * x over one packed spectrum (DC and Nyquist real, then pairs).
+// acc += h * x over one packed spectrum (DC and Nyquist real, then pairs),
+// two bins a vector: the real part hr xr - hi xi is formed as hr xr plus the
+// negated hi xi, which rounds the same, and the imaginary part as hr xi +
+// hi xr, each then added to acc.
 void PackedMulAcc(const float* x, const float* h, float* acc)
 {
     acc[0] += x[0] * h[0];
     acc[1] += x[1] * h[1];
-    for (int32_t k = 2; k < CHeadphoneFir::FFT_LEN; k += 2)
+    const __m128 negateReal = _mm_castsi128_ps(_mm_setr_epi32(INT32_MIN, 0, INT32_MIN, 0));
+    int32_t k = 2;
+    for (; k + 4 <= CHeadphoneFir::FFT_LEN; k += 4)
+    {
+        const __m128 xv = _mm_loadu_ps(x + k);
+        const __m128 hv = _mm_loadu_ps(h + k);
+        const __m128 hr = _mm_shuffle_ps(hv, hv, _MM_SHUFFLE(2, 2, 0, 0));
+        const __m128 hi = _mm_shuffle_ps(hv, hv, _MM_SHUFFLE(3, 3, 1, 1));
+        const __m128 swapped = _mm_shuffle_ps(xv, xv, _MM_SHUFFLE(2, 3, 0, 1));
+        const __m128 product =
+            _mm_add_ps(_mm_mul_ps(hr, xv), _mm_xor_ps(_mm_mul_ps(hi, swapped), negateReal));
+        _mm_storeu_ps(acc + k, _mm_add_ps(product, _mm_loadu_ps(acc + k)));
+    }
+    for (; k < CHeadphoneFir::FFT_LEN; k += 2)
     {
         const float xr = x[k], xi = x[k + 1], hr = h[k], hi = h[k + 1];
         acc[k] = (hr * xr - hi * xi) + acc[k];
