@@ -181,6 +181,11 @@ bool HostPrepareRun(const HostOptions& options, HostPrepared* prepared, std::str
     {
         if (!HostReadWav(s.Play, &prepared->Play, error, warning))
             return false;
+        if (prepared->Play.Frames() == 0)
+        {
+            *error = s.Play + ": the file holds no frames";
+            return false;
+        }
         const ULONGLONG playMs =
             prepared->Play.Rate ? prepared->Play.Frames() * 1000 / prepared->Play.Rate : 0;
         if (s.UnplugAfterMs != 0 && s.UnplugAfterMs >= playMs)

@@ -201,6 +201,8 @@ bool RunAsioClient(const HostHarness& host, ULONG ms)
         printf("asio capture peak: %d\n", (int)client.CapturePeak());
         worked =
             client.EventSwitches() == counted && counted + 1 >= expected && counted <= expected + 1;
+        if (!worked)
+            Error("asio: %s%s\n", "the buffer switches signalled, counted and expected disagree");
         worked = Report("asio stop", client.Stop()) && worked;
     }
     worked = Report("asio unmap", client.Unmap()) && worked;

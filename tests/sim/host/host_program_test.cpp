@@ -114,8 +114,10 @@ TEST(HostProgram, BadInputIsRefusedBeforeTheDriverLoads)
 {
     Workspace w;
     const std::string in = w / "in.wav", out = w / "out.wav", folder = w / "folder";
+    const std::string empty = w / "empty.wav";
     std::string error;
     ASSERT_TRUE(HostWriteWav(in, Ramp(4800), &error)) << error;
+    ASSERT_TRUE(HostWriteWav(empty, Ramp(0), &error)) << error;
     std::filesystem::create_directory(folder);
     const struct
     {
@@ -138,6 +140,7 @@ TEST(HostProgram, BadInputIsRefusedBeforeTheDriverLoads)
         {{"--record", folder}, "Is a directory"},
         {{"--record", "/proc/out.wav"}, "/proc/out.wav: "},
         {{"--play", w / "missing.wav"}, "missing.wav"},
+        {{"--play", empty}, "empty.wav: the file holds no frames"},
         {{"--play", in, "--record", out}, "--play and --record are one run each"},
         {{"--device-out", out}, "--device-out goes with --play"},
         {{"--seconds", "2"}, "--seconds goes with --record"},
