@@ -133,10 +133,13 @@ NTSTATUS CAsioRings::BuildRing(AsioRingEntry* entry, const AsioRingSettings& set
     if (data > 0x10000000)
         return STATUS_INVALID_PARAMETER;
     const ULONG bytes = ASIO_RING_HEADER_BYTES + (ULONG)data;
-    entry->Block = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, bytes, ASIO_POOL_TAG));
+    // The process gets whole pages: the block fills them, so it sees nothing
+    // of the kernel's but the ring, and zeros past its end.
+    const SIZE_T pages = ROUND_TO_PAGES(bytes);
+    entry->Block = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, pages, ASIO_POOL_TAG));
     if (entry->Block == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
-    RtlZeroMemory(entry->Block, bytes);
+    RtlZeroMemory(entry->Block, pages);
     if (settings.Mode == ASIO_MODE_DSD)
         RtlFillMemory(entry->Block + ASIO_RING_HEADER_BYTES, (SIZE_T)data, ASIO_DSD_IDLE_BYTE);
     entry->DataBytes = (ULONG)data;
@@ -230,6 +233,7 @@ NTSTATUS CAsioRings::Map(const AsioRingSettings& settings, const UCHAR* input, U
             reinterpret_cast<AsioRingHeader*>(signal->Block)->Signal = 1;
         }
         *written = slot;
+        m_Settings = settings;
         m_Mapped = true;
         status = Register(settings);
     }
@@ -289,6 +293,15 @@ bool CAsioRings::InOwningProcess() const
         if (m_Entries[i].UserAddress != nullptr && m_Entries[i].Process != PsGetCurrentProcess())
             return false;
     return true;
+}
+
+bool CAsioRings::IsMappedIn(HANDLE processId) const
+{
+    for (ULONG i = 0; i < m_Count; ++i)
+        if (m_Entries[i].UserAddress != nullptr &&
+            PsGetProcessId(m_Entries[i].Process) == processId)
+            return true;
+    return false;
 }
 
 // ----------------------------------------------------------------------------

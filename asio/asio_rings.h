@@ -89,6 +89,8 @@ class CAsioRings
     bool IsMapped() const { return m_Mapped; }
     ULONG GetBufferFrames() const { return m_BufferFrames; }
     ULONG GetBytesPerSample() const { return m_BytesPerSample; }
+    // The settings the rings were mapped with.
+    const AsioRingSettings& GetSettings() const { return m_Settings; }
 
     // Builds, maps and registers the rings; the user address of each ASIO
     // ring goes into addresses (room for `slots`). Leaves nothing behind on
@@ -101,6 +103,8 @@ class CAsioRings
     // Every mapping belongs to the calling process (user mappings can only
     // be undone there).
     bool InOwningProcess() const;
+    // Some ring is mapped into the process.
+    bool IsMappedIn(HANDLE processId) const;
 
     NTSTATUS Register(const AsioRingSettings& settings);
     NTSTATUS Unregister();
@@ -148,5 +152,6 @@ class CAsioRings
     PKEVENT m_BufferSwitchEvent = nullptr;
     ULONG m_BufferFrames = 0;
     ULONG m_BytesPerSample = 2;
+    AsioRingSettings m_Settings = {};
     bool m_Mapped = false;
 };

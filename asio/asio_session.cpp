@@ -55,6 +55,7 @@ CAsioSession::CAsioSession(CAdapterCommon* adapter) : m_Adapter(adapter), m_Ring
 
 CAsioSession::~CAsioSession()
 {
+    LeaveProcessWatch();
     while (!IsListEmpty(&m_Clients))
     {
         auto record = CONTAINING_RECORD(RemoveHeadList(&m_Clients), AsioClientRecord, Links);
@@ -118,6 +119,10 @@ void CAsioSession::WriteSetting(PVOID value, PCWSTR name)
 
 AsioRingSettings CAsioSession::RingSettings() const
 {
+    // Mapped rings keep the settings they were built for, whatever another
+    // client sets meanwhile.
+    if (m_Rings.IsMapped())
+        return m_Rings.GetSettings();
     return {m_Owner != nullptr ? m_Owner->Mode : ASIO_MODE_PCM, m_SampleRate, m_SampleType};
 }
 
@@ -456,6 +461,9 @@ NTSTATUS CAsioSession::SetSampleType(PFILE_OBJECT fileObject, ULONG sampleType)
 {
     const AsioSampleTypeInfo* info = FindAsioSampleType(sampleType);
     const bool valid = info != nullptr && sampleType != ASIO_SAMPLE_TYPE_DSD;
+    // A type no engine plays would only fail the next start.
+    if (valid && FindClient(fileObject) != nullptr && !m_Rings.EnginesOfferType(sampleType))
+        return STATUS_UNSUCCESSFUL;
     return StoreSetting(fileObject, valid, &AsioClientRecord::SampleType, &m_SampleType, sampleType,
                         u"ASIOMLDataBitDepth");
 }
@@ -505,8 +513,8 @@ NTSTATUS CAsioSession::SetSampleRate(PFILE_OBJECT fileObject, PVOID buffer)
         record->SampleRate = rate;
     m_SampleRate = rate;
     WriteSetting(&m_SampleRate, u"ASIOMLSampleRate");
-    if (record->Mapped != 0)
-        SignalClients();
+    // Whoever sets it, the owner's stream no longer matches: every client hears.
+    SignalClients();
     return STATUS_SUCCESS;
 }
 

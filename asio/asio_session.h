@@ -5,6 +5,7 @@
 // adapter runs every operation under its ASIO mutex.
 #pragma once
 
+#include "asio/asio_process_watch.h"
 #include "asio/asio_rings.h"
 
 // One ASIO client (non-paged, tag "USBd", zero-filled).
@@ -77,8 +78,18 @@ class CAsioSession
     void ResetRings(PKEVENT bufferSwitchEvent);
     // Leaving D0: streaming stops and is marked for the return to D0.
     void PowerDown();
-    // Back in D0: streaming marked by the power-down restarts.
+    // Back in D0: streaming marked by the power-down restarts; a restart
+    // that fails sets the owner's settings event.
     void PowerUp();
+    // On the process-exit watch while the adapter is whole.
+    void JoinProcessWatch() { AsioProcessWatchJoin(&m_Watch, m_Adapter); }
+    void LeaveProcessWatch() { AsioProcessWatchLeave(&m_Watch); }
+    // A process ends: rings mapped into it go, their streams first, and the
+    // owner with them (its file may live on in another process).
+    void OnProcessExit(HANDLE processId);
+    // The failed restart's status, once, when the request is the owner's;
+    // success otherwise.
+    NTSTATUS TakeRestartStatus(PFILE_OBJECT fileObject);
 
     ULONG GetSampleType() const { return m_SampleType; }
     ULONG GetLatencyIndex() const { return m_LatencyIndex; }
@@ -116,4 +127,6 @@ class CAsioSession
     AsioClientRecord* m_Owner = nullptr;
     bool m_Running = false;
     bool m_PowerDownMark = false;
+    NTSTATUS m_RestartStatus = STATUS_SUCCESS;
+    AsioProcessWatchLink m_Watch = {};
 };

@@ -54,6 +54,14 @@ void CAsioSession::ReleaseRings(AsioClientRecord* record)
     record->Mapped = 0;
     m_Owner = nullptr;
     m_PowerDownMark = false;
+    m_RestartStatus = STATUS_SUCCESS;
+}
+
+void CAsioSession::OnProcessExit(HANDLE processId)
+{
+    // Called in the exiting process: the rings unmap where they were mapped.
+    if (m_Owner != nullptr && m_Rings.IsMappedIn(processId))
+        ReleaseRings(m_Owner);
 }
 
 NTSTATUS CAsioSession::StartStreaming(PFILE_OBJECT fileObject, PHANDLE bufferSwitchEvent)
@@ -76,7 +84,12 @@ NTSTATUS CAsioSession::StartStreaming(PFILE_OBJECT fileObject, PHANDLE bufferSwi
 NTSTATUS CAsioSession::StopStreaming(PFILE_OBJECT fileObject, PIRP request)
 {
     if (m_Adapter->GetPowerState() != PowerDeviceD0)
-        return m_Adapter->HoldAsioStopRequest(request);
+    {
+        // Kept until D0, which a device that is going never reaches again.
+        NTSTATUS status = m_Adapter->HoldAsioStopRequest(request);
+        if (status != STATUS_DEVICE_REMOVED)
+            return status;
+    }
     AsioClientRecord* record = FindClient(fileObject);
     if (record == nullptr || record != m_Owner || record->BufferSwitchEvent == nullptr)
         return STATUS_INVALID_PARAMETER;
@@ -128,7 +141,23 @@ void CAsioSession::PowerUp()
 {
     if (!m_PowerDownMark)
         return;
-    m_Adapter->AsioStart();
-    m_Adapter->ResetAsioRings(m_Owner != nullptr ? m_Owner->BufferSwitchEvent : nullptr);
     m_PowerDownMark = false;
+    NTSTATUS status = m_Adapter->AsioStart();
+    m_Adapter->ResetAsioRings(m_Owner != nullptr ? m_Owner->BufferSwitchEvent : nullptr);
+    if (NT_SUCCESS(status) || m_Owner == nullptr)
+        return;
+    // The owner's stream is not coming back: it hears it now and learns why
+    // from its next request.
+    m_RestartStatus = status;
+    if (m_Owner->SettingsEvent != nullptr)
+        KeSetEvent(m_Owner->SettingsEvent, 8, FALSE);
+}
+
+NTSTATUS CAsioSession::TakeRestartStatus(PFILE_OBJECT fileObject)
+{
+    NTSTATUS status = m_RestartStatus;
+    if (m_Owner == nullptr || m_Owner->FileObject != fileObject)
+        return STATUS_SUCCESS;
+    m_RestartStatus = STATUS_SUCCESS;
+    return status;
 }

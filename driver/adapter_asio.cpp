@@ -22,6 +22,13 @@ class AsioLockHolder
     AsioLockHolder holder(m_AsioLock);                                                             \
     return m_Asio.call
 
+// A request of the owner whose stream failed to come back after a power
+// change is answered with that failure, once, before anything else.
+#define ASIO_OWNER_FORWARD(f, call)                                                                \
+    AsioLockHolder holder(m_AsioLock);                                                             \
+    const NTSTATUS restart = m_Asio.TakeRestartStatus(f);                                          \
+    return NT_SUCCESS(restart) ? m_Asio.call : restart
+
 NTSTATUS CAdapterCommon::AsioOpenClient(PFILE_OBJECT fileObject)
 {
     ASIO_FORWARD(OpenClient(fileObject));
@@ -39,92 +46,92 @@ NTSTATUS CAdapterCommon::AsioCloseClient(PFILE_OBJECT fileObject)
 }
 NTSTATUS CAdapterCommon::AsioGetDeviceName(PFILE_OBJECT f, PVOID buffer, PULONG outputLength)
 {
-    ASIO_FORWARD(GetDeviceName(f, buffer, outputLength));
+    ASIO_OWNER_FORWARD(f, GetDeviceName(f, buffer, outputLength));
 }
 NTSTATUS CAdapterCommon::AsioGetChannelCounts(PFILE_OBJECT f, PVOID buffer, ULONG outputLength)
 {
-    ASIO_FORWARD(GetChannelCounts(f, buffer, outputLength));
+    ASIO_OWNER_FORWARD(f, GetChannelCounts(f, buffer, outputLength));
 }
 NTSTATUS CAdapterCommon::AsioGetChannelInfo(PFILE_OBJECT f, PVOID buffer, ULONG outputLength)
 {
-    ASIO_FORWARD(GetChannelInfo(f, buffer, outputLength));
+    ASIO_OWNER_FORWARD(f, GetChannelInfo(f, buffer, outputLength));
 }
 NTSTATUS CAdapterCommon::AsioSetSettingsEvent(PFILE_OBJECT f, PHANDLE userEvent)
 {
-    ASIO_FORWARD(SetSettingsEvent(f, userEvent));
+    ASIO_OWNER_FORWARD(f, SetSettingsEvent(f, userEvent));
 }
 NTSTATUS CAdapterCommon::AsioReleaseSettingsEvent(PFILE_OBJECT f)
 {
-    ASIO_FORWARD(ReleaseSettingsEvent(f));
+    ASIO_OWNER_FORWARD(f, ReleaseSettingsEvent(f));
 }
 NTSTATUS CAdapterCommon::AsioGetOwnerState(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_FORWARD(GetOwnerState(f, buffer));
+    ASIO_OWNER_FORWARD(f, GetOwnerState(f, buffer));
 }
 NTSTATUS CAdapterCommon::AsioGetSampleTypes(PFILE_OBJECT f, PVOID buffer, PULONG outputLength)
 {
-    ASIO_FORWARD(GetSampleTypes(f, buffer, outputLength));
+    ASIO_OWNER_FORWARD(f, GetSampleTypes(f, buffer, outputLength));
 }
 NTSTATUS CAdapterCommon::AsioGetLatencyTable(PFILE_OBJECT f, PVOID buffer, PULONG outputLength)
 {
-    ASIO_FORWARD(GetLatencyTable(f, buffer, outputLength));
+    ASIO_OWNER_FORWARD(f, GetLatencyTable(f, buffer, outputLength));
 }
 NTSTATUS CAdapterCommon::AsioSetSampleType(PFILE_OBJECT f, ULONG sampleType)
 {
-    ASIO_FORWARD(SetSampleType(f, sampleType));
+    ASIO_OWNER_FORWARD(f, SetSampleType(f, sampleType));
 }
 NTSTATUS CAdapterCommon::AsioSetLatency(PFILE_OBJECT f, ULONG latencyIndex)
 {
-    ASIO_FORWARD(SetLatency(f, latencyIndex));
+    ASIO_OWNER_FORWARD(f, SetLatency(f, latencyIndex));
 }
 NTSTATUS CAdapterCommon::AsioGetLatencies(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_FORWARD(GetLatencies(f, buffer));
+    ASIO_OWNER_FORWARD(f, GetLatencies(f, buffer));
 }
 NTSTATUS CAdapterCommon::AsioGetSampleRate(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_FORWARD(GetSampleRate(f, buffer));
+    ASIO_OWNER_FORWARD(f, GetSampleRate(f, buffer));
 }
 NTSTATUS CAdapterCommon::AsioCanSampleRate(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_FORWARD(CanSampleRate(f, buffer));
+    ASIO_OWNER_FORWARD(f, CanSampleRate(f, buffer));
 }
 NTSTATUS CAdapterCommon::AsioSetSampleRate(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_FORWARD(SetSampleRate(f, buffer));
+    ASIO_OWNER_FORWARD(f, SetSampleRate(f, buffer));
 }
 NTSTATUS CAdapterCommon::AsioGetBufferSize(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_FORWARD(GetBufferSize(f, buffer));
+    ASIO_OWNER_FORWARD(f, GetBufferSize(f, buffer));
 }
 NTSTATUS CAdapterCommon::AsioMapSharedBuffer(PFILE_OBJECT f, PVOID input, ULONG inputLength,
                                              PVOID outputArray, PULONG outputLength)
 {
-    ASIO_FORWARD(MapSharedBuffer(f, input, inputLength, outputArray, outputLength));
+    ASIO_OWNER_FORWARD(f, MapSharedBuffer(f, input, inputLength, outputArray, outputLength));
 }
 NTSTATUS CAdapterCommon::AsioUnmapSharedBuffer(PFILE_OBJECT f)
 {
-    ASIO_FORWARD(UnmapSharedBuffer(f));
+    ASIO_OWNER_FORWARD(f, UnmapSharedBuffer(f));
 }
 NTSTATUS CAdapterCommon::AsioStartStreaming(PFILE_OBJECT f, PHANDLE bufferSwitchEvent)
 {
-    ASIO_FORWARD(StartStreaming(f, bufferSwitchEvent));
+    ASIO_OWNER_FORWARD(f, StartStreaming(f, bufferSwitchEvent));
 }
 NTSTATUS CAdapterCommon::AsioStopStreaming(PFILE_OBJECT f, PIRP request)
 {
-    ASIO_FORWARD(StopStreaming(f, request));
+    ASIO_OWNER_FORWARD(f, StopStreaming(f, request));
 }
 NTSTATUS CAdapterCommon::AsioCheckMode(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_FORWARD(CheckMode(f, buffer));
+    ASIO_OWNER_FORWARD(f, CheckMode(f, buffer));
 }
 NTSTATUS CAdapterCommon::AsioSetMode(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_FORWARD(SetMode(f, buffer));
+    ASIO_OWNER_FORWARD(f, SetMode(f, buffer));
 }
 NTSTATUS CAdapterCommon::AsioGetMode(PFILE_OBJECT f, PVOID buffer)
 {
-    ASIO_FORWARD(GetMode(f, buffer));
+    ASIO_OWNER_FORWARD(f, GetMode(f, buffer));
 }
 
 // Shared with the power changes, which hold the ASIO mutex already.
@@ -139,4 +146,9 @@ NTSTATUS CAdapterCommon::AsioStop()
 void CAdapterCommon::ResetAsioRings(PKEVENT bufferSwitchEvent)
 {
     m_Asio.ResetRings(bufferSwitchEvent);
+}
+void CAdapterCommon::AsioProcessExit(HANDLE processId)
+{
+    AsioLockHolder holder(m_AsioLock);
+    m_Asio.OnProcessExit(processId);
 }

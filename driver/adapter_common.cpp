@@ -28,11 +28,14 @@ CAdapterCommon::CAdapterCommon() : CAudioHal(nullptr), m_Asio(this)
     // Held from the start, as the device starts in D0.
     ExSetTimerResolution(ADAPTER_TIMER_RESOLUTION, TRUE);
     m_TimerResolutionHeld = TRUE;
+    m_Asio.JoinProcessWatch();
 }
 
 CAdapterCommon::~CAdapterCommon()
 {
     PAGED_CODE();
+    // No process-exit notification may find the adapter half gone.
+    m_Asio.LeaveProcessWatch();
     StopIdleMachinery();
     // The rings' stream clients go before the streams do.
     m_Asio.CloseAllClients();

@@ -166,11 +166,13 @@ class CAdapterCommon : public IUsbDeviceIo,
     virtual NTSTATUS AsioStart();
     virtual NTSTATUS AsioStop();
     virtual void ResetAsioRings(PKEVENT bufferSwitchEvent);
+    // The process-exit notification, at PASSIVE_LEVEL in the exiting process.
+    void AsioProcessExit(HANDLE processId);
 
     // ---- the ASIO stop request kept while the device is not in D0
     // Keeps the request (marked pending, cancellable) until the next D0;
-    // STATUS_PENDING, or STATUS_INVALID_PARAMETER while another one is kept.
-    // Runs under m_AsioLock.
+    // STATUS_PENDING, STATUS_INVALID_PARAMETER while another one is kept,
+    // STATUS_DEVICE_REMOVED once the device is going. Runs under m_AsioLock.
     NTSTATUS HoldAsioStopRequest(PIRP request);
     // Completes the kept request with STATUS_CANCELLED when it was made on
     // the file object (on any, for null): its client or the device is going.
@@ -182,6 +184,9 @@ class CAdapterCommon : public IUsbDeviceIo,
         if (fileObject != nullptr)
             CancelAsioStopRequest(fileObject);
     }
+    // The device is going: the kept request completes, and none is kept
+    // any more (HoldAsioStopRequest answers STATUS_DEVICE_REMOVED).
+    STDMETHODIMP_(void) CancelAllHeldRequests() override;
 
     // ---- state, for the other parts of the driver and for tests
     USHORT GetVendorId() const { return m_idVendor; }
@@ -283,6 +288,7 @@ class CAdapterCommon : public IUsbDeviceIo,
     // The ASIO session the IAsioPrivate operations forward to, under m_AsioLock.
     CAsioSession m_Asio;
     PIRP m_AsioHeldStopRequest;
+    BOOLEAN m_DeviceGoing; // under the cancel spin lock, as the kept request
 
     // Idle detection and selective suspend.
     BOOLEAN m_IdleInitialized;

@@ -82,12 +82,15 @@ typedef IAsioPrivate* PASIOPRIVATE;
 
 // The last handle to an ASIO file is closing (cleanup): requests the adapter
 // holds for that file must complete now, since the file's close cannot come
-// while any request on it is outstanding.
+// while any request on it is outstanding. The device is going (surprise
+// removal or removal): every request held completes, since the device state
+// they wait for will not come.
 DEFINE_GUID(IID_IAsioCleanup, 0x6AA84599L, 0x9C58, 0x43E4, 0xA1, 0xBA, 0xD6, 0x93, 0x45, 0x57, 0xEB,
             0x3A);
 DECLARE_INTERFACE_(IAsioCleanup, IUnknown)
 {
     STDMETHOD_(void, CancelHeldRequests)(PFILE_OBJECT fileObject) PURE;
+    STDMETHOD_(void, CancelAllHeldRequests)() PURE;
 };
 typedef IAsioCleanup* PASIOCLEANUP;
 

@@ -100,10 +100,10 @@ NTSTATUS CAdapterCommon::HoldAsioStopRequest(PIRP request)
         return STATUS_INVALID_PARAMETER;
     KIRQL irql;
     IoAcquireCancelSpinLock(&irql);
-    if (m_AsioHeldStopRequest != nullptr)
+    if (m_AsioHeldStopRequest != nullptr || m_DeviceGoing)
     {
         IoReleaseCancelSpinLock(irql);
-        return STATUS_INVALID_PARAMETER;
+        return m_DeviceGoing ? STATUS_DEVICE_REMOVED : STATUS_INVALID_PARAMETER;
     }
     request->Tail.Overlay.DriverContext[c_HeldStopAdapterSlot] = this;
     request->IoStatus.Status = STATUS_PENDING;
@@ -149,6 +149,15 @@ void CAdapterCommon::CancelAsioStopRequest(PFILE_OBJECT fileObject)
     request->IoStatus.Status = STATUS_CANCELLED;
     request->IoStatus.Information = 0;
     IoCompleteRequest(request, IO_NO_INCREMENT);
+}
+
+void CAdapterCommon::CancelAllHeldRequests()
+{
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    m_DeviceGoing = TRUE;
+    IoReleaseCancelSpinLock(irql);
+    CancelAsioStopRequest(nullptr);
 }
 
 void CAdapterCommon::CancelHeldStopRequest(PDEVICE_OBJECT, PIRP irp)

@@ -25,6 +25,21 @@ bool IsAsioRequest(PIRP irp)
     return stack != nullptr && IsAsioFileObject(stack->FileObject);
 }
 
+// Requests the adapter holds for ASIO clients complete: the file's (its last
+// handle is closing), or every one (null: the device is going).
+void CancelHeldAsioRequests(PADAPTERCOMMON adapter, PFILE_OBJECT fileObject)
+{
+    PASIOCLEANUP cleanup = nullptr;
+    if (adapter == nullptr ||
+        !NT_SUCCESS(adapter->QueryInterface(IID_IAsioCleanup, (PVOID*)&cleanup)))
+        return;
+    if (fileObject != nullptr)
+        cleanup->CancelHeldRequests(fileObject);
+    else
+        cleanup->CancelAllHeldRequests();
+    cleanup->Release();
+}
+
 // Create opens an ASIO client, close drops it. The request completes here.
 NTSTATUS DispatchAsioOpenOrClose(AdapterExtension* extension, PIRP irp, bool open)
 {
@@ -110,6 +125,7 @@ NTSTATUS RemoveDevice(PDEVICE_OBJECT deviceObject, PIRP irp, AdapterExtension* e
     DropInterface(&extension->EnumSymbolicLink, &extension->EnumInterfaceEnabled,
                   &extension->EnumLinkRegistered);
     PADAPTERCOMMON adapter = extension->Adapter;
+    CancelHeldAsioRequests(adapter, nullptr);
     if (adapter != nullptr)
     {
         adapter->StopAllUnits();
@@ -137,6 +153,8 @@ NTSTATUS SurpriseRemoveDevice(PDEVICE_OBJECT deviceObject, PIRP irp, AdapterExte
 {
     PADAPTERCOMMON adapter = extension->Adapter;
     PUNKNOWN unknown = nullptr;
+    // The device will not return to D0 for a stop it holds.
+    CancelHeldAsioRequests(adapter, nullptr);
     if (adapter != nullptr && NT_SUCCESS(adapter->QueryInterface(IID_IUnknown, (PVOID*)&unknown)))
     {
         adapter->StopAllUnits();
@@ -171,13 +189,8 @@ NTSTATUS DispatchCleanup(PDEVICE_OBJECT deviceObject, PIRP irp)
 {
     PAGED_CODE();
     AdapterExtension* extension = GetAdapterExtension(deviceObject);
-    PASIOCLEANUP cleanup = nullptr;
-    if (IsAsioRequest(irp) && extension != nullptr && extension->Adapter != nullptr &&
-        NT_SUCCESS(extension->Adapter->QueryInterface(IID_IAsioCleanup, (PVOID*)&cleanup)))
-    {
-        cleanup->CancelHeldRequests(IoGetCurrentIrpStackLocation(irp)->FileObject);
-        cleanup->Release();
-    }
+    if (IsAsioRequest(irp) && extension != nullptr)
+        CancelHeldAsioRequests(extension->Adapter, IoGetCurrentIrpStackLocation(irp)->FileObject);
     return PcDispatchIrp(deviceObject, irp);
 }
 

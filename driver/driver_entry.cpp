@@ -4,6 +4,7 @@
 // interfaces that the user-mode ASIO driver and the enumeration look for.
 #include "driver/driver_entry.h"
 
+#include "asio/asio_process_watch.h"
 #include "driver/adapter_extension.h"
 #include "driver/dispatch.h"
 #include "driver/start_device.h"
@@ -15,6 +16,17 @@ namespace
 bool IsSystemVersionAvailable(ULONG version)
 {
     return RtlIsNtDdiVersionAvailable(version) != FALSE;
+}
+
+PDRIVER_UNLOAD g_LibraryUnload = nullptr;
+
+// The process-exit notification goes before the code it calls.
+void DriverUnload(PDRIVER_OBJECT driverObject)
+{
+    PAGED_CODE();
+    AsioProcessWatchStop();
+    if (g_LibraryUnload != nullptr)
+        g_LibraryUnload(driverObject);
 }
 } // namespace
 
@@ -35,6 +47,13 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING reg
         // A held ASIO request keeps its file from closing, so cleanup is the
         // last moment it can be completed.
         driverObject->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
+        // An ASIO owner's process may end while another holds its file.
+        status = AsioProcessWatchStart();
+    }
+    if (NT_SUCCESS(status))
+    {
+        g_LibraryUnload = driverObject->DriverUnload;
+        driverObject->DriverUnload = DriverUnload;
     }
 
     RtlInitUnicodeString(&g_AsioReferenceString, u"LTASIOPrivateInterface");

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "effects/DelayFxRateRecords.h"
+#include "globaltopo/common/SampleGuards.h"
 #include "primitives/dsp.h"
 
 namespace
@@ -127,12 +128,12 @@ template <Layout L> FrameInputs ReadInputs(float* const* in, int32_t n)
     }
     else
     {
-        FrameInputs x{
-            in[0][n] + in[3][n], in[1][n] + in[3][n], in[2][n], in[4][n], in[5][n], 0.0f, 0.0f};
+        auto at = [&](int32_t c) { return FiniteOrZero(in[c][n]); };
+        FrameInputs x{at(0) + at(3), at(1) + at(3), at(2), at(4), at(5), 0.0f, 0.0f};
         if constexpr (L == Layout::Eight)
         {
-            x.bl = in[6][n];
-            x.br = in[7][n];
+            x.bl = at(6);
+            x.br = at(7);
         }
         return x;
     }
@@ -152,6 +153,9 @@ class Cells
         i += (i < 0) ? m_Cells : 0;
         return m_Memory[i];
     }
+    // Memory never keeps a denormal: the network's feedback would otherwise
+    // cycle through them for as long as the input is silent.
+    void Store(int32_t depth, float value) const { (*this)[depth] = NormalOrZero(value); }
 
   private:
     float* m_Memory;
@@ -213,10 +217,10 @@ float OutputFilter(const float* z, float mix, const float* current, const Cells&
 
 void WriteOutputRegion(const Cells& cell, int32_t at, float mix, const float* current)
 {
-    cell[at] = mix;
+    cell.Store(at, mix);
     for (int32_t k = 0; k < 4; ++k)
     {
-        cell[at + 2 + 2 * k] = current[k];
+        cell.Store(at + 2 + 2 * k, current[k]);
     }
 }
 
@@ -244,8 +248,8 @@ void RunFrame(const Network& net, const Cells& cell, const FrameInputs& x, float
         const int32_t at = net.sectionDepth + SectionCells * k;
         const float y = 2.0f * (b[0] * feed[k] + b[1] * cell[at + 1] + b[2] * cell[at + 2] +
                                 b[3] * cell[at + 3] + b[4] * cell[at + 4]);
-        cell[at] = feed[k];
-        cell[at + 2] = y;
+        cell.Store(at, feed[k]);
+        cell.Store(at + 2, y);
         cell[at + 4] = 0.0f;
         s[k] = y + d[k];
     }
@@ -269,7 +273,7 @@ void RunFrame(const Network& net, const Cells& cell, const FrameInputs& x, float
     RunSparseFilters(net, cell, sparseOut);
     for (int32_t k = 0; k < SparseFilters; ++k)
     {
-        cell[net.sparseDepth[k]] = sparseIn[k];
+        cell.Store(net.sparseDepth[k], sparseIn[k]);
     }
     const float ml = Mix(net.mid, sparseOut);
     const float ms = Mix(net.side, sparseOut);
@@ -284,7 +288,7 @@ void RunFrame(const Network& net, const Cells& cell, const FrameInputs& x, float
     const float* rows = net.z + (46 - 16);
     for (int32_t k = 0; k < Lines; ++k)
     {
-        cell[net.writeDepth[k]] = Dot4(rows + 5 * k, s);
+        cell.Store(net.writeDepth[k], Dot4(rows + 5 * k, s));
     }
 }
 

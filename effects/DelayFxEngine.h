@@ -43,6 +43,7 @@ class CDelayFxEngine
     int32_t RateIndex() const { return m_RateIndex; }
     uint32_t ChannelsMinusOne() const { return m_ChannelsMinusOne; }
     int32_t MemoryLength() const { return m_MemoryLength; }
+    const float* Memory() const { return m_MemoryStart; }
 
   private:
     void Adopt();

@@ -382,7 +382,15 @@ void CQvrFxNode::ProcessBlock(float* const* stream, ULONG channels, ULONG frames
 
 void CQvrFxNode::Deliver(float* const* stream, ULONG channels, ULONG frames, ULONG produced)
 {
-    const ULONG held = m_FifoCount + produced;
+    m_FifoCount = DeliverStaging(m_Staging, m_FifoCount, stream, channels, frames, produced);
+    for (ULONG c = c_StereoChannels; c < channels; ++c)
+        DspZero32f(stream[c], (int32_t)frames); // the node hands on two channels
+}
+
+ULONG CQvrFxNode::DeliverStaging(float* const* staging, ULONG fifoCount, float* const* stream,
+                                 ULONG channels, ULONG frames, ULONG produced)
+{
+    const ULONG held = fifoCount + produced;
     const ULONG taken = held < frames ? held : frames;
     const ULONG gap = frames - taken; // an underrun: the block starts with silence
     ULONG left = held - taken;
@@ -392,11 +400,9 @@ void CQvrFxNode::Deliver(float* const* stream, ULONG channels, ULONG frames, ULO
         if (gap > 0)
             DspZero32f(stream[c], (int32_t)gap);
         if (taken > 0)
-            DspCopy32f(m_Staging[c], stream[c] + gap, (int32_t)taken);
+            DspCopy32f(staging[c], stream[c] + gap, (int32_t)taken);
         if (left > 0)
-            DspMove32f(m_Staging[c] + taken, m_Staging[c], (int32_t)left);
+            DspMove32f(staging[c] + taken, staging[c], (int32_t)left);
     }
-    m_FifoCount = left;
-    for (ULONG c = c_StereoChannels; c < channels; ++c)
-        DspZero32f(stream[c], (int32_t)frames); // the node hands on two channels
+    return left;
 }

@@ -68,6 +68,13 @@ class CQvrFxNode : public CEffectPseudoControl
                                   const WAVEFORMATEXTENSIBLE& outFormat, float* const* inputs,
                                   float* const* outputs, ULONG capacity, bool reset);
 
+    // The stream's block from staging tables holding fifoCount leftover
+    // frames, then the produced ones: leftovers first, silence where both
+    // fall short; what lies beyond the block stays, at most the FIFO's
+    // frames, the oldest first. Returns the frames that stay.
+    static ULONG DeliverStaging(float* const* staging, ULONG fifoCount, float* const* stream,
+                                ULONG channels, ULONG frames, ULONG produced);
+
     bool HasEngine() const { return m_Engine != nullptr; }
     // The engine took the current format: Process works on it.
     bool IsConfigured() const { return m_Configured; }

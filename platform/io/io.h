@@ -534,8 +534,6 @@ typedef ULONG_PTR PFN_NUMBER, *PPFN_NUMBER;
 #define MDL_IO_SPACE 0x0800
 #define MDL_MAPPING_CAN_FAIL 0x2000
 
-#define PAGE_SIZE 0x1000
-#define PAGE_SHIFT 12
 #define PAGE_ALIGN(va) ((PVOID)((ULONG_PTR)(va) & ~(ULONG_PTR)(PAGE_SIZE - 1)))
 #define BYTE_OFFSET(va) ((ULONG)((ULONG_PTR)(va) & (PAGE_SIZE - 1)))
 #define ADDRESS_AND_SIZE_TO_SPAN_PAGES(va, size)                                                   \

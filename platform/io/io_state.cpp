@@ -30,7 +30,23 @@ std::string IoLeaks(bool forget)
     return what;
 }
 
-const EmuPlatformHooks g_IoHooks = {"I/O manager", IoReset, IoLeaks};
+// The process's address space goes: a mapping still in it is a driver's
+// fault (the real kernel stops the machine).
+void IoProcessExit(PEPROCESS process)
+{
+    auto& maps = g_Io.Mappings;
+    for (auto it = maps.begin(); it != maps.end();)
+        if (it->Process == process)
+        {
+            EmuReportFailure("user mapping of MDL %p at %p left in process %u as it exits",
+                             (void*)it->Mdl, it->UserAddress, EmuProcessId(process));
+            it = maps.erase(it);
+        }
+        else
+            ++it;
+}
+
+const EmuPlatformHooks g_IoHooks = {"I/O manager", IoReset, IoLeaks, IoProcessExit};
 } // namespace
 
 IoState& Io()

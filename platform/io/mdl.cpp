@@ -24,6 +24,25 @@ bool FindPoolBlock(const void* p, EmuPoolBlock* found)
     return false;
 }
 
+// A user mapping hands the process whole pages: the block it shows must fill
+// them, or the process sees (and writes) whatever else the pool keeps there,
+// now or later.
+void CheckPagesWhole(PMDL mdl)
+{
+    PVOID va = MmGetMdlVirtualAddress(mdl);
+    EmuPoolBlock block;
+    if (!FindPoolBlock(va, &block))
+        return; // not pool: a driver's own pages
+    auto first = reinterpret_cast<uintptr_t>(PAGE_ALIGN(va));
+    auto end = first + (uintptr_t)ADDRESS_AND_SIZE_TO_SPAN_PAGES(va, mdl->ByteCount) * PAGE_SIZE;
+    auto start = reinterpret_cast<uintptr_t>(block.Address);
+    if (start > first || start + block.Size < end)
+        EmuReportFailure("user mapping of MDL %p shows pool other than its block to the process: "
+                         "the block (tag %s, %zu bytes at page offset %u) does not fill its pages",
+                         (void*)mdl, EmuTagName(block.Tag).c_str(), (size_t)block.Size,
+                         BYTE_OFFSET(block.Address));
+}
+
 bool PagesAccessible(PMDL mdl)
 {
     return (mdl->MdlFlags & (MDL_PAGES_LOCKED | MDL_SOURCE_IS_NONPAGED_POOL)) != 0;
@@ -151,7 +170,9 @@ PVOID MmMapLockedPagesSpecifyCache(PMDL mdl, KPROCESSOR_MODE accessMode, MEMORY_
     }
     if (requestedAddress != nullptr)
         return nullptr; // no fixed addresses
-    // The user view aliases the same memory; the address is the same pointer.
+    CheckPagesWhole(mdl);
+    // The user view aliases the same memory: the mapped pages' address plus
+    // the MDL's byte offset, which is the same pointer here.
     PVOID address = MmGetMdlVirtualAddress(mdl);
     Io().Mappings.push_back(EmuUserMapping{mdl, process, address, mdl->ByteCount});
     return address;

@@ -10,8 +10,9 @@
 struct EmuPlatformHooks
 {
     const char* Name;
-    void (*Reset)();                   // after the kernel's own reset
-    std::string (*Leaks)(bool forget); // before the kernel's own leak check
+    void (*Reset)();                                  // after the kernel's own reset
+    std::string (*Leaks)(bool forget);                // before the kernel's own leak check
+    void (*ProcessExit)(PEPROCESS process) = nullptr; // after the exit notifications
 };
 // Registers once per process (registering the same record again does nothing).
 void EmuRegisterPlatformHooks(const EmuPlatformHooks* hooks);
@@ -26,3 +27,4 @@ ULONG EmuSystemWorkQueued(); // queued and not yet started
 // For the kernel's own reset and leak check.
 void EmuRunResetHooks();
 std::string EmuRunLeakHooks(bool forget);
+void EmuRunProcessExitHooks(PEPROCESS process);

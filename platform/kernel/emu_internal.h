@@ -91,6 +91,10 @@ std::string EmuPoolLeaks(bool forget);
 std::string EmuObLeaks(bool forget);
 std::string EmuCallbackLeaks(bool forget);
 void EmuVersionReset();
+void EmuProcessNotifyReset();
+std::string EmuProcessNotifyLeaks(bool forget);
+// The registered routines, for a process being created or exiting.
+void EmuNotifyProcess(PEPROCESS process, BOOLEAN create);
 void EmuObRegisterThreadObject(PKTHREAD thread);
 extern KPROCESS g_EmuSystemProcess;
 

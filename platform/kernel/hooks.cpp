@@ -35,3 +35,10 @@ std::string EmuRunLeakHooks(bool forget)
             what += h->Leaks(forget);
     return what;
 }
+
+void EmuRunProcessExitHooks(PEPROCESS process)
+{
+    for (const EmuPlatformHooks* h : Hooks())
+        if (h->ProcessExit != nullptr)
+            h->ProcessExit(process);
+}

@@ -67,6 +67,12 @@ constexpr ULONG EmuMakeTag(const char (&t)[4])
 }
 #define POOL_TAG(s) EmuMakeTag(s)
 
+#define PAGE_SIZE 0x1000
+#define PAGE_SHIFT 12
+#define ROUND_TO_PAGES(size) (((ULONG_PTR)(size) + PAGE_SIZE - 1) & ~(ULONG_PTR)(PAGE_SIZE - 1))
+
+// A request of PAGE_SIZE or more gets a page-aligned block; a smaller one
+// lies within one page, which the pool shares with other blocks.
 PVOID ExAllocatePoolWithTag(POOL_TYPE poolType, SIZE_T numberOfBytes, ULONG tag);
 PVOID ExAllocatePool(POOL_TYPE poolType, SIZE_T numberOfBytes);
 void ExFreePoolWithTag(PVOID p, ULONG tag);
@@ -398,6 +404,15 @@ PEPROCESS PsGetCurrentProcess();
 #define IoGetCurrentProcess PsGetCurrentProcess
 HANDLE PsGetCurrentProcessId();
 PEPROCESS PsInitialSystemProcess();
+HANDLE PsGetProcessId(PEPROCESS process);
+
+// Process creation and exit. A routine runs at PASSIVE_LEVEL: for an exit, in
+// the exiting process (its address space still there), before its handles
+// are closed. At most 64 routines; a routine must be removed before its code
+// goes.
+typedef void (*PCREATE_PROCESS_NOTIFY_ROUTINE)(HANDLE parentId, HANDLE processId, BOOLEAN create);
+NTSTATUS PsSetCreateProcessNotifyRoutine(PCREATE_PROCESS_NOTIFY_ROUTINE notifyRoutine,
+                                         BOOLEAN remove);
 
 // Runs the current thread in another process's address space until the
 // matching detach (attaches nest; each one has its own state).

@@ -310,14 +310,18 @@ PEPROCESS EmuCreateProcess(bool is32Bit)
     g_Ob.NextProcessId += 4;
     p->Is32Bit = is32Bit;
     EmuObRegister(p, &g_ProcessKind);
+    EmuNotifyProcess(p, TRUE);
     return p;
 }
 
 void EmuDeleteProcess(PEPROCESS process)
 {
-    // The creator's reference; a reset may have reclaimed the process already.
-    if (process != &g_EmuSystemProcess && EmuObIsObject(process))
-        ObDereferenceObject(process);
+    // The process exits: its notifications, then the creator's reference; a
+    // reset may have reclaimed the process already.
+    if (process == &g_EmuSystemProcess || !EmuObIsObject(process))
+        return;
+    EmuNotifyProcess(process, FALSE);
+    ObDereferenceObject(process);
 }
 
 bool EmuProcessIs32Bit(PEPROCESS process)

@@ -78,16 +78,12 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE poolType, SIZE_T numberOfBytes, ULONG tag)
     if (InjectedFailure(tag))
         return nullptr;
     SIZE_T size = numberOfBytes == 0 ? 1 : numberOfBytes;
+    // Aligned as the real pool aligns: a page or more on a page boundary,
+    // less on 16 bytes (64 for the cache-aligned types).
     void* block = nullptr;
-    if (IsCacheAligned(poolType))
-    {
-        if (posix_memalign(&block, 64, size) != 0)
-            block = nullptr;
-    }
-    else
-    {
-        block = malloc(size); // 16-byte aligned, as the real pool
-    }
+    const SIZE_T alignment = size >= PAGE_SIZE ? PAGE_SIZE : IsCacheAligned(poolType) ? 64 : 16;
+    if (posix_memalign(&block, alignment, size) != 0)
+        block = nullptr;
     if (block == nullptr)
         return nullptr;
     memset(block, EMU_POOL_POISON, size);

@@ -485,6 +485,7 @@ void ResetAll(EmuClockMode mode)
     t_Irql = PASSIVE_LEVEL;
     EmuObReset();
     EmuCallbackReset();
+    EmuProcessNotifyReset();
     EmuPoolReset();
     EmuDbgReset();
     EmuVersionReset();
@@ -607,6 +608,7 @@ std::string EmuCheckClean(bool forget)
     std::string what = EmuRunLeakHooks(forget);
     what += EmuSchedulerLeaks(forget);
     what += EmuCallbackLeaks(forget);
+    what += EmuProcessNotifyLeaks(forget);
     what += EmuObLeaks(forget);
     what += EmuPoolLeaks(forget);
     return what;

@@ -43,6 +43,7 @@ class AsioDispatchRig
     AsioRig& Asio() { return m_Asio; }
     PDEVICE_OBJECT Fdo() const { return m_Dispatch.Fdo(); }
     PFILE_OBJECT File() const { return m_File; }
+    NTSTATUS Pnp(UCHAR minor) { return m_Dispatch.Pnp(minor); }
     // Cleanup and close, as the last handle goes.
     void Close()
     {
@@ -247,5 +248,25 @@ TEST(AsioHeldStop, AHeldStopIsCancellableAndCompletedWhenItsFileCloses)
     state.DeviceState = PowerDeviceD0;
     rig.Asio().Adapter()->PowerChangeState(state);
     EXPECT_FALSE(rig.Asio().Session().IsRunning());
+}
+
+// Pulled out while asleep: D0 never comes, so the surprise removal answers
+// the held stop.
+TEST(AsioHeldStop, AHeldStopCompletesAtSurpriseRemoval)
+{
+    AsioDispatchRig rig(false);
+    ASSERT_TRUE(rig.Ok());
+    StreamThenPowerDown(rig);
+    auto stop = EmuIoRequest::DeviceControl(rig.File(), kStop, nullptr, 0, 0);
+    ASSERT_EQ(STATUS_PENDING, stop->Send());
+    ASSERT_EQ(STATUS_SUCCESS, rig.Pnp(IRP_MN_SURPRISE_REMOVAL));
+    ASSERT_TRUE(stop->Wait(0));
+    EXPECT_EQ(STATUS_CANCELLED, stop->Status());
+    // Nor is a later stop kept: it is done at once.
+    std::vector<UCHAR> out;
+    ULONG_PTR information = 0;
+    EXPECT_EQ(STATUS_SUCCESS, rig.Send(kStop, {}, 0, &out, &information));
+    EXPECT_EQ(nullptr, rig.Asio().Adapter()->GetHeldAsioStopRequest());
+    EXPECT_FALSE(rig.Asio().Session().IsPowerDownMarked());
 }
 } // namespace

@@ -30,9 +30,10 @@ AsioRig::AsioRig(bool is32Bit, std::unique_ptr<SimUsbDevice> device) : m_Stream(
     ClassScript().Engines = {m_Stream.Stream()};
     if (!NT_SUCCESS(Session().Configure(1)))
         return;
+    m_Watching = NT_SUCCESS(AsioProcessWatchStart());
     m_Process = EmuCreateProcess(is32Bit);
     EmuAttachProcess(m_Process);
-    m_Ok = true;
+    m_Ok = m_Watching;
 }
 
 AsioRig::~AsioRig()
@@ -46,6 +47,8 @@ AsioRig::~AsioRig()
         EmuAttachProcess(nullptr);
         EmuDeleteProcess(m_Process);
     }
+    if (m_Watching)
+        AsioProcessWatchStop();
     ClassScript().Engines.clear();
 }
 

@@ -46,6 +46,7 @@ class AsioRig
     std::array<FILE_OBJECT, 4> m_Files{};
     std::vector<HANDLE> m_Handles;
     bool m_Ok = false;
+    bool m_Watching = false; // the process-exit watch, as the driver's load starts it
 };
 
 // The engine capabilities of an ASIO engine.

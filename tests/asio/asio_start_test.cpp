@@ -202,6 +202,8 @@ TEST(AsioStart, NotificationsMoveCaptureDataAndCountSwitches)
     std::vector<UCHAR> huge(7680, 0xAB);
     rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, huge.data(), 7680);
     EXPECT_EQ(100u, rig.Header(1)->DriverPosition);
+    EXPECT_EQ(std::vector<UCHAR>(urb.begin() + 284, urb.end()),
+              std::vector<UCHAR>(data, data + 100));
     // Byte notifications count switches; only the signal ring sets the event.
     KeClearEvent(rig.kevent);
     rig.render->Notify(STREAM_NOTIFY_BYTES, nullptr, 384);
@@ -235,6 +237,11 @@ TEST(AsioStart, RenderNotificationsFillTheUrbFromTheDriverPosition)
     EXPECT_EQ(384u, rig.Header(0)->DriverPosition);
     // A start notification is no data.
     rig.render->Notify(STREAM_NOTIFY_START);
+    EXPECT_EQ(384u, rig.Header(0)->DriverPosition);
+    // A URB as large as the ring stays silent and moves nothing.
+    std::vector<UCHAR> whole(7680, 0xEE);
+    rig.render->Notify(STREAM_NOTIFY_RENDER_DATA, whole.data(), 7680);
+    EXPECT_EQ(std::vector<UCHAR>(7680, 0xEE), whole);
     EXPECT_EQ(384u, rig.Header(0)->DriverPosition);
 }
 } // namespace

@@ -69,6 +69,9 @@ TEST_F(AsioStreaming, MappingBuildsOneRingInTheProcessAndRegistersItsClient)
     ASSERT_EQ(1u, maps.size());
     EXPECT_EQ(rig.Process(), maps[0].Process);
     EXPECT_EQ(40u + 7680u, maps[0].ByteCount);
+    // Whole pages of its own, zero past the ring.
+    EXPECT_EQ(0u, BYTE_OFFSET(header));
+    EXPECT_EQ(std::vector<UCHAR>(472, 0), std::vector<UCHAR>(rig.Data() + 7680, rig.Data() + 8152));
     const AsioRingEntry* entry = rig.Session().Rings().GetEntry(0);
     ASSERT_NE(nullptr, entry->Registration);
     EXPECT_EQ(STREAM_CLIENT_KIND_ASIO, entry->Registration->Kind);
@@ -112,14 +115,18 @@ namespace
 {
 TEST_F(AsioStreaming, AShortBufferStartsOneUrbBeforeTheEndOfTheRing)
 {
-    // 2 ms: 1 ms URBs of 192 bytes, two of them ahead.
-    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 96, {{0, 1}}));
-    ASSERT_EQ(STATUS_SUCCESS, Start());
-    AsioRingHeader* header = rig.Header();
-    EXPECT_EQ(7680u - 192u, header->StartPosition);
-    EXPECT_EQ(384u, header->PrerollBytes);
-    EXPECT_EQ(1u, rig.Session().Rings().GetEntry(0)->Registration->MsPerUrb);
-    EXPECT_EQ(2u, rig.Session().Rings().GetEntry(0)->Registration->UrbCount);
+    // 2 ms: two 1 ms URBs of 192 bytes, one ahead; 3 ms: three, two ahead, none moved.
+    const ULONG cases[][3] = {{96, 7680 - 192, 384}, {144, 0, 384}}; // frames, start, pre-roll
+    for (const auto& [frames, start, preroll] : cases)
+    {
+        ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, frames, {{0, 1}}));
+        ASSERT_EQ(STATUS_SUCCESS, Start());
+        EXPECT_EQ(start, rig.Header()->StartPosition) << frames;
+        EXPECT_EQ(start, rig.Header()->DriverPosition) << frames;
+        EXPECT_EQ(preroll, rig.Header()->PrerollBytes) << frames;
+        EXPECT_EQ(2u, rig.Session().Rings().GetEntry(0)->Registration->UrbCount) << frames;
+        EXPECT_EQ(STATUS_SUCCESS, rig.Asio()->AsioUnmapSharedBuffer(rig.File(0)));
+    }
 }
 
 TEST_F(AsioStreaming, StopSilencesTheRingAndHandsTheStreamBack)
@@ -166,11 +173,16 @@ TEST_F(AsioStreaming, PowerDownStopsAndD0ResumesMidStream)
     const ULONG stopped = SwitchesSeen();
     EmuAdvanceMs(30);
     EXPECT_EQ(stopped, SwitchesSeen());
+    // What another client sets meanwhile does not reach the owner's rings.
+    ULONG rate = 44100;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioSetSampleRate(rig.File(1), &rate));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioSetSampleType(rig.File(1), 17));
     state.DeviceState = PowerDeviceD0;
     rig.Adapter()->PowerChangeState(state);
     EXPECT_FALSE(rig.Session().IsPowerDownMarked());
     EXPECT_TRUE(rig.Session().IsRunning());
     EXPECT_EQ(0u, rig.Header()->SwitchCount);
+    EXPECT_EQ(1536u, rig.Header()->PrerollBytes);
     EmuAdvanceMs(40);
     EXPECT_GE(rig.Header()->SwitchCount, (40u - 5u - 8u) / 2u);
     EXPECT_EQ(TRUE, KeReadStateEvent(event));
@@ -353,3 +365,52 @@ TEST_F(AsioStreaming, RingsUnmapInTheProcessThatMappedThemWhoeverClosesOrRemoves
         ASSERT_EQ(STATUS_SUCCESS, rig.Open(0));
     }
 }
+
+namespace
+{
+void SetPower(AsioRig& rig, DEVICE_POWER_STATE state)
+{
+    POWER_STATE power;
+    power.DeviceState = state;
+    rig.Adapter()->PowerChangeState(power);
+}
+
+TEST_F(AsioStreaming, ARestartThatFailsIsToldToTheOwner)
+{
+    PKEVENT settings = nullptr;
+    HANDLE handle = rig.NewEvent(&settings);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioSetSettingsEvent(rig.File(0), &handle));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 480, {{0, 0}}));
+    ASSERT_EQ(STATUS_SUCCESS, Start());
+    SetPower(rig, PowerDeviceD3);
+    EmuPoolInjectFailure(0, 0, 0); // the streams cannot come back
+    SetPower(rig, PowerDeviceD0);
+    EmuPoolClearInjection();
+    EXPECT_EQ(TRUE, KeReadStateEvent(settings));
+    ULONG rate = 0; // the owner's next request learns it, once; another client's does not
+    EXPECT_EQ(STATUS_SUCCESS, rig.Asio()->AsioGetSampleRate(rig.File(1), &rate));
+    EXPECT_TRUE(NT_ERROR(rig.Asio()->AsioGetSampleRate(rig.File(0), &rate)));
+    EXPECT_EQ(STATUS_SUCCESS, rig.Asio()->AsioGetSampleRate(rig.File(0), &rate));
+}
+
+// The owner's file lives on in another process: the end of the owner's
+// process takes its streams and rings down while they are still mapped.
+TEST_F(AsioStreaming, AnOwnerWhoseProcessEndsLeavesNoRingsOrStream)
+{
+    PEPROCESS owner = EmuCreateProcess(false);
+    EmuAttachProcess(owner);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, 480, {{0, 0}}));
+    HANDLE handle = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, EmuCreateUserEvent(owner, SynchronizationEvent, FALSE, &handle));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioStartStreaming(rig.File(0), &handle));
+    EmuAttachProcess(rig.Process());
+    EmuCloseUserHandle(owner, handle);
+    EmuDeleteProcess(owner);
+    EXPECT_TRUE(EmuUserMappings().empty());
+    EXPECT_EQ(nullptr, rig.Session().Rings().GetEntry(0)->Registration);
+    EmuAdvanceMs(20);
+    EXPECT_EQ(nullptr, rig.Stream().Stream()->Active());
+    EXPECT_EQ(STATUS_SUCCESS, rig.Map(1, 480, {{0, 0}})); // no owner left
+    EXPECT_EQ(STATUS_SUCCESS, rig.Asio()->AsioCloseClient(rig.File(0)));
+}
+} // namespace

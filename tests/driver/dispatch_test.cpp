@@ -139,7 +139,7 @@ TEST(DispatchPnp, RemovalTakesInterfacesDownBeforeTheLibraryAndReleasesTheAdapte
         const LONG_PTR pdoReferences = EmuObReferenceCount(rig.Pdo());
 
         ASSERT_EQ(STATUS_SUCCESS, rig.Pnp(IRP_MN_REMOVE_DEVICE));
-        Log expected = {"wake", "stop units"};
+        Log expected = {"wake", "cancel held", "stop units"};
         for (size_t i = 0; i < engines; ++i)
             expected.push_back("remove E" + std::to_string(i));
         expected.push_back("bus remove asio=0 enum=0");
@@ -157,7 +157,8 @@ TEST(DispatchPnp, SurpriseRemovalTakesInterfacesDownAfterTheLibrary)
     Script().Engines = {kHpOut, kHpOut};
     FakeAdapter* adapter = rig.Attach();
     ASSERT_EQ(STATUS_SUCCESS, rig.Pnp(IRP_MN_SURPRISE_REMOVAL));
-    EXPECT_EQ((Log{"wake", "stop units", "remove E0", "remove E1", "bus surprise asio=1 enum=1"}),
+    EXPECT_EQ((Log{"wake", "cancel held", "stop units", "remove E0", "remove E1",
+                   "bus surprise asio=1 enum=1"}),
               EntryLog());
     EXPECT_FALSE(Enabled(rig.Pdo(), GUID_DEVINTERFACE_ASIO_PRIVATE));
     EXPECT_FALSE(Enabled(rig.Pdo(), GUID_DEVINTERFACE_ENUM_PRIVATE));
@@ -170,7 +171,8 @@ TEST(DispatchPnp, SurpriseRemovalTakesInterfacesDownAfterTheLibrary)
 
     EntryLog().clear();
     ASSERT_EQ(STATUS_SUCCESS, rig.Pnp(IRP_MN_REMOVE_DEVICE));
-    EXPECT_EQ((Log{"wake", "stop units", "remove E0", "remove E1", "bus remove asio=0 enum=0"}),
+    EXPECT_EQ((Log{"wake", "cancel held", "stop units", "remove E0", "remove E1",
+                   "bus remove asio=0 enum=0"}),
               EntryLog());
     EXPECT_EQ(0u, EmuPoolOutstandingCount(POOL_TAG("Strg")));
     EXPECT_EQ(1, adapter->References());
@@ -189,7 +191,8 @@ TEST(DispatchPnp, MiniportThatCannotBeRemovedStopsTheWalk)
         EXPECT_EQ(STATUS_SUCCESS, rig.Pnp(minor));
         const std::string bus = minor == IRP_MN_REMOVE_DEVICE ? "bus remove asio=0 enum=0"
                                                               : "bus surprise asio=1 enum=1";
-        EXPECT_EQ((Log{"wake", "stop units", "remove E0", "remove E1", bus}), EntryLog());
+        EXPECT_EQ((Log{"wake", "cancel held", "stop units", "remove E0", "remove E1", bus}),
+                  EntryLog());
         // Only removal says so.
         EXPECT_EQ(minor == IRP_MN_REMOVE_DEVICE,
                   DebugOutputHas("Remove Miniport Failed StreamEngine ulIdx = 1\n"));

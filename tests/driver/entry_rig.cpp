@@ -338,6 +338,11 @@ void FakeAdapter::CancelHeldRequests(PFILE_OBJECT fileObject)
     Log(known ? "cleanup of an opened file" : "cleanup of an unknown file");
 }
 
+void FakeAdapter::CancelAllHeldRequests()
+{
+    Log("cancel held");
+}
+
 NTSTATUS FakeAdapter::AsioOpenClient(PFILE_OBJECT fileObject)
 {
     Log("open");

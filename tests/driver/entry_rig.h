@@ -92,6 +92,8 @@ class FakeAdapter : public ScriptedDevice, public IAsioPrivate, public IAsioClea
     LONG References() const { return m_lRefCount; }
     // IAsioCleanup: logs "cleanup" and whether the file is one this adapter opened.
     STDMETHODIMP_(void) CancelHeldRequests(PFILE_OBJECT fileObject) override;
+    // Logs "cancel held".
+    STDMETHODIMP_(void) CancelAllHeldRequests() override;
 
     STDMETHODIMP AsioOpenClient(PFILE_OBJECT fileObject) override;
     STDMETHODIMP AsioUnused(PFILE_OBJECT) override { return STATUS_UNSUCCESSFUL; }

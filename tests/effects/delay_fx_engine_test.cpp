@@ -11,6 +11,7 @@
 
 #include "effects/DelayFxEngine.h"
 #include "effects/DelayFxRateRecords.h"
+#include "platform/cpu/cpu.h"
 
 namespace
 {
@@ -514,5 +515,44 @@ TEST(DelayFxEngine, DecaysToExactlyZero)
         EXPECT_GT(last, burst) << f.rate << ": the tail rings on";
         EXPECT_LT(last, frames - 4 * static_cast<size_t>(f.cells)) << f.rate;
     }
+}
+
+// A non-finite sample enters the network as silence: the output is the one
+// of the same block with a 0 in its place.
+TEST(DelayFxEngine, NonFiniteSamplesEnterAsSilence)
+{
+    for (const int channel : {0, 3, 7})
+        for (const float value : {INFINITY, -INFINITY, NAN})
+        {
+            Block poisoned = Burst(4096, 2048, 0.5f), zeroed = poisoned;
+            poisoned[channel][700] = value;
+            zeroed[channel][700] = 0.0f;
+            EXPECT_EQ(Stereo(Process(*MakeEngine(48000, 8), zeroed, {512})),
+                      Stereo(Process(*MakeEngine(48000, 8), poisoned, {512})))
+                << channel << " " << value;
+        }
+}
+
+// Flush-to-zero and denormals-are-zero off: a decaying tail would cycle
+// through denormals in the memory.
+TEST(DelayFxEngine, TheMemoryNeverHoldsADenormal)
+{
+    const unsigned saved = EmuGetMxcsr();
+    EmuSetMxcsr(saved & ~0x8040u);
+    for (const RateFacts& f : Rates)
+    {
+        auto e = MakeEngine(f.rate, 8);
+        Block b = Burst(512, 512, 0.9f);
+        size_t denormals = 0;
+        for (int32_t done = 0; done < 8 * f.cells; done += 512)
+        {
+            Process(*e, b, {512});
+            for (int32_t i = 0; i < e->MemoryLength(); ++i)
+                denormals += std::fpclassify(e->Memory()[i]) == FP_SUBNORMAL;
+            b = Burst(512, 0, 0.0f);
+        }
+        EXPECT_EQ(0u, denormals) << f.rate;
+    }
+    EmuSetMxcsr(saved);
 }
 } // namespace

@@ -62,10 +62,12 @@ TEST(DelayFxNode, IsAPseudoControlWithoutValues)
 
 // Two channels pass with the offset; a switch dips them, old level out over
 // 2k frames and back in over the next 2k, k a millisecond of the rate; at
-// 176400 and 192000 Hz the fade runs on into the next call.
+// 176400 and 192000 Hz the fade runs on into the next call, at 128000 Hz it
+// ends exactly with the first.
 TEST(DelayFxNode, StereoSwitchDipsOver2kPlus2k)
 {
-    const ULONG rates[][2] = {{44100, 44}, {48000, 48}, {96000, 96}, {176400, 176}, {192000, 192}};
+    const ULONG rates[][2] = {{44100, 44},   {48000, 48},   {96000, 96},
+                              {128000, 128}, {176400, 176}, {192000, 192}};
     for (const auto& [rate, k] : rates)
     {
         DelayRig rig;
@@ -84,6 +86,8 @@ TEST(DelayFxNode, StereoSwitchDipsOver2kPlus2k)
             left.insert(left.end(), block.Data[0].begin(), block.Data[0].end());
             right.insert(right.end(), block.Data[1].begin(), block.Data[1].end());
             EXPECT_EQ(7.0f, block.Data[2][0]);
+            EXPECT_EQ(512u * (call + 1u) >= 4 * k, rig.Node->CrossfadeState() == EFFECT_FADE_NONE)
+                << rate << " " << call;
         }
         for (ULONG i = 0; i < left.size(); ++i)
         {

@@ -5,6 +5,7 @@
 // and latency and gain of both paths with a bank of unit impulses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -478,4 +479,31 @@ TEST(QvrFxNode, BehindTheDelayNode)
         }
     }
     unit->Release();
+}
+
+// The FIFO: leftovers first, then the new frames; a shortfall starts the
+// block with silence; what lies beyond it stays, the oldest first, at most
+// 512 frames (511 held and 2 more keep 512).
+TEST(QvrFxNode, FifoKeepsOrderAndItsBound)
+{
+    const ULONG cases[][4] = {// held, produced, frames, left
+                              {0, 512, 512, 0},     {0, 514, 512, 2}, {510, 514, 512, 512},
+                              {511, 514, 512, 512}, {2, 508, 512, 0}, {0, 0, 512, 0}};
+    for (const auto& [fifo, produced, frames, left] : cases)
+    {
+        std::vector<float> staging(QVR_FX_STAGING_FRAMES), stream(frames, -1.0f);
+        for (ULONG i = 0; i < QVR_FX_STAGING_FRAMES; ++i)
+            staging[i] = (float)(i + 1);
+        const std::vector<float> before = staging;
+        float* s[1] = {staging.data()};
+        float* out[1] = {stream.data()};
+        EXPECT_EQ(left, CQvrFxNode::DeliverStaging(s, fifo, out, 1, frames, produced)) << fifo;
+        const ULONG taken = std::min(fifo + produced, frames);
+        std::vector<float> expected(frames - taken, 0.0f);
+        expected.insert(expected.end(), before.begin(), before.begin() + taken);
+        EXPECT_EQ(expected, stream) << fifo << " + " << produced;
+        EXPECT_EQ(std::vector<float>(before.begin() + taken, before.begin() + taken + left),
+                  std::vector<float>(staging.begin(), staging.begin() + left))
+            << fifo << " + " << produced;
+    }
 }

@@ -1,5 +1,7 @@
 #include "globaltopo/common/QVR/QvrEngine.h"
 
+#include "globaltopo/common/SampleGuards.h"
+
 namespace
 {
 constexpr int32_t kOutputChannels = 2;
@@ -80,6 +82,10 @@ int32_t CQvrEngine::QvrConfigure(const WAVEFORMATEX* format)
 
 void CQvrEngine::QvrProcess(float* const* buffers, uint32_t frames)
 {
+    // A non-finite sample enters as silence, whichever path takes it.
+    for (int32_t c = 0; c < QVR_INPUT_CHANNELS; ++c)
+        for (uint32_t i = 0; i < frames; ++i)
+            buffers[c][i] = FiniteOrZero(buffers[c][i]);
     if (m_bEnable != 0 && m_pAudioApp != nullptr && m_pAudioApp->AudioAppIsReady())
         m_pAudioApp->AudioAppProcess(buffers, kOutputChannels, buffers, QVR_INPUT_CHANNELS, frames);
     else

@@ -3,6 +3,7 @@
 // plain mix while disabled or unconfigurable, and the delay through it all.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -167,6 +168,30 @@ TEST(QvrEngine, DelayThroughTheEngine)
         EXPECT_EQ(peak, impulse + delay) << rate;
         EXPECT_GT(x.data[0][peak], 0.5f) << rate;
     }
+}
+
+// A non-finite sample enters as silence, enabled or mixing plainly: the
+// output is the one of the same input with a 0 in its place.
+TEST(QvrEngine, NonFiniteSamplesEnterAsSilence)
+{
+    TestBank bank = TestBank::Direct();
+    for (const int enable : {1, 0})
+        for (const float value : {INFINITY, -INFINITY, NAN})
+        {
+            EnginePtr engines[2] = {NewEngine(bank.data.data()), NewEngine(bank.data.data())};
+            qvrtest::ChannelSet x[2] = {{8, 2880, 11}, {8, 2880, 11}};
+            x[0].data[2][100] = 0.0f;
+            x[1].data[2][100] = value;
+            for (int i = 0; i < 2; ++i)
+            {
+                StartLikeTheNode(*engines[i], 48000);
+                engines[i]->QvrSetEnable(enable);
+                for (size_t done = 0; done < 2880; done += 480)
+                    engines[i]->QvrProcess(x[i].At(done), 480);
+            }
+            EXPECT_EQ(x[0].data[0], x[1].data[0]) << enable << " " << value;
+            EXPECT_EQ(x[0].data[1], x[1].data[1]) << enable << " " << value;
+        }
 }
 
 TEST(QvrEngine, WithoutItsStateTheEngineOnlyStoresAndMixes)

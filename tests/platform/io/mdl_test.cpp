@@ -32,7 +32,7 @@ TEST(MdlTest, UserMappingsBelongToTheProcessThatMadeThem)
     PEPROCESS other = EmuCreateProcess(true);
     Ring r;
     const ULONG size = 40 + 7680;
-    r.Block = ExAllocatePoolWithTag(NonPagedPoolNx, size, RING_TAG);
+    r.Block = ExAllocatePoolWithTag(NonPagedPoolNx, ROUND_TO_PAGES(size), RING_TAG);
     r.Mdl = IoAllocateMdl(r.Block, size, FALSE, TRUE, nullptr);
     ASSERT_NE(r.Mdl, nullptr);
     EXPECT_EQ(MmGetMdlByteCount(r.Mdl), size);
@@ -83,7 +83,7 @@ TEST(MdlTest, FreeingAMappedMdlAndMisbuiltMdlsAreReported)
 {
     PEPROCESS owner = EmuCreateProcess(false);
     Ring r;
-    r.Block = ExAllocatePoolWithTag(NonPagedPoolNx, 256, RING_TAG);
+    r.Block = ExAllocatePoolWithTag(NonPagedPoolNx, PAGE_SIZE, RING_TAG);
     r.Mdl = IoAllocateMdl(r.Block, 256, FALSE, FALSE, nullptr);
     MmBuildMdlForNonPagedPool(r.Mdl);
     EmuRunInProcess(owner, MapRing, &r);
@@ -95,7 +95,7 @@ TEST(MdlTest, FreeingAMappedMdlAndMisbuiltMdlsAreReported)
     EXPECT_TRUE(EmuUserMappings().empty());
     {
         EmuExpectFailures f;
-        PMDL mdl = IoAllocateMdl(r.Block, 300, FALSE, FALSE, nullptr);
+        PMDL mdl = IoAllocateMdl(r.Block, PAGE_SIZE + 1, FALSE, FALSE, nullptr);
         MmBuildMdlForNonPagedPool(mdl); // runs past the block
         EXPECT_TRUE(f.Contains("run past their pool block"));
         IoFreeMdl(mdl);
@@ -112,6 +112,36 @@ TEST(MdlTest, FreeingAMappedMdlAndMisbuiltMdlsAreReported)
     }
     EXPECT_EQ(IoAllocateMdl(r.Block, 0, FALSE, FALSE, nullptr), nullptr);
     ExFreePoolWithTag(r.Block, RING_TAG);
+    EmuDeleteProcess(owner);
+}
+
+// A user mapping hands over whole pages: a block that does not fill them
+// shows the process pool that is not its own. A block of a page or more is
+// page-aligned; the mapping returns the pages' address plus the byte offset.
+TEST(MdlTest, AUserMappingShowsOnlyPagesItsBlockFills)
+{
+    const SIZE_T cases[][4] = {// allocated, offset, mapped, misuse
+                               {1320, 0, 1320, 1},           {7720, 0, 7720, 1},
+                               {PAGE_SIZE, 0, PAGE_SIZE, 0}, {8192, 40, 7680, 0},
+                               {8192, PAGE_SIZE - 1, 2, 0},  {8191, 0, PAGE_SIZE, 0},
+                               {8191, 0, PAGE_SIZE + 1, 1}};
+    PEPROCESS owner = EmuCreateProcess(false);
+    for (const auto& [allocated, offset, mapped, misuse] : cases)
+    {
+        Ring r;
+        r.Block = ExAllocatePoolWithTag(NonPagedPoolNx, allocated, RING_TAG);
+        EXPECT_TRUE(allocated < PAGE_SIZE || BYTE_OFFSET(r.Block) == 0) << allocated;
+        PUCHAR va = static_cast<PUCHAR>(r.Block) + offset;
+        r.Mdl = IoAllocateMdl(va, (ULONG)mapped, FALSE, FALSE, nullptr);
+        MmBuildMdlForNonPagedPool(r.Mdl);
+        EmuExpectFailures f;
+        EmuRunInProcess(owner, MapRing, &r);
+        EXPECT_EQ(misuse != 0, f.Contains("does not fill its pages")) << allocated << " " << mapped;
+        EXPECT_EQ(va, r.User);
+        EmuRunInProcess(owner, UnmapRing, &r);
+        IoFreeMdl(r.Mdl);
+        ExFreePoolWithTag(r.Block, RING_TAG);
+    }
     EmuDeleteProcess(owner);
 }
 

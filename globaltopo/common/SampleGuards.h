@@ -1,0 +1,28 @@
+// Guards on the samples an effect engine keeps: decided on the bits, with a
+// mask rather than a branch, so the sample loops stay free of data branches.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+// The sample, or 0 for an infinity or a NaN: one of them entering a
+// recursive state would stay there for good.
+inline float FiniteOrZero(float sample)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &sample, sizeof(bits));
+    bits &= 0u - static_cast<uint32_t>((bits & 0x7F800000u) != 0x7F800000u);
+    std::memcpy(&sample, &bits, sizeof(bits));
+    return sample;
+}
+
+// The sample, or 0 for a denormal: a state decaying through denormals is slow
+// on every processor unless flush-to-zero is on, which the engine cannot know.
+inline float NormalOrZero(float sample)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &sample, sizeof(bits));
+    bits &= 0u - static_cast<uint32_t>((bits & 0x7F800000u) != 0);
+    std::memcpy(&sample, &bits, sizeof(bits));
+    return sample;
+}
