@@ -51,6 +51,36 @@ NTSTATUS PassDown(PIRP irp)
     return IoCallDriver(g_BusPdo, irp);
 }
 
+NTSTATUS IsochSucceeds(PDEVICE_OBJECT, PIRP irp, PVOID)
+{
+    if (irp->PendingReturned)
+        IoMarkIrpPending(irp);
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    return STATUS_CONTINUE_COMPLETION;
+}
+
+bool IsPipeRequest(USHORT function)
+{
+    return function == URB_FUNCTION_ABORT_PIPE ||
+           function == URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL ||
+           function == URB_FUNCTION_SYNC_RESET_PIPE;
+}
+
+// What the script does with one URB on its way down.
+NTSTATUS FilterUrb(LowerScript& script, PIRP irp, PURB urb)
+{
+    const USHORT function = urb->UrbHeader.Function;
+    if (IsPipeRequest(function))
+        script.PipeRequests.push_back({function, urb->UrbPipeRequest.PipeHandle});
+    if (function == script.FailFunction)
+        return CompleteHere(irp, script.FailStatus);
+    if (!script.IsochIrpSucceeds || function != URB_FUNCTION_ISOCH_TRANSFER)
+        return PassDown(irp);
+    IoCopyCurrentIrpStackLocationToNext(irp);
+    IoSetCompletionRoutine(irp, IsochSucceeds, nullptr, TRUE, TRUE, TRUE);
+    return IoCallDriver(g_BusPdo, irp);
+}
+
 template <FakeClass Which>
 NTSTATUS CreateFake(PUNKNOWN* object, PUNKNOWN outer, USHORT idVendor, USHORT idProduct)
 {
@@ -354,7 +384,7 @@ NTSTATUS UsbAdapterRig::FilterInternal(PDEVICE_OBJECT, PIRP irp)
         ++script.Urbs;
         if (script.UrbStatus != STATUS_PENDING)
             return CompleteHere(irp, script.UrbStatus);
-        break;
+        return FilterUrb(script, irp, static_cast<PURB>(stack->Parameters.Others.Argument1));
     case IOCTL_INTERNAL_USB_GET_PORT_STATUS:
         ++script.PortStatusRequests;
         if (!script.PortStatus.empty())

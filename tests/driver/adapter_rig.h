@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,14 @@ struct LowerScript
     // Other than STATUS_PENDING: every URB fails with it at once.
     NTSTATUS UrbStatus = STATUS_PENDING;
     bool RefuseBusInterface = false;
+    // Pipe requests (abort, reset) as sent: function and pipe.
+    std::vector<std::pair<USHORT, USBD_PIPE_HANDLE>> PipeRequests;
+    // URBs of this function fail at once with FailStatus.
+    std::optional<USHORT> FailFunction;
+    NTSTATUS FailStatus = STATUS_UNSUCCESSFUL;
+    // An isochronous transfer that fails as a whole comes back with its
+    // request's status turned to success, the URB's own status kept.
+    bool IsochIrpSucceeds = false;
     ULONG Urbs = 0;
     ULONG PortStatusRequests = 0;
     ULONG PortResets = 0;

@@ -1,8 +1,8 @@
 // Quality of the rate conversion, measured end to end: sine sweeps through
 // the converter and the spectrum of what comes out. Passband tones (20 Hz to
-// 20 kHz) give the passband ripple, and every other component of their output
-// (images, aliases) gives the stopband attenuation; for a lower output rate,
-// tones that would alias into 0..20 kHz are swept too. The limits sit just
+// 20 kHz) give the passband gain and ripple, and every other component of
+// their output (images, aliases) gives the stopband attenuation; for a lower
+// output rate, tones that would alias into 0..20 kHz are swept too. The limits sit just
 // under what the checked-in tables reach, so a worse table fails.
 #include <gtest/gtest.h>
 
@@ -21,9 +21,13 @@ constexpr double kAmplitude = 0.5;
 constexpr size_t kToneGuard = 12;     // bins around a tone that belong to it
 constexpr double kPassEdge = 20000.0; // the flat band of every pair
 
+// Every passband tone comes out within this of its own level.
+constexpr double kMaxGainDb = 0.5;
+
 struct Figures
 {
     double RippleDb = 0.0; // largest minus smallest passband gain
+    double GainDb = 0.0;   // largest passband gain away from 0 dB, either way
     double StopDb = 1e9;   // weakest attenuation of anything else
 };
 
@@ -70,6 +74,7 @@ Figures Measure(ULONG inRate, ULONG outRate)
         fig.StopDb = std::min(fig.StopDb, -Db(spur / kAmplitude));
     }
     fig.RippleDb = high - low;
+    fig.GainDb = std::max(high, -low);
     // Input tones that fold into the flat band at the output rate.
     const double lowest = (double)outRate - kPassEdge;
     const double highest = 0.98 * inRate / 2.0;
@@ -119,9 +124,10 @@ TEST_P(DspInterleaveSrcQuality, MeetsItsRippleAndStopband)
 {
     const QualityCase& c = GetParam();
     const Figures fig = Measure(c.InRate, c.OutRate);
-    std::printf("%6u -> %6u: passband ripple %.4f dB, stopband %.1f dB\n", c.InRate, c.OutRate,
-                fig.RippleDb, fig.StopDb);
+    std::printf("%6u -> %6u: passband ripple %.4f dB, gain within %.4f dB, stopband %.1f dB\n",
+                c.InRate, c.OutRate, fig.RippleDb, fig.GainDb, fig.StopDb);
     EXPECT_LE(fig.RippleDb, c.MaxRippleDb);
+    EXPECT_LE(fig.GainDb, kMaxGainDb);
     EXPECT_GE(fig.StopDb, c.MinStopDb);
 }
 

@@ -257,6 +257,17 @@ const SampleCase c_SampleCases[] = {
      FloatBytes(-0.5f),
      MakeFormat(WAVE_FORMAT_PCM, 1, 44100, 16),
      {0x00, 0xC0}},
+    // 16-bit output rounds toward zero: -0.7 and +0.7 of a step give 0.
+    {"FloatToPcm16TowardZero",
+     FloatFormat(2, 44100),
+     []
+     {
+         std::vector<UCHAR> b = FloatBytes(-0.7f / 32768), r = FloatBytes(16383.7f / 32768);
+         b.insert(b.end(), r.begin(), r.end());
+         return b;
+     }(),
+     MakeFormat(WAVE_FORMAT_PCM, 2, 44100, 16),
+     {0x00, 0x00, 0xFF, 0x3F}},
     {"FloatClipsToPcm24",
      FloatFormat(1, 44100),
      FloatBytes(1.5f),

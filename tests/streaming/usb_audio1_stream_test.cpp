@@ -242,25 +242,31 @@ TEST(Audio1Capture, TheMicrophonesCounterArrivesIntactOverThreeMinutes)
     rig->Leave(&client);
 }
 
+// Also when the request comes back successful and only the URB's own
+// status tells of the failure.
 TEST(Audio1Capture, AFailedUrbRecoversWithTheInterfaceCountedOnce)
 {
-    auto rig = MicRig();
-    // Every packet of the fifth URB fails: the URB fails, the stream recovers.
-    rig->Device()->Streaming().InjectPacketError(SimRef1::RecEndpoint, 40,
-                                                 USBD_STATUS_DEV_NOT_RESPONDING, 10);
-    RecordingClient client;
-    ASSERT_EQ(STATUS_SUCCESS, rig->Start(&client, PcmFormat(1, 48000, 16), 10, 2));
-    EmuAdvanceMs(500);
-    EXPECT_EQ(1, rig->Adapter().Adapter()->GetActiveStreamCount());
-    // Selected again, the device counts from 0 again; nothing else is lost.
-    const std::vector<USHORT>& words = client.Captured;
-    const size_t restart = std::find(words.begin() + 1, words.end(), 0) - words.begin();
-    ASSERT_GE(restart, 40u * 48);
-    ASSERT_GE(words.size(), restart + 200 * 48);
-    for (size_t i = 0; i < words.size(); ++i)
-        ASSERT_EQ((USHORT)(i < restart ? i : i - restart), words[i]) << i;
-    rig->Leave(&client);
-    EXPECT_EQ(0, rig->Adapter().Adapter()->GetActiveStreamCount());
+    for (bool irpSucceeds : {false, true})
+    {
+        auto rig = MicRig();
+        rig->Adapter().Script().IsochIrpSucceeds = irpSucceeds;
+        // Every packet of the fifth URB fails: the URB fails, the stream recovers.
+        rig->Device()->Streaming().InjectPacketError(SimRef1::RecEndpoint, 40,
+                                                     USBD_STATUS_DEV_NOT_RESPONDING, 10);
+        RecordingClient client;
+        ASSERT_EQ(STATUS_SUCCESS, rig->Start(&client, PcmFormat(1, 48000, 16), 10, 2));
+        EmuAdvanceMs(500);
+        EXPECT_EQ(1, rig->Adapter().Adapter()->GetActiveStreamCount());
+        // Selected again, the device counts from 0 again; nothing else is lost.
+        const std::vector<USHORT>& words = client.Captured;
+        const size_t restart = std::find(words.begin() + 1, words.end(), 0) - words.begin();
+        ASSERT_GE(restart, 40u * 48) << irpSucceeds;
+        ASSERT_GE(words.size(), restart + 200 * 48) << irpSucceeds;
+        for (size_t i = 0; i < words.size(); ++i)
+            ASSERT_EQ((USHORT)(i < restart ? i : i - restart), words[i]) << i;
+        rig->Leave(&client);
+        EXPECT_EQ(0, rig->Adapter().Adapter()->GetActiveStreamCount());
+    }
 }
 
 TEST(Audio1Capture, FramesAcrossTheRingsEndComeAsTwoProcessedRecordsThenOneCount)
