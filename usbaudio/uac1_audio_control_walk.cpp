@@ -392,6 +392,46 @@ static NTSTATUS ReachesLink(CUsbAudioDevice* device, ULONG id, ULONG linkId, boo
     return STATUS_SUCCESS;
 }
 
+// The inputs of the engine's mixers (and extension units) that lead to the
+// streaming terminal, walked as the path is: a render path that meets its
+// terminal only through such a unit reaches it, and the unit's other inputs
+// stay out.
+static NTSTATUS FollowMixersToLink(CUsbAudioDevice* device, CStreamEngine* engine, ULONG linkId)
+{
+    bool added = true;
+    while (added && !EngineHolds(engine, linkId))
+    {
+        added = false;
+        for (ULONG i = 0; i < engine->GetControlCount(); ++i)
+        {
+            CAudioControl* mixer = nullptr;
+            ULONG sources[PATH_RING_IDS] = {};
+            ULONG count = PATH_RING_IDS;
+            if (!NT_SUCCESS(engine->GetControlAt(i, &mixer)) ||
+                mixer->GetKind() != CONTROL_KIND_MIXER_UNIT)
+                continue;
+            if (mixer->GetValueCount() > PATH_RING_IDS)
+                return STATUS_INSUFFICIENT_RESOURCES;
+            NTSTATUS status = mixer->GetValues(&count, sources);
+            for (ULONG s = 0; NT_SUCCESS(status) && s < count; ++s)
+            {
+                bool hit = false;
+                if (EngineHolds(engine, sources[s]))
+                    continue;
+                status = ReachesLink(device, sources[s], linkId, &hit);
+                if (NT_SUCCESS(status) && hit)
+                {
+                    status = AddPathUnits(device, engine, sources[s]);
+                    added = true;
+                }
+            }
+            if (!NT_SUCCESS(status))
+                return status;
+        }
+    }
+    return STATUS_SUCCESS;
+}
+
 NTSTATUS ConnectStreamPins(CUsbAudioDevice* device, CStreamEngine* engine, ULONG linkId)
 {
     PAGED_CODE();
@@ -428,7 +468,7 @@ NTSTATUS ConnectStreamPins(CUsbAudioDevice* device, CStreamEngine* engine, ULONG
     }
     if (!anyTerminal || !anyHit || !NT_SUCCESS(status))
         return STATUS_INVALID_PARAMETER;
-    return STATUS_SUCCESS;
+    return FollowMixersToLink(device, engine, linkId);
 }
 
 NTSTATUS CreateSoftMuteNode(CUsbAudioDevice* device, ULONG newId, ULONG sourceId, ULONG channels,

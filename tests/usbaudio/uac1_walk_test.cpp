@@ -80,7 +80,8 @@ struct Started
 // stream per AudioStreaming
 // interface with the path from its terminal and a record per alternate
 // setting and rate (capture below four channels twice, the second with
-// mask 0).
+// mask 0). The surround playback reaches its streaming terminal through
+// the mixer's first input only: the line input stays off its path.
 TEST(Uac1Walk, ReferenceDevices)
 {
     struct Case
@@ -96,7 +97,7 @@ TEST(Uac1Walk, ReferenceDevices)
         {SimReference::Uac1Surround71,
          "0:0{} 1:0{} 2:5{0,1} 3:2{2} 4:3{3} 5:9{4} 6:11{5} 7:7{6} 8:1{7} 9:0{} 10:4{9,1} 11:2{10} "
          "12:3{11} 13:6{12} 14:1{13}",
-         "0 0: 8 7 6 5 4 3 2 | 48000/16/8/63f 44100/16/8/63f 48000/16/2/3",
+         "0 0: 8 7 6 5 4 3 2 0 | 48000/16/8/63f 44100/16/8/63f 48000/16/2/3",
          "1 14: 14 13 12 11 10 9 1 | 8000/16/2/3 11025/16/2/3 16000/16/2/3 22050/16/2/3 "
          "32000/16/2/3 "
          "44100/16/2/3 48000/16/2/3 8000/16/2/0 11025/16/2/0 16000/16/2/0 22050/16/2/0 "

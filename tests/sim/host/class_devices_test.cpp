@@ -26,6 +26,7 @@ struct ClassDevice
 const ClassDevice kDevices[] = {
     {"headset-volume-only.txt", Run::Play, 2},
     {"headset-volume-only.txt", Run::Record, 1},
+    {"uac2-mixer-path.txt", Run::Play, 2},
 };
 
 // 16-bit 48 kHz, every sample non-zero: a ramp of odd values from channel
