@@ -8,6 +8,7 @@
 
 #include "platform/kernel/emu.h"
 #include "streaming/usb_audio2_capture.h"
+#include "sim/devices/SimVendorPresets.h"
 #include "streaming/usb_audio2_render.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "usbaudio/controls/control_interfaces.h"
@@ -296,6 +297,44 @@ TEST(Uac2Walk, FeatureUnitsWithoutMute)
         Uac2Started s(std::move(device));
         ASSERT_EQ(STATUS_SUCCESS, s.Status) << c.Controls;
         EXPECT_EQ(c.Controls, ControlText(s.Device()));
+    }
+}
+
+// A playback unit whose table announces the switch 144 and the soft volume
+// 130 on its master gets them after its class controls, 130 last, both on
+// the path; 130 is the chain node that applies its gain, read-only
+// channels of it leave the start alone.
+TEST(Uac2Walk, PseudoControlsOfTheTableLast)
+{
+    for (bool writable : {true, false})
+    {
+        auto device = HighSpeedDevice();
+        SimControlValue onOff, level;
+        level.Size = 2;
+        level.Ranged = true;
+        level.Current = -3 * 256;
+        level.Minimum = -60 * 256;
+        level.Maximum = 0;
+        level.Resolution = 256;
+        const ULONG bits130 = writable ? 0xCu : 0x4u;
+        SimPresetPseudoControls(*device, SimRef3::FeaturePlay, {0xC0000000u | bits130},
+                                {{0x90, onOff}, {0x82, level}});
+        Uac2Started s(std::move(device));
+        ASSERT_EQ(STATUS_SUCCESS, s.Status) << writable;
+        EXPECT_EQ("0:12 1:0 2:2<-1 3:3<-2 4:18<-3 5:3<-4 6:1<-5 7:0 8:2<-7 9:3<-8 10:1<-9",
+                  ControlText(s.Device()));
+        EXPECT_EQ(0u, EngineText(s.Device(), 0).rfind("6 5 4 3 2 1 /", 0));
+        CAudioControl* pseudo = nullptr;
+        ASSERT_EQ(STATUS_SUCCESS, s.Device()->FindUnitById(5, &pseudo));
+        IChainNode* node = nullptr;
+        ASSERT_EQ(STATUS_SUCCESS, pseudo->QueryInterface(IID_IChainNode, (PVOID*)&node));
+        node->Release();
+        LONG value = 0;
+        PRANGEDCONTROL ranged = nullptr;
+        ASSERT_EQ(STATUS_SUCCESS, pseudo->QueryInterface(IID_IRangedControl, (PVOID*)&ranged));
+        EXPECT_EQ(STATUS_SUCCESS, ranged->GetValue(0, &value));
+        EXPECT_EQ(-3 * 65536, value);
+        ranged->Release();
     }
 }
 

@@ -17,7 +17,8 @@ enum class FeatureControl : UCHAR
 {
     Boolean,
     Ranged,
-    Pseudo
+    Pseudo,
+    SoftVolume
 };
 struct FeatureControlRow
 {
@@ -37,7 +38,8 @@ const FeatureControlRow c_FeatureControls[] = {
     {139, FeatureControl::Pseudo, nullptr, nullptr},
     {140, FeatureControl::Pseudo, nullptr, nullptr},
 };
-// Class 2.0 adds the gain pad and switch 144 and has no controls 139 and 140.
+// Class 2.0 adds the gain pad, switch 144 and the soft volume 130, last,
+// and has no controls 139 and 140.
 const FeatureControlRow c_Uac2FeatureControls[] = {
     {1, FeatureControl::Boolean, &UAC_MUTE_CONTROL, nullptr},
     {2, FeatureControl::Ranged, nullptr, &UAC_VOLUME_CONTROL},
@@ -48,6 +50,7 @@ const FeatureControlRow c_Uac2FeatureControls[] = {
     {10, FeatureControl::Boolean, &UAC_LOUDNESS_CONTROL, nullptr},
     {12, FeatureControl::Ranged, nullptr, &UAC_GAIN_PAD_CONTROL},
     {144, FeatureControl::Boolean, &UAC_SWITCH144_CONTROL, nullptr},
+    {130, FeatureControl::SoftVolume, nullptr, nullptr},
 };
 struct FeatureControlTable
 {
@@ -271,15 +274,20 @@ NTSTATUS CUac1FeatureUnit::CreateOne(UCHAR selector, CAudioHal* device)
                 this, device, PoolTag(),
                 [&](CUacBooleanControl* c) { return c->CreateBooleanControl(this, selector, key); },
                 *row.Boolean);
+        NTSTATUS status = STATUS_SUCCESS;
         if (row.Shape == FeatureControl::Ranged)
-        {
-            NTSTATUS status = MakeUnitControl<CUacRangedControl>(
+            status = MakeUnitControl<CUacRangedControl>(
                 this, device, PoolTag(),
                 [&](CUacRangedControl* c) { return c->CreateRangedControl(this, selector, key); },
                 *row.Ranged);
-            return status == STATUS_DEVICE_DATA_ERROR ? STATUS_SUCCESS : status;
-        }
-        return CreatePseudoControl(selector, device);
+        else if (row.Shape == FeatureControl::SoftVolume)
+            status = MakeUnitControl<CUacPseudo130Control>(
+                this, device, PoolTag(),
+                [&](CUacPseudo130Control* c)
+                { return c->CreateSoftVolumeGains(this, selector, key); });
+        else
+            return CreatePseudoControl(selector, device);
+        return status == STATUS_DEVICE_DATA_ERROR ? STATUS_SUCCESS : status;
     }
     return STATUS_SUCCESS;
 }
