@@ -393,3 +393,36 @@ TEST(InterruptPolling, TerminalChangesAndTheOutputTypeNode)
             EXPECT_EQ(0xA5A5A5A5u, value[4]);
         }
 }
+
+// Only an interrupt endpoint of exactly its class's message size is polled:
+// 2 bytes for class 1.0, 6 for class 2.0, neither one less nor one more.
+TEST(InterruptPolling, OnlyTheExactMessageSizeIsPolled)
+{
+    struct Case
+    {
+        SimReference Which;
+        UCHAR MaxPacket;
+        bool Polled;
+    } cases[] = {
+        {SimReference::Uac1SpeakerMic, 1, false}, {SimReference::Uac1SpeakerMic, 2, true},
+        {SimReference::Uac1SpeakerMic, 3, false}, {SimReference::Uac2HighSpeed, 5, false},
+        {SimReference::Uac2HighSpeed, 6, true},   {SimReference::Uac2HighSpeed, 7, false},
+    };
+    for (const Case& c : cases)
+    {
+        Polled p(c.Which,
+                 [&](Bytes& config)
+                 {
+                     size_t at = 0;
+                     while (at + 7 <= config.size() &&
+                            !(config[at + 1] == 5 && (config[at + 2] & 0x80) != 0 &&
+                              (config[at + 3] & 3) == 3))
+                         at += config[at];
+                     ASSERT_LT(at + 7, config.size());
+                     config[at + 4] = c.MaxPacket;
+                     config[at + 5] = 0;
+                 });
+        ASSERT_EQ(STATUS_SUCCESS, p.Status()) << (int)c.MaxPacket;
+        EXPECT_EQ(c.Polled, p.Device()->Polling().IsRunning()) << (int)c.MaxPacket;
+    }
+}

@@ -120,3 +120,28 @@ TEST(RequestBlocks, JackList)
                                0,        0,        0xFFFFFF, 0};
     EXPECT_EQ(0, memcmp(colours, JackColorTable, sizeof(colours)));
 }
+// A level goes out in the device's units (1/4 dB in one byte, 1/256 dB in
+// two), held at the ends of what the bytes can carry rather than wrapped.
+TEST(RequestBlocks, LevelsToTheDeviceAtTheEndsOfTheirBytes)
+{
+    constexpr LONG kQuarter = 1 << 14, kStep = 1 << 8;
+    struct Case
+    {
+        ULONG Size;
+        LONG Level;
+        Bytes Sent;
+    } cases[] = {
+        {1, -128 * kQuarter, {0x80}},        {1, -128 * kQuarter - 1, {0x80}},
+        {1, -129 * kQuarter, {0x80}},        {1, 127 * kQuarter, {0x7F}},
+        {1, 128 * kQuarter, {0x7F}},         {1, -kQuarter, {0xFF}},
+        {2, -32768 * kStep, {0x00, 0x80}},   {2, -32768 * kStep - 1, {0x00, 0x80}},
+        {2, (LONG)0x80000000, {0x00, 0x80}}, {2, 32767 * kStep, {0xFF, 0x7F}},
+        {2, 32768 * kStep, {0xFF, 0x7F}},
+    };
+    for (const Case& c : cases)
+    {
+        Bytes sent(c.Size, 0x5A);
+        LevelToDevice(c.Level, c.Size, sent.data());
+        EXPECT_EQ(c.Sent, sent) << c.Size << " " << c.Level;
+    }
+}

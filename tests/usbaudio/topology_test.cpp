@@ -320,3 +320,177 @@ TEST(GlobalTopo, PrivateLevelSetRaisesTheEvent)
     EXPECT_TRUE(AudioEngineClient::TakeSignal(&event));
     EXPECT_EQ(STATUS_SUCCESS, t.Client().DisableEvent(&event));
 }
+
+// A pin's filter properties, byte for byte: the class 2.0 headphone jack
+// (green, on the front, plugged in, with presence detection) as
+// KSJACK_DESCRIPTION and KSJACK_DESCRIPTION2, and the private version. The
+// pin index reaches the last pin and not one past it, an index one byte
+// short names none, and a value one byte short is refused.
+TEST(GlobalTopo, PinPropertiesByteExactAndAtTheirBounds)
+{
+    Topo t("Uac2Spdif");
+    ASSERT_EQ(STATUS_SUCCESS, t.Status());
+    const ULONG hp = t.Pin(KSNODETYPE_HEADPHONES, KSPIN_DATAFLOW_OUT);
+    const ULONG line = t.Pin(KSNODETYPE_LINE_CONNECTOR, KSPIN_DATAFLOW_IN);
+    const ULONG pins = t.Descriptor().PinCount;
+    ASSERT_LT(hp, pins);
+    ASSERT_LT(line, pins);
+    // A class 2.0 line input: no feature bits, the third value 18.
+    const std::vector<ULONG> lineRecord = {0, 0, 0, 0, 0, 0, 18, 0};
+    const std::vector<ULONG> jack = {36, 1, 0x3, 0x00FF00, 1, 1, 0, 0, 1};
+    const std::vector<ULONG> jack2 = {16, 1, 0, JACKDESC2_PRESENCE_DETECT_CAPABILITY};
+    struct Case
+    {
+        const GUID* Set;
+        ULONG Id;
+        ULONG Pin;
+        ULONG InstanceBytes;
+        ULONG ValueBytes;
+        NTSTATUS Status;
+        std::vector<ULONG> Words; // the reply, when it succeeds
+    } cases[] = {
+        {&KSPROPSETID_Jack, JACK_DESCRIPTION_ID, hp, 4, 36, STATUS_SUCCESS, jack},
+        {&KSPROPSETID_Jack, JACK_DESCRIPTION_ID, hp, 4, 35, STATUS_BUFFER_TOO_SMALL, {}},
+        {&KSPROPSETID_Jack, JACK_DESCRIPTION2_ID, hp, 4, 16, STATUS_SUCCESS, jack2},
+        {&KSPROPSETID_Jack, JACK_DESCRIPTION_ID, hp, 3, 36, STATUS_INVALID_DEVICE_REQUEST, {}},
+        {&KSPROPSETID_DevicePrivate,
+         DEVICE_PRIVATE_VERSION,
+         pins - 1,
+         4,
+         4,
+         STATUS_SUCCESS,
+         {DEVICE_PRIVATE_VERSION_VALUE}},
+        {&KSPROPSETID_DevicePrivate,
+         DEVICE_PRIVATE_VERSION,
+         pins,
+         4,
+         4,
+         STATUS_INVALID_DEVICE_REQUEST,
+         {}},
+        {&KSPROPSETID_DevicePrivate,
+         DEVICE_PRIVATE_VERSION,
+         pins - 1,
+         4,
+         3,
+         STATUS_INVALID_PARAMETER,
+         {}},
+        {&KSPROPSETID_EndpointCapabilities, ENDPOINT_CAPABILITIES_ID, line, 4, 32, STATUS_SUCCESS,
+         lineRecord},
+        {&KSPROPSETID_EndpointCapabilities,
+         ENDPOINT_CAPABILITIES_ID,
+         pins,
+         4,
+         32,
+         STATUS_INVALID_DEVICE_REQUEST,
+         {}},
+        {&KSPROPSETID_EndpointCapabilities,
+         ENDPOINT_CAPABILITIES_ID,
+         line,
+         3,
+         32,
+         STATUS_INVALID_DEVICE_REQUEST,
+         {}},
+        {&KSPROPSETID_EndpointCapabilities,
+         ENDPOINT_CAPABILITIES_ID,
+         line,
+         4,
+         31,
+         STATUS_BUFFER_TOO_SMALL,
+         {}},
+    };
+    for (const Case& c : cases)
+    {
+        KSP_PIN request = {};
+        request.Property.Set = *c.Set;
+        request.Property.Id = c.Id;
+        request.Property.Flags = KSPROPERTY_TYPE_GET;
+        request.PinId = c.Pin;
+        std::vector<UCHAR> value(c.ValueBytes, 0xEE);
+        ULONG returned = 0;
+        EXPECT_EQ(c.Status,
+                  t.Client().Property(t.Filter(), &request, sizeof(KSPROPERTY) + c.InstanceBytes,
+                                      value.data(), c.ValueBytes, &returned))
+            << c.Id << " pin " << c.Pin << " " << c.InstanceBytes << "/" << c.ValueBytes;
+        if (c.Status != STATUS_SUCCESS)
+            continue;
+        ASSERT_EQ(c.Words.size() * 4, returned) << c.Id;
+        std::vector<ULONG> words(c.Words.size());
+        memcpy(words.data(), value.data(), returned);
+        EXPECT_EQ(c.Words, words) << c.Id;
+    }
+}
+
+// The 7.1 device's MUX, tone, AGC and loudness nodes answer what was set,
+// in four bytes; a channel instance or a value one byte short is refused.
+TEST(GlobalTopo, NodeKindsByteExactAndAtTheirBounds)
+{
+    Topo t("Uac1Surround71");
+    ASSERT_EQ(STATUS_SUCCESS, t.Status());
+    auto node = [&](const GUID& type, ULONG property)
+    {
+        for (ULONG n = 0; n < t.Descriptor().NodeCount; ++n)
+        {
+            LONG v = 0;
+            ULONG returned = 0;
+            if (IsEqualGUID(type, t.NodeType(n)) &&
+                NT_SUCCESS(t.Client().GetNodeValue(t.Filter(), n, KSPROPSETID_Audio, property, 0,
+                                                   &v, 4, &returned)))
+                return n;
+        }
+        ADD_FAILURE() << "no node for property " << property;
+        return ULONG(0);
+    };
+    struct Case
+    {
+        const GUID* Type;
+        ULONG Property;
+        ULONG InstanceBytes; // after the node header; 0 for a property without channels
+        LONG Set;
+    } cases[] = {
+        {&KSNODETYPE_MUX, KSPROPERTY_AUDIO_MUX_SOURCE, 0, 2},
+        {&KSNODETYPE_AGC, KSPROPERTY_AUDIO_AGC, 4, 1},
+        {&KSNODETYPE_LOUDNESS, KSPROPERTY_AUDIO_LOUDNESS, 4, 1},
+        {&KSNODETYPE_TONE, KSPROPERTY_AUDIO_BASS, 4, -2 * 65536},
+        {&KSNODETYPE_TONE, KSPROPERTY_AUDIO_TREBLE, 4, -3 * 65536},
+    };
+    for (const Case& c : cases)
+    {
+        const ULONG n = node(*c.Type, c.Property);
+        KSNODEPROPERTY_AUDIO_CHANNEL r = {};
+        r.NodeProperty.Property.Set = KSPROPSETID_Audio;
+        r.NodeProperty.Property.Id = c.Property;
+        r.NodeProperty.NodeId = n;
+        auto ask = [&](ULONG verb, ULONG instance, LONG* value, ULONG bytes, ULONG* returned)
+        {
+            r.NodeProperty.Property.Flags = verb | KSPROPERTY_TYPE_TOPOLOGY;
+            return t.Client().Property(t.Filter(), &r, sizeof(KSNODEPROPERTY) + instance, value,
+                                       bytes, returned);
+        };
+        LONG value = c.Set;
+        ULONG returned = 0;
+        ASSERT_EQ(STATUS_SUCCESS, ask(KSPROPERTY_TYPE_SET, c.InstanceBytes, &value, 4, nullptr))
+            << c.Property;
+        UCHAR reply[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+        EXPECT_EQ(STATUS_SUCCESS,
+                  ask(KSPROPERTY_TYPE_GET, c.InstanceBytes, (LONG*)reply, 8, &returned));
+        EXPECT_EQ(4u, returned) << c.Property;
+        const UCHAR expected[8] = {(UCHAR)c.Set,
+                                   (UCHAR)(c.Set >> 8),
+                                   (UCHAR)(c.Set >> 16),
+                                   (UCHAR)(c.Set >> 24),
+                                   0xEE,
+                                   0xEE,
+                                   0xEE,
+                                   0xEE};
+        EXPECT_EQ(0, memcmp(expected, reply, 8)) << c.Property;
+        EXPECT_EQ(STATUS_INVALID_PARAMETER,
+                  ask(KSPROPERTY_TYPE_GET, c.InstanceBytes, &value, 3, &returned))
+            << c.Property;
+        if (c.InstanceBytes != 0)
+        {
+            EXPECT_EQ(STATUS_INVALID_PARAMETER,
+                      ask(KSPROPERTY_TYPE_GET, c.InstanceBytes - 1, &value, 4, &returned))
+                << c.Property;
+        }
+    }
+}

@@ -338,6 +338,39 @@ TEST(Uac2Walk, PseudoControlsOfTheTableLast)
     }
 }
 
+// A mixer unit names bNrInPins at byte 4 and its sources from 5; an
+// extension unit, after its two-byte code, at 6 and from 7. The unit's one
+// mixer control has a place for each source.
+TEST(Uac2Walk, MixerAndExtensionUnitSources)
+{
+    Uac2Started s(HighSpeedDevice());
+    ASSERT_EQ(STATUS_SUCCESS, s.Status);
+    struct Case
+    {
+        std::vector<UCHAR> Descriptor;
+        std::vector<ULONG> Sources;
+    } cases[] = {
+        {{0x10, 0x24, 0x04, 0x07, 0x02, 0x05, 0x04, 0x02, 0x03, 0, 0, 0, 0, 0xFF, 0, 0}, {5, 4}},
+        {{0x12, 0x24, 0x09, 0x08, 0x34, 0x12, 0x03, 0x01, 0x05, 0x04, 0x02, 0x03, 0, 0, 0, 0, 0, 0},
+         {1, 5, 4}},
+    };
+    for (const Case& c : cases)
+    {
+        auto unit = new (NonPagedPool, POOL_TAG("XuTs"))
+            CUac2MixerUnit(s.Device()->GetUnitCount(), c.Descriptor[2]);
+        unit->AddRef();
+        ASSERT_EQ(STATUS_SUCCESS, unit->Init(c.Descriptor.data(), s.Device()));
+        ULONG values[8] = {}, count = 8;
+        ASSERT_EQ(STATUS_SUCCESS, unit->GetValues(&count, values));
+        EXPECT_EQ(c.Sources, std::vector<ULONG>(values, values + count));
+        EXPECT_EQ(c.Descriptor[3], unit->GetId());
+        CAudioControl* mixer = nullptr;
+        ASSERT_EQ(STATUS_SUCCESS, unit->UnitGetControl(0, &mixer));
+        EXPECT_EQ(c.Sources.size(), mixer->GetValueCount());
+        unit->Release();
+    }
+}
+
 // The clock's list decides the start: 30 single rates are taken, a 31st or
 // a range is refused.
 TEST(Uac2Walk, ClockListsThatFailTheStart)
