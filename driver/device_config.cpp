@@ -2,6 +2,7 @@
 // and creation of the device class, the device's names and the ASIO state
 // every new ASIO client starts from.
 #include "driver/adapter_common.h"
+#include "driver/audio_function.h"
 #include "driver/device_ids.h"
 #include "driver/registry_settings.h"
 #include "platform/usb/usbdlib.h"
@@ -137,9 +138,7 @@ NTSTATUS CAdapterCommon::SelectDeviceClass()
     // The adapter holds one device object for its whole life.
     if (m_DeviceClassObject != nullptr)
         return STATUS_INVALID_DEVICE_STATE;
-    PUSB_INTERFACE_DESCRIPTOR audioControl = USBD_ParseConfigurationDescriptorEx(
-        configuration, configuration, -1, -1, USB_DEVICE_CLASS_AUDIO,
-        USB_AUDIO_SUBCLASS_AUDIOCONTROL, -1);
+    PUSB_INTERFACE_DESCRIPTOR audioControl = FindAudioFunctionControl(configuration);
     if (audioControl == nullptr)
         return STATUS_UNSUCCESSFUL;
     m_AudioControlInterfaceNumber = audioControl->bInterfaceNumber;

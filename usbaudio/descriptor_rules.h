@@ -74,8 +74,9 @@ inline constexpr AudioDescriptorRule AUDIO_DESCRIPTOR_RULES[] = {
     {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioStreaming, 3, 5, CountedPart::None, 0,
      0},
     // class 2.0 AudioControl: header, terminals, mixer, selector (+ sources),
-    // feature unit (4 bytes per channel beyond the master), processing and
-    // extension units, clock source, selector (+ sources) and multiplier
+    // feature unit (4 bytes per channel beyond the master), processing unit
+    // (+ sources, before its process-specific bytes) and extension unit
+    // (+ sources), clock source, selector (+ sources) and multiplier
     {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 1, 9, CountedPart::None, 0, 0},
     {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 2, 17, CountedPart::None, 0,
      0},
@@ -87,9 +88,9 @@ inline constexpr AudioDescriptorRule AUDIO_DESCRIPTOR_RULES[] = {
      CountedPart::BytesPerCount, 4, 1},
     {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 6, 10, CountedPart::None, 0,
      0},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 8, 17,
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 8, 16,
      CountedPart::BytesPerCount, 6, 1},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 9, 16,
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 9, 15,
      CountedPart::BytesPerCount, 6, 1},
     {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 10, 8, CountedPart::None, 0,
      0},

@@ -133,16 +133,18 @@ NTSTATUS ThirdFamilyRecord(PUSBDEVICEIO io, EndpointCapabilities* record)
     return STATUS_UNSUCCESSFUL;
 }
 
-// Both string reads failed: only the two listed devices start.
+// Both string reads failed. Ordinary devices have no model string and start
+// with the zero record, as an unknown model does; a device that is gone does
+// not start.
 NTSTATUS UnreadableRecord(NTSTATUS readStatus, USHORT idVendor, USHORT idProduct,
                           EndpointCapabilities* record)
 {
+    if (readStatus == STATUS_NO_SUCH_DEVICE)
+        return readStatus;
     if (IsListedDevice(UAC1_UNREADABLE_FIRST, idVendor, idProduct))
         *record = MakeCapabilityRecord(0x24, 0, 0);
     else if (IsListedDevice(UAC1_UNREADABLE_SECOND, idVendor, idProduct))
         *record = MakeCapabilityRecord(0x3C0264, 12, 0);
-    else
-        return readStatus;
     return STATUS_SUCCESS;
 }
 

@@ -10,10 +10,15 @@ constexpr ULONG c_EntityIdOffset = 3;
 constexpr ULONG c_TableHeaderBytes = 18;
 constexpr ULONG c_Uac2LevelRangeBytes[2] = {5, 8}; // one-byte, two-byte members
 
-// Class 1.0 sends channels 5 and 6 as 7 and 8 and the other way round.
-UCHAR Uac1WireChannel(UCHAR channel)
+// An eight-channel class 1.0 unit takes channels 5 and 6 as 7 and 8 and the
+// other way round. A smaller unit has no channel 7 or 8 to swap with.
+constexpr ULONG c_SwapLogicalChannels = 8;
+
+UCHAR Uac1WireChannel(UCHAR channel, ULONG logicalChannels)
 {
     static const UCHAR swapped[][2] = {{5, 7}, {6, 8}, {7, 5}, {8, 6}};
+    if (logicalChannels < c_SwapLogicalChannels)
+        return channel;
     for (const auto& pair : swapped)
         if (pair[0] == channel)
             return pair[1];
@@ -119,7 +124,9 @@ NTSTATUS CFeatureUnitRequests::ChannelFor(UCHAR selector, ULONG index, ULONG cha
     }
     if (c > 0xFF)
         return STATUS_INVALID_PARAMETER;
-    *channel = m_Version == AudioClassVersion::Uac1 ? Uac1WireChannel((UCHAR)c) : (UCHAR)c;
+    *channel = m_Version == AudioClassVersion::Uac1
+                   ? Uac1WireChannel((UCHAR)c, m_Bitmaps.LogicalChannels())
+                   : (UCHAR)c;
     return STATUS_SUCCESS;
 }
 

@@ -121,6 +121,60 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker
     return status;
 }
 
+// Where the channel count and the sample size of a format sit: class 1.0
+// has both in the format-type descriptor, class 2.0 its channels in the
+// general descriptor and the subslot size in the format type.
+struct FormatFields
+{
+    UCHAR ChannelsInGeneral;
+    UCHAR ChannelsInFormatType;
+    UCHAR SampleBytes;
+};
+constexpr FormatFields c_FormatFields[] = {{0, 4, 5}, {10, 0, 4}};
+
+// Whether one of the interface's formats has channels the driver carries
+// (one to eight) and samples of a size; *interfaceEnd is where the
+// interface's descriptors end. A descriptor the walk refuses counts as
+// usable, so that the walk itself says why.
+bool CarriesAFormat(const StreamingWalkClass& walker, PUCHAR configurationEnd, PUCHAR position,
+                    UCHAR number, PUCHAR* interfaceEnd)
+{
+    const FormatFields& fields =
+        c_FormatFields[walker.Version == AudioDescriptorVersion::Uac1 ? 0 : 1];
+    bool usable = false;
+    int generalChannels = -1;
+    for (; position < configurationEnd; position += position[0])
+    {
+        const UCHAR* d = position;
+        const ULONG left = (ULONG)(configurationEnd - position);
+        if (!DescriptorFits(d, left))
+            return true;
+        if (d[1] == USB_INTERFACE_DESCRIPTOR_TYPE && (d[0] < c_InterfaceBytes || d[2] != number))
+            break;
+        if (d[1] != USB_INTERFACE_DESCRIPTOR_TYPE && d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE &&
+            d[1] != AUDIO_CS_INTERFACE && d[1] != AUDIO_CS_ENDPOINT)
+            break;
+        if (d[1] != AUDIO_CS_INTERFACE)
+            continue;
+        const DescriptorVerdict verdict =
+            CheckAudioDescriptor(walker.Version, AudioInterfaceKind::AudioStreaming, d, left);
+        if (verdict != DescriptorVerdict::Valid && verdict != DescriptorVerdict::NoRule)
+            return true;
+        if (d[2] == c_AsGeneral && fields.ChannelsInGeneral != 0)
+            generalChannels = d[fields.ChannelsInGeneral];
+        if (d[2] != c_FormatType)
+            continue;
+        if (fields.ChannelsInFormatType == 0 && generalChannels < 0)
+            return true; // a format before its general descriptor: the walk refuses it
+        const ULONG channels = fields.ChannelsInFormatType != 0 ? d[fields.ChannelsInFormatType]
+                                                                : (ULONG)generalChannels;
+        usable =
+            usable || (channels != 0 && channels <= c_MaxChannels && d[fields.SampleBytes] != 0);
+    }
+    *interfaceEnd = position;
+    return usable;
+}
+
 NTSTATUS FinishInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker,
                          StreamingInterfaceWalk* walk)
 {
@@ -359,6 +413,7 @@ NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPT
     const PUCHAR end = reinterpret_cast<PUCHAR>(firstInterface) + bytesToEnd;
     PUSB_INTERFACE_DESCRIPTOR current = firstInterface;
     NTSTATUS status = STATUS_SUCCESS;
+    ULONG leftOut = 0;
     while (current != nullptr && NT_SUCCESS(status))
     {
         StreamingInterfaceWalk walk;
@@ -368,14 +423,25 @@ NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPT
         const PUCHAR body =
             reinterpret_cast<PUCHAR>(current) +
             (current->bLength <= end - reinterpret_cast<PUCHAR>(current) ? current->bLength : 0);
-        status = WalkInterface(device, walker, end, body, &walk, &stopped);
+        // A stream cannot leave the engine list once it joined it: an
+        // interface with nothing to carry is left out before it does.
+        if (!CarriesAFormat(walker, end, body, walk.Number, &stopped))
+        {
+            DbgPrint("UsbAudio: AudioStreaming interface %u has no format of 1 to %u channels: "
+                     "left out\n",
+                     walk.Number, c_MaxChannels);
+            ++leftOut;
+        }
+        else
+            status = WalkInterface(device, walker, end, body, &walk, &stopped);
         if (NT_SUCCESS(status))
             status = FinishInterface(device, walker, &walk);
         if (!NT_SUCCESS(status) || stopped >= end || stopped <= reinterpret_cast<PUCHAR>(current))
             break;
-        current = USBD_ParseConfigurationDescriptorEx(configuration, stopped, -1, -1, c_AudioClass,
-                                                      c_AudioStreamingSubclass, -1);
+        current = device->NextFunctionStreamingInterface(configuration, stopped);
     }
+    if (NT_SUCCESS(status) && leftOut != 0 && device->GetEngineCount() == 0)
+        status = STATUS_UNSUCCESSFUL;
     if (NT_SUCCESS(status))
         PassOutputTypes(device);
     return status;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "driver/adapter_extension.h"
+#include "driver/audio_function.h"
 #include "driver/registry_settings.h"
 #include "driver/start_device.h"
 #include "platform/usb/usbdlib.h"
@@ -12,26 +13,17 @@
 namespace
 {
 constexpr UCHAR c_AudioClass = 1;
-constexpr UCHAR c_AudioControlSubclass = 1;
 constexpr UCHAR c_AudioStreamingSubclass = 2;
 // Indices beyond two digits are never handed out: 255 engines of one kind
 // cannot exist on a device with 20 subdevices.
 constexpr ULONG c_MaxNameIndex = 99;
 
-// The first interface of the audio class with the subclass, and the bytes
-// from it to the end of the configuration.
-PUSB_INTERFACE_DESCRIPTOR FindAudioInterface(PUSB_CONFIGURATION_DESCRIPTOR configuration,
-                                             UCHAR subclass, PULONG bytesToEnd)
+// The bytes from an interface to the end of the configuration.
+ULONG BytesToEnd(PUSB_CONFIGURATION_DESCRIPTOR configuration, PUSB_INTERFACE_DESCRIPTOR found)
 {
-    PUSB_INTERFACE_DESCRIPTOR found = USBD_ParseConfigurationDescriptorEx(
-        configuration, configuration, -1, -1, c_AudioClass, subclass, -1);
-    *bytesToEnd = 0;
-    if (found == nullptr)
-        return nullptr;
     const ULONG offset = (ULONG)((PUCHAR)found - (PUCHAR)configuration);
     const ULONG total = configuration->wTotalLength;
-    *bytesToEnd = offset < total ? total - offset : 0;
-    return found;
+    return offset < total ? total - offset : 0;
 }
 
 constexpr ULONG c_NoControlId = 0xFFFFFFFF;
@@ -168,13 +160,11 @@ NTSTATUS CUsbAudioDevice::ParseConfigurationAc(PUSBDEVICEIO io)
     PUSB_CONFIGURATION_DESCRIPTOR configuration = io->GetConfigurationDescriptor();
     if (configuration == nullptr)
         return STATUS_UNSUCCESSFUL;
-    ULONG bytes = 0;
-    PUSB_INTERFACE_DESCRIPTOR audioControl =
-        FindAudioInterface(configuration, c_AudioControlSubclass, &bytes);
+    PUSB_INTERFACE_DESCRIPTOR audioControl = FindAudioFunctionControl(configuration);
     if (audioControl == nullptr)
         return STATUS_SUCCESS;
     m_AudioControlInterface = audioControl->bInterfaceNumber;
-    return ParseAudioControl(audioControl, bytes);
+    return ParseAudioControl(audioControl, BytesToEnd(configuration, audioControl));
 }
 
 NTSTATUS CUsbAudioDevice::ParseConfigurationAs(PUSBDEVICEIO io)
@@ -183,12 +173,26 @@ NTSTATUS CUsbAudioDevice::ParseConfigurationAs(PUSBDEVICEIO io)
     PUSB_CONFIGURATION_DESCRIPTOR configuration = io->GetConfigurationDescriptor();
     if (configuration == nullptr)
         return STATUS_UNSUCCESSFUL;
-    ULONG bytes = 0;
     PUSB_INTERFACE_DESCRIPTOR streaming =
-        FindAudioInterface(configuration, c_AudioStreamingSubclass, &bytes);
+        NextFunctionStreamingInterface(configuration, configuration);
     if (streaming == nullptr)
         return STATUS_SUCCESS;
-    return ParseAudioStreaming(configuration, streaming, bytes);
+    return ParseAudioStreaming(configuration, streaming, BytesToEnd(configuration, streaming));
+}
+
+PUSB_INTERFACE_DESCRIPTOR
+CUsbAudioDevice::NextFunctionStreamingInterface(PUSB_CONFIGURATION_DESCRIPTOR configuration,
+                                                PVOID from) const
+{
+    for (PUCHAR at = static_cast<PUCHAR>(from);;)
+    {
+        PUSB_INTERFACE_DESCRIPTOR found = USBD_ParseConfigurationDescriptorEx(
+            configuration, at, -1, -1, c_AudioClass, c_AudioStreamingSubclass, -1);
+        if (found == nullptr ||
+            InAudioFunction(configuration, m_AudioControlInterface, found->bInterfaceNumber))
+            return found;
+        at = reinterpret_cast<PUCHAR>(found) + (found->bLength != 0 ? found->bLength : 1);
+    }
 }
 
 NTSTATUS CUsbAudioDevice::StepNotBuilt(const char* step) const

@@ -124,6 +124,11 @@ class CUsbAudioDevice : public CAudioHal, public IDeviceModel, public IDeviceLoc
     USHORT GetVendorId() const { return m_idVendor; }
     USHORT GetProductId() const { return m_idProduct; }
     UCHAR GetAudioControlInterfaceNumber() const { return m_AudioControlInterface; }
+    // The first AudioStreaming interface at or after `from` that belongs to
+    // the audio function of the device's AudioControl interface.
+    struct _USB_INTERFACE_DESCRIPTOR*
+    NextFunctionStreamingInterface(struct _USB_CONFIGURATION_DESCRIPTOR* configuration,
+                                   PVOID from) const;
     const EndpointCapabilities& GetCapabilityRecord() const { return m_CapabilityRecord; }
 
   protected:

@@ -88,10 +88,10 @@ bool FeatureDefaults(bool uac2, UCHAR selector, SimControlValue* v)
 }
 } // namespace
 
-// The AudioControl interface that drives the audio function: the first one
-// whose header names an AudioStreaming interface of the configuration, else
-// the first one (a 2.0 header names none). Another one belongs to a second
-// function (MIDI) or to none; its requests stall.
+// The AudioControl interface that drives the streams: the first one whose
+// collection (a 1.0 header's list, or the interface association grouping it)
+// holds an AudioStreaming interface, else the first one. Another one belongs
+// to a second function (MIDI) and answers for its own entities.
 const SimAltSetting* SimAudioControl::ChooseControlInterface(std::vector<std::string>* notes) const
 {
     const std::vector<UCHAR>& c = *m_Config;
@@ -100,6 +100,14 @@ const SimAltSetting* SimAudioControl::ChooseControlInterface(std::vector<std::st
         if (a.Class == USB_DEVICE_CLASS_AUDIO && a.SubClass == USB_AUDIO_SUBCLASS_AUDIOCONTROL &&
             a.AlternateSetting == 0)
             controls.push_back(&a);
+    auto streaming = [&](ULONG number)
+    {
+        for (const SimAltSetting& s : m_Descriptors->AltSettings())
+            if (s.InterfaceNumber == number && s.Class == USB_DEVICE_CLASS_AUDIO &&
+                s.SubClass == USB_AUDIO_SUBCLASS_AUDIOSTREAMING)
+                return true;
+        return false;
+    };
     auto namesStreaming = [&](const SimAltSetting& a)
     {
         for (size_t pos = a.Body; pos < a.End; pos += c[pos])
@@ -108,11 +116,15 @@ const SimAltSetting* SimAudioControl::ChooseControlInterface(std::vector<std::st
                 c[pos + 2] != USB_AUDIO_AC_HEADER || a.Protocol != 0)
                 continue;
             for (size_t i = 0; i < c[pos + 7] && 8 + i < c[pos]; ++i)
-                for (const SimAltSetting& s : m_Descriptors->AltSettings())
-                    if (s.InterfaceNumber == c[pos + 8 + i] && s.Class == USB_DEVICE_CLASS_AUDIO &&
-                        s.SubClass == USB_AUDIO_SUBCLASS_AUDIOSTREAMING)
-                        return true;
+                if (streaming(c[pos + 8 + i]))
+                    return true;
         }
+        for (size_t pos = c[0]; pos + 8 <= c.size() && c[pos] >= 2; pos += c[pos])
+            if (c[pos] >= 8 && c[pos + 1] == USB_INTERFACE_ASSOCIATION_DESCRIPTOR_TYPE &&
+                a.InterfaceNumber >= c[pos + 2] && a.InterfaceNumber < c[pos + 2] + c[pos + 3])
+                for (ULONG n = c[pos + 2]; n < (ULONG)c[pos + 2] + c[pos + 3]; ++n)
+                    if (streaming(n))
+                        return true;
         return false;
     };
     const SimAltSetting* chosen = controls.empty() ? nullptr : controls[0];
@@ -125,7 +137,8 @@ const SimAltSetting* SimAudioControl::ChooseControlInterface(std::vector<std::st
     for (const SimAltSetting* a : controls)
         if (a != chosen)
             notes->push_back("AudioControl interface " + std::to_string(a->InterfaceNumber) +
-                             " belongs to no audio function of the device: its requests stall");
+                             " holds no AudioStreaming interface: it answers for its own "
+                             "entities only");
     return chosen;
 }
 
@@ -133,7 +146,8 @@ std::vector<std::string> SimAudioControl::Build(const SimDescriptorSet* descript
 {
     m_Descriptors = descriptors;
     m_Config = &descriptors->Configuration();
-    m_Entities.clear();
+    m_Functions.clear();
+    m_Entities = nullptr;
     m_HasAc = false;
     m_CurrentAlt.clear();
     m_EndpointRate.clear();
@@ -142,20 +156,44 @@ std::vector<std::string> SimAudioControl::Build(const SimDescriptorSet* descript
     if (control == nullptr)
         return notes;
     m_HasAc = true;
-    m_Uac2 = control->Protocol == USB_AUDIO_PROTOCOL_IP_VERSION_02_00;
-    m_AcInterface = control->InterfaceNumber;
-    ReadEntities(*control, &notes);
+    for (const SimAltSetting& a : m_Descriptors->AltSettings())
+        if (a.Class == USB_DEVICE_CLASS_AUDIO && a.SubClass == USB_AUDIO_SUBCLASS_AUDIOCONTROL &&
+            a.AlternateSetting == 0)
+            m_Functions.push_back({&a, a.Protocol == USB_AUDIO_PROTOCOL_IP_VERSION_02_00, {}});
+    for (size_t i = 0; i < m_Functions.size(); ++i)
+    {
+        Function& f = m_Functions[i];
+        m_Primary = f.Control == control ? i : m_Primary;
+        Use(f);
+        ReadEntities(*f.Control, &notes);
+        for (Entity& e : f.Entities)
+            if (e.Subtype == USB_AUDIO_MIXER_UNIT)
+            {
+                const UCHAR* d = Descriptor(e);
+                ULONG n = 0;
+                for (UCHAR k = 0; k < d[4]; ++k)
+                    n += ClusterChannels(d[5 + k], 0);
+                e.MixerInputs = n;
+            }
+    }
+    Use(m_Functions[m_Primary]);
     NoteFeedbackPairs(&notes);
-    for (Entity& e : m_Entities)
-        if (e.Subtype == USB_AUDIO_MIXER_UNIT)
-        {
-            const UCHAR* d = Descriptor(e);
-            ULONG n = 0;
-            for (UCHAR i = 0; i < d[4]; ++i)
-                n += ClusterChannels(d[5 + i], 0);
-            e.MixerInputs = n;
-        }
     return notes;
+}
+
+void SimAudioControl::Use(Function& f)
+{
+    m_Uac2 = f.Uac2;
+    m_AcInterface = f.Control->InterfaceNumber;
+    m_Entities = &f.Entities;
+}
+
+SimAudioControl::Function* SimAudioControl::FunctionOf(UCHAR interfaceNumber)
+{
+    for (Function& f : m_Functions)
+        if (f.Control->InterfaceNumber == interfaceNumber)
+            return &f;
+    return nullptr;
 }
 
 // A setting with an explicit feedback endpoint whose data endpoint is not
@@ -237,7 +275,7 @@ void SimAudioControl::ReadEntities(const SimAltSetting& control, std::vector<std
         else
         {
             noteRefusal();
-            m_Entities.push_back(e);
+            m_Entities->push_back(e);
         }
     }
     if (headerTotal != sum)
@@ -265,8 +303,8 @@ const char* SimAudioControl::BuildEntity(Entity& e)
     case USB_AUDIO20_CLOCK_SOURCE_SUBTYPE:
         if (m_Uac2)
         {
-            e.Rates = {48000};
-            e.Rate = 48000;
+            e.Rates = m_Descriptors->ClockRates();
+            e.Rate = e.Rates[0];
         }
         break;
     case USB_AUDIO_INPUT_TERMINAL:
@@ -337,7 +375,9 @@ void SimAudioControl::BuildFeatureUnit(Entity& e)
 
 SimAudioControl::Entity* SimAudioControl::FindEntity(UCHAR id)
 {
-    for (Entity& e : m_Entities)
+    if (m_Entities == nullptr)
+        return nullptr;
+    for (Entity& e : *m_Entities)
         if (e.Id == id)
             return &e;
     return nullptr;
@@ -345,10 +385,7 @@ SimAudioControl::Entity* SimAudioControl::FindEntity(UCHAR id)
 
 const SimAudioControl::Entity* SimAudioControl::FindEntity(UCHAR id) const
 {
-    for (const Entity& e : m_Entities)
-        if (e.Id == id)
-            return &e;
-    return nullptr;
+    return const_cast<SimAudioControl*>(this)->FindEntity(id);
 }
 
 ULONG SimAudioControl::ClusterChannels(UCHAR id, int depth) const
@@ -576,13 +613,16 @@ bool SimAudioControl::Answer(const USB_DEFAULT_PIPE_SETUP_PACKET& s, UCHAR* data
         return false;
     UCHAR interfaceNumber = (UCHAR)(s.wIndex & 0xFF);
     UCHAR entityId = (UCHAR)(s.wIndex >> 8);
-    if (interfaceNumber != m_AcInterface)
+    Function* function = FunctionOf(interfaceNumber);
+    if (function == nullptr)
         return type == BMREQUEST_CLASS && entityId == 0 &&
                StreamingInterfaceRequest(interfaceNumber, s, data, length);
+    Use(*function);
     Entity* e = FindEntity(entityId);
-    if (e == nullptr)
-        return false;
-    return EntityRequest(*e, s, type == BMREQUEST_VENDOR, data, length);
+    const bool answered =
+        e != nullptr && EntityRequest(*e, s, type == BMREQUEST_VENDOR, data, length);
+    Use(m_Functions[m_Primary]);
+    return answered;
 }
 
 bool SimAudioControl::ValueRequest(SimControlValue& v, const USB_DEFAULT_PIPE_SETUP_PACKET& s,

@@ -57,7 +57,8 @@ class SimAudioControl
     bool HasAudioFunction() const { return m_HasAc; }
     UCHAR ControlInterface() const { return m_AcInterface; }
 
-    // A class or vendor request addressed to the audio function. false: not
+    // A class or vendor request addressed to the audio function (to any of
+    // its AudioControl interfaces, each with its own entities). false: not
     // one of its requests (the device then stalls). *length: bytes of the IN
     // data stage, or the OUT bytes taken.
     bool Answer(const USB_DEFAULT_PIPE_SETUP_PACKET& setup, UCHAR* data, ULONG* length);
@@ -113,7 +114,18 @@ class SimAudioControl
         bool Set = false;
     };
 
+    // The entities of one AudioControl interface, in its own class version.
+    struct Function
+    {
+        const SimAltSetting* Control = nullptr;
+        bool Uac2 = false;
+        std::vector<Entity> Entities;
+    };
+
     const UCHAR* Descriptor(const Entity& e) const { return m_Config->data() + e.Offset; }
+    // Makes `f` the function that requests and entity look-ups address.
+    void Use(Function& f);
+    Function* FunctionOf(UCHAR interfaceNumber);
     Entity* FindEntity(UCHAR id);
     const Entity* FindEntity(UCHAR id) const;
     ULONG ClusterChannels(UCHAR id, int depth) const;
@@ -143,8 +155,11 @@ class SimAudioControl
     bool m_HasAc = false;
     bool m_Uac2 = false;
     UCHAR m_AcInterface = 0;
-    std::vector<Entity> m_Entities;
-    std::map<UCHAR, UCHAR> m_CurrentAlt;    // interface -> alternate setting
-    std::map<UCHAR, ULONG> m_EndpointRate;  // endpoint address -> Hz (1.0)
-    std::map<UCHAR, ValidAlts> m_ValidAlts; // interface -> answer
+    // One per AudioControl interface; the primary one drives the streams.
+    std::vector<Function> m_Functions;
+    size_t m_Primary = 0;
+    std::vector<Entity>* m_Entities = nullptr; // the function in use
+    std::map<UCHAR, UCHAR> m_CurrentAlt;       // interface -> alternate setting
+    std::map<UCHAR, ULONG> m_EndpointRate;     // endpoint address -> Hz (1.0)
+    std::map<UCHAR, ValidAlts> m_ValidAlts;    // interface -> answer
 };

@@ -113,6 +113,7 @@ std::string SimDescriptorSet::Build(const SimDescriptorSource& source, EmuUsbSpe
         m_Configs.push_back(std::move(parsed));
     }
     m_Strings = source.Strings;
+    m_ClockRates = source.ClockRates.empty() ? std::vector<ULONG>{48000} : source.ClockRates;
     CheckStringIndexes();
     return {};
 }

@@ -48,6 +48,7 @@ struct SimDescriptorSource
     std::vector<std::vector<UCHAR>> Configurations; // in index order
     std::map<UCHAR, std::u16string> Strings;
     std::optional<EmuUsbSpeed> Speed; // the connection's speed, when the text names it
+    std::vector<ULONG> ClockRates;    // what class 2.0 clock sources offer; empty: 48 kHz
 };
 
 class SimDescriptorSet
@@ -62,6 +63,8 @@ class SimDescriptorSet
     const std::vector<UCHAR>& Configuration() const { return m_Configs[m_Selected].Bytes; }
     const std::vector<SimAltSetting>& AltSettings() const { return m_Configs[m_Selected].Alts; }
     const std::map<UCHAR, std::u16string>& Strings() const { return m_Strings; }
+    // The rates a class 2.0 clock source offers (its RANGE), in the text's order.
+    const std::vector<ULONG>& ClockRates() const { return m_ClockRates; }
     // The device descriptor's fields; those a short descriptor lacks read 0.
     const USB_DEVICE_DESCRIPTOR& DeviceDescriptor() const { return m_DeviceView; }
     const SimAltSetting* FindAlt(UCHAR interfaceNumber, UCHAR alternateSetting) const;
@@ -99,5 +102,6 @@ class SimDescriptorSet
     std::vector<Parsed> m_Configs;
     size_t m_Selected = 0;
     std::map<UCHAR, std::u16string> m_Strings;
+    std::vector<ULONG> m_ClockRates{48000};
     std::vector<std::string> m_Notes;
 };

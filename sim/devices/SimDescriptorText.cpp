@@ -67,6 +67,25 @@ std::string ReadSpeed(const std::string& rest, std::optional<EmuUsbSpeed>* speed
     return {};
 }
 
+// `clock-rates <Hz> ...`: the rates of the device's class 2.0 clock sources.
+std::string ReadClockRates(const std::string& rest, std::vector<ULONG>* rates)
+{
+    if (!rates->empty())
+        return "clock-rates given twice";
+    std::istringstream tokens(rest);
+    std::string token;
+    while (tokens >> token)
+    {
+        if (token.find_first_not_of("0123456789") != std::string::npos || token.size() > 7 ||
+            std::stoul(token) == 0)
+            return "clock rates must be rates in Hz, 1 to 9999999";
+        rates->push_back((ULONG)std::stoul(token));
+    }
+    if (rates->empty())
+        return "clock-rates names no rate";
+    return {};
+}
+
 std::string ReadBytes(const std::string& line, std::vector<UCHAR>* bytes)
 {
     std::istringstream tokens(line);
@@ -116,6 +135,8 @@ std::string SimParseDescriptorText(const std::string& text, SimDescriptorSource*
             e = ReadString(line.substr(7), &source->Strings);
         else if (line.compare(0, 6, "speed ") == 0)
             e = ReadSpeed(Content(line.substr(6)), &source->Speed);
+        else if (line.compare(0, 11, "clock-rates") == 0 && (line.size() == 11 || line[11] == ' '))
+            e = ReadClockRates(line.substr(11), &source->ClockRates);
         else
         {
             std::vector<UCHAR> bytes;

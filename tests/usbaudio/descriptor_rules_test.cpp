@@ -2,6 +2,8 @@
 // byte below, at and above what each subtype and its counts need.
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "tests/driver/adapter_rig.h"
@@ -83,35 +85,121 @@ TEST(DescriptorRules, LengthsPerSubtypeAndVersion)
     }
 }
 
-// Every class 2.0 row one byte short of what it needs and at exactly that,
-// counts included (mixer and selector sources, processing and extension
-// inputs, clock selector inputs).
-TEST(DescriptorRules, Uac2RowsAtTheirLengths)
+namespace
 {
-    struct Row
+// The class definitions' field layouts, written out here apart from the rule
+// table: "name:width" in order; "#" marks the count field, width "n" repeats
+// once per count (class 1.0 rates: "r", two for a count of 0), width 0 is a
+// part whose length no byte before it states (it may be empty).
+struct Layout
+{
+    AudioDescriptorVersion Version;
+    AudioInterfaceKind Kind;
+    UCHAR Subtype;
+    const char* Fields;
+};
+const Layout kLayouts[] = {
+    {kUac1, kControl, 1, "bcdADC:2 wTotalLength:2 bInCollection:1# baInterfaceNr:n"},
+    {kUac1, kControl, 2,
+     "bTerminalID:1 wTerminalType:2 bAssocTerminal:1 bNrChannels:1 wChannelConfig:2 "
+     "iChannelNames:1 iTerminal:1"},
+    {kUac1, kControl, 3, "bTerminalID:1 wTerminalType:2 bAssocTerminal:1 bSourceID:1 iTerminal:1"},
+    {kUac1, kControl, 4,
+     "bUnitID:1 bNrInPins:1# baSourceID:n bNrChannels:1 wChannelConfig:2 iChannelNames:1 "
+     "bmControls:0 iMixer:1"},
+    {kUac1, kControl, 5, "bUnitID:1 bNrInPins:1# baSourceID:n iSelector:1"},
+    {kUac1, kControl, 6, "bUnitID:1 bSourceID:1 bControlSize:1# bmaControls0:n iFeature:1"},
+    {kUac1, kControl, 7,
+     "bUnitID:1 wProcessType:2 bNrInPins:1# baSourceID:n bNrChannels:1 wChannelConfig:2 "
+     "iChannelNames:1 bControlSize:1 bmControls:0 iProcessing:1 processSpecific:0"},
+    {kUac1, kControl, 8,
+     "bUnitID:1 wExtensionCode:2 bNrInPins:1# baSourceID:n bNrChannels:1 wChannelConfig:2 "
+     "iChannelNames:1 bControlSize:1 bmControls:0 iExtension:1"},
+    {kUac1, kStreaming, 1, "bTerminalLink:1 bDelay:1 wFormatTag:2"},
+    {kUac1, kStreaming, 2,
+     "bFormatType:1 bNrChannels:1 bSubframeSize:1 bBitResolution:1 bSamFreqType:1# tSamFreq:r"},
+    {kUac1, kStreaming, 3, "wFormatTag:2"},
+    {kUac2, kControl, 1, "bcdADC:2 bCategory:1 wTotalLength:2 bmControls:1"},
+    {kUac2, kControl, 2,
+     "bTerminalID:1 wTerminalType:2 bAssocTerminal:1 bCSourceID:1 bNrChannels:1 "
+     "bmChannelConfig:4 iChannelNames:1 bmControls:2 iTerminal:1"},
+    {kUac2, kControl, 3,
+     "bTerminalID:1 wTerminalType:2 bAssocTerminal:1 bSourceID:1 bCSourceID:1 bmControls:2 "
+     "iTerminal:1"},
+    {kUac2, kControl, 4,
+     "bUnitID:1 bNrInPins:1# baSourceID:n bNrChannels:1 bmChannelConfig:4 iChannelNames:1 "
+     "bmMixerControls:0 bmControls:1 iMixer:1"},
+    {kUac2, kControl, 5, "bUnitID:1 bNrInPins:1# baSourceID:n bmControls:1 iSelector:1"},
+    {kUac2, kControl, 6, "bUnitID:1 bSourceID:1 bmaControls0:4 iFeature:1"},
+    {kUac2, kControl, 8,
+     "bUnitID:1 wProcessType:2 bNrInPins:1# baSourceID:n bNrChannels:1 bmChannelConfig:4 "
+     "iChannelNames:1 bmControls:2 iProcessing:1 processSpecific:0"},
+    {kUac2, kControl, 9,
+     "bUnitID:1 wExtensionCode:2 bNrInPins:1# baSourceID:n bNrChannels:1 bmChannelConfig:4 "
+     "iChannelNames:1 bmControls:1 iExtension:1"},
+    {kUac2, kControl, 10, "bClockID:1 bmAttributes:1 bmControls:1 bAssocTerminal:1 iClockSource:1"},
+    {kUac2, kControl, 11, "bClockID:1 bNrInPins:1# baCSourceID:n bmControls:1 iClockSelector:1"},
+    {kUac2, kControl, 12, "bClockID:1 bCSourceID:1 bmControls:1 iClockMultiplier:1"},
+    {kUac2, kStreaming, 1,
+     "bTerminalLink:1 bmControls:1 bFormatType:1 bmFormats:4 bNrChannels:1 bmChannelConfig:4 "
+     "iChannelNames:1"},
+    {kUac2, kStreaming, 2, "bFormatType:1 bSubslotSize:1 bBitResolution:1"},
+};
+
+// The bytes a layout needs with `count` in its count field, and where that
+// field sits (-1: none).
+ULONG LayoutNeeds(const Layout& layout, UCHAR count, int* countAt)
+{
+    ULONG bytes = AUDIO_CS_HEADER_BYTES;
+    *countAt = -1;
+    std::istringstream fields(layout.Fields);
+    std::string field;
+    while (fields >> field)
     {
-        AudioInterfaceKind Kind;
-        UCHAR Subtype;
-        UCHAR Needed;
-        int CountAt;
-        UCHAR Count;
-    } rows[] = {
-        {kControl, 1, 9, -1, 0},   {kControl, 2, 17, -1, 0}, {kControl, 3, 12, -1, 0},
-        {kControl, 4, 15, 4, 2},   {kControl, 5, 10, 4, 3},  {kControl, 6, 10, -1, 0},
-        {kControl, 8, 19, 6, 2},   {kControl, 9, 17, 6, 1},  {kControl, 10, 8, -1, 0},
-        {kControl, 11, 9, 4, 2},   {kControl, 12, 7, -1, 0}, {kStreaming, 1, 16, -1, 0},
-        {kStreaming, 2, 6, -1, 0},
-    };
-    for (const Row& r : rows)
-    {
-        const UCHAR lengths[2] = {(UCHAR)(r.Needed - 1), r.Needed};
-        for (UCHAR length : lengths)
+        const std::string width = field.substr(field.find(':') + 1);
+        if (width == "n")
+            bytes += count;
+        else if (width == "r")
+            bytes += 3 * (count == 0 ? 2 : count);
+        else
         {
-            const std::vector<UCHAR> d = Cs(length, r.Subtype, r.CountAt, r.Count);
-            EXPECT_EQ(length == r.Needed ? DescriptorVerdict::Valid : DescriptorVerdict::TooShort,
-                      CheckAudioDescriptor(kUac2, r.Kind, d.data(), (ULONG)d.size()))
-                << (int)r.Subtype << " at " << (int)length;
+            if (width.back() == '#')
+                *countAt = (int)bytes;
+            bytes += (ULONG)std::stoul(width);
         }
+    }
+    return bytes;
+}
+} // namespace
+
+// Every rule, one byte short of its layout and at exactly it, with counts of
+// one to three; and no rule without a layout, so none escapes.
+TEST(DescriptorRules, EveryRuleMatchesTheClassLayout)
+{
+    for (const Layout& layout : kLayouts)
+        for (UCHAR count = 1; count <= 3; ++count)
+        {
+            int countAt = -1;
+            const ULONG needed = LayoutNeeds(layout, count, &countAt);
+            for (ULONG length : {needed - 1, needed})
+            {
+                const std::vector<UCHAR> d = Cs((UCHAR)length, layout.Subtype, countAt, count);
+                EXPECT_EQ(
+                    length == needed ? DescriptorVerdict::Valid : DescriptorVerdict::TooShort,
+                    CheckAudioDescriptor(layout.Version, layout.Kind, d.data(), (ULONG)d.size()))
+                    << (layout.Version == kUac1 ? "1.0 " : "2.0 ")
+                    << (layout.Kind == kControl ? "control " : "streaming ") << (int)layout.Subtype
+                    << " count " << (int)count << " length " << length;
+            }
+        }
+    for (const AudioDescriptorRule& rule : AUDIO_DESCRIPTOR_RULES)
+    {
+        bool described = false;
+        for (const Layout& layout : kLayouts)
+            described =
+                described || (layout.Version == rule.Version && layout.Kind == rule.Interface &&
+                              layout.Subtype == rule.Subtype);
+        EXPECT_TRUE(described) << (int)rule.Subtype;
     }
 }
 

@@ -180,6 +180,15 @@ TEST(Capabilities, Uac1RecordPerCondition)
          STATUS_SUCCESS,
          {0x3C0264, 12, 0},
          {kRead50 + " STALL", kRead32 + " STALL", kRead50 + " STALL", kRead32 + " STALL"}},
+        // Ordinary devices have no model string: they start as an unknown model.
+        {"unreadable, not listed",
+         0x1001,
+         u"",
+         -1,
+         {-1, -1},
+         STATUS_SUCCESS,
+         {0, 0, 0},
+         {kRead50 + " STALL", kRead32 + " STALL", kRead50 + " STALL", kRead32 + " STALL"}},
     };
     for (const Case& c : cases)
     {
@@ -196,6 +205,22 @@ TEST(Capabilities, Uac1RecordPerCondition)
         if (NT_SUCCESS(c.Expected))
             ExpectRecord(c.Values, DeviceOf(rig)->GetCapabilityRecord(), c.What);
         EXPECT_EQ(c.Requests, ChipRequests(rig.Device())) << c.What;
+    }
+}
+
+// A device pulled out while its model string is read does not start, listed
+// or not.
+TEST(Capabilities, Uac1StringReadOfAGoneDevice)
+{
+    for (USHORT product : {0x1001, 0x1101})
+    {
+        UsbAdapterRig rig(MakeSimDevice(Uac1Bytes(product, u"")));
+        ASSERT_TRUE(rig.Ok());
+        UseDeviceClasses(false);
+        // The class choice reads both indexes first; the device goes at the
+        // device class's own read of 0x50.
+        rig.Device()->InjectControlFault({0x80, 0x06, 0x0350, -1}, SimFaultKind::Unplug, 1, 1);
+        EXPECT_EQ(STATUS_NO_SUCH_DEVICE, rig.Start()) << product;
     }
 }
 

@@ -195,12 +195,6 @@ TEST(Uac1Walk, DescriptorsThatEndTheStart)
              c[Find(c, kFeature, 1) + 4] = 2;
          },
          STATUS_INVALID_PARAMETER},
-        {"capture format of 0 channels", [](auto& c) { c[FindAs(c, kFormat, 2) + 4] = 0; },
-         STATUS_UNSUCCESSFUL},
-        {"capture format of 9 channels", [](auto& c) { c[FindAs(c, kFormat, 2) + 4] = 9; },
-         STATUS_UNSUCCESSFUL},
-        {"capture format of 0 bits", [](auto& c) { c[FindAs(c, kFormat, 2) + 5] = 0; },
-         STATUS_UNSUCCESSFUL},
         {"capture rate of 0 Hz",
          [](auto& c)
          {
@@ -253,6 +247,61 @@ TEST(Uac1Walk, FeatureUnitsWithoutMute)
         {
             EXPECT_EQ(c.Controls, controls) << c.What;
         }
+    }
+}
+
+// An interface with no format the driver can carry is left out, named in
+// the debug output, and the device starts with the others; with no stream
+// left the start fails.
+TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
+{
+    using Change = std::function<void(std::vector<UCHAR>&)>;
+    const auto capture = [](UCHAR offset, UCHAR value)
+    { return [=](std::vector<UCHAR>& c) { c[FindAs(c, kFormat, 2) + offset] = value; }; };
+    struct Case
+    {
+        const char* What;
+        Change Edit;
+        NTSTATUS Status;
+        ULONG Engines;
+        std::vector<int> LeftOut; // interface numbers
+    } cases[] = {
+        {"capture of 0 channels", capture(4, 0), STATUS_SUCCESS, 1, {2}},
+        {"capture of 9 channels", capture(4, 9), STATUS_SUCCESS, 1, {2}},
+        {"capture of 8 channels", capture(4, 8), STATUS_SUCCESS, 2, {}},
+        {"capture of 0-byte samples", capture(5, 0), STATUS_SUCCESS, 1, {2}},
+        {"every interface unusable",
+         [](auto& c)
+         {
+             for (int nth : {0, 1, 2})
+                 c[FindAs(c, kFormat, nth) + 4] = 9;
+         },
+         STATUS_UNSUCCESSFUL,
+         0,
+         {1, 2}},
+    };
+    for (const Case& c : cases)
+    {
+        EmuDbgClear();
+        std::vector<std::string> engines;
+        EXPECT_EQ(c.Status,
+                  StartWith(
+                      SimReference::Uac1SpeakerMic,
+                      [&](DeviceBytes& b) { c.Edit(b.Configuration); }, nullptr, &engines))
+            << c.What;
+        if (NT_SUCCESS(c.Status))
+        {
+            EXPECT_EQ(c.Engines, engines.size()) << c.What;
+        }
+        std::vector<int> named;
+        for (const std::string& line : EmuDbgOutput())
+        {
+            int number = -1;
+            if (sscanf(line.c_str(), "UsbAudio: AudioStreaming interface %d has no format",
+                       &number) == 1)
+                named.push_back(number);
+        }
+        EXPECT_EQ(c.LeftOut, named) << c.What;
     }
 }
 

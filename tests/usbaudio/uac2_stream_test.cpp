@@ -11,6 +11,7 @@
 #include "platform/kernel/emu.h"
 #include "streaming/usb_audio2_capture.h"
 #include "streaming/usb_audio2_render.h"
+#include "tests/driver/adapter_rig.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 
 namespace
@@ -109,6 +110,20 @@ std::unique_ptr<SimUsbDevice> IntervalFourDevice(LONG driftPpm)
     return device;
 }
 
+// The reference device with its clock's frequency read-only, offering 48
+// and 96 kHz and running at 48.
+std::unique_ptr<SimUsbDevice> FixedClockDevice()
+{
+    DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
+    std::vector<UCHAR>& c = bytes.Configuration;
+    for (size_t pos = 0; pos + 5 < c.size() && c[pos] >= 2; pos += c[pos])
+        if (c[pos + 1] == 0x24 && c[pos + 2] == 0x0A && c[pos + 3] == SimRef3::Clock)
+            c[pos + 5] = (UCHAR)((c[pos + 5] & ~3) | 1);
+    auto device = MakeSimDevice(bytes);
+    device->Audio().SetClockRates(SimRef3::Clock, {48000, 96000});
+    return device;
+}
+
 // The sample frames of the playback packets from packet `from` on.
 std::vector<ULONG> PacketFrames(SimUsbDevice* device, size_t from, ULONG frameBytes)
 {
@@ -151,6 +166,39 @@ TEST(Uac2Stream, EveryRateStreamsBothWays)
         EXPECT_NEAR(rate * 4.0, (double)record.Captured, rate * 4.0 * 0.03) << rate;
         rig.Leave(1, &record);
     }
+}
+
+// A clock the host may only read is read, not set: a stream at its rate
+// runs with no sampling-frequency SET_CUR sent; one at another rate is
+// refused at preparation, and the clock keeps its rate.
+TEST(Uac2Stream, AFixedClockIsReadNotSet)
+{
+    for (ULONG index : {0u, 1u})
+        for (ULONG rate : {48000u, 96000u})
+        {
+            StreamRig rig(FixedClockDevice());
+            ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+            rig.Sim()->ClearLog();
+            CountingClient client;
+            const NTSTATUS status = rig.Start(index, &client, rate, 16, 10, 2);
+            EXPECT_EQ(rate == 48000 ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED, status) << rate;
+            for (const std::string& row : rig.Sim()->LogText())
+            {
+                EXPECT_NE(0u, row.rfind("21 01 0100", 0)) << row;
+            }
+            EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
+            if (NT_SUCCESS(status))
+            {
+                EmuAdvanceMs(100);
+                EXPECT_GT(index == 0 ? client.Bytes : client.Captured, 0u);
+                rig.Leave(index, &client);
+            }
+            else if (client.Record != nullptr)
+            {
+                EXPECT_EQ(STATUS_SUCCESS,
+                          rig.Stream(index)->UnregisterClient(client.Record->Registration));
+            }
+        }
 }
 
 // The pacing follows the device's feedback: its rate when inside the window

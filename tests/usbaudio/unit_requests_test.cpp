@@ -146,6 +146,27 @@ TEST(UnitRequests, Uac1ChannelSwap)
     EXPECT_EQ(6, late.RangeChannelFor(kVolume, 8));
 }
 
+// Units of fewer than eight logical channels have no channel 7 or 8: every
+// channel goes out as itself.
+TEST(UnitRequests, Uac1NoSwapBelowEightChannels)
+{
+    RequestRig rig(SimReference::Uac1Surround71);
+    ASSERT_TRUE(rig.Ok());
+    for (ULONG channels : {5u, 6u, 7u})
+    {
+        std::vector<UCHAR> d = {(UCHAR)(8 + channels), 0x24, 0x06, SimRef2::FeaturePlay, 1, 1, 0};
+        d.insert(d.end(), channels, 0x02);
+        d.push_back(0);
+        CFeatureUnitRequests unit(rig.Owner(), V1, d.data(), (ULONG)d.size());
+        for (ULONG index = 0; index < channels; ++index)
+        {
+            UCHAR channel = 0;
+            ASSERT_EQ(STATUS_SUCCESS, unit.ChannelFor(kVolume, index, channels, true, &channel));
+            EXPECT_EQ(index + 1, channel) << channels << " channels, index " << index;
+        }
+    }
+}
+
 // The class 1.0 pseudo-control table (GET_MEM of its length, then of the
 // table) and the device's own selectors, sent as vendor requests.
 TEST(UnitRequests, Uac1PseudoControls)

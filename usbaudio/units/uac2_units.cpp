@@ -11,6 +11,10 @@ constexpr ULONG c_MixerInputCountOffset = 4;
 constexpr ULONG c_MixerSourcesOffset = 5;
 constexpr ULONG c_ExtensionInputCountOffset = 6;
 constexpr ULONG c_ExtensionSourcesOffset = 7;
+// The clock source's bmControls: the frequency control's two bits, both set
+// when the host may write it.
+constexpr ULONG c_ClockControlsOffset = 5;
+constexpr UCHAR c_ClockFrequencyBits = 0x03;
 
 // An interrupt's feature-unit selector and the control type it changes.
 struct SelectorKind
@@ -69,8 +73,22 @@ NTSTATUS CUac2ClockSource::GetCount(PULONG count)
     return Requests().GetFrequencyCount(count);
 }
 
+// A clock whose frequency control is not writable (a fixed clock) refuses
+// the set; it runs at its own rate, and only a format at that rate can play.
 NTSTATUS CUac2ClockSource::SetFrequency(ULONG hz)
 {
+    if ((DescriptorByte(c_ClockControlsOffset) & c_ClockFrequencyBits) != c_ClockFrequencyBits)
+    {
+        ULONG current = 0;
+        NTSTATUS status = Requests().GetFrequency(&current);
+        if (!NT_SUCCESS(status))
+            return status;
+        if (current == hz)
+            return STATUS_SUCCESS;
+        DbgPrint("UsbAudio: clock source %u runs at %u Hz and cannot be set to %u Hz\n",
+                 (unsigned)m_Id, (unsigned)current, (unsigned)hz);
+        return STATUS_NOT_SUPPORTED;
+    }
     return Requests().SetFrequency(hz);
 }
 

@@ -79,6 +79,17 @@ TEST(DescriptorText, RefusesOnlyWhatNoDeviceSends)
          "line 4: speed must be full or high"},
         {kDevice + std::string("speed full\nspeed high\n") + Config("12", "01", vendor),
          "line 3: speed given twice"},
+        {kDevice + Config("12", "01", vendor) + "clock-rates 48000 0\n",
+         "line 4: clock rates must be rates in Hz, 1 to 9999999"},
+        {kDevice + Config("12", "01", vendor) + "clock-rates 10000000\n",
+         "line 4: clock rates must be rates in Hz, 1 to 9999999"},
+        {kDevice + Config("12", "01", vendor) + "clock-rates 44.1k\n",
+         "line 4: clock rates must be rates in Hz, 1 to 9999999"},
+        {kDevice + Config("12", "01", vendor) + "clock-rates  \n",
+         "line 4: clock-rates names no rate"},
+        {kDevice + std::string("clock-rates 48000\nclock-rates 96000\n") +
+             Config("12", "01", vendor),
+         "line 3: clock-rates given twice"},
         {kDevice, "text holds no device or no configuration descriptor"},
     };
     for (const auto& c : cases)
