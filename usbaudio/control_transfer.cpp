@@ -18,6 +18,11 @@ NTSTATUS SubmitControlRequest(PUSBDEVICEIO io, PURB urb, const ControlRequest& r
                           request.In ? USBD_TRANSFER_DIRECTION_IN : 0, 0, request.Request,
                           request.Value, request.Index, buffer, nullptr, length, nullptr);
     NTSTATUS status = io->SubmitUrbSync(urb);
+    if (!NT_SUCCESS(status))
+        DbgPrint("UsbAudio: request %s bRequest 0x%02X wValue 0x%04X wIndex 0x%04X wLength %u "
+                 "refused: status 0x%08X, USBD status 0x%08X\n",
+                 request.In ? "IN" : "OUT", request.Request, request.Value, request.Index,
+                 (unsigned)length, (unsigned)status, (unsigned)urb->UrbHeader.Status);
     if (NT_SUCCESS(status) && transferred != nullptr)
     {
         const ULONG moved = urb->UrbControlVendorClassRequest.TransferBufferLength;
@@ -34,6 +39,12 @@ NTSTATUS ControlRequestAtLeast(PUSBDEVICEIO io, const ControlRequest& request, P
     ULONG transferred = 0;
     NTSTATUS status = SubmitControlRequest(io, &urb, request, buffer, length, &transferred);
     if (NT_SUCCESS(status) && request.In && transferred < needed)
+    {
+        DbgPrint("UsbAudio: request IN bRequest 0x%02X wValue 0x%04X wIndex 0x%04X answered %u "
+                 "of the %u bytes needed\n",
+                 request.Request, request.Value, request.Index, (unsigned)transferred,
+                 (unsigned)needed);
         status = STATUS_DEVICE_DATA_ERROR;
+    }
     return status;
 }

@@ -273,6 +273,15 @@ void LinkUnitSources(CUsbAudioDevice* device)
                       });
 }
 
+void ReportRefusedDescriptor(const char* interfaceKind, UCHAR interfaceNumber, const UCHAR* d,
+                             NTSTATUS status)
+{
+    DbgPrint("UsbAudio: %s interface %u: descriptor subtype 0x%02X id %u length %u refused: "
+             "0x%08X\n",
+             interfaceKind, interfaceNumber, d[0] > 2 ? d[2] : 0, d[0] > 3 ? d[3] : 0, d[0],
+             (unsigned)status);
+}
+
 NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor,
                           ULONG bytesToEnd, AudioDescriptorVersion version,
                           PAUDIO_CONTROL_UNIT_MAKER createUnit)
@@ -298,14 +307,17 @@ NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR int
             return STATUS_UNSUCCESSFUL;
         if (d[1] != AUDIO_CS_INTERFACE)
             break;
-        if (CheckAudioDescriptor(version, AudioInterfaceKind::AudioControl, d, left) !=
-            DescriptorVerdict::Valid)
-            return STATUS_UNSUCCESSFUL;
-        if (d[2] != c_HeaderSubtype)
+        NTSTATUS status = CheckAudioDescriptor(version, AudioInterfaceKind::AudioControl, d,
+                                               left) == DescriptorVerdict::Valid
+                              ? STATUS_SUCCESS
+                              : STATUS_UNSUCCESSFUL;
+        if (NT_SUCCESS(status) && d[2] != c_HeaderSubtype)
+            status = createUnit(device, d);
+        if (!NT_SUCCESS(status))
         {
-            NTSTATUS status = createUnit(device, d);
-            if (!NT_SUCCESS(status))
-                return status;
+            ReportRefusedDescriptor("AudioControl", interfaceDescriptor->bInterfaceNumber, d,
+                                    status);
+            return status;
         }
         position += d[0];
     }

@@ -107,11 +107,13 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker
             const DescriptorVerdict verdict =
                 CheckAudioDescriptor(walker.Version, AudioInterfaceKind::AudioStreaming, d, left);
             if (verdict != DescriptorVerdict::Valid && verdict != DescriptorVerdict::NoRule)
-                return STATUS_UNSUCCESSFUL;
-            if (d[2] == c_AsGeneral)
+                status = STATUS_UNSUCCESSFUL;
+            else if (d[2] == c_AsGeneral)
                 status = walker.OnGeneral(device, d, walk);
             else if (d[2] == c_FormatType)
                 status = walker.OnFormatType(device, d, walk);
+            if (!NT_SUCCESS(status))
+                ReportRefusedDescriptor("AudioStreaming", walk->Number, d, status);
         }
         else if (d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE && d[1] != AUDIO_CS_ENDPOINT)
             break;

@@ -39,6 +39,12 @@ NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR int
                           PAUDIO_CONTROL_UNIT_MAKER createUnit);
 // Initialises a new unit with its descriptor and adds it to the device's
 // units; the creation reference is released either way.
+// Names a class-specific descriptor the walk refuses, and why, in the debug
+// output: the interface, the subtype, the id (byte 3: the entity id of an
+// AudioControl descriptor, a general descriptor's terminal link), the length
+// and the status the start ends with.
+void ReportRefusedDescriptor(const char* interfaceKind, UCHAR interfaceNumber, const UCHAR* d,
+                             NTSTATUS status);
 NTSTATUS AddWalkedUnit(CUsbAudioDevice* device, CUacUnit* unit, const UCHAR* descriptor);
 ULONG DeviceUnitCount(CUsbAudioDevice* device);
 void LinkUnitSources(CUsbAudioDevice* device);

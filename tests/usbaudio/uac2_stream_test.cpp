@@ -168,37 +168,29 @@ TEST(Uac2Stream, EveryRateStreamsBothWays)
     }
 }
 
-// A clock the host may only read is read, not set: a stream at its rate
+// A clock the host may only read is read, not set: a capture at its rate
 // runs with no sampling-frequency SET_CUR sent; one at another rate is
 // refused at preparation, and the clock keeps its rate.
 TEST(Uac2Stream, AFixedClockIsReadNotSet)
 {
-    for (ULONG index : {0u, 1u})
-        for (ULONG rate : {48000u, 96000u})
-        {
-            StreamRig rig(FixedClockDevice());
-            ASSERT_EQ(STATUS_SUCCESS, rig.Status);
-            rig.Sim()->ClearLog();
-            CountingClient client;
-            const NTSTATUS status = rig.Start(index, &client, rate, 16, 10, 2);
-            EXPECT_EQ(rate == 48000 ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED, status) << rate;
-            for (const std::string& row : rig.Sim()->LogText())
-            {
-                EXPECT_NE(0u, row.rfind("21 01 0100", 0)) << row;
-            }
-            EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
-            if (NT_SUCCESS(status))
-            {
-                EmuAdvanceMs(100);
-                EXPECT_GT(index == 0 ? client.Bytes : client.Captured, 0u);
-                rig.Leave(index, &client);
-            }
-            else if (client.Record != nullptr)
-            {
-                EXPECT_EQ(STATUS_SUCCESS,
-                          rig.Stream(index)->UnregisterClient(client.Record->Registration));
-            }
-        }
+    for (ULONG rate : {48000u, 96000u})
+    {
+        StreamRig rig(FixedClockDevice());
+        ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+        rig.Sim()->ClearLog();
+        CountingClient client;
+        const NTSTATUS status = rig.Start(1, &client, rate, 16, 10, 2);
+        EXPECT_EQ(rate == 48000 ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED, status);
+        for (const std::string& row : rig.Sim()->LogText())
+            EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
+        EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
+        EmuAdvanceMs(100);
+        EXPECT_EQ(rate == 48000, client.Captured > 0);
+        if (NT_SUCCESS(status))
+            rig.Leave(1, &client);
+        else
+            EXPECT_EQ(STATUS_SUCCESS, rig.Stream(1)->UnregisterClient(client.Record->Registration));
+    }
 }
 
 // The pacing follows the device's feedback: its rate when inside the window

@@ -4,6 +4,7 @@
 // fail, and what the terminals and units answer the interrupt path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "platform/kernel/emu.h"
@@ -368,6 +369,64 @@ TEST(Uac2Walk, MixerAndExtensionUnitSources)
         ASSERT_EQ(STATUS_SUCCESS, unit->UnitGetControl(0, &mixer));
         EXPECT_EQ(c.Sources.size(), mixer->GetValueCount());
         unit->Release();
+    }
+}
+
+// The driver's debug output names what ended a failed start: the refused
+// descriptor by interface, subtype, id and length, or the refused request by
+// its fields and the device's answer.
+TEST(Uac2Walk, AFailedStartSaysWhy)
+{
+    using Edit = std::function<size_t(std::vector<UCHAR>&)>; // the refused descriptor's offset
+    struct Case
+    {
+        const char* What;
+        const char* Interface;
+        UCHAR Number;
+        Edit Change;
+        bool StallRange;
+    } cases[] = {
+        {"effect unit", "AudioControl", SimRef3::ControlInterface,
+         [](auto& c)
+         {
+             c[Locate(c, kFeature, 1) + 2] = 7;
+             return Locate(c, 7);
+         },
+         false},
+        {"format type 2", "AudioStreaming", SimRef3::RecInterface,
+         [](auto& c)
+         {
+             c[Locate(c, kGeneral, 2, true) + 5] = 2;
+             return Locate(c, 2, 2, true);
+         },
+         false},
+        {"clock range stalled", nullptr, 0, [](auto&) { return (size_t)0; }, true},
+    };
+    for (const Case& c : cases)
+    {
+        DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
+        const size_t at = c.Change(bytes.Configuration);
+        const UCHAR* d = &bytes.Configuration[at];
+        auto device = MakeSimDevice(bytes);
+        if (c.StallRange)
+            device->InjectControlFault({0xA1, 0x02, 0x0100, SimRef3::Clock << 8},
+                                       SimFaultKind::Stall, 100);
+        EmuDbgClear();
+        Uac2Started s(std::move(device));
+        ASSERT_FALSE(NT_SUCCESS(s.Status)) << c.What;
+        char expected[160];
+        if (c.StallRange)
+            snprintf(expected, sizeof(expected),
+                     "UsbAudio: request IN bRequest 0x02 wValue 0x0100 wIndex 0x%04X wLength 14 "
+                     "refused: status 0x%08X, USBD status 0x%08X\n",
+                     SimRef3::Clock << 8, (unsigned)s.Status, (unsigned)USBD_STATUS_STALL_PID);
+        else
+            snprintf(expected, sizeof(expected),
+                     "UsbAudio: %s interface %u: descriptor subtype 0x%02X id %u length %u "
+                     "refused: 0x%08X\n",
+                     c.Interface, c.Number, d[2], d[3], d[0], (unsigned)s.Status);
+        const auto& lines = EmuDbgOutput();
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), expected)) << expected;
     }
 }
 

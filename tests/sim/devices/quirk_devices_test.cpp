@@ -3,9 +3,6 @@
 // its firmware would.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "sim/devices/ReferenceDevices.h"
 
 namespace
@@ -188,42 +185,22 @@ TEST(QuirkDevices, EachControlInterfaceAnswersForItsOwnEntities)
     }
 }
 
-// A second AudioControl interface with entities of its own, of another class
-// version, answers them on its number in that version.
-TEST(QuirkDevices, TwoControlInterfacesKeepTheirOwnVersions)
+// A class 2.0 AudioControl interface beside a class 1.0 one answers for its
+// clock in its own version, with the file's rates; without the line a clock
+// offers 48 kHz.
+TEST(QuirkDevices, EachControlInterfaceKeepsItsVersion)
 {
-    std::ifstream file(QuirkPath("midi-control-interface.txt"));
-    std::stringstream text;
-    text << file.rdbuf();
-    std::string t = text.str();
-    // The MIDI function's AudioControl interface, as a class 2.0 one with a
-    // clock source 9 in place of its MIDI header.
-    const std::string midiAc = "09 04 02 00 00 01 01 00 00";
-    const std::string midiHeader = "09 24 01 00 01 09 00 01 03";
-    ASSERT_NE(t.find(midiAc), std::string::npos);
-    t.replace(t.find(midiAc), midiAc.size(), "09 04 02 00 00 01 01 20 00");
-    t.replace(t.find(midiHeader), midiHeader.size(),
-              "09 24 01 00 02 08 11 00 00\n08 24 0A 09 01 03 00 00");
-    // The configuration grows by the clock's 8 bytes.
-    t.replace(t.find("09 02 BB 00"), 11, "09 02 C3 00");
-    std::string error;
-    auto d = SimUsbDevice::CreateFromText(t + "clock-rates 44100 96000\n", std::nullopt, &error);
-    ASSERT_NE(d, nullptr) << error;
-    ASSERT_TRUE(Ask(*d, 0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0));
-    EXPECT_EQ(d->Audio().ControlInterface(), 0);
+    auto d = LoadQuirk("control-interfaces-of-two-versions.txt");
+    ASSERT_TRUE(d != nullptr && Ask(*d, 0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0));
     EXPECT_FALSE(d->Audio().IsAudioClass2());
-    // Class 2.0 CUR and RANGE of the clock on interface 2, the text's rates.
     const std::vector<UCHAR> range = {2, 0,    0x44, 0xAC, 0, 0,    0x44, 0xAC, 0, 0, 0, 0, 0,
                                       0, 0x00, 0x77, 0x01, 0, 0x00, 0x77, 0x01, 0, 0, 0, 0, 0};
     EXPECT_EQ(Ask(*d, 0xA1, USB_AUDIO20_RANGE, 0x0100, 0x0902, 26), range);
     EXPECT_EQ(Ask(*d, 0xA1, USB_AUDIO20_CUR, 0x0100, 0x0902, 4),
               (std::vector<UCHAR>{0x44, 0xAC, 0, 0}));
-    // The class 1.0 GET_CUR is no request of a class 2.0 clock.
     EXPECT_EQ(Ask(*d, 0xA1, USB_AUDIO10_GET_CUR, 0x0100, 0x0902, 4), std::nullopt);
-    // Without the line a clock offers 48 kHz.
     auto plain = LoadQuirk("implicit-feedback.txt");
-    ASSERT_NE(plain, nullptr);
-    ASSERT_TRUE(Ask(*plain, 0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0));
+    ASSERT_TRUE(plain != nullptr && Ask(*plain, 0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0));
     EXPECT_EQ(Ask(*plain, 0xA1, USB_AUDIO20_RANGE, 0x0100, 0x0900, 14),
               (std::vector<UCHAR>{1, 0, 0x80, 0xBB, 0, 0, 0x80, 0xBB, 0, 0, 0, 0, 0, 0}));
 }

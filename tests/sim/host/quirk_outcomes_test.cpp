@@ -19,9 +19,13 @@ struct Outcome
 };
 
 const Outcome kOutcomes[] = {
-    {"headset-no-strings.txt", 2, true},   {"missing-strings.txt", 2, false},
-    {"six-channel-speaker.txt", 6, false}, {"midi-first-controller.txt", 2, false},
+    {"headset-no-strings.txt", 2, true},
+    {"missing-strings.txt", 2, false},
+    {"six-channel-speaker.txt", 6, false},
+    {"midi-first-controller.txt", 2, false},
     {"implicit-feedback.txt", 0, true},
+    {"extension-unit-recorder.txt", 0, true},
+    {"control-interfaces-of-two-versions.txt", 2, false},
 };
 
 // 48 kHz 16-bit: a 997 Hz cosine, each channel at its own level so that a
