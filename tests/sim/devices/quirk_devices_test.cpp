@@ -83,6 +83,7 @@ TEST(QuirkDevices, EachLoadsWithItsNotes)
          {"configuration 0 interface 1 setting 1: data endpoint 0x01 is not asynchronous yet has "
           "a feedback endpoint"}},
         {"implicit-feedback.txt", EmuUsbSpeed::High, {}},
+        {"high-speed-feedback-data-interval-4.txt", EmuUsbSpeed::High, {}},
     };
     for (const auto& c : cases)
     {

@@ -52,13 +52,15 @@ void ExpectRemovedCleanly(HostHarness& host)
 
 } // namespace
 
-// A 1 s stereo sine at 48 kHz 16-bit reaches the speaker bit-exact: the
-// 15 ms pre-roll as silence, every byte of the file in order, and nothing
-// but silence after it.
-TEST(HostPlayRecord, SineArrivesBitExactAtTheSpeaker)
+// A 1 s stereo sine at 48 kHz 16-bit reaches the device's speaker
+// bit-exact: the 15 ms pre-roll as silence, every byte of the file in order,
+// and nothing but silence after it.
+namespace
+{
+void PlaySineBitExact(const char* device)
 {
     HostHarness host;
-    Start(host);
+    Start(host, device);
     HostStream stream(host);
     const HostAudio in = Cosine(48000);
     HostAudio received;
@@ -82,6 +84,16 @@ TEST(HostPlayRecord, SineArrivesBitExactAtTheSpeaker)
     EXPECT_EQ(0u, summary.Underruns);
     EXPECT_EQ(0u, summary.Overruns);
     EXPECT_FALSE(summary.Unplugged);
+}
+} // namespace
+
+TEST(HostPlayRecord, SineArrivesBitExactAtTheSpeaker)
+{
+    for (const char* device : {"Uac1SpeakerMic", "Uac1Surround71", "Uac2HighSpeed", "Uac2Spdif"})
+    {
+        SCOPED_TRACE(device);
+        PlaySineBitExact(device);
+    }
 }
 
 // Chip model C plays eight channels to a two-channel setting: what the
