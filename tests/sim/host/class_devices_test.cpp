@@ -26,7 +26,9 @@ struct ClassDevice
 const ClassDevice kDevices[] = {
     {"headset-volume-only.txt", Run::Play, 2},
     {"headset-volume-only.txt", Run::Record, 1},
+    {"headset-volume-only-no-strings.txt", Run::Play, 2},
     {"uac2-mixer-path.txt", Run::Play, 2},
+    {"uac2-extension-unit-read-only-mute.txt", Run::Play, 2},
 };
 
 // 16-bit 48 kHz, every sample non-zero: a ramp of odd values from channel
