@@ -73,6 +73,39 @@ bool HasDescriptor(const uint8_t* bytes, int count, uint8_t d)
             return true;
     return false;
 }
+
+// The level each processor-type code stands for. The initialiser takes the
+// level of any code, unlisted ones giving the generic level; the setter takes
+// only the settable ones and refuses the rest, the SSE3 code among them.
+struct CpuTypeLevel
+{
+    int32_t CpuType;
+    int32_t Level;
+    bool Settable;
+};
+constexpr CpuTypeLevel CpuTypeLevels[] = {
+    {-1, DspLevelGeneric, true},
+    {DspCpuTypeUnknown, DspLevelGeneric, true},
+    {32, DspLevelSse3, true},
+    {DspCpuTypeIntelCore2Duo, DspLevelSsse3, true},
+    {DspCpuTypeIntelCore2Quad, DspLevelSsse3, true},
+    {DspCpuTypeIntelCoreI7, DspLevelSse4, true},
+    {DspCpuTypeIntelAtom, DspLevelSsse3, true},
+    {37, DspLevelSse4, true},
+    {DspCpuTypeSse3, DspLevelSse3, false},
+    {DspCpuTypeSsse3, DspLevelSsse3, true},
+    {DspCpuTypeSse41, DspLevelSse4, true},
+    {DspCpuTypeSse42, DspLevelSse4, true},
+    {DspCpuTypeLongMode, DspLevelGeneric, true},
+};
+
+const CpuTypeLevel* FindCpuTypeLevel(int32_t cpuType)
+{
+    for (const CpuTypeLevel& row : CpuTypeLevels)
+        if (row.CpuType == cpuType)
+            return &row;
+    return nullptr;
+}
 } // namespace
 
 void DspCpuid(uint32_t regs[4], int32_t leaf, int32_t subleaf)
@@ -150,28 +183,8 @@ int32_t DspDetectCpuType()
 
 DspStatus DspInitCpuLevel()
 {
-    switch (DspDetectCpuType())
-    {
-    case 32:
-    case 66:
-        DspCpuLevel = DspLevelSse3;
-        break;
-    case 33:
-    case 34:
-    case 36:
-    case 67:
-        DspCpuLevel = DspLevelSsse3;
-        break;
-    case 35:
-    case 37:
-    case 68:
-    case 69:
-        DspCpuLevel = DspLevelSse4;
-        break;
-    default:
-        DspCpuLevel = DspLevelGeneric;
-        break;
-    }
+    const CpuTypeLevel* row = FindCpuTypeLevel(DspDetectCpuType());
+    DspCpuLevel = row != nullptr ? row->Level : DspLevelGeneric;
     if (DspProbeCpu() != 0 && DspCpuIsGenuineIntel() != 0)
         return DspStsNoErr;
     return DspStsNonIntelCpu;
@@ -179,31 +192,11 @@ DspStatus DspInitCpuLevel()
 
 DspStatus DspSetCpuLevel(int32_t cpuType)
 {
-    switch (cpuType)
-    {
-    case -1:
-    case 0:
-    case 96:
-        DspCpuLevel = DspLevelGeneric;
-        return DspStsNoErr;
-    case 32:
-        DspCpuLevel = DspLevelSse3;
-        return DspStsNoErr;
-    case 33:
-    case 34:
-    case 36:
-    case 67:
-        DspCpuLevel = DspLevelSsse3;
-        return DspStsNoErr;
-    case 35:
-    case 37:
-    case 68:
-    case 69:
-        DspCpuLevel = DspLevelSse4;
-        return DspStsNoErr;
-    default:
+    const CpuTypeLevel* row = FindCpuTypeLevel(cpuType);
+    if (row == nullptr || !row->Settable)
         return DspStsCpuTypeNotAccepted;
-    }
+    DspCpuLevel = row->Level;
+    return DspStsNoErr;
 }
 
 // ---- probe set (nothing in the driver calls these)

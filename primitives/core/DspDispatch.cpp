@@ -1,7 +1,6 @@
 // The dispatch tables, one line per row: the implementations of levels 0
 // (generic), 1 (SSE3), 2 (SSSE3) and 3 (SSE4.x). Where levels share one
-// implementation the same routine stands in several slots. Rows whose routines
-// are not built yet hold DSP_NOT_BUILT(entry).
+// implementation the same routine stands in several slots.
 #include "primitives/core/DspDispatch.h"
 
 #include "primitives/convert/DspConvert.h"
@@ -14,8 +13,6 @@
 #include "primitives/vector/DspVector.h"
 #include "primitives/vector/kernels/DspVmKernels.h"
 #include "primitives/vector/kernels/DspVmReduceKernels.h"
-
-#define NB(entry) DSP_NOT_BUILT(entry)
 
 // clang-format off
 const DspCodePtr DspDispatchTable[DspDispatchRows * 4] = {

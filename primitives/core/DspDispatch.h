@@ -25,13 +25,3 @@ extern const DspCodePtr DspDispatchTable2[DspDispatch2Rows * 4];
 // stands: only 0..3 are valid values.
 #define DSP_TARGET(table, row, entry)                                                              \
     reinterpret_cast<decltype(&entry)>(table[4 * (row) + static_cast<int64_t>(DspCpuLevel)])
-
-// Stand-in for an implementation not built yet: any routine that returns a
-// DspStatus, returning DspStsNotBuilt without touching its arguments.
-inline constexpr DspStatus DspStsNotBuilt = -1;
-template <typename F> struct DspNotBuilt;
-template <typename... A> struct DspNotBuilt<DspStatus(A...)>
-{
-    static DspStatus Run(A...) { return DspStsNotBuilt; }
-};
-#define DSP_NOT_BUILT(entry) DspNotBuilt<decltype(entry)>::Run
