@@ -281,8 +281,13 @@ void DspFftRealInvPreSplit_Gen(const float* x, float* y, int32_t n, int32_t /*mo
     y[n + 1] = -2.0f * mi;
 }
 
-DspStatus DspFftFwdRToPacked32f_Gen(const float* src, float* dst, const DspFftSpecR32f* spec,
-                                    uint8_t* workBuffer)
+namespace
+{
+// Both directions of the generic real transform. The forward one runs the
+// half-length complex transform on the input and splits its result; the
+// inverse one merges the packed input first and transforms in the output.
+template <bool Inv>
+DspStatus RealFft(const float* src, float* dst, const DspFftSpecR32f* spec, uint8_t* workBuffer)
 {
     DspStatus status = CheckArgs(src, dst, spec);
     if (status != DspStsNoErr)
@@ -290,16 +295,17 @@ DspStatus DspFftFwdRToPacked32f_Gen(const float* src, float* dst, const DspFftSp
         return status;
     }
     const int32_t order = spec->order;
+    const bool scaled = (Inv ? spec->inverseScaled : spec->forwardScaled) == 1;
     if (order < 4)
     {
         const DspFftSmallKernelGroup& k = DspFftSmallKernelTable[0];
-        if (spec->forwardScaled == 1)
+        if (scaled)
         {
-            k.forwardScaled[order](src, dst, spec->scale);
+            (Inv ? k.inverseScaled : k.forwardScaled)[order](src, dst, spec->scale);
         }
         else
         {
-            k.forward[order](src, dst);
+            (Inv ? k.inverse : k.forward)[order](src, dst);
         }
         return DspStsNoErr;
     }
@@ -310,73 +316,49 @@ DspStatus DspFftFwdRToPacked32f_Gen(const float* src, float* dst, const DspFftSp
     }
     const int32_t m = order - 1;
     const int32_t n = 1 << m;
+    if constexpr (Inv)
+    {
+        const float x0 = src[0];
+        const float x1 = src[1];
+        dst[0] = x0 + x1;
+        dst[1] = x0 - x1;
+        DspFftRealInvPreSplit_Gen(src, dst, n, -1, spec->mergeTable);
+        src = dst;
+    }
     if (m <= 10)
     {
-        DspFftCplxFwdSmall_Gen(spec, src, dst, m);
-        if (spec->forwardScaled == 1)
+        (Inv ? DspFftCplxInvSmall_Gen : DspFftCplxFwdSmall_Gen)(spec, src, dst, m);
+        if (scaled)
         {
             DspFftCore::MulConstInPlace(spec->scale, dst, 2 * n);
         }
     }
     else
     {
-        DspFftCplxFwdLarge_Gen(spec, src, dst, m, work.Get());
+        (Inv ? DspFftCplxInvLarge_Gen : DspFftCplxFwdLarge_Gen)(spec, src, dst, m, work.Get());
     }
-    const float z = dst[0];
-    const float w = dst[1];
-    dst[0] = z + w;
-    dst[1] = z - w;
-    DspFftRealFwdPostSplit_Gen(dst, n, 1, spec->splitTable);
+    if constexpr (!Inv)
+    {
+        const float z = dst[0];
+        const float w = dst[1];
+        dst[0] = z + w;
+        dst[1] = z - w;
+        DspFftRealFwdPostSplit_Gen(dst, n, 1, spec->splitTable);
+    }
     return DspStsNoErr;
+}
+} // namespace
+
+DspStatus DspFftFwdRToPacked32f_Gen(const float* src, float* dst, const DspFftSpecR32f* spec,
+                                    uint8_t* workBuffer)
+{
+    return RealFft<false>(src, dst, spec, workBuffer);
 }
 
 DspStatus DspFftInvPackedToR32f_Gen(const float* src, float* dst, const DspFftSpecR32f* spec,
                                     uint8_t* workBuffer)
 {
-    DspStatus status = CheckArgs(src, dst, spec);
-    if (status != DspStsNoErr)
-    {
-        return status;
-    }
-    const int32_t order = spec->order;
-    if (order < 4)
-    {
-        const DspFftSmallKernelGroup& k = DspFftSmallKernelTable[0];
-        if (spec->inverseScaled == 1)
-        {
-            k.inverseScaled[order](src, dst, spec->scale);
-        }
-        else
-        {
-            k.inverse[order](src, dst);
-        }
-        return DspStsNoErr;
-    }
-    DspFftWorkBuffer work(spec, workBuffer);
-    if (work.Failed())
-    {
-        return DspStsMemAllocErr;
-    }
-    const int32_t m = order - 1;
-    const int32_t n = 1 << m;
-    const float x0 = src[0];
-    const float x1 = src[1];
-    dst[0] = x0 + x1;
-    dst[1] = x0 - x1;
-    DspFftRealInvPreSplit_Gen(src, dst, n, -1, spec->mergeTable);
-    if (m <= 10)
-    {
-        DspFftCplxInvSmall_Gen(spec, dst, dst, m);
-        if (spec->inverseScaled == 1)
-        {
-            DspFftCore::MulConstInPlace(spec->scale, dst, 2 * n);
-        }
-    }
-    else
-    {
-        DspFftCplxInvLarge_Gen(spec, dst, dst, m, work.Get());
-    }
-    return DspStsNoErr;
+    return RealFft<true>(src, dst, spec, workBuffer);
 }
 
 DspStatus DspFftFwdRInPlace32f_Gen(float* srcDst, const DspFftSpecR32f* spec, uint8_t* workBuffer)
