@@ -548,331 +548,302 @@ bool EmuUsbBus::ValidateConfiguration(const UCHAR* config, ULONG length) const
     return true;
 }
 
+// Each URB function the bus takes: the shortest URB it reads, the routine that
+// checks and queues it, and for the control requests the request type (type
+// and recipient bits) and request it puts on the wire.
+// clang-format off
+const EmuUsbBus::UrbRoute EmuUsbBus::UrbRoutes[] = {
+    {URB_FUNCTION_SELECT_CONFIGURATION, offsetof(struct _URB_SELECT_CONFIGURATION, Interface), &EmuUsbBus::SubmitSelectConfiguration, 0, 0},
+    {URB_FUNCTION_SELECT_INTERFACE, GET_SELECT_INTERFACE_REQUEST_SIZE(0), &EmuUsbBus::SubmitSelectInterface, 0, 0},
+    {URB_FUNCTION_ISOCH_TRANSFER, GET_ISO_URB_SIZE(1), &EmuUsbBus::SubmitIsoch, 0, 0},
+    {URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER), &EmuUsbBus::SubmitBulkOrInterrupt, 0, 0},
+    {URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST), &EmuUsbBus::SubmitGetDescriptor, 0x80, USB_REQUEST_GET_DESCRIPTOR},
+    {URB_FUNCTION_GET_DESCRIPTOR_FROM_INTERFACE, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST), &EmuUsbBus::SubmitGetDescriptor, 0x81, USB_REQUEST_GET_DESCRIPTOR},
+    {URB_FUNCTION_GET_DESCRIPTOR_FROM_ENDPOINT, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST), &EmuUsbBus::SubmitGetDescriptor, 0x82, USB_REQUEST_GET_DESCRIPTOR},
+    {URB_FUNCTION_CLASS_DEVICE, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST), &EmuUsbBus::SubmitVendorOrClass, 0x20, 0},
+    {URB_FUNCTION_CLASS_INTERFACE, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST), &EmuUsbBus::SubmitVendorOrClass, 0x21, 0},
+    {URB_FUNCTION_CLASS_ENDPOINT, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST), &EmuUsbBus::SubmitVendorOrClass, 0x22, 0},
+    {URB_FUNCTION_CLASS_OTHER, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST), &EmuUsbBus::SubmitVendorOrClass, 0x23, 0},
+    {URB_FUNCTION_VENDOR_DEVICE, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST), &EmuUsbBus::SubmitVendorOrClass, 0x40, 0},
+    {URB_FUNCTION_VENDOR_INTERFACE, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST), &EmuUsbBus::SubmitVendorOrClass, 0x41, 0},
+    {URB_FUNCTION_VENDOR_ENDPOINT, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST), &EmuUsbBus::SubmitVendorOrClass, 0x42, 0},
+    {URB_FUNCTION_VENDOR_OTHER, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST), &EmuUsbBus::SubmitVendorOrClass, 0x43, 0},
+    {URB_FUNCTION_CONTROL_TRANSFER, sizeof(struct _URB_CONTROL_TRANSFER), &EmuUsbBus::SubmitControlTransfer, 0, 0},
+    {URB_FUNCTION_GET_STATUS_FROM_DEVICE, sizeof(struct _URB_CONTROL_GET_STATUS_REQUEST), &EmuUsbBus::SubmitGetStatus, 0x80, USB_REQUEST_GET_STATUS},
+    {URB_FUNCTION_GET_STATUS_FROM_INTERFACE, sizeof(struct _URB_CONTROL_GET_STATUS_REQUEST), &EmuUsbBus::SubmitGetStatus, 0x81, USB_REQUEST_GET_STATUS},
+    {URB_FUNCTION_GET_STATUS_FROM_ENDPOINT, sizeof(struct _URB_CONTROL_GET_STATUS_REQUEST), &EmuUsbBus::SubmitGetStatus, 0x82, USB_REQUEST_GET_STATUS},
+    {URB_FUNCTION_GET_STATUS_FROM_OTHER, sizeof(struct _URB_CONTROL_GET_STATUS_REQUEST), &EmuUsbBus::SubmitGetStatus, 0x83, USB_REQUEST_GET_STATUS},
+    {URB_FUNCTION_SET_FEATURE_TO_DEVICE, sizeof(struct _URB_CONTROL_FEATURE_REQUEST), &EmuUsbBus::SubmitFeature, 0x00, USB_REQUEST_SET_FEATURE},
+    {URB_FUNCTION_SET_FEATURE_TO_INTERFACE, sizeof(struct _URB_CONTROL_FEATURE_REQUEST), &EmuUsbBus::SubmitFeature, 0x01, USB_REQUEST_SET_FEATURE},
+    {URB_FUNCTION_SET_FEATURE_TO_ENDPOINT, sizeof(struct _URB_CONTROL_FEATURE_REQUEST), &EmuUsbBus::SubmitFeature, 0x02, USB_REQUEST_SET_FEATURE},
+    {URB_FUNCTION_CLEAR_FEATURE_TO_DEVICE, sizeof(struct _URB_CONTROL_FEATURE_REQUEST), &EmuUsbBus::SubmitFeature, 0x00, USB_REQUEST_CLEAR_FEATURE},
+    {URB_FUNCTION_CLEAR_FEATURE_TO_INTERFACE, sizeof(struct _URB_CONTROL_FEATURE_REQUEST), &EmuUsbBus::SubmitFeature, 0x01, USB_REQUEST_CLEAR_FEATURE},
+    {URB_FUNCTION_CLEAR_FEATURE_TO_ENDPOINT, sizeof(struct _URB_CONTROL_FEATURE_REQUEST), &EmuUsbBus::SubmitFeature, 0x02, USB_REQUEST_CLEAR_FEATURE},
+    {URB_FUNCTION_ABORT_PIPE, sizeof(struct _URB_PIPE_REQUEST), &EmuUsbBus::SubmitPipeRequest, 0, 0},
+    {URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL, sizeof(struct _URB_PIPE_REQUEST), &EmuUsbBus::SubmitPipeRequest, 0, 0},
+    {URB_FUNCTION_SYNC_RESET_PIPE, sizeof(struct _URB_PIPE_REQUEST), &EmuUsbBus::SubmitPipeRequest, 0, 0},
+    {URB_FUNCTION_SYNC_CLEAR_STALL, sizeof(struct _URB_PIPE_REQUEST), &EmuUsbBus::SubmitPipeRequest, 0, 0},
+    {URB_FUNCTION_GET_CURRENT_FRAME_NUMBER, sizeof(struct _URB_GET_CURRENT_FRAME_NUMBER), &EmuUsbBus::SubmitFrameNumber, 0, 0},
+};
+// clang-format on
+
 NTSTATUS EmuUsbBus::SubmitUrb(PIRP irp, PURB urb)
 {
     if (!m_Present)
         return Fail(irp, urb, STATUS_NO_SUCH_DEVICE, USBD_STATUS_DEVICE_GONE);
-    const USHORT function = urb->UrbHeader.Function;
+    for (const UrbRoute& route : UrbRoutes)
+    {
+        if (route.Function != urb->UrbHeader.Function)
+            continue;
+        if (urb->UrbHeader.Length < route.MinLength)
+            return Invalid(irp, urb);
+        return (this->*route.Submit)(irp, urb, route);
+    }
+    return Invalid(irp, urb, USBD_STATUS_INVALID_URB_FUNCTION);
+}
+
+NTSTATUS EmuUsbBus::Invalid(PIRP irp, PURB urb, USBD_STATUS usbd)
+{
+    return Fail(irp, urb, STATUS_INVALID_PARAMETER, usbd);
+}
+
+// A control transfer on the default pipe.
+NTSTATUS EmuUsbBus::QueueControl(PIRP irp, PURB urb, UCHAR type, UCHAR request, USHORT value,
+                                 USHORT index, ULONG bytes, PVOID buffer, PMDL mdl)
+{
+    if (bytes > 0xFFFF)
+        return Invalid(irp, urb);
+    if (buffer == nullptr && mdl != nullptr)
+        buffer = MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority);
+    if (bytes != 0 && buffer == nullptr)
+        return Invalid(irp, urb);
+    Transfer t{.Urb = urb, .What = Kind::Control};
+    t.Setup = Setup(type, request, value, index, (USHORT)bytes);
+    t.Buffer = static_cast<PUCHAR>(buffer);
+    return Queue(irp, t);
+}
+
+NTSTATUS EmuUsbBus::SubmitSelectConfiguration(PIRP irp, PURB urb, const UrbRoute&)
+{
     const ULONG length = urb->UrbHeader.Length;
-    auto invalid = [&](USBD_STATUS usbd = USBD_STATUS_INVALID_PARAMETER)
-    { return Fail(irp, urb, STATUS_INVALID_PARAMETER, usbd); };
-    Transfer t;
-    t.Urb = urb;
-    // Control transfers on the default pipe.
-    auto control = [&](UCHAR type, UCHAR request, USHORT value, USHORT index, ULONG bytes,
-                       PVOID buffer, PMDL mdl)
+    auto* config =
+        reinterpret_cast<const UCHAR*>(urb->UrbSelectConfiguration.ConfigurationDescriptor);
+    if (config != nullptr)
     {
-        if (bytes > 0xFFFF)
-            return invalid();
-        if (buffer == nullptr && mdl != nullptr)
-            buffer = MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority);
-        if (bytes != 0 && buffer == nullptr)
-            return invalid();
-        t.What = Kind::Control;
-        t.Setup = Setup(type, request, value, index, (USHORT)bytes);
-        t.Buffer = static_cast<PUCHAR>(buffer);
-        return Queue(irp, t);
-    };
-    switch (function)
-    {
-    case URB_FUNCTION_SELECT_CONFIGURATION:
-    {
-        if (length < offsetof(struct _URB_SELECT_CONFIGURATION, Interface))
-            return invalid();
-        auto* config =
-            reinterpret_cast<const UCHAR*>(urb->UrbSelectConfiguration.ConfigurationDescriptor);
-        if (config != nullptr)
+        ULONG total = config[2] | config[3] << 8;
+        if (!ValidateConfiguration(config, total))
+            return Invalid(irp, urb, USBD_STATUS_INVALID_CONFIGURATION_DESCRIPTOR);
+        ULONG pos = offsetof(struct _URB_SELECT_CONFIGURATION, Interface);
+        ULONG records = 0;
+        while (length - pos >= GET_USBD_INTERFACE_SIZE(0))
         {
-            ULONG total = config[2] | config[3] << 8;
-            if (!ValidateConfiguration(config, total))
-                return invalid(USBD_STATUS_INVALID_CONFIGURATION_DESCRIPTOR);
-            ULONG pos = offsetof(struct _URB_SELECT_CONFIGURATION, Interface);
-            ULONG records = 0;
-            while (length - pos >= GET_USBD_INTERFACE_SIZE(0))
-            {
-                auto* info = reinterpret_cast<PUSBD_INTERFACE_INFORMATION>(
-                    reinterpret_cast<PUCHAR>(urb) + pos);
-                if (info->Length == 0)
-                    break;
-                PUSB_INTERFACE_DESCRIPTOR d = USBD_ParseConfigurationDescriptorEx(
-                    (PUSB_CONFIGURATION_DESCRIPTOR)config, (PVOID)config, info->InterfaceNumber,
-                    info->AlternateSetting, -1, -1, -1);
-                if (d == nullptr)
-                    return invalid(USBD_STATUS_INTERFACE_NOT_FOUND);
-                if (info->Length < GET_USBD_INTERFACE_SIZE(d->bNumEndpoints) ||
-                    info->Length > length - pos)
-                    return invalid(USBD_STATUS_BUFFER_TOO_SMALL);
-                pos += info->Length;
-                ++records;
-            }
-            if (records == 0 || records > config[4])
-                return invalid();
+            auto* info =
+                reinterpret_cast<PUSBD_INTERFACE_INFORMATION>(reinterpret_cast<PUCHAR>(urb) + pos);
+            if (info->Length == 0)
+                break;
+            PUSB_INTERFACE_DESCRIPTOR d = USBD_ParseConfigurationDescriptorEx(
+                (PUSB_CONFIGURATION_DESCRIPTOR)config, (PVOID)config, info->InterfaceNumber,
+                info->AlternateSetting, -1, -1, -1);
+            if (d == nullptr)
+                return Invalid(irp, urb, USBD_STATUS_INTERFACE_NOT_FOUND);
+            if (info->Length < GET_USBD_INTERFACE_SIZE(d->bNumEndpoints) ||
+                info->Length > length - pos)
+                return Invalid(irp, urb, USBD_STATUS_BUFFER_TOO_SMALL);
+            pos += info->Length;
+            ++records;
         }
-        t.What = Kind::SelectConfiguration;
-        return Queue(irp, t);
+        if (records == 0 || records > config[4])
+            return Invalid(irp, urb);
     }
-    case URB_FUNCTION_SELECT_INTERFACE:
+    return Queue(irp, Transfer{.Urb = urb, .What = Kind::SelectConfiguration});
+}
+
+NTSTATUS EmuUsbBus::SubmitSelectInterface(PIRP irp, PURB urb, const UrbRoute&)
+{
+    PUSBD_INTERFACE_INFORMATION info = &urb->UrbSelectInterface.Interface;
+    if (m_ConfigValue == 0 || urb->UrbSelectInterface.ConfigurationHandle != &m_ConfigValue)
+        return Invalid(irp, urb);
+    PUSB_INTERFACE_DESCRIPTOR d = USBD_ParseConfigurationDescriptorEx(
+        (PUSB_CONFIGURATION_DESCRIPTOR)m_Config.data(), m_Config.data(), info->InterfaceNumber,
+        info->AlternateSetting, -1, -1, -1);
+    if (d == nullptr)
+        return Invalid(irp, urb, USBD_STATUS_INTERFACE_NOT_FOUND);
+    if (info->Length < GET_USBD_INTERFACE_SIZE(d->bNumEndpoints) ||
+        info->Length > urb->UrbHeader.Length - offsetof(struct _URB_SELECT_INTERFACE, Interface))
+        return Invalid(irp, urb, USBD_STATUS_BUFFER_TOO_SMALL);
+    return Queue(irp, Transfer{.Urb = urb, .What = Kind::SelectInterface});
+}
+
+NTSTATUS EmuUsbBus::SubmitIsoch(PIRP irp, PURB urb, const UrbRoute&)
+{
+    auto& iso = urb->UrbIsochronousTransfer;
+    ULONG packets = iso.NumberOfPackets;
+    if (packets == 0 || packets > (IsHighSpeed() ? 1024u : 255u) ||
+        urb->UrbHeader.Length < GET_ISO_URB_SIZE(packets))
+        return Invalid(irp, urb);
+    KIRQL irql;
+    KeAcquireSpinLock(&m_Lock, &irql);
+    Pipe* pipe = FindPipe(iso.PipeHandle);
+    bool ok = pipe != nullptr &&
+              (pipe->Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
+              packets % pipe->PacketsPerFrame == 0 &&
+              ((iso.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0) ==
+                  USB_ENDPOINT_DIRECTION_IN(pipe->Address);
+    PVOID buffer = iso.TransferBuffer;
+    if (ok && buffer == nullptr && iso.TransferBufferMDL != nullptr)
+        buffer = MmGetSystemAddressForMdlSafe(iso.TransferBufferMDL, NormalPagePriority);
+    ok = ok && buffer != nullptr && iso.TransferBufferLength != 0;
+    // Packet offsets must rise inside the buffer; an OUT packet may not
+    // carry more than the endpoint takes in one (micro)frame.
+    for (ULONG i = 0; ok && i < packets; ++i)
     {
-        if (length < GET_SELECT_INTERFACE_REQUEST_SIZE(0))
-            return invalid();
-        PUSBD_INTERFACE_INFORMATION info = &urb->UrbSelectInterface.Interface;
-        if (m_ConfigValue == 0 || urb->UrbSelectInterface.ConfigurationHandle != &m_ConfigValue)
-            return invalid();
-        PUSB_INTERFACE_DESCRIPTOR d = USBD_ParseConfigurationDescriptorEx(
-            (PUSB_CONFIGURATION_DESCRIPTOR)m_Config.data(), m_Config.data(), info->InterfaceNumber,
-            info->AlternateSetting, -1, -1, -1);
-        if (d == nullptr)
-            return invalid(USBD_STATUS_INTERFACE_NOT_FOUND);
-        if (info->Length < GET_USBD_INTERFACE_SIZE(d->bNumEndpoints) ||
-            info->Length > length - offsetof(struct _URB_SELECT_INTERFACE, Interface))
-            return invalid(USBD_STATUS_BUFFER_TOO_SMALL);
-        t.What = Kind::SelectInterface;
-        return Queue(irp, t);
+        ULONG offset = iso.IsoPacket[i].Offset;
+        ULONG next = i + 1 < packets ? iso.IsoPacket[i + 1].Offset : iso.TransferBufferLength;
+        if (offset > next || next > iso.TransferBufferLength)
+            ok = false;
+        else if (USB_ENDPOINT_DIRECTION_OUT(pipe->Address) && next - offset > pipe->MaxPacket)
+            ok = false;
     }
-    case URB_FUNCTION_ISOCH_TRANSFER:
+    if (!ok)
     {
-        auto& iso = urb->UrbIsochronousTransfer;
-        if (length < GET_ISO_URB_SIZE(1))
-            return invalid();
-        ULONG packets = iso.NumberOfPackets;
-        if (packets == 0 || packets > (IsHighSpeed() ? 1024u : 255u) ||
-            length < GET_ISO_URB_SIZE(packets))
-            return invalid();
-        KIRQL irql;
-        KeAcquireSpinLock(&m_Lock, &irql);
-        Pipe* pipe = FindPipe(iso.PipeHandle);
-        bool ok = pipe != nullptr &&
-                  (pipe->Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
-                  packets % pipe->PacketsPerFrame == 0 &&
-                  ((iso.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0) ==
-                      USB_ENDPOINT_DIRECTION_IN(pipe->Address);
-        PVOID buffer = iso.TransferBuffer;
-        if (ok && buffer == nullptr && iso.TransferBufferMDL != nullptr)
-            buffer = MmGetSystemAddressForMdlSafe(iso.TransferBufferMDL, NormalPagePriority);
-        ok = ok && buffer != nullptr && iso.TransferBufferLength != 0;
-        // Packet offsets must rise inside the buffer; an OUT packet may not
-        // carry more than the endpoint takes in one (micro)frame.
-        for (ULONG i = 0; ok && i < packets; ++i)
-        {
-            ULONG offset = iso.IsoPacket[i].Offset;
-            ULONG next = i + 1 < packets ? iso.IsoPacket[i + 1].Offset : iso.TransferBufferLength;
-            if (offset > next || next > iso.TransferBufferLength)
-                ok = false;
-            else if (USB_ENDPOINT_DIRECTION_OUT(pipe->Address) && next - offset > pipe->MaxPacket)
-                ok = false;
-        }
-        if (!ok)
-        {
-            KeReleaseSpinLock(&m_Lock, irql);
-            USBD_STATUS usbd =
-                pipe == nullptr ? USBD_STATUS_INVALID_PIPE_HANDLE : USBD_STATUS_INVALID_PARAMETER;
-            return invalid(usbd);
-        }
-        ULONG frames = packets / pipe->PacketsPerFrame;
-        ULONG current = m_Frame;
-        ULONG start;
-        if (iso.TransferFlags & USBD_START_ISO_TRANSFER_ASAP)
-            start = pipe->Scheduled && (LONG)(pipe->NextFrame - current) > 0 ? pipe->NextFrame
-                                                                             : current + 1;
-        else
-        {
-            start = iso.StartFrame;
-            // The current frame's schedule is already in the controller: a
-            // transfer must start later, within the start-frame range, and
-            // not before what the pipe has scheduled.
-            LONG ahead = (LONG)(start - current);
-            if (ahead <= 0 || ahead > (LONG)USBD_ISO_START_FRAME_RANGE ||
-                (pipe->Scheduled && (LONG)(start - pipe->NextFrame) < 0 &&
-                 (LONG)(pipe->NextFrame - current) > 0))
-            {
-                KeReleaseSpinLock(&m_Lock, irql);
-                iso.ErrorCount = packets;
-                for (ULONG i = 0; i < packets; ++i)
-                    iso.IsoPacket[i].Status = USBD_STATUS_BAD_START_FRAME;
-                return Fail(irp, urb, STATUS_INVALID_PARAMETER, USBD_STATUS_BAD_START_FRAME);
-            }
-        }
-        iso.StartFrame = start;
-        iso.ErrorCount = 0;
-        for (ULONG i = 0; i < packets; ++i)
-        {
-            iso.IsoPacket[i].Status = USBD_STATUS_NOT_ACCESSED;
-            if (USB_ENDPOINT_DIRECTION_IN(pipe->Address))
-                iso.IsoPacket[i].Length = 0;
-        }
-        pipe->Scheduled = true;
-        pipe->NextFrame = start + frames;
-        t.What = Kind::Isoch;
-        t.PipePtr = pipe;
-        t.Buffer = static_cast<PUCHAR>(buffer);
-        t.StartFrame = start;
-        t.Frames = frames;
-        urb->UrbHeader.Status = USBD_STATUS_PENDING;
-        if (!HoldIrp(irp, CancelRoutine))
-        {
-            KeReleaseSpinLock(&m_Lock, irql);
-            Fail(irp, urb, STATUS_CANCELLED, USBD_STATUS_CANCELED);
-            return STATUS_PENDING;
-        }
-        t.Irp = irp;
-        m_Pending.push_back(t);
         KeReleaseSpinLock(&m_Lock, irql);
+        USBD_STATUS usbd =
+            pipe == nullptr ? USBD_STATUS_INVALID_PIPE_HANDLE : USBD_STATUS_INVALID_PARAMETER;
+        return Invalid(irp, urb, usbd);
+    }
+    ULONG frames = packets / pipe->PacketsPerFrame;
+    ULONG current = m_Frame;
+    ULONG start;
+    if (iso.TransferFlags & USBD_START_ISO_TRANSFER_ASAP)
+        start = pipe->Scheduled && (LONG)(pipe->NextFrame - current) > 0 ? pipe->NextFrame
+                                                                         : current + 1;
+    else
+    {
+        start = iso.StartFrame;
+        // The current frame's schedule is already in the controller: a
+        // transfer must start later, within the start-frame range, and
+        // not before what the pipe has scheduled.
+        LONG ahead = (LONG)(start - current);
+        if (ahead <= 0 || ahead > (LONG)USBD_ISO_START_FRAME_RANGE ||
+            (pipe->Scheduled && (LONG)(start - pipe->NextFrame) < 0 &&
+             (LONG)(pipe->NextFrame - current) > 0))
+        {
+            KeReleaseSpinLock(&m_Lock, irql);
+            iso.ErrorCount = packets;
+            for (ULONG i = 0; i < packets; ++i)
+                iso.IsoPacket[i].Status = USBD_STATUS_BAD_START_FRAME;
+            return Fail(irp, urb, STATUS_INVALID_PARAMETER, USBD_STATUS_BAD_START_FRAME);
+        }
+    }
+    iso.StartFrame = start;
+    iso.ErrorCount = 0;
+    for (ULONG i = 0; i < packets; ++i)
+    {
+        iso.IsoPacket[i].Status = USBD_STATUS_NOT_ACCESSED;
+        if (USB_ENDPOINT_DIRECTION_IN(pipe->Address))
+            iso.IsoPacket[i].Length = 0;
+    }
+    pipe->Scheduled = true;
+    pipe->NextFrame = start + frames;
+    Transfer t{.Urb = urb, .What = Kind::Isoch, .PipePtr = pipe};
+    t.Buffer = static_cast<PUCHAR>(buffer);
+    t.StartFrame = start;
+    t.Frames = frames;
+    urb->UrbHeader.Status = USBD_STATUS_PENDING;
+    if (!HoldIrp(irp, CancelRoutine))
+    {
+        KeReleaseSpinLock(&m_Lock, irql);
+        Fail(irp, urb, STATUS_CANCELLED, USBD_STATUS_CANCELED);
         return STATUS_PENDING;
     }
-    case URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER:
-    {
-        auto& x = urb->UrbBulkOrInterruptTransfer;
-        if (length < sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER))
-            return invalid();
-        Pipe* pipe = FindPipe(x.PipeHandle);
-        if (pipe == nullptr)
-            return invalid(USBD_STATUS_INVALID_PIPE_HANDLE);
-        UCHAR type = pipe->Attributes & USB_ENDPOINT_TYPE_MASK;
-        PVOID buffer = x.TransferBuffer;
-        if (buffer == nullptr && x.TransferBufferMDL != nullptr)
-            buffer = MmGetSystemAddressForMdlSafe(x.TransferBufferMDL, NormalPagePriority);
-        if ((type != USB_ENDPOINT_TYPE_BULK && type != USB_ENDPOINT_TYPE_INTERRUPT) ||
-            (x.TransferBufferLength != 0 && buffer == nullptr) ||
-            ((x.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0) !=
-                USB_ENDPOINT_DIRECTION_IN(pipe->Address))
-            return invalid();
-        if (pipe->Halted)
-            return Fail(irp, urb, STATUS_UNSUCCESSFUL, USBD_STATUS_ENDPOINT_HALTED);
-        t.What = Kind::InterruptOrBulk;
-        t.PipePtr = pipe;
-        t.Buffer = static_cast<PUCHAR>(buffer);
-        return Queue(irp, t);
-    }
-    case URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE:
-    case URB_FUNCTION_GET_DESCRIPTOR_FROM_INTERFACE:
-    case URB_FUNCTION_GET_DESCRIPTOR_FROM_ENDPOINT:
-    {
-        if (length < sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST))
-            return invalid();
-        auto& d = urb->UrbControlDescriptorRequest;
-        UCHAR recipient = function == URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE      ? 0
-                          : function == URB_FUNCTION_GET_DESCRIPTOR_FROM_INTERFACE ? 1
-                                                                                   : 2;
-        return control((UCHAR)(0x80 | recipient), USB_REQUEST_GET_DESCRIPTOR,
-                       USB_DESCRIPTOR_MAKE_TYPE_AND_INDEX(d.DescriptorType, d.Index), d.LanguageId,
-                       d.TransferBufferLength, d.TransferBuffer, d.TransferBufferMDL);
-    }
-    case URB_FUNCTION_CLASS_DEVICE:
-    case URB_FUNCTION_CLASS_INTERFACE:
-    case URB_FUNCTION_CLASS_ENDPOINT:
-    case URB_FUNCTION_CLASS_OTHER:
-    case URB_FUNCTION_VENDOR_DEVICE:
-    case URB_FUNCTION_VENDOR_INTERFACE:
-    case URB_FUNCTION_VENDOR_ENDPOINT:
-    case URB_FUNCTION_VENDOR_OTHER:
-    {
-        if (length < sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST))
-            return invalid();
-        auto& r = urb->UrbControlVendorClassRequest;
-        UCHAR type, recipient;
-        switch (function)
-        {
-        case URB_FUNCTION_CLASS_DEVICE:
-            type = 1, recipient = 0;
-            break;
-        case URB_FUNCTION_CLASS_INTERFACE:
-            type = 1, recipient = 1;
-            break;
-        case URB_FUNCTION_CLASS_ENDPOINT:
-            type = 1, recipient = 2;
-            break;
-        case URB_FUNCTION_CLASS_OTHER:
-            type = 1, recipient = 3;
-            break;
-        case URB_FUNCTION_VENDOR_DEVICE:
-            type = 2, recipient = 0;
-            break;
-        case URB_FUNCTION_VENDOR_INTERFACE:
-            type = 2, recipient = 1;
-            break;
-        case URB_FUNCTION_VENDOR_ENDPOINT:
-            type = 2, recipient = 2;
-            break;
-        default:
-            type = 2, recipient = 3;
-            break;
-        }
-        UCHAR bm = (UCHAR)((r.TransferFlags & USBD_TRANSFER_DIRECTION_IN ? 0x80 : 0) | type << 5 |
-                           recipient);
-        return control(bm, r.Request, r.Value, r.Index, r.TransferBufferLength, r.TransferBuffer,
-                       r.TransferBufferMDL);
-    }
-    case URB_FUNCTION_CONTROL_TRANSFER:
-    {
-        if (length < sizeof(struct _URB_CONTROL_TRANSFER))
-            return invalid();
-        auto& c = urb->UrbControlTransfer;
-        if (c.PipeHandle != nullptr && !(c.TransferFlags & USBD_DEFAULT_PIPE_TRANSFER))
-            return invalid(USBD_STATUS_INVALID_PIPE_HANDLE);
-        const UCHAR* s = c.SetupPacket;
-        bool in = (s[0] & 0x80) != 0;
-        if (in != ((c.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0))
-            return invalid();
-        ULONG bytes = s[6] | s[7] << 8;
-        if (bytes > c.TransferBufferLength)
-            return invalid();
-        return control(s[0], s[1], (USHORT)(s[2] | s[3] << 8), (USHORT)(s[4] | s[5] << 8), bytes,
-                       c.TransferBuffer, c.TransferBufferMDL);
-    }
-    case URB_FUNCTION_GET_STATUS_FROM_DEVICE:
-    case URB_FUNCTION_GET_STATUS_FROM_INTERFACE:
-    case URB_FUNCTION_GET_STATUS_FROM_ENDPOINT:
-    case URB_FUNCTION_GET_STATUS_FROM_OTHER:
-    {
-        if (length < sizeof(struct _URB_CONTROL_GET_STATUS_REQUEST))
-            return invalid();
-        auto& g = urb->UrbControlGetStatusRequest;
-        if (g.TransferBufferLength < 2)
-            return invalid();
-        UCHAR recipient = (UCHAR)(function - URB_FUNCTION_GET_STATUS_FROM_DEVICE);
-        if (function == URB_FUNCTION_GET_STATUS_FROM_OTHER)
-            recipient = 3;
-        return control((UCHAR)(0x80 | recipient), USB_REQUEST_GET_STATUS, 0, g.Index, 2,
-                       g.TransferBuffer, g.TransferBufferMDL);
-    }
-    case URB_FUNCTION_SET_FEATURE_TO_DEVICE:
-    case URB_FUNCTION_SET_FEATURE_TO_INTERFACE:
-    case URB_FUNCTION_SET_FEATURE_TO_ENDPOINT:
-    case URB_FUNCTION_CLEAR_FEATURE_TO_DEVICE:
-    case URB_FUNCTION_CLEAR_FEATURE_TO_INTERFACE:
-    case URB_FUNCTION_CLEAR_FEATURE_TO_ENDPOINT:
-    {
-        if (length < sizeof(struct _URB_CONTROL_FEATURE_REQUEST))
-            return invalid();
-        bool set = function <= URB_FUNCTION_SET_FEATURE_TO_ENDPOINT;
-        UCHAR recipient = (UCHAR)(function - (set ? URB_FUNCTION_SET_FEATURE_TO_DEVICE
-                                                  : URB_FUNCTION_CLEAR_FEATURE_TO_DEVICE));
-        auto& f = urb->UrbControlFeatureRequest;
-        return control(recipient, set ? USB_REQUEST_SET_FEATURE : USB_REQUEST_CLEAR_FEATURE,
-                       f.FeatureSelector, f.Index, 0, nullptr, nullptr);
-    }
-    case URB_FUNCTION_ABORT_PIPE:
-    case URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL:
-    case URB_FUNCTION_SYNC_RESET_PIPE:
-    case URB_FUNCTION_SYNC_CLEAR_STALL:
-    {
-        if (length < sizeof(struct _URB_PIPE_REQUEST))
-            return invalid();
-        Pipe* pipe = FindPipe(urb->UrbPipeRequest.PipeHandle);
-        if (pipe == nullptr)
-            return invalid(USBD_STATUS_INVALID_PIPE_HANDLE);
-        t.What = Kind::PipeRequest;
-        t.PipePtr = pipe;
-        return Queue(irp, t);
-    }
-    case URB_FUNCTION_GET_CURRENT_FRAME_NUMBER:
-        if (length < sizeof(struct _URB_GET_CURRENT_FRAME_NUMBER))
-            return invalid();
-        t.What = Kind::FrameNumber;
-        return Queue(irp, t);
-    default:
-        return invalid(USBD_STATUS_INVALID_URB_FUNCTION);
-    }
+    t.Irp = irp;
+    m_Pending.push_back(t);
+    KeReleaseSpinLock(&m_Lock, irql);
+    return STATUS_PENDING;
+}
+
+NTSTATUS EmuUsbBus::SubmitBulkOrInterrupt(PIRP irp, PURB urb, const UrbRoute&)
+{
+    auto& x = urb->UrbBulkOrInterruptTransfer;
+    Pipe* pipe = FindPipe(x.PipeHandle);
+    if (pipe == nullptr)
+        return Invalid(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE);
+    UCHAR type = pipe->Attributes & USB_ENDPOINT_TYPE_MASK;
+    PVOID buffer = x.TransferBuffer;
+    if (buffer == nullptr && x.TransferBufferMDL != nullptr)
+        buffer = MmGetSystemAddressForMdlSafe(x.TransferBufferMDL, NormalPagePriority);
+    if ((type != USB_ENDPOINT_TYPE_BULK && type != USB_ENDPOINT_TYPE_INTERRUPT) ||
+        (x.TransferBufferLength != 0 && buffer == nullptr) ||
+        ((x.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0) !=
+            USB_ENDPOINT_DIRECTION_IN(pipe->Address))
+        return Invalid(irp, urb);
+    if (pipe->Halted)
+        return Fail(irp, urb, STATUS_UNSUCCESSFUL, USBD_STATUS_ENDPOINT_HALTED);
+    Transfer t{.Urb = urb, .What = Kind::InterruptOrBulk, .PipePtr = pipe};
+    t.Buffer = static_cast<PUCHAR>(buffer);
+    return Queue(irp, t);
+}
+
+NTSTATUS EmuUsbBus::SubmitGetDescriptor(PIRP irp, PURB urb, const UrbRoute& route)
+{
+    auto& d = urb->UrbControlDescriptorRequest;
+    return QueueControl(irp, urb, route.RequestType, route.Request,
+                        USB_DESCRIPTOR_MAKE_TYPE_AND_INDEX(d.DescriptorType, d.Index), d.LanguageId,
+                        d.TransferBufferLength, d.TransferBuffer, d.TransferBufferMDL);
+}
+
+NTSTATUS EmuUsbBus::SubmitVendorOrClass(PIRP irp, PURB urb, const UrbRoute& route)
+{
+    auto& r = urb->UrbControlVendorClassRequest;
+    UCHAR type =
+        (UCHAR)((r.TransferFlags & USBD_TRANSFER_DIRECTION_IN ? 0x80 : 0) | route.RequestType);
+    return QueueControl(irp, urb, type, r.Request, r.Value, r.Index, r.TransferBufferLength,
+                        r.TransferBuffer, r.TransferBufferMDL);
+}
+
+NTSTATUS EmuUsbBus::SubmitControlTransfer(PIRP irp, PURB urb, const UrbRoute&)
+{
+    auto& c = urb->UrbControlTransfer;
+    if (c.PipeHandle != nullptr && !(c.TransferFlags & USBD_DEFAULT_PIPE_TRANSFER))
+        return Invalid(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE);
+    const UCHAR* s = c.SetupPacket;
+    bool in = (s[0] & 0x80) != 0;
+    if (in != ((c.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0))
+        return Invalid(irp, urb);
+    ULONG bytes = s[6] | s[7] << 8;
+    if (bytes > c.TransferBufferLength)
+        return Invalid(irp, urb);
+    return QueueControl(irp, urb, s[0], s[1], (USHORT)(s[2] | s[3] << 8),
+                        (USHORT)(s[4] | s[5] << 8), bytes, c.TransferBuffer, c.TransferBufferMDL);
+}
+
+NTSTATUS EmuUsbBus::SubmitGetStatus(PIRP irp, PURB urb, const UrbRoute& route)
+{
+    auto& g = urb->UrbControlGetStatusRequest;
+    if (g.TransferBufferLength < 2)
+        return Invalid(irp, urb);
+    return QueueControl(irp, urb, route.RequestType, route.Request, 0, g.Index, 2, g.TransferBuffer,
+                        g.TransferBufferMDL);
+}
+
+NTSTATUS EmuUsbBus::SubmitFeature(PIRP irp, PURB urb, const UrbRoute& route)
+{
+    auto& f = urb->UrbControlFeatureRequest;
+    return QueueControl(irp, urb, route.RequestType, route.Request, f.FeatureSelector, f.Index, 0,
+                        nullptr, nullptr);
+}
+
+NTSTATUS EmuUsbBus::SubmitPipeRequest(PIRP irp, PURB urb, const UrbRoute&)
+{
+    Pipe* pipe = FindPipe(urb->UrbPipeRequest.PipeHandle);
+    if (pipe == nullptr)
+        return Invalid(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE);
+    return Queue(irp, Transfer{.Urb = urb, .What = Kind::PipeRequest, .PipePtr = pipe});
+}
+
+NTSTATUS EmuUsbBus::SubmitFrameNumber(PIRP irp, PURB urb, const UrbRoute&)
+{
+    return Queue(irp, Transfer{.Urb = urb, .What = Kind::FrameNumber});
 }
 
 // Fills an interface record from the selected configuration and makes its

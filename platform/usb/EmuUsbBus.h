@@ -146,7 +146,33 @@ class EmuUsbBus
     static void InterfaceReference(PVOID context);
     static void InterfaceDereference(PVOID context);
 
+    // One URB function: the shortest URB the bus reads for it, the routine that
+    // checks and queues it, and the request type and request of a control one.
+    struct UrbRoute
+    {
+        USHORT Function;
+        ULONG MinLength;
+        NTSTATUS (EmuUsbBus::*Submit)(PIRP irp, PURB urb, const UrbRoute& route);
+        UCHAR RequestType;
+        UCHAR Request;
+    };
+    static const UrbRoute UrbRoutes[];
+
     NTSTATUS SubmitUrb(PIRP irp, PURB urb);
+    NTSTATUS Invalid(PIRP irp, PURB urb, USBD_STATUS usbd = USBD_STATUS_INVALID_PARAMETER);
+    NTSTATUS QueueControl(PIRP irp, PURB urb, UCHAR type, UCHAR request, USHORT value, USHORT index,
+                          ULONG bytes, PVOID buffer, PMDL mdl);
+    NTSTATUS SubmitSelectConfiguration(PIRP irp, PURB urb, const UrbRoute& route);
+    NTSTATUS SubmitSelectInterface(PIRP irp, PURB urb, const UrbRoute& route);
+    NTSTATUS SubmitIsoch(PIRP irp, PURB urb, const UrbRoute& route);
+    NTSTATUS SubmitBulkOrInterrupt(PIRP irp, PURB urb, const UrbRoute& route);
+    NTSTATUS SubmitGetDescriptor(PIRP irp, PURB urb, const UrbRoute& route);
+    NTSTATUS SubmitVendorOrClass(PIRP irp, PURB urb, const UrbRoute& route);
+    NTSTATUS SubmitControlTransfer(PIRP irp, PURB urb, const UrbRoute& route);
+    NTSTATUS SubmitGetStatus(PIRP irp, PURB urb, const UrbRoute& route);
+    NTSTATUS SubmitFeature(PIRP irp, PURB urb, const UrbRoute& route);
+    NTSTATUS SubmitPipeRequest(PIRP irp, PURB urb, const UrbRoute& route);
+    NTSTATUS SubmitFrameNumber(PIRP irp, PURB urb, const UrbRoute& route);
     NTSTATUS Fail(PIRP irp, PURB urb, NTSTATUS status, USBD_STATUS usbd);
     NTSTATUS Queue(PIRP irp, const Transfer& t);
     Pipe* FindPipe(USBD_PIPE_HANDLE handle);
