@@ -16,17 +16,19 @@ inline SHORT MicSine(ULONGLONG k)
 }
 
 // How many phases of the sine's 48-sample period match every sample from
-// the first one that is not silent on; 1 for a recording that is the sine.
-inline int MicSinePhases(const std::vector<SHORT>& samples)
+// the first frame that is not silent on, each channel of a frame carrying
+// the same sample; 1 for a recording that is the sine.
+inline int MicSinePhases(const std::vector<SHORT>& samples, size_t channels = 1)
 {
     size_t first = 0;
     while (first < samples.size() && samples[first] == 0)
         ++first;
+    first -= first % channels;
     int phases = 0;
     for (ULONGLONG phase = 0; phase < 48 && first < samples.size(); ++phase)
     {
         size_t i = first;
-        while (i < samples.size() && samples[i] == MicSine(phase + i - first))
+        while (i < samples.size() && samples[i] == MicSine(phase + (i - first) / channels))
             ++i;
         phases += i == samples.size();
     }
