@@ -1,6 +1,6 @@
 #include "asio/asio_process_watch.h"
 
-#include "driver/adapter_common.h"
+#include "asio/asio_host.h"
 
 namespace
 {
@@ -55,7 +55,7 @@ void AsioProcessWatchStop()
         PsSetCreateProcessNotifyRoutine(AsioProcessNotify, TRUE);
 }
 
-void AsioProcessWatchJoin(AsioProcessWatchLink* link, CAdapterCommon* adapter)
+void AsioProcessWatchJoin(AsioProcessWatchLink* link, CAsioHost* adapter)
 {
     link->Adapter = adapter;
     link->Calls = 0;

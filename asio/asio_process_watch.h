@@ -8,14 +8,14 @@
 
 #include "platform/kernel/kernel.h"
 
-class CAdapterCommon;
+class CAsioHost;
 
 // One adapter on the watch, from the end of its construction to the start of
 // its destruction.
 struct AsioProcessWatchLink
 {
     LIST_ENTRY Links;
-    CAdapterCommon* Adapter;
+    CAsioHost* Adapter;
     LONG Calls;      // notifications inside the adapter now
     BOOLEAN Leaving; // no new notification enters
     KEVENT Idle;     // signalled while Calls is 0
@@ -23,6 +23,6 @@ struct AsioProcessWatchLink
 
 NTSTATUS AsioProcessWatchStart();
 void AsioProcessWatchStop();
-void AsioProcessWatchJoin(AsioProcessWatchLink* link, CAdapterCommon* adapter);
+void AsioProcessWatchJoin(AsioProcessWatchLink* link, CAsioHost* adapter);
 // Waits until no notification is inside the adapter; idempotent.
 void AsioProcessWatchLeave(AsioProcessWatchLink* link);

@@ -1,6 +1,6 @@
 #include "asio/asio_rings.h"
 
-#include "driver/adapter_common.h"
+#include "asio/asio_host.h"
 #include "driver/stream_engine.h"
 
 namespace
@@ -20,7 +20,7 @@ ULONG RingFrameBytes(const AsioRingSettings& settings, ULONG channels)
 }
 } // namespace
 
-CAsioRings::CAsioRings(CAdapterCommon* adapter) : m_Adapter(adapter)
+CAsioRings::CAsioRings(CAsioHost* adapter) : m_Adapter(adapter)
 {
     KeInitializeSpinLock(&m_Lock);
 }

@@ -8,7 +8,7 @@
 #include "asio/asio_tables.h"
 #include "streaming/usb_stream_control.h"
 
-class CAdapterCommon;
+class CAsioHost;
 class CStreamEngine;
 
 inline constexpr ULONG ASIO_RING_HEADER_BYTES = 40;
@@ -74,7 +74,7 @@ struct AsioRingSettings
 class CAsioRings
 {
   public:
-    explicit CAsioRings(CAdapterCommon* adapter);
+    explicit CAsioRings(CAsioHost* adapter);
     ~CAsioRings();
 
     // One entry per stream engine of the device, made at device configuration.
@@ -145,7 +145,7 @@ class CAsioRings
     AsioRingEntry* FindEntry(PSTREAMCLIENT client);
     void CopyRing(AsioRingEntry* entry, PUCHAR urb, ULONG bytes, bool toUrb);
 
-    CAdapterCommon* m_Adapter;
+    CAsioHost* m_Adapter;
     AsioRingEntry* m_Entries = nullptr;
     ULONG m_Count = 0;
     KSPIN_LOCK m_Lock;

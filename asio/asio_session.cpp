@@ -1,6 +1,6 @@
 #include "asio/asio_session.h"
 
-#include "driver/adapter_common.h"
+#include "asio/asio_host.h"
 #include "driver/registry_settings.h"
 #include "driver/stream_engine.h"
 #include "platform/usb/usbdlib.h"
@@ -48,7 +48,7 @@ void FormatChannelName(PCWSTR engineName, ULONG channel, PCHAR name)
 }
 } // namespace
 
-CAsioSession::CAsioSession(CAdapterCommon* adapter) : m_Adapter(adapter), m_Rings(adapter)
+CAsioSession::CAsioSession(CAsioHost* adapter) : m_Adapter(adapter), m_Rings(adapter)
 {
     InitializeListHead(&m_Clients);
 }

@@ -35,7 +35,7 @@ inline constexpr ULONG ASIO_LATENCY_TABLE_BYTES = 44;
 class CAsioSession
 {
   public:
-    explicit CAsioSession(CAdapterCommon* adapter);
+    explicit CAsioSession(CAsioHost* adapter);
     ~CAsioSession();
 
     // Device configuration: the ring entries and the stored settings.
@@ -118,7 +118,7 @@ class CAsioSession
     // Stops the owner's streaming, and unmaps and frees its rings.
     void ReleaseRings(AsioClientRecord* record);
 
-    CAdapterCommon* m_Adapter;
+    CAsioHost* m_Adapter;
     CAsioRings m_Rings;
     LIST_ENTRY m_Clients;
     ULONG m_SampleType = ASIO_DEFAULT_SAMPLE_TYPE;

@@ -2,7 +2,7 @@
 // starting and stopping their streaming, and the power changes that stop it
 // outside D0 and restart it on the way back.
 #include "asio/asio_session.h"
-#include "driver/adapter_common.h"
+#include "asio/asio_host.h"
 
 NTSTATUS CAsioSession::MapSharedBuffer(PFILE_OBJECT fileObject, PVOID input, ULONG inputLength,
                                        PVOID outputArray, PULONG outputLength)

@@ -3,7 +3,7 @@
 // rings first so the inputs run before the outputs they feed; stopping
 // stops and closes them and the streams fall back to their other clients.
 #include "asio/asio_rings.h"
-#include "driver/adapter_common.h"
+#include "asio/asio_host.h"
 #include "platform/usb/usbdlib.h"
 #include "usbaudio/listed_devices.h"
 

@@ -152,3 +152,65 @@ void CAdapterCommon::AsioProcessExit(HANDLE processId)
     AsioLockHolder holder(m_AsioLock);
     m_Asio.OnProcessExit(processId);
 }
+
+NTSTATUS CAdapterAsioHost::GetEngine(ULONG index, CStreamEngine** engine)
+{
+    return m_Adapter->GetEngine(index, engine);
+}
+ULONG CAdapterAsioHost::GetEngineCount()
+{
+    return m_Adapter->GetEngineCount();
+}
+NTSTATUS CAdapterAsioHost::GetStreamCapabilities(ULONG streamIndex,
+                                                 PENDPOINTCAPABILITIES capabilities)
+{
+    return m_Adapter->GetStreamCapabilities(streamIndex, capabilities);
+}
+PDEVICE_OBJECT CAdapterAsioHost::GetDeviceObject()
+{
+    return m_Adapter->GetDeviceObject();
+}
+ULONG CAdapterAsioHost::GetPowerState() const
+{
+    return m_Adapter->GetPowerState();
+}
+NTSTATUS CAdapterAsioHost::SubmitUrbSync(PURB urb)
+{
+    return m_Adapter->SubmitUrbSync(urb);
+}
+BOOLEAN CAdapterAsioHost::ResetPortIfNeeded()
+{
+    return m_Adapter->ResetPortIfNeeded();
+}
+USHORT CAdapterAsioHost::GetVendorId() const
+{
+    return m_Adapter->GetVendorId();
+}
+USHORT CAdapterAsioHost::GetProductId() const
+{
+    return m_Adapter->GetProductId();
+}
+UCHAR CAdapterAsioHost::GetProductIndex() const
+{
+    return m_Adapter->GetProductIndex();
+}
+NTSTATUS CAdapterAsioHost::AsioStart()
+{
+    return m_Adapter->AsioStart();
+}
+NTSTATUS CAdapterAsioHost::AsioStop()
+{
+    return m_Adapter->AsioStop();
+}
+void CAdapterAsioHost::ResetAsioRings(PKEVENT bufferSwitchEvent)
+{
+    m_Adapter->ResetAsioRings(bufferSwitchEvent);
+}
+NTSTATUS CAdapterAsioHost::HoldAsioStopRequest(PIRP request)
+{
+    return m_Adapter->HoldAsioStopRequest(request);
+}
+void CAdapterAsioHost::AsioProcessExit(HANDLE processId)
+{
+    m_Adapter->AsioProcessExit(processId);
+}

@@ -23,7 +23,7 @@ NTSTATUS CreateAdapterCommon(PUNKNOWN* unknown)
 
 // The block comes zero-filled from the allocation, so every field not set
 // here starts at zero.
-CAdapterCommon::CAdapterCommon() : CAudioHal(nullptr), m_Asio(this)
+CAdapterCommon::CAdapterCommon() : CAudioHal(nullptr), m_AsioHost(this), m_Asio(&m_AsioHost)
 {
     // Held from the start, as the device starts in D0.
     ExSetTimerResolution(ADAPTER_TIMER_RESOLUTION, TRUE);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "asio/asio_session.h"
+#include "driver/adapter_asio_host.h"
 #include "driver/adapter_interfaces.h"
 #include "driver/audio_hal.h"
 #include "driver/sync_mutex.h"
@@ -285,7 +286,9 @@ class CAdapterCommon : public IUsbDeviceIo,
     CSyncMutex m_PortResetLock;
     CSyncMutex m_AsioLock;
 
-    // The ASIO session the IAsioPrivate operations forward to, under m_AsioLock.
+    // The ASIO session the IAsioPrivate operations forward to, under m_AsioLock,
+    // and the link it reaches the adapter through.
+    CAdapterAsioHost m_AsioHost;
     CAsioSession m_Asio;
     PIRP m_AsioHeldStopRequest;
     BOOLEAN m_DeviceGoing; // under the cancel spin lock, as the kept request
