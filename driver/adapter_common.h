@@ -35,7 +35,6 @@ inline constexpr LONGLONG IDLE_TIMER_DUE_100NS = 50000000;
 inline constexpr LONG IDLE_TIMER_PERIOD_MS = 5000;
 
 // String descriptor reads of the class choice and the naming.
-inline constexpr USHORT STRING_LANGUAGE_EN_US = 0x0409;
 inline constexpr UCHAR MODEL_STRING_INDEX = 0x50;
 inline constexpr UCHAR MODEL_STRING_FALLBACK_INDEX = 0x32;
 inline constexpr ULONG MODEL_STRING_BUFFER_SIZE = 104;

@@ -7,6 +7,9 @@
 #include "driver/interfaces.h"
 #include "platform/usb/usbdi.h"
 
+// The language every string descriptor is read in.
+inline constexpr USHORT STRING_LANGUAGE_EN_US = 0x0409;
+
 // ----------------------------------------------------------------------------
 // Synchronous URBs, IRPs to the lower driver, port recovery and the device's
 // configuration. Every operation but CallLowerDriver, GetCurrentFrameNumber,

@@ -37,6 +37,8 @@ DEFINE_GUID(IID_IOutputTypeControl, 0xDC7604D8L, 0xC1F4, 0x4EA1, 0x81, 0x8C, 0xF
             0x5B, 0x18);
 DEFINE_GUID(IID_IControlModeSetup, 0x03449A8CL, 0x92DC, 0x45CA, 0x85, 0x9F, 0xAC, 0x21, 0xAD, 0x70,
             0xC5, 0x9F);
+DEFINE_GUID(IID_IClockControl, 0xE1A6E8A0L, 0x3C43, 0x4950, 0x90, 0x1B, 0x9E, 0x84, 0xF6, 0xC3,
+            0xC2, 0xEC);
 DEFINE_GUID(IID_IChainNode, 0x1EDBBC0CL, 0xAA74, 0x4046, 0x91, 0x1E, 0xC8, 0xBD, 0xE6, 0x4A, 0x66,
             0xFF);
 DEFINE_GUID(IID_ISelectorControl, 0x524FA5C2L, 0x9FBF, 0x4FC8, 0xB8, 0xD2, 0xDC, 0x30, 0x2D, 0xED,
@@ -67,6 +69,11 @@ inline constexpr ULONG ENDPOINT_KIND_STEREOMIX = 16;
 inline constexpr ULONG ENDPOINT_KIND_FHP = 17;
 inline constexpr ULONG ENDPOINT_KIND_REC = 18;
 inline constexpr ULONG ENDPOINT_KIND_COUNT = 19;
+// Subdevice name prefixes indexed by endpoint kind, and a null entry.
+inline constexpr PCWSTR EndpointTypePrefixes[ENDPOINT_KIND_COUNT + 1] = {
+    u"Stream",  u"SPK",          u"HP",        u"SPDIF", u"HDMI", u"DisplayPort", u"Line",
+    u"Mic",     u"Aux",          u"CD",        u"Video", u"FMic", u"Telephone",   u"HandSet",
+    u"HeadSet", u"Speakerphone", u"StereoMix", u"FHP",   u"Rec",  nullptr};
 
 // Stream directions.
 inline constexpr ULONG STREAM_DIRECTION_RENDER = 0;
@@ -227,6 +234,20 @@ DECLARE_INTERFACE_(IOutputTypeControl, IUnknown)
     STDMETHOD(Init)(ULONG sourceId, ULONG count, const ULONG* items) PURE;
 };
 typedef IOutputTypeControl* POUTPUTTYPECONTROL;
+
+// The sample rates of a clock and the one in use: what a class 2.0
+// stream sets before it runs.
+DECLARE_INTERFACE_(IClockControl, IUnknown)
+{
+    // *count: room in `frequencies` on entry, the rates written on return.
+    STDMETHOD(GetFrequencies)(PULONG count, PULONG frequencies) PURE;
+    STDMETHOD(GetCount)(PULONG count) PURE;
+    STDMETHOD(SetFrequency)(ULONG hz) PURE;
+    STDMETHOD(GetCurrent)(PULONG hz) PURE;
+    STDMETHOD(GetClockValid)(PUCHAR valid) PURE;
+    STDMETHOD(Init)(ULONG count, const ULONG* frequencies) PURE;
+};
+typedef IClockControl* PCLOCKCONTROL;
 
 // A node of a stream engine's processing chain. The buffer is the array of
 // per-channel float buffers for PCM streams and the stream's interleaved

@@ -10,11 +10,6 @@
 #include "streaming/wave_cyclic_miniport.h"
 #include "usbaudio/topology_miniport.h"
 
-const PCWSTR EndpointTypePrefixes[ENDPOINT_KIND_COUNT + 1] = {
-    u"Stream",  u"SPK",          u"HP",        u"SPDIF", u"HDMI", u"DisplayPort", u"Line",
-    u"Mic",     u"Aux",          u"CD",        u"Video", u"FMic", u"Telephone",   u"HandSet",
-    u"HeadSet", u"Speakerphone", u"StereoMix", u"FHP",   u"Rec",  nullptr};
-
 namespace
 {
 // The driver's own miniports.

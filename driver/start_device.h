@@ -14,9 +14,6 @@ inline constexpr DWORD MINIMUM_PORTCLS_VERSION = kVersionWinServer2003; // 11
 inline constexpr ULONG SUBDEVICE_NAME_CHARS = 51;
 inline constexpr ULONG SUBDEVICE_NAME_POOL_TAG = POOL_TAG("Temp");
 
-// Name prefixes indexed by endpoint kind, and a null entry.
-extern const PCWSTR EndpointTypePrefixes[ENDPOINT_KIND_COUNT + 1];
-
 // A port-class miniport factory.
 typedef NTSTATUS (*PMINIPORT_FACTORY)(PUNKNOWN* unknown, REFCLSID classId, PUNKNOWN outerUnknown,
                                       POOL_TYPE poolType);

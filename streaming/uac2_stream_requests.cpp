@@ -2,7 +2,6 @@
 
 #include "driver/audio_hal.h"
 #include "platform/usb/usbdlib.h"
-#include "usbaudio/controls/control_interfaces.h"
 
 namespace
 {

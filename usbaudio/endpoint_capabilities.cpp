@@ -1,6 +1,5 @@
 #include "usbaudio/endpoint_capabilities.h"
 
-#include "driver/adapter_common.h"
 #include "driver/device_ids.h"
 #include "platform/usb/usbdlib.h"
 #include "usbaudio/control_transfer.h"

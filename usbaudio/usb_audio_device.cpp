@@ -5,7 +5,6 @@
 #include "driver/adapter_extension.h"
 #include "driver/audio_function.h"
 #include "driver/registry_settings.h"
-#include "driver/start_device.h"
 #include "platform/usb/usbdlib.h"
 #include "usbaudio/device_lock.h"
 #include "usbaudio/units/uac_unit.h"

@@ -11,8 +11,6 @@ DEFINE_GUID(IID_IBooleanControl, 0x8EDE1D42L, 0x90E4, 0x4B08, 0x96, 0xEF, 0x7C, 
             0xF9, 0xED);
 DEFINE_GUID(IID_IRangedControl, 0xB0446B44L, 0x06EB, 0x403F, 0x8B, 0x78, 0xE1, 0xE9, 0x63, 0xDE,
             0xA3, 0xCD);
-DEFINE_GUID(IID_IClockControl, 0xE1A6E8A0L, 0x3C43, 0x4950, 0x90, 0x1B, 0x9E, 0x84, 0xF6, 0xC3,
-            0xC2, 0xEC);
 DEFINE_GUID(IID_IPseudoControl, 0x34480E1CL, 0xF752, 0x41EE, 0x81, 0xAE, 0x70, 0x17, 0x4C, 0x8F,
             0xB3, 0xB3);
 DEFINE_GUID(IID_IMixerTerminalSwitch, 0x9E3FB612L, 0xFCD2, 0x4C51, 0x88, 0xBA, 0xB1, 0xBD, 0x37,
@@ -51,19 +49,6 @@ DECLARE_INTERFACE_(IRangedControl, IUnknown)
     (ULONG sourceId, ULONG channelCount, LONG maximum, LONG minimum, LONG resolution) PURE;
 };
 typedef IRangedControl* PRANGEDCONTROL;
-
-// The sample rates of a clock and the one in use.
-DECLARE_INTERFACE_(IClockControl, IUnknown)
-{
-    // *count: room in `frequencies` on entry, the rates written on return.
-    STDMETHOD(GetFrequencies)(PULONG count, PULONG frequencies) PURE;
-    STDMETHOD(GetCount)(PULONG count) PURE;
-    STDMETHOD(SetFrequency)(ULONG hz) PURE;
-    STDMETHOD(GetCurrent)(PULONG hz) PURE;
-    STDMETHOD(GetClockValid)(PUCHAR valid) PURE;
-    STDMETHOD(Init)(ULONG count, const ULONG* frequencies) PURE;
-};
-typedef IClockControl* PCLOCKCONTROL;
 
 // A device control of its own (selectors 128 and above), named by a GUID.
 DECLARE_INTERFACE_(IPseudoControl, IUnknown)
