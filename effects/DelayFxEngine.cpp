@@ -1,18 +1,22 @@
-// The network runs in one circular memory: every delay is a fixed depth below
-// the position, which advances one cell per frame, so a value written at depth
-// d is found at depth d + k after k frames. The regions, from the top:
-//   - the four delay lines, each read at m consecutive depths; lines 2 to 4
-//     are written into the cell that the line before them reads last, line 1
-//     into the last cell of the memory, so each line's signal travels down to
-//     its reads untouched;
-//   - four second-order sections of six cells (input, two inputs back, output
-//     written two down, a zero four down);
-//   - seven sparse filters, each writing its input at its first cell and
-//     reading every second cell below it;
-//   - the left and right output regions of eleven cells sharing one cell.
+// The network keeps each signal it delays in a window of its own: the four
+// lines (their written values, L + m frames back), the sparse filters' inputs
+// (2n frames back) and the output filters' nine signals (two frames back),
+// each window holding its history and then room for one block. Every line is
+// longer than a block, so a block's reads of the lines only see values that
+// earlier blocks wrote; the sparse filters read no nearer than two frames
+// back and the output filters take the current values from the block. So a
+// block runs stage by stage, each stage over all its frames four at a time,
+// every lane doing one frame's operations in the scalar order. Only the four
+// sections recur frame by frame; they run as the four lanes of one vector,
+// with the line writes and the outputs interleaved.
+// Each window slides back over its history once per block (the lines once
+// per LineSlack frames), never per frame or per read.
 #include "effects/DelayFxEngine.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <cstring>
 
 #include "effects/DelayFxRateRecords.h"
 #include "globaltopo/common/SampleGuards.h"
@@ -20,13 +24,33 @@
 
 namespace
 {
-constexpr int32_t Lines = 4;
+constexpr int32_t Lines = CDelayFxEngine::Lines;
+constexpr int32_t BlockFrames = CDelayFxEngine::BlockFrames;
 constexpr int32_t SparseFilters = 7;
-constexpr int32_t SectionCells = 6;
-constexpr int32_t OutputCells = 10; // to the first cell of the next region
+constexpr int32_t SparseGroup = 32; // frames per pass: eight sums in flight
+constexpr int32_t Lanes = 4;
 constexpr uint32_t MaxChannelsMinusOne = 7;
 constexpr int32_t CoefficientWords = 36; // q2..q9, the section, q15..q37
-constexpr int32_t SpacingZ[Lines - 1] = {50, 55, 60};
+constexpr int32_t SectionState = 4 * Lanes;
+static_assert(BlockFrames % SparseGroup == 0);
+
+// The signals the output filters delay, in the order of the scratch rows.
+enum Signal
+{
+    Ml,
+    CC,
+    U1,
+    U2,
+    UBL,
+    UBR,
+    U3,
+    U4,
+    Ms,
+    Signals
+};
+// Left and right output filters: the mix first, then the four side signals.
+constexpr Signal OutputTerms[2][5] = {{Ml, CC, U1, UBL, U3}, {Ms, CC, U2, UBR, U4}};
+constexpr int32_t OutputHistory = 2;
 
 // Taps per delay read by rate index; 0 where no record is.
 constexpr int32_t ReadTaps[DelayFxRateSlots] = {2, 2, 3, 0, 0, 0, 0, 0, 0,
@@ -41,25 +65,28 @@ constexpr RateIndexEntry RateIndexes[] = {
     {48000, 0}, {44100, 1}, {32000, 2}, {96000, 16}, {88200, 17},
 };
 constexpr int32_t OtherRateIndex = 1;
+constexpr int32_t MaxReadTaps = 4;
 
-// Depths and coefficients of a record, read once per call.
+constexpr float Top = 0.99998474f;    // 1 - 2^-16: rounds to full scale
+constexpr float TopStep = 0.9999695f; // 32767/32768
+constexpr int32_t TopWord = 65536 + 32767;
+
+// Coefficients of a record and the windows of the memory, found once per call.
 struct Network
 {
-    int32_t cells;
     int32_t taps;
-    int32_t lineDepth[Lines];
+    int32_t lineLength[Lines];
     const float* lineWeights[Lines];
-    const float* q; // q[k - 2]: q2..q9, b0 b1 b2 a1 a2, q15..q37
-    int32_t sectionDepth;
+    float* line[Lines];  // window start; the history is L + m cells
+    const float* q;      // q[k - 2]: q2..q9, b0 b1 b2 a1 a2, q15..q37
+    float* sectionState; // past inputs (two) and outputs (two), a lane each
     int32_t sparseTaps[SparseFilters];
-    int32_t maxSparseTaps;
-    int32_t sparseDepth[SparseFilters];
     const float* sparseWeights[SparseFilters];
+    float* sparse[SparseFilters]; // 2n frames of history, then the block
     const float* mid;
     const float* side;
-    const float* z; // z[k - 16]: output filters z16..z45, feedback z46..z64
-    int32_t outputDepth;
-    int32_t writeDepth[Lines];
+    const float* z;       // z[k - 16]: output filters z16..z45, feedback z46..z64
+    float* past[Signals]; // two frames of history, then the block
 };
 
 int32_t Whole(float word)
@@ -67,258 +94,439 @@ int32_t Whole(float word)
     return static_cast<int32_t>(word);
 }
 
-Network Describe(int32_t rateIndex, int32_t cells)
+Network Describe(int32_t rateIndex, float* memory)
 {
     Network net{};
     const float* p = DelayFxRateRecords[rateIndex];
-    net.cells = cells;
     net.taps = ReadTaps[rateIndex];
-    int32_t depth = 0;
     for (int32_t k = 0; k < Lines; ++k)
     {
-        depth += Whole(p[0]);
-        net.lineDepth[k] = depth;
+        net.lineLength[k] = Whole(p[0]);
         net.lineWeights[k] = p + 1;
-        depth += net.taps;
+        net.line[k] = memory;
+        memory += net.lineLength[k] + net.taps + CDelayFxEngine::LineSlack;
         p += 1 + net.taps;
     }
     net.q = p;
     p += CoefficientWords;
-    net.sectionDepth = depth;
-    depth += Lines * SectionCells;
+    net.sectionState = memory;
+    memory += SectionState;
     for (int32_t k = 0; k < SparseFilters; ++k)
     {
         net.sparseTaps[k] = Whole(p[0]);
-        net.maxSparseTaps = std::max(net.maxSparseTaps, net.sparseTaps[k]);
         net.sparseWeights[k] = p + 1;
-        net.sparseDepth[k] = depth;
-        depth += 2 * net.sparseTaps[k] + 1;
+        net.sparse[k] = memory;
+        memory += 2 * net.sparseTaps[k] + BlockFrames;
         p += 1 + net.sparseTaps[k];
     }
-    net.outputDepth = depth;
     net.mid = p;
     net.side = p + SparseFilters;
     net.z = p + 2 * SparseFilters;
-    net.writeDepth[0] = cells - 1;
-    for (int32_t k = 1; k < Lines; ++k)
+    for (float*& window : net.past)
     {
-        net.writeDepth[k] = (net.writeDepth[k - 1] + Whole(net.z[SpacingZ[k - 1] - 16])) % cells;
+        window = memory;
+        memory += OutputHistory + BlockFrames;
     }
     return net;
 }
 
-// The seven network inputs of one frame, at the samples' own scale.
-struct FrameInputs
+__m128 Splat(float value)
 {
-    float lt, rt, c, sl, sr, bl, br;
-};
+    return _mm_set1_ps(value);
+}
 
-enum class Layout
+// Coefficients in all four lanes, spread once per stage: a stage's stores
+// could otherwise alias the record, and each use would read it again.
+template <int32_t N> struct Spread
 {
-    Silent,
-    Six,
-    Eight
-};
-
-template <Layout L> FrameInputs ReadInputs(float* const* in, int32_t n)
-{
-    if constexpr (L == Layout::Silent)
+    explicit Spread(const float* w)
     {
-        return {};
-    }
-    else
-    {
-        auto at = [&](int32_t c) { return FiniteOrZero(in[c][n]); };
-        FrameInputs x{at(0) + at(3), at(1) + at(3), at(2), at(4), at(5), 0.0f, 0.0f};
-        if constexpr (L == Layout::Eight)
+        for (int32_t i = 0; i < N; ++i)
         {
-            x.bl = at(6);
-            x.br = at(7);
+            v[i] = Splat(w[i]);
         }
-        return x;
+    }
+    __m128 operator[](int32_t i) const { return v[i]; }
+    __m128 v[N];
+};
+
+// a x b + c x d, in that order.
+__m128 Pair(__m128 a, __m128 b, __m128 c, __m128 d)
+{
+    return _mm_add_ps(_mm_mul_ps(a, b), _mm_mul_ps(c, d));
+}
+
+// Four frames' network outputs in full scale, each rounded as
+// DelayFxRoundToStep rounds one.
+[[gnu::always_inline]] inline __m128 RoundToStep(__m128 value)
+{
+    const __m128 high = _mm_cmpge_ps(value, Splat(Top));
+    __m128 v = _mm_or_ps(_mm_and_ps(high, Splat(TopStep)), _mm_andnot_ps(high, value));
+    const __m128 low = _mm_cmplt_ps(v, Splat(-Top));
+    v = _mm_or_ps(_mm_and_ps(low, Splat(-1.0f)), _mm_andnot_ps(low, v));
+    v = _mm_and_ps(_mm_cmpord_ps(v, v), v); // a NaN leaves as silence
+    __m128i t = _mm_cvttps_epi32(_mm_add_ps(Splat(65536.5f), _mm_mul_ps(Splat(32768.0f), v)));
+    // The float sum can round just below the top up to the next step, which
+    // the 16-bit reduction would wrap to -1.0: the largest step is kept.
+    const __m128i over = _mm_cmpgt_epi32(t, _mm_set1_epi32(TopWord));
+    t = _mm_or_si128(_mm_and_si128(over, _mm_set1_epi32(TopWord)), _mm_andnot_si128(over, t));
+    t = _mm_srai_epi32(_mm_slli_epi32(t, 16), 16);
+    return _mm_mul_ps(_mm_cvtepi32_ps(t), Splat(1.0f / 32768.0f));
+}
+
+// The window of a line: its history, then this block's frames.
+float* LineNow(const Network& net, const int32_t* fill, int32_t k)
+{
+    return net.line[k] + net.lineLength[k] + net.taps + fill[k];
+}
+
+// Slides a line's window back over its history when a block would not fit.
+void MakeRoomInLines(const Network& net, int32_t* fill)
+{
+    for (int32_t k = 0; k < Lines; ++k)
+    {
+        if (fill[k] + BlockFrames > CDelayFxEngine::LineSlack)
+        {
+            std::memmove(net.line[k], net.line[k] + fill[k],
+                         sizeof(float) * static_cast<size_t>(net.lineLength[k] + net.taps));
+            fill[k] = 0;
+        }
     }
 }
 
-// The cells of one frame: depth d is d cells below the frame's base.
-class Cells
+// The channels the layout reads, non-finite samples as 0, the rest silent
+// (zero padding to whole vectors included); then Lt and Rt.
+void ReadChannels(float* const* in, int32_t first, int32_t frames, int32_t padded, int32_t channels,
+                  CDelayFxEngine::BlockScratch& s)
 {
-  public:
-    Cells(float* memory, int32_t cells, int32_t base)
-        : m_Memory(memory), m_Cells(cells), m_Base(base)
+    for (int32_t c = 0; c < 8; ++c)
     {
+        float* to = s.channels[c];
+        const int32_t read = (c < channels) ? frames : 0;
+        const float* from = (c < channels) ? in[c] + first : nullptr;
+        int32_t n = 0;
+        for (; n + Lanes <= read; n += Lanes)
+        {
+            _mm_storeu_ps(to + n, FiniteOrZero(_mm_loadu_ps(from + n)));
+        }
+        for (; n < read; ++n)
+        {
+            to[n] = FiniteOrZero(from[n]);
+        }
+        std::fill(to + n, to + padded, 0.0f);
     }
-    float& operator[](int32_t depth) const
+    for (int32_t n = 0; n < padded; n += Lanes)
     {
-        int32_t i = m_Base - depth;
-        i += (i < 0) ? m_Cells : 0;
-        return m_Memory[i];
+        const __m128 c3 = _mm_loadu_ps(s.channels[3] + n);
+        _mm_storeu_ps(s.fronts[0] + n, _mm_add_ps(_mm_loadu_ps(s.channels[0] + n), c3));
+        _mm_storeu_ps(s.fronts[1] + n, _mm_add_ps(_mm_loadu_ps(s.channels[1] + n), c3));
     }
-    // Memory never keeps a denormal: the network's feedback would otherwise
-    // cycle through them for as long as the input is silent.
-    void Store(int32_t depth, float value) const { (*this)[depth] = NormalOrZero(value); }
+}
 
-  private:
-    float* m_Memory;
-    int32_t m_Cells;
-    int32_t m_Base;
-};
-
-// The seven filters walk their taps side by side, so their sums proceed in
-// parallel; each still adds its products in tap order.
-void RunSparseFilters(const Network& net, const Cells& cell, float* out)
+// Dk for every frame: weight 0 first, then each further tap in order.
+void ReadLines(const Network& net, const int32_t* fill, int32_t padded,
+               CDelayFxEngine::BlockScratch& s)
 {
-    float acc[SparseFilters];
-#pragma GCC unroll 7
-    for (int32_t k = 0; k < SparseFilters; ++k)
+    for (int32_t k = 0; k < Lines; ++k)
     {
-        acc[k] = net.sparseWeights[k][0] * cell[net.sparseDepth[k] + 2];
+        const Spread<MaxReadTaps> w(net.lineWeights[k]);
+        const float* first = LineNow(net, fill, k) - net.lineLength[k] - 1;
+        for (int32_t n = 0; n < padded; n += Lanes)
+        {
+            __m128 acc = _mm_mul_ps(w[0], _mm_loadu_ps(first + n));
+            for (int32_t j = 1; j < net.taps; ++j)
+            {
+                acc = _mm_add_ps(acc, _mm_mul_ps(w[j], _mm_loadu_ps(first + n - j)));
+            }
+            _mm_storeu_ps(s.reads[k] + n, acc);
+        }
     }
-    for (int32_t j = 1; j < net.maxSparseTaps; ++j)
+}
+
+// Feeds (turned to one lane per section), the side signals and the sparse
+// filters' inputs; what is delayed is kept without denormals.
+void SideSignals(const Network& net, int32_t padded, CDelayFxEngine::BlockScratch& s)
+{
+    const Spread<CoefficientWords> spread(net.q);
+    auto q = [&spread](int32_t k) { return spread[k - 2]; };
+    for (int32_t n = 0; n < padded; n += Lanes)
     {
-#pragma GCC unroll 7
+        auto at = [n](const float* row) { return _mm_loadu_ps(row + n); };
+        const __m128 lt = at(s.fronts[0]), rt = at(s.fronts[1]), c = at(s.channels[2]);
+        const __m128 sl = at(s.channels[4]), sr = at(s.channels[5]);
+        const __m128 bl = at(s.channels[6]), br = at(s.channels[7]);
+        __m128 f0 = Pair(q(2), rt, q(3), sr), f1 = Pair(q(4), lt, q(5), sl);
+        __m128 f2 = Pair(q(6), bl, q(7), c), f3 = Pair(q(8), br, q(9), c);
+        _MM_TRANSPOSE4_PS(f0, f1, f2, f3);
+        _mm_storeu_ps(s.feeds[n], f0);
+        _mm_storeu_ps(s.feeds[n + 1], f1);
+        _mm_storeu_ps(s.feeds[n + 2], f2);
+        _mm_storeu_ps(s.feeds[n + 3], f3);
+        __m128 sig[Signals];
+        sig[CC] = _mm_mul_ps(q(15), c);
+        sig[U1] = Pair(q(16), lt, q(17), at(s.reads[3]));
+        sig[U2] = Pair(q(18), rt, q(19), at(s.reads[0]));
+        sig[UBL] = _mm_mul_ps(q(20), bl);
+        sig[UBR] = _mm_mul_ps(q(21), br);
+        sig[U3] = Pair(q(22), sl, q(23), at(s.reads[1]));
+        sig[U4] = Pair(q(24), sr, q(25), at(s.reads[2]));
+        const __m128 x[SparseFilters] = {
+            sig[CC],
+            Pair(q(26), sig[U1], q(27), sig[U2]),
+            Pair(q(28), sig[U1], q(29), sig[U2]),
+            Pair(q(30), sig[UBL], q(31), sig[UBR]),
+            Pair(q(32), sig[UBL], q(33), sig[UBR]),
+            Pair(q(34), sig[U3], q(35), sig[U4]),
+            Pair(q(36), sig[U3], q(37), sig[U4]),
+        };
         for (int32_t k = 0; k < SparseFilters; ++k)
         {
-            if (j < net.sparseTaps[k])
+            _mm_storeu_ps(net.sparse[k] + 2 * net.sparseTaps[k] + n, NormalOrZero(x[k]));
+        }
+        for (int32_t k = CC; k <= U4; ++k)
+        {
+            _mm_storeu_ps(s.now[k] + n, sig[k]);
+            _mm_storeu_ps(net.past[k] + OutputHistory + n, NormalOrZero(sig[k]));
+        }
+    }
+}
+
+// The four second-order sections, one per lane, frame after frame:
+// y = 2 (b0 f + b1 f[-1] + b2 f[-2] + a1 y[-1] + a2 y[-2]). The chain of
+// dependent frames leaves most of the processor idle, so every four frames
+// the work that does not wait on it runs in its shadow: the line sums
+// sk = yk + Dk through the feedback rows into the lines, and the shadow given
+// (the outputs of those frames).
+template <typename Shadow>
+void RunSections(const Network& net, const int32_t* fill, int32_t frames,
+                 const CDelayFxEngine::BlockScratch& s, const Shadow& shadow)
+{
+    const Spread<5> b(net.q + 8); // b0 b1 b2 a1 a2, halved
+    const __m128 two = Splat(2.0f);
+    // Four rows of four, each followed by a spacing.
+    const Spread<5 * Lines> rows(net.z + (46 - 16));
+    float* state = net.sectionState;
+    __m128 f1 = _mm_loadu_ps(state), f2 = _mm_loadu_ps(state + 4);
+    __m128 y1 = _mm_loadu_ps(state + 8), y2 = _mm_loadu_ps(state + 12);
+    auto section = [&](int32_t n)
+    {
+        const __m128 f = _mm_loadu_ps(s.feeds[n]);
+        __m128 sum = _mm_add_ps(_mm_mul_ps(b[0], f), _mm_mul_ps(b[1], f1));
+        sum = _mm_add_ps(sum, _mm_mul_ps(b[2], f2));
+        sum = _mm_add_ps(sum, _mm_mul_ps(b[3], y1));
+        sum = _mm_add_ps(sum, _mm_mul_ps(b[4], y2));
+        const __m128 y = _mm_mul_ps(two, sum);
+        f2 = f1;
+        f1 = NormalOrZero(f);
+        y2 = y1;
+        y1 = NormalOrZero(y);
+        return y;
+    };
+    auto writeLines = [&](int32_t n, __m128* sum)
+    {
+        _MM_TRANSPOSE4_PS(sum[0], sum[1], sum[2], sum[3]);
+        for (int32_t k = 0; k < Lines; ++k)
+        {
+            sum[k] = _mm_add_ps(sum[k], _mm_loadu_ps(s.reads[k] + n));
+        }
+        for (int32_t k = 0; k < Lines; ++k)
+        {
+            __m128 w = _mm_mul_ps(rows[5 * k], sum[0]);
+            for (int32_t j = 1; j < Lines; ++j)
             {
-                acc[k] = acc[k] + net.sparseWeights[k][j] * cell[net.sparseDepth[k] + 2 + 2 * j];
+                w = _mm_add_ps(w, _mm_mul_ps(rows[5 * k + j], sum[j]));
+            }
+            _mm_storeu_ps(LineNow(net, fill, k) + n, NormalOrZero(w));
+        }
+    };
+    int32_t n = 0;
+    for (; n + Lanes <= frames; n += Lanes)
+    {
+        __m128 sum[Lanes];
+        for (int32_t i = 0; i < Lanes; ++i)
+        {
+            sum[i] = section(n + i);
+        }
+        writeLines(n, sum);
+        shadow(n);
+    }
+    if (n < frames)
+    {
+        __m128 sum[Lanes] = {};
+        for (int32_t i = 0; n + i < frames; ++i)
+        {
+            sum[i] = section(n + i);
+        }
+        writeLines(n, sum);
+        shadow(n);
+    }
+    _mm_storeu_ps(state, f1);
+    _mm_storeu_ps(state + 4, f2);
+    _mm_storeu_ps(state + 8, y1);
+    _mm_storeu_ps(state + 12, y2);
+}
+
+// Each filter over 32 frames at a time, eight vectors of sums side by side;
+// every sum adds its taps in order.
+void RunSparseFilters(const Network& net, int32_t padded, CDelayFxEngine::BlockScratch& s)
+{
+    for (int32_t k = 0; k < SparseFilters; ++k)
+    {
+        const float* w = net.sparseWeights[k];
+        const float* nearest = net.sparse[k] + 2 * net.sparseTaps[k] - 2;
+        for (int32_t g = 0; g < padded; g += SparseGroup)
+        {
+            __m128 acc[SparseGroup / Lanes];
+#pragma GCC unroll 8
+            for (int32_t v = 0; v < SparseGroup / Lanes; ++v)
+            {
+                acc[v] = _mm_mul_ps(Splat(w[0]), _mm_loadu_ps(nearest + g + Lanes * v));
+            }
+            for (int32_t j = 1; j < net.sparseTaps[k]; ++j)
+            {
+                const __m128 weight = Splat(w[j]);
+                const float* x = nearest + g - 2 * j;
+                asm("" : "+r"(x));
+#pragma GCC unroll 8
+                for (int32_t v = 0; v < SparseGroup / Lanes; ++v)
+                {
+                    acc[v] = _mm_add_ps(acc[v], _mm_mul_ps(weight, _mm_loadu_ps(x + Lanes * v)));
+                }
+            }
+#pragma GCC unroll 8
+            for (int32_t v = 0; v < SparseGroup / Lanes; ++v)
+            {
+                _mm_storeu_ps(s.filtered[k] + g + Lanes * v, acc[v]);
             }
         }
     }
-    std::copy(acc, acc + SparseFilters, out);
 }
 
-float Mix(const float* weights, const float* filtered)
+// The mid and side mixes of the filters (in filter order), then left and
+// right: per term, z on the current value, then on one and two frames back;
+// rounded to a 16-bit step. Four frames a call.
+class Outputs
 {
-    float v = weights[0] * filtered[0];
-    for (int32_t k = 1; k < SparseFilters; ++k)
+  public:
+    Outputs(const Network& net, CDelayFxEngine::BlockScratch& s)
+        : m_Mid(net.mid), m_Side(net.side), m_Z(net.z), m_S(s)
     {
-        v = v + weights[k] * filtered[k];
-    }
-    return v;
-}
-
-float Dot4(const float* row, const float* s)
-{
-    return row[0] * s[0] + row[1] * s[1] + row[2] * s[2] + row[3] * s[3];
-}
-
-// One output: z[0..2] on the mix, then z[3..14] on the current and two past
-// values of the four side signals, whose pasts sit at cells 1 to 10 below.
-float OutputFilter(const float* z, float mix, const float* current, const Cells& cell, int32_t at)
-{
-    float v = z[0] * mix + z[1] * cell[at + 1] + z[2] * cell[at + 2];
-    for (int32_t k = 0; k < 4; ++k)
-    {
-        v = v + z[3 + 3 * k] * current[k] + z[4 + 3 * k] * cell[at + 3 + 2 * k] +
-            z[5 + 3 * k] * cell[at + 4 + 2 * k];
-    }
-    return v;
-}
-
-void WriteOutputRegion(const Cells& cell, int32_t at, float mix, const float* current)
-{
-    cell.Store(at, mix);
-    for (int32_t k = 0; k < 4; ++k)
-    {
-        cell.Store(at + 2 + 2 * k, current[k]);
-    }
-}
-
-void RunFrame(const Network& net, const Cells& cell, const FrameInputs& x, float* left,
-              float* right)
-{
-    const float* q = net.q - 2;
-    float d[Lines];
-    for (int32_t k = 0; k < Lines; ++k)
-    {
-        const float* w = net.lineWeights[k];
-        float acc = w[0] * cell[net.lineDepth[k]];
-        for (int32_t j = 1; j < net.taps; ++j)
+        for (int32_t o = 0; o < 2; ++o)
         {
-            acc = acc + w[j] * cell[net.lineDepth[k] + j];
+            for (int32_t t = 0; t < Terms; ++t)
+            {
+                m_Now[o][t] = s.now[OutputTerms[o][t]];
+                m_Past[o][t] = net.past[OutputTerms[o][t]] + OutputHistory;
+            }
         }
-        d[k] = acc;
     }
-    const float feed[Lines] = {q[2] * x.rt + q[3] * x.sr, q[4] * x.lt + q[5] * x.sl,
-                               q[6] * x.bl + q[7] * x.c, q[8] * x.br + q[9] * x.c};
-    const float* b = q + 10; // b0 b1 b2 a1 a2, halved
-    float s[Lines];
-    for (int32_t k = 0; k < Lines; ++k)
+
+    [[gnu::always_inline]] void operator()(int32_t n) const
     {
-        const int32_t at = net.sectionDepth + SectionCells * k;
-        const float y = 2.0f * (b[0] * feed[k] + b[1] * cell[at + 1] + b[2] * cell[at + 2] +
-                                b[3] * cell[at + 3] + b[4] * cell[at + 4]);
-        cell.Store(at, feed[k]);
-        cell.Store(at + 2, y);
-        cell[at + 4] = 0.0f;
-        s[k] = y + d[k];
+        Mix(n);
+        __m128 v[2];
+#pragma GCC unroll 2
+        for (int32_t o = 0; o < 2; ++o)
+        {
+            v[o] = _mm_mul_ps(m_Z[3 * Terms * o], _mm_loadu_ps(m_Now[o][0] + n));
+        }
+#pragma GCC unroll 5
+        for (int32_t t = 0; t < Terms; ++t)
+        {
+#pragma GCC unroll 2
+            for (int32_t o = 0; o < 2; ++o)
+            {
+                const int32_t at = 3 * Terms * o + 3 * t;
+                const __m128 now = _mm_mul_ps(m_Z[at], _mm_loadu_ps(m_Now[o][t] + n));
+                v[o] = (t == 0) ? v[o] : _mm_add_ps(v[o], now);
+                v[o] =
+                    _mm_add_ps(v[o], _mm_mul_ps(m_Z[at + 1], _mm_loadu_ps(m_Past[o][t] + n - 1)));
+                v[o] =
+                    _mm_add_ps(v[o], _mm_mul_ps(m_Z[at + 2], _mm_loadu_ps(m_Past[o][t] + n - 2)));
+            }
+        }
+        _mm_storeu_ps(m_S.out[0] + n, RoundToStep(v[0]));
+        _mm_storeu_ps(m_S.out[1] + n, RoundToStep(v[1]));
     }
-    const float cC = q[15] * x.c;
-    const float u1 = q[16] * x.lt + q[17] * d[3];
-    const float u2 = q[18] * x.rt + q[19] * d[0];
-    const float uBL = q[20] * x.bl;
-    const float uBR = q[21] * x.br;
-    const float u3 = q[22] * x.sl + q[23] * d[1];
-    const float u4 = q[24] * x.sr + q[25] * d[2];
-    const float sparseIn[SparseFilters] = {
-        cC,
-        q[26] * u1 + q[27] * u2,
-        q[28] * u1 + q[29] * u2,
-        q[30] * uBL + q[31] * uBR,
-        q[32] * uBL + q[33] * uBR,
-        q[34] * u3 + q[35] * u4,
-        q[36] * u3 + q[37] * u4,
-    };
-    float sparseOut[SparseFilters];
-    RunSparseFilters(net, cell, sparseOut);
+
+  private:
+    static constexpr int32_t Terms = 5;
+
+    void Mix(int32_t n) const
+    {
+        __m128 filtered = _mm_loadu_ps(m_S.filtered[0] + n);
+        __m128 ml = _mm_mul_ps(m_Mid[0], filtered), ms = _mm_mul_ps(m_Side[0], filtered);
+        for (int32_t k = 1; k < SparseFilters; ++k)
+        {
+            filtered = _mm_loadu_ps(m_S.filtered[k] + n);
+            ml = _mm_add_ps(ml, _mm_mul_ps(m_Mid[k], filtered));
+            ms = _mm_add_ps(ms, _mm_mul_ps(m_Side[k], filtered));
+        }
+        _mm_storeu_ps(m_S.now[Ml] + n, ml);
+        _mm_storeu_ps(m_S.now[Ms] + n, ms);
+        _mm_storeu_ps(m_Past[0][0] + n, NormalOrZero(ml));
+        _mm_storeu_ps(m_Past[1][0] + n, NormalOrZero(ms));
+    }
+
+    Spread<SparseFilters> m_Mid, m_Side;
+    Spread<6 * Terms> m_Z;
+    CDelayFxEngine::BlockScratch& m_S;
+    const float* m_Now[2][Terms];
+    float* m_Past[2][Terms];
+};
+
+// The short windows keep only their history for the next block.
+void KeepHistories(const Network& net, int32_t frames)
+{
     for (int32_t k = 0; k < SparseFilters; ++k)
     {
-        cell.Store(net.sparseDepth[k], sparseIn[k]);
+        std::memmove(net.sparse[k], net.sparse[k] + frames,
+                     sizeof(float) * static_cast<size_t>(2 * net.sparseTaps[k]));
     }
-    const float ml = Mix(net.mid, sparseOut);
-    const float ms = Mix(net.side, sparseOut);
-    const float leftSide[4] = {cC, u1, uBL, u3};
-    const float rightSide[4] = {cC, u2, uBR, u4};
-    const int32_t l = net.outputDepth;
-    const int32_t r = l + OutputCells;
-    *left = DelayFxRoundToStep(OutputFilter(net.z, ml, leftSide, cell, l));
-    WriteOutputRegion(cell, l, ml, leftSide);
-    *right = DelayFxRoundToStep(OutputFilter(net.z + 15, ms, rightSide, cell, r));
-    WriteOutputRegion(cell, r, ms, rightSide);
-    const float* rows = net.z + (46 - 16);
-    for (int32_t k = 0; k < Lines; ++k)
+    for (float* window : net.past)
     {
-        cell.Store(net.writeDepth[k], Dot4(rows + 5 * k, s));
+        std::memmove(window, window + frames, sizeof(float) * OutputHistory);
     }
 }
 
-template <Layout L>
-int32_t RunFrames(const Network& net, float* memory, int32_t base, float* const* in,
-                  float* const* out, int32_t frames)
+int32_t RoundUp(int32_t frames, int32_t multiple)
 {
-    for (int32_t n = 0; n < frames; ++n)
+    return (frames + multiple - 1) / multiple * multiple;
+}
+
+// Frames [first, first + frames) of the caller's channels, at most a block.
+void RunBlock(const Network& net, int32_t* fill, float* const* in, float* const* out, int32_t first,
+              int32_t frames, int32_t channels, CDelayFxEngine::BlockScratch& s)
+{
+    const int32_t padded = RoundUp(frames, Lanes);
+    MakeRoomInLines(net, fill);
+    ReadChannels(in, first, frames, padded, channels, s);
+    ReadLines(net, fill, padded, s);
+    SideSignals(net, padded, s);
+    RunSparseFilters(net, RoundUp(frames, SparseGroup), s);
+    RunSections(net, fill, frames, s, Outputs(net, s));
+    for (int32_t o = 0; o < 2; ++o)
     {
-        const FrameInputs x = ReadInputs<L>(in, n);
-        RunFrame(net, Cells(memory, net.cells, base), x, out[0] + n, out[1] + n);
-        base = (base + 1 == net.cells) ? 0 : base + 1;
+        std::copy(s.out[o], s.out[o] + frames, out[o] + first);
     }
-    return base;
+    KeepHistories(net, frames);
+    for (int32_t k = 0; k < Lines; ++k)
+    {
+        fill[k] += frames;
+    }
+}
+
+// Channels read per frame by the stream's layout: 6 or 8; any other count
+// feeds the network silence.
+int32_t ChannelsRead(uint32_t channelsMinusOne)
+{
+    return (channelsMinusOne == 5 || channelsMinusOne == 7) ? int32_t(channelsMinusOne) + 1 : 0;
 }
 } // namespace
 
 float DelayFxRoundToStep(float value)
 {
-    constexpr float Top = 0.99998474f;    // 1 - 2^-16: rounds to full scale
-    constexpr float TopStep = 0.9999695f; // 32767/32768
-    constexpr int32_t Offset = 65536;     // keeps the sum positive for the truncation
-    constexpr int32_t TopWord = Offset + 32767;
-    float v = (value >= Top) ? TopStep : value;
-    v = (v < -Top) ? -1.0f : v;
-    v = (v == v) ? v : 0.0f; // a NaN leaves as silence, as the integer conversion would make it
-    // The float sum can round just below the top up to the next step, which
-    // the 16-bit reduction would wrap to -1.0: the largest step is kept.
-    const int32_t t = std::min(static_cast<int32_t>(65536.5f + 32768.0f * v), TopWord);
-    return static_cast<float>(static_cast<int16_t>(static_cast<uint16_t>(t))) * (1.0f / 32768.0f);
+    return _mm_cvtss_f32(RoundToStep(_mm_set1_ps(value)));
 }
 
 int32_t DelayFxRateIndex(int32_t sampleRate)
@@ -339,12 +547,8 @@ void CDelayFxEngine::DelayFxReset()
     m_ChannelsMinusOne = 0;
     m_PendingRateIndex = 0;
     m_PendingChannelsMinusOne = 0;
-    m_MemoryLength = DelayFxMemoryLengths[0];
-    m_MemoryStart = m_Memory;
-    m_Position = m_Memory;
-    DspZero32f(m_Memory, m_MemoryLength);
+    Adopt();
 }
-
 void CDelayFxEngine::DelayFxSetRate(int32_t sampleRate, uint32_t channelsMinusOne)
 {
     m_PendingRateIndex = DelayFxRateIndex(sampleRate);
@@ -363,8 +567,8 @@ void CDelayFxEngine::Adopt()
     m_RateIndex = m_PendingRateIndex;
     m_ChannelsMinusOne = m_PendingChannelsMinusOne;
     m_MemoryLength = DelayFxMemoryLengths[m_RateIndex];
-    m_Position = m_MemoryStart;
-    DspZero32f(m_MemoryStart, m_MemoryLength);
+    std::fill(m_LineFill, m_LineFill + Lines, 0);
+    DspZero32f(m_Memory, MemoryCells);
 }
 
 void CDelayFxEngine::RevertPending()
@@ -400,19 +604,11 @@ void CDelayFxEngine::DelayFxProcess(float* const* inputs, float* const* outputs,
     {
         DelayFxApplyPending();
     }
-    const Network net = Describe(m_RateIndex, m_MemoryLength);
-    auto base = static_cast<int32_t>(m_Position - m_MemoryStart);
-    switch (m_ChannelsMinusOne)
+    const Network net = Describe(m_RateIndex, m_Memory);
+    const int32_t channels = ChannelsRead(m_ChannelsMinusOne);
+    for (int32_t done = 0; done < frames; done += BlockFrames)
     {
-    case 5:
-        base = RunFrames<Layout::Six>(net, m_MemoryStart, base, inputs, outputs, frames);
-        break;
-    case 7:
-        base = RunFrames<Layout::Eight>(net, m_MemoryStart, base, inputs, outputs, frames);
-        break;
-    default:
-        base = RunFrames<Layout::Silent>(net, m_MemoryStart, base, inputs, outputs, frames);
-        break;
+        RunBlock(net, m_LineFill, inputs, outputs, done, std::min(frames - done, BlockFrames),
+                 channels, m_Block);
     }
-    m_Position = m_MemoryStart + base;
 }

@@ -1,10 +1,12 @@
 // The delay effect's signal network: a four-line feedback delay network with
 // filtered feeds, seven sparse FIR filters on sum and difference pairs and
 // short output filters, turning a 6- or 8-channel stream into two channels
-// rounded to 16-bit steps. Every delay memory lives in one circular buffer
-// inside the object, addressed at fixed depths below a position that advances
-// one cell per frame; the buffer length and every coefficient come from the
-// rate record of the current sample rate. No allocation, no lock: the owner
+// rounded to 16-bit steps. Every delay line, section, filter and output
+// history lives in one memory inside the object, each signal in a window of
+// its own, and the network runs in blocks shorter than its shortest line, so
+// a block reads only what earlier blocks wrote to the lines and each stage
+// runs over the whole block on SSE lanes. Coefficients come from the rate
+// record of the current sample rate. No allocation, no lock: the owner
 // serialises the calls (processing, format and flush).
 #pragma once
 
@@ -21,6 +23,13 @@ class CDelayFxEngine
 {
   public:
     static constexpr int32_t MaxMemoryLength = 7155;
+    // Frames run side by side: a multiple of the sparse filters' 32 and no
+    // more than the shortest line's delay at any rate (400 frames).
+    static constexpr int32_t BlockFrames = 128;
+    static constexpr int32_t Lines = 4;
+    // Cells a line's window has beyond its history: the window slides back
+    // over its history once every LineSlack - BlockFrames frames at most.
+    static constexpr int32_t LineSlack = 1024;
 
     CDelayFxEngine() {} // the owner runs DelayFxReset
 
@@ -43,18 +52,35 @@ class CDelayFxEngine
     int32_t RateIndex() const { return m_RateIndex; }
     uint32_t ChannelsMinusOne() const { return m_ChannelsMinusOne; }
     int32_t MemoryLength() const { return m_MemoryLength; }
-    const float* Memory() const { return m_MemoryStart; }
+    const float* Memory() const { return m_Memory; }
+
+    // One block's signals, frame by frame, padded to whole SSE vectors.
+    struct BlockScratch
+    {
+        float channels[8][BlockFrames]; // the caller's, non-finite samples as 0
+        float fronts[2][BlockFrames];   // Lt and Rt
+        float reads[Lines][BlockFrames];
+        float feeds[BlockFrames][Lines]; // per frame, one lane per section
+        float sections[BlockFrames][Lines];
+        float now[9][BlockFrames]; // the output filters' current values
+        float filtered[7][BlockFrames];
+        float out[2][BlockFrames];
+    };
 
   private:
     void Adopt();
     void RevertPending();
+
+    // The lines' histories, four sections' states, the sparse filters' and
+    // output filters' histories, each with room for a block after it.
+    static constexpr int32_t MemoryCells = MaxMemoryLength + Lines * LineSlack + 16 * BlockFrames;
 
     int32_t m_RateIndex;
     uint32_t m_ChannelsMinusOne;
     int32_t m_PendingRateIndex;
     uint32_t m_PendingChannelsMinusOne;
     int32_t m_MemoryLength;
-    float* m_MemoryStart;
-    float* m_Position;
-    float m_Memory[MaxMemoryLength + 1];
+    int32_t m_LineFill[Lines]; // frames a line's window holds beyond its history
+    float m_Memory[MemoryCells];
+    BlockScratch m_Block;
 };

@@ -2,6 +2,9 @@
 // mask rather than a branch, so the sample loops stay free of data branches.
 #pragma once
 
+#include <xmmintrin.h>
+
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -25,4 +28,19 @@ inline float NormalOrZero(float sample)
     bits &= 0u - static_cast<uint32_t>((bits & 0x7F800000u) != 0);
     std::memcpy(&sample, &bits, sizeof(bits));
     return sample;
+}
+
+// Four lanes of each guard, the same bits as the scalar forms. The exponent
+// field alone, read as a float, is 0, a power of two or infinity, never a
+// denormal, so the compares hold whatever the denormals-are-zero mode is.
+inline __m128 FiniteOrZero(__m128 samples)
+{
+    const __m128 exponent = _mm_and_ps(samples, _mm_set1_ps(INFINITY));
+    return _mm_and_ps(_mm_cmpneq_ps(exponent, _mm_set1_ps(INFINITY)), samples);
+}
+
+inline __m128 NormalOrZero(__m128 samples)
+{
+    const __m128 exponent = _mm_and_ps(samples, _mm_set1_ps(INFINITY));
+    return _mm_and_ps(_mm_cmpneq_ps(exponent, _mm_setzero_ps()), samples);
 }
