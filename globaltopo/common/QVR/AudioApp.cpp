@@ -212,13 +212,10 @@ void CAudioApp::ConvertChannels(float* const* dst, float* const* src, int32_t co
         CopyChannels(dst, count, src, count, len);
         return;
     }
-    for (int32_t c = 0; c < count; ++c)
-    {
-        if (decimate)
-            m_pSrc[c]->SrcDecimate(dst[c], src[c], len);
-        else
-            m_pSrc[c]->SrcInterpolate(dst[c], src[c], len);
-    }
+    if (decimate)
+        CSrc::SrcDecimateLanes(m_pSrc, count, dst, src, len);
+    else
+        CSrc::SrcInterpolateLanes(m_pSrc, count, dst, src, len);
 }
 
 void CAudioApp::AudioAppInputStage(int32_t nIn)

@@ -1,9 +1,80 @@
 #include "globaltopo/common/QVR/IirFilter.h"
 
+#include <emmintrin.h>
+
 #include <cstring>
 
 namespace
 {
+// The lanes run sections of this many coefficients on each side.
+constexpr int32_t kOrder = 4;
+constexpr int32_t kLanes = 4;
+constexpr int32_t kState = kOrder - 1;
+
+// Up to four filters in the lanes of one set of registers; a group with fewer
+// filters repeats its first one in the spare lanes, which then store the same
+// values to the same places.
+struct LaneGroup
+{
+    __m128 b[kOrder];
+    __m128 a[kOrder];
+    __m128 x[kState]; // past inputs, newest first
+    __m128 y[kState]; // past outputs, newest first
+    const float* in[kLanes];
+    float* out[kLanes];
+};
+
+// One sample of every lane in the scalar order of IirProcess.
+inline __m128 LaneStep(LaneGroup& g, __m128 x0)
+{
+    __m128 acc = _mm_add_ps(_mm_setzero_ps(), _mm_mul_ps(x0, g.b[0]));
+    acc = _mm_add_ps(acc, _mm_mul_ps(g.x[0], g.b[1]));
+    acc = _mm_add_ps(acc, _mm_mul_ps(g.x[1], g.b[2]));
+    acc = _mm_add_ps(acc, _mm_mul_ps(g.x[2], g.b[3]));
+    acc = _mm_sub_ps(acc, _mm_mul_ps(g.y[0], g.a[1]));
+    acc = _mm_sub_ps(acc, _mm_mul_ps(g.y[1], g.a[2]));
+    acc = _mm_sub_ps(acc, _mm_mul_ps(g.y[2], g.a[3]));
+    g.x[2] = g.x[1];
+    g.x[1] = g.x[0];
+    g.x[0] = x0;
+    g.y[2] = g.y[1];
+    g.y[1] = g.y[0];
+    g.y[0] = acc;
+    return acc;
+}
+
+// Four samples of every lane: read, turned into four samples across the
+// lanes, filtered, turned back and written.
+inline void LaneQuad(LaneGroup& g, int32_t i)
+{
+    __m128 s0 = _mm_loadu_ps(g.in[0] + i);
+    __m128 s1 = _mm_loadu_ps(g.in[1] + i);
+    __m128 s2 = _mm_loadu_ps(g.in[2] + i);
+    __m128 s3 = _mm_loadu_ps(g.in[3] + i);
+    _MM_TRANSPOSE4_PS(s0, s1, s2, s3);
+    s0 = LaneStep(g, s0);
+    s1 = LaneStep(g, s1);
+    s2 = LaneStep(g, s2);
+    s3 = LaneStep(g, s3);
+    _MM_TRANSPOSE4_PS(s0, s1, s2, s3);
+    _mm_storeu_ps(g.out[0] + i, s0);
+    _mm_storeu_ps(g.out[1] + i, s1);
+    _mm_storeu_ps(g.out[2] + i, s2);
+    _mm_storeu_ps(g.out[3] + i, s3);
+}
+
+inline void LaneSingle(LaneGroup& g, int32_t i)
+{
+    float y[kLanes];
+    _mm_storeu_ps(y, LaneStep(g, _mm_setr_ps(g.in[0][i], g.in[1][i], g.in[2][i], g.in[3][i])));
+    for (int32_t lane = 0; lane < kLanes; ++lane)
+        g.out[lane][i] = y[lane];
+}
+
+int32_t Wrap(int32_t slot, int32_t count)
+{
+    return (slot % count + count) % count;
+}
 // Coefficients followed by a doubled history of their length (each value at
 // slots i and i + count, so that every window of count values is contiguous
 // and no tap wraps); null when the pool is out.
@@ -84,5 +155,108 @@ void CIirFilter::IirProcess(float* out, const float* in, int32_t len)
             m_nYPos = slot == 0 ? m_na - 1 : slot - 1;
         }
         out[i] = acc;
+    }
+}
+
+bool CIirFilter::IirThirdOrder() const
+{
+    return m_pFeedForward != nullptr && m_pFeedback != nullptr && m_nb == kOrder && m_na == kOrder;
+}
+
+void CIirFilter::IirLoadState(float* x, float* y) const
+{
+    const float* xHistory = m_pFeedForward + m_nb + m_nXPos + 1;
+    const float* yHistory = m_pFeedback + m_na + (m_nYPos + 1 == m_na ? 0 : m_nYPos + 1);
+    for (int32_t k = 0; k < kState; ++k)
+    {
+        x[k] = xHistory[k];
+        y[k] = yHistory[k];
+    }
+}
+
+// The histories and positions IirProcess leaves after len samples whose last
+// inputs and outputs are x and y (the slots still to be read; the others are
+// overwritten before they are read).
+void CIirFilter::IirStoreState(const float* x, const float* y, int32_t len)
+{
+    m_nXPos = Wrap(m_nXPos - len, m_nb);
+    m_nYPos = Wrap(m_nYPos - len, m_na);
+    float* xHistory = m_pFeedForward + m_nb;
+    float* yHistory = m_pFeedback + m_na;
+    for (int32_t k = 0; k < kState; ++k)
+    {
+        const int32_t xSlot = (m_nXPos + 1 + k) % m_nb;
+        const int32_t ySlot = (m_nYPos + 1 + k) % m_na;
+        xHistory[xSlot] = xHistory[xSlot + m_nb] = x[k];
+        yHistory[ySlot] = yHistory[ySlot + m_na] = y[k];
+    }
+}
+
+void CIirFilter::IirProcessLanes(CIirFilter* const* filters, int32_t count, float* const* out,
+                                 const float* const* in, int32_t len)
+{
+    bool lanes = count >= 1 && count <= IIR_MAX_LANES && len >= 0;
+    for (int32_t c = 0; c < count && lanes; ++c)
+        lanes = filters[c]->IirThirdOrder();
+    if (!lanes)
+    {
+        for (int32_t c = 0; c < count; ++c)
+            filters[c]->IirProcess(out[c], in[c], len);
+        return;
+    }
+    const int32_t groups = (count + kLanes - 1) / kLanes;
+    LaneGroup group[IIR_MAX_LANES / kLanes];
+    for (int32_t g = 0; g < groups; ++g)
+    {
+        float values[2 * kOrder + 2 * kState][kLanes];
+        for (int32_t lane = 0; lane < kLanes; ++lane)
+        {
+            const int32_t c = g * kLanes + lane < count ? g * kLanes + lane : g * kLanes;
+            const CIirFilter& f = *filters[c];
+            for (int32_t k = 0; k < kOrder; ++k)
+            {
+                values[k][lane] = f.m_pFeedForward[k];
+                values[kOrder + k][lane] = f.m_pFeedback[k];
+            }
+            float x[kState], y[kState];
+            f.IirLoadState(x, y);
+            for (int32_t k = 0; k < kState; ++k)
+            {
+                values[2 * kOrder + k][lane] = x[k];
+                values[2 * kOrder + kState + k][lane] = y[k];
+            }
+            group[g].in[lane] = in[c];
+            group[g].out[lane] = out[c];
+        }
+        for (int32_t k = 0; k < kOrder; ++k)
+        {
+            group[g].b[k] = _mm_loadu_ps(values[k]);
+            group[g].a[k] = _mm_loadu_ps(values[kOrder + k]);
+        }
+        for (int32_t k = 0; k < kState; ++k)
+        {
+            group[g].x[k] = _mm_loadu_ps(values[2 * kOrder + k]);
+            group[g].y[k] = _mm_loadu_ps(values[2 * kOrder + kState + k]);
+        }
+    }
+    int32_t i = 0;
+    for (; i + kLanes <= len; i += kLanes)
+        for (int32_t g = 0; g < groups; ++g)
+            LaneQuad(group[g], i);
+    for (; i < len; ++i)
+        for (int32_t g = 0; g < groups; ++g)
+            LaneSingle(group[g], i);
+    for (int32_t c = 0; c < count; ++c)
+    {
+        const LaneGroup& g = group[c / kLanes];
+        float x[kState], y[kState], lanesOf[kLanes];
+        for (int32_t k = 0; k < kState; ++k)
+        {
+            _mm_storeu_ps(lanesOf, g.x[k]);
+            x[k] = lanesOf[c % kLanes];
+            _mm_storeu_ps(lanesOf, g.y[k]);
+            y[k] = lanesOf[c % kLanes];
+        }
+        filters[c]->IirStoreState(x, y, len);
     }
 }

@@ -6,6 +6,8 @@
 
 #include "globaltopo/common/QVR/QvrCommon.h"
 
+inline constexpr int32_t IIR_MAX_LANES = 8;
+
 class CIirFilter : public CQvrPoolObject
 {
   public:
@@ -20,11 +22,23 @@ class CIirFilter : public CQvrPoolObject
     // y[n] = sum b[k] x[n-k] - sum over k >= 1 of a[k] y[n-k]; out may be
     // in itself.
     void IirProcess(float* out, const float* in, int32_t len);
+    // IirProcess of count (at most IIR_MAX_LANES) filters over their own
+    // buffers, side by side: each SIMD lane repeats one filter's operations in
+    // their order, so every result is the one IirProcess gives.
+    static void IirProcessLanes(CIirFilter* const* filters, int32_t count, float* const* out,
+                                const float* const* in, int32_t len);
     void IirReset();
     // False when an array the coefficients asked for could not be allocated.
     bool IirComplete() const { return m_bComplete; }
 
   private:
+    // Whether the filter has the third-order shape the lanes run.
+    bool IirThirdOrder() const;
+    // Its last three inputs and outputs, newest first, and back again after
+    // len samples.
+    void IirLoadState(float* x, float* y) const;
+    void IirStoreState(const float* x, const float* y, int32_t len);
+
     float* m_pFeedback;    // a[0..na-1], then na past outputs twice over
     float* m_pFeedForward; // b[0..nb-1], then nb past inputs twice over
     int32_t m_na;

@@ -65,17 +65,63 @@ void CLinearPhaseIIR::LinearPhaseIirProcess(float* out, const float* in, int32_t
         DspZero32f(out, len);
         return;
     }
-    const int32_t v = m_nOverlap;
-    float* f = m_pForwardBuf;
-    float* r = m_pReversedBuf;
-    float* b = m_pBackwardBuf;
-    m_pForward->IirProcess(f + v, in, len);
-    for (int32_t k = 0; k < v + len; ++k)
-        r[k] = f[v + len - 1 - k];
-    m_pBackward->IirProcess(b, r, v + len);
+    m_pForward->IirProcess(m_pForwardBuf + m_nOverlap, in, len);
+    ReverseForward(len);
+    m_pBackward->IirProcess(m_pBackwardBuf, m_pReversedBuf, m_nOverlap + len);
+    FinishBlock(out, len);
+}
+
+void CLinearPhaseIIR::LinearPhaseIirProcessLanes(CLinearPhaseIIR* const* filters, int32_t count,
+                                                 float* const* out, const float* const* in,
+                                                 int32_t len)
+{
+    // Blocks the single filter would cut or refuse take its own path.
+    bool lanes = count >= 1 && count <= IIR_MAX_LANES && len >= 1;
+    for (int32_t c = 0; c < count && lanes; ++c)
+        lanes = filters[c]->LinearPhaseIirReady() && len <= filters[c]->m_nMaxLen &&
+                filters[c]->m_nOverlap == filters[0]->m_nOverlap;
+    if (!lanes)
+    {
+        for (int32_t c = 0; c < count; ++c)
+            filters[c]->LinearPhaseIirProcess(out[c], in[c], len);
+        return;
+    }
+    const int32_t v = filters[0]->m_nOverlap;
+    CIirFilter* passes[IIR_MAX_LANES] = {};
+    float* dst[IIR_MAX_LANES] = {};
+    const float* src[IIR_MAX_LANES] = {};
+    for (int32_t c = 0; c < count; ++c)
+    {
+        passes[c] = filters[c]->m_pForward;
+        dst[c] = filters[c]->m_pForwardBuf + v;
+        src[c] = in[c];
+    }
+    CIirFilter::IirProcessLanes(passes, count, dst, src, len);
+    for (int32_t c = 0; c < count; ++c)
+    {
+        filters[c]->ReverseForward(len);
+        passes[c] = filters[c]->m_pBackward;
+        dst[c] = filters[c]->m_pBackwardBuf;
+        src[c] = filters[c]->m_pReversedBuf;
+    }
+    CIirFilter::IirProcessLanes(passes, count, dst, src, v + len);
+    for (int32_t c = 0; c < count; ++c)
+        filters[c]->FinishBlock(out[c], len);
+}
+
+void CLinearPhaseIIR::ReverseForward(int32_t len)
+{
+    const int32_t n = m_nOverlap + len;
+    for (int32_t k = 0; k < n; ++k)
+        m_pReversedBuf[k] = m_pForwardBuf[n - 1 - k];
+}
+
+// The backward output in forward order; the newest forward outputs move to
+// the front (for blocks shorter than the look-ahead the two ranges overlap).
+void CLinearPhaseIIR::FinishBlock(float* out, int32_t len)
+{
+    const int32_t n = m_nOverlap + len;
     for (int32_t k = 0; k < len; ++k)
-        out[k] = b[v + len - 1 - k];
-    // The newest outputs move to the front; for blocks shorter than the
-    // look-ahead the two ranges overlap.
-    DspMove32f(f + len, f, v);
+        out[k] = m_pBackwardBuf[n - 1 - k];
+    DspMove32f(m_pForwardBuf + len, m_pForwardBuf, m_nOverlap);
 }

@@ -22,10 +22,17 @@ class CLinearPhaseIIR : public CQvrPoolObject
     // out[k] is the filtered input of m_nOverlap samples earlier; len is at
     // most EachChannelSampleCntMax.
     void LinearPhaseIirProcess(float* out, const float* in, int32_t len);
+    // LinearPhaseIirProcess of count (at most IIR_MAX_LANES) filters over
+    // their own buffers, with the recursive passes side by side.
+    static void LinearPhaseIirProcessLanes(CLinearPhaseIIR* const* filters, int32_t count,
+                                           float* const* out, const float* const* in, int32_t len);
     // Buffers and both passes exist.
     bool LinearPhaseIirReady() const;
 
   private:
+    void ReverseForward(int32_t len);
+    void FinishBlock(float* out, int32_t len);
+
     int32_t m_nMaxLen;
     int32_t m_nBufLen;
     int32_t m_nOverlap;

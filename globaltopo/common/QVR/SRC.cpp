@@ -122,9 +122,72 @@ void CSrc::SrcInterpolate(float* out, const float* in, int32_t len)
         DspZero32f(out, outLen);
         return;
     }
+    SrcStuff(in, len, outLen);
+    m_pUpFilter->LinearPhaseIirProcess(out, m_pWork, outLen);
+    DspMulConstInPlace32f((float)m_nSrcFactor, out, outLen);
+}
+
+// The input spread over the first outLen samples of the work buffer with
+// factor - 1 zeros after each sample.
+void CSrc::SrcStuff(const float* in, int32_t len, int32_t outLen)
+{
     DspZero32f(m_pWork, outLen);
     for (int32_t k = 0; k < len; ++k)
         m_pWork[m_nSrcFactor * k] = in[k];
-    m_pUpFilter->LinearPhaseIirProcess(out, m_pWork, outLen);
-    DspMulConstInPlace32f((float)m_nSrcFactor, out, outLen);
+}
+
+bool CSrc::SrcLanesFit(CSrc* const* srcs, int32_t count, int32_t len, int32_t outLen, bool decimate)
+{
+    bool fit = count >= 1 && count <= IIR_MAX_LANES && len >= 1 && outLen <= kWorkLen;
+    for (int32_t c = 0; c < count && fit; ++c)
+        fit = srcs[c]->m_bReady && srcs[c]->m_nSrcFactor == srcs[0]->m_nSrcFactor &&
+              (decimate ? srcs[c]->m_pDownFilter : srcs[c]->m_pUpFilter) != nullptr;
+    return fit && (!decimate || len % srcs[0]->m_nSrcFactor == 0);
+}
+
+void CSrc::SrcDecimateLanes(CSrc* const* srcs, int32_t count, float* const* out,
+                            const float* const* in, int32_t len)
+{
+    if (!SrcLanesFit(srcs, count, len, len, true))
+    {
+        for (int32_t c = 0; c < count; ++c)
+            srcs[c]->SrcDecimate(out[c], in[c], len);
+        return;
+    }
+    CLinearPhaseIIR* filters[IIR_MAX_LANES];
+    float* work[IIR_MAX_LANES];
+    for (int32_t c = 0; c < count; ++c)
+    {
+        filters[c] = srcs[c]->m_pDownFilter;
+        work[c] = srcs[c]->m_pWork;
+    }
+    CLinearPhaseIIR::LinearPhaseIirProcessLanes(filters, count, work, in, len);
+    const int32_t factor = srcs[0]->m_nSrcFactor;
+    for (int32_t c = 0; c < count; ++c)
+        for (int32_t k = 0; k < len / factor; ++k)
+            out[c][k] = work[c][factor * k];
+}
+
+void CSrc::SrcInterpolateLanes(CSrc* const* srcs, int32_t count, float* const* out,
+                               const float* const* in, int32_t len)
+{
+    const int32_t factor = count >= 1 ? srcs[0]->m_nSrcFactor : 1;
+    if (!SrcLanesFit(srcs, count, len, len * factor, false))
+    {
+        for (int32_t c = 0; c < count; ++c)
+            srcs[c]->SrcInterpolate(out[c], in[c], len);
+        return;
+    }
+    const int32_t outLen = len * factor;
+    CLinearPhaseIIR* filters[IIR_MAX_LANES];
+    const float* work[IIR_MAX_LANES];
+    for (int32_t c = 0; c < count; ++c)
+    {
+        filters[c] = srcs[c]->m_pUpFilter;
+        work[c] = srcs[c]->m_pWork;
+        srcs[c]->SrcStuff(in[c], len, outLen);
+    }
+    CLinearPhaseIIR::LinearPhaseIirProcessLanes(filters, count, out, work, outLen);
+    for (int32_t c = 0; c < count; ++c)
+        DspMulConstInPlace32f((float)factor, out[c], outLen);
 }

@@ -33,12 +33,24 @@ class CSrc : public CQvrPoolObject
     void SrcDecimate(float* out, const float* in, int32_t len);
     // len input samples to len * m_nSrcFactor output samples.
     void SrcInterpolate(float* out, const float* in, int32_t len);
+    // SrcDecimate and SrcInterpolate of count (at most IIR_MAX_LANES)
+    // converters, each on its own buffers, with their filters side by side.
+    static void SrcDecimateLanes(CSrc* const* srcs, int32_t count, float* const* out,
+                                 const float* const* in, int32_t len);
+    static void SrcInterpolateLanes(CSrc* const* srcs, int32_t count, float* const* out,
+                                    const float* const* in, int32_t len);
 
     int32_t SrcDirection() const { return m_nSrcDirection; }
     int32_t SrcFactor() const { return m_nSrcFactor; }
 
   private:
     void SrcFree();
+    void SrcStuff(const float* in, int32_t len, int32_t outLen);
+    // Whether count converters can run side by side on blocks of len samples
+    // giving outLen samples (checks they would report are left to the single
+    // path).
+    static bool SrcLanesFit(CSrc* const* srcs, int32_t count, int32_t len, int32_t outLen,
+                            bool decimate);
 
     int32_t m_nEngineRate;
     int32_t m_nDeviceRate;

@@ -76,6 +76,38 @@ void PackedMulAcc(const float* x, const float* h, float* acc)
     }
 }
 
+constexpr int32_t kCtcBlock = 16;
+
+// Both filters of the crosstalk stage over their reversed signals: output m
+// is the sum over j < n of x[m + j] c[j], from 0.0 in increasing j, stored at
+// x[n + m]. Outputs go sixteen at a time from the top down, one SIMD lane
+// each; a block stores after all its reads, and every store lands above
+// what the later blocks read, so all of them read the signal.
+void CtcFilterPair(float* s, const float* sumTaps, float* d, const float* diffTaps, int32_t n)
+{
+    for (int32_t m = N - kCtcBlock; m >= 0; m -= kCtcBlock)
+    {
+        __m128 sum[kCtcBlock / 4], diff[kCtcBlock / 4];
+        for (int32_t g = 0; g < kCtcBlock / 4; ++g)
+            sum[g] = diff[g] = _mm_setzero_ps();
+        for (int32_t j = 0; j < n; ++j)
+        {
+            const __m128 cs = _mm_set1_ps(sumTaps[j]);
+            const __m128 cd = _mm_set1_ps(diffTaps[j]);
+            for (int32_t g = 0; g < kCtcBlock / 4; ++g)
+            {
+                sum[g] = _mm_add_ps(sum[g], _mm_mul_ps(_mm_loadu_ps(s + m + j + 4 * g), cs));
+                diff[g] = _mm_add_ps(diff[g], _mm_mul_ps(_mm_loadu_ps(d + m + j + 4 * g), cd));
+            }
+        }
+        for (int32_t g = 0; g < kCtcBlock / 4; ++g)
+        {
+            _mm_storeu_ps(s + n + m + 4 * g, sum[g]);
+            _mm_storeu_ps(d + n + m + 4 * g, diff[g]);
+        }
+    }
+}
+
 // The delay lines are rings of their full capacity whatever the selected
 // filters' partition counts, so slot (pos + j) always holds the window of j
 // blocks ago: a selection with another tail length then finds the history in
@@ -253,18 +285,7 @@ void CHeadphoneFir::HeadphoneFirCtcStage(float* const* out, int32_t nOutCh, floa
         s[N - 1 - i] = l[i] + r[i];
         d[N - 1 - i] = l[i] - r[i];
     }
-    const int32_t n = m_nCTCTaps;
-    for (int32_t k = 0; k < N; ++k)
-    {
-        float sumAcc = 0.0f, diffAcc = 0.0f;
-        for (int32_t j = 0; j < n; ++j)
-        {
-            sumAcc += s[N - 1 - k + j] * m_CtcSum[j];
-            diffAcc += d[N - 1 - k + j] * m_CtcDiff[j];
-        }
-        s[n + N - 1 - k] = sumAcc;
-        d[n + N - 1 - k] = diffAcc;
-    }
+    CtcFilterPair(s, m_CtcSum, d, m_CtcDiff, m_nCTCTaps);
     for (int32_t t = 0; t < N; ++t)
     {
         const float sum = s[CTC_BUF_LEN - 1 - t], diff = d[CTC_BUF_LEN - 1 - t];

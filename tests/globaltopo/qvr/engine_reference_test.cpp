@@ -214,9 +214,12 @@ struct RefFir
 struct RefEngine
 {
     RefEngine(int rate, int room, int angle, int ctc)
-        : fir(HeadphoneCoefficientBank, room, angle, ctc),
-          direction(rate > 44100 ? 1 : rate < 44100 ? -1 : 0),
-          factor(direction > 0 ? rate / 44100 : direction < 0 ? 44100 / rate : 1),
+        : fir(HeadphoneCoefficientBank, room, angle, ctc), direction(rate > 44100   ? 1
+                                                                     : rate < 44100 ? -1
+                                                                                    : 0),
+          factor(direction > 0   ? rate / 44100
+                 : direction < 0 ? 44100 / rate
+                                 : 1),
           len(direction > 0 ? N * factor : N / factor), in(8, Buffer(len, 0.0f)),
           out(2, Buffer(len, 0.0f))
     {
@@ -234,15 +237,15 @@ struct RefEngine
         std::vector<Buffer> engineIn(8, Buffer(N));
         Buffer engineOut[2] = {Buffer(N), Buffer(N)};
         for (int c = 0; c < 8; ++c)
-            direction == 0   ? (void)(engineIn[c] = in[c])
+            direction == 0  ? (void)(engineIn[c] = in[c])
             : direction > 0 ? src[c].Decimate(engineIn[c].data(), in[c].data(), len)
-                             : src[c].Interpolate(engineIn[c].data(), in[c].data(), len);
+                            : src[c].Interpolate(engineIn[c].data(), in[c].data(), len);
         float* ptr[2] = {engineOut[0].data(), engineOut[1].data()};
         fir.Block(ptr, engineIn);
         for (int e = 0; e < 2; ++e)
-            direction == 0   ? (void)(out[e] = engineOut[e])
+            direction == 0  ? (void)(out[e] = engineOut[e])
             : direction > 0 ? src[e].Interpolate(out[e].data(), ptr[e], N)
-                             : src[e].Decimate(out[e].data(), ptr[e], N);
+                            : src[e].Decimate(out[e].data(), ptr[e], N);
     }
     RefFir fir;
     int direction, factor, len, fill = 0;
@@ -259,8 +262,8 @@ TEST(QvrEngineReference, BitForBitOverLongRandomInput)
         int roomCode, angleCode, ctcCode;        // what they select
         uint32_t chunk;
     } rows[] = {
-        {44100, 0, 1, 3, 0, 0, 2, 39, 0, 441},  {48000, 0, 0, 3, 0, 0, 3, 39, 0, 480},
-        {48000, 1, 0, 3, 0, 0, 3, 39, 5, 480},  {48000, 1, 2, 1, 1, 4, 1, 30, 30, 333},
+        {44100, 0, 1, 3, 0, 0, 2, 39, 0, 441},   {48000, 0, 0, 3, 0, 0, 3, 39, 0, 480},
+        {48000, 1, 0, 3, 0, 0, 3, 39, 5, 480},   {48000, 1, 2, 1, 1, 4, 1, 30, 30, 333},
         {88200, 1, 1, 31, 0, 2, 2, 31, 15, 882}, {32000, 0, 2, 2, 1, 0, 1, 35, 0, 320},
         {22050, 1, 0, 0, 0, 3, 3, 24, 20, 220},
     };

@@ -124,6 +124,53 @@ TEST(QvrIirFilter, DirectFormBitForBitInItsOrder)
     }
 }
 
+// Filters run side by side give what each gives alone, bit for bit, over
+// lane counts that leave spare lanes, lengths that leave single samples,
+// calls alternating with the single path on the same state, and shapes the
+// lanes do not run.
+TEST(QvrIirFilter, LanesGiveWhatEachFilterGivesAlone)
+{
+    const struct
+    {
+        int32_t count, nb, na;
+    } rows[] = {{1, 4, 4}, {2, 4, 4}, {3, 4, 4}, {4, 4, 4}, {5, 4, 4}, {8, 4, 4}, {3, 3, 4}};
+    const int32_t lengths[] = {1, 5, 64, 3, 130, 7, 2, 0, 255};
+    for (const auto& r : rows)
+    {
+        std::vector<std::unique_ptr<CIirFilter>> lanes, alone;
+        std::vector<std::vector<float>> x, y(r.count, std::vector<float>(467)), ref = y;
+        for (int32_t c = 0; c < r.count; ++c)
+        {
+            const std::vector<float> k = qvrtest::RandomSignal(8, 40 + c, 0.4f);
+            lanes.emplace_back(new CIirFilter(k.data(), r.nb, k.data() + 4, r.na));
+            alone.emplace_back(new CIirFilter(k.data(), r.nb, k.data() + 4, r.na));
+            x.push_back(qvrtest::RandomSignal(467, 50 + c));
+        }
+        int32_t done = 0;
+        for (size_t call = 0; call < std::size(lengths); ++call)
+        {
+            CIirFilter* filters[IIR_MAX_LANES];
+            float* out[IIR_MAX_LANES];
+            const float* in[IIR_MAX_LANES];
+            for (int32_t c = 0; c < r.count; ++c)
+            {
+                filters[c] = lanes[c].get();
+                out[c] = y[c].data() + done;
+                in[c] = x[c].data() + done;
+                alone[c]->IirProcess(ref[c].data() + done, in[c], lengths[call]);
+                if (call % 3 == 2)
+                    lanes[c]->IirProcess(out[c], in[c], lengths[call]);
+            }
+            if (call % 3 != 2)
+                CIirFilter::IirProcessLanes(filters, r.count, out, in, lengths[call]);
+            done += lengths[call];
+        }
+        for (int32_t c = 0; c < r.count; ++c)
+            EXPECT_EQ(0, memcmp(y[c].data(), ref[c].data(), done * sizeof(float)))
+                << r.count << " lanes, nb " << r.nb << ", filter " << c;
+    }
+}
+
 // Each design is a third-order Butterworth low-pass: unit gain at DC and
 // -3 dB at its cut-off (1/2, 1/3, 1/4 of Nyquist), falling steeply above.
 TEST(QvrButterworth, DesignsHaveUnitDcGainAndHalfPowerAtCutOff)
