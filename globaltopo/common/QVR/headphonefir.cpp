@@ -78,6 +78,27 @@ void PackedMulAcc(const float* x, const float* h, float* acc)
 
 constexpr int32_t kCtcBlock = 16;
 
+// Sixteen outputs of one filter, four to a register (kept apart so that the
+// compiler holds them in registers): acc += x[m + j] c.
+struct CtcAcc
+{
+    __m128 a0, a1, a2, a3;
+    void Add(const float* x, __m128 c)
+    {
+        a0 = _mm_add_ps(a0, _mm_mul_ps(_mm_loadu_ps(x), c));
+        a1 = _mm_add_ps(a1, _mm_mul_ps(_mm_loadu_ps(x + 4), c));
+        a2 = _mm_add_ps(a2, _mm_mul_ps(_mm_loadu_ps(x + 8), c));
+        a3 = _mm_add_ps(a3, _mm_mul_ps(_mm_loadu_ps(x + 12), c));
+    }
+    void Store(float* y) const
+    {
+        _mm_storeu_ps(y, a0);
+        _mm_storeu_ps(y + 4, a1);
+        _mm_storeu_ps(y + 8, a2);
+        _mm_storeu_ps(y + 12, a3);
+    }
+};
+
 // Both filters of the crosstalk stage over their reversed signals: output m
 // is the sum over j < n of x[m + j] c[j], from 0.0 in increasing j, stored at
 // x[n + m]. Outputs go sixteen at a time from the top down, one SIMD lane
@@ -85,26 +106,17 @@ constexpr int32_t kCtcBlock = 16;
 // what the later blocks read, so all of them read the signal.
 void CtcFilterPair(float* s, const float* sumTaps, float* d, const float* diffTaps, int32_t n)
 {
+    const __m128 zero = _mm_setzero_ps();
     for (int32_t m = N - kCtcBlock; m >= 0; m -= kCtcBlock)
     {
-        __m128 sum[kCtcBlock / 4], diff[kCtcBlock / 4];
-        for (int32_t g = 0; g < kCtcBlock / 4; ++g)
-            sum[g] = diff[g] = _mm_setzero_ps();
+        CtcAcc sum = {zero, zero, zero, zero}, diff = sum;
         for (int32_t j = 0; j < n; ++j)
         {
-            const __m128 cs = _mm_set1_ps(sumTaps[j]);
-            const __m128 cd = _mm_set1_ps(diffTaps[j]);
-            for (int32_t g = 0; g < kCtcBlock / 4; ++g)
-            {
-                sum[g] = _mm_add_ps(sum[g], _mm_mul_ps(_mm_loadu_ps(s + m + j + 4 * g), cs));
-                diff[g] = _mm_add_ps(diff[g], _mm_mul_ps(_mm_loadu_ps(d + m + j + 4 * g), cd));
-            }
+            sum.Add(s + m + j, _mm_set1_ps(sumTaps[j]));
+            diff.Add(d + m + j, _mm_set1_ps(diffTaps[j]));
         }
-        for (int32_t g = 0; g < kCtcBlock / 4; ++g)
-        {
-            _mm_storeu_ps(s + n + m + 4 * g, sum[g]);
-            _mm_storeu_ps(d + n + m + 4 * g, diff[g]);
-        }
+        sum.Store(s + n + m);
+        diff.Store(d + n + m);
     }
 }
 
