@@ -26,11 +26,11 @@ struct AdapterMiniportFactories
     PENGINE_MINIPORT_FACTORY CreateMiniportWaveCyclic;
 };
 
-// The table start-up calls through. It starts as the driver's own table, which
-// holds no factory until the miniports are part of the driver; a start-up
-// without a topology factory fails at the topology subdevice with
-// STATUS_INVALID_PARAMETER. Set-up code and tests may install another table
-// and get the previous one back; null restores the driver's own.
+// The table start-up calls through. It starts as the driver's own table of
+// its two miniports; a table without a topology factory fails the start at
+// the topology subdevice with STATUS_INVALID_PARAMETER. Set-up code and tests
+// may install another table and get the previous one back; null restores the
+// driver's own.
 const AdapterMiniportFactories* SetAdapterMiniportFactories(const AdapterMiniportFactories* table);
 const AdapterMiniportFactories* GetAdapterMiniportFactories();
 

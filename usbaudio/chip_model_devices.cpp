@@ -3,30 +3,21 @@
 #include "usbaudio/chip_model_walkers.h"
 #include "usbaudio/endpoint_capabilities.h"
 
-const DeviceClassTraits MODEL_A_DEVICE_TRAITS = {"CUsbAudio1DeviceA",
-                                                 MODEL_A_POOL_TAG,
-                                                 UAC1_POOL_TAG,
-                                                 "ParseAudioControlModelA",
-                                                 "ParseAudioStreamingUac1",
-                                                 TRUE,
-                                                 TRUE,
-                                                 MiniportRefresh::Install};
-const DeviceClassTraits MODEL_B_DEVICE_TRAITS = {"CUsbAudio1DeviceB",
-                                                 MODEL_B_POOL_TAG,
-                                                 UAC1_POOL_TAG,
-                                                 "ParseAudioControlModelB",
-                                                 "ParseAudioStreamingUac1",
-                                                 TRUE,
-                                                 TRUE,
-                                                 MiniportRefresh::Install};
-const DeviceClassTraits MODEL_C_DEVICE_TRAITS = {"CUsbAudio1DeviceC",
-                                                 MODEL_C_POOL_TAG,
-                                                 UAC1_POOL_TAG,
-                                                 "ParseAudioControlModelC",
-                                                 "ParseAudioStreamingModelC",
-                                                 TRUE,
-                                                 TRUE,
-                                                 MiniportRefresh::Install};
+const DeviceClassTraits MODEL_A_DEVICE_TRAITS = {.PoolTag = MODEL_A_POOL_TAG,
+                                                 .ListTag = UAC1_POOL_TAG,
+                                                 .RunsModelHook = TRUE,
+                                                 .HasModelHook = TRUE,
+                                                 .Refresh = MiniportRefresh::Install};
+const DeviceClassTraits MODEL_B_DEVICE_TRAITS = {.PoolTag = MODEL_B_POOL_TAG,
+                                                 .ListTag = UAC1_POOL_TAG,
+                                                 .RunsModelHook = TRUE,
+                                                 .HasModelHook = TRUE,
+                                                 .Refresh = MiniportRefresh::Install};
+const DeviceClassTraits MODEL_C_DEVICE_TRAITS = {.PoolTag = MODEL_C_POOL_TAG,
+                                                 .ListTag = UAC1_POOL_TAG,
+                                                 .RunsModelHook = TRUE,
+                                                 .HasModelHook = TRUE,
+                                                 .Refresh = MiniportRefresh::Install};
 
 NTSTATUS CUsbAudio1DeviceA::FillCapabilityRecord(PUSBDEVICEIO)
 {

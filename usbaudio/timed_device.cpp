@@ -5,9 +5,11 @@
 #include "usbaudio/timed_descriptor_rewrite.h"
 #include "usbaudio/timed_walkers.h"
 
-const DeviceClassTraits TIMED_DEVICE_TRAITS = {
-    "CUsbAudioTimedDevice",     TIMED_POOL_TAG, UAC1_POOL_TAG, "ParseAudioControlTimed",
-    "ParseAudioStreamingTimed", TRUE,           TRUE,          MiniportRefresh::NotifyUnit};
+const DeviceClassTraits TIMED_DEVICE_TRAITS = {.PoolTag = TIMED_POOL_TAG,
+                                               .ListTag = UAC1_POOL_TAG,
+                                               .RunsModelHook = TRUE,
+                                               .HasModelHook = TRUE,
+                                               .Refresh = MiniportRefresh::NotifyUnit};
 
 CUsbAudioTimedDevice::~CUsbAudioTimedDevice()
 {

@@ -1,13 +1,13 @@
 #include "usbaudio/uac1_device.h"
 
-#include <cstring>
-
 #include "usbaudio/endpoint_capabilities.h"
 #include "usbaudio/uac1_walkers.h"
 
-const DeviceClassTraits UAC1_DEVICE_TRAITS = {
-    "CUsbAudio1Device",        UAC1_POOL_TAG, UAC1_POOL_TAG, "ParseAudioControlUac1",
-    "ParseAudioStreamingUac1", FALSE,         TRUE,          MiniportRefresh::Install};
+const DeviceClassTraits UAC1_DEVICE_TRAITS = {.PoolTag = UAC1_POOL_TAG,
+                                              .ListTag = UAC1_POOL_TAG,
+                                              .RunsModelHook = FALSE,
+                                              .HasModelHook = TRUE,
+                                              .Refresh = MiniportRefresh::Install};
 
 NTSTATUS CUsbAudio1Device::FillCapabilityRecord(PUSBDEVICEIO io)
 {
@@ -27,8 +27,6 @@ NTSTATUS CUsbAudio1Device::GetEndpointCapabilities(BOOLEAN isInput, ULONG endpoi
 NTSTATUS CUsbAudio1Device::ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
                                              ULONG bytesToEnd)
 {
-    if (strcmp(Traits().AudioControlWalk, UAC1_DEVICE_TRAITS.AudioControlWalk) != 0)
-        return CUsbAudioDevice::ParseAudioControl(interfaceDescriptor, bytesToEnd);
     return ParseAudioControlUac1(this, interfaceDescriptor, bytesToEnd);
 }
 
@@ -37,8 +35,5 @@ CUsbAudio1Device::ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* conf
                                       struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
                                       ULONG bytesToEnd)
 {
-    if (strcmp(Traits().AudioStreamingWalk, UAC1_DEVICE_TRAITS.AudioStreamingWalk) != 0)
-        return CUsbAudioDevice::ParseAudioStreaming(configuration, firstStreamingInterface,
-                                                    bytesToEnd);
     return ParseAudioStreamingUac1(this, configuration, firstStreamingInterface, bytesToEnd);
 }

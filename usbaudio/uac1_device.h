@@ -18,8 +18,8 @@ class CUsbAudio1Device : public CUsbAudioDevice
 
     STDMETHODIMP GetEndpointCapabilities(BOOLEAN isInput, ULONG endpointKind,
                                          PENDPOINTCAPABILITIES capabilities) override;
-    // The class 1.0 walks, for the classes whose traits name them; the
-    // others stop where their own walks begin.
+    // The class 1.0 walks; the chip models and the timed class replace
+    // those they have their own of.
     STDMETHODIMP ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
                                    ULONG bytesToEnd) override;
     STDMETHODIMP ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* configuration,

@@ -3,9 +3,11 @@
 #include "usbaudio/endpoint_capabilities.h"
 #include "usbaudio/uac2_walkers.h"
 
-const DeviceClassTraits UAC2_DEVICE_TRAITS = {
-    "CUsbAudio2Device",        UAC2_POOL_TAG, UAC2_POOL_TAG, "ParseAudioControlUac2",
-    "ParseAudioStreamingUac2", FALSE,         FALSE,         MiniportRefresh::InstallAfterWait};
+const DeviceClassTraits UAC2_DEVICE_TRAITS = {.PoolTag = UAC2_POOL_TAG,
+                                              .ListTag = UAC2_POOL_TAG,
+                                              .RunsModelHook = FALSE,
+                                              .HasModelHook = FALSE,
+                                              .Refresh = MiniportRefresh::InstallAfterWait};
 
 NTSTATUS CUsbAudio2Device::FillCapabilityRecord(PUSBDEVICEIO)
 {

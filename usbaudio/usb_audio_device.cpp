@@ -194,23 +194,6 @@ CUsbAudioDevice::NextFunctionStreamingInterface(PUSB_CONFIGURATION_DESCRIPTOR co
     }
 }
 
-NTSTATUS CUsbAudioDevice::StepNotBuilt(const char* step) const
-{
-    DbgPrint("UsbAudio: %s stops before %s: not built yet\n", m_Traits.ClassName, step);
-    return STATUS_STEP_NOT_BUILT;
-}
-
-NTSTATUS CUsbAudioDevice::ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR*, ULONG)
-{
-    return StepNotBuilt(m_Traits.AudioControlWalk);
-}
-
-NTSTATUS CUsbAudioDevice::ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR*,
-                                              struct _USB_INTERFACE_DESCRIPTOR*, ULONG)
-{
-    return StepNotBuilt(m_Traits.AudioStreamingWalk);
-}
-
 NTSTATUS CUsbAudioDevice::PostParse()
 {
     return m_Traits.HasModelHook ? STATUS_SUCCESS : STATUS_INVALID_DEVICE_REQUEST;

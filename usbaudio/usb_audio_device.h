@@ -27,8 +27,6 @@ inline constexpr ULONG MINIPORT_NAME_POOL_TAG = POOL_TAG("Temp");
 // The pause after each renamed engine of a class 2.0 device, in ms, from
 // "Settings"; no pause when the value is absent.
 inline constexpr WCHAR UPDATE_MINIPORT_DELAY_VALUE[] = u"UpdateMiniportDelay";
-// Returned by a set-up step whose code is not part of the driver yet.
-inline constexpr NTSTATUS STATUS_STEP_NOT_BUILT = STATUS_NOT_IMPLEMENTED;
 
 // How CreateMiniports brings a renamed engine's subdevice back.
 enum class MiniportRefresh
@@ -40,11 +38,8 @@ enum class MiniportRefresh
 
 struct DeviceClassTraits
 {
-    const char* ClassName;
     ULONG PoolTag;
-    ULONG ListTag; // the unit list: "UAC1" or "UAC2"
-    const char* AudioControlWalk;
-    const char* AudioStreamingWalk;
+    ULONG ListTag;         // the unit list: "UAC1" or "UAC2"
     BOOLEAN RunsModelHook; // InitDevice calls PostParse after the parse
     BOOLEAN HasModelHook;  // PostParse is part of the device-model table
     MiniportRefresh Refresh;
@@ -91,12 +86,12 @@ class CUsbAudioDevice : public CAudioHal, public IDeviceModel, public IDeviceLoc
     // ---- IDeviceModel
     STDMETHODIMP CreateMiniports(ULONG unitId) override;
     STDMETHODIMP GetUnitList(CPtrList** unitList) override;
-    // The walkers of the descriptors; this class stops where they start.
+    // The walkers of the descriptors: each class has its own.
     STDMETHODIMP ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
-                                   ULONG bytesToEnd) override;
+                                   ULONG bytesToEnd) override = 0;
     STDMETHODIMP ParseAudioStreaming(struct _USB_CONFIGURATION_DESCRIPTOR* configuration,
                                      struct _USB_INTERFACE_DESCRIPTOR* firstStreamingInterface,
-                                     ULONG bytesToEnd) override;
+                                     ULONG bytesToEnd) override = 0;
     STDMETHODIMP PostParse() override;
 
     // ---- set-up steps, for the walkers and tests
@@ -138,8 +133,6 @@ class CUsbAudioDevice : public CAudioHal, public IDeviceModel, public IDeviceLoc
     virtual bool PollingRunsUnits() const { return true; }
     // Step 2 of InitDevice: the source capability record of the class.
     virtual NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) = 0;
-    // Reports a set-up step that is not part of the driver yet.
-    NTSTATUS StepNotBuilt(const char* step) const;
 
   private:
     NTSTATUS RefreshEngine(ULONG index, ULONG unitId);

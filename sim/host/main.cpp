@@ -8,10 +8,9 @@
 // driver's wave filters.
 //
 // A run "worked" (exit status 0) when the driver loaded, the device was
-// plugged and added, its start either succeeded or stopped at a step whose
-// part of the driver is not built yet (the harness tells which), the removal
-// succeeded, the driver unloaded, the kernel reported no misuse and nothing
-// leaked. Any other outcome is a failure (1); a bad command line gives 2.
+// plugged, added and started, the removal succeeded, the driver unloaded,
+// the kernel reported no misuse and nothing leaked. Any other outcome is a
+// failure (1); a bad command line gives 2.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -50,14 +49,13 @@ void Usage(FILE* out)
         "  --list                  lists the reference devices\n"
         "  --self-check            runs the platform self-check on the real clock\n"
         "\n"
-        "Exit status 0 when the run worked: the driver loaded, the device was plugged\n"
-        "and added, its start either succeeded or stopped at a step whose part of the\n"
-        "driver is not built yet (reported as such), the removal succeeded, the driver\n"
-        "unloaded, the kernel reported no misuse and nothing leaked, and an ASIO, play or\n"
-        "record run asked for went to its end (a play or record ends with a summary line:\n"
-        "frames moved of those expected, the position's offset and drift against the\n"
-        "device clock, glitches; it fails when the frames or the drift are off by more\n"
-        "than one pass of the cyclic buffer). SECONDS are from 0.001 to %u. 1 otherwise;\n"
+        "Exit status 0 when the run worked: the driver loaded, the device was plugged,\n"
+        "added and started, the removal succeeded, the driver unloaded, the kernel\n"
+        "reported no misuse and nothing leaked, and an ASIO, play or record run asked\n"
+        "for went to its end (a play or record ends with a summary line: frames moved\n"
+        "of those expected, the position's offset and drift against the device clock,\n"
+        "glitches; it fails when the frames or the drift are off by more than one pass\n"
+        "of the cyclic buffer). SECONDS are from 0.001 to %u. 1 otherwise;\n"
         "2 for a bad command line, a device not known, a file to play that cannot be\n"
         "read or an output that cannot be written (all checked before the driver loads).\n",
         kDefaultDevice, kStreamRunUsage, kHostMaxSeconds);
@@ -247,14 +245,13 @@ bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepar
         return worked;
     }
     const HostStartStep step = host.ExplainStart(started);
-    Error("start device: %s at %s\n", HostStatusText(started),
-          step.Step + ": " + step.Cause + (step.NotBuiltYet ? " (not built yet)" : ""));
+    Error("start device: %s at %s\n", HostStatusText(started), step.Step + ": " + step.Cause);
     if (options.AsioMs != 0)
         Error("asio: %s%s\n", "not run: the device did not start");
     if (options.Stream.Wanted())
         Error("%s: %s\n", options.Stream.Play.empty() ? "record" : "play",
               "not run: the device did not start");
-    return step.NotBuiltYet && !options.Stream.Wanted();
+    return false;
 }
 
 int RunDevice(const HostOptions& options, HostPrepared* prepared)

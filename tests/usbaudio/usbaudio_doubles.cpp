@@ -1,6 +1,5 @@
 #include "tests/usbaudio/usbaudio_doubles.h"
 
-#include "platform/kernel/emu.h"
 #include "usbaudio/chip_model_devices.h"
 #include "usbaudio/controls/list_control.h"
 #include "usbaudio/device_factories.h"
@@ -195,12 +194,4 @@ CAudioControl* MakeUnit(ULONG id, ULONG kind)
     auto unit = new (NonPagedPool, kRigTag) CAudioControl(nullptr, id, kind);
     unit->AddRef();
     return unit;
-}
-
-std::string StopLine()
-{
-    for (const std::string& line : EmuDbgOutput())
-        if (line.find("stops before") != std::string::npos)
-            return line;
-    return "";
 }

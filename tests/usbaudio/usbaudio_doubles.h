@@ -53,7 +53,3 @@ void SetEngineName(CUsbAudioDevice* device, ULONG engine, const char16_t* name);
 
 // A plain unit with an id and kind, referenced once.
 CAudioControl* MakeUnit(ULONG id, ULONG kind = 0);
-
-// The device's debug output line that names its class and the step it
-// stopped before, or "".
-std::string StopLine();

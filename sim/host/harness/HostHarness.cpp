@@ -83,7 +83,7 @@ int AudioControlProtocol(const SimUsbDevice* device)
     return -1;
 }
 
-// Whether the driver holds a device class for the protocol, and its name.
+// Whether the device-class table holds a class for the protocol, and its family name.
 bool HasDeviceClass(int protocol, std::string* family)
 {
     const DeviceClassFactories* table = GetDeviceClassFactories();
@@ -96,24 +96,6 @@ bool HasDeviceClass(int protocol, std::string* family)
     return table->CreateUsbAudio1Device != nullptr || table->CreateUsbAudioTimedDevice != nullptr ||
            table->CreateUsbAudio1DeviceA != nullptr || table->CreateUsbAudio1DeviceB != nullptr ||
            table->CreateUsbAudio1DeviceC != nullptr;
-}
-
-// The set-up step the driver last said it stopped before because that step
-// is not part of it yet ("... stops before STEP: not built yet"); empty when
-// it said none.
-std::string StepNotBuiltYet()
-{
-    static const std::string before = " stops before ";
-    static const std::string notBuilt = ": not built yet";
-    const std::vector<std::string>& output = EmuDbgOutput();
-    for (auto line = output.rbegin(); line != output.rend(); ++line)
-    {
-        const size_t end = line->find(notBuilt);
-        const size_t start = line->find(before);
-        if (end != std::string::npos && start != std::string::npos && start < end)
-            return line->substr(start + before.size(), end - start - before.size());
-    }
-    return "";
 }
 
 bool IsWave(const std::vector<EmuPcSubdeviceInfo>& subdevices)
@@ -322,12 +304,12 @@ NTSTATUS HostHarness::SurpriseRemoval()
 HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
 {
     if (NT_SUCCESS(status))
-        return {"", false, ""};
+        return {"", ""};
     PDEVICE_OBJECT fdo = Fdo();
     if (fdo == nullptr)
-        return {"adapter device", false, "no adapter device on the stack"};
+        return {"adapter device", "no adapter device on the stack"};
     if (status == STATUS_UNSUCCESSFUL && EmuPcGetVersion() < (DWORD)MINIMUM_PORTCLS_VERSION)
-        return {"port-class version", false,
+        return {"port-class version",
                 "the library reports version " + std::to_string(EmuPcGetVersion())};
     const std::vector<EmuPcSubdeviceInfo> subdevices = EmuPcSubdevices(fdo);
     if (!EmuPcHasPowerManagement(fdo))
@@ -335,11 +317,11 @@ HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
         // The adapter's set-up ended before it was registered: the USB device,
         // its configuration, or the device class.
         if (Device() != nullptr && Device()->Configuration() == 0)
-            return {"USB device set-up", false, "no configuration was selected"};
+            return {"USB device set-up", "no configuration was selected"};
         std::string family;
         const int protocol = AudioControlProtocol(Device());
         if (protocol < 0)
-            return {"device-class choice", false, "the device has no AudioControl interface"};
+            return {"device-class choice", "the device has no AudioControl interface"};
         // The driver refuses any other protocol before it looks for a class.
         if (protocol != kAudioClass1Protocol && protocol != kAudioClass2Protocol)
         {
@@ -348,31 +330,25 @@ HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
                      "the AudioControl protocol 0x%02X is neither audio class 1.0 (0x00) nor "
                      "2.0 (0x20)",
                      protocol);
-            return {"device-class choice", false, text};
+            return {"device-class choice", text};
         }
         if (!HasDeviceClass(protocol, &family))
-            return {"device-class choice (" + family + ")", status == STATUS_NOT_SUPPORTED,
-                    "the driver has no " + family + " device class"};
-        const std::string missing = StepNotBuiltYet();
-        if (status == STATUS_NOT_IMPLEMENTED && !missing.empty())
-            return {missing + " (" + family + ")", true,
-                    "the device class is created and opened; its set-up stops before " + missing};
+            return {"device-class choice (" + family + ")",
+                    "the device-class table holds no " + family + " class"};
         const std::string said = DriverSaid();
-        return {"device-class set-up (" + family + ")", false,
+        return {"device-class set-up (" + family + ")",
                 said.empty() ? "the device class failed" : said};
     }
     const AdapterMiniportFactories* miniports = GetAdapterMiniportFactories();
     if (subdevices.empty())
-        return {"topology subdevice",
-                miniports->CreateMiniportTopology == nullptr && status == STATUS_INVALID_PARAMETER,
-                miniports->CreateMiniportTopology == nullptr
-                    ? "no topology miniport in the driver"
-                    : "the topology subdevice could not be installed"};
+        return {"topology subdevice", miniports->CreateMiniportTopology == nullptr
+                                          ? "the miniport table holds no topology miniport"
+                                          : "the topology subdevice could not be installed"};
     if (miniports->CreateMiniportWaveCyclic == nullptr && status == STATUS_NO_SUCH_DEVICE &&
         !IsWave(subdevices))
-        return {"wave subdevices", true, "no wave miniport in the driver"};
+        return {"wave subdevices", "the miniport table holds no wave miniport"};
     const std::string said = DriverSaid();
-    return {"wave subdevices, device start or interfaces", false,
+    return {"wave subdevices, device start or interfaces",
             "after " + std::to_string(subdevices.size()) + " subdevice(s)" +
                 (said.empty() ? "" : "; " + said)};
 }

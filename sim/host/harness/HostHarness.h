@@ -62,7 +62,6 @@ struct HostInterface
 struct HostStartStep
 {
     std::string Step;  // empty after a successful start
-    bool NotBuiltYet;  // the step needs a part of the driver that does not exist yet
     std::string Cause; // what was missing or what failed, in words
 };
 
