@@ -298,66 +298,160 @@ inline __m128 Kind1Row(__m128 acc, const Kind1Group& g, int64_t t)
     return _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(g.x[t]), _mm_load_ps(g.c + 4 * t)));
 }
 
-// Kind-1 group sums, four groups side by side: each lane of each group still
-// adds one product per row, oldest sample first, from 0, in single precision,
-// so every output is the sum Outputs forms; the groups only share the time.
-// Decimation (U = 1): the four groups read the same rows from windows 4D
-// samples apart, so one broadcast of sample u serves every group j whose
-// window holds it, at its row u - 4Dj; the spans of u below take the groups
-// in and out, so each group still adds its rows in increasing order.
-template <int First, int Last>
-inline void SharedSpan(__m128 (&a)[4], const float* x, const float* c, int64_t from, int64_t to,
-                       int64_t step)
+// Kind-1 group sums, several groups side by side: each lane of each group
+// still adds one product per row, oldest sample first, from 0, in single
+// precision, so every output is the sum Outputs forms; the groups only share
+// the time. Where the windows of consecutive groups start a fixed step apart
+// (the converter's stages: 2 or 1 samples going up, 4D going down), one
+// broadcast of sample u serves every group j whose window holds it, at its
+// row u - Step * j of its own rows; the spans of u below take the groups in
+// and out, so each group still adds its rows in increasing order. At least
+// eight groups run at once wherever the spans allow, enough sums in flight
+// to hide the adds' latency.
+
+// Group j reads its rows from c + offset * (j mod U) and keeps its sum in
+// a[j mod S] (S = G: one register each).
+template <int U, int Step, int First, int Last, int S, int... J>
+[[gnu::always_inline]] inline void SharedRow(__m128 (&a)[S], const __m128 s, const float* c,
+                                             int64_t offset, int64_t u,
+                                             std::integer_sequence<int, J...>)
+{
+    ((a[J % S] = J >= First && J <= Last
+                     ? _mm_add_ps(a[J % S], _mm_mul_ps(s, _mm_load_ps(c + offset * (J % U) +
+                                                                      4 * (u - Step * J))))
+                     : a[J % S]),
+     ...);
+}
+
+template <int U, int Step, int G, int First, int Last, int S = G>
+[[gnu::always_inline]] inline void SharedSpan(__m128 (&a)[S], const float* x, const float* c,
+                                              int64_t offset, int64_t from, int64_t to)
 {
     for (int64_t u = from; u < to; ++u)
     {
-        const __m128 s = _mm_set1_ps(x[u]);
-        [&]<int... J>(std::integer_sequence<int, J...>)
-        {
-            ((a[J] = J >= First && J <= Last
-                         ? _mm_add_ps(a[J], _mm_mul_ps(s, _mm_load_ps(c + 4 * (u - step * J))))
-                         : a[J]),
-             ...);
-        }
-        (std::make_integer_sequence<int, 4>{});
+        SharedRow<U, Step, First, Last>(a, _mm_set1_ps(x[u]), c, offset, u,
+                                        std::make_integer_sequence<int, G>{});
     }
 }
 
-void Kind1SharedGroups(const DspFirState32f* st, Run& run, const Sequence& xx, float* dst)
+// Every group's window holds the last group's start (rows >= (G - 1) Step):
+// groups 0..J come in one by one, then all run, then they leave.
+template <int U, int Step, int G, int... J>
+[[gnu::always_inline]] inline void RampedSpans(__m128 (&a)[G], const float* x, const float* c,
+                                               int64_t rows, std::integer_sequence<int, J...>)
 {
-    const int64_t rows = st->tapsPerGroup;
-    const int64_t step = 4 * static_cast<int64_t>(st->downFactor);
-    int64_t b = 0;
-    const Kind1Group g = NextKind1Group(st, run, b, xx);
-    for (int j = 1; j < 4; ++j)
+    const int64_t offset = 4 * rows;
+    (SharedSpan<U, Step, G, 0, J>(a, x, c, offset, J * Step, (J + 1) * Step), ...);
+    SharedSpan<U, Step, G, 0, G - 1>(a, x, c, offset, (G - 1) * Step, rows);
+    (SharedSpan<U, Step, G, J + 1, G - 1>(a, x, c, offset, rows + J * Step, rows + (J + 1) * Step),
+     ...);
+}
+
+// Rows of exactly A steps: span K holds groups K - A + 1 .. K, so at most A
+// sums are live at once however many groups the run takes; a group's sum
+// leaves its register for the group A later once its last span is done.
+template <int U, int Step, int G, int A, int K>
+[[gnu::always_inline]] inline void RollingSpan(__m128 (&a)[A], const float* x, const float* c,
+                                               float* dst)
+{
+    constexpr int done = K - A + 1;
+    SharedSpan<U, Step, G, (done > 0 ? done : 0), (K < G ? K : G - 1), A>(a, x, c, 4 * A * Step,
+                                                                          K * Step, (K + 1) * Step);
+    if constexpr (done >= 0)
     {
-        NextKind1Group(st, run, b, xx);
-    }
-    __m128 a[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
-    SharedSpan<0, 0>(a, g.x, g.c, 0, step, step);
-    SharedSpan<0, 1>(a, g.x, g.c, step, 2 * step, step);
-    SharedSpan<0, 2>(a, g.x, g.c, 2 * step, 3 * step, step);
-    SharedSpan<0, 3>(a, g.x, g.c, 3 * step, rows, step);
-    SharedSpan<1, 3>(a, g.x, g.c, rows, rows + step, step);
-    SharedSpan<2, 3>(a, g.x, g.c, rows + step, rows + 2 * step, step);
-    SharedSpan<3, 3>(a, g.x, g.c, rows + 2 * step, rows + 3 * step, step);
-    for (int j = 0; j < 4; ++j)
-    {
-        _mm_storeu_ps(dst + 4 * j, a[j]);
+        _mm_storeu_ps(dst + 4 * done, a[done % A]);
+        a[done % A] = _mm_setzero_ps();
     }
 }
+
+template <int U, int Step, int G, int A, int... K>
+[[gnu::always_inline]] inline void RollingSpans(const float* x, const float* c, float* dst,
+                                                std::integer_sequence<int, K...>)
+{
+    __m128 a[A];
+    for (__m128& v : a)
+    {
+        v = _mm_setzero_ps();
+    }
+    (RollingSpan<U, Step, G, A, K>(a, x, c, dst), ...);
+}
+
+// G groups from a cycle start; A is the rows in steps when they are fixed (0:
+// any rows from (G - 1) Step on). Returns false (nothing done) when the
+// state's groups do not fit that shape.
+template <int U, int Step, int G, int A>
+bool Kind1SharedGroups(const DspFirState32f* st, Run& run, const Sequence& xx, float* dst)
+{
+    static_assert(G % U == 0, "a run of groups starts and ends on cycles");
+    const int64_t rows = st->tapsPerGroup;
+    const int32_t* e = st->indexTable;
+    // A group starts e[b] after the one before it; a cycle's first group
+    // e[U] + e[0] after the last group of the cycle before.
+    bool even = st->upFactor == U && (A > 0 ? rows == A * Step : rows >= (G - 1) * Step);
+    for (int j = 1; j < U + 1; ++j)
+    {
+        even = even && (j % U == 0 ? e[U] + e[0] : e[j % U]) == Step;
+    }
+    if (!even)
+    {
+        return false;
+    }
+    const float* x = xx.At(run.index + e[0]);
+    run.index += static_cast<int64_t>(G / U) * 4 * st->downFactor;
+    run.group += G;
+    if constexpr (A > 0)
+    {
+        RollingSpans<U, Step, G, A>(x, st->tapVectors, dst,
+                                    std::make_integer_sequence<int, G + A - 1>{});
+    }
+    else
+    {
+        __m128 a[G];
+        for (__m128& v : a)
+        {
+            v = _mm_setzero_ps();
+        }
+        RampedSpans<U, Step, G>(a, x, st->tapVectors, rows,
+                                std::make_integer_sequence<int, G - 1>{});
+        for (int j = 0; j < G; ++j)
+        {
+            _mm_storeu_ps(dst + 4 * j, a[j]);
+        }
+    }
+    return true;
+}
+
+using SharedGroupsRoutine = bool (*)(const DspFirState32f*, Run&, const Sequence&, float*);
+
+// The converter's stages: up by 2 and 4 (66 and 132 taps: rows of 35 and
+// 34), down by 2 and 4 (rows of 72 and 144, nine steps).
+constexpr struct
+{
+    int32_t Up, Down, Groups;
+    SharedGroupsRoutine Routine;
+} c_SharedGroups[] = {{2, 1, 8, Kind1SharedGroups<2, 2, 8, 0>},
+                      {4, 1, 8, Kind1SharedGroups<4, 1, 8, 0>},
+                      {1, 2, 32, Kind1SharedGroups<1, 8, 32, 9>},
+                      {1, 4, 32, Kind1SharedGroups<1, 16, 32, 9>}};
 
 void Kind1Groups(const DspFirState32f* st, Run& run, int64_t count, const Sequence& xx, float* dst)
 {
     const int64_t rows = st->tapsPerGroup;
-    int64_t b = run.group % st->upFactor;
-    if (st->upFactor == 1 && rows >= 12 * static_cast<int64_t>(st->downFactor))
+    // Every call starts at a cycle start and counts whole cycles, so each
+    // run of groups (a multiple of U) starts a cycle too.
+    for (const auto& shared : c_SharedGroups)
     {
-        for (; count >= 16; count -= 16, dst += 16)
+        if (shared.Up != st->upFactor || shared.Down != st->downFactor)
         {
-            Kind1SharedGroups(st, run, xx, dst);
+            continue;
+        }
+        for (; count >= 4 * shared.Groups && shared.Routine(st, run, xx, dst);
+             count -= 4 * shared.Groups)
+        {
+            dst += 4 * shared.Groups;
         }
     }
+    int64_t b = run.group % st->upFactor;
     for (; count >= 16; count -= 16, dst += 16)
     {
         const Kind1Group g0 = NextKind1Group(st, run, b, xx);
