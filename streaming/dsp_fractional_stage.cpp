@@ -20,7 +20,7 @@ static_assert(SRC_FRACTIONAL_CHUNK_OUTPUTS >= 2 * SRC_FRACTIONAL_CHUNK_INPUTS);
 } // namespace
 
 CDspFractionalStage::CDspFractionalStage()
-    : m_Phase{}, m_DelayLine{}, m_DelayIndex{}, m_Starts{}, m_Rows{}, m_Linear{}
+    : m_Phase{}, m_DelayLine{}, m_DelayIndex{}, m_Starts{}, m_Rows{}, m_Linear{}, m_Quad{}
 {
 }
 
@@ -53,26 +53,75 @@ void CDspFractionalStage::Reset()
 
 void CDspFractionalStage::Process(ULONG channel, const float* input, ULONG* count)
 {
+    *count = Run(channel, 1, &input, *count);
+}
+
+void CDspFractionalStage::ProcessChannels(CDspSrcStage* previous, ULONG channels)
+{
+    ULONG c = 0;
+    for (; DspCpuLevel == 0 && c + 4 <= channels && InStep(previous, c, 4); c += 4)
+    {
+        const ULONG count = previous->GetCount(c);
+        if (count == 0)
+        {
+            continue;
+        }
+        const float* input[4];
+        for (ULONG q = 0; q < 4; ++q)
+        {
+            input[q] = previous->GetOutput(c + q);
+        }
+        const ULONG consumed = Run(c, 4, input, count);
+        for (ULONG q = 0; q < 4; ++q)
+        {
+            previous->ConsumeStageOutput(c + q, consumed);
+        }
+    }
+    ProcessEach(previous, c, channels);
+}
+
+bool CDspFractionalStage::InStep(const CDspSrcStage* previous, ULONG first, ULONG lanes) const
+{
+    bool same = true;
+    for (ULONG q = first + 1; q < first + lanes; ++q)
+    {
+        same = same && m_Phase[q] == m_Phase[first] && m_DelayIndex[q] == m_DelayIndex[first] &&
+               m_Count[q] == m_Count[first] && previous->GetCount(q) == previous->GetCount(first);
+    }
+    return same;
+}
+
+ULONG CDspFractionalStage::Run(ULONG first, ULONG lanes, const float* const* input, ULONG count)
+{
     const bool up = m_Mode == SRC_MODE_UP;
     const int32_t taps = up ? kUpTaps : kDownTaps;
-    float* out = m_Output[channel] + m_Count[channel];
-    const ULONG room = Room(channel);
+    const ULONG room = Room(first);
     ULONG consumed = 0;
     ULONG produced = 0;
     // Going down, samples that make no output are taken even into a full buffer.
-    while (consumed < *count)
+    while (consumed < count)
     {
-        ULONG chunk = *count - consumed;
+        ULONG chunk = count - consumed;
         chunk = chunk < SRC_FRACTIONAL_CHUNK_INPUTS ? chunk : SRC_FRACTIONAL_CHUNK_INPUTS;
-        const Plan plan = up ? PlanUp(channel, chunk, room - produced)
-                             : PlanDown(channel, chunk, room - produced);
-        if (DspCpuLevel == 0)
+        const Plan plan =
+            up ? PlanUp(first, chunk, room - produced) : PlanDown(first, chunk, room - produced);
+        float* out = m_Output[first] + m_Count[first] + produced;
+        if (lanes == 4)
         {
-            FilterBlock(channel, input + consumed, plan, taps, out + produced);
+            const float* at[4];
+            for (ULONG q = 0; q < 4; ++q)
+            {
+                at[q] = input[q] + consumed;
+            }
+            FilterQuad(first, at, plan, taps, produced);
+        }
+        else if (DspCpuLevel == 0)
+        {
+            FilterBlock(first, input[0] + consumed, plan, taps, out);
         }
         else
         {
-            FilterEach(channel, input + consumed, plan, taps, out + produced);
+            FilterEach(first, input[0] + consumed, plan, taps, out);
         }
         consumed += plan.Used;
         produced += plan.Made;
@@ -81,8 +130,12 @@ void CDspFractionalStage::Process(ULONG channel, const float* input, ULONG* coun
             break;
         }
     }
-    m_Count[channel] += produced;
-    *count = consumed;
+    for (ULONG q = first; q < first + lanes; ++q)
+    {
+        m_Phase[q] = m_Phase[first];
+        m_Count[q] += produced;
+    }
+    return consumed;
 }
 
 CDspFractionalStage::Plan CDspFractionalStage::PlanUp(ULONG channel, ULONG inputs, ULONG room)
@@ -160,15 +213,20 @@ void CDspFractionalStage::FilterEach(ULONG channel, const float* input, const Pl
     }
 }
 
-void CDspFractionalStage::FilterBlock(ULONG channel, const float* input, const Plan& plan,
-                                      int32_t taps, float* out)
+ULONG CDspFractionalStage::Span(const Plan& plan) const
 {
-    const int32_t history = taps - 1;
     const ULONG last = plan.Made > 0 ? (ULONG)m_Starts[plan.Made - 1] : 0;
     // The last output's sample may be filtered without being consumed; the
     // next call writes it again where the delay line keeps it.
     const bool pending = plan.Made > 0 && last == plan.Used;
-    const ULONG span = plan.Used + (pending ? 1 : 0);
+    return plan.Used + (pending ? 1 : 0);
+}
+
+void CDspFractionalStage::FilterBlock(ULONG channel, const float* input, const Plan& plan,
+                                      int32_t taps, float* out)
+{
+    const int32_t history = taps - 1;
+    const ULONG span = Span(plan);
     if (plan.Made > 0)
     {
         // The window of an output at input c is m_Linear[c .. c + taps - 1].
@@ -182,6 +240,39 @@ void CDspFractionalStage::FilterBlock(ULONG channel, const float* input, const P
         DspFirOneSampleBlock32f(m_Linear, history + (int32_t)(span + SRC_FRACTIONAL_LOAD_SLACK),
                                 m_Starts, m_Rows, taps, out, (int32_t)plan.Made);
     }
+    Remember(channel, input, plan, taps);
+}
+
+void CDspFractionalStage::FilterQuad(ULONG first, const float* const* input, const Plan& plan,
+                                     int32_t taps, ULONG produced)
+{
+    const int32_t history = taps - 1;
+    if (plan.Made > 0)
+    {
+        // Frame c of m_Quad holds the four channels' sample c of their
+        // m_Linear sequences (FilterBlock).
+        const float* dly[4];
+        float* out[4];
+        for (ULONG q = 0; q < 4; ++q)
+        {
+            dly[q] = m_DelayLine[first + q] + m_DelayIndex[first + q] + 1;
+            out[q] = m_Output[first + q] + m_Count[first + q] + produced;
+        }
+        const ULONG span = Span(plan);
+        DspInterleave32f(dly, 4, history, m_Quad);
+        DspInterleave32f(input, 4, (int32_t)span, m_Quad + 4 * history);
+        DspFirOneSampleQuad32f(m_Quad, history + (int32_t)span, m_Starts, m_Rows, taps, out,
+                               (int32_t)plan.Made);
+    }
+    for (ULONG q = 0; q < 4; ++q)
+    {
+        Remember(first + q, input[q], plan, taps);
+    }
+}
+
+void CDspFractionalStage::Remember(ULONG channel, const float* input, const Plan& plan,
+                                   int32_t taps)
+{
     // Only the last taps samples pushed decide the delay line.
     const ULONG kept = plan.Used < (ULONG)taps ? plan.Used : (ULONG)taps;
     int32_t& index = m_DelayIndex[channel];

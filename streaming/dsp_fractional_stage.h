@@ -25,6 +25,10 @@ class CDspFractionalStage : public CDspSrcStage
     LONG StateSizeDown() override;
     void Process(ULONG channel, const float* input, ULONG* count) override;
     void Reset() override;
+    // At level 0, four channels at a time where they stand at the same point
+    // (the same phase, delay index, held samples and input), which the
+    // converters' channels always do; the rest one at a time.
+    void ProcessChannels(CDspSrcStage* previous, ULONG channels) override;
 
   private:
     // The outputs of one chunk: m_Starts and m_Rows hold, for each, the input
@@ -34,6 +38,10 @@ class CDspFractionalStage : public CDspSrcStage
         ULONG Used; // inputs consumed
         ULONG Made; // outputs
     };
+    // Converts up to count samples of the lanes (1 or 4) channels from first
+    // on, all standing at the same point; returns the samples consumed.
+    ULONG Run(ULONG first, ULONG lanes, const float* const* input, ULONG count);
+    bool InStep(const CDspSrcStage* previous, ULONG first, ULONG lanes) const;
     Plan PlanUp(ULONG channel, ULONG inputs, ULONG room);
     Plan PlanDown(ULONG channel, ULONG inputs, ULONG room);
     // One one-sample FIR call per output, at whatever level runs.
@@ -41,6 +49,13 @@ class CDspFractionalStage : public CDspSrcStage
     // Level 0: the chunk's outputs in one block over its samples laid out
     // behind the history, then the consumed samples into the delay line.
     void FilterBlock(ULONG channel, const float* input, const Plan& plan, int32_t taps, float* out);
+    // Level 0, four channels side by side over their samples interleaved.
+    void FilterQuad(ULONG first, const float* const* input, const Plan& plan, int32_t taps,
+                    ULONG produced);
+    // The samples that index the windows of a chunk: the history and the span.
+    ULONG Span(const Plan& plan) const;
+    // The consumed samples enter the delay line (only the last taps matter).
+    void Remember(ULONG channel, const float* input, const Plan& plan, int32_t taps);
     // The sample enters the delay line without an output.
     void Push(ULONG channel, float sample, int32_t taps);
 
@@ -50,4 +65,5 @@ class CDspFractionalStage : public CDspSrcStage
     int32_t m_Starts[SRC_FRACTIONAL_CHUNK_OUTPUTS];
     const float* m_Rows[SRC_FRACTIONAL_CHUNK_OUTPUTS];
     float m_Linear[SRC_FRACTIONAL_LINEAR_FLOATS];
+    float m_Quad[4 * SRC_FRACTIONAL_LINEAR_FLOATS];
 };

@@ -169,19 +169,11 @@ void CDspSrcChain::BuildChain(const WAVEFORMATEXTENSIBLE& inFormat,
 
 void CDspSrcChain::RunLinks(ULONG channels)
 {
-    for (ULONG c = 0; c < channels; ++c)
+    // Link by link: each channel's samples still pass the links in order,
+    // and a stage may take several channels together.
+    for (ULONG i = 1; i < SRC_CHAIN_STAGES && m_Chain[i] != nullptr; ++i)
     {
-        for (ULONG i = 1; i < SRC_CHAIN_STAGES && m_Chain[i] != nullptr; ++i)
-        {
-            CDspSrcStage* previous = m_Chain[i - 1];
-            ULONG count = previous->GetCount(c);
-            if (count == 0)
-            {
-                continue;
-            }
-            m_Chain[i]->Process(c, previous->GetOutput(c), &count);
-            previous->ConsumeStageOutput(c, count);
-        }
+        m_Chain[i]->ProcessChannels(m_Chain[i - 1], channels);
     }
 }
 

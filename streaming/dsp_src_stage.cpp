@@ -71,6 +71,25 @@ void CDspSrcStage::ConsumeStageOutput(ULONG channel, ULONG k)
     m_Count[channel] = count - k;
 }
 
+void CDspSrcStage::ProcessChannels(CDspSrcStage* previous, ULONG channels)
+{
+    ProcessEach(previous, 0, channels);
+}
+
+void CDspSrcStage::ProcessEach(CDspSrcStage* previous, ULONG first, ULONG channels)
+{
+    for (ULONG c = first; c < channels; ++c)
+    {
+        ULONG count = previous->GetCount(c);
+        if (count == 0)
+        {
+            continue;
+        }
+        Process(c, previous->GetOutput(c), &count);
+        previous->ConsumeStageOutput(c, count);
+    }
+}
+
 void CDspSrcStage::ClearCounts()
 {
     for (ULONG& count : m_Count)

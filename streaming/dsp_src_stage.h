@@ -36,6 +36,9 @@ class CDspSrcStage
     virtual void Process(ULONG channel, const float* input, ULONG* count) = 0;
     // Clears the history of the current mode and the output buffers.
     virtual void Reset() = 0;
+    // Runs the samples that the stage before holds for channels 0..channels-1
+    // through this one; the stage before gives up what was consumed.
+    virtual void ProcessChannels(CDspSrcStage* previous, ULONG channels);
 
     // The 24 per-channel blocks; all or nothing, once.
     bool AllocateStageBuffers();
@@ -48,6 +51,8 @@ class CDspSrcStage
     ULONG GetCount(ULONG channel) const { return m_Count[channel]; }
 
   protected:
+    // ProcessChannels one channel at a time, from channel first on.
+    void ProcessEach(CDspSrcStage* previous, ULONG first, ULONG channels);
     ULONG Room(ULONG channel) const { return m_BufferLength - m_Count[channel]; }
     void ClearCounts();
 

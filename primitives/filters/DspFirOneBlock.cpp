@@ -127,12 +127,12 @@ void FourOrSingles(const float* x, int32_t xLen, const int32_t* starts, const fl
         dst[q] = Single(x + starts[q], rows[q], n);
     }
 }
-} // namespace
-
-DspStatus DspFirOneSampleBlock32f(const float* x, int32_t xLen, const int32_t* starts,
-                                  const float* const* rows, int32_t n, float* dst, int32_t count)
+// The checks both entries make, in their order, with one branch-free pass
+// over the windows and rows.
+DspStatus CheckWindows(const float* x, int32_t xLen, const int32_t* starts,
+                       const float* const* rows, int32_t n, bool dstNull, int32_t count)
 {
-    if (x == nullptr || starts == nullptr || rows == nullptr || dst == nullptr)
+    if (x == nullptr || starts == nullptr || rows == nullptr || dstNull)
     {
         return DspStsNullPtrErr;
     }
@@ -144,7 +144,6 @@ DspStatus DspFirOneSampleBlock32f(const float* x, int32_t xLen, const int32_t* s
     {
         return DspStsSizeErr;
     }
-    // One pass without branches: the lowest and highest window and any null row.
     int32_t lowest = starts[0];
     int32_t highest = starts[0];
     bool nullRow = false;
@@ -161,6 +160,47 @@ DspStatus DspFirOneSampleBlock32f(const float* x, int32_t xLen, const int32_t* s
     if (lowest < 0 || highest > xLen - n)
     {
         return DspStsSizeErr;
+    }
+    return DspStsNoErr;
+}
+
+// Four outputs of four streams: lane q of every vector is stream q, so each
+// lane is one output's own double sum, product by product in row order; the
+// four outputs keep eight sums in flight. out[i] holds output i's lanes.
+void QuadFour(const float* x, const int32_t* starts, const float* const* rows, int32_t n,
+              __m128 (&out)[4])
+{
+    // Named sums and pointers, so that all eight sums stay in registers.
+    Accumulator a0, a1, a2, a3;
+    const float* w0 = x + 4 * starts[0];
+    const float* w1 = x + 4 * starts[1];
+    const float* w2 = x + 4 * starts[2];
+    const float* w3 = x + 4 * starts[3];
+    const float* r0 = rows[0] + n - 1;
+    const float* r1 = rows[1] + n - 1;
+    const float* r2 = rows[2] + n - 1;
+    const float* r3 = rows[3] + n - 1;
+    for (int32_t k = 0; k < n; ++k)
+    {
+        a0.Add(_mm_set1_ps(r0[-k]), _mm_loadu_ps(w0 + 4 * k));
+        a1.Add(_mm_set1_ps(r1[-k]), _mm_loadu_ps(w1 + 4 * k));
+        a2.Add(_mm_set1_ps(r2[-k]), _mm_loadu_ps(w2 + 4 * k));
+        a3.Add(_mm_set1_ps(r3[-k]), _mm_loadu_ps(w3 + 4 * k));
+    }
+    out[0] = a0.Result();
+    out[1] = a1.Result();
+    out[2] = a2.Result();
+    out[3] = a3.Result();
+}
+} // namespace
+
+DspStatus DspFirOneSampleBlock32f(const float* x, int32_t xLen, const int32_t* starts,
+                                  const float* const* rows, int32_t n, float* dst, int32_t count)
+{
+    const DspStatus status = CheckWindows(x, xLen, starts, rows, n, dst == nullptr, count);
+    if (status != DspStsNoErr)
+    {
+        return status;
     }
     int32_t j = 0;
     for (; j + 4 <= count; j += 4)
@@ -181,6 +221,55 @@ DspStatus DspFirOneSampleBlock32f(const float* x, int32_t xLen, const int32_t* s
             padRows[q] = rows[j + from];
         }
         FourOrSingles(x, xLen, padStarts, padRows, n, dst + j, real);
+    }
+    return DspStsNoErr;
+}
+
+DspStatus DspFirOneSampleQuad32f(const float* x, int32_t xLen, const int32_t* starts,
+                                 const float* const* rows, int32_t n, float* const* dst,
+                                 int32_t count)
+{
+    const bool dstNull = dst == nullptr || dst[0] == nullptr || dst[1] == nullptr ||
+                         dst[2] == nullptr || dst[3] == nullptr;
+    const DspStatus status = CheckWindows(x, xLen, starts, rows, n, dstNull, count);
+    if (status != DspStsNoErr)
+    {
+        return status;
+    }
+    int32_t j = 0;
+    __m128 out[4];
+    for (; j + 4 <= count; j += 4)
+    {
+        QuadFour(x, starts + j, rows + j, n, out);
+        // Output-major to stream-major: row q of the transpose is stream q.
+        _MM_TRANSPOSE4_PS(out[0], out[1], out[2], out[3]);
+        for (int q = 0; q < 4; ++q)
+        {
+            _mm_storeu_ps(dst[q] + j, out[q]);
+        }
+    }
+    if (j < count)
+    {
+        // The last outputs repeat the last one to fill the four; only the
+        // real ones are stored.
+        const int32_t real = count - j;
+        int32_t padStarts[4];
+        const float* padRows[4];
+        for (int32_t i = 0; i < 4; ++i)
+        {
+            padStarts[i] = starts[j + (i < real ? i : real - 1)];
+            padRows[i] = rows[j + (i < real ? i : real - 1)];
+        }
+        QuadFour(x, padStarts, padRows, n, out);
+        float lanes[4][4];
+        for (int32_t i = 0; i < real; ++i)
+        {
+            _mm_storeu_ps(lanes[i], out[i]);
+            for (int q = 0; q < 4; ++q)
+            {
+                dst[q][j + i] = lanes[i][q];
+            }
+        }
     }
     return DspStsNoErr;
 }

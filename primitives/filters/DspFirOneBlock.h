@@ -14,3 +14,11 @@
 // x -6. Nothing is written on failure.
 DspStatus DspFirOneSampleBlock32f(const float* x, int32_t xLen, const int32_t* starts,
                                   const float* const* rows, int32_t n, float* dst, int32_t count);
+// Four streams side by side, for callers that run several channels through
+// the same rows: frame i of x holds sample i of stream q at x[4i + q] (xLen
+// frames), and dst[q][j] = the level-0 one-sample FIR of taps rows[j] over
+// stream q's window starts[j] .. starts[j] + n - 1. Checks as the block's,
+// any null dst[q] -8 among them; nothing is written on failure.
+DspStatus DspFirOneSampleQuad32f(const float* x, int32_t xLen, const int32_t* starts,
+                                 const float* const* rows, int32_t n, float* const* dst,
+                                 int32_t count);

@@ -1,7 +1,8 @@
 // The fractional stage against one one-sample FIR call per output, as the
 // stage is defined: the same outputs bit for bit, the same inputs taken and
 // the same history carried, over calls of every size, a full output buffer,
-// special sample values, and at level 0 (block path) and level 1.
+// special sample values, and at level 0 (block path, one channel or four
+// side by side) and level 1.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -82,38 +83,81 @@ struct StageCase
     bool Drain;               // the output taken after every call, or left to fill up
 };
 
-void RunCase(const StageCase& c, int32_t cpuType)
+// The stage before: holds what each call offers every channel.
+class Feeder : public CDspSrcStage
+{
+  public:
+    LONG StateSizeUp() override { return 4; }
+    LONG StateSizeDown() override { return 4; }
+    void Process(ULONG, const float*, ULONG*) override {}
+    void Reset() override { ClearCounts(); }
+    void Hold(ULONG channel, const float* samples, ULONG count)
+    {
+        memcpy(m_Output[channel], samples, count * sizeof(float));
+        m_Count[channel] = count;
+    }
+};
+
+// Channels one at a time through Process, or all together through
+// ProcessChannels (four side by side at level 0, the rest one at a time).
+void RunCase(const StageCase& c, int32_t cpuType, ULONG channels, bool together)
 {
     CDspFractionalStage* stage = NewSrcStage<CDspFractionalStage>();
+    Feeder* feeder = NewSrcStage<Feeder>();
     ASSERT_NE(stage, nullptr);
+    ASSERT_NE(feeder, nullptr);
     ASSERT_TRUE(stage->AllocateStageBuffers());
+    ASSERT_TRUE(feeder->AllocateStageBuffers());
     stage->SetMode(c.Up ? SRC_MODE_UP : SRC_MODE_DOWN);
     stage->Reset();
     DspSetCpuLevel(cpuType);
-    std::vector<Reference> refs(2, Reference(c.Up));
-    std::vector<float> inputs[2] = {firref::Signal(24000, 5), firref::Signal(24000, 6)};
+    std::vector<Reference> refs(channels, Reference(c.Up));
+    std::vector<std::vector<float>> inputs;
+    for (ULONG ch = 0; ch < channels; ++ch)
+    {
+        inputs.push_back(firref::Signal(24000, 5 + ch));
+    }
     const float specials[] = {std::nanf(""), std::numeric_limits<float>::infinity(), 1e-40f, -0.0f,
                               -std::numeric_limits<float>::infinity()};
     for (size_t s = 0; s < 5; ++s)
     {
         inputs[1][3001 + 97 * s] = specials[s];
+        inputs[channels - 1][5003 + 89 * s] = specials[4 - s];
     }
-    ULONG offered[2] = {0, 0};
+    std::vector<ULONG> offered(channels, 0);
     for (size_t call = 0; offered[0] < 16000; ++call)
     {
         const ULONG size = c.Calls[call % c.Calls.size()];
-        for (ULONG ch = 0; ch < 2; ++ch)
+        std::vector<ULONG> before(channels);
+        std::vector<std::vector<float>> expected(channels);
+        std::vector<ULONG> taken(channels);
+        for (ULONG ch = 0; ch < channels; ++ch)
         {
-            const ULONG before = stage->GetCount(ch);
-            std::vector<float> expected;
-            const ULONG taken = refs[ch].Process(inputs[ch].data() + offered[ch], size,
-                                                 SRC_STAGE_BUFFER_SAMPLES - before, expected);
+            before[ch] = stage->GetCount(ch);
+            taken[ch] = refs[ch].Process(inputs[ch].data() + offered[ch], size,
+                                         SRC_STAGE_BUFFER_SAMPLES - before[ch], expected[ch]);
+            feeder->Hold(ch, inputs[ch].data() + offered[ch], size);
+        }
+        if (together)
+        {
+            stage->ProcessChannels(feeder, channels);
+        }
+        for (ULONG ch = 0; ch < channels; ++ch)
+        {
             ULONG count = size;
-            stage->Process(ch, inputs[ch].data() + offered[ch], &count);
-            ASSERT_EQ(count, taken) << "call " << call << " channel " << ch;
-            ASSERT_EQ(stage->GetCount(ch) - before, expected.size()) << "call " << call;
-            ASSERT_TRUE(expected.empty() || memcmp(stage->GetOutput(ch) + before, expected.data(),
-                                                   expected.size() * sizeof(float)) == 0)
+            if (!together)
+            {
+                stage->Process(ch, inputs[ch].data() + offered[ch], &count);
+            }
+            else
+            {
+                count = size - feeder->GetCount(ch);
+            }
+            ASSERT_EQ(count, taken[ch]) << "call " << call << " channel " << ch;
+            ASSERT_EQ(stage->GetCount(ch) - before[ch], expected[ch].size()) << "call " << call;
+            ASSERT_TRUE(expected[ch].empty() ||
+                        memcmp(stage->GetOutput(ch) + before[ch], expected[ch].data(),
+                               expected[ch].size() * sizeof(float)) == 0)
                 << "call " << call << " channel " << ch;
             offered[ch] += count;
             // Left to fill, the buffer limits a call before room is made.
@@ -125,6 +169,7 @@ void RunCase(const StageCase& c, int32_t cpuType)
         }
     }
     DspSetCpuLevel(0);
+    DeleteSrcStage(feeder);
     DeleteSrcStage(stage);
 }
 } // namespace
@@ -141,13 +186,23 @@ TEST(DspFractionalStage, BlockPathIsOneCallPerOutput)
         {true, {4000, 17}, false},
         {false, {7000, 5}, false},
     };
+    // Two channels one at a time; six together (one group of four).
+    const struct
+    {
+        ULONG Channels;
+        bool Together;
+    } ways[] = {{2, false}, {6, true}};
     for (const int32_t cpuType : {0, 32})
     {
-        for (const StageCase& c : cases)
+        for (const auto& way : ways)
         {
-            SCOPED_TRACE(testing::Message() << (c.Up ? "up" : "down") << " calls of " << c.Calls[0]
-                                            << " level code " << cpuType);
-            RunCase(c, cpuType);
+            for (const StageCase& c : cases)
+            {
+                SCOPED_TRACE(testing::Message()
+                             << (c.Up ? "up" : "down") << " calls of " << c.Calls[0]
+                             << " level code " << cpuType << " channels " << way.Channels);
+                RunCase(c, cpuType, way.Channels, way.Together);
+            }
         }
     }
 }

@@ -1,6 +1,7 @@
 // The one-sample FIR block: every output bit for bit what one call of the
 // level-0 one-sample FIR gives over the same window, whatever the spacing of
-// the windows, the tap count and the special values in the samples.
+// the windows, the tap count and the special values in the samples; the
+// four-stream entry the same for every stream.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -76,6 +77,35 @@ TEST(FirOneBlock, EachOutputIsOneLevelZeroCall)
                 ASSERT_EQ(memcmp(y.data(), expected.data(), expected.size() * sizeof(float)), 0)
                     << "n " << n << " count " << count;
                 EXPECT_EQ(y[static_cast<size_t>(count)], -7.0f) << "nothing past the outputs";
+                // Four streams side by side: stream q is the samples scaled
+                // by q + 1 with its own specials, the others' frames between.
+                std::vector<float> x4(4 * x.size());
+                std::vector<std::vector<float>> y4(4, std::vector<float>(y.size(), -7.0f));
+                for (size_t i = 0; i < 4 * x.size(); ++i)
+                {
+                    x4[i] = x[i / 4] * static_cast<float>(i % 4 + 1);
+                }
+                x4[(4 * 7 + 2) % x4.size()] = -std::numeric_limits<float>::infinity();
+                float* dst[4] = {y4[0].data(), y4[1].data(), y4[2].data(), y4[3].data()};
+                ASSERT_EQ(DspFirOneSampleQuad32f(x4.data(), length, starts.data(), rows.data(), n,
+                                                 dst, count),
+                          DspStsNoErr);
+                for (size_t q = 0; q < 4; ++q)
+                {
+                    std::vector<float> stream(x.size());
+                    for (size_t i = 0; i < x.size(); ++i)
+                    {
+                        stream[i] = x4[4 * i + q];
+                    }
+                    for (int32_t j = 0; j < count; ++j)
+                    {
+                        const float want = OneCall(stream.data() + starts[static_cast<size_t>(j)],
+                                                   rows[static_cast<size_t>(j)], n);
+                        ASSERT_EQ(memcmp(&y4[q][static_cast<size_t>(j)], &want, sizeof(float)), 0)
+                            << "stream " << q << " output " << j << " n " << n;
+                    }
+                    EXPECT_EQ(y4[q][static_cast<size_t>(count)], -7.0f);
+                }
             }
         }
     }
@@ -111,15 +141,32 @@ TEST(FirOneBlock, ChecksItsArgumentsAndWritesNothingOnFailure)
         {x.data(), before, rows, y, 4, 2, DspStsSizeErr},
         {x.data(), starts, rows, y, 4, 2, DspStsNoErr},
     };
+    // The four-stream entry makes the same checks over frames of four, and
+    // refuses any null stream output.
+    std::vector<float> x4(40, 1.0f);
+    float others[3][2];
     for (const auto& c : cases)
     {
-        y[0] = y[1] = 5.0f;
-        EXPECT_EQ(DspFirOneSampleBlock32f(c.X, 10, c.Starts, c.Rows, c.N, c.Dst, c.Count),
-                  c.Status);
-        if (c.Status != DspStsNoErr)
+        for (int stream = -1; stream < 4; ++stream)
         {
-            EXPECT_EQ(y[0], 5.0f);
-            EXPECT_EQ(y[1], 5.0f);
+            y[0] = y[1] = 5.0f;
+            float* dst[4] = {c.Dst, others[0], others[1], others[2]};
+            if (stream >= 1)
+            {
+                dst[stream] = nullptr;
+            }
+            const DspStatus status =
+                stream < 0 ? DspFirOneSampleBlock32f(c.X, 10, c.Starts, c.Rows, c.N, c.Dst, c.Count)
+                           : DspFirOneSampleQuad32f(c.X == nullptr ? nullptr : x4.data(), 10,
+                                                    c.Starts, c.Rows, c.N,
+                                                    c.Dst == nullptr ? nullptr : dst, c.Count);
+            const bool nullStream = stream >= 1 && c.Dst != nullptr;
+            EXPECT_EQ(status, nullStream ? DspStsNullPtrErr : c.Status) << "stream " << stream;
+            if (status != DspStsNoErr)
+            {
+                EXPECT_EQ(y[0], 5.0f);
+                EXPECT_EQ(y[1], 5.0f);
+            }
         }
     }
 }
