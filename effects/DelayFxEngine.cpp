@@ -224,17 +224,19 @@ void ReadChannels(float* const* in, int32_t first, int32_t frames, int32_t padde
 }
 
 // Dk for every frame: weight 0 first, then each further tap in order.
-void ReadLines(const Network& net, const int32_t* fill, int32_t padded,
-               CDelayFxEngine::BlockScratch& s)
+template <int32_t Taps>
+void ReadLinesOf(const Network& net, const int32_t* fill, int32_t padded,
+                 CDelayFxEngine::BlockScratch& s)
 {
     for (int32_t k = 0; k < Lines; ++k)
     {
-        const Spread<MaxReadTaps> w(net.lineWeights[k]);
+        const Spread<Taps> w(net.lineWeights[k]);
         const float* first = LineNow(net, fill, k) - net.lineLength[k] - 1;
         for (int32_t n = 0; n < padded; n += Lanes)
         {
             __m128 acc = _mm_mul_ps(w[0], _mm_loadu_ps(first + n));
-            for (int32_t j = 1; j < net.taps; ++j)
+#pragma GCC unroll 3
+            for (int32_t j = 1; j < Taps; ++j)
             {
                 acc = _mm_add_ps(acc, _mm_mul_ps(w[j], _mm_loadu_ps(first + n - j)));
             }
@@ -243,12 +245,27 @@ void ReadLines(const Network& net, const int32_t* fill, int32_t padded,
     }
 }
 
+// By taps per read (m): 2, 3 or 4.
+constexpr void (*ReadLines[MaxReadTaps + 1])(const Network&, const int32_t*, int32_t,
+                                             CDelayFxEngine::BlockScratch&) = {
+    nullptr, nullptr, ReadLinesOf<2>, ReadLinesOf<3>, ReadLinesOf<4>};
+
 // Feeds (turned to one lane per section), the side signals and the sparse
 // filters' inputs; what is delayed is kept without denormals.
 void SideSignals(const Network& net, int32_t padded, CDelayFxEngine::BlockScratch& s)
 {
     const Spread<CoefficientWords> spread(net.q);
     auto q = [&spread](int32_t k) { return spread[k - 2]; };
+    float* sparseNow[SparseFilters];
+    float* pastNow[Signals];
+    for (int32_t k = 0; k < SparseFilters; ++k)
+    {
+        sparseNow[k] = net.sparse[k] + 2 * net.sparseTaps[k];
+    }
+    for (int32_t k = 0; k < Signals; ++k)
+    {
+        pastNow[k] = net.past[k] + OutputHistory;
+    }
     for (int32_t n = 0; n < padded; n += Lanes)
     {
         auto at = [n](const float* row) { return _mm_loadu_ps(row + n); };
@@ -279,14 +296,16 @@ void SideSignals(const Network& net, int32_t padded, CDelayFxEngine::BlockScratc
             Pair(q(34), sig[U3], q(35), sig[U4]),
             Pair(q(36), sig[U3], q(37), sig[U4]),
         };
+#pragma GCC unroll 7
         for (int32_t k = 0; k < SparseFilters; ++k)
         {
-            _mm_storeu_ps(net.sparse[k] + 2 * net.sparseTaps[k] + n, NormalOrZero(x[k]));
+            _mm_storeu_ps(sparseNow[k] + n, NormalOrZero(x[k]));
         }
+#pragma GCC unroll 7
         for (int32_t k = CC; k <= U4; ++k)
         {
             _mm_storeu_ps(s.now[k] + n, sig[k]);
-            _mm_storeu_ps(net.past[k] + OutputHistory + n, NormalOrZero(sig[k]));
+            _mm_storeu_ps(pastNow[k] + n, NormalOrZero(sig[k]));
         }
     }
 }
@@ -299,12 +318,17 @@ void SideSignals(const Network& net, int32_t padded, CDelayFxEngine::BlockScratc
 // (the outputs of those frames).
 template <typename Shadow>
 void RunSections(const Network& net, const int32_t* fill, int32_t frames,
-                 const CDelayFxEngine::BlockScratch& s, const Shadow& shadow)
+                 const CDelayFxEngine::BlockScratch& s, Shadow shadow)
 {
     const Spread<5> b(net.q + 8); // b0 b1 b2 a1 a2, halved
     const __m128 two = Splat(2.0f);
     // Four rows of four, each followed by a spacing.
     const Spread<5 * Lines> rows(net.z + (46 - 16));
+    float* lineNow[Lines];
+    for (int32_t k = 0; k < Lines; ++k)
+    {
+        lineNow[k] = LineNow(net, fill, k);
+    }
     float* state = net.sectionState;
     __m128 f1 = _mm_loadu_ps(state), f2 = _mm_loadu_ps(state + 4);
     __m128 y1 = _mm_loadu_ps(state + 8), y2 = _mm_loadu_ps(state + 12);
@@ -325,24 +349,28 @@ void RunSections(const Network& net, const int32_t* fill, int32_t frames,
     auto writeLines = [&](int32_t n, __m128* sum)
     {
         _MM_TRANSPOSE4_PS(sum[0], sum[1], sum[2], sum[3]);
+#pragma GCC unroll 4
         for (int32_t k = 0; k < Lines; ++k)
         {
             sum[k] = _mm_add_ps(sum[k], _mm_loadu_ps(s.reads[k] + n));
         }
+#pragma GCC unroll 4
         for (int32_t k = 0; k < Lines; ++k)
         {
             __m128 w = _mm_mul_ps(rows[5 * k], sum[0]);
+#pragma GCC unroll 3
             for (int32_t j = 1; j < Lines; ++j)
             {
                 w = _mm_add_ps(w, _mm_mul_ps(rows[5 * k + j], sum[j]));
             }
-            _mm_storeu_ps(LineNow(net, fill, k) + n, NormalOrZero(w));
+            _mm_storeu_ps(lineNow[k] + n, NormalOrZero(w));
         }
     };
     int32_t n = 0;
     for (; n + Lanes <= frames; n += Lanes)
     {
         __m128 sum[Lanes];
+#pragma GCC unroll 4
         for (int32_t i = 0; i < Lanes; ++i)
         {
             sum[i] = section(n + i);
@@ -418,27 +446,38 @@ class Outputs
                 m_Now[o][t] = s.now[OutputTerms[o][t]];
                 m_Past[o][t] = net.past[OutputTerms[o][t]] + OutputHistory;
             }
+            m_Kept[o] = _mm_loadh_pi(_mm_setzero_ps(),
+                                     reinterpret_cast<const __m64*>(m_Past[o][0] - OutputHistory));
         }
     }
 
-    [[gnu::always_inline]] void operator()(int32_t n) const
+    [[gnu::always_inline]] void operator()(int32_t n)
     {
-        Mix(n);
+        __m128 mix[2];
+        Mix(n, mix);
         __m128 v[2];
 #pragma GCC unroll 2
         for (int32_t o = 0; o < 2; ++o)
         {
-            v[o] = _mm_mul_ps(m_Z[3 * Terms * o], _mm_loadu_ps(m_Now[o][0] + n));
+            // The mix's past from registers: just stored, a load across
+            // two stores would wait for both.
+            const __m128 kept = NormalOrZero(mix[o]);
+            _mm_storeu_ps(m_Past[o][0] + n, kept);
+            const __m128 back2 = _mm_shuffle_ps(m_Kept[o], kept, _MM_SHUFFLE(1, 0, 3, 2));
+            const __m128 back1 = _mm_shuffle_ps(back2, kept, _MM_SHUFFLE(2, 1, 2, 1));
+            m_Kept[o] = kept;
+            const int32_t at = 3 * Terms * o;
+            v[o] = _mm_add_ps(_mm_mul_ps(m_Z[at], mix[o]), _mm_mul_ps(m_Z[at + 1], back1));
+            v[o] = _mm_add_ps(v[o], _mm_mul_ps(m_Z[at + 2], back2));
         }
-#pragma GCC unroll 5
-        for (int32_t t = 0; t < Terms; ++t)
+#pragma GCC unroll 4
+        for (int32_t t = 1; t < Terms; ++t)
         {
 #pragma GCC unroll 2
             for (int32_t o = 0; o < 2; ++o)
             {
                 const int32_t at = 3 * Terms * o + 3 * t;
-                const __m128 now = _mm_mul_ps(m_Z[at], _mm_loadu_ps(m_Now[o][t] + n));
-                v[o] = (t == 0) ? v[o] : _mm_add_ps(v[o], now);
+                v[o] = _mm_add_ps(v[o], _mm_mul_ps(m_Z[at], _mm_loadu_ps(m_Now[o][t] + n)));
                 v[o] =
                     _mm_add_ps(v[o], _mm_mul_ps(m_Z[at + 1], _mm_loadu_ps(m_Past[o][t] + n - 1)));
                 v[o] =
@@ -452,27 +491,27 @@ class Outputs
   private:
     static constexpr int32_t Terms = 5;
 
-    void Mix(int32_t n) const
+    void Mix(int32_t n, __m128* mix) const
     {
         __m128 filtered = _mm_loadu_ps(m_S.filtered[0] + n);
         __m128 ml = _mm_mul_ps(m_Mid[0], filtered), ms = _mm_mul_ps(m_Side[0], filtered);
+#pragma GCC unroll 6
         for (int32_t k = 1; k < SparseFilters; ++k)
         {
             filtered = _mm_loadu_ps(m_S.filtered[k] + n);
             ml = _mm_add_ps(ml, _mm_mul_ps(m_Mid[k], filtered));
             ms = _mm_add_ps(ms, _mm_mul_ps(m_Side[k], filtered));
         }
-        _mm_storeu_ps(m_S.now[Ml] + n, ml);
-        _mm_storeu_ps(m_S.now[Ms] + n, ms);
-        _mm_storeu_ps(m_Past[0][0] + n, NormalOrZero(ml));
-        _mm_storeu_ps(m_Past[1][0] + n, NormalOrZero(ms));
+        mix[0] = ml;
+        mix[1] = ms;
     }
 
     Spread<SparseFilters> m_Mid, m_Side;
     Spread<6 * Terms> m_Z;
     CDelayFxEngine::BlockScratch& m_S;
-    const float* m_Now[2][Terms];
+    const float* m_Now[2][Terms]; // the mixes' rows unused: they stay in registers
     float* m_Past[2][Terms];
+    __m128 m_Kept[2]; // the mixes of the last four frames, without denormals
 };
 
 // The short windows keep only their history for the next block.
@@ -501,7 +540,7 @@ void RunBlock(const Network& net, int32_t* fill, float* const* in, float* const*
     const int32_t padded = RoundUp(frames, Lanes);
     MakeRoomInLines(net, fill);
     ReadChannels(in, first, frames, padded, channels, s);
-    ReadLines(net, fill, padded, s);
+    ReadLines[net.taps](net, fill, padded, s);
     SideSignals(net, padded, s);
     RunSparseFilters(net, RoundUp(frames, SparseGroup), s);
     RunSections(net, fill, frames, s, Outputs(net, s));
