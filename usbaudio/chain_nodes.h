@@ -132,6 +132,12 @@ class CGainNodeControl : public CUacRangedControl, public IChainNode, public ICh
     volatile ULONG m_Index = 0;
 };
 
+// The volume node's gains: 10^(level / 20 dB) for each of the first `count`
+// levels (1/65536 dB), at most eight. false when a step failed (the gains
+// are then unchanged).
+bool ComputeVolumeGains(const LONG* levels, ULONG count, float* gains);
+inline constexpr ULONG VOLUME_NODE_MAX_GAINS = 8;
+
 // Acts in the "SPDIF" mode on PCM streams.
 class CGatedVolumeNode : public CGainNodeControl
 {

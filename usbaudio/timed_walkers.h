@@ -12,9 +12,3 @@ NTSTATUS ParseAudioControlTimed(CUsbAudioTimedDevice* device,
 NTSTATUS ParseAudioStreamingTimed(CUsbAudioTimedDevice* device,
                                   PUSB_CONFIGURATION_DESCRIPTOR configuration,
                                   PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd);
-
-// The volume node's gains: 10^(level / 20 dB) for each of the first `count`
-// levels (1/65536 dB), at most eight. false when a step failed (the gains
-// are then unchanged).
-bool ComputeVolumeGains(const LONG* levels, ULONG count, float* gains);
-inline constexpr ULONG VOLUME_NODE_MAX_GAINS = 8;

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "usbaudio/timed_walkers.h"
+#include "usbaudio/chain_nodes.h"
 
 TEST(TimedNodes, VolumeGainsAgainstThePower)
 {
