@@ -1,5 +1,5 @@
 // The render chain of 8 channels at 192 kHz, one 1 ms period per iteration, on
-// the primitives the stream engine calls: packed 24-bit in, de-interleave, two
+// the primitives the stream engine calls: packed 24-bit in de-interleaved, two
 // gain stages, a 64-tap FIR per channel, interleave, packed 24-bit out. The
 // counter core_share is the time of one period's work over the period itself.
 #include <benchmark/benchmark.h>
@@ -61,9 +61,9 @@ struct Chain
 
     void Period()
     {
-        // Full scale at 1.0 in the conversion's own pass, as the stream engine converts.
-        DspConvert24sTo32fFullScale(in.data(), work.data(), Samples);
-        DspDeinterleave32f(work.data(), Channels, Frames, channelPtr.data());
+        // Full scale at 1.0 and de-interleaved in the conversion's own pass, as
+        // the stream engine converts.
+        DspDeinterleave24sTo32fFullScale(in.data(), Channels, Frames, channelPtr.data());
         for (int32_t c = 0; c < Channels; ++c)
         {
             DspMulConstInPlace32f(0.8f, channelPtr[c], Frames);

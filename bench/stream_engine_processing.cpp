@@ -1,7 +1,7 @@
 // The stream engine's pass over one 10 ms transfer buffer of 8 channels of
 // packed 24-bit PCM at 48 kHz with one chain node that leaves the samples as
-// they are, beside the bare conversions the pass is made of (to float,
-// de-interleave, interleave, back to 24 bits) in the same chunks: their ratio
+// they are, beside the bare conversions the pass is made of (to float
+// de-interleaved, interleave, back to 24 bits) in the same chunks: their ratio
 // is what the engine adds (lock, control register, node walk).
 #include <benchmark/benchmark.h>
 
@@ -10,6 +10,7 @@
 
 #include "driver/stream_engine.h"
 #include "platform/kernel/emu.h"
+#include "primitives/convert/DspConvertFullScale.h"
 #include "primitives/dsp.h"
 
 namespace
@@ -94,9 +95,7 @@ void BM_BareConversions10ms8ch24bit(benchmark::State& state)
     for (auto _ : state)
     {
         const int32_t n = (int32_t)(kFrames * kChannels);
-        DspConvert24sTo32f(bytes.data(), work.data(), n);
-        DspDivConstInPlace32f(8388608.0f, work.data(), n);
-        DspDeinterleave32f(work.data(), kChannels, kFrames, pointers.data());
+        DspDeinterleave24sTo32fFullScale(bytes.data(), kChannels, kFrames, pointers.data());
         DspInterleave32f(pointers.data(), kChannels, kFrames, work.data());
         DspConvert32fTo24sScaled(work.data(), bytes.data(), n, -23);
         benchmark::DoNotOptimize(bytes.data());

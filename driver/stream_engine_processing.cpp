@@ -34,12 +34,15 @@ class ProcessingFloatMode
 };
 
 // The PCM sample widths the chain converts, with the scaling that maps full
-// scale to [-1, 1).
+// scale to [-1, 1). A width with ToChannels converts straight into the
+// channel buffers, in one pass instead of a conversion and a de-interleave.
 struct PcmWidth
 {
     USHORT Bits;
     void (*ToFloat)(const UCHAR* source, float* destination, int32_t count);
     void (*FromFloat)(const float* source, UCHAR* destination, int32_t count);
+    void (*ToChannels)(const UCHAR* source, int32_t channels, int32_t frames,
+                       float* const* destination);
 };
 
 const PcmWidth c_PcmWidths[] = {
@@ -47,14 +50,18 @@ const PcmWidth c_PcmWidths[] = {
      [](const UCHAR* s, float* d, int32_t n)
      { DspConvert16sTo32fScaled(reinterpret_cast<const int16_t*>(s), d, n, 15); },
      [](const float* s, UCHAR* d, int32_t n)
-     { DspConvert32fTo16sScaled(s, reinterpret_cast<int16_t*>(d), n, DspRndZero, -15); }},
+     { DspConvert32fTo16sScaled(s, reinterpret_cast<int16_t*>(d), n, DspRndZero, -15); },
+     nullptr},
     {24, [](const UCHAR* s, float* d, int32_t n) { DspConvert24sTo32fFullScale(s, d, n); },
-     [](const float* s, UCHAR* d, int32_t n) { DspConvert32fTo24sScaled(s, d, n, -23); }},
+     [](const float* s, UCHAR* d, int32_t n) { DspConvert32fTo24sScaled(s, d, n, -23); },
+     [](const UCHAR* s, int32_t c, int32_t n, float* const* d)
+     { DspDeinterleave24sTo32fFullScale(s, c, n, d); }},
     {32,
      [](const UCHAR* s, float* d, int32_t n)
      { DspConvert32sTo32fScaled(reinterpret_cast<const int32_t*>(s), d, n, 31); },
      [](const float* s, UCHAR* d, int32_t n)
-     { DspConvert32fTo32sScaled(s, reinterpret_cast<int32_t*>(d), n, DspRndZero, -31); }},
+     { DspConvert32fTo32sScaled(s, reinterpret_cast<int32_t*>(d), n, DspRndZero, -31); },
+     nullptr},
 };
 
 const PcmWidth* FindPcmWidth(USHORT bits)
@@ -102,7 +109,13 @@ void CStreamEngine::ConvertPcmToFloat(const UCHAR* source, ULONG frames)
 {
     const WAVEFORMATEX& format = m_CurrentWaveFormat.Format;
     const int32_t samples = (int32_t)(frames * format.nChannels);
-    FindPcmWidth(format.wBitsPerSample)->ToFloat(source, m_WorkBuffer, samples);
+    const PcmWidth* width = FindPcmWidth(format.wBitsPerSample);
+    if (width->ToChannels != nullptr)
+    {
+        width->ToChannels(source, format.nChannels, (int32_t)frames, m_ChannelBuffers);
+        return;
+    }
+    width->ToFloat(source, m_WorkBuffer, samples);
     DspDeinterleave32f(m_WorkBuffer, format.nChannels, (int32_t)frames, m_ChannelBuffers);
 }
 

@@ -7,6 +7,7 @@
 
 #include "primitives/convert/DspConvert.h"
 #include "primitives/convert/DspConvertFullScale.h"
+#include "primitives/vector/DspInterleaveLanes.h"
 
 namespace
 {
@@ -108,6 +109,65 @@ int32_t Lanes24sTo32f(const uint8_t* src, float* dst, int32_t first, int32_t len
     return i;
 }
 
+// Frames [first, last) of channels [c0, c1), one sample at a time.
+void Deinterleave24sFrames(const uint8_t* src, int32_t channels, int32_t first, int32_t last,
+                           int32_t c0, int32_t c1, float* const* dst)
+{
+    const float factor = ScaleFactorWord(23);
+    for (int32_t c = c0; c < c1; ++c)
+        for (int32_t i = first; i < last; ++i)
+        {
+            const size_t at =
+                static_cast<size_t>(i) * static_cast<size_t>(channels) + static_cast<size_t>(c);
+            dst[c][i] = From24(src + 3 * at) * factor;
+        }
+}
+
+#if defined(__SSE2__)
+// The four-byte word that ends with the top byte of the sample at p + 1, in
+// the low lane.
+inline __m128i Word(const uint8_t* p)
+{
+    return _mm_loadu_si32(p);
+}
+
+// Frames [i, i + 4) of channels [c0, channels): each channel's four samples
+// gathered as the words that end with their top bytes, the byte below each
+// sample cleared. A word holds 2^8 times its sample, exact as a single, and
+// 2^-31 takes it to the sample times 2^-23 exactly.
+void Deinterleave24sFourFrames(const uint8_t* src, int32_t channels, int32_t i, int32_t c0,
+                               float* const* dst)
+{
+    const size_t stride = 3 * static_cast<size_t>(channels);
+    const uint8_t* frame = src + stride * static_cast<size_t>(i) - 1;
+    const __m128i top = _mm_set1_epi32(static_cast<int32_t>(0xFFFFFF00u));
+    const __m128 factor = _mm_set1_ps(ScaleFactorWord(31));
+    for (int32_t c = c0; c < channels; ++c)
+    {
+        const uint8_t* p = frame + 3 * static_cast<size_t>(c);
+        const __m128i low = _mm_unpacklo_epi32(Word(p), Word(p + stride));
+        const __m128i high = _mm_unpacklo_epi32(Word(p + 2 * stride), Word(p + 3 * stride));
+        const __m128i words = _mm_and_si128(_mm_unpacklo_epi64(low, high), top);
+        _mm_storeu_ps(dst[c] + i, _mm_mul_ps(_mm_cvtepi32_ps(words), factor));
+    }
+}
+
+// Whole blocks of four frames; returns the frames done. Channel 0 of the
+// first frame has no byte below it inside the source, so the first block
+// takes that channel one sample at a time.
+int32_t Deinterleave24sBlocks(const uint8_t* src, int32_t channels, int32_t len, float* const* dst)
+{
+    const int32_t frames = len & ~3;
+    if (frames == 0)
+        return 0;
+    Deinterleave24sFrames(src, channels, 0, 4, 0, 1, dst);
+    Deinterleave24sFourFrames(src, channels, 0, 1, dst);
+    for (int32_t i = 4; i < frames; i += 4)
+        Deinterleave24sFourFrames(src, channels, i, 0, dst);
+    return frames;
+}
+#endif
+
 template <bool Scale>
 DspStatus Convert24s(const uint8_t* src, float* dst, int32_t len, float factor)
 {
@@ -194,4 +254,18 @@ DspStatus DspConvert24sTo32fFullScale(const uint8_t* src, float* dst, int32_t le
 {
     // Every 24-bit value times 2^-23 is exact: the same as dividing by 2^23.
     return Convert24s<true>(src, dst, len, ScaleFactorWord(23));
+}
+
+DspStatus DspDeinterleave24sTo32fFullScale(const uint8_t* src, int32_t channels, int32_t len,
+                                           float* const* dst)
+{
+    const DspStatus status = Check(dst, src, channels, len);
+    if (status < 0)
+        return status;
+    int32_t done = 0;
+#if defined(__SSE2__)
+    done = Deinterleave24sBlocks(src, channels, len, dst);
+#endif
+    Deinterleave24sFrames(src, channels, done, len, 0, channels, dst);
+    return DspStsNoErr;
 }

@@ -2,6 +2,10 @@
 // arithmetic and in-place add and multiply. Byte counts are formed from the
 // element counts in 64 bits, so every length a caller can pass is honoured in
 // full.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstring>
 
 #include "primitives/vector/DspVector.h"
@@ -35,6 +39,33 @@ void CopyBytesForward(const uint8_t* s, uint8_t* d, int64_t n)
 {
     for (int64_t i = 0; i < n; ++i)
         d[i] = s[i];
+}
+
+// Elements from 0 times value in blocks of 16, four independent products per
+// block's quarter; returns where it stopped. Each product is the scalar
+// loop's single multiply, so the results are the same bits.
+int32_t MulConstBlocks(float value, float* v, int32_t len)
+{
+    int32_t i = 0;
+#if defined(__SSE2__)
+    const __m128 f = _mm_set1_ps(value);
+    for (; i + 16 <= len; i += 16)
+    {
+        const __m128 a = _mm_mul_ps(_mm_loadu_ps(v + i), f);
+        const __m128 b = _mm_mul_ps(_mm_loadu_ps(v + i + 4), f);
+        const __m128 c = _mm_mul_ps(_mm_loadu_ps(v + i + 8), f);
+        const __m128 d = _mm_mul_ps(_mm_loadu_ps(v + i + 12), f);
+        _mm_storeu_ps(v + i, a);
+        _mm_storeu_ps(v + i + 4, b);
+        _mm_storeu_ps(v + i + 8, c);
+        _mm_storeu_ps(v + i + 12, d);
+    }
+#else
+    (void)value;
+    (void)v;
+    (void)len;
+#endif
+    return i;
 }
 } // namespace
 
@@ -211,7 +242,7 @@ DspStatus DspMulConstInPlace32f_Gen(float value, float* srcDst, int32_t len)
         return DspStsNoErr;
     if (value == 0.0f)
         return DspZero32f_Gen(srcDst, len);
-    for (int32_t i = 0; i < len; ++i)
+    for (int32_t i = MulConstBlocks(value, srcDst, len); i < len; ++i)
         srcDst[i] = srcDst[i] * value;
     return DspStsNoErr;
 }

@@ -480,3 +480,80 @@ TEST(Convert24, FullScaleInOnePassIsTheConversionDividedBy2To23)
     EXPECT_EQ(f, 5.0f);
 }
 } // namespace
+
+namespace
+{
+// The exact value of the 24-bit sample at p over 2^23, formed in integers and
+// a double division, apart from the library's bit tricks.
+float FullScaleOf(const uint8_t* p)
+{
+    int32_t v = p[0] | (p[1] << 8) | (p[2] << 16);
+    v -= (p[2] & 0x80) != 0 ? 0x1000000 : 0;
+    return static_cast<float>(v / 8388608.0);
+}
+} // namespace
+
+// Straight into the channel buffers: every channel count a device gives (and a
+// few beyond), lengths across the first block of four frames, the blocks and
+// the tails; the source sized exactly, so a read outside it is caught; a guard
+// after every channel.
+TEST(Convert24, DeinterleavedFullScaleMatchesTheExactQuotientPerChannel)
+{
+    std::mt19937 rng(2468);
+    const uint32_t edges[] = {0x7FFFFF, 0x800000, 0xFFFFFF, 0x000001, 0x000000, 0x800001};
+    for (int channels : {1, 2, 3, 4, 5, 6, 8, 9})
+        for (int len : {1, 2, 3, 4, 5, 7, 8, 9, 12, 13, 31, 192})
+        {
+            const size_t samples = static_cast<size_t>(channels * len);
+            std::vector<uint8_t> packed(3 * samples);
+            for (size_t i = 0; i < samples; ++i)
+            {
+                const uint32_t v = i % 5 == 0 ? edges[(i / 5) % 6] : rng();
+                std::memcpy(packed.data() + 3 * i, &v, 3);
+            }
+            std::vector<std::vector<float>> out(channels,
+                                                std::vector<float>(static_cast<size_t>(len) + 1));
+            std::vector<float*> dst;
+            for (auto& channel : out)
+            {
+                channel.back() = -3.0f;
+                dst.push_back(channel.data());
+            }
+            ASSERT_EQ(0,
+                      DspDeinterleave24sTo32fFullScale(packed.data(), channels, len, dst.data()));
+            for (int c = 0; c < channels; ++c)
+            {
+                for (int i = 0; i < len; ++i)
+                    ASSERT_EQ(BitsOf(FullScaleOf(packed.data() + 3 * (i * channels + c))),
+                              BitsOf(out[c][i]))
+                        << channels << " channels, len " << len << ", frame " << i;
+                ASSERT_EQ(-3.0f, out[c].back());
+            }
+        }
+}
+
+TEST(Convert24, DeinterleavedFullScaleRefusesBadArgumentsBeforeWriting)
+{
+    const uint8_t packed[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    float a[2] = {5.0f, 5.0f}, b[2] = {5.0f, 5.0f};
+    float* both[2] = {a, b};
+    float* lastNull[2] = {a, nullptr};
+    const struct
+    {
+        const uint8_t* src;
+        int channels;
+        int len;
+        float* const* dst;
+        DspStatus status;
+    } cases[] = {
+        {nullptr, 2, 2, both, DspStsNullPtrErr},    {packed, 2, 2, nullptr, DspStsNullPtrErr},
+        {packed, 0, 2, both, DspStsNumChannelsErr}, {packed, 2, 0, both, DspStsSizeErr},
+        {packed, 2, 2, lastNull, DspStsNullPtrErr}, {nullptr, 0, 0, nullptr, DspStsNullPtrErr},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ(c.status, DspDeinterleave24sTo32fFullScale(c.src, c.channels, c.len, c.dst));
+        EXPECT_EQ(5.0f, a[0]);
+        EXPECT_EQ(5.0f, b[1]);
+    }
+}
