@@ -3,6 +3,7 @@
 #include <new>
 
 #include "driver/ini_file.h"
+#include "driver/interface_table.h"
 #include "driver/registry_settings.h"
 
 static_assert(sizeof(CIniFile) <= INI_READER_BLOCK_SIZE, "the INI reader fits its block");
@@ -64,26 +65,20 @@ NTSTATUS CAdapterCommon::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* 
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
     *object = nullptr;
-    PUNKNOWN answer = nullptr;
-    if (IsEqualGUID(interfaceId, IID_IUnknown) || IsEqualGUID(interfaceId, IID_IAdapterCommon))
-        answer = static_cast<IAdapterCommon*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IAdapterPowerManagement))
-        answer = static_cast<IAdapterPowerManagement*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IDeviceModel))
-        answer = m_DeviceModel; // the device object's; none before the class choice
-    else if (IsEqualGUID(interfaceId, IID_IUsbDeviceIo))
-        answer = static_cast<IUsbDeviceIo*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IAsioPrivate))
-        answer = static_cast<IAsioPrivate*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IAsioCleanup))
-        answer = static_cast<IAsioCleanup*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IDeviceLock) && m_DeviceClassObject != nullptr)
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IUnknown, static_cast<IAdapterCommon*>(this)},
+        {&IID_IAdapterCommon, static_cast<IAdapterCommon*>(this)},
+        {&IID_IAdapterPowerManagement, static_cast<IAdapterPowerManagement*>(this)},
+        {&IID_IDeviceModel, m_DeviceModel}, // the device object's; none before the class choice
+        {&IID_IUsbDeviceIo, static_cast<IUsbDeviceIo*>(this)},
+        {&IID_IAsioPrivate, static_cast<IAsioPrivate*>(this)},
+        {&IID_IAsioCleanup, static_cast<IAsioCleanup*>(this)}};
+    const NTSTATUS status =
+        AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
+    if (status == STATUS_INVALID_PARAMETER && IsEqualGUID(interfaceId, IID_IDeviceLock) &&
+        m_DeviceClassObject != nullptr)
         return m_DeviceClassObject->QueryInterface(interfaceId, object); // the device object's
-    if (answer == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    answer->AddRef();
-    *object = answer;
-    return STATUS_SUCCESS;
+    return status;
 }
 
 // ----------------------------------------------------------------------------

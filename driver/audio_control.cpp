@@ -1,5 +1,7 @@
 #include "driver/audio_control.h"
 
+#include "driver/interface_table.h"
+
 CAudioControl::CAudioControl(PUNKNOWN outerUnknown, ULONG id, ULONG kind)
     : CUnknown(outerUnknown), m_Id(id), m_Kind(kind), m_ValueCount(0), m_Values(nullptr)
 {
@@ -18,14 +20,9 @@ NTSTATUS CAudioControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* o
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
     *object = nullptr;
-    if (IsEqualGUID(interfaceId, IID_IUnknown) || IsEqualGUID(interfaceId, IID_CAudioControl))
-    {
-        IUnknown* primary = static_cast<IUnknown*>(this);
-        *object = primary;
-        primary->AddRef();
-        return STATUS_SUCCESS;
-    }
-    return STATUS_INVALID_PARAMETER;
+    const ControlInterfaceEntry entries[] = {{&IID_IUnknown, static_cast<IUnknown*>(this)},
+                                             {&IID_CAudioControl, static_cast<IUnknown*>(this)}};
+    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
 }
 
 ULONG CAudioControl::GetId()

@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "driver/interface_table.h"
 #include "driver/stream_engine.h"
 
 namespace
@@ -99,21 +100,11 @@ NTSTATUS CAudioHal::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* objec
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
     *object = nullptr;
-    if (IsEqualGUID(interfaceId, IID_IUnknown) || IsEqualGUID(interfaceId, IID_IAdapterCommon))
-    {
-        PADAPTERCOMMON primary = static_cast<IAdapterCommon*>(this);
-        *object = primary;
-        primary->AddRef();
-        return STATUS_SUCCESS;
-    }
-    if (IsEqualGUID(interfaceId, IID_IAdapterPowerManagement))
-    {
-        PADAPTERPOWERMANAGEMENT power = static_cast<IAdapterPowerManagement*>(this);
-        *object = power;
-        power->AddRef();
-        return STATUS_SUCCESS;
-    }
-    return STATUS_INVALID_PARAMETER;
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IUnknown, static_cast<IAdapterCommon*>(this)},
+        {&IID_IAdapterCommon, static_cast<IAdapterCommon*>(this)},
+        {&IID_IAdapterPowerManagement, static_cast<IAdapterPowerManagement*>(this)}};
+    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
 }
 
 // ----------------------------------------------------------------------------

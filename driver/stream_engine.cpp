@@ -3,6 +3,7 @@
 #include <new>
 
 #include "driver/callback_object.h"
+#include "driver/interface_table.h"
 
 namespace
 {
@@ -138,14 +139,9 @@ NTSTATUS CStreamEngine::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* o
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
     *object = nullptr;
-    if (IsEqualGUID(interfaceId, IID_IUnknown) || IsEqualGUID(interfaceId, IID_CStreamEngine))
-    {
-        IUnknown* primary = static_cast<IUnknown*>(this);
-        *object = primary;
-        primary->AddRef();
-        return STATUS_SUCCESS;
-    }
-    return STATUS_INVALID_PARAMETER;
+    const ControlInterfaceEntry entries[] = {{&IID_IUnknown, static_cast<IUnknown*>(this)},
+                                             {&IID_CStreamEngine, static_cast<IUnknown*>(this)}};
+    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
 }
 
 NTSTATUS CStreamEngine::OpenStreamEngineCallback(ULONG direction)

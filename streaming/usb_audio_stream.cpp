@@ -5,6 +5,7 @@
 
 #include "driver/adapter_interfaces.h"
 #include "driver/callback_object.h"
+#include "driver/interface_table.h"
 #include "platform/usb/usbdlib.h"
 
 namespace
@@ -141,19 +142,13 @@ NTSTATUS CUsbAudioStream::NonDelegatingQueryInterface(REFIID interfaceId, PVOID*
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
     *object = nullptr;
-    PUNKNOWN answer = nullptr;
-    if (IsEqualGUID(interfaceId, IID_IUnknown) || IsEqualGUID(interfaceId, IID_IUsbStreamControl))
-        answer = static_cast<IUsbStreamControl*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IDrmAudioStream) ||
-             IsEqualGUID(interfaceId, IID_IUsbStreamContent))
-        answer = static_cast<IDrmAudioStream*>(this);
-    else if (IsEqualGUID(interfaceId, IID_CStreamEngine))
-        answer = static_cast<CStreamEngine*>(this);
-    if (answer == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    answer->AddRef();
-    *object = answer;
-    return STATUS_SUCCESS;
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IUnknown, static_cast<IUsbStreamControl*>(this)},
+        {&IID_IUsbStreamControl, static_cast<IUsbStreamControl*>(this)},
+        {&IID_IDrmAudioStream, static_cast<IDrmAudioStream*>(this)},
+        {&IID_IUsbStreamContent, static_cast<IDrmAudioStream*>(this)},
+        {&IID_CStreamEngine, static_cast<CStreamEngine*>(this)}};
+    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
 }
 
 // ----------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "streaming/usb_audio_timed_render.h"
 
+#include "driver/interface_table.h"
 #include "platform/ks/ksmedia.h"
 #include "streaming/usb_stream_control.h"
 
@@ -103,13 +104,9 @@ template <typename Drop> void RemoveFromList(CPtrList* list, Drop drop)
 
 NTSTATUS CUsbAudioTimedRender::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
-    if (object != nullptr && IsEqualGUID(interfaceId, IID_ITimedRender))
-    {
-        PTIMEDRENDER render = static_cast<ITimedRender*>(this);
-        *object = render;
-        render->AddRef();
+    const ControlInterfaceEntry entries[] = {{&IID_ITimedRender, static_cast<ITimedRender*>(this)}};
+    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
         return STATUS_SUCCESS;
-    }
     return CUsbAudio1Render::NonDelegatingQueryInterface(interfaceId, object);
 }
 

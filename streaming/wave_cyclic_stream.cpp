@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "driver/interface_table.h"
 #include "streaming/wave_cyclic_miniport.h"
 #include "streaming/wave_data_format.h"
 
@@ -68,20 +69,12 @@ NTSTATUS CWaveCyclicStream::NonDelegatingQueryInterface(REFIID interfaceId, PVOI
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
     *object = nullptr;
-    PUNKNOWN answer = nullptr;
-    if (IsEqualGUID(interfaceId, IID_IUnknown))
-        answer = GetNonDelegatingUnknown();
-    else if (IsEqualGUID(interfaceId, IID_IMiniportWaveCyclicStream))
-        answer = static_cast<IMiniportWaveCyclicStream*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IDmaChannel))
-        answer = static_cast<IDmaChannel*>(this);
-    else if (IsEqualGUID(interfaceId, IID_IDrmAudioStream))
-        answer = static_cast<IDrmAudioStream*>(this);
-    if (answer == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    answer->AddRef();
-    *object = answer;
-    return STATUS_SUCCESS;
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IUnknown, GetNonDelegatingUnknown()},
+        {&IID_IMiniportWaveCyclicStream, static_cast<IMiniportWaveCyclicStream*>(this)},
+        {&IID_IDmaChannel, static_cast<IDmaChannel*>(this)},
+        {&IID_IDrmAudioStream, static_cast<IDrmAudioStream*>(this)}};
+    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
 }
 
 NTSTATUS CWaveCyclicStream::Init(CWaveCyclicMiniport* miniport, ULONG pin, BOOLEAN capture,

@@ -4,6 +4,7 @@
 
 #include "driver/adapter_extension.h"
 #include "driver/audio_function.h"
+#include "driver/interface_table.h"
 #include "driver/registry_settings.h"
 #include "platform/usb/usbdlib.h"
 #include "usbaudio/device_lock.h"
@@ -99,20 +100,10 @@ CUsbAudioDevice::~CUsbAudioDevice()
 
 NTSTATUS CUsbAudioDevice::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
-    if (object != nullptr && IsEqualGUID(interfaceId, IID_IDeviceModel))
-    {
-        PDEVICEMODEL model = static_cast<IDeviceModel*>(this);
-        *object = model;
-        model->AddRef();
+    const ControlInterfaceEntry entries[] = {{&IID_IDeviceModel, static_cast<IDeviceModel*>(this)},
+                                             {&IID_IDeviceLock, static_cast<IDeviceLock*>(this)}};
+    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, 2, interfaceId, object)))
         return STATUS_SUCCESS;
-    }
-    if (object != nullptr && IsEqualGUID(interfaceId, IID_IDeviceLock))
-    {
-        PDEVICELOCK lock = static_cast<IDeviceLock*>(this);
-        *object = lock;
-        lock->AddRef();
-        return STATUS_SUCCESS;
-    }
     return CAudioHal::NonDelegatingQueryInterface(interfaceId, object);
 }
 
