@@ -7,6 +7,7 @@
 #include "driver/adapter_common.h"
 #include "driver/adapter_extension.h"
 #include "driver/stream_engine.h"
+#include "driver/subdevice_install.h"
 #include "streaming/wave_cyclic_miniport.h"
 #include "usbaudio/topology_miniport.h"
 
@@ -83,6 +84,26 @@ NTSTATUS SetUpEngine(AdapterExtension* extension, PADAPTERCOMMON adapter, ULONG 
         *wantsAsio = true;
     return status;
 }
+
+// A subdevice whose miniport comes from a port-class factory alone.
+class FactorySteps final : public SubdeviceSteps
+{
+  public:
+    FactorySteps(PMINIPORT_FACTORY factory, REFCLSID classId)
+        : m_Factory(factory), m_ClassId(classId)
+    {
+    }
+    NTSTATUS CreateMiniport(PUNKNOWN* miniport) override
+    {
+        if (m_Factory == nullptr)
+            return STATUS_INVALID_PARAMETER;
+        return m_Factory(miniport, m_ClassId, nullptr, NonPagedPool);
+    }
+
+  private:
+    PMINIPORT_FACTORY m_Factory;
+    REFCLSID m_ClassId;
+};
 } // namespace
 
 const AdapterMiniportFactories* SetAdapterMiniportFactories(const AdapterMiniportFactories* table)
@@ -107,45 +128,9 @@ NTSTATUS InstallSubdevice(PDEVICE_OBJECT deviceObject, PIRP irp, REFCLSID portCl
     *miniport = nullptr;
     if (portUnknown != nullptr)
         *portUnknown = nullptr;
-
-    PADAPTERCOMMON adapter = nullptr;
-    PPORT port = nullptr;
-    PUNKNOWN newMiniport = nullptr;
-    PMINIPORTIDENTITY identity = nullptr;
-    PWSTR name = nullptr;
-    NTSTATUS status = adapterUnknown->QueryInterface(IID_IAdapterCommon, (PVOID*)&adapter);
-    if (NT_SUCCESS(status))
-        status = PcNewPort(&port, portClassId);
-    if (NT_SUCCESS(status) && miniportFactory == nullptr)
-        status = STATUS_INVALID_PARAMETER;
-    if (NT_SUCCESS(status))
-        status = miniportFactory(&newMiniport, miniportClassId, nullptr, NonPagedPool);
-    if (NT_SUCCESS(status) && newMiniport == nullptr)
-        status = STATUS_UNSUCCESSFUL;
-    if (NT_SUCCESS(status))
-        status = port->Init(deviceObject, irp, newMiniport, adapterUnknown, nullptr);
-    if (NT_SUCCESS(status))
-        status = newMiniport->QueryInterface(IID_IMiniportIdentity, (PVOID*)&identity);
-    if (NT_SUCCESS(status))
-        status = identity->GetFilterName(&name);
-    if (NT_SUCCESS(status) && name == nullptr)
-        status = STATUS_UNSUCCESSFUL;
-    if (NT_SUCCESS(status))
-        status = PcRegisterSubdevice(deviceObject, name, port);
-    if (NT_SUCCESS(status) && portUnknown != nullptr)
-        status = port->QueryInterface(IID_IUnknown, (PVOID*)portUnknown);
-    if (NT_SUCCESS(status))
-        *miniport = newMiniport; // the port holds it
-
-    if (newMiniport != nullptr)
-        newMiniport->Release();
-    if (identity != nullptr)
-        identity->Release();
-    if (port != nullptr)
-        port->Release();
-    if (adapter != nullptr)
-        adapter->Release();
-    return status;
+    FactorySteps steps(miniportFactory, miniportClassId);
+    return InstallPortSubdevice(deviceObject, irp, portClassId, adapterUnknown, steps, portUnknown,
+                                miniport);
 }
 
 NTSTATUS StartDevice(PDEVICE_OBJECT deviceObject, PIRP irp, PRESOURCELIST resourceList)

@@ -2,6 +2,7 @@
 // reports a connected jack, joined to the topology filter, removed again when
 // no jack is connected or the device goes away.
 #include "driver/stream_engine.h"
+#include "driver/subdevice_install.h"
 
 namespace
 {
@@ -45,6 +46,69 @@ bool TerminalConnected(PTERMINALCONTROL terminal)
     ExFreePoolWithTag(records, STREAM_ENGINE_POOL_TAG);
     return connected;
 }
+
+// A stream engine's wave subdevice: the miniport is made for the engine's
+// index among the adapter's engines, and the stream's terminal is mapped to
+// its pin on the topology filter.
+class EngineSteps final : public SubdeviceSteps
+{
+  public:
+    EngineSteps(CStreamEngine* engine, PENGINE_MINIPORT_FACTORY factory, REFCLSID classId,
+                PMINIPORTIDENTITY topologyLink)
+        : m_Engine(engine), m_Factory(factory), m_ClassId(classId), m_TopologyLink(topologyLink)
+    {
+    }
+
+    // The miniport finds its engine again by this index.
+    NTSTATUS Prepare(PADAPTERCOMMON adapter) override
+    {
+        const ULONG count = adapter->GetEngineCount();
+        for (ULONG i = 0; i < count; ++i)
+        {
+            CStreamEngine* candidate = nullptr;
+            if (!NT_SUCCESS(adapter->GetEngine(i, &candidate)))
+                break;
+            if (candidate == m_Engine)
+            {
+                m_Index = i;
+                return STATUS_SUCCESS;
+            }
+        }
+        return STATUS_UNSUCCESSFUL;
+    }
+
+    NTSTATUS CreateMiniport(PUNKNOWN* miniport) override
+    {
+        if (m_Factory == nullptr)
+            return STATUS_INVALID_PARAMETER;
+        return m_Factory(miniport, m_ClassId, nullptr, NonPagedPool, m_Index);
+    }
+
+    NTSTATUS BeforeRegister(PMINIPORTIDENTITY identity) override
+    {
+        ULONG terminalId = 0;
+        NTSTATUS status = identity->GetConnectionId(&terminalId);
+        m_TopologyPin = terminalId;
+        if (NT_SUCCESS(status))
+            status = m_TopologyLink == nullptr ? STATUS_UNSUCCESSFUL
+                                               : m_TopologyLink->GetConnectionId(&m_TopologyPin);
+        return status;
+    }
+
+    void Registered() override { m_Registered = true; }
+
+    bool IsRegistered() const { return m_Registered; }
+    ULONG TopologyPin() const { return m_TopologyPin; }
+
+  private:
+    CStreamEngine* m_Engine;
+    PENGINE_MINIPORT_FACTORY m_Factory;
+    REFCLSID m_ClassId;
+    PMINIPORTIDENTITY m_TopologyLink;
+    ULONG m_Index = 0;
+    ULONG m_TopologyPin = 0;
+    bool m_Registered = false;
+};
 } // namespace
 
 NTSTATUS CStreamEngine::SetMiniportFactory(PENGINE_MINIPORT_FACTORY factory, REFCLSID classId)
@@ -189,69 +253,10 @@ NTSTATUS InstallEngineSubdevice(CStreamEngine* engine, PDEVICE_OBJECT deviceObje
     if (engine == nullptr || adapterUnknown == nullptr || wavePort == nullptr)
         return STATUS_INVALID_PARAMETER;
     *wavePort = nullptr;
-    PADAPTERCOMMON adapter = nullptr;
-    PPORT port = nullptr;
-    PUNKNOWN miniport = nullptr;
-    PMINIPORTIDENTITY identity = nullptr;
-    NTSTATUS status = adapterUnknown->QueryInterface(IID_IAdapterCommon, (PVOID*)&adapter);
-    ULONG index = 0;
-    if (NT_SUCCESS(status))
-    {
-        // The miniport finds its engine again by this index.
-        const ULONG count = adapter->GetEngineCount();
-        status = STATUS_UNSUCCESSFUL;
-        for (ULONG i = 0; i < count; ++i)
-        {
-            CStreamEngine* candidate = nullptr;
-            if (!NT_SUCCESS(adapter->GetEngine(i, &candidate)))
-                break;
-            if (candidate == engine)
-            {
-                index = i;
-                status = STATUS_SUCCESS;
-                break;
-            }
-        }
-    }
-    if (NT_SUCCESS(status))
-        status = PcNewPort(&port, portClassId);
-    if (NT_SUCCESS(status))
-        status = factory == nullptr
-                     ? STATUS_INVALID_PARAMETER
-                     : factory(&miniport, miniportClassId, nullptr, NonPagedPool, index);
-    if (NT_SUCCESS(status) && miniport == nullptr)
-        status = STATUS_UNSUCCESSFUL;
-    if (NT_SUCCESS(status))
-        status = port->Init(deviceObject, irp, miniport, adapterUnknown, nullptr);
-    PWSTR name = nullptr;
-    ULONG terminalId = 0;
-    if (NT_SUCCESS(status))
-        status = miniport->QueryInterface(IID_IMiniportIdentity, (PVOID*)&identity);
-    if (NT_SUCCESS(status))
-        status = identity->GetFilterName(&name);
-    if (NT_SUCCESS(status) && name == nullptr)
-        status = STATUS_UNSUCCESSFUL;
-    if (NT_SUCCESS(status))
-        status = identity->GetConnectionId(&terminalId);
-    ULONG topologyPin = terminalId;
-    if (NT_SUCCESS(status))
-        status = engine->m_TopologyLink == nullptr
-                     ? STATUS_UNSUCCESSFUL
-                     : engine->m_TopologyLink->GetConnectionId(&topologyPin);
-    if (NT_SUCCESS(status))
-        status = PcRegisterSubdevice(deviceObject, name, port);
-    if (NT_SUCCESS(status))
-    {
-        status = port->QueryInterface(IID_IUnknown, (PVOID*)wavePort);
-        engine->m_TopologyPin = topologyPin;
-    }
-    if (miniport != nullptr)
-        miniport->Release();
-    if (identity != nullptr)
-        identity->Release();
-    if (port != nullptr)
-        port->Release();
-    if (adapter != nullptr)
-        adapter->Release();
+    EngineSteps steps(engine, factory, miniportClassId, engine->m_TopologyLink);
+    const NTSTATUS status = InstallPortSubdevice(deviceObject, irp, portClassId, adapterUnknown,
+                                                 steps, wavePort, nullptr);
+    if (steps.IsRegistered())
+        engine->m_TopologyPin = steps.TopologyPin();
     return status;
 }
