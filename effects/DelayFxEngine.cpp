@@ -94,6 +94,11 @@ int32_t Whole(float word)
     return static_cast<int32_t>(word);
 }
 
+int32_t RoundUp(int32_t frames, int32_t multiple)
+{
+    return (frames + multiple - 1) / multiple * multiple;
+}
+
 Network Describe(int32_t rateIndex, float* memory)
 {
     Network net{};
@@ -116,7 +121,7 @@ Network Describe(int32_t rateIndex, float* memory)
         net.sparseTaps[k] = Whole(p[0]);
         net.sparseWeights[k] = p + 1;
         net.sparse[k] = memory;
-        memory += 2 * net.sparseTaps[k] + BlockFrames;
+        memory += RoundUp(2 * net.sparseTaps[k], Lanes) + BlockFrames;
         p += 1 + net.sparseTaps[k];
     }
     net.mid = p;
@@ -125,7 +130,7 @@ Network Describe(int32_t rateIndex, float* memory)
     for (float*& window : net.past)
     {
         window = memory;
-        memory += OutputHistory + BlockFrames;
+        memory += Lanes + BlockFrames;
     }
     return net;
 }
@@ -413,6 +418,9 @@ void RunSparseFilters(const Network& net, int32_t padded, CDelayFxEngine::BlockS
             for (int32_t j = 1; j < net.sparseTaps[k]; ++j)
             {
                 const __m128 weight = Splat(w[j]);
+                // Opaque to the compiler, which would otherwise carry loads
+                // over to the taps two further on, in more registers than
+                // there are.
                 const float* x = nearest + g - 2 * j;
                 asm("" : "+r"(x));
 #pragma GCC unroll 8
@@ -514,23 +522,26 @@ class Outputs
     __m128 m_Kept[2]; // the mixes of the last four frames, without denormals
 };
 
-// The short windows keep only their history for the next block.
+// The short windows keep only their history for the next block: copied
+// forward four cells at a time (to a lower address, so never over cells still
+// to be read), the last vector running into the block's room.
 void KeepHistories(const Network& net, int32_t frames)
 {
+    auto keep = [frames](float* window, int32_t history)
+    {
+        for (int32_t i = 0; i < history; i += Lanes)
+        {
+            _mm_storeu_ps(window + i, _mm_loadu_ps(window + frames + i));
+        }
+    };
     for (int32_t k = 0; k < SparseFilters; ++k)
     {
-        std::memmove(net.sparse[k], net.sparse[k] + frames,
-                     sizeof(float) * static_cast<size_t>(2 * net.sparseTaps[k]));
+        keep(net.sparse[k], 2 * net.sparseTaps[k]);
     }
     for (float* window : net.past)
     {
-        std::memmove(window, window + frames, sizeof(float) * OutputHistory);
+        keep(window, OutputHistory);
     }
-}
-
-int32_t RoundUp(int32_t frames, int32_t multiple)
-{
-    return (frames + multiple - 1) / multiple * multiple;
 }
 
 // Frames [first, first + frames) of the caller's channels, at most a block.

@@ -72,8 +72,11 @@ class CDelayFxEngine
     void RevertPending();
 
     // The lines' histories, four sections' states, the sparse filters' and
-    // output filters' histories, each with room for a block after it.
-    static constexpr int32_t MemoryCells = MaxMemoryLength + Lines * LineSlack + 16 * BlockFrames;
+    // output filters' histories, each with room for a block after it: no
+    // more than the network's cells, the sixteen windows' room and their
+    // rounding to whole vectors.
+    static constexpr int32_t MemoryCells =
+        MaxMemoryLength + Lines * LineSlack + 16 * (BlockFrames + 4);
 
     int32_t m_RateIndex;
     uint32_t m_ChannelsMinusOne;
