@@ -28,7 +28,7 @@ class CDelayFxEngine
     static constexpr int32_t BlockFrames = 128;
     static constexpr int32_t Lines = 4;
     // Cells a line's window has beyond its history: the window slides back
-    // over its history once every LineSlack - BlockFrames frames at most.
+    // over its history at most once per LineSlack - BlockFrames frames.
     static constexpr int32_t LineSlack = 1024;
 
     CDelayFxEngine() {} // the owner runs DelayFxReset
@@ -38,7 +38,7 @@ class CDelayFxEngine
     // Records a setting that the next DelayFxProcess adopts when valid.
     void DelayFxSetRate(int32_t sampleRate, uint32_t channelsMinusOne);
     int32_t DelayFxPendingValid() const;
-    // Adopts a valid pending setting (silent memory, position at the start);
+    // Adopts a valid pending setting (silent memory);
     // an invalid one is set back to the current one.
     void DelayFxApplyPending();
     // Silences the memory, adopting the pending setting when it is valid.
@@ -61,8 +61,7 @@ class CDelayFxEngine
         float fronts[2][BlockFrames];   // Lt and Rt
         float reads[Lines][BlockFrames];
         float feeds[BlockFrames][Lines]; // per frame, one lane per section
-        float sections[BlockFrames][Lines];
-        float now[9][BlockFrames]; // the output filters' current values
+        float now[9][BlockFrames];       // the output filters' current values (the mixes' unused)
         float filtered[7][BlockFrames];
         float out[2][BlockFrames];
     };
