@@ -585,15 +585,42 @@ TEST(DelayFxEngine, ChunkSizesAndSeparateOutputTablesChangeNothing)
 {
     const size_t chunks[] = {1, 3, 127, 128, 129, 400, 512, 4096};
     for (const size_t slot : {2u, 0u, 3u})
-    {
-        const RateFacts& f = Rates[slot];
-        const Block in = Burst(2 * static_cast<size_t>(f.cells) + 700, f.cells, 0.4f);
-        const Block inPlace = Stereo(Process(*MakeEngine(f.rate, 8), in, {512}));
-        for (const size_t chunk : chunks)
+        for (const uint32_t channels : {6u, 8u})
         {
-            EXPECT_EQ(ProcessApart(*MakeEngine(f.rate, 8), in, chunk), inPlace)
-                << f.rate << " in chunks of " << chunk;
+            const RateFacts& f = Rates[slot];
+            const Block in = Burst(2 * static_cast<size_t>(f.cells) + 700, f.cells, 0.4f);
+            const Block inPlace = Stereo(Process(*MakeEngine(f.rate, channels), in, {512}));
+            for (const size_t chunk : chunks)
+            {
+                EXPECT_EQ(ProcessApart(*MakeEngine(f.rate, channels), in, chunk), inPlace)
+                    << f.rate << " Hz, " << channels << " channels in chunks of " << chunk;
+            }
         }
+}
+
+// A call of no frames (or of a negative count) writes nothing and leaves the
+// network where it was.
+TEST(DelayFxEngine, CallsOfNoFramesChangeNothing)
+{
+    const Block in = Burst(3000, 1500, 0.4f);
+    const Block expected = Stereo(Process(*MakeEngine(96000, 8), in, {500}));
+    for (const int32_t none : {0, -1, -512})
+    {
+        auto e = MakeEngine(96000, 8);
+        Block work = in;
+        for (size_t done = 0; done < 3000; done += 500)
+        {
+            float* t[8];
+            for (int c = 0; c < 8; ++c)
+            {
+                t[c] = work[c].data() + done;
+            }
+            e->DelayFxProcess(t, t, none);
+            EXPECT_EQ(work[0][done], in[0][done]) << none;
+            EXPECT_EQ(work[1][done], in[1][done]) << none;
+            e->DelayFxProcess(t, t, 500);
+        }
+        EXPECT_EQ(Stereo(work), expected) << none;
     }
 }
 } // namespace
