@@ -97,6 +97,14 @@ void CDspInterleaveSrc::Deliver(UCHAR* output, ULONG n)
     {
         m_OutputPointers[c] = last->GetOutput(c);
     }
+    const SrcSampleCodec* codec = SrcCodecOf(m_OutFormat);
+    // Float output is interleaved straight into place.
+    if (codec->Float && reinterpret_cast<ULONG_PTR>(output) % sizeof(float) == 0)
+    {
+        DspInterleave32f(m_OutputPointers, (int32_t)channels, (int32_t)n,
+                         reinterpret_cast<float*>(output));
+        return;
+    }
     DspInterleave32f(m_OutputPointers, (int32_t)channels, (int32_t)n, m_WorkBuffer);
-    SrcCodecOf(m_OutFormat)->FromFloat(m_WorkBuffer, output, (LONG)(n * channels));
+    codec->FromFloat(m_WorkBuffer, output, (LONG)(n * channels));
 }

@@ -70,13 +70,20 @@ void CDspSplitStage::RunInterleaved(const UCHAR* input, float* work, ULONG* fram
     }
     const ULONG channels = m_InFormat.Format.nChannels;
     const ULONG held = m_Count[0];
-    m_InCodec->ToFloat(input, work, (LONG)(n * channels));
+    // Float input in place is split straight from where it lies.
+    const bool inPlace =
+        m_InCodec->Float && reinterpret_cast<ULONG_PTR>(input) % sizeof(float) == 0;
+    if (!inPlace)
+    {
+        m_InCodec->ToFloat(input, work, (LONG)(n * channels));
+    }
+    const float* samples = inPlace ? reinterpret_cast<const float*>(input) : work;
     float* targets[MAX_SOFTWARE_DSP_PROCESS_CHANNELS];
     for (ULONG c = 0; c < MAX_SOFTWARE_DSP_PROCESS_CHANNELS; ++c)
     {
         targets[c] = m_Output[c] + held;
     }
-    DspDeinterleave32f(work, (int32_t)channels, (int32_t)n, targets);
+    DspDeinterleave32f(samples, (int32_t)channels, (int32_t)n, targets);
     Finish(held, n);
 }
 

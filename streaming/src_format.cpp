@@ -55,10 +55,10 @@ struct CodecEntry
 };
 
 const CodecEntry c_Codecs[] = {
-    {WAVE_FORMAT_PCM, 16, {2, Pcm16ToFloat, FloatToPcm16}},
-    {WAVE_FORMAT_PCM, 24, {3, Pcm24ToFloat, FloatToPcm24}},
-    {WAVE_FORMAT_PCM, 32, {4, Pcm32ToFloat, FloatToPcm32}},
-    {WAVE_FORMAT_IEEE_FLOAT, 32, {4, FloatToFloat, FloatFromFloat}},
+    {WAVE_FORMAT_PCM, 16, {2, false, Pcm16ToFloat, FloatToPcm16}},
+    {WAVE_FORMAT_PCM, 24, {3, false, Pcm24ToFloat, FloatToPcm24}},
+    {WAVE_FORMAT_PCM, 32, {4, false, Pcm32ToFloat, FloatToPcm32}},
+    {WAVE_FORMAT_IEEE_FLOAT, 32, {4, true, FloatToFloat, FloatFromFloat}},
 };
 
 bool TagAccepted(const WAVEFORMATEXTENSIBLE& format)

@@ -24,6 +24,8 @@ LONG SrcRateIndex(ULONG rate);
 struct SrcSampleCodec
 {
     ULONG BytesPerSample;
+    // Float samples already: a caller that places them itself may skip the copy.
+    bool Float;
     void (*ToFloat)(const UCHAR* source, float* destination, LONG count);
     void (*FromFloat)(const float* source, UCHAR* destination, LONG count);
 };

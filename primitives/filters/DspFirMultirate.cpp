@@ -210,14 +210,13 @@ void Outputs(const DspFirState32f* st, Run& run, int64_t count, const Sequence& 
             {
                 limit = xx.length - start;
             }
+            // The four columns side by side, each its own sum in row order.
+            __m128 a = _mm_setzero_ps();
             for (int64_t t = 0; t < limit; ++t)
             {
-                const float s = x[t];
-                acc[0] += s * c[4 * t];
-                acc[1] += s * c[4 * t + 1];
-                acc[2] += s * c[4 * t + 2];
-                acc[3] += s * c[4 * t + 3];
+                a = _mm_add_ps(a, _mm_mul_ps(_mm_set1_ps(x[t]), _mm_load_ps(c + 4 * t)));
             }
+            _mm_storeu_ps(acc, a);
             run.index = start + (b == u - 1 ? e[u] : 0);
             break;
         }
@@ -424,15 +423,16 @@ bool Kind1SharedGroups(const DspFirState32f* st, Run& run, const Sequence& xx, f
 using SharedGroupsRoutine = bool (*)(const DspFirState32f*, Run&, const Sequence&, float*);
 
 // The converter's stages: up by 2 and 4 (66 and 132 taps: rows of 35 and
-// 34), down by 2 and 4 (rows of 72 and 144, nine steps).
+// 34), down by 2 and 4 (rows of 72 and 144, nine steps), the longest runs
+// first.
 constexpr struct
 {
     int32_t Up, Down, Groups;
     SharedGroupsRoutine Routine;
-} c_SharedGroups[] = {{2, 1, 8, Kind1SharedGroups<2, 2, 8, 0>},
-                      {4, 1, 8, Kind1SharedGroups<4, 1, 8, 0>},
-                      {1, 2, 32, Kind1SharedGroups<1, 8, 32, 9>},
-                      {1, 4, 32, Kind1SharedGroups<1, 16, 32, 9>}};
+} c_SharedGroups[] = {
+    {2, 1, 8, Kind1SharedGroups<2, 2, 8, 0>},    {4, 1, 8, Kind1SharedGroups<4, 1, 8, 0>},
+    {1, 2, 32, Kind1SharedGroups<1, 8, 32, 9>},  {1, 2, 8, Kind1SharedGroups<1, 8, 8, 9>},
+    {1, 4, 32, Kind1SharedGroups<1, 16, 32, 9>}, {1, 4, 8, Kind1SharedGroups<1, 16, 8, 9>}};
 
 void Kind1Groups(const DspFirState32f* st, Run& run, int64_t count, const Sequence& xx, float* dst)
 {
