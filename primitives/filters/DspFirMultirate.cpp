@@ -309,21 +309,21 @@ inline __m128 Kind1Row(__m128 acc, const Kind1Group& g, int64_t t)
 // to hide the adds' latency.
 
 // Group j reads its rows from c + offset * (j mod U) and keeps its sum in
-// a[j mod S] (S = G: one register each).
-template <int U, int Step, int First, int Last, int S, int... J>
-[[gnu::always_inline]] inline void SharedRow(__m128 (&a)[S], const __m128 s, const float* c,
+// a[j].
+template <int U, int Step, int First, int Last, int G, int... J>
+[[gnu::always_inline]] inline void SharedRow(__m128 (&a)[G], const __m128 s, const float* c,
                                              int64_t offset, int64_t u,
                                              std::integer_sequence<int, J...>)
 {
-    ((a[J % S] = J >= First && J <= Last
-                     ? _mm_add_ps(a[J % S], _mm_mul_ps(s, _mm_load_ps(c + offset * (J % U) +
-                                                                      4 * (u - Step * J))))
-                     : a[J % S]),
+    ((a[J] = J >= First && J <= Last
+                 ? _mm_add_ps(a[J],
+                              _mm_mul_ps(s, _mm_load_ps(c + offset * (J % U) + 4 * (u - Step * J))))
+                 : a[J]),
      ...);
 }
 
-template <int U, int Step, int G, int First, int Last, int S = G>
-[[gnu::always_inline]] inline void SharedSpan(__m128 (&a)[S], const float* x, const float* c,
+template <int U, int Step, int G, int First, int Last>
+[[gnu::always_inline]] inline void SharedSpan(__m128 (&a)[G], const float* x, const float* c,
                                               int64_t offset, int64_t from, int64_t to)
 {
     for (int64_t u = from; u < to; ++u)
@@ -346,93 +346,144 @@ template <int U, int Step, int G, int... J>
      ...);
 }
 
-// Rows of exactly A steps: span K holds groups K - A + 1 .. K, so at most A
-// sums are live at once however many groups the run takes; a group's sum
-// leaves its register for the group A later once its last span is done.
-template <int U, int Step, int G, int A, int K>
-[[gnu::always_inline]] inline void RollingSpan(__m128 (&a)[A], const float* x, const float* c,
-                                               float* dst)
+// Decimation with rows of exactly A steps: span K (Step samples) holds
+// groups K - A + 1 .. K, the group of age d reading its rows from d steps on,
+// so at most A sums are live however many groups the call has. Group j keeps
+// its sum in a[(j + 1) mod A]: the spans of every run of A steady spans meet
+// the same registers in the same places, R = (K + 1) mod A naming them.
+template <int Step, int A, int R, int FirstAge, int LastAge, int... D>
+[[gnu::always_inline]] inline void RollingRow(__m128 (&a)[A], const __m128 s, const float* c,
+                                              int64_t v, std::integer_sequence<int, D...>)
 {
-    constexpr int done = K - A + 1;
-    SharedSpan<U, Step, G, (done > 0 ? done : 0), (K < G ? K : G - 1), A>(a, x, c, 4 * A * Step,
-                                                                          K * Step, (K + 1) * Step);
-    if constexpr (done >= 0)
+    ((a[(R - D + A) % A] =
+          D >= FirstAge && D <= LastAge
+              ? _mm_add_ps(a[(R - D + A) % A], _mm_mul_ps(s, _mm_load_ps(c + 4 * (Step * D + v))))
+              : a[(R - D + A) % A]),
+     ...);
+}
+
+template <int Step, int A, int R, int FirstAge, int LastAge>
+[[gnu::always_inline]] inline void RollingSpan(__m128 (&a)[A], const float* x, const float* c)
+{
+    for (int64_t v = 0; v < Step; ++v)
     {
-        _mm_storeu_ps(dst + 4 * done, a[done % A]);
-        a[done % A] = _mm_setzero_ps();
+        RollingRow<Step, A, R, FirstAge, LastAge>(a, _mm_set1_ps(x[v]), c, v,
+                                                  std::make_integer_sequence<int, A>{});
     }
 }
 
-template <int U, int Step, int G, int A, int... K>
-[[gnu::always_inline]] inline void RollingSpans(const float* x, const float* c, float* dst,
+// The group that has seen its last span leaves its register for the next.
+template <int A, int R> [[gnu::always_inline]] inline void RollingDone(__m128 (&a)[A], float* dst)
+{
+    _mm_storeu_ps(dst, a[(R + 1) % A]);
+    a[(R + 1) % A] = _mm_setzero_ps();
+}
+
+template <int Step, int A, int... K>
+[[gnu::always_inline]] inline void RollingStart(__m128 (&a)[A], const float* x, const float* c,
                                                 std::integer_sequence<int, K...>)
 {
+    (RollingSpan<Step, A, (K + 1) % A, 0, K>(a, x + Step * K, c), ...);
+}
+
+template <int Step, int A, int... R>
+[[gnu::always_inline]] inline void RollingSteady(__m128 (&a)[A], const float* x, const float* c,
+                                                 float* dst, std::integer_sequence<int, R...>)
+{
+    ((RollingSpan<Step, A, R, 0, A - 1>(a, x + Step * R, c), RollingDone<A, R>(a, dst + 4 * R)),
+     ...);
+}
+
+template <int Step, int A, int... R>
+[[gnu::always_inline]] inline void RollingEnd(__m128 (&a)[A], const float* x, const float* c,
+                                              float* dst, std::integer_sequence<int, R...>)
+{
+    ((RollingSpan<Step, A, R, R + 1, A - 1>(a, x + Step * R, c), RollingDone<A, R>(a, dst + 4 * R)),
+     ...);
+}
+
+// Groups from a cycle start while the shape holds: A - 1 + A * blocks of
+// them (0 when fewer than A - 1 are left or the state has another shape).
+template <int Step, int A>
+int64_t Kind1RollingGroups(const DspFirState32f* st, Run& run, const Sequence& xx, float* dst,
+                           int64_t groups)
+{
+    const int32_t* e = st->indexTable;
+    if (groups < A - 1 || st->upFactor != 1 || st->tapsPerGroup != A * Step || e[1] + e[0] != Step)
+    {
+        return 0;
+    }
+    const int64_t blocks = (groups - (A - 1)) / A;
+    const int64_t done = A - 1 + A * blocks;
+    const float* x = xx.At(run.index + e[0]);
+    const float* c = st->tapVectors;
+    run.index += done * Step;
+    run.group += done;
     __m128 a[A];
     for (__m128& v : a)
     {
         v = _mm_setzero_ps();
     }
-    (RollingSpan<U, Step, G, A, K>(a, x, c, dst), ...);
+    RollingStart<Step, A>(a, x, c, std::make_integer_sequence<int, A - 1>{});
+    x += Step * (A - 1);
+    for (int64_t b = 0; b < blocks; ++b, x += Step * A, dst += 4 * A)
+    {
+        RollingSteady<Step, A>(a, x, c, dst, std::make_integer_sequence<int, A>{});
+    }
+    RollingEnd<Step, A>(a, x, c, dst, std::make_integer_sequence<int, A - 1>{});
+    return done;
 }
 
-// G groups from a cycle start; A is the rows in steps when they are fixed (0:
-// any rows from (G - 1) Step on). Returns false (nothing done) when the
-// state's groups do not fit that shape.
-template <int U, int Step, int G, int A>
-bool Kind1SharedGroups(const DspFirState32f* st, Run& run, const Sequence& xx, float* dst)
+// Every group's window holds the last group's start (rows >= (G - 1) Step):
+// G groups from a cycle start (0 when fewer are left or the state has
+// another shape).
+template <int U, int Step, int G>
+int64_t Kind1RampedGroups(const DspFirState32f* st, Run& run, const Sequence& xx, float* dst,
+                          int64_t groups)
 {
     static_assert(G % U == 0, "a run of groups starts and ends on cycles");
     const int64_t rows = st->tapsPerGroup;
     const int32_t* e = st->indexTable;
     // A group starts e[b] after the one before it; a cycle's first group
     // e[U] + e[0] after the last group of the cycle before.
-    bool even = st->upFactor == U && (A > 0 ? rows == A * Step : rows >= (G - 1) * Step);
+    bool even = groups >= G && st->upFactor == U && rows >= (G - 1) * Step;
     for (int j = 1; j < U + 1; ++j)
     {
         even = even && (j % U == 0 ? e[U] + e[0] : e[j % U]) == Step;
     }
     if (!even)
     {
-        return false;
+        return 0;
     }
     const float* x = xx.At(run.index + e[0]);
     run.index += static_cast<int64_t>(G / U) * 4 * st->downFactor;
     run.group += G;
-    if constexpr (A > 0)
+    __m128 a[G];
+    for (__m128& v : a)
     {
-        RollingSpans<U, Step, G, A>(x, st->tapVectors, dst,
-                                    std::make_integer_sequence<int, G + A - 1>{});
+        v = _mm_setzero_ps();
     }
-    else
+    RampedSpans<U, Step, G>(a, x, st->tapVectors, rows, std::make_integer_sequence<int, G - 1>{});
+    for (int j = 0; j < G; ++j)
     {
-        __m128 a[G];
-        for (__m128& v : a)
-        {
-            v = _mm_setzero_ps();
-        }
-        RampedSpans<U, Step, G>(a, x, st->tapVectors, rows,
-                                std::make_integer_sequence<int, G - 1>{});
-        for (int j = 0; j < G; ++j)
-        {
-            _mm_storeu_ps(dst + 4 * j, a[j]);
-        }
+        _mm_storeu_ps(dst + 4 * j, a[j]);
     }
-    return true;
+    return G;
 }
 
-using SharedGroupsRoutine = bool (*)(const DspFirState32f*, Run&, const Sequence&, float*);
+using SharedGroupsRoutine = int64_t (*)(const DspFirState32f*, Run&, const Sequence&, float*,
+                                        int64_t);
 
 // The converter's stages: up by 2 and 4 (66 and 132 taps: rows of 35 and
-// 34), down by 2 and 4 (rows of 72 and 144, nine steps), the longest runs
-// first.
+// 34), down by 2 and 4 (rows of 72 and 144, nine steps).
 constexpr struct
 {
-    int32_t Up, Down, Groups;
+    int32_t Up, Down;
     SharedGroupsRoutine Routine;
-} c_SharedGroups[] = {
-    {2, 1, 8, Kind1SharedGroups<2, 2, 8, 0>},    {4, 1, 8, Kind1SharedGroups<4, 1, 8, 0>},
-    {1, 2, 32, Kind1SharedGroups<1, 8, 32, 9>},  {1, 2, 8, Kind1SharedGroups<1, 8, 8, 9>},
-    {1, 4, 32, Kind1SharedGroups<1, 16, 32, 9>}, {1, 4, 8, Kind1SharedGroups<1, 16, 8, 9>}};
+} c_SharedGroups[] = {{2, 1, Kind1RampedGroups<2, 2, 8>},
+                      {4, 1, Kind1RampedGroups<4, 1, 8>},
+                      {1, 2, Kind1RollingGroups<8, 9>},
+                      {1, 4, Kind1RollingGroups<16, 9>}};
 
 void Kind1Groups(const DspFirState32f* st, Run& run, int64_t count, const Sequence& xx, float* dst)
 {
@@ -441,14 +492,12 @@ void Kind1Groups(const DspFirState32f* st, Run& run, int64_t count, const Sequen
     // run of groups (a multiple of U) starts a cycle too.
     for (const auto& shared : c_SharedGroups)
     {
-        if (shared.Up != st->upFactor || shared.Down != st->downFactor)
+        int64_t done = shared.Up == st->upFactor && shared.Down == st->downFactor ? 1 : 0;
+        while (done > 0)
         {
-            continue;
-        }
-        for (; count >= 4 * shared.Groups && shared.Routine(st, run, xx, dst);
-             count -= 4 * shared.Groups)
-        {
-            dst += 4 * shared.Groups;
+            done = shared.Routine(st, run, xx, dst, count / 4);
+            count -= 4 * done;
+            dst += 4 * done;
         }
     }
     int64_t b = run.group % st->upFactor;
