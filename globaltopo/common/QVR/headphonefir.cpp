@@ -47,32 +47,93 @@ int32_t MissingPairLine(int32_t room)
     return room >= 1 && room <= 3 ? lines[room - 1] : 854;
 }
 
-// acc += h * x over one packed spectrum (DC and Nyquist real, then pairs),
-// two bins a vector: the real part hr xr - hi xi is formed as hr xr plus the
-// negated hi xi, which rounds the same, and the imaginary part as hr xi +
-// hi xr, each then added to acc.
-void PackedMulAcc(const float* x, const float* h, float* acc)
+// Spectra are kept as chunks of four bins, the real parts and then the
+// imaginary parts ([re x 4, im x 4]); the real DC and Nyquist values of the
+// FFT's packing take lane 0 of the first chunk. Converted in place.
+constexpr int32_t kChunk = 8;
+
+void PackedToChunks(float* p)
 {
-    acc[0] += x[0] * h[0];
-    acc[1] += x[1] * h[1];
-    const __m128 negateReal = _mm_castsi128_ps(_mm_setr_epi32(INT32_MIN, 0, INT32_MIN, 0));
-    int32_t k = 2;
-    for (; k + 4 <= CHeadphoneFir::FFT_LEN; k += 4)
+    for (int32_t q = 0; q < CHeadphoneFir::FFT_LEN; q += kChunk)
     {
-        const __m128 xv = _mm_loadu_ps(x + k);
-        const __m128 hv = _mm_loadu_ps(h + k);
-        const __m128 hr = _mm_shuffle_ps(hv, hv, _MM_SHUFFLE(2, 2, 0, 0));
-        const __m128 hi = _mm_shuffle_ps(hv, hv, _MM_SHUFFLE(3, 3, 1, 1));
-        const __m128 swapped = _mm_shuffle_ps(xv, xv, _MM_SHUFFLE(2, 3, 0, 1));
-        const __m128 product =
-            _mm_add_ps(_mm_mul_ps(hr, xv), _mm_xor_ps(_mm_mul_ps(hi, swapped), negateReal));
-        _mm_storeu_ps(acc + k, _mm_add_ps(product, _mm_loadu_ps(acc + k)));
+        const __m128 a = _mm_loadu_ps(p + q);
+        const __m128 b = _mm_loadu_ps(p + q + 4);
+        _mm_storeu_ps(p + q, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(p + q + 4, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
     }
-    for (; k < CHeadphoneFir::FFT_LEN; k += 2)
+}
+
+void ChunksToPacked(float* p)
+{
+    for (int32_t q = 0; q < CHeadphoneFir::FFT_LEN; q += kChunk)
     {
-        const float xr = x[k], xi = x[k + 1], hr = h[k], hi = h[k + 1];
-        acc[k] = (hr * xr - hi * xi) + acc[k];
-        acc[k + 1] = (hr * xi + hi * xr) + acc[k + 1];
+        const __m128 re = _mm_loadu_ps(p + q);
+        const __m128 im = _mm_loadu_ps(p + q + 4);
+        _mm_storeu_ps(p + q, _mm_unpacklo_ps(re, im));
+        _mm_storeu_ps(p + q + 4, _mm_unpackhi_ps(re, im));
+    }
+}
+
+// One spectral product of both outputs: a window x (or the tail input) with
+// the partition of the filter to each output.
+struct SpectralTerm
+{
+    const float* x;
+    const float* h[2];
+};
+
+// acc = (hr xr - hi xi) + acc and (hr xi + hi xr) + acc for four bins.
+inline void MulAccChunk(const float* h, __m128 xr, __m128 xi, __m128& re, __m128& im)
+{
+    const __m128 hr = _mm_loadu_ps(h);
+    const __m128 hi = _mm_loadu_ps(h + 4);
+    re = _mm_add_ps(_mm_sub_ps(_mm_mul_ps(hr, xr), _mm_mul_ps(hi, xi)), re);
+    im = _mm_add_ps(_mm_add_ps(_mm_mul_ps(hr, xi), _mm_mul_ps(hi, xr)), im);
+}
+
+// The first chunk, where lane 0 holds the real DC and Nyquist products.
+void MulAccFirstChunk(const SpectralTerm* terms, int32_t count, float* const* acc)
+{
+    for (int32_t e = 0; e < 2; ++e)
+    {
+        float* a = acc[e];
+        for (int32_t i = 0; i < kChunk; ++i)
+            a[i] = 0.0f;
+        for (int32_t t = 0; t < count; ++t)
+        {
+            const float* x = terms[t].x;
+            const float* h = terms[t].h[e];
+            a[0] = x[0] * h[0] + a[0];
+            a[4] = x[4] * h[4] + a[4];
+            for (int32_t b = 1; b < 4; ++b)
+            {
+                const float xr = x[b], xi = x[4 + b], hr = h[b], hi = h[4 + b];
+                a[b] = (hr * xr - hi * xi) + a[b];
+                a[4 + b] = (hr * xi + hi * xr) + a[4 + b];
+            }
+        }
+    }
+}
+
+// Both outputs' sums over the terms in their order, bin by bin from 0.0: four
+// bins a vector, every chunk's sums held in registers across the terms.
+void MulAccTerms(const SpectralTerm* terms, int32_t count, float* const* acc)
+{
+    MulAccFirstChunk(terms, count, acc);
+    for (int32_t q = kChunk; q < CHeadphoneFir::FFT_LEN; q += kChunk)
+    {
+        __m128 re0 = _mm_setzero_ps(), im0 = re0, re1 = re0, im1 = re0;
+        for (int32_t t = 0; t < count; ++t)
+        {
+            const __m128 xr = _mm_loadu_ps(terms[t].x + q);
+            const __m128 xi = _mm_loadu_ps(terms[t].x + q + 4);
+            MulAccChunk(terms[t].h[0] + q, xr, xi, re0, im0);
+            MulAccChunk(terms[t].h[1] + q, xr, xi, re1, im1);
+        }
+        _mm_storeu_ps(acc[0] + q, re0);
+        _mm_storeu_ps(acc[0] + q + 4, im0);
+        _mm_storeu_ps(acc[1] + q, re1);
+        _mm_storeu_ps(acc[1] + q + 4, im1);
     }
 }
 
@@ -210,6 +271,7 @@ void CHeadphoneFir::HeadphoneFirProcess(float* const* out, int32_t nOutCh, float
     Accumulate(nInCh);
     for (int32_t e = 0; e < kOutputs; ++e)
     {
+        ChunksToPacked(m_Acc[e]);
         DspFftInvRInPlace32f(m_Acc[e], m_pFftSpec, nullptr);
         for (int32_t i = 0; i < N; ++i)
             out[e][i] = m_Acc[e][N + i] * 2.0f;
@@ -250,14 +312,18 @@ void CHeadphoneFir::BuildWindows(float* const* in, int32_t nInCh)
     for (int32_t c = 0; c < channels; ++c)
         memcpy(m_InHistory[c], in[c], N * sizeof(float));
     for (int32_t k = 0; k < streams; ++k)
+    {
         DspFftFwdRInPlace32f(m_HeadFdl[k][m_nHeadPos], m_pFftSpec, nullptr);
+        PackedToChunks(m_HeadFdl[k][m_nHeadPos]);
+    }
 }
 
 // Spectral sums of both outputs: the front streams first, then, with the
 // multichannel layouts, centre and surrounds, then the shared tail.
 void CHeadphoneFir::Accumulate(int32_t nInCh)
 {
-    memset(m_Acc, 0, sizeof m_Acc);
+    SpectralTerm terms[STREAMS * HEAD_PARTS_MAX + TAIL_PARTS_MAX];
+    int32_t count = 0;
     const int32_t passes[2][2] = {{0, 2}, {2, STREAMS}};
     const int32_t passCount = nInCh == 6 || nInCh == 8 ? 2 : 1;
     for (int32_t pass = 0; pass < passCount; ++pass)
@@ -266,18 +332,17 @@ void CHeadphoneFir::Accumulate(int32_t nInCh)
         {
             const int32_t s = Slot(m_nHeadPos, j, HEAD_PARTS_MAX);
             for (int32_t k = passes[pass][0]; k < passes[pass][1]; ++k)
-            {
-                for (int32_t e = 0; e < kOutputs; ++e)
-                    PackedMulAcc(m_HeadFdl[k][s], m_HeadSpectra[2 * k + e][j], m_Acc[e]);
-            }
+                terms[count++] = {m_HeadFdl[k][s],
+                                  {m_HeadSpectra[2 * k][j], m_HeadSpectra[2 * k + 1][j]}};
         }
     }
     for (int32_t j = 0; j < m_nTailParts; ++j)
     {
         const int32_t s = Slot(m_nTailPos, j, TAIL_PARTS_MAX);
-        for (int32_t e = 0; e < kOutputs; ++e)
-            PackedMulAcc(m_TailFdl[s], m_TailSpectra[e][j], m_Acc[e]);
+        terms[count++] = {m_TailFdl[s], {m_TailSpectra[0][j], m_TailSpectra[1][j]}};
     }
+    float* acc[2] = {m_Acc[0], m_Acc[1]};
+    MulAccTerms(terms, count, acc);
 }
 
 // Symmetric 2 x 2 crosstalk canceller as two filters on the sum and the
@@ -404,5 +469,6 @@ void CHeadphoneFir::LoadPartitions(const float* taps, int32_t parts, float* spec
         memcpy(spectrum, taps + p * N, N * sizeof(float));
         memset(spectrum + N, 0, N * sizeof(float));
         DspFftFwdRInPlace32f(spectrum, m_pFftSpec, nullptr);
+        PackedToChunks(spectrum);
     }
 }

@@ -65,6 +65,8 @@ class CHeadphoneFir
     int32_t m_nAngle;
     int32_t m_nHeadParts;
     int32_t m_nTailParts;
+    // Every spectrum below is held in chunks of four bins, real parts then
+    // imaginary parts, so that the products need no shuffles.
     float m_HeadSpectra[HEADPHONE_HEAD_FILTERS][HEAD_PARTS_MAX][FFT_LEN];
     float m_TailSpectra[HEADPHONE_TAIL_FILTERS][TAIL_PARTS_MAX][FFT_LEN];
     int32_t m_nCTCAngle;
