@@ -115,25 +115,40 @@ void MulAccFirstChunk(const SpectralTerm* terms, int32_t count, float* const* ac
     }
 }
 
-// Both outputs' sums over the terms in their order, bin by bin from 0.0: four
-// bins a vector, every chunk's sums held in registers across the terms.
+// Both outputs' sums over the terms in their order, bin by bin from 0.0, four
+// bins a vector. The terms go in groups whose sums stay in registers across
+// the group; a group sweeps the whole spectrum, so that each array is read
+// in order (the prefetcher keeps up with a few streams, not with all).
+constexpr int32_t kTermGroup = 2;
+
 void MulAccTerms(const SpectralTerm* terms, int32_t count, float* const* acc)
 {
     MulAccFirstChunk(terms, count, acc);
-    for (int32_t q = kChunk; q < CHeadphoneFir::FFT_LEN; q += kChunk)
+    for (int32_t first = 0; first == 0 || first < count; first += kTermGroup)
     {
-        __m128 re0 = _mm_setzero_ps(), im0 = re0, re1 = re0, im1 = re0;
-        for (int32_t t = 0; t < count; ++t)
+        const int32_t end = first + kTermGroup < count ? first + kTermGroup : count;
+        for (int32_t q = kChunk; q < CHeadphoneFir::FFT_LEN; q += kChunk)
         {
-            const __m128 xr = _mm_loadu_ps(terms[t].x + q);
-            const __m128 xi = _mm_loadu_ps(terms[t].x + q + 4);
-            MulAccChunk(terms[t].h[0] + q, xr, xi, re0, im0);
-            MulAccChunk(terms[t].h[1] + q, xr, xi, re1, im1);
+            __m128 re0 = _mm_setzero_ps(), im0 = re0, re1 = re0, im1 = re0;
+            if (first != 0)
+            {
+                re0 = _mm_loadu_ps(acc[0] + q);
+                im0 = _mm_loadu_ps(acc[0] + q + 4);
+                re1 = _mm_loadu_ps(acc[1] + q);
+                im1 = _mm_loadu_ps(acc[1] + q + 4);
+            }
+            for (int32_t t = first; t < end; ++t)
+            {
+                const __m128 xr = _mm_loadu_ps(terms[t].x + q);
+                const __m128 xi = _mm_loadu_ps(terms[t].x + q + 4);
+                MulAccChunk(terms[t].h[0] + q, xr, xi, re0, im0);
+                MulAccChunk(terms[t].h[1] + q, xr, xi, re1, im1);
+            }
+            _mm_storeu_ps(acc[0] + q, re0);
+            _mm_storeu_ps(acc[0] + q + 4, im0);
+            _mm_storeu_ps(acc[1] + q, re1);
+            _mm_storeu_ps(acc[1] + q + 4, im1);
         }
-        _mm_storeu_ps(acc[0] + q, re0);
-        _mm_storeu_ps(acc[0] + q + 4, im0);
-        _mm_storeu_ps(acc[1] + q, re1);
-        _mm_storeu_ps(acc[1] + q + 4, im1);
     }
 }
 
