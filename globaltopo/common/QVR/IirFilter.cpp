@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -44,31 +45,76 @@ inline __m128 LaneStep(LaneGroup& g, __m128 x0)
 }
 
 // Four samples of every lane: read, turned into four samples across the
-// lanes, filtered, turned back and written.
-inline void LaneQuad(LaneGroup& g, int32_t i)
+// lanes, filtered, turned back and written. Sample t of a reversed buffer of
+// len samples lies at len - 1 - t.
+template <bool ReverseIn, bool ReverseOut>
+inline void LaneQuad(LaneGroup& g, int32_t i, int32_t len)
 {
-    __m128 s0 = _mm_loadu_ps(g.in[0] + i);
-    __m128 s1 = _mm_loadu_ps(g.in[1] + i);
-    __m128 s2 = _mm_loadu_ps(g.in[2] + i);
-    __m128 s3 = _mm_loadu_ps(g.in[3] + i);
+    const int32_t from = ReverseIn ? len - kLanes - i : i;
+    __m128 s0 = _mm_loadu_ps(g.in[0] + from);
+    __m128 s1 = _mm_loadu_ps(g.in[1] + from);
+    __m128 s2 = _mm_loadu_ps(g.in[2] + from);
+    __m128 s3 = _mm_loadu_ps(g.in[3] + from);
     _MM_TRANSPOSE4_PS(s0, s1, s2, s3);
+    if constexpr (ReverseIn)
+    {
+        std::swap(s0, s3);
+        std::swap(s1, s2);
+    }
     s0 = LaneStep(g, s0);
     s1 = LaneStep(g, s1);
     s2 = LaneStep(g, s2);
     s3 = LaneStep(g, s3);
+    if constexpr (ReverseOut)
+    {
+        std::swap(s0, s3);
+        std::swap(s1, s2);
+    }
     _MM_TRANSPOSE4_PS(s0, s1, s2, s3);
-    _mm_storeu_ps(g.out[0] + i, s0);
-    _mm_storeu_ps(g.out[1] + i, s1);
-    _mm_storeu_ps(g.out[2] + i, s2);
-    _mm_storeu_ps(g.out[3] + i, s3);
+    const int32_t to = ReverseOut ? len - kLanes - i : i;
+    _mm_storeu_ps(g.out[0] + to, s0);
+    _mm_storeu_ps(g.out[1] + to, s1);
+    _mm_storeu_ps(g.out[2] + to, s2);
+    _mm_storeu_ps(g.out[3] + to, s3);
 }
 
-inline void LaneSingle(LaneGroup& g, int32_t i)
+template <bool ReverseIn, bool ReverseOut>
+inline void LaneSingle(LaneGroup& g, int32_t i, int32_t len)
 {
+    const int32_t from = ReverseIn ? len - 1 - i : i;
+    const int32_t to = ReverseOut ? len - 1 - i : i;
     float y[kLanes];
-    _mm_storeu_ps(y, LaneStep(g, _mm_setr_ps(g.in[0][i], g.in[1][i], g.in[2][i], g.in[3][i])));
+    _mm_storeu_ps(
+        y, LaneStep(g, _mm_setr_ps(g.in[0][from], g.in[1][from], g.in[2][from], g.in[3][from])));
     for (int32_t lane = 0; lane < kLanes; ++lane)
-        g.out[lane][i] = y[lane];
+        g.out[lane][to] = y[lane];
+}
+
+template <bool ReverseIn, bool ReverseOut>
+void LaneRun(LaneGroup* group, int32_t groups, int32_t len)
+{
+    int32_t i = 0;
+    for (; i + kLanes <= len; i += kLanes)
+        for (int32_t g = 0; g < groups; ++g)
+            LaneQuad<ReverseIn, ReverseOut>(group[g], i, len);
+    for (; i < len; ++i)
+        for (int32_t g = 0; g < groups; ++g)
+            LaneSingle<ReverseIn, ReverseOut>(group[g], i, len);
+}
+
+// The single path for the orders: sample by sample at the places the lanes
+// would read and write.
+void IirProcessInOrder(CIirFilter& filter, float* out, const float* in, int32_t len,
+                       IirLaneOrder order)
+{
+    for (int32_t t = 0; t < len; ++t)
+    {
+        const int32_t from = order == IirLaneOrder::Forward ? t : len - 1 - t;
+        const int32_t to = order == IirLaneOrder::ReversedInOut ? len - 1 - t : t;
+        float y = in[from];
+        filter.IirProcess(&y, &y, 1);
+        out[to] = y;
+    }
 }
 
 int32_t Wrap(int32_t slot, int32_t count)
@@ -193,7 +239,7 @@ void CIirFilter::IirStoreState(const float* x, const float* y, int32_t len)
 }
 
 void CIirFilter::IirProcessLanes(CIirFilter* const* filters, int32_t count, float* const* out,
-                                 const float* const* in, int32_t len)
+                                 const float* const* in, int32_t len, IirLaneOrder order)
 {
     bool lanes = count >= 1 && count <= IIR_MAX_LANES && len >= 0;
     for (int32_t c = 0; c < count && lanes; ++c)
@@ -201,7 +247,7 @@ void CIirFilter::IirProcessLanes(CIirFilter* const* filters, int32_t count, floa
     if (!lanes)
     {
         for (int32_t c = 0; c < count; ++c)
-            filters[c]->IirProcess(out[c], in[c], len);
+            IirProcessInOrder(*filters[c], out[c], in[c], len, order);
         return;
     }
     const int32_t groups = (count + kLanes - 1) / kLanes;
@@ -239,13 +285,12 @@ void CIirFilter::IirProcessLanes(CIirFilter* const* filters, int32_t count, floa
             group[g].y[k] = _mm_loadu_ps(values[2 * kOrder + kState + k]);
         }
     }
-    int32_t i = 0;
-    for (; i + kLanes <= len; i += kLanes)
-        for (int32_t g = 0; g < groups; ++g)
-            LaneQuad(group[g], i);
-    for (; i < len; ++i)
-        for (int32_t g = 0; g < groups; ++g)
-            LaneSingle(group[g], i);
+    if (order == IirLaneOrder::Forward)
+        LaneRun<false, false>(group, groups, len);
+    else if (order == IirLaneOrder::ReversedIn)
+        LaneRun<true, false>(group, groups, len);
+    else
+        LaneRun<true, true>(group, groups, len);
     for (int32_t c = 0; c < count; ++c)
     {
         const LaneGroup& g = group[c / kLanes];

@@ -8,6 +8,15 @@
 
 inline constexpr int32_t IIR_MAX_LANES = 8;
 
+// Where sample t of a run of len samples lies in the lanes' buffers: at t, or
+// at len - 1 - t in the input, or in both input and output.
+enum class IirLaneOrder
+{
+    Forward,
+    ReversedIn,
+    ReversedInOut,
+};
+
 class CIirFilter : public CQvrPoolObject
 {
   public:
@@ -24,9 +33,11 @@ class CIirFilter : public CQvrPoolObject
     void IirProcess(float* out, const float* in, int32_t len);
     // IirProcess of count (at most IIR_MAX_LANES) filters over their own
     // buffers, side by side: each SIMD lane repeats one filter's operations in
-    // their order, so every result is the one IirProcess gives.
+    // their order, so every result is the one IirProcess gives over the
+    // samples in that order.
     static void IirProcessLanes(CIirFilter* const* filters, int32_t count, float* const* out,
-                                const float* const* in, int32_t len);
+                                const float* const* in, int32_t len,
+                                IirLaneOrder order = IirLaneOrder::Forward);
     void IirReset();
     // False when an array the coefficients asked for could not be allocated.
     bool IirComplete() const { return m_bComplete; }

@@ -97,16 +97,21 @@ void CLinearPhaseIIR::LinearPhaseIirProcessLanes(CLinearPhaseIIR* const* filters
         src[c] = in[c];
     }
     CIirFilter::IirProcessLanes(passes, count, dst, src, len);
+    // The backward pass reads the forward output from the top: first the
+    // look-ahead, whose results are dropped, then the block, whose results
+    // land in the output from the top.
     for (int32_t c = 0; c < count; ++c)
     {
-        filters[c]->ReverseForward(len);
         passes[c] = filters[c]->m_pBackward;
         dst[c] = filters[c]->m_pBackwardBuf;
-        src[c] = filters[c]->m_pReversedBuf;
+        src[c] = filters[c]->m_pForwardBuf + len;
     }
-    CIirFilter::IirProcessLanes(passes, count, dst, src, v + len);
+    CIirFilter::IirProcessLanes(passes, count, dst, src, v, IirLaneOrder::ReversedIn);
     for (int32_t c = 0; c < count; ++c)
-        filters[c]->FinishBlock(out[c], len);
+        src[c] = filters[c]->m_pForwardBuf;
+    CIirFilter::IirProcessLanes(passes, count, out, src, len, IirLaneOrder::ReversedInOut);
+    for (int32_t c = 0; c < count; ++c)
+        filters[c]->KeepLookAhead(len);
 }
 
 void CLinearPhaseIIR::ReverseForward(int32_t len)
@@ -116,12 +121,18 @@ void CLinearPhaseIIR::ReverseForward(int32_t len)
         m_pReversedBuf[k] = m_pForwardBuf[n - 1 - k];
 }
 
-// The backward output in forward order; the newest forward outputs move to
-// the front (for blocks shorter than the look-ahead the two ranges overlap).
+// The backward output in forward order, then the look-ahead kept.
 void CLinearPhaseIIR::FinishBlock(float* out, int32_t len)
 {
     const int32_t n = m_nOverlap + len;
     for (int32_t k = 0; k < len; ++k)
         out[k] = m_pBackwardBuf[n - 1 - k];
+    KeepLookAhead(len);
+}
+
+// The newest forward outputs move to the front (for blocks shorter than the
+// look-ahead the two ranges overlap).
+void CLinearPhaseIIR::KeepLookAhead(int32_t len)
+{
     DspMove32f(m_pForwardBuf + len, m_pForwardBuf, m_nOverlap);
 }

@@ -32,6 +32,7 @@ class CLinearPhaseIIR : public CQvrPoolObject
   private:
     void ReverseForward(int32_t len);
     void FinishBlock(float* out, int32_t len);
+    void KeepLookAhead(int32_t len);
 
     int32_t m_nMaxLen;
     int32_t m_nBufLen;

@@ -154,16 +154,17 @@ void CSrc::SrcDecimateLanes(CSrc* const* srcs, int32_t count, float* const* out,
             srcs[c]->SrcDecimate(out[c], in[c], len);
         return;
     }
+    // Factor 1 keeps every sample: the filter writes the output itself.
+    const int32_t factor = srcs[0]->m_nSrcFactor;
     CLinearPhaseIIR* filters[IIR_MAX_LANES];
     float* work[IIR_MAX_LANES];
     for (int32_t c = 0; c < count; ++c)
     {
         filters[c] = srcs[c]->m_pDownFilter;
-        work[c] = srcs[c]->m_pWork;
+        work[c] = factor == 1 ? out[c] : srcs[c]->m_pWork;
     }
     CLinearPhaseIIR::LinearPhaseIirProcessLanes(filters, count, work, in, len);
-    const int32_t factor = srcs[0]->m_nSrcFactor;
-    for (int32_t c = 0; c < count; ++c)
+    for (int32_t c = 0; c < count && factor != 1; ++c)
         for (int32_t k = 0; k < len / factor; ++k)
             out[c][k] = work[c][factor * k];
 }
@@ -181,13 +182,17 @@ void CSrc::SrcInterpolateLanes(CSrc* const* srcs, int32_t count, float* const* o
     const int32_t outLen = len * factor;
     CLinearPhaseIIR* filters[IIR_MAX_LANES];
     const float* work[IIR_MAX_LANES];
+    // Factor 1 stuffs no zeros, and the filter's results (never signalling
+    // NaNs) stay what they are when multiplied by 1.0: the filter reads the
+    // input itself and the level is left alone.
     for (int32_t c = 0; c < count; ++c)
     {
         filters[c] = srcs[c]->m_pUpFilter;
-        work[c] = srcs[c]->m_pWork;
-        srcs[c]->SrcStuff(in[c], len, outLen);
+        work[c] = factor == 1 ? in[c] : srcs[c]->m_pWork;
+        if (factor != 1)
+            srcs[c]->SrcStuff(in[c], len, outLen);
     }
     CLinearPhaseIIR::LinearPhaseIirProcessLanes(filters, count, out, work, outLen);
-    for (int32_t c = 0; c < count; ++c)
+    for (int32_t c = 0; c < count && factor != 1; ++c)
         DspMulConstInPlace32f((float)factor, out[c], outLen);
 }

@@ -125,18 +125,25 @@ TEST(QvrIirFilter, DirectFormBitForBitInItsOrder)
 }
 
 // Filters run side by side give what each gives alone, bit for bit, over
-// lane counts that leave spare lanes, lengths that leave single samples,
-// calls alternating with the single path on the same state, and shapes the
-// lanes do not run.
+// lane counts that leave spare lanes, lengths that leave single samples, the
+// reversed orders, forward calls alternating with the single path on the
+// same state, and shapes the lanes do not run.
 TEST(QvrIirFilter, LanesGiveWhatEachFilterGivesAlone)
 {
+    using Order = IirLaneOrder;
     const struct
     {
         int32_t count, nb, na;
-    } rows[] = {{1, 4, 4}, {2, 4, 4}, {3, 4, 4}, {4, 4, 4}, {5, 4, 4}, {8, 4, 4}, {3, 3, 4}};
+        Order order;
+    } rows[] = {{1, 4, 4, Order::Forward},       {2, 4, 4, Order::Forward},
+                {3, 4, 4, Order::ReversedIn},    {4, 4, 4, Order::Forward},
+                {5, 4, 4, Order::ReversedInOut}, {8, 4, 4, Order::Forward},
+                {8, 4, 4, Order::ReversedIn},    {3, 3, 4, Order::ReversedInOut}};
     const int32_t lengths[] = {1, 5, 64, 3, 130, 7, 2, 0, 255};
     for (const auto& r : rows)
     {
+        const bool reverseIn = r.order != Order::Forward,
+                   reverseOut = r.order == Order::ReversedInOut;
         std::vector<std::unique_ptr<CIirFilter>> lanes, alone;
         std::vector<std::vector<float>> x, y(r.count, std::vector<float>(467)), ref = y;
         for (int32_t c = 0; c < r.count; ++c)
@@ -149,6 +156,8 @@ TEST(QvrIirFilter, LanesGiveWhatEachFilterGivesAlone)
         int32_t done = 0;
         for (size_t call = 0; call < std::size(lengths); ++call)
         {
+            const int32_t len = lengths[call];
+            const bool single = r.order == Order::Forward && call % 3 == 2;
             CIirFilter* filters[IIR_MAX_LANES];
             float* out[IIR_MAX_LANES];
             const float* in[IIR_MAX_LANES];
@@ -157,17 +166,23 @@ TEST(QvrIirFilter, LanesGiveWhatEachFilterGivesAlone)
                 filters[c] = lanes[c].get();
                 out[c] = y[c].data() + done;
                 in[c] = x[c].data() + done;
-                alone[c]->IirProcess(ref[c].data() + done, in[c], lengths[call]);
-                if (call % 3 == 2)
-                    lanes[c]->IirProcess(out[c], in[c], lengths[call]);
+                std::vector<float> sequence(len);
+                for (int32_t t = 0; t < len; ++t)
+                    sequence[t] = in[c][reverseIn ? len - 1 - t : t];
+                alone[c]->IirProcess(sequence.data(), sequence.data(), len);
+                for (int32_t t = 0; t < len; ++t)
+                    ref[c][done + (reverseOut ? len - 1 - t : t)] = sequence[t];
+                if (single)
+                    lanes[c]->IirProcess(out[c], in[c], len);
             }
-            if (call % 3 != 2)
-                CIirFilter::IirProcessLanes(filters, r.count, out, in, lengths[call]);
-            done += lengths[call];
+            if (!single)
+                CIirFilter::IirProcessLanes(filters, r.count, out, in, len, r.order);
+            done += len;
         }
         for (int32_t c = 0; c < r.count; ++c)
             EXPECT_EQ(0, memcmp(y[c].data(), ref[c].data(), done * sizeof(float)))
-                << r.count << " lanes, nb " << r.nb << ", filter " << c;
+                << r.count << " lanes, nb " << r.nb << ", order " << (int)r.order << ", filter "
+                << c;
     }
 }
 
