@@ -174,12 +174,7 @@ int32_t CAudioApp::AudioAppProcess(float* const* out, int32_t nOut, float* const
     while (chunk > 0)
     {
         for (int32_t c = 0; c < nIn; ++c)
-        {
-            const float* src = in[c] + done;
-            float* dst = m_pInBlock[c] + m_nFillPos;
-            for (int32_t j = 0; j < chunk; ++j)
-                dst[j] = kInputOffset + src[j];
-        }
+            QvrAddConst(kInputOffset, in[c] + done, m_pInBlock[c] + m_nFillPos, chunk);
         for (int32_t c = 0; c < nOut; ++c)
             DspCopy32f(m_pOutBlock[c] + m_nFillPos, out[c] + done, chunk);
         m_nFillPos += chunk;

@@ -7,6 +7,8 @@
 // can use safely.
 #pragma once
 
+#include <emmintrin.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -47,3 +49,43 @@ class CQvrPoolObject
     static void operator delete(void* p);
     static void operator delete(void* p, POOL_TYPE, ULONG) { operator delete(p); }
 };
+
+// Element-wise block steps of the engine, four samples a vector and the rest
+// one by one, each element rounded as the scalar expression in the comment.
+// dst may be a source.
+template <typename Vector, typename Scalar>
+inline void QvrBlock2(const float* a, const float* b, float* dst, int32_t len, Vector vector,
+                      Scalar scalar)
+{
+    int32_t i = 0;
+    for (; i + 4 <= len; i += 4)
+        _mm_storeu_ps(dst + i, vector(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
+    for (; i < len; ++i)
+        dst[i] = scalar(a[i], b[i]);
+}
+
+// dst = a + b
+inline void QvrAdd(const float* a, const float* b, float* dst, int32_t len)
+{
+    QvrBlock2(
+        a, b, dst, len, [](__m128 x, __m128 y) { return _mm_add_ps(x, y); },
+        [](float x, float y) { return x + y; });
+}
+
+// dst = value + src
+inline void QvrAddConst(float value, const float* src, float* dst, int32_t len)
+{
+    const __m128 v = _mm_set1_ps(value);
+    QvrBlock2(
+        src, src, dst, len, [v](__m128 x, __m128) { return _mm_add_ps(v, x); },
+        [value](float x, float) { return value + x; });
+}
+
+// dst = src * value
+inline void QvrMulConst(const float* src, float value, float* dst, int32_t len)
+{
+    const __m128 v = _mm_set1_ps(value);
+    QvrBlock2(
+        src, src, dst, len, [v](__m128 x, __m128) { return _mm_mul_ps(x, v); },
+        [value](float x, float) { return x * value; });
+}

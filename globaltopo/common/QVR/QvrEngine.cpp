@@ -84,8 +84,14 @@ void CQvrEngine::QvrProcess(float* const* buffers, uint32_t frames)
 {
     // A non-finite sample enters as silence, whichever path takes it.
     for (int32_t c = 0; c < QVR_INPUT_CHANNELS; ++c)
-        for (uint32_t i = 0; i < frames; ++i)
-            buffers[c][i] = FiniteOrZero(buffers[c][i]);
+    {
+        float* x = buffers[c];
+        uint32_t i = 0;
+        for (; i + 4 <= frames; i += 4)
+            _mm_storeu_ps(x + i, FiniteOrZero(_mm_loadu_ps(x + i)));
+        for (; i < frames; ++i)
+            x[i] = FiniteOrZero(x[i]);
+    }
     if (m_bEnable != 0 && m_pAudioApp != nullptr && m_pAudioApp->AudioAppIsReady())
         m_pAudioApp->AudioAppProcess(buffers, kOutputChannels, buffers, QVR_INPUT_CHANNELS, frames);
     else

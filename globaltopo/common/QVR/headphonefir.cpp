@@ -40,6 +40,25 @@ constexpr float kFoldFar = 0.49f;
 constexpr int32_t kRoomCodes[] = {3, 2, 1};
 constexpr int32_t kAngleCodes[] = {24, 25, 29, 30, 31, 34, 35, 39, 40};
 
+// x4 = (near l + x6) + far r and x5 = (far l + x7) + near r, with the old l
+// = x4 and r = x5.
+void FoldSides(float* const* in)
+{
+    const __m128 nearGain = _mm_set1_ps(kFoldNear);
+    const __m128 farGain = _mm_set1_ps(kFoldFar);
+    for (int32_t i = 0; i < N; i += 4)
+    {
+        const __m128 l = _mm_loadu_ps(in[4] + i);
+        const __m128 r = _mm_loadu_ps(in[5] + i);
+        const __m128 x6 = _mm_loadu_ps(in[6] + i);
+        const __m128 x7 = _mm_loadu_ps(in[7] + i);
+        _mm_storeu_ps(in[4] + i,
+                      _mm_add_ps(_mm_add_ps(_mm_mul_ps(nearGain, l), x6), _mm_mul_ps(farGain, r)));
+        _mm_storeu_ps(in[5] + i,
+                      _mm_add_ps(_mm_add_ps(_mm_mul_ps(farGain, l), x7), _mm_mul_ps(nearGain, r)));
+    }
+}
+
 // Line of the report for a pair missing from the bank, by room code.
 int32_t MissingPairLine(int32_t room)
 {
@@ -154,6 +173,11 @@ void MulAccTerms(const SpectralTerm* terms, int32_t count, float* const* acc)
 
 constexpr int32_t kCtcBlock = 16;
 
+inline __m128 Reversed(__m128 v)
+{
+    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3));
+}
+
 // Sixteen outputs of one filter, four to a register (kept apart so that the
 // compiler holds them in registers): acc += x[m + j] c.
 struct CtcAcc
@@ -261,35 +285,28 @@ void CHeadphoneFir::HeadphoneFirProcess(float* const* out, int32_t nOutCh, float
     float* tailIn = m_TailFdl[m_nTailPos];
     const float* f0 = m_HeadFdl[0][m_nHeadPos];
     const float* f1 = m_HeadFdl[1][m_nHeadPos];
-    for (int32_t i = 0; i < FFT_LEN; ++i)
-        tailIn[i] = f1[i] + f0[i];
+    QvrAdd(f1, f0, tailIn, FFT_LEN);
     if (nInCh == 6 || nInCh == 8)
     {
         const float* f2 = m_HeadFdl[2][m_nHeadPos];
         const float* f3 = m_HeadFdl[3][m_nHeadPos];
         const float* f4 = m_HeadFdl[4][m_nHeadPos];
-        for (int32_t i = 0; i < FFT_LEN; ++i)
-            tailIn[i] = f3[i] + f2[i] + f4[i] + tailIn[i];
-    }
-    if (nInCh == 8)
-    {
-        float* x4 = in[4];
-        float* x5 = in[5];
-        for (int32_t i = 0; i < N; ++i)
+        for (int32_t i = 0; i < FFT_LEN; i += 4)
         {
-            const float l = x4[i], r = x5[i];
-            x4[i] = (kFoldNear * l + in[6][i]) + kFoldFar * r;
-            x5[i] = (kFoldFar * l + in[7][i]) + kFoldNear * r;
+            const __m128 front = _mm_add_ps(_mm_loadu_ps(f3 + i), _mm_loadu_ps(f2 + i));
+            const __m128 all = _mm_add_ps(front, _mm_loadu_ps(f4 + i));
+            _mm_storeu_ps(tailIn + i, _mm_add_ps(all, _mm_loadu_ps(tailIn + i)));
         }
     }
+    if (nInCh == 8)
+        FoldSides(in);
     BuildWindows(in, nInCh);
     Accumulate(nInCh);
     for (int32_t e = 0; e < kOutputs; ++e)
     {
         ChunksToPacked(m_Acc[e]);
         DspFftInvRInPlace32f(m_Acc[e], m_pFftSpec, nullptr);
-        for (int32_t i = 0; i < N; ++i)
-            out[e][i] = m_Acc[e][N + i] * 2.0f;
+        QvrMulConst(m_Acc[e] + N, 2.0f, out[e], N);
     }
     m_nHeadPos = StepBack(m_nHeadPos, HEAD_PARTS_MAX);
     m_nTailPos = StepBack(m_nTailPos, TAIL_PARTS_MAX);
@@ -311,11 +328,8 @@ void CHeadphoneFir::BuildWindows(float* const* in, int32_t nInCh)
         {
             const float* sharedHistory = m_InHistory[kStreamSources[k].shared];
             const float* sharedCurrent = in[kStreamSources[k].shared];
-            for (int32_t i = 0; i < N; ++i)
-            {
-                window[i] = history[i] + sharedHistory[i];
-                window[N + i] = current[i] + sharedCurrent[i];
-            }
+            QvrAdd(history, sharedHistory, window, N);
+            QvrAdd(current, sharedCurrent, window + N, N);
         }
         else
         {
@@ -372,23 +386,26 @@ void CHeadphoneFir::HeadphoneFirCtcStage(float* const* out, int32_t nOutCh, floa
     float* d = m_CtcDiffBuf;
     const float* l = in[0];
     const float* r = in[1];
-    for (int32_t i = 0; i < N; ++i)
+    for (int32_t i = 0; i < N; i += 4)
     {
-        s[N - 1 - i] = l[i] + r[i];
-        d[N - 1 - i] = l[i] - r[i];
+        const __m128 lv = _mm_loadu_ps(l + i);
+        const __m128 rv = _mm_loadu_ps(r + i);
+        _mm_storeu_ps(s + N - 4 - i, Reversed(_mm_add_ps(lv, rv)));
+        _mm_storeu_ps(d + N - 4 - i, Reversed(_mm_sub_ps(lv, rv)));
     }
     CtcFilterPair(s, m_CtcSum, d, m_CtcDiff, m_nCTCTaps);
-    for (int32_t t = 0; t < N; ++t)
+    const __m128 half = _mm_set1_ps(0.5f);
+    for (int32_t t = 0; t < N; t += 4)
     {
-        const float sum = s[CTC_BUF_LEN - 1 - t], diff = d[CTC_BUF_LEN - 1 - t];
-        out[0][t] = (diff + sum) * 0.5f;
-        out[1][t] = (sum - diff) * 0.5f;
+        const __m128 sum = Reversed(_mm_loadu_ps(s + CTC_BUF_LEN - 4 - t));
+        const __m128 diff = Reversed(_mm_loadu_ps(d + CTC_BUF_LEN - 4 - t));
+        _mm_storeu_ps(out[0] + t, _mm_mul_ps(_mm_add_ps(diff, sum), half));
+        _mm_storeu_ps(out[1] + t, _mm_mul_ps(_mm_sub_ps(sum, diff), half));
     }
-    for (int32_t q = HEADPHONE_CTC_TAPS - 1; q >= 0; --q)
-    {
-        s[N + q] = s[q];
-        d[N + q] = d[q];
-    }
+    // The reversed last HEADPHONE_CTC_TAPS samples become the history (the
+    // ranges do not overlap).
+    memcpy(s + N, s, HEADPHONE_CTC_TAPS * sizeof(float));
+    memcpy(d + N, d, HEADPHONE_CTC_TAPS * sizeof(float));
 }
 
 int32_t CHeadphoneFir::HeadphoneFirSetCTCAngle(int32_t angle)
