@@ -94,11 +94,12 @@ void ChunksToPacked(float* p)
 }
 
 // One spectral product of both outputs: a window x (or the tail input) with
-// the partition of the filter to each output.
+// the partitions of the filters to output 0 and output 1, held side by side
+// chunk by chunk (a chunk of x at q meets the two at 2q and 2q + kChunk).
 struct SpectralTerm
 {
     const float* x;
-    const float* h[2];
+    const float* h;
 };
 
 // acc = (hr xr - hi xi) + acc and (hr xi + hi xr) + acc for four bins.
@@ -121,7 +122,7 @@ void MulAccFirstChunk(const SpectralTerm* terms, int32_t count, float* const* ac
         for (int32_t t = 0; t < count; ++t)
         {
             const float* x = terms[t].x;
-            const float* h = terms[t].h[e];
+            const float* h = terms[t].h + e * kChunk;
             a[0] = x[0] * h[0] + a[0];
             a[4] = x[4] * h[4] + a[4];
             for (int32_t b = 1; b < 4; ++b)
@@ -160,8 +161,8 @@ void MulAccTerms(const SpectralTerm* terms, int32_t count, float* const* acc)
             {
                 const __m128 xr = _mm_loadu_ps(terms[t].x + q);
                 const __m128 xi = _mm_loadu_ps(terms[t].x + q + 4);
-                MulAccChunk(terms[t].h[0] + q, xr, xi, re0, im0);
-                MulAccChunk(terms[t].h[1] + q, xr, xi, re1, im1);
+                MulAccChunk(terms[t].h + 2 * q, xr, xi, re0, im0);
+                MulAccChunk(terms[t].h + 2 * q + kChunk, xr, xi, re1, im1);
             }
             _mm_storeu_ps(acc[0] + q, re0);
             _mm_storeu_ps(acc[0] + q + 4, im0);
@@ -361,14 +362,13 @@ void CHeadphoneFir::Accumulate(int32_t nInCh)
         {
             const int32_t s = Slot(m_nHeadPos, j, HEAD_PARTS_MAX);
             for (int32_t k = passes[pass][0]; k < passes[pass][1]; ++k)
-                terms[count++] = {m_HeadFdl[k][s],
-                                  {m_HeadSpectra[2 * k][j], m_HeadSpectra[2 * k + 1][j]}};
+                terms[count++] = {m_HeadFdl[k][s], m_HeadSpectra[k][j]};
         }
     }
     for (int32_t j = 0; j < m_nTailParts; ++j)
     {
         const int32_t s = Slot(m_nTailPos, j, TAIL_PARTS_MAX);
-        terms[count++] = {m_TailFdl[s], {m_TailSpectra[0][j], m_TailSpectra[1][j]}};
+        terms[count++] = {m_TailFdl[s], m_TailSpectra[j]};
     }
     float* acc[2] = {m_Acc[0], m_Acc[1]};
     MulAccTerms(terms, count, acc);
@@ -483,24 +483,29 @@ void CHeadphoneFir::HeadphoneFirLoadFilters(const float* head, int32_t nhead, in
     const int32_t nh = nhead < HEADPHONE_HEAD_FILTERS ? nhead : HEADPHONE_HEAD_FILTERS;
     const int32_t nt = ntail < HEADPHONE_TAIL_FILTERS ? ntail : HEADPHONE_TAIL_FILTERS;
     for (int32_t f = 0; f < nh; ++f)
-        LoadPartitions(head + f * headlen, hp, &m_HeadSpectra[f][0][0]);
+        LoadPartitions(head + f * headlen, hp, &m_HeadSpectra[f / 2][0][0], f % 2);
     for (int32_t t = 0; t < nt; ++t)
-        LoadPartitions(tail + t * tailen, tp, &m_TailSpectra[t][0][0]);
+        LoadPartitions(tail + t * tailen, tp, &m_TailSpectra[0][0], t);
     *headParts = hp;
     *tailParts = tp;
 }
 
 // Zero-padded 512-tap pieces of one filter as unscaled spectra: their product
 // with a window's spectrum, transformed back with the 1/1024 inverse, is the
-// plain convolution.
-void CHeadphoneFir::LoadPartitions(const float* taps, int32_t parts, float* spectra)
+// plain convolution. Each goes into the output's place of its pair; the
+// accumulator of output 0 serves as the work buffer (between blocks it holds
+// nothing that is read again).
+void CHeadphoneFir::LoadPartitions(const float* taps, int32_t parts, float* pairs, int32_t output)
 {
+    float* spectrum = m_Acc[0];
     for (int32_t p = 0; p < parts; ++p)
     {
-        float* spectrum = spectra + p * FFT_LEN;
         memcpy(spectrum, taps + p * N, N * sizeof(float));
         memset(spectrum + N, 0, N * sizeof(float));
         DspFftFwdRInPlace32f(spectrum, m_pFftSpec, nullptr);
         PackedToChunks(spectrum);
+        float* pair = pairs + p * 2 * FFT_LEN + output * kChunk;
+        for (int32_t q = 0; q < FFT_LEN; q += kChunk)
+            memcpy(pair + 2 * q, spectrum + q, kChunk * sizeof(float));
     }
 }

@@ -58,7 +58,7 @@ class CHeadphoneFir
     void Accumulate(int32_t nInCh);
     void HeadphoneFirCtcStage(float* const* out, int32_t nOutCh, float* const* in, int32_t nInCh,
                               int32_t len);
-    void LoadPartitions(const float* taps, int32_t parts, float* spectra);
+    void LoadPartitions(const float* taps, int32_t parts, float* pairs, int32_t output);
 
     const float* m_pBank;
     int32_t m_nRoom;
@@ -66,9 +66,11 @@ class CHeadphoneFir
     int32_t m_nHeadParts;
     int32_t m_nTailParts;
     // Every spectrum below is held in chunks of four bins, real parts then
-    // imaginary parts, so that the products need no shuffles.
-    float m_HeadSpectra[HEADPHONE_HEAD_FILTERS][HEAD_PARTS_MAX][FFT_LEN];
-    float m_TailSpectra[HEADPHONE_TAIL_FILTERS][TAIL_PARTS_MAX][FFT_LEN];
+    // imaginary parts, so that the products need no shuffles. The filters'
+    // spectra go in pairs, output 0's and output 1's chunks alternating:
+    // head filters 2k and 2k + 1 of stream k, tail filters 0 and 1.
+    float m_HeadSpectra[STREAMS][HEAD_PARTS_MAX][2 * FFT_LEN];
+    float m_TailSpectra[TAIL_PARTS_MAX][2 * FFT_LEN];
     int32_t m_nCTCAngle;
     int32_t m_nCTCTaps;
     float m_CtcSum[HEADPHONE_CTC_TAPS];
