@@ -88,16 +88,16 @@ DspStatus Direct(const DspFirRoutines& r, const float* src, float* dst, int32_t 
     {
         // History at w[1..n-1], the block right behind it.
         r.copy(src, w + n, len);
-        r.direct(st, w + 1, dst, len);
+        r.direct(st, w + 1, dst, len, nullptr, len);
         r.move(w + len, st->delayLine, n);
         return DspStsNoErr;
     }
     const int32_t r4 = p - 1;
     r.copy(src, w + n, p);
-    r.direct(st, w + 1, dst, r4);
+    // One pass: outputs below r4 read the history buffer, output t from r4 on
+    // reads src[t-m .. t]; the new history goes in once both are read.
+    r.direct(st, w + 1, dst, r4, src + r4 - (n - 1), len);
     r.copy(src + len - n, st->delayLine, n);
-    // Output t reads src[t-m .. t].
-    r.direct(st, src + r4 - (n - 1), dst + r4, len - r4);
     return DspStsNoErr;
 }
 
@@ -330,9 +330,10 @@ DspStatus DspFirFilterWith(const DspFirRoutines& r, const float* src, float* dst
 
 namespace
 {
-void DirectGen(const DspFirState32f* st, const float* x, float* y, int32_t count)
+void DirectGen(const DspFirState32f* st, const float* x, float* y, int32_t split, const float* x2,
+               int32_t count)
 {
-    DspFirDirectOutputs32f(st->taps, st->tapCount, x, y, 0, count);
+    DspFirDirectOutputsSplit32f(st->taps, st->tapCount, x, y, split, x2, count);
 }
 } // namespace
 

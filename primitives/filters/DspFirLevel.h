@@ -365,9 +365,13 @@ inline void Groups(const DspFirState32f* st, const float* data, int64_t offset, 
     }                                                                                              \
     namespace                                                                                      \
     {                                                                                              \
-    void Direct_##sfx(const DspFirState32f* st, const float* x, float* y, int32_t count)           \
+    void Direct_##sfx(const DspFirState32f* st, const float* x, float* y, int32_t split,           \
+                      const float* x2, int32_t count)                                              \
     {                                                                                              \
-        DspFirDirectKernel_##sfx(st->tapVectors, x, y, count, st->tapCount, 0);                    \
+        DspFirDirectKernel_##sfx(st->tapVectors, x, y, split, st->tapCount, 0);                    \
+        if (count > split)                                                                         \
+            DspFirDirectKernel_##sfx(st->tapVectors, x2, y + split, count - split, st->tapCount,   \
+                                     0);                                                           \
     }                                                                                              \
     void Groups_##sfx(const DspFirState32f* st, const float* data, int64_t offset,                 \
                       int64_t firstCycle, float* dst, int64_t count)                               \

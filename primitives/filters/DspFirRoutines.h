@@ -18,8 +18,10 @@ struct DspFirRoutines
     DspStatus (*fftFwd)(const float*, float*, const DspFftSpecR32f*, uint8_t*);
     DspStatus (*mulSpectra)(const float*, float*, int32_t);
     DspStatus (*fftInv)(const float*, float*, const DspFftSpecR32f*, uint8_t*);
-    // count (>= 1) direct-form outputs y[i] = sum_k h[n-1-k] * x[i+k].
-    void (*direct)(const DspFirState32f*, const float* x, float* y, int32_t count);
+    // count (>= 1) direct-form outputs y[i] = sum_k h[n-1-k] * x[i+k] for i below
+    // split (1 .. count), and the same over x2[i - split ..] from split on.
+    void (*direct)(const DspFirState32f*, const float* x, float* y, int32_t split, const float* x2,
+                   int32_t count);
     // count outputs of a multirate call in whole cycles of 4U, starting at
     // cycle firstCycle; the working sequence is xx[i] = data[i - offset].
     void (*groups)(const DspFirState32f*, const float* data, int64_t offset, int64_t firstCycle,

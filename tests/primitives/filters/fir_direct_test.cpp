@@ -103,32 +103,58 @@ INSTANTIATE_TEST_SUITE_P(TapCounts, FirDirectKernel,
                                            Case{32, true}, Case{33, false}, Case{64, true},
                                            Case{101, false}));
 
+namespace
+{
+// x through a fresh state of n taps (taps and history from the seed) in the
+// given blocks, every output against the definition, bit for bit.
+void ExpectStreamMatchesDefinition(int32_t n, uint32_t seed, const std::vector<float>& x,
+                                   const std::vector<int32_t>& blocks)
+{
+    const auto h = firref::Signal(static_cast<size_t>(n), seed);
+    const auto history = firref::Signal(static_cast<size_t>(n), seed + 1);
+    int32_t size = 0;
+    ASSERT_EQ(DspStsNoErr, DspFirStateSize32f_Gen(n, &size));
+    std::vector<uint8_t> memory(static_cast<size_t>(size));
+    DspFirState32f* st = nullptr;
+    ASSERT_EQ(DspStsNoErr, DspFirInit32f_Gen(&st, h.data(), n, history.data(), memory.data()));
+    std::vector<float> y(x.size());
+    size_t pos = 0;
+    for (int32_t len : blocks)
+    {
+        ASSERT_EQ(DspStsNoErr, DspFirFilter32f_Gen(x.data() + pos, y.data() + pos, len, st));
+        pos += static_cast<size_t>(len);
+    }
+    ASSERT_EQ(pos, x.size());
+    const auto want = firref::Convolve(h, x, history);
+    for (size_t t = 0; t < x.size(); ++t)
+        ASSERT_TRUE(SameResult(want[t], y[t])) << "taps " << n << " t " << t;
+}
+} // namespace
+
 // Through the filter: every block length 1..40 in one stream, so the block
 // kernel meets every start inside the history and the source, and the
 // direct path's outputs stay bit for bit those of the definition.
 TEST(FirDirectKernelInFilter, StreamOfEveryBlockLengthMatchesDefinition)
 {
+    std::vector<float> x = firref::Signal(820, 13); // 1 + 2 + ... + 40
+    x[5] = std::numeric_limits<float>::infinity();
+    x[400] = -0.0f;
+    std::vector<int32_t> blocks;
+    for (int32_t len = 1; len <= 40; ++len)
+        blocks.push_back(len);
     for (int32_t n : {1, 4, 7, 32, 33, 70})
-    {
-        const auto h = firref::Signal(static_cast<size_t>(n), 11);
-        const auto history = firref::Signal(static_cast<size_t>(n), 12);
-        std::vector<float> x = firref::Signal(820, 13); // 1 + 2 + ... + 40
-        x[5] = std::numeric_limits<float>::infinity();
-        x[400] = -0.0f;
-        int32_t size = 0;
-        ASSERT_EQ(DspStsNoErr, DspFirStateSize32f_Gen(n, &size));
-        std::vector<uint8_t> memory(static_cast<size_t>(size));
-        DspFirState32f* st = nullptr;
-        ASSERT_EQ(DspStsNoErr, DspFirInit32f_Gen(&st, h.data(), n, history.data(), memory.data()));
-        std::vector<float> y(x.size());
-        size_t pos = 0;
-        for (int32_t len = 1; len <= 40; ++len)
-        {
-            ASSERT_EQ(DspStsNoErr, DspFirFilter32f_Gen(x.data() + pos, y.data() + pos, len, st));
-            pos += static_cast<size_t>(len);
-        }
-        const auto want = firref::Convolve(h, x, history);
-        for (size_t t = 0; t < x.size(); ++t)
-            ASSERT_TRUE(SameResult(want[t], y[t])) << "taps " << n << " t " << t;
-    }
+        ExpectStreamMatchesDefinition(n, 11, x, blocks);
+}
+
+// Blocks long enough for the broadcast table (four blocks of 32 outputs and
+// more) on both sides of the split between the history buffer and the source:
+// splits that end inside a block of 32 (33 taps: 36), at one (64 taps: 64),
+// and tap counts beyond the table (65, 101); special values across the split.
+TEST(FirDirectKernelInFilter, LongBlocksAcrossTheSplitMatchDefinition)
+{
+    std::vector<float> x = firref::Signal(1675, 23); // the blocks' total
+    for (size_t i = 30; i < x.size(); i += 197)
+        x[i] = Specials[(i / 197) % std::size(Specials)];
+    for (int32_t n : {1, 5, 33, 63, 64, 65, 101})
+        ExpectStreamMatchesDefinition(n, 21, x, {128, 129, 160, 192, 255, 300, 511});
 }
