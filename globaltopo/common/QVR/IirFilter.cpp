@@ -26,7 +26,7 @@ struct LaneGroup
 };
 
 // One sample of every lane in the scalar order of IirProcess.
-inline __m128 LaneStep(LaneGroup& g, __m128 x0)
+[[gnu::always_inline]] inline __m128 LaneStep(LaneGroup& g, __m128 x0)
 {
     __m128 acc = _mm_add_ps(_mm_setzero_ps(), _mm_mul_ps(x0, g.b[0]));
     acc = _mm_add_ps(acc, _mm_mul_ps(g.x[0], g.b[1]));
@@ -48,7 +48,7 @@ inline __m128 LaneStep(LaneGroup& g, __m128 x0)
 // lanes, filtered, turned back and written. Sample t of a reversed buffer of
 // len samples lies at len - 1 - t.
 template <bool ReverseIn, bool ReverseOut>
-inline void LaneQuad(LaneGroup& g, int32_t i, int32_t len)
+[[gnu::always_inline]] inline void LaneQuad(LaneGroup& g, int32_t i, int32_t len)
 {
     const int32_t from = ReverseIn ? len - kLanes - i : i;
     __m128 s0 = _mm_loadu_ps(g.in[0] + from);
@@ -79,7 +79,7 @@ inline void LaneQuad(LaneGroup& g, int32_t i, int32_t len)
 }
 
 template <bool ReverseIn, bool ReverseOut>
-inline void LaneSingle(LaneGroup& g, int32_t i, int32_t len)
+[[gnu::always_inline]] inline void LaneSingle(LaneGroup& g, int32_t i, int32_t len)
 {
     const int32_t from = ReverseIn ? len - 1 - i : i;
     const int32_t to = ReverseOut ? len - 1 - i : i;
@@ -90,16 +90,38 @@ inline void LaneSingle(LaneGroup& g, int32_t i, int32_t len)
         g.out[lane][to] = y[lane];
 }
 
+// The groups are copied to locals for the run, so that the compiler keeps
+// their past outputs in registers: through memory, every sample's recursion
+// would wait for a store to reach the next load.
+template <bool ReverseIn, bool ReverseOut, int32_t Groups>
+void LaneRunGroups(LaneGroup* group, int32_t len)
+{
+    LaneGroup g0 = group[0];
+    LaneGroup g1 = group[Groups - 1];
+    int32_t i = 0;
+    for (; i + kLanes <= len; i += kLanes)
+    {
+        LaneQuad<ReverseIn, ReverseOut>(g0, i, len);
+        if constexpr (Groups > 1)
+            LaneQuad<ReverseIn, ReverseOut>(g1, i, len);
+    }
+    for (; i < len; ++i)
+    {
+        LaneSingle<ReverseIn, ReverseOut>(g0, i, len);
+        if constexpr (Groups > 1)
+            LaneSingle<ReverseIn, ReverseOut>(g1, i, len);
+    }
+    group[0] = g0;
+    group[Groups - 1] = Groups > 1 ? g1 : g0;
+}
+
 template <bool ReverseIn, bool ReverseOut>
 void LaneRun(LaneGroup* group, int32_t groups, int32_t len)
 {
-    int32_t i = 0;
-    for (; i + kLanes <= len; i += kLanes)
-        for (int32_t g = 0; g < groups; ++g)
-            LaneQuad<ReverseIn, ReverseOut>(group[g], i, len);
-    for (; i < len; ++i)
-        for (int32_t g = 0; g < groups; ++g)
-            LaneSingle<ReverseIn, ReverseOut>(group[g], i, len);
+    if (groups > 1)
+        LaneRunGroups<ReverseIn, ReverseOut, 2>(group, len);
+    else
+        LaneRunGroups<ReverseIn, ReverseOut, 1>(group, len);
 }
 
 // The single path for the orders: sample by sample at the places the lanes
