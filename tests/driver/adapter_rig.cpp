@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <unistd.h>
 
 #include "driver/adapter_extension.h"
 #include "platform/portcls/portcls_emu.h"
@@ -259,10 +257,6 @@ UsbAdapterRig::UsbAdapterRig(std::unique_ptr<SimUsbDevice> device, const WCHAR* 
     g_AddedFdo = nullptr;
     ClassScript() = DeviceClassScript();
     m_PreviousTable = SetDeviceClassFactories(&c_FakeFactories);
-    char dir[] = "/tmp/lt_frame3_XXXXXX";
-    if (mkdtemp(dir) != nullptr)
-        m_Root = dir;
-    EmuSetSystemRoot(m_Root);
     m_Device = device ? std::move(device) : SimCreateReferenceDevice(SimReference::Uac1SpeakerMic);
     if (!m_Device || !NT_SUCCESS(EmuUsbBus::Create(m_Device.get(), instancePath, &m_Bus)))
         return;
@@ -302,12 +296,6 @@ UsbAdapterRig::~UsbAdapterRig()
     if (m_Driver != nullptr)
         EmuUnloadDriver(m_Driver);
     SetDeviceClassFactories(m_PreviousTable);
-    if (!m_Root.empty())
-    {
-        unlink((m_Root + "/VESTRA.INI").c_str());
-        rmdir(m_Root.c_str());
-    }
-    EmuSetSystemRoot("");
     g_Rig = nullptr;
     g_Script = nullptr;
     g_BusPdo = nullptr;
@@ -336,10 +324,7 @@ void UsbAdapterRig::Release()
 
 void UsbAdapterRig::WriteIni(const std::string& text)
 {
-    FILE* f = fopen((m_Root + "/VESTRA.INI").c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
+    m_Root.WriteFile("VESTRA.INI", text);
 }
 
 std::u16string UsbAdapterRig::SettingsPath() const

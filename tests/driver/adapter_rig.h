@@ -15,6 +15,7 @@
 #include "platform/io/io_emu.h"
 #include "platform/usb/EmuUsbBus.h"
 #include "sim/devices/ReferenceDevices.h"
+#include "tests/driver/bus_device_rig.h"
 
 // ----------------------------------------------------------------------------
 // The device classes the factory table creates.
@@ -187,6 +188,7 @@ class UsbAdapterRig
     static NTSTATUS FilterInternal(PDEVICE_OBJECT device, PIRP irp);
     static NTSTATUS FilterPnp(PDEVICE_OBJECT device, PIRP irp);
 
+    ScratchRoot m_Root{"lt_frame3"};
     std::unique_ptr<SimUsbDevice> m_Device;
     std::unique_ptr<EmuUsbBus> m_Bus;
     PDRIVER_OBJECT m_Driver = nullptr;
@@ -196,7 +198,6 @@ class UsbAdapterRig
     CAdapterCommon* m_Adapter = nullptr;
     const DeviceClassFactories* m_PreviousTable = nullptr;
     LowerScript m_Script;
-    std::string m_Root;
 };
 
 // Descriptor sets built from a reference device with changes.

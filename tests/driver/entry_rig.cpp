@@ -212,12 +212,6 @@ NTSTATUS BusPnp(PDEVICE_OBJECT device, PIRP irp)
     return status;
 }
 
-NTSTATUS BusEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
-{
-    driver->MajorFunction[IRP_MJ_PNP] = BusPnp;
-    return STATUS_SUCCESS;
-}
-
 const DeviceClassFactories c_ScriptedClasses = {CreateScriptedDevice, CreateScriptedDevice,
                                                 CreateScriptedDevice, CreateScriptedDevice,
                                                 CreateScriptedDevice, CreateScriptedDevice};
@@ -424,30 +418,22 @@ DispatchRig::DispatchRig()
     Script() = DeviceScript();
     EntryLog().clear();
     BusRemoveStatus() = STATUS_SUCCESS;
-    if (!NT_SUCCESS(EmuLoadDriver(u"lt4bus", BusEntry, &m_Bus)) ||
-        !NT_SUCCESS(
-            EmuCreatePhysicalDevice(m_Bus, 0, u"USB\\VID_4C54&PID_1002\\5&1a2b&0&4", &m_Pdo)) ||
-        !NT_SUCCESS(EmuLoadDriver(u"ltusbaudio", DriverEntry, &m_Driver)))
+    if (!m_Device.Load({.BusName = u"lt4bus",
+                        .BusPnp = BusPnp,
+                        .InstancePath = u"USB\\VID_4C54&PID_1002\\5&1a2b&0&4",
+                        .DriverName = u"ltusbaudio",
+                        .DriverEntry = DriverEntry}))
         return;
-    m_AddStatus = EmuPnpAddDevice(m_Driver, m_Pdo);
-    PDEVICE_OBJECT top = IoGetAttachedDevice(m_Pdo);
-    if (top != m_Pdo)
-        m_Fdo = top;
+    m_AddStatus = m_Device.Add();
 }
 
 DispatchRig::~DispatchRig()
 {
     BusRemoveStatus() = STATUS_SUCCESS;
-    if (m_Fdo != nullptr && EmuPcIsAdapterDevice(m_Fdo))
+    if (Fdo() != nullptr && EmuPcIsAdapterDevice(Fdo()))
         Pnp(IRP_MN_REMOVE_DEVICE);
     if (m_Adapter != nullptr)
         m_Adapter->Release();
-    if (m_Pdo != nullptr)
-        IoDeleteDevice(m_Pdo);
-    if (m_Driver != nullptr)
-        EmuUnloadDriver(m_Driver);
-    if (m_Bus != nullptr)
-        EmuUnloadDriver(m_Bus);
 }
 
 FakeAdapter* DispatchRig::Attach()
@@ -459,7 +445,7 @@ FakeAdapter* DispatchRig::Attach()
     adapter->GetNonDelegatingUnknown()->AddRef();
     m_Adapter = adapter;
     if (!NT_SUCCESS(
-            adapter->OpenAudioHalCallback(nullptr, m_Fdo, extension->LowerDeviceObject, m_Pdo)))
+            adapter->OpenAudioHalCallback(nullptr, Fdo(), extension->LowerDeviceObject, Pdo())))
         return nullptr;
     // Named as a start-up would: E0, E1...
     for (ULONG i = 0; i < adapter->GetEngineCount(); ++i)
@@ -482,9 +468,9 @@ FakeAdapter* DispatchRig::Attach()
 
 NTSTATUS DispatchRig::Pnp(UCHAR minor)
 {
-    NTSTATUS status = EmuPnpSendMinor(m_Pdo, minor);
+    NTSTATUS status = EmuPnpSendMinor(Pdo(), minor);
     if (minor == IRP_MN_REMOVE_DEVICE)
-        m_Fdo = nullptr;
+        m_Device.Forget();
     return status;
 }
 
@@ -533,18 +519,14 @@ NTSTATUS StartRig::Remove()
 std::vector<std::string> StartRig::Subdevices() const
 {
     std::vector<std::string> names;
-    for (const EmuPcSubdeviceInfo& s : EmuPcSubdevices(Fdo()))
-        names.push_back(Narrow16(s.Name.c_str()));
+    for (const std::u16string& name : SubdeviceNames(Fdo()))
+        names.push_back(Narrow16(name.c_str()));
     return names;
 }
 
 std::vector<std::string> StartRig::Connections() const
 {
-    std::vector<std::string> out;
-    for (const EmuPcConnectionInfo& c : EmuPcPhysicalConnections(Fdo()))
-        out.push_back(Narrow16(c.FromName.c_str()) + ":" + std::to_string(c.FromPin) + "->" +
-                      Narrow16(c.ToName.c_str()) + ":" + std::to_string(c.ToPin));
-    return out;
+    return ConnectionTexts(Fdo());
 }
 
 bool StartRig::InterfaceEnabled(const GUID& interfaceClass) const

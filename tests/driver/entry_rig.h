@@ -17,6 +17,7 @@
 #include "platform/io/io_emu.h"
 #include "platform/portcls/portcls_emu.h"
 #include "sim/devices/SimUsbPort.h"
+#include "tests/driver/bus_device_rig.h"
 #include "tests/driver/frame_doubles.h"
 
 inline constexpr ULONG kEntryTag = POOL_TAG("Dbl4");
@@ -149,27 +150,24 @@ class DispatchRig
   public:
     DispatchRig();
     ~DispatchRig();
-    bool Ok() const { return m_Fdo != nullptr; }
+    bool Ok() const { return Fdo() != nullptr; }
     NTSTATUS AddStatus() const { return m_AddStatus; }
-    PDRIVER_OBJECT Driver() const { return m_Driver; }
-    PDEVICE_OBJECT Pdo() const { return m_Pdo; }
-    PDEVICE_OBJECT Fdo() const { return m_Fdo; }
-    AdapterExtension* Extension() const { return GetAdapterExtension(m_Fdo); }
+    PDRIVER_OBJECT Driver() const { return m_Device.Driver(); }
+    PDEVICE_OBJECT Pdo() const { return m_Device.Pdo(); }
+    PDEVICE_OBJECT Fdo() const { return m_Device.Fdo(); }
+    AdapterExtension* Extension() const { return GetAdapterExtension(Fdo()); }
     // An opened adapter double with the script's engines (named E0, E1...), stored in the
     // extension with its own reference as a start-up would, the interfaces
     // enabled. The rig keeps a second reference until it is destroyed.
     FakeAdapter* Attach();
     NTSTATUS Pnp(UCHAR minor);
     // After a removal the adapter device is gone.
-    void Forget() { m_Fdo = nullptr; }
+    void Forget() { m_Device.Forget(); }
     // The bus answers a removal with this status.
     static NTSTATUS& BusRemoveStatus();
 
   private:
-    PDRIVER_OBJECT m_Bus = nullptr;
-    PDRIVER_OBJECT m_Driver = nullptr;
-    PDEVICE_OBJECT m_Pdo = nullptr;
-    PDEVICE_OBJECT m_Fdo = nullptr;
+    BusDeviceRig m_Device;
     NTSTATUS m_AddStatus = STATUS_UNSUCCESSFUL;
     FakeAdapter* m_Adapter = nullptr;
 };

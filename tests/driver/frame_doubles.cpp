@@ -448,39 +448,6 @@ NTSTATUS TestTopologyMiniport::NonDelegatingQueryInterface(REFIID iid, PVOID* ob
     return STATUS_SUCCESS;
 }
 
-// ----------------------------------------------------------------------------
-PDEVICE_OBJECT g_AddedFdo = nullptr;
-
-NTSTATUS RigBusPnp(PDEVICE_OBJECT, PIRP irp)
-{
-    NTSTATUS status = irp->IoStatus.Status;
-    UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
-    if (minor == IRP_MN_START_DEVICE || minor == IRP_MN_REMOVE_DEVICE)
-        status = STATUS_SUCCESS;
-    irp->IoStatus.Status = status;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
-
-NTSTATUS RigBusEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
-{
-    driver->MajorFunction[IRP_MJ_PNP] = RigBusPnp;
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS RigAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo)
-{
-    NTSTATUS status =
-        PcAddAdapterDevice(driver, pdo, nullptr, 20, PORT_CLASS_DEVICE_EXTENSION_SIZE + 64);
-    if (NT_SUCCESS(status))
-        g_AddedFdo = IoGetAttachedDevice(pdo);
-    return status;
-}
-
-NTSTATUS RigAdapterEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
-{
-    return PcInitializeAdapterDriver(driver, registryPath, RigAddDevice);
-}
 } // namespace
 
 NTSTATUS CreateTestWaveMiniport(PUNKNOWN* miniport, REFCLSID, PUNKNOWN, POOL_TYPE poolType,
@@ -500,14 +467,12 @@ NTSTATUS CreateTestWaveMiniport(PUNKNOWN* miniport, REFCLSID, PUNKNOWN, POOL_TYP
 AdapterRig::AdapterRig(bool topologyIdentity)
 {
     Wave() = WaveScript();
-    g_AddedFdo = nullptr;
-    if (!NT_SUCCESS(EmuLoadDriver(u"ltfr2bus", RigBusEntry, &m_Bus)) ||
-        !NT_SUCCESS(
-            EmuCreatePhysicalDevice(m_Bus, 0, u"USB\\VID_4C54&PID_1001\\5&1a2b&0&3", &m_Pdo)) ||
-        !NT_SUCCESS(EmuLoadDriver(u"ltfr2adapter", RigAdapterEntry, &m_Driver)) ||
-        !NT_SUCCESS(EmuPnpAddDevice(m_Driver, m_Pdo)))
+    if (!m_Device.Load({.BusName = u"ltfr2bus",
+                        .InstancePath = u"USB\\VID_4C54&PID_1001\\5&1a2b&0&3",
+                        .DriverName = u"ltfr2adapter"}) ||
+        !NT_SUCCESS(m_Device.Add()))
         return;
-    m_Fdo = g_AddedFdo;
+    m_Fdo = m_Device.Fdo();
     PPORT port = nullptr;
     if (!NT_SUCCESS(PcNewPort(&port, CLSID_PortTopology)))
         return;
@@ -530,32 +495,6 @@ AdapterRig::~AdapterRig()
 {
     if (m_TopologyPort != nullptr)
         m_TopologyPort->Release();
-    if (m_Fdo != nullptr && EmuPcIsAdapterDevice(m_Fdo))
-        EmuPnpSendMinor(m_Pdo, IRP_MN_REMOVE_DEVICE);
-    if (m_Pdo != nullptr)
-        IoDeleteDevice(m_Pdo);
-    if (m_Driver != nullptr)
-        EmuUnloadDriver(m_Driver);
-    if (m_Bus != nullptr)
-        EmuUnloadDriver(m_Bus);
-}
-
-std::vector<std::u16string> AdapterRig::Subdevices() const
-{
-    std::vector<std::u16string> names;
-    for (const EmuPcSubdeviceInfo& s : EmuPcSubdevices(m_Fdo))
-        names.push_back(s.Name);
-    return names;
-}
-
-std::vector<std::string> AdapterRig::Connections() const
-{
-    std::vector<std::string> out;
-    auto narrow = [](const std::u16string& s) { return std::string(s.begin(), s.end()); };
-    for (const EmuPcConnectionInfo& c : EmuPcPhysicalConnections(m_Fdo))
-        out.push_back(narrow(c.FromName) + ":" + std::to_string(c.FromPin) + "->" +
-                      narrow(c.ToName) + ":" + std::to_string(c.ToPin));
-    return out;
 }
 
 WAVEFORMATEXTENSIBLE FormatRecord(USHORT channels, ULONG rate, USHORT bits, USHORT tag)

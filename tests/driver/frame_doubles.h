@@ -10,6 +10,7 @@
 #include "driver/audio_hal.h"
 #include "driver/stream_engine.h"
 #include "platform/io/io_emu.h"
+#include "tests/driver/bus_device_rig.h"
 
 inline constexpr ULONG kDoubleTag = POOL_TAG("Dbl2");
 
@@ -254,13 +255,11 @@ class AdapterRig
     PUNKNOWN TopologyMiniport() const { return m_TopologyMiniport; }
     // Names of the registered subdevices, and connections as
     // "from:pin->to:pin".
-    std::vector<std::u16string> Subdevices() const;
-    std::vector<std::string> Connections() const;
+    std::vector<std::u16string> Subdevices() const { return SubdeviceNames(m_Fdo); }
+    std::vector<std::string> Connections() const { return ConnectionTexts(m_Fdo); }
 
   private:
-    PDRIVER_OBJECT m_Bus = nullptr;
-    PDRIVER_OBJECT m_Driver = nullptr;
-    PDEVICE_OBJECT m_Pdo = nullptr;
+    BusDeviceRig m_Device;
     PDEVICE_OBJECT m_Fdo = nullptr;
     PUNKNOWN m_TopologyPort = nullptr;
     PUNKNOWN m_TopologyMiniport = nullptr; // held by the port

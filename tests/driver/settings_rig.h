@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/io/io_emu.h"
+#include "tests/driver/bus_device_rig.h"
 
 class SettingsRig
 {
@@ -23,20 +24,20 @@ class SettingsRig
     std::u16string SettingsPath(const std::u16string& subkey = u"") const;
 
     // Writes a file under the system root.
-    void WriteFile(const std::string& name, const std::string& bytes);
+    void WriteFile(const std::string& name, const std::string& bytes)
+    {
+        m_Root.WriteFile(name, bytes);
+    }
 
     // A value read back from the registry; false when it does not exist.
     bool Value(const std::u16string& subkey, const std::u16string& name, ULONG* type,
                std::vector<UCHAR>* data) const;
 
   private:
-    PDRIVER_OBJECT m_Bus = nullptr;
-    PDRIVER_OBJECT m_Driver = nullptr;
-    PDEVICE_OBJECT m_Pdo = nullptr;
+    ScratchRoot m_Root{"lt_frame1"};
+    BusDeviceRig m_Device;
     PDEVICE_OBJECT m_Fdo = nullptr;
     std::u16string m_DriverKey;
-    std::string m_Root;
-    std::vector<std::string> m_Files;
 };
 
 std::vector<UCHAR> Bytes(std::initializer_list<int> values);
