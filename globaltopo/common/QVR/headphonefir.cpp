@@ -139,7 +139,7 @@ void MulAccFirstChunk(const SpectralTerm* terms, int32_t count, float* const* ac
 // bins a vector. The terms go in groups whose sums stay in registers across
 // the group; a group sweeps the whole spectrum, so that each array is read
 // in order (the prefetcher keeps up with a few streams, not with all).
-constexpr int32_t kTermGroup = 2;
+constexpr int32_t kTermGroup = 3;
 
 void MulAccTerms(const SpectralTerm* terms, int32_t count, float* const* acc)
 {
