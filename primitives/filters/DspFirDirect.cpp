@@ -1,8 +1,8 @@
 // Direct-form FIR outputs. One output's sum is a dependent chain of adds, so
 // neighbouring outputs run side by side: with SSE2 each lane of a register
-// holds one output, thirty-two outputs share every broadcast tap, and each
-// lane still adds its own products in the same order as a scalar loop would,
-// so the results are bit for bit those of the one-output loop.
+// holds one output, 32 or 48 outputs share every broadcast tap, and each lane
+// still adds its own products in the same order as a scalar loop would, so
+// the results are bit for bit those of the one-output loop.
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -27,7 +27,7 @@ void OneOutput(const float* taps, int32_t n, const float* x, float* out)
 // broadcast read from memory is one load, where one made from a float costs
 // a shuffle as well, once per tap of every block.
 constexpr int32_t TableTaps = 64;
-constexpr int64_t TableBlocks = 4;
+constexpr int64_t TableBlocks = 2;
 
 inline __m128 AddProduct(__m128 acc, __m128 h, const float* x)
 {
@@ -44,28 +44,48 @@ inline __m128 Tap(const float* taps, int32_t k)
     return _mm_set1_ps(taps[k]);
 }
 
-// Thirty-two neighbouring outputs from x[0 ..]: eight independent chains of
-// adds cover the adders' latency.
-template <typename Taps> void ThirtyTwoOutputs(Taps taps, int32_t n, const float* x, float* out)
+// 4V neighbouring outputs from x[0 ..]: V independent chains of adds (8 or
+// 12) cover the adders' latency, every accumulator held in a register.
+template <int V, typename Taps> void BlockOutputs(Taps taps, int32_t n, const float* x, float* out)
 {
-    __m128 a0 = _mm_setzero_ps(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
+    __m128 a[V];
+#pragma GCC unroll 12
+    for (int v = 0; v < V; ++v)
+    {
+        a[v] = _mm_setzero_ps();
+    }
     for (int32_t k = 0; k < n; ++k)
     {
         const __m128 h = Tap(taps, k);
         const float* p = x + k;
-        a0 = AddProduct(a0, h, p);
-        a1 = AddProduct(a1, h, p + 4);
-        a2 = AddProduct(a2, h, p + 8);
-        a3 = AddProduct(a3, h, p + 12);
-        a4 = AddProduct(a4, h, p + 16);
-        a5 = AddProduct(a5, h, p + 20);
-        a6 = AddProduct(a6, h, p + 24);
-        a7 = AddProduct(a7, h, p + 28);
+#pragma GCC unroll 12
+        for (int v = 0; v < V; ++v)
+        {
+            a[v] = AddProduct(a[v], h, p + 4 * v);
+        }
     }
-    const __m128 sums[8] = {a0, a1, a2, a3, a4, a5, a6, a7};
-    for (int v = 0; v < 8; ++v)
+#pragma GCC unroll 12
+    for (int v = 0; v < V; ++v)
     {
-        _mm_storeu_ps(out + 4 * v, sums[v]);
+        _mm_storeu_ps(out + 4 * v, a[v]);
+    }
+}
+
+// table[k] = taps[k] in all four lanes; four taps per load.
+void BroadcastTaps(const float* taps, int32_t n, __m128* table)
+{
+    int32_t k = 0;
+    for (; k + 4 <= n; k += 4)
+    {
+        const __m128 q = _mm_loadu_ps(taps + k);
+        table[k] = _mm_shuffle_ps(q, q, _MM_SHUFFLE(0, 0, 0, 0));
+        table[k + 1] = _mm_shuffle_ps(q, q, _MM_SHUFFLE(1, 1, 1, 1));
+        table[k + 2] = _mm_shuffle_ps(q, q, _MM_SHUFFLE(2, 2, 2, 2));
+        table[k + 3] = _mm_shuffle_ps(q, q, _MM_SHUFFLE(3, 3, 3, 3));
+    }
+    for (; k < n; ++k)
+    {
+        table[k] = _mm_set1_ps(taps[k]);
     }
 }
 
@@ -98,16 +118,22 @@ void FourOutputs(const float* taps, int32_t n, const float* x, float* out)
 }
 #endif
 
-// Outputs [0, last) from s; the blocks of 32 take their taps from wide (the
-// broadcast table or the floats themselves), the rest from the floats.
+// Outputs [0, last) from s; the blocks of 32 and 48 take their taps from
+// wide (the broadcast table or the floats themselves), the rest from the
+// floats.
 template <typename Wide>
 void Outputs(Wide wide, const float* taps, int32_t n, const float* s, float* dst, int64_t last)
 {
     int64_t t = 0;
 #if defined(__SSE2__)
+    // Blocks of 48 while what follows them is none or at least a block of 32.
+    for (; last - t == 48 || last - t >= 80; t += 48)
+    {
+        BlockOutputs<12>(wide, n, s + t, dst + t);
+    }
     for (; t + 32 <= last; t += 32)
     {
-        ThirtyTwoOutputs(wide, n, s + t, dst + t);
+        BlockOutputs<8>(wide, n, s + t, dst + t);
     }
 #else
     (void)wide;
@@ -136,10 +162,7 @@ void DspFirDirectOutputsSplit32f(const float* taps, int32_t n, const float* s, f
     if (n <= TableTaps && split / 32 + (count - split) / 32 >= TableBlocks)
     {
         __m128 table[TableTaps];
-        for (int32_t k = 0; k < n; ++k)
-        {
-            table[k] = _mm_set1_ps(taps[k]);
-        }
+        BroadcastTaps(taps, n, table);
         const __m128* wide = table;
         Outputs(wide, taps, n, s, dst, split);
         Outputs(wide, taps, n, s2, dst + split, count - split);

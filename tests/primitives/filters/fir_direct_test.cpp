@@ -146,7 +146,7 @@ TEST(FirDirectKernelInFilter, StreamOfEveryBlockLengthMatchesDefinition)
         ExpectStreamMatchesDefinition(n, 11, x, blocks);
 }
 
-// Blocks long enough for the broadcast table (four blocks of 32 outputs and
+// Blocks long enough for the broadcast table (two blocks of 32 outputs and
 // more) on both sides of the split between the history buffer and the source:
 // splits that end inside a block of 32 (33 taps: 36), at one (64 taps: 64),
 // and tap counts beyond the table (65, 101); special values across the split.
