@@ -1,11 +1,13 @@
 // The adapter as the ASIO session reaches it: the device's engines and I/O,
-// its identity, and the start and stop of the owner's streaming that the
-// adapter shares with its power changes. The adapter holds the session, so
-// the session sees the adapter only through this.
+// its identity and device-table record, and the start and stop of the
+// owner's streaming that the adapter shares with its power changes. The
+// adapter holds the session, so the session sees the adapter only through
+// this.
 #pragma once
 
 #include "driver/interfaces.h"
 #include "platform/usb/usbdi.h"
+#include "usbaudio/device_table.h"
 
 class CStreamEngine;
 
@@ -23,8 +25,7 @@ class CAsioHost
     // TRUE when the device is gone.
     virtual BOOLEAN ResetPortIfNeeded() = 0;
 
-    virtual USHORT GetVendorId() const = 0;
-    virtual USHORT GetProductId() const = 0;
+    virtual const DeviceRecord& GetDeviceRecord() const = 0;
     virtual UCHAR GetProductIndex() const = 0;
 
     // Each runs under the adapter's ASIO mutex, held by the caller.

@@ -5,21 +5,15 @@
 #include "asio/asio_rings.h"
 #include "asio/asio_host.h"
 #include "platform/usb/usbdlib.h"
-#include "usbaudio/listed_devices.h"
 
 namespace
 {
-// Devices that are told, by a vendor request, when ASIO streaming starts
-// and stops.
-constexpr ListedDeviceId c_StreamingAnnounced[] = {
-    {0x4C54, 0x3101}, {0x4C54, 0x3102}, {0x4C54, 0x3103}, {0x4C54, 0x3104}, {0x4C54, 0x3105},
-};
 constexpr UCHAR c_StreamingRequest = 0x07;
 } // namespace
 
 void CAsioRings::SendVendorRequest(USHORT value)
 {
-    if (!IsListedDevice(c_StreamingAnnounced, m_Adapter->GetVendorId(), m_Adapter->GetProductId()))
+    if (!m_Adapter->GetDeviceRecord().Has(DEVICE_STREAMING_ANNOUNCED))
         return;
     URB urb;
     RtlZeroMemory(&urb, sizeof(urb));

@@ -182,13 +182,9 @@ BOOLEAN CAdapterAsioHost::ResetPortIfNeeded()
 {
     return m_Adapter->ResetPortIfNeeded();
 }
-USHORT CAdapterAsioHost::GetVendorId() const
+const DeviceRecord& CAdapterAsioHost::GetDeviceRecord() const
 {
-    return m_Adapter->GetVendorId();
-}
-USHORT CAdapterAsioHost::GetProductId() const
-{
-    return m_Adapter->GetProductId();
+    return m_Adapter->GetDeviceRecord();
 }
 UCHAR CAdapterAsioHost::GetProductIndex() const
 {

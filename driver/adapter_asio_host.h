@@ -18,8 +18,7 @@ class CAdapterAsioHost final : public CAsioHost
     ULONG GetPowerState() const override;
     NTSTATUS SubmitUrbSync(PURB urb) override;
     BOOLEAN ResetPortIfNeeded() override;
-    USHORT GetVendorId() const override;
-    USHORT GetProductId() const override;
+    const DeviceRecord& GetDeviceRecord() const override;
     UCHAR GetProductIndex() const override;
     NTSTATUS AsioStart() override;
     NTSTATUS AsioStop() override;

@@ -11,6 +11,7 @@
 #include "driver/adapter_interfaces.h"
 #include "driver/audio_hal.h"
 #include "driver/sync_mutex.h"
+#include "usbaudio/device_table.h"
 
 inline constexpr ULONG ADAPTER_POOL_TAG = POOL_TAG("PcCr");
 // Every buffer of the USB device I/O, the configuration descriptor, the
@@ -191,6 +192,8 @@ class CAdapterCommon : public IUsbDeviceIo,
     // ---- state, for the other parts of the driver and for tests
     USHORT GetVendorId() const { return m_idVendor; }
     USHORT GetProductId() const { return m_idProduct; }
+    // The device's row of the device table, read at the class choice.
+    const DeviceRecord& GetDeviceRecord() const { return m_DeviceRecord; }
     UCHAR GetManufacturerIndex() const { return m_iManufacturer; }
     UCHAR GetProductIndex() const { return m_iProduct; }
     ULONG GetInterfaceCount() const { return m_InterfaceCount; }
@@ -268,6 +271,7 @@ class CAdapterCommon : public IUsbDeviceIo,
 
     USHORT m_idVendor;
     USHORT m_idProduct;
+    DeviceRecord m_DeviceRecord = {};
     UCHAR m_iManufacturer;
     UCHAR m_iProduct;
     PUSB_CONFIGURATION_DESCRIPTOR m_ConfigurationDescriptor;

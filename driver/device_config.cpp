@@ -3,10 +3,10 @@
 // every new ASIO client starts from.
 #include "driver/adapter_common.h"
 #include "driver/audio_function.h"
-#include "driver/device_ids.h"
 #include "driver/registry_settings.h"
 #include "platform/usb/usbdlib.h"
 #include "usbaudio/device_factories.h"
+#include "usbaudio/device_table.h"
 
 namespace
 {
@@ -16,20 +16,6 @@ const DeviceClassFactories c_DriverDeviceClasses = {
     CreateUsbAudio1DeviceB, CreateUsbAudio1DeviceC,    CreateUsbAudio1Device,
 };
 const DeviceClassFactories* volatile g_DeviceClassTable = &c_DriverDeviceClasses;
-
-// The model texts of the chip maker's audio class 1.0 devices, compared from
-// byte 2 of the model string descriptor (UTF-16 little-endian).
-const UCHAR c_TimedModel[] = {0x0B, 0x00, 0x05, 0x00, 0x50, 0x00};
-const UCHAR c_Model4402[] = {'4', 0, '4', 0, '0', 0, '2', 0};
-const UCHAR c_Model4407[] = {'4', 0, '4', 0, '0', 0, '7', 0};
-const UCHAR c_ModelLtk250[] = {'L', 0, 'T', 0, 'K', 0, '2', 0, '5', 0, '0', 0};
-
-// Compares only bytes the device actually sent as part of its descriptor.
-bool ModelMatches(const UCHAR* descriptor, ULONG validLength, const UCHAR* model, ULONG modelLength)
-{
-    return validLength >= 2 + modelLength &&
-           RtlCompareMemory(descriptor + 2, model, modelLength) == modelLength;
-}
 
 void FreeChoiceBlock(PVOID block)
 {
@@ -107,10 +93,11 @@ NTSTATUS CAdapterCommon::ConfigureDevice()
 void CAdapterCommon::ApplyAsioDefaults()
 {
     PAGED_CODE();
-    const ULONG type = AsioDefaultSampleType(m_idVendor, m_idProduct);
+    const ULONG listed = m_DeviceRecord.AsioSampleType;
+    const ULONG type = listed != 0 ? listed : ASIO_DEFAULT_SAMPLE_TYPE;
     ULONG stored = type;
     m_Asio.SetSampleTypeDefault(type);
-    if (type != ASIO_DEFAULT_SAMPLE_TYPE)
+    if (listed != 0)
         RegistryBinarySetting(m_DeviceObject, SETTINGS_WRITE, &stored, sizeof(stored),
                               u"ASIOMLDataBitDepth");
 }
@@ -142,6 +129,7 @@ NTSTATUS CAdapterCommon::SelectDeviceClass()
     if (audioControl == nullptr)
         return STATUS_UNSUCCESSFUL;
     m_AudioControlInterfaceNumber = audioControl->bInterfaceNumber;
+    m_DeviceRecord = FindDeviceRecord(m_idVendor, m_idProduct);
 
     const DeviceClassFactories* table = GetDeviceClassFactories();
     PDEVICE_CLASS_FACTORY factory = nullptr;
@@ -173,14 +161,7 @@ NTSTATUS CAdapterCommon::SelectDeviceClass()
                     valid = MODEL_STRING_BUFFER_SIZE;
                 if (valid > descriptor[0])
                     valid = descriptor[0];
-                if (ModelMatches(descriptor, valid, c_TimedModel, sizeof(c_TimedModel)))
-                    factory = table->CreateUsbAudioTimedDevice;
-                else if (ModelMatches(descriptor, valid, c_Model4402, sizeof(c_Model4402)))
-                    factory = table->CreateUsbAudio1DeviceA;
-                else if (ModelMatches(descriptor, valid, c_Model4407, sizeof(c_Model4407)))
-                    factory = table->CreateUsbAudio1DeviceB;
-                else if (ModelMatches(descriptor, valid, c_ModelLtk250, sizeof(c_ModelLtk250)))
-                    factory = table->CreateUsbAudio1DeviceC;
+                factory = ChooseUac1DeviceClass(*table, descriptor, valid);
             }
         }
     }

@@ -2,7 +2,6 @@
 // its USB vendor and product IDs, and the values of its enumeration keys.
 #include "driver/adapter_common.h"
 #include "driver/device_enum_key.h"
-#include "driver/device_ids.h"
 #include "platform/usb/usbdlib.h"
 
 namespace
@@ -91,7 +90,12 @@ NTSTATUS CAdapterCommon::WriteDeviceNames()
     PAGED_CODE();
     if (m_iProduct != 0)
         WriteNameFromString(m_iProduct, DevicePropertyFriendlyName, USB_IO_POOL_TAG);
-    if (IsManufacturerNameWanted(m_idVendor, m_idProduct, m_iManufacturer))
+    // The chip maker's string names only its listed products, and those
+    // even at index 0.
+    const bool named = m_DeviceRecord.Has(DEVICE_CHIP_MAKER)
+                           ? m_DeviceRecord.Has(DEVICE_NAMED_PRODUCT)
+                           : m_iManufacturer != 0;
+    if (named)
         WriteNameFromString(m_iManufacturer, DevicePropertyManufacturer,
                             MANUFACTURER_NAME_POOL_TAG);
     return STATUS_SUCCESS;

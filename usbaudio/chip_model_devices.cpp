@@ -27,13 +27,13 @@ NTSTATUS CUsbAudio1DeviceA::FillCapabilityRecord(PUSBDEVICEIO)
 
 NTSTATUS CUsbAudio1DeviceB::FillCapabilityRecord(PUSBDEVICEIO)
 {
-    m_CapabilityRecord = ModelBCapabilityRecord(GetVendorId(), GetProductId());
+    m_CapabilityRecord = ModelBCapabilityRecord(GetDeviceRecord());
     return STATUS_SUCCESS;
 }
 
 NTSTATUS CUsbAudio1DeviceC::FillCapabilityRecord(PUSBDEVICEIO)
 {
-    m_CapabilityRecord = ModelCCapabilityRecord(GetVendorId(), GetProductId());
+    m_CapabilityRecord = ModelCCapabilityRecord(GetDeviceRecord());
     return STATUS_SUCCESS;
 }
 

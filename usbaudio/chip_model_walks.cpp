@@ -3,7 +3,6 @@
 #include "streaming/usb_audio1_capture.h"
 #include "streaming/usb_audio_repack_render.h"
 #include "usbaudio/chip_model_walkers.h"
-#include "usbaudio/listed_devices.h"
 #include "usbaudio/uac1_stream_factory.h"
 #include "usbaudio/units/chip_feature_unit.h"
 #include "usbaudio/units/chip_model_feature_unit.h"
@@ -49,7 +48,7 @@ struct ChipUnitRow
 // A terminal type one vendor's devices report wrongly.
 struct TerminalTypeRewrite
 {
-    USHORT Vendor;
+    ULONG DeviceFlag; // of the devices whose terminal is rewritten
     UCHAR TerminalId;
     USHORT From;
     USHORT To;
@@ -88,7 +87,7 @@ const ChipUnitRow c_ModelCUnits[] = {
     {UAC_FEATURE_UNIT, 0, c_AnyId, Uac1Object<CChipFeatureUnit>}};
 
 const TerminalTypeRewrite c_ModelBHeadphones = {
-    MODEL_B_HEADPHONE_VENDOR, MODEL_B_HEADPHONE_TERMINAL_ID, c_SpeakerType, c_HeadphonesType};
+    DEVICE_HEADPHONE_TERMINAL_6, MODEL_B_HEADPHONE_TERMINAL_ID, c_SpeakerType, c_HeadphonesType};
 
 const ChipModelWalk c_ModelA = {MODEL_A_POOL_TAG, c_ModelAUnits, ARRAYSIZE(c_ModelAUnits), nullptr};
 const ChipModelWalk c_ModelB = {MODEL_B_POOL_TAG, c_ModelBUnits, ARRAYSIZE(c_ModelBUnits),
@@ -98,7 +97,8 @@ const ChipModelWalk c_ModelC = {UAC1_POOL_TAG, c_ModelCUnits, ARRAYSIZE(c_ModelC
 bool NeedsRewrite(const TerminalTypeRewrite* rewrite, CUsbAudioDevice* device, const UCHAR* d)
 {
     return rewrite != nullptr && d[2] == UAC_OUTPUT_TERMINAL &&
-           device->GetVendorId() == rewrite->Vendor && d[c_IdOffset] == rewrite->TerminalId &&
+           device->GetDeviceRecord().Has(rewrite->DeviceFlag) &&
+           d[c_IdOffset] == rewrite->TerminalId &&
            (d[c_TerminalTypeOffset] | d[c_TerminalTypeOffset + 1] << 8) == rewrite->From;
 }
 

@@ -1,36 +1,11 @@
 #include "usbaudio/endpoint_capabilities.h"
 
-#include "driver/device_ids.h"
 #include "platform/usb/usbdlib.h"
 #include "usbaudio/control_transfer.h"
-#include "usbaudio/listed_devices.h"
+#include "usbaudio/device_table.h"
 
 namespace
 {
-enum class ModelFamily
-{
-    None,
-    First,
-    Second,
-    Third
-};
-
-struct ModelText
-{
-    const WCHAR* Text;
-    ULONG Chars;
-    ModelFamily Family;
-};
-
-const ModelText c_ModelTexts[] = {
-    {MODEL_TEXT_FIRST_FAMILY, 4, ModelFamily::First},
-    {MODEL_TEXT_SECOND_FAMILY, 6, ModelFamily::Second},
-    {MODEL_TEXT_THIRD_FAMILY, 6, ModelFamily::Third},
-};
-static_assert(sizeof(MODEL_TEXT_FIRST_FAMILY) == 5 * sizeof(WCHAR));
-static_assert(sizeof(MODEL_TEXT_SECOND_FAMILY) == 7 * sizeof(WCHAR));
-static_assert(sizeof(MODEL_TEXT_THIRD_FAMILY) == 7 * sizeof(WCHAR));
-
 constexpr UCHAR c_ProductStringIndex = 0x50;
 constexpr UCHAR c_ProductStringFallback = 0x32;
 
@@ -39,7 +14,7 @@ constexpr ControlRequest c_StatusRequest = {URB_FUNCTION_VENDOR_OTHER, TRUE, 0x0
 constexpr UCHAR c_StatusReady = 0x1F;
 constexpr ULONG c_FirstFamilyMask = 0x3E10A0;
 constexpr ULONG c_FirstFamilyCustomerMask = 0x3E00A5;
-constexpr ULONG c_ChipOwnClearedBit = 0x1000;
+constexpr ULONG c_ChipMakerClearedBit = 0x1000;
 // Third model family: two configuration bytes.
 constexpr ControlRequest c_ConfigRequests[2] = {
     {URB_FUNCTION_VENDOR_OTHER, TRUE, 0x00, 0x1A, 0},
@@ -78,24 +53,12 @@ NTSTATUS ReadProductString(PUSBDEVICEIO io, PURB urb, UCHAR index, PUCHAR buffer
     return status;
 }
 
-// Compares only characters the device sent: a shorter name is another product.
-ModelFamily FamilyOf(const UCHAR* descriptor, ULONG received)
-{
-    for (const ModelText& model : c_ModelTexts)
-    {
-        const ULONG bytes = model.Chars * sizeof(WCHAR);
-        if (received >= 2 + bytes && RtlCompareMemory(descriptor + 2, model.Text, bytes) == bytes)
-            return model.Family;
-    }
-    return ModelFamily::None;
-}
-
 NTSTATUS ReadChipByte(PUSBDEVICEIO io, const ControlRequest& request, PUCHAR value)
 {
     return ControlRequestAtLeast(io, request, value, 1, 1);
 }
 
-NTSTATUS FirstFamilyRecord(PUSBDEVICEIO io, USHORT idVendor, USHORT idProduct,
+NTSTATUS FirstFamilyRecord(PUSBDEVICEIO io, const DeviceRecord& device,
                            EndpointCapabilities* record)
 {
     UCHAR status = 0;
@@ -103,10 +66,10 @@ NTSTATUS FirstFamilyRecord(PUSBDEVICEIO io, USHORT idVendor, USHORT idProduct,
     if (!NT_SUCCESS(result) || status != c_StatusReady)
         return result;
     ULONG mask = c_FirstFamilyMask;
-    if (IsListedDevice(UAC1_FIRST_FAMILY_CUSTOMER, idVendor, idProduct))
+    if (device.Capabilities == CapabilityVariant::FirstFamilyCustomer)
         mask = c_FirstFamilyCustomerMask;
-    else if (IsListedDevice(UAC1_CHIP_OWN_PRODUCT, idVendor, idProduct))
-        mask &= ~c_ChipOwnClearedBit;
+    else if (device.Capabilities == CapabilityVariant::ChipMakerProduct)
+        mask &= ~c_ChipMakerClearedBit;
     *record = MakeCapabilityRecord(mask, 0, CAPABILITY_THIRD_FIRST_FAMILY);
     return STATUS_SUCCESS;
 }
@@ -135,14 +98,14 @@ NTSTATUS ThirdFamilyRecord(PUSBDEVICEIO io, EndpointCapabilities* record)
 // Both string reads failed. Ordinary devices have no model string and start
 // with the zero record, as an unknown model does; a device that is gone does
 // not start.
-NTSTATUS UnreadableRecord(NTSTATUS readStatus, USHORT idVendor, USHORT idProduct,
+NTSTATUS UnreadableRecord(NTSTATUS readStatus, const DeviceRecord& device,
                           EndpointCapabilities* record)
 {
     if (readStatus == STATUS_NO_SUCH_DEVICE)
         return readStatus;
-    if (IsListedDevice(UAC1_UNREADABLE_FIRST, idVendor, idProduct))
+    if (device.Capabilities == CapabilityVariant::UnreadableFirst)
         *record = MakeCapabilityRecord(0x24, 0, 0);
-    else if (IsListedDevice(UAC1_UNREADABLE_SECOND, idVendor, idProduct))
+    else if (device.Capabilities == CapabilityVariant::UnreadableSecond)
         *record = MakeCapabilityRecord(0x3C0264, 12, 0);
     return STATUS_SUCCESS;
 }
@@ -169,7 +132,7 @@ EndpointCapabilities MakeCapabilityRecord(ULONG mask, ULONG second, ULONG third)
     return record;
 }
 
-NTSTATUS ReadUac1CapabilityRecord(PUSBDEVICEIO io, USHORT idVendor, USHORT idProduct,
+NTSTATUS ReadUac1CapabilityRecord(PUSBDEVICEIO io, const DeviceRecord& device,
                                   EndpointCapabilities* record)
 {
     PAGED_CODE();
@@ -188,13 +151,13 @@ NTSTATUS ReadUac1CapabilityRecord(PUSBDEVICEIO io, USHORT idVendor, USHORT idPro
             status = ReadProductString(io, urb, c_ProductStringFallback, buffer, &received);
         *record = MakeCapabilityRecord(0, 0, 0);
         if (!NT_SUCCESS(status))
-            status = UnreadableRecord(status, idVendor, idProduct, record);
+            status = UnreadableRecord(status, device, record);
         else
         {
-            switch (FamilyOf(buffer, received))
+            switch (FindModelFamily(buffer, received))
             {
             case ModelFamily::First:
-                status = FirstFamilyRecord(io, idVendor, idProduct, record);
+                status = FirstFamilyRecord(io, device, record);
                 break;
             case ModelFamily::Third:
                 status = ThirdFamilyRecord(io, record);
@@ -219,18 +182,18 @@ EndpointCapabilities ModelACapabilityRecord()
     return MakeCapabilityRecord(0x3FE02F, 12, 0);
 }
 
-EndpointCapabilities ModelBCapabilityRecord(USHORT idVendor, USHORT idProduct)
+EndpointCapabilities ModelBCapabilityRecord(const DeviceRecord& device)
 {
-    if (IsListedDevice(MODEL_B_LISTED, idVendor, idProduct))
+    if (device.Capabilities == CapabilityVariant::ModelBListed)
         return MakeCapabilityRecord(0x24, 0, 0);
     return MakeCapabilityRecord(0xF, 0, 0);
 }
 
-EndpointCapabilities ModelCCapabilityRecord(USHORT idVendor, USHORT idProduct)
+EndpointCapabilities ModelCCapabilityRecord(const DeviceRecord& device)
 {
-    if (IsListedDevice(MODEL_C_VARIANT5, idVendor, idProduct))
+    if (device.Capabilities == CapabilityVariant::ModelCVariant5)
         return MakeCapabilityRecord(0x20006, 8, 0);
-    if (IsListedDevice(MODEL_C_VARIANT6_LISTED, idVendor, idProduct))
+    if (device.Capabilities == CapabilityVariant::ModelCVariant6Listed)
         return MakeCapabilityRecord(0x3E0084, 0, CAPABILITY_THIRD_FIRST_FAMILY);
     return MakeCapabilityRecord(0x3E1084, 0, CAPABILITY_THIRD_FIRST_FAMILY);
 }
@@ -247,11 +210,11 @@ EndpointCapabilities Uac2CapabilityRecord()
     return MakeCapabilityRecord(0x3FE0FF, 0, 18);
 }
 
-void DeriveUac1EndpointRecord(const EndpointCapabilities& source, USHORT idVendor, USHORT idProduct,
+void DeriveUac1EndpointRecord(const EndpointCapabilities& source, const DeviceRecord& device,
                               BOOLEAN isInput, ULONG endpointKind, EndpointCapabilities* record)
 {
     *record = MakeCapabilityRecord(0, 0, 0);
-    if (IsListedDevice(UAC1_CHIP_OWN_PRODUCT, idVendor, idProduct))
+    if (device.Capabilities == CapabilityVariant::ChipMakerProduct)
     {
         const bool microphone = isInput == 1 && endpointKind == ENDPOINT_KIND_MIC;
         record->CapabilityMask = source.CapabilityMask | (microphone ? 0x800000 : 0);
@@ -263,12 +226,12 @@ void DeriveUac1EndpointRecord(const EndpointCapabilities& source, USHORT idVendo
     *record = MakeCapabilityRecord(source.CapabilityMask, source.SecondValue, source.ThirdValue);
 }
 
-void DeriveUac2EndpointRecord(const EndpointCapabilities& source, USHORT idVendor, USHORT idProduct,
+void DeriveUac2EndpointRecord(const EndpointCapabilities& source, const DeviceRecord& device,
                               BOOLEAN isInput, ULONG endpointKind, ULONG engineCount,
                               EndpointCapabilities* record)
 {
     *record = MakeCapabilityRecord(0, 0, 0);
-    if (IsListedDevice(UAC2_FIXED_RECORDS, idVendor, idProduct))
+    if (device.Capabilities == CapabilityVariant::Uac2FixedRecords)
     {
         if (endpointKind == ENDPOINT_KIND_HP)
             *record = MakeCapabilityRecord(0x603F, 0, 3);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "driver/adapter_interfaces.h"
+#include "usbaudio/device_table.h"
 
 inline constexpr ULONG CAPABILITY_POOL_TAG = POOL_TAG("pmet");
 // The product-string read of the capability part of InitDevice.
@@ -16,22 +17,22 @@ EndpointCapabilities MakeCapabilityRecord(ULONG mask, ULONG second, ULONG third)
 // The capability part of the audio class 1.0 device's InitDevice: reads the
 // product string (index 0x50, then 0x32) and, for the chip maker's model
 // families, the chip's status or configuration bytes, and fills *record.
-NTSTATUS ReadUac1CapabilityRecord(PUSBDEVICEIO io, USHORT idVendor, USHORT idProduct,
+NTSTATUS ReadUac1CapabilityRecord(PUSBDEVICEIO io, const DeviceRecord& device,
                                   EndpointCapabilities* record);
 
 // The source records the chip-model classes and the timed class write
 // before their parse.
 EndpointCapabilities ModelACapabilityRecord();
-EndpointCapabilities ModelBCapabilityRecord(USHORT idVendor, USHORT idProduct);
-EndpointCapabilities ModelCCapabilityRecord(USHORT idVendor, USHORT idProduct);
+EndpointCapabilities ModelBCapabilityRecord(const DeviceRecord& device);
+EndpointCapabilities ModelCCapabilityRecord(const DeviceRecord& device);
 EndpointCapabilities TimedCapabilityRecord();
 EndpointCapabilities Uac2CapabilityRecord();
 
 // The record of one endpoint kind and direction, from the device's source
 // record: the audio class 1.0 family and the timed class, and class 2.0
 // (which also needs the device's engine count).
-void DeriveUac1EndpointRecord(const EndpointCapabilities& source, USHORT idVendor, USHORT idProduct,
+void DeriveUac1EndpointRecord(const EndpointCapabilities& source, const DeviceRecord& device,
                               BOOLEAN isInput, ULONG endpointKind, EndpointCapabilities* record);
-void DeriveUac2EndpointRecord(const EndpointCapabilities& source, USHORT idVendor, USHORT idProduct,
+void DeriveUac2EndpointRecord(const EndpointCapabilities& source, const DeviceRecord& device,
                               BOOLEAN isInput, ULONG endpointKind, ULONG engineCount,
                               EndpointCapabilities* record);

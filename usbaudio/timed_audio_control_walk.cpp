@@ -1,6 +1,6 @@
 #include <new>
 
-#include "usbaudio/listed_devices.h"
+#include "usbaudio/device_table.h"
 #include "usbaudio/timed_descriptor_rewrite.h"
 #include "usbaudio/timed_terminals.h"
 #include "usbaudio/timed_units.h"
@@ -20,36 +20,38 @@ template <typename T> CUacUnit* MakePlain(ULONG index, CUsbAudioTimedDevice*)
 
 constexpr UCHAR c_AnyId = 0;
 // The class of each descriptor, by subtype, unit id and listed device; the
-// first row that matches decides.
+// first row that matches decides. A row without a variant matches every
+// device.
 struct TimedUnitKind
 {
     UCHAR Subtype;
     UCHAR Ids[3];
-    const ListedDeviceId* Listed;
+    TimedVariant Listed;
     TimedUnitMaker Create;
 };
+constexpr TimedVariant c_AnyDevice = TimedVariant::None;
 #define LINE_IDS                                                                                   \
     {                                                                                              \
         TimedId::StereoMixRec, TimedId::MicRec, TimedId::LineRec                                   \
     }
 const TimedUnitKind c_TimedUnits[] = {
-    {UAC_INPUT_TERMINAL, {c_AnyId}, nullptr, Make<CTimedInputTerminal>},
-    {UAC_OUTPUT_TERMINAL, {TimedId::Speaker}, nullptr, Make<CTimedOutputTerminal>},
-    {UAC_OUTPUT_TERMINAL, {c_AnyId}, nullptr, MakePlain<CUac1OutputTerminal>},
-    {UAC_MIXER_UNIT, {c_AnyId}, nullptr, MakePlain<CUac1MixerUnit>},
-    {UAC_SELECTOR_UNIT, {c_AnyId}, nullptr, Make<CTimedSelectorUnit>},
-    {UAC_FEATURE_UNIT, {TimedId::Master}, nullptr, Make<CTimedMuteLedFeatureUnit>},
-    {UAC_FEATURE_UNIT, {TimedId::SpdifRec}, nullptr, MakePlain<CTimedSoftMuteFeatureUnit>},
-    {UAC_FEATURE_UNIT, {TimedId::MicAnalog}, nullptr, Make<CTimedGainFeatureUnit>},
+    {UAC_INPUT_TERMINAL, {c_AnyId}, c_AnyDevice, Make<CTimedInputTerminal>},
+    {UAC_OUTPUT_TERMINAL, {TimedId::Speaker}, c_AnyDevice, Make<CTimedOutputTerminal>},
+    {UAC_OUTPUT_TERMINAL, {c_AnyId}, c_AnyDevice, MakePlain<CUac1OutputTerminal>},
+    {UAC_MIXER_UNIT, {c_AnyId}, c_AnyDevice, MakePlain<CUac1MixerUnit>},
+    {UAC_SELECTOR_UNIT, {c_AnyId}, c_AnyDevice, Make<CTimedSelectorUnit>},
+    {UAC_FEATURE_UNIT, {TimedId::Master}, c_AnyDevice, Make<CTimedMuteLedFeatureUnit>},
+    {UAC_FEATURE_UNIT, {TimedId::SpdifRec}, c_AnyDevice, MakePlain<CTimedSoftMuteFeatureUnit>},
+    {UAC_FEATURE_UNIT, {TimedId::MicAnalog}, c_AnyDevice, Make<CTimedGainFeatureUnit>},
     {UAC_FEATURE_UNIT,
      {TimedId::LineAnalog},
-     TIMED_FIRST_LISTED,
+     TimedVariant::First,
      Make<CTimedForcedMuteFeatureUnit>},
-    {UAC_FEATURE_UNIT, {TimedId::LineAnalog}, nullptr, Make<CTimedGainFeatureUnit>},
-    {UAC_FEATURE_UNIT, LINE_IDS, TIMED_SECOND_LISTED, Make<CTimedLineMuteNodeFeatureUnit>},
-    {UAC_FEATURE_UNIT, LINE_IDS, TIMED_THIRD_LISTED, Make<CTimedLineSwitchFeatureUnit>},
-    {UAC_FEATURE_UNIT, LINE_IDS, nullptr, Make<CTimedLineFeatureUnit>},
-    {UAC_FEATURE_UNIT, {c_AnyId}, nullptr, MakePlain<CUac1FeatureUnit>},
+    {UAC_FEATURE_UNIT, {TimedId::LineAnalog}, c_AnyDevice, Make<CTimedGainFeatureUnit>},
+    {UAC_FEATURE_UNIT, LINE_IDS, TimedVariant::Second, Make<CTimedLineMuteNodeFeatureUnit>},
+    {UAC_FEATURE_UNIT, LINE_IDS, TimedVariant::Third, Make<CTimedLineSwitchFeatureUnit>},
+    {UAC_FEATURE_UNIT, LINE_IDS, c_AnyDevice, Make<CTimedLineFeatureUnit>},
+    {UAC_FEATURE_UNIT, {c_AnyId}, c_AnyDevice, MakePlain<CUac1FeatureUnit>},
 };
 #undef LINE_IDS
 
@@ -70,8 +72,7 @@ NTSTATUS CreateTimedUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
     for (const TimedUnitKind& kind : c_TimedUnits)
     {
         if (kind.Subtype != descriptor[2] || !IdMatches(kind, descriptor[3]) ||
-            (kind.Listed != nullptr &&
-             !IsListedDevice(kind.Listed, 1, device->GetVendorId(), device->GetProductId())))
+            (kind.Listed != c_AnyDevice && kind.Listed != device->GetDeviceRecord().Timed))
             continue;
         return AddWalkedUnit(device, kind.Create(DeviceUnitCount(device), timed), descriptor);
     }

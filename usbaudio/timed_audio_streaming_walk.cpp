@@ -3,7 +3,6 @@
 #include "streaming/usb_audio1_capture.h"
 #include "streaming/usb_audio_timed_render.h"
 #include "usbaudio/chain_nodes.h"
-#include "usbaudio/listed_devices.h"
 #include "usbaudio/timed_device.h"
 #include "usbaudio/timed_walkers.h"
 #include "usbaudio/uac1_stream_factory.h"
@@ -75,7 +74,7 @@ NTSTATUS ParseAudioStreamingTimed(CUsbAudioTimedDevice* device,
     if (!NT_SUCCESS(status))
         return status;
     BindRenders(device);
-    if (IsListedDevice(TIMED_FIRST_LISTED, device->GetVendorId(), device->GetProductId()))
+    if (device->GetDeviceRecord().Timed == TimedVariant::First)
         status = AttachToRenders(
             device, status,
             [] { return new (NonPagedPool, TIMED_POOL_TAG) CChainNode(JACK_STATE_SENSED); },

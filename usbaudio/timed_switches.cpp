@@ -1,7 +1,6 @@
 #include "usbaudio/timed_switches.h"
 
 #include "driver/registry_settings.h"
-#include "usbaudio/listed_devices.h"
 
 namespace
 {
@@ -34,10 +33,10 @@ const SwitchSetting c_SwitchSettings[] = {
 constexpr ULONG c_NoOutputs = SwitchBit(SupportHPOut) | SwitchBit(SupportSpdifOut);
 
 // One row per listed device, tried in order; the first that matches
-// decides. A row without a device matches any identified chip.
+// decides. A row without a variant matches any identified chip.
 struct TimedOverride
 {
-    const ListedDeviceId* Device;
+    TimedVariant Device;
     BOOLEAN NeedsIdentity;
     ULONG SwitchesOn;
     ULONG SwitchesOff;
@@ -48,38 +47,38 @@ struct TimedOverride
     USHORT Register1;
 };
 const TimedOverride c_Overrides[] = {
-    {TIMED_FIRST_LISTED, TRUE,
+    {TimedVariant::First, TRUE,
      SwitchBit(DisableLineInRecUnit) | SwitchBit(DisableStereoMixRecUnit) |
          SwitchBit(DisableSpdifInTerminal) | SwitchBit(Disable4ChOutSupported) |
          SwitchBit(Disable8ChOutSupported),
      c_NoOutputs, TRUE, 0x3E0084, TRUE, TRUE, 0x3032},
-    {TIMED_FOURTH_LISTED, TRUE,
+    {TimedVariant::Fourth, TRUE,
      SwitchBit(DisableStereoMixRecUnit) | SwitchBit(DisableSpdifInTerminal) |
          SwitchBit(Disable2ChOutSupported) | SwitchBit(Disable4ChOutSupported) |
          SwitchBit(Disable8ChOutSupported),
      c_NoOutputs, TRUE, 0, FALSE, FALSE, 0},
-    {TIMED_THIRD_LISTED, FALSE,
+    {TimedVariant::Third, FALSE,
      SwitchBit(DisableLineInTerminal) | SwitchBit(DisableSpdifInTerminal), c_NoOutputs, TRUE,
      0x3E09F, FALSE, FALSE, 0},
-    {TIMED_SECOND_LISTED, TRUE,
+    {TimedVariant::Second, TRUE,
      SwitchBit(Disable8ChOutSupported) | SwitchBit(DisableLineInTerminal) |
          SwitchBit(DisableSpdifInTerminal),
      c_NoOutputs, FALSE, 0, FALSE, FALSE, 0},
-    {nullptr, TRUE, SwitchBit(Disable8ChOutSupported), 0, FALSE, 0, FALSE, FALSE, 0},
+    {TimedVariant::None, TRUE, SwitchBit(Disable8ChOutSupported), 0, FALSE, 0, FALSE, FALSE, 0},
 };
 
-bool RowMatches(const TimedOverride& row, USHORT idVendor, USHORT idProduct)
+bool RowMatches(const TimedOverride& row, TimedVariant device)
 {
-    return row.Device == nullptr || IsListedDevice(row.Device, 1, idVendor, idProduct);
+    return row.Device == TimedVariant::None || row.Device == device;
 }
 
 // A listed device whose row needs an identified chip and does not have one
 // stays as "Settings" made it; so does a device no row names.
-const TimedOverride* FindOverride(USHORT idVendor, USHORT idProduct, bool identified)
+const TimedOverride* FindOverride(TimedVariant device, bool identified)
 {
     for (const TimedOverride& row : c_Overrides)
     {
-        if (!RowMatches(row, idVendor, idProduct))
+        if (!RowMatches(row, device))
             continue;
         if (row.NeedsIdentity && !identified)
             return nullptr;
@@ -145,10 +144,10 @@ void ReadTimedSwitches(PDEVICE_OBJECT settingsKey, TimedSwitches* switches)
     }
 }
 
-void ApplyTimedDeviceOverrides(USHORT idVendor, USHORT idProduct, const TimedChipIdentity& chip,
+void ApplyTimedDeviceOverrides(TimedVariant device, const TimedChipIdentity& chip,
                                TimedDeviceSettings* settings)
 {
-    const TimedOverride* row = FindOverride(idVendor, idProduct, chip.Identified());
+    const TimedOverride* row = FindOverride(device, chip.Identified());
     if (row != nullptr)
     {
         settings->Switches.SetBits(row->SwitchesOn, 1);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/io/io.h"
+#include "usbaudio/device_table.h"
 
 enum TimedSwitch : ULONG
 {
@@ -66,7 +67,7 @@ void ReadTimedSwitches(PDEVICE_OBJECT settingsKey, TimedSwitches* switches);
 // The overrides of the first matching row of the listed devices (and of any
 // identified chip), then the rule that without two-channel playback there
 // is neither a headphone nor an S/PDIF output.
-void ApplyTimedDeviceOverrides(USHORT idVendor, USHORT idProduct, const TimedChipIdentity& chip,
+void ApplyTimedDeviceOverrides(TimedVariant device, const TimedChipIdentity& chip,
                                TimedDeviceSettings* settings);
 // What one switch implies for the others (a terminal that is gone takes its
 // paths with it).

@@ -4,7 +4,6 @@
 #include "usbaudio/chain_nodes.h"
 #include "usbaudio/controls/selector_control.h"
 #include "usbaudio/descriptor_rules.h"
-#include "usbaudio/listed_devices.h"
 #include "usbaudio/uac1_walkers.h"
 #include "usbaudio/units/uac1_terminals.h"
 #include "usbaudio/units/uac1_units.h"
@@ -167,10 +166,10 @@ NTSTATUS CreateUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
     {
         if (kind.Subtype != descriptor[2])
             continue;
-        // One vendor's terminal 16 is a headphone output whatever it says.
+        // The listed vendor's terminal 16 is a headphone output whatever it says.
         UCHAR copy[256];
         if (kind.Subtype == UAC_OUTPUT_TERMINAL &&
-            device->GetVendorId() == UAC1_HEADPHONE_TERMINAL_VENDOR &&
+            device->GetDeviceRecord().Has(DEVICE_HEADPHONE_TERMINAL_16) &&
             descriptor[3] == UAC1_HEADPHONE_TERMINAL_ID &&
             (descriptor[4] | descriptor[5] << 8) == c_SpeakerType)
         {
@@ -186,7 +185,7 @@ NTSTATUS CreateUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
 
 NTSTATUS CheckListedOutputs(CUsbAudioDevice* device)
 {
-    if (!IsListedDevice(UAC1_TWO_OUTPUT_DEVICE, device->GetVendorId(), device->GetProductId()))
+    if (!device->GetDeviceRecord().Has(DEVICE_TWO_OUTPUT_TERMINALS))
         return STATUS_SUCCESS;
     for (ULONG id : {UAC1_HEADPHONE_TERMINAL_ID, UAC1_SECOND_OUTPUT_TERMINAL_ID})
     {

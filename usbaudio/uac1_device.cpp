@@ -11,7 +11,7 @@ const DeviceClassTraits UAC1_DEVICE_TRAITS = {.PoolTag = UAC1_POOL_TAG,
 
 NTSTATUS CUsbAudio1Device::FillCapabilityRecord(PUSBDEVICEIO io)
 {
-    return ReadUac1CapabilityRecord(io, GetVendorId(), GetProductId(), &m_CapabilityRecord);
+    return ReadUac1CapabilityRecord(io, GetDeviceRecord(), &m_CapabilityRecord);
 }
 
 NTSTATUS CUsbAudio1Device::GetEndpointCapabilities(BOOLEAN isInput, ULONG endpointKind,
@@ -19,8 +19,8 @@ NTSTATUS CUsbAudio1Device::GetEndpointCapabilities(BOOLEAN isInput, ULONG endpoi
 {
     if (capabilities == nullptr)
         return STATUS_UNSUCCESSFUL;
-    DeriveUac1EndpointRecord(m_CapabilityRecord, GetVendorId(), GetProductId(), isInput,
-                             endpointKind, capabilities);
+    DeriveUac1EndpointRecord(m_CapabilityRecord, GetDeviceRecord(), isInput, endpointKind,
+                             capabilities);
     return STATUS_SUCCESS;
 }
 

@@ -16,8 +16,8 @@ inline constexpr ULONG PATH_RING_IDS = 20;
 // Sources of a unit that source linking reads.
 inline constexpr ULONG LINKED_SOURCES_MAX = 9;
 inline constexpr ULONG WINDOWS_VISTA_DDI = 0x06000000;
-// Class 1.0 devices of this vendor call terminal 16 headphones, not a speaker.
-inline constexpr USHORT UAC1_HEADPHONE_TERMINAL_VENDOR = 0x4C54;
+// The listed vendor's class 1.0 devices call terminal 16 headphones, not a
+// speaker; its two-output device needs it and terminal 64 as outputs.
 inline constexpr ULONG UAC1_HEADPHONE_TERMINAL_ID = 16;
 inline constexpr ULONG UAC1_SECOND_OUTPUT_TERMINAL_ID = 64;
 

@@ -20,8 +20,8 @@ NTSTATUS CUsbAudio2Device::GetEndpointCapabilities(BOOLEAN isInput, ULONG endpoi
 {
     if (capabilities == nullptr)
         return STATUS_UNSUCCESSFUL;
-    DeriveUac2EndpointRecord(m_CapabilityRecord, GetVendorId(), GetProductId(), isInput,
-                             endpointKind, GetEngineCount(), capabilities);
+    DeriveUac2EndpointRecord(m_CapabilityRecord, GetDeviceRecord(), isInput, endpointKind,
+                             GetEngineCount(), capabilities);
     return STATUS_SUCCESS;
 }
 

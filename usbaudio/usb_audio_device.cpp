@@ -79,7 +79,8 @@ POUTPUTTYPECONTROL FindOutputTypeControl(CStreamEngine* engine)
 CUsbAudioDevice::CUsbAudioDevice(PUNKNOWN outerUnknown, const DeviceClassTraits& traits,
                                  USHORT idVendor, USHORT idProduct)
     : CAudioHal(outerUnknown), m_Traits(traits), m_idVendor(idVendor), m_idProduct(idProduct),
-      m_AudioControlInterface(0), m_DeviceUnits(nullptr)
+      m_DeviceRecord(FindDeviceRecord(idVendor, idProduct)), m_AudioControlInterface(0),
+      m_DeviceUnits(nullptr)
 {
 }
 

@@ -10,6 +10,7 @@
 #include "driver/audio_hal.h"
 #include "driver/stream_engine.h"
 #include "driver/sync_mutex.h"
+#include "usbaudio/device_table.h"
 #include "usbaudio/interrupt_polling.h"
 
 class CUacUnit;
@@ -118,6 +119,8 @@ class CUsbAudioDevice : public CAudioHal, public IDeviceModel, public IDeviceLoc
     const DeviceClassTraits& Traits() const { return m_Traits; }
     USHORT GetVendorId() const { return m_idVendor; }
     USHORT GetProductId() const { return m_idProduct; }
+    // The device's row of the device table, read when the object is made.
+    const DeviceRecord& GetDeviceRecord() const { return m_DeviceRecord; }
     UCHAR GetAudioControlInterfaceNumber() const { return m_AudioControlInterface; }
     // The first AudioStreaming interface at or after `from` that belongs to
     // the audio function of the device's AudioControl interface.
@@ -148,6 +151,7 @@ class CUsbAudioDevice : public CAudioHal, public IDeviceModel, public IDeviceLoc
     const DeviceClassTraits& m_Traits;
     USHORT m_idVendor;
     USHORT m_idProduct;
+    DeviceRecord m_DeviceRecord;
     UCHAR m_AudioControlInterface;
     CPtrList* m_DeviceUnits;
     // The units' jacks and output types, shared by the polling thread and

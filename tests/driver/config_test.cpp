@@ -3,12 +3,15 @@
 // "Settings" and the listed devices' sample types.
 #include <gtest/gtest.h>
 
-#include "driver/device_ids.h"
 #include "platform/kernel/emu.h"
 #include "tests/driver/adapter_rig.h"
 
 namespace
 {
+// The listed devices of the ASIO sample type: one packed, three 24 in 32.
+constexpr USHORT c_ChipVendor = 0x4C54;
+constexpr USHORT c_Packed24Product = 0x3101;
+constexpr USHORT c_24In32Products[] = {0x3102, 0x3103, 0x3104};
 // The device created, from the factory's log line.
 std::string CreatedClass()
 {
@@ -274,7 +277,7 @@ TEST(Config, AsioStreamOfAnUnlistedDeviceKeepsSixteenBitsAndWritesNothing)
 
 TEST(Config, OnlyBitOneOfTheThirdFieldMarksAnAsioStream)
 {
-    UsbAdapterRig rig(Uac1With(CHIP_VENDOR_ID, ASIO_PACKED24_PRODUCT),
+    UsbAdapterRig rig(Uac1With(c_ChipVendor, c_Packed24Product),
                       u"USB\\VID_4C54&PID_3101\\5&1a2b&0&1");
     ASSERT_TRUE(rig.Ok());
     EndpointCapabilities other = Caps(~c_AsioStreamBit);
@@ -295,13 +298,13 @@ TEST(Config, ListedDevicesGetAndKeepTheirSampleType)
         USHORT Product;
         ULONG Type;
     };
-    const Case cases[] = {{ASIO_PACKED24_PRODUCT, 17},
-                          {ASIO_24IN32_PRODUCTS[0], 27},
-                          {ASIO_24IN32_PRODUCTS[1], 27},
-                          {ASIO_24IN32_PRODUCTS[2], 27}};
+    const Case cases[] = {{c_Packed24Product, 17},
+                          {c_24In32Products[0], 27},
+                          {c_24In32Products[1], 27},
+                          {c_24In32Products[2], 27}};
     for (const Case& c : cases)
     {
-        UsbAdapterRig rig(Uac1With(CHIP_VENDOR_ID, c.Product));
+        UsbAdapterRig rig(Uac1With(c_ChipVendor, c.Product));
         ASSERT_TRUE(rig.Ok());
         ClassScript().EngineCount = 2;
         ClassScript().Capabilities = {Caps(c_AsioStreamBit), Caps(0)};
@@ -322,7 +325,7 @@ TEST(Config, ListedDevicesGetAndKeepTheirSampleType)
 
 TEST(Config, DeviceWithoutEnginesKeepsItsSettings)
 {
-    UsbAdapterRig rig(Uac1With(CHIP_VENDOR_ID, ASIO_PACKED24_PRODUCT));
+    UsbAdapterRig rig(Uac1With(c_ChipVendor, c_Packed24Product));
     ASSERT_TRUE(rig.Ok());
     rig.SetSetting(u"ASIOMLDataLatency", 7);
     ASSERT_EQ(STATUS_SUCCESS, rig.Start());

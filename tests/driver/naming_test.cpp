@@ -3,12 +3,15 @@
 // component id built from the USB IDs.
 #include <gtest/gtest.h>
 
-#include "driver/device_ids.h"
 #include "platform/kernel/emu.h"
 #include "tests/driver/adapter_rig.h"
 
 namespace
 {
+// The chip maker and its two products that its manufacturer string names.
+constexpr USHORT c_ChipVendor = 0x4C54;
+constexpr USHORT c_NamedProduct1 = 0x3001;
+constexpr USHORT c_NamedProduct2 = 0x3002;
 const std::u16string c_Ccs = u"\\Registry\\Machine\\SYSTEM\\CurrentControlSet";
 // A vendor other than the chip maker, kept inside the project's own ID range.
 constexpr USHORT c_OtherVendor = 0x4C55;
@@ -179,9 +182,9 @@ TEST(Naming, OtherVendorWithoutManufacturerStringGetsNoMfg)
 
 TEST(Naming, ListedChipProductsReadTheirManufacturerStringEvenAtIndexZero)
 {
-    for (USHORT product : {CHIP_NAMED_PRODUCT_1, CHIP_NAMED_PRODUCT_2})
+    for (USHORT product : {c_NamedProduct1, c_NamedProduct2})
     {
-        UsbAdapterRig rig(DeviceWith(CHIP_VENDOR_ID, product, 0, 2));
+        UsbAdapterRig rig(DeviceWith(c_ChipVendor, product, 0, 2));
         ASSERT_TRUE(rig.Ok());
         EmuRegistryDeleteValue(rig.EnumKeyPath(), u"Mfg");
         rig.Device()->ScriptRequest(DescriptorRequest(USB_STRING_DESCRIPTOR_TYPE, 0),

@@ -332,7 +332,8 @@ TEST(Capabilities, Uac1EndpointRecords)
     {
         EndpointCapabilities record;
         memset(&record, 0xEE, sizeof(record));
-        DeriveUac1EndpointRecord(source, 0x4C54, c.Product, c.Input, c.Kind, &record);
+        DeriveUac1EndpointRecord(source, FindDeviceRecord(0x4C54, c.Product), c.Input, c.Kind,
+                                 &record);
         ExpectRecord(c.Expected, record, "class 1.0");
     }
 }
@@ -367,7 +368,8 @@ TEST(Capabilities, Uac2EndpointRecords)
     {
         EndpointCapabilities record;
         memset(&record, 0xEE, sizeof(record));
-        DeriveUac2EndpointRecord(source, 0x4C54, c.Product, c.Input, c.Kind, c.Engines, &record);
+        DeriveUac2EndpointRecord(source, FindDeviceRecord(0x4C54, c.Product), c.Input, c.Kind,
+                                 c.Engines, &record);
         ExpectRecord(c.Expected, record, "class 2.0");
     }
 }
