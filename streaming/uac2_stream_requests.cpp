@@ -1,6 +1,6 @@
 #include "streaming/uac2_stream_requests.h"
 
-#include "driver/audio_hal.h"
+#include "driver/base/audio_hal.h"
 #include "platform/usb/usbdlib.h"
 
 namespace

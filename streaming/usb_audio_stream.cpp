@@ -3,9 +3,9 @@
 // notifications to the clients and the worker thread.
 #include "streaming/usb_audio_stream.h"
 
-#include "driver/adapter_interfaces.h"
-#include "driver/callback_object.h"
-#include "driver/interface_table.h"
+#include "driver/base/adapter_interfaces.h"
+#include "driver/base/callback_object.h"
+#include "driver/base/interface_table.h"
 #include "platform/usb/usbdlib.h"
 
 namespace

@@ -8,9 +8,9 @@
 // of sending and completing; the base is never used alone.
 #pragma once
 
-#include "driver/adapter_interfaces.h"
-#include "driver/sync_mutex.h"
-#include "driver/stream_engine.h"
+#include "driver/base/adapter_interfaces.h"
+#include "driver/base/sync_mutex.h"
+#include "driver/base/stream_engine.h"
 #include "platform/usb/usbdi.h"
 #include "streaming/iso_pacing.h"
 #include "streaming/usb_stream_control.h"

@@ -1,6 +1,6 @@
 #include "streaming/usb_audio_timed_render.h"
 
-#include "driver/interface_table.h"
+#include "driver/base/interface_table.h"
 #include "platform/ks/ksmedia.h"
 #include "streaming/usb_stream_control.h"
 

@@ -3,7 +3,7 @@
 // (head of the opened list) and runs for (head of the started list).
 #include "streaming/usb_audio_stream.h"
 
-#include "driver/callback_object.h"
+#include "driver/base/callback_object.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 // the ASIO interface build on this header alone.
 #pragma once
 
-#include "driver/interfaces.h"
+#include "driver/base/interfaces.h"
 
 DEFINE_GUID(IID_IUsbStreamControl, 0x7C4D1930L, 0x875A, 0x418C, 0xA0, 0xA4, 0x3A, 0x30, 0x45, 0x6A,
             0x89, 0x96);

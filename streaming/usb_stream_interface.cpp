@@ -2,7 +2,7 @@
 // settings, the copy of the interface information with the data pipe of the
 // stream's direction, the adapter's count of active stream interfaces, and the
 // audio class 1.0 sampling-frequency request to the data endpoint.
-#include "driver/adapter_interfaces.h"
+#include "driver/base/adapter_interfaces.h"
 #include "platform/usb/usbdlib.h"
 #include "streaming/usb_audio_stream.h"
 

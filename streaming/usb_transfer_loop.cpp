@@ -4,7 +4,7 @@
 // outstanding count, the start of the transfers and recovery after errors.
 #include "streaming/usb_audio_stream.h"
 
-#include "driver/adapter_interfaces.h"
+#include "driver/base/adapter_interfaces.h"
 
 namespace
 {

@@ -3,8 +3,8 @@
 // notification and the private capability property.
 #include "streaming/wave_cyclic_miniport.h"
 
-#include "driver/adapter_extension.h"
-#include "driver/interface_table.h"
+#include "driver/base/adapter_extension.h"
+#include "driver/base/interface_table.h"
 #include "streaming/wave_cyclic_stream.h"
 #include "streaming/wave_data_format.h"
 

@@ -11,8 +11,8 @@
 // CLSID_PortWaveCyclic, then CStreamEngine::InstallMiniport).
 #pragma once
 
-#include "driver/interfaces.h"
-#include "driver/stream_engine.h"
+#include "driver/base/interfaces.h"
+#include "driver/base/stream_engine.h"
 #include "platform/portcls/stdunk.h"
 
 inline constexpr ULONG WAVE_CYCLIC_POOL_TAG = POOL_TAG("WAVC");

@@ -1,6 +1,6 @@
 // The wave filter's tables: data ranges grouped from the engine's formats,
 // the pin, node and connection descriptors, and data-range intersection.
-#include "driver/adapter_extension.h"
+#include "driver/base/adapter_extension.h"
 #include "streaming/wave_cyclic_miniport.h"
 #include "streaming/wave_data_format.h"
 

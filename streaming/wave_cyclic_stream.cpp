@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "driver/interface_table.h"
+#include "driver/base/interface_table.h"
 #include "streaming/wave_cyclic_miniport.h"
 #include "streaming/wave_data_format.h"
 

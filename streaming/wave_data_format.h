@@ -5,7 +5,7 @@
 // them unchanged. The wave miniport and its stream share these checks.
 #pragma once
 
-#include "driver/stream_engine.h"
+#include "driver/base/stream_engine.h"
 
 // A data format must be at least this long to carry a plain wave format.
 inline constexpr ULONG WAVE_DATA_FORMAT_MIN_BYTES = 82;

@@ -1,8 +1,8 @@
 #include "usbaudio/device_factories.h"
 
-#include "usbaudio/chip_model_devices.h"
-#include "usbaudio/timed_device.h"
-#include "usbaudio/uac2_device.h"
+#include "usbaudio/chip_model/devices.h"
+#include "usbaudio/timed/device.h"
+#include "usbaudio/uac2/device.h"
 
 namespace
 {

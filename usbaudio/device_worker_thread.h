@@ -5,7 +5,7 @@
 // thread outlives Stop.
 #pragma once
 
-#include "driver/adapter_interfaces.h"
+#include "driver/base/adapter_interfaces.h"
 
 class CDeviceWorkerThread
 {

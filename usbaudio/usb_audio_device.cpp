@@ -2,10 +2,10 @@
 
 #include <new>
 
-#include "driver/adapter_extension.h"
-#include "driver/audio_function.h"
-#include "driver/interface_table.h"
-#include "driver/registry_settings.h"
+#include "driver/base/adapter_extension.h"
+#include "driver/base/audio_function.h"
+#include "driver/base/interface_table.h"
+#include "driver/base/registry_settings.h"
 #include "platform/usb/usbdlib.h"
 #include "usbaudio/device_lock.h"
 #include "usbaudio/units/uac_unit.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "sim/host/harness/HostHarness.h"
+#include "sim/host/harness/host_harness.h"
 
 namespace
 {

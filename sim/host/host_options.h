@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "sim/devices/SimUsbDevice.h"
+#include "sim/devices/sim_usb_device.h"
 #include "sim/host/stream_run.h"
 
 enum class HostAction

@@ -18,7 +18,7 @@
 #include "platform/kernel/emu.h"
 #include "sim/clients/asio_client.h"
 #include "platform/ks/pcautomation.h"
-#include "sim/host/harness/HostHarness.h"
+#include "sim/host/harness/host_harness.h"
 #include "sim/host/host_options.h"
 #include "sim/host/self_check.h"
 

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "sim/host/harness/HostFormats.h"
-#include "sim/host/harness/HostStream.h"
+#include "sim/host/harness/host_formats.h"
+#include "sim/host/harness/host_stream.h"
 
 const char kStreamRunUsage[] =
     "  --play IN.wav           plays the file (integer PCM) through the first render\n"

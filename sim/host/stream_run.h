@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "sim/host/harness/HostHarness.h"
-#include "sim/host/harness/HostWav.h"
+#include "sim/host/harness/host_harness.h"
+#include "sim/host/harness/host_wav.h"
 
 struct StreamRunOptions
 {

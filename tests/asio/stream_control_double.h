@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/stream_engine.h"
+#include "driver/base/stream_engine.h"
 #include "streaming/usb_stream_control.h"
 
 std::vector<std::string>& ControlLog();

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/adapter_common.h"
+#include "driver/adapter/adapter_common.h"
 #include "platform/io/io_emu.h"
-#include "platform/usb/EmuUsbBus.h"
-#include "sim/devices/ReferenceDevices.h"
+#include "platform/usb/emu_usb_bus.h"
+#include "sim/devices/reference_devices.h"
 #include "tests/driver/bus_device_rig.h"
 
 // ----------------------------------------------------------------------------

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "driver/audio_control.h"
+#include "driver/base/audio_control.h"
 #include "platform/kernel/emu.h"
 
 namespace

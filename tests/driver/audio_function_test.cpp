@@ -5,7 +5,7 @@
 #include <sstream>
 #include <vector>
 
-#include "driver/audio_function.h"
+#include "driver/base/audio_function.h"
 
 namespace
 {

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "driver/adapter_extension.h"
-#include "driver/adapter_interfaces.h"
-#include "driver/audio_hal.h"
-#include "driver/driver_entry.h"
-#include "driver/start_device.h"
+#include "driver/base/adapter_extension.h"
+#include "driver/base/adapter_interfaces.h"
+#include "driver/base/audio_hal.h"
+#include "driver/adapter/driver_entry.h"
+#include "driver/adapter/start_device.h"
 #include "platform/io/io_emu.h"
 #include "platform/portcls/portcls_emu.h"
-#include "sim/devices/SimUsbPort.h"
+#include "sim/devices/sim_usb_port.h"
 #include "tests/driver/bus_device_rig.h"
 #include "tests/driver/frame_doubles.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/audio_hal.h"
-#include "driver/stream_engine.h"
+#include "driver/base/audio_hal.h"
+#include "driver/base/stream_engine.h"
 #include "platform/io/io_emu.h"
 #include "tests/driver/bus_device_rig.h"
 

@@ -4,8 +4,8 @@
 #include <random>
 #include <string>
 
-#include "driver/ini_file.h"
-#include "driver/registry_settings.h"
+#include "driver/base/ini_file.h"
+#include "driver/base/registry_settings.h"
 #include "platform/kernel/emu.h"
 #include "tests/driver/settings_rig.h"
 

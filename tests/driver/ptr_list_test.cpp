@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "driver/ptr_list.h"
+#include "driver/base/ptr_list.h"
 #include "platform/kernel/emu.h"
 
 namespace

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "driver/registry_settings.h"
+#include "driver/base/registry_settings.h"
 #include "platform/kernel/emu.h"
 #include "tests/driver/settings_rig.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "driver/sync_mutex.h"
+#include "driver/base/sync_mutex.h"
 #include "platform/kernel/emu.h"
 
 namespace

@@ -10,7 +10,7 @@
 
 #include "effects/DelayFxNode.h"
 #include "effects/QvrFxNode.h"
-#include "usbaudio/units/chip_feature_unit.h"
+#include "usbaudio/chip_model/effect_feature_unit.h"
 
 struct EffectUnitScript
 {

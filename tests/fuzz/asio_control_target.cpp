@@ -1,6 +1,6 @@
 #include "platform/kernel/emu.h"
 #include "sim/clients/asio_client.h"
-#include "sim/host/harness/ScenarioHost.h"
+#include "sim/host/harness/scenario_host.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/fuzz_targets.h"
 

@@ -1,6 +1,6 @@
-#include "sim/devices/ReferenceDevices.h"
-#include "sim/devices/SimChipModelDevices.h"
-#include "sim/host/harness/ScenarioHost.h"
+#include "sim/devices/reference_devices.h"
+#include "sim/devices/sim_chip_model_devices.h"
+#include "sim/host/harness/scenario_host.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/fuzz_targets.h"
 

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include "platform/io/io_emu.h"
-#include "sim/devices/ReferenceDevices.h"
-#include "sim/host/harness/ScenarioHost.h"
+#include "sim/devices/reference_devices.h"
+#include "sim/host/harness/scenario_host.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/fuzz_targets.h"
 

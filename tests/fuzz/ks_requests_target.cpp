@@ -5,7 +5,7 @@
 #include "platform/kernel/emu.h"
 #include "platform/ks/ksmedia.h"
 #include "sim/clients/audio_engine_client.h"
-#include "sim/host/harness/ScenarioHost.h"
+#include "sim/host/harness/scenario_host.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/fuzz_targets.h"
 

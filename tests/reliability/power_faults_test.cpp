@@ -9,7 +9,7 @@
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
 #include "platform/portcls/portcls_emu.h"
-#include "platform/usb/EmuUsbBus.h"
+#include "platform/usb/emu_usb_bus.h"
 #include "tests/reliability/scenario_checks.h"
 
 namespace

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/emu.h"
-#include "platform/usb/EmuUsbBus.h"
+#include "platform/usb/emu_usb_bus.h"
 #include "tests/reliability/scenario_checks.h"
 
 namespace

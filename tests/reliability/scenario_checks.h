@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "sim/host/harness/ScenarioRoad.h"
+#include "sim/host/harness/scenario_road.h"
 
 // Test parameters of a device and a road, and their names.
 using RoadParam = std::tuple<const char*, RoadCase>;

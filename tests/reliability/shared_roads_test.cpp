@@ -5,7 +5,7 @@
 // removed cleanly; pulled out with both open, both end cleanly.
 #include <gtest/gtest.h>
 
-#include "platform/usb/EmuUsbBus.h"
+#include "platform/usb/emu_usb_bus.h"
 #include "tests/reliability/scenario_checks.h"
 
 namespace

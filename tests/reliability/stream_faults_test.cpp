@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/emu.h"
-#include "platform/usb/EmuUsbBus.h"
-#include "sim/host/harness/HostStream.h"
+#include "platform/usb/emu_usb_bus.h"
+#include "sim/host/harness/host_stream.h"
 #include "tests/reliability/scenario_checks.h"
 
 namespace

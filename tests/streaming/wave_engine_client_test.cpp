@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <type_traits>
 
-#include "driver/adapter_extension.h"
+#include "driver/base/adapter_extension.h"
 #include "platform/kernel/emu.h"
 #include "sim/clients/audio_engine_client.h"
 #include "tests/streaming/usb_audio1_rig.h"

@@ -10,10 +10,10 @@
 #include "effects/DelayFxNode.h"
 #include "effects/QvrFxNode.h"
 #include "platform/kernel/emu.h"
-#include "sim/devices/SimVendorPresets.h"
+#include "sim/devices/sim_vendor_presets.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/topology_properties.h"
-#include "usbaudio/units/chip_feature_unit.h"
+#include "usbaudio/topology/properties.h"
+#include "usbaudio/chip_model/effect_feature_unit.h"
 
 namespace
 {

@@ -8,9 +8,9 @@
 #include <cmath>
 
 #include "platform/kernel/emu.h"
-#include "sim/devices/SimChipModelDevices.h"
+#include "sim/devices/sim_chip_model_devices.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/units/chip_model_feature_unit.h"
+#include "usbaudio/chip_model/feature_unit.h"
 
 namespace
 {

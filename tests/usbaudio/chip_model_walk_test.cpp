@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/emu.h"
-#include "sim/devices/SimChipModelDevices.h"
+#include "sim/devices/sim_chip_model_devices.h"
 #include "streaming/usb_audio_stream.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "usbaudio/units/uac_unit.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/callback_object.h"
+#include "driver/base/callback_object.h"
 #include "platform/kernel/emu.h"
 #include "usbaudio/controls/boolean_control.h"
 #include "usbaudio/controls/clock_frequency_control.h"

@@ -4,9 +4,9 @@
 // after each on virtual time.
 #include <gtest/gtest.h>
 
-#include "driver/adapter_extension.h"
+#include "driver/base/adapter_extension.h"
 #include "platform/kernel/emu.h"
-#include "sim/devices/SimTimedPreset.h"
+#include "sim/devices/sim_timed_preset.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 
 namespace

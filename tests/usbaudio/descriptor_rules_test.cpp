@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/driver/adapter_rig.h"
-#include "usbaudio/descriptor_rules.h"
+#include "usbaudio/units/descriptor_rules.h"
 
 namespace
 {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/emu.h"
-#include "sim/devices/SimTimedPreset.h"
+#include "sim/devices/sim_timed_preset.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 
 namespace

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/emu.h"
-#include "sim/devices/SimVendorPresets.h"
+#include "sim/devices/sim_vendor_presets.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "usbaudio/endpoint_capabilities.h"
 

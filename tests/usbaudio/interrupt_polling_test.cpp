@@ -9,12 +9,12 @@
 #include <functional>
 #include <utility>
 
-#include "driver/adapter_common.h"
-#include "driver/adapter_extension.h"
+#include "driver/adapter/adapter_common.h"
+#include "driver/base/adapter_extension.h"
 #include "platform/kernel/emu.h"
-#include "platform/usb/EmuUsbBus.h"
+#include "platform/usb/emu_usb_bus.h"
 #include "sim/clients/audio_engine_client.h"
-#include "sim/host/harness/HostHarness.h"
+#include "sim/host/harness/host_harness.h"
 #include "usbaudio/usb_audio_device.h"
 
 namespace

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "usbaudio/request_blocks.h"
+#include "usbaudio/requests/request_blocks.h"
 
 using Bytes = std::vector<UCHAR>;
 

@@ -8,8 +8,8 @@
 #include <initializer_list>
 #include <vector>
 
-#include "sim/devices/SimTimedPreset.h"
-#include "usbaudio/timed_descriptor_rewrite.h"
+#include "sim/devices/sim_timed_preset.h"
+#include "usbaudio/timed/descriptor_rewrite.h"
 
 namespace
 {

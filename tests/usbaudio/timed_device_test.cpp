@@ -9,10 +9,10 @@
 
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
-#include "sim/devices/SimTimedPreset.h"
+#include "sim/devices/sim_timed_preset.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/chain_nodes.h"
-#include "usbaudio/timed_device.h"
+#include "usbaudio/controls/chain_nodes.h"
+#include "usbaudio/timed/device.h"
 #include "usbaudio/units/uac_unit.h"
 
 namespace

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "usbaudio/chain_nodes.h"
+#include "usbaudio/controls/chain_nodes.h"
 
 TEST(TimedNodes, VolumeGainsAgainstThePower)
 {

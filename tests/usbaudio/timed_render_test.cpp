@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/emu.h"
-#include "sim/host/harness/HostStream.h"
-#include "sim/host/harness/ScenarioHost.h"
-#include "sim/devices/SimTimedPreset.h"
+#include "sim/host/harness/host_stream.h"
+#include "sim/host/harness/scenario_host.h"
+#include "sim/devices/sim_timed_preset.h"
 #include "streaming/usb_audio_timed_render.h"
 #include "streaming/usb_stream_control.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/timed_device.h"
+#include "usbaudio/timed/device.h"
 
 namespace
 {

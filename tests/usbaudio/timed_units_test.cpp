@@ -4,10 +4,10 @@
 // exchanged channels, each read back from the simulated chip.
 #include <gtest/gtest.h>
 
-#include "sim/devices/SimTimedPreset.h"
+#include "sim/devices/sim_timed_preset.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/timed_units.h"
-#include "usbaudio/volume_arithmetic.h"
+#include "usbaudio/timed/units.h"
+#include "usbaudio/controls/volume_arithmetic.h"
 
 namespace
 {

@@ -7,8 +7,8 @@
 
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "usbaudio/controls/terminal_control.h"
-#include "usbaudio/topology_miniport.h"
-#include "usbaudio/topology_properties.h"
+#include "usbaudio/topology/miniport.h"
+#include "usbaudio/topology/properties.h"
 
 namespace
 {

@@ -10,8 +10,8 @@
 
 #include "platform/kernel/emu.h"
 #include "sim/clients/audio_engine_client.h"
-#include "sim/host/harness/HostHarness.h"
-#include "usbaudio/topology_properties.h"
+#include "sim/host/harness/host_harness.h"
+#include "usbaudio/topology/properties.h"
 
 namespace
 {

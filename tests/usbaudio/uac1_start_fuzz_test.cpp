@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "sim/devices/ReferenceDevices.h"
+#include "sim/devices/reference_devices.h"
 #include "tests/usbaudio/uac1_start_fuzz.h"
 
 TEST(Uac1StartFuzz, MutatedConfigurationsStartOrFailCleanly)

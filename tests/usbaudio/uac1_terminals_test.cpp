@@ -11,7 +11,7 @@
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "tests/usbaudio/walk_doubles.h"
 #include "usbaudio/controls/control_interfaces.h"
-#include "usbaudio/uac1_walkers.h"
+#include "usbaudio/uac1/walkers.h"
 #include "usbaudio/units/uac1_terminals.h"
 
 namespace

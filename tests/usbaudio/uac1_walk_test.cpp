@@ -8,7 +8,7 @@
 #include "platform/kernel/emu.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "tests/usbaudio/walk_doubles.h"
-#include "usbaudio/uac1_walkers.h"
+#include "usbaudio/uac1/walkers.h"
 #include "usbaudio/units/uac_unit.h"
 
 namespace

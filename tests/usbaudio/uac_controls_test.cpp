@@ -10,7 +10,7 @@
 #include "usbaudio/controls/uac_level_controls.h"
 #include "usbaudio/controls/uac_unit_controls.h"
 #include "usbaudio/units/uac1_terminals.h"
-#include "usbaudio/volume_arithmetic.h"
+#include "usbaudio/controls/volume_arithmetic.h"
 
 namespace
 {

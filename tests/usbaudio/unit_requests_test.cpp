@@ -3,9 +3,9 @@
 // driver makes of the replies and the channel rule.
 #include <gtest/gtest.h>
 
-#include "sim/devices/SimVendorPresets.h"
+#include "sim/devices/sim_vendor_presets.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/feature_unit_requests.h"
+#include "usbaudio/requests/feature_unit_requests.h"
 
 namespace
 {

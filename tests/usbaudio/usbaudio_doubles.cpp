@@ -1,10 +1,10 @@
 #include "tests/usbaudio/usbaudio_doubles.h"
 
-#include "usbaudio/chip_model_devices.h"
+#include "usbaudio/chip_model/devices.h"
 #include "usbaudio/controls/list_control.h"
 #include "usbaudio/device_factories.h"
-#include "usbaudio/timed_device.h"
-#include "usbaudio/uac2_device.h"
+#include "usbaudio/timed/device.h"
+#include "usbaudio/uac2/device.h"
 
 namespace
 {

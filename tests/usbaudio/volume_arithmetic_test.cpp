@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "usbaudio/volume_arithmetic.h"
+#include "usbaudio/controls/volume_arithmetic.h"
 
 TEST(VolumeArithmetic, PowerTables)
 {

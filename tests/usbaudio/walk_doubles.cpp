@@ -1,6 +1,6 @@
 #include "tests/usbaudio/walk_doubles.h"
 
-#include "usbaudio/uac1_walkers.h"
+#include "usbaudio/uac1/walkers.h"
 
 namespace
 {

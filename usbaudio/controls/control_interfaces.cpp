@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "driver/ptr_list.h"
+#include "driver/base/ptr_list.h"
 
 namespace
 {

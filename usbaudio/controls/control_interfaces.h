@@ -3,9 +3,9 @@
 // declares (terminal, output type, selector, mode set-up).
 #pragma once
 
-#include "driver/audio_control.h"
-#include "driver/interface_table.h"
-#include "driver/interfaces.h"
+#include "driver/base/audio_control.h"
+#include "driver/base/interface_table.h"
+#include "driver/base/interfaces.h"
 
 DEFINE_GUID(IID_IBooleanControl, 0x8EDE1D42L, 0x90E4, 0x4B08, 0x96, 0xEF, 0x7C, 0xBB, 0xC4, 0x72,
             0xF9, 0xED);

@@ -1,6 +1,6 @@
 #include "usbaudio/controls/control_settings.h"
 
-#include "driver/registry_settings.h"
+#include "driver/base/registry_settings.h"
 
 NTSTATUS FormatChannelValueName(PWSTR name, ULONG controlId, ULONG mode, ULONG channel)
 {

@@ -3,7 +3,7 @@
 // padded), single values under "Unit<id>_".
 #pragma once
 
-#include "driver/registry_settings.h"
+#include "driver/base/registry_settings.h"
 
 // Room for any value name these routines build, terminator included.
 inline constexpr ULONG CONTROL_VALUE_NAME_CHARS = 32;

@@ -1,6 +1,6 @@
 #include "usbaudio/controls/list_control.h"
 
-#include "driver/ptr_list.h"
+#include "driver/base/ptr_list.h"
 
 CListControl::~CListControl()
 {

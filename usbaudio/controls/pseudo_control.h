@@ -3,7 +3,7 @@
 // concrete pseudo controls send the byte to the device.
 #pragma once
 
-#include "driver/sync_mutex.h"
+#include "driver/base/sync_mutex.h"
 #include "usbaudio/controls/control_interfaces.h"
 
 class CPseudoControl : public CAudioControl, public IPseudoControl

@@ -1,7 +1,7 @@
 #include "usbaudio/controls/uac_level_controls.h"
 
 #include "usbaudio/controls/control_settings.h"
-#include "usbaudio/volume_arithmetic.h"
+#include "usbaudio/controls/volume_arithmetic.h"
 
 const UacBooleanKind UAC_MUTE_CONTROL = {"CUacMuteControl", CONTROL_KIND_MUTE, 1,
                                          BooleanSet::DeviceThenKeep};

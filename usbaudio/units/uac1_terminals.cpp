@@ -1,8 +1,8 @@
 #include "usbaudio/units/uac1_terminals.h"
 
-#include "driver/registry_settings.h"
+#include "driver/base/registry_settings.h"
 #include "usbaudio/controls/uac_unit_controls.h"
-#include "usbaudio/feature_unit_requests.h"
+#include "usbaudio/requests/feature_unit_requests.h"
 
 namespace
 {

@@ -3,7 +3,7 @@
 // device can switch the connector between, each with its own jacks.
 #pragma once
 
-#include "usbaudio/unit_requests.h"
+#include "usbaudio/requests/unit_requests.h"
 #include "usbaudio/units/uac_unit.h"
 
 inline constexpr USHORT USB_STREAMING_TERMINAL = 0x0101;

@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "usbaudio/chain_nodes.h"
-#include "usbaudio/descriptor_rules.h"
+#include "usbaudio/controls/chain_nodes.h"
+#include "usbaudio/units/descriptor_rules.h"
 #include "usbaudio/controls/uac_unit_controls.h"
 
 namespace

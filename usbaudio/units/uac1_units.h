@@ -3,7 +3,7 @@
 // class 1.0 encodings.
 #pragma once
 
-#include "usbaudio/feature_unit_requests.h"
+#include "usbaudio/requests/feature_unit_requests.h"
 #include "usbaudio/units/uac_unit.h"
 
 class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IUnitRangedRequests

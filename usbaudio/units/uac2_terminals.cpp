@@ -1,7 +1,7 @@
 #include "usbaudio/units/uac2_terminals.h"
 
-#include "driver/registry_settings.h"
-#include "usbaudio/descriptor_rules.h"
+#include "driver/base/registry_settings.h"
+#include "usbaudio/units/descriptor_rules.h"
 
 namespace
 {

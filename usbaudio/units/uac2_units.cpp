@@ -2,7 +2,7 @@
 
 #include "usbaudio/controls/uac_clock_control.h"
 #include "usbaudio/controls/uac_unit_controls.h"
-#include "usbaudio/descriptor_rules.h"
+#include "usbaudio/units/descriptor_rules.h"
 
 namespace
 {

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "usbaudio/descriptor_rules.h"
+#include "usbaudio/units/descriptor_rules.h"
 
 namespace
 {

@@ -6,7 +6,7 @@
 // controls ask of their unit.
 #pragma once
 
-#include "driver/audio_hal.h"
+#include "driver/base/audio_hal.h"
 #include "usbaudio/controls/control_interfaces.h"
 
 DEFINE_GUID(IID_IUnitBooleanRequests, 0xAE45E80CL, 0xD8A3, 0x4E59, 0xB8, 0xDF, 0xC0, 0xEC, 0x0B,

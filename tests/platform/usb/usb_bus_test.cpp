@@ -8,7 +8,7 @@
 
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
-#include "sim/devices/SimUsbPort.h"
+#include "sim/devices/sim_usb_port.h"
 
 namespace
 {

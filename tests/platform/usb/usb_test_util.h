@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "platform/io/io.h"
-#include "platform/usb/EmuUsbBus.h"
+#include "platform/usb/emu_usb_bus.h"
 #include "platform/usb/usbdlib.h"
-#include "sim/devices/ReferenceDevices.h"
+#include "sim/devices/reference_devices.h"
 
 class UsbCall
 {

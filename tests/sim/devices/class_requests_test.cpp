@@ -3,7 +3,7 @@
 // device's own requests, and the log of everything asked.
 #include <gtest/gtest.h>
 
-#include "sim/devices/ReferenceDevices.h"
+#include "sim/devices/reference_devices.h"
 
 namespace
 {

@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-#include "sim/devices/ReferenceDevices.h"
+#include "sim/devices/reference_devices.h"
 
 namespace
 {

@@ -2,8 +2,8 @@
 // chips answer them, and control changes made on the device itself.
 #include <gtest/gtest.h>
 
-#include "sim/devices/ReferenceDevices.h"
-#include "sim/devices/SimVendorPresets.h"
+#include "sim/devices/reference_devices.h"
+#include "sim/devices/sim_vendor_presets.h"
 
 namespace
 {

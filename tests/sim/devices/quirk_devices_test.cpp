@@ -3,7 +3,7 @@
 // its firmware would.
 #include <gtest/gtest.h>
 
-#include "sim/devices/ReferenceDevices.h"
+#include "sim/devices/reference_devices.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "sim/devices/ReferenceDevices.h"
+#include "sim/devices/reference_devices.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "sim/devices/ReferenceDevices.h"
+#include "sim/devices/reference_devices.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 
 #include "platform/kernel/emu.h"
 #include "sim/clients/asio_client.h"
-#include "sim/host/harness/HostHarness.h"
+#include "sim/host/harness/host_harness.h"
 
 namespace
 {

@@ -8,8 +8,8 @@
 
 #include "effects/DelayFxNode.h"
 #include "sim/clients/audio_engine_client.h"
-#include "sim/host/harness/HostStream.h"
-#include "usbaudio/topology_properties.h"
+#include "sim/host/harness/host_stream.h"
+#include "usbaudio/topology/properties.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
 #include "tests/sim/host/host_doubles.h"
 
-#include "driver/audio_hal.h"
+#include "driver/base/audio_hal.h"
 
 namespace
 {

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/emu.h"
-#include "sim/host/harness/HostFormats.h"
-#include "sim/host/harness/HostStream.h"
+#include "sim/host/harness/host_formats.h"
+#include "sim/host/harness/host_stream.h"
 
 namespace
 {

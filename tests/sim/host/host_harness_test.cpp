@@ -8,7 +8,7 @@
 
 #include "platform/kernel/emu.h"
 #include "platform/portcls/portcls_emu.h"
-#include "sim/host/harness/HostHarness.h"
+#include "sim/host/harness/host_harness.h"
 #include "tests/sim/host/host_doubles.h"
 
 namespace

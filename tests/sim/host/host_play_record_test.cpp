@@ -7,7 +7,7 @@
 
 #include "platform/kernel/emu.h"
 #include "sim/clients/audio_engine_client.h"
-#include "sim/host/harness/HostStream.h"
+#include "sim/host/harness/host_stream.h"
 #include "tests/sim/host/mic_sine.h"
 
 namespace

@@ -15,7 +15,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/host/harness/HostStream.h"
+#include "sim/host/harness/host_stream.h"
 #include "tests/sim/host/mic_sine.h"
 
 extern char** environ;

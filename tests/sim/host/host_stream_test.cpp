@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "platform/kernel/emu.h"
-#include "sim/host/harness/HostStream.h"
+#include "sim/host/harness/host_stream.h"
 
 namespace
 {

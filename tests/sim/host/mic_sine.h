@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "sim/host/harness/HostStream.h"
+#include "sim/host/harness/host_stream.h"
 
 // Sample k of the 16-bit sine at 48 kHz: amplitude times full scale, rounded.
 inline SHORT MicSine(ULONGLONG k)

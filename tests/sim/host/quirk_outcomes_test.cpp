@@ -9,7 +9,7 @@
 #include <cmath>
 
 #include "platform/kernel/emu.h"
-#include "sim/host/harness/HostStream.h"
+#include "sim/host/harness/host_stream.h"
 #include "tests/sim/host/mic_sine.h"
 
 namespace

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "platform/kernel/emu.h"
-#include "sim/host/harness/HostHarness.h"
+#include "sim/host/harness/host_harness.h"
 #include "tests/sim/host/host_doubles.h"
 
 namespace

@@ -1,0 +1,450 @@
+#include "sim/host/harness/host_stream.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+
+#include "platform/kernel/emu.h"
+#include "platform/usb/emu_usb_bus.h"
+#include "sim/host/harness/host_formats.h"
+
+namespace
+{
+// Steps of the emulated clock between two visits of the client: well inside
+// the cyclic buffer, so no position wraps unseen.
+constexpr ULONG kStepMs = 5;
+// After the file ends, the time the cyclic buffer and the URBs in flight
+// take to play out, past the buffer itself.
+constexpr ULONG kPlayOutMs = 40;
+
+// A pin open and walked to RUN, and walked back and closed when it goes.
+class RunningPin
+{
+  public:
+    RunningPin(AudioEngineClient& client, PFILE_OBJECT pin) : m_Client(client), m_Pin(pin) {}
+    ~RunningPin()
+    {
+        for (KSSTATE s : {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP})
+            m_Client.SetState(m_Pin, s);
+        m_Client.Close(m_Pin);
+    }
+    NTSTATUS Start()
+    {
+        NTSTATUS status = STATUS_SUCCESS;
+        for (KSSTATE s : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN})
+            if (NT_SUCCESS(status))
+                status = m_Client.SetState(m_Pin, s);
+        return status;
+    }
+    // Bytes the position moved since the last call, added up.
+    ULONGLONG Position()
+    {
+        const ULONG size = m_Client.Statistics(m_Pin).BufferSize;
+        ULONG now = 0;
+        if (size != 0 && NT_SUCCESS(EmuPcPinStream(m_Pin)->GetPosition(&now)))
+        {
+            m_Total += (now + size - m_Last) % size;
+            m_Last = now;
+        }
+        return m_Total;
+    }
+    PFILE_OBJECT Pin() const { return m_Pin; }
+
+  private:
+    AudioEngineClient& m_Client;
+    PFILE_OBJECT m_Pin;
+    ULONG m_Last = 0;
+    ULONGLONG m_Total = 0;
+};
+
+// Packet slots between the packets an endpoint received that held nothing:
+// the usual spacing is the smallest one seen. Gaps are counted by size, so a
+// run of any length keeps a few numbers.
+class PacketGaps
+{
+  public:
+    void Add(const std::vector<SimPacketRecord>& packets)
+    {
+        for (const SimPacketRecord& p : packets)
+        {
+            const ULONGLONG slot = (ULONGLONG)p.Frame * 8 + p.Microframe;
+            if (m_Seen && slot > m_Last)
+                ++m_Gaps[slot - m_Last];
+            m_Last = slot;
+            m_Seen = true;
+        }
+    }
+    ULONG Missing() const
+    {
+        if (m_Gaps.empty())
+            return 0;
+        const ULONGLONG step = m_Gaps.begin()->first;
+        ULONG missing = 0;
+        for (const auto& [gap, count] : m_Gaps)
+            missing += (ULONG)(gap / step - 1) * count;
+        return missing;
+    }
+
+  private:
+    std::map<ULONGLONG, ULONG> m_Gaps;
+    ULONGLONG m_Last = 0;
+    bool m_Seen = false;
+};
+
+// The position against the device clock: the difference once the stream
+// has settled is its offset (the latency of the path), and how far the
+// difference moves from there is drift.
+class ClockGap
+{
+  public:
+    void Sample(ULONG elapsedMs, double differenceMs)
+    {
+        if (!m_Settled && elapsedMs >= kSettleMs)
+        {
+            m_Offset = differenceMs;
+            m_Settled = true;
+        }
+        m_Last = differenceMs;
+    }
+    double Offset() const { return m_Settled ? m_Offset : m_Last; }
+    double Drift() const { return m_Last - Offset(); }
+
+  private:
+    static constexpr ULONG kSettleMs = 100;
+    double m_Offset = 0;
+    double m_Last = 0;
+    bool m_Settled = false;
+};
+
+// The device's received bytes against the file's, as they come: both from
+// their first byte that is not silence on (the stream starts with silence),
+// while the device takes the pin's own format.
+class WireCompare
+{
+  public:
+    WireCompare(const HostAudio& file) : m_File(file)
+    {
+        m_Silence = file.BitsPerSample == 8 ? 0x80 : 0x00;
+        while (m_Next < file.Data.size() && file.Data[m_Next] == m_Silence)
+            ++m_Next;
+    }
+    void Feed(const std::vector<UCHAR>& bytes)
+    {
+        for (size_t i = 0; i < bytes.size() && m_Next < m_File.Data.size() && !m_Changed; ++i)
+        {
+            if (!m_Started && bytes[i] == m_Silence)
+                continue;
+            m_Started = true;
+            m_Changed = bytes[i] != m_File.Data[m_Next];
+            m_Next += m_Changed ? 0 : 1;
+        }
+    }
+    HostWire Result(bool sameFormat, ULONGLONG* changedAt) const
+    {
+        *changedAt = m_Next / m_File.FrameBytes();
+        if (!sameFormat || m_File.Data.empty() || !m_Started)
+            return HostWire::NotCompared;
+        if (m_Changed)
+            return HostWire::Changed;
+        return m_Next == m_File.Data.size() ? HostWire::Exact : HostWire::NotCompared;
+    }
+
+  private:
+    const HostAudio& m_File;
+    UCHAR m_Silence;
+    size_t m_Next = 0;
+    bool m_Started = false;
+    bool m_Changed = false;
+};
+
+double BytesToMs(LONGLONG bytes, ULONG frameBytes, ULONG rate)
+{
+    return frameBytes == 0 || rate == 0 ? 0 : (double)bytes / frameBytes * 1000.0 / rate;
+}
+
+// Container sizes a sample can be moved into.
+bool IsContainer(USHORT bits)
+{
+    return bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+} // namespace
+
+bool HostStreamSummary::Kept() const
+{
+    const ULONGLONG apart =
+        Frames > ExpectedFrames ? Frames - ExpectedFrames : ExpectedFrames - Frames;
+    return apart <= PeriodFrames && std::fabs(DriftMs) <= PeriodMs;
+}
+
+const EmuPcSubdeviceInfo* HostFindWaveFilter(const std::vector<EmuPcSubdeviceInfo>& subdevices,
+                                             KSPIN_DATAFLOW flow, ULONG* pinId)
+{
+    for (const EmuPcSubdeviceInfo& s : subdevices)
+        for (ULONG i = 0; s.WaveCyclic && s.Descriptor != nullptr && i < s.Descriptor->PinCount;
+             ++i)
+        {
+            const PCPIN_DESCRIPTOR* pin = PcFilterPin(s.Descriptor, i);
+            if (pin != nullptr && pin->KsPinDescriptor.DataFlow == flow &&
+                pin->KsPinDescriptor.Communication == KSPIN_COMMUNICATION_SINK)
+            {
+                *pinId = i;
+                return &s;
+            }
+        }
+    return nullptr;
+}
+
+std::vector<UCHAR> HostDataEndpoints(const SimUsbDevice& device, bool in)
+{
+    std::vector<UCHAR> endpoints;
+    for (const SimAltSetting& alt : device.Descriptors().AltSettings())
+        for (const SimEndpointInfo& ep : alt.Endpoints)
+            if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
+                (ep.Attributes & USB_ENDPOINT_USAGE_MASK) != USB_ENDPOINT_USAGE_FEEDBACK &&
+                USB_ENDPOINT_DIRECTION_IN(ep.Address) == in &&
+                std::find(endpoints.begin(), endpoints.end(), ep.Address) == endpoints.end())
+                endpoints.push_back(ep.Address);
+    return endpoints;
+}
+
+NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& options,
+                          HostAudio* received, HostStreamSummary* summary)
+{
+    m_Error.clear();
+    m_Offered.clear();
+    *summary = {};
+    AudioEngineClient client(m_Host.Fdo());
+    ULONG pinId = 0;
+    const std::vector<EmuPcSubdeviceInfo> subdevices = client.Subdevices();
+    const EmuPcSubdeviceInfo* filterInfo =
+        HostFindWaveFilter(subdevices, KSPIN_DATAFLOW_IN, &pinId);
+    if (filterInfo == nullptr)
+    {
+        m_Error = "the device has no render wave filter";
+        return STATUS_NOT_FOUND;
+    }
+    PFILE_OBJECT filter = nullptr;
+    NTSTATUS status = client.OpenFilter(filterInfo->Name, &filter);
+    if (!NT_SUCCESS(status))
+    {
+        m_Error = "the render filter did not open";
+        return status;
+    }
+    std::vector<UCHAR> format;
+    status = HostPinFormat(client, filter, pinId, file, &format);
+    const USHORT container = NT_SUCCESS(status) ? HostFormatContainer(format) : file.BitsPerSample;
+    if (!IsContainer(container))
+        status = STATUS_INVALID_PARAMETER;
+    // The samples as the pin takes them: the same valid bits, perhaps in
+    // another container.
+    const bool repack = NT_SUCCESS(status) && container != file.BitsPerSample;
+    const HostAudio repacked = repack ? HostRepack(file, container) : HostAudio{};
+    const HostAudio& in = repack ? repacked : file;
+    PFILE_OBJECT pinFile = nullptr;
+    if (NT_SUCCESS(status))
+        status = client.OpenPin(filter, pinId, format.data(), (ULONG)format.size(), &pinFile);
+    if (!NT_SUCCESS(status))
+        return Refused(client, filter, *filterInfo, pinId,
+                       "the render pin refused " + HostFormatText(file.Channels, file.BitsPerSample,
+                                                                  file.Valid(), file.Rate),
+                       status);
+    RunningPin pin(client, pinFile);
+    const ULONG frameBytes = in.FrameBytes();
+    size_t offset = client.Write(pinFile, in.Data.data(), (ULONG)in.Data.size());
+    status = pin.Start();
+    if (!NT_SUCCESS(status))
+    {
+        m_Error = "the render pin did not run";
+        return status;
+    }
+    const std::vector<UCHAR> endpoints = HostDataEndpoints(*m_Host.Device(), false);
+    *received = {in.Rate, in.Channels, in.BitsPerSample, {}};
+    ULONGLONG deviceBytes = 0;
+    PacketGaps gaps;
+    ClockGap clock;
+    WireCompare wire(in);
+    ULONGLONG silence = client.Statistics(pinFile).SilenceBytes;
+    const ULONG bufferBytes = client.Statistics(pinFile).BufferSize;
+    const ULONG bufferMs = (ULONG)BytesToMs(bufferBytes, frameBytes, in.Rate);
+    const ULONG totalMs = (ULONG)(in.Frames() * 1000 / in.Rate) + bufferMs + kPlayOutMs;
+    ULONG elapsed = 0;
+    bool ended = false; // the file's last byte has left the client queue
+    ULONG endedAt = 0;
+    while (!ended || elapsed < endedAt + bufferMs + kPlayOutMs)
+    {
+        if (UnplugWhenDue(options, elapsed, summary))
+            break;
+        if (offset < in.Data.size())
+            offset +=
+                client.Write(pinFile, in.Data.data() + offset, (ULONG)(in.Data.size() - offset));
+        ULONG queued = 0;
+        EmuPcPinQueued(pinFile, &queued);
+        if (!ended && offset == in.Data.size() && queued == 0)
+        {
+            ended = true;
+            endedAt = elapsed;
+        }
+        EmuAdvanceMs(kStepMs);
+        elapsed += kStepMs;
+        const PcPinStatistics stats = client.Statistics(pinFile);
+        // Silence after the file's last byte went in is the play-out.
+        if (stats.SilenceBytes != silence && stats.DataBytes < in.Data.size())
+            ++summary->Underruns;
+        silence = stats.SilenceBytes;
+        for (UCHAR ep : endpoints)
+        {
+            // A device may take fewer channels than the pin (the chip whose
+            // stream keeps two of eight): what it received is in its format.
+            UCHAR channels = 0, subslot = 0;
+            if (m_Host.Device()->Streaming().SelectedFormat(ep, &channels, &subslot))
+            {
+                received->Channels = channels;
+                received->BitsPerSample = (USHORT)(8 * subslot);
+            }
+            const SimOutRecord& record = m_Host.Device()->Streaming().OutRecord(ep);
+            deviceBytes += record.Data.size();
+            gaps.Add(record.Packets);
+            if (endpoints.size() == 1)
+                wire.Feed(record.Data);
+            if (options.KeepReceived)
+                received->Data.insert(received->Data.end(), record.Data.begin(), record.Data.end());
+        }
+        m_Host.Device()->Streaming().ClearRecords();
+        const ULONG deviceFrameBytes = received->FrameBytes();
+        if (deviceFrameBytes != 0)
+            clock.Sample(elapsed, BytesToMs((LONGLONG)pin.Position(), frameBytes, in.Rate) -
+                                      BytesToMs((LONGLONG)deviceBytes, deviceFrameBytes, in.Rate));
+        if (options.Progress && elapsed % 1000 < kStepMs)
+            options.Progress(elapsed, totalMs);
+    }
+    const PcPinStatistics stats = client.Statistics(pinFile);
+    summary->Frames = frameBytes ? stats.DataBytes / frameBytes : 0;
+    summary->ExpectedFrames = in.Frames();
+    summary->PeriodFrames = frameBytes ? bufferBytes / frameBytes : 0;
+    summary->PeriodMs = bufferMs;
+    summary->OffsetMs = clock.Offset();
+    summary->DriftMs = clock.Drift();
+    summary->MissingPackets = gaps.Missing();
+    summary->Overruns = stats.Overruns;
+    summary->Wire = wire.Result(endpoints.size() == 1 && received->Channels == in.Channels &&
+                                    received->BitsPerSample == in.BitsPerSample,
+                                &summary->ChangedAtFrame);
+    return RunEnd(*summary, elapsed, "play");
+}
+
+NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudio* recorded,
+                            HostStreamSummary* summary)
+{
+    m_Error.clear();
+    m_Offered.clear();
+    *summary = {};
+    AudioEngineClient client(m_Host.Fdo());
+    ULONG pinId = 0;
+    const std::vector<EmuPcSubdeviceInfo> subdevices = client.Subdevices();
+    const EmuPcSubdeviceInfo* filterInfo =
+        HostFindWaveFilter(subdevices, KSPIN_DATAFLOW_OUT, &pinId);
+    if (filterInfo == nullptr)
+    {
+        m_Error = "the device has no capture wave filter";
+        return STATUS_NOT_FOUND;
+    }
+    for (UCHAR ep : HostDataEndpoints(*m_Host.Device(), true))
+        m_Host.Device()->Streaming().SetInPattern(ep, SimInPattern::Sine, kSineHz, kSineAmplitude);
+    PFILE_OBJECT filter = nullptr;
+    NTSTATUS status = client.OpenFilter(filterInfo->Name, &filter);
+    if (!NT_SUCCESS(status))
+    {
+        m_Error = "the capture filter did not open";
+        return status;
+    }
+    // Any PCM format: the driver chooses the one it prefers.
+    KSDATARANGE_AUDIO wanted = AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, 32, 8, 32, 1, 768000);
+    std::vector<UCHAR> format;
+    PFILE_OBJECT pinFile = nullptr;
+    status = client.OpenPinWithRange(filter, pinId, &wanted.DataRange, &pinFile, &format);
+    if (NT_SUCCESS(status) && format.size() < sizeof(KSDATAFORMAT_WAVEFORMATEX))
+        status = STATUS_INVALID_BUFFER_SIZE;
+    if (!NT_SUCCESS(status))
+        return Refused(client, filter, *filterInfo, pinId,
+                       "the capture pin could not be opened in any PCM format", status);
+    RunningPin pin(client, pinFile);
+    KSDATAFORMAT_WAVEFORMATEXTENSIBLE chosen = {};
+    memcpy(&chosen, format.data(), std::min(format.size(), sizeof(chosen)));
+    const WAVEFORMATEX& w = chosen.WaveFormatExt.Format;
+    *recorded = {w.nSamplesPerSec, w.nChannels, w.wBitsPerSample, {}};
+    if (w.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+        chosen.WaveFormatExt.Samples.wValidBitsPerSample < w.wBitsPerSample)
+        recorded->ValidBits = chosen.WaveFormatExt.Samples.wValidBitsPerSample;
+    status = pin.Start();
+    if (!NT_SUCCESS(status))
+    {
+        m_Error = "the capture pin did not run";
+        return status;
+    }
+    const ULONG frameBytes = recorded->FrameBytes();
+    const ULONG bufferBytes = client.Statistics(pinFile).BufferSize;
+    const ULONG periodMs =
+        std::max(kStepMs, (ULONG)BytesToMs(bufferBytes, frameBytes, w.nSamplesPerSec));
+    const ULONGLONG expected = (ULONGLONG)ms * recorded->Rate / 1000;
+    const size_t expectedBytes = (size_t)expected * frameBytes;
+    const double devicePpm = m_Host.Device()->Streaming().ClockDriftPpm();
+    ClockGap clock;
+    std::vector<UCHAR> chunk(64 * 1024);
+    ULONG elapsed = 0;
+    // The capture path's latency is made up at the end, within one period.
+    while (recorded->Data.size() < expectedBytes && elapsed < ms + periodMs)
+    {
+        if (UnplugWhenDue(options, elapsed, summary))
+            break;
+        EmuAdvanceMs(kStepMs);
+        elapsed += kStepMs;
+        ULONG got;
+        while ((got = client.Read(pinFile, chunk.data(), (ULONG)chunk.size())) != 0)
+            recorded->Data.insert(recorded->Data.end(), chunk.begin(), chunk.begin() + got);
+        // The device clock: its nominal rate moved by its deviation.
+        clock.Sample(elapsed, BytesToMs((LONGLONG)pin.Position(), frameBytes, recorded->Rate) -
+                                  elapsed * (1.0 + devicePpm / 1e6));
+        if (options.Progress && elapsed % 1000 < kStepMs)
+            options.Progress(std::min(elapsed, ms), ms);
+    }
+    if (recorded->Data.size() > expectedBytes)
+        recorded->Data.resize(expectedBytes);
+    const PcPinStatistics stats = client.Statistics(pinFile);
+    summary->Frames = recorded->Frames();
+    summary->ExpectedFrames = expected;
+    summary->PeriodFrames = frameBytes ? bufferBytes / frameBytes : 0;
+    summary->PeriodMs = periodMs;
+    summary->OffsetMs = clock.Offset();
+    summary->DriftMs = clock.Drift();
+    summary->Overruns = stats.Overruns + (stats.DroppedBytes != 0 ? 1 : 0);
+    return RunEnd(*summary, elapsed, "recording");
+}
+
+NTSTATUS HostStream::Refused(AudioEngineClient& client, PFILE_OBJECT filter,
+                             const EmuPcSubdeviceInfo& info, ULONG pinId, const std::string& what,
+                             NTSTATUS status)
+{
+    m_Error = what;
+    m_Offered = HostOfferedText(HostOfferedFormats(client, filter, info, pinId));
+    return status;
+}
+
+bool HostStream::UnplugWhenDue(const HostStreamOptions& options, ULONG elapsed,
+                               HostStreamSummary* summary)
+{
+    if (options.UnplugAfterMs == 0 || elapsed < options.UnplugAfterMs)
+        return false;
+    summary->Unplugged = true;
+    m_Host.Bus()->Unplug();
+    EmuAdvanceMs(kStepMs); // the driver sees its transfers fail
+    return true;
+}
+
+NTSTATUS HostStream::RunEnd(const HostStreamSummary& summary, ULONG elapsed, const char* run)
+{
+    if (!summary.Unplugged)
+        return STATUS_SUCCESS;
+    m_Error = "the device was unplugged after " + std::to_string(elapsed) + " ms of " + run;
+    return STATUS_DEVICE_NOT_CONNECTED;
+}

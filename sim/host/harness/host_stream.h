@@ -1,0 +1,110 @@
+// Sound in, sound out: the host program's play and record runs. The audio
+// engine client opens the streaming pin of the device's first render or
+// capture wave filter, walks it to RUN and moves data through the cyclic
+// buffer on the emulated clock, while the simulated device records what it
+// receives on the wire or sends its microphone sine.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "sim/host/harness/host_harness.h"
+#include "platform/portcls/portcls_emu.h"
+#include "sim/clients/audio_engine_client.h"
+#include "sim/host/harness/host_wav.h"
+
+enum class HostWire
+{
+    NotCompared, // the device takes another format, or the file is silent
+    Exact,       // every sample of the file, unchanged after the silent start
+    Changed      // other samples: the driver's processing (levels, effects) is on
+};
+
+// What a run moved and how well: frames between the client and the driver
+// against those expected, the stream position against the device clock, and
+// the glitches.
+struct HostStreamSummary
+{
+    ULONGLONG Frames = 0;         // play: the file's frames the driver took; record: those kept
+    ULONGLONG ExpectedFrames = 0; // play: the file's frames; record: the time asked at the rate
+    ULONGLONG PeriodFrames = 0;   // one pass of the cyclic buffer: what a run may miss by
+    double PeriodMs = 0;          // the same in milliseconds
+    double OffsetMs = 0;          // position minus the device clock once the stream settled
+    double DriftMs = 0;           // how far that difference moved from then to the end
+    ULONG MissingPackets = 0; // packet slots of the run the device got nothing in (late or lost)
+    ULONG Underruns = 0;      // render: silence written while the file still had data
+    ULONG Overruns = 0;       // the position overtook the data, or capture data was dropped
+    bool Unplugged = false;
+    // Play: whether the device received the file's samples as they are.
+    HostWire Wire = HostWire::NotCompared;
+    ULONGLONG ChangedAtFrame = 0; // HostWire::Changed: the first frame that differs
+
+    // The frames moved are those expected, and the position kept to the
+    // device clock, each within one period.
+    bool Kept() const;
+};
+
+struct HostStreamOptions
+{
+    // Pulls the device out after this many milliseconds of running (0: never).
+    ULONG UnplugAfterMs = 0;
+    // Render: keeps what the device received (a long run may only count it).
+    bool KeepReceived = true;
+    // Called with the milliseconds run and the run's length, once a second of
+    // device time.
+    std::function<void(ULONG doneMs, ULONG totalMs)> Progress;
+};
+
+class HostStream
+{
+  public:
+    // The device must be started.
+    explicit HostStream(HostHarness& host) : m_Host(host) {}
+
+    // Plays `in` through the first render wave filter, to the end of the file
+    // and until the cyclic buffer has played out, in the driver's format of
+    // the file's channels, valid bits and rate (moved to another container
+    // as the audio engine would); *received gets what the device received,
+    // in its own format. The driver's own status when it refuses the format.
+    NTSTATUS Play(const HostAudio& file, const HostStreamOptions& options, HostAudio* received,
+                  HostStreamSummary* summary);
+    // Records `ms` of device time from the first capture wave filter in the
+    // format the driver chooses, the device sending a sine on every channel:
+    // it runs until the recording holds that time (within one period more),
+    // and keeps that time only.
+    NTSTATUS Record(ULONG ms, const HostStreamOptions& options, HostAudio* recorded,
+                    HostStreamSummary* summary);
+
+    // What failed, in words; empty after a run that worked.
+    const std::string& Error() const { return m_Error; }
+    // After a pin refused its format: the formats the filter offers, a line each.
+    const std::string& Offered() const { return m_Offered; }
+
+    // The sine the simulated microphone sends.
+    static constexpr ULONG kSineHz = 1000;
+    static constexpr double kSineAmplitude = 0.5;
+
+  private:
+    // Pulls the device out once the run has lasted the options' time, and
+    // lets the driver see its transfers fail; true when it did.
+    bool UnplugWhenDue(const HostStreamOptions& options, ULONG elapsed, HostStreamSummary* summary);
+    // The status a run ends with: the device's absence, said in words with
+    // the milliseconds of the `run` it lasted, or success.
+    NTSTATUS RunEnd(const HostStreamSummary& summary, ULONG elapsed, const char* run);
+
+    // Says the pin refused `what` and keeps the formats the filter offers.
+    NTSTATUS Refused(AudioEngineClient& client, PFILE_OBJECT filter, const EmuPcSubdeviceInfo& info,
+                     ULONG pinId, const std::string& what, NTSTATUS status);
+
+    HostHarness& m_Host;
+    std::string m_Error;
+    std::string m_Offered;
+};
+
+// The first wave filter whose streaming pin takes data in `flow` (render:
+// into the filter; capture: out of it), with that pin's id; null when none.
+const EmuPcSubdeviceInfo* HostFindWaveFilter(const std::vector<EmuPcSubdeviceInfo>& subdevices,
+                                             KSPIN_DATAFLOW flow, ULONG* pinId);
+// The isochronous data endpoints of the device in one direction (feedback
+// endpoints excluded).
+std::vector<UCHAR> HostDataEndpoints(const SimUsbDevice& device, bool in);

@@ -1,0 +1,574 @@
+#include <initializer_list>
+#include <new>
+
+#include "usbaudio/controls/chain_nodes.h"
+#include "usbaudio/controls/selector_control.h"
+#include "usbaudio/units/descriptor_rules.h"
+#include "usbaudio/uac1/walkers.h"
+#include "usbaudio/units/uac1_terminals.h"
+#include "usbaudio/units/uac1_units.h"
+
+namespace
+{
+constexpr UCHAR c_AudioClass = 1;
+constexpr UCHAR c_AudioControlSubclass = 1;
+constexpr UCHAR c_Uac1Protocol = 0;
+constexpr UCHAR c_Uac2Protocol = 0x20;
+constexpr ULONG c_InterfaceBytes = 9;
+constexpr USHORT c_SpeakerType = 0x0301;
+constexpr USHORT c_HeadphonesType = 0x0302;
+
+typedef CUacUnit* (*UnitMaker)(ULONG index);
+template <typename T> CUacUnit* Make(ULONG index)
+{
+    return new (NonPagedPool, UAC1_POOL_TAG) T(index);
+}
+CUacUnit* MakeFeatureUnit(ULONG index)
+{
+    auto unit = new (NonPagedPool, UAC1_POOL_TAG) CUac1FeatureUnit(index);
+    if (unit != nullptr)
+        unit->TakeDeclaredControls();
+    return unit;
+}
+struct UnitKind
+{
+    UCHAR Subtype;
+    UnitMaker Create;
+};
+// The objects of the class 1.0 AudioControl interface; the header is
+// skipped and every other subtype (processing and extension units
+// included) ends the walk.
+const UnitKind c_Uac1Units[] = {{UAC_INPUT_TERMINAL, Make<CUac1InputTerminal>},
+                                {UAC_OUTPUT_TERMINAL, Make<CUac1OutputTerminal>},
+                                {UAC_MIXER_UNIT, Make<CUac1MixerUnit>},
+                                {UAC_SELECTOR_UNIT, Make<CUac1SelectorUnit>},
+                                {UAC_FEATURE_UNIT, MakeFeatureUnit}};
+constexpr UCHAR c_HeaderSubtype = 1;
+
+// A circular queue of ids with a record of the ids it has taken, so that a
+// search along source ids ends on any loop the device describes.
+class PathRing
+{
+  public:
+    explicit PathRing(ULONG first)
+    {
+        m_Ids[0] = first;
+        m_Count = 1;
+    }
+    bool Take(PULONG id)
+    {
+        while (m_Count != 0)
+        {
+            *id = m_Ids[m_Head];
+            m_Head = (m_Head + 1) % PATH_RING_IDS;
+            --m_Count;
+            if (!Seen(*id))
+            {
+                Remember(*id);
+                return true;
+            }
+        }
+        return false;
+    }
+    // STATUS_INSUFFICIENT_RESOURCES when `count` more do not fit.
+    NTSTATUS Put(CAudioControl* control, ULONG count)
+    {
+        if (count > PATH_RING_IDS - m_Count)
+            return STATUS_INSUFFICIENT_RESOURCES;
+        ULONG sources[PATH_RING_IDS] = {};
+        ULONG read = count;
+        NTSTATUS status = control->GetValues(&read, sources);
+        for (ULONG i = 0; NT_SUCCESS(status) && i < read; ++i)
+        {
+            m_Ids[(m_Head + m_Count) % PATH_RING_IDS] = sources[i];
+            ++m_Count;
+        }
+        return status;
+    }
+
+  private:
+    bool Seen(ULONG id) const
+    {
+        for (ULONG i = 0; i < m_Taken; ++i)
+            if (m_TakenIds[i] == id)
+                return true;
+        return false;
+    }
+    void Remember(ULONG id)
+    {
+        if (m_Taken < c_Remembered)
+            m_TakenIds[m_Taken++] = id;
+    }
+    static constexpr ULONG c_Remembered = 256;
+    ULONG m_Ids[PATH_RING_IDS] = {};
+    ULONG m_Head = 0;
+    ULONG m_Count = 0;
+    ULONG m_TakenIds[c_Remembered] = {};
+    ULONG m_Taken = 0;
+};
+
+bool EngineHolds(CStreamEngine* engine, ULONG id)
+{
+    for (ULONG i = 0; i < engine->GetControlCount(); ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (NT_SUCCESS(engine->GetControlAt(i, &control)) && control->GetId() == id)
+            return true;
+    }
+    return false;
+}
+
+CAudioControl* EngineControlOfKind(CStreamEngine* engine, ULONG kind)
+{
+    for (ULONG i = 0; i < engine->GetControlCount(); ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (NT_SUCCESS(engine->GetControlAt(i, &control)) && control->GetKind() == kind)
+            return control;
+    }
+    return nullptr;
+}
+
+// Calls `visit` for each unit of the device's list until it returns true.
+template <typename Visit> void ForEachDeviceUnit(CUsbAudioDevice* device, Visit visit)
+{
+    CPtrList* units = nullptr;
+    if (!NT_SUCCESS(device->GetUnitList(&units)) || units == nullptr)
+        return;
+    POSITION position = units->GetHeadPosition();
+    PVOID data = nullptr;
+    while (units->GetNext(&position, &data))
+        if (visit(static_cast<CUacUnit*>(data)))
+            return;
+}
+
+// Points the output terminal whose first control is `terminalControl` at `newSource`.
+void RelinkOutputTerminal(CUsbAudioDevice* device, CAudioControl* terminalControl, ULONG newSource)
+{
+    if (terminalControl == nullptr)
+        return;
+    ForEachDeviceUnit(device,
+                      [&](CUacUnit* unit)
+                      {
+                          ULONG first = 0;
+                          if (unit->GetKind() != UAC_OUTPUT_TERMINAL ||
+                              !NT_SUCCESS(unit->UnitGetFirstValue(&first)) ||
+                              first != terminalControl->GetId())
+                              return false;
+                          unit->UnitSetFirstValue(1, &newSource);
+                          return true;
+                      });
+}
+
+NTSTATUS CreateUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
+{
+    for (const UnitKind& kind : c_Uac1Units)
+    {
+        if (kind.Subtype != descriptor[2])
+            continue;
+        // The listed vendor's terminal 16 is a headphone output whatever it says.
+        UCHAR copy[256];
+        if (kind.Subtype == UAC_OUTPUT_TERMINAL &&
+            device->GetDeviceRecord().Has(DEVICE_HEADPHONE_TERMINAL_16) &&
+            descriptor[3] == UAC1_HEADPHONE_TERMINAL_ID &&
+            (descriptor[4] | descriptor[5] << 8) == c_SpeakerType)
+        {
+            RtlCopyMemory(copy, descriptor, descriptor[0]);
+            copy[4] = (UCHAR)c_HeadphonesType;
+            copy[5] = (UCHAR)(c_HeadphonesType >> 8);
+            descriptor = copy;
+        }
+        return AddWalkedUnit(device, kind.Create(DeviceUnitCount(device)), descriptor);
+    }
+    return STATUS_UNSUCCESSFUL;
+}
+
+NTSTATUS CheckListedOutputs(CUsbAudioDevice* device)
+{
+    if (!device->GetDeviceRecord().Has(DEVICE_TWO_OUTPUT_TERMINALS))
+        return STATUS_SUCCESS;
+    for (ULONG id : {UAC1_HEADPHONE_TERMINAL_ID, UAC1_SECOND_OUTPUT_TERMINAL_ID})
+    {
+        CAudioControl* unit = nullptr;
+        NTSTATUS status = device->FindUnitByIdInDevice(id, &unit);
+        if (!NT_SUCCESS(status))
+            return status;
+        if (unit->GetKind() != UAC_OUTPUT_TERMINAL)
+            return STATUS_UNSUCCESSFUL;
+    }
+    return STATUS_SUCCESS;
+}
+} // namespace
+
+ULONG DeviceUnitCount(CUsbAudioDevice* device)
+{
+    CPtrList* units = nullptr;
+    device->GetUnitList(&units);
+    return units != nullptr ? units->GetCount() : 0;
+}
+
+NTSTATUS AddWalkedUnit(CUsbAudioDevice* device, CUacUnit* unit, const UCHAR* descriptor)
+{
+    if (unit == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    unit->AddRef();
+    NTSTATUS status = unit->Init(descriptor, device);
+    if (NT_SUCCESS(status))
+        status = device->AddDeviceUnit(unit);
+    unit->Release();
+    return status;
+}
+
+namespace
+{
+// Unit ids are bytes: a longer run of units without controls is a loop.
+constexpr ULONG c_MaxPassThroughUnits = 256;
+
+// The control a consumer of unit `id` links to: the end of that unit's
+// chain, or, for a unit without controls of its own (a feature unit that
+// declares none), its own source's link.
+NTSTATUS SourceLink(CUsbAudioDevice* device, ULONG id, PULONG link)
+{
+    for (ULONG hop = 0; hop < c_MaxPassThroughUnits; ++hop)
+    {
+        CAudioControl* found = nullptr;
+        NTSTATUS status = device->FindUnitByIdInDevice(id, &found);
+        if (!NT_SUCCESS(status))
+            return status;
+        auto unit = static_cast<CUacUnit*>(found);
+        ULONG count = 1;
+        if (NT_SUCCESS(unit->UnitGetOutputValue(link)))
+            return STATUS_SUCCESS;
+        if (unit->GetValueCount() != 1 || !NT_SUCCESS(unit->GetValues(&count, &id)))
+            return STATUS_UNSUCCESSFUL;
+    }
+    return STATUS_UNSUCCESSFUL;
+}
+} // namespace
+
+// Each unit's first control gets, for each source, the control at the end
+// of the source unit's chain: a consumer of a feature unit follows its last
+// control, so that every control of the unit is on the path.
+void LinkUnitSources(CUsbAudioDevice* device)
+{
+    ForEachDeviceUnit(device,
+                      [&](CUacUnit* unit)
+                      {
+                          ULONG first = 0;
+                          ULONG count = unit->GetValueCount();
+                          ULONG sources[LINKED_SOURCES_MAX] = {};
+                          if (!NT_SUCCESS(unit->UnitGetFirstValue(&first)) || count == 0 ||
+                              count > LINKED_SOURCES_MAX ||
+                              !NT_SUCCESS(unit->GetValues(&count, sources)))
+                              return false;
+                          for (ULONG i = 0; i < count; ++i)
+                          {
+                              ULONG sourceEnd = 0;
+                              if (NT_SUCCESS(SourceLink(device, sources[i], &sourceEnd)))
+                                  sources[i] = sourceEnd;
+                          }
+                          unit->UnitSetFirstValue(count, sources);
+                          return false;
+                      });
+}
+
+void ReportRefusedDescriptor(const char* interfaceKind, UCHAR interfaceNumber, const UCHAR* d,
+                             NTSTATUS status)
+{
+    DbgPrint("UsbAudio: %s interface %u: descriptor subtype 0x%02X id %u length %u refused: "
+             "0x%08X\n",
+             interfaceKind, interfaceNumber, d[0] > 2 ? d[2] : 0, d[0] > 3 ? d[3] : 0, d[0],
+             (unsigned)status);
+}
+
+NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor,
+                          ULONG bytesToEnd, AudioDescriptorVersion version,
+                          PAUDIO_CONTROL_UNIT_MAKER createUnit)
+{
+    PAGED_CODE();
+    const UCHAR protocol =
+        version == AudioDescriptorVersion::Uac1 ? c_Uac1Protocol : c_Uac2Protocol;
+    if (interfaceDescriptor == nullptr || bytesToEnd < c_InterfaceBytes ||
+        interfaceDescriptor->bLength < c_InterfaceBytes ||
+        interfaceDescriptor->bInterfaceClass != c_AudioClass ||
+        interfaceDescriptor->bInterfaceSubClass != c_AudioControlSubclass ||
+        interfaceDescriptor->bInterfaceProtocol != protocol)
+        return STATUS_INVALID_PARAMETER;
+    const PUCHAR base = reinterpret_cast<PUCHAR>(interfaceDescriptor);
+    // A longer interface descriptor is walked past whole.
+    ULONG position =
+        interfaceDescriptor->bLength <= bytesToEnd ? interfaceDescriptor->bLength : bytesToEnd;
+    while (position < bytesToEnd)
+    {
+        const UCHAR* d = base + position;
+        const ULONG left = bytesToEnd - position;
+        if (!DescriptorFits(d, left))
+            return STATUS_UNSUCCESSFUL;
+        if (d[1] != AUDIO_CS_INTERFACE)
+            break;
+        NTSTATUS status = CheckAudioDescriptor(version, AudioInterfaceKind::AudioControl, d,
+                                               left) == DescriptorVerdict::Valid
+                              ? STATUS_SUCCESS
+                              : STATUS_UNSUCCESSFUL;
+        if (NT_SUCCESS(status) && d[2] != c_HeaderSubtype)
+            status = createUnit(device, d);
+        if (!NT_SUCCESS(status))
+        {
+            ReportRefusedDescriptor("AudioControl", interfaceDescriptor->bInterfaceNumber, d,
+                                    status);
+            return status;
+        }
+        position += d[0];
+    }
+    LinkUnitSources(device);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device,
+                               PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor, ULONG bytesToEnd)
+{
+    PAGED_CODE();
+    NTSTATUS status = WalkAudioControl(device, interfaceDescriptor, bytesToEnd,
+                                       AudioDescriptorVersion::Uac1, CreateUnit);
+    return NT_SUCCESS(status) ? CheckListedOutputs(device) : status;
+}
+
+// ----------------------------------------------------------------------------
+// Stream paths
+
+// The pseudo controls a unit on the path hangs beside its chain (the chip
+// feature unit's effect nodes): each whose source the engine holds joins
+// it, in the device's order, so the delay node comes before the headphone
+// node that hangs off it.
+static NTSTATUS AddPathSideControls(CUsbAudioDevice* device, CStreamEngine* engine)
+{
+    for (ULONG i = 0; i < device->GetUnitCount(); ++i)
+    {
+        CAudioControl* control = nullptr;
+        ULONG source = 0, count = 1;
+        if (!NT_SUCCESS(device->GetUnit(i, &control)) ||
+            control->GetKind() != CONTROL_KIND_PSEUDO || EngineHolds(engine, control->GetId()) ||
+            !NT_SUCCESS(control->GetValues(&count, &source)) || count != 1 ||
+            !EngineHolds(engine, source))
+            continue;
+        NTSTATUS status = engine->AddPathControl(control);
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS AddPathUnits(CUsbAudioDevice* device, CStreamEngine* engine, ULONG startId)
+{
+    PAGED_CODE();
+    PathRing ring(startId);
+    ULONG id = 0;
+    while (ring.Take(&id))
+    {
+        if (EngineHolds(engine, id))
+            continue;
+        CAudioControl* control = nullptr;
+        NTSTATUS status = device->FindUnitById(id, &control);
+        if (NT_SUCCESS(status))
+            status = engine->AddPathControl(control);
+        if (NT_SUCCESS(status) && control->GetValueCount() != 0 &&
+            control->GetKind() != CONTROL_KIND_MIXER_UNIT)
+            status = ring.Put(control, control->GetValueCount());
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    return AddPathSideControls(device, engine);
+}
+
+// Whether `linkId` lies upstream of the control `id`.
+static NTSTATUS ReachesLink(CUsbAudioDevice* device, ULONG id, ULONG linkId, bool* hit)
+{
+    *hit = false;
+    PathRing ring(id);
+    ULONG next = 0;
+    while (ring.Take(&next))
+    {
+        if (next == linkId)
+        {
+            *hit = true;
+            return STATUS_SUCCESS;
+        }
+        CAudioControl* control = nullptr;
+        NTSTATUS status = device->FindUnitById(next, &control);
+        if (NT_SUCCESS(status) && control->GetValueCount() != 0)
+            status = ring.Put(control, control->GetValueCount());
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    return STATUS_SUCCESS;
+}
+
+// The inputs of the engine's mixers (and extension units) that lead to the
+// streaming terminal, walked as the path is: a render path that meets its
+// terminal only through such a unit reaches it, and the unit's other inputs
+// stay out.
+static NTSTATUS FollowMixersToLink(CUsbAudioDevice* device, CStreamEngine* engine, ULONG linkId)
+{
+    bool added = true;
+    while (added && !EngineHolds(engine, linkId))
+    {
+        added = false;
+        for (ULONG i = 0; i < engine->GetControlCount(); ++i)
+        {
+            CAudioControl* mixer = nullptr;
+            ULONG sources[PATH_RING_IDS] = {};
+            ULONG count = PATH_RING_IDS;
+            if (!NT_SUCCESS(engine->GetControlAt(i, &mixer)) ||
+                mixer->GetKind() != CONTROL_KIND_MIXER_UNIT)
+                continue;
+            if (mixer->GetValueCount() > PATH_RING_IDS)
+                return STATUS_INSUFFICIENT_RESOURCES;
+            NTSTATUS status = mixer->GetValues(&count, sources);
+            for (ULONG s = 0; NT_SUCCESS(status) && s < count; ++s)
+            {
+                bool hit = false;
+                if (EngineHolds(engine, sources[s]))
+                    continue;
+                status = ReachesLink(device, sources[s], linkId, &hit);
+                if (NT_SUCCESS(status) && hit)
+                {
+                    status = AddPathUnits(device, engine, sources[s]);
+                    added = true;
+                }
+            }
+            if (!NT_SUCCESS(status))
+                return status;
+        }
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS ConnectStreamPins(CUsbAudioDevice* device, CStreamEngine* engine, ULONG linkId)
+{
+    PAGED_CODE();
+    if (engine->GetDirection() == STREAM_DIRECTION_CAPTURE)
+        return AddPathUnits(device, engine, linkId);
+    bool anyHit = false;
+    bool anyTerminal = false;
+    NTSTATUS status = STATUS_SUCCESS;
+    const ULONG controls = device->GetUnitCount();
+    for (ULONG i = 0; i < controls; ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (!NT_SUCCESS(device->GetUnit(i, &control)) ||
+            control->GetKind() != CONTROL_KIND_OUTPUT_TERMINAL)
+            continue;
+        PTERMINALCONTROL terminal = nullptr;
+        if (!NT_SUCCESS(control->QueryInterface(IID_ITerminalControl, (PVOID*)&terminal)))
+            continue;
+        ULONG kind = ENDPOINT_KIND_STREAM;
+        terminal->GetCurrentKind(&kind);
+        terminal->Release();
+        if (kind == ENDPOINT_KIND_STREAM)
+            continue;
+        anyTerminal = true;
+        bool hit = false;
+        status = ReachesLink(device, control->GetId(), linkId, &hit);
+        if (NT_SUCCESS(status) && hit)
+        {
+            status = AddPathUnits(device, engine, control->GetId());
+            if (!NT_SUCCESS(status))
+                return status;
+            anyHit = true;
+        }
+    }
+    if (!anyTerminal || !anyHit || !NT_SUCCESS(status))
+        return STATUS_INVALID_PARAMETER;
+    return FollowMixersToLink(device, engine, linkId);
+}
+
+NTSTATUS CreateSoftMuteNode(CUsbAudioDevice* device, ULONG newId, ULONG sourceId, ULONG channels,
+                            CStreamEngine* engine)
+{
+    PAGED_CODE();
+    auto node = new (NonPagedPool, UAC1_POOL_TAG) CSoftMuteNode(newId);
+    if (node == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    node->AddRef();
+    NTSTATUS status = node->Init(sourceId, channels);
+    if (NT_SUCCESS(status))
+        status = device->AddUnitObject(node);
+    if (NT_SUCCESS(status))
+        status = engine->AddPathControl(node);
+    node->Release();
+    return status;
+}
+
+NTSTATUS CreateSelectorPathControl(CUsbAudioDevice* device, ULONG newId, ULONG inputs,
+                                   const ULONG* sources, CStreamEngine* engine)
+{
+    PAGED_CODE();
+    auto selector = new (NonPagedPool, UAC1_POOL_TAG) CSelectorControl(nullptr, newId);
+    if (selector == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    selector->AddRef();
+    NTSTATUS status = selector->Init(inputs, sources);
+    if (NT_SUCCESS(status))
+        selector->SetCurrent(1);
+    if (NT_SUCCESS(status))
+        status = device->AddUnitObject(selector);
+    if (NT_SUCCESS(status))
+        status = engine->AddPathControl(selector);
+    selector->Release();
+    return status;
+}
+
+static NTSTATUS BuildTwoEntryPath(CUsbAudioDevice* device, CStreamEngine* engine)
+{
+    CAudioControl* input = EngineControlOfKind(engine, CONTROL_KIND_INPUT_TERMINAL);
+    if (input == nullptr)
+        return STATUS_SUCCESS;
+    const ULONG muteId = device->GetUnitCount();
+    NTSTATUS status = CreateSoftMuteNode(device, muteId, input->GetId(), 1, engine);
+    if (!NT_SUCCESS(status))
+        return status;
+    ULONG newest = muteId;
+    if (engine->GetDirection() == STREAM_DIRECTION_CAPTURE &&
+        !RtlIsNtDdiVersionAvailable(WINDOWS_VISTA_DDI))
+    {
+        newest = muteId + 1;
+        status = CreateSelectorPathControl(device, newest, 1, &muteId, engine);
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    RelinkOutputTerminal(device, EngineControlOfKind(engine, CONTROL_KIND_OUTPUT_TERMINAL), newest);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS BuildPathsUac1(CUsbAudioDevice* device, CStreamEngine* engine)
+{
+    PAGED_CODE();
+    if (engine->GetControlCount() == 2)
+        return BuildTwoEntryPath(device, engine);
+    if (engine->GetDirection() != STREAM_DIRECTION_CAPTURE)
+        return STATUS_SUCCESS;
+    ULONG terminals = 0;
+    for (ULONG i = 0; i < engine->GetControlCount(); ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (NT_SUCCESS(engine->GetControlAt(i, &control)) &&
+            (control->GetKind() == CONTROL_KIND_INPUT_TERMINAL ||
+             control->GetKind() == CONTROL_KIND_OUTPUT_TERMINAL))
+            ++terminals;
+    }
+    CAudioControl* output = EngineControlOfKind(engine, CONTROL_KIND_OUTPUT_TERMINAL);
+    if (EngineControlOfKind(engine, CONTROL_KIND_SELECTOR) != nullptr || terminals != 2 ||
+        output == nullptr)
+        return STATUS_SUCCESS;
+    ULONG source = 0;
+    ULONG one = 1;
+    output->GetValues(&one, &source);
+    // Later systems show a capture path without a selector as it is.
+    if (RtlIsNtDdiVersionAvailable(WINDOWS_VISTA_DDI))
+        return STATUS_SUCCESS;
+    const ULONG selectorId = device->GetUnitCount();
+    NTSTATUS status = CreateSelectorPathControl(device, selectorId, 1, &source, engine);
+    if (NT_SUCCESS(status))
+        RelinkOutputTerminal(device, output, selectorId);
+    return status;
+}

@@ -1,0 +1,457 @@
+#include <new>
+
+#include "streaming/usb_audio1_capture.h"
+#include "streaming/usb_audio1_render.h"
+#include "usbaudio/controls/control_interfaces.h"
+#include "usbaudio/units/descriptor_rules.h"
+#include "usbaudio/uac1/stream_factory.h"
+#include "usbaudio/uac1/walkers.h"
+#include "usbaudio/units/uac_unit.h"
+#include "platform/usb/usbdlib.h"
+
+const ULONG UAC1_STANDARD_RATES[9] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000};
+
+namespace
+{
+constexpr UCHAR c_AudioClass = 1;
+constexpr UCHAR c_AudioStreamingSubclass = 2;
+constexpr UCHAR c_Uac1Protocol = 0;
+constexpr ULONG c_InterfaceBytes = 9;
+constexpr UCHAR c_AsGeneral = 1;
+constexpr UCHAR c_FormatType = 2;
+constexpr UCHAR c_TypeI = 1;
+constexpr UCHAR c_TypeIII = 3;
+constexpr USHORT c_CompressedTagBits = 0x2001;
+constexpr USHORT c_DolbyDigitalTag = 0x0092;
+constexpr USHORT c_WmaProTag = 0x0164;
+// The software converters carry at most eight channels.
+constexpr ULONG c_MaxChannels = 8;
+constexpr ULONG c_FewChannels = 4; // capture below it is offered twice
+
+struct ChannelMaskRow
+{
+    ULONG Channels;
+    ULONG Playback;
+    ULONG Capture;
+};
+constexpr ChannelMaskRow c_ChannelMasks[] = {
+    {1, 0x4, 0x4}, {2, 0x3, 0x3}, {4, 0x33, 0}, {6, 0x3F, 0}, {8, 0x63F, 0}};
+
+PUAC1_STREAM_FACTORY g_StreamFactory = nullptr;
+
+ULONG Read3(const UCHAR* p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16;
+}
+
+bool UsableRecord(const WAVEFORMATEXTENSIBLE& record)
+{
+    return record.Format.nSamplesPerSec != 0 && record.Format.wBitsPerSample != 0 &&
+           record.Format.nChannels != 0 && record.Format.nChannels <= c_MaxChannels;
+}
+
+// The rates of a format-type descriptor: its discrete list, or the
+// standard rates that cover its continuous range.
+NTSTATUS FormatRates(const UCHAR* formatType, ULONG* rates, PULONG count)
+{
+    const ULONG n = formatType[7];
+    if (n != 0)
+    {
+        for (ULONG i = 0; i < n; ++i)
+            rates[i] = Read3(formatType + 8 + 3 * i);
+        *count = n;
+        return STATUS_SUCCESS;
+    }
+    const ULONG lower = Read3(formatType + 8), upper = Read3(formatType + 11);
+    ULONG first = ARRAYSIZE(UAC1_STANDARD_RATES), last = ARRAYSIZE(UAC1_STANDARD_RATES);
+    for (ULONG i = ARRAYSIZE(UAC1_STANDARD_RATES); i-- > 0;)
+    {
+        first = lower <= UAC1_STANDARD_RATES[i] ? i : first;
+        last = upper <= UAC1_STANDARD_RATES[i] ? i : last;
+    }
+    if (first == ARRAYSIZE(UAC1_STANDARD_RATES) || last == ARRAYSIZE(UAC1_STANDARD_RATES))
+        return STATUS_INVALID_PARAMETER;
+    const ULONG from = first < last ? first : last, to = first < last ? last : first;
+    *count = 0;
+    for (ULONG i = from; i <= to; ++i)
+        rates[(*count)++] = UAC1_STANDARD_RATES[i];
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk)
+{
+    return OnUac1General(device, d, walk, CreateUac1FamilyStream<CUsbAudio1Render, UAC1_POOL_TAG>);
+}
+
+// Walks one interface's descriptors from `position`; *end is where its
+// walk stopped.
+NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker,
+                       PUCHAR configurationEnd, PUCHAR position, StreamingInterfaceWalk* walk,
+                       PUCHAR* end)
+{
+    NTSTATUS status = STATUS_SUCCESS;
+    while (position < configurationEnd && NT_SUCCESS(status))
+    {
+        const ULONG left = (ULONG)(configurationEnd - position);
+        const UCHAR* d = position;
+        if (!DescriptorFits(d, left))
+            return STATUS_UNSUCCESSFUL;
+        if (d[1] == USB_INTERFACE_DESCRIPTOR_TYPE)
+        {
+            if (d[0] < c_InterfaceBytes || d[2] != walk->Number)
+                break;
+            walk->AlternateSetting = d[3];
+        }
+        else if (d[1] == AUDIO_CS_INTERFACE)
+        {
+            const DescriptorVerdict verdict =
+                CheckAudioDescriptor(walker.Version, AudioInterfaceKind::AudioStreaming, d, left);
+            if (verdict != DescriptorVerdict::Valid && verdict != DescriptorVerdict::NoRule)
+                status = STATUS_UNSUCCESSFUL;
+            else if (d[2] == c_AsGeneral)
+                status = walker.OnGeneral(device, d, walk);
+            else if (d[2] == c_FormatType)
+                status = walker.OnFormatType(device, d, walk);
+            if (!NT_SUCCESS(status))
+                ReportRefusedDescriptor("AudioStreaming", walk->Number, d, status);
+        }
+        else if (d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE && d[1] != AUDIO_CS_ENDPOINT)
+            break;
+        position += d[0];
+    }
+    *end = position;
+    return status;
+}
+
+// Where the channel count and the sample size of a format sit: class 1.0
+// has both in the format-type descriptor, class 2.0 its channels in the
+// general descriptor and the subslot size in the format type.
+struct FormatFields
+{
+    UCHAR ChannelsInGeneral;
+    UCHAR ChannelsInFormatType;
+    UCHAR SampleBytes;
+};
+constexpr FormatFields c_FormatFields[] = {{0, 4, 5}, {10, 0, 4}};
+
+// Whether one of the interface's formats has channels the driver carries
+// (one to eight) and samples of a size; *interfaceEnd is where the
+// interface's descriptors end. A descriptor the walk refuses counts as
+// usable, so that the walk itself says why.
+bool CarriesAFormat(const StreamingWalkClass& walker, PUCHAR configurationEnd, PUCHAR position,
+                    UCHAR number, PUCHAR* interfaceEnd)
+{
+    const FormatFields& fields =
+        c_FormatFields[walker.Version == AudioDescriptorVersion::Uac1 ? 0 : 1];
+    bool usable = false;
+    int generalChannels = -1;
+    for (; position < configurationEnd; position += position[0])
+    {
+        const UCHAR* d = position;
+        const ULONG left = (ULONG)(configurationEnd - position);
+        if (!DescriptorFits(d, left))
+            return true;
+        if (d[1] == USB_INTERFACE_DESCRIPTOR_TYPE && (d[0] < c_InterfaceBytes || d[2] != number))
+            break;
+        if (d[1] != USB_INTERFACE_DESCRIPTOR_TYPE && d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE &&
+            d[1] != AUDIO_CS_INTERFACE && d[1] != AUDIO_CS_ENDPOINT)
+            break;
+        if (d[1] != AUDIO_CS_INTERFACE)
+            continue;
+        const DescriptorVerdict verdict =
+            CheckAudioDescriptor(walker.Version, AudioInterfaceKind::AudioStreaming, d, left);
+        if (verdict != DescriptorVerdict::Valid && verdict != DescriptorVerdict::NoRule)
+            return true;
+        if (d[2] == c_AsGeneral && fields.ChannelsInGeneral != 0)
+            generalChannels = d[fields.ChannelsInGeneral];
+        if (d[2] != c_FormatType)
+            continue;
+        if (fields.ChannelsInFormatType == 0 && generalChannels < 0)
+            return true; // a format before its general descriptor: the walk refuses it
+        const ULONG channels = fields.ChannelsInFormatType != 0 ? d[fields.ChannelsInFormatType]
+                                                                : (ULONG)generalChannels;
+        usable =
+            usable || (channels != 0 && channels <= c_MaxChannels && d[fields.SampleBytes] != 0);
+    }
+    *interfaceEnd = position;
+    return usable;
+}
+
+NTSTATUS FinishInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker,
+                         StreamingInterfaceWalk* walk)
+{
+    if (walk->Stream == nullptr)
+        return STATUS_SUCCESS;
+    NTSTATUS status = walker.BuildPaths(device, walk->Stream);
+    if (NT_SUCCESS(status))
+        status = walk->Stream->AllocateStreamBuffers();
+    // Formats the device gave but none the driver can carry: as no rates.
+    if (NT_SUCCESS(status) && walk->Stream->GetFormatCount() == 0 && walk->Dropped != 0)
+        status = STATUS_UNSUCCESSFUL;
+    return status;
+}
+const StreamingWalkClass c_Uac1Walker = {AudioDescriptorVersion::Uac1, c_Uac1Protocol, OnAsGeneral,
+                                         OnUac1FormatType, BuildPathsUac1};
+} // namespace
+
+NTSTATUS OnUac1General(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk,
+                       PUAC1_STREAM_FACTORY factory)
+{
+    if (walk->Stream == nullptr)
+    {
+        CUacUnit* terminal = nullptr;
+        ULONG direction = 0, link = 0;
+        NTSTATUS status = FindStreamTerminal(device, d[3], &terminal, &direction, &link);
+        if (!NT_SUCCESS(status))
+            return status;
+        CUsbAudioStream* stream = nullptr;
+        status = (g_StreamFactory != nullptr ? g_StreamFactory : factory)(direction, walk->Number,
+                                                                          link, &stream);
+        if (!NT_SUCCESS(status))
+            return status;
+        status = AttachStream(device, stream, direction, link, walk);
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    walk->FormatTag = (USHORT)(d[5] | d[6] << 8);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS OnUac1FormatType(CUsbAudioDevice*, const UCHAR* d, StreamingInterfaceWalk* walk)
+{
+    if (walk->Link < 0 || walk->Stream == nullptr || (d[3] != c_TypeI && d[3] != c_TypeIII))
+        return STATUS_INVALID_PARAMETER;
+    WAVEFORMATEXTENSIBLE record = {};
+    record.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    record.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+    record.Format.nChannels = d[4];
+    record.Format.wBitsPerSample = (USHORT)(8 * d[5]);
+    record.Samples.wValidBitsPerSample = d[6];
+    record.Format.nBlockAlign =
+        (USHORT)(record.Format.nChannels * record.Format.wBitsPerSample / 8);
+    const ULONG direction = walk->Stream->GetDirection();
+    record.dwChannelMask = Uac1ChannelMask(d[4], direction);
+    NTSTATUS status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting,
+                                           record, &walk->Dropped);
+    if (NT_SUCCESS(status) && direction == STREAM_DIRECTION_CAPTURE && d[4] < c_FewChannels)
+    {
+        record.dwChannelMask = 0;
+        status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting,
+                                      record, &walk->Dropped);
+    }
+    return status;
+}
+
+NTSTATUS FindStreamTerminal(CUsbAudioDevice* device, ULONG terminalId, CUacUnit** terminal,
+                            PULONG direction, PULONG link)
+{
+    CAudioControl* unit = nullptr;
+    NTSTATUS status = device->FindUnitByIdInDevice(terminalId, &unit);
+    if (!NT_SUCCESS(status))
+        return status;
+    if (unit->GetKind() == UAC_INPUT_TERMINAL)
+        *direction = STREAM_DIRECTION_RENDER;
+    else if (unit->GetKind() == UAC_OUTPUT_TERMINAL)
+        *direction = STREAM_DIRECTION_CAPTURE;
+    else
+        return STATUS_INVALID_PARAMETER;
+    *terminal = static_cast<CUacUnit*>(unit);
+    return (*terminal)->UnitGetFirstValue(link);
+}
+
+NTSTATUS AttachStream(CUsbAudioDevice* device, CUsbAudioStream* stream, ULONG direction, ULONG link,
+                      StreamingInterfaceWalk* walk)
+{
+    NTSTATUS status = stream->InitStream(direction, static_cast<IAdapterCommon*>(device));
+    if (NT_SUCCESS(status))
+        status = device->AddStreamObject(stream);
+    if (NT_SUCCESS(status))
+    {
+        walk->Stream = stream;
+        walk->Link = (LONG)link;
+        status = ConnectStreamPins(device, stream, link);
+    }
+    stream->Release();
+    return status;
+}
+
+NTSTATUS AddFormatRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, ULONG rate,
+                         USHORT subTag, UCHAR alternateSetting, PULONG dropped)
+{
+    record.Format.nSamplesPerSec = rate;
+    record.Format.nAvgBytesPerSec = record.Format.nBlockAlign * rate;
+    record.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    record.SubFormat.Data1 = subTag;
+    if (!UsableRecord(record))
+    {
+        ++*dropped;
+        return STATUS_SUCCESS;
+    }
+    return stream->AddStreamFormat(&record, alternateSetting);
+}
+
+PUAC1_STREAM_FACTORY SetUac1StreamFactory(PUAC1_STREAM_FACTORY factory)
+{
+    PUAC1_STREAM_FACTORY previous = g_StreamFactory;
+    g_StreamFactory = factory;
+    return previous;
+}
+
+ULONG Uac1ChannelMask(ULONG channels, ULONG direction)
+{
+    for (const ChannelMaskRow& row : c_ChannelMasks)
+        if (row.Channels == channels)
+            return direction == STREAM_DIRECTION_RENDER ? row.Playback : row.Capture;
+    return 0;
+}
+
+NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, USHORT formatTag,
+                              UCHAR alternateSetting, const WAVEFORMATEXTENSIBLE& formatTemplate,
+                              PULONG dropped)
+{
+    PAGED_CODE();
+    ULONG rates[256] = {};
+    ULONG count = 0;
+    NTSTATUS status = FormatRates(formatType, rates, &count);
+    if (!NT_SUCCESS(status))
+        return status;
+    if (count == 0)
+        return STATUS_UNSUCCESSFUL;
+    for (ULONG i = 0; i < count && NT_SUCCESS(status); ++i)
+    {
+        if (formatType[3] == c_TypeI)
+            status = AddFormatRecord(stream, formatTemplate, rates[i], WAVE_FORMAT_PCM,
+                                     alternateSetting, dropped);
+        else if (formatType[3] == c_TypeIII && (formatTag & c_CompressedTagBits) != 0)
+        {
+            status = AddFormatRecord(stream, formatTemplate, rates[i], c_DolbyDigitalTag,
+                                     alternateSetting, dropped);
+            if (NT_SUCCESS(status))
+                status = AddFormatRecord(stream, formatTemplate, rates[i], c_WmaProTag,
+                                         alternateSetting, dropped);
+        }
+    }
+    return status;
+}
+
+namespace
+{
+bool EngineHolds(CStreamEngine* engine, ULONG id)
+{
+    const ULONG count = engine->GetControlCount();
+    for (ULONG i = 0; i < count; ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (NT_SUCCESS(engine->GetControlAt(i, &control)) && control != nullptr &&
+            control->GetId() == id)
+            return true;
+    }
+    return false;
+}
+
+// An engine that plays through the terminal also carries the terminal's
+// output-type control: its kind names the engine, and a change of type
+// renames and reinstalls the engine's wave filter.
+void AttachOutputType(CUsbAudioDevice* device, CAudioControl* outputType, ULONG terminalControl)
+{
+    const ULONG engines = device->GetEngineCount();
+    for (ULONG i = 0; i < engines; ++i)
+    {
+        CStreamEngine* engine = nullptr;
+        if (NT_SUCCESS(device->GetEngine(i, &engine)) && EngineHolds(engine, terminalControl) &&
+            !EngineHolds(engine, outputType->GetId()))
+            engine->AddPathControl(outputType);
+    }
+}
+} // namespace
+
+void PassOutputTypes(CUsbAudioDevice* device)
+{
+    PAGED_CODE();
+    const ULONG controls = device->GetUnitCount();
+    for (ULONG i = 0; i < controls; ++i)
+    {
+        CAudioControl* control = nullptr;
+        POUTPUTTYPECONTROL outputType = nullptr;
+        if (!NT_SUCCESS(device->GetUnit(i, &control)) || control->GetKind() != CONTROL_KIND_LIST ||
+            !NT_SUCCESS(control->QueryInterface(IID_IOutputTypeControl, (PVOID*)&outputType)))
+            continue;
+        ULONG kind = 0, id = 0, one = 1;
+        outputType->GetCurrent(&kind);
+        control->GetValues(&one, &id);
+        if (one == 1)
+            AttachOutputType(device, control, id); // its source is the terminal's first control
+        // Each step goes one control upstream; a loop ends after every
+        // control has been passed once.
+        for (ULONG step = 0; step < controls && one == 1; ++step)
+        {
+            CAudioControl* upstream = nullptr;
+            if (!NT_SUCCESS(device->FindUnitById(id, &upstream)) || upstream->GetValueCount() != 1)
+                break;
+            PCONTROLMODESETUP mode = nullptr;
+            if (NT_SUCCESS(upstream->QueryInterface(IID_IControlModeSetup, (PVOID*)&mode)))
+            {
+                mode->SetMode(kind, nullptr);
+                outputType->AddListener(mode);
+                mode->Release();
+            }
+            upstream->GetValues(&one, &id);
+        }
+        outputType->Release();
+    }
+}
+
+NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPTOR configuration,
+                            PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd,
+                            const StreamingWalkClass& walker)
+{
+    PAGED_CODE();
+    if (configuration == nullptr || firstInterface == nullptr || bytesToEnd < c_InterfaceBytes ||
+        firstInterface->bLength < c_InterfaceBytes ||
+        firstInterface->bInterfaceClass != c_AudioClass ||
+        firstInterface->bInterfaceSubClass != c_AudioStreamingSubclass ||
+        firstInterface->bInterfaceProtocol != walker.Protocol)
+        return STATUS_INVALID_PARAMETER;
+    const PUCHAR end = reinterpret_cast<PUCHAR>(firstInterface) + bytesToEnd;
+    PUSB_INTERFACE_DESCRIPTOR current = firstInterface;
+    NTSTATUS status = STATUS_SUCCESS;
+    ULONG leftOut = 0;
+    while (current != nullptr && NT_SUCCESS(status))
+    {
+        StreamingInterfaceWalk walk;
+        walk.Number = current->bInterfaceNumber;
+        walk.AlternateSetting = current->bAlternateSetting;
+        PUCHAR stopped = nullptr;
+        const PUCHAR body =
+            reinterpret_cast<PUCHAR>(current) +
+            (current->bLength <= end - reinterpret_cast<PUCHAR>(current) ? current->bLength : 0);
+        // A stream cannot leave the engine list once it joined it: an
+        // interface with nothing to carry is left out before it does.
+        if (!CarriesAFormat(walker, end, body, walk.Number, &stopped))
+        {
+            DbgPrint("UsbAudio: AudioStreaming interface %u has no format of 1 to %u channels: "
+                     "left out\n",
+                     walk.Number, c_MaxChannels);
+            ++leftOut;
+        }
+        else
+            status = WalkInterface(device, walker, end, body, &walk, &stopped);
+        if (NT_SUCCESS(status))
+            status = FinishInterface(device, walker, &walk);
+        if (!NT_SUCCESS(status) || stopped >= end || stopped <= reinterpret_cast<PUCHAR>(current))
+            break;
+        current = device->NextFunctionStreamingInterface(configuration, stopped);
+    }
+    if (NT_SUCCESS(status) && leftOut != 0 && device->GetEngineCount() == 0)
+        status = STATUS_UNSUCCESSFUL;
+    if (NT_SUCCESS(status))
+        PassOutputTypes(device);
+    return status;
+}
+
+NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device,
+                                 PUSB_CONFIGURATION_DESCRIPTOR configuration,
+                                 PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd)
+{
+    return WalkAudioStreaming(device, configuration, firstInterface, bytesToEnd, c_Uac1Walker);
+}

@@ -1,0 +1,127 @@
+// The audio class 1.0 descriptor walks: the AudioControl interface into
+// unit and terminal objects linked by their sources, the AudioStreaming
+// interfaces into USB streams with their formats and the controls of their
+// paths, and the stream paths themselves. Every class-specific descriptor
+// is checked against the descriptor rules before anything reads it, and
+// every search along source ids ends, whatever loops the device describes.
+#pragma once
+
+#include "streaming/usb_audio_stream.h"
+#include "usbaudio/units/descriptor_rules.h"
+#include "usbaudio/units/uac_unit.h"
+#include "usbaudio/usb_audio_device.h"
+
+// Ids a path search holds at once.
+inline constexpr ULONG PATH_RING_IDS = 20;
+// Sources of a unit that source linking reads.
+inline constexpr ULONG LINKED_SOURCES_MAX = 9;
+inline constexpr ULONG WINDOWS_VISTA_DDI = 0x06000000;
+// The listed vendor's class 1.0 devices call terminal 16 headphones, not a
+// speaker; its two-output device needs it and terminal 64 as outputs.
+inline constexpr ULONG UAC1_HEADPHONE_TERMINAL_ID = 16;
+inline constexpr ULONG UAC1_SECOND_OUTPUT_TERMINAL_ID = 64;
+
+// Creates the class 1.0 stream of one AudioStreaming interface: playback
+// (direction 0) or capture, with one reference that the caller releases.
+typedef NTSTATUS (*PUAC1_STREAM_FACTORY)(ULONG direction, ULONG interfaceNumber, ULONG terminalLink,
+                                         CUsbAudioStream** stream);
+// Tests and models may install another; null restores the driver's own.
+PUAC1_STREAM_FACTORY SetUac1StreamFactory(PUAC1_STREAM_FACTORY factory);
+
+// Makes the object of one class-specific AudioControl descriptor (already
+// checked) and adds it to the device's units; STATUS_UNSUCCESSFUL for a
+// subtype the class does not accept.
+typedef NTSTATUS (*PAUDIO_CONTROL_UNIT_MAKER)(CUsbAudioDevice* device, const UCHAR* descriptor);
+// The walk both classes share: the interface, each descriptor against the
+// rules, the objects, then each unit's sources linked to their first controls.
+NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor,
+                          ULONG bytesToEnd, AudioDescriptorVersion version,
+                          PAUDIO_CONTROL_UNIT_MAKER createUnit);
+// Initialises a new unit with its descriptor and adds it to the device's
+// units; the creation reference is released either way.
+// Names a class-specific descriptor the walk refuses, and why, in the debug
+// output: the interface, the subtype, the id (byte 3: the entity id of an
+// AudioControl descriptor, a general descriptor's terminal link), the length
+// and the status the start ends with.
+void ReportRefusedDescriptor(const char* interfaceKind, UCHAR interfaceNumber, const UCHAR* d,
+                             NTSTATUS status);
+NTSTATUS AddWalkedUnit(CUsbAudioDevice* device, CUacUnit* unit, const UCHAR* descriptor);
+ULONG DeviceUnitCount(CUsbAudioDevice* device);
+void LinkUnitSources(CUsbAudioDevice* device);
+
+NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device,
+                               PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor, ULONG bytesToEnd);
+// What the AudioStreaming walk knows of the interface it is in.
+struct StreamingInterfaceWalk
+{
+    UCHAR Number = 0;
+    UCHAR AlternateSetting = 0;
+    LONG Link = -1;
+    USHORT FormatTag = 0;              // class 1.0
+    CUsbAudioStream* Stream = nullptr; // the engine list holds it
+    ULONG Dropped = 0;
+    ULONG ClockControlId = 0; // class 2.0: from the general descriptor on
+    UCHAR FormatType = 0;
+    ULONG Formats = 0;
+    UCHAR Channels = 0;
+    ULONG ChannelConfig = 0;
+};
+// One class's steps of the AudioStreaming walk.
+struct StreamingWalkClass
+{
+    AudioDescriptorVersion Version;
+    UCHAR Protocol;
+    NTSTATUS (*OnGeneral)(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk);
+    NTSTATUS (*OnFormatType)(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk);
+    NTSTATUS (*BuildPaths)(CUsbAudioDevice* device, CStreamEngine* engine);
+};
+// The walk both classes share: each AudioStreaming interface's descriptors
+// checked against the rules and handed to the class's steps, its paths and
+// buffers at its end, then the output types passed upstream.
+NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPTOR configuration,
+                            PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd,
+                            const StreamingWalkClass& walker);
+// The terminal a general descriptor links to: an input terminal is played
+// to, an output terminal recorded from; the link value is its first control.
+NTSTATUS FindStreamTerminal(CUsbAudioDevice* device, ULONG terminalId, CUacUnit** terminal,
+                            PULONG direction, PULONG link);
+// Initialises a new stream, adds it to the device and connects its path;
+// the creation reference is released either way.
+NTSTATUS AttachStream(CUsbAudioDevice* device, CUsbAudioStream* stream, ULONG direction, ULONG link,
+                      StreamingInterfaceWalk* walk);
+
+// The class 1.0 steps of an AudioStreaming interface: its general
+// descriptor makes the interface's stream (by the installed factory, else by
+// `factory`) and attaches it; each format-type descriptor adds its formats.
+NTSTATUS OnUac1General(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk,
+                       PUAC1_STREAM_FACTORY factory);
+NTSTATUS OnUac1FormatType(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk);
+
+NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device,
+                                 PUSB_CONFIGURATION_DESCRIPTOR configuration,
+                                 PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd);
+
+NTSTATUS ConnectStreamPins(CUsbAudioDevice* device, CStreamEngine* engine, ULONG linkId);
+NTSTATUS AddPathUnits(CUsbAudioDevice* device, CStreamEngine* engine, ULONG startId);
+NTSTATUS BuildPathsUac1(CUsbAudioDevice* device, CStreamEngine* engine);
+NTSTATUS CreateSoftMuteNode(CUsbAudioDevice* device, ULONG newId, ULONG sourceId, ULONG channels,
+                            CStreamEngine* engine);
+NTSTATUS CreateSelectorPathControl(CUsbAudioDevice* device, ULONG newId, ULONG inputs,
+                                   const ULONG* sources, CStreamEngine* engine);
+
+// Format records of one class 1.0 format-type descriptor (already checked)
+// for an alternate setting; *dropped counts records refused as unusable.
+NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, USHORT formatTag,
+                              UCHAR alternateSetting, const WAVEFORMATEXTENSIBLE& formatTemplate,
+                              PULONG dropped);
+// Adds the template with the rate and the subformat's first field; a record
+// the driver cannot carry is counted in *dropped instead.
+NTSTATUS AddFormatRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, ULONG rate,
+                         USHORT subTag, UCHAR alternateSetting, PULONG dropped);
+// Hands each output-type control's kind to the single-source controls
+// upstream of it, which follow it from then on.
+void PassOutputTypes(CUsbAudioDevice* device);
+
+// The class 1.0 channel mask of a channel count and direction.
+ULONG Uac1ChannelMask(ULONG channels, ULONG direction);
+extern const ULONG UAC1_STANDARD_RATES[9];
