@@ -10,30 +10,9 @@
 namespace
 {
 constexpr ULONG c_FakeClassTag = POOL_TAG("FkDc");
-PDEVICE_OBJECT g_AddedFdo = nullptr;
 UsbAdapterRig* g_Rig = nullptr;
 LowerScript* g_Script = nullptr;
 PDEVICE_OBJECT g_BusPdo = nullptr;
-
-NTSTATUS RigStart(PDEVICE_OBJECT, PIRP, PRESOURCELIST)
-{
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS RigAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo)
-{
-    // Room for the driver's own block, which the device classes read.
-    NTSTATUS status = PcAddAdapterDevice(
-        driver, pdo, RigStart, 20, PORT_CLASS_DEVICE_EXTENSION_SIZE + sizeof(AdapterExtension));
-    if (NT_SUCCESS(status))
-        g_AddedFdo = IoGetAttachedDevice(pdo);
-    return status;
-}
-
-NTSTATUS RigAdapterEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
-{
-    return PcInitializeAdapterDriver(driver, registryPath, RigAddDevice);
-}
 
 NTSTATUS CompleteHere(PIRP irp, NTSTATUS status)
 {
@@ -254,24 +233,22 @@ UsbAdapterRig::UsbAdapterRig(std::unique_ptr<SimUsbDevice> device, const WCHAR* 
 {
     g_Rig = this;
     g_Script = &m_Script;
-    g_AddedFdo = nullptr;
     ClassScript() = DeviceClassScript();
     m_PreviousTable = SetDeviceClassFactories(&c_FakeFactories);
-    m_Device = device ? std::move(device) : SimCreateReferenceDevice(SimReference::Uac1SpeakerMic);
-    if (!m_Device || !NT_SUCCESS(EmuUsbBus::Create(m_Device.get(), instancePath, &m_Bus)))
+    if (!device)
+        device = SimCreateReferenceDevice(SimReference::Uac1SpeakerMic);
+    // Room for the driver's own block, which the device classes read.
+    if (!device || !m_Rig.Load({.InstancePath = instancePath,
+                                .DriverName = u"ltf3adapter",
+                                .ExtensionSize = sizeof(AdapterExtension),
+                                .UsbDevice = std::move(device)}))
         return;
-    g_BusPdo = m_Bus->PhysicalDeviceObject();
-    if (!NT_SUCCESS(EmuLoadDriver(u"ltf3filter", nullptr, &m_FilterDriver)))
-        return;
-    m_FilterDriver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = FilterInternal;
-    m_FilterDriver->MajorFunction[IRP_MJ_PNP] = FilterPnp;
-    if (!NT_SUCCESS(
-            IoCreateDevice(m_FilterDriver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &m_Filter)))
-        return;
-    m_Filter->StackSize = (CCHAR)(g_BusPdo->StackSize + 1);
-    m_Filter->Flags &= ~DO_DEVICE_INITIALIZING;
-    if (!NT_SUCCESS(EmuLoadDriver(u"ltf3adapter", RigAdapterEntry, &m_Driver)) ||
-        !NT_SUCCESS(EmuPnpAddDevice(m_Driver, g_BusPdo)))
+    g_BusPdo = m_Rig.Pdo();
+    if (!m_Filter.Create(
+            u"ltf3filter",
+            {{IRP_MJ_INTERNAL_DEVICE_CONTROL, FilterInternal}, {IRP_MJ_PNP, FilterPnp}},
+            g_BusPdo) ||
+        !NT_SUCCESS(m_Rig.Add()))
         return;
     // The driver key exists once the system has installed the device.
     HANDLE key = nullptr;
@@ -279,22 +256,17 @@ UsbAdapterRig::UsbAdapterRig(std::unique_ptr<SimUsbDevice> device, const WCHAR* 
             IoOpenDeviceRegistryKey(g_BusPdo, PLUGPLAY_REGKEY_DRIVER, KEY_ALL_ACCESS, &key)))
         return;
     ZwClose(key);
-    m_Fdo = g_AddedFdo;
+    m_Fdo = m_Rig.Fdo();
 }
 
 UsbAdapterRig::~UsbAdapterRig()
 {
     if (m_Adapter != nullptr)
         Release();
-    if (m_Fdo != nullptr && EmuPcIsAdapterDevice(m_Fdo))
-        EmuPnpSendMinor(g_BusPdo, IRP_MN_REMOVE_DEVICE);
-    if (m_Filter != nullptr)
-        IoDeleteDevice(m_Filter);
-    if (m_FilterDriver != nullptr)
-        EmuUnloadDriver(m_FilterDriver);
-    m_Bus.reset();
-    if (m_Driver != nullptr)
-        EmuUnloadDriver(m_Driver);
+    // The filter goes between the removal and the bus.
+    m_Rig.RemoveAdapterDevice();
+    m_Filter.Delete();
+    m_Rig.Unload();
     SetDeviceClassFactories(m_PreviousTable);
     g_Rig = nullptr;
     g_Script = nullptr;
@@ -312,7 +284,7 @@ NTSTATUS UsbAdapterRig::Create()
 
 NTSTATUS UsbAdapterRig::Init()
 {
-    return m_Adapter->Init(nullptr, m_Fdo, m_Filter, Pdo());
+    return m_Adapter->Init(nullptr, m_Fdo, m_Filter.Device(), Pdo());
 }
 
 void UsbAdapterRig::Release()

@@ -169,11 +169,11 @@ class UsbAdapterRig
     // Drops the creation reference; the adapter must be gone afterwards.
     void Release();
 
-    EmuUsbBus* Bus() const { return m_Bus.get(); }
-    SimUsbDevice* Device() const { return m_Device.get(); }
+    EmuUsbBus* Bus() const { return m_Rig.UsbBus(); }
+    SimUsbDevice* Device() const { return m_Rig.UsbDevice(); }
     PDEVICE_OBJECT Fdo() const { return m_Fdo; }
-    PDEVICE_OBJECT Pdo() const { return m_Bus ? m_Bus->PhysicalDeviceObject() : nullptr; }
-    PDEVICE_OBJECT Lower() const { return m_Filter; }
+    PDEVICE_OBJECT Pdo() const { return m_Rig.Pdo(); }
+    PDEVICE_OBJECT Lower() const { return m_Filter.Device(); }
     LowerScript& Script() { return m_Script; }
 
     // Writes VESTRA.INI under the system root.
@@ -189,11 +189,9 @@ class UsbAdapterRig
     static NTSTATUS FilterPnp(PDEVICE_OBJECT device, PIRP irp);
 
     ScratchRoot m_Root{"lt_frame3"};
-    std::unique_ptr<SimUsbDevice> m_Device;
-    std::unique_ptr<EmuUsbBus> m_Bus;
-    PDRIVER_OBJECT m_Driver = nullptr;
-    PDRIVER_OBJECT m_FilterDriver = nullptr;
-    PDEVICE_OBJECT m_Filter = nullptr;
+    BusDeviceRig m_Rig;
+    LowerDevice m_Filter;
+    // The adapter device once the system has installed it.
     PDEVICE_OBJECT m_Fdo = nullptr;
     CAdapterCommon* m_Adapter = nullptr;
     const DeviceClassFactories* m_PreviousTable = nullptr;

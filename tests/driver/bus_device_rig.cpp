@@ -35,9 +35,13 @@ NTSTATUS PlainStart(PDEVICE_OBJECT, PIRP, PRESOURCELIST)
     return STATUS_SUCCESS;
 }
 
+// Likewise the room the plain adapter driver's devices take.
+ULONG g_ExtensionSize = 0;
+
 NTSTATUS PlainAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo)
 {
-    return PcAddAdapterDevice(driver, pdo, PlainStart, 20, PORT_CLASS_DEVICE_EXTENSION_SIZE + 64);
+    return PcAddAdapterDevice(driver, pdo, PlainStart, 20,
+                              PORT_CLASS_DEVICE_EXTENSION_SIZE + g_ExtensionSize);
 }
 
 NTSTATUS PlainAdapterEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
@@ -52,25 +56,48 @@ std::string Narrow(const std::u16string& s)
 } // namespace
 
 // ----------------------------------------------------------------------------
-BusDeviceRig::~BusDeviceRig()
+void BusDeviceRig::Unload()
 {
     Remove();
     if (m_Driver != nullptr)
         EmuUnloadDriver(m_Driver);
+    m_Driver = nullptr;
     if (m_Bus != nullptr)
         EmuUnloadDriver(m_Bus);
+    m_Bus = nullptr;
 }
 
-bool BusDeviceRig::Load(const Setup& setup)
+bool BusDeviceRig::Load(Setup setup)
 {
-    g_BusPnp = setup.BusPnp != nullptr ? setup.BusPnp : PlainBusPnp;
-    if (!NT_SUCCESS(EmuLoadDriver(setup.BusName, BusEntry, &m_Bus)) ||
-        !NT_SUCCESS(EmuCreatePhysicalDevice(m_Bus, 0, setup.InstancePath, &m_Pdo)))
+    if (!CreatePhysicalDevice(setup))
         return false;
     if (!setup.HardwareIds.empty())
         EmuSetHardwareIds(m_Pdo, setup.HardwareIds);
+    g_ExtensionSize = setup.ExtensionSize;
     PDRIVER_INITIALIZE entry = setup.DriverEntry != nullptr ? setup.DriverEntry : PlainAdapterEntry;
     return NT_SUCCESS(EmuLoadDriver(setup.DriverName, entry, &m_Driver));
+}
+
+bool BusDeviceRig::CreatePhysicalDevice(Setup& setup)
+{
+    if (setup.UsbDevice == nullptr)
+    {
+        g_BusPnp = setup.BusPnp != nullptr ? setup.BusPnp : PlainBusPnp;
+        return NT_SUCCESS(EmuLoadDriver(setup.BusName, BusEntry, &m_Bus)) &&
+               NT_SUCCESS(EmuCreatePhysicalDevice(m_Bus, 0, setup.InstancePath, &m_Pdo));
+    }
+    if (setup.InstancePath == nullptr)
+    {
+        if (!NT_SUCCESS(m_Port.Plug(std::move(setup.UsbDevice))))
+            return false;
+        m_Pdo = m_Port.PhysicalDeviceObject();
+        return true;
+    }
+    m_UsbDevice = std::move(setup.UsbDevice);
+    if (!NT_SUCCESS(EmuUsbBus::Create(m_UsbDevice.get(), setup.InstancePath, &m_UsbBus)))
+        return false;
+    m_Pdo = m_UsbBus->PhysicalDeviceObject();
+    return true;
 }
 
 NTSTATUS BusDeviceRig::Add()
@@ -82,14 +109,46 @@ NTSTATUS BusDeviceRig::Add()
     return status;
 }
 
-void BusDeviceRig::Remove()
+void BusDeviceRig::RemoveAdapterDevice()
 {
     if (m_Fdo != nullptr && EmuPcIsAdapterDevice(m_Fdo))
         EmuPnpSendMinor(m_Pdo, IRP_MN_REMOVE_DEVICE);
     m_Fdo = nullptr;
-    if (m_Pdo != nullptr)
+}
+
+void BusDeviceRig::Remove()
+{
+    RemoveAdapterDevice();
+    // The USB bus deletes its own physical device.
+    if (m_Pdo != nullptr && m_Bus != nullptr)
         IoDeleteDevice(m_Pdo);
     m_Pdo = nullptr;
+    m_Port.Remove();
+    m_UsbBus.reset();
+}
+
+// ----------------------------------------------------------------------------
+bool LowerDevice::Create(const WCHAR* driverName, const Majors& majors, PDEVICE_OBJECT below)
+{
+    if (!NT_SUCCESS(EmuLoadDriver(driverName, nullptr, &m_Driver)))
+        return false;
+    for (const auto& [major, routine] : majors)
+        m_Driver->MajorFunction[major] = routine;
+    if (!NT_SUCCESS(IoCreateDevice(m_Driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &m_Device)))
+        return false;
+    m_Device->StackSize = (CCHAR)(below->StackSize + 1);
+    m_Device->Flags &= ~DO_DEVICE_INITIALIZING;
+    return true;
+}
+
+void LowerDevice::Delete()
+{
+    if (m_Device != nullptr)
+        IoDeleteDevice(m_Device);
+    m_Device = nullptr;
+    if (m_Driver != nullptr)
+        EmuUnloadDriver(m_Driver);
+    m_Driver = nullptr;
 }
 
 // ----------------------------------------------------------------------------

@@ -481,22 +481,23 @@ StartRig::StartRig(SimReference device)
     EntryLog().clear();
     m_PreviousClasses = SetDeviceClassFactories(&c_ScriptedClasses);
     m_PreviousMiniports = SetAdapterMiniportFactories(&c_ScriptedMiniports);
-    if (!NT_SUCCESS(m_Port.Plug(device)) ||
-        !NT_SUCCESS(EmuLoadDriver(u"ltusbaudio", DriverEntry, &m_Driver)))
-        m_Driver = nullptr;
+    m_Loaded = m_Device.Load({.DriverName = u"ltusbaudio",
+                              .DriverEntry = DriverEntry,
+                              .UsbDevice = SimCreateReferenceDevice(device)});
 }
 
 StartRig::~StartRig()
 {
     if (Fdo() != nullptr && EmuPcIsAdapterDevice(Fdo()))
         Remove();
-    m_Port.Remove();
-    if (m_Driver != nullptr)
-        EmuUnloadDriver(m_Driver);
+    // What is on the device now is found again, not what the addition left.
+    m_Device.Forget();
+    m_Device.Unload();
     SetDeviceClassFactories(m_PreviousClasses);
     SetAdapterMiniportFactories(m_PreviousMiniports);
 }
 
+// Found again each time: a start or removal may take it away.
 PDEVICE_OBJECT StartRig::Fdo() const
 {
     PDEVICE_OBJECT pdo = Pdo();
@@ -508,12 +509,14 @@ PDEVICE_OBJECT StartRig::Fdo() const
 
 NTSTATUS StartRig::Add()
 {
-    return EmuPnpAddDevice(m_Driver, Pdo());
+    return m_Device.Add();
 }
 
 NTSTATUS StartRig::Remove()
 {
-    return EmuPnpSendMinor(Pdo(), IRP_MN_REMOVE_DEVICE);
+    NTSTATUS status = EmuPnpSendMinor(Pdo(), IRP_MN_REMOVE_DEVICE);
+    m_Device.Forget();
+    return status;
 }
 
 std::vector<std::string> StartRig::Subdevices() const

@@ -16,7 +16,7 @@
 #include "driver/adapter/start_device.h"
 #include "platform/io/io_emu.h"
 #include "platform/portcls/portcls_emu.h"
-#include "sim/devices/sim_usb_port.h"
+#include "sim/devices/reference_devices.h"
 #include "tests/driver/bus_device_rig.h"
 #include "tests/driver/frame_doubles.h"
 
@@ -179,8 +179,8 @@ class StartRig
   public:
     explicit StartRig(SimReference device = SimReference::Uac2HighSpeed);
     ~StartRig();
-    bool Ok() const { return m_Driver != nullptr && m_Port.PhysicalDeviceObject() != nullptr; }
-    PDEVICE_OBJECT Pdo() const { return m_Port.PhysicalDeviceObject(); }
+    bool Ok() const { return m_Loaded && Pdo() != nullptr; }
+    PDEVICE_OBJECT Pdo() const { return m_Device.Pdo(); }
     PDEVICE_OBJECT Fdo() const;
     AdapterExtension* Extension() const { return GetAdapterExtension(Fdo()); }
     NTSTATUS Add();
@@ -192,8 +192,8 @@ class StartRig
     bool InterfaceEnabled(const GUID& interfaceClass) const;
 
   private:
-    SimUsbPort m_Port;
-    PDRIVER_OBJECT m_Driver = nullptr;
+    BusDeviceRig m_Device;
+    bool m_Loaded = false;
     const DeviceClassFactories* m_PreviousClasses = nullptr;
     const AdapterMiniportFactories* m_PreviousMiniports = nullptr;
 };

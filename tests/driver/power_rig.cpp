@@ -175,21 +175,17 @@ PowerRig::PowerRig(bool selectiveSuspend)
     if (selectiveSuspend)
         EmuRegistrySetValue(m_Base->EnumKeyPath() + u"\\Device Parameters",
                             u"SelectiveSuspendEnabled", REG_DWORD, "\1\0\0\0", 4);
-    if (!NT_SUCCESS(EmuLoadDriver(u"ltf5filter", nullptr, &m_FilterDriver)))
+    if (!m_Filter.Create(u"ltf5filter",
+                         {{IRP_MJ_INTERNAL_DEVICE_CONTROL, FilterInternal},
+                          {IRP_MJ_PNP, FilterPassOn},
+                          {IRP_MJ_CREATE, FilterFile},
+                          {IRP_MJ_CLEANUP, FilterFile},
+                          {IRP_MJ_CLOSE, FilterFile},
+                          {IRP_MJ_DEVICE_CONTROL, FilterDeviceControl}},
+                         g_PassTo))
         return;
-    m_FilterDriver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = FilterInternal;
-    m_FilterDriver->MajorFunction[IRP_MJ_PNP] = FilterPassOn;
-    m_FilterDriver->MajorFunction[IRP_MJ_CREATE] = FilterFile;
-    m_FilterDriver->MajorFunction[IRP_MJ_CLEANUP] = FilterFile;
-    m_FilterDriver->MajorFunction[IRP_MJ_CLOSE] = FilterFile;
-    m_FilterDriver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = FilterDeviceControl;
-    if (!NT_SUCCESS(
-            IoCreateDevice(m_FilterDriver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &m_Filter)))
-        return;
-    m_Filter->StackSize = (CCHAR)(g_PassTo->StackSize + 1);
-    m_Filter->Flags &= ~DO_DEVICE_INITIALIZING;
     // The adapter device sits on top of the filter.
-    m_Base->Fdo()->StackSize = (CCHAR)(m_Filter->StackSize + 1);
+    m_Base->Fdo()->StackSize = (CCHAR)(Filter()->StackSize + 1);
 
     m_Adapter = new (NonPagedPool, ADAPTER_POOL_TAG) PowerTestAdapter();
     if (m_Adapter == nullptr)
@@ -197,7 +193,7 @@ PowerRig::PowerRig(bool selectiveSuspend)
     g_Adapter = m_Adapter;
     PUNKNOWN unknown = static_cast<IAdapterCommon*>(m_Adapter);
     unknown->AddRef();
-    m_InitStatus = m_Adapter->Init(nullptr, m_Base->Fdo(), m_Filter, m_Base->Pdo());
+    m_InitStatus = m_Adapter->Init(nullptr, m_Base->Fdo(), Filter(), m_Base->Pdo());
     if (NT_SUCCESS(m_InitStatus))
         m_InitStatus = PcRegisterAdapterPowerManagement(unknown, m_Base->Fdo());
 }
@@ -214,10 +210,7 @@ PowerRig::~PowerRig()
         EmuCloseFile(file);
     if (g_Idle.Kept != nullptr)
         ADD_FAILURE() << "the idle request is still kept by the filter";
-    if (m_Filter != nullptr)
-        IoDeleteDevice(m_Filter);
-    if (m_FilterDriver != nullptr)
-        EmuUnloadDriver(m_FilterDriver);
+    m_Filter.Delete();
     g_PassTo = nullptr;
 }
 
@@ -261,7 +254,7 @@ void PowerRig::RunKeptIdleCallback()
 PFILE_OBJECT PowerRig::OpenFile()
 {
     PFILE_OBJECT file = nullptr;
-    if (!NT_SUCCESS(EmuOpenFile(m_Filter, u"\\Asio", &file)))
+    if (!NT_SUCCESS(EmuOpenFile(Filter(), u"\\Asio", &file)))
         return nullptr;
     m_Files.push_back(file);
     return file;

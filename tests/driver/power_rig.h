@@ -81,7 +81,7 @@ class PowerRig
     UsbAdapterRig& Base() { return *m_Base; }
     EmuUsbBus* Bus() const { return m_Base->Bus(); }
     IdleScript& Idle();
-    PDEVICE_OBJECT Filter() const { return m_Filter; }
+    PDEVICE_OBJECT Filter() const { return m_Filter.Device(); }
 
     // The power state the port-class library holds for the device.
     DEVICE_POWER_STATE LibraryPowerState() const;
@@ -101,8 +101,7 @@ class PowerRig
 
   private:
     std::unique_ptr<UsbAdapterRig> m_Base;
-    PDRIVER_OBJECT m_FilterDriver = nullptr;
-    PDEVICE_OBJECT m_Filter = nullptr;
+    LowerDevice m_Filter;
     PowerTestAdapter* m_Adapter = nullptr;
     NTSTATUS m_InitStatus = STATUS_UNSUCCESSFUL;
     std::vector<PFILE_OBJECT> m_Files;
