@@ -30,27 +30,24 @@ std::string Narrow16(const WCHAR* s)
     return r;
 }
 
-// Only the pin count of the doubles' filters matters to the library.
-PCPIN_DESCRIPTOR g_Pins[24] = {};
-PCFILTER_DESCRIPTOR FilterWithPins(ULONG pins)
-{
-    PCFILTER_DESCRIPTOR d = {};
-    d.PinSize = sizeof(PCPIN_DESCRIPTOR);
-    d.PinCount = pins;
-    d.Pins = g_Pins;
-    d.NodeSize = sizeof(PCNODE_DESCRIPTOR);
-    return d;
-}
+// Only the pin count of the wave double's filter matters to the library.
+PCPIN_DESCRIPTOR g_WavePins[2] = {};
 
 constexpr ULONG kFirstTerminal = 10;
 constexpr ULONG kLastTerminal = 29;
 constexpr ULONG kFirstTopologyPin = 2;
 
-// Shared by both miniport doubles: name and terminal, a filter descriptor.
-class MiniportDouble : public CUnknown, public IMiniportIdentity
+class WaveDouble : public CUnknown, public IMiniportWaveCyclic, public IMiniportIdentity
 {
   public:
-    explicit MiniportDouble(ULONG pins) : CUnknown(nullptr), m_Filter(FilterWithPins(pins)) {}
+    explicit WaveDouble(ULONG engineIndex) : CUnknown(nullptr), m_Index(engineIndex)
+    {
+        m_Filter.PinSize = sizeof(PCPIN_DESCRIPTOR);
+        m_Filter.PinCount = 2;
+        m_Filter.Pins = g_WavePins;
+        m_Filter.NodeSize = sizeof(PCNODE_DESCRIPTOR);
+    }
+    DECLARE_STD_UNKNOWN()
     STDMETHODIMP GetFilterName(PWSTR* filterName) override
     {
         if (filterName == nullptr)
@@ -58,62 +55,6 @@ class MiniportDouble : public CUnknown, public IMiniportIdentity
         *filterName = m_Name;
         return STATUS_SUCCESS;
     }
-
-  protected:
-    PCFILTER_DESCRIPTOR m_Filter;
-    WCHAR m_Name[STREAM_ENGINE_NAME_OUT_CHARS] = {};
-};
-
-class TopologyDouble : public MiniportDouble, public IMiniportTopology
-{
-  public:
-    TopologyDouble() : MiniportDouble(22)
-    {
-        const std::u16string& name = Script().TopologyName;
-        for (size_t i = 0; i < name.size() && i + 1 < STREAM_ENGINE_NAME_OUT_CHARS; ++i)
-            m_Name[i] = name[i];
-    }
-    DECLARE_STD_UNKNOWN()
-    STDMETHODIMP GetDescription(PPCFILTER_DESCRIPTOR* description) override
-    {
-        *description = &m_Filter;
-        return STATUS_SUCCESS;
-    }
-    STDMETHODIMP DataRangeIntersection(ULONG, PKSDATARANGE, PKSDATARANGE, ULONG, PVOID,
-                                       PULONG) override
-    {
-        return STATUS_NOT_IMPLEMENTED;
-    }
-    STDMETHODIMP Init(PUNKNOWN, PRESOURCELIST, PPORTTOPOLOGY) override { return STATUS_SUCCESS; }
-    STDMETHODIMP GetConnectionId(PULONG connectionId) override
-    {
-        if (connectionId == nullptr || *connectionId < kFirstTerminal ||
-            *connectionId > kLastTerminal)
-            return STATUS_UNSUCCESSFUL;
-        *connectionId = *connectionId - kFirstTerminal + kFirstTopologyPin;
-        return STATUS_SUCCESS;
-    }
-};
-
-NTSTATUS TopologyDouble::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
-{
-    if (object == nullptr)
-        return STATUS_INVALID_PARAMETER;
-    if (IsEqualGUID(iid, IID_IMiniport) || IsEqualGUID(iid, IID_IMiniportTopology))
-        *object = static_cast<IMiniportTopology*>(this);
-    else if (IsEqualGUID(iid, IID_IMiniportIdentity))
-        *object = static_cast<IMiniportIdentity*>(this);
-    else
-        return CUnknown::NonDelegatingQueryInterface(iid, object);
-    NonDelegatingAddRef();
-    return STATUS_SUCCESS;
-}
-
-class WaveDouble : public MiniportDouble, public IMiniportWaveCyclic
-{
-  public:
-    explicit WaveDouble(ULONG engineIndex) : MiniportDouble(2), m_Index(engineIndex) {}
-    DECLARE_STD_UNKNOWN()
     STDMETHODIMP GetDescription(PPCFILTER_DESCRIPTOR* description) override
     {
         *description = &m_Filter;
@@ -151,6 +92,8 @@ class WaveDouble : public MiniportDouble, public IMiniportWaveCyclic
 
   private:
     ULONG m_Index;
+    PCFILTER_DESCRIPTOR m_Filter = {};
+    WCHAR m_Name[STREAM_ENGINE_NAME_OUT_CHARS] = {};
 };
 
 NTSTATUS WaveDouble::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
@@ -388,7 +331,11 @@ NTSTATUS FakeAdapter::AsioGetMode(PFILE_OBJECT, PVOID) NOT_ROUTED;
 // ----------------------------------------------------------------------------
 NTSTATUS CreateScriptedTopology(PUNKNOWN* miniport, REFCLSID, PUNKNOWN, POOL_TYPE poolType)
 {
-    return HandOut(new (poolType, kEntryTag) TopologyDouble(), miniport);
+    return CreateTestTopologyMiniport(
+        miniport, poolType, kEntryTag,
+        {.Name = Script().TopologyName,
+         .LastTerminal = kLastTerminal,
+         .Pins = kLastTerminal - kFirstTerminal + 1 + kFirstTopologyPin});
 }
 
 NTSTATUS CreateScriptedWave(PUNKNOWN* miniport, REFCLSID, PUNKNOWN, POOL_TYPE poolType,

@@ -26,7 +26,7 @@ template <typename T, typename... Args> T* Make(Args... args)
 }
 
 // Pins of the doubles' filters: only their count matters to the library.
-PCPIN_DESCRIPTOR g_Pins[6] = {};
+PCPIN_DESCRIPTOR g_Pins[24] = {};
 PCFILTER_DESCRIPTOR FilterWithPins(ULONG pins)
 {
     PCFILTER_DESCRIPTOR d = {};
@@ -398,8 +398,8 @@ NTSTATUS TestWaveMiniport::NonDelegatingQueryInterface(REFIID iid, PVOID* object
 class TestTopologyMiniport : public CUnknown, public IMiniportTopology, public IMiniportIdentity
 {
   public:
-    explicit TestTopologyMiniport(bool identity)
-        : CUnknown(nullptr), m_Identity(identity), m_Filter(FilterWithPins(5))
+    explicit TestTopologyMiniport(const TopologyShape& shape)
+        : CUnknown(nullptr), m_Shape(shape), m_Filter(FilterWithPins(shape.Pins))
     {
     }
     DECLARE_STD_UNKNOWN()
@@ -416,21 +416,24 @@ class TestTopologyMiniport : public CUnknown, public IMiniportTopology, public I
     STDMETHODIMP Init(PUNKNOWN, PRESOURCELIST, PPORTTOPOLOGY) override { return STATUS_SUCCESS; }
     STDMETHODIMP GetConnectionId(PULONG connectionId) override
     {
-        if (connectionId == nullptr || *connectionId < 10 || *connectionId > 13)
+        if (connectionId == nullptr || *connectionId < kFirstTopologyTerminal ||
+            *connectionId > m_Shape.LastTerminal)
             return STATUS_UNSUCCESSFUL;
-        *connectionId -= 8;
+        *connectionId = *connectionId - kFirstTopologyTerminal + kFirstTopologyPin;
         return STATUS_SUCCESS;
     }
     STDMETHODIMP GetFilterName(PWSTR* filterName) override
     {
         if (filterName == nullptr)
             return STATUS_INVALID_PARAMETER;
-        *filterName = const_cast<PWSTR>(u"GlobalTopo");
+        *filterName = m_Shape.Name.data();
         return STATUS_SUCCESS;
     }
 
   private:
-    bool m_Identity;
+    static constexpr ULONG kFirstTopologyTerminal = 10;
+    static constexpr ULONG kFirstTopologyPin = 2;
+    TopologyShape m_Shape;
     PCFILTER_DESCRIPTOR m_Filter;
 };
 
@@ -440,7 +443,7 @@ NTSTATUS TestTopologyMiniport::NonDelegatingQueryInterface(REFIID iid, PVOID* ob
         return STATUS_INVALID_PARAMETER;
     if (IsEqualGUID(iid, IID_IMiniport) || IsEqualGUID(iid, IID_IMiniportTopology))
         *object = static_cast<IMiniportTopology*>(this);
-    else if (m_Identity && IsEqualGUID(iid, IID_IMiniportIdentity))
+    else if (m_Shape.Identity && IsEqualGUID(iid, IID_IMiniportIdentity))
         *object = static_cast<IMiniportIdentity*>(this);
     else
         return CUnknown::NonDelegatingQueryInterface(iid, object);
@@ -464,6 +467,17 @@ NTSTATUS CreateTestWaveMiniport(PUNKNOWN* miniport, REFCLSID, PUNKNOWN, POOL_TYP
     return STATUS_SUCCESS;
 }
 
+NTSTATUS CreateTestTopologyMiniport(PUNKNOWN* miniport, POOL_TYPE poolType, ULONG tag,
+                                    const TopologyShape& shape)
+{
+    auto object = new (poolType, tag) TestTopologyMiniport(shape);
+    if (object == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    *miniport = object->GetNonDelegatingUnknown();
+    (*miniport)->AddRef();
+    return STATUS_SUCCESS;
+}
+
 AdapterRig::AdapterRig(bool topologyIdentity)
 {
     Wave() = WaveScript();
@@ -476,17 +490,21 @@ AdapterRig::AdapterRig(bool topologyIdentity)
     PPORT port = nullptr;
     if (!NT_SUCCESS(PcNewPort(&port, CLSID_PortTopology)))
         return;
-    auto miniport = new (NonPagedPool, kDoubleTag) TestTopologyMiniport(topologyIdentity);
-    PUNKNOWN unknown = miniport->GetNonDelegatingUnknown();
-    unknown->AddRef();
-    if (NT_SUCCESS(port->Init(m_Fdo, nullptr, unknown, nullptr, nullptr)) &&
+    PUNKNOWN unknown = nullptr;
+    if (NT_SUCCESS(CreateTestTopologyMiniport(&unknown, NonPagedPool, kDoubleTag,
+                                              {.Name = u"GlobalTopo",
+                                               .LastTerminal = 13,
+                                               .Pins = 5,
+                                               .Identity = topologyIdentity})) &&
+        NT_SUCCESS(port->Init(m_Fdo, nullptr, unknown, nullptr, nullptr)) &&
         NT_SUCCESS(PcRegisterSubdevice(m_Fdo, u"GlobalTopo", port)))
     {
         m_TopologyPort = port;
         m_TopologyMiniport = unknown;
         port = nullptr;
     }
-    unknown->Release();
+    if (unknown != nullptr)
+        unknown->Release();
     if (port != nullptr)
         port->Release();
 }

@@ -230,7 +230,8 @@ inline PADAPTERCOMMON AsAdapter(TestDevice* device)
 
 // ----------------------------------------------------------------------------
 // Miniports. The wave miniport reports the terminal id and name the script
-// holds; the topology miniport maps terminal ids 10 to 13 to pins 2 to 5.
+// holds; the topology miniport of the adapter rig
+// maps terminal ids 10 to 13 to pins 2 to 5.
 struct WaveScript
 {
     ULONG TerminalId = 10;
@@ -242,6 +243,18 @@ struct WaveScript
 WaveScript& Wave();
 NTSTATUS CreateTestWaveMiniport(PUNKNOWN* miniport, REFCLSID classId, PUNKNOWN outerUnknown,
                                 POOL_TYPE poolType, ULONG engineIndex);
+
+// A topology miniport of this name and pin count that maps terminal ids 10 to
+// LastTerminal to its pins 2 on, answering the identity interface or not.
+struct TopologyShape
+{
+    std::u16string Name;
+    ULONG LastTerminal = 13;
+    ULONG Pins = 5;
+    bool Identity = true;
+};
+NTSTATUS CreateTestTopologyMiniport(PUNKNOWN* miniport, POOL_TYPE poolType, ULONG tag,
+                                    const TopologyShape& shape);
 
 // An adapter device with a topology subdevice "GlobalTopo" registered on it.
 class AdapterRig
