@@ -12,7 +12,8 @@
 #include "platform/io/io_emu.h"
 #include "sim/devices/sim_usb_port.h"
 
-// A bus driver with one physical device and an adapter driver added on it.
+// A bus driver with one physical device, or a simulated device on the emulated
+// USB bus, and an adapter driver added on it.
 class BusDeviceRig
 {
   public:
