@@ -253,8 +253,10 @@ void CIirFilter::IirStoreState(const float* x, const float* y, int32_t len)
     float* yHistory = m_pFeedback + m_na;
     for (int32_t k = 0; k < kState; ++k)
     {
-        const int32_t xSlot = (m_nXPos + 1 + k) % m_nb;
-        const int32_t ySlot = (m_nYPos + 1 + k) % m_na;
+        // Slots below twice the length: a subtraction wraps them (a division
+        // per slot costs more than the rest of a short run).
+        const int32_t xSlot = m_nXPos + 1 + k - (m_nXPos + 1 + k >= m_nb ? m_nb : 0);
+        const int32_t ySlot = m_nYPos + 1 + k - (m_nYPos + 1 + k >= m_na ? m_na : 0);
         xHistory[xSlot] = xHistory[xSlot + m_nb] = x[k];
         yHistory[ySlot] = yHistory[ySlot + m_na] = y[k];
     }

@@ -136,89 +136,103 @@ void MulAccFirstChunk(const SpectralTerm* terms, int32_t count, float* const* ac
 }
 
 // Both outputs' sums over the terms in their order, bin by bin from 0.0, four
-// bins a vector. The terms go in groups whose sums stay in registers across
-// the group; a group sweeps the whole spectrum, so that each array is read
-// in order (the prefetcher keeps up with a few streams, not with all).
-constexpr int32_t kTermGroup = 3;
+// bins a vector. The terms go in pairs whose sums stay in registers across
+// the pair, their arrays' addresses too; a pair sweeps the whole spectrum, so
+// that each array is read in order (the prefetcher keeps up with a few
+// streams, not with all).
+constexpr int32_t kTermGroup = 2;
 
-void MulAccTerms(const SpectralTerm* terms, int32_t count, float* const* acc)
+template <int32_t Count> void MulAccGroup(const SpectralTerm* terms, float* const* acc, bool first)
 {
-    MulAccFirstChunk(terms, count, acc);
-    for (int32_t first = 0; first == 0 || first < count; first += kTermGroup)
+    const float* x[Count];
+    const float* h[Count];
+    for (int32_t t = 0; t < Count; ++t)
     {
-        const int32_t end = first + kTermGroup < count ? first + kTermGroup : count;
-        for (int32_t q = kChunk; q < CHeadphoneFir::FFT_LEN; q += kChunk)
+        x[t] = terms[t].x;
+        h[t] = terms[t].h;
+    }
+    float* acc0 = acc[0];
+    float* acc1 = acc[1];
+    for (int32_t q = kChunk; q < CHeadphoneFir::FFT_LEN; q += kChunk)
+    {
+        __m128 re0 = _mm_setzero_ps(), im0 = re0, re1 = re0, im1 = re0;
+        if (!first)
         {
-            __m128 re0 = _mm_setzero_ps(), im0 = re0, re1 = re0, im1 = re0;
-            if (first != 0)
-            {
-                re0 = _mm_loadu_ps(acc[0] + q);
-                im0 = _mm_loadu_ps(acc[0] + q + 4);
-                re1 = _mm_loadu_ps(acc[1] + q);
-                im1 = _mm_loadu_ps(acc[1] + q + 4);
-            }
-            for (int32_t t = first; t < end; ++t)
-            {
-                const __m128 xr = _mm_loadu_ps(terms[t].x + q);
-                const __m128 xi = _mm_loadu_ps(terms[t].x + q + 4);
-                MulAccChunk(terms[t].h + 2 * q, xr, xi, re0, im0);
-                MulAccChunk(terms[t].h + 2 * q + kChunk, xr, xi, re1, im1);
-            }
-            _mm_storeu_ps(acc[0] + q, re0);
-            _mm_storeu_ps(acc[0] + q + 4, im0);
-            _mm_storeu_ps(acc[1] + q, re1);
-            _mm_storeu_ps(acc[1] + q + 4, im1);
+            re0 = _mm_loadu_ps(acc0 + q);
+            im0 = _mm_loadu_ps(acc0 + q + 4);
+            re1 = _mm_loadu_ps(acc1 + q);
+            im1 = _mm_loadu_ps(acc1 + q + 4);
         }
+#pragma GCC unroll 4
+        for (int32_t t = 0; t < Count; ++t)
+        {
+            const __m128 xr = _mm_loadu_ps(x[t] + q);
+            const __m128 xi = _mm_loadu_ps(x[t] + q + 4);
+            MulAccChunk(h[t] + 2 * q, xr, xi, re0, im0);
+            MulAccChunk(h[t] + 2 * q + kChunk, xr, xi, re1, im1);
+        }
+        _mm_storeu_ps(acc0 + q, re0);
+        _mm_storeu_ps(acc0 + q + 4, im0);
+        _mm_storeu_ps(acc1 + q, re1);
+        _mm_storeu_ps(acc1 + q + 4, im1);
     }
 }
 
-constexpr int32_t kCtcBlock = 16;
+void MulAccTerms(const SpectralTerm* terms, int32_t count, float* const* acc)
+{
+    static_assert(kTermGroup == 2, "one single term at most is left over");
+    MulAccFirstChunk(terms, count, acc);
+    int32_t t = 0;
+    for (; t + kTermGroup <= count; t += kTermGroup)
+        MulAccGroup<kTermGroup>(terms + t, acc, t == 0);
+    if (t < count)
+        MulAccGroup<1>(terms + t, acc, t == 0);
+    for (int32_t e = 0; e < 2 && count == 0; ++e)
+        memset(acc[e] + kChunk, 0, (CHeadphoneFir::FFT_LEN - kChunk) * sizeof(float));
+}
 
 inline __m128 Reversed(__m128 v)
 {
     return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3));
 }
 
-// Sixteen outputs of one filter, four to a register (kept apart so that the
-// compiler holds them in registers): acc += x[m + j] c.
-struct CtcAcc
+// Outputs m .. m + 4 Acc - 1 of one crosstalk filter over its reversed
+// signal x: output m is the sum over j < n of x[m + j] c[j], from 0.0 in
+// increasing j, stored at x[n + m]; one SIMD lane per output, taps given
+// already broadcast. The block stores after all its reads.
+template <int32_t Acc>
+[[gnu::always_inline]] inline void CtcBlock(float* x, const float (*taps)[4], int32_t n, int32_t m)
 {
-    __m128 a0, a1, a2, a3;
-    void Add(const float* x, __m128 c)
+    __m128 acc[Acc];
+    for (int32_t i = 0; i < Acc; ++i)
+        acc[i] = _mm_setzero_ps();
+    for (int32_t j = 0; j < n; ++j)
     {
-        a0 = _mm_add_ps(a0, _mm_mul_ps(_mm_loadu_ps(x), c));
-        a1 = _mm_add_ps(a1, _mm_mul_ps(_mm_loadu_ps(x + 4), c));
-        a2 = _mm_add_ps(a2, _mm_mul_ps(_mm_loadu_ps(x + 8), c));
-        a3 = _mm_add_ps(a3, _mm_mul_ps(_mm_loadu_ps(x + 12), c));
+        const __m128 c = _mm_load_ps(taps[j]);
+        const float* from = x + m + j;
+#pragma GCC unroll 16
+        for (int32_t i = 0; i < Acc; ++i)
+            acc[i] = _mm_add_ps(acc[i], _mm_mul_ps(_mm_loadu_ps(from + 4 * i), c));
     }
-    void Store(float* y) const
-    {
-        _mm_storeu_ps(y, a0);
-        _mm_storeu_ps(y + 4, a1);
-        _mm_storeu_ps(y + 8, a2);
-        _mm_storeu_ps(y + 12, a3);
-    }
-};
+#pragma GCC unroll 16
+    for (int32_t i = 0; i < Acc; ++i)
+        _mm_storeu_ps(x + n + m + 4 * i, acc[i]);
+}
 
-// Both filters of the crosstalk stage over their reversed signals: output m
-// is the sum over j < n of x[m + j] c[j], from 0.0 in increasing j, stored at
-// x[n + m]. Outputs go sixteen at a time from the top down, one SIMD lane
-// each; a block stores after all its reads, and every store lands above
-// what the later blocks read, so all of them read the signal.
-void CtcFilterPair(float* s, const float* sumTaps, float* d, const float* diffTaps, int32_t n)
+// One crosstalk filter over all N outputs, in blocks of kCtcAcc registers
+// from the top down (enough independent sums to keep both adders busy),
+// the rest of N at the bottom: every store lands above what the later
+// blocks read, so all of them read the signal.
+constexpr int32_t kCtcAcc = 12;
+constexpr int32_t kCtcBlock = 4 * kCtcAcc;
+constexpr int32_t kCtcRestAcc = (N % kCtcBlock) / 4;
+static_assert(N % 4 == 0 && kCtcRestAcc > 0);
+
+void CtcFilter(float* x, const float (*taps)[4], int32_t n)
 {
-    const __m128 zero = _mm_setzero_ps();
     for (int32_t m = N - kCtcBlock; m >= 0; m -= kCtcBlock)
-    {
-        CtcAcc sum = {zero, zero, zero, zero}, diff = sum;
-        for (int32_t j = 0; j < n; ++j)
-        {
-            sum.Add(s + m + j, _mm_set1_ps(sumTaps[j]));
-            diff.Add(d + m + j, _mm_set1_ps(diffTaps[j]));
-        }
-        sum.Store(s + n + m);
-        diff.Store(d + n + m);
-    }
+        CtcBlock<kCtcAcc>(x, taps, n, m);
+    CtcBlock<kCtcRestAcc>(x, taps, n, 0);
 }
 
 // The delay lines are rings of their full capacity whatever the selected
@@ -393,7 +407,8 @@ void CHeadphoneFir::HeadphoneFirCtcStage(float* const* out, int32_t nOutCh, floa
         _mm_storeu_ps(s + N - 4 - i, Reversed(_mm_add_ps(lv, rv)));
         _mm_storeu_ps(d + N - 4 - i, Reversed(_mm_sub_ps(lv, rv)));
     }
-    CtcFilterPair(s, m_CtcSum, d, m_CtcDiff, m_nCTCTaps);
+    CtcFilter(s, m_CtcTapLanes[0], m_nCTCTaps);
+    CtcFilter(d, m_CtcTapLanes[1], m_nCTCTaps);
     const __m128 half = _mm_set1_ps(0.5f);
     for (int32_t t = 0; t < N; t += 4)
     {
@@ -431,6 +446,14 @@ int32_t CHeadphoneFir::HeadphoneFirSetCTCAngle(int32_t angle)
         m_nCTCTaps = 1;
         m_CtcSum[0] = 1.0f;
         m_CtcDiff[0] = 1.0f;
+    }
+    for (int32_t j = 0; j < m_nCTCTaps; ++j)
+    {
+        for (int32_t lane = 0; lane < 4; ++lane)
+        {
+            m_CtcTapLanes[0][j][lane] = m_CtcSum[j];
+            m_CtcTapLanes[1][j][lane] = m_CtcDiff[j];
+        }
     }
     memset(m_CtcSumBuf, 0, sizeof m_CtcSumBuf);
     memset(m_CtcDiffBuf, 0, sizeof m_CtcDiffBuf);

@@ -46,6 +46,10 @@ class CHeadphoneFir
                                  const float* tail, int32_t ntail, int32_t tailen,
                                  int32_t* headParts, int32_t* tailParts);
     int32_t HeadphoneFirSetCTCAngle(int32_t angle);
+    // The crosstalk-cancellation stage alone, on two channels of 512 (the
+    // last step of HeadphoneFirProcess); out may name in.
+    void HeadphoneFirCtcStage(float* const* out, int32_t nOutCh, float* const* in, int32_t nInCh,
+                              int32_t len);
 
     int32_t HeadphoneFirRoom() const { return m_nRoom; }
     int32_t HeadphoneFirAngle() const { return m_nAngle; }
@@ -56,8 +60,6 @@ class CHeadphoneFir
   private:
     void BuildWindows(float* const* in, int32_t nInCh);
     void Accumulate(int32_t nInCh);
-    void HeadphoneFirCtcStage(float* const* out, int32_t nOutCh, float* const* in, int32_t nInCh,
-                              int32_t len);
     void LoadPartitions(const float* taps, int32_t parts, float* pairs, int32_t output);
 
     const float* m_pBank;
@@ -75,6 +77,8 @@ class CHeadphoneFir
     int32_t m_nCTCTaps;
     float m_CtcSum[HEADPHONE_CTC_TAPS];
     float m_CtcDiff[HEADPHONE_CTC_TAPS];
+    // The same taps, each in all four lanes: sum, then difference.
+    alignas(16) float m_CtcTapLanes[2][HEADPHONE_CTC_TAPS][4];
     float m_CtcSumBuf[CTC_BUF_LEN];
     float m_CtcDiffBuf[CTC_BUF_LEN];
     DspFftSpecR32f* m_pFftSpec;

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -321,6 +322,43 @@ TEST(QvrEngineReference, FilterBitForBitForEveryInputLayout)
             for (int e = 0; e < 2; ++e)
                 ASSERT_EQ(0, memcmp(got[e].data(), want[e].data(), N * sizeof(float)))
                     << r[0] << " channels, block " << block << " output " << e;
+        }
+    }
+}
+
+// The crosstalk stage alone against the model, bypassed and with the taps of
+// two angles, over consecutive blocks carrying infinities of both signs, NaNs
+// (of the one bit pattern every invalid operation makes, so that no choice
+// of operand decides the result) and subnormal samples.
+TEST(QvrEngineReference, CrosstalkStageBitForBitWithNonFiniteSamples)
+{
+    const float nan = -std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct
+    {
+        int ctc;
+        float special[2];
+    } rows[] = {{0, {inf, nan}},
+                {30, {inf, -inf}},
+                {30, {nan, 1.0e-40f}},
+                {5, {-inf, nan}},
+                {10, {1.0e-40f, -1.0e-42f}}};
+    for (const auto& r : rows)
+    {
+        auto fir = std::make_unique<CHeadphoneFir>();
+        fir->HeadphoneFirSetCTCAngle(r.ctc);
+        auto model = std::make_unique<RefFir>(HeadphoneCoefficientBank, 1, 29, r.ctc);
+        for (int block = 0; block < 4; ++block)
+        {
+            qvrtest::ChannelSet got(2, N, 7 + block);
+            got.data[block % 2][(97 * block) % N] = r.special[0];
+            got.data[1 - block % 2][(211 * block + 5) % N] = r.special[1];
+            qvrtest::ChannelSet want = got;
+            fir->HeadphoneFirCtcStage(got.At(0), 2, got.At(0), 2, N);
+            model->Crosstalk(want.At(0));
+            for (int e = 0; e < 2; ++e)
+                ASSERT_EQ(0, memcmp(got.data[e].data(), want.data[e].data(), N * sizeof(float)))
+                    << "angle " << r.ctc << ", block " << block << " output " << e;
         }
     }
 }
