@@ -69,7 +69,6 @@ constexpr int32_t MaxReadTaps = 4;
 
 constexpr float Top = 0.99998474f;    // 1 - 2^-16: rounds to full scale
 constexpr float TopStep = 0.9999695f; // 32767/32768
-constexpr int32_t TopWord = 65536 + 32767;
 
 // Coefficients of a record and the windows of the memory, found once per call.
 struct Network
@@ -81,8 +80,8 @@ struct Network
     const float* q;      // q[k - 2]: q2..q9, b0 b1 b2 a1 a2, q15..q37
     float* sectionState; // past inputs (two) and outputs (two), a lane each
     int32_t sparseTaps[SparseFilters];
-    const float* sparseWeights[SparseFilters];
-    float* sparse[SparseFilters]; // 2n frames of history, then the block
+    const float* sparseWeights[SparseFilters]; // each weight in four lanes
+    float* sparse[SparseFilters];              // 2n frames of history, then the block
     const float* mid;
     const float* side;
     const float* z;       // z[k - 16]: output filters z16..z45, feedback z46..z64
@@ -99,7 +98,13 @@ int32_t RoundUp(int32_t frames, int32_t multiple)
     return (frames + multiple - 1) / multiple * multiple;
 }
 
-Network Describe(int32_t rateIndex, float* memory)
+// The record's words from the first sparse filter's tap count on.
+const float* SparseFilterWords(int32_t rateIndex)
+{
+    return DelayFxRateRecords[rateIndex] + Lines * (1 + ReadTaps[rateIndex]) + CoefficientWords;
+}
+
+Network Describe(int32_t rateIndex, float* memory, const float* sparseWeights)
 {
     Network net{};
     const float* p = DelayFxRateRecords[rateIndex];
@@ -113,13 +118,14 @@ Network Describe(int32_t rateIndex, float* memory)
         p += 1 + net.taps;
     }
     net.q = p;
-    p += CoefficientWords;
+    p = SparseFilterWords(rateIndex);
     net.sectionState = memory;
     memory += SectionState;
     for (int32_t k = 0; k < SparseFilters; ++k)
     {
         net.sparseTaps[k] = Whole(p[0]);
-        net.sparseWeights[k] = p + 1;
+        net.sparseWeights[k] = sparseWeights;
+        sparseWeights += Lanes * net.sparseTaps[k];
         net.sparse[k] = memory;
         memory += RoundUp(2 * net.sparseTaps[k], Lanes) + BlockFrames;
         p += 1 + net.sparseTaps[k];
@@ -162,21 +168,17 @@ __m128 Pair(__m128 a, __m128 b, __m128 c, __m128 d)
 }
 
 // Four frames' network outputs in full scale, each rounded as
-// DelayFxRoundToStep rounds one.
+// DelayFxRoundToStep rounds one. Clamped at the top step first, the sum never
+// reaches the step above it; the truncated word is 65536 plus the step.
 [[gnu::always_inline]] inline __m128 RoundToStep(__m128 value)
 {
-    const __m128 high = _mm_cmpge_ps(value, Splat(Top));
-    __m128 v = _mm_or_ps(_mm_and_ps(high, Splat(TopStep)), _mm_andnot_ps(high, value));
+    __m128 v = _mm_and_ps(_mm_cmpord_ps(value, value), value); // a NaN leaves as silence
+    v = _mm_min_ps(v, Splat(TopStep));
+    // Not a clamp at -1: just below -Top the sum would round up a step.
     const __m128 low = _mm_cmplt_ps(v, Splat(-Top));
     v = _mm_or_ps(_mm_and_ps(low, Splat(-1.0f)), _mm_andnot_ps(low, v));
-    v = _mm_and_ps(_mm_cmpord_ps(v, v), v); // a NaN leaves as silence
-    __m128i t = _mm_cvttps_epi32(_mm_add_ps(Splat(65536.5f), _mm_mul_ps(Splat(32768.0f), v)));
-    // The float sum can round just below the top up to the next step, which
-    // the 16-bit reduction would wrap to -1.0: the largest step is kept.
-    const __m128i over = _mm_cmpgt_epi32(t, _mm_set1_epi32(TopWord));
-    t = _mm_or_si128(_mm_and_si128(over, _mm_set1_epi32(TopWord)), _mm_andnot_si128(over, t));
-    t = _mm_srai_epi32(_mm_slli_epi32(t, 16), 16);
-    return _mm_mul_ps(_mm_cvtepi32_ps(t), Splat(1.0f / 32768.0f));
+    const __m128i t = _mm_cvttps_epi32(_mm_add_ps(Splat(65536.5f), _mm_mul_ps(Splat(32768.0f), v)));
+    return _mm_sub_ps(_mm_mul_ps(_mm_cvtepi32_ps(t), Splat(1.0f / 32768.0f)), Splat(2.0f));
 }
 
 // The window of a line: its history, then this block's frames.
@@ -199,33 +201,29 @@ void MakeRoomInLines(const Network& net, int32_t* fill)
     }
 }
 
-// The channels the layout reads, non-finite samples as 0, the rest silent
-// (zero padding to whole vectors included); then Lt and Rt.
-void ReadChannels(float* const* in, int32_t first, int32_t frames, int32_t padded, int32_t channels,
-                  CDelayFxEngine::BlockScratch& s)
+// Silence for the channels the layout does not read.
+constexpr float Silence[BlockFrames] = {};
+
+// Where a block's channels are read: the caller's buffers for whole vectors,
+// a copy padded with silence for the part vector at the end.
+struct ChannelRows
 {
+    const float* row[8];
+    int32_t whole; // frames in whole vectors
+};
+
+ChannelRows FindChannels(float* const* in, int32_t first, int32_t frames, int32_t channels,
+                         CDelayFxEngine::BlockScratch& s)
+{
+    ChannelRows rows{};
+    rows.whole = frames / Lanes * Lanes;
     for (int32_t c = 0; c < 8; ++c)
     {
-        float* to = s.channels[c];
-        const int32_t read = (c < channels) ? frames : 0;
-        const float* from = (c < channels) ? in[c] + first : nullptr;
-        int32_t n = 0;
-        for (; n + Lanes <= read; n += Lanes)
-        {
-            _mm_storeu_ps(to + n, FiniteOrZero(_mm_loadu_ps(from + n)));
-        }
-        for (; n < read; ++n)
-        {
-            to[n] = FiniteOrZero(from[n]);
-        }
-        std::fill(to + n, to + padded, 0.0f);
+        rows.row[c] = (c < channels) ? in[c] + first : Silence;
+        std::fill(s.tail[c], s.tail[c] + Lanes, 0.0f);
+        std::copy(rows.row[c] + rows.whole, rows.row[c] + frames, s.tail[c]);
     }
-    for (int32_t n = 0; n < padded; n += Lanes)
-    {
-        const __m128 c3 = _mm_loadu_ps(s.channels[3] + n);
-        _mm_storeu_ps(s.fronts[0] + n, _mm_add_ps(_mm_loadu_ps(s.channels[0] + n), c3));
-        _mm_storeu_ps(s.fronts[1] + n, _mm_add_ps(_mm_loadu_ps(s.channels[1] + n), c3));
-    }
+    return rows;
 }
 
 // Dk for every frame: weight 0 first, then each further tap in order.
@@ -256,8 +254,10 @@ constexpr void (*ReadLines[MaxReadTaps + 1])(const Network&, const int32_t*, int
     nullptr, nullptr, ReadLinesOf<2>, ReadLinesOf<3>, ReadLinesOf<4>};
 
 // Feeds (turned to one lane per section), the side signals and the sparse
-// filters' inputs; what is delayed is kept without denormals.
-void SideSignals(const Network& net, int32_t padded, CDelayFxEngine::BlockScratch& s)
+// filters' inputs, from the channels with non-finite samples as 0; what is
+// delayed is kept without denormals.
+void SideSignals(const Network& net, const ChannelRows& rows, int32_t frames,
+                 CDelayFxEngine::BlockScratch& s)
 {
     const Spread<CoefficientWords> spread(net.q);
     auto q = [&spread](int32_t k) { return spread[k - 2]; };
@@ -271,12 +271,12 @@ void SideSignals(const Network& net, int32_t padded, CDelayFxEngine::BlockScratc
     {
         pastNow[k] = net.past[k] + OutputHistory;
     }
-    for (int32_t n = 0; n < padded; n += Lanes)
+    auto step = [&](int32_t n, auto channel)
     {
         auto at = [n](const float* row) { return _mm_loadu_ps(row + n); };
-        const __m128 lt = at(s.fronts[0]), rt = at(s.fronts[1]), c = at(s.channels[2]);
-        const __m128 sl = at(s.channels[4]), sr = at(s.channels[5]);
-        const __m128 bl = at(s.channels[6]), br = at(s.channels[7]);
+        const __m128 c3 = channel(3), c = channel(2);
+        const __m128 lt = _mm_add_ps(channel(0), c3), rt = _mm_add_ps(channel(1), c3);
+        const __m128 sl = channel(4), sr = channel(5), bl = channel(6), br = channel(7);
         __m128 f0 = Pair(q(2), rt, q(3), sr), f1 = Pair(q(4), lt, q(5), sl);
         __m128 f2 = Pair(q(6), bl, q(7), c), f3 = Pair(q(8), br, q(9), c);
         _MM_TRANSPOSE4_PS(f0, f1, f2, f3);
@@ -312,6 +312,14 @@ void SideSignals(const Network& net, int32_t padded, CDelayFxEngine::BlockScratc
             _mm_storeu_ps(s.now[k] + n, sig[k]);
             _mm_storeu_ps(pastNow[k] + n, NormalOrZero(sig[k]));
         }
+    };
+    for (int32_t n = 0; n < rows.whole; n += Lanes)
+    {
+        step(n, [&](int32_t c) { return FiniteOrZero(_mm_loadu_ps(rows.row[c] + n)); });
+    }
+    if (rows.whole < frames)
+    {
+        step(rows.whole, [&](int32_t c) { return FiniteOrZero(_mm_loadu_ps(s.tail[c])); });
     }
 }
 
@@ -413,11 +421,11 @@ void RunSparseFilters(const Network& net, int32_t padded, CDelayFxEngine::BlockS
 #pragma GCC unroll 8
             for (int32_t v = 0; v < SparseGroup / Lanes; ++v)
             {
-                acc[v] = _mm_mul_ps(Splat(w[0]), _mm_loadu_ps(nearest + g + Lanes * v));
+                acc[v] = _mm_mul_ps(_mm_loadu_ps(w), _mm_loadu_ps(nearest + g + Lanes * v));
             }
-            for (int32_t j = 1; j < net.sparseTaps[k]; ++j)
+            auto tap = [&](int32_t j)
             {
-                const __m128 weight = Splat(w[j]);
+                const __m128 weight = _mm_loadu_ps(w + Lanes * j);
                 // Opaque to the compiler, which would otherwise carry loads
                 // over to the taps two further on, in more registers than
                 // there are.
@@ -428,6 +436,16 @@ void RunSparseFilters(const Network& net, int32_t padded, CDelayFxEngine::BlockS
                 {
                     acc[v] = _mm_add_ps(acc[v], _mm_mul_ps(weight, _mm_loadu_ps(x + Lanes * v)));
                 }
+            };
+            int32_t j = 1;
+            for (; j + 1 < net.sparseTaps[k]; j += 2) // two taps a pass: half the loop's own work
+            {
+                tap(j);
+                tap(j + 1);
+            }
+            if (j < net.sparseTaps[k])
+            {
+                tap(j);
             }
 #pragma GCC unroll 8
             for (int32_t v = 0; v < SparseGroup / Lanes; ++v)
@@ -444,8 +462,8 @@ void RunSparseFilters(const Network& net, int32_t padded, CDelayFxEngine::BlockS
 class Outputs
 {
   public:
-    Outputs(const Network& net, CDelayFxEngine::BlockScratch& s)
-        : m_Mid(net.mid), m_Side(net.side), m_Z(net.z), m_S(s)
+    Outputs(const Network& net, CDelayFxEngine::BlockScratch& s, float* const* to, int32_t frames)
+        : m_Mid(net.mid), m_Side(net.side), m_Z(net.z), m_S(s), m_To{to[0], to[1]}, m_Frames(frames)
     {
         for (int32_t o = 0; o < 2; ++o)
         {
@@ -492,12 +510,28 @@ class Outputs
                     _mm_add_ps(v[o], _mm_mul_ps(m_Z[at + 2], _mm_loadu_ps(m_Past[o][t] + n - 2)));
             }
         }
-        _mm_storeu_ps(m_S.out[0] + n, RoundToStep(v[0]));
-        _mm_storeu_ps(m_S.out[1] + n, RoundToStep(v[1]));
+#pragma GCC unroll 2
+        for (int32_t o = 0; o < 2; ++o)
+        {
+            Store(o, n, RoundToStep(v[o]));
+        }
     }
 
   private:
     static constexpr int32_t Terms = 5;
+
+    // Whole vectors straight to the caller; the part vector at the end
+    // through the scratch row.
+    void Store(int32_t o, int32_t n, __m128 steps)
+    {
+        if (n + Lanes <= m_Frames)
+        {
+            _mm_storeu_ps(m_To[o] + n, steps);
+            return;
+        }
+        _mm_storeu_ps(m_S.out[o], steps);
+        std::copy(m_S.out[o], m_S.out[o] + (m_Frames - n), m_To[o] + n);
+    }
 
     void Mix(int32_t n, __m128* mix) const
     {
@@ -517,6 +551,8 @@ class Outputs
     Spread<SparseFilters> m_Mid, m_Side;
     Spread<6 * Terms> m_Z;
     CDelayFxEngine::BlockScratch& m_S;
+    float* m_To[2]; // the caller's output channels at the block
+    int32_t m_Frames;
     const float* m_Now[2][Terms]; // the mixes' rows unused: they stay in registers
     float* m_Past[2][Terms];
     __m128 m_Kept[2]; // the mixes of the last four frames, without denormals
@@ -550,15 +586,12 @@ void RunBlock(const Network& net, int32_t* fill, float* const* in, float* const*
 {
     const int32_t padded = RoundUp(frames, Lanes);
     MakeRoomInLines(net, fill);
-    ReadChannels(in, first, frames, padded, channels, s);
+    const ChannelRows rows = FindChannels(in, first, frames, channels, s);
     ReadLines[net.taps](net, fill, padded, s);
-    SideSignals(net, padded, s);
+    SideSignals(net, rows, frames, s);
     RunSparseFilters(net, RoundUp(frames, SparseGroup), s);
-    RunSections(net, fill, frames, s, Outputs(net, s));
-    for (int32_t o = 0; o < 2; ++o)
-    {
-        std::copy(s.out[o], s.out[o] + frames, out[o] + first);
-    }
+    float* const to[2] = {out[0] + first, out[1] + first};
+    RunSections(net, fill, frames, s, Outputs(net, s, to, frames));
     KeepHistories(net, frames);
     for (int32_t k = 0; k < Lines; ++k)
     {
@@ -619,6 +652,17 @@ void CDelayFxEngine::Adopt()
     m_MemoryLength = DelayFxMemoryLengths[m_RateIndex];
     std::fill(m_LineFill, m_LineFill + Lines, 0);
     DspZero32f(m_Memory, MemoryCells);
+    // The sparse filters' weights spread to four lanes once per rate, not
+    // once per tap of every pass.
+    const float* p = SparseFilterWords(m_RateIndex);
+    float* to = m_SparseWeights;
+    for (int32_t k = 0; k < SparseFilters; ++k, p += 1 + Whole(*p))
+    {
+        for (int32_t j = 0; j < Whole(*p); ++j, to += Lanes)
+        {
+            _mm_storeu_ps(to, Splat(p[1 + j]));
+        }
+    }
 }
 
 void CDelayFxEngine::RevertPending()
@@ -654,7 +698,7 @@ void CDelayFxEngine::DelayFxProcess(float* const* inputs, float* const* outputs,
     {
         DelayFxApplyPending();
     }
-    const Network net = Describe(m_RateIndex, m_Memory);
+    const Network net = Describe(m_RateIndex, m_Memory, m_SparseWeights);
     const int32_t channels = ChannelsRead(m_ChannelsMinusOne);
     for (int32_t done = 0; done < frames; done += BlockFrames)
     {

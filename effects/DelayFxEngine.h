@@ -30,6 +30,8 @@ class CDelayFxEngine
     // Cells a line's window has beyond its history: the window slides back
     // over its history at most once per LineSlack - BlockFrames frames.
     static constexpr int32_t LineSlack = 1024;
+    // Weights of the seven sparse filters together, at most (the 96000 Hz record).
+    static constexpr int32_t MaxSparseWeights = 262;
 
     CDelayFxEngine() {} // the owner runs DelayFxReset
 
@@ -57,13 +59,12 @@ class CDelayFxEngine
     // One block's signals, frame by frame, padded to whole SSE vectors.
     struct BlockScratch
     {
-        float channels[8][BlockFrames]; // the caller's, non-finite samples as 0
-        float fronts[2][BlockFrames];   // Lt and Rt
+        float tail[8][4]; // the caller's last part vector, padded with silence
         float reads[Lines][BlockFrames];
         float feeds[BlockFrames][Lines]; // per frame, one lane per section
         float now[9][BlockFrames];       // the output filters' current values (the mixes' unused)
         float filtered[7][BlockFrames];
-        float out[2][BlockFrames];
+        float out[2][4]; // the last part vector's outputs
     };
 
   private:
@@ -83,6 +84,8 @@ class CDelayFxEngine
     uint32_t m_PendingChannelsMinusOne;
     int32_t m_MemoryLength;
     int32_t m_LineFill[Lines]; // frames a line's window holds beyond its history
+    // The sparse filters' weights of the current rate, each in four lanes.
+    float m_SparseWeights[4 * MaxSparseWeights];
     float m_Memory[MemoryCells];
     BlockScratch m_Block;
 };

@@ -284,6 +284,31 @@ TEST_P(DelayFxModel, MatchesPerLineReferenceSampleForSample)
         << "channels 2 to 7 are left as they were";
 }
 
+// Non-finite samples among the noise enter as silence (the reference reads
+// zeros there); calls of one frame, just under, at and over a block, and one
+// long call.
+TEST_P(DelayFxModel, MatchesReferenceWithNonFiniteSamplesInAnyCallLength)
+{
+    const auto [slot, channels, amplitude] = GetParam();
+    const RateFacts& f = Rates[slot];
+    const size_t frames = 2 * static_cast<size_t>(f.cells) + 1500;
+    Block in = Burst(frames, frames, amplitude), clean = in;
+    const float poison[] = {NAN, INFINITY, -INFINITY};
+    for (size_t i = 5; i < frames; i += 97)
+    {
+        in[i % 8][i] = poison[i % 3];
+        clean[i % 8][i] = 0.0f;
+    }
+    const Block out = Process(*MakeEngine(f.rate, channels), in, {1, 127, 128, 129, 3000});
+    ReferenceNetwork ref(f, static_cast<int32_t>(channels));
+    for (size_t i = 0; i < frames; ++i)
+    {
+        const auto [left, right] = ref.Frame(clean, i);
+        ASSERT_EQ(out[0][i], left) << "frame " << i;
+        ASSERT_EQ(out[1][i], right) << "frame " << i;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllRates, DelayFxModel,
                          ::testing::Combine(::testing::Range<size_t>(0, 5),
                                             ::testing::Values(6u, 8u), ::testing::Values(0.3f)));
