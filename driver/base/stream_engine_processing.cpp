@@ -34,8 +34,9 @@ class ProcessingFloatMode
 };
 
 // The PCM sample widths the chain converts, with the scaling that maps full
-// scale to [-1, 1). A width with ToChannels converts straight into the
-// channel buffers, in one pass instead of a conversion and a de-interleave.
+// scale to [-1, 1). A width with ToChannels and FromChannels converts
+// straight between the PCM buffer and the channel buffers, in one pass
+// instead of a conversion and a (de-)interleave through the work buffer.
 struct PcmWidth
 {
     USHORT Bits;
@@ -43,6 +44,8 @@ struct PcmWidth
     void (*FromFloat)(const float* source, UCHAR* destination, int32_t count);
     void (*ToChannels)(const UCHAR* source, int32_t channels, int32_t frames,
                        float* const* destination);
+    void (*FromChannels)(const float* const* source, int32_t channels, int32_t frames,
+                         UCHAR* destination);
 };
 
 const PcmWidth c_PcmWidths[] = {
@@ -51,17 +54,19 @@ const PcmWidth c_PcmWidths[] = {
      { DspConvert16sTo32fScaled(reinterpret_cast<const int16_t*>(s), d, n, 15); },
      [](const float* s, UCHAR* d, int32_t n)
      { DspConvert32fTo16sScaled(s, reinterpret_cast<int16_t*>(d), n, DspRndZero, -15); },
-     nullptr},
+     nullptr, nullptr},
     {24, [](const UCHAR* s, float* d, int32_t n) { DspConvert24sTo32fFullScale(s, d, n); },
      [](const float* s, UCHAR* d, int32_t n) { DspConvert32fTo24sScaled(s, d, n, -23); },
      [](const UCHAR* s, int32_t c, int32_t n, float* const* d)
-     { DspDeinterleave24sTo32fFullScale(s, c, n, d); }},
+     { DspDeinterleave24sTo32fFullScale(s, c, n, d); },
+     [](const float* const* s, int32_t c, int32_t n, UCHAR* d)
+     { DspInterleave32fTo24sFullScale(s, c, n, d); }},
     {32,
      [](const UCHAR* s, float* d, int32_t n)
      { DspConvert32sTo32fScaled(reinterpret_cast<const int32_t*>(s), d, n, 31); },
      [](const float* s, UCHAR* d, int32_t n)
      { DspConvert32fTo32sScaled(s, reinterpret_cast<int32_t*>(d), n, DspRndZero, -31); },
-     nullptr},
+     nullptr, nullptr},
 };
 
 const PcmWidth* FindPcmWidth(USHORT bits)
@@ -123,8 +128,14 @@ void CStreamEngine::ConvertFloatToPcm(PUCHAR destination, ULONG frames)
 {
     const WAVEFORMATEX& format = m_CurrentWaveFormat.Format;
     const int32_t samples = (int32_t)(frames * format.nChannels);
+    const PcmWidth* width = FindPcmWidth(format.wBitsPerSample);
+    if (width->FromChannels != nullptr)
+    {
+        width->FromChannels(m_ChannelBuffers, format.nChannels, (int32_t)frames, destination);
+        return;
+    }
     DspInterleave32f(m_ChannelBuffers, format.nChannels, (int32_t)frames, m_WorkBuffer);
-    FindPcmWidth(format.wBitsPerSample)->FromFloat(m_WorkBuffer, destination, samples);
+    width->FromFloat(m_WorkBuffer, destination, samples);
 }
 
 NTSTATUS CStreamEngine::WalkNodes(CPtrList* list, BOOLEAN flush, PVOID buffer, ULONG frames)

@@ -8,6 +8,8 @@
 
 #include "primitives/convert/DspConvert.h"
 #include "primitives/convert/DspConvertFromFloatSse2.h"
+#include "primitives/convert/DspConvertFullScale.h"
+#include "primitives/vector/DspInterleaveLanes.h"
 
 namespace
 {
@@ -193,6 +195,17 @@ void ToInt24(const float* src, uint8_t* dst, int32_t len, float factor)
     for (; i < len; ++i)
         Store24(dst + 3 * static_cast<size_t>(i), RoundTo24(src[i] * factor));
 }
+
+// 2^-sf as the 24-bit conversion makes it: sf taken off the biased exponent
+// of 1.0, so 127 leaves +0.0 and -127 gives 2^127.
+float Factor24(int32_t sf)
+{
+    const int32_t s = sf > 127 ? 127 : (sf < -127 ? -127 : sf);
+    const uint32_t bits = 0x3F800000u - (static_cast<uint32_t>(s) << 23);
+    float factor;
+    std::memcpy(&factor, &bits, sizeof factor);
+    return factor;
+}
 } // namespace
 
 DspStatus DspConvert32fTo16sScaled_Gen(const float* src, int16_t* dst, int32_t len,
@@ -274,16 +287,20 @@ DspStatus DspConvert32fTo24sScaled_Gen(const float* src, uint8_t* dst, int32_t l
         return DspStsNullPtrErr;
     if (len < 1)
         return DspStsSizeErr;
-    if (sf == 0)
-    {
-        ToInt24(src, dst, len, 1.0f);
-        return DspStsNoErr;
-    }
-    // sf is taken off the biased exponent of 1.0: 127 leaves +0.0, -127 gives 2^127.
-    const int32_t s = sf > 127 ? 127 : (sf < -127 ? -127 : sf);
-    const uint32_t bits = 0x3F800000u - (static_cast<uint32_t>(s) << 23);
-    float factor;
-    std::memcpy(&factor, &bits, sizeof factor);
-    ToInt24(src, dst, len, factor);
+    ToInt24(src, dst, len, Factor24(sf)); // sf 0: a factor of 1.0
+    return DspStsNoErr;
+}
+
+DspStatus DspInterleave32fTo24sFullScale(const float* const* src, int32_t channels, int32_t len,
+                                         uint8_t* dst)
+{
+    const DspStatus status = Check(src, dst, channels, len);
+    if (status < 0)
+        return status;
+    const float factor = Factor24(-23);
+    const size_t stride = static_cast<size_t>(channels);
+    for (int32_t i = DspLanesInterleaveTo24s(src, channels, len, dst, factor); i < len; ++i)
+        for (size_t c = 0; c < stride; ++c)
+            Store24(dst + 3 * (static_cast<size_t>(i) * stride + c), RoundTo24(src[c][i] * factor));
     return DspStsNoErr;
 }

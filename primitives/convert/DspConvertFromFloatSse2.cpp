@@ -268,6 +268,89 @@ template <Kind R> int32_t To24s(const float* src, uint8_t* dst, int32_t len, __m
         four(i);
     return i;
 }
+// Frames [i, i + 4) of C channels, each channel's four samples converted
+// side by side, interleaved by pairs of channels: in a pair's 64-bit lane,
+// the first channel's three bytes with the second's right behind (a lone
+// last channel pairs with itself). Frame by frame, pair after pair, each
+// 8-byte store lands where the one before it ended, so its two (lone: five)
+// bytes past the pair are rewritten by the next.
+template <int C, Kind R>
+[[gnu::always_inline]] inline void Interleave4Frames24(const float* const* s, int32_t i, uint8_t* d,
+                                                       __m128 factor)
+{
+    constexpr int Pairs = (C + 1) / 2;
+    const Range range{_mm_set1_ps(-8388608.0f), _mm_set1_ps(8388607.0f)};
+    const auto lanes = [&](int c)
+    { return Lanes24<R>(_mm_mul_ps(_mm_loadu_ps(s[c] + i), factor), range); };
+    __m128i early[Pairs], late[Pairs]; // frames i, i + 1 and frames i + 2, i + 3
+#pragma GCC unroll 4
+    for (int p = 0; p < Pairs; ++p)
+    {
+        const __m128i a = lanes(2 * p);
+        const __m128i b = 2 * p + 1 < C ? lanes(2 * p + 1) : a;
+        const __m128i low =
+            _mm_or_si128(_mm_and_si128(a, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(b, 24));
+        const __m128i high = _mm_srli_epi32(b, 8);
+        early[p] = _mm_unpacklo_epi32(low, high);
+        late[p] = _mm_unpackhi_epi32(low, high);
+    }
+    uint8_t* frame = d + 3 * C * static_cast<size_t>(i);
+#pragma GCC unroll 4
+    for (int f = 0; f < 4; ++f, frame += 3 * C)
+#pragma GCC unroll 4
+        for (int p = 0; p < Pairs; ++p)
+        {
+            const __m128i v = f < 2 ? early[p] : late[p];
+            uint8_t* at = frame + 6 * p;
+            if (f % 2 == 0)
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(at), v);
+            else
+                _mm_storeh_pi(reinterpret_cast<__m64*>(at), _mm_castsi128_ps(v));
+        }
+}
+
+// Blocks of four frames while enough frames follow a block to take the bytes
+// its last store writes past it (two frames of a lone channel, else one).
+// The last frames go as blocks through a buffer on the stack, the last one
+// ending at the last frame (rewriting frames with the same bytes).
+template <int C, Kind R>
+int32_t Interleave24(const float* const* src, int32_t len, uint8_t* dst, __m128 factor)
+{
+    constexpr int32_t Follow = C == 1 ? 2 : 1;
+    constexpr size_t BlockBytes = 12 * C;
+    if (len < 4)
+        return 0;
+    const float* s[C];
+    for (int c = 0; c < C; ++c)
+        s[c] = src[c];
+    int32_t i = 0;
+    for (; i + 4 + Follow <= len; i += 4)
+        Interleave4Frames24<C, R>(s, i, dst, factor);
+    for (; i < len; i += 4)
+    {
+        const int32_t at = i < len - 4 ? i : len - 4;
+        const float* shifted[C];
+        for (int c = 0; c < C; ++c)
+            shifted[c] = s[c] + at;
+        uint8_t bounce[BlockBytes + 8];
+        Interleave4Frames24<C, R>(shifted, 0, bounce, factor);
+        std::memcpy(dst + 3 * C * static_cast<size_t>(at), bounce, BlockBytes);
+    }
+    return len;
+}
+
+template <Kind R>
+int32_t Interleave24Of(const float* const* src, int32_t channels, int32_t len, uint8_t* dst,
+                       __m128 factor)
+{
+    using Blocks = int32_t (*)(const float* const*, int32_t, uint8_t*, __m128);
+    static constexpr Blocks ByChannels[] = {
+        Interleave24<1, R>, Interleave24<2, R>, Interleave24<3, R>, Interleave24<4, R>,
+        Interleave24<5, R>, Interleave24<6, R>, Interleave24<7, R>, Interleave24<8, R>};
+    if (channels > 8)
+        return 0;
+    return ByChannels[channels - 1](src, len, dst, factor);
+}
 } // namespace
 
 int32_t DspLanesTo16s(const float* src, int16_t* dst, int32_t len, float factor,
@@ -319,6 +402,15 @@ int32_t DspLanesTo24s(const float* src, uint8_t* dst, int32_t len, float factor)
         return To24s<Kind::NearestField>(src, dst, len, f);
     return To24s<Kind::HalfEven>(src, dst, len, f);
 }
+
+int32_t DspLanesInterleaveTo24s(const float* const* src, int32_t channels, int32_t len,
+                                uint8_t* dst, float factor)
+{
+    const __m128 f = _mm_set1_ps(factor);
+    if (KindOf(DspLaneRounding::HalfEven) == Kind::NearestField)
+        return Interleave24Of<Kind::NearestField>(src, channels, len, dst, f);
+    return Interleave24Of<Kind::HalfEven>(src, channels, len, dst, f);
+}
 #else
 int32_t DspLanesTo16s(const float*, int16_t*, int32_t, float, DspLaneRounding)
 {
@@ -329,6 +421,10 @@ int32_t DspLanesTo32s(const float*, int32_t*, int32_t, float, DspLaneRounding, i
     return 0;
 }
 int32_t DspLanesTo24s(const float*, uint8_t*, int32_t, float)
+{
+    return 0;
+}
+int32_t DspLanesInterleaveTo24s(const float* const*, int32_t, int32_t, uint8_t*, float)
 {
     return 0;
 }

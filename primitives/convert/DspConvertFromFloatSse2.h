@@ -26,3 +26,7 @@ int32_t DspLanesTo32s(const float* src, int32_t* dst, int32_t len, float factor,
                       DspLaneRounding rounding, int32_t nanValue);
 // Nearest, ties to even, saturated to 24 bits, NaN 0; three bytes per sample.
 int32_t DspLanesTo24s(const float* src, uint8_t* dst, int32_t len, float factor);
+// The same for channels 1 to 8 interleaved on the way: frame i, channel c at
+// dst + 3 * (i * channels + c). Returns the frames done (0 for more channels).
+int32_t DspLanesInterleaveTo24s(const float* const* src, int32_t channels, int32_t len,
+                                uint8_t* dst, float factor);

@@ -131,39 +131,38 @@ inline __m128i Word(const uint8_t* p)
     return _mm_loadu_si32(p);
 }
 
-// Frames [i, i + 4) of channels [c0, channels): each channel's four samples
-// gathered as the words that end with their top bytes, the byte below each
-// sample cleared. A word holds 2^8 times its sample, exact as a single, and
-// 2^-31 takes it to the sample times 2^-23 exactly.
-void Deinterleave24sFourFrames(const uint8_t* src, int32_t channels, int32_t i, int32_t c0,
-                               float* const* dst)
+// Channel c's frames [first, last), a whole number of blocks of four: each
+// block's four samples gathered as the words that end with their top bytes,
+// the byte below each sample cleared. A word holds 2^8 times its sample,
+// exact as a single, and 2^-31 takes it to the sample times 2^-23 exactly.
+void Deinterleave24sChannel(const uint8_t* src, int32_t channels, int32_t c, int32_t first,
+                            int32_t last, float* dst)
 {
     const size_t stride = 3 * static_cast<size_t>(channels);
-    const uint8_t* frame = src + stride * static_cast<size_t>(i) - 1;
+    const uint8_t* p = src + stride * static_cast<size_t>(first) + 3 * static_cast<size_t>(c) - 1;
     const __m128i top = _mm_set1_epi32(static_cast<int32_t>(0xFFFFFF00u));
     const __m128 factor = _mm_set1_ps(ScaleFactorWord(31));
-    for (int32_t c = c0; c < channels; ++c)
+    for (int32_t i = first; i < last; i += 4, p += 4 * stride)
     {
-        const uint8_t* p = frame + 3 * static_cast<size_t>(c);
         const __m128i low = _mm_unpacklo_epi32(Word(p), Word(p + stride));
         const __m128i high = _mm_unpacklo_epi32(Word(p + 2 * stride), Word(p + 3 * stride));
         const __m128i words = _mm_and_si128(_mm_unpacklo_epi64(low, high), top);
-        _mm_storeu_ps(dst[c] + i, _mm_mul_ps(_mm_cvtepi32_ps(words), factor));
+        _mm_storeu_ps(dst + i, _mm_mul_ps(_mm_cvtepi32_ps(words), factor));
     }
 }
 
-// Whole blocks of four frames; returns the frames done. Channel 0 of the
-// first frame has no byte below it inside the source, so the first block
-// takes that channel one sample at a time.
+// Whole blocks of four frames, channel by channel; returns the frames done.
+// Channel 0 of the first frame has no byte below it inside the source, so
+// that channel's first block goes one sample at a time.
 int32_t Deinterleave24sBlocks(const uint8_t* src, int32_t channels, int32_t len, float* const* dst)
 {
     const int32_t frames = len & ~3;
     if (frames == 0)
         return 0;
     Deinterleave24sFrames(src, channels, 0, 4, 0, 1, dst);
-    Deinterleave24sFourFrames(src, channels, 0, 1, dst);
-    for (int32_t i = 4; i < frames; i += 4)
-        Deinterleave24sFourFrames(src, channels, i, 0, dst);
+    Deinterleave24sChannel(src, channels, 0, 4, frames, dst[0]);
+    for (int32_t c = 1; c < channels; ++c)
+        Deinterleave24sChannel(src, channels, c, 0, frames, dst[c]);
     return frames;
 }
 #endif

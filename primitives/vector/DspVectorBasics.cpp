@@ -41,6 +41,21 @@ void CopyBytesForward(const uint8_t* s, uint8_t* d, int64_t n)
         d[i] = s[i];
 }
 
+// 32 bytes, loaded whole before any is stored.
+inline void CopyPass32(const uint8_t* s, uint8_t* d)
+{
+#if defined(__SSE2__)
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), a);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), b);
+#else
+    uint32_t w[8];
+    std::memcpy(w, s, 32);
+    std::memcpy(d, w, 32);
+#endif
+}
+
 // Elements from 0 times value in blocks of 16, four independent products per
 // block's quarter; returns where it stopped. Each product is the scalar
 // loop's single multiply, so the results are the same bits.
@@ -123,11 +138,7 @@ void* DspCopyBytesKernel_Gen(const void* src, void* dst, int64_t n)
     // 32-byte passes, each loaded whole before it is stored.
     const int64_t passes = n & ~static_cast<int64_t>(31);
     for (int64_t i = 0; i < passes; i += 32)
-    {
-        uint32_t w[8];
-        std::memcpy(w, s + i, 32);
-        std::memcpy(d + i, w, 32);
-    }
+        CopyPass32(s + i, d + i);
     s += passes;
     d += passes;
     int64_t t = n - passes;

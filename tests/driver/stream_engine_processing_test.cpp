@@ -3,6 +3,7 @@
 // float streams, refusals, and the processor state around the pass.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -219,6 +220,31 @@ TEST_F(Processing, RoundTripsAreBitExactAtUnitGainAndSaturateBeyondFullScale)
             EXPECT_EQ(c.Out[i], Unpack(bytes, i, c.Bits)) << c.Bits << " x " << c.Gain << " #" << i;
     }
     EXPECT_EQ(32767.0f / 32768.0f, node->FirstSamples[0]);
+}
+
+// 24-bit frames of every channel count go back out of the channel buffers in
+// one pass; each sample after the node's single-precision gain, rounded to
+// the even neighbour and saturated, in chunks of 512 and 88 frames.
+TEST_F(Processing, TwentyFourBitFramesOfEveryChannelCountComeBackRoundedAndSaturated)
+{
+    ScriptNode* node = Add(1, "gain");
+    node->Gain = 1.5f;
+    for (USHORT channels = 1; channels <= 8; ++channels)
+    {
+        engine->UseFormat(FormatRecord(channels, 48000, 24));
+        std::vector<LONGLONG> in(600u * channels);
+        for (size_t i = 0; i < in.size(); ++i)
+            in[i] = (LONGLONG)((i * 2654435761u) % 0x1000000) - 0x800000;
+        std::vector<UCHAR> bytes = Pack(in, 24);
+        ASSERT_EQ(STATUS_SUCCESS, engine->ProcessBuffer(bytes.data(), (LONG)bytes.size()));
+        for (size_t i = 0; i < in.size(); ++i)
+        {
+            const double gained = (float)(in[i] / 8388608.0 * 1.5) * 8388608.0;
+            const double r = std::nearbyint(gained); // ties to even
+            const LONGLONG expected = r > 0x7FFFFF ? 0x7FFFFF : (r < -0x800000 ? -0x800000 : r);
+            ASSERT_EQ(expected, Unpack(bytes, i, 24)) << channels << " channels, sample " << i;
+        }
+    }
 }
 
 TEST_F(Processing, FloatStreamsRunTheFirstListOnTheCallersBuffer)

@@ -557,3 +557,75 @@ TEST(Convert24, DeinterleavedFullScaleRefusesBadArgumentsBeforeWriting)
         EXPECT_EQ(5.0f, b[1]);
     }
 }
+
+// The float inputs' special values and halves brought to full scale (exact
+// but for the subnormal), and random samples around it.
+TEST(Convert24, InterleavedFullScaleMatchesTheRuleAndTheTwoPasses)
+{
+    std::vector<float> inputs = FloatInputs();
+    for (float& x : inputs)
+        x = std::ldexp(x, -23);
+    inputs.insert(inputs.end(), {1e-40f, 1.0f, -1.0f, 2.0f});
+    std::mt19937 rng(97531);
+    std::uniform_real_distribution<float> unit(-1.1f, 1.1f);
+    for (int i = 0; i < 40; ++i)
+        inputs.push_back(unit(rng));
+    const unsigned saved = EmuGetMxcsr();
+    for (unsigned rounding : {0x0000u, 0x6000u}) // nearest, toward zero
+        for (int channels = 1; channels <= 9; ++channels)
+            for (int len : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 16, 17, 31, 192})
+            {
+                const size_t samples = static_cast<size_t>(channels * len);
+                std::vector<std::vector<float>> storage(channels);
+                std::vector<float*> src;
+                for (int c = 0; c < channels; ++c)
+                {
+                    storage[c].resize(static_cast<size_t>(len + c)); // every alignment
+                    src.push_back(storage[c].data() + c);
+                    for (int i = 0; i < len; ++i)
+                        src[c][i] = inputs[static_cast<size_t>(i * channels + c) % inputs.size()];
+                }
+                std::vector<float> interleaved(samples);
+                ASSERT_LE(0, DspInterleave32f_Gen(src.data(), channels, len, interleaved.data()));
+                std::vector<uint8_t> twoPasses(3 * samples);
+                ASSERT_EQ(0, DspConvert32fTo24sScaled_Gen(interleaved.data(), twoPasses.data(),
+                                                          static_cast<int32_t>(samples), -23));
+                const size_t offset = static_cast<size_t>(len + channels) % 4;
+                Guarded out(3 * samples, offset);
+                EmuSetMxcsr((saved & ~0x6000u) | rounding);
+                const DspStatus status =
+                    DspInterleave32fTo24sFullScale(src.data(), channels, len, out.Data());
+                EmuSetMxcsr(saved);
+                ASSERT_EQ(0, status);
+                ASSERT_TRUE(out.GuardsIntact()) << channels << " channels, len " << len;
+                for (size_t k = 0; k < samples; ++k)
+                    ASSERT_EQ(Ref24s(interleaved[k], -23), Read24(out.Data() + 3 * k))
+                        << channels << " channels, len " << len << ", sample " << k;
+                ASSERT_EQ(0, std::memcmp(twoPasses.data(), out.Data(), twoPasses.size()));
+            }
+}
+
+TEST(Convert24, InterleavedFullScaleRefusesBadArgumentsBeforeWriting)
+{
+    float a[2] = {0.5f, 0.5f}, b[2] = {0.5f, 0.5f};
+    const float* both[2] = {a, b};
+    const float* lastNull[2] = {a, nullptr};
+    uint8_t out[6] = {7, 7, 7, 7, 7, 7};
+    const struct
+    {
+        const float* const* src;
+        int channels;
+        int len;
+        uint8_t* dst;
+        DspStatus status;
+    } cases[] = {
+        {nullptr, 2, 2, out, DspStsNullPtrErr},  {both, 2, 2, nullptr, DspStsNullPtrErr},
+        {both, 0, 2, out, DspStsNumChannelsErr}, {both, 2, 0, out, DspStsSizeErr},
+        {lastNull, 2, 2, out, DspStsNullPtrErr}, {nullptr, 0, 0, nullptr, DspStsNullPtrErr},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ(c.status, DspInterleave32fTo24sFullScale(c.src, c.channels, c.len, c.dst));
+        EXPECT_EQ(std::vector<uint8_t>(6, 7), std::vector<uint8_t>(out, out + 6));
+    }
+}
