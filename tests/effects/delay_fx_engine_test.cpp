@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <memory>
 #include <tuple>
@@ -171,6 +172,7 @@ class ReferenceNetwork
                    { return t % 3 == 0 ? now[t / 3] : Past(m_Sig[history[t / 3]], t % 3); });
     }
 
+  public:
     // Nearest 16-bit step, halves up, the sum in single precision; full scale
     // at the top saturates instead of wrapping.
     static float Step(float v)
@@ -178,10 +180,13 @@ class ReferenceNetwork
         const float top = 0.99998474f;
         const auto near = [](float x)
         { return static_cast<long>(std::floor(65536.5f + 32768.0f * x)); };
-        const long k = v >= top ? 32767 : v < -top ? -32768 : std::min(near(v) - 65536, 32767L);
+        const long k = v >= top                    ? 32767
+                       : v < -top || std::isnan(v) ? -32768
+                                                   : std::min(near(v) - 65536, 32767L);
         return std::isnan(v) ? 0.0f : static_cast<float>(k) / 32768.0f;
     }
 
+  private:
     Record m_R;
     int32_t m_Channels;
     std::vector<float> m_W[4], m_F[4], m_Y[4], m_X[7];
@@ -358,6 +363,12 @@ TEST(DelayFxRecords, HoldTheDesignedShapeAtEveryRate)
             EXPECT_GT(sum, 0.5 * sum48) << "filter " << k;
         }
         EXPECT_EQ(cells, f.cells) << "the memory map fills the memory exactly";
+        size_t weights = 0;
+        for (const auto& filter : r.sparse)
+        {
+            weights += filter.size();
+        }
+        EXPECT_LE(weights, size_t{CDelayFxEngine::MaxSparseWeights}) << "the engine has room";
     }
     int32_t records = 0;
     for (int32_t i = 0; i < DelayFxRateSlots; ++i)
@@ -411,6 +422,33 @@ TEST(DelayFxRoundToStep, RoundsHalfUpAndSaturates)
     {
         EXPECT_EQ(DelayFxRoundToStep(c.value), c.expected) << c.value;
     }
+}
+
+// Every 4093rd bit pattern (all signs, exponents, NaNs and infinities) and
+// every float within 64 of each edge of the top and bottom steps.
+TEST(DelayFxRoundToStep, MatchesTheScalarModelAcrossTheFloats)
+{
+    size_t mismatches = 0;
+    const auto check = [&mismatches](uint32_t bits)
+    {
+        const float v = std::bit_cast<float>(bits);
+        const float step = ReferenceNetwork::Step(v);
+        mismatches +=
+            std::bit_cast<uint32_t>(DelayFxRoundToStep(v)) != std::bit_cast<uint32_t>(step);
+    };
+    for (uint64_t bits = 0; bits < (1ull << 32); bits += 4093)
+    {
+        check(static_cast<uint32_t>(bits));
+    }
+    for (const float edge : {0.99998474f, -0.99998474f, 32767.0f / 32768.0f, -1.0f})
+    {
+        for (uint32_t bits = std::bit_cast<uint32_t>(edge) - 64;
+             bits != std::bit_cast<uint32_t>(edge) + 64; ++bits)
+        {
+            check(bits);
+        }
+    }
+    EXPECT_EQ(mismatches, 0u);
 }
 
 TEST(DelayFxRateIndex, MapsRatesToRecords)
