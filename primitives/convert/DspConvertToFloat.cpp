@@ -131,37 +131,81 @@ inline __m128i Word(const uint8_t* p)
     return _mm_loadu_si32(p);
 }
 
-// Channel c's frames [first, last), a whole number of blocks of four: each
-// block's four samples gathered as the words that end with their top bytes,
-// the byte below each sample cleared. A word holds 2^8 times its sample,
-// exact as a single, and 2^-31 takes it to the sample times 2^-23 exactly.
+// Words with the byte below each sample cleared: a word holds 2^8 times its
+// sample, exact as a single, and 2^-31 takes it to the sample times 2^-23
+// exactly.
+inline void StoreFullScale(float* dst, __m128i words)
+{
+    const __m128i top = _mm_set1_epi32(static_cast<int32_t>(0xFFFFFF00u));
+    const __m128 factor = _mm_set1_ps(ScaleFactorWord(31));
+    _mm_storeu_ps(dst, _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(words, top)), factor));
+}
+
+// Channel c's frames [first, last), a whole number of blocks of four, each
+// block's four samples gathered as the words that end with their top bytes.
 void Deinterleave24sChannel(const uint8_t* src, int32_t channels, int32_t c, int32_t first,
                             int32_t last, float* dst)
 {
     const size_t stride = 3 * static_cast<size_t>(channels);
     const uint8_t* p = src + stride * static_cast<size_t>(first) + 3 * static_cast<size_t>(c) - 1;
-    const __m128i top = _mm_set1_epi32(static_cast<int32_t>(0xFFFFFF00u));
-    const __m128 factor = _mm_set1_ps(ScaleFactorWord(31));
     for (int32_t i = first; i < last; i += 4, p += 4 * stride)
     {
         const __m128i low = _mm_unpacklo_epi32(Word(p), Word(p + stride));
         const __m128i high = _mm_unpacklo_epi32(Word(p + 2 * stride), Word(p + 3 * stride));
-        const __m128i words = _mm_and_si128(_mm_unpacklo_epi64(low, high), top);
-        _mm_storeu_ps(dst + i, _mm_mul_ps(_mm_cvtepi32_ps(words), factor));
+        StoreFullScale(dst + i, _mm_unpacklo_epi64(low, high));
     }
 }
 
-// Whole blocks of four frames, channel by channel; returns the frames done.
-// Channel 0 of the first frame has no byte below it inside the source, so
-// that channel's first block goes one sample at a time.
+// The eight bytes that end with the top byte of the sample at p + 5, in the
+// low half.
+inline __m128i Pair(const uint8_t* p)
+{
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+
+// Channels c and c + 1 together, half the loads: the eight bytes that end
+// with channel c + 1's top byte hold that channel's word in their upper half
+// and channel c's one byte up from the lower half.
+void Deinterleave24sPair(const uint8_t* src, int32_t channels, int32_t c, int32_t first,
+                         int32_t last, float* dst0, float* dst1)
+{
+    const size_t stride = 3 * static_cast<size_t>(channels);
+    const uint8_t* p = src + stride * static_cast<size_t>(first) + 3 * static_cast<size_t>(c) - 2;
+    for (int32_t i = first; i < last; i += 4, p += 4 * stride)
+    {
+        const __m128i q01 = _mm_unpacklo_epi64(Pair(p), Pair(p + stride));
+        const __m128i q23 = _mm_unpacklo_epi64(Pair(p + 2 * stride), Pair(p + 3 * stride));
+        const __m128 upper =
+            _mm_shuffle_ps(_mm_castsi128_ps(q01), _mm_castsi128_ps(q23), _MM_SHUFFLE(3, 1, 3, 1));
+        const __m128 lower =
+            _mm_shuffle_ps(_mm_castsi128_ps(_mm_srli_epi64(q01, 8)),
+                           _mm_castsi128_ps(_mm_srli_epi64(q23, 8)), _MM_SHUFFLE(2, 0, 2, 0));
+        StoreFullScale(dst0 + i, _mm_castps_si128(lower));
+        StoreFullScale(dst1 + i, _mm_castps_si128(upper));
+    }
+}
+
+// Whole blocks of four frames, two channels at a time; returns the frames
+// done. Channel 0 of the first frame has no bytes below it inside the source,
+// so the first block goes one sample at a time for channel 0 and on its own
+// for channel 1.
 int32_t Deinterleave24sBlocks(const uint8_t* src, int32_t channels, int32_t len, float* const* dst)
 {
     const int32_t frames = len & ~3;
     if (frames == 0)
         return 0;
     Deinterleave24sFrames(src, channels, 0, 4, 0, 1, dst);
-    Deinterleave24sChannel(src, channels, 0, 4, frames, dst[0]);
-    for (int32_t c = 1; c < channels; ++c)
+    if (channels == 1)
+    {
+        Deinterleave24sChannel(src, channels, 0, 4, frames, dst[0]);
+        return frames;
+    }
+    Deinterleave24sChannel(src, channels, 1, 0, 4, dst[1]);
+    Deinterleave24sPair(src, channels, 0, 4, frames, dst[0], dst[1]);
+    int32_t c = 2;
+    for (; c + 1 < channels; c += 2)
+        Deinterleave24sPair(src, channels, c, 0, frames, dst[c], dst[c + 1]);
+    if (c < channels)
         Deinterleave24sChannel(src, channels, c, 0, frames, dst[c]);
     return frames;
 }

@@ -505,11 +505,13 @@ TEST(Convert24, DeinterleavedFullScaleMatchesTheExactQuotientPerChannel)
         for (int len : {1, 2, 3, 4, 5, 7, 8, 9, 12, 13, 31, 192})
         {
             const size_t samples = static_cast<size_t>(channels * len);
-            std::vector<uint8_t> packed(3 * samples);
+            // Ending where the buffer ends, at every offset from its start.
+            std::vector<uint8_t> packed(3 * samples + len % 4);
+            uint8_t* const src = packed.data() + len % 4;
             for (size_t i = 0; i < samples; ++i)
             {
                 const uint32_t v = i % 5 == 0 ? edges[(i / 5) % 6] : rng();
-                std::memcpy(packed.data() + 3 * i, &v, 3);
+                std::memcpy(src + 3 * i, &v, 3);
             }
             std::vector<std::vector<float>> out(channels,
                                                 std::vector<float>(static_cast<size_t>(len) + 1));
@@ -519,13 +521,11 @@ TEST(Convert24, DeinterleavedFullScaleMatchesTheExactQuotientPerChannel)
                 channel.back() = -3.0f;
                 dst.push_back(channel.data());
             }
-            ASSERT_EQ(0,
-                      DspDeinterleave24sTo32fFullScale(packed.data(), channels, len, dst.data()));
+            ASSERT_EQ(0, DspDeinterleave24sTo32fFullScale(src, channels, len, dst.data()));
             for (int c = 0; c < channels; ++c)
             {
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(BitsOf(FullScaleOf(packed.data() + 3 * (i * channels + c))),
-                              BitsOf(out[c][i]))
+                    ASSERT_EQ(BitsOf(FullScaleOf(src + 3 * (i * channels + c))), BitsOf(out[c][i]))
                         << channels << " channels, len " << len << ", frame " << i;
                 ASSERT_EQ(-3.0f, out[c].back());
             }
