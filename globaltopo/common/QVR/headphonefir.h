@@ -68,24 +68,26 @@ class CHeadphoneFir
     int32_t m_nHeadParts;
     int32_t m_nTailParts;
     // Every spectrum below is held in chunks of four bins, real parts then
-    // imaginary parts, so that the products need no shuffles. The filters'
+    // imaginary parts, so that the products need no shuffles. The arrays the
+    // block runs over start on 16 bytes whatever the owner's layout, so that
+    // no vector of theirs straddles two cache lines. The filters'
     // spectra go in pairs, output 0's and output 1's chunks alternating:
     // head filters 2k and 2k + 1 of stream k, tail filters 0 and 1.
-    float m_HeadSpectra[STREAMS][HEAD_PARTS_MAX][2 * FFT_LEN];
-    float m_TailSpectra[TAIL_PARTS_MAX][2 * FFT_LEN];
+    alignas(16) float m_HeadSpectra[STREAMS][HEAD_PARTS_MAX][2 * FFT_LEN];
+    alignas(16) float m_TailSpectra[TAIL_PARTS_MAX][2 * FFT_LEN];
     int32_t m_nCTCAngle;
     int32_t m_nCTCTaps;
     float m_CtcSum[HEADPHONE_CTC_TAPS];
     float m_CtcDiff[HEADPHONE_CTC_TAPS];
     // The same taps, each in all four lanes: sum, then difference.
     alignas(16) float m_CtcTapLanes[2][HEADPHONE_CTC_TAPS][4];
-    float m_CtcSumBuf[CTC_BUF_LEN];
-    float m_CtcDiffBuf[CTC_BUF_LEN];
+    alignas(16) float m_CtcSumBuf[CTC_BUF_LEN];
+    alignas(16) float m_CtcDiffBuf[CTC_BUF_LEN];
     DspFftSpecR32f* m_pFftSpec;
-    float m_InHistory[QVR_MAX_CHANNELS][HEADPHONEFIR_N];
-    float m_HeadFdl[STREAMS][HEAD_PARTS_MAX][FFT_LEN];
-    float m_TailFdl[TAIL_PARTS_MAX][FFT_LEN];
-    float m_Acc[2][FFT_LEN];
+    alignas(16) float m_InHistory[QVR_MAX_CHANNELS][HEADPHONEFIR_N];
+    alignas(16) float m_HeadFdl[STREAMS][HEAD_PARTS_MAX][FFT_LEN];
+    alignas(16) float m_TailFdl[TAIL_PARTS_MAX][FFT_LEN];
+    alignas(16) float m_Acc[2][FFT_LEN];
     int32_t m_nHeadPos;
     int32_t m_nTailPos;
 };
