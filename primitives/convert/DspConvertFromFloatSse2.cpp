@@ -268,6 +268,7 @@ template <Kind R> int32_t To24s(const float* src, uint8_t* dst, int32_t len, __m
         four(i);
     return i;
 }
+
 // Frames [i, i + 4) of C channels, each channel's four samples converted
 // side by side, interleaved by pairs of channels: in a pair's 64-bit lane,
 // the first channel's three bytes with the second's right behind (a lone

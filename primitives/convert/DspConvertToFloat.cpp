@@ -156,8 +156,7 @@ void Deinterleave24sChannel(const uint8_t* src, int32_t channels, int32_t c, int
     }
 }
 
-// The eight bytes that end with the top byte of the sample at p + 5, in the
-// low half.
+// The eight bytes from p, in the low half.
 inline __m128i Pair(const uint8_t* p)
 {
     return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
