@@ -5,6 +5,7 @@
 // of everything but the tone, relative to the tone ("resid_dB").
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -110,7 +111,7 @@ void Run(benchmark::State& state, ULONG inRate, ULONG outRate, Convert&& convert
 }
 
 #ifdef LT_HAVE_SOXR
-double SoxrBlockSeconds(ULONG inRate, ULONG outRate);
+template <class Convert> double PairedSoxrRatio(Convert& convert, ULONG inRate, ULONG outRate);
 #endif
 
 void Converter(benchmark::State& state)
@@ -121,34 +122,31 @@ void Converter(benchmark::State& state)
         CDspInterleaveSrc src;
         src.CreateConverterStages();
         src.SetFormat(FloatFormat(inRate), FloatFormat(outRate));
-        Run(state, inRate, outRate,
-            [&](const float* in, size_t frames, float* out, size_t room)
+        auto convert = [&](const float* in, size_t frames, float* out, size_t room)
+        {
+            size_t produced = 0;
+            while (frames > 0)
             {
-                size_t produced = 0;
-                while (frames > 0)
+                ULONG taken = (ULONG)frames, made = (ULONG)(room - produced);
+                src.Process(reinterpret_cast<const UCHAR*>(in), &taken,
+                            reinterpret_cast<UCHAR*>(out + produced * kChannels), &made);
+                in += taken * kChannels;
+                frames -= taken;
+                produced += made;
+                if (taken == 0 && made == 0)
                 {
-                    ULONG taken = (ULONG)frames, made = (ULONG)(room - produced);
-                    src.Process(reinterpret_cast<const UCHAR*>(in), &taken,
-                                reinterpret_cast<UCHAR*>(out + produced * kChannels), &made);
-                    in += taken * kChannels;
-                    frames -= taken;
-                    produced += made;
-                    if (taken == 0 && made == 0)
-                    {
-                        break;
-                    }
+                    break;
                 }
-                return produced;
-            });
+            }
+            return produced;
+        };
+        Run(state, inRate, outRate, convert);
+#ifdef LT_HAVE_SOXR
+        // vs_soxr: this converter's time per block over soxr LQ's.
+        state.counters["vs_soxr"] = PairedSoxrRatio(convert, inRate, outRate);
+#endif
     }
     EmuCheckClean(true);
-#ifdef LT_HAVE_SOXR
-    // vs_soxr: this converter's time per block over soxr LQ's, measured in
-    // the same run.
-    state.counters["vs_soxr"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * SoxrBlockSeconds(inRate, outRate),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-#endif
 }
 
 void Copy(benchmark::State& state)
@@ -213,23 +211,39 @@ void Soxr(benchmark::State& state)
     Run(state, c_Rates[state.range(0)], c_Rates[state.range(1)], soxr);
 }
 
-// Thread seconds soxr LQ takes for one block of the benchmark's input, over
-// about 20 ms in the calling run.
-double SoxrBlockSeconds(ULONG inRate, ULONG outRate)
+// One converter's time per block over soxr LQ's, as the median of slices
+// that each time a few blocks of both, in turns that swap which goes first:
+// the host's speed swings by a fifth or more from one second to the next,
+// and only time taken side by side falls on both alike.
+template <class Convert> double PairedSoxrRatio(Convert& convert, ULONG inRate, ULONG outRate)
 {
+    constexpr int kSlices = 31;
+    constexpr int kSliceBlocks = 4;
     SoxrConvert soxr(inRate, outRate);
     const size_t block = inRate / 100;
     const std::vector<float> input = TestSignal(inRate, block);
     std::vector<float> room(8 * block * outRate / inRate * kChannels + 4096);
-    int64_t blocks = 0;
-    const double start = ThreadSeconds();
-    double elapsed = 0.0;
-    for (; elapsed < 0.02; ++blocks)
+    auto seconds = [&](auto& f)
     {
-        benchmark::DoNotOptimize(soxr(input.data(), block, room.data(), room.size() / kChannels));
-        elapsed = ThreadSeconds() - start;
+        const double start = ThreadSeconds();
+        for (int b = 0; b < kSliceBlocks; ++b)
+        {
+            benchmark::DoNotOptimize(f(input.data(), block, room.data(), room.size() / kChannels));
+        }
+        return ThreadSeconds() - start;
+    };
+    seconds(convert);
+    seconds(soxr);
+    std::vector<double> ratios;
+    for (int slice = 0; slice < kSlices; ++slice)
+    {
+        const bool ours = slice % 2 == 0;
+        const double first = ours ? seconds(convert) : seconds(soxr);
+        const double second = ours ? seconds(soxr) : seconds(convert);
+        ratios.push_back(ours ? first / second : second / first);
     }
-    return elapsed / static_cast<double>(blocks);
+    std::nth_element(ratios.begin(), ratios.begin() + kSlices / 2, ratios.end());
+    return ratios[kSlices / 2];
 }
 #endif
 
