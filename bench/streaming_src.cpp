@@ -212,13 +212,16 @@ void Soxr(benchmark::State& state)
 }
 
 // One converter's time per block over soxr LQ's, as the median of slices
-// that each time a few blocks of both, in turns that swap which goes first:
-// the host's speed swings by a fifth or more from one second to the next,
-// and only time taken side by side falls on both alike.
+// that each time some blocks of both, in turns that swap which goes first.
+// On a shared host each one's speed changes from one second to the next,
+// and not by the same factor for both (the converter's multiplies and adds
+// lose more to a busy sibling thread than soxr does): only time taken side by
+// side compares them in one state of the host. A slice is long enough that
+// the caches each refills at its start cost little.
 template <class Convert> double PairedSoxrRatio(Convert& convert, ULONG inRate, ULONG outRate)
 {
     constexpr int kSlices = 31;
-    constexpr int kSliceBlocks = 4;
+    constexpr int kSliceBlocks = 16;
     SoxrConvert soxr(inRate, outRate);
     const size_t block = inRate / 100;
     const std::vector<float> input = TestSignal(inRate, block);
