@@ -214,9 +214,9 @@ void Soxr(benchmark::State& state)
 // One converter's time per block over soxr LQ's, as the median of slices
 // that each time some blocks of both, in turns that swap which goes first.
 // On a shared host each one's speed changes from one second to the next,
-// and not by the same factor for both (the converter's multiplies and adds
-// lose more to a busy sibling thread than soxr does): only time taken side by
-// side compares them in one state of the host. A slice is long enough that
+// and not by the same factor for both (the ratio moves between about 0.95
+// and 1.25 from run to run): only time taken side by side compares them in
+// one state of the host. A slice is long enough that
 // the caches each refills at its start cost little.
 template <class Convert> double PairedSoxrRatio(Convert& convert, ULONG inRate, ULONG outRate)
 {
