@@ -144,63 +144,6 @@ template <bool Inv, int32_t N> void FirstStages(float* d, const float* tw)
     }
 }
 
-uint32_t Reverse(uint32_t v, int32_t bits)
-{
-    uint32_t r = 0;
-    for (int32_t i = 0; i < bits; ++i)
-    {
-        r |= ((v >> i) & 1u) << (bits - 1 - i);
-    }
-    return r;
-}
-
-// In place, N >= 64: index a * N/8 + mid * 8 + c belongs at rev(c) * N/8 +
-// rev(mid) * 8 + rev(a), so the 8 x 8 points of middle value mid trade places
-// with those of rev(mid) through a small buffer, each cache line read and
-// written once. Every row a tile writes is one group of eight, which gets the
-// first stages on its way out.
-template <bool Inv, int32_t N> void PermuteFirstStagesInPlace(float* d, const float* tw)
-{
-    constexpr int32_t midBits = Log2(N) - 6;
-    constexpr int64_t rowPoints = N / 8;
-    constexpr int32_t rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
-    const Span8Twiddle w(tw + 6 * (N / 8));
-    alignas(16) float tiles[2][8][16];
-    for (uint32_t mid = 0; mid < (1u << midBits); ++mid)
-    {
-        const uint32_t rm = Reverse(mid, midBits);
-        if (rm < mid)
-        {
-            continue;
-        }
-        const uint32_t at[2] = {mid, rm};
-        const int32_t count = rm == mid ? 1 : 2; // a tile of its own turns in place
-        for (int32_t t = 0; t < count; ++t)
-        {
-            for (int32_t a = 0; a < 8; ++a)
-            {
-                const float* row = d + 2 * (a * rowPoints + at[t] * 8);
-                for (int32_t i = 0; i < 16; i += 4)
-                {
-                    _mm_store_ps(&tiles[t][a][i], _mm_loadu_ps(row + i));
-                }
-            }
-        }
-        for (int32_t t = 0; t < count; ++t)
-        {
-            for (int32_t c = 0; c < 8; ++c)
-            {
-                // Destination point c' of this row is tile point (rev(c'), c).
-                const auto pair = [&](int32_t j)
-                { return Load2(&tiles[t][rev3[j]][2 * c], &tiles[t][rev3[j + 1]][2 * c]); };
-                Eight<Inv, (Log2(N) & 1) != 0>(pair(0), pair(2), pair(4), pair(6), w.wr, w.wi,
-                                               w.negWr,
-                                               d + 2 * (rev3[c] * rowPoints + at[1 - t] * 8));
-            }
-        }
-    }
-}
-
 // Points k and k + 1 of the four quarters; the twiddles of both sit stride
 // entries apart. Point 0 takes no multiplication (First).
 template <bool Inv, bool First>
@@ -279,64 +222,125 @@ template <bool Inv, int32_t N> void Radix4Sized(float* d, const float* tw)
     Radix4Passes<Inv, N>(d, tw);
 }
 
-// The permuting copy fused with the first stages. Destination group g of G
-// points (G = 4, or 8 for odd orders) takes the source points
-// rev(l) * N/G + rev(g), l = 0..G-1: walking r = rev(g) upwards reads G
-// sequential streams, two neighbouring r fill the two lanes, and each lane
-// runs the group's butterflies as the in-place stages would.
+// The first stages of two destination groups of G points (G = 4, or 8 for
+// odd orders), one per lane: group g at lo takes the natural-order points
+// rev(l) * N/G + r, l = 0..G-1, group g + groups/2 at hi the points + 1 (r
+// even, g = rev(r)); pair(k) loads those two points of stream k = rev(l).
+template <bool Inv, bool Odd, class Pair>
+inline void GroupPair(const Pair& pair, float* lo, float* hi, const Span8Twiddle& w)
+{
+    // Streams in the order of the points they fill: l = 0, 1, 2, 3 come from
+    // rev(l) = 0, 2, 1, 3 quarters (eighths 0, 4, 2, 6 when odd).
+    const Quad a =
+        Butterfly4<Inv>(pair(0), pair(Odd ? 4 : 2), pair(Odd ? 2 : 1), pair(Odd ? 6 : 3));
+    if constexpr (Odd)
+    {
+        const Quad c = Butterfly4<Inv>(pair(1), pair(5), pair(3), pair(7));
+        const V t1 = CMul<Inv>(c.q1, w.wr, w.wi);
+        const V t2 = Rot<Inv>(c.q2);
+        const V t3 = CMul<Inv>(c.q3, w.negWr, w.wi);
+        const V o[8] = {_mm_add_ps(a.q0, c.q0), _mm_add_ps(a.q1, t1),   _mm_add_ps(a.q2, t2),
+                        _mm_add_ps(a.q3, t3),   _mm_sub_ps(a.q0, c.q0), _mm_sub_ps(a.q1, t1),
+                        _mm_sub_ps(a.q2, t2),   _mm_sub_ps(a.q3, t3)};
+        for (int32_t k = 0; k < 8; k += 2)
+        {
+            _mm_storeu_ps(lo + 2 * k, _mm_movelh_ps(o[k], o[k + 1]));
+            _mm_storeu_ps(hi + 2 * k, _mm_movehl_ps(o[k + 1], o[k]));
+        }
+    }
+    else
+    {
+        _mm_storeu_ps(lo, _mm_movelh_ps(a.q0, a.q1));
+        _mm_storeu_ps(lo + 4, _mm_movelh_ps(a.q2, a.q3));
+        _mm_storeu_ps(hi, _mm_movehl_ps(a.q1, a.q0));
+        _mm_storeu_ps(hi + 4, _mm_movehl_ps(a.q3, a.q2));
+    }
+}
+
+// The permuting copy fused with the first stages: walking r = rev(g)
+// upwards reads G sequential streams, two neighbouring r fill the two lanes.
 template <bool Inv, int32_t N, bool Strided>
 void PermuteFirstStages(const float* src, int64_t srcStride, float* d, const float* tw)
 {
-    // Source points x and x + 1 of the natural order.
-    const auto pair = [=](int64_t x)
-    {
-        if constexpr (Strided)
-        {
-            const float* p = src + 2 * x * srcStride;
-            return Load2(p, p + 2 * srcStride);
-        }
-        return _mm_loadu_ps(src + 2 * x);
-    };
     constexpr bool odd = Log2(N) & 1;
     constexpr int32_t groups = odd ? N / 8 : N / 4; // destination groups
-    constexpr int32_t stream = N / (odd ? 8 : 4);   // distance between streams
+    constexpr int64_t stream = N / (odd ? 8 : 4);   // distance between streams
     constexpr uint32_t half = groups / 2;           // rev(r + 1) - rev(r) for even r
     const Span8Twiddle w(tw + 6 * (N / 8));
     uint32_t g = 0; // rev(r) over the group bits, stepped as r counts up by two
     for (int32_t r = 0; r < groups; r += 2)
     {
-        float* lo = d + 2 * static_cast<int64_t>(g) * (odd ? 8 : 4);
-        float* hi = lo + 2 * static_cast<int64_t>(half) * (odd ? 8 : 4);
-        // Streams in the order of the points they fill: l = 0, 1, 2, 3 come
-        // from rev(l) = 0, 2, 1, 3 quarters (eighths 0, 4, 2, 6 when odd).
-        const Quad a =
-            Butterfly4<Inv>(pair(r), pair(r + (odd ? 4 : 2) * stream),
-                            pair(r + (odd ? 2 : 1) * stream), pair(r + (odd ? 6 : 3) * stream));
-        if constexpr (odd)
+        // Source points x and x + 1 of the natural order, x = r + k * stream.
+        const auto pair = [=](int64_t k)
         {
-            const Quad c = Butterfly4<Inv>(pair(r + stream), pair(r + 5 * stream),
-                                           pair(r + 3 * stream), pair(r + 7 * stream));
-            const V t1 = CMul<Inv>(c.q1, w.wr, w.wi);
-            const V t2 = Rot<Inv>(c.q2);
-            const V t3 = CMul<Inv>(c.q3, w.negWr, w.wi);
-            const V o[8] = {_mm_add_ps(a.q0, c.q0), _mm_add_ps(a.q1, t1),   _mm_add_ps(a.q2, t2),
-                            _mm_add_ps(a.q3, t3),   _mm_sub_ps(a.q0, c.q0), _mm_sub_ps(a.q1, t1),
-                            _mm_sub_ps(a.q2, t2),   _mm_sub_ps(a.q3, t3)};
-            for (int32_t k = 0; k < 8; k += 2)
+            if constexpr (Strided)
             {
-                _mm_storeu_ps(lo + 2 * k, _mm_movelh_ps(o[k], o[k + 1]));
-                _mm_storeu_ps(hi + 2 * k, _mm_movehl_ps(o[k + 1], o[k]));
+                const float* p = src + 2 * (r + k * stream) * srcStride;
+                return Load2(p, p + 2 * srcStride);
             }
-        }
-        else
-        {
-            _mm_storeu_ps(lo, _mm_movelh_ps(a.q0, a.q1));
-            _mm_storeu_ps(lo + 4, _mm_movelh_ps(a.q2, a.q3));
-            _mm_storeu_ps(hi, _mm_movehl_ps(a.q1, a.q0));
-            _mm_storeu_ps(hi + 4, _mm_movehl_ps(a.q3, a.q2));
-        }
+            return _mm_loadu_ps(src + 2 * (r + k * stream));
+        };
+        float* lo = d + 2 * static_cast<int64_t>(g) * (odd ? 8 : 4);
+        GroupPair<Inv, odd>(pair, lo, lo + N, w);
         const int32_t next = r / 2 + 1;
         g ^= half - (half >> (__builtin_ctz(static_cast<uint32_t>(next)) + 1));
+    }
+}
+
+// In place, N >= 64, through the lane pairs of the copy above: with rows a
+// of N/8 points, the 8 x 8 points a * N/8 + mid * 8 + c (tile mid) make the
+// groups of tile rev(mid) (row rev(c), and for even orders, whose groups are
+// half a row, row a's low bit picks the half). Tile mid is saved before
+// tile rev(mid) turns into its place, then turns from the copy; a tile of
+// its own turns from the copy only.
+template <bool Inv, int32_t N> void PermuteFirstStagesInPlace(float* d, const float* tw)
+{
+    constexpr bool odd = Log2(N) & 1;
+    constexpr int32_t midBits = Log2(N) - 6;
+    constexpr int64_t rowFloats = 2 * (N / 8);
+    constexpr uint32_t rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    const Span8Twiddle w(tw + 6 * (N / 8));
+    // Tile `from` (row a at tile + a * tileRow) into the place of tile `to`.
+    const auto turn = [&](const float* tile, int64_t tileRow, uint32_t to)
+    {
+        for (uint32_t c = 0; c < 8; c += 2)
+        {
+            for (uint32_t b = 0; b < (odd ? 1u : 2u); ++b)
+            {
+                const float* base = tile + b * tileRow + 2 * c;
+                const int64_t step = (odd ? 1 : 2) * tileRow;
+                const auto pair = [=](int64_t k) { return _mm_loadu_ps(base + k * step); };
+                float* lo = d + rev3[c] * rowFloats + 16 * to + 8 * b;
+                GroupPair<Inv, odd>(pair, lo, lo + N, w);
+            }
+        }
+    };
+    alignas(16) float saved[8][16];
+    uint32_t rm = 0; // rev(mid) over the middle bits
+    for (uint32_t mid = 0; mid < (1u << midBits); ++mid)
+    {
+        if (rm >= mid)
+        {
+            for (int32_t a = 0; a < 8; ++a)
+            {
+                const float* row = d + a * rowFloats + 16 * mid;
+                for (int32_t i = 0; i < 16; i += 4)
+                {
+                    _mm_store_ps(&saved[a][i], _mm_loadu_ps(row + i));
+                }
+            }
+            if (rm != mid)
+            {
+                turn(d + 16 * rm, rowFloats, mid);
+            }
+            turn(&saved[0][0], 16, rm);
+        }
+        const uint32_t next = mid + 1;
+        if (midBits > 0 && next < (1u << midBits))
+        {
+            const uint32_t topHalf = 1u << (midBits - 1);
+            rm ^= (topHalf << 1) - (topHalf >> __builtin_ctz(next));
+        }
     }
 }
 
