@@ -227,7 +227,8 @@ template <bool Inv, int32_t N> void Radix4Sized(float* d, const float* tw)
 // rev(l) * N/G + r, l = 0..G-1, group g + groups/2 at hi the points + 1 (r
 // even, g = rev(r)); pair(k) loads those two points of stream k = rev(l).
 template <bool Inv, bool Odd, class Pair>
-inline void GroupPair(const Pair& pair, float* lo, float* hi, const Span8Twiddle& w)
+[[gnu::always_inline]] inline void GroupPair(const Pair& pair, float* lo, float* hi,
+                                             const Span8Twiddle& w)
 {
     // Streams in the order of the points they fill: l = 0, 1, 2, 3 come from
     // rev(l) = 0, 2, 1, 3 quarters (eighths 0, 4, 2, 6 when odd).
