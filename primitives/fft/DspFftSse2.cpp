@@ -144,24 +144,37 @@ template <bool Inv, int32_t N> void FirstStages(float* d, const float* tw)
     }
 }
 
-// Points k and k + 1 of the four quarters; the twiddles of both sit stride
-// entries apart. Point 0 takes no multiplication (First).
-template <bool Inv, bool First>
-inline void PairButterfly(float* q0, float* q1, float* q2, float* q3, const float* wa,
-                          const float* wb)
+// The twiddles of points k and k + 1 (entries wa and wb), each part in both
+// lanes of its point: W^e, W^2e and W^3e, real and imaginary.
+struct PairTwiddles
 {
-    const V a = _mm_loadu_ps(wa); // W^e, W^2e of k
-    const V b = _mm_loadu_ps(wb); // the same of k + 1
-    const V c = Load2(wa + 4, wb + 4);
+    PairTwiddles(const float* wa, const float* wb)
+    {
+        const V a = _mm_loadu_ps(wa); // W^e, W^2e of k
+        const V b = _mm_loadu_ps(wb); // the same of k + 1
+        const V c = Load2(wa + 4, wb + 4);
+        w1r = _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 0, 0));
+        w1i = _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 1, 1, 1));
+        w2r = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 2, 2, 2));
+        w2i = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 3, 3, 3));
+        w3r = _mm_shuffle_ps(c, c, _MM_SHUFFLE(2, 2, 0, 0));
+        w3i = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 1, 1));
+    }
+    V w1r, w1i, w2r, w2i, w3r, w3i;
+};
+
+// Points k and k + 1 of the four quarters. Point 0 takes no multiplication
+// (First).
+template <bool Inv, bool First>
+[[gnu::always_inline]] inline void PairButterfly(float* q0, float* q1, float* q2, float* q3,
+                                                 const PairTwiddles& w)
+{
     const V x1 = _mm_loadu_ps(q1);
     const V x2 = _mm_loadu_ps(q2);
     const V x3 = _mm_loadu_ps(q3);
-    V p1 = CMul<Inv>(x1, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 2, 2, 2)),
-                     _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 3, 3, 3)));
-    V p2 = CMul<Inv>(x2, _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 0, 0)),
-                     _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 1, 1, 1)));
-    V p3 = CMul<Inv>(x3, _mm_shuffle_ps(c, c, _MM_SHUFFLE(2, 2, 0, 0)),
-                     _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 1, 1)));
+    V p1 = CMul<Inv>(x1, w.w2r, w.w2i);
+    V p2 = CMul<Inv>(x2, w.w1r, w.w1i);
+    V p3 = CMul<Inv>(x3, w.w3r, w.w3i);
     if constexpr (First)
     {
         p1 = KeepLow(x1, p1);
@@ -175,22 +188,26 @@ inline void PairButterfly(float* q0, float* q1, float* q2, float* q3, const floa
     _mm_storeu_ps(q3, r.q3);
 }
 
+// Every block of the pass uses the same twiddles at the same k: the blocks
+// go innermost, so that each pair's twiddles are spread into lanes once.
 template <bool Inv, int32_t N, int32_t L> void Radix4Pass(float* d, const float* tw)
 {
     constexpr int32_t quarter = L / 4;
     constexpr int32_t stride = N / L;
+    constexpr int64_t q = 2 * quarter;
+    const PairTwiddles first(tw, tw + 6 * stride);
     for (int32_t b = 0; b < N; b += L)
     {
-        float* q0 = d + 2 * b;
-        float* q1 = q0 + 2 * quarter;
-        float* q2 = q1 + 2 * quarter;
-        float* q3 = q2 + 2 * quarter;
-        PairButterfly<Inv, true>(q0, q1, q2, q3, tw, tw + 6 * stride);
-        for (int32_t k = 2; k < quarter; k += 2)
+        float* p = d + 2 * b;
+        PairButterfly<Inv, true>(p, p + q, p + 2 * q, p + 3 * q, first);
+    }
+    for (int32_t k = 2; k < quarter; k += 2)
+    {
+        const PairTwiddles w(tw + 6 * k * stride, tw + 6 * (k + 1) * stride);
+        for (int32_t b = 0; b < N; b += L)
         {
-            const float* w = tw + 6 * k * stride;
-            PairButterfly<Inv, false>(q0 + 2 * k, q1 + 2 * k, q2 + 2 * k, q3 + 2 * k, w,
-                                      w + 6 * stride);
+            float* p = d + 2 * (b + k);
+            PairButterfly<Inv, false>(p, p + q, p + 2 * q, p + 3 * q, w);
         }
     }
 }
