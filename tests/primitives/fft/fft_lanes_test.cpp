@@ -254,10 +254,10 @@ TEST(FftLanes, Radix4MatchesPlainLoopsBitForBit)
     }
 }
 
-// The in-place transform permutes by tiles through a copy: against the
-// plain reversal and loops, with infinities, denormals and huge values among
-// the points (NaNs only where the loops give NaNs).
-TEST(FftLanes, InPlaceTransformMatchesPlainLoopsBitForBit)
+// The in-place transform permutes by tiles through a copy, the out-of-place
+// one while copying: both against the plain reversal and loops, with infinities, denormals and huge
+// values among the points (NaNs only where the loops give NaNs).
+TEST(FftLanes, PermutingTransformsMatchPlainLoopsBitForBit)
 {
     const float specials[] = {INFINITY, -INFINITY, 1e-40f, -3e38f, 0.0f, -0.0f};
     for (int m = 3; m <= 10; ++m)
@@ -282,16 +282,22 @@ TEST(FftLanes, InPlaceTransformMatchesPlainLoopsBitForBit)
                 ref[2 * r] = x[2 * k], ref[2 * r + 1] = x[2 * k + 1];
             }
             (inv ? RefRadix4<true> : RefRadix4<false>)(ref.data(), n, spec.rec->radix4Twiddles);
-            Shifted got(x, static_cast<size_t>(m) % 4);
-            (inv ? DspFftCplxInvSmall_Gen : DspFftCplxFwdSmall_Gen)(spec.rec, got.p, got.p, m);
-            for (int i = 0; i < 2 * n; ++i)
+            // In place, then from a copy through the permuting sweep.
+            Shifted got(x, static_cast<size_t>(m) % 4), src(x, 3 - static_cast<size_t>(m) % 4);
+            const float* const sources[] = {got.p, src.p};
+            for (const float* from : sources)
             {
-                const bool same = std::isnan(ref[i]) ? std::isnan(got.p[i])
-                                                     : std::bit_cast<uint32_t>(ref[i]) ==
-                                                           std::bit_cast<uint32_t>(got.p[i]);
-                ASSERT_TRUE(same) << m << " " << inv << " " << i;
+                (inv ? DspFftCplxInvSmall_Gen : DspFftCplxFwdSmall_Gen)(spec.rec, from, got.p, m);
+                for (int i = 0; i < 2 * n; ++i)
+                {
+                    const bool same = std::isnan(ref[i]) ? std::isnan(got.p[i])
+                                                         : std::bit_cast<uint32_t>(ref[i]) ==
+                                                               std::bit_cast<uint32_t>(got.p[i]);
+                    ASSERT_TRUE(same) << m << " " << inv << " " << i << " " << (from == src.p);
+                }
+                EXPECT_TRUE(got.GuardsIntact(2 * n)) << m;
             }
-            EXPECT_TRUE(got.GuardsIntact(2 * n)) << m;
+            EXPECT_EQ(src.Values(2 * n), x);
         }
     }
 }
