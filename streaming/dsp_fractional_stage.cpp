@@ -59,23 +59,26 @@ void CDspFractionalStage::Process(ULONG channel, const float* input, ULONG* coun
 void CDspFractionalStage::ProcessChannels(CDspSrcStage* previous, ULONG channels)
 {
     ULONG c = 0;
-    for (; DspCpuLevel == 0 && c + 4 <= channels && InStep(previous, c, 4); c += 4)
+    while (DspCpuLevel == 0 && c + 4 <= channels)
     {
-        const ULONG count = previous->GetCount(c);
-        if (count == 0)
+        // Eight channels in step share each chunk's plan.
+        const ULONG lanes = c + 8 <= channels && InStep(previous, c, 8) ? 8 : 4;
+        if (lanes == 4 && !InStep(previous, c, 4))
         {
-            continue;
+            break;
         }
-        const float* input[4];
-        for (ULONG q = 0; q < 4; ++q)
+        const ULONG count = previous->GetCount(c);
+        const float* input[8];
+        for (ULONG q = 0; q < lanes; ++q)
         {
             input[q] = previous->GetOutput(c + q);
         }
-        const ULONG consumed = Run(c, 4, input, count);
-        for (ULONG q = 0; q < 4; ++q)
+        const ULONG consumed = count > 0 ? Run(c, lanes, input, count) : 0;
+        for (ULONG q = 0; count > 0 && q < lanes; ++q)
         {
             previous->ConsumeStageOutput(c + q, consumed);
         }
+        c += lanes;
     }
     ProcessEach(previous, c, channels);
 }
@@ -106,14 +109,17 @@ ULONG CDspFractionalStage::Run(ULONG first, ULONG lanes, const float* const* inp
         const Plan plan =
             up ? PlanUp(first, chunk, room - produced) : PlanDown(first, chunk, room - produced);
         float* out = m_Output[first] + m_Count[first] + produced;
-        if (lanes == 4)
+        if (lanes >= 4)
         {
-            const float* at[4];
-            for (ULONG q = 0; q < 4; ++q)
+            const float* at[8];
+            for (ULONG q = 0; q < lanes; ++q)
             {
                 at[q] = input[q] + consumed;
             }
-            FilterQuad(first, at, plan, taps, produced);
+            for (ULONG q = 0; q < lanes; q += 4)
+            {
+                FilterQuad(first + q, at + q, plan, taps, produced);
+            }
         }
         else if (DspCpuLevel == 0)
         {
@@ -275,12 +281,16 @@ void CDspFractionalStage::Remember(ULONG channel, const float* input, const Plan
 {
     // Only the last taps samples pushed decide the delay line.
     const ULONG kept = plan.Used < (ULONG)taps ? plan.Used : (ULONG)taps;
-    int32_t& index = m_DelayIndex[channel];
-    index = (int32_t)((index + plan.Used - kept) % (ULONG)taps);
+    // The index in a local, which the stores into the line cannot change.
+    int32_t index = (int32_t)((m_DelayIndex[channel] + plan.Used - kept) % (ULONG)taps);
+    float* line = m_DelayLine[channel];
     for (ULONG c = plan.Used - kept; c < plan.Used; ++c)
     {
-        Push(channel, input[c], taps);
+        line[index] = input[c];
+        line[index + taps] = input[c];
+        index = index + 1 == taps ? 0 : index + 1;
     }
+    m_DelayIndex[channel] = index;
 }
 
 void CDspFractionalStage::Push(ULONG channel, float sample, int32_t taps)

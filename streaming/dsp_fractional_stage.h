@@ -25,7 +25,7 @@ class CDspFractionalStage : public CDspSrcStage
     LONG StateSizeDown() override;
     void Process(ULONG channel, const float* input, ULONG* count) override;
     void Reset() override;
-    // At level 0, four channels at a time where they stand at the same point
+    // At level 0, four or eight channels at a time where they stand at the same point
     // (the same phase, delay index, held samples and input), which the
     // converters' channels always do; the rest one at a time.
     void ProcessChannels(CDspSrcStage* previous, ULONG channels) override;
@@ -38,7 +38,7 @@ class CDspFractionalStage : public CDspSrcStage
         ULONG Used; // inputs consumed
         ULONG Made; // outputs
     };
-    // Converts up to count samples of the lanes (1 or 4) channels from first
+    // Converts up to count samples of the lanes (1, 4 or 8) channels from first
     // on, all standing at the same point; returns the samples consumed.
     ULONG Run(ULONG first, ULONG lanes, const float* const* input, ULONG count);
     bool InStep(const CDspSrcStage* previous, ULONG first, ULONG lanes) const;

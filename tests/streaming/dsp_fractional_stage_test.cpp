@@ -99,7 +99,8 @@ class Feeder : public CDspSrcStage
 };
 
 // Channels one at a time through Process, or all together through
-// ProcessChannels (four side by side at level 0, the rest one at a time).
+// ProcessChannels (four or eight side by side at level 0, the rest one at a
+// time).
 void RunCase(const StageCase& c, int32_t cpuType, ULONG channels, bool together)
 {
     CDspFractionalStage* stage = NewSrcStage<CDspFractionalStage>();
@@ -186,12 +187,13 @@ TEST(DspFractionalStage, BlockPathIsOneCallPerOutput)
         {true, {4000, 17}, false},
         {false, {7000, 5}, false},
     };
-    // Two channels one at a time; six together (one group of four).
+    // Two channels one at a time; six together (one group of four); eight
+    // together (one plan for both groups of four).
     const struct
     {
         ULONG Channels;
         bool Together;
-    } ways[] = {{2, false}, {6, true}};
+    } ways[] = {{2, false}, {6, true}, {8, true}};
     for (const int32_t cpuType : {0, 32})
     {
         for (const auto& way : ways)
