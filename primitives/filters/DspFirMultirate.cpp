@@ -471,6 +471,33 @@ int64_t Kind1RampedGroups(const DspFirState32f* st, Run& run, const Sequence& xx
     return G;
 }
 
+// N groups from group b on, side by side: each keeps its own sum, row by
+// row from 0; named sums in an unrolled array stay in registers.
+template <int N>
+void Kind1SideBySide(const DspFirState32f* st, Run& run, int64_t& b, const Sequence& xx, float* dst)
+{
+    Kind1Group g[N];
+    __m128 a[N];
+    for (int i = 0; i < N; ++i)
+    {
+        g[i] = NextKind1Group(st, run, b, xx);
+        a[i] = _mm_setzero_ps();
+    }
+    const int64_t rows = st->tapsPerGroup;
+    for (int64_t t = 0; t < rows; ++t)
+    {
+#pragma GCC unroll 4
+        for (int i = 0; i < N; ++i)
+        {
+            a[i] = Kind1Row(a[i], g[i], t);
+        }
+    }
+    for (int i = 0; i < N; ++i)
+    {
+        _mm_storeu_ps(dst + 4 * i, a[i]);
+    }
+}
+
 using SharedGroupsRoutine = int64_t (*)(const DspFirState32f*, Run&, const Sequence&, float*,
                                         int64_t);
 
@@ -487,7 +514,6 @@ constexpr struct
 
 void Kind1Groups(const DspFirState32f* st, Run& run, int64_t count, const Sequence& xx, float* dst)
 {
-    const int64_t rows = st->tapsPerGroup;
     // Every call starts at a cycle start and counts whole cycles, so each
     // run of groups (a multiple of U) starts a cycle too.
     for (const auto& shared : c_SharedGroups)
@@ -503,35 +529,15 @@ void Kind1Groups(const DspFirState32f* st, Run& run, int64_t count, const Sequen
     int64_t b = run.group % st->upFactor;
     for (; count >= 16; count -= 16, dst += 16)
     {
-        const Kind1Group g0 = NextKind1Group(st, run, b, xx);
-        const Kind1Group g1 = NextKind1Group(st, run, b, xx);
-        const Kind1Group g2 = NextKind1Group(st, run, b, xx);
-        const Kind1Group g3 = NextKind1Group(st, run, b, xx);
-        __m128 a0 = _mm_setzero_ps();
-        __m128 a1 = a0;
-        __m128 a2 = a0;
-        __m128 a3 = a0;
-        for (int64_t t = 0; t < rows; ++t)
-        {
-            a0 = Kind1Row(a0, g0, t);
-            a1 = Kind1Row(a1, g1, t);
-            a2 = Kind1Row(a2, g2, t);
-            a3 = Kind1Row(a3, g3, t);
-        }
-        _mm_storeu_ps(dst, a0);
-        _mm_storeu_ps(dst + 4, a1);
-        _mm_storeu_ps(dst + 8, a2);
-        _mm_storeu_ps(dst + 12, a3);
+        Kind1SideBySide<4>(st, run, b, xx, dst);
     }
-    for (; count > 0; count -= 4, dst += 4)
+    // The last one to three groups side by side too: one alone would wait
+    // on its own adds' latency at every row.
+    constexpr void (*c_Last[])(const DspFirState32f*, Run&, int64_t&, const Sequence&, float*) = {
+        nullptr, Kind1SideBySide<1>, Kind1SideBySide<2>, Kind1SideBySide<3>};
+    if (count > 0)
     {
-        const Kind1Group g = NextKind1Group(st, run, b, xx);
-        __m128 a = _mm_setzero_ps();
-        for (int64_t t = 0; t < rows; ++t)
-        {
-            a = Kind1Row(a, g, t);
-        }
-        _mm_storeu_ps(dst, a);
+        c_Last[count / 4](st, run, b, xx, dst);
     }
 }
 } // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -301,6 +302,50 @@ TEST(FirMultirate, StaleSamplesBehindAShortCallDoNotLeak)
         for (size_t i = settled; i < y.size(); ++i)
         {
             ASSERT_TRUE(std::isfinite(y[i])) << n << " " << u << " " << d << " at " << i;
+        }
+    }
+}
+
+TEST(FirMultirate, DecimatorGroupsMeetTheirWholeUnionWindowAtEveryCallLength)
+{
+    // Kind 1 going down: output 4g + q adds, from 0 and oldest first, the
+    // products of every sample in its group's window of Q rows, zero taps
+    // included (an infinite sample there makes it NaN), stopping at the
+    // call's last sample. One fresh call of every length up to past the
+    // groups that run side by side at each end of a call.
+    const float inf = std::numeric_limits<float>::infinity();
+    for (auto [n, d] : {std::pair{66, 2}, {132, 4}})
+    {
+        const auto h = firref::Signal(static_cast<size_t>(n), 8);
+        for (int32_t len = 1; len <= 130; ++len)
+        {
+            auto x = firref::Signal(static_cast<size_t>(len * d), static_cast<uint32_t>(len));
+            const float specials[] = {inf, std::nanf(""), -inf, 1e-40f, -0.0f};
+            for (size_t s = 0; 37 * s + 11 < x.size() && s < 5; ++s)
+            {
+                x[37 * s + 11] = specials[s];
+            }
+            Mr f(h, 1, 0, d, 0);
+            const auto y = f.Run(x, {len});
+            const int32_t rows = f.state->tapsPerGroup;
+            for (int32_t m = 0; m < len; ++m)
+            {
+                float acc = 0.0f;
+                for (int32_t t = 0; t < rows; ++t)
+                {
+                    const int32_t j = 4 * d * (m / 4) + t - (n - 1);
+                    const int32_t k = (m % 4) * d + n - 1 - t;
+                    if (j >= len * d)
+                    {
+                        break;
+                    }
+                    const float s = j < 0 ? 0.0f : x[static_cast<size_t>(j)];
+                    acc += s * (k >= 0 && k < n ? h[static_cast<size_t>(k)] : 0.0f);
+                }
+                const float got = y[static_cast<size_t>(m)];
+                ASSERT_TRUE(std::isnan(acc) ? std::isnan(got) : memcmp(&acc, &got, 4) == 0)
+                    << "n " << n << " len " << len << " output " << m << ": " << got << " " << acc;
+            }
         }
     }
 }
