@@ -2,6 +2,8 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -25,16 +27,41 @@ struct LaneGroup
     float* out[kLanes];
 };
 
+// x - x: +0 for a finite x, NaN for an infinity or a NaN.
+inline __m128 NonFinite(__m128 x)
+{
+    return _mm_sub_ps(x, x);
+}
+
 // One sample of every lane in the scalar order of IirProcess.
-[[gnu::always_inline]] inline __m128 LaneStep(LaneGroup& g, __m128 x0)
+//
+// Sparse: a[1] and a[3] are zeros (the factor-1 low-pass). While the outputs
+// are finite, y[n-1] a[1] and y[n-3] a[3] are zeros of either sign, and
+// subtracting them changes nothing: the feed-forward sum is never -0 (it
+// starts from +0, and an exact cancellation rounds to +0), so a zero taken
+// from it, or from the sum's +0 less y[n-2] a[2], is +0 again, and from any
+// other value the value itself. The step keeps y[n-2] a[2] alone, so the
+// recursion waits on a product and a subtraction every second sample rather
+// than a product and three subtractions every sample. An output that is not
+// finite stays so in every second output after it (y[n-2] a[2] is then an
+// infinity or a NaN), so the last two outputs tell whether the run met one;
+// such a run is run again in full.
+template <bool Sparse> [[gnu::always_inline]] inline __m128 LaneStep(LaneGroup& g, __m128 x0)
 {
     __m128 acc = _mm_add_ps(_mm_setzero_ps(), _mm_mul_ps(x0, g.b[0]));
     acc = _mm_add_ps(acc, _mm_mul_ps(g.x[0], g.b[1]));
     acc = _mm_add_ps(acc, _mm_mul_ps(g.x[1], g.b[2]));
     acc = _mm_add_ps(acc, _mm_mul_ps(g.x[2], g.b[3]));
-    acc = _mm_sub_ps(acc, _mm_mul_ps(g.y[0], g.a[1]));
-    acc = _mm_sub_ps(acc, _mm_mul_ps(g.y[1], g.a[2]));
-    acc = _mm_sub_ps(acc, _mm_mul_ps(g.y[2], g.a[3]));
+    if constexpr (Sparse)
+    {
+        acc = _mm_sub_ps(acc, _mm_mul_ps(g.y[1], g.a[2]));
+    }
+    else
+    {
+        acc = _mm_sub_ps(acc, _mm_mul_ps(g.y[0], g.a[1]));
+        acc = _mm_sub_ps(acc, _mm_mul_ps(g.y[1], g.a[2]));
+        acc = _mm_sub_ps(acc, _mm_mul_ps(g.y[2], g.a[3]));
+    }
     g.x[2] = g.x[1];
     g.x[1] = g.x[0];
     g.x[0] = x0;
@@ -47,7 +74,7 @@ struct LaneGroup
 // Four samples of every lane: read, turned into four samples across the
 // lanes, filtered, turned back and written. Sample t of a reversed buffer of
 // len samples lies at len - 1 - t.
-template <bool ReverseIn, bool ReverseOut>
+template <bool Sparse, bool ReverseIn, bool ReverseOut>
 [[gnu::always_inline]] inline void LaneQuad(LaneGroup& g, int32_t i, int32_t len)
 {
     const int32_t from = ReverseIn ? len - kLanes - i : i;
@@ -61,10 +88,10 @@ template <bool ReverseIn, bool ReverseOut>
         std::swap(s0, s3);
         std::swap(s1, s2);
     }
-    s0 = LaneStep(g, s0);
-    s1 = LaneStep(g, s1);
-    s2 = LaneStep(g, s2);
-    s3 = LaneStep(g, s3);
+    s0 = LaneStep<Sparse>(g, s0);
+    s1 = LaneStep<Sparse>(g, s1);
+    s2 = LaneStep<Sparse>(g, s2);
+    s3 = LaneStep<Sparse>(g, s3);
     if constexpr (ReverseOut)
     {
         std::swap(s0, s3);
@@ -78,14 +105,14 @@ template <bool ReverseIn, bool ReverseOut>
     _mm_storeu_ps(g.out[3] + to, s3);
 }
 
-template <bool ReverseIn, bool ReverseOut>
+template <bool Sparse, bool ReverseIn, bool ReverseOut>
 [[gnu::always_inline]] inline void LaneSingle(LaneGroup& g, int32_t i, int32_t len)
 {
     const int32_t from = ReverseIn ? len - 1 - i : i;
     const int32_t to = ReverseOut ? len - 1 - i : i;
     float y[kLanes];
-    _mm_storeu_ps(
-        y, LaneStep(g, _mm_setr_ps(g.in[0][from], g.in[1][from], g.in[2][from], g.in[3][from])));
+    _mm_storeu_ps(y, LaneStep<Sparse>(g, _mm_setr_ps(g.in[0][from], g.in[1][from], g.in[2][from],
+                                                     g.in[3][from])));
     for (int32_t lane = 0; lane < kLanes; ++lane)
         g.out[lane][to] = y[lane];
 }
@@ -93,7 +120,7 @@ template <bool ReverseIn, bool ReverseOut>
 // The groups are copied to locals for the run, so that the compiler keeps
 // their past outputs in registers: through memory, every sample's recursion
 // would wait for a store to reach the next load.
-template <bool ReverseIn, bool ReverseOut, int32_t Groups>
+template <bool Sparse, bool ReverseIn, bool ReverseOut, int32_t Groups>
 void LaneRunGroups(LaneGroup* group, int32_t len)
 {
     LaneGroup g0 = group[0];
@@ -101,27 +128,101 @@ void LaneRunGroups(LaneGroup* group, int32_t len)
     int32_t i = 0;
     for (; i + kLanes <= len; i += kLanes)
     {
-        LaneQuad<ReverseIn, ReverseOut>(g0, i, len);
+        LaneQuad<Sparse, ReverseIn, ReverseOut>(g0, i, len);
         if constexpr (Groups > 1)
-            LaneQuad<ReverseIn, ReverseOut>(g1, i, len);
+            LaneQuad<Sparse, ReverseIn, ReverseOut>(g1, i, len);
     }
     for (; i < len; ++i)
     {
-        LaneSingle<ReverseIn, ReverseOut>(g0, i, len);
+        LaneSingle<Sparse, ReverseIn, ReverseOut>(g0, i, len);
         if constexpr (Groups > 1)
-            LaneSingle<ReverseIn, ReverseOut>(g1, i, len);
+            LaneSingle<Sparse, ReverseIn, ReverseOut>(g1, i, len);
     }
     group[0] = g0;
     group[Groups - 1] = Groups > 1 ? g1 : g0;
 }
 
-template <bool ReverseIn, bool ReverseOut>
-void LaneRun(LaneGroup* group, int32_t groups, int32_t len)
+template <bool Sparse, bool ReverseIn, bool ReverseOut>
+void LaneRunIn(LaneGroup* group, int32_t groups, int32_t len)
 {
     if (groups > 1)
-        LaneRunGroups<ReverseIn, ReverseOut, 2>(group, len);
+        LaneRunGroups<Sparse, ReverseIn, ReverseOut, 2>(group, len);
     else
-        LaneRunGroups<ReverseIn, ReverseOut, 1>(group, len);
+        LaneRunGroups<Sparse, ReverseIn, ReverseOut, 1>(group, len);
+}
+
+template <bool Sparse>
+void LaneRun(LaneGroup* group, int32_t groups, int32_t len, IirLaneOrder order)
+{
+    if (order == IirLaneOrder::Forward)
+        LaneRunIn<Sparse, false, false>(group, groups, len);
+    else if (order == IirLaneOrder::ReversedIn)
+        LaneRunIn<Sparse, true, false>(group, groups, len);
+    else
+        LaneRunIn<Sparse, true, true>(group, groups, len);
+}
+
+// Whether a past output of any lane is an infinity or a NaN.
+bool AnyNonFinite(const LaneGroup* group, int32_t groups)
+{
+    int mask = 0;
+    for (int32_t g = 0; g < groups; ++g)
+    {
+        const LaneGroup& lanes = group[g];
+        const __m128 check = _mm_or_ps(NonFinite(lanes.y[0]),
+                                       _mm_or_ps(NonFinite(lanes.y[1]), NonFinite(lanes.y[2])));
+        mask |= _mm_movemask_ps(_mm_cmpunord_ps(check, check));
+    }
+    return mask != 0;
+}
+
+// Whether every lane has zero a[1] and a[3] and finite past outputs.
+bool SparseLanes(const LaneGroup* group, int32_t groups)
+{
+    const __m128 zero = _mm_setzero_ps();
+    int zeros = 15;
+    for (int32_t g = 0; g < groups; ++g)
+    {
+        zeros &= _mm_movemask_ps(_mm_cmpeq_ps(group[g].a[1], zero));
+        zeros &= _mm_movemask_ps(_mm_cmpeq_ps(group[g].a[3], zero));
+    }
+    return zeros == 15 && !AnyNonFinite(group, groups);
+}
+
+// Whether a lane writes where any lane reads: a sparse run that has to be
+// run again must find its inputs as they were.
+bool LanesOverlap(const float* const* out, const float* const* in, int32_t count, int32_t len)
+{
+    bool overlap = false;
+    for (int32_t c = 0; c < count; ++c)
+    {
+        const auto outFirst = reinterpret_cast<uintptr_t>(out[c]);
+        const auto outEnd = reinterpret_cast<uintptr_t>(out[c] + len);
+        for (int32_t d = 0; d < count; ++d)
+        {
+            const auto inFirst = reinterpret_cast<uintptr_t>(in[d]);
+            const auto inEnd = reinterpret_cast<uintptr_t>(in[d] + len);
+            overlap = overlap || (outFirst < inEnd && inFirst < outEnd);
+        }
+    }
+    return overlap;
+}
+
+// The sparse run where the lanes allow it, else the full one, which also
+// runs again a sparse run that met an output that is not finite.
+void RunLanes(LaneGroup* group, int32_t groups, float* const* out, const float* const* in,
+              int32_t count, int32_t len, IirLaneOrder order)
+{
+    if (SparseLanes(group, groups) && !LanesOverlap(out, in, count, len))
+    {
+        LaneGroup before[IIR_MAX_LANES / kLanes] = {};
+        std::copy(group, group + groups, before);
+        LaneRun<true>(group, groups, len, order);
+        if (!AnyNonFinite(group, groups))
+            return;
+        std::copy(before, before + groups, group);
+    }
+    LaneRun<false>(group, groups, len, order);
 }
 
 // The single path for the orders: sample by sample at the places the lanes
@@ -275,7 +376,7 @@ void CIirFilter::IirProcessLanes(CIirFilter* const* filters, int32_t count, floa
         return;
     }
     const int32_t groups = (count + kLanes - 1) / kLanes;
-    LaneGroup group[IIR_MAX_LANES / kLanes];
+    LaneGroup group[IIR_MAX_LANES / kLanes] = {};
     for (int32_t g = 0; g < groups; ++g)
     {
         float values[2 * kOrder + 2 * kState][kLanes];
@@ -309,12 +410,7 @@ void CIirFilter::IirProcessLanes(CIirFilter* const* filters, int32_t count, floa
             group[g].y[k] = _mm_loadu_ps(values[2 * kOrder + kState + k]);
         }
     }
-    if (order == IirLaneOrder::Forward)
-        LaneRun<false, false>(group, groups, len);
-    else if (order == IirLaneOrder::ReversedIn)
-        LaneRun<true, false>(group, groups, len);
-    else
-        LaneRun<true, true>(group, groups, len);
+    RunLanes(group, groups, out, in, count, len, order);
     for (int32_t c = 0; c < count; ++c)
     {
         const LaneGroup& g = group[c / kLanes];

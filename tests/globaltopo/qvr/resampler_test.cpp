@@ -186,6 +186,105 @@ TEST(QvrIirFilter, LanesGiveWhatEachFilterGivesAlone)
     }
 }
 
+enum class LaneInput
+{
+    Random,
+    SignedZeros,
+    Subnormal,
+    NaNAt50,
+    Overflow,
+};
+
+std::vector<float> LaneSignal(LaneInput kind, size_t n, uint32_t seed)
+{
+    std::vector<float> v = qvrtest::RandomSignal(n, seed);
+    for (size_t t = 0; t < n; ++t)
+    {
+        const float sign = t % 2 != 0 ? -1.0f : 1.0f;
+        if (kind == LaneInput::SignedZeros)
+            v[t] = t % 11 == 5 ? sign : sign * 0.0f;
+        else if (kind == LaneInput::Subnormal)
+            v[t] = (float)(t % 3) * sign * 1e-40f;
+        else if (kind == LaneInput::NaNAt50 && t == 50)
+            v[t] = std::nanf("");
+        else if (kind == LaneInput::Overflow && t >= 40 && t < 43)
+            v[t] = 3.4e38f;
+    }
+    return v;
+}
+
+// Feedback with a[1] and a[3] zero, as in the factor-1 low-pass, runs a
+// shorter recursion while the outputs stay finite. Bit for bit what each
+// filter gives alone: over silence of both signs, subnormals, a NaN and an
+// overflow to infinity (each left in the state for the next call), zeros of
+// either sign as coefficients, and a call in place.
+TEST(QvrIirFilter, ZeroOddFeedbackLanesGiveWhatEachFilterGivesAlone)
+{
+    using Order = IirLaneOrder;
+    const struct
+    {
+        int32_t count;
+        LaneInput input;
+        Order order;
+        bool inPlace;
+        float a1, a3;
+    } rows[] = {{1, LaneInput::Random, Order::Forward, false, -0.0f, -0.0f},
+                {2, LaneInput::SignedZeros, Order::Forward, false, -0.0f, -0.0f},
+                {3, LaneInput::Subnormal, Order::ReversedIn, false, 0.0f, -0.0f},
+                {4, LaneInput::NaNAt50, Order::Forward, false, -0.0f, -0.0f},
+                {5, LaneInput::Overflow, Order::ReversedInOut, false, -0.0f, 0.0f},
+                {8, LaneInput::Random, Order::ReversedIn, false, -0.0f, -0.0f},
+                {8, LaneInput::SignedZeros, Order::ReversedInOut, false, 0.0f, 0.0f},
+                {2, LaneInput::Overflow, Order::Forward, true, -0.0f, -0.0f}};
+    const float b[] = {0.166666672f, 0.5f, 0.5f, 0.166666672f};
+    const int32_t lengths[] = {131, 64, 3};
+    for (const auto& r : rows)
+    {
+        const bool reverseIn = r.order != Order::Forward,
+                   reverseOut = r.order == Order::ReversedInOut;
+        std::vector<std::unique_ptr<CIirFilter>> lanes, alone;
+        std::vector<std::vector<float>> y, ref;
+        for (int32_t c = 0; c < r.count; ++c)
+        {
+            const float a[] = {1.0f, r.a1, 0.333333343f - 0.03f * (float)c, r.a3};
+            lanes.emplace_back(new CIirFilter(b, 4, a, 4));
+            alone.emplace_back(new CIirFilter(b, 4, a, 4));
+            y.emplace_back();
+            ref.emplace_back();
+        }
+        for (size_t call = 0; call < std::size(lengths); ++call)
+        {
+            const int32_t len = lengths[call];
+            const LaneInput kind = call == 0 ? r.input : LaneInput::Random;
+            CIirFilter* filters[IIR_MAX_LANES];
+            std::vector<std::vector<float>> x, out(r.count, std::vector<float>(len));
+            float* outs[IIR_MAX_LANES];
+            const float* ins[IIR_MAX_LANES];
+            for (int32_t c = 0; c < r.count; ++c)
+            {
+                x.push_back(LaneSignal(kind, len, 70 + 10 * (uint32_t)call + c));
+                std::vector<float> sequence(len);
+                for (int32_t t = 0; t < len; ++t)
+                    sequence[t] = x[c][reverseIn ? len - 1 - t : t];
+                alone[c]->IirProcess(sequence.data(), sequence.data(), len);
+                for (int32_t t = 0; t < len; ++t)
+                    ref[c].push_back(sequence[reverseOut ? len - 1 - t : t]);
+                if (r.inPlace)
+                    out[c] = x[c];
+                filters[c] = lanes[c].get();
+                outs[c] = out[c].data();
+                ins[c] = r.inPlace ? out[c].data() : x[c].data();
+            }
+            CIirFilter::IirProcessLanes(filters, r.count, outs, ins, len, r.order);
+            for (int32_t c = 0; c < r.count; ++c)
+                y[c].insert(y[c].end(), out[c].begin(), out[c].end());
+        }
+        for (int32_t c = 0; c < r.count; ++c)
+            EXPECT_EQ(0, memcmp(y[c].data(), ref[c].data(), y[c].size() * sizeof(float)))
+                << r.count << " lanes, input " << (int)r.input << ", filter " << c;
+    }
+}
+
 // Each design is a third-order Butterworth low-pass: unit gain at DC and
 // -3 dB at its cut-off (1/2, 1/3, 1/4 of Nyquist), falling steeply above.
 TEST(QvrButterworth, DesignsHaveUnitDcGainAndHalfPowerAtCutOff)
