@@ -2,7 +2,6 @@
 
 #include <emmintrin.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -215,12 +214,15 @@ void RunLanes(LaneGroup* group, int32_t groups, float* const* out, const float* 
 {
     if (SparseLanes(group, groups) && !LanesOverlap(out, in, count, len))
     {
-        LaneGroup before[IIR_MAX_LANES / kLanes] = {};
-        std::copy(group, group + groups, before);
+        // The whole array, a spare group too: copies of a fixed size are
+        // plain moves.
+        static_assert(IIR_MAX_LANES / kLanes == 2);
+        const LaneGroup before[2] = {group[0], group[1]};
         LaneRun<true>(group, groups, len, order);
         if (!AnyNonFinite(group, groups))
             return;
-        std::copy(before, before + groups, group);
+        group[0] = before[0];
+        group[1] = before[1];
     }
     LaneRun<false>(group, groups, len, order);
 }
