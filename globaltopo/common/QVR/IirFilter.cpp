@@ -144,6 +144,14 @@ void LaneRunGroups(LaneGroup* group, int32_t len)
 template <bool Sparse, bool ReverseIn, bool ReverseOut>
 void LaneRunIn(LaneGroup* group, int32_t groups, int32_t len)
 {
+    // The sparse recursion no longer waits long enough for a second group to
+    // fill the time, and two groups' state does not fit in the registers.
+    if constexpr (Sparse)
+    {
+        for (int32_t g = 0; g < groups; ++g)
+            LaneRunGroups<Sparse, ReverseIn, ReverseOut, 1>(group + g, len);
+        return;
+    }
     if (groups > 1)
         LaneRunGroups<Sparse, ReverseIn, ReverseOut, 2>(group, len);
     else
