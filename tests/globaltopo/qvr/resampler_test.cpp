@@ -237,7 +237,7 @@ TEST(QvrIirFilter, ZeroOddFeedbackLanesGiveWhatEachFilterGivesAlone)
                 {8, LaneInput::SignedZeros, Order::ReversedInOut, false, 0.0f, 0.0f},
                 {2, LaneInput::Overflow, Order::Forward, true, -0.0f, -0.0f}};
     const float b[] = {0.166666672f, 0.5f, 0.5f, 0.166666672f};
-    const int32_t lengths[] = {131, 64, 3};
+    const int32_t lengths[] = {131, 1, 64, 2, 3};
     for (const auto& r : rows)
     {
         const bool reverseIn = r.order != Order::Forward,
