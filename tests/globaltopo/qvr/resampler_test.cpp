@@ -8,6 +8,7 @@
 #include <complex>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "globaltopo/common/QVR/SRC.h"
@@ -124,6 +125,66 @@ TEST(QvrIirFilter, DirectFormBitForBitInItsOrder)
     }
 }
 
+// A run of filters side by side against the same filters alone.
+struct LaneRun
+{
+    int32_t count;
+    IirLaneOrder order;
+    bool inPlace;          // the lanes write over their inputs
+    bool singleEveryThird; // every third call takes the single path instead
+};
+
+// Calls of the given lengths, each over inputs signal(call, filter, len),
+// through IirProcessLanes and through each filter alone on its samples in
+// the run's order; expects the same outputs bit for bit.
+template <typename Make, typename Signal>
+void ExpectLanesAsAlone(const LaneRun& r, const std::vector<int32_t>& lengths, Make make,
+                        Signal signal)
+{
+    const bool reverseIn = r.order != IirLaneOrder::Forward,
+               reverseOut = r.order == IirLaneOrder::ReversedInOut;
+    std::vector<std::unique_ptr<CIirFilter>> lanes, alone;
+    std::vector<std::vector<float>> y(r.count), ref(r.count);
+    for (int32_t c = 0; c < r.count; ++c)
+    {
+        lanes.push_back(make(c));
+        alone.push_back(make(c));
+    }
+    for (size_t call = 0; call < lengths.size(); ++call)
+    {
+        const int32_t len = lengths[call];
+        const bool single = r.singleEveryThird && call % 3 == 2;
+        CIirFilter* filters[IIR_MAX_LANES];
+        std::vector<std::vector<float>> x, out(r.count, std::vector<float>(len));
+        float* outs[IIR_MAX_LANES];
+        const float* ins[IIR_MAX_LANES];
+        for (int32_t c = 0; c < r.count; ++c)
+        {
+            x.push_back(signal(call, c, len));
+            std::vector<float> sequence(len);
+            for (int32_t t = 0; t < len; ++t)
+                sequence[t] = x[c][reverseIn ? len - 1 - t : t];
+            alone[c]->IirProcess(sequence.data(), sequence.data(), len);
+            for (int32_t t = 0; t < len; ++t)
+                ref[c].push_back(sequence[reverseOut ? len - 1 - t : t]);
+            if (r.inPlace)
+                out[c] = x[c];
+            filters[c] = lanes[c].get();
+            outs[c] = out[c].data();
+            ins[c] = r.inPlace ? out[c].data() : x[c].data();
+            if (single)
+                lanes[c]->IirProcess(outs[c], ins[c], len);
+        }
+        if (!single)
+            CIirFilter::IirProcessLanes(filters, r.count, outs, ins, len, r.order);
+        for (int32_t c = 0; c < r.count; ++c)
+            y[c].insert(y[c].end(), out[c].begin(), out[c].end());
+    }
+    for (int32_t c = 0; c < r.count; ++c)
+        EXPECT_EQ(0, memcmp(y[c].data(), ref[c].data(), y[c].size() * sizeof(float)))
+            << r.count << " lanes, order " << (int)r.order << ", filter " << c;
+}
+
 // Filters run side by side give what each gives alone, bit for bit, over
 // lane counts that leave spare lanes, lengths that leave single samples, the
 // reversed orders, forward calls alternating with the single path on the
@@ -139,50 +200,18 @@ TEST(QvrIirFilter, LanesGiveWhatEachFilterGivesAlone)
                 {3, 4, 4, Order::ReversedIn},    {4, 4, 4, Order::Forward},
                 {5, 4, 4, Order::ReversedInOut}, {8, 4, 4, Order::Forward},
                 {8, 4, 4, Order::ReversedIn},    {3, 3, 4, Order::ReversedInOut}};
-    const int32_t lengths[] = {1, 5, 64, 3, 130, 7, 2, 0, 255};
     for (const auto& r : rows)
     {
-        const bool reverseIn = r.order != Order::Forward,
-                   reverseOut = r.order == Order::ReversedInOut;
-        std::vector<std::unique_ptr<CIirFilter>> lanes, alone;
-        std::vector<std::vector<float>> x, y(r.count, std::vector<float>(467)), ref = y;
-        for (int32_t c = 0; c < r.count; ++c)
-        {
-            const std::vector<float> k = qvrtest::RandomSignal(8, 40 + c, 0.4f);
-            lanes.emplace_back(new CIirFilter(k.data(), r.nb, k.data() + 4, r.na));
-            alone.emplace_back(new CIirFilter(k.data(), r.nb, k.data() + 4, r.na));
-            x.push_back(qvrtest::RandomSignal(467, 50 + c));
-        }
-        int32_t done = 0;
-        for (size_t call = 0; call < std::size(lengths); ++call)
-        {
-            const int32_t len = lengths[call];
-            const bool single = r.order == Order::Forward && call % 3 == 2;
-            CIirFilter* filters[IIR_MAX_LANES];
-            float* out[IIR_MAX_LANES];
-            const float* in[IIR_MAX_LANES];
-            for (int32_t c = 0; c < r.count; ++c)
+        SCOPED_TRACE("nb " + std::to_string(r.nb));
+        ExpectLanesAsAlone(
+            {r.count, r.order, false, r.order == Order::Forward}, {1, 5, 64, 3, 130, 7, 2, 0, 255},
+            [&](int32_t c)
             {
-                filters[c] = lanes[c].get();
-                out[c] = y[c].data() + done;
-                in[c] = x[c].data() + done;
-                std::vector<float> sequence(len);
-                for (int32_t t = 0; t < len; ++t)
-                    sequence[t] = in[c][reverseIn ? len - 1 - t : t];
-                alone[c]->IirProcess(sequence.data(), sequence.data(), len);
-                for (int32_t t = 0; t < len; ++t)
-                    ref[c][done + (reverseOut ? len - 1 - t : t)] = sequence[t];
-                if (single)
-                    lanes[c]->IirProcess(out[c], in[c], len);
-            }
-            if (!single)
-                CIirFilter::IirProcessLanes(filters, r.count, out, in, len, r.order);
-            done += len;
-        }
-        for (int32_t c = 0; c < r.count; ++c)
-            EXPECT_EQ(0, memcmp(y[c].data(), ref[c].data(), done * sizeof(float)))
-                << r.count << " lanes, nb " << r.nb << ", order " << (int)r.order << ", filter "
-                << c;
+                const std::vector<float> k = qvrtest::RandomSignal(8, 40 + c, 0.4f);
+                return std::make_unique<CIirFilter>(k.data(), r.nb, k.data() + 4, r.na);
+            },
+            [](size_t call, int32_t c, int32_t len)
+            { return qvrtest::RandomSignal(len, 50 + 10 * (uint32_t)call + c); });
     }
 }
 
@@ -216,72 +245,39 @@ std::vector<float> LaneSignal(LaneInput kind, size_t n, uint32_t seed)
 // Feedback with a[1] and a[3] zero, as in the factor-1 low-pass, runs a
 // shorter recursion while the outputs stay finite. Bit for bit what each
 // filter gives alone: over silence of both signs, subnormals, a NaN and an
-// overflow to infinity (each left in the state for the next call), zeros of
-// either sign as coefficients, and a call in place.
+// overflow to infinity (each left in the state for the calls after it),
+// zeros of either sign as coefficients, short calls, and a call in place.
 TEST(QvrIirFilter, ZeroOddFeedbackLanesGiveWhatEachFilterGivesAlone)
 {
     using Order = IirLaneOrder;
     const struct
     {
-        int32_t count;
+        LaneRun run;
         LaneInput input;
-        Order order;
-        bool inPlace;
         float a1, a3;
-    } rows[] = {{1, LaneInput::Random, Order::Forward, false, -0.0f, -0.0f},
-                {2, LaneInput::SignedZeros, Order::Forward, false, -0.0f, -0.0f},
-                {3, LaneInput::Subnormal, Order::ReversedIn, false, 0.0f, -0.0f},
-                {4, LaneInput::NaNAt50, Order::Forward, false, -0.0f, -0.0f},
-                {5, LaneInput::Overflow, Order::ReversedInOut, false, -0.0f, 0.0f},
-                {8, LaneInput::Random, Order::ReversedIn, false, -0.0f, -0.0f},
-                {8, LaneInput::SignedZeros, Order::ReversedInOut, false, 0.0f, 0.0f},
-                {2, LaneInput::Overflow, Order::Forward, true, -0.0f, -0.0f}};
+    } rows[] = {{{1, Order::Forward, false, false}, LaneInput::Random, -0.0f, -0.0f},
+                {{2, Order::Forward, false, false}, LaneInput::SignedZeros, -0.0f, -0.0f},
+                {{3, Order::ReversedIn, false, false}, LaneInput::Subnormal, 0.0f, -0.0f},
+                {{4, Order::Forward, false, false}, LaneInput::NaNAt50, -0.0f, -0.0f},
+                {{5, Order::ReversedInOut, false, false}, LaneInput::Overflow, -0.0f, 0.0f},
+                {{8, Order::ReversedIn, false, false}, LaneInput::Random, -0.0f, -0.0f},
+                {{8, Order::ReversedInOut, false, false}, LaneInput::SignedZeros, 0.0f, 0.0f},
+                {{2, Order::Forward, true, false}, LaneInput::Overflow, -0.0f, -0.0f}};
     const float b[] = {0.166666672f, 0.5f, 0.5f, 0.166666672f};
-    const int32_t lengths[] = {131, 1, 64, 2, 3};
     for (const auto& r : rows)
     {
-        const bool reverseIn = r.order != Order::Forward,
-                   reverseOut = r.order == Order::ReversedInOut;
-        std::vector<std::unique_ptr<CIirFilter>> lanes, alone;
-        std::vector<std::vector<float>> y, ref;
-        for (int32_t c = 0; c < r.count; ++c)
-        {
-            const float a[] = {1.0f, r.a1, 0.333333343f - 0.03f * (float)c, r.a3};
-            lanes.emplace_back(new CIirFilter(b, 4, a, 4));
-            alone.emplace_back(new CIirFilter(b, 4, a, 4));
-            y.emplace_back();
-            ref.emplace_back();
-        }
-        for (size_t call = 0; call < std::size(lengths); ++call)
-        {
-            const int32_t len = lengths[call];
-            const LaneInput kind = call == 0 ? r.input : LaneInput::Random;
-            CIirFilter* filters[IIR_MAX_LANES];
-            std::vector<std::vector<float>> x, out(r.count, std::vector<float>(len));
-            float* outs[IIR_MAX_LANES];
-            const float* ins[IIR_MAX_LANES];
-            for (int32_t c = 0; c < r.count; ++c)
+        SCOPED_TRACE("input " + std::to_string((int)r.input));
+        ExpectLanesAsAlone(
+            r.run, {131, 1, 64, 2, 3},
+            [&](int32_t c)
             {
-                x.push_back(LaneSignal(kind, len, 70 + 10 * (uint32_t)call + c));
-                std::vector<float> sequence(len);
-                for (int32_t t = 0; t < len; ++t)
-                    sequence[t] = x[c][reverseIn ? len - 1 - t : t];
-                alone[c]->IirProcess(sequence.data(), sequence.data(), len);
-                for (int32_t t = 0; t < len; ++t)
-                    ref[c].push_back(sequence[reverseOut ? len - 1 - t : t]);
-                if (r.inPlace)
-                    out[c] = x[c];
-                filters[c] = lanes[c].get();
-                outs[c] = out[c].data();
-                ins[c] = r.inPlace ? out[c].data() : x[c].data();
-            }
-            CIirFilter::IirProcessLanes(filters, r.count, outs, ins, len, r.order);
-            for (int32_t c = 0; c < r.count; ++c)
-                y[c].insert(y[c].end(), out[c].begin(), out[c].end());
-        }
-        for (int32_t c = 0; c < r.count; ++c)
-            EXPECT_EQ(0, memcmp(y[c].data(), ref[c].data(), y[c].size() * sizeof(float)))
-                << r.count << " lanes, input " << (int)r.input << ", filter " << c;
+                const float a[] = {1.0f, r.a1, 0.333333343f - 0.03f * (float)c, r.a3};
+                return std::make_unique<CIirFilter>(b, 4, a, 4);
+            },
+            [&](size_t call, int32_t c, int32_t len) {
+                return LaneSignal(call == 0 ? r.input : LaneInput::Random, len,
+                                  70 + 10 * (uint32_t)call + c);
+            });
     }
 }
 
