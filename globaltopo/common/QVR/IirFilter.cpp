@@ -222,15 +222,23 @@ void RunLanes(LaneGroup* group, int32_t groups, float* const* out, const float* 
 {
     if (SparseLanes(group, groups) && !LanesOverlap(out, in, count, len))
     {
-        // The whole array, a spare group too: copies of a fixed size are
-        // plain moves.
-        static_assert(IIR_MAX_LANES / kLanes == 2);
-        const LaneGroup before[2] = {group[0], group[1]};
+        // A run changes the groups' past values alone.
+        __m128 before[IIR_MAX_LANES / kLanes][2][kState];
+        for (int32_t g = 0; g < groups; ++g)
+            for (int32_t k = 0; k < kState; ++k)
+            {
+                before[g][0][k] = group[g].x[k];
+                before[g][1][k] = group[g].y[k];
+            }
         LaneRun<true>(group, groups, len, order);
         if (!AnyNonFinite(group, groups))
             return;
-        group[0] = before[0];
-        group[1] = before[1];
+        for (int32_t g = 0; g < groups; ++g)
+            for (int32_t k = 0; k < kState; ++k)
+            {
+                group[g].x[k] = before[g][0][k];
+                group[g].y[k] = before[g][1][k];
+            }
     }
     LaneRun<false>(group, groups, len, order);
 }
@@ -386,7 +394,7 @@ void CIirFilter::IirProcessLanes(CIirFilter* const* filters, int32_t count, floa
         return;
     }
     const int32_t groups = (count + kLanes - 1) / kLanes;
-    LaneGroup group[IIR_MAX_LANES / kLanes] = {};
+    LaneGroup group[IIR_MAX_LANES / kLanes];
     for (int32_t g = 0; g < groups; ++g)
     {
         float values[2 * kOrder + 2 * kState][kLanes];
