@@ -206,9 +206,6 @@ template <int32_t Acc>
     __m128 acc[Acc];
     for (int32_t i = 0; i < Acc; ++i)
         acc[i] = _mm_setzero_ps();
-    // Two taps a pass: the loop is bound by the instructions the core takes
-    // in, of which its own count and steps are a tenth at one tap a pass.
-#pragma GCC unroll 2
     for (int32_t j = 0; j < n; ++j)
     {
         const __m128 c = _mm_load_ps(taps[j]);
