@@ -34,7 +34,9 @@ class CIirFilter : public CQvrPoolObject
     // IirProcess of count (at most IIR_MAX_LANES) filters over their own
     // buffers, side by side: each SIMD lane repeats one filter's operations in
     // their order, so every result is the one IirProcess gives over the
-    // samples in that order.
+    // samples in that order. Where a[1] and a[3] are zeros, the lanes leave
+    // out those two products for as long as the outputs are finite, which
+    // changes no result.
     static void IirProcessLanes(CIirFilter* const* filters, int32_t count, float* const* out,
                                 const float* const* in, int32_t len,
                                 IirLaneOrder order = IirLaneOrder::Forward);
