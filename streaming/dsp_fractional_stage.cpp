@@ -17,6 +17,14 @@ static_assert(kDownTaps - 1 + SRC_FRACTIONAL_CHUNK_INPUTS + 1 + SRC_FRACTIONAL_L
               SRC_FRACTIONAL_LINEAR_FLOATS);
 // Up to two outputs per input going up, one going down.
 static_assert(SRC_FRACTIONAL_CHUNK_OUTPUTS >= 2 * SRC_FRACTIONAL_CHUNK_INPUTS);
+
+// The sample enters a doubled delay line of taps at index, which moves on.
+inline void Push(float* line, int32_t& index, float sample, int32_t taps)
+{
+    line[index] = sample;
+    line[index + taps] = sample;
+    index = index + 1 == taps ? 0 : index + 1;
+}
 } // namespace
 
 CDspFractionalStage::CDspFractionalStage()
@@ -213,7 +221,7 @@ void CDspFractionalStage::FilterEach(ULONG channel, const float* input, const Pl
         }
         if (j == first)
         {
-            Push(channel, input[c], taps);
+            Push(m_DelayLine[channel], m_DelayIndex[channel], input[c], taps);
         }
         m_DelayIndex[channel] = j == first ? m_DelayIndex[channel] : index;
     }
@@ -286,17 +294,7 @@ void CDspFractionalStage::Remember(ULONG channel, const float* input, const Plan
     float* line = m_DelayLine[channel];
     for (ULONG c = plan.Used - kept; c < plan.Used; ++c)
     {
-        line[index] = input[c];
-        line[index + taps] = input[c];
-        index = index + 1 == taps ? 0 : index + 1;
+        Push(line, index, input[c], taps);
     }
     m_DelayIndex[channel] = index;
-}
-
-void CDspFractionalStage::Push(ULONG channel, float sample, int32_t taps)
-{
-    int32_t& index = m_DelayIndex[channel];
-    m_DelayLine[channel][index] = sample;
-    m_DelayLine[channel][index + taps] = sample;
-    index = index + 1 == taps ? 0 : index + 1;
 }

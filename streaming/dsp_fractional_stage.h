@@ -56,8 +56,6 @@ class CDspFractionalStage : public CDspSrcStage
     ULONG Span(const Plan& plan) const;
     // The consumed samples enter the delay line (only the last taps matter).
     void Remember(ULONG channel, const float* input, const Plan& plan, int32_t taps);
-    // The sample enters the delay line without an output.
-    void Push(ULONG channel, float sample, int32_t taps);
 
     ULONG m_Phase[MAX_SOFTWARE_DSP_PROCESS_CHANNELS];
     float m_DelayLine[MAX_SOFTWARE_DSP_PROCESS_CHANNELS][SRC_FRACTIONAL_DELAY_FLOATS];
