@@ -2,6 +2,7 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -222,23 +223,12 @@ void RunLanes(LaneGroup* group, int32_t groups, float* const* out, const float* 
 {
     if (SparseLanes(group, groups) && !LanesOverlap(out, in, count, len))
     {
-        // A run changes the groups' past values alone.
-        __m128 before[IIR_MAX_LANES / kLanes][2][kState];
-        for (int32_t g = 0; g < groups; ++g)
-            for (int32_t k = 0; k < kState; ++k)
-            {
-                before[g][0][k] = group[g].x[k];
-                before[g][1][k] = group[g].y[k];
-            }
+        LaneGroup before[IIR_MAX_LANES / kLanes];
+        std::copy(group, group + groups, before);
         LaneRun<true>(group, groups, len, order);
         if (!AnyNonFinite(group, groups))
             return;
-        for (int32_t g = 0; g < groups; ++g)
-            for (int32_t k = 0; k < kState; ++k)
-            {
-                group[g].x[k] = before[g][0][k];
-                group[g].y[k] = before[g][1][k];
-            }
+        std::copy(before, before + groups, group);
     }
     LaneRun<false>(group, groups, len, order);
 }
