@@ -192,7 +192,6 @@ class CAdapterCommon : public IUsbDeviceIo,
     // request is kept, no synchronous request reaches the bus, no engine
     // installs its subdevice and no power-up of the adapter's own starts.
     void MarkDeviceGoing();
-    BOOLEAN IsDeviceGoing() const { return m_DeviceGoing; }
 
     // ---- state, for the other parts of the driver and for tests
     USHORT GetVendorId() const { return m_idVendor; }
