@@ -188,6 +188,10 @@ class CAdapterCommon : public IUsbDeviceIo,
     // The device is going: the kept request completes, and none is kept
     // any more (HoldAsioStopRequest answers STATUS_DEVICE_REMOVED).
     STDMETHODIMP_(void) CancelAllHeldRequests() override;
+    // The device is going (removal or surprise removal has begun): no
+    // request is kept, no synchronous request reaches the bus, no engine
+    // installs its subdevice and no power-up of the adapter's own starts.
+    void MarkDeviceGoing();
 
     // ---- state, for the other parts of the driver and for tests
     USHORT GetVendorId() const { return m_idVendor; }
@@ -294,7 +298,8 @@ class CAdapterCommon : public IUsbDeviceIo,
     CAdapterAsioHost m_AsioHost;
     CAsioSession m_Asio;
     PIRP m_AsioHeldStopRequest;
-    BOOLEAN m_DeviceGoing; // under the cancel spin lock, as the kept request
+    // Set under the cancel spin lock, as the kept request; read without it.
+    volatile BOOLEAN m_DeviceGoing;
 
     // Idle detection and selective suspend.
     BOOLEAN m_IdleInitialized;

@@ -8,6 +8,7 @@
 // cancels it: both exchange the request field under the idle lock and hold
 // one reference each, and the last one frees the request.
 #include "driver/adapter/adapter_common.h"
+#include "driver/base/stream_engine.h"
 
 namespace
 {
@@ -38,6 +39,15 @@ POWER_STATE DeviceState(DEVICE_POWER_STATE state)
     POWER_STATE power;
     power.DeviceState = state;
     return power;
+}
+
+// The request is the removal or the surprise removal of the device.
+bool IsRemovalRequest(PIRP request)
+{
+    PIO_STACK_LOCATION stack = request != nullptr ? IoGetCurrentIrpStackLocation(request) : nullptr;
+    return stack != nullptr && stack->MajorFunction == IRP_MJ_PNP &&
+           (stack->MinorFunction == IRP_MN_REMOVE_DEVICE ||
+            stack->MinorFunction == IRP_MN_SURPRISE_REMOVAL);
 }
 } // namespace
 
@@ -153,11 +163,23 @@ void CAdapterCommon::CancelAsioStopRequest(PFILE_OBJECT fileObject)
 
 void CAdapterCommon::CancelAllHeldRequests()
 {
+    MarkDeviceGoing();
+    CancelAsioStopRequest(nullptr);
+}
+
+void CAdapterCommon::MarkDeviceGoing()
+{
     KIRQL irql;
     IoAcquireCancelSpinLock(&irql);
     m_DeviceGoing = TRUE;
     IoReleaseCancelSpinLock(irql);
-    CancelAsioStopRequest(nullptr);
+    const ULONG engines = GetEngineCount();
+    for (ULONG i = 0; i < engines; ++i)
+    {
+        CStreamEngine* engine = nullptr;
+        if (NT_SUCCESS(GetEngine(i, &engine)) && engine != nullptr)
+            engine->CloseInstallation();
+    }
 }
 
 void CAdapterCommon::CancelHeldStopRequest(PDEVICE_OBJECT, PIRP irp)
@@ -325,21 +347,22 @@ NTSTATUS CAdapterCommon::IdleNotificationCompletion(PDEVICE_OBJECT, PIRP irp, PV
 {
     auto adapter = static_cast<CAdapterCommon*>(context);
     const NTSTATUS status = irp->IoStatus.Status;
+    // A request that ended while the device sleeps brings the device back,
+    // unless the device is going: a power-up would then run beside its
+    // removal. The event is cleared under the lock, so that a wake that marks
+    // the device going after this either sees it cleared or stops the power-up.
     KIRQL irql;
     KeAcquireSpinLock(&adapter->m_IdleLock, &irql);
-    const bool stopping = adapter->m_IdleStopping != FALSE;
-    KeReleaseSpinLock(&adapter->m_IdleLock, irql);
-
-    // A request that ended while the device sleeps brings the device back.
-    if (!NT_SUCCESS(status) && status != STATUS_NOT_SUPPORTED &&
-        adapter->m_PowerState != PowerDeviceD0 && !stopping)
-    {
+    const bool powerUp = !NT_SUCCESS(status) && status != STATUS_NOT_SUPPORTED &&
+                         adapter->m_PowerState != PowerDeviceD0 && !adapter->m_IdleStopping &&
+                         !adapter->m_DeviceGoing;
+    if (powerUp)
         KeClearEvent(&adapter->m_WakeFinishedEvent);
-        if (!NT_SUCCESS(PoRequestPowerIrp(adapter->m_PhysicalDeviceObject, IRP_MN_SET_POWER,
-                                          DeviceState(PowerDeviceD0), PowerRequestSetEvent, adapter,
-                                          nullptr)))
-            KeSetEvent(&adapter->m_WakeFinishedEvent, IO_NO_INCREMENT, FALSE);
-    }
+    KeReleaseSpinLock(&adapter->m_IdleLock, irql);
+    if (powerUp && !NT_SUCCESS(PoRequestPowerIrp(adapter->m_PhysicalDeviceObject, IRP_MN_SET_POWER,
+                                                 DeviceState(PowerDeviceD0), PowerRequestSetEvent,
+                                                 adapter, nullptr)))
+        KeSetEvent(&adapter->m_WakeFinishedEvent, IO_NO_INCREMENT, FALSE);
 
     KeAcquireSpinLock(&adapter->m_IdleLock, &irql);
     PUSB_IDLE_CALLBACK_INFO info = adapter->m_IdleCallbackInfo;
@@ -423,9 +446,14 @@ void CAdapterCommon::PowerRequestSetEvent(PDEVICE_OBJECT, UCHAR, POWER_STATE, PV
     KeSetEvent(&static_cast<CAdapterCommon*>(context)->m_WakeFinishedEvent, IO_NO_INCREMENT, FALSE);
 }
 
-NTSTATUS CAdapterCommon::WakeFromIdle(PIRP)
+NTSTATUS CAdapterCommon::WakeFromIdle(PIRP request)
 {
     PAGED_CODE();
+    // Removal must not overlap a power-up of the driver's own: the device is
+    // marked going first, so that a power-up under way meets requests that
+    // fail at once and engines that register nothing, and no new one starts.
+    if (IsRemovalRequest(request))
+        MarkDeviceGoing();
     InterlockedIncrement(&m_BusyCount);
     // An Init that failed early never set the idle machinery up.
     if (m_IdleInitialized)
@@ -434,8 +462,11 @@ NTSTATUS CAdapterCommon::WakeFromIdle(PIRP)
         LARGE_INTEGER timeout;
         timeout.QuadPart = -c_WakeWait100ns;
         KeWaitForSingleObject(&m_IdleFinishedEvent, Executive, KernelMode, FALSE, &timeout);
+        // Once the device is going the power-up under way is waited out: it
+        // holds references to the adapter that the removal is about to drop.
         timeout.QuadPart = -c_WakeWait100ns;
-        KeWaitForSingleObject(&m_WakeFinishedEvent, Executive, KernelMode, FALSE, &timeout);
+        KeWaitForSingleObject(&m_WakeFinishedEvent, Executive, KernelMode, FALSE,
+                              m_DeviceGoing ? nullptr : &timeout);
     }
     InterlockedDecrement(&m_BusyCount);
     return STATUS_SUCCESS;

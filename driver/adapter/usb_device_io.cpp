@@ -101,6 +101,8 @@ NTSTATUS CAdapterCommon::SubmitUrbSync(PURB urb)
     PAGED_CODE();
     if (m_DevicePresent == 0)
         return STATUS_UNSUCCESSFUL;
+    if (m_DeviceGoing)
+        return STATUS_DEVICE_REMOVED;
     if (urb == nullptr || m_NextDeviceObject == nullptr)
         return STATUS_INVALID_PARAMETER;
     PIRP irp = IoAllocateIrp(m_IrpStackSize, FALSE);

@@ -98,6 +98,10 @@ class CStreamEngine : public IUnknown, public CUnknown
     // no jack records).
     BOOLEAN IsJackConnected();
     BOOLEAN IsMiniportInstalled() const { return m_WavePort != nullptr; }
+    // The device is going: from now on InstallMiniport registers nothing
+    // (the topology filter it would join may already be torn down), while
+    // RemoveMiniport still takes the subdevice away.
+    void CloseInstallation() { m_InstallationClosed = TRUE; }
     ULONG GetConstructionValue() const { return m_ConstructionValue; }
     ULONG GetTopologyPin() const { return m_TopologyPin; }
 
@@ -139,6 +143,7 @@ class CStreamEngine : public IUnknown, public CUnknown
     PUNKNOWN m_TopologyPort;
     PMINIPORTIDENTITY m_TopologyLink; // no reference: the topology port keeps the miniport
     ULONG m_TopologyPin;
+    volatile BOOLEAN m_InstallationClosed = FALSE;
     CPtrList* m_ProcessingList;
     CPtrList* m_ControlList;
     CPtrList* m_FormatList;

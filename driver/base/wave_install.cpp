@@ -175,6 +175,8 @@ NTSTATUS CStreamEngine::InstallMiniport(PDEVICE_OBJECT deviceObject, PIRP irp,
     PAGED_CODE();
     if (m_MiniportFactory == nullptr)
         return STATUS_UNSUCCESSFUL;
+    if (m_InstallationClosed)
+        return STATUS_DEVICE_REMOVED;
     if (!IsJackConnected())
         return m_WavePort != nullptr ? RemoveMiniport(deviceObject) : STATUS_SUCCESS;
     if (m_WavePort != nullptr)

@@ -202,6 +202,42 @@ TEST(Idle, AWakeWaitsForTheCancelledRequestThenAtMostHalfASecondForD0)
     EXPECT_EQ(PowerDeviceD0, rig.LibraryPowerState());
 }
 
+// A removal's wake marks the device going before it cancels: the cancelled
+// request brings no power-up, one already under way (2 s of stream start, of
+// which an earlier wake waited 0.5 s) is waited out, and no synchronous
+// request reaches the bus any more.
+TEST(Idle, ARemovalsWakeStartsNoPowerUpAndWaitsOutTheOneUnderWay)
+{
+    for (UCHAR minor : {IRP_MN_REMOVE_DEVICE, IRP_MN_SURPRISE_REMOVAL})
+        for (bool underWay : {false, true})
+        {
+            PowerRig rig;
+            ASSERT_TRUE(rig.Ok());
+            rig.Idle().Answer = IdleAnswer::Keep;
+            rig.Idle().CancelDelayMs = 300;
+            AsioClientRecord owner{};
+            rig.Adapter()->StartStreaming(&owner);
+            rig.Adapter()->StartDelayMs = 2000;
+            ASSERT_TRUE(SuspendWithTheRequestKept(rig));
+            const ULONGLONG before = EmuNow();
+            if (underWay)
+                rig.Adapter()->WakeFromIdle(nullptr);
+            PIRP removal = IoAllocateIrp(1, FALSE);
+            IoSetNextIrpStackLocation(removal);
+            IoGetCurrentIrpStackLocation(removal)->MajorFunction = IRP_MJ_PNP;
+            IoGetCurrentIrpStackLocation(removal)->MinorFunction = minor;
+            rig.Adapter()->WakeFromIdle(removal);
+            IoFreeIrp(removal);
+            EXPECT_EQ(before + (underWay ? 23000000 : 3000000), EmuNow());
+            EXPECT_EQ(underWay, rig.Adapter()->IsAsioRunning());
+            EXPECT_EQ(underWay ? PowerDeviceD0 : PowerDeviceD2, rig.LibraryPowerState());
+            URB urb = {};
+            const ULONG requests = rig.Bus()->RequestCount();
+            EXPECT_EQ(STATUS_DEVICE_REMOVED, rig.Adapter()->SubmitUrbSync(&urb));
+            EXPECT_EQ(requests, rig.Bus()->RequestCount());
+        }
+}
+
 TEST(Idle, ARequestThatFailsInD2BringsTheDeviceBackUnlessItIsUnsupported)
 {
     {

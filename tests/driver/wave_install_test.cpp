@@ -174,6 +174,22 @@ TEST_F(WaveInstall, JacksAreCheckedAgainAtEveryReturnToFullPower)
     EXPECT_EQ(Wave().EngineIndexes, std::vector<ULONG>({0, 0}));
 }
 
+// Once the device is going nothing registers a filter again, at D0 or
+// otherwise (the topology filter may be torn down), and removal still works.
+TEST_F(WaveInstall, AClosedInstallationRegistersNothingButStillRemoves)
+{
+    TestEngine* engine = Render(1, 0, false);
+    Open({engine});
+    ASSERT_EQ(Install(engine), STATUS_SUCCESS);
+    engine->CloseInstallation();
+    ASSERT_EQ(engine->RemoveMiniport(m_Rig.Fdo()), STATUS_SUCCESS);
+    m_Device->PowerTo(PowerDeviceD3);
+    m_Device->PowerTo(PowerDeviceD0);
+    EXPECT_EQ(Install(engine), STATUS_DEVICE_REMOVED);
+    EXPECT_EQ(m_Rig.Subdevices(), Names({u"GlobalTopo"}));
+    EXPECT_EQ(Wave().EngineIndexes.size(), 1u);
+}
+
 TEST_F(WaveInstall, TopologyWithoutIdentityMakesInstallationFail)
 {
     TestEngine* engine = Render(1, 0, false);

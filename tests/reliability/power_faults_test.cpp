@@ -205,4 +205,64 @@ INSTANTIATE_TEST_SUITE_P(Devices, IdleWithStreamsOpen,
                          testing::Combine(testing::ValuesIn(kScenarioDevices),
                                           testing::ValuesIn(kRoads)),
                          RoadParamName);
+
+// How the device leaves while it sleeps: pulled out at once, or asked first
+// with no handle open; and how many of its next control requests it leaves
+// unanswered, each one waited out by the driver.
+struct SleepingRemoval
+{
+    bool Surprise;
+    ULONG Unanswered;
+    const char* Name;
+};
+const SleepingRemoval kSleepingRemovals[] = {
+    {true, 1, "Surprise1"},
+    {true, 3, "Surprise3"},
+    {false, 1, "Orderly1"},
+    {false, 3, "Orderly3"},
+};
+// The surprise-removed device is left this long before its removal.
+constexpr ULONG kAfterSurpriseMs = 3000;
+
+using SleepingParam = std::tuple<const char*, SleepingRemoval>;
+class RemovalWhileAsleep : public testing::TestWithParam<SleepingParam>
+{
+};
+
+// A device asleep in D2 stops answering and is removed. The removal's wake
+// brings the driver's own power-up, which must neither outlive the removal
+// nor register a filter after it: the removal ends, nothing is left
+// registered, and the teardown leaves nothing behind.
+TEST_P(RemovalWhileAsleep, ThePowerUpEndsBeforeTheRemoval)
+{
+    const std::string device = std::get<0>(GetParam());
+    const SleepingRemoval removal = std::get<1>(GetParam());
+    const std::string where = device + " " + removal.Name;
+    ScenarioHost host(device, true);
+    ASSERT_EQ(STATUS_SUCCESS, host.Start()) << where;
+    PDEVICE_OBJECT fdo = host.Host().Fdo();
+    PDEVICE_OBJECT pdo = host.Host().Pdo();
+    host.Device()->InjectControlFault(SimRequestMatch{}, SimFaultKind::NoResponse,
+                                      removal.Unanswered);
+    ASSERT_TRUE(EmuAdvanceUntil([&] { return EmuPcPowerState(fdo) == PowerDeviceD2; }, kIdleMs))
+        << where;
+    if (removal.Surprise)
+    {
+        EXPECT_EQ(STATUS_SUCCESS, host.SurpriseRemoval()) << where;
+        EmuAdvanceMs(kAfterSurpriseMs);
+    }
+    else
+        EXPECT_EQ(STATUS_SUCCESS, EmuPnpSendMinor(pdo, IRP_MN_QUERY_REMOVE_DEVICE)) << where;
+    ExpectCleanEnd(host, where, kBoundMs);
+}
+
+std::string SleepingName(const testing::TestParamInfo<SleepingParam>& info)
+{
+    return std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param).Name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, RemovalWhileAsleep,
+                         testing::Combine(testing::ValuesIn(kScenarioDevices),
+                                          testing::ValuesIn(kSleepingRemovals)),
+                         SleepingName);
 } // namespace
