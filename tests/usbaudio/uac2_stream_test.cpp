@@ -395,6 +395,39 @@ TEST(Uac2Stream, IntervalFourDeviceIsFollowedForTenMinutes)
     }
 }
 
+// The device of one data packet a frame states its rate per microframe or,
+// where that reading leaves the window, per packet: 1000 packets a second.
+TEST(Uac2Stream, IntervalFourFeedbackFallsBackToItsPacketsPerSecond)
+{
+    const struct
+    {
+        const char* What;
+        ULONG Value; // 16.16
+    } rows[] = {{"6.015625 a microframe", 0x60400}, {"48.125 a packet", 0x302000}};
+    for (const auto& row : rows)
+    {
+        StreamRig rig(IntervalFourDevice(0));
+        ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+        CountingClient client;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3, false));
+        const ULONG packets = 10;
+        std::vector<UCHAR> urb(UsbStreamUrbBytes(packets)), values(packets * 4);
+        TransferContext context = {nullptr,       reinterpret_cast<PURB>(urb.data()),
+                                   rig.Render(),  packets * 4,
+                                   values.data(), 0};
+        auto& iso = context.Urb->UrbIsochronousTransfer;
+        iso.NumberOfPackets = packets;
+        for (ULONG i = 0; i < packets; ++i)
+        {
+            memcpy(&values[4 * i], &row.Value, 4);
+            iso.IsoPacket[i] = {4 * i, 4, USBD_STATUS_SUCCESS};
+        }
+        rig.Render()->ApplyFeedback(&context);
+        EXPECT_EQ(48125u, rig.Render()->GetPacingRate()) << row.What;
+        rig.Leave(0, &client);
+    }
+}
+
 // A class 2.0 render destroyed while prepared (or running) for a client
 // that never left gives back its feedback contexts with its data contexts
 // and leaves the interface deselected.
