@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <set>
 
 #include "platform/kernel/emu.h"
@@ -395,18 +396,37 @@ TEST(Uac2Stream, IntervalFourDeviceIsFollowedForTenMinutes)
     }
 }
 
-// The device of one data packet a frame states its rate per microframe or,
-// where that reading leaves the window, per packet: 1000 packets a second.
-TEST(Uac2Stream, IntervalFourFeedbackFallsBackToItsPacketsPerSecond)
+// The interval-4 speaker with its data endpoint's bInterval set to `interval`.
+std::unique_ptr<SimUsbDevice> IntervalDevice(UCHAR interval)
+{
+    std::ifstream file(LT_QUIRKS_DIR "/high-speed-feedback-data-interval-4.txt");
+    std::string text((std::istreambuf_iterator<char>(file)), {});
+    const std::string endpoint = "07 05 01 05 90 01 04";
+    const size_t at = text.find(endpoint);
+    EXPECT_NE(std::string::npos, at);
+    if (at != std::string::npos)
+        text.replace(at + endpoint.size() - 1, 1, std::to_string(interval));
+    std::string error;
+    auto device = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
+    EXPECT_NE(nullptr, device) << error;
+    return device;
+}
+
+// A device of fewer data packets than microframes states its rate per
+// microframe or, where that reading leaves the window, per packet: 1000 or
+// 4000 packets a second.
+TEST(Uac2Stream, FeedbackFallsBackToTheEndpointsPacketsPerSecond)
 {
     const struct
     {
-        const char* What;
+        UCHAR Interval;
         ULONG Value; // 16.16
-    } rows[] = {{"6.015625 a microframe", 0x60400}, {"48.125 a packet", 0x302000}};
+    } rows[] = {{4, 0x60400}, {4, 0x302000}, {2, 0xC0800}};
     for (const auto& row : rows)
     {
-        StreamRig rig(IntervalFourDevice(0));
+        SCOPED_TRACE("bInterval " + std::to_string(row.Interval) + ", value " +
+                     std::to_string(row.Value));
+        StreamRig rig(IntervalDevice(row.Interval));
         ASSERT_EQ(STATUS_SUCCESS, rig.Status);
         CountingClient client;
         ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3, false));
@@ -423,7 +443,7 @@ TEST(Uac2Stream, IntervalFourFeedbackFallsBackToItsPacketsPerSecond)
             iso.IsoPacket[i] = {4 * i, 4, USBD_STATUS_SUCCESS};
         }
         rig.Render()->ApplyFeedback(&context);
-        EXPECT_EQ(48125u, rig.Render()->GetPacingRate()) << row.What;
+        EXPECT_EQ(48125u, rig.Render()->GetPacingRate());
         rig.Leave(0, &client);
     }
 }
