@@ -99,12 +99,19 @@ std::unique_ptr<SimUsbDevice> Device(LONG driftPpm = 0)
     return device;
 }
 
-// The high-speed speaker whose data endpoint has bInterval 4, drifting.
-std::unique_ptr<SimUsbDevice> IntervalFourDevice(LONG driftPpm)
+// The high-speed speaker whose data endpoint has bInterval 4 (or `interval`),
+// drifting.
+std::unique_ptr<SimUsbDevice> IntervalDevice(LONG driftPpm, UCHAR interval = 4)
 {
+    std::ifstream file(LT_QUIRKS_DIR "/high-speed-feedback-data-interval-4.txt");
+    std::string text((std::istreambuf_iterator<char>(file)), {});
+    const std::string endpoint = "07 05 01 05 90 01 04";
+    const size_t at = text.find(endpoint);
+    EXPECT_NE(std::string::npos, at);
+    if (at != std::string::npos)
+        text.replace(at + endpoint.size() - 1, 1, std::to_string(interval));
     std::string error;
-    auto device = SimUsbDevice::CreateFromFile(
-        LT_QUIRKS_DIR "/high-speed-feedback-data-interval-4.txt", std::nullopt, &error);
+    auto device = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
     EXPECT_NE(nullptr, device) << error;
     if (device != nullptr)
         device->Streaming().SetClockDriftPpm(driftPpm);
@@ -376,7 +383,7 @@ TEST(Uac2Stream, IntervalFourDeviceIsFollowedForTenMinutes)
 {
     for (LONG ppm : {15625, -15625})
     {
-        StreamRig rig(IntervalFourDevice(ppm));
+        StreamRig rig(IntervalDevice(ppm));
         ASSERT_EQ(STATUS_SUCCESS, rig.Status);
         CountingClient client;
         ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 5, 3));
@@ -396,22 +403,6 @@ TEST(Uac2Stream, IntervalFourDeviceIsFollowedForTenMinutes)
     }
 }
 
-// The interval-4 speaker with its data endpoint's bInterval set to `interval`.
-std::unique_ptr<SimUsbDevice> IntervalDevice(UCHAR interval)
-{
-    std::ifstream file(LT_QUIRKS_DIR "/high-speed-feedback-data-interval-4.txt");
-    std::string text((std::istreambuf_iterator<char>(file)), {});
-    const std::string endpoint = "07 05 01 05 90 01 04";
-    const size_t at = text.find(endpoint);
-    EXPECT_NE(std::string::npos, at);
-    if (at != std::string::npos)
-        text.replace(at + endpoint.size() - 1, 1, std::to_string(interval));
-    std::string error;
-    auto device = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
-    EXPECT_NE(nullptr, device) << error;
-    return device;
-}
-
 // A device of fewer data packets than microframes states its rate per
 // microframe or, where that reading leaves the window, per packet: 1000 or
 // 4000 packets a second.
@@ -426,7 +417,7 @@ TEST(Uac2Stream, FeedbackFallsBackToTheEndpointsPacketsPerSecond)
     {
         SCOPED_TRACE("bInterval " + std::to_string(row.Interval) + ", value " +
                      std::to_string(row.Value));
-        StreamRig rig(IntervalDevice(row.Interval));
+        StreamRig rig(IntervalDevice(0, row.Interval));
         ASSERT_EQ(STATUS_SUCCESS, rig.Status);
         CountingClient client;
         ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3, false));
