@@ -117,9 +117,16 @@ NTSTATUS CAdapterCommon::AsioStartStreaming(PFILE_OBJECT f, PHANDLE bufferSwitch
 {
     ASIO_OWNER_FORWARD(f, StartStreaming(f, bufferSwitchEvent));
 }
+// The stop is done whatever a failed restart left behind (a stop held
+// outside D0 runs just after that restart): the failure is its answer, once.
 NTSTATUS CAdapterCommon::AsioStopStreaming(PFILE_OBJECT f, PIRP request)
 {
-    ASIO_OWNER_FORWARD(f, StopStreaming(f, request));
+    AsioLockHolder holder(m_AsioLock);
+    const NTSTATUS stopped = m_Asio.StopStreaming(f, request);
+    if (stopped == STATUS_PENDING)
+        return stopped;
+    const NTSTATUS restart = m_Asio.TakeRestartStatus(f);
+    return NT_SUCCESS(restart) ? stopped : restart;
 }
 NTSTATUS CAdapterCommon::AsioCheckMode(PFILE_OBJECT f, PVOID buffer)
 {

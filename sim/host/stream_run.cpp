@@ -55,7 +55,12 @@ void PrintSummary(const char* what, const HostStreamSummary& s)
            what, (unsigned long long)s.Frames, (unsigned long long)s.ExpectedFrames, s.OffsetMs,
            s.DriftMs, s.MissingPackets, s.Underruns, s.Overruns);
     if (s.Wire == HostWire::Exact)
-        printf("%s: the device received the file's samples unchanged\n", what);
+        printf("%s: the device received the file's samples unchanged, from frame %llu\n", what,
+               (unsigned long long)s.FileAtFrame);
+    else if (s.Wire == HostWire::Leftover)
+        printf("%s: the device received %llu frame(s) of other samples before the file, which "
+               "started late, at frame %llu, and then came unchanged\n",
+               what, (unsigned long long)s.LeftoverFrames, (unsigned long long)s.FileAtFrame);
     else if (s.Wire == HostWire::Changed)
         printf("%s: the device's processing is on: from frame %llu it received other samples "
                "than the file's (levels or effects)\n",
@@ -102,6 +107,13 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAud
         Error(what, "the run did not keep to the device: frames or position off by more than "
                     "one period (" +
                         std::to_string(summary.PeriodFrames) + " frames)");
+        worked = false;
+    }
+    else if (summary.MissingPackets != 0 || summary.Wire == HostWire::Leftover)
+    {
+        Error(what, summary.MissingPackets != 0
+                        ? std::to_string(summary.MissingPackets) + " packet(s) late or missing"
+                        : "samples that are not the file's came before it");
         worked = false;
     }
     const std::string& out = playing ? options.DeviceOut : options.Record;

@@ -269,4 +269,31 @@ TEST(AsioHeldStop, AHeldStopCompletesAtSurpriseRemoval)
     EXPECT_EQ(nullptr, rig.Asio().Adapter()->GetHeldAsioStopRequest());
     EXPECT_FALSE(rig.Asio().Session().IsPowerDownMarked());
 }
+
+// A held stop whose D0 could not restart the streams: the stop is done all
+// the same (the owner may start again) and the failure is its answer, once.
+TEST(AsioHeldStop, AHeldStopAfterAFailedRestartStopsAndReportsTheFailureOnce)
+{
+    AsioDispatchRig rig(false);
+    ASSERT_TRUE(rig.Ok());
+    StreamThenPowerDown(rig);
+    auto stop = EmuIoRequest::DeviceControl(rig.File(), kStop, nullptr, 0, 0);
+    ASSERT_EQ(STATUS_PENDING, stop->Send());
+    EmuPoolInjectFailure(0, 0, 0); // the streams cannot come back
+    POWER_STATE state;
+    state.DeviceState = PowerDeviceD0;
+    rig.Asio().Adapter()->PowerChangeState(state);
+    EmuPoolClearInjection();
+    ASSERT_TRUE(stop->Wait(0));
+    // The streams' open found no stream to open.
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, stop->Status());
+    EXPECT_FALSE(rig.Asio().Session().IsRunning());
+    std::vector<UCHAR> out;
+    ULONG_PTR information = 0;
+    EXPECT_EQ(STATUS_SUCCESS, rig.Send(0x1D6028, {}, 4, &out, &information));
+    HANDLE event = rig.Asio().NewEvent();
+    EXPECT_EQ(STATUS_SUCCESS,
+              rig.Send(kStart, U32s({(ULONG)(ULONG_PTR)event, 0}), 0, &out, &information));
+    EXPECT_EQ(STATUS_SUCCESS, rig.Send(kStop, {}, 0, &out, &information));
+}
 } // namespace

@@ -322,15 +322,19 @@ TEST(WaveStream, RenderSendsThePreRollsSilenceThenTheBufferFromItsStart)
         ULONG BufferSize; // 0: the whole allocation
         ULONG PreRoll;    // 15 ms of the host format
         ULONG UrbBytes;   // 5 ms
+        ULONG Rate = 48000;
     } const cases[] = {
         {16, 0, 2880, 960},
         {8, 0, 1440, 480},
         {16, 2880, 2880, 960}, // the pre-roll fills the buffer exactly
         {16, 1920, 2880, 960}, // and more than fills it
+        // 44 whole frames a millisecond: the silence ends 4 bytes before the
+        // end of the third 221-frame URB, whose last frame is the buffer's first.
+        {16, 0, 2640, 884, 44100},
     };
     for (const Case& c : cases)
     {
-        Fixture f(STREAM_DIRECTION_RENDER, WaveRecord(2, 48000, c.Bits));
+        Fixture f(STREAM_DIRECTION_RENDER, WaveRecord(2, c.Rate, c.Bits));
         if (c.BufferSize != 0)
             f.Rig.Dma()->SetBufferSize(c.BufferSize);
         Pattern(f.Buffer(), f.Size());

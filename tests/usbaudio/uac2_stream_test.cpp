@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <set>
 
 #include "platform/kernel/emu.h"
@@ -98,12 +99,19 @@ std::unique_ptr<SimUsbDevice> Device(LONG driftPpm = 0)
     return device;
 }
 
-// The high-speed speaker whose data endpoint has bInterval 4, drifting.
-std::unique_ptr<SimUsbDevice> IntervalFourDevice(LONG driftPpm)
+// The high-speed speaker whose data endpoint has bInterval 4 (or `interval`),
+// drifting.
+std::unique_ptr<SimUsbDevice> IntervalDevice(LONG driftPpm, UCHAR interval = 4)
 {
+    std::ifstream file(LT_QUIRKS_DIR "/high-speed-feedback-data-interval-4.txt");
+    std::string text((std::istreambuf_iterator<char>(file)), {});
+    const std::string endpoint = "07 05 01 05 90 01 04";
+    const size_t at = text.find(endpoint);
+    EXPECT_NE(std::string::npos, at);
+    if (at != std::string::npos)
+        text.replace(at + endpoint.size() - 1, 1, std::to_string(interval));
     std::string error;
-    auto device = SimUsbDevice::CreateFromFile(
-        LT_QUIRKS_DIR "/high-speed-feedback-data-interval-4.txt", std::nullopt, &error);
+    auto device = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
     EXPECT_NE(nullptr, device) << error;
     if (device != nullptr)
         device->Streaming().SetClockDriftPpm(driftPpm);
@@ -375,7 +383,7 @@ TEST(Uac2Stream, IntervalFourDeviceIsFollowedForTenMinutes)
 {
     for (LONG ppm : {15625, -15625})
     {
-        StreamRig rig(IntervalFourDevice(ppm));
+        StreamRig rig(IntervalDevice(ppm));
         ASSERT_EQ(STATUS_SUCCESS, rig.Status);
         CountingClient client;
         ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 5, 3));
@@ -391,6 +399,42 @@ TEST(Uac2Stream, IntervalFourDeviceIsFollowedForTenMinutes)
             EXPECT_LE(std::fabs(gap - first), 48.0) << ppm << " minute " << minute;
         }
         EXPECT_NEAR(48000.0 * (1.0 + ppm / 1e6), rig.Render()->GetPacingRate(), 1.0) << ppm;
+        rig.Leave(0, &client);
+    }
+}
+
+// A device of fewer data packets than microframes states its rate per
+// microframe or, where that reading leaves the window, per packet: 1000 or
+// 4000 packets a second.
+TEST(Uac2Stream, FeedbackFallsBackToTheEndpointsPacketsPerSecond)
+{
+    const struct
+    {
+        UCHAR Interval;
+        ULONG Value; // 16.16
+    } rows[] = {{4, 0x60400}, {4, 0x302000}, {2, 0xC0800}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE("bInterval " + std::to_string(row.Interval) + ", value " +
+                     std::to_string(row.Value));
+        StreamRig rig(IntervalDevice(0, row.Interval));
+        ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+        CountingClient client;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3, false));
+        const ULONG packets = 10;
+        std::vector<UCHAR> urb(UsbStreamUrbBytes(packets)), values(packets * 4);
+        TransferContext context = {nullptr,       reinterpret_cast<PURB>(urb.data()),
+                                   rig.Render(),  packets * 4,
+                                   values.data(), 0};
+        auto& iso = context.Urb->UrbIsochronousTransfer;
+        iso.NumberOfPackets = packets;
+        for (ULONG i = 0; i < packets; ++i)
+        {
+            memcpy(&values[4 * i], &row.Value, 4);
+            iso.IsoPacket[i] = {4 * i, 4, USBD_STATUS_SUCCESS};
+        }
+        rig.Render()->ApplyFeedback(&context);
+        EXPECT_EQ(48125u, rig.Render()->GetPacingRate());
         rig.Leave(0, &client);
     }
 }

@@ -117,43 +117,80 @@ class ClockGap
     bool m_Settled = false;
 };
 
-// The device's received bytes against the file's, as they come: both from
-// their first byte that is not silence on (the stream starts with silence),
-// while the device takes the pin's own format.
+// The device's received frames against the file's, as they come: the file
+// from its first frame of sound on, once a received frame of sound is that
+// frame (the stream starts with silence). Sound before it is left over from
+// something else; a frame of the file that then differs is changed.
 class WireCompare
 {
   public:
-    WireCompare(const HostAudio& file) : m_File(file)
+    WireCompare(const HostAudio& file) : m_File(file), m_FrameBytes(file.FrameBytes())
     {
         m_Silence = file.BitsPerSample == 8 ? 0x80 : 0x00;
-        while (m_Next < file.Data.size() && file.Data[m_Next] == m_Silence)
-            ++m_Next;
+        while (m_Next < file.Data.size() && IsSilence(&file.Data[m_Next]))
+            m_Next += m_FrameBytes;
+        m_FirstSound = m_Next;
     }
     void Feed(const std::vector<UCHAR>& bytes)
     {
-        for (size_t i = 0; i < bytes.size() && m_Next < m_File.Data.size() && !m_Changed; ++i)
+        for (UCHAR b : bytes)
         {
-            if (!m_Started && bytes[i] == m_Silence)
-                continue;
-            m_Started = true;
-            m_Changed = bytes[i] != m_File.Data[m_Next];
-            m_Next += m_Changed ? 0 : 1;
+            m_Frame.push_back(b);
+            if (m_Frame.size() == m_FrameBytes)
+                TakeFrame();
         }
     }
-    HostWire Result(bool sameFormat, ULONGLONG* changedAt) const
+    HostWire Result(bool sameFormat, HostStreamSummary* summary) const
     {
-        *changedAt = m_Next / m_File.FrameBytes();
-        if (!sameFormat || m_File.Data.empty() || !m_Started)
+        summary->ChangedAtFrame = m_Next / m_FrameBytes;
+        // The file's silent start came before its first sound.
+        const ULONGLONG lead = m_FirstSound / m_FrameBytes;
+        summary->FileAtFrame = m_FileAt > lead ? m_FileAt - lead : 0;
+        summary->LeftoverFrames = m_Leftover;
+        if (!sameFormat || m_File.Data.empty() || (!m_Started && m_Leftover == 0))
             return HostWire::NotCompared;
-        if (m_Changed)
+        // Sound that never became the file is the file changed from its start.
+        if (m_Changed || !m_Started)
             return HostWire::Changed;
-        return m_Next == m_File.Data.size() ? HostWire::Exact : HostWire::NotCompared;
+        if (m_Next != m_File.Data.size())
+            return HostWire::NotCompared;
+        return m_Leftover != 0 ? HostWire::Leftover : HostWire::Exact;
     }
 
   private:
+    bool IsSilence(const UCHAR* frame) const
+    {
+        return std::all_of(frame, frame + m_FrameBytes, [this](UCHAR b) { return b == m_Silence; });
+    }
+    void TakeFrame()
+    {
+        const bool same = m_Next < m_File.Data.size() &&
+                          std::equal(m_Frame.begin(), m_Frame.end(), &m_File.Data[m_Next]);
+        if (!m_Started && same)
+        {
+            m_Started = true;
+            m_FileAt = m_WireFrames;
+        }
+        else if (!m_Started && !IsSilence(m_Frame.data()))
+            ++m_Leftover;
+        if (m_Started && !m_Changed && m_Next < m_File.Data.size())
+        {
+            m_Changed = !same;
+            m_Next += same ? m_FrameBytes : 0;
+        }
+        ++m_WireFrames;
+        m_Frame.clear();
+    }
+
     const HostAudio& m_File;
+    const size_t m_FrameBytes;
     UCHAR m_Silence;
+    std::vector<UCHAR> m_Frame;
     size_t m_Next = 0;
+    size_t m_FirstSound = 0;
+    ULONGLONG m_WireFrames = 0;
+    ULONGLONG m_FileAt = 0;
+    ULONGLONG m_Leftover = 0;
     bool m_Started = false;
     bool m_Changed = false;
 };
@@ -252,6 +289,9 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     RunningPin pin(client, pinFile);
     const ULONG frameBytes = in.FrameBytes();
     size_t offset = client.Write(pinFile, in.Data.data(), (ULONG)in.Data.size());
+    // What the device received before this play (the last URBs of a client
+    // that stopped before it) is not the play's.
+    m_Host.Device()->Streaming().ClearRecords();
     status = pin.Start();
     if (!NT_SUCCESS(status))
     {
@@ -329,7 +369,7 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     summary->Overruns = stats.Overruns;
     summary->Wire = wire.Result(endpoints.size() == 1 && received->Channels == in.Channels &&
                                     received->BitsPerSample == in.BitsPerSample,
-                                &summary->ChangedAtFrame);
+                                summary);
     return RunEnd(*summary, elapsed, "play");
 }
 

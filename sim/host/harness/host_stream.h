@@ -17,7 +17,8 @@ enum class HostWire
 {
     NotCompared, // the device takes another format, or the file is silent
     Exact,       // every sample of the file, unchanged after the silent start
-    Changed      // other samples: the driver's processing (levels, effects) is on
+    Leftover,    // other samples before the file, then every sample of it unchanged
+    Changed      // the file's own samples changed: the driver's processing is on
 };
 
 // What a run moved and how well: frames between the client and the driver
@@ -38,6 +39,8 @@ struct HostStreamSummary
     // Play: whether the device received the file's samples as they are.
     HostWire Wire = HostWire::NotCompared;
     ULONGLONG ChangedAtFrame = 0; // HostWire::Changed: the first frame that differs
+    ULONGLONG FileAtFrame = 0;    // the wire frame the file's first sound came in
+    ULONGLONG LeftoverFrames = 0; // frames of sound before it that are not the file's
 
     // The frames moved are those expected, and the position kept to the
     // device clock, each within one period.

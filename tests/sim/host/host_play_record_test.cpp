@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/kernel/emu.h"
+#include "sim/clients/asio_client.h"
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_stream.h"
 #include "tests/sim/host/mic_sine.h"
@@ -57,10 +58,30 @@ void ExpectRemovedCleanly(HostHarness& host)
 // and nothing but silence after it.
 namespace
 {
-void PlaySineBitExact(const char* device)
+// The ASIO test client as `lthost --asio` runs it: a sine for `ms`, stopped
+// and unmapped.
+void RunAsioSession(HostHarness& host, ULONG ms)
+{
+    AsioTestClient client(host.Fdo());
+    ULONG sizes[4] = {}, rate = 0;
+    ASSERT_EQ(STATUS_SUCCESS, client.Open());
+    ASSERT_EQ(STATUS_SUCCESS, client.GetSampleRate(&rate));
+    ASSERT_EQ(STATUS_SUCCESS, client.GetBufferSize(sizes));
+    ASSERT_EQ(STATUS_SUCCESS, client.MapAll(sizes[2]));
+    client.WriteSine(1000.0, rate);
+    ASSERT_EQ(STATUS_SUCCESS, client.Start());
+    client.Run(ms);
+    EXPECT_EQ(STATUS_SUCCESS, client.Stop());
+    EXPECT_EQ(STATUS_SUCCESS, client.Unmap());
+    client.Close();
+}
+
+void PlaySineBitExact(const char* device, ULONG asioMs)
 {
     HostHarness host;
     Start(host, device);
+    if (asioMs != 0)
+        RunAsioSession(host, asioMs);
     HostStream stream(host);
     const HostAudio in = Cosine(48000);
     HostAudio received;
@@ -84,15 +105,26 @@ void PlaySineBitExact(const char* device)
     EXPECT_EQ(0u, summary.Underruns);
     EXPECT_EQ(0u, summary.Overruns);
     EXPECT_FALSE(summary.Unplugged);
+    EXPECT_EQ(HostWire::Exact, summary.Wire);
+    EXPECT_EQ(preRoll / 4, summary.FileAtFrame);
 }
 } // namespace
 
+// Also after an ASIO session on the device: the play is what a device that
+// never had one gets.
 TEST(HostPlayRecord, SineArrivesBitExactAtTheSpeaker)
 {
-    for (const char* device : {"Uac1SpeakerMic", "Uac1Surround71", "Uac2HighSpeed", "Uac2Spdif"})
+    const struct
     {
-        SCOPED_TRACE(device);
-        PlaySineBitExact(device);
+        const char* Device;
+        ULONG AsioMs;
+    } rows[] = {{"Uac1SpeakerMic", 0}, {"Uac1Surround71", 0},   {"Uac2HighSpeed", 0},
+                {"Uac2Spdif", 0},      {"Uac2HighSpeed", 1000}, {"Uac2Spdif", 100}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(std::string(row.Device) + " after " + std::to_string(row.AsioMs) +
+                     " ms of ASIO");
+        PlaySineBitExact(row.Device, row.AsioMs);
     }
 }
 
