@@ -119,7 +119,9 @@ class ClockGap
 
 // The device's received bytes against the file's, as they come: both from
 // their first byte that is not silence on (the stream starts with silence),
-// while the device takes the pin's own format.
+// while the device takes the pin's own format. The silence the device
+// received before the file's first sound, less the file's own, is the
+// lead-in the path adds.
 class WireCompare
 {
   public:
@@ -128,32 +130,60 @@ class WireCompare
         m_Silence = file.BitsPerSample == 8 ? 0x80 : 0x00;
         while (m_Next < file.Data.size() && file.Data[m_Next] == m_Silence)
             ++m_Next;
+        m_FileLead = m_Next;
     }
     void Feed(const std::vector<UCHAR>& bytes)
     {
-        for (size_t i = 0; i < bytes.size() && m_Next < m_File.Data.size() && !m_Changed; ++i)
+        for (size_t i = 0; i < bytes.size() && !m_Changed; ++i)
         {
             if (!m_Started && bytes[i] == m_Silence)
+            {
+                ++m_WireLead;
                 continue;
+            }
             m_Started = true;
+            if (m_Next == m_File.Data.size())
+            {
+                // After the whole file only a silent file's wire is watched.
+                m_Changed = m_FileLead == m_File.Data.size();
+                break;
+            }
             m_Changed = bytes[i] != m_File.Data[m_Next];
             m_Next += m_Changed ? 0 : 1;
         }
     }
-    HostWire Result(bool sameFormat, ULONGLONG* changedAt) const
+    // The verdict once the play ended: given whether the device took the
+    // file's own format on one endpoint.
+    HostWire Result(bool sameFormat, bool oneEndpoint, ULONGLONG* changedAt) const
     {
         *changedAt = m_Next / m_File.FrameBytes();
-        if (!sameFormat || m_File.Data.empty() || !m_Started)
-            return HostWire::NotCompared;
+        const bool silent = m_FileLead == m_File.Data.size();
+        if (!oneEndpoint)
+            return HostWire::SeveralPaths;
+        if (!sameFormat)
+            return HostWire::OtherFormat;
         if (m_Changed)
             return HostWire::Changed;
-        return m_Next == m_File.Data.size() ? HostWire::Exact : HostWire::NotCompared;
+        if (silent)
+            return HostWire::Silent;
+        return m_Next == m_File.Data.size() ? HostWire::Exact : HostWire::Partial;
+    }
+    // The lead-in in milliseconds once the file's first sound arrived; 0 before.
+    double LeadInMs(ULONG deviceFrameBytes, ULONG rate) const
+    {
+        if (!m_Started || deviceFrameBytes == 0 || rate == 0)
+            return 0;
+        const double frames = (double)(m_WireLead / deviceFrameBytes) -
+                              (double)(m_FileLead / m_File.FrameBytes());
+        return frames * 1000.0 / rate;
     }
 
   private:
     const HostAudio& m_File;
     UCHAR m_Silence;
     size_t m_Next = 0;
+    size_t m_FileLead = 0;       // the file's silent bytes before its first sound
+    ULONGLONG m_WireLead = 0;    // the device's, before the file's first sound
     bool m_Started = false;
     bool m_Changed = false;
 };
@@ -212,6 +242,7 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
                           HostAudio* received, HostStreamSummary* summary)
 {
     m_Error.clear();
+    m_OutError.clear();
     m_Offered.clear();
     *summary = {};
     AudioEngineClient client(m_Host.Fdo());
@@ -259,7 +290,7 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
         return status;
     }
     const std::vector<UCHAR> endpoints = HostDataEndpoints(*m_Host.Device(), false);
-    *received = {in.Rate, in.Channels, in.BitsPerSample, {}};
+    *received = {in.Rate, in.Channels, in.BitsPerSample, {}, in.ValidBits};
     ULONGLONG deviceBytes = 0;
     PacketGaps gaps;
     ClockGap clock;
@@ -301,12 +332,15 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
             {
                 received->Channels = channels;
                 received->BitsPerSample = (USHORT)(8 * subslot);
+                received->ValidBits = in.Valid() < received->BitsPerSample ? in.Valid() : 0;
             }
             const SimOutRecord& record = m_Host.Device()->Streaming().OutRecord(ep);
             deviceBytes += record.Data.size();
             gaps.Add(record.Packets);
             if (endpoints.size() == 1)
                 wire.Feed(record.Data);
+            if (!record.Data.empty()) // the device's format is known
+                ToOut(options, *received, record.Data.data(), record.Data.size());
             if (options.KeepReceived)
                 received->Data.insert(received->Data.end(), record.Data.begin(), record.Data.end());
         }
@@ -323,13 +357,15 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     summary->ExpectedFrames = in.Frames();
     summary->PeriodFrames = frameBytes ? bufferBytes / frameBytes : 0;
     summary->PeriodMs = bufferMs;
-    summary->OffsetMs = clock.Offset();
+    // The position against the file's frames the device received: the
+    // silence the path adds before them is latency too.
+    summary->OffsetMs = clock.Offset() + wire.LeadInMs(received->FrameBytes(), in.Rate);
     summary->DriftMs = clock.Drift();
     summary->MissingPackets = gaps.Missing();
     summary->Overruns = stats.Overruns;
-    summary->Wire = wire.Result(endpoints.size() == 1 && received->Channels == in.Channels &&
+    summary->Wire = wire.Result(received->Channels == in.Channels &&
                                     received->BitsPerSample == in.BitsPerSample,
-                                &summary->ChangedAtFrame);
+                                endpoints.size() == 1, &summary->ChangedAtFrame);
     return RunEnd(*summary, elapsed, "play");
 }
 
@@ -337,6 +373,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
                             HostStreamSummary* summary)
 {
     m_Error.clear();
+    m_OutError.clear();
     m_Offered.clear();
     *summary = {};
     AudioEngineClient client(m_Host.Fdo());
@@ -392,8 +429,11 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     ClockGap clock;
     std::vector<UCHAR> chunk(64 * 1024);
     ULONG elapsed = 0;
+    size_t kept = 0; // bytes of the recording so far, up to those asked
+    // The file is made once the pin runs, even if nothing arrives.
+    ToOut(options, *recorded, nullptr, 0);
     // The capture path's latency is made up at the end, within one period.
-    while (recorded->Data.size() < expectedBytes && elapsed < ms + periodMs)
+    while (kept < expectedBytes && elapsed < ms + periodMs)
     {
         if (UnplugWhenDue(options, elapsed, summary))
             break;
@@ -401,17 +441,21 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
         elapsed += kStepMs;
         ULONG got;
         while ((got = client.Read(pinFile, chunk.data(), (ULONG)chunk.size())) != 0)
-            recorded->Data.insert(recorded->Data.end(), chunk.begin(), chunk.begin() + got);
+        {
+            const size_t take = std::min<size_t>(got, expectedBytes - kept);
+            ToOut(options, *recorded, chunk.data(), take);
+            if (options.KeepReceived)
+                recorded->Data.insert(recorded->Data.end(), chunk.begin(), chunk.begin() + take);
+            kept += take;
+        }
         // The device clock: its nominal rate moved by its deviation.
         clock.Sample(elapsed, BytesToMs((LONGLONG)pin.Position(), frameBytes, recorded->Rate) -
                                   elapsed * (1.0 + devicePpm / 1e6));
         if (options.Progress && elapsed % 1000 < kStepMs)
             options.Progress(std::min(elapsed, ms), ms);
     }
-    if (recorded->Data.size() > expectedBytes)
-        recorded->Data.resize(expectedBytes);
     const PcPinStatistics stats = client.Statistics(pinFile);
-    summary->Frames = recorded->Frames();
+    summary->Frames = frameBytes ? kept / frameBytes : 0;
     summary->ExpectedFrames = expected;
     summary->PeriodFrames = frameBytes ? bufferBytes / frameBytes : 0;
     summary->PeriodMs = periodMs;
@@ -419,6 +463,16 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     summary->DriftMs = clock.Drift();
     summary->Overruns = stats.Overruns + (stats.DroppedBytes != 0 ? 1 : 0);
     return RunEnd(*summary, elapsed, "recording");
+}
+
+void HostStream::ToOut(const HostStreamOptions& options, const HostAudio& format,
+                       const UCHAR* data, size_t bytes)
+{
+    if (options.Out == nullptr || !m_OutError.empty())
+        return;
+    if (!options.Out->IsOpen() && !options.Out->Open(format, &m_OutError))
+        return;
+    options.Out->Write(data, bytes, &m_OutError);
 }
 
 NTSTATUS HostStream::Refused(AudioEngineClient& client, PFILE_OBJECT filter,
