@@ -20,8 +20,7 @@ bool TakeSeconds(const char* name, const char* text, ULONG* ms, std::string* err
     const bool digits = strspn(text, "0123456789") == whole &&
                         (point == nullptr || strspn(point + 1, "0123456789") == decimals);
     ULONGLONG value = 0;
-    for (const char* c = text; digits && *c != 0 && value <= (ULONGLONG)kHostMaxSeconds * 1000;
-         ++c)
+    for (const char* c = text; digits && *c != 0 && value <= (ULONGLONG)kHostMaxSeconds * 1000; ++c)
         if (*c != '.')
             value = value * 10 + (ULONGLONG)(*c - '0');
     for (size_t d = decimals; d < 3; ++d)

@@ -105,8 +105,8 @@ bool PrintVerdict(const char* what, const HostStreamSummary& s, const HostAudio&
         {
             const std::pair<const char*, std::string> fields[] = {
                 {"{frame}", std::to_string(s.ChangedAtFrame)},
-                {"{format}", HostFormatText(received.Channels, received.BitsPerSample,
-                                            received.Valid(), 0)}};
+                {"{format}",
+                 HostFormatText(received.Channels, received.BitsPerSample, received.Valid(), 0)}};
             std::string text = row.Text;
             for (const auto& [name, value] : fields)
                 if (const size_t at = text.find(name); at != std::string::npos)

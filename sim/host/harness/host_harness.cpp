@@ -108,7 +108,10 @@ bool IsWave(const std::vector<EmuPcSubdeviceInfo>& subdevices)
 } // namespace
 
 // A status with its name as written.
-#define NAMED(status) {status, #status}
+#define NAMED(status)                                                                              \
+    {                                                                                              \
+        status, #status                                                                            \
+    }
 
 std::string HostStatusText(NTSTATUS status)
 {

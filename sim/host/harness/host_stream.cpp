@@ -173,8 +173,8 @@ class WireCompare
     {
         if (!m_Started || deviceFrameBytes == 0 || rate == 0)
             return 0;
-        const double frames = (double)(m_WireLead / deviceFrameBytes) -
-                              (double)(m_FileLead / m_File.FrameBytes());
+        const double frames =
+            (double)(m_WireLead / deviceFrameBytes) - (double)(m_FileLead / m_File.FrameBytes());
         return frames * 1000.0 / rate;
     }
 
@@ -182,8 +182,8 @@ class WireCompare
     const HostAudio& m_File;
     UCHAR m_Silence;
     size_t m_Next = 0;
-    size_t m_FileLead = 0;       // the file's silent bytes before its first sound
-    ULONGLONG m_WireLead = 0;    // the device's, before the file's first sound
+    size_t m_FileLead = 0;    // the file's silent bytes before its first sound
+    ULONGLONG m_WireLead = 0; // the device's, before the file's first sound
     bool m_Started = false;
     bool m_Changed = false;
 };
@@ -465,8 +465,8 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     return RunEnd(*summary, elapsed, "recording");
 }
 
-void HostStream::ToOut(const HostStreamOptions& options, const HostAudio& format,
-                       const UCHAR* data, size_t bytes)
+void HostStream::ToOut(const HostStreamOptions& options, const HostAudio& format, const UCHAR* data,
+                       size_t bytes)
 {
     if (options.Out == nullptr || !m_OutError.empty())
         return;

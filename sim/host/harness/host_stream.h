@@ -38,14 +38,15 @@ struct HostStreamSummary
     // the file's frames it received; record: the time run at its rate), once
     // the stream settled: the path's fixed latency.
     double OffsetMs = 0;
-    double DriftMs = 0;           // how far that difference moved from then to the end
+    double DriftMs = 0;       // how far that difference moved from then to the end
     ULONG MissingPackets = 0; // packet slots of the run the device got nothing in (late or lost)
     ULONG Underruns = 0;      // render: silence written while the file still had data
     ULONG Overruns = 0;       // the position overtook the data, or capture data was dropped
     bool Unplugged = false;
     // Play: whether the device received the file's samples as they are.
     HostWire Wire = HostWire::OtherFormat;
-    ULONGLONG ChangedAtFrame = 0; // Changed: the first frame that differs; Partial: the first missing
+    ULONGLONG ChangedAtFrame =
+        0; // Changed: the first frame that differs; Partial: the first missing
 
     // The frames moved are those expected, and the position kept to the
     // device clock, each within one period.

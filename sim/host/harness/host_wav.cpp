@@ -224,7 +224,8 @@ bool HostSetValidBits(const std::string& path, USHORT validBits, std::string* er
                        UCHAR bits[2] = {(UCHAR)validBits, (UCHAR)(validBits >> 8)};
                        if (c.BigEndian)
                            std::swap(bits[0], bits[1]);
-                       set = c.Size >= sizeof(fmt) && fread(fmt, 1, sizeof(fmt), f) == sizeof(fmt) &&
+                       set = c.Size >= sizeof(fmt) &&
+                             fread(fmt, 1, sizeof(fmt), f) == sizeof(fmt) &&
                              Number(fmt, 2, c.BigEndian) == kExtensibleTag &&
                              fseek(f, c.Body + kValidBitsAt, SEEK_SET) == 0 &&
                              fwrite(bits, 1, 2, f) == 2;
@@ -257,7 +258,8 @@ HostAudio HostRepack(const HostAudio& audio, USHORT containerBits)
 bool HostCheckInput(const std::string& path, std::string* error)
 {
     struct stat in;
-    const int fd = stat(path.c_str(), &in) == 0 && S_ISDIR(in.st_mode) ? -2 : open(path.c_str(), O_RDONLY);
+    const int fd =
+        stat(path.c_str(), &in) == 0 && S_ISDIR(in.st_mode) ? -2 : open(path.c_str(), O_RDONLY);
     if (fd < 0)
     {
         *error = path + ": " + (fd == -2 ? "is a folder, not a file" : strerror(errno));
