@@ -10,20 +10,29 @@
 
 namespace
 {
-// Seconds as milliseconds: a plain number above 0 and at most the longest
-// run, to the millisecond.
+// Seconds as milliseconds: decimal digits with at most three after the
+// point (no sign, exponent or hex), above 0 and at most the longest run.
 bool TakeSeconds(const char* name, const char* text, ULONG* ms, std::string* error)
 {
-    char* end = nullptr;
-    const double seconds = strtod(text, &end);
-    const double rounded = std::round(seconds * 1000);
-    if (end == text || *end != 0 || !(rounded >= 1) || seconds > kHostMaxSeconds)
+    const char* point = strchr(text, '.');
+    const size_t whole = point != nullptr ? (size_t)(point - text) : strlen(text);
+    const size_t decimals = point != nullptr ? strlen(point + 1) : 0;
+    const bool digits = strspn(text, "0123456789") == whole &&
+                        (point == nullptr || strspn(point + 1, "0123456789") == decimals);
+    ULONGLONG value = 0;
+    for (const char* c = text; digits && *c != 0 && value <= (ULONGLONG)kHostMaxSeconds * 1000; ++c)
+        if (*c != '.')
+            value = value * 10 + (ULONGLONG)(*c - '0');
+    for (size_t d = decimals; d < 3; ++d)
+        value *= 10;
+    if (!digits || whole + decimals == 0 || whole > 4 || decimals > 3 || value < 1 ||
+        value > (ULONGLONG)kHostMaxSeconds * 1000)
     {
         *error = std::string(name) + " \"" + text + "\": give seconds from 0.001 to " +
-                 std::to_string(kHostMaxSeconds);
+                 std::to_string(kHostMaxSeconds) + ", to the millisecond";
         return false;
     }
-    *ms = (ULONG)rounded;
+    *ms = (ULONG)value;
     return true;
 }
 
@@ -56,22 +65,27 @@ struct OptionRow
     const char* Name;
     bool HasValue;
     Take Apply;
+    bool Alone = false; // takes no other option
 };
 
 // The options, each with what it does to the record.
 const OptionRow kOptions[] = {
     {"--help", false,
      [](const char*, const char*, HostOptions* o, std::string*)
-     { return o->Action = HostAction::Help, true; }},
+     { return o->Action = HostAction::Help, true; },
+     true},
     {"-h", false,
      [](const char*, const char*, HostOptions* o, std::string*)
-     { return o->Action = HostAction::Help, true; }},
+     { return o->Action = HostAction::Help, true; },
+     true},
     {"--list", false,
      [](const char*, const char*, HostOptions* o, std::string*)
-     { return o->Action = HostAction::List, true; }},
+     { return o->Action = HostAction::List, true; },
+     true},
     {"--self-check", false,
      [](const char*, const char*, HostOptions* o, std::string*)
-     { return o->Action = HostAction::SelfCheck, true; }},
+     { return o->Action = HostAction::SelfCheck, true; },
+     true},
     {"--verbose", false,
      [](const char*, const char*, HostOptions* o, std::string*) { return o->Verbose = true; }},
     {"--device", true,
@@ -127,6 +141,7 @@ const char* Combination(const HostOptions& o)
 
 bool HostParseOptions(int argc, char** argv, HostOptions* options, std::string* error)
 {
+    std::vector<const OptionRow*> given;
     for (int i = 1; i < argc; ++i)
     {
         const OptionRow* row = nullptr;
@@ -138,6 +153,12 @@ bool HostParseOptions(int argc, char** argv, HostOptions* options, std::string* 
             *error = std::string("unexpected argument \"") + argv[i] + "\"";
             return false;
         }
+        if (std::find(given.begin(), given.end(), row) != given.end())
+        {
+            *error = std::string(row->Name) + " is given twice";
+            return false;
+        }
+        given.push_back(row);
         if (row->HasValue && i + 1 >= argc)
         {
             *error = std::string(row->Name) + " needs a value";
@@ -145,9 +166,13 @@ bool HostParseOptions(int argc, char** argv, HostOptions* options, std::string* 
         }
         if (!row->Apply(row->Name, row->HasValue ? argv[++i] : nullptr, options, error))
             return false;
-        if (options->Action != HostAction::Run)
-            return true;
     }
+    for (const OptionRow* row : given)
+        if (row->Alone && given.size() > 1)
+        {
+            *error = std::string(row->Name) + " takes no other option";
+            return false;
+        }
     if (const char* problem = Combination(*options))
     {
         *error = problem;
@@ -161,6 +186,8 @@ bool HostPrepareRun(const HostOptions& options, HostPrepared* prepared, std::str
 {
     if (options.FromFile)
     {
+        if (!HostCheckInput(options.Device, error))
+            return false;
         prepared->DeviceFromFile =
             SimUsbDevice::CreateFromFile(options.Device.c_str(), options.Speed, error);
         if (!prepared->DeviceFromFile)

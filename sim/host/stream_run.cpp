@@ -2,7 +2,10 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <utility>
 
 #include "sim/host/harness/host_formats.h"
 #include "sim/host/harness/host_stream.h"
@@ -15,19 +18,42 @@ const char kStreamRunUsage[] =
     "  --record OUT.wav        records from the first capture wave filter, the device\n"
     "                          sending a 1000 Hz sine on every channel\n"
     "  --seconds N             how long to record, in device seconds (default 1)\n"
-    "  --unplug-after SECONDS  pulls the device out that far into the play or record;\n"
-    "                          what was moved is written, and the run ends early (1)\n";
+    "  --unplug-after SECONDS  pulls the device out that far into the play or record\n"
+    "                          (rounded up to the host's 5 ms step); what was moved\n"
+    "                          is written, and the run ends early (1)\n";
+
+std::string HostSecondsText(ULONG ms)
+{
+    char text[32];
+    snprintf(text, sizeof(text), "%u.%03u", ms / 1000, ms % 1000);
+    std::string s = text;
+    while (s.back() == '0')
+        s.pop_back();
+    if (s.back() == '.')
+        s.pop_back();
+    return s;
+}
+
+std::string HostMsText(double ms)
+{
+    char text[32];
+    const double rounded = std::round(ms * 1000) / 1000;
+    snprintf(text, sizeof(text), "%+.3f", rounded == 0 ? 0.0 : rounded);
+    return text;
+}
 
 void HostProgress::Show(ULONG doneMs, ULONG totalMs)
 {
     static const bool terminal = isatty(fileno(stdout)) != 0;
     if (terminal)
     {
-        printf("\r%s: %.0f s of %.0f s", m_What, doneMs / 1000.0, totalMs / 1000.0);
+        printf("\r%s: %s s of %s s", m_What, HostSecondsText(doneMs).c_str(),
+               HostSecondsText(totalMs).c_str());
         m_Open = true;
     }
     else if (doneMs % 10000 < 1000)
-        printf("%s: %.0f s of %.0f s\n", m_What, doneMs / 1000.0, totalMs / 1000.0);
+        printf("%s: %s s of %s s\n", m_What, HostSecondsText(doneMs).c_str(),
+               HostSecondsText(totalMs).c_str());
     fflush(stdout);
 }
 
@@ -47,24 +73,64 @@ void Error(const char* what, const std::string& text)
     fprintf(stderr, "%s: %s\n", what, text.c_str());
 }
 
+// What a play's verdict says, and whether it fails the run: one row a
+// verdict, each play ends with exactly one.
+struct VerdictRow
+{
+    HostWire Wire;
+    bool Fails;
+    const char* Text; // {frame}: the frame the verdict names; {format}: the device's
+};
+
+const VerdictRow kVerdicts[] = {
+    {HostWire::Exact, false,
+     "the device received the file's samples unchanged, from frame {start}"},
+    {HostWire::Leftover, true,
+     "the device received {leftover} frame(s) of other samples before the file, which started "
+     "late, at frame {start}, and then came unchanged"},
+    {HostWire::Changed, false,
+     "the device's processing is on: from frame {frame} it received other samples than the "
+     "file's (levels or effects)"},
+    {HostWire::Partial, true,
+     "the device received the file's samples unchanged up to frame {frame}, and nothing of the "
+     "file after it"},
+    {HostWire::Silent, false, "the file is silence, and so was all the device received"},
+    {HostWire::OtherFormat, false,
+     "the device keeps {format}, not the file's format: its samples were not compared"},
+    {HostWire::SeveralPaths, false,
+     "the device takes the stream on more than one endpoint: its samples were not compared"},
+};
+
+// Says the play's verdict; false when it fails the run.
+bool PrintVerdict(const char* what, const HostStreamSummary& s, const HostAudio& received)
+{
+    for (const VerdictRow& row : kVerdicts)
+        if (row.Wire == s.Wire)
+        {
+            const std::pair<const char*, std::string> fields[] = {
+                {"{frame}", std::to_string(s.ChangedAtFrame)},
+                {"{start}", std::to_string(s.FileAtFrame)},
+                {"{leftover}", std::to_string(s.LeftoverFrames)},
+                {"{format}",
+                 HostFormatText(received.Channels, received.BitsPerSample, received.Valid(), 0)}};
+            std::string text = row.Text;
+            for (const auto& [name, value] : fields)
+                if (const size_t at = text.find(name); at != std::string::npos)
+                    text.replace(at, strlen(name), value);
+            printf("%s: %s\n", what, text.c_str());
+            return !row.Fails;
+        }
+    return false;
+}
+
 void PrintSummary(const char* what, const HostStreamSummary& s)
 {
-    printf("%s summary: %llu of %llu frames moved, offset %+.3f ms and drift %+.3f ms against "
+    printf("%s summary: %llu of %llu frames moved, offset %s ms and drift %s ms against "
            "the device clock, glitches: %u late or missing packet(s), %u underrun(s), "
            "%u overrun(s)\n",
-           what, (unsigned long long)s.Frames, (unsigned long long)s.ExpectedFrames, s.OffsetMs,
-           s.DriftMs, s.MissingPackets, s.Underruns, s.Overruns);
-    if (s.Wire == HostWire::Exact)
-        printf("%s: the device received the file's samples unchanged, from frame %llu\n", what,
-               (unsigned long long)s.FileAtFrame);
-    else if (s.Wire == HostWire::Leftover)
-        printf("%s: the device received %llu frame(s) of other samples before the file, which "
-               "started late, at frame %llu, and then came unchanged\n",
-               what, (unsigned long long)s.LeftoverFrames, (unsigned long long)s.FileAtFrame);
-    else if (s.Wire == HostWire::Changed)
-        printf("%s: the device's processing is on: from frame %llu it received other samples "
-               "than the file's (levels or effects)\n",
-               what, (unsigned long long)s.ChangedAtFrame);
+           what, (unsigned long long)s.Frames, (unsigned long long)s.ExpectedFrames,
+           HostMsText(s.OffsetMs).c_str(), HostMsText(s.DriftMs).c_str(), s.MissingPackets,
+           s.Underruns, s.Overruns);
 }
 } // namespace
 
@@ -72,9 +138,12 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAud
 {
     const bool playing = !options.Play.empty();
     const char* what = playing ? "play" : "record";
+    const std::string& outPath = playing ? options.DeviceOut : options.Record;
+    HostWavWriter out(outPath);
     HostStreamOptions run;
     run.UnplugAfterMs = options.UnplugAfterMs;
-    run.KeepReceived = !options.DeviceOut.empty();
+    run.KeepReceived = false;
+    run.Out = outPath.empty() ? nullptr : &out;
     HostProgress progress(what);
     run.Progress = [&progress](ULONG done, ULONG total) { progress.Show(done, total); };
     HostStream stream(host);
@@ -91,6 +160,9 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAud
     else
         status = stream.Record(options.RecordMs, run, &audio, &summary);
     progress.Done();
+    std::string error = stream.OutError(), closing;
+    if (!out.Close(&closing) && error.empty())
+        error = closing;
     if (!NT_SUCCESS(status) && !summary.Unplugged)
     {
         Error(what, stream.Error() + ": " + HostStatusText(status));
@@ -100,7 +172,14 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAud
     }
     PrintSummary(what, summary);
     bool worked = NT_SUCCESS(status);
-    if (!worked)
+    if (playing && !PrintVerdict(what, summary, audio))
+        worked = false;
+    if (playing && summary.MissingPackets != 0)
+    {
+        Error(what, std::to_string(summary.MissingPackets) + " packet(s) late or missing");
+        worked = false;
+    }
+    if (!NT_SUCCESS(status))
         Error(what, "ended early: " + stream.Error());
     else if (!summary.Kept())
     {
@@ -109,25 +188,17 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAud
                         std::to_string(summary.PeriodFrames) + " frames)");
         worked = false;
     }
-    else if (summary.MissingPackets != 0 || summary.Wire == HostWire::Leftover)
-    {
-        Error(what, summary.MissingPackets != 0
-                        ? std::to_string(summary.MissingPackets) + " packet(s) late or missing"
-                        : "samples that are not the file's came before it");
-        worked = false;
-    }
-    const std::string& out = playing ? options.DeviceOut : options.Record;
-    if (out.empty())
+    if (outPath.empty())
         return worked;
-    std::string error;
-    if (!HostWriteWav(out, audio, &error))
+    if (!error.empty())
     {
         Error(what, error);
         return false;
     }
-    printf("%s: wrote %s, %llu frames, %s%s\n", what, out.c_str(),
-           (unsigned long long)audio.Frames(),
-           HostFormatText(audio.Channels, audio.BitsPerSample, audio.Valid(), audio.Rate).c_str(),
+    const HostAudio& f = out.Format();
+    printf("%s: wrote %s, %llu frames, %s%s\n", what, outPath.c_str(),
+           (unsigned long long)out.Frames(),
+           HostFormatText(f.Channels, f.BitsPerSample, f.Valid(), f.Rate).c_str(),
            NT_SUCCESS(status) ? "" : " (ended early)");
     return worked;
 }

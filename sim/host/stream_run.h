@@ -22,6 +22,11 @@ struct StreamRunOptions
 // The usage lines of the options.
 extern const char kStreamRunUsage[];
 
+// Milliseconds as seconds, to the millisecond and no further: "0.1", "2".
+std::string HostSecondsText(ULONG ms);
+// Signed milliseconds to the microsecond, zero without a sign's minus: "+0.000".
+std::string HostMsText(double ms);
+
 // Progress of a long run: one line updated in place on a terminal, a plain
 // line every ten seconds otherwise; Done ends a line left open.
 class HostProgress

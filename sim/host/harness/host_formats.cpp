@@ -5,10 +5,12 @@
 
 namespace
 {
-// The depths and rates a pin is probed at, besides each range's own bounds.
+// The depths and the standard rates a pin is probed at, besides each
+// range's own bounds: a range gives only bounds, so every standard rate
+// within them is asked.
 constexpr USHORT kDepths[] = {8, 16, 20, 24, 32};
-constexpr ULONG kRates[] = {8000,  11025, 16000,  22050,  32000,  44100,  48000, 64000,
-                            88200, 96000, 176400, 192000, 352800, 384000, 768000};
+constexpr ULONG kRates[] = {8000,  11025, 12000, 16000, 22050,  24000,  32000,  44100,
+                            48000, 64000, 88200, 96000, 176400, 192000, 352800, 384000};
 
 bool ReadRecord(const std::vector<UCHAR>& format, KSDATAFORMAT_WAVEFORMATEXTENSIBLE* record)
 {

@@ -107,6 +107,12 @@ bool IsWave(const std::vector<EmuPcSubdeviceInfo>& subdevices)
 }
 } // namespace
 
+// A status with its name as written.
+#define NAMED(status)                                                                              \
+    {                                                                                              \
+        status, #status                                                                            \
+    }
+
 std::string HostStatusText(NTSTATUS status)
 {
     static const struct
@@ -114,25 +120,49 @@ std::string HostStatusText(NTSTATUS status)
         NTSTATUS Status;
         const char* Name;
     } names[] = {
-        {STATUS_SUCCESS, "STATUS_SUCCESS"},
-        {STATUS_UNSUCCESSFUL, "STATUS_UNSUCCESSFUL"},
-        {STATUS_NOT_IMPLEMENTED, "STATUS_NOT_IMPLEMENTED"},
-        {STATUS_INVALID_PARAMETER, "STATUS_INVALID_PARAMETER"},
-        {STATUS_NO_SUCH_DEVICE, "STATUS_NO_SUCH_DEVICE"},
-        {STATUS_INVALID_DEVICE_REQUEST, "STATUS_INVALID_DEVICE_REQUEST"},
-        {STATUS_INSUFFICIENT_RESOURCES, "STATUS_INSUFFICIENT_RESOURCES"},
-        {STATUS_NOT_SUPPORTED, "STATUS_NOT_SUPPORTED"},
-        {STATUS_OBJECT_NAME_NOT_FOUND, "STATUS_OBJECT_NAME_NOT_FOUND"},
-        {STATUS_OBJECT_NAME_COLLISION, "STATUS_OBJECT_NAME_COLLISION"},
-        {STATUS_INVALID_DEVICE_STATE, "STATUS_INVALID_DEVICE_STATE"},
-        {STATUS_DEVICE_CONFIGURATION_ERROR, "STATUS_DEVICE_CONFIGURATION_ERROR"},
-        {STATUS_DEVICE_NOT_CONNECTED, "STATUS_DEVICE_NOT_CONNECTED"},
-        {STATUS_DEVICE_NOT_READY, "STATUS_DEVICE_NOT_READY"},
-        {STATUS_IO_TIMEOUT, "STATUS_IO_TIMEOUT"},
-        {STATUS_PENDING, "STATUS_PENDING"},
-        {STATUS_NO_MATCH, "STATUS_NO_MATCH"},
-        {STATUS_NOT_FOUND, "STATUS_NOT_FOUND"},
-        {STATUS_INVALID_BUFFER_SIZE, "STATUS_INVALID_BUFFER_SIZE"},
+        NAMED(STATUS_SUCCESS),
+        NAMED(STATUS_PENDING),
+        NAMED(STATUS_TIMEOUT),
+        NAMED(STATUS_BUFFER_OVERFLOW),
+        NAMED(STATUS_NO_MORE_ENTRIES),
+        NAMED(STATUS_MORE_ENTRIES),
+        NAMED(STATUS_UNSUCCESSFUL),
+        NAMED(STATUS_NOT_IMPLEMENTED),
+        NAMED(STATUS_INVALID_INFO_CLASS),
+        NAMED(STATUS_INFO_LENGTH_MISMATCH),
+        NAMED(STATUS_ACCESS_VIOLATION),
+        NAMED(STATUS_INVALID_HANDLE),
+        NAMED(STATUS_INVALID_PARAMETER),
+        NAMED(STATUS_NO_SUCH_DEVICE),
+        NAMED(STATUS_NO_SUCH_FILE),
+        NAMED(STATUS_INVALID_DEVICE_REQUEST),
+        NAMED(STATUS_END_OF_FILE),
+        NAMED(STATUS_NO_MEMORY),
+        NAMED(STATUS_ACCESS_DENIED),
+        NAMED(STATUS_BUFFER_TOO_SMALL),
+        NAMED(STATUS_OBJECT_TYPE_MISMATCH),
+        NAMED(STATUS_OBJECT_NAME_INVALID),
+        NAMED(STATUS_OBJECT_NAME_NOT_FOUND),
+        NAMED(STATUS_OBJECT_NAME_COLLISION),
+        NAMED(STATUS_OBJECT_PATH_NOT_FOUND),
+        NAMED(STATUS_INSUFFICIENT_RESOURCES),
+        NAMED(STATUS_DEVICE_NOT_READY),
+        NAMED(STATUS_IO_TIMEOUT),
+        NAMED(STATUS_NOT_SUPPORTED),
+        NAMED(STATUS_DEVICE_BUSY),
+        NAMED(STATUS_CANCELLED),
+        NAMED(STATUS_INVALID_BUFFER_SIZE),
+        NAMED(STATUS_NOT_FOUND),
+        NAMED(STATUS_RETRY),
+        NAMED(STATUS_NO_MATCH),
+        NAMED(STATUS_DEVICE_NOT_CONNECTED),
+        NAMED(STATUS_DEVICE_REMOVED),
+        NAMED(STATUS_POWER_STATE_INVALID),
+        NAMED(STATUS_DEVICE_CONFIGURATION_ERROR),
+        NAMED(STATUS_DEVICE_DATA_ERROR),
+        NAMED(STATUS_DEVICE_POWER_FAILURE),
+        NAMED(STATUS_INVALID_DEVICE_STATE),
+        NAMED(STATUS_INTEGER_OVERFLOW),
     };
     char hex[16];
     snprintf(hex, sizeof(hex), "0x%08X", (unsigned)status);
@@ -141,6 +171,7 @@ std::string HostStatusText(NTSTATUS status)
             return std::string(hex) + " " + n.Name;
     return hex;
 }
+#undef NAMED
 
 std::vector<std::string> HostHarness::ReferenceNames()
 {

@@ -120,7 +120,9 @@ class ClockGap
 // The device's received frames against the file's, as they come: the file
 // from its first frame of sound on, once a received frame of sound is that
 // frame (the stream starts with silence). Sound before it is left over from
-// something else; a frame of the file that then differs is changed.
+// something else; a frame of the file that then differs is changed. The
+// silence the device received before the file's first sound, less the
+// file's own, is the lead-in the path adds.
 class WireCompare
 {
   public:
@@ -135,29 +137,56 @@ class WireCompare
     {
         for (UCHAR b : bytes)
         {
+            m_WireSound = m_WireSound || b != m_Silence;
+            m_WireLead += m_WireSound ? 0 : 1;
             m_Frame.push_back(b);
             if (m_Frame.size() == m_FrameBytes)
                 TakeFrame();
         }
     }
-    HostWire Result(bool sameFormat, HostStreamSummary* summary) const
+    // The verdict once the play ended: given whether the device took the
+    // file's own format on one endpoint.
+    HostWire Result(bool sameFormat, bool oneEndpoint, HostStreamSummary* summary) const
     {
         summary->ChangedAtFrame = m_Next / m_FrameBytes;
-        // The file's silent start came before its first sound.
-        const ULONGLONG lead = m_FirstSound / m_FrameBytes;
-        summary->FileAtFrame = m_FileAt > lead ? m_FileAt - lead : 0;
+        summary->FileAtFrame = FileStart();
         summary->LeftoverFrames = m_Leftover;
-        if (!sameFormat || m_File.Data.empty() || (!m_Started && m_Leftover == 0))
-            return HostWire::NotCompared;
+        if (!oneEndpoint)
+            return HostWire::SeveralPaths;
+        if (!sameFormat)
+            return HostWire::OtherFormat;
+        if (m_FirstSound == m_File.Data.size())
+            return m_Leftover == 0 ? HostWire::Silent : HostWire::Changed;
         // Sound that never became the file is the file changed from its start.
-        if (m_Changed || !m_Started)
+        if (m_Changed || (!m_Started && m_Leftover != 0))
             return HostWire::Changed;
         if (m_Next != m_File.Data.size())
-            return HostWire::NotCompared;
+            return HostWire::Partial;
         return m_Leftover != 0 ? HostWire::Leftover : HostWire::Exact;
+    }
+    // The lead-in in milliseconds once the file's first sound arrived; 0 before.
+    double LeadInMs(ULONG deviceFrameBytes, ULONG rate) const
+    {
+        if (rate == 0 || deviceFrameBytes == 0)
+            return 0;
+        if (m_Started)
+            return (double)FileStart() * 1000.0 / rate;
+        if (!m_WireSound)
+            return 0;
+        // Another format: the wire's silence before its first sound.
+        const double frames =
+            (double)(m_WireLead / deviceFrameBytes) - (double)(m_FirstSound / m_FrameBytes);
+        return frames * 1000.0 / rate;
     }
 
   private:
+    // The wire frame the file's first frame came in: its first sound's,
+    // less the file's own silent start.
+    ULONGLONG FileStart() const
+    {
+        const ULONGLONG lead = m_FirstSound / m_FrameBytes;
+        return m_FileAt > lead ? m_FileAt - lead : 0;
+    }
     bool IsSilence(const UCHAR* frame) const
     {
         return std::all_of(frame, frame + m_FrameBytes, [this](UCHAR b) { return b == m_Silence; });
@@ -191,6 +220,8 @@ class WireCompare
     ULONGLONG m_WireFrames = 0;
     ULONGLONG m_FileAt = 0;
     ULONGLONG m_Leftover = 0;
+    ULONGLONG m_WireLead = 0; // the wire's silent bytes before its first sound
+    bool m_WireSound = false;
     bool m_Started = false;
     bool m_Changed = false;
 };
@@ -249,6 +280,7 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
                           HostAudio* received, HostStreamSummary* summary)
 {
     m_Error.clear();
+    m_OutError.clear();
     m_Offered.clear();
     *summary = {};
     AudioEngineClient client(m_Host.Fdo());
@@ -299,7 +331,7 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
         return status;
     }
     const std::vector<UCHAR> endpoints = HostDataEndpoints(*m_Host.Device(), false);
-    *received = {in.Rate, in.Channels, in.BitsPerSample, {}};
+    *received = {in.Rate, in.Channels, in.BitsPerSample, {}, in.ValidBits};
     ULONGLONG deviceBytes = 0;
     PacketGaps gaps;
     ClockGap clock;
@@ -341,12 +373,15 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
             {
                 received->Channels = channels;
                 received->BitsPerSample = (USHORT)(8 * subslot);
+                received->ValidBits = in.Valid() < received->BitsPerSample ? in.Valid() : 0;
             }
             const SimOutRecord& record = m_Host.Device()->Streaming().OutRecord(ep);
             deviceBytes += record.Data.size();
             gaps.Add(record.Packets);
             if (endpoints.size() == 1)
                 wire.Feed(record.Data);
+            if (!record.Data.empty()) // the device's format is known
+                ToOut(options, *received, record.Data.data(), record.Data.size());
             if (options.KeepReceived)
                 received->Data.insert(received->Data.end(), record.Data.begin(), record.Data.end());
         }
@@ -363,13 +398,15 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     summary->ExpectedFrames = in.Frames();
     summary->PeriodFrames = frameBytes ? bufferBytes / frameBytes : 0;
     summary->PeriodMs = bufferMs;
-    summary->OffsetMs = clock.Offset();
+    // The position against the file's frames the device received: the
+    // silence the path adds before them is latency too.
+    summary->OffsetMs = clock.Offset() + wire.LeadInMs(received->FrameBytes(), in.Rate);
     summary->DriftMs = clock.Drift();
     summary->MissingPackets = gaps.Missing();
     summary->Overruns = stats.Overruns;
-    summary->Wire = wire.Result(endpoints.size() == 1 && received->Channels == in.Channels &&
+    summary->Wire = wire.Result(received->Channels == in.Channels &&
                                     received->BitsPerSample == in.BitsPerSample,
-                                summary);
+                                endpoints.size() == 1, summary);
     return RunEnd(*summary, elapsed, "play");
 }
 
@@ -377,6 +414,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
                             HostStreamSummary* summary)
 {
     m_Error.clear();
+    m_OutError.clear();
     m_Offered.clear();
     *summary = {};
     AudioEngineClient client(m_Host.Fdo());
@@ -432,8 +470,11 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     ClockGap clock;
     std::vector<UCHAR> chunk(64 * 1024);
     ULONG elapsed = 0;
+    size_t kept = 0; // bytes of the recording so far, up to those asked
+    // The file is made once the pin runs, even if nothing arrives.
+    ToOut(options, *recorded, nullptr, 0);
     // The capture path's latency is made up at the end, within one period.
-    while (recorded->Data.size() < expectedBytes && elapsed < ms + periodMs)
+    while (kept < expectedBytes && elapsed < ms + periodMs)
     {
         if (UnplugWhenDue(options, elapsed, summary))
             break;
@@ -441,17 +482,21 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
         elapsed += kStepMs;
         ULONG got;
         while ((got = client.Read(pinFile, chunk.data(), (ULONG)chunk.size())) != 0)
-            recorded->Data.insert(recorded->Data.end(), chunk.begin(), chunk.begin() + got);
+        {
+            const size_t take = std::min<size_t>(got, expectedBytes - kept);
+            ToOut(options, *recorded, chunk.data(), take);
+            if (options.KeepReceived)
+                recorded->Data.insert(recorded->Data.end(), chunk.begin(), chunk.begin() + take);
+            kept += take;
+        }
         // The device clock: its nominal rate moved by its deviation.
         clock.Sample(elapsed, BytesToMs((LONGLONG)pin.Position(), frameBytes, recorded->Rate) -
                                   elapsed * (1.0 + devicePpm / 1e6));
         if (options.Progress && elapsed % 1000 < kStepMs)
             options.Progress(std::min(elapsed, ms), ms);
     }
-    if (recorded->Data.size() > expectedBytes)
-        recorded->Data.resize(expectedBytes);
     const PcPinStatistics stats = client.Statistics(pinFile);
-    summary->Frames = recorded->Frames();
+    summary->Frames = frameBytes ? kept / frameBytes : 0;
     summary->ExpectedFrames = expected;
     summary->PeriodFrames = frameBytes ? bufferBytes / frameBytes : 0;
     summary->PeriodMs = periodMs;
@@ -459,6 +504,16 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     summary->DriftMs = clock.Drift();
     summary->Overruns = stats.Overruns + (stats.DroppedBytes != 0 ? 1 : 0);
     return RunEnd(*summary, elapsed, "recording");
+}
+
+void HostStream::ToOut(const HostStreamOptions& options, const HostAudio& format, const UCHAR* data,
+                       size_t bytes)
+{
+    if (options.Out == nullptr || !m_OutError.empty())
+        return;
+    if (!options.Out->IsOpen() && !options.Out->Open(format, &m_OutError))
+        return;
+    options.Out->Write(data, bytes, &m_OutError);
 }
 
 NTSTATUS HostStream::Refused(AudioEngineClient& client, PFILE_OBJECT filter,

@@ -12,13 +12,18 @@
 #include "platform/portcls/portcls_emu.h"
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_wav.h"
+#include "sim/host/harness/host_wav_writer.h"
 
+// What the device received of a play, against the file: one verdict a play.
 enum class HostWire
 {
-    NotCompared, // the device takes another format, or the file is silent
-    Exact,       // every sample of the file, unchanged after the silent start
-    Leftover,    // other samples before the file, then every sample of it unchanged
-    Changed      // the file's own samples changed: the driver's processing is on
+    Exact,        // every sample of the file, unchanged after the silent start
+    Changed,      // other samples: the driver's processing (levels, effects) is on
+    Partial,      // the file's samples unchanged up to a frame, nothing of it after
+    Silent,       // the file is silence, and so was all the device received
+    OtherFormat,  // the device keeps other channels or bits than the file's
+    SeveralPaths, // the device takes the stream on more than one endpoint
+    Leftover,     // other samples before the file, then every sample of it unchanged
 };
 
 // What a run moved and how well: frames between the client and the driver
@@ -30,15 +35,19 @@ struct HostStreamSummary
     ULONGLONG ExpectedFrames = 0; // play: the file's frames; record: the time asked at the rate
     ULONGLONG PeriodFrames = 0;   // one pass of the cyclic buffer: what a run may miss by
     double PeriodMs = 0;          // the same in milliseconds
-    double OffsetMs = 0;          // position minus the device clock once the stream settled
-    double DriftMs = 0;           // how far that difference moved from then to the end
+    // The stream position minus the device's place in the same stream (play:
+    // the file's frames it received; record: the time run at its rate), once
+    // the stream settled: the path's fixed latency.
+    double OffsetMs = 0;
+    double DriftMs = 0;       // how far that difference moved from then to the end
     ULONG MissingPackets = 0; // packet slots of the run the device got nothing in (late or lost)
     ULONG Underruns = 0;      // render: silence written while the file still had data
     ULONG Overruns = 0;       // the position overtook the data, or capture data was dropped
     bool Unplugged = false;
     // Play: whether the device received the file's samples as they are.
-    HostWire Wire = HostWire::NotCompared;
-    ULONGLONG ChangedAtFrame = 0; // HostWire::Changed: the first frame that differs
+    HostWire Wire = HostWire::OtherFormat;
+    // Changed: the file's first frame that differs; Partial: the first missing.
+    ULONGLONG ChangedAtFrame = 0;
     ULONGLONG FileAtFrame = 0;    // the wire frame the file's first sound came in
     ULONGLONG LeftoverFrames = 0; // frames of sound before it that are not the file's
 
@@ -51,8 +60,13 @@ struct HostStreamOptions
 {
     // Pulls the device out after this many milliseconds of running (0: never).
     ULONG UnplugAfterMs = 0;
-    // Render: keeps what the device received (a long run may only count it).
+    // Keeps what the device received, or the recording, in memory (a long
+    // run may only count it).
     bool KeepReceived = true;
+    // Where what the device received, or the recording, is written as it
+    // arrives: opened once the pin runs, in the format the device takes or
+    // the pin records in; left closed when the pin refused its format.
+    HostWavWriter* Out = nullptr;
     // Called with the milliseconds run and the run's length, once a second of
     // device time.
     std::function<void(ULONG doneMs, ULONG totalMs)> Progress;
@@ -80,6 +94,8 @@ class HostStream
 
     // What failed, in words; empty after a run that worked.
     const std::string& Error() const { return m_Error; }
+    // What failed in writing options.Out; empty when nothing.
+    const std::string& OutError() const { return m_OutError; }
     // After a pin refused its format: the formats the filter offers, a line each.
     const std::string& Offered() const { return m_Offered; }
 
@@ -99,8 +115,14 @@ class HostStream
     NTSTATUS Refused(AudioEngineClient& client, PFILE_OBJECT filter, const EmuPcSubdeviceInfo& info,
                      ULONG pinId, const std::string& what, NTSTATUS status);
 
+    // Hands `bytes` to options.Out, opening it in `format` first; a failure
+    // is kept in m_OutError and ends the writing.
+    void ToOut(const HostStreamOptions& options, const HostAudio& format, const UCHAR* data,
+               size_t bytes);
+
     HostHarness& m_Host;
     std::string m_Error;
+    std::string m_OutError;
     std::string m_Offered;
 };
 

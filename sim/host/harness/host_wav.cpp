@@ -1,19 +1,23 @@
 #include "sim/host/harness/host_wav.h"
 
+#include "sim/host/harness/host_wav_writer.h"
+
 #include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace
 {
-// The integer PCM encodings a pin takes, by sample width. A WAV file stores
-// them little-endian (8-bit unsigned), as the pins do, so raw reads and
-// writes move the samples unchanged.
+// The integer PCM encodings a pin takes, by sample width. A RIFF WAV file
+// stores them little-endian (8-bit unsigned), as the pins do, so raw writes
+// move the samples unchanged; reads go through libsndfile's conversion, as a
+// RIFX file holds them big-endian.
 constexpr struct
 {
     int SubFormat;
@@ -41,44 +45,63 @@ struct HeaderFacts
 
 constexpr USHORT kExtensibleTag = 0xFFFE;
 constexpr size_t kExtensibleFmtBytes = 24; // through wValidBitsPerSample
+constexpr long kValidBitsAt = 18;          // in the fmt chunk's body
 
-ULONG Le(const UCHAR* p, ULONG bytes)
+ULONG Number(const UCHAR* p, ULONG bytes, bool bigEndian)
 {
     ULONG v = 0;
     for (ULONG i = 0; i < bytes; ++i)
-        v |= (ULONG)p[i] << (8 * i);
+        v |= (ULONG)p[bigEndian ? bytes - 1 - i : i] << (8 * i);
     return v;
 }
 
-// Walks the RIFF chunks up to the data chunk.
+// One chunk of a RIFF (little-endian) or RIFX (big-endian) WAVE file.
+struct Chunk
+{
+    char Id[4];
+    ULONG Size;
+    long Body; // where its bytes start
+    bool BigEndian;
+};
+
+// Calls `visit` for each chunk up to and with the data chunk, while it
+// returns true.
+template <typename Visit> void WalkChunks(FILE* f, Visit visit)
+{
+    UCHAR head[12];
+    if (fread(head, 1, sizeof(head), f) != sizeof(head) || memcmp(head + 8, "WAVE", 4) != 0 ||
+        (memcmp(head, "RIFF", 4) != 0 && memcmp(head, "RIFX", 4) != 0))
+        return;
+    const bool bigEndian = head[3] == 'X';
+    UCHAR header[8];
+    while (fread(header, 1, sizeof(header), f) == sizeof(header))
+    {
+        Chunk chunk{{}, Number(header + 4, 4, bigEndian), ftell(f), bigEndian};
+        memcpy(chunk.Id, header, 4);
+        if (!visit(chunk) || memcmp(chunk.Id, "data", 4) == 0 ||
+            fseek(f, chunk.Body + (long)chunk.Size + (long)(chunk.Size & 1), SEEK_SET) != 0)
+            break;
+    }
+}
+
 HeaderFacts ReadHeaderFacts(const std::string& path)
 {
     HeaderFacts facts;
     FILE* f = fopen(path.c_str(), "rb");
     if (f == nullptr)
         return facts;
-    UCHAR head[12];
-    if (fread(head, 1, sizeof(head), f) == sizeof(head) && memcmp(head, "RIFF", 4) == 0 &&
-        memcmp(head + 8, "WAVE", 4) == 0)
-    {
-        UCHAR chunk[8];
-        while (fread(chunk, 1, sizeof(chunk), f) == sizeof(chunk))
-        {
-            const ULONG size = Le(chunk + 4, 4);
-            if (memcmp(chunk, "data", 4) == 0)
-            {
-                facts.DataBytes = size;
-                break;
-            }
-            UCHAR fmt[kExtensibleFmtBytes] = {};
-            const long body = ftell(f);
-            if (memcmp(chunk, "fmt ", 4) == 0 && size >= sizeof(fmt) &&
-                fread(fmt, 1, sizeof(fmt), f) == sizeof(fmt) && Le(fmt, 2) == kExtensibleTag)
-                facts.ValidBits = (USHORT)Le(fmt + 18, 2);
-            if (fseek(f, body + (long)size + (long)(size & 1), SEEK_SET) != 0)
-                break;
-        }
-    }
+    WalkChunks(f,
+               [&](const Chunk& c)
+               {
+                   UCHAR fmt[kExtensibleFmtBytes] = {};
+                   if (memcmp(c.Id, "data", 4) == 0)
+                       facts.DataBytes = c.Size;
+                   else if (memcmp(c.Id, "fmt ", 4) == 0 && c.Size >= sizeof(fmt) &&
+                            fread(fmt, 1, sizeof(fmt), f) == sizeof(fmt) &&
+                            Number(fmt, 2, c.BigEndian) == kExtensibleTag)
+                       facts.ValidBits = (USHORT)Number(fmt + kValidBitsAt, 2, c.BigEndian);
+                   return true;
+               });
     fclose(f);
     return facts;
 }
@@ -93,11 +116,47 @@ struct SndFile
             sf_close(File);
     }
 };
+
+// Frames read a block at a time, so a long file needs no second copy.
+constexpr sf_count_t kReadFrames = 4096;
+
+// A sample libsndfile gives as a left-justified 32-bit integer, into the
+// little-endian container of `bytes` (8-bit unsigned, as WAV stores it).
+void PutSample(int sample, ULONG bytes, UCHAR* to)
+{
+    const ULONG v = (ULONG)sample;
+    for (ULONG i = 0; i < bytes; ++i)
+        to[i] = (UCHAR)(v >> (32 - 8 * bytes + 8 * i));
+    if (bytes == 1)
+        to[0] ^= 0x80;
+}
+
+// Every frame of the file through libsndfile's own conversion, whatever
+// the byte order it stores them in; false when it holds fewer than it says.
+bool ReadSamples(SNDFILE* file, sf_count_t frames, HostAudio* audio)
+{
+    const ULONG bytes = audio->BitsPerSample / 8;
+    audio->Data.assign((size_t)frames * audio->FrameBytes(), 0);
+    std::vector<int> block((size_t)kReadFrames * audio->Channels);
+    for (sf_count_t done = 0; done < frames;)
+    {
+        const sf_count_t want = std::min(kReadFrames, frames - done);
+        if (sf_readf_int(file, block.data(), want) != want)
+            return false;
+        UCHAR* to = &audio->Data[(size_t)done * audio->FrameBytes()];
+        for (size_t i = 0; i < (size_t)want * audio->Channels; ++i)
+            PutSample(block[i], bytes, to + i * bytes);
+        done += want;
+    }
+    return true;
+}
 } // namespace
 
 bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
                  std::string* warning)
 {
+    if (!HostCheckInput(path, error))
+        return false;
     SF_INFO info = {};
     SndFile file{sf_open(path.c_str(), SFM_READ, &info)};
     if (file.File == nullptr)
@@ -122,10 +181,7 @@ bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
     audio->Rate = (ULONG)info.samplerate;
     audio->Channels = (USHORT)info.channels;
     audio->BitsPerSample = bits;
-    audio->Data.assign((size_t)info.frames * audio->FrameBytes(), 0);
-    const sf_count_t read =
-        sf_read_raw(file.File, audio->Data.data(), (sf_count_t)audio->Data.size());
-    if (read != (sf_count_t)audio->Data.size())
+    if (!ReadSamples(file.File, info.frames, audio))
     {
         *error = path + ": the file ends before its last frame";
         return false;
@@ -147,32 +203,39 @@ bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
 
 bool HostWriteWav(const std::string& path, const HostAudio& audio, std::string* error)
 {
-    SF_INFO info = {};
-    info.samplerate = (int)audio.Rate;
-    info.channels = audio.Channels;
-    for (const auto& e : kEncodings)
-        if (audio.BitsPerSample == e.Bits)
-            info.format = SF_FORMAT_WAV | e.SubFormat;
-    if (info.format == 0 || !sf_format_check(&info))
+    HostWavWriter writer(path);
+    return writer.Open(audio, error) &&
+           writer.Write(audio.Data.data(), audio.Frames() * audio.FrameBytes(), error) &&
+           writer.Close(error);
+}
+
+bool HostSetValidBits(const std::string& path, USHORT validBits, std::string* error)
+{
+    FILE* f = fopen(path.c_str(), "r+b");
+    bool set = false;
+    if (f != nullptr)
     {
-        *error = path + ": no WAV encoding for " + std::to_string(audio.Channels) +
-                 " channel(s) of " + std::to_string(audio.BitsPerSample) + " bits at " +
-                 std::to_string(audio.Rate) + " Hz";
-        return false;
+        WalkChunks(f,
+                   [&](const Chunk& c)
+                   {
+                       UCHAR fmt[kExtensibleFmtBytes] = {};
+                       if (memcmp(c.Id, "fmt ", 4) != 0)
+                           return true;
+                       UCHAR bits[2] = {(UCHAR)validBits, (UCHAR)(validBits >> 8)};
+                       if (c.BigEndian)
+                           std::swap(bits[0], bits[1]);
+                       set = c.Size >= sizeof(fmt) &&
+                             fread(fmt, 1, sizeof(fmt), f) == sizeof(fmt) &&
+                             Number(fmt, 2, c.BigEndian) == kExtensibleTag &&
+                             fseek(f, c.Body + kValidBitsAt, SEEK_SET) == 0 &&
+                             fwrite(bits, 1, 2, f) == 2;
+                       return false;
+                   });
+        set = fclose(f) == 0 && set;
     }
-    SndFile file{sf_open(path.c_str(), SFM_WRITE, &info)};
-    if (file.File == nullptr)
-    {
-        *error = path + ": " + sf_strerror(nullptr);
-        return false;
-    }
-    const sf_count_t bytes = (sf_count_t)(audio.Frames() * audio.FrameBytes());
-    if (sf_write_raw(file.File, audio.Data.data(), bytes) != bytes)
-    {
-        *error = path + ": " + sf_strerror(file.File);
-        return false;
-    }
-    return true;
+    if (!set)
+        *error = path + ": the valid bits could not be set in its format chunk";
+    return set;
 }
 
 HostAudio HostRepack(const HostAudio& audio, USHORT containerBits)
@@ -190,6 +253,20 @@ HostAudio HostRepack(const HostAudio& audio, USHORT containerBits)
     else if (out.ValidBits == 0)
         out.ValidBits = audio.BitsPerSample;
     return out;
+}
+
+bool HostCheckInput(const std::string& path, std::string* error)
+{
+    struct stat in;
+    const int fd =
+        stat(path.c_str(), &in) == 0 && S_ISDIR(in.st_mode) ? -2 : open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+    {
+        *error = path + ": " + (fd == -2 ? "is a folder, not a file" : strerror(errno));
+        return false;
+    }
+    close(fd);
+    return true;
 }
 
 bool HostCheckOutput(const std::string& path, const std::string& input, std::string* error)

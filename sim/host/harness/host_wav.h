@@ -1,5 +1,6 @@
 // WAV files of the host program, read and written through libsndfile: the
-// samples stay the little-endian integer PCM bytes the driver's pins take.
+// samples are held as the little-endian integer PCM bytes the driver's pins
+// take, whatever the byte order of the file.
 #pragma once
 
 #include <string>
@@ -25,12 +26,20 @@ struct HostAudio
 // than the file holds (the frames held are read).
 bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
                  std::string* warning = nullptr);
-// Writes the audio as an integer PCM WAV file; false with *error saying why.
+// Writes the audio as an integer PCM WAV file (HostWavWriter); false with
+// *error saying why.
 bool HostWriteWav(const std::string& path, const HostAudio& audio, std::string* error);
+// Sets the valid bits of a closed WAVE_FORMAT_EXTENSIBLE file's format chunk
+// (libsndfile writes the container's there); false with *error saying why.
+bool HostSetValidBits(const std::string& path, USHORT validBits, std::string* error);
 
 // The same samples in another container of 8 to 32 bits: each keeps its top
 // bits (PCM is left-justified), so nothing is lost while the valid bits fit.
 HostAudio HostRepack(const HostAudio& audio, USHORT containerBits);
+
+// Whether a file to read is there and can be read: not a folder; false with
+// *error naming the problem.
+bool HostCheckInput(const std::string& path, std::string* error);
 
 // Whether an output can be written, checked before a run: a name that is not
 // empty, not a folder, in a folder that exists and lets it be created, and not

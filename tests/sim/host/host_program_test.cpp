@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sndfile.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,10 +50,12 @@ class Workspace
     ~Workspace() { std::filesystem::remove_all(m_Dir); }
     std::string operator/(const std::string& name) const { return m_Dir + "/" + name; }
 
-    // Runs the host program with `args`, its output kept apart by stream.
-    ProgramRun Run(const std::vector<std::string>& args) const
+    // Runs the host program with `args`, its output kept apart by stream; or
+    // another program, with `env` for its environment.
+    ProgramRun Run(const std::vector<std::string>& args, const char* program = LT_HOST_PROGRAM,
+                   char** env = environ) const
     {
-        std::vector<char*> argv{const_cast<char*>(LT_HOST_PROGRAM)};
+        std::vector<char*> argv{const_cast<char*>(program)};
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -66,7 +69,7 @@ class Workspace
         ProgramRun run;
         pid_t pid = 0;
         int status = 0;
-        if (posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ) == 0 &&
+        if (posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), env) == 0 &&
             waitpid(pid, &status, 0) == pid && WIFEXITED(status))
             run.Exit = WEXITSTATUS(status);
         posix_spawn_file_actions_destroy(&files);
@@ -102,33 +105,79 @@ void WriteTruncated(const std::string& path, ULONG frames, ULONG factor)
     f.write(reinterpret_cast<const char*>(&size), 4);
 }
 
+// A big-endian (RIFX) 16-bit WAV file of the audio's samples, through
+// libsndfile's conversion.
+void WriteRifx(const std::string& path, const HostAudio& audio)
+{
+    SF_INFO info = {};
+    info.samplerate = (int)audio.Rate;
+    info.channels = audio.Channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(nullptr, file);
+    std::vector<short> samples(audio.Data.size() / 2);
+    memcpy(samples.data(), audio.Data.data(), audio.Data.size());
+    EXPECT_EQ((sf_count_t)audio.Frames(), sf_writef_short(file, samples.data(), audio.Frames()));
+    sf_close(file);
+}
+
 bool Has(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
 }
 } // namespace
 
-// Each bad input is refused before the driver loads (nothing of a run is
-// printed) with exit 2 and its own message, and no output file is left.
-TEST(HostProgram, BadInputIsRefusedBeforeTheDriverLoads)
+// Each command line ends as it says: bad input is refused before the driver
+// loads (nothing of a run printed) with exit 2 and its own message and no
+// output left; a run names its outcome, and writes its output in the format
+// the pin ran in (none when the pin refused it). No figure reads "-0.000".
+TEST(HostProgram, EachCommandLineEndsAsItSays)
 {
     Workspace w;
     const std::string in = w / "in.wav", out = w / "out.wav", folder = w / "folder";
-    const std::string empty = w / "empty.wav";
+    const std::string empty = w / "empty.wav", rifx = w / "rifx.wav", silent = w / "silent.wav";
+    const std::string eight = w / "eight.wav", deep = w / "deep.wav", rates = w / "rates.txt";
     std::string error;
     ASSERT_TRUE(HostWriteWav(in, Ramp(4800), &error)) << error;
     ASSERT_TRUE(HostWriteWav(empty, Ramp(0), &error)) << error;
+    ASSERT_TRUE(HostWriteWav(silent, {48000, 2, 16, std::vector<UCHAR>(4800 * 4)}, &error));
+    HostAudio a = Ramp(4800);
+    a.Channels = 8;
+    ASSERT_TRUE(HostWriteWav(eight, a, &error)) << error;
+    a = Ramp(4800);
+    a.BitsPerSample = 24;
+    ASSERT_TRUE(HostWriteWav(deep, a, &error)) << error;
+    WriteRifx(rifx, Ramp(4800));
+    // A class 2.0 device whose clock answers at 16, 24 and 48 kHz.
+    {
+        std::ifstream quirk(std::string(LT_QUIRKS_DIR) + "/uac2-mixer-path.txt");
+        std::ofstream text(rates);
+        text << quirk.rdbuf() << "clock-rates 16000 24000 48000\n";
+    }
+    const std::string in441 = w / "in441.wav";
+    a = Ramp(4800);
+    a.Rate = 44100;
+    ASSERT_TRUE(HostWriteWav(in441, a, &error)) << error;
     std::filesystem::create_directory(folder);
     const struct
     {
         std::vector<std::string> Args;
-        const char* Message;
+        std::string Message; // in what the run printed, on either stream
+        int Exit = 2;
+        USHORT Bits = 0;  // out.wav's container; 0: no out.wav
+        USHORT Valid = 0; // and its valid bits
     } cases[] = {
         {{"--record", out, "--seconds", "2x"}, "--seconds \"2x\": give seconds from 0.001 to 3600"},
         {{"--record", out, "--seconds", "0"}, "--seconds \"0\": give seconds"},
         {{"--record", out, "--seconds", "0.0004"}, "--seconds \"0.0004\": give seconds"},
+        {{"--record", out, "--seconds", "0.0005"}, "--seconds \"0.0005\": give seconds"},
+        {{"--record", out, "--seconds", "0x10"}, "--seconds \"0x10\": give seconds"},
+        {{"--record", out, "--seconds", "1e1"}, "--seconds \"1e1\": give seconds"},
+        {{"--record", out, "--seconds", "-1"}, "--seconds \"-1\": give seconds"},
+        {{"--record", out, "--seconds", "."}, "--seconds \".\": give seconds"},
         {{"--record", out, "--seconds", "3600.001"}, "--seconds \"3600.001\": give seconds"},
         {{"--record", out, "--seconds"}, "--seconds needs a value"},
+        {{"--record", out, "--seconds", "1", "--seconds", "2"}, "--seconds is given twice"},
         {{"--asio", "4294968"}, "--asio \"4294968\": give seconds from 0.001 to 3600"},
         {{"--asio", "2x"}, "--asio \"2x\": give seconds"},
         {{"--speed", "slow"}, "--speed \"slow\": give full or high"},
@@ -139,7 +188,8 @@ TEST(HostProgram, BadInputIsRefusedBeforeTheDriverLoads)
         {{"--record", w / "missing/out.wav"}, "No such file or directory"},
         {{"--record", folder}, "Is a directory"},
         {{"--record", "/proc/out.wav"}, "/proc/out.wav: "},
-        {{"--play", w / "missing.wav"}, "missing.wav"},
+        {{"--play", w / "missing.wav"}, "missing.wav: No such file or directory"},
+        {{"--play", folder}, "folder: is a folder, not a file"},
         {{"--play", empty}, "empty.wav: the file holds no frames"},
         {{"--play", in, "--record", out}, "--play and --record are one run each"},
         {{"--device-out", out}, "--device-out goes with --play"},
@@ -148,19 +198,53 @@ TEST(HostProgram, BadInputIsRefusedBeforeTheDriverLoads)
         {{"--record", out, "--unplug-after", "1"}, "--unplug-after must come before the end"},
         {{"--play", in, "--unplug-after", "0.1"}, "--unplug-after must come before the end"},
         {{"--device", "NoSuchName"}, "\"NoSuchName\" (lthost --list names them)"},
-        {{"--descriptor-file", w / "missing.txt"}, "missing.txt"},
+        {{"--descriptor-file", w / "missing.txt"}, "missing.txt: No such file or directory"},
+        {{"--descriptor-file", folder}, "folder: is a folder, not a file"},
         {{"--bogus"}, "unexpected argument \"--bogus\""},
+        {{"--list", "--bogus"}, "unexpected argument \"--bogus\""},
+        {{"--list", "--verbose"}, "--list takes no other option"},
+        // A big-endian file plays its samples, not their bytes swapped.
+        {{"--play", rifx}, "play: the device received the file's samples unchanged", 0},
+        {{"--play", silent}, "play: the file is silence, and so was all the device received", 0},
+        {{"--device", "ChipModelC", "--play", eight},
+         "play: the device keeps 2 channel(s) of 16 bits, not the file's format",
+         0},
+        {{"--device", "Uac2Spdif", "--asio", "0.1"}, "asio: 0.1 s of 0.1 s", 0},
+        // Every standard rate within the filter's range is named.
+        {{"--descriptor-file", rates, "--play", in441},
+         "the filter offers:\n  2 channel(s) of 16 bits at 16000, 24000, 48000 Hz\n",
+         1},
+        {{"--device", "Uac2Spdif", "--play", deep, "--device-out", out}, "STATUS_NO_MATCH", 1},
+        {{"--device", "Uac2HighSpeed", "--play", deep, "--device-out", out},
+         "wrote " + out + ", ",
+         0,
+         32,
+         24},
+        {{"--play", in, "--device-out", out, "--unplug-after", "0.05"},
+         "frames, 2 channel(s) of 16 bits at 48000 Hz (ended early)",
+         1,
+         16,
+         16},
     };
     for (const auto& c : cases)
     {
+        std::filesystem::remove(out);
         const ProgramRun run = w.Run(c.Args);
         std::string line;
         for (const std::string& a : c.Args)
             line += a + " ";
-        EXPECT_EQ(2, run.Exit) << line;
-        EXPECT_TRUE(Has(run.Err, c.Message)) << line << "\n" << run.Err;
-        EXPECT_FALSE(Has(run.Out, "driver load")) << line;
-        EXPECT_FALSE(std::filesystem::exists(out)) << line;
+        EXPECT_EQ(c.Exit, run.Exit) << line << "\n" << run.Err;
+        EXPECT_TRUE(Has(run.Out + run.Err, c.Message)) << line << "\n" << run.Out << run.Err;
+        EXPECT_FALSE(Has(run.Out, "-0.000")) << line;
+        EXPECT_EQ(c.Exit == 2, !Has(run.Out, "driver load")) << line;
+        EXPECT_EQ(c.Bits != 0, std::filesystem::exists(out)) << line;
+        HostAudio written;
+        if (c.Bits != 0)
+        {
+            ASSERT_TRUE(HostReadWav(out, &written, &error)) << line << error;
+            EXPECT_EQ(c.Bits * 100 + c.Valid, written.BitsPerSample * 100 + written.Valid())
+                << line;
+        }
     }
     // The lower bound itself is taken.
     EXPECT_EQ(0, w.Run({"--record", out, "--seconds", "0.001"}).Exit);
@@ -229,4 +313,56 @@ TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
                              "STATUS_NO_MATCH\nplay: the filter offers:\n"
                              "  2 channel(s) of 16 bits at 44100, 48000, 96000 Hz\n"))
         << run.Err;
+}
+
+// The set-up script asks dpkg what is installed and installs the rest of
+// each command's packages with apt-get, as root; without root it names the
+// one command to run and stops. The stand-ins first on PATH say every
+// package is missing (or, last, installed) and log what apt-get is asked.
+TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
+{
+    Workspace w;
+    const std::string bin = w / "bin", log = w / "apt.log";
+    std::filesystem::create_directory(bin);
+    const auto script = [&](const std::string& name, const std::string& body)
+    {
+        std::ofstream(bin + "/" + name) << "#!/bin/sh\n" << body << "\n";
+        std::filesystem::permissions(bin + "/" + name, std::filesystem::perms::owner_all);
+    };
+    script("apt-get", "echo \"$*\" >>" + log);
+    const std::string host = "g++ make cmake pkg-config libsndfile1-dev";
+    const std::string test = host + " libgtest-dev libgmock-dev googletest libbenchmark-dev "
+                                    "libfftw3-dev libkissfft-dev libsamplerate0-dev libsoxr-dev";
+    const std::string install = "install -y --no-install-recommends ";
+    const struct
+    {
+        const char* Command;
+        const char* Uid;
+        bool Installed;
+        int Exit;
+        std::string Asked; // apt-get's log
+        std::string Said;  // on stderr
+    } cases[] = {
+        {"host", "0", false, 0, "update\n" + install + host + "\n", ""},
+        {"test", "0", false, 0, "update\n" + install + test + "\n", ""},
+        {"ci", "0", false, 0, "update\n" + install + test + " clang libclang-rt-dev\n", ""},
+        {"host", "1000", false, 1, "",
+         "sudo sh -c 'apt-get update && apt-get " + install + host + "'"},
+        {"ci", "1000", true, 0, "", ""},
+        {"all", "0", false, 2, "", "usage: bash scripts/setup.sh host|test|ci"},
+    };
+    const std::string path = "PATH=" + bin + ":" + getenv("PATH");
+    char* env[] = {const_cast<char*>(path.c_str()), nullptr};
+    for (const auto& c : cases)
+    {
+        std::filesystem::remove(log);
+        script("id", std::string("echo ") + c.Uid);
+        script("dpkg", c.Installed
+                           ? "echo 'Status: install ok installed'"
+                           : "echo \"dpkg-query: package '$2' is not installed\" >&2; exit 1");
+        const ProgramRun run = w.Run({LT_SETUP_SCRIPT, c.Command}, "bash", env);
+        EXPECT_EQ(c.Exit, run.Exit) << c.Command << " " << c.Uid << "\n" << run.Err;
+        EXPECT_EQ(c.Asked, ReadAll(log)) << c.Command << " " << c.Uid;
+        EXPECT_TRUE(Has(run.Err, c.Said)) << c.Command << " " << c.Uid << "\n" << run.Err;
+    }
 }

@@ -1,0 +1,85 @@
+#include "sim/host/harness/host_wav_writer.h"
+
+#include <sndfile.h>
+
+namespace
+{
+// The integer PCM encodings by container width.
+constexpr struct
+{
+    int SubFormat;
+    USHORT Bits;
+} kEncodings[] = {
+    {SF_FORMAT_PCM_U8, 8},
+    {SF_FORMAT_PCM_16, 16},
+    {SF_FORMAT_PCM_24, 24},
+    {SF_FORMAT_PCM_32, 32},
+};
+} // namespace
+
+HostWavWriter::~HostWavWriter()
+{
+    std::string ignored;
+    Close(&ignored);
+}
+
+bool HostWavWriter::Open(const HostAudio& format, std::string* error)
+{
+    m_Format = {format.Rate, format.Channels, format.BitsPerSample, {}, format.ValidBits};
+    SF_INFO info = {};
+    info.samplerate = (int)format.Rate;
+    info.channels = format.Channels;
+    for (const auto& e : kEncodings)
+        if (format.BitsPerSample == e.Bits)
+            info.format =
+                (format.Valid() < format.BitsPerSample ? SF_FORMAT_WAVEX : SF_FORMAT_WAV) |
+                e.SubFormat;
+    if (info.format == 0 || !sf_format_check(&info))
+    {
+        *error = m_Path + ": no WAV encoding for " + std::to_string(format.Channels) +
+                 " channel(s) of " + std::to_string(format.BitsPerSample) + " bits at " +
+                 std::to_string(format.Rate) + " Hz";
+        return false;
+    }
+    m_File = sf_open(m_Path.c_str(), SFM_WRITE, &info);
+    if (m_File == nullptr)
+    {
+        *error = m_Path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    m_Frames = 0;
+    return true;
+}
+
+bool HostWavWriter::Write(const UCHAR* data, size_t bytes, std::string* error)
+{
+    if (bytes == 0)
+        return true;
+    if (m_File == nullptr || m_Format.FrameBytes() == 0 || bytes % m_Format.FrameBytes() != 0)
+    {
+        *error = m_Path + ": not open for whole frames";
+        return false;
+    }
+    if (sf_write_raw(m_File, data, (sf_count_t)bytes) != (sf_count_t)bytes)
+    {
+        *error = m_Path + ": " + sf_strerror(m_File);
+        return false;
+    }
+    m_Frames += bytes / m_Format.FrameBytes();
+    return true;
+}
+
+bool HostWavWriter::Close(std::string* error)
+{
+    if (m_File == nullptr)
+        return true;
+    const int closed = sf_close(m_File);
+    m_File = nullptr;
+    if (closed != 0)
+    {
+        *error = m_Path + ": " + sf_error_number(closed);
+        return false;
+    }
+    return m_Format.Valid() >= m_Format.BitsPerSample ||
+           HostSetValidBits(m_Path, m_Format.Valid(), error);
+}
