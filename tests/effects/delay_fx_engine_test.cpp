@@ -290,8 +290,10 @@ TEST_P(DelayFxModel, MatchesPerLineReferenceSampleForSample)
 }
 
 // Non-finite samples among the noise enter as silence (the reference reads
-// zeros there); calls of one frame, just under, at and over a block, and one
-// long call.
+// zeros there); calls of one frame, just under, at and over a block, over
+// three blocks with one to three frames after the last whole vector, and one
+// long call. Besides the scattered samples, each call has one in its last,
+// second or third last frame.
 TEST_P(DelayFxModel, MatchesReferenceWithNonFiniteSamplesInAnyCallLength)
 {
     const auto [slot, channels, amplitude] = GetParam();
@@ -299,12 +301,26 @@ TEST_P(DelayFxModel, MatchesReferenceWithNonFiniteSamplesInAnyCallLength)
     const size_t frames = 2 * static_cast<size_t>(f.cells) + 1500;
     Block in = Burst(frames, frames, amplitude), clean = in;
     const float poison[] = {NAN, INFINITY, -INFINITY};
+    const auto put = [&](size_t i, size_t k)
+    {
+        in[k % 8][i] = poison[k % 3];
+        clean[k % 8][i] = 0.0f;
+    };
     for (size_t i = 5; i < frames; i += 97)
     {
-        in[i % 8][i] = poison[i % 3];
-        clean[i % 8][i] = 0.0f;
+        put(i, i);
     }
-    const Block out = Process(*MakeEngine(f.rate, channels), in, {1, 127, 128, 129, 3000});
+    const std::initializer_list<int32_t> calls = {1, 127, 128, 129, 441, 442, 443, 3000};
+    for (size_t end = 0, k = 0; end < frames; ++k)
+    {
+        end += static_cast<size_t>(calls.begin()[k % calls.size()]);
+        const size_t fromEnd = 1 + k % 3;
+        if (end >= fromEnd && end - fromEnd < frames)
+        {
+            put(end - fromEnd, k);
+        }
+    }
+    const Block out = Process(*MakeEngine(f.rate, channels), in, calls);
     ReferenceNetwork ref(f, static_cast<int32_t>(channels));
     for (size_t i = 0; i < frames; ++i)
     {
@@ -597,7 +613,9 @@ TEST(DelayFxEngine, NonFiniteSamplesEnterAsSilence)
 }
 
 // Flush-to-zero and denormals-are-zero off: a decaying tail would cycle
-// through denormals in the memory.
+// through denormals in the memory, and so would subnormal input. Every cell
+// of the memory is checked after every call (the lines, the sections' states,
+// the sparse filters' and the output filters' histories).
 TEST(DelayFxEngine, TheMemoryNeverHoldsADenormal)
 {
     const unsigned saved = EmuGetMxcsr();
@@ -605,14 +623,14 @@ TEST(DelayFxEngine, TheMemoryNeverHoldsADenormal)
     for (const RateFacts& f : Rates)
     {
         auto e = MakeEngine(f.rate, 8);
-        Block b = Burst(512, 512, 0.9f);
         size_t denormals = 0;
-        for (int32_t done = 0; done < 8 * f.cells; done += 512)
+        for (int32_t done = 0, call = 0; done < 8 * f.cells; done += 512, ++call)
         {
-            Process(*e, b, {512});
-            for (int32_t i = 0; i < e->MemoryLength(); ++i)
+            // Subnormal noise into the silent network, then noise, then silence.
+            const float amplitude = call < 2 ? 2e-38f : call == 2 ? 0.9f : 0.0f;
+            Process(*e, Burst(512, 512, amplitude), {512});
+            for (int32_t i = 0; i < CDelayFxEngine::MemoryCells; ++i)
                 denormals += std::fpclassify(e->Memory()[i]) == FP_SUBNORMAL;
-            b = Burst(512, 0, 0.0f);
         }
         EXPECT_EQ(0u, denormals) << f.rate;
     }
