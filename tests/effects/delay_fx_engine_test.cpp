@@ -612,6 +612,32 @@ TEST(DelayFxEngine, NonFiniteSamplesEnterAsSilence)
         }
 }
 
+// Two finite samples summed into one input (a front and the low-frequency
+// channel) overflow to infinity; once the block and the sparse filters'
+// histories have passed, the memory holds only finite values and the output
+// is signal again, wherever the frame lies in a call.
+TEST(DelayFxEngine, RecoversFromAFrameThatOverflows)
+{
+    for (const size_t slot : {0u, 3u})
+        for (const size_t fromEnd : {1u, 2u, 3u, 200u})
+        {
+            const RateFacts& f = Rates[slot];
+            const size_t call = 443, at = 3 * call - fromEnd, frames = at + 4096;
+            Block in = Burst(frames, frames, 0.3f);
+            in[0][at] = in[3][at] = (fromEnd % 2 != 0 ? 3.4e38f : -3.4e38f);
+            auto e = MakeEngine(f.rate, 8);
+            const Block out = Process(*e, in, {static_cast<int32_t>(call)});
+            size_t nonFinite = 0, silent = 0;
+            for (int32_t i = 0; i < CDelayFxEngine::MemoryCells; ++i)
+                nonFinite += !std::isfinite(e->Memory()[i]);
+            const size_t from = at + 2 * CDelayFxEngine::BlockFrames + 2 * 42 + 2;
+            for (size_t i = from; i < frames; ++i)
+                silent += out[0][i] == 0.0f;
+            EXPECT_EQ(nonFinite, 0u) << f.rate << " " << fromEnd;
+            EXPECT_LT(silent, (frames - from) / 100) << f.rate << " " << fromEnd;
+        }
+}
+
 // Flush-to-zero and denormals-are-zero off: a decaying tail would cycle
 // through denormals in the memory, and so would subnormal input. Every cell
 // of the memory is checked after every call (the lines, the sections' states,
