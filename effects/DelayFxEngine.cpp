@@ -376,7 +376,7 @@ void RunSections(const Network& net, const int32_t* fill, int32_t frames,
             {
                 w = _mm_add_ps(w, _mm_mul_ps(rows[5 * k + j], sum[j]));
             }
-            _mm_storeu_ps(lineNow[k] + n, NormalOrZero(FiniteOrZero(w)));
+            _mm_storeu_ps(lineNow[k] + n, FiniteNormalOrZero(w));
         }
     };
     int32_t n = 0;
