@@ -376,7 +376,7 @@ void RunSections(const Network& net, const int32_t* fill, int32_t frames,
             {
                 w = _mm_add_ps(w, _mm_mul_ps(rows[5 * k + j], sum[j]));
             }
-            _mm_storeu_ps(lineNow[k] + n, NormalOrZero(w));
+            _mm_storeu_ps(lineNow[k] + n, FiniteNormalOrZero(w));
         }
     };
     int32_t n = 0;
@@ -401,10 +401,13 @@ void RunSections(const Network& net, const int32_t* fill, int32_t frames,
         writeLines(n, sum);
         shadow(n);
     }
-    _mm_storeu_ps(state, f1);
-    _mm_storeu_ps(state + 4, f2);
-    _mm_storeu_ps(state + 8, y1);
-    _mm_storeu_ps(state + 12, y2);
+    // An overflow (two channels near the float range summed) would stay in
+    // the sections and the lines for good: they keep only finite values, the
+    // sections from one block to the next.
+    _mm_storeu_ps(state, FiniteOrZero(f1));
+    _mm_storeu_ps(state + 4, FiniteOrZero(f2));
+    _mm_storeu_ps(state + 8, FiniteOrZero(y1));
+    _mm_storeu_ps(state + 12, FiniteOrZero(y2));
 }
 
 // Each filter over 32 frames at a time, eight vectors of sums side by side;

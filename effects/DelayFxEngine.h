@@ -54,7 +54,13 @@ class CDelayFxEngine
     int32_t RateIndex() const { return m_RateIndex; }
     uint32_t ChannelsMinusOne() const { return m_ChannelsMinusOne; }
     int32_t MemoryLength() const { return m_MemoryLength; }
-    const float* Memory() const { return m_Memory; }
+    // The lines' histories, four sections' states, the sparse filters' and
+    // output filters' histories, each with room for a block after it: no
+    // more than the network's cells, the sixteen windows' room and their
+    // rounding to whole vectors.
+    static constexpr int32_t MemoryCells =
+        MaxMemoryLength + Lines * LineSlack + 16 * (BlockFrames + 4);
+    const float* Memory() const { return m_Memory; } // MemoryCells floats
 
     // One block's signals, frame by frame, padded to whole SSE vectors.
     struct BlockScratch
@@ -70,13 +76,6 @@ class CDelayFxEngine
   private:
     void Adopt();
     void RevertPending();
-
-    // The lines' histories, four sections' states, the sparse filters' and
-    // output filters' histories, each with room for a block after it: no
-    // more than the network's cells, the sixteen windows' room and their
-    // rounding to whole vectors.
-    static constexpr int32_t MemoryCells =
-        MaxMemoryLength + Lines * LineSlack + 16 * (BlockFrames + 4);
 
     int32_t m_RateIndex;
     uint32_t m_ChannelsMinusOne;

@@ -290,8 +290,10 @@ TEST_P(DelayFxModel, MatchesPerLineReferenceSampleForSample)
 }
 
 // Non-finite samples among the noise enter as silence (the reference reads
-// zeros there); calls of one frame, just under, at and over a block, and one
-// long call.
+// zeros there); calls of one frame, just under, at and over a block, over
+// three blocks with one to three frames after the last whole vector, and one
+// long call. Besides the scattered samples, each call has one in its last,
+// second or third last frame.
 TEST_P(DelayFxModel, MatchesReferenceWithNonFiniteSamplesInAnyCallLength)
 {
     const auto [slot, channels, amplitude] = GetParam();
@@ -299,12 +301,26 @@ TEST_P(DelayFxModel, MatchesReferenceWithNonFiniteSamplesInAnyCallLength)
     const size_t frames = 2 * static_cast<size_t>(f.cells) + 1500;
     Block in = Burst(frames, frames, amplitude), clean = in;
     const float poison[] = {NAN, INFINITY, -INFINITY};
+    const auto put = [&](size_t i, size_t k)
+    {
+        in[k % 8][i] = poison[k % 3];
+        clean[k % 8][i] = 0.0f;
+    };
     for (size_t i = 5; i < frames; i += 97)
     {
-        in[i % 8][i] = poison[i % 3];
-        clean[i % 8][i] = 0.0f;
+        put(i, i);
     }
-    const Block out = Process(*MakeEngine(f.rate, channels), in, {1, 127, 128, 129, 3000});
+    const std::initializer_list<int32_t> calls = {1, 127, 128, 129, 441, 442, 443, 3000};
+    for (size_t end = 0, k = 0; end < frames; ++k)
+    {
+        end += static_cast<size_t>(calls.begin()[k % calls.size()]);
+        const size_t fromEnd = 1 + k % 3;
+        if (end >= fromEnd && end - fromEnd < frames)
+        {
+            put(end - fromEnd, k);
+        }
+    }
+    const Block out = Process(*MakeEngine(f.rate, channels), in, calls);
     ReferenceNetwork ref(f, static_cast<int32_t>(channels));
     for (size_t i = 0; i < frames; ++i)
     {
@@ -596,8 +612,36 @@ TEST(DelayFxEngine, NonFiniteSamplesEnterAsSilence)
         }
 }
 
+// Two finite samples summed into one input (a front and the low-frequency
+// channel) overflow to infinity; once the block and the sparse filters'
+// histories have passed, the memory holds only finite values and the output
+// is signal again, wherever the frame lies in a call.
+TEST(DelayFxEngine, RecoversFromAFrameThatOverflows)
+{
+    for (const size_t slot : {0u, 3u})
+        for (const size_t fromEnd : {1u, 2u, 3u, 200u})
+        {
+            const RateFacts& f = Rates[slot];
+            const size_t call = 443, at = 3 * call - fromEnd, frames = at + 4096;
+            Block in = Burst(frames, frames, 0.3f);
+            in[0][at] = in[3][at] = (fromEnd % 2 != 0 ? 3.4e38f : -3.4e38f);
+            auto e = MakeEngine(f.rate, 8);
+            const Block out = Process(*e, in, {static_cast<int32_t>(call)});
+            size_t nonFinite = 0, silent = 0;
+            for (int32_t i = 0; i < CDelayFxEngine::MemoryCells; ++i)
+                nonFinite += !std::isfinite(e->Memory()[i]);
+            const size_t from = at + 2 * CDelayFxEngine::BlockFrames + 2 * 42 + 2;
+            for (size_t i = from; i < frames; ++i)
+                silent += out[0][i] == 0.0f;
+            EXPECT_EQ(nonFinite, 0u) << f.rate << " " << fromEnd;
+            EXPECT_LT(silent, (frames - from) / 100) << f.rate << " " << fromEnd;
+        }
+}
+
 // Flush-to-zero and denormals-are-zero off: a decaying tail would cycle
-// through denormals in the memory.
+// through denormals in the memory, and so would subnormal input. Every cell
+// of the memory is checked after every call (the lines, the sections' states,
+// the sparse filters' and the output filters' histories).
 TEST(DelayFxEngine, TheMemoryNeverHoldsADenormal)
 {
     const unsigned saved = EmuGetMxcsr();
@@ -605,14 +649,14 @@ TEST(DelayFxEngine, TheMemoryNeverHoldsADenormal)
     for (const RateFacts& f : Rates)
     {
         auto e = MakeEngine(f.rate, 8);
-        Block b = Burst(512, 512, 0.9f);
         size_t denormals = 0;
-        for (int32_t done = 0; done < 8 * f.cells; done += 512)
+        for (int32_t done = 0, call = 0; done < 8 * f.cells; done += 512, ++call)
         {
-            Process(*e, b, {512});
-            for (int32_t i = 0; i < e->MemoryLength(); ++i)
+            // Subnormal noise into the silent network, then noise, then silence.
+            const float amplitude = call < 2 ? 2e-38f : call == 2 ? 0.9f : 0.0f;
+            Process(*e, Burst(512, 512, amplitude), {512});
+            for (int32_t i = 0; i < CDelayFxEngine::MemoryCells; ++i)
                 denormals += std::fpclassify(e->Memory()[i]) == FP_SUBNORMAL;
-            b = Burst(512, 0, 0.0f);
         }
         EXPECT_EQ(0u, denormals) << f.rate;
     }

@@ -1,5 +1,6 @@
-// The four-lane guards give, lane by lane, the bits the scalar guards give,
-// with denormals-are-zero and flush-to-zero off and on.
+// The four-lane guards give, lane by lane, the bits the scalar guards give
+// (the combined one what both keep), with denormals-are-zero and
+// flush-to-zero off and on.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -51,19 +52,22 @@ TEST(SampleGuards, FourLanesKeepExactlyWhatOneLaneKeeps)
         for (const GuardCase& c : cases)
         {
             SCOPED_TRACE(::testing::Message() << c.value << " mxcsr " << mode);
-            float finite[4], normal[4];
+            float finite[4], normal[4], both[4];
             const __m128 v = _mm_set_ps(1.0f, c.value, -2.0f, c.value);
             _mm_storeu_ps(finite, FiniteOrZero(v));
             _mm_storeu_ps(normal, NormalOrZero(v));
+            _mm_storeu_ps(both, FiniteNormalOrZero(v));
             EXPECT_EQ(Bits(FiniteOrZero(c.value)), c.finite ? Bits(c.value) : 0u);
             EXPECT_EQ(Bits(NormalOrZero(c.value)), c.normal ? Bits(c.value) : 0u);
             for (const int lane : {0, 2})
             {
                 EXPECT_EQ(Bits(finite[lane]), Bits(FiniteOrZero(c.value)));
                 EXPECT_EQ(Bits(normal[lane]), Bits(NormalOrZero(c.value)));
+                EXPECT_EQ(Bits(both[lane]), c.finite && c.normal ? Bits(c.value) : 0u);
             }
             EXPECT_EQ(finite[1], -2.0f);
             EXPECT_EQ(normal[3], 1.0f);
+            EXPECT_EQ(both[1], -2.0f);
         }
     }
     EmuSetMxcsr(saved);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <utility>
 
+#include "globaltopo/common/SampleGuards.h"
+
 namespace
 {
 // The lanes run sections of this many coefficients on each side.
@@ -248,6 +250,12 @@ void IirProcessInOrder(CIirFilter& filter, float* out, const float* in, int32_t 
     }
 }
 
+void FiniteOrZeroInPlace(float* values, int32_t count)
+{
+    for (int32_t k = 0; k < count; ++k)
+        values[k] = FiniteOrZero(values[k]);
+}
+
 int32_t Wrap(int32_t slot, int32_t count)
 {
     return (slot % count + count) % count;
@@ -333,6 +341,18 @@ void CIirFilter::IirProcess(float* out, const float* in, int32_t len)
         }
         out[i] = acc;
     }
+    KeepHistoriesFinite();
+}
+
+// An overflow or a NaN left in a history would come back through the
+// recursion for good; as silence the filter recovers by its next call. While
+// the outputs are finite so are the histories, and nothing changes.
+void CIirFilter::KeepHistoriesFinite()
+{
+    if (m_pFeedForward != nullptr)
+        FiniteOrZeroInPlace(m_pFeedForward + m_nb, 2 * m_nb);
+    if (m_pFeedback != nullptr)
+        FiniteOrZeroInPlace(m_pFeedback + m_na, 2 * m_na);
 }
 
 bool CIirFilter::IirThirdOrder() const
@@ -353,7 +373,7 @@ void CIirFilter::IirLoadState(float* x, float* y) const
 
 // The histories and positions IirProcess leaves after len samples whose last
 // inputs and outputs are x and y (the slots still to be read; the others are
-// overwritten before they are read).
+// overwritten before they are read), kept finite as IirProcess keeps them.
 void CIirFilter::IirStoreState(const float* x, const float* y, int32_t len)
 {
     m_nXPos = Wrap(m_nXPos - len, m_nb);
@@ -366,8 +386,8 @@ void CIirFilter::IirStoreState(const float* x, const float* y, int32_t len)
         // per slot costs more than the rest of a short run).
         const int32_t xSlot = m_nXPos + 1 + k - (m_nXPos + 1 + k >= m_nb ? m_nb : 0);
         const int32_t ySlot = m_nYPos + 1 + k - (m_nYPos + 1 + k >= m_na ? m_na : 0);
-        xHistory[xSlot] = xHistory[xSlot + m_nb] = x[k];
-        yHistory[ySlot] = yHistory[ySlot + m_na] = y[k];
+        xHistory[xSlot] = xHistory[xSlot + m_nb] = FiniteOrZero(x[k]);
+        yHistory[ySlot] = yHistory[ySlot + m_na] = FiniteOrZero(y[k]);
     }
 }
 

@@ -29,7 +29,8 @@ class CIirFilter : public CQvrPoolObject
     CIirFilter& operator=(const CIirFilter&) = delete;
 
     // y[n] = sum b[k] x[n-k] - sum over k >= 1 of a[k] y[n-k]; out may be
-    // in itself.
+    // in itself. An input or output that is not finite is left in the
+    // histories as 0 when the call returns.
     void IirProcess(float* out, const float* in, int32_t len);
     // IirProcess of count (at most IIR_MAX_LANES) filters over their own
     // buffers, side by side: each SIMD lane repeats one filter's operations in
@@ -51,6 +52,7 @@ class CIirFilter : public CQvrPoolObject
     // len samples.
     void IirLoadState(float* x, float* y) const;
     void IirStoreState(const float* x, const float* y, int32_t len);
+    void KeepHistoriesFinite();
 
     float* m_pFeedback;    // a[0..na-1], then na past outputs twice over
     float* m_pFeedForward; // b[0..nb-1], then nb past inputs twice over

@@ -3,7 +3,9 @@
 // plain mix while disabled or unconfigurable, and the delay through it all.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -170,28 +172,91 @@ TEST(QvrEngine, DelayThroughTheEngine)
     }
 }
 
-// A non-finite sample enters as silence, enabled or mixing plainly: the
-// output is the one of the same input with a 0 in its place.
+// Where a sample is put: channel, call and frame from the end of that call
+// (the last one to three frames of a call are the part after its last whole
+// vector).
+struct Placement
+{
+    int channel;
+    size_t call, fromEnd;
+};
+
+// 441-frame calls end one frame after a whole vector, 442 two, 443 three.
+constexpr uint32_t kCallLengths[] = {441, 442, 443, 480};
+constexpr Placement kPlacements[] = {{2, 1, 1}, {0, 2, 2}, {7, 3, 3}, {5, 4, 1}, {3, 5, 130}};
+
+// The engine run over frames in calls of one length, with value at p.
+qvrtest::ChannelSet RunWith(CQvrEngine& engine, uint32_t call, size_t frames, const Placement& p,
+                            float value)
+{
+    qvrtest::ChannelSet x(8, frames, 11);
+    x.data[p.channel][(p.call + 1) * call - p.fromEnd] = value;
+    for (size_t done = 0; done < frames; done += call)
+        engine.QvrProcess(x.At(done), (uint32_t)std::min<size_t>(call, frames - done));
+    return x;
+}
+
+// A non-finite sample enters as silence, enabled or mixing plainly, wherever
+// it lies in a call: the output is the one of the same input with a 0 in its
+// place.
 TEST(QvrEngine, NonFiniteSamplesEnterAsSilence)
 {
     TestBank bank = TestBank::Direct();
+    const float values[] = {INFINITY, -INFINITY, NAN};
     for (const int enable : {1, 0})
-        for (const float value : {INFINITY, -INFINITY, NAN})
+        for (size_t row = 0; row < std::size(kPlacements); ++row)
         {
-            EnginePtr engines[2] = {NewEngine(bank.data.data()), NewEngine(bank.data.data())};
-            qvrtest::ChannelSet x[2] = {{8, 2880, 11}, {8, 2880, 11}};
-            x[0].data[2][100] = 0.0f;
-            x[1].data[2][100] = value;
-            for (int i = 0; i < 2; ++i)
+            const uint32_t call = kCallLengths[row % std::size(kCallLengths)];
+            const float value = values[row % std::size(values)];
+            std::vector<float> out[2][2];
+            for (const float sample : {0.0f, value})
             {
-                StartLikeTheNode(*engines[i], 48000);
-                engines[i]->QvrSetEnable(enable);
-                for (size_t done = 0; done < 2880; done += 480)
-                    engines[i]->QvrProcess(x[i].At(done), 480);
+                EnginePtr engine = NewEngine(bank.data.data());
+                StartLikeTheNode(*engine, 48000);
+                engine->QvrSetEnable(enable);
+                qvrtest::ChannelSet x = RunWith(*engine, call, 8 * call, kPlacements[row], sample);
+                out[sample == 0.0f ? 0 : 1][0] = x.data[0];
+                out[sample == 0.0f ? 0 : 1][1] = x.data[1];
             }
-            EXPECT_EQ(x[0].data[0], x[1].data[0]) << enable << " " << value;
-            EXPECT_EQ(x[0].data[1], x[1].data[1]) << enable << " " << value;
+            EXPECT_EQ(out[0][0], out[1][0]) << enable << " " << value << " row " << row;
+            EXPECT_EQ(out[0][1], out[1][1]) << enable << " " << value << " row " << row;
         }
+}
+
+// One finite sample too large for the filters' sums overflows them to
+// infinity; the outputs are finite again once the engine's longest response
+// has passed (the head and tail filters, the crosstalk stage, two blocks of
+// framing and the conversion filters' look-ahead), in both modes, at the
+// rate without conversion and at the one with it.
+TEST(QvrEngine, OutputsAreFiniteAgainAfterAnOverflowingSample)
+{
+    constexpr size_t longest = HEADPHONE_HEAD_LEN + HEADPHONE_MAX_TAIL_LEN + HEADPHONE_CTC_TAPS +
+                               2 * HEADPHONEFIR_N + 2 * 64;
+    const float values[] = {3.4e38f, -1e37f, 3.4e38f};
+    for (const DWORD rate : {44100u, 48000u})
+        for (const int32_t speaker : {0, 1})
+            for (size_t row = 0; row < std::size(kPlacements); ++row)
+            {
+                const uint32_t call = kCallLengths[row % std::size(kCallLengths)];
+                const Placement& p = kPlacements[row];
+                const size_t at = (p.call + 1) * call - p.fromEnd;
+                EnginePtr engine = NewEngine();
+                StartLikeTheNode(*engine, rate);
+                engine->QvrSetSpeakerMode(speaker);
+                engine->QvrSetCtcAngle(3);
+                engine->QvrSetHeadphoneRoom(0); // the longest tail
+                engine->QvrSetSpeakerRoom(0);
+                const qvrtest::ChannelSet x =
+                    RunWith(*engine, call, at + longest + 4 * call, p, values[row % 3]);
+                size_t nonFinite = 0, last = 0;
+                for (size_t i = at; i < x.data[0].size(); ++i)
+                    for (int e = 0; e < 2; ++e)
+                        if (!std::isfinite(x.data[e][i]))
+                            ++nonFinite, last = i;
+                EXPECT_GT(nonFinite, 0u) << "the sample overflows the sums";
+                EXPECT_LT(last, at + longest)
+                    << rate << " Hz, speaker mode " << speaker << ", row " << row;
+            }
 }
 
 TEST(QvrEngine, WithoutItsStateTheEngineOnlyStoresAndMixes)
