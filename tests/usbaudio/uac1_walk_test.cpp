@@ -261,11 +261,12 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
         UCHAR Subtype, Offset, Value; // in the descriptors of `Formats`
         std::vector<int> Formats;     // 0 and 1 playback (interface 1), 2 capture (interface 2)
         std::vector<int> LeftOut;
+        bool NamesTag = false; // a setting of a kept interface is named with its tag
     } cases[] = {{kFormat, 4, 0, {2}, {2}},         {kFormat, 4, 9, {2}, {2}},
                  {kFormat, 4, 8, {2}, {}},          {kFormat, 5, 0, {2}, {2}},
                  {kFormat, 4, 9, {0}, {}},          {kFormat, 4, 9, {0, 1, 2}, {1, 2}},
                  {kGeneral, 5, 3, {2}, {2}},        {kGeneral, 5, 2, {2}, {2}},
-                 {kGeneral, 5, 4, {0, 1}, {1}},     {kGeneral, 5, 5, {0}, {}},
+                 {kGeneral, 5, 4, {0, 1}, {1}},     {kGeneral, 5, 5, {0}, {}, true},
                  {kGeneral, 5, 0x20, {0, 1, 2}, {}}};
     for (const auto& c : cases)
     {
@@ -284,10 +285,18 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
         EXPECT_TRUE(left == 0 || engines.size() == left) << engines.size();
         std::vector<int> named;
         int number = -1;
+        bool tagNamed = false;
         for (const std::string& line : EmuDbgOutput())
+        {
+            tagNamed = tagNamed ||
+                       line == "UsbAudio: AudioStreaming interface 1 alternate setting 1: Type I "
+                               "format tag 0x5 at 2 bytes a sample is not PCM the driver "
+                               "carries: left out\n";
             if (line.find(" has no format") != std::string::npos &&
                 sscanf(line.c_str(), "UsbAudio: AudioStreaming interface %d", &number) == 1)
                 named.push_back(number);
+        }
+        EXPECT_EQ(c.NamesTag, tagNamed);
         EXPECT_EQ(c.LeftOut, named) << (int)c.Offset << " " << (int)c.Value;
     }
 }
