@@ -288,10 +288,8 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
         bool tagNamed = false;
         for (const std::string& line : EmuDbgOutput())
         {
-            tagNamed = tagNamed ||
-                       line == "UsbAudio: AudioStreaming interface 1 alternate setting 1: Type I "
-                               "format tag 0x5 at 2 bytes a sample is not PCM the driver "
-                               "carries: left out\n";
+            tagNamed = tagNamed || line.find("interface 1 alternate setting 1: Type I format "
+                                             "tag 0x5 at 2 bytes") != std::string::npos;
             if (line.find(" has no format") != std::string::npos &&
                 sscanf(line.c_str(), "UsbAudio: AudioStreaming interface %d", &number) == 1)
                 named.push_back(number);

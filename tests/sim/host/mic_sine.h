@@ -24,12 +24,18 @@ inline SHORT MicSine(ULONGLONG k, int bits = 16)
 // How many phases of the sine's 48-sample period match every sample from
 // the first frame that is not silent on, each channel of a frame carrying
 // the same sample; 1 for a recording that is the sine.
-inline int MicSinePhases(const std::vector<SHORT>& samples, size_t channels = 1, int bits = 16)
+// The first frame that is not silent.
+inline size_t MicSineStart(const std::vector<SHORT>& samples, size_t channels)
 {
     size_t first = 0;
     while (first < samples.size() && samples[first] == 0)
         ++first;
-    first -= first % channels;
+    return first - first % channels;
+}
+
+inline int MicSinePhases(const std::vector<SHORT>& samples, size_t channels = 1, int bits = 16)
+{
+    const size_t first = MicSineStart(samples, channels);
     int phases = 0;
     for (ULONGLONG phase = 0; phase < 48 && first < samples.size(); ++phase)
     {

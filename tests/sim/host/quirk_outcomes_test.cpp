@@ -83,10 +83,7 @@ void ExpectPlaysBitExact(HostHarness& host, USHORT channels, USHORT bits)
 // phase that fits it best, from its first sample that is not silent on.
 double SineSnrDb(const std::vector<SHORT>& samples, size_t channels, int bits)
 {
-    size_t first = 0;
-    while (first < samples.size() && samples[first] == 0)
-        ++first;
-    first -= first % channels;
+    const size_t first = MicSineStart(samples, channels);
     double best = -1e9;
     for (int phase = 0; phase < 48; ++phase)
     {
