@@ -145,7 +145,7 @@ void CUsbAudio1Capture::ProcessCapturedData(PTRANSFERCONTEXT context)
             if (length == 0 && USBD_SUCCESS(iso.IsoPacket[i].Status))
             {
                 length = m_SilenceBytes;
-                RtlZeroMemory(slot, length);
+                RtlFillMemory(slot, length, WireSilence());
             }
             AppendToRing(slot, length < m_PacketStride ? length : m_PacketStride);
         }
@@ -189,8 +189,10 @@ void CUsbAudio1Capture::DeliverWholeFrames()
     m_CaptureRingRead = (read + whole) % size;
 }
 
+// The ring holds the device's samples; its clients get the engine's.
 void CUsbAudio1Capture::DeliverPiece(PUCHAR data, ULONG bytes)
 {
+    FlipWireSign(data, bytes);
     ProcessBuffer(data, (LONG)bytes);
     Notify(STREAM_NOTIFY_CAPTURE_DATA, bytes, 0, data);
 }

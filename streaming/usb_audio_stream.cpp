@@ -81,7 +81,7 @@ CUsbAudioStream::CUsbAudioStream(PUNKNOWN outerUnknown, ULONG interfaceNumber, U
       m_PreparedClient(nullptr), m_ContextLock(0), m_BusyContexts(), m_FreeContexts(),
       m_UrbLookaside(), m_ContextLookaside(), m_BufferLookaside(), m_LookasideReady(FALSE),
       m_WorkerThread(nullptr), m_CyclicControl(nullptr), m_Pacing(), m_SentUrbs(0),
-      m_InterfaceCounted(FALSE)
+      m_InterfaceCounted(FALSE), m_WireSignFlip(0), m_EngineSilence(0)
 {
     InitializeListHead(&m_AltSettingList);
     KeInitializeSpinLock(&m_SendLock);
@@ -195,7 +195,7 @@ NTSTATUS CUsbAudioStream::InitStream(ULONG direction, PUNKNOWN owner)
 }
 
 NTSTATUS CUsbAudioStream::AddStreamFormat(const WAVEFORMATEXTENSIBLE* format,
-                                          UCHAR alternateSetting)
+                                          UCHAR alternateSetting, WireSampleSign sign)
 {
     PAGED_CODE();
     if (format == nullptr)
@@ -212,6 +212,7 @@ NTSTATUS CUsbAudioStream::AddStreamFormat(const WAVEFORMATEXTENSIBLE* format,
     }
     record->AlternateSetting = alternateSetting;
     RtlCopyMemory(&record->Format, format, c_FormatRecordBytes);
+    record->Sign = sign;
     InsertTailList(&m_AltSettingList, &record->Links);
     return STATUS_SUCCESS;
 }
@@ -225,10 +226,10 @@ void CUsbAudioStream::FreeFormats()
     }
 }
 
-NTSTATUS CUsbAudioStream::FindAlternateSetting(const WAVEFORMATEX* format, PUCHAR alternateSetting)
+const AltSettingFormat* CUsbAudioStream::FindFormatRecord(const WAVEFORMATEX* format) const
 {
-    if (alternateSetting == nullptr || format == nullptr)
-        return STATUS_INVALID_PARAMETER;
+    if (format == nullptr)
+        return nullptr;
     const bool extensible = format->wFormatTag == WAVE_FORMAT_EXTENSIBLE;
     // A record holds 40 bytes, whatever the caller says its extension is.
     ULONG compared = sizeof(WAVEFORMATEX) + format->cbSize;
@@ -245,12 +246,45 @@ NTSTATUS CUsbAudioStream::FindAlternateSetting(const WAVEFORMATEX* format, PUCHA
                                             held.wBitsPerSample == format->wBitsPerSample &&
                                             SubFormatTag(record->Format) == format->wFormatTag;
         if (match)
-        {
-            *alternateSetting = record->AlternateSetting;
-            return STATUS_SUCCESS;
-        }
+            return record;
     }
-    return STATUS_INVALID_PARAMETER;
+    return nullptr;
+}
+
+NTSTATUS CUsbAudioStream::FindAlternateSetting(const WAVEFORMATEX* format, PUCHAR alternateSetting)
+{
+    if (alternateSetting == nullptr || format == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    const AltSettingFormat* record = FindFormatRecord(format);
+    if (record == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *alternateSetting = record->AlternateSetting;
+    return STATUS_SUCCESS;
+}
+
+void CUsbAudioStream::SetWireSign(const WAVEFORMATEX& format, WireSampleSign sign)
+{
+    const bool eightBit = format.wBitsPerSample == 8;
+    m_EngineSilence = eightBit ? 0x80 : 0x00;
+    m_WireSignFlip = eightBit && sign == WireSampleSign::TwosComplement ? 0x80 : 0x00;
+}
+
+// Every byte alike, eight at a time: the samples decide nothing.
+void CUsbAudioStream::FlipWireSign(PUCHAR data, ULONG bytes) const
+{
+    if (m_WireSignFlip == 0)
+        return;
+    const ULONGLONG flip = 0x0101010101010101ull * m_WireSignFlip;
+    ULONG i = 0;
+    for (; i + sizeof(flip) <= bytes; i += sizeof(flip))
+    {
+        ULONGLONG word;
+        RtlCopyMemory(&word, data + i, sizeof(word));
+        word ^= flip;
+        RtlCopyMemory(data + i, &word, sizeof(word));
+    }
+    for (; i < bytes; ++i)
+        data[i] ^= m_WireSignFlip;
 }
 
 ULONG CUsbAudioStream::PacketsPerFrame(UCHAR alternateSetting)

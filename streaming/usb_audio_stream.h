@@ -61,6 +61,14 @@ struct TransferContext
 };
 typedef TransferContext* PTRANSFERCONTEXT;
 
+// How a device codes its samples on the wire. Its PCM is two's complement
+// at every size; its PCM8 is unsigned, as the audio engine's 8-bit PCM is.
+enum class WireSampleSign : UCHAR
+{
+    TwosComplement = 0,
+    Unsigned = 1
+};
+
 // A format of the stream and the alternate setting that carries it (paged).
 #pragma pack(push, 1)
 struct AltSettingFormat
@@ -68,6 +76,7 @@ struct AltSettingFormat
     LIST_ENTRY Links;
     UCHAR AlternateSetting;
     WAVEFORMATEXTENSIBLE Format;
+    WireSampleSign Sign;
 };
 #pragma pack(pop)
 
@@ -121,13 +130,16 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
 
     // Set-up by the AudioStreaming walkers.
     NTSTATUS InitStream(ULONG direction, PUNKNOWN owner);
-    NTSTATUS AddStreamFormat(const WAVEFORMATEXTENSIBLE* format, UCHAR alternateSetting);
+    NTSTATUS AddStreamFormat(const WAVEFORMATEXTENSIBLE* format, UCHAR alternateSetting,
+                             WireSampleSign sign = WireSampleSign::TwosComplement);
     NTSTATUS FindAlternateSetting(const WAVEFORMATEX* format, PUCHAR alternateSetting);
     // Packets per 1 ms frame of the setting's data endpoint; 0 for a
     // high-speed endpoint whose interval the stream cannot pace (0 or above 4).
     ULONG PacketsPerFrame(UCHAR alternateSetting);
     ULONG QueryCurrentFrameNumber();
     NTSTATUS FindObjectById(ULONG id, CAudioControl** object);
+    // The stream's record of a format: the first that matches it; null when none.
+    const AltSettingFormat* FindFormatRecord(const WAVEFORMATEX* format) const;
 
     ULONG GetTerminalLink() const { return m_TerminalLink; }
     // The device object InitStream was given: the IAdapterCommon of a CAudioHal.
@@ -215,6 +227,13 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     // passes it down.
     NTSTATUS PassUrbDown(PUSBDEVICEIO io, PTRANSFERCONTEXT context,
                          PIO_COMPLETION_ROUTINE completion);
+    // The audio engine's 8-bit samples are unsigned: on a device whose 8-bit
+    // samples are two's complement the top bit of every byte flips, both
+    // ways. Silence is the engine's in its buffers and the device's on the wire.
+    void SetWireSign(const WAVEFORMATEX& format, WireSampleSign sign);
+    void FlipWireSign(PUCHAR data, ULONG bytes) const;
+    UCHAR EngineSilence() const { return m_EngineSilence; }
+    UCHAR WireSilence() const { return (UCHAR)(m_EngineSilence ^ m_WireSignFlip); }
     // The render form of SendStreamUrb and of the completion, paced by `pacing`.
     NTSTATUS SendRenderUrb(RenderPacing* pacing);
     NTSTATUS CompleteRenderUrb(PIRP irp, PTRANSFERCONTEXT context);
@@ -286,6 +305,8 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     RenderPacing m_Pacing;
     volatile LONG m_SentUrbs;
     BOOLEAN m_InterfaceCounted; // the interface is counted as an active stream
+    UCHAR m_WireSignFlip;       // 0x80 for a two's-complement 8-bit format, else 0
+    UCHAR m_EngineSilence;      // 0x80 for an 8-bit format, else 0
 
   private:
     static void WorkerThreadStart(PVOID context);

@@ -27,9 +27,10 @@ NTSTATUS CUsbAudioStream::LoadClientSettings(PSTREAMCLIENT client, PUCHAR altern
     NTSTATUS status = FindFormat(&client->Format.Format);
     if (!NT_SUCCESS(status))
         return status;
-    status = FindAlternateSetting(&client->Format.Format, alternateSetting);
-    if (!NT_SUCCESS(status))
-        return status;
+    const AltSettingFormat* record = FindFormatRecord(&client->Format.Format);
+    if (record == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *alternateSetting = record->AlternateSetting;
     if (client->MsPerUrb == 0 || client->UrbCount == 0 || client->UrbCount > USB_STREAM_MAX_URBS)
         return STATUS_INVALID_PARAMETER;
     const ULONG packetsPerFrame = PacketsPerFrame(*alternateSetting);
@@ -39,6 +40,7 @@ NTSTATUS CUsbAudioStream::LoadClientSettings(PSTREAMCLIENT client, PUCHAR altern
     m_MsPerUrb = client->MsPerUrb;
     m_UrbsInFlight = client->UrbCount;
     m_PacketsPerFrame = packetsPerFrame;
+    SetWireSign(client->Format.Format, record->Sign);
     const ULONG rate = client->Format.Format.nSamplesPerSec;
     m_BaseSamplesPerPacket = PacingBaseSamples(rate, packetsPerFrame);
     m_Pacing.Rate = rate;
@@ -355,9 +357,12 @@ NTSTATUS CUsbAudioStream::SendRenderUrb(RenderPacing* pacing)
             PaceRenderPackets(pacing, m_BaseSamplesPerPacket, m_PacketsPerFrame,
                               m_CurrentWaveFormat.Format.nBlockAlign, iso.IsoPacket, packets);
         iso.TransferBufferLength = bytes;
-        RtlZeroMemory(context->Buffer, bytes);
+        // What no client fills is silence, in the engine's coding until
+        // the flip below makes it the device's.
+        RtlFillMemory(context->Buffer, bytes, EngineSilence());
         Notify(STREAM_NOTIFY_RENDER_DATA, bytes, 0, context->Buffer);
         ProcessBuffer(context->Buffer, (LONG)bytes);
+        FlipWireSign(context->Buffer, bytes);
         context->Bytes = bytes;
         AdaptRenderUrb(context);
         status = SubmitIsochUrb(io, context);

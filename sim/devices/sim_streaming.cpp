@@ -30,12 +30,22 @@ void SimStreaming::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateSett
         return;
     const std::vector<UCHAR>& c = m_Descriptors->Configuration();
     UCHAR channels = 0, subslot = 0, resolution = 0;
+    bool unsignedSamples = false;
+    // PCM8, the unsigned coding: the class 1.0 format tag 2, or the class 2.0
+    // format bitmap's bit 1 without bit 0 (PCM).
+    constexpr USHORT c_Pcm8Tag = 0x0002;
+    constexpr UCHAR c_PcmBit = 0x01, c_Pcm8Bit = 0x02;
     for (size_t pos = alt->Body; pos < alt->End; pos += c[pos])
     {
         if (c[pos + 1] != USB_AUDIO_CS_INTERFACE)
             continue;
         if (m_Uac2 && c[pos + 2] == USB_AUDIO_AS_GENERAL && c[pos] >= 16)
+        {
             channels = c[pos + 10];
+            unsignedSamples = (c[pos + 6] & (c_PcmBit | c_Pcm8Bit)) == c_Pcm8Bit;
+        }
+        if (!m_Uac2 && c[pos + 2] == USB_AUDIO_AS_GENERAL && c[pos] >= 7)
+            unsignedSamples = (c[pos + 5] | c[pos + 6] << 8) == c_Pcm8Tag;
         if (c[pos] >= 4 && c[pos + 2] == USB_AUDIO_FORMAT_TYPE &&
             c[pos + 3] == USB_AUDIO_FORMAT_TYPE_I)
         {
@@ -66,6 +76,7 @@ void SimStreaming::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateSett
         s.Channels = channels;
         s.SubslotBytes = subslot;
         s.Resolution = resolution;
+        s.Unsigned = unsignedSamples;
         auto p = m_Patterns.find(ep.Address);
         if (p != m_Patterns.end())
             s.Pattern = p->second;
@@ -107,6 +118,12 @@ bool SimStreaming::SelectedFormat(UCHAR endpoint, UCHAR* channels, UCHAR* subslo
     *channels = it->second.Channels;
     *subslotBytes = it->second.SubslotBytes;
     return true;
+}
+
+bool SimStreaming::SelectedUnsigned(UCHAR endpoint) const
+{
+    auto it = m_Endpoints.find(endpoint);
+    return it != m_Endpoints.end() && it->second.Unsigned;
 }
 
 void SimStreaming::SetInPattern(UCHAR endpoint, SimInPattern pattern, ULONG sineHz,
@@ -246,6 +263,8 @@ USBD_STATUS SimStreaming::IsochIn(UCHAR endpoint, ULONG frame, ULONG microframe,
                 LONGLONG full = (1LL << (bits - 1)) - 1;
                 LONGLONG v = (LONGLONG)llround(x * (double)full);
                 value = (ULONGLONG)v << (8 * s->SubslotBytes - bits);
+                if (s->Unsigned)
+                    value += 1ull << (8 * s->SubslotBytes - 1);
             }
             for (UCHAR b = 0; b < s->SubslotBytes; ++b)
                 *out++ = (UCHAR)(value >> (8 * b));

@@ -32,7 +32,8 @@ enum class SimInPattern
     // the integer k, little-endian in the subslot, truncated to its size.
     Counter,
     // A full-scale-times-amplitude sine of the given frequency, the same in
-    // every channel, left-justified in the subslot to the bit resolution.
+    // every channel, left-justified in the subslot to the bit resolution,
+    // offset by half the subslot's range for an unsigned (PCM8) format.
     Sine
 };
 
@@ -76,6 +77,9 @@ class SimStreaming
     // Channels and subslot bytes of the endpoint's selected setting; false
     // while no setting with a format is selected.
     bool SelectedFormat(UCHAR endpoint, UCHAR* channels, UCHAR* subslotBytes) const;
+    // Whether the endpoint's selected setting codes its samples unsigned
+    // (PCM8); PCM is two's complement.
+    bool SelectedUnsigned(UCHAR endpoint) const;
     void SetInPattern(UCHAR endpoint, SimInPattern pattern, ULONG sineHz = 1000,
                       double amplitude = 0.5);
     // The next `count` packets of the endpoint from its packet number
@@ -99,6 +103,7 @@ class SimStreaming
         UCHAR Channels = 0;
         UCHAR SubslotBytes = 0;
         UCHAR Resolution = 0;
+        bool Unsigned = false;
         ULONG Packets = 0;
         ULONGLONG Accumulator = 0;
         ULONGLONG Samples = 0;

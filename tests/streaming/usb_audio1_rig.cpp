@@ -15,8 +15,10 @@ void RecordingClient::Callback(PVOID context, PVOID argument1, PVOID)
     {
         self->Open.push_back({static_cast<PUCHAR>(record->Data.Buffer), record->Data.Bytes});
         self->Captured.insert(self->Captured.end(), words, words + record->Data.Bytes / 2);
+        const auto bytes = static_cast<const UCHAR*>(record->Data.Buffer);
+        self->CapturedBytes.insert(self->CapturedBytes.end(), bytes, bytes + record->Data.Bytes);
     }
-    else if (record->Type == STREAM_NOTIFY_RENDER_DATA)
+    else if (record->Type == STREAM_NOTIFY_RENDER_DATA && self->FillsRender)
         for (ULONG i = 0; i < record->Data.Bytes / 2; ++i)
             words[i] = self->NextRenderSample++;
     else if (record->Type == STREAM_NOTIFY_BYTES && !self->Open.empty())
@@ -54,7 +56,7 @@ template <class T>
 Audio1Rig<T>::Audio1Rig(std::unique_ptr<SimUsbDevice> device, UCHAR interfaceNumber,
                         ULONG direction,
                         const std::vector<std::pair<WAVEFORMATEXTENSIBLE, UCHAR>>& formats,
-                        float gain)
+                        float gain, WireSampleSign sign)
     : m_Adapter(std::move(device))
 {
     if (!m_Adapter.Ok() || !NT_SUCCESS(m_Adapter.Start()))
@@ -63,7 +65,7 @@ Audio1Rig<T>::Audio1Rig(std::unique_ptr<SimUsbDevice> device, UCHAR interfaceNum
     stream->AddRef();
     bool ok = NT_SUCCESS(stream->InitStream(direction, m_Adapter.Primary()));
     for (size_t i = 0; ok && i < formats.size(); ++i)
-        ok = NT_SUCCESS(stream->AddStreamFormat(&formats[i].first, formats[i].second));
+        ok = NT_SUCCESS(stream->AddStreamFormat(&formats[i].first, formats[i].second, sign));
     ok = ok && NT_SUCCESS(stream->AllocateStreamBuffers());
     if (ok && gain != 1.0f)
     {

@@ -33,8 +33,8 @@ struct DataPiece
 
 // Keeps the capture-data records of each completion, closed by the byte
 // count that follows them (and whether it was their sum), and the captured
-// words; takes records of no client too (a prepared stream names none).
-// Fills render buffers with a 16-bit counter.
+// words and bytes; takes records of no client too (a prepared stream names
+// none). Fills render buffers with a 16-bit counter, unless told not to.
 class RecordingClient
 {
   public:
@@ -47,7 +47,9 @@ class RecordingClient
     std::vector<ULONG> ByteCounts;
     bool CountsAreSums = true;
     std::vector<USHORT> Captured;
+    std::vector<UCHAR> CapturedBytes;
     USHORT NextRenderSample = 0;
+    bool FillsRender = true;
 };
 
 // Multiplies every sample of the per-channel buffers.
@@ -66,13 +68,14 @@ class GainNode : public CUnknown, public IChainNode
 };
 
 // A stream of class T on one interface of the device with its formats (each
-// on its alternate setting), and optionally a gain node in its chain.
+// on its alternate setting, coded on the wire with `sign`), and optionally a
+// gain node in its chain.
 template <class T> class Audio1Rig
 {
   public:
     Audio1Rig(std::unique_ptr<SimUsbDevice> device, UCHAR interfaceNumber, ULONG direction,
-              const std::vector<std::pair<WAVEFORMATEXTENSIBLE, UCHAR>>& formats,
-              float gain = 1.0f);
+              const std::vector<std::pair<WAVEFORMATEXTENSIBLE, UCHAR>>& formats, float gain = 1.0f,
+              WireSampleSign sign = WireSampleSign::TwosComplement);
     ~Audio1Rig();
     bool Ok() const { return m_Stream != nullptr; }
     T* Stream() const { return m_Stream; }

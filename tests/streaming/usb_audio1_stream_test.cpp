@@ -119,6 +119,35 @@ TEST(Audio1Render, EachFormatSelectsItsSettingAndRateAndSendsTheChainsOutput)
     }
 }
 
+// An 8-bit stream of two's-complement samples flips the top bit of every
+// byte: the client's counter goes out flipped, and what no client fills goes
+// out as the device's silence (0x00; 0x80 for unsigned samples, unflipped).
+TEST(Audio1Render, EightBitSamplesGoOutWithTheDevicesSign)
+{
+    for (const WireSampleSign sign : {WireSampleSign::TwosComplement, WireSampleSign::Unsigned})
+        for (const bool fills : {true, false})
+        {
+            const UCHAR flip = sign == WireSampleSign::TwosComplement ? 0x80 : 0x00;
+            RenderRig rig(SimCreateReferenceDevice(SimReference::Uac1SpeakerMic),
+                          SimRef1::PlayInterface, STREAM_DIRECTION_RENDER,
+                          {{PcmRecord(2, 48000, 8), 1}}, 1.0f, sign);
+            ASSERT_TRUE(rig.Ok());
+            RecordingClient wave;
+            wave.FillsRender = fills;
+            ASSERT_EQ(STATUS_SUCCESS, rig.Start(&wave, PcmFormat(2, 48000, 8), 5, 3));
+            EmuAdvanceMs(50);
+            const SimOutRecord& out = rig.Device()->Streaming().OutRecord(SimRef1::PlayEndpoint);
+            ASSERT_GE(out.Data.size(), 40u * 96);
+            for (size_t i = 0; i < out.Data.size(); ++i)
+            {
+                const USHORT word = (USHORT)(i / 2);
+                const UCHAR sent = fills ? (UCHAR)(i % 2 != 0 ? word >> 8 : word) : 0x80;
+                ASSERT_EQ((UCHAR)(sent ^ flip), out.Data[i]) << i << " " << fills;
+            }
+            rig.Leave(&wave);
+        }
+}
+
 TEST(Audio1Capture, AClientWithLessThanTenMillisecondsInFlightGetsMoreUrbs)
 {
     const ULONG cases[][3] = {{1, 1, 10}, {3, 1, 4}, {4, 2, 3}, {4, 3, 3},
@@ -316,6 +345,38 @@ TEST(Audio1Capture, AnEmptyPacketBecomesSilenceWithinItsShareOfTheBuffer)
         // The device's counter goes on where it stopped, the next packet whole.
         ExpectCounterFrames(client.Captured, after, after + 1000, (ULONG)before);
         rig->Leave(&client);
+    }
+}
+
+// The device's 8-bit samples reach the client in the engine's coding, top
+// bit flipped for two's complement; an empty packet is the engine's silence
+// (0x80) either way.
+TEST(Audio1Capture, EightBitSamplesComeInTheEnginesCodingAndSilence)
+{
+    for (const WireSampleSign sign : {WireSampleSign::TwosComplement, WireSampleSign::Unsigned})
+    {
+        const UCHAR flip = sign == WireSampleSign::TwosComplement ? 0x80 : 0x00;
+        // The microphone's 16-bit counter read as 8-bit mono: 96 bytes a packet.
+        CaptureRig rig(SimCreateReferenceDevice(SimReference::Uac1SpeakerMic),
+                       SimRef1::RecInterface, STREAM_DIRECTION_CAPTURE,
+                       {{PcmRecord(1, 48000, 8), 1}}, 1.0f, sign);
+        ASSERT_TRUE(rig.Ok());
+        rig.Device()->Streaming().InjectInPacketShape(SimRef1::RecEndpoint, 3,
+                                                      SimPacketShape::Empty);
+        RecordingClient client;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(&client, PcmFormat(1, 48000, 8), 10, 2));
+        EmuAdvanceMs(100);
+        std::vector<UCHAR> expected;
+        for (USHORT k = 0; k < 48 * 60; ++k)
+        {
+            if (k == 3 * 48)
+                expected.insert(expected.end(), 49, 0x80);
+            expected.push_back((UCHAR)(k ^ flip));
+            expected.push_back((UCHAR)((k >> 8) ^ flip));
+        }
+        ASSERT_GE(client.CapturedBytes.size(), expected.size());
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), client.CapturedBytes.begin()));
+        rig.Leave(&client);
     }
 }
 

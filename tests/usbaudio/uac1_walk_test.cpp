@@ -252,16 +252,22 @@ TEST(Uac1Walk, FeatureUnitsWithoutMute)
 
 // An interface with no format the driver can carry is left out, named in
 // the debug output, and the device starts with the others; with no stream
-// left the start fails.
+// left the start fails. Float, A-law and mu-law are not carried, nor PCM8
+// of more than 8 bits.
 TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
 {
     const struct
     {
-        UCHAR Offset, Value;      // in the format-type descriptors of `Formats`
-        std::vector<int> Formats; // 0 and 1 playback (interface 1), 2 capture (interface 2)
+        UCHAR Subtype, Offset, Value; // in the descriptors of `Formats`
+        std::vector<int> Formats;     // 0 and 1 playback (interface 1), 2 capture (interface 2)
         std::vector<int> LeftOut;
-    } cases[] = {{4, 0, {2}, {2}}, {4, 9, {2}, {2}}, {4, 8, {2}, {}},
-                 {5, 0, {2}, {2}}, {4, 9, {0}, {}},  {4, 9, {0, 1, 2}, {1, 2}}};
+        bool NamesTag = false; // a setting of a kept interface is named with its tag
+    } cases[] = {{kFormat, 4, 0, {2}, {2}},         {kFormat, 4, 9, {2}, {2}},
+                 {kFormat, 4, 8, {2}, {}},          {kFormat, 5, 0, {2}, {2}},
+                 {kFormat, 4, 9, {0}, {}},          {kFormat, 4, 9, {0, 1, 2}, {1, 2}},
+                 {kGeneral, 5, 3, {2}, {2}},        {kGeneral, 5, 2, {2}, {2}},
+                 {kGeneral, 5, 4, {0, 1}, {1}},     {kGeneral, 5, 5, {0}, {}, true},
+                 {kGeneral, 5, 0x20, {0, 1, 2}, {}}};
     for (const auto& c : cases)
     {
         EmuDbgClear();
@@ -271,7 +277,7 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
             [&](DeviceBytes& b)
             {
                 for (int nth : c.Formats)
-                    b.Configuration[FindAs(b.Configuration, kFormat, nth) + c.Offset] = c.Value;
+                    b.Configuration[FindAs(b.Configuration, c.Subtype, nth) + c.Offset] = c.Value;
             },
             nullptr, &engines);
         const size_t left = 2 - c.LeftOut.size();
@@ -279,10 +285,16 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
         EXPECT_TRUE(left == 0 || engines.size() == left) << engines.size();
         std::vector<int> named;
         int number = -1;
+        bool tagNamed = false;
         for (const std::string& line : EmuDbgOutput())
-            if (sscanf(line.c_str(), "UsbAudio: AudioStreaming interface %d has no format",
-                       &number) == 1)
+        {
+            tagNamed = tagNamed || line.find("interface 1 alternate setting 1: Type I format "
+                                             "tag 0x5 at 2 bytes") != std::string::npos;
+            if (line.find(" has no format") != std::string::npos &&
+                sscanf(line.c_str(), "UsbAudio: AudioStreaming interface %d", &number) == 1)
                 named.push_back(number);
+        }
+        EXPECT_EQ(c.NamesTag, tagNamed);
         EXPECT_EQ(c.LeftOut, named) << (int)c.Offset << " " << (int)c.Value;
     }
 }
@@ -407,6 +419,11 @@ TEST(Uac1Walk, CollectStreamFormats)
         {continuous(48000, 48000, 3), 0x2002, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
         {continuous(48000, 48000, 3), 0x0001, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
         {continuous(48000, 48000, 3), 0x0100, STATUS_SUCCESS, {}},
+        {continuous(48000, 48000), 0x0002, STATUS_SUCCESS, {}}, // PCM8 is 8-bit only
+        {continuous(48000, 48000), 0x0003, STATUS_SUCCESS, {}},
+        {continuous(48000, 48000), 0x0004, STATUS_SUCCESS, {}},
+        {continuous(48000, 48000), 0x0005, STATUS_SUCCESS, {}},
+        {continuous(48000, 48000), 0x0006, STATUS_SUCCESS, {{48000, 1}}},
     };
     for (const Case& c : cases)
     {

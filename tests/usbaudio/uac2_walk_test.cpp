@@ -452,24 +452,33 @@ TEST(Uac2Walk, ClockListsThatFailTheStart)
 }
 
 // Raw-data settings carry the maker's subformat, only where the interface
-// says the setting is valid; PCM and compressed settings by their bits.
+// says the setting is valid; PCM and compressed settings by their bits. PCM8
+// is unsigned and 8-bit only; a coding the driver does not carry leaves the
+// interface out.
 TEST(Uac2Walk, FormatKindsPerSetting)
 {
+    constexpr int kNoStream = -1;
     struct Case
     {
         const char* What;
         ULONG Formats;  // bmFormats of the capture setting
         UCHAR Type;     // its format type
         ULONG ValidMap; // valid alternate settings of the capture interface
+        UCHAR Subslot;  // 0: the reference's
         std::vector<ULONG> Subformats;
+        int Unsigned = 0; // the records' wire sign; kNoStream: no capture stream
     } cases[] = {
-        {"PCM", 0x1, 1, 0x2, {1, 1}},
-        {"raw data, valid", 0x80000000, 1, 0x2, {0x4C54, 0x4C54}},
-        {"raw data (bit 15), valid", 0x8000, 1, 0x3, {0x4C54, 0x4C54}},
-        {"raw data, setting not valid", 0x80000000, 1, 0x4, {}},
-        {"neither PCM nor raw data", 0x2, 1, 0x2, {}},
-        {"compressed", 0x1001, 3, 0x2, {0x92, 0x164, 0x92, 0x164}},
-        {"compressed, WMA Pro only", 0x1000, 3, 0x2, {0x164, 0x164}},
+        {"PCM", 0x1, 1, 0x2, 0, {1, 1}},
+        {"PCM, 8-bit", 0x1, 1, 0x2, 1, {1, 1}},
+        {"PCM8", 0x2, 1, 0x2, 1, {1, 1}, 1},
+        {"PCM and PCM8: PCM", 0x3, 1, 0x2, 1, {1, 1}},
+        {"raw data, valid", 0x80000000, 1, 0x2, 0, {0x4C54, 0x4C54}},
+        {"raw data (bit 15), valid", 0x8000, 1, 0x3, 0, {0x4C54, 0x4C54}},
+        {"raw data, setting not valid", 0x80000000, 1, 0x4, 0, {}},
+        {"PCM8 of more than 8 bits", 0x2, 1, 0x2, 0, {}, kNoStream},
+        {"IEEE float", 0x4, 1, 0x2, 0, {}, kNoStream},
+        {"compressed", 0x1001, 3, 0x2, 0, {0x92, 0x164, 0x92, 0x164}},
+        {"compressed, WMA Pro only", 0x1000, 3, 0x2, 0, {0x164, 0x164}},
     };
     for (const Case& c : cases)
     {
@@ -479,12 +488,21 @@ TEST(Uac2Walk, FormatKindsPerSetting)
         conf[general + 5] = c.Type;
         for (int b = 0; b < 4; ++b)
             conf[general + 6 + b] = (UCHAR)(c.Formats >> (8 * b));
+        if (c.Subslot != 0)
+        {
+            const size_t formatType = Locate(conf, 2, 2, true);
+            conf[formatType + 4] = c.Subslot;
+            conf[formatType + 5] = (UCHAR)(8 * c.Subslot);
+        }
         auto device = MakeSimDevice(bytes);
         device->Audio().SetClockRates(SimRef3::Clock, {44100, 48000});
         device->Audio().SetValidAltSettings(SimRef3::RecInterface, 1, c.ValidMap);
         Uac2Started s(std::move(device));
         ASSERT_EQ(STATUS_SUCCESS, s.Status) << c.What;
         CStreamEngine* capture = nullptr;
+        ASSERT_EQ(c.Unsigned == kNoStream ? 1u : 2u, s.Device()->GetEngineCount()) << c.What;
+        if (c.Unsigned == kNoStream)
+            continue;
         ASSERT_EQ(STATUS_SUCCESS, s.Device()->GetEngine(1, &capture));
         std::vector<ULONG> seen;
         for (ULONG i = 0; i < capture->GetFormatCount(); ++i)
@@ -492,6 +510,10 @@ TEST(Uac2Walk, FormatKindsPerSetting)
             WAVEFORMATEXTENSIBLE f = {};
             capture->GetFormatAt(i, &f);
             seen.push_back(f.SubFormat.Data1);
+            const AltSettingFormat* record =
+                static_cast<CUsbAudioStream*>(capture)->FindFormatRecord(&f.Format);
+            ASSERT_NE(nullptr, record);
+            EXPECT_EQ(c.Unsigned == 1, record->Sign == WireSampleSign::Unsigned) << c.What;
         }
         EXPECT_EQ(c.Subformats, seen) << c.What;
     }

@@ -5,6 +5,7 @@
 #include "usbaudio/controls/control_interfaces.h"
 #include "usbaudio/units/descriptor_rules.h"
 #include "usbaudio/uac1/stream_factory.h"
+#include "usbaudio/uac1/type_i_coding.h"
 #include "usbaudio/uac1/walkers.h"
 #include "usbaudio/units/uac_unit.h"
 #include "platform/usb/usbdlib.h"
@@ -145,6 +146,7 @@ bool CarriesAFormat(const StreamingWalkClass& walker, PUCHAR configurationEnd, P
         c_FormatFields[walker.Version == AudioDescriptorVersion::Uac1 ? 0 : 1];
     bool usable = false;
     int generalChannels = -1;
+    TypeICoding coding = TypeICoding::Pcm;
     for (; position < configurationEnd; position += position[0])
     {
         const UCHAR* d = position;
@@ -164,14 +166,17 @@ bool CarriesAFormat(const StreamingWalkClass& walker, PUCHAR configurationEnd, P
             return true;
         if (d[2] == c_AsGeneral && fields.ChannelsInGeneral != 0)
             generalChannels = d[fields.ChannelsInGeneral];
+        if (d[2] == c_AsGeneral)
+            coding = GeneralTypeICoding(walker.Version, d);
         if (d[2] != c_FormatType)
             continue;
         if (fields.ChannelsInFormatType == 0 && generalChannels < 0)
             return true; // a format before its general descriptor: the walk refuses it
         const ULONG channels = fields.ChannelsInFormatType != 0 ? d[fields.ChannelsInFormatType]
                                                                 : (ULONG)generalChannels;
-        usable =
-            usable || (channels != 0 && channels <= c_MaxChannels && d[fields.SampleBytes] != 0);
+        const bool carried = d[3] != c_TypeI || TypeICodingCarries(coding, d[fields.SampleBytes]);
+        usable = usable || (channels != 0 && channels <= c_MaxChannels &&
+                            d[fields.SampleBytes] != 0 && carried);
     }
     *interfaceEnd = position;
     return usable;
@@ -229,6 +234,9 @@ NTSTATUS OnUac1FormatType(CUsbAudioDevice*, const UCHAR* d, StreamingInterfaceWa
     record.Samples.wValidBitsPerSample = d[6];
     record.Format.nBlockAlign =
         (USHORT)(record.Format.nChannels * record.Format.wBitsPerSample / 8);
+    if (d[3] == c_TypeI && !CheckTypeICoding(Uac1TypeICoding(walk->FormatTag), d[5], walk->Number,
+                                             walk->AlternateSetting, "format tag", walk->FormatTag))
+        return STATUS_SUCCESS;
     const ULONG direction = walk->Stream->GetDirection();
     record.dwChannelMask = Uac1ChannelMask(d[4], direction);
     NTSTATUS status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting,
@@ -276,7 +284,7 @@ NTSTATUS AttachStream(CUsbAudioDevice* device, CUsbAudioStream* stream, ULONG di
 }
 
 NTSTATUS AddFormatRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, ULONG rate,
-                         USHORT subTag, UCHAR alternateSetting, PULONG dropped)
+                         USHORT subTag, UCHAR alternateSetting, PULONG dropped, WireSampleSign sign)
 {
     record.Format.nSamplesPerSec = rate;
     record.Format.nAvgBytesPerSec = record.Format.nBlockAlign * rate;
@@ -287,7 +295,7 @@ NTSTATUS AddFormatRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, U
         ++*dropped;
         return STATUS_SUCCESS;
     }
-    return stream->AddStreamFormat(&record, alternateSetting);
+    return stream->AddStreamFormat(&record, alternateSetting, sign);
 }
 
 PUAC1_STREAM_FACTORY SetUac1StreamFactory(PUAC1_STREAM_FACTORY factory)
@@ -317,11 +325,13 @@ NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, 
         return status;
     if (count == 0)
         return STATUS_UNSUCCESSFUL;
+    const TypeICoding coding = Uac1TypeICoding(formatTag);
+    const bool carried = TypeICodingCarries(coding, formatTemplate.Format.wBitsPerSample / 8);
     for (ULONG i = 0; i < count && NT_SUCCESS(status); ++i)
     {
-        if (formatType[3] == c_TypeI)
+        if (formatType[3] == c_TypeI && carried)
             status = AddFormatRecord(stream, formatTemplate, rates[i], WAVE_FORMAT_PCM,
-                                     alternateSetting, dropped);
+                                     alternateSetting, dropped, TypeICodingSign(coding));
         else if (formatType[3] == c_TypeIII && (formatTag & c_CompressedTagBits) != 0)
         {
             status = AddFormatRecord(stream, formatTemplate, rates[i], c_DolbyDigitalTag,
@@ -429,8 +439,8 @@ NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPT
         // interface with nothing to carry is left out before it does.
         if (!CarriesAFormat(walker, end, body, walk.Number, &stopped))
         {
-            DbgPrint("UsbAudio: AudioStreaming interface %u has no format of 1 to %u channels: "
-                     "left out\n",
+            DbgPrint("UsbAudio: AudioStreaming interface %u has no format of 1 to %u channels "
+                     "the driver carries (PCM; PCM8 at 8 bits): left out\n",
                      walk.Number, c_MaxChannels);
             ++leftOut;
         }

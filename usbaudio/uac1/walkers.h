@@ -110,14 +110,18 @@ NTSTATUS CreateSelectorPathControl(CUsbAudioDevice* device, ULONG newId, ULONG i
                                    const ULONG* sources, CStreamEngine* engine);
 
 // Format records of one class 1.0 format-type descriptor (already checked)
-// for an alternate setting; *dropped counts records refused as unusable.
+// for an alternate setting; *dropped counts records refused as unusable. A
+// Type I tag the driver does not carry (float, A-law, mu-law, PCM8 samples
+// of more than a byte) adds none.
 NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, USHORT formatTag,
                               UCHAR alternateSetting, const WAVEFORMATEXTENSIBLE& formatTemplate,
                               PULONG dropped);
-// Adds the template with the rate and the subformat's first field; a record
-// the driver cannot carry is counted in *dropped instead.
+// Adds the template with the rate and the subformat's first field, its
+// samples coded on the wire with `sign`; a record the driver cannot carry is
+// counted in *dropped instead.
 NTSTATUS AddFormatRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, ULONG rate,
-                         USHORT subTag, UCHAR alternateSetting, PULONG dropped);
+                         USHORT subTag, UCHAR alternateSetting, PULONG dropped,
+                         WireSampleSign sign = WireSampleSign::TwosComplement);
 // Hands each output-type control's kind to the single-source controls
 // upstream of it, which follow it from then on.
 void PassOutputTypes(CUsbAudioDevice* device);

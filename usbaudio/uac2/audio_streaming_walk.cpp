@@ -3,6 +3,7 @@
 #include "streaming/usb_audio2_capture.h"
 #include "streaming/usb_audio2_render.h"
 #include "usbaudio/controls/control_interfaces.h"
+#include "usbaudio/uac1/type_i_coding.h"
 #include "usbaudio/uac2/walkers.h"
 #include "usbaudio/units/uac2_terminals.h"
 
@@ -11,9 +12,8 @@ namespace
 constexpr UCHAR c_Uac2Protocol = 0x20;
 constexpr UCHAR c_TypeI = 1;
 constexpr UCHAR c_TypeIII = 3;
-constexpr ULONG c_PcmBit = 1u << 0;
+constexpr ULONG c_DolbyDigitalBit = 1u << 0;
 constexpr ULONG c_WmaProBit = 1u << 12;
-constexpr ULONG c_RawDataBits = 1u << 15 | 1u << 31;
 constexpr USHORT c_DolbyDigitalTag = 0x0092;
 constexpr USHORT c_WmaProTag = 0x0164;
 
@@ -98,6 +98,10 @@ NTSTATUS OnFormatType(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfac
     record.Format.nBlockAlign =
         (USHORT)(record.Format.nChannels * record.Format.wBitsPerSample / 8);
     record.dwChannelMask = walk->ChannelConfig;
+    if (walk->FormatType == c_TypeI &&
+        !CheckTypeICoding(Uac2TypeICoding(walk->Formats), d[4], walk->Number,
+                          walk->AlternateSetting, "format bitmap", walk->Formats))
+        return STATUS_SUCCESS;
     return CollectStreamFormatsUac2(device, walk->Stream, walk->ClockControlId, walk->FormatType,
                                     walk->Formats, walk->AlternateSetting, record, &walk->Dropped);
 }
@@ -140,19 +144,24 @@ struct RateFormats
 
 NTSTATUS AddRateFormats(const RateFormats& f, ULONG rate)
 {
+    const TypeICoding coding = Uac2TypeICoding(f.Formats);
     const auto add = [&](USHORT tag)
-    { return AddFormatRecord(f.Stream, *f.Template, rate, tag, f.AlternateSetting, f.Dropped); };
+    {
+        return AddFormatRecord(f.Stream, *f.Template, rate, tag, f.AlternateSetting, f.Dropped,
+                               TypeICodingSign(coding));
+    };
     if (f.FormatType == c_TypeIII)
     {
-        NTSTATUS status = (f.Formats & c_PcmBit) != 0 ? add(c_DolbyDigitalTag) : STATUS_SUCCESS;
+        NTSTATUS status =
+            (f.Formats & c_DolbyDigitalBit) != 0 ? add(c_DolbyDigitalTag) : STATUS_SUCCESS;
         if (NT_SUCCESS(status) && (f.Formats & c_WmaProBit) != 0)
             status = add(c_WmaProTag);
         return status;
     }
-    if ((f.Formats & c_PcmBit) != 0)
-        return add(WAVE_FORMAT_PCM);
-    if ((f.Formats & c_RawDataBits) == 0)
+    if (!TypeICodingCarries(coding, f.Template->Format.wBitsPerSample / 8))
         return STATUS_SUCCESS;
+    if (coding != TypeICoding::RawData)
+        return add(WAVE_FORMAT_PCM);
     // Raw data carries the chip maker's own subformat, and only at the
     // rates at which the device accepts the setting.
     if (!NT_SUCCESS(f.Clock->SetFrequency(rate)) ||

@@ -378,12 +378,18 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
             const SimOutRecord& record = m_Host.Device()->Streaming().OutRecord(ep);
             deviceBytes += record.Data.size();
             gaps.Add(record.Packets);
+            // As the device means its bytes: 8-bit samples of a file are
+            // unsigned, those of a device's PCM two's complement.
+            std::vector<UCHAR> meant = record.Data;
+            if (subslot == 1 && !m_Host.Device()->Streaming().SelectedUnsigned(ep))
+                for (UCHAR& b : meant)
+                    b ^= 0x80;
             if (endpoints.size() == 1)
-                wire.Feed(record.Data);
-            if (!record.Data.empty()) // the device's format is known
-                ToOut(options, *received, record.Data.data(), record.Data.size());
+                wire.Feed(meant);
+            if (!meant.empty()) // the device's format is known
+                ToOut(options, *received, meant.data(), meant.size());
             if (options.KeepReceived)
-                received->Data.insert(received->Data.end(), record.Data.begin(), record.Data.end());
+                received->Data.insert(received->Data.end(), meant.begin(), meant.end());
         }
         m_Host.Device()->Streaming().ClearRecords();
         const ULONG deviceFrameBytes = received->FrameBytes();
