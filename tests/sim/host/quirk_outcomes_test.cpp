@@ -19,6 +19,7 @@ struct Outcome
     const char* File;
     USHORT PlayChannels;   // 0: no render filter to play to
     USHORT RecordChannels; // 0: no capture filter to record from
+    int WaveFilters = -1;  // the wave filters installed; -1: not counted
 };
 
 const Outcome kOutcomes[] = {
@@ -33,6 +34,9 @@ const Outcome kOutcomes[] = {
     {"headset-volume-only-no-strings.txt", 2, 0},
     {"uac2-mixer-path.txt", 2, 0},
     {"uac2-extension-unit-read-only-mute.txt", 2, 0},
+    {"continuous-range-speaker.txt", 2, 0, 1},
+    // The microphone's packets carry none of its formats: the headset plays.
+    {"small-microphone-endpoint.txt", 2, 0, 1},
 };
 
 // 48 kHz 16-bit: a 997 Hz cosine, each channel at its own level so that a
@@ -104,6 +108,13 @@ TEST(QuirkOutcomes, EachStartsPlaysRecordsAndLeavesNothing)
             ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
             const NTSTATUS status = host.StartDevice();
             ASSERT_EQ(STATUS_SUCCESS, status) << host.ExplainStart(status).Cause;
+            const std::vector<HostFilter> filters = host.Filters();
+            if (o.WaveFilters >= 0)
+            {
+                EXPECT_EQ(o.WaveFilters,
+                          std::count_if(filters.begin(), filters.end(),
+                                        [](const HostFilter& f) { return f.WaveCyclic; }));
+            }
             if (o.PlayChannels != 0)
                 ExpectPlaysBitExact(host, o.PlayChannels);
             if (o.RecordChannels != 0)
