@@ -132,15 +132,6 @@ TEST(Pacing, APacketNeverOutgrowsTheEndpoint)
     }
 }
 
-TEST(Pacing, NominalPacketIsTheQuotientRoundedUp)
-{
-    EXPECT_EQ(48u, PacingNominalPacketSamples(48000, 1));
-    EXPECT_EQ(49u, PacingNominalPacketSamples(48001, 1));
-    EXPECT_EQ(45u, PacingNominalPacketSamples(44100, 1));
-    EXPECT_EQ(6u, PacingNominalPacketSamples(44100, 8));
-    EXPECT_EQ(0u, PacingNominalPacketSamples(44100, 0));
-}
-
 TEST(Pacing, BaseSamplesOfNoPacketsIsZero)
 {
     EXPECT_EQ(0u, PacingBaseSamples(48000, 0));
