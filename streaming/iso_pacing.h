@@ -17,10 +17,15 @@ struct RenderPacing
     ULONG NominalRate;          // the format's rate
     LONG Accumulator;           // fraction of a sample carried to the next packet, in 1/P units
     volatile LONG ExtraSamples; // samples sent beyond the base size, running total
+    // The most sample frames the endpoint's packets carry; 0: no bound.
+    ULONG MaxSamples;
 };
 
 // Sample frames per packet at the nominal rate: rate / (packets per frame x 1000).
 ULONG PacingBaseSamples(ULONG rate, ULONG packetsPerFrame);
+// The largest packet the nominal rate builds, in sample frames: the same
+// quotient rounded up. Endpoints are sized for it.
+ULONG PacingNominalPacketSamples(ULONG rate, ULONG packetsPerFrame);
 
 // The most sample frames one packet can carry while the rate stays within
 // PACING_MAX_DEVIATION_HZ of nominal: data buffers are sized from it.
@@ -31,6 +36,8 @@ inline constexpr ULONG PacingMaxSamplesPerPacket(ULONG baseSamples)
 
 // Gives `count` packets their offsets and lengths in bytes and returns the
 // transfer length. Each packet carries base plus the whole samples the
-// accumulator holds; the rate is held inside the window around nominal.
+// accumulator holds; the rate is held inside the window around nominal, and
+// a packet the rate would make larger than the endpoint carries is cut to
+// what it carries (the samples cut are not sent).
 ULONG PaceRenderPackets(RenderPacing* pacing, ULONG baseSamples, ULONG packetsPerFrame,
                         ULONG blockAlign, PUSBD_ISO_PACKET_DESCRIPTOR packets, ULONG count);

@@ -55,6 +55,7 @@ NTSTATUS CUsbAudio2Render::PrepareStream(PSTREAMCLIENT client, PULONG frameNumbe
     m_FeedbackPacing.NominalRate = rate;
     m_FeedbackPacing.Accumulator = 0;
     m_FeedbackPacing.ExtraSamples = 0;
+    m_FeedbackPacing.MaxSamples = m_Pacing.MaxSamples;
     return STATUS_SUCCESS;
 }
 

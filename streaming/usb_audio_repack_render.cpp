@@ -55,6 +55,13 @@ NTSTATUS CRV4410Render::PrepareStream(PSTREAMCLIENT client, PULONG frameNumber)
     return STATUS_SUCCESS;
 }
 
+ULONG CRV4410Render::WireFrameBytes(const WAVEFORMATEX& format) const
+{
+    return format.nChannels >= c_DeviceChannels
+               ? format.nBlockAlign / format.nChannels * c_DeviceChannels
+               : format.nBlockAlign;
+}
+
 void CRV4410Render::AdaptRenderUrb(PTRANSFERCONTEXT context)
 {
     if (m_Fold == 1 || m_Repack == nullptr)

@@ -27,6 +27,8 @@ class CRV4410Render : public CUsbAudio1Render
     NTSTATUS PrepareStream(PSTREAMCLIENT client, PULONG frameNumber) override;
 
   protected:
+    // The device's two channels of the client's samples.
+    ULONG WireFrameBytes(const WAVEFORMATEX& format) const override;
     void AdaptRenderUrb(PTRANSFERCONTEXT context) override;
     ULONG ClientBytesOf(PTRANSFERCONTEXT context) const override;
 

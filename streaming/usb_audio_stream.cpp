@@ -321,6 +321,18 @@ ULONG CUsbAudioStream::DataEndpointPacketBytes(UCHAR alternateSetting)
     return size * (1 + ((ep->wMaxPacketSize >> 11) & 3));
 }
 
+bool CUsbAudioStream::CarriesNominalPacket(UCHAR alternateSetting, const WAVEFORMATEX& format,
+                                           PULONG needed, PULONG carried)
+{
+    PAGED_CODE();
+    const ULONGLONG bytes = (ULONGLONG)PacingNominalPacketSamples(
+                                format.nSamplesPerSec, PacketsPerFrame(alternateSetting)) *
+                            WireFrameBytes(format);
+    *carried = DataEndpointPacketBytes(alternateSetting);
+    *needed = bytes <= MAXULONG ? (ULONG)bytes : MAXULONG;
+    return *needed <= *carried;
+}
+
 ULONG CUsbAudioStream::QueryCurrentFrameNumber()
 {
     ULONG frame = 0;

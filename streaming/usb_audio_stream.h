@@ -136,6 +136,12 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     // Packets per 1 ms frame of the setting's data endpoint; 0 for a
     // high-speed endpoint whose interval the stream cannot pace (0 or above 4).
     ULONG PacketsPerFrame(UCHAR alternateSetting);
+    // Whether a packet of the format at its nominal rate fits the setting's
+    // data endpoint: *needed and *carried are the bytes of that packet and
+    // of the endpoint's. An interval the stream cannot pace is not judged
+    // here (its preparation refuses it): true, with *needed 0.
+    bool CarriesNominalPacket(UCHAR alternateSetting, const WAVEFORMATEX& format, PULONG needed,
+                              PULONG carried);
     ULONG QueryCurrentFrameNumber();
     NTSTATUS FindObjectById(ULONG id, CAudioControl** object);
     // The stream's record of a format: the first that matches it; null when none.
@@ -213,6 +219,8 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     NTSTATUS SelectAudio1Interface(UCHAR alternateSetting, PSTREAMCLIENT client);
     // Bytes one packet of the setting's data endpoint can carry; 0 when it has none.
     ULONG DataEndpointPacketBytes(UCHAR alternateSetting);
+    // Bytes one sample frame of the format takes on the wire.
+    virtual ULONG WireFrameBytes(const WAVEFORMATEX& format) const { return format.nBlockAlign; }
     // ---- sending
     // Under the send lock: a free context while the stream runs on a present
     // device; STATUS_BUFFER_TOO_SMALL when every context is busy, success

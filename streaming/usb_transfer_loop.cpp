@@ -47,6 +47,10 @@ NTSTATUS CUsbAudioStream::LoadClientSettings(PSTREAMCLIENT client, PUCHAR altern
     m_Pacing.NominalRate = rate;
     m_Pacing.Accumulator = 0;
     m_Pacing.ExtraSamples = 0;
+    // Feedback may ask for more than the endpoint was sized for.
+    const ULONG frameBytes = WireFrameBytes(client->Format.Format);
+    m_Pacing.MaxSamples =
+        frameBytes != 0 ? DataEndpointPacketBytes(*alternateSetting) / frameBytes : 0;
     return STATUS_SUCCESS;
 }
 

@@ -37,7 +37,7 @@ TEST_P(PacingTest, MatchesTheExactTotalPacketByPacket)
     ASSERT_EQ(c.ExpectedBase, base);
     const ULONG perSecond = c.PacketsPerFrame * 1000;
     const ULONG perUrb = 10 * c.PacketsPerFrame;
-    RenderPacing pacing = {c.Rate, c.Nominal, 0, 0};
+    RenderPacing pacing = {c.Rate, c.Nominal, 0, 0, 0};
     std::vector<USBD_ISO_PACKET_DESCRIPTOR> packets(perUrb);
     ULONGLONG sent = 0;
     LONGLONG samples = 0;
@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, PacingTest,
 
 TEST(Pacing, FortyEightKilohertzIsFortyEightEveryPacket)
 {
-    RenderPacing pacing = {48000, 48000, 0, 0};
+    RenderPacing pacing = {48000, 48000, 0, 0, 0};
     USBD_ISO_PACKET_DESCRIPTOR packets[10];
     EXPECT_EQ(1920u, PaceRenderPackets(&pacing, 48, 1, 4, packets, 10));
     for (const auto& p : packets)
@@ -91,7 +91,7 @@ TEST(Pacing, FortyEightKilohertzIsFortyEightEveryPacket)
 
 TEST(Pacing, FortyFourOneIsNineOfFortyFourThenOneOfFortyFive)
 {
-    RenderPacing pacing = {44100, 44100, 0, 0};
+    RenderPacing pacing = {44100, 44100, 0, 0, 0};
     USBD_ISO_PACKET_DESCRIPTOR packets[10];
     for (int urb = 0; urb < 3; ++urb)
     {
@@ -102,6 +102,34 @@ TEST(Pacing, FortyFourOneIsNineOfFortyFourThenOneOfFortyFive)
         EXPECT_EQ(0, pacing.Accumulator);
     }
     EXPECT_EQ(3, pacing.ExtraSamples);
+}
+
+// Feedback above what the endpoint carries cuts each packet to the endpoint;
+// a bound the rate never reaches changes nothing.
+TEST(Pacing, APacketNeverOutgrowsTheEndpoint)
+{
+    struct Case
+    {
+        ULONG Rate, MaxSamples;
+        std::vector<ULONG> Samples; // of ten packets at 44.1 kHz nominal, full speed
+    } cases[] = {
+        {45100, 45, std::vector<ULONG>(10, 45)},
+        {45100, 46, {45, 45, 45, 45, 45, 45, 45, 45, 45, 46}},
+        {44100, 45, {44, 44, 44, 44, 44, 44, 44, 44, 44, 45}},
+        {44100, 44, std::vector<ULONG>(10, 44)},
+    };
+    for (const Case& c : cases)
+    {
+        RenderPacing pacing = {c.Rate, 44100, 0, 0, c.MaxSamples};
+        USBD_ISO_PACKET_DESCRIPTOR packets[10];
+        ULONG total = 0;
+        for (ULONG s : c.Samples)
+            total += s;
+        EXPECT_EQ(total * 4, PaceRenderPackets(&pacing, 44, 1, 4, packets, 10)) << c.Rate;
+        for (ULONG i = 0; i < 10; ++i)
+            EXPECT_EQ(c.Samples[i] * 4, packets[i].Length) << c.Rate << " " << i;
+        EXPECT_EQ((LONG)(total - 440), pacing.ExtraSamples) << c.Rate;
+    }
 }
 
 TEST(Pacing, BaseSamplesOfNoPacketsIsZero)

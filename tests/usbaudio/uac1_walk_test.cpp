@@ -166,6 +166,16 @@ size_t FindAs(const std::vector<UCHAR>& c, UCHAR subtype, int nth)
 }
 
 constexpr UCHAR kFeature = 6, kOutput = 3, kSelector = 5, kGeneral = 1, kFormat = 2;
+
+// The offset of the first endpoint descriptor of an address.
+size_t Endpoint(const std::vector<UCHAR>& c, UCHAR address)
+{
+    for (size_t pos = 0; pos + 2 < c.size(); pos += c[pos])
+        if (c[pos + 1] == 5 && c[pos + 2] == address)
+            return pos;
+    ADD_FAILURE() << "no endpoint " << (int)address;
+    return 0;
+}
 } // namespace
 
 // Starts that the descriptors make fail, each with its status, and the
@@ -261,12 +271,21 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
         UCHAR Subtype, Offset, Value; // in the descriptors of `Formats`
         std::vector<int> Formats;     // 0 and 1 playback (interface 1), 2 capture (interface 2)
         std::vector<int> LeftOut;
-        bool NamesTag = false; // a setting of a kept interface is named with its tag
-    } cases[] = {{kFormat, 4, 0, {2}, {2}},         {kFormat, 4, 9, {2}, {2}},
-                 {kFormat, 4, 8, {2}, {}},          {kFormat, 5, 0, {2}, {2}},
-                 {kFormat, 4, 9, {0}, {}},          {kFormat, 4, 9, {0, 1, 2}, {1, 2}},
-                 {kGeneral, 5, 3, {2}, {2}},        {kGeneral, 5, 2, {2}, {2}},
-                 {kGeneral, 5, 4, {0, 1}, {1}},     {kGeneral, 5, 5, {0}, {}, true},
+        bool NamesTag = false;     // a setting of a kept interface is named with its tag
+        USHORT CapturePacket = 98; // the capture endpoint's wMaxPacketSize
+    } cases[] = {{kFormat, 4, 0, {2}, {2}},
+                 {kFormat, 4, 9, {2}, {2}},
+                 {kFormat, 4, 8, {2}, {}, false, 768},
+                 {kFormat, 4, 8, {2}, {2}, false, 767},
+                 {kFormat, 4, 1, {2}, {}, false, 96},
+                 {kFormat, 4, 1, {2}, {2}, false, 95},
+                 {kFormat, 5, 0, {2}, {2}},
+                 {kFormat, 4, 9, {0}, {}},
+                 {kFormat, 4, 9, {0, 1, 2}, {1, 2}},
+                 {kGeneral, 5, 3, {2}, {2}},
+                 {kGeneral, 5, 2, {2}, {2}},
+                 {kGeneral, 5, 4, {0, 1}, {1}},
+                 {kGeneral, 5, 5, {0}, {}, true},
                  {kGeneral, 5, 0x20, {0, 1, 2}, {}}};
     for (const auto& c : cases)
     {
@@ -276,8 +295,12 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
             SimReference::Uac1SpeakerMic,
             [&](DeviceBytes& b)
             {
+                auto& cfg = b.Configuration;
                 for (int nth : c.Formats)
-                    b.Configuration[FindAs(b.Configuration, c.Subtype, nth) + c.Offset] = c.Value;
+                    cfg[FindAs(cfg, c.Subtype, nth) + c.Offset] = c.Value;
+                const size_t in = Endpoint(cfg, SimRef1::RecEndpoint);
+                cfg[in + 4] = (UCHAR)c.CapturePacket;
+                cfg[in + 5] = (UCHAR)(c.CapturePacket >> 8);
             },
             nullptr, &engines);
         const size_t left = 2 - c.LeftOut.size();
@@ -369,10 +392,18 @@ TEST(Uac1Walk, PathsWithoutControls)
 }
 
 // Format records of one format-type descriptor: a continuous range takes
-// the standard rates that cover it (one above 96 kHz is refused), type III
+// the standard rates it holds, a bound within 0.5% of one counting as it
+// (none is no rates; a bound further above 96 kHz is refused); type III
 // gives Dolby Digital then WMA Pro records for the compressed tags only.
+// The playback setting 1 carries 196-byte packets, setting 2 (made so
+// here) 1023; a rate whose packet does not fit adds nothing.
 TEST(Uac1Walk, CollectStreamFormats)
 {
+    auto discrete = [](ULONG rate)
+    {
+        return std::vector<UCHAR>{
+            11, 0x24, 2, 1, 2, 2, 16, 1, (UCHAR)rate, (UCHAR)(rate >> 8), (UCHAR)(rate >> 16)};
+    };
     auto continuous = [](ULONG lower, ULONG upper, UCHAR type = 1)
     {
         return std::vector<UCHAR>{14,
@@ -390,30 +421,39 @@ TEST(Uac1Walk, CollectStreamFormats)
                                   (UCHAR)(upper >> 8),
                                   (UCHAR)(upper >> 16)};
     };
+    const std::vector<std::pair<ULONG, USHORT>> all = {{8000, 1},  {11025, 1}, {16000, 1},
+                                                       {22050, 1}, {32000, 1}, {44100, 1},
+                                                       {48000, 1}, {88200, 1}, {96000, 1}};
     struct Case
     {
         std::vector<UCHAR> Descriptor;
         USHORT Tag;
         NTSTATUS Status;
         std::vector<std::pair<ULONG, USHORT>> Records; // rate, sub-format tag
+        UCHAR AlternateSetting = 2;
     } cases[] = {
         {continuous(44100, 48000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
-        {continuous(40000, 50000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}, {88200, 1}}},
+        {continuous(40000, 50000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
         {continuous(48000, 44100), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
+        {continuous(4990, 55010), 1, STATUS_SUCCESS,
+         std::vector<std::pair<ULONG, USHORT>>(all.begin(), all.begin() + 7)},
+        {continuous(8000, 96000), 1, STATUS_SUCCESS, all},
+        {continuous(8040, 96480), 1, STATUS_SUCCESS, all},
+        {continuous(8041, 96479), 1, STATUS_SUCCESS,
+         std::vector<std::pair<ULONG, USHORT>>(all.begin() + 1, all.end())},
+        {continuous(7960, 7960), 1, STATUS_SUCCESS, {{8000, 1}}},
+        {continuous(44100, 47759), 1, STATUS_SUCCESS, {{44100, 1}}},
+        {continuous(48241, 50000), 1, STATUS_UNSUCCESSFUL, {}},
+        {continuous(8000, 96481), 1, STATUS_INVALID_PARAMETER, {}},
+        {continuous(96481, 8000), 1, STATUS_INVALID_PARAMETER, {}},
+        {continuous(96001, 96001), 1, STATUS_SUCCESS, {{96000, 1}}},
         {continuous(8000, 96000),
          1,
          STATUS_SUCCESS,
-         {{8000, 1},
-          {11025, 1},
-          {16000, 1},
-          {22050, 1},
-          {32000, 1},
-          {44100, 1},
-          {48000, 1},
-          {88200, 1},
-          {96000, 1}}},
-        {continuous(8000, 96001), 1, STATUS_INVALID_PARAMETER, {}},
-        {continuous(96001, 96001), 1, STATUS_INVALID_PARAMETER, {}},
+         {{8000, 1}, {11025, 1}, {16000, 1}, {22050, 1}, {32000, 1}, {44100, 1}, {48000, 1}},
+         1},
+        {discrete(49000), 1, STATUS_SUCCESS, {{49000, 1}}, 1},
+        {discrete(49001), 1, STATUS_SUCCESS, {}, 1},
         {continuous(48000, 48000, 3), 0x2001, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
         {continuous(48000, 48000, 3), 0x2006, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
         {continuous(48000, 48000, 3), 0x2002, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
@@ -425,16 +465,24 @@ TEST(Uac1Walk, CollectStreamFormats)
         {continuous(48000, 48000), 0x0005, STATUS_SUCCESS, {}},
         {continuous(48000, 48000), 0x0006, STATUS_SUCCESS, {{48000, 1}}},
     };
+    DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
+    const size_t second = Endpoint(bytes.Configuration, SimRef1::PlayEndpoint) + 9 + 7 + 9 + 7 + 11;
+    ASSERT_EQ(SimRef1::PlayEndpoint, bytes.Configuration[second + 2]);
+    bytes.Configuration[second + 4] = 0xFF;
+    bytes.Configuration[second + 5] = 0x03;
+    Started s(MakeSimDevice(bytes));
+    ASSERT_EQ(STATUS_SUCCESS, s.Status);
     for (const Case& c : cases)
     {
-        CUsbAudioStream* stream = MakeTestStream(STREAM_DIRECTION_RENDER);
+        CUsbAudioStream* stream = MakeTestStream(STREAM_DIRECTION_RENDER, SimRef1::PlayInterface, 0,
+                                                 static_cast<IAdapterCommon*>(s.Device()));
         WAVEFORMATEXTENSIBLE format = {};
         format.Format.nChannels = 2;
         format.Format.wBitsPerSample = 16;
         format.Format.nBlockAlign = 4;
         ULONG dropped = 0;
-        EXPECT_EQ(c.Status,
-                  CollectStreamFormats(stream, c.Descriptor.data(), c.Tag, 1, format, &dropped));
+        EXPECT_EQ(c.Status, CollectStreamFormats(stream, c.Descriptor.data(), c.Tag,
+                                                 c.AlternateSetting, format, &dropped));
         ASSERT_EQ(c.Records.size(), stream->GetFormatCount()) << c.Tag;
         for (ULONG i = 0; i < stream->GetFormatCount(); ++i)
         {

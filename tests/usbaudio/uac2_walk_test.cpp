@@ -499,6 +499,10 @@ TEST(Uac2Walk, FormatKindsPerSetting)
         device->Audio().SetValidAltSettings(SimRef3::RecInterface, 1, c.ValidMap);
         Uac2Started s(std::move(device));
         ASSERT_EQ(STATUS_SUCCESS, s.Status) << c.What;
+        // An interface with no format to offer is left out.
+        ASSERT_EQ(c.Subformats.empty() ? 1u : 2u, s.Device()->GetEngineCount()) << c.What;
+        if (c.Subformats.empty())
+            continue;
         CStreamEngine* capture = nullptr;
         ASSERT_EQ(c.Unsigned == kNoStream ? 1u : 2u, s.Device()->GetEngineCount()) << c.What;
         if (c.Unsigned == kNoStream)

@@ -11,6 +11,7 @@
 #include "usbaudio/controls/uac_unit_controls.h"
 #include "usbaudio/units/uac1_terminals.h"
 #include "usbaudio/controls/volume_arithmetic.h"
+#include "usbaudio/topology/properties.h"
 
 namespace
 {
@@ -318,4 +319,61 @@ TEST(UacControls, RestoreSendsOnlyKnownWritableValues)
         levelsSent.insert(levelsSent.end(), booleansSent.begin(), booleansSent.end());
         EXPECT_EQ(levelsSent, unit.Script.Log) << c.What;
     }
+}
+
+// The DEV_SPECIFIC requests of the gain and switch nodes read and write
+// exactly four bytes: an instance or a value one byte short is refused, and
+// nothing past either buffer is touched (each buffer is its size exactly).
+TEST(UacControls, DevSpecificRequestsAtTheirBounds)
+{
+    UnitFor unit(10 * kDb, -10 * kDb, kDb, 2);
+    unit.Script.Levels[1] = 3 * kDb;
+    Owned<CUacRangedControl> gain(4u, UAC_GAIN_PAD_CONTROL);
+    ASSERT_EQ(STATUS_SUCCESS, gain->CreateRangedControl(unit.Unit, 12, nullptr));
+    Owned<CUacBooleanControl> on(3u, UAC_SWITCH_CONTROL);
+    ASSERT_EQ(STATUS_SUCCESS, on->CreateSwitchControl(unit.Unit, nullptr));
+    on->SetValue(0, 1);
+    constexpr ULONG G = KSPROPERTY_TYPE_GET, S = KSPROPERTY_TYPE_SET;
+    struct Case
+    {
+        bool Gain;
+        ULONG Verb, InstanceBytes, ValueBytes;
+        NTSTATUS Status;
+        LONG Read; // the value a get returns
+    } cases[] = {
+        {true, G, 4, 4, STATUS_SUCCESS, 3 * kDb},
+        {true, G, 4, 3, STATUS_INVALID_PARAMETER, 0},
+        {true, G, 3, 4, STATUS_INVALID_PARAMETER, 0},
+        {true, S, 4, 3, STATUS_INVALID_PARAMETER, 0},
+        {true, S, 3, 4, STATUS_INVALID_PARAMETER, 0},
+        {false, G, 0, 4, STATUS_SUCCESS, 1},
+        {false, G, 0, 3, STATUS_INVALID_PARAMETER, 0},
+        {false, S, 0, 3, STATUS_INVALID_PARAMETER, 0},
+    };
+    for (const Case& c : cases)
+    {
+        const PCPROPERTY_ITEM item = {&KSPROPSETID_Audio, KSPROPERTY_AUDIO_DEV_SPECIFIC, c.Verb,
+                                      nullptr};
+        std::vector<UCHAR> instance(c.InstanceBytes, 0), value(c.ValueBytes, 0);
+        if (c.InstanceBytes == 4)
+            instance[0] = 1;
+        PCPROPERTY_REQUEST request = {};
+        request.PropertyItem = &item;
+        request.Verb = c.Verb;
+        request.InstanceSize = c.InstanceBytes;
+        request.Instance = instance.empty() ? nullptr : instance.data();
+        request.ValueSize = c.ValueBytes;
+        request.Value = value.data();
+        const NTSTATUS status =
+            c.Gain ? GainProperty(&request, gain.Object) : SwitchProperty(&request, on.Object);
+        EXPECT_EQ(c.Status, status) << c.Gain << " " << c.Verb << " " << c.ValueBytes;
+        if (NT_SUCCESS(c.Status))
+        {
+            LONG read = 0;
+            memcpy(&read, value.data(), 4);
+            EXPECT_EQ(c.Read, read) << c.Gain;
+            EXPECT_EQ(4u, request.ValueSize);
+        }
+    }
+    EXPECT_EQ(std::vector<std::string>{}, unit.Script.Log); // nothing refused reached the unit
 }

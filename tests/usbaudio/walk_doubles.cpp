@@ -134,11 +134,11 @@ ScopedTestStreams::~ScopedTestStreams()
     SetUac1StreamFactory((PUAC1_STREAM_FACTORY)m_Previous);
 }
 
-CUsbAudioStream* MakeTestStream(ULONG direction, ULONG interfaceNumber, ULONG link)
+CUsbAudioStream* MakeTestStream(ULONG direction, ULONG interfaceNumber, ULONG link, PUNKNOWN owner)
 {
     CUsbAudioStream* stream = nullptr;
     TestFactory(direction, interfaceNumber, link, &stream);
-    stream->InitStream(direction, nullptr);
+    stream->InitStream(direction, owner);
     return stream;
 }
 

@@ -21,8 +21,10 @@ class ScopedTestStreams
     void* m_Previous;
 };
 
-// A stream made by the double factory, with the arguments it was made with.
-CUsbAudioStream* MakeTestStream(ULONG direction, ULONG interfaceNumber = 1, ULONG link = 0);
+// A stream made by the double factory, with the arguments it was made with
+// and the device whose endpoints it reads, if any.
+CUsbAudioStream* MakeTestStream(ULONG direction, ULONG interfaceNumber = 1, ULONG link = 0,
+                                PUNKNOWN owner = nullptr);
 
 struct FakeUnitScript
 {

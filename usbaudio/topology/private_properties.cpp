@@ -74,64 +74,6 @@ void FinishWordListReply(PPCPROPERTY_REQUEST request, ULONG needed, ULONG count)
     request->ValueSize = needed;
 }
 
-NTSTATUS GainProperty(PPCPROPERTY_REQUEST request, PAUDIOCONTROL control)
-{
-    PRANGEDCONTROL ranged = nullptr;
-    NTSTATUS status = control->QueryInterface(IID_IRangedControl, (PVOID*)&ranged);
-    if (!NT_SUCCESS(status))
-        return status;
-    ULONG channel = 0;
-    if (Verb(request, KSPROPERTY_TYPE_BASICSUPPORT))
-    {
-        GainMember member = {sizeof(GainMember), NODENAME_GAIN, 12, {0, 0, 0}};
-        ranged->GetRange(&member.Values[0], &member.Values[1], &member.Values[2]);
-        status =
-            Describe(request, 0x203, VT_I4, KSPROPERTY_MEMBER_VALUES, sizeof(member), 1, &member);
-    }
-    else if (request->InstanceSize < c_U32 || request->Instance == nullptr ||
-             request->ValueSize < c_U32 || request->Value == nullptr)
-        status = STATUS_INVALID_PARAMETER;
-    else
-    {
-        channel = *static_cast<PULONG>(request->Instance);
-        auto value = static_cast<PLONG>(request->Value);
-        status = Verb(request, KSPROPERTY_TYPE_GET) ? ranged->GetValue(channel, value)
-                                                    : ranged->SetValue(channel, *value);
-        if (NT_SUCCESS(status))
-            request->ValueSize = c_U32;
-    }
-    ranged->Release();
-    return status;
-}
-
-NTSTATUS SwitchProperty(PPCPROPERTY_REQUEST request, PAUDIOCONTROL control)
-{
-    PBOOLEANCONTROL boolean = nullptr;
-    NTSTATUS status = control->QueryInterface(IID_IBooleanControl, (PVOID*)&boolean);
-    if (!NT_SUCCESS(status))
-        return status;
-    if (Verb(request, KSPROPERTY_TYPE_BASICSUPPORT))
-        status = Describe(request, 0x203, VT_BOOL, 0, 0, 0, nullptr);
-    else if (request->ValueSize < c_U32 || request->Value == nullptr)
-        status = STATUS_INVALID_PARAMETER;
-    else
-    {
-        auto value = static_cast<PULONG>(request->Value);
-        if (Verb(request, KSPROPERTY_TYPE_GET))
-        {
-            UCHAR on = 0;
-            status = boolean->GetValue(0, &on);
-            *value = on;
-        }
-        else
-            status = boolean->SetValue(0, *value != 0);
-        if (NT_SUCCESS(status))
-            request->ValueSize = c_U32;
-    }
-    boolean->Release();
-    return status;
-}
-
 // The output-type list: a KSMULTIPLE_ITEM of 8 + 4n bytes.
 NTSTATUS OutputTypeList(PPCPROPERTY_REQUEST request, POUTPUTTYPECONTROL outputType)
 {
@@ -420,6 +362,64 @@ NTSTATUS JackReply(PPCPROPERTY_REQUEST request, PTERMINALCONTROL terminal, bool 
     return status;
 }
 } // namespace
+
+NTSTATUS GainProperty(PPCPROPERTY_REQUEST request, PAUDIOCONTROL control)
+{
+    PRANGEDCONTROL ranged = nullptr;
+    NTSTATUS status = control->QueryInterface(IID_IRangedControl, (PVOID*)&ranged);
+    if (!NT_SUCCESS(status))
+        return status;
+    ULONG channel = 0;
+    if (Verb(request, KSPROPERTY_TYPE_BASICSUPPORT))
+    {
+        GainMember member = {sizeof(GainMember), NODENAME_GAIN, 12, {0, 0, 0}};
+        ranged->GetRange(&member.Values[0], &member.Values[1], &member.Values[2]);
+        status =
+            Describe(request, 0x203, VT_I4, KSPROPERTY_MEMBER_VALUES, sizeof(member), 1, &member);
+    }
+    else if (request->InstanceSize < c_U32 || request->Instance == nullptr ||
+             request->ValueSize < c_U32 || request->Value == nullptr)
+        status = STATUS_INVALID_PARAMETER;
+    else
+    {
+        channel = *static_cast<PULONG>(request->Instance);
+        auto value = static_cast<PLONG>(request->Value);
+        status = Verb(request, KSPROPERTY_TYPE_GET) ? ranged->GetValue(channel, value)
+                                                    : ranged->SetValue(channel, *value);
+        if (NT_SUCCESS(status))
+            request->ValueSize = c_U32;
+    }
+    ranged->Release();
+    return status;
+}
+
+NTSTATUS SwitchProperty(PPCPROPERTY_REQUEST request, PAUDIOCONTROL control)
+{
+    PBOOLEANCONTROL boolean = nullptr;
+    NTSTATUS status = control->QueryInterface(IID_IBooleanControl, (PVOID*)&boolean);
+    if (!NT_SUCCESS(status))
+        return status;
+    if (Verb(request, KSPROPERTY_TYPE_BASICSUPPORT))
+        status = Describe(request, 0x203, VT_BOOL, 0, 0, 0, nullptr);
+    else if (request->ValueSize < c_U32 || request->Value == nullptr)
+        status = STATUS_INVALID_PARAMETER;
+    else
+    {
+        auto value = static_cast<PULONG>(request->Value);
+        if (Verb(request, KSPROPERTY_TYPE_GET))
+        {
+            UCHAR on = 0;
+            status = boolean->GetValue(0, &on);
+            *value = on;
+        }
+        else
+            status = boolean->SetValue(0, *value != 0);
+        if (NT_SUCCESS(status))
+            request->ValueSize = c_U32;
+    }
+    boolean->Release();
+    return status;
+}
 
 NTSTATUS PropertyHandlerDevSpecific(PPCPROPERTY_REQUEST request)
 {

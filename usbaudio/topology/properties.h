@@ -30,6 +30,10 @@ NTSTATUS PropertyHandlerDevSpecific(PPCPROPERTY_REQUEST request);
 // The DEV_SPECIFIC and pseudo-control requests of a pseudo-control node.
 class CAudioControl;
 NTSTATUS PseudoControlProperty(PPCPROPERTY_REQUEST request, CAudioControl* control);
+// The DEV_SPECIFIC requests of a gain node (a 32-bit channel instance, a
+// 32-bit level) and of a switch node (a 32-bit on/off).
+NTSTATUS GainProperty(PPCPROPERTY_REQUEST request, CAudioControl* control);
+NTSTATUS SwitchProperty(PPCPROPERTY_REQUEST request, CAudioControl* control);
 // Filter handlers.
 NTSTATUS PropertyHandlerFilterPrivate(PPCPROPERTY_REQUEST request);
 NTSTATUS PropertyHandlerJack(PPCPROPERTY_REQUEST request);

@@ -28,6 +28,12 @@ constexpr USHORT c_WmaProTag = 0x0164;
 // The software converters carry at most eight channels.
 constexpr ULONG c_MaxChannels = 8;
 constexpr ULONG c_FewChannels = 4; // capture below it is offered twice
+// A bound of a continuous range this close to a standard rate counts as that
+// rate (devices state 47990 for 48000): rate r lies in [L, U] when
+// 200 L <= 201 r and 199 r <= 200 U.
+constexpr ULONGLONG c_TolerancePer = 200;
+constexpr ULONGLONG c_ToleranceAbove = 201;
+constexpr ULONGLONG c_ToleranceBelow = 199;
 
 struct ChannelMaskRow
 {
@@ -52,7 +58,8 @@ bool UsableRecord(const WAVEFORMATEXTENSIBLE& record)
 }
 
 // The rates of a format-type descriptor: its discrete list, or the
-// standard rates that cover its continuous range.
+// standard rates its continuous range holds (none is no rates). A range that
+// reaches past the highest standard rate is refused.
 NTSTATUS FormatRates(const UCHAR* formatType, ULONG* rates, PULONG count)
 {
     const ULONG n = formatType[7];
@@ -63,19 +70,21 @@ NTSTATUS FormatRates(const UCHAR* formatType, ULONG* rates, PULONG count)
         *count = n;
         return STATUS_SUCCESS;
     }
-    const ULONG lower = Read3(formatType + 8), upper = Read3(formatType + 11);
-    ULONG first = ARRAYSIZE(UAC1_STANDARD_RATES), last = ARRAYSIZE(UAC1_STANDARD_RATES);
-    for (ULONG i = ARRAYSIZE(UAC1_STANDARD_RATES); i-- > 0;)
+    ULONGLONG lower = Read3(formatType + 8), upper = Read3(formatType + 11);
+    if (lower > upper)
     {
-        first = lower <= UAC1_STANDARD_RATES[i] ? i : first;
-        last = upper <= UAC1_STANDARD_RATES[i] ? i : last;
+        const ULONGLONG swapped = lower;
+        lower = upper;
+        upper = swapped;
     }
-    if (first == ARRAYSIZE(UAC1_STANDARD_RATES) || last == ARRAYSIZE(UAC1_STANDARD_RATES))
+    const ULONG highest = UAC1_STANDARD_RATES[ARRAYSIZE(UAC1_STANDARD_RATES) - 1];
+    if (c_TolerancePer * upper > c_ToleranceAbove * highest)
         return STATUS_INVALID_PARAMETER;
-    const ULONG from = first < last ? first : last, to = first < last ? last : first;
     *count = 0;
-    for (ULONG i = from; i <= to; ++i)
-        rates[(*count)++] = UAC1_STANDARD_RATES[i];
+    for (const ULONG rate : UAC1_STANDARD_RATES)
+        if (c_TolerancePer * lower <= c_ToleranceAbove * rate &&
+            c_ToleranceBelow * rate <= c_TolerancePer * upper)
+            rates[(*count)++] = rate;
     return STATUS_SUCCESS;
 }
 
@@ -110,7 +119,10 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker
             if (verdict != DescriptorVerdict::Valid && verdict != DescriptorVerdict::NoRule)
                 status = STATUS_UNSUCCESSFUL;
             else if (d[2] == c_AsGeneral)
+            {
+                walk->General = walk->General != nullptr ? walk->General : d;
                 status = walker.OnGeneral(device, d, walk);
+            }
             else if (d[2] == c_FormatType)
                 status = walker.OnFormatType(device, d, walk);
             if (!NT_SUCCESS(status))
@@ -182,17 +194,47 @@ bool CarriesAFormat(const StreamingWalkClass& walker, PUCHAR configurationEnd, P
     return usable;
 }
 
+// A stream with formats joins the device: the engine list, its path and
+// buffers. One whose formats the driver cannot carry ends the start (as no
+// rates); one left with none (its packets carry none) is left out.
+NTSTATUS JoinStream(CUsbAudioDevice* device, const StreamingWalkClass& walker,
+                    const StreamingInterfaceWalk& walk, PULONG leftOut)
+{
+    CUsbAudioStream* stream = walk.Stream;
+    if (stream->GetFormatCount() == 0)
+    {
+        if (walk.Dropped != 0)
+            return STATUS_UNSUCCESSFUL;
+        DbgPrint("UsbAudio: AudioStreaming interface %u has no format to offer: left out\n",
+                 walk.Number);
+        ++*leftOut;
+        return STATUS_SUCCESS;
+    }
+    NTSTATUS status = device->AddStreamObject(stream);
+    if (NT_SUCCESS(status))
+    {
+        status = ConnectStreamPins(device, stream, (ULONG)walk.Link);
+        if (!NT_SUCCESS(status))
+            ReportRefusedDescriptor("AudioStreaming", walk.Number, walk.General, status);
+    }
+    if (NT_SUCCESS(status))
+        status = walker.BuildPaths(device, stream);
+    if (NT_SUCCESS(status))
+        status = stream->AllocateStreamBuffers();
+    return status;
+}
+
+// The interface's end: after a walk that went well its stream joins the
+// device or is left out; the walk's reference goes either way.
 NTSTATUS FinishInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker,
-                         StreamingInterfaceWalk* walk)
+                         StreamingInterfaceWalk* walk, NTSTATUS status, PULONG leftOut)
 {
     if (walk->Stream == nullptr)
-        return STATUS_SUCCESS;
-    NTSTATUS status = walker.BuildPaths(device, walk->Stream);
+        return status;
     if (NT_SUCCESS(status))
-        status = walk->Stream->AllocateStreamBuffers();
-    // Formats the device gave but none the driver can carry: as no rates.
-    if (NT_SUCCESS(status) && walk->Stream->GetFormatCount() == 0 && walk->Dropped != 0)
-        status = STATUS_UNSUCCESSFUL;
+        status = JoinStream(device, walker, *walk, leftOut);
+    walk->Stream->Release();
+    walk->Stream = nullptr;
     return status;
 }
 const StreamingWalkClass c_Uac1Walker = {AudioDescriptorVersion::Uac1, c_Uac1Protocol, OnAsGeneral,
@@ -270,17 +312,15 @@ NTSTATUS FindStreamTerminal(CUsbAudioDevice* device, ULONG terminalId, CUacUnit*
 NTSTATUS AttachStream(CUsbAudioDevice* device, CUsbAudioStream* stream, ULONG direction, ULONG link,
                       StreamingInterfaceWalk* walk)
 {
-    NTSTATUS status = stream->InitStream(direction, static_cast<IAdapterCommon*>(device));
-    if (NT_SUCCESS(status))
-        status = device->AddStreamObject(stream);
-    if (NT_SUCCESS(status))
+    const NTSTATUS status = stream->InitStream(direction, static_cast<IAdapterCommon*>(device));
+    if (!NT_SUCCESS(status))
     {
-        walk->Stream = stream;
-        walk->Link = (LONG)link;
-        status = ConnectStreamPins(device, stream, link);
+        stream->Release();
+        return status;
     }
-    stream->Release();
-    return status;
+    walk->Stream = stream;
+    walk->Link = (LONG)link;
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS AddFormatRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, ULONG rate,
@@ -293,6 +333,15 @@ NTSTATUS AddFormatRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, U
     if (!UsableRecord(record))
     {
         ++*dropped;
+        return STATUS_SUCCESS;
+    }
+    ULONG needed = 0, carried = 0;
+    if (!stream->CarriesNominalPacket(alternateSetting, record.Format, &needed, &carried))
+    {
+        DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: %u Hz of %u-byte "
+                 "frames needs %u-byte packets, the endpoint carries %u: format left out\n",
+                 stream->GetConstructionValue(), alternateSetting, rate, record.Format.nBlockAlign,
+                 needed, carried);
         return STATUS_SUCCESS;
     }
     return stream->AddStreamFormat(&record, alternateSetting, sign);
@@ -446,8 +495,7 @@ NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPT
         }
         else
             status = WalkInterface(device, walker, end, body, &walk, &stopped);
-        if (NT_SUCCESS(status))
-            status = FinishInterface(device, walker, &walk);
+        status = FinishInterface(device, walker, &walk, status, &leftOut);
         if (!NT_SUCCESS(status) || stopped >= end || stopped <= reinterpret_cast<PUCHAR>(current))
             break;
         current = device->NextFunctionStreamingInterface(configuration, stopped);

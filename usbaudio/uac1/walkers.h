@@ -58,7 +58,8 @@ struct StreamingInterfaceWalk
     UCHAR AlternateSetting = 0;
     LONG Link = -1;
     USHORT FormatTag = 0;              // class 1.0
-    CUsbAudioStream* Stream = nullptr; // the engine list holds it
+    CUsbAudioStream* Stream = nullptr; // the walk's reference until the interface ends
+    const UCHAR* General = nullptr;    // the interface's first general descriptor
     ULONG Dropped = 0;
     ULONG ClockControlId = 0; // class 2.0: from the general descriptor on
     UCHAR FormatType = 0;
@@ -85,8 +86,9 @@ NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPT
 // to, an output terminal recorded from; the link value is its first control.
 NTSTATUS FindStreamTerminal(CUsbAudioDevice* device, ULONG terminalId, CUacUnit** terminal,
                             PULONG direction, PULONG link);
-// Initialises a new stream, adds it to the device and connects its path;
-// the creation reference is released either way.
+// Initialises a new stream and hands the walk its creation reference (on a
+// failure it is released): at the interface's end a stream with formats is
+// added to the device and its path connected.
 NTSTATUS AttachStream(CUsbAudioDevice* device, CUsbAudioStream* stream, ULONG direction, ULONG link,
                       StreamingInterfaceWalk* walk);
 

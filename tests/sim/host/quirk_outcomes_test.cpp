@@ -20,6 +20,7 @@ struct Outcome
     USHORT PlayChannels;   // 0: no render filter to play to
     USHORT RecordChannels; // 0: no capture filter to record from
     USHORT Bits = 16;      // of both directions' samples
+    int WaveFilters = -1;  // the wave filters installed; -1: not counted
 };
 
 const Outcome kOutcomes[] = {
@@ -36,6 +37,9 @@ const Outcome kOutcomes[] = {
     {"uac2-extension-unit-read-only-mute.txt", 2, 0},
     {"eight-bit-headset.txt", 2, 1, 8},
     {"eight-bit-unsigned-headset.txt", 2, 1, 8},
+    {"continuous-range-speaker.txt", 2, 0, 16, 1},
+    // The microphone's packets carry none of its formats: the headset plays.
+    {"small-microphone-endpoint.txt", 2, 0, 16, 1},
 };
 
 // 48 kHz, 16-bit or 8-bit (unsigned, as in a file): a 997 Hz cosine, each
@@ -138,6 +142,13 @@ TEST(QuirkOutcomes, EachStartsPlaysRecordsAndLeavesNothing)
             ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
             const NTSTATUS status = host.StartDevice();
             ASSERT_EQ(STATUS_SUCCESS, status) << host.ExplainStart(status).Cause;
+            const std::vector<HostFilter> filters = host.Filters();
+            if (o.WaveFilters >= 0)
+            {
+                EXPECT_EQ(o.WaveFilters,
+                          std::count_if(filters.begin(), filters.end(),
+                                        [](const HostFilter& f) { return f.WaveCyclic; }));
+            }
             if (o.PlayChannels != 0)
                 ExpectPlaysBitExact(host, o.PlayChannels, o.Bits);
             if (o.RecordChannels != 0)
