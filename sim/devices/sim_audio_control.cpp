@@ -137,8 +137,9 @@ const SimAltSetting* SimAudioControl::ChooseControlInterface(std::vector<std::st
     for (const SimAltSetting* a : controls)
         if (a != chosen)
             notes->push_back("AudioControl interface " + std::to_string(a->InterfaceNumber) +
-                             " holds no AudioStreaming interface: it answers for its own "
-                             "entities only");
+                             (namesStreaming(*a) ? " is a second audio function's"
+                                                 : " holds no AudioStreaming interface") +
+                             ": it answers for its own entities only");
     return chosen;
 }
 
