@@ -509,15 +509,17 @@ static NTSTATUS FollowMixersToInput(CUsbAudioDevice* device, CStreamEngine* engi
     {
         ULONG chosen = 0;
         bool found = false;
-        NTSTATUS status = ForEachMixerInput(engine, from,
-                                            [&](ULONG source, bool* stop)
-                                            {
-                                                chosen = source;
-                                                NTSTATUS s = ReachesUpstream(
-                                                    device, source, IsNamedInputId, &found);
-                                                *stop = found;
-                                                return s;
-                                            });
+        NTSTATUS status = ForEachMixerInput(
+            engine, from,
+            [&](ULONG source, bool* stop)
+            {
+                chosen = source;
+                // An input whose search fails (a source the device does not have) leads nowhere.
+                *stop =
+                    NT_SUCCESS(ReachesUpstream(device, source, IsNamedInputId, &found)) && found;
+                found = *stop;
+                return STATUS_SUCCESS;
+            });
         if (!NT_SUCCESS(status) || !found)
             return status;
         // The next mixer to follow is one this input brought in.
