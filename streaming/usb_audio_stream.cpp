@@ -92,6 +92,14 @@ CUsbAudioStream::CUsbAudioStream(PUNKNOWN outerUnknown, ULONG interfaceNumber, U
     KeInitializeEvent(&m_WorkEvent, SynchronizationEvent, FALSE);
 }
 
+// The stream's engine is made for its AudioStreaming interface: the
+// construction value is that interface's number.
+void CUsbAudioStream::ReportNotInstalled(PCSTR why)
+{
+    DbgPrint("UsbAudio: AudioStreaming interface %u records nothing: no wave filter, as %s\n",
+             (unsigned)GetConstructionValue(), why);
+}
+
 CUsbAudioStream::~CUsbAudioStream()
 {
     PAGED_CODE();

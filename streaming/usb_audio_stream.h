@@ -155,6 +155,8 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     PUSBDEVICEIO QueryUsbIo();
 
   protected:
+    void ReportNotInstalled(PCSTR why) override;
+
     // Ends the worker, then stops and unprepares the stream for clients that
     // never left. A class whose transfers or interface differ from the base
     // calls it from its own destructor, while its operations are still its

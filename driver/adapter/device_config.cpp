@@ -166,7 +166,12 @@ NTSTATUS CAdapterCommon::SelectDeviceClass()
         }
     }
     else
+    {
+        DbgPrint("SelectDeviceClass: AudioControl interface %u has protocol 0x%02X, neither audio "
+                 "class 1.0 (0x00) nor 2.0 (0x20): the device is refused\n",
+                 audioControl->bInterfaceNumber, audioControl->bInterfaceProtocol);
         return STATUS_UNSUCCESSFUL;
+    }
 
     if (NT_SUCCESS(status))
         status = CreateDeviceObject(factory);

@@ -105,12 +105,26 @@ class CStreamEngine : public IUnknown, public CUnknown
     ULONG GetConstructionValue() const { return m_ConstructionValue; }
     ULONG GetTopologyPin() const { return m_TopologyPin; }
 
+    // What the stream's terminals (of its direction, other than the USB
+    // streaming terminal) say of its jacks.
+    enum class JackState
+    {
+        NoTerminal,
+        Unplugged,
+        Connected
+    };
+    JackState ReadJackState();
+
     friend NTSTATUS InstallEngineSubdevice(CStreamEngine* engine, PDEVICE_OBJECT deviceObject,
                                            PIRP irp, REFCLSID portClassId, REFCLSID miniportClassId,
                                            PENGINE_MINIPORT_FACTORY factory,
                                            PUNKNOWN adapterUnknown, PUNKNOWN* wavePort);
 
   protected:
+    // Says why a capture stream installs no wave subdevice; the stream
+    // classes, which know their interface, name it.
+    virtual void ReportNotInstalled(PCSTR why) { UNREFERENCED_PARAMETER(why); }
+
     // Node lists a processing pass runs, as bits.
     enum : ULONG
     {

@@ -142,17 +142,17 @@ NTSTATUS CStreamEngine::SetPortTopology(PUNKNOWN topologyPort, PUNKNOWN topology
     return status;
 }
 
-BOOLEAN CStreamEngine::IsJackConnected()
+CStreamEngine::JackState CStreamEngine::ReadJackState()
 {
     PAGED_CODE();
     if (m_ControlList == nullptr)
-        return FALSE;
+        return JackState::NoTerminal;
     const ULONG terminalKind = m_Direction == STREAM_DIRECTION_RENDER ? CONTROL_KIND_OUTPUT_TERMINAL
                                                                       : CONTROL_KIND_INPUT_TERMINAL;
-    bool connected = false;
+    JackState state = JackState::NoTerminal;
     POSITION position = m_ControlList->GetHeadPosition();
     PVOID data = nullptr;
-    while (!connected && m_ControlList->GetNext(&position, &data))
+    while (state != JackState::Connected && m_ControlList->GetNext(&position, &data))
     {
         auto control = static_cast<CAudioControl*>(data);
         if (control->GetKind() != terminalKind)
@@ -163,10 +163,16 @@ BOOLEAN CStreamEngine::IsJackConnected()
         ULONG kind = ENDPOINT_KIND_STREAM;
         // The USB streaming terminal (kind 0) has no jack.
         if (NT_SUCCESS(terminal->GetCurrentKind(&kind)) && kind != ENDPOINT_KIND_STREAM)
-            connected = TerminalConnected(terminal);
+            state = TerminalConnected(terminal) ? JackState::Connected : JackState::Unplugged;
         terminal->Release();
     }
-    return connected ? TRUE : FALSE;
+    return state;
+}
+
+BOOLEAN CStreamEngine::IsJackConnected()
+{
+    PAGED_CODE();
+    return ReadJackState() == JackState::Connected ? TRUE : FALSE;
 }
 
 NTSTATUS CStreamEngine::InstallMiniport(PDEVICE_OBJECT deviceObject, PIRP irp,
@@ -177,8 +183,17 @@ NTSTATUS CStreamEngine::InstallMiniport(PDEVICE_OBJECT deviceObject, PIRP irp,
         return STATUS_UNSUCCESSFUL;
     if (m_InstallationClosed)
         return STATUS_DEVICE_REMOVED;
-    if (!IsJackConnected())
-        return m_WavePort != nullptr ? RemoveMiniport(deviceObject) : STATUS_SUCCESS;
+    const JackState jacks = ReadJackState();
+    if (jacks != JackState::Connected)
+    {
+        if (m_WavePort != nullptr)
+            return RemoveMiniport(deviceObject);
+        if (m_Direction == STREAM_DIRECTION_CAPTURE)
+            ReportNotInstalled(jacks == JackState::Unplugged
+                                   ? "every jack of its input terminals is unplugged"
+                                   : "no input terminal on its path names an endpoint");
+        return STATUS_SUCCESS;
+    }
     if (m_WavePort != nullptr)
         return STATUS_SUCCESS;
     PUNKNOWN wavePort = nullptr;

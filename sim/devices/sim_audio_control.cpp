@@ -137,8 +137,9 @@ const SimAltSetting* SimAudioControl::ChooseControlInterface(std::vector<std::st
     for (const SimAltSetting* a : controls)
         if (a != chosen)
             notes->push_back("AudioControl interface " + std::to_string(a->InterfaceNumber) +
-                             " holds no AudioStreaming interface: it answers for its own "
-                             "entities only");
+                             (namesStreaming(*a) ? " is a second audio function's"
+                                                 : " holds no AudioStreaming interface") +
+                             ": it answers for its own entities only");
     return chosen;
 }
 
@@ -226,6 +227,16 @@ void SimAudioControl::ReadEntities(const SimAltSetting& control, std::vector<std
     const std::vector<UCHAR>& c = *m_Config;
     auto note = [&](size_t pos, const char* what)
     { notes->push_back("AudioControl descriptor at offset " + std::to_string(pos) + ": " + what); };
+    if (control.Protocol != 0 && control.Protocol != USB_AUDIO_PROTOCOL_IP_VERSION_02_00)
+    {
+        char text[112];
+        snprintf(text, sizeof(text),
+                 "AudioControl interface %u has protocol 0x%02X: its entities are not modelled "
+                 "and answer nothing",
+                 control.InterfaceNumber, control.Protocol);
+        notes->push_back(text);
+        return;
+    }
     size_t headerTotal = 0, sum = 0, headerAt = 0;
     for (size_t pos = control.Body; pos < control.End; pos += c[pos])
     {

@@ -380,15 +380,16 @@ NTSTATUS AddPathUnits(CUsbAudioDevice* device, CStreamEngine* engine, ULONG star
     return AddPathSideControls(device, engine);
 }
 
-// Whether `linkId` lies upstream of the control `id`.
-static NTSTATUS ReachesLink(CUsbAudioDevice* device, ULONG id, ULONG linkId, bool* hit)
+// Whether an id upstream of `id` (itself included) answers isHit(device, id).
+template <typename Hit>
+static NTSTATUS ReachesUpstream(CUsbAudioDevice* device, ULONG id, Hit isHit, bool* hit)
 {
     *hit = false;
     PathRing ring(id);
     ULONG next = 0;
     while (ring.Take(&next))
     {
-        if (next == linkId)
+        if (isHit(device, next))
         {
             *hit = true;
             return STATUS_SUCCESS;
@@ -397,6 +398,72 @@ static NTSTATUS ReachesLink(CUsbAudioDevice* device, ULONG id, ULONG linkId, boo
         NTSTATUS status = device->FindUnitById(next, &control);
         if (NT_SUCCESS(status) && control->GetValueCount() != 0)
             status = ring.Put(control, control->GetValueCount());
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    return STATUS_SUCCESS;
+}
+
+// Whether `linkId` lies upstream of the control `id`.
+static NTSTATUS ReachesLink(CUsbAudioDevice* device, ULONG id, ULONG linkId, bool* hit)
+{
+    return ReachesUpstream(
+        device, id, [&](CUsbAudioDevice*, ULONG next) { return next == linkId; }, hit);
+}
+
+// An input terminal the device names (a microphone, a line), not the USB
+// streaming terminal of a playback path.
+static bool IsNamedInput(CAudioControl* control)
+{
+    if (control->GetKind() != CONTROL_KIND_INPUT_TERMINAL)
+        return false;
+    PTERMINALCONTROL terminal = nullptr;
+    if (!NT_SUCCESS(control->QueryInterface(IID_ITerminalControl, (PVOID*)&terminal)))
+        return false;
+    ULONG kind = ENDPOINT_KIND_STREAM;
+    const bool named = NT_SUCCESS(terminal->GetCurrentKind(&kind)) && kind != ENDPOINT_KIND_STREAM;
+    terminal->Release();
+    return named;
+}
+
+static bool IsNamedInputId(CUsbAudioDevice* device, ULONG id)
+{
+    CAudioControl* control = nullptr;
+    return NT_SUCCESS(device->FindUnitById(id, &control)) && IsNamedInput(control);
+}
+
+bool EngineHoldsNamedInput(CStreamEngine* engine)
+{
+    for (ULONG i = 0; i < engine->GetControlCount(); ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (NT_SUCCESS(engine->GetControlAt(i, &control)) && IsNamedInput(control))
+            return true;
+    }
+    return false;
+}
+
+// Calls visit(source, &stop) for each input the engine does not hold yet of
+// each mixer (or extension unit) among the engine's controls from index
+// `from` on, in list and source order, until visit fails or sets stop.
+template <typename Visit>
+static NTSTATUS ForEachMixerInput(CStreamEngine* engine, ULONG from, Visit visit)
+{
+    bool stop = false;
+    for (ULONG i = from; !stop && i < engine->GetControlCount(); ++i)
+    {
+        CAudioControl* mixer = nullptr;
+        ULONG sources[PATH_RING_IDS] = {};
+        ULONG count = PATH_RING_IDS;
+        if (!NT_SUCCESS(engine->GetControlAt(i, &mixer)) ||
+            mixer->GetKind() != CONTROL_KIND_MIXER_UNIT)
+            continue;
+        if (mixer->GetValueCount() > PATH_RING_IDS)
+            return STATUS_INSUFFICIENT_RESOURCES;
+        NTSTATUS status = mixer->GetValues(&count, sources);
+        for (ULONG s = 0; NT_SUCCESS(status) && !stop && s < count; ++s)
+            if (!EngineHolds(engine, sources[s]))
+                status = visit(sources[s], &stop);
         if (!NT_SUCCESS(status))
             return status;
     }
@@ -413,32 +480,53 @@ static NTSTATUS FollowMixersToLink(CUsbAudioDevice* device, CStreamEngine* engin
     while (added && !EngineHolds(engine, linkId))
     {
         added = false;
-        for (ULONG i = 0; i < engine->GetControlCount(); ++i)
-        {
-            CAudioControl* mixer = nullptr;
-            ULONG sources[PATH_RING_IDS] = {};
-            ULONG count = PATH_RING_IDS;
-            if (!NT_SUCCESS(engine->GetControlAt(i, &mixer)) ||
-                mixer->GetKind() != CONTROL_KIND_MIXER_UNIT)
-                continue;
-            if (mixer->GetValueCount() > PATH_RING_IDS)
-                return STATUS_INSUFFICIENT_RESOURCES;
-            NTSTATUS status = mixer->GetValues(&count, sources);
-            for (ULONG s = 0; NT_SUCCESS(status) && s < count; ++s)
+        NTSTATUS status = ForEachMixerInput(engine, 0,
+                                            [&](ULONG source, bool*)
+                                            {
+                                                bool hit = false;
+                                                NTSTATUS s =
+                                                    ReachesLink(device, source, linkId, &hit);
+                                                if (!NT_SUCCESS(s) || !hit)
+                                                    return s;
+                                                added = true;
+                                                return AddPathUnits(device, engine, source);
+                                            });
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    return STATUS_SUCCESS;
+}
+
+// A recording taken from a mixer (or an extension unit) that no named input
+// reaches directly: the mixer's first input, in its source order, that comes
+// from a named input terminal joins the path, so that terminal names the
+// recording as it would without the mixer. A mixer met on the way is
+// followed the same way. Inputs from the playback stream's terminal stay out.
+static NTSTATUS FollowMixersToInput(CUsbAudioDevice* device, CStreamEngine* engine)
+{
+    ULONG from = 0;
+    while (!EngineHoldsNamedInput(engine))
+    {
+        ULONG chosen = 0;
+        bool found = false;
+        NTSTATUS status = ForEachMixerInput(
+            engine, from,
+            [&](ULONG source, bool* stop)
             {
-                bool hit = false;
-                if (EngineHolds(engine, sources[s]))
-                    continue;
-                status = ReachesLink(device, sources[s], linkId, &hit);
-                if (NT_SUCCESS(status) && hit)
-                {
-                    status = AddPathUnits(device, engine, sources[s]);
-                    added = true;
-                }
-            }
-            if (!NT_SUCCESS(status))
-                return status;
-        }
+                chosen = source;
+                // An input whose search fails (a source the device does not have) leads nowhere.
+                *stop =
+                    NT_SUCCESS(ReachesUpstream(device, source, IsNamedInputId, &found)) && found;
+                found = *stop;
+                return STATUS_SUCCESS;
+            });
+        if (!NT_SUCCESS(status) || !found)
+            return status;
+        // The next mixer to follow is one this input brought in.
+        from = engine->GetControlCount();
+        status = AddPathUnits(device, engine, chosen);
+        if (!NT_SUCCESS(status))
+            return status;
     }
     return STATUS_SUCCESS;
 }
@@ -447,7 +535,10 @@ NTSTATUS ConnectStreamPins(CUsbAudioDevice* device, CStreamEngine* engine, ULONG
 {
     PAGED_CODE();
     if (engine->GetDirection() == STREAM_DIRECTION_CAPTURE)
-        return AddPathUnits(device, engine, linkId);
+    {
+        NTSTATUS status = AddPathUnits(device, engine, linkId);
+        return NT_SUCCESS(status) ? FollowMixersToInput(device, engine) : status;
+    }
     bool anyHit = false;
     bool anyTerminal = false;
     NTSTATUS status = STATUS_SUCCESS;

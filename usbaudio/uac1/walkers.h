@@ -105,6 +105,9 @@ NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device,
 
 NTSTATUS ConnectStreamPins(CUsbAudioDevice* device, CStreamEngine* engine, ULONG linkId);
 NTSTATUS AddPathUnits(CUsbAudioDevice* device, CStreamEngine* engine, ULONG startId);
+// Whether the engine holds an input terminal of a kind other than the USB
+// streaming terminal's (a microphone, a line, a mixer standing as one).
+bool EngineHoldsNamedInput(CStreamEngine* engine);
 NTSTATUS BuildPathsUac1(CUsbAudioDevice* device, CStreamEngine* engine);
 NTSTATUS CreateSoftMuteNode(CUsbAudioDevice* device, ULONG newId, ULONG sourceId, ULONG channels,
                             CStreamEngine* engine);

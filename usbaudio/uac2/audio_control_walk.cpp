@@ -53,7 +53,10 @@ NTSTATUS ParseAudioControlUac2(CUsbAudioDevice* device,
 NTSTATUS BuildPathsUac2(CUsbAudioDevice* device, CStreamEngine* engine)
 {
     PAGED_CODE();
-    if (engine->GetControlCount() != 2 && engine->GetDirection() == STREAM_DIRECTION_CAPTURE)
+    // A recording that no named input terminal reaches stands for its
+    // mixers' sum: each mixer on it stands as a "StereoMix" input.
+    if (engine->GetControlCount() != 2 && engine->GetDirection() == STREAM_DIRECTION_CAPTURE &&
+        !EngineHoldsNamedInput(engine))
     {
         for (ULONG i = 0; i < engine->GetControlCount(); ++i)
         {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "driver/base/adapter_extension.h"
+#include "driver/base/audio_function.h"
 #include "driver/base/adapter_interfaces.h"
 #include "driver/adapter/driver_entry.h"
 #include "driver/adapter/start_device.h"
@@ -30,8 +31,6 @@ struct TimedName
 constexpr TimedName kTimedDevices[] = {{"TimedChip", SimTimed::Plain},
                                        {"TimedChipListed", SimTimed::FirstListed}};
 
-constexpr UCHAR kAudioClass = 0x01;
-constexpr UCHAR kAudioControlSubclass = 0x01;
 constexpr UCHAR kAudioClass1Protocol = 0x00;
 constexpr UCHAR kAudioClass2Protocol = 0x20;
 
@@ -72,15 +71,21 @@ std::string GuidText(const GUID& g)
     return buf;
 }
 
-// The protocol of the device's AudioControl interface; -1 when it has none.
+// The protocol of the AudioControl interface the driver chooses (that of
+// the audio function, which need not be the first); -1 when there is none.
 int AudioControlProtocol(const SimUsbDevice* device)
 {
     if (device == nullptr)
         return -1;
-    for (const SimAltSetting& alt : device->Descriptors().AltSettings())
-        if (alt.Class == kAudioClass && alt.SubClass == kAudioControlSubclass)
-            return alt.Protocol;
-    return -1;
+    std::vector<UCHAR> configuration = device->Descriptors().Configuration();
+    if (configuration.size() < sizeof(USB_CONFIGURATION_DESCRIPTOR))
+        return -1;
+    auto* header = reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(configuration.data());
+    // The driver reads no further than the configuration's own length.
+    if (header->wTotalLength > configuration.size())
+        return -1;
+    const PUSB_INTERFACE_DESCRIPTOR control = FindAudioFunctionControl(header);
+    return control != nullptr ? control->bInterfaceProtocol : -1;
 }
 
 // Whether the device-class table holds a class for the protocol, and its family name.

@@ -336,6 +336,10 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     PacketGaps gaps;
     ClockGap clock;
     WireCompare wire(in);
+    // The endpoint the play arrives on: the first that receives anything. A
+    // function the driver does not run has endpoints that stay idle.
+    UCHAR wireEndpoint = 0;
+    bool severalEndpoints = false;
     ULONGLONG silence = client.Statistics(pinFile).SilenceBytes;
     const ULONG bufferBytes = client.Statistics(pinFile).BufferSize;
     const ULONG bufferMs = (ULONG)BytesToMs(bufferBytes, frameBytes, in.Rate);
@@ -384,7 +388,10 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
             if (subslot == 1 && !m_Host.Device()->Streaming().SelectedUnsigned(ep))
                 for (UCHAR& b : meant)
                     b ^= 0x80;
-            if (endpoints.size() == 1)
+            if (!meant.empty() && wireEndpoint == 0)
+                wireEndpoint = ep;
+            severalEndpoints = severalEndpoints || (!meant.empty() && ep != wireEndpoint);
+            if (ep == wireEndpoint)
                 wire.Feed(meant);
             if (!meant.empty()) // the device's format is known
                 ToOut(options, *received, meant.data(), meant.size());
@@ -412,7 +419,7 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     summary->Overruns = stats.Overruns;
     summary->Wire = wire.Result(received->Channels == in.Channels &&
                                     received->BitsPerSample == in.BitsPerSample,
-                                endpoints.size() == 1, summary);
+                                !severalEndpoints, summary);
     return RunEnd(*summary, elapsed, "play");
 }
 

@@ -84,6 +84,15 @@ TEST(QuirkDevices, EachLoadsWithItsNotes)
           "a feedback endpoint"}},
         {"implicit-feedback.txt", EmuUsbSpeed::High, {}},
         {"high-speed-feedback-data-interval-4.txt", EmuUsbSpeed::High, {}},
+        {"two-audio-functions.txt",
+         EmuUsbSpeed::Full,
+         {"configuration 0 AudioControl interface 2 is a second audio function's: it answers for "
+          "its own entities only"}},
+        {"midi-first-uac3-function.txt",
+         EmuUsbSpeed::High,
+         {std::string("configuration 0 AudioControl interface 0 ") + kNoAudioFunction,
+          "configuration 0 AudioControl interface 2 has protocol 0x30: its entities are not "
+          "modelled and answer nothing"}},
     };
     for (const auto& c : cases)
     {

@@ -1,8 +1,9 @@
 // Devices of other makers, as their descriptor files describe them (no model
 // strings, no mute, read-only controls, paths through mixers, composite
-// functions, 8-bit samples of either sign), through the whole host program:
-// each starts, plays what its render filter offers and records what its
-// capture filter offers bit-exact, and is removed with nothing left behind.
+// functions, 8-bit samples of either sign), through the whole host program: each starts with the
+// wave filters and volume nodes its descriptors call for, plays what its render filter offers and
+// records what its capture filter offers bit-exact, or is refused with a debug line that says why;
+// each is removed with nothing left behind.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,30 +18,79 @@ namespace
 struct Outcome
 {
     const char* File;
-    USHORT PlayChannels;   // 0: no render filter to play to
-    USHORT RecordChannels; // 0: no capture filter to record from
-    USHORT Bits = 16;      // of both directions' samples
-    int WaveFilters = -1;  // the wave filters installed; -1: not counted
+    NTSTATUS Start;
+    const char* WaveFilters;    // the wave filters the start installs, in order
+    size_t Volumes;             // volume nodes of the topology filter
+    USHORT PlayChannels;        // 0: no render filter to play to
+    USHORT RecordChannels;      // 0: no capture filter to record from
+    USHORT Bits = 16;           // of both directions' samples
+    const char* Said = nullptr; // the start of a debug line the start leaves
 };
 
+constexpr const char* kLoopbackUnnamed = "UsbAudio: AudioStreaming interface 3 records nothing: "
+                                         "no wave filter, as no input terminal on its path names "
+                                         "an endpoint";
+constexpr const char* kClassThree =
+    "SelectDeviceClass: AudioControl interface 2 has protocol 0x30, neither audio class 1.0 "
+    "(0x00) nor 2.0 (0x20): the device is refused";
+
 const Outcome kOutcomes[] = {
-    {"headset-no-strings.txt", 2, 1},
-    {"missing-strings.txt", 2, 0},
-    {"six-channel-speaker.txt", 6, 0},
-    {"midi-first-controller.txt", 2, 0},
-    {"implicit-feedback.txt", 0, 2},
-    {"extension-unit-recorder.txt", 0, 2},
-    {"control-interfaces-of-two-versions.txt", 2, 0},
-    {"headset-volume-only.txt", 2, 1},
-    {"headset-volume-only-no-strings.txt", 2, 0},
-    {"uac2-mixer-path.txt", 2, 0},
-    {"uac2-extension-unit-read-only-mute.txt", 2, 0},
-    {"eight-bit-headset.txt", 2, 1, 8},
-    {"eight-bit-unsigned-headset.txt", 2, 1, 8},
-    {"continuous-range-speaker.txt", 2, 0, 16, 1},
-    // The microphone's packets carry none of its formats: the headset plays.
-    {"small-microphone-endpoint.txt", 2, 0, 16, 1},
+    {"headset-no-strings.txt", STATUS_SUCCESS, "HeadSetOut00Wave HeadSetIn00Wave", 2, 2, 1},
+    {"missing-strings.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
+    {"six-channel-speaker.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 6, 0},
+    // Class requests reach the audio function's interface, not the MIDI one.
+    {"midi-first-controller.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
+    {"implicit-feedback.txt", STATUS_SUCCESS, "RecIn00Wave", 0, 0, 2},
+    {"extension-unit-recorder.txt", STATUS_SUCCESS, "MicIn00Wave", 1, 0, 2},
+    {"control-interfaces-of-two-versions.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
+    {"headset-volume-only.txt", STATUS_SUCCESS, "HPOut00Wave MicIn00Wave", 1, 2, 1},
+    {"headset-volume-only-no-strings.txt", STATUS_SUCCESS, "HPOut00Wave MicIn00Wave", 1, 2, 1},
+    {"uac2-mixer-path.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
+    {"uac2-extension-unit-read-only-mute.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
+    // The line, the mixer's first named input, names the recording; the
+    // playback stream mixed in adds no node to it. The recording of the
+    // playback alone has no named input.
+    {"dj-controller-mixer-capture.txt", STATUS_SUCCESS, "SPKOut00Wave LineIn00Wave", 0, 2, 2, 16,
+     kLoopbackUnnamed},
+    {"uac2-extension-unit-microphone.txt", STATUS_SUCCESS, "MicIn00Wave", 0, 0, 2},
+    // The microphone's only volume is on its last (and only) channel.
+    {"headset-mono-mic-channel-volume.txt", STATUS_SUCCESS, "HeadSetOut00Wave HeadSetIn00Wave", 2,
+     2, 1},
+    // The second function's streaming interface is not the driver's.
+    {"two-audio-functions.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
+    {"midi-first-uac3-function.txt", STATUS_UNSUCCESSFUL, "", 0, 0, 0, 16, kClassThree},
+    {"eight-bit-headset.txt", STATUS_SUCCESS, "HeadSetOut00Wave HeadSetIn00Wave", 2, 2, 1, 8},
+    {"eight-bit-unsigned-headset.txt", STATUS_SUCCESS, "HeadSetOut00Wave HeadSetIn00Wave", 2, 2, 1,
+     8},
+    {"continuous-range-speaker.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
+    // The microphone's packets carry none of its formats: the headset plays,
+    // and the microphone's nodes stay in the topology filter.
+    {"small-microphone-endpoint.txt", STATUS_SUCCESS, "HeadSetOut00Wave", 2, 2, 0},
 };
+
+std::string WaveFilters(const HostHarness& host, size_t* volumes)
+{
+    std::string names;
+    *volumes = 0;
+    for (const HostFilter& f : host.Filters())
+    {
+        if (f.WaveCyclic)
+            names += (names.empty() ? "" : " ") + f.Name;
+        else
+            *volumes += (size_t)std::count(f.Nodes.begin(), f.Nodes.end(), "volume");
+    }
+    return names;
+}
+
+// Whether a debug line from index `from` on begins with `start`.
+bool DriverSaid(size_t from, const char* start)
+{
+    const std::vector<std::string>& lines = EmuDbgOutput();
+    for (size_t i = from; i < lines.size(); ++i)
+        if (lines[i].compare(0, strlen(start), start) == 0)
+            return true;
+    return false;
+}
 
 // 48 kHz, 16-bit or 8-bit (unsigned, as in a file): a 997 Hz cosine, each
 // channel at its own level so that a crossed channel shows.
@@ -140,14 +190,20 @@ TEST(QuirkOutcomes, EachStartsPlaysRecordsAndLeavesNothing)
                       host.PlugDescriptorFile(std::string(LT_QUIRKS_DIR) + "/" + o.File, &error))
                 << error;
             ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+            const size_t said = EmuDbgOutput().size();
             const NTSTATUS status = host.StartDevice();
-            ASSERT_EQ(STATUS_SUCCESS, status) << host.ExplainStart(status).Cause;
-            const std::vector<HostFilter> filters = host.Filters();
-            if (o.WaveFilters >= 0)
+            ASSERT_EQ(o.Start, status) << host.ExplainStart(status).Cause;
+            // A refusal names the protocol of the function the driver chose.
+            if (!NT_SUCCESS(status))
             {
-                EXPECT_EQ(o.WaveFilters,
-                          std::count_if(filters.begin(), filters.end(),
-                                        [](const HostFilter& f) { return f.WaveCyclic; }));
+                EXPECT_EQ("device-class choice", host.ExplainStart(status).Step);
+            }
+            size_t volumes = 0;
+            EXPECT_EQ(o.WaveFilters, WaveFilters(host, &volumes));
+            EXPECT_EQ(o.Volumes, volumes);
+            if (o.Said != nullptr)
+            {
+                EXPECT_TRUE(DriverSaid(said, o.Said)) << o.Said;
             }
             if (o.PlayChannels != 0)
                 ExpectPlaysBitExact(host, o.PlayChannels, o.Bits);
