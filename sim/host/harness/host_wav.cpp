@@ -296,3 +296,11 @@ bool HostCheckOutput(const std::string& path, const std::string& input, std::str
         unlink(path.c_str());
     return true;
 }
+
+int HostWavEncoding(USHORT bits)
+{
+    for (const auto& e : kEncodings)
+        if (e.Bits == bits)
+            return e.SubFormat;
+    return 0;
+}

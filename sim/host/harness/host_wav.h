@@ -29,6 +29,8 @@ bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
 // Writes the audio as an integer PCM WAV file (HostWavWriter); false with
 // *error saying why.
 bool HostWriteWav(const std::string& path, const HostAudio& audio, std::string* error);
+// libsndfile's integer PCM encoding for a container of `bits`; 0 for none.
+int HostWavEncoding(USHORT bits);
 // Sets the valid bits of a closed WAVE_FORMAT_EXTENSIBLE file's format chunk
 // (libsndfile writes the container's there); false with *error saying why.
 bool HostSetValidBits(const std::string& path, USHORT validBits, std::string* error);

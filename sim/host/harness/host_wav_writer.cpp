@@ -2,21 +2,6 @@
 
 #include <sndfile.h>
 
-namespace
-{
-// The integer PCM encodings by container width.
-constexpr struct
-{
-    int SubFormat;
-    USHORT Bits;
-} kEncodings[] = {
-    {SF_FORMAT_PCM_U8, 8},
-    {SF_FORMAT_PCM_16, 16},
-    {SF_FORMAT_PCM_24, 24},
-    {SF_FORMAT_PCM_32, 32},
-};
-} // namespace
-
 HostWavWriter::~HostWavWriter()
 {
     std::string ignored;
@@ -29,11 +14,9 @@ bool HostWavWriter::Open(const HostAudio& format, std::string* error)
     SF_INFO info = {};
     info.samplerate = (int)format.Rate;
     info.channels = format.Channels;
-    for (const auto& e : kEncodings)
-        if (format.BitsPerSample == e.Bits)
-            info.format =
-                (format.Valid() < format.BitsPerSample ? SF_FORMAT_WAVEX : SF_FORMAT_WAV) |
-                e.SubFormat;
+    if (const int encoding = HostWavEncoding(format.BitsPerSample); encoding != 0)
+        info.format =
+            (format.Valid() < format.BitsPerSample ? SF_FORMAT_WAVEX : SF_FORMAT_WAV) | encoding;
     if (info.format == 0 || !sf_format_check(&info))
     {
         *error = m_Path + ": no WAV encoding for " + std::to_string(format.Channels) +
