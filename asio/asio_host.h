@@ -5,7 +5,7 @@
 // this.
 #pragma once
 
-#include "driver/base/interfaces.h"
+#include "framework/interfaces.h"
 #include "platform/usb/usbdi.h"
 #include "usbaudio/device_table.h"
 

@@ -1,7 +1,7 @@
 #include "asio/asio_rings.h"
 
 #include "asio/asio_host.h"
-#include "driver/base/stream_engine.h"
+#include "framework/stream_engine.h"
 
 namespace
 {

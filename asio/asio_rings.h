@@ -6,7 +6,7 @@
 #pragma once
 
 #include "asio/asio_tables.h"
-#include "streaming/usb_stream_control.h"
+#include "streaming/usb/usb_stream_control.h"
 
 class CAsioHost;
 class CStreamEngine;

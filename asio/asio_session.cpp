@@ -1,8 +1,8 @@
 #include "asio/asio_session.h"
 
 #include "asio/asio_host.h"
-#include "driver/base/registry_settings.h"
-#include "driver/base/stream_engine.h"
+#include "framework/registry_settings.h"
+#include "framework/stream_engine.h"
 #include "platform/usb/usbdlib.h"
 
 namespace

@@ -5,7 +5,7 @@
 // registry alike, so every routine here checks what it is given.
 #pragma once
 
-#include "driver/base/interfaces.h"
+#include "framework/interfaces.h"
 
 inline constexpr ULONG ASIO_POOL_TAG = POOL_TAG("USBd");
 

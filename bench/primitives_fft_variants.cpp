@@ -14,7 +14,7 @@
 
 #include "primitives/fft/DspFftComplexIface.h"
 #include "primitives/fft/levels/DspFftLevels.h"
-#include "primitives/fft/variants/DspFftVariants.h"
+#include "primitives/fft/DspFftVariants.h"
 
 namespace
 {

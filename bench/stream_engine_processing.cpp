@@ -8,7 +8,7 @@
 #include <cmath>
 #include <vector>
 
-#include "driver/base/stream_engine.h"
+#include "framework/stream_engine.h"
 #include "platform/kernel/emu.h"
 #include "primitives/convert/DspConvertFullScale.h"
 #include "primitives/dsp.h"

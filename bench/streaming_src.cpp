@@ -12,7 +12,7 @@
 
 #include "bench/memcpy_share.h"
 #include "platform/kernel/emu.h"
-#include "streaming/dsp_interleave_src.h"
+#include "streaming/conversion/dsp_interleave_src.h"
 
 #ifdef LT_HAVE_SAMPLERATE
 #include <samplerate.h>

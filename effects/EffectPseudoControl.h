@@ -7,8 +7,8 @@
 // processed signal.
 #pragma once
 
-#include "driver/base/stream_engine.h"
-#include "usbaudio/controls/chain_nodes.h"
+#include "framework/stream_engine.h"
+#include "audioclass/controls/chain_nodes.h"
 
 // Pool tag of the effect nodes' buffers and converters.
 inline constexpr ULONG EFFECT_NODE_POOL_TAG = POOL_TAG("DoHP");

@@ -4,7 +4,7 @@
 
 #include "effects/ChannelDownmix.h"
 #include "primitives/dsp.h"
-#include "usbaudio/controls/control_settings.h"
+#include "audioclass/controls/control_settings.h"
 
 namespace
 {

@@ -17,7 +17,7 @@
 #include "effects/EffectPseudoControl.h"
 #include "effects/StageDspEngine.h"
 #include "globaltopo/common/QVR/QvrEngine.h"
-#include "streaming/dsp_non_interleave_src.h"
+#include "streaming/conversion/dsp_non_interleave_src.h"
 
 DEFINE_GUID(QVR_FX_NODE_GUID, 0xC7600B33L, 0x1AA6, 0x4383, 0x91, 0x8D, 0x30, 0xD8, 0x48, 0xBB, 0xAD,
             0x3E);

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Designs the four filters of the sample-rate converter stages and writes
-them as the C++ table file streaming/src_filter_tables.cpp.
+them as the C++ table file streaming/conversion/src_filter_tables.cpp.
 
 Standard library only. Frequencies are those of the 44.1 kHz family, where
 the passband (0 to 20 kHz) is closest to the images it must suppress; the
@@ -270,7 +270,7 @@ def main():
     check = bool(args) and args[0] == "--check"
     if check:
         args = args[1:]
-    out = args[0] if args else "streaming/src_filter_tables.cpp"
+    out = args[0] if args else "streaming/conversion/src_filter_tables.cpp"
     half = band_filter(66, 2, HALF_BAND_PEAK, HALF_BAND_SUM)
     quarter = band_filter(132, 4, QUARTER_BAND_PEAK, HALF_BAND_SUM)
     beta_up, up = design_bank(160, 20, 44100.0)
@@ -299,7 +299,7 @@ def main():
         % (figures["up"] + (beta_up,)),
         "//   48->44.1 bank ripple %.4f dB, stopband %.1f dB (Kaiser beta %.3f)"
         % (figures["down"] + (beta_down,)),
-        '#include "streaming/src_filter_tables.h"',
+        '#include "streaming/conversion/src_filter_tables.h"',
         "",
         "// clang-format off",
         "const float g_SrcHalfBandTaps[SRC_HALF_BAND_TAPS] = {",

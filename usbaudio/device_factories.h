@@ -3,7 +3,7 @@
 // out as its non-delegating unknown with one reference.
 #pragma once
 
-#include "driver/base/adapter_interfaces.h"
+#include "framework/adapter_interfaces.h"
 
 NTSTATUS CreateUsbAudio1Device(PUNKNOWN* object, PUNKNOWN adapter, USHORT idVendor,
                                USHORT idProduct);

@@ -1,7 +1,7 @@
 // Holds a device object's lock for a scope; without a lock nothing is held.
 #pragma once
 
-#include "driver/base/interfaces.h"
+#include "framework/interfaces.h"
 
 class DeviceLockHold
 {

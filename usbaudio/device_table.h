@@ -7,7 +7,7 @@
 // project's own 0x4C54 family.
 #pragma once
 
-#include "driver/base/adapter_interfaces.h"
+#include "framework/adapter_interfaces.h"
 
 // Bits of DeviceRecord::Flags.
 enum DeviceRecordFlag : ULONG

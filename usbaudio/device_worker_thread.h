@@ -5,7 +5,7 @@
 // thread outlives Stop.
 #pragma once
 
-#include "driver/base/adapter_interfaces.h"
+#include "framework/adapter_interfaces.h"
 
 class CDeviceWorkerThread
 {

@@ -1,7 +1,7 @@
 #include "usbaudio/endpoint_capabilities.h"
 
 #include "platform/usb/usbdlib.h"
-#include "usbaudio/requests/control_transfer.h"
+#include "audioclass/requests/control_transfer.h"
 #include "usbaudio/device_table.h"
 
 namespace

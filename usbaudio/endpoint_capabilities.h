@@ -3,7 +3,7 @@
 // user mode reads them through the topology filter.
 #pragma once
 
-#include "driver/base/adapter_interfaces.h"
+#include "framework/adapter_interfaces.h"
 #include "usbaudio/device_table.h"
 
 inline constexpr ULONG CAPABILITY_POOL_TAG = POOL_TAG("pmet");

@@ -7,7 +7,7 @@
 // and nothing of the thread outlives it.
 #pragma once
 
-#include "driver/base/adapter_interfaces.h"
+#include "framework/adapter_interfaces.h"
 #include "usbaudio/device_worker_thread.h"
 
 class CUsbAudioDevice;

@@ -2,13 +2,13 @@
 
 #include <new>
 
-#include "driver/base/adapter_extension.h"
-#include "driver/base/audio_function.h"
-#include "driver/base/interface_table.h"
-#include "driver/base/registry_settings.h"
+#include "framework/adapter_extension.h"
+#include "framework/audio_function.h"
+#include "framework/interface_table.h"
+#include "framework/registry_settings.h"
 #include "platform/usb/usbdlib.h"
 #include "usbaudio/device_lock.h"
-#include "usbaudio/units/uac_unit.h"
+#include "audioclass/controls/uac_unit.h"
 
 namespace
 {

@@ -6,10 +6,10 @@
 // The classes differ in the traits below and in the operations they replace.
 #pragma once
 
-#include "driver/base/adapter_interfaces.h"
-#include "driver/base/audio_hal.h"
-#include "driver/base/stream_engine.h"
-#include "driver/base/sync_mutex.h"
+#include "framework/adapter_interfaces.h"
+#include "framework/audio_hal.h"
+#include "framework/stream_engine.h"
+#include "framework/sync_mutex.h"
 #include "usbaudio/device_table.h"
 #include "usbaudio/interrupt_polling.h"
 

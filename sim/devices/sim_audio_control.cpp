@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "usbaudio/units/descriptor_rules.h"
+#include "audioclass/descriptor_rules.h"
 
 namespace
 {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "asio/asio_session.h"
-#include "tests/streaming/usb_stream_rig.h"
+#include "tests/streaming/usb/usb_stream_rig.h"
 
 std::vector<UCHAR> U32s(std::initializer_list<ULONG> values);
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/base/stream_engine.h"
-#include "streaming/usb_stream_control.h"
+#include "framework/stream_engine.h"
+#include "streaming/usb/usb_stream_control.h"
 
 std::vector<std::string>& ControlLog();
 

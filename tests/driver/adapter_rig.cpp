@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "driver/base/adapter_extension.h"
+#include "framework/adapter_extension.h"
 #include "platform/portcls/portcls_emu.h"
 
 namespace

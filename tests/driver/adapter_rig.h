@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "driver/adapter/adapter_common.h"
+#include "driver/adapter_common.h"
 #include "platform/io/io_emu.h"
 #include "platform/usb/emu_usb_bus.h"
 #include "sim/devices/reference_devices.h"
-#include "tests/driver/bus_device_rig.h"
+#include "tests/framework/bus_device_rig.h"
 
 // ----------------------------------------------------------------------------
 // The device classes the factory table creates.

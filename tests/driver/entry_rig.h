@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "driver/base/adapter_extension.h"
-#include "driver/base/adapter_interfaces.h"
-#include "driver/base/audio_hal.h"
-#include "driver/adapter/driver_entry.h"
-#include "driver/adapter/start_device.h"
+#include "framework/adapter_extension.h"
+#include "framework/adapter_interfaces.h"
+#include "framework/audio_hal.h"
+#include "driver/driver_entry.h"
+#include "driver/start_device.h"
 #include "platform/io/io_emu.h"
 #include "platform/portcls/portcls_emu.h"
 #include "sim/devices/reference_devices.h"
-#include "tests/driver/bus_device_rig.h"
-#include "tests/driver/frame_doubles.h"
+#include "tests/framework/bus_device_rig.h"
+#include "tests/framework/frame_doubles.h"
 
 inline constexpr ULONG kEntryTag = POOL_TAG("Dbl4");
 

@@ -1,7 +1,7 @@
 // Driver entry and AddDevice.
 #include <gtest/gtest.h>
 
-#include "driver/adapter/dispatch.h"
+#include "driver/dispatch.h"
 #include "platform/kernel/emu.h"
 #include "tests/common/emu_test.h"
 #include "tests/driver/entry_rig.h"

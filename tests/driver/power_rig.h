@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/adapter/adapter_common.h"
+#include "driver/adapter_common.h"
 #include "tests/driver/adapter_rig.h"
 
 // What the ASIO side of the adapter double saw, in order: "asio start",

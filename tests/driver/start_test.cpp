@@ -2,7 +2,7 @@
 // driver's own, the device class and the miniports are doubles.
 #include <gtest/gtest.h>
 
-#include "driver/adapter/adapter_common.h"
+#include "driver/adapter_common.h"
 #include "platform/kernel/emu.h"
 #include "platform/ks/ks.h"
 #include "tests/driver/entry_rig.h"

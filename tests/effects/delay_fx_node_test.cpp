@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "platform/kernel/emu.h"
-#include "tests/driver/settings_rig.h"
+#include "tests/framework/settings_rig.h"
 #include "tests/effects/effect_node_rig.h"
 
 namespace

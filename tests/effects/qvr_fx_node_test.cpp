@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "platform/kernel/emu.h"
-#include "tests/driver/settings_rig.h"
+#include "tests/framework/settings_rig.h"
 #include "tests/effects/effect_node_rig.h"
 #include "tests/globaltopo/qvr/qvr_test_bank.h"
 

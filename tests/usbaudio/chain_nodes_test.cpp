@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/usbaudio/walk_doubles.h"
-#include "usbaudio/controls/chain_nodes.h"
+#include "audioclass/controls/chain_nodes.h"
 
 namespace
 {

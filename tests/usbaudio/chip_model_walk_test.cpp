@@ -7,9 +7,9 @@
 
 #include "platform/kernel/emu.h"
 #include "sim/devices/sim_chip_model_devices.h"
-#include "streaming/usb_audio_stream.h"
+#include "streaming/usb/usb_audio_stream.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/units/uac_unit.h"
+#include "audioclass/controls/uac_unit.h"
 
 namespace
 {

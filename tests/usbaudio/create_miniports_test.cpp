@@ -4,7 +4,7 @@
 // after each on virtual time.
 #include <gtest/gtest.h>
 
-#include "driver/base/adapter_extension.h"
+#include "framework/adapter_extension.h"
 #include "platform/kernel/emu.h"
 #include "sim/devices/sim_timed_preset.h"
 #include "tests/usbaudio/usbaudio_doubles.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/driver/adapter_rig.h"
-#include "usbaudio/units/descriptor_rules.h"
+#include "audioclass/descriptor_rules.h"
 
 namespace
 {

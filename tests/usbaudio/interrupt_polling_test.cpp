@@ -9,8 +9,8 @@
 #include <functional>
 #include <utility>
 
-#include "driver/adapter/adapter_common.h"
-#include "driver/base/adapter_extension.h"
+#include "driver/adapter_common.h"
+#include "framework/adapter_extension.h"
 #include "platform/kernel/emu.h"
 #include "platform/usb/emu_usb_bus.h"
 #include "sim/clients/audio_engine_client.h"

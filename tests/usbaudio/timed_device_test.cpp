@@ -11,9 +11,9 @@
 #include "platform/kernel/emu.h"
 #include "sim/devices/sim_timed_preset.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/controls/chain_nodes.h"
+#include "audioclass/controls/chain_nodes.h"
 #include "usbaudio/timed/device.h"
-#include "usbaudio/units/uac_unit.h"
+#include "audioclass/controls/uac_unit.h"
 
 namespace
 {

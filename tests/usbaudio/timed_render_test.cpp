@@ -8,8 +8,8 @@
 #include "sim/host/harness/host_stream.h"
 #include "sim/host/harness/scenario_host.h"
 #include "sim/devices/sim_timed_preset.h"
-#include "streaming/usb_audio_timed_render.h"
-#include "streaming/usb_stream_control.h"
+#include "streaming/usb/usb_audio_timed_render.h"
+#include "streaming/usb/usb_stream_control.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "usbaudio/timed/device.h"
 

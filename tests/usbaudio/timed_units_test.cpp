@@ -7,7 +7,7 @@
 #include "sim/devices/sim_timed_preset.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "usbaudio/timed/units.h"
-#include "usbaudio/controls/volume_arithmetic.h"
+#include "audioclass/controls/volume_arithmetic.h"
 
 namespace
 {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/controls/terminal_control.h"
+#include "audioclass/controls/terminal_control.h"
 #include "usbaudio/topology/miniport.h"
 #include "usbaudio/topology/properties.h"
 

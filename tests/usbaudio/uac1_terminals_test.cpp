@@ -10,9 +10,9 @@
 #include "platform/io/io_emu.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "tests/usbaudio/walk_doubles.h"
-#include "usbaudio/controls/control_interfaces.h"
+#include "audioclass/controls/control_interfaces.h"
 #include "usbaudio/uac1/walkers.h"
-#include "usbaudio/units/uac1_terminals.h"
+#include "audioclass/units/uac1_terminals.h"
 
 namespace
 {

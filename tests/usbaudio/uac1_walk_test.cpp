@@ -9,7 +9,7 @@
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "tests/usbaudio/walk_doubles.h"
 #include "usbaudio/uac1/walkers.h"
-#include "usbaudio/units/uac_unit.h"
+#include "audioclass/controls/uac_unit.h"
 
 namespace
 {

@@ -10,8 +10,8 @@
 #include <set>
 
 #include "platform/kernel/emu.h"
-#include "streaming/usb_audio2_capture.h"
-#include "streaming/usb_audio2_render.h"
+#include "streaming/usb/usb_audio2_capture.h"
+#include "streaming/usb/usb_audio2_render.h"
 #include "tests/driver/adapter_rig.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
 

@@ -8,14 +8,14 @@
 #include <functional>
 
 #include "platform/kernel/emu.h"
-#include "streaming/usb_audio2_capture.h"
+#include "streaming/usb/usb_audio2_capture.h"
 #include "sim/devices/sim_vendor_presets.h"
-#include "streaming/usb_audio2_render.h"
+#include "streaming/usb/usb_audio2_render.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/controls/control_interfaces.h"
+#include "audioclass/controls/control_interfaces.h"
 #include "usbaudio/uac2/walkers.h"
-#include "usbaudio/units/uac2_terminals.h"
-#include "usbaudio/units/uac2_units.h"
+#include "audioclass/units/uac2_terminals.h"
+#include "audioclass/units/uac2_units.h"
 
 namespace
 {

@@ -7,10 +7,10 @@
 
 #include "tests/driver/adapter_rig.h"
 #include "tests/usbaudio/walk_doubles.h"
-#include "usbaudio/controls/uac_level_controls.h"
-#include "usbaudio/controls/uac_unit_controls.h"
-#include "usbaudio/units/uac1_terminals.h"
-#include "usbaudio/controls/volume_arithmetic.h"
+#include "audioclass/controls/uac_level_controls.h"
+#include "audioclass/controls/uac_unit_controls.h"
+#include "audioclass/units/uac1_terminals.h"
+#include "audioclass/controls/volume_arithmetic.h"
 #include "usbaudio/topology/properties.h"
 
 namespace

@@ -5,7 +5,7 @@
 
 #include "sim/devices/sim_vendor_presets.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/requests/feature_unit_requests.h"
+#include "audioclass/requests/feature_unit_requests.h"
 
 namespace
 {

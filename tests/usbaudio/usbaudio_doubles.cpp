@@ -1,7 +1,7 @@
 #include "tests/usbaudio/usbaudio_doubles.h"
 
 #include "usbaudio/chip_model/devices.h"
-#include "usbaudio/controls/list_control.h"
+#include "audioclass/controls/list_control.h"
 #include "usbaudio/device_factories.h"
 #include "usbaudio/timed/device.h"
 #include "usbaudio/uac2/device.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/base/stream_engine.h"
+#include "framework/stream_engine.h"
 #include "tests/driver/adapter_rig.h"
 #include "usbaudio/usb_audio_device.h"
 

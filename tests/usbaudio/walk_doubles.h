@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "streaming/usb_audio_stream.h"
-#include "usbaudio/units/uac_unit.h"
+#include "streaming/usb/usb_audio_stream.h"
+#include "audioclass/controls/uac_unit.h"
 
 // Installs the double stream class for the walk while in scope.
 class ScopedTestStreams

@@ -4,7 +4,7 @@
 // allocates for its controls carries the tag "4410".
 #pragma once
 
-#include "usbaudio/units/uac1_units.h"
+#include "audioclass/units/uac1_units.h"
 
 inline constexpr ULONG CHIP_FEATURE_UNIT_POOL_TAG = POOL_TAG("4410");
 inline constexpr UCHAR CHIP_EFFECT_DELAY_SELECTOR = 139;

@@ -1,8 +1,8 @@
 #include "usbaudio/chip_model/feature_unit.h"
 
-#include "usbaudio/controls/uac_level_controls.h"
-#include "usbaudio/units/descriptor_rules.h"
-#include "usbaudio/requests/feature_unit_requests.h"
+#include "audioclass/controls/uac_level_controls.h"
+#include "audioclass/descriptor_rules.h"
+#include "audioclass/requests/feature_unit_requests.h"
 
 namespace
 {

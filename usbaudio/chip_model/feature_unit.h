@@ -11,8 +11,8 @@
 // master's entry (or with bControlSize 0) has no channels.
 #pragma once
 
-#include "usbaudio/requests/unit_requests.h"
-#include "usbaudio/units/uac_unit.h"
+#include "audioclass/requests/unit_requests.h"
+#include "audioclass/controls/uac_unit.h"
 
 // One class's level rule: levels towards the system in 1/65536 dB, the
 // device's raw value a signed 16-bit word; sets are clamped into the range

@@ -1,6 +1,6 @@
 #include "usbaudio/chip_model/terminals.h"
 
-#include "usbaudio/controls/uac_unit_controls.h"
+#include "audioclass/controls/uac_unit_controls.h"
 
 namespace
 {

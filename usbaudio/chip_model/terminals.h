@@ -6,7 +6,7 @@
 // queries are refused).
 #pragma once
 
-#include "usbaudio/units/plain_input_terminal.h"
+#include "audioclass/units/plain_input_terminal.h"
 
 class CChipModelInputTerminal : public CPlainInputTerminal
 {

@@ -1,13 +1,13 @@
 #include <new>
 
-#include "streaming/usb_audio1_capture.h"
-#include "streaming/usb_audio_repack_render.h"
+#include "streaming/usb/usb_audio1_capture.h"
+#include "streaming/usb/usb_audio_repack_render.h"
 #include "usbaudio/chip_model/walkers.h"
 #include "usbaudio/uac1/stream_factory.h"
 #include "usbaudio/chip_model/effect_feature_unit.h"
 #include "usbaudio/chip_model/feature_unit.h"
 #include "usbaudio/chip_model/terminals.h"
-#include "usbaudio/units/uac1_units.h"
+#include "audioclass/units/uac1_units.h"
 
 namespace
 {

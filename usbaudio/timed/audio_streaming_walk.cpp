@@ -1,8 +1,8 @@
 #include <new>
 
-#include "streaming/usb_audio1_capture.h"
-#include "streaming/usb_audio_timed_render.h"
-#include "usbaudio/controls/chain_nodes.h"
+#include "streaming/usb/usb_audio1_capture.h"
+#include "streaming/usb/usb_audio_timed_render.h"
+#include "audioclass/controls/chain_nodes.h"
 #include "usbaudio/timed/device.h"
 #include "usbaudio/timed/walkers.h"
 #include "usbaudio/uac1/stream_factory.h"

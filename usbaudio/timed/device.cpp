@@ -1,6 +1,6 @@
 #include "usbaudio/timed/device.h"
 
-#include "usbaudio/controls/chain_nodes.h"
+#include "audioclass/controls/chain_nodes.h"
 #include "usbaudio/endpoint_capabilities.h"
 #include "usbaudio/timed/descriptor_rewrite.h"
 #include "usbaudio/timed/walkers.h"

@@ -6,7 +6,7 @@
 // of interrupt polling.
 #pragma once
 
-#include "streaming/usb_audio_timed_render.h"
+#include "streaming/usb/usb_audio_timed_render.h"
 #include "usbaudio/timed/jack_timer.h"
 #include "usbaudio/timed/registers.h"
 #include "usbaudio/uac1/device.h"

@@ -4,7 +4,7 @@
 // chain's node and the forced mute of the line's analog feature unit.
 #pragma once
 
-#include "driver/base/adapter_interfaces.h"
+#include "framework/adapter_interfaces.h"
 #include "usbaudio/device_worker_thread.h"
 
 inline constexpr ULONG JACK_HISTORY_SAMPLES = 30;

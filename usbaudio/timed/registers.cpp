@@ -1,6 +1,6 @@
 #include "usbaudio/timed/registers.h"
 
-#include "usbaudio/requests/control_transfer.h"
+#include "audioclass/requests/control_transfer.h"
 #include "usbaudio/endpoint_capabilities.h"
 #include "usbaudio/usb_audio_device.h"
 

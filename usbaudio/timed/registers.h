@@ -7,8 +7,8 @@
 // never lose each other's bits.
 #pragma once
 
-#include "driver/base/adapter_interfaces.h"
-#include "driver/base/sync_mutex.h"
+#include "framework/adapter_interfaces.h"
+#include "framework/sync_mutex.h"
 #include "usbaudio/timed/switches.h"
 
 inline constexpr ULONG TIMED_REGISTER_COUNT = 6;

@@ -1,6 +1,6 @@
 #include "usbaudio/timed/switches.h"
 
-#include "driver/base/registry_settings.h"
+#include "framework/registry_settings.h"
 
 namespace
 {

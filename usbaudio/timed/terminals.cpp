@@ -1,9 +1,9 @@
 #include "usbaudio/timed/terminals.h"
 
-#include "driver/base/registry_settings.h"
-#include "usbaudio/controls/uac_unit_controls.h"
-#include "usbaudio/units/descriptor_rules.h"
-#include "usbaudio/requests/unit_requests.h"
+#include "framework/registry_settings.h"
+#include "audioclass/controls/uac_unit_controls.h"
+#include "audioclass/descriptor_rules.h"
+#include "audioclass/requests/unit_requests.h"
 
 namespace
 {

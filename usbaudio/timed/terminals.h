@@ -5,9 +5,9 @@
 #pragma once
 
 #include "usbaudio/timed/device.h"
-#include "usbaudio/units/plain_input_terminal.h"
-#include "usbaudio/units/uac1_terminals.h"
-#include "usbaudio/units/uac1_units.h"
+#include "audioclass/units/plain_input_terminal.h"
+#include "audioclass/units/uac1_terminals.h"
+#include "audioclass/units/uac1_units.h"
 
 // The output kinds of the speaker terminal, at most three.
 inline constexpr ULONG TIMED_OUTPUT_KINDS = 3;

@@ -1,9 +1,9 @@
 #include "usbaudio/timed/units.h"
 
-#include "usbaudio/controls/chain_nodes.h"
-#include "usbaudio/controls/control_settings.h"
-#include "usbaudio/requests/unit_requests.h"
-#include "usbaudio/controls/volume_arithmetic.h"
+#include "audioclass/controls/chain_nodes.h"
+#include "audioclass/controls/control_settings.h"
+#include "audioclass/requests/unit_requests.h"
+#include "audioclass/controls/volume_arithmetic.h"
 
 namespace
 {

@@ -6,9 +6,9 @@
 // the jack timer's forced mute.
 #pragma once
 
-#include "usbaudio/controls/uac_level_controls.h"
+#include "audioclass/controls/uac_level_controls.h"
 #include "usbaudio/timed/device.h"
-#include "usbaudio/units/uac1_units.h"
+#include "audioclass/units/uac1_units.h"
 
 inline constexpr WCHAR NEED_MUTE_LED_VALUE[] = u"NeedMuteLED";
 inline constexpr WCHAR REVERSE_MUTE_LED_VALUE[] = u"ReverseMuteLED";

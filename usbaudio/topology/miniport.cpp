@@ -2,8 +2,8 @@
 // lookups, identity, power notification and the control-change callback.
 #include "usbaudio/topology/miniport.h"
 
-#include "driver/base/registry_settings.h"
-#include "usbaudio/controls/control_interfaces.h"
+#include "framework/registry_settings.h"
+#include "audioclass/controls/control_interfaces.h"
 #include "usbaudio/topology/tables.h"
 
 namespace

@@ -7,9 +7,9 @@
 // callback object come back as the audio control-change event of the node.
 #pragma once
 
-#include "driver/base/adapter_interfaces.h"
-#include "driver/base/audio_control.h"
-#include "driver/base/interfaces.h"
+#include "framework/adapter_interfaces.h"
+#include "framework/audio_control.h"
+#include "framework/interfaces.h"
 #include "platform/portcls/portcls.h"
 #include "platform/portcls/stdunk.h"
 

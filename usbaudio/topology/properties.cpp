@@ -1,7 +1,7 @@
 // The topology filter's property and event handlers.
 #include "usbaudio/topology/properties.h"
 
-#include "usbaudio/controls/control_interfaces.h"
+#include "audioclass/controls/control_interfaces.h"
 #include "usbaudio/topology/miniport.h"
 #include "usbaudio/topology/tables.h"
 

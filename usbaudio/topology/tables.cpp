@@ -1,7 +1,7 @@
 // The topology filter's fixed descriptors, as data.
 #include "usbaudio/topology/tables.h"
 
-#include "usbaudio/controls/control_interfaces.h"
+#include "audioclass/controls/control_interfaces.h"
 #include "usbaudio/topology/properties.h"
 
 DEFINE_GUID(PINNAME_SPDIF_OUT, 0x12C15946L, 0xBA58, 0x42C1, 0x9F, 0x11, 0x83, 0x41, 0xE2, 0x19,

@@ -1,12 +1,12 @@
 #include <initializer_list>
 #include <new>
 
-#include "usbaudio/controls/chain_nodes.h"
-#include "usbaudio/controls/selector_control.h"
-#include "usbaudio/units/descriptor_rules.h"
+#include "audioclass/controls/chain_nodes.h"
+#include "audioclass/controls/selector_control.h"
+#include "audioclass/descriptor_rules.h"
 #include "usbaudio/uac1/walkers.h"
-#include "usbaudio/units/uac1_terminals.h"
-#include "usbaudio/units/uac1_units.h"
+#include "audioclass/units/uac1_terminals.h"
+#include "audioclass/units/uac1_units.h"
 
 namespace
 {

@@ -1,13 +1,13 @@
 #include <new>
 
-#include "streaming/usb_audio1_capture.h"
-#include "streaming/usb_audio1_render.h"
-#include "usbaudio/controls/control_interfaces.h"
-#include "usbaudio/units/descriptor_rules.h"
+#include "streaming/usb/usb_audio1_capture.h"
+#include "streaming/usb/usb_audio1_render.h"
+#include "audioclass/controls/control_interfaces.h"
+#include "audioclass/descriptor_rules.h"
 #include "usbaudio/uac1/stream_factory.h"
 #include "usbaudio/uac1/type_i_coding.h"
 #include "usbaudio/uac1/walkers.h"
-#include "usbaudio/units/uac_unit.h"
+#include "audioclass/controls/uac_unit.h"
 #include "platform/usb/usbdlib.h"
 
 const ULONG UAC1_STANDARD_RATES[9] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000};

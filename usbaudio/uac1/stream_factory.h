@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "streaming/usb_audio1_capture.h"
+#include "streaming/usb/usb_audio1_capture.h"
 #include "usbaudio/uac1/walkers.h"
 
 template <typename Render, ULONG PoolTag>

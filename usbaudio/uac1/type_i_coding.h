@@ -5,8 +5,8 @@
 // A-law and mu-law do not.
 #pragma once
 
-#include "streaming/usb_audio_stream.h"
-#include "usbaudio/units/descriptor_rules.h"
+#include "streaming/usb/usb_audio_stream.h"
+#include "audioclass/descriptor_rules.h"
 
 enum class TypeICoding : UCHAR
 {

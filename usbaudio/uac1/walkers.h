@@ -6,9 +6,9 @@
 // every search along source ids ends, whatever loops the device describes.
 #pragma once
 
-#include "streaming/usb_audio_stream.h"
-#include "usbaudio/units/descriptor_rules.h"
-#include "usbaudio/units/uac_unit.h"
+#include "streaming/usb/usb_audio_stream.h"
+#include "audioclass/descriptor_rules.h"
+#include "audioclass/controls/uac_unit.h"
 #include "usbaudio/usb_audio_device.h"
 
 // Ids a path search holds at once.

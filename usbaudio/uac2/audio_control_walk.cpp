@@ -1,9 +1,9 @@
 #include <new>
 
-#include "usbaudio/controls/uac_unit_controls.h"
+#include "audioclass/controls/uac_unit_controls.h"
 #include "usbaudio/uac2/walkers.h"
-#include "usbaudio/units/uac2_terminals.h"
-#include "usbaudio/units/uac2_units.h"
+#include "audioclass/units/uac2_terminals.h"
+#include "audioclass/units/uac2_units.h"
 
 namespace
 {

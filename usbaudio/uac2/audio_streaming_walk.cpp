@@ -1,11 +1,11 @@
 #include <new>
 
-#include "streaming/usb_audio2_capture.h"
-#include "streaming/usb_audio2_render.h"
-#include "usbaudio/controls/control_interfaces.h"
+#include "streaming/usb/usb_audio2_capture.h"
+#include "streaming/usb/usb_audio2_render.h"
+#include "audioclass/controls/control_interfaces.h"
 #include "usbaudio/uac1/type_i_coding.h"
 #include "usbaudio/uac2/walkers.h"
-#include "usbaudio/units/uac2_terminals.h"
+#include "audioclass/units/uac2_terminals.h"
 
 namespace
 {

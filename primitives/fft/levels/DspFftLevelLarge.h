@@ -7,7 +7,7 @@
 #include "platform/kernel/kernel.h"
 #include "primitives/fft/levels/DspFftLevelBitRev.h"
 #include "primitives/fft/levels/DspFftLevelKernels.h"
-#include "primitives/fft/variants/DspFftVariants.h"
+#include "primitives/fft/DspFftVariants.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "primitives/fft/levels/DspFftLevelKernels.h"
-#include "primitives/fft/variants/DspFftVariants.h"
+#include "primitives/fft/DspFftVariants.h"
 
 namespace
 {

@@ -8,7 +8,7 @@
 #include <bit>
 
 #include "primitives/fft/levels/DspFftLevelKernels.h"
-#include "primitives/fft/variants/DspFftVariants.h"
+#include "primitives/fft/DspFftVariants.h"
 
 namespace
 {

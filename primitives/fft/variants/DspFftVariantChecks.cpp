@@ -1,6 +1,6 @@
 // Contract checks of the variant FFT kernels, one table of accepted sizes.
 #include "platform/kernel/kernel.h"
-#include "primitives/fft/variants/DspFftVariants.h"
+#include "primitives/fft/DspFftVariants.h"
 
 namespace
 {

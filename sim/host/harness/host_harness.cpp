@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "driver/base/adapter_extension.h"
-#include "driver/base/audio_function.h"
-#include "driver/base/adapter_interfaces.h"
-#include "driver/adapter/driver_entry.h"
-#include "driver/adapter/start_device.h"
+#include "framework/adapter_extension.h"
+#include "framework/audio_function.h"
+#include "framework/adapter_interfaces.h"
+#include "driver/driver_entry.h"
+#include "driver/start_device.h"
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
 #include "platform/portcls/portcls_emu.h"

@@ -9,7 +9,7 @@
 
 #include "platform/kernel/emu.h"
 #include "primitives/fft/levels/DspFftLevels.h"
-#include "primitives/fft/variants/DspFftVariants.h"
+#include "primitives/fft/DspFftVariants.h"
 #include "tests/primitives/fft/fft_variants_util.h"
 
 namespace

@@ -1,6 +1,6 @@
 #include "tests/sim/host/host_doubles.h"
 
-#include "driver/base/audio_hal.h"
+#include "framework/audio_hal.h"
 
 namespace
 {

@@ -2,8 +2,8 @@
 // topology miniport, installed through the driver's factory tables.
 #pragma once
 
-#include "driver/base/adapter_interfaces.h"
-#include "driver/adapter/start_device.h"
+#include "framework/adapter_interfaces.h"
+#include "driver/start_device.h"
 
 // Installs the doubles for the object's life: the device class always (one
 // that refuses its device when asked), the topology miniport when asked.

@@ -1,0 +1,32 @@
+#include "audioclass/controls/restore_channels.h"
+
+CRestoreChannels::~CRestoreChannels()
+{
+    if (m_Flags != nullptr)
+        ExFreePoolWithTag(m_Flags, RESTORE_CHANNELS_POOL_TAG);
+}
+
+NTSTATUS CRestoreChannels::Init(ULONG channels)
+{
+    PAGED_CODE();
+    if (m_Flags != nullptr || channels == 0)
+        return STATUS_INVALID_PARAMETER;
+    m_Flags = static_cast<PUCHAR>(
+        ExAllocatePoolWithTag(NonPagedPool, channels, RESTORE_CHANNELS_POOL_TAG));
+    if (m_Flags == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    RtlZeroMemory(m_Flags, channels);
+    m_Count = channels;
+    return STATUS_SUCCESS;
+}
+
+void CRestoreChannels::Mark(ULONG channel, UCHAR flag)
+{
+    if (channel < m_Count)
+        m_Flags[channel] |= flag;
+}
+
+bool CRestoreChannels::Restorable(ULONG channel) const
+{
+    return channel < m_Count && m_Flags[channel] == c_Known;
+}

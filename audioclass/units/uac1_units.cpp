@@ -1,0 +1,379 @@
+#include "audioclass/units/uac1_units.h"
+
+#include <new>
+
+#include "audioclass/controls/chain_nodes.h"
+#include "audioclass/descriptor_rules.h"
+#include "audioclass/controls/uac_unit_controls.h"
+
+namespace
+{
+constexpr ULONG c_IdOffset = 3;
+constexpr ULONG c_FeatureSourceOffset = 4;
+constexpr UCHAR c_MuteSelector = 1;
+
+// The feature unit's controls, in the order they are made.
+enum class FeatureControl : UCHAR
+{
+    Boolean,
+    Ranged,
+    Pseudo,
+    SoftVolume
+};
+struct FeatureControlRow
+{
+    UCHAR Selector;
+    FeatureControl Shape;
+    const UacBooleanKind* Boolean;
+    const UacRangedKind* Ranged;
+};
+const FeatureControlRow c_FeatureControls[] = {
+    {1, FeatureControl::Boolean, &UAC_MUTE_CONTROL, nullptr},
+    {2, FeatureControl::Ranged, nullptr, &UAC_VOLUME_CONTROL},
+    {3, FeatureControl::Ranged, nullptr, &UAC_BASS_CONTROL},
+    {4, FeatureControl::Ranged, nullptr, &UAC_MID_CONTROL},
+    {5, FeatureControl::Ranged, nullptr, &UAC_TREBLE_CONTROL},
+    {7, FeatureControl::Boolean, &UAC_AGC_CONTROL, nullptr},
+    {10, FeatureControl::Boolean, &UAC_LOUDNESS_CONTROL, nullptr},
+    {139, FeatureControl::Pseudo, nullptr, nullptr},
+    {140, FeatureControl::Pseudo, nullptr, nullptr},
+};
+// Class 2.0 adds the gain pad, switch 144 and the soft volume 130, last,
+// and has no controls 139 and 140.
+const FeatureControlRow c_Uac2FeatureControls[] = {
+    {1, FeatureControl::Boolean, &UAC_MUTE_CONTROL, nullptr},
+    {2, FeatureControl::Ranged, nullptr, &UAC_VOLUME_CONTROL},
+    {3, FeatureControl::Ranged, nullptr, &UAC_BASS_CONTROL},
+    {4, FeatureControl::Ranged, nullptr, &UAC_MID_CONTROL},
+    {5, FeatureControl::Ranged, nullptr, &UAC_TREBLE_CONTROL},
+    {7, FeatureControl::Boolean, &UAC_AGC_CONTROL, nullptr},
+    {10, FeatureControl::Boolean, &UAC_LOUDNESS_CONTROL, nullptr},
+    {12, FeatureControl::Ranged, nullptr, &UAC_GAIN_PAD_CONTROL},
+    {144, FeatureControl::Boolean, &UAC_SWITCH144_CONTROL, nullptr},
+    {130, FeatureControl::SoftVolume, nullptr, nullptr},
+};
+struct FeatureControlTable
+{
+    const FeatureControlRow* Rows;
+    ULONG Count;
+};
+FeatureControlTable FeatureControlsOf(AudioClassVersion version)
+{
+    if (version == AudioClassVersion::Uac1)
+        return {c_FeatureControls, sizeof(c_FeatureControls) / sizeof(c_FeatureControls[0])};
+    return {c_Uac2FeatureControls,
+            sizeof(c_Uac2FeatureControls) / sizeof(c_Uac2FeatureControls[0])};
+}
+constexpr UCHAR c_PseudoBase = 128;
+struct RowRange
+{
+    const FeatureControlRow* First;
+    const FeatureControlRow* Last;
+    const FeatureControlRow* begin() const { return First; }
+    const FeatureControlRow* end() const { return Last; }
+};
+RowRange Rows(const FeatureControlTable& table)
+{
+    return {table.Rows, table.Rows + table.Count};
+}
+} // namespace
+
+// ----------------------------------------------------------------------------
+// Feature unit
+
+CUac1FeatureUnit::~CUac1FeatureUnit()
+{
+    if (m_Requests != nullptr)
+    {
+        m_Requests->~CFeatureUnitRequests();
+        ExFreePoolWithTag(m_Requests, PoolTag());
+    }
+}
+
+NTSTATUS CUac1FeatureUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IUnitBooleanRequests, static_cast<IUnitBooleanRequests*>(this)},
+        {&IID_IUnitRangedRequests, static_cast<IUnitRangedRequests*>(this)}};
+    if (NT_SUCCESS(AnswerControlInterface(entries, 2, interfaceId, object)))
+        return STATUS_SUCCESS;
+    return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
+}
+
+ULONG CUac1FeatureUnit::PoolTag() const
+{
+    if (m_ModelPoolTag != 0)
+        return m_ModelPoolTag;
+    return m_Version == AudioClassVersion::Uac1 ? UAC1_UNIT_POOL_TAG : UAC2_UNIT_POOL_TAG;
+}
+
+bool CUac1FeatureUnit::HasBitmap(UCHAR selector, ULONG channel) const
+{
+    const bool either = m_Version == AudioClassVersion::Uac2;
+    return selector >= c_PseudoBase ? m_Requests->Table().Has(selector, channel, false, either)
+                                    : m_Requests->Bitmaps().Has(selector, channel, false, either);
+}
+
+void CUac1FeatureUnit::ReadUnitState()
+{
+    void* block = ExAllocatePoolWithTag(NonPagedPool, sizeof(CFeatureUnitRequests), PoolTag());
+    if (block == nullptr)
+        return; // CreateControls finds no request block
+    m_Requests =
+        new (block) CFeatureUnitRequests(Owner(), m_Version, m_Descriptor, m_Descriptor[0]);
+    m_Requests->ReadPseudoControlTable(); // no table: no pseudo controls
+}
+
+NTSTATUS CUac1FeatureUnit::GetSingleControlId(ULONG, ULONG, PULONG id)
+{
+    return id != nullptr ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+}
+
+NTSTATUS CUac1FeatureUnit::ChannelCount(UCHAR selector, PULONG count) const
+{
+    if (count == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *count = 0;
+    if (m_Requests == nullptr || DescriptorByte(1) != AUDIO_CS_INTERFACE ||
+        DescriptorByte(2) != UAC_FEATURE_UNIT)
+        return STATUS_INVALID_PARAMETER;
+    const bool pseudo = selector >= c_PseudoBase;
+    if (pseudo && !m_Requests->HasPseudoControlTable())
+        return STATUS_INVALID_PARAMETER;
+    const ULONG channels =
+        pseudo ? m_Requests->Table().EntryCount() - 1 : m_Requests->Bitmaps().LogicalChannels();
+    auto has = [&](ULONG c) { return HasBitmap(selector, c); };
+    for (ULONG c = 1; c <= channels; ++c)
+        *count += has(c) ? 1 : 0;
+    if (*count != 0)
+        return STATUS_SUCCESS;
+    if (has(0))
+    {
+        *count = 1;
+        return STATUS_SUCCESS;
+    }
+    return STATUS_UNSUCCESSFUL;
+}
+
+bool CUac1FeatureUnit::FeatureUnitHasControl(UCHAR selector) const
+{
+    if (m_Requests == nullptr)
+        return false;
+    if (selector >= c_PseudoBase)
+    {
+        for (ULONG c = 0; c < m_Requests->Table().EntryCount(); ++c)
+            if (HasBitmap(selector, c))
+                return true;
+        return false;
+    }
+    for (ULONG c = 0; c <= m_Requests->Bitmaps().LogicalChannels(); ++c)
+        if (HasBitmap(selector, c))
+            return true;
+    return false;
+}
+
+bool CUac1FeatureUnit::ChannelWritable(UCHAR selector, ULONG channel)
+{
+    ULONG channels = 0;
+    UCHAR wire = 0;
+    return NT_SUCCESS(ChannelCount(selector, &channels)) &&
+           NT_SUCCESS(m_Requests->ChannelFor(selector, channel, channels, true, &wire));
+}
+
+NTSTATUS CUac1FeatureUnit::GetBooleanChannels(UCHAR selector, PULONG count)
+{
+    return ChannelCount(selector, count);
+}
+
+NTSTATUS CUac1FeatureUnit::GetLevelChannels(UCHAR selector, PULONG count)
+{
+    return ChannelCount(selector, count);
+}
+
+template <typename Request> NTSTATUS CUac1FeatureUnit::WithChannels(UCHAR selector, Request request)
+{
+    ULONG channels = 0;
+    NTSTATUS status = ChannelCount(selector, &channels);
+    return NT_SUCCESS(status) ? request(channels) : status;
+}
+
+NTSTATUS CUac1FeatureUnit::GetBoolean(UCHAR selector, ULONG channel, PUCHAR value)
+{
+    return WithChannels(selector, [&](ULONG n)
+                        { return m_Requests->GetBoolean(selector, channel, n, value); });
+}
+
+NTSTATUS CUac1FeatureUnit::SetBoolean(UCHAR selector, ULONG channel, UCHAR value)
+{
+    return WithChannels(selector, [&](ULONG n)
+                        { return m_Requests->SetBoolean(selector, channel, n, value); });
+}
+
+NTSTATUS CUac1FeatureUnit::GetLevel(UCHAR selector, ULONG channel, PLONG level)
+{
+    return WithChannels(selector,
+                        [&](ULONG n) { return m_Requests->GetLevel(selector, channel, n, level); });
+}
+
+NTSTATUS CUac1FeatureUnit::SetLevel(UCHAR selector, ULONG channel, LONG level)
+{
+    return WithChannels(selector,
+                        [&](ULONG n) { return m_Requests->SetLevel(selector, channel, n, level); });
+}
+
+NTSTATUS CUac1FeatureUnit::GetLevelRange(UCHAR selector, PLONG maximum, PLONG minimum,
+                                         PLONG resolution)
+{
+    ULONG channels = 0;
+    ChannelCount(selector, &channels);
+    if (m_Requests == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    return m_Requests->GetLevelRange(selector, channels, maximum, minimum, resolution);
+}
+
+NTSTATUS CUac1FeatureUnit::CreateControls(CAudioHal* device)
+{
+    PAGED_CODE();
+    NTSTATUS status = SetIdentity(c_IdOffset, UAC_FEATURE_UNIT, 1, c_FeatureSourceOffset);
+    if (!NT_SUCCESS(status))
+        return status;
+    if (m_Requests == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    // The models' units are built for paths that need their mute; the class
+    // walks take a unit with whatever controls it declares, none included.
+    if (m_MuteRequired && !FeatureUnitHasControl(c_MuteSelector))
+        return STATUS_INSUFFICIENT_RESOURCES;
+    const FeatureControlTable table = FeatureControlsOf(m_Version);
+    for (const FeatureControlRow& row : Rows(table))
+    {
+        if (!FeatureUnitHasControl(row.Selector))
+            continue;
+        status = CreateOne(row.Selector, device);
+        if (status == STATUS_NO_MEMORY && row.Selector != c_MuteSelector)
+            status = STATUS_SUCCESS; // a later control that cannot be made is left out
+        if (!NT_SUCCESS(status))
+            return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
+    }
+    return STATUS_SUCCESS;
+}
+
+// STATUS_NO_MEMORY: the control object could not be allocated. A level
+// whose device range cannot be used is left out as well: its sets would
+// divide by the resolution.
+NTSTATUS CUac1FeatureUnit::CreateOne(UCHAR selector, CAudioHal* device)
+{
+    const PDEVICE_OBJECT key = SettingsKey();
+    for (const FeatureControlRow& row : Rows(FeatureControlsOf(m_Version)))
+    {
+        if (row.Selector != selector)
+            continue;
+        if (row.Shape == FeatureControl::Boolean)
+            return MakeUnitControl<CUacBooleanControl>(
+                this, device, PoolTag(),
+                [&](CUacBooleanControl* c) { return c->CreateBooleanControl(this, selector, key); },
+                *row.Boolean);
+        NTSTATUS status = STATUS_SUCCESS;
+        if (row.Shape == FeatureControl::Ranged)
+            status = MakeUnitControl<CUacRangedControl>(
+                this, device, PoolTag(),
+                [&](CUacRangedControl* c) { return c->CreateRangedControl(this, selector, key); },
+                *row.Ranged);
+        else if (row.Shape == FeatureControl::SoftVolume)
+            status = MakeUnitControl<CUacPseudo130Control>(
+                this, device, PoolTag(),
+                [&](CUacPseudo130Control* c)
+                { return c->CreateSoftVolumeGains(this, selector, key); });
+        else
+            return CreatePseudoControl(selector, device);
+        return status == STATUS_DEVICE_DATA_ERROR ? STATUS_SUCCESS : status;
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUac1FeatureUnit::CreatePseudoControl(UCHAR selector, CAudioHal* device)
+{
+    const PDEVICE_OBJECT key = SettingsKey();
+    return MakeUnitControl<CUacPseudo140Control>(
+        this, device, PoolTag(),
+        [&](CUacPseudo140Control* c) { return c->CreatePseudoControl(this, selector, key); });
+}
+
+// ----------------------------------------------------------------------------
+// Mixer unit
+
+NTSTATUS CUac1MixerUnit::CreateControls(CAudioHal* device)
+{
+    PAGED_CODE();
+    NTSTATUS status = SetIdentity(c_IdOffset, UAC_MIXER_UNIT,
+                                  DescriptorByte(UAC1_INPUT_COUNT_OFFSET), UAC1_SOURCES_OFFSET);
+    if (!NT_SUCCESS(status))
+        return status;
+    return MakeRequiredUnitControl<CUacMixerControl>(this, device, UAC1_UNIT_POOL_TAG,
+                                                     [&](CUacMixerControl* c)
+                                                     { return c->CreateMixerControl(this); });
+}
+
+// ----------------------------------------------------------------------------
+// Selector unit
+
+NTSTATUS CUac1SelectorUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    const ControlInterfaceEntry entries[] = {
+        {&IID_ISelectorControl, static_cast<ISelectorControl*>(this)}};
+    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+        return STATUS_SUCCESS;
+    return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
+}
+
+bool CUac1SelectorUnit::IsSelector() const
+{
+    return DescriptorByte(1) == AUDIO_CS_INTERFACE && DescriptorByte(2) == UAC_SELECTOR_UNIT;
+}
+
+NTSTATUS CUac1SelectorUnit::GetCurrent(PULONG selection)
+{
+    if (selection == nullptr || !IsSelector())
+        return STATUS_INVALID_PARAMETER;
+    UCHAR input = 0;
+    NTSTATUS status = CEntityRequests(Owner(), m_Version, (UCHAR)m_Id).GetCurrentInput(&input);
+    if (NT_SUCCESS(status))
+        *selection = input;
+    return status;
+}
+
+NTSTATUS CUac1SelectorUnit::SetCurrent(ULONG selection)
+{
+    if (!IsSelector() || selection == 0 || selection > DescriptorByte(UAC1_INPUT_COUNT_OFFSET))
+        return STATUS_INVALID_PARAMETER;
+    return CEntityRequests(Owner(), m_Version, (UCHAR)m_Id).SelectInput((UCHAR)selection);
+}
+
+NTSTATUS CUac1SelectorUnit::GetSourceCount(PULONG count)
+{
+    if (count == nullptr || !IsSelector())
+        return STATUS_INVALID_PARAMETER;
+    *count = DescriptorByte(UAC1_INPUT_COUNT_OFFSET);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUac1SelectorUnit::AddListener(PCHAINNODESTATE)
+{
+    return STATUS_NOT_IMPLEMENTED;
+}
+
+NTSTATUS CUac1SelectorUnit::CreateControls(CAudioHal* device)
+{
+    PAGED_CODE();
+    NTSTATUS status = SetIdentity(c_IdOffset, UAC_SELECTOR_UNIT,
+                                  DescriptorByte(UAC1_INPUT_COUNT_OFFSET), UAC1_SOURCES_OFFSET);
+    if (!NT_SUCCESS(status))
+        return status;
+    return MakeRequiredUnitControl<CUacSelectorControl>(
+        this, device,
+        m_Version == AudioClassVersion::Uac1 ? UAC1_UNIT_POOL_TAG : UAC2_UNIT_POOL_TAG,
+        [&](CUacSelectorControl* c) { return c->CreateSelectorControl(this, SettingsKey()); });
+}

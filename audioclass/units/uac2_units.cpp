@@ -1,0 +1,159 @@
+#include "audioclass/units/uac2_units.h"
+
+#include "audioclass/controls/uac_clock_control.h"
+#include "audioclass/controls/uac_unit_controls.h"
+#include "audioclass/descriptor_rules.h"
+
+namespace
+{
+constexpr ULONG c_IdOffset = 3;
+constexpr ULONG c_MixerInputCountOffset = 4;
+constexpr ULONG c_MixerSourcesOffset = 5;
+constexpr ULONG c_ExtensionInputCountOffset = 6;
+constexpr ULONG c_ExtensionSourcesOffset = 7;
+// The clock source's bmControls: the frequency control's two bits, both set
+// when the host may write it.
+constexpr ULONG c_ClockControlsOffset = 5;
+constexpr UCHAR c_ClockFrequencyBits = 0x03;
+
+// An interrupt's feature-unit selector and the control type it changes.
+struct SelectorKind
+{
+    ULONG Selector;
+    ULONG Kind;
+};
+constexpr SelectorKind c_SelectorKinds[] = {
+    {1, CONTROL_KIND_MUTE},      {2, CONTROL_KIND_VOLUME},  {3, CONTROL_KIND_BASS},
+    {4, CONTROL_KIND_MID},       {5, CONTROL_KIND_TREBLE},  {7, CONTROL_KIND_AGC},
+    {10, CONTROL_KIND_LOUDNESS}, {130, CONTROL_KIND_VOLUME}};
+} // namespace
+
+ULONG Uac2ControlKindForSelector(ULONG selector)
+{
+    for (const SelectorKind& row : c_SelectorKinds)
+        if (row.Selector == selector)
+            return row.Kind;
+    return CONTROL_KIND_NONE_FOR_SELECTOR;
+}
+
+// ----------------------------------------------------------------------------
+// Clock source
+
+NTSTATUS CUac2ClockSource::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
+{
+    if (object == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IClockControl, static_cast<IClockControl*>(this)}};
+    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+        return STATUS_SUCCESS;
+    return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
+}
+
+NTSTATUS CUac2ClockSource::GetFrequencies(PULONG count, PULONG frequencies)
+{
+    PAGED_CODE();
+    if (count == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    ULONG available = 0;
+    NTSTATUS status = Requests().GetFrequencyCount(&available);
+    if (!NT_SUCCESS(status))
+        return status;
+    if ((LONG)*count > (LONG)available)
+        *count = available;
+    if ((LONG)*count <= 0)
+        return STATUS_SUCCESS;
+    if (frequencies == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    return Requests().GetFrequencyList(*count, frequencies);
+}
+
+NTSTATUS CUac2ClockSource::GetCount(PULONG count)
+{
+    return Requests().GetFrequencyCount(count);
+}
+
+// A clock whose frequency control is not writable (a fixed clock) refuses
+// the set; it runs at its own rate, and only a format at that rate can play.
+NTSTATUS CUac2ClockSource::SetFrequency(ULONG hz)
+{
+    if ((DescriptorByte(c_ClockControlsOffset) & c_ClockFrequencyBits) != c_ClockFrequencyBits)
+    {
+        ULONG current = 0;
+        NTSTATUS status = Requests().GetFrequency(&current);
+        if (!NT_SUCCESS(status))
+            return status;
+        if (current == hz)
+            return STATUS_SUCCESS;
+        DbgPrint("UsbAudio: clock source %u runs at %u Hz and cannot be set to %u Hz\n",
+                 (unsigned)m_Id, (unsigned)current, (unsigned)hz);
+        return STATUS_NOT_SUPPORTED;
+    }
+    return Requests().SetFrequency(hz);
+}
+
+NTSTATUS CUac2ClockSource::GetCurrent(PULONG hz)
+{
+    return Requests().GetFrequency(hz);
+}
+
+NTSTATUS CUac2ClockSource::GetClockValid(PUCHAR valid)
+{
+    return Requests().GetClockValid(valid);
+}
+
+NTSTATUS CUac2ClockSource::CreateControls(CAudioHal* device)
+{
+    PAGED_CODE();
+    NTSTATUS status = SetIdentity(c_IdOffset, UAC2_CLOCK_SOURCE, 0, 0);
+    if (!NT_SUCCESS(status))
+        return status;
+    return MakeRequiredUnitControl<CUacClockControl>(this, device, UAC2_UNIT_POOL_TAG,
+                                                     [&](CUacClockControl* c)
+                                                     { return c->CreateClockControl(this); });
+}
+
+// ----------------------------------------------------------------------------
+// Feature unit
+
+NTSTATUS CUac2FeatureUnit::GetSingleControlId(ULONG selector, ULONG, PULONG id)
+{
+    if (id == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    // The selector comes from the device's interrupt: only a selector the
+    // bitmaps can hold is looked up.
+    if (selector > 0xFF || !FeatureUnitHasControl((UCHAR)selector))
+        return STATUS_UNSUCCESSFUL;
+    const ULONG kind = Uac2ControlKindForSelector(selector);
+    if (kind == CONTROL_KIND_NONE_FOR_SELECTOR)
+        return STATUS_UNSUCCESSFUL;
+    for (ULONG i = 0;; ++i)
+    {
+        CAudioControl* control = nullptr;
+        if (!NT_SUCCESS(UnitGetControl(i, &control)))
+            return STATUS_SUCCESS; // none of that type: nothing to name
+        if (control->GetKind() == kind)
+        {
+            *id = control->GetId();
+            return STATUS_SUCCESS;
+        }
+    }
+}
+
+// ----------------------------------------------------------------------------
+// Mixer and extension units
+
+NTSTATUS CUac2MixerUnit::CreateControls(CAudioHal* device)
+{
+    PAGED_CODE();
+    const bool extension = m_Subtype == UAC2_EXTENSION_UNIT;
+    NTSTATUS status = SetIdentity(
+        c_IdOffset, m_Subtype,
+        DescriptorByte(extension ? c_ExtensionInputCountOffset : c_MixerInputCountOffset),
+        extension ? c_ExtensionSourcesOffset : c_MixerSourcesOffset);
+    if (!NT_SUCCESS(status))
+        return status;
+    return MakeRequiredUnitControl<CUacMixerControl>(this, device, UAC2_UNIT_POOL_TAG,
+                                                     [&](CUacMixerControl* c)
+                                                     { return c->CreateMixerControl(this); });
+}

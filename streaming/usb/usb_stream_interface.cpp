@@ -1,0 +1,169 @@
+// The stream's AudioStreaming interface: selecting one of its alternate
+// settings, the copy of the interface information with the data pipe of the
+// stream's direction, the adapter's count of active stream interfaces, and the
+// audio class 1.0 sampling-frequency request to the data endpoint.
+#include "framework/adapter_interfaces.h"
+#include "platform/usb/usbdlib.h"
+#include "streaming/usb/usb_audio_stream.h"
+
+namespace
+{
+constexpr LONG c_AudioClass = 0x01;
+constexpr LONG c_AudioStreamingSubclass = 0x02;
+constexpr UCHAR c_SetCur = 0x01;
+constexpr USHORT c_SamplingFrequencyControl = 0x0100;
+constexpr ULONG c_SamplingFrequencyBytes = 3;
+
+// Submits a select-interface request with room for `pipes` pipes. On success
+// *urb holds the answered request, which the caller frees.
+NTSTATUS SubmitSelectInterface(PUSBDEVICEIO io, UCHAR interfaceNumber, UCHAR alternateSetting,
+                               ULONG pipes, PURB* urb)
+{
+    const ULONG bytes = GET_SELECT_INTERFACE_REQUEST_SIZE(pipes);
+    auto request =
+        static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPool, bytes, USB_STREAM_URB_POOL_TAG));
+    if (request == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    RtlZeroMemory(request, bytes);
+    UsbBuildSelectInterfaceRequest(request, (USHORT)bytes, io->GetConfigurationHandle(),
+                                   interfaceNumber, alternateSetting);
+    NTSTATUS status = io->SubmitUrbSync(request);
+    if (!NT_SUCCESS(status))
+    {
+        ExFreePoolWithTag(request, USB_STREAM_URB_POOL_TAG);
+        return status;
+    }
+    *urb = request;
+    return STATUS_SUCCESS;
+}
+
+// The interface information of an answered request, if the answer fits the
+// request it came in and holds the pipes it counts; else null.
+PUSBD_INTERFACE_INFORMATION AnsweredInterface(PURB urb, ULONG pipes)
+{
+    PUSBD_INTERFACE_INFORMATION info = &urb->UrbSelectInterface.Interface;
+    const ULONG room = GET_SELECT_INTERFACE_REQUEST_SIZE(pipes) -
+                       (ULONG)offsetof(struct _URB_SELECT_INTERFACE, Interface);
+    const ULONG header = (ULONG)offsetof(USBD_INTERFACE_INFORMATION, Pipes);
+    if (info->Length < header || info->Length > room || info->NumberOfPipes > pipes ||
+        header + info->NumberOfPipes * sizeof(USBD_PIPE_INFORMATION) > info->Length)
+        return nullptr;
+    return info;
+}
+} // namespace
+
+NTSTATUS CUsbAudioStream::SelectDataInterface(UCHAR alternateSetting)
+{
+    PAGED_CODE();
+    if (m_InterfaceInfo != nullptr)
+        ExFreePoolWithTag(m_InterfaceInfo, USB_STREAM_URB_POOL_TAG);
+    m_InterfaceInfo = nullptr;
+    m_DataPipeIndex = 0;
+    PUSBDEVICEIO io = QueryUsbIo();
+    NTSTATUS status =
+        io != nullptr ? SubmitDataInterface(io, alternateSetting) : STATUS_UNSUCCESSFUL;
+    if (io != nullptr)
+        io->Release();
+    // A stream whose selection failed no longer uses the interface.
+    CountInterfaceActive(NT_SUCCESS(status) ? alternateSetting : 0);
+    return status;
+}
+
+NTSTATUS CUsbAudioStream::SubmitDataInterface(PUSBDEVICEIO io, UCHAR alternateSetting)
+{
+    PUSB_CONFIGURATION_DESCRIPTOR config = io->GetConfigurationDescriptor();
+    const UCHAR number = (UCHAR)m_ConstructionValue;
+    PUSB_INTERFACE_DESCRIPTOR intf =
+        config == nullptr
+            ? nullptr
+            : USBD_ParseConfigurationDescriptorEx(config, config, number, alternateSetting,
+                                                  c_AudioClass, c_AudioStreamingSubclass, -1);
+    if (intf == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    const ULONG pipes = intf->bNumEndpoints;
+    PURB urb = nullptr;
+    NTSTATUS status = SubmitSelectInterface(io, number, alternateSetting, pipes, &urb);
+    if (!NT_SUCCESS(status))
+        return status;
+    status = KeepInterfaceInformation(AnsweredInterface(urb, pipes), alternateSetting);
+    ExFreePoolWithTag(urb, USB_STREAM_URB_POOL_TAG);
+    if (!NT_SUCCESS(status))
+    {
+        // A setting the stream cannot use, or no room to keep it: the
+        // interface goes back to its zero-bandwidth setting.
+        PURB zero = nullptr;
+        if (NT_SUCCESS(SubmitSelectInterface(io, number, 0, 0, &zero)))
+            ExFreePoolWithTag(zero, USB_STREAM_URB_POOL_TAG);
+    }
+    return status;
+}
+
+NTSTATUS CUsbAudioStream::KeepInterfaceInformation(PUSBD_INTERFACE_INFORMATION answer,
+                                                   UCHAR alternateSetting)
+{
+    if (answer == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    const bool wantIn = m_Direction != STREAM_DIRECTION_RENDER;
+    bool found = false;
+    for (ULONG i = 0; i < answer->NumberOfPipes; ++i)
+    {
+        if (USB_ENDPOINT_DIRECTION_IN(answer->Pipes[i].EndpointAddress) == wantIn)
+        {
+            m_DataPipeIndex = i; // the last one of the direction
+            found = true;
+        }
+    }
+    if (!found && alternateSetting != 0)
+        return STATUS_DEVICE_CONFIGURATION_ERROR;
+    m_InterfaceInfo = static_cast<PUSBD_INTERFACE_INFORMATION>(
+        ExAllocatePoolWithTag(NonPagedPool, answer->Length, USB_STREAM_URB_POOL_TAG));
+    if (m_InterfaceInfo == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    RtlCopyMemory(m_InterfaceInfo, answer, answer->Length);
+    return STATUS_SUCCESS;
+}
+
+void CUsbAudioStream::CountInterfaceActive(UCHAR alternateSetting)
+{
+    const BOOLEAN active = alternateSetting != 0;
+    if (active == m_InterfaceCounted)
+        return;
+    PUSBDEVICEIO io = QueryUsbIo();
+    if (io == nullptr)
+        return;
+    if (active)
+        io->IncrementActiveStreamCount();
+    else
+        io->DecrementActiveStreamCount();
+    io->Release();
+    m_InterfaceCounted = active;
+}
+
+NTSTATUS CUsbAudioStream::SetEndpointSamplingFrequency(ULONG rate)
+{
+    PAGED_CODE();
+    if (m_InterfaceInfo == nullptr || m_DataPipeIndex >= m_InterfaceInfo->NumberOfPipes)
+        return STATUS_INVALID_DEVICE_STATE;
+    PUSBDEVICEIO io = QueryUsbIo();
+    if (io == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    UCHAR data[c_SamplingFrequencyBytes] = {(UCHAR)rate, (UCHAR)(rate >> 8), (UCHAR)(rate >> 16)};
+    struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST urb = {};
+    UsbBuildVendorRequest(reinterpret_cast<PURB>(&urb), URB_FUNCTION_CLASS_ENDPOINT,
+                          (USHORT)sizeof(urb), USBD_TRANSFER_DIRECTION_OUT, 0, c_SetCur,
+                          c_SamplingFrequencyControl,
+                          m_InterfaceInfo->Pipes[m_DataPipeIndex].EndpointAddress, data, nullptr,
+                          c_SamplingFrequencyBytes, nullptr);
+    NTSTATUS status = io->SubmitUrbSync(reinterpret_cast<PURB>(&urb));
+    io->Release();
+    return status;
+}
+
+NTSTATUS CUsbAudioStream::SelectAudio1Interface(UCHAR alternateSetting, PSTREAMCLIENT client)
+{
+    PAGED_CODE();
+    NTSTATUS status = SelectDataInterface(alternateSetting);
+    if (NT_SUCCESS(status) && alternateSetting != 0 && client != nullptr)
+        SetEndpointSamplingFrequency(client->Format.Format.nSamplesPerSec);
+    return status;
+}
