@@ -150,7 +150,7 @@ const Layout kLayouts[] = {
 // field sits (-1: none).
 ULONG LayoutNeeds(const Layout& layout, UCHAR count, int* countAt)
 {
-    ULONG bytes = AUDIO_CS_HEADER_BYTES;
+    ULONG bytes = sizeof(USB_AUDIO_CS_DESCRIPTOR_HEADER);
     *countAt = -1;
     std::istringstream fields(layout.Fields);
     std::string field;

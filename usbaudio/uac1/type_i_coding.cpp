@@ -27,7 +27,6 @@ constexpr BitCoding c_Uac2Bits[] = {{1u << 0, TypeICoding::Pcm},
 constexpr ULONG c_Uac2FormatTypeOffset = 5;
 constexpr ULONG c_Uac2FormatsOffset = 6;
 constexpr ULONG c_Uac1TagOffset = 5;
-constexpr UCHAR c_TypeI = 1;
 } // namespace
 
 TypeICoding Uac1TypeICoding(USHORT formatTag)
@@ -51,7 +50,7 @@ TypeICoding GeneralTypeICoding(AudioDescriptorVersion version, const UCHAR* gene
     if (version == AudioDescriptorVersion::Uac1)
         return Uac1TypeICoding(
             (USHORT)(general[c_Uac1TagOffset] | general[c_Uac1TagOffset + 1] << 8));
-    if (general[c_Uac2FormatTypeOffset] != c_TypeI)
+    if (general[c_Uac2FormatTypeOffset] != USB_AUDIO_FORMAT_TYPE_I)
         return TypeICoding::Pcm;
     const UCHAR* f = general + c_Uac2FormatsOffset;
     return Uac2TypeICoding(f[0] | f[1] << 8 | f[2] << 16 | (ULONG)f[3] << 24);
