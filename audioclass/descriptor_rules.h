@@ -7,7 +7,7 @@
 // Header only: the simulator uses it without the driver's libraries.
 #pragma once
 
-#include "platform/kernel/nt_types.h"
+#include "platform/usb/usb.h"
 
 enum class AudioDescriptorVersion : UCHAR
 {
@@ -20,11 +20,6 @@ enum class AudioInterfaceKind : UCHAR
     AudioControl,
     AudioStreaming
 };
-
-inline constexpr UCHAR AUDIO_CS_INTERFACE = 0x24;
-inline constexpr UCHAR AUDIO_CS_ENDPOINT = 0x25;
-// A class-specific descriptor holds length, type and subtype.
-inline constexpr ULONG AUDIO_CS_HEADER_BYTES = 3;
 
 // How the counted part of a descriptor is measured.
 enum class CountedPart : UCHAR
@@ -51,57 +46,59 @@ inline constexpr AudioDescriptorRule AUDIO_DESCRIPTOR_RULES[] = {
     // class 1.0 AudioControl: header (+ bInCollection interfaces), terminals,
     // mixer and selector (+ bNrInPins sources), feature unit (+ bitmaps),
     // processing and extension units (+ bNrInPins sources)
-    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, 1, 8,
+    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, USB_AUDIO_AC_HEADER, 8,
      CountedPart::BytesPerCount, 7, 1},
-    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, 2, 12, CountedPart::None, 0,
-     0},
-    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, 3, 9, CountedPart::None, 0, 0},
-    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, 4, 10,
+    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, USB_AUDIO_INPUT_TERMINAL, 12,
+     CountedPart::None, 0, 0},
+    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, USB_AUDIO_OUTPUT_TERMINAL, 9,
+     CountedPart::None, 0, 0},
+    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, USB_AUDIO_MIXER_UNIT, 10,
      CountedPart::BytesPerCount, 4, 1},
-    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, 5, 6,
+    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, USB_AUDIO_SELECTOR_UNIT, 6,
      CountedPart::BytesPerCount, 4, 1},
-    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, 6, 7,
+    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, USB_AUDIO_FEATURE_UNIT, 7,
      CountedPart::ControlBitmaps, 5, 1},
-    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, 7, 13,
-     CountedPart::BytesPerCount, 6, 1},
-    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, 8, 13,
+    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, USB_AUDIO10_PROCESSING_UNIT,
+     13, CountedPart::BytesPerCount, 6, 1},
+    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioControl, USB_AUDIO10_EXTENSION_UNIT, 13,
      CountedPart::BytesPerCount, 6, 1},
     // class 1.0 AudioStreaming: general, format type (+ rates), format specific
-    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioStreaming, 1, 7, CountedPart::None, 0,
-     0},
-    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioStreaming, 2, 8,
+    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioStreaming, USB_AUDIO_AS_GENERAL, 7,
+     CountedPart::None, 0, 0},
+    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioStreaming, USB_AUDIO_FORMAT_TYPE, 8,
      CountedPart::SampleRates, 7, 3},
-    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioStreaming, 3, 5, CountedPart::None, 0,
-     0},
+    {AudioDescriptorVersion::Uac1, AudioInterfaceKind::AudioStreaming, USB_AUDIO_FORMAT_SPECIFIC, 5,
+     CountedPart::None, 0, 0},
     // class 2.0 AudioControl: header, terminals, mixer, selector (+ sources),
     // feature unit (4 bytes per channel beyond the master), processing unit
     // (+ sources, before its process-specific bytes) and extension unit
     // (+ sources), clock source, selector (+ sources) and multiplier
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 1, 9, CountedPart::None, 0, 0},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 2, 17, CountedPart::None, 0,
-     0},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 3, 12, CountedPart::None, 0,
-     0},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 4, 13,
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, USB_AUDIO_AC_HEADER, 9,
+     CountedPart::None, 0, 0},
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, USB_AUDIO_INPUT_TERMINAL, 17,
+     CountedPart::None, 0, 0},
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, USB_AUDIO_OUTPUT_TERMINAL, 12,
+     CountedPart::None, 0, 0},
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, USB_AUDIO_MIXER_UNIT, 13,
      CountedPart::BytesPerCount, 4, 1},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 5, 7,
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, USB_AUDIO_SELECTOR_UNIT, 7,
      CountedPart::BytesPerCount, 4, 1},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 6, 10, CountedPart::None, 0,
-     0},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 8, 16,
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, USB_AUDIO_FEATURE_UNIT, 10,
+     CountedPart::None, 0, 0},
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, USB_AUDIO20_PROCESSING_UNIT,
+     16, CountedPart::BytesPerCount, 6, 1},
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, USB_AUDIO20_EXTENSION_UNIT, 15,
      CountedPart::BytesPerCount, 6, 1},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 9, 15,
-     CountedPart::BytesPerCount, 6, 1},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 10, 8, CountedPart::None, 0,
-     0},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 11, 7,
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl,
+     USB_AUDIO20_CLOCK_SOURCE_SUBTYPE, 8, CountedPart::None, 0, 0},
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, USB_AUDIO20_CLOCK_SELECTOR, 7,
      CountedPart::BytesPerCount, 4, 1},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, 12, 7, CountedPart::None, 0,
-     0},
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioControl, USB_AUDIO20_CLOCK_MULTIPLIER,
+     7, CountedPart::None, 0, 0},
     // class 2.0 AudioStreaming: general, format type
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioStreaming, 1, 16, CountedPart::None, 0,
-     0},
-    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioStreaming, 2, 6,
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioStreaming, USB_AUDIO_AS_GENERAL, 16,
+     CountedPart::None, 0, 0},
+    {AudioDescriptorVersion::Uac2, AudioInterfaceKind::AudioStreaming, USB_AUDIO_FORMAT_TYPE, 6,
      CountedPart::FormatTypeByte, 3, 0},
 };
 
@@ -167,7 +164,7 @@ inline DescriptorVerdict CheckAudioDescriptor(AudioDescriptorVersion version,
                                               AudioInterfaceKind kind, const UCHAR* d,
                                               ULONG bytesLeft)
 {
-    if (!DescriptorFits(d, bytesLeft, AUDIO_CS_HEADER_BYTES))
+    if (!DescriptorFits(d, bytesLeft, sizeof(USB_AUDIO_CS_DESCRIPTOR_HEADER)))
         return DescriptorVerdict::BadLength;
     const AudioDescriptorRule* rule = FindAudioDescriptorRule(version, kind, d[2]);
     if (rule == nullptr)

@@ -5,8 +5,6 @@
 
 namespace
 {
-constexpr UCHAR c_AudioClass = 1;
-constexpr UCHAR c_AudioControlSubclass = 1;
 constexpr ULONG c_InterruptFlags = USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK;
 // The IRP is the thread's own: it is reused, never completed further up.
 constexpr NTSTATUS c_IrpUnused = STATUS_NOT_SUPPORTED;
@@ -70,7 +68,8 @@ NTSTATUS CInterruptPolling::Start(CUsbAudioDevice* device, const PollingTraits& 
         configuration == nullptr
             ? nullptr
             : USBD_ParseConfigurationDescriptorEx(configuration, configuration, number, 0,
-                                                  c_AudioClass, c_AudioControlSubclass, -1);
+                                                  USB_DEVICE_CLASS_AUDIO,
+                                                  USB_AUDIO_SUBCLASS_AUDIOCONTROL, -1);
     if (control != nullptr && control->bNumEndpoints != 0)
         status = SelectInterface(io, number, control->bNumEndpoints);
     io->Release();

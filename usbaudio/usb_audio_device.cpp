@@ -12,8 +12,6 @@
 
 namespace
 {
-constexpr UCHAR c_AudioClass = 1;
-constexpr UCHAR c_AudioStreamingSubclass = 2;
 // Indices beyond two digits are never handed out: 255 engines of one kind
 // cannot exist on a device with 20 subdevices.
 constexpr ULONG c_MaxNameIndex = 99;
@@ -31,7 +29,7 @@ constexpr ULONG c_NoControlId = 0xFFFFFFFF;
 bool IsTerminalUnit(CUacUnit* unit)
 {
     const ULONG kind = unit->GetKind();
-    return kind == UAC_INPUT_TERMINAL || kind == UAC_OUTPUT_TERMINAL;
+    return kind == USB_AUDIO_INPUT_TERMINAL || kind == USB_AUDIO_OUTPUT_TERMINAL;
 }
 
 template <typename Visit> void ForEachUnitControl(CUacUnit* unit, Visit visit)
@@ -177,8 +175,9 @@ CUsbAudioDevice::NextFunctionStreamingInterface(PUSB_CONFIGURATION_DESCRIPTOR co
 {
     for (PUCHAR at = static_cast<PUCHAR>(from);;)
     {
-        PUSB_INTERFACE_DESCRIPTOR found = USBD_ParseConfigurationDescriptorEx(
-            configuration, at, -1, -1, c_AudioClass, c_AudioStreamingSubclass, -1);
+        PUSB_INTERFACE_DESCRIPTOR found =
+            USBD_ParseConfigurationDescriptorEx(configuration, at, -1, -1, USB_DEVICE_CLASS_AUDIO,
+                                                USB_AUDIO_SUBCLASS_AUDIOSTREAMING, -1);
         if (found == nullptr ||
             InAudioFunction(configuration, m_AudioControlInterface, found->bInterfaceNumber))
             return found;
@@ -290,7 +289,7 @@ NTSTATUS CUsbAudioDevice::ReadChangedUnit(ULONG unitId, ULONG selector, ULONG ch
 // the jacks: they are read first, so that a plugged or pulled jack counts.
 NTSTATUS CUsbAudioDevice::ReinstallEngines(CUacUnit* terminal)
 {
-    if (terminal->GetKind() == UAC_INPUT_TERMINAL)
+    if (terminal->GetKind() == USB_AUDIO_INPUT_TERMINAL)
         ForEachUnitControl(terminal, [](CAudioControl* control) { control->UpdateState(); });
     const ULONG engines = GetEngineCount();
     NTSTATUS status = STATUS_SUCCESS;

@@ -50,7 +50,8 @@ CUacUnit::~CUacUnit()
 NTSTATUS CUacUnit::Init(const UCHAR* descriptor, CAudioHal* device)
 {
     PAGED_CODE();
-    if (descriptor == nullptr || descriptor[1] != AUDIO_CS_INTERFACE || descriptor[2] != Subtype())
+    if (descriptor == nullptr || descriptor[1] != USB_AUDIO_CS_INTERFACE ||
+        descriptor[2] != Subtype())
         return STATUS_INVALID_PARAMETER;
     NTSTATUS status = UnitInitDescriptor(descriptor, device);
     if (!NT_SUCCESS(status))

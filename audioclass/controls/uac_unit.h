@@ -8,6 +8,7 @@
 
 #include "framework/audio_hal.h"
 #include "audioclass/controls/control_interfaces.h"
+#include "platform/usb/usb.h"
 
 DEFINE_GUID(IID_IUnitBooleanRequests, 0xAE45E80CL, 0xD8A3, 0x4E59, 0xB8, 0xDF, 0xC0, 0xEC, 0x0B,
             0x62, 0xF3, 0xCC);
@@ -19,13 +20,6 @@ DEFINE_GUID(IID_ITerminalUnit, 0x6B1D0F52L, 0x2C7E, 0x4E8A, 0x9D, 0x31, 0x5A, 0x
             0xE2, 0x19);
 
 inline constexpr ULONG UAC_UNIT_POOL_TAG = POOL_TAG("AUAT");
-
-// Descriptor subtypes of the AudioControl interface, which are the unit kinds.
-inline constexpr UCHAR UAC_INPUT_TERMINAL = 2;
-inline constexpr UCHAR UAC_OUTPUT_TERMINAL = 3;
-inline constexpr UCHAR UAC_MIXER_UNIT = 4;
-inline constexpr UCHAR UAC_SELECTOR_UNIT = 5;
-inline constexpr UCHAR UAC_FEATURE_UNIT = 6;
 
 DECLARE_INTERFACE_(IUnitBooleanRequests, IUnknown)
 {

@@ -43,8 +43,9 @@ ULONG OutputTerminalKindForType(USHORT terminalType)
 
 ULONG InterruptOutputKindForType(USHORT terminalType)
 {
-    return terminalType == USB_STREAMING_TERMINAL ? ENDPOINT_KIND_SPK
-                                                  : OutputTerminalKindForType(terminalType);
+    return terminalType == USB_AUDIO_TERMINAL_USB_STREAMING
+               ? ENDPOINT_KIND_SPK
+               : OutputTerminalKindForType(terminalType);
 }
 
 // ----------------------------------------------------------------------------
@@ -151,7 +152,7 @@ CUac1InputTerminal::~CUac1InputTerminal()
 NTSTATUS CUac1InputTerminal::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_INPUT_TERMINAL, 0, 0);
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_INPUT_TERMINAL, 0, 0);
     if (NT_SUCCESS(status) && ReadsJacks())
         status = ReadJackList(&m_JackCount, &m_JackRecords);
     if (!NT_SUCCESS(status))
@@ -209,7 +210,7 @@ NTSTATUS CUac1InputTerminal::GetJackCount(PULONG count, ULONG)
 
 NTSTATUS CUac1InputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG)
 {
-    if (jacks == nullptr || bytes == 0 || TerminalType() == USB_STREAMING_TERMINAL ||
+    if (jacks == nullptr || bytes == 0 || TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING ||
         m_JackCount == 0 || bytes < JACK_RECORD_SIZE * m_JackCount)
         return STATUS_INVALID_PARAMETER;
     return CopyConnectedJacks(m_JackRecords, m_JackCount, jacks);
@@ -242,7 +243,7 @@ void CUac1OutputTerminal::PersistKind()
 NTSTATUS CUac1OutputTerminal::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_OUTPUT_TERMINAL, 1, c_OutputSourceOffset);
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_OUTPUT_TERMINAL, 1, c_OutputSourceOffset);
     if (!NT_SUCCESS(status))
         return status;
     ULONG kind = OutputTerminalKindForType(TerminalType());
@@ -257,7 +258,7 @@ NTSTATUS CUac1OutputTerminal::CreateControls(CAudioHal* device)
     {
         m_TypeCount = 1;
         m_OutputKinds[0] = kind;
-        m_OutputTypes[0] = USB_STREAMING_TERMINAL;
+        m_OutputTypes[0] = USB_AUDIO_TERMINAL_USB_STREAMING;
     }
     else
     {
@@ -380,7 +381,7 @@ NTSTATUS CUac1OutputTerminal::GetJackCount(PULONG count, ULONG index)
 {
     if (count == nullptr)
         return STATUS_INVALID_PARAMETER;
-    if (TerminalType() == USB_STREAMING_TERMINAL)
+    if (TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING)
     {
         *count = 0;
         return STATUS_SUCCESS;
@@ -395,7 +396,7 @@ NTSTATUS CUac1OutputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG index)
 {
     PAGED_CODE();
     if (jacks == nullptr || bytes == 0 || index >= m_TypeCount ||
-        TerminalType() == USB_STREAMING_TERMINAL || m_JackCounts[index] == 0 ||
+        TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING || m_JackCounts[index] == 0 ||
         bytes < JACK_RECORD_SIZE * m_JackCounts[index])
         return STATUS_INVALID_PARAMETER;
     if (m_OutputKinds[index] == m_CurrentKind)

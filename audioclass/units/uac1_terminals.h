@@ -6,7 +6,6 @@
 #include "audioclass/requests/unit_requests.h"
 #include "audioclass/controls/uac_unit.h"
 
-inline constexpr USHORT USB_STREAMING_TERMINAL = 0x0101;
 // "UACUnit" + the terminal id: an output terminal's kind across starts.
 inline constexpr WCHAR OUTPUT_KIND_VALUE_BASE[] = u"UACUnit";
 inline constexpr WCHAR INIT_OUTPUT_TYPE_BY_SELECTION_VALUE[] = u"INITOTTYPEBYSEL";
@@ -64,9 +63,9 @@ class CUac1InputTerminal : public CUac1TerminalBase
     NTSTATUS CreateControls(CAudioHal* device) override;
 
   protected:
-    UCHAR Subtype() const override { return UAC_INPUT_TERMINAL; }
+    UCHAR Subtype() const override { return USB_AUDIO_INPUT_TERMINAL; }
     // Whether the device is asked for the terminal's jacks.
-    virtual bool ReadsJacks() const { return TerminalType() != USB_STREAMING_TERMINAL; }
+    virtual bool ReadsJacks() const { return TerminalType() != USB_AUDIO_TERMINAL_USB_STREAMING; }
 
     ULONG m_JackCount = 0;
     JackRecord* m_JackRecords = nullptr;
@@ -93,10 +92,13 @@ class CUac1OutputTerminal : public CUac1TerminalBase
     NTSTATUS CreateControls(CAudioHal* device) override;
 
   protected:
-    UCHAR Subtype() const override { return UAC_OUTPUT_TERMINAL; }
+    UCHAR Subtype() const override { return USB_AUDIO_OUTPUT_TERMINAL; }
 
     // Whether the terminal has one type only (its own): no type requests.
-    virtual bool HasSingleType() const { return TerminalType() == USB_STREAMING_TERMINAL; }
+    virtual bool HasSingleType() const
+    {
+        return TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING;
+    }
     NTSTATUS ReadOutputTypes();
     // The terminal controls of the output types and the type switch.
     NTSTATUS CreateKindControls(CAudioHal* device);

@@ -136,8 +136,8 @@ NTSTATUS CUac1FeatureUnit::ChannelCount(UCHAR selector, PULONG count) const
     if (count == nullptr)
         return STATUS_INVALID_PARAMETER;
     *count = 0;
-    if (m_Requests == nullptr || DescriptorByte(1) != AUDIO_CS_INTERFACE ||
-        DescriptorByte(2) != UAC_FEATURE_UNIT)
+    if (m_Requests == nullptr || DescriptorByte(1) != USB_AUDIO_CS_INTERFACE ||
+        DescriptorByte(2) != USB_AUDIO_FEATURE_UNIT)
         return STATUS_INVALID_PARAMETER;
     const bool pseudo = selector >= c_PseudoBase;
     if (pseudo && !m_Requests->HasPseudoControlTable())
@@ -236,7 +236,7 @@ NTSTATUS CUac1FeatureUnit::GetLevelRange(UCHAR selector, PLONG maximum, PLONG mi
 NTSTATUS CUac1FeatureUnit::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_FEATURE_UNIT, 1, c_FeatureSourceOffset);
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_FEATURE_UNIT, 1, c_FeatureSourceOffset);
     if (!NT_SUCCESS(status))
         return status;
     if (m_Requests == nullptr)
@@ -306,7 +306,7 @@ NTSTATUS CUac1FeatureUnit::CreatePseudoControl(UCHAR selector, CAudioHal* device
 NTSTATUS CUac1MixerUnit::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_MIXER_UNIT,
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_MIXER_UNIT,
                                   DescriptorByte(UAC1_INPUT_COUNT_OFFSET), UAC1_SOURCES_OFFSET);
     if (!NT_SUCCESS(status))
         return status;
@@ -331,7 +331,8 @@ NTSTATUS CUac1SelectorUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOI
 
 bool CUac1SelectorUnit::IsSelector() const
 {
-    return DescriptorByte(1) == AUDIO_CS_INTERFACE && DescriptorByte(2) == UAC_SELECTOR_UNIT;
+    return DescriptorByte(1) == USB_AUDIO_CS_INTERFACE &&
+           DescriptorByte(2) == USB_AUDIO_SELECTOR_UNIT;
 }
 
 NTSTATUS CUac1SelectorUnit::GetCurrent(PULONG selection)
@@ -368,7 +369,7 @@ NTSTATUS CUac1SelectorUnit::AddListener(PCHAINNODESTATE)
 NTSTATUS CUac1SelectorUnit::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_SELECTOR_UNIT,
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_SELECTOR_UNIT,
                                   DescriptorByte(UAC1_INPUT_COUNT_OFFSET), UAC1_SOURCES_OFFSET);
     if (!NT_SUCCESS(status))
         return status;

@@ -37,7 +37,7 @@ class CUac1FeatureUnit : public CUacUnit, public IUnitBooleanRequests, public IU
     NTSTATUS CreateControls(CAudioHal* device) override;
 
   protected:
-    UCHAR Subtype() const override { return UAC_FEATURE_UNIT; }
+    UCHAR Subtype() const override { return USB_AUDIO_FEATURE_UNIT; }
     // The control of a pseudo selector (139, 140) the device's table
     // announces: the device's own on/off control. A model whose unit makes
     // other objects for these selectors replaces it.
@@ -66,7 +66,7 @@ class CUac1MixerUnit : public CUacUnit
     NTSTATUS CreateControls(CAudioHal* device) override;
 
   protected:
-    UCHAR Subtype() const override { return UAC_MIXER_UNIT; }
+    UCHAR Subtype() const override { return USB_AUDIO_MIXER_UNIT; }
 };
 
 class CUac1SelectorUnit : public CUacUnit, public ISelectorControl
@@ -84,7 +84,7 @@ class CUac1SelectorUnit : public CUacUnit, public ISelectorControl
     NTSTATUS CreateControls(CAudioHal* device) override;
 
   protected:
-    UCHAR Subtype() const override { return UAC_SELECTOR_UNIT; }
+    UCHAR Subtype() const override { return USB_AUDIO_SELECTOR_UNIT; }
 
   private:
     bool IsSelector() const;

@@ -28,7 +28,7 @@ NTSTATUS AnswerClockLink(Terminal* terminal, REFIID interfaceId, PVOID* object)
 
 NTSTATUS ClockSourceOf(const CUacUnit& terminal, UCHAR subtype, ULONG offset, PULONG id)
 {
-    if (id == nullptr || terminal.DescriptorByte(1) != AUDIO_CS_INTERFACE ||
+    if (id == nullptr || terminal.DescriptorByte(1) != USB_AUDIO_CS_INTERFACE ||
         terminal.DescriptorByte(2) != subtype)
         return STATUS_INVALID_PARAMETER;
     *id = terminal.DescriptorByte(offset);
@@ -76,7 +76,7 @@ bool CUac2InputTerminal::HasConnector() const
 
 bool CUac2InputTerminal::ReadsJacks() const
 {
-    return TerminalType() != USB_STREAMING_TERMINAL && HasConnector();
+    return TerminalType() != USB_AUDIO_TERMINAL_USB_STREAMING && HasConnector();
 }
 
 NTSTATUS CUac2InputTerminal::GetSingleControlId(ULONG selector, ULONG channel, PULONG id)
@@ -103,7 +103,7 @@ NTSTATUS CUac2InputTerminal::SetKind(ULONG endpointKind)
 NTSTATUS CUac2InputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG)
 {
     PAGED_CODE();
-    if (jacks == nullptr || bytes == 0 || TerminalType() == USB_STREAMING_TERMINAL ||
+    if (jacks == nullptr || bytes == 0 || TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING ||
         !HasConnector() || m_JackCount == 0 || bytes < JACK_RECORD_SIZE * m_JackCount)
         return STATUS_INVALID_PARAMETER;
     return CopyUac2ConnectedJacks(Requests(), m_JackRecords, m_JackCount, jacks);
@@ -111,7 +111,7 @@ NTSTATUS CUac2InputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG)
 
 NTSTATUS CUac2InputTerminal::GetClockSourceId(PULONG id)
 {
-    return ClockSourceOf(*this, UAC_INPUT_TERMINAL, c_InputClockOffset, id);
+    return ClockSourceOf(*this, USB_AUDIO_INPUT_TERMINAL, c_InputClockOffset, id);
 }
 
 // ----------------------------------------------------------------------------
@@ -133,7 +133,7 @@ bool CUac2OutputTerminal::HasConnector() const
 
 bool CUac2OutputTerminal::HasSingleType() const
 {
-    return TerminalType() == USB_STREAMING_TERMINAL || !HasConnector();
+    return TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING || !HasConnector();
 }
 
 NTSTATUS CUac2OutputTerminal::GetJackCount(PULONG count, ULONG index)
@@ -154,7 +154,7 @@ NTSTATUS CUac2OutputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG index)
     if (!HasConnector())
         return STATUS_INVALID_PARAMETER;
     if (jacks == nullptr || bytes == 0 || index >= m_TypeCount ||
-        TerminalType() == USB_STREAMING_TERMINAL || m_JackCounts[index] == 0 ||
+        TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING || m_JackCounts[index] == 0 ||
         bytes < JACK_RECORD_SIZE * m_JackCounts[index])
         return STATUS_INVALID_PARAMETER;
     if (m_OutputKinds[index] == m_CurrentKind)
@@ -164,7 +164,7 @@ NTSTATUS CUac2OutputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG index)
 
 NTSTATUS CUac2OutputTerminal::GetClockSourceId(PULONG id)
 {
-    return ClockSourceOf(*this, UAC_OUTPUT_TERMINAL, c_OutputClockOffset, id);
+    return ClockSourceOf(*this, USB_AUDIO_OUTPUT_TERMINAL, c_OutputClockOffset, id);
 }
 
 NTSTATUS CUac2OutputTerminal::GetSingleControlId(ULONG selector, ULONG, PULONG)
@@ -178,8 +178,8 @@ NTSTATUS CUac2OutputTerminal::GetSingleControlId(ULONG selector, ULONG, PULONG)
         NTSTATUS status = Requests().GetCurrentType(&type);
         if (!NT_SUCCESS(status))
             return status;
-        m_CurrentKind =
-            type == USB_STREAMING_TERMINAL ? ENDPOINT_KIND_SPK : OutputTerminalKindForType(type);
+        m_CurrentKind = type == USB_AUDIO_TERMINAL_USB_STREAMING ? ENDPOINT_KIND_SPK
+                                                                 : OutputTerminalKindForType(type);
         PersistKind();
     }
     bool found = false;

@@ -105,7 +105,7 @@ NTSTATUS CUac2ClockSource::GetClockValid(PUCHAR valid)
 NTSTATUS CUac2ClockSource::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC2_CLOCK_SOURCE, 0, 0);
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO20_CLOCK_SOURCE_SUBTYPE, 0, 0);
     if (!NT_SUCCESS(status))
         return status;
     return MakeRequiredUnitControl<CUacClockControl>(this, device, UAC2_UNIT_POOL_TAG,
@@ -146,7 +146,7 @@ NTSTATUS CUac2FeatureUnit::GetSingleControlId(ULONG selector, ULONG, PULONG id)
 NTSTATUS CUac2MixerUnit::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    const bool extension = m_Subtype == UAC2_EXTENSION_UNIT;
+    const bool extension = m_Subtype == USB_AUDIO20_EXTENSION_UNIT;
     NTSTATUS status = SetIdentity(
         c_IdOffset, m_Subtype,
         DescriptorByte(extension ? c_ExtensionInputCountOffset : c_MixerInputCountOffset),

@@ -6,9 +6,6 @@
 
 #include "audioclass/units/uac1_units.h"
 
-inline constexpr UCHAR UAC2_EXTENSION_UNIT = 9;
-inline constexpr UCHAR UAC2_CLOCK_SOURCE = 10;
-
 class CUac2ClockSource : public CUacUnit, public IClockControl
 {
   public:
@@ -29,7 +26,7 @@ class CUac2ClockSource : public CUacUnit, public IClockControl
     NTSTATUS CreateControls(CAudioHal* device) override;
 
   protected:
-    UCHAR Subtype() const override { return UAC2_CLOCK_SOURCE; }
+    UCHAR Subtype() const override { return USB_AUDIO20_CLOCK_SOURCE_SUBTYPE; }
 
   private:
     CEntityRequests Requests() const

@@ -77,7 +77,7 @@ bool FeatureDefaults(bool uac2, UCHAR selector, SimControlValue* v)
             return false;
         *v = {2, true, true, 0, -0x0C00, 0x0C00, 0x0100};
         return true;
-    case 0x0D: // phase inverter
+    case USB_AUDIO20_FU_PHASE_INVERTER_CONTROL:
         if (!uac2)
             return false;
         v->Size = 1;

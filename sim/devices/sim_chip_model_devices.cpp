@@ -121,7 +121,7 @@ std::vector<UCHAR> ChipABConfiguration(SimChipModel model)
     std::vector<UCHAR> c = c_ChipABConfiguration;
     PutWord(c, 2, c.size());
     size_t acEnd = c_HeaderOffset;
-    while (acEnd < c.size() && c[acEnd + 1] == 0x24)
+    while (acEnd < c.size() && c[acEnd + 1] == USB_AUDIO_CS_INTERFACE)
         acEnd += c[acEnd];
     PutWord(c, c_HeaderOffset + 5, acEnd - c_HeaderOffset);
     if (model == SimChipModel::A)

@@ -5,9 +5,6 @@
 
 namespace
 {
-constexpr UCHAR kGetDescriptor = 0x06;
-constexpr UCHAR kDeviceType = 0x01;
-constexpr UCHAR kConfigurationType = 0x02;
 // A reply byte of this value refuses the request, packet or transfer.
 constexpr UCHAR kRefuse = 0xFF;
 } // namespace
@@ -50,10 +47,11 @@ EmuControlAnswer SimRawDevice::ControlTransfer(const USB_DEFAULT_PIPE_SETUP_PACK
     if ((setup.bmRequestType & 0x80) == 0)
         return {EmuUsbHandshake::Ack, asked};
     const UCHAR type = (UCHAR)(setup.wValue >> 8);
-    if (setup.bmRequestType == 0x80 && setup.bRequest == kGetDescriptor &&
-        (type == kDeviceType || type == kConfigurationType))
+    if (setup.bmRequestType == 0x80 && setup.bRequest == USB_REQUEST_GET_DESCRIPTOR &&
+        (type == USB_DEVICE_DESCRIPTOR_TYPE || type == USB_CONFIGURATION_DESCRIPTOR_TYPE))
     {
-        const std::vector<UCHAR>& block = type == kDeviceType ? m_Device : m_Configuration;
+        const std::vector<UCHAR>& block =
+            type == USB_DEVICE_DESCRIPTOR_TYPE ? m_Device : m_Configuration;
         const ULONG length = std::min<ULONG>(asked, (ULONG)block.size());
         if (length != 0)
             memcpy(data, block.data(), length);

@@ -5,8 +5,7 @@
 
 namespace
 {
-constexpr UCHAR c_Cur = 0x01;
-constexpr USHORT c_ValidAltSettingsControl = 0x0200;
+constexpr USHORT c_ValidAltSettingsControl = USB_AUDIO20_AS_VAL_ALT_SETTINGS_CONTROL << 8;
 } // namespace
 
 NTSTATUS SetStreamClockFrequency(CUsbAudioStream* stream, ULONG clockControlId, ULONG hz)
@@ -61,8 +60,8 @@ BOOLEAN QueryAlternateSettingValid(PUSBDEVICEIO io, UCHAR interfaceNumber, UCHAR
     struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST urb = {};
     UsbBuildVendorRequest(reinterpret_cast<PURB>(&urb), URB_FUNCTION_CLASS_INTERFACE,
                           (USHORT)sizeof(urb), USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK,
-                          0, c_Cur, c_ValidAltSettingsControl, interfaceNumber, reply, nullptr,
-                          VALID_ALT_SETTINGS_BYTES, nullptr);
+                          0, USB_AUDIO20_CUR, c_ValidAltSettingsControl, interfaceNumber, reply,
+                          nullptr, VALID_ALT_SETTINGS_BYTES, nullptr);
     if (!NT_SUCCESS(io->SubmitUrbSync(reinterpret_cast<PURB>(&urb))))
         return FALSE;
     const ULONG received = urb.TransferBufferLength < VALID_ALT_SETTINGS_BYTES

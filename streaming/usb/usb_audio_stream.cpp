@@ -13,13 +13,6 @@ namespace
 constexpr KPRIORITY c_WorkerStartPriority = 31;
 constexpr KPRIORITY c_WorkerPriority = 24;
 constexpr ULONG c_FormatRecordBytes = sizeof(WAVEFORMATEXTENSIBLE);
-constexpr UCHAR c_IsochronousType = 0x01;
-constexpr UCHAR c_TransferTypeMask = 0x03;
-constexpr UCHAR c_UsageMask = 0x30;
-// Data endpoints: usage 0, or 2 (implicit feedback: the data is the device's
-// rate for a paired endpoint, and is data all the same).
-constexpr UCHAR c_DataUsage = 0x00;
-constexpr UCHAR c_ImplicitFeedbackDataUsage = 0x20;
 constexpr UCHAR c_MaxHighSpeedInterval = 4;
 
 // The format tag a record's sub-format begins with.
@@ -46,9 +39,11 @@ const USB_ENDPOINT_DESCRIPTOR* FindDataEndpoint(const USB_CONFIGURATION_DESCRIPT
         if (type == USB_ENDPOINT_DESCRIPTOR_TYPE && length >= sizeof(USB_ENDPOINT_DESCRIPTOR))
         {
             auto ep = reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(base + pos);
-            const UCHAR usage = ep->bmAttributes & c_UsageMask;
-            if ((ep->bmAttributes & c_TransferTypeMask) == c_IsochronousType &&
-                (usage == c_DataUsage || usage == c_ImplicitFeedbackDataUsage))
+            // Implicit feedback data is the device's rate for a paired
+            // endpoint, and is data all the same.
+            const UCHAR usage = ep->bmAttributes & USB_ENDPOINT_USAGE_MASK;
+            if ((ep->bmAttributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
+                (usage == USB_ENDPOINT_USAGE_DATA || usage == USB_ENDPOINT_USAGE_IMPLICIT_FEEDBACK))
                 return ep;
         }
         pos += length;

@@ -8,10 +8,7 @@
 
 namespace
 {
-constexpr LONG c_AudioClass = 0x01;
-constexpr LONG c_AudioStreamingSubclass = 0x02;
-constexpr UCHAR c_SetCur = 0x01;
-constexpr USHORT c_SamplingFrequencyControl = 0x0100;
+constexpr USHORT c_SamplingFrequencyControl = USB_AUDIO10_EP_SAMPLING_FREQ_CONTROL << 8;
 constexpr ULONG c_SamplingFrequencyBytes = 3;
 
 // Submits a select-interface request with room for `pipes` pipes. On success
@@ -77,7 +74,8 @@ NTSTATUS CUsbAudioStream::SubmitDataInterface(PUSBDEVICEIO io, UCHAR alternateSe
         config == nullptr
             ? nullptr
             : USBD_ParseConfigurationDescriptorEx(config, config, number, alternateSetting,
-                                                  c_AudioClass, c_AudioStreamingSubclass, -1);
+                                                  USB_DEVICE_CLASS_AUDIO,
+                                                  USB_AUDIO_SUBCLASS_AUDIOSTREAMING, -1);
     if (intf == nullptr)
         return STATUS_INVALID_PARAMETER;
     const ULONG pipes = intf->bNumEndpoints;
@@ -150,7 +148,7 @@ NTSTATUS CUsbAudioStream::SetEndpointSamplingFrequency(ULONG rate)
     UCHAR data[c_SamplingFrequencyBytes] = {(UCHAR)rate, (UCHAR)(rate >> 8), (UCHAR)(rate >> 16)};
     struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST urb = {};
     UsbBuildVendorRequest(reinterpret_cast<PURB>(&urb), URB_FUNCTION_CLASS_ENDPOINT,
-                          (USHORT)sizeof(urb), USBD_TRANSFER_DIRECTION_OUT, 0, c_SetCur,
+                          (USHORT)sizeof(urb), USBD_TRANSFER_DIRECTION_OUT, 0, USB_AUDIO10_SET_CUR,
                           c_SamplingFrequencyControl,
                           m_InterfaceInfo->Pipes[m_DataPipeIndex].EndpointAddress, data, nullptr,
                           c_SamplingFrequencyBytes, nullptr);

@@ -32,7 +32,7 @@ class EffectUnit : public CUacUnit, public IUnitBooleanRequests
     NTSTATUS CreateControls(CAudioHal*) override { return STATUS_SUCCESS; }
 
   protected:
-    UCHAR Subtype() const override { return UAC_FEATURE_UNIT; }
+    UCHAR Subtype() const override { return USB_AUDIO_FEATURE_UNIT; }
 
   private:
     EffectUnitScript* m_Script;

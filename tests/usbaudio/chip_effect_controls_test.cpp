@@ -36,7 +36,7 @@ class ChipUnitRig
                                 {{0x8B, onOff}, {0x8C, onOff}});
         const auto& c = m_Rig.Device()->Descriptors().Configuration();
         for (size_t pos = 0; pos + 3 < c.size() && c[pos] >= 2; pos += c[pos])
-            if (c[pos + 1] == 0x24 && c[pos + 2] == UAC_FEATURE_UNIT &&
+            if (c[pos + 1] == USB_AUDIO_CS_INTERFACE && c[pos + 2] == USB_AUDIO_FEATURE_UNIT &&
                 c[pos + 3] == SimRef1::FeaturePlay)
                 m_Descriptor.assign(c.begin() + pos, c.begin() + pos + c[pos]);
         CUsbAudioDevice* device = DeviceOf(m_Rig);

@@ -150,7 +150,7 @@ const Layout kLayouts[] = {
 // field sits (-1: none).
 ULONG LayoutNeeds(const Layout& layout, UCHAR count, int* countAt)
 {
-    ULONG bytes = AUDIO_CS_HEADER_BYTES;
+    ULONG bytes = sizeof(USB_AUDIO_CS_DESCRIPTOR_HEADER);
     *countAt = -1;
     std::istringstream fields(layout.Fields);
     std::string field;
@@ -216,8 +216,10 @@ TEST(DescriptorRules, SimulatorNotesFollowTheRules)
         DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
         size_t feature = 0;
         for (size_t pos = 9; feature == 0; pos += bytes.Configuration[pos])
-            feature =
-                bytes.Configuration[pos + 1] == 0x24 && bytes.Configuration[pos + 2] == 6 ? pos : 0;
+            feature = bytes.Configuration[pos + 1] == USB_AUDIO_CS_INTERFACE &&
+                              bytes.Configuration[pos + 2] == USB_AUDIO_FEATURE_UNIT
+                          ? pos
+                          : 0;
         bytes.Configuration[feature + 5] = c.ControlSize;
         std::unique_ptr<SimUsbDevice> device = MakeSimDevice(bytes);
         ASSERT_NE(nullptr, device);

@@ -146,7 +146,7 @@ class Polled
 size_t Entity(const Bytes& config, UCHAR subtype, int n = 0)
 {
     for (size_t at = 0; at + 3 <= config.size() && config[at] != 0; at += config[at])
-        if (config[at + 1] == 0x24 && config[at + 2] == subtype && n-- == 0)
+        if (config[at + 1] == USB_AUDIO_CS_INTERFACE && config[at + 2] == subtype && n-- == 0)
             return at;
     ADD_FAILURE() << "no entity of subtype " << (int)subtype;
     return 0;

@@ -58,9 +58,10 @@ struct TimedRig
         UCHAR interfaceNumber = 0xFF;
         for (ULONG at = 0; at + 2 <= total && config[at] >= 2; at += config[at])
         {
-            if (config[at + 1] == 0x04)
+            if (config[at + 1] == USB_INTERFACE_DESCRIPTOR_TYPE)
                 interfaceNumber = config[at + 2];
-            else if (config[at + 1] == 0x24 && config[at + 2] == 0x02 &&
+            else if (config[at + 1] == USB_AUDIO_CS_INTERFACE &&
+                     config[at + 2] == USB_AUDIO_FORMAT_TYPE &&
                      interfaceNumber == SimTimed::PlayInterface)
                 channels.push_back(config[at + 4]);
         }

@@ -125,7 +125,8 @@ size_t Find(const std::vector<UCHAR>& c, UCHAR subtype, int nth = 0, bool stream
     {
         if (c[pos + 1] == 4 && c[pos + 5] == 1 && c[pos + 6] == 2)
             streaming = false; // from here on: AudioStreaming descriptors
-        if (!streaming && c[pos + 1] == 0x24 && c[pos + 2] == subtype && nth-- == 0)
+        if (!streaming && c[pos + 1] == USB_AUDIO_CS_INTERFACE && c[pos + 2] == subtype &&
+            nth-- == 0)
             return pos;
     }
     ADD_FAILURE() << "no subtype " << (int)subtype;

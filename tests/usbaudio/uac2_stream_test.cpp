@@ -125,7 +125,8 @@ std::unique_ptr<SimUsbDevice> FixedClockDevice()
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
     std::vector<UCHAR>& c = bytes.Configuration;
     for (size_t pos = 0; pos + 5 < c.size() && c[pos] >= 2; pos += c[pos])
-        if (c[pos + 1] == 0x24 && c[pos + 2] == 0x0A && c[pos + 3] == SimRef3::Clock)
+        if (c[pos + 1] == USB_AUDIO_CS_INTERFACE &&
+            c[pos + 2] == USB_AUDIO20_CLOCK_SOURCE_SUBTYPE && c[pos + 3] == SimRef3::Clock)
             c[pos + 5] = (UCHAR)((c[pos + 5] & ~3) | 1);
     auto device = MakeSimDevice(bytes);
     device->Audio().SetClockRates(SimRef3::Clock, {48000, 96000});

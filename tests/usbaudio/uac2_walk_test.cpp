@@ -109,7 +109,8 @@ size_t Locate(const std::vector<UCHAR>& c, UCHAR subtype, int nth = 0, bool stre
     {
         if (c[pos + 1] == 4)
             inStreaming = c[pos + 5] == 1 && c[pos + 6] == 2;
-        if (inStreaming == streaming && c[pos + 1] == 0x24 && c[pos + 2] == subtype && nth-- == 0)
+        if (inStreaming == streaming && c[pos + 1] == USB_AUDIO_CS_INTERFACE &&
+            c[pos + 2] == subtype && nth-- == 0)
             return pos;
     }
     ADD_FAILURE() << "no subtype " << (int)subtype;

@@ -42,7 +42,7 @@ class RequestRig
     {
         const auto& c = m_Rig.Device()->Descriptors().Configuration();
         for (size_t pos = 0; pos + 3 < c.size() && c[pos] >= 2; pos += c[pos])
-            if (c[pos + 1] == 0x24 && c[pos + 2] == subtype && c[pos + 3] == id)
+            if (c[pos + 1] == USB_AUDIO_CS_INTERFACE && c[pos + 2] == subtype && c[pos + 3] == id)
                 return std::vector<UCHAR>(c.begin() + pos, c.begin() + pos + c[pos]);
         return {};
     }

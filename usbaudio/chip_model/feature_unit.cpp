@@ -202,7 +202,8 @@ NTSTATUS CChipModelFeatureUnit::GetSingleControlId(ULONG, ULONG, PULONG id)
 
 bool CChipModelFeatureUnit::IsFeatureUnit() const
 {
-    return DescriptorByte(1) == AUDIO_CS_INTERFACE && DescriptorByte(2) == UAC_FEATURE_UNIT;
+    return DescriptorByte(1) == USB_AUDIO_CS_INTERFACE &&
+           DescriptorByte(2) == USB_AUDIO_FEATURE_UNIT;
 }
 
 ChipModelBitmaps CChipModelFeatureUnit::Bitmaps() const
@@ -236,7 +237,7 @@ NTSTATUS CChipModelFeatureUnit::Send(UnitRequest which, UCHAR selector, UCHAR ch
 NTSTATUS CChipModelFeatureUnit::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_FEATURE_UNIT, 1, c_SourceOffset);
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_FEATURE_UNIT, 1, c_SourceOffset);
     if (!NT_SUCCESS(status))
         return status;
     if (!HasControl(c_MuteSelector))

@@ -78,7 +78,7 @@ class CChipModelFeatureUnit : public CUacUnit,
     const ChipLevelRule& Rule() const { return m_Rule; }
 
   protected:
-    UCHAR Subtype() const override { return UAC_FEATURE_UNIT; }
+    UCHAR Subtype() const override { return USB_AUDIO_FEATURE_UNIT; }
 
   private:
     bool IsFeatureUnit() const;

@@ -11,7 +11,7 @@ constexpr ULONG c_OutputSourceOffset = 7;
 NTSTATUS CChipModelOutputTerminal::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_OUTPUT_TERMINAL, 1, c_OutputSourceOffset);
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_OUTPUT_TERMINAL, 1, c_OutputSourceOffset);
     if (!NT_SUCCESS(status))
         return status;
     // The control carries its kind itself: the unit lists no types to ask.

@@ -14,11 +14,7 @@ namespace
 constexpr ULONG c_IdOffset = 3;
 constexpr ULONG c_TerminalTypeOffset = 4;
 constexpr UCHAR c_AnyId = 0xFF;
-constexpr USHORT c_SpeakerType = 0x0301;
-constexpr USHORT c_HeadphonesType = 0x0302;
 constexpr UCHAR c_ChannelsOffset = 4; // bNrChannels of a format-type descriptor
-constexpr UCHAR c_TypeI = 1;
-constexpr UCHAR c_TypeIII = 3;
 
 typedef CUacUnit* (*ChipUnitMaker)(ULONG index, ULONG modelTag);
 // Class 1.0 objects of the walk keep the class 1.0 tag; the model's own
@@ -62,32 +58,33 @@ struct ChipModelWalk
 };
 
 const ChipUnitRow c_ModelAUnits[] = {
-    {UAC_INPUT_TERMINAL, 0, c_AnyId, ModelTerminal<CChipModelInputTerminal>},
-    {UAC_OUTPUT_TERMINAL, 0, c_AnyId, ModelTerminal<CChipModelOutputTerminal>},
-    {UAC_MIXER_UNIT, 0, c_AnyId, Uac1Object<CUac1MixerUnit>},
-    {UAC_SELECTOR_UNIT, 0, c_AnyId, Uac1Object<CUac1SelectorUnit>},
-    {UAC_FEATURE_UNIT, 9, 9, ModelFeatureUnit<CChipModelFeatureUnitA9>},
-    {UAC_FEATURE_UNIT, 10, 12, ModelFeatureUnit<CChipModelFeatureUnitA10>},
-    {UAC_FEATURE_UNIT, 13, 14, ModelFeatureUnit<CChipModelFeatureUnitA13>},
-    {UAC_FEATURE_UNIT, 0, c_AnyId, Uac1Object<CUac1FeatureUnit>}};
+    {USB_AUDIO_INPUT_TERMINAL, 0, c_AnyId, ModelTerminal<CChipModelInputTerminal>},
+    {USB_AUDIO_OUTPUT_TERMINAL, 0, c_AnyId, ModelTerminal<CChipModelOutputTerminal>},
+    {USB_AUDIO_MIXER_UNIT, 0, c_AnyId, Uac1Object<CUac1MixerUnit>},
+    {USB_AUDIO_SELECTOR_UNIT, 0, c_AnyId, Uac1Object<CUac1SelectorUnit>},
+    {USB_AUDIO_FEATURE_UNIT, 9, 9, ModelFeatureUnit<CChipModelFeatureUnitA9>},
+    {USB_AUDIO_FEATURE_UNIT, 10, 12, ModelFeatureUnit<CChipModelFeatureUnitA10>},
+    {USB_AUDIO_FEATURE_UNIT, 13, 14, ModelFeatureUnit<CChipModelFeatureUnitA13>},
+    {USB_AUDIO_FEATURE_UNIT, 0, c_AnyId, Uac1Object<CUac1FeatureUnit>}};
 const ChipUnitRow c_ModelBUnits[] = {
-    {UAC_INPUT_TERMINAL, 0, c_AnyId, ModelTerminal<CChipModelInputTerminal>},
-    {UAC_OUTPUT_TERMINAL, 0, c_AnyId, ModelTerminal<CChipModelOutputTerminal>},
-    {UAC_MIXER_UNIT, 0, c_AnyId, Uac1Object<CUac1MixerUnit>},
-    {UAC_SELECTOR_UNIT, 0, c_AnyId, Uac1Object<CUac1SelectorUnit>},
-    {UAC_FEATURE_UNIT, 9, 9, ModelFeatureUnit<CChipModelFeatureUnitB9>},
-    {UAC_FEATURE_UNIT, 10, 10, ModelFeatureUnit<CChipModelFeatureUnitB10>},
-    {UAC_FEATURE_UNIT, 13, 13, ModelFeatureUnit<CChipModelFeatureUnitB13>},
-    {UAC_FEATURE_UNIT, 0, c_AnyId, Uac1Object<CUac1FeatureUnit>}};
+    {USB_AUDIO_INPUT_TERMINAL, 0, c_AnyId, ModelTerminal<CChipModelInputTerminal>},
+    {USB_AUDIO_OUTPUT_TERMINAL, 0, c_AnyId, ModelTerminal<CChipModelOutputTerminal>},
+    {USB_AUDIO_MIXER_UNIT, 0, c_AnyId, Uac1Object<CUac1MixerUnit>},
+    {USB_AUDIO_SELECTOR_UNIT, 0, c_AnyId, Uac1Object<CUac1SelectorUnit>},
+    {USB_AUDIO_FEATURE_UNIT, 9, 9, ModelFeatureUnit<CChipModelFeatureUnitB9>},
+    {USB_AUDIO_FEATURE_UNIT, 10, 10, ModelFeatureUnit<CChipModelFeatureUnitB10>},
+    {USB_AUDIO_FEATURE_UNIT, 13, 13, ModelFeatureUnit<CChipModelFeatureUnitB13>},
+    {USB_AUDIO_FEATURE_UNIT, 0, c_AnyId, Uac1Object<CUac1FeatureUnit>}};
 const ChipUnitRow c_ModelCUnits[] = {
-    {UAC_INPUT_TERMINAL, 0, c_AnyId, Uac1Object<CUac1InputTerminal>},
-    {UAC_OUTPUT_TERMINAL, 0, c_AnyId, Uac1Object<CUac1OutputTerminal>},
-    {UAC_MIXER_UNIT, 0, c_AnyId, Uac1Object<CUac1MixerUnit>},
-    {UAC_SELECTOR_UNIT, 0, c_AnyId, Uac1Object<CUac1SelectorUnit>},
-    {UAC_FEATURE_UNIT, 0, c_AnyId, Uac1Object<CChipFeatureUnit>}};
+    {USB_AUDIO_INPUT_TERMINAL, 0, c_AnyId, Uac1Object<CUac1InputTerminal>},
+    {USB_AUDIO_OUTPUT_TERMINAL, 0, c_AnyId, Uac1Object<CUac1OutputTerminal>},
+    {USB_AUDIO_MIXER_UNIT, 0, c_AnyId, Uac1Object<CUac1MixerUnit>},
+    {USB_AUDIO_SELECTOR_UNIT, 0, c_AnyId, Uac1Object<CUac1SelectorUnit>},
+    {USB_AUDIO_FEATURE_UNIT, 0, c_AnyId, Uac1Object<CChipFeatureUnit>}};
 
 const TerminalTypeRewrite c_ModelBHeadphones = {
-    DEVICE_HEADPHONE_TERMINAL_6, MODEL_B_HEADPHONE_TERMINAL_ID, c_SpeakerType, c_HeadphonesType};
+    DEVICE_HEADPHONE_TERMINAL_6, MODEL_B_HEADPHONE_TERMINAL_ID, USB_AUDIO_TERMINAL_SPEAKER,
+    USB_AUDIO_TERMINAL_HEADPHONES};
 
 const ChipModelWalk c_ModelA = {MODEL_A_POOL_TAG, c_ModelAUnits, ARRAYSIZE(c_ModelAUnits), nullptr};
 const ChipModelWalk c_ModelB = {MODEL_B_POOL_TAG, c_ModelBUnits, ARRAYSIZE(c_ModelBUnits),
@@ -96,7 +93,7 @@ const ChipModelWalk c_ModelC = {UAC1_POOL_TAG, c_ModelCUnits, ARRAYSIZE(c_ModelC
 
 bool NeedsRewrite(const TerminalTypeRewrite* rewrite, CUsbAudioDevice* device, const UCHAR* d)
 {
-    return rewrite != nullptr && d[2] == UAC_OUTPUT_TERMINAL &&
+    return rewrite != nullptr && d[2] == USB_AUDIO_OUTPUT_TERMINAL &&
            device->GetDeviceRecord().Has(rewrite->DeviceFlag) &&
            d[c_IdOffset] == rewrite->TerminalId &&
            (d[c_TerminalTypeOffset] | d[c_TerminalTypeOffset + 1] << 8) == rewrite->From;
@@ -152,7 +149,8 @@ NTSTATUS OnModelCFormatType(CUsbAudioDevice* device, const UCHAR* d, StreamingIn
         return OnUac1FormatType(device, d, walk);
     if (d[c_ChannelsOffset] != MODEL_C_DEVICE_CHANNELS)
     {
-        if (walk->Link < 0 || (d[3] != c_TypeI && d[3] != c_TypeIII))
+        if (walk->Link < 0 ||
+            (d[3] != USB_AUDIO_FORMAT_TYPE_I && d[3] != USB_AUDIO_FORMAT_TYPE_III))
             return STATUS_INVALID_PARAMETER;
         ++walk->Dropped;
         return STATUS_SUCCESS;

@@ -4,10 +4,6 @@
 
 namespace
 {
-constexpr UCHAR c_Configuration = 0x02;
-constexpr UCHAR c_Interface = 0x04;
-constexpr UCHAR c_ClassInterface = 0x24;
-constexpr UCHAR c_AudioClass = 1;
 constexpr UCHAR c_AnyId = 0xFF;
 constexpr ULONG c_AudioControlStart = 18; // the class-specific header
 constexpr ULONG c_StreamingStart = 218;   // the first AudioStreaming interface
@@ -25,33 +21,34 @@ struct ExpectedDescriptor
     UCHAR Byte3;
 };
 const ExpectedDescriptor c_Layout[] = {
-    {0, 9, c_Configuration, 0, c_AnyId},
-    {9, 9, c_Interface, 1, 0},              // AudioControl
-    {18, 10, c_ClassInterface, 1, c_AnyId}, // header
-    {28, 12, c_ClassInterface, 2, TimedId::PlaybackTerminal},
-    {40, 12, c_ClassInterface, 2, c_AnyId},
-    {52, 10, c_ClassInterface, 6, TimedId::MicRec},
-    {62, 10, c_ClassInterface, 6, TimedId::MicAnalog},
-    {72, 25, c_ClassInterface, 4, c_AnyId},
-    {97, 16, c_ClassInterface, 6, TimedId::Master},
-    {113, 9, c_ClassInterface, 3, TimedId::Speaker},
-    {122, 13, c_ClassInterface, 4, c_AnyId},
-    {135, 9, c_ClassInterface, 3, c_AnyId},
-    {144, 10, c_ClassInterface, 5, c_AnyId},
-    {154, 12, c_ClassInterface, 2, c_AnyId},
-    {166, 10, c_ClassInterface, 6, TimedId::LineRec},
-    {176, 10, c_ClassInterface, 6, TimedId::LineAnalog},
-    {186, 12, c_ClassInterface, 2, c_AnyId},
-    {198, 10, c_ClassInterface, 6, TimedId::StereoMixRec},
-    {208, 10, c_ClassInterface, 6, TimedId::SpdifRec},
-    {218, 9, c_Interface, 2, 0},
-    {227, 9, c_Interface, 2, 1},
-    {273, 9, c_Interface, 2, 2},
-    {319, 9, c_Interface, 2, 3},
-    {365, 9, c_Interface, 2, 4},
-    {411, 9, c_Interface, 2, 5},
-    {427, 11, c_ClassInterface, 2, 1}, // the single-rate setting's format type I
-    {454, 9, c_Interface, 2, 0},
+    {0, 9, USB_CONFIGURATION_DESCRIPTOR_TYPE, 0, c_AnyId},
+    {9, 9, USB_INTERFACE_DESCRIPTOR_TYPE, USB_AUDIO_SUBCLASS_AUDIOCONTROL, 0}, // AudioControl
+    {18, 10, USB_AUDIO_CS_INTERFACE, USB_AUDIO_AC_HEADER, c_AnyId},            // header
+    {28, 12, USB_AUDIO_CS_INTERFACE, USB_AUDIO_INPUT_TERMINAL, TimedId::PlaybackTerminal},
+    {40, 12, USB_AUDIO_CS_INTERFACE, USB_AUDIO_INPUT_TERMINAL, c_AnyId},
+    {52, 10, USB_AUDIO_CS_INTERFACE, USB_AUDIO_FEATURE_UNIT, TimedId::MicRec},
+    {62, 10, USB_AUDIO_CS_INTERFACE, USB_AUDIO_FEATURE_UNIT, TimedId::MicAnalog},
+    {72, 25, USB_AUDIO_CS_INTERFACE, USB_AUDIO_MIXER_UNIT, c_AnyId},
+    {97, 16, USB_AUDIO_CS_INTERFACE, USB_AUDIO_FEATURE_UNIT, TimedId::Master},
+    {113, 9, USB_AUDIO_CS_INTERFACE, USB_AUDIO_OUTPUT_TERMINAL, TimedId::Speaker},
+    {122, 13, USB_AUDIO_CS_INTERFACE, USB_AUDIO_MIXER_UNIT, c_AnyId},
+    {135, 9, USB_AUDIO_CS_INTERFACE, USB_AUDIO_OUTPUT_TERMINAL, c_AnyId},
+    {144, 10, USB_AUDIO_CS_INTERFACE, USB_AUDIO_SELECTOR_UNIT, c_AnyId},
+    {154, 12, USB_AUDIO_CS_INTERFACE, USB_AUDIO_INPUT_TERMINAL, c_AnyId},
+    {166, 10, USB_AUDIO_CS_INTERFACE, USB_AUDIO_FEATURE_UNIT, TimedId::LineRec},
+    {176, 10, USB_AUDIO_CS_INTERFACE, USB_AUDIO_FEATURE_UNIT, TimedId::LineAnalog},
+    {186, 12, USB_AUDIO_CS_INTERFACE, USB_AUDIO_INPUT_TERMINAL, c_AnyId},
+    {198, 10, USB_AUDIO_CS_INTERFACE, USB_AUDIO_FEATURE_UNIT, TimedId::StereoMixRec},
+    {208, 10, USB_AUDIO_CS_INTERFACE, USB_AUDIO_FEATURE_UNIT, TimedId::SpdifRec},
+    {218, 9, USB_INTERFACE_DESCRIPTOR_TYPE, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 0},
+    {227, 9, USB_INTERFACE_DESCRIPTOR_TYPE, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 1},
+    {273, 9, USB_INTERFACE_DESCRIPTOR_TYPE, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 2},
+    {319, 9, USB_INTERFACE_DESCRIPTOR_TYPE, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 3},
+    {365, 9, USB_INTERFACE_DESCRIPTOR_TYPE, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 4},
+    {411, 9, USB_INTERFACE_DESCRIPTOR_TYPE, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 5},
+    // the single-rate setting's format type
+    {427, 11, USB_AUDIO_CS_INTERFACE, USB_AUDIO_FORMAT_TYPE, USB_AUDIO_FORMAT_TYPE_I},
+    {454, 9, USB_INTERFACE_DESCRIPTOR_TYPE, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 0},
 };
 // Byte pairs that must agree: the master feature unit's source is the
 // mixer, the recording terminal's source the selector.
@@ -288,9 +285,9 @@ bool IsTimedConfigurationLayout(const UCHAR* configuration, ULONG bytes)
     for (const ExpectedDescriptor& d : c_Layout)
     {
         const UCHAR* at = configuration + d.Offset;
-        const bool subtype = d.Type == c_Interface
-                                 ? at[5] == c_AudioClass && at[6] == d.Subtype
-                                 : d.Type != c_ClassInterface || at[2] == d.Subtype;
+        const bool subtype = d.Type == USB_INTERFACE_DESCRIPTOR_TYPE
+                                 ? at[5] == USB_DEVICE_CLASS_AUDIO && at[6] == d.Subtype
+                                 : d.Type != USB_AUDIO_CS_INTERFACE || at[2] == d.Subtype;
         if (at[0] != d.Length || at[1] != d.Type || !subtype ||
             (d.Byte3 != c_AnyId && at[3] != d.Byte3))
             return false;

@@ -66,8 +66,8 @@ const SourceCode c_SourceCodes[] = {{8, 1}, {15, 2}, {16, 3}, {2, 4}};
 
 bool IsSelectorDescriptor(const CUacUnit* unit)
 {
-    return unit->DescriptorByte(1) == AUDIO_CS_INTERFACE &&
-           unit->DescriptorByte(2) == UAC_SELECTOR_UNIT;
+    return unit->DescriptorByte(1) == USB_AUDIO_CS_INTERFACE &&
+           unit->DescriptorByte(2) == USB_AUDIO_SELECTOR_UNIT;
 }
 } // namespace
 
@@ -92,7 +92,7 @@ NTSTATUS CTimedOutputTerminal::Init(const UCHAR* descriptor, CAudioHal* device)
 NTSTATUS CTimedOutputTerminal::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_OUTPUT_TERMINAL, 1, c_OutputSourceOffset);
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_OUTPUT_TERMINAL, 1, c_OutputSourceOffset);
     if (!NT_SUCCESS(status))
         return status;
     m_CurrentKind = ENDPOINT_KIND_SPK;

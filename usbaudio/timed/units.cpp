@@ -169,7 +169,7 @@ NTSTATUS CTimedMuteLedFeatureUnit::GetLevelRange(UCHAR selector, PLONG maximum, 
 NTSTATUS CTimedMuteLedFeatureUnit::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_FEATURE_UNIT, 1, c_SourceOffset);
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_FEATURE_UNIT, 1, c_SourceOffset);
     if (!NT_SUCCESS(status))
         return status;
     status = MakeMuteNode<CGatedMuteNode>(this, device);
@@ -185,7 +185,7 @@ NTSTATUS CTimedMuteLedFeatureUnit::CreateControls(CAudioHal* device)
 NTSTATUS CTimedSoftMuteFeatureUnit::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_FEATURE_UNIT, 1, c_SourceOffset);
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_FEATURE_UNIT, 1, c_SourceOffset);
     if (!NT_SUCCESS(status))
         return status;
     return MakeMuteNode<CGatedMuteNodeEx>(this, device);
@@ -194,7 +194,7 @@ NTSTATUS CTimedSoftMuteFeatureUnit::CreateControls(CAudioHal* device)
 NTSTATUS CTimedLineMuteNodeFeatureUnit::CreateControls(CAudioHal* device)
 {
     PAGED_CODE();
-    NTSTATUS status = SetIdentity(c_IdOffset, UAC_FEATURE_UNIT, 1, c_SourceOffset);
+    NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_FEATURE_UNIT, 1, c_SourceOffset);
     if (!NT_SUCCESS(status))
         return status;
     status = MakeMuteNode<CTimedMuteNode>(this, device);

@@ -10,13 +10,7 @@
 
 namespace
 {
-constexpr UCHAR c_AudioClass = 1;
-constexpr UCHAR c_AudioControlSubclass = 1;
-constexpr UCHAR c_Uac1Protocol = 0;
-constexpr UCHAR c_Uac2Protocol = 0x20;
 constexpr ULONG c_InterfaceBytes = 9;
-constexpr USHORT c_SpeakerType = 0x0301;
-constexpr USHORT c_HeadphonesType = 0x0302;
 
 typedef CUacUnit* (*UnitMaker)(ULONG index);
 template <typename T> CUacUnit* Make(ULONG index)
@@ -38,12 +32,11 @@ struct UnitKind
 // The objects of the class 1.0 AudioControl interface; the header is
 // skipped and every other subtype (processing and extension units
 // included) ends the walk.
-const UnitKind c_Uac1Units[] = {{UAC_INPUT_TERMINAL, Make<CUac1InputTerminal>},
-                                {UAC_OUTPUT_TERMINAL, Make<CUac1OutputTerminal>},
-                                {UAC_MIXER_UNIT, Make<CUac1MixerUnit>},
-                                {UAC_SELECTOR_UNIT, Make<CUac1SelectorUnit>},
-                                {UAC_FEATURE_UNIT, MakeFeatureUnit}};
-constexpr UCHAR c_HeaderSubtype = 1;
+const UnitKind c_Uac1Units[] = {{USB_AUDIO_INPUT_TERMINAL, Make<CUac1InputTerminal>},
+                                {USB_AUDIO_OUTPUT_TERMINAL, Make<CUac1OutputTerminal>},
+                                {USB_AUDIO_MIXER_UNIT, Make<CUac1MixerUnit>},
+                                {USB_AUDIO_SELECTOR_UNIT, Make<CUac1SelectorUnit>},
+                                {USB_AUDIO_FEATURE_UNIT, MakeFeatureUnit}};
 
 // A circular queue of ids with a record of the ids it has taken, so that a
 // search along source ids ends on any loop the device describes.
@@ -151,7 +144,7 @@ void RelinkOutputTerminal(CUsbAudioDevice* device, CAudioControl* terminalContro
                       [&](CUacUnit* unit)
                       {
                           ULONG first = 0;
-                          if (unit->GetKind() != UAC_OUTPUT_TERMINAL ||
+                          if (unit->GetKind() != USB_AUDIO_OUTPUT_TERMINAL ||
                               !NT_SUCCESS(unit->UnitGetFirstValue(&first)) ||
                               first != terminalControl->GetId())
                               return false;
@@ -168,14 +161,14 @@ NTSTATUS CreateUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
             continue;
         // The listed vendor's terminal 16 is a headphone output whatever it says.
         UCHAR copy[256];
-        if (kind.Subtype == UAC_OUTPUT_TERMINAL &&
+        if (kind.Subtype == USB_AUDIO_OUTPUT_TERMINAL &&
             device->GetDeviceRecord().Has(DEVICE_HEADPHONE_TERMINAL_16) &&
             descriptor[3] == UAC1_HEADPHONE_TERMINAL_ID &&
-            (descriptor[4] | descriptor[5] << 8) == c_SpeakerType)
+            (descriptor[4] | descriptor[5] << 8) == USB_AUDIO_TERMINAL_SPEAKER)
         {
             RtlCopyMemory(copy, descriptor, descriptor[0]);
-            copy[4] = (UCHAR)c_HeadphonesType;
-            copy[5] = (UCHAR)(c_HeadphonesType >> 8);
+            copy[4] = (UCHAR)USB_AUDIO_TERMINAL_HEADPHONES;
+            copy[5] = (UCHAR)(USB_AUDIO_TERMINAL_HEADPHONES >> 8);
             descriptor = copy;
         }
         return AddWalkedUnit(device, kind.Create(DeviceUnitCount(device)), descriptor);
@@ -193,7 +186,7 @@ NTSTATUS CheckListedOutputs(CUsbAudioDevice* device)
         NTSTATUS status = device->FindUnitByIdInDevice(id, &unit);
         if (!NT_SUCCESS(status))
             return status;
-        if (unit->GetKind() != UAC_OUTPUT_TERMINAL)
+        if (unit->GetKind() != USB_AUDIO_OUTPUT_TERMINAL)
             return STATUS_UNSUCCESSFUL;
     }
     return STATUS_SUCCESS;
@@ -286,12 +279,13 @@ NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR int
                           PAUDIO_CONTROL_UNIT_MAKER createUnit)
 {
     PAGED_CODE();
-    const UCHAR protocol =
-        version == AudioDescriptorVersion::Uac1 ? c_Uac1Protocol : c_Uac2Protocol;
+    const UCHAR protocol = version == AudioDescriptorVersion::Uac1
+                               ? USB_AUDIO_PROTOCOL_UNDEFINED
+                               : USB_AUDIO_PROTOCOL_IP_VERSION_02_00;
     if (interfaceDescriptor == nullptr || bytesToEnd < c_InterfaceBytes ||
         interfaceDescriptor->bLength < c_InterfaceBytes ||
-        interfaceDescriptor->bInterfaceClass != c_AudioClass ||
-        interfaceDescriptor->bInterfaceSubClass != c_AudioControlSubclass ||
+        interfaceDescriptor->bInterfaceClass != USB_DEVICE_CLASS_AUDIO ||
+        interfaceDescriptor->bInterfaceSubClass != USB_AUDIO_SUBCLASS_AUDIOCONTROL ||
         interfaceDescriptor->bInterfaceProtocol != protocol)
         return STATUS_INVALID_PARAMETER;
     const PUCHAR base = reinterpret_cast<PUCHAR>(interfaceDescriptor);
@@ -304,13 +298,13 @@ NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR int
         const ULONG left = bytesToEnd - position;
         if (!DescriptorFits(d, left))
             return STATUS_UNSUCCESSFUL;
-        if (d[1] != AUDIO_CS_INTERFACE)
+        if (d[1] != USB_AUDIO_CS_INTERFACE)
             break;
         NTSTATUS status = CheckAudioDescriptor(version, AudioInterfaceKind::AudioControl, d,
                                                left) == DescriptorVerdict::Valid
                               ? STATUS_SUCCESS
                               : STATUS_UNSUCCESSFUL;
-        if (NT_SUCCESS(status) && d[2] != c_HeaderSubtype)
+        if (NT_SUCCESS(status) && d[2] != USB_AUDIO_AC_HEADER)
             status = createUnit(device, d);
         if (!NT_SUCCESS(status))
         {

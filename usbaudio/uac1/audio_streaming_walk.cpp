@@ -14,14 +14,7 @@ const ULONG UAC1_STANDARD_RATES[9] = {8000, 11025, 16000, 22050, 32000, 44100, 4
 
 namespace
 {
-constexpr UCHAR c_AudioClass = 1;
-constexpr UCHAR c_AudioStreamingSubclass = 2;
-constexpr UCHAR c_Uac1Protocol = 0;
 constexpr ULONG c_InterfaceBytes = 9;
-constexpr UCHAR c_AsGeneral = 1;
-constexpr UCHAR c_FormatType = 2;
-constexpr UCHAR c_TypeI = 1;
-constexpr UCHAR c_TypeIII = 3;
 constexpr USHORT c_CompressedTagBits = 0x2001;
 constexpr USHORT c_DolbyDigitalTag = 0x0092;
 constexpr USHORT c_WmaProTag = 0x0164;
@@ -112,23 +105,23 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker
                 break;
             walk->AlternateSetting = d[3];
         }
-        else if (d[1] == AUDIO_CS_INTERFACE)
+        else if (d[1] == USB_AUDIO_CS_INTERFACE)
         {
             const DescriptorVerdict verdict =
                 CheckAudioDescriptor(walker.Version, AudioInterfaceKind::AudioStreaming, d, left);
             if (verdict != DescriptorVerdict::Valid && verdict != DescriptorVerdict::NoRule)
                 status = STATUS_UNSUCCESSFUL;
-            else if (d[2] == c_AsGeneral)
+            else if (d[2] == USB_AUDIO_AS_GENERAL)
             {
                 walk->General = walk->General != nullptr ? walk->General : d;
                 status = walker.OnGeneral(device, d, walk);
             }
-            else if (d[2] == c_FormatType)
+            else if (d[2] == USB_AUDIO_FORMAT_TYPE)
                 status = walker.OnFormatType(device, d, walk);
             if (!NT_SUCCESS(status))
                 ReportRefusedDescriptor("AudioStreaming", walk->Number, d, status);
         }
-        else if (d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE && d[1] != AUDIO_CS_ENDPOINT)
+        else if (d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE && d[1] != USB_AUDIO_CS_ENDPOINT)
             break;
         position += d[0];
     }
@@ -168,25 +161,26 @@ bool CarriesAFormat(const StreamingWalkClass& walker, PUCHAR configurationEnd, P
         if (d[1] == USB_INTERFACE_DESCRIPTOR_TYPE && (d[0] < c_InterfaceBytes || d[2] != number))
             break;
         if (d[1] != USB_INTERFACE_DESCRIPTOR_TYPE && d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE &&
-            d[1] != AUDIO_CS_INTERFACE && d[1] != AUDIO_CS_ENDPOINT)
+            d[1] != USB_AUDIO_CS_INTERFACE && d[1] != USB_AUDIO_CS_ENDPOINT)
             break;
-        if (d[1] != AUDIO_CS_INTERFACE)
+        if (d[1] != USB_AUDIO_CS_INTERFACE)
             continue;
         const DescriptorVerdict verdict =
             CheckAudioDescriptor(walker.Version, AudioInterfaceKind::AudioStreaming, d, left);
         if (verdict != DescriptorVerdict::Valid && verdict != DescriptorVerdict::NoRule)
             return true;
-        if (d[2] == c_AsGeneral && fields.ChannelsInGeneral != 0)
+        if (d[2] == USB_AUDIO_AS_GENERAL && fields.ChannelsInGeneral != 0)
             generalChannels = d[fields.ChannelsInGeneral];
-        if (d[2] == c_AsGeneral)
+        if (d[2] == USB_AUDIO_AS_GENERAL)
             coding = GeneralTypeICoding(walker.Version, d);
-        if (d[2] != c_FormatType)
+        if (d[2] != USB_AUDIO_FORMAT_TYPE)
             continue;
         if (fields.ChannelsInFormatType == 0 && generalChannels < 0)
             return true; // a format before its general descriptor: the walk refuses it
         const ULONG channels = fields.ChannelsInFormatType != 0 ? d[fields.ChannelsInFormatType]
                                                                 : (ULONG)generalChannels;
-        const bool carried = d[3] != c_TypeI || TypeICodingCarries(coding, d[fields.SampleBytes]);
+        const bool carried =
+            d[3] != USB_AUDIO_FORMAT_TYPE_I || TypeICodingCarries(coding, d[fields.SampleBytes]);
         usable = usable || (channels != 0 && channels <= c_MaxChannels &&
                             d[fields.SampleBytes] != 0 && carried);
     }
@@ -237,8 +231,8 @@ NTSTATUS FinishInterface(CUsbAudioDevice* device, const StreamingWalkClass& walk
     walk->Stream = nullptr;
     return status;
 }
-const StreamingWalkClass c_Uac1Walker = {AudioDescriptorVersion::Uac1, c_Uac1Protocol, OnAsGeneral,
-                                         OnUac1FormatType, BuildPathsUac1};
+const StreamingWalkClass c_Uac1Walker = {AudioDescriptorVersion::Uac1, USB_AUDIO_PROTOCOL_UNDEFINED,
+                                         OnAsGeneral, OnUac1FormatType, BuildPathsUac1};
 } // namespace
 
 NTSTATUS OnUac1General(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk,
@@ -266,7 +260,8 @@ NTSTATUS OnUac1General(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfa
 
 NTSTATUS OnUac1FormatType(CUsbAudioDevice*, const UCHAR* d, StreamingInterfaceWalk* walk)
 {
-    if (walk->Link < 0 || walk->Stream == nullptr || (d[3] != c_TypeI && d[3] != c_TypeIII))
+    if (walk->Link < 0 || walk->Stream == nullptr ||
+        (d[3] != USB_AUDIO_FORMAT_TYPE_I && d[3] != USB_AUDIO_FORMAT_TYPE_III))
         return STATUS_INVALID_PARAMETER;
     WAVEFORMATEXTENSIBLE record = {};
     record.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
@@ -276,8 +271,9 @@ NTSTATUS OnUac1FormatType(CUsbAudioDevice*, const UCHAR* d, StreamingInterfaceWa
     record.Samples.wValidBitsPerSample = d[6];
     record.Format.nBlockAlign =
         (USHORT)(record.Format.nChannels * record.Format.wBitsPerSample / 8);
-    if (d[3] == c_TypeI && !CheckTypeICoding(Uac1TypeICoding(walk->FormatTag), d[5], walk->Number,
-                                             walk->AlternateSetting, "format tag", walk->FormatTag))
+    if (d[3] == USB_AUDIO_FORMAT_TYPE_I &&
+        !CheckTypeICoding(Uac1TypeICoding(walk->FormatTag), d[5], walk->Number,
+                          walk->AlternateSetting, "format tag", walk->FormatTag))
         return STATUS_SUCCESS;
     const ULONG direction = walk->Stream->GetDirection();
     record.dwChannelMask = Uac1ChannelMask(d[4], direction);
@@ -299,9 +295,9 @@ NTSTATUS FindStreamTerminal(CUsbAudioDevice* device, ULONG terminalId, CUacUnit*
     NTSTATUS status = device->FindUnitByIdInDevice(terminalId, &unit);
     if (!NT_SUCCESS(status))
         return status;
-    if (unit->GetKind() == UAC_INPUT_TERMINAL)
+    if (unit->GetKind() == USB_AUDIO_INPUT_TERMINAL)
         *direction = STREAM_DIRECTION_RENDER;
-    else if (unit->GetKind() == UAC_OUTPUT_TERMINAL)
+    else if (unit->GetKind() == USB_AUDIO_OUTPUT_TERMINAL)
         *direction = STREAM_DIRECTION_CAPTURE;
     else
         return STATUS_INVALID_PARAMETER;
@@ -378,10 +374,11 @@ NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, 
     const bool carried = TypeICodingCarries(coding, formatTemplate.Format.wBitsPerSample / 8);
     for (ULONG i = 0; i < count && NT_SUCCESS(status); ++i)
     {
-        if (formatType[3] == c_TypeI && carried)
+        if (formatType[3] == USB_AUDIO_FORMAT_TYPE_I && carried)
             status = AddFormatRecord(stream, formatTemplate, rates[i], WAVE_FORMAT_PCM,
                                      alternateSetting, dropped, TypeICodingSign(coding));
-        else if (formatType[3] == c_TypeIII && (formatTag & c_CompressedTagBits) != 0)
+        else if (formatType[3] == USB_AUDIO_FORMAT_TYPE_III &&
+                 (formatTag & c_CompressedTagBits) != 0)
         {
             status = AddFormatRecord(stream, formatTemplate, rates[i], c_DolbyDigitalTag,
                                      alternateSetting, dropped);
@@ -467,8 +464,8 @@ NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPT
     PAGED_CODE();
     if (configuration == nullptr || firstInterface == nullptr || bytesToEnd < c_InterfaceBytes ||
         firstInterface->bLength < c_InterfaceBytes ||
-        firstInterface->bInterfaceClass != c_AudioClass ||
-        firstInterface->bInterfaceSubClass != c_AudioStreamingSubclass ||
+        firstInterface->bInterfaceClass != USB_DEVICE_CLASS_AUDIO ||
+        firstInterface->bInterfaceSubClass != USB_AUDIO_SUBCLASS_AUDIOSTREAMING ||
         firstInterface->bInterfaceProtocol != walker.Protocol)
         return STATUS_INVALID_PARAMETER;
     const PUCHAR end = reinterpret_cast<PUCHAR>(firstInterface) + bytesToEnd;

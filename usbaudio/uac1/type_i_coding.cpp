@@ -8,11 +8,11 @@ struct TagCoding
     TypeICoding Coding;
 };
 // Class 1.0 Type I tags; a tag not listed is taken as PCM.
-constexpr TagCoding c_Uac1Tags[] = {{0x0001, TypeICoding::Pcm},
-                                    {0x0002, TypeICoding::Pcm8},
-                                    {0x0003, TypeICoding::NotCarried},  // IEEE float
-                                    {0x0004, TypeICoding::NotCarried},  // A-law
-                                    {0x0005, TypeICoding::NotCarried}}; // mu-law
+constexpr TagCoding c_Uac1Tags[] = {{USB_AUDIO10_FORMAT_PCM, TypeICoding::Pcm},
+                                    {USB_AUDIO10_FORMAT_PCM8, TypeICoding::Pcm8},
+                                    {USB_AUDIO10_FORMAT_IEEE_FLOAT, TypeICoding::NotCarried},
+                                    {USB_AUDIO10_FORMAT_ALAW, TypeICoding::NotCarried},
+                                    {USB_AUDIO10_FORMAT_MULAW, TypeICoding::NotCarried}};
 
 struct BitCoding
 {
@@ -20,14 +20,13 @@ struct BitCoding
     TypeICoding Coding;
 };
 // Class 2.0 bitmap bits, the first that is set deciding.
-constexpr BitCoding c_Uac2Bits[] = {{1u << 0, TypeICoding::Pcm},
-                                    {1u << 1, TypeICoding::Pcm8},
+constexpr BitCoding c_Uac2Bits[] = {{USB_AUDIO20_FORMAT_PCM, TypeICoding::Pcm},
+                                    {USB_AUDIO20_FORMAT_PCM8, TypeICoding::Pcm8},
                                     {1u << 15 | 1u << 31, TypeICoding::RawData}};
 
 constexpr ULONG c_Uac2FormatTypeOffset = 5;
 constexpr ULONG c_Uac2FormatsOffset = 6;
 constexpr ULONG c_Uac1TagOffset = 5;
-constexpr UCHAR c_TypeI = 1;
 } // namespace
 
 TypeICoding Uac1TypeICoding(USHORT formatTag)
@@ -51,7 +50,7 @@ TypeICoding GeneralTypeICoding(AudioDescriptorVersion version, const UCHAR* gene
     if (version == AudioDescriptorVersion::Uac1)
         return Uac1TypeICoding(
             (USHORT)(general[c_Uac1TagOffset] | general[c_Uac1TagOffset + 1] << 8));
-    if (general[c_Uac2FormatTypeOffset] != c_TypeI)
+    if (general[c_Uac2FormatTypeOffset] != USB_AUDIO_FORMAT_TYPE_I)
         return TypeICoding::Pcm;
     const UCHAR* f = general + c_Uac2FormatsOffset;
     return Uac2TypeICoding(f[0] | f[1] << 8 | f[2] << 16 | (ULONG)f[3] << 24);

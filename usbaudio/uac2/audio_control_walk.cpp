@@ -24,13 +24,13 @@ struct UnitKind
 // The objects of the class 2.0 AudioControl interface. Effect, processing
 // and sample-rate converter units, clock selectors and clock multipliers
 // have none: a device with one is not started.
-const UnitKind c_Uac2Units[] = {{UAC_INPUT_TERMINAL, Make<CUac2InputTerminal>},
-                                {UAC_OUTPUT_TERMINAL, Make<CUac2OutputTerminal>},
-                                {UAC_MIXER_UNIT, MakeMixer},
-                                {UAC_SELECTOR_UNIT, Make<CUac2SelectorUnit>},
-                                {UAC_FEATURE_UNIT, Make<CUac2FeatureUnit>},
-                                {UAC2_EXTENSION_UNIT, MakeMixer},
-                                {UAC2_CLOCK_SOURCE, Make<CUac2ClockSource>}};
+const UnitKind c_Uac2Units[] = {{USB_AUDIO_INPUT_TERMINAL, Make<CUac2InputTerminal>},
+                                {USB_AUDIO_OUTPUT_TERMINAL, Make<CUac2OutputTerminal>},
+                                {USB_AUDIO_MIXER_UNIT, MakeMixer},
+                                {USB_AUDIO_SELECTOR_UNIT, Make<CUac2SelectorUnit>},
+                                {USB_AUDIO_FEATURE_UNIT, Make<CUac2FeatureUnit>},
+                                {USB_AUDIO20_EXTENSION_UNIT, MakeMixer},
+                                {USB_AUDIO20_CLOCK_SOURCE_SUBTYPE, Make<CUac2ClockSource>}};
 
 NTSTATUS CreateUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
 {

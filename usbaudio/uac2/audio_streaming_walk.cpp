@@ -9,9 +9,6 @@
 
 namespace
 {
-constexpr UCHAR c_Uac2Protocol = 0x20;
-constexpr UCHAR c_TypeI = 1;
-constexpr UCHAR c_TypeIII = 3;
 constexpr ULONG c_DolbyDigitalBit = 1u << 0;
 constexpr ULONG c_WmaProBit = 1u << 12;
 constexpr USHORT c_DolbyDigitalTag = 0x0092;
@@ -87,7 +84,8 @@ NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, StreamingInterface
 NTSTATUS OnFormatType(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk)
 {
     if (walk->Link < 0 || walk->Stream == nullptr ||
-        (walk->FormatType != c_TypeI && walk->FormatType != c_TypeIII))
+        (walk->FormatType != USB_AUDIO_FORMAT_TYPE_I &&
+         walk->FormatType != USB_AUDIO_FORMAT_TYPE_III))
         return STATUS_INVALID_PARAMETER;
     WAVEFORMATEXTENSIBLE record = {};
     record.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
@@ -98,7 +96,7 @@ NTSTATUS OnFormatType(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfac
     record.Format.nBlockAlign =
         (USHORT)(record.Format.nChannels * record.Format.wBitsPerSample / 8);
     record.dwChannelMask = walk->ChannelConfig;
-    if (walk->FormatType == c_TypeI &&
+    if (walk->FormatType == USB_AUDIO_FORMAT_TYPE_I &&
         !CheckTypeICoding(Uac2TypeICoding(walk->Formats), d[4], walk->Number,
                           walk->AlternateSetting, "format bitmap", walk->Formats))
         return STATUS_SUCCESS;
@@ -106,7 +104,8 @@ NTSTATUS OnFormatType(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfac
                                     walk->Formats, walk->AlternateSetting, record, &walk->Dropped);
 }
 
-const StreamingWalkClass c_Uac2Walker = {AudioDescriptorVersion::Uac2, c_Uac2Protocol, OnAsGeneral,
+const StreamingWalkClass c_Uac2Walker = {AudioDescriptorVersion::Uac2,
+                                         USB_AUDIO_PROTOCOL_IP_VERSION_02_00, OnAsGeneral,
                                          OnFormatType, BuildPathsUac2};
 
 // The clock's rates, in a paged list the caller frees.
@@ -150,7 +149,7 @@ NTSTATUS AddRateFormats(const RateFormats& f, ULONG rate)
         return AddFormatRecord(f.Stream, *f.Template, rate, tag, f.AlternateSetting, f.Dropped,
                                TypeICodingSign(coding));
     };
-    if (f.FormatType == c_TypeIII)
+    if (f.FormatType == USB_AUDIO_FORMAT_TYPE_III)
     {
         NTSTATUS status =
             (f.Formats & c_DolbyDigitalBit) != 0 ? add(c_DolbyDigitalTag) : STATUS_SUCCESS;

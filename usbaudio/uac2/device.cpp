@@ -43,9 +43,8 @@ void CUsbAudio2Device::HandleStatusMessage(const UCHAR* message, ULONG length)
 {
     constexpr ULONG c_MessageBytes = 6;
     constexpr UCHAR c_EndpointOrMemory = 0x03; // bInfo: 0 is an interface's control
-    constexpr UCHAR c_Current = 1;             // bAttribute CUR
     if (message == nullptr || length < c_MessageBytes || (message[0] & c_EndpointOrMemory) != 0 ||
-        message[1] != c_Current || message[4] != GetAudioControlInterfaceNumber())
+        message[1] != USB_AUDIO20_CUR || message[4] != GetAudioControlInterfaceNumber())
         return;
     NotifyControlChangeUac2(message[5], message[3], message[2]);
 }

@@ -31,9 +31,6 @@ struct TimedName
 constexpr TimedName kTimedDevices[] = {{"TimedChip", SimTimed::Plain},
                                        {"TimedChipListed", SimTimed::FirstListed}};
 
-constexpr UCHAR kAudioClass1Protocol = 0x00;
-constexpr UCHAR kAudioClass2Protocol = 0x20;
-
 struct NodeTypeName
 {
     const GUID* Type;
@@ -92,7 +89,7 @@ int AudioControlProtocol(const SimUsbDevice* device)
 bool HasDeviceClass(int protocol, std::string* family)
 {
     const DeviceClassFactories* table = GetDeviceClassFactories();
-    if (protocol == kAudioClass2Protocol)
+    if (protocol == USB_AUDIO_PROTOCOL_IP_VERSION_02_00)
     {
         *family = "audio class 2.0";
         return table->CreateUsbAudio2Device != nullptr;
@@ -359,7 +356,8 @@ HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
         if (protocol < 0)
             return {"device-class choice", "the device has no AudioControl interface"};
         // The driver refuses any other protocol before it looks for a class.
-        if (protocol != kAudioClass1Protocol && protocol != kAudioClass2Protocol)
+        if (protocol != USB_AUDIO_PROTOCOL_UNDEFINED &&
+            protocol != USB_AUDIO_PROTOCOL_IP_VERSION_02_00)
         {
             char text[96];
             snprintf(text, sizeof(text),
