@@ -73,8 +73,7 @@ NTSTATUS CAdapterCommon::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* 
         {&IID_IUsbDeviceIo, static_cast<IUsbDeviceIo*>(this)},
         {&IID_IAsioPrivate, static_cast<IAsioPrivate*>(this)},
         {&IID_IAsioCleanup, static_cast<IAsioCleanup*>(this)}};
-    const NTSTATUS status =
-        AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
+    const NTSTATUS status = AnswerControlInterface(entries, interfaceId, object);
     if (status == STATUS_INVALID_PARAMETER && IsEqualGUID(interfaceId, IID_IDeviceLock) &&
         m_DeviceClassObject != nullptr)
         return m_DeviceClassObject->QueryInterface(interfaceId, object); // the device object's
