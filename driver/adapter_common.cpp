@@ -24,7 +24,10 @@ NTSTATUS CreateAdapterCommon(PUNKNOWN* unknown)
 
 // The block comes zero-filled from the allocation, so every field not set
 // here starts at zero.
-CAdapterCommon::CAdapterCommon() : CAudioHal(nullptr), m_AsioHost(this), m_Asio(&m_AsioHost)
+CAdapterCommon::CAdapterCommon() : CAdapterCommon(&m_AsioHost) {}
+
+CAdapterCommon::CAdapterCommon(CAsioHost* asioHost)
+    : CAudioHal(nullptr), m_AsioHost(this), m_Asio(asioHost)
 {
     // Held from the start, as the device starts in D0.
     ExSetTimerResolution(ADAPTER_TIMER_RESOLUTION, TRUE);
