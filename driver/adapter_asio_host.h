@@ -1,12 +1,12 @@
 // The adapter's side of the ASIO session's link: every call goes to the
-// adapter that holds both, through the adapter's own (overridable) routines.
+// adapter that holds both.
 #pragma once
 
 #include "asio/asio_host.h"
 
 class CAdapterCommon;
 
-class CAdapterAsioHost final : public CAsioHost
+class CAdapterAsioHost : public CAsioHost
 {
   public:
     explicit CAdapterAsioHost(CAdapterCommon* adapter) : m_Adapter(adapter) {}

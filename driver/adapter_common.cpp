@@ -24,7 +24,10 @@ NTSTATUS CreateAdapterCommon(PUNKNOWN* unknown)
 
 // The block comes zero-filled from the allocation, so every field not set
 // here starts at zero.
-CAdapterCommon::CAdapterCommon() : CAudioHal(nullptr), m_AsioHost(this), m_Asio(&m_AsioHost)
+CAdapterCommon::CAdapterCommon() : CAdapterCommon(&m_AsioHost) {}
+
+CAdapterCommon::CAdapterCommon(CAsioHost* asioHost)
+    : CAudioHal(nullptr), m_AsioHost(this), m_Asio(asioHost)
 {
     // Held from the start, as the device starts in D0.
     ExSetTimerResolution(ADAPTER_TIMER_RESOLUTION, TRUE);
@@ -73,8 +76,7 @@ NTSTATUS CAdapterCommon::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* 
         {&IID_IUsbDeviceIo, static_cast<IUsbDeviceIo*>(this)},
         {&IID_IAsioPrivate, static_cast<IAsioPrivate*>(this)},
         {&IID_IAsioCleanup, static_cast<IAsioCleanup*>(this)}};
-    const NTSTATUS status =
-        AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
+    const NTSTATUS status = AnswerControlInterface(entries, interfaceId, object);
     if (status == STATUS_INVALID_PARAMETER && IsEqualGUID(interfaceId, IID_IDeviceLock) &&
         m_DeviceClassObject != nullptr)
         return m_DeviceClassObject->QueryInterface(interfaceId, object); // the device object's

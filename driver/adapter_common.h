@@ -164,9 +164,9 @@ class CAdapterCommon : public IUsbDeviceIo,
     // ---- ASIO streaming of the owner's rings, shared by the ASIO operations
     // and the power changes (which stop it on leaving D0 and restart it on
     // the way back). Each runs under m_AsioLock.
-    virtual NTSTATUS AsioStart();
-    virtual NTSTATUS AsioStop();
-    virtual void ResetAsioRings(PKEVENT bufferSwitchEvent);
+    NTSTATUS AsioStart();
+    NTSTATUS AsioStop();
+    void ResetAsioRings(PKEVENT bufferSwitchEvent);
     // The process-exit notification, at PASSIVE_LEVEL in the exiting process.
     void AsioProcessExit(HANDLE processId);
 
@@ -221,9 +221,13 @@ class CAdapterCommon : public IUsbDeviceIo,
     const USB_BUS_INTERFACE_USBDI_V1& GetUsbBusInterface() const { return m_UsbBusInterface; }
 
   protected:
+    // The ASIO session reaches the adapter through `asioHost` instead of the
+    // adapter's own link (a test's recording double); it must outlive the
+    // adapter, whose teardown may still stop streaming.
+    explicit CAdapterCommon(CAsioHost* asioHost);
+
     ULONG GetAsioRunning() const { return m_Asio.IsRunning() ? 1 : 0; }
     void SetAsioRunning(UCHAR running) { m_Asio.SetRunning(running != 0); }
-    AsioClientRecord* GetAsioOwner() const { return m_Asio.GetOwner(); }
     void SetAsioOwner(AsioClientRecord* owner) { m_Asio.SetOwner(owner); }
     BOOLEAN GetAsioPowerDownMark() const { return m_Asio.IsPowerDownMarked() ? 1 : 0; }
     void SetAsioPowerDownMark(UCHAR mark) { m_Asio.SetPowerDownMark(mark != 0); }

@@ -92,7 +92,7 @@ NTSTATUS CEffectPseudoControl::NonDelegatingQueryInterface(REFIID interfaceId, P
     const ControlInterfaceEntry entries[] = {
         {&IID_IChainNode, static_cast<IChainNode*>(this)},
         {&IID_IEffectPseudoControl, static_cast<IEffectPseudoControl*>(this)}};
-    return AnswerControlInterface(entries, 2, interfaceId, object);
+    return AnswerControlInterface(entries, interfaceId, object);
 }
 
 NTSTATUS CEffectPseudoControl::GetNodeGuid(GUID* nodeGuid)

@@ -22,7 +22,7 @@ NTSTATUS CAudioControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* o
     *object = nullptr;
     const ControlInterfaceEntry entries[] = {{&IID_IUnknown, static_cast<IUnknown*>(this)},
                                              {&IID_CAudioControl, static_cast<IUnknown*>(this)}};
-    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
+    return AnswerControlInterface(entries, interfaceId, object);
 }
 
 ULONG CAudioControl::GetId()

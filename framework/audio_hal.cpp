@@ -104,7 +104,7 @@ NTSTATUS CAudioHal::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* objec
         {&IID_IUnknown, static_cast<IAdapterCommon*>(this)},
         {&IID_IAdapterCommon, static_cast<IAdapterCommon*>(this)},
         {&IID_IAdapterPowerManagement, static_cast<IAdapterPowerManagement*>(this)}};
-    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
+    return AnswerControlInterface(entries, interfaceId, object);
 }
 
 // ----------------------------------------------------------------------------

@@ -12,17 +12,20 @@ struct ControlInterfaceEntry
 
 // Answers `interfaceId` with the matching entry's interface, referenced;
 // STATUS_INVALID_PARAMETER (and `object` untouched) when none matches, or
-// when the matching entry has no interface yet (one an object borrows later).
-inline NTSTATUS AnswerControlInterface(const ControlInterfaceEntry* entries, ULONG count,
+// when the matching entry has no interface (one an object borrows later, or
+// one it hands out only in some states). The table is an array, so its count
+// comes from its type.
+template <ULONG Count>
+inline NTSTATUS AnswerControlInterface(const ControlInterfaceEntry (&entries)[Count],
                                        REFIID interfaceId, PVOID* object)
 {
-    for (ULONG i = 0; i < count; ++i)
-        if (IsEqualGUID(interfaceId, *entries[i].Id))
+    for (const ControlInterfaceEntry& entry : entries)
+        if (IsEqualGUID(interfaceId, *entry.Id))
         {
-            if (entries[i].Interface == nullptr)
+            if (entry.Interface == nullptr)
                 return STATUS_INVALID_PARAMETER;
-            *object = entries[i].Interface;
-            entries[i].Interface->AddRef();
+            *object = entry.Interface;
+            entry.Interface->AddRef();
             return STATUS_SUCCESS;
         }
     return STATUS_INVALID_PARAMETER;

@@ -141,7 +141,7 @@ NTSTATUS CStreamEngine::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* o
     *object = nullptr;
     const ControlInterfaceEntry entries[] = {{&IID_IUnknown, static_cast<IUnknown*>(this)},
                                              {&IID_CStreamEngine, static_cast<IUnknown*>(this)}};
-    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
+    return AnswerControlInterface(entries, interfaceId, object);
 }
 
 NTSTATUS CStreamEngine::OpenStreamEngineCallback(ULONG direction)

@@ -101,7 +101,7 @@ NTSTATUS CUsbAudioDevice::NonDelegatingQueryInterface(REFIID interfaceId, PVOID*
 {
     const ControlInterfaceEntry entries[] = {{&IID_IDeviceModel, static_cast<IDeviceModel*>(this)},
                                              {&IID_IDeviceLock, static_cast<IDeviceLock*>(this)}};
-    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, 2, interfaceId, object)))
+    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CAudioHal::NonDelegatingQueryInterface(interfaceId, object);
 }

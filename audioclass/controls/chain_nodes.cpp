@@ -26,7 +26,7 @@ NTSTATUS AnswerPlainNode(PCHAINNODE node, REFIID interfaceId, PVOID* object)
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
     const ControlInterfaceEntry entries[] = {{&IID_IChainNode, node}, {&IID_IUnknown, node}};
-    return AnswerControlInterface(entries, 2, interfaceId, object);
+    return AnswerControlInterface(entries, interfaceId, object);
 }
 } // namespace
 
@@ -77,7 +77,7 @@ void ApplyChannelGains(const WAVEFORMATEX* format, PVOID buffers, ULONG frames, 
 NTSTATUS CSoftMuteNode::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
     const ControlInterfaceEntry entries[] = {{&IID_IChainNode, static_cast<IChainNode*>(this)}};
-    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CBooleanControl::NonDelegatingQueryInterface(interfaceId, object);
 }
@@ -102,12 +102,11 @@ NTSTATUS CSoftMuteNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frame
 NTSTATUS CMuteNodeControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
     // Only the node whose state a device model sets answers for it.
-    const ControlInterfaceEntry entries[] = {
-        {&IID_IChainNode, static_cast<IChainNode*>(this)},
-        {&IID_IChainNodeState, static_cast<IChainNodeState*>(this)}};
-    const ULONG answered = m_Gate == MuteGate::StateIs3 ? 2 : 1;
-    if (object != nullptr &&
-        NT_SUCCESS(AnswerControlInterface(entries, answered, interfaceId, object)))
+    IChainNodeState* const state =
+        m_Gate == MuteGate::StateIs3 ? static_cast<IChainNodeState*>(this) : nullptr;
+    const ControlInterfaceEntry entries[] = {{&IID_IChainNode, static_cast<IChainNode*>(this)},
+                                             {&IID_IChainNodeState, state}};
+    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacBooleanControl::NonDelegatingQueryInterface(interfaceId, object);
 }
@@ -153,7 +152,7 @@ NTSTATUS CGainNodeControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
     const ControlInterfaceEntry entries[] = {
         {&IID_IChainNode, static_cast<IChainNode*>(this)},
         {&IID_IChainNodeState, static_cast<IChainNodeState*>(this)}};
-    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, 2, interfaceId, object)))
+    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacRangedControl::NonDelegatingQueryInterface(interfaceId, object);
 }

@@ -12,7 +12,7 @@ NTSTATUS CClockFrequencyControl::NonDelegatingQueryInterface(REFIID interfaceId,
         return STATUS_INVALID_PARAMETER;
     const ControlInterfaceEntry entries[] = {
         {&IID_IClockControl, static_cast<IClockControl*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CAudioControl::NonDelegatingQueryInterface(interfaceId, object);
 }

@@ -15,7 +15,7 @@ NTSTATUS CListControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* ob
         return STATUS_INVALID_PARAMETER;
     const ControlInterfaceEntry entries[] = {
         {&IID_IOutputTypeControl, static_cast<IOutputTypeControl*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CAudioControl::NonDelegatingQueryInterface(interfaceId, object);
 }

@@ -8,7 +8,7 @@ NTSTATUS CPseudoControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* 
         return STATUS_INVALID_PARAMETER;
     const ControlInterfaceEntry entries[] = {
         {&IID_IPseudoControl, static_cast<IPseudoControl*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CAudioControl::NonDelegatingQueryInterface(interfaceId, object);
 }

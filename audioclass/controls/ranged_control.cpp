@@ -14,7 +14,7 @@ NTSTATUS CRangedControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* 
         {&IID_IRangedControl, static_cast<IRangedControl*>(this)},
         {&IID_IControlModeSetup, static_cast<IControlModeSetup*>(this)},
     };
-    if (NT_SUCCESS(AnswerControlInterface(entries, 2, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CAudioControl::NonDelegatingQueryInterface(interfaceId, object);
 }

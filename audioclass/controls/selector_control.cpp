@@ -13,7 +13,7 @@ NTSTATUS CSelectorControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
         return STATUS_INVALID_PARAMETER;
     const ControlInterfaceEntry entries[] = {
         {&IID_ISelectorControl, static_cast<ISelectorControl*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CAudioControl::NonDelegatingQueryInterface(interfaceId, object);
 }

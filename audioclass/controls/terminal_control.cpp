@@ -14,7 +14,7 @@ NTSTATUS CTerminalControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
         return STATUS_INVALID_PARAMETER;
     const ControlInterfaceEntry entries[] = {
         {&IID_ITerminalControl, static_cast<ITerminalControl*>(this)}};
-    if (AnswersTerminal() && NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (AnswersTerminal() && NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CAudioControl::NonDelegatingQueryInterface(interfaceId, object);
 }

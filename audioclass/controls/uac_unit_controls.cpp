@@ -96,7 +96,7 @@ NTSTATUS CUacMixerControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
         return STATUS_INVALID_PARAMETER;
     const ControlInterfaceEntry entries[] = {
         {&IID_IMixerTerminalSwitch, static_cast<IMixerTerminalSwitch*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CTerminalControl::NonDelegatingQueryInterface(interfaceId, object);
 }

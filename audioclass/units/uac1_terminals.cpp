@@ -62,7 +62,7 @@ NTSTATUS CUac1TerminalBase::NonDelegatingQueryInterface(REFIID interfaceId, PVOI
         return STATUS_INVALID_PARAMETER;
     const ControlInterfaceEntry entries[] = {
         {&IID_ITerminalUnit, static_cast<ITerminalUnit*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
 }

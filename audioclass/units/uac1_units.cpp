@@ -97,7 +97,7 @@ NTSTATUS CUac1FeatureUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
     const ControlInterfaceEntry entries[] = {
         {&IID_IUnitBooleanRequests, static_cast<IUnitBooleanRequests*>(this)},
         {&IID_IUnitRangedRequests, static_cast<IUnitRangedRequests*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 2, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
 }
@@ -324,7 +324,7 @@ NTSTATUS CUac1SelectorUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOI
         return STATUS_INVALID_PARAMETER;
     const ControlInterfaceEntry entries[] = {
         {&IID_ISelectorControl, static_cast<ISelectorControl*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
 }

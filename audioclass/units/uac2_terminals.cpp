@@ -23,7 +23,7 @@ NTSTATUS AnswerClockLink(Terminal* terminal, REFIID interfaceId, PVOID* object)
 {
     const ControlInterfaceEntry entries[] = {
         {&IID_IClockSourceLink, static_cast<IClockSourceLink*>(terminal)}};
-    return AnswerControlInterface(entries, 1, interfaceId, object);
+    return AnswerControlInterface(entries, interfaceId, object);
 }
 
 NTSTATUS ClockSourceOf(const CUacUnit& terminal, UCHAR subtype, ULONG offset, PULONG id)

@@ -45,7 +45,7 @@ NTSTATUS CUac2ClockSource::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
         return STATUS_INVALID_PARAMETER;
     const ControlInterfaceEntry entries[] = {
         {&IID_IClockControl, static_cast<IClockControl*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
 }

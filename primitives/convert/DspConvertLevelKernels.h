@@ -22,6 +22,7 @@
 #include <smmintrin.h>
 #endif
 
+#include <bit>
 #include <cstring>
 
 #include "primitives/convert/DspConvert.h"
@@ -65,13 +66,6 @@ class MxcsrScope
     bool m_Changed = false;
 };
 
-inline float FloatOfBits(uint32_t b)
-{
-    float f;
-    std::memcpy(&f, &b, 4);
-    return f;
-}
-
 // 2^-sf as sf halvings or -sf doublings of 1.0 give it under round-to-nearest:
 // exact while a single holds it, 0 from 2^-150 down (the halving of the
 // smallest subnormal ties to even) and infinity from 2^128 up, whatever
@@ -81,10 +75,10 @@ float Pow2ScaleBroadcast(int32_t sf)
     if (sf >= 150)
         return 0.0f;
     if (sf <= -128)
-        return FloatOfBits(0x7F800000u);
+        return std::bit_cast<float>(0x7F800000u);
     if (sf <= 126)
-        return FloatOfBits(static_cast<uint32_t>(127 - sf) << 23);
-    return FloatOfBits(0x00400000u >> (sf - 127)); // subnormal
+        return std::bit_cast<float>(static_cast<uint32_t>(127 - sf) << 23);
+    return std::bit_cast<float>(0x00400000u >> (sf - 127)); // subnormal
 }
 
 // Plain unaligned loads at every level: the SSE3 unaligned integer load runs
@@ -357,7 +351,8 @@ void ConvertKernel32fTo24s(const float* src, uint8_t* dst, int32_t n)
 void ConvertKernel32fTo24sScaled(const float* src, uint8_t* dst, int32_t n, int32_t sf)
 {
     const int32_t s = sf > 127 ? 127 : (sf < -127 ? -127 : sf);
-    To24<true>(src, dst, n, _mm_set1_ps(FloatOfBits(static_cast<uint32_t>(127 - s) << 23)));
+    To24<true>(src, dst, n,
+               _mm_set1_ps(std::bit_cast<float>(static_cast<uint32_t>(127 - s) << 23)));
 }
 
 inline float From24(const uint8_t* p)
@@ -573,7 +568,7 @@ DspStatus DSP_LEVEL_NAME(DspConvert16sTo32fScaled)(const int16_t* src, float* ds
         return DspStsNoErr;
     }
     const int32_t s = sf > 126 ? 126 : (sf < -112 ? -112 : sf);
-    const float factor = FloatOfBits(0x3F800000u - (static_cast<uint32_t>(s) << 23));
+    const float factor = std::bit_cast<float>(0x3F800000u - (static_cast<uint32_t>(s) << 23));
     FpConvertKernel16sTo32fScaled(src, dst, len, &factor);
     return DspStsNoErr;
 }
@@ -601,7 +596,7 @@ DspStatus DspConvert32sTo32fScaled_Ssse3(const int32_t* src, float* dst, int32_t
     }
     const int32_t s = sf > 126 ? 126 : (sf < -96 ? -96 : sf);
     From32<true>(src, dst, len,
-                 _mm_set1_ps(FloatOfBits(0x3F800000u - (static_cast<uint32_t>(s) << 23))));
+                 _mm_set1_ps(std::bit_cast<float>(0x3F800000u - (static_cast<uint32_t>(s) << 23))));
     return DspStsNoErr;
 }
 #endif

@@ -3,26 +3,13 @@
 // quotient, exponential, logarithm, sums and means, element-wise minimum and
 // maximum, dot product.
 #include <cmath>
+#include <bit>
 #include <cstring>
 
 #include "primitives/vector/DspVector.h"
 
 namespace
 {
-inline uint32_t Bits(float f)
-{
-    uint32_t b;
-    std::memcpy(&b, &f, 4);
-    return b;
-}
-
-inline float FromBits(uint32_t b)
-{
-    float f;
-    std::memcpy(&f, &b, 4);
-    return f;
-}
-
 inline uintptr_t Addr(const void* p)
 {
     return reinterpret_cast<uintptr_t>(p);
@@ -101,7 +88,7 @@ constexpr double ExpOverflowAt = 88.72284;
 inline float ExpScalar(float x)
 {
     if (static_cast<double>(x) > ExpOverflowAt)
-        return FromBits(0x7F800000u);
+        return std::bit_cast<float>(0x7F800000u);
     return static_cast<float>(std::exp(static_cast<double>(x)));
 }
 
@@ -117,7 +104,7 @@ void ExpFour(float* v, const int32_t* idx)
     {
         const float x = v[idx[j]];
         const double xd = static_cast<double>(x);
-        negative[j] = (Bits(x) & 0x80000000u) != 0;
+        negative[j] = (std::bit_cast<uint32_t>(x) & 0x80000000u) != 0;
         const double shifter = negative[j] ? -4503599627370496.0 : 4503599627370496.0; // 2^52
         const double sum = xd * Log2E + shifter;
         const double k = sum - shifter;
@@ -139,8 +126,9 @@ void ExpFour(float* v, const int32_t* idx)
     {
         const float product = static_cast<float>(num[j]) * static_cast<float>(inv[j]);
         const uint32_t shift = magnitude[j] << 23;
-        const uint32_t b = negative[j] ? Bits(product) - shift : Bits(product) + shift;
-        v[idx[j]] = FromBits(b);
+        const uint32_t b = negative[j] ? std::bit_cast<uint32_t>(product) - shift
+                                       : std::bit_cast<uint32_t>(product) + shift;
+        v[idx[j]] = std::bit_cast<float>(b);
     }
 }
 } // namespace
@@ -159,7 +147,7 @@ DspStatus DspSqrtInPlace32f_Gen(float* srcDst, int32_t len)
             srcDst[i] = static_cast<float>(std::sqrt(static_cast<double>(x)));
         else if (x < 0.0f)
         {
-            srcDst[i] = FromBits(DspNaNBits);
+            srcDst[i] = std::bit_cast<float>(DspNaNBits);
             status = DspStsSqrtNegArg;
         }
     }
@@ -173,7 +161,7 @@ DspStatus DspAbsInPlace32f_Gen(float* srcDst, int32_t len)
     if (len < 1)
         return DspStsSizeErr;
     for (int32_t i = 0; i < len; ++i)
-        srcDst[i] = FromBits(Bits(srcDst[i]) & 0x7FFFFFFFu);
+        srcDst[i] = std::bit_cast<float>(std::bit_cast<uint32_t>(srcDst[i]) & 0x7FFFFFFFu);
     return DspStsNoErr;
 }
 
@@ -256,11 +244,11 @@ DspStatus DspDiv32f_Gen(const float* src1, const float* src2, float* dst, int32_
         {
             // The sign of the zero divisor does not count.
             if (dividend > 0.0f)
-                dst[i] = FromBits(0x7F800000u);
+                dst[i] = std::bit_cast<float>(0x7F800000u);
             else if (dividend < 0.0f)
-                dst[i] = FromBits(0xFF800000u);
+                dst[i] = std::bit_cast<float>(0xFF800000u);
             else
-                dst[i] = FromBits(DspNaNBits);
+                dst[i] = std::bit_cast<float>(DspNaNBits);
             status = DspStsDivByZero;
         }
         else
@@ -287,14 +275,15 @@ DspStatus DspExpInPlace32f_Gen(float* srcDst, int32_t len)
     int pendingCount = 0;
     for (int32_t i = len - 1; i >= 0; --i)
     {
-        const uint32_t b = Bits(srcDst[i]);
+        const uint32_t b = std::bit_cast<uint32_t>(srcDst[i]);
         const bool quietNaN = (b & 0x7FC00000u) == 0x7FC00000u;
         if ((b & 0x7FFFFFFFu) < 0x00800000u)
             srcDst[i] = 1.0f; // zeros and denormals
         else if ((b & 0x80000000u) != 0 && b >= 0xC2AEAC50u)
-            srcDst[i] = quietNaN ? FromBits(DspNaNBits) : 0.0f;
+            srcDst[i] = quietNaN ? std::bit_cast<float>(DspNaNBits) : 0.0f;
         else if ((b & 0x80000000u) == 0 && b >= 0x42B17218u)
-            srcDst[i] = quietNaN ? FromBits(DspNaNBits) : FromBits(0x7F800000u);
+            srcDst[i] =
+                quietNaN ? std::bit_cast<float>(DspNaNBits) : std::bit_cast<float>(0x7F800000u);
         else
         {
             pending[pendingCount++] = i;
@@ -319,23 +308,23 @@ DspStatus DspLnInPlace32f_Gen(float* srcDst, int32_t len)
     DspStatus status = DspStsNoErr;
     for (int32_t i = 0; i < len; ++i)
     {
-        const uint32_t b = Bits(srcDst[i]);
+        const uint32_t b = std::bit_cast<uint32_t>(srcDst[i]);
         if ((b & 0x80000000u) != 0)
         {
-            srcDst[i] = FromBits(DspNaNBits);
+            srcDst[i] = std::bit_cast<float>(DspNaNBits);
             if (status == DspStsNoErr)
                 status = DspStsLnNegArg;
         }
         else if (b == 0)
         {
-            srcDst[i] = FromBits(0xFF800000u);
+            srcDst[i] = std::bit_cast<float>(0xFF800000u);
             if (status == DspStsNoErr)
                 status = DspStsLnZeroArg;
         }
         else if ((b & 0x7FC00000u) == 0x7FC00000u)
         {
             // Quiet NaNs only: a signalling one goes to the logarithm below.
-            srcDst[i] = FromBits(DspNaNBits);
+            srcDst[i] = std::bit_cast<float>(DspNaNBits);
         }
         else
         {

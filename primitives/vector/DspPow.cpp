@@ -4,7 +4,7 @@
 // gives the IEEE special values. The computation runs with round-to-nearest
 // and gradual underflow whatever the caller set, and the caller's control
 // register is loaded back whole.
-#include <cstring>
+#include <bit>
 
 #include "platform/cpu/cpu.h"
 #include "primitives/vector/DspPowTables.h"
@@ -12,45 +12,21 @@
 
 namespace
 {
-inline uint32_t Bits(float f)
-{
-    uint32_t b;
-    std::memcpy(&b, &f, 4);
-    return b;
-}
-inline float FromBits(uint32_t b)
-{
-    float f;
-    std::memcpy(&f, &b, 4);
-    return f;
-}
-inline uint64_t Bits64(double d)
-{
-    uint64_t b;
-    std::memcpy(&b, &d, 8);
-    return b;
-}
-inline double FromBits64(uint64_t b)
-{
-    double d;
-    std::memcpy(&d, &b, 8);
-    return d;
-}
 inline uint32_t HighWord(double d)
 {
-    return static_cast<uint32_t>(Bits64(d) >> 32);
+    return static_cast<uint32_t>(std::bit_cast<uint64_t>(d) >> 32);
 }
 
-const double Round44 = FromBits64(0x42B0000000000000ull); // 2^44
-const double Ln2 = FromBits64(0x3FE62E42FEFA39EFull);
-const double LnC3 = FromBits64(0x3FD55555555512C8ull);
-const double LnC2 = FromBits64(0xBFDFFFFFFFFFCAAEull);
-const double InvLn2x128 = FromBits64(0x40671547652B82FEull); // 128 / ln 2
-const double Ln2Over128 = FromBits64(0x3F762E42FEFA39EFull);
-const double Shifter = FromBits64(0x4338000000000000ull); // 1.5 * 2^52
-const double OneSixth = FromBits64(0x3FC5555555555555ull);
-const double E23 = FromBits64(0x420226AF33B1FDC1ull); // e^23
-const double OverflowValue = FromBits64(0x7F8000007F800000ull);
+const double Round44 = std::bit_cast<double>(0x42B0000000000000ull); // 2^44
+const double Ln2 = std::bit_cast<double>(0x3FE62E42FEFA39EFull);
+const double LnC3 = std::bit_cast<double>(0x3FD55555555512C8ull);
+const double LnC2 = std::bit_cast<double>(0xBFDFFFFFFFFFCAAEull);
+const double InvLn2x128 = std::bit_cast<double>(0x40671547652B82FEull); // 128 / ln 2
+const double Ln2Over128 = std::bit_cast<double>(0x3F762E42FEFA39EFull);
+const double Shifter = std::bit_cast<double>(0x4338000000000000ull); // 1.5 * 2^52
+const double OneSixth = std::bit_cast<double>(0x3FC5555555555555ull);
+const double E23 = std::bit_cast<double>(0x420226AF33B1FDC1ull); // e^23
+const double OverflowValue = std::bit_cast<double>(0x7F8000007F800000ull);
 constexpr uint32_t FastLimit = 0x4055D55C;   // |t| < 87.33380126953125
 constexpr uint32_t DoubleLimit = 0x4086232B; // |t| < 708.396484375
 constexpr uint32_t MxcsrCareBits = 0xE040;   // DAZ, rounding field, FTZ
@@ -58,20 +34,20 @@ constexpr uint32_t MxcsrClear = 0xFFFF1FBF;
 
 inline double LnTable(int q, int column)
 {
-    return FromBits64(DspPowLnTableBits[q][column]);
+    return std::bit_cast<double>(DspPowLnTableBits[q][column]);
 }
 
 // ln of a positive normal double X, from its table point.
 double Log(double X)
 {
-    const uint64_t bits = Bits64(X);
+    const uint64_t bits = std::bit_cast<uint64_t>(X);
     const int32_t e = static_cast<int32_t>((bits >> 52) & 0x7FF) - 1023;
-    const double m = FromBits64((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
+    const double m = std::bit_cast<double>((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
     const uint32_t b = (static_cast<uint32_t>(bits >> 32) >> 11) & 0x1FF; // top 9 fraction bits
     const int q = static_cast<int>((b + 1) >> 1);
     // c = 1 + q/256 from m: lower fraction bits set so the rounding at 2^-8
     // never meets a tie.
-    const double marked = FromBits64(Bits64(m) | 0x000003FF00000000ull);
+    const double marked = std::bit_cast<double>(std::bit_cast<uint64_t>(m) | 0x000003FF00000000ull);
     const double c = (marked + Round44) - Round44;
     const double r = (m - c) * LnTable(q, 1);
     return (r + (LnC3 * r + LnC2) * r * r) + (static_cast<double>(e) * Ln2 + LnTable(q, 0));
@@ -79,10 +55,10 @@ double Log(double X)
 
 inline bool PassesFastTest(float x, float y, double* t)
 {
-    const uint32_t bx = Bits(x);
+    const uint32_t bx = std::bit_cast<uint32_t>(x);
     if (bx < 0x00800000u || bx > 0x7F7FFFFFu)
         return false;
-    if ((Bits(y) & 0x7FFFFFFFu) > 0x7F800000u)
+    if ((std::bit_cast<uint32_t>(y) & 0x7FFFFFFFu) > 0x7F800000u)
         return false;
     *t = static_cast<double>(y) * Log(static_cast<double>(x));
     return (HighWord(*t) & 0x7FFFFFFFu) <= FastLimit;
@@ -91,13 +67,13 @@ inline bool PassesFastTest(float x, float y, double* t)
 inline float FastExp(double t)
 {
     const double shifted = t * InvLn2x128 + Shifter;
-    const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(Bits64(shifted)));
+    const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(std::bit_cast<uint64_t>(shifted)));
     const int32_t j = n & 127;
     const float u = static_cast<float>(t - static_cast<double>(n) * Ln2Over128);
-    const float scale =
-        FromBits((static_cast<uint32_t>(n) * 65536u + 0x3F800000u) & 0x7F800000u); // 2^k
-    const float hi = FromBits(DspPowExp2Table32Bits[j][0]);
-    const float lo = FromBits(DspPowExp2Table32Bits[j][1]);
+    const float scale = std::bit_cast<float>((static_cast<uint32_t>(n) * 65536u + 0x3F800000u) &
+                                             0x7F800000u); // 2^k
+    const float hi = std::bit_cast<float>(DspPowExp2Table32Bits[j][0]);
+    const float lo = std::bit_cast<float>(DspPowExp2Table32Bits[j][1]);
     return ((u * u * 0.5f + (lo + u)) * hi + hi) * scale;
 }
 
@@ -110,7 +86,7 @@ enum class IntegerKind
 
 IntegerKind IntegerTest(float y)
 {
-    const uint32_t a = Bits(y) & 0x7FFFFFFFu;
+    const uint32_t a = std::bit_cast<uint32_t>(y) & 0x7FFFFFFFu;
     if (a < 0x3F800000u || a >= 0x7F800000u)
         return IntegerKind::NotInteger;
     if (a >= 0x4B800000u)
@@ -130,10 +106,10 @@ constexpr int32_t InvalidException = 19;
 float Special(float x, float y, bool* warn, bool* handled)
 {
     *handled = true;
-    const uint32_t bx = Bits(x), by = Bits(y);
+    const uint32_t bx = std::bit_cast<uint32_t>(x), by = std::bit_cast<uint32_t>(y);
     const uint32_t ax = bx & 0x7FFFFFFFu, ay = by & 0x7FFFFFFFu;
     const bool xNeg = (bx & 0x80000000u) != 0, yNeg = (by & 0x80000000u) != 0;
-    const float inf = FromBits(0x7F800000u), negInf = FromBits(0xFF800000u);
+    const float inf = std::bit_cast<float>(0x7F800000u), negInf = std::bit_cast<float>(0xFF800000u);
     if (ay == 0)
         return 1.0f;
     if (bx == 0x3F800000u)
@@ -187,7 +163,7 @@ float Special(float x, float y, bool* warn, bool* handled)
     {
         *warn = true;
         DspPowRaiseFpException_Gen(InvalidException);
-        return FromBits(DspNaNBits);
+        return std::bit_cast<float>(DspNaNBits);
     }
     *handled = false;
     return 0.0f;
@@ -204,7 +180,7 @@ float Ordinary(float x, float y)
             sign = -1.0;
     }
     double d = 0.0;
-    if ((Bits(x) & 0x7FFFFFFFu) < 0x00800000u)
+    if ((std::bit_cast<uint32_t>(x) & 0x7FFFFFFFu) < 0x00800000u)
     {
         X = X * E23;
         d = 23.0;
@@ -218,13 +194,14 @@ float Ordinary(float x, float y)
     else
     {
         const double shifted = t * InvLn2x128 + Shifter;
-        const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(Bits64(shifted)));
+        const int32_t n =
+            static_cast<int32_t>(static_cast<uint32_t>(std::bit_cast<uint64_t>(shifted)));
         const int32_t j = n & 127;
         const int32_t k = n >> 7;
         const double u = t - static_cast<double>(n) * Ln2Over128;
         const double p = u + (u * OneSixth + 0.5) * u * u;
-        const double S = FromBits64(DspPowExp2Table64[j] |
-                                    (static_cast<uint64_t>(static_cast<uint32_t>(k + 1023)) << 52));
+        const double S = std::bit_cast<double>(
+            DspPowExp2Table64[j] | (static_cast<uint64_t>(static_cast<uint32_t>(k + 1023)) << 52));
         result = S + p * S;
     }
     return static_cast<float>(result * sign);
@@ -285,11 +262,11 @@ void DspPowRaiseFpException_Gen(int32_t code)
     switch (code)
     {
     case 12:
-        a = FromBits64(0x7FEFFFFFFFFFFFFFull);
+        a = std::bit_cast<double>(0x7FEFFFFFFFFFFFFFull);
         sink = a * a;
         break;
     case 17:
-        a = FromBits64(0x0010000000000001ull);
+        a = std::bit_cast<double>(0x0010000000000001ull);
         sink = a * a;
         break;
     case 18:

@@ -19,6 +19,7 @@
 #include <tmmintrin.h>
 #endif
 
+#include <bit>
 #include <cstring>
 
 #include "primitives/core/DspCpu.h"
@@ -830,12 +831,6 @@ template <int L, class Op> DspStatus InPlaceVector(const float* src, float* srcD
     return DspStsNoErr;
 }
 
-inline uint32_t PatternOf(float v)
-{
-    uint32_t p;
-    std::memcpy(&p, &v, 4);
-    return p;
-}
 } // namespace
 
 // ---- interleave: two channels by the level's block kernel, any other count
@@ -899,7 +894,7 @@ DspStatus DSP_LEVEL_NAME(DspZero32f)(float* d, int32_t n)
 }
 DspStatus DSP_LEVEL_NAME(DspSet32f)(float v, float* d, int32_t n)
 {
-    return Fill<DSP_LEVEL>(PatternOf(v), d, n);
+    return Fill<DSP_LEVEL>(std::bit_cast<uint32_t>(v), d, n);
 }
 DspStatus DSP_LEVEL_NAME(DspSet32s)(int32_t v, int32_t* d, int32_t n)
 {

@@ -151,7 +151,7 @@ NTSTATUS CUsbAudioStream::NonDelegatingQueryInterface(REFIID interfaceId, PVOID*
         {&IID_IDrmAudioStream, static_cast<IDrmAudioStream*>(this)},
         {&IID_IUsbStreamContent, static_cast<IDrmAudioStream*>(this)},
         {&IID_CStreamEngine, static_cast<CStreamEngine*>(this)}};
-    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
+    return AnswerControlInterface(entries, interfaceId, object);
 }
 
 // ----------------------------------------------------------------------------

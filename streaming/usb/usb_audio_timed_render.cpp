@@ -105,7 +105,7 @@ template <typename Drop> void RemoveFromList(CPtrList* list, Drop drop)
 NTSTATUS CUsbAudioTimedRender::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
     const ControlInterfaceEntry entries[] = {{&IID_ITimedRender, static_cast<ITimedRender*>(this)}};
-    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUsbAudio1Render::NonDelegatingQueryInterface(interfaceId, object);
 }

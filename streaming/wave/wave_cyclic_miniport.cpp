@@ -104,7 +104,7 @@ NTSTATUS CWaveCyclicMiniport::NonDelegatingQueryInterface(REFIID interfaceId, PV
         {&IID_IMiniportAudioSignalProcessing, static_cast<IMiniportAudioSignalProcessing*>(this)},
         {&IID_IMiniportIdentity, static_cast<IMiniportIdentity*>(this)},
         {&IID_IPowerNotify, static_cast<IPowerNotify*>(this)}};
-    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
+    return AnswerControlInterface(entries, interfaceId, object);
 }
 
 NTSTATUS CWaveCyclicMiniport::Init(PUNKNOWN unknownAdapter, PRESOURCELIST, PPORTWAVECYCLIC port)

@@ -74,7 +74,7 @@ NTSTATUS CWaveCyclicStream::NonDelegatingQueryInterface(REFIID interfaceId, PVOI
         {&IID_IMiniportWaveCyclicStream, static_cast<IMiniportWaveCyclicStream*>(this)},
         {&IID_IDmaChannel, static_cast<IDmaChannel*>(this)},
         {&IID_IDrmAudioStream, static_cast<IDrmAudioStream*>(this)}};
-    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
+    return AnswerControlInterface(entries, interfaceId, object);
 }
 
 NTSTATUS CWaveCyclicStream::Init(CWaveCyclicMiniport* miniport, ULONG pin, BOOLEAN capture,

@@ -104,34 +104,40 @@ std::vector<std::string>& PowerLog()
 }
 
 // ----------------------------------------------------------------------------
-PowerTestAdapter::PowerTestAdapter() = default;
-PowerTestAdapter::~PowerTestAdapter() = default;
+PowerAsioHost::PowerAsioHost(PowerTestAdapter* adapter)
+    : CAdapterAsioHost(adapter), m_Adapter(adapter)
+{
+}
 
-NTSTATUS PowerTestAdapter::AsioStart()
+NTSTATUS PowerAsioHost::AsioStart()
 {
     PowerLog().push_back("asio start");
-    if (StartDelayMs != 0)
+    if (m_Adapter->StartDelayMs != 0)
     {
         LARGE_INTEGER delay;
-        delay.QuadPart = -(LONGLONG)StartDelayMs * 10000;
+        delay.QuadPart = -(LONGLONG)m_Adapter->StartDelayMs * 10000;
         KeDelayExecutionThread(KernelMode, FALSE, &delay);
     }
-    SetAsioRunning(1);
+    m_Adapter->GetAsioSession().SetRunning(true);
     return STATUS_SUCCESS;
 }
 
-NTSTATUS PowerTestAdapter::AsioStop()
+NTSTATUS PowerAsioHost::AsioStop()
 {
     PowerLog().push_back("asio stop");
-    SetAsioRunning(0);
+    m_Adapter->GetAsioSession().SetRunning(false);
     return STATUS_SUCCESS;
 }
 
-void PowerTestAdapter::ResetAsioRings(PKEVENT bufferSwitchEvent)
+void PowerAsioHost::ResetAsioRings(PKEVENT bufferSwitchEvent)
 {
     PowerLog().push_back("reset rings");
     m_RingEvent = bufferSwitchEvent;
 }
+
+// ----------------------------------------------------------------------------
+PowerTestAdapter::PowerTestAdapter() : PowerAsioHostHolder(this), CAdapterCommon(&AsioHost) {}
+PowerTestAdapter::~PowerTestAdapter() = default;
 
 NTSTATUS PowerTestAdapter::AsioStopStreaming(PFILE_OBJECT, PIRP request)
 {
@@ -148,7 +154,7 @@ NTSTATUS PowerTestAdapter::AsioStopStreaming(PFILE_OBJECT, PIRP request)
         if (GetAsioPowerDownMark() != 0)
             SetAsioPowerDownMark(0);
         else if (GetAsioRunning() != 0)
-            AsioStop();
+            AsioHost.AsioStop();
         status = StopStatus;
     }
     GetAsioLock().Unlock();

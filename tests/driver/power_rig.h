@@ -4,8 +4,8 @@
 // for the idle-notification request (pass it on, keep it, answer it at once);
 // the filter also takes device-control requests on files opened on it and
 // hands them to the adapter's ASIO stop, as the dispatcher would. The ASIO
-// streaming that the power changes stop and restart is recorded by the
-// adapter double.
+// streaming that the power changes stop and restart is recorded by the link
+// the adapter's session is given.
 #pragma once
 
 #include <memory>
@@ -19,32 +19,56 @@
 // "asio stop", "reset rings", "stop held", "stop refused", "stop streaming".
 std::vector<std::string>& PowerLog();
 
-// The adapter with the ASIO streaming recorded: start and stop set and clear
-// the running flag, the stop operation keeps its request while the device is
-// not in D0 and otherwise stops streaming as the ASIO code does.
-class PowerTestAdapter : public CAdapterCommon
+class PowerTestAdapter;
+
+// The adapter's ASIO link with the streaming recorded: start and stop set and
+// clear the session's running flag, the rings keep only their event.
+class PowerAsioHost final : public CAdapterAsioHost
+{
+  public:
+    explicit PowerAsioHost(PowerTestAdapter* adapter);
+
+    NTSTATUS AsioStart() override;
+    NTSTATUS AsioStop() override;
+    void ResetAsioRings(PKEVENT bufferSwitchEvent) override;
+
+    PKEVENT LastRingEvent() const { return m_RingEvent; }
+
+  private:
+    PowerTestAdapter* m_Adapter;
+    PKEVENT m_RingEvent = nullptr;
+};
+
+// Built before the adapter and gone after it, as the adapter asks of the link
+// it is given.
+struct PowerAsioHostHolder
+{
+    explicit PowerAsioHostHolder(PowerTestAdapter* adapter) : AsioHost(adapter) {}
+    PowerAsioHost AsioHost;
+};
+
+// The adapter with its session on the recording link; the stop operation
+// keeps its request while the device is not in D0 and otherwise stops
+// streaming as the ASIO code does.
+class PowerTestAdapter : private PowerAsioHostHolder, public CAdapterCommon
 {
   public:
     PowerTestAdapter();
     ~PowerTestAdapter() override;
 
-    NTSTATUS AsioStart() override;
-    NTSTATUS AsioStop() override;
-    void ResetAsioRings(PKEVENT bufferSwitchEvent) override;
     STDMETHODIMP AsioStopStreaming(PFILE_OBJECT fileObject, PIRP request) override;
 
     // Streaming runs for an owner with this buffer-switch event.
     void StartStreaming(AsioClientRecord* owner);
+    // The link the ASIO session stops and starts the streaming through.
+    PowerAsioHost& RecordedAsio() { return AsioHost; }
     bool IsAsioRunning() const { return GetAsioRunning() != 0; }
     bool IsPowerDownMarked() const { return GetAsioPowerDownMark() != 0; }
-    PKEVENT LastRingEvent() const { return m_RingEvent; }
+    PKEVENT LastRingEvent() const { return AsioHost.LastRingEvent(); }
 
     // A start that takes this long (the streams are slow to come back).
     ULONG StartDelayMs = 0;
     NTSTATUS StopStatus = STATUS_SUCCESS;
-
-  private:
-    PKEVENT m_RingEvent = nullptr;
 };
 
 // How the filter answers the idle-notification request.

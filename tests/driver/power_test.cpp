@@ -60,7 +60,7 @@ TEST(Power, StreamingStopsOnLeavingD0AndRestartsOnReturn)
 
     // Streaming that was not running is not started by a return to D0.
     PowerLog().clear();
-    rig.Adapter()->AsioStop();
+    rig.Adapter()->RecordedAsio().AsioStop();
     EXPECT_EQ(STATUS_SUCCESS, rig.SetDevicePower(PowerDeviceD2));
     EXPECT_EQ(STATUS_SUCCESS, rig.SetDevicePower(PowerDeviceD0));
     EXPECT_EQ(Log{"asio stop"}, PowerLog());

@@ -42,7 +42,7 @@ NTSTATUS EffectUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* obje
 {
     const ControlInterfaceEntry entries[] = {
         {&IID_IUnitBooleanRequests, static_cast<IUnitBooleanRequests*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
 }

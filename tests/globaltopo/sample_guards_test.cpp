@@ -5,20 +5,13 @@
 
 #include <cfloat>
 #include <cmath>
-#include <cstring>
+#include <bit>
 
 #include "globaltopo/common/SampleGuards.h"
 #include "platform/cpu/cpu.h"
 
 namespace
 {
-uint32_t Bits(float f)
-{
-    uint32_t b;
-    std::memcpy(&b, &f, sizeof(b));
-    return b;
-}
-
 struct GuardCase
 {
     float value;
@@ -57,13 +50,18 @@ TEST(SampleGuards, FourLanesKeepExactlyWhatOneLaneKeeps)
             _mm_storeu_ps(finite, FiniteOrZero(v));
             _mm_storeu_ps(normal, NormalOrZero(v));
             _mm_storeu_ps(both, FiniteNormalOrZero(v));
-            EXPECT_EQ(Bits(FiniteOrZero(c.value)), c.finite ? Bits(c.value) : 0u);
-            EXPECT_EQ(Bits(NormalOrZero(c.value)), c.normal ? Bits(c.value) : 0u);
+            EXPECT_EQ(std::bit_cast<uint32_t>(FiniteOrZero(c.value)),
+                      c.finite ? std::bit_cast<uint32_t>(c.value) : 0u);
+            EXPECT_EQ(std::bit_cast<uint32_t>(NormalOrZero(c.value)),
+                      c.normal ? std::bit_cast<uint32_t>(c.value) : 0u);
             for (const int lane : {0, 2})
             {
-                EXPECT_EQ(Bits(finite[lane]), Bits(FiniteOrZero(c.value)));
-                EXPECT_EQ(Bits(normal[lane]), Bits(NormalOrZero(c.value)));
-                EXPECT_EQ(Bits(both[lane]), c.finite && c.normal ? Bits(c.value) : 0u);
+                EXPECT_EQ(std::bit_cast<uint32_t>(finite[lane]),
+                          std::bit_cast<uint32_t>(FiniteOrZero(c.value)));
+                EXPECT_EQ(std::bit_cast<uint32_t>(normal[lane]),
+                          std::bit_cast<uint32_t>(NormalOrZero(c.value)));
+                EXPECT_EQ(std::bit_cast<uint32_t>(both[lane]),
+                          c.finite && c.normal ? std::bit_cast<uint32_t>(c.value) : 0u);
             }
             EXPECT_EQ(finite[1], -2.0f);
             EXPECT_EQ(normal[3], 1.0f);

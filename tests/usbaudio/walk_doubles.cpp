@@ -121,7 +121,7 @@ NTSTATUS FakeUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object
         {&IID_IUnitBooleanRequests, static_cast<IUnitBooleanRequests*>(this)},
         {&IID_IUnitRangedRequests, static_cast<IUnitRangedRequests*>(this)},
         {&IID_ISelectorControl, static_cast<ISelectorControl*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 3, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
 }

@@ -190,7 +190,7 @@ NTSTATUS CChipModelFeatureUnit::NonDelegatingQueryInterface(REFIID interfaceId, 
     const ControlInterfaceEntry entries[] = {
         {&IID_IUnitBooleanRequests, static_cast<IUnitBooleanRequests*>(this)},
         {&IID_IUnitRangedRequests, static_cast<IUnitRangedRequests*>(this)}};
-    if (NT_SUCCESS(AnswerControlInterface(entries, 2, interfaceId, object)))
+    if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);
 }

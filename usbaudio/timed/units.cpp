@@ -246,7 +246,7 @@ NTSTATUS CTimedForcedMuteFeatureUnit::NonDelegatingQueryInterface(REFIID interfa
 {
     const ControlInterfaceEntry entries[] = {
         {&IID_ITimedForcedMute, static_cast<ITimedForcedMute*>(this)}};
-    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, 1, interfaceId, object)))
+    if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CTimedGainFeatureUnit::NonDelegatingQueryInterface(interfaceId, object);
 }

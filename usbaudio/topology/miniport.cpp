@@ -118,7 +118,7 @@ NTSTATUS CTopologyMiniport::NonDelegatingQueryInterface(REFIID interfaceId, PVOI
         {&IID_IMiniportTopology, static_cast<IMiniportTopology*>(this)},
         {&IID_IPowerNotify, static_cast<IPowerNotify*>(this)},
         {&IID_IMiniportIdentity, static_cast<IMiniportIdentity*>(this)}};
-    return AnswerControlInterface(entries, ARRAYSIZE(entries), interfaceId, object);
+    return AnswerControlInterface(entries, interfaceId, object);
 }
 
 CTopologyMiniport* CTopologyMiniport::From(PUNKNOWN majorTarget)

@@ -39,8 +39,8 @@ inline float VmDivExact(float x, float y, int32_t& flag)
         return y / x;
     flag = 1;
     if (y > 0.0f)
-        return VmFloat(0x7F800000u);
-    return VmFloat(y < 0.0f ? 0xFF800000u : 0x7FC00000u);
+        return std::bit_cast<float>(0x7F800000u);
+    return std::bit_cast<float>(y < 0.0f ? 0xFF800000u : 0x7FC00000u);
 }
 
 inline __m128 VmDivLanes(__m128 x, __m128 y, int32_t& flag)

@@ -41,8 +41,8 @@ struct VmIntRegime
     static VmIntRegime For(int32_t sf)
     {
         if (sf >= 0)
-            return {sf, 0, VmFloat(0x38000000u)};
-        return {0, -sf, VmFloat(static_cast<uint32_t>(-sf + 112) << 23)};
+            return {sf, 0, std::bit_cast<float>(0x38000000u)};
+        return {0, -sf, std::bit_cast<float>(static_cast<uint32_t>(-sf + 112) << 23)};
     }
 };
 
@@ -220,8 +220,8 @@ inline void VmDivConstKernel16scScaled(const int32_t* src, int32_t value, int32_
 template <class T>
 void VmDivConstScaled(const T* src, T value, T* d, int32_t len, int32_t sf, int32_t lo, int32_t hi)
 {
-    const float f =
-        VmFloat(0x3F800000u - (static_cast<uint32_t>(sf) << 23)) / static_cast<float>(value);
+    const float f = std::bit_cast<float>(0x3F800000u - (static_cast<uint32_t>(sf) << 23)) /
+                    static_cast<float>(value);
     for (int32_t i = 0; i < len; ++i)
     {
         const float p = static_cast<float>(src[i]) * f;

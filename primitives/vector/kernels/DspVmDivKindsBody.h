@@ -16,7 +16,7 @@ inline double VmDiv64Exact(double x, double y, int32_t& flag)
     if (x == 0.0)
     {
         flag = 1;
-        return y * VmDouble64(0x7FF8000000000000u);
+        return y * std::bit_cast<double>(0x7FF8000000000000u);
     }
     return y / x;
 }
@@ -137,7 +137,7 @@ inline double VmDiv64fcInverse(double mag, int32_t& flag)
     if (mag == 0.0)
     {
         flag = 1;
-        mag = VmDouble64(0x7FF8000000000000u);
+        mag = std::bit_cast<double>(0x7FF8000000000000u);
     }
     return 1.0 / mag;
 }
@@ -179,7 +179,8 @@ inline int32_t VmDivKernel64fc(const double* a, const double* b, double* d, int3
 // ---- scaled 32-bit integers
 inline double VmPow2Neg(int32_t scaleFactor)
 {
-    return VmDouble64(static_cast<uint64_t>(1023 - static_cast<int64_t>(scaleFactor)) << 52);
+    return std::bit_cast<double>(static_cast<uint64_t>(1023 - static_cast<int64_t>(scaleFactor))
+                                 << 52);
 }
 
 // Rounds to nearest in the caller's mode after clamping to [lo, hi].

@@ -73,11 +73,11 @@ inline __m128 VmExpBlock(__m128 x, int& special)
 // for a positive quiet NaN.
 inline float VmExpSpecial(float x, float computed)
 {
-    const uint32_t b = VmBits(x);
-    if (x <= VmFloat(VmExpTable[11][0]))
+    const uint32_t b = std::bit_cast<uint32_t>(x);
+    if (x <= std::bit_cast<float>(VmExpTable[11][0]))
         return 0.0f;
     if (static_cast<int32_t>(b) >= static_cast<int32_t>(VmExpTable[10][0]))
-        return VmFloat((b & 0x7FC00000u) == 0x7FC00000u ? 0x7FC00000u : 0x7F800000u);
+        return std::bit_cast<float>((b & 0x7FC00000u) == 0x7FC00000u ? 0x7FC00000u : 0x7F800000u);
     return computed;
 }
 

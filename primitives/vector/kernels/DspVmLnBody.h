@@ -185,19 +185,20 @@ template <class In, class Out> Out VmLnSpecial(In x, float y, int64_t& code)
 {
     if constexpr (std::is_same_v<Out, float>)
     {
-        const int32_t b = static_cast<int32_t>(VmBits(x));
+        const int32_t b = static_cast<int32_t>(std::bit_cast<uint32_t>(x));
         if (b == 0)
         {
             VmLnNote(code, 2);
-            return VmFloat(0xFF800000u);
+            return std::bit_cast<float>(0xFF800000u);
         }
         if (b < 0)
         {
             VmLnNote(code, 4);
-            return VmFloat(0xFFC00000u);
+            return std::bit_cast<float>(0xFFC00000u);
         }
         if (b >= 0x7F800000) // +Inf stays, NaNs come back quiet
-            return VmFloat(static_cast<uint32_t>(b) | (b > 0x7F800000 ? 0x00400000u : 0u));
+            return std::bit_cast<float>(static_cast<uint32_t>(b) |
+                                        (b > 0x7F800000 ? 0x00400000u : 0u));
         if (b < 0x00800000)
             return VmLnDenormal(x);
         return y; // normal numbers far from 1
@@ -396,7 +397,7 @@ inline int64_t VmLnKernelOut32f(const float* src, float* dst, int64_t len, uint8
 // the multiplier times ln 2, four lanes each.
 inline float VmLnMultiplier(int32_t scaleFactor)
 {
-    return VmFloat(0x3F800000u - (static_cast<uint32_t>(scaleFactor) << 23));
+    return std::bit_cast<float>(0x3F800000u - (static_cast<uint32_t>(scaleFactor) << 23));
 }
 
 inline VmLnScale VmLnHeader(float multiplier, uint8_t* work)
@@ -608,19 +609,19 @@ inline __m128d VmLn64Core(__m128d x, int32_t bias)
 
 inline double VmLn64Special(double x, int64_t& code)
 {
-    const uint64_t b = VmBits64(x);
+    const uint64_t b = std::bit_cast<uint64_t>(x);
     if (static_cast<int64_t>(b) < 0)
     {
         VmLnNote(code, 4);
-        return VmDouble64(0xFFF8000000000000u);
+        return std::bit_cast<double>(0xFFF8000000000000u);
     }
     if (b == 0)
     {
         VmLnNote(code, 2);
-        return VmDouble64(0xFFF0000000000000u);
+        return std::bit_cast<double>(0xFFF0000000000000u);
     }
     if (b >= 0x7FF0000000000000u) // +Inf stays, NaNs come back quiet
-        return VmDouble64(b == 0x7FF0000000000000u ? b : b | 0x0008000000000000u);
+        return std::bit_cast<double>(b == 0x7FF0000000000000u ? b : b | 0x0008000000000000u);
     const __m128d scaled = _mm_mul_pd(_mm_set1_pd(x), _mm_set1_pd(18014398509481984.0)); // 2^54
     return _mm_cvtsd_f64(VmLn64Core(scaled, 1023 + 54));
 }

@@ -8,6 +8,7 @@
 #include <pmmintrin.h>
 
 #include <cstdint>
+#include <bit>
 #include <cstring>
 
 // For the loop helpers of a kernel that takes its state by reference: once
@@ -19,34 +20,6 @@ namespace
 inline uintptr_t VmAddr(const void* p)
 {
     return reinterpret_cast<uintptr_t>(p);
-}
-
-inline uint32_t VmBits(float f)
-{
-    uint32_t b;
-    std::memcpy(&b, &f, 4);
-    return b;
-}
-
-inline float VmFloat(uint32_t b)
-{
-    float f;
-    std::memcpy(&f, &b, 4);
-    return f;
-}
-
-inline uint64_t VmBits64(double d)
-{
-    uint64_t b;
-    std::memcpy(&b, &d, 8);
-    return b;
-}
-
-inline double VmDouble64(uint64_t b)
-{
-    double d;
-    std::memcpy(&d, &b, 8);
-    return d;
 }
 
 inline __m128 VmSplat(uint32_t bits)

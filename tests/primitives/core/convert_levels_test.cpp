@@ -28,7 +28,7 @@ std::vector<float> SweepInputs()
     std::vector<float> v = FloatInputs();
     for (uint32_t bits : {0xFFC00000u, 0x7FFFFFFFu, 0xFF800001u, 0x80000001u, 0x807FFFFFu,
                           0x4F000000u, 0xCF000001u, 0x46FFFE00u, 0x3EFFFFFFu, 0xBEFFFFFFu})
-        v.push_back(FromBits(bits));
+        v.push_back(std::bit_cast<float>(bits));
     return v;
 }
 
@@ -192,16 +192,20 @@ TEST_F(LevelSweep, IntegersToFloatMatchTheReferenceAtEveryLevel)
                 {
                     ASSERT_EQ(0, DspConvert16sTo32fScaled(s16, out, len, sf));
                     for (int i = 0; i < len; ++i)
-                        ASSERT_EQ(BitsOf(Ref16sTo32f(s16[i], sf)), BitsOf(out[i]))
+                        ASSERT_EQ(std::bit_cast<uint32_t>(Ref16sTo32f(s16[i], sf)),
+                                  std::bit_cast<uint32_t>(out[i]))
                             << "level " << level << " sf " << sf;
                     ASSERT_EQ(0, DspConvert32sTo32fScaled(s32, out, len, sf));
                     for (int i = 0; i < len; ++i)
-                        ASSERT_EQ(BitsOf(Ref32sTo32f(s32[i], sf)), BitsOf(out[i]))
+                        ASSERT_EQ(std::bit_cast<uint32_t>(Ref32sTo32f(s32[i], sf)),
+                                  std::bit_cast<uint32_t>(out[i]))
                             << "level " << level << " sf " << sf;
                 }
                 ASSERT_EQ(0, DspConvert32sTo32f(s32, out, len));
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(BitsOf(Ref32sTo32f(s32[i], 0)), BitsOf(out[i])) << level;
+                    ASSERT_EQ(std::bit_cast<uint32_t>(Ref32sTo32f(s32[i], 0)),
+                              std::bit_cast<uint32_t>(out[i]))
+                        << level;
                 for (int byte = 0; byte < 16; byte += 5)
                 {
                     const uint8_t* s24 = in.s24.data() + byte + k / 4;

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -15,20 +16,6 @@ namespace
 {
 const float Inf = std::numeric_limits<float>::infinity();
 const float NaN = std::numeric_limits<float>::quiet_NaN();
-
-float FromBits(uint32_t b)
-{
-    float f;
-    memcpy(&f, &b, 4);
-    return f;
-}
-
-uint32_t BitsOf(float f)
-{
-    uint32_t b;
-    memcpy(&b, &f, 4);
-    return b;
-}
 
 // ---- references
 double RoundHalfEven(double v)
@@ -173,7 +160,7 @@ std::vector<float> FloatInputs()
                             0.49999997f,  -0.49999997f,
                             0.99999994f,  1.0f,
                             -1.0f,        1e-40f,
-                            -1e-30f,      FromBits(0x7F800001),
+                            -1e-30f,      std::bit_cast<float>(0x7F800001),
                             1e30f,        4194304.5f};
     std::mt19937 rng(12345);
     std::uniform_real_distribution<float> unit(-1.2f, 1.2f);
@@ -210,7 +197,7 @@ inline int16_t Saturate16(int32_t v)
 
 inline bool BitsAbove(float v, uint32_t limit)
 {
-    return static_cast<int32_t>(BitsOf(v)) > static_cast<int32_t>(limit);
+    return static_cast<int32_t>(std::bit_cast<uint32_t>(v)) > static_cast<int32_t>(limit);
 }
 
 // Round modes 0 and 1: the product clamped from above at 32767 (a NaN takes

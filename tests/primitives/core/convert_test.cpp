@@ -104,18 +104,23 @@ TEST(ConvertToFloat, SweepMatchesReferencesAtEveryLengthAndAlignment)
                 ASSERT_EQ(0, DspConvert16sTo32fScaled(s16.data(), out, len, sf));
                 ASSERT_TRUE(d.GuardsIntact());
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(BitsOf(Ref16sTo32f(s16[i], sf)), BitsOf(out[i])) << sf;
+                    ASSERT_EQ(std::bit_cast<uint32_t>(Ref16sTo32f(s16[i], sf)),
+                              std::bit_cast<uint32_t>(out[i]))
+                        << sf;
                 ASSERT_EQ(0, DspConvert32sTo32fScaled(s32.data(), out, len, sf));
                 ASSERT_TRUE(d.GuardsIntact());
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(BitsOf(Ref32sTo32f(s32[i], sf)), BitsOf(out[i])) << sf;
+                    ASSERT_EQ(std::bit_cast<uint32_t>(Ref32sTo32f(s32[i], sf)),
+                              std::bit_cast<uint32_t>(out[i]))
+                        << sf;
             }
             Guarded d(4u * len, static_cast<size_t>(offset));
             auto* out = reinterpret_cast<float*>(d.Data());
             ASSERT_EQ(0, DspConvert32sTo32f(s32.data(), out, len));
             ASSERT_TRUE(d.GuardsIntact());
             for (int i = 0; i < len; ++i)
-                ASSERT_EQ(BitsOf(Ref32sTo32f(s32[i], 0)), BitsOf(out[i]));
+                ASSERT_EQ(std::bit_cast<uint32_t>(Ref32sTo32f(s32[i], 0)),
+                          std::bit_cast<uint32_t>(out[i]));
             for (int srcOffset = 0; srcOffset < 16; srcOffset += 5)
             {
                 ASSERT_EQ(0, DspConvert24sTo32f(s24.data() + srcOffset, out, len));
@@ -525,7 +530,8 @@ TEST(Convert24, DeinterleavedFullScaleMatchesTheExactQuotientPerChannel)
             for (int c = 0; c < channels; ++c)
             {
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(BitsOf(FullScaleOf(src + 3 * (i * channels + c))), BitsOf(out[c][i]))
+                    ASSERT_EQ(std::bit_cast<uint32_t>(FullScaleOf(src + 3 * (i * channels + c))),
+                              std::bit_cast<uint32_t>(out[c][i]))
                         << channels << " channels, len " << len << ", frame " << i;
                 ASSERT_EQ(-3.0f, out[c].back());
             }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -36,13 +37,6 @@ Sizes QuerySizes(int32_t order, int32_t flag = 2)
     EXPECT_EQ(DspFftSpecSizeR32f_Gen(order, flag, 0, &s.spec, &s.init, &s.work), DspStsNoErr)
         << order;
     return s;
-}
-
-uint32_t FloatBits(float f)
-{
-    uint32_t u;
-    memcpy(&u, &f, 4);
-    return u;
 }
 
 size_t Offset(const void* rec, const void* p)
@@ -231,8 +225,8 @@ TEST(FftSpecInit, ErrorsAndKindWord)
 
 TEST(FftSpecTables, BuiltInSineTable)
 {
-    EXPECT_EQ(FloatBits(DspFftSineTable1024[0]), 0u);
-    EXPECT_EQ(FloatBits(DspFftSineTable1024[128]), 0x3F3504F3u);
+    EXPECT_EQ(std::bit_cast<uint32_t>(DspFftSineTable1024[0]), 0u);
+    EXPECT_EQ(std::bit_cast<uint32_t>(DspFftSineTable1024[128]), 0x3F3504F3u);
     EXPECT_EQ(DspFftSineTable1024[256], 1.0f);
     for (int i = 0; i <= 256; ++i)
     {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
+#include <bit>
 #include <limits>
 #include <vector>
 
@@ -14,18 +14,12 @@
 
 namespace
 {
-uint32_t Bits(float f)
-{
-    uint32_t b;
-    std::memcpy(&b, &f, 4);
-    return b;
-}
-
 // NaN payloads are not part of the result (which NaN wins an add of two is up
 // to the instruction's operand order); every other value must match in bits.
 bool SameResult(float a, float b)
 {
-    return Bits(a) == Bits(b) || (std::isnan(a) && std::isnan(b));
+    return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b) ||
+           (std::isnan(a) && std::isnan(b));
 }
 
 float Definition(const float* taps, int32_t n, const float* s)
@@ -83,8 +77,10 @@ TEST_P(FirDirectKernel, MatchesDefinitionBitForBit)
                 std::vector<float> y(static_cast<size_t>(count + 6), -7.0f);
                 const float* s = x.data() + 4 + so; // output t reads s[t ..]
                 DspFirDirectOutputs32f(h.data(), n, s - first, y.data(), first, first + count);
-                EXPECT_EQ(Bits(y[static_cast<size_t>(first - 1)]), Bits(-7.0f));
-                EXPECT_EQ(Bits(y[static_cast<size_t>(first + count)]), Bits(-7.0f));
+                EXPECT_EQ(std::bit_cast<uint32_t>(y[static_cast<size_t>(first - 1)]),
+                          std::bit_cast<uint32_t>(-7.0f));
+                EXPECT_EQ(std::bit_cast<uint32_t>(y[static_cast<size_t>(first + count)]),
+                          std::bit_cast<uint32_t>(-7.0f));
                 for (int32_t t = 0; t < count; ++t)
                 {
                     const float want = Definition(h.data(), n, s + t);

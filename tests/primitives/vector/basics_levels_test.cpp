@@ -21,7 +21,7 @@ const uint32_t SpecialBits[] = {0x7FC00001u, 0xFFA00002u, 0x7F800000u, 0xFF80000
 float Element(int which, int i)
 {
     if ((i + 3 * which) % 5 == 0)
-        return FromBits(SpecialBits[(i / 5 + which) % std::size(SpecialBits)]);
+        return std::bit_cast<float>(SpecialBits[(i / 5 + which) % std::size(SpecialBits)]);
     return static_cast<float>((i * 37 + which * 11) % 23 - 11) * 0.173f;
 }
 
@@ -90,11 +90,14 @@ TEST(VectorBasicsLevels, ArithmeticMatchesTheElementReferenceAtEveryLevel)
                         ASSERT_TRUE(a.GuardsIntact() && b.GuardsIntact());
                         for (int i = 0; i < len; ++i)
                         {
-                            ASSERT_EQ(BitsOf(r.expected(value, Element(0, i), Element(1, i))),
-                                      BitsOf(a[i]))
+                            ASSERT_EQ(std::bit_cast<uint32_t>(
+                                          r.expected(value, Element(0, i), Element(1, i))),
+                                      std::bit_cast<uint32_t>(a[i]))
                                 << r.name << " level " << level << " value " << value << " len "
                                 << len << " k " << k << " i " << i;
-                            ASSERT_EQ(BitsOf(Element(1, i)), BitsOf(b[i])) << r.name;
+                            ASSERT_EQ(std::bit_cast<uint32_t>(Element(1, i)),
+                                      std::bit_cast<uint32_t>(b[i]))
+                                << r.name;
                         }
                     }
             }

@@ -34,12 +34,12 @@ TEST(VectorBasics, ZeroSetCopyWriteExactlyLenElementsAtEveryAlignment)
                 ASSERT_EQ(0, DspZero32f(d.Data(), len));
                 ASSERT_TRUE(d.GuardsIntact()) << level << " " << len << " " << off;
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(0u, BitsOf(d[i]));
+                    ASSERT_EQ(0u, std::bit_cast<uint32_t>(d[i]));
 
                 ASSERT_EQ(0, DspSet32f(-0.0f, d.Data(), len));
                 ASSERT_TRUE(d.GuardsIntact());
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(0x80000000u, BitsOf(d[i]));
+                    ASSERT_EQ(0x80000000u, std::bit_cast<uint32_t>(d[i]));
 
                 for (size_t srcOff = 0; srcOff < 16; srcOff += 4)
                 {
@@ -142,7 +142,8 @@ TEST(VectorBasics, FillOfAHalfAlignedDestination)
             decltype(&DspSet32s_Gen)
                 const fills[4] = {DspSet32s_Gen, DspSet32s_Sse3, DspSet32s_Ssse3, DspSet32s_Sse4};
             ASSERT_EQ(0, fills[level](0x11223344, reinterpret_cast<int32_t*>(p), len));
-            ASSERT_EQ(0, DspSet32f(FromBits(0x11223344), reinterpret_cast<float*>(p), len));
+            ASSERT_EQ(
+                0, DspSet32f(std::bit_cast<float>(0x11223344), reinterpret_cast<float*>(p), len));
             for (int i = 0; i < len; ++i)
             {
                 int32_t v;
@@ -166,7 +167,7 @@ TEST(VectorBasics, ConstantShortcuts)
         EXPECT_EQ(Inf, v[1]);
         ASSERT_EQ(0, DspMulConstInPlace32f(-0.0f, v, 3));
         for (float x : v)
-            EXPECT_EQ(0u, BitsOf(x)) << level;
+            EXPECT_EQ(0u, std::bit_cast<uint32_t>(x)) << level;
 
         float w[12] = {NaN, Inf, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
         ASSERT_EQ(0, DspMulConst32f(w, 1.0f, w, 12));
@@ -175,13 +176,13 @@ TEST(VectorBasics, ConstantShortcuts)
         float z[12];
         ASSERT_EQ(0, DspMulConst32f(w, 0.0f, z, 12));
         for (float x : z)
-            EXPECT_EQ(0u, BitsOf(x));
+            EXPECT_EQ(0u, std::bit_cast<uint32_t>(x));
 
         float a[2] = {-0.0f, 1.0f};
         ASSERT_EQ(0, DspAddConstInPlace32f(0.0f, a, 2));
-        EXPECT_EQ(0x80000000u, BitsOf(a[0]));
+        EXPECT_EQ(0x80000000u, std::bit_cast<uint32_t>(a[0]));
         ASSERT_EQ(0, DspAddConstInPlace32f(-0.0f, a, 2));
-        EXPECT_EQ(0x80000000u, BitsOf(a[0]));
+        EXPECT_EQ(0x80000000u, std::bit_cast<uint32_t>(a[0]));
     }
 }
 
@@ -209,11 +210,11 @@ TEST(VectorBasics, DivideByConstant)
         }
         ASSERT_EQ(0, DspDivConstInPlace32f(3.0f, w, 13));
         for (int i = 0; i < 13; ++i)
-            EXPECT_EQ(BitsOf(expected[i]), BitsOf(w[i]));
+            EXPECT_EQ(std::bit_cast<uint32_t>(expected[i]), std::bit_cast<uint32_t>(w[i]));
         EXPECT_TRUE(differs);
         ASSERT_EQ(0, DspDivConstInPlace32f(Inf, w, 13));
         for (float x : w)
-            EXPECT_EQ(0u, BitsOf(x));
+            EXPECT_EQ(0u, std::bit_cast<uint32_t>(x));
         ASSERT_EQ(0, DspDivConstInPlace32f(NaN, w, 13));
         for (float x : w)
             EXPECT_TRUE(std::isnan(x));
@@ -236,20 +237,24 @@ TEST(VectorBasics, ArithmeticLoopsMatchSinglePrecisionReference)
                 }
                 ASSERT_EQ(0, DspMulConstInPlace32f(0.77f, a.Data(), len));
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(BitsOf(Sample(i) * 0.37f * 0.77f), BitsOf(a[i]));
+                    ASSERT_EQ(std::bit_cast<uint32_t>(Sample(i) * 0.37f * 0.77f),
+                              std::bit_cast<uint32_t>(a[i]));
                 ASSERT_EQ(0, DspAddConstInPlace32f(3.25f, a.Data(), len));
                 ASSERT_EQ(0, DspAddInPlace32f(b.Data(), a.Data(), len));
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(BitsOf(Sample(i + 5) * 1.3f + (Sample(i) * 0.37f * 0.77f + 3.25f)),
-                              BitsOf(a[i]));
+                    ASSERT_EQ(std::bit_cast<uint32_t>(Sample(i + 5) * 1.3f +
+                                                      (Sample(i) * 0.37f * 0.77f + 3.25f)),
+                              std::bit_cast<uint32_t>(a[i]));
                 ASSERT_EQ(0, DspMulInPlace32f(b.Data(), a.Data(), len));
                 GuardedFloats c(len, off);
                 ASSERT_EQ(0, DspMulConst32f(b.Data(), -1.5f, c.Data(), len));
                 for (int i = 0; i < len; ++i)
                 {
                     const float sum = Sample(i + 5) * 1.3f + (Sample(i) * 0.37f * 0.77f + 3.25f);
-                    ASSERT_EQ(BitsOf(Sample(i + 5) * 1.3f * sum), BitsOf(a[i]));
-                    ASSERT_EQ(BitsOf(Sample(i + 5) * 1.3f * -1.5f), BitsOf(c[i]));
+                    ASSERT_EQ(std::bit_cast<uint32_t>(Sample(i + 5) * 1.3f * sum),
+                              std::bit_cast<uint32_t>(a[i]));
+                    ASSERT_EQ(std::bit_cast<uint32_t>(Sample(i + 5) * 1.3f * -1.5f),
+                              std::bit_cast<uint32_t>(c[i]));
                 }
                 ASSERT_TRUE(a.GuardsIntact() && b.GuardsIntact() && c.GuardsIntact());
             }

@@ -8,7 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <complex>
-#include <cstring>
+#include <bit>
 #include <limits>
 #include <vector>
 
@@ -16,13 +16,6 @@
 
 namespace
 {
-uint64_t Bits64(double d)
-{
-    uint64_t b;
-    std::memcpy(&b, &d, 8);
-    return b;
-}
-
 struct Level
 {
     decltype(&DspDivKernel64f_Sse3) div64f;
@@ -73,8 +66,8 @@ TEST(DivKinds, DoubleQuotients)
                 for (int i = 0; i < len; ++i)
                 {
                     const double exact = y[i] / x[i];
-                    const uint64_t b = Bits64(q[start + i]);
-                    ASSERT_TRUE(b == Bits64(exact) || (b & 3) == 0) << i;
+                    const uint64_t b = std::bit_cast<uint64_t>(q[start + i]);
+                    ASSERT_TRUE(b == std::bit_cast<uint64_t>(exact) || (b & 3) == 0) << i;
                     ASSERT_NEAR(exact, q[start + i], std::fabs(exact) * 8 * DBL_EPSILON);
                 }
                 ASSERT_EQ(42.0, q[start + len]);

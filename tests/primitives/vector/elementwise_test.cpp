@@ -20,16 +20,17 @@ TEST(Elementwise, SquareRoot)
     {
         LevelScope scope(level);
         float v[8] = {0.0f, -0.0f, NaN, Inf, -1.0f, -Inf, 4.0f, 2.0f};
-        const uint32_t nanBits = BitsOf(v[2]);
+        const uint32_t nanBits = std::bit_cast<uint32_t>(v[2]);
         EXPECT_EQ(DspStsSqrtNegArg, DspSqrtInPlace32f(v, 8));
-        EXPECT_EQ(0u, BitsOf(v[0]));
-        EXPECT_EQ(0x80000000u, BitsOf(v[1]));
-        EXPECT_EQ(nanBits, BitsOf(v[2]));
+        EXPECT_EQ(0u, std::bit_cast<uint32_t>(v[0]));
+        EXPECT_EQ(0x80000000u, std::bit_cast<uint32_t>(v[1]));
+        EXPECT_EQ(nanBits, std::bit_cast<uint32_t>(v[2]));
         EXPECT_EQ(Inf, v[3]);
-        EXPECT_EQ(LibNaN, BitsOf(v[4]));
-        EXPECT_EQ(LibNaN, BitsOf(v[5]));
+        EXPECT_EQ(LibNaN, std::bit_cast<uint32_t>(v[4]));
+        EXPECT_EQ(LibNaN, std::bit_cast<uint32_t>(v[5]));
         EXPECT_EQ(2.0f, v[6]);
-        EXPECT_EQ(BitsOf(static_cast<float>(std::sqrt(2.0))), BitsOf(v[7]));
+        EXPECT_EQ(std::bit_cast<uint32_t>(static_cast<float>(std::sqrt(2.0))),
+                  std::bit_cast<uint32_t>(v[7]));
         float w[3] = {9.0f, NaN, -0.0f};
         EXPECT_EQ(0, DspSqrtInPlace32f(w, 3));
         EXPECT_EQ(3.0f, w[0]);
@@ -49,17 +50,17 @@ TEST(Elementwise, AbsoluteValueClearsOnlyTheSign)
             {
                 GuardedFloats v(len, off);
                 for (int i = 0; i < len; ++i)
-                    v[i] = FromBits(0x80000000u |
-                                    (0x7FC00123u + static_cast<uint32_t>(i) * 0x01000000u));
+                    v[i] = std::bit_cast<float>(
+                        0x80000000u | (0x7FC00123u + static_cast<uint32_t>(i) * 0x01000000u));
                 ASSERT_EQ(0, DspAbsInPlace32f(v.Data(), len));
                 ASSERT_TRUE(v.GuardsIntact());
                 for (int i = 0; i < len; ++i)
                     ASSERT_EQ((0x7FC00123u + static_cast<uint32_t>(i) * 0x01000000u) & 0x7FFFFFFFu,
-                              BitsOf(v[i]));
+                              std::bit_cast<uint32_t>(v[i]));
             }
         float z = -0.0f;
         ASSERT_EQ(0, DspAbsInPlace32f(&z, 1));
-        EXPECT_EQ(0u, BitsOf(z));
+        EXPECT_EQ(0u, std::bit_cast<uint32_t>(z));
     }
 }
 
@@ -72,15 +73,15 @@ TEST(Elementwise, SpecialValueSweep)
     auto sqrtRef = [](float x)
     {
         if (x > 0)
-            return BitsOf(static_cast<float>(std::sqrt(static_cast<double>(x))));
-        return x < 0 ? LibNaN : BitsOf(x);
+            return std::bit_cast<uint32_t>(static_cast<float>(std::sqrt(static_cast<double>(x))));
+        return x < 0 ? LibNaN : std::bit_cast<uint32_t>(x);
     };
     auto lnRef = [](float x)
     {
-        const uint32_t b = BitsOf(x);
+        const uint32_t b = std::bit_cast<uint32_t>(x);
         if ((b & 0x80000000u) || (b & 0x7FC00000u) == 0x7FC00000u)
             return LibNaN;
-        return b == 0 ? 0xFF800000u : BitsOf(std::log(x));
+        return b == 0 ? 0xFF800000u : std::bit_cast<uint32_t>(std::log(x));
     };
     for (int level = 0; level < 4; ++level)
     {
@@ -97,7 +98,7 @@ TEST(Elementwise, SpecialValueSweep)
                     b[i] = pool[(i * 7 + 1) % n];
                     negative = negative || a[i] < 0;
                     zeroDivisor = zeroDivisor || a[i] == 0;
-                    const uint32_t bits = BitsOf(a[i]);
+                    const uint32_t bits = std::bit_cast<uint32_t>(a[i]);
                     if (firstLn == 0 && (bits & 0x80000000u))
                         firstLn = DspStsLnNegArg;
                     if (firstLn == 0 && bits == 0)
@@ -112,36 +113,38 @@ TEST(Elementwise, SpecialValueSweep)
                               DspDiv32f(a.Data(), b.Data(), q.Data(), len));
                     for (int i = 0; i < len; ++i)
                     {
-                        uint32_t expected = BitsOf(b[i] / a[i]);
+                        uint32_t expected = std::bit_cast<uint32_t>(b[i] / a[i]);
                         if (a[i] == 0)
                             expected = b[i] > 0 ? 0x7F800000u : (b[i] < 0 ? 0xFF800000u : LibNaN);
                         if (std::isnan(b[i] / a[i]) && a[i] != 0)
                             ASSERT_TRUE(std::isnan(q[i]));
                         else
-                            ASSERT_EQ(expected, BitsOf(q[i])) << b[i] << "/" << a[i];
+                            ASSERT_EQ(expected, std::bit_cast<uint32_t>(q[i]))
+                                << b[i] << "/" << a[i];
                     }
                     memcpy(q.Data(), in.data(), 4u * len);
                     ASSERT_EQ(firstLn, DspLnInPlace32f(q.Data(), len));
                     for (int i = 0; i < len; ++i)
-                        ASSERT_EQ(lnRef(in[i]), BitsOf(q[i])) << in[i];
+                        ASSERT_EQ(lnRef(in[i]), std::bit_cast<uint32_t>(q[i])) << in[i];
                     memcpy(q.Data(), in.data(), 4u * len);
                     ASSERT_EQ(0, DspExpInPlace32f(q.Data(), len));
                     for (int i = 0; i < len && len >= 4; ++i)
                     {
                         const float x = in[i];
-                        uint32_t expected = BitsOf(q[i]); // ordinary: not checked here
+                        uint32_t expected =
+                            std::bit_cast<uint32_t>(q[i]); // ordinary: not checked here
                         if (x == 0 || x == 1e-40f)
                             expected = 0x3F800000u;
                         else if (std::isinf(x))
                             expected = x > 0 ? 0x7F800000u : 0u;
                         else if (std::isnan(x))
                             expected = LibNaN;
-                        ASSERT_EQ(expected, BitsOf(q[i])) << x;
+                        ASSERT_EQ(expected, std::bit_cast<uint32_t>(q[i])) << x;
                     }
                 }
                 ASSERT_EQ(negative ? DspStsSqrtNegArg : 0, DspSqrtInPlace32f(a.Data(), len));
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(sqrtRef(in[i]), BitsOf(a[i])) << in[i];
+                    ASSERT_EQ(sqrtRef(in[i]), std::bit_cast<uint32_t>(a[i])) << in[i];
                 ASSERT_TRUE(a.GuardsIntact() && b.GuardsIntact() && q.GuardsIntact());
             }
     }
@@ -220,24 +223,26 @@ TEST(Elementwise, SumDifferenceProductOfTwoVectors)
                 }
                 ASSERT_EQ(0, DspSub32f(a.Data(), b.Data(), d.Data(), len));
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(BitsOf(b[i] - a[i]), BitsOf(d[i]));
+                    ASSERT_EQ(std::bit_cast<uint32_t>(b[i] - a[i]), std::bit_cast<uint32_t>(d[i]));
                 ASSERT_EQ(0, DspMul32f(a.Data(), b.Data(), d.Data(), len));
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(BitsOf(a[i] * b[i]), BitsOf(d[i]));
+                    ASSERT_EQ(std::bit_cast<uint32_t>(a[i] * b[i]), std::bit_cast<uint32_t>(d[i]));
                 ASSERT_EQ(0, DspSqr32f(a.Data(), d.Data(), len));
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(BitsOf(a[i] * a[i]), BitsOf(d[i]));
+                    ASSERT_EQ(std::bit_cast<uint32_t>(a[i] * a[i]), std::bit_cast<uint32_t>(d[i]));
                 ASSERT_EQ(0, DspAddProduct32f(a.Data(), b.Data(), d.Data(), len));
                 for (int i = 0; i < len; ++i)
                 {
                     const float product = a[i] * b[i];
-                    ASSERT_EQ(BitsOf(a[i] * a[i] + product), BitsOf(d[i]));
+                    ASSERT_EQ(std::bit_cast<uint32_t>(a[i] * a[i] + product),
+                              std::bit_cast<uint32_t>(d[i]));
                 }
                 // In place: the sum lands in the first source.
                 std::vector<float> before(a.Data(), a.Data() + len);
                 ASSERT_EQ(0, DspAdd32f(a.Data(), b.Data(), a.Data(), len));
                 for (int i = 0; i < len; ++i)
-                    ASSERT_EQ(BitsOf(before[i] + b[i]), BitsOf(a[i]));
+                    ASSERT_EQ(std::bit_cast<uint32_t>(before[i] + b[i]),
+                              std::bit_cast<uint32_t>(a[i]));
                 ASSERT_TRUE(a.GuardsIntact() && b.GuardsIntact() && d.GuardsIntact());
             }
     }
@@ -252,7 +257,7 @@ TEST(Elementwise, DivisionByZeroGivesSignedInfinitiesAndTheLibraryNaN)
     EXPECT_EQ(Inf, out[0]);
     EXPECT_EQ(Inf, out[1]);
     EXPECT_EQ(-Inf, out[2]);
-    EXPECT_EQ(LibNaN, BitsOf(out[3]));
+    EXPECT_EQ(LibNaN, std::bit_cast<uint32_t>(out[3]));
     EXPECT_EQ(0.5f, out[4]);
     EXPECT_EQ(0, DspDiv32f(divisor + 4, dividend + 4, out, 1));
 }
@@ -261,15 +266,15 @@ TEST(Elementwise, LogarithmWarningsFollowTheFirstSpecialElement)
 {
     float a[3] = {0.0f, -1.0f, std::exp(1.0f)};
     EXPECT_EQ(DspStsLnZeroArg, DspLnInPlace32f(a, 3));
-    EXPECT_EQ(0xFF800000u, BitsOf(a[0]));
-    EXPECT_EQ(LibNaN, BitsOf(a[1]));
-    EXPECT_EQ(BitsOf(std::log(std::exp(1.0f))), BitsOf(a[2]));
+    EXPECT_EQ(0xFF800000u, std::bit_cast<uint32_t>(a[0]));
+    EXPECT_EQ(LibNaN, std::bit_cast<uint32_t>(a[1]));
+    EXPECT_EQ(std::bit_cast<uint32_t>(std::log(std::exp(1.0f))), std::bit_cast<uint32_t>(a[2]));
     float b[2] = {-1.0f, 0.0f};
     EXPECT_EQ(DspStsLnNegArg, DspLnInPlace32f(b, 2));
     float c[3] = {-0.0f, NaN, 1.0f};
     EXPECT_EQ(DspStsLnNegArg, DspLnInPlace32f(c, 3));
-    EXPECT_EQ(LibNaN, BitsOf(c[0]));
-    EXPECT_EQ(LibNaN, BitsOf(c[1]));
+    EXPECT_EQ(LibNaN, std::bit_cast<uint32_t>(c[0]));
+    EXPECT_EQ(LibNaN, std::bit_cast<uint32_t>(c[1]));
     EXPECT_EQ(0.0f, c[2]);
     float d[2] = {NaN, Inf};
     EXPECT_EQ(0, DspLnInPlace32f(d, 2));
@@ -283,15 +288,17 @@ TEST(Elementwise, LogarithmMapsOnlyQuietNaNsToTheLibraryNaN)
     const uint32_t in[] = {0x7FC12345u, 0x7FA00001u, 0x7F800001u, 0x7FBFFFFFu, 0xFFA00001u};
     float v[5];
     for (int i = 0; i < 5; ++i)
-        v[i] = FromBits(in[i]);
+        v[i] = std::bit_cast<float>(in[i]);
     EXPECT_EQ(DspStsLnNegArg, DspLnInPlace32f(v, 5));
-    EXPECT_EQ(LibNaN, BitsOf(v[0]));
+    EXPECT_EQ(LibNaN, std::bit_cast<uint32_t>(v[0]));
     for (int i = 1; i < 4; ++i)
     {
-        EXPECT_EQ(BitsOf(std::log(FromBits(in[i]))), BitsOf(v[i])) << std::hex << in[i];
-        EXPECT_EQ(in[i] | 0x00400000u, BitsOf(v[i])) << std::hex << in[i];
+        EXPECT_EQ(std::bit_cast<uint32_t>(std::log(std::bit_cast<float>(in[i]))),
+                  std::bit_cast<uint32_t>(v[i]))
+            << std::hex << in[i];
+        EXPECT_EQ(in[i] | 0x00400000u, std::bit_cast<uint32_t>(v[i])) << std::hex << in[i];
     }
-    EXPECT_EQ(LibNaN, BitsOf(v[4])); // the sign decides first
+    EXPECT_EQ(LibNaN, std::bit_cast<uint32_t>(v[4])); // the sign decides first
 }
 
 // In a vector of four or more, e^x is 0 from -87.33655 (0xC2AEAC50) down and
@@ -306,20 +313,20 @@ TEST(Elementwise, ExponentialThresholdsAtTheirEdges)
     {
         float v[10];
         for (int i = 0; i < 10; ++i)
-            v[i] = FromBits(in[(i + shift) % 10]);
+            v[i] = std::bit_cast<float>(in[(i + shift) % 10]);
         ASSERT_EQ(0, DspExpInPlace32f(v, 10));
         for (int i = 0; i < 10; ++i)
         {
             const int k = (i + shift) % 10;
-            const double ref = std::exp(static_cast<double>(FromBits(in[k])));
+            const double ref = std::exp(static_cast<double>(std::bit_cast<float>(in[k])));
             if (special[k] == 1)
                 EXPECT_NEAR(ref, v[i], 2.5e-7 * ref) << std::hex << in[k];
             else
-                EXPECT_EQ(special[k], BitsOf(v[i])) << std::hex << in[k];
+                EXPECT_EQ(special[k], std::bit_cast<uint32_t>(v[i])) << std::hex << in[k];
         }
     }
     // Fewer than four: no threshold below, so e^-88 is the rounded subnormal.
-    float s[2] = {-88.0f, FromBits(0x42B17218u)};
+    float s[2] = {-88.0f, std::bit_cast<float>(0x42B17218u)};
     ASSERT_EQ(0, DspExpInPlace32f(s, 2));
     EXPECT_EQ(static_cast<float>(std::exp(-88.0)), s[0]);
     EXPECT_EQ(Inf, s[1]);
@@ -331,8 +338,10 @@ TEST(Elementwise, Exponential)
     float s[3] = {89.0f, 1.0f, -2.5f};
     ASSERT_EQ(0, DspExpInPlace32f(s, 3));
     EXPECT_EQ(Inf, s[0]);
-    EXPECT_EQ(BitsOf(static_cast<float>(std::exp(1.0))), BitsOf(s[1]));
-    EXPECT_EQ(BitsOf(static_cast<float>(std::exp(-2.5))), BitsOf(s[2]));
+    EXPECT_EQ(std::bit_cast<uint32_t>(static_cast<float>(std::exp(1.0))),
+              std::bit_cast<uint32_t>(s[1]));
+    EXPECT_EQ(std::bit_cast<uint32_t>(static_cast<float>(std::exp(-2.5))),
+              std::bit_cast<uint32_t>(s[2]));
 
     float v[9] = {0.0f, -0.0f, 1e-40f, 100.0f, -100.0f, -Inf, Inf, NaN, -NaN};
     ASSERT_EQ(0, DspExpInPlace32f(v, 9));
@@ -340,11 +349,11 @@ TEST(Elementwise, Exponential)
     EXPECT_EQ(1.0f, v[1]);
     EXPECT_EQ(1.0f, v[2]);
     EXPECT_EQ(Inf, v[3]);
-    EXPECT_EQ(0u, BitsOf(v[4]));
-    EXPECT_EQ(0u, BitsOf(v[5]));
+    EXPECT_EQ(0u, std::bit_cast<uint32_t>(v[4]));
+    EXPECT_EQ(0u, std::bit_cast<uint32_t>(v[5]));
     EXPECT_EQ(Inf, v[6]);
-    EXPECT_EQ(LibNaN, BitsOf(v[7]));
-    EXPECT_EQ(LibNaN, BitsOf(v[8]));
+    EXPECT_EQ(LibNaN, std::bit_cast<uint32_t>(v[7]));
+    EXPECT_EQ(LibNaN, std::bit_cast<uint32_t>(v[8]));
 
     // Ordinary elements in groups of four: within 2 units of the last place.
     float w[23];

@@ -49,7 +49,7 @@ TEST_P(InterleaveBlocks, MatchDefinitionAtEveryLevelLengthAndOffset)
                     chans.push_back(std::make_unique<GuardedFloats>(len, offset));
                     outs.push_back(std::make_unique<GuardedFloats>(len, 4 * (3 - (c + shift) % 4)));
                     for (int i = 0; i < len; ++i)
-                        (*chans.back())[i] = FromBits(Word(c, i));
+                        (*chans.back())[i] = std::bit_cast<float>(Word(c, i));
                     in.push_back(chans.back()->Data());
                     out.push_back(outs.back()->Data());
                 }
@@ -60,7 +60,8 @@ TEST_P(InterleaveBlocks, MatchDefinitionAtEveryLevelLengthAndOffset)
                 ASSERT_TRUE(inter.GuardsIntact());
                 for (int i = 0; i < len; ++i)
                     for (int c = 0; c < ch; ++c)
-                        ASSERT_EQ(Word(c, i), BitsOf(inter[static_cast<size_t>(i) * ch + c]))
+                        ASSERT_EQ(Word(c, i),
+                                  std::bit_cast<uint32_t>(inter[static_cast<size_t>(i) * ch + c]))
                             << "level " << level << " ch " << ch << " len " << len << " frame " << i
                             << " channel " << c;
                 ASSERT_EQ(want, DspDeinterleave32f(inter.Data(), ch, len, out.data()));
@@ -68,7 +69,7 @@ TEST_P(InterleaveBlocks, MatchDefinitionAtEveryLevelLengthAndOffset)
                 {
                     ASSERT_TRUE(outs[c]->GuardsIntact());
                     for (int i = 0; i < len; ++i)
-                        ASSERT_EQ(Word(c, i), BitsOf((*outs[c])[i]))
+                        ASSERT_EQ(Word(c, i), std::bit_cast<uint32_t>((*outs[c])[i]))
                             << "level " << level << " ch " << ch << " len " << len << " frame " << i
                             << " channel " << c;
                 }

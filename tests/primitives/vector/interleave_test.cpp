@@ -51,15 +51,16 @@ TEST(Interleave, EveryShapeAtEveryLevel)
                     for (int c = 0; c < ch; ++c)
                         for (int i = 0; i < len; ++i)
                             src.pointers[c][i] =
-                                FromBits(Pattern(c, i) ^ (i % 2 ? 0x80000000u : 0));
+                                std::bit_cast<float>(Pattern(c, i) ^ (i % 2 ? 0x80000000u : 0));
                     GuardedFloats inter(static_cast<size_t>(ch) * len, variant == 1 ? 8 : 0);
                     std::vector<const float*> in(src.pointers.begin(), src.pointers.end());
                     ASSERT_EQ(expected, DspInterleave32f(in.data(), ch, len, inter.Data()));
                     ASSERT_TRUE(inter.GuardsIntact());
                     for (int i = 0; i < len; ++i)
                         for (int c = 0; c < ch; ++c)
-                            ASSERT_EQ(Pattern(c, i) ^ (i % 2 ? 0x80000000u : 0),
-                                      BitsOf(inter[static_cast<size_t>(i) * ch + c]))
+                            ASSERT_EQ(
+                                Pattern(c, i) ^ (i % 2 ? 0x80000000u : 0),
+                                std::bit_cast<uint32_t>(inter[static_cast<size_t>(i) * ch + c]))
                                 << level << " ch " << ch << " len " << len;
 
                     Channels out(ch, len, variant == 2);
@@ -68,7 +69,8 @@ TEST(Interleave, EveryShapeAtEveryLevel)
                     ASSERT_TRUE(out.Intact());
                     for (int c = 0; c < ch; ++c)
                         for (int i = 0; i < len; ++i)
-                            ASSERT_EQ(BitsOf(src.pointers[c][i]), BitsOf(out.pointers[c][i]));
+                            ASSERT_EQ(std::bit_cast<uint32_t>(src.pointers[c][i]),
+                                      std::bit_cast<uint32_t>(out.pointers[c][i]));
                 }
     }
 }

@@ -49,9 +49,10 @@ TEST(LnKernels, ExactValuesNearOne)
         LevelScope scope(level);
         float v[3] = {1.0f, 2.0f, 4.0f};
         ASSERT_EQ(0, DspLnInPlace32f(v, 3));
-        EXPECT_EQ(0u, BitsOf(v[0]));
-        EXPECT_EQ(0x3F317218u, BitsOf(v[1]));
-        EXPECT_EQ(BitsOf(2.0f * FromBits(0x3F317218u)), BitsOf(v[2]));
+        EXPECT_EQ(0u, std::bit_cast<uint32_t>(v[0]));
+        EXPECT_EQ(0x3F317218u, std::bit_cast<uint32_t>(v[1]));
+        EXPECT_EQ(std::bit_cast<uint32_t>(2.0f * std::bit_cast<float>(0x3F317218u)),
+                  std::bit_cast<uint32_t>(v[2]));
     }
 }
 
@@ -62,13 +63,13 @@ TEST(LnKernels, FirstSpecialElementDecidesTheWarning)
         LevelScope scope(level);
         float a[2] = {0.0f, -1.0f};
         EXPECT_EQ(DspStsLnZeroArg, DspLnInPlace32f(a, 2));
-        EXPECT_EQ(0xFF800000u, BitsOf(a[0]));
-        EXPECT_EQ(0xFFC00000u, BitsOf(a[1]));
+        EXPECT_EQ(0xFF800000u, std::bit_cast<uint32_t>(a[0]));
+        EXPECT_EQ(0xFFC00000u, std::bit_cast<uint32_t>(a[1]));
         float b[2] = {-1.0f, 0.0f};
         EXPECT_EQ(DspStsLnNegArg, DspLnInPlace32f(b, 2));
         float c[1] = {-0.0f};
         EXPECT_EQ(DspStsLnNegArg, DspLnInPlace32f(c, 1));
-        EXPECT_EQ(0xFFC00000u, BitsOf(c[0]));
+        EXPECT_EQ(0xFFC00000u, std::bit_cast<uint32_t>(c[0]));
     }
 }
 
@@ -136,7 +137,7 @@ TEST(LnKernels, FloatKernelsAtEveryLengthAndAlignment)
                     const Special& sp = Specials[(len + specialAt + 8) % specialCount];
                     if (specialAt >= 0)
                     {
-                        v[specialAt] = FromBits(sp.in);
+                        v[specialAt] = std::bit_cast<float>(sp.in);
                         expectedCode = sp.code;
                     }
                     ASSERT_EQ(expectedCode, out[k](v.Data(), d.Data(), len, work));
@@ -144,10 +145,11 @@ TEST(LnKernels, FloatKernelsAtEveryLengthAndAlignment)
                     ASSERT_EQ(expectedCode, inPlace[k](v.Data(), len, work));
                     for (int i = 0; i < len; ++i)
                     {
-                        ASSERT_EQ(BitsOf(d[i]), BitsOf(v[i])) << k << " " << len << " " << i;
+                        ASSERT_EQ(std::bit_cast<uint32_t>(d[i]), std::bit_cast<uint32_t>(v[i]))
+                            << k << " " << len << " " << i;
                         if (i == specialAt)
                         {
-                            ASSERT_EQ(sp.out, BitsOf(v[i])) << std::hex << sp.in;
+                            ASSERT_EQ(sp.out, std::bit_cast<uint32_t>(v[i])) << std::hex << sp.in;
                         }
                         else
                         {
@@ -241,7 +243,7 @@ TEST(LnKernels, DoubleKernels)
     const double src[3] = {0.5, 0.0, 10.0};
     EXPECT_EQ(DspLnCodeZero, DspLnKernel64fTo32f_Ssse3(src, f, 3));
     EXPECT_EQ(static_cast<float>(-Ln2Pair()), f[0]);
-    EXPECT_EQ(0xFF800000u, BitsOf(f[1]));
+    EXPECT_EQ(0xFF800000u, std::bit_cast<uint32_t>(f[1]));
     EXPECT_EQ(static_cast<float>(std::log(10.0)), f[2]);
     // A length of 0 does nothing.
     EXPECT_EQ(0, DspLnKernel64fTo32f_Sse3(src + 1, f + 2, 0));
@@ -252,9 +254,9 @@ TEST(LnKernels, ScaleMultiplier)
 {
     float m = 0;
     DspLnScaleMultiplier_Sse4(0, &m);
-    EXPECT_EQ(0x3F800000u, BitsOf(m));
+    EXPECT_EQ(0x3F800000u, std::bit_cast<uint32_t>(m));
     DspLnScaleMultiplier_Ssse3(126, &m);
-    EXPECT_EQ(0x00800000u, BitsOf(m));
+    EXPECT_EQ(0x00800000u, std::bit_cast<uint32_t>(m));
     DspScaleFactorToFloat_Sse3(-10, &m);
     EXPECT_EQ(1024.0f, m);
 }

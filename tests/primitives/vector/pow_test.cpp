@@ -29,7 +29,7 @@ struct Case
 
 TEST(Power, SpecialValueTable)
 {
-    const float nanA = FromBits(0x7FC12345), nanB = FromBits(0xFFC54321);
+    const float nanA = std::bit_cast<float>(0x7FC12345), nanB = std::bit_cast<float>(0xFFC54321);
     const float f_inf = Inf, f_minf = -Inf;
     const Case cases[] = {
         {nanA, 0.0f, 0x3F800000, false},         {nanA, -0.0f, 0x3F800000, false},
@@ -60,7 +60,8 @@ TEST(Power, SpecialValueTable)
         {
             float r = 0;
             EXPECT_EQ(c.warning ? DspStsPowDomain : 0, Pow1(c.x, c.y, &r)) << c.x << "^" << c.y;
-            EXPECT_EQ(c.result, BitsOf(r)) << c.x << "^" << c.y << " level " << level;
+            EXPECT_EQ(c.result, std::bit_cast<uint32_t>(r))
+                << c.x << "^" << c.y << " level " << level;
         }
     }
 }
@@ -95,11 +96,14 @@ TEST(Power, SpecialValuesAtEveryPositionLengthAndAlignment)
                     const int k = (i * 5 + len) % 7;
                     if (k < 6)
                     {
-                        ASSERT_EQ(specials[k].result, BitsOf(r[i])) << len << " " << i;
+                        ASSERT_EQ(specials[k].result, std::bit_cast<uint32_t>(r[i]))
+                            << len << " " << i;
                         continue;
                     }
                     const float ref = static_cast<float>(std::pow(static_cast<double>(x[i]), y[i]));
-                    ASSERT_LE(std::abs(static_cast<int32_t>(BitsOf(r[i]) - BitsOf(ref))), 1);
+                    ASSERT_LE(std::abs(static_cast<int32_t>(std::bit_cast<uint32_t>(r[i]) -
+                                                            std::bit_cast<uint32_t>(ref))),
+                              1);
                 }
             }
     }
@@ -143,8 +147,8 @@ TEST(Power, AccuracyAgainstTheDoublePower)
                 EXPECT_EQ(rf, r[i]) << x[i] << "^" << y[i];
                 continue;
             }
-            const int32_t ulps =
-                static_cast<int32_t>(BitsOf(r[i])) - static_cast<int32_t>(BitsOf(rf));
+            const int32_t ulps = static_cast<int32_t>(std::bit_cast<uint32_t>(r[i])) -
+                                 static_cast<int32_t>(std::bit_cast<uint32_t>(rf));
             EXPECT_LE(std::abs(ulps), 1) << x[i] << "^" << y[i] << " level " << level;
         }
     }
@@ -156,8 +160,9 @@ TEST(Power, AccuracyAgainstTheDoublePower)
 {
     const float ref = static_cast<float>(std::pow(static_cast<double>(x), static_cast<double>(y)));
     const bool exact = std::isinf(ref) || ref == 0.0f;
-    const int32_t ulps = static_cast<int32_t>(BitsOf(r)) - static_cast<int32_t>(BitsOf(ref));
-    if (exact ? BitsOf(r) == BitsOf(ref) : std::abs(ulps) <= 1)
+    const int32_t ulps = static_cast<int32_t>(std::bit_cast<uint32_t>(r)) -
+                         static_cast<int32_t>(std::bit_cast<uint32_t>(ref));
+    if (exact ? std::bit_cast<uint32_t>(r) == std::bit_cast<uint32_t>(ref) : std::abs(ulps) <= 1)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << x << "^" << y << " gave " << r << ", expected " << ref;
 }
@@ -216,8 +221,8 @@ TEST(Power, InPlaceGivesTheSameResults)
     ASSERT_EQ(0, DspPow32f(x, b, b, 12));
     for (int i = 0; i < 12; ++i)
     {
-        EXPECT_EQ(BitsOf(r[i]), BitsOf(a[i]));
-        EXPECT_EQ(BitsOf(r[i]), BitsOf(b[i]));
+        EXPECT_EQ(std::bit_cast<uint32_t>(r[i]), std::bit_cast<uint32_t>(a[i]));
+        EXPECT_EQ(std::bit_cast<uint32_t>(r[i]), std::bit_cast<uint32_t>(b[i]));
     }
 }
 
@@ -226,7 +231,7 @@ TEST(Power, CallersControlRegisterComesBackWhole)
     const unsigned saved = EmuGetMxcsr();
     float x[9] = {2, 2, 2, 2, 2, 2, 2, 2, 2}, y[9] = {-140, 10, 0.5f, 3, 3, 3, 3, 3, -140};
     float r[9];
-    const float twoToMinus140 = FromBits(0x00000200u); // a subnormal: 2^9 times 2^-149
+    const float twoToMinus140 = std::bit_cast<float>(0x00000200u); // a subnormal: 2^9 times 2^-149
     for (unsigned bits : {0x8000u, 0x0040u, 0x2000u, 0x4000u, 0x6000u, 0xE040u})
     {
         const unsigned callers = (saved & ~0xE07Fu) | bits | 0x0020u; // a flag already raised

@@ -109,8 +109,10 @@ TEST(VecMathComplexRoot, Float32AgainstTheModelAndTheExactRoot)
             if (OrdinaryFloat(a, b))
             {
                 const std::complex<float> model = EstimateModel(a, b);
-                ASSERT_EQ(BitsOf(model.real()), BitsOf(re)) << a << " " << b;
-                ASSERT_EQ(BitsOf(model.imag()), BitsOf(im)) << a << " " << b;
+                ASSERT_EQ(std::bit_cast<uint32_t>(model.real()), std::bit_cast<uint32_t>(re))
+                    << a << " " << b;
+                ASSERT_EQ(std::bit_cast<uint32_t>(model.imag()), std::bit_cast<uint32_t>(im))
+                    << a << " " << b;
                 ASSERT_TRUE(Near(re, want.real(), 8) && Near(im, want.imag(), 8)) << a << " " << b;
             }
             else
@@ -174,8 +176,12 @@ TEST(VecMathComplexRoot, Float32EveryLengthAndOffset)
                     {
                         float alone[2];
                         kernel(src.Data() + 2 * i, alone, 1);
-                        ASSERT_EQ(BitsOf(alone[0]), BitsOf(dst[2 * i])) << len << " " << i;
-                        ASSERT_EQ(BitsOf(alone[1]), BitsOf(dst[2 * i + 1])) << len << " " << i;
+                        ASSERT_EQ(std::bit_cast<uint32_t>(alone[0]),
+                                  std::bit_cast<uint32_t>(dst[2 * i]))
+                            << len << " " << i;
+                        ASSERT_EQ(std::bit_cast<uint32_t>(alone[1]),
+                                  std::bit_cast<uint32_t>(dst[2 * i + 1]))
+                            << len << " " << i;
                     }
                     kernel(src.Data(), src.Data(), len);
                     ASSERT_EQ(0, std::memcmp(src.Data(), dst.Data(), 8 * len));

@@ -28,7 +28,8 @@ constexpr int PoolSize = sizeof Pool / sizeof Pool[0];
 // NaNs to the processor.
 bool SameFloat(float expected, float actual)
 {
-    return BitsOf(expected) == BitsOf(actual) || (std::isnan(expected) && std::isnan(actual));
+    return std::bit_cast<uint32_t>(expected) == std::bit_cast<uint32_t>(actual) ||
+           (std::isnan(expected) && std::isnan(actual));
 }
 
 // Runs `body(level, len, a, b, d)` at every level, every length from 1 to 40
@@ -89,7 +90,7 @@ TEST(VecMathKernels, SquareAndMultiplyInPlace)
         }
     float sq[3] = {-0.0f, 2e20f, -3.0f};
     DspSqrKernel32f_Sse3(sq, sq, 3);
-    EXPECT_EQ(0u, BitsOf(sq[0]));
+    EXPECT_EQ(0u, std::bit_cast<uint32_t>(sq[0]));
     EXPECT_EQ(Inf, sq[1]);
     EXPECT_EQ(9.0f, sq[2]);
     float m[12], k[12];
@@ -155,12 +156,13 @@ TEST(VecMathKernels, ExponentialThresholdsAndSpecialValues)
     for (ExpKernel kernel : ExpKernels)
     {
         for (const Case& c : cases)
-            EXPECT_EQ(c.out, BitsOf(Exp1(kernel, FromBits(c.in)))) << std::hex << c.in;
-        EXPECT_TRUE(std::isnan(Exp1(kernel, FromBits(0xFFC00000u))));
-        const double top = std::exp(static_cast<double>(FromBits(0x42AE3333u)));
-        EXPECT_NEAR(top, Exp1(kernel, FromBits(0x42AE3333u)), top * ExpTolerance);
-        const double bottom = std::exp(static_cast<double>(FromBits(0xC2AEAC49u)));
-        EXPECT_NEAR(bottom, Exp1(kernel, FromBits(0xC2AEAC49u)), bottom * ExpTolerance);
+            EXPECT_EQ(c.out, std::bit_cast<uint32_t>(Exp1(kernel, std::bit_cast<float>(c.in))))
+                << std::hex << c.in;
+        EXPECT_TRUE(std::isnan(Exp1(kernel, std::bit_cast<float>(0xFFC00000u))));
+        const double top = std::exp(static_cast<double>(std::bit_cast<float>(0x42AE3333u)));
+        EXPECT_NEAR(top, Exp1(kernel, std::bit_cast<float>(0x42AE3333u)), top * ExpTolerance);
+        const double bottom = std::exp(static_cast<double>(std::bit_cast<float>(0xC2AEAC49u)));
+        EXPECT_NEAR(bottom, Exp1(kernel, std::bit_cast<float>(0xC2AEAC49u)), bottom * ExpTolerance);
         for (float tiny : {0.0f, -0.0f, 1e-40f, -1e-40f})
             EXPECT_NEAR(1.0, Exp1(kernel, tiny), ExpTolerance) << tiny;
     }
@@ -175,7 +177,7 @@ TEST(VecMathKernels, ExponentialOverflowsWhereLevelZeroDoes)
                                0x42B17216u, 0x42B17217u, 0x42B17218u, 0x42B17219u, 0x42B20000u};
     for (uint32_t in : inputs)
     {
-        const float x = FromBits(in);
+        const float x = std::bit_cast<float>(in);
         const double ref = std::exp(static_cast<double>(x));
         const bool finite = std::isfinite(static_cast<float>(ref));
         float gen = x;
@@ -185,7 +187,8 @@ TEST(VecMathKernels, ExponentialOverflowsWhereLevelZeroDoes)
         {
             const float y = Exp1(kernel, x);
             if (!finite)
-                EXPECT_EQ(BitsOf(gen), BitsOf(y)) << std::hex << in;
+                EXPECT_EQ(std::bit_cast<uint32_t>(gen), std::bit_cast<uint32_t>(y))
+                    << std::hex << in;
             else
             {
                 EXPECT_NEAR(ref, y, ref * ExpTolerance) << std::hex << in;
@@ -216,7 +219,7 @@ TEST(VecMathKernels, ExponentialAtEveryLengthAndAlignment)
                     if (i % 7 == 3)
                     {
                         const uint32_t expected[] = {0u, 0x7F800000u, 0x7FC00000u};
-                        ASSERT_EQ(expected[i % 3], BitsOf(v[i]));
+                        ASSERT_EQ(expected[i % 3], std::bit_cast<uint32_t>(v[i]));
                         continue;
                     }
                     const double ref = std::exp(static_cast<double>(in[i]));
@@ -237,8 +240,8 @@ TEST(VecMathKernels, ExponentialSpecialLaneLeavesItsNeighboursAlone)
         kernel(plain, a, 4);
         kernel(withSpecial, b, 4);
         for (int i : {0, 1, 3})
-            EXPECT_EQ(BitsOf(a[i]), BitsOf(b[i]));
-        EXPECT_EQ(0u, BitsOf(b[2]));
+            EXPECT_EQ(std::bit_cast<uint32_t>(a[i]), std::bit_cast<uint32_t>(b[i]));
+        EXPECT_EQ(0u, std::bit_cast<uint32_t>(b[2]));
     }
 }
 
@@ -288,7 +291,8 @@ TEST(VecMathKernels, DivideWithoutZerosAtEveryAlignment)
             ASSERT_EQ(0, DspDiv32f(x.Data(), y.Data(), q.Data(), len));
             for (int i = 0; i < len; ++i)
             {
-                ASSERT_EQ(BitsOf(EstimateQuotient(y[i], x[i])), BitsOf(q[i]));
+                ASSERT_EQ(std::bit_cast<uint32_t>(EstimateQuotient(y[i], x[i])),
+                          std::bit_cast<uint32_t>(q[i]));
                 const double ref = static_cast<double>(y[i]) / x[i];
                 ASSERT_NEAR(ref, q[i], std::fabs(ref) * 2.4e-7);
             }
@@ -308,9 +312,9 @@ TEST(VecMathKernels, DivideByZeroFollowsTheDividendAndWarns)
         alignas(16) float q[8];
         ASSERT_EQ(DspStsDivByZero, DspDiv32f(x, y, q, 8));
         for (int i = 0; i < 5; ++i)
-            EXPECT_EQ(zeroLanes[i], BitsOf(q[i])) << i;
+            EXPECT_EQ(zeroLanes[i], std::bit_cast<uint32_t>(q[i])) << i;
         for (int i = 5; i < 8; ++i)
-            EXPECT_EQ(BitsOf(y[i] / x[i]), BitsOf(q[i])) << i;
+            EXPECT_EQ(std::bit_cast<uint32_t>(y[i] / x[i]), std::bit_cast<uint32_t>(q[i])) << i;
         // A lone zero divisor at any position and length.
         for (int len = 1; len <= 19; ++len)
             for (size_t off : Offsets)
@@ -355,7 +359,7 @@ TEST(VecMathKernels, DivideSpecialValuesAtEveryAlignment)
                 {
                     const uint32_t want =
                         y[i] > 0 ? 0x7F800000u : (y[i] < 0 ? 0xFF800000u : 0x7FC00000u);
-                    ASSERT_EQ(want, BitsOf(q[i]));
+                    ASSERT_EQ(want, std::bit_cast<uint32_t>(q[i]));
                 }
                 else if (!std::isfinite(y[i] / x[i]) || !std::isnormal(x[i]) ||
                          std::fabs(x[i]) >= std::ldexp(1.0f, 126))
@@ -364,8 +368,10 @@ TEST(VecMathKernels, DivideSpecialValuesAtEveryAlignment)
                 }
                 else
                 {
-                    ASSERT_TRUE(BitsOf(q[i]) == BitsOf(y[i] / x[i]) ||
-                                BitsOf(q[i]) == BitsOf(EstimateQuotient(y[i], x[i])));
+                    ASSERT_TRUE(std::bit_cast<uint32_t>(q[i]) ==
+                                    std::bit_cast<uint32_t>(y[i] / x[i]) ||
+                                std::bit_cast<uint32_t>(q[i]) ==
+                                    std::bit_cast<uint32_t>(EstimateQuotient(y[i], x[i])));
                 }
             }
         });
@@ -387,7 +393,8 @@ TEST(VecMathKernels, DivideOutsideTheEstimateRangeIsExact)
                 float q[8];
                 EXPECT_EQ(0, kernel(x + start, y + start, q, len));
                 for (int i = 0; i < len; ++i)
-                    EXPECT_EQ(BitsOf(y[start + i] / x[start + i]), BitsOf(q[i]))
+                    EXPECT_EQ(std::bit_cast<uint32_t>(y[start + i] / x[start + i]),
+                              std::bit_cast<uint32_t>(q[i]))
                         << start + i << " of " << len;
             }
     }

@@ -34,13 +34,15 @@ const Dot DotKernels[] = {DspDotProdKernel32f_Sse3, DspDotProdKernel32f_Ssse3,
 
 bool SameFloat(float expected, float actual)
 {
-    return BitsOf(expected) == BitsOf(actual) || (std::isnan(expected) && std::isnan(actual));
+    return std::bit_cast<uint32_t>(expected) == std::bit_cast<uint32_t>(actual) ||
+           (std::isnan(expected) && std::isnan(actual));
 }
 
 // Units in the last place between two positive finite floats.
 int64_t UlpDistance(float a, float b)
 {
-    return std::llabs(static_cast<int64_t>(BitsOf(a)) - static_cast<int64_t>(BitsOf(b)));
+    return std::llabs(static_cast<int64_t>(std::bit_cast<uint32_t>(a)) -
+                      static_cast<int64_t>(std::bit_cast<uint32_t>(b)));
 }
 
 // The estimate path of one element on this machine: one Newton step on the
@@ -100,7 +102,7 @@ TEST(VecMathReduce, SquareRoot32fAtEveryLayoutMatchesTheModelAndTheExactRoot)
                             const int pick = pattern == 0 ? (i * 5 + len) % 14 : i % 5;
                             src[i] = SqrtPool[pick] * (pattern == 0 ? 1.0f : 1.0f + 0.01f * i);
                             if (pattern == 2 && (i == 9 || i == 25))
-                                src[i] = FromBits(i == 9 ? 0x007FFFFFu : 0x00800000u);
+                                src[i] = std::bit_cast<float>(i == 9 ? 0x007FFFFFu : 0x00800000u);
                             negative = negative || src[i] < 0.0f;
                         }
                         const auto est = EstimatedElements(
@@ -112,11 +114,12 @@ TEST(VecMathReduce, SquareRoot32fAtEveryLayoutMatchesTheModelAndTheExactRoot)
                             const float x = src[i];
                             if (est[i])
                             {
-                                ASSERT_EQ(BitsOf(NewtonModel(x)), BitsOf(dst[i]));
+                                ASSERT_EQ(std::bit_cast<uint32_t>(NewtonModel(x)),
+                                          std::bit_cast<uint32_t>(dst[i]));
                                 ASSERT_LE(UlpDistance(std::sqrt(x), dst[i]), 2) << x;
                             }
                             else if (x < 0.0f)
-                                ASSERT_EQ(DefaultNaN, BitsOf(dst[i]));
+                                ASSERT_EQ(DefaultNaN, std::bit_cast<uint32_t>(dst[i]));
                             else
                                 ASSERT_TRUE(SameFloat(
                                     static_cast<float>(std::sqrt(static_cast<double>(x))), dst[i]))
@@ -129,7 +132,7 @@ TEST(VecMathReduce, SquareRoot32fAtEveryLayoutMatchesTheModelAndTheExactRoot)
 TEST(VecMathReduce, SquareRoot32fInPlaceAndTheSignedNanRule)
 {
     // A NaN with its sign set counts as negative only in a single-element step.
-    const float signedNaN = FromBits(0xFFC12345u);
+    const float signedNaN = std::bit_cast<float>(0xFFC12345u);
     struct Case
     {
         size_t offset;
@@ -166,7 +169,7 @@ TEST(VecMathReduce, SquareRoot32fGivesTheCallerItsControlRegisterBack)
             const uint32_t after = _mm_getcsr();
             _mm_setcsr(saved);
             EXPECT_EQ(caller & ~0x20u, after & ~0x20u) << std::hex << caller;
-            EXPECT_EQ(DefaultNaN, BitsOf(out[2]));
+            EXPECT_EQ(DefaultNaN, std::bit_cast<uint32_t>(out[2]));
             // The denormal's root, taken with DAZ off for the call.
             // The denormal's root, taken as it is unless the caller's own
             // register already masked everything and flushes denormals.
@@ -237,7 +240,7 @@ TEST(VecMathReduce, SquareRootEntriesCheckAndWarn)
         EXPECT_EQ(DspStsNoErr, DspSqrtInPlace32f(v, 1));
         EXPECT_EQ(DspStsSqrtNegArg, DspSqrtInPlace32f(v, 3));
         EXPECT_EQ(2.0f, v[0]);
-        EXPECT_EQ(DefaultNaN, BitsOf(v[1]));
+        EXPECT_EQ(DefaultNaN, std::bit_cast<uint32_t>(v[1]));
         EXPECT_EQ(9.0f, v[2]);
     }
 }
@@ -260,7 +263,7 @@ TEST(VecMathReduce, DotProductAdditionOrderExamples)
         EXPECT_EQ(0.0f, out);
         const float z[2] = {-0.0f, 0.0f};
         kernel(z, ones, 2, &out);
-        EXPECT_EQ(0u, BitsOf(out));
+        EXPECT_EQ(0u, std::bit_cast<uint32_t>(out));
     }
 }
 
@@ -291,8 +294,8 @@ TEST(VecMathReduce, DotProductAtEveryLayoutAgainstDouble)
                         // With both sources aligned every level adds in one order.
                         float first = 0;
                         DspDotProdKernel32f_Sse3(a.Data(), b.Data(), len, &first);
-                        ASSERT_EQ(BitsOf(first), BitsOf(out));
-                        ASSERT_EQ(BitsOf(first), BitsOf(swapped));
+                        ASSERT_EQ(std::bit_cast<uint32_t>(first), std::bit_cast<uint32_t>(out));
+                        ASSERT_EQ(std::bit_cast<uint32_t>(first), std::bit_cast<uint32_t>(swapped));
                     }
                 }
 }
@@ -342,7 +345,8 @@ TEST(VecMathReduce, DotProductOrderWithAMisalignedFirstSource)
                 }
                 float out = 0;
                 DotKernels[li](a.Data(), b.Data(), len, &out);
-                ASSERT_EQ(BitsOf(ShiftedDotModel(a.Data(), b.Data(), len, li > 0)), BitsOf(out))
+                ASSERT_EQ(std::bit_cast<uint32_t>(ShiftedDotModel(a.Data(), b.Data(), len, li > 0)),
+                          std::bit_cast<uint32_t>(out))
                     << li << " " << len << " " << o1;
             }
 }
@@ -490,7 +494,8 @@ TEST(VecMathReduce, MinAndMaxEveryEqualTheGenericRuleAtEveryLayout)
                         ASSERT_EQ(DspStsNoErr, generic[op](src.Data(), want.data(), len));
                         ASSERT_EQ(DspStsNoErr, dispatched[op](src.Data(), dst.Data(), len));
                         for (int i = 0; i < len; ++i)
-                            ASSERT_EQ(BitsOf(want[i]), BitsOf(dst[i]))
+                            ASSERT_EQ(std::bit_cast<uint32_t>(want[i]),
+                                      std::bit_cast<uint32_t>(dst[i]))
                                 << level << " " << op << " " << len << " " << od;
                         ASSERT_TRUE(src.GuardsIntact() && dst.GuardsIntact());
                     }

@@ -3,24 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <bit>
 #include <cstring>
 #include <vector>
 
 #include "primitives/dsp.h"
-
-inline uint32_t BitsOf(float f)
-{
-    uint32_t b;
-    std::memcpy(&b, &f, 4);
-    return b;
-}
-
-inline float FromBits(uint32_t b)
-{
-    float f;
-    std::memcpy(&f, &b, 4);
-    return f;
-}
 
 // A float array of `count` elements starting `offset` bytes past a 16-byte
 // boundary, with guard bytes on both sides.
