@@ -9,7 +9,7 @@
 // The record is a function of the two IDs alone. The device-class factories
 // receive nothing else, so it is looked up by FindDeviceRecord in exactly two
 // places, one for each object that keeps it: the adapter's class choice
-// (CAdapterCommon::SelectDeviceClass, for the names and the ASIO defaults),
+// (CAdapterCommon::SelectDeviceClass, for the names and the ASIO session),
 // and the device object's constructor (CUsbAudioDevice, for its walks and
 // capability records).
 #pragma once
