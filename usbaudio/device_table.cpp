@@ -1,5 +1,7 @@
 #include "usbaudio/device_table.h"
 
+#include "usbaudio/endpoint_capabilities.h"
+
 namespace
 {
 // ASIO sample types of converters that take 24-bit samples best.
@@ -51,6 +53,93 @@ const DeviceTableRow c_DeviceTable[] = {
     {0x4C54, 0x3105, Announced(0)},
 };
 
+// What each capability variant changes, in the order of the enumeration.
+constexpr ULONG c_ChipMakerClearedBit = 0x1000;
+using CS = CapabilitySource;
+constexpr CapabilityVariantTraits c_CapabilityTraits[] = {
+    {.Variant = CapabilityVariant::Standard},
+    {.Variant = CapabilityVariant::UnreadableFirst, .Replaces = CS::Uac1Unreadable, .Mask = 0x24},
+    {.Variant = CapabilityVariant::UnreadableSecond,
+     .Replaces = CS::Uac1Unreadable,
+     .Mask = 0x3C0264,
+     .Second = 12},
+    {.Variant = CapabilityVariant::FirstFamilyCustomer, .FirstFamilyMask = 0x3E00A5},
+    {.Variant = CapabilityVariant::ChipMakerProduct,
+     .FirstFamilyMask = CAPABILITY_MASK_FIRST_FAMILY & ~c_ChipMakerClearedBit,
+     .Endpoints = EndpointRecordRule::MicrophoneMarked},
+    {.Variant = CapabilityVariant::ModelBListed, .Replaces = CS::ModelB, .Mask = 0x24},
+    {.Variant = CapabilityVariant::ModelCVariant5,
+     .Replaces = CS::ModelC,
+     .Mask = 0x20006,
+     .Second = 8},
+    {.Variant = CapabilityVariant::ModelCVariant6Listed,
+     .Replaces = CS::ModelC,
+     .Mask = 0x3E0084,
+     .Third = CAPABILITY_THIRD_FIRST_FAMILY},
+    {.Variant = CapabilityVariant::Uac2FixedRecords, .Endpoints = EndpointRecordRule::Fixed},
+};
+
+// What each listed timed device changes, in the order of the enumeration.
+// The others take the row of every identified chip.
+constexpr TimedVariantTraits c_TimedTraits[] = {
+    {.Variant = TimedVariant::None,
+     .Units = TimedUnitSet::Standard,
+     .Overrides = {.NeedsIdentity = TRUE, .SwitchesOn = SwitchBit(Disable8ChOutSupported)}},
+    {.Variant = TimedVariant::First,
+     .Units = TimedUnitSet::ForcedMuteLineAnalog,
+     .Overrides = {.NeedsIdentity = TRUE,
+                   .SwitchesOn =
+                       SwitchBit(DisableLineInRecUnit) | SwitchBit(DisableStereoMixRecUnit) |
+                       SwitchBit(DisableSpdifInTerminal) | SwitchBit(Disable4ChOutSupported) |
+                       SwitchBit(Disable8ChOutSupported),
+                   .SwitchesOff = TIMED_OUTPUT_SWITCHES,
+                   .SetsMask = TRUE,
+                   .CapabilityMask = 0x3E0084,
+                   .WantsTimer = TRUE,
+                   .SetsRegister1 = TRUE,
+                   .Register1 = 0x3032},
+     .JackNodeOnRenders = TRUE},
+    {.Variant = TimedVariant::Second,
+     .Units = TimedUnitSet::LineMuteNodes,
+     .Overrides = {.NeedsIdentity = TRUE,
+                   .SwitchesOn = SwitchBit(Disable8ChOutSupported) |
+                                 SwitchBit(DisableLineInTerminal) |
+                                 SwitchBit(DisableSpdifInTerminal),
+                   .SwitchesOff = TIMED_OUTPUT_SWITCHES}},
+    {.Variant = TimedVariant::Third,
+     .Units = TimedUnitSet::LineSwitch,
+     .Overrides = {.NeedsIdentity = FALSE,
+                   .SwitchesOn =
+                       SwitchBit(DisableLineInTerminal) | SwitchBit(DisableSpdifInTerminal),
+                   .SwitchesOff = TIMED_OUTPUT_SWITCHES,
+                   .SetsMask = TRUE,
+                   .CapabilityMask = 0x3E09F}},
+    {.Variant = TimedVariant::Fourth,
+     .Units = TimedUnitSet::Standard,
+     .Overrides = {.NeedsIdentity = TRUE,
+                   .SwitchesOn =
+                       SwitchBit(DisableStereoMixRecUnit) | SwitchBit(DisableSpdifInTerminal) |
+                       SwitchBit(Disable2ChOutSupported) | SwitchBit(Disable4ChOutSupported) |
+                       SwitchBit(Disable8ChOutSupported),
+                   .SwitchesOff = TIMED_OUTPUT_SWITCHES,
+                   .SetsMask = TRUE,
+                   .CapabilityMask = 0}},
+};
+
+// Row i is variant i, so a variant reads its row by its value.
+template <typename Row, ULONG N> constexpr bool InVariantOrder(const Row (&rows)[N])
+{
+    for (ULONG i = 0; i < N; ++i)
+        if (static_cast<ULONG>(rows[i].Variant) != i)
+            return false;
+    return true;
+}
+static_assert(InVariantOrder(c_CapabilityTraits) &&
+              ARRAYSIZE(c_CapabilityTraits) ==
+                  static_cast<ULONG>(CapabilityVariant::Uac2FixedRecords) + 1);
+static_assert(InVariantOrder(c_TimedTraits) &&
+              ARRAYSIZE(c_TimedTraits) == static_cast<ULONG>(TimedVariant::Fourth) + 1);
+
 // The class choice compares 6, 8, 8 and 12 bytes, in this order.
 const WCHAR c_TimedModel[] = {0x000B, 0x0005, 0x0050};
 struct ClassChoiceRow
@@ -90,6 +179,16 @@ const Row* FirstTextMatch(const Row (&rows)[N], const UCHAR* descriptor, ULONG v
     return nullptr;
 }
 } // namespace
+
+const CapabilityVariantTraits& DeviceRecord::CapabilityTraits() const
+{
+    return c_CapabilityTraits[static_cast<ULONG>(Capabilities)];
+}
+
+const TimedVariantTraits& DeviceRecord::TimedTraits() const
+{
+    return c_TimedTraits[static_cast<ULONG>(Timed)];
+}
 
 DeviceRecord FindDeviceRecord(USHORT idVendor, USHORT idProduct)
 {

@@ -1,13 +1,21 @@
 // The device table: what the driver knows of particular devices, as data.
 // Rows are keyed by USB vendor and product ID (a row may stand for every
 // product of its vendor); the class 1.0 class choice and capability record
-// are keyed by the chip maker's model texts. A device's rows are read once,
-// when its class is chosen, into the DeviceRecord that the adapter and the
-// device object keep and every later check consults. Every ID is of the
-// project's own 0x4C54 family.
+// are keyed by the chip maker's model texts. A row names variants; what each
+// variant changes is declared beside the table (CapabilityVariantTraits,
+// TimedVariantTraits), and the code that acts on a variant reads only that.
+// Every ID is of the project's own 0x4C54 family.
+//
+// The record is a function of the two IDs alone. The device-class factories
+// receive nothing else, so it is looked up by FindDeviceRecord in exactly two
+// places, one for each object that keeps it: the adapter's class choice
+// (CAdapterCommon::SelectDeviceClass, for the names and the ASIO session),
+// and the device object's constructor (CUsbAudioDevice, for its walks and
+// capability records).
 #pragma once
 
 #include "framework/adapter_interfaces.h"
+#include "usbaudio/timed/switches.h"
 
 // Bits of DeviceRecord::Flags.
 enum DeviceRecordFlag : ULONG
@@ -40,8 +48,43 @@ enum class CapabilityVariant : UCHAR
     Uac2FixedRecords, // class 2.0: fixed endpoint records
 };
 
-// The listed devices of the timed class: the first three choose unit
-// variants, each has its own switches, the first also runs the jack timer.
+// The source record a capability variant replaces with its own.
+enum class CapabilitySource : UCHAR
+{
+    None,
+    Uac1Unreadable, // class 1.0 when neither product string can be read
+    ModelB,
+    ModelC,
+};
+
+// How a device's per-endpoint records come from its source record.
+enum class EndpointRecordRule : UCHAR
+{
+    // The class's own: class 1.0 gives S/PDIF nothing and every other kind
+    // the source record; class 2.0 masks by direction and kind.
+    Masked,
+    // Class 1.0: every kind gets the mask and third value (no second), an
+    // input microphone also bit 23.
+    MicrophoneMarked,
+    // Class 2.0: fixed headphone and microphone records, zero for the rest.
+    Fixed,
+};
+
+struct CapabilityVariantTraits
+{
+    CapabilityVariant Variant;
+    // The source record replaced, and the record that replaces it.
+    CapabilitySource Replaces = CapabilitySource::None;
+    ULONG Mask = 0;
+    ULONG Second = 0;
+    ULONG Third = 0;
+    // Class 1.0, first model family with the chip ready: the mask instead
+    // of the family's (0: the family's own).
+    ULONG FirstFamilyMask = 0;
+    EndpointRecordRule Endpoints = EndpointRecordRule::Masked;
+};
+
+// The listed devices of the timed class.
 enum class TimedVariant : UCHAR
 {
     None,
@@ -49,6 +92,28 @@ enum class TimedVariant : UCHAR
     Second,
     Third,
     Fourth,
+};
+
+// Which unit classes the timed walk gives the line inputs.
+enum class TimedUnitSet : UCHAR
+{
+    Standard,
+    // The line analog unit carries the jack timer's forced mute.
+    ForcedMuteLineAnalog,
+    // The line units mute through an always-acting chain node.
+    LineMuteNodes,
+    // The line units switch the chip's register 1.
+    LineSwitch,
+};
+
+struct TimedVariantTraits
+{
+    TimedVariant Variant;
+    TimedUnitSet Units = TimedUnitSet::Standard;
+    // The switches, capability mask, jack timer and register 1 it sets.
+    TimedOverride Overrides;
+    // Every render engine gets the jack-state node the jack timer drives.
+    BOOLEAN JackNodeOnRenders = FALSE;
 };
 
 struct DeviceRecord
@@ -60,6 +125,8 @@ struct DeviceRecord
     ULONG AsioSampleType;
 
     bool Has(ULONG flag) const { return (Flags & flag) != 0; }
+    const CapabilityVariantTraits& CapabilityTraits() const;
+    const TimedVariantTraits& TimedTraits() const;
 };
 
 // A row's product for every product of its vendor.

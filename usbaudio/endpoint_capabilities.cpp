@@ -12,9 +12,6 @@ constexpr UCHAR c_ProductStringFallback = 0x32;
 // First model family: the chip's status byte.
 constexpr ControlRequest c_StatusRequest = {URB_FUNCTION_VENDOR_OTHER, TRUE, 0x02, 0x51, 0};
 constexpr UCHAR c_StatusReady = 0x1F;
-constexpr ULONG c_FirstFamilyMask = 0x3E10A0;
-constexpr ULONG c_FirstFamilyCustomerMask = 0x3E00A5;
-constexpr ULONG c_ChipMakerClearedBit = 0x1000;
 // Third model family: two configuration bytes.
 constexpr ControlRequest c_ConfigRequests[2] = {
     {URB_FUNCTION_VENDOR_OTHER, TRUE, 0x00, 0x1A, 0},
@@ -53,6 +50,16 @@ NTSTATUS ReadProductString(PUSBDEVICEIO io, PURB urb, UCHAR index, PUCHAR buffer
     return status;
 }
 
+// The variant's own record where it replaces the class's `record` of `source`.
+EndpointCapabilities VariantRecord(const DeviceRecord& device, CapabilitySource source,
+                                   const EndpointCapabilities& record)
+{
+    const CapabilityVariantTraits& traits = device.CapabilityTraits();
+    if (traits.Replaces != source)
+        return record;
+    return MakeCapabilityRecord(traits.Mask, traits.Second, traits.Third);
+}
+
 NTSTATUS ReadChipByte(PUSBDEVICEIO io, const ControlRequest& request, PUCHAR value)
 {
     return ControlRequestAtLeast(io, request, value, 1, 1);
@@ -65,12 +72,9 @@ NTSTATUS FirstFamilyRecord(PUSBDEVICEIO io, const DeviceRecord& device,
     NTSTATUS result = ReadChipByte(io, c_StatusRequest, &status);
     if (!NT_SUCCESS(result) || status != c_StatusReady)
         return result;
-    ULONG mask = c_FirstFamilyMask;
-    if (device.Capabilities == CapabilityVariant::FirstFamilyCustomer)
-        mask = c_FirstFamilyCustomerMask;
-    else if (device.Capabilities == CapabilityVariant::ChipMakerProduct)
-        mask &= ~c_ChipMakerClearedBit;
-    *record = MakeCapabilityRecord(mask, 0, CAPABILITY_THIRD_FIRST_FAMILY);
+    const ULONG mask = device.CapabilityTraits().FirstFamilyMask;
+    *record = MakeCapabilityRecord(mask != 0 ? mask : CAPABILITY_MASK_FIRST_FAMILY, 0,
+                                   CAPABILITY_THIRD_FIRST_FAMILY);
     return STATUS_SUCCESS;
 }
 
@@ -103,10 +107,8 @@ NTSTATUS UnreadableRecord(NTSTATUS readStatus, const DeviceRecord& device,
 {
     if (readStatus == STATUS_NO_SUCH_DEVICE)
         return readStatus;
-    if (device.Capabilities == CapabilityVariant::UnreadableFirst)
-        *record = MakeCapabilityRecord(0x24, 0, 0);
-    else if (device.Capabilities == CapabilityVariant::UnreadableSecond)
-        *record = MakeCapabilityRecord(0x3C0264, 12, 0);
+    *record =
+        VariantRecord(device, CapabilitySource::Uac1Unreadable, MakeCapabilityRecord(0, 0, 0));
     return STATUS_SUCCESS;
 }
 
@@ -184,18 +186,13 @@ EndpointCapabilities ModelACapabilityRecord()
 
 EndpointCapabilities ModelBCapabilityRecord(const DeviceRecord& device)
 {
-    if (device.Capabilities == CapabilityVariant::ModelBListed)
-        return MakeCapabilityRecord(0x24, 0, 0);
-    return MakeCapabilityRecord(0xF, 0, 0);
+    return VariantRecord(device, CapabilitySource::ModelB, MakeCapabilityRecord(0xF, 0, 0));
 }
 
 EndpointCapabilities ModelCCapabilityRecord(const DeviceRecord& device)
 {
-    if (device.Capabilities == CapabilityVariant::ModelCVariant5)
-        return MakeCapabilityRecord(0x20006, 8, 0);
-    if (device.Capabilities == CapabilityVariant::ModelCVariant6Listed)
-        return MakeCapabilityRecord(0x3E0084, 0, CAPABILITY_THIRD_FIRST_FAMILY);
-    return MakeCapabilityRecord(0x3E1084, 0, CAPABILITY_THIRD_FIRST_FAMILY);
+    return VariantRecord(device, CapabilitySource::ModelC,
+                         MakeCapabilityRecord(0x3E1084, 0, CAPABILITY_THIRD_FIRST_FAMILY));
 }
 
 EndpointCapabilities TimedCapabilityRecord()
@@ -214,7 +211,7 @@ void DeriveUac1EndpointRecord(const EndpointCapabilities& source, const DeviceRe
                               BOOLEAN isInput, ULONG endpointKind, EndpointCapabilities* record)
 {
     *record = MakeCapabilityRecord(0, 0, 0);
-    if (device.Capabilities == CapabilityVariant::ChipMakerProduct)
+    if (device.CapabilityTraits().Endpoints == EndpointRecordRule::MicrophoneMarked)
     {
         const bool microphone = isInput == 1 && endpointKind == ENDPOINT_KIND_MIC;
         record->CapabilityMask = source.CapabilityMask | (microphone ? 0x800000 : 0);
@@ -231,7 +228,7 @@ void DeriveUac2EndpointRecord(const EndpointCapabilities& source, const DeviceRe
                               EndpointCapabilities* record)
 {
     *record = MakeCapabilityRecord(0, 0, 0);
-    if (device.Capabilities == CapabilityVariant::Uac2FixedRecords)
+    if (device.CapabilityTraits().Endpoints == EndpointRecordRule::Fixed)
     {
         if (endpointKind == ENDPOINT_KIND_HP)
             *record = MakeCapabilityRecord(0x603F, 0, 3);

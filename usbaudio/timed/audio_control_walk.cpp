@@ -19,17 +19,17 @@ template <typename T> CUacUnit* MakePlain(ULONG index, CUsbAudioTimedDevice*)
 }
 
 constexpr UCHAR c_AnyId = 0;
-// The class of each descriptor, by subtype, unit id and listed device; the
-// first row that matches decides. A row without a variant matches every
-// device.
+// The class of each descriptor, by subtype, unit id and the device's unit
+// set; the first row that matches decides. A row of the standard set
+// matches every device.
 struct TimedUnitKind
 {
     UCHAR Subtype;
     UCHAR Ids[3];
-    TimedVariant Listed;
+    TimedUnitSet Units;
     TimedUnitMaker Create;
 };
-constexpr TimedVariant c_AnyDevice = TimedVariant::None;
+constexpr TimedUnitSet c_AnyDevice = TimedUnitSet::Standard;
 #define LINE_IDS                                                                                   \
     {                                                                                              \
         TimedId::StereoMixRec, TimedId::MicRec, TimedId::LineRec                                   \
@@ -48,11 +48,12 @@ const TimedUnitKind c_TimedUnits[] = {
     {USB_AUDIO_FEATURE_UNIT, {TimedId::MicAnalog}, c_AnyDevice, Make<CTimedGainFeatureUnit>},
     {USB_AUDIO_FEATURE_UNIT,
      {TimedId::LineAnalog},
-     TimedVariant::First,
+     TimedUnitSet::ForcedMuteLineAnalog,
      Make<CTimedForcedMuteFeatureUnit>},
     {USB_AUDIO_FEATURE_UNIT, {TimedId::LineAnalog}, c_AnyDevice, Make<CTimedGainFeatureUnit>},
-    {USB_AUDIO_FEATURE_UNIT, LINE_IDS, TimedVariant::Second, Make<CTimedLineMuteNodeFeatureUnit>},
-    {USB_AUDIO_FEATURE_UNIT, LINE_IDS, TimedVariant::Third, Make<CTimedLineSwitchFeatureUnit>},
+    {USB_AUDIO_FEATURE_UNIT, LINE_IDS, TimedUnitSet::LineMuteNodes,
+     Make<CTimedLineMuteNodeFeatureUnit>},
+    {USB_AUDIO_FEATURE_UNIT, LINE_IDS, TimedUnitSet::LineSwitch, Make<CTimedLineSwitchFeatureUnit>},
     {USB_AUDIO_FEATURE_UNIT, LINE_IDS, c_AnyDevice, Make<CTimedLineFeatureUnit>},
     {USB_AUDIO_FEATURE_UNIT, {c_AnyId}, c_AnyDevice, MakePlain<CUac1FeatureUnit>},
 };
@@ -75,7 +76,8 @@ NTSTATUS CreateTimedUnit(CUsbAudioDevice* device, const UCHAR* descriptor)
     for (const TimedUnitKind& kind : c_TimedUnits)
     {
         if (kind.Subtype != descriptor[2] || !IdMatches(kind, descriptor[3]) ||
-            (kind.Listed != c_AnyDevice && kind.Listed != device->GetDeviceRecord().Timed))
+            (kind.Units != c_AnyDevice &&
+             kind.Units != device->GetDeviceRecord().TimedTraits().Units))
             continue;
         return AddWalkedUnit(device, kind.Create(DeviceUnitCount(device), timed), descriptor);
     }

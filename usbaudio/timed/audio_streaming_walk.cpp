@@ -74,7 +74,7 @@ NTSTATUS ParseAudioStreamingTimed(CUsbAudioTimedDevice* device,
     if (!NT_SUCCESS(status))
         return status;
     BindRenders(device);
-    if (device->GetDeviceRecord().Timed == TimedVariant::First)
+    if (device->GetDeviceRecord().TimedTraits().JackNodeOnRenders)
         status = AttachToRenders(
             device, status,
             [] { return new (NonPagedPool, TIMED_POOL_TAG) CChainNode(JACK_STATE_SENSED); },

@@ -45,7 +45,7 @@ NTSTATUS CUsbAudioTimedDevice::PrepareConfiguration(PUSBDEVICEIO io)
         return status;
     ReadTimedSwitches(m_DeviceObject, &m_Settings.Switches);
     m_Settings.CapabilityMask = TimedCapabilityRecord().CapabilityMask;
-    ApplyTimedDeviceOverrides(GetDeviceRecord().Timed, chip, &m_Settings);
+    ApplyTimedDeviceOverrides(GetDeviceRecord().TimedTraits().Overrides, chip, &m_Settings);
     if (m_Settings.SetsRegister1)
         m_Registers.SetShadow(1, m_Settings.Register1);
     status = FillCapabilityRecord(io);

@@ -30,63 +30,6 @@ const SwitchSetting c_SwitchSettings[] = {
     {u"Disable8ChOutSupported", Disable8ChOutSupported, 0},
 };
 
-constexpr ULONG c_NoOutputs = SwitchBit(SupportHPOut) | SwitchBit(SupportSpdifOut);
-
-// One row per listed device, tried in order; the first that matches
-// decides. A row without a variant matches any identified chip.
-struct TimedOverride
-{
-    TimedVariant Device;
-    BOOLEAN NeedsIdentity;
-    ULONG SwitchesOn;
-    ULONG SwitchesOff;
-    BOOLEAN SetsMask;
-    ULONG CapabilityMask;
-    BOOLEAN WantsTimer;
-    BOOLEAN SetsRegister1;
-    USHORT Register1;
-};
-const TimedOverride c_Overrides[] = {
-    {TimedVariant::First, TRUE,
-     SwitchBit(DisableLineInRecUnit) | SwitchBit(DisableStereoMixRecUnit) |
-         SwitchBit(DisableSpdifInTerminal) | SwitchBit(Disable4ChOutSupported) |
-         SwitchBit(Disable8ChOutSupported),
-     c_NoOutputs, TRUE, 0x3E0084, TRUE, TRUE, 0x3032},
-    {TimedVariant::Fourth, TRUE,
-     SwitchBit(DisableStereoMixRecUnit) | SwitchBit(DisableSpdifInTerminal) |
-         SwitchBit(Disable2ChOutSupported) | SwitchBit(Disable4ChOutSupported) |
-         SwitchBit(Disable8ChOutSupported),
-     c_NoOutputs, TRUE, 0, FALSE, FALSE, 0},
-    {TimedVariant::Third, FALSE,
-     SwitchBit(DisableLineInTerminal) | SwitchBit(DisableSpdifInTerminal), c_NoOutputs, TRUE,
-     0x3E09F, FALSE, FALSE, 0},
-    {TimedVariant::Second, TRUE,
-     SwitchBit(Disable8ChOutSupported) | SwitchBit(DisableLineInTerminal) |
-         SwitchBit(DisableSpdifInTerminal),
-     c_NoOutputs, FALSE, 0, FALSE, FALSE, 0},
-    {TimedVariant::None, TRUE, SwitchBit(Disable8ChOutSupported), 0, FALSE, 0, FALSE, FALSE, 0},
-};
-
-bool RowMatches(const TimedOverride& row, TimedVariant device)
-{
-    return row.Device == TimedVariant::None || row.Device == device;
-}
-
-// A listed device whose row needs an identified chip and does not have one
-// stays as "Settings" made it; so does a device no row names.
-const TimedOverride* FindOverride(TimedVariant device, bool identified)
-{
-    for (const TimedOverride& row : c_Overrides)
-    {
-        if (!RowMatches(row, device))
-            continue;
-        if (row.NeedsIdentity && !identified)
-            return nullptr;
-        return &row;
-    }
-    return nullptr;
-}
-
 // Switch -> the switches it takes with it, applied in this order.
 struct SwitchConsequence
 {
@@ -144,22 +87,21 @@ void ReadTimedSwitches(PDEVICE_OBJECT settingsKey, TimedSwitches* switches)
     }
 }
 
-void ApplyTimedDeviceOverrides(TimedVariant device, const TimedChipIdentity& chip,
+void ApplyTimedDeviceOverrides(const TimedOverride& overrides, const TimedChipIdentity& chip,
                                TimedDeviceSettings* settings)
 {
-    const TimedOverride* row = FindOverride(device, chip.Identified());
-    if (row != nullptr)
+    if (!overrides.NeedsIdentity || chip.Identified())
     {
-        settings->Switches.SetBits(row->SwitchesOn, 1);
-        settings->Switches.SetBits(row->SwitchesOff, 0);
-        if (row->SetsMask)
-            settings->CapabilityMask = row->CapabilityMask;
-        settings->WantsTimer = row->WantsTimer;
-        settings->SetsRegister1 = row->SetsRegister1;
-        settings->Register1 = row->Register1;
+        settings->Switches.SetBits(overrides.SwitchesOn, 1);
+        settings->Switches.SetBits(overrides.SwitchesOff, 0);
+        if (overrides.SetsMask)
+            settings->CapabilityMask = overrides.CapabilityMask;
+        settings->WantsTimer = overrides.WantsTimer;
+        settings->SetsRegister1 = overrides.SetsRegister1;
+        settings->Register1 = overrides.Register1;
     }
     if (settings->Switches.Has(Disable2ChOutSupported))
-        settings->Switches.SetBits(c_NoOutputs, 0);
+        settings->Switches.SetBits(TIMED_OUTPUT_SWITCHES, 0);
 }
 
 void ApplyTimedSwitchConsequences(TimedSwitches* switches)

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "platform/io/io.h"
-#include "usbaudio/device_table.h"
 
 enum TimedSwitch : ULONG
 {
@@ -31,6 +30,9 @@ constexpr ULONG SwitchBit(TimedSwitch s)
     return 1u << s;
 }
 
+// A headphone and an S/PDIF output.
+inline constexpr ULONG TIMED_OUTPUT_SWITCHES = SwitchBit(SupportHPOut) | SwitchBit(SupportSpdifOut);
+
 // One byte each: 0, or the low byte of the registry value.
 struct TimedSwitches
 {
@@ -52,6 +54,22 @@ struct TimedChipIdentity
     bool Identified() const;
 };
 
+// What a listed device (or, for the others, any identified chip) changes
+// before the descriptor is rewritten: switches turned on and off, the
+// capability mask when SetsMask, the jack timer and register 1. A row that
+// needs an identified chip leaves a device without one as "Settings" made it.
+struct TimedOverride
+{
+    BOOLEAN NeedsIdentity = FALSE;
+    ULONG SwitchesOn = 0;
+    ULONG SwitchesOff = 0;
+    BOOLEAN SetsMask = FALSE;
+    ULONG CapabilityMask = 0;
+    BOOLEAN WantsTimer = FALSE;
+    BOOLEAN SetsRegister1 = FALSE;
+    USHORT Register1 = 0;
+};
+
 // What a device's identity changes before the descriptor is rewritten.
 struct TimedDeviceSettings
 {
@@ -64,10 +82,9 @@ struct TimedDeviceSettings
 
 // The presets, then each switch's 4-byte value of "Settings" where present.
 void ReadTimedSwitches(PDEVICE_OBJECT settingsKey, TimedSwitches* switches);
-// The overrides of the first matching row of the listed devices (and of any
-// identified chip), then the rule that without two-channel playback there
-// is neither a headphone nor an S/PDIF output.
-void ApplyTimedDeviceOverrides(TimedVariant device, const TimedChipIdentity& chip,
+// The device's overrides, then the rule that without two-channel playback
+// there is neither a headphone nor an S/PDIF output.
+void ApplyTimedDeviceOverrides(const TimedOverride& overrides, const TimedChipIdentity& chip,
                                TimedDeviceSettings* settings);
 // What one switch implies for the others (a terminal that is gone takes its
 // paths with it).
