@@ -3,6 +3,7 @@
 // fail, with the double stream class standing in for the stream classes.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 
 #include "platform/kernel/emu.h"
@@ -390,6 +391,21 @@ TEST(Uac1Walk, PathsWithoutControls)
                   SimReference::Uac1SpeakerMic, [](DeviceBytes&) {}, &controls, &engines));
     EXPECT_EQ("0:0{} 1:2{0} 2:3{1} 3:1{2} 4:0{} 5:2{4} 6:3{5} 7:1{8} 8:4{6}", controls);
     EXPECT_EQ("1 7: 7 6 5 4 8 | 48000/16/1/4 48000/16/1/0", engines[1]);
+}
+
+// A recording through a mixer whose first input is a second mixer: the
+// second mixer's line joins the path and names the recording, and the
+// microphone, the first mixer's second input, stays off it with its volume.
+TEST(Uac1Walk, AMixerReachedThroughAMixerIsFollowedToItsLine)
+{
+    std::ifstream file(LT_QUIRKS_DIR "/mixer-of-a-mixer-capture.txt");
+    std::string error;
+    Started s(SimUsbDevice::CreateFromText(std::string(std::istreambuf_iterator<char>(file), {}),
+                                           std::nullopt, &error));
+    ASSERT_EQ(STATUS_SUCCESS, s.Status) << error;
+    // Controls in descriptor order: line 0, its mixer 1, microphone 2, volume
+    // 3, the first mixer 4, the streaming terminal 5.
+    EXPECT_EQ("1 5: 5 4 1 0 | 48000/16/2/3 48000/16/2/0", Engine(s.Device(), 0));
 }
 
 // Format records of one format-type descriptor: a continuous range takes
