@@ -12,6 +12,7 @@
 // the kernel reported no misuse and nothing leaked. Any other outcome is a
 // failure (1); a bad command line gives 2.
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -307,6 +308,9 @@ int main(int argc, char** argv)
     case HostAction::Run:
         break;
     }
+    // A file-size limit fails the write that reaches it, as a full disk
+    // does, instead of ending the program with the file's header unwritten.
+    signal(SIGXFSZ, SIG_IGN);
     EmuReset(EmuClockMode::Virtual);
     EmuSetFailureHandler(OnKernelFailure);
     EmuDbgEcho(options.Verbose);
