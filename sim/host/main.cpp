@@ -58,7 +58,8 @@ void Usage(FILE* out)
         "glitches; it fails when the frames or the drift are off by more than one pass\n"
         "of the cyclic buffer). SECONDS are from 0.001 to %u. 1 otherwise;\n"
         "2 for a bad command line, a device not known, a file to play that cannot be\n"
-        "read or an output that cannot be written (all checked before the driver loads).\n",
+        "read or an output that cannot be written or is a file the run reads (all\n"
+        "checked before the driver loads).\n",
         kDefaultDevice, kStreamRunUsage, kHostMaxSeconds);
 }
 

@@ -171,7 +171,8 @@ class WireCompare
     {
         if (rate == 0 || deviceFrameBytes == 0 || !m_WireSound)
             return false;
-        // Another format: the wire's silence before its first sound.
+        // A file that never started (another format): the wire's silence
+        // before its first sound, less the file's own.
         const double frames = m_Started ? (double)FileStart()
                                         : (double)(m_WireLead / deviceFrameBytes) -
                                               (double)(m_FirstSound / m_FrameBytes);
