@@ -90,7 +90,7 @@ const OptionRow kOptions[] = {
      [](const char*, const char*, HostOptions* o, std::string*) { return o->Verbose = true; }},
     {"--device", true,
      [](const char*, const char* v, HostOptions* o, std::string*)
-     { return o->FromFile = false, o->Device = v, true; }},
+     { return o->DeviceNamed = true, o->Device = v, true; }},
     {"--descriptor-file", true,
      [](const char* n, const char* v, HostOptions* o, std::string* e)
      { return o->FromFile = true, TakeName(n, v, &o->Device, e); }},
@@ -125,6 +125,7 @@ const char* Combination(const HostOptions& o)
         bool Wrong;
         const char* Problem;
     } rules[] = {
+        {o.DeviceNamed && o.FromFile, "--device and --descriptor-file: give one device"},
         {!s.Play.empty() && !s.Record.empty(), "--play and --record are one run each"},
         {!s.DeviceOut.empty() && s.Play.empty(), "--device-out goes with --play"},
         {s.SecondsGiven && s.Record.empty(), "--seconds goes with --record"},
@@ -222,8 +223,13 @@ bool HostPrepareRun(const HostOptions& options, HostPrepared* prepared, std::str
             return false;
         }
     }
+    std::vector<HostRunInput> inputs;
+    if (options.FromFile)
+        inputs.push_back({options.Device, "the descriptor file"});
+    if (!s.Play.empty())
+        inputs.push_back({s.Play, "the file being played"});
     for (const std::string* out : {&s.DeviceOut, &s.Record})
-        if (!out->empty() && !HostCheckOutput(*out, s.Play, error))
+        if (!out->empty() && !HostCheckOutput(*out, inputs, error))
             return false;
     return true;
 }

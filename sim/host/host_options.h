@@ -24,7 +24,8 @@ struct HostOptions
 {
     HostAction Action = HostAction::Run;
     std::string Device = kHostDefaultDevice;
-    bool FromFile = false;
+    bool FromFile = false;    // --descriptor-file
+    bool DeviceNamed = false; // --device
     std::optional<EmuUsbSpeed> Speed;
     ULONG AsioMs = 0; // 0: no ASIO run
     bool Verbose = false;

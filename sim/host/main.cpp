@@ -12,6 +12,7 @@
 // the kernel reported no misuse and nothing leaked. Any other outcome is a
 // failure (1); a bad command line gives 2.
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -57,7 +58,8 @@ void Usage(FILE* out)
         "glitches; it fails when the frames or the drift are off by more than one pass\n"
         "of the cyclic buffer). SECONDS are from 0.001 to %u. 1 otherwise;\n"
         "2 for a bad command line, a device not known, a file to play that cannot be\n"
-        "read or an output that cannot be written (all checked before the driver loads).\n",
+        "read or an output that cannot be written or is a file the run reads (all\n"
+        "checked before the driver loads).\n",
         kDefaultDevice, kStreamRunUsage, kHostMaxSeconds);
 }
 
@@ -307,6 +309,9 @@ int main(int argc, char** argv)
     case HostAction::Run:
         break;
     }
+    // A file-size limit fails the write that reaches it, as a full disk
+    // does, instead of ending the program with the file's header unwritten.
+    signal(SIGXFSZ, SIG_IGN);
     EmuReset(EmuClockMode::Virtual);
     EmuSetFailureHandler(OnKernelFailure);
     EmuDbgEcho(options.Verbose);

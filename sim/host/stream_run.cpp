@@ -74,7 +74,9 @@ void Error(const char* what, const std::string& text)
 }
 
 // What a play's verdict says, and whether it fails the run: one row a
-// verdict, each play ends with exactly one.
+// verdict, each play ends with exactly one. A wire frame counts what the
+// device received from the play's start, silence included; a file frame
+// counts the file's.
 struct VerdictRow
 {
     HostWire Wire;
@@ -84,16 +86,16 @@ struct VerdictRow
 
 const VerdictRow kVerdicts[] = {
     {HostWire::Exact, false,
-     "the device received the file's samples unchanged, from frame {start}"},
+     "the device received the file's samples unchanged, from wire frame {start}"},
     {HostWire::Leftover, true,
      "the device received {leftover} frame(s) of other samples before the file, which started "
-     "late, at frame {start}, and then came unchanged"},
+     "late, at wire frame {start}, and then came unchanged"},
     {HostWire::Changed, false,
-     "the device's processing is on: from frame {frame} it received other samples than the "
-     "file's (levels or effects)"},
+     "the device's processing is on: from file frame {frame} it received other samples than "
+     "the file's (levels or effects)"},
     {HostWire::Partial, true,
-     "the device received the file's samples unchanged up to frame {frame}, and nothing of the "
-     "file after it"},
+     "the device received the file's samples unchanged up to file frame {frame}, and nothing of "
+     "the file after it"},
     {HostWire::Silent, false, "the file is silence, and so was all the device received"},
     {HostWire::OtherFormat, false,
      "the device keeps {format}, not the file's format: its samples were not compared"},
@@ -123,14 +125,19 @@ bool PrintVerdict(const char* what, const HostStreamSummary& s, const HostAudio&
     return false;
 }
 
+// Milliseconds measured, or that they were not.
+std::string Measured(bool measured, double ms)
+{
+    return measured ? HostMsText(ms) + " ms" : "not measured";
+}
+
 void PrintSummary(const char* what, const HostStreamSummary& s)
 {
-    printf("%s summary: %llu of %llu frames moved, offset %s ms and drift %s ms against "
-           "the device clock, glitches: %u late or missing packet(s), %u underrun(s), "
-           "%u overrun(s)\n",
+    printf("%s summary: %llu of %llu frames moved, offset %s and drift %s against the device "
+           "clock, glitches: %u late or missing packet(s), %u underrun(s), %u overrun(s)\n",
            what, (unsigned long long)s.Frames, (unsigned long long)s.ExpectedFrames,
-           HostMsText(s.OffsetMs).c_str(), HostMsText(s.DriftMs).c_str(), s.MissingPackets,
-           s.Underruns, s.Overruns);
+           Measured(s.OffsetMeasured, s.OffsetMs).c_str(),
+           Measured(s.DriftMeasured, s.DriftMs).c_str(), s.MissingPackets, s.Underruns, s.Overruns);
 }
 } // namespace
 
@@ -160,10 +167,9 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAud
     else
         status = stream.Record(options.RecordMs, run, &audio, &summary);
     progress.Done();
-    std::string error = stream.OutError(), closing;
-    if (!out.Close(&closing) && error.empty())
-        error = closing;
-    if (!NT_SUCCESS(status) && !summary.Unplugged)
+    std::string closing;
+    const bool closed = out.Close(&closing);
+    if (!NT_SUCCESS(status) && !summary.Unplugged && !summary.OutFailed)
     {
         Error(what, stream.Error() + ": " + HostStatusText(status));
         if (!stream.Offered().empty())
@@ -188,11 +194,12 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAud
                         std::to_string(summary.PeriodFrames) + " frames)");
         worked = false;
     }
-    if (outPath.empty())
+    // A file that could not be made was named when the run ended.
+    if (outPath.empty() || (summary.OutFailed && !out.Made()))
         return worked;
-    if (!error.empty())
+    if (!closed || !out.Made())
     {
-        Error(what, error);
+        Error(what, closed ? outPath + ": not written: the device received nothing" : closing);
         return false;
     }
     const HostAudio& f = out.Format();

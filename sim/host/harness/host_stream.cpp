@@ -107,6 +107,7 @@ class ClockGap
         }
         m_Last = differenceMs;
     }
+    bool Settled() const { return m_Settled; }
     double Offset() const { return m_Settled ? m_Offset : m_Last; }
     double Drift() const { return m_Last - Offset(); }
 
@@ -164,19 +165,19 @@ class WireCompare
             return HostWire::Partial;
         return m_Leftover != 0 ? HostWire::Leftover : HostWire::Exact;
     }
-    // The lead-in in milliseconds once the file's first sound arrived; 0 before.
-    double LeadInMs(ULONG deviceFrameBytes, ULONG rate) const
+    // The lead-in in milliseconds; false while the device received no
+    // sound to place the file's frames by.
+    bool LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms) const
     {
-        if (rate == 0 || deviceFrameBytes == 0)
-            return 0;
-        if (m_Started)
-            return (double)FileStart() * 1000.0 / rate;
-        if (!m_WireSound)
-            return 0;
-        // Another format: the wire's silence before its first sound.
-        const double frames =
-            (double)(m_WireLead / deviceFrameBytes) - (double)(m_FirstSound / m_FrameBytes);
-        return frames * 1000.0 / rate;
+        if (rate == 0 || deviceFrameBytes == 0 || !m_WireSound)
+            return false;
+        // A file that never started (another format): the wire's silence
+        // before its first sound, less the file's own.
+        const double frames = m_Started ? (double)FileStart()
+                                        : (double)(m_WireLead / deviceFrameBytes) -
+                                              (double)(m_FirstSound / m_FrameBytes);
+        *ms = frames * 1000.0 / rate;
+        return true;
     }
 
   private:
@@ -349,7 +350,7 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     ULONG endedAt = 0;
     while (!ended || elapsed < endedAt + bufferMs + kPlayOutMs)
     {
-        if (UnplugWhenDue(options, elapsed, summary))
+        if (EndsEarly(options, elapsed, summary))
             break;
         if (offset < in.Data.size())
             offset +=
@@ -413,14 +414,18 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     summary->PeriodMs = bufferMs;
     // The position against the file's frames the device received: the
     // silence the path adds before them is latency too.
-    summary->OffsetMs = clock.Offset() + wire.LeadInMs(received->FrameBytes(), in.Rate);
+    double leadInMs = 0;
+    summary->OffsetMeasured =
+        wire.LeadInMs(received->FrameBytes(), in.Rate, &leadInMs) && clock.Settled();
+    summary->DriftMeasured = clock.Settled();
+    summary->OffsetMs = clock.Offset() + leadInMs;
     summary->DriftMs = clock.Drift();
     summary->MissingPackets = gaps.Missing();
     summary->Overruns = stats.Overruns;
     summary->Wire = wire.Result(received->Channels == in.Channels &&
                                     received->BitsPerSample == in.BitsPerSample,
                                 !severalEndpoints, summary);
-    return RunEnd(*summary, elapsed, "play");
+    return RunEnd(summary, elapsed, "play");
 }
 
 NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudio* recorded,
@@ -489,7 +494,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     // The capture path's latency is made up at the end, within one period.
     while (kept < expectedBytes && elapsed < ms + periodMs)
     {
-        if (UnplugWhenDue(options, elapsed, summary))
+        if (EndsEarly(options, elapsed, summary))
             break;
         EmuAdvanceMs(kStepMs);
         elapsed += kStepMs;
@@ -508,15 +513,21 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
         if (options.Progress && elapsed % 1000 < kStepMs)
             options.Progress(std::min(elapsed, ms), ms);
     }
+    // After a failed write the recording is what the file holds.
+    if (!m_OutError.empty())
+        kept = std::min<size_t>(kept, (size_t)options.Out->Frames() * frameBytes);
+    if (options.KeepReceived)
+        recorded->Data.resize(kept);
     const PcPinStatistics stats = client.Statistics(pinFile);
     summary->Frames = frameBytes ? kept / frameBytes : 0;
     summary->ExpectedFrames = expected;
     summary->PeriodFrames = frameBytes ? bufferBytes / frameBytes : 0;
     summary->PeriodMs = periodMs;
+    summary->OffsetMeasured = summary->DriftMeasured = clock.Settled();
     summary->OffsetMs = clock.Offset();
     summary->DriftMs = clock.Drift();
     summary->Overruns = stats.Overruns + (stats.DroppedBytes != 0 ? 1 : 0);
-    return RunEnd(*summary, elapsed, "recording");
+    return RunEnd(summary, elapsed, "recording");
 }
 
 void HostStream::ToOut(const HostStreamOptions& options, const HostAudio& format, const UCHAR* data,
@@ -538,9 +549,11 @@ NTSTATUS HostStream::Refused(AudioEngineClient& client, PFILE_OBJECT filter,
     return status;
 }
 
-bool HostStream::UnplugWhenDue(const HostStreamOptions& options, ULONG elapsed,
-                               HostStreamSummary* summary)
+bool HostStream::EndsEarly(const HostStreamOptions& options, ULONG elapsed,
+                           HostStreamSummary* summary)
 {
+    if (!m_OutError.empty())
+        return true;
     if (options.UnplugAfterMs == 0 || elapsed < options.UnplugAfterMs)
         return false;
     summary->Unplugged = true;
@@ -549,10 +562,17 @@ bool HostStream::UnplugWhenDue(const HostStreamOptions& options, ULONG elapsed,
     return true;
 }
 
-NTSTATUS HostStream::RunEnd(const HostStreamSummary& summary, ULONG elapsed, const char* run)
+NTSTATUS HostStream::RunEnd(HostStreamSummary* summary, ULONG elapsed, const char* run)
 {
-    if (!summary.Unplugged)
+    const std::string after = " after " + std::to_string(elapsed) + " ms of " + run;
+    summary->OutFailed = !m_OutError.empty();
+    if (summary->OutFailed)
+    {
+        m_Error = "writing failed" + after + ": " + m_OutError;
+        return STATUS_UNSUCCESSFUL;
+    }
+    if (!summary->Unplugged)
         return STATUS_SUCCESS;
-    m_Error = "the device was unplugged after " + std::to_string(elapsed) + " ms of " + run;
+    m_Error = "the device was unplugged" + after;
     return STATUS_DEVICE_NOT_CONNECTED;
 }

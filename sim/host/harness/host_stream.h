@@ -39,11 +39,17 @@ struct HostStreamSummary
     // the file's frames it received; record: the time run at its rate), once
     // the stream settled: the path's fixed latency.
     double OffsetMs = 0;
-    double DriftMs = 0;       // how far that difference moved from then to the end
+    double DriftMs = 0; // how far that difference moved from then to the end
+    // Whether the run lasted until the stream settled, so the drift was
+    // measured; and the offset too, when on a play the device received sound
+    // to place the file's frames by (a silent one tells nothing).
+    bool DriftMeasured = false;
+    bool OffsetMeasured = false;
     ULONG MissingPackets = 0; // packet slots of the run the device got nothing in (late or lost)
     ULONG Underruns = 0;      // render: silence written while the file still had data
     ULONG Overruns = 0;       // the position overtook the data, or capture data was dropped
     bool Unplugged = false;
+    bool OutFailed = false; // writing options.Out failed, and the run ended there
     // Play: whether the device received the file's samples as they are.
     HostWire Wire = HostWire::OtherFormat;
     // Changed: the file's first frame that differs; Partial: the first missing.
@@ -65,7 +71,8 @@ struct HostStreamOptions
     bool KeepReceived = true;
     // Where what the device received, or the recording, is written as it
     // arrives: opened once the pin runs, in the format the device takes or
-    // the pin records in; left closed when the pin refused its format.
+    // the pin records in; left closed when the pin refused its format. The
+    // run ends at the first write that fails.
     HostWavWriter* Out = nullptr;
     // Called with the milliseconds run and the run's length, once a second of
     // device time.
@@ -104,12 +111,13 @@ class HostStream
     static constexpr double kSineAmplitude = 0.5;
 
   private:
-    // Pulls the device out once the run has lasted the options' time, and
-    // lets the driver see its transfers fail; true when it did.
-    bool UnplugWhenDue(const HostStreamOptions& options, ULONG elapsed, HostStreamSummary* summary);
-    // The status a run ends with: the device's absence, said in words with
-    // the milliseconds of the `run` it lasted, or success.
-    NTSTATUS RunEnd(const HostStreamSummary& summary, ULONG elapsed, const char* run);
+    // Whether the run ends here, before its time: a write to options.Out
+    // failed, or the run has lasted the options' time and the device is
+    // pulled out (the driver then sees its transfers fail).
+    bool EndsEarly(const HostStreamOptions& options, ULONG elapsed, HostStreamSummary* summary);
+    // The status a run ends with: the device's absence or the failed write,
+    // said in words with the milliseconds of the `run` it lasted, or success.
+    NTSTATUS RunEnd(HostStreamSummary* summary, ULONG elapsed, const char* run);
 
     // Says the pin refused `what` and keeps the formats the filter offers.
     NTSTATUS Refused(AudioEngineClient& client, PFILE_OBJECT filter, const EmuPcSubdeviceInfo& info,

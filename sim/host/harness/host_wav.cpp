@@ -269,7 +269,8 @@ bool HostCheckInput(const std::string& path, std::string* error)
     return true;
 }
 
-bool HostCheckOutput(const std::string& path, const std::string& input, std::string* error)
+bool HostCheckOutput(const std::string& path, const std::vector<HostRunInput>& inputs,
+                     std::string* error)
 {
     if (path.empty())
     {
@@ -278,12 +279,16 @@ bool HostCheckOutput(const std::string& path, const std::string& input, std::str
     }
     struct stat out;
     const bool existed = stat(path.c_str(), &out) == 0;
-    struct stat in;
-    if (existed && !input.empty() && stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
-        in.st_ino == out.st_ino)
+    // A file the run reads is there, so an output that is one is there too.
+    for (const HostRunInput& input : inputs)
     {
-        *error = path + ": is the file being played";
-        return false;
+        struct stat in;
+        if (existed && stat(input.Path.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
+            in.st_ino == out.st_ino)
+        {
+            *error = path + ": is " + input.Role;
+            return false;
+        }
     }
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0666);
     if (fd < 0)

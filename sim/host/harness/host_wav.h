@@ -43,8 +43,16 @@ HostAudio HostRepack(const HostAudio& audio, USHORT containerBits);
 // *error naming the problem.
 bool HostCheckInput(const std::string& path, std::string* error);
 
+// A file a run reads, and what it is to the run ("the file being played").
+struct HostRunInput
+{
+    std::string Path;
+    const char* Role;
+};
+
 // Whether an output can be written, checked before a run: a name that is not
-// empty, not a folder, in a folder that exists and lets it be created, and not
-// the file `input` names; false with *error saying why. It leaves no file
-// behind that was not there.
-bool HostCheckOutput(const std::string& path, const std::string& input, std::string* error);
+// empty, not a folder, in a folder that exists and lets it be created, and
+// not a file of `inputs`, by its name or through a link; false with *error
+// saying why. It leaves no file behind that was not there.
+bool HostCheckOutput(const std::string& path, const std::vector<HostRunInput>& inputs,
+                     std::string* error);

@@ -31,6 +31,7 @@ bool HostWavWriter::Open(const HostAudio& format, std::string* error)
         return false;
     }
     m_Frames = 0;
+    m_Made = true;
     return true;
 }
 
@@ -43,13 +44,16 @@ bool HostWavWriter::Write(const UCHAR* data, size_t bytes, std::string* error)
         *error = m_Path + ": not open for whole frames";
         return false;
     }
-    if (sf_write_raw(m_File, data, (sf_count_t)bytes) != (sf_count_t)bytes)
-    {
-        *error = m_Path + ": " + sf_strerror(m_File);
-        return false;
-    }
-    m_Frames += bytes / m_Format.FrameBytes();
-    return true;
+    const sf_count_t written = sf_write_raw(m_File, data, (sf_count_t)bytes);
+    m_Frames += written > 0 ? (ULONGLONG)written / m_Format.FrameBytes() : 0;
+    if (written == (sf_count_t)bytes)
+        return true;
+    *error = m_Path + ": " + sf_strerror(m_File);
+    // A write cut short (a full disk, a file-size limit) may end inside a
+    // frame: the file keeps the whole frames before it.
+    sf_count_t frames = (sf_count_t)m_Frames;
+    sf_command(m_File, SFC_FILE_TRUNCATE, &frames, sizeof(frames));
+    return false;
 }
 
 bool HostWavWriter::Close(std::string* error)

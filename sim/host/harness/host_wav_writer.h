@@ -21,7 +21,10 @@ class HostWavWriter
     // Valid bits below the container make a WAVE_FORMAT_EXTENSIBLE file.
     bool Open(const HostAudio& format, std::string* error);
     bool IsOpen() const { return m_File != nullptr; }
+    // Whether Open made the file, open or closed since.
+    bool Made() const { return m_Made; }
     // Appends whole frames of little-endian samples in the opened format.
+    // A write that fails keeps the whole frames written before it.
     bool Write(const UCHAR* data, size_t bytes, std::string* error);
     // Completes the header; false with *error saying why.
     bool Close(std::string* error);
@@ -36,4 +39,5 @@ class HostWavWriter
     HostAudio m_Format;
     struct sf_private_tag* m_File = nullptr;
     ULONGLONG m_Frames = 0;
+    bool m_Made = false;
 };

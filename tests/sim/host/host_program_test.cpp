@@ -91,20 +91,6 @@ HostAudio Ramp(ULONG frames)
     return a;
 }
 
-// A WAV file whose data chunk says it holds `factor` times what it holds.
-void WriteTruncated(const std::string& path, ULONG frames, ULONG factor)
-{
-    std::string error;
-    ASSERT_TRUE(HostWriteWav(path, Ramp(frames), &error)) << error;
-    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(f)), {});
-    const size_t data = bytes.find("data");
-    ASSERT_NE(std::string::npos, data);
-    const uint32_t size = frames * 4 * factor;
-    f.seekp((std::streamoff)data + 4);
-    f.write(reinterpret_cast<const char*>(&size), 4);
-}
-
 // A big-endian (RIFX) 16-bit WAV file of the audio's samples, through
 // libsndfile's conversion.
 void WriteRifx(const std::string& path, const HostAudio& audio)
@@ -119,6 +105,27 @@ void WriteRifx(const std::string& path, const HostAudio& audio)
     memcpy(samples.data(), audio.Data.data(), audio.Data.size());
     EXPECT_EQ((sf_count_t)audio.Frames(), sf_writef_short(file, samples.data(), audio.Frames()));
     sf_close(file);
+}
+
+// A WAV file (RIFX when big-endian) whose data chunk says it holds `factor`
+// times what it holds.
+void WriteTruncated(const std::string& path, ULONG frames, ULONG factor, bool bigEndian = false)
+{
+    std::string error;
+    if (bigEndian)
+        WriteRifx(path, Ramp(frames));
+    else
+        ASSERT_TRUE(HostWriteWav(path, Ramp(frames), &error)) << error;
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), {});
+    const size_t data = bytes.find("data");
+    ASSERT_NE(std::string::npos, data);
+    const uint32_t size = frames * 4 * factor;
+    char said[4];
+    for (int i = 0; i < 4; ++i)
+        said[bigEndian ? 3 - i : i] = (char)(size >> (8 * i));
+    f.seekp((std::streamoff)data + 4);
+    f.write(said, 4);
 }
 
 bool Has(const std::string& text, const std::string& part)
@@ -159,6 +166,19 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
     a.Rate = 44100;
     ASSERT_TRUE(HostWriteWav(in441, a, &error)) << error;
     std::filesystem::create_directory(folder);
+    // Files the run reads: a descriptor file by its name and by two links.
+    const std::string dev = w / "dev.txt", devSoft = w / "dev-soft.txt",
+                      devHard = w / "dev-hard.txt";
+    std::filesystem::copy_file(std::string(LT_QUIRKS_DIR) + "/headset-volume-only.txt", dev);
+    std::filesystem::create_symlink(dev, devSoft);
+    std::filesystem::create_hard_link(dev, devHard);
+    const std::string rifxShort = w / "rifx-short.wav", wide = w / "wide.wav";
+    WriteTruncated(rifxShort, 4801, 6, true);
+    a = Ramp(4800);
+    a.BitsPerSample = 24;
+    a.ValidBits = 20;
+    ASSERT_TRUE(HostWriteWav(wide, a, &error)) << error;
+    ASSERT_TRUE(HostSetValidBits(wide, 28, &error)) << error;
     const struct
     {
         std::vector<std::string> Args;
@@ -185,6 +205,15 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         {{"--play", in, "--device-out", ""}, "--device-out needs a file name"},
         {{"--play", in, "--device-out", in}, "is the file being played"},
         {{"--play", in, "--device-out", w / "./in.wav"}, "is the file being played"},
+        {{"--descriptor-file", dev, "--record", dev}, "dev.txt: is the descriptor file"},
+        {{"--descriptor-file", dev, "--record", devSoft}, "dev-soft.txt: is the descriptor file"},
+        {{"--descriptor-file", dev, "--play", in, "--device-out", devHard},
+         "dev-hard.txt: is the descriptor file"},
+        {{"--device", "Uac2Spdif", "--descriptor-file", dev},
+         "--device and --descriptor-file: give one device"},
+        {{"--descriptor-file", dev, "--device", "Uac2Spdif"},
+         "--device and --descriptor-file: give one device"},
+        {{"--play", wide}, "wide.wav: 28 valid bits in a container of 24"},
         {{"--record", w / "missing/out.wav"}, "No such file or directory"},
         {{"--record", folder}, "Is a directory"},
         {{"--record", "/proc/out.wav"}, "/proc/out.wav: "},
@@ -206,6 +235,26 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         // A big-endian file plays its samples, not their bytes swapped.
         {{"--play", rifx}, "play: the device received the file's samples unchanged", 0},
         {{"--play", silent}, "play: the file is silence, and so was all the device received", 0},
+        // The offset is the path's 15 ms of silence before the file's frames;
+        // a silent file has none to place them by.
+        {{"--play", in}, "offset +15.000 ms and drift +0.000 ms", 0},
+        {{"--play", silent}, "offset not measured and drift +0.000 ms", 0},
+        {{"--play", rifxShort}, "the header says 28806 frames, the file holds 4801", 0},
+        // The timed chip's levels ramp in over its first 45 ms.
+        {{"--device", "TimedChipListed", "--play", in},
+         "play: the device's processing is on: from file frame 2160 it received",
+         0},
+        // 13 ms at 192 kHz, shorter than the stream takes to settle.
+        {{"--device", "Uac2HighSpeed", "--record", out, "--seconds", "0.013"},
+         "2496 of 2496 frames moved, offset not measured and drift not measured",
+         0,
+         16,
+         16},
+        {{"--record", "/dev/full"},
+         "ended early: writing failed after 0 ms of recording: /dev/full: ",
+         1},
+        {{"--play", in, "--device-out", "/dev/full"}, " ms of play: /dev/full: ", 1},
+        {{"--record", out, "--unplug-after", "0.001"}, "wrote " + out + ", 0 frames", 1, 16, 16},
         {{"--device", "ChipModelC", "--play", eight},
          "play: the device keeps 2 channel(s) of 16 bits, not the file's format",
          0},
@@ -248,6 +297,8 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
     }
     // The lower bound itself is taken.
     EXPECT_EQ(0, w.Run({"--record", out, "--seconds", "0.001"}).Exit);
+    EXPECT_TRUE(ReadAll(std::string(LT_QUIRKS_DIR) + "/headset-volume-only.txt") == ReadAll(dev))
+        << "the descriptor file was overwritten";
 }
 
 // Pulled out half a second into a two-second recording: the file holds the
@@ -273,6 +324,47 @@ TEST(HostProgram, AnUnpluggedRecordingKeepsWhatWasReceived)
     std::vector<SHORT> samples(recorded.Frames());
     memcpy(samples.data(), recorded.Data.data(), samples.size() * 2);
     EXPECT_EQ(1, MicSinePhases(samples));
+}
+
+// Under a file-size limit a run ends at the write that reaches it and fails:
+// the file keeps the whole frames written before (a frame cut in two is
+// dropped), and a recording's summary counts them.
+TEST(HostProgram, AWriteThatFailsEndsTheRun)
+{
+    Workspace w;
+    const std::string six = w / "six.wav", out = w / "out.wav";
+    HostAudio a = Ramp(48000 * 3);
+    a.Channels = 6;
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(six, a, &error)) << error;
+    const struct
+    {
+        std::vector<std::string> Args;
+        ULONG LimitKiB;
+        ULONG FrameBytes;
+        std::string Said; // the frames: (the limit - 44 bytes of header) / FrameBytes
+    } cases[] = {
+        {{"--record", out, "--seconds", "3"}, 20, 2, "record summary: 10218 of 144000 frames"},
+        {{"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/six-channel-speaker.txt", "--play",
+          six, "--device-out", out},
+         21,
+         12,
+         "wrote " + out + ", 1788 frames"},
+    };
+    for (const auto& c : cases)
+    {
+        std::vector<std::string> args{
+            "-c", "ulimit -f " + std::to_string(c.LimitKiB) + " && exec \"$0\" \"$@\"",
+            LT_HOST_PROGRAM};
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        const ProgramRun run = w.Run(args, "bash");
+        EXPECT_EQ(1, run.Exit) << run.Err;
+        EXPECT_TRUE(Has(run.Out, c.Said)) << run.Out;
+        HostAudio written;
+        ASSERT_TRUE(HostReadWav(out, &written, &error)) << error;
+        EXPECT_EQ((c.LimitKiB * 1024 - 44) / c.FrameBytes, written.Frames());
+        EXPECT_EQ(44 + written.Frames() * c.FrameBytes, std::filesystem::file_size(out));
+    }
 }
 
 // A file shorter than its header plays what it holds, with a warning that
