@@ -177,29 +177,50 @@ TEST(Uac2Stream, EveryRateStreamsBothWays)
     }
 }
 
-// A clock the host may only read is read, not set: a capture at its rate
-// runs with no sampling-frequency SET_CUR sent; one at another rate is
-// refused at preparation, and the clock keeps its rate.
+// A clock the host may only read is offered at the rate it reports, and
+// read, not set: a capture at that rate runs with no sampling-frequency
+// SET_CUR sent. Only when the device will not say its rate are the RANGE's
+// rates offered, and one it does not run at is refused at preparation.
 TEST(Uac2Stream, AFixedClockIsReadNotSet)
 {
-    for (ULONG rate : {48000u, 96000u})
+    const struct
     {
-        StreamRig rig(FixedClockDevice());
-        ASSERT_EQ(STATUS_SUCCESS, rig.Status);
-        rig.Sim()->ClearLog();
-        CountingClient client;
-        const NTSTATUS status = rig.Start(1, &client, rate, 16, 10, 2);
-        EXPECT_EQ(rate == 48000 ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED, status);
-        for (const std::string& row : rig.Sim()->LogText())
-            EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
-        EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
-        EmuAdvanceMs(100);
-        EXPECT_EQ(rate == 48000, client.Captured > 0);
-        if (NT_SUCCESS(status))
-            rig.Leave(1, &client);
-        else
-            EXPECT_EQ(STATUS_SUCCESS, rig.Stream(1)->UnregisterClient(client.Record->Registration));
-    }
+        const char* What;
+        ULONG CurFaults; // the clock's CUR requests refused at the start
+        std::vector<ULONG> Offered;
+    } cases[] = {{"CUR answers", 0, {48000}}, {"CUR refused", 1, {48000, 96000}}};
+    for (const auto& c : cases)
+        for (ULONG rate : c.Offered)
+        {
+            auto device = FixedClockDevice();
+            if (c.CurFaults != 0)
+                device->InjectControlFault({0xA1, 0x01, 0x0100, SimRef3::Clock << 8},
+                                           SimFaultKind::Stall, c.CurFaults);
+            StreamRig rig(std::move(device));
+            ASSERT_EQ(STATUS_SUCCESS, rig.Status) << c.What;
+            std::vector<ULONG> offered;
+            for (ULONG i = 0; i < rig.Stream(1)->GetFormatCount(); ++i)
+            {
+                WAVEFORMATEXTENSIBLE f = {};
+                rig.Stream(1)->GetFormatAt(i, &f);
+                offered.push_back(f.Format.nSamplesPerSec);
+            }
+            EXPECT_EQ(c.Offered, offered) << c.What;
+            rig.Sim()->ClearLog();
+            CountingClient client;
+            const NTSTATUS status = rig.Start(1, &client, rate, 16, 10, 2);
+            EXPECT_EQ(rate == 48000 ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED, status) << c.What;
+            for (const std::string& row : rig.Sim()->LogText())
+                EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
+            EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
+            EmuAdvanceMs(100);
+            EXPECT_EQ(rate == 48000, client.Captured > 0) << c.What;
+            if (NT_SUCCESS(status))
+                rig.Leave(1, &client);
+            else
+                EXPECT_EQ(STATUS_SUCCESS,
+                          rig.Stream(1)->UnregisterClient(client.Record->Registration));
+        }
 }
 
 // The pacing follows the device's feedback: its rate when inside the window
