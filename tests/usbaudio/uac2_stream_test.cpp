@@ -219,7 +219,8 @@ TEST(Uac2Stream, AFixedClockIsReadNotSet)
             EXPECT_EQ(rate == 48000     ? STATUS_SUCCESS
                       : curRefused != 0 ? STATUS_NOT_SUPPORTED
                                         : STATUS_NOT_FOUND, // not offered
-                      status);
+                      status)
+                << curRefused << " " << rate;
             for (const std::string& row : rig.Sim()->LogText())
                 EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
             EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
