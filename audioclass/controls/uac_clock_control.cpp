@@ -8,14 +8,22 @@ NTSTATUS CUacClockControl::CreateClockControl(CUacUnit* unit)
     NTSTATUS status = QueryUnitRequests(unit, IID_IClockControl, &m_Clock);
     if (!NT_SUCCESS(status))
         return status;
-    // One more than the control holds, so that a longer list is seen.
-    ULONG rates[CLOCK_CONTROL_MAX_RATES + 1] = {};
-    ULONG count = CLOCK_CONTROL_MAX_RATES + 1;
-    status = m_Clock->GetFrequencies(&count, rates);
-    if (status == STATUS_INVALID_PARAMETER)
-        unit->NoteRefusal("clock source", "sampling-frequency RANGE holds a continuous subrange");
-    else if (NT_SUCCESS(status) && count > CLOCK_CONTROL_MAX_RATES)
+    // The device's list decides, not the one rate a fixed clock runs at.
+    ULONG count = 0;
+    status = m_Clock->GetCount(&count);
+    if (NT_SUCCESS(status) && count > CLOCK_CONTROL_MAX_RATES)
+    {
         unit->NoteRefusal("clock source", "sampling-frequency RANGE holds more than 30 rates");
+        status = STATUS_INSUFFICIENT_RESOURCES;
+    }
+    ULONG rates[CLOCK_CONTROL_MAX_RATES] = {};
+    if (NT_SUCCESS(status))
+    {
+        status = m_Clock->GetFrequencies(&count, rates);
+        if (status == STATUS_INVALID_PARAMETER)
+            unit->NoteRefusal("clock source",
+                              "sampling-frequency RANGE holds a continuous subrange");
+    }
     if (NT_SUCCESS(status))
         status = Init(count, rates);
     return status;

@@ -13,8 +13,8 @@ class CUacClockControl : public CClockFrequencyControl
     STDMETHODIMP SetFrequency(ULONG hz) override;
     STDMETHODIMP GetCurrent(PULONG hz) override;
     STDMETHODIMP GetClockValid(PUCHAR valid) override;
-    // Reads the clock's rates: a clock with a rate range, or with more rates
-    // than the control holds, is refused.
+    // Reads the rates the clock can run at: a clock with a rate range, or
+    // whose RANGE lists more rates than the control holds, is refused.
     NTSTATUS CreateClockControl(CUacUnit* unit);
 
   private:

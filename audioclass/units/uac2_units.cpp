@@ -65,7 +65,16 @@ NTSTATUS CUac2ClockSource::GetFrequencies(PULONG count, PULONG frequencies)
         return STATUS_SUCCESS;
     if (frequencies == nullptr)
         return STATUS_INVALID_PARAMETER;
-    return Requests().GetFrequencyList(*count, frequencies);
+    status = Requests().GetFrequencyList(*count, frequencies);
+    // A fixed clock runs only at the rate it reports: its RANGE is read and
+    // checked all the same, and stands only when the device will not say.
+    ULONG current = 0;
+    if (NT_SUCCESS(status) && !FrequencySettable() && NT_SUCCESS(Requests().GetFrequency(&current)))
+    {
+        frequencies[0] = current;
+        *count = 1;
+    }
+    return status;
 }
 
 NTSTATUS CUac2ClockSource::GetCount(PULONG count)
@@ -77,7 +86,7 @@ NTSTATUS CUac2ClockSource::GetCount(PULONG count)
 // the set; it runs at its own rate, and only a format at that rate can play.
 NTSTATUS CUac2ClockSource::SetFrequency(ULONG hz)
 {
-    if ((DescriptorByte(c_ClockControlsOffset) & c_ClockFrequencyBits) != c_ClockFrequencyBits)
+    if (!FrequencySettable())
     {
         ULONG current = 0;
         NTSTATUS status = Requests().GetFrequency(&current);
@@ -90,6 +99,11 @@ NTSTATUS CUac2ClockSource::SetFrequency(ULONG hz)
         return STATUS_NOT_SUPPORTED;
     }
     return Requests().SetFrequency(hz);
+}
+
+bool CUac2ClockSource::FrequencySettable() const
+{
+    return (DescriptorByte(c_ClockControlsOffset) & c_ClockFrequencyBits) == c_ClockFrequencyBits;
 }
 
 NTSTATUS CUac2ClockSource::GetCurrent(PULONG hz)

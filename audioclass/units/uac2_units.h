@@ -12,10 +12,12 @@ class CUac2ClockSource : public CUacUnit, public IClockControl
     explicit CUac2ClockSource(ULONG index) : CUacUnit(index) {}
     DECLARE_CONTROL_UNKNOWN()
 
-    // *count: room on entry, lowered to the device's count. A subrange that
-    // is not a single rate makes the result STATUS_INVALID_PARAMETER; the
-    // single rates are written all the same.
+    // The rates the clock can run at. *count: room on entry, lowered to the
+    // device's count. A subrange that is not a single rate makes the result
+    // STATUS_INVALID_PARAMETER; the single rates are written all the same.
+    // A clock the host cannot set gives the one rate it reports running at.
     STDMETHODIMP GetFrequencies(PULONG count, PULONG frequencies) override;
+    // The rates the device's RANGE lists, a fixed clock's included.
     STDMETHODIMP GetCount(PULONG count) override;
     STDMETHODIMP SetFrequency(ULONG hz) override;
     STDMETHODIMP GetCurrent(PULONG hz) override;
@@ -33,6 +35,8 @@ class CUac2ClockSource : public CUacUnit, public IClockControl
     {
         return CEntityRequests(Owner(), AudioClassVersion::Uac2, (UCHAR)m_Id);
     }
+    // Whether bmControls lets the host write the frequency.
+    bool FrequencySettable() const;
 };
 
 class CUac2FeatureUnit : public CUac1FeatureUnit

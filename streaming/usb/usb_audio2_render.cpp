@@ -38,13 +38,14 @@ NTSTATUS CUsbAudio2Render::PrepareStream(PSTREAMCLIENT client, PULONG frameNumbe
     if (!NT_SUCCESS(status))
         return status;
     const ULONG rate = client->Format.Format.nSamplesPerSec;
-    status = CUsbAudio1Render::PrepareStream(client, frameNumber);
-    if (!NT_SUCCESS(status))
-        return status;
+    // The feedback value's size, which the selection checks the endpoint against.
     PUSBDEVICEIO io = QueryUsbIo();
     m_HighSpeed = io != nullptr && io->IsHighSpeed();
     if (io != nullptr)
         io->Release();
+    status = CUsbAudio1Render::PrepareStream(client, frameNumber);
+    if (!NT_SUCCESS(status))
+        return status;
     status = BuildFeedbackContexts();
     if (!NT_SUCCESS(status))
     {
@@ -60,7 +61,9 @@ NTSTATUS CUsbAudio2Render::PrepareStream(PSTREAMCLIENT client, PULONG frameNumbe
 }
 
 // The data pipe is the OUT pipe; an interface of exactly one OUT and one IN
-// pipe has its IN pipe as the feedback pipe.
+// pipe has its IN pipe as the feedback pipe, unless its packets are too
+// small for a feedback value: read, it would only fail, and the stream
+// paces at its nominal rate as it does without one.
 NTSTATUS CUsbAudio2Render::SelectInterface(UCHAR alternateSetting, PSTREAMCLIENT)
 {
     PAGED_CODE();
@@ -78,7 +81,15 @@ NTSTATUS CUsbAudio2Render::SelectInterface(UCHAR alternateSetting, PSTREAMCLIENT
             m_FeedbackPipeIndex = i;
         }
     }
-    m_HasFeedbackPipe = inPipes == 1;
+    const USBD_PIPE_INFORMATION& feedback = m_InterfaceInfo->Pipes[m_FeedbackPipeIndex];
+    m_HasFeedbackPipe = inPipes == 1 && feedback.MaximumPacketSize >= FeedbackPacketBytes();
+    if (inPipes == 1 && !m_HasFeedbackPipe)
+        DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: feedback endpoint "
+                 "0x%02X carries %u bytes a packet, a feedback value needs %u: not used, the "
+                 "stream paces at its nominal rate\n",
+                 (unsigned)GetConstructionValue(), (unsigned)alternateSetting,
+                 (unsigned)feedback.EndpointAddress, (unsigned)feedback.MaximumPacketSize,
+                 (unsigned)FeedbackPacketBytes());
     return status;
 }
 

@@ -5,6 +5,7 @@
 // resetting the pipes, and the reported bytes keep with the device.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <set>
@@ -17,7 +18,8 @@
 
 namespace
 {
-// Counts the byte reports of one client and fills render data with a counter.
+// Counts the byte reports of one client; with `Keep`, fills render data
+// with a byte counter and keeps what it handed out and what it captured.
 struct CountingClient
 {
     static void Callback(PVOID context, PVOID argument1, PVOID)
@@ -26,14 +28,27 @@ struct CountingClient
         auto record = static_cast<StreamNotification*>(argument1);
         if (record->Client != self->Record)
             return;
+        auto data = static_cast<UCHAR*>(record->Data.Buffer);
         if (record->Type == STREAM_NOTIFY_BYTES)
             self->Bytes += record->Bytes;
         else if (record->Type == STREAM_NOTIFY_CAPTURE_DATA)
+        {
             self->Captured += record->Data.Bytes;
+            if (self->Keep)
+                self->Received.insert(self->Received.end(), data, data + record->Data.Bytes);
+        }
+        else if (record->Type == STREAM_NOTIFY_RENDER_DATA && self->Keep)
+            for (ULONG i = 0; i < record->Data.Bytes; ++i)
+            {
+                data[i] = (UCHAR)(self->Handed.size() % 251);
+                self->Handed.push_back(data[i]);
+            }
     }
     PSTREAMCLIENT Record = nullptr;
     ULONGLONG Bytes = 0;
     ULONGLONG Captured = 0;
+    bool Keep = false;
+    std::vector<UCHAR> Handed, Received;
 };
 
 struct StreamRig
@@ -99,23 +114,30 @@ std::unique_ptr<SimUsbDevice> Device(LONG driftPpm = 0)
     return device;
 }
 
-// The high-speed speaker whose data endpoint has bInterval 4 (or `interval`),
-// drifting.
-std::unique_ptr<SimUsbDevice> IntervalDevice(LONG driftPpm, UCHAR interval = 4)
+// A quirk file's device, drifting, with `from` in its text replaced by `to`.
+std::unique_ptr<SimUsbDevice> QuirkDevice(const char* name, LONG driftPpm = 0,
+                                          const std::string& from = "", const std::string& to = "")
 {
-    std::ifstream file(LT_QUIRKS_DIR "/high-speed-feedback-data-interval-4.txt");
+    std::ifstream file(std::string(LT_QUIRKS_DIR) + "/" + name);
     std::string text((std::istreambuf_iterator<char>(file)), {});
-    const std::string endpoint = "07 05 01 05 90 01 04";
-    const size_t at = text.find(endpoint);
+    const size_t at = text.find(from);
     EXPECT_NE(std::string::npos, at);
     if (at != std::string::npos)
-        text.replace(at + endpoint.size() - 1, 1, std::to_string(interval));
+        text.replace(at, from.size(), to);
     std::string error;
     auto device = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
     EXPECT_NE(nullptr, device) << error;
     if (device != nullptr)
         device->Streaming().SetClockDriftPpm(driftPpm);
     return device;
+}
+
+// The high-speed speaker whose data endpoint has bInterval 4 (or `interval`),
+// drifting.
+std::unique_ptr<SimUsbDevice> IntervalDevice(LONG driftPpm, UCHAR interval = 4)
+{
+    return QuirkDevice("high-speed-feedback-data-interval-4.txt", driftPpm, "07 05 01 05 90 01 04",
+                       "07 05 01 05 90 01 0" + std::to_string(interval));
 }
 
 // The reference device with its clock's frequency read-only, offering 48
@@ -177,29 +199,41 @@ TEST(Uac2Stream, EveryRateStreamsBothWays)
     }
 }
 
-// A clock the host may only read is read, not set: a capture at its rate
-// runs with no sampling-frequency SET_CUR sent; one at another rate is
-// refused at preparation, and the clock keeps its rate.
+// A clock the host may only read is offered at the rate it reports, and read,
+// not set: a capture at that rate runs with no sampling-frequency SET_CUR
+// sent. Only when its CUR is refused at the start are the RANGE's rates
+// offered, and one it does not run at is refused at preparation.
 TEST(Uac2Stream, AFixedClockIsReadNotSet)
 {
-    for (ULONG rate : {48000u, 96000u})
-    {
-        StreamRig rig(FixedClockDevice());
-        ASSERT_EQ(STATUS_SUCCESS, rig.Status);
-        rig.Sim()->ClearLog();
-        CountingClient client;
-        const NTSTATUS status = rig.Start(1, &client, rate, 16, 10, 2);
-        EXPECT_EQ(rate == 48000 ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED, status);
-        for (const std::string& row : rig.Sim()->LogText())
-            EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
-        EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
-        EmuAdvanceMs(100);
-        EXPECT_EQ(rate == 48000, client.Captured > 0);
-        if (NT_SUCCESS(status))
-            rig.Leave(1, &client);
-        else
-            EXPECT_EQ(STATUS_SUCCESS, rig.Stream(1)->UnregisterClient(client.Record->Registration));
-    }
+    for (ULONG curRefused : {0u, 1u})
+        for (ULONG rate : {48000u, 96000u})
+        {
+            auto device = FixedClockDevice();
+            device->InjectControlFault({0xA1, 0x01, 0x0100, SimRef3::Clock << 8},
+                                       SimFaultKind::Stall, curRefused);
+            StreamRig rig(std::move(device));
+            ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+            rig.Sim()->ClearLog();
+            CountingClient client;
+            const NTSTATUS status = rig.Start(1, &client, rate, 16, 10, 2);
+            EXPECT_EQ(rate == 48000     ? STATUS_SUCCESS
+                      : curRefused != 0 ? STATUS_NOT_SUPPORTED
+                                        : STATUS_NOT_FOUND, // not offered
+                      status)
+                << curRefused << " " << rate;
+            for (const std::string& row : rig.Sim()->LogText())
+                EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
+            EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
+            EmuAdvanceMs(100);
+            EXPECT_EQ(rate == 48000, client.Captured > 0);
+            if (NT_SUCCESS(status))
+                rig.Leave(1, &client);
+            else if (client.Record != nullptr)
+            {
+                EXPECT_EQ(STATUS_SUCCESS,
+                          rig.Stream(1)->UnregisterClient(client.Record->Registration));
+            }
+        }
 }
 
 // The pacing follows the device's feedback: its rate when inside the window
@@ -457,4 +491,81 @@ TEST(Uac2Stream, ADestroyedPreparedRenderLeavesNothingBehind)
         EXPECT_EQ(0, rig.Sim()->AlternateSetting(SimRef3::PlayInterface)) << start;
         EXPECT_EQ(0u, EmuPoolOutstandingCount(USB_STREAM_URB_POOL_TAG)) << start;
     }
+}
+
+// A feedback endpoint whose packets cannot hold a feedback value (3 bytes at
+// full speed, 4 at high speed) is not read, and the stream says so: it paces
+// at its nominal rate though the device's clock is fast.
+TEST(Uac2Stream, AFeedbackEndpointTooSmallIsNotRead)
+{
+    const struct
+    {
+        const char* File;
+        unsigned Size, Needed;
+    } rows[] = {{"full-speed-feedback-endpoint-too-small.txt", 2, 3},
+                {"high-speed-feedback-endpoint-too-small.txt", 3, 4}};
+    for (const auto& row : rows)
+    {
+        EmuDbgClear();
+        StreamRig rig(QuirkDevice(row.File, 1000));
+        CountingClient client;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3)) << row.File;
+        EmuAdvanceMs(200);
+        EXPECT_FALSE(rig.Render()->HasFeedbackPipe()) << row.File;
+        EXPECT_EQ(0u, rig.Sim()->Streaming().PacketCount(0x81)) << row.File;
+        EXPECT_EQ(48000u, rig.Render()->GetPacingRate()) << row.File;
+        char said[200];
+        snprintf(said, sizeof(said),
+                 "UsbAudio: AudioStreaming interface 1 alternate setting 1: feedback endpoint "
+                 "0x81 carries %u bytes a packet, a feedback value needs %u: not used, the "
+                 "stream paces at its nominal rate\n",
+                 row.Size, row.Needed);
+        const auto& lines = EmuDbgOutput();
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), said)) << said;
+        rig.Leave(0, &client);
+    }
+}
+
+// A speaker whose endpoint holds exactly the nominal packet (48 stereo
+// 16-bit frames, one packet a frame), its clock fast: the pacing follows
+// the clock, yet no packet outgrows the endpoint, so every frame gets one.
+TEST(Uac2Stream, FastFeedbackNeverOutgrowsTheEndpoint)
+{
+    StreamRig rig(QuirkDevice("high-speed-feedback-data-interval-4.txt", 1000,
+                              "07 05 01 05 90 01 04", "07 05 01 05 C0 00 04"));
+    CountingClient client;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3));
+    EmuAdvanceMs(100);
+    EXPECT_GT(rig.Render()->GetPacingRate(), 48000u);
+    const size_t from = rig.Sim()->Streaming().OutRecord(SimRef3::PlayEndpoint).Packets.size();
+    EmuAdvanceMs(1000);
+    const std::vector<ULONG> frames = PacketFrames(rig.Sim(), from, 4);
+    EXPECT_GE(frames.size(), 999u);
+    EXPECT_EQ(48u, *std::max_element(frames.begin(), frames.end()));
+    rig.Leave(0, &client);
+}
+
+// Endpoints of three (OUT) and two (IN) transactions a microframe carry what
+// one of 1,024 bytes cannot: eight 4-byte channels at 48 kHz, 1,536 bytes a
+// packet. The device receives what the client handed out, and the client
+// what the device sent (its counter of samples), byte for byte.
+TEST(Uac2Stream, HighBandwidthEndpointsCarryTheirFormats)
+{
+    StreamRig rig(QuirkDevice("high-bandwidth-eight-channels.txt"));
+    CountingClient play, record;
+    play.Keep = record.Keep = true;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &play, 48000, 32, 10, 2));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start(1, &record, 48000, 32, 10, 2));
+    EmuAdvanceMs(500);
+    const SimOutRecord& out = rig.Sim()->Streaming().OutRecord(0x01);
+    ASSERT_GE(out.Data.size(), 1536u * 490);
+    ASSERT_LE(out.Data.size(), play.Handed.size());
+    EXPECT_TRUE(std::equal(out.Data.begin(), out.Data.end(), play.Handed.begin()));
+    ASSERT_GE(record.Received.size(), 1536u * 480);
+    std::vector<ULONG> samples(record.Received.size() / 4);
+    memcpy(samples.data(), record.Received.data(), samples.size() * 4);
+    for (size_t i = 1; i < samples.size(); ++i)
+        ASSERT_EQ(samples[0] + i, samples[i]) << "sample " << i;
+    rig.Leave(0, &play);
+    rig.Leave(1, &record);
 }

@@ -466,24 +466,38 @@ TEST(Uac2Walk, AFailedStartSaysWhy)
 }
 
 // The clock's list decides the start: 30 single rates are taken, a 31st or
-// a range is refused.
+// a range is refused. A fixed clock's list is judged the same, though it
+// offers only the rate it runs at.
 TEST(Uac2Walk, ClockListsThatFailTheStart)
 {
     std::vector<ULONG> thirty, thirtyOne;
     for (ULONG i = 0; i < 31; ++i)
         (i < 30 ? thirty : thirtyOne).push_back(8000 + 1000 * i);
     thirtyOne.insert(thirtyOne.begin(), thirty.begin(), thirty.end());
+    for (bool fixed : {false, true})
     {
-        Uac2Started s(HighSpeedDevice(thirty));
-        EXPECT_EQ(STATUS_SUCCESS, s.Status);
-        CStreamEngine* capture = nullptr;
-        ASSERT_EQ(STATUS_SUCCESS, s.Device()->GetEngine(1, &capture));
-        EXPECT_EQ(30u, capture->GetFormatCount());
+        const auto device = [fixed](const std::vector<ULONG>& rates)
+        {
+            DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
+            auto& c = bytes.Configuration;
+            if (fixed) // frequency read-only, running at the first rate
+                c[Locate(c, USB_AUDIO20_CLOCK_SOURCE_SUBTYPE) + 5] = 0x05;
+            auto d = MakeSimDevice(bytes);
+            d->Audio().SetClockRates(SimRef3::Clock, rates);
+            return d;
+        };
+        {
+            Uac2Started s(device(thirty));
+            EXPECT_EQ(STATUS_SUCCESS, s.Status);
+            CStreamEngine* capture = nullptr;
+            ASSERT_EQ(STATUS_SUCCESS, s.Device()->GetEngine(1, &capture));
+            EXPECT_EQ(fixed ? 1u : 30u, capture->GetFormatCount());
+        }
+        EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, Uac2Started(device(thirtyOne)).Status);
+        auto ranged = device({44100, 48000});
+        ranged->ScriptRequest(kClockRange, RangeReply({44100, 48000}, 0));
+        EXPECT_EQ(STATUS_INVALID_PARAMETER, Uac2Started(std::move(ranged)).Status);
     }
-    EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, Uac2Started(HighSpeedDevice(thirtyOne)).Status);
-    auto ranged = HighSpeedDevice();
-    ranged->ScriptRequest(kClockRange, RangeReply({44100, 48000}, 0));
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, Uac2Started(std::move(ranged)).Status);
 }
 
 // Raw-data settings carry the maker's subformat, only where the interface

@@ -84,6 +84,10 @@ TEST(QuirkDevices, EachLoadsWithItsNotes)
           "a feedback endpoint"}},
         {"implicit-feedback.txt", EmuUsbSpeed::High, {}},
         {"high-speed-feedback-data-interval-4.txt", EmuUsbSpeed::High, {}},
+        {"fixed-clock-six-rates.txt", EmuUsbSpeed::High, {}},
+        {"full-speed-feedback-endpoint-too-small.txt", EmuUsbSpeed::Full, {}},
+        {"high-speed-feedback-endpoint-too-small.txt", EmuUsbSpeed::High, {}},
+        {"high-bandwidth-eight-channels.txt", EmuUsbSpeed::High, {}},
         {"two-audio-functions.txt",
          EmuUsbSpeed::Full,
          {"configuration 0 AudioControl interface 2 is a second audio function's: it answers for "

@@ -78,6 +78,13 @@ const Outcome kOutcomes[] = {
      "UsbAudio: AudioControl interface 0: the audio function has no audio streams, only MIDI "
      "interface 1",
      "topology subdevice"},
+    // Only the rate the clock runs at is offered: the capture pin does not
+    // choose a rate the clock cannot be set to.
+    {"fixed-clock-six-rates.txt", STATUS_SUCCESS, "SPKOut00Wave MicIn00Wave", 1, 2, 2},
+    // A feedback endpoint too small for its value is not read: the play
+    // paces at its nominal rate.
+    {"full-speed-feedback-endpoint-too-small.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
+    {"high-speed-feedback-endpoint-too-small.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
 };
 
 std::string WaveFilters(const HostHarness& host, size_t* volumes)
