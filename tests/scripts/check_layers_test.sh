@@ -1,0 +1,273 @@
+#!/usr/bin/env bash
+# The layer check's own cases: each adds files to a small scratch tree that
+# passes, runs the check there under a table of its own and expects every
+# line it prints and its verdict. Each way around the check it once had is a
+# case, so that it cannot come back.
+set -euo pipefail
+check=$(cd "$(dirname "$0")/../.." && pwd)/scripts/check_layers.sh
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+pass='layers: every source file in a layer, every include and library link downward, no circle'
+
+# The scratch tree's table: layers, usbaudio's floors and a folder ordered
+# inside one of them.
+table="
+platform
+framework
+usbaudio
+driver
+tests bench
+
+usbaudio: table < device < uac1 < uac2 timed < root
+usbaudio/uac2: root < walks
+"
+
+# Files on stdin into tree $1: a line "=== path" starts a file, "+++ path"
+# adds to one.
+write() {
+  local out=
+  while IFS= read -r line; do
+    case $line in
+      '=== '*) out=$1/${line#=== }; mkdir -p "$(dirname "$out")"; : >"$out" ;;
+      '+++ '*) out=$1/${line#+++ } ;;
+      *) printf '%s\n' "$line" >>"$out" ;;
+    esac
+  done
+}
+
+# The tree every case starts from: every include and link downward, a
+# folder's own files and a folder inside it including each other (framework/
+# and its lists/), names the check reads at their calls or in their own file.
+mkdir -p "$scratch/base/scripts"
+TABLE=$table awk -v q="'" '
+  $0 == "table=" q { print "table=" q ENVIRON["TABLE"] q; skip = 1; next }
+  skip && $0 == q { skip = 0; next }
+  !skip' "$check" >"$scratch/base/scripts/check_layers.sh"
+write "$scratch/base" <<'EOF'
+=== CMakeLists.txt
+function(lt_library name dirs)
+  add_library(${name} STATIC ${srcs})
+  target_link_libraries(${name} PUBLIC ${ARGN})
+endfunction()
+foreach(area platform framework usbaudio driver tests bench)
+  add_subdirectory(${area})
+endforeach()
+=== platform/CMakeLists.txt
+add_library(platform_kernel STATIC kernel/kernel.cpp)
+target_link_libraries(platform_kernel PUBLIC Threads::Threads)
+=== platform/kernel/kernel.h
+#pragma once
+=== platform/kernel/kernel.cpp
+#include <cstdint>
+#include "platform/kernel/kernel.h"
+=== framework/CMakeLists.txt
+lt_library(framework . platform_kernel)
+=== framework/interfaces.h
+#include "platform/kernel/kernel.h"
+#include "framework/lists/list.h"
+=== framework/lists/list.h
+#include "framework/interfaces.h"
+=== usbaudio/CMakeLists.txt
+lt_library(usbaudio . framework)
+=== usbaudio/table/table.h
+#include "framework/interfaces.h"
+=== usbaudio/device/device.h
+#include "usbaudio/table/table.h"
+=== usbaudio/uac1/device.h
+#include "../device/device.h"
+=== usbaudio/uac2/device.h
+#include "usbaudio/uac1/device.h"
+=== usbaudio/uac2/walks/walk.cpp
+#include "usbaudio/uac2/device.h"
+=== usbaudio/timed/device.h
+#include "usbaudio/uac1/device.h"
+=== usbaudio/factories.h
+#include "usbaudio/uac2/device.h"
+#include "usbaudio/timed/device.h"
+=== driver/CMakeLists.txt
+lt_library(driver . usbaudio framework)
+=== driver/adapter_common.h
+#include "framework/interfaces.h"
+#include "usbaudio/factories.h"
+=== tests/CMakeLists.txt
+function(lt_test name dir)
+  add_executable(${name} ${srcs})
+  target_link_libraries(${name} PRIVATE ${ARGN})
+endfunction()
+lt_test(test_driver driver driver)
+foreach(name a b)
+  add_executable(fuzz_${name} fuzz.cpp)
+  target_link_libraries(fuzz_${name} PRIVATE driver)
+endforeach()
+=== tests/driver/adapter_test.cpp
+#include "driver/adapter_common.h"
+=== bench/CMakeLists.txt
+find_library(FFTW_LIB fftw3f)
+add_executable(lt_bench main.cpp)
+target_link_libraries(lt_bench PRIVATE framework ${FFTW_LIB})
+=== bench/main.cpp
+#include "framework/interfaces.h"
+EOF
+
+failures=0
+# case_ <what it shows> <every line the check prints>, the case's files on
+# stdin.
+case_() {
+  local tree=$scratch/tree got status=0 want_status=1
+  rm -rf "$tree"
+  cp -r "$scratch/base" "$tree"
+  write "$tree"
+  got=$(bash "$tree/scripts/check_layers.sh" 2>&1) || status=$?
+  [ "$2" = "$pass" ] && want_status=0
+  if [ "$got" != "$2" ] || [ "$status" != "$want_status" ]; then
+    printf 'FAIL %s\n  want (status %s):\n%s\n  got (status %s):\n%s\n' "$1" "$want_status" "$2" "$status" "$got"
+    failures=$((failures + 1))
+  fi
+}
+
+# cases_ <file> <every line the check prints>: one case a row of
+# "what it shows|a line added to the file".
+cases_() {
+  local what line
+  while IFS='|' read -r what line; do
+    case_ "$what" "$2" < <(printf '+++ %s\n%s\n' "$1" "$line")
+  done
+}
+
+case_ 'the base tree passes' "$pass" </dev/null
+
+# Includes, however spelled, judged by the file they name; one line each.
+cases_ framework/policy.h \
+  'framework/policy.h includes driver/adapter_common.h, a higher layer (framework < driver)' <<'EOF'
+an upward include|#include "driver/adapter_common.h"
+an include through .. from the root|#include "framework/../driver/adapter_common.h"
+an include through . and .. beside the file|#include "./../driver/adapter_common.h"
+an angle include through ..|#include <framework/../driver/adapter_common.h>
+a comment inside the directive|#/* the adapter */include /* its common object */ "driver/adapter_common.h"
+the digraph spelling|%:include "driver/adapter_common.h"
+include_next|#include_next <driver/adapter_common.h>
+EOF
+case_ 'a directive continued over a line' \
+  'framework/policy.h includes driver/adapter_common.h, a higher layer (framework < driver)' <<'EOF'
+=== framework/policy.h
+#include \
+  "driver/adapter_common.h"
+EOF
+case_ 'an include named by a macro' 'framework/policy.h: an include the check cannot read: #include LT_ADAPTER' <<'EOF'
+=== framework/policy.h
+#include LT_ADAPTER
+EOF
+
+# Every file the compiler can include is scanned.
+for ext in inc inl ipp hh hxx tcc; do
+  case_ "a .$ext file" "framework/policy.$ext includes driver/adapter_common.h, a higher layer (framework < driver)" <<EOF
+=== framework/policy.$ext
+#include "driver/adapter_common.h"
+EOF
+done
+case_ 'a file of any name that an include names' \
+  'framework/rows includes driver/adapter_common.h, a higher layer (framework < driver)' <<'EOF'
+=== framework/policy.h
+#include "rows"
+=== framework/rows
+#include "driver/adapter_common.h"
+EOF
+case_ 'a source file under no layer' 'tools/gen.cpp lies under no folder of the layer table' <<'EOF'
+=== tools/gen.cpp
+int main() {}
+EOF
+
+# A folder's inner order, as the layers'.
+case_ 'an include up a folder'"'"'s floors' \
+  'usbaudio/device/device.h includes usbaudio/uac1/device.h, a higher layer of usbaudio (device < uac1)' <<'EOF'
++++ usbaudio/device/device.h
+#include "../uac1/device.h"
+EOF
+case_ 'an include from a floor up to the folder'"'"'s own files' \
+  'usbaudio/uac1/device.h includes usbaudio/factories.h, a higher layer of usbaudio (uac1 < root)' <<'EOF'
++++ usbaudio/uac1/device.h
+#include "usbaudio/factories.h"
+EOF
+case_ 'an include up the floors of a folder inside an ordered one' \
+  'usbaudio/uac2/device.h includes usbaudio/uac2/walks/walk.h, a higher layer of usbaudio/uac2 (root < walks)' <<'EOF'
+=== usbaudio/uac2/walks/walk.h
++++ usbaudio/uac2/device.h
+#include "walks/walk.h"
+EOF
+case_ 'folders on one floor in a circle' \
+  'folder circle: usbaudio/timed -> usbaudio/uac2 -> usbaudio/timed (usbaudio/uac2/device.h includes usbaudio/timed/device.h)' <<'EOF'
++++ usbaudio/uac2/device.h
+#include "usbaudio/timed/device.h"
++++ usbaudio/timed/device.h
+#include "usbaudio/uac2/device.h"
+EOF
+case_ 'a file under no floor of an ordered folder' 'usbaudio/extra/extra.h lies under no floor of usbaudio' <<'EOF'
+=== usbaudio/extra/extra.h
+EOF
+case_ 'folders that share a parent in a circle' \
+  'folder circle: driver/a -> driver/b -> driver/a (driver/b/b.h includes driver/a/a.h)' <<'EOF'
+=== driver/a/a.h
+#include "driver/b/b.h"
+=== driver/b/b.h
+#include "driver/a/a.h"
+EOF
+
+# Links, in every spelling CMake reads; one line each.
+link_up='framework links driver, a higher layer (framework < driver)'
+cases_ framework/CMakeLists.txt "$link_up" <<'EOF'
+an upward link|target_link_libraries(framework PUBLIC driver)
+a link call in capitals|TARGET_LINK_LIBRARIES(framework PUBLIC driver)
+a space before the parenthesis|target_link_libraries (framework PUBLIC driver)
+EOF
+case_ 'a parenthesis in a comment, a quoted one and a bracket comment' "$link_up" <<'EOF'
++++ framework/CMakeLists.txt
+target_link_libraries(framework PUBLIC # the adapter, for its settings (ini files) :)
+  ")" #[[ ) ]] driver)
+EOF
+case_ 'an alias of a higher library' 'framework links lt::driver, a higher layer (framework < driver)' <<'EOF'
++++ driver/CMakeLists.txt
+add_library(lt::driver ALIAS driver)
++++ framework/CMakeLists.txt
+target_link_libraries(framework PUBLIC lt::driver)
+EOF
+case_ 'a link up a folder'"'"'s floors' \
+  'usbaudio_table links usbaudio, a higher layer of usbaudio (table < root)' <<'EOF'
+=== usbaudio/table/CMakeLists.txt
+lt_library(usbaudio_table . framework usbaudio)
+EOF
+case_ 'link_libraries()' \
+  'framework/CMakeLists.txt: link_libraries() links every target after it; link each by name with target_link_libraries' <<'EOF'
++++ framework/CMakeLists.txt
+link_libraries(driver)
+EOF
+case_ 'a target named by a variable' 'framework/CMakeLists.txt: the check cannot read the target ${lib}' <<'EOF'
++++ framework/CMakeLists.txt
+set(lib framework)
+target_link_libraries(${lib} PUBLIC driver)
+EOF
+case_ 'a library named by a variable below the top layer' \
+  'framework/CMakeLists.txt: the check cannot read the library ${higher} that framework links' <<'EOF'
++++ framework/CMakeLists.txt
+set(higher driver)
+target_link_libraries(framework PUBLIC ${higher})
+EOF
+case_ 'a link inside a function the check does not read at its calls' \
+  'framework/CMakeLists.txt: lt_link() makes or links targets, which the check reads only at calls of lt_library and lt_test' <<'EOF'
++++ framework/CMakeLists.txt
+function(lt_link name)
+  target_link_libraries(${name} PUBLIC ${ARGN})
+endfunction()
+lt_link(framework driver)
+EOF
+case_ 'a command called by name' 'framework/CMakeLists.txt: cmake_language() calls a command the check cannot read' <<'EOF'
++++ framework/CMakeLists.txt
+cmake_language(CALL target_link_libraries framework PUBLIC driver)
+EOF
+case_ 'a link circle, its path once' 'library link circle: framework -> framework_lists -> framework' <<'EOF'
++++ framework/CMakeLists.txt
+lt_library(framework_lists lists framework)
+target_link_libraries(framework PUBLIC framework_lists)
+EOF
+
+[ "$failures" -eq 0 ] || { echo "$failures case(s) of the layer check failed"; exit 1; }
+echo 'layer check: every case as expected'
