@@ -3,6 +3,7 @@
 // fail, with the double stream class standing in for the stream classes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "platform/kernel/emu.h"
@@ -263,8 +264,8 @@ TEST(Uac1Walk, FeatureUnitsWithoutMute)
 
 // An interface with no format the driver can carry is left out, named in
 // the debug output, and the device starts with the others; with no stream
-// left the start fails. Float, A-law and mu-law are not carried, nor PCM8
-// of more than 8 bits.
+// left the start fails. Float, A-law, mu-law and tags the class does not
+// define are not carried, nor PCM8 of more than 8 bits.
 TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
 {
     const struct
@@ -287,7 +288,8 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
                  {kGeneral, 5, 2, {2}, {2}},
                  {kGeneral, 5, 4, {0, 1}, {1}},
                  {kGeneral, 5, 5, {0}, {}, true},
-                 {kGeneral, 5, 0x20, {0, 1, 2}, {}}};
+                 {kGeneral, 5, 0x20, {0, 1, 2}, {1, 2}},
+                 {kGeneral, 5, 0, {2}, {2}}};
     for (const auto& c : cases)
     {
         EmuDbgClear();
@@ -321,6 +323,102 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
         EXPECT_EQ(c.NamesTag, tagNamed);
         EXPECT_EQ(c.LeftOut, named) << (int)c.Offset << " " << (int)c.Value;
     }
+}
+
+namespace
+{
+size_t LinesSaying(const std::string& text)
+{
+    const auto& lines = EmuDbgOutput();
+    return (size_t)std::count_if(lines.begin(), lines.end(),
+                                 [&](const std::string& line)
+                                 { return line.find(text) != std::string::npos; });
+}
+} // namespace
+
+// A subframe of 1 to 4 bytes holding 1 to 8 bits a byte is offered at its
+// size; any other sample leaves its setting out, named once: the capture
+// interface, whose only setting it is, before its walk; the playback's
+// second setting by its own line, its first setting still offered.
+TEST(Uac1Walk, SampleFieldsAtTheirBounds)
+{
+    const struct
+    {
+        int Format; // 1: playback setting 2 (24 bits in 3 bytes), 2: the capture setting
+        UCHAR Subframe, Resolution;
+        bool Offered;
+    } cases[] = {{2, 0, 8, false},  {2, 1, 8, true},   {2, 1, 9, false}, {2, 4, 32, true},
+                 {2, 4, 33, false}, {2, 5, 16, false}, {2, 2, 0, false}, {2, 2, 1, true},
+                 {2, 2, 16, true},  {2, 2, 17, false}, {1, 3, 24, true}, {1, 3, 25, false},
+                 {1, 5, 24, false}, {1, 3, 0, false}};
+    for (const auto& c : cases)
+    {
+        const std::string what = std::to_string(c.Format) + ": " + std::to_string(c.Resolution) +
+                                 " in " + std::to_string(c.Subframe);
+        EmuDbgClear();
+        std::vector<std::string> engines;
+        ASSERT_EQ(STATUS_SUCCESS, StartWith(
+                                      SimReference::Uac1SpeakerMic,
+                                      [&](DeviceBytes& b)
+                                      {
+                                          auto& cfg = b.Configuration;
+                                          const size_t at = FindAs(cfg, kFormat, c.Format);
+                                          cfg[at + 5] = c.Subframe;
+                                          cfg[at + 6] = c.Resolution;
+                                          cfg[Endpoint(cfg, SimRef1::RecEndpoint) + 4] = 200;
+                                      },
+                                      nullptr, &engines))
+            << what;
+        const std::string bits = std::to_string(8 * c.Subframe);
+        const std::string playback = "0 0: 3 2 1 0 | 48000/16/2/3 44100/16/2/3";
+        if (c.Format == 2)
+        {
+            ASSERT_EQ(c.Offered ? 2u : 1u, engines.size()) << what;
+            EXPECT_EQ(playback + " 48000/24/2/3", engines[0]) << what;
+            EXPECT_TRUE(!c.Offered || engines[1] == "1 7: 7 6 5 4 | 48000/" + bits + "/1/4 48000/" +
+                                                        bits + "/1/0")
+                << what << " " << engines[1];
+            EXPECT_EQ(c.Offered ? 0u : 1u, LinesSaying("interface 2 has no format of 1 to 8"))
+                << what;
+        }
+        else
+        {
+            ASSERT_EQ(2u, engines.size()) << what;
+            EXPECT_EQ(playback + (c.Offered ? " 48000/" + bits + "/2/3" : ""), engines[0]) << what;
+            EXPECT_EQ(
+                c.Offered ? 0u : 1u,
+                LinesSaying("interface 1 alternate setting 2: " + std::to_string(c.Resolution) +
+                            " bits of resolution in " + std::to_string(c.Subframe) +
+                            " bytes a sample is not a sample the driver carries"))
+                << what;
+        }
+    }
+}
+
+// A rate whose packets the endpoint cannot carry is named once, though a
+// two-channel capture setting offers its formats twice (the second time
+// with mask 0).
+TEST(Uac1Walk, LeftOutCaptureRateNamedOnce)
+{
+    EmuDbgClear();
+    std::vector<std::string> engines;
+    ASSERT_EQ(STATUS_SUCCESS, StartWith(
+                                  SimReference::Uac1Surround71,
+                                  [](DeviceBytes& b)
+                                  {
+                                      auto& c = b.Configuration;
+                                      const size_t in = Endpoint(c, SimRef2::RecEndpoint);
+                                      c[in + 4] = 188; // 44100 Hz needs 180 bytes, 48000 Hz 192
+                                      c[in + 5] = 0;
+                                  },
+                                  nullptr, &engines));
+    EXPECT_EQ(1u, LinesSaying("interface 2 alternate setting 1: 48000 Hz of 4-byte frames needs "
+                              "192-byte packets, the endpoint carries 188: format left out"));
+    ASSERT_EQ(2u, engines.size());
+    EXPECT_EQ("1 14: 14 13 12 11 10 9 1 | 8000/16/2/3 11025/16/2/3 16000/16/2/3 22050/16/2/3 "
+              "32000/16/2/3 44100/16/2/3 8000/16/2/0 11025/16/2/0 16000/16/2/0 22050/16/2/0 "
+              "32000/16/2/0 44100/16/2/0",
+              engines[1]);
 }
 
 // A path search holds 20 ids: a unit of 20 sources on the playback path is
@@ -397,7 +495,8 @@ TEST(Uac1Walk, PathsWithoutControls)
 // (none is no rates; a bound further above 96 kHz is refused); type III
 // gives Dolby Digital then WMA Pro records for the compressed tags only.
 // The playback setting 1 carries 196-byte packets, setting 2 (made so
-// here) 1023; a rate whose packet does not fit adds nothing.
+// here) 1023; a rate whose packet does not fit adds nothing. A record whose
+// sample the driver does not carry is counted as dropped.
 TEST(Uac1Walk, CollectStreamFormats)
 {
     auto discrete = [](ULONG rate)
@@ -432,6 +531,8 @@ TEST(Uac1Walk, CollectStreamFormats)
         NTSTATUS Status;
         std::vector<std::pair<ULONG, USHORT>> Records; // rate, sub-format tag
         UCHAR AlternateSetting = 2;
+        USHORT ValidBits = 16; // of the template's 16-bit container
+        ULONG Dropped = 0;
     } cases[] = {
         {continuous(44100, 48000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
         {continuous(40000, 50000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
@@ -464,7 +565,11 @@ TEST(Uac1Walk, CollectStreamFormats)
         {continuous(48000, 48000), 0x0003, STATUS_SUCCESS, {}},
         {continuous(48000, 48000), 0x0004, STATUS_SUCCESS, {}},
         {continuous(48000, 48000), 0x0005, STATUS_SUCCESS, {}},
-        {continuous(48000, 48000), 0x0006, STATUS_SUCCESS, {{48000, 1}}},
+        {continuous(48000, 48000), 0x0006, STATUS_SUCCESS, {}},
+        // A template whose resolution its samples cannot hold: dropped.
+        {continuous(44100, 48000), 1, STATUS_SUCCESS, {}, 2, 17, 2},
+        {continuous(44100, 48000), 1, STATUS_SUCCESS, {}, 2, 0, 2},
+        {continuous(44100, 48000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}, 2, 1},
     };
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
     const size_t second = Endpoint(bytes.Configuration, SimRef1::PlayEndpoint) + 9 + 7 + 9 + 7 + 11;
@@ -480,6 +585,7 @@ TEST(Uac1Walk, CollectStreamFormats)
         WAVEFORMATEXTENSIBLE format = {};
         format.Format.nChannels = 2;
         format.Format.wBitsPerSample = 16;
+        format.Samples.wValidBitsPerSample = c.ValidBits;
         format.Format.nBlockAlign = 4;
         ULONG dropped = 0;
         EXPECT_EQ(c.Status, CollectStreamFormats(stream, c.Descriptor.data(), c.Tag,
@@ -493,7 +599,7 @@ TEST(Uac1Walk, CollectStreamFormats)
             EXPECT_EQ(4 * c.Records[i].first, record.Format.nAvgBytesPerSec);
             EXPECT_EQ(c.Records[i].second, record.SubFormat.Data1);
         }
-        EXPECT_EQ(0u, dropped);
+        EXPECT_EQ(c.Dropped, dropped);
         stream->Release();
     }
 }
