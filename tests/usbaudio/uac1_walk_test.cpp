@@ -353,45 +353,32 @@ TEST(Uac1Walk, SampleFieldsAtTheirBounds)
                  {1, 5, 24, false}, {1, 3, 0, false}};
     for (const auto& c : cases)
     {
-        const std::string what = std::to_string(c.Format) + ": " + std::to_string(c.Resolution) +
-                                 " in " + std::to_string(c.Subframe);
+        const std::string bits = std::to_string(c.Resolution) + " bits of resolution in " +
+                                 std::to_string(c.Subframe) + " bytes a sample is not";
+        SCOPED_TRACE(std::to_string(c.Format) + ": " + bits);
+        const auto edit = [&](DeviceBytes& b)
+        {
+            auto& cfg = b.Configuration;
+            cfg[FindAs(cfg, kFormat, c.Format) + 5] = c.Subframe;
+            cfg[FindAs(cfg, kFormat, c.Format) + 6] = c.Resolution;
+            cfg[Endpoint(cfg, SimRef1::RecEndpoint) + 4] = 200;
+        };
         EmuDbgClear();
         std::vector<std::string> engines;
-        ASSERT_EQ(STATUS_SUCCESS, StartWith(
-                                      SimReference::Uac1SpeakerMic,
-                                      [&](DeviceBytes& b)
-                                      {
-                                          auto& cfg = b.Configuration;
-                                          const size_t at = FindAs(cfg, kFormat, c.Format);
-                                          cfg[at + 5] = c.Subframe;
-                                          cfg[at + 6] = c.Resolution;
-                                          cfg[Endpoint(cfg, SimRef1::RecEndpoint) + 4] = 200;
-                                      },
-                                      nullptr, &engines))
-            << what;
-        const std::string bits = std::to_string(8 * c.Subframe);
-        const std::string playback = "0 0: 3 2 1 0 | 48000/16/2/3 44100/16/2/3";
-        if (c.Format == 2)
-        {
-            ASSERT_EQ(c.Offered ? 2u : 1u, engines.size()) << what;
-            EXPECT_EQ(playback + " 48000/24/2/3", engines[0]) << what;
-            EXPECT_TRUE(!c.Offered || engines[1] == "1 7: 7 6 5 4 | 48000/" + bits + "/1/4 48000/" +
-                                                        bits + "/1/0")
-                << what << " " << engines[1];
-            EXPECT_EQ(c.Offered ? 0u : 1u, LinesSaying("interface 2 has no format of 1 to 8"))
-                << what;
-        }
-        else
-        {
-            ASSERT_EQ(2u, engines.size()) << what;
-            EXPECT_EQ(playback + (c.Offered ? " 48000/" + bits + "/2/3" : ""), engines[0]) << what;
-            EXPECT_EQ(
-                c.Offered ? 0u : 1u,
-                LinesSaying("interface 1 alternate setting 2: " + std::to_string(c.Resolution) +
-                            " bits of resolution in " + std::to_string(c.Subframe) +
-                            " bytes a sample is not a sample the driver carries"))
-                << what;
-        }
+        ASSERT_EQ(STATUS_SUCCESS, StartWith(SimReference::Uac1SpeakerMic, edit, nullptr, &engines));
+        const bool capture = c.Format == 2;
+        const std::string size = " 48000/" + std::to_string(8 * c.Subframe);
+        std::vector<std::string> expected = {"0 0: 3 2 1 0 | 48000/16/2/3 44100/16/2/3" +
+                                             (capture     ? std::string(" 48000/24/2/3")
+                                              : c.Offered ? size + "/2/3"
+                                                          : "")};
+        if (!capture || c.Offered)
+            expected.push_back("1 7: 7 6 5 4 |" + (capture ? size + "/1/4" + size + "/1/0"
+                                                           : " 48000/16/1/4 48000/16/1/0"));
+        EXPECT_EQ(expected, engines);
+        EXPECT_EQ(c.Offered ? 0u : 1u,
+                  LinesSaying(capture ? "interface 2 has no format of 1 to 8"
+                                      : "interface 1 alternate setting 2: " + bits));
     }
 }
 
@@ -400,18 +387,15 @@ TEST(Uac1Walk, SampleFieldsAtTheirBounds)
 // with mask 0).
 TEST(Uac1Walk, LeftOutCaptureRateNamedOnce)
 {
+    const auto edit = [](DeviceBytes& b)
+    {
+        const size_t in = Endpoint(b.Configuration, SimRef2::RecEndpoint);
+        b.Configuration[in + 4] = 188; // 44100 Hz needs 180 bytes, 48000 Hz 192
+        b.Configuration[in + 5] = 0;
+    };
     EmuDbgClear();
     std::vector<std::string> engines;
-    ASSERT_EQ(STATUS_SUCCESS, StartWith(
-                                  SimReference::Uac1Surround71,
-                                  [](DeviceBytes& b)
-                                  {
-                                      auto& c = b.Configuration;
-                                      const size_t in = Endpoint(c, SimRef2::RecEndpoint);
-                                      c[in + 4] = 188; // 44100 Hz needs 180 bytes, 48000 Hz 192
-                                      c[in + 5] = 0;
-                                  },
-                                  nullptr, &engines));
+    ASSERT_EQ(STATUS_SUCCESS, StartWith(SimReference::Uac1Surround71, edit, nullptr, &engines));
     EXPECT_EQ(1u, LinesSaying("interface 2 alternate setting 1: 48000 Hz of 4-byte frames needs "
                               "192-byte packets, the endpoint carries 188: format left out"));
     ASSERT_EQ(2u, engines.size());
