@@ -145,3 +145,23 @@ BOOLEAN InAudioFunction(PUSB_CONFIGURATION_DESCRIPTOR configuration, UCHAR contr
     const InterfaceSet streaming = StreamingInterfaces(configuration);
     return !HoldsStreaming(collection, streaming) || collection.Has(number);
 }
+
+BOOLEAN FindFunctionMidiInterface(PUSB_CONFIGURATION_DESCRIPTOR configuration, UCHAR control,
+                                  PUCHAR number)
+{
+    const UCHAR* d = configuration != nullptr ? ControlInterface(configuration, control) : nullptr;
+    if (d == nullptr)
+        return FALSE;
+    const InterfaceSet collection = Collection(configuration, d);
+    BOOLEAN found = FALSE;
+    ForEachDescriptor(configuration,
+                      [&](const UCHAR* i)
+                      {
+                          found = IsAudioInterface(i, USB_AUDIO_SUBCLASS_MIDISTREAMING) &&
+                                  collection.Has(i[2]);
+                          if (found)
+                              *number = i[2];
+                          return !found;
+                      });
+    return found;
+}

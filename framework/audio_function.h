@@ -18,3 +18,9 @@ PUSB_INTERFACE_DESCRIPTOR FindAudioFunctionControl(PUSB_CONFIGURATION_DESCRIPTOR
 // AudioControl interface `control`: a member of its collection, or any
 // AudioStreaming interface when that collection holds none.
 BOOLEAN InAudioFunction(PUSB_CONFIGURATION_DESCRIPTOR configuration, UCHAR control, UCHAR number);
+
+// The first MIDIStreaming interface of the collection of AudioControl
+// interface `control` (its header's list or its association) in *number;
+// FALSE when the collection holds none.
+BOOLEAN FindFunctionMidiInterface(PUSB_CONFIGURATION_DESCRIPTOR configuration, UCHAR control,
+                                  PUCHAR number);

@@ -165,7 +165,20 @@ NTSTATUS CUsbAudioDevice::ParseConfigurationAs(PUSBDEVICEIO io)
     PUSB_INTERFACE_DESCRIPTOR streaming =
         NextFunctionStreamingInterface(configuration, configuration);
     if (streaming == nullptr)
+    {
+        // A MIDI-only function, for one. Its start fails later, for want of
+        // the terminals a stream brings, where nothing knows why: said here.
+        UCHAR midi = 0;
+        if (FindFunctionMidiInterface(configuration, m_AudioControlInterface, &midi))
+            DbgPrint("UsbAudio: AudioControl interface %u: the audio function has no audio "
+                     "streams, only MIDI interface %u, which this driver does not support\n",
+                     m_AudioControlInterface, midi);
+        else
+            DbgPrint("UsbAudio: AudioControl interface %u: the audio function has no audio "
+                     "streams\n",
+                     m_AudioControlInterface);
         return STATUS_SUCCESS;
+    }
     return ParseAudioStreaming(configuration, streaming, BytesToEnd(configuration, streaming));
 }
 

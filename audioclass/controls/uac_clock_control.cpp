@@ -1,5 +1,7 @@
 #include "audioclass/controls/uac_clock_control.h"
 
+static_assert(CLOCK_CONTROL_MAX_RATES == 30, "the refusal below names the limit");
+
 NTSTATUS CUacClockControl::CreateClockControl(CUacUnit* unit)
 {
     PAGED_CODE();
@@ -10,6 +12,10 @@ NTSTATUS CUacClockControl::CreateClockControl(CUacUnit* unit)
     ULONG rates[CLOCK_CONTROL_MAX_RATES + 1] = {};
     ULONG count = CLOCK_CONTROL_MAX_RATES + 1;
     status = m_Clock->GetFrequencies(&count, rates);
+    if (status == STATUS_INVALID_PARAMETER)
+        unit->NoteRefusal("clock source", "sampling-frequency RANGE holds a continuous subrange");
+    else if (NT_SUCCESS(status) && count > CLOCK_CONTROL_MAX_RATES)
+        unit->NoteRefusal("clock source", "sampling-frequency RANGE holds more than 30 rates");
     if (NT_SUCCESS(status))
         status = Init(count, rates);
     return status;

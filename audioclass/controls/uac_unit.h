@@ -51,6 +51,15 @@ DECLARE_INTERFACE_(ITerminalUnit, IUnknown)
 };
 typedef ITerminalUnit* PTERMINALUNIT;
 
+// Something of its device a unit refuses on purpose: the unit's kind as the
+// audio class names it and what of it is refused, for the walk's debug line
+// when the unit's Init fails.
+struct UnitRefusal
+{
+    const char* Kind = nullptr;
+    const char* What = nullptr; // null: nothing was refused
+};
+
 class CUacUnit : public CAudioControl
 {
   public:
@@ -85,6 +94,10 @@ class CUacUnit : public CAudioControl
     // the units it feeds (a feature unit's mute feeds its volume, which
     // feeds the next unit).
     NTSTATUS UnitGetOutputValue(PULONG value);
+    // Called where a device answer is refused on purpose, before the
+    // failure it causes ends the unit's Init.
+    void NoteRefusal(const char* kind, const char* what) { m_Refusal = {kind, what}; }
+    const UnitRefusal& Refusal() const { return m_Refusal; }
 
     const UCHAR* Descriptor() const { return m_Descriptor; }
     CAudioHal* Device() const { return m_Device; }
@@ -114,6 +127,7 @@ class CUacUnit : public CAudioControl
     PUCHAR m_Descriptor = nullptr;
     CPtrList* m_Controls = nullptr;
     CAudioHal* m_Device = nullptr;
+    UnitRefusal m_Refusal;
 };
 
 // Registers a new control: the device's list, then the unit's; the

@@ -34,6 +34,9 @@ class CFeatureUnitRequests : public CEntityRequests
     // Levels in 1/65536 dB.
     NTSTATUS GetLevel(UCHAR selector, ULONG index, ULONG channels, PLONG level);
     NTSTATUS SetLevel(UCHAR selector, ULONG index, ULONG channels, LONG level);
+    // A range the device does not answer is STATUS_DEVICE_DATA_ERROR; a
+    // class 2.0 RANGE of several subranges, which the driver refuses,
+    // STATUS_UNSUCCESSFUL.
     NTSTATUS GetLevelRange(UCHAR selector, ULONG channels, PLONG maximum, PLONG minimum,
                            PLONG resolution);
 

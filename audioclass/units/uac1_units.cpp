@@ -230,7 +230,11 @@ NTSTATUS CUac1FeatureUnit::GetLevelRange(UCHAR selector, PLONG maximum, PLONG mi
     ChannelCount(selector, &channels);
     if (m_Requests == nullptr)
         return STATUS_INVALID_PARAMETER;
-    return m_Requests->GetLevelRange(selector, channels, maximum, minimum, resolution);
+    const NTSTATUS status =
+        m_Requests->GetLevelRange(selector, channels, maximum, minimum, resolution);
+    if (status == STATUS_UNSUCCESSFUL)
+        NoteRefusal("feature unit", "level RANGE holds several subranges");
+    return status;
 }
 
 NTSTATUS CUac1FeatureUnit::CreateControls(CAudioHal* device)

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "framework/adapter_extension.h"
+#include "framework/stream_engine.h"
 #include "platform/portcls/portcls_emu.h"
 
 namespace
@@ -215,7 +216,17 @@ NTSTATUS FakeDeviceClass::GetStreamCapabilities(ULONG index, PENDPOINTCAPABILITI
 
 void FakeDeviceClass::PowerChangeState(POWER_STATE state)
 {
-    ClassScript().Log.push_back("power " + std::to_string((int)state.DeviceState));
+    DeviceClassScript& script = ClassScript();
+    script.Log.push_back("power " + std::to_string((int)state.DeviceState));
+    if (state.DeviceState != PowerDeviceD0)
+        return;
+    LARGE_INTEGER delay;
+    delay.QuadPart = -(LONGLONG)script.PowerUpDelayMs * 10000;
+    if (script.PowerUpDelayMs != 0)
+        KeDelayExecutionThread(KernelMode, FALSE, &delay);
+    for (CStreamEngine* engine : script.Engines)
+        script.Installs.push_back(
+            engine->InstallMiniport(m_DeviceObject, nullptr, GetOuterUnknown()));
 }
 
 NTSTATUS FakeDeviceClass::GetUnitList(CPtrList** list)

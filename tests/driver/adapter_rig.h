@@ -40,6 +40,10 @@ struct DeviceClassScript
     ULONG EngineCount = 0;
     std::vector<EndpointCapabilities> Capabilities; // per engine
     std::vector<CStreamEngine*> Engines;            // per engine, no reference; none fails
+    // At D0 the class waits this long (its requests), then installs each
+    // engine as a device object does; the statuses, in order.
+    ULONG PowerUpDelayMs = 0;
+    std::vector<NTSTATUS> Installs;
     // What happened, in order: "create UAC1 4c54:1001", "open", "power 4",
     // "destroy UAC1".
     std::vector<std::string> Log;

@@ -6,7 +6,9 @@
 
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
+#include "platform/portcls/portcls_emu.h"
 #include "tests/driver/power_rig.h"
+#include "tests/framework/frame_doubles.h"
 
 namespace
 {
@@ -27,6 +29,17 @@ bool SuspendWithTheRequestKept(PowerRig& rig)
         return false;
     rig.RunKeptIdleCallback();
     return rig.Adapter()->GetPowerState() == PowerDeviceD2;
+}
+
+// The wake that the removal request of this minor code runs first.
+void WakeForRemoval(PowerRig& rig, UCHAR minor)
+{
+    PIRP removal = IoAllocateIrp(1, FALSE);
+    IoSetNextIrpStackLocation(removal);
+    IoGetCurrentIrpStackLocation(removal)->MajorFunction = IRP_MJ_PNP;
+    IoGetCurrentIrpStackLocation(removal)->MinorFunction = minor;
+    rig.Adapter()->WakeFromIdle(removal);
+    IoFreeIrp(removal);
 }
 
 bool Logged(const std::string& line)
@@ -222,12 +235,7 @@ TEST(Idle, ARemovalsWakeStartsNoPowerUpAndWaitsOutTheOneUnderWay)
             const ULONGLONG before = EmuNow();
             if (underWay)
                 rig.Adapter()->WakeFromIdle(nullptr);
-            PIRP removal = IoAllocateIrp(1, FALSE);
-            IoSetNextIrpStackLocation(removal);
-            IoGetCurrentIrpStackLocation(removal)->MajorFunction = IRP_MJ_PNP;
-            IoGetCurrentIrpStackLocation(removal)->MinorFunction = minor;
-            rig.Adapter()->WakeFromIdle(removal);
-            IoFreeIrp(removal);
+            WakeForRemoval(rig, minor);
             EXPECT_EQ(before + (underWay ? 23000000 : 3000000), EmuNow());
             EXPECT_EQ(underWay, rig.Adapter()->IsAsioRunning());
             EXPECT_EQ(underWay ? PowerDeviceD0 : PowerDeviceD2, rig.LibraryPowerState());
@@ -236,6 +244,42 @@ TEST(Idle, ARemovalsWakeStartsNoPowerUpAndWaitsOutTheOneUnderWay)
             EXPECT_EQ(STATUS_DEVICE_REMOVED, rig.Adapter()->SubmitUrbSync(&urb));
             EXPECT_EQ(requests, rig.Bus()->RequestCount());
         }
+}
+
+// A power-up whose device class is still busy (2 s) when the removal's wake
+// comes: the wake waits it out, and the engine it then installs registers
+// no wave filter.
+TEST(Idle, APowerUpThatInstallsAfterARemovalsWakeRegistersNothing)
+{
+    AdapterRig topology;
+    ASSERT_TRUE(topology.Ok());
+    TestEngine* engine = MakeEngine(STREAM_DIRECTION_RENDER);
+    TestTerminal* speaker = MakeTerminal(2, CONTROL_KIND_OUTPUT_TERMINAL, ENDPOINT_KIND_SPK);
+    engine->AddPathControl(speaker); // no jack records: always connected
+    speaker->Release();
+    ASSERT_EQ(STATUS_SUCCESS,
+              engine->SetMiniportFactory(CreateTestWaveMiniport, CLSID_PortWaveCyclic));
+    ASSERT_EQ(STATUS_SUCCESS,
+              engine->SetPortTopology(topology.TopologyPort(), topology.TopologyMiniport()));
+    {
+        PowerRig rig;
+        ASSERT_TRUE(rig.Ok());
+        ClassScript().EngineCount = 1;
+        ClassScript().Engines = {engine};
+        ClassScript().PowerUpDelayMs = 2000;
+        rig.Idle().Answer = IdleAnswer::Keep;
+        rig.Idle().CancelDelayMs = 300;
+        ASSERT_TRUE(SuspendWithTheRequestKept(rig));
+        rig.Adapter()->WakeFromIdle(nullptr);        // gives up on the power-up after its waits
+        ASSERT_TRUE(ClassScript().Installs.empty()); // still under way
+        WakeForRemoval(rig, IRP_MN_SURPRISE_REMOVAL);
+        EXPECT_EQ(std::vector<NTSTATUS>{STATUS_DEVICE_REMOVED}, ClassScript().Installs);
+        EXPECT_FALSE(engine->IsMiniportInstalled());
+        for (const EmuPcSubdeviceInfo& subdevice : EmuPcSubdevices(rig.Base().Fdo()))
+            EXPECT_FALSE(subdevice.WaveCyclic);
+        ClassScript().Engines.clear();
+    }
+    engine->Release();
 }
 
 TEST(Idle, ARequestThatFailsInD2BringsTheDeviceBackUnlessItIsUnsupported)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 
 #include "platform/kernel/emu.h"
@@ -180,24 +181,53 @@ size_t Endpoint(const std::vector<UCHAR>& c, UCHAR address)
 }
 } // namespace
 
-// Starts that the descriptors make fail, each with its status, and the
-// walk's own limits at their edges.
+// Starts that the descriptors make fail, each with its status and, where
+// the driver refuses on purpose or the rules find the descriptor malformed,
+// the debug line that says so; the walk's own limits at their edges.
 TEST(Uac1Walk, DescriptorsThatEndTheStart)
 {
     using Change = std::function<void(std::vector<UCHAR>&)>;
+    // A unit of 15 bytes (one input, one control byte) after feature unit 2.
+    const auto addUnit = [](UCHAR subtype) -> Change
+    {
+        return [=](auto& c)
+        {
+            Insert(c, Find(c, kFeature) + c[Find(c, kFeature)],
+                   {15, 0x24, subtype, 7, 1, 0, 1, 2, 2, 3, 0, 0, 1, 1, 0});
+        };
+    };
+    // The first playback setting's two rates made a continuous range.
+    const auto range = [](ULONG lower, ULONG upper) -> Change
+    {
+        return [=](auto& c)
+        {
+            const size_t at = FindAs(c, kFormat, 0);
+            c[at + 7] = 0;
+            for (int b = 0; b < 3; ++b)
+            {
+                c[at + 8 + b] = (UCHAR)(lower >> (8 * b));
+                c[at + 11 + b] = (UCHAR)(upper >> (8 * b));
+            }
+        };
+    };
     struct Case
     {
         const char* What;
         Change Edit;
         NTSTATUS Status;
+        const char* Said = nullptr; // a debug line the start leaves
     } cases[] = {
-        {"bControlSize 0", [](auto& c) { c[Find(c, kFeature) + 5] = 0; }, STATUS_UNSUCCESSFUL},
+        {"bControlSize 0", [](auto& c) { c[Find(c, kFeature) + 5] = 0; }, STATUS_UNSUCCESSFUL,
+         "UsbAudio: AudioControl interface 0: descriptor subtype 0x06 id 2 length 10 refused "
+         "(malformed): 0xC0000001"},
         {"feature unit too short for its bitmaps", [](auto& c) { c[Find(c, kFeature) + 5] = 4; },
          STATUS_UNSUCCESSFUL},
-        {"processing unit (subtype 7)", [](auto& c) { c[Find(c, kFeature) + 2] = 7; },
-         STATUS_UNSUCCESSFUL},
-        {"extension unit (subtype 8)", [](auto& c) { c[Find(c, kFeature) + 2] = 8; },
-         STATUS_UNSUCCESSFUL},
+        {"processing unit (subtype 7)", addUnit(7), STATUS_UNSUCCESSFUL,
+         "UsbAudio: AudioControl interface 0: processing unit 7 is not supported by this "
+         "driver: 0xC0000001"},
+        {"extension unit (subtype 8)", addUnit(8), STATUS_UNSUCCESSFUL,
+         "UsbAudio: AudioControl interface 0: extension unit 7 is not supported by this "
+         "driver: 0xC0000001"},
         {"stream linked to a feature unit", [](auto& c) { c[FindAs(c, kGeneral, 0) + 3] = 2; },
          STATUS_INVALID_PARAMETER},
         {"feature units feeding each other",
@@ -217,12 +247,32 @@ TEST(Uac1Walk, DescriptorsThatEndTheStart)
         {"one of two playback settings unusable", [](auto& c) { c[FindAs(c, kFormat, 0) + 4] = 0; },
          STATUS_SUCCESS},
         {"capture format type 2", [](auto& c) { c[FindAs(c, kFormat, 2) + 3] = 2; },
-         STATUS_INVALID_PARAMETER},
+         STATUS_INVALID_PARAMETER,
+         "UsbAudio: AudioStreaming interface 2 alternate setting 1: Type II format is not "
+         "supported by this driver: 0xC000000D"},
+        {"range past 96 kHz by more than 0.5%", range(48000, 96481), STATUS_INVALID_PARAMETER,
+         "UsbAudio: AudioStreaming interface 1 alternate setting 1: continuous rate range 48000 "
+         "to 96481 Hz, reaching more than 0.5% above 96000 Hz, is not supported by this driver: "
+         "0xC000000D"},
+        {"range between standard rates", range(8041, 10969), STATUS_UNSUCCESSFUL,
+         "UsbAudio: AudioStreaming interface 1 alternate setting 1: continuous rate range 8041 "
+         "to 10969 Hz, holding no standard rate up to 96000 Hz, is not supported by this "
+         "driver: 0xC0000001"},
     };
     for (const Case& c : cases)
+    {
+        EmuDbgClear();
         EXPECT_EQ(c.Status, StartWith(SimReference::Uac1SpeakerMic,
                                       [&](DeviceBytes& b) { c.Edit(b.Configuration); }))
             << c.What;
+        const auto& lines = EmuDbgOutput();
+        if (c.Said != nullptr)
+        {
+            EXPECT_NE(lines.end(),
+                      std::find(lines.begin(), lines.end(), std::string(c.Said) + "\n"))
+                << c.What;
+        }
+    }
 }
 
 // A feature unit builds the controls it declares, mute or not; one with
@@ -472,6 +522,21 @@ TEST(Uac1Walk, PathsWithoutControls)
                   SimReference::Uac1SpeakerMic, [](DeviceBytes&) {}, &controls, &engines));
     EXPECT_EQ("0:0{} 1:2{0} 2:3{1} 3:1{2} 4:0{} 5:2{4} 6:3{5} 7:1{8} 8:4{6}", controls);
     EXPECT_EQ("1 7: 7 6 5 4 8 | 48000/16/1/4 48000/16/1/0", engines[1]);
+}
+
+// A recording through a mixer whose first input is a second mixer: the
+// second mixer's line joins the path and names the recording, and the
+// microphone, the first mixer's second input, stays off it with its volume.
+TEST(Uac1Walk, AMixerReachedThroughAMixerIsFollowedToItsLine)
+{
+    std::ifstream file(LT_QUIRKS_DIR "/mixer-of-a-mixer-capture.txt");
+    std::string error;
+    Started s(SimUsbDevice::CreateFromText(std::string(std::istreambuf_iterator<char>(file), {}),
+                                           std::nullopt, &error));
+    ASSERT_EQ(STATUS_SUCCESS, s.Status) << error;
+    // Controls in descriptor order: line 0, its mixer 1, microphone 2, volume
+    // 3, the first mixer 4, the streaming terminal 5.
+    EXPECT_EQ("1 5: 5 4 1 0 | 48000/16/2/3 48000/16/2/0", Engine(s.Device(), 0));
 }
 
 // Format records of one format-type descriptor: a continuous range takes

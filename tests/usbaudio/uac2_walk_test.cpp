@@ -373,61 +373,95 @@ TEST(Uac2Walk, MixerAndExtensionUnitSources)
     }
 }
 
-// The driver's debug output names what ended a failed start: the refused
-// descriptor by interface, subtype, id and length, or the refused request by
-// its fields and the device's answer.
+// The driver's debug output names what ended a failed start: a unit, or a
+// device answer, refused on purpose in words, with its id, its interface
+// and the start's status; a malformed descriptor or a refused request by its
+// fields.
 TEST(Uac2Walk, AFailedStartSaysWhy)
 {
-    using Edit = std::function<size_t(std::vector<UCHAR>&)>; // the refused descriptor's offset
+    using Edit = std::function<void(std::vector<UCHAR>&)>;
+    using Answers = std::function<void(SimUsbDevice&)>;
+    const auto asRecUnit = [](UCHAR subtype, UCHAR byte4 = 0) -> Edit
+    {
+        return [=](auto& c)
+        {
+            const size_t at = Locate(c, kFeature, 1); // 18 bytes, id 5
+            c[at + 2] = subtype;
+            c[at + 4] = byte4 != 0 ? byte4 : c[at + 4];
+        };
+    };
+    const Edit bytesAsTheyAre = [](auto&) {};
+    const Answers asTheyAre = [](SimUsbDevice&) {};
+    std::vector<ULONG> thirtyOne;
+    for (ULONG i = 0; i < 31; ++i)
+        thirtyOne.push_back(8000 + 1000 * i);
+    // Two subranges of -60 to 0 dB in 1 dB steps, as a RANGE of 2-byte levels.
+    const std::vector<UCHAR> twoLevelRanges = {2, 0,    0x00, 0xC4, 0, 0, 0,
+                                               1, 0x00, 0xC4, 0,    0, 0, 1};
     struct Case
     {
         const char* What;
-        const char* Interface;
-        UCHAR Number;
         Edit Change;
-        bool StallRange;
+        Answers Device;
+        const char* Line;
     } cases[] = {
-        {"effect unit", "AudioControl", SimRef3::ControlInterface,
-         [](auto& c)
-         {
-             c[Locate(c, kFeature, 1) + 2] = 7;
-             return Locate(c, 7);
+        {"effect unit", asRecUnit(7), asTheyAre,
+         "UsbAudio: AudioControl interface 0: effect unit 5 is not supported by this driver: "
+         "0xC0000001"},
+        {"processing unit", asRecUnit(8), asTheyAre,
+         "UsbAudio: AudioControl interface 0: processing unit 5 is not supported by this driver: "
+         "0xC0000001"},
+        {"clock selector", asRecUnit(11), asTheyAre,
+         "UsbAudio: AudioControl interface 0: clock selector 5 is not supported by this driver: "
+         "0xC0000001"},
+        {"clock multiplier", asRecUnit(12), asTheyAre,
+         "UsbAudio: AudioControl interface 0: clock multiplier 5 is not supported by this driver: "
+         "0xC0000001"},
+        {"sample-rate converter", asRecUnit(13), asTheyAre,
+         "UsbAudio: AudioControl interface 0: sample-rate converter 5 is not supported by this "
+         "driver: 0xC0000001"},
+        {"clock selector of 20 inputs in 18 bytes", asRecUnit(11, 20), asTheyAre,
+         "UsbAudio: AudioControl interface 0: descriptor subtype 0x0B id 5 length 18 refused "
+         "(malformed): 0xC0000001"},
+        {"subtype 0x7F", asRecUnit(0x7F), asTheyAre,
+         "UsbAudio: AudioControl interface 0: descriptor subtype 0x7F id 5 length 18 refused "
+         "(unknown subtype): 0xC0000001"},
+        {"format type 2", [](auto& c) { c[Locate(c, kGeneral, 2, true) + 5] = 2; }, asTheyAre,
+         "UsbAudio: AudioStreaming interface 2 alternate setting 1: Type II format is not "
+         "supported by this driver: 0xC000000D"},
+        {"clock RANGE with a continuous subrange", bytesAsTheyAre,
+         [](SimUsbDevice& d) {
+             d.ScriptRequest(kClockRange, RangeReply({44100, 48000}, 0));
          },
-         false},
-        {"format type 2", "AudioStreaming", SimRef3::RecInterface,
-         [](auto& c)
-         {
-             c[Locate(c, kGeneral, 2, true) + 5] = 2;
-             return Locate(c, 2, 2, true);
+         "UsbAudio: AudioControl interface 0: clock source 16 whose sampling-frequency RANGE "
+         "holds a continuous subrange is not supported by this driver: 0xC000000D"},
+        {"clock RANGE of 31 rates", bytesAsTheyAre,
+         [&](SimUsbDevice& d) { d.Audio().SetClockRates(SimRef3::Clock, thirtyOne); },
+         "UsbAudio: AudioControl interface 0: clock source 16 whose sampling-frequency RANGE "
+         "holds more than 30 rates is not supported by this driver: 0xC000009A"},
+        {"volume RANGE of two subranges", bytesAsTheyAre,
+         [&](SimUsbDevice& d) {
+             d.ScriptRequest({0xA1, 0x02, 0x0201, SimRef3::FeaturePlay << 8}, twoLevelRanges);
          },
-         false},
-        {"clock range stalled", nullptr, 0, [](auto&) { return (size_t)0; }, true},
+         "UsbAudio: AudioControl interface 0: feature unit 2 whose level RANGE holds several "
+         "subranges is not supported by this driver: 0xC0000001"},
+        {"clock RANGE stalled", bytesAsTheyAre,
+         [](SimUsbDevice& d) { d.InjectControlFault(kClockRange, SimFaultKind::Stall, 100); },
+         "UsbAudio: request IN bRequest 0x02 wValue 0x0100 wIndex 0x1000 wLength 14 refused: "
+         "status 0xC0000001, USBD status 0xC0000004"},
     };
     for (const Case& c : cases)
     {
         DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
-        const size_t at = c.Change(bytes.Configuration);
-        const UCHAR* d = &bytes.Configuration[at];
+        c.Change(bytes.Configuration);
         auto device = MakeSimDevice(bytes);
-        if (c.StallRange)
-            device->InjectControlFault({0xA1, 0x02, 0x0100, SimRef3::Clock << 8},
-                                       SimFaultKind::Stall, 100);
+        c.Device(*device);
         EmuDbgClear();
         Uac2Started s(std::move(device));
         ASSERT_FALSE(NT_SUCCESS(s.Status)) << c.What;
-        char expected[160];
-        if (c.StallRange)
-            snprintf(expected, sizeof(expected),
-                     "UsbAudio: request IN bRequest 0x02 wValue 0x0100 wIndex 0x%04X wLength 14 "
-                     "refused: status 0x%08X, USBD status 0x%08X\n",
-                     SimRef3::Clock << 8, (unsigned)s.Status, (unsigned)USBD_STATUS_STALL_PID);
-        else
-            snprintf(expected, sizeof(expected),
-                     "UsbAudio: %s interface %u: descriptor subtype 0x%02X id %u length %u "
-                     "refused: 0x%08X\n",
-                     c.Interface, c.Number, d[2], d[3], d[0], (unsigned)s.Status);
         const auto& lines = EmuDbgOutput();
-        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), expected)) << expected;
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), std::string(c.Line) + "\n"))
+            << c.What;
     }
 }
 

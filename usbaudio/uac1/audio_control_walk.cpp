@@ -31,12 +31,80 @@ struct UnitKind
 };
 // The objects of the class 1.0 AudioControl interface; the header is
 // skipped and every other subtype (processing and extension units
-// included) ends the walk.
+// included, refused by name below) ends the walk.
 const UnitKind c_Uac1Units[] = {{USB_AUDIO_INPUT_TERMINAL, Make<CUac1InputTerminal>},
                                 {USB_AUDIO_OUTPUT_TERMINAL, Make<CUac1OutputTerminal>},
                                 {USB_AUDIO_MIXER_UNIT, Make<CUac1MixerUnit>},
                                 {USB_AUDIO_SELECTOR_UNIT, Make<CUac1SelectorUnit>},
                                 {USB_AUDIO_FEATURE_UNIT, MakeFeatureUnit}};
+
+// The units of either class that no walk has an object for, by the names
+// the audio class gives them: the walk refuses them before any maker is asked.
+struct UnsupportedUnit
+{
+    AudioDescriptorVersion Version;
+    UCHAR Subtype;
+    const char* Name;
+};
+const UnsupportedUnit c_UnsupportedUnits[] = {
+    {AudioDescriptorVersion::Uac1, USB_AUDIO10_PROCESSING_UNIT, "processing unit"},
+    {AudioDescriptorVersion::Uac1, USB_AUDIO10_EXTENSION_UNIT, "extension unit"},
+    {AudioDescriptorVersion::Uac2, USB_AUDIO20_EFFECT_UNIT, "effect unit"},
+    {AudioDescriptorVersion::Uac2, USB_AUDIO20_PROCESSING_UNIT, "processing unit"},
+    {AudioDescriptorVersion::Uac2, USB_AUDIO20_CLOCK_SELECTOR, "clock selector"},
+    {AudioDescriptorVersion::Uac2, USB_AUDIO20_CLOCK_MULTIPLIER, "clock multiplier"},
+    {AudioDescriptorVersion::Uac2, USB_AUDIO20_SAMPLE_RATE_CONVERTER, "sample-rate converter"}};
+
+const char* UnsupportedUnitName(AudioDescriptorVersion version, UCHAR subtype)
+{
+    for (const UnsupportedUnit& unit : c_UnsupportedUnits)
+        if (unit.Version == version && unit.Subtype == subtype)
+            return unit.Name;
+    return nullptr;
+}
+
+// The entity id of an AudioControl descriptor, 0 when it is too short to hold one.
+UCHAR EntityId(const UCHAR* d)
+{
+    return d[0] > 3 ? d[3] : 0;
+}
+
+// A unit, or something of one, refused on purpose, in words a user can
+// search for: the kind, the id, and what of it the driver does not support.
+void ReportUnsupportedUnit(UCHAR interfaceNumber, const char* kind, UCHAR id, const char* whose,
+                           NTSTATUS status)
+{
+    DbgPrint("UsbAudio: AudioControl interface %u: %s %u%s%s is not supported by this driver: "
+             "0x%08X\n",
+             interfaceNumber, kind, id, whose != nullptr ? " whose " : "",
+             whose != nullptr ? whose : "", (unsigned)status);
+}
+
+// What the walk makes of one class-specific descriptor before any object:
+// a unit of a kind no walk supports, a descriptor of a subtype the class does
+// not define, or one whose length the rules refuse, each named in the debug
+// output with STATUS_UNSUCCESSFUL; success for one to walk on.
+NTSTATUS CheckControlDescriptor(AudioDescriptorVersion version, UCHAR interfaceNumber,
+                                const UCHAR* d, ULONG left)
+{
+    const DescriptorVerdict verdict =
+        CheckAudioDescriptor(version, AudioInterfaceKind::AudioControl, d, left);
+    // Only a subtype the rules know, or none, has a length to read it by.
+    const char* unsupported =
+        verdict == DescriptorVerdict::Valid || verdict == DescriptorVerdict::NoRule
+            ? UnsupportedUnitName(version, d[2])
+            : nullptr;
+    if (unsupported != nullptr)
+        ReportUnsupportedUnit(interfaceNumber, unsupported, EntityId(d), nullptr,
+                              STATUS_UNSUCCESSFUL);
+    else if (verdict != DescriptorVerdict::Valid)
+        ReportRefusedDescriptor("AudioControl", interfaceNumber, d, STATUS_UNSUCCESSFUL,
+                                verdict == DescriptorVerdict::NoRule ? "unknown subtype"
+                                                                     : "malformed");
+    else
+        return STATUS_SUCCESS;
+    return STATUS_UNSUCCESSFUL;
+}
 
 // A circular queue of ids with a record of the ids it has taken, so that a
 // search along source ids ends on any loop the device describes.
@@ -202,13 +270,23 @@ ULONG DeviceUnitCount(CUsbAudioDevice* device)
 
 NTSTATUS AddWalkedUnit(CUsbAudioDevice* device, CUacUnit* unit, const UCHAR* descriptor)
 {
-    if (unit == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    unit->AddRef();
-    NTSTATUS status = unit->Init(descriptor, device);
-    if (NT_SUCCESS(status))
-        status = device->AddDeviceUnit(unit);
-    unit->Release();
+    NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
+    UnitRefusal refusal;
+    if (unit != nullptr)
+    {
+        unit->AddRef();
+        status = unit->Init(descriptor, device);
+        if (!NT_SUCCESS(status))
+            refusal = unit->Refusal();
+        if (NT_SUCCESS(status))
+            status = device->AddDeviceUnit(unit);
+        unit->Release();
+    }
+    const UCHAR number = device->GetAudioControlInterfaceNumber();
+    if (refusal.What != nullptr)
+        ReportUnsupportedUnit(number, refusal.Kind, EntityId(descriptor), refusal.What, status);
+    else if (!NT_SUCCESS(status))
+        ReportRefusedDescriptor("AudioControl", number, descriptor, status, "could not be created");
     return status;
 }
 
@@ -266,11 +344,12 @@ void LinkUnitSources(CUsbAudioDevice* device)
 }
 
 void ReportRefusedDescriptor(const char* interfaceKind, UCHAR interfaceNumber, const UCHAR* d,
-                             NTSTATUS status)
+                             NTSTATUS status, const char* why)
 {
-    DbgPrint("UsbAudio: %s interface %u: descriptor subtype 0x%02X id %u length %u refused: "
+    DbgPrint("UsbAudio: %s interface %u: descriptor subtype 0x%02X id %u length %u refused%s%s%s: "
              "0x%08X\n",
-             interfaceKind, interfaceNumber, d[0] > 2 ? d[2] : 0, d[0] > 3 ? d[3] : 0, d[0],
+             interfaceKind, interfaceNumber, d[0] > 2 ? d[2] : 0, EntityId(d), d[0],
+             why != nullptr ? " (" : "", why != nullptr ? why : "", why != nullptr ? ")" : "",
              (unsigned)status);
 }
 
@@ -300,18 +379,13 @@ NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR int
             return STATUS_UNSUCCESSFUL;
         if (d[1] != USB_AUDIO_CS_INTERFACE)
             break;
-        NTSTATUS status = CheckAudioDescriptor(version, AudioInterfaceKind::AudioControl, d,
-                                               left) == DescriptorVerdict::Valid
-                              ? STATUS_SUCCESS
-                              : STATUS_UNSUCCESSFUL;
+        NTSTATUS status =
+            CheckControlDescriptor(version, interfaceDescriptor->bInterfaceNumber, d, left);
+        // The maker names a unit it could not create (AddWalkedUnit).
         if (NT_SUCCESS(status) && d[2] != USB_AUDIO_AC_HEADER)
             status = createUnit(device, d);
         if (!NT_SUCCESS(status))
-        {
-            ReportRefusedDescriptor("AudioControl", interfaceDescriptor->bInterfaceNumber, d,
-                                    status);
             return status;
-        }
         position += d[0];
     }
     LinkUnitSources(device);

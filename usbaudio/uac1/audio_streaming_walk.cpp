@@ -95,6 +95,52 @@ NTSTATUS FormatRates(const UCHAR* formatType, ULONG* rates, PULONG count)
     return STATUS_SUCCESS;
 }
 
+// A format the walk refuses on purpose, named in words: a Type II format,
+// or a class 1.0 continuous range that FormatRates refuses or finds no
+// standard rate in. False for any other refusal.
+bool ReportUnsupportedFormat(const StreamingWalkClass& walker, const UCHAR* d,
+                             const StreamingInterfaceWalk& walk, NTSTATUS status)
+{
+    // Without its stream the format-type step refused the order, not the format.
+    if (d[2] != USB_AUDIO_FORMAT_TYPE || walk.Stream == nullptr || walk.Link < 0)
+        return false;
+    const bool classOne = walker.Version == AudioDescriptorVersion::Uac1;
+    if ((classOne ? d[3] : walk.FormatType) == USB_AUDIO_FORMAT_TYPE_II)
+    {
+        DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: Type II format is "
+                 "not supported by this driver: 0x%08X\n",
+                 walk.Number, walk.AlternateSetting, (unsigned)status);
+        return true;
+    }
+    if (!classOne || d[7] != 0)
+        return false; // only a class 1.0 continuous range is refused for its rates
+    ULONG rates[ARRAYSIZE(UAC1_STANDARD_RATES)] = {};
+    ULONG count = 0;
+    const NTSTATUS ranged = FormatRates(d, rates, &count);
+    if (NT_SUCCESS(ranged) && count != 0)
+        return false;
+    DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: continuous rate range "
+             "%u to %u Hz, %s %u Hz, is not supported by this driver: 0x%08X\n",
+             walk.Number, walk.AlternateSetting, Read3(d + 8), Read3(d + 11),
+             NT_SUCCESS(ranged) ? "holding no standard rate up to"
+                                : "reaching more than 0.5% above",
+             UAC1_STANDARD_RATES[ARRAYSIZE(UAC1_STANDARD_RATES) - 1], (unsigned)status);
+    return true;
+}
+
+// Names a descriptor the walk refuses: a format refused on purpose in
+// words, any other by its fields, "malformed" when the rules refuse it.
+void ReportStreamingRefusal(const StreamingWalkClass& walker, const UCHAR* d,
+                            const StreamingInterfaceWalk& walk, DescriptorVerdict verdict,
+                            NTSTATUS status)
+{
+    const bool wellFormed =
+        verdict == DescriptorVerdict::Valid || verdict == DescriptorVerdict::NoRule;
+    if (!wellFormed || !ReportUnsupportedFormat(walker, d, walk, status))
+        ReportRefusedDescriptor("AudioStreaming", walk.Number, d, status,
+                                wellFormed ? nullptr : "malformed");
+}
+
 NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk)
 {
     return OnUac1General(device, d, walk, CreateUac1FamilyStream<CUsbAudio1Render, UAC1_POOL_TAG>);
@@ -133,7 +179,7 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker
             else if (d[2] == USB_AUDIO_FORMAT_TYPE)
                 status = walker.OnFormatType(device, d, walk);
             if (!NT_SUCCESS(status))
-                ReportRefusedDescriptor("AudioStreaming", walk->Number, d, status);
+                ReportStreamingRefusal(walker, d, *walk, verdict, status);
         }
         else if (d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE && d[1] != USB_AUDIO_CS_ENDPOINT)
             break;

@@ -29,22 +29,28 @@ typedef NTSTATUS (*PUAC1_STREAM_FACTORY)(ULONG direction, ULONG interfaceNumber,
 PUAC1_STREAM_FACTORY SetUac1StreamFactory(PUAC1_STREAM_FACTORY factory);
 
 // Makes the object of one class-specific AudioControl descriptor (already
-// checked) and adds it to the device's units; STATUS_UNSUCCESSFUL for a
-// subtype the class does not accept.
+// checked, of a kind some walk supports) and adds it to the device's units
+// through AddWalkedUnit; STATUS_UNSUCCESSFUL for a subtype the class does
+// not accept.
 typedef NTSTATUS (*PAUDIO_CONTROL_UNIT_MAKER)(CUsbAudioDevice* device, const UCHAR* descriptor);
 // The walk both classes share: the interface, each descriptor against the
-// rules, the objects, then each unit's sources linked to their first controls.
+// rules and the kinds of unit no walk supports, the objects, then each
+// unit's sources linked to their first controls. Every refusal is named in
+// the debug output.
 NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor,
                           ULONG bytesToEnd, AudioDescriptorVersion version,
                           PAUDIO_CONTROL_UNIT_MAKER createUnit);
-// Initialises a new unit with its descriptor and adds it to the device's
-// units; the creation reference is released either way.
-// Names a class-specific descriptor the walk refuses, and why, in the debug
-// output: the interface, the subtype, the id (byte 3: the entity id of an
-// AudioControl descriptor, a general descriptor's terminal link), the length
-// and the status the start ends with.
+// Names a class-specific descriptor the walk refuses in the debug output:
+// the interface, the subtype, the id (byte 3: the entity id of an
+// AudioControl descriptor, a general descriptor's terminal link), the length,
+// why in a word or two when `why` is given ("malformed", "could not be
+// created"), and the status the start ends with.
 void ReportRefusedDescriptor(const char* interfaceKind, UCHAR interfaceNumber, const UCHAR* d,
-                             NTSTATUS status);
+                             NTSTATUS status, const char* why = nullptr);
+// Initialises a new unit with its descriptor and adds it to the device's
+// units; the creation reference is released either way. A unit that fails
+// is named in the debug output: by what it refused on purpose, in words, or
+// as one that could not be created.
 NTSTATUS AddWalkedUnit(CUsbAudioDevice* device, CUacUnit* unit, const UCHAR* descriptor);
 ULONG DeviceUnitCount(CUsbAudioDevice* device);
 void LinkUnitSources(CUsbAudioDevice* device);

@@ -23,7 +23,7 @@ struct UnitKind
 };
 // The objects of the class 2.0 AudioControl interface. Effect, processing
 // and sample-rate converter units, clock selectors and clock multipliers
-// have none: a device with one is not started.
+// have none: the walk refuses a device with one, by the unit's name.
 const UnitKind c_Uac2Units[] = {{USB_AUDIO_INPUT_TERMINAL, Make<CUac2InputTerminal>},
                                 {USB_AUDIO_OUTPUT_TERMINAL, Make<CUac2OutputTerminal>},
                                 {USB_AUDIO_MIXER_UNIT, MakeMixer},

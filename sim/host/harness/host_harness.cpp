@@ -375,9 +375,13 @@ HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
     }
     const AdapterMiniportFactories* miniports = GetAdapterMiniportFactories();
     if (subdevices.empty())
-        return {"topology subdevice", miniports->CreateMiniportTopology == nullptr
-                                          ? "the miniport table holds no topology miniport"
-                                          : "the topology subdevice could not be installed"};
+    {
+        if (miniports->CreateMiniportTopology == nullptr)
+            return {"topology subdevice", "the miniport table holds no topology miniport"};
+        const std::string said = DriverSaid();
+        return {"topology subdevice", "the topology subdevice could not be installed" +
+                                          (said.empty() ? "" : "; " + said)};
+    }
     if (miniports->CreateMiniportWaveCyclic == nullptr && status == STATUS_NO_SUCH_DEVICE &&
         !IsWave(subdevices))
         return {"wave subdevices", "the miniport table holds no wave miniport"};
