@@ -314,8 +314,8 @@ TEST(Uac1Walk, FeatureUnitsWithoutMute)
 
 // An interface with no format the driver can carry is left out, named in
 // the debug output, and the device starts with the others; with no stream
-// left the start fails. Float, A-law and mu-law are not carried, nor PCM8
-// of more than 8 bits.
+// left the start fails. Float, A-law, mu-law and tags the class does not
+// define are not carried, nor PCM8 of more than 8 bits.
 TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
 {
     const struct
@@ -338,7 +338,8 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
                  {kGeneral, 5, 2, {2}, {2}},
                  {kGeneral, 5, 4, {0, 1}, {1}},
                  {kGeneral, 5, 5, {0}, {}, true},
-                 {kGeneral, 5, 0x20, {0, 1, 2}, {}}};
+                 {kGeneral, 5, 0x20, {0, 1, 2}, {1, 2}},
+                 {kGeneral, 5, 0, {2}, {2}}};
     for (const auto& c : cases)
     {
         EmuDbgClear();
@@ -372,6 +373,86 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
         EXPECT_EQ(c.NamesTag, tagNamed);
         EXPECT_EQ(c.LeftOut, named) << (int)c.Offset << " " << (int)c.Value;
     }
+}
+
+namespace
+{
+size_t LinesSaying(const std::string& text)
+{
+    const auto& lines = EmuDbgOutput();
+    return (size_t)std::count_if(lines.begin(), lines.end(),
+                                 [&](const std::string& line)
+                                 { return line.find(text) != std::string::npos; });
+}
+} // namespace
+
+// A subframe of 1 to 4 bytes holding 1 to 8 bits a byte is offered at its
+// size; any other sample leaves its setting out, named once: the capture
+// interface, whose only setting it is, before its walk; the playback's
+// second setting by its own line, its first setting still offered.
+TEST(Uac1Walk, SampleFieldsAtTheirBounds)
+{
+    const struct
+    {
+        int Format; // 1: playback setting 2 (24 bits in 3 bytes), 2: the capture setting
+        UCHAR Subframe, Resolution;
+        bool Offered;
+    } cases[] = {{2, 0, 8, false},  {2, 1, 8, true},   {2, 1, 9, false}, {2, 4, 32, true},
+                 {2, 4, 33, false}, {2, 5, 16, false}, {2, 2, 0, false}, {2, 2, 1, true},
+                 {2, 2, 16, true},  {2, 2, 17, false}, {1, 3, 24, true}, {1, 3, 25, false},
+                 {1, 5, 24, false}, {1, 3, 0, false}};
+    for (const auto& c : cases)
+    {
+        const std::string bits = std::to_string(c.Resolution) + " bits of resolution in " +
+                                 std::to_string(c.Subframe) + " bytes a sample is not";
+        SCOPED_TRACE(std::to_string(c.Format) + ": " + bits);
+        const auto edit = [&](DeviceBytes& b)
+        {
+            auto& cfg = b.Configuration;
+            cfg[FindAs(cfg, kFormat, c.Format) + 5] = c.Subframe;
+            cfg[FindAs(cfg, kFormat, c.Format) + 6] = c.Resolution;
+            cfg[Endpoint(cfg, SimRef1::RecEndpoint) + 4] = 200;
+        };
+        EmuDbgClear();
+        std::vector<std::string> engines;
+        ASSERT_EQ(STATUS_SUCCESS, StartWith(SimReference::Uac1SpeakerMic, edit, nullptr, &engines));
+        const bool capture = c.Format == 2;
+        const std::string size = " 48000/" + std::to_string(8 * c.Subframe);
+        std::vector<std::string> expected = {"0 0: 3 2 1 0 | 48000/16/2/3 44100/16/2/3" +
+                                             (capture     ? std::string(" 48000/24/2/3")
+                                              : c.Offered ? size + "/2/3"
+                                                          : "")};
+        if (!capture || c.Offered)
+            expected.push_back("1 7: 7 6 5 4 |" + (capture ? size + "/1/4" + size + "/1/0"
+                                                           : " 48000/16/1/4 48000/16/1/0"));
+        EXPECT_EQ(expected, engines);
+        EXPECT_EQ(c.Offered ? 0u : 1u,
+                  LinesSaying(capture ? "interface 2 has no format of 1 to 8"
+                                      : "interface 1 alternate setting 2: " + bits));
+    }
+}
+
+// A rate whose packets the endpoint cannot carry is named once, though a
+// two-channel capture setting offers its formats twice (the second time
+// with mask 0).
+TEST(Uac1Walk, LeftOutCaptureRateNamedOnce)
+{
+    const auto edit = [](DeviceBytes& b)
+    {
+        const size_t in = Endpoint(b.Configuration, SimRef2::RecEndpoint);
+        b.Configuration[in + 4] = 188; // 44100 Hz needs 180 bytes, 48000 Hz 192
+        b.Configuration[in + 5] = 0;
+    };
+    EmuDbgClear();
+    std::vector<std::string> engines;
+    ASSERT_EQ(STATUS_SUCCESS, StartWith(SimReference::Uac1Surround71, edit, nullptr, &engines));
+    EXPECT_EQ(1u, LinesSaying("interface 2 alternate setting 1: 48000 Hz of 4-byte frames needs "
+                              "192-byte packets, the endpoint carries 188: format left out"));
+    ASSERT_EQ(2u, engines.size());
+    EXPECT_EQ("1 14: 14 13 12 11 10 9 1 | 8000/16/2/3 11025/16/2/3 16000/16/2/3 22050/16/2/3 "
+              "32000/16/2/3 44100/16/2/3 8000/16/2/0 11025/16/2/0 16000/16/2/0 22050/16/2/0 "
+              "32000/16/2/0 44100/16/2/0",
+              engines[1]);
 }
 
 // A path search holds 20 ids: a unit of 20 sources on the playback path is
@@ -463,7 +544,8 @@ TEST(Uac1Walk, AMixerReachedThroughAMixerIsFollowedToItsLine)
 // (none is no rates; a bound further above 96 kHz is refused); type III
 // gives Dolby Digital then WMA Pro records for the compressed tags only.
 // The playback setting 1 carries 196-byte packets, setting 2 (made so
-// here) 1023; a rate whose packet does not fit adds nothing.
+// here) 1023; a rate whose packet does not fit adds nothing. A record whose
+// sample the driver does not carry is counted as dropped.
 TEST(Uac1Walk, CollectStreamFormats)
 {
     auto discrete = [](ULONG rate)
@@ -498,6 +580,8 @@ TEST(Uac1Walk, CollectStreamFormats)
         NTSTATUS Status;
         std::vector<std::pair<ULONG, USHORT>> Records; // rate, sub-format tag
         UCHAR AlternateSetting = 2;
+        USHORT ValidBits = 16; // of the template's 16-bit container
+        ULONG Dropped = 0;
     } cases[] = {
         {continuous(44100, 48000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
         {continuous(40000, 50000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
@@ -530,7 +614,11 @@ TEST(Uac1Walk, CollectStreamFormats)
         {continuous(48000, 48000), 0x0003, STATUS_SUCCESS, {}},
         {continuous(48000, 48000), 0x0004, STATUS_SUCCESS, {}},
         {continuous(48000, 48000), 0x0005, STATUS_SUCCESS, {}},
-        {continuous(48000, 48000), 0x0006, STATUS_SUCCESS, {{48000, 1}}},
+        {continuous(48000, 48000), 0x0006, STATUS_SUCCESS, {}},
+        // A template whose resolution its samples cannot hold: dropped.
+        {continuous(44100, 48000), 1, STATUS_SUCCESS, {}, 2, 17, 2},
+        {continuous(44100, 48000), 1, STATUS_SUCCESS, {}, 2, 0, 2},
+        {continuous(44100, 48000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}, 2, 1},
     };
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
     const size_t second = Endpoint(bytes.Configuration, SimRef1::PlayEndpoint) + 9 + 7 + 9 + 7 + 11;
@@ -546,6 +634,7 @@ TEST(Uac1Walk, CollectStreamFormats)
         WAVEFORMATEXTENSIBLE format = {};
         format.Format.nChannels = 2;
         format.Format.wBitsPerSample = 16;
+        format.Samples.wValidBitsPerSample = c.ValidBits;
         format.Format.nBlockAlign = 4;
         ULONG dropped = 0;
         EXPECT_EQ(c.Status, CollectStreamFormats(stream, c.Descriptor.data(), c.Tag,
@@ -559,7 +648,7 @@ TEST(Uac1Walk, CollectStreamFormats)
             EXPECT_EQ(4 * c.Records[i].first, record.Format.nAvgBytesPerSec);
             EXPECT_EQ(c.Records[i].second, record.SubFormat.Data1);
         }
-        EXPECT_EQ(0u, dropped);
+        EXPECT_EQ(c.Dropped, dropped);
         stream->Release();
     }
 }

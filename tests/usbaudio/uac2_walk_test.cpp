@@ -502,8 +502,10 @@ TEST(Uac2Walk, ClockListsThatFailTheStart)
 
 // Raw-data settings carry the maker's subformat, only where the interface
 // says the setting is valid; PCM and compressed settings by their bits. PCM8
-// is unsigned and 8-bit only; a coding the driver does not carry leaves the
-// interface out.
+// is unsigned and 8-bit only. A coding or sample the driver does not carry
+// (a subslot of 1 to 4 bytes, 1 to 8 bits of resolution a byte of it) leaves
+// the interface out before its walk, with no stream; one whose walk leaves no
+// format is left out after it.
 TEST(Uac2Walk, FormatKindsPerSetting)
 {
     constexpr int kNoStream = -1;
@@ -513,21 +515,31 @@ TEST(Uac2Walk, FormatKindsPerSetting)
         ULONG Formats;  // bmFormats of the capture setting
         UCHAR Type;     // its format type
         ULONG ValidMap; // valid alternate settings of the capture interface
-        UCHAR Subslot;  // 0: the reference's
+        UCHAR Subslot;
         std::vector<ULONG> Subformats;
-        int Unsigned = 0; // the records' wire sign; kNoStream: no capture stream
+        int Unsigned = 0;    // the records' wire sign; kNoStream: no capture stream
+        int Resolution = -1; // -1: 8 x the subslot
     } cases[] = {
-        {"PCM", 0x1, 1, 0x2, 0, {1, 1}},
+        {"PCM", 0x1, 1, 0x2, 2, {1, 1}},
         {"PCM, 8-bit", 0x1, 1, 0x2, 1, {1, 1}},
         {"PCM8", 0x2, 1, 0x2, 1, {1, 1}, 1},
         {"PCM and PCM8: PCM", 0x3, 1, 0x2, 1, {1, 1}},
-        {"raw data, valid", 0x80000000, 1, 0x2, 0, {0x4C54, 0x4C54}},
-        {"raw data (bit 15), valid", 0x8000, 1, 0x3, 0, {0x4C54, 0x4C54}},
-        {"raw data, setting not valid", 0x80000000, 1, 0x4, 0, {}},
-        {"PCM8 of more than 8 bits", 0x2, 1, 0x2, 0, {}, kNoStream},
-        {"IEEE float", 0x4, 1, 0x2, 0, {}, kNoStream},
-        {"compressed", 0x1001, 3, 0x2, 0, {0x92, 0x164, 0x92, 0x164}},
-        {"compressed, WMA Pro only", 0x1000, 3, 0x2, 0, {0x164, 0x164}},
+        {"raw data, valid", 0x80000000, 1, 0x2, 2, {0x4C54, 0x4C54}},
+        {"raw data (bit 15), valid", 0x8000, 1, 0x3, 2, {0x4C54, 0x4C54}},
+        {"raw data, setting not valid", 0x80000000, 1, 0x4, 2, {}},
+        {"PCM8 of more than 8 bits", 0x2, 1, 0x2, 2, {}, kNoStream},
+        {"IEEE float", 0x4, 1, 0x2, 2, {}, kNoStream},
+        {"compressed", 0x1001, 3, 0x2, 2, {0x92, 0x164, 0x92, 0x164}},
+        {"compressed, WMA Pro only", 0x1000, 3, 0x2, 2, {0x164, 0x164}},
+        {"subslot 0", 0x1, 1, 0x2, 0, {}, kNoStream, 8},
+        {"subslot 4", 0x1, 1, 0x2, 4, {1, 1}},
+        {"subslot 5", 0x1, 1, 0x2, 5, {}, kNoStream},
+        {"subslot 9", 0x1, 1, 0x2, 9, {}, kNoStream, 16},
+        {"resolution 0", 0x1, 1, 0x2, 2, {}, kNoStream, 0},
+        {"resolution 1", 0x1, 1, 0x2, 2, {1, 1}, 0, 1},
+        {"resolution 17 in 2 bytes", 0x1, 1, 0x2, 2, {}, kNoStream, 17},
+        {"resolution 24 in 2 bytes", 0x1, 1, 0x2, 2, {}, kNoStream, 24},
+        {"compressed, resolution 17 in 2 bytes", 0x1001, 3, 0x2, 2, {}, kNoStream, 17},
     };
     for (const Case& c : cases)
     {
@@ -537,25 +549,35 @@ TEST(Uac2Walk, FormatKindsPerSetting)
         conf[general + 5] = c.Type;
         for (int b = 0; b < 4; ++b)
             conf[general + 6 + b] = (UCHAR)(c.Formats >> (8 * b));
-        if (c.Subslot != 0)
-        {
-            const size_t formatType = Locate(conf, 2, 2, true);
-            conf[formatType + 4] = c.Subslot;
-            conf[formatType + 5] = (UCHAR)(8 * c.Subslot);
-        }
+        const size_t formatType = Locate(conf, 2, 2, true);
+        conf[formatType + 4] = c.Subslot;
+        conf[formatType + 5] = (UCHAR)(c.Resolution >= 0 ? c.Resolution : 8 * c.Subslot);
         auto device = MakeSimDevice(bytes);
         device->Audio().SetClockRates(SimRef3::Clock, {44100, 48000});
         device->Audio().SetValidAltSettings(SimRef3::RecInterface, 1, c.ValidMap);
+        EmuDbgClear();
         Uac2Started s(std::move(device));
         ASSERT_EQ(STATUS_SUCCESS, s.Status) << c.What;
-        // An interface with no format to offer is left out.
+        // No stream, or a stream with no format: the interface is left out
+        // before its walk or after it, each named once.
         ASSERT_EQ(c.Subformats.empty() ? 1u : 2u, s.Device()->GetEngineCount()) << c.What;
+        const auto& lines = EmuDbgOutput();
+        const auto said = [&](const char* text)
+        {
+            return std::count_if(lines.begin(), lines.end(),
+                                 [&](const std::string& line)
+                                 { return line.find(text) != std::string::npos; });
+        };
+        const bool noStream = c.Unsigned == kNoStream;
+        EXPECT_EQ(noStream ? 1 : 0,
+                  said("interface 2 has no format of 1 to 8 channels the driver carries"))
+            << c.What;
+        EXPECT_EQ(c.Subformats.empty() && !noStream ? 1 : 0,
+                  said("interface 2 has no format to offer"))
+            << c.What;
         if (c.Subformats.empty())
             continue;
         CStreamEngine* capture = nullptr;
-        ASSERT_EQ(c.Unsigned == kNoStream ? 1u : 2u, s.Device()->GetEngineCount()) << c.What;
-        if (c.Unsigned == kNoStream)
-            continue;
         ASSERT_EQ(STATUS_SUCCESS, s.Device()->GetEngine(1, &capture));
         std::vector<ULONG> seen;
         for (ULONG i = 0; i < capture->GetFormatCount(); ++i)
@@ -563,6 +585,10 @@ TEST(Uac2Walk, FormatKindsPerSetting)
             WAVEFORMATEXTENSIBLE f = {};
             capture->GetFormatAt(i, &f);
             seen.push_back(f.SubFormat.Data1);
+            EXPECT_EQ(8 * c.Subslot, f.Format.wBitsPerSample) << c.What;
+            EXPECT_EQ(c.Resolution >= 0 ? c.Resolution : 8 * c.Subslot,
+                      f.Samples.wValidBitsPerSample)
+                << c.What;
             const AltSettingFormat* record =
                 static_cast<CUsbAudioStream*>(capture)->FindFormatRecord(&f.Format);
             ASSERT_NE(nullptr, record);

@@ -21,6 +21,10 @@ constexpr USHORT c_WmaProTag = 0x0164;
 // The software converters carry at most eight channels.
 constexpr ULONG c_MaxChannels = 8;
 constexpr ULONG c_FewChannels = 4; // capture below it is offered twice
+// A sample the driver carries: one to four bytes (the class 1.0 subframe,
+// the class 2.0 subslot), holding one to eight bits of resolution a byte.
+constexpr ULONG c_MaxSampleBytes = 4;
+constexpr ULONG c_BitsPerByte = 8;
 // A bound of a continuous range this close to a standard rate counts as that
 // rate (devices state 47990 for 48000): rate r lies in [L, U] when
 // 200 L <= 201 r and 199 r <= 200 U.
@@ -44,9 +48,19 @@ ULONG Read3(const UCHAR* p)
     return p[0] | p[1] << 8 | p[2] << 16;
 }
 
+// Whether a sample's size and resolution are ones the driver carries (a
+// size of 0 leaves no room for the resolution).
+bool SampleFieldsUsable(ULONG sampleBytes, ULONG resolution)
+{
+    return sampleBytes <= c_MaxSampleBytes && resolution != 0 &&
+           resolution <= c_BitsPerByte * sampleBytes;
+}
+
 bool UsableRecord(const WAVEFORMATEXTENSIBLE& record)
 {
-    return record.Format.nSamplesPerSec != 0 && record.Format.wBitsPerSample != 0 &&
+    return record.Format.nSamplesPerSec != 0 &&
+           SampleFieldsUsable(record.Format.wBitsPerSample / c_BitsPerByte,
+                              record.Samples.wValidBitsPerSample) &&
            record.Format.nChannels != 0 && record.Format.nChannels <= c_MaxChannels;
 }
 
@@ -175,19 +189,21 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker
     return status;
 }
 
-// Where the channel count and the sample size of a format sit: class 1.0
-// has both in the format-type descriptor, class 2.0 its channels in the
-// general descriptor and the subslot size in the format type.
+// Where the channel count and the sample's size and resolution of a format
+// sit: class 1.0 has all in the format-type descriptor, class 2.0 its
+// channels in the general descriptor and the subslot size and resolution in
+// the format type.
 struct FormatFields
 {
     UCHAR ChannelsInGeneral;
     UCHAR ChannelsInFormatType;
     UCHAR SampleBytes;
+    UCHAR Resolution;
 };
-constexpr FormatFields c_FormatFields[] = {{0, 4, 5}, {10, 0, 4}};
+constexpr FormatFields c_FormatFields[] = {{0, 4, 5, 6}, {10, 0, 4, 5}};
 
 // Whether one of the interface's formats has channels the driver carries
-// (one to eight) and samples of a size; *interfaceEnd is where the
+// (one to eight) and samples it carries; *interfaceEnd is where the
 // interface's descriptors end. A descriptor the walk refuses counts as
 // usable, so that the walk itself says why.
 bool CarriesAFormat(const StreamingWalkClass& walker, PUCHAR configurationEnd, PUCHAR position,
@@ -225,10 +241,15 @@ bool CarriesAFormat(const StreamingWalkClass& walker, PUCHAR configurationEnd, P
             return true; // a format before its general descriptor: the walk refuses it
         const ULONG channels = fields.ChannelsInFormatType != 0 ? d[fields.ChannelsInFormatType]
                                                                 : (ULONG)generalChannels;
-        const bool carried =
-            d[3] != USB_AUDIO_FORMAT_TYPE_I || TypeICodingCarries(coding, d[fields.SampleBytes]);
-        usable = usable || (channels != 0 && channels <= c_MaxChannels &&
-                            d[fields.SampleBytes] != 0 && carried);
+        const bool typeI = d[3] == USB_AUDIO_FORMAT_TYPE_I;
+        // Types I and III give the sample's size and resolution there; the
+        // other types, which the walk refuses, give other fields, and only a
+        // zero size byte leaves them out here.
+        const bool samples = typeI || d[3] == USB_AUDIO_FORMAT_TYPE_III
+                                 ? SampleFieldsUsable(d[fields.SampleBytes], d[fields.Resolution])
+                                 : d[fields.SampleBytes] != 0;
+        const bool carried = !typeI || TypeICodingCarries(coding, d[fields.SampleBytes]);
+        usable = usable || (channels != 0 && channels <= c_MaxChannels && samples && carried);
     }
     *interfaceEnd = position;
     return usable;
@@ -317,19 +338,22 @@ NTSTATUS OnUac1FormatType(CUsbAudioDevice*, const UCHAR* d, StreamingInterfaceWa
     record.Samples.wValidBitsPerSample = d[6];
     record.Format.nBlockAlign =
         (USHORT)(record.Format.nChannels * record.Format.wBitsPerSample / 8);
-    if (d[3] == USB_AUDIO_FORMAT_TYPE_I &&
-        !CheckTypeICoding(Uac1TypeICoding(walk->FormatTag), d[5], walk->Number,
-                          walk->AlternateSetting, "format tag", walk->FormatTag))
+    if (!CheckSampleFields(d[5], d[6], walk->Number, walk->AlternateSetting) ||
+        (d[3] == USB_AUDIO_FORMAT_TYPE_I &&
+         !CheckTypeICoding(Uac1TypeICoding(walk->FormatTag), d[5], walk->Number,
+                           walk->AlternateSetting, "format tag", walk->FormatTag)))
         return STATUS_SUCCESS;
     const ULONG direction = walk->Stream->GetDirection();
     record.dwChannelMask = Uac1ChannelMask(d[4], direction);
     NTSTATUS status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting,
                                            record, &walk->Dropped);
+    // The same formats again without a mask: those left out were named in
+    // the first pass.
     if (NT_SUCCESS(status) && direction == STREAM_DIRECTION_CAPTURE && d[4] < c_FewChannels)
     {
         record.dwChannelMask = 0;
         status = CollectStreamFormats(walk->Stream, d, walk->FormatTag, walk->AlternateSetting,
-                                      record, &walk->Dropped);
+                                      record, &walk->Dropped, false);
     }
     return status;
 }
@@ -365,8 +389,22 @@ NTSTATUS AttachStream(CUsbAudioDevice* device, CUsbAudioStream* stream, ULONG di
     return STATUS_SUCCESS;
 }
 
+bool CheckSampleFields(ULONG sampleBytes, ULONG resolution, UCHAR interfaceNumber,
+                       UCHAR alternateSetting)
+{
+    if (SampleFieldsUsable(sampleBytes, resolution))
+        return true;
+    DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: %u bits of resolution "
+             "in %u bytes a sample is not a sample the driver carries (1 to %u bytes, at most %u "
+             "bits a byte): left out\n",
+             interfaceNumber, alternateSetting, resolution, sampleBytes, c_MaxSampleBytes,
+             c_BitsPerByte);
+    return false;
+}
+
 NTSTATUS AddFormatRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, ULONG rate,
-                         USHORT subTag, UCHAR alternateSetting, PULONG dropped, WireSampleSign sign)
+                         USHORT subTag, UCHAR alternateSetting, PULONG dropped, WireSampleSign sign,
+                         bool nameLeftOut)
 {
     record.Format.nSamplesPerSec = rate;
     record.Format.nAvgBytesPerSec = record.Format.nBlockAlign * rate;
@@ -380,10 +418,11 @@ NTSTATUS AddFormatRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, U
     ULONG needed = 0, carried = 0;
     if (!stream->CarriesNominalPacket(alternateSetting, record.Format, &needed, &carried))
     {
-        DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: %u Hz of %u-byte "
-                 "frames needs %u-byte packets, the endpoint carries %u: format left out\n",
-                 stream->GetConstructionValue(), alternateSetting, rate, record.Format.nBlockAlign,
-                 needed, carried);
+        if (nameLeftOut)
+            DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: %u Hz of %u-byte "
+                     "frames needs %u-byte packets, the endpoint carries %u: format left out\n",
+                     stream->GetConstructionValue(), alternateSetting, rate,
+                     record.Format.nBlockAlign, needed, carried);
         return STATUS_SUCCESS;
     }
     return stream->AddStreamFormat(&record, alternateSetting, sign);
@@ -406,7 +445,7 @@ ULONG Uac1ChannelMask(ULONG channels, ULONG direction)
 
 NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, USHORT formatTag,
                               UCHAR alternateSetting, const WAVEFORMATEXTENSIBLE& formatTemplate,
-                              PULONG dropped)
+                              PULONG dropped, bool nameLeftOut)
 {
     PAGED_CODE();
     ULONG rates[256] = {};
@@ -421,16 +460,19 @@ NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, 
     for (ULONG i = 0; i < count && NT_SUCCESS(status); ++i)
     {
         if (formatType[3] == USB_AUDIO_FORMAT_TYPE_I && carried)
-            status = AddFormatRecord(stream, formatTemplate, rates[i], WAVE_FORMAT_PCM,
-                                     alternateSetting, dropped, TypeICodingSign(coding));
+            status =
+                AddFormatRecord(stream, formatTemplate, rates[i], WAVE_FORMAT_PCM, alternateSetting,
+                                dropped, TypeICodingSign(coding), nameLeftOut);
         else if (formatType[3] == USB_AUDIO_FORMAT_TYPE_III &&
                  (formatTag & c_CompressedTagBits) != 0)
         {
             status = AddFormatRecord(stream, formatTemplate, rates[i], c_DolbyDigitalTag,
-                                     alternateSetting, dropped);
+                                     alternateSetting, dropped, WireSampleSign::TwosComplement,
+                                     nameLeftOut);
             if (NT_SUCCESS(status))
-                status = AddFormatRecord(stream, formatTemplate, rates[i], c_WmaProTag,
-                                         alternateSetting, dropped);
+                status =
+                    AddFormatRecord(stream, formatTemplate, rates[i], c_WmaProTag, alternateSetting,
+                                    dropped, WireSampleSign::TwosComplement, nameLeftOut);
         }
     }
     return status;
@@ -532,8 +574,9 @@ NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPT
         if (!CarriesAFormat(walker, end, body, walk.Number, &stopped))
         {
             DbgPrint("UsbAudio: AudioStreaming interface %u has no format of 1 to %u channels "
-                     "the driver carries (PCM; PCM8 at 8 bits): left out\n",
-                     walk.Number, c_MaxChannels);
+                     "the driver carries (PCM, or PCM8 at 8 bits; 1 to %u bytes a sample, at "
+                     "most %u bits a byte): left out\n",
+                     walk.Number, c_MaxChannels, c_MaxSampleBytes, c_BitsPerByte);
             ++leftOut;
         }
         else

@@ -7,7 +7,8 @@ struct TagCoding
     USHORT Tag;
     TypeICoding Coding;
 };
-// Class 1.0 Type I tags; a tag not listed is taken as PCM.
+// Class 1.0 Type I tags; a tag not listed (undefined, or another class's)
+// says nothing of how its samples are coded, and is not carried.
 constexpr TagCoding c_Uac1Tags[] = {{USB_AUDIO10_FORMAT_PCM, TypeICoding::Pcm},
                                     {USB_AUDIO10_FORMAT_PCM8, TypeICoding::Pcm8},
                                     {USB_AUDIO10_FORMAT_IEEE_FLOAT, TypeICoding::NotCarried},
@@ -34,7 +35,7 @@ TypeICoding Uac1TypeICoding(USHORT formatTag)
     for (const TagCoding& row : c_Uac1Tags)
         if (row.Tag == formatTag)
             return row.Coding;
-    return TypeICoding::Pcm;
+    return TypeICoding::NotCarried;
 }
 
 TypeICoding Uac2TypeICoding(ULONG formats)

@@ -2,7 +2,8 @@
 // class 2.0 format bitmap of its general descriptor says, and which codings
 // the driver carries: PCM (two's complement at every size) and PCM8
 // (unsigned, 8-bit only) reach the audio engine as its PCM; IEEE float,
-// A-law and mu-law do not.
+// A-law, mu-law and a class 1.0 tag the class does not define for Type I do
+// not.
 #pragma once
 
 #include "streaming/usb/usb_audio_stream.h"

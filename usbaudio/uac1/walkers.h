@@ -122,17 +122,26 @@ NTSTATUS CreateSelectorPathControl(CUsbAudioDevice* device, ULONG newId, ULONG i
 
 // Format records of one class 1.0 format-type descriptor (already checked)
 // for an alternate setting; *dropped counts records refused as unusable. A
-// Type I tag the driver does not carry (float, A-law, mu-law, PCM8 samples
-// of more than a byte) adds none.
+// Type I tag the driver does not carry (float, A-law, mu-law, a tag it does
+// not know, PCM8 samples of more than a byte) adds none. `nameLeftOut`
+// false: the rates left out are not named again.
 NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, USHORT formatTag,
                               UCHAR alternateSetting, const WAVEFORMATEXTENSIBLE& formatTemplate,
-                              PULONG dropped);
+                              PULONG dropped, bool nameLeftOut = true);
 // Adds the template with the rate and the subformat's first field, its
 // samples coded on the wire with `sign`; a record the driver cannot carry is
-// counted in *dropped instead.
+// counted in *dropped instead, one whose packets the endpoint cannot carry is
+// left out (named in the debug output when `nameLeftOut`).
 NTSTATUS AddFormatRecord(CUsbAudioStream* stream, WAVEFORMATEXTENSIBLE record, ULONG rate,
                          USHORT subTag, UCHAR alternateSetting, PULONG dropped,
-                         WireSampleSign sign = WireSampleSign::TwosComplement);
+                         WireSampleSign sign = WireSampleSign::TwosComplement,
+                         bool nameLeftOut = true);
+// False, with a debug line naming the interface and its alternate setting,
+// for samples the driver does not carry: a subframe (class 2.0: subslot) of
+// other than 1 to 4 bytes, or a resolution of other than 1 to 8 bits a byte
+// of it.
+bool CheckSampleFields(ULONG sampleBytes, ULONG resolution, UCHAR interfaceNumber,
+                       UCHAR alternateSetting);
 // Hands each output-type control's kind to the single-source controls
 // upstream of it, which follow it from then on.
 void PassOutputTypes(CUsbAudioDevice* device);

@@ -96,9 +96,10 @@ NTSTATUS OnFormatType(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfac
     record.Format.nBlockAlign =
         (USHORT)(record.Format.nChannels * record.Format.wBitsPerSample / 8);
     record.dwChannelMask = walk->ChannelConfig;
-    if (walk->FormatType == USB_AUDIO_FORMAT_TYPE_I &&
-        !CheckTypeICoding(Uac2TypeICoding(walk->Formats), d[4], walk->Number,
-                          walk->AlternateSetting, "format bitmap", walk->Formats))
+    if (!CheckSampleFields(d[4], d[5], walk->Number, walk->AlternateSetting) ||
+        (walk->FormatType == USB_AUDIO_FORMAT_TYPE_I &&
+         !CheckTypeICoding(Uac2TypeICoding(walk->Formats), d[4], walk->Number,
+                           walk->AlternateSetting, "format bitmap", walk->Formats)))
         return STATUS_SUCCESS;
     return CollectStreamFormatsUac2(device, walk->Stream, walk->ClockControlId, walk->FormatType,
                                     walk->Formats, walk->AlternateSetting, record, &walk->Dropped);

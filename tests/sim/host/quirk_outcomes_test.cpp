@@ -34,6 +34,8 @@ constexpr const char* kLoopbackUnnamed = "UsbAudio: AudioStreaming interface 3 r
 constexpr const char* kClassThree =
     "SelectDeviceClass: AudioControl interface 2 has protocol 0x30, neither audio class 1.0 "
     "(0x00) nor 2.0 (0x20): the device is refused";
+constexpr const char* kNoMicFormat =
+    "UsbAudio: AudioStreaming interface 2 has no format of 1 to 8 channels the driver carries";
 
 const Outcome kOutcomes[] = {
     {"headset-no-strings.txt", STATUS_SUCCESS, "HeadSetOut00Wave HeadSetIn00Wave", 2, 2, 1},
@@ -85,6 +87,20 @@ const Outcome kOutcomes[] = {
     // paces at its nominal rate.
     {"full-speed-feedback-endpoint-too-small.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
     {"high-speed-feedback-endpoint-too-small.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
+    // Samples the driver does not carry, or a coding nothing names: the
+    // microphone that has only them is left out before its walk, a setting
+    // beside a usable one by its own line; the rest plays and records.
+    {"nine-byte-subframe-microphone.txt", STATUS_SUCCESS, "HeadSetOut00Wave", 2, 2, 0, 16,
+     kNoMicFormat},
+    {"resolution-beyond-subframe-speaker.txt", STATUS_SUCCESS, "HeadSetOut00Wave HeadSetIn00Wave",
+     2, 2, 1, 16,
+     "UsbAudio: AudioStreaming interface 1 alternate setting 2: 24 bits of resolution "
+     "in 2 bytes a sample is not a sample the driver carries"},
+    {"uac2-impossible-subslots-speaker.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0, 16,
+     "UsbAudio: AudioStreaming interface 1 alternate setting 3: 16 bits of resolution in 9 bytes "
+     "a sample is not a sample the driver carries"},
+    {"unknown-format-tag-microphone.txt", STATUS_SUCCESS, "HeadSetOut00Wave", 2, 2, 0, 16,
+     kNoMicFormat},
 };
 
 std::string WaveFilters(const HostHarness& host, size_t* volumes)
