@@ -54,7 +54,14 @@ const DeviceTableRow c_DeviceTable[] = {
 };
 
 // What each capability variant changes, in the order of the enumeration.
-constexpr ULONG c_ChipMakerClearedBit = 0x1000;
+// The masks and second values are for the user-mode consumer of the
+// capability property: the driver tests none of their bits. A mask that is
+// its family's less a bit is written so; every other one is the listed
+// product's own value, as the product's maker gave it, in the consumer's
+// hexadecimal.
+// The bit of their family's mask that the chip maker's own product and model
+// C's listed product go without.
+constexpr ULONG c_ListedClearedBit = 0x1000;
 using CS = CapabilitySource;
 constexpr CapabilityVariantTraits c_CapabilityTraits[] = {
     {.Variant = CapabilityVariant::Standard},
@@ -65,7 +72,7 @@ constexpr CapabilityVariantTraits c_CapabilityTraits[] = {
      .Second = 12},
     {.Variant = CapabilityVariant::FirstFamilyCustomer, .FirstFamilyMask = 0x3E00A5},
     {.Variant = CapabilityVariant::ChipMakerProduct,
-     .FirstFamilyMask = CAPABILITY_MASK_FIRST_FAMILY & ~c_ChipMakerClearedBit,
+     .FirstFamilyMask = CAPABILITY_MASK_FIRST_FAMILY & ~c_ListedClearedBit,
      .Endpoints = EndpointRecordRule::MicrophoneMarked},
     {.Variant = CapabilityVariant::ModelBListed, .Replaces = CS::ModelB, .Mask = 0x24},
     {.Variant = CapabilityVariant::ModelCVariant5,
@@ -74,13 +81,14 @@ constexpr CapabilityVariantTraits c_CapabilityTraits[] = {
      .Second = 8},
     {.Variant = CapabilityVariant::ModelCVariant6Listed,
      .Replaces = CS::ModelC,
-     .Mask = 0x3E0084,
+     .Mask = CAPABILITY_MASK_MODEL_C & ~c_ListedClearedBit,
      .Third = CAPABILITY_THIRD_FIRST_FAMILY},
     {.Variant = CapabilityVariant::Uac2FixedRecords, .Endpoints = EndpointRecordRule::Fixed},
 };
 
 // What each listed timed device changes, in the order of the enumeration.
-// The others take the row of every identified chip.
+// The others take the row of every identified chip. A capability mask, as
+// above, is the listed product's own value.
 constexpr TimedVariantTraits c_TimedTraits[] = {
     {.Variant = TimedVariant::None,
      .Units = TimedUnitSet::Standard,

@@ -20,8 +20,17 @@ constexpr ControlRequest c_ConfigRequests[2] = {
 constexpr UCHAR c_ConfigBitsMask = 0x0E;
 constexpr UCHAR c_ConfigBlockingBit = 0x02;
 constexpr ULONG c_ThirdFamilyMask = 0x3E087;
-// The second family gets every feature the class 1.0 reader passes on.
-constexpr ULONG c_SecondFamilyMask = 0x3FE0FF;
+
+// What the readers below keep of a mask and add to it. Every feature the
+// readers pass on: what a class 2.0 output keeps of the source mask; the
+// second family and class 2.0 devices get it whole.
+constexpr ULONG c_EveryFeature = 0x3FE0FF;
+// What a class 2.0 recording input keeps of the source mask.
+constexpr ULONG c_RecordingFeatures = 0x28000;
+// Marks the input microphone of the chip maker's own product.
+constexpr ULONG c_InputMicrophoneBit = 0x800000;
+// The third value of every class 2.0 input: the ASIO bit, and bit 4.
+constexpr ULONG c_Uac2InputThird = ENDPOINT_CAPS_ASIO_STREAM | 0x10;
 
 struct FamilyConfiguration
 {
@@ -165,7 +174,7 @@ NTSTATUS ReadUac1CapabilityRecord(PUSBDEVICEIO io, const DeviceRecord& device,
                 status = ThirdFamilyRecord(io, record);
                 break;
             case ModelFamily::Second:
-                *record = MakeCapabilityRecord(c_SecondFamilyMask, 0, 0);
+                *record = MakeCapabilityRecord(c_EveryFeature, 0, 0);
                 break;
             case ModelFamily::None:
                 break;
@@ -179,6 +188,8 @@ NTSTATUS ReadUac1CapabilityRecord(PUSBDEVICEIO io, const DeviceRecord& device,
     return status;
 }
 
+// The classes' own masks and second values, as the chips' maker gave them:
+// no bit of them has a name the driver knows.
 EndpointCapabilities ModelACapabilityRecord()
 {
     return MakeCapabilityRecord(0x3FE02F, 12, 0);
@@ -191,8 +202,9 @@ EndpointCapabilities ModelBCapabilityRecord(const DeviceRecord& device)
 
 EndpointCapabilities ModelCCapabilityRecord(const DeviceRecord& device)
 {
-    return VariantRecord(device, CapabilitySource::ModelC,
-                         MakeCapabilityRecord(0x3E1084, 0, CAPABILITY_THIRD_FIRST_FAMILY));
+    return VariantRecord(
+        device, CapabilitySource::ModelC,
+        MakeCapabilityRecord(CAPABILITY_MASK_MODEL_C, 0, CAPABILITY_THIRD_FIRST_FAMILY));
 }
 
 EndpointCapabilities TimedCapabilityRecord()
@@ -200,11 +212,11 @@ EndpointCapabilities TimedCapabilityRecord()
     return MakeCapabilityRecord(0x3FE00F, 0, 0);
 }
 
-// Every feature the class 2.0 reader lets through, and the ASIO bit that its
-// inputs always get.
+// Every feature the class 2.0 reader lets through, and the third value that
+// its inputs always get.
 EndpointCapabilities Uac2CapabilityRecord()
 {
-    return MakeCapabilityRecord(0x3FE0FF, 0, 18);
+    return MakeCapabilityRecord(c_EveryFeature, 0, c_Uac2InputThird);
 }
 
 void DeriveUac1EndpointRecord(const EndpointCapabilities& source, const DeviceRecord& device,
@@ -214,7 +226,7 @@ void DeriveUac1EndpointRecord(const EndpointCapabilities& source, const DeviceRe
     if (device.CapabilityTraits().Endpoints == EndpointRecordRule::MicrophoneMarked)
     {
         const bool microphone = isInput == 1 && endpointKind == ENDPOINT_KIND_MIC;
-        record->CapabilityMask = source.CapabilityMask | (microphone ? 0x800000 : 0);
+        record->CapabilityMask = source.CapabilityMask | (microphone ? c_InputMicrophoneBit : 0);
         record->ThirdValue = source.ThirdValue;
         return;
     }
@@ -230,6 +242,7 @@ void DeriveUac2EndpointRecord(const EndpointCapabilities& source, const DeviceRe
     *record = MakeCapabilityRecord(0, 0, 0);
     if (device.CapabilityTraits().Endpoints == EndpointRecordRule::Fixed)
     {
+        // The listed product's own records.
         if (endpointKind == ENDPOINT_KIND_HP)
             *record = MakeCapabilityRecord(0x603F, 0, 3);
         else if (endpointKind == ENDPOINT_KIND_MIC)
@@ -241,11 +254,13 @@ void DeriveUac2EndpointRecord(const EndpointCapabilities& source, const DeviceRe
         if (endpointKind == ENDPOINT_KIND_SPDIF)
             return;
         const bool recording = IsRecordingKind(endpointKind);
-        *record = MakeCapabilityRecord(recording ? source.CapabilityMask & 0x28000 : 0, 0, 18);
+        *record = MakeCapabilityRecord(recording ? source.CapabilityMask & c_RecordingFeatures : 0,
+                                       0, c_Uac2InputThird);
         return;
     }
     if (endpointKind != ENDPOINT_KIND_SPDIF)
-        *record = MakeCapabilityRecord(source.CapabilityMask & 0x3FE0FF, 0, source.ThirdValue);
+        *record =
+            MakeCapabilityRecord(source.CapabilityMask & c_EveryFeature, 0, source.ThirdValue);
     else if (engineCount == 1)
         *record = MakeCapabilityRecord(0, 0, source.ThirdValue);
 }

@@ -265,7 +265,6 @@ NTSTATUS CUsbAudioDevice::NotifyControlChange(ULONG unitId)
 NTSTATUS CUsbAudioDevice::NotifyControlChangeUac2(ULONG entityId, ULONG selector, ULONG channel)
 {
     PAGED_CODE();
-    constexpr ULONG c_ConnectorSelector = 2;
     DeviceLockHold hold(this);
     CUacUnit* unit = nullptr;
     ULONG id = c_NoControlId;
@@ -273,7 +272,8 @@ NTSTATUS CUsbAudioDevice::NotifyControlChangeUac2(ULONG entityId, ULONG selector
     if (!NT_SUCCESS(status))
         return status;
     if (IsTerminalUnit(unit))
-        return selector == c_ConnectorSelector ? ReinstallEngines(unit) : STATUS_SUCCESS;
+        return selector == USB_AUDIO20_TE_CONNECTOR_CONTROL ? ReinstallEngines(unit)
+                                                            : STATUS_SUCCESS;
     // A unit that names no control has nothing to announce; the one it names
     // reads its value first, so that listeners find the new one.
     CAudioControl* control = nullptr;

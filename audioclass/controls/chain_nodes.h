@@ -11,7 +11,6 @@
 inline constexpr ULONG SOFT_MUTE_POOL_TAG = POOL_TAG("DSPs");
 // The output kind under which the gated nodes act ("SPDIF").
 inline constexpr ULONG CHAIN_GATE_KIND = ENDPOINT_KIND_SPDIF;
-inline constexpr UCHAR UAC_PSEUDO_VOLUME_SELECTOR = 130;
 
 // The sample tag of a stream format: the sub-format's for an extensible one.
 ULONG ChainFormatTag(const WAVEFORMATEX* format);

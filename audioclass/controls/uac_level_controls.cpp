@@ -2,26 +2,34 @@
 
 #include "audioclass/controls/control_settings.h"
 #include "audioclass/controls/volume_arithmetic.h"
+#include "audioclass/device_selectors.h"
 
-const UacBooleanKind UAC_MUTE_CONTROL = {"CUacMuteControl", CONTROL_KIND_MUTE, 1,
-                                         BooleanSet::DeviceThenKeep};
-const UacBooleanKind UAC_AGC_CONTROL = {"CUacAgcControl", CONTROL_KIND_AGC, 7,
+const UacBooleanKind UAC_MUTE_CONTROL = {"CUacMuteControl", CONTROL_KIND_MUTE,
+                                         USB_AUDIO_FU_MUTE_CONTROL, BooleanSet::DeviceThenKeep};
+const UacBooleanKind UAC_AGC_CONTROL = {"CUacAgcControl", CONTROL_KIND_AGC,
+                                        USB_AUDIO_FU_AUTOMATIC_GAIN_CONTROL,
                                         BooleanSet::DeviceThenKeep};
-const UacBooleanKind UAC_LOUDNESS_CONTROL = {"CUacLoudnessControl", CONTROL_KIND_LOUDNESS, 10,
+const UacBooleanKind UAC_LOUDNESS_CONTROL = {"CUacLoudnessControl", CONTROL_KIND_LOUDNESS,
+                                             USB_AUDIO_FU_LOUDNESS_CONTROL,
                                              BooleanSet::DeviceThenKeep};
-const UacBooleanKind UAC_SWITCH144_CONTROL = {"CUacSwitch144Control", CONTROL_KIND_SWITCH, 144,
+const UacBooleanKind UAC_SWITCH144_CONTROL = {"CUacSwitch144Control", CONTROL_KIND_SWITCH,
+                                              UAC_PSEUDO_SWITCH_SELECTOR,
                                               BooleanSet::KeepIfAccepted};
 const UacBooleanKind UAC_SWITCH_CONTROL = {"CUacSwitchControl", CONTROL_KIND_SWITCH2, 0,
                                            BooleanSet::KeepOnly};
-const UacRangedKind UAC_VOLUME_CONTROL = {"CUacVolumeControl", CONTROL_KIND_VOLUME, 2,
-                                          MinusInfinity::PassThrough, FALSE};
-const UacRangedKind UAC_BASS_CONTROL = {"CUacBassControl", CONTROL_KIND_BASS, 3,
-                                        MinusInfinity::SendMinimum, FALSE};
-const UacRangedKind UAC_MID_CONTROL = {"CUacMidControl", CONTROL_KIND_MID, 4,
+const UacRangedKind UAC_VOLUME_CONTROL = {"CUacVolumeControl", CONTROL_KIND_VOLUME,
+                                          USB_AUDIO_FU_VOLUME_CONTROL, MinusInfinity::PassThrough,
+                                          FALSE};
+const UacRangedKind UAC_BASS_CONTROL = {"CUacBassControl", CONTROL_KIND_BASS,
+                                        USB_AUDIO_FU_BASS_CONTROL, MinusInfinity::SendMinimum,
+                                        FALSE};
+const UacRangedKind UAC_MID_CONTROL = {"CUacMidControl", CONTROL_KIND_MID, USB_AUDIO_FU_MID_CONTROL,
                                        MinusInfinity::SendMinimum, FALSE};
-const UacRangedKind UAC_TREBLE_CONTROL = {"CUacTrebleControl", CONTROL_KIND_TREBLE, 5,
-                                          MinusInfinity::SendMinimum, FALSE};
-const UacRangedKind UAC_GAIN_PAD_CONTROL = {"CUacGainPadControl", CONTROL_KIND_GAIN, 12,
+const UacRangedKind UAC_TREBLE_CONTROL = {"CUacTrebleControl", CONTROL_KIND_TREBLE,
+                                          USB_AUDIO_FU_TREBLE_CONTROL, MinusInfinity::SendMinimum,
+                                          FALSE};
+const UacRangedKind UAC_GAIN_PAD_CONTROL = {"CUacGainPadControl", CONTROL_KIND_GAIN,
+                                            USB_AUDIO20_FU_INPUT_GAIN_PAD_CONTROL,
                                             MinusInfinity::SendKeepMinimum, TRUE};
 
 namespace

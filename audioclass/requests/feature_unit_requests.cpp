@@ -1,10 +1,10 @@
 #include "audioclass/requests/feature_unit_requests.h"
 
+#include "audioclass/device_selectors.h"
 #include "audioclass/requests/control_transfer.h"
 
 namespace
 {
-constexpr UCHAR c_PseudoSelectorBase = 0x80;
 constexpr ULONG c_EntityIdOffset = 3;
 // A table must at least hold its own length (bytes 16 and 17).
 constexpr ULONG c_TableHeaderBytes = 18;
@@ -96,12 +96,12 @@ NTSTATUS CFeatureUnitRequests::ReadPseudoControlTable()
 
 bool CFeatureUnitRequests::IsVendor(UCHAR selector) const
 {
-    return m_Version == AudioClassVersion::Uac1 && selector >= c_PseudoSelectorBase;
+    return m_Version == AudioClassVersion::Uac1 && selector >= UAC_PSEUDO_SELECTOR_BASE;
 }
 
 bool CFeatureUnitRequests::Has(UCHAR selector, ULONG channel, bool write, bool either) const
 {
-    if (selector >= c_PseudoSelectorBase)
+    if (selector >= UAC_PSEUDO_SELECTOR_BASE)
         return m_Table.Has(selector, channel, write, either);
     return m_Bitmaps.Has(selector, channel, write, either);
 }
@@ -117,7 +117,7 @@ NTSTATUS CFeatureUnitRequests::ChannelFor(UCHAR selector, ULONG index, ULONG cha
         // A single channel may sit on channel 1 instead of the master; the
         // class 2.0 table is not asked twice.
         const bool retry = channels == 1 && !(m_Version == AudioClassVersion::Uac2 &&
-                                              selector >= c_PseudoSelectorBase);
+                                              selector >= UAC_PSEUDO_SELECTOR_BASE);
         if (!retry || !Has(selector, c + 1, write))
             return STATUS_INVALID_PARAMETER;
         ++c;

@@ -1,8 +1,10 @@
 #include "audioclass/requests/request_blocks.h"
 
+#include "platform/usb/usb.h"
+#include "audioclass/device_selectors.h"
+
 namespace
 {
-constexpr UCHAR c_PseudoSelectorBase = 0x80;
 constexpr ULONG c_TableLengthOffset = 16;
 // Class 1.0: byte 18 the entry size, entries from 19; class 2.0: four-byte
 // entries from 18.
@@ -59,7 +61,7 @@ bool HasBit(AudioClassVersion version, const UCHAR* entry, ULONG size, ULONG n, 
 
 bool IsOneByteLevel(UCHAR selector)
 {
-    return selector >= 3 && selector <= 5;
+    return selector >= USB_AUDIO_FU_BASS_CONTROL && selector <= USB_AUDIO_FU_TREBLE_CONTROL;
 }
 
 ULONG LevelBytes(UCHAR selector)
@@ -152,10 +154,11 @@ PseudoControlTable::PseudoControlTable(AudioClassVersion version, const UCHAR* t
 
 bool PseudoControlTable::Has(UCHAR selector, ULONG channel, bool write, bool either) const
 {
-    if (selector < c_PseudoSelectorBase || channel >= m_Entries)
+    if (selector < UAC_PSEUDO_SELECTOR_BASE || channel >= m_Entries)
         return false;
     const UCHAR* entry = m_Table + m_First + channel * m_EntrySize;
-    return HasBit(m_Version, entry, m_EntrySize, selector & 0x7F, write, either);
+    return HasBit(m_Version, entry, m_EntrySize, selector - UAC_PSEUDO_SELECTOR_BASE, write,
+                  either);
 }
 
 FeatureUnitBitmaps::FeatureUnitBitmaps(AudioClassVersion version, const UCHAR* descriptor,
@@ -186,7 +189,7 @@ FeatureUnitBitmaps::FeatureUnitBitmaps(AudioClassVersion version, const UCHAR* d
 
 bool FeatureUnitBitmaps::Has(UCHAR selector, ULONG channel, bool write, bool either) const
 {
-    if (selector == 0 || selector >= c_PseudoSelectorBase || channel >= m_Entries)
+    if (selector == 0 || selector >= UAC_PSEUDO_SELECTOR_BASE || channel >= m_Entries)
         return false;
     const UCHAR* entry = m_Descriptor + m_First + channel * m_EntrySize;
     return HasBit(m_Version, entry, m_EntrySize, selector, write, either);

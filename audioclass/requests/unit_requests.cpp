@@ -1,5 +1,6 @@
 #include "audioclass/requests/unit_requests.h"
 
+#include "audioclass/device_selectors.h"
 #include "audioclass/requests/control_transfer.h"
 
 namespace
@@ -7,9 +8,16 @@ namespace
 constexpr USHORT CLASS = URB_FUNCTION_CLASS_INTERFACE;
 constexpr USHORT VENDOR = URB_FUNCTION_VENDOR_INTERFACE;
 constexpr LONG PER_CHANNEL = -1;
+// wValue of a fixed request: the control selector in the high byte and the
+// channel in the low one. The jacks answer on channel 0xFF of the connector.
+constexpr LONG Control(ULONG selector, ULONG channel = 0)
+{
+    return (LONG)(selector << 8 | channel);
+}
+constexpr ULONG c_JackChannel = 0xFF;
 
 // Class 1.0: class requests of the audio class, and the device's own vendor
-// requests for jacks and output types.
+// requests for jacks and output types, on the class 2.0 terminal selectors.
 const UnitRequestRow c_Uac1Requests[] = {
     {UnitRequest::GetCurrent, CLASS, TRUE, USB_AUDIO10_GET_CUR, PER_CHANNEL},
     {UnitRequest::SetCurrent, CLASS, FALSE, USB_AUDIO10_SET_CUR, PER_CHANNEL},
@@ -18,15 +26,20 @@ const UnitRequestRow c_Uac1Requests[] = {
     {UnitRequest::GetResolution, CLASS, TRUE, USB_AUDIO10_GET_RES, PER_CHANNEL},
     {UnitRequest::TableLength, CLASS, TRUE, USB_AUDIO10_GET_MEM, 0x0010},
     {UnitRequest::Table, CLASS, TRUE, USB_AUDIO10_GET_MEM, 0x0000},
-    {UnitRequest::CurrentInput, CLASS, TRUE, USB_AUDIO10_GET_CUR, 0x0000},
-    {UnitRequest::SelectInput, CLASS, FALSE, USB_AUDIO10_SET_CUR, 0x0000},
-    {UnitRequest::JackCount, VENDOR, TRUE, USB_AUDIO10_GET_CUR, 0x02FF},
-    {UnitRequest::JackList, VENDOR, TRUE, USB_AUDIO10_GET_CUR, 0x02FF},
-    {UnitRequest::ConnectionState, VENDOR, TRUE, USB_AUDIO10_GET_CUR, 0x0200},
-    {UnitRequest::TypeCount, VENDOR, TRUE, 0x86, 0x0800},
-    {UnitRequest::TypeList, VENDOR, TRUE, 0x86, 0x0800},
-    {UnitRequest::CurrentType, VENDOR, TRUE, USB_AUDIO10_GET_CUR, 0x0800},
-    {UnitRequest::SelectType, VENDOR, FALSE, USB_AUDIO10_GET_CUR, 0x0800},
+    {UnitRequest::CurrentInput, CLASS, TRUE, USB_AUDIO10_GET_CUR, Control(USB_AUDIO10_SU_CONTROL)},
+    {UnitRequest::SelectInput, CLASS, FALSE, USB_AUDIO10_SET_CUR, Control(USB_AUDIO10_SU_CONTROL)},
+    {UnitRequest::JackCount, VENDOR, TRUE, USB_AUDIO10_GET_CUR,
+     Control(USB_AUDIO20_TE_CONNECTOR_CONTROL, c_JackChannel)},
+    {UnitRequest::JackList, VENDOR, TRUE, USB_AUDIO10_GET_CUR,
+     Control(USB_AUDIO20_TE_CONNECTOR_CONTROL, c_JackChannel)},
+    {UnitRequest::ConnectionState, VENDOR, TRUE, USB_AUDIO10_GET_CUR,
+     Control(USB_AUDIO20_TE_CONNECTOR_CONTROL)},
+    {UnitRequest::TypeCount, VENDOR, TRUE, 0x86, Control(UAC2_OUTPUT_TYPE_SELECTOR)},
+    {UnitRequest::TypeList, VENDOR, TRUE, 0x86, Control(UAC2_OUTPUT_TYPE_SELECTOR)},
+    {UnitRequest::CurrentType, VENDOR, TRUE, USB_AUDIO10_GET_CUR,
+     Control(UAC2_OUTPUT_TYPE_SELECTOR)},
+    {UnitRequest::SelectType, VENDOR, FALSE, USB_AUDIO10_GET_CUR,
+     Control(UAC2_OUTPUT_TYPE_SELECTOR)},
 };
 
 // Class 2.0: every request a class request.
@@ -36,20 +49,30 @@ const UnitRequestRow c_Uac2Requests[] = {
     {UnitRequest::GetRange, CLASS, TRUE, USB_AUDIO20_RANGE, PER_CHANNEL},
     {UnitRequest::TableLength, CLASS, TRUE, USB_AUDIO20_MEM, 0x0010},
     {UnitRequest::Table, CLASS, TRUE, USB_AUDIO20_MEM, 0x0000},
-    {UnitRequest::CurrentInput, CLASS, TRUE, USB_AUDIO20_CUR, 0x0100},
-    {UnitRequest::SelectInput, CLASS, FALSE, USB_AUDIO20_CUR, 0x0100},
-    {UnitRequest::Frequency, CLASS, TRUE, USB_AUDIO20_CUR, 0x0100},
-    {UnitRequest::SetFrequency, CLASS, FALSE, USB_AUDIO20_CUR, 0x0100},
-    {UnitRequest::FrequencyCount, CLASS, TRUE, USB_AUDIO20_RANGE, 0x0100},
-    {UnitRequest::FrequencyList, CLASS, TRUE, USB_AUDIO20_RANGE, 0x0100},
-    {UnitRequest::ClockValid, CLASS, TRUE, USB_AUDIO20_CUR, 0x0200},
-    {UnitRequest::JackCount, CLASS, TRUE, USB_AUDIO20_CUR, 0x02FF},
-    {UnitRequest::JackList, CLASS, TRUE, USB_AUDIO20_CUR, 0x02FF},
-    {UnitRequest::ConnectionState, CLASS, TRUE, USB_AUDIO20_CUR, 0x0200},
-    {UnitRequest::TypeCount, CLASS, TRUE, USB_AUDIO20_RANGE, 0x0800},
-    {UnitRequest::TypeList, CLASS, TRUE, USB_AUDIO20_RANGE, 0x0800},
-    {UnitRequest::CurrentType, CLASS, TRUE, USB_AUDIO20_CUR, 0x0800},
-    {UnitRequest::SelectType, CLASS, FALSE, USB_AUDIO20_CUR, 0x0800},
+    {UnitRequest::CurrentInput, CLASS, TRUE, USB_AUDIO20_CUR,
+     Control(USB_AUDIO20_SU_SELECTOR_CONTROL)},
+    {UnitRequest::SelectInput, CLASS, FALSE, USB_AUDIO20_CUR,
+     Control(USB_AUDIO20_SU_SELECTOR_CONTROL)},
+    {UnitRequest::Frequency, CLASS, TRUE, USB_AUDIO20_CUR,
+     Control(USB_AUDIO20_CS_SAM_FREQ_CONTROL)},
+    {UnitRequest::SetFrequency, CLASS, FALSE, USB_AUDIO20_CUR,
+     Control(USB_AUDIO20_CS_SAM_FREQ_CONTROL)},
+    {UnitRequest::FrequencyCount, CLASS, TRUE, USB_AUDIO20_RANGE,
+     Control(USB_AUDIO20_CS_SAM_FREQ_CONTROL)},
+    {UnitRequest::FrequencyList, CLASS, TRUE, USB_AUDIO20_RANGE,
+     Control(USB_AUDIO20_CS_SAM_FREQ_CONTROL)},
+    {UnitRequest::ClockValid, CLASS, TRUE, USB_AUDIO20_CUR,
+     Control(USB_AUDIO20_CS_CLOCK_VALID_CONTROL)},
+    {UnitRequest::JackCount, CLASS, TRUE, USB_AUDIO20_CUR,
+     Control(USB_AUDIO20_TE_CONNECTOR_CONTROL, c_JackChannel)},
+    {UnitRequest::JackList, CLASS, TRUE, USB_AUDIO20_CUR,
+     Control(USB_AUDIO20_TE_CONNECTOR_CONTROL, c_JackChannel)},
+    {UnitRequest::ConnectionState, CLASS, TRUE, USB_AUDIO20_CUR,
+     Control(USB_AUDIO20_TE_CONNECTOR_CONTROL)},
+    {UnitRequest::TypeCount, CLASS, TRUE, USB_AUDIO20_RANGE, Control(UAC2_OUTPUT_TYPE_SELECTOR)},
+    {UnitRequest::TypeList, CLASS, TRUE, USB_AUDIO20_RANGE, Control(UAC2_OUTPUT_TYPE_SELECTOR)},
+    {UnitRequest::CurrentType, CLASS, TRUE, USB_AUDIO20_CUR, Control(UAC2_OUTPUT_TYPE_SELECTOR)},
+    {UnitRequest::SelectType, CLASS, FALSE, USB_AUDIO20_CUR, Control(UAC2_OUTPUT_TYPE_SELECTOR)},
 };
 
 constexpr ULONG c_TypeEntryBytes = 6;

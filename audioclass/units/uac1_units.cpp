@@ -4,15 +4,17 @@
 
 #include "audioclass/controls/chain_nodes.h"
 #include "audioclass/descriptor_rules.h"
+#include "audioclass/device_selectors.h"
 #include "audioclass/controls/uac_unit_controls.h"
 
 namespace
 {
 constexpr ULONG c_IdOffset = 3;
 constexpr ULONG c_FeatureSourceOffset = 4;
-constexpr UCHAR c_MuteSelector = 1;
 
-// The feature unit's controls, in the order they are made.
+// The feature unit's controls, in the order they are made, each in the
+// class versions that have it: class 2.0 has no controls 139 and 140, and
+// adds the gain pad, switch 144 and the soft volume 130, last.
 enum class FeatureControl : UCHAR
 {
     Boolean,
@@ -20,62 +22,41 @@ enum class FeatureControl : UCHAR
     Pseudo,
     SoftVolume
 };
+enum FeatureControlVersions : UCHAR
+{
+    InUac1 = 1,
+    InUac2 = 2,
+    InBoth = InUac1 | InUac2
+};
 struct FeatureControlRow
 {
     UCHAR Selector;
     FeatureControl Shape;
     const UacBooleanKind* Boolean;
     const UacRangedKind* Ranged;
+    UCHAR Versions;
+    bool In(AudioClassVersion version) const
+    {
+        return (Versions & (version == AudioClassVersion::Uac1 ? InUac1 : InUac2)) != 0;
+    }
 };
 const FeatureControlRow c_FeatureControls[] = {
-    {1, FeatureControl::Boolean, &UAC_MUTE_CONTROL, nullptr},
-    {2, FeatureControl::Ranged, nullptr, &UAC_VOLUME_CONTROL},
-    {3, FeatureControl::Ranged, nullptr, &UAC_BASS_CONTROL},
-    {4, FeatureControl::Ranged, nullptr, &UAC_MID_CONTROL},
-    {5, FeatureControl::Ranged, nullptr, &UAC_TREBLE_CONTROL},
-    {7, FeatureControl::Boolean, &UAC_AGC_CONTROL, nullptr},
-    {10, FeatureControl::Boolean, &UAC_LOUDNESS_CONTROL, nullptr},
-    {139, FeatureControl::Pseudo, nullptr, nullptr},
-    {140, FeatureControl::Pseudo, nullptr, nullptr},
+    {USB_AUDIO_FU_MUTE_CONTROL, FeatureControl::Boolean, &UAC_MUTE_CONTROL, nullptr, InBoth},
+    {USB_AUDIO_FU_VOLUME_CONTROL, FeatureControl::Ranged, nullptr, &UAC_VOLUME_CONTROL, InBoth},
+    {USB_AUDIO_FU_BASS_CONTROL, FeatureControl::Ranged, nullptr, &UAC_BASS_CONTROL, InBoth},
+    {USB_AUDIO_FU_MID_CONTROL, FeatureControl::Ranged, nullptr, &UAC_MID_CONTROL, InBoth},
+    {USB_AUDIO_FU_TREBLE_CONTROL, FeatureControl::Ranged, nullptr, &UAC_TREBLE_CONTROL, InBoth},
+    {USB_AUDIO_FU_AUTOMATIC_GAIN_CONTROL, FeatureControl::Boolean, &UAC_AGC_CONTROL, nullptr,
+     InBoth},
+    {USB_AUDIO_FU_LOUDNESS_CONTROL, FeatureControl::Boolean, &UAC_LOUDNESS_CONTROL, nullptr,
+     InBoth},
+    {UAC_PSEUDO_DELAY_SELECTOR, FeatureControl::Pseudo, nullptr, nullptr, InUac1},
+    {UAC_PSEUDO_HEADPHONE_SELECTOR, FeatureControl::Pseudo, nullptr, nullptr, InUac1},
+    {USB_AUDIO20_FU_INPUT_GAIN_PAD_CONTROL, FeatureControl::Ranged, nullptr, &UAC_GAIN_PAD_CONTROL,
+     InUac2},
+    {UAC_PSEUDO_SWITCH_SELECTOR, FeatureControl::Boolean, &UAC_SWITCH144_CONTROL, nullptr, InUac2},
+    {UAC_PSEUDO_VOLUME_SELECTOR, FeatureControl::SoftVolume, nullptr, nullptr, InUac2},
 };
-// Class 2.0 adds the gain pad, switch 144 and the soft volume 130, last,
-// and has no controls 139 and 140.
-const FeatureControlRow c_Uac2FeatureControls[] = {
-    {1, FeatureControl::Boolean, &UAC_MUTE_CONTROL, nullptr},
-    {2, FeatureControl::Ranged, nullptr, &UAC_VOLUME_CONTROL},
-    {3, FeatureControl::Ranged, nullptr, &UAC_BASS_CONTROL},
-    {4, FeatureControl::Ranged, nullptr, &UAC_MID_CONTROL},
-    {5, FeatureControl::Ranged, nullptr, &UAC_TREBLE_CONTROL},
-    {7, FeatureControl::Boolean, &UAC_AGC_CONTROL, nullptr},
-    {10, FeatureControl::Boolean, &UAC_LOUDNESS_CONTROL, nullptr},
-    {12, FeatureControl::Ranged, nullptr, &UAC_GAIN_PAD_CONTROL},
-    {144, FeatureControl::Boolean, &UAC_SWITCH144_CONTROL, nullptr},
-    {130, FeatureControl::SoftVolume, nullptr, nullptr},
-};
-struct FeatureControlTable
-{
-    const FeatureControlRow* Rows;
-    ULONG Count;
-};
-FeatureControlTable FeatureControlsOf(AudioClassVersion version)
-{
-    if (version == AudioClassVersion::Uac1)
-        return {c_FeatureControls, sizeof(c_FeatureControls) / sizeof(c_FeatureControls[0])};
-    return {c_Uac2FeatureControls,
-            sizeof(c_Uac2FeatureControls) / sizeof(c_Uac2FeatureControls[0])};
-}
-constexpr UCHAR c_PseudoBase = 128;
-struct RowRange
-{
-    const FeatureControlRow* First;
-    const FeatureControlRow* Last;
-    const FeatureControlRow* begin() const { return First; }
-    const FeatureControlRow* end() const { return Last; }
-};
-RowRange Rows(const FeatureControlTable& table)
-{
-    return {table.Rows, table.Rows + table.Count};
-}
 } // namespace
 
 // ----------------------------------------------------------------------------
@@ -112,8 +93,9 @@ ULONG CUac1FeatureUnit::PoolTag() const
 bool CUac1FeatureUnit::HasBitmap(UCHAR selector, ULONG channel) const
 {
     const bool either = m_Version == AudioClassVersion::Uac2;
-    return selector >= c_PseudoBase ? m_Requests->Table().Has(selector, channel, false, either)
-                                    : m_Requests->Bitmaps().Has(selector, channel, false, either);
+    return selector >= UAC_PSEUDO_SELECTOR_BASE
+               ? m_Requests->Table().Has(selector, channel, false, either)
+               : m_Requests->Bitmaps().Has(selector, channel, false, either);
 }
 
 void CUac1FeatureUnit::ReadUnitState()
@@ -139,7 +121,7 @@ NTSTATUS CUac1FeatureUnit::ChannelCount(UCHAR selector, PULONG count) const
     if (m_Requests == nullptr || DescriptorByte(1) != USB_AUDIO_CS_INTERFACE ||
         DescriptorByte(2) != USB_AUDIO_FEATURE_UNIT)
         return STATUS_INVALID_PARAMETER;
-    const bool pseudo = selector >= c_PseudoBase;
+    const bool pseudo = selector >= UAC_PSEUDO_SELECTOR_BASE;
     if (pseudo && !m_Requests->HasPseudoControlTable())
         return STATUS_INVALID_PARAMETER;
     const ULONG channels =
@@ -161,7 +143,7 @@ bool CUac1FeatureUnit::FeatureUnitHasControl(UCHAR selector) const
 {
     if (m_Requests == nullptr)
         return false;
-    if (selector >= c_PseudoBase)
+    if (selector >= UAC_PSEUDO_SELECTOR_BASE)
     {
         for (ULONG c = 0; c < m_Requests->Table().EntryCount(); ++c)
             if (HasBitmap(selector, c))
@@ -247,15 +229,14 @@ NTSTATUS CUac1FeatureUnit::CreateControls(CAudioHal* device)
         return STATUS_INSUFFICIENT_RESOURCES;
     // The models' units are built for paths that need their mute; the class
     // walks take a unit with whatever controls it declares, none included.
-    if (m_MuteRequired && !FeatureUnitHasControl(c_MuteSelector))
+    if (m_MuteRequired && !FeatureUnitHasControl(USB_AUDIO_FU_MUTE_CONTROL))
         return STATUS_INSUFFICIENT_RESOURCES;
-    const FeatureControlTable table = FeatureControlsOf(m_Version);
-    for (const FeatureControlRow& row : Rows(table))
+    for (const FeatureControlRow& row : c_FeatureControls)
     {
-        if (!FeatureUnitHasControl(row.Selector))
+        if (!row.In(m_Version) || !FeatureUnitHasControl(row.Selector))
             continue;
         status = CreateOne(row.Selector, device);
-        if (status == STATUS_NO_MEMORY && row.Selector != c_MuteSelector)
+        if (status == STATUS_NO_MEMORY && row.Selector != USB_AUDIO_FU_MUTE_CONTROL)
             status = STATUS_SUCCESS; // a later control that cannot be made is left out
         if (!NT_SUCCESS(status))
             return status == STATUS_NO_MEMORY ? STATUS_INSUFFICIENT_RESOURCES : status;
@@ -269,9 +250,9 @@ NTSTATUS CUac1FeatureUnit::CreateControls(CAudioHal* device)
 NTSTATUS CUac1FeatureUnit::CreateOne(UCHAR selector, CAudioHal* device)
 {
     const PDEVICE_OBJECT key = SettingsKey();
-    for (const FeatureControlRow& row : Rows(FeatureControlsOf(m_Version)))
+    for (const FeatureControlRow& row : c_FeatureControls)
     {
-        if (row.Selector != selector)
+        if (row.Selector != selector || !row.In(m_Version))
             continue;
         if (row.Shape == FeatureControl::Boolean)
             return MakeUnitControl<CUacBooleanControl>(

@@ -2,6 +2,7 @@
 
 #include "framework/registry_settings.h"
 #include "audioclass/descriptor_rules.h"
+#include "audioclass/device_selectors.h"
 
 namespace
 {
@@ -9,8 +10,9 @@ constexpr ULONG c_InputClockOffset = 7;
 constexpr ULONG c_InputControlsOffset = 14;
 constexpr ULONG c_OutputClockOffset = 8;
 constexpr ULONG c_OutputControlsOffset = 9;
-// bmControls: the connector control is readable.
-constexpr USHORT c_ConnectorReadable = 1u << 2;
+// bmControls: the connector control is readable (selector s has bits
+// 2(s - 1), readable, and the writable one after it).
+constexpr USHORT c_ConnectorReadable = 1u << 2 * (USB_AUDIO20_TE_CONNECTOR_CONTROL - 1);
 
 // Class 2.0 calls handset and headset alike.
 constexpr TerminalKindRange c_Uac2InputTerminalKinds[] = {
@@ -81,7 +83,7 @@ bool CUac2InputTerminal::ReadsJacks() const
 
 NTSTATUS CUac2InputTerminal::GetSingleControlId(ULONG selector, ULONG channel, PULONG id)
 {
-    if (selector != UAC2_CONNECTOR_SELECTOR || channel != 0)
+    if (selector != USB_AUDIO20_TE_CONNECTOR_CONTROL || channel != 0)
         return STATUS_UNSUCCESSFUL;
     return CUac1InputTerminal::GetSingleControlId(selector, channel, id);
 }
@@ -170,7 +172,7 @@ NTSTATUS CUac2OutputTerminal::GetClockSourceId(PULONG id)
 NTSTATUS CUac2OutputTerminal::GetSingleControlId(ULONG selector, ULONG, PULONG)
 {
     PAGED_CODE();
-    if (selector != UAC2_CONNECTOR_SELECTOR && selector != UAC2_OUTPUT_TYPE_SELECTOR)
+    if (selector != USB_AUDIO20_TE_CONNECTOR_CONTROL && selector != UAC2_OUTPUT_TYPE_SELECTOR)
         return STATUS_UNSUCCESSFUL;
     if (selector == UAC2_OUTPUT_TYPE_SELECTOR)
     {

@@ -14,10 +14,6 @@ DECLARE_INTERFACE_(IClockSourceLink, IUnknown)
 };
 typedef IClockSourceLink* PCLOCKSOURCELINK;
 
-// Interrupt selectors of a terminal: the connector, and the output type.
-inline constexpr ULONG UAC2_CONNECTOR_SELECTOR = 2;
-inline constexpr ULONG UAC2_OUTPUT_TYPE_SELECTOR = 8;
-
 // The kind a class 2.0 input terminal reports for its type.
 ULONG Uac2InputTerminalKindForType(USHORT terminalType);
 

@@ -3,6 +3,7 @@
 #include "audioclass/controls/uac_clock_control.h"
 #include "audioclass/controls/uac_unit_controls.h"
 #include "audioclass/descriptor_rules.h"
+#include "audioclass/device_selectors.h"
 
 namespace
 {
@@ -23,9 +24,15 @@ struct SelectorKind
     ULONG Kind;
 };
 constexpr SelectorKind c_SelectorKinds[] = {
-    {1, CONTROL_KIND_MUTE},      {2, CONTROL_KIND_VOLUME},  {3, CONTROL_KIND_BASS},
-    {4, CONTROL_KIND_MID},       {5, CONTROL_KIND_TREBLE},  {7, CONTROL_KIND_AGC},
-    {10, CONTROL_KIND_LOUDNESS}, {130, CONTROL_KIND_VOLUME}};
+    {USB_AUDIO_FU_MUTE_CONTROL, CONTROL_KIND_MUTE},
+    {USB_AUDIO_FU_VOLUME_CONTROL, CONTROL_KIND_VOLUME},
+    {USB_AUDIO_FU_BASS_CONTROL, CONTROL_KIND_BASS},
+    {USB_AUDIO_FU_MID_CONTROL, CONTROL_KIND_MID},
+    {USB_AUDIO_FU_TREBLE_CONTROL, CONTROL_KIND_TREBLE},
+    {USB_AUDIO_FU_AUTOMATIC_GAIN_CONTROL, CONTROL_KIND_AGC},
+    {USB_AUDIO_FU_LOUDNESS_CONTROL, CONTROL_KIND_LOUDNESS},
+    {UAC_PSEUDO_VOLUME_SELECTOR, CONTROL_KIND_VOLUME},
+};
 } // namespace
 
 ULONG Uac2ControlKindForSelector(ULONG selector)

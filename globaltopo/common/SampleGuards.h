@@ -4,30 +4,25 @@
 
 #include <emmintrin.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 // The sample, or 0 for an infinity or a NaN: one of them entering a
 // recursive state would stay there for good.
 inline float FiniteOrZero(float sample)
 {
-    uint32_t bits;
-    std::memcpy(&bits, &sample, sizeof(bits));
-    bits &= 0u - static_cast<uint32_t>((bits & 0x7F800000u) != 0x7F800000u);
-    std::memcpy(&sample, &bits, sizeof(bits));
-    return sample;
+    const uint32_t bits = std::bit_cast<uint32_t>(sample);
+    return std::bit_cast<float>(bits &
+                                (0u - static_cast<uint32_t>((bits & 0x7F800000u) != 0x7F800000u)));
 }
 
 // The sample, or 0 for a denormal: a state decaying through denormals is slow
 // on every processor unless flush-to-zero is on, which the engine cannot know.
 inline float NormalOrZero(float sample)
 {
-    uint32_t bits;
-    std::memcpy(&bits, &sample, sizeof(bits));
-    bits &= 0u - static_cast<uint32_t>((bits & 0x7F800000u) != 0);
-    std::memcpy(&sample, &bits, sizeof(bits));
-    return sample;
+    const uint32_t bits = std::bit_cast<uint32_t>(sample);
+    return std::bit_cast<float>(bits & (0u - static_cast<uint32_t>((bits & 0x7F800000u) != 0)));
 }
 
 // Four lanes of each guard, the same bits as the scalar forms. The exponent

@@ -4,11 +4,12 @@
 // because the limits are integers and rounding is monotonic. Each mode runs its
 // own branch-free loop; with SSE2 four lanes at a time (DspConvertFromFloatSse2.h),
 // the scalar loops finishing the last few elements with the same results.
-#include <cstring>
+#include <bit>
 
 #include "primitives/convert/DspConvert.h"
 #include "primitives/convert/DspConvertFromFloatSse2.h"
 #include "primitives/convert/DspConvertFullScale.h"
+#include "primitives/core/DspScaleFactor.h"
 #include "primitives/vector/DspInterleaveLanes.h"
 
 namespace
@@ -53,16 +54,13 @@ inline bool SingleFactor(int32_t sf)
 // 2^1024 up, whatever rounding field the caller has set.
 double DoubleScaleFactor(int32_t sf)
 {
-    uint64_t bits = 0;
     if (sf <= -1024)
-        bits = 0x7FF0000000000000ull; // infinity
-    else if (sf <= 1022)
-        bits = static_cast<uint64_t>(1023 - sf) << 52;
-    else if (sf <= 1074)
-        bits = 1ull << (1074 - sf); // subnormal
-    double f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
+        return std::bit_cast<double>(0x7FF0000000000000ull); // infinity
+    if (sf <= 1022)
+        return DspScaleFactor<double>(sf);
+    if (sf <= 1074)
+        return std::bit_cast<double>(1ull << (1074 - sf)); // subnormal
+    return 0.0;
 }
 
 // Rounds a value already inside the target range (so the result fits).
@@ -113,8 +111,7 @@ void ToInt16TruncateSingle(const float* src, int16_t* dst, int32_t len, float fa
     for (int32_t i = 0; i < len; ++i)
     {
         const float y = src[i] * factor;
-        uint32_t bits;
-        std::memcpy(&bits, &y, sizeof bits);
+        const uint32_t bits = std::bit_cast<uint32_t>(y);
         float c = y < 32767.0f ? y : 32767.0f;
         c = c > -32768.0f ? c : -32768.0f;
         c = (bits & 0x7FFFFFFFu) > 0x7F800000u ? 0.0f : c; // NaN
@@ -167,8 +164,7 @@ inline void Store24(uint8_t* p, int32_t v)
 // flush-to-zero setting can change the result; written without branches.
 inline int32_t RoundTo24(float p)
 {
-    uint32_t bits;
-    std::memcpy(&bits, &p, sizeof bits);
+    const uint32_t bits = std::bit_cast<uint32_t>(p);
     float c = p < 8388607.0f ? p : 8388607.0f;
     c = c > -8388608.0f ? c : -8388608.0f;
     c = (bits & 0x7FFFFFFFu) > 0x7F800000u ? 0.0f : c; // NaN
@@ -200,11 +196,7 @@ void ToInt24(const float* src, uint8_t* dst, int32_t len, float factor)
 // of 1.0, so 127 leaves +0.0 and -127 gives 2^127.
 float Factor24(int32_t sf)
 {
-    const int32_t s = sf > 127 ? 127 : (sf < -127 ? -127 : sf);
-    const uint32_t bits = 0x3F800000u - (static_cast<uint32_t>(s) << 23);
-    float factor;
-    std::memcpy(&factor, &bits, sizeof factor);
-    return factor;
+    return DspScaleFactor<float>(sf > 127 ? 127 : (sf < -127 ? -127 : sf));
 }
 } // namespace
 

@@ -26,6 +26,7 @@
 #include <cstring>
 
 #include "primitives/convert/DspConvert.h"
+#include "primitives/core/DspScaleFactor.h"
 
 #if (DSP_LEVEL >= 1 && !defined(__SSE3__)) || (DSP_LEVEL >= 2 && !defined(__SSSE3__)) ||           \
     (DSP_LEVEL >= 3 && !defined(__SSE4_1__))
@@ -77,7 +78,7 @@ float Pow2ScaleBroadcast(int32_t sf)
     if (sf <= -128)
         return std::bit_cast<float>(0x7F800000u);
     if (sf <= 126)
-        return std::bit_cast<float>(static_cast<uint32_t>(127 - sf) << 23);
+        return DspScaleFactor<float>(sf);
     return std::bit_cast<float>(0x00400000u >> (sf - 127)); // subnormal
 }
 
@@ -351,8 +352,7 @@ void ConvertKernel32fTo24s(const float* src, uint8_t* dst, int32_t n)
 void ConvertKernel32fTo24sScaled(const float* src, uint8_t* dst, int32_t n, int32_t sf)
 {
     const int32_t s = sf > 127 ? 127 : (sf < -127 ? -127 : sf);
-    To24<true>(src, dst, n,
-               _mm_set1_ps(std::bit_cast<float>(static_cast<uint32_t>(127 - s) << 23)));
+    To24<true>(src, dst, n, _mm_set1_ps(DspScaleFactor<float>(s)));
 }
 
 inline float From24(const uint8_t* p)
@@ -568,7 +568,7 @@ DspStatus DSP_LEVEL_NAME(DspConvert16sTo32fScaled)(const int16_t* src, float* ds
         return DspStsNoErr;
     }
     const int32_t s = sf > 126 ? 126 : (sf < -112 ? -112 : sf);
-    const float factor = std::bit_cast<float>(0x3F800000u - (static_cast<uint32_t>(s) << 23));
+    const float factor = DspScaleFactor<float>(s);
     FpConvertKernel16sTo32fScaled(src, dst, len, &factor);
     return DspStsNoErr;
 }
@@ -595,8 +595,7 @@ DspStatus DspConvert32sTo32fScaled_Ssse3(const int32_t* src, float* dst, int32_t
         return DspStsNoErr;
     }
     const int32_t s = sf > 126 ? 126 : (sf < -96 ? -96 : sf);
-    From32<true>(src, dst, len,
-                 _mm_set1_ps(std::bit_cast<float>(0x3F800000u - (static_cast<uint32_t>(s) << 23))));
+    From32<true>(src, dst, len, _mm_set1_ps(DspScaleFactor<float>(s)));
     return DspStsNoErr;
 }
 #endif

@@ -7,20 +7,12 @@
 
 #include "primitives/convert/DspConvert.h"
 #include "primitives/convert/DspConvertFullScale.h"
+#include "primitives/core/DspScaleFactor.h"
 #include "primitives/vector/DspInterleaveLanes.h"
 
 namespace
 {
-// 2^-sf as a single, built in the exponent field of 1.0. The callers clamp sf
-// so the factor stays a normal number and every product is exact.
-inline float ScaleFactorWord(int32_t sf)
-{
-    uint32_t bits = 0x3F800000u - (static_cast<uint32_t>(sf) << 23);
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
+// sf held where 2^-sf stays a normal number and every product is exact.
 inline int32_t ClampScale(int32_t sf, int32_t lowest)
 {
     if (sf > 126)
@@ -113,7 +105,7 @@ int32_t Lanes24sTo32f(const uint8_t* src, float* dst, int32_t first, int32_t len
 void Deinterleave24sFrames(const uint8_t* src, int32_t channels, int32_t first, int32_t last,
                            int32_t c0, int32_t c1, float* const* dst)
 {
-    const float factor = ScaleFactorWord(23);
+    const float factor = DspScaleFactor<float>(23);
     for (int32_t c = c0; c < c1; ++c)
         for (int32_t i = first; i < last; ++i)
         {
@@ -137,7 +129,7 @@ inline __m128i Word(const uint8_t* p)
 inline void StoreFullScale(float* dst, __m128i words)
 {
     const __m128i top = _mm_set1_epi32(static_cast<int32_t>(0xFFFFFF00u));
-    const __m128 factor = _mm_set1_ps(ScaleFactorWord(31));
+    const __m128 factor = _mm_set1_ps(DspScaleFactor<float>(31));
     _mm_storeu_ps(dst, _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(words, top)), factor));
 }
 
@@ -239,7 +231,7 @@ DspStatus DspConvert16sTo32fScaled_Gen(const int16_t* src, float* dst, int32_t l
             dst[i] = static_cast<float>(src[i]);
         return DspStsNoErr;
     }
-    const float factor = ScaleFactorWord(ClampScale(sf, -112));
+    const float factor = DspScaleFactor<float>(ClampScale(sf, -112));
     for (int32_t i = 0; i < len; ++i)
         dst[i] = static_cast<float>(src[i]) * factor;
     return DspStsNoErr;
@@ -252,7 +244,7 @@ DspStatus DspConvert32sTo32fScaled_Gen(const int32_t* src, float* dst, int32_t l
     if (len < 1)
         return DspStsSizeErr;
     const bool scale = sf != 0;
-    const float factor = scale ? ScaleFactorWord(ClampScale(sf, -96)) : 1.0f;
+    const float factor = scale ? DspScaleFactor<float>(ClampScale(sf, -96)) : 1.0f;
     if (Overlaps(src, dst, len))
     {
         Convert32sOverlapping(src, dst, len, factor, scale);
@@ -295,7 +287,7 @@ DspStatus DspConvert24sTo32f_Gen(const uint8_t* src, float* dst, int32_t len)
 DspStatus DspConvert24sTo32fFullScale(const uint8_t* src, float* dst, int32_t len)
 {
     // Every 24-bit value times 2^-23 is exact: the same as dividing by 2^23.
-    return Convert24s<true>(src, dst, len, ScaleFactorWord(23));
+    return Convert24s<true>(src, dst, len, DspScaleFactor<float>(23));
 }
 
 DspStatus DspDeinterleave24sTo32fFullScale(const uint8_t* src, int32_t channels, int32_t len,

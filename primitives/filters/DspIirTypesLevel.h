@@ -6,10 +6,10 @@
 #include <emmintrin.h>
 #include <xmmintrin.h>
 
-#include <cstring>
 #include <limits>
 #include <type_traits>
 
+#include "primitives/core/DspScaleFactor.h"
 #include "primitives/filters/DspIirLevel.h"
 #include "primitives/filters/DspIirTypes.h"
 
@@ -222,26 +222,12 @@ using BiquadC64 = BiquadComplex<double>;
 
 // ---- delivery of a result
 
-// 2^-sf from its bit pattern, sf held to the exponents the pattern can hold.
+// 2^-sf, sf held to the exponents whose power is a normal number.
 template <class P> inline P ScaleFactor(int32_t sf)
 {
-    if constexpr (std::is_same_v<P, float>)
-    {
-        const int64_t s = sf < -127 ? -127 : sf > 126 ? 126 : sf;
-        const auto bits = static_cast<uint32_t>(int64_t{0x3F800000} - s * (int64_t{1} << 23));
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        return f;
-    }
-    else
-    {
-        const int64_t s = sf < -1023 ? -1023 : sf > 1022 ? 1022 : sf;
-        const auto bits =
-            static_cast<uint64_t>(int64_t{0x3FF0000000000000} - s * (int64_t{1} << 52));
-        double f;
-        std::memcpy(&f, &bits, sizeof f);
-        return f;
-    }
+    constexpr int32_t lowest = std::is_same_v<P, float> ? -127 : -1023;
+    constexpr int32_t highest = std::is_same_v<P, float> ? 126 : 1022;
+    return DspScaleFactor<P>(sf < lowest ? lowest : sf > highest ? highest : sf);
 }
 
 // Nearest integer, ties to even, saturated to Out. The value is held to the

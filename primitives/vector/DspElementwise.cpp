@@ -2,9 +2,8 @@
 // absolute value, largest and smallest element, sum, difference, products,
 // quotient, exponential, logarithm, sums and means, element-wise minimum and
 // maximum, dot product.
-#include <cmath>
 #include <bit>
-#include <cstring>
+#include <cmath>
 
 #include "primitives/vector/DspVector.h"
 
@@ -108,9 +107,7 @@ void ExpFour(float* v, const int32_t* idx)
         const double shifter = negative[j] ? -4503599627370496.0 : 4503599627370496.0; // 2^52
         const double sum = xd * Log2E + shifter;
         const double k = sum - shifter;
-        uint64_t sumBits;
-        std::memcpy(&sumBits, &sum, 8);
-        magnitude[j] = static_cast<uint32_t>(sumBits & 0xFFFFFFFFu);
+        magnitude[j] = static_cast<uint32_t>(std::bit_cast<uint64_t>(sum) & 0xFFFFFFFFu);
         const double r = xd - k * Ln2;
         const double r2 = r * r;
         const double a = 12.0 * (10.0 + r2);

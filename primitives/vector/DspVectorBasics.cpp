@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <bit>
 #include <cstring>
 
 #include "primitives/vector/DspVector.h"
@@ -184,9 +185,7 @@ DspStatus DspSet32f_Gen(float value, float* dst, int32_t len)
         return DspStsNullPtrErr;
     if (len < 1)
         return DspStsSizeErr;
-    uint32_t pattern;
-    std::memcpy(&pattern, &value, 4);
-    DspSetKernel32f_Gen(pattern, dst, len);
+    DspSetKernel32f_Gen(std::bit_cast<uint32_t>(value), dst, len);
     return DspStsNoErr;
 }
 

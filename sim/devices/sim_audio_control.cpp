@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "audioclass/descriptor_rules.h"
+#include "audioclass/device_selectors.h"
 
 namespace
 {
@@ -754,7 +755,7 @@ bool SimAudioControl::EntityRequest(Entity& e, const USB_DEFAULT_PIPE_SETUP_PACK
     {
         // 1.0 carries the device's own selectors (128 and above) in vendor
         // requests; 2.0 carries them in class requests.
-        if (!m_Uac2 && vendor != (selector >= 0x80))
+        if (!m_Uac2 && vendor != (selector >= UAC_PSEUDO_SELECTOR_BASE))
             return false;
         if (m_Uac2 && vendor)
             return false;
@@ -765,7 +766,8 @@ bool SimAudioControl::EntityRequest(Entity& e, const USB_DEFAULT_PIPE_SETUP_PACK
     }
     case USB_AUDIO_SELECTOR_UNIT:
     {
-        if (vendor || s.wValue != (m_Uac2 ? 0x0100 : 0x0000))
+        const UCHAR control = m_Uac2 ? USB_AUDIO20_SU_SELECTOR_CONTROL : USB_AUDIO10_SU_CONTROL;
+        if (vendor || s.wValue != control << 8)
             return false;
         // 1.0 answers MIN, MAX and RES of the input number; 2.0 has CUR only.
         if (m_Uac2 && s.bRequest != USB_AUDIO20_CUR)
@@ -902,7 +904,9 @@ bool SimAudioControl::TerminalRequest(Entity& e, const USB_DEFAULT_PIPE_SETUP_PA
         return true;
     };
     UCHAR get = m_Uac2 ? USB_AUDIO20_CUR : USB_AUDIO10_GET_CUR;
-    if (s.wValue == 0x02FF && in && s.bRequest == get)
+    // The jacks answer on channel 0xFF of the connector control.
+    const USHORT connector = USB_AUDIO20_TE_CONNECTOR_CONTROL << 8;
+    if (s.wValue == (connector | 0xFF) && in && s.bRequest == get)
     {
         static const std::vector<SimJack> none;
         const std::vector<SimJack>& jacks =
@@ -917,13 +921,13 @@ bool SimAudioControl::TerminalRequest(Entity& e, const USB_DEFAULT_PIPE_SETUP_PA
             }
         return reply(bytes);
     }
-    if (s.wValue == 0x0200 && in && s.bRequest == get)
+    if (s.wValue == connector && in && s.bRequest == get)
     {
         ULONG c = ports.ConnectedChannels;
         UCHAR count = (UCHAR)__builtin_popcount(c);
         return reply({count, (UCHAR)c, (UCHAR)(c >> 8), (UCHAR)(c >> 16), (UCHAR)(c >> 24), 0});
     }
-    if (s.wValue == 0x0800 && e.Subtype == USB_AUDIO_OUTPUT_TERMINAL)
+    if (s.wValue == UAC2_OUTPUT_TYPE_SELECTOR << 8 && e.Subtype == USB_AUDIO_OUTPUT_TERMINAL)
     {
         UCHAR list = m_Uac2 ? USB_AUDIO20_RANGE : 0x86;
         if (in && s.bRequest == list)

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "audioclass/device_selectors.h"
 #include "sim/devices/reference_devices.h"
 #include "sim/devices/sim_vendor_presets.h"
 
@@ -182,10 +183,12 @@ std::unique_ptr<SimUsbDevice> SimCreateChipModelDevice(SimChipModel model,
     }
     for (const ChipVolume& v : preset.Volumes)
         for (UCHAR channel : v.Channels)
-            d->Audio().AddControl(v.Unit, 2, channel,
+            d->Audio().AddControl(v.Unit, USB_AUDIO_FU_VOLUME_CONTROL, channel,
                                   {2, true, true, v.Current, v.Minimum, v.Maximum, v.Resolution});
     // Model C's playback unit announces the two effect selectors.
     if (model == SimChipModel::C)
-        SimPresetPseudoControls(*d, c_ModelCEffectsUnit, {0x0C00}, {{139, {}}, {140, {}}});
+        SimPresetPseudoControls(
+            *d, c_ModelCEffectsUnit, {0x0C00},
+            {{UAC_PSEUDO_DELAY_SELECTOR, {}}, {UAC_PSEUDO_HEADPHONE_SELECTOR, {}}});
     return d;
 }

@@ -26,7 +26,7 @@ struct DelayRig
         Script.DeviceValue = deviceValue;
         Unit = MakeEffectUnit(&Script);
         EXPECT_EQ(STATUS_SUCCESS,
-                  Node->DelayFxNodeInit(Unit, CHIP_EFFECT_DELAY_SELECTOR, Settings.Fdo()));
+                  Node->DelayFxNodeInit(Unit, UAC_PSEUDO_DELAY_SELECTOR, Settings.Fdo()));
     }
     ~DelayRig() { Unit->Release(); }
     NTSTATUS Start(WAVEFORMATEXTENSIBLE& format) { return Node->SetFormat(&format.Format); }
@@ -183,7 +183,7 @@ TEST(DelayFxNode, AllocationFailuresPassThrough)
             EffectNodeRef<CDelayFxNode> node(3u);
             EmuPoolInjectFailure(EFFECT_NODE_POOL_TAG, skip);
             EXPECT_EQ(STATUS_SUCCESS,
-                      node->DelayFxNodeInit(unit, CHIP_EFFECT_DELAY_SELECTOR, settings.Fdo()));
+                      node->DelayFxNodeInit(unit, UAC_PSEUDO_DELAY_SELECTOR, settings.Fdo()));
             EmuPoolClearInjection();
             EXPECT_FALSE(node->HasEngine()) << skip;
             WAVEFORMATEXTENSIBLE format = EffectPcmFormat(6, 48000);

@@ -34,7 +34,7 @@ struct QvrRig
     void Init()
     {
         EXPECT_EQ(STATUS_SUCCESS,
-                  Node->QvrFxNodeInit(Unit, CHIP_EFFECT_HEADPHONE_SELECTOR, Settings.Fdo()));
+                  Node->QvrFxNodeInit(Unit, UAC_PSEUDO_HEADPHONE_SELECTOR, Settings.Fdo()));
     }
     ~QvrRig() { Unit->Release(); }
     NTSTATUS Start(WAVEFORMATEXTENSIBLE& format) { return Node->SetFormat(&format.Format); }
@@ -451,12 +451,12 @@ TEST(QvrFxNode, BehindTheDelayNode)
         EffectNodeRef<CQvrFxNode> headphone(5u);
         script.DeviceValue = delayOn;
         ASSERT_EQ(STATUS_SUCCESS,
-                  delay->DelayFxNodeInit(unit, CHIP_EFFECT_DELAY_SELECTOR, settings.Fdo()));
+                  delay->DelayFxNodeInit(unit, UAC_PSEUDO_DELAY_SELECTOR, settings.Fdo()));
         ASSERT_EQ(STATUS_SUCCESS,
-                  twin->DelayFxNodeInit(unit, CHIP_EFFECT_DELAY_SELECTOR, settings.Fdo()));
+                  twin->DelayFxNodeInit(unit, UAC_PSEUDO_DELAY_SELECTOR, settings.Fdo()));
         script.DeviceValue = 0;
         ASSERT_EQ(STATUS_SUCCESS,
-                  headphone->QvrFxNodeInit(unit, CHIP_EFFECT_HEADPHONE_SELECTOR, settings.Fdo()));
+                  headphone->QvrFxNodeInit(unit, UAC_PSEUDO_HEADPHONE_SELECTOR, settings.Fdo()));
         WAVEFORMATEXTENSIBLE format = EffectPcmFormat(6, 48000);
         for (IChainNode* node : std::vector<IChainNode*>{delay.Node, twin.Node, headphone.Node})
             ASSERT_EQ(STATUS_SUCCESS, node->SetFormat(&format.Format));

@@ -20,10 +20,10 @@ NTSTATUS MakeEffectNode(CChipFeatureUnit* unit, CAudioHal* device, ULONG tag, PD
 }
 
 const EffectNodeRow c_EffectNodes[] = {
-    {CHIP_EFFECT_DELAY_SELECTOR,
-     MakeEffectNode<CDelayFxNode, &CDelayFxNode::DelayFxNodeInit, CHIP_EFFECT_DELAY_SELECTOR>},
-    {CHIP_EFFECT_HEADPHONE_SELECTOR,
-     MakeEffectNode<CQvrFxNode, &CQvrFxNode::QvrFxNodeInit, CHIP_EFFECT_HEADPHONE_SELECTOR>},
+    {UAC_PSEUDO_DELAY_SELECTOR,
+     MakeEffectNode<CDelayFxNode, &CDelayFxNode::DelayFxNodeInit, UAC_PSEUDO_DELAY_SELECTOR>},
+    {UAC_PSEUDO_HEADPHONE_SELECTOR,
+     MakeEffectNode<CQvrFxNode, &CQvrFxNode::QvrFxNodeInit, UAC_PSEUDO_HEADPHONE_SELECTOR>},
 };
 } // namespace
 

@@ -4,11 +4,10 @@
 // allocates for its controls carries the tag "4410".
 #pragma once
 
+#include "audioclass/device_selectors.h"
 #include "audioclass/units/uac1_units.h"
 
 inline constexpr ULONG CHIP_FEATURE_UNIT_POOL_TAG = POOL_TAG("4410");
-inline constexpr UCHAR CHIP_EFFECT_DELAY_SELECTOR = 139;
-inline constexpr UCHAR CHIP_EFFECT_HEADPHONE_SELECTOR = 140;
 
 class CChipFeatureUnit : public CUac1FeatureUnit
 {

@@ -10,7 +10,6 @@ constexpr ULONG c_IdOffset = 3;
 constexpr ULONG c_SourceOffset = 4;
 constexpr ULONG c_ControlSizeOffset = 5;
 constexpr ULONG c_FirstBitmap = 6;
-constexpr UCHAR c_MuteSelector = 1;
 constexpr LONG c_Db = 65536;          // 1 dB in the system's units
 constexpr LONG c_Step = 3 * c_Db / 2; // 1.5 dB
 constexpr LONG c_Silence = (LONG)0x80000000;
@@ -107,10 +106,14 @@ struct ChipControlRow
     const UacRangedKind* Ranged;
 };
 const ChipControlRow c_ChipControls[] = {
-    {1, &UAC_MUTE_CONTROL, nullptr},     {2, nullptr, &UAC_VOLUME_CONTROL},
-    {3, nullptr, &UAC_BASS_CONTROL},     {4, nullptr, &UAC_MID_CONTROL},
-    {5, nullptr, &UAC_TREBLE_CONTROL},   {7, &UAC_AGC_CONTROL, nullptr},
-    {10, &UAC_LOUDNESS_CONTROL, nullptr}};
+    {USB_AUDIO_FU_MUTE_CONTROL, &UAC_MUTE_CONTROL, nullptr},
+    {USB_AUDIO_FU_VOLUME_CONTROL, nullptr, &UAC_VOLUME_CONTROL},
+    {USB_AUDIO_FU_BASS_CONTROL, nullptr, &UAC_BASS_CONTROL},
+    {USB_AUDIO_FU_MID_CONTROL, nullptr, &UAC_MID_CONTROL},
+    {USB_AUDIO_FU_TREBLE_CONTROL, nullptr, &UAC_TREBLE_CONTROL},
+    {USB_AUDIO_FU_AUTOMATIC_GAIN_CONTROL, &UAC_AGC_CONTROL, nullptr},
+    {USB_AUDIO_FU_LOUDNESS_CONTROL, &UAC_LOUDNESS_CONTROL, nullptr},
+};
 
 LONG Clamp(LONG value, LONG minimum, LONG maximum)
 {
@@ -240,7 +243,7 @@ NTSTATUS CChipModelFeatureUnit::CreateControls(CAudioHal* device)
     NTSTATUS status = SetIdentity(c_IdOffset, USB_AUDIO_FEATURE_UNIT, 1, c_SourceOffset);
     if (!NT_SUCCESS(status))
         return status;
-    if (!HasControl(c_MuteSelector))
+    if (!HasControl(USB_AUDIO_FU_MUTE_CONTROL))
         return STATUS_INSUFFICIENT_RESOURCES;
     for (ULONG row = 0; row < ARRAYSIZE(c_ChipControls); ++row)
     {

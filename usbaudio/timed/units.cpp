@@ -9,10 +9,6 @@ namespace
 {
 constexpr ULONG c_IdOffset = 3;
 constexpr ULONG c_SourceOffset = 4;
-constexpr UCHAR c_MuteSelector = 1;
-constexpr UCHAR c_VolumeSelector = 2;
-constexpr UCHAR c_FirstTone = 3;
-constexpr UCHAR c_LastTone = 5;
 constexpr LONG c_DeviceStep = 256; // 1/256 dB to 1/65536 dB
 constexpr SHORT c_DeviceSilence = -32768;
 constexpr LONG c_CurveResolution = 16384;
@@ -24,11 +20,6 @@ constexpr USHORT c_LedOff = 0x10;
 constexpr USHORT c_SwitchOn = 0x10;
 constexpr USHORT c_SwitchOff = 0x30;
 
-bool IsTone(UCHAR selector)
-{
-    return selector >= c_FirstTone && selector <= c_LastTone;
-}
-
 // A two-byte chip value in 1/256 dB (the class 1.0 reading multiplied it by 256).
 LONG RawOf(LONG level)
 {
@@ -39,11 +30,12 @@ LONG RawOf(LONG level)
 // a unit without a mute fails.
 template <typename T> NTSTATUS MakeMuteNode(CUac1FeatureUnit* unit, CAudioHal* device)
 {
-    if (!unit->FeatureUnitHasControl(c_MuteSelector))
+    if (!unit->FeatureUnitHasControl(USB_AUDIO_FU_MUTE_CONTROL))
         return STATUS_INSUFFICIENT_RESOURCES;
     return MakeRequiredUnitControl<T>(
         unit, device, UAC1_UNIT_POOL_TAG,
-        [&](T* c) { return c->CreateBooleanControl(unit, c_MuteSelector, unit->SettingsKey()); });
+        [&](T* c)
+        { return c->CreateBooleanControl(unit, USB_AUDIO_FU_MUTE_CONTROL, unit->SettingsKey()); });
 }
 
 // The volume control after a made mute, when the unit has one; a volume
@@ -52,7 +44,7 @@ template <typename T, typename Init, typename... A>
 NTSTATUS MakeVolumeAfterMute(CUac1FeatureUnit* unit, CAudioHal* device, NTSTATUS mute, Init init,
                              A&&... args)
 {
-    if (!NT_SUCCESS(mute) || !unit->FeatureUnitHasControl(c_VolumeSelector))
+    if (!NT_SUCCESS(mute) || !unit->FeatureUnitHasControl(USB_AUDIO_FU_VOLUME_CONTROL))
         return mute;
     NTSTATUS volume =
         MakeUnitControl<T>(unit, device, UAC1_UNIT_POOL_TAG, init, static_cast<A&&>(args)...);
@@ -97,7 +89,7 @@ NTSTATUS CTimedScaledFeatureUnit::GetLevelRange(UCHAR selector, PLONG maximum, P
     NTSTATUS status = CUac1FeatureUnit::GetLevelRange(selector, &max, &min, &res);
     if (!NT_SUCCESS(status) || maximum == nullptr || minimum == nullptr || resolution == nullptr)
         return NT_SUCCESS(status) ? STATUS_INVALID_PARAMETER : status;
-    if (m_Scale.OneByteTone && IsTone(selector))
+    if (m_Scale.OneByteTone && IsOneByteLevel(selector))
     {
         *maximum = max, *minimum = min, *resolution = res; // 1/4 dB steps as they are
         return STATUS_SUCCESS;
@@ -137,7 +129,7 @@ NTSTATUS CTimedMuteLedFeatureUnit::SetBoolean(UCHAR selector, ULONG channel, UCH
 NTSTATUS CTimedMuteLedFeatureUnit::GetLevel(UCHAR selector, ULONG channel, PLONG level)
 {
     NTSTATUS status = CUac1FeatureUnit::GetLevel(selector, channel, level);
-    if (!NT_SUCCESS(status) || IsTone(selector))
+    if (!NT_SUCCESS(status) || IsOneByteLevel(selector))
         return status;
     const LONG raw = RawOf(*level);
     *level =
@@ -147,7 +139,7 @@ NTSTATUS CTimedMuteLedFeatureUnit::GetLevel(UCHAR selector, ULONG channel, PLONG
 
 NTSTATUS CTimedMuteLedFeatureUnit::SetLevel(UCHAR selector, ULONG channel, LONG level)
 {
-    if (IsTone(selector))
+    if (IsOneByteLevel(selector))
         return CUac1FeatureUnit::SetLevel(selector, channel, level);
     return CUac1FeatureUnit::SetLevel(selector, channel,
                                       (LONG)CurveReportedToDevice(level) * c_DeviceStep);
@@ -176,7 +168,7 @@ NTSTATUS CTimedMuteLedFeatureUnit::CreateControls(CAudioHal* device)
     return MakeVolumeAfterMute<CGatedVolumeNode>(
         this, device, status,
         [&](CGatedVolumeNode* c)
-        { return c->CreateSoftVolumeGains(this, c_VolumeSelector, SettingsKey()); });
+        { return c->CreateSoftVolumeGains(this, USB_AUDIO_FU_VOLUME_CONTROL, SettingsKey()); });
 }
 
 // ----------------------------------------------------------------------------
@@ -201,7 +193,7 @@ NTSTATUS CTimedLineMuteNodeFeatureUnit::CreateControls(CAudioHal* device)
     return MakeVolumeAfterMute<CUacRangedControl>(
         this, device, status,
         [&](CUacRangedControl* c)
-        { return c->CreateRangedControl(this, c_VolumeSelector, SettingsKey()); },
+        { return c->CreateRangedControl(this, USB_AUDIO_FU_VOLUME_CONTROL, SettingsKey()); },
         UAC_VOLUME_CONTROL);
 }
 
@@ -286,5 +278,5 @@ NTSTATUS CTimedForcedMuteFeatureUnit::SetBoolean(UCHAR selector, ULONG channel, 
 NTSTATUS CTimedForcedMuteFeatureUnit::SetForcedMute(UCHAR on)
 {
     m_ForcedMute = on != 0 ? 1 : 0;
-    return SetBoolean(c_MuteSelector, 0, m_LastValue);
+    return SetBoolean(USB_AUDIO_FU_MUTE_CONTROL, 0, m_LastValue);
 }

@@ -3,6 +3,8 @@
 // in blocks of four bins, and the packed-spectrum multiply.
 #pragma once
 
+#include <bit>
+
 #include "primitives/fft/DspFftComplexIface.h"
 #include "primitives/fft/DspFftReal.h"
 #include "primitives/fft/DspFftWorkBuffer.h"
@@ -74,10 +76,7 @@ void PostSplit(float* x, int32_t n, const float* w)
         StoreMirrored(x, n, k, _mm_add_ps(c, r), _mm_sub_ps(p, e), _mm_sub_ps(a, r),
                       _mm_sub_ps(p, b));
     }
-    uint32_t bits;
-    memcpy(&bits, x + n + 1, sizeof bits);
-    bits ^= 0x80000000u;
-    memcpy(x + n + 1, &bits, sizeof bits);
+    x[n + 1] = std::bit_cast<float>(std::bit_cast<uint32_t>(x[n + 1]) ^ 0x80000000u);
 }
 
 void PreSplit(const float* x, float* y, int32_t n, const float* w)

@@ -6,6 +6,7 @@
 // destination type.
 #pragma once
 
+#include "primitives/core/DspScaleFactor.h"
 #include "primitives/vector/kernels/DspVmDivKindsBody.h"
 
 namespace
@@ -41,8 +42,8 @@ struct VmIntRegime
     static VmIntRegime For(int32_t sf)
     {
         if (sf >= 0)
-            return {sf, 0, std::bit_cast<float>(0x38000000u)};
-        return {0, -sf, std::bit_cast<float>(static_cast<uint32_t>(-sf + 112) << 23)};
+            return {sf, 0, DspScaleFactor<float>(15)};
+        return {0, -sf, DspScaleFactor<float>(sf + 15)};
     }
 };
 
@@ -111,7 +112,7 @@ inline int32_t VmDivKernel16sScaled(const int16_t* x, const int16_t* y, int16_t*
     if (sf <= -6)
     {
         // Exact in double: q = y * 2^n / x, clamped, then rounded.
-        const double scale = VmPow2Neg(sf);
+        const double scale = DspScaleFactor<double>(sf);
         int32_t flag = 0;
         for (int32_t i = 0; i < len; ++i)
             d[i] = static_cast<int16_t>(
@@ -201,7 +202,7 @@ inline int32_t VmDivKernel16scScaled(const int32_t* x, const int32_t* y, int32_t
                                      int32_t sf)
 {
     int32_t flag = 0;
-    const double scale = VmPow2Neg(sf);
+    const double scale = DspScaleFactor<double>(sf);
     for (int32_t i = 0; i < len; ++i)
         d[i] = VmC16Quotient(VmC16At(x, i), VmC16At(y, i), scale, flag);
     return flag;
@@ -212,7 +213,7 @@ inline void VmDivConstKernel16scScaled(const int32_t* src, int32_t value, int32_
 {
     int32_t flag = 0;
     for (int32_t i = 0; i < len; ++i)
-        d[i] = VmC16Quotient(VmC16At(&value, 0), VmC16At(src, i), VmPow2Neg(sf), flag);
+        d[i] = VmC16Quotient(VmC16At(&value, 0), VmC16At(src, i), DspScaleFactor<double>(sf), flag);
 }
 
 // ---- by one value: f = 2^-sf / value in single precision, each product
@@ -220,8 +221,7 @@ inline void VmDivConstKernel16scScaled(const int32_t* src, int32_t value, int32_
 template <class T>
 void VmDivConstScaled(const T* src, T value, T* d, int32_t len, int32_t sf, int32_t lo, int32_t hi)
 {
-    const float f = std::bit_cast<float>(0x3F800000u - (static_cast<uint32_t>(sf) << 23)) /
-                    static_cast<float>(value);
+    const float f = DspScaleFactor<float>(sf) / static_cast<float>(value);
     for (int32_t i = 0; i < len; ++i)
     {
         const float p = static_cast<float>(src[i]) * f;

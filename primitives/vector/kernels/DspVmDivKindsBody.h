@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 
+#include "primitives/core/DspScaleFactor.h"
 #include "primitives/vector/kernels/DspVmDivBody.h"
 
 namespace
@@ -177,12 +178,6 @@ inline int32_t VmDivKernel64fc(const double* a, const double* b, double* d, int3
 }
 
 // ---- scaled 32-bit integers
-inline double VmPow2Neg(int32_t scaleFactor)
-{
-    return std::bit_cast<double>(static_cast<uint64_t>(1023 - static_cast<int64_t>(scaleFactor))
-                                 << 52);
-}
-
 // Rounds to nearest in the caller's mode after clamping to [lo, hi].
 inline int32_t VmRoundClamped(double q, double lo, double hi)
 {
@@ -199,7 +194,7 @@ inline int32_t VmDivIntByZero(double dividend, int32_t lo, int32_t hi, int32_t& 
 inline int32_t VmDivKernel32sScaled(const int32_t* x, const int32_t* y, int32_t* d, int32_t len,
                                     int32_t scaleFactor)
 {
-    const double scale = VmPow2Neg(scaleFactor);
+    const double scale = DspScaleFactor<double>(scaleFactor);
     int32_t flag = 0;
     for (int32_t i = 0; i < len; ++i)
     {
@@ -221,7 +216,7 @@ inline int16_t VmSaturate16(int32_t v)
 inline int32_t VmDivKernel32s16sScaled(const int16_t* x, const int32_t* y, int16_t* d, int32_t len,
                                        int32_t scaleFactor)
 {
-    const double scale = VmPow2Neg(scaleFactor);
+    const double scale = DspScaleFactor<double>(scaleFactor);
     const double lo = scaleFactor <= 0 ? -32768.0 : -2147483648.0;
     const double hi = scaleFactor <= 0 ? 32767.0 : 2147483647.0;
     int32_t flag = 0, i = 0;

@@ -135,5 +135,5 @@
     }                                                                                              \
     void DspLnScaleMultiplier_##sfx(int32_t scaleFactor, float* out)                               \
     {                                                                                              \
-        *out = VmLnMultiplier(scaleFactor);                                                        \
+        *out = DspScaleFactor<float>(scaleFactor);                                                 \
     }

@@ -11,6 +11,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "primitives/core/DspScaleFactor.h"
 #include "primitives/vector/kernels/DspVmSimd.h"
 
 namespace
@@ -395,11 +396,6 @@ inline int64_t VmLnKernelOut32f(const float* src, float* dst, int64_t len, uint8
 
 // ---- scaled integer kernels: the work area opens with the multiplier and
 // the multiplier times ln 2, four lanes each.
-inline float VmLnMultiplier(int32_t scaleFactor)
-{
-    return std::bit_cast<float>(0x3F800000u - (static_cast<uint32_t>(scaleFactor) << 23));
-}
-
 inline VmLnScale VmLnHeader(float multiplier, uint8_t* work)
 {
     const __m128 m = _mm_set1_ps(multiplier);
@@ -447,7 +443,7 @@ inline int64_t VmLnKernelInPlace32sScaled(int32_t* srcDst, int64_t len, const fl
 inline int64_t VmLnKernel32sTo16sScaled(const int32_t* src, int16_t* dst, int64_t len,
                                         int32_t scaleFactor, uint8_t* work)
 {
-    return VmLnScaled<VmLnStash::KInDst>(src, dst, len, VmLnMultiplier(scaleFactor), work,
+    return VmLnScaled<VmLnStash::KInDst>(src, dst, len, DspScaleFactor<float>(scaleFactor), work,
                                          (VmAddr(src) & 3) == 0, VmLnHead(src, 4));
 }
 
@@ -455,15 +451,15 @@ inline int64_t VmLnKernel16sScaled(const int16_t* src, int16_t* dst, int64_t len
                                    int32_t scaleFactor, uint8_t* work)
 {
     const bool fast = VmSameOffset(src, dst) && ((VmAddr(src) | VmAddr(dst)) & 1) == 0;
-    return VmLnScaled<VmLnStash::KInDst>(src, dst, len, VmLnMultiplier(scaleFactor), work, fast,
-                                         VmLnHead(dst, 2));
+    return VmLnScaled<VmLnStash::KInDst>(src, dst, len, DspScaleFactor<float>(scaleFactor), work,
+                                         fast, VmLnHead(dst, 2));
 }
 
 inline int64_t VmLnKernelInPlace16sScaled(int16_t* srcDst, int64_t len, int32_t scaleFactor,
                                           uint8_t* work)
 {
-    return VmLnScaled<VmLnStash::Work>(srcDst, srcDst, len, VmLnMultiplier(scaleFactor), work,
-                                       (VmAddr(srcDst) & 1) == 0, VmLnHead(srcDst, 2));
+    return VmLnScaled<VmLnStash::Work>(srcDst, srcDst, len, DspScaleFactor<float>(scaleFactor),
+                                       work, (VmAddr(srcDst) & 1) == 0, VmLnHead(srcDst, 2));
 }
 // ---- 64-bit kernels: x = m * 2^k with m in [1, 2), m times a short
 // reciprocal r_j of 1 + j/64 (j from the top fraction bits) near 1, split in

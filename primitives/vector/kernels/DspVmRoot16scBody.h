@@ -6,6 +6,7 @@
 // part in its low half. Included only by the per-level files.
 #pragma once
 
+#include "primitives/core/DspScaleFactor.h"
 #include "primitives/vector/kernels/DspVmIntRootBody.h"
 
 namespace
@@ -78,7 +79,7 @@ struct VmScaled16sc
 inline __m128d VmPowerOfTwo(int32_t f)
 {
     const int32_t limited = f < -1023 ? -1023 : (f > 1022 ? 1022 : f);
-    return _mm_castsi128_pd(_mm_set1_epi64x(static_cast<int64_t>(1023 - limited) << 52));
+    return _mm_set1_pd(DspScaleFactor<double>(limited));
 }
 
 inline __m128d VmLowPairPd(__m128i v)

@@ -6,6 +6,7 @@
 
 #include <smmintrin.h>
 
+#include <bit>
 #include <initializer_list>
 
 #include "primitives/vector/kernels/DspVmSimd.h"
@@ -47,10 +48,9 @@ class VmCsrScope
 // set counts).
 inline int32_t VmSqrtScalar32f(const float* src, float* dst)
 {
-    uint32_t b;
-    std::memcpy(&b, src, 4);
-    const float root = _mm_cvtss_f32(_mm_sqrt_ss(_mm_set_ss(std::bit_cast<float>(b))));
-    std::memcpy(dst, &root, 4);
+    const float x = *src;
+    const uint32_t b = std::bit_cast<uint32_t>(x);
+    *dst = _mm_cvtss_f32(_mm_sqrt_ss(_mm_set_ss(x)));
     return (b & 0x80000000u) != 0 && b != 0x80000000u ? VmSqrtScalarNegative : 0;
 }
 
@@ -184,11 +184,9 @@ struct VmStoreUnaligned64
 
 inline int32_t VmSqrtScalar64f(const double* src, double* dst)
 {
-    uint64_t b;
-    std::memcpy(&b, src, 8);
-    const double root =
-        _mm_cvtsd_f64(_mm_sqrt_sd(_mm_setzero_pd(), _mm_set_sd(std::bit_cast<double>(b))));
-    std::memcpy(dst, &root, 8);
+    const double x = *src;
+    const uint64_t b = std::bit_cast<uint64_t>(x);
+    *dst = _mm_cvtsd_f64(_mm_sqrt_sd(_mm_setzero_pd(), _mm_set_sd(x)));
     return (b >> 63) != 0 && b != (uint64_t{1} << 63) ? VmSqrtScalarNegative : 0;
 }
 

@@ -25,7 +25,7 @@ int32_t DspLnKernel64fTo32f_Sse3(const double* src, float* dst, int32_t len)
 }
 void DspScaleFactorToFloat_Sse3(int32_t scaleFactor, float* out)
 {
-    *out = VmLnMultiplier(scaleFactor);
+    *out = DspScaleFactor<float>(scaleFactor);
 }
 int32_t DspLnKernel32sScaledOut_Sse3(const int32_t* src, int32_t* dst, int32_t len,
                                      const float* scale, uint8_t* work)

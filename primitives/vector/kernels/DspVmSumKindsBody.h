@@ -5,6 +5,7 @@
 // per-level files, after the 32-bit float sums.
 #pragma once
 
+#include "primitives/core/DspScaleFactor.h"
 #include "primitives/vector/kernels/DspVmIntRootBody.h"
 #include "primitives/vector/kernels/DspVmReduceBody.h"
 #include "primitives/vector/kernels/DspVmSqrtBody.h"
@@ -270,8 +271,8 @@ inline void VmSumKernel16scTo64fc(const int16_t* src, double* out, int64_t len)
 // to INT32_MIN, above it to INT32_MAX, the rest rounded in the caller's mode.
 inline __m128d VmScaleAndLimit(__m128d x, int32_t sf)
 {
-    const int64_t e = sf > 1023 ? 0 : (sf < -1024 ? 2047 : 1023 - sf);
-    const __m128d m = _mm_castsi128_pd(_mm_set1_epi64x(e << 52));
+    const __m128d m =
+        _mm_set1_pd(DspScaleFactor<double>(sf > 1023 ? 1023 : (sf < -1024 ? -1024 : sf)));
     const __m128d v = _mm_min_pd(_mm_set1_pd(2147483647.0), _mm_mul_pd(m, x));
     return _mm_max_pd(v, _mm_set1_pd(-2147483648.0));
 }
