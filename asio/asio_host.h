@@ -7,7 +7,7 @@
 
 #include "framework/interfaces.h"
 #include "platform/usb/usbdi.h"
-#include "usbaudio/device_table.h"
+#include "usbaudio/table/device_table.h"
 
 class CStreamEngine;
 

@@ -11,7 +11,7 @@
 #include "framework/adapter_interfaces.h"
 #include "framework/audio_hal.h"
 #include "framework/sync_mutex.h"
-#include "usbaudio/device_table.h"
+#include "usbaudio/table/device_table.h"
 
 inline constexpr ULONG ADAPTER_POOL_TAG = POOL_TAG("PcCr");
 // Every buffer of the USB device I/O, the configuration descriptor, the

@@ -6,7 +6,7 @@
 #include "framework/registry_settings.h"
 #include "platform/usb/usbdlib.h"
 #include "usbaudio/device_factories.h"
-#include "usbaudio/device_table.h"
+#include "usbaudio/table/device_table.h"
 
 namespace
 {

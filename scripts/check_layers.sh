@@ -15,9 +15,7 @@
 #   folder's own files and a folder inside it may, on purpose: primitives/
 #   (dsp.h is the interface every family implements, DspDispatch.cpp the
 #   table over them all), primitives/fft/ (its interfaces and spec beside the
-#   levels and variants that implement them) and usbaudio/ (the device object,
-#   device table and factories beside the device classes, until they move
-#   into floors of their own and a row orders usbaudio).
+#   levels and variants that implement them).
 # An include is judged by the file it names once "." and ".." are resolved,
 # beside the including file or from the root; every C or C++ file is
 # scanned, and so is every file an include names, whatever its name.
@@ -37,6 +35,7 @@ asio
 driver
 sim
 tests bench fuzz
+usbaudio: table < device < uac1 topology < uac2 timed chip_model < root
 '
 
 # Every file of the tree: what git sees of the work tree (ignored files left

@@ -3,7 +3,7 @@
 // to the vendor's flags, and its neighbours get none of them.
 #include <gtest/gtest.h>
 
-#include "usbaudio/device_table.h"
+#include "usbaudio/table/device_table.h"
 
 TEST(DeviceTable, VendorRowsAndProductRows)
 {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/emu.h"
-#include "usbaudio/device_worker_thread.h"
+#include "usbaudio/device/device_worker_thread.h"
 
 namespace
 {

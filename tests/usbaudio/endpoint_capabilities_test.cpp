@@ -6,7 +6,7 @@
 #include "platform/kernel/emu.h"
 #include "sim/devices/sim_vendor_presets.h"
 #include "tests/usbaudio/usbaudio_doubles.h"
-#include "usbaudio/endpoint_capabilities.h"
+#include "usbaudio/device/endpoint_capabilities.h"
 
 namespace
 {

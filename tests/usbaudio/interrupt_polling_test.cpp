@@ -15,7 +15,7 @@
 #include "platform/usb/emu_usb_bus.h"
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_harness.h"
-#include "usbaudio/usb_audio_device.h"
+#include "usbaudio/device/usb_audio_device.h"
 
 namespace
 {

@@ -9,7 +9,7 @@
 
 #include "framework/stream_engine.h"
 #include "tests/driver/adapter_rig.h"
-#include "usbaudio/usb_audio_device.h"
+#include "usbaudio/device/usb_audio_device.h"
 
 inline constexpr ULONG kRigTag = POOL_TAG("UaDb");
 

@@ -1,7 +1,7 @@
 #include "usbaudio/chip_model/devices.h"
 
 #include "usbaudio/chip_model/walkers.h"
-#include "usbaudio/endpoint_capabilities.h"
+#include "usbaudio/device/endpoint_capabilities.h"
 
 const DeviceClassTraits MODEL_A_DEVICE_TRAITS = {.PoolTag = MODEL_A_POOL_TAG,
                                                  .ListTag = UAC1_POOL_TAG,

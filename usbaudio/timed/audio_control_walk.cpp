@@ -1,6 +1,6 @@
 #include <new>
 
-#include "usbaudio/device_table.h"
+#include "usbaudio/table/device_table.h"
 #include "usbaudio/timed/descriptor_rewrite.h"
 #include "usbaudio/timed/terminals.h"
 #include "usbaudio/timed/units.h"

@@ -1,6 +1,6 @@
 #include "usbaudio/timed/descriptor_rewrite.h"
 
-#include "usbaudio/usb_audio_device.h"
+#include "usbaudio/device/usb_audio_device.h"
 
 namespace
 {

@@ -1,7 +1,7 @@
 #include "usbaudio/timed/device.h"
 
 #include "audioclass/controls/chain_nodes.h"
-#include "usbaudio/endpoint_capabilities.h"
+#include "usbaudio/device/endpoint_capabilities.h"
 #include "usbaudio/timed/descriptor_rewrite.h"
 #include "usbaudio/timed/walkers.h"
 

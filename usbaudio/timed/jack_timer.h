@@ -5,7 +5,7 @@
 #pragma once
 
 #include "framework/adapter_interfaces.h"
-#include "usbaudio/device_worker_thread.h"
+#include "usbaudio/device/device_worker_thread.h"
 
 inline constexpr ULONG JACK_HISTORY_SAMPLES = 30;
 inline constexpr LONG JACK_TIMER_PERIOD_MS = 50;

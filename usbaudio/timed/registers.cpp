@@ -1,8 +1,8 @@
 #include "usbaudio/timed/registers.h"
 
 #include "audioclass/requests/control_transfer.h"
-#include "usbaudio/endpoint_capabilities.h"
-#include "usbaudio/usb_audio_device.h"
+#include "usbaudio/device/endpoint_capabilities.h"
+#include "usbaudio/device/usb_audio_device.h"
 
 namespace
 {

@@ -1,7 +1,7 @@
 // The topology filter's device-specific node properties, its filter-level
 // private sets and jacks, and the control-change event.
 #include "audioclass/controls/control_interfaces.h"
-#include "usbaudio/device_lock.h"
+#include "usbaudio/device/device_lock.h"
 #include "usbaudio/topology/miniport.h"
 #include "usbaudio/topology/properties.h"
 #include "usbaudio/topology/tables.h"

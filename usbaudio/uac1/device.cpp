@@ -1,6 +1,6 @@
 #include "usbaudio/uac1/device.h"
 
-#include "usbaudio/endpoint_capabilities.h"
+#include "usbaudio/device/endpoint_capabilities.h"
 #include "usbaudio/uac1/walkers.h"
 
 const DeviceClassTraits UAC1_DEVICE_TRAITS = {.PoolTag = UAC1_POOL_TAG,

@@ -3,7 +3,7 @@
 // chip maker's model families, from the chip itself.
 #pragma once
 
-#include "usbaudio/usb_audio_device.h"
+#include "usbaudio/device/usb_audio_device.h"
 
 extern const DeviceClassTraits UAC1_DEVICE_TRAITS;
 

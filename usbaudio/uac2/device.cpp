@@ -1,6 +1,6 @@
 #include "usbaudio/uac2/device.h"
 
-#include "usbaudio/endpoint_capabilities.h"
+#include "usbaudio/device/endpoint_capabilities.h"
 #include "usbaudio/uac2/walkers.h"
 
 const DeviceClassTraits UAC2_DEVICE_TRAITS = {.PoolTag = UAC2_POOL_TAG,

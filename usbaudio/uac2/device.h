@@ -3,7 +3,7 @@
 // subdevice it renames.
 #pragma once
 
-#include "usbaudio/usb_audio_device.h"
+#include "usbaudio/device/usb_audio_device.h"
 
 extern const DeviceClassTraits UAC2_DEVICE_TRAITS;
 

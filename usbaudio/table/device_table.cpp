@@ -1,6 +1,4 @@
-#include "usbaudio/device_table.h"
-
-#include "usbaudio/endpoint_capabilities.h"
+#include "usbaudio/table/device_table.h"
 
 namespace
 {

@@ -1,7 +1,6 @@
-#include "usbaudio/interrupt_polling.h"
+#include "usbaudio/device/interrupt_polling.h"
 
 #include "platform/usb/usbdlib.h"
-#include "usbaudio/usb_audio_device.h"
 
 namespace
 {
@@ -49,7 +48,7 @@ CInterruptPolling::~CInterruptPolling()
 // ----------------------------------------------------------------------------
 // Start and stop
 
-NTSTATUS CInterruptPolling::Start(CUsbAudioDevice* device, const PollingTraits& traits)
+NTSTATUS CInterruptPolling::Start(IPolledDevice* device, const PollingTraits& traits)
 {
     PAGED_CODE();
     if (device == nullptr)
@@ -59,11 +58,11 @@ NTSTATUS CInterruptPolling::Start(CUsbAudioDevice* device, const PollingTraits& 
     m_Device = device;
     m_Traits = &traits;
     PUSBDEVICEIO io = nullptr;
-    NTSTATUS status = device->GetOuterUnknown()->QueryInterface(IID_IUsbDeviceIo, (PVOID*)&io);
+    NTSTATUS status = device->PollingIoObject()->QueryInterface(IID_IUsbDeviceIo, (PVOID*)&io);
     if (!NT_SUCCESS(status))
         return status;
     PUSB_CONFIGURATION_DESCRIPTOR configuration = io->GetConfigurationDescriptor();
-    const UCHAR number = device->GetAudioControlInterfaceNumber();
+    const UCHAR number = device->PolledInterface();
     PUSB_INTERFACE_DESCRIPTOR control =
         configuration == nullptr
             ? nullptr
@@ -161,7 +160,7 @@ void CInterruptPolling::ThreadStart(PVOID context)
     auto self = static_cast<CInterruptPolling*>(context);
     PUSBDEVICEIO io = nullptr;
     if (NT_SUCCESS(
-            self->m_Device->GetOuterUnknown()->QueryInterface(IID_IUsbDeviceIo, (PVOID*)&io)))
+            self->m_Device->PollingIoObject()->QueryInterface(IID_IUsbDeviceIo, (PVOID*)&io)))
     {
         self->Poll(io);
         io->Release();

@@ -1,8 +1,8 @@
-#include "usbaudio/endpoint_capabilities.h"
+#include "usbaudio/device/endpoint_capabilities.h"
 
 #include "platform/usb/usbdlib.h"
 #include "audioclass/requests/control_transfer.h"
-#include "usbaudio/device_table.h"
+#include "usbaudio/table/device_table.h"
 
 namespace
 {

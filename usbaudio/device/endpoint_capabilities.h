@@ -4,16 +4,11 @@
 #pragma once
 
 #include "framework/adapter_interfaces.h"
-#include "usbaudio/device_table.h"
+#include "usbaudio/table/device_table.h"
 
 inline constexpr ULONG CAPABILITY_POOL_TAG = POOL_TAG("pmet");
 // The product-string read of the capability part of InitDevice.
 inline constexpr ULONG CAPABILITY_STRING_BYTES = 104;
-// The chip maker's first model family, chip ready: its mask and third value.
-inline constexpr ULONG CAPABILITY_MASK_FIRST_FAMILY = 0x3E10A0;
-inline constexpr ULONG CAPABILITY_THIRD_FIRST_FAMILY = 65;
-// Chip model C's variant 6.
-inline constexpr ULONG CAPABILITY_MASK_MODEL_C = 0x3E1084;
 
 // A source record with the three named fields; every other byte is zero.
 EndpointCapabilities MakeCapabilityRecord(ULONG mask, ULONG second, ULONG third);

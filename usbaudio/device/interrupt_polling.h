@@ -8,9 +8,24 @@
 #pragma once
 
 #include "framework/adapter_interfaces.h"
-#include "usbaudio/device_worker_thread.h"
+#include "usbaudio/device/device_worker_thread.h"
 
-class CUsbAudioDevice;
+// What the polling asks of the device it serves; the device object is one.
+class IPolledDevice
+{
+  public:
+    // The object whose IUsbDeviceIo the reads go through.
+    virtual PUNKNOWN PollingIoObject() = 0;
+    // The AudioControl interface whose endpoints are read.
+    virtual UCHAR PolledInterface() const = 0;
+    // Every unit told once, when polling starts with startup notifications.
+    virtual void NotifyEveryUnit() = 0;
+    // A status message read from the interrupt endpoint (length as read).
+    virtual void HandleStatusMessage(const UCHAR* message, ULONG length) = 0;
+
+  protected:
+    ~IPolledDevice() = default;
+};
 
 inline constexpr ULONG POLLING_URB_POOL_TAG = POOL_TAG("URB ");
 inline constexpr ULONG POLLING_BULK_READ_BYTES = 512;
@@ -37,7 +52,7 @@ class CInterruptPolling
     // Selects alternate setting 0 of the AudioControl interface, finds its
     // pipes and, when there is an interrupt pipe, starts the thread. No
     // endpoint or no such pipe: success without a thread.
-    NTSTATUS Start(CUsbAudioDevice* device, const PollingTraits& traits);
+    NTSTATUS Start(IPolledDevice* device, const PollingTraits& traits);
     // Ends the thread (when one runs) and frees the pipe information.
     void Stop();
 
@@ -72,7 +87,7 @@ class CInterruptPolling
     void Finish(PUSBDEVICEIO io, Read& read);
     static NTSTATUS ReadCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context);
 
-    CUsbAudioDevice* m_Device;
+    IPolledDevice* m_Device;
     const PollingTraits* m_Traits;
     PUSBD_INTERFACE_INFORMATION m_PipeInformation;
     UCHAR m_InterruptPipe;

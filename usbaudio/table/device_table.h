@@ -15,7 +15,7 @@
 #pragma once
 
 #include "framework/adapter_interfaces.h"
-#include "usbaudio/timed/switches.h"
+#include "usbaudio/table/timed_switch_kinds.h"
 
 // Bits of DeviceRecord::Flags.
 enum DeviceRecordFlag : ULONG
@@ -69,6 +69,13 @@ enum class EndpointRecordRule : UCHAR
     // Class 2.0: fixed headphone and microphone records, zero for the rest.
     Fixed,
 };
+
+// The families' own records that the variants below build on.
+// The chip maker's first model family, chip ready: its mask and third value.
+inline constexpr ULONG CAPABILITY_MASK_FIRST_FAMILY = 0x3E10A0;
+inline constexpr ULONG CAPABILITY_THIRD_FIRST_FAMILY = 65;
+// Chip model C's variant 6.
+inline constexpr ULONG CAPABILITY_MASK_MODEL_C = 0x3E1084;
 
 struct CapabilityVariantTraits
 {

@@ -1,4 +1,4 @@
-#include "usbaudio/usb_audio_device.h"
+#include "usbaudio/device/usb_audio_device.h"
 
 #include <new>
 
@@ -7,7 +7,7 @@
 #include "framework/interface_table.h"
 #include "framework/registry_settings.h"
 #include "platform/usb/usbdlib.h"
-#include "usbaudio/device_lock.h"
+#include "usbaudio/device/device_lock.h"
 #include "audioclass/controls/uac_unit.h"
 
 namespace

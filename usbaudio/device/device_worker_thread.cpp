@@ -1,4 +1,4 @@
-#include "usbaudio/device_worker_thread.h"
+#include "usbaudio/device/device_worker_thread.h"
 
 CDeviceWorkerThread::CDeviceWorkerThread()
 {

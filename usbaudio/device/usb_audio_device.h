@@ -10,8 +10,8 @@
 #include "framework/audio_hal.h"
 #include "framework/stream_engine.h"
 #include "framework/sync_mutex.h"
-#include "usbaudio/device_table.h"
-#include "usbaudio/interrupt_polling.h"
+#include "usbaudio/table/device_table.h"
+#include "usbaudio/device/interrupt_polling.h"
 
 class CUacUnit;
 
@@ -46,7 +46,10 @@ struct DeviceClassTraits
     MiniportRefresh Refresh;
 };
 
-class CUsbAudioDevice : public CAudioHal, public IDeviceModel, public IDeviceLock
+class CUsbAudioDevice : public CAudioHal,
+                        public IDeviceModel,
+                        public IDeviceLock,
+                        public IPolledDevice
 {
   public:
     CUsbAudioDevice(PUNKNOWN outerUnknown, const DeviceClassTraits& traits, USHORT idVendor,
@@ -110,10 +113,13 @@ class CUsbAudioDevice : public CAudioHal, public IDeviceModel, public IDeviceLoc
     virtual NTSTATUS NotifyControlChange(ULONG unitId);
     // The class 2.0 form: the unit names the one control that changed.
     NTSTATUS NotifyControlChangeUac2(ULONG entityId, ULONG selector, ULONG channel);
+    // ---- IPolledDevice
+    PUNKNOWN PollingIoObject() override { return GetOuterUnknown(); }
+    UCHAR PolledInterface() const override { return m_AudioControlInterface; }
     // A status message read from the interrupt endpoint (length as read).
-    virtual void HandleStatusMessage(const UCHAR* message, ULONG length);
+    void HandleStatusMessage(const UCHAR* message, ULONG length) override;
     // NotifyControlChange for the ids 0 to the unit count less one.
-    void NotifyEveryUnit();
+    void NotifyEveryUnit() override;
     const CInterruptPolling& Polling() const { return m_Polling; }
 
     const DeviceClassTraits& Traits() const { return m_Traits; }
