@@ -9,7 +9,7 @@
 #include "streaming/usb/usb_audio_stream.h"
 #include "audioclass/descriptor_rules.h"
 #include "audioclass/controls/uac_unit.h"
-#include "usbaudio/usb_audio_device.h"
+#include "usbaudio/device/usb_audio_device.h"
 
 // Ids a path search holds at once.
 inline constexpr ULONG PATH_RING_IDS = 20;
