@@ -12,7 +12,7 @@
 #include "platform/kernel/emu.h"
 #include "tests/framework/settings_rig.h"
 #include "tests/effects/effect_node_rig.h"
-#include "tests/globaltopo/qvr/qvr_test_bank.h"
+#include "tests/globaltopo/common/QVR/qvr_test_bank.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 
 #include "platform/cpu/cpu.h"
 #include "platform/kernel/emu.h"
-#include "tests/usbaudio/uac1_start_fuzz.h"
+#include "tests/usbaudio/uac1/uac1_start_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

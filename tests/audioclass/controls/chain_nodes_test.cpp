@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "tests/usbaudio/walk_doubles.h"
+#include "tests/audioclass/controls/unit_double.h"
 #include "audioclass/controls/chain_nodes.h"
 
 namespace

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/driver/adapter_rig.h"
-#include "tests/usbaudio/walk_doubles.h"
+#include "tests/audioclass/controls/unit_double.h"
 #include "audioclass/controls/uac_level_controls.h"
 #include "audioclass/controls/uac_unit_controls.h"
 #include "audioclass/units/uac1_terminals.h"

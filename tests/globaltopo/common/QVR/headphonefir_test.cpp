@@ -10,7 +10,7 @@
 
 #include "globaltopo/common/QVR/headphonefir.h"
 #include "platform/kernel/emu.h"
-#include "tests/globaltopo/qvr/qvr_test_bank.h"
+#include "tests/globaltopo/common/QVR/qvr_test_bank.h"
 
 namespace
 {

@@ -15,7 +15,7 @@
 #include "primitives/dsp.h"
 #include "primitives/vector/DspVector.h"
 
-#include "tests/primitives/core/convert_reference.h"
+#include "tests/primitives/convert/convert_reference.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "sim/devices/reference_devices.h"
-#include "tests/usbaudio/uac1_start_fuzz.h"
+#include "tests/usbaudio/uac1/uac1_start_fuzz.h"
 
 TEST(Uac1StartFuzz, MutatedConfigurationsStartOrFailCleanly)
 {

@@ -12,7 +12,7 @@
 
 #include "primitives/vector/DspVector.h"
 #include "primitives/vector/kernels/DspVmReduceKernels.h"
-#include "vector_test_util.h"
+#include "tests/primitives/vector/vector_test_util.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 
 #include "platform/cpu/cpu.h"
 #include "primitives/dsp.h"
-#include "tests/primitives/core/convert_reference.h"
+#include "tests/primitives/convert/convert_reference.h"
 
 namespace
 {

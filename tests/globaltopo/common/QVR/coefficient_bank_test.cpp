@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "tests/globaltopo/qvr/qvr_test_bank.h"
+#include "tests/globaltopo/common/QVR/qvr_test_bank.h"
 
 namespace
 {

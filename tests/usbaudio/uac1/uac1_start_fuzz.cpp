@@ -1,4 +1,4 @@
-#include "tests/usbaudio/uac1_start_fuzz.h"
+#include "tests/usbaudio/uac1/uac1_start_fuzz.h"
 
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "tests/usbaudio/walk_doubles.h"

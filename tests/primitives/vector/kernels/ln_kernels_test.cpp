@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "primitives/vector/kernels/DspVmKernels.h"
-#include "vector_test_util.h"
+#include "tests/primitives/vector/vector_test_util.h"
 
 namespace
 {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "primitives/vector/kernels/DspVmReduceKernels.h"
-#include "vector_test_util.h"
+#include "tests/primitives/vector/vector_test_util.h"
 
 namespace
 {

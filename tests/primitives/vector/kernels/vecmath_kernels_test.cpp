@@ -10,7 +10,7 @@
 
 #include "primitives/vector/DspVector.h"
 #include "primitives/vector/kernels/DspVmKernels.h"
-#include "vector_test_util.h"
+#include "tests/primitives/vector/vector_test_util.h"
 
 namespace
 {

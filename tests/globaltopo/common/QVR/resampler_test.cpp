@@ -14,7 +14,7 @@
 
 #include "globaltopo/common/QVR/SRC.h"
 #include "platform/kernel/emu.h"
-#include "tests/globaltopo/qvr/qvr_test_bank.h"
+#include "tests/globaltopo/common/QVR/qvr_test_bank.h"
 
 namespace
 {

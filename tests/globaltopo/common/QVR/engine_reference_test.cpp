@@ -15,7 +15,7 @@
 #include "platform/kernel/emu.h"
 #include "primitives/dsp.h"
 #include "primitives/fft/DspFftSpec.h"
-#include "tests/globaltopo/qvr/qvr_test_bank.h"
+#include "tests/globaltopo/common/QVR/qvr_test_bank.h"
 
 namespace
 {
