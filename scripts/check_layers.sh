@@ -190,7 +190,9 @@ files=$(tree_files)
         kind = substr(d, 1, 1) == "<" ? "a" : "q"
         t = target(f, kind, substr(d, 2, length(d) - 2))
         if (t == "") continue
-        if (t in tree) enqueue(t)
+        # A file moved away leaves its old name behind in the includes.
+        if (!(t in tree)) { fail(f " includes " t ", a file the tree does not hold"); continue }
+        enqueue(t)
         from[++ni] = f; to[ni] = t
       }
     }

@@ -172,6 +172,11 @@ case_ 'a file of any name that an include names' \
 === framework/rows
 #include "driver/adapter_common.h"
 EOF
+case_ 'an include of a file the tree does not hold' \
+  'driver/adapter_common.h includes framework/moved.h, a file the tree does not hold' <<'EOF'
++++ driver/adapter_common.h
+#include "framework/moved.h"
+EOF
 case_ 'a source file under no layer' 'tools/gen.cpp lies under no folder of the layer table' <<'EOF'
 === tools/gen.cpp
 int main() {}
