@@ -141,8 +141,9 @@ std::unique_ptr<SimUsbDevice> IntervalDevice(LONG driftPpm, UCHAR interval = 4)
 }
 
 // The reference device with its clock's frequency read-only, offering 48
-// and 96 kHz and running at 48.
-std::unique_ptr<SimUsbDevice> FixedClockDevice()
+// and 96 kHz and running at 48; its clock's CUR request refused `curRefused`
+// times.
+std::unique_ptr<SimUsbDevice> FixedClockDevice(ULONG curRefused)
 {
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
     std::vector<UCHAR>& c = bytes.Configuration;
@@ -152,6 +153,8 @@ std::unique_ptr<SimUsbDevice> FixedClockDevice()
             c[pos + 5] = (UCHAR)((c[pos + 5] & ~3) | 1);
     auto device = MakeSimDevice(bytes);
     device->Audio().SetClockRates(SimRef3::Clock, {48000, 96000});
+    device->InjectControlFault({0xA1, 0x01, 0x0100, SimRef3::Clock << 8}, SimFaultKind::Stall,
+                               curRefused);
     return device;
 }
 
@@ -205,35 +208,31 @@ TEST(Uac2Stream, EveryRateStreamsBothWays)
 // offered, and one it does not run at is refused at preparation.
 TEST(Uac2Stream, AFixedClockIsReadNotSet)
 {
-    for (ULONG curRefused : {0u, 1u})
-        for (ULONG rate : {48000u, 96000u})
+    const std::pair<ULONG, ULONG> runs[] = {{0, 48000}, {0, 96000}, {1, 48000}, {1, 96000}};
+    for (const auto& [curRefused, rate] : runs) // CUR refused at the start, the rate asked for
+    {
+        StreamRig rig(FixedClockDevice(curRefused));
+        ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+        rig.Sim()->ClearLog();
+        CountingClient client;
+        const NTSTATUS status = rig.Start(1, &client, rate, 16, 10, 2);
+        EXPECT_EQ(rate == 48000     ? STATUS_SUCCESS
+                  : curRefused != 0 ? STATUS_NOT_SUPPORTED
+                                    : STATUS_NOT_FOUND, // not offered
+                  status)
+            << curRefused << " " << rate;
+        for (const std::string& row : rig.Sim()->LogText())
+            EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
+        EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
+        EmuAdvanceMs(100);
+        EXPECT_EQ(rate == 48000, client.Captured > 0);
+        if (NT_SUCCESS(status))
+            rig.Leave(1, &client);
+        else if (client.Record != nullptr)
         {
-            auto device = FixedClockDevice();
-            device->InjectControlFault({0xA1, 0x01, 0x0100, SimRef3::Clock << 8},
-                                       SimFaultKind::Stall, curRefused);
-            StreamRig rig(std::move(device));
-            ASSERT_EQ(STATUS_SUCCESS, rig.Status);
-            rig.Sim()->ClearLog();
-            CountingClient client;
-            const NTSTATUS status = rig.Start(1, &client, rate, 16, 10, 2);
-            EXPECT_EQ(rate == 48000     ? STATUS_SUCCESS
-                      : curRefused != 0 ? STATUS_NOT_SUPPORTED
-                                        : STATUS_NOT_FOUND, // not offered
-                      status)
-                << curRefused << " " << rate;
-            for (const std::string& row : rig.Sim()->LogText())
-                EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
-            EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
-            EmuAdvanceMs(100);
-            EXPECT_EQ(rate == 48000, client.Captured > 0);
-            if (NT_SUCCESS(status))
-                rig.Leave(1, &client);
-            else if (client.Record != nullptr)
-            {
-                EXPECT_EQ(STATUS_SUCCESS,
-                          rig.Stream(1)->UnregisterClient(client.Record->Registration));
-            }
+            EXPECT_EQ(STATUS_SUCCESS, rig.Stream(1)->UnregisterClient(client.Record->Registration));
         }
+    }
 }
 
 // The pacing follows the device's feedback: its rate when inside the window
