@@ -513,14 +513,13 @@ TEST(Uac2Stream, AFeedbackEndpointTooSmallIsNotRead)
         EXPECT_FALSE(rig.Render()->HasFeedbackPipe()) << row.File;
         EXPECT_EQ(0u, rig.Sim()->Streaming().PacketCount(0x81)) << row.File;
         EXPECT_EQ(48000u, rig.Render()->GetPacingRate()) << row.File;
-        char said[200];
-        snprintf(said, sizeof(said),
-                 "UsbAudio: AudioStreaming interface 1 alternate setting 1: feedback endpoint "
-                 "0x81 carries %u bytes a packet, a feedback value needs %u: not used, the "
-                 "stream paces at its nominal rate\n",
-                 row.Size, row.Needed);
-        const auto& lines = EmuDbgOutput();
-        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), said)) << said;
+        EXPECT_EQ(1u, DbgLinesSaying("UsbAudio: AudioStreaming interface 1 alternate setting 1: "
+                                     "feedback endpoint 0x81 carries " +
+                                     std::to_string(row.Size) +
+                                     " bytes a packet, a feedback value needs " +
+                                     std::to_string(row.Needed) +
+                                     ": not used, the stream paces at its nominal rate\n"))
+            << row.File;
         rig.Leave(0, &client);
     }
 }
