@@ -39,10 +39,7 @@ struct CountingClient
         }
         else if (record->Type == STREAM_NOTIFY_RENDER_DATA && self->Keep)
             for (ULONG i = 0; i < record->Data.Bytes; ++i)
-            {
-                data[i] = (UCHAR)(self->Handed.size() % 251);
-                self->Handed.push_back(data[i]);
-            }
+                self->Handed.push_back(data[i] = (UCHAR)(self->Handed.size() % 251));
     }
     PSTREAMCLIENT Record = nullptr;
     ULONGLONG Bytes = 0;

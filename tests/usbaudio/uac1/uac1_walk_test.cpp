@@ -201,11 +201,8 @@ TEST(Uac1Walk, DescriptorsThatEndTheStart)
         {
             const size_t at = FindAs(c, kFormat, 0);
             c[at + 7] = 0;
-            for (int b = 0; b < 3; ++b)
-            {
-                c[at + 8 + b] = (UCHAR)(lower >> (8 * b));
-                c[at + 11 + b] = (UCHAR)(upper >> (8 * b));
-            }
+            for (int b = 0; b < 6; ++b) // two 3-byte bounds
+                c[at + 8 + b] = (UCHAR)((b < 3 ? lower : upper) >> (8 * (b % 3)));
         };
     };
     struct Case
