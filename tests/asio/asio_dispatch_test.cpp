@@ -274,44 +274,47 @@ TEST(AsioHeldStop, AHeldStopCompletesAtSurpriseRemoval)
 // the same (the owner may start again) and the failure is its answer, once.
 // The stop is held before that D0, or after the device has left D0 again
 // with the owner not told yet: then it stays held until the next D0.
+void HeldStopAfterAFailedRestart(bool asleepAgain)
+{
+    SCOPED_TRACE(asleepAgain ? "held after the device left D0 again" : "held before");
+    AsioDispatchRig rig(false);
+    ASSERT_TRUE(rig.Ok());
+    StreamThenPowerDown(rig);
+    auto stop = EmuIoRequest::DeviceControl(rig.File(), kStop, nullptr, 0, 0);
+    if (!asleepAgain)
+    {
+        ASSERT_EQ(STATUS_PENDING, stop->Send());
+    }
+    EmuPoolInjectFailure(0, 0, 0); // the streams cannot come back
+    POWER_STATE state;
+    state.DeviceState = PowerDeviceD0;
+    rig.Asio().Adapter()->PowerChangeState(state);
+    EmuPoolClearInjection();
+    if (asleepAgain)
+    {
+        state.DeviceState = PowerDeviceD3;
+        rig.Asio().Adapter()->PowerChangeState(state);
+        ASSERT_EQ(STATUS_PENDING, stop->Send());
+        EXPECT_FALSE(stop->Completed());
+        state.DeviceState = PowerDeviceD0;
+        rig.Asio().Adapter()->PowerChangeState(state);
+    }
+    ASSERT_TRUE(stop->Wait(0));
+    // The streams' open found no stream to open.
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, stop->Status());
+    EXPECT_FALSE(rig.Asio().Session().IsRunning());
+    std::vector<UCHAR> out;
+    ULONG_PTR information = 0;
+    EXPECT_EQ(STATUS_SUCCESS, rig.Send(0x1D6028, {}, 4, &out, &information));
+    HANDLE event = rig.Asio().NewEvent();
+    EXPECT_EQ(STATUS_SUCCESS,
+              rig.Send(kStart, U32s({(ULONG)(ULONG_PTR)event, 0}), 0, &out, &information));
+    EXPECT_EQ(STATUS_SUCCESS, rig.Send(kStop, {}, 0, &out, &information));
+}
+
 TEST(AsioHeldStop, AHeldStopAfterAFailedRestartStopsAndReportsTheFailureOnce)
 {
-    for (const bool asleepAgain : {false, true})
-    {
-        SCOPED_TRACE(asleepAgain ? "held after the device left D0 again" : "held before");
-        AsioDispatchRig rig(false);
-        ASSERT_TRUE(rig.Ok());
-        StreamThenPowerDown(rig);
-        auto stop = EmuIoRequest::DeviceControl(rig.File(), kStop, nullptr, 0, 0);
-        if (!asleepAgain)
-        {
-            ASSERT_EQ(STATUS_PENDING, stop->Send());
-        }
-        POWER_STATE state;
-        state.DeviceState = PowerDeviceD0;
-        EmuPoolInjectFailure(0, 0, 0); // the streams cannot come back
-        rig.Asio().Adapter()->PowerChangeState(state);
-        EmuPoolClearInjection();
-        if (asleepAgain)
-        {
-            state.DeviceState = PowerDeviceD3;
-            rig.Asio().Adapter()->PowerChangeState(state);
-            ASSERT_EQ(STATUS_PENDING, stop->Send());
-            EXPECT_FALSE(stop->Completed());
-            state.DeviceState = PowerDeviceD0;
-            rig.Asio().Adapter()->PowerChangeState(state);
-        }
-        ASSERT_TRUE(stop->Wait(0));
-        // The streams' open found no stream to open.
-        EXPECT_EQ(STATUS_INVALID_PARAMETER, stop->Status());
-        EXPECT_FALSE(rig.Asio().Session().IsRunning());
-        std::vector<UCHAR> out;
-        ULONG_PTR information = 0;
-        EXPECT_EQ(STATUS_SUCCESS, rig.Send(0x1D6028, {}, 4, &out, &information));
-        HANDLE event = rig.Asio().NewEvent();
-        EXPECT_EQ(STATUS_SUCCESS,
-                  rig.Send(kStart, U32s({(ULONG)(ULONG_PTR)event, 0}), 0, &out, &information));
-        EXPECT_EQ(STATUS_SUCCESS, rig.Send(kStop, {}, 0, &out, &information));
-    }
+    HeldStopAfterAFailedRestart(false);
+    HeldStopAfterAFailedRestart(true);
 }
 } // namespace

@@ -1,5 +1,6 @@
 #include "tests/usbaudio/usbaudio_doubles.h"
 
+#include "platform/kernel/emu.h"
 #include "usbaudio/chip_model/devices.h"
 #include "audioclass/controls/list_control.h"
 #include "usbaudio/device_factories.h"
@@ -194,4 +195,12 @@ CAudioControl* MakeUnit(ULONG id, ULONG kind)
     auto unit = new (NonPagedPool, kRigTag) CAudioControl(nullptr, id, kind);
     unit->AddRef();
     return unit;
+}
+
+size_t DbgLinesSaying(const std::string& text)
+{
+    size_t count = 0;
+    for (const std::string& line : EmuDbgOutput())
+        count += line.find(text) != std::string::npos ? 1 : 0;
+    return count;
 }

@@ -53,3 +53,6 @@ void SetEngineName(CUsbAudioDevice* device, ULONG engine, const char16_t* name);
 
 // A plain unit with an id and kind, referenced once.
 CAudioControl* MakeUnit(ULONG id, ULONG kind = 0);
+
+// How many of the debug lines hold `text`.
+size_t DbgLinesSaying(const std::string& text);

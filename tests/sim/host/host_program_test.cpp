@@ -91,21 +91,7 @@ HostAudio Ramp(ULONG frames)
     return a;
 }
 
-// A big-endian (RIFX) 16-bit WAV file of the audio's samples, through
-// libsndfile's conversion.
-void WriteRifx(const std::string& path, const HostAudio& audio)
-{
-    SF_INFO info = {};
-    info.samplerate = (int)audio.Rate;
-    info.channels = audio.Channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(nullptr, file);
-    std::vector<short> samples(audio.Data.size() / 2);
-    memcpy(samples.data(), audio.Data.data(), audio.Data.size());
-    EXPECT_EQ((sf_count_t)audio.Frames(), sf_writef_short(file, samples.data(), audio.Frames()));
-    sf_close(file);
-}
+void WriteRifx(const std::string& path, const HostAudio& audio);
 
 // A WAV file (RIFX when big-endian) whose data chunk says it holds `factor`
 // times what it holds.
@@ -126,6 +112,22 @@ void WriteTruncated(const std::string& path, ULONG frames, ULONG factor, bool bi
         said[bigEndian ? 3 - i : i] = (char)(size >> (8 * i));
     f.seekp((std::streamoff)data + 4);
     f.write(said, 4);
+}
+
+// A big-endian (RIFX) 16-bit WAV file of the audio's samples, through
+// libsndfile's conversion.
+void WriteRifx(const std::string& path, const HostAudio& audio)
+{
+    SF_INFO info = {};
+    info.samplerate = (int)audio.Rate;
+    info.channels = audio.Channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(nullptr, file);
+    std::vector<short> samples(audio.Data.size() / 2);
+    memcpy(samples.data(), audio.Data.data(), audio.Data.size());
+    EXPECT_EQ((sf_count_t)audio.Frames(), sf_writef_short(file, samples.data(), audio.Frames()));
+    sf_close(file);
 }
 
 bool Has(const std::string& text, const std::string& part)
@@ -154,6 +156,10 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
     a = Ramp(4800);
     a.BitsPerSample = 24;
     ASSERT_TRUE(HostWriteWav(deep, a, &error)) << error;
+    const std::string wide = w / "wide.wav"; // 28 valid bits said in 24
+    a.ValidBits = 20;
+    ASSERT_TRUE(HostWriteWav(wide, a, &error)) << error;
+    ASSERT_TRUE(HostSetValidBits(wide, 28, &error)) << error;
     WriteRifx(rifx, Ramp(4800));
     // A class 2.0 device whose clock answers at 16, 24 and 48 kHz.
     {
@@ -172,13 +178,8 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
     std::filesystem::copy_file(std::string(LT_QUIRKS_DIR) + "/headset-volume-only.txt", dev);
     std::filesystem::create_symlink(dev, devSoft);
     std::filesystem::create_hard_link(dev, devHard);
-    const std::string rifxShort = w / "rifx-short.wav", wide = w / "wide.wav";
+    const std::string rifxShort = w / "rifx-short.wav";
     WriteTruncated(rifxShort, 4801, 6, true);
-    a = Ramp(4800);
-    a.BitsPerSample = 24;
-    a.ValidBits = 20;
-    ASSERT_TRUE(HostWriteWav(wide, a, &error)) << error;
-    ASSERT_TRUE(HostSetValidBits(wide, 28, &error)) << error;
     const struct
     {
         std::vector<std::string> Args;
@@ -337,6 +338,7 @@ TEST(HostProgram, AWriteThatFailsEndsTheRun)
     a.Channels = 6;
     std::string error;
     ASSERT_TRUE(HostWriteWav(six, a, &error)) << error;
+    const std::string speaker = std::string(LT_QUIRKS_DIR) + "/six-channel-speaker.txt";
     const struct
     {
         std::vector<std::string> Args;
@@ -345,8 +347,7 @@ TEST(HostProgram, AWriteThatFailsEndsTheRun)
         std::string Said; // the frames: (the limit - 44 bytes of header) / FrameBytes
     } cases[] = {
         {{"--record", out, "--seconds", "3"}, 20, 2, "record summary: 10218 of 144000 frames"},
-        {{"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/six-channel-speaker.txt", "--play",
-          six, "--device-out", out},
+        {{"--descriptor-file", speaker, "--play", six, "--device-out", out},
          21,
          12,
          "wrote " + out + ", 1788 frames"},

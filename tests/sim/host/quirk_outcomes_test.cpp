@@ -19,13 +19,14 @@ struct Outcome
 {
     const char* File;
     NTSTATUS Start;
-    const char* WaveFilters;                  // the wave filters the start installs, in order
-    size_t Volumes;                           // volume nodes of the topology filter
-    USHORT PlayChannels;                      // 0: no render filter to play to
-    USHORT RecordChannels;                    // 0: no capture filter to record from
-    USHORT Bits = 16;                         // of both directions' samples
-    const char* Said = nullptr;               // the start of a debug line the start leaves
-    const char* Step = "device-class choice"; // where the host says a refused start ended
+    const char* WaveFilters;    // the wave filters the start installs, in order
+    size_t Volumes;             // volume nodes of the topology filter
+    USHORT PlayChannels;        // 0: no render filter to play to
+    USHORT RecordChannels;      // 0: no capture filter to record from
+    USHORT Bits = 16;           // of both directions' samples
+    const char* Said = nullptr; // the start of a debug line the start leaves
+    // Where the host says a refused start ended.
+    const char* Step = "device-class choice";
 };
 
 constexpr const char* kLoopbackUnnamed = "UsbAudio: AudioStreaming interface 3 records nothing: "

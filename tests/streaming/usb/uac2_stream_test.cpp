@@ -39,10 +39,7 @@ struct CountingClient
         }
         else if (record->Type == STREAM_NOTIFY_RENDER_DATA && self->Keep)
             for (ULONG i = 0; i < record->Data.Bytes; ++i)
-            {
-                data[i] = (UCHAR)(self->Handed.size() % 251);
-                self->Handed.push_back(data[i]);
-            }
+                self->Handed.push_back(data[i] = (UCHAR)(self->Handed.size() % 251));
     }
     PSTREAMCLIENT Record = nullptr;
     ULONGLONG Bytes = 0;
@@ -141,8 +138,9 @@ std::unique_ptr<SimUsbDevice> IntervalDevice(LONG driftPpm, UCHAR interval = 4)
 }
 
 // The reference device with its clock's frequency read-only, offering 48
-// and 96 kHz and running at 48.
-std::unique_ptr<SimUsbDevice> FixedClockDevice()
+// and 96 kHz and running at 48; its clock's CUR request refused `curRefused`
+// times.
+std::unique_ptr<SimUsbDevice> FixedClockDevice(ULONG curRefused)
 {
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
     std::vector<UCHAR>& c = bytes.Configuration;
@@ -152,6 +150,8 @@ std::unique_ptr<SimUsbDevice> FixedClockDevice()
             c[pos + 5] = (UCHAR)((c[pos + 5] & ~3) | 1);
     auto device = MakeSimDevice(bytes);
     device->Audio().SetClockRates(SimRef3::Clock, {48000, 96000});
+    device->InjectControlFault({0xA1, 0x01, 0x0100, SimRef3::Clock << 8}, SimFaultKind::Stall,
+                               curRefused);
     return device;
 }
 
@@ -205,35 +205,31 @@ TEST(Uac2Stream, EveryRateStreamsBothWays)
 // offered, and one it does not run at is refused at preparation.
 TEST(Uac2Stream, AFixedClockIsReadNotSet)
 {
-    for (ULONG curRefused : {0u, 1u})
-        for (ULONG rate : {48000u, 96000u})
+    const std::pair<ULONG, ULONG> runs[] = {{0, 48000}, {0, 96000}, {1, 48000}, {1, 96000}};
+    for (const auto& [curRefused, rate] : runs) // CUR refused at the start, the rate asked for
+    {
+        StreamRig rig(FixedClockDevice(curRefused));
+        ASSERT_EQ(STATUS_SUCCESS, rig.Status);
+        rig.Sim()->ClearLog();
+        CountingClient client;
+        const NTSTATUS status = rig.Start(1, &client, rate, 16, 10, 2);
+        EXPECT_EQ(rate == 48000     ? STATUS_SUCCESS
+                  : curRefused != 0 ? STATUS_NOT_SUPPORTED
+                                    : STATUS_NOT_FOUND, // not offered
+                  status)
+            << curRefused << " " << rate;
+        for (const std::string& row : rig.Sim()->LogText())
+            EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
+        EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
+        EmuAdvanceMs(100);
+        EXPECT_EQ(rate == 48000, client.Captured > 0);
+        if (NT_SUCCESS(status))
+            rig.Leave(1, &client);
+        else if (client.Record != nullptr)
         {
-            auto device = FixedClockDevice();
-            device->InjectControlFault({0xA1, 0x01, 0x0100, SimRef3::Clock << 8},
-                                       SimFaultKind::Stall, curRefused);
-            StreamRig rig(std::move(device));
-            ASSERT_EQ(STATUS_SUCCESS, rig.Status);
-            rig.Sim()->ClearLog();
-            CountingClient client;
-            const NTSTATUS status = rig.Start(1, &client, rate, 16, 10, 2);
-            EXPECT_EQ(rate == 48000     ? STATUS_SUCCESS
-                      : curRefused != 0 ? STATUS_NOT_SUPPORTED
-                                        : STATUS_NOT_FOUND, // not offered
-                      status)
-                << curRefused << " " << rate;
-            for (const std::string& row : rig.Sim()->LogText())
-                EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
-            EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
-            EmuAdvanceMs(100);
-            EXPECT_EQ(rate == 48000, client.Captured > 0);
-            if (NT_SUCCESS(status))
-                rig.Leave(1, &client);
-            else if (client.Record != nullptr)
-            {
-                EXPECT_EQ(STATUS_SUCCESS,
-                          rig.Stream(1)->UnregisterClient(client.Record->Registration));
-            }
+            EXPECT_EQ(STATUS_SUCCESS, rig.Stream(1)->UnregisterClient(client.Record->Registration));
         }
+    }
 }
 
 // The pacing follows the device's feedback: its rate when inside the window
@@ -514,14 +510,13 @@ TEST(Uac2Stream, AFeedbackEndpointTooSmallIsNotRead)
         EXPECT_FALSE(rig.Render()->HasFeedbackPipe()) << row.File;
         EXPECT_EQ(0u, rig.Sim()->Streaming().PacketCount(0x81)) << row.File;
         EXPECT_EQ(48000u, rig.Render()->GetPacingRate()) << row.File;
-        char said[200];
-        snprintf(said, sizeof(said),
-                 "UsbAudio: AudioStreaming interface 1 alternate setting 1: feedback endpoint "
-                 "0x81 carries %u bytes a packet, a feedback value needs %u: not used, the "
-                 "stream paces at its nominal rate\n",
-                 row.Size, row.Needed);
-        const auto& lines = EmuDbgOutput();
-        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), said)) << said;
+        EXPECT_EQ(1u, DbgLinesSaying("UsbAudio: AudioStreaming interface 1 alternate setting 1: "
+                                     "feedback endpoint 0x81 carries " +
+                                     std::to_string(row.Size) +
+                                     " bytes a packet, a feedback value needs " +
+                                     std::to_string(row.Needed) +
+                                     ": not used, the stream paces at its nominal rate\n"))
+            << row.File;
         rig.Leave(0, &client);
     }
 }

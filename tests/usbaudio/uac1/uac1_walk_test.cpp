@@ -3,8 +3,6 @@
 // fail, with the double stream class standing in for the stream classes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <fstream>
 #include <functional>
 
 #include "platform/kernel/emu.h"
@@ -203,11 +201,8 @@ TEST(Uac1Walk, DescriptorsThatEndTheStart)
         {
             const size_t at = FindAs(c, kFormat, 0);
             c[at + 7] = 0;
-            for (int b = 0; b < 3; ++b)
-            {
-                c[at + 8 + b] = (UCHAR)(lower >> (8 * b));
-                c[at + 11 + b] = (UCHAR)(upper >> (8 * b));
-            }
+            for (int b = 0; b < 6; ++b) // two 3-byte bounds
+                c[at + 8 + b] = (UCHAR)((b < 3 ? lower : upper) >> (8 * (b % 3)));
         };
     };
     struct Case
@@ -265,13 +260,7 @@ TEST(Uac1Walk, DescriptorsThatEndTheStart)
         EXPECT_EQ(c.Status, StartWith(SimReference::Uac1SpeakerMic,
                                       [&](DeviceBytes& b) { c.Edit(b.Configuration); }))
             << c.What;
-        const auto& lines = EmuDbgOutput();
-        if (c.Said != nullptr)
-        {
-            EXPECT_NE(lines.end(),
-                      std::find(lines.begin(), lines.end(), std::string(c.Said) + "\n"))
-                << c.What;
-        }
+        EXPECT_TRUE(c.Said == nullptr || DbgLinesSaying(c.Said + std::string("\n")) == 1) << c.What;
     }
 }
 
@@ -375,17 +364,6 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
     }
 }
 
-namespace
-{
-size_t LinesSaying(const std::string& text)
-{
-    const auto& lines = EmuDbgOutput();
-    return (size_t)std::count_if(lines.begin(), lines.end(),
-                                 [&](const std::string& line)
-                                 { return line.find(text) != std::string::npos; });
-}
-} // namespace
-
 // A subframe of 1 to 4 bytes holding 1 to 8 bits a byte is offered at its
 // size; any other sample leaves its setting out, named once: the capture
 // interface, whose only setting it is, before its walk; the playback's
@@ -427,8 +405,8 @@ TEST(Uac1Walk, SampleFieldsAtTheirBounds)
                                                            : " 48000/16/1/4 48000/16/1/0"));
         EXPECT_EQ(expected, engines);
         EXPECT_EQ(c.Offered ? 0u : 1u,
-                  LinesSaying(capture ? "interface 2 has no format of 1 to 8"
-                                      : "interface 1 alternate setting 2: " + bits));
+                  DbgLinesSaying(capture ? "interface 2 has no format of 1 to 8"
+                                         : "interface 1 alternate setting 2: " + bits));
     }
 }
 
@@ -446,8 +424,8 @@ TEST(Uac1Walk, LeftOutCaptureRateNamedOnce)
     EmuDbgClear();
     std::vector<std::string> engines;
     ASSERT_EQ(STATUS_SUCCESS, StartWith(SimReference::Uac1Surround71, edit, nullptr, &engines));
-    EXPECT_EQ(1u, LinesSaying("interface 2 alternate setting 1: 48000 Hz of 4-byte frames needs "
-                              "192-byte packets, the endpoint carries 188: format left out"));
+    EXPECT_EQ(1u, DbgLinesSaying("interface 2 alternate setting 1: 48000 Hz of 4-byte frames needs "
+                                 "192-byte packets, the endpoint carries 188: format left out"));
     ASSERT_EQ(2u, engines.size());
     EXPECT_EQ("1 14: 14 13 12 11 10 9 1 | 8000/16/2/3 11025/16/2/3 16000/16/2/3 22050/16/2/3 "
               "32000/16/2/3 44100/16/2/3 8000/16/2/0 11025/16/2/0 16000/16/2/0 22050/16/2/0 "
@@ -529,9 +507,8 @@ TEST(Uac1Walk, PathsWithoutControls)
 // microphone, the first mixer's second input, stays off it with its volume.
 TEST(Uac1Walk, AMixerReachedThroughAMixerIsFollowedToItsLine)
 {
-    std::ifstream file(LT_QUIRKS_DIR "/mixer-of-a-mixer-capture.txt");
     std::string error;
-    Started s(SimUsbDevice::CreateFromText(std::string(std::istreambuf_iterator<char>(file), {}),
+    Started s(SimUsbDevice::CreateFromFile(LT_QUIRKS_DIR "/mixer-of-a-mixer-capture.txt",
                                            std::nullopt, &error));
     ASSERT_EQ(STATUS_SUCCESS, s.Status) << error;
     // Controls in descriptor order: line 0, its mixer 1, microphone 2, volume

@@ -287,36 +287,33 @@ TEST(QvrIirFilter, ZeroOddFeedbackLanesGiveWhatEachFilterGivesAlone)
 // alone or in the lanes beside it.
 TEST(QvrIirFilter, ANonFiniteLastSampleLeavesZeroInTheHistories)
 {
-    const struct
-    {
-        float Last;
-        bool Lanes;
-    } rows[] = {{INFINITY, false}, {NAN, false}, {-INFINITY, true}, {NAN, true}};
+    // The first call's last sample; the filters alone or in the lanes.
+    const std::pair<float, bool> rows[] = {
+        {INFINITY, false}, {NAN, false}, {-INFINITY, true}, {NAN, true}};
     const std::vector<float> k = qvrtest::RandomSignal(8, 41, 0.4f);
     const std::vector<float> next = qvrtest::RandomSignal(64, 42);
-    for (const auto& r : rows)
+    for (const auto& [last, lanes] : rows)
     {
+        SCOPED_TRACE(std::to_string(last) + (lanes ? " in the lanes" : " alone"));
         CIirFilter hit(k.data(), 4, k.data() + 4, 4), zero(k.data(), 4, k.data() + 4, 4);
         CIirFilter* filters[] = {&hit, &zero};
         std::vector<float> first[2] = {std::vector<float>(6), std::vector<float>(6)};
-        first[0].back() = r.Last;
+        first[0].back() = last;
         std::vector<float> out[2] = {next, next};
         for (const bool second : {false, true})
         {
             std::vector<float>* runs = second ? out : first;
             float* outs[] = {runs[0].data(), runs[1].data()};
             const int32_t len = (int32_t)runs[0].size();
-            if (r.Lanes)
+            if (lanes)
                 CIirFilter::IirProcessLanes(filters, 2, outs, outs, len);
             else
                 for (int32_t c = 0; c < 2; ++c)
                     filters[c]->IirProcess(outs[c], outs[c], len);
         }
         EXPECT_TRUE(
-            std::all_of(out[0].begin(), out[0].end(), [](float y) { return std::isfinite(y); }))
-            << r.Last << " lanes " << r.Lanes;
-        EXPECT_EQ(0, memcmp(out[0].data(), out[1].data(), out[0].size() * sizeof(float)))
-            << r.Last << " lanes " << r.Lanes;
+            std::all_of(out[0].begin(), out[0].end(), [](float y) { return std::isfinite(y); }));
+        EXPECT_EQ(0, memcmp(out[0].data(), out[1].data(), out[0].size() * sizeof(float)));
     }
 }
 
