@@ -111,10 +111,9 @@ const SimAltSetting* SimAudioControl::ChooseControlInterface(std::vector<std::st
     };
     auto namesStreaming = [&](const SimAltSetting& a)
     {
-        for (size_t pos = a.Body; pos < a.End; pos += c[pos])
+        for (size_t pos : SimClassInterfaceDescriptors(c, a))
         {
-            if (c[pos] < 8 || c[pos + 1] != USB_AUDIO_CS_INTERFACE ||
-                c[pos + 2] != USB_AUDIO_AC_HEADER || a.Protocol != 0)
+            if (c[pos] < 8 || c[pos + 2] != USB_AUDIO_AC_HEADER || a.Protocol != 0)
                 continue;
             for (size_t i = 0; i < c[pos + 7] && 8 + i < c[pos]; ++i)
                 if (streaming(c[pos + 8 + i]))
@@ -520,9 +519,8 @@ void SimAudioControl::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateS
         auto it = m_EndpointRate.find(ep.Address);
         if (it != m_EndpointRate.end() && RateSupported(*alt, it->second))
             continue;
-        for (size_t pos = alt->Body; pos < alt->End; pos += c[pos])
-            if (c[pos + 1] == USB_AUDIO_CS_INTERFACE && c[pos + 2] == USB_AUDIO_FORMAT_TYPE &&
-                c[pos] >= 11)
+        for (size_t pos : SimClassInterfaceDescriptors(c, *alt))
+            if (c[pos + 2] == USB_AUDIO_FORMAT_TYPE && c[pos] >= 11)
                 m_EndpointRate[ep.Address] = c[pos + 8] | c[pos + 9] << 8 | c[pos + 10] << 16;
     }
 }
@@ -535,10 +533,9 @@ void SimAudioControl::OnBusReset()
 bool SimAudioControl::RateSupported(const SimAltSetting& alt, ULONG rate) const
 {
     const std::vector<UCHAR>& c = *m_Config;
-    for (size_t pos = alt.Body; pos < alt.End; pos += c[pos])
+    for (size_t pos : SimClassInterfaceDescriptors(c, alt))
     {
-        if (c[pos + 1] != USB_AUDIO_CS_INTERFACE || c[pos + 2] != USB_AUDIO_FORMAT_TYPE ||
-            c[pos] < 8)
+        if (c[pos + 2] != USB_AUDIO_FORMAT_TYPE || c[pos] < 8)
             continue;
         UCHAR count = c[pos + 7];
         auto rateAt = [&](size_t i) -> ULONG
@@ -574,10 +571,9 @@ const SimAudioControl::Entity* SimAudioControl::ClockOfInterface(UCHAR interface
     if (alt == nullptr)
         return nullptr;
     const std::vector<UCHAR>& c = *m_Config;
-    for (size_t pos = alt->Body; pos < alt->End; pos += c[pos])
+    for (size_t pos : SimClassInterfaceDescriptors(c, *alt))
     {
-        if (c[pos + 1] != USB_AUDIO_CS_INTERFACE || c[pos + 2] != USB_AUDIO_AS_GENERAL ||
-            c[pos] < 4)
+        if (c[pos + 2] != USB_AUDIO_AS_GENERAL || c[pos] < 4)
             continue;
         const Entity* t = FindEntity(c[pos + 3]);
         if (t == nullptr ||

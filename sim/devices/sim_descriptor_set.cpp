@@ -271,6 +271,16 @@ void SimDescriptorSet::CheckStringIndexes()
     }
 }
 
+std::vector<size_t> SimClassInterfaceDescriptors(const std::vector<UCHAR>& c,
+                                                 const SimAltSetting& alt)
+{
+    std::vector<size_t> found;
+    for (size_t pos = alt.Body; pos < alt.End; pos += c[pos])
+        if (c[pos] >= 3 && c[pos + 1] == USB_AUDIO_CS_INTERFACE)
+            found.push_back(pos);
+    return found;
+}
+
 const SimAltSetting* SimDescriptorSet::FindAlt(UCHAR interfaceNumber, UCHAR alternateSetting) const
 {
     for (const SimAltSetting& a : AltSettings())

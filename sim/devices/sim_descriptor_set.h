@@ -41,6 +41,12 @@ struct SimAltSetting
     std::vector<SimEndpointInfo> Endpoints;
 };
 
+// The offsets of an alternate setting's class-specific interface descriptors
+// that are long enough to name their subtype, in order. A shorter one (a
+// 2-byte descriptor is walkable) names nothing the device could act on.
+std::vector<size_t> SimClassInterfaceDescriptors(const std::vector<UCHAR>& c,
+                                                 const SimAltSetting& alt);
+
 // What a device holds, as the text loader reads it.
 struct SimDescriptorSource
 {

@@ -35,10 +35,8 @@ void SimStreaming::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateSett
     // format bitmap's bit 1 without bit 0 (PCM).
     constexpr USHORT c_Pcm8Tag = 0x0002;
     constexpr UCHAR c_PcmBit = 0x01, c_Pcm8Bit = 0x02;
-    for (size_t pos = alt->Body; pos < alt->End; pos += c[pos])
+    for (size_t pos : SimClassInterfaceDescriptors(c, *alt))
     {
-        if (c[pos + 1] != USB_AUDIO_CS_INTERFACE)
-            continue;
         if (m_Uac2 && c[pos + 2] == USB_AUDIO_AS_GENERAL && c[pos] >= 16)
         {
             channels = c[pos + 10];

@@ -128,6 +128,38 @@ TEST(SimStreaming, ResolutionWiderThanItsSubslotFillsTheSubslot)
                     0.5 * 32767 * sin(2 * M_PI * 1000 * n / rate), 1.0);
 }
 
+TEST(SimStreaming, AShortClassDescriptorEndingTheConfigurationNamesNothing)
+{
+    // A 2-byte class-specific descriptor closes the last interface: it can be
+    // walked but holds no subtype, so every setting streams as without it.
+    auto formats = [](SimUsbDevice& d)
+    {
+        std::vector<int> found; // channels and subslot bytes of each endpoint
+        Request(d, 0x00, 9, 1, 0);
+        const UCHAR last = d.Descriptors().AltSettings().back().InterfaceNumber;
+        for (const SimAltSetting& a : d.Descriptors().AltSettings())
+            for (size_t i = 0; a.InterfaceNumber == last && i < a.Endpoints.size(); ++i)
+            {
+                Request(d, 0x01, 11, a.AlternateSetting, last);
+                UCHAR channels = 0, bytes = 0;
+                d.Streaming().SelectedFormat(a.Endpoints[i].Address, &channels, &bytes);
+                found.insert(found.end(), {channels, bytes});
+            }
+        return found;
+    };
+    for (SimReference which : {SimReference::Uac1SpeakerMic, SimReference::Uac2HighSpeed})
+    {
+        const SimReferenceConfig& r = SimReferenceDescriptors(which);
+        std::vector<UCHAR> config = r.Configuration;
+        config.insert(config.end(), {2, USB_AUDIO_CS_INTERFACE});
+        config[2] = (UCHAR)config.size();
+        std::string error;
+        auto d = SimUsbDevice::Create(r.Device, config, r.Strings, r.Speed, &error);
+        ASSERT_NE(d, nullptr) << error;
+        EXPECT_EQ(formats(*d), formats(*SimCreateReferenceDevice(which)));
+    }
+}
+
 TEST(SimStreaming, FeedbackReportsTheDriftedClock)
 {
     auto hs = SimCreateReferenceDevice(SimReference::Uac2HighSpeed);
