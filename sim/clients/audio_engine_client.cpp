@@ -87,7 +87,8 @@ NTSTATUS ReadTopologyItems(PFILE_OBJECT filter, ULONG id, std::vector<Item>* ite
     if (header.Count > (reply.size() - sizeof(header)) / sizeof(Item))
         return STATUS_INVALID_BUFFER_SIZE;
     items->resize(header.Count);
-    memcpy(items->data(), reply.data() + sizeof(header), header.Count * sizeof(Item));
+    if (header.Count != 0) // an empty list has no storage to copy into
+        memcpy(items->data(), reply.data() + sizeof(header), header.Count * sizeof(Item));
     return status;
 }
 } // namespace

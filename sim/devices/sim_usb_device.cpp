@@ -280,7 +280,8 @@ EmuControlAnswer SimUsbDevice::ControlTransfer(const USB_DEFAULT_PIPE_SETUP_PACK
         else if (ok && in)
         {
             length = it->Reply.size() < s.wLength ? (ULONG)it->Reply.size() : s.wLength;
-            memcpy(data, it->Reply.data(), length);
+            if (length != 0)
+                memcpy(data, it->Reply.data(), length);
         }
         else if (ok)
         {
