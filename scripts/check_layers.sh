@@ -24,7 +24,7 @@
 # string and character literals whole.
 # The CMake files are read for what can make one layer reach another: the
 # include directories (commands, properties, -I and its kin in any call): none
-# but the root; the sources a target compiles (add_library, add_executable,
+# but the root and the system folder find_path finds for a header; the sources a target compiles (add_library, add_executable,
 # target_sources, lt_library's folders, properties): none of a higher layer
 # than the target's folder; the libraries a target links, by name, by -l, by
 # file, in a generator expression, in link options and properties: judged as
