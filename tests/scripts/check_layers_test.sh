@@ -4,6 +4,7 @@
 # line it prints and its verdict. Each way around the check it once had is a
 # case, so that it cannot come back.
 set -euo pipefail
+export LC_ALL=C # the order the check sorts its lines in, as the cases list them
 check=$(cd "$(dirname "$0")/../.." && pwd)/scripts/check_layers.sh
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -37,7 +38,10 @@ write() {
 
 # The tree every case starts from: every include and link downward, a
 # folder's own files and a folder inside it including each other (framework/
-# and its lists/), names the check reads at their calls or in their own file.
+# and its lists/), names the check reads at their calls or in their own file,
+# the project's own link options, libraries and include directories (the
+# root, a header folder of the system), tests compiling a rig of another test
+# folder and a lower source.
 mkdir -p "$scratch/base/scripts"
 TABLE=$table awk -v q="'" '
   $0 == "table=" q { print "table=" q ENVIRON["TABLE"] q; skip = 1; next }
@@ -45,6 +49,7 @@ TABLE=$table awk -v q="'" '
   !skip' "$check" >"$scratch/base/scripts/check_layers.sh"
 write "$scratch/base" <<'EOF'
 === CMakeLists.txt
+add_link_options(-fsanitize=address,undefined)
 function(lt_library name dirs)
   add_library(${name} STATIC ${srcs})
   target_link_libraries(${name} PUBLIC ${ARGN})
@@ -54,6 +59,7 @@ foreach(area platform framework usbaudio driver tests bench)
 endforeach()
 === platform/CMakeLists.txt
 add_library(platform_kernel STATIC kernel/kernel.cpp)
+target_include_directories(platform_kernel PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(platform_kernel PUBLIC Threads::Threads)
 === platform/kernel/kernel.h
 #pragma once
@@ -61,7 +67,7 @@ target_link_libraries(platform_kernel PUBLIC Threads::Threads)
 #include <cstdint>
 #include "platform/kernel/kernel.h"
 === framework/CMakeLists.txt
-lt_library(framework . platform_kernel)
+lt_library(framework . platform_kernel -lm)
 === framework/interfaces.h
 #include "platform/kernel/kernel.h"
 #include "framework/lists/list.h"
@@ -95,15 +101,20 @@ function(lt_test name dir)
   target_link_libraries(${name} PRIVATE ${ARGN})
 endfunction()
 lt_test(test_driver driver driver)
+target_sources(test_driver PRIVATE ${PROJECT_SOURCE_DIR}/tests/framework/rig.cpp)
+add_executable(test_lists ${PROJECT_SOURCE_DIR}/framework/lists/list.cpp)
 foreach(name a b)
   add_executable(fuzz_${name} fuzz.cpp)
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(fuzz_${name} PRIVATE driver)
 endforeach()
 === tests/driver/adapter_test.cpp
 #include "driver/adapter_common.h"
 === bench/CMakeLists.txt
 find_library(FFTW_LIB fftw3f)
+find_path(FFTW_INCLUDE fftw3.h)
 add_executable(lt_bench main.cpp)
+target_include_directories(lt_bench PRIVATE ${FFTW_INCLUDE})
 target_link_libraries(lt_bench PRIVATE framework ${FFTW_LIB})
 === bench/main.cpp
 #include "framework/interfaces.h"
@@ -272,6 +283,93 @@ case_ 'a link circle, its path once' 'library link circle: framework -> framewor
 +++ framework/CMakeLists.txt
 lt_library(framework_lists lists framework)
 target_link_libraries(framework PUBLIC framework_lists)
+EOF
+
+# Include directories: none but the root, in any command, property or flag.
+tail='; the check reads includes only as a file names them, beside it or from the root'
+adds() { printf "framework/CMakeLists.txt: %s() adds the include directory %s$tail\n" "$@"; }
+case_ 'include directories other than the root' "$({
+  adds add_compile_options '${PROJECT_SOURCE_DIR}/driver' include_directories ../driver set CMAKE_INCLUDE_CURRENT_DIR \
+    set_property '${CMAKE_SOURCE_DIR}/driver' set_target_properties /opt/driver target_compile_options ../driver \
+    target_include_directories '${found}' target_sources ../driver
+  echo "framework/CMakeLists.txt: add_compile_options() forces the include driver/adapter_common.h$tail"
+} | sort)" <<'EOF'
++++ framework/CMakeLists.txt
+include_directories(../driver)
+add_compile_options(-I${PROJECT_SOURCE_DIR}/driver -include driver/adapter_common.h)
+target_compile_options(framework PRIVATE -iquote ../driver)
+set_property(TARGET framework PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${CMAKE_SOURCE_DIR}/driver)
+set_target_properties(framework PROPERTIES COMPILE_FLAGS "-O2 -idirafter /opt/driver")
+target_sources(framework PUBLIC FILE_SET HEADERS BASE_DIRS ../driver FILES interfaces.h)
+set(CMAKE_INCLUDE_CURRENT_DIR ON)
+find_path(found adapter_common.h ../driver)
+target_include_directories(framework PRIVATE ${found})
+EOF
+case_ 'the root moved' 'framework/CMakeLists.txt: project() changes PROJECT_SOURCE_DIR, which the check reads as CMake sets it
+framework/CMakeLists.txt: set() changes CMAKE_SOURCE_DIR, which the check reads as CMake sets it' <<'EOF'
++++ framework/CMakeLists.txt
+project(framework)
+set(CMAKE_SOURCE_DIR ${CMAKE_SOURCE_DIR}/driver)
+EOF
+
+# Sources of a higher layer compiled into a lower target.
+case_ 'sources of a higher layer' 'framework compiles driver/, a higher layer (framework < driver)
+framework compiles driver/adapter_common.h, a higher layer (framework < driver)
+framework compiles driver/x.cpp, a higher layer (framework < driver)
+framework compiles usbaudio/y.cpp, a higher layer (framework < usbaudio)
+framework/CMakeLists.txt: the check cannot read the source ${more} that framework_objects compiles
+framework_objects compiles driver/w.cpp, a higher layer (framework < driver)
+framework_objects links driver, a higher layer (framework < driver)
+usbaudio_table compiles usbaudio/factories.cpp, a higher layer of usbaudio (table < root)' <<'EOF'
++++ framework/CMakeLists.txt
+lt_library(framework ".;../driver")
+target_sources(framework PRIVATE ${PROJECT_SOURCE_DIR}/driver/x.cpp ../usbaudio/y.cpp)
+target_precompile_headers(framework PRIVATE ../driver/adapter_common.h)
+add_library(framework_objects OBJECT $<TARGET_OBJECTS:driver> lists/z.cpp ${more})
+set_property(TARGET framework_objects APPEND PROPERTY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/../driver/w.cpp)
+=== usbaudio/table/CMakeLists.txt
+add_library(usbaudio_table STATIC table.cpp ../factories.cpp)
+EOF
+
+# Links by option, file, generator expression and property.
+cases_ framework/CMakeLists.txt "$link_up" <<'EOF'
+-l in the link options|target_link_options(framework PRIVATE -ldriver)
+-l apart, to the linker|target_link_options(framework PRIVATE "LINKER:-l,driver")
+-l among the libraries|target_link_libraries(framework PUBLIC -ldriver)
+$<TARGET_FILE>|target_link_libraries(framework PUBLIC $<TARGET_FILE:driver>)
+$<TARGET_LINKER_FILE>|target_link_options(framework PUBLIC $<$<CONFIG:Debug>:$<TARGET_LINKER_FILE:driver>>)
+$<LINK_ONLY>|target_link_libraries(framework INTERFACE $<LINK_ONLY:driver>)
+LINK_LIBRARIES|set_target_properties(framework PROPERTIES LINK_LIBRARIES driver)
+INTERFACE_LINK_LIBRARIES|set_property(TARGET framework APPEND PROPERTY INTERFACE_LINK_LIBRARIES driver)
+the archive in a link flag|set_target_properties(framework PROPERTIES LINK_FLAGS "-Wl,--as-needed ${CMAKE_BINARY_DIR}/driver/libdriver.a")
+EOF
+case_ 'link options for every target, and one the check cannot read' 'framework/CMakeLists.txt: add_link_options() links driver to every target after it; link each by name with target_link_libraries
+framework/CMakeLists.txt: set_property() links driver to every target after it; link each by name with target_link_libraries
+framework/CMakeLists.txt: string() links usbaudio to every target after it; link each by name with target_link_libraries
+framework/CMakeLists.txt: the check cannot read the library ${more} that framework links' <<'EOF'
++++ framework/CMakeLists.txt
+add_link_options(-Wl,-ldriver)
+string(APPEND CMAKE_EXE_LINKER_FLAGS " -l:libusbaudio.a")
+set_property(DIRECTORY APPEND PROPERTY LINK_OPTIONS $<TARGET_FILE:driver>)
+target_link_options(framework PRIVATE ${more})
+EOF
+
+# Directives as the compiler reads them: comments that span lines, literals
+# that hold comment marks, raw strings.
+case_ 'comments and literals across lines' 'framework/policy.h includes driver/adapter_common.h, a higher layer (framework < driver)
+framework/policy.h includes usbaudio/factories.h, a higher layer (framework < usbaudio)' <<'EOF'
+=== framework/policy.h
+#/* a comment
+*/include "driver/adapter_common.h"
+/* #include "driver/a.h"
+#include "driver/b.h" */
+char const c = '"', *raw = R"x(
+#include "driver/c.h" )x";
+int n = 1'0; /* '
+#include "driver/d.h" */
+char const* s = "/*"; // a /* comment \
+#include "driver/e.h"
+#include "usbaudio/factories.h"
 EOF
 
 [ "$failures" -eq 0 ] || { echo "$failures case(s) of the layer check failed"; exit 1; }
