@@ -22,13 +22,16 @@
 # directives are read as the compiler reads them: lines joined at a
 # backslash, comments gone (a block comment is one space, across lines too),
 # string and character literals whole.
-# The CMake files are read for what can make one layer reach another: the
-# include directories (commands, properties, -I and its kin in any call): none
-# but the root and the system folder find_path finds for a header; the sources a target compiles (add_library, add_executable,
-# target_sources, lt_library's folders, properties): none of a higher layer
-# than the target's folder; the libraries a target links, by name, by -l, by
-# file, in a generator expression, in link options and properties: judged as
-# links are; links for every target after them fail.
+# The CMake files are read for what can make one layer reach another:
+# - the include directories (commands, properties, -I and its kin in any
+#   call): none but the root, and the system folder find_path finds for a
+#   header;
+# - the sources a target compiles (add_library, add_executable,
+#   target_sources, lt_library's folders, properties): none of a higher layer
+#   than the target's folder;
+# - the libraries a target links, by name, by -l, by file, in a generator
+#   expression, in link options and properties: judged as links are; a link
+#   for every target after it fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
