@@ -96,6 +96,9 @@ const VerdictRow kVerdicts[] = {
     {HostWire::Partial, true,
      "the device received the file's samples unchanged up to file frame {frame}, and nothing of "
      "the file after it"},
+    {HostWire::Broken, true,
+     "the device received the file's samples unchanged up to file frame {frame}, where packets "
+     "were late or missing: the rest was not compared"},
     {HostWire::Silent, false, "the file is silence, and so was all the device received"},
     {HostWire::OtherFormat, false,
      "the device keeps {format}, not the file's format: its samples were not compared"},

@@ -146,8 +146,9 @@ class WireCompare
         }
     }
     // The verdict once the play ended: given whether the device took the
-    // file's own format on one endpoint.
-    HostWire Result(bool sameFormat, bool oneEndpoint, HostStreamSummary* summary) const
+    // file's own format on one endpoint, and whether packets were late or
+    // missing.
+    HostWire Result(bool sameFormat, bool oneEndpoint, bool gaps, HostStreamSummary* summary) const
     {
         summary->ChangedAtFrame = m_Next / m_FrameBytes;
         summary->FileAtFrame = FileStart();
@@ -158,6 +159,9 @@ class WireCompare
             return HostWire::OtherFormat;
         if (m_FirstSound == m_File.Data.size())
             return m_Leftover == 0 ? HostWire::Silent : HostWire::Changed;
+        // A lost packet shifts what follows it: that is no processing.
+        if (m_Changed && gaps)
+            return HostWire::Broken;
         // Sound that never became the file is the file changed from its start.
         if (m_Changed || (!m_Started && m_Leftover != 0))
             return HostWire::Changed;
@@ -424,7 +428,7 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     summary->Overruns = stats.Overruns;
     summary->Wire = wire.Result(received->Channels == in.Channels &&
                                     received->BitsPerSample == in.BitsPerSample,
-                                !severalEndpoints, summary);
+                                !severalEndpoints, summary->MissingPackets != 0, summary);
     return RunEnd(summary, elapsed, "play");
 }
 

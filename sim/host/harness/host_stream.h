@@ -20,6 +20,7 @@ enum class HostWire
     Exact,        // every sample of the file, unchanged after the silent start
     Changed,      // other samples: the driver's processing (levels, effects) is on
     Partial,      // the file's samples unchanged up to a frame, nothing of it after
+    Broken,       // the file's samples unchanged up to a frame where packets were lost
     Silent,       // the file is silence, and so was all the device received
     OtherFormat,  // the device keeps other channels or bits than the file's
     SeveralPaths, // the device takes the stream on more than one endpoint
