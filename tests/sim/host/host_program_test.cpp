@@ -316,7 +316,8 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         if (c.LimitKiB != 0)
         {
             EXPECT_EQ((c.LimitKiB * 1024 - 44) / c.FrameBytes, written.Frames()) << line;
-            EXPECT_EQ(44 + written.Frames() * c.FrameBytes, std::filesystem::file_size(out));
+            EXPECT_EQ(44 + written.Frames() * c.FrameBytes, std::filesystem::file_size(out))
+                << line;
         }
     }
     // The lower bound itself is taken.
