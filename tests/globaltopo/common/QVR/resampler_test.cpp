@@ -4,7 +4,6 @@
 // levels, and every allocation failure down to the filter sections.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -297,23 +296,19 @@ TEST(QvrIirFilter, ANonFiniteLastSampleLeavesZeroInTheHistories)
         SCOPED_TRACE(std::to_string(last) + (lanes ? " in the lanes" : " alone"));
         CIirFilter hit(k.data(), 4, k.data() + 4, 4), zero(k.data(), 4, k.data() + 4, 4);
         CIirFilter* filters[] = {&hit, &zero};
-        std::vector<float> first[2] = {std::vector<float>(6), std::vector<float>(6)};
-        first[0].back() = last;
-        std::vector<float> out[2] = {next, next};
-        for (const bool second : {false, true})
+        std::vector<float> runs[2][2] = {{{0, 0, 0, 0, 0, last}, std::vector<float>(6)},
+                                         {next, next}};
+        for (std::vector<float>* run : runs)
         {
-            std::vector<float>* runs = second ? out : first;
-            float* outs[] = {runs[0].data(), runs[1].data()};
-            const int32_t len = (int32_t)runs[0].size();
+            float* outs[] = {run[0].data(), run[1].data()};
+            const int32_t len = (int32_t)run[0].size();
             if (lanes)
                 CIirFilter::IirProcessLanes(filters, 2, outs, outs, len);
             else
                 for (int32_t c = 0; c < 2; ++c)
                     filters[c]->IirProcess(outs[c], outs[c], len);
         }
-        EXPECT_TRUE(
-            std::all_of(out[0].begin(), out[0].end(), [](float y) { return std::isfinite(y); }));
-        EXPECT_EQ(0, memcmp(out[0].data(), out[1].data(), out[0].size() * sizeof(float)));
+        EXPECT_EQ(0, memcmp(runs[1][0].data(), runs[1][1].data(), next.size() * sizeof(float)));
     }
 }
 
