@@ -3,6 +3,7 @@
 // fail, with the double stream class standing in for the stream classes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "platform/kernel/emu.h"
@@ -151,6 +152,7 @@ NTSTATUS StartWith(SimReference which, const std::function<void(DeviceBytes&)>& 
 {
     DeviceBytes bytes = ReferenceBytes(which);
     change(bytes);
+    EmuDbgClear(); // the debug output holds this start's lines only
     Started s(MakeSimDevice(bytes));
     if (controls != nullptr && s.Device() != nullptr)
         *controls = Controls(s.Device());
@@ -167,6 +169,17 @@ size_t FindAs(const std::vector<UCHAR>& c, UCHAR subtype, int nth)
 }
 
 constexpr UCHAR kFeature = 6, kOutput = 3, kSelector = 5, kGeneral = 1, kFormat = 2;
+
+// A format-type descriptor of two channels, 16 bits in 2 bytes, with a
+// continuous rate range.
+std::vector<UCHAR> Continuous(ULONG lower, ULONG upper, UCHAR type = 1)
+{
+    std::vector<UCHAR> d = {14, 0x24, kFormat, type, 2, 2, 16, 0};
+    for (ULONG bound : {lower, upper})
+        for (int b = 0; b < 3; ++b)
+            d.push_back((UCHAR)(bound >> (8 * b)));
+    return d;
+}
 
 // The offset of the first endpoint descriptor of an address.
 size_t Endpoint(const std::vector<UCHAR>& c, UCHAR address)
@@ -194,15 +207,12 @@ TEST(Uac1Walk, DescriptorsThatEndTheStart)
                    {15, 0x24, subtype, 7, 1, 0, 1, 2, 2, 3, 0, 0, 1, 1, 0});
         };
     };
-    // The first playback setting's two rates made a continuous range.
+    // The first playback setting's two rates (14 bytes) made a continuous range.
     const auto range = [](ULONG lower, ULONG upper) -> Change
     {
-        return [=](auto& c)
-        {
-            const size_t at = FindAs(c, kFormat, 0);
-            c[at + 7] = 0;
-            for (int b = 0; b < 6; ++b) // two 3-byte bounds
-                c[at + 8 + b] = (UCHAR)((b < 3 ? lower : upper) >> (8 * (b % 3)));
+        return [=](auto& c) {
+            std::ranges::copy(Continuous(lower, upper),
+                              c.begin() + (ptrdiff_t)FindAs(c, kFormat, 0));
         };
     };
     struct Case
@@ -256,7 +266,6 @@ TEST(Uac1Walk, DescriptorsThatEndTheStart)
     };
     for (const Case& c : cases)
     {
-        EmuDbgClear();
         EXPECT_EQ(c.Status, StartWith(SimReference::Uac1SpeakerMic,
                                       [&](DeviceBytes& b) { c.Edit(b.Configuration); }))
             << c.What;
@@ -331,7 +340,6 @@ TEST(Uac1Walk, InterfacesWithoutAUsableFormatAreLeftOut)
                  {kGeneral, 5, 0, {2}, {2}}};
     for (const auto& c : cases)
     {
-        EmuDbgClear();
         std::vector<std::string> engines;
         const NTSTATUS status = StartWith(
             SimReference::Uac1SpeakerMic,
@@ -391,15 +399,12 @@ TEST(Uac1Walk, SampleFieldsAtTheirBounds)
             cfg[FindAs(cfg, kFormat, c.Format) + 6] = c.Resolution;
             cfg[Endpoint(cfg, SimRef1::RecEndpoint) + 4] = 200;
         };
-        EmuDbgClear();
         std::vector<std::string> engines;
         ASSERT_EQ(STATUS_SUCCESS, StartWith(SimReference::Uac1SpeakerMic, edit, nullptr, &engines));
         const bool capture = c.Format == 2;
         const std::string size = " 48000/" + std::to_string(8 * c.Subframe);
-        std::vector<std::string> expected = {"0 0: 3 2 1 0 | 48000/16/2/3 44100/16/2/3" +
-                                             (capture     ? std::string(" 48000/24/2/3")
-                                              : c.Offered ? size + "/2/3"
-                                                          : "")};
+        const std::string second = capture ? " 48000/24/2/3" : c.Offered ? size + "/2/3" : "";
+        std::vector<std::string> expected = {"0 0: 3 2 1 0 | 48000/16/2/3 44100/16/2/3" + second};
         if (!capture || c.Offered)
             expected.push_back("1 7: 7 6 5 4 |" + (capture ? size + "/1/4" + size + "/1/0"
                                                            : " 48000/16/1/4 48000/16/1/0"));
@@ -415,13 +420,8 @@ TEST(Uac1Walk, SampleFieldsAtTheirBounds)
 // with mask 0).
 TEST(Uac1Walk, LeftOutCaptureRateNamedOnce)
 {
-    const auto edit = [](DeviceBytes& b)
-    {
-        const size_t in = Endpoint(b.Configuration, SimRef2::RecEndpoint);
-        b.Configuration[in + 4] = 188; // 44100 Hz needs 180 bytes, 48000 Hz 192
-        b.Configuration[in + 5] = 0;
-    };
-    EmuDbgClear();
+    const auto edit = [](DeviceBytes& b) // 44100 Hz needs 180-byte packets, 48000 Hz 192
+    { b.Configuration[Endpoint(b.Configuration, SimRef2::RecEndpoint) + 4] = 188; };
     std::vector<std::string> engines;
     ASSERT_EQ(STATUS_SUCCESS, StartWith(SimReference::Uac1Surround71, edit, nullptr, &engines));
     EXPECT_EQ(1u, DbgLinesSaying("interface 2 alternate setting 1: 48000 Hz of 4-byte frames needs "
@@ -530,23 +530,6 @@ TEST(Uac1Walk, CollectStreamFormats)
         return std::vector<UCHAR>{
             11, 0x24, 2, 1, 2, 2, 16, 1, (UCHAR)rate, (UCHAR)(rate >> 8), (UCHAR)(rate >> 16)};
     };
-    auto continuous = [](ULONG lower, ULONG upper, UCHAR type = 1)
-    {
-        return std::vector<UCHAR>{14,
-                                  0x24,
-                                  2,
-                                  type,
-                                  2,
-                                  2,
-                                  16,
-                                  0,
-                                  (UCHAR)lower,
-                                  (UCHAR)(lower >> 8),
-                                  (UCHAR)(lower >> 16),
-                                  (UCHAR)upper,
-                                  (UCHAR)(upper >> 8),
-                                  (UCHAR)(upper >> 16)};
-    };
     const std::vector<std::pair<ULONG, USHORT>> all = {{8000, 1},  {11025, 1}, {16000, 1},
                                                        {22050, 1}, {32000, 1}, {44100, 1},
                                                        {48000, 1}, {88200, 1}, {96000, 1}};
@@ -560,42 +543,42 @@ TEST(Uac1Walk, CollectStreamFormats)
         USHORT ValidBits = 16; // of the template's 16-bit container
         ULONG Dropped = 0;
     } cases[] = {
-        {continuous(44100, 48000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
-        {continuous(40000, 50000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
-        {continuous(48000, 44100), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
-        {continuous(4990, 55010), 1, STATUS_SUCCESS,
+        {Continuous(44100, 48000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
+        {Continuous(40000, 50000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
+        {Continuous(48000, 44100), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}},
+        {Continuous(4990, 55010), 1, STATUS_SUCCESS,
          std::vector<std::pair<ULONG, USHORT>>(all.begin(), all.begin() + 7)},
-        {continuous(8000, 96000), 1, STATUS_SUCCESS, all},
-        {continuous(8040, 96480), 1, STATUS_SUCCESS, all},
-        {continuous(8041, 96479), 1, STATUS_SUCCESS,
+        {Continuous(8000, 96000), 1, STATUS_SUCCESS, all},
+        {Continuous(8040, 96480), 1, STATUS_SUCCESS, all},
+        {Continuous(8041, 96479), 1, STATUS_SUCCESS,
          std::vector<std::pair<ULONG, USHORT>>(all.begin() + 1, all.end())},
-        {continuous(7960, 7960), 1, STATUS_SUCCESS, {{8000, 1}}},
-        {continuous(44100, 47759), 1, STATUS_SUCCESS, {{44100, 1}}},
-        {continuous(48241, 50000), 1, STATUS_UNSUCCESSFUL, {}},
-        {continuous(8000, 96481), 1, STATUS_INVALID_PARAMETER, {}},
-        {continuous(96481, 8000), 1, STATUS_INVALID_PARAMETER, {}},
-        {continuous(96001, 96001), 1, STATUS_SUCCESS, {{96000, 1}}},
-        {continuous(8000, 96000),
+        {Continuous(7960, 7960), 1, STATUS_SUCCESS, {{8000, 1}}},
+        {Continuous(44100, 47759), 1, STATUS_SUCCESS, {{44100, 1}}},
+        {Continuous(48241, 50000), 1, STATUS_UNSUCCESSFUL, {}},
+        {Continuous(8000, 96481), 1, STATUS_INVALID_PARAMETER, {}},
+        {Continuous(96481, 8000), 1, STATUS_INVALID_PARAMETER, {}},
+        {Continuous(96001, 96001), 1, STATUS_SUCCESS, {{96000, 1}}},
+        {Continuous(8000, 96000),
          1,
          STATUS_SUCCESS,
          {{8000, 1}, {11025, 1}, {16000, 1}, {22050, 1}, {32000, 1}, {44100, 1}, {48000, 1}},
          1},
         {discrete(49000), 1, STATUS_SUCCESS, {{49000, 1}}, 1},
         {discrete(49001), 1, STATUS_SUCCESS, {}, 1},
-        {continuous(48000, 48000, 3), 0x2001, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
-        {continuous(48000, 48000, 3), 0x2006, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
-        {continuous(48000, 48000, 3), 0x2002, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
-        {continuous(48000, 48000, 3), 0x0001, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
-        {continuous(48000, 48000, 3), 0x0100, STATUS_SUCCESS, {}},
-        {continuous(48000, 48000), 0x0002, STATUS_SUCCESS, {}}, // PCM8 is 8-bit only
-        {continuous(48000, 48000), 0x0003, STATUS_SUCCESS, {}},
-        {continuous(48000, 48000), 0x0004, STATUS_SUCCESS, {}},
-        {continuous(48000, 48000), 0x0005, STATUS_SUCCESS, {}},
-        {continuous(48000, 48000), 0x0006, STATUS_SUCCESS, {}},
+        {Continuous(48000, 48000, 3), 0x2001, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
+        {Continuous(48000, 48000, 3), 0x2006, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
+        {Continuous(48000, 48000, 3), 0x2002, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
+        {Continuous(48000, 48000, 3), 0x0001, STATUS_SUCCESS, {{48000, 0x92}, {48000, 0x164}}},
+        {Continuous(48000, 48000, 3), 0x0100, STATUS_SUCCESS, {}},
+        {Continuous(48000, 48000), 0x0002, STATUS_SUCCESS, {}}, // PCM8 is 8-bit only
+        {Continuous(48000, 48000), 0x0003, STATUS_SUCCESS, {}},
+        {Continuous(48000, 48000), 0x0004, STATUS_SUCCESS, {}},
+        {Continuous(48000, 48000), 0x0005, STATUS_SUCCESS, {}},
+        {Continuous(48000, 48000), 0x0006, STATUS_SUCCESS, {}},
         // A template whose resolution its samples cannot hold: dropped.
-        {continuous(44100, 48000), 1, STATUS_SUCCESS, {}, 2, 17, 2},
-        {continuous(44100, 48000), 1, STATUS_SUCCESS, {}, 2, 0, 2},
-        {continuous(44100, 48000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}, 2, 1},
+        {Continuous(44100, 48000), 1, STATUS_SUCCESS, {}, 2, 17, 2},
+        {Continuous(44100, 48000), 1, STATUS_SUCCESS, {}, 2, 0, 2},
+        {Continuous(44100, 48000), 1, STATUS_SUCCESS, {{44100, 1}, {48000, 1}}, 2, 1},
     };
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
     const size_t second = Endpoint(bytes.Configuration, SimRef1::PlayEndpoint) + 9 + 7 + 9 + 7 + 11;

@@ -24,6 +24,7 @@ struct Uac2Started
     explicit Uac2Started(std::unique_ptr<SimUsbDevice> device) : Rig(std::move(device))
     {
         UseDeviceClasses(false);
+        EmuDbgClear(); // the debug output holds this start's lines only
         Status = Rig.Ok() ? Rig.Start() : STATUS_UNSUCCESSFUL;
     }
     CUsbAudioDevice* Device() { return DeviceOf(Rig); }
@@ -117,12 +118,27 @@ size_t Locate(const std::vector<UCHAR>& c, UCHAR subtype, int nth = 0, bool stre
     return 0;
 }
 
-NTSTATUS StartEdited(SimReference which, const std::function<void(std::vector<UCHAR>&)>& edit)
+using Edit = std::function<void(std::vector<UCHAR>&)>;
+
+// The reference device with its configuration edited and, if given, its
+// clock's rates.
+std::unique_ptr<SimUsbDevice> EditedDevice(const Edit& edit, const std::vector<ULONG>& rates = {})
 {
-    DeviceBytes bytes = ReferenceBytes(which);
+    DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
     edit(bytes.Configuration);
-    Uac2Started s(MakeSimDevice(bytes));
-    return s.Status;
+    auto device = MakeSimDevice(bytes);
+    if (!rates.empty())
+        device->Audio().SetClockRates(SimRef3::Clock, rates);
+    return device;
+}
+
+// `count` rates from 8000 Hz, 1000 Hz apart.
+std::vector<ULONG> SteppedRates(ULONG count)
+{
+    std::vector<ULONG> rates;
+    for (ULONG i = 0; i < count; ++i)
+        rates.push_back(8000 + 1000 * i);
+    return rates;
 }
 
 // A RANGE reply of single rates, with subrange `rangeAt` made a range.
@@ -269,7 +285,7 @@ TEST(Uac2Walk, StartsThatFail)
          [](auto& c) { c[Locate(c, kGeneral, 2, true) + 2] = 0x7F; }, STATUS_INVALID_PARAMETER},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(c.Status, StartEdited(SimReference::Uac2HighSpeed, c.Change)) << c.What;
+        EXPECT_EQ(c.Status, Uac2Started(EditedDevice(c.Change)).Status) << c.What;
 }
 
 // A feature unit without mute builds what it declares; one without any
@@ -379,7 +395,6 @@ TEST(Uac2Walk, MixerAndExtensionUnitSources)
 // fields.
 TEST(Uac2Walk, AFailedStartSaysWhy)
 {
-    using Edit = std::function<void(std::vector<UCHAR>&)>;
     using Answers = std::function<void(SimUsbDevice&)>;
     const auto asRecUnit = [](UCHAR subtype, UCHAR byte4 = 0) -> Edit
     {
@@ -391,12 +406,6 @@ TEST(Uac2Walk, AFailedStartSaysWhy)
         };
     };
     const Edit bytesAsTheyAre = [](auto&) {};
-    std::vector<ULONG> thirtyOne;
-    for (ULONG i = 0; i < 31; ++i)
-        thirtyOne.push_back(8000 + 1000 * i);
-    // Two subranges of -60 to 0 dB in 1 dB steps, as a RANGE of 2-byte levels.
-    const std::vector<UCHAR> twoLevelRanges = {2, 0,    0x00, 0xC4, 0, 0, 0,
-                                               1, 0x00, 0xC4, 0,    0, 0, 1};
     struct Case
     {
         const char* What;
@@ -427,12 +436,13 @@ TEST(Uac2Walk, AFailedStartSaysWhy)
         {"clock RANGE of 31 rates", bytesAsTheyAre,
          "UsbAudio: AudioControl interface 0: clock source 16 whose sampling-frequency RANGE "
          "holds more than 30 rates is not supported by this driver: 0xC000009A",
-         [&](SimUsbDevice& d) { d.Audio().SetClockRates(SimRef3::Clock, thirtyOne); }},
+         [](SimUsbDevice& d) { d.Audio().SetClockRates(SimRef3::Clock, SteppedRates(31)); }},
         {"volume RANGE of two subranges", bytesAsTheyAre,
          "UsbAudio: AudioControl interface 0: feature unit 2 whose level RANGE holds several "
          "subranges is not supported by this driver: 0xC0000001",
-         [&](SimUsbDevice& d) {
-             d.ScriptRequest({0xA1, 0x02, 0x0201, SimRef3::FeaturePlay << 8}, twoLevelRanges);
+         [](SimUsbDevice& d) { // two subranges of -60 to 0 dB in 1 dB steps, 2-byte levels
+             d.ScriptRequest({0xA1, 0x02, 0x0201, SimRef3::FeaturePlay << 8},
+                             {2, 0, 0x00, 0xC4, 0, 0, 0, 1, 0x00, 0xC4, 0, 0, 0, 1});
          }},
         {"clock RANGE stalled", bytesAsTheyAre,
          "UsbAudio: request IN bRequest 0x02 wValue 0x0100 wIndex 0x1000 wLength 14 refused: "
@@ -441,11 +451,8 @@ TEST(Uac2Walk, AFailedStartSaysWhy)
     };
     for (const Case& c : cases)
     {
-        DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
-        c.Change(bytes.Configuration);
-        auto device = MakeSimDevice(bytes);
+        auto device = EditedDevice(c.Change);
         c.Device(*device);
-        EmuDbgClear();
         Uac2Started s(std::move(device));
         ASSERT_FALSE(NT_SUCCESS(s.Status)) << c.What;
         const std::string line =
@@ -461,31 +468,20 @@ TEST(Uac2Walk, AFailedStartSaysWhy)
 // offers only the rate it runs at.
 TEST(Uac2Walk, ClockListsThatFailTheStart)
 {
-    std::vector<ULONG> thirty, thirtyOne;
-    for (ULONG i = 0; i < 31; ++i)
-        (i < 30 ? thirty : thirtyOne).push_back(8000 + 1000 * i);
-    thirtyOne.insert(thirtyOne.begin(), thirty.begin(), thirty.end());
-    for (bool fixed : {false, true})
+    for (UCHAR controls : {0x07, 0x05}) // frequency read/write; read-only, at the first rate
     {
-        const auto device = [fixed](const std::vector<ULONG>& rates)
-        {
-            DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
-            auto& c = bytes.Configuration;
-            if (fixed) // frequency read-only, running at the first rate
-                c[Locate(c, USB_AUDIO20_CLOCK_SOURCE_SUBTYPE) + 5] = 0x05;
-            auto d = MakeSimDevice(bytes);
-            d->Audio().SetClockRates(SimRef3::Clock, rates);
-            return d;
-        };
-        EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, Uac2Started(device(thirtyOne)).Status);
-        auto ranged = device({44100, 48000});
+        const Edit edit = [=](auto& c)
+        { c[Locate(c, USB_AUDIO20_CLOCK_SOURCE_SUBTYPE) + 5] = controls; };
+        EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES,
+                  Uac2Started(EditedDevice(edit, SteppedRates(31))).Status);
+        auto ranged = EditedDevice(edit, {44100, 48000});
         ranged->ScriptRequest(kClockRange, RangeReply({44100, 48000}, 0));
         EXPECT_EQ(STATUS_INVALID_PARAMETER, Uac2Started(std::move(ranged)).Status);
-        Uac2Started s(device(thirty));
+        Uac2Started s(EditedDevice(edit, SteppedRates(30)));
         EXPECT_EQ(STATUS_SUCCESS, s.Status);
         CStreamEngine* capture = nullptr;
         ASSERT_EQ(STATUS_SUCCESS, s.Device()->GetEngine(1, &capture));
-        EXPECT_EQ(fixed ? 1u : 30u, capture->GetFormatCount());
+        EXPECT_EQ(controls == 0x05 ? 1u : 30u, capture->GetFormatCount());
     }
 }
 
@@ -532,31 +528,30 @@ TEST(Uac2Walk, FormatKindsPerSetting)
     };
     for (const Case& c : cases)
     {
+        SCOPED_TRACE(c.What);
+        const int resolution = c.Resolution >= 0 ? c.Resolution : 8 * c.Subslot;
         DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
         auto& conf = bytes.Configuration;
         const size_t general = Locate(conf, kGeneral, 2, true);
         conf[general + 5] = c.Type;
         for (int b = 0; b < 4; ++b)
             conf[general + 6 + b] = (UCHAR)(c.Formats >> (8 * b));
-        const size_t formatType = Locate(conf, 2, 2, true);
-        conf[formatType + 4] = c.Subslot;
-        conf[formatType + 5] = (UCHAR)(c.Resolution >= 0 ? c.Resolution : 8 * c.Subslot);
+        conf[Locate(conf, 2, 2, true) + 4] = c.Subslot;
+        conf[Locate(conf, 2, 2, true) + 5] = (UCHAR)resolution;
         auto device = MakeSimDevice(bytes);
         device->Audio().SetClockRates(SimRef3::Clock, {44100, 48000});
         device->Audio().SetValidAltSettings(SimRef3::RecInterface, 1, c.ValidMap);
-        EmuDbgClear();
         Uac2Started s(std::move(device));
-        ASSERT_EQ(STATUS_SUCCESS, s.Status) << c.What;
+        ASSERT_EQ(STATUS_SUCCESS, s.Status);
         // No stream, or a stream with no format: the interface is left out
         // before its walk or after it, each named once.
-        ASSERT_EQ(c.Subformats.empty() ? 1u : 2u, s.Device()->GetEngineCount()) << c.What;
+        ASSERT_EQ(c.Subformats.empty() ? 1u : 2u, s.Device()->GetEngineCount());
         const bool noStream = c.Unsigned == kNoStream;
-        EXPECT_EQ(noStream ? 1u : 0u,
-                  DbgLinesSaying("interface 2 has no format of 1 to 8 channels the driver carries"))
-            << c.What;
-        EXPECT_EQ(c.Subformats.empty() && !noStream ? 1u : 0u,
-                  DbgLinesSaying("interface 2 has no format to offer"))
-            << c.What;
+        EXPECT_EQ(
+            (size_t)noStream,
+            DbgLinesSaying("interface 2 has no format of 1 to 8 channels the driver carries"));
+        EXPECT_EQ((size_t)(c.Subformats.empty() && !noStream),
+                  DbgLinesSaying("interface 2 has no format to offer"));
         if (c.Subformats.empty())
             continue;
         CStreamEngine* capture = nullptr;
@@ -567,16 +562,14 @@ TEST(Uac2Walk, FormatKindsPerSetting)
             WAVEFORMATEXTENSIBLE f = {};
             capture->GetFormatAt(i, &f);
             seen.push_back(f.SubFormat.Data1);
-            EXPECT_EQ(8 * c.Subslot, f.Format.wBitsPerSample) << c.What;
-            EXPECT_EQ(c.Resolution >= 0 ? c.Resolution : 8 * c.Subslot,
-                      f.Samples.wValidBitsPerSample)
-                << c.What;
+            EXPECT_EQ(8 * c.Subslot, f.Format.wBitsPerSample);
+            EXPECT_EQ(resolution, f.Samples.wValidBitsPerSample);
             const AltSettingFormat* record =
                 static_cast<CUsbAudioStream*>(capture)->FindFormatRecord(&f.Format);
             ASSERT_NE(nullptr, record);
-            EXPECT_EQ(c.Unsigned == 1, record->Sign == WireSampleSign::Unsigned) << c.What;
+            EXPECT_EQ(c.Unsigned == 1, record->Sign == WireSampleSign::Unsigned);
         }
-        EXPECT_EQ(c.Subformats, seen) << c.What;
+        EXPECT_EQ(c.Subformats, seen);
     }
 }
 
