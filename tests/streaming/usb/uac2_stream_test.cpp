@@ -137,8 +137,7 @@ std::unique_ptr<SimUsbDevice> IntervalDevice(LONG driftPpm, UCHAR interval = 4)
 }
 
 // The reference device with its clock's frequency read-only, offering 48
-// and 96 kHz and running at 48; its clock's CUR request refused `curRefused`
-// times.
+// and 96 kHz and running at 48, its CUR read refused `curRefused` times.
 std::unique_ptr<SimUsbDevice> FixedClockDevice(ULONG curRefused)
 {
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
@@ -212,11 +211,8 @@ TEST(Uac2Stream, AFixedClockIsReadNotSet)
         rig.Sim()->ClearLog();
         CountingClient client;
         const NTSTATUS status = rig.Start(1, &client, rate, 16, 10, 2);
-        EXPECT_EQ(rate == 48000     ? STATUS_SUCCESS
-                  : curRefused != 0 ? STATUS_NOT_SUPPORTED
-                                    : STATUS_NOT_FOUND, // not offered
-                  status)
-            << curRefused << " " << rate;
+        const NTSTATUS refused = curRefused != 0 ? STATUS_NOT_SUPPORTED : STATUS_NOT_FOUND;
+        EXPECT_EQ(rate == 48000 ? STATUS_SUCCESS : refused, status) << curRefused << " " << rate;
         for (const std::string& row : rig.Sim()->LogText())
             EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
         EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
