@@ -18,8 +18,8 @@
 
 namespace
 {
-// Counts the byte reports of one client; with `Keep`, fills render data
-// with a byte counter and keeps what it handed out and what it captured.
+// Counts the byte reports of one client and keeps what it captured; with
+// `Keep`, fills render data with a byte counter and keeps what it handed out.
 struct CountingClient
 {
     static void Callback(PVOID context, PVOID argument1, PVOID)
@@ -34,8 +34,7 @@ struct CountingClient
         else if (record->Type == STREAM_NOTIFY_CAPTURE_DATA)
         {
             self->Captured += record->Data.Bytes;
-            if (self->Keep)
-                self->Received.insert(self->Received.end(), data, data + record->Data.Bytes);
+            self->Received.insert(self->Received.end(), data, data + record->Data.Bytes);
         }
         else if (record->Type == STREAM_NOTIFY_RENDER_DATA && self->Keep)
             for (ULONG i = 0; i < record->Data.Bytes; ++i)
@@ -138,8 +137,7 @@ std::unique_ptr<SimUsbDevice> IntervalDevice(LONG driftPpm, UCHAR interval = 4)
 }
 
 // The reference device with its clock's frequency read-only, offering 48
-// and 96 kHz and running at 48; its clock's CUR request refused `curRefused`
-// times.
+// and 96 kHz and running at 48, its CUR read refused `curRefused` times.
 std::unique_ptr<SimUsbDevice> FixedClockDevice(ULONG curRefused)
 {
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
@@ -213,11 +211,8 @@ TEST(Uac2Stream, AFixedClockIsReadNotSet)
         rig.Sim()->ClearLog();
         CountingClient client;
         const NTSTATUS status = rig.Start(1, &client, rate, 16, 10, 2);
-        EXPECT_EQ(rate == 48000     ? STATUS_SUCCESS
-                  : curRefused != 0 ? STATUS_NOT_SUPPORTED
-                                    : STATUS_NOT_FOUND, // not offered
-                  status)
-            << curRefused << " " << rate;
+        const NTSTATUS refused = curRefused != 0 ? STATUS_NOT_SUPPORTED : STATUS_NOT_FOUND;
+        EXPECT_EQ(rate == 48000 ? STATUS_SUCCESS : refused, status) << curRefused << " " << rate;
         for (const std::string& row : rig.Sim()->LogText())
             EXPECT_TRUE(row.rfind("21 01 0100", 0) != 0) << row;
         EXPECT_EQ(48000u, rig.Sim()->Audio().ClockRate(SimRef3::Clock));
@@ -497,26 +492,25 @@ TEST(Uac2Stream, AFeedbackEndpointTooSmallIsNotRead)
     const struct
     {
         const char* File;
-        unsigned Size, Needed;
-    } rows[] = {{"full-speed-feedback-endpoint-too-small.txt", 2, 3},
-                {"high-speed-feedback-endpoint-too-small.txt", 3, 4}};
+        char Size, Needed; // the bytes its packets carry, the bytes a value needs
+    } rows[] = {{"full-speed-feedback-endpoint-too-small.txt", '2', '3'},
+                {"high-speed-feedback-endpoint-too-small.txt", '3', '4'}};
     for (const auto& row : rows)
     {
+        SCOPED_TRACE(row.File);
         EmuDbgClear();
         StreamRig rig(QuirkDevice(row.File, 1000));
         CountingClient client;
-        ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3)) << row.File;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3));
         EmuAdvanceMs(200);
-        EXPECT_FALSE(rig.Render()->HasFeedbackPipe()) << row.File;
-        EXPECT_EQ(0u, rig.Sim()->Streaming().PacketCount(0x81)) << row.File;
-        EXPECT_EQ(48000u, rig.Render()->GetPacingRate()) << row.File;
+        EXPECT_FALSE(rig.Render()->HasFeedbackPipe());
+        EXPECT_EQ(0u, rig.Sim()->Streaming().PacketCount(0x81));
+        EXPECT_EQ(48000u, rig.Render()->GetPacingRate());
         EXPECT_EQ(1u, DbgLinesSaying("UsbAudio: AudioStreaming interface 1 alternate setting 1: "
                                      "feedback endpoint 0x81 carries " +
-                                     std::to_string(row.Size) +
-                                     " bytes a packet, a feedback value needs " +
-                                     std::to_string(row.Needed) +
-                                     ": not used, the stream paces at its nominal rate\n"))
-            << row.File;
+                                     std::string{row.Size} +
+                                     " bytes a packet, a feedback value needs " + row.Needed +
+                                     ": not used, the stream paces at its nominal rate\n"));
         rig.Leave(0, &client);
     }
 }
@@ -548,7 +542,7 @@ TEST(Uac2Stream, HighBandwidthEndpointsCarryTheirFormats)
 {
     StreamRig rig(QuirkDevice("high-bandwidth-eight-channels.txt"));
     CountingClient play, record;
-    play.Keep = record.Keep = true;
+    play.Keep = true;
     ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &play, 48000, 32, 10, 2));
     ASSERT_EQ(STATUS_SUCCESS, rig.Start(1, &record, 48000, 32, 10, 2));
     EmuAdvanceMs(500);
