@@ -1,5 +1,6 @@
 #include "sim/host/harness/host_wav.h"
 
+#include "sim/host/harness/host_wav_reader.h"
 #include "sim/host/harness/host_wav_writer.h"
 
 #include <fcntl.h>
@@ -27,20 +28,6 @@ constexpr struct
     {SF_FORMAT_PCM_16, 16},
     {SF_FORMAT_PCM_24, 24},
     {SF_FORMAT_PCM_32, 32},
-};
-
-bool IsWav(int format)
-{
-    const int major = format & SF_FORMAT_TYPEMASK;
-    return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX;
-}
-
-// What libsndfile does not tell of a WAV file's header: the valid bits of an
-// extensible format and the data length the header promises.
-struct HeaderFacts
-{
-    USHORT ValidBits = 0;
-    ULONGLONG DataBytes = 0;
 };
 
 constexpr USHORT kExtensibleTag = 0xFFFE;
@@ -84,9 +71,22 @@ template <typename Visit> void WalkChunks(FILE* f, Visit visit)
     }
 }
 
-HeaderFacts ReadHeaderFacts(const std::string& path)
+} // namespace
+
+bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
+                 std::string* warning)
 {
-    HeaderFacts facts;
+    HostWavReader reader(path);
+    if (!reader.Open(error, warning))
+        return false;
+    *audio = reader.Format();
+    audio->Data.assign((size_t)reader.Frames() * audio->FrameBytes(), 0);
+    return reader.Read(audio->Data.data(), reader.Frames(), error) == reader.Frames();
+}
+
+HostWavHeaderFacts HostReadHeaderFacts(const std::string& path)
+{
+    HostWavHeaderFacts facts;
     FILE* f = fopen(path.c_str(), "rb");
     if (f == nullptr)
         return facts;
@@ -104,101 +104,6 @@ HeaderFacts ReadHeaderFacts(const std::string& path)
                });
     fclose(f);
     return facts;
-}
-
-// Closes the file when the routine returns.
-struct SndFile
-{
-    SNDFILE* File;
-    ~SndFile()
-    {
-        if (File != nullptr)
-            sf_close(File);
-    }
-};
-
-// Frames read a block at a time, so a long file needs no second copy.
-constexpr sf_count_t kReadFrames = 4096;
-
-// A sample libsndfile gives as a left-justified 32-bit integer, into the
-// little-endian container of `bytes` (8-bit unsigned, as WAV stores it).
-void PutSample(int sample, ULONG bytes, UCHAR* to)
-{
-    const ULONG v = (ULONG)sample;
-    for (ULONG i = 0; i < bytes; ++i)
-        to[i] = (UCHAR)(v >> (32 - 8 * bytes + 8 * i));
-    if (bytes == 1)
-        to[0] ^= 0x80;
-}
-
-// Every frame of the file through libsndfile's own conversion, whatever
-// the byte order it stores them in; false when it holds fewer than it says.
-bool ReadSamples(SNDFILE* file, sf_count_t frames, HostAudio* audio)
-{
-    const ULONG bytes = audio->BitsPerSample / 8;
-    audio->Data.assign((size_t)frames * audio->FrameBytes(), 0);
-    std::vector<int> block((size_t)kReadFrames * audio->Channels);
-    for (sf_count_t done = 0; done < frames;)
-    {
-        const sf_count_t want = std::min(kReadFrames, frames - done);
-        if (sf_readf_int(file, block.data(), want) != want)
-            return false;
-        UCHAR* to = &audio->Data[(size_t)done * audio->FrameBytes()];
-        for (size_t i = 0; i < (size_t)want * audio->Channels; ++i)
-            PutSample(block[i], bytes, to + i * bytes);
-        done += want;
-    }
-    return true;
-}
-} // namespace
-
-bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
-                 std::string* warning)
-{
-    if (!HostCheckInput(path, error))
-        return false;
-    SF_INFO info = {};
-    SndFile file{sf_open(path.c_str(), SFM_READ, &info)};
-    if (file.File == nullptr)
-    {
-        *error = path + ": " + sf_strerror(nullptr);
-        return false;
-    }
-    USHORT bits = 0;
-    for (const auto& e : kEncodings)
-        if ((info.format & SF_FORMAT_SUBMASK) == e.SubFormat)
-            bits = e.Bits;
-    if (!IsWav(info.format) || bits == 0)
-    {
-        *error = path + ": not an integer PCM WAV file (8, 16, 24 or 32 bits)";
-        return false;
-    }
-    if (info.channels < 1 || info.channels > 0xFFFF || info.samplerate <= 0)
-    {
-        *error = path + ": no channels or no sample rate";
-        return false;
-    }
-    audio->Rate = (ULONG)info.samplerate;
-    audio->Channels = (USHORT)info.channels;
-    audio->BitsPerSample = bits;
-    if (!ReadSamples(file.File, info.frames, audio))
-    {
-        *error = path + ": the file ends before its last frame";
-        return false;
-    }
-    const HeaderFacts facts = ReadHeaderFacts(path);
-    if (facts.ValidBits > bits)
-    {
-        *error = path + ": " + std::to_string(facts.ValidBits) + " valid bits in a container of " +
-                 std::to_string(bits);
-        return false;
-    }
-    audio->ValidBits = facts.ValidBits == bits ? 0 : facts.ValidBits;
-    const ULONGLONG promised = facts.DataBytes / audio->FrameBytes();
-    if (warning != nullptr && promised > audio->Frames())
-        *warning = path + ": the header says " + std::to_string(promised) +
-                   " frames, the file holds " + std::to_string(audio->Frames());
-    return true;
 }
 
 bool HostWriteWav(const std::string& path, const HostAudio& audio, std::string* error)
@@ -300,6 +205,14 @@ bool HostCheckOutput(const std::string& path, const std::vector<HostRunInput>& i
     if (!existed)
         unlink(path.c_str());
     return true;
+}
+
+USHORT HostWavBits(int encoding)
+{
+    for (const auto& e : kEncodings)
+        if (e.SubFormat == encoding)
+            return e.Bits;
+    return 0;
 }
 
 int HostWavEncoding(USHORT bits)

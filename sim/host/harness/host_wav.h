@@ -31,6 +31,17 @@ bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
 bool HostWriteWav(const std::string& path, const HostAudio& audio, std::string* error);
 // libsndfile's integer PCM encoding for a container of `bits`; 0 for none.
 int HostWavEncoding(USHORT bits);
+// The container of one of libsndfile's integer PCM encodings; 0 for another.
+USHORT HostWavBits(int encoding);
+
+// What libsndfile does not tell of a WAV file's header: the valid bits of an
+// extensible format and the data length the header promises.
+struct HostWavHeaderFacts
+{
+    USHORT ValidBits = 0;
+    ULONGLONG DataBytes = 0;
+};
+HostWavHeaderFacts HostReadHeaderFacts(const std::string& path);
 // Sets the valid bits of a closed WAVE_FORMAT_EXTENSIBLE file's format chunk
 // (libsndfile writes the container's there); false with *error saying why.
 bool HostSetValidBits(const std::string& path, USHORT validBits, std::string* error);

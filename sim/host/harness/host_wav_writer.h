@@ -20,6 +20,9 @@ class HostWavWriter
     // and valid bits (its data is not written); false with *error saying why.
     // Valid bits below the container make a WAVE_FORMAT_EXTENSIBLE file.
     bool Open(const HostAudio& format, std::string* error);
+    // The most frames the run can write, known before it starts (0: not
+    // known); set before Open.
+    void SetMaxFrames(ULONGLONG frames) { m_MaxFrames = frames; }
     bool IsOpen() const { return m_File != nullptr; }
     // Whether Open made the file, open or closed since.
     bool Made() const { return m_Made; }
@@ -39,5 +42,6 @@ class HostWavWriter
     HostAudio m_Format;
     struct sf_private_tag* m_File = nullptr;
     ULONGLONG m_Frames = 0;
+    ULONGLONG m_MaxFrames = 0;
     bool m_Made = false;
 };
