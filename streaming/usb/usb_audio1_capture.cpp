@@ -70,11 +70,13 @@ NTSTATUS CUsbAudio1Capture::PrepareCapture(PSTREAMCLIENT client, UCHAR alternate
         bufferBytes <= MAXLONG ? CaptureRingBytes(format, (ULONG)bufferBytes) : 0;
     if (ringBytes == 0)
         return STATUS_INVALID_PARAMETER;
-    // One frame more than the rate gives per packet, but never past the
-    // packet's share of the buffer: an endpoint sized for the nominal rate
-    // would have the silence overwrite the next packet.
-    const ULONGLONG silence =
-        ((ULONGLONG)format.nSamplesPerSec / (m_PacketsPerFrame * 1000) + 1) * block;
+    // An empty packet is a missing one: one frame more than the rate gives
+    // per packet, but never past the packet's share of the buffer (an
+    // endpoint sized for the nominal rate would have the silence overwrite
+    // the next packet). Below one frame a packet, empty packets are how the
+    // device paces itself: they carry nothing and nothing is inserted.
+    const ULONG nominal = PacingBaseSamples(format.nSamplesPerSec, m_PacketsPerFrame);
+    const ULONGLONG silence = nominal != 0 ? ((ULONGLONG)nominal + 1) * block : 0;
     m_BaseSamplesPerPacket = largest;
     m_BlockAlign = block;
     m_PacketStride = stride;

@@ -3,7 +3,9 @@
 // frequency, keeps IN URBs in flight and moves what they bring into the
 // capture ring, from which whole frames go through the processing chain to
 // the active client (capture-data notifications, then the byte count). An
-// empty packet becomes silence so the capture timeline keeps its length.
+// empty packet becomes silence so the capture timeline keeps its length,
+// unless the rate gives less than one frame a packet: then empty packets
+// are the device's own pacing and carry nothing.
 #pragma once
 
 #include "streaming/usb/usb_audio_stream.h"
@@ -42,6 +44,8 @@ class CUsbAudio1Capture : public CUsbAudioStream
     KSPIN_LOCK m_CaptureLock;
     ULONG m_BlockAlign;   // of the prepared format
     ULONG m_PacketStride; // each packet's share of the data buffer
-    ULONG m_SilenceBytes; // written for an empty packet, within its share
+    // Written for an empty packet, within its share; none below one frame a
+    // packet.
+    ULONG m_SilenceBytes;
 };
 typedef CUsbAudio1Capture* PUSBAUDIO1CAPTURE;

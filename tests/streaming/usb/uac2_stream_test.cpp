@@ -2,7 +2,8 @@
 // virtual time: every clock rate of the reference device streams, the
 // render packets follow the device's feedback (drift, the window's edges,
 // the doubled deviation, lost feedback), a failed URB is recovered by
-// resetting the pipes, and the reported bytes keep with the device.
+// resetting the pipes, and the reported bytes keep with the device; and
+// the capture of both classes at rates below one frame a microframe.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -195,6 +196,39 @@ TEST(Uac2Stream, EveryRateStreamsBothWays)
         EXPECT_NEAR(rate * 4.0, (double)record.Captured, rate * 4.0 * 0.03) << rate;
         rig.Leave(1, &record);
     }
+}
+
+// Below one frame a microframe (4000 and 5512 Hz at high speed) empty
+// packets are the device's pacing and its sine arrives unbroken; from one
+// frame a packet on (8000 Hz) an empty packet is two frames of silence.
+TEST(Uac2Stream, SlowRatesRecordTheDevicesSineUnbrokenInBothClasses)
+{
+    for (const char* file : {"high-speed-low-rate-microphone.txt", "uac2-low-rate-microphone.txt"})
+        for (const auto& [rate, silent] : {std::pair<ULONG, ULONG>{4000, 0}, {5512, 0}, {8000, 2}})
+        {
+            StreamRig rig(QuirkDevice(file));
+            rig.Sim()->Streaming().SetInPattern(0x81, SimInPattern::Sine);
+            rig.Sim()->Streaming().InjectInPacketShape(0x81, 100, SimPacketShape::Empty);
+            CountingClient client;
+            ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, rate, 16, 10, 2))
+                << file << " " << rate;
+            EmuAdvanceMs(1000);
+            // The device's frame n is 0.5 sin(2 pi 1000 n / rate) of full scale.
+            std::vector<UCHAR> sine;
+            for (ULONG n = 0; sine.size() < client.Received.size(); ++n)
+            {
+                sine.insert(sine.end(), n == 100 * rate / 8000 ? 2 * silent : 0, 0);
+                const auto v =
+                    (SHORT)std::lround(0.5 * std::sin(2 * M_PI * 1000 * n / rate) * 32767);
+                sine.insert(sine.end(), {(UCHAR)v, (UCHAR)(v >> 8)});
+            }
+            const auto& got = client.Received;
+            ASSERT_GE(got.size(), rate * 2 * 9 / 10) << file << " " << rate;
+            EXPECT_EQ(got.size(),
+                      std::mismatch(got.begin(), got.end(), sine.begin()).first - got.begin())
+                << file << " " << rate;
+            rig.Leave(0, &client);
+        }
 }
 
 // A clock the host may only read is offered at the rate it reports, and read,
