@@ -35,7 +35,7 @@ std::unique_ptr<SimUsbDevice> ToneDevice(SimReference which)
         if (c[at + 1] == USB_AUDIO_CS_INTERFACE && c[at + 2] == 6 && c[at + 3] == kPlayUnit)
         {
             if (which == SimReference::Uac1SpeakerMic)
-                c[at + 6] |= 0x14; // one bit each
+                c[at + 6] |= 0x14; // bass and treble: one bit each
             else
                 c[at + 5] |= 0x30, c[at + 6] |= 0x03; // a read/write pair each
         }
@@ -53,6 +53,7 @@ LONG OnTheWire(const SimControlValue& range, UCHAR selector, LONG level)
                                                  range.Minimum, range.Maximum);
     return wire / range.Resolution * range.Resolution;
 }
+
 // The playback unit's first control of the kind, without a reference.
 PRANGEDCONTROL PlayControl(UsbAdapterRig& rig, ULONG kind)
 {
