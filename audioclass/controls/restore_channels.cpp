@@ -20,13 +20,18 @@ NTSTATUS CRestoreChannels::Init(ULONG channels)
     return STATUS_SUCCESS;
 }
 
-void CRestoreChannels::Mark(ULONG channel, UCHAR flag)
+void CRestoreChannels::Mark(ULONG channel, UCHAR set, UCHAR clear)
 {
     if (channel < m_Count)
-        m_Flags[channel] |= flag;
+        m_Flags[channel] = (UCHAR)((m_Flags[channel] & ~clear) | set);
 }
 
 bool CRestoreChannels::Restorable(ULONG channel) const
 {
-    return channel < m_Count && m_Flags[channel] == c_Known;
+    return channel < m_Count && (m_Flags[channel] & (c_Known | c_ReadOnly)) == c_Known;
+}
+
+bool CRestoreChannels::DeviceOwn(ULONG channel) const
+{
+    return channel < m_Count && (m_Flags[channel] & c_DeviceOwn) != 0;
 }

@@ -43,6 +43,21 @@ bool ReadChannelSetting(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel,
            NT_SUCCESS(ReadControlSetting(key, name, data, bytes));
 }
 
+// Where a channel's value at creation came from.
+enum class KeptFrom : UCHAR
+{
+    Nowhere,
+    Device,  // read from the device, and "Settings" held nothing else
+    Settings // "Settings" held another value, which replaced the device's
+};
+
+KeptFrom KeptFromReads(bool read, bool stored, bool storedEqualsRead)
+{
+    if (stored && !(read && storedEqualsRead))
+        return KeptFrom::Settings;
+    return read ? KeptFrom::Device : KeptFrom::Nowhere;
+}
+
 // Sets up which channels a control restores: those whose value `read` (the
 // device, then "Settings") gave, of those the unit lets the driver write.
 template <typename Read>
@@ -52,7 +67,10 @@ NTSTATUS InitRestoreChannels(CRestoreChannels& restore, CUacUnit* unit, UCHAR se
     NTSTATUS status = restore.Init(channels);
     for (ULONG c = 0; NT_SUCCESS(status) && c < channels; ++c)
     {
-        if (read(c))
+        const KeptFrom from = read(c);
+        if (from == KeptFrom::Device)
+            restore.MarkDeviceOwn(c);
+        else if (from == KeptFrom::Settings)
             restore.MarkKnown(c);
         if (!unit->ChannelWritable(selector, c))
             restore.MarkReadOnly(c);
@@ -80,7 +98,7 @@ bool StoredValue(PDEVICE_OBJECT key, ULONG id, ULONG mode, ULONG channel, T* val
 
 LONG Snap(LONG value, LONG resolution)
 {
-    return (value / resolution) * resolution; // toward zero
+    return resolution != 0 ? (value / resolution) * resolution : value; // toward zero
 }
 } // namespace
 
@@ -178,7 +196,9 @@ NTSTATUS CUacBooleanControl::CreateBooleanControl(CUacUnit* unit, UCHAR selector
         [&](ULONG c)
         {
             const bool read = NT_SUCCESS(m_Unit->GetBoolean(selector, c, &m_ChannelValues[c]));
-            return ReadChannelSetting(key, m_Id, m_Mode, c, &m_ChannelValues[c], 1) || read;
+            const UCHAR device = m_ChannelValues[c];
+            const bool stored = ReadChannelSetting(key, m_Id, m_Mode, c, &m_ChannelValues[c], 1);
+            return KeptFromReads(read, stored, m_ChannelValues[c] == device);
         });
 }
 
@@ -221,21 +241,10 @@ NTSTATUS CUacRangedControl::SetOne(ULONG channel, LONG value)
 {
     if (channel >= m_ChannelCount || m_Levels == nullptr || m_Unit == nullptr || m_Resolution == 0)
         return STATUS_INVALID_PARAMETER;
-    LONG sent = value;
-    LONG kept = value;
-    if (value == LEVEL_MINUS_INFINITY)
-    {
-        if (m_What.Infinity != MinusInfinity::PassThrough)
-            sent = Snap(m_Minimum, m_Resolution);
-        if (m_What.Infinity == MinusInfinity::SendKeepMinimum)
-            kept = m_Minimum;
-    }
-    else
-    {
-        kept = value < m_Minimum ? m_Minimum : (value > m_Maximum ? m_Maximum : value);
-        sent = Snap(kept, m_Resolution);
-    }
-    NTSTATUS status = m_Unit->SetLevel(m_Selector, channel, sent);
+    LONG kept = Clamp(value);
+    if (value == LEVEL_MINUS_INFINITY && m_What.Infinity != MinusInfinity::SendKeepMinimum)
+        kept = value;
+    NTSTATUS status = m_Unit->SetLevel(m_Selector, channel, DeviceLevel(value));
     if (!NT_SUCCESS(status))
         return status;
     m_Levels[channel] = kept;
@@ -253,8 +262,21 @@ NTSTATUS CUacRangedControl::RestoreState()
     NTSTATUS status = STATUS_SUCCESS;
     for (ULONG c = 0; c < m_ChannelCount && NT_SUCCESS(status); ++c)
         if (m_Restore.Restorable(c))
-            status = m_Unit->SetLevel(m_Selector, c, m_Levels[c]);
+            status = m_Unit->SetLevel(
+                m_Selector, c, m_Restore.DeviceOwn(c) ? m_Levels[c] : DeviceLevel(m_Levels[c]));
     return status;
+}
+
+LONG CUacRangedControl::Clamp(LONG value) const
+{
+    return value < m_Minimum ? m_Minimum : (value > m_Maximum ? m_Maximum : value);
+}
+
+LONG CUacRangedControl::DeviceLevel(LONG value) const
+{
+    if (value == LEVEL_MINUS_INFINITY && m_What.Infinity == MinusInfinity::PassThrough)
+        return value;
+    return Snap(Clamp(value), m_Resolution);
 }
 
 NTSTATUS CUacRangedControl::UpdateState()
@@ -266,7 +288,7 @@ NTSTATUS CUacRangedControl::UpdateState()
         status = m_Unit->GetLevel(m_Selector, c, &m_Levels[c]);
         if (NT_SUCCESS(status))
         {
-            m_Restore.MarkKnown(c);
+            m_Restore.MarkDeviceOwn(c);
             WriteChannelSetting(m_Key, m_Id, m_Mode, c, &m_Levels[c], sizeof(LONG));
             LevelChanged(c);
         }
@@ -315,10 +337,11 @@ NTSTATUS CUacRangedControl::CreateRangedControl(CUacUnit* unit, UCHAR selector, 
                                {
                                    const bool read =
                                        NT_SUCCESS(m_Unit->GetLevel(selector, c, &m_Levels[c]));
+                                   const LONG device = m_Levels[c];
                                    const bool stored = ReadChannelSetting(
                                        key, m_Id, m_Mode, c, &m_Levels[c], sizeof(LONG));
                                    LevelChanged(c);
-                                   return read || stored;
+                                   return KeptFromReads(read, stored, m_Levels[c] == device);
                                });
 }
 

@@ -98,6 +98,11 @@ class CUacRangedControl : public CRangedControl
     // Sets each of the first `channels` channels to its value stored for the mode.
     NTSTATUS ApplyStoredValues(ULONG channels);
     NTSTATUS SetOne(ULONG channel, LONG value);
+    LONG Clamp(LONG value) const;
+    // What a set of `value` sends the device, and what a restore sends for a
+    // value the driver chose: clamped into the range and snapped toward zero
+    // to the resolution; minus infinity as the control's kind says.
+    LONG DeviceLevel(LONG value) const;
     // Called after a channel's kept value changed.
     virtual void LevelChanged(ULONG) {}
 

@@ -1,5 +1,6 @@
 // The audio function of composite configurations: the AudioControl interface
-// chosen by its collection, and which AudioStreaming interfaces are its own.
+// chosen by its collection, and which AudioStreaming and MIDI interfaces are
+// its own.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -69,5 +70,31 @@ TEST(AudioFunction, TheControlInterfaceIsTheOneOfTheStreams)
             if (chosen != nullptr && InAudioFunction(configuration, chosen->bInterfaceNumber, n))
                 own.push_back(n);
         EXPECT_EQ(c.Own, own) << c.What;
+    }
+}
+
+// The MIDI interface named for a function is one of its own collection, not
+// another function's that comes first.
+TEST(AudioFunction, TheMidiInterfaceIsTheFunctionsOwn)
+{
+    const struct
+    {
+        const char* What;
+        const char* Configuration;
+        UCHAR Control;
+        int Midi; // -1: none
+    } cases[] = {
+        {"first of two", "i 0 1 0 h 1 ; i 1 3 0 i 2 1 0 h 3 ; i 3 3 0", 0, 1},
+        {"second of two", "i 0 1 0 h 1 ; i 1 3 0 i 2 1 0 h 3 ; i 3 3 0", 2, 3},
+        {"second of two by association", "a 0 2 i 0 1 32 i 1 3 0 a 2 2 i 2 1 32 i 3 3 0", 2, 3},
+        {"only the other has one", "i 0 1 0 h 1 ; i 1 3 0 i 2 1 0 h 3 ; i 3 2 0", 2, -1},
+    };
+    for (const auto& c : cases)
+    {
+        Bytes bytes = Configuration(c.Configuration);
+        UCHAR midi = 0xEE;
+        const bool found = FindFunctionMidiInterface((PUSB_CONFIGURATION_DESCRIPTOR)bytes.data(),
+                                                     c.Control, &midi);
+        EXPECT_EQ(c.Midi, found ? midi : -1) << c.What;
     }
 }

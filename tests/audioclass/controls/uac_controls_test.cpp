@@ -98,6 +98,18 @@ TEST(UacControls, LevelSets)
         LONG kept = 0;
         control->GetValue(c.Channel < 2 ? c.Channel : 0, &kept);
         EXPECT_EQ(c.Kept, kept) << c.Kind->ClassName << " " << c.Value;
+        // A restore sends what the set sent; the other channel holds the
+        // device's own 7, off the steps, which goes back as it came.
+        unit.Script.SetStatus = STATUS_SUCCESS;
+        unit.Script.Log.clear();
+        EXPECT_EQ(STATUS_SUCCESS, control->RestoreState());
+        std::vector<std::string> restored;
+        for (ULONG ch = 0; ch < 2; ++ch)
+            restored.push_back(ch == c.Channel && NT_SUCCESS(c.Status)
+                                   ? c.Sent
+                                   : "level " + std::to_string(c.Kind->Selector) + " " +
+                                         std::to_string(ch) + " 7");
+        EXPECT_EQ(restored, unit.Script.Log) << c.Kind->ClassName << " " << c.Value;
     }
 }
 
@@ -252,10 +264,12 @@ TEST(UacControls, ValuesKeptPerMode)
 }
 
 // A restore sends a channel's value only when it is known (the device gave
-// it, a set since, or "Settings") and the device lets the driver write it.
+// it, a set since, or "Settings") and the device lets the driver write it:
+// the device's own as it came, even off the 2 dB steps; one from "Settings"
+// as a set sends it, unless the device had it too.
 TEST(UacControls, RestoreSendsOnlyKnownWritableValues)
 {
-    const LONG levels[] = {-1 * kDb, -2 * kDb, -3 * kDb};
+    const LONG levels[] = {-1 * kDb, -2 * kDb, -5 * kDb};
     const UCHAR booleans[] = {1, 0, 1};
     struct Case
     {
@@ -269,6 +283,7 @@ TEST(UacControls, RestoreSendsOnlyKnownWritableValues)
         {"channel 1 unread, set since", 2, 0, 1, -1},
         {"channel 0 read-only", 0, 1, -1, -1},
         {"channel 2 unread, in Settings", 4, 0, -1, 2},
+        {"channel 2 in Settings as the device has it", 0, 0, -1, 2},
     };
     ULONG id = 20;
     for (const Case& c : cases)
@@ -287,7 +302,7 @@ TEST(UacControls, RestoreSendsOnlyKnownWritableValues)
             rig.SetSetting(name(levelId), (ULONG)(-5 * kDb));
             EmuRegistrySetBinary(rig.SettingsPath(), name(booleanId), {1});
         }
-        UnitFor unit(0, -20 * kDb, kDb, 3);
+        UnitFor unit(0, -20 * kDb, 2 * kDb, 3);
         unit.Script.Levels.assign(levels, levels + 3);
         unit.Script.Booleans.assign(booleans, booleans + 3);
         unit.Script.UnreadChannels = c.Unread;
@@ -311,7 +326,8 @@ TEST(UacControls, RestoreSendsOnlyKnownWritableValues)
             if ((c.ReadOnly >> ch & 1) != 0 || !(given || ch == c.SetSince || ch == c.Stored))
                 continue;
             const bool changed = ch == c.SetSince || ch == c.Stored;
-            const LONG sent = ch == c.SetSince ? -6 * kDb : ch == c.Stored ? -5 * kDb : levels[ch];
+            const LONG stored = given && levels[ch] == -5 * kDb ? -5 * kDb : -4 * kDb;
+            const LONG sent = ch == c.SetSince ? -6 * kDb : ch == c.Stored ? stored : levels[ch];
             levelsSent.push_back("level 2 " + std::to_string(ch) + " " + std::to_string(sent));
             booleansSent.push_back("boolean 1 " + std::to_string(ch) + " " +
                                    std::to_string(changed ? 1 : booleans[ch]));
