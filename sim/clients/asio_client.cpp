@@ -1,5 +1,6 @@
 #include "sim/clients/asio_client.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -11,6 +12,7 @@ namespace
 constexpr ULONG kGetDeviceName = 0x1D6000;
 constexpr ULONG kGetChannelCounts = 0x1D6004;
 constexpr ULONG kGetSampleTypes = 0x1D600C;
+constexpr ULONG kSetSampleType = 0x1DA01C;
 constexpr ULONG kGetSampleRate = 0x1D6028;
 constexpr ULONG kGetBufferSize = 0x1D6034;
 constexpr ULONG kMapSharedBuffer = 0x1DE038;
@@ -21,6 +23,31 @@ constexpr ULONG kStopStreaming = 0x1DA044;
 constexpr ULONG kHeaderBytes = 40;
 // Header fields, by u32 index.
 constexpr ULONG kIsInput = 1, kChannels = 2, kDataBytes = 4, kSignal = 8, kSwitchCount = 9;
+
+// The PCM sample types the client writes: the container's bytes and the
+// valid bits at its top, as the stream format the driver selects for each
+// has them (wBitsPerSample, wValidBitsPerSample).
+struct SampleFormat
+{
+    ULONG Type;
+    ULONG Bytes;
+    ULONG ValidBits;
+};
+constexpr SampleFormat kSampleFormats[] = {
+    {16, 2, 16}, {17, 3, 24}, {18, 4, 32}, {24, 4, 16}, {25, 4, 18}, {26, 4, 20}, {27, 4, 24},
+};
+
+const SampleFormat* FindSampleFormat(ULONG type)
+{
+    for (const SampleFormat& format : kSampleFormats)
+        if (format.Type == type)
+            return &format;
+    return nullptr;
+}
+
+// The reply's current type and count, then the count's types.
+constexpr ULONG kTypesHeaderBytes = 8;
+constexpr ULONG kMostTypes = 6;
 
 ULONG HeaderField(const AsioClientRing& ring, ULONG index)
 {
@@ -53,6 +80,26 @@ void Append(std::vector<UCHAR>* bytes, ULONG value)
         bytes->push_back((UCHAR)(value >> shift));
 }
 } // namespace
+
+ULONG AsioChooseSampleType(const AsioSampleTypes& types)
+{
+    const auto writable = [](ULONG type) { return FindSampleFormat(type) != nullptr; };
+    const std::vector<ULONG>& offered = types.Offered;
+    if (writable(types.Current) &&
+        std::find(offered.begin(), offered.end(), types.Current) != offered.end())
+        return types.Current;
+    const auto first = std::find_if(offered.begin(), offered.end(), writable);
+    return first != offered.end() ? *first : 0;
+}
+
+std::string AsioSampleTypeText(ULONG type)
+{
+    const SampleFormat* format = FindSampleFormat(type);
+    if (format == nullptr)
+        return std::to_string(type) + " (not a type this client writes)";
+    return std::to_string(type) + " (" + std::to_string(format->ValidBits) + " bits in " +
+           std::to_string(format->Bytes) + " bytes)";
+}
 
 ULONG AsioMsPerUrb(ULONG frames, ULONG rate)
 {
@@ -134,12 +181,41 @@ NTSTATUS AsioTestClient::GetSampleRate(ULONG* rate)
     return Control(kGetSampleRate, nullptr, 0, rate, 4);
 }
 
-NTSTATUS AsioTestClient::GetSampleTypes(std::vector<ULONG>* types)
+NTSTATUS AsioTestClient::GetSampleTypes(AsioSampleTypes* types)
 {
-    ULONG buffer[8] = {};
+    ULONG buffer[kTypesHeaderBytes / 4 + kMostTypes] = {};
     ULONG_PTR bytes = 0;
     NTSTATUS status = Control(kGetSampleTypes, nullptr, 0, buffer, sizeof(buffer), &bytes);
-    types->assign(buffer, buffer + bytes / 4);
+    if (!NT_SUCCESS(status))
+        return status;
+    if (bytes < kTypesHeaderBytes || bytes > sizeof(buffer) ||
+        buffer[1] > (bytes - kTypesHeaderBytes) / 4)
+        return STATUS_INVALID_BUFFER_SIZE;
+    types->Current = buffer[0];
+    types->Offered.assign(buffer + 2, buffer + 2 + buffer[1]);
+    m_SampleType = types->Current;
+    return status;
+}
+
+NTSTATUS AsioTestClient::SetSampleType(ULONG type)
+{
+    NTSTATUS status = Control(kSetSampleType, &type, sizeof(type), nullptr, 0);
+    if (NT_SUCCESS(status))
+        m_SampleType = type;
+    return status;
+}
+
+NTSTATUS AsioTestClient::ChooseSampleType(AsioSampleTypes* types, ULONG* chosen)
+{
+    *chosen = 0;
+    NTSTATUS status = GetSampleTypes(types);
+    if (!NT_SUCCESS(status))
+        return status;
+    const ULONG type = AsioChooseSampleType(*types);
+    if (type != 0 && type != types->Current)
+        status = SetSampleType(type);
+    if (NT_SUCCESS(status))
+        *chosen = type;
     return status;
 }
 
@@ -150,8 +226,12 @@ NTSTATUS AsioTestClient::GetBufferSize(ULONG sizes[4])
 
 NTSTATUS AsioTestClient::MapAll(ULONG bufferFrames)
 {
+    AsioSampleTypes types;
+    NTSTATUS status = GetSampleTypes(&types);
+    if (!NT_SUCCESS(status))
+        return status;
     ULONG counts[4] = {};
-    NTSTATUS status = GetChannelCounts(counts);
+    status = GetChannelCounts(counts);
     if (!NT_SUCCESS(status))
         return status;
     std::vector<UCHAR> input;
@@ -218,16 +298,24 @@ NTSTATUS AsioTestClient::Unmap()
 
 void AsioTestClient::WriteSine(double sineHz, ULONG rate)
 {
+    const SampleFormat* format = FindSampleFormat(m_SampleType);
+    if (format == nullptr)
+        return;
     const double step = 2.0 * 3.14159265358979323846 * sineHz / rate;
+    const double amplitude = std::ldexp(16000.0, (int)format->ValidBits - 16);
+    const ULONG shift = 8 * format->Bytes - format->ValidBits;
     for (const AsioClientRing& ring : m_Rings)
     {
         if (ring.IsInput || ring.Channels == 0)
             continue;
-        auto samples = reinterpret_cast<SHORT*>(ring.Base + kHeaderBytes);
-        const ULONG frames = ring.DataBytes / (2 * ring.Channels);
+        PUCHAR sample = ring.Base + kHeaderBytes;
+        const ULONG frames = ring.DataBytes / (format->Bytes * ring.Channels);
         for (ULONG f = 0; f < frames; ++f)
-            for (ULONG c = 0; c < ring.Channels; ++c)
-                samples[f * ring.Channels + c] = (SHORT)std::lround(16000.0 * std::sin(step * f));
+        {
+            const ULONG value = (ULONG)std::lround(amplitude * std::sin(step * f)) << shift;
+            for (ULONG c = 0; c < ring.Channels; ++c, sample += format->Bytes)
+                memcpy(sample, &value, format->Bytes); // little-endian: the low bytes
+        }
     }
 }
 
@@ -254,14 +342,19 @@ ULONG AsioTestClient::HeaderSwitches() const
 
 LONG AsioTestClient::CapturePeak() const
 {
+    const SampleFormat* format = FindSampleFormat(m_SampleType);
     LONG peak = 0;
     for (const AsioClientRing& ring : m_Rings)
     {
-        if (!ring.IsInput)
+        if (!ring.IsInput || format == nullptr)
             continue;
-        auto samples = reinterpret_cast<const SHORT*>(ring.Base + kHeaderBytes);
-        for (ULONG i = 0; i < ring.DataBytes / 2; ++i)
-            peak = std::max<LONG>(peak, std::abs((LONG)samples[i]));
+        const ULONG unused = 32 - 8 * format->Bytes;
+        for (ULONG i = 0; i < ring.DataBytes / format->Bytes; ++i)
+        {
+            ULONG raw = 0;
+            memcpy(&raw, ring.Base + kHeaderBytes + i * format->Bytes, format->Bytes);
+            peak = std::max<LONG>(peak, std::abs((LONG)(raw << unused) >> 16));
+        }
     }
     return peak;
 }

@@ -1,11 +1,11 @@
 // The user-mode side of the ASIO interface, as an ASIO driver in a
 // user process drives it: it opens "\LTASIOPrivateInterface" on the adapter
-// device, asks the names, channels, rate and buffer sizes, maps one ring per
-// ASIO engine with every channel active, starts with a buffer-switch event,
-// plays a sine through the render rings and reads the capture rings while
-// emulated time runs, counts the buffer switches, then stops, unmaps and
-// closes. Every request goes through the I/O manager as a device-control
-// request of its own process.
+// device, asks the names, channels, rate and buffer sizes, chooses a sample
+// type every ASIO engine offers, maps one ring per ASIO engine with every
+// channel active, starts with a buffer-switch event, plays a sine through the
+// render rings and reads the capture rings while emulated time runs, counts
+// the buffer switches, then stops, unmaps and closes. Every request goes
+// through the I/O manager as a device-control request of its own process.
 #pragma once
 
 #include <string>
@@ -20,6 +20,20 @@ struct AsioClientRing
     ULONG Channels;
     ULONG DataBytes;
 };
+
+// What the driver answers to a sample-type query: the type the session
+// streams in now, and those every ASIO engine offers, in the driver's order.
+struct AsioSampleTypes
+{
+    ULONG Current = 0;
+    std::vector<ULONG> Offered;
+};
+
+// The type to stream in: the current one where every engine offers it, else
+// the first one offered; 0 when none is.
+ULONG AsioChooseSampleType(const AsioSampleTypes& types);
+// A type in words a person reads: "17 (24 bits in 3 bytes)".
+std::string AsioSampleTypeText(ULONG type);
 
 class AsioTestClient
 {
@@ -38,18 +52,25 @@ class AsioTestClient
     // ASIO engines, input channels, output channels.
     NTSTATUS GetChannelCounts(ULONG counts[4]);
     NTSTATUS GetSampleRate(ULONG* rate);
-    NTSTATUS GetSampleTypes(std::vector<ULONG>* types);
+    // STATUS_INVALID_BUFFER_SIZE for an answer whose count its bytes do not hold.
+    NTSTATUS GetSampleTypes(AsioSampleTypes* types);
+    NTSTATUS SetSampleType(ULONG type);
+    // Asks the types and, where the current one is not offered, sets the one
+    // AsioChooseSampleType names; *chosen is 0 when no type is offered.
+    NTSTATUS ChooseSampleType(AsioSampleTypes* types, ULONG* chosen);
     // Minimum, maximum, preferred, granularity.
     NTSTATUS GetBufferSize(ULONG sizes[4]);
-    // One ring per ASIO engine, every channel of both directions active.
+    // One ring per ASIO engine, every channel of both directions active, in
+    // the sample type current when they are mapped (asked first).
     NTSTATUS MapAll(ULONG bufferFrames);
     NTSTATUS Start();
     NTSTATUS Stop();
     NTSTATUS Unmap();
     void Close();
 
-    // Fills every render ring with a sine of sineHz (16-bit samples; whole
-    // periods in the ring when the ring holds whole milliseconds of them).
+    // Fills every render ring with a sine of sineHz in the rings' sample type,
+    // at 16000 of 16 bits' full scale whatever its width (whole periods in the
+    // ring when the ring holds whole milliseconds of them).
     void WriteSine(double sineHz, ULONG rate);
     // Runs emulated time in 1 ms steps, counting buffer-switch events.
     void Run(ULONG ms);
@@ -58,7 +79,8 @@ class AsioTestClient
     ULONG EventSwitches() const { return m_EventSwitches; }
     // The switch count of the ring that signals, from its header.
     ULONG HeaderSwitches() const;
-    // The largest absolute 16-bit sample in the capture rings.
+    // The largest absolute sample in the capture rings, in steps of 16 bits'
+    // full scale whatever the rings' sample type.
     LONG CapturePeak() const;
 
   private:
@@ -70,6 +92,7 @@ class AsioTestClient
     bool m_Mapped = false;
     bool m_Started = false;
     std::vector<AsioClientRing> m_Rings;
+    ULONG m_SampleType = 0; // last answered or set: the rings' format once mapped
     ULONG m_EventSwitches = 0;
 };
 

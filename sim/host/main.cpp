@@ -11,14 +11,14 @@
 // plugged, added and started, the removal succeeded, the driver unloaded,
 // the kernel reported no misuse and nothing leaked. Any other outcome is a
 // failure (1); a bad command line gives 2.
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "platform/kernel/emu.h"
-#include "sim/clients/asio_client.h"
 #include "platform/ks/pcautomation.h"
+#include "sim/host/asio_run.h"
+#include "sim/host/harness/host_interrupt.h"
 #include "sim/host/harness/host_harness.h"
 #include "sim/host/host_options.h"
 #include "sim/host/self_check.h"
@@ -146,70 +146,6 @@ void ListRegistrations(const HostHarness& host)
                i.Enabled ? "enabled" : "registered, not enabled", i.SymbolicLink.c_str());
 }
 
-bool AsioInterfaceEnabled(const HostHarness& host)
-{
-    for (const HostInterface& i : host.Interfaces())
-        if (i.Kind == "ASIO" && i.Enabled)
-            return true;
-    return false;
-}
-
-// The ASIO test client on the started device: open, map every channel at
-// the preferred buffer size, stream a sine, stop, unmap; true when every
-// step succeeded and the switches counted are those expected.
-bool RunAsioClient(const HostHarness& host, ULONG ms)
-{
-    if (!AsioInterfaceEnabled(host))
-    {
-        Error("asio: %s%s\n", "the device offers no ASIO stream");
-        return false;
-    }
-    AsioTestClient client(host.Fdo());
-    std::string name;
-    ULONG counts[4] = {}, sizes[4] = {}, rate = 0;
-    bool worked = Report("asio open", client.Open()) &&
-                  Report("asio device name", client.GetDeviceName(&name)) &&
-                  Report("asio channels", client.GetChannelCounts(counts)) &&
-                  Report("asio sample rate", client.GetSampleRate(&rate)) &&
-                  Report("asio buffer size", client.GetBufferSize(sizes));
-    if (!worked)
-        return false;
-    printf("asio device \"%s\": %u engine(s), %u in, %u out, %u Hz, buffer %u frames\n",
-           name.c_str(), counts[0], counts[1], counts[2], rate, sizes[2]);
-    if (!Report("asio map", client.MapAll(sizes[2])))
-        return false;
-    client.WriteSine(1000.0, rate);
-    worked = Report("asio start", client.Start());
-    if (worked)
-    {
-        // A second at a time: what the device received is dropped as it
-        // goes, so a long run keeps no more than a second of it.
-        HostProgress progress("asio");
-        for (ULONG done = 0; done < ms;)
-        {
-            const ULONG step = std::min<ULONG>(1000, ms - done);
-            client.Run(step);
-            host.Device()->Streaming().ClearRecords();
-            done += step;
-            progress.Show(done, ms);
-        }
-        progress.Done();
-        const ULONG expected = AsioExpectedSwitches(ms, AsioMsPerUrb(sizes[2], rate), 5);
-        const ULONG counted = client.HeaderSwitches();
-        printf("asio buffer switches: %u signalled, %u counted, %u expected\n",
-               client.EventSwitches(), counted, expected);
-        printf("asio capture peak: %d\n", (int)client.CapturePeak());
-        worked =
-            client.EventSwitches() == counted && counted + 1 >= expected && counted <= expected + 1;
-        if (!worked)
-            Error("asio: %s%s\n", "the buffer switches signalled, counted and expected disagree");
-        worked = Report("asio stop", client.Stop()) && worked;
-    }
-    worked = Report("asio unmap", client.Unmap()) && worked;
-    client.Close();
-    return worked;
-}
-
 // The device the options name, plugged; false with the reason said.
 bool Plug(HostHarness& host, const HostOptions& options, HostPrepared* prepared)
 {
@@ -327,5 +263,8 @@ int main(int argc, char** argv)
         EmuShutdown();
         return 2;
     }
-    return RunDevice(options, &prepared);
+    HostCatchInterrupts();
+    const int result = RunDevice(options, &prepared);
+    HostRaiseInterrupt();
+    return result;
 }

@@ -88,6 +88,7 @@ TEST(QuirkDevices, EachLoadsWithItsNotes)
         {"full-speed-feedback-endpoint-too-small.txt", EmuUsbSpeed::Full, {}},
         {"high-speed-feedback-endpoint-too-small.txt", EmuUsbSpeed::High, {}},
         {"high-bandwidth-eight-channels.txt", EmuUsbSpeed::High, {}},
+        {"uac2-24-bit-only-headset.txt", EmuUsbSpeed::High, {}},
         {"two-audio-functions.txt",
          EmuUsbSpeed::Full,
          {"configuration 0 AudioControl interface 2 is a second audio function's: it answers for "

@@ -1,0 +1,129 @@
+#include "sim/host/asio_run.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "sim/clients/asio_client.h"
+#include "sim/host/harness/host_interrupt.h"
+#include "sim/host/stream_run.h"
+
+namespace
+{
+// One step's line, on the error stream when it failed; false then.
+bool Report(const char* what, NTSTATUS status)
+{
+    fflush(stdout);
+    fprintf(NT_SUCCESS(status) ? stdout : stderr, "asio %s: %s\n", what,
+            HostStatusText(status).c_str());
+    return NT_SUCCESS(status);
+}
+
+// Why the run failed, on the error stream after what was said so far.
+void Error(const std::string& text)
+{
+    fflush(stdout);
+    fprintf(stderr, "asio: %s\n", text.c_str());
+}
+
+bool AsioInterfaceEnabled(const HostHarness& host)
+{
+    for (const HostInterface& i : host.Interfaces())
+        if (i.Kind == "ASIO" && i.Enabled)
+            return true;
+    return false;
+}
+
+// The type the run streams in, said; false when no type is offered.
+bool ChooseSampleType(AsioTestClient& client)
+{
+    AsioSampleTypes types;
+    ULONG chosen = 0;
+    if (!Report("sample types", client.ChooseSampleType(&types, &chosen)))
+        return false;
+    const std::string current = AsioSampleTypeText(types.Current);
+    if (chosen == 0)
+    {
+        Error("not run: no sample type is offered by every engine (the current one is " + current +
+              "): the device's streams have no sample format in common");
+        return false;
+    }
+    if (chosen == types.Current)
+        printf("asio sample type: %s, the current one\n", current.c_str());
+    else
+        printf("asio sample type: %s, set: the current one, %s, is not offered by every engine\n",
+               AsioSampleTypeText(chosen).c_str(), current.c_str());
+    return true;
+}
+
+// Streams for up to `ms`, a second at a time: what the device received is
+// dropped as it goes, so a long run keeps no more than a second of it. An
+// interrupt ends it after the second under way; the milliseconds run.
+ULONG Stream(const HostHarness& host, AsioTestClient& client, ULONG ms)
+{
+    HostProgress progress("asio");
+    ULONG done = 0;
+    while (done < ms && !HostInterrupted())
+    {
+        const ULONG step = std::min<ULONG>(1000, ms - done);
+        client.Run(step);
+        host.Device()->Streaming().ClearRecords();
+        done += step;
+        progress.Show(done, ms);
+    }
+    progress.Done();
+    if (done < ms)
+        Error(std::string("interrupted by ") + HostInterruptName() + " after " +
+              HostSecondsText(done) + " s of " + HostSecondsText(ms) + " s: the run ends early");
+    return done;
+}
+
+// Whether the switches signalled and counted in `ms` are those expected.
+bool SwitchesAgree(const AsioTestClient& client, ULONG ms, ULONG frames, ULONG rate)
+{
+    const ULONG expected = AsioExpectedSwitches(ms, AsioMsPerUrb(frames, rate), 5);
+    const ULONG counted = client.HeaderSwitches();
+    printf("asio buffer switches: %u signalled, %u counted, %u expected\n", client.EventSwitches(),
+           counted, expected);
+    printf("asio capture peak: %d\n", (int)client.CapturePeak());
+    const bool agree =
+        client.EventSwitches() == counted && counted + 1 >= expected && counted <= expected + 1;
+    if (!agree)
+        Error("the buffer switches signalled, counted and expected disagree");
+    return agree;
+}
+} // namespace
+
+bool RunAsioClient(const HostHarness& host, ULONG ms)
+{
+    if (!AsioInterfaceEnabled(host))
+    {
+        Error("the device offers no ASIO stream");
+        return false;
+    }
+    AsioTestClient client(host.Fdo());
+    std::string name;
+    ULONG counts[4] = {}, sizes[4] = {}, rate = 0;
+    bool worked = Report("open", client.Open()) &&
+                  Report("device name", client.GetDeviceName(&name)) &&
+                  Report("channels", client.GetChannelCounts(counts)) &&
+                  Report("sample rate", client.GetSampleRate(&rate)) &&
+                  Report("buffer size", client.GetBufferSize(sizes));
+    if (!worked)
+        return false;
+    printf("asio device \"%s\": %u engine(s), %u in, %u out, %u Hz, buffer %u frames\n",
+           name.c_str(), counts[0], counts[1], counts[2], rate, sizes[2]);
+    if (!ChooseSampleType(client) || !Report("map", client.MapAll(sizes[2])))
+        return false;
+    client.WriteSine(1000.0, rate);
+    worked = Report("start", client.Start());
+    if (worked)
+    {
+        const ULONG done = Stream(host, client, ms);
+        worked = SwitchesAgree(client, done, sizes[2], rate) && done == ms;
+        worked = Report("stop", client.Stop()) && worked;
+    }
+    worked = Report("unmap", client.Unmap()) && worked;
+    client.Close();
+    return worked;
+}
