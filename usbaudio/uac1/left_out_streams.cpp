@@ -63,12 +63,13 @@ void SetBit(ULONG* bits, UCHAR index)
 void DebugLineText::Append(PCSTR format, ...)
 {
     const size_t used = strlen(Text);
-    const size_t room = Bytes - used - sizeof(c_CutMark); // "..." and its end stay free
     if (Cut || used + sizeof(c_CutMark) >= Bytes)
         return;
     va_list args;
     va_start(args, format);
-    const NTSTATUS status = RtlStringCbVPrintfA(Text + used, room, format, args);
+    // Room is kept for the "..." and its end.
+    const NTSTATUS status =
+        RtlStringCbVPrintfA(Text + used, Bytes - used - sizeof(c_CutMark), format, args);
     va_end(args);
     if (NT_SUCCESS(status))
         return;

@@ -11,7 +11,7 @@
 // left out, and so is every later one; the text then ends in "...".
 struct DebugLineText
 {
-    static constexpr size_t Bytes = 320;
+    static constexpr size_t Bytes = 256;
     char Text[Bytes] = {};
     bool Cut = false;
     void Append(PCSTR format, ...);
@@ -36,8 +36,8 @@ class StreamingSettings
     // `position` on, naming the malformed ones, and whether a setting kept
     // has a format of channels (one to eight), samples and a coding the
     // driver carries. A descriptor the walk refuses counts as such a format,
-    // so that the walk itself says why. *interfaceEnd is where the
-    // interface's descriptors end; it is set when no format is found.
+    // so that the walk itself says why; otherwise *interfaceEnd is where the
+    // interface's descriptors end.
     bool CarriesAFormat(PUCHAR position, UCHAR number, PUCHAR* interfaceEnd);
     bool IsMalformed(UCHAR alternateSetting) const;
     // What each setting holds, when none carries a format: its channel

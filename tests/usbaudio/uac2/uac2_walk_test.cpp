@@ -580,6 +580,36 @@ TEST(Uac2Walk, FormatKindsPerSetting)
     }
 }
 
+// A setting whose format-type descriptor gives another format type than its
+// general descriptor is left out as malformed. A device whose every setting
+// has 48 channels is refused: each interface's line names its settings'
+// channel counts, and the last line the interfaces left out.
+TEST(Uac2Walk, SettingsLeftOutAndWhatTheirLinesName)
+{
+    Uac2Started differs(EditedDevice([](auto& c) { c[Locate(c, 2, 2, true) + 3] = 3; }));
+    ASSERT_EQ(STATUS_SUCCESS, differs.Status);
+    EXPECT_EQ(1u, differs.Device()->GetEngineCount());
+    EXPECT_EQ(1u, DbgLinesSaying("interface 2 alternate setting 1 has a format-type descriptor "
+                                 "of Type 3 and a general descriptor of Type 1: malformed, left "
+                                 "out\n"));
+    Uac2Started wide(EditedDevice(
+        [](auto& c)
+        {
+            for (int nth : {0, 1, 2})
+                c[Locate(c, kGeneral, nth, true) + 10] = 48;
+        }));
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, wide.Status);
+    const std::string holds = "has no format of 1 to 8 channels the driver carries (PCM, or "
+                              "PCM8 at 8 bits; 1 to 4 bytes a sample, at most 8 bits a byte): ";
+    EXPECT_EQ(1u, DbgLinesSaying("interface 1 " + holds +
+                                 "alternate setting 1 has 48 channel(s), alternate setting 2 has "
+                                 "48 channel(s): left out\n"));
+    EXPECT_EQ(1u, DbgLinesSaying("interface 2 " + holds +
+                                 "alternate setting 1 has 48 channel(s): left out\n"));
+    EXPECT_EQ("UsbAudio: no audio stream left: AudioStreaming interfaces 1 and 2 left out\n",
+              EmuDbgOutput().back());
+}
+
 // Terminal kinds and jacks: handset and headset are both 13 in class 2.0;
 // jacks only behind a readable connector control, connected as it reports.
 TEST(Uac2Walk, TerminalKindsAndJacks)
