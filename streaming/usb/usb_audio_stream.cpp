@@ -7,7 +7,6 @@
 #include "framework/callback_object.h"
 #include "framework/interface_table.h"
 #include "streaming/usb/audio_data_endpoint.h"
-#include "platform/usb/usbdlib.h"
 
 namespace
 {
