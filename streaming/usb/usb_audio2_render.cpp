@@ -60,10 +60,10 @@ NTSTATUS CUsbAudio2Render::PrepareStream(PSTREAMCLIENT client, PULONG frameNumbe
     return STATUS_SUCCESS;
 }
 
-// The data pipe is the OUT pipe; an interface of exactly one OUT and one IN
-// pipe has its IN pipe as the feedback pipe, unless its packets are too
-// small for a feedback value: read, it would only fail, and the stream
-// paces at its nominal rate as it does without one.
+// The data pipe is the setting's data endpoint's; an interface of exactly
+// one OUT and one IN pipe has its IN pipe as the feedback pipe, unless its
+// packets are too small for a feedback value: read, it would only fail, and
+// the stream paces at its nominal rate as it does without one.
 NTSTATUS CUsbAudio2Render::SelectInterface(UCHAR alternateSetting, PSTREAMCLIENT)
 {
     PAGED_CODE();

@@ -6,7 +6,7 @@
 #include "framework/adapter_interfaces.h"
 #include "framework/callback_object.h"
 #include "framework/interface_table.h"
-#include "platform/usb/usbdlib.h"
+#include "streaming/usb/audio_data_endpoint.h"
 
 namespace
 {
@@ -19,48 +19,6 @@ constexpr UCHAR c_MaxHighSpeedInterval = 4;
 USHORT SubFormatTag(const WAVEFORMATEXTENSIBLE& record)
 {
     return (USHORT)(record.SubFormat.Data1 & 0xFFFF);
-}
-
-// The first isochronous data endpoint after an interface descriptor and
-// before the next one, or null. Every descriptor is checked to lie inside the
-// configuration before it is read.
-const USB_ENDPOINT_DESCRIPTOR* FindDataEndpoint(const USB_CONFIGURATION_DESCRIPTOR* config,
-                                                const USB_INTERFACE_DESCRIPTOR* intf)
-{
-    const UCHAR* base = reinterpret_cast<const UCHAR*>(config);
-    const ULONG total = config->wTotalLength;
-    ULONG pos = (ULONG)(reinterpret_cast<const UCHAR*>(intf) - base) + intf->bLength;
-    while (pos + 2 <= total)
-    {
-        const UCHAR length = base[pos];
-        const UCHAR type = base[pos + 1];
-        if (length < 2 || pos + length > total || type == USB_INTERFACE_DESCRIPTOR_TYPE)
-            return nullptr;
-        if (type == USB_ENDPOINT_DESCRIPTOR_TYPE && length >= sizeof(USB_ENDPOINT_DESCRIPTOR))
-        {
-            auto ep = reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(base + pos);
-            // Implicit feedback data is the device's rate for a paired
-            // endpoint, and is data all the same.
-            const UCHAR usage = ep->bmAttributes & USB_ENDPOINT_USAGE_MASK;
-            if ((ep->bmAttributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
-                (usage == USB_ENDPOINT_USAGE_DATA || usage == USB_ENDPOINT_USAGE_IMPLICIT_FEEDBACK))
-                return ep;
-        }
-        pos += length;
-    }
-    return nullptr;
-}
-
-// The first isochronous data endpoint of an interface's alternate setting.
-const USB_ENDPOINT_DESCRIPTOR* FindSettingDataEndpoint(PUSB_CONFIGURATION_DESCRIPTOR config,
-                                                       ULONG interfaceNumber,
-                                                       UCHAR alternateSetting)
-{
-    if (config == nullptr)
-        return nullptr;
-    PUSB_INTERFACE_DESCRIPTOR intf = USBD_ParseConfigurationDescriptorEx(
-        config, config, (LONG)interfaceNumber, alternateSetting, -1, -1, -1);
-    return intf != nullptr ? FindDataEndpoint(config, intf) : nullptr;
 }
 } // namespace
 

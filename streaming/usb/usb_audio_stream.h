@@ -202,14 +202,16 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     static ULONG CaptureRingBytes(const WAVEFORMATEX& format, ULONG urbBufferBytes);
     // ---- interface selection
     // Selects the setting of the stream's interface and keeps a copy of the
-    // returned interface information; the data pipe is the last pipe of the
-    // stream's direction. A non-zero setting without such a pipe is
+    // returned interface information; the data pipe is the pipe of the
+    // setting's data endpoint (FindAudioDataEndpoint). A non-zero setting
+    // without one, or whose data endpoint runs against the stream, is
     // deselected again and refused. The adapter's count of active stream
     // interfaces follows: raised by a selected non-zero setting, lowered by
     // setting 0 or a failure.
     NTSTATUS SelectDataInterface(UCHAR alternateSetting);
     NTSTATUS SubmitDataInterface(PUSBDEVICEIO io, UCHAR alternateSetting);
-    NTSTATUS KeepInterfaceInformation(PUSBD_INTERFACE_INFORMATION answer, UCHAR alternateSetting);
+    NTSTATUS KeepInterfaceInformation(PUSBD_INTERFACE_INFORMATION answer, UCHAR alternateSetting,
+                                      UCHAR dataEndpoint);
     // Raised once when a non-zero setting is selected, lowered once when
     // setting 0 follows, however often either is selected.
     void CountInterfaceActive(UCHAR alternateSetting);

@@ -1,9 +1,10 @@
 // The stream's AudioStreaming interface: selecting one of its alternate
-// settings, the copy of the interface information with the data pipe of the
-// stream's direction, the adapter's count of active stream interfaces, and the
-// audio class 1.0 sampling-frequency request to the data endpoint.
+// settings, the copy of the interface information with the pipe of the
+// setting's data endpoint, the adapter's count of active stream interfaces,
+// and the audio class 1.0 sampling-frequency request to the data endpoint.
 #include "framework/adapter_interfaces.h"
 #include "platform/usb/usbdlib.h"
+#include "streaming/usb/audio_data_endpoint.h"
 #include "streaming/usb/usb_audio_stream.h"
 
 namespace
@@ -79,11 +80,15 @@ NTSTATUS CUsbAudioStream::SubmitDataInterface(PUSBDEVICEIO io, UCHAR alternateSe
     if (intf == nullptr)
         return STATUS_INVALID_PARAMETER;
     const ULONG pipes = intf->bNumEndpoints;
+    const USB_ENDPOINT_DESCRIPTOR* data =
+        FindAudioDataEndpoint(reinterpret_cast<const UCHAR*>(intf),
+                              reinterpret_cast<const UCHAR*>(config) + config->wTotalLength);
     PURB urb = nullptr;
     NTSTATUS status = SubmitSelectInterface(io, number, alternateSetting, pipes, &urb);
     if (!NT_SUCCESS(status))
         return status;
-    status = KeepInterfaceInformation(AnsweredInterface(urb, pipes), alternateSetting);
+    status = KeepInterfaceInformation(AnsweredInterface(urb, pipes), alternateSetting,
+                                      data != nullptr ? data->bEndpointAddress : 0);
     ExFreePoolWithTag(urb, USB_STREAM_URB_POOL_TAG);
     if (!NT_SUCCESS(status))
     {
@@ -97,17 +102,19 @@ NTSTATUS CUsbAudioStream::SubmitDataInterface(PUSBDEVICEIO io, UCHAR alternateSe
 }
 
 NTSTATUS CUsbAudioStream::KeepInterfaceInformation(PUSBD_INTERFACE_INFORMATION answer,
-                                                   UCHAR alternateSetting)
+                                                   UCHAR alternateSetting, UCHAR dataEndpoint)
 {
     if (answer == nullptr)
         return STATUS_UNSUCCESSFUL;
+    // An endpoint that runs against the stream carries none of its audio.
     const bool wantIn = m_Direction != STREAM_DIRECTION_RENDER;
     bool found = false;
-    for (ULONG i = 0; i < answer->NumberOfPipes; ++i)
+    for (ULONG i = 0; i < answer->NumberOfPipes && !found; ++i)
     {
-        if (USB_ENDPOINT_DIRECTION_IN(answer->Pipes[i].EndpointAddress) == wantIn)
+        const UCHAR address = answer->Pipes[i].EndpointAddress;
+        if (address == dataEndpoint && USB_ENDPOINT_DIRECTION_IN(address) == wantIn)
         {
-            m_DataPipeIndex = i; // the last one of the direction
+            m_DataPipeIndex = i;
             found = true;
         }
     }

@@ -4,6 +4,7 @@
 #include "streaming/usb/usb_audio1_render.h"
 #include "audioclass/controls/control_interfaces.h"
 #include "audioclass/descriptor_rules.h"
+#include "usbaudio/uac1/left_out_streams.h"
 #include "usbaudio/uac1/stream_factory.h"
 #include "usbaudio/uac1/type_i_coding.h"
 #include "usbaudio/uac1/walkers.h"
@@ -18,13 +19,7 @@ constexpr ULONG c_InterfaceBytes = 9;
 constexpr USHORT c_CompressedTagBits = 0x2001;
 constexpr USHORT c_DolbyDigitalTag = 0x0092;
 constexpr USHORT c_WmaProTag = 0x0164;
-// The software converters carry at most eight channels.
-constexpr ULONG c_MaxChannels = 8;
 constexpr ULONG c_FewChannels = 4; // capture below it is offered twice
-// A sample the driver carries: one to four bytes (the class 1.0 subframe,
-// the class 2.0 subslot), holding one to eight bits of resolution a byte.
-constexpr ULONG c_MaxSampleBytes = 4;
-constexpr ULONG c_BitsPerByte = 8;
 // A bound of a continuous range this close to a standard rate counts as that
 // rate (devices state 47990 for 48000): rate r lies in [L, U] when
 // 200 L <= 201 r and 199 r <= 200 U.
@@ -48,20 +43,12 @@ ULONG Read3(const UCHAR* p)
     return p[0] | p[1] << 8 | p[2] << 16;
 }
 
-// Whether a sample's size and resolution are ones the driver carries (a
-// size of 0 leaves no room for the resolution).
-bool SampleFieldsUsable(ULONG sampleBytes, ULONG resolution)
-{
-    return sampleBytes <= c_MaxSampleBytes && resolution != 0 &&
-           resolution <= c_BitsPerByte * sampleBytes;
-}
-
 bool UsableRecord(const WAVEFORMATEXTENSIBLE& record)
 {
     return record.Format.nSamplesPerSec != 0 &&
-           SampleFieldsUsable(record.Format.wBitsPerSample / c_BitsPerByte,
+           SampleFieldsUsable(record.Format.wBitsPerSample / STREAM_BITS_PER_BYTE,
                               record.Samples.wValidBitsPerSample) &&
-           record.Format.nChannels != 0 && record.Format.nChannels <= c_MaxChannels;
+           record.Format.nChannels != 0 && record.Format.nChannels <= STREAM_MAX_CHANNELS;
 }
 
 // The rates of a format-type descriptor: its discrete list, or the
@@ -146,13 +133,15 @@ NTSTATUS OnAsGeneral(CUsbAudioDevice* device, const UCHAR* d, StreamingInterface
     return OnUac1General(device, d, walk, CreateUac1FamilyStream<CUsbAudio1Render, UAC1_POOL_TAG>);
 }
 
-// Walks one interface's descriptors from `position`; *end is where its
-// walk stopped.
+// Walks one interface's descriptors from its interface descriptor at
+// `position`, past the settings judged malformed; *end is where its walk
+// stopped.
 NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker,
-                       PUCHAR configurationEnd, PUCHAR position, StreamingInterfaceWalk* walk,
-                       PUCHAR* end)
+                       const StreamingSettings& settings, PUCHAR configurationEnd, PUCHAR position,
+                       StreamingInterfaceWalk* walk, PUCHAR* end)
 {
     NTSTATUS status = STATUS_SUCCESS;
+    bool malformed = false;
     while (position < configurationEnd && NT_SUCCESS(status))
     {
         const ULONG left = (ULONG)(configurationEnd - position);
@@ -164,8 +153,9 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker
             if (d[0] < c_InterfaceBytes || d[2] != walk->Number)
                 break;
             walk->AlternateSetting = d[3];
+            malformed = settings.IsMalformed(d[3]); // left out, named before the walk
         }
-        else if (d[1] == USB_AUDIO_CS_INTERFACE)
+        else if (d[1] == USB_AUDIO_CS_INTERFACE && !malformed)
         {
             const DescriptorVerdict verdict =
                 CheckAudioDescriptor(walker.Version, AudioInterfaceKind::AudioStreaming, d, left);
@@ -181,7 +171,8 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker
             if (!NT_SUCCESS(status))
                 ReportStreamingRefusal(walker, d, *walk, verdict, status);
         }
-        else if (d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE && d[1] != USB_AUDIO_CS_ENDPOINT)
+        else if (d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE && d[1] != USB_AUDIO_CS_ENDPOINT &&
+                 d[1] != USB_AUDIO_CS_INTERFACE)
             break;
         position += d[0];
     }
@@ -189,77 +180,11 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker
     return status;
 }
 
-// Where the channel count and the sample's size and resolution of a format
-// sit: class 1.0 has all in the format-type descriptor, class 2.0 its
-// channels in the general descriptor and the subslot size and resolution in
-// the format type.
-struct FormatFields
-{
-    UCHAR ChannelsInGeneral;
-    UCHAR ChannelsInFormatType;
-    UCHAR SampleBytes;
-    UCHAR Resolution;
-};
-constexpr FormatFields c_FormatFields[] = {{0, 4, 5, 6}, {10, 0, 4, 5}};
-
-// Whether one of the interface's formats has channels the driver carries
-// (one to eight) and samples it carries; *interfaceEnd is where the
-// interface's descriptors end. A descriptor the walk refuses counts as
-// usable, so that the walk itself says why.
-bool CarriesAFormat(const StreamingWalkClass& walker, PUCHAR configurationEnd, PUCHAR position,
-                    UCHAR number, PUCHAR* interfaceEnd)
-{
-    const FormatFields& fields =
-        c_FormatFields[walker.Version == AudioDescriptorVersion::Uac1 ? 0 : 1];
-    bool usable = false;
-    int generalChannels = -1;
-    TypeICoding coding = TypeICoding::Pcm;
-    for (; position < configurationEnd; position += position[0])
-    {
-        const UCHAR* d = position;
-        const ULONG left = (ULONG)(configurationEnd - position);
-        if (!DescriptorFits(d, left))
-            return true;
-        if (d[1] == USB_INTERFACE_DESCRIPTOR_TYPE && (d[0] < c_InterfaceBytes || d[2] != number))
-            break;
-        if (d[1] != USB_INTERFACE_DESCRIPTOR_TYPE && d[1] != USB_ENDPOINT_DESCRIPTOR_TYPE &&
-            d[1] != USB_AUDIO_CS_INTERFACE && d[1] != USB_AUDIO_CS_ENDPOINT)
-            break;
-        if (d[1] != USB_AUDIO_CS_INTERFACE)
-            continue;
-        const DescriptorVerdict verdict =
-            CheckAudioDescriptor(walker.Version, AudioInterfaceKind::AudioStreaming, d, left);
-        if (verdict != DescriptorVerdict::Valid && verdict != DescriptorVerdict::NoRule)
-            return true;
-        if (d[2] == USB_AUDIO_AS_GENERAL && fields.ChannelsInGeneral != 0)
-            generalChannels = d[fields.ChannelsInGeneral];
-        if (d[2] == USB_AUDIO_AS_GENERAL)
-            coding = GeneralTypeICoding(walker.Version, d);
-        if (d[2] != USB_AUDIO_FORMAT_TYPE)
-            continue;
-        if (fields.ChannelsInFormatType == 0 && generalChannels < 0)
-            return true; // a format before its general descriptor: the walk refuses it
-        const ULONG channels = fields.ChannelsInFormatType != 0 ? d[fields.ChannelsInFormatType]
-                                                                : (ULONG)generalChannels;
-        const bool typeI = d[3] == USB_AUDIO_FORMAT_TYPE_I;
-        // Types I and III give the sample's size and resolution there; the
-        // other types, which the walk refuses, give other fields, and only a
-        // zero size byte leaves them out here.
-        const bool samples = typeI || d[3] == USB_AUDIO_FORMAT_TYPE_III
-                                 ? SampleFieldsUsable(d[fields.SampleBytes], d[fields.Resolution])
-                                 : d[fields.SampleBytes] != 0;
-        const bool carried = !typeI || TypeICodingCarries(coding, d[fields.SampleBytes]);
-        usable = usable || (channels != 0 && channels <= c_MaxChannels && samples && carried);
-    }
-    *interfaceEnd = position;
-    return usable;
-}
-
 // A stream with formats joins the device: the engine list, its path and
 // buffers. One whose formats the driver cannot carry ends the start (as no
 // rates); one left with none (its packets carry none) is left out.
 NTSTATUS JoinStream(CUsbAudioDevice* device, const StreamingWalkClass& walker,
-                    const StreamingInterfaceWalk& walk, PULONG leftOut)
+                    const StreamingInterfaceWalk& walk, LeftOutInterfaces* leftOut)
 {
     CUsbAudioStream* stream = walk.Stream;
     if (stream->GetFormatCount() == 0)
@@ -268,7 +193,7 @@ NTSTATUS JoinStream(CUsbAudioDevice* device, const StreamingWalkClass& walker,
             return STATUS_UNSUCCESSFUL;
         DbgPrint("UsbAudio: AudioStreaming interface %u has no format to offer: left out\n",
                  walk.Number);
-        ++*leftOut;
+        leftOut->Add(walk.Number);
         return STATUS_SUCCESS;
     }
     NTSTATUS status = device->AddStreamObject(stream);
@@ -288,7 +213,7 @@ NTSTATUS JoinStream(CUsbAudioDevice* device, const StreamingWalkClass& walker,
 // The interface's end: after a walk that went well its stream joins the
 // device or is left out; the walk's reference goes either way.
 NTSTATUS FinishInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker,
-                         StreamingInterfaceWalk* walk, NTSTATUS status, PULONG leftOut)
+                         StreamingInterfaceWalk* walk, NTSTATUS status, LeftOutInterfaces* leftOut)
 {
     if (walk->Stream == nullptr)
         return status;
@@ -389,6 +314,12 @@ NTSTATUS AttachStream(CUsbAudioDevice* device, CUsbAudioStream* stream, ULONG di
     return STATUS_SUCCESS;
 }
 
+bool SampleFieldsUsable(ULONG sampleBytes, ULONG resolution)
+{
+    return sampleBytes <= STREAM_MAX_SAMPLE_BYTES && resolution != 0 &&
+           resolution <= STREAM_BITS_PER_BYTE * sampleBytes;
+}
+
 bool CheckSampleFields(ULONG sampleBytes, ULONG resolution, UCHAR interfaceNumber,
                        UCHAR alternateSetting)
 {
@@ -397,8 +328,8 @@ bool CheckSampleFields(ULONG sampleBytes, ULONG resolution, UCHAR interfaceNumbe
     DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: %u bits of resolution "
              "in %u bytes a sample is not a sample the driver carries (1 to %u bytes, at most %u "
              "bits a byte): left out\n",
-             interfaceNumber, alternateSetting, resolution, sampleBytes, c_MaxSampleBytes,
-             c_BitsPerByte);
+             interfaceNumber, alternateSetting, resolution, sampleBytes, STREAM_MAX_SAMPLE_BYTES,
+             STREAM_BITS_PER_BYTE);
     return false;
 }
 
@@ -557,37 +488,45 @@ NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPT
         firstInterface->bInterfaceProtocol != walker.Protocol)
         return STATUS_INVALID_PARAMETER;
     const PUCHAR end = reinterpret_cast<PUCHAR>(firstInterface) + bytesToEnd;
+    // The configuration's bytes, where a setting described twice is found.
+    const PUCHAR start =
+        reinterpret_cast<PUCHAR>(configuration) <= reinterpret_cast<PUCHAR>(firstInterface)
+            ? reinterpret_cast<PUCHAR>(configuration)
+            : reinterpret_cast<PUCHAR>(firstInterface);
     PUSB_INTERFACE_DESCRIPTOR current = firstInterface;
     NTSTATUS status = STATUS_SUCCESS;
-    ULONG leftOut = 0;
+    LeftOutInterfaces leftOut;
     while (current != nullptr && NT_SUCCESS(status))
     {
         StreamingInterfaceWalk walk;
         walk.Number = current->bInterfaceNumber;
         walk.AlternateSetting = current->bAlternateSetting;
         PUCHAR stopped = nullptr;
-        const PUCHAR body =
-            reinterpret_cast<PUCHAR>(current) +
-            (current->bLength <= end - reinterpret_cast<PUCHAR>(current) ? current->bLength : 0);
+        const PUCHAR at = reinterpret_cast<PUCHAR>(current);
+        StreamingSettings settings(device, walker, start, end);
         // A stream cannot leave the engine list once it joined it: an
         // interface with nothing to carry is left out before it does.
-        if (!CarriesAFormat(walker, end, body, walk.Number, &stopped))
+        if (!settings.CarriesAFormat(at, walk.Number, &stopped))
         {
             DbgPrint("UsbAudio: AudioStreaming interface %u has no format of 1 to %u channels "
                      "the driver carries (PCM, or PCM8 at 8 bits; 1 to %u bytes a sample, at "
-                     "most %u bits a byte): left out\n",
-                     walk.Number, c_MaxChannels, c_MaxSampleBytes, c_BitsPerByte);
-            ++leftOut;
+                     "most %u bits a byte): %s: left out\n",
+                     walk.Number, STREAM_MAX_CHANNELS, STREAM_MAX_SAMPLE_BYTES,
+                     STREAM_BITS_PER_BYTE, settings.Findings());
+            leftOut.Add(walk.Number);
         }
         else
-            status = WalkInterface(device, walker, end, body, &walk, &stopped);
+            status = WalkInterface(device, walker, settings, end, at, &walk, &stopped);
         status = FinishInterface(device, walker, &walk, status, &leftOut);
-        if (!NT_SUCCESS(status) || stopped >= end || stopped <= reinterpret_cast<PUCHAR>(current))
+        if (!NT_SUCCESS(status) || stopped >= end || stopped <= at)
             break;
         current = device->NextFunctionStreamingInterface(configuration, stopped);
     }
-    if (NT_SUCCESS(status) && leftOut != 0 && device->GetEngineCount() == 0)
+    if (NT_SUCCESS(status) && leftOut.Any() && device->GetEngineCount() == 0)
+    {
+        leftOut.ReportNoStreamLeft();
         status = STATUS_UNSUCCESSFUL;
+    }
     if (NT_SUCCESS(status))
         PassOutputTypes(device);
     return status;

@@ -120,6 +120,17 @@ NTSTATUS CreateSoftMuteNode(CUsbAudioDevice* device, ULONG newId, ULONG sourceId
 NTSTATUS CreateSelectorPathControl(CUsbAudioDevice* device, ULONG newId, ULONG inputs,
                                    const ULONG* sources, CStreamEngine* engine);
 
+// The channels of a format the driver carries: the software converters
+// carry at most eight.
+inline constexpr ULONG STREAM_MAX_CHANNELS = 8;
+// A sample the driver carries: one to four bytes (the class 1.0 subframe,
+// the class 2.0 subslot), holding one to eight bits of resolution a byte.
+inline constexpr ULONG STREAM_MAX_SAMPLE_BYTES = 4;
+inline constexpr ULONG STREAM_BITS_PER_BYTE = 8;
+// Whether a sample's size and resolution are ones the driver carries (a
+// size of 0 leaves no room for the resolution).
+bool SampleFieldsUsable(ULONG sampleBytes, ULONG resolution);
+
 // Format records of one class 1.0 format-type descriptor (already checked)
 // for an alternate setting; *dropped counts records refused as unusable. A
 // Type I tag the driver does not carry (float, A-law, mu-law, a tag it does

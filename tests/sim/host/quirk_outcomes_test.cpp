@@ -102,6 +102,19 @@ const Outcome kOutcomes[] = {
      "a sample is not a sample the driver carries"},
     {"unknown-format-tag-microphone.txt", STATUS_SUCCESS, "HeadSetOut00Wave", 2, 2, 0, 16,
      kNoMicFormat},
+    // Settings that can be read more than one way are left out, each by its
+    // line; the others play and record.
+    {"headset-speaker-linked-to-its-output.txt", STATUS_SUCCESS, "MicIn00Wave", 2, 0, 1, 16,
+     "UsbAudio: AudioStreaming interface 1 alternate setting 1 links to output terminal 3 but "
+     "its data endpoint 0x01 is OUT: malformed, left out"},
+    {"headset-setting-described-twice.txt", STATUS_SUCCESS, "HPOut00Wave MicIn00Wave", 2, 2, 1, 16,
+     "UsbAudio: AudioStreaming interface 1 alternate setting 2 is described 2 times"},
+    {"headset-two-format-types.txt", STATUS_SUCCESS, "HPOut00Wave MicIn00Wave", 2, 2, 1, 16,
+     "UsbAudio: AudioStreaming interface 1 alternate setting 2 has 2 format-type descriptors"},
+    {"uac2-format-type-differs-headset.txt", STATUS_SUCCESS, "SPKOut00Wave MicIn00Wave", 1, 2, 2,
+     16,
+     "UsbAudio: AudioStreaming interface 2 alternate setting 2 has a format-type descriptor of "
+     "Type 3 and a general descriptor of Type 1"},
 };
 
 std::string WaveFilters(const HostHarness& host, size_t* volumes)

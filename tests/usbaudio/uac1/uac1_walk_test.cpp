@@ -147,6 +147,16 @@ void Insert(std::vector<UCHAR>& c, size_t at, const std::vector<UCHAR>& bytes)
     c[header + 6] = (UCHAR)(ac >> 8);
 }
 
+// Replaces `erase` bytes at `at` by `bytes` in the AudioStreaming part and
+// keeps the configuration's total length in step.
+void Splice(std::vector<UCHAR>& c, size_t at, size_t erase, const std::vector<UCHAR>& bytes)
+{
+    c.erase(c.begin() + (ptrdiff_t)at, c.begin() + (ptrdiff_t)(at + erase));
+    c.insert(c.begin() + (ptrdiff_t)at, bytes.begin(), bytes.end());
+    c[2] = (UCHAR)c.size();
+    c[3] = (UCHAR)(c.size() >> 8);
+}
+
 NTSTATUS StartWith(SimReference which, const std::function<void(DeviceBytes&)>& change,
                    std::string* controls = nullptr, std::vector<std::string>* engines = nullptr)
 {
@@ -259,6 +269,13 @@ TEST(Uac1Walk, DescriptorsThatEndTheStart)
          "UsbAudio: AudioStreaming interface 1 alternate setting 1: continuous rate range 48000 "
          "to 96481 Hz, reaching more than 0.5% above 96000 Hz, is not supported by this driver: "
          "0xC000000D"},
+        {"general descriptor of 5 bytes",
+         [](auto& c) {
+             Splice(c, FindAs(c, kGeneral, 0), 7, {5, 0x24, kGeneral, 1, 1});
+         },
+         STATUS_UNSUCCESSFUL,
+         "UsbAudio: AudioStreaming interface 1: descriptor subtype 0x01 id 1 length 5 refused "
+         "(malformed): 0xC0000001"},
         {"range between standard rates", range(8041, 10969), STATUS_UNSUCCESSFUL,
          "UsbAudio: AudioStreaming interface 1 alternate setting 1: continuous rate range 8041 "
          "to 10969 Hz, holding no standard rate up to 96000 Hz, is not supported by this "
@@ -431,6 +448,128 @@ TEST(Uac1Walk, LeftOutCaptureRateNamedOnce)
               "32000/16/2/3 44100/16/2/3 8000/16/2/0 11025/16/2/0 16000/16/2/0 22050/16/2/0 "
               "32000/16/2/0 44100/16/2/0",
               engines[1]);
+}
+
+// A setting the driver cannot read one way only is left out, named by its
+// line, and the interface's other settings stay: one whose data endpoint
+// runs against its terminal, one described twice (both copies), one with two
+// format-type descriptors. An interface with no setting left is left out,
+// and the device starts with the other.
+TEST(Uac1Walk, SettingsReadMoreThanOneWayAreLeftOut)
+{
+    constexpr UCHAR kSpeaker = 3, kUsbInput = 1;
+    // The second playback setting (24 bits), up to the capture interface.
+    const auto second = [](const std::vector<UCHAR>& c)
+    {
+        return std::vector<UCHAR>(c.begin() + (ptrdiff_t)(FindAs(c, kGeneral, 1) - 9),
+                                  c.begin() + (ptrdiff_t)(FindAs(c, kGeneral, 2) - 18));
+    };
+    const std::string playback = "0 0: 3 2 1 0 | 48000/16/2/3 44100/16/2/3";
+    const std::string capture = "1 7: 7 6 5 4 | 48000/16/1/4 48000/16/1/0";
+    const struct
+    {
+        const char* What;
+        std::function<void(std::vector<UCHAR>&)> Edit;
+        std::vector<std::string> Engines;
+        std::string Said;
+    } cases[] = {
+        {"second playback setting linked to the speaker",
+         [](auto& c) { c[FindAs(c, kGeneral, 1) + 3] = kSpeaker; },
+         {playback, capture},
+         "interface 1 alternate setting 2 links to output terminal 3 but its data endpoint 0x01 "
+         "is OUT: malformed, left out\n"},
+        {"both playback settings linked to the speaker",
+         [](auto& c) { c[FindAs(c, kGeneral, 0) + 3] = c[FindAs(c, kGeneral, 1) + 3] = kSpeaker; },
+         {capture},
+         "interface 1 has no format of 1 to 8 channels the driver carries (PCM, or PCM8 at 8 "
+         "bits; 1 to 4 bytes a sample, at most 8 bits a byte): alternate setting 1 is malformed, "
+         "alternate setting 2 is malformed: left out\n"},
+        {"microphone linked to the USB streaming input",
+         [](auto& c) { c[FindAs(c, kGeneral, 2) + 3] = kUsbInput; },
+         {playback + " 48000/24/2/3"},
+         "interface 2 alternate setting 1 links to input terminal 1 but its data endpoint 0x82 is "
+         "IN: malformed, left out\n"},
+        {"second playback setting described twice",
+         [=](auto& c) { Splice(c, FindAs(c, kGeneral, 2) - 18, 0, second(c)); },
+         {playback, capture},
+         "interface 1 alternate setting 2 is described 2 times (which one the device means is "
+         "not known): malformed, left out\n"},
+        {"second playback setting with two format types",
+         [](auto& c)
+         {
+             const size_t at = FindAs(c, kFormat, 1);
+             Splice(c, at, 0,
+                    std::vector<UCHAR>(c.begin() + (ptrdiff_t)at,
+                                       c.begin() + (ptrdiff_t)(at + c[at])));
+         },
+         {playback, capture},
+         "interface 1 alternate setting 2 has 2 format-type descriptors: malformed, left out\n"},
+    };
+    for (const auto& c : cases)
+    {
+        std::vector<std::string> engines;
+        EXPECT_EQ(STATUS_SUCCESS,
+                  StartWith(
+                      SimReference::Uac1SpeakerMic,
+                      [&](DeviceBytes& b) { c.Edit(b.Configuration); }, nullptr, &engines))
+            << c.What;
+        EXPECT_EQ(c.Engines, engines) << c.What;
+        EXPECT_EQ(1u, DbgLinesSaying(c.Said)) << c.What;
+    }
+}
+
+// The line of an interface left out names what each of its settings holds:
+// the channel count, and the sample or the coding where those are not
+// carried. With no stream left, the start ends with a line that names the
+// interfaces left out.
+TEST(Uac1Walk, LeftOutLinesNameWhatTheSettingsHold)
+{
+    const auto set = [](UCHAR subtype, int nth, UCHAR offset, UCHAR value)
+    { return [=](std::vector<UCHAR>& c) { c[FindAs(c, subtype, nth) + offset] = value; }; };
+    const struct
+    {
+        std::function<void(std::vector<UCHAR>&)> Edit;
+        std::string Holds;
+    } cases[] = {
+        {set(kFormat, 2, 4, 9), "interface 2 has no format of 1 to 8 channels the driver carries "
+                                "(PCM, or PCM8 at 8 bits; 1 to 4 bytes a sample, at most 8 bits a "
+                                "byte): alternate setting 1 has 9 channel(s): left out\n"},
+        {set(kFormat, 2, 5, 5), "a byte): alternate setting 1 has 1 channel(s) in 5-byte samples "
+                                "of 16 bits: left out\n"},
+        {set(kGeneral, 2, 5, 3), "a byte): alternate setting 1 has 1 channel(s) in 2-byte "
+                                 "samples coded by format tag 0x3: left out\n"},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ(STATUS_SUCCESS, StartWith(SimReference::Uac1SpeakerMic,
+                                            [&](DeviceBytes& b) { c.Edit(b.Configuration); }));
+        EXPECT_EQ(1u, DbgLinesSaying(c.Holds)) << c.Holds;
+    }
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, StartWith(SimReference::Uac1SpeakerMic,
+                                             [&](DeviceBytes& b)
+                                             {
+                                                 for (int nth : {0, 1, 2})
+                                                     set(kFormat, nth, 4, 9)(b.Configuration);
+                                             }));
+    EXPECT_EQ(1u, DbgLinesSaying("a byte): alternate setting 1 has 9 channel(s), alternate "
+                                 "setting 2 has 9 channel(s): left out\n"));
+    EXPECT_EQ("UsbAudio: no audio stream left: AudioStreaming interfaces 1 and 2 left out\n",
+              EmuDbgOutput().back());
+    // Twelve such capture settings: the line names the first six its room
+    // holds, and says there is more.
+    const auto twelve = [&](DeviceBytes& b)
+    {
+        auto& c = b.Configuration;
+        set(kFormat, 2, 4, 9)(c);
+        const std::vector<UCHAR> one(c.begin() + (ptrdiff_t)(FindAs(c, kGeneral, 2) - 9), c.end());
+        for (UCHAR alt = 2; alt <= 12; ++alt)
+        {
+            Splice(c, c.size(), 0, one);
+            c[c.size() - one.size() + 3] = alt;
+        }
+    };
+    EXPECT_EQ(STATUS_SUCCESS, StartWith(SimReference::Uac1SpeakerMic, twelve));
+    EXPECT_EQ(1u, DbgLinesSaying(", alternate setting 6 has 9 channel(s)...: left out\n"));
 }
 
 // A path search holds 20 ids: a unit of 20 sources on the playback path is

@@ -158,6 +158,13 @@ std::vector<UCHAR> RangeReply(const std::vector<ULONG>& rates, int rangeAt = -1)
 // The clock's sampling-frequency RANGE requests.
 const SimRequestMatch kClockRange = {0xA1, 0x02, 0x0100, SimRef3::Clock << 8};
 constexpr UCHAR kFeature = 6, kGeneral = 1;
+
+// The capture setting's general and format-type descriptors both of Type II.
+const auto kTypeTwo = [](std::vector<UCHAR>& c)
+{
+    c[Locate(c, kGeneral, 2, true) + 5] = 2;
+    c[Locate(c, 2, 2, true) + 3] = 2;
+};
 } // namespace
 
 // Units, clock, controls linked to their sources, one stream per interface
@@ -279,8 +286,7 @@ TEST(Uac2Walk, StartsThatFail)
          [](auto& c) { c[Locate(c, kGeneral, 0, true) + 3] = 2; }, STATUS_INVALID_PARAMETER},
         {"terminal naming no clock", [](auto& c) { c[Locate(c, 2) + 7] = 0x11; },
          STATUS_UNSUCCESSFUL},
-        {"format type 2", [](auto& c) { c[Locate(c, kGeneral, 2, true) + 5] = 2; },
-         STATUS_INVALID_PARAMETER},
+        {"format type 2", kTypeTwo, STATUS_INVALID_PARAMETER},
         {"format type before the general descriptor",
          [](auto& c) { c[Locate(c, kGeneral, 2, true) + 2] = 0x7F; }, STATUS_INVALID_PARAMETER},
     };
@@ -424,7 +430,7 @@ TEST(Uac2Walk, AFailedStartSaysWhy)
         {"subtype 0x7F", asRecUnit(0x7F),
          "UsbAudio: AudioControl interface 0: descriptor subtype 0x7F id 5 length 18 refused "
          "(unknown subtype): 0xC0000001"},
-        {"format type 2", [](auto& c) { c[Locate(c, kGeneral, 2, true) + 5] = 2; },
+        {"format type 2", kTypeTwo,
          "UsbAudio: AudioStreaming interface 2 alternate setting 1: Type II format is not "
          "supported by this driver: 0xC000000D"},
         {"clock RANGE with a continuous subrange", bytesAsTheyAre,
@@ -536,6 +542,7 @@ TEST(Uac2Walk, FormatKindsPerSetting)
         conf[general + 5] = c.Type;
         for (int b = 0; b < 4; ++b)
             conf[general + 6 + b] = (UCHAR)(c.Formats >> (8 * b));
+        conf[Locate(conf, 2, 2, true) + 3] = c.Type;
         conf[Locate(conf, 2, 2, true) + 4] = c.Subslot;
         conf[Locate(conf, 2, 2, true) + 5] = (UCHAR)resolution;
         auto device = MakeSimDevice(bytes);
@@ -571,6 +578,36 @@ TEST(Uac2Walk, FormatKindsPerSetting)
         }
         EXPECT_EQ(c.Subformats, seen);
     }
+}
+
+// A setting whose format-type descriptor gives another format type than its
+// general descriptor is left out as malformed. A device whose every setting
+// has 48 channels is refused: each interface's line names its settings'
+// channel counts, and the last line the interfaces left out.
+TEST(Uac2Walk, SettingsLeftOutAndWhatTheirLinesName)
+{
+    Uac2Started differs(EditedDevice([](auto& c) { c[Locate(c, 2, 2, true) + 3] = 3; }));
+    ASSERT_EQ(STATUS_SUCCESS, differs.Status);
+    EXPECT_EQ(1u, differs.Device()->GetEngineCount());
+    EXPECT_EQ(1u, DbgLinesSaying("interface 2 alternate setting 1 has a format-type descriptor "
+                                 "of Type 3 and a general descriptor of Type 1: malformed, left "
+                                 "out\n"));
+    Uac2Started wide(EditedDevice(
+        [](auto& c)
+        {
+            for (int nth : {0, 1, 2})
+                c[Locate(c, kGeneral, nth, true) + 10] = 48;
+        }));
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, wide.Status);
+    const std::string holds = "has no format of 1 to 8 channels the driver carries (PCM, or "
+                              "PCM8 at 8 bits; 1 to 4 bytes a sample, at most 8 bits a byte): ";
+    EXPECT_EQ(1u, DbgLinesSaying("interface 1 " + holds +
+                                 "alternate setting 1 has 48 channel(s), alternate setting 2 has "
+                                 "48 channel(s): left out\n"));
+    EXPECT_EQ(1u, DbgLinesSaying("interface 2 " + holds +
+                                 "alternate setting 1 has 48 channel(s): left out\n"));
+    EXPECT_EQ("UsbAudio: no audio stream left: AudioStreaming interfaces 1 and 2 left out\n",
+              EmuDbgOutput().back());
 }
 
 // Terminal kinds and jacks: handset and headset are both 13 in class 2.0;
