@@ -166,9 +166,9 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
          {"Uac2HighSpeed", "Uac2Spdif", "extension-unit-recorder.txt", "fixed-clock-six-rates.txt",
           "full-speed-feedback-endpoint-too-small.txt", "high-speed-feedback-data-interval-4.txt",
           "high-speed-feedback-endpoint-too-small.txt", "implicit-feedback.txt",
-          "uac2-extension-unit-microphone.txt", "uac2-extension-unit-read-only-mute.txt",
-          "uac2-impossible-subslots-speaker.txt", "uac2-low-rate-microphone.txt",
-          "uac2-mixer-path.txt"})
+          "uac2-extension-unit-microphone.txt", "uac2-format-type-differs-headset.txt",
+          "uac2-extension-unit-read-only-mute.txt", "uac2-impossible-subslots-speaker.txt",
+          "uac2-low-rate-microphone.txt", "uac2-mixer-path.txt"})
         lines[name] = "asio sample type: 16 (16 bits in 2 bytes), the current one\n";
     for (const char* name : {"extension-unit-speaker.txt", "midi-first-uac3-function.txt",
                              "midi-only-controller.txt", "uac2-clock-selector-speaker.txt"})
