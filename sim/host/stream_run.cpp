@@ -118,6 +118,9 @@ const VerdictRow kRecordVerdicts[] = {
      "the recording holds the device's samples unchanged up to file frame {frame}, and then "
      "frames the device did not send there (silence where it sent sound, frames inserted or "
      "lost)"},
+    {HostWire::Partial, true,
+     "the recording holds nothing the device sent: silence where it sent sound, or frames it "
+     "never sent"},
     {HostWire::Silent, false,
      "the recording is silence, and so was all the device sent in time to reach it"},
     {HostWire::OtherFormat, false,

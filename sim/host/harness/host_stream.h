@@ -21,7 +21,10 @@ enum class HostWire
 {
     Exact,   // every sample of the file (the device's), unchanged after the silent start
     Changed, // other samples: the driver's processing (levels, effects) is on
-    Partial, // play: the file's samples unchanged up to a frame, nothing of it after
+    // Play: the file's samples unchanged up to a frame, nothing of it after;
+    // record: nothing of the device's (silence where it sent sound, frames
+    // it never sent).
+    Partial,
     // Play: the file's samples unchanged up to a frame where packets were
     // lost; record: the device's up to a frame, then frames it did not send
     // there (silence where it sent sound, frames inserted or lost).

@@ -143,6 +143,8 @@ HostWire HostRecordCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
         return HostWire::SeveralPaths;
     if (!sameFormat)
         return HostWire::OtherFormat;
+    if (m_NoneOfIt)
+        return HostWire::Partial;
     // A lost packet shifts what follows it: that is no processing.
     if (m_NotDevice || (m_Changed && gaps))
         return HostWire::Broken;
@@ -159,8 +161,20 @@ bool HostRecordCompare::IsSilence(const UCHAR* frame) const
 const UCHAR* HostRecordCompare::WireFrame(ULONGLONG frame) const
 {
     return frame >= m_WireBase && frame < m_WireFrames
-               ? &m_Wire[(size_t)(frame - m_WireBase) * m_FrameBytes]
+               ? &m_Wire[m_WireHead + (size_t)(frame - m_WireBase) * m_FrameBytes]
                : nullptr;
+}
+
+void HostRecordCompare::DropWire(ULONGLONG frames)
+{
+    m_WireHead += (size_t)frames * m_FrameBytes;
+    m_WireBase += frames;
+    // What was compared goes once it is half of what is kept.
+    if (2 * m_WireHead >= m_Wire.size())
+    {
+        m_Wire.erase(m_Wire.begin(), m_Wire.begin() + (ptrdiff_t)m_WireHead);
+        m_WireHead = 0;
+    }
 }
 
 void HostRecordCompare::TakeWire(const UCHAR* frame)
@@ -180,11 +194,12 @@ void HostRecordCompare::TakeWire(const UCHAR* frame)
     }
     m_Wire.insert(m_Wire.end(), frame, frame + m_FrameBytes);
     // Sound the recording trails by more than the path takes is lost to it.
-    if (m_WireFrames - m_WireBase > m_LagFrames)
-    {
-        m_ChangedAt = m_Changed ? m_ChangedAt : m_FileFrames;
-        NotDevice();
-    }
+    if (m_WireFrames - m_WireBase <= m_LagFrames)
+        return;
+    if (!m_Aligned)
+        return NoneOfIt();
+    m_ChangedAt = m_Changed ? m_ChangedAt : m_FileFrames;
+    NotDevice();
 }
 
 void HostRecordCompare::TakeFile(const UCHAR* frame)
@@ -196,6 +211,9 @@ void HostRecordCompare::TakeFile(const UCHAR* frame)
     {
         if (!IsSilence(frame))
             Align(frame);
+        // More frames than the device sent, and the path's silence before.
+        else if (m_FileFrames > m_WireFrames + m_LagFrames)
+            NoneOfIt();
         return;
     }
     const ULONGLONG wire = (ULONGLONG)((LONGLONG)at - m_Offset);
@@ -209,8 +227,7 @@ void HostRecordCompare::TakeFile(const UCHAR* frame)
     // A frame the device never sent, or silence where it sent sound.
     if (sent == nullptr || (!same && IsSilence(frame) && !IsSilence(sent)))
         return NotDevice();
-    m_Wire.erase(m_Wire.begin(), m_Wire.begin() + (ptrdiff_t)m_FrameBytes);
-    ++m_WireBase;
+    DropWire(1);
 }
 
 void HostRecordCompare::Align(const UCHAR* frame)
@@ -243,9 +260,7 @@ void HostRecordCompare::Align(const UCHAR* frame)
     m_StartWire = match - back;
     m_StartFile = at - back;
     m_Offset = (LONGLONG)at - (LONGLONG)match;
-    const ULONGLONG drop = match + 1 - m_WireBase;
-    m_Wire.erase(m_Wire.begin(), m_Wire.begin() + (ptrdiff_t)(drop * m_FrameBytes));
-    m_WireBase = match + 1;
+    DropWire(match + 1 - m_WireBase);
 }
 
 void HostRecordCompare::NotDevice()
@@ -253,5 +268,13 @@ void HostRecordCompare::NotDevice()
     m_NotDevice = true;
     m_Changed = true;
     m_Wire.clear();
+    m_WireHead = 0;
     m_WireBase = m_WireFrames;
+}
+
+void HostRecordCompare::NoneOfIt()
+{
+    m_NoneOfIt = true;
+    m_ChangedAt = 0;
+    NotDevice();
 }

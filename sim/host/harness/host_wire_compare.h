@@ -66,7 +66,9 @@ class HostPlayCompare
 // first frame of sound is found among the device's frames (its silence
 // before is the path's), and from there each frame of the recording is the
 // device's next. One that differs is changed; silence where the device sent
-// sound, or a frame the device never sent, is not the device's.
+// sound, or a frame the device never sent, is not the device's. Silence
+// while the device's first sound is older than the path takes, or more
+// frames than the device sent and the path's silence, is none of it.
 class HostRecordCompare
 {
   public:
@@ -94,15 +96,20 @@ class HostRecordCompare
     void TakeFile(const UCHAR* frame);
     // Places the recording's first frame of sound among the device's.
     void Align(const UCHAR* frame);
-    // The recording's frames are not the device's from m_ChangedAt on.
+    // The recording's frames are not the device's from m_ChangedAt on; or
+    // none of them are, the device's first sound or frame never placed.
     void NotDevice();
+    void NoneOfIt();
+    // The device's frames compared, or before the recording's first sound.
+    void DropWire(ULONGLONG frames);
     const UCHAR* WireFrame(ULONGLONG frame) const;
 
     const size_t m_FrameBytes;
     const UCHAR m_Silence;
     const ULONGLONG m_LagFrames;
     std::vector<UCHAR> m_WirePart, m_FilePart; // a frame's bytes while it arrives
-    std::vector<UCHAR> m_Wire;                 // device frames from m_WireBase on, not yet compared
+    std::vector<UCHAR> m_Wire; // device frames from m_WireBase on, at m_WireHead, not yet compared
+    size_t m_WireHead = 0;
     ULONGLONG m_WireBase = 0;
     ULONGLONG m_WireFrames = 0;
     ULONGLONG m_WireSoundAt = 0; // the device's first frame of sound
@@ -113,5 +120,6 @@ class HostRecordCompare
     ULONGLONG m_StartWire = 0, m_StartFile = 0;
     bool m_Changed = false;
     bool m_NotDevice = false;
+    bool m_NoneOfIt = false;
     ULONGLONG m_ChangedAt = 0;
 };

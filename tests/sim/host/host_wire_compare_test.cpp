@@ -102,9 +102,10 @@ TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
          HostWire::Broken, 500, 0},
         {"a frame repeated", sent, Join({Slice(sent, 0, 501), Slice(sent, 500, 1900)}), false,
          HostWire::Broken, 501, 0},
-        // Named once the device's first sound is more than kLag frames old:
-        // the file frame read then (the device 48 frames ahead).
-        {"silence where it sent sound", sent, Silence(1900), false, HostWire::Broken, 48, 0},
+        {"silence where it sent sound", sent, Silence(1900), false, HostWire::Partial, 0, 0},
+        {"frames the device never sent", {}, Silence(1900), false, HostWire::Partial, 0, 0},
+        {"the device's, then silence", sent, Join({Slice(sent, 0, 1000), Silence(900)}), false,
+         HostWire::Broken, 1000, 0},
         {"silence before the device's sound reached it", sent, Silence(48), false, HostWire::Silent,
          0, 0},
         {"frames past the device's last", sent, Join({sent, Slice(sent, 1, 3)}), false,
@@ -124,4 +125,14 @@ TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
             EXPECT_EQ(row.Start, exact ? summary.FileAtFrame : 0);
         }
     }
+    // A recording that trails the device by more than kLag frames has lost
+    // them, from the frame it holds then.
+    HostRecordCompare compare(2, 0x00, kLag);
+    const auto bytes = [&sent](size_t at) { return reinterpret_cast<const UCHAR*>(&sent[at]); };
+    compare.Wire(bytes(0), 2 * 50);
+    compare.File(bytes(0), 2 * 50);
+    compare.Wire(bytes(50), 2 * 150);
+    HostStreamSummary summary;
+    EXPECT_EQ(HostWire::Broken, compare.Result(true, true, false, &summary));
+    EXPECT_EQ(50u, summary.ChangedAtFrame);
 }
