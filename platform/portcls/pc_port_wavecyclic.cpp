@@ -532,6 +532,10 @@ ULONG CPortPinWaveCyclic::Write(const void* data, ULONG bytes)
     const ULONG queued = (ULONG)(m_Queue.size() - m_QueueHead);
     ULONG room = queued < m_QueueLimit ? m_QueueLimit - queued : 0;
     ULONG take = bytes < room ? bytes : room;
+    // What the port copied out goes before more comes in: a client that
+    // keeps the queue topped up holds its limit, not all it ever wrote.
+    m_Queue.erase(m_Queue.begin(), m_Queue.begin() + (ptrdiff_t)m_QueueHead);
+    m_QueueHead = 0;
     m_Queue.insert(m_Queue.end(), static_cast<const UCHAR*>(data),
                    static_cast<const UCHAR*>(data) + take);
     KeReleaseSpinLock(&m_Lock, irql);

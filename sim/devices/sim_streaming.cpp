@@ -180,6 +180,7 @@ USBD_STATUS SimStreaming::IsochOut(UCHAR endpoint, ULONG frame, ULONG microframe
                                    ULONG length)
 {
     ULONG ordinal = m_PacketCounts[endpoint]++;
+    NoteTried(m_Out[endpoint], frame, microframe);
     EndpointState* s = Active(endpoint);
     if (s == nullptr || USB_ENDPOINT_DIRECTION_IN(endpoint))
         return USBD_STATUS_DEV_NOT_RESPONDING;
@@ -189,26 +190,42 @@ USBD_STATUS SimStreaming::IsochOut(UCHAR endpoint, ULONG frame, ULONG microframe
     ULONG maxPacket = (s->Info->MaxPacketSize & 0x7FF) * (1 + ((s->Info->MaxPacketSize >> 11) & 3));
     if (length > maxPacket)
         return USBD_STATUS_BABBLE_DETECTED;
-    SimOutRecord& r = m_Out[endpoint];
+    Keep(m_Out[endpoint], frame, microframe, data, length);
+    ++s->Packets;
+    return USBD_STATUS_SUCCESS;
+}
+
+void SimStreaming::NoteTried(SimOutRecord& record, ULONG frame, ULONG microframe)
+{
+    if (record.Tried)
+        return;
+    record.Tried = true;
+    record.FirstFrame = frame;
+    record.FirstMicroframe = microframe;
+}
+
+void SimStreaming::Keep(SimOutRecord& record, ULONG frame, ULONG microframe, const UCHAR* data,
+                        ULONG length)
+{
     SimPacketRecord p;
     p.Frame = frame;
     p.Microframe = microframe;
-    p.Offset = (ULONG)r.Data.size();
+    p.Offset = (ULONG)record.Data.size();
     p.Length = length;
-    r.Data.insert(r.Data.end(), data, data + length);
-    r.Packets.push_back(p);
-    ++s->Packets;
-    return USBD_STATUS_SUCCESS;
+    record.Data.insert(record.Data.end(), data, data + length);
+    record.Packets.push_back(p);
 }
 
 USBD_STATUS SimStreaming::IsochIn(UCHAR endpoint, ULONG frame, ULONG microframe, UCHAR* data,
                                   ULONG capacity, ULONG* length)
 {
-    (void)frame;
-    (void)microframe;
     *length = 0;
     ULONG ordinal = m_PacketCounts[endpoint]++;
     EndpointState* s = Active(endpoint);
+    const bool feedback = s != nullptr && (s->Info->Attributes & USB_ENDPOINT_USAGE_MASK) ==
+                                              USB_ENDPOINT_USAGE_FEEDBACK;
+    if (!feedback)
+        NoteTried(m_In[endpoint], frame, microframe);
     if (s == nullptr || !USB_ENDPOINT_DIRECTION_IN(endpoint))
         return USBD_STATUS_DEV_NOT_RESPONDING;
     USBD_STATUS fault = FaultFor(endpoint, ordinal);
@@ -230,7 +247,10 @@ USBD_STATUS SimStreaming::IsochIn(UCHAR endpoint, ULONG frame, ULONG microframe,
     }
     ULONG frameBytes = (ULONG)s->Channels * s->SubslotBytes;
     if (frameBytes == 0 || rate == 0)
+    {
+        Keep(m_In[endpoint], frame, microframe, data, 0);
         return USBD_STATUS_SUCCESS; // nothing to stream: an empty packet
+    }
     ULONGLONG unit = (ULONGLONG)PacketsPerSecond(ep) * 1000000;
     s->Accumulator += (ULONGLONG)rate * (ULONGLONG)(1000000 + (LONGLONG)m_DriftPpm);
     ULONG samples = (ULONG)(s->Accumulator / unit);
@@ -269,6 +289,7 @@ USBD_STATUS SimStreaming::IsochIn(UCHAR endpoint, ULONG frame, ULONG microframe,
         }
     }
     *length = samples * frameBytes;
+    Keep(m_In[endpoint], frame, microframe, data, *length);
     return USBD_STATUS_SUCCESS;
 }
 

@@ -24,7 +24,16 @@ struct SimOutRecord
 {
     std::vector<UCHAR> Data;              // every byte received, in order
     std::vector<SimPacketRecord> Packets; // one per packet received (errors excluded)
+    // The first packet slot the bus gave the endpoint since the record was
+    // cleared, whether or not its packet failed: where the stream starts.
+    bool Tried = false;
+    ULONG FirstFrame = 0;
+    ULONG FirstMicroframe = 0;
 };
+// What an IN endpoint sent, kept as an OUT endpoint's record keeps what it
+// received: every byte in order and one entry a packet sent (empty ones
+// included, errors excluded).
+using SimInRecord = SimOutRecord;
 
 enum class SimInPattern
 {
@@ -72,7 +81,14 @@ class SimStreaming
     size_t PendingBulkIn() const { return m_BulkIn.size(); }
     ULONG BulkInServed() const { return m_BulkServed; }
     const SimOutRecord& OutRecord(UCHAR endpoint) { return m_Out[endpoint]; }
-    void ClearRecords() { m_Out.clear(); }
+    // What a data endpoint the driver reads sent (a feedback endpoint's
+    // values are not kept).
+    const SimInRecord& InRecord(UCHAR endpoint) { return m_In[endpoint]; }
+    void ClearRecords()
+    {
+        m_Out.clear();
+        m_In.clear();
+    }
     ULONG PacketCount(UCHAR endpoint) const;
     // Channels and subslot bytes of the endpoint's selected setting; false
     // while no setting with a format is selected.
@@ -120,6 +136,11 @@ class SimStreaming
     EndpointState* Active(UCHAR endpoint);
     USBD_STATUS FaultFor(UCHAR endpoint, ULONG ordinal);
     ULONG PacketsPerSecond(const SimEndpointInfo& ep) const;
+    // Notes the slot in `record` when it is the first since it was cleared.
+    static void NoteTried(SimOutRecord& record, ULONG frame, ULONG microframe);
+    // Adds a packet of `length` bytes at `data` to `record`.
+    static void Keep(SimOutRecord& record, ULONG frame, ULONG microframe, const UCHAR* data,
+                     ULONG length);
 
     const SimDescriptorSet* m_Descriptors = nullptr;
     const SimAudioControl* m_Control = nullptr;
@@ -131,6 +152,7 @@ class SimStreaming
     std::map<UCHAR, std::pair<ULONG, double>> m_Sine;
     std::map<UCHAR, ULONG> m_PacketCounts; // survives setting changes
     std::map<UCHAR, SimOutRecord> m_Out;
+    std::map<UCHAR, SimInRecord> m_In;
     std::multimap<UCHAR, PacketFault> m_Faults;
     std::map<std::pair<UCHAR, ULONG>, SimPacketShape> m_Shapes;
     std::deque<std::vector<UCHAR>> m_Interrupts;

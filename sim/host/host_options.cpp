@@ -207,15 +207,16 @@ bool HostPrepareRun(const HostOptions& options, HostPrepared* prepared, std::str
     const StreamRunOptions& s = options.Stream;
     if (!s.Play.empty())
     {
-        if (!HostReadWav(s.Play, &prepared->Play, error, warning))
+        prepared->Play = std::make_unique<HostWavReader>(s.Play);
+        if (!prepared->Play->Open(error, warning))
             return false;
-        if (prepared->Play.Frames() == 0)
+        if (prepared->Play->Frames() == 0)
         {
             *error = s.Play + ": the file holds no frames";
             return false;
         }
-        const ULONGLONG playMs =
-            prepared->Play.Rate ? prepared->Play.Frames() * 1000 / prepared->Play.Rate : 0;
+        const ULONG rate = prepared->Play->Format().Rate;
+        const ULONGLONG playMs = rate ? prepared->Play->Frames() * 1000 / rate : 0;
         if (s.UnplugAfterMs != 0 && s.UnplugAfterMs >= playMs)
         {
             *error = "--unplug-after must come before the end of the file (" +

@@ -42,10 +42,10 @@ bool HostParseOptions(int argc, char** argv, HostOptions* options, std::string* 
 struct HostPrepared
 {
     std::unique_ptr<SimUsbDevice> DeviceFromFile; // --descriptor-file
-    HostAudio Play;                               // --play
+    std::unique_ptr<HostWavReader> Play;          // --play, opened
 };
 
-// Checks the device, reads the file to play and checks every output; false
+// Checks the device, opens the file to play and checks every output; false
 // with *error saying why. *warning says what is odd but usable.
 bool HostPrepareRun(const HostOptions& options, HostPrepared* prepared, std::string* error,
                     std::string* warning);

@@ -178,7 +178,7 @@ bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepar
     {
         Report("start device", started);
         bool worked = options.AsioMs == 0 || RunAsioClient(host, options.AsioMs);
-        if (options.Stream.Wanted() && !RunStream(host, options.Stream, prepared.Play))
+        if (options.Stream.Wanted() && !RunStream(host, options.Stream, prepared.Play.get()))
             worked = false;
         return worked;
     }

@@ -73,18 +73,19 @@ void Error(const char* what, const std::string& text)
     fprintf(stderr, "%s: %s\n", what, text.c_str());
 }
 
-// What a play's verdict says, and whether it fails the run: one row a
-// verdict, each play ends with exactly one. A wire frame counts what the
-// device received from the play's start, silence included; a file frame
-// counts the file's.
+// What a run's verdict says, and whether it fails the run: one row a
+// verdict, each run ends with exactly one. A wire frame counts what the
+// device received (sent) from the run's start, silence included; a file
+// frame counts the file's.
 struct VerdictRow
 {
     HostWire Wire;
     bool Fails;
-    const char* Text; // {frame}: the frame the verdict names; {format}: the device's
+    // {frame}: the frame the verdict names; {format}: the device's.
+    const char* Text;
 };
 
-const VerdictRow kVerdicts[] = {
+const VerdictRow kPlayVerdicts[] = {
     {HostWire::Exact, false,
      "the device received the file's samples unchanged, from wire frame {start}"},
     {HostWire::Leftover, true,
@@ -106,18 +107,44 @@ const VerdictRow kVerdicts[] = {
      "the device takes the stream on more than one endpoint: its samples were not compared"},
 };
 
-// Says the play's verdict; false when it fails the run.
-bool PrintVerdict(const char* what, const HostStreamSummary& s, const HostAudio& received)
+const VerdictRow kRecordVerdicts[] = {
+    {HostWire::Exact, false,
+     "the recording holds the device's samples unchanged, from wire frame {start} at file "
+     "frame {wireat}"},
+    {HostWire::Changed, false,
+     "the device's processing is on: from file frame {frame} the recording holds other samples "
+     "than the device sent (levels or effects)"},
+    {HostWire::Broken, true,
+     "the recording holds the device's samples unchanged up to file frame {frame}, and then "
+     "frames the device did not send there (silence where it sent sound, frames inserted or "
+     "lost)"},
+    {HostWire::Partial, true,
+     "the recording holds nothing the device sent: silence where it sent sound, or frames it "
+     "never sent"},
+    {HostWire::Silent, false,
+     "the recording is silence, and so was all the device sent in time to reach it"},
+    {HostWire::OtherFormat, false,
+     "the device sends {format}, not the recording's format: its samples were not compared"},
+    {HostWire::SeveralPaths, false,
+     "the device sends the stream on more than one endpoint: its samples were not compared"},
+};
+
+// Says the run's verdict, `device` the format on the wire; false when it
+// fails the run.
+template <size_t N>
+bool PrintVerdict(const char* what, const VerdictRow (&rows)[N], const HostStreamSummary& s,
+                  const HostAudio& device)
 {
-    for (const VerdictRow& row : kVerdicts)
+    for (const VerdictRow& row : rows)
         if (row.Wire == s.Wire)
         {
             const std::pair<const char*, std::string> fields[] = {
                 {"{frame}", std::to_string(s.ChangedAtFrame)},
                 {"{start}", std::to_string(s.FileAtFrame)},
+                {"{wireat}", std::to_string(s.WireAtFileFrame)},
                 {"{leftover}", std::to_string(s.LeftoverFrames)},
                 {"{format}",
-                 HostFormatText(received.Channels, received.BitsPerSample, received.Valid(), 0)}};
+                 HostFormatText(device.Channels, device.BitsPerSample, device.Valid(), 0)}};
             std::string text = row.Text;
             for (const auto& [name, value] : fields)
                 if (const size_t at = text.find(name); at != std::string::npos)
@@ -144,7 +171,15 @@ void PrintSummary(const char* what, const HostStreamSummary& s)
 }
 } // namespace
 
-bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAudio& play)
+bool RunStream(HostHarness& host, const StreamRunOptions& options, HostWavReader* play)
+{
+    if (play == nullptr)
+        return RunStream(host, options, (HostPlaySource*)nullptr);
+    HostFileSource source(*play);
+    return RunStream(host, options, &source);
+}
+
+bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySource* play)
 {
     const bool playing = !options.Play.empty();
     const char* what = playing ? "play" : "record";
@@ -162,10 +197,11 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAud
     NTSTATUS status;
     if (playing)
     {
+        const HostAudio& f = play->Format();
         printf("play: %s, %llu frames, %s\n", options.Play.c_str(),
-               (unsigned long long)play.Frames(),
-               HostFormatText(play.Channels, play.BitsPerSample, play.Valid(), play.Rate).c_str());
-        status = stream.Play(play, run, &audio, &summary);
+               (unsigned long long)play->Frames(),
+               HostFormatText(f.Channels, f.BitsPerSample, f.Valid(), f.Rate).c_str());
+        status = stream.Play(*play, run, &audio, &summary);
     }
     else
         status = stream.Record(options.RecordMs, run, &audio, &summary);
@@ -181,9 +217,11 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAud
     }
     PrintSummary(what, summary);
     bool worked = NT_SUCCESS(status);
-    if (playing && !PrintVerdict(what, summary, audio))
+    const HostAudio device{audio.Rate, summary.DeviceChannels, summary.DeviceBits, {}};
+    if (playing ? !PrintVerdict(what, kPlayVerdicts, summary, audio)
+                : !PrintVerdict(what, kRecordVerdicts, summary, device))
         worked = false;
-    if (playing && summary.MissingPackets != 0)
+    if (summary.MissingPackets != 0)
     {
         Error(what, std::to_string(summary.MissingPackets) + " packet(s) late or missing");
         worked = false;
@@ -195,6 +233,14 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAud
         Error(what, "the run did not keep to the device: frames or position off by more than "
                     "one period (" +
                         std::to_string(summary.PeriodFrames) + " frames)");
+        worked = false;
+    }
+    // A recording that went to its end holds exactly the frames asked.
+    if (NT_SUCCESS(status) && !playing && summary.Frames != summary.ExpectedFrames)
+    {
+        Error(what, "the recording holds " + std::to_string(summary.Frames) + " of the " +
+                        std::to_string(summary.ExpectedFrames) +
+                        " frames asked, all that came in its time");
         worked = false;
     }
     // A file that could not be made was named when the run ended.

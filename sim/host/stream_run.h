@@ -6,6 +6,7 @@
 
 #include "sim/host/harness/host_harness.h"
 #include "sim/host/harness/host_wav.h"
+#include "sim/host/harness/host_play_source.h"
 
 struct StreamRunOptions
 {
@@ -42,7 +43,11 @@ class HostProgress
     bool m_Open = false;
 };
 
-// Plays `play` or records as the options ask on the started device; true
-// when the run went to its end and kept to the device, and its file was
+// Plays `play` (opened, at its first frame; null for a recording) or
+// records as the options ask on the started device; true when the run went
+// to its end and kept to the device, its verdict and its packets were
+// sound, a recording holds exactly the frames asked, and its file was
 // written. A run that ended early still writes what it moved.
-bool RunStream(HostHarness& host, const StreamRunOptions& options, const HostAudio& play);
+bool RunStream(HostHarness& host, const StreamRunOptions& options, HostWavReader* play);
+// The same with the file to play read from any source.
+bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySource* play);

@@ -8,6 +8,7 @@
 #include "platform/kernel/emu.h"
 #include "platform/usb/emu_usb_bus.h"
 #include "sim/host/harness/host_formats.h"
+#include "sim/host/harness/host_wire_compare.h"
 
 namespace
 {
@@ -58,38 +59,58 @@ class RunningPin
     ULONGLONG m_Total = 0;
 };
 
-// Packet slots between the packets an endpoint received that held nothing:
-// the usual spacing is the smallest one seen. Gaps are counted by size, so a
-// run of any length keeps a few numbers.
+// Packet slots of an endpoint that held nothing, from the slot of the
+// stream's first transfer to the run's last step: the usual spacing is the
+// smallest one seen between two packets, or the endpoint's interval where
+// fewer than two came. Gaps are counted by size, so a run of any length
+// keeps a few numbers.
 class PacketGaps
 {
   public:
-    void Add(const std::vector<SimPacketRecord>& packets)
+    explicit PacketGaps(ULONGLONG interval = 8) : m_Interval(interval) {}
+    void Add(const SimOutRecord& record)
     {
-        for (const SimPacketRecord& p : packets)
+        if (record.Tried && !m_Started)
         {
-            const ULONGLONG slot = (ULONGLONG)p.Frame * 8 + p.Microframe;
-            if (m_Seen && slot > m_Last)
+            m_Started = true;
+            m_First = Slot(record.FirstFrame, record.FirstMicroframe);
+        }
+        for (const SimPacketRecord& p : record.Packets)
+        {
+            const ULONGLONG slot = Slot(p.Frame, p.Microframe);
+            if (!m_Seen)
+                m_FirstPacket = slot;
+            else if (slot > m_Last)
                 ++m_Gaps[slot - m_Last];
             m_Last = slot;
             m_Seen = true;
         }
     }
-    ULONG Missing() const
+    // The slots missing up to `end`, the last slot of the run.
+    ULONG Missing(ULONGLONG end) const
     {
-        if (m_Gaps.empty())
+        if (!m_Started)
             return 0;
-        const ULONGLONG step = m_Gaps.begin()->first;
-        ULONG missing = 0;
+        const ULONGLONG step = m_Gaps.empty() ? m_Interval : m_Gaps.begin()->first;
+        if (!m_Seen)
+            return end >= m_First ? (ULONG)((end - m_First) / step + 1) : 0;
+        ULONGLONG missing = 0;
         for (const auto& [gap, count] : m_Gaps)
-            missing += (ULONG)(gap / step - 1) * count;
-        return missing;
+            missing += (gap / step - 1) * count;
+        missing += m_FirstPacket > m_First ? (m_FirstPacket - m_First) / step : 0;
+        missing += end > m_Last ? (end - m_Last) / step : 0;
+        return (ULONG)missing;
+    }
+    static ULONGLONG Slot(ULONG frame, ULONG microframe)
+    {
+        return (ULONGLONG)frame * 8 + microframe;
     }
 
   private:
+    ULONGLONG m_Interval;
     std::map<ULONGLONG, ULONG> m_Gaps;
-    ULONGLONG m_Last = 0;
-    bool m_Seen = false;
+    ULONGLONG m_First = 0, m_FirstPacket = 0, m_Last = 0;
+    bool m_Started = false, m_Seen = false;
 };
 
 // The position against the device clock: the difference once the stream
@@ -118,119 +139,6 @@ class ClockGap
     bool m_Settled = false;
 };
 
-// The device's received frames against the file's, as they come: the file
-// from its first frame of sound on, once a received frame of sound is that
-// frame (the stream starts with silence). Sound before it is left over from
-// something else; a frame of the file that then differs is changed. The
-// silence the device received before the file's first sound, less the
-// file's own, is the lead-in the path adds.
-class WireCompare
-{
-  public:
-    WireCompare(const HostAudio& file) : m_File(file), m_FrameBytes(file.FrameBytes())
-    {
-        m_Silence = file.BitsPerSample == 8 ? 0x80 : 0x00;
-        while (m_Next < file.Data.size() && IsSilence(&file.Data[m_Next]))
-            m_Next += m_FrameBytes;
-        m_FirstSound = m_Next;
-    }
-    void Feed(const std::vector<UCHAR>& bytes)
-    {
-        for (UCHAR b : bytes)
-        {
-            m_WireSound = m_WireSound || b != m_Silence;
-            m_WireLead += m_WireSound ? 0 : 1;
-            m_Frame.push_back(b);
-            if (m_Frame.size() == m_FrameBytes)
-                TakeFrame();
-        }
-    }
-    // The verdict once the play ended: given whether the device took the
-    // file's own format on one endpoint, and whether packets were late or
-    // missing.
-    HostWire Result(bool sameFormat, bool oneEndpoint, bool gaps, HostStreamSummary* summary) const
-    {
-        summary->ChangedAtFrame = m_Next / m_FrameBytes;
-        summary->FileAtFrame = FileStart();
-        summary->LeftoverFrames = m_Leftover;
-        if (!oneEndpoint)
-            return HostWire::SeveralPaths;
-        if (!sameFormat)
-            return HostWire::OtherFormat;
-        if (m_FirstSound == m_File.Data.size())
-            return m_Leftover == 0 ? HostWire::Silent : HostWire::Changed;
-        // A lost packet shifts what follows it: that is no processing.
-        if (m_Changed && gaps)
-            return HostWire::Broken;
-        // Sound that never became the file is the file changed from its start.
-        if (m_Changed || (!m_Started && m_Leftover != 0))
-            return HostWire::Changed;
-        if (m_Next != m_File.Data.size())
-            return HostWire::Partial;
-        return m_Leftover != 0 ? HostWire::Leftover : HostWire::Exact;
-    }
-    // The lead-in in milliseconds; false while the device received no
-    // sound to place the file's frames by.
-    bool LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms) const
-    {
-        if (rate == 0 || deviceFrameBytes == 0 || !m_WireSound)
-            return false;
-        // A file that never started (another format): the wire's silence
-        // before its first sound, less the file's own.
-        const double frames = m_Started ? (double)FileStart()
-                                        : (double)(m_WireLead / deviceFrameBytes) -
-                                              (double)(m_FirstSound / m_FrameBytes);
-        *ms = frames * 1000.0 / rate;
-        return true;
-    }
-
-  private:
-    // The wire frame the file's first frame came in: its first sound's,
-    // less the file's own silent start.
-    ULONGLONG FileStart() const
-    {
-        const ULONGLONG lead = m_FirstSound / m_FrameBytes;
-        return m_FileAt > lead ? m_FileAt - lead : 0;
-    }
-    bool IsSilence(const UCHAR* frame) const
-    {
-        return std::all_of(frame, frame + m_FrameBytes, [this](UCHAR b) { return b == m_Silence; });
-    }
-    void TakeFrame()
-    {
-        const bool same = m_Next < m_File.Data.size() &&
-                          std::equal(m_Frame.begin(), m_Frame.end(), &m_File.Data[m_Next]);
-        if (!m_Started && same)
-        {
-            m_Started = true;
-            m_FileAt = m_WireFrames;
-        }
-        else if (!m_Started && !IsSilence(m_Frame.data()))
-            ++m_Leftover;
-        if (m_Started && !m_Changed && m_Next < m_File.Data.size())
-        {
-            m_Changed = !same;
-            m_Next += same ? m_FrameBytes : 0;
-        }
-        ++m_WireFrames;
-        m_Frame.clear();
-    }
-
-    const HostAudio& m_File;
-    const size_t m_FrameBytes;
-    UCHAR m_Silence;
-    std::vector<UCHAR> m_Frame;
-    size_t m_Next = 0;
-    size_t m_FirstSound = 0;
-    ULONGLONG m_WireFrames = 0;
-    ULONGLONG m_FileAt = 0;
-    ULONGLONG m_Leftover = 0;
-    ULONGLONG m_WireLead = 0; // the wire's silent bytes before its first sound
-    bool m_WireSound = false;
-    bool m_Started = false;
-    bool m_Changed = false;
-};
-
 double BytesToMs(LONGLONG bytes, ULONG frameBytes, ULONG rate)
 {
     return frameBytes == 0 || rate == 0 ? 0 : (double)bytes / frameBytes * 1000.0 / rate;
@@ -241,6 +149,154 @@ bool IsContainer(USHORT bits)
 {
     return bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
+
+// Class 1.0 endpoint descriptors are 9 bytes, with bRefresh and bSynchAddress.
+constexpr UCHAR kRefreshAt = 7, kSynchAddressAt = 8;
+
+// A class 1.0 synch endpoint of `alt`: one a data endpoint names as its
+// synch endpoint, or one with a refresh rate, which a data endpoint has not.
+bool IsSynchEndpoint(const std::vector<UCHAR>& c, const SimAltSetting& alt,
+                     const SimEndpointInfo& ep)
+{
+    const auto field = [&c](const SimEndpointInfo& e, UCHAR at)
+    { return e.Offset + 9 <= c.size() && c[e.Offset] >= 9 ? c[e.Offset + at] : 0; };
+    return field(ep, kRefreshAt) != 0 ||
+           std::any_of(alt.Endpoints.begin(), alt.Endpoints.end(),
+                       [&](const SimEndpointInfo& e)
+                       { return field(e, kSynchAddressAt) == ep.Address; });
+}
+
+// The isochronous endpoints of the device in one direction that may carry
+// samples (feedback endpoints excluded), with or without synch endpoints;
+// with each, the packet slots between two of its packets.
+std::vector<std::pair<UCHAR, ULONGLONG>> IsochEndpoints(const SimUsbDevice& device, bool in,
+                                                        bool synch)
+{
+    std::vector<std::pair<UCHAR, ULONGLONG>> endpoints;
+    const std::vector<UCHAR>& c = device.Descriptors().Configuration();
+    for (const SimAltSetting& alt : device.Descriptors().AltSettings())
+        for (const SimEndpointInfo& ep : alt.Endpoints)
+            if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
+                (ep.Attributes & USB_ENDPOINT_USAGE_MASK) != USB_ENDPOINT_USAGE_FEEDBACK &&
+                USB_ENDPOINT_DIRECTION_IN(ep.Address) == in &&
+                (synch || !IsSynchEndpoint(c, alt, ep)) &&
+                std::none_of(endpoints.begin(), endpoints.end(),
+                             [&ep](const auto& e) { return e.first == ep.Address; }))
+            {
+                // A packet a frame at full speed; at high speed every
+                // 2^(bInterval-1) microframes, as the bus schedules them.
+                const UCHAR interval = std::clamp<UCHAR>(ep.Interval, 1, 4);
+                endpoints.push_back(
+                    {ep.Address, device.Speed() == EmuUsbSpeed::High ? 1u << (interval - 1) : 8u});
+            }
+    return endpoints;
+}
+
+// What the endpoint moved, as the device means its samples: 8-bit ones of
+// a file are unsigned, those of a device's PCM two's complement.
+std::vector<UCHAR> Meant(const SimStreaming& streaming, UCHAR ep, UCHAR subslot,
+                         const std::vector<UCHAR>& data)
+{
+    std::vector<UCHAR> meant = data;
+    if (subslot == 1 && !streaming.SelectedUnsigned(ep))
+        for (UCHAR& b : meant)
+            b ^= 0x80;
+    return meant;
+}
+
+// The device's side of a stream, a step at a time: what each endpoint the
+// stream may move on received (play) or sent (record), its packet slots
+// counted, and the endpoint the stream moves on. That is, for a play, the
+// first that receives anything (a function the driver does not run has
+// endpoints that stay idle); for a recording, the one the driver reads,
+// whether or not its packets came, synch endpoint or not.
+class DeviceSide
+{
+  public:
+    DeviceSide(SimUsbDevice& device, const EmuUsbBus& bus, bool in)
+        : m_Streaming(device.Streaming()), m_Bus(bus), m_In(in),
+          m_Endpoints(IsochEndpoints(device, in, true))
+    {
+    }
+    // After a step: calls take(channels, subslot, bytes, stream) for each
+    // endpoint with its format (channels 0 while it has none), its bytes as
+    // the device means them and whether the stream moves on it; then clears
+    // the device's records.
+    template <typename Take> void Step(Take take)
+    {
+        m_LastSlot = PacketGaps::Slot(m_Bus.CurrentFrame() - 1, 7);
+        for (const auto& [ep, interval] : m_Endpoints)
+        {
+            const SimOutRecord& record =
+                m_In ? m_Streaming.InRecord(ep) : m_Streaming.OutRecord(ep);
+            m_Gaps.try_emplace(ep, interval).first->second.Add(record);
+            UCHAR channels = 0, subslot = 0;
+            m_Streaming.SelectedFormat(ep, &channels, &subslot);
+            const size_t moved = m_In ? (record.Tried ? 1 : 0) : record.Data.size();
+            if (moved != 0 && m_Stream == 0)
+                m_Stream = ep;
+            m_Several = m_Several || (moved != 0 && ep != m_Stream);
+            take(channels, subslot, Meant(m_Streaming, ep, subslot, record.Data), ep == m_Stream);
+        }
+        m_Streaming.ClearRecords();
+    }
+    // The packet slots missing on every endpoint, to the last step's end.
+    ULONG Missing() const
+    {
+        ULONG missing = 0;
+        for (const auto& [ep, gaps] : m_Gaps)
+            missing += gaps.Missing(m_LastSlot);
+        return missing;
+    }
+    bool Several() const { return m_Several; }
+
+  private:
+    SimStreaming& m_Streaming;
+    const EmuUsbBus& m_Bus;
+    const bool m_In;
+    const std::vector<std::pair<UCHAR, ULONGLONG>> m_Endpoints;
+    std::map<UCHAR, PacketGaps> m_Gaps;
+    ULONGLONG m_LastSlot = 0;
+    UCHAR m_Stream = 0;
+    bool m_Several = false;
+};
+
+// The file handed to the pin as the client queue takes it, a block read
+// ahead at most: a play holds a few periods of its file, whatever its length.
+class PinFeed
+{
+  public:
+    PinFeed(AudioEngineClient& client, PFILE_OBJECT pin, HostPinFrames& frames)
+        : m_Client(client), m_Pin(pin), m_Frames(frames)
+    {
+    }
+    // Tops the client queue up; true once the file's last byte went in.
+    bool Top()
+    {
+        for (;;)
+        {
+            if (m_At == m_Block.size())
+            {
+                m_Block = m_Done ? std::vector<UCHAR>{} : m_Frames.Next();
+                m_At = 0;
+                m_Done = m_Block.empty();
+                if (m_Done)
+                    return true;
+            }
+            m_At += m_Client.Write(m_Pin, m_Block.data() + m_At, (ULONG)(m_Block.size() - m_At));
+            if (m_At < m_Block.size())
+                return false;
+        }
+    }
+
+  private:
+    AudioEngineClient& m_Client;
+    PFILE_OBJECT m_Pin;
+    HostPinFrames& m_Frames;
+    std::vector<UCHAR> m_Block;
+    size_t m_At = 0;
+    bool m_Done = false;
+};
 } // namespace
 
 bool HostStreamSummary::Kept() const
@@ -271,17 +327,19 @@ const EmuPcSubdeviceInfo* HostFindWaveFilter(const std::vector<EmuPcSubdeviceInf
 std::vector<UCHAR> HostDataEndpoints(const SimUsbDevice& device, bool in)
 {
     std::vector<UCHAR> endpoints;
-    for (const SimAltSetting& alt : device.Descriptors().AltSettings())
-        for (const SimEndpointInfo& ep : alt.Endpoints)
-            if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
-                (ep.Attributes & USB_ENDPOINT_USAGE_MASK) != USB_ENDPOINT_USAGE_FEEDBACK &&
-                USB_ENDPOINT_DIRECTION_IN(ep.Address) == in &&
-                std::find(endpoints.begin(), endpoints.end(), ep.Address) == endpoints.end())
-                endpoints.push_back(ep.Address);
+    for (const auto& [address, interval] : IsochEndpoints(device, in, false))
+        endpoints.push_back(address);
     return endpoints;
 }
 
 NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& options,
+                          HostAudio* received, HostStreamSummary* summary)
+{
+    HostMemorySource source(file);
+    return Play(source, options, received, summary);
+}
+
+NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options,
                           HostAudio* received, HostStreamSummary* summary)
 {
     m_Error.clear();
@@ -305,27 +363,38 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
         m_Error = "the render filter did not open";
         return status;
     }
+    const HostAudio& f = file.Format();
     std::vector<UCHAR> format;
-    status = HostPinFormat(client, filter, pinId, file, &format);
-    const USHORT container = NT_SUCCESS(status) ? HostFormatContainer(format) : file.BitsPerSample;
-    if (!IsContainer(container))
-        status = STATUS_INVALID_PARAMETER;
+    status = HostPinFormat(client, filter, pinId, f, &format);
     // The samples as the pin takes them: the same valid bits, perhaps in
     // another container.
-    const bool repack = NT_SUCCESS(status) && container != file.BitsPerSample;
-    const HostAudio repacked = repack ? HostRepack(file, container) : HostAudio{};
-    const HostAudio& in = repack ? repacked : file;
+    const USHORT container = NT_SUCCESS(status) ? HostFormatContainer(format) : f.BitsPerSample;
+    if (!IsContainer(container))
+        status = STATUS_INVALID_PARAMETER;
     PFILE_OBJECT pinFile = nullptr;
     if (NT_SUCCESS(status))
         status = client.OpenPin(filter, pinId, format.data(), (ULONG)format.size(), &pinFile);
     if (!NT_SUCCESS(status))
         return Refused(client, filter, *filterInfo, pinId,
-                       "the render pin refused " + HostFormatText(file.Channels, file.BitsPerSample,
-                                                                  file.Valid(), file.Rate),
+                       "the render pin refused " +
+                           HostFormatText(f.Channels, f.BitsPerSample, f.Valid(), f.Rate),
                        status);
     RunningPin pin(client, pinFile);
+    std::unique_ptr<HostPlaySource> again = file.Again(&m_Error);
+    if (again == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    HostPinFrames frames(file, container);
+    HostPlayCompare wire(std::move(again), container);
+    const HostAudio& in = frames.Format();
     const ULONG frameBytes = in.FrameBytes();
-    size_t offset = client.Write(pinFile, in.Data.data(), (ULONG)in.Data.size());
+    const ULONGLONG fileBytes = file.Frames() * frameBytes;
+    const ULONG bufferBytes = client.Statistics(pinFile).BufferSize;
+    const ULONG bufferMs = (ULONG)BytesToMs(bufferBytes, frameBytes, in.Rate);
+    // A few periods queued ahead of the pin: more than a step's worth.
+    const ULONG stepBytes = (ULONG)((ULONGLONG)in.Rate * kStepMs / 1000) * frameBytes;
+    EmuPcPinSetQueueLimit(pinFile, 4 * std::max(bufferBytes, stepBytes));
+    PinFeed feed(client, pinFile, frames);
+    bool fed = feed.Top();
     // What the device received before this play (the last URBs of a client
     // that stopped before it) is not the play's.
     m_Host.Device()->Streaming().ClearRecords();
@@ -335,33 +404,31 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
         m_Error = "the render pin did not run";
         return status;
     }
-    const std::vector<UCHAR> endpoints = HostDataEndpoints(*m_Host.Device(), false);
+    DeviceSide device(*m_Host.Device(), *m_Host.Bus(), false);
     *received = {in.Rate, in.Channels, in.BitsPerSample, {}, in.ValidBits};
     ULONGLONG deviceBytes = 0;
-    PacketGaps gaps;
     ClockGap clock;
-    WireCompare wire(in);
-    // The endpoint the play arrives on: the first that receives anything. A
-    // function the driver does not run has endpoints that stay idle.
-    UCHAR wireEndpoint = 0;
-    bool severalEndpoints = false;
     ULONGLONG silence = client.Statistics(pinFile).SilenceBytes;
-    const ULONG bufferBytes = client.Statistics(pinFile).BufferSize;
-    const ULONG bufferMs = (ULONG)BytesToMs(bufferBytes, frameBytes, in.Rate);
-    const ULONG totalMs = (ULONG)(in.Frames() * 1000 / in.Rate) + bufferMs + kPlayOutMs;
+    const ULONG totalMs = (ULONG)(file.Frames() * 1000 / in.Rate) + bufferMs + kPlayOutMs;
+    // A device slower than its rate takes longer; a play that stalls ends a
+    // second past that.
+    const double slowest = 1.0 + std::abs(m_Host.Device()->Streaming().ClockDriftPpm()) / 1e6;
+    const ULONG limitMs = (ULONG)(totalMs * slowest) + bufferMs + 1000;
+    // The most the device can receive: every frame of the time run.
+    if (options.Out != nullptr)
+        options.Out->SetMaxFrames((ULONGLONG)((limitMs + 2 * kStepMs) * slowest * in.Rate / 1000) +
+                                  1);
     ULONG elapsed = 0;
     bool ended = false; // the file's last byte has left the client queue
     ULONG endedAt = 0;
-    while (!ended || elapsed < endedAt + bufferMs + kPlayOutMs)
+    while ((!ended || elapsed < endedAt + bufferMs + kPlayOutMs) && elapsed < limitMs)
     {
         if (EndsEarly(options, elapsed, summary))
             break;
-        if (offset < in.Data.size())
-            offset +=
-                client.Write(pinFile, in.Data.data() + offset, (ULONG)(in.Data.size() - offset));
+        fed = feed.Top();
         ULONG queued = 0;
         EmuPcPinQueued(pinFile, &queued);
-        if (!ended && offset == in.Data.size() && queued == 0)
+        if (!ended && fed && queued == 0)
         {
             ended = true;
             endedAt = elapsed;
@@ -370,40 +437,29 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
         elapsed += kStepMs;
         const PcPinStatistics stats = client.Statistics(pinFile);
         // Silence after the file's last byte went in is the play-out.
-        if (stats.SilenceBytes != silence && stats.DataBytes < in.Data.size())
+        if (stats.SilenceBytes != silence && stats.DataBytes < fileBytes)
             ++summary->Underruns;
         silence = stats.SilenceBytes;
-        for (UCHAR ep : endpoints)
-        {
-            // A device may take fewer channels than the pin (the chip whose
-            // stream keeps two of eight): what it received is in its format.
-            UCHAR channels = 0, subslot = 0;
-            if (m_Host.Device()->Streaming().SelectedFormat(ep, &channels, &subslot))
+        device.Step(
+            [&](UCHAR channels, UCHAR subslot, const std::vector<UCHAR>& meant, bool stream)
             {
-                received->Channels = channels;
-                received->BitsPerSample = (USHORT)(8 * subslot);
-                received->ValidBits = in.Valid() < received->BitsPerSample ? in.Valid() : 0;
-            }
-            const SimOutRecord& record = m_Host.Device()->Streaming().OutRecord(ep);
-            deviceBytes += record.Data.size();
-            gaps.Add(record.Packets);
-            // As the device means its bytes: 8-bit samples of a file are
-            // unsigned, those of a device's PCM two's complement.
-            std::vector<UCHAR> meant = record.Data;
-            if (subslot == 1 && !m_Host.Device()->Streaming().SelectedUnsigned(ep))
-                for (UCHAR& b : meant)
-                    b ^= 0x80;
-            if (!meant.empty() && wireEndpoint == 0)
-                wireEndpoint = ep;
-            severalEndpoints = severalEndpoints || (!meant.empty() && ep != wireEndpoint);
-            if (ep == wireEndpoint)
-                wire.Feed(meant);
-            if (!meant.empty()) // the device's format is known
-                ToOut(options, *received, meant.data(), meant.size());
-            if (options.KeepReceived)
-                received->Data.insert(received->Data.end(), meant.begin(), meant.end());
-        }
-        m_Host.Device()->Streaming().ClearRecords();
+                // A device may take fewer channels than the pin (the chip
+                // whose stream keeps two of eight): what it received is in
+                // its format.
+                if (channels != 0)
+                {
+                    received->Channels = channels;
+                    received->BitsPerSample = (USHORT)(8 * subslot);
+                    received->ValidBits = in.Valid() < received->BitsPerSample ? in.Valid() : 0;
+                }
+                deviceBytes += meant.size();
+                if (stream)
+                    wire.Feed(meant);
+                if (!meant.empty()) // the device's format is known
+                    ToOut(options, *received, meant.data(), meant.size());
+                if (options.KeepReceived)
+                    received->Data.insert(received->Data.end(), meant.begin(), meant.end());
+            });
         const ULONG deviceFrameBytes = received->FrameBytes();
         if (deviceFrameBytes != 0)
             clock.Sample(elapsed, BytesToMs((LONGLONG)pin.Position(), frameBytes, in.Rate) -
@@ -413,7 +469,7 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     }
     const PcPinStatistics stats = client.Statistics(pinFile);
     summary->Frames = frameBytes ? stats.DataBytes / frameBytes : 0;
-    summary->ExpectedFrames = in.Frames();
+    summary->ExpectedFrames = file.Frames();
     summary->PeriodFrames = frameBytes ? bufferBytes / frameBytes : 0;
     summary->PeriodMs = bufferMs;
     // The position against the file's frames the device received: the
@@ -424,11 +480,19 @@ NTSTATUS HostStream::Play(const HostAudio& file, const HostStreamOptions& option
     summary->DriftMeasured = clock.Settled();
     summary->OffsetMs = clock.Offset() + leadInMs;
     summary->DriftMs = clock.Drift();
-    summary->MissingPackets = gaps.Missing();
+    summary->MissingPackets = device.Missing();
     summary->Overruns = stats.Overruns;
+    summary->DeviceChannels = received->Channels;
+    summary->DeviceBits = received->BitsPerSample;
     summary->Wire = wire.Result(received->Channels == in.Channels &&
                                     received->BitsPerSample == in.BitsPerSample,
-                                !severalEndpoints, summary->MissingPackets != 0, summary);
+                                !device.Several(), summary->MissingPackets != 0, summary);
+    const std::string& readError = frames.Error().empty() ? wire.Error() : frames.Error();
+    if (!readError.empty() && !summary->Unplugged && m_OutError.empty())
+    {
+        m_Error = "reading failed after " + std::to_string(elapsed) + " ms of play: " + readError;
+        return STATUS_UNSUCCESSFUL;
+    }
     return RunEnd(summary, elapsed, "play");
 }
 
@@ -449,8 +513,9 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
         m_Error = "the device has no capture wave filter";
         return STATUS_NOT_FOUND;
     }
+    SimStreaming& streaming = m_Host.Device()->Streaming();
     for (UCHAR ep : HostDataEndpoints(*m_Host.Device(), true))
-        m_Host.Device()->Streaming().SetInPattern(ep, SimInPattern::Sine, kSineHz, kSineAmplitude);
+        streaming.SetInPattern(ep, SimInPattern::Sine, kSineHz, kSineAmplitude);
     PFILE_OBJECT filter = nullptr;
     NTSTATUS status = client.OpenFilter(filterInfo->Name, &filter);
     if (!NT_SUCCESS(status))
@@ -476,6 +541,8 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     if (w.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
         chosen.WaveFormatExt.Samples.wValidBitsPerSample < w.wBitsPerSample)
         recorded->ValidBits = chosen.WaveFormatExt.Samples.wValidBitsPerSample;
+    // What the device sends is the recording's from the start.
+    streaming.ClearRecords();
     status = pin.Start();
     if (!NT_SUCCESS(status))
     {
@@ -488,12 +555,18 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
         std::max(kStepMs, (ULONG)BytesToMs(bufferBytes, frameBytes, w.nSamplesPerSec));
     const ULONGLONG expected = (ULONGLONG)ms * recorded->Rate / 1000;
     const size_t expectedBytes = (size_t)expected * frameBytes;
-    const double devicePpm = m_Host.Device()->Streaming().ClockDriftPpm();
+    const double devicePpm = streaming.ClockDriftPpm();
     ClockGap clock;
+    DeviceSide device(*m_Host.Device(), *m_Host.Bus(), true);
+    // The path's delay: a transfer in flight, the cyclic buffer and a step.
+    const ULONGLONG lagFrames = (ULONGLONG)(2 * periodMs + 4 * kStepMs) * recorded->Rate / 1000;
+    HostRecordCompare wire(frameBytes, recorded->BitsPerSample == 8 ? 0x80 : 0x00, lagFrames);
     std::vector<UCHAR> chunk(64 * 1024);
     ULONG elapsed = 0;
     size_t kept = 0; // bytes of the recording so far, up to those asked
     // The file is made once the pin runs, even if nothing arrives.
+    if (options.Out != nullptr)
+        options.Out->SetMaxFrames(expected);
     ToOut(options, *recorded, nullptr, 0);
     // The capture path's latency is made up at the end, within one period.
     while (kept < expectedBytes && elapsed < ms + periodMs)
@@ -502,6 +575,16 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
             break;
         EmuAdvanceMs(kStepMs);
         elapsed += kStepMs;
+        // What the device sent first: the recording's frames come after it.
+        device.Step(
+            [&](UCHAR channels, UCHAR subslot, const std::vector<UCHAR>& meant, bool stream)
+            {
+                if (!stream || channels == 0)
+                    return;
+                summary->DeviceChannels = channels;
+                summary->DeviceBits = (USHORT)(8 * subslot);
+                wire.Wire(meant.data(), meant.size());
+            });
         ULONG got;
         while ((got = client.Read(pinFile, chunk.data(), (ULONG)chunk.size())) != 0)
         {
@@ -509,6 +592,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
             ToOut(options, *recorded, chunk.data(), take);
             if (options.KeepReceived)
                 recorded->Data.insert(recorded->Data.end(), chunk.begin(), chunk.begin() + take);
+            wire.File(chunk.data(), take);
             kept += take;
         }
         // The device clock: its nominal rate moved by its deviation.
@@ -531,6 +615,10 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     summary->OffsetMs = clock.Offset();
     summary->DriftMs = clock.Drift();
     summary->Overruns = stats.Overruns + (stats.DroppedBytes != 0 ? 1 : 0);
+    summary->MissingPackets = device.Missing();
+    summary->Wire = wire.Result(summary->DeviceChannels == recorded->Channels &&
+                                    summary->DeviceBits == recorded->BitsPerSample,
+                                !device.Several(), summary->MissingPackets != 0, summary);
     return RunEnd(summary, elapsed, "recording");
 }
 

@@ -11,20 +11,28 @@
 #include "sim/host/harness/host_harness.h"
 #include "platform/portcls/portcls_emu.h"
 #include "sim/clients/audio_engine_client.h"
+#include "sim/host/harness/host_play_source.h"
 #include "sim/host/harness/host_wav.h"
 #include "sim/host/harness/host_wav_writer.h"
 
-// What the device received of a play, against the file: one verdict a play.
+// One verdict a run. A play: what the device received, against the file. A
+// recording: the file, against what the device sent.
 enum class HostWire
 {
-    Exact,        // every sample of the file, unchanged after the silent start
-    Changed,      // other samples: the driver's processing (levels, effects) is on
-    Partial,      // the file's samples unchanged up to a frame, nothing of it after
-    Broken,       // the file's samples unchanged up to a frame where packets were lost
-    Silent,       // the file is silence, and so was all the device received
+    Exact,   // every sample of the file (the device's), unchanged after the silent start
+    Changed, // other samples: the driver's processing (levels, effects) is on
+    // Play: the file's samples unchanged up to a frame, nothing of it after;
+    // record: nothing of the device's (silence where it sent sound, frames
+    // it never sent).
+    Partial,
+    // Play: the file's samples unchanged up to a frame where packets were
+    // lost; record: the device's up to a frame, then frames it did not send
+    // there (silence where it sent sound, frames inserted or lost).
+    Broken,
+    Silent,       // the file is silence, and so was all the device received (sent)
     OtherFormat,  // the device keeps other channels or bits than the file's
-    SeveralPaths, // the device takes the stream on more than one endpoint
-    Leftover,     // other samples before the file, then every sample of it unchanged
+    SeveralPaths, // the device takes (sends) the stream on more than one endpoint
+    Leftover,     // play: other samples before the file, then every sample of it unchanged
 };
 
 // What a run moved and how well: frames between the client and the driver
@@ -46,17 +54,29 @@ struct HostStreamSummary
     // to place the file's frames by (a silent one tells nothing).
     bool DriftMeasured = false;
     bool OffsetMeasured = false;
-    ULONG MissingPackets = 0; // packet slots of the run the device got nothing in (late or lost)
-    ULONG Underruns = 0;      // render: silence written while the file still had data
-    ULONG Overruns = 0;       // the position overtook the data, or capture data was dropped
+    // Packet slots of the run the device got (sent) nothing in: late, lost
+    // or not taken, from the slot of the stream's first transfer to the
+    // run's last step.
+    ULONG MissingPackets = 0;
+    ULONG Underruns = 0; // render: silence written while the file still had data
+    ULONG Overruns = 0;  // the position overtook the data, or capture data was dropped
     bool Unplugged = false;
     bool OutFailed = false; // writing options.Out failed, and the run ended there
-    // Play: whether the device received the file's samples as they are.
+    // Whether the device received the file's samples as they are (play), or
+    // the file holds the samples the device sent as they are (record).
     HostWire Wire = HostWire::OtherFormat;
-    // Changed: the file's first frame that differs; Partial: the first missing.
+    // Changed, Broken: the file's first frame that differs; Partial: the
+    // first missing.
     ULONGLONG ChangedAtFrame = 0;
-    ULONGLONG FileAtFrame = 0;    // the wire frame the file's first sound came in
-    ULONGLONG LeftoverFrames = 0; // frames of sound before it that are not the file's
+    // Play: the wire frame the file's first frame came in; record: the
+    // wire frame of the file's first frame the device sent, and the file
+    // frame it is (the path's silence before it).
+    ULONGLONG FileAtFrame = 0;
+    ULONGLONG WireAtFileFrame = 0;
+    ULONGLONG LeftoverFrames = 0; // play: frames of sound before the file that are not its
+    // The device's channels and container on the wire (0: not known).
+    USHORT DeviceChannels = 0;
+    USHORT DeviceBits = 0;
 
     // The frames moved are those expected, and the position kept to the
     // device clock, each within one period.
@@ -86,17 +106,23 @@ class HostStream
     // The device must be started.
     explicit HostStream(HostHarness& host) : m_Host(host) {}
 
-    // Plays `in` through the first render wave filter, to the end of the file
-    // and until the cyclic buffer has played out, in the driver's format of
-    // the file's channels, valid bits and rate (moved to another container
-    // as the audio engine would); *received gets what the device received,
-    // in its own format. The driver's own status when it refuses the format.
+    // Plays `file` through the first render wave filter, to the end of the
+    // file and until the cyclic buffer has played out, in the driver's
+    // format of the file's channels, valid bits and rate (moved to another
+    // container as the audio engine would); *received gets what the device
+    // received, in its own format. The file is read as it plays, a few
+    // periods ahead of the pin, and compared as the device receives it (a
+    // second reader of it). The driver's own status when it refuses the
+    // format.
+    NTSTATUS Play(HostPlaySource& file, const HostStreamOptions& options, HostAudio* received,
+                  HostStreamSummary* summary);
     NTSTATUS Play(const HostAudio& file, const HostStreamOptions& options, HostAudio* received,
                   HostStreamSummary* summary);
     // Records `ms` of device time from the first capture wave filter in the
     // format the driver chooses, the device sending a sine on every channel:
     // it runs until the recording holds that time (within one period more),
-    // and keeps that time only.
+    // and keeps that time only. The recording is compared with what the
+    // device sent on the endpoint the driver reads.
     NTSTATUS Record(ULONG ms, const HostStreamOptions& options, HostAudio* recorded,
                     HostStreamSummary* summary);
 
@@ -139,6 +165,7 @@ class HostStream
 // into the filter; capture: out of it), with that pin's id; null when none.
 const EmuPcSubdeviceInfo* HostFindWaveFilter(const std::vector<EmuPcSubdeviceInfo>& subdevices,
                                              KSPIN_DATAFLOW flow, ULONG* pinId);
-// The isochronous data endpoints of the device in one direction (feedback
-// endpoints excluded).
+// The isochronous data endpoints of the device in one direction: feedback
+// endpoints and class 1.0 synch endpoints (those a data endpoint names, or
+// with a refresh rate) excluded.
 std::vector<UCHAR> HostDataEndpoints(const SimUsbDevice& device, bool in);

@@ -149,10 +149,16 @@ HostAudio HostRepack(const HostAudio& audio, USHORT containerBits)
     const ULONG from = audio.BitsPerSample / 8, to = containerBits / 8;
     const size_t samples = from == 0 ? 0 : audio.Data.size() / from;
     out.Data.assign(samples * to, 0);
-    // The top bytes line up; the new container's lower bytes are zero.
+    // The top bytes line up; the new container's lower bytes are zero. An
+    // 8-bit sample is unsigned, a wider one two's complement: a move between
+    // them flips the top bit (x - 128 into the top byte, and back).
     const ULONG keep = from < to ? from : to;
+    const UCHAR sign = (from == 1) != (to == 1) ? 0x80 : 0x00;
     for (size_t i = 0; i < samples; ++i)
+    {
         memcpy(&out.Data[i * to + to - keep], &audio.Data[i * from + from - keep], keep);
+        out.Data[i * to + to - 1] ^= sign;
+    }
     if (audio.Valid() >= containerBits)
         out.ValidBits = 0;
     else if (out.ValidBits == 0)

@@ -47,7 +47,8 @@ HostWavHeaderFacts HostReadHeaderFacts(const std::string& path);
 bool HostSetValidBits(const std::string& path, USHORT validBits, std::string* error);
 
 // The same samples in another container of 8 to 32 bits: each keeps its top
-// bits (PCM is left-justified), so nothing is lost while the valid bits fit.
+// bits (PCM is left-justified), so nothing is lost while the valid bits fit,
+// and its value: 8-bit samples are unsigned, wider ones signed.
 HostAudio HostRepack(const HostAudio& audio, USHORT containerBits);
 
 // Whether a file to read is there and can be read: not a folder; false with

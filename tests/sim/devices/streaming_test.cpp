@@ -238,3 +238,56 @@ TEST(SimStreaming, OutRecordsAndStatusMessages)
     EXPECT_EQ(d->InterruptOrBulkIn(SimRef1::StatusEndpoint, msg, 8, &length),
               USBD_STATUS_STALL_PID);
 }
+
+// An IN data endpoint keeps what it sent as an OUT one keeps what it
+// received: the bytes in order and a packet each (an empty one too, a failed
+// one not); each record notes the first slot the bus gave the endpoint since
+// it was cleared, failed or not. A feedback endpoint's values are not kept.
+TEST(SimStreaming, InRecordsAndFirstSlots)
+{
+    auto d = SimCreateReferenceDevice(SimReference::Uac2HighSpeed);
+    Request(*d, 0x00, 9, 1, 0);
+    Request(*d, 0x01, 11, 1, SimRef3::RecInterface);
+    Request(*d, 0x01, 11, 1, SimRef3::PlayInterface);
+    SimStreaming& s = d->Streaming();
+    const ULONG next = s.PacketCount(SimRef3::RecEndpoint);
+    s.InjectPacketError(SimRef3::RecEndpoint, next, USBD_STATUS_CRC);
+    s.InjectInPacketShape(SimRef3::RecEndpoint, next + 2, SimPacketShape::Empty);
+    UCHAR buffer[100];
+    std::vector<UCHAR> sent;
+    ULONG length = 0;
+    for (ULONG micro = 3; micro < 7; ++micro)
+    {
+        d->IsochIn(SimRef3::RecEndpoint, 40, micro, buffer, sizeof(buffer), &length);
+        sent.insert(sent.end(), buffer, buffer + length);
+    }
+    const SimInRecord& in = s.InRecord(SimRef3::RecEndpoint);
+    EXPECT_TRUE(in.Tried && in.FirstFrame == 40 && in.FirstMicroframe == 3); // the failed one's
+    EXPECT_EQ(sent, in.Data);
+    ASSERT_EQ(3u, in.Packets.size());
+    EXPECT_EQ(4u, in.Packets[0].Microframe);
+    EXPECT_EQ(0u, in.Packets[1].Length);
+    EXPECT_EQ(in.Packets[0].Length, in.Packets[2].Offset);
+    EXPECT_EQ(6u, in.Packets[2].Microframe);
+    Feedback(*d, SimRef3::FeedbackEndpoint, &length);
+    EXPECT_FALSE(s.InRecord(SimRef3::FeedbackEndpoint).Tried);
+    EXPECT_TRUE(s.InRecord(SimRef3::FeedbackEndpoint).Packets.empty());
+
+    // An OUT endpoint's first slot too, its packet failed.
+    s.InjectPacketError(SimRef3::PlayEndpoint, s.PacketCount(SimRef3::PlayEndpoint),
+                        USBD_STATUS_XACT_ERROR);
+    EXPECT_EQ(USBD_STATUS_XACT_ERROR, d->IsochOut(SimRef3::PlayEndpoint, 41, 2, buffer, 8));
+    EXPECT_EQ(USBD_STATUS_SUCCESS, d->IsochOut(SimRef3::PlayEndpoint, 41, 3, buffer, 8));
+    const SimOutRecord& out = s.OutRecord(SimRef3::PlayEndpoint);
+    EXPECT_TRUE(out.Tried && out.FirstFrame == 41 && out.FirstMicroframe == 2);
+    EXPECT_EQ(1u, out.Packets.size());
+
+    // Cleared, the records start again at the next slot.
+    s.ClearRecords();
+    EXPECT_FALSE(s.InRecord(SimRef3::RecEndpoint).Tried ||
+                 s.OutRecord(SimRef3::PlayEndpoint).Tried);
+    EXPECT_TRUE(s.InRecord(SimRef3::RecEndpoint).Data.empty());
+    d->IsochIn(SimRef3::RecEndpoint, 42, 0, buffer, sizeof(buffer), &length);
+    EXPECT_EQ(42u, s.InRecord(SimRef3::RecEndpoint).FirstFrame);
+    EXPECT_EQ(length, s.InRecord(SimRef3::RecEndpoint).Data.size());
+}

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 
 #include "platform/kernel/emu.h"
 #include "sim/clients/asio_client.h"
@@ -235,8 +236,101 @@ TEST(HostPlayRecord, TheSummarySaysWhetherTheDeviceGotTheFileAsItIs)
     EXPECT_EQ(1, changed);
 }
 
+namespace
+{
+// A quirk device's descriptor text, with `was` made `is`.
+std::string Quirk(const char* name, const std::string& was = "", const std::string& is = "")
+{
+    std::ifstream in(std::string(LT_QUIRKS_DIR) + "/" + name);
+    std::string text{std::istreambuf_iterator<char>(in), {}};
+    if (!was.empty())
+        text.replace(text.find(was), was.size(), is);
+    return text;
+}
+
+// A class 2.0 speaker whose one usable setting is 8 bits in subslots of
+// `bytes` bytes (legal: the resolution need not fill its subslot).
+std::string EightBitSpeaker(int bytes)
+{
+    return Quirk("uac2-impossible-subslots-speaker.txt", "06 24 02 01 02 10",
+                 "06 24 02 01 0" + std::to_string(bytes) + " 08");
+}
+
+// Each sample's value: its top byte as two's complement (an 8-bit sample,
+// unsigned, less 128).
+std::vector<int> Values(const HostAudio& a)
+{
+    const size_t bytes = a.BitsPerSample / 8;
+    std::vector<int> values;
+    for (size_t at = bytes - 1; at < a.Data.size(); at += bytes)
+        values.push_back(bytes == 1 ? a.Data[at] - 128 : (int)(signed char)a.Data[at]);
+    return values;
+}
+
+// A stereo cosine of 8 significant bits in containers of `bits` (8-bit
+// unsigned, as WAV keeps it; the lower bytes of a wider one zero).
+HostAudio EightBitCosine(ULONG frames, USHORT bits)
+{
+    HostAudio a{48000, 2, bits, {}, (USHORT)(bits == 8 ? 0 : 8)};
+    for (ULONG i = 0; i < 2 * frames; ++i)
+    {
+        const int v = (int)std::lround(100.0 * std::cos(2 * M_PI * 997.0 * (i / 2) / 48000.0)) *
+                      (i % 2 ? -1 : 1);
+        a.Data.insert(a.Data.end(), bits / 8 - 1, 0);
+        a.Data.push_back((UCHAR)(bits == 8 ? v + 128 : v));
+    }
+    return a;
+}
+} // namespace
+
+// 8-bit samples keep their value wherever they go: an 8-bit file into 2-,
+// 3- and 4-byte subslots, and 8 valid bits in 2 to 4 bytes into 1-byte
+// subslots of either sign; the device receives the file's values in order,
+// as the verdict says.
+TEST(HostPlayRecord, EightBitSamplesPlayByValueInEveryContainer)
+{
+    const struct
+    {
+        std::string Device;
+        USHORT FileBits;
+        USHORT DeviceBits;
+    } rows[] = {
+        {EightBitSpeaker(2), 8, 16},
+        {EightBitSpeaker(3), 8, 24},
+        {EightBitSpeaker(4), 8, 32},
+        {Quirk("eight-bit-headset.txt"), 16, 8},
+        {Quirk("eight-bit-headset.txt"), 24, 8},
+        {Quirk("eight-bit-unsigned-headset.txt"), 32, 8},
+        {Quirk("eight-bit-unsigned-headset.txt"), 16, 8},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(std::to_string(row.FileBits) + " bits to " + std::to_string(row.DeviceBits));
+        HostHarness host;
+        std::string error;
+        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+        auto device = SimUsbDevice::CreateFromText(row.Device, std::nullopt, &error);
+        ASSERT_NE(nullptr, device) << error;
+        ASSERT_EQ(STATUS_SUCCESS, host.PlugDevice(std::move(device), "8-bit"));
+        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+        HostStream stream(host);
+        const HostAudio in = EightBitCosine(4800, row.FileBits);
+        HostAudio received;
+        HostStreamSummary summary;
+        ASSERT_EQ(STATUS_SUCCESS, stream.Play(in, {}, &received, &summary)) << stream.Error();
+        ASSERT_EQ(row.DeviceBits, received.BitsPerSample);
+        const std::vector<int> sent = Values(in), got = Values(received);
+        EXPECT_NE(got.end(), std::search(got.begin(), got.end(), sent.begin(), sent.end()));
+        EXPECT_EQ(HostWire::Exact, summary.Wire);
+        EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
+    }
+}
+
 // The microphone's sine arrives bit-exact: after the silent start-up, every
-// sample is the device's own, in order, from one phase of the sine on.
+// sample is the device's own, in order, from one phase of the sine on; the
+// verdict finds the device's first frame at the recording's first, and no
+// packet slot empty.
 TEST(HostPlayRecord, MicrophoneSineArrivesBitExact)
 {
     HostHarness host;
@@ -261,6 +355,10 @@ TEST(HostPlayRecord, MicrophoneSineArrivesBitExact)
     ASSERT_LT(first, 48u * 20); // within 20 ms
     EXPECT_EQ(1, MicSinePhases(samples));
     EXPECT_EQ(0u, summary.Overruns);
+    EXPECT_EQ(0u, summary.MissingPackets);
+    EXPECT_EQ(HostWire::Exact, summary.Wire);
+    EXPECT_EQ(0u, summary.FileAtFrame);
+    EXPECT_EQ(first, summary.WireAtFileFrame + 1); // the sine's first sample is silent
 }
 
 // Ten minutes on virtual time end with the position within 1 ms of what the
@@ -285,6 +383,60 @@ TEST(HostPlayRecord, LongPlayKeepsThePositionOnTheDeviceClock)
     EXPECT_EQ(0u, summary.Underruns);
     EXPECT_EQ(0u, summary.Overruns);
     EXPECT_EQ(seconds, reports); // once a device second (the play-out is under one)
+}
+
+namespace
+{
+// The play's file in memory, read through readers that note how far ahead
+// of the emulated clock (from `start`) the furthest of them has read.
+class WatchedSource : public HostMemorySource
+{
+  public:
+    WatchedSource(const HostAudio& audio, ULONGLONG start, LONGLONG* ahead)
+        : HostMemorySource(audio), m_Audio(audio), m_Start(start), m_Ahead(ahead)
+    {
+    }
+    ULONGLONG Read(UCHAR* to, ULONGLONG frames, std::string* error) override
+    {
+        const ULONGLONG got = HostMemorySource::Read(to, frames, error);
+        m_Read += got;
+        const LONGLONG due = (LONGLONG)((EmuNow() - m_Start) * m_Audio.Rate / 10000000);
+        *m_Ahead = std::max(*m_Ahead, (LONGLONG)m_Read - due);
+        return got;
+    }
+    std::unique_ptr<HostPlaySource> Again(std::string*) const override
+    {
+        return std::make_unique<WatchedSource>(m_Audio, m_Start, m_Ahead);
+    }
+
+  private:
+    const HostAudio& m_Audio;
+    ULONGLONG m_Start;
+    LONGLONG* m_Ahead;
+    ULONGLONG m_Read = 0;
+};
+} // namespace
+
+// A minute's play reads its file as it goes: neither the frames handed to
+// the pin nor those the device's are compared with are read more than a
+// second ahead of the clock, and the play is whole and unchanged.
+TEST(HostPlayRecord, APlayReadsItsFileAsItGoes)
+{
+    HostHarness host;
+    Start(host);
+    HostStream stream(host);
+    const HostAudio in = Cosine(60 * 48000);
+    LONGLONG ahead = 0;
+    WatchedSource file(in, EmuNow(), &ahead);
+    HostAudio received;
+    HostStreamSummary summary;
+    HostStreamOptions options;
+    options.KeepReceived = false;
+    ASSERT_EQ(STATUS_SUCCESS, stream.Play(file, options, &received, &summary)) << stream.Error();
+    EXPECT_EQ(in.Frames(), summary.Frames);
+    EXPECT_EQ(HostWire::Exact, summary.Wire);
+    EXPECT_GT(ahead, 0);
+    EXPECT_LE(ahead, 48000);
 }
 
 // Pulled out half a second in: the run ends with the device named gone, the

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 
 #include "platform/kernel/emu.h"
 #include "sim/host/harness/host_stream.h"
@@ -124,4 +125,71 @@ TEST(HostStream, NoWaveFilterBeforeTheStart)
     EXPECT_EQ("the device has no render wave filter", stream.Error());
     EXPECT_EQ(STATUS_NOT_FOUND, stream.Record(100, {}, &received, &summary));
     EXPECT_EQ("the device has no capture wave filter", stream.Error());
+}
+
+// Samples moved between containers keep their value: an 8-bit one is
+// unsigned (128 is silence), a wider one two's complement, and the top byte
+// carries the value either way. Each width both ways, and a wider move that
+// keeps the sign.
+TEST(HostRepack, SamplesKeepTheirValueAcrossContainers)
+{
+    // The values of the top byte, as a signed byte: silence, the extremes, a step.
+    const int values[] = {0, 8, 16, -128, 127, -1};
+    const auto sample = [](int value, USHORT bits)
+    {
+        std::vector<UCHAR> bytes(bits / 8, 0);
+        bytes.back() = (UCHAR)(bits == 8 ? value + 128 : value);
+        return bytes;
+    };
+    const struct
+    {
+        USHORT From, To;
+    } moves[] = {{8, 16}, {8, 24}, {8, 32}, {16, 8}, {24, 8}, {32, 8}, {16, 32}, {32, 24}};
+    for (const auto& m : moves)
+    {
+        HostAudio in{48000, 1, m.From, {}};
+        std::vector<UCHAR> expected;
+        for (int v : values)
+        {
+            const std::vector<UCHAR> a = sample(v, m.From), b = sample(v, m.To);
+            in.Data.insert(in.Data.end(), a.begin(), a.end());
+            expected.insert(expected.end(), b.begin(), b.end());
+        }
+        const HostAudio out = HostRepack(in, m.To);
+        EXPECT_EQ(m.To, out.BitsPerSample);
+        EXPECT_EQ(expected, out.Data) << m.From << " bits into " << m.To;
+    }
+}
+
+// A class 1.0 synch endpoint carries no samples, whether a data endpoint
+// names it or it only has a refresh rate: a speaker whose data endpoint is
+// paired with one (its feedback endpoint without the usage bits, which
+// class 1.0 has not) has that data endpoint only.
+TEST(HostStream, SynchEndpointsAreNoDataEndpoints)
+{
+    std::ifstream file(std::string(LT_QUIRKS_DIR) + "/synchronous-data-with-feedback.txt");
+    const std::string speaker{std::istreambuf_iterator<char>(file), {}};
+    const char* const data = "09 05 01 0D C0 00 01 00 81";
+    const char* const synch = "09 05 81 11 03 00 01 05 00";
+    const struct
+    {
+        const char* Name;
+        const char* Data;
+        const char* Synch;
+    } rows[] = {
+        {"named by the data endpoint", data, "09 05 81 01 03 00 01 00 00"},
+        {"with a refresh rate", "09 05 01 0D C0 00 01 00 00", "09 05 81 01 03 00 01 05 00"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        std::string text = speaker;
+        text.replace(text.find(data), strlen(data), row.Data);
+        text.replace(text.find(synch), strlen(synch), row.Synch);
+        std::string error;
+        const auto device = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
+        ASSERT_NE(nullptr, device) << error;
+        EXPECT_EQ(std::vector<UCHAR>{}, HostDataEndpoints(*device, true));
+        EXPECT_EQ(std::vector<UCHAR>{0x01}, HostDataEndpoints(*device, false));
+    }
 }
