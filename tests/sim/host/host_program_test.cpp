@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 
 #include "sim/host/harness/host_stream.h"
 #include "tests/sim/host/mic_sine.h"
+#include "tests/sim/host/scratch_folder.h"
 
 extern char** environ;
 
@@ -39,17 +41,9 @@ std::string ReadAll(const std::string& path)
 }
 
 // A folder of the files a run uses, removed with the object.
-class Workspace
+class Workspace : public ScratchFolder
 {
   public:
-    Workspace()
-    {
-        char name[] = "/tmp/lthost-run-XXXXXX";
-        m_Dir = mkdtemp(name) != nullptr ? name : "/tmp";
-    }
-    ~Workspace() { std::filesystem::remove_all(m_Dir); }
-    std::string operator/(const std::string& name) const { return m_Dir + "/" + name; }
-
     // Runs the host program with `args`, its output kept apart by stream; or
     // another program, with `env` for its environment.
     ProgramRun Run(const std::vector<std::string>& args, const char* program = LT_HOST_PROGRAM,
@@ -77,9 +71,6 @@ class Workspace
         run.Err = ReadAll(err);
         return run;
     }
-
-  private:
-    std::string m_Dir;
 };
 
 // 16-bit stereo at 48 kHz, a ramp so no two frames are alike.
@@ -126,6 +117,27 @@ void WriteRifx(const std::string& path, const HostAudio& audio)
     memcpy(samples.data(), audio.Data.data(), audio.Data.size());
     EXPECT_EQ((sf_count_t)audio.Frames(), sf_writef_short(file, samples.data(), audio.Frames()));
     sf_close(file);
+}
+
+// An RF64 file of the audio's bytes as 32-bit stereo samples, libsndfile's,
+// with `validBits` set in its extensible format chunk by hand.
+void WriteRf64(const std::string& path, const HostAudio& audio, USHORT validBits)
+{
+    SF_INFO info = {};
+    info.samplerate = (int)audio.Rate;
+    info.channels = 2;
+    info.format = SF_FORMAT_RF64 | SF_FORMAT_PCM_32;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(nullptr, file);
+    EXPECT_EQ((sf_count_t)audio.Data.size(),
+              sf_write_raw(file, audio.Data.data(), audio.Data.size()));
+    sf_close(file);
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), {});
+    const size_t fmt = bytes.find("fmt ");
+    ASSERT_NE(std::string::npos, fmt);
+    f.seekp((std::streamoff)fmt + 8 + 18); // wValidBitsPerSample
+    f.write(reinterpret_cast<const char*>(&validBits), 2);
 }
 
 bool Has(const std::string& text, const std::string& part)
@@ -181,6 +193,9 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
     a.Channels = 6;
     ASSERT_TRUE(HostWriteWav(six, a, &error)) << error;
     const std::string speaker = std::string(LT_QUIRKS_DIR) + "/six-channel-speaker.txt";
+    const std::string pipe = w / "pipe", rf64 = w / "rf64.wav";
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+    WriteRf64(rf64, Ramp(4800), 24);
     const struct
     {
         std::vector<std::string> Args;
@@ -219,7 +234,18 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         {{"--play", wide}, "wide.wav: 28 valid bits in a container of 24"},
         {{"--record", w / "missing/out.wav"}, "No such file or directory"},
         {{"--record", folder}, "Is a directory"},
-        {{"--record", "/proc/out.wav"}, "/proc/out.wav: "},
+        {{"--record", in + "/out.wav"}, "in.wav/out.wav: Not a directory"},
+        {{"--record", "-"}, "-: standard output is not written; give a file name"},
+        {{"--record", pipe}, "pipe: is a named pipe, not a file"},
+        {{"--play", in, "--device-out", pipe}, "pipe: is a named pipe, not a file"},
+        {{"--play", "-"}, "-: standard input is not read; give a file name"},
+        {{"--play", pipe}, "pipe: is a named pipe, not a file"},
+        {{"--descriptor-file", "-"}, "-: standard input is not read; give a file name"},
+        {{"--descriptor-file", pipe}, "pipe: is a named pipe, not a file"},
+        {{"--device", "TimedChip", "--speed", "high"},
+         "--speed high: TimedChip runs at full speed only"},
+        {{"--device", "TimedChipListed", "--speed", "high"},
+         "--speed high: TimedChipListed runs at full speed only"},
         {{"--play", w / "missing.wav"}, "missing.wav: No such file or directory"},
         {{"--play", folder}, "folder: is a folder, not a file"},
         {{"--play", empty}, "empty.wav: the file holds no frames"},
@@ -243,6 +269,17 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         {{"--play", in}, "offset +15.000 ms and drift +0.000 ms", 0},
         {{"--play", silent}, "offset not measured and drift +0.000 ms", 0},
         {{"--play", rifxShort}, "the header says 28806 frames, the file holds 4801", 0},
+        // An RF64 file plays as a WAV file does, its valid bits kept.
+        {{"--device", "Uac2HighSpeed", "--play", rf64, "--device-out", out},
+         "play: the device received the file's samples unchanged",
+         0,
+         32,
+         24},
+        // The driver's own line follows the host's sentence.
+        {{"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/midi-first-uac3-function.txt"},
+         "nor 2.0 (0x20); the driver says \"SelectDeviceClass: AudioControl interface 2 has "
+         "protocol 0x30",
+         1},
         // The timed chip's levels ramp in over its first 45 ms.
         {{"--device", "TimedChipListed", "--play", in},
          "play: the device's processing is on: from file frame 2160 it received",
@@ -274,6 +311,12 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
          24},
         {{"--play", in, "--device-out", out, "--unplug-after", "0.05"},
          "frames, 2 channel(s) of 16 bits at 48000 Hz (ended early)",
+         1,
+         16,
+         16},
+        // Pulled out before the stream settled, 100 ms in.
+        {{"--play", in, "--device-out", out, "--unplug-after", "0.05"},
+         "offset not measured and drift not measured",
          1,
          16,
          16},
@@ -444,4 +487,186 @@ TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
         EXPECT_EQ(c.Asked, ReadAll(log)) << c.Command << " " << c.Uid;
         EXPECT_TRUE(Has(run.Err, c.Said)) << c.Command << " " << c.Uid << "\n" << run.Err;
     }
+}
+
+// An output given through a link is written through it, as a shell's
+// redirection writes it: the link stays, its target holds the recording. A
+// run that records nothing makes neither.
+TEST(HostProgram, AnOutputThatIsALinkIsWrittenThroughIt)
+{
+    Workspace w;
+    const std::string link = w / "out.wav", target = w / "elsewhere.wav";
+    std::filesystem::create_symlink("elsewhere.wav", link);
+    ProgramRun run = w.Run({"--device", "Uac2Spdif", "--record", link});
+    EXPECT_EQ(1, run.Exit);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_FALSE(std::filesystem::exists(target));
+
+    run = w.Run({"--record", link, "--seconds", "0.1"});
+    EXPECT_EQ(0, run.Exit) << run.Err;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    HostAudio recorded;
+    std::string error;
+    ASSERT_TRUE(HostReadWav(target, &recorded, &error)) << error;
+    EXPECT_EQ(4800u, recorded.Frames());
+}
+
+namespace
+{
+// The host program started with SIGINT and SIGTERM at their default action
+// (a shell's background job would ignore SIGINT), its output on a pipe: once
+// it says `line`, it is sent `signal`.
+struct SignalledRun
+{
+    int Signal = 0; // the one that ended the program; 0 when it exited
+    std::string Out;
+    std::string Err;
+};
+
+SignalledRun RunUntilSaid(const Workspace& w, const std::vector<std::string>& args,
+                          const std::string& line, int signal)
+{
+    std::vector<char*> argv{const_cast<char*>(LT_HOST_PROGRAM)};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0)
+        return {};
+    const std::string err = w / "stderr";
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, out[1], 1);
+    posix_spawn_file_actions_addclose(&files, out[0]);
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    SignalledRun run;
+    pid_t pid = 0;
+    const bool started = posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attributes);
+    close(out[1]);
+    bool sent = false;
+    char buffer[4096];
+    for (ssize_t got; started && (got = read(out[0], buffer, sizeof(buffer))) > 0;)
+    {
+        run.Out.append(buffer, (size_t)got);
+        if (!sent && Has(run.Out, line))
+            sent = kill(pid, signal) == 0;
+    }
+    close(out[0]);
+    int status = 0;
+    if (started && waitpid(pid, &status, 0) == pid && WIFSIGNALED(status))
+        run.Signal = WTERMSIG(status);
+    run.Err = ReadAll(err);
+    return run;
+}
+
+// The number after `before` in `text`; -1 when it is not there.
+long long NumberAfter(const std::string& text, const std::string& before)
+{
+    const size_t at = text.find(before);
+    return at == std::string::npos ? -1 : std::atoll(text.c_str() + at + before.size());
+}
+} // namespace
+
+// SIGINT or SIGTERM ten seconds into a play or a recording of 24 valid bits
+// in 32 ends the run early, said in its summary and its "ended early" line;
+// the file reads as the frames the run says it wrote, with its valid bits;
+// then the program ends by that signal.
+TEST(HostProgram, AnInterruptedRunClosesItsFilesWhole)
+{
+    Workspace w;
+    const std::string in = w / "in.wav", out = w / "out.wav";
+    // 40 s of 24 bits: the play runs on for 30 s of device time after the
+    // signal is sent, far longer than the signal takes to arrive.
+    HostAudio deep = Ramp(48000 * 60);
+    deep.BitsPerSample = 24;
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, deep, &error)) << error;
+    const std::string eight = std::string(LT_QUIRKS_DIR) + "/high-bandwidth-eight-channels.txt";
+    const struct
+    {
+        std::vector<std::string> Args;
+        const char* What;
+        int Signal;
+        const char* Name;
+    } rows[] = {
+        {{"--descriptor-file", eight, "--record", out, "--seconds", "3600"},
+         "record",
+         SIGTERM,
+         "SIGTERM"},
+        {{"--descriptor-file", eight, "--record", out, "--seconds", "3600"},
+         "record",
+         SIGINT,
+         "SIGINT"},
+        {{"--device", "Uac2HighSpeed", "--play", in, "--device-out", out},
+         "play",
+         SIGINT,
+         "SIGINT"},
+        {{"--device", "Uac2HighSpeed", "--play", in, "--device-out", out},
+         "play",
+         SIGTERM,
+         "SIGTERM"},
+    };
+    for (const auto& row : rows)
+    {
+        std::filesystem::remove(out);
+        const std::string what = row.What;
+        const SignalledRun run = RunUntilSaid(w, row.Args, what + ": 10 s of", row.Signal);
+        EXPECT_EQ(row.Signal, run.Signal) << row.Name << " " << what << "\n" << run.Err;
+        const std::string summary = what + " summary, interrupted by " + row.Name + ": ";
+        EXPECT_TRUE(Has(run.Out, summary)) << run.Out;
+        EXPECT_TRUE(Has(run.Err, what + ": ended early: interrupted by " + row.Name + " after "))
+            << run.Err;
+        EXPECT_TRUE(Has(run.Out, "remove device: 0x00000000 STATUS_SUCCESS\ndriver unloaded\n"))
+            << run.Out;
+        HostAudio written;
+        ASSERT_TRUE(HostReadWav(out, &written, &error)) << error;
+        EXPECT_EQ(32u, written.BitsPerSample);
+        EXPECT_EQ(24u, written.Valid());
+        const long long frames = NumberAfter(run.Out, what + ": wrote " + out + ", ");
+        EXPECT_EQ(frames, (long long)written.Frames()) << run.Out;
+        EXPECT_GT(written.Frames(), 48000u * 9) << run.Out;
+        if (what == "record")
+        {
+            EXPECT_EQ(frames, NumberAfter(run.Out, summary)) << run.Out;
+        }
+    }
+}
+
+// A recording killed on the way (SIGKILL: nothing is closed) leaves a file
+// whose header says the frames it held a second before at most, and its
+// valid bits.
+TEST(HostProgram, AKilledRecordingReadsAsWhatItHeld)
+{
+    Workspace w;
+    const std::string out = w / "out.wav";
+    const SignalledRun run = RunUntilSaid(
+        w,
+        {"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/high-bandwidth-eight-channels.txt",
+         "--record", out, "--seconds", "3600"},
+        "record: 10 s of", SIGKILL);
+    EXPECT_EQ(SIGKILL, run.Signal);
+    const ULONGLONG held = (std::filesystem::file_size(out) - 80) / 32;
+    const HostWavHeaderFacts header = HostReadHeaderFacts(out);
+    const ULONGLONG said = header.DataBytes / 32;
+    EXPECT_GE(said, 48000u * 9);
+    EXPECT_LE(said, held);
+    EXPECT_GT(said + 48000, held);
+    EXPECT_EQ(24, header.ValidBits);
+    SF_INFO info = {};
+    SNDFILE* file = sf_open(out.c_str(), SFM_READ, &info);
+    ASSERT_NE(nullptr, file);
+    sf_close(file);
+    EXPECT_EQ((sf_count_t)said, info.frames);
 }
