@@ -106,8 +106,8 @@ bool HostWavWriter::Write(const UCHAR* data, size_t bytes, std::string* error)
         return false;
     }
     if (take < bytes)
-        return Failed(error, "a WAV file holds no more than 4 GB, and the run was not known "
-                             "to pass it");
+        return Failed(error, "a WAV file says no more than 4 GB (only a run known to pass "
+                             "that is written as RF64)");
     // libsndfile writes its header again before the first samples.
     return (!first && m_Frames - m_HeaderFrames < m_Format.Rate) || UpdateHeader(error);
 }
