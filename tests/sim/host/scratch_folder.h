@@ -1,5 +1,4 @@
-// A folder of a test's files under /tmp, removed with everything in it when
-// the object goes.
+// A folder of a test's files under /tmp, removed with all in it.
 #pragma once
 
 #include <stdlib.h>
@@ -10,18 +9,16 @@
 class ScratchFolder
 {
   public:
-    ScratchFolder()
+    ScratchFolder() : m_Dir(mkdtemp(m_Name) != nullptr ? m_Name : "") {}
+    ~ScratchFolder()
     {
-        char name[] = "/tmp/lthost-XXXXXX";
-        m_Dir = mkdtemp(name) != nullptr ? name : "/tmp";
+        if (!m_Dir.empty())
+            std::filesystem::remove_all(m_Dir);
     }
-    ~ScratchFolder() { std::filesystem::remove_all(m_Dir); }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
     std::string operator/(const std::string& name) const { return m_Dir + "/" + name; }
     const std::string& Dir() const { return m_Dir; }
 
   private:
+    char m_Name[20] = "/tmp/lthost-XXXXXX";
     std::string m_Dir;
 };
