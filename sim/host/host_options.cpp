@@ -203,6 +203,13 @@ bool HostPrepareRun(const HostOptions& options, HostPrepared* prepared, std::str
                      "\" (lthost --list names them)";
             return false;
         }
+        const std::optional<EmuUsbSpeed> only = HostHarness::OnlySpeed(options.Device);
+        if (only && options.Speed && *options.Speed != *only)
+        {
+            *error = std::string("--speed ") + HostSpeedText(*options.Speed) + ": " +
+                     options.Device + " runs at " + HostSpeedText(*only) + " speed only";
+            return false;
+        }
     }
     const StreamRunOptions& s = options.Stream;
     if (!s.Play.empty())

@@ -10,7 +10,8 @@
 // A run "worked" (exit status 0) when the driver loaded, the device was
 // plugged, added and started, the removal succeeded, the driver unloaded,
 // the kernel reported no misuse and nothing leaked. Any other outcome is a
-// failure (1); a bad command line gives 2.
+// failure (1); a bad command line gives 2. SIGINT or SIGTERM ends a run
+// early, in order, and then the program by that signal.
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -18,8 +19,8 @@
 #include "platform/kernel/emu.h"
 #include "platform/ks/pcautomation.h"
 #include "sim/host/asio_run.h"
-#include "sim/host/harness/host_interrupt.h"
 #include "sim/host/harness/host_harness.h"
+#include "sim/host/harness/host_interrupt.h"
 #include "sim/host/host_options.h"
 #include "sim/host/self_check.h"
 
@@ -42,6 +43,7 @@ void Usage(FILE* out)
         "                          descriptor a line; its speed from a \"speed full\" or\n"
         "                          \"speed high\" line, else high when bcdUSB >= 2.00)\n"
         "  --speed full|high       the speed of the connection, whatever the device says\n"
+        "                          (TimedChip and TimedChipListed run at full speed only)\n"
         "  --asio SECONDS          runs the ASIO test client on the started device: a sine\n"
         "                          through the render rings for SECONDS, the buffer switches\n"
         "                          counted against those expected (they must agree)\n"
@@ -59,7 +61,9 @@ void Usage(FILE* out)
         "of the cyclic buffer). SECONDS are from 0.001 to %u. 1 otherwise;\n"
         "2 for a bad command line, a device not known, a file to play that cannot be\n"
         "read or an output that cannot be written or is a file the run reads (all\n"
-        "checked before the driver loads).\n",
+        "checked before the driver loads; \"-\" and named pipes are not taken).\n"
+        "SIGINT or SIGTERM ends a run early: the device is removed, the driver\n"
+        "unloaded and every file closed whole, then the program ends by the signal.\n",
         kDefaultDevice, kStreamRunUsage, kHostMaxSeconds);
 }
 
@@ -162,7 +166,7 @@ bool Plug(HostHarness& host, const HostOptions& options, HostPrepared* prepared)
     }
     const USB_DEVICE_DESCRIPTOR& d = host.Device()->Descriptors().DeviceDescriptor();
     printf("device %s: VID_%04X PID_%04X, %s speed, plugged\n", device.c_str(), d.idVendor,
-           d.idProduct, host.Device()->Speed() == EmuUsbSpeed::High ? "high" : "full");
+           d.idProduct, HostSpeedText(host.Device()->Speed()));
     // What is unusual about the device is the driver's to judge.
     for (const std::string& note : host.Device()->Notes())
         printf("device note: %s\n", note.c_str());
@@ -251,20 +255,26 @@ int main(int argc, char** argv)
     EmuReset(EmuClockMode::Virtual);
     EmuSetFailureHandler(OnKernelFailure);
     EmuDbgEcho(options.Verbose);
-    // Bad input is refused before the driver loads, so nothing of a run is lost to it.
-    HostPrepared prepared;
-    std::string warning;
-    const bool ready = HostPrepareRun(options, &prepared, &error, &warning);
-    if (!warning.empty())
-        fprintf(stderr, "lthost: warning: %s\n", warning.c_str());
-    if (!ready)
+    int status = 2;
     {
-        fprintf(stderr, "lthost: %s\n", error.c_str());
-        EmuShutdown();
-        return 2;
+        // Bad input is refused before the driver loads, so nothing of a run is lost to it.
+        HostPrepared prepared;
+        std::string warning;
+        const bool ready = HostPrepareRun(options, &prepared, &error, &warning);
+        if (!warning.empty())
+            fprintf(stderr, "lthost: warning: %s\n", warning.c_str());
+        if (!ready)
+        {
+            fprintf(stderr, "lthost: %s\n", error.c_str());
+            EmuShutdown();
+            return 2;
+        }
+        // From here SIGINT and SIGTERM end the run early, in order.
+        HostCatchInterrupts();
+        status = RunDevice(options, &prepared);
     }
-    HostCatchInterrupts();
-    const int result = RunDevice(options, &prepared);
+    // The device is removed, the driver unloaded and every file closed: the
+    // shell sees the signal that ended the run.
     HostRaiseInterrupt();
-    return result;
+    return status;
 }

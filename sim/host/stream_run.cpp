@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "sim/host/harness/host_formats.h"
+#include "sim/host/harness/host_interrupt.h"
 #include "sim/host/harness/host_stream.h"
 
 const char kStreamRunUsage[] =
@@ -163,10 +164,12 @@ std::string Measured(bool measured, double ms)
 
 void PrintSummary(const char* what, const HostStreamSummary& s)
 {
-    printf("%s summary: %llu of %llu frames moved, offset %s and drift %s against the device "
+    const std::string interrupted =
+        s.Interrupted ? std::string(", interrupted by ") + HostInterruptName() : "";
+    printf("%s summary%s: %llu of %llu frames moved, offset %s and drift %s against the device "
            "clock, glitches: %u late or missing packet(s), %u underrun(s), %u overrun(s)\n",
-           what, (unsigned long long)s.Frames, (unsigned long long)s.ExpectedFrames,
-           Measured(s.OffsetMeasured, s.OffsetMs).c_str(),
+           what, interrupted.c_str(), (unsigned long long)s.Frames,
+           (unsigned long long)s.ExpectedFrames, Measured(s.OffsetMeasured, s.OffsetMs).c_str(),
            Measured(s.DriftMeasured, s.DriftMs).c_str(), s.MissingPackets, s.Underruns, s.Overruns);
 }
 } // namespace
@@ -208,7 +211,7 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
     progress.Done();
     std::string closing;
     const bool closed = out.Close(&closing);
-    if (!NT_SUCCESS(status) && !summary.Unplugged && !summary.OutFailed)
+    if (!NT_SUCCESS(status) && !summary.Unplugged && !summary.OutFailed && !summary.Interrupted)
     {
         Error(what, stream.Error() + ": " + HostStatusText(status));
         if (!stream.Offered().empty())

@@ -22,7 +22,8 @@ constexpr SimReference kReferences[] = {SimReference::Uac1SpeakerMic, SimReferen
                                         SimReference::Uac2HighSpeed, SimReference::Uac2Spdif};
 
 // The timed chip family's devices by name: one no list names, and the
-// first listed device (the one with the jack timer).
+// first listed device (the one with the jack timer). The family is made at
+// full speed only.
 struct TimedName
 {
     const char* Name;
@@ -30,6 +31,7 @@ struct TimedName
 };
 constexpr TimedName kTimedDevices[] = {{"TimedChip", SimTimed::Plain},
                                        {"TimedChipListed", SimTimed::FirstListed}};
+constexpr EmuUsbSpeed kTimedSpeed = EmuUsbSpeed::Full;
 
 struct NodeTypeName
 {
@@ -187,6 +189,19 @@ std::vector<std::string> HostHarness::ReferenceNames()
     return names;
 }
 
+std::optional<EmuUsbSpeed> HostHarness::OnlySpeed(const std::string& name)
+{
+    for (const TimedName& timed : kTimedDevices)
+        if (name == timed.Name)
+            return kTimedSpeed;
+    return std::nullopt;
+}
+
+const char* HostSpeedText(EmuUsbSpeed speed)
+{
+    return speed == EmuUsbSpeed::High ? "high" : "full";
+}
+
 HostHarness::~HostHarness()
 {
     if (Fdo() != nullptr && EmuPcIsAdapterDevice(Fdo()))
@@ -235,6 +250,11 @@ NTSTATUS HostHarness::PlugReference(const std::string& name, std::string* error,
     {
         *error = "no reference device is named \"" + name + "\"";
         return STATUS_OBJECT_NAME_NOT_FOUND;
+    }
+    if (const std::optional<EmuUsbSpeed> only = OnlySpeed(name); only && speed && *speed != *only)
+    {
+        *error = name + " runs at " + HostSpeedText(*only) + " speed only";
+        return STATUS_INVALID_PARAMETER;
     }
     NTSTATUS status = m_Port.Plug(std::move(device));
     if (NT_SUCCESS(status))
@@ -353,8 +373,11 @@ HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
             return {"USB device set-up", "no configuration was selected"};
         std::string family;
         const int protocol = AudioControlProtocol(Device());
+        // The driver says why it chose no class: its line follows the host's.
+        const std::string said = DriverSaid();
+        const std::string saidToo = said.empty() ? "" : "; " + said;
         if (protocol < 0)
-            return {"device-class choice", "the device has no AudioControl interface"};
+            return {"device-class choice", "the device has no AudioControl interface" + saidToo};
         // The driver refuses any other protocol before it looks for a class.
         if (protocol != USB_AUDIO_PROTOCOL_UNDEFINED &&
             protocol != USB_AUDIO_PROTOCOL_IP_VERSION_02_00)
@@ -364,12 +387,11 @@ HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
                      "the AudioControl protocol 0x%02X is neither audio class 1.0 (0x00) nor "
                      "2.0 (0x20)",
                      protocol);
-            return {"device-class choice", text};
+            return {"device-class choice", text + saidToo};
         }
         if (!HasDeviceClass(protocol, &family))
             return {"device-class choice (" + family + ")",
                     "the device-class table holds no " + family + " class"};
-        const std::string said = DriverSaid();
         return {"device-class set-up (" + family + ")",
                 said.empty() ? "the device class failed" : said};
     }

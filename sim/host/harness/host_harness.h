@@ -76,6 +76,8 @@ class HostHarness
 
     // The names --device accepts.
     static std::vector<std::string> ReferenceNames();
+    // The one speed a reference device is made at; none when it takes either.
+    static std::optional<EmuUsbSpeed> OnlySpeed(const std::string& name);
 
     // The driver under its service name, through DriverEntry.
     NTSTATUS LoadDriver();
@@ -83,8 +85,9 @@ class HostHarness
 
     // Plugs a reference device by name, or a device read from a descriptor
     // text file; *error says why a device could not be plugged. The speed of
-    // the connection is `speed` when given, else the file's speed line, else
-    // high for a bcdUSB of 2.00 or later.
+    // the connection is `speed` when given (a device of one speed refuses
+    // the other), else the file's speed line, else high for a bcdUSB of 2.00
+    // or later.
     NTSTATUS PlugReference(const std::string& name, std::string* error,
                            std::optional<EmuUsbSpeed> speed = std::nullopt);
     NTSTATUS PlugDescriptorFile(const std::string& path, std::string* error,
@@ -132,6 +135,9 @@ class HostHarness
     PDRIVER_OBJECT m_Driver = nullptr;
     std::string m_DeviceName;
 };
+
+// "full" or "high".
+const char* HostSpeedText(EmuUsbSpeed speed);
 
 // "0xC00000BB STATUS_NOT_SUPPORTED" (the name when it is a common one).
 std::string HostStatusText(NTSTATUS status);

@@ -19,6 +19,8 @@ void HostCatchInterrupts()
 {
     struct sigaction action = {};
     action.sa_handler = OnSignal;
+    // A write or read the signal comes in goes on: the run ends at its next step.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (int signal : kCaught)
         sigaction(signal, &action, nullptr);

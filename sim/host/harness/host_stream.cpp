@@ -9,6 +9,7 @@
 #include "platform/usb/emu_usb_bus.h"
 #include "sim/host/harness/host_formats.h"
 #include "sim/host/harness/host_wire_compare.h"
+#include "sim/host/harness/host_interrupt.h"
 
 namespace
 {
@@ -646,6 +647,8 @@ bool HostStream::EndsEarly(const HostStreamOptions& options, ULONG elapsed,
 {
     if (!m_OutError.empty())
         return true;
+    if (HostInterrupted())
+        return summary->Interrupted = true;
     if (options.UnplugAfterMs == 0 || elapsed < options.UnplugAfterMs)
         return false;
     summary->Unplugged = true;
@@ -662,6 +665,11 @@ NTSTATUS HostStream::RunEnd(HostStreamSummary* summary, ULONG elapsed, const cha
     {
         m_Error = "writing failed" + after + ": " + m_OutError;
         return STATUS_UNSUCCESSFUL;
+    }
+    if (summary->Interrupted)
+    {
+        m_Error = std::string("interrupted by ") + HostInterruptName() + after;
+        return STATUS_CANCELLED;
     }
     if (!summary->Unplugged)
         return STATUS_SUCCESS;

@@ -61,7 +61,8 @@ struct HostStreamSummary
     ULONG Underruns = 0; // render: silence written while the file still had data
     ULONG Overruns = 0;  // the position overtook the data, or capture data was dropped
     bool Unplugged = false;
-    bool OutFailed = false; // writing options.Out failed, and the run ended there
+    bool Interrupted = false; // SIGINT or SIGTERM ended the run
+    bool OutFailed = false;   // writing options.Out failed, and the run ended there
     // Whether the device received the file's samples as they are (play), or
     // the file holds the samples the device sent as they are (record).
     HostWire Wire = HostWire::OtherFormat;
@@ -139,11 +140,12 @@ class HostStream
 
   private:
     // Whether the run ends here, before its time: a write to options.Out
-    // failed, or the run has lasted the options' time and the device is
-    // pulled out (the driver then sees its transfers fail).
+    // failed, SIGINT or SIGTERM came, or the run has lasted the options' time
+    // and the device is pulled out (the driver then sees its transfers fail).
     bool EndsEarly(const HostStreamOptions& options, ULONG elapsed, HostStreamSummary* summary);
-    // The status a run ends with: the device's absence or the failed write,
-    // said in words with the milliseconds of the `run` it lasted, or success.
+    // The status a run ends with: the device's absence, the failed write or
+    // the signal, said in words with the milliseconds of the `run` it lasted,
+    // or success.
     NTSTATUS RunEnd(HostStreamSummary* summary, ULONG elapsed, const char* run);
 
     // Says the pin refused `what` and keeps the formats the filter offers.

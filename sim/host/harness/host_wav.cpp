@@ -1,5 +1,6 @@
 #include "sim/host/harness/host_wav.h"
 
+#include "sim/host/harness/host_wav_layout.h"
 #include "sim/host/harness/host_wav_reader.h"
 #include "sim/host/harness/host_wav_writer.h"
 
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -30,45 +32,51 @@ constexpr struct
     {SF_FORMAT_PCM_32, 32},
 };
 
-constexpr USHORT kExtensibleTag = 0xFFFE;
-constexpr size_t kExtensibleFmtBytes = 24; // through wValidBitsPerSample
-constexpr long kValidBitsAt = 18;          // in the fmt chunk's body
-
-ULONG Number(const UCHAR* p, ULONG bytes, bool bigEndian)
+// Where a file that is not there yet would be made: the last target of
+// the links it is given through (a shell's redirection makes it there).
+std::string WhereMade(std::string path)
 {
-    ULONG v = 0;
-    for (ULONG i = 0; i < bytes; ++i)
-        v |= (ULONG)p[bigEndian ? bytes - 1 - i : i] << (8 * i);
-    return v;
+    constexpr int kMostLinks = 40; // as the kernel follows them
+    for (int i = 0; i < kMostLinks; ++i)
+    {
+        char target[PATH_MAX];
+        const ssize_t bytes = readlink(path.c_str(), target, sizeof(target) - 1);
+        if (bytes < 0)
+            return path;
+        target[bytes] = 0;
+        const size_t slash = path.rfind('/');
+        path = target[0] == '/' || slash == std::string::npos ? std::string(target)
+                                                              : path.substr(0, slash + 1) + target;
+    }
+    return path;
 }
 
-// One chunk of a RIFF (little-endian) or RIFX (big-endian) WAVE file.
-struct Chunk
+// Whether a file could be made in `folder`: a file with no name made and
+// dropped at once, so nothing shows on disk; where the file system cannot
+// make one, the folder's permissions.
+int CanMakeIn(const std::string& folder)
 {
-    char Id[4];
-    ULONG Size;
-    long Body; // where its bytes start
-    bool BigEndian;
-};
+    const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return close(fd), 0;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return errno;
+    return faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
 
-// Calls `visit` for each chunk up to and with the data chunk, while it
-// returns true.
-template <typename Visit> void WalkChunks(FILE* f, Visit visit)
+// Whether the writer could write `path`: 0, or why not as an error number.
+// A file that is there is opened as the writer opens it, but not emptied;
+// one that is not is made with no name where the writer would make it.
+int CanWrite(const std::string& path, bool there)
 {
-    UCHAR head[12];
-    if (fread(head, 1, sizeof(head), f) != sizeof(head) || memcmp(head + 8, "WAVE", 4) != 0 ||
-        (memcmp(head, "RIFF", 4) != 0 && memcmp(head, "RIFX", 4) != 0))
-        return;
-    const bool bigEndian = head[3] == 'X';
-    UCHAR header[8];
-    while (fread(header, 1, sizeof(header), f) == sizeof(header))
+    if (there)
     {
-        Chunk chunk{{}, Number(header + 4, 4, bigEndian), ftell(f), bigEndian};
-        memcpy(chunk.Id, header, 4);
-        if (!visit(chunk) || memcmp(chunk.Id, "data", 4) == 0 ||
-            fseek(f, chunk.Body + (long)chunk.Size + (long)(chunk.Size & 1), SEEK_SET) != 0)
-            break;
+        const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        return fd < 0 ? errno : (close(fd), 0);
     }
+    const std::string made = WhereMade(path);
+    const size_t slash = made.rfind('/');
+    return CanMakeIn(slash == std::string::npos ? "." : slash == 0 ? "/" : made.substr(0, slash));
 }
 
 } // namespace
@@ -86,29 +94,18 @@ bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
 
 HostWavHeaderFacts HostReadHeaderFacts(const std::string& path)
 {
-    HostWavHeaderFacts facts;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return facts;
-    WalkChunks(f,
-               [&](const Chunk& c)
-               {
-                   UCHAR fmt[kExtensibleFmtBytes] = {};
-                   if (memcmp(c.Id, "data", 4) == 0)
-                       facts.DataBytes = c.Size;
-                   else if (memcmp(c.Id, "fmt ", 4) == 0 && c.Size >= sizeof(fmt) &&
-                            fread(fmt, 1, sizeof(fmt), f) == sizeof(fmt) &&
-                            Number(fmt, 2, c.BigEndian) == kExtensibleTag)
-                       facts.ValidBits = (USHORT)Number(fmt + kValidBitsAt, 2, c.BigEndian);
-                   return true;
-               });
-    fclose(f);
-    return facts;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    const HostWavLayout layout = HostReadWavLayout(fd);
+    close(fd);
+    return {layout.ValidBits, layout.DataBytes};
 }
 
 bool HostWriteWav(const std::string& path, const HostAudio& audio, std::string* error)
 {
     HostWavWriter writer(path);
+    writer.SetMaxFrames(audio.Frames());
     return writer.Open(audio, error) &&
            writer.Write(audio.Data.data(), audio.Frames() * audio.FrameBytes(), error) &&
            writer.Close(error);
@@ -116,27 +113,16 @@ bool HostWriteWav(const std::string& path, const HostAudio& audio, std::string* 
 
 bool HostSetValidBits(const std::string& path, USHORT validBits, std::string* error)
 {
-    FILE* f = fopen(path.c_str(), "r+b");
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
     bool set = false;
-    if (f != nullptr)
+    if (fd >= 0)
     {
-        WalkChunks(f,
-                   [&](const Chunk& c)
-                   {
-                       UCHAR fmt[kExtensibleFmtBytes] = {};
-                       if (memcmp(c.Id, "fmt ", 4) != 0)
-                           return true;
-                       UCHAR bits[2] = {(UCHAR)validBits, (UCHAR)(validBits >> 8)};
-                       if (c.BigEndian)
-                           std::swap(bits[0], bits[1]);
-                       set = c.Size >= sizeof(fmt) &&
-                             fread(fmt, 1, sizeof(fmt), f) == sizeof(fmt) &&
-                             Number(fmt, 2, c.BigEndian) == kExtensibleTag &&
-                             fseek(f, c.Body + kValidBitsAt, SEEK_SET) == 0 &&
-                             fwrite(bits, 1, 2, f) == 2;
-                       return false;
-                   });
-        set = fclose(f) == 0 && set;
+        const HostWavLayout layout = HostReadWavLayout(fd);
+        UCHAR bits[2] = {(UCHAR)validBits, (UCHAR)(validBits >> 8)};
+        if (layout.BigEndian)
+            std::swap(bits[0], bits[1]);
+        set = layout.ValidBitsAt >= 0 && pwrite(fd, bits, 2, layout.ValidBitsAt) == 2;
+        set = close(fd) == 0 && set;
     }
     if (!set)
         *error = path + ": the valid bits could not be set in its format chunk";
@@ -168,12 +154,22 @@ HostAudio HostRepack(const HostAudio& audio, USHORT containerBits)
 
 bool HostCheckInput(const std::string& path, std::string* error)
 {
+    if (path == "-")
+    {
+        *error = "-: standard input is not read; give a file name (./- for a file named -)";
+        return false;
+    }
     struct stat in;
-    const int fd =
-        stat(path.c_str(), &in) == 0 && S_ISDIR(in.st_mode) ? -2 : open(path.c_str(), O_RDONLY);
+    const bool there = stat(path.c_str(), &in) == 0;
+    // A named pipe would hold the run until something writes to it.
+    const char* kind = !there                 ? nullptr
+                       : S_ISDIR(in.st_mode)  ? "is a folder, not a file"
+                       : S_ISFIFO(in.st_mode) ? "is a named pipe, not a file"
+                                              : nullptr;
+    const int fd = kind != nullptr ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
     {
-        *error = path + ": " + (fd == -2 ? "is a folder, not a file" : strerror(errno));
+        *error = path + ": " + (kind != nullptr ? kind : strerror(errno));
         return false;
     }
     close(fd);
@@ -183,13 +179,21 @@ bool HostCheckInput(const std::string& path, std::string* error)
 bool HostCheckOutput(const std::string& path, const std::vector<HostRunInput>& inputs,
                      std::string* error)
 {
-    if (path.empty())
+    if (path.empty() || path == "-")
     {
-        *error = "an output needs a file name";
+        *error = path.empty() ? "an output needs a file name"
+                              : "-: standard output is not written; give a file name (./- for a "
+                                "file named -)";
         return false;
     }
     struct stat out;
     const bool existed = stat(path.c_str(), &out) == 0;
+    const int notThere = existed ? 0 : errno;
+    if ((existed && S_ISFIFO(out.st_mode)) || (notThere != 0 && notThere != ENOENT))
+    {
+        *error = path + ": " + (existed ? "is a named pipe, not a file" : strerror(notThere));
+        return false;
+    }
     // A file the run reads is there, so an output that is one is there too.
     for (const HostRunInput& input : inputs)
     {
@@ -201,15 +205,11 @@ bool HostCheckOutput(const std::string& path, const std::vector<HostRunInput>& i
             return false;
         }
     }
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0666);
-    if (fd < 0)
+    if (const int failed = CanWrite(path, existed); failed != 0)
     {
-        *error = path + ": " + strerror(errno);
+        *error = path + ": " + strerror(failed);
         return false;
     }
-    close(fd);
-    if (!existed)
-        unlink(path.c_str());
     return true;
 }
 

@@ -21,13 +21,13 @@ struct HostAudio
     USHORT Valid() const { return ValidBits != 0 ? ValidBits : BitsPerSample; }
 };
 
-// Reads an integer PCM WAV file; false with *error saying why. *warning (when
-// given) says what was odd but readable: a header that promises more frames
-// than the file holds (the frames held are read).
+// Reads an integer PCM WAV or RF64 file; false with *error saying why.
+// *warning (when given) says what was odd but readable: a header that
+// promises more frames than the file holds (the frames held are read).
 bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
                  std::string* warning = nullptr);
-// Writes the audio as an integer PCM WAV file (HostWavWriter); false with
-// *error saying why.
+// Writes the audio as an integer PCM WAV file (HostWavWriter: RF64 past
+// 4 GB); false with *error saying why.
 bool HostWriteWav(const std::string& path, const HostAudio& audio, std::string* error);
 // libsndfile's integer PCM encoding for a container of `bits`; 0 for none.
 int HostWavEncoding(USHORT bits);
@@ -35,14 +35,15 @@ int HostWavEncoding(USHORT bits);
 USHORT HostWavBits(int encoding);
 
 // What libsndfile does not tell of a WAV file's header: the valid bits of an
-// extensible format and the data length the header promises.
+// extensible format and the data length the header promises (an RF64
+// file's in its ds64 chunk).
 struct HostWavHeaderFacts
 {
     USHORT ValidBits = 0;
     ULONGLONG DataBytes = 0;
 };
 HostWavHeaderFacts HostReadHeaderFacts(const std::string& path);
-// Sets the valid bits of a closed WAVE_FORMAT_EXTENSIBLE file's format chunk
+// Sets the valid bits of a closed extensible (or RF64) file's format chunk
 // (libsndfile writes the container's there); false with *error saying why.
 bool HostSetValidBits(const std::string& path, USHORT validBits, std::string* error);
 
@@ -51,8 +52,8 @@ bool HostSetValidBits(const std::string& path, USHORT validBits, std::string* er
 // and its value: 8-bit samples are unsigned, wider ones signed.
 HostAudio HostRepack(const HostAudio& audio, USHORT containerBits);
 
-// Whether a file to read is there and can be read: not a folder; false with
-// *error naming the problem.
+// Whether a file to read is there and can be read: not "-" (standard input),
+// a folder or a named pipe; false with *error naming the problem.
 bool HostCheckInput(const std::string& path, std::string* error);
 
 // A file a run reads, and what it is to the run ("the file being played").
@@ -63,8 +64,10 @@ struct HostRunInput
 };
 
 // Whether an output can be written, checked before a run: a name that is not
-// empty, not a folder, in a folder that exists and lets it be created, and
+// empty or "-" (standard output), not a folder or a named pipe, a file that
+// opens for writing or, where it is not there yet, one that can be made in
+// its folder (a link's target's, as the writer writes through links), and
 // not a file of `inputs`, by its name or through a link; false with *error
-// saying why. It leaves no file behind that was not there.
+// saying why. It changes nothing on disk.
 bool HostCheckOutput(const std::string& path, const std::vector<HostRunInput>& inputs,
                      std::string* error);

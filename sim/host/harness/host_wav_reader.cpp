@@ -10,7 +10,7 @@ namespace
 bool IsWav(int format)
 {
     const int major = format & SF_FORMAT_TYPEMASK;
-    return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX;
+    return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64;
 }
 
 // Frames converted a block at a time, so a long read needs no second copy.

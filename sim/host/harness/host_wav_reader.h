@@ -16,10 +16,10 @@ class HostWavReader
     HostWavReader(const HostWavReader&) = delete;
     HostWavReader& operator=(const HostWavReader&) = delete;
 
-    // Opens an integer PCM WAV file and reads its header; false with *error
-    // saying why. *warning (when given) says what was odd but readable: a
-    // header that promises more frames than the file holds (those held are
-    // read).
+    // Opens an integer PCM WAV or RF64 file and reads its header; false
+    // with *error saying why. *warning (when given) says what was odd but
+    // readable: a header that promises more frames than the file holds
+    // (those held are read).
     bool Open(std::string* error, std::string* warning = nullptr);
     bool IsOpen() const { return m_File != nullptr; }
     // The format opened (its Data stays empty) and the frames the file holds.

@@ -63,6 +63,26 @@ TEST(HostHarness, NamesTheReferenceDevices)
     EXPECT_EQ(nullptr, host.Pdo());
 }
 
+// Every reference device is plugged at the speed asked, or refuses it by
+// the one speed it is made at (the timed chips': full), plugging nothing.
+TEST(HostHarness, EachDeviceRunsAtTheSpeedAskedOrRefusesIt)
+{
+    for (const std::string& name : HostHarness::ReferenceNames())
+        for (const EmuUsbSpeed speed : {EmuUsbSpeed::Full, EmuUsbSpeed::High})
+        {
+            const bool timed = name.rfind("TimedChip", 0) == 0;
+            EXPECT_EQ(timed, HostHarness::OnlySpeed(name) == EmuUsbSpeed::Full) << name;
+            HostHarness host;
+            std::string error;
+            const NTSTATUS status = host.PlugReference(name, &error, speed);
+            const bool refused = timed && speed == EmuUsbSpeed::High;
+            EXPECT_EQ(refused ? name + " runs at full speed only" : "", error) << name;
+            EXPECT_EQ(refused ? STATUS_INVALID_PARAMETER : STATUS_SUCCESS, status) << name;
+            EXPECT_EQ(refused ? std::nullopt : std::optional(speed),
+                      host.Device() ? std::optional(host.Device()->Speed()) : std::nullopt);
+        }
+}
+
 // Every reference device gets its device class and starts whole: the
 // topology filter and one wave filter per connected stream; the removal
 // leaves nothing behind.
@@ -185,7 +205,8 @@ TEST(HostHarness, ListsWhatAStartRegistered)
 }
 
 // A protocol the driver does not know is refused as such, not taken for a
-// class of the audio class 1.0 family that the table lacks.
+// class of the audio class 1.0 family that the table lacks, and the driver's
+// line says so too.
 TEST(HostHarness, UnknownAudioControlProtocolIsNamedAsTheRefusal)
 {
     std::string text = SimReferenceText(SimReference::Uac1SpeakerMic);
@@ -203,7 +224,10 @@ TEST(HostHarness, UnknownAudioControlProtocolIsNamedAsTheRefusal)
     EXPECT_EQ(STATUS_UNSUCCESSFUL, status);
     const HostStartStep step = host.ExplainStart(status);
     EXPECT_EQ("device-class choice", step.Step);
-    EXPECT_EQ("the AudioControl protocol 0x30 is neither audio class 1.0 (0x00) nor 2.0 (0x20)",
+    // The driver's own line follows.
+    EXPECT_EQ("the AudioControl protocol 0x30 is neither audio class 1.0 (0x00) nor 2.0 (0x20); "
+              "the driver says \"SelectDeviceClass: AudioControl interface 0 has protocol 0x30, "
+              "neither audio class 1.0 (0x00) nor 2.0 (0x20): the device is refused\"",
               step.Cause);
 }
 

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 
 #include "sim/host/harness/host_stream.h"
 #include "tests/sim/host/mic_sine.h"
+#include "tests/sim/host/scratch_folder.h"
 
 extern char** environ;
 
@@ -26,6 +28,7 @@ namespace
 struct ProgramRun
 {
     int Exit = -1;
+    int Signal = 0; // the signal that ended it, if one did
     std::string Out;
     std::string Err;
 };
@@ -39,47 +42,62 @@ std::string ReadAll(const std::string& path)
 }
 
 // A folder of the files a run uses, removed with the object.
-class Workspace
+class Workspace : public ScratchFolder
 {
   public:
-    Workspace()
-    {
-        char name[] = "/tmp/lthost-run-XXXXXX";
-        m_Dir = mkdtemp(name) != nullptr ? name : "/tmp";
-    }
-    ~Workspace() { std::filesystem::remove_all(m_Dir); }
-    std::string operator/(const std::string& name) const { return m_Dir + "/" + name; }
-
     // Runs the host program with `args`, its output kept apart by stream; or
-    // another program, with `env` for its environment.
+    // another program, with `env` for its environment. SIGINT and SIGTERM are
+    // at their default action (a shell's background job ignores SIGINT);
+    // once the output holds `until`, the program is sent `signal`.
     ProgramRun Run(const std::vector<std::string>& args, const char* program = LT_HOST_PROGRAM,
-                   char** env = environ) const
+                   char** env = environ, const std::string& until = "", int signal = 0) const
     {
         std::vector<char*> argv{const_cast<char*>(program)};
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        const std::string out = *this / "stdout", err = *this / "stderr";
+        const std::string err = *this / "stderr";
+        int out[2];
+        ProgramRun run;
+        if (pipe2(out, O_CLOEXEC) != 0)
+            return run;
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
+        posix_spawn_file_actions_adddup2(&files, out[1], 1);
         posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        ProgramRun run;
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGTERM);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
         pid_t pid = 0;
+        const bool started =
+            posix_spawnp(&pid, argv[0], &files, &attributes, argv.data(), env) == 0;
+        close(out[1]);
+        char buffer[4096];
+        for (ssize_t got; started && (got = read(out[0], buffer, sizeof(buffer))) > 0;)
+        {
+            run.Out.append(buffer, (size_t)got);
+            if (signal != 0 && run.Out.find(until) != std::string::npos)
+            {
+                kill(pid, signal);
+                signal = 0;
+            }
+        }
+        close(out[0]);
         int status = 0;
-        if (posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), env) == 0 &&
-            waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-            run.Exit = WEXITSTATUS(status);
+        if (started && waitpid(pid, &status, 0) == pid)
+            (WIFEXITED(status) ? run.Exit : run.Signal) =
+                WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
         posix_spawn_file_actions_destroy(&files);
-        run.Out = ReadAll(out);
+        posix_spawnattr_destroy(&attributes);
         run.Err = ReadAll(err);
         return run;
     }
-
-  private:
-    std::string m_Dir;
 };
 
 // 16-bit stereo at 48 kHz, a ramp so no two frames are alike.
@@ -127,6 +145,9 @@ void WriteRifx(const std::string& path, const HostAudio& audio)
     EXPECT_EQ((sf_count_t)audio.Frames(), sf_writef_short(file, samples.data(), audio.Frames()));
     sf_close(file);
 }
+
+const std::string kEightChannels =
+    std::string(LT_QUIRKS_DIR) + "/high-bandwidth-eight-channels.txt";
 
 bool Has(const std::string& text, const std::string& part)
 {
@@ -181,6 +202,16 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
     a.Channels = 6;
     ASSERT_TRUE(HostWriteWav(six, a, &error)) << error;
     const std::string speaker = std::string(LT_QUIRKS_DIR) + "/six-channel-speaker.txt";
+    const std::string pipe = w / "pipe", rf64 = w / "rf64.wav";
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+    {
+        // 24 valid bits in 32, as a run that could pass 4 GB writes them.
+        HostWavWriter writer(rf64);
+        writer.SetMaxFrames(1ull << 32);
+        const std::vector<UCHAR> data(4800 * 8, 0x42);
+        ASSERT_TRUE(writer.Open({48000, 2, 32, {}, 24}, &error) &&
+                    writer.Write(data.data(), data.size(), &error) && writer.Close(&error));
+    }
     const struct
     {
         std::vector<std::string> Args;
@@ -219,7 +250,16 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         {{"--play", wide}, "wide.wav: 28 valid bits in a container of 24"},
         {{"--record", w / "missing/out.wav"}, "No such file or directory"},
         {{"--record", folder}, "Is a directory"},
-        {{"--record", "/proc/out.wav"}, "/proc/out.wav: "},
+        {{"--record", in + "/out.wav"}, "in.wav/out.wav: Not a directory"},
+        {{"--record", "-"}, "-: standard output is not written; give a file name"},
+        {{"--record", pipe}, "pipe: is a named pipe, not a file"},
+        {{"--play", in, "--device-out", pipe}, "pipe: is a named pipe, not a file"},
+        {{"--play", "-"}, "-: standard input is not read; give a file name"},
+        {{"--play", pipe}, "pipe: is a named pipe, not a file"},
+        {{"--descriptor-file", "-"}, "-: standard input is not read; give a file name"},
+        {{"--descriptor-file", pipe}, "pipe: is a named pipe, not a file"},
+        {{"--device", "TimedChip", "--speed", "high"},
+         "--speed high: TimedChip runs at full speed only"},
         {{"--play", w / "missing.wav"}, "missing.wav: No such file or directory"},
         {{"--play", folder}, "folder: is a folder, not a file"},
         {{"--play", empty}, "empty.wav: the file holds no frames"},
@@ -243,6 +283,17 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         {{"--play", in}, "offset +15.000 ms and drift +0.000 ms", 0},
         {{"--play", silent}, "offset not measured and drift +0.000 ms", 0},
         {{"--play", rifxShort}, "the header says 28806 frames, the file holds 4801", 0},
+        // An RF64 file plays as a WAV file does, its valid bits kept.
+        {{"--device", "Uac2HighSpeed", "--play", rf64, "--device-out", out},
+         "play: the device received the file's samples unchanged",
+         0,
+         32,
+         24},
+        // The driver's own line follows the host's sentence.
+        {{"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/midi-first-uac3-function.txt"},
+         "nor 2.0 (0x20); the driver says \"SelectDeviceClass: AudioControl interface 2 has "
+         "protocol 0x30",
+         1},
         // The timed chip's levels ramp in over its first 45 ms.
         {{"--device", "TimedChipListed", "--play", in},
          "play: the device's processing is on: from file frame 2160 it received",
@@ -274,6 +325,12 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
          24},
         {{"--play", in, "--device-out", out, "--unplug-after", "0.05"},
          "frames, 2 channel(s) of 16 bits at 48000 Hz (ended early)",
+         1,
+         16,
+         16},
+        // Pulled out before the stream settled, 100 ms in.
+        {{"--play", in, "--device-out", out, "--unplug-after", "0.05"},
+         "offset not measured and drift not measured",
          1,
          16,
          16},
@@ -443,5 +500,62 @@ TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
         EXPECT_EQ(c.Exit, run.Exit) << c.Command << " " << c.Uid << "\n" << run.Err;
         EXPECT_EQ(c.Asked, ReadAll(log)) << c.Command << " " << c.Uid;
         EXPECT_TRUE(Has(run.Err, c.Said)) << c.Command << " " << c.Uid << "\n" << run.Err;
+    }
+}
+
+// An output given through a link is written through it, as a shell's
+// redirection writes it: the link stays, its target holds the recording. A
+// run that records nothing makes neither.
+TEST(HostProgram, AnOutputThatIsALinkIsWrittenThroughIt)
+{
+    Workspace w;
+    const std::string link = w / "out.wav", target = w / "elsewhere.wav";
+    std::filesystem::create_symlink("elsewhere.wav", link);
+    EXPECT_EQ(1, w.Run({"--device", "Uac2Spdif", "--record", link}).Exit);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_EQ(0, w.Run({"--record", link, "--seconds", "0.1"}).Exit);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(4800 * 2 + 44, std::filesystem::file_size(target));
+}
+
+// SIGINT or SIGTERM ten seconds into a play or a recording of 24 valid bits
+// in 32 ends the run early, said in its summary and its "ended early" line,
+// with the device removed and the driver unloaded; the file reads as the
+// frames the run says it wrote, with its valid bits; then the program ends
+// by that signal. The play runs on for 30 s of device time after the
+// signal is sent, far longer than it takes to arrive.
+TEST(HostProgram, AnInterruptedRunClosesItsFilesWhole)
+{
+    Workspace w;
+    const std::string in = w / "in.wav", out = w / "out.wav";
+    HostAudio deep = Ramp(48000 * 60);
+    deep.BitsPerSample = 24;
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, deep, &error)) << error;
+    const std::vector<std::string> record = {"--descriptor-file", kEightChannels, "--record", out,
+                                             "--seconds",         "3600"},
+                                   play = {"--device", "Uac2HighSpeed", "--play",
+                                           in,         "--device-out",  out};
+    for (const auto& [args, what, signal, name] : {std::tuple{record, "record", SIGTERM, "SIGTERM"},
+                                                   {record, "record", SIGINT, "SIGINT"},
+                                                   {play, "play", SIGINT, "SIGINT"},
+                                                   {play, "play", SIGTERM, "SIGTERM"}})
+    {
+        const ProgramRun run =
+            w.Run(args, LT_HOST_PROGRAM, environ, what + std::string(": 10 s of"), signal);
+        EXPECT_EQ(signal, run.Signal) << run.Err;
+        EXPECT_TRUE(Has(run.Out, what + std::string(" summary, interrupted by ") + name + ": "))
+            << run.Out;
+        EXPECT_TRUE(Has(run.Err, what + std::string(": ended early: interrupted by ") + name))
+            << run.Err;
+        EXPECT_TRUE(Has(run.Out, "remove device: 0x00000000 STATUS_SUCCESS\ndriver unloaded\n"));
+        HostAudio written;
+        ASSERT_TRUE(HostReadWav(out, &written, &error)) << error;
+        EXPECT_EQ(3224u, written.BitsPerSample * 100u + written.Valid());
+        EXPECT_GT(written.Frames(), 48000u * 9);
+        EXPECT_TRUE(
+            Has(run.Out, ": wrote " + out + ", " + std::to_string(written.Frames()) + " frames"))
+            << run.Out;
     }
 }

@@ -1,0 +1,24 @@
+// A folder of a test's files under /tmp, removed with all in it.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+class ScratchFolder
+{
+  public:
+    ScratchFolder() : m_Dir(mkdtemp(m_Name) != nullptr ? m_Name : "") {}
+    ~ScratchFolder()
+    {
+        if (!m_Dir.empty())
+            std::filesystem::remove_all(m_Dir);
+    }
+    std::string operator/(const std::string& name) const { return m_Dir + "/" + name; }
+    const std::string& Dir() const { return m_Dir; }
+
+  private:
+    char m_Name[20] = "/tmp/lthost-XXXXXX";
+    std::string m_Dir;
+};
