@@ -37,6 +37,9 @@ Bytes Configuration(const std::string& text)
 }
 } // namespace
 
+// The AudioControl interface chosen is the one whose collection holds the
+// streams; its streams and MIDI interface are of that collection, not of
+// another function's that comes first.
 TEST(AudioFunction, TheControlInterfaceIsTheOneOfTheStreams)
 {
     const struct
@@ -45,6 +48,7 @@ TEST(AudioFunction, TheControlInterfaceIsTheOneOfTheStreams)
         const char* Configuration;
         int Chosen; // -1: none
         std::vector<UCHAR> Streams, Own;
+        int Midi = -1; // the chosen function's
     } cases[] = {
         {"MIDI first", "i 0 1 0 h 1 ; i 1 3 0 i 2 1 0 h 3 ; i 3 2 0", 2, {3}, {3}},
         {"two audio functions", "i 0 1 0 h 1 ; i 1 2 0 i 2 1 0 h 3 ; i 3 2 0", 0, {1, 3}, {1}},
@@ -58,6 +62,7 @@ TEST(AudioFunction, TheControlInterfaceIsTheOneOfTheStreams)
         {"class 2.0 header", "i 0 1 32 h 2 ; i 1 1 0 h 3 ; i 2 2 0 i 3 2 0", 1, {2, 3}, {3}},
         {"no collection holds a stream", "i 0 1 0 h ; i 1 2 0", 0, {1}, {1}},
         {"no AudioControl interface", "i 0 2 0", -1, {}, {}},
+        {"MIDI in both", "i 0 1 0 h 1 ; i 1 3 0 i 2 1 0 h 3 4 ; i 3 3 0 i 4 2 0", 2, {4}, {4}, 3},
     };
     for (const auto& c : cases)
     {
@@ -70,31 +75,9 @@ TEST(AudioFunction, TheControlInterfaceIsTheOneOfTheStreams)
             if (chosen != nullptr && InAudioFunction(configuration, chosen->bInterfaceNumber, n))
                 own.push_back(n);
         EXPECT_EQ(c.Own, own) << c.What;
-    }
-}
-
-// The MIDI interface named for a function is one of its own collection, not
-// another function's that comes first.
-TEST(AudioFunction, TheMidiInterfaceIsTheFunctionsOwn)
-{
-    const struct
-    {
-        const char* What;
-        const char* Configuration;
-        UCHAR Control;
-        int Midi; // -1: none
-    } cases[] = {
-        {"first of two", "i 0 1 0 h 1 ; i 1 3 0 i 2 1 0 h 3 ; i 3 3 0", 0, 1},
-        {"second of two", "i 0 1 0 h 1 ; i 1 3 0 i 2 1 0 h 3 ; i 3 3 0", 2, 3},
-        {"second of two by association", "a 0 2 i 0 1 32 i 1 3 0 a 2 2 i 2 1 32 i 3 3 0", 2, 3},
-        {"only the other has one", "i 0 1 0 h 1 ; i 1 3 0 i 2 1 0 h 3 ; i 3 2 0", 2, -1},
-    };
-    for (const auto& c : cases)
-    {
-        Bytes bytes = Configuration(c.Configuration);
         UCHAR midi = 0xEE;
-        const bool found = FindFunctionMidiInterface((PUSB_CONFIGURATION_DESCRIPTOR)bytes.data(),
-                                                     c.Control, &midi);
+        const bool found = chosen != nullptr && FindFunctionMidiInterface(
+                                                    configuration, chosen->bInterfaceNumber, &midi);
         EXPECT_EQ(c.Midi, found ? midi : -1) << c.What;
     }
 }

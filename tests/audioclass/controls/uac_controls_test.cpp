@@ -103,12 +103,10 @@ TEST(UacControls, LevelSets)
         unit.Script.SetStatus = STATUS_SUCCESS;
         unit.Script.Log.clear();
         EXPECT_EQ(STATUS_SUCCESS, control->RestoreState());
-        std::vector<std::string> restored;
-        for (ULONG ch = 0; ch < 2; ++ch)
-            restored.push_back(ch == c.Channel && NT_SUCCESS(c.Status)
-                                   ? c.Sent
-                                   : "level " + std::to_string(c.Kind->Selector) + " " +
-                                         std::to_string(ch) + " 7");
+        const std::string own = "level " + std::to_string(c.Kind->Selector) + " ";
+        std::vector<std::string> restored = {own + "0 7", own + "1 7"};
+        if (NT_SUCCESS(c.Status))
+            restored[c.Channel] = c.Sent;
         EXPECT_EQ(restored, unit.Script.Log) << c.Kind->ClassName << " " << c.Value;
     }
 }

@@ -206,12 +206,12 @@ TEST(Uac2Stream, SlowRatesRecordTheDevicesSineUnbrokenInBothClasses)
     for (const char* file : {"high-speed-low-rate-microphone.txt", "uac2-low-rate-microphone.txt"})
         for (const auto& [rate, silent] : {std::pair<ULONG, ULONG>{4000, 0}, {5512, 0}, {8000, 2}})
         {
+            SCOPED_TRACE(std::string(file) + " " + std::to_string(rate));
             StreamRig rig(QuirkDevice(file));
             rig.Sim()->Streaming().SetInPattern(0x81, SimInPattern::Sine);
             rig.Sim()->Streaming().InjectInPacketShape(0x81, 100, SimPacketShape::Empty);
             CountingClient client;
-            ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, rate, 16, 10, 2))
-                << file << " " << rate;
+            ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, rate, 16, 10, 2));
             EmuAdvanceMs(1000);
             // The device's frame n is 0.5 sin(2 pi 1000 n / rate) of full scale.
             std::vector<UCHAR> sine;
@@ -222,11 +222,8 @@ TEST(Uac2Stream, SlowRatesRecordTheDevicesSineUnbrokenInBothClasses)
                     (SHORT)std::lround(0.5 * std::sin(2 * M_PI * 1000 * n / rate) * 32767);
                 sine.insert(sine.end(), {(UCHAR)v, (UCHAR)(v >> 8)});
             }
-            const auto& got = client.Received;
-            ASSERT_GE(got.size(), rate * 2 * 9 / 10) << file << " " << rate;
-            EXPECT_EQ(got.size(),
-                      std::mismatch(got.begin(), got.end(), sine.begin()).first - got.begin())
-                << file << " " << rate;
+            ASSERT_GE(client.Received.size(), rate * 2 * 9 / 10);
+            EXPECT_TRUE(std::equal(client.Received.begin(), client.Received.end(), sine.begin()));
             rig.Leave(0, &client);
         }
 }

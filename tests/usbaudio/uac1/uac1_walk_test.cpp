@@ -148,13 +148,19 @@ void Insert(std::vector<UCHAR>& c, size_t at, const std::vector<UCHAR>& bytes)
 }
 
 // Replaces `erase` bytes at `at` by `bytes` in the AudioStreaming part and
-// keeps the configuration's total length in step.
+// keeps the configuration's total length in step; Copy inserts a copy of
+// bytes [from, to) there.
 void Splice(std::vector<UCHAR>& c, size_t at, size_t erase, const std::vector<UCHAR>& bytes)
 {
     c.erase(c.begin() + (ptrdiff_t)at, c.begin() + (ptrdiff_t)(at + erase));
     c.insert(c.begin() + (ptrdiff_t)at, bytes.begin(), bytes.end());
     c[2] = (UCHAR)c.size();
     c[3] = (UCHAR)(c.size() >> 8);
+}
+
+void Copy(std::vector<UCHAR>& c, size_t from, size_t to, size_t at)
+{
+    Splice(c, at, 0, std::vector<UCHAR>(c.begin() + (ptrdiff_t)from, c.begin() + (ptrdiff_t)to));
 }
 
 NTSTATUS StartWith(SimReference which, const std::function<void(DeviceBytes&)>& change,
@@ -450,126 +456,79 @@ TEST(Uac1Walk, LeftOutCaptureRateNamedOnce)
               engines[1]);
 }
 
-// A setting the driver cannot read one way only is left out, named by its
-// line, and the interface's other settings stay: one whose data endpoint
-// runs against its terminal, one described twice (both copies), one with two
-// format-type descriptors. An interface with no setting left is left out,
-// and the device starts with the other.
-TEST(Uac1Walk, SettingsReadMoreThanOneWayAreLeftOut)
+// A setting the driver cannot read one way only is left out by its own line,
+// the others staying; an interface left out is named with what each of its
+// settings holds, as many as the line holds; with no stream left, the start
+// fails naming the interfaces left out.
+TEST(Uac1Walk, SettingsLeftOutAndWhatTheirLinesName)
 {
-    constexpr UCHAR kSpeaker = 3, kUsbInput = 1;
-    // The second playback setting (24 bits), up to the capture interface.
-    const auto second = [](const std::vector<UCHAR>& c)
+    using Change = std::function<void(std::vector<UCHAR>&)>;
+    // 0 and 1 the playback settings' descriptors, 2 the capture one's.
+    const auto set = [](UCHAR subtype, UCHAR offset, UCHAR value, auto... nths) -> Change
+    { return [=](auto& c) { ((c[FindAs(c, subtype, nths) + offset] = value), ...); }; };
+    // The capture setting, the configuration's last, of `channels` channels
+    // and copied as alternate settings `first` to `last`.
+    const auto copies = [](UCHAR channels, UCHAR first, UCHAR last) -> Change
     {
-        return std::vector<UCHAR>(c.begin() + (ptrdiff_t)(FindAs(c, kGeneral, 1) - 9),
-                                  c.begin() + (ptrdiff_t)(FindAs(c, kGeneral, 2) - 18));
+        return [=](auto& c)
+        {
+            c[FindAs(c, kFormat, 2) + 4] = channels;
+            const size_t from = FindAs(c, kGeneral, 2) - 9, to = c.size();
+            for (UCHAR alt = first; alt <= last; ++alt)
+            {
+                Copy(c, from, to, c.size());
+                c[c.size() - (to - from) + 3] = alt;
+            }
+        };
     };
+    const Change twoTypes = [](auto& c) // in the second playback setting
+    {
+        const size_t at = FindAs(c, kFormat, 1);
+        Copy(c, at, at + c[at], at);
+    };
+    constexpr UCHAR kSpeaker = 3, kUsbInput = 1;
     const std::string playback = "0 0: 3 2 1 0 | 48000/16/2/3 44100/16/2/3";
     const std::string capture = "1 7: 7 6 5 4 | 48000/16/1/4 48000/16/1/0";
+    const std::vector<std::string> noPlayback = {capture}, noSecond = {playback, capture},
+                                   noCapture = {playback + " 48000/24/2/3"}, none;
     const struct
     {
-        const char* What;
-        std::function<void(std::vector<UCHAR>&)> Edit;
-        std::vector<std::string> Engines;
+        Change Edit;
+        const std::vector<std::string>& Engines; // none: the start fails
         std::string Said;
     } cases[] = {
-        {"second playback setting linked to the speaker",
-         [](auto& c) { c[FindAs(c, kGeneral, 1) + 3] = kSpeaker; },
-         {playback, capture},
-         "interface 1 alternate setting 2 links to output terminal 3 but its data endpoint 0x01 "
-         "is OUT: malformed, left out\n"},
-        {"both playback settings linked to the speaker",
-         [](auto& c) { c[FindAs(c, kGeneral, 0) + 3] = c[FindAs(c, kGeneral, 1) + 3] = kSpeaker; },
-         {capture},
+        {set(kGeneral, 3, kSpeaker, 0, 1), noPlayback,
          "interface 1 has no format of 1 to 8 channels the driver carries (PCM, or PCM8 at 8 "
          "bits; 1 to 4 bytes a sample, at most 8 bits a byte): alternate setting 1 is malformed, "
          "alternate setting 2 is malformed: left out\n"},
-        {"microphone linked to the USB streaming input",
-         [](auto& c) { c[FindAs(c, kGeneral, 2) + 3] = kUsbInput; },
-         {playback + " 48000/24/2/3"},
+        {set(kGeneral, 3, kUsbInput, 2), noCapture,
          "interface 2 alternate setting 1 links to input terminal 1 but its data endpoint 0x82 is "
          "IN: malformed, left out\n"},
-        {"second playback setting described twice",
-         [=](auto& c) { Splice(c, FindAs(c, kGeneral, 2) - 18, 0, second(c)); },
-         {playback, capture},
-         "interface 1 alternate setting 2 is described 2 times (which one the device means is "
+        {copies(1, 1, 1), noCapture,
+         "interface 2 alternate setting 1 is described 2 times (which one the device means is "
          "not known): malformed, left out\n"},
-        {"second playback setting with two format types",
-         [](auto& c)
-         {
-             const size_t at = FindAs(c, kFormat, 1);
-             Splice(c, at, 0,
-                    std::vector<UCHAR>(c.begin() + (ptrdiff_t)at,
-                                       c.begin() + (ptrdiff_t)(at + c[at])));
-         },
-         {playback, capture},
+        {twoTypes, noSecond,
          "interface 1 alternate setting 2 has 2 format-type descriptors: malformed, left out\n"},
+        {set(kFormat, 5, 5, 2), noCapture,
+         "a byte): alternate setting 1 has 1 channel(s) in 5-byte samples of 16 bits: left out\n"},
+        {set(kGeneral, 5, 3, 2), noCapture,
+         "a byte): alternate setting 1 has 1 channel(s) in 2-byte samples coded by format tag "
+         "0x3: left out\n"},
+        {set(kFormat, 4, 9, 0, 1, 2), none,
+         "UsbAudio: no audio stream left: AudioStreaming interfaces 1 and 2 left out\n"},
+        {copies(9, 2, 12), noCapture, ", alternate setting 6 has 9 channel(s)...: left out\n"},
     };
     for (const auto& c : cases)
     {
         std::vector<std::string> engines;
-        EXPECT_EQ(STATUS_SUCCESS,
+        EXPECT_EQ(c.Engines.empty() ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS,
                   StartWith(
                       SimReference::Uac1SpeakerMic,
                       [&](DeviceBytes& b) { c.Edit(b.Configuration); }, nullptr, &engines))
-            << c.What;
-        EXPECT_EQ(c.Engines, engines) << c.What;
-        EXPECT_EQ(1u, DbgLinesSaying(c.Said)) << c.What;
+            << c.Said;
+        EXPECT_EQ(c.Engines, engines) << c.Said;
+        EXPECT_EQ(1u, DbgLinesSaying(c.Said)) << c.Said;
     }
-}
-
-// The line of an interface left out names what each of its settings holds:
-// the channel count, and the sample or the coding where those are not
-// carried. With no stream left, the start ends with a line that names the
-// interfaces left out.
-TEST(Uac1Walk, LeftOutLinesNameWhatTheSettingsHold)
-{
-    const auto set = [](UCHAR subtype, int nth, UCHAR offset, UCHAR value)
-    { return [=](std::vector<UCHAR>& c) { c[FindAs(c, subtype, nth) + offset] = value; }; };
-    const struct
-    {
-        std::function<void(std::vector<UCHAR>&)> Edit;
-        std::string Holds;
-    } cases[] = {
-        {set(kFormat, 2, 4, 9), "interface 2 has no format of 1 to 8 channels the driver carries "
-                                "(PCM, or PCM8 at 8 bits; 1 to 4 bytes a sample, at most 8 bits a "
-                                "byte): alternate setting 1 has 9 channel(s): left out\n"},
-        {set(kFormat, 2, 5, 5), "a byte): alternate setting 1 has 1 channel(s) in 5-byte samples "
-                                "of 16 bits: left out\n"},
-        {set(kGeneral, 2, 5, 3), "a byte): alternate setting 1 has 1 channel(s) in 2-byte "
-                                 "samples coded by format tag 0x3: left out\n"},
-    };
-    for (const auto& c : cases)
-    {
-        EXPECT_EQ(STATUS_SUCCESS, StartWith(SimReference::Uac1SpeakerMic,
-                                            [&](DeviceBytes& b) { c.Edit(b.Configuration); }));
-        EXPECT_EQ(1u, DbgLinesSaying(c.Holds)) << c.Holds;
-    }
-    EXPECT_EQ(STATUS_UNSUCCESSFUL, StartWith(SimReference::Uac1SpeakerMic,
-                                             [&](DeviceBytes& b)
-                                             {
-                                                 for (int nth : {0, 1, 2})
-                                                     set(kFormat, nth, 4, 9)(b.Configuration);
-                                             }));
-    EXPECT_EQ(1u, DbgLinesSaying("a byte): alternate setting 1 has 9 channel(s), alternate "
-                                 "setting 2 has 9 channel(s): left out\n"));
-    EXPECT_EQ("UsbAudio: no audio stream left: AudioStreaming interfaces 1 and 2 left out\n",
-              EmuDbgOutput().back());
-    // Twelve such capture settings: the line names the first six its room
-    // holds, and says there is more.
-    const auto twelve = [&](DeviceBytes& b)
-    {
-        auto& c = b.Configuration;
-        set(kFormat, 2, 4, 9)(c);
-        const std::vector<UCHAR> one(c.begin() + (ptrdiff_t)(FindAs(c, kGeneral, 2) - 9), c.end());
-        for (UCHAR alt = 2; alt <= 12; ++alt)
-        {
-            Splice(c, c.size(), 0, one);
-            c[c.size() - one.size() + 3] = alt;
-        }
-    };
-    EXPECT_EQ(STATUS_SUCCESS, StartWith(SimReference::Uac1SpeakerMic, twelve));
-    EXPECT_EQ(1u, DbgLinesSaying(", alternate setting 6 has 9 channel(s)...: left out\n"));
 }
 
 // A path search holds 20 ids: a unit of 20 sources on the playback path is
