@@ -5,46 +5,31 @@
 // run early, stopped and unmapped in order.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "platform/kernel/emu.h"
 #include "sim/clients/asio_client.h"
 #include "sim/host/harness/host_harness.h"
+#include "tests/sim/host/program_run.h"
+#include "tests/sim/host/scratch_folder.h"
 
 namespace
 {
 const std::string kQuirks = std::string(LT_QUIRKS_DIR) + "/";
 
-const std::string kNoCommonType = "no-common-type.txt";
-
-// The 24-bit headset with a 16-bit microphone, whose streams share no type:
-// a file of this process's own, removed when it ends.
-struct NoCommonTypeFile
-{
-    const std::string Path =
-        testing::TempDir() + "no-common-type-" + std::to_string(getpid()) + ".txt";
-    NoCommonTypeFile()
-    {
-        std::stringstream text;
-        text << std::ifstream(kQuirks + "uac2-24-bit-only-headset.txt").rdbuf();
-        std::string s = text.str();
-        std::ofstream(Path) << s.replace(s.rfind("06 24 02 01 03 18"), 17, "06 24 02 01 02 10");
-    }
-    ~NoCommonTypeFile() { std::filesystem::remove(Path); }
-};
-
-// A quirk file's path, kNoCommonType's included.
+// A quirk file's path; "no-common-type.txt" is the 24-bit headset with a
+// 16-bit microphone, whose streams share no type, in a folder of its own.
 std::string QuirkPath(const std::string& name)
 {
-    static const NoCommonTypeFile noCommonType;
-    return name == kNoCommonType ? noCommonType.Path : kQuirks + name;
+    static const ScratchFolder folder;
+    if (name != "no-common-type.txt")
+        return kQuirks + name;
+    std::string s = ReadAll(kQuirks + "uac2-24-bit-only-headset.txt");
+    std::ofstream(folder / name) << s.replace(s.rfind("06 24 02 01 03 18"), 17,
+                                              "06 24 02 01 02 10");
+    return folder / name;
 }
 
 // What endpoint 0x01 received, from its first peak on, is the client's sine
@@ -74,24 +59,6 @@ void ExpectSineReceived(SimStreaming& streaming, ULONG type, ULONG bytes)
         ASSERT_EQ(sine(12 + (size_t)(s - peak)), *s) << "sample " << s - firstChannel.begin();
 }
 
-// The host program run with `args` by a shell that says its process id
-// first, then becomes the program: both its streams in one pipe, in the
-// order written.
-FILE* StartProgram(const std::string& args)
-{
-    return popen(("echo $$; exec " LT_HOST_PROGRAM " " + args + " 2>&1").c_str(), "r");
-}
-
-// The lines up to the first that begins with `until`, or to the end.
-std::string ReadLines(FILE* out, const char* until = nullptr)
-{
-    std::string text;
-    char line[4096];
-    while (fgets(line, sizeof(line), out) != nullptr)
-        if ((text += line, until != nullptr && strncmp(line, until, strlen(until)) == 0))
-            break;
-    return text;
-}
 } // namespace
 
 // The client's choice against the driver: the current type where every
@@ -107,7 +74,7 @@ TEST(AsioHost, TheClientStreamsInATypeEveryEngineOffers)
         {"Uac2HighSpeed", {16}, 16, 2},
         {"uac2-24-bit-only-headset.txt", {17}, 17, 3},
         {"high-bandwidth-eight-channels.txt", {27}, 27, 4},
-        {kNoCommonType, {}, 0, 0},
+        {"no-common-type.txt", {}, 0, 0},
     };
     for (const auto& row : kChoices)
     {
@@ -159,9 +126,10 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
     std::map<std::string, std::string> lines = {
         {"uac2-24-bit-only-headset.txt", "asio sample type: 17 (24 bits in 3 bytes), set"},
         {"high-bandwidth-eight-channels.txt", "asio sample type: 27 (24 bits in 4 bytes), set"},
-        {kNoCommonType, "asio: not run: no sample type is offered by every engine (the current "
-                        "one is 16 (16 bits in 2 bytes)): the device's streams have no sample "
-                        "format in common\n"}};
+        {"no-common-type.txt",
+         "asio: not run: no sample type is offered by every engine (the current "
+         "one is 16 (16 bits in 2 bytes)): the device's streams have no sample "
+         "format in common\n"}};
     for (const char* name :
          {"Uac2HighSpeed", "Uac2Spdif", "extension-unit-recorder.txt", "fixed-clock-six-rates.txt",
           "full-speed-feedback-endpoint-too-small.txt", "high-speed-feedback-data-interval-4.txt",
@@ -174,21 +142,21 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
                              "midi-only-controller.txt", "uac2-clock-selector-speaker.txt"})
         lines[name] = "asio: not run: the device did not start\n";
     std::vector<std::string> devices = HostHarness::ReferenceNames();
-    devices.push_back(kNoCommonType);
+    devices.push_back("no-common-type.txt");
     for (const auto& entry : std::filesystem::directory_iterator(kQuirks))
         devices.push_back(entry.path().filename());
     for (const std::string& device : devices)
     {
         SCOPED_TRACE(device);
         const bool file = device.ends_with(".txt");
-        FILE* out = StartProgram(
-            (file ? "--descriptor-file " + QuirkPath(device) : "--device " + device) + " --asio 2");
-        const std::string said = ReadLines(out);
-        const int exit = WEXITSTATUS(pclose(out));
+        const ProgramRun run = RunProgram({file ? "--descriptor-file" : "--device",
+                                           file ? QuirkPath(device) : device, "--asio", "2"},
+                                          {.Merged = true});
+        const std::string& said = run.Out;
         const std::string line =
             lines.contains(device) ? lines[device] : "asio: the device offers no ASIO stream\n";
         const bool streams = line.starts_with("asio sample type");
-        EXPECT_EQ(streams ? 0 : 1, exit) << said;
+        EXPECT_EQ(streams ? 0 : 1, run.Exit) << said;
         EXPECT_NE(said.npos, said.find(line)) << said;
         EXPECT_EQ(streams, said.find("asio map") != said.npos) << said;
         EXPECT_EQ(streams, said.find("asio buffer switches: 997 signalled, 997 counted, 997 "
@@ -206,14 +174,11 @@ TEST(AsioHost, AnInterruptEndsTheRunInOrder)
     for (const auto& [signal, name] : {std::pair{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}})
     {
         SCOPED_TRACE(name);
-        FILE* out = StartProgram("--device Uac2HighSpeed --asio 3600");
-        const pid_t pid = std::stoi(ReadLines(out, ""));
-        ASSERT_NE(std::string::npos,
-                  ReadLines(out, "asio: 10 s of 3600 s").find("asio start: 0x0"));
-        kill(pid, signal);
-        const std::string said = ReadLines(out);
-        const int status = pclose(out);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << said;
+        const ProgramRun run =
+            RunProgram({"--device", "Uac2HighSpeed", "--asio", "3600"},
+                       {.Merged = true, .Until = "asio: 10 s of", .Signal = signal});
+        const std::string& said = run.Out;
+        EXPECT_EQ(signal, run.Signal) << said;
         const std::string interrupted = std::string("asio: interrupted by ") + name + " after ";
         size_t at = said.find(interrupted);
         ASSERT_NE(said.npos, at) << said;
