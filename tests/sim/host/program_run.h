@@ -1,4 +1,4 @@
-// The host program, or another, run as a user runs it, and a file's text.
+// The host program, or another, run as a user runs it.
 #pragma once
 
 #include <fcntl.h>
@@ -9,8 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,8 +17,7 @@ extern char** environ;
 
 struct ProgramRun
 {
-    int Exit = -1;
-    int Signal = 0; // the signal that ended it, if one did
+    int Exit = -1, Signal = 0; // Signal: the one that ended it, if one did
     std::string Out, Err;
 };
 
@@ -28,13 +25,12 @@ struct RunHow
 {
     const char* Program = LT_HOST_PROGRAM;
     char** Env = environ;
-    bool Merged = false;    // the error stream in Out, in the order written
     std::string Until = {}; // once the output holds it, the program is sent Signal
     int Signal = 0;
 };
 
-// SIGINT and SIGTERM start at their default action: a shell's background
-// job ignores SIGINT.
+// Every signal starts at its default action (a shell's background job
+// ignores SIGINT).
 inline ProgramRun RunProgram(const std::vector<std::string>& args, const RunHow& how = {})
 {
     std::vector<char*> argv{const_cast<char*>(how.Program)};
@@ -49,13 +45,11 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const RunHow&
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_adddup2(&files, out[1], 1);
-    posix_spawn_file_actions_adddup2(&files, how.Merged ? out[1] : err, 2);
+    posix_spawn_file_actions_adddup2(&files, err, 2);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
+    sigfillset(&defaults);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
@@ -79,11 +73,4 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const RunHow&
     run.Err.resize((size_t)std::max<ssize_t>(0, pread(err, run.Err.data(), run.Err.size(), 0)));
     close(err);
     return run;
-}
-
-inline std::string ReadAll(const std::string& path)
-{
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
 }
