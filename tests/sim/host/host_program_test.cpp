@@ -409,7 +409,6 @@ TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
         {"all", "0", false, 2, "", "usage: bash scripts/setup.sh host|test|ci"},
     };
     const std::string path = "PATH=" + bin + ":" + getenv("PATH");
-    char* env[] = {const_cast<char*>(path.c_str()), nullptr};
     for (const auto& c : cases)
     {
         std::filesystem::remove(log);
@@ -418,7 +417,7 @@ TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
                            ? "echo 'Status: install ok installed'"
                            : "echo \"dpkg-query: package '$2' is not installed\" >&2; exit 1");
         const ProgramRun run =
-            RunProgram({LT_SETUP_SCRIPT, c.Command}, {.Program = "bash", .Env = env});
+            RunProgram({"-i", path, "bash", LT_SETUP_SCRIPT, c.Command}, {.Program = "env"});
         EXPECT_EQ(c.Exit, run.Exit) << c.Command << " " << c.Uid << "\n" << run.Err;
         EXPECT_EQ(c.Asked, ReadAll(log)) << c.Command << " " << c.Uid;
         EXPECT_TRUE(Has(run.Err, c.Said)) << c.Command << " " << c.Uid << "\n" << run.Err;

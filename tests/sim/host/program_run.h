@@ -24,7 +24,6 @@ struct ProgramRun
 struct RunHow
 {
     const char* Program = LT_HOST_PROGRAM;
-    char** Env = environ;
     std::string Until = {}; // once the output holds it, the program is sent Signal
     int Signal = 0;
 };
@@ -54,7 +53,7 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const RunHow&
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
     const bool started =
-        posix_spawnp(&pid, argv[0], &files, &attributes, argv.data(), how.Env) == 0;
+        posix_spawnp(&pid, argv[0], &files, &attributes, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
     close(out[1]);
