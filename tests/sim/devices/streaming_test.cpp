@@ -250,18 +250,19 @@ TEST(SimStreaming, InRecordsAndFirstSlots)
     Request(*d, 0x01, 11, 1, SimRef3::RecInterface);
     Request(*d, 0x01, 11, 1, SimRef3::PlayInterface);
     SimStreaming& s = d->Streaming();
-    const ULONG next = s.PacketCount(SimRef3::RecEndpoint);
-    s.InjectPacketError(SimRef3::RecEndpoint, next, USBD_STATUS_CRC);
-    s.InjectInPacketShape(SimRef3::RecEndpoint, next + 2, SimPacketShape::Empty);
+    constexpr UCHAR rec = SimRef3::RecEndpoint, play = SimRef3::PlayEndpoint;
+    const ULONG next = s.PacketCount(rec);
+    s.InjectPacketError(rec, next, USBD_STATUS_CRC);
+    s.InjectInPacketShape(rec, next + 2, SimPacketShape::Empty);
     UCHAR buffer[100];
     std::vector<UCHAR> sent;
     ULONG length = 0;
     for (ULONG micro = 3; micro < 7; ++micro)
     {
-        d->IsochIn(SimRef3::RecEndpoint, 40, micro, buffer, sizeof(buffer), &length);
+        d->IsochIn(rec, 40, micro, buffer, sizeof(buffer), &length);
         sent.insert(sent.end(), buffer, buffer + length);
     }
-    const SimInRecord& in = s.InRecord(SimRef3::RecEndpoint);
+    const SimInRecord& in = s.InRecord(rec);
     EXPECT_TRUE(in.Tried && in.FirstFrame == 40 && in.FirstMicroframe == 3); // the failed one's
     EXPECT_EQ(sent, in.Data);
     ASSERT_EQ(3u, in.Packets.size());
@@ -274,20 +275,18 @@ TEST(SimStreaming, InRecordsAndFirstSlots)
     EXPECT_TRUE(s.InRecord(SimRef3::FeedbackEndpoint).Packets.empty());
 
     // An OUT endpoint's first slot too, its packet failed.
-    s.InjectPacketError(SimRef3::PlayEndpoint, s.PacketCount(SimRef3::PlayEndpoint),
-                        USBD_STATUS_XACT_ERROR);
-    EXPECT_EQ(USBD_STATUS_XACT_ERROR, d->IsochOut(SimRef3::PlayEndpoint, 41, 2, buffer, 8));
-    EXPECT_EQ(USBD_STATUS_SUCCESS, d->IsochOut(SimRef3::PlayEndpoint, 41, 3, buffer, 8));
-    const SimOutRecord& out = s.OutRecord(SimRef3::PlayEndpoint);
+    s.InjectPacketError(play, s.PacketCount(play), USBD_STATUS_XACT_ERROR);
+    EXPECT_EQ(USBD_STATUS_XACT_ERROR, d->IsochOut(play, 41, 2, buffer, 8));
+    EXPECT_EQ(USBD_STATUS_SUCCESS, d->IsochOut(play, 41, 3, buffer, 8));
+    const SimOutRecord& out = s.OutRecord(play);
     EXPECT_TRUE(out.Tried && out.FirstFrame == 41 && out.FirstMicroframe == 2);
     EXPECT_EQ(1u, out.Packets.size());
 
     // Cleared, the records start again at the next slot.
     s.ClearRecords();
-    EXPECT_FALSE(s.InRecord(SimRef3::RecEndpoint).Tried ||
-                 s.OutRecord(SimRef3::PlayEndpoint).Tried);
-    EXPECT_TRUE(s.InRecord(SimRef3::RecEndpoint).Data.empty());
-    d->IsochIn(SimRef3::RecEndpoint, 42, 0, buffer, sizeof(buffer), &length);
-    EXPECT_EQ(42u, s.InRecord(SimRef3::RecEndpoint).FirstFrame);
-    EXPECT_EQ(length, s.InRecord(SimRef3::RecEndpoint).Data.size());
+    EXPECT_FALSE(s.InRecord(rec).Tried || s.OutRecord(play).Tried);
+    EXPECT_TRUE(s.InRecord(rec).Data.empty());
+    d->IsochIn(rec, 42, 0, buffer, sizeof(buffer), &length);
+    EXPECT_EQ(42u, s.InRecord(rec).FirstFrame);
+    EXPECT_EQ(length, s.InRecord(rec).Data.size());
 }

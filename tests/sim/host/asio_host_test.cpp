@@ -1,152 +1,95 @@
 // The ASIO test client on the devices that offer ASIO, as `lthost --asio`
 // runs it: it streams in a sample type every engine offers, set where the
 // current one is not, the device receives its sine in that type's format,
-// and every buffer switch is signalled; SIGINT and SIGTERM end the program's
-// run early, stopped and unmapped in order.
+// and every buffer switch is signalled; an interrupt ends the program's run
+// early, stopped and unmapped in order.
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "platform/kernel/emu.h"
 #include "sim/clients/asio_client.h"
 #include "sim/host/harness/host_harness.h"
+#include "tests/sim/host/program_run.h"
+#include "tests/sim/host/scratch_folder.h"
 
 namespace
 {
 const std::string kQuirks = std::string(LT_QUIRKS_DIR) + "/";
 
-const std::string kNoCommonType = "no-common-type.txt";
-
-// The 24-bit headset with a 16-bit microphone, whose streams share no type:
-// a file of this process's own, removed when it ends.
-struct NoCommonTypeFile
-{
-    const std::string Path =
-        testing::TempDir() + "no-common-type-" + std::to_string(getpid()) + ".txt";
-    NoCommonTypeFile()
-    {
-        std::stringstream text;
-        text << std::ifstream(kQuirks + "uac2-24-bit-only-headset.txt").rdbuf();
-        std::string s = text.str();
-        std::ofstream(Path) << s.replace(s.rfind("06 24 02 01 03 18"), 17, "06 24 02 01 02 10");
-    }
-    ~NoCommonTypeFile() { std::filesystem::remove(Path); }
-};
-
-// A quirk file's path, kNoCommonType's included.
+// A quirk file's path; "no-common-type.txt" is the 24-bit headset with a
+// 16-bit microphone, whose streams share no type, in a folder of its own.
 std::string QuirkPath(const std::string& name)
 {
-    static const NoCommonTypeFile noCommonType;
-    return name == kNoCommonType ? noCommonType.Path : kQuirks + name;
+    static const ScratchFolder folder;
+    if (name != "no-common-type.txt")
+        return kQuirks + name;
+    std::string s = ReadAll(kQuirks + "uac2-24-bit-only-headset.txt");
+    std::ofstream(folder / name) << s.replace(s.rfind("06 24 02 01 03 18"), 17,
+                                              "06 24 02 01 02 10");
+    return folder / name;
 }
 
-// What endpoint 0x01 received, from its first peak on, is the client's sine
-// of 1000 Hz at 48 kHz (48 samples a period) at 16000 of 16 bits' full scale
-// in the type's valid bits, at the top of each sample's `bytes`.
-void ExpectSineReceived(SimStreaming& streaming, ULONG type, ULONG bytes)
-{
-    UCHAR channels = 0, subslot = 0;
-    ASSERT_TRUE(streaming.SelectedFormat(0x01, &channels, &subslot) && subslot == bytes);
-    const std::vector<UCHAR>& data = streaming.OutRecord(0x01).Data;
-    std::vector<LONG> firstChannel;
-    for (size_t i = 0; i + bytes <= data.size(); i += bytes * channels)
-    {
-        ULONG raw = 0;
-        memcpy(&raw, &data[i], bytes);
-        firstChannel.push_back((LONG)(raw << (32 - 8 * bytes)));
-    }
-    const int valid = type == 16 ? 16 : 24;
-    const auto sine = [valid](size_t k)
-    {
-        return (LONG)std::lround(std::ldexp(16000.0 * std::sin(M_PI * k / 24), valid - 16))
-               << (32 - valid);
-    };
-    const auto peak = std::find(firstChannel.begin(), firstChannel.end(), sine(12));
-    ASSERT_GT(firstChannel.end() - peak, 48 * 900); // 900 ms of it at least
-    for (auto s = peak; s != firstChannel.end(); ++s)
-        ASSERT_EQ(sine(12 + (size_t)(s - peak)), *s) << "sample " << s - firstChannel.begin();
-}
-
-// The host program run with `args` by a shell that says its process id
-// first, then becomes the program: both its streams in one pipe, in the
-// order written.
-FILE* StartProgram(const std::string& args)
-{
-    return popen(("echo $$; exec " LT_HOST_PROGRAM " " + args + " 2>&1").c_str(), "r");
-}
-
-// The lines up to the first that begins with `until`, or to the end.
-std::string ReadLines(FILE* out, const char* until = nullptr)
-{
-    std::string text;
-    char line[4096];
-    while (fgets(line, sizeof(line), out) != nullptr)
-        if ((text += line, until != nullptr && strncmp(line, until, strlen(until)) == 0))
-            break;
-    return text;
-}
 } // namespace
 
-// The client's choice against the driver: the current type where every
-// engine offers it, else the first offered, set; none where none is.
-TEST(AsioHost, TheClientStreamsInATypeEveryEngineOffers)
+// The client streams in the type it chose, the current one or one every
+// engine offers, and endpoint 0x01 receives its sine in that type's format:
+// from its first peak on, 1000 Hz at 48 kHz (48 samples a period) at 16000
+// of 16 bits' full scale in the type's valid bits, at the top of each
+// sample's bytes.
+TEST(AsioHost, TheDeviceReceivesTheSineInTheTypeChosen)
 {
-    const struct
+    for (const auto& [device, type, bytes] : {std::tuple{"Uac2HighSpeed", 16u, 2u},
+                                              {"uac2-24-bit-only-headset.txt", 17u, 3u},
+                                              {"high-bandwidth-eight-channels.txt", 27u, 4u}})
     {
-        std::string Device; // a reference device or a quirk file
-        std::vector<ULONG> Offered;
-        ULONG Chosen, Bytes;
-    } kChoices[] = {
-        {"Uac2HighSpeed", {16}, 16, 2},
-        {"uac2-24-bit-only-headset.txt", {17}, 17, 3},
-        {"high-bandwidth-eight-channels.txt", {27}, 27, 4},
-        {kNoCommonType, {}, 0, 0},
-    };
-    for (const auto& row : kChoices)
-    {
-        SCOPED_TRACE(row.Device);
+        SCOPED_TRACE(device);
+        HostHarness host;
+        std::string error;
+        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+        ASSERT_EQ(STATUS_SUCCESS, std::string(device).ends_with(".txt")
+                                      ? host.PlugDescriptorFile(QuirkPath(device), &error)
+                                      : host.PlugReference(device, &error))
+            << error;
+        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+        AsioTestClient client(host.Fdo());
+        AsioSampleTypes types;
+        ULONG chosen = 0, sizes[4] = {}, rate = 0;
+        ASSERT_EQ(STATUS_SUCCESS, client.Open());
+        ASSERT_EQ(STATUS_SUCCESS, client.ChooseSampleType(&types, &chosen));
+        ASSERT_EQ(type, chosen);
+        ASSERT_EQ(STATUS_SUCCESS, client.GetSampleRate(&rate));
+        ASSERT_EQ(STATUS_SUCCESS, client.GetBufferSize(sizes));
+        ASSERT_EQ(STATUS_SUCCESS, client.MapAll(sizes[2]));
+        client.WriteSine(1000.0, rate);
+        SimStreaming& streaming = host.Device()->Streaming();
+        streaming.ClearRecords();
+        ASSERT_EQ(STATUS_SUCCESS, client.Start());
+        client.Run(1000);
+        UCHAR channels = 0, subslot = 0;
+        ASSERT_TRUE(streaming.SelectedFormat(0x01, &channels, &subslot) && subslot == bytes);
+        const std::vector<UCHAR>& data = streaming.OutRecord(0x01).Data;
+        std::vector<LONG> firstChannel;
+        for (size_t i = 0; i + bytes <= data.size(); i += bytes * channels)
         {
-            HostHarness host;
-            std::string error;
-            ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-            ASSERT_EQ(STATUS_SUCCESS, row.Device.ends_with(".txt")
-                                          ? host.PlugDescriptorFile(QuirkPath(row.Device), &error)
-                                          : host.PlugReference(row.Device, &error))
-                << error;
-            ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
-            ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
-            AsioTestClient client(host.Fdo());
-            AsioSampleTypes types;
-            ULONG chosen = 99, sizes[4] = {}, rate = 0;
-            ASSERT_EQ(STATUS_SUCCESS, client.Open());
-            ASSERT_EQ(STATUS_SUCCESS, client.ChooseSampleType(&types, &chosen));
-            EXPECT_EQ(16u, types.Current);
-            EXPECT_EQ(row.Offered, types.Offered);
-            EXPECT_EQ(row.Chosen, chosen);
-            if (row.Chosen != 0)
-            {
-                ASSERT_EQ(STATUS_SUCCESS, client.GetSampleRate(&rate));
-                ASSERT_EQ(STATUS_SUCCESS, client.GetBufferSize(sizes));
-                ASSERT_EQ(STATUS_SUCCESS, client.MapAll(sizes[2]));
-                client.WriteSine(1000.0, rate);
-                host.Device()->Streaming().ClearRecords();
-                ASSERT_EQ(STATUS_SUCCESS, client.Start());
-                client.Run(1000);
-                ExpectSineReceived(host.Device()->Streaming(), row.Chosen, row.Bytes);
-                EXPECT_EQ(client.EventSwitches(), client.HeaderSwitches());
-                EXPECT_EQ(AsioExpectedSwitches(1000, 2, 5), client.HeaderSwitches());
-            }
-            client.Close();
-            EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
+            ULONG raw = 0;
+            memcpy(&raw, &data[i], bytes);
+            firstChannel.push_back((LONG)(raw << (32 - 8 * bytes)));
         }
-        EXPECT_EQ("", EmuCheckClean(false));
+        const int valid = type == 16 ? 16 : 24;
+        const auto sine = [valid](size_t k)
+        {
+            return (LONG)std::lround(std::ldexp(16000.0 * std::sin(M_PI * k / 24), valid - 16))
+                   << (32 - valid);
+        };
+        const auto peak = std::find(firstChannel.begin(), firstChannel.end(), sine(12));
+        ASSERT_GT(firstChannel.end() - peak, 48 * 900); // 900 ms of it at least
+        for (auto s = peak; s != firstChannel.end(); ++s)
+            ASSERT_EQ(sine(12 + (size_t)(s - peak)), *s) << "sample " << s - firstChannel.begin();
+        client.Close();
     }
 }
 
@@ -159,9 +102,10 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
     std::map<std::string, std::string> lines = {
         {"uac2-24-bit-only-headset.txt", "asio sample type: 17 (24 bits in 3 bytes), set"},
         {"high-bandwidth-eight-channels.txt", "asio sample type: 27 (24 bits in 4 bytes), set"},
-        {kNoCommonType, "asio: not run: no sample type is offered by every engine (the current "
-                        "one is 16 (16 bits in 2 bytes)): the device's streams have no sample "
-                        "format in common\n"}};
+        {"no-common-type.txt",
+         "asio: not run: no sample type is offered by every engine (the current "
+         "one is 16 (16 bits in 2 bytes)): the device's streams have no sample "
+         "format in common\n"}};
     for (const char* name :
          {"Uac2HighSpeed", "Uac2Spdif", "extension-unit-recorder.txt", "fixed-clock-six-rates.txt",
           "full-speed-feedback-endpoint-too-small.txt", "high-speed-feedback-data-interval-4.txt",
@@ -174,21 +118,20 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
                              "midi-only-controller.txt", "uac2-clock-selector-speaker.txt"})
         lines[name] = "asio: not run: the device did not start\n";
     std::vector<std::string> devices = HostHarness::ReferenceNames();
-    devices.push_back(kNoCommonType);
+    devices.push_back("no-common-type.txt");
     for (const auto& entry : std::filesystem::directory_iterator(kQuirks))
         devices.push_back(entry.path().filename());
     for (const std::string& device : devices)
     {
         SCOPED_TRACE(device);
         const bool file = device.ends_with(".txt");
-        FILE* out = StartProgram(
-            (file ? "--descriptor-file " + QuirkPath(device) : "--device " + device) + " --asio 2");
-        const std::string said = ReadLines(out);
-        const int exit = WEXITSTATUS(pclose(out));
+        const ProgramRun run = RunProgram({file ? "--descriptor-file" : "--device",
+                                           file ? QuirkPath(device) : device, "--asio", "2"});
+        const std::string said = run.Out + run.Err;
         const std::string line =
             lines.contains(device) ? lines[device] : "asio: the device offers no ASIO stream\n";
         const bool streams = line.starts_with("asio sample type");
-        EXPECT_EQ(streams ? 0 : 1, exit) << said;
+        EXPECT_EQ(streams ? 0 : 1, run.Exit) << said;
         EXPECT_NE(said.npos, said.find(line)) << said;
         EXPECT_EQ(streams, said.find("asio map") != said.npos) << said;
         EXPECT_EQ(streams, said.find("asio buffer switches: 997 signalled, 997 counted, 997 "
@@ -197,32 +140,23 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
     }
 }
 
-// SIGINT or SIGTERM once the run has said its first progress line: the run
-// is said to be interrupted with the switches of the seconds it ran, the
-// stream stopped and unmapped, the device removed, and the program ends by
-// the signal.
+// SIGINT once the run has said its first progress line: the run is said to
+// be interrupted with the switches of the seconds it ran, the stream stopped
+// and unmapped, the device removed, and the program ends by the signal.
 TEST(AsioHost, AnInterruptEndsTheRunInOrder)
 {
-    for (const auto& [signal, name] : {std::pair{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}})
-    {
-        SCOPED_TRACE(name);
-        FILE* out = StartProgram("--device Uac2HighSpeed --asio 3600");
-        const pid_t pid = std::stoi(ReadLines(out, ""));
-        ASSERT_NE(std::string::npos,
-                  ReadLines(out, "asio: 10 s of 3600 s").find("asio start: 0x0"));
-        kill(pid, signal);
-        const std::string said = ReadLines(out);
-        const int status = pclose(out);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << said;
-        const std::string interrupted = std::string("asio: interrupted by ") + name + " after ";
-        size_t at = said.find(interrupted);
-        ASSERT_NE(said.npos, at) << said;
-        const ULONG seconds = std::stoul(said.substr(at + interrupted.size()));
-        const std::string switches = std::to_string(AsioExpectedSwitches(seconds * 1000, 2, 5));
-        at = said.find("asio buffer switches: " + switches + " signalled, " + switches, at);
-        for (const char* line : {"asio stop: 0x0", "asio unmap: 0x0", "remove device: 0x0",
-                                 "leaks: none", "result: FAILED"})
-            ASSERT_NE(said.npos, at = said.find(line, at)) << line << " in order in\n" << said;
-        EXPECT_GE(seconds, 10u);
-    }
+    const ProgramRun run = RunProgram({"--device", "Uac2HighSpeed", "--asio", "3600"},
+                                      {.Until = "asio: 10 s of", .Signal = SIGINT});
+    EXPECT_EQ(SIGINT, run.Signal) << run.Err;
+    const std::string interrupted = "asio: interrupted by SIGINT after ";
+    const size_t at = run.Err.find(interrupted);
+    ASSERT_NE(run.Err.npos, at) << run.Err;
+    const ULONG seconds = std::stoul(run.Err.substr(at + interrupted.size()));
+    EXPECT_GE(seconds, 10u);
+    const std::string n = std::to_string(AsioExpectedSwitches(seconds * 1000, 2, 5));
+    // Not found, the switches leave nothing to find after them.
+    size_t line = run.Out.find("asio buffer switches: " + n + " signalled, " + n);
+    for (const char* said : {"asio stop: 0x0", "asio unmap: 0x0", "remove device: 0x0",
+                             "leaks: none", "result: FAILED"})
+        ASSERT_NE(run.Out.npos, line = run.Out.find(said, line)) << said << " in\n" << run.Out;
 }

@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 
 #include "platform/kernel/emu.h"
 #include "sim/clients/asio_client.h"
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_stream.h"
 #include "tests/sim/host/mic_sine.h"
+#include "tests/sim/host/scratch_folder.h"
 
 namespace
 {
@@ -238,24 +238,6 @@ TEST(HostPlayRecord, TheSummarySaysWhetherTheDeviceGotTheFileAsItIs)
 
 namespace
 {
-// A quirk device's descriptor text, with `was` made `is`.
-std::string Quirk(const char* name, const std::string& was = "", const std::string& is = "")
-{
-    std::ifstream in(std::string(LT_QUIRKS_DIR) + "/" + name);
-    std::string text{std::istreambuf_iterator<char>(in), {}};
-    if (!was.empty())
-        text.replace(text.find(was), was.size(), is);
-    return text;
-}
-
-// A class 2.0 speaker whose one usable setting is 8 bits in subslots of
-// `bytes` bytes (legal: the resolution need not fill its subslot).
-std::string EightBitSpeaker(int bytes)
-{
-    return Quirk("uac2-impossible-subslots-speaker.txt", "06 24 02 01 02 10",
-                 "06 24 02 01 0" + std::to_string(bytes) + " 08");
-}
-
 // Each sample's value: its top byte as two's complement (an 8-bit sample,
 // unsigned, less 128).
 std::vector<int> Values(const HostAudio& a)
@@ -266,61 +248,61 @@ std::vector<int> Values(const HostAudio& a)
         values.push_back(bytes == 1 ? a.Data[at] - 128 : (int)(signed char)a.Data[at]);
     return values;
 }
-
-// A stereo cosine of 8 significant bits in containers of `bits` (8-bit
-// unsigned, as WAV keeps it; the lower bytes of a wider one zero).
-HostAudio EightBitCosine(ULONG frames, USHORT bits)
-{
-    HostAudio a{48000, 2, bits, {}, (USHORT)(bits == 8 ? 0 : 8)};
-    for (ULONG i = 0; i < 2 * frames; ++i)
-    {
-        const int v = (int)std::lround(100.0 * std::cos(2 * M_PI * 997.0 * (i / 2) / 48000.0)) *
-                      (i % 2 ? -1 : 1);
-        a.Data.insert(a.Data.end(), bits / 8 - 1, 0);
-        a.Data.push_back((UCHAR)(bits == 8 ? v + 128 : v));
-    }
-    return a;
-}
 } // namespace
 
 // 8-bit samples keep their value wherever they go: an 8-bit file into 2-,
-// 3- and 4-byte subslots, and 8 valid bits in 2 to 4 bytes into 1-byte
-// subslots of either sign; the device receives the file's values in order,
-// as the verdict says.
+// 3- and 4-byte subslots of a speaker whose one usable setting is 8 bits in
+// them (legal: the resolution need not fill its subslot), and 8 valid bits in
+// 2 to 4 bytes into 1-byte subslots of either sign; the device receives the
+// file's values in order, as the verdict says.
 TEST(HostPlayRecord, EightBitSamplesPlayByValueInEveryContainer)
 {
     const struct
     {
-        std::string Device;
+        const char* Device;
+        int Subslot; // the speaker's 8-bit subslot; 0: a headset's 1
         USHORT FileBits;
-        USHORT DeviceBits;
     } rows[] = {
-        {EightBitSpeaker(2), 8, 16},
-        {EightBitSpeaker(3), 8, 24},
-        {EightBitSpeaker(4), 8, 32},
-        {Quirk("eight-bit-headset.txt"), 16, 8},
-        {Quirk("eight-bit-headset.txt"), 24, 8},
-        {Quirk("eight-bit-unsigned-headset.txt"), 32, 8},
-        {Quirk("eight-bit-unsigned-headset.txt"), 16, 8},
+        {"uac2-impossible-subslots-speaker.txt", 2, 8},
+        {"uac2-impossible-subslots-speaker.txt", 3, 8},
+        {"uac2-impossible-subslots-speaker.txt", 4, 8},
+        {"eight-bit-headset.txt", 0, 16},
+        {"eight-bit-headset.txt", 0, 24},
+        {"eight-bit-unsigned-headset.txt", 0, 32},
+        {"eight-bit-unsigned-headset.txt", 0, 16},
     };
     for (const auto& row : rows)
     {
-        SCOPED_TRACE(std::to_string(row.FileBits) + " bits to " + std::to_string(row.DeviceBits));
+        SCOPED_TRACE(std::string(row.Device) + " " + std::to_string(row.Subslot) + " " +
+                     std::to_string(row.FileBits));
+        std::string text = ReadAll(std::string(LT_QUIRKS_DIR) + "/" + row.Device), error;
+        if (row.Subslot != 0)
+            text.replace(text.find("06 24 02 01 02 10"), 17,
+                         "06 24 02 01 0" + std::to_string(row.Subslot) + " 08");
         HostHarness host;
-        std::string error;
         ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-        auto device = SimUsbDevice::CreateFromText(row.Device, std::nullopt, &error);
+        auto device = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
         ASSERT_NE(nullptr, device) << error;
         ASSERT_EQ(STATUS_SUCCESS, host.PlugDevice(std::move(device), "8-bit"));
         ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
         ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+        // A stereo cosine of 8 significant bits (8-bit unsigned, as WAV keeps
+        // it; the lower bytes of a wider container zero).
+        HostAudio in{48000, 2, row.FileBits, {}, (USHORT)(row.FileBits == 8 ? 0 : 8)};
+        std::vector<int> sent;
+        for (ULONG i = 0; i < 2 * 4800; ++i)
+        {
+            sent.push_back((int)std::lround(100.0 * std::cos(2 * M_PI * 997.0 * (i / 2) / 48000)) *
+                           (i % 2 ? -1 : 1));
+            in.Data.insert(in.Data.end(), row.FileBits / 8 - 1, 0);
+            in.Data.push_back((UCHAR)(row.FileBits == 8 ? sent.back() + 128 : sent.back()));
+        }
         HostStream stream(host);
-        const HostAudio in = EightBitCosine(4800, row.FileBits);
         HostAudio received;
         HostStreamSummary summary;
         ASSERT_EQ(STATUS_SUCCESS, stream.Play(in, {}, &received, &summary)) << stream.Error();
-        ASSERT_EQ(row.DeviceBits, received.BitsPerSample);
-        const std::vector<int> sent = Values(in), got = Values(received);
+        ASSERT_EQ(row.Subslot != 0 ? 8 * row.Subslot : 8, received.BitsPerSample);
+        const std::vector<int> got = Values(received);
         EXPECT_NE(got.end(), std::search(got.begin(), got.end(), sent.begin(), sent.end()));
         EXPECT_EQ(HostWire::Exact, summary.Wire);
         EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
@@ -389,31 +371,28 @@ namespace
 {
 // The play's file in memory, read through readers that note how far ahead
 // of the emulated clock (from `start`) the furthest of them has read.
-class WatchedSource : public HostMemorySource
+struct WatchedSource : HostMemorySource
 {
-  public:
     WatchedSource(const HostAudio& audio, ULONGLONG start, LONGLONG* ahead)
-        : HostMemorySource(audio), m_Audio(audio), m_Start(start), m_Ahead(ahead)
+        : HostMemorySource(audio), Audio(audio), From(start), Ahead(ahead)
     {
     }
     ULONGLONG Read(UCHAR* to, ULONGLONG frames, std::string* error) override
     {
         const ULONGLONG got = HostMemorySource::Read(to, frames, error);
-        m_Read += got;
-        const LONGLONG due = (LONGLONG)((EmuNow() - m_Start) * m_Audio.Rate / 10000000);
-        *m_Ahead = std::max(*m_Ahead, (LONGLONG)m_Read - due);
+        const LONGLONG due = (LONGLONG)((EmuNow() - From) * Audio.Rate / 10000000);
+        *Ahead = std::max(*Ahead, (LONGLONG)(Done += got) - due);
         return got;
     }
     std::unique_ptr<HostPlaySource> Again(std::string*) const override
     {
-        return std::make_unique<WatchedSource>(m_Audio, m_Start, m_Ahead);
+        return std::make_unique<WatchedSource>(Audio, From, Ahead);
     }
 
-  private:
-    const HostAudio& m_Audio;
-    ULONGLONG m_Start;
-    LONGLONG* m_Ahead;
-    ULONGLONG m_Read = 0;
+    const HostAudio& Audio;
+    ULONGLONG From;
+    LONGLONG* Ahead;
+    ULONGLONG Done = 0;
 };
 } // namespace
 

@@ -5,101 +5,18 @@
 // a run that moves too little fails.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sndfile.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "sim/host/harness/host_stream.h"
 #include "tests/sim/host/mic_sine.h"
+#include "tests/sim/host/program_run.h"
 #include "tests/sim/host/scratch_folder.h"
-
-extern char** environ;
 
 namespace
 {
-struct ProgramRun
-{
-    int Exit = -1;
-    int Signal = 0; // the signal that ended it, if one did
-    std::string Out;
-    std::string Err;
-};
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A folder of the files a run uses, removed with the object.
-class Workspace : public ScratchFolder
-{
-  public:
-    // Runs the host program with `args`, its output kept apart by stream; or
-    // another program, with `env` for its environment. SIGINT and SIGTERM are
-    // at their default action (a shell's background job ignores SIGINT);
-    // once the output holds `until`, the program is sent `signal`.
-    ProgramRun Run(const std::vector<std::string>& args, const char* program = LT_HOST_PROGRAM,
-                   char** env = environ, const std::string& until = "", int signal = 0) const
-    {
-        std::vector<char*> argv{const_cast<char*>(program)};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        const std::string err = *this / "stderr";
-        int out[2];
-        ProgramRun run;
-        if (pipe2(out, O_CLOEXEC) != 0)
-            return run;
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_adddup2(&files, out[1], 1);
-        posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGINT);
-        sigaddset(&defaults, SIGTERM);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-        pid_t pid = 0;
-        const bool started =
-            posix_spawnp(&pid, argv[0], &files, &attributes, argv.data(), env) == 0;
-        close(out[1]);
-        char buffer[4096];
-        for (ssize_t got; started && (got = read(out[0], buffer, sizeof(buffer))) > 0;)
-        {
-            run.Out.append(buffer, (size_t)got);
-            if (signal != 0 && run.Out.find(until) != std::string::npos)
-            {
-                kill(pid, signal);
-                signal = 0;
-            }
-        }
-        close(out[0]);
-        int status = 0;
-        if (started && waitpid(pid, &status, 0) == pid)
-            (WIFEXITED(status) ? run.Exit : run.Signal) =
-                WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
-        posix_spawn_file_actions_destroy(&files);
-        posix_spawnattr_destroy(&attributes);
-        run.Err = ReadAll(err);
-        return run;
-    }
-};
-
 // 16-bit stereo at 48 kHz, a ramp so no two frames are alike.
 HostAudio Ramp(ULONG frames)
 {
@@ -146,9 +63,6 @@ void WriteRifx(const std::string& path, const HostAudio& audio)
     sf_close(file);
 }
 
-const std::string kEightChannels =
-    std::string(LT_QUIRKS_DIR) + "/high-bandwidth-eight-channels.txt";
-
 bool Has(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
@@ -161,7 +75,7 @@ bool Has(const std::string& text, const std::string& part)
 // the pin ran in (none when the pin refused it). No figure reads "-0.000".
 TEST(HostProgram, EachCommandLineEndsAsItSays)
 {
-    Workspace w;
+    ScratchFolder w;
     const std::string in = w / "in.wav", out = w / "out.wav", folder = w / "folder";
     const std::string empty = w / "empty.wav", rifx = w / "rifx.wav", silent = w / "silent.wav";
     const std::string eight = w / "eight.wav", deep = w / "deep.wav", rates = w / "rates.txt";
@@ -354,7 +268,8 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
             args.insert(args.begin(),
                         {"-c", "ulimit -f " + std::to_string(c.LimitKiB) + " && exec \"$0\" \"$@\"",
                          LT_HOST_PROGRAM});
-        const ProgramRun run = w.Run(args, c.LimitKiB != 0 ? "bash" : LT_HOST_PROGRAM);
+        const ProgramRun run =
+            RunProgram(args, {.Program = c.LimitKiB != 0 ? "bash" : LT_HOST_PROGRAM});
         std::string line;
         for (const std::string& a : c.Args)
             line += a + " ";
@@ -378,7 +293,7 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         }
     }
     // The lower bound itself is taken.
-    EXPECT_EQ(0, w.Run({"--record", out, "--seconds", "0.001"}).Exit);
+    EXPECT_EQ(0, RunProgram({"--record", out, "--seconds", "0.001"}).Exit);
     EXPECT_TRUE(ReadAll(std::string(LT_QUIRKS_DIR) + "/headset-volume-only.txt") == ReadAll(dev))
         << "the descriptor file was overwritten";
 }
@@ -388,9 +303,9 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
 // sound on, and the run says it ended early.
 TEST(HostProgram, AnUnpluggedRecordingKeepsWhatWasReceived)
 {
-    Workspace w;
+    ScratchFolder w;
     const std::string out = w / "out.wav";
-    const ProgramRun run = w.Run({"--record", out, "--seconds", "2", "--unplug-after", "0.5"});
+    const ProgramRun run = RunProgram({"--record", out, "--seconds", "2", "--unplug-after", "0.5"});
     EXPECT_EQ(1, run.Exit);
     EXPECT_TRUE(Has(run.Err, "ended early: the device was unplugged after 500 ms")) << run.Err;
     HostAudio recorded;
@@ -409,26 +324,32 @@ TEST(HostProgram, AnUnpluggedRecordingKeepsWhatWasReceived)
 }
 
 // A file shorter than its header plays what it holds, with a warning that
-// names both counts; a run that moves a fraction of what it should fails.
+// names both counts; a run that moves a fraction of what it should fails,
+// even where what it holds is the device's: a recording short of the frames
+// asked, which it says it holds.
 TEST(HostProgram, NoShortRunPassesForAWholeOne)
 {
-    Workspace w;
+    ScratchFolder w;
     const std::string in = w / "in.wav";
     // Not a whole number of the host's 5 ms steps: the play-out after the
     // last frame is no underrun.
     WriteTruncated(in, 4801, 6);
-    ProgramRun run = w.Run({"--play", in});
+    ProgramRun run = RunProgram({"--play", in});
     EXPECT_EQ(0, run.Exit) << run.Err;
     EXPECT_TRUE(Has(run.Err, "the header says 28806 frames, the file holds 4801")) << run.Err;
     EXPECT_TRUE(Has(run.Out, "4801 of 4801 frames moved")) << run.Out;
     EXPECT_TRUE(Has(run.Out, "0 underrun(s)")) << run.Out;
 
     // The device stays at 44.1 kHz while the driver records at 48 kHz.
-    run = w.Run({"--descriptor-file",
-                 std::string(LT_QUIRKS_DIR) + "/rate-request-ignored-microphone.txt", "--record",
-                 w / "out.wav"});
+    run = RunProgram({"--descriptor-file",
+                      std::string(LT_QUIRKS_DIR) + "/rate-request-ignored-microphone.txt",
+                      "--record", w / "out.wav"});
     EXPECT_EQ(1, run.Exit);
     EXPECT_TRUE(Has(run.Err, "the run did not keep to the device")) << run.Err;
+    EXPECT_TRUE(Has(run.Out, "record: the recording holds the device's samples unchanged"));
+    const ULONG frames = std::stoul(run.Out.substr(run.Out.find("record summary: ") + 16));
+    EXPECT_LT(frames, 48000u) << run.Out;
+    EXPECT_TRUE(Has(run.Err, "holds " + std::to_string(frames) + " of the 48000 frames asked"));
 }
 
 // A format the filter does not offer is refused with the driver's status by
@@ -436,14 +357,14 @@ TEST(HostProgram, NoShortRunPassesForAWholeOne)
 // at its clock's three rates.
 TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
 {
-    Workspace w;
+    ScratchFolder w;
     const std::string in = w / "in.wav";
     HostAudio packed = Ramp(960);
     packed.BitsPerSample = 24;
     packed.Data.resize(960 * 6);
     std::string error;
     ASSERT_TRUE(HostWriteWav(in, packed, &error)) << error;
-    const ProgramRun run = w.Run({"--device", "Uac2Spdif", "--play", in});
+    const ProgramRun run = RunProgram({"--device", "Uac2Spdif", "--play", in});
     EXPECT_EQ(1, run.Exit);
     EXPECT_TRUE(Has(run.Err, "refused 2 channel(s) of 24 bits at 48000 Hz: 0xC0000272 "
                              "STATUS_NO_MATCH\nplay: the filter offers:\n"
@@ -457,7 +378,7 @@ TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
 // package is missing (or, last, installed) and log what apt-get is asked.
 TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
 {
-    Workspace w;
+    ScratchFolder w;
     const std::string bin = w / "bin", log = w / "apt.log";
     std::filesystem::create_directory(bin);
     const auto script = [&](const std::string& name, const std::string& body)
@@ -488,7 +409,6 @@ TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
         {"all", "0", false, 2, "", "usage: bash scripts/setup.sh host|test|ci"},
     };
     const std::string path = "PATH=" + bin + ":" + getenv("PATH");
-    char* env[] = {const_cast<char*>(path.c_str()), nullptr};
     for (const auto& c : cases)
     {
         std::filesystem::remove(log);
@@ -496,7 +416,8 @@ TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
         script("dpkg", c.Installed
                            ? "echo 'Status: install ok installed'"
                            : "echo \"dpkg-query: package '$2' is not installed\" >&2; exit 1");
-        const ProgramRun run = w.Run({LT_SETUP_SCRIPT, c.Command}, "bash", env);
+        const ProgramRun run =
+            RunProgram({"-i", path, "bash", LT_SETUP_SCRIPT, c.Command}, {.Program = "env"});
         EXPECT_EQ(c.Exit, run.Exit) << c.Command << " " << c.Uid << "\n" << run.Err;
         EXPECT_EQ(c.Asked, ReadAll(log)) << c.Command << " " << c.Uid;
         EXPECT_TRUE(Has(run.Err, c.Said)) << c.Command << " " << c.Uid << "\n" << run.Err;
@@ -508,18 +429,18 @@ TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
 // run that records nothing makes neither.
 TEST(HostProgram, AnOutputThatIsALinkIsWrittenThroughIt)
 {
-    Workspace w;
+    ScratchFolder w;
     const std::string link = w / "out.wav", target = w / "elsewhere.wav";
     std::filesystem::create_symlink("elsewhere.wav", link);
-    EXPECT_EQ(1, w.Run({"--device", "Uac2Spdif", "--record", link}).Exit);
+    EXPECT_EQ(1, RunProgram({"--device", "Uac2Spdif", "--record", link}).Exit);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_FALSE(std::filesystem::exists(target));
-    EXPECT_EQ(0, w.Run({"--record", link, "--seconds", "0.1"}).Exit);
+    EXPECT_EQ(0, RunProgram({"--record", link, "--seconds", "0.1"}).Exit);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(4800 * 2 + 44, std::filesystem::file_size(target));
 }
 
-// SIGINT or SIGTERM ten seconds into a play or a recording of 24 valid bits
+// SIGINT or SIGTERM ten seconds into a recording or a play of 24 valid bits
 // in 32 ends the run early, said in its summary and its "ended early" line,
 // with the device removed and the driver unloaded; the file reads as the
 // frames the run says it wrote, with its valid bits; then the program ends
@@ -527,35 +448,35 @@ TEST(HostProgram, AnOutputThatIsALinkIsWrittenThroughIt)
 // signal is sent, far longer than it takes to arrive.
 TEST(HostProgram, AnInterruptedRunClosesItsFilesWhole)
 {
-    Workspace w;
+    ScratchFolder w;
     const std::string in = w / "in.wav", out = w / "out.wav";
     HostAudio deep = Ramp(48000 * 60);
     deep.BitsPerSample = 24;
     std::string error;
     ASSERT_TRUE(HostWriteWav(in, deep, &error)) << error;
-    const std::vector<std::string> record = {"--descriptor-file", kEightChannels, "--record", out,
-                                             "--seconds",         "3600"},
-                                   play = {"--device", "Uac2HighSpeed", "--play",
-                                           in,         "--device-out",  out};
-    for (const auto& [args, what, signal, name] : {std::tuple{record, "record", SIGTERM, "SIGTERM"},
-                                                   {record, "record", SIGINT, "SIGINT"},
-                                                   {play, "play", SIGINT, "SIGINT"},
-                                                   {play, "play", SIGTERM, "SIGTERM"}})
+    for (const auto& [args, what, signal, name] :
+         {std::tuple<std::vector<std::string>, std::string, int, std::string>{
+              {"--descriptor-file",
+               std::string(LT_QUIRKS_DIR) + "/high-bandwidth-eight-channels.txt", "--record", out,
+               "--seconds", "3600"},
+              "record",
+              SIGTERM,
+              "SIGTERM"},
+          {{"--device", "Uac2HighSpeed", "--play", in, "--device-out", out},
+           "play",
+           SIGINT,
+           "SIGINT"}})
     {
-        const ProgramRun run =
-            w.Run(args, LT_HOST_PROGRAM, environ, what + std::string(": 10 s of"), signal);
+        const ProgramRun run = RunProgram(args, {.Until = what + ": 10 s of", .Signal = signal});
         EXPECT_EQ(signal, run.Signal) << run.Err;
-        EXPECT_TRUE(Has(run.Out, what + std::string(" summary, interrupted by ") + name + ": "))
-            << run.Out;
-        EXPECT_TRUE(Has(run.Err, what + std::string(": ended early: interrupted by ") + name))
-            << run.Err;
+        EXPECT_TRUE(Has(run.Out, what + " summary, interrupted by " + name + ": ")) << run.Out;
+        EXPECT_TRUE(Has(run.Err, what + ": ended early: interrupted by " + name)) << run.Err;
         EXPECT_TRUE(Has(run.Out, "remove device: 0x00000000 STATUS_SUCCESS\ndriver unloaded\n"));
         HostAudio written;
         ASSERT_TRUE(HostReadWav(out, &written, &error)) << error;
         EXPECT_EQ(3224u, written.BitsPerSample * 100u + written.Valid());
         EXPECT_GT(written.Frames(), 48000u * 9);
-        EXPECT_TRUE(
-            Has(run.Out, ": wrote " + out + ", " + std::to_string(written.Frames()) + " frames"))
+        EXPECT_TRUE(Has(run.Out, ": wrote " + out + ", " + std::to_string(written.Frames())))
             << run.Out;
     }
 }

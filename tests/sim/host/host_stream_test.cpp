@@ -10,10 +10,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 
 #include "platform/kernel/emu.h"
 #include "sim/host/harness/host_stream.h"
+#include "tests/sim/host/scratch_folder.h"
 
 namespace
 {
@@ -133,31 +133,27 @@ TEST(HostStream, NoWaveFilterBeforeTheStart)
 // keeps the sign.
 TEST(HostRepack, SamplesKeepTheirValueAcrossContainers)
 {
-    // The values of the top byte, as a signed byte: silence, the extremes, a step.
-    const int values[] = {0, 8, 16, -128, 127, -1};
     const auto sample = [](int value, USHORT bits)
     {
         std::vector<UCHAR> bytes(bits / 8, 0);
         bytes.back() = (UCHAR)(bits == 8 ? value + 128 : value);
         return bytes;
     };
-    const struct
+    for (const auto& [from, to] : {std::pair<USHORT, USHORT>{8, 16}, {8, 24}, {8, 32}, {16, 8},
+                                   {24, 8}, {32, 8}, {16, 32}, {32, 24}})
     {
-        USHORT From, To;
-    } moves[] = {{8, 16}, {8, 24}, {8, 32}, {16, 8}, {24, 8}, {32, 8}, {16, 32}, {32, 24}};
-    for (const auto& m : moves)
-    {
-        HostAudio in{48000, 1, m.From, {}};
+        HostAudio in{48000, 1, from, {}};
         std::vector<UCHAR> expected;
-        for (int v : values)
+        // The top byte's values, signed: silence, the extremes, a step.
+        for (int v : {0, 8, 16, -128, 127, -1})
         {
-            const std::vector<UCHAR> a = sample(v, m.From), b = sample(v, m.To);
+            const std::vector<UCHAR> a = sample(v, from), b = sample(v, to);
             in.Data.insert(in.Data.end(), a.begin(), a.end());
             expected.insert(expected.end(), b.begin(), b.end());
         }
-        const HostAudio out = HostRepack(in, m.To);
-        EXPECT_EQ(m.To, out.BitsPerSample);
-        EXPECT_EQ(expected, out.Data) << m.From << " bits into " << m.To;
+        const HostAudio out = HostRepack(in, to);
+        EXPECT_EQ(to, out.BitsPerSample);
+        EXPECT_EQ(expected, out.Data) << from << " bits into " << to;
     }
 }
 
@@ -167,26 +163,17 @@ TEST(HostRepack, SamplesKeepTheirValueAcrossContainers)
 // class 1.0 has not) has that data endpoint only.
 TEST(HostStream, SynchEndpointsAreNoDataEndpoints)
 {
-    std::ifstream file(std::string(LT_QUIRKS_DIR) + "/synchronous-data-with-feedback.txt");
-    const std::string speaker{std::istreambuf_iterator<char>(file), {}};
-    const char* const data = "09 05 01 0D C0 00 01 00 81";
-    const char* const synch = "09 05 81 11 03 00 01 05 00";
-    const struct
+    const std::string speaker =
+        ReadAll(std::string(LT_QUIRKS_DIR) + "/synchronous-data-with-feedback.txt");
+    // The data endpoint, with its synch address; the synch one, with its refresh.
+    for (const auto& [data, synch] :
+         {std::pair{"09 05 01 0D C0 00 01 00 81", "09 05 81 01 03 00 01 00 00"},
+          {"09 05 01 0D C0 00 01 00 00", "09 05 81 01 03 00 01 05 00"}})
     {
-        const char* Name;
-        const char* Data;
-        const char* Synch;
-    } rows[] = {
-        {"named by the data endpoint", data, "09 05 81 01 03 00 01 00 00"},
-        {"with a refresh rate", "09 05 01 0D C0 00 01 00 00", "09 05 81 01 03 00 01 05 00"},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.Name);
-        std::string text = speaker;
-        text.replace(text.find(data), strlen(data), row.Data);
-        text.replace(text.find(synch), strlen(synch), row.Synch);
-        std::string error;
+        SCOPED_TRACE(synch);
+        std::string text = speaker, error;
+        text.replace(text.find("09 05 01 0D"), strlen(data), data);
+        text.replace(text.find("09 05 81 11"), strlen(synch), synch);
         const auto device = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
         ASSERT_NE(nullptr, device) << error;
         EXPECT_EQ(std::vector<UCHAR>{}, HostDataEndpoints(*device, true));

@@ -21,6 +21,18 @@ Frames Device(size_t n)
     return f;
 }
 
+const Frames kSent = Device(2000);
+
+// kSent's frames [from, to), each halved from `halved` on (the driver's
+// levels).
+Frames Part(size_t from, size_t to, size_t halved = SIZE_MAX)
+{
+    Frames f(kSent.begin() + (ptrdiff_t)from, kSent.begin() + (ptrdiff_t)to);
+    for (size_t k = halved - from; k < f.size(); ++k)
+        f[k] = (SHORT)(f[k] / 2);
+    return f;
+}
+
 Frames Silence(size_t n)
 {
     return Frames(n, 0);
@@ -34,20 +46,12 @@ Frames Join(std::initializer_list<Frames> parts)
     return all;
 }
 
-Frames Slice(const Frames& f, size_t from, size_t to)
-{
-    return Frames(f.begin() + (ptrdiff_t)from, f.begin() + (ptrdiff_t)to);
-}
-
-// Halves each sample from `from` on: the driver's levels.
-Frames Halved(Frames f, size_t from)
-{
-    for (size_t k = from; k < f.size(); ++k)
-        f[k] = (SHORT)(f[k] / 2);
-    return f;
-}
-
 constexpr ULONGLONG kLag = 100;
+
+const UCHAR* Bytes(const Frames& f, size_t at)
+{
+    return reinterpret_cast<const UCHAR*>(f.data() + at);
+}
 
 // Feeds the recording 16 frames at a time, one byte at a time (a frame may
 // arrive in two reads), each step after the device's frames up to 48 frames
@@ -55,17 +59,14 @@ constexpr ULONGLONG kLag = 100;
 HostWire Compare(const Frames& wire, const Frames& file, bool gaps, HostStreamSummary* summary)
 {
     HostRecordCompare compare(2, 0x00, kLag);
-    const auto bytes = [](const Frames& f, size_t at)
-    { return reinterpret_cast<const UCHAR*>(&f[at]); };
     size_t sent = 0;
     for (size_t at = 0; at < file.size(); at += 16)
     {
-        const size_t upTo = std::min(wire.size(), at + 16 + 48);
-        if (upTo > sent)
-            compare.Wire(bytes(wire, sent), 2 * (upTo - sent));
-        sent = std::max(sent, upTo);
+        const size_t upTo = std::max(sent, std::min(wire.size(), at + 16 + 48));
+        compare.Wire(Bytes(wire, sent), 2 * (upTo - sent));
+        sent = upTo;
         for (size_t i = 2 * at; i < 2 * std::min(file.size(), at + 16); ++i)
-            compare.File(bytes(file, 0) + i, 1);
+            compare.File(Bytes(file, 0) + i, 1);
     }
     return compare.Result(true, true, gaps, summary);
 }
@@ -73,53 +74,44 @@ HostWire Compare(const Frames& wire, const Frames& file, bool gaps, HostStreamSu
 
 TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
 {
-    const Frames sent = Device(2000);
+    using enum HostWire;
     const struct
     {
         const char* Name;
-        Frames Wire, File;
-        bool Gaps; // packets were late or missing
+        Frames File;
         HostWire Verdict;
         // Changed, Broken: the first file frame that differs; Exact: the
         // file frame of the device's first it holds, and that device frame.
-        ULONGLONG Frame, Start;
+        ULONGLONG Frame = 0, Start = 0;
+        bool Gaps = false; // packets were late or missing
+        Frames Wire = kSent;
     } rows[] = {
         // The device's first frame (silent) comes after five of the path's.
-        {"the device's", sent, Join({Silence(5), Slice(sent, 0, 1900)}), false, HostWire::Exact, 5,
-         0},
-        {"the device's from its 30th", sent, Join({Silence(7), Slice(sent, 30, 900)}), false,
-         HostWire::Exact, 7, 30},
+        {"the device's", Join({Silence(5), Part(0, 1900)}), Exact, 5},
+        {"the device's from its 30th", Join({Silence(7), Part(30, 900)}), Exact, 7, 30},
         // The driver takes the packets that came: the recording is the device's.
-        {"packets lost", sent, sent, true, HostWire::Exact, 0, 0},
-        {"levels from a frame", sent, Join({Silence(5), Halved(Slice(sent, 0, 1900), 300)}), false,
-         HostWire::Changed, 305, 0},
-        {"levels from the start", sent, Join({Silence(5), Halved(Slice(sent, 0, 1900), 0)}), false,
-         HostWire::Changed, 6, 0},
-        {"other samples and packets lost", sent, Halved(sent, 200), true, HostWire::Broken, 200, 0},
-        {"silence inserted", sent, Join({Slice(sent, 0, 500), Silence(1), Slice(sent, 500, 1900)}),
-         false, HostWire::Broken, 500, 0},
-        {"a frame lost", sent, Join({Slice(sent, 0, 500), Slice(sent, 501, 1900)}), false,
-         HostWire::Broken, 500, 0},
-        {"a frame repeated", sent, Join({Slice(sent, 0, 501), Slice(sent, 500, 1900)}), false,
-         HostWire::Broken, 501, 0},
-        {"silence where it sent sound", sent, Silence(1900), false, HostWire::Partial, 0, 0},
-        {"frames the device never sent", {}, Silence(1900), false, HostWire::Partial, 0, 0},
-        {"the device's, then silence", sent, Join({Slice(sent, 0, 1000), Silence(900)}), false,
-         HostWire::Broken, 1000, 0},
-        {"silence before the device's sound reached it", sent, Silence(48), false, HostWire::Silent,
-         0, 0},
-        {"frames past the device's last", sent, Join({sent, Slice(sent, 1, 3)}), false,
-         HostWire::Broken, 2000, 0},
-        {"sound the device never sent", Silence(1000), Join({Silence(10), Slice(sent, 1, 50)}),
-         false, HostWire::Broken, 10, 0},
+        {"packets lost", kSent, Exact, 0, 0, true},
+        {"levels from a frame", Join({Silence(5), Part(0, 1900, 300)}), Changed, 305},
+        {"levels from the start", Join({Silence(5), Part(0, 1900, 0)}), Changed, 6},
+        {"other samples and packets lost", Part(0, 2000, 200), Broken, 200, 0, true},
+        {"silence inserted", Join({Part(0, 500), Silence(1), Part(500, 1900)}), Broken, 500},
+        {"a frame lost", Join({Part(0, 500), Part(501, 1900)}), Broken, 500},
+        {"a frame repeated", Join({Part(0, 501), Part(500, 1900)}), Broken, 501},
+        {"silence where it sent sound", Silence(1900), Partial},
+        {"frames the device never sent", Silence(1900), Partial, 0, 0, false, {}},
+        {"the device's, then silence", Join({Part(0, 1000), Silence(900)}), Broken, 1000},
+        {"silence before the device's sound reached it", Silence(48), Silent},
+        {"frames past the device's last", Join({kSent, Part(1, 3)}), Broken, 2000},
+        {"sound the device never sent", Join({Silence(10), Part(1, 50)}), Broken, 10, 0, false,
+         Silence(1000)},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Name);
         HostStreamSummary summary;
         EXPECT_EQ(row.Verdict, Compare(row.Wire, row.File, row.Gaps, &summary));
-        const bool exact = row.Verdict == HostWire::Exact;
-        if (row.Verdict != HostWire::Silent)
+        const bool exact = row.Verdict == Exact;
+        if (row.Verdict != Silent)
         {
             EXPECT_EQ(row.Frame, exact ? summary.WireAtFileFrame : summary.ChangedAtFrame);
             EXPECT_EQ(row.Start, exact ? summary.FileAtFrame : 0);
@@ -128,11 +120,10 @@ TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
     // A recording that trails the device by more than kLag frames has lost
     // them, from the frame it holds then.
     HostRecordCompare compare(2, 0x00, kLag);
-    const auto bytes = [&sent](size_t at) { return reinterpret_cast<const UCHAR*>(&sent[at]); };
-    compare.Wire(bytes(0), 2 * 50);
-    compare.File(bytes(0), 2 * 50);
-    compare.Wire(bytes(50), 2 * 150);
+    compare.Wire(Bytes(kSent, 0), 2 * 50);
+    compare.File(Bytes(kSent, 0), 2 * 50);
+    compare.Wire(Bytes(kSent, 50), 2 * 150);
     HostStreamSummary summary;
-    EXPECT_EQ(HostWire::Broken, compare.Result(true, true, false, &summary));
+    EXPECT_EQ(Broken, compare.Result(true, true, false, &summary));
     EXPECT_EQ(50u, summary.ChangedAtFrame);
 }

@@ -1,9 +1,12 @@
-// A folder of a test's files under /tmp, removed with all in it.
+// A folder of a test's files under /tmp, removed with all in it, and a
+// file's text.
 #pragma once
 
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 class ScratchFolder
@@ -22,3 +25,9 @@ class ScratchFolder
     char m_Name[20] = "/tmp/lthost-XXXXXX";
     std::string m_Dir;
 };
+
+inline std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
