@@ -203,11 +203,10 @@ bool HostPrepareRun(const HostOptions& options, HostPrepared* prepared, std::str
                      "\" (lthost --list names them)";
             return false;
         }
-        const std::optional<EmuUsbSpeed> only = HostHarness::OnlySpeed(options.Device);
-        if (only && options.Speed && *options.Speed != *only)
+        const std::string refusal = HostHarness::SpeedRefusal(options.Device, options.Speed);
+        if (!refusal.empty())
         {
-            *error = std::string("--speed ") + HostSpeedText(*options.Speed) + ": " +
-                     options.Device + " runs at " + HostSpeedText(*only) + " speed only";
+            *error = std::string("--speed ") + HostSpeedText(*options.Speed) + ": " + refusal;
             return false;
         }
     }

@@ -197,6 +197,14 @@ std::optional<EmuUsbSpeed> HostHarness::OnlySpeed(const std::string& name)
     return std::nullopt;
 }
 
+std::string HostHarness::SpeedRefusal(const std::string& name, std::optional<EmuUsbSpeed> speed)
+{
+    const std::optional<EmuUsbSpeed> only = OnlySpeed(name);
+    if (!only || !speed || *speed == *only)
+        return "";
+    return name + " runs at " + HostSpeedText(*only) + " speed only";
+}
+
 const char* HostSpeedText(EmuUsbSpeed speed)
 {
     return speed == EmuUsbSpeed::High ? "high" : "full";
@@ -251,9 +259,9 @@ NTSTATUS HostHarness::PlugReference(const std::string& name, std::string* error,
         *error = "no reference device is named \"" + name + "\"";
         return STATUS_OBJECT_NAME_NOT_FOUND;
     }
-    if (const std::optional<EmuUsbSpeed> only = OnlySpeed(name); only && speed && *speed != *only)
+    if (std::string refusal = SpeedRefusal(name, speed); !refusal.empty())
     {
-        *error = name + " runs at " + HostSpeedText(*only) + " speed only";
+        *error = std::move(refusal);
         return STATUS_INVALID_PARAMETER;
     }
     NTSTATUS status = m_Port.Plug(std::move(device));

@@ -78,6 +78,9 @@ class HostHarness
     static std::vector<std::string> ReferenceNames();
     // The one speed a reference device is made at; none when it takes either.
     static std::optional<EmuUsbSpeed> OnlySpeed(const std::string& name);
+    // Why the device cannot be plugged at `speed` ("TimedChip runs at full
+    // speed only"); empty when it can.
+    static std::string SpeedRefusal(const std::string& name, std::optional<EmuUsbSpeed> speed);
 
     // The driver under its service name, through DriverEntry.
     NTSTATUS LoadDriver();

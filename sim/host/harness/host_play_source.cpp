@@ -55,7 +55,7 @@ const std::vector<UCHAR>& HostPinFrames::Next()
         m_Error.empty() ? m_Source.Read(m_Read.Data.data(), kBlockFrames, &m_Error) : 0;
     m_Read.Data.resize((size_t)got * frameBytes);
     if (m_Format.BitsPerSample == m_Read.BitsPerSample)
-        m_Block = m_Read.Data;
+        m_Block.swap(m_Read.Data); // refilled, at its size, by the next read
     else
         m_Block = HostRepack(m_Read, m_Format.BitsPerSample).Data;
     return m_Block;
