@@ -115,8 +115,6 @@ const Outcome kOutcomes[] = {
      16,
      "UsbAudio: AudioStreaming interface 2 alternate setting 2 has a format-type descriptor of "
      "Type 3 and a general descriptor of Type 1"},
-    // An S/PDIF interface without PCM is left out, not the device; the
-    // speaker's IEC 61937 setting stays beside its PCM one.
     {"spdif-compressed-only-speaker.txt", STATUS_SUCCESS, "SPKOut00Wave MicIn00Wave", 2, 2, 1, 16,
      "UsbAudio: AudioStreaming interface 3 has no PCM format to offer, only compressed or "
      "raw-data ones: left out"},
