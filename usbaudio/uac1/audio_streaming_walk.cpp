@@ -180,19 +180,37 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker
     return status;
 }
 
-// A stream with formats joins the device: the engine list, its path and
+// Whether the stream offers a PCM format: the audio engine plays and
+// records no stream without one, compressed and raw data being offered
+// beside PCM only.
+bool OffersPcm(CUsbAudioStream* stream)
+{
+    const ULONG formats = stream->GetFormatCount();
+    for (ULONG i = 0; i < formats; ++i)
+    {
+        WAVEFORMATEXTENSIBLE record = {};
+        if (NT_SUCCESS(stream->GetFormatAt(i, &record)) &&
+            IsEqualGUID(record.SubFormat, KSDATAFORMAT_SUBTYPE_PCM))
+            return true;
+    }
+    return false;
+}
+
+// A stream with PCM formats joins the device: the engine list, its path and
 // buffers. One whose formats the driver cannot carry ends the start (as no
-// rates); one left with none (its packets carry none) is left out.
+// rates); one left with none (its packets carry none), or with compressed or
+// raw-data formats only, is left out.
 NTSTATUS JoinStream(CUsbAudioDevice* device, const StreamingWalkClass& walker,
                     const StreamingInterfaceWalk& walk, LeftOutInterfaces* leftOut)
 {
     CUsbAudioStream* stream = walk.Stream;
-    if (stream->GetFormatCount() == 0)
+    const bool none = stream->GetFormatCount() == 0;
+    if (none && walk.Dropped != 0)
+        return STATUS_UNSUCCESSFUL;
+    if (none || !OffersPcm(stream))
     {
-        if (walk.Dropped != 0)
-            return STATUS_UNSUCCESSFUL;
-        DbgPrint("UsbAudio: AudioStreaming interface %u has no format to offer: left out\n",
-                 walk.Number);
+        DbgPrint("UsbAudio: AudioStreaming interface %u has no %sformat to offer%s: left out\n",
+                 walk.Number, none ? "" : "PCM ", none ? "" : ", only compressed or raw-data ones");
         leftOut->Add(walk.Number);
         return STATUS_SUCCESS;
     }

@@ -43,6 +43,34 @@ ULONG ReadLittleEndian(const UCHAR* p, ULONG bytes)
     return value;
 }
 
+// The format type a class 1.0 format tag belongs to, by its top hex digit; a
+// tag past them names none.
+struct TagFamily
+{
+    USHORT Top;
+    UCHAR FormatType;
+};
+constexpr USHORT c_TagFamilyMask = 0xF000;
+constexpr TagFamily c_TagFamilies[] = {{0x0000, USB_AUDIO_FORMAT_TYPE_I},
+                                       {0x1000, USB_AUDIO_FORMAT_TYPE_II},
+                                       {0x2000, USB_AUDIO_FORMAT_TYPE_III}};
+
+// The format type a general descriptor names for its formats: class 2.0
+// states it, class 1.0 its format tag implies it; 0 for none.
+UCHAR NamedFormatType(const StreamingWalkClass& walker, const UCHAR* general)
+{
+    if (general == nullptr)
+        return 0;
+    if (walker.Version != AudioDescriptorVersion::Uac1)
+        return general[c_Uac2GeneralFormatType];
+    const FormatFields& fields = FieldsOf(walker);
+    const ULONG tag = ReadLittleEndian(general + fields.CodingAt, fields.CodingBytes);
+    for (const TagFamily& family : c_TagFamilies)
+        if ((tag & c_TagFamilyMask) == family.Top)
+            return family.FormatType;
+    return 0;
+}
+
 bool InWalkedInterface(const UCHAR* d)
 {
     return d[1] == USB_ENDPOINT_DESCRIPTOR_TYPE || d[1] == USB_AUDIO_CS_INTERFACE ||
@@ -157,8 +185,8 @@ StreamingSettings::Fault StreamingSettings::Judge(const UCHAR* setting,
         return Fault::DescribedTwice;
     if (facts.FormatTypes > 1)
         return Fault::TwoFormatTypes;
-    if (m_Walker.Version == AudioDescriptorVersion::Uac2 && general != nullptr &&
-        facts.FormatType != nullptr && facts.FormatType[3] != general[c_Uac2GeneralFormatType])
+    const UCHAR named = NamedFormatType(m_Walker, general);
+    if (named != 0 && facts.FormatType != nullptr && facts.FormatType[3] != named)
         return Fault::FormatTypeDiffers;
     if (RunsAgainstTerminal(facts.General != nullptr ? facts.General : m_StreamGeneral,
                             facts.DataEndpoint))
@@ -181,10 +209,20 @@ void StreamingSettings::ReportMalformed(const UCHAR* setting, const SettingFacts
                  "descriptors: malformed, left out\n",
                  number, alternateSetting, facts.FormatTypes);
     else if (fault == Fault::FormatTypeDiffers)
+    {
+        // Class 1.0 names the type by its format tag, which the line gives.
+        const FormatFields& fields = FieldsOf(m_Walker);
+        DebugLineText general;
+        if (m_Walker.Version == AudioDescriptorVersion::Uac1)
+            general.Append("format tag 0x%04X (Type %u)",
+                           ReadLittleEndian(typed + fields.CodingAt, fields.CodingBytes),
+                           NamedFormatType(m_Walker, typed));
+        else
+            general.Append("Type %u", NamedFormatType(m_Walker, typed));
         DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u has a format-type "
-                 "descriptor of Type %u and a general descriptor of Type %u: malformed, left "
-                 "out\n",
-                 number, alternateSetting, facts.FormatType[3], typed[c_Uac2GeneralFormatType]);
+                 "descriptor of Type %u and a general descriptor of %s: malformed, left out\n",
+                 number, alternateSetting, facts.FormatType[3], general.Text);
+    }
     else
     {
         const bool in = USB_ENDPOINT_DIRECTION_IN(facts.DataEndpoint->bEndpointAddress);

@@ -21,10 +21,12 @@ struct DebugLineText
 // walk. A setting the driver cannot read one way only is malformed and left
 // out, while the interface's other settings stay: one the configuration
 // describes twice (both are left out: which one the device means is not
-// known), one with two format-type descriptors, a class 2.0 one whose
-// format-type descriptor gives another format type than its general
-// descriptor, and one whose data endpoint runs against the terminal it
-// links to (OUT for a terminal recorded from, IN for one played to).
+// known), one with two format-type descriptors, one whose format-type
+// descriptor gives another format type than its general descriptor names
+// (class 2.0 by its format type, class 1.0 by its format tag: 0x0xxx Type
+// I, 0x1xxx Type II, 0x2xxx Type III), and one whose data endpoint runs
+// against the terminal it links to (OUT for a terminal recorded from, IN
+// for one played to).
 class StreamingSettings
 {
   public:

@@ -115,6 +115,13 @@ const Outcome kOutcomes[] = {
      16,
      "UsbAudio: AudioStreaming interface 2 alternate setting 2 has a format-type descriptor of "
      "Type 3 and a general descriptor of Type 1"},
+    {"spdif-compressed-only-speaker.txt", STATUS_SUCCESS, "SPKOut00Wave MicIn00Wave", 2, 2, 1, 16,
+     "UsbAudio: AudioStreaming interface 3 has no PCM format to offer, only compressed or "
+     "raw-data ones: left out"},
+    {"spdif-type-iii-under-pcm-tag-speaker.txt", STATUS_SUCCESS, "SPKOut00Wave MicIn00Wave", 2, 2,
+     1, 16,
+     "UsbAudio: AudioStreaming interface 3 alternate setting 1 has a format-type descriptor of "
+     "Type 3 and a general descriptor of format tag 0x0001 (Type 1): malformed, left out"},
 };
 
 std::string WaveFilters(const HostHarness& host, size_t* volumes)

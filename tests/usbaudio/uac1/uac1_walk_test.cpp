@@ -267,7 +267,8 @@ TEST(Uac1Walk, DescriptorsThatEndTheStart)
          STATUS_UNSUCCESSFUL},
         {"one of two playback settings unusable", [](auto& c) { c[FindAs(c, kFormat, 0) + 4] = 0; },
          STATUS_SUCCESS},
-        {"capture format type 2", [](auto& c) { c[FindAs(c, kFormat, 2) + 3] = 2; },
+        {"capture format type 2 of tag 0x1001",
+         [](auto& c) { c[FindAs(c, kFormat, 2) + 3] = 2, c[FindAs(c, kGeneral, 2) + 6] = 0x10; },
          STATUS_INVALID_PARAMETER,
          "UsbAudio: AudioStreaming interface 2 alternate setting 1: Type II format is not "
          "supported by this driver: 0xC000000D"},
@@ -486,11 +487,35 @@ TEST(Uac1Walk, SettingsLeftOutAndWhatTheirLinesName)
         const size_t at = FindAs(c, kFormat, 1);
         Copy(c, at, at + c[at], at);
     };
+    // Both playback settings made IEC 61937 (tag 0x2001, Type III).
+    const Change compressed = [=](auto& c)
+    { set(kGeneral, 6, 0x20, 0, 1)(c), set(kFormat, 3, 3, 0, 1)(c); };
+    // Playback setting 2 without a general descriptor of its own, its endpoint IN.
+    const Change inherits = [](auto& c)
+    {
+        Splice(c, FindAs(c, kGeneral, 1), 7, {});
+        c[FindAs(c, kFormat, 1) + c[FindAs(c, kFormat, 1)] + 2] = 0x81;
+    };
+    // Playback setting 1 copied, mono, as setting 3 after a malformed setting 2.
+    const Change between = [=](auto& c)
+    {
+        const size_t capture = FindAs(c, kGeneral, 2) - 18;
+        Copy(c, FindAs(c, kGeneral, 0) - 9, FindAs(c, kGeneral, 1) - 9, capture);
+        c[capture + 3] = 3, c[FindAs(c, kFormat, 2) + 4] = 1;
+        twoTypes(c);
+    };
+    // The playback interface alone, of eight channels its packets cannot carry.
+    const Change unplayable = [=](auto& c)
+    {
+        set(kFormat, 4, 8, 0, 1)(c);
+        Splice(c, FindAs(c, kGeneral, 2) - 18, c.size() - (FindAs(c, kGeneral, 2) - 18), {});
+    };
     constexpr UCHAR kSpeaker = 3, kUsbInput = 1;
     const std::string playback = "0 0: 3 2 1 0 | 48000/16/2/3 44100/16/2/3";
     const std::string capture = "1 7: 7 6 5 4 | 48000/16/1/4 48000/16/1/0";
     const std::vector<std::string> noPlayback = {capture}, noSecond = {playback, capture},
-                                   noCapture = {playback + " 48000/24/2/3"}, none;
+                                   noCapture = {playback + " 48000/24/2/3"}, none,
+                                   withThird = {playback + " 48000/16/1/4 44100/16/1/4", capture};
     const struct
     {
         Change Edit;
@@ -517,6 +542,17 @@ TEST(Uac1Walk, SettingsLeftOutAndWhatTheirLinesName)
         {set(kFormat, 4, 9, 0, 1, 2), none,
          "UsbAudio: no audio stream left: AudioStreaming interfaces 1 and 2 left out\n"},
         {copies(9, 2, 12), noCapture, ", alternate setting 6 has 9 channel(s)...: left out\n"},
+        {set(kFormat, 3, 3, 1), noSecond,
+         "interface 1 alternate setting 2 has a format-type descriptor of Type 3 and a general "
+         "descriptor of format tag 0x0001 (Type 1): malformed, left out\n"},
+        {compressed, noPlayback,
+         "interface 1 has no PCM format to offer, only compressed or raw-data ones: left out\n"},
+        {inherits, noSecond,
+         "interface 1 alternate setting 2 links to input terminal 1 but its data endpoint 0x81 is "
+         "IN: malformed, left out\n"},
+        {between, withThird,
+         "interface 1 alternate setting 2 has 2 format-type descriptors: malformed, left out\n"},
+        {unplayable, none, "UsbAudio: no audio stream left: AudioStreaming interface 1 left out\n"},
     };
     for (const auto& c : cases)
     {

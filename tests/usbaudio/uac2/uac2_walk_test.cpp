@@ -493,10 +493,10 @@ TEST(Uac2Walk, ClockListsThatFailTheStart)
 // is unsigned and 8-bit only. A coding or sample the driver does not carry
 // (a subslot of 1 to 4 bytes, 1 to 8 bits of resolution a byte of it) leaves
 // the interface out before its walk, with no stream; one whose walk leaves no
-// format is left out after it.
+// format, or no PCM format (raw data or compressed alone), after it.
 TEST(Uac2Walk, FormatKindsPerSetting)
 {
-    constexpr int kNoStream = -1;
+    constexpr int kNoStream = -1, kNoPcm = -2;
     struct Case
     {
         const char* What;
@@ -505,20 +505,21 @@ TEST(Uac2Walk, FormatKindsPerSetting)
         ULONG ValidMap; // valid alternate settings of the capture interface
         UCHAR Subslot;
         std::vector<ULONG> Subformats;
-        int Unsigned = 0;    // the records' wire sign; kNoStream: no capture stream
+        int Unsigned = 0;    // the records' wire sign; kNoStream, kNoPcm: no capture stream
         int Resolution = -1; // -1: 8 x the subslot
+        bool PcmToo = false; // a PCM copy of the capture setting as setting 2
     } cases[] = {
         {"PCM", 0x1, 1, 0x2, 2, {1, 1}},
         {"PCM, 8-bit", 0x1, 1, 0x2, 1, {1, 1}},
         {"PCM8", 0x2, 1, 0x2, 1, {1, 1}, 1},
         {"PCM and PCM8: PCM", 0x3, 1, 0x2, 1, {1, 1}},
-        {"raw data, valid", 0x80000000, 1, 0x2, 2, {0x4C54, 0x4C54}},
-        {"raw data (bit 15), valid", 0x8000, 1, 0x3, 2, {0x4C54, 0x4C54}},
+        {"raw data, valid", 0x80000000, 1, 0x2, 2, {0x4C54, 0x4C54, 1, 1}, 0, -1, true},
+        {"raw data (bit 15), valid, alone", 0x8000, 1, 0x3, 2, {}, kNoPcm},
         {"raw data, setting not valid", 0x80000000, 1, 0x4, 2, {}},
         {"PCM8 of more than 8 bits", 0x2, 1, 0x2, 2, {}, kNoStream},
         {"IEEE float", 0x4, 1, 0x2, 2, {}, kNoStream},
-        {"compressed", 0x1001, 3, 0x2, 2, {0x92, 0x164, 0x92, 0x164}},
-        {"compressed, WMA Pro only", 0x1000, 3, 0x2, 2, {0x164, 0x164}},
+        {"compressed", 0x1001, 3, 0x2, 2, {0x92, 0x164, 0x92, 0x164, 1, 1}, 0, -1, true},
+        {"compressed, WMA Pro only, alone", 0x1000, 3, 0x2, 2, {}, kNoPcm},
         {"subslot 0", 0x1, 1, 0x2, 0, {}, kNoStream, 8},
         {"subslot 4", 0x1, 1, 0x2, 4, {1, 1}},
         {"subslot 5", 0x1, 1, 0x2, 5, {}, kNoStream},
@@ -535,6 +536,13 @@ TEST(Uac2Walk, FormatKindsPerSetting)
         const int resolution = c.Resolution >= 0 ? c.Resolution : 8 * c.Subslot;
         DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
         auto& conf = bytes.Configuration;
+        if (c.PcmToo) // the capture setting, the configuration's last, copied as setting 2
+        {
+            const size_t from = Locate(conf, kGeneral, 2, true) - 9, to = conf.size();
+            conf.resize(2 * to - from);
+            std::copy_n(conf.begin() + (ptrdiff_t)from, to - from, conf.begin() + (ptrdiff_t)to);
+            conf[to + 3] = 2, conf[2] = (UCHAR)conf.size(), conf[3] = (UCHAR)(conf.size() >> 8);
+        }
         const size_t general = Locate(conf, kGeneral, 2, true);
         conf[general + 5] = c.Type;
         for (int b = 0; b < 4; ++b)
@@ -554,8 +562,9 @@ TEST(Uac2Walk, FormatKindsPerSetting)
         EXPECT_EQ(
             (size_t)noStream,
             DbgLinesSaying("interface 2 has no format of 1 to 8 channels the driver carries"));
-        EXPECT_EQ((size_t)(c.Subformats.empty() && !noStream),
+        EXPECT_EQ((size_t)(c.Subformats.empty() && c.Unsigned >= 0),
                   DbgLinesSaying("interface 2 has no format to offer"));
+        EXPECT_EQ((size_t)(c.Unsigned == kNoPcm), DbgLinesSaying("interface 2 has no PCM format"));
         if (c.Subformats.empty())
             continue;
         CStreamEngine* capture = nullptr;
@@ -578,7 +587,8 @@ TEST(Uac2Walk, FormatKindsPerSetting)
 }
 
 // A setting whose format-type descriptor gives another format type than its
-// general descriptor is left out as malformed. The line of an interface left
+// general descriptor is left out as malformed, one without a general
+// descriptor of its own by its interface's. The line of an interface left
 // out names its settings' channel counts, from their general descriptors.
 TEST(Uac2Walk, SettingsLeftOutAndWhatTheirLinesName)
 {
@@ -586,6 +596,18 @@ TEST(Uac2Walk, SettingsLeftOutAndWhatTheirLinesName)
     ASSERT_EQ(STATUS_SUCCESS, differs.Status);
     EXPECT_EQ(1u, differs.Device()->GetEngineCount());
     EXPECT_EQ(1u, DbgLinesSaying("interface 2 alternate setting 1 has a format-type descriptor "
+                                 "of Type 3 and a general descriptor of Type 1: malformed, left "
+                                 "out\n"));
+    Uac2Started inherits(EditedDevice(
+        [](auto& c)
+        {
+            const auto general = c.begin() + (ptrdiff_t)Locate(c, kGeneral, 1, true);
+            c.erase(general, general + 16);
+            c[2] = (UCHAR)c.size(), c[3] = (UCHAR)(c.size() >> 8);
+            c[Locate(c, 2, 1, true) + 3] = 3;
+        }));
+    ASSERT_EQ(STATUS_SUCCESS, inherits.Status);
+    EXPECT_EQ(1u, DbgLinesSaying("interface 1 alternate setting 2 has a format-type descriptor "
                                  "of Type 3 and a general descriptor of Type 1: malformed, left "
                                  "out\n"));
     Uac2Started wide(EditedDevice(
