@@ -1,9 +1,12 @@
 // Start and stop over two ASIO engines, a render engine before a capture
 // engine, whose stream-client interfaces record what they are asked: the
 // capture client starts first at the frame after the last open plus 5,
-// open and start failures, the vendor request to the listed devices, and
-// the data a capture notification puts into the ring.
+// open and start failures, the vendor request to the listed devices, the
+// data a capture notification puts into the ring, and the record each
+// sample type maps.
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
@@ -317,7 +320,7 @@ TEST(AsioStart, EachTypeOfferedMapsTheRecordOfItsContainerWithTheMostValidBits)
     struct Row
     {
         std::vector<WAVEFORMATEXTENSIBLE> Formats;
-        std::vector<std::pair<ULONG, size_t>> Maps; // type, record; the other types refused
+        std::map<ULONG, size_t> Maps; // type: record; the other types refused
     };
     const Row rows[] = {
         {{Record(24, 20)}, {{17, 0}}},
@@ -340,9 +343,7 @@ TEST(AsioStart, EachTypeOfferedMapsTheRecordOfItsContainerWithTheMostValidBits)
         for (ULONG type : {16u, 17u, 18u, 24u, 25u, 26u, 27u})
         {
             SCOPED_TRACE(testing::Message() << "type " << type << ", row " << &row - rows);
-            const auto map = std::find_if(row.Maps.begin(), row.Maps.end(),
-                                          [type](const auto& m) { return m.first == type; });
-            const bool offered = map != row.Maps.end();
+            const bool offered = row.Maps.contains(type);
             EXPECT_EQ(offered ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL,
                       rig.Asio()->AsioSetSampleType(&rig.file, type));
             if (!offered)
@@ -353,9 +354,7 @@ TEST(AsioStart, EachTypeOfferedMapsTheRecordOfItsContainerWithTheMostValidBits)
                 WAVEFORMATEXTENSIBLE f = {};
                 ASSERT_EQ(STATUS_SUCCESS,
                           rings.AsioSelectStreamFormat(ring, rings.GetSettings(), &f));
-                EXPECT_EQ(0, memcmp(&row.Formats[map->second], &f, sizeof(f))) << ring;
-                EXPECT_EQ(row.Formats[map->second].Format.wBitsPerSample / 8u,
-                          rings.GetBytesPerSample());
+                EXPECT_EQ(0, memcmp(&row.Formats[row.Maps.at(type)], &f, sizeof(f))) << ring;
             }
             ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioUnmapSharedBuffer(&rig.file));
         }
