@@ -99,7 +99,7 @@ bool CAsioRings::EnginesOfferType(ULONG type)
         {
             WAVEFORMATEXTENSIBLE format = {};
             offered = NT_SUCCESS(engine->GetFormatAt(f, &format)) &&
-                      AsioFormatIsMode(format, ASIO_MODE_PCM) && AsioTypeOfFormat(format) == type;
+                      AsioTypeOfRecord(format, ASIO_MODE_PCM) == type;
         }
         if (!offered)
             return false;
@@ -316,23 +316,28 @@ NTSTATUS CAsioRings::AsioSelectStreamFormat(ULONG index, const AsioRingSettings&
         !AsioBuildFormat(settings.Mode, settings.Rate, settings.SampleType,
                          m_Entries[index].Channels, &wanted))
         return STATUS_NOT_FOUND;
+    // The record of the ring's channels and rate that carries the type, as
+    // the types offered name it; of several, the one with the most valid
+    // bits (the first of equals): the device keeps what it carries from the
+    // top of each container, as it does on the wave path.
+    const ULONG type = settings.Mode == ASIO_MODE_DSD ? ASIO_SAMPLE_TYPE_DSD : settings.SampleType;
+    bool found = false;
     for (ULONG f = 0; f < engine->GetFormatCount(); ++f)
     {
         WAVEFORMATEXTENSIBLE record = {};
-        if (!NT_SUCCESS(engine->GetFormatAt(f, &record)))
+        if (!NT_SUCCESS(engine->GetFormatAt(f, &record)) ||
+            record.Format.nChannels != wanted.Format.nChannels ||
+            record.Format.nSamplesPerSec != wanted.Format.nSamplesPerSec ||
+            AsioTypeOfRecord(record, settings.Mode) != type)
             continue;
-        if (record.Format.nChannels == wanted.Format.nChannels &&
-            record.Format.nSamplesPerSec == wanted.Format.nSamplesPerSec &&
-            record.Format.wBitsPerSample == wanted.Format.wBitsPerSample &&
-            record.Samples.wValidBitsPerSample == wanted.Samples.wValidBitsPerSample &&
-            IsEqualGUID(record.SubFormat, wanted.SubFormat))
-        {
+        if (!found || record.Samples.wValidBitsPerSample > format->Samples.wValidBitsPerSample)
             *format = record;
-            m_BytesPerSample = record.Format.wBitsPerSample / 8u;
-            return STATUS_SUCCESS;
-        }
+        found = true;
     }
-    return STATUS_NOT_FOUND;
+    if (!found)
+        return STATUS_NOT_FOUND;
+    m_BytesPerSample = format->Format.wBitsPerSample / 8u;
+    return STATUS_SUCCESS;
 }
 
 PUSBSTREAMCONTROL CAsioRings::QueryControl(ULONG engine)

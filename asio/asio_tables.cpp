@@ -58,6 +58,19 @@ ULONG AsioTypeOfFormat(const WAVEFORMATEXTENSIBLE& format)
     }
 }
 
+ULONG AsioTypeOfRecord(const WAVEFORMATEXTENSIBLE& format, ULONG mode)
+{
+    if (!AsioFormatIsMode(format, mode))
+        return 0;
+    if (mode == ASIO_MODE_PCM)
+        return AsioTypeOfFormat(format);
+    const AsioSampleTypeInfo* dsd = FindAsioSampleType(ASIO_SAMPLE_TYPE_DSD);
+    return format.Format.wBitsPerSample == dsd->BitsPerSample &&
+                   format.Samples.wValidBitsPerSample == dsd->ValidBits
+               ? ASIO_SAMPLE_TYPE_DSD
+               : 0;
+}
+
 ULONG AsioFramesPerMs(ULONG mode, ULONG rate)
 {
     return mode == ASIO_MODE_DSD ? rate / 64000 : rate / 1000;

@@ -33,6 +33,10 @@ struct AsioSampleTypeInfo
 const AsioSampleTypeInfo* FindAsioSampleType(ULONG type);
 // The PCM type a stream format carries (16, 17, 24, 27 or 18).
 ULONG AsioTypeOfFormat(const WAVEFORMATEXTENSIBLE& format);
+// The type an engine's format record carries in the mode, 0 for none: its
+// PCM type by its container, or the DSD type for a 64-bit DSD record. The
+// types offered and the record a ring maps both follow it.
+ULONG AsioTypeOfRecord(const WAVEFORMATEXTENSIBLE& format, ULONG mode);
 // The types offered, in the order the client lists them.
 inline constexpr ULONG ASIO_OFFERED_TYPES[] = {16, 17, 24, 27, 18};
 

@@ -137,6 +137,15 @@ NTSTATUS EmuPcPinQueued(PFILE_OBJECT file, ULONG* bytes)
     return STATUS_SUCCESS;
 }
 
+NTSTATUS EmuPcPinHeld(PFILE_OBJECT file, ULONGLONG* bytes)
+{
+    CPortPinWaveCyclic* pin = PinOf(file);
+    if (pin == nullptr || bytes == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *bytes = pin->HeldBytes();
+    return STATUS_SUCCESS;
+}
+
 NTSTATUS EmuPcPinSetQueueLimit(PFILE_OBJECT file, ULONG bytes)
 {
     CPortPinWaveCyclic* pin = PinOf(file);

@@ -571,6 +571,15 @@ ULONG CPortPinWaveCyclic::QueuedBytes()
     return queued;
 }
 
+ULONGLONG CPortPinWaveCyclic::HeldBytes()
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_Lock, &irql);
+    const ULONGLONG held = m_Queue.size();
+    KeReleaseSpinLock(&m_Lock, irql);
+    return held;
+}
+
 void CPortPinWaveCyclic::SetQueueLimit(ULONG bytes)
 {
     m_QueueLimit = bytes;

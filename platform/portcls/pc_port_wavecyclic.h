@@ -92,6 +92,9 @@ class CPortPinWaveCyclic : public CUnknown, public IServiceSink
     ULONG Write(const void* data, ULONG bytes);
     ULONG Read(void* data, ULONG bytes);
     ULONG QueuedBytes();
+    // What the queue keeps in memory: the queued bytes and those the port
+    // copied out but has not let go yet.
+    ULONGLONG HeldBytes();
     void SetQueueLimit(ULONG bytes);
     PcPinStatistics Statistics();
     // Serves the pin at DISPATCH_LEVEL as a service request would.

@@ -87,6 +87,9 @@ NTSTATUS EmuPcPinWrite(PFILE_OBJECT pin, const void* data, ULONG bytes, ULONG* a
 // Capture: takes data the port copied out of the cyclic buffer.
 NTSTATUS EmuPcPinRead(PFILE_OBJECT pin, void* data, ULONG bytes, ULONG* read);
 NTSTATUS EmuPcPinQueued(PFILE_OBJECT pin, ULONG* bytes);
+// The bytes the pin's client queue keeps in memory: those queued and those
+// the port copied out and has not let go yet.
+NTSTATUS EmuPcPinHeld(PFILE_OBJECT pin, ULONGLONG* bytes);
 NTSTATUS EmuPcPinSetQueueLimit(PFILE_OBJECT pin, ULONG bytes);
 NTSTATUS EmuPcPinStatistics(PFILE_OBJECT pin, PcPinStatistics* statistics);
 // Serves the pin at DISPATCH_LEVEL now, as a service request would.

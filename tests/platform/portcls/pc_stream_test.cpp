@@ -320,6 +320,29 @@ TEST_F(Stream, RenderDataReachesTheDeviceInOrderAndTheLeadHolds)
     EXPECT_GE(s.Services, 60u);
 }
 
+// A client that keeps its render queue topped up for ten seconds: after
+// every write the queue holds its limit and nothing more, as the port lets
+// go of what it copied out, and the rest went to the stream.
+TEST_F(Stream, AToppedUpRenderQueueHoldsNoMoreThanItsLimit)
+{
+    OpenStreaming(false);
+    constexpr ULONG limit = 4000;
+    ASSERT_EQ(STATUS_SUCCESS, EmuPcPinSetQueueLimit(Pin, limit));
+    const std::vector<UCHAR> data = Ramp(limit, 5);
+    ASSERT_EQ(STATUS_SUCCESS, Client->SetState(Pin, KSSTATE_RUN));
+    ULONGLONG written = 0, held = 0;
+    ULONG queued = 0;
+    for (ULONG ms = 0; ms < 10000; ++ms, EmuAdvanceMs(1))
+    {
+        written += Client->Write(Pin, data.data(), limit);
+        ASSERT_EQ(STATUS_SUCCESS, EmuPcPinHeld(Pin, &held));
+        ASSERT_EQ(limit, held) << ms;
+    }
+    ASSERT_EQ(STATUS_SUCCESS, EmuPcPinQueued(Pin, &queued));
+    EXPECT_EQ(written - queued, Client->Statistics(Pin).DataBytes);
+    EXPECT_GT(written, 192000u * 9);
+}
+
 TEST_F(Stream, UnregisteredSubdeviceKeepsItsMiniportUntilTheLastPinCloses)
 {
     OpenStreaming(false);

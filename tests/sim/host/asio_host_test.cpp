@@ -41,9 +41,16 @@ std::string QuirkPath(const std::string& name)
 // sample's bytes.
 TEST(AsioHost, TheDeviceReceivesTheSineInTheTypeChosen)
 {
-    for (const auto& [device, type, bytes] : {std::tuple{"Uac2HighSpeed", 16u, 2u},
-                                              {"uac2-24-bit-only-headset.txt", 17u, 3u},
-                                              {"high-bandwidth-eight-channels.txt", 27u, 4u}})
+    // The client's samples reach a device of fewer valid bits whole: it
+    // keeps the top of each container.
+    for (const auto& [device, type, bytes, valid] :
+         {std::tuple{"Uac2HighSpeed", 16u, 2u, 16},
+          {"uac2-24-bit-only-headset.txt", 17u, 3u, 24},
+          {"high-bandwidth-eight-channels.txt", 27u, 4u, 24},
+          {"uac2-20-bit-in-3-bytes-headset.txt", 17u, 3u, 24},
+          {"uac2-20-bit-in-4-bytes-headset.txt", 18u, 4u, 32},
+          {"uac2-12-bit-headset.txt", 16u, 2u, 16},
+          {"uac2-24-and-12-bit-headset.txt", 16u, 2u, 16}})
     {
         SCOPED_TRACE(device);
         HostHarness host;
@@ -79,7 +86,6 @@ TEST(AsioHost, TheDeviceReceivesTheSineInTheTypeChosen)
             memcpy(&raw, &data[i], bytes);
             firstChannel.push_back((LONG)(raw << (32 - 8 * bytes)));
         }
-        const int valid = type == 16 ? 16 : 24;
         const auto sine = [valid](size_t k)
         {
             return (LONG)std::lround(std::ldexp(16000.0 * std::sin(M_PI * k / 24), valid - 16))
@@ -102,6 +108,8 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
     std::map<std::string, std::string> lines = {
         {"uac2-24-bit-only-headset.txt", "asio sample type: 17 (24 bits in 3 bytes), set"},
         {"high-bandwidth-eight-channels.txt", "asio sample type: 27 (24 bits in 4 bytes), set"},
+        {"uac2-20-bit-in-3-bytes-headset.txt", "asio sample type: 17 (24 bits in 3 bytes), set"},
+        {"uac2-20-bit-in-4-bytes-headset.txt", "asio sample type: 18 (32 bits in 4 bytes), set"},
         {"no-common-type.txt",
          "asio: not run: no sample type is offered by every engine (the current "
          "one is 16 (16 bits in 2 bytes)): the device's streams have no sample "
@@ -112,7 +120,8 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
           "high-speed-feedback-endpoint-too-small.txt", "implicit-feedback.txt",
           "uac2-extension-unit-microphone.txt", "uac2-format-type-differs-headset.txt",
           "uac2-extension-unit-read-only-mute.txt", "uac2-impossible-subslots-speaker.txt",
-          "uac2-low-rate-microphone.txt", "uac2-mixer-path.txt"})
+          "uac2-low-rate-microphone.txt", "uac2-mixer-path.txt", "uac2-12-bit-headset.txt",
+          "uac2-24-and-12-bit-headset.txt"})
         lines[name] = "asio sample type: 16 (16 bits in 2 bytes), the current one\n";
     for (const char* name : {"extension-unit-speaker.txt", "midi-first-uac3-function.txt",
                              "midi-only-controller.txt", "uac2-clock-selector-speaker.txt"})
