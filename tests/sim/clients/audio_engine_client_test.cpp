@@ -32,17 +32,21 @@ NTSTATUS Property(PDEVICE_OBJECT, PIRP irp)
     return StandInComplete(irp, STATUS_SUCCESS, g_Reply.Returned);
 }
 
-class Client : public ::testing::Test
+class Client : public StandInDriverTest
 {
   protected:
     void SetUp() override
     {
-        ASSERT_NE(Driver.Device(), nullptr);
-        Engine = new AudioEngineClient(Driver.Device());
+        Load(u"KsReplies", u"ROOT\\KSREPLIES\\0000", Property);
+        ASSERT_NE(Device, nullptr);
+        Engine = new AudioEngineClient(Device);
         ASSERT_EQ(Engine->OpenFilter(u"Topo", &Filter), STATUS_SUCCESS);
     }
-    void TearDown() override { delete Engine; }
-    StandInDriver Driver{u"KsReplies", u"ROOT\\KSREPLIES\\0000", Property};
+    void TearDown() override
+    {
+        delete Engine;
+        StandInDriverTest::TearDown();
+    }
     AudioEngineClient* Engine = nullptr;
     PFILE_OBJECT Filter = nullptr;
 };

@@ -1,8 +1,8 @@
 // The ASIO test client on the devices that offer ASIO, as `lthost --asio`
 // runs it: it streams at a rate and in a sample type every engine offers,
-// each set where the current one is not, the device receives its sine in that type's format,
-// and every buffer switch is signalled; an interrupt ends the program's run
-// early, stopped and unmapped in order.
+// each set where the current one is not, the device receives its sine in
+// that type's format, and every buffer switch is signalled; an interrupt
+// ends the program's run early, stopped and unmapped in order.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -100,18 +100,6 @@ TEST(AsioHost, TheDeviceReceivesTheSineInTheTypeChosen)
 // words; the others say they did not start or offer no ASIO stream.
 TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
 {
-    const auto rateSet = [](const char* rate, const char* device, const char* buffer)
-    {
-        return "asio rate: " + std::string(rate) +
-               " Hz, set: the current one, 48000 Hz, is not played by every engine\n"
-               "asio buffer size: 0x00000000 STATUS_SUCCESS\nasio device \"" +
-               device + "\": 2 engine(s), 2 in, 2 out, " + rate + " Hz, buffer " + buffer +
-               " frames\n";
-    };
-    const std::map<std::string, std::string> rates = {
-        {"uac2-44100-clock-headset.txt", rateSet("44100", "Quirk 44.1 kHz Headset", "441")},
-        {"uac2-fixed-96k-clock-headset.txt",
-         rateSet("96000", "Quirk 96 kHz Fixed Clock Headset", "960")}};
     std::map<std::string, std::string> lines = {
         {"uac2-24-bit-only-headset.txt", "asio sample type: 17 (24 bits in 3 bytes), set"},
         {"high-bandwidth-eight-channels.txt", "asio sample type: 27 (24 bits in 4 bytes), set"},
@@ -124,15 +112,23 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
          "then the standard rates from 8000 to 384000 Hz) none is played by every engine\n"},
         {"uac2-24-bit-at-low-rates-headset.txt",
          "asio: not run: an engine has no format of sample type 17 (24 bits in 3 bytes) at 48000 "
-         "Hz with all its channels, though every engine offers the type and plays the rate\n"}};
+         "Hz with all its channels, though every engine offers the type and plays the rate\n"},
+        // The rate set, the buffer read again and the device line at that rate.
+        {"uac2-44100-clock-headset.txt",
+         "asio rate: 44100 Hz, set: the current one, 48000 Hz, is not played by every engine\n"
+         "asio buffer size: 0x00000000 STATUS_SUCCESS\nasio device \"Quirk 44.1 kHz Headset\": "
+         "2 engine(s), 2 in, 2 out, 44100 Hz, buffer 441 frames\n"},
+        {"uac2-fixed-96k-clock-headset.txt",
+         "asio rate: 96000 Hz, set: the current one, 48000 Hz, is not played by every engine\n"
+         "asio buffer size: 0x00000000 STATUS_SUCCESS\nasio device \"Quirk 96 kHz Fixed Clock "
+         "Headset\": 2 engine(s), 2 in, 2 out, 96000 Hz, buffer 960 frames\n"}};
     for (const char* name :
          {"Uac2HighSpeed", "Uac2Spdif", "extension-unit-recorder.txt", "fixed-clock-six-rates.txt",
           "full-speed-feedback-endpoint-too-small.txt", "high-speed-feedback-data-interval-4.txt",
           "high-speed-feedback-endpoint-too-small.txt", "implicit-feedback.txt",
           "uac2-extension-unit-microphone.txt", "uac2-format-type-differs-headset.txt",
           "uac2-extension-unit-read-only-mute.txt", "uac2-impossible-subslots-speaker.txt",
-          "uac2-low-rate-microphone.txt", "uac2-mixer-path.txt", "uac2-44100-clock-headset.txt",
-          "uac2-fixed-96k-clock-headset.txt"})
+          "uac2-low-rate-microphone.txt", "uac2-mixer-path.txt"})
         lines[name] = "asio sample type: 16 (16 bits in 2 bytes), the current one\n";
     for (const char* name : {"extension-unit-speaker.txt", "midi-first-uac3-function.txt",
                              "midi-only-controller.txt", "uac2-clock-selector-speaker.txt"})
@@ -150,14 +146,11 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
         const std::string said = run.Out + run.Err;
         const std::string line =
             lines.contains(device) ? lines[device] : "asio: the device offers no ASIO stream\n";
-        const bool streams = line.starts_with("asio sample type");
+        const bool streams = !line.starts_with("asio:");
         EXPECT_EQ(streams ? 0 : 1, run.Exit) << said;
         EXPECT_NE(said.npos, said.find(line)) << said;
-        const std::string rate = !streams ? ""
-                                 : rates.contains(device)
-                                     ? rates.at(device)
-                                     : "asio rate: 48000 Hz, the current one\n";
-        EXPECT_NE(said.npos, said.find(rate)) << said;
+        const bool current = streams && !line.starts_with("asio rate");
+        EXPECT_NE(said.npos, said.find(current ? "asio rate: 48000 Hz, the current one\n" : ""));
         EXPECT_EQ(streams, said.find("asio map: 0x00000000") != said.npos) << said;
         EXPECT_EQ(streams, said.find("asio buffer switches: 997 signalled, 997 counted, 997 "
                                      "expected\n") != said.npos)
