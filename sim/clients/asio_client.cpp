@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "platform/kernel/emu.h"
 
@@ -14,6 +15,8 @@ constexpr ULONG kGetChannelCounts = 0x1D6004;
 constexpr ULONG kGetSampleTypes = 0x1D600C;
 constexpr ULONG kSetSampleType = 0x1DA01C;
 constexpr ULONG kGetSampleRate = 0x1D6028;
+constexpr ULONG kCanSampleRate = 0x1DA02C;
+constexpr ULONG kSetSampleRate = 0x1DA030;
 constexpr ULONG kGetBufferSize = 0x1D6034;
 constexpr ULONG kMapSharedBuffer = 0x1DE038;
 constexpr ULONG kUnmapSharedBuffer = 0x1DA03C;
@@ -44,6 +47,13 @@ const SampleFormat* FindSampleFormat(ULONG type)
             return &format;
     return nullptr;
 }
+
+// The rates asked, in order, where the current one is not played: the
+// usual two, then the host's standard rates; no request names the rates the
+// device has.
+constexpr ULONG kUsualRates[] = {48000, 44100};
+constexpr ULONG kStandardRates[] = {8000,  11025, 12000, 16000, 22050,  24000,  32000,  44100,
+                                    48000, 64000, 88200, 96000, 176400, 192000, 352800, 384000};
 
 // The reply's current type and count, then the count's types.
 constexpr ULONG kTypesHeaderBytes = 8;
@@ -179,6 +189,49 @@ NTSTATUS AsioTestClient::GetChannelCounts(ULONG counts[4])
 NTSTATUS AsioTestClient::GetSampleRate(ULONG* rate)
 {
     return Control(kGetSampleRate, nullptr, 0, rate, 4);
+}
+
+NTSTATUS AsioTestClient::CanSampleRate(ULONG rate)
+{
+    return Control(kCanSampleRate, &rate, sizeof(rate), nullptr, 0);
+}
+
+NTSTATUS AsioTestClient::SetSampleRate(ULONG rate)
+{
+    return Control(kSetSampleRate, &rate, sizeof(rate), nullptr, 0);
+}
+
+NTSTATUS AsioTestClient::FirstPlayedRate(ULONG current, ULONG* rate)
+{
+    std::vector<ULONG> asked = {current};
+    asked.insert(asked.end(), std::begin(kUsualRates), std::end(kUsualRates));
+    asked.insert(asked.end(), std::begin(kStandardRates), std::end(kStandardRates));
+    *rate = 0;
+    for (auto r = asked.begin(); r != asked.end(); ++r)
+    {
+        if (std::find(asked.begin(), r, *r) != r)
+            continue; // asked already
+        const NTSTATUS status = CanSampleRate(*r);
+        if (NT_SUCCESS(status))
+            *rate = *r;
+        if (status != STATUS_UNSUCCESSFUL)
+            return status;
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS AsioTestClient::ChooseSampleRate(ULONG* current, ULONG* chosen)
+{
+    *chosen = 0;
+    NTSTATUS status = GetSampleRate(current);
+    ULONG rate = 0;
+    if (NT_SUCCESS(status))
+        status = FirstPlayedRate(*current, &rate);
+    if (NT_SUCCESS(status) && rate != 0 && rate != *current)
+        status = SetSampleRate(rate);
+    if (NT_SUCCESS(status))
+        *chosen = rate;
+    return status;
 }
 
 NTSTATUS AsioTestClient::GetSampleTypes(AsioSampleTypes* types)

@@ -1,11 +1,12 @@
 // The user-mode side of the ASIO interface, as an ASIO driver in a
 // user process drives it: it opens "\LTASIOPrivateInterface" on the adapter
-// device, asks the names, channels, rate and buffer sizes, chooses a sample
-// type every ASIO engine offers, maps one ring per ASIO engine with every
-// channel active, starts with a buffer-switch event, plays a sine through the
-// render rings and reads the capture rings while emulated time runs, counts
-// the buffer switches, then stops, unmaps and closes. Every request goes
-// through the I/O manager as a device-control request of its own process.
+// device, asks the names and channels, chooses a rate and a sample type
+// every ASIO engine offers, asks the buffer sizes, maps one ring per ASIO
+// engine with every channel active, starts with a buffer-switch event, plays
+// a sine through the render rings and reads the capture rings while emulated
+// time runs, counts the buffer switches, then stops, unmaps and closes. Every
+// request goes through the I/O manager as a device-control request of its
+// own process.
 #pragma once
 
 #include <string>
@@ -52,6 +53,13 @@ class AsioTestClient
     // ASIO engines, input channels, output channels.
     NTSTATUS GetChannelCounts(ULONG counts[4]);
     NTSTATUS GetSampleRate(ULONG* rate);
+    // STATUS_UNSUCCESSFUL where not every ASIO engine has a format at `rate`.
+    NTSTATUS CanSampleRate(ULONG rate);
+    NTSTATUS SetSampleRate(ULONG rate);
+    // Asks the current rate and, where not every engine plays it, sets the
+    // first of 48000 Hz, 44100 Hz and the host's standard rates (8000 to
+    // 384000 Hz) that they do; *chosen is 0 when none is played.
+    NTSTATUS ChooseSampleRate(ULONG* current, ULONG* chosen);
     // STATUS_INVALID_BUFFER_SIZE for an answer whose count its bytes do not hold.
     NTSTATUS GetSampleTypes(AsioSampleTypes* types);
     NTSTATUS SetSampleType(ULONG type);
@@ -84,6 +92,10 @@ class AsioTestClient
     LONG CapturePeak() const;
 
   private:
+    // The first rate every engine plays, `current` asked first and no rate
+    // twice; 0 when none is.
+    NTSTATUS FirstPlayedRate(ULONG current, ULONG* rate);
+
     PDEVICE_OBJECT m_Device;
     PEPROCESS m_Process;
     PFILE_OBJECT m_File = nullptr;

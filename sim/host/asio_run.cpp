@@ -34,26 +34,54 @@ bool AsioInterfaceEnabled(const HostHarness& host)
     return false;
 }
 
-// The type the run streams in, said; false when no type is offered.
-bool ChooseSampleType(AsioTestClient& client)
+// The rate the run streams at, said; false when no rate asked is played.
+bool ChooseSampleRate(AsioTestClient& client, ULONG* rate)
+{
+    ULONG current = 0;
+    if (!Report("sample rate", client.ChooseSampleRate(&current, rate)))
+        return false;
+    const std::string currentText = std::to_string(current) + " Hz";
+    if (*rate == 0)
+        Error("not run: of the rates asked (the current one, " + currentText +
+              "; then 48000 and 44100 Hz; then the standard rates from 8000 to 384000 Hz) none is "
+              "played by every engine");
+    else if (*rate == current)
+        printf("asio rate: %s, the current one\n", currentText.c_str());
+    else
+        printf("asio rate: %u Hz, set: the current one, %s, is not played by every engine\n", *rate,
+               currentText.c_str());
+    return *rate != 0;
+}
+
+// The type the run streams in, said; 0 when no type is offered.
+ULONG ChooseSampleType(AsioTestClient& client)
 {
     AsioSampleTypes types;
     ULONG chosen = 0;
     if (!Report("sample types", client.ChooseSampleType(&types, &chosen)))
-        return false;
+        return 0;
     const std::string current = AsioSampleTypeText(types.Current);
     if (chosen == 0)
-    {
         Error("not run: no sample type is offered by every engine (the current one is " + current +
               "): the device's streams have no sample format in common");
-        return false;
-    }
-    if (chosen == types.Current)
+    else if (chosen == types.Current)
         printf("asio sample type: %s, the current one\n", current.c_str());
     else
         printf("asio sample type: %s, set: the current one, %s, is not offered by every engine\n",
                AsioSampleTypeText(chosen).c_str(), current.c_str());
-    return true;
+    return chosen;
+}
+
+// Maps the rings; the type and the rate were each chosen without the other,
+// so an engine may lack a format of both: said in words.
+bool Map(AsioTestClient& client, ULONG frames, ULONG rate, ULONG type)
+{
+    const NTSTATUS status = client.MapAll(frames);
+    if (!Report("map", status) && status == STATUS_NOT_FOUND)
+        Error("not run: an engine has no format of sample type " + AsioSampleTypeText(type) +
+              " at " + std::to_string(rate) +
+              " Hz with all its channels, though every engine offers the type and plays the rate");
+    return NT_SUCCESS(status);
 }
 
 // Streams for up to `ms`, a second at a time: what the device received is
@@ -104,16 +132,16 @@ bool RunAsioClient(const HostHarness& host, ULONG ms)
     AsioTestClient client(host.Fdo());
     std::string name;
     ULONG counts[4] = {}, sizes[4] = {}, rate = 0;
-    bool worked = Report("open", client.Open()) &&
-                  Report("device name", client.GetDeviceName(&name)) &&
-                  Report("channels", client.GetChannelCounts(counts)) &&
-                  Report("sample rate", client.GetSampleRate(&rate)) &&
-                  Report("buffer size", client.GetBufferSize(sizes));
+    bool worked =
+        Report("open", client.Open()) && Report("device name", client.GetDeviceName(&name)) &&
+        Report("channels", client.GetChannelCounts(counts)) && ChooseSampleRate(client, &rate) &&
+        Report("buffer size", client.GetBufferSize(sizes));
     if (!worked)
         return false;
     printf("asio device \"%s\": %u engine(s), %u in, %u out, %u Hz, buffer %u frames\n",
            name.c_str(), counts[0], counts[1], counts[2], rate, sizes[2]);
-    if (!ChooseSampleType(client) || !Report("map", client.MapAll(sizes[2])))
+    const ULONG type = ChooseSampleType(client);
+    if (type == 0 || !Map(client, sizes[2], rate, type))
         return false;
     client.WriteSine(1000.0, rate);
     worked = Report("start", client.Start());

@@ -4,10 +4,10 @@
 
 #include "sim/host/harness/host_harness.h"
 
-// Opens the private interface, chooses a sample type every ASIO engine
-// offers (the current one where it is, else one set), maps every channel at
-// the preferred buffer size, streams a sine for `ms` (less when SIGINT or
-// SIGTERM comes), stops and unmaps, each step and the type chosen said on
-// the way; true when every step succeeded, the run went to its end and the
-// switches counted are those expected.
+// Opens the private interface, chooses a rate and a sample type every ASIO
+// engine offers (the current one where it is, else one set), maps every
+// channel at the preferred buffer size of that rate, streams a sine for `ms`
+// (less when SIGINT or SIGTERM comes), stops and unmaps, each step and the
+// rate and type chosen said on the way; true when every step succeeded, the
+// run went to its end and the switches counted are those expected.
 bool RunAsioClient(const HostHarness& host, ULONG ms);

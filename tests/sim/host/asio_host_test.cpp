@@ -1,8 +1,8 @@
 // The ASIO test client on the devices that offer ASIO, as `lthost --asio`
-// runs it: it streams in a sample type every engine offers, set where the
-// current one is not, the device receives its sine in that type's format,
-// and every buffer switch is signalled; an interrupt ends the program's run
-// early, stopped and unmapped in order.
+// runs it: it streams at a rate and in a sample type every engine offers,
+// each set where the current one is not, the device receives its sine in
+// that type's format, and every buffer switch is signalled; an interrupt
+// ends the program's run early, stopped and unmapped in order.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -100,8 +100,9 @@ TEST(AsioHost, TheDeviceReceivesTheSineInTheTypeChosen)
 }
 
 // Every device that offers ASIO, reference or quirk file, streams two
-// seconds through `lthost --asio 2` in the type named, its 997 switches
-// signalled and counted; a device whose streams share no type is said so in
+// seconds through `lthost --asio 2` at a rate and in a type named, its 997
+// switches signalled and counted, the buffer that of the rate; a device
+// whose streams share no type or rate, or no format of both, is said so in
 // words; the others say they did not start or offer no ASIO stream.
 TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
 {
@@ -113,7 +114,22 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
         {"no-common-type.txt",
          "asio: not run: no sample type is offered by every engine (the current "
          "one is 16 (16 bits in 2 bytes)): the device's streams have no sample "
-         "format in common\n"}};
+         "format in common\n"},
+        {"uac2-clocks-apart-headset.txt",
+         "asio: not run: of the rates asked (the current one, 48000 Hz; then 48000 and 44100 Hz; "
+         "then the standard rates from 8000 to 384000 Hz) none is played by every engine\n"},
+        {"uac2-24-bit-at-low-rates-headset.txt",
+         "asio: not run: an engine has no format of sample type 17 (24 bits in 3 bytes) at 48000 "
+         "Hz with all its channels, though every engine offers the type and plays the rate\n"},
+        // The rate set, the buffer read again and the device line at that rate.
+        {"uac2-44100-clock-headset.txt",
+         "asio rate: 44100 Hz, set: the current one, 48000 Hz, is not played by every engine\n"
+         "asio buffer size: 0x00000000 STATUS_SUCCESS\nasio device \"Quirk 44.1 kHz Headset\": "
+         "2 engine(s), 2 in, 2 out, 44100 Hz, buffer 441 frames\n"},
+        {"uac2-fixed-96k-clock-headset.txt",
+         "asio rate: 96000 Hz, set: the current one, 48000 Hz, is not played by every engine\n"
+         "asio buffer size: 0x00000000 STATUS_SUCCESS\nasio device \"Quirk 96 kHz Fixed Clock "
+         "Headset\": 2 engine(s), 2 in, 2 out, 96000 Hz, buffer 960 frames\n"}};
     for (const char* name :
          {"Uac2HighSpeed", "Uac2Spdif", "extension-unit-recorder.txt", "fixed-clock-six-rates.txt",
           "full-speed-feedback-endpoint-too-small.txt", "high-speed-feedback-data-interval-4.txt",
@@ -139,10 +155,12 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
         const std::string said = run.Out + run.Err;
         const std::string line =
             lines.contains(device) ? lines[device] : "asio: the device offers no ASIO stream\n";
-        const bool streams = line.starts_with("asio sample type");
+        const bool streams = !line.starts_with("asio:");
         EXPECT_EQ(streams ? 0 : 1, run.Exit) << said;
         EXPECT_NE(said.npos, said.find(line)) << said;
-        EXPECT_EQ(streams, said.find("asio map") != said.npos) << said;
+        const bool current = streams && !line.starts_with("asio rate");
+        EXPECT_NE(said.npos, said.find(current ? "asio rate: 48000 Hz, the current one\n" : ""));
+        EXPECT_EQ(streams, said.find("asio map: 0x00000000") != said.npos) << said;
         EXPECT_EQ(streams, said.find("asio buffer switches: 997 signalled, 997 counted, 997 "
                                      "expected\n") != said.npos)
             << said;
