@@ -38,7 +38,7 @@ ULONG FeedbackPacketsPerFrame(UCHAR interval, bool highSpeed)
         return 1;
     const UCHAR exponent =
         interval < 1 ? 1 : (interval > c_OncePerFrame ? c_OncePerFrame : interval);
-    return FEEDBACK_MICROFRAMES_PER_FRAME >> (exponent - 1);
+    return (FEEDBACK_MICROFRAMES_PER_SECOND / FEEDBACK_FRAMES_PER_SECOND) >> (exponent - 1);
 }
 
 ULONG FeedbackSixteenSixteen(const UCHAR* packet, ULONG bytes)

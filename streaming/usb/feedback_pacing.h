@@ -10,7 +10,6 @@ inline constexpr ULONG FEEDBACK_BYTES_FULL_SPEED = 3;
 inline constexpr ULONG FEEDBACK_BYTES_HIGH_SPEED = 4;
 inline constexpr ULONG FEEDBACK_FRAMES_PER_SECOND = 1000;
 inline constexpr ULONG FEEDBACK_MICROFRAMES_PER_SECOND = 8000;
-inline constexpr ULONG FEEDBACK_MICROFRAMES_PER_FRAME = 8;
 
 // The packets a feedback endpoint of `interval` (its bInterval) answers in
 // a 1 ms frame: on a high-speed bus one every 2^(bInterval - 1)
