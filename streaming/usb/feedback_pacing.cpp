@@ -31,6 +31,16 @@ template <ULONG N> ULONG Snap(const SnapRow (&rows)[N], ULONG value)
 }
 } // namespace
 
+ULONG FeedbackPacketsPerFrame(UCHAR interval, bool highSpeed)
+{
+    constexpr UCHAR c_OncePerFrame = 4;
+    if (!highSpeed)
+        return 1;
+    const UCHAR exponent =
+        interval < 1 ? 1 : (interval > c_OncePerFrame ? c_OncePerFrame : interval);
+    return (FEEDBACK_MICROFRAMES_PER_SECOND / FEEDBACK_FRAMES_PER_SECOND) >> (exponent - 1);
+}
+
 ULONG FeedbackSixteenSixteen(const UCHAR* packet, ULONG bytes)
 {
     if (bytes == FEEDBACK_BYTES_FULL_SPEED)

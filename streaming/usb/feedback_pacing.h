@@ -11,6 +11,12 @@ inline constexpr ULONG FEEDBACK_BYTES_HIGH_SPEED = 4;
 inline constexpr ULONG FEEDBACK_FRAMES_PER_SECOND = 1000;
 inline constexpr ULONG FEEDBACK_MICROFRAMES_PER_SECOND = 8000;
 
+// The packets a feedback endpoint of `interval` (its bInterval) answers in
+// a 1 ms frame: on a high-speed bus one every 2^(bInterval - 1)
+// microframes, bInterval 0 read as 1 and one a frame from 4 up, as the USB
+// stack schedules it; one at full speed.
+ULONG FeedbackPacketsPerFrame(UCHAR interval, bool highSpeed);
+
 // The value of one feedback packet of `bytes` (3 or 4) as unsigned 16.16
 // samples per packet, with the known truncated values of the 44.1 kHz
 // family snapped to exact ones; 0 for another length.

@@ -69,6 +69,7 @@ NTSTATUS CUsbAudio2Render::SelectInterface(UCHAR alternateSetting, PSTREAMCLIENT
     PAGED_CODE();
     m_HasFeedbackPipe = FALSE;
     m_FeedbackPipeIndex = 0;
+    m_FeedbackPacketsPerFrame = 1;
     NTSTATUS status = SelectDataInterface(alternateSetting);
     if (!NT_SUCCESS(status) || m_InterfaceInfo == nullptr || m_InterfaceInfo->NumberOfPipes != 2)
         return status;
@@ -83,6 +84,9 @@ NTSTATUS CUsbAudio2Render::SelectInterface(UCHAR alternateSetting, PSTREAMCLIENT
     }
     const USBD_PIPE_INFORMATION& feedback = m_InterfaceInfo->Pipes[m_FeedbackPipeIndex];
     m_HasFeedbackPipe = inPipes == 1 && feedback.MaximumPacketSize >= FeedbackPacketBytes();
+    if (m_HasFeedbackPipe)
+        m_FeedbackPacketsPerFrame =
+            FeedbackPacketsPerFrame(feedback.Interval, m_HighSpeed != FALSE);
     if (inPipes == 1 && !m_HasFeedbackPipe)
         DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: feedback endpoint "
                  "0x%02X carries %u bytes a packet, a feedback value needs %u: not used, the "
@@ -107,18 +111,31 @@ USBD_PIPE_HANDLE CUsbAudio2Render::FeedbackPipeHandle() const
 }
 
 // ----------------------------------------------------------------------------
-// Feedback contexts: the data contexts' scheme with their own slots and lock.
+// Feedback contexts: the data contexts' scheme with their own slots and lock,
+// and their own lists: a feedback endpoint may answer up to eight times as
+// many packets as the data endpoint takes.
 
 NTSTATUS CUsbAudio2Render::BuildFeedbackContexts()
 {
     PAGED_CODE();
-    return FillContextSlots(m_FeedbackBusy, m_FeedbackFree);
+    const ULONG packets = m_MsPerUrb * m_FeedbackPacketsPerFrame;
+    if (m_HighSpeed && packets > USB_STREAM_MAX_HIGH_SPEED_URB_PACKETS)
+        return STATUS_INVALID_PARAMETER;
+    NTSTATUS status = InitContextLists(&m_FeedbackLists, packets, packets * FeedbackPacketBytes());
+    if (!NT_SUCCESS(status))
+        return status;
+    m_FeedbackUrbPackets = packets;
+    return FillContextSlots(&m_FeedbackLists, m_FeedbackBusy, m_FeedbackFree);
 }
 
+// The feedback lists go with the contexts: they were sized for the setting
+// the stream was prepared with.
 void CUsbAudio2Render::FreeTransferContexts()
 {
     CUsbAudio1Render::FreeTransferContexts();
-    FreeContextSlots(&m_FeedbackLock, m_FeedbackFree);
+    FreeContextSlots(&m_FeedbackLists, &m_FeedbackLock, m_FeedbackFree);
+    DeleteContextLists(&m_FeedbackLists);
+    m_FeedbackUrbPackets = 0;
 }
 
 PTRANSFERCONTEXT CUsbAudio2Render::GetFeedbackContext()
@@ -149,7 +166,12 @@ NTSTATUS CUsbAudio2Render::SendFeedbackUrb()
 {
     if (m_DeviceGone)
         return STATUS_DEVICE_NOT_CONNECTED;
-    if (m_StreamState != USB_STREAM_RUNNING || FeedbackPipeHandle() == nullptr)
+    // The stack takes a high-speed URB only in whole frames of the
+    // endpoint's packets. A setting selected since the contexts were sized
+    // may answer more than they hold: its feedback is skipped.
+    const ULONG packets = m_MsPerUrb * m_FeedbackPacketsPerFrame;
+    if (m_StreamState != USB_STREAM_RUNNING || FeedbackPipeHandle() == nullptr ||
+        packets > m_FeedbackUrbPackets)
         return STATUS_SUCCESS;
     PTRANSFERCONTEXT context = GetFeedbackContext();
     if (context == nullptr)
@@ -160,7 +182,6 @@ NTSTATUS CUsbAudio2Render::SendFeedbackUrb()
         PutFeedbackContext(context);
         return STATUS_SUCCESS;
     }
-    const ULONG packets = m_MsPerUrb;
     const ULONG size = FeedbackPacketBytes();
     auto& iso = context->Urb->UrbIsochronousTransfer;
     RtlZeroMemory(context->Urb, UsbStreamUrbBytes(packets));

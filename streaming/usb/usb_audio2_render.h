@@ -49,6 +49,11 @@ class CUsbAudio2Render : public CUsbAudio1Render
     ULONG m_ClockControlId;
     RenderPacing m_FeedbackPacing = {};
     ULONG m_FeedbackPipeIndex = 0;
+    // Packets the feedback endpoint answers a millisecond, and the packets
+    // the feedback contexts' URBs and buffers were sized for.
+    ULONG m_FeedbackPacketsPerFrame = 1;
+    ULONG m_FeedbackUrbPackets = 0;
+    TransferContextLists m_FeedbackLists = {};
     BOOLEAN m_HasFeedbackPipe = FALSE;
     BOOLEAN m_HighSpeed = FALSE;
     KSPIN_LOCK m_FeedbackLock;

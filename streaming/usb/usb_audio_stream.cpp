@@ -32,8 +32,7 @@ CUsbAudioStream::CUsbAudioStream(PUNKNOWN outerUnknown, ULONG interfaceNumber, U
       m_SendLock(0), m_OutstandingUrbs(0), m_ErrorState(USB_STREAM_NO_ERROR), m_AllUrbsReturned(),
       m_StopEvent(), m_WorkerDone(), m_WorkEvent(), m_ActiveClient(nullptr),
       m_PreparedClient(nullptr), m_ContextLock(0), m_BusyContexts(), m_FreeContexts(),
-      m_UrbLookaside(), m_ContextLookaside(), m_BufferLookaside(), m_LookasideReady(FALSE),
-      m_WorkerThread(nullptr), m_CyclicControl(nullptr), m_Pacing(), m_SentUrbs(0),
+      m_DataLists(), m_WorkerThread(nullptr), m_CyclicControl(nullptr), m_Pacing(), m_SentUrbs(0),
       m_InterfaceCounted(FALSE), m_WireSignFlip(0), m_EngineSilence(0)
 {
     InitializeListHead(&m_AltSettingList);

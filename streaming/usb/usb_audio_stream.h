@@ -37,6 +37,8 @@ inline constexpr ULONG UsbStreamUrbBytes(ULONG packets)
 }
 // Packets one URB can carry: its length is a 16-bit field.
 inline constexpr ULONG USB_STREAM_MAX_URB_PACKETS = (0xFFFF - UsbStreamUrbBytes(0)) / 12;
+// Packets the USB stack takes in one isochronous URB of a high-speed endpoint.
+inline constexpr ULONG USB_STREAM_MAX_HIGH_SPEED_URB_PACKETS = 1024;
 // Milliseconds per URB of a stream before its first preparation.
 inline constexpr ULONG USB_STREAM_DEFAULT_MS_PER_URB = 10;
 // Packets per 1 ms frame of a high-speed endpoint polled every microframe.
@@ -60,6 +62,16 @@ struct TransferContext
     ULONG Index; // the fixed slot, 0 to USB_STREAM_MAX_URBS - 1
 };
 typedef TransferContext* PTRANSFERCONTEXT;
+
+// The lookaside lists one set of transfer contexts takes its pieces from:
+// URBs of one packet count, data buffers of one size, and the contexts.
+struct TransferContextLists
+{
+    NPAGED_LOOKASIDE_LIST Urbs;
+    NPAGED_LOOKASIDE_LIST Contexts;
+    NPAGED_LOOKASIDE_LIST Buffers;
+    BOOLEAN Ready;
+};
 
 // How a device codes its samples on the wire. Its PCM is two's complement
 // at every size; its PCM8 is unsigned, as the audio engine's 8-bit PCM is.
@@ -170,23 +182,29 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     // The data buffer of a render URB: room for the largest packets the
     // pacing may build.
     ULONG RenderBufferBytes() const;
-    // Initialises the three lookaside lists and builds the ten contexts.
+    // Initialises the data contexts' lookaside lists and builds the ten contexts.
     NTSTATUS BuildTransferContexts(ULONG bufferBytes);
     // Returns the contexts and deletes the lookaside lists.
     void ReleaseTransferLoop();
-    NTSTATUS AllocTransferContext(PTRANSFERCONTEXT* context);
+    // Lists for URBs of `packets` packets and buffers of `bufferBytes`;
+    // STATUS_INVALID_PARAMETER for an empty size or lists already made.
+    static NTSTATUS InitContextLists(TransferContextLists* lists, ULONG packets, ULONG bufferBytes);
+    static void DeleteContextLists(TransferContextLists* lists);
+    NTSTATUS AllocTransferContext(TransferContextLists* lists, PTRANSFERCONTEXT* context);
     // Ten context slots under one lock: a free context is taken into its
     // busy slot (among the first `limit`), and given back to its free slot.
     static PTRANSFERCONTEXT TakeContextSlot(PKSPIN_LOCK lock, PTRANSFERCONTEXT volatile* busy,
                                             PTRANSFERCONTEXT* free, ULONG limit);
     static void ReturnContextSlot(PKSPIN_LOCK lock, PTRANSFERCONTEXT volatile* busy,
                                   PTRANSFERCONTEXT* free, PTRANSFERCONTEXT context);
-    // A new context in every free slot, numbered by its slot, and every busy
-    // slot empty; stops at the first that cannot be had (those made stay).
-    NTSTATUS FillContextSlots(PTRANSFERCONTEXT volatile* busy, PTRANSFERCONTEXT* free);
-    // Frees every context in the free slots.
-    void FreeContextSlots(PKSPIN_LOCK lock, PTRANSFERCONTEXT* free);
-    void FreeTransferContext(PTRANSFERCONTEXT context);
+    // A new context from `lists` in every free slot, numbered by its slot,
+    // and every busy slot empty; stops at the first that cannot be had
+    // (those made stay).
+    NTSTATUS FillContextSlots(TransferContextLists* lists, PTRANSFERCONTEXT volatile* busy,
+                              PTRANSFERCONTEXT* free);
+    // Frees every context in the free slots back to `lists`.
+    void FreeContextSlots(TransferContextLists* lists, PKSPIN_LOCK lock, PTRANSFERCONTEXT* free);
+    void FreeTransferContext(TransferContextLists* lists, PTRANSFERCONTEXT context);
     PTRANSFERCONTEXT GetTransferContext();
     void PutTransferContext(PTRANSFERCONTEXT context);
     // Leaves closed for prepared (another preparation owns a stream that is
@@ -308,10 +326,7 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     KSPIN_LOCK m_ContextLock;
     PTRANSFERCONTEXT volatile m_BusyContexts[USB_STREAM_MAX_URBS];
     PTRANSFERCONTEXT m_FreeContexts[USB_STREAM_MAX_URBS];
-    NPAGED_LOOKASIDE_LIST m_UrbLookaside;
-    NPAGED_LOOKASIDE_LIST m_ContextLookaside;
-    NPAGED_LOOKASIDE_LIST m_BufferLookaside;
-    BOOLEAN m_LookasideReady;
+    TransferContextLists m_DataLists;
     PKTHREAD m_WorkerThread;
     PCALLBACK_OBJECT m_CyclicControl;
     RenderPacing m_Pacing;

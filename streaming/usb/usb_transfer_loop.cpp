@@ -63,14 +63,10 @@ ULONG CUsbAudioStream::RenderBufferBytes() const
 NTSTATUS CUsbAudioStream::BuildTransferContexts(ULONG bufferBytes)
 {
     PAGED_CODE();
-    const ULONG packets = m_MsPerUrb * m_PacketsPerFrame;
-    if (packets == 0 || bufferBytes == 0 || m_LookasideReady)
-        return STATUS_INVALID_PARAMETER;
-    InitLookaside(&m_UrbLookaside, UsbStreamUrbBytes(packets));
-    InitLookaside(&m_ContextLookaside, sizeof(TransferContext));
-    InitLookaside(&m_BufferLookaside, bufferBytes);
-    m_LookasideReady = TRUE;
-    if (!NT_SUCCESS(FillContextSlots(m_BusyContexts, m_FreeContexts)))
+    NTSTATUS status = InitContextLists(&m_DataLists, m_MsPerUrb * m_PacketsPerFrame, bufferBytes);
+    if (!NT_SUCCESS(status))
+        return status;
+    if (!NT_SUCCESS(FillContextSlots(&m_DataLists, m_BusyContexts, m_FreeContexts)))
     {
         ReleaseTransferLoop();
         return STATUS_INSUFFICIENT_RESOURCES;
@@ -84,12 +80,31 @@ void CUsbAudioStream::ReleaseTransferLoop()
     // Nothing is given back while one of its URBs is still out.
     WaitForUrbs();
     FreeTransferContexts();
-    if (!m_LookasideReady)
+    DeleteContextLists(&m_DataLists);
+}
+
+NTSTATUS CUsbAudioStream::InitContextLists(TransferContextLists* lists, ULONG packets,
+                                           ULONG bufferBytes)
+{
+    PAGED_CODE();
+    if (packets == 0 || bufferBytes == 0 || lists->Ready)
+        return STATUS_INVALID_PARAMETER;
+    InitLookaside(&lists->Urbs, UsbStreamUrbBytes(packets));
+    InitLookaside(&lists->Contexts, sizeof(TransferContext));
+    InitLookaside(&lists->Buffers, bufferBytes);
+    lists->Ready = TRUE;
+    return STATUS_SUCCESS;
+}
+
+void CUsbAudioStream::DeleteContextLists(TransferContextLists* lists)
+{
+    PAGED_CODE();
+    if (!lists->Ready)
         return;
-    ExDeleteNPagedLookasideList(&m_UrbLookaside);
-    ExDeleteNPagedLookasideList(&m_ContextLookaside);
-    ExDeleteNPagedLookasideList(&m_BufferLookaside);
-    m_LookasideReady = FALSE;
+    ExDeleteNPagedLookasideList(&lists->Urbs);
+    ExDeleteNPagedLookasideList(&lists->Contexts);
+    ExDeleteNPagedLookasideList(&lists->Buffers);
+    lists->Ready = FALSE;
 }
 
 NTSTATUS CUsbAudioStream::BuildPreparedStream(PSTREAMCLIENT client, UCHAR alternateSetting,
@@ -148,24 +163,24 @@ ULONG CUsbAudioStream::CaptureRingBytes(const WAVEFORMATEX& format, ULONG urbBuf
 // ----------------------------------------------------------------------------
 // Transfer contexts
 
-NTSTATUS CUsbAudioStream::AllocTransferContext(PTRANSFERCONTEXT* context)
+NTSTATUS CUsbAudioStream::AllocTransferContext(TransferContextLists* lists,
+                                               PTRANSFERCONTEXT* context)
 {
     PAGED_CODE();
     *context = nullptr;
-    auto made =
-        static_cast<PTRANSFERCONTEXT>(ExAllocateFromNPagedLookasideList(&m_ContextLookaside));
-    auto buffer = static_cast<PUCHAR>(ExAllocateFromNPagedLookasideList(&m_BufferLookaside));
-    auto urb = static_cast<PURB>(ExAllocateFromNPagedLookasideList(&m_UrbLookaside));
+    auto made = static_cast<PTRANSFERCONTEXT>(ExAllocateFromNPagedLookasideList(&lists->Contexts));
+    auto buffer = static_cast<PUCHAR>(ExAllocateFromNPagedLookasideList(&lists->Buffers));
+    auto urb = static_cast<PURB>(ExAllocateFromNPagedLookasideList(&lists->Urbs));
     PUSBDEVICEIO io = QueryUsbIo();
     PIRP irp = io != nullptr ? io->AllocateIrp() : nullptr;
     if (made == nullptr || buffer == nullptr || urb == nullptr || irp == nullptr)
     {
         if (made != nullptr)
-            ExFreeToNPagedLookasideList(&m_ContextLookaside, made);
+            ExFreeToNPagedLookasideList(&lists->Contexts, made);
         if (buffer != nullptr)
-            ExFreeToNPagedLookasideList(&m_BufferLookaside, buffer);
+            ExFreeToNPagedLookasideList(&lists->Buffers, buffer);
         if (urb != nullptr)
-            ExFreeToNPagedLookasideList(&m_UrbLookaside, urb);
+            ExFreeToNPagedLookasideList(&lists->Urbs, urb);
         if (irp != nullptr)
             io->FreeIrp(irp);
         if (io != nullptr)
@@ -183,7 +198,7 @@ NTSTATUS CUsbAudioStream::AllocTransferContext(PTRANSFERCONTEXT* context)
     return STATUS_SUCCESS;
 }
 
-void CUsbAudioStream::FreeTransferContext(PTRANSFERCONTEXT context)
+void CUsbAudioStream::FreeTransferContext(TransferContextLists* lists, PTRANSFERCONTEXT context)
 {
     if (context == nullptr)
         return;
@@ -195,18 +210,19 @@ void CUsbAudioStream::FreeTransferContext(PTRANSFERCONTEXT context)
     }
     else
         IoFreeIrp(context->Irp);
-    ExFreeToNPagedLookasideList(&m_BufferLookaside, context->Buffer);
-    ExFreeToNPagedLookasideList(&m_UrbLookaside, context->Urb);
-    ExFreeToNPagedLookasideList(&m_ContextLookaside, context);
+    ExFreeToNPagedLookasideList(&lists->Buffers, context->Buffer);
+    ExFreeToNPagedLookasideList(&lists->Urbs, context->Urb);
+    ExFreeToNPagedLookasideList(&lists->Contexts, context);
 }
 
-NTSTATUS CUsbAudioStream::FillContextSlots(PTRANSFERCONTEXT volatile* busy, PTRANSFERCONTEXT* free)
+NTSTATUS CUsbAudioStream::FillContextSlots(TransferContextLists* lists,
+                                           PTRANSFERCONTEXT volatile* busy, PTRANSFERCONTEXT* free)
 {
     PAGED_CODE();
     for (ULONG i = 0; i < USB_STREAM_MAX_URBS; ++i)
     {
         PTRANSFERCONTEXT context = nullptr;
-        NTSTATUS status = AllocTransferContext(&context);
+        NTSTATUS status = AllocTransferContext(lists, &context);
         if (!NT_SUCCESS(status))
             return status;
         context->Index = i;
@@ -216,7 +232,8 @@ NTSTATUS CUsbAudioStream::FillContextSlots(PTRANSFERCONTEXT volatile* busy, PTRA
     return STATUS_SUCCESS;
 }
 
-void CUsbAudioStream::FreeContextSlots(PKSPIN_LOCK lock, PTRANSFERCONTEXT* free)
+void CUsbAudioStream::FreeContextSlots(TransferContextLists* lists, PKSPIN_LOCK lock,
+                                       PTRANSFERCONTEXT* free)
 {
     for (ULONG i = 0; i < USB_STREAM_MAX_URBS; ++i)
     {
@@ -225,13 +242,13 @@ void CUsbAudioStream::FreeContextSlots(PKSPIN_LOCK lock, PTRANSFERCONTEXT* free)
         PTRANSFERCONTEXT context = free[i];
         free[i] = nullptr;
         KeReleaseSpinLock(lock, irql);
-        FreeTransferContext(context);
+        FreeTransferContext(lists, context);
     }
 }
 
 void CUsbAudioStream::FreeTransferContexts()
 {
-    FreeContextSlots(&m_ContextLock, m_FreeContexts);
+    FreeContextSlots(&m_DataLists, &m_ContextLock, m_FreeContexts);
 }
 
 PTRANSFERCONTEXT CUsbAudioStream::TakeContextSlot(PKSPIN_LOCK lock, PTRANSFERCONTEXT volatile* busy,

@@ -460,6 +460,54 @@ TEST(Uac2Stream, IntervalFourDeviceIsFollowedForTenMinutes)
     }
 }
 
+// Beside the data endpoint of one packet a frame, a feedback endpoint
+// answering every 1, 2 or 4 microframes (bInterval 0 to 3) or once a frame
+// (4 and up): the device receives the bytes handed out unchanged, a packet
+// in every frame, and the pacing follows its clock as that changes.
+TEST(Uac2Stream, FeedbackOfEveryIntervalIsFollowed)
+{
+    for (char interval : {'0', '1', '2', '3', '4', '5'})
+    {
+        SCOPED_TRACE(std::string("feedback bInterval ") + interval);
+        StreamRig rig(QuirkDevice("high-speed-feedback-data-interval-4.txt", 0, "81 11 04 00 04",
+                                  std::string("81 11 04 00 0") + interval));
+        CountingClient client;
+        client.Keep = true;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 5, 3));
+        SimStreaming& sim = rig.Sim()->Streaming();
+        for (LONG ppm : {15625, -15625})
+        {
+            sim.SetClockDriftPpm(ppm);
+            EmuAdvanceMs(100);
+            EXPECT_EQ(ReferenceFeedbackRate(sim.FeedbackValue(48000)),
+                      rig.Render()->GetPacingRate());
+        }
+        const SimOutRecord& out = sim.OutRecord(SimRef3::PlayEndpoint);
+        ASSERT_GE(out.Packets.size(), 190u);
+        EXPECT_EQ(out.FirstFrame + out.Packets.size() - 1, out.Packets.back().Frame);
+        ASSERT_LE(out.Data.size(), client.Handed.size());
+        EXPECT_TRUE(std::equal(out.Data.begin(), out.Data.end(), client.Handed.begin()));
+        rig.Leave(0, &client);
+    }
+}
+
+// The stack takes at most 1,024 packets in a URB of a high-speed endpoint:
+// 128 ms of feedback answered every microframe are prepared, 129 refused.
+TEST(Uac2Stream, FeedbackUrbsKeepWithinTheStacksPackets)
+{
+    for (const auto& [ms, expected] :
+         {std::pair<ULONG, NTSTATUS>{128, STATUS_SUCCESS}, {129, STATUS_INVALID_PARAMETER}})
+    {
+        StreamRig rig(QuirkDevice("high-speed-feedback-data-interval-4.txt", 0, "81 11 04 00 04",
+                                  "81 11 04 00 01"));
+        CountingClient client;
+        EXPECT_EQ(expected, rig.Start(0, &client, 48000, 16, ms, 3, false)) << ms;
+        if (NT_SUCCESS(expected))
+            rig.Stream(0)->CloseClient(client.Record->Registration);
+        EXPECT_EQ(STATUS_SUCCESS, rig.Stream(0)->UnregisterClient(client.Record->Registration));
+    }
+}
+
 // A device of fewer data packets than microframes states its rate per
 // microframe or, where that reading leaves the window, per packet: 1000 or
 // 4000 packets a second.
