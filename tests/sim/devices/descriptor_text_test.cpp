@@ -2,7 +2,11 @@
 // that is unusual loads and is noted, for the driver to judge.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "sim/devices/reference_devices.h"
 
@@ -30,6 +34,18 @@ std::vector<std::string> LoadNotes(const std::string& text,
     auto d = SimUsbDevice::CreateFromText(text, speed, &error);
     EXPECT_NE(d, nullptr) << error;
     return d ? d->Notes() : std::vector<std::string>{"not loaded: " + error};
+}
+
+// The text with comment lines after it up to the most bytes a text holds,
+// and `over` more.
+std::string Filled(std::string text, size_t over)
+{
+    while (text.size() < kSimDescriptorTextMost)
+    {
+        const size_t line = std::min<size_t>(4096, kSimDescriptorTextMost - text.size() - 1);
+        text += "#" + std::string(line - 1, 'x') + "\n";
+    }
+    return text.insert(text.size() - 1, over, 'x');
 }
 } // namespace
 
@@ -91,9 +107,56 @@ TEST(DescriptorText, RefusesOnlyWhatNoDeviceSends)
              Config("12", "01", vendor),
          "line 3: clock-rates given twice"},
         {kDevice, "text holds no device or no configuration descriptor"},
+        // A line of the most characters, and one more.
+        {kDevice + Config("12", "01", vendor) + "#" + std::string(4095, 'x') + "\n", ""},
+        {kDevice + Config("12", "01", vendor) + "#" + std::string(4096, 'x'),
+         "line 4: longer than 4096 characters, more than any descriptor line needs"},
+        // A text of the most bytes, and one more.
+        {Filled(kDevice + Config("12", "01", vendor), 0), ""},
+        {Filled(kDevice + Config("12", "01", vendor), 1),
+         "line 259: the text runs past 1048576 bytes, more than any device's descriptors need"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(LoadError(c.Text), c.Error) << c.Text;
+        EXPECT_EQ(LoadError(c.Text), c.Error) << c.Text.substr(0, 200);
+}
+
+// A descriptor file is a regular file, read a block at a time within the
+// text's bounds: a device or a named pipe is refused unread (no wait for a
+// writer), a file past a bound at the line that passes it; lines across
+// blocks read whole.
+TEST(DescriptorText, AFileIsReadWithinItsBounds)
+{
+    char folder[] = "/tmp/sim_text_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(folder));
+    const std::string pipe = folder + std::string("/pipe"), text = folder + std::string("/text");
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+    const std::string device = kDevice + Config("12", "01", "09 04 00 00 00 FF 00 00 00\n");
+    const struct
+    {
+        std::string Path, Text; // Text: written to Path first
+        std::string Error;
+    } cases[] = {
+        {"/dev/zero", "", "cannot read /dev/zero: not a regular file"},
+        {pipe, "", "cannot read " + pipe + ": not a regular file"},
+        {text, std::string(3 << 20, '\0'),
+         "line 1: longer than 4096 characters, more than any descriptor line needs"},
+        {text, std::string(kSimDescriptorTextMost, '\n') + device,
+         "line 1048577: the text runs past 1048576 bytes, more than any device's descriptors "
+         "need"},
+        {text, std::string(100000, '\n') + device, ""},
+    };
+    for (const auto& c : cases)
+    {
+        if (!c.Text.empty())
+            std::ofstream(c.Path, std::ios::binary) << c.Text;
+        SimDescriptorSource source;
+        EXPECT_EQ(c.Error, SimReadDescriptorFile(c.Path.c_str(), &source)) << c.Path;
+    }
+    SimDescriptorSource source, fromText;
+    ASSERT_EQ("", SimReadDescriptorFile(text.c_str(), &source));
+    ASSERT_EQ("", SimParseDescriptorText(device, &fromText));
+    EXPECT_EQ(fromText.Configurations, source.Configurations);
+    std::filesystem::remove_all(folder);
 }
 
 // Descriptors off the USB rules that devices still send: loaded and noted.
