@@ -20,7 +20,6 @@ extern char** environ;
 struct ProgramRun
 {
     int Exit = -1, Signal = 0; // Signal: the one that ended it, if one did
-    bool TimedOut = false;     // killed at RunHow's limit
     std::string Out, Err;
 };
 
@@ -93,10 +92,7 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const RunHow&
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now());
         if (how.LimitSeconds != 0 && poll(&ready, 1, (int)std::max<long>(0, left.count())) == 0)
-        {
             kill(pid, SIGKILL);
-            run.TimedOut = true;
-        }
         if ((got = read(out[0], buffer, sizeof(buffer))) <= 0)
             break;
         if (run.Out.append(buffer, (size_t)got);
