@@ -524,7 +524,6 @@ TEST(HostProgram, AnInterruptBeforeAPartLeavesItsOutputAsItWas)
         all.insert(all.end(), args.begin(), args.end());
         const ProgramRun run = RunProgram(all, {.Until = "asio device", .Signal = SIGINT});
         EXPECT_EQ(SIGINT, run.Signal) << run.Err;
-        EXPECT_TRUE(Has(run.Err, "asio: interrupted by SIGINT after ")) << run.Err;
         EXPECT_TRUE(Has(run.Err, part + ": not run: interrupted by SIGINT\n")) << run.Err;
         EXPECT_FALSE(Has(run.Out, part + ": ")) << run.Out;
         EXPECT_TRUE(Has(run.Out, "remove device: 0x00000000 STATUS_SUCCESS\ndriver unloaded\n"
@@ -560,28 +559,17 @@ TEST(HostProgram, ASignalAfterThePartsIsSaid)
 TEST(HostProgram, AnOutputThatIsItsOwnLogIsRefused)
 {
     ScratchFolder w;
-    const std::string log = w / "log.txt";
-    const struct
+    const auto run = [](const std::string& log, const std::string& out)
     {
-        std::string Log, Out;
-        int Exit;
-    } cases[] = {
-        {log, "/dev/stdout", 2},
-        {"/dev/null", "/dev/null", 0},
+        return RunProgram({"-c", "exec \"$0\" \"$@\" >" + log, LT_HOST_PROGRAM, "--record", out,
+                           "--seconds", "0.1"},
+                          {.Program = "bash"});
     };
-    for (const auto& c : cases)
-    {
-        std::filesystem::remove(log);
-        const ProgramRun run = RunProgram({"-c", "exec \"$0\" \"$@\" >" + c.Log, LT_HOST_PROGRAM,
-                                           "--record", c.Out, "--seconds", "0.1"},
-                                          {.Program = "bash"});
-        EXPECT_EQ(c.Exit, run.Exit) << c.Out << "\n" << run.Err;
-        if (c.Exit == 2)
-        {
-            EXPECT_TRUE(Has(run.Err, c.Out + ": is the program's standard output, where its log "
-                                             "goes; give a file name"))
-                << run.Err;
-            EXPECT_EQ("", ReadAll(log)) << c.Out;
-        }
-    }
+    const ProgramRun refused = run(w / "log.txt", "/dev/stdout");
+    EXPECT_EQ(2, refused.Exit);
+    EXPECT_TRUE(Has(refused.Err, "/dev/stdout: is the program's standard output, where its log "
+                                 "goes; give a file name"))
+        << refused.Err;
+    EXPECT_EQ("", ReadAll(w / "log.txt"));
+    EXPECT_EQ(0, run("/dev/null", "/dev/null").Exit);
 }

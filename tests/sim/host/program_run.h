@@ -36,22 +36,6 @@ struct RunHow
     bool HoldErrors = false;
 };
 
-// A pipe's read end whose write end is `fd`, filled so that a write to it
-// waits; the bytes that fill it.
-inline int FullPipe(int fd, int* readEnd)
-{
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0)
-        return 0;
-    const int size = fcntl(ends[1], F_GETPIPE_SZ);
-    const std::string filler((size_t)std::max(size, 0), '.');
-    const bool full = size > 0 && write(ends[1], filler.data(), filler.size()) == size;
-    dup3(ends[1], fd, O_CLOEXEC);
-    close(ends[1]);
-    *readEnd = ends[0];
-    return full ? size : 0;
-}
-
 // Every signal starts at its default action (a shell's background job
 // ignores SIGINT).
 inline ProgramRun RunProgram(const std::vector<std::string>& args, const RunHow& how = {})
@@ -63,8 +47,13 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const RunHow&
     ProgramRun run;
     int out[2];
     int err = memfd_create("stderr", MFD_CLOEXEC), held = -1, filler = 0;
-    if (how.HoldErrors)
-        filler = FullPipe(err, &held);
+    if (int ends[2]; how.HoldErrors && pipe2(ends, O_CLOEXEC) == 0)
+    {
+        filler = fcntl(ends[1], F_GETPIPE_SZ);
+        const std::string dots((size_t)std::max(filler, 0), '.');
+        filler = write(ends[1], dots.data(), dots.size()) == filler ? filler : 0;
+        dup3(ends[1], err, O_CLOEXEC), close(ends[1]), held = ends[0];
+    }
     if (err < 0 || pipe2(out, O_CLOEXEC) != 0)
         return run;
     posix_spawn_file_actions_t files;
@@ -110,16 +99,11 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const RunHow&
     if (started && waitpid(pid, &status, 0) == pid)
         (WIFEXITED(status) ? run.Exit : run.Signal) =
             WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
-    if (held >= 0)
-    {
-        close(err);
-        for (ssize_t got; (got = read(held, buffer, sizeof(buffer))) > 0;)
-            run.Err.append(buffer, (size_t)got);
-        close(held);
-        return run;
-    }
-    run.Err.resize((size_t)lseek(err, 0, SEEK_END));
-    run.Err.resize((size_t)std::max<ssize_t>(0, pread(err, run.Err.data(), run.Err.size(), 0)));
+    if (held >= 0) // what the pipe holds now, to its end
+        dup2(held, err), close(held);
+    lseek(err, 0, SEEK_SET);
+    for (ssize_t got; (got = read(err, buffer, sizeof(buffer))) > 0;)
+        run.Err.append(buffer, (size_t)got);
     close(err);
     return run;
 }
