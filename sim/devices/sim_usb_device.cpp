@@ -2,8 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 bool SimRequestMatch::Matches(const USB_DEFAULT_PIPE_SETUP_PACKET& s) const
 {
@@ -71,38 +69,41 @@ std::unique_ptr<SimUsbDevice> SimUsbDevice::Create(const std::vector<UCHAR>& dev
     return Create(source, speed, error, check);
 }
 
+namespace
+{
+// A device of the descriptors read from text, or null with *error saying
+// why. The speed is the connection's: bcdUSB decides only when nothing else does.
+std::unique_ptr<SimUsbDevice> FromText(const std::string& read, SimDescriptorSource& source,
+                                       std::optional<EmuUsbSpeed> speed, std::string* error)
+{
+    if (!read.empty())
+    {
+        if (error)
+            *error = read;
+        return nullptr;
+    }
+    const USHORT bcd = source.Device.size() >= 4 ? source.Device[2] | source.Device[3] << 8 : 0;
+    EmuUsbSpeed connection = speed.value_or(
+        source.Speed.value_or(bcd >= 0x0200 ? EmuUsbSpeed::High : EmuUsbSpeed::Full));
+    return SimUsbDevice::Create(source, connection, error);
+}
+} // namespace
+
 std::unique_ptr<SimUsbDevice> SimUsbDevice::CreateFromText(const std::string& text,
                                                            std::optional<EmuUsbSpeed> speed,
                                                            std::string* error)
 {
     SimDescriptorSource source;
-    std::string e = SimParseDescriptorText(text, &source);
-    if (!e.empty())
-    {
-        if (error)
-            *error = e;
-        return nullptr;
-    }
-    // The speed is the connection's: bcdUSB decides only when nothing else does.
-    const USHORT bcd = source.Device.size() >= 4 ? source.Device[2] | source.Device[3] << 8 : 0;
-    EmuUsbSpeed connection = speed.value_or(
-        source.Speed.value_or(bcd >= 0x0200 ? EmuUsbSpeed::High : EmuUsbSpeed::Full));
-    return Create(source, connection, error);
+    const std::string read = SimParseDescriptorText(text, &source);
+    return FromText(read, source, speed, error);
 }
 
 std::unique_ptr<SimUsbDevice>
 SimUsbDevice::CreateFromFile(const char* path, std::optional<EmuUsbSpeed> speed, std::string* error)
 {
-    std::ifstream file(path);
-    if (!file)
-    {
-        if (error)
-            *error = std::string("cannot read ") + path;
-        return nullptr;
-    }
-    std::stringstream text;
-    text << file.rdbuf();
-    return CreateFromText(text.str(), speed, error);
+    SimDescriptorSource source;
+    const std::string read = SimReadDescriptorFile(path, &source);
+    return FromText(read, source, speed, error);
 }
 
 std::string SimUsbDevice::Init(EmuUsbSpeed speed, SimLoadCheck check)

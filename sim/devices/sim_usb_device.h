@@ -78,7 +78,9 @@ class SimUsbDevice : public EmuUsbFunction
     // bcdUSB of 2.00 or later.
     static std::unique_ptr<SimUsbDevice>
     CreateFromText(const std::string& text, std::optional<EmuUsbSpeed> speed, std::string* error);
-    // The same from a file of that text (configurations captured from hardware).
+    // The same from a file of that text (configurations captured from
+    // hardware): a regular file, read within the text's bounds
+    // (SimReadDescriptorFile).
     static std::unique_ptr<SimUsbDevice>
     CreateFromFile(const char* path, std::optional<EmuUsbSpeed> speed, std::string* error);
 

@@ -11,10 +11,13 @@
 // plugged, added and started, the removal succeeded, the driver unloaded,
 // the kernel reported no misuse and nothing leaked. Any other outcome is a
 // failure (1); a bad command line gives 2. SIGINT or SIGTERM ends a run
-// early, in order, and then the program by that signal.
+// early, in order (no later part of it begins), and then the program by
+// that signal.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/kernel/emu.h"
 #include "platform/ks/pcautomation.h"
@@ -43,7 +46,8 @@ void Usage(FILE* out)
         "                          descriptor a line; its speed from a \"speed full\" or\n"
         "                          \"speed high\" line, else high when bcdUSB >= 2.00)\n"
         "  --speed full|high       the speed of the connection, whatever the device says\n"
-        "                          (TimedChip and TimedChipListed run at full speed only)\n"
+        "                          (TimedChip and TimedChipListed run at full speed only,\n"
+        "                          Uac2HighSpeed and Uac2Spdif at high speed only)\n"
         "  --asio SECONDS          runs the ASIO test client on the started device: a sine\n"
         "                          through the render rings for SECONDS, the buffer switches\n"
         "                          counted against those expected (they must agree)\n"
@@ -61,10 +65,14 @@ void Usage(FILE* out)
         "of the cyclic buffer). SECONDS are from 0.001 to %u. 1 otherwise;\n"
         "2 for a bad command line, a device not known, a file to play that cannot be\n"
         "read or an output that cannot be written or is a file the run reads (all\n"
-        "checked before the driver loads; \"-\" and named pipes are not taken).\n"
-        "SIGINT or SIGTERM ends a run early: the device is removed, the driver\n"
-        "unloaded and every file closed whole, then the program ends by the signal.\n",
-        kDefaultDevice, kStreamRunUsage, kHostMaxSeconds);
+        "checked before the driver loads; \"-\", the program's own standard output or\n"
+        "error, named pipes and, to read, devices are not taken; a descriptor file\n"
+        "holds at most %zu bytes, %zu a line).\n"
+        "SIGINT or SIGTERM ends a run early: no later part of it begins (an output\n"
+        "not begun is left as it was), the device is removed, the driver unloaded\n"
+        "and every file closed whole, then the program ends by the signal.\n",
+        kDefaultDevice, kStreamRunUsage, kHostMaxSeconds, kSimDescriptorTextMost,
+        kSimDescriptorLineMost);
 }
 
 int g_KernelFailures = 0;
@@ -173,16 +181,55 @@ bool Plug(HostHarness& host, const HostOptions& options, HostPrepared* prepared)
     return true;
 }
 
-// Starts the device and runs what the options ask on it; false when a part
-// of it failed.
-bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepared& prepared)
+// The parts of a run, in order: once SIGINT or SIGTERM came, none begins
+// (no pin opened, no output touched), and it and each one after it say so.
+class RunParts
 {
+  public:
+    explicit RunParts(const HostOptions& options)
+        : m_Names{"driver load", "device " + options.Device, "add device", "start device"}
+    {
+        if (options.AsioMs != 0)
+            m_Names.push_back("asio");
+        if (options.Stream.Wanted())
+            m_Names.push_back(StreamName(options));
+    }
+
+    static const char* StreamName(const HostOptions& options)
+    {
+        return options.Stream.Play.empty() ? "record" : "play";
+    }
+
+    // Whether the part named may begin.
+    bool MayBegin(const std::string& part) const
+    {
+        if (!HostInterrupted())
+            return true;
+        for (auto p = std::find(m_Names.begin(), m_Names.end(), part); p != m_Names.end(); ++p)
+            Error("%s: not run: interrupted by %s\n", *p, HostInterruptName());
+        return false;
+    }
+
+  private:
+    std::vector<std::string> m_Names;
+};
+
+// Starts the device and runs what the options ask on it; false when a part
+// of it failed or did not begin.
+bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepared& prepared,
+                 const RunParts& parts)
+{
+    if (!parts.MayBegin("start device"))
+        return false;
     const NTSTATUS started = host.StartDevice();
     if (NT_SUCCESS(started))
     {
         Report("start device", started);
-        bool worked = options.AsioMs == 0 || RunAsioClient(host, options.AsioMs);
-        if (options.Stream.Wanted() && !RunStream(host, options.Stream, prepared.Play.get()))
+        bool worked = true;
+        if (options.AsioMs != 0)
+            worked = parts.MayBegin("asio") && RunAsioClient(host, options.AsioMs);
+        if (options.Stream.Wanted() && (!parts.MayBegin(RunParts::StreamName(options)) ||
+                                        !RunStream(host, options.Stream, prepared.Play.get())))
             worked = false;
         return worked;
     }
@@ -191,21 +238,36 @@ bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepar
     if (options.AsioMs != 0)
         Error("asio: %s%s\n", "not run: the device did not start");
     if (options.Stream.Wanted())
-        Error("%s: %s\n", options.Stream.Play.empty() ? "record" : "play",
-              "not run: the device did not start");
+        Error("%s: %s\n", RunParts::StreamName(options), "not run: the device did not start");
     return false;
+}
+
+// The run's result line. A signal that came once every part had ended cut
+// nothing short, but it still ends the program: it is said.
+void SayResult(bool worked)
+{
+    // From here the result stands: a signal that comes later is not taken.
+    HostHoldInterrupts();
+    if (HostInterruptUnheeded())
+        Error("lthost: interrupted by %s after the run's parts ended: nothing was cut short%s\n",
+              HostInterruptName());
+    const std::string interrupted =
+        HostInterrupted() ? std::string(", interrupted by ") + HostInterruptName() : "";
+    printf("result: %s%s\n", worked ? "worked" : "FAILED", interrupted.c_str());
 }
 
 int RunDevice(const HostOptions& options, HostPrepared* prepared)
 {
+    const RunParts parts(options);
     bool worked = true;
     {
         HostHarness host;
-        worked = Report("driver load", host.LoadDriver()) && Plug(host, options, prepared) &&
-                 Report("add device", host.AddDevice());
+        worked = parts.MayBegin("driver load") && Report("driver load", host.LoadDriver()) &&
+                 parts.MayBegin("device " + options.Device) && Plug(host, options, prepared) &&
+                 parts.MayBegin("add device") && Report("add device", host.AddDevice());
         if (worked)
         {
-            worked = StartAndRun(host, options, *prepared);
+            worked = StartAndRun(host, options, *prepared, parts);
             ListRegistrations(host);
             if (!host.DevicePresent() && !Report("surprise removal", host.SurpriseRemoval()))
                 worked = false;
@@ -221,7 +283,7 @@ int RunDevice(const HostOptions& options, HostPrepared* prepared)
     if (!left.empty() || g_KernelFailures != 0)
         worked = false;
     EmuShutdown();
-    printf("result: %s\n", worked ? "worked" : "FAILED");
+    SayResult(worked);
     return worked ? 0 : 1;
 }
 } // namespace

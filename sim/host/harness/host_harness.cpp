@@ -18,8 +18,19 @@ namespace
 {
 const WCHAR kServiceName[] = u"ltusbaudio";
 
-constexpr SimReference kReferences[] = {SimReference::Uac1SpeakerMic, SimReference::Uac1Surround71,
-                                        SimReference::Uac2HighSpeed, SimReference::Uac2Spdif};
+// The reference devices, with the one speed a device of them runs at: the
+// class 2.0 ones' endpoints carry their formats at high speed only.
+struct ReferenceRow
+{
+    SimReference Which;
+    std::optional<EmuUsbSpeed> Only;
+};
+constexpr ReferenceRow kReferences[] = {
+    {SimReference::Uac1SpeakerMic, std::nullopt},
+    {SimReference::Uac1Surround71, std::nullopt},
+    {SimReference::Uac2HighSpeed, EmuUsbSpeed::High},
+    {SimReference::Uac2Spdif, EmuUsbSpeed::High},
+};
 
 // The timed chip family's devices by name: one no list names, and the
 // first listed device (the one with the jack timer). The family is made at
@@ -180,8 +191,8 @@ std::string HostStatusText(NTSTATUS status)
 std::vector<std::string> HostHarness::ReferenceNames()
 {
     std::vector<std::string> names;
-    for (SimReference r : kReferences)
-        names.push_back(SimReferenceDescriptors(r).Name);
+    for (const ReferenceRow& r : kReferences)
+        names.push_back(SimReferenceDescriptors(r.Which).Name);
     for (const std::string& chip : SimChipModelNames())
         names.push_back(chip);
     for (const TimedName& timed : kTimedDevices)
@@ -191,6 +202,9 @@ std::vector<std::string> HostHarness::ReferenceNames()
 
 std::optional<EmuUsbSpeed> HostHarness::OnlySpeed(const std::string& name)
 {
+    for (const ReferenceRow& r : kReferences)
+        if (name == SimReferenceDescriptors(r.Which).Name)
+            return r.Only;
     for (const TimedName& timed : kTimedDevices)
         if (name == timed.Name)
             return kTimedSpeed;
@@ -237,11 +251,11 @@ NTSTATUS HostHarness::PlugReference(const std::string& name, std::string* error,
 {
     std::unique_ptr<SimUsbDevice> device;
     bool named = false;
-    for (SimReference r : kReferences)
-        if (name == SimReferenceDescriptors(r).Name)
+    for (const ReferenceRow& r : kReferences)
+        if (name == SimReferenceDescriptors(r.Which).Name)
         {
             named = true;
-            device = SimCreateReferenceDevice(r, speed);
+            device = SimCreateReferenceDevice(r.Which, speed);
         }
     if (std::optional<SimChipModel> chip = SimChipModelNamed(name))
     {

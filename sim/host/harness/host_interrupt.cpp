@@ -6,6 +6,7 @@
 namespace
 {
 volatile sig_atomic_t g_Signal = 0;
+bool g_Heeded = false; // asked about after it came
 
 void OnSignal(int signal)
 {
@@ -13,6 +14,15 @@ void OnSignal(int signal)
 }
 
 constexpr int kCaught[] = {SIGINT, SIGTERM};
+
+sigset_t Caught()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kCaught)
+        sigaddset(&set, signal);
+    return set;
+}
 } // namespace
 
 void HostCatchInterrupts()
@@ -28,12 +38,26 @@ void HostCatchInterrupts()
 
 bool HostInterrupted()
 {
-    return g_Signal != 0;
+    if (g_Signal == 0)
+        return false;
+    g_Heeded = true;
+    return true;
+}
+
+bool HostInterruptUnheeded()
+{
+    return g_Signal != 0 && !g_Heeded;
 }
 
 const char* HostInterruptName()
 {
     return g_Signal == SIGINT ? "SIGINT" : g_Signal == SIGTERM ? "SIGTERM" : "";
+}
+
+void HostHoldInterrupts()
+{
+    const sigset_t caught = Caught();
+    sigprocmask(SIG_BLOCK, &caught, nullptr);
 }
 
 void HostRaiseInterrupt()
@@ -48,4 +72,7 @@ void HostRaiseInterrupt()
     sigemptyset(&action.sa_mask);
     sigaction(signal, &action, nullptr);
     raise(signal);
+    // Held since the result was said: it ends the program here.
+    const sigset_t caught = Caught();
+    sigprocmask(SIG_UNBLOCK, &caught, nullptr);
 }

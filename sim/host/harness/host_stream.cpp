@@ -628,7 +628,8 @@ void HostStream::ToOut(const HostStreamOptions& options, const HostAudio& format
 {
     if (options.Out == nullptr || !m_OutError.empty())
         return;
-    if (!options.Out->IsOpen() && !options.Out->Open(format, &m_OutError))
+    // Once interrupted, an output not made yet is left as it was.
+    if (!options.Out->IsOpen() && (HostInterrupted() || !options.Out->Open(format, &m_OutError)))
         return;
     options.Out->Write(data, bytes, &m_OutError);
 }

@@ -79,6 +79,56 @@ int CanWrite(const std::string& path, bool there)
     return CanMakeIn(slash == std::string::npos ? "." : slash == 0 ? "/" : made.substr(0, slash));
 }
 
+// What a file that is not a regular one is, in words: a run reads regular
+// files only. A named pipe would hold the run until something writes to it;
+// a device reads without end (/dev/zero) or nothing at all (/dev/null).
+const char* NotAFile(mode_t mode)
+{
+    static constexpr struct
+    {
+        mode_t Type;
+        const char* Kind;
+    } kKinds[] = {
+        {S_IFDIR, "is a folder, not a file"},           {S_IFIFO, "is a named pipe, not a file"},
+        {S_IFCHR, "is a character device, not a file"}, {S_IFBLK, "is a block device, not a file"},
+        {S_IFSOCK, "is a socket, not a file"},
+    };
+    for (const auto& k : kKinds)
+        if ((mode & S_IFMT) == k.Type)
+            return k.Kind;
+    return "is not a regular file";
+}
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether an output is the program's own standard output or error, by any
+// spelling (/dev/stdout, /proc/self/fd/2, the file they were redirected to):
+// the WAV would be written over its log. The null device keeps nothing, so
+// it is no log to spoil. What it is, in words; null when neither.
+const char* LogStream(const struct stat& out)
+{
+    static constexpr struct
+    {
+        int Fd;
+        const char* Problem;
+    } kStreams[] = {
+        {STDOUT_FILENO, "is the program's standard output, where its log goes; give a file name"},
+        {STDERR_FILENO, "is the program's standard error, where its errors go; give a file name"},
+    };
+    struct stat null;
+    if (S_ISCHR(out.st_mode) && stat("/dev/null", &null) == 0 && out.st_rdev == null.st_rdev)
+        return nullptr;
+    for (const auto& s : kStreams)
+    {
+        struct stat stream;
+        if (fstat(s.Fd, &stream) == 0 && SameFile(stream, out))
+            return s.Problem;
+    }
+    return nullptr;
+}
 } // namespace
 
 bool HostReadWav(const std::string& path, HostAudio* audio, std::string* error,
@@ -161,11 +211,7 @@ bool HostCheckInput(const std::string& path, std::string* error)
     }
     struct stat in;
     const bool there = stat(path.c_str(), &in) == 0;
-    // A named pipe would hold the run until something writes to it.
-    const char* kind = !there                 ? nullptr
-                       : S_ISDIR(in.st_mode)  ? "is a folder, not a file"
-                       : S_ISFIFO(in.st_mode) ? "is a named pipe, not a file"
-                                              : nullptr;
+    const char* kind = there && !S_ISREG(in.st_mode) ? NotAFile(in.st_mode) : nullptr;
     const int fd = kind != nullptr ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
     {
@@ -189,17 +235,19 @@ bool HostCheckOutput(const std::string& path, const std::vector<HostRunInput>& i
     struct stat out;
     const bool existed = stat(path.c_str(), &out) == 0;
     const int notThere = existed ? 0 : errno;
-    if ((existed && S_ISFIFO(out.st_mode)) || (notThere != 0 && notThere != ENOENT))
+    const char* problem = existed ? LogStream(out) : nullptr;
+    if (problem == nullptr && existed && S_ISFIFO(out.st_mode))
+        problem = NotAFile(out.st_mode);
+    if (problem != nullptr || (notThere != 0 && notThere != ENOENT))
     {
-        *error = path + ": " + (existed ? "is a named pipe, not a file" : strerror(notThere));
+        *error = path + ": " + (problem != nullptr ? problem : strerror(notThere));
         return false;
     }
     // A file the run reads is there, so an output that is one is there too.
     for (const HostRunInput& input : inputs)
     {
         struct stat in;
-        if (existed && stat(input.Path.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
-            in.st_ino == out.st_ino)
+        if (existed && stat(input.Path.c_str(), &in) == 0 && SameFile(in, out))
         {
             *error = path + ": is " + input.Role;
             return false;

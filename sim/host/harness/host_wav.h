@@ -52,8 +52,9 @@ bool HostSetValidBits(const std::string& path, USHORT validBits, std::string* er
 // and its value: 8-bit samples are unsigned, wider ones signed.
 HostAudio HostRepack(const HostAudio& audio, USHORT containerBits);
 
-// Whether a file to read is there and can be read: not "-" (standard input),
-// a folder or a named pipe; false with *error naming the problem.
+// Whether a file to read is there and can be read: not "-" (standard input)
+// and a regular file (not a folder, a named pipe or a device); false with
+// *error naming the problem.
 bool HostCheckInput(const std::string& path, std::string* error);
 
 // A file a run reads, and what it is to the run ("the file being played").
@@ -64,10 +65,11 @@ struct HostRunInput
 };
 
 // Whether an output can be written, checked before a run: a name that is not
-// empty or "-" (standard output), not a folder or a named pipe, a file that
-// opens for writing or, where it is not there yet, one that can be made in
-// its folder (a link's target's, as the writer writes through links), and
-// not a file of `inputs`, by its name or through a link; false with *error
-// saying why. It changes nothing on disk.
+// empty or "-" (standard output), not the program's own standard output or
+// error by another name (the null device aside), not a folder or a named
+// pipe, a file that opens for writing or, where it is not there yet, one
+// that can be made in its folder (a link's target's, as the writer writes
+// through links), and not a file of `inputs`, by its name or through a link;
+// false with *error saying why. It changes nothing on disk.
 bool HostCheckOutput(const std::string& path, const std::vector<HostRunInput>& inputs,
                      std::string* error);

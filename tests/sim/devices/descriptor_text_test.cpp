@@ -2,7 +2,11 @@
 // that is unusual loads and is noted, for the driver to judge.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "sim/devices/reference_devices.h"
 
@@ -31,6 +35,7 @@ std::vector<std::string> LoadNotes(const std::string& text,
     EXPECT_NE(d, nullptr) << error;
     return d ? d->Notes() : std::vector<std::string>{"not loaded: " + error};
 }
+
 } // namespace
 
 TEST(DescriptorText, SmallestDeviceLoads)
@@ -91,9 +96,56 @@ TEST(DescriptorText, RefusesOnlyWhatNoDeviceSends)
              Config("12", "01", vendor),
          "line 3: clock-rates given twice"},
         {kDevice, "text holds no device or no configuration descriptor"},
+        // A line of the most characters, and one more.
+        {kDevice + Config("12", "01", vendor) + "#" + std::string(4095, 'x') + "\n", ""},
+        {kDevice + Config("12", "01", vendor) + "#" + std::string(4096, 'x'),
+         "line 4: longer than 4096 characters, more than any descriptor line needs"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(LoadError(c.Text), c.Error) << c.Text;
+        EXPECT_EQ(LoadError(c.Text), c.Error) << c.Text.substr(0, 200);
+}
+
+// A descriptor file is a regular file, read a block at a time within the
+// text's bounds: a device or a named pipe is refused unread (no wait for a
+// writer), a file past a bound at the line that passes it, one of the most
+// bytes read whole across its blocks.
+TEST(DescriptorText, AFileIsReadWithinItsBounds)
+{
+    char folder[] = "/tmp/sim_text_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(folder));
+    const std::string pipe = folder + std::string("/pipe"), text = folder + std::string("/text");
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+    const std::string device = kDevice + Config("12", "01", "09 04 00 00 00 FF 00 00 00\n");
+    // The device across the first block's end (inside a byte's digits), in a
+    // text of the most bytes.
+    const std::string most = std::string(65532, '\n') + device +
+                             std::string(kSimDescriptorTextMost - 65532 - device.size(), '\n');
+    const struct
+    {
+        std::string Path, Text; // Text: written to Path first
+        std::string Error;
+    } cases[] = {
+        {pipe, "", "cannot read " + pipe + ": not a regular file"},
+        {text, std::string(3 << 20, '\0'),
+         "line 1: longer than 4096 characters, more than any descriptor line needs"},
+        {text, most + "\n",
+         "line " + std::to_string(kSimDescriptorTextMost - device.size() + 4) +
+             ": the text runs past 1048576 bytes, more than any device's descriptors need"},
+        {text, most, ""},
+    };
+    for (const auto& c : cases)
+    {
+        if (!c.Text.empty())
+            std::ofstream(c.Path, std::ios::binary) << c.Text;
+        SimDescriptorSource source;
+        EXPECT_EQ(c.Error, SimReadDescriptorFile(c.Path.c_str(), &source)) << c.Path;
+    }
+    SimDescriptorSource source, fromText;
+    ASSERT_EQ("", SimReadDescriptorFile(text.c_str(), &source));
+    ASSERT_EQ("", SimParseDescriptorText(device, &fromText));
+    EXPECT_EQ(fromText.Device, source.Device);
+    EXPECT_EQ(fromText.Configurations, source.Configurations);
+    std::filesystem::remove_all(folder);
 }
 
 // Descriptors off the USB rules that devices still send: loaded and noted.

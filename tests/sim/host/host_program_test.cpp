@@ -172,8 +172,15 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         {{"--play", pipe}, "pipe: is a named pipe, not a file"},
         {{"--descriptor-file", "-"}, "-: standard input is not read; give a file name"},
         {{"--descriptor-file", pipe}, "pipe: is a named pipe, not a file"},
+        {{"--descriptor-file", "/dev/zero"}, "/dev/zero: is a character device, not a file"},
+        {{"--play", "/dev/urandom"}, "/dev/urandom: is a character device, not a file"},
+        {{"--play", in, "--device-out", "/dev/stderr"},
+         "/dev/stderr: is the program's standard error, where its errors go"},
+        {{"--record", "/proc/self/fd/2"}, "/proc/self/fd/2: is the program's standard error"},
         {{"--device", "TimedChip", "--speed", "high"},
          "--speed high: TimedChip runs at full speed only"},
+        {{"--device", "Uac2Spdif", "--speed", "full"},
+         "--speed full: Uac2Spdif runs at high speed only"},
         {{"--play", w / "missing.wav"}, "missing.wav: No such file or directory"},
         {{"--play", folder}, "folder: is a folder, not a file"},
         {{"--play", empty}, "empty.wav: the file holds no frames"},
@@ -231,6 +238,14 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         {{"--descriptor-file", rates, "--play", in441},
          "the filter offers:\n  2 channel(s) of 16 bits at 16000, 24000, 48000 Hz\n",
          1},
+        // Valid bits below the container, to a device with no header to set them in.
+        {{"--device", "Uac2HighSpeed", "--play", deep, "--device-out", "/dev/null"},
+         "play: wrote /dev/null, ",
+         0},
+        {{"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/high-bandwidth-eight-channels.txt",
+          "--record", "/dev/null", "--seconds", "0.1"},
+         "record: wrote /dev/null, 4800 frames, 8 channel(s) of 24 bits in 32",
+         0},
         {{"--device", "Uac2Spdif", "--play", deep, "--device-out", out}, "STATUS_NO_MATCH", 1},
         {{"--device", "Uac2HighSpeed", "--play", deep, "--device-out", out},
          "wrote " + out + ", ",
@@ -268,12 +283,14 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
             args.insert(args.begin(),
                         {"-c", "ulimit -f " + std::to_string(c.LimitKiB) + " && exec \"$0\" \"$@\"",
                          LT_HOST_PROGRAM});
+        // A refusal comes at once: a run that waits (on a named pipe) is ended.
         const ProgramRun run =
-            RunProgram(args, {.Program = c.LimitKiB != 0 ? "bash" : LT_HOST_PROGRAM});
+            RunProgram(args, {.Program = c.LimitKiB != 0 ? "bash" : LT_HOST_PROGRAM,
+                              .LimitSeconds = c.Exit == 2 ? 30 : 0});
         std::string line;
         for (const std::string& a : c.Args)
             line += a + " ";
-        EXPECT_EQ(c.Exit, run.Exit) << line << "\n" << run.Err;
+        EXPECT_EQ(c.Exit, run.Exit) << line << "(signal " << run.Signal << ")\n" << run.Err;
         EXPECT_TRUE(Has(run.Out + run.Err, c.Message)) << line << "\n" << run.Out << run.Err;
         EXPECT_FALSE(Has(run.Out, "-0.000")) << line;
         EXPECT_EQ(c.Exit == 2, !Has(run.Out, "driver load")) << line;
@@ -374,8 +391,9 @@ TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
 
 // The set-up script asks dpkg what is installed and installs the rest of
 // each command's packages with apt-get, as root; without root it names the
-// one command to run and stops. The stand-ins first on PATH say every
-// package is missing (or, last, installed) and log what apt-get is asked.
+// one command to run and stops; where apt-get fails, it names what is still
+// missing. The stand-ins first on PATH say every package is missing (or,
+// once, installed) and log what apt-get is asked.
 TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
 {
     ScratchFolder w;
@@ -386,10 +404,10 @@ TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
         std::ofstream(bin + "/" + name) << "#!/bin/sh\n" << body << "\n";
         std::filesystem::permissions(bin + "/" + name, std::filesystem::perms::owner_all);
     };
-    script("apt-get", "echo \"$*\" >>" + log);
     const std::string host = "g++ make cmake pkg-config libsndfile1-dev";
     const std::string test = host + " libgtest-dev libgmock-dev googletest libbenchmark-dev "
-                                    "libfftw3-dev libkissfft-dev libsamplerate0-dev libsoxr-dev";
+                                    "libfftw3-dev libkissfft-dev libsamplerate0-dev libsoxr-dev "
+                                    "python3";
     const std::string install = "install -y --no-install-recommends ";
     const struct
     {
@@ -399,6 +417,7 @@ TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
         int Exit;
         std::string Asked; // apt-get's log
         std::string Said;  // on stderr
+        int AptExit = 0;
     } cases[] = {
         {"host", "0", false, 0, "update\n" + install + host + "\n", ""},
         {"test", "0", false, 0, "update\n" + install + test + "\n", ""},
@@ -407,11 +426,14 @@ TEST(HostProgram, SetUpInstallsWhatEachCommandNeeds)
          "sudo sh -c 'apt-get update && apt-get " + install + host + "'"},
         {"ci", "1000", true, 0, "", ""},
         {"all", "0", false, 2, "", "usage: bash scripts/setup.sh host|test|ci"},
+        {"host", "0", false, 1, "update\n",
+         "setup: apt-get failed; not installed: g++ make cmake pkg-config libsndfile1-dev\n", 100},
     };
     const std::string path = "PATH=" + bin + ":" + getenv("PATH");
     for (const auto& c : cases)
     {
         std::filesystem::remove(log);
+        script("apt-get", "echo \"$*\" >>" + log + "; exit " + std::to_string(c.AptExit));
         script("id", std::string("echo ") + c.Uid);
         script("dpkg", c.Installed
                            ? "echo 'Status: install ok installed'"
@@ -479,4 +501,75 @@ TEST(HostProgram, AnInterruptedRunClosesItsFilesWhole)
         EXPECT_TRUE(Has(run.Out, ": wrote " + out + ", " + std::to_string(written.Frames())))
             << run.Out;
     }
+}
+
+// SIGINT during the ASIO part of a run that records or plays after it: the
+// ASIO run ends early, the later part does not begin (no pin opened) and
+// says so by the signal's name, its output, a whole file before, is left
+// byte for byte as it was; the device is removed, the driver unloaded, and
+// the program ends by the signal.
+TEST(HostProgram, AnInterruptBeforeAPartLeavesItsOutputAsItWas)
+{
+    ScratchFolder w;
+    const std::string in = w / "in.wav", keep = w / "keep.wav";
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, Ramp(4800), &error)) << error;
+    for (const auto& [part, args] :
+         {std::pair<std::string, std::vector<std::string>>{"record", {"--record", keep}},
+          {"play", {"--play", in, "--device-out", keep}}})
+    {
+        ASSERT_TRUE(HostWriteWav(keep, Ramp(480), &error)) << error;
+        const std::string before = ReadAll(keep);
+        std::vector<std::string> all = {"--device", "Uac2HighSpeed", "--asio", "3600"};
+        all.insert(all.end(), args.begin(), args.end());
+        const ProgramRun run = RunProgram(all, {.Until = "asio device", .Signal = SIGINT});
+        EXPECT_EQ(SIGINT, run.Signal) << run.Err;
+        EXPECT_TRUE(Has(run.Err, part + ": not run: interrupted by SIGINT\n")) << run.Err;
+        EXPECT_FALSE(Has(run.Out, part + ": ")) << run.Out;
+        EXPECT_TRUE(Has(run.Out, "remove device: 0x00000000 STATUS_SUCCESS\ndriver unloaded\n"
+                                 "leaks: none\nresult: FAILED, interrupted by SIGINT\n"))
+            << run.Out;
+        EXPECT_TRUE(before == ReadAll(keep)) << part;
+    }
+}
+
+// A signal that comes once the run's parts have ended (here while the play
+// pulled out says so: its error line waits) cuts nothing short, but it
+// still ends the program: a line says so, and so does the result.
+TEST(HostProgram, ASignalAfterThePartsIsSaid)
+{
+    ScratchFolder w;
+    const std::string in = w / "in.wav";
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, Ramp(4800), &error)) << error;
+    const ProgramRun run = RunProgram(
+        {"--play", in, "--unplug-after", "0.05"},
+        {.Until = "play summary", .Signal = SIGTERM, .LimitSeconds = 120, .HoldErrors = true});
+    EXPECT_EQ(SIGTERM, run.Signal);
+    EXPECT_TRUE(Has(run.Out, "play summary: ")) << run.Out;
+    EXPECT_TRUE(Has(run.Err, "lthost: interrupted by SIGTERM after the run's parts ended: "
+                             "nothing was cut short\n"))
+        << run.Err;
+    EXPECT_TRUE(Has(run.Out, "\nresult: FAILED, interrupted by SIGTERM\n")) << run.Out;
+}
+
+// An output that is the program's own standard output, by any spelling, is
+// refused as "-" is, before the driver loads: the WAV would be written over
+// its log. The null device keeps nothing: it may be both.
+TEST(HostProgram, AnOutputThatIsItsOwnLogIsRefused)
+{
+    ScratchFolder w;
+    const auto run = [](const std::string& log, const std::string& out)
+    {
+        return RunProgram({"-c", "exec \"$0\" \"$@\" >" + log, LT_HOST_PROGRAM, "--record", out,
+                           "--seconds", "0.1"},
+                          {.Program = "bash"});
+    };
+    const ProgramRun refused = run(w / "log.txt", "/dev/stdout");
+    EXPECT_EQ(2, refused.Exit);
+    EXPECT_TRUE(Has(refused.Err, "/dev/stdout: is the program's standard output, where its log "
+                                 "goes; give a file name"))
+        << refused.Err;
+    EXPECT_EQ("", ReadAll(w / "log.txt"));
+    EXPECT_EQ(0, run("/dev/null", "/dev/null").Exit);
 }

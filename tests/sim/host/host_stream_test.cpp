@@ -139,8 +139,14 @@ TEST(HostRepack, SamplesKeepTheirValueAcrossContainers)
         bytes.back() = (UCHAR)(bits == 8 ? value + 128 : value);
         return bytes;
     };
-    for (const auto& [from, to] : {std::pair<USHORT, USHORT>{8, 16}, {8, 24}, {8, 32}, {16, 8},
-                                   {24, 8}, {32, 8}, {16, 32}, {32, 24}})
+    for (const auto& [from, to] : {std::pair<USHORT, USHORT>{8, 16},
+                                   {8, 24},
+                                   {8, 32},
+                                   {16, 8},
+                                   {24, 8},
+                                   {32, 8},
+                                   {16, 32},
+                                   {32, 24}})
     {
         HostAudio in{48000, 1, from, {}};
         std::vector<UCHAR> expected;

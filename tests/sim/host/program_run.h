@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +28,12 @@ struct RunHow
     const char* Program = LT_HOST_PROGRAM;
     std::string Until = {}; // once the output holds it, the program is sent Signal
     int Signal = 0;
+    // The program is killed (SIGKILL) once it has run this long: one that
+    // hangs fails its test instead of holding it.
+    int LimitSeconds = 0;
+    // The error stream is a full pipe until Signal is sent: the program waits
+    // at its first error line, with all it printed before it on the output.
+    bool HoldErrors = false;
 };
 
 // Every signal starts at its default action (a shell's background job
@@ -38,7 +46,14 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const RunHow&
     argv.push_back(nullptr);
     ProgramRun run;
     int out[2];
-    const int err = memfd_create("stderr", MFD_CLOEXEC);
+    int err = memfd_create("stderr", MFD_CLOEXEC), held = -1, filler = 0;
+    if (int ends[2]; how.HoldErrors && pipe2(ends, O_CLOEXEC) == 0)
+    {
+        filler = fcntl(ends[1], F_GETPIPE_SZ);
+        const std::string dots((size_t)std::max(filler, 0), '.');
+        filler = write(ends[1], dots.data(), dots.size()) == filler ? filler : 0;
+        dup3(ends[1], err, O_CLOEXEC), close(ends[1]), held = ends[0];
+    }
     if (err < 0 || pipe2(out, O_CLOEXEC) != 0)
         return run;
     posix_spawn_file_actions_t files;
@@ -59,17 +74,36 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const RunHow&
     close(out[1]);
     char buffer[4096];
     int signal = how.Signal;
-    for (ssize_t got; started && (got = read(out[0], buffer, sizeof(buffer))) > 0;)
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(how.LimitSeconds);
+    for (ssize_t got; started;)
+    {
+        pollfd ready = {out[0], POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (how.LimitSeconds != 0 && poll(&ready, 1, (int)std::max<long>(0, left.count())) == 0)
+            kill(pid, SIGKILL);
+        if ((got = read(out[0], buffer, sizeof(buffer))) <= 0)
+            break;
         if (run.Out.append(buffer, (size_t)got);
             signal != 0 && run.Out.find(how.Until) != std::string::npos)
+        {
             kill(pid, std::exchange(signal, 0));
+            // The filler read out, the program's line goes in.
+            for (ssize_t drained = 0; drained < filler && got > 0; drained += got)
+                got = read(held, buffer, std::min<size_t>(sizeof(buffer), filler - drained));
+            filler = 0;
+        }
+    }
     close(out[0]);
     int status = 0;
     if (started && waitpid(pid, &status, 0) == pid)
         (WIFEXITED(status) ? run.Exit : run.Signal) =
             WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
-    run.Err.resize((size_t)lseek(err, 0, SEEK_END));
-    run.Err.resize((size_t)std::max<ssize_t>(0, pread(err, run.Err.data(), run.Err.size(), 0)));
+    if (held >= 0) // what the pipe holds now, to its end
+        dup2(held, err), close(held);
+    lseek(err, 0, SEEK_SET);
+    for (ssize_t got; (got = read(err, buffer, sizeof(buffer))) > 0;)
+        run.Err.append(buffer, (size_t)got);
     close(err);
     return run;
 }

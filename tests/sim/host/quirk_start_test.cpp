@@ -116,9 +116,9 @@ TEST(QuirkStart, TheSpeedCanBeChosen)
         << error;
     EXPECT_EQ(EmuUsbSpeed::High, host.Device()->Speed());
     EXPECT_EQ(1u, host.Device()->Notes().size());
-    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("Uac2HighSpeed", &error, EmuUsbSpeed::Full));
-    EXPECT_EQ(EmuUsbSpeed::Full, host.Device()->Speed());
-    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("Uac2HighSpeed", &error));
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("Uac1SpeakerMic", &error, EmuUsbSpeed::High));
     EXPECT_EQ(EmuUsbSpeed::High, host.Device()->Speed());
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("Uac1SpeakerMic", &error));
+    EXPECT_EQ(EmuUsbSpeed::Full, host.Device()->Speed());
     EXPECT_TRUE(host.Device()->Notes().empty());
 }
