@@ -149,6 +149,8 @@ class CAdapterCommon : public IUsbDeviceIo,
     NTSTATUS ReadUsbDescriptors();
     NTSTATUS SelectConfiguration();
     NTSTATUS QueryUsbBusInterface();
+    NTSTATUS OpenDeviceObject();
+    NTSTATUS ConfigureAsio();
 
     // ---- device naming
     // Writes the product and manufacturer strings as the device's names;

@@ -22,6 +22,95 @@ void FreeChoiceBlock(PVOID block)
     if (block != nullptr)
         ExFreePoolWithTag(block, CLASS_CHOICE_POOL_TAG);
 }
+
+constexpr ULONG c_InterfaceBytes = 9;
+
+// The first interface (at its alternate setting 0, which the configuration
+// selects) whose descriptors hold fewer endpoint descriptors than its
+// bNumEndpoints promises: no USB stack selects such a configuration.
+PUSB_INTERFACE_DESCRIPTOR FindInterfaceShortOfEndpoints(PUSB_CONFIGURATION_DESCRIPTOR configuration,
+                                                        PULONG held)
+{
+    const PUCHAR start = reinterpret_cast<PUCHAR>(configuration);
+    const ULONG total = configuration->wTotalLength;
+    PUSB_INTERFACE_DESCRIPTOR open = nullptr;
+    *held = 0;
+    for (ULONG at = configuration->bLength; at + 2 <= total;)
+    {
+        const PUCHAR d = start + at;
+        if (d[0] < 2 || d[0] > total - at)
+            break;
+        if (d[1] == USB_INTERFACE_DESCRIPTOR_TYPE)
+        {
+            if (open != nullptr && *held < open->bNumEndpoints)
+                return open;
+            open = d[0] >= c_InterfaceBytes && d[3] == 0
+                       ? reinterpret_cast<PUSB_INTERFACE_DESCRIPTOR>(d)
+                       : nullptr;
+            *held = 0;
+        }
+        else if (d[1] == USB_ENDPOINT_DESCRIPTOR_TYPE)
+            ++*held;
+        at += d[0];
+    }
+    return open != nullptr && *held < open->bNumEndpoints ? open : nullptr;
+}
+
+// What each step of the device set-up tried, named with the status it got
+// when it fails.
+void NameUnreadDescriptors(CAdapterCommon*, NTSTATUS status)
+{
+    DbgPrint("UsbAudio: the device and configuration descriptors could not be read: 0x%08X\n",
+             (unsigned)status);
+}
+
+void NameRefusedConfiguration(CAdapterCommon* adapter, NTSTATUS status)
+{
+    PUSB_CONFIGURATION_DESCRIPTOR configuration = adapter->GetConfigurationDescriptor();
+    ULONG held = 0;
+    PUSB_INTERFACE_DESCRIPTOR shortOf = FindInterfaceShortOfEndpoints(configuration, &held);
+    if (shortOf != nullptr)
+        DbgPrint("UsbAudio: configuration %u not selected: interface %u declares %u endpoint(s), "
+                 "its descriptors hold %u: 0x%08X\n",
+                 configuration->bConfigurationValue, shortOf->bInterfaceNumber,
+                 shortOf->bNumEndpoints, held, (unsigned)status);
+    else
+        DbgPrint("UsbAudio: configuration %u of %u interface(s) not selected: 0x%08X\n",
+                 configuration->bConfigurationValue, configuration->bNumInterfaces,
+                 (unsigned)status);
+}
+
+void NameMissingBusInterface(CAdapterCommon*, NTSTATUS status)
+{
+    DbgPrint("UsbAudio: the USB bus interface could not be queried: 0x%08X\n", (unsigned)status);
+}
+
+void NameRefusedClassChoice(CAdapterCommon* adapter, NTSTATUS status)
+{
+    PUSB_CONFIGURATION_DESCRIPTOR configuration = adapter->GetConfigurationDescriptor();
+    PUSB_INTERFACE_DESCRIPTOR audioControl = FindAudioFunctionControl(configuration);
+    if (audioControl == nullptr)
+        DbgPrint("UsbAudio: configuration %u has no AudioControl interface: 0x%08X\n",
+                 configuration->bConfigurationValue, (unsigned)status);
+    else if (audioControl->bInterfaceProtocol != USB_AUDIO_PROTOCOL_UNDEFINED &&
+             audioControl->bInterfaceProtocol != USB_AUDIO_PROTOCOL_IP_VERSION_02_00)
+        DbgPrint("SelectDeviceClass: AudioControl interface %u has protocol 0x%02X, neither audio "
+                 "class 1.0 (0x00) nor 2.0 (0x20): the device is refused\n",
+                 audioControl->bInterfaceNumber, audioControl->bInterfaceProtocol);
+    else
+        DbgPrint("UsbAudio: AudioControl interface %u: the device class of audio class %s could "
+                 "not be created: 0x%08X\n",
+                 audioControl->bInterfaceNumber,
+                 audioControl->bInterfaceProtocol == USB_AUDIO_PROTOCOL_UNDEFINED ? "1.0" : "2.0",
+                 (unsigned)status);
+}
+
+void NameUnallocatedRings(CAdapterCommon* adapter, NTSTATUS status)
+{
+    DbgPrint("UsbAudio: the ASIO ring entries of %u stream engine(s) could not be allocated: "
+             "0x%08X\n",
+             adapter->GetEngineCount(), (unsigned)status);
+}
 } // namespace
 
 const DeviceClassFactories* SetDeviceClassFactories(const DeviceClassFactories* table)
@@ -47,26 +136,52 @@ NTSTATUS CAdapterCommon::ConfigureDevice()
     // lower stack.
     m_IrpStackSize = (CCHAR)(m_DeviceObject->StackSize + 1);
 
-    NTSTATUS status = ReadUsbDescriptors();
-    if (NT_SUCCESS(status))
-        status = SelectConfiguration();
-    if (NT_SUCCESS(status))
-        status = QueryUsbBusInterface();
-    if (NT_SUCCESS(status))
-        status = SelectDeviceClass();
-    if (!NT_SUCCESS(status))
+    // The steps in order; the first that fails ends the set-up, named with
+    // its status. The device class names what it refuses itself.
+    struct Step
+    {
+        NTSTATUS (CAdapterCommon::*Run)();
+        void (*NameFailure)(CAdapterCommon* adapter, NTSTATUS status);
+    };
+    static const Step steps[] = {
+        {&CAdapterCommon::ReadUsbDescriptors, NameUnreadDescriptors},
+        {&CAdapterCommon::SelectConfiguration, NameRefusedConfiguration},
+        {&CAdapterCommon::QueryUsbBusInterface, NameMissingBusInterface},
+        {&CAdapterCommon::SelectDeviceClass, NameRefusedClassChoice},
+        {&CAdapterCommon::OpenDeviceObject, nullptr},
+        {&CAdapterCommon::ConfigureAsio, NameUnallocatedRings},
+    };
+    for (const Step& step : steps)
+    {
+        const NTSTATUS status = (this->*step.Run)();
+        if (NT_SUCCESS(status))
+            continue;
+        if (step.NameFailure != nullptr)
+            step.NameFailure(this, status);
         return status;
+    }
+    return STATUS_SUCCESS;
+}
 
-    // The device class builds its model of the device from the descriptors.
-    status = m_DeviceInterface->OpenAudioHalCallback(nullptr, m_DeviceObject, m_NextDeviceObject,
-                                                     m_PhysicalDeviceObject);
-    if (!NT_SUCCESS(status))
-        return status;
+// The device class builds its model of the device from the descriptors.
+NTSTATUS CAdapterCommon::OpenDeviceObject()
+{
+    PAGED_CODE();
+    NTSTATUS status = m_DeviceInterface->OpenAudioHalCallback(
+        nullptr, m_DeviceObject, m_NextDeviceObject, m_PhysicalDeviceObject);
+    if (NT_SUCCESS(status))
+        WriteDeviceNames();
+    return status;
+}
 
-    WriteDeviceNames();
-
+// The ASIO state every new client starts from: a ring entry per engine and
+// the stored settings, or the default sample type of a device that streams
+// through ASIO and has none stored.
+NTSTATUS CAdapterCommon::ConfigureAsio()
+{
+    PAGED_CODE();
     ULONG engines = m_DeviceInterface->GetEngineCount();
-    status = m_Asio.Configure(engines);
+    NTSTATUS status = m_Asio.Configure(engines);
     if (!NT_SUCCESS(status))
         return status;
 
@@ -166,12 +281,7 @@ NTSTATUS CAdapterCommon::SelectDeviceClass()
         }
     }
     else
-    {
-        DbgPrint("SelectDeviceClass: AudioControl interface %u has protocol 0x%02X, neither audio "
-                 "class 1.0 (0x00) nor 2.0 (0x20): the device is refused\n",
-                 audioControl->bInterfaceNumber, audioControl->bInterfaceProtocol);
-        return STATUS_UNSUCCESSFUL;
-    }
+        return STATUS_UNSUCCESSFUL; // named by the set-up with the protocol
 
     if (NT_SUCCESS(status))
         status = CreateDeviceObject(factory);

@@ -163,15 +163,26 @@ NTSTATUS CAudioHal::OpenAudioHalCallback(PRESOURCELIST, PDEVICE_OBJECT deviceObj
     if (NT_SUCCESS(status))
         status = CreateAddressCallbackObject(u"\\Callback\\AudioHalAddr",
                                              static_cast<IAdapterCommon*>(this), &m_CallbackObject);
+    if (!NT_SUCCESS(status))
+        DbgPrint("AudioHal: the unit and engine lists or the callback object could not be made: "
+                 "0x%08X\n",
+                 (unsigned)status);
     if (NT_SUCCESS(status))
     {
         m_DeviceObject = deviceObject;
         m_NextDeviceObject = nextDeviceObject;
         m_PhysicalDeviceObject = physicalDeviceObject;
         m_PowerState = PowerDeviceD0;
+        // InitDevice names what it refuses itself.
         status = InitDevice();
         if (NT_SUCCESS(status))
+        {
             status = CompleteSetup();
+            if (!NT_SUCCESS(status))
+                DbgPrint("AudioHal: the controls' values could not be restored to the device: "
+                         "0x%08X\n",
+                         (unsigned)status);
+        }
     }
     if (!NT_SUCCESS(status))
         FreeLists(); // the callback object stays until destruction

@@ -161,7 +161,7 @@ NTSTATUS OnModelCFormatType(CUsbAudioDevice* device, const UCHAR* d, StreamingIn
     return OnUac1FormatType(device, eight, walk);
 }
 
-const StreamingWalkClass c_ModelCWalker = {AudioDescriptorVersion::Uac1, 0, OnModelCGeneral,
+const StreamingWalkClass c_ModelCWalker = {AudioDescriptorVersion::Uac1, OnModelCGeneral,
                                            OnModelCFormatType, BuildPathsUac1};
 static_assert(MODEL_C_RENDER_CHANNEL_MASK == 0x63F);
 } // namespace

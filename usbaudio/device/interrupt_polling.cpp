@@ -69,17 +69,29 @@ NTSTATUS CInterruptPolling::Start(IPolledDevice* device, const PollingTraits& tr
             : USBD_ParseConfigurationDescriptorEx(configuration, configuration, number, 0,
                                                   USB_DEVICE_CLASS_AUDIO,
                                                   USB_AUDIO_SUBCLASS_AUDIOCONTROL, -1);
-    if (control != nullptr && control->bNumEndpoints != 0)
-        status = SelectInterface(io, number, control->bNumEndpoints);
+    const ULONG endpoints = control != nullptr ? control->bNumEndpoints : 0;
+    if (endpoints != 0)
+        status = SelectInterface(io, number, endpoints);
     io->Release();
     if (!NT_SUCCESS(status))
+    {
+        DbgPrint("UsbAudio: AudioControl interface %u: its %u endpoint(s) could not be selected "
+                 "for polling: 0x%08X\n",
+                 number, endpoints, (unsigned)status);
         return status;
+    }
     FindPipes();
     if (m_InterruptPipe == POLLING_NO_PIPE)
         return STATUS_SUCCESS;
     status = m_Worker.Start(ThreadStart, this, m_Traits->Priority);
     if (!NT_SUCCESS(status))
+    {
+        DbgPrint("UsbAudio: AudioControl interface %u: the thread polling interrupt endpoint "
+                 "0x%02X could not be started: 0x%08X\n",
+                 number, m_PipeInformation->Pipes[m_InterruptPipe].EndpointAddress,
+                 (unsigned)status);
         FreePipeInformation();
+    }
     return status;
 }
 

@@ -44,6 +44,12 @@ template <typename Visit> void ForEachUnitControl(CUacUnit* unit, Visit visit)
     }
 }
 
+// A set-up step that failed, by what it tried.
+void NameFailedStep(PCSTR what, NTSTATUS status)
+{
+    DbgPrint("UsbAudio: %s: 0x%08X\n", what, (unsigned)status);
+}
+
 bool SameName(PCWSTR a, PCWSTR b)
 {
     for (ULONG i = 0; i <= STREAM_ENGINE_NAME_OUT_CHARS; ++i)
@@ -119,7 +125,11 @@ NTSTATUS CUsbAudioDevice::OpenAudioHalCallback(PRESOURCELIST resourceList,
         return STATUS_INVALID_DEVICE_STATE; // opened once only
     void* block = ExAllocatePoolWithTag(NonPagedPool, sizeof(CPtrList), m_Traits.ListTag);
     if (block == nullptr)
+    {
+        NameFailedStep("the device's unit list could not be allocated",
+                       STATUS_INSUFFICIENT_RESOURCES);
         return STATUS_INSUFFICIENT_RESOURCES;
+    }
     m_DeviceUnits = new (block) CPtrList();
     return CAudioHal::OpenAudioHalCallback(resourceList, deviceObject, nextDeviceObject,
                                            physicalDeviceObject);
@@ -131,16 +141,45 @@ NTSTATUS CUsbAudioDevice::InitDevice()
     PUSBDEVICEIO io = nullptr;
     NTSTATUS status = GetOuterUnknown()->QueryInterface(IID_IUsbDeviceIo, (PVOID*)&io);
     if (!NT_SUCCESS(status))
+    {
+        NameFailedStep("the adapter's USB interface could not be queried", status);
         return status;
-    status = FillCapabilityRecord(io);
-    if (NT_SUCCESS(status))
-        status = ParseConfigurationAc(io);
-    if (NT_SUCCESS(status))
-        status = ParseConfigurationAs(io);
-    if (NT_SUCCESS(status) && m_Traits.RunsModelHook)
-        status = PostParse();
+    }
+    // The steps in order; the first that fails ends the set-up, named with
+    // its status. The walks name what they refuse themselves.
+    struct Step
+    {
+        NTSTATUS (CUsbAudioDevice::*Run)(PUSBDEVICEIO io);
+        PCSTR Failure;
+    };
+    static const Step steps[] = {
+        {&CUsbAudioDevice::PrepareConfiguration,
+         "the device's capabilities could not be read (its model string or chip)"},
+        {&CUsbAudioDevice::ParseConfigurationAc, nullptr},
+        {&CUsbAudioDevice::ParseConfigurationAs, nullptr},
+        {&CUsbAudioDevice::RunModelHook, "the model's registers could not be refreshed"},
+    };
+    for (const Step& step : steps)
+    {
+        status = (this->*step.Run)(io);
+        if (NT_SUCCESS(status))
+            continue;
+        if (step.Failure != nullptr)
+            NameFailedStep(step.Failure, status);
+        break;
+    }
     io->Release();
     return status;
+}
+
+NTSTATUS CUsbAudioDevice::PrepareConfiguration(PUSBDEVICEIO io)
+{
+    return FillCapabilityRecord(io);
+}
+
+NTSTATUS CUsbAudioDevice::RunModelHook(PUSBDEVICEIO)
+{
+    return m_Traits.RunsModelHook ? PostParse() : STATUS_SUCCESS;
 }
 
 NTSTATUS CUsbAudioDevice::ParseConfigurationAc(PUSBDEVICEIO io)

@@ -142,8 +142,13 @@ class CUsbAudioDevice : public CAudioHal,
     virtual bool PollingRunsUnits() const { return true; }
     // Step 2 of InitDevice: the source capability record of the class.
     virtual NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) = 0;
+    // What InitDevice reads of the device before the walks: the capability
+    // record (the timed class reads its chip and switches first).
+    virtual NTSTATUS PrepareConfiguration(PUSBDEVICEIO io);
 
   private:
+    // The model hook, for the classes whose InitDevice runs it.
+    NTSTATUS RunModelHook(PUSBDEVICEIO io);
     NTSTATUS RefreshEngine(ULONG index, ULONG unitId);
     NTSTATUS NameEngine(ULONG index, CStreamEngine* engine, PWSTR name);
     bool NameTakenByOther(ULONG index, PCWSTR name);

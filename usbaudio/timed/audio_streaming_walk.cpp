@@ -15,7 +15,7 @@ NTSTATUS OnTimedGeneral(CUsbAudioDevice* device, const UCHAR* d, StreamingInterf
                          CreateUac1FamilyStream<CUsbAudioTimedRender, TIMED_POOL_TAG>);
 }
 
-const StreamingWalkClass c_TimedWalker = {AudioDescriptorVersion::Uac1, 0, OnTimedGeneral,
+const StreamingWalkClass c_TimedWalker = {AudioDescriptorVersion::Uac1, OnTimedGeneral,
                                           OnUac1FormatType, BuildPathsUac1};
 
 // Every render engine's timed render writes through the device.
@@ -83,5 +83,9 @@ NTSTATUS ParseAudioStreamingTimed(CUsbAudioTimedDevice* device,
         status = AttachToRenders(
             device, status, [] { return new (NonPagedPool, TIMED_POOL_TAG) CChannelSwapNode(); },
             [](CChannelSwapNode*) {});
+    if (!NT_SUCCESS(status))
+        DbgPrint("UsbAudio: the render engines' jack and channel-swap nodes could not be "
+                 "attached: 0x%08X\n",
+                 (unsigned)status);
     return status;
 }

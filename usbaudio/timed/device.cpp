@@ -35,7 +35,6 @@ PUSBDEVICEIO CUsbAudioTimedDevice::QueryUsbIo()
     return io;
 }
 
-// The chip, the switches and the overrides, then the descriptor cut to them.
 NTSTATUS CUsbAudioTimedDevice::PrepareConfiguration(PUSBDEVICEIO io)
 {
     m_Registers.Reset();
@@ -55,23 +54,6 @@ NTSTATUS CUsbAudioTimedDevice::PrepareConfiguration(PUSBDEVICEIO io)
     if (NT_SUCCESS(status))
         status = RewriteTimedConfiguration(reinterpret_cast<PUCHAR>(configuration),
                                            configuration->wTotalLength, &m_Settings.Switches);
-    return status;
-}
-
-NTSTATUS CUsbAudioTimedDevice::InitDevice()
-{
-    PAGED_CODE();
-    PUSBDEVICEIO io = QueryUsbIo();
-    if (io == nullptr)
-        return STATUS_UNSUCCESSFUL;
-    NTSTATUS status = PrepareConfiguration(io);
-    if (NT_SUCCESS(status))
-        status = ParseConfigurationAc(io);
-    if (NT_SUCCESS(status))
-        status = ParseConfigurationAs(io);
-    if (NT_SUCCESS(status))
-        status = PostParse();
-    io->Release();
     return status;
 }
 

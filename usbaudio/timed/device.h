@@ -37,7 +37,6 @@ class CUsbAudioTimedDevice : public CUsbAudio1Device, public CTimedRegisterWrite
     }
     ~CUsbAudioTimedDevice() override;
 
-    STDMETHODIMP InitDevice() override;
     // The register refresh of the chip, also on every return to full power.
     STDMETHODIMP PostParse() override;
     STDMETHODIMP ParseAudioControl(struct _USB_INTERFACE_DESCRIPTOR* interfaceDescriptor,
@@ -76,10 +75,10 @@ class CUsbAudioTimedDevice : public CUsbAudio1Device, public CTimedRegisterWrite
 
   protected:
     NTSTATUS FillCapabilityRecord(PUSBDEVICEIO io) override;
+    // The chip, the switches and the overrides, then the descriptor cut to them.
+    NTSTATUS PrepareConfiguration(PUSBDEVICEIO io) override;
 
   private:
-    NTSTATUS PrepareConfiguration(PUSBDEVICEIO io);
-
     CTimedRegisterFile m_Registers;
     TimedDeviceSettings m_Settings;
     CTimedJackTimer m_JackTimer;

@@ -353,20 +353,52 @@ void ReportRefusedDescriptor(const char* interfaceKind, UCHAR interfaceNumber, c
              (unsigned)status);
 }
 
+NTSTATUS CheckWalkedInterface(const USB_INTERFACE_DESCRIPTOR* d, ULONG bytesToEnd, UCHAR subclass,
+                              AudioDescriptorVersion version)
+{
+    const bool classOne = version == AudioDescriptorVersion::Uac1;
+    const UCHAR protocol =
+        classOne ? USB_AUDIO_PROTOCOL_UNDEFINED : USB_AUDIO_PROTOCOL_IP_VERSION_02_00;
+    const char* kind =
+        subclass == USB_AUDIO_SUBCLASS_AUDIOCONTROL ? "AudioControl" : "AudioStreaming";
+    if (d == nullptr)
+    {
+        DbgPrint("UsbAudio: no %s interface to walk: 0x%08X\n", kind,
+                 (unsigned)STATUS_INVALID_PARAMETER);
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (bytesToEnd >= c_InterfaceBytes && d->bLength >= c_InterfaceBytes &&
+        d->bInterfaceClass == USB_DEVICE_CLASS_AUDIO && d->bInterfaceSubClass == subclass &&
+        d->bInterfaceProtocol == protocol)
+        return STATUS_SUCCESS;
+    DbgPrint("UsbAudio: %s interface %u is not one of audio class %s: %u bytes, class %u, "
+             "subclass %u, protocol 0x%02X (0x%02X expected): 0x%08X\n",
+             kind, d->bInterfaceNumber, classOne ? "1.0" : "2.0", d->bLength, d->bInterfaceClass,
+             d->bInterfaceSubClass, d->bInterfaceProtocol, protocol,
+             (unsigned)STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+}
+
+NTSTATUS CheckDescriptorFits(const char* interfaceKind, UCHAR interfaceNumber, const UCHAR* d,
+                             ULONG left)
+{
+    if (DescriptorFits(d, left))
+        return STATUS_SUCCESS;
+    DbgPrint("UsbAudio: %s interface %u: descriptor length %u refused (%u byte(s) left in the "
+             "configuration): 0x%08X\n",
+             interfaceKind, interfaceNumber, d[0], left, (unsigned)STATUS_UNSUCCESSFUL);
+    return STATUS_UNSUCCESSFUL;
+}
+
 NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor,
                           ULONG bytesToEnd, AudioDescriptorVersion version,
                           PAUDIO_CONTROL_UNIT_MAKER createUnit)
 {
     PAGED_CODE();
-    const UCHAR protocol = version == AudioDescriptorVersion::Uac1
-                               ? USB_AUDIO_PROTOCOL_UNDEFINED
-                               : USB_AUDIO_PROTOCOL_IP_VERSION_02_00;
-    if (interfaceDescriptor == nullptr || bytesToEnd < c_InterfaceBytes ||
-        interfaceDescriptor->bLength < c_InterfaceBytes ||
-        interfaceDescriptor->bInterfaceClass != USB_DEVICE_CLASS_AUDIO ||
-        interfaceDescriptor->bInterfaceSubClass != USB_AUDIO_SUBCLASS_AUDIOCONTROL ||
-        interfaceDescriptor->bInterfaceProtocol != protocol)
-        return STATUS_INVALID_PARAMETER;
+    NTSTATUS status = CheckWalkedInterface(interfaceDescriptor, bytesToEnd,
+                                           USB_AUDIO_SUBCLASS_AUDIOCONTROL, version);
+    if (!NT_SUCCESS(status))
+        return status;
     const PUCHAR base = reinterpret_cast<PUCHAR>(interfaceDescriptor);
     // A longer interface descriptor is walked past whole.
     ULONG position =
@@ -375,12 +407,13 @@ NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR int
     {
         const UCHAR* d = base + position;
         const ULONG left = bytesToEnd - position;
-        if (!DescriptorFits(d, left))
-            return STATUS_UNSUCCESSFUL;
+        status =
+            CheckDescriptorFits("AudioControl", interfaceDescriptor->bInterfaceNumber, d, left);
+        if (!NT_SUCCESS(status))
+            return status;
         if (d[1] != USB_AUDIO_CS_INTERFACE)
             break;
-        NTSTATUS status =
-            CheckControlDescriptor(version, interfaceDescriptor->bInterfaceNumber, d, left);
+        status = CheckControlDescriptor(version, interfaceDescriptor->bInterfaceNumber, d, left);
         // The maker names a unit it could not create (AddWalkedUnit).
         if (NT_SUCCESS(status) && d[2] != USB_AUDIO_AC_HEADER)
             status = createUnit(device, d);
@@ -398,7 +431,15 @@ NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device,
     PAGED_CODE();
     NTSTATUS status = WalkAudioControl(device, interfaceDescriptor, bytesToEnd,
                                        AudioDescriptorVersion::Uac1, CreateUnit);
-    return NT_SUCCESS(status) ? CheckListedOutputs(device) : status;
+    if (!NT_SUCCESS(status))
+        return status;
+    status = CheckListedOutputs(device);
+    if (!NT_SUCCESS(status))
+        DbgPrint("UsbAudio: AudioControl interface %u: the listed device's output terminals %u "
+                 "and %u are not both there: 0x%08X\n",
+                 device->GetAudioControlInterfaceNumber(), UAC1_HEADPHONE_TERMINAL_ID,
+                 UAC1_SECOND_OUTPUT_TERMINAL_ID, (unsigned)status);
+    return status;
 }
 
 // ----------------------------------------------------------------------------

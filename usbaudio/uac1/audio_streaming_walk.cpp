@@ -146,8 +146,9 @@ NTSTATUS WalkInterface(CUsbAudioDevice* device, const StreamingWalkClass& walker
     {
         const ULONG left = (ULONG)(configurationEnd - position);
         const UCHAR* d = position;
-        if (!DescriptorFits(d, left))
-            return STATUS_UNSUCCESSFUL;
+        status = CheckDescriptorFits("AudioStreaming", walk->Number, d, left);
+        if (!NT_SUCCESS(status))
+            return status;
         if (d[1] == USB_INTERFACE_DESCRIPTOR_TYPE)
         {
             if (d[0] < c_InterfaceBytes || d[2] != walk->Number)
@@ -204,27 +205,45 @@ NTSTATUS JoinStream(CUsbAudioDevice* device, const StreamingWalkClass& walker,
                     const StreamingInterfaceWalk& walk, LeftOutInterfaces* leftOut)
 {
     CUsbAudioStream* stream = walk.Stream;
+    NTSTATUS status = STATUS_SUCCESS;
+    // What the step that fails tried; the terminal link names itself.
+    PCSTR step = "none of its formats can be offered (a rate of 0 Hz, channels or samples the "
+                 "driver does not carry)";
     const bool none = stream->GetFormatCount() == 0;
     if (none && walk.Dropped != 0)
-        return STATUS_UNSUCCESSFUL;
-    if (none || !OffersPcm(stream))
+        status = STATUS_UNSUCCESSFUL;
+    else if (none || !OffersPcm(stream))
     {
         DbgPrint("UsbAudio: AudioStreaming interface %u has no %sformat to offer%s: left out\n",
                  walk.Number, none ? "" : "PCM ", none ? "" : ", only compressed or raw-data ones");
         leftOut->Add(walk.Number);
         return STATUS_SUCCESS;
     }
-    NTSTATUS status = device->AddStreamObject(stream);
+    else
+    {
+        step = "its stream could not join the device's engines";
+        status = device->AddStreamObject(stream);
+    }
     if (NT_SUCCESS(status))
     {
+        step = nullptr;
         status = ConnectStreamPins(device, stream, (ULONG)walk.Link);
         if (!NT_SUCCESS(status))
             ReportRefusedDescriptor("AudioStreaming", walk.Number, walk.General, status);
     }
     if (NT_SUCCESS(status))
+    {
+        step = "the controls of its path could not be built";
         status = walker.BuildPaths(device, stream);
+    }
     if (NT_SUCCESS(status))
+    {
+        step = "its stream buffers could not be allocated";
         status = stream->AllocateStreamBuffers();
+    }
+    if (!NT_SUCCESS(status) && step != nullptr)
+        DbgPrint("UsbAudio: AudioStreaming interface %u: %s: 0x%08X\n", walk.Number, step,
+                 (unsigned)status);
     return status;
 }
 
@@ -241,8 +260,8 @@ NTSTATUS FinishInterface(CUsbAudioDevice* device, const StreamingWalkClass& walk
     walk->Stream = nullptr;
     return status;
 }
-const StreamingWalkClass c_Uac1Walker = {AudioDescriptorVersion::Uac1, USB_AUDIO_PROTOCOL_UNDEFINED,
-                                         OnAsGeneral, OnUac1FormatType, BuildPathsUac1};
+const StreamingWalkClass c_Uac1Walker = {AudioDescriptorVersion::Uac1, OnAsGeneral,
+                                         OnUac1FormatType, BuildPathsUac1};
 } // namespace
 
 NTSTATUS OnUac1General(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk,
@@ -499,12 +518,11 @@ NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPT
                             const StreamingWalkClass& walker)
 {
     PAGED_CODE();
-    if (configuration == nullptr || firstInterface == nullptr || bytesToEnd < c_InterfaceBytes ||
-        firstInterface->bLength < c_InterfaceBytes ||
-        firstInterface->bInterfaceClass != USB_DEVICE_CLASS_AUDIO ||
-        firstInterface->bInterfaceSubClass != USB_AUDIO_SUBCLASS_AUDIOSTREAMING ||
-        firstInterface->bInterfaceProtocol != walker.Protocol)
-        return STATUS_INVALID_PARAMETER;
+    NTSTATUS status =
+        CheckWalkedInterface(configuration != nullptr ? firstInterface : nullptr, bytesToEnd,
+                             USB_AUDIO_SUBCLASS_AUDIOSTREAMING, walker.Version);
+    if (!NT_SUCCESS(status))
+        return status;
     const PUCHAR end = reinterpret_cast<PUCHAR>(firstInterface) + bytesToEnd;
     // The configuration's bytes, where a setting described twice is found.
     const PUCHAR start =
@@ -512,7 +530,6 @@ NTSTATUS WalkAudioStreaming(CUsbAudioDevice* device, PUSB_CONFIGURATION_DESCRIPT
             ? reinterpret_cast<PUCHAR>(configuration)
             : reinterpret_cast<PUCHAR>(firstInterface);
     PUSB_INTERFACE_DESCRIPTOR current = firstInterface;
-    NTSTATUS status = STATUS_SUCCESS;
     LeftOutInterfaces leftOut;
     while (current != nullptr && NT_SUCCESS(status))
     {

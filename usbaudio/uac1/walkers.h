@@ -47,6 +47,15 @@ NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR int
 // created"), and the status the start ends with.
 void ReportRefusedDescriptor(const char* interfaceKind, UCHAR interfaceNumber, const UCHAR* d,
                              NTSTATUS status, const char* why = nullptr);
+// Whether a walk may start at the interface descriptor: present, whole
+// (9 bytes, inside `bytesToEnd`), of the audio class, of `subclass` and of the
+// walk's class version. STATUS_INVALID_PARAMETER, named, when not.
+NTSTATUS CheckWalkedInterface(const USB_INTERFACE_DESCRIPTOR* d, ULONG bytesToEnd, UCHAR subclass,
+                              AudioDescriptorVersion version);
+// Whether the descriptor at `d` lies inside the `left` bytes to the
+// configuration's end; STATUS_UNSUCCESSFUL, named, when it does not.
+NTSTATUS CheckDescriptorFits(const char* interfaceKind, UCHAR interfaceNumber, const UCHAR* d,
+                             ULONG left);
 // Initialises a new unit with its descriptor and adds it to the device's
 // units; the creation reference is released either way. A unit that fails
 // is named in the debug output: by what it refused on purpose, in words, or
@@ -76,8 +85,7 @@ struct StreamingInterfaceWalk
 // One class's steps of the AudioStreaming walk.
 struct StreamingWalkClass
 {
-    AudioDescriptorVersion Version;
-    UCHAR Protocol;
+    AudioDescriptorVersion Version; // and with it the interfaces' protocol
     NTSTATUS (*OnGeneral)(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk);
     NTSTATUS (*OnFormatType)(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfaceWalk* walk);
     NTSTATUS (*BuildPaths)(CUsbAudioDevice* device, CStreamEngine* engine);

@@ -105,9 +105,8 @@ NTSTATUS OnFormatType(CUsbAudioDevice* device, const UCHAR* d, StreamingInterfac
                                     walk->Formats, walk->AlternateSetting, record, &walk->Dropped);
 }
 
-const StreamingWalkClass c_Uac2Walker = {AudioDescriptorVersion::Uac2,
-                                         USB_AUDIO_PROTOCOL_IP_VERSION_02_00, OnAsGeneral,
-                                         OnFormatType, BuildPathsUac2};
+const StreamingWalkClass c_Uac2Walker = {AudioDescriptorVersion::Uac2, OnAsGeneral, OnFormatType,
+                                         BuildPathsUac2};
 
 // The clock's rates, in a paged list the caller frees.
 NTSTATUS ReadClockRates(PCLOCKCONTROL clock, PULONG* rates, PULONG count)

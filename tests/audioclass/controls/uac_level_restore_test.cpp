@@ -46,8 +46,9 @@ LONG OnTheWire(const SimControlValue& range, UCHAR selector, LONG level)
     return wire / range.Resolution * range.Resolution;
 }
 
-// The playback unit's first control of the kind, without a reference.
-PRANGEDCONTROL PlayControl(UsbAdapterRig& rig, ULONG kind)
+// The playback unit's first control of the kind, without a reference; the
+// control itself in *found when asked.
+PRANGEDCONTROL PlayControl(UsbAdapterRig& rig, ULONG kind, CAudioControl** found = nullptr)
 {
     CAudioControl *unit = nullptr, *one = nullptr;
     PRANGEDCONTROL control = nullptr;
@@ -57,8 +58,19 @@ PRANGEDCONTROL PlayControl(UsbAdapterRig& rig, ULONG kind)
          ++i)
         if (one->GetKind() == kind &&
             NT_SUCCESS(one->QueryInterface(IID_IRangedControl, (PVOID*)&control)))
+        {
             control->Release(); // the unit holds it
+            if (found != nullptr)
+                *found = one;
+        }
     return control;
+}
+
+// Down to D3 and back to full power, as the device forgets its values.
+void PowerCycle(UsbAdapterRig& rig)
+{
+    for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0})
+        rig.Adapter()->GetDevicePower()->PowerChangeState(POWER_STATE{.DeviceState = state});
 }
 } // namespace
 
@@ -101,9 +113,58 @@ TEST(UacLevelRestore, FullPowerSendsWhatTheLastSetSent)
                     reached.emplace_back(v, std::exchange(v->Current, v->Maximum));
             EXPECT_EQ(channels, reached.size() - before) << c.What;
         }
-        for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0})
-            rig.Adapter()->GetDevicePower()->PowerChangeState(POWER_STATE{.DeviceState = state});
+        PowerCycle(rig);
         for (const auto& [value, sent] : reached)
             EXPECT_EQ(sent, value->Current);
     }
+}
+
+// A level "Settings" holds from an earlier start, other than the one the
+// device reports, goes to the device on the device's steps; one the device
+// chose itself, read by a refresh, goes back as the device had it. The
+// device's steps are 2 dB and its own level lies between two of them.
+TEST(UacLevelRestore, StoredLevelsGoBackOnTheStepsAndTheDevicesOwnAsItCame)
+{
+    constexpr LONG kStored = -5 * kDb;
+    ScopedTestStreams streams;
+    for (SimReference which : {SimReference::Uac1SpeakerMic, SimReference::Uac2HighSpeed})
+        for (bool refreshed : {false, true})
+        {
+            SCOPED_TRACE(refreshed ? "refreshed" : "stored");
+            UsbAdapterRig rig(ToneDevice(which));
+            UseDeviceClasses(false);
+            for (UCHAR ch = 0; ch < 3; ++ch)
+                if (SimControlValue* v = rig.Device()->Audio().FindControl(kPlayUnit, kVolume, ch))
+                    v->Resolution = 2 * 256;
+            ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+            CAudioControl* volume = nullptr;
+            PRANGEDCONTROL control = PlayControl(rig, CONTROL_KIND_VOLUME, &volume);
+            ASSERT_NE(nullptr, control);
+            ULONG channels = 0;
+            control->GetChannelCount(&channels);
+            for (ULONG ch = 0; ch < channels; ++ch)
+                ASSERT_EQ(STATUS_SUCCESS, control->SetValue(ch, kStored));
+            // The channels the set reached, the device's own level put in each.
+            std::vector<SimControlValue*> values;
+            for (UCHAR ch = 0; ch < 3; ++ch)
+                if (SimControlValue* v = rig.Device()->Audio().FindControl(kPlayUnit, kVolume, ch);
+                    v != nullptr && v->Current == OnTheWire(*v, kVolume, kStored))
+                    values.push_back(v);
+            ASSERT_EQ(channels, values.size());
+            for (SimControlValue* v : values)
+                v->Current = -v->Resolution / 2;
+            if (refreshed)
+                EXPECT_EQ(STATUS_SUCCESS, volume->UpdateState());
+            else
+            {
+                rig.Release();
+                ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+            }
+            for (SimControlValue* v : values)
+                v->Current = v->Maximum;
+            PowerCycle(rig);
+            for (SimControlValue* v : values)
+                EXPECT_EQ(refreshed ? -v->Resolution / 2 : OnTheWire(*v, kVolume, kStored),
+                          v->Current);
+        }
 }
