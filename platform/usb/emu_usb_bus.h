@@ -37,6 +37,9 @@ class EmuUsbBus
     ULONG CurrentFrame() const { return m_Frame; }
     bool IsHighSpeed() const { return m_Device->Speed() == EmuUsbSpeed::High; }
     bool IsPresent() const { return m_Present; }
+    // The configuration the bus selected: 0 before one, or after a
+    // selection the device took but whose interfaces the bus refused.
+    UCHAR SelectedConfiguration() const { return m_ConfigValue; }
 
     // ---- test controls
     // Surprise removal now, or when the frame clock reaches `frame`: every

@@ -391,13 +391,16 @@ HostStartStep HostHarness::ExplainStart(NTSTATUS status) const
     {
         // The adapter's set-up ended before it was registered: the USB device,
         // its configuration, or the device class.
-        if (Device() != nullptr && Device()->Configuration() == 0)
-            return {"USB device set-up", "no configuration was selected"};
-        std::string family;
-        const int protocol = AudioControlProtocol(Device());
-        // The driver says why it chose no class: its line follows the host's.
+        // The driver says what it was refused: its line follows the host's.
         const std::string said = DriverSaid();
         const std::string saidToo = said.empty() ? "" : "; " + said;
+        // A device may take the configuration that the bus then refuses
+        // for its interfaces.
+        if (Device() != nullptr &&
+            (Device()->Configuration() == 0 || (Bus() && Bus()->SelectedConfiguration() == 0)))
+            return {"USB device set-up", "no configuration was selected" + saidToo};
+        std::string family;
+        const int protocol = AudioControlProtocol(Device());
         if (protocol < 0)
             return {"device-class choice", "the device has no AudioControl interface" + saidToo};
         // The driver refuses any other protocol before it looks for a class.
