@@ -218,7 +218,8 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
     progress.Done();
     std::string closing;
     const bool closed = out.Close(&closing);
-    // A run that ended early, whatever ended it, says what it moved.
+    // A run that never began says why; one that began says what it moved,
+    // however it ended.
     if (!NT_SUCCESS(status) && !summary.Ran)
     {
         Error(what, stream.Error() + ": " + HostStatusText(status));
