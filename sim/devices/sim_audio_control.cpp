@@ -587,8 +587,18 @@ const SimAudioControl::Entity* SimAudioControl::ClockOfInterface(UCHAR interface
     return nullptr;
 }
 
+void SimAudioControl::SetStreamRateSource(UCHAR interfaceNumber, std::function<ULONG()> rate)
+{
+    m_RateSources[interfaceNumber] = std::move(rate);
+}
+
 ULONG SimAudioControl::StreamRate(UCHAR interfaceNumber) const
 {
+    const auto source = m_RateSources.find(interfaceNumber);
+    const SimAltSetting* streaming = CurrentAlt(interfaceNumber);
+    if (source != m_RateSources.end() && streaming != nullptr && streaming->AlternateSetting != 0)
+        if (const ULONG rate = source->second(); rate != 0)
+            return rate;
     if (m_Uac2)
     {
         const Entity* k = ClockOfInterface(interfaceNumber);

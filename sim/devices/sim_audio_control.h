@@ -6,6 +6,7 @@
 // as a device would, a bad one answered with a stall.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -70,6 +71,10 @@ class SimAudioControl
     // source of the interface's terminal (2.0) or the endpoint's sampling
     // frequency (1.0); 0 when unknown.
     ULONG StreamRate(UCHAR interfaceNumber) const;
+    // Where a device sets an interface's rate another way than by the class
+    // requests (a chip register): `rate` says the rate it runs at while the
+    // interface streams, 0 where it says none (the class's rate then holds).
+    void SetStreamRateSource(UCHAR interfaceNumber, std::function<ULONG()> rate);
 
     // ---- for tests and presets
     SimControlValue* FindControl(UCHAR entity, UCHAR selector, UCHAR channel);
@@ -158,8 +163,9 @@ class SimAudioControl
     // One per AudioControl interface; the primary one drives the streams.
     std::vector<Function> m_Functions;
     size_t m_Primary = 0;
-    std::vector<Entity>* m_Entities = nullptr; // the function in use
-    std::map<UCHAR, UCHAR> m_CurrentAlt;       // interface -> alternate setting
-    std::map<UCHAR, ULONG> m_EndpointRate;     // endpoint address -> Hz (1.0)
-    std::map<UCHAR, ValidAlts> m_ValidAlts;    // interface -> answer
+    std::vector<Entity>* m_Entities = nullptr;             // the function in use
+    std::map<UCHAR, UCHAR> m_CurrentAlt;                   // interface -> alternate setting
+    std::map<UCHAR, ULONG> m_EndpointRate;                 // endpoint address -> Hz (1.0)
+    std::map<UCHAR, std::function<ULONG()>> m_RateSources; // by interface number
+    std::map<UCHAR, ValidAlts> m_ValidAlts;                // interface -> answer
 };

@@ -91,6 +91,25 @@ const std::u16string g_ModelText = {0x000B, 0x0005, u'P', u'T', u'i', u'm', u'e'
 constexpr UCHAR c_ModelStringIndex = 0x50;
 constexpr UCHAR c_FamilyIndex9 = 0x9F;
 constexpr UCHAR c_FamilyIndex8 = 3;
+
+// The chip plays at the rate register 0's bits 12 to 14 name, whatever the
+// class request set.
+constexpr UCHAR c_RateRegister = 0;
+constexpr USHORT c_RateMask = 0x7000;
+struct RateCode
+{
+    USHORT Code;
+    ULONG Rate;
+};
+constexpr RateCode c_RateCodes[] = {{0x0000, 44100}, {0x2000, 48000}, {0x6000, 96000}};
+
+ULONG RegisterRate(const SimChipRegisters& chip)
+{
+    for (const RateCode& code : c_RateCodes)
+        if ((chip.Values[c_RateRegister] & c_RateMask) == code.Code)
+            return code.Rate;
+    return 0;
+}
 } // namespace
 
 const std::vector<UCHAR>& SimTimedConfiguration()
@@ -136,5 +155,7 @@ SimTimedDevice SimCreateTimedDevice(USHORT idProduct, bool identified)
     SimPresetChipIdentification(*timed.Device, c_FamilyIndex9,
                                 identified ? c_FamilyIndex8 : (UCHAR)(c_FamilyIndex8 - 1));
     timed.Chip = SimPresetChipRegisters(*timed.Device);
+    timed.Device->Audio().SetStreamRateSource(SimTimed::PlayInterface,
+                                              [chip = timed.Chip] { return RegisterRate(*chip); });
     return timed;
 }

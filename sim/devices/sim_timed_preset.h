@@ -3,7 +3,8 @@
 // 96 kHz setting through a mixer with two analog paths; recording from the
 // microphone, line, S/PDIF and stereo-mix sources through a selector), its
 // model string, its identification bytes, and the register file and jack
-// sense behind its class requests.
+// sense behind its class requests; its playback runs at the rate a register
+// names, not the class request's.
 #pragma once
 
 #include <memory>

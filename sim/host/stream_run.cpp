@@ -106,6 +106,9 @@ const VerdictRow kPlayVerdicts[] = {
      "the device keeps {format}, not the file's format: its samples were not compared"},
     {HostWire::SeveralPaths, false,
      "the device takes the stream on more than one endpoint: its samples were not compared"},
+    {HostWire::Nothing, true, "the device received nothing"},
+    {HostWire::Unreached, true,
+     "the device received {moved} frame(s), all silence: none of the file's sound reached it"},
 };
 
 const VerdictRow kRecordVerdicts[] = {
@@ -128,6 +131,9 @@ const VerdictRow kRecordVerdicts[] = {
      "the device sends {format}, not the recording's format: its samples were not compared"},
     {HostWire::SeveralPaths, false,
      "the device sends the stream on more than one endpoint: its samples were not compared"},
+    {HostWire::Nothing, true, "the device sent nothing, and the recording holds nothing"},
+    {HostWire::Unreached, true,
+     "the recording holds nothing: none of the {moved} frame(s) the device sent reached it"},
 };
 
 // Says the run's verdict, `device` the format on the wire; false when it
@@ -144,6 +150,7 @@ bool PrintVerdict(const char* what, const VerdictRow (&rows)[N], const HostStrea
                 {"{start}", std::to_string(s.FileAtFrame)},
                 {"{wireat}", std::to_string(s.WireAtFileFrame)},
                 {"{leftover}", std::to_string(s.LeftoverFrames)},
+                {"{moved}", std::to_string(s.DeviceFrames)},
                 {"{format}",
                  HostFormatText(device.Channels, device.BitsPerSample, device.Valid(), 0)}};
             std::string text = row.Text;
@@ -211,11 +218,14 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
     progress.Done();
     std::string closing;
     const bool closed = out.Close(&closing);
-    if (!NT_SUCCESS(status) && !summary.Unplugged && !summary.OutFailed && !summary.Interrupted)
+    // A run that never began says why; one that began says what it moved,
+    // however it ended.
+    if (!NT_SUCCESS(status) && !summary.Ran)
     {
         Error(what, stream.Error() + ": " + HostStatusText(status));
         if (!stream.Offered().empty())
-            fprintf(stderr, "%s: the filter offers:\n%s", what, stream.Offered().c_str());
+            fprintf(stderr, "%s: the filter's data ranges offer:\n%s", what,
+                    stream.Offered().c_str());
         return false;
     }
     PrintSummary(what, summary);
@@ -224,6 +234,13 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
     if (playing ? !PrintVerdict(what, kPlayVerdicts, summary, audio)
                 : !PrintVerdict(what, kRecordVerdicts, summary, device))
         worked = false;
+    // However short the run, a device at another rate plays (sends) other time.
+    if (summary.DeviceRate != 0 && summary.DeviceRate != audio.Rate)
+    {
+        Error(what, "the device ran the stream at " + std::to_string(summary.DeviceRate) +
+                        " Hz, not at the stream's " + std::to_string(audio.Rate) + " Hz");
+        worked = false;
+    }
     if (summary.MissingPackets != 0)
     {
         Error(what, std::to_string(summary.MissingPackets) + " packet(s) late or missing");

@@ -5,13 +5,6 @@
 
 namespace
 {
-// The depths and the standard rates a pin is probed at, besides each
-// range's own bounds: a range gives only bounds, so every standard rate
-// within them is asked.
-constexpr USHORT kDepths[] = {8, 16, 20, 24, 32};
-constexpr ULONG kRates[] = {8000,  11025, 12000, 16000, 22050,  24000,  32000,  44100,
-                            48000, 64000, 88200, 96000, 176400, 192000, 352800, 384000};
-
 bool ReadRecord(const std::vector<UCHAR>& format, KSDATAFORMAT_WAVEFORMATEXTENSIBLE* record)
 {
     if (format.size() < sizeof(KSDATAFORMAT) + sizeof(WAVEFORMATEX))
@@ -21,45 +14,6 @@ bool ReadRecord(const std::vector<UCHAR>& format, KSDATAFORMAT_WAVEFORMATEXTENSI
     return true;
 }
 
-USHORT ValidBitsOf(const WAVEFORMATEXTENSIBLE& w)
-{
-    return w.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && w.Samples.wValidBitsPerSample != 0
-               ? w.Samples.wValidBitsPerSample
-               : w.Format.wBitsPerSample;
-}
-
-void Add(std::vector<HostOfferedFormat>* formats, const WAVEFORMATEXTENSIBLE& w)
-{
-    for (HostOfferedFormat& f : *formats)
-        if (f.Channels == w.Format.nChannels && f.ContainerBits == w.Format.wBitsPerSample &&
-            f.ValidBits == ValidBitsOf(w))
-        {
-            if (std::find(f.Rates.begin(), f.Rates.end(), w.Format.nSamplesPerSec) == f.Rates.end())
-                f.Rates.push_back(w.Format.nSamplesPerSec);
-            return;
-        }
-    formats->push_back(
-        {w.Format.nChannels, w.Format.wBitsPerSample, ValidBitsOf(w), {w.Format.nSamplesPerSec}});
-}
-
-// The pin's PCM ranges; each range of the descriptor may be followed by its
-// attribute list, which is no range.
-std::vector<KSDATARANGE_AUDIO> PcmRanges(const EmuPcSubdeviceInfo& info, ULONG pinId)
-{
-    std::vector<KSDATARANGE_AUDIO> ranges;
-    const PCPIN_DESCRIPTOR* pin =
-        info.Descriptor != nullptr ? PcFilterPin(info.Descriptor, pinId) : nullptr;
-    for (ULONG i = 0; pin != nullptr && i < pin->KsPinDescriptor.DataRangesCount; ++i)
-    {
-        const KSDATARANGE* r = pin->KsPinDescriptor.DataRanges[i];
-        if (r->FormatSize >= sizeof(KSDATARANGE_AUDIO) &&
-            IsEqualGUID(r->SubFormat, KSDATAFORMAT_SUBTYPE_PCM))
-            ranges.push_back(*reinterpret_cast<const KSDATARANGE_AUDIO*>(r));
-        if ((r->Flags & KSDATARANGE_ATTRIBUTES) != 0)
-            ++i;
-    }
-    return ranges;
-}
 } // namespace
 
 std::string HostFormatText(ULONG channels, USHORT containerBits, USHORT validBits, ULONG rate)
@@ -100,47 +54,39 @@ USHORT HostFormatContainer(const std::vector<UCHAR>& format)
     return ReadRecord(format, &f) ? f.WaveFormatExt.Format.wBitsPerSample : 0;
 }
 
-std::vector<HostOfferedFormat> HostOfferedFormats(AudioEngineClient& client, PFILE_OBJECT filter,
-                                                  const EmuPcSubdeviceInfo& info, ULONG pinId)
+std::vector<KSDATARANGE_AUDIO> HostOfferedRanges(const EmuPcSubdeviceInfo& info, ULONG pinId)
 {
-    std::vector<HostOfferedFormat> formats;
-    for (const KSDATARANGE_AUDIO& range : PcmRanges(info, pinId))
+    // Each range of the descriptor may be followed by its attribute list,
+    // which is no range.
+    std::vector<KSDATARANGE_AUDIO> ranges;
+    const PCPIN_DESCRIPTOR* pin =
+        info.Descriptor != nullptr ? PcFilterPin(info.Descriptor, pinId) : nullptr;
+    for (ULONG i = 0; pin != nullptr && i < pin->KsPinDescriptor.DataRangesCount; ++i)
     {
-        std::vector<ULONG> rates = {range.MinimumSampleFrequency};
-        for (ULONG rate : kRates)
-            if (rate > range.MinimumSampleFrequency && rate < range.MaximumSampleFrequency)
-                rates.push_back(rate);
-        if (range.MaximumSampleFrequency > range.MinimumSampleFrequency)
-            rates.push_back(range.MaximumSampleFrequency);
-        for (ULONG channels = 1; channels <= range.MaximumChannels; ++channels)
-            for (USHORT bits : kDepths)
-                for (ULONG rate : rates)
-                {
-                    if (bits < range.MinimumBitsPerSample || bits > range.MaximumBitsPerSample)
-                        continue;
-                    const KSDATARANGE_AUDIO probe = AudioClientRange(
-                        KSDATAFORMAT_SUBTYPE_PCM, channels, bits, bits, rate, rate);
-                    std::vector<UCHAR> format;
-                    KSDATAFORMAT_WAVEFORMATEXTENSIBLE f;
-                    if (NT_SUCCESS(client.Intersect(filter, pinId, &probe.DataRange, &format)) &&
-                        ReadRecord(format, &f) && f.WaveFormatExt.Format.nChannels == channels)
-                        Add(&formats, f.WaveFormatExt);
-                }
+        const KSDATARANGE* r = pin->KsPinDescriptor.DataRanges[i];
+        if (r->FormatSize >= sizeof(KSDATARANGE_AUDIO) &&
+            IsEqualGUID(r->SubFormat, KSDATAFORMAT_SUBTYPE_PCM))
+            ranges.push_back(*reinterpret_cast<const KSDATARANGE_AUDIO*>(r));
+        if ((r->Flags & KSDATARANGE_ATTRIBUTES) != 0)
+            ++i;
     }
-    return formats;
+    return ranges;
 }
 
-std::string HostOfferedText(const std::vector<HostOfferedFormat>& formats)
+std::string HostOfferedText(const std::vector<KSDATARANGE_AUDIO>& ranges)
 {
-    if (formats.empty())
+    if (ranges.empty())
         return "  no PCM format\n";
-    std::string text;
-    for (const HostOfferedFormat& f : formats)
+    // "16 bits", or "16 to 24 bits" across a range.
+    const auto span = [](ULONG lowest, ULONG highest, const char* unit)
     {
-        text += "  " + HostFormatText(f.Channels, f.ContainerBits, f.ValidBits, 0) + " at ";
-        for (size_t i = 0; i < f.Rates.size(); ++i)
-            text += (i != 0 ? ", " : "") + std::to_string(f.Rates[i]);
-        text += " Hz\n";
-    }
+        return std::to_string(lowest) +
+               (highest > lowest ? " to " + std::to_string(highest) : std::string()) + unit;
+    };
+    std::string text;
+    for (const KSDATARANGE_AUDIO& r : ranges)
+        text += "  " + span(1, r.MaximumChannels, " channel(s)") + " of " +
+                span(r.MinimumBitsPerSample, r.MaximumBitsPerSample, " bits") + " at " +
+                span(r.MinimumSampleFrequency, r.MaximumSampleFrequency, " Hz") + "\n";
     return text;
 }

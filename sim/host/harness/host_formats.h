@@ -1,6 +1,6 @@
 // The formats of a wave filter's streaming pin as the audio engine sees
-// them: the pin format it builds for a file, and the formats the pin offers,
-// found through the driver's own data-range intersection.
+// them: the pin format it builds for a file through the driver's own
+// data-range intersection, and the data ranges the pin offers.
 #pragma once
 
 #include <string>
@@ -8,15 +8,6 @@
 
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_wav.h"
-
-// One kind of sample frame a pin offers, at the rates listed.
-struct HostOfferedFormat
-{
-    ULONG Channels;
-    USHORT ContainerBits;
-    USHORT ValidBits;
-    std::vector<ULONG> Rates;
-};
 
 // "2 channel(s) of 24 bits at 48000 Hz", with " in 32" when the container
 // is wider than the valid bits.
@@ -32,9 +23,8 @@ NTSTATUS HostPinFormat(AudioEngineClient& client, PFILE_OBJECT filter, ULONG pin
 // The container bits of a pin format HostPinFormat or an intersection made.
 USHORT HostFormatContainer(const std::vector<UCHAR>& format);
 
-// What the streaming pin offers: each range of the pin probed at its
-// channel counts, the common sample depths and rates inside it.
-std::vector<HostOfferedFormat> HostOfferedFormats(AudioEngineClient& client, PFILE_OBJECT filter,
-                                                  const EmuPcSubdeviceInfo& info, ULONG pinId);
-// One line a kind: "  2 channel(s) of 24 bits in 32 at 44100, 48000 Hz".
-std::string HostOfferedText(const std::vector<HostOfferedFormat>& formats);
+// The streaming pin's PCM data ranges: what it offers, each channel count up
+// to a range's most, valid bits and rates between its lowest and highest.
+std::vector<KSDATARANGE_AUDIO> HostOfferedRanges(const EmuPcSubdeviceInfo& info, ULONG pinId);
+// One line a range: "  1 to 2 channel(s) of 16 to 24 bits at 44100 to 48000 Hz".
+std::string HostOfferedText(const std::vector<KSDATARANGE_AUDIO>& ranges);

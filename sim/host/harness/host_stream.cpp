@@ -167,13 +167,20 @@ bool IsSynchEndpoint(const std::vector<UCHAR>& c, const SimAltSetting& alt,
                        { return field(e, kSynchAddressAt) == ep.Address; });
 }
 
-// The isochronous endpoints of the device in one direction that may carry
-// samples (feedback endpoints excluded), with or without synch endpoints;
-// with each, the packet slots between two of its packets.
-std::vector<std::pair<UCHAR, ULONGLONG>> IsochEndpoints(const SimUsbDevice& device, bool in,
-                                                        bool synch)
+// An isochronous endpoint that may carry samples: its address, the packet
+// slots between two of its packets, and its interface.
+struct IsochEndpoint
 {
-    std::vector<std::pair<UCHAR, ULONGLONG>> endpoints;
+    UCHAR Address;
+    ULONGLONG Interval;
+    UCHAR Interface;
+};
+
+// The isochronous endpoints of the device in one direction that may carry
+// samples (feedback endpoints excluded), with or without synch endpoints.
+std::vector<IsochEndpoint> IsochEndpoints(const SimUsbDevice& device, bool in, bool synch)
+{
+    std::vector<IsochEndpoint> endpoints;
     const std::vector<UCHAR>& c = device.Descriptors().Configuration();
     for (const SimAltSetting& alt : device.Descriptors().AltSettings())
         for (const SimEndpointInfo& ep : alt.Endpoints)
@@ -182,13 +189,14 @@ std::vector<std::pair<UCHAR, ULONGLONG>> IsochEndpoints(const SimUsbDevice& devi
                 USB_ENDPOINT_DIRECTION_IN(ep.Address) == in &&
                 (synch || !IsSynchEndpoint(c, alt, ep)) &&
                 std::none_of(endpoints.begin(), endpoints.end(),
-                             [&ep](const auto& e) { return e.first == ep.Address; }))
+                             [&ep](const IsochEndpoint& e) { return e.Address == ep.Address; }))
             {
                 // A packet a frame at full speed; at high speed every
                 // 2^(bInterval-1) microframes, as the bus schedules them.
                 const UCHAR interval = std::clamp<UCHAR>(ep.Interval, 1, 4);
                 endpoints.push_back(
-                    {ep.Address, device.Speed() == EmuUsbSpeed::High ? 1u << (interval - 1) : 8u});
+                    {ep.Address, device.Speed() == EmuUsbSpeed::High ? 1u << (interval - 1) : 8u,
+                     alt.InterfaceNumber});
             }
     return endpoints;
 }
@@ -207,16 +215,18 @@ std::vector<UCHAR> Meant(const SimStreaming& streaming, UCHAR ep, UCHAR subslot,
 
 // The device's side of a stream, a step at a time: what each endpoint the
 // stream may move on received (play) or sent (record), its packet slots
-// counted, and the endpoint the stream moves on. That is, for a play, the
-// first that receives anything (a function the driver does not run has
-// endpoints that stay idle); for a recording, the one the driver reads,
-// whether or not its packets came, synch endpoint or not.
+// counted, the endpoint the stream moves on, and the rate the device runs
+// it at. That endpoint is, for a play, the first that receives anything (a
+// function the driver does not run has endpoints that stay idle); for a
+// recording, the one the driver reads, whether or not its packets came,
+// synch endpoint or not.
 class DeviceSide
 {
   public:
-    DeviceSide(SimUsbDevice& device, const EmuUsbBus& bus, bool in)
-        : m_Streaming(device.Streaming()), m_Bus(bus), m_In(in),
-          m_Endpoints(IsochEndpoints(device, in, true))
+    // `rate`: the stream's.
+    DeviceSide(SimUsbDevice& device, const EmuUsbBus& bus, bool in, ULONG rate)
+        : m_Streaming(device.Streaming()), m_Audio(device.Audio()), m_Bus(bus), m_In(in),
+          m_StreamRate(rate), m_Endpoints(IsochEndpoints(device, in, true))
     {
     }
     // After a step: calls take(channels, subslot, bytes, stream) for each
@@ -226,17 +236,20 @@ class DeviceSide
     template <typename Take> void Step(Take take)
     {
         m_LastSlot = PacketGaps::Slot(m_Bus.CurrentFrame() - 1, 7);
-        for (const auto& [ep, interval] : m_Endpoints)
+        for (const IsochEndpoint& e : m_Endpoints)
         {
+            const UCHAR ep = e.Address;
             const SimOutRecord& record =
                 m_In ? m_Streaming.InRecord(ep) : m_Streaming.OutRecord(ep);
-            m_Gaps.try_emplace(ep, interval).first->second.Add(record);
+            m_Gaps.try_emplace(ep, e.Interval).first->second.Add(record);
             UCHAR channels = 0, subslot = 0;
             m_Streaming.SelectedFormat(ep, &channels, &subslot);
             const size_t moved = m_In ? (record.Tried ? 1 : 0) : record.Data.size();
             if (moved != 0 && m_Stream == 0)
                 m_Stream = ep;
             m_Several = m_Several || (moved != 0 && ep != m_Stream);
+            if (ep == m_Stream)
+                NoteRate(m_Audio.StreamRate(e.Interface));
             take(channels, subslot, Meant(m_Streaming, ep, subslot, record.Data), ep == m_Stream);
         }
         m_Streaming.ClearRecords();
@@ -250,16 +263,30 @@ class DeviceSide
         return missing;
     }
     bool Several() const { return m_Several; }
+    // The rate the device ran the stream at: one other than the stream's
+    // once it ran at one; 0 while it was not known.
+    ULONG Rate() const { return m_Rate; }
 
   private:
+    // A rate read while the stream runs (its interface back at alternate
+    // setting 0 says 0).
+    void NoteRate(ULONG rate)
+    {
+        if (rate != 0 && (m_Rate == 0 || m_Rate == m_StreamRate))
+            m_Rate = rate;
+    }
+
     SimStreaming& m_Streaming;
+    const SimAudioControl& m_Audio;
     const EmuUsbBus& m_Bus;
     const bool m_In;
-    const std::vector<std::pair<UCHAR, ULONGLONG>> m_Endpoints;
+    const ULONG m_StreamRate;
+    const std::vector<IsochEndpoint> m_Endpoints;
     std::map<UCHAR, PacketGaps> m_Gaps;
     ULONGLONG m_LastSlot = 0;
     UCHAR m_Stream = 0;
     bool m_Several = false;
+    ULONG m_Rate = 0;
 };
 
 // The file handed to the pin as the client queue takes it, a block read
@@ -328,8 +355,8 @@ const EmuPcSubdeviceInfo* HostFindWaveFilter(const std::vector<EmuPcSubdeviceInf
 std::vector<UCHAR> HostDataEndpoints(const SimUsbDevice& device, bool in)
 {
     std::vector<UCHAR> endpoints;
-    for (const auto& [address, interval] : IsochEndpoints(device, in, false))
-        endpoints.push_back(address);
+    for (const IsochEndpoint& e : IsochEndpoints(device, in, false))
+        endpoints.push_back(e.Address);
     return endpoints;
 }
 
@@ -376,7 +403,7 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     if (NT_SUCCESS(status))
         status = client.OpenPin(filter, pinId, format.data(), (ULONG)format.size(), &pinFile);
     if (!NT_SUCCESS(status))
-        return Refused(client, filter, *filterInfo, pinId,
+        return Refused(*filterInfo, pinId,
                        "the render pin refused " +
                            HostFormatText(f.Channels, f.BitsPerSample, f.Valid(), f.Rate),
                        status);
@@ -405,7 +432,8 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
         m_Error = "the render pin did not run";
         return status;
     }
-    DeviceSide device(*m_Host.Device(), *m_Host.Bus(), false);
+    summary->Ran = true;
+    DeviceSide device(*m_Host.Device(), *m_Host.Bus(), false, in.Rate);
     *received = {in.Rate, in.Channels, in.BitsPerSample, {}, in.ValidBits};
     ULONGLONG deviceBytes = 0;
     ClockGap clock;
@@ -482,6 +510,7 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     summary->OffsetMs = clock.Offset() + leadInMs;
     summary->DriftMs = clock.Drift();
     summary->MissingPackets = device.Missing();
+    summary->DeviceRate = device.Rate();
     summary->Overruns = stats.Overruns;
     summary->DeviceChannels = received->Channels;
     summary->DeviceBits = received->BitsPerSample;
@@ -532,8 +561,8 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     if (NT_SUCCESS(status) && format.size() < sizeof(KSDATAFORMAT_WAVEFORMATEX))
         status = STATUS_INVALID_BUFFER_SIZE;
     if (!NT_SUCCESS(status))
-        return Refused(client, filter, *filterInfo, pinId,
-                       "the capture pin could not be opened in any PCM format", status);
+        return Refused(*filterInfo, pinId, "the capture pin could not be opened in any PCM format",
+                       status);
     RunningPin pin(client, pinFile);
     KSDATAFORMAT_WAVEFORMATEXTENSIBLE chosen = {};
     memcpy(&chosen, format.data(), std::min(format.size(), sizeof(chosen)));
@@ -550,6 +579,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
         m_Error = "the capture pin did not run";
         return status;
     }
+    summary->Ran = true;
     const ULONG frameBytes = recorded->FrameBytes();
     const ULONG bufferBytes = client.Statistics(pinFile).BufferSize;
     const ULONG periodMs =
@@ -558,7 +588,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     const size_t expectedBytes = (size_t)expected * frameBytes;
     const double devicePpm = streaming.ClockDriftPpm();
     ClockGap clock;
-    DeviceSide device(*m_Host.Device(), *m_Host.Bus(), true);
+    DeviceSide device(*m_Host.Device(), *m_Host.Bus(), true, recorded->Rate);
     // The path's delay: a transfer in flight, the cyclic buffer and a step.
     const ULONGLONG lagFrames = (ULONGLONG)(2 * periodMs + 4 * kStepMs) * recorded->Rate / 1000;
     HostRecordCompare wire(frameBytes, recorded->BitsPerSample == 8 ? 0x80 : 0x00, lagFrames);
@@ -617,8 +647,11 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     summary->DriftMs = clock.Drift();
     summary->Overruns = stats.Overruns + (stats.DroppedBytes != 0 ? 1 : 0);
     summary->MissingPackets = device.Missing();
-    summary->Wire = wire.Result(summary->DeviceChannels == recorded->Channels &&
-                                    summary->DeviceBits == recorded->BitsPerSample,
+    summary->DeviceRate = device.Rate();
+    // A device that sent nothing sent no other format.
+    summary->Wire = wire.Result(summary->DeviceChannels == 0 ||
+                                    (summary->DeviceChannels == recorded->Channels &&
+                                     summary->DeviceBits == recorded->BitsPerSample),
                                 !device.Several(), summary->MissingPackets != 0, summary);
     return RunEnd(summary, elapsed, "recording");
 }
@@ -634,12 +667,11 @@ void HostStream::ToOut(const HostStreamOptions& options, const HostAudio& format
     options.Out->Write(data, bytes, &m_OutError);
 }
 
-NTSTATUS HostStream::Refused(AudioEngineClient& client, PFILE_OBJECT filter,
-                             const EmuPcSubdeviceInfo& info, ULONG pinId, const std::string& what,
+NTSTATUS HostStream::Refused(const EmuPcSubdeviceInfo& info, ULONG pinId, const std::string& what,
                              NTSTATUS status)
 {
     m_Error = what;
-    m_Offered = HostOfferedText(HostOfferedFormats(client, filter, info, pinId));
+    m_Offered = HostOfferedText(HostOfferedRanges(info, pinId));
     return status;
 }
 

@@ -33,6 +33,12 @@ enum class HostWire
     OtherFormat,  // the device keeps other channels or bits than the file's
     SeveralPaths, // the device takes (sends) the stream on more than one endpoint
     Leftover,     // play: other samples before the file, then every sample of it unchanged
+    // Play: the device received nothing; record: the device sent nothing, and
+    // the recording holds nothing.
+    Nothing,
+    // Play: the device received silence only, none of the file's sound;
+    // record: the recording holds nothing of the frames the device sent.
+    Unreached,
 };
 
 // What a run moved and how well: frames between the client and the driver
@@ -60,6 +66,7 @@ struct HostStreamSummary
     ULONG MissingPackets = 0;
     ULONG Underruns = 0; // render: silence written while the file still had data
     ULONG Overruns = 0;  // the position overtook the data, or capture data was dropped
+    bool Ran = false;    // the pin ran: what follows holds, however the run ended
     bool Unplugged = false;
     bool Interrupted = false; // SIGINT or SIGTERM ended the run
     bool OutFailed = false;   // writing options.Out failed, and the run ended there
@@ -75,9 +82,14 @@ struct HostStreamSummary
     ULONGLONG FileAtFrame = 0;
     ULONGLONG WireAtFileFrame = 0;
     ULONGLONG LeftoverFrames = 0; // play: frames of sound before the file that are not its
+    // The frames the device received (sent) on the stream's endpoint.
+    ULONGLONG DeviceFrames = 0;
     // The device's channels and container on the wire (0: not known).
     USHORT DeviceChannels = 0;
     USHORT DeviceBits = 0;
+    // The rate the device ran the stream at: one other than the stream's
+    // where it ran at one (0: not known).
+    ULONG DeviceRate = 0;
 
     // The frames moved are those expected, and the position kept to the
     // device clock, each within one period.
@@ -131,7 +143,7 @@ class HostStream
     const std::string& Error() const { return m_Error; }
     // What failed in writing options.Out; empty when nothing.
     const std::string& OutError() const { return m_OutError; }
-    // After a pin refused its format: the formats the filter offers, a line each.
+    // After a pin refused its format: the data ranges the pin offers, a line each.
     const std::string& Offered() const { return m_Offered; }
 
     // The sine the simulated microphone sends.
@@ -148,9 +160,9 @@ class HostStream
     // or success.
     NTSTATUS RunEnd(HostStreamSummary* summary, ULONG elapsed, const char* run);
 
-    // Says the pin refused `what` and keeps the formats the filter offers.
-    NTSTATUS Refused(AudioEngineClient& client, PFILE_OBJECT filter, const EmuPcSubdeviceInfo& info,
-                     ULONG pinId, const std::string& what, NTSTATUS status);
+    // Says the pin refused `what` and keeps the data ranges it offers.
+    NTSTATUS Refused(const EmuPcSubdeviceInfo& info, ULONG pinId, const std::string& what,
+                     NTSTATUS status);
 
     // Hands `bytes` to options.Out, opening it in `format` first; a failure
     // is kept in m_OutError and ends the writing.

@@ -30,8 +30,11 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     summary->ChangedAtFrame = m_Next;
     summary->FileAtFrame = FileStart();
     summary->LeftoverFrames = m_Leftover;
+    summary->DeviceFrames = m_WireFrames;
     if (!oneEndpoint)
         return HostWire::SeveralPaths;
+    if (m_WireFrames == 0)
+        return HostWire::Nothing;
     if (!sameFormat)
         return HostWire::OtherFormat;
     if (m_FirstSound == m_Frames)
@@ -42,6 +45,9 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     // Sound that never became the file is the file changed from its start.
     if (m_Changed || (!m_Started && m_Leftover != 0))
         return HostWire::Changed;
+    // Silence alone places none of the file's frames, however it begins.
+    if (!m_Started)
+        return HostWire::Unreached;
     if (m_Next != m_Frames)
         return HostWire::Partial;
     return m_Leftover != 0 ? HostWire::Leftover : HostWire::Exact;
@@ -139,8 +145,11 @@ HostWire HostRecordCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     summary->ChangedAtFrame = m_ChangedAt;
     summary->FileAtFrame = m_StartWire;
     summary->WireAtFileFrame = m_StartFile;
+    summary->DeviceFrames = m_WireFrames;
     if (!oneEndpoint)
         return HostWire::SeveralPaths;
+    if (m_FileFrames == 0)
+        return m_WireFrames == 0 ? HostWire::Nothing : HostWire::Unreached;
     if (!sameFormat)
         return HostWire::OtherFormat;
     if (m_NoneOfIt)

@@ -82,8 +82,8 @@ class HostRecordCompare
     // The recording.
     void File(const UCHAR* data, size_t bytes);
     // The verdict once the recording ended: given whether the device sent
-    // the recording's own format on one endpoint, and whether packets were
-    // late or missing.
+    // the recording's own format (or nothing) on one endpoint, and whether
+    // packets were late or missing.
     HostWire Result(bool sameFormat, bool oneEndpoint, bool gaps, HostStreamSummary* summary) const;
 
   private:

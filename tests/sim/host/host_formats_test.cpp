@@ -51,9 +51,19 @@ std::vector<ULONG> ChannelsWith24Bits(HostHarness& host)
     std::vector<ULONG> channels;
     if (info == nullptr || !NT_SUCCESS(client.OpenFilter(info->Name, &filter)))
         return channels;
-    for (const HostOfferedFormat& f : HostOfferedFormats(client, filter, *info, pinId))
-        if (f.ValidBits == 24 && std::find(f.Rates.begin(), f.Rates.end(), kRate) != f.Rates.end())
-            channels.push_back(f.Channels);
+    std::vector<UCHAR> format;
+    for (USHORT c = 1; c <= 8; ++c)
+    {
+        const KSDATARANGE_AUDIO probe =
+            AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, c, 24, 24, kRate, kRate);
+        KSDATAFORMAT_WAVEFORMATEX f = {};
+        if (!NT_SUCCESS(client.Intersect(filter, pinId, &probe.DataRange, &format)) ||
+            format.size() < sizeof(f))
+            continue;
+        memcpy(&f, format.data(), sizeof(f));
+        if (f.WaveFormatEx.nChannels == c) // not the most the range holds instead
+            channels.push_back(c);
+    }
     return channels;
 }
 } // namespace

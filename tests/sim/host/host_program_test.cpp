@@ -94,11 +94,11 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
     ASSERT_TRUE(HostWriteWav(wide, a, &error)) << error;
     ASSERT_TRUE(HostSetValidBits(wide, 28, &error)) << error;
     WriteRifx(rifx, Ramp(4800));
-    // A class 2.0 device whose clock answers at 16, 24 and 48 kHz.
+    // A class 2.0 device of 12-bit samples whose clock answers at 16, 22 and 48 kHz.
     {
-        std::ifstream quirk(std::string(LT_QUIRKS_DIR) + "/uac2-mixer-path.txt");
-        std::ofstream text(rates);
-        text << quirk.rdbuf() << "clock-rates 16000 24000 48000\n";
+        std::string text = ReadAll(std::string(LT_QUIRKS_DIR) + "/uac2-mixer-path.txt");
+        text.replace(text.find("06 24 02 01 02 10"), 17, "06 24 02 01 02 0C");
+        std::ofstream(rates) << text << "clock-rates 16000 22000 48000\n";
     }
     const std::string in441 = w / "in441.wav";
     a = Ramp(4800);
@@ -234,9 +234,9 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
          "play: the device keeps 2 channel(s) of 16 bits, not the file's format",
          0},
         {{"--device", "Uac2Spdif", "--asio", "0.1"}, "asio: 0.1 s of 0.1 s", 0},
-        // Every standard rate within the filter's range is named.
+        // The filter's data range as it is: every rate between its bounds, of any bits.
         {{"--descriptor-file", rates, "--play", in441},
-         "the filter offers:\n  2 channel(s) of 16 bits at 16000, 24000, 48000 Hz\n",
+         "the filter's data ranges offer:\n  1 to 2 channel(s) of 12 bits at 16000 to 48000 Hz\n",
          1},
         // Valid bits below the container, to a device with no header to set them in.
         {{"--device", "Uac2HighSpeed", "--play", deep, "--device-out", "/dev/null"},
@@ -370,8 +370,8 @@ TEST(HostProgram, NoShortRunPassesForAWholeOne)
 }
 
 // A format the filter does not offer is refused with the driver's status by
-// name and the formats the filter offers: the S/PDIF device's 16-bit stereo
-// at its clock's three rates.
+// name and the data ranges the filter offers: the S/PDIF device's 16-bit
+// stereo between its clock's lowest and highest rates.
 TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
 {
     ScratchFolder w;
@@ -384,8 +384,8 @@ TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
     const ProgramRun run = RunProgram({"--device", "Uac2Spdif", "--play", in});
     EXPECT_EQ(1, run.Exit);
     EXPECT_TRUE(Has(run.Err, "refused 2 channel(s) of 24 bits at 48000 Hz: 0xC0000272 "
-                             "STATUS_NO_MATCH\nplay: the filter offers:\n"
-                             "  2 channel(s) of 16 bits at 44100, 48000, 96000 Hz\n"))
+                             "STATUS_NO_MATCH\nplay: the filter's data ranges offer:\n"
+                             "  1 to 2 channel(s) of 16 bits at 44100 to 96000 Hz\n"))
         << run.Err;
 }
 

@@ -13,6 +13,7 @@
 
 #include "platform/kernel/emu.h"
 #include "sim/host/harness/host_stream.h"
+#include "tests/sim/host/ramp_source.h"
 #include "tests/sim/host/scratch_folder.h"
 
 namespace
@@ -184,5 +185,38 @@ TEST(HostStream, SynchEndpointsAreNoDataEndpoints)
         ASSERT_NE(nullptr, device) << error;
         EXPECT_EQ(std::vector<UCHAR>{}, HostDataEndpoints(*device, true));
         EXPECT_EQ(std::vector<UCHAR>{0x01}, HostDataEndpoints(*device, false));
+    }
+}
+
+// A run that may pass 4 GB writes RF64 from its start, cut short or not: a
+// play of a file of 4.8 GB, a recording of 13.9 hours, each pulled out after
+// 50 ms. The play reads its file no further ahead than the client queue's
+// four periods and the block being handed on, and the period the port holds.
+TEST(HostStream, ALongRunsBoundsAreItsFilesAndItsQueues)
+{
+    for (const bool record : {false, true})
+    {
+        ScratchFolder w;
+        HostHarness host;
+        std::string error;
+        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+        ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("Uac1SpeakerMic", &error)) << error;
+        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+        HostWavWriter out(w / "out.wav");
+        HostStreamOptions options;
+        options.UnplugAfterMs = 50;
+        options.KeepReceived = false;
+        options.Out = &out;
+        HostStream stream(host);
+        HostAudio moved;
+        HostStreamSummary summary;
+        RampSource file(1200000000);
+        EXPECT_EQ(STATUS_DEVICE_NOT_CONNECTED,
+                  record ? stream.Record(50000000, options, &moved, &summary)
+                         : stream.Play(file, options, &moved, &summary));
+        ASSERT_TRUE(out.Close(&error)) << error;
+        EXPECT_EQ("RF64", ReadAll(w / "out.wav").substr(0, 4)) << record;
+        EXPECT_LE(file.Ahead(), (LONGLONG)(5 * summary.PeriodFrames + 4096)) << file.Ahead();
     }
 }

@@ -136,8 +136,9 @@ TEST(HostWavWriter, EachBoundWritesTheFileThatHoldsIt)
 }
 
 // While the file is open its header says the frames of the first block, then
-// a second of audio (8000 frames) at a time, with the run's valid bits: what
-// a run killed then leaves. Closed, it says them all.
+// a second of audio (8000 frames) at a time, with the run's valid bits, in
+// every size it holds: what a run killed then leaves. Closed, it says them
+// all.
 TEST(HostWavWriter, TheHeaderFollowsTheFileAsItGrows)
 {
     for (const bool rf64 : {false, true})
@@ -148,7 +149,8 @@ TEST(HostWavWriter, TheHeaderFollowsTheFileAsItGrows)
         HostWavWriter writer(path);
         writer.SetMaxFrames(rf64 ? 1ull << 30 : 0);
         std::string error;
-        ASSERT_TRUE(writer.Open({8000, 2, 32, {}, 24}, &error)) << error;
+        const HostAudio format{8000, 2, 32, {}, 24};
+        ASSERT_TRUE(writer.Open(format, &error)) << error;
         const ULONG steps[][2] = {{0, 0},        {100, 100},     {8000, 100},   {8100, 8100},
                                   {16000, 8100}, {16100, 16100}, {17000, 17000}};
         for (const auto& [written, said] : steps)
@@ -158,6 +160,10 @@ TEST(HostWavWriter, TheHeaderFollowsTheFileAsItGrows)
             ASSERT_TRUE(written != 17000 || writer.Close(&error)) << error; // closed at the end
             const HostWavHeaderFacts facts = HostReadHeaderFacts(path);
             EXPECT_EQ(said * 8ull * 100 + 24, facts.DataBytes * 100 + facts.ValidBits) << written;
+            // Every size the header holds (the RIFF, fact and ds64 ones too).
+            const std::vector<UCHAR> header = Header(format, said, rf64), file = Bytes(path);
+            EXPECT_EQ(header, std::vector<UCHAR>(file.begin(), file.begin() + header.size()))
+                << rf64 << " " << written;
             // libsndfile takes a data size of 0 for one not written yet.
             SF_INFO info = {};
             if (SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info))

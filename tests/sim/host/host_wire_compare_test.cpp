@@ -55,18 +55,24 @@ const UCHAR* Bytes(const Frames& f, size_t at)
 
 // Feeds the recording 16 frames at a time, one byte at a time (a frame may
 // arrive in two reads), each step after the device's frames up to 48 frames
-// past it: the recording trails the device, as it does on a run.
-HostWire Compare(const Frames& wire, const Frames& file, bool gaps, HostStreamSummary* summary)
+// past it: the recording trails the device, as it does on a run. Frames of
+// `channels` samples, silent when every byte is `silence`.
+template <typename Sample>
+HostWire Compare(const std::vector<Sample>& wire, const std::vector<Sample>& file, bool gaps,
+                 HostStreamSummary* summary, size_t channels = 1, UCHAR silence = 0x00)
 {
-    HostRecordCompare compare(2, 0x00, kLag);
+    const size_t bytes = sizeof(Sample) * channels; // a frame's
+    HostRecordCompare compare((ULONG)bytes, silence, kLag);
+    const auto* sound = reinterpret_cast<const UCHAR*>(file.data());
     size_t sent = 0;
-    for (size_t at = 0; at < file.size(); at += 16)
+    for (size_t at = 0; at < file.size() / channels; at += 16)
     {
-        const size_t upTo = std::max(sent, std::min(wire.size(), at + 16 + 48));
-        compare.Wire(Bytes(wire, sent), 2 * (upTo - sent));
+        const size_t upTo = std::max(sent, std::min(wire.size() / channels, at + 16 + 48));
+        compare.Wire(reinterpret_cast<const UCHAR*>(wire.data()) + sent * bytes,
+                     (upTo - sent) * bytes);
         sent = upTo;
-        for (size_t i = 2 * at; i < 2 * std::min(file.size(), at + 16); ++i)
-            compare.File(Bytes(file, 0) + i, 1);
+        for (size_t i = at * bytes; i < std::min(file.size() / channels, at + 16) * bytes; ++i)
+            compare.File(sound + i, 1);
     }
     return compare.Result(true, true, gaps, summary);
 }
@@ -126,4 +132,30 @@ TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
     HostStreamSummary summary;
     EXPECT_EQ(Broken, compare.Result(true, true, false, &summary));
     EXPECT_EQ(50u, summary.ChangedAtFrame);
+}
+
+// Every byte of a frame counts, in every channel: the right channel halved
+// (the device's frames read as stereo ones of two samples), or a sample's
+// high byte changed, is the driver's processing. At 8 bits, silence is
+// 0x80: inserted where the device sent sound, the recording is not the
+// device's.
+TEST(HostRecordCompare, EveryByteOfEveryChannelCounts)
+{
+    Frames right = Join({Silence(10), Part(0, 1900)}), raised = Join({Silence(5), Part(0, 1900)});
+    for (size_t k = 611; k < right.size(); k += 2)
+        right[k] = (SHORT)(right[k] / 2);
+    raised[405] = (SHORT)(raised[405] + 0x100);
+    std::vector<UCHAR> sent8(2000), recorded8;
+    for (size_t k = 0; k < sent8.size(); ++k)
+        sent8[k] = (UCHAR)(k % 24 == 0 ? 0x80 : 0x81 + k % 100);
+    recorded8.assign(sent8.begin(), sent8.begin() + 500);
+    recorded8.push_back(0x80);
+    recorded8.insert(recorded8.end(), sent8.begin() + 500, sent8.begin() + 1900);
+    HostStreamSummary summary;
+    EXPECT_EQ(HostWire::Changed, Compare(kSent, right, false, &summary, 2));
+    EXPECT_EQ(305u, summary.ChangedAtFrame);
+    EXPECT_EQ(HostWire::Changed, Compare(kSent, raised, false, &summary));
+    EXPECT_EQ(405u, summary.ChangedAtFrame);
+    EXPECT_EQ(HostWire::Broken, Compare(sent8, recorded8, false, &summary, 1, 0x80));
+    EXPECT_EQ(500u, summary.ChangedAtFrame);
 }

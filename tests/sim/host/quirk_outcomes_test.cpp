@@ -187,6 +187,7 @@ void ExpectPlaysBitExact(HostHarness& host, USHORT channels, USHORT bits)
     EXPECT_TRUE(std::all_of(data + (ptrdiff_t)in.Data.size(), received.Data.end(), silent));
     EXPECT_EQ(4800u, summary.Frames);
     EXPECT_EQ(HostWire::Exact, summary.Wire);
+    EXPECT_EQ(in.Rate, summary.DeviceRate);
 }
 
 // The recording's signal-to-noise ratio against the unrounded sine at the
@@ -219,6 +220,7 @@ void ExpectRecordsBitExact(HostHarness& host, USHORT channels, USHORT bits)
     HostStreamSummary summary;
     ASSERT_EQ(STATUS_SUCCESS, stream.Record(200, {}, &recorded, &summary)) << stream.Error();
     ASSERT_EQ(48000u, recorded.Rate);
+    EXPECT_EQ(recorded.Rate, summary.DeviceRate);
     ASSERT_EQ(channels, recorded.Channels);
     ASSERT_EQ(bits, recorded.BitsPerSample);
     std::vector<SHORT> samples(recorded.Data.size() / (bits / 8));

@@ -5,17 +5,44 @@
 
 #include <optional>
 
+#include "platform/io/io_emu.h"
+#include "framework/interfaces.h"
 #include "sim/host/harness/host_stream.h"
 #include "sim/host/stream_run.h"
+#include "tests/sim/host/ramp_source.h"
 
 namespace
 {
+// What a run said on both streams, and whether it worked.
+std::string Said(HostHarness& host, const StreamRunOptions& options, HostPlaySource* play,
+                 bool* worked)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    *worked = RunStream(host, options, play);
+    return testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+}
+
+// The timed chip's output terminal as headphones, set before the device is added.
+void SetTimedHeadphones(const HostHarness& host)
+{
+    WCHAR key[128] = {};
+    ULONG length = 0;
+    IoGetDeviceProperty(host.Pdo(), DevicePropertyDriverKeyName, sizeof(key) - 2, key, &length);
+    const std::u16string settings =
+        u"\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Control\\Class\\" + std::u16string(key) +
+        u"\\Settings";
+    EmuRegistrySetBinary(settings, u"SupportHPOut", {1, 0, 0, 0});
+    EmuRegistrySetBinary(settings, u"UACUnit03", {ENDPOINT_KIND_HP, 0, 0, 0});
+}
+
 // Loud frames the speaker receives on its own, as if left on the wire by an
 // earlier client: once the play's first packet came, one more in its slot.
+// On a recording, a frame the microphone sends that the driver never reads.
 // A timer's DPC looks every millisecond of emulated time.
 struct StrayPacket
 {
-    explicit StrayPacket(HostHarness& host) : Host(host)
+    StrayPacket(HostHarness& host, bool in) : Host(host), In(in)
     {
         KeInitializeTimer(&Timer);
         KeInitializeDpc(&Dpc, Look, this);
@@ -26,15 +53,21 @@ struct StrayPacket
     {
         StrayPacket& self = *static_cast<StrayPacket*>(context);
         SimStreaming& streaming = self.Host.Device()->Streaming();
-        const UCHAR ep = HostDataEndpoints(*self.Host.Device(), false)[0];
-        const std::vector<UCHAR> loud(4 * 4, 0x55);
-        const std::vector<SimPacketRecord>& packets = streaming.OutRecord(ep).Packets;
+        const UCHAR ep = HostDataEndpoints(*self.Host.Device(), self.In)[0];
+        std::vector<UCHAR> loud(4 * 4, 0x55);
+        const auto& packets = (self.In ? streaming.InRecord(ep) : streaming.OutRecord(ep)).Packets;
+        ULONG length = 0; // in: room for the microphone's one 16-bit frame
         if (!self.Sent && !packets.empty())
-            self.Sent = streaming.IsochOut(ep, packets.back().Frame, packets.back().Microframe,
-                                           loud.data(), (ULONG)loud.size()) == USBD_STATUS_SUCCESS;
+            self.Sent =
+                (self.In
+                     ? streaming.IsochIn(ep, packets.back().Frame, packets.back().Microframe,
+                                         loud.data(), 2, &length)
+                     : streaming.IsochOut(ep, packets.back().Frame, packets.back().Microframe,
+                                          loud.data(), (ULONG)loud.size())) == USBD_STATUS_SUCCESS;
     }
 
     HostHarness& Host;
+    const bool In;
     KTIMER Timer;
     KDPC Dpc;
     bool Sent = false;
@@ -51,13 +84,15 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
     constexpr ULONG kAll = 100000;       // every packet from the first that fails on
     constexpr ULONG kStartAndStop = 100; // frames, well above the pin's start and stop
     // A play; one with a stray packet before it; one written to a file (in a
-    // folder that is not: none is made); a recording.
+    // folder that is not: none is made); a recording; one with a frame the
+    // driver does not read (what the device sent is not what it holds).
     enum Kind
     {
         Play,
         Stray,
         Out,
-        Record
+        Record,
+        StrayRecord
     };
     const struct
     {
@@ -85,6 +120,8 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         {"recording starts late", Record, 0, 10, "holds 44160 of the 48000 frames asked"},
         {"recording stops arriving", Record, 500, kAll, "holds 23760 of the 48000 frames"},
         {"recording never arrives", Record, 0, kAll, "holds 0 of the 48000 frames asked"},
+        {"frame not read", StrayRecord, 0, 0,
+         "record: the recording holds the device's samples unchanged up to file frame "},
     };
     HostAudio ramp{48000, 2, 16, std::vector<UCHAR>(48000 * 4)};
     for (size_t i = 0; i < ramp.Data.size(); ++i)
@@ -98,26 +135,23 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("Uac1SpeakerMic", &error)) << error;
         ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
         ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
-        const bool record = row.Run == Record;
+        const bool record = row.Run == Record || row.Run == StrayRecord;
+        const bool strays = row.Run == Stray || row.Run == StrayRecord;
         const UCHAR ep = HostDataEndpoints(*host.Device(), record)[0];
         host.Device()->Streaming().InjectPacketError(ep, row.DropFrom, USBD_STATUS_XACT_ERROR,
                                                      row.Drops); // none when Drops is 0
         std::optional<StrayPacket> stray;
-        if (row.Run == Stray)
-            stray.emplace(host);
+        if (strays)
+            stray.emplace(host, record);
         // A run with no file to play records.
         StreamRunOptions options;
         options.Play = record ? "" : "ramp.wav";
         options.DeviceOut = row.Run == Out ? "/nonexistent/received.wav" : "";
         HostMemorySource play(ramp);
         const ULONG start = host.Bus()->CurrentFrame();
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        const bool worked =
-            RunStream(host, options, record ? nullptr : static_cast<HostPlaySource*>(&play));
-        const std::string said =
-            testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
-        EXPECT_EQ(row.Drops == 0 && row.Run != Stray, worked) << said; // only the clean runs work
+        bool worked = false;
+        const std::string said = Said(host, options, record ? nullptr : &play, &worked);
+        EXPECT_EQ(row.Drops == 0 && !strays, worked) << said; // only the clean runs work
         EXPECT_NE(std::string::npos, said.find(row.Said)) << said;
         // At most every frame the run took; at least the packets that
         // failed, up to the end of the stream (the frames the pin's start
@@ -130,5 +164,73 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         EXPECT_GE(missing, std::min(row.Drops, frames - row.DropFrom - kStartAndStop));
         stray.reset();
         EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice()); // the harness unplugs and unloads
+    }
+}
+
+// What a run says of what the device moved and of the rate it ran the
+// stream at, and whether it worked: a play pulled out in the file's silence
+// names the silence received, which places none of the file's frames; a run
+// that moved nothing says so in words; a device at another rate than the
+// stream's fails it, however short the run. The timed chip's headphones
+// play 96 kHz in a setting that states 48 kHz: the chip refuses the class
+// request and runs at the rate its register is set to.
+TEST(StreamRun, EachRunNamesWhatTheDeviceMovedAndItsRate)
+{
+    constexpr ULONG kAll = 100000;
+    const struct
+    {
+        const char* Device; // a reference device, or a quirk file
+        ULONG Rate, Silent; // of the file played, and its silent frames first; 0: a recording
+        ULONG UnplugAfterMs, Drops; // Drops: packets that fail from the first
+        std::string Out, Said;      // Out: where what the device moved is written
+        bool Worked = false;
+        ULONGLONG CutAt = ~0ull; // the file's frame its reading fails at
+    } rows[] = {
+        // 98 packets of 48 frames: the stream's first goes 2 ms in.
+        {"Uac1SpeakerMic", 48000, 48000, 100, 0, "",
+         "play: the device received 4704 frame(s), all silence: none of the file's sound "
+         "reached it\n"},
+        {"Uac1SpeakerMic", 48000, 0, 0, kAll, "", "play: the device received nothing\n"},
+        {"Uac1SpeakerMic", 0, 0, 0, 0, "/dev/full",
+         "record: the device sent nothing, and the recording holds nothing\n"},
+        {"Uac1SpeakerMic", 0, 0, 1, 0, "", "record: the recording holds nothing: none of "},
+        {"rate-request-ignored-microphone.txt", 0, 0, 0, 0, "",
+         "record: the device ran the stream at 44100 Hz, not at the stream's 48000 Hz\n"},
+        {"range-short-of-48-khz-speaker.txt", 48000, 0, 0, 0, "",
+         "play: the device ran the stream at 44000 Hz, not at the stream's 48000 Hz\n"},
+        {"range-short-of-48-khz-speaker.txt", 44100, 0, 0, 0, "", "unchanged", true},
+        {"TimedChip", 96000, 0, 0, 0, "", "2 channel(s) of 16 bits at 96000 Hz", true},
+        // What the device received is written, and said, however the run ends.
+        {"Uac1SpeakerMic", 48000, 0, 0, 0, "/dev/null",
+         "frames, 2 channel(s) of 16 bits at 48000 Hz (ended early)\n", false, 4800},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(std::string(row.Device) + " " + std::to_string(row.Rate));
+        HostHarness host;
+        std::string error;
+        const std::string name = row.Device;
+        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+        ASSERT_EQ(STATUS_SUCCESS, name.ends_with(".txt")
+                                      ? host.PlugDescriptorFile(LT_QUIRKS_DIR "/" + name, &error)
+                                      : host.PlugReference(name, &error))
+            << error;
+        if (name == "TimedChip") // its output is headphones
+            SetTimedHeadphones(host);
+        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+        if (row.Drops != 0)
+            host.Device()->Streaming().InjectPacketError(
+                HostDataEndpoints(*host.Device(), false)[0], 0, USBD_STATUS_XACT_ERROR, row.Drops);
+        StreamRunOptions options;
+        (row.Rate == 0 ? options.Record : options.DeviceOut) = row.Out;
+        options.Play = row.Rate == 0 ? "" : "file.wav";
+        options.RecordMs = 300;
+        options.UnplugAfterMs = row.UnplugAfterMs;
+        RampSource play(row.Silent + row.Rate * 3 / 10, row.Rate, row.Silent, row.CutAt);
+        bool worked = !row.Worked;
+        const std::string said = Said(host, options, row.Rate == 0 ? nullptr : &play, &worked);
+        EXPECT_EQ(row.Worked, worked) << said;
+        EXPECT_NE(std::string::npos, said.find(row.Said)) << said;
     }
 }
