@@ -14,6 +14,24 @@ bool ReadRecord(const std::vector<UCHAR>& format, KSDATAFORMAT_WAVEFORMATEXTENSI
     return true;
 }
 
+// The pin's PCM data ranges; each range of the descriptor may be followed
+// by its attribute list, which is no range.
+std::vector<KSDATARANGE_AUDIO> PcmRanges(const EmuPcSubdeviceInfo& info, ULONG pinId)
+{
+    std::vector<KSDATARANGE_AUDIO> ranges;
+    const PCPIN_DESCRIPTOR* pin =
+        info.Descriptor != nullptr ? PcFilterPin(info.Descriptor, pinId) : nullptr;
+    for (ULONG i = 0; pin != nullptr && i < pin->KsPinDescriptor.DataRangesCount; ++i)
+    {
+        const KSDATARANGE* r = pin->KsPinDescriptor.DataRanges[i];
+        if (r->FormatSize >= sizeof(KSDATARANGE_AUDIO) &&
+            IsEqualGUID(r->SubFormat, KSDATAFORMAT_SUBTYPE_PCM))
+            ranges.push_back(*reinterpret_cast<const KSDATARANGE_AUDIO*>(r));
+        if ((r->Flags & KSDATARANGE_ATTRIBUTES) != 0)
+            ++i;
+    }
+    return ranges;
+}
 } // namespace
 
 std::string HostFormatText(ULONG channels, USHORT containerBits, USHORT validBits, ULONG rate)
@@ -54,39 +72,43 @@ USHORT HostFormatContainer(const std::vector<UCHAR>& format)
     return ReadRecord(format, &f) ? f.WaveFormatExt.Format.wBitsPerSample : 0;
 }
 
-std::vector<KSDATARANGE_AUDIO> HostOfferedRanges(const EmuPcSubdeviceInfo& info, ULONG pinId)
+std::vector<HostOfferedFormat> HostOfferedFormats(AudioEngineClient& client, PFILE_OBJECT filter,
+                                                  const EmuPcSubdeviceInfo& info, ULONG pinId)
 {
-    // Each range of the descriptor may be followed by its attribute list,
-    // which is no range.
-    std::vector<KSDATARANGE_AUDIO> ranges;
-    const PCPIN_DESCRIPTOR* pin =
-        info.Descriptor != nullptr ? PcFilterPin(info.Descriptor, pinId) : nullptr;
-    for (ULONG i = 0; pin != nullptr && i < pin->KsPinDescriptor.DataRangesCount; ++i)
-    {
-        const KSDATARANGE* r = pin->KsPinDescriptor.DataRanges[i];
-        if (r->FormatSize >= sizeof(KSDATARANGE_AUDIO) &&
-            IsEqualGUID(r->SubFormat, KSDATAFORMAT_SUBTYPE_PCM))
-            ranges.push_back(*reinterpret_cast<const KSDATARANGE_AUDIO*>(r));
-        if ((r->Flags & KSDATARANGE_ATTRIBUTES) != 0)
-            ++i;
-    }
-    return ranges;
+    // A range gives only bounds: each channel count and valid-bit count in
+    // it is asked of the driver at the range's lowest rate, which tells the
+    // kinds it takes and their containers; the rates are the range's.
+    std::vector<HostOfferedFormat> formats;
+    for (const KSDATARANGE_AUDIO& r : PcmRanges(info, pinId))
+        for (ULONG channels = 1; channels <= r.MaximumChannels; ++channels)
+            for (ULONG bits = r.MinimumBitsPerSample; bits <= r.MaximumBitsPerSample; ++bits)
+            {
+                const ULONG rate = r.MinimumSampleFrequency;
+                const KSDATARANGE_AUDIO probe =
+                    AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, channels, bits, bits, rate, rate);
+                std::vector<UCHAR> format;
+                KSDATAFORMAT_WAVEFORMATEXTENSIBLE f;
+                if (!NT_SUCCESS(client.Intersect(filter, pinId, &probe.DataRange, &format)) ||
+                    !ReadRecord(format, &f) || f.WaveFormatExt.Format.nChannels != channels)
+                    continue;
+                const HostOfferedFormat kind{channels, f.WaveFormatExt.Format.wBitsPerSample,
+                                             (USHORT)bits, r.MinimumSampleFrequency,
+                                             r.MaximumSampleFrequency};
+                if (std::find(formats.begin(), formats.end(), kind) == formats.end())
+                    formats.push_back(kind);
+            }
+    return formats;
 }
 
-std::string HostOfferedText(const std::vector<KSDATARANGE_AUDIO>& ranges)
+std::string HostOfferedText(const std::vector<HostOfferedFormat>& formats)
 {
-    if (ranges.empty())
+    if (formats.empty())
         return "  no PCM format\n";
-    // "16 bits", or "16 to 24 bits" across a range.
-    const auto span = [](ULONG lowest, ULONG highest, const char* unit)
-    {
-        return std::to_string(lowest) +
-               (highest > lowest ? " to " + std::to_string(highest) : std::string()) + unit;
-    };
     std::string text;
-    for (const KSDATARANGE_AUDIO& r : ranges)
-        text += "  " + span(1, r.MaximumChannels, " channel(s)") + " of " +
-                span(r.MinimumBitsPerSample, r.MaximumBitsPerSample, " bits") + " at " +
-                span(r.MinimumSampleFrequency, r.MaximumSampleFrequency, " Hz") + "\n";
+    for (const HostOfferedFormat& f : formats)
+        text += "  " + HostFormatText(f.Channels, f.ContainerBits, f.ValidBits, 0) + " at " +
+                std::to_string(f.LowestRate) +
+                (f.HighestRate > f.LowestRate ? " to " + std::to_string(f.HighestRate) : "") +
+                " Hz\n";
     return text;
 }

@@ -23,8 +23,21 @@ NTSTATUS HostPinFormat(AudioEngineClient& client, PFILE_OBJECT filter, ULONG pin
 // The container bits of a pin format HostPinFormat or an intersection made.
 USHORT HostFormatContainer(const std::vector<UCHAR>& format);
 
-// The streaming pin's PCM data ranges: what it offers, each channel count up
-// to a range's most, valid bits and rates between its lowest and highest.
-std::vector<KSDATARANGE_AUDIO> HostOfferedRanges(const EmuPcSubdeviceInfo& info, ULONG pinId);
-// One line a range: "  1 to 2 channel(s) of 16 to 24 bits at 44100 to 48000 Hz".
-std::string HostOfferedText(const std::vector<KSDATARANGE_AUDIO>& ranges);
+// One kind of sample frame a pin offers, at the rates of its data range.
+struct HostOfferedFormat
+{
+    ULONG Channels;
+    USHORT ContainerBits;
+    USHORT ValidBits;
+    ULONG LowestRate;
+    ULONG HighestRate;
+    bool operator==(const HostOfferedFormat&) const = default;
+};
+
+// What the streaming pin offers: each PCM data range's channel counts and
+// valid bits that the driver's own intersection takes, with their
+// containers, between the range's lowest and highest rate.
+std::vector<HostOfferedFormat> HostOfferedFormats(AudioEngineClient& client, PFILE_OBJECT filter,
+                                                  const EmuPcSubdeviceInfo& info, ULONG pinId);
+// One line a kind: "  2 channel(s) of 24 bits in 32 at 44100 to 48000 Hz".
+std::string HostOfferedText(const std::vector<HostOfferedFormat>& formats);

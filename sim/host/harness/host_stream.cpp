@@ -403,7 +403,7 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     if (NT_SUCCESS(status))
         status = client.OpenPin(filter, pinId, format.data(), (ULONG)format.size(), &pinFile);
     if (!NT_SUCCESS(status))
-        return Refused(*filterInfo, pinId,
+        return Refused(client, filter, *filterInfo, pinId,
                        "the render pin refused " +
                            HostFormatText(f.Channels, f.BitsPerSample, f.Valid(), f.Rate),
                        status);
@@ -561,8 +561,8 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     if (NT_SUCCESS(status) && format.size() < sizeof(KSDATAFORMAT_WAVEFORMATEX))
         status = STATUS_INVALID_BUFFER_SIZE;
     if (!NT_SUCCESS(status))
-        return Refused(*filterInfo, pinId, "the capture pin could not be opened in any PCM format",
-                       status);
+        return Refused(client, filter, *filterInfo, pinId,
+                       "the capture pin could not be opened in any PCM format", status);
     RunningPin pin(client, pinFile);
     KSDATAFORMAT_WAVEFORMATEXTENSIBLE chosen = {};
     memcpy(&chosen, format.data(), std::min(format.size(), sizeof(chosen)));
@@ -667,11 +667,12 @@ void HostStream::ToOut(const HostStreamOptions& options, const HostAudio& format
     options.Out->Write(data, bytes, &m_OutError);
 }
 
-NTSTATUS HostStream::Refused(const EmuPcSubdeviceInfo& info, ULONG pinId, const std::string& what,
+NTSTATUS HostStream::Refused(AudioEngineClient& client, PFILE_OBJECT filter,
+                             const EmuPcSubdeviceInfo& info, ULONG pinId, const std::string& what,
                              NTSTATUS status)
 {
     m_Error = what;
-    m_Offered = HostOfferedText(HostOfferedRanges(info, pinId));
+    m_Offered = HostOfferedText(HostOfferedFormats(client, filter, info, pinId));
     return status;
 }
 

@@ -160,9 +160,9 @@ class HostStream
     // or success.
     NTSTATUS RunEnd(HostStreamSummary* summary, ULONG elapsed, const char* run);
 
-    // Says the pin refused `what` and keeps the data ranges it offers.
-    NTSTATUS Refused(const EmuPcSubdeviceInfo& info, ULONG pinId, const std::string& what,
-                     NTSTATUS status);
+    // Says the pin refused `what` and keeps what it offers.
+    NTSTATUS Refused(AudioEngineClient& client, PFILE_OBJECT filter, const EmuPcSubdeviceInfo& info,
+                     ULONG pinId, const std::string& what, NTSTATUS status);
 
     // Hands `bytes` to options.Out, opening it in `format` first; a failure
     // is kept in m_OutError and ends the writing.

@@ -234,9 +234,10 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
          "play: the device keeps 2 channel(s) of 16 bits, not the file's format",
          0},
         {{"--device", "Uac2Spdif", "--asio", "0.1"}, "asio: 0.1 s of 0.1 s", 0},
-        // The filter's data range as it is: every rate between its bounds, of any bits.
+        // What the filter's data range takes: its channels and bits, every
+        // rate between its bounds.
         {{"--descriptor-file", rates, "--play", in441},
-         "the filter's data ranges offer:\n  1 to 2 channel(s) of 12 bits at 16000 to 48000 Hz\n",
+         "the filter's data ranges offer:\n  2 channel(s) of 12 bits in 16 at 16000 to 48000 Hz\n",
          1},
         // Valid bits below the container, to a device with no header to set them in.
         {{"--device", "Uac2HighSpeed", "--play", deep, "--device-out", "/dev/null"},
@@ -385,7 +386,7 @@ TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
     EXPECT_EQ(1, run.Exit);
     EXPECT_TRUE(Has(run.Err, "refused 2 channel(s) of 24 bits at 48000 Hz: 0xC0000272 "
                              "STATUS_NO_MATCH\nplay: the filter's data ranges offer:\n"
-                             "  1 to 2 channel(s) of 16 bits at 44100 to 96000 Hz\n"))
+                             "  2 channel(s) of 16 bits at 44100 to 96000 Hz\n"))
         << run.Err;
 }
 
