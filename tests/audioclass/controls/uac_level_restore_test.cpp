@@ -8,7 +8,7 @@
 
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "tests/usbaudio/walk_doubles.h"
-#include "audioclass/controls/control_interfaces.h"
+#include "audioclass/controls/ranged_control.h"
 #include "audioclass/controls/uac_unit.h"
 #include "audioclass/controls/volume_arithmetic.h"
 
@@ -46,9 +46,8 @@ LONG OnTheWire(const SimControlValue& range, UCHAR selector, LONG level)
     return wire / range.Resolution * range.Resolution;
 }
 
-// The playback unit's first control of the kind, without a reference; the
-// control itself in *found when asked.
-PRANGEDCONTROL PlayControl(UsbAdapterRig& rig, ULONG kind, CAudioControl** found = nullptr)
+// The playback unit's first control of the kind, without a reference.
+PRANGEDCONTROL PlayControl(UsbAdapterRig& rig, ULONG kind)
 {
     CAudioControl *unit = nullptr, *one = nullptr;
     PRANGEDCONTROL control = nullptr;
@@ -58,19 +57,8 @@ PRANGEDCONTROL PlayControl(UsbAdapterRig& rig, ULONG kind, CAudioControl** found
          ++i)
         if (one->GetKind() == kind &&
             NT_SUCCESS(one->QueryInterface(IID_IRangedControl, (PVOID*)&control)))
-        {
             control->Release(); // the unit holds it
-            if (found != nullptr)
-                *found = one;
-        }
     return control;
-}
-
-// Down to D3 and back to full power, as the device forgets its values.
-void PowerCycle(UsbAdapterRig& rig)
-{
-    for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0})
-        rig.Adapter()->GetDevicePower()->PowerChangeState(POWER_STATE{.DeviceState = state});
 }
 } // namespace
 
@@ -113,7 +101,8 @@ TEST(UacLevelRestore, FullPowerSendsWhatTheLastSetSent)
                     reached.emplace_back(v, std::exchange(v->Current, v->Maximum));
             EXPECT_EQ(channels, reached.size() - before) << c.What;
         }
-        PowerCycle(rig);
+        for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0})
+            rig.Adapter()->GetDevicePower()->PowerChangeState(POWER_STATE{.DeviceState = state});
         for (const auto& [value, sent] : reached)
             EXPECT_EQ(sent, value->Current);
     }
@@ -133,36 +122,30 @@ TEST(UacLevelRestore, StoredLevelsGoBackOnTheStepsAndTheDevicesOwnAsItCame)
             SCOPED_TRACE(refreshed ? "refreshed" : "stored");
             UsbAdapterRig rig(ToneDevice(which));
             UseDeviceClasses(false);
+            std::vector<SimControlValue*> values;
             for (UCHAR ch = 0; ch < 3; ++ch)
                 if (SimControlValue* v = rig.Device()->Audio().FindControl(kPlayUnit, kVolume, ch))
-                    v->Resolution = 2 * 256;
+                    values.push_back(v), v->Resolution = 2 * 256;
             ASSERT_EQ(STATUS_SUCCESS, rig.Start());
-            CAudioControl* volume = nullptr;
-            PRANGEDCONTROL control = PlayControl(rig, CONTROL_KIND_VOLUME, &volume);
+            PRANGEDCONTROL control = PlayControl(rig, CONTROL_KIND_VOLUME);
             ASSERT_NE(nullptr, control);
             ULONG channels = 0;
             control->GetChannelCount(&channels);
             for (ULONG ch = 0; ch < channels; ++ch)
                 ASSERT_EQ(STATUS_SUCCESS, control->SetValue(ch, kStored));
-            // The channels the set reached, the device's own level put in each.
-            std::vector<SimControlValue*> values;
-            for (UCHAR ch = 0; ch < 3; ++ch)
-                if (SimControlValue* v = rig.Device()->Audio().FindControl(kPlayUnit, kVolume, ch);
-                    v != nullptr && v->Current == OnTheWire(*v, kVolume, kStored))
-                    values.push_back(v);
-            ASSERT_EQ(channels, values.size());
+            std::erase_if(values, [](SimControlValue* v)
+                          { return v->Current != OnTheWire(*v, kVolume, kStored); });
+            ASSERT_EQ(channels, values.size()); // the channels the set reached
             for (SimControlValue* v : values)
                 v->Current = -v->Resolution / 2;
-            if (refreshed)
-                EXPECT_EQ(STATUS_SUCCESS, volume->UpdateState());
-            else
-            {
-                rig.Release();
-                ASSERT_EQ(STATUS_SUCCESS, rig.Start());
-            }
+            EXPECT_EQ(STATUS_SUCCESS, refreshed
+                                          ? static_cast<CRangedControl*>(control)->UpdateState()
+                                          : (rig.Release(), rig.Start()));
             for (SimControlValue* v : values)
                 v->Current = v->Maximum;
-            PowerCycle(rig);
+            for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0})
+                rig.Adapter()->GetDevicePower()->PowerChangeState(
+                    POWER_STATE{.DeviceState = state});
             for (SimControlValue* v : values)
                 EXPECT_EQ(refreshed ? -v->Resolution / 2 : OnTheWire(*v, kVolume, kStored),
                           v->Current);
