@@ -2,8 +2,7 @@
 // engine, whose stream-client interfaces record what they are asked: the
 // capture client starts first at the frame after the last open plus 5,
 // open and start failures, the vendor request to the listed devices, the
-// data a capture notification puts into the ring, and the record each
-// sample type maps.
+// data a capture notification puts into the ring and each type's record.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -298,8 +297,7 @@ TEST(AsioDsd, ADsdClientMapsIdleRingsAndStopsToZeros)
     }
 }
 
-// A 48 kHz record of the container and valid bits; the channel mask tells
-// records of one shape apart.
+// A 48 kHz record; the channel mask tells records of one shape apart.
 WAVEFORMATEXTENSIBLE Record(USHORT bits, USHORT valid, ULONG mask = 3, ULONG rate = 48000)
 {
     WAVEFORMATEXTENSIBLE f = PcmRecord(2, rate, bits);

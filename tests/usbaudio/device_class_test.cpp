@@ -18,12 +18,12 @@ std::unique_ptr<SimUsbDevice> Uac1WithProduct(const std::u16string& text)
     return MakeSimDevice(bytes);
 }
 
-// `bytes` with its configuration edited; the total length follows the edit.
-DeviceBytes Edited(DeviceBytes bytes, void (*edit)(std::vector<UCHAR>&))
+// The speaker's (or `bytes`') configuration edited, the total length following.
+DeviceBytes Edited(void (*edit)(std::vector<UCHAR>&),
+                   DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic))
 {
-    edit(bytes.Configuration);
-    bytes.Configuration[2] = (UCHAR)bytes.Configuration.size();
-    bytes.Configuration[3] = (UCHAR)(bytes.Configuration.size() >> 8);
+    auto& c = bytes.Configuration;
+    edit(c), c[2] = (UCHAR)c.size(), c[3] = (UCHAR)(c.size() >> 8);
     return bytes;
 }
 
@@ -37,10 +37,9 @@ DeviceBytes QuirkBytes(const char* name)
 // The first descriptor of the type after the configuration's own.
 std::vector<UCHAR>::iterator First(std::vector<UCHAR>& c, UCHAR type)
 {
-    auto at = c.begin() + c[0];
-    while (at < c.end() && at[1] != type)
-        at += *at;
-    return at;
+    for (auto at = c.begin() + c[0];; at += *at)
+        if (at >= c.end() || at[1] == type)
+            return at;
 }
 } // namespace
 
@@ -258,41 +257,33 @@ TEST(DeviceClasses, ReturnToFullPowerRunsTheModelHook)
 // names what it tried, where, and the status it got.
 TEST(DeviceClasses, EachFailedSetUpStepEndsWithALineNamingIt)
 {
-    const DeviceBytes speaker = ReferenceBytes(SimReference::Uac1SpeakerMic);
-    const char* const kEndpointMissing =
-        "UsbAudio: configuration 1 not selected: interface 0 "
-        "declares 1 endpoint(s), its descriptors hold 0: 0xC000000D";
+    const char* const kNoEndpoint = "UsbAudio: configuration 1 not selected: interface 0 "
+                                    "declares 1 endpoint(s), its descriptors hold 0: 0xC000000D";
     const struct
     {
-        const char* Shape;
         DeviceBytes Bytes;
         NTSTATUS Status;
         const char* Line;
     } cases[] = {
-        {"the AudioControl interface's endpoint missing",
-         Edited(speaker, [](auto& c) { c.erase(First(c, 5), First(c, 5) + 9); }),
-         STATUS_INVALID_PARAMETER, kEndpointMissing},
-        {"cut short inside the AudioControl interface",
-         Edited(speaker, [](auto& c) { c.erase(First(c, 5), c.end()); }), STATUS_INVALID_PARAMETER,
-         kEndpointMissing},
-        {"two functions without their interface associations",
-         Edited(QuirkBytes("midi-first-uac3-function.txt"),
-                [](auto& c) { c.erase(First(c, 0x0B), First(c, 0x0B) + 8); }),
+        {Edited([](auto& c) { c.erase(First(c, 5), First(c, 5) + 9); }), // no AC endpoint
+         STATUS_INVALID_PARAMETER, kNoEndpoint},
+        {Edited([](auto& c) { c.erase(First(c, 5), c.end()); }), // cut short inside AC
+         STATUS_INVALID_PARAMETER, kNoEndpoint},
+        {Edited([](auto& c) { c.erase(First(c, 0x0B), First(c, 0x0B) + 8); },
+                QuirkBytes("midi-first-uac3-function.txt")), // two functions, no association
          STATUS_INVALID_PARAMETER,
          "UsbAudio: AudioStreaming interface 3 is not one of audio class 1.0: 9 bytes, class 1, "
          "subclass 2, protocol 0x30 (0x00 expected): 0xC000000D"},
-        {"a capture rate of 0 Hz", // its one rate, before a 9- and a 7-byte endpoint descriptor
-         Edited(speaker, [](auto& c) { std::fill(c.end() - 19, c.end() - 16, 0); }),
+        {Edited([](auto& c) { std::fill(c.end() - 19, c.end() - 16, 0); }), // capture 0 Hz
          STATUS_UNSUCCESSFUL,
          "UsbAudio: AudioStreaming interface 2: none of its formats can be offered (a rate of 0 "
          "Hz, channels or samples the driver does not carry): 0xC0000001"},
-        {"no AudioControl interface", Edited(speaker, [](auto& c) { First(c, 4)[6] = 0xFF; }),
-         STATUS_UNSUCCESSFUL,
+        {Edited([](auto& c) { First(c, 4)[6] = 0xFF; }), STATUS_UNSUCCESSFUL, // no AC
          "UsbAudio: configuration 1 has no AudioControl interface: 0xC0000001"},
     };
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.Shape);
+        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         UsbAdapterRig rig(MakeSimDevice(c.Bytes));
         UseDeviceClasses(false);
         EmuDbgClear();

@@ -60,6 +60,24 @@ PRANGEDCONTROL PlayControl(UsbAdapterRig& rig, ULONG kind)
             control->Release(); // the unit holds it
     return control;
 }
+
+// Sets every channel of that control to `level`: the device's channels that
+// hold what the set sent, one a control channel.
+std::vector<SimControlValue*> SetLevel(UsbAdapterRig& rig, ULONG kind, UCHAR selector, LONG level)
+{
+    PRANGEDCONTROL control = PlayControl(rig, kind);
+    ULONG channels = 0;
+    EXPECT_TRUE(control != nullptr && NT_SUCCESS(control->GetChannelCount(&channels)));
+    for (ULONG ch = 0; ch < channels; ++ch)
+        EXPECT_EQ(STATUS_SUCCESS, control->SetValue(ch, level));
+    std::vector<SimControlValue*> reached;
+    for (UCHAR ch = 0; ch < 3; ++ch)
+        if (SimControlValue* v = rig.Device()->Audio().FindControl(kPlayUnit, selector, ch);
+            v != nullptr && v->Current == OnTheWire(*v, selector, level))
+            reached.push_back(v);
+    EXPECT_EQ(channels, reached.size());
+    return reached;
+}
 } // namespace
 
 TEST(UacLevelRestore, FullPowerSendsWhatTheLastSetSent)
@@ -85,21 +103,9 @@ TEST(UacLevelRestore, FullPowerSendsWhatTheLastSetSent)
         std::vector<std::pair<SimControlValue*, LONG>> reached; // and what the set sent
         for (const auto& c : cases)
         {
-            PRANGEDCONTROL control = PlayControl(rig, c.Kind);
-            ASSERT_NE(nullptr, control) << c.What;
-            ULONG channels = 0;
-            control->GetChannelCount(&channels);
-            for (ULONG ch = 0; ch < channels; ++ch)
-                EXPECT_EQ(STATUS_SUCCESS, control->SetValue(ch, c.Level)) << c.What;
-            // A channel per control channel holds what the set sent, which
-            // the device forgets while asleep.
-            const size_t before = reached.size();
-            for (UCHAR ch = 0; ch < 3; ++ch)
-                if (SimControlValue* v =
-                        rig.Device()->Audio().FindControl(kPlayUnit, c.Selector, ch);
-                    v != nullptr && v->Current == OnTheWire(*v, c.Selector, c.Level))
-                    reached.emplace_back(v, std::exchange(v->Current, v->Maximum));
-            EXPECT_EQ(channels, reached.size() - before) << c.What;
+            SCOPED_TRACE(c.What);
+            for (SimControlValue* v : SetLevel(rig, c.Kind, c.Selector, c.Level))
+                reached.emplace_back(v, std::exchange(v->Current, v->Maximum)); // forgotten asleep
         }
         for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0})
             rig.Adapter()->GetDevicePower()->PowerChangeState(POWER_STATE{.DeviceState = state});
@@ -108,10 +114,9 @@ TEST(UacLevelRestore, FullPowerSendsWhatTheLastSetSent)
     }
 }
 
-// A level "Settings" holds from an earlier start, other than the one the
-// device reports, goes to the device on the device's steps; one the device
-// chose itself, read by a refresh, goes back as the device had it. The
-// device's steps are 2 dB and its own level lies between two of them.
+// A level stored from an earlier start, other than the device's, goes back
+// on the device's 2 dB steps; one the device chose itself between two steps,
+// read by a refresh, goes back as it came.
 TEST(UacLevelRestore, StoredLevelsGoBackOnTheStepsAndTheDevicesOwnAsItCame)
 {
     constexpr LONG kStored = -5 * kDb;
@@ -122,25 +127,17 @@ TEST(UacLevelRestore, StoredLevelsGoBackOnTheStepsAndTheDevicesOwnAsItCame)
             SCOPED_TRACE(refreshed ? "refreshed" : "stored");
             UsbAdapterRig rig(ToneDevice(which));
             UseDeviceClasses(false);
-            std::vector<SimControlValue*> values;
             for (UCHAR ch = 0; ch < 3; ++ch)
                 if (SimControlValue* v = rig.Device()->Audio().FindControl(kPlayUnit, kVolume, ch))
-                    values.push_back(v), v->Resolution = 2 * 256;
+                    v->Resolution = 2 * 256;
             ASSERT_EQ(STATUS_SUCCESS, rig.Start());
-            PRANGEDCONTROL control = PlayControl(rig, CONTROL_KIND_VOLUME);
-            ASSERT_NE(nullptr, control);
-            ULONG channels = 0;
-            control->GetChannelCount(&channels);
-            for (ULONG ch = 0; ch < channels; ++ch)
-                ASSERT_EQ(STATUS_SUCCESS, control->SetValue(ch, kStored));
-            std::erase_if(values, [](SimControlValue* v)
-                          { return v->Current != OnTheWire(*v, kVolume, kStored); });
-            ASSERT_EQ(channels, values.size()); // the channels the set reached
+            const auto values = SetLevel(rig, CONTROL_KIND_VOLUME, kVolume, kStored);
+            ASSERT_FALSE(values.empty());
             for (SimControlValue* v : values)
                 v->Current = -v->Resolution / 2;
-            EXPECT_EQ(STATUS_SUCCESS, refreshed
-                                          ? static_cast<CRangedControl*>(control)->UpdateState()
-                                          : (rig.Release(), rig.Start()));
+            auto* volume = static_cast<CRangedControl*>(PlayControl(rig, CONTROL_KIND_VOLUME));
+            EXPECT_EQ(STATUS_SUCCESS,
+                      refreshed ? volume->UpdateState() : (rig.Release(), rig.Start()));
             for (SimControlValue* v : values)
                 v->Current = v->Maximum;
             for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0})

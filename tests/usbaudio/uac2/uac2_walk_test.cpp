@@ -126,8 +126,7 @@ std::unique_ptr<SimUsbDevice> EditedDevice(const Edit& edit, const std::vector<U
 {
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
     auto& c = bytes.Configuration;
-    edit(c);
-    c[2] = (UCHAR)c.size(), c[3] = (UCHAR)(c.size() >> 8);
+    edit(c), c[2] = (UCHAR)c.size(), c[3] = (UCHAR)(c.size() >> 8);
     auto device = MakeSimDevice(bytes);
     if (!rates.empty())
         device->Audio().SetClockRates(SimRef3::Clock, rates);
