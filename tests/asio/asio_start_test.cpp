@@ -2,8 +2,7 @@
 // engine, whose stream-client interfaces record what they are asked: the
 // capture client starts first at the frame after the last open plus 5,
 // open and start failures, the vendor request to the listed devices, the
-// data a capture notification puts into the ring, and the record each
-// sample type maps.
+// data a capture notification puts into the ring and each type's record.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -297,17 +296,12 @@ TEST(AsioDsd, ADsdClientMapsIdleRingsAndStopsToZeros)
         EXPECT_EQ(std::vector<UCHAR>(dataBytes, 0), std::vector<UCHAR>(d, d + dataBytes)) << ring;
     }
 }
-} // namespace
 
-namespace
-{
-// A 48 kHz record of the container and valid bits; the channel mask tells
-// records of one shape apart.
+// A 48 kHz record; the channel mask tells records of one shape apart.
 WAVEFORMATEXTENSIBLE Record(USHORT bits, USHORT valid, ULONG mask = 3, ULONG rate = 48000)
 {
     WAVEFORMATEXTENSIBLE f = PcmRecord(2, rate, bits);
-    f.Samples.wValidBitsPerSample = valid;
-    f.dwChannelMask = mask;
+    f.Samples.wValidBitsPerSample = valid, f.dwChannelMask = mask;
     return f;
 }
 
@@ -317,16 +311,9 @@ WAVEFORMATEXTENSIBLE Record(USHORT bits, USHORT valid, ULONG mask = 3, ULONG rat
 // bytes play type 17, 20 in 4 type 18 and 12 in 2 type 16.
 TEST(AsioStart, EachTypeOfferedMapsTheRecordOfItsContainerWithTheMostValidBits)
 {
-    struct Row
-    {
-        std::vector<WAVEFORMATEXTENSIBLE> Formats;
-        std::map<ULONG, size_t> Maps; // type: record; the other types refused
-    };
-    const Row rows[] = {
-        {{Record(24, 20)}, {{17, 0}}},
-        {{Record(32, 20)}, {{18, 0}}},
-        {{Record(16, 12)}, {{16, 0}}},
-        {{Record(24, 24), Record(16, 12)}, {{16, 1}, {17, 0}}},
+    // The records and, per type offered, the one it maps; the other types refused.
+    const std::pair<std::vector<WAVEFORMATEXTENSIBLE>, std::map<ULONG, size_t>> rows[] = {
+        {{Record(24, 20), Record(32, 20), Record(16, 12)}, {{16, 2}, {17, 0}, {18, 1}}},
         // Records of another rate or channel count are not the ring's.
         {{Record(24, 20), PcmRecord(1, 48000, 24), Record(24, 24, 3, 44100), Record(24, 24),
           Record(24, 24, 0x33)},
@@ -334,19 +321,18 @@ TEST(AsioStart, EachTypeOfferedMapsTheRecordOfItsContainerWithTheMostValidBits)
         {{Record(32, 18), Record(32, 32), Record(32, 20), Record(32, 32, 0x33)}, {{18, 1}}},
         {{Record(32, 16), Record(32, 24)}, {{24, 0}, {27, 1}}},
     };
-    for (const Row& row : rows)
+    for (const auto& [formats, maps] : rows)
     {
         TwoEngineRig rig;
         ASSERT_TRUE(rig.ok);
-        rig.render->Formats = rig.capture->Formats = row.Formats;
+        rig.render->Formats = rig.capture->Formats = formats;
         CAsioRings& rings = rig.Adapter()->GetAsioSession().Rings();
         for (ULONG type : {16u, 17u, 18u, 24u, 25u, 26u, 27u})
         {
-            SCOPED_TRACE(testing::Message() << "type " << type << ", row " << &row - rows);
-            const bool offered = row.Maps.contains(type);
-            EXPECT_EQ(offered ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL,
+            SCOPED_TRACE(testing::Message() << "type " << type << " of " << formats.size());
+            EXPECT_EQ(maps.contains(type) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL,
                       rig.Asio()->AsioSetSampleType(&rig.file, type));
-            if (!offered)
+            if (!maps.contains(type))
                 continue;
             ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 0, 1, 0}));
             for (ULONG ring : {0u, 1u})
@@ -354,7 +340,7 @@ TEST(AsioStart, EachTypeOfferedMapsTheRecordOfItsContainerWithTheMostValidBits)
                 WAVEFORMATEXTENSIBLE f = {};
                 ASSERT_EQ(STATUS_SUCCESS,
                           rings.AsioSelectStreamFormat(ring, rings.GetSettings(), &f));
-                EXPECT_EQ(0, memcmp(&row.Formats[row.Maps.at(type)], &f, sizeof(f))) << ring;
+                EXPECT_EQ(0, memcmp(&formats[maps.at(type)], &f, sizeof(f))) << ring;
             }
             ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioUnmapSharedBuffer(&rig.file));
         }

@@ -3,9 +3,6 @@
 // and the device's unit list.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "platform/kernel/emu.h"
 #include "sim/devices/sim_descriptor_text.h"
 #include "sim/devices/sim_timed_preset.h"
@@ -19,6 +16,30 @@ std::unique_ptr<SimUsbDevice> Uac1WithProduct(const std::u16string& text)
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
     bytes.Strings[0x50] = text;
     return MakeSimDevice(bytes);
+}
+
+// The speaker's (or `bytes`') configuration edited, the total length following.
+DeviceBytes Edited(void (*edit)(std::vector<UCHAR>&),
+                   DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic))
+{
+    auto& c = bytes.Configuration;
+    edit(c), c[2] = (UCHAR)c.size(), c[3] = (UCHAR)(c.size() >> 8);
+    return bytes;
+}
+
+DeviceBytes QuirkBytes(const char* name)
+{
+    SimDescriptorSource s;
+    EXPECT_EQ("", SimReadDescriptorFile((std::string(LT_QUIRKS_DIR) + "/" + name).c_str(), &s));
+    return {s.Device, s.Configurations.at(0), s.Strings, s.Speed.value_or(EmuUsbSpeed::High)};
+}
+
+// The first descriptor of the type after the configuration's own.
+std::vector<UCHAR>::iterator First(std::vector<UCHAR>& c, UCHAR type)
+{
+    for (auto at = c.begin() + c[0];; at += *at)
+        if (at >= c.end() || at[1] == type)
+            return at;
 }
 } // namespace
 
@@ -232,94 +253,41 @@ TEST(DeviceClasses, ReturnToFullPowerRunsTheModelHook)
     }
 }
 
-namespace
-{
-// The descriptors of a configuration, one a row, the configuration's own first.
-using Descriptors = std::vector<std::vector<UCHAR>>;
-
-// `bytes` with its configuration edited descriptor by descriptor; the total
-// length follows the edit.
-DeviceBytes Edited(DeviceBytes bytes, void (*edit)(Descriptors&))
-{
-    Descriptors d;
-    for (size_t at = 0; at < bytes.Configuration.size(); at += bytes.Configuration[at])
-        d.emplace_back(bytes.Configuration.begin() + (ptrdiff_t)at,
-                       bytes.Configuration.begin() + (ptrdiff_t)at + bytes.Configuration[at]);
-    edit(d);
-    bytes.Configuration.clear();
-    for (const auto& one : d)
-        bytes.Configuration.insert(bytes.Configuration.end(), one.begin(), one.end());
-    bytes.Configuration[2] = (UCHAR)bytes.Configuration.size();
-    bytes.Configuration[3] = (UCHAR)(bytes.Configuration.size() >> 8);
-    return bytes;
-}
-
-DeviceBytes QuirkBytes(const char* name)
-{
-    std::ifstream file(std::string(LT_QUIRKS_DIR) + "/" + name);
-    std::stringstream text;
-    text << file.rdbuf();
-    SimDescriptorSource source;
-    EXPECT_EQ("", SimParseDescriptorText(text.str(), &source));
-    return {source.Device, source.Configurations.at(0), source.Strings,
-            source.Speed.value_or(EmuUsbSpeed::High)};
-}
-
-// The first descriptor of the type.
-size_t Find(const Descriptors& d, UCHAR type)
-{
-    size_t at = 1;
-    while (at < d.size() && d[at][1] != type)
-        ++at;
-    return at;
-}
-} // namespace
-
 // A device class set-up that fails ends the start with a debug line that
 // names what it tried, where, and the status it got.
 TEST(DeviceClasses, EachFailedSetUpStepEndsWithALineNamingIt)
 {
-    const DeviceBytes speaker = ReferenceBytes(SimReference::Uac1SpeakerMic);
-    const char* const kEndpointMissing =
-        "UsbAudio: configuration 1 not selected: interface 0 "
-        "declares 1 endpoint(s), its descriptors hold 0: 0xC000000D";
+    const char* const kNoEndpoint = "UsbAudio: configuration 1 not selected: interface 0 "
+                                    "declares 1 endpoint(s), its descriptors hold 0: 0xC000000D";
     const struct
     {
-        const char* Shape;
         DeviceBytes Bytes;
         NTSTATUS Status;
         const char* Line;
     } cases[] = {
-        {"the AudioControl interface's endpoint missing",
-         Edited(speaker, [](Descriptors& d) { d.erase(d.begin() + (ptrdiff_t)Find(d, 5)); }),
-         STATUS_INVALID_PARAMETER, kEndpointMissing},
-        {"cut short inside the AudioControl interface",
-         Edited(speaker, [](Descriptors& d) { d.resize(Find(d, 5)); }), STATUS_INVALID_PARAMETER,
-         kEndpointMissing},
-        {"two functions without their interface associations",
-         Edited(QuirkBytes("midi-first-uac3-function.txt"),
-                [](Descriptors& d) { d.erase(d.begin() + (ptrdiff_t)Find(d, 0x0B)); }),
+        {Edited([](auto& c) { c.erase(First(c, 5), First(c, 5) + 9); }), // no AC endpoint
+         STATUS_INVALID_PARAMETER, kNoEndpoint},
+        {Edited([](auto& c) { c.erase(First(c, 5), c.end()); }), // cut short inside AC
+         STATUS_INVALID_PARAMETER, kNoEndpoint},
+        {Edited([](auto& c) { c.erase(First(c, 0x0B), First(c, 0x0B) + 8); },
+                QuirkBytes("midi-first-uac3-function.txt")), // two functions, no association
          STATUS_INVALID_PARAMETER,
          "UsbAudio: AudioStreaming interface 3 is not one of audio class 1.0: 9 bytes, class 1, "
          "subclass 2, protocol 0x30 (0x00 expected): 0xC000000D"},
-        {"a capture rate of 0 Hz", // the last format type: one rate
-         Edited(speaker,
-                [](Descriptors& d) { std::fill(d.end()[-3].begin() + 8, d.end()[-3].end(), 0); }),
+        {Edited([](auto& c) { std::fill(c.end() - 19, c.end() - 16, 0); }), // capture 0 Hz
          STATUS_UNSUCCESSFUL,
          "UsbAudio: AudioStreaming interface 2: none of its formats can be offered (a rate of 0 "
          "Hz, channels or samples the driver does not carry): 0xC0000001"},
-        {"no AudioControl interface",
-         Edited(speaker, [](Descriptors& d) { d[Find(d, 4)][6] = 0xFF; }), STATUS_UNSUCCESSFUL,
+        {Edited([](auto& c) { First(c, 4)[6] = 0xFF; }), STATUS_UNSUCCESSFUL, // no AC
          "UsbAudio: configuration 1 has no AudioControl interface: 0xC0000001"},
     };
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.Shape);
+        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         UsbAdapterRig rig(MakeSimDevice(c.Bytes));
         UseDeviceClasses(false);
         EmuDbgClear();
         EXPECT_EQ(c.Status, rig.Start());
-        const std::vector<std::string>& lines = EmuDbgOutput();
-        EXPECT_EQ(std::string(c.Line) + "\n", lines.empty() ? "" : lines.back());
+        EXPECT_EQ(c.Line + std::string("\n"), EmuDbgOutput().empty() ? "" : EmuDbgOutput().back());
     }
 }

@@ -8,7 +8,7 @@
 
 #include "tests/usbaudio/usbaudio_doubles.h"
 #include "tests/usbaudio/walk_doubles.h"
-#include "audioclass/controls/control_interfaces.h"
+#include "audioclass/controls/ranged_control.h"
 #include "audioclass/controls/uac_unit.h"
 #include "audioclass/controls/volume_arithmetic.h"
 
@@ -46,9 +46,8 @@ LONG OnTheWire(const SimControlValue& range, UCHAR selector, LONG level)
     return wire / range.Resolution * range.Resolution;
 }
 
-// The playback unit's first control of the kind, without a reference; the
-// control itself in *found when asked.
-PRANGEDCONTROL PlayControl(UsbAdapterRig& rig, ULONG kind, CAudioControl** found = nullptr)
+// The playback unit's first control of the kind, without a reference.
+PRANGEDCONTROL PlayControl(UsbAdapterRig& rig, ULONG kind)
 {
     CAudioControl *unit = nullptr, *one = nullptr;
     PRANGEDCONTROL control = nullptr;
@@ -58,19 +57,26 @@ PRANGEDCONTROL PlayControl(UsbAdapterRig& rig, ULONG kind, CAudioControl** found
          ++i)
         if (one->GetKind() == kind &&
             NT_SUCCESS(one->QueryInterface(IID_IRangedControl, (PVOID*)&control)))
-        {
             control->Release(); // the unit holds it
-            if (found != nullptr)
-                *found = one;
-        }
     return control;
 }
 
-// Down to D3 and back to full power, as the device forgets its values.
-void PowerCycle(UsbAdapterRig& rig)
+// Sets every channel of that control to `level`: the device's channels that
+// hold what the set sent, one a control channel.
+std::vector<SimControlValue*> SetLevel(UsbAdapterRig& rig, ULONG kind, UCHAR selector, LONG level)
 {
-    for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0})
-        rig.Adapter()->GetDevicePower()->PowerChangeState(POWER_STATE{.DeviceState = state});
+    PRANGEDCONTROL control = PlayControl(rig, kind);
+    ULONG channels = 0;
+    EXPECT_TRUE(control != nullptr && NT_SUCCESS(control->GetChannelCount(&channels)));
+    for (ULONG ch = 0; ch < channels; ++ch)
+        EXPECT_EQ(STATUS_SUCCESS, control->SetValue(ch, level));
+    std::vector<SimControlValue*> reached;
+    for (UCHAR ch = 0; ch < 3; ++ch)
+        if (SimControlValue* v = rig.Device()->Audio().FindControl(kPlayUnit, selector, ch);
+            v != nullptr && v->Current == OnTheWire(*v, selector, level))
+            reached.push_back(v);
+    EXPECT_EQ(channels, reached.size());
+    return reached;
 }
 } // namespace
 
@@ -97,32 +103,20 @@ TEST(UacLevelRestore, FullPowerSendsWhatTheLastSetSent)
         std::vector<std::pair<SimControlValue*, LONG>> reached; // and what the set sent
         for (const auto& c : cases)
         {
-            PRANGEDCONTROL control = PlayControl(rig, c.Kind);
-            ASSERT_NE(nullptr, control) << c.What;
-            ULONG channels = 0;
-            control->GetChannelCount(&channels);
-            for (ULONG ch = 0; ch < channels; ++ch)
-                EXPECT_EQ(STATUS_SUCCESS, control->SetValue(ch, c.Level)) << c.What;
-            // A channel per control channel holds what the set sent, which
-            // the device forgets while asleep.
-            const size_t before = reached.size();
-            for (UCHAR ch = 0; ch < 3; ++ch)
-                if (SimControlValue* v =
-                        rig.Device()->Audio().FindControl(kPlayUnit, c.Selector, ch);
-                    v != nullptr && v->Current == OnTheWire(*v, c.Selector, c.Level))
-                    reached.emplace_back(v, std::exchange(v->Current, v->Maximum));
-            EXPECT_EQ(channels, reached.size() - before) << c.What;
+            SCOPED_TRACE(c.What);
+            for (SimControlValue* v : SetLevel(rig, c.Kind, c.Selector, c.Level))
+                reached.emplace_back(v, std::exchange(v->Current, v->Maximum)); // forgotten asleep
         }
-        PowerCycle(rig);
+        for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0})
+            rig.Adapter()->GetDevicePower()->PowerChangeState(POWER_STATE{.DeviceState = state});
         for (const auto& [value, sent] : reached)
             EXPECT_EQ(sent, value->Current);
     }
 }
 
-// A level "Settings" holds from an earlier start, other than the one the
-// device reports, goes to the device on the device's steps; one the device
-// chose itself, read by a refresh, goes back as the device had it. The
-// device's steps are 2 dB and its own level lies between two of them.
+// A level stored from an earlier start, other than the device's, goes back
+// on the device's 2 dB steps; one the device chose itself between two steps,
+// read by a refresh, goes back as it came.
 TEST(UacLevelRestore, StoredLevelsGoBackOnTheStepsAndTheDevicesOwnAsItCame)
 {
     constexpr LONG kStored = -5 * kDb;
@@ -137,32 +131,18 @@ TEST(UacLevelRestore, StoredLevelsGoBackOnTheStepsAndTheDevicesOwnAsItCame)
                 if (SimControlValue* v = rig.Device()->Audio().FindControl(kPlayUnit, kVolume, ch))
                     v->Resolution = 2 * 256;
             ASSERT_EQ(STATUS_SUCCESS, rig.Start());
-            CAudioControl* volume = nullptr;
-            PRANGEDCONTROL control = PlayControl(rig, CONTROL_KIND_VOLUME, &volume);
-            ASSERT_NE(nullptr, control);
-            ULONG channels = 0;
-            control->GetChannelCount(&channels);
-            for (ULONG ch = 0; ch < channels; ++ch)
-                ASSERT_EQ(STATUS_SUCCESS, control->SetValue(ch, kStored));
-            // The channels the set reached, the device's own level put in each.
-            std::vector<SimControlValue*> values;
-            for (UCHAR ch = 0; ch < 3; ++ch)
-                if (SimControlValue* v = rig.Device()->Audio().FindControl(kPlayUnit, kVolume, ch);
-                    v != nullptr && v->Current == OnTheWire(*v, kVolume, kStored))
-                    values.push_back(v);
-            ASSERT_EQ(channels, values.size());
+            const auto values = SetLevel(rig, CONTROL_KIND_VOLUME, kVolume, kStored);
+            ASSERT_FALSE(values.empty());
             for (SimControlValue* v : values)
                 v->Current = -v->Resolution / 2;
-            if (refreshed)
-                EXPECT_EQ(STATUS_SUCCESS, volume->UpdateState());
-            else
-            {
-                rig.Release();
-                ASSERT_EQ(STATUS_SUCCESS, rig.Start());
-            }
+            auto* volume = static_cast<CRangedControl*>(PlayControl(rig, CONTROL_KIND_VOLUME));
+            EXPECT_EQ(STATUS_SUCCESS,
+                      refreshed ? volume->UpdateState() : (rig.Release(), rig.Start()));
             for (SimControlValue* v : values)
                 v->Current = v->Maximum;
-            PowerCycle(rig);
+            for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0})
+                rig.Adapter()->GetDevicePower()->PowerChangeState(
+                    POWER_STATE{.DeviceState = state});
             for (SimControlValue* v : values)
                 EXPECT_EQ(refreshed ? -v->Resolution / 2 : OnTheWire(*v, kVolume, kStored),
                           v->Current);

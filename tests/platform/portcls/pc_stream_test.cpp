@@ -320,21 +320,19 @@ TEST_F(Stream, RenderDataReachesTheDeviceInOrderAndTheLeadHolds)
     EXPECT_GE(s.Services, 60u);
 }
 
-// A client that keeps its render queue topped up for ten seconds: after
-// every write the queue holds its limit and nothing more, as the port lets
-// go of what it copied out, and the rest went to the stream.
+// A render queue topped up for ten seconds holds its limit and no more after
+// each write, as the port lets go of what it copied out to the stream.
 TEST_F(Stream, AToppedUpRenderQueueHoldsNoMoreThanItsLimit)
 {
     OpenStreaming(false);
     constexpr ULONG limit = 4000;
     ASSERT_EQ(STATUS_SUCCESS, EmuPcPinSetQueueLimit(Pin, limit));
-    const std::vector<UCHAR> data = Ramp(limit, 5);
     ASSERT_EQ(STATUS_SUCCESS, Client->SetState(Pin, KSSTATE_RUN));
     ULONGLONG written = 0, held = 0;
     ULONG queued = 0;
     for (ULONG ms = 0; ms < 10000; ++ms, EmuAdvanceMs(1))
     {
-        written += Client->Write(Pin, data.data(), limit);
+        written += Client->Write(Pin, Ramp(limit, 5).data(), limit);
         ASSERT_EQ(STATUS_SUCCESS, EmuPcPinHeld(Pin, &held));
         ASSERT_EQ(limit, held) << ms;
     }

@@ -52,13 +52,9 @@ TEST(AudioDataEndpoint, TheEndpointThatCarriesTheAudio)
         {"endpoints of the next setting",
          {{9, 4, 1, 2, 1, 1, 2, 0, 0}, Endpoint(0x01, kAdaptive), kClassEndpoint},
          0},
-        // A class 2.0 endpoint has no synch address: read past its 7 bytes,
-        // the next setting's descriptor type (4) would name endpoint 0x04.
-        {"a 7-byte feedback endpoint before the next setting",
-         {Endpoint(0x04, kAsync, 0, 7),
-          kClassEndpoint,
-          Endpoint(0x84, kFeedback, 0, 7),
-          {9, 4, 1, 2, 0, 1, 2, 0, 0}},
+        // Read past its 7 bytes, the feedback endpoint would name 0x04 its synch.
+        {"a 7-byte feedback endpoint before an interface descriptor",
+         {Endpoint(0x04, kAsync, 0, 7), kClassEndpoint, Endpoint(0x84, kFeedback, 0, 7), kSetting},
          0x04},
         {"endpoint cut short", {Endpoint(0x01, kAdaptive)}, 0, 1},
         {"class descriptor cut short", {Endpoint(0x01, kAdaptive), kClassEndpoint}, 0x01, 1},

@@ -134,28 +134,22 @@ size_t Find(const std::vector<UCHAR>& c, UCHAR subtype, int nth = 0, bool stream
     return 0;
 }
 
-// Inserts a descriptor and keeps both total lengths in step.
+// Inserts a descriptor, the AudioControl header's total length following.
 void Insert(std::vector<UCHAR>& c, size_t at, const std::vector<UCHAR>& bytes)
 {
     c.insert(c.begin() + (ptrdiff_t)at, bytes.begin(), bytes.end());
-    const size_t total = c.size();
-    c[2] = (UCHAR)total;
-    c[3] = (UCHAR)(total >> 8);
     const size_t header = Find(c, 1);
     const size_t ac = (c[header + 5] | c[header + 6] << 8) + bytes.size();
     c[header + 5] = (UCHAR)ac;
     c[header + 6] = (UCHAR)(ac >> 8);
 }
 
-// Replaces `erase` bytes at `at` by `bytes` in the AudioStreaming part and
-// keeps the configuration's total length in step; Copy inserts a copy of
-// bytes [from, to) there.
+// Replaces `erase` bytes at `at` by `bytes` in the AudioStreaming part; Copy
+// inserts a copy of bytes [from, to) there.
 void Splice(std::vector<UCHAR>& c, size_t at, size_t erase, const std::vector<UCHAR>& bytes)
 {
     c.erase(c.begin() + (ptrdiff_t)at, c.begin() + (ptrdiff_t)(at + erase));
     c.insert(c.begin() + (ptrdiff_t)at, bytes.begin(), bytes.end());
-    c[2] = (UCHAR)c.size();
-    c[3] = (UCHAR)(c.size() >> 8);
 }
 
 void Copy(std::vector<UCHAR>& c, size_t from, size_t to, size_t at)
@@ -163,11 +157,13 @@ void Copy(std::vector<UCHAR>& c, size_t from, size_t to, size_t at)
     Splice(c, at, 0, std::vector<UCHAR>(c.begin() + (ptrdiff_t)from, c.begin() + (ptrdiff_t)to));
 }
 
+// Starts the reference device changed, its total length following the change.
 NTSTATUS StartWith(SimReference which, const std::function<void(DeviceBytes&)>& change,
                    std::string* controls = nullptr, std::vector<std::string>* engines = nullptr)
 {
     DeviceBytes bytes = ReferenceBytes(which);
-    change(bytes);
+    auto& c = bytes.Configuration;
+    change(bytes), c[2] = (UCHAR)c.size(), c[3] = (UCHAR)(c.size() >> 8);
     EmuDbgClear(); // the debug output holds this start's lines only
     Started s(MakeSimDevice(bytes));
     if (controls != nullptr && s.Device() != nullptr)
@@ -487,9 +483,6 @@ TEST(Uac1Walk, SettingsLeftOutAndWhatTheirLinesName)
         const size_t at = FindAs(c, kFormat, 1);
         Copy(c, at, at + c[at], at);
     };
-    // Both playback settings made IEC 61937 (tag 0x2001, Type III).
-    const Change compressed = [=](auto& c)
-    { set(kGeneral, 6, 0x20, 0, 1)(c), set(kFormat, 3, 3, 0, 1)(c); };
     // Playback setting 2 without a general descriptor of its own, its endpoint IN.
     const Change inherits = [](auto& c)
     {
@@ -503,12 +496,6 @@ TEST(Uac1Walk, SettingsLeftOutAndWhatTheirLinesName)
         Copy(c, FindAs(c, kGeneral, 0) - 9, FindAs(c, kGeneral, 1) - 9, capture);
         c[capture + 3] = 3, c[FindAs(c, kFormat, 2) + 4] = 1;
         twoTypes(c);
-    };
-    // The playback interface alone, of eight channels its packets cannot carry.
-    const Change unplayable = [=](auto& c)
-    {
-        set(kFormat, 4, 8, 0, 1)(c);
-        Splice(c, FindAs(c, kGeneral, 2) - 18, c.size() - (FindAs(c, kGeneral, 2) - 18), {});
     };
     constexpr UCHAR kSpeaker = 3, kUsbInput = 1;
     const std::string playback = "0 0: 3 2 1 0 | 48000/16/2/3 44100/16/2/3";
@@ -545,14 +532,17 @@ TEST(Uac1Walk, SettingsLeftOutAndWhatTheirLinesName)
         {set(kFormat, 3, 3, 1), noSecond,
          "interface 1 alternate setting 2 has a format-type descriptor of Type 3 and a general "
          "descriptor of format tag 0x0001 (Type 1): malformed, left out\n"},
-        {compressed, noPlayback,
+        // Both playback settings IEC 61937 (tag 0x2001, Type III).
+        {[=](auto& c) { set(kGeneral, 6, 0x20, 0, 1)(c), set(kFormat, 3, 3, 0, 1)(c); }, noPlayback,
          "interface 1 has no PCM format to offer, only compressed or raw-data ones: left out\n"},
         {inherits, noSecond,
          "interface 1 alternate setting 2 links to input terminal 1 but its data endpoint 0x81 is "
          "IN: malformed, left out\n"},
         {between, withThird,
          "interface 1 alternate setting 2 has 2 format-type descriptors: malformed, left out\n"},
-        {unplayable, none, "UsbAudio: no audio stream left: AudioStreaming interface 1 left out\n"},
+        // The playback interface alone, of eight channels its packets cannot carry.
+        {[=](auto& c) { set(kFormat, 4, 8, 0, 1)(c), c.resize(FindAs(c, kGeneral, 2) - 18); }, none,
+         "UsbAudio: no audio stream left: AudioStreaming interface 1 left out\n"},
     };
     for (const auto& c : cases)
     {

@@ -120,12 +120,13 @@ size_t Locate(const std::vector<UCHAR>& c, UCHAR subtype, int nth = 0, bool stre
 
 using Edit = std::function<void(std::vector<UCHAR>&)>;
 
-// The reference device with its configuration edited and, if given, its
-// clock's rates.
+// The reference device with its configuration edited, the total length
+// following the edit, and, if given, its clock's rates.
 std::unique_ptr<SimUsbDevice> EditedDevice(const Edit& edit, const std::vector<ULONG>& rates = {})
 {
     DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
-    edit(bytes.Configuration);
+    auto& c = bytes.Configuration;
+    edit(c), c[2] = (UCHAR)c.size(), c[3] = (UCHAR)(c.size() >> 8);
     auto device = MakeSimDevice(bytes);
     if (!rates.empty())
         device->Audio().SetClockRates(SimRef3::Clock, rates);
@@ -534,24 +535,20 @@ TEST(Uac2Walk, FormatKindsPerSetting)
     {
         SCOPED_TRACE(c.What);
         const int resolution = c.Resolution >= 0 ? c.Resolution : 8 * c.Subslot;
-        DeviceBytes bytes = ReferenceBytes(SimReference::Uac2HighSpeed);
-        auto& conf = bytes.Configuration;
-        if (c.PcmToo) // the capture setting, the configuration's last, copied as setting 2
-        {
-            const size_t from = Locate(conf, kGeneral, 2, true) - 9, to = conf.size();
-            conf.resize(2 * to - from);
-            std::copy_n(conf.begin() + (ptrdiff_t)from, to - from, conf.begin() + (ptrdiff_t)to);
-            conf[to + 3] = 2, conf[2] = (UCHAR)conf.size(), conf[3] = (UCHAR)(conf.size() >> 8);
-        }
-        const size_t general = Locate(conf, kGeneral, 2, true);
-        conf[general + 5] = c.Type;
-        for (int b = 0; b < 4; ++b)
-            conf[general + 6 + b] = (UCHAR)(c.Formats >> (8 * b));
-        conf[Locate(conf, 2, 2, true) + 3] = c.Type;
-        conf[Locate(conf, 2, 2, true) + 4] = c.Subslot;
-        conf[Locate(conf, 2, 2, true) + 5] = (UCHAR)resolution;
-        auto device = MakeSimDevice(bytes);
-        device->Audio().SetClockRates(SimRef3::Clock, {44100, 48000});
+        auto device = EditedDevice(
+            [&](auto& conf)
+            {
+                const size_t general = Locate(conf, kGeneral, 2, true), to = conf.size();
+                for (size_t at = general - 9; c.PcmToo && at < to; ++at) // a PCM copy as setting 2
+                    conf.push_back(at == general - 6 ? 2 : conf[at]);
+                conf[general + 5] = c.Type;
+                for (int b = 0; b < 4; ++b)
+                    conf[general + 6 + b] = (UCHAR)(c.Formats >> (8 * b));
+                conf[Locate(conf, 2, 2, true) + 3] = c.Type;
+                conf[Locate(conf, 2, 2, true) + 4] = c.Subslot;
+                conf[Locate(conf, 2, 2, true) + 5] = (UCHAR)resolution;
+            },
+            {44100, 48000});
         device->Audio().SetValidAltSettings(SimRef3::RecInterface, 1, c.ValidMap);
         Uac2Started s(std::move(device));
         ASSERT_EQ(STATUS_SUCCESS, s.Status);
@@ -592,24 +589,21 @@ TEST(Uac2Walk, FormatKindsPerSetting)
 // out names its settings' channel counts, from their general descriptors.
 TEST(Uac2Walk, SettingsLeftOutAndWhatTheirLinesName)
 {
+    const std::string types = " has a format-type descriptor of Type 3 and a general descriptor of "
+                              "Type 1: malformed, left out\n";
     Uac2Started differs(EditedDevice([](auto& c) { c[Locate(c, 2, 2, true) + 3] = 3; }));
     ASSERT_EQ(STATUS_SUCCESS, differs.Status);
     EXPECT_EQ(1u, differs.Device()->GetEngineCount());
-    EXPECT_EQ(1u, DbgLinesSaying("interface 2 alternate setting 1 has a format-type descriptor "
-                                 "of Type 3 and a general descriptor of Type 1: malformed, left "
-                                 "out\n"));
-    Uac2Started inherits(EditedDevice(
+    EXPECT_EQ(1u, DbgLinesSaying("interface 2 alternate setting 1" + types));
+    Uac2Started inherits(EditedDevice( // setting 2 of the playback without its general descriptor
         [](auto& c)
         {
             const auto general = c.begin() + (ptrdiff_t)Locate(c, kGeneral, 1, true);
             c.erase(general, general + 16);
-            c[2] = (UCHAR)c.size(), c[3] = (UCHAR)(c.size() >> 8);
             c[Locate(c, 2, 1, true) + 3] = 3;
         }));
     ASSERT_EQ(STATUS_SUCCESS, inherits.Status);
-    EXPECT_EQ(1u, DbgLinesSaying("interface 1 alternate setting 2 has a format-type descriptor "
-                                 "of Type 3 and a general descriptor of Type 1: malformed, left "
-                                 "out\n"));
+    EXPECT_EQ(1u, DbgLinesSaying("interface 1 alternate setting 2" + types));
     Uac2Started wide(EditedDevice(
         [](auto& c)
         {
