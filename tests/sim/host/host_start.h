@@ -7,9 +7,10 @@
 
 // Loads the driver, plugs `device` (a reference device by its name, a
 // descriptor file by its path or a quirk file by its name), runs `beforeAdd`
-// (settings the device is added with), adds the device and starts it.
+// (settings the device is added with), adds the device and, unless told
+// not to, starts it.
 inline void StartHost(HostHarness& host, const std::string& device = "Uac1SpeakerMic",
-                      void (*beforeAdd)(HostHarness&) = nullptr)
+                      void (*beforeAdd)(HostHarness&) = nullptr, bool start = true)
 {
     std::string error;
     const std::string path =
@@ -21,5 +22,5 @@ inline void StartHost(HostHarness& host, const std::string& device = "Uac1Speake
     if (beforeAdd != nullptr)
         beforeAdd(host);
     ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
-    ASSERT_EQ(STATUS_SUCCESS, host.StartDevice()) << device;
+    ASSERT_EQ(STATUS_SUCCESS, start ? host.StartDevice() : STATUS_SUCCESS) << device;
 }
