@@ -19,10 +19,6 @@ std::string Config(const std::string& totalLow, const std::string& interfaces,
     return "09 02 " + totalLow + " 00 " + interfaces + " 01 00 80 32\n" + body;
 }
 
-// The device and a configuration of one vendor interface, no endpoint.
-const std::string kVendor = "09 04 00 00 00 FF 00 00 00\n",
-                  kOne = kDevice + Config("12", "01", kVendor);
-
 std::string LoadError(const std::string& text)
 {
     std::string error;
@@ -59,6 +55,7 @@ TEST(DescriptorText, SmallestDeviceLoads)
 // What no device can put on the wire, and text that is not the format.
 TEST(DescriptorText, RefusesOnlyWhatNoDeviceSends)
 {
+    const std::string vendor = "09 04 00 00 00 FF 00 00 00\n";
     const struct
     {
         std::string Text;
@@ -69,33 +66,39 @@ TEST(DescriptorText, RefusesOnlyWhatNoDeviceSends)
         {kDevice + Config("12", "01", "09 04 00 00 00 FF 00 00 0G\n"),
          "line 3: bytes must be two hex digits each"},
         // wTotalLength one byte short of the lines, and one byte over them.
-        {kDevice + Config("11", "01", kVendor), "line 3: descriptor runs past the configuration's "
-                                                "wTotalLength"},
-        {kDevice + Config("13", "01", kVendor),
-         "line 2: wTotalLength differs from the bytes given"},
-        {kDevice + Config("13", "01", kVendor) + Config("12", "01", kVendor),
+        {kDevice + Config("11", "01", vendor), "line 3: descriptor runs past the configuration's "
+                                               "wTotalLength"},
+        {kDevice + Config("13", "01", vendor), "line 2: wTotalLength differs from the bytes given"},
+        {kDevice + Config("13", "01", vendor) + Config("12", "01", vendor),
          "line 2: wTotalLength differs from the bytes given"},
         {kDevice + std::string("05 02 05 00 01\n"),
          "line 2: a configuration descriptor holds at least 9 bytes"},
-        {Config("12", "01", kVendor), "line 1: the first descriptor must be the device descriptor"},
-        {kDevice + kVendor, "line 2: the configuration descriptor must follow the device "
-                            "descriptor"},
-        {kOne + "string 0 \"x\"\n", "line 4: string index must be 1 to 255"},
-        {kOne + "string 3 x\n", "line 4: string text must be one quoted text"},
-        {kOne + "speed low\n", "line 4: speed must be full or high"},
-        {kDevice + std::string("speed full\nspeed high\n") + Config("12", "01", kVendor),
+        {Config("12", "01", vendor), "line 1: the first descriptor must be the device descriptor"},
+        {kDevice + vendor, "line 2: the configuration descriptor must follow the device "
+                           "descriptor"},
+        {kDevice + Config("12", "01", vendor) + "string 0 \"x\"\n",
+         "line 4: string index must be 1 to 255"},
+        {kDevice + Config("12", "01", vendor) + "string 3 x\n",
+         "line 4: string text must be one quoted text"},
+        {kDevice + Config("12", "01", vendor) + "speed low\n",
+         "line 4: speed must be full or high"},
+        {kDevice + std::string("speed full\nspeed high\n") + Config("12", "01", vendor),
          "line 3: speed given twice"},
-        {kOne + "clock-rates 48000 0\n", "line 4: clock rates must be rates in Hz, 1 to 9999999"},
-        {kOne + "clock-rates 10000000\n", "line 4: clock rates must be rates in Hz, 1 to 9999999"},
-        {kOne + "clock-rates 44.1k\n", "line 4: clock rates must be rates in Hz, 1 to 9999999"},
-        {kOne + "clock-rates  \n", "line 4: clock-rates names no rate"},
+        {kDevice + Config("12", "01", vendor) + "clock-rates 48000 0\n",
+         "line 4: clock rates must be rates in Hz, 1 to 9999999"},
+        {kDevice + Config("12", "01", vendor) + "clock-rates 10000000\n",
+         "line 4: clock rates must be rates in Hz, 1 to 9999999"},
+        {kDevice + Config("12", "01", vendor) + "clock-rates 44.1k\n",
+         "line 4: clock rates must be rates in Hz, 1 to 9999999"},
+        {kDevice + Config("12", "01", vendor) + "clock-rates  \n",
+         "line 4: clock-rates names no rate"},
         {kDevice + std::string("clock-rates 48000\nclock-rates 96000\n") +
-             Config("12", "01", kVendor),
+             Config("12", "01", vendor),
          "line 3: clock-rates given twice"},
         {kDevice, "text holds no device or no configuration descriptor"},
         // A line of the most characters, and one more.
-        {kOne + "#" + std::string(4095, 'x') + "\n", ""},
-        {kOne + "#" + std::string(4096, 'x'),
+        {kDevice + Config("12", "01", vendor) + "#" + std::string(4095, 'x') + "\n", ""},
+        {kDevice + Config("12", "01", vendor) + "#" + std::string(4096, 'x'),
          "line 4: longer than 4096 characters, more than any descriptor line needs"},
     };
     for (const auto& c : cases)
@@ -112,10 +115,11 @@ TEST(DescriptorText, AFileIsReadWithinItsBounds)
     ASSERT_NE(nullptr, mkdtemp(folder));
     const std::string pipe = folder + std::string("/pipe"), text = folder + std::string("/text");
     ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+    const std::string device = kDevice + Config("12", "01", "09 04 00 00 00 FF 00 00 00\n");
     // The device across the first block's end (inside a byte's digits), in a
     // text of the most bytes.
-    const std::string most = std::string(65532, '\n') + kOne +
-                             std::string(kSimDescriptorTextMost - 65532 - kOne.size(), '\n');
+    const std::string most = std::string(65532, '\n') + device +
+                             std::string(kSimDescriptorTextMost - 65532 - device.size(), '\n');
     const struct
     {
         std::string Path, Text; // Text: written to Path first
@@ -125,7 +129,7 @@ TEST(DescriptorText, AFileIsReadWithinItsBounds)
         {text, std::string(3 << 20, '\0'),
          "line 1: longer than 4096 characters, more than any descriptor line needs"},
         {text, most + "\n",
-         "line " + std::to_string(kSimDescriptorTextMost - kOne.size() + 4) +
+         "line " + std::to_string(kSimDescriptorTextMost - device.size() + 4) +
              ": the text runs past 1048576 bytes, more than any device's descriptors need"},
         {text, most, ""},
     };
@@ -138,7 +142,7 @@ TEST(DescriptorText, AFileIsReadWithinItsBounds)
     }
     SimDescriptorSource source, fromText;
     ASSERT_EQ("", SimReadDescriptorFile(text.c_str(), &source));
-    ASSERT_EQ("", SimParseDescriptorText(kOne, &fromText));
+    ASSERT_EQ("", SimParseDescriptorText(device, &fromText));
     EXPECT_EQ(fromText.Device, source.Device);
     EXPECT_EQ(fromText.Configurations, source.Configurations);
     std::filesystem::remove_all(folder);

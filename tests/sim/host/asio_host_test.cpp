@@ -12,7 +12,6 @@
 #include "platform/kernel/emu.h"
 #include "sim/clients/asio_client.h"
 #include "sim/host/harness/host_harness.h"
-#include "tests/sim/host/host_start.h"
 #include "tests/sim/host/program_run.h"
 #include "tests/sim/host/scratch_folder.h"
 
@@ -28,8 +27,11 @@ std::string QuirkPath(const std::string& name)
     if (name != "no-common-type.txt")
         return kQuirks + name;
     std::string s = ReadAll(kQuirks + "uac2-24-bit-only-headset.txt");
-    return folder.Write(name, s.replace(s.rfind("06 24 02 01 03 18"), 17, "06 24 02 01 02 10"));
+    std::ofstream(folder / name) << s.replace(s.rfind("06 24 02 01 03 18"), 17,
+                                              "06 24 02 01 02 10");
+    return folder / name;
 }
+
 } // namespace
 
 // The client streams in the type it chose, the current one or one every
@@ -52,7 +54,14 @@ TEST(AsioHost, TheDeviceReceivesTheSineInTheTypeChosen)
     {
         SCOPED_TRACE(device);
         HostHarness host;
-        ASSERT_NO_FATAL_FAILURE(StartHost(host, device));
+        std::string error;
+        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+        ASSERT_EQ(STATUS_SUCCESS, std::string(device).ends_with(".txt")
+                                      ? host.PlugDescriptorFile(QuirkPath(device), &error)
+                                      : host.PlugReference(device, &error))
+            << error;
+        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
         AsioTestClient client(host.Fdo());
         AsioSampleTypes types;
         ULONG chosen = 0, sizes[4] = {}, rate = 0;

@@ -9,7 +9,6 @@
 #include "effects/DelayFxNode.h"
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_stream.h"
-#include "tests/sim/host/host_start.h"
 #include "usbaudio/topology/properties.h"
 
 namespace
@@ -69,8 +68,12 @@ void SwitchDelayOn(HostHarness& host)
 HostAudio PlayOnModelC(bool delayOn)
 {
     HostHarness host;
+    std::string error;
     HostAudio received;
-    StartHost(host, "ChipModelC");
+    EXPECT_EQ(STATUS_SUCCESS, host.LoadDriver());
+    EXPECT_EQ(STATUS_SUCCESS, host.PlugReference("ChipModelC", &error)) << error;
+    EXPECT_EQ(STATUS_SUCCESS, host.AddDevice());
+    EXPECT_EQ(STATUS_SUCCESS, host.StartDevice());
     if (delayOn)
         SwitchDelayOn(host);
     HostStream stream(host);

@@ -7,7 +7,6 @@
 #include "platform/kernel/emu.h"
 #include "sim/host/harness/host_formats.h"
 #include "sim/host/harness/host_stream.h"
-#include "tests/sim/host/host_start.h"
 
 namespace
 {
@@ -75,7 +74,11 @@ TEST(HostFormats, TwentyFourBitFilesArriveBitExactWhereOffered)
     for (const std::string& name : HostHarness::ReferenceNames())
     {
         HostHarness host;
-        ASSERT_NO_FATAL_FAILURE(StartHost(host, name));
+        std::string error;
+        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+        ASSERT_EQ(STATUS_SUCCESS, host.PlugReference(name, &error)) << error;
+        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice()) << name;
         for (ULONG channels : ChannelsWith24Bits(host))
             for (USHORT container : {24, 32})
             {

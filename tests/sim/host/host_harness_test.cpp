@@ -2,15 +2,54 @@
 // reference devices and on descriptor files; where start-up stopped.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <map>
-#include <optional>
+#include <unistd.h>
 
 #include "platform/kernel/emu.h"
 #include "platform/portcls/portcls_emu.h"
 #include "sim/host/harness/host_harness.h"
 #include "tests/sim/host/host_doubles.h"
-#include "tests/sim/host/host_start.h"
-#include "tests/sim/host/scratch_folder.h"
+
+namespace
+{
+// A descriptor text file that lives as long as the object.
+class TextFile
+{
+  public:
+    explicit TextFile(const std::string& text)
+    {
+        char name[] = "/tmp/lthost-XXXXXX";
+        int fd = mkstemp(name);
+        if (fd >= 0)
+        {
+            close(fd);
+            m_Path = name;
+            std::ofstream(m_Path) << text;
+        }
+    }
+    ~TextFile()
+    {
+        if (!m_Path.empty())
+            std::remove(m_Path.c_str());
+    }
+    const std::string& Path() const { return m_Path; }
+
+  private:
+    std::string m_Path;
+};
+
+// Load, plug, add: the state every start below begins from.
+void Bring(HostHarness& host, const std::string& device)
+{
+    std::string error;
+    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference(device, &error)) << error;
+    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+    ASSERT_NE(nullptr, host.Fdo());
+}
+} // namespace
 
 TEST(HostHarness, NamesTheReferenceDevices)
 {
@@ -61,8 +100,7 @@ TEST(HostHarness, ReferenceDevicesStartWhole)
     for (const std::string& name : HostHarness::ReferenceNames())
     {
         HostHarness host;
-        ASSERT_NO_FATAL_FAILURE(StartHost(host, name, nullptr, false));
-        ASSERT_NE(nullptr, host.Fdo());
+        Bring(host, name);
         const std::vector<HostInterface> interfaces = host.Interfaces();
         ASSERT_EQ(2u, interfaces.size()) << name;
         for (const HostInterface& i : interfaces)
@@ -86,75 +124,84 @@ TEST(HostHarness, ReferenceDevicesStartWhole)
     }
 }
 
-// Each start that stops names its step, and the driver's own line where it
-// gave one as the cause, not a word of the harness's own. A device class
-// that fails for a reason of its own is the device class's set-up: an audio
-// class 1.0 device whose model strings cannot be read (it is gone then) and
-// that is not listed, and the refusing double. A configuration the device
-// takes but the bus refuses, its interface short of the endpoint it
-// declares, is the USB device's set-up. A library too old and a miniport
-// table without a topology miniport (the device class there) stop at steps
-// of their own. A protocol the driver does not know is refused as such, not
-// taken for a class of the audio class 1.0 family that the table lacks.
-TEST(HostHarness, EachStopNamesItsStep)
+// A device class that fails for a reason of its own is named as the device
+// class's set-up: an audio class 1.0 device whose product strings cannot be
+// read and that is not listed fails its capability step.
+TEST(HostHarness, AFailingDeviceClassIsNamedAsItsSetUp)
 {
-    const ScratchFolder w;
-    const std::string bus =
-        w.Write("bus.txt", "12 01 00 02 00 00 00 40 54 4C 70 32 00 01 00 00 00 01\n"
-                           "09 02 12 00 01 01 00 80 32\n"
-                           "09 04 00 00 01 01 01 00 00\n");
-    std::string text = SimReferenceText(SimReference::Uac1SpeakerMic);
-    const std::string unknown =
-        w.Write("unknown.txt",
-                text.replace(text.find("09 04 00 00 01 01 01 00"), 23, "09 04 00 00 01 01 01 30"));
-    enum SetUp
+    HostHarness host;
+    Bring(host, "Uac1SpeakerMic");
+    // The model string reads fail the device class only when the device is gone.
+    host.Device()->InjectControlFault({0x80, 0x06, 0x0350, -1}, SimFaultKind::Unplug, 1, 1);
+    const NTSTATUS status = host.StartDevice();
+    EXPECT_FALSE(NT_SUCCESS(status));
+    const HostStartStep step = host.ExplainStart(status);
+    EXPECT_EQ("device-class set-up (audio class 1.0 family)", step.Step);
+}
+
+// A device class that fails names its reason in its debug output: the
+// harness gives that as the cause, not a word of its own.
+TEST(HostHarness, AFailedStartGivesTheDriversOwnReason)
+{
+    HostDoubles doubles(false, true);
+    HostHarness host;
+    Bring(host, "Uac1SpeakerMic");
+    const NTSTATUS status = host.StartDevice();
+    EXPECT_EQ(STATUS_DEVICE_CONFIGURATION_ERROR, status);
+    const HostStartStep step = host.ExplainStart(status);
+    EXPECT_EQ("device-class set-up (audio class 1.0 family)", step.Step);
+    EXPECT_EQ(std::string("the driver says \"RefusingDevice: ") + kHostRefusal + "\"", step.Cause);
+}
+
+// A configuration the device takes but the bus refuses, its interface
+// short of the endpoint it declares, is the USB device's set-up, not the
+// device class's, and the driver's line says which interface.
+TEST(HostHarness, AConfigurationTheBusRefusesIsTheDevicesSetUp)
+{
+    const TextFile file("12 01 00 02 00 00 00 40 54 4C 70 32 00 01 00 00 00 01\n"
+                        "09 02 12 00 01 01 00 80 32\n"
+                        "09 04 00 00 01 01 01 00 00\n");
+    HostHarness host;
+    std::string error;
+    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugDescriptorFile(file.Path(), &error)) << error;
+    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+    const NTSTATUS status = host.StartDevice();
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, status);
+    const HostStartStep step = host.ExplainStart(status);
+    EXPECT_EQ("USB device set-up", step.Step);
+    EXPECT_EQ("no configuration was selected; the driver says \"UsbAudio: configuration 1 not "
+              "selected: interface 0 declares 1 endpoint(s), its descriptors hold 0: 0xC000000D\"",
+              step.Cause);
+}
+
+// A library too old and a miniport table without a topology miniport stop
+// the start at steps of their own.
+TEST(HostHarness, VersionAndTopologyStopsAreNamed)
+{
     {
-        None,
-        Unplug,
-        Refusing,
-        OldLibrary,
-        NoTopology
-    };
-    const struct
-    {
-        std::string Device; // a reference device, or a descriptor file
-        SetUp What;
-        NTSTATUS Status;
-        const char* Step;
-        const char* Cause = nullptr; // compared where the row names it
-    } rows[] = {
-        {"Uac1SpeakerMic", Unplug, STATUS_NO_SUCH_DEVICE,
-         "device-class set-up (audio class 1.0 family)"},
-        {"Uac1SpeakerMic", Refusing, STATUS_DEVICE_CONFIGURATION_ERROR,
-         "device-class set-up (audio class 1.0 family)"},
-        {bus, None, STATUS_INVALID_PARAMETER, "USB device set-up",
-         "no configuration was selected; the driver says \"UsbAudio: configuration 1 not "
-         "selected: interface 0 declares 1 endpoint(s), its descriptors hold 0: 0xC000000D\""},
-        {"Uac2Spdif", OldLibrary, STATUS_UNSUCCESSFUL, "port-class version"},
-        {"Uac1SpeakerMic", NoTopology, STATUS_INVALID_PARAMETER, "topology subdevice"},
-        {unknown, None, STATUS_UNSUCCESSFUL, "device-class choice",
-         "the AudioControl protocol 0x30 is neither audio class 1.0 (0x00) nor 2.0 (0x20); "
-         "the driver says \"SelectDeviceClass: AudioControl interface 0 has protocol 0x30, "
-         "neither audio class 1.0 (0x00) nor 2.0 (0x20): the device is refused\""},
-    };
-    const DWORD version = EmuPcGetVersion();
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.Step);
-        std::optional<HostDoubles> doubles;
-        if (row.What == Refusing || row.What == NoTopology)
-            doubles.emplace(false, row.What == Refusing);
-        EmuPcSetVersion(row.What == OldLibrary ? (DWORD)kVersionWinXPSP1 : version);
+        struct OldLibrary
+        {
+            DWORD Previous = EmuPcGetVersion();
+            OldLibrary() { EmuPcSetVersion(kVersionWinXPSP1); }
+            ~OldLibrary() { EmuPcSetVersion(Previous); }
+        } version;
         HostHarness host;
-        ASSERT_NO_FATAL_FAILURE(StartHost(host, row.Device, nullptr, false));
-        if (row.What == Unplug) // the model string's read, the one after the first
-            host.Device()->InjectControlFault({0x80, 0x06, 0x0350, -1}, SimFaultKind::Unplug, 1, 1);
+        Bring(host, "Uac2Spdif");
         const NTSTATUS status = host.StartDevice();
+        EXPECT_EQ(STATUS_UNSUCCESSFUL, status);
         const HostStartStep step = host.ExplainStart(status);
-        EmuPcSetVersion(version);
-        EXPECT_EQ(row.Status, status);
-        EXPECT_EQ(row.Step, step.Step);
-        EXPECT_EQ(row.Cause != nullptr ? row.Cause : step.Cause, step.Cause);
+        EXPECT_EQ("port-class version", step.Step);
+    }
+    {
+        // The device class is there; the topology miniport is not.
+        HostDoubles doubles(false);
+        HostHarness host;
+        Bring(host, "Uac1SpeakerMic");
+        const NTSTATUS status = host.StartDevice();
+        EXPECT_EQ(STATUS_INVALID_PARAMETER, status);
+        const HostStartStep step = host.ExplainStart(status);
+        EXPECT_EQ("topology subdevice", step.Step);
     }
 }
 
@@ -162,8 +209,10 @@ TEST(HostHarness, ListsWhatAStartRegistered)
 {
     HostDoubles doubles(true);
     HostHarness host;
-    ASSERT_NO_FATAL_FAILURE(StartHost(host, "Uac2HighSpeed"));
-    EXPECT_EQ("", host.ExplainStart(STATUS_SUCCESS).Step);
+    Bring(host, "Uac2HighSpeed");
+    const NTSTATUS status = host.StartDevice();
+    ASSERT_EQ(STATUS_SUCCESS, status);
+    EXPECT_EQ("", host.ExplainStart(status).Step);
 
     const std::vector<HostFilter> filters = host.Filters();
     ASSERT_EQ(1u, filters.size());
@@ -186,16 +235,42 @@ TEST(HostHarness, ListsWhatAStartRegistered)
     // The destructor removes the device, unplugs it and unloads the driver.
 }
 
+// A protocol the driver does not know is refused as such, not taken for a
+// class of the audio class 1.0 family that the table lacks, and the driver's
+// line says so too.
+TEST(HostHarness, UnknownAudioControlProtocolIsNamedAsTheRefusal)
+{
+    std::string text = SimReferenceText(SimReference::Uac1SpeakerMic);
+    const std::string audioControl = "09 04 00 00 01 01 01 00";
+    const size_t at = text.find(audioControl);
+    ASSERT_NE(std::string::npos, at);
+    text.replace(at, audioControl.size(), "09 04 00 00 01 01 01 30");
+    TextFile file(text);
+    HostHarness host;
+    std::string error;
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugDescriptorFile(file.Path(), &error)) << error;
+    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+    const NTSTATUS status = host.StartDevice();
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, status);
+    const HostStartStep step = host.ExplainStart(status);
+    EXPECT_EQ("device-class choice", step.Step);
+    // The driver's own line follows.
+    EXPECT_EQ("the AudioControl protocol 0x30 is neither audio class 1.0 (0x00) nor 2.0 (0x20); "
+              "the driver says \"SelectDeviceClass: AudioControl interface 0 has protocol 0x30, "
+              "neither audio class 1.0 (0x00) nor 2.0 (0x20): the device is refused\"",
+              step.Cause);
+}
+
 TEST(HostHarness, DescriptorFiles)
 {
-    const ScratchFolder w;
     for (SimReference which : {SimReference::Uac1Surround71, SimReference::Uac2HighSpeed})
     {
+        TextFile file(SimReferenceText(which));
+        ASSERT_FALSE(file.Path().empty());
         HostHarness host;
         std::string error;
-        ASSERT_EQ(STATUS_SUCCESS,
-                  host.PlugDescriptorFile(w.Write("device.txt", SimReferenceText(which)), &error))
-            << error;
+        ASSERT_EQ(STATUS_SUCCESS, host.PlugDescriptorFile(file.Path(), &error)) << error;
         // The speed follows bcdUSB: 1.10 full, 2.00 high.
         EXPECT_EQ(which == SimReference::Uac2HighSpeed ? EmuUsbSpeed::High : EmuUsbSpeed::Full,
                   host.Device()->Speed());
@@ -208,10 +283,10 @@ TEST(HostHarness, DescriptorFiles)
     }
     for (const std::string& text : {std::string("12 01 00 02\n"), std::string("not hex\n")})
     {
+        TextFile file(text);
         HostHarness host;
         std::string error;
-        EXPECT_EQ(STATUS_INVALID_PARAMETER,
-                  host.PlugDescriptorFile(w.Write("device.txt", text), &error));
+        EXPECT_EQ(STATUS_INVALID_PARAMETER, host.PlugDescriptorFile(file.Path(), &error));
         EXPECT_FALSE(error.empty());
         EXPECT_EQ(nullptr, host.Pdo());
     }

@@ -9,7 +9,6 @@
 #include "sim/clients/asio_client.h"
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_stream.h"
-#include "tests/sim/host/host_start.h"
 #include "tests/sim/host/mic_sine.h"
 #include "tests/sim/host/scratch_folder.h"
 
@@ -30,6 +29,15 @@ HostAudio Cosine(ULONG frames, USHORT channels = 2, ULONG rate = 48000)
         }
     }
     return a;
+}
+
+void Start(HostHarness& host, const char* device = "Uac1SpeakerMic")
+{
+    std::string error;
+    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference(device, &error)) << error;
+    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+    ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
 }
 
 // After a run that pulled the device out: the driver was told, removes the
@@ -72,7 +80,7 @@ void RunAsioSession(HostHarness& host, ULONG ms)
 void PlaySineBitExact(const char* device, ULONG asioMs)
 {
     HostHarness host;
-    StartHost(host, device);
+    Start(host, device);
     if (asioMs != 0)
         RunAsioSession(host, asioMs);
     HostStream stream(host);
@@ -127,10 +135,14 @@ TEST(HostPlayRecord, SineArrivesBitExactAtTheSpeaker)
 TEST(HostPlayRecord, EightChannelsReachTheChipModelCDeviceAsTheirFirstTwo)
 {
     HostHarness host;
+    std::string error;
+    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+    ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("ChipModelC", &error)) << error;
     // Without its effect-control table the playback unit puts no effect
     // node on the path: the samples reach the device as the stream packs them.
-    ASSERT_NO_FATAL_FAILURE(StartHost(
-        host, "ChipModelC", [](HostHarness& h) { h.Device()->Audio().SetMemory(2, {}); }));
+    host.Device()->Audio().SetMemory(2, {});
+    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+    ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
     HostStream stream(host);
     const HostAudio in = Cosine(4800, 8);
     HostAudio received;
@@ -152,7 +164,7 @@ TEST(HostPlayRecord, EightChannelsReachTheChipModelCDeviceAsTheirFirstTwo)
 TEST(HostPlayRecord, FormatsAreTheDriversToRefuse)
 {
     HostHarness host;
-    StartHost(host);
+    Start(host);
     const struct
     {
         USHORT Channels;
@@ -209,7 +221,7 @@ TEST(HostPlayRecord, TheSummarySaysWhetherTheDeviceGotTheFileAsItIs)
     for (const char* name : {"Uac1SpeakerMic", "TimedChipListed"})
     {
         HostHarness host;
-        StartHost(host, name);
+        Start(host, name);
         HostStream stream(host);
         const HostAudio in = Cosine(4800);
         HostAudio received;
@@ -304,7 +316,7 @@ TEST(HostPlayRecord, EightBitSamplesPlayByValueInEveryContainer)
 TEST(HostPlayRecord, MicrophoneSineArrivesBitExact)
 {
     HostHarness host;
-    StartHost(host);
+    Start(host);
     HostStream stream(host);
     HostAudio recorded;
     HostStreamSummary summary;
@@ -337,7 +349,7 @@ TEST(HostPlayRecord, LongPlayKeepsThePositionOnTheDeviceClock)
 {
     const ULONG seconds = 600;
     HostHarness host;
-    StartHost(host);
+    Start(host);
     HostStream stream(host);
     HostAudio received;
     HostStreamSummary summary;
@@ -390,7 +402,7 @@ struct WatchedSource : HostMemorySource
 TEST(HostPlayRecord, APlayReadsItsFileAsItGoes)
 {
     HostHarness host;
-    StartHost(host);
+    Start(host);
     HostStream stream(host);
     const HostAudio in = Cosine(60 * 48000);
     LONGLONG ahead = 0;
@@ -411,7 +423,7 @@ TEST(HostPlayRecord, APlayReadsItsFileAsItGoes)
 TEST(HostPlayRecord, UnplugMidPlayEndsTheRunCleanly)
 {
     HostHarness host;
-    StartHost(host);
+    Start(host);
     HostStream stream(host);
     HostAudio received;
     HostStreamSummary summary;
@@ -430,7 +442,7 @@ TEST(HostPlayRecord, UnplugMidPlayEndsTheRunCleanly)
 TEST(HostPlayRecord, UnplugMidRecordEndsTheRunCleanly)
 {
     HostHarness host;
-    StartHost(host);
+    Start(host);
     HostStream stream(host);
     HostAudio recorded;
     HostStreamSummary summary;

@@ -17,23 +17,13 @@
 
 namespace
 {
-// A ramp so no two frames are alike, 16-bit stereo at 48 kHz unless told.
-HostAudio Ramp(ULONG frames, USHORT channels = 2, USHORT bits = 16, ULONG rate = 48000,
-               USHORT valid = 0)
+// 16-bit stereo at 48 kHz, a ramp so no two frames are alike.
+HostAudio Ramp(ULONG frames)
 {
-    HostAudio a{rate, channels, bits, std::vector<UCHAR>((size_t)frames * channels * bits / 8),
-                valid};
+    HostAudio a{48000, 2, 16, std::vector<UCHAR>((size_t)frames * 4)};
     for (size_t i = 0; i < a.Data.size(); ++i)
         a.Data[i] = (UCHAR)(i * 7 + i / 256);
     return a;
-}
-
-// `name` in the folder, written to hold `audio`; its path.
-std::string Wav(const ScratchFolder& w, const std::string& name, const HostAudio& audio)
-{
-    std::string error;
-    EXPECT_TRUE(HostWriteWav(w / name, audio, &error)) << error;
-    return w / name;
 }
 
 void WriteRifx(const std::string& path, const HostAudio& audio);
@@ -86,34 +76,47 @@ bool Has(const std::string& text, const std::string& part)
 TEST(HostProgram, EachCommandLineEndsAsItSays)
 {
     ScratchFolder w;
-    const std::string out = w / "out.wav", folder = w / "folder", pipe = w / "pipe";
-    const std::string in = Wav(w, "in.wav", Ramp(4800)), empty = Wav(w, "empty.wav", Ramp(0));
-    const std::string silent = Wav(w, "silent.wav", {48000, 2, 16, std::vector<UCHAR>(4800 * 4)});
-    const std::string eight = Wav(w, "eight.wav", Ramp(1200, 8)),
-                      deep = Wav(w, "deep.wav", Ramp(3200, 2, 24));
-    const std::string six = Wav(w, "six.wav", Ramp(48000, 6));
-    const std::string in441 = Wav(w, "in441.wav", Ramp(4800, 2, 16, 44100));
-    const std::string wide = Wav(w, "wide.wav", Ramp(3200, 2, 24, 48000, 20)); // said 28 below
+    const std::string in = w / "in.wav", out = w / "out.wav", folder = w / "folder";
+    const std::string empty = w / "empty.wav", rifx = w / "rifx.wav", silent = w / "silent.wav";
+    const std::string eight = w / "eight.wav", deep = w / "deep.wav", rates = w / "rates.txt";
     std::string error;
+    ASSERT_TRUE(HostWriteWav(in, Ramp(4800), &error)) << error;
+    ASSERT_TRUE(HostWriteWav(empty, Ramp(0), &error)) << error;
+    ASSERT_TRUE(HostWriteWav(silent, {48000, 2, 16, std::vector<UCHAR>(4800 * 4)}, &error));
+    HostAudio a = Ramp(4800);
+    a.Channels = 8;
+    ASSERT_TRUE(HostWriteWav(eight, a, &error)) << error;
+    a = Ramp(4800);
+    a.BitsPerSample = 24;
+    ASSERT_TRUE(HostWriteWav(deep, a, &error)) << error;
+    const std::string wide = w / "wide.wav"; // 28 valid bits said in 24
+    a.ValidBits = 20;
+    ASSERT_TRUE(HostWriteWav(wide, a, &error)) << error;
     ASSERT_TRUE(HostSetValidBits(wide, 28, &error)) << error;
-    const std::string rifx = w / "rifx.wav", rifxShort = w / "rifx-short.wav", cut = w / "cut.wav";
     WriteRifx(rifx, Ramp(4800));
-    WriteTruncated(rifxShort, 4801, 6, true);
-    // Not a whole number of the host's 5 ms steps: the play-out after the
-    // last frame is no underrun.
-    WriteTruncated(cut, 4801, 6);
     // A class 2.0 device of 12-bit samples whose clock answers at 16, 22 and 48 kHz.
-    std::string text = ReadAll(std::string(LT_QUIRKS_DIR) + "/uac2-mixer-path.txt");
-    text.replace(text.find("06 24 02 01 02 10"), 17, "06 24 02 01 02 0C");
-    const std::string rates = w.Write("rates.txt", text + "clock-rates 16000 22000 48000\n");
+    {
+        std::string text = ReadAll(std::string(LT_QUIRKS_DIR) + "/uac2-mixer-path.txt");
+        text.replace(text.find("06 24 02 01 02 10"), 17, "06 24 02 01 02 0C");
+        std::ofstream(rates) << text << "clock-rates 16000 22000 48000\n";
+    }
+    const std::string in441 = w / "in441.wav";
+    a = Ramp(4800);
+    a.Rate = 44100;
+    ASSERT_TRUE(HostWriteWav(in441, a, &error)) << error;
     std::filesystem::create_directory(folder);
     // Files the run reads: a descriptor file by its name and by two links.
     const std::string dev = w / "dev.txt", devSoft = w / "soft.txt", devHard = w / "hard.txt";
     std::filesystem::copy_file(std::string(LT_QUIRKS_DIR) + "/headset-volume-only.txt", dev);
     std::filesystem::create_symlink(dev, devSoft);
     std::filesystem::create_hard_link(dev, devHard);
+    const std::string rifxShort = w / "rifx-short.wav", six = w / "six.wav";
+    WriteTruncated(rifxShort, 4801, 6, true);
+    a = Ramp(48000 * 3);
+    a.Channels = 6;
+    ASSERT_TRUE(HostWriteWav(six, a, &error)) << error;
     const std::string speaker = std::string(LT_QUIRKS_DIR) + "/six-channel-speaker.txt";
-    const std::string rf64 = w / "rf64.wav";
+    const std::string pipe = w / "pipe", rf64 = w / "rf64.wav";
     ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
     {
         // 24 valid bits in 32, as a run that could pass 4 GB writes them.
@@ -123,15 +126,24 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         ASSERT_TRUE(writer.Open({48000, 2, 32, {}, 24}, &error) &&
                     writer.Write(data.data(), data.size(), &error) && writer.Close(&error));
     }
-    struct Case
+    const struct
     {
         std::vector<std::string> Args;
         std::string Message; // in what the run printed, on either stream
         int Exit = 2;
-        int Wav = 0; // out.wav's container and valid bits (3224: 24 in 32); 0: no out.wav
+        USHORT Bits = 0;                    // out.wav's container; 0: no out.wav
+        USHORT Valid = 0;                   // and its valid bits
         ULONG LimitKiB = 0, FrameBytes = 0; // a file-size limit; out.wav's frame under it
-    };
-    std::vector<Case> cases = {
+    } cases[] = {
+        {{"--record", out, "--seconds", "2x"}, "--seconds \"2x\": give seconds from 0.001 to 3600"},
+        {{"--record", out, "--seconds", "0"}, "--seconds \"0\": give seconds"},
+        {{"--record", out, "--seconds", "0.0004"}, "--seconds \"0.0004\": give seconds"},
+        {{"--record", out, "--seconds", "0.0005"}, "--seconds \"0.0005\": give seconds"},
+        {{"--record", out, "--seconds", "0x10"}, "--seconds \"0x10\": give seconds"},
+        {{"--record", out, "--seconds", "1e1"}, "--seconds \"1e1\": give seconds"},
+        {{"--record", out, "--seconds", "-1"}, "--seconds \"-1\": give seconds"},
+        {{"--record", out, "--seconds", "."}, "--seconds \".\": give seconds"},
+        {{"--record", out, "--seconds", "3600.001"}, "--seconds \"3600.001\": give seconds"},
         {{"--record", out, "--seconds"}, "--seconds needs a value"},
         {{"--record", out, "--seconds", "1", "--seconds", "2"}, "--seconds is given twice"},
         {{"--asio", "4294968"}, "--asio \"4294968\": give seconds from 0.001 to 3600"},
@@ -189,18 +201,15 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         {{"--play", silent}, "play: the file is silence, and so was all the device received", 0},
         // The offset is the path's 15 ms of silence before the file's frames;
         // a silent file has none to place them by.
-        {{"--play", cut},
-         "4801 of 4801 frames moved, offset +15.000 ms and drift +0.000 ms against the device "
-         "clock, glitches: 0 late or missing packet(s), 0 underrun(s)",
-         0},
+        {{"--play", in}, "offset +15.000 ms and drift +0.000 ms", 0},
         {{"--play", silent}, "offset not measured and drift +0.000 ms", 0},
-        {{"--play", cut}, "the header says 28806 frames, the file holds 4801", 0},
         {{"--play", rifxShort}, "the header says 28806 frames, the file holds 4801", 0},
         // An RF64 file plays as a WAV file does, its valid bits kept.
         {{"--device", "Uac2HighSpeed", "--play", rf64, "--device-out", out},
          "play: the device received the file's samples unchanged",
          0,
-         3224},
+         32,
+         24},
         // The driver's own line follows the host's sentence.
         {{"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/midi-first-uac3-function.txt"},
          "nor 2.0 (0x20); the driver says \"SelectDeviceClass: AudioControl interface 2 has "
@@ -214,12 +223,13 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         {{"--device", "Uac2HighSpeed", "--record", out, "--seconds", "0.013"},
          "2496 of 2496 frames moved, offset not measured and drift not measured",
          0,
-         1616},
+         16,
+         16},
         {{"--record", "/dev/full"},
          "ended early: writing failed after 0 ms of recording: /dev/full: ",
          1},
         {{"--play", in, "--device-out", "/dev/full"}, " ms of play: /dev/full: ", 1},
-        {{"--record", out, "--unplug-after", "0.001"}, "wrote " + out + ", 0 frames", 1, 1616},
+        {{"--record", out, "--unplug-after", "0.001"}, "wrote " + out + ", 0 frames", 1, 16, 16},
         {{"--device", "ChipModelC", "--play", eight},
          "play: the device keeps 2 channel(s) of 16 bits, not the file's format",
          0},
@@ -237,40 +247,35 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
           "--record", "/dev/null", "--seconds", "0.1"},
          "record: wrote /dev/null, 4800 frames, 8 channel(s) of 24 bits in 32",
          0},
-        // The driver's status by name and the data ranges the filter offers:
-        // 16-bit stereo between the clock's lowest and highest rates.
-        {{"--device", "Uac2Spdif", "--play", deep, "--device-out", out},
-         "refused 2 channel(s) of 24 bits at 48000 Hz: 0xC0000272 STATUS_NO_MATCH\nplay: the "
-         "filter's data ranges offer:\n  2 channel(s) of 16 bits at 44100 to 96000 Hz\n",
-         1},
+        {{"--device", "Uac2Spdif", "--play", deep, "--device-out", out}, "STATUS_NO_MATCH", 1},
         {{"--device", "Uac2HighSpeed", "--play", deep, "--device-out", out},
          "wrote " + out + ", ",
          0,
-         3224},
+         32,
+         24},
         {{"--play", in, "--device-out", out, "--unplug-after", "0.05"},
          "frames, 2 channel(s) of 16 bits at 48000 Hz (ended early)",
          1,
-         1616},
+         16,
+         16},
         // Pulled out before the stream settled, 100 ms in.
         {{"--play", in, "--device-out", out, "--unplug-after", "0.05"},
          "offset not measured and drift not measured",
          1,
-         1616},
+         16,
+         16},
         // Under a file-size limit a run ends at the write that reaches it and
         // fails; the file keeps the whole frames written before (a frame cut
         // in two is dropped): (the limit - 44 bytes of header) / FrameBytes.
-        {{"--record", out, "--seconds", "3"}, "record summary: 10218 of 144000", 1, 1616, 20, 2},
+        {{"--record", out, "--seconds", "3"}, "record summary: 10218 of 144000", 1, 16, 16, 20, 2},
         {{"--descriptor-file", speaker, "--play", six, "--device-out", out},
          out + ", 1788 frames",
          1,
-         1616,
+         16,
+         16,
          21,
          12},
     };
-    for (const std::string v :
-         {"2x", "0", "0.0004", "0.0005", "0x10", "1e1", "-1", ".", "3600.001"})
-        cases.push_back({{"--record", out, "--seconds", v},
-                         "--seconds \"" + v + "\": give seconds from 0.001 to 3600"});
     for (const auto& c : cases)
     {
         std::filesystem::remove(out);
@@ -290,12 +295,13 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         EXPECT_TRUE(Has(run.Out + run.Err, c.Message)) << line << "\n" << run.Out << run.Err;
         EXPECT_FALSE(Has(run.Out, "-0.000")) << line;
         EXPECT_EQ(c.Exit == 2, !Has(run.Out, "driver load")) << line;
-        EXPECT_EQ(c.Wav != 0, std::filesystem::exists(out)) << line;
+        EXPECT_EQ(c.Bits != 0, std::filesystem::exists(out)) << line;
         HostAudio written;
-        if (c.Wav != 0)
+        if (c.Bits != 0)
         {
             ASSERT_TRUE(HostReadWav(out, &written, &error)) << line << error;
-            EXPECT_EQ(c.Wav, written.BitsPerSample * 100 + written.Valid()) << line;
+            EXPECT_EQ(c.Bits * 100 + c.Valid, written.BitsPerSample * 100 + written.Valid())
+                << line;
         }
         if (c.LimitKiB != 0)
         {
@@ -335,22 +341,53 @@ TEST(HostProgram, AnUnpluggedRecordingKeepsWhatWasReceived)
     EXPECT_EQ(1, MicSinePhases(samples));
 }
 
-// A run that moves a fraction of what it should fails, even where what it
-// holds is the device's: a recording short of the frames asked, which it
-// says it holds, of a device that stays at 44.1 kHz while the driver
-// records at 48 kHz.
+// A file shorter than its header plays what it holds, with a warning that
+// names both counts; a run that moves a fraction of what it should fails,
+// even where what it holds is the device's: a recording short of the frames
+// asked, which it says it holds.
 TEST(HostProgram, NoShortRunPassesForAWholeOne)
 {
     ScratchFolder w;
-    const ProgramRun run = RunProgram(
-        {"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/rate-request-ignored-microphone.txt",
-         "--record", w / "out.wav"});
+    const std::string in = w / "in.wav";
+    // Not a whole number of the host's 5 ms steps: the play-out after the
+    // last frame is no underrun.
+    WriteTruncated(in, 4801, 6);
+    ProgramRun run = RunProgram({"--play", in});
+    EXPECT_EQ(0, run.Exit) << run.Err;
+    EXPECT_TRUE(Has(run.Err, "the header says 28806 frames, the file holds 4801")) << run.Err;
+    EXPECT_TRUE(Has(run.Out, "4801 of 4801 frames moved")) << run.Out;
+    EXPECT_TRUE(Has(run.Out, "0 underrun(s)")) << run.Out;
+
+    // The device stays at 44.1 kHz while the driver records at 48 kHz.
+    run = RunProgram({"--descriptor-file",
+                      std::string(LT_QUIRKS_DIR) + "/rate-request-ignored-microphone.txt",
+                      "--record", w / "out.wav"});
     EXPECT_EQ(1, run.Exit);
     EXPECT_TRUE(Has(run.Err, "the run did not keep to the device")) << run.Err;
     EXPECT_TRUE(Has(run.Out, "record: the recording holds the device's samples unchanged"));
     const ULONG frames = std::stoul(run.Out.substr(run.Out.find("record summary: ") + 16));
     EXPECT_LT(frames, 48000u) << run.Out;
     EXPECT_TRUE(Has(run.Err, "holds " + std::to_string(frames) + " of the 48000 frames asked"));
+}
+
+// A format the filter does not offer is refused with the driver's status by
+// name and the data ranges the filter offers: the S/PDIF device's 16-bit
+// stereo between its clock's lowest and highest rates.
+TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
+{
+    ScratchFolder w;
+    const std::string in = w / "in.wav";
+    HostAudio packed = Ramp(960);
+    packed.BitsPerSample = 24;
+    packed.Data.resize(960 * 6);
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, packed, &error)) << error;
+    const ProgramRun run = RunProgram({"--device", "Uac2Spdif", "--play", in});
+    EXPECT_EQ(1, run.Exit);
+    EXPECT_TRUE(Has(run.Err, "refused 2 channel(s) of 24 bits at 48000 Hz: 0xC0000272 "
+                             "STATUS_NO_MATCH\nplay: the filter's data ranges offer:\n"
+                             "  2 channel(s) of 16 bits at 44100 to 96000 Hz\n"))
+        << run.Err;
 }
 
 // The set-up script asks dpkg what is installed and installs the rest of
@@ -427,64 +464,73 @@ TEST(HostProgram, AnOutputThatIsALinkIsWrittenThroughIt)
 }
 
 // SIGINT or SIGTERM ten seconds into a recording or a play of 24 valid bits
-// in 32 ends the run early, said in its summary and its "ended early" line;
-// the file reads as the frames the run says it wrote, with its valid bits.
-// The play runs on for 30 s of device time after the signal is sent, far
-// longer than it takes to arrive. SIGINT during the ASIO part of a run that
-// records or plays after it ends the ASIO run early; the later part does
-// not begin (no pin opened) and says so by the signal's name, its output, a
-// whole file before, left byte for byte as it was. Each time the device is
-// removed, the driver unloaded, and the program ends by the signal.
+// in 32 ends the run early, said in its summary and its "ended early" line,
+// with the device removed and the driver unloaded; the file reads as the
+// frames the run says it wrote, with its valid bits; then the program ends
+// by that signal. The play runs on for 30 s of device time after the
+// signal is sent, far longer than it takes to arrive.
 TEST(HostProgram, AnInterruptedRunClosesItsFilesWhole)
 {
     ScratchFolder w;
-    const std::string in = Wav(w, "in.wav", Ramp(48000 * 40, 2, 24)), out = w / "out.wav";
-    const struct
+    const std::string in = w / "in.wav", out = w / "out.wav";
+    HostAudio deep = Ramp(48000 * 60);
+    deep.BitsPerSample = 24;
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, deep, &error)) << error;
+    for (const auto& [args, what, signal, name] :
+         {std::tuple<std::vector<std::string>, std::string, int, std::string>{
+              {"--descriptor-file",
+               std::string(LT_QUIRKS_DIR) + "/high-bandwidth-eight-channels.txt", "--record", out,
+               "--seconds", "3600"},
+              "record",
+              SIGTERM,
+              "SIGTERM"},
+          {{"--device", "Uac2HighSpeed", "--play", in, "--device-out", out},
+           "play",
+           SIGINT,
+           "SIGINT"}})
     {
-        std::vector<std::string> Args;
-        std::string Part;
-        int Signal;
-        bool Asio = false; // sent in the ASIO part, before Part
-    } rows[] = {
-        {{"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/high-bandwidth-eight-channels.txt",
-          "--record", out, "--seconds", "3600"},
-         "record",
-         SIGTERM},
-        {{"--device", "Uac2HighSpeed", "--play", in, "--device-out", out}, "play", SIGINT},
-        {{"--device", "Uac2HighSpeed", "--asio", "3600", "--record", out}, "record", SIGINT, true},
-        {{"--device", "Uac2HighSpeed", "--asio", "3600", "--play", in, "--device-out", out},
-         "play",
-         SIGINT,
-         true},
-    };
-    for (const auto& row : rows)
-    {
-        const std::string before = ReadAll(Wav(w, "out.wav", Ramp(480)));
-        const std::string name = row.Signal == SIGINT ? "SIGINT" : "SIGTERM";
-        const ProgramRun run =
-            RunProgram(row.Args, {.Until = row.Asio ? "asio device" : row.Part + ": 10 s of",
-                                  .Signal = row.Signal});
-        EXPECT_EQ(row.Signal, run.Signal) << run.Err;
-        EXPECT_TRUE(Has(run.Out, "remove device: 0x00000000 STATUS_SUCCESS\ndriver unloaded\n"
-                                 "leaks: none\nresult: FAILED, interrupted by " +
-                                     name + "\n"))
-            << run.Out;
-        EXPECT_EQ(!row.Asio, Has(run.Out, row.Part + ": ")) << run.Out;
-        if (row.Asio)
-        {
-            EXPECT_TRUE(Has(run.Err, row.Part + ": not run: interrupted by SIGINT\n")) << run.Err;
-            EXPECT_TRUE(before == ReadAll(out)) << row.Part;
-            continue;
-        }
-        EXPECT_TRUE(Has(run.Out, row.Part + " summary, interrupted by " + name + ": ")) << run.Out;
-        EXPECT_TRUE(Has(run.Err, row.Part + ": ended early: interrupted by " + name)) << run.Err;
+        const ProgramRun run = RunProgram(args, {.Until = what + ": 10 s of", .Signal = signal});
+        EXPECT_EQ(signal, run.Signal) << run.Err;
+        EXPECT_TRUE(Has(run.Out, what + " summary, interrupted by " + name + ": ")) << run.Out;
+        EXPECT_TRUE(Has(run.Err, what + ": ended early: interrupted by " + name)) << run.Err;
+        EXPECT_TRUE(Has(run.Out, "remove device: 0x00000000 STATUS_SUCCESS\ndriver unloaded\n"));
         HostAudio written;
-        std::string error;
         ASSERT_TRUE(HostReadWav(out, &written, &error)) << error;
         EXPECT_EQ(3224u, written.BitsPerSample * 100u + written.Valid());
         EXPECT_GT(written.Frames(), 48000u * 9);
         EXPECT_TRUE(Has(run.Out, ": wrote " + out + ", " + std::to_string(written.Frames())))
             << run.Out;
+    }
+}
+
+// SIGINT during the ASIO part of a run that records or plays after it: the
+// ASIO run ends early, the later part does not begin (no pin opened) and
+// says so by the signal's name, its output, a whole file before, is left
+// byte for byte as it was; the device is removed, the driver unloaded, and
+// the program ends by the signal.
+TEST(HostProgram, AnInterruptBeforeAPartLeavesItsOutputAsItWas)
+{
+    ScratchFolder w;
+    const std::string in = w / "in.wav", keep = w / "keep.wav";
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, Ramp(4800), &error)) << error;
+    for (const auto& [part, args] :
+         {std::pair<std::string, std::vector<std::string>>{"record", {"--record", keep}},
+          {"play", {"--play", in, "--device-out", keep}}})
+    {
+        ASSERT_TRUE(HostWriteWav(keep, Ramp(480), &error)) << error;
+        const std::string before = ReadAll(keep);
+        std::vector<std::string> all = {"--device", "Uac2HighSpeed", "--asio", "3600"};
+        all.insert(all.end(), args.begin(), args.end());
+        const ProgramRun run = RunProgram(all, {.Until = "asio device", .Signal = SIGINT});
+        EXPECT_EQ(SIGINT, run.Signal) << run.Err;
+        EXPECT_TRUE(Has(run.Err, part + ": not run: interrupted by SIGINT\n")) << run.Err;
+        EXPECT_FALSE(Has(run.Out, part + ": ")) << run.Out;
+        EXPECT_TRUE(Has(run.Out, "remove device: 0x00000000 STATUS_SUCCESS\ndriver unloaded\n"
+                                 "leaks: none\nresult: FAILED, interrupted by SIGINT\n"))
+            << run.Out;
+        EXPECT_TRUE(before == ReadAll(keep)) << part;
     }
 }
 
@@ -494,8 +540,11 @@ TEST(HostProgram, AnInterruptedRunClosesItsFilesWhole)
 TEST(HostProgram, ASignalAfterThePartsIsSaid)
 {
     ScratchFolder w;
+    const std::string in = w / "in.wav";
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, Ramp(4800), &error)) << error;
     const ProgramRun run = RunProgram(
-        {"--play", Wav(w, "in.wav", Ramp(4800)), "--unplug-after", "0.05"},
+        {"--play", in, "--unplug-after", "0.05"},
         {.Until = "play summary", .Signal = SIGTERM, .LimitSeconds = 120, .HoldErrors = true});
     EXPECT_EQ(SIGTERM, run.Signal);
     EXPECT_TRUE(Has(run.Out, "play summary: ")) << run.Out;
@@ -507,21 +556,21 @@ TEST(HostProgram, ASignalAfterThePartsIsSaid)
 
 // An output that is the program's own standard output, by any spelling, is
 // refused as "-" is, before the driver loads: the WAV would be written over
-// its log, which stays empty. The null device keeps nothing: it may be both.
+// its log. The null device keeps nothing: it may be both.
 TEST(HostProgram, AnOutputThatIsItsOwnLogIsRefused)
 {
     ScratchFolder w;
-    for (const auto& [log, out, exit] :
-         {std::tuple<std::string, std::string, int>{w / "log.txt", "/dev/stdout", 2},
-          {"/dev/null", "/dev/null", 0}})
+    const auto run = [](const std::string& log, const std::string& out)
     {
-        const ProgramRun run = RunProgram({"-c", "exec \"$0\" \"$@\" >" + log, LT_HOST_PROGRAM,
-                                           "--record", out, "--seconds", "0.1"},
-                                          {.Program = "bash"});
-        EXPECT_EQ(exit, run.Exit);
-        EXPECT_EQ(exit == 2, Has(run.Err, out + ": is the program's standard output, where its "
-                                                "log goes; give a file name"))
-            << run.Err;
-        EXPECT_EQ("", ReadAll(log));
-    }
+        return RunProgram({"-c", "exec \"$0\" \"$@\" >" + log, LT_HOST_PROGRAM, "--record", out,
+                           "--seconds", "0.1"},
+                          {.Program = "bash"});
+    };
+    const ProgramRun refused = run(w / "log.txt", "/dev/stdout");
+    EXPECT_EQ(2, refused.Exit);
+    EXPECT_TRUE(Has(refused.Err, "/dev/stdout: is the program's standard output, where its log "
+                                 "goes; give a file name"))
+        << refused.Err;
+    EXPECT_EQ("", ReadAll(w / "log.txt"));
+    EXPECT_EQ(0, run("/dev/null", "/dev/null").Exit);
 }

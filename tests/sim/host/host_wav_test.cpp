@@ -1,9 +1,11 @@
 // The check of a run's outputs before the driver loads: what cannot be
-// written is named, and checking changes nothing on disk.
+// written is named, and checking changes nothing on disk. The valid bits
+// a file's header keeps are found past chunks of an odd size.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 
@@ -76,4 +78,26 @@ TEST(HostWav, CheckingAnOutputChangesNothingOnDisk)
         EXPECT_EQ(refusal.empty() ? "" : path + refusal, error);
         EXPECT_EQ(before, Snapshot(w.Dir())) << path;
     }
+}
+
+// A 3-byte chunk and its pad byte before the format: the file still reads
+// as 24 valid bits in 32, every sample as written.
+TEST(HostWav, AnOddChunkBeforeTheFormatIsSteppedOverWithItsPadByte)
+{
+    ScratchFolder w;
+    const std::string path = w / "odd.wav";
+    HostAudio written{48000, 2, 32, std::vector<UCHAR>(8 * 100), 24};
+    for (size_t i = 0; i < written.Data.size(); ++i)
+        written.Data[i] = i % 4 == 0 ? 0 : (UCHAR)i; // below the valid bits: 0
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(path, written, &error)) << error;
+    std::string bytes = ReadAll(path);
+    bytes.insert(12, std::string("junk\x03\0\0\0abc\0", 12));
+    const ULONG riff = (ULONG)bytes.size() - 8;
+    memcpy(&bytes[4], &riff, 4);
+    std::ofstream(path, std::ios::binary) << bytes;
+    HostAudio read;
+    ASSERT_TRUE(HostReadWav(path, &read, &error)) << error;
+    EXPECT_EQ(24, read.ValidBits);
+    EXPECT_EQ(written.Data, read.Data);
 }

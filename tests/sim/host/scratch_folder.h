@@ -20,12 +20,6 @@ class ScratchFolder
     }
     std::string operator/(const std::string& name) const { return m_Dir + "/" + name; }
     const std::string& Dir() const { return m_Dir; }
-    // `name` in the folder made to hold `text`; its path.
-    std::string Write(const std::string& name, const std::string& text) const
-    {
-        std::ofstream(*this / name, std::ios::binary) << text;
-        return *this / name;
-    }
 
   private:
     char m_Name[20] = "/tmp/lthost-XXXXXX";
