@@ -234,6 +234,16 @@ NTSTATUS AsioTestClient::ChooseSampleRate(ULONG* current, ULONG* chosen)
     return status;
 }
 
+bool AsioReadSampleTypes(const ULONG* reply, ULONG_PTR bytes, AsioSampleTypes* types)
+{
+    if (bytes < kTypesHeaderBytes || bytes > kTypesHeaderBytes + kMostTypes * 4 ||
+        reply[1] > (bytes - kTypesHeaderBytes) / 4)
+        return false;
+    types->Current = reply[0];
+    types->Offered.assign(reply + 2, reply + 2 + reply[1]);
+    return true;
+}
+
 NTSTATUS AsioTestClient::GetSampleTypes(AsioSampleTypes* types)
 {
     ULONG buffer[kTypesHeaderBytes / 4 + kMostTypes] = {};
@@ -241,11 +251,8 @@ NTSTATUS AsioTestClient::GetSampleTypes(AsioSampleTypes* types)
     NTSTATUS status = Control(kGetSampleTypes, nullptr, 0, buffer, sizeof(buffer), &bytes);
     if (!NT_SUCCESS(status))
         return status;
-    if (bytes < kTypesHeaderBytes || bytes > sizeof(buffer) ||
-        buffer[1] > (bytes - kTypesHeaderBytes) / 4)
+    if (!AsioReadSampleTypes(buffer, bytes, types))
         return STATUS_INVALID_BUFFER_SIZE;
-    types->Current = buffer[0];
-    types->Offered.assign(buffer + 2, buffer + 2 + buffer[1]);
     m_SampleType = types->Current;
     return status;
 }

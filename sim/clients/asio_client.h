@@ -30,6 +30,10 @@ struct AsioSampleTypes
     std::vector<ULONG> Offered;
 };
 
+// A sample-type reply of `bytes` (as many as a reply may hold at most): the
+// current type, the count and the types; false when the count claims more
+// types than the bytes hold, or the bytes are not a reply's.
+bool AsioReadSampleTypes(const ULONG* reply, ULONG_PTR bytes, AsioSampleTypes* types);
 // The type to stream in: the current one where every engine offers it, else
 // the first one offered; 0 when none is.
 ULONG AsioChooseSampleType(const AsioSampleTypes& types);

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "platform/io/io_emu.h"
 #include "sim/clients/audio_engine_client.h"
-#include "tests/sim/clients/stand_in_driver.h"
 
 namespace
 {
@@ -19,34 +19,57 @@ struct Reply
 };
 Reply g_Reply;
 
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
+{
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+NTSTATUS Open(PDEVICE_OBJECT, PIRP irp)
+{
+    return Complete(irp, STATUS_SUCCESS, 0);
+}
+
 NTSTATUS Property(PDEVICE_OBJECT, PIRP irp)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     ULONG length = stack->Parameters.DeviceIoControl.OutputBufferLength;
     if (length == 0)
-        return StandInComplete(irp, STATUS_BUFFER_OVERFLOW, g_Reply.Needed);
+        return Complete(irp, STATUS_BUFFER_OVERFLOW, g_Reply.Needed);
     UCHAR* out = static_cast<UCHAR*>(irp->UserBuffer);
     memset(out, 0xA5, length);
     if (length >= sizeof(KSMULTIPLE_ITEM))
         memcpy(out, &g_Reply.Header, sizeof(KSMULTIPLE_ITEM));
-    return StandInComplete(irp, STATUS_SUCCESS, g_Reply.Returned);
+    return Complete(irp, STATUS_SUCCESS, g_Reply.Returned);
 }
 
-class Client : public StandInDriverTest
+class Client : public ::testing::Test
 {
   protected:
     void SetUp() override
     {
-        Load(u"KsReplies", u"ROOT\\KSREPLIES\\0000", Property);
-        ASSERT_NE(Device, nullptr);
+        ASSERT_EQ(EmuLoadDriver(u"KsReplies", nullptr, &Driver), STATUS_SUCCESS);
+        Driver->MajorFunction[IRP_MJ_CREATE] = Open;
+        Driver->MajorFunction[IRP_MJ_CLEANUP] = Open;
+        Driver->MajorFunction[IRP_MJ_CLOSE] = Open;
+        Driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = Property;
+        ASSERT_EQ(EmuCreatePhysicalDevice(Driver, 0, u"ROOT\\KSREPLIES\\0000", &Device),
+                  STATUS_SUCCESS);
         Engine = new AudioEngineClient(Device);
         ASSERT_EQ(Engine->OpenFilter(u"Topo", &Filter), STATUS_SUCCESS);
     }
     void TearDown() override
     {
         delete Engine;
-        StandInDriverTest::TearDown();
+        if (Device != nullptr)
+            IoDeleteDevice(Device);
+        if (Driver != nullptr)
+            EmuUnloadDriver(Driver);
     }
+    PDRIVER_OBJECT Driver = nullptr;
+    PDEVICE_OBJECT Device = nullptr;
     AudioEngineClient* Engine = nullptr;
     PFILE_OBJECT Filter = nullptr;
 };
