@@ -153,28 +153,6 @@ TEST(HostHarness, AFailedStartGivesTheDriversOwnReason)
     EXPECT_EQ(std::string("the driver says \"RefusingDevice: ") + kHostRefusal + "\"", step.Cause);
 }
 
-// A configuration the device takes but the bus refuses, its interface
-// short of the endpoint it declares, is the USB device's set-up, not the
-// device class's, and the driver's line says which interface.
-TEST(HostHarness, AConfigurationTheBusRefusesIsTheDevicesSetUp)
-{
-    const TextFile file("12 01 00 02 00 00 00 40 54 4C 70 32 00 01 00 00 00 01\n"
-                        "09 02 12 00 01 01 00 80 32\n"
-                        "09 04 00 00 01 01 01 00 00\n");
-    HostHarness host;
-    std::string error;
-    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-    ASSERT_EQ(STATUS_SUCCESS, host.PlugDescriptorFile(file.Path(), &error)) << error;
-    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
-    const NTSTATUS status = host.StartDevice();
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, status);
-    const HostStartStep step = host.ExplainStart(status);
-    EXPECT_EQ("USB device set-up", step.Step);
-    EXPECT_EQ("no configuration was selected; the driver says \"UsbAudio: configuration 1 not "
-              "selected: interface 0 declares 1 endpoint(s), its descriptors hold 0: 0xC000000D\"",
-              step.Cause);
-}
-
 // A library too old and a miniport table without a topology miniport stop
 // the start at steps of their own.
 TEST(HostHarness, VersionAndTopologyStopsAreNamed)

@@ -122,6 +122,12 @@ const Outcome kOutcomes[] = {
      1, 16,
      "UsbAudio: AudioStreaming interface 3 alternate setting 1 has a format-type descriptor of "
      "Type 3 and a general descriptor of format tag 0x0001 (Type 1): malformed, left out"},
+    // The bus refuses a configuration whose interface lacks the endpoint it
+    // declares, though the device took it.
+    {"audio-control-endpoint-missing.txt", STATUS_INVALID_PARAMETER, "", 0, 0, 0, 16,
+     "UsbAudio: configuration 1 not selected: interface 0 declares 1 endpoint(s), its "
+     "descriptors hold 0: 0xC000000D",
+     "USB device set-up"},
 };
 
 std::string WaveFilters(const HostHarness& host, size_t* volumes)
