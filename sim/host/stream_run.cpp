@@ -109,6 +109,9 @@ const VerdictRow kPlayVerdicts[] = {
     {HostWire::Nothing, true, "the device received nothing"},
     {HostWire::Unreached, true,
      "the device received {moved} frame(s), all silence: none of the file's sound reached it"},
+    {HostWire::LostStart, true,
+     "the device never received file frames 0 to {lost}: the file started on the wire at its "
+     "frame {first}"},
 };
 
 const VerdictRow kRecordVerdicts[] = {
@@ -151,6 +154,8 @@ bool PrintVerdict(const char* what, const VerdictRow (&rows)[N], const HostStrea
                 {"{wireat}", std::to_string(s.WireAtFileFrame)},
                 {"{leftover}", std::to_string(s.LeftoverFrames)},
                 {"{moved}", std::to_string(s.DeviceFrames)},
+                {"{lost}", std::to_string(s.FirstReceivedFrame - 1)},
+                {"{first}", std::to_string(s.FirstReceivedFrame)},
                 {"{format}",
                  HostFormatText(device.Channels, device.BitsPerSample, device.Valid(), 0)}};
             std::string text = row.Text;

@@ -39,6 +39,9 @@ enum class HostWire
     // Play: the device received silence only, none of the file's sound;
     // record: the recording holds nothing of the frames the device sent.
     Unreached,
+    // Play: the device never received the file's first frames: the file
+    // started on the wire at a later frame of it.
+    LostStart,
 };
 
 // What a run moved and how well: frames between the client and the driver
@@ -82,6 +85,9 @@ struct HostStreamSummary
     ULONGLONG FileAtFrame = 0;
     ULONGLONG WireAtFileFrame = 0;
     ULONGLONG LeftoverFrames = 0; // play: frames of sound before the file that are not its
+    // Play, LostStart: the file's frame it started at on the wire, the
+    // first of it the device received.
+    ULONGLONG FirstReceivedFrame = 0;
     // The frames the device received (sent) on the stream's endpoint.
     ULONGLONG DeviceFrames = 0;
     // The device's channels and container on the wire (0: not known).

@@ -1,15 +1,33 @@
 #include "sim/host/harness/host_wire_compare.h"
 
 #include <algorithm>
+#include <cstring>
 
 HostPlayCompare::HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT container)
     : m_Source(std::move(file)), m_Pins(*m_Source, container),
       m_FrameBytes(m_Pins.Format().FrameBytes()), m_Frames(m_Source->Frames()),
       m_Silence(container == 8 ? 0x80 : 0x00)
 {
-    while (FileFrame() != nullptr && IsSilence(FileFrame()))
-        ++m_Next;
-    m_FirstSound = m_Next;
+    while (FileFrame(m_FirstSound) != nullptr && IsSilence(FileFrame(m_FirstSound)))
+        ++m_FirstSound;
+    m_Next = m_Found = m_FirstSound;
+    const ULONGLONG places = (ULONGLONG)m_Pins.Format().Rate * kSearchMs / 1000;
+    const UCHAR* frame = nullptr;
+    for (ULONGLONG n = m_FirstSound;
+         n < m_FirstSound + places + kRunFrames - 1 && (frame = FileFrame(n)) != nullptr; ++n)
+        m_Window.insert(m_Window.end(), frame, frame + m_FrameBytes);
+    const size_t held = m_FrameBytes != 0 ? m_Window.size() / m_FrameBytes : 0;
+    for (ULONG at = 0; at < std::min<ULONGLONG>(held, places); ++at)
+        if (!IsSilence(&m_Window[at * m_FrameBytes]))
+            m_Sorted.push_back(at);
+    // Equal frames by their place, first first.
+    std::sort(m_Sorted.begin(), m_Sorted.end(),
+              [this](ULONG a, ULONG b)
+              {
+                  const int order = memcmp(&m_Window[a * m_FrameBytes], &m_Window[b * m_FrameBytes],
+                                           m_FrameBytes);
+                  return order != 0 ? order < 0 : a < b;
+              });
 }
 
 void HostPlayCompare::Feed(const std::vector<UCHAR>& bytes)
@@ -25,10 +43,12 @@ void HostPlayCompare::Feed(const std::vector<UCHAR>& bytes)
 }
 
 HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
-                                 HostStreamSummary* summary) const
+                                 HostStreamSummary* summary)
 {
+    Settle();
     summary->ChangedAtFrame = m_Next;
     summary->FileAtFrame = FileStart();
+    summary->FirstReceivedFrame = m_Found;
     summary->LeftoverFrames = m_Leftover;
     summary->DeviceFrames = m_WireFrames;
     if (!oneEndpoint)
@@ -39,6 +59,9 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
         return HostWire::OtherFormat;
     if (m_FirstSound == m_Frames)
         return m_Leftover == 0 ? HostWire::Silent : HostWire::Changed;
+    // What the device received of the file comes after what it never did.
+    if (m_LostStart)
+        return HostWire::LostStart;
     // A lost packet shifts what follows it: that is no processing.
     if (m_Changed && gaps)
         return HostWire::Broken;
@@ -53,14 +76,16 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     return m_Leftover != 0 ? HostWire::Leftover : HostWire::Exact;
 }
 
-bool HostPlayCompare::LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms) const
+bool HostPlayCompare::LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms)
 {
+    Settle();
     if (rate == 0 || deviceFrameBytes == 0 || !m_WireSound)
         return false;
-    // A file that never started (another format): the wire's silence
-    // before its first sound, less the file's own.
+    // From the file frame found on the wire; a file that never started
+    // (another format): the wire's silence before its first sound, less the
+    // file's own.
     const double frames = m_Started
-                              ? (double)FileStart()
+                              ? (double)m_FileAt - (double)m_Found
                               : (double)(m_WireLead / deviceFrameBytes) - (double)m_FirstSound;
     *ms = frames * 1000.0 / rate;
     return true;
@@ -68,7 +93,7 @@ bool HostPlayCompare::LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms) c
 
 ULONGLONG HostPlayCompare::FileStart() const
 {
-    return m_FileAt > m_FirstSound ? m_FileAt - m_FirstSound : 0;
+    return m_FileAt > m_Found ? m_FileAt - m_Found : 0;
 }
 
 bool HostPlayCompare::IsSilence(const UCHAR* frame) const
@@ -76,37 +101,122 @@ bool HostPlayCompare::IsSilence(const UCHAR* frame) const
     return std::all_of(frame, frame + m_FrameBytes, [this](UCHAR b) { return b == m_Silence; });
 }
 
-const UCHAR* HostPlayCompare::FileFrame()
+const UCHAR* HostPlayCompare::FileFrame(ULONGLONG n)
 {
-    while (m_FrameBytes != 0 && m_Next < m_Frames &&
-           (m_Next - m_BlockAt) * m_FrameBytes >= m_Block.size())
+    if (n >= m_FirstSound && (n - m_FirstSound) * m_FrameBytes < m_Window.size())
+        return &m_Window[(size_t)(n - m_FirstSound) * m_FrameBytes];
+    // Once the file started, the compare is past the window for good.
+    if (m_Started)
+        m_Window = {};
+    while (m_FrameBytes != 0 && n < m_Frames && (n - m_BlockAt) * m_FrameBytes >= m_Block.size())
     {
         m_BlockAt += m_Block.size() / m_FrameBytes;
         m_Block = m_Pins.Next();
         if (m_Block.empty())
             return nullptr;
     }
-    return m_Next < m_Frames ? &m_Block[(size_t)(m_Next - m_BlockAt) * m_FrameBytes] : nullptr;
+    return n < m_Frames ? &m_Block[(size_t)(n - m_BlockAt) * m_FrameBytes] : nullptr;
 }
 
 void HostPlayCompare::TakeFrame()
 {
-    const UCHAR* file = FileFrame();
-    const bool same = file != nullptr && std::equal(m_Frame.begin(), m_Frame.end(), file);
-    if (!m_Started && same)
+    if (!m_Started)
+        Look();
+    else if (const UCHAR* file = m_Changed ? nullptr : FileFrame(m_Next); file != nullptr)
     {
-        m_Started = true;
-        m_FileAt = m_WireFrames;
-    }
-    else if (!m_Started && !IsSilence(m_Frame.data()))
-        ++m_Leftover;
-    if (m_Started && !m_Changed && file != nullptr)
-    {
-        m_Changed = !same;
-        m_Next += same ? 1 : 0;
+        m_Changed = !std::equal(m_Frame.begin(), m_Frame.end(), file);
+        m_Next += m_Changed ? 0 : 1;
     }
     ++m_WireFrames;
     m_Frame.clear();
+}
+
+void HostPlayCompare::Look()
+{
+    if (m_Run.empty() && IsSilence(m_Frame.data()))
+        return;
+    if (m_Run.empty())
+        m_RunAt = m_WireFrames;
+    m_Run.insert(m_Run.end(), m_Frame.begin(), m_Frame.end());
+    Narrow(RunFrames() - 1);
+    while (m_Places.empty() && !m_Run.empty())
+        Shorten();
+    // The first place is taken once its run is whole, or reaches the
+    // file's end.
+    if (!m_Places.empty() &&
+        (RunFrames() == kRunFrames || m_Places.front() + RunFrames() == m_Frames))
+        Start();
+}
+
+void HostPlayCompare::Narrow(size_t i)
+{
+    const UCHAR* frame = &m_Run[i * m_FrameBytes];
+    const auto bytes = [this](ULONGLONG at) { return &m_Window[(size_t)at * m_FrameBytes]; };
+    if (i == 0)
+    {
+        const auto before = [&](ULONG at) { return memcmp(bytes(at), frame, m_FrameBytes) < 0; };
+        const auto same = [&](ULONG at) { return memcmp(bytes(at), frame, m_FrameBytes) == 0; };
+        const auto from = std::partition_point(m_Sorted.begin(), m_Sorted.end(), before);
+        const auto to = std::partition_point(from, m_Sorted.end(), same);
+        m_Places.clear();
+        for (auto at = from; at != to; ++at)
+            m_Places.push_back(m_FirstSound + *at);
+        return;
+    }
+    std::erase_if(m_Places,
+                  [&](ULONGLONG place)
+                  {
+                      const ULONGLONG at = place + i - m_FirstSound;
+                      return (at + 1) * m_FrameBytes > m_Window.size() ||
+                             memcmp(bytes(at), frame, m_FrameBytes) != 0;
+                  });
+}
+
+void HostPlayCompare::Shorten()
+{
+    if (!IsSilence(m_Run.data()))
+    {
+        ++m_Leftover;
+        m_LastLeftover = m_RunAt;
+    }
+    // A run starts with sound.
+    do
+    {
+        m_Run.erase(m_Run.begin(), m_Run.begin() + (ptrdiff_t)m_FrameBytes);
+        ++m_RunAt;
+    } while (!m_Run.empty() && IsSilence(m_Run.data()));
+    for (size_t i = 0; i < RunFrames() && (i == 0 || !m_Places.empty()); ++i)
+        Narrow(i);
+}
+
+void HostPlayCompare::Start()
+{
+    const ULONGLONG place = m_Places.front();
+    m_Started = true;
+    m_FileAt = m_RunAt;
+    m_Found = place;
+    m_Next = place + RunFrames();
+    // The file's frame 0 belongs at wire frame m_RunAt - place: sound that
+    // came where the frames before the place belong is those frames,
+    // changed; with none there, the device never received them.
+    if (place > m_FirstSound && m_Leftover != 0 && m_LastLeftover + place >= m_RunAt + m_FirstSound)
+    {
+        m_Changed = true;
+        m_Next = m_FirstSound;
+    }
+    else
+        m_LostStart = place > m_FirstSound;
+    m_Run.clear();
+    m_Places.clear();
+    m_Sorted = {};
+}
+
+void HostPlayCompare::Settle()
+{
+    // Only the wire's first sound is so short a run: after other sound, a
+    // few frames of it are anywhere in the file.
+    if (!m_Started && !m_Places.empty() && m_Leftover == 0)
+        Start();
 }
 
 HostRecordCompare::HostRecordCompare(ULONG frameBytes, UCHAR silence, ULONGLONG lagFrames)

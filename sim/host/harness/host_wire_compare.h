@@ -10,12 +10,15 @@
 #include "sim/host/harness/host_play_source.h"
 #include "sim/host/harness/host_stream.h"
 
-// The device's received frames against the file's, as they come: the file
-// from its first frame of sound on, once a received frame of sound is that
-// frame (the stream starts with silence). Sound before it is left over from
-// something else; a frame of the file that then differs is changed. The
-// silence the device received before the file's first sound, less the
-// file's own, is the lead-in the path adds.
+// The device's received frames against the file's, as they come. The
+// stream starts with silence; the file starts on the wire at the first place
+// in its first half second of sound that a run of the wire's first frames of
+// sound is (sound before that run is left over from something else). Where
+// that place is past the file's first sound, the device never received the
+// frames before it, unless sound came where they belong: the file's frames,
+// changed. A frame of the file that then differs is changed. The silence the
+// device received before the file, less the file's own before the place,
+// is the lead-in the path adds.
 class HostPlayCompare
 {
   public:
@@ -27,21 +30,41 @@ class HostPlayCompare
     // The verdict once the play ended: given whether the device took the
     // file's own format on one endpoint, and whether packets were late or
     // missing.
-    HostWire Result(bool sameFormat, bool oneEndpoint, bool gaps, HostStreamSummary* summary) const;
+    HostWire Result(bool sameFormat, bool oneEndpoint, bool gaps, HostStreamSummary* summary);
     // The lead-in in milliseconds; false while the device received no
     // sound to place the file's frames by.
-    bool LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms) const;
+    bool LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms);
     // What failed in reading the file; empty when nothing.
     const std::string& Error() const { return m_Pins.Error(); }
 
   private:
-    // The wire frame the file's first frame came in: its first sound's,
-    // less the file's own silent start.
+    // The wire's frames of a run that place the file, at most; the file's
+    // frames searched for its start, from its first sound on, in
+    // milliseconds (read before the play, so no more than it may read ahead).
+    static constexpr size_t kRunFrames = 64;
+    static constexpr ULONG kSearchMs = 500;
+
+    // The wire frame the file's first frame came in, where the file
+    // started at or before it.
     ULONGLONG FileStart() const;
     bool IsSilence(const UCHAR* frame) const;
-    // The file's frame m_Next; null past its last.
-    const UCHAR* FileFrame();
+    // The file's frame `n`, from the search window while it holds it, else
+    // read on; null past its last.
+    const UCHAR* FileFrame(ULONGLONG n);
     void TakeFrame();
+    // The received frame added to the run that may start the file, and the
+    // file started where the run's place is found.
+    void Look();
+    // Keeps the places whose frames go on as the run's frame `i` does.
+    void Narrow(size_t i);
+    // The run's first frame places nothing: it is dropped, and the places
+    // of the rest looked for.
+    void Shorten();
+    // The file starts at the first place of the run; once the play ended,
+    // at that of the wire's first sound, however short its run.
+    void Start();
+    void Settle();
+    size_t RunFrames() const { return m_FrameBytes != 0 ? m_Run.size() / m_FrameBytes : 0; }
 
     std::unique_ptr<HostPlaySource> m_Source;
     HostPinFrames m_Pins;
@@ -50,15 +73,26 @@ class HostPlayCompare
     const UCHAR m_Silence;
     std::vector<UCHAR> m_Block; // the file's frames from m_BlockAt on
     ULONGLONG m_BlockAt = 0;
+    // The file's frames from its first sound on, for kSearchMs and a run
+    // more: the places its start is looked for; and the window's
+    // frames of sound by their bytes.
+    std::vector<UCHAR> m_Window;
+    std::vector<ULONG> m_Sorted;
     std::vector<UCHAR> m_Frame;
-    ULONGLONG m_Next = 0; // the file frame a received one is compared with
+    std::vector<UCHAR> m_Run; // the received frames that may place the file, from m_RunAt
+    ULONGLONG m_RunAt = 0;
+    std::vector<ULONGLONG> m_Places; // the file frames the run is, first first
+    ULONGLONG m_Next = 0;            // the file frame a received one is compared with
     ULONGLONG m_FirstSound = 0;
+    ULONGLONG m_Found = 0; // the file frame the file started at on the wire
     ULONGLONG m_WireFrames = 0;
     ULONGLONG m_FileAt = 0;
     ULONGLONG m_Leftover = 0;
-    ULONGLONG m_WireLead = 0; // the wire's silent bytes before its first sound
+    ULONGLONG m_LastLeftover = 0; // the wire frame of the last of them
+    ULONGLONG m_WireLead = 0;     // the wire's silent bytes before its first sound
     bool m_WireSound = false;
     bool m_Started = false;
+    bool m_LostStart = false;
     bool m_Changed = false;
 };
 

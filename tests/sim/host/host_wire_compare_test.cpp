@@ -3,7 +3,11 @@
 // samples but keep every frame, and silence where the device sent sound, a
 // frame inserted or lost, or one the device never sent make the recording
 // not the device's. Mono 16-bit frames, fed a step at a time as a run does.
+// A play's start is placed by a run of the device's first frames of sound.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
 
 #include "sim/host/harness/host_wire_compare.h"
 
@@ -75,6 +79,29 @@ HostWire Compare(const std::vector<Sample>& wire, const std::vector<Sample>& fil
             compare.File(sound + i, 1);
     }
     return compare.Result(true, true, gaps, summary);
+}
+
+// Noise none of whose samples halves to silence, or a sine repeating every
+// 4,800 frames (silent at its frames 0 and 2,400).
+Frames Sound(bool sine)
+{
+    std::mt19937 noise(73);
+    Frames f(30000);
+    for (size_t k = 0; k < f.size(); ++k)
+        f[k] = (SHORT)(sine ? std::lround(12000 * std::sin(M_PI * (double)k / 2400))
+                            : 0x100 + noise() % 0x3f00);
+    return f;
+}
+
+const Frames kNoise = Sound(false), kSine = Sound(true);
+
+// A file's frames [from, to), halved (the driver's levels) when asked.
+Frames Span(const Frames& f, size_t from, size_t to = SIZE_MAX, bool halved = false)
+{
+    Frames part(f.begin() + (ptrdiff_t)from, f.begin() + (ptrdiff_t)std::min(to, f.size()));
+    for (SHORT& s : part)
+        s = halved ? (SHORT)(s / 2) : s;
+    return part;
 }
 } // namespace
 
@@ -158,4 +185,52 @@ TEST(HostRecordCompare, EveryByteOfEveryChannelCounts)
     EXPECT_EQ(405u, summary.ChangedAtFrame);
     EXPECT_EQ(HostWire::Broken, Compare(sent8, recorded8, false, &summary, 1, 0x80));
     EXPECT_EQ(500u, summary.ChangedAtFrame);
+}
+
+// What the device received of a play after the path's 720 frames of silence
+// (mono, 48 kHz: the file's start looked for in its first 24,000 frames).
+TEST(HostPlayCompare, EachPlayGetsItsVerdict)
+{
+    using enum HostWire;
+    const Frames silentFirst = Join({Silence(1000), kNoise});
+    const struct
+    {
+        const char* Name;
+        const Frames& File;
+        Frames Wire; // after the path's silence
+        HostWire Verdict;
+        // LostStart: the file's first frame received; Exact: the wire frame
+        // of its frame 0; Changed: the file frame that differs.
+        ULONGLONG Frame;
+        LONGLONG LeadIn; // from the frame found
+    } rows[] = {
+        {"noise from its frame 2400", kNoise, Span(kNoise, 2400), LostStart, 2400, 720 - 2400},
+        // Its frame 2400 is silence, as the path's is.
+        {"sine from its frame 2400", kSine, Span(kSine, 2400), LostStart, 2401, 721 - 2401},
+        {"the file's silence first", silentFirst, silentFirst, Exact, 720, 720},
+        // Levels that ramp in to the file's own: its first frames came, changed.
+        {"levels until its frame 2400", kNoise,
+         Join({Span(kNoise, 0, 2400, true), Span(kNoise, 2400)}), Changed, 0, 720},
+        {"cut short within the run", kNoise, Span(kNoise, 2400, 2410), LostStart, 2400, 720 - 2400},
+        {"the bound's last frame", kNoise, Span(kNoise, 23999), LostStart, 23999, 720 - 23999},
+        // Past the bound, the device's sound is none of the file's.
+        {"from the bound on", kNoise, Span(kNoise, 24000), Changed, 0, 720},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        const auto* data = reinterpret_cast<const UCHAR*>(row.File.data());
+        const HostAudio file{48000, 1, 16, {data, data + 2 * row.File.size()}};
+        HostPlayCompare compare(std::make_unique<HostMemorySource>(file), 16);
+        for (SHORT s : Join({Silence(720), row.Wire}))
+            compare.Feed({(UCHAR)s, (UCHAR)(s >> 8)});
+        HostStreamSummary summary;
+        EXPECT_EQ(row.Verdict, compare.Result(true, true, false, &summary));
+        EXPECT_EQ(row.Frame, row.Verdict == LostStart ? summary.FirstReceivedFrame
+                             : row.Verdict == Changed ? summary.ChangedAtFrame
+                                                      : summary.FileAtFrame);
+        double ms = 0;
+        ASSERT_TRUE(compare.LeadInMs(2, 48000, &ms));
+        EXPECT_DOUBLE_EQ((double)row.LeadIn / 48, ms);
+    }
 }

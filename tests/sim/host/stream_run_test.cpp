@@ -72,6 +72,17 @@ struct StrayPacket
     KDPC Dpc;
     bool Sent = false;
 };
+
+// A ramp whose first 250 frames the path loses with no packet late: silence
+// reaches the device in their place. The play is compared with the ramp.
+struct LosesItsStart : RampSource
+{
+    LosesItsStart() : RampSource(48000, 48000, 250) {}
+    std::unique_ptr<HostPlaySource> Again(std::string*) const override
+    {
+        return std::make_unique<RampSource>(48000);
+    }
+};
 } // namespace
 
 // A second of a ramp played, or recorded, on the class 1.0 reference device
@@ -91,6 +102,7 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         Play,
         Stray,
         Out,
+        Lost, // a play whose start is lost
         Record,
         StrayRecord
     };
@@ -112,7 +124,10 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         {"play stops arriving", Play, 500, kAll,
          "play: the device received the file's samples unchanged up to file frame 23280, and "
          "nothing of the file after it\n"},
-        {"play starts late", Play, 0, 200, "packet(s) late or missing\n"},
+        {"play starts late", Play, 0, 200, "play: the device never received file frames 0 to "},
+        {"play loses its start", Lost, 0, 0,
+         "play: the device never received file frames 0 to 249: the file started on the wire at "
+         "its frame 250\n"},
         {"play never arrives", Out, 0, kAll, ": not written: the device received nothing\n"},
         {"clean recording", Record, 0, 0, "unchanged, from wire frame 0 at file frame 0\n"},
         // The driver takes the packets that came: the recording is the device's.
@@ -148,10 +163,13 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         options.Play = record ? "" : "ramp.wav";
         options.DeviceOut = row.Run == Out ? "/nonexistent/received.wav" : "";
         HostMemorySource play(ramp);
+        LosesItsStart lost;
         const ULONG start = host.Bus()->CurrentFrame();
         bool worked = false;
-        const std::string said = Said(host, options, record ? nullptr : &play, &worked);
-        EXPECT_EQ(row.Drops == 0 && !strays, worked) << said; // only the clean runs work
+        HostPlaySource* source = row.Run == Lost ? (HostPlaySource*)&lost : &play;
+        const std::string said = Said(host, options, record ? nullptr : source, &worked);
+        // Only the clean runs work.
+        EXPECT_EQ(row.Drops == 0 && !strays && row.Run != Lost, worked) << said;
         EXPECT_NE(std::string::npos, said.find(row.Said)) << said;
         // At most every frame the run took; at least the packets that
         // failed, up to the end of the stream (the frames the pin's start
