@@ -45,6 +45,20 @@ bool NamedAsSynchEndpoint(const UCHAR* first, const UCHAR* end, const UCHAR* can
             return true;
     return false;
 }
+
+// The interface descriptor of an interface's alternate setting in a
+// configuration descriptor (its first of that number and setting), and in
+// *end the end of the configuration's bytes; null when it has none.
+const UCHAR* FindSetting(PUSB_CONFIGURATION_DESCRIPTOR config, ULONG interfaceNumber,
+                         UCHAR alternateSetting, const UCHAR** end)
+{
+    if (config == nullptr)
+        return nullptr;
+    PUSB_INTERFACE_DESCRIPTOR intf = USBD_ParseConfigurationDescriptorEx(
+        config, config, (LONG)interfaceNumber, alternateSetting, -1, -1, -1);
+    *end = reinterpret_cast<const UCHAR*>(config) + config->wTotalLength;
+    return reinterpret_cast<const UCHAR*>(intf);
+}
 } // namespace
 
 const USB_ENDPOINT_DESCRIPTOR* FindAudioDataEndpoint(const UCHAR* setting, const UCHAR* end)
@@ -69,12 +83,26 @@ const USB_ENDPOINT_DESCRIPTOR* FindSettingDataEndpoint(PUSB_CONFIGURATION_DESCRI
                                                        ULONG interfaceNumber,
                                                        UCHAR alternateSetting)
 {
-    if (config == nullptr)
+    const UCHAR* end = nullptr;
+    const UCHAR* setting = FindSetting(config, interfaceNumber, alternateSetting, &end);
+    return setting != nullptr ? FindAudioDataEndpoint(setting, end) : nullptr;
+}
+
+const USB_ENDPOINT_DESCRIPTOR* FindSettingEndpoint(PUSB_CONFIGURATION_DESCRIPTOR config,
+                                                   ULONG interfaceNumber, UCHAR alternateSetting,
+                                                   UCHAR address)
+{
+    const UCHAR* end = nullptr;
+    const UCHAR* setting = FindSetting(config, interfaceNumber, alternateSetting, &end);
+    if (setting == nullptr)
         return nullptr;
-    PUSB_INTERFACE_DESCRIPTOR intf = USBD_ParseConfigurationDescriptorEx(
-        config, config, (LONG)interfaceNumber, alternateSetting, -1, -1, -1);
-    if (intf == nullptr)
-        return nullptr;
-    const UCHAR* end = reinterpret_cast<const UCHAR*>(config) + config->wTotalLength;
-    return FindAudioDataEndpoint(reinterpret_cast<const UCHAR*>(intf), end);
+    for (const UCHAR* d = SettingDescriptor(setting + setting[0], end); d != nullptr;
+         d = NextSettingDescriptor(d, end))
+    {
+        const auto ep = reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(d);
+        if (d[1] == USB_ENDPOINT_DESCRIPTOR_TYPE && d[0] >= sizeof(USB_ENDPOINT_DESCRIPTOR) &&
+            ep->bEndpointAddress == address)
+            return ep;
+    }
+    return nullptr;
 }

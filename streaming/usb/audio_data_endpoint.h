@@ -22,3 +22,9 @@ const USB_ENDPOINT_DESCRIPTOR* FindAudioDataEndpoint(const UCHAR* setting, const
 const USB_ENDPOINT_DESCRIPTOR* FindSettingDataEndpoint(PUSB_CONFIGURATION_DESCRIPTOR config,
                                                        ULONG interfaceNumber,
                                                        UCHAR alternateSetting);
+
+// The endpoint descriptor of `address` in an interface's alternate setting
+// of a configuration descriptor; null when the setting holds none.
+const USB_ENDPOINT_DESCRIPTOR* FindSettingEndpoint(PUSB_CONFIGURATION_DESCRIPTOR config,
+                                                   ULONG interfaceNumber, UCHAR alternateSetting,
+                                                   UCHAR address);

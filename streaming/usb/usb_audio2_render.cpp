@@ -1,5 +1,6 @@
 #include "streaming/usb/usb_audio2_render.h"
 
+#include "streaming/usb/audio_data_endpoint.h"
 #include "streaming/usb/feedback_pacing.h"
 #include "streaming/usb/uac2_stream_requests.h"
 
@@ -7,6 +8,24 @@ namespace
 {
 constexpr ULONG c_FeedbackFlags =
     USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK | USBD_START_ISO_TRANSFER_ASAP;
+
+// Why an endpoint cannot carry feedback values, by its transfer type and by
+// its usage (bmAttributes bits 5..4): only an isochronous endpoint of
+// feedback usage can, or of data usage, as many devices declare their
+// feedback endpoint. Null where it can.
+constexpr const char* c_TransferTypeFaults[] = {"is a control endpoint, not an isochronous one",
+                                                nullptr,
+                                                "is a bulk endpoint, not an isochronous one",
+                                                "is an interrupt endpoint, not an isochronous one"};
+constexpr const char* c_UsageFaults[] = {nullptr, nullptr,
+                                         "is marked implicit feedback data, not feedback",
+                                         "is marked with the reserved usage, not feedback"};
+
+const char* FeedbackEndpointFault(UCHAR attributes)
+{
+    const char* fault = c_TransferTypeFaults[attributes & USB_ENDPOINT_TYPE_MASK];
+    return fault != nullptr ? fault : c_UsageFaults[(attributes & USB_ENDPOINT_USAGE_MASK) >> 4];
+}
 } // namespace
 
 CUsbAudio2Render::CUsbAudio2Render(PUNKNOWN outerUnknown, ULONG interfaceNumber, ULONG terminalLink,
@@ -61,9 +80,9 @@ NTSTATUS CUsbAudio2Render::PrepareStream(PSTREAMCLIENT client, PULONG frameNumbe
 }
 
 // The data pipe is the setting's data endpoint's; an interface of exactly
-// one OUT and one IN pipe has its IN pipe as the feedback pipe, unless its
-// packets are too small for a feedback value: read, it would only fail, and
-// the stream paces at its nominal rate as it does without one.
+// one OUT and one IN pipe has its IN pipe as the feedback pipe, unless that
+// endpoint cannot carry a feedback value: read, it would only fail, and the
+// stream paces at its nominal rate as it does without one.
 NTSTATUS CUsbAudio2Render::SelectInterface(UCHAR alternateSetting, PSTREAMCLIENT)
 {
     PAGED_CODE();
@@ -83,18 +102,51 @@ NTSTATUS CUsbAudio2Render::SelectInterface(UCHAR alternateSetting, PSTREAMCLIENT
         }
     }
     const USBD_PIPE_INFORMATION& feedback = m_InterfaceInfo->Pipes[m_FeedbackPipeIndex];
-    m_HasFeedbackPipe = inPipes == 1 && feedback.MaximumPacketSize >= FeedbackPacketBytes();
+    m_HasFeedbackPipe = inPipes == 1 && CarriesFeedback(alternateSetting, feedback);
     if (m_HasFeedbackPipe)
         m_FeedbackPacketsPerFrame =
             FeedbackPacketsPerFrame(feedback.Interval, m_HighSpeed != FALSE);
-    if (inPipes == 1 && !m_HasFeedbackPipe)
+    return status;
+}
+
+// The endpoint's type and usage from its descriptor (the stack's pipe
+// information has no usage), then its packet size; a line says why an
+// endpoint is not used.
+bool CUsbAudio2Render::CarriesFeedback(UCHAR alternateSetting, const USBD_PIPE_INFORMATION& pipe)
+{
+    PAGED_CODE();
+    const unsigned number = (unsigned)GetConstructionValue();
+    const char* fault = FeedbackEndpointFault(EndpointAttributes(alternateSetting, pipe));
+    if (fault == nullptr && pipe.MaximumPacketSize >= FeedbackPacketBytes())
+        return true;
+    if (fault != nullptr)
+        DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: feedback endpoint "
+                 "0x%02X %s: not used, the stream paces at its nominal rate\n",
+                 number, (unsigned)alternateSetting, (unsigned)pipe.EndpointAddress, fault);
+    else
         DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: feedback endpoint "
                  "0x%02X carries %u bytes a packet, a feedback value needs %u: not used, the "
                  "stream paces at its nominal rate\n",
-                 (unsigned)GetConstructionValue(), (unsigned)alternateSetting,
-                 (unsigned)feedback.EndpointAddress, (unsigned)feedback.MaximumPacketSize,
-                 (unsigned)FeedbackPacketBytes());
-    return status;
+                 number, (unsigned)alternateSetting, (unsigned)pipe.EndpointAddress,
+                 (unsigned)pipe.MaximumPacketSize, (unsigned)FeedbackPacketBytes());
+    return false;
+}
+
+// The setting's endpoint of `pipe` as the configuration describes it; the
+// pipe's type alone where it does not.
+UCHAR CUsbAudio2Render::EndpointAttributes(UCHAR alternateSetting,
+                                           const USBD_PIPE_INFORMATION& pipe)
+{
+    PAGED_CODE();
+    PUSBDEVICEIO io = QueryUsbIo();
+    if (io == nullptr)
+        return (UCHAR)pipe.PipeType;
+    const USB_ENDPOINT_DESCRIPTOR* ep =
+        FindSettingEndpoint(io->GetConfigurationDescriptor(), GetConstructionValue(),
+                            alternateSetting, pipe.EndpointAddress);
+    const UCHAR attributes = ep != nullptr ? ep->bmAttributes : (UCHAR)pipe.PipeType;
+    io->Release();
+    return attributes;
 }
 
 ULONG CUsbAudio2Render::FeedbackPacketBytes() const

@@ -1,9 +1,10 @@
 // The render stream of an audio class 2.0 AudioStreaming interface: the
-// class 1.0 render stream with the rate set on the device's clock, and, on
-// an asynchronous endpoint, a feedback URB sent beside every data URB whose
-// values set the rate the packets follow. Its recovery resets the pipes and
-// restarts the transfers in place; only when that leaves nothing in flight
-// does it fall back to selecting the interface again.
+// class 1.0 render stream with the rate set on the device's clock, and,
+// where the setting has an isochronous feedback endpoint, a feedback URB
+// sent beside every data URB whose values set the rate the packets follow.
+// Its recovery resets the pipes and restarts the transfers in place; only
+// when that leaves nothing in flight does it fall back to selecting the
+// interface again.
 #pragma once
 
 #include "streaming/usb/usb_audio1_render.h"
@@ -43,6 +44,10 @@ class CUsbAudio2Render : public CUsbAudio1Render
     void PutFeedbackContext(PTRANSFERCONTEXT context);
     // A synchronous pipe request (abort, or reset and clear stall).
     NTSTATUS PipeRequest(PUSBDEVICEIO io, USHORT function, USBD_PIPE_HANDLE pipe);
+    // Whether the IN pipe beside the data pipe can carry feedback values;
+    // a line says why not.
+    bool CarriesFeedback(UCHAR alternateSetting, const USBD_PIPE_INFORMATION& pipe);
+    UCHAR EndpointAttributes(UCHAR alternateSetting, const USBD_PIPE_INFORMATION& pipe);
     USBD_PIPE_HANDLE FeedbackPipeHandle() const;
     ULONG FeedbackPacketBytes() const;
 

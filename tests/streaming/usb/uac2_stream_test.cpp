@@ -111,16 +111,21 @@ std::unique_ptr<SimUsbDevice> Device(LONG driftPpm = 0)
     return device;
 }
 
-// A quirk file's device, drifting, with `from` in its text replaced by `to`.
+// A quirk file's device, drifting, with each edit's first text in it
+// replaced by its second.
+using TextEdits = std::vector<std::pair<std::string, std::string>>;
 std::unique_ptr<SimUsbDevice> QuirkDevice(const char* name, LONG driftPpm = 0,
-                                          const std::string& from = "", const std::string& to = "")
+                                          const TextEdits& edits = {})
 {
     std::ifstream file(std::string(LT_QUIRKS_DIR) + "/" + name);
     std::string text((std::istreambuf_iterator<char>(file)), {});
-    const size_t at = text.find(from);
-    EXPECT_NE(std::string::npos, at);
-    if (at != std::string::npos)
-        text.replace(at, from.size(), to);
+    for (const auto& [from, to] : edits)
+    {
+        const size_t at = text.find(from);
+        EXPECT_NE(std::string::npos, at) << from;
+        if (at != std::string::npos)
+            text.replace(at, from.size(), to);
+    }
     std::string error;
     auto device = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
     EXPECT_NE(nullptr, device) << error;
@@ -129,12 +134,35 @@ std::unique_ptr<SimUsbDevice> QuirkDevice(const char* name, LONG driftPpm = 0,
     return device;
 }
 
+// The high-speed speaker whose data endpoint has bInterval 4, its 16-bit
+// setting's feedback answered once a frame, with two more settings of its
+// interface: 24-bit with feedback answered every microframe, and 32-bit on
+// an adaptive endpoint without feedback.
+std::unique_ptr<SimUsbDevice> ThreeSettingDevice(LONG driftPpm = 0)
+{
+    return QuirkDevice("high-speed-feedback-data-interval-4.txt", driftPpm,
+                       {{"09 02 98 00", "09 02 FB 00"},
+                        {"string 1", "09 04 01 02 02 01 02 20 00\n"
+                                     "10 24 01 01 00 01 01 00 00 00 02 03 00 00 00 00\n"
+                                     "06 24 02 01 03 18\n"
+                                     "07 05 01 05 90 01 04\n"
+                                     "08 25 01 00 00 00 00 00\n"
+                                     "07 05 81 11 04 00 01\n"
+                                     "09 04 01 03 01 01 02 20 00\n"
+                                     "10 24 01 01 00 01 01 00 00 00 02 03 00 00 00 00\n"
+                                     "06 24 02 01 04 20\n"
+                                     "07 05 01 09 90 01 04\n"
+                                     "08 25 01 00 00 00 00 00\n"
+                                     "string 1"}});
+}
+
 // The high-speed speaker whose data endpoint has bInterval 4 (or `interval`),
 // drifting.
 std::unique_ptr<SimUsbDevice> IntervalDevice(LONG driftPpm, UCHAR interval = 4)
 {
-    return QuirkDevice("high-speed-feedback-data-interval-4.txt", driftPpm, "07 05 01 05 90 01 04",
-                       "07 05 01 05 90 01 0" + std::to_string(interval));
+    return QuirkDevice(
+        "high-speed-feedback-data-interval-4.txt", driftPpm,
+        {{"07 05 01 05 90 01 04", "07 05 01 05 90 01 0" + std::to_string(interval)}});
 }
 
 // The reference device with its clock's frequency read-only, offering 48
@@ -162,6 +190,21 @@ std::vector<ULONG> PacketFrames(SimUsbDevice* device, size_t from, ULONG frameBy
     for (size_t i = from; i < out.Packets.size(); ++i)
         frames.push_back(out.Packets[i].Length / frameBytes);
     return frames;
+}
+
+// Whether the device received what the client handed out, in order, with a
+// packet in every slot of its endpoint (`perFrame` a frame) from the
+// stream's first on: none late or missing.
+void ExpectPlayedWhole(const SimOutRecord& out, const CountingClient& client, ULONG perFrame)
+{
+    ASSERT_FALSE(out.Packets.empty());
+    ASSERT_LE(out.Data.size(), client.Handed.size());
+    EXPECT_TRUE(std::equal(out.Data.begin(), out.Data.end(), client.Handed.begin()));
+    const SimPacketRecord& last = out.Packets.back();
+    const ULONG microframesPerSlot = USB_STREAM_MICROFRAMES / perFrame;
+    EXPECT_EQ(out.Packets.size() - 1,
+              (last.Frame - out.FirstFrame) * perFrame +
+                  (last.Microframe - out.FirstMicroframe) / microframesPerSlot);
 }
 
 // The rate a device's 16.16 feedback value stands for at 8000 packets a
@@ -468,8 +511,8 @@ TEST(Uac2Stream, FeedbackOfEveryIntervalIsFollowed)
     for (char interval : {'0', '1', '2', '3', '4', '5'})
     {
         SCOPED_TRACE(std::string("feedback bInterval ") + interval);
-        StreamRig rig(QuirkDevice("high-speed-feedback-data-interval-4.txt", 0, "81 11 04 00 04",
-                                  std::string("81 11 04 00 0") + interval));
+        StreamRig rig(QuirkDevice("high-speed-feedback-data-interval-4.txt", 0,
+                                  {{"81 11 04 00 04", std::string("81 11 04 00 0") + interval}}));
         CountingClient client;
         client.Keep = true;
         ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 5, 3));
@@ -482,25 +525,80 @@ TEST(Uac2Stream, FeedbackOfEveryIntervalIsFollowed)
         }
         const SimOutRecord& out = sim.OutRecord(SimRef3::PlayEndpoint);
         ASSERT_GE(out.Packets.size(), 190u);
-        EXPECT_EQ(out.FirstFrame + out.Packets.size() - 1, out.Packets.back().Frame);
-        ASSERT_LE(out.Data.size(), client.Handed.size());
-        EXPECT_TRUE(std::equal(out.Data.begin(), out.Data.end(), client.Handed.begin()));
+        ExpectPlayedWhole(out, client, 1);
         rig.Leave(0, &client);
     }
 }
 
 // The stack takes at most 1,024 packets in a URB of a high-speed endpoint:
-// 128 ms of feedback answered every microframe are prepared, 129 refused.
+// 128 ms of feedback answered every microframe are prepared, 129 refused;
+// then a setting of the same interface without feedback, one data packet a
+// frame, prepares at 129 ms: the other setting's feedback is not its own.
 TEST(Uac2Stream, FeedbackUrbsKeepWithinTheStacksPackets)
 {
-    StreamRig rig(QuirkDevice("high-speed-feedback-data-interval-4.txt", 0, "81 11 04 00 04",
-                              "81 11 04 00 01"));
-    for (ULONG ms : {128u, 129u})
+    StreamRig rig(ThreeSettingDevice());
+    const struct
+    {
+        USHORT Bits; // of the setting's format
+        ULONG Ms;
+        NTSTATUS Prepared;
+    } rows[] = {
+        {24, 128, STATUS_SUCCESS}, {24, 129, STATUS_INVALID_PARAMETER}, {32, 129, STATUS_SUCCESS}};
+    for (const auto& row : rows)
     {
         CountingClient client;
-        EXPECT_EQ(ms == 128 ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER,
-                  rig.Start(0, &client, 48000, 16, ms, 3, false));
+        EXPECT_EQ(row.Prepared, rig.Start(0, &client, 48000, row.Bits, row.Ms, 3, false))
+            << row.Bits << "-bit, " << row.Ms << " ms";
         rig.Leave(0, &client);
+    }
+}
+
+// A setting selected after the contexts were sized whose feedback is
+// answered more often than the one they were sized for (every microframe,
+// not once a frame) sends no feedback URB they cannot hold: the stream runs
+// at its nominal rate, the device getting what was handed out. Selected
+// here by hand: the clients' operations prepare the stream again for every
+// client they start, so a recovery selects the setting it was sized for.
+TEST(Uac2Stream, FeedbackNeverOutgrowsItsContexts)
+{
+    StreamRig rig(ThreeSettingDevice(1000));
+    CountingClient client;
+    client.Keep = true;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3, false));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Render()->SelectInterface(2, client.Record));
+    ULONG ms = 0;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Render()->StartClient(client.Record->Registration,
+                                                        rig.Render()->QueryCurrentFrameNumber() +
+                                                            USB_STREAM_START_LEAD_FRAMES,
+                                                        &ms, nullptr));
+    EmuAdvanceMs(200);
+    EXPECT_EQ(0u, rig.Sim()->Streaming().PacketCount(0x81));
+    EXPECT_EQ(48000u, rig.Render()->GetPacingRate());
+    ExpectPlayedWhole(rig.Sim()->Streaming().OutRecord(SimRef3::PlayEndpoint), client, 1);
+    rig.Leave(0, &client);
+}
+
+// A full-speed speaker with a usable 3-byte feedback endpoint: each feedback
+// URB asks a packet a millisecond, as many as its data URB, so 32 ms keep
+// within the 255 packets a full-speed URB may carry. The pacing follows the
+// device's fast clock, and the device gets what was handed out.
+TEST(Uac2Stream, FullSpeedFeedbackIsAskedAPacketAFrame)
+{
+    for (ULONG ms : {10u, 32u})
+    {
+        SCOPED_TRACE(std::to_string(ms) + " ms a URB");
+        StreamRig rig(QuirkDevice("full-speed-feedback-endpoint-too-small.txt", 1000,
+                                  {{"81 11 02 00 01", "81 11 03 00 01"}}));
+        CountingClient client;
+        client.Keep = true;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, ms, 3));
+        EmuAdvanceMs(500);
+        EXPECT_GT(rig.Render()->GetPacingRate(), 48000u);
+        rig.Leave(0, &client);
+        SimStreaming& sim = rig.Sim()->Streaming();
+        const SimOutRecord& out = sim.OutRecord(0x01);
+        EXPECT_EQ(out.Packets.size(), sim.PacketCount(0x81));
+        ExpectPlayedWhole(out, client, 1);
     }
 }
 
@@ -559,32 +657,49 @@ TEST(Uac2Stream, ADestroyedPreparedRenderLeavesNothingBehind)
     }
 }
 
-// A feedback endpoint whose packets cannot hold a feedback value (3 bytes at
-// full speed, 4 at high speed) is not read, and the stream says so: it paces
-// at its nominal rate though the device's clock is fast.
-TEST(Uac2Stream, AFeedbackEndpointTooSmallIsNotRead)
+// An IN endpoint beside the data endpoint that cannot carry a feedback
+// value is not read, and the stream says why: its packets too small for a
+// value (3 bytes at full speed, 4 at high speed), not isochronous, or marked
+// neither feedback nor data. The stream paces at its nominal rate though the
+// device's clock is fast, and the device gets what was handed out.
+TEST(Uac2Stream, AFeedbackEndpointThatCannotCarryFeedbackIsNotRead)
 {
+    const char* const intervalFour = "high-speed-feedback-data-interval-4.txt";
     const struct
     {
         const char* File;
-        char Size, Needed; // the bytes its packets carry, the bytes a value needs
-    } rows[] = {{"full-speed-feedback-endpoint-too-small.txt", '2', '3'},
-                {"high-speed-feedback-endpoint-too-small.txt", '3', '4'}};
+        const char* Attributes; // the feedback endpoint's address and bmAttributes, or null
+        ULONG PacketsPerFrame;  // of the data endpoint
+        const char* Why;
+    } rows[] = {
+        {"full-speed-feedback-endpoint-too-small.txt", nullptr, 1,
+         "carries 2 bytes a packet, a feedback value needs 3"},
+        {"high-speed-feedback-endpoint-too-small.txt", nullptr, 8,
+         "carries 3 bytes a packet, a feedback value needs 4"},
+        {intervalFour, "81 13", 1, "is an interrupt endpoint, not an isochronous one"},
+        {intervalFour, "81 12", 1, "is a bulk endpoint, not an isochronous one"},
+        {intervalFour, "81 10", 1, "is a control endpoint, not an isochronous one"},
+        {intervalFour, "81 21", 1, "is marked implicit feedback data, not feedback"},
+        {intervalFour, "81 31", 1, "is marked with the reserved usage, not feedback"},
+    };
     for (const auto& row : rows)
     {
-        SCOPED_TRACE(row.File);
+        SCOPED_TRACE(std::string(row.File) + " " + (row.Attributes ? row.Attributes : ""));
         EmuDbgClear();
-        StreamRig rig(QuirkDevice(row.File, 1000));
+        StreamRig rig(row.Attributes == nullptr
+                          ? QuirkDevice(row.File, 1000)
+                          : QuirkDevice(row.File, 1000, {{"81 11", row.Attributes}}));
         CountingClient client;
+        client.Keep = true;
         ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3));
         EmuAdvanceMs(200);
         EXPECT_FALSE(rig.Render()->HasFeedbackPipe());
         EXPECT_EQ(0u, rig.Sim()->Streaming().PacketCount(0x81));
         EXPECT_EQ(48000u, rig.Render()->GetPacingRate());
+        ExpectPlayedWhole(rig.Sim()->Streaming().OutRecord(0x01), client, row.PacketsPerFrame);
         EXPECT_EQ(1u, DbgLinesSaying("UsbAudio: AudioStreaming interface 1 alternate setting 1: "
-                                     "feedback endpoint 0x81 carries " +
-                                     std::string{row.Size} +
-                                     " bytes a packet, a feedback value needs " + row.Needed +
+                                     "feedback endpoint 0x81 " +
+                                     std::string(row.Why) +
                                      ": not used, the stream paces at its nominal rate\n"));
         rig.Leave(0, &client);
     }
@@ -596,7 +711,7 @@ TEST(Uac2Stream, AFeedbackEndpointTooSmallIsNotRead)
 TEST(Uac2Stream, FastFeedbackNeverOutgrowsTheEndpoint)
 {
     StreamRig rig(QuirkDevice("high-speed-feedback-data-interval-4.txt", 1000,
-                              "07 05 01 05 90 01 04", "07 05 01 05 C0 00 04"));
+                              {{"07 05 01 05 90 01 04", "07 05 01 05 C0 00 04"}}));
     CountingClient client;
     ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 10, 3));
     EmuAdvanceMs(100);
