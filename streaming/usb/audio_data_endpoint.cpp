@@ -61,22 +61,30 @@ const UCHAR* FindSetting(PUSB_CONFIGURATION_DESCRIPTOR config, ULONG interfaceNu
 }
 } // namespace
 
-const USB_ENDPOINT_DESCRIPTOR* FindAudioDataEndpoint(const UCHAR* setting, const UCHAR* end)
+const USB_ENDPOINT_DESCRIPTOR* FindAudioDataEndpoint(const UCHAR* setting, const UCHAR* end,
+                                                     PULONG endpointsHeld)
 {
-    if (setting == nullptr || end - setting < 2 || setting[0] < 2 || setting[0] > end - setting)
-        return nullptr;
-    const UCHAR* first = SettingDescriptor(setting + setting[0], end);
+    const UCHAR* first = nullptr;
+    if (setting != nullptr && end - setting >= 2 && setting[0] >= 2 && setting[0] <= end - setting)
+        first = SettingDescriptor(setting + setting[0], end);
+    const UCHAR* found = nullptr;
     const UCHAR* fallback = nullptr;
+    ULONG held = 0;
+    // The walk goes on past the data endpoint to count the setting's endpoints.
     for (const UCHAR* d = first; d != nullptr; d = NextSettingDescriptor(d, end))
     {
-        if (!IsAudioDataUsage(d) || NamedAsSynchEndpoint(first, end, d))
+        held += d[1] == USB_ENDPOINT_DESCRIPTOR_TYPE ? 1 : 0;
+        if (found != nullptr || !IsAudioDataUsage(d) || NamedAsSynchEndpoint(first, end, d))
             continue;
         const UCHAR* next = NextSettingDescriptor(d, end);
         if (next != nullptr && next[1] == USB_AUDIO_CS_ENDPOINT)
-            return reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(d);
-        fallback = fallback != nullptr ? fallback : d;
+            found = d;
+        else
+            fallback = fallback != nullptr ? fallback : d;
     }
-    return reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(fallback);
+    if (endpointsHeld != nullptr)
+        *endpointsHeld = held;
+    return reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(found != nullptr ? found : fallback);
 }
 
 const USB_ENDPOINT_DESCRIPTOR* FindSettingDataEndpoint(PUSB_CONFIGURATION_DESCRIPTOR config,

@@ -15,7 +15,10 @@
 // null when it has none. `setting` is the setting's interface descriptor,
 // `end` the end of the bytes it lies in; the setting's descriptors end at
 // the next interface descriptor, and at one that does not fit the bytes.
-const USB_ENDPOINT_DESCRIPTOR* FindAudioDataEndpoint(const UCHAR* setting, const UCHAR* end);
+// *endpointsHeld, when given, is the number of endpoint descriptors among
+// them (0 for no setting).
+const USB_ENDPOINT_DESCRIPTOR* FindAudioDataEndpoint(const UCHAR* setting, const UCHAR* end,
+                                                     PULONG endpointsHeld = nullptr);
 
 // The data endpoint of an interface's alternate setting in a configuration
 // descriptor (its first interface descriptor of that number and setting).

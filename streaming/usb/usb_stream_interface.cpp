@@ -11,6 +11,17 @@ namespace
 {
 constexpr USHORT c_SamplingFrequencyControl = USB_AUDIO10_EP_SAMPLING_FREQ_CONTROL << 8;
 constexpr ULONG c_SamplingFrequencyBytes = 3;
+constexpr size_t c_WhyBytes = 96;
+
+// Names a selection that failed, so that no pin fails with a status alone:
+// the interface, the setting, what failed and the status.
+NTSTATUS NameUnselected(UCHAR interfaceNumber, UCHAR alternateSetting, PCSTR why, NTSTATUS status)
+{
+    DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u not selected: %s: "
+             "0x%08X\n",
+             interfaceNumber, alternateSetting, why, (unsigned)status);
+    return status;
+}
 
 // Submits a select-interface request with room for `pipes` pipes. On success
 // *urb holds the answered request, which the caller frees.
@@ -21,7 +32,9 @@ NTSTATUS SubmitSelectInterface(PUSBDEVICEIO io, UCHAR interfaceNumber, UCHAR alt
     auto request =
         static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPool, bytes, USB_STREAM_URB_POOL_TAG));
     if (request == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
+        return NameUnselected(interfaceNumber, alternateSetting,
+                              "no memory for the select-interface request",
+                              STATUS_INSUFFICIENT_RESOURCES);
     RtlZeroMemory(request, bytes);
     UsbBuildSelectInterfaceRequest(request, (USHORT)bytes, io->GetConfigurationHandle(),
                                    interfaceNumber, alternateSetting);
@@ -29,7 +42,9 @@ NTSTATUS SubmitSelectInterface(PUSBDEVICEIO io, UCHAR interfaceNumber, UCHAR alt
     if (!NT_SUCCESS(status))
     {
         ExFreePoolWithTag(request, USB_STREAM_URB_POOL_TAG);
-        return status;
+        char why[c_WhyBytes];
+        RtlStringCbPrintfA(why, sizeof(why), "the bus refused to open its %u pipe(s)", pipes);
+        return NameUnselected(interfaceNumber, alternateSetting, why, status);
     }
     *urb = request;
     return STATUS_SUCCESS;
@@ -58,8 +73,10 @@ NTSTATUS CUsbAudioStream::SelectDataInterface(UCHAR alternateSetting)
     m_InterfaceInfo = nullptr;
     m_DataPipeIndex = 0;
     PUSBDEVICEIO io = QueryUsbIo();
-    NTSTATUS status =
-        io != nullptr ? SubmitDataInterface(io, alternateSetting) : STATUS_UNSUCCESSFUL;
+    NTSTATUS status = io != nullptr
+                          ? SubmitDataInterface(io, alternateSetting)
+                          : NameUnselected((UCHAR)m_ConstructionValue, alternateSetting,
+                                           "the stream reaches no USB device", STATUS_UNSUCCESSFUL);
     if (io != nullptr)
         io->Release();
     // A stream whose selection failed no longer uses the interface.
@@ -78,7 +95,9 @@ NTSTATUS CUsbAudioStream::SubmitDataInterface(PUSBDEVICEIO io, UCHAR alternateSe
                                                   USB_DEVICE_CLASS_AUDIO,
                                                   USB_AUDIO_SUBCLASS_AUDIOSTREAMING, -1);
     if (intf == nullptr)
-        return STATUS_INVALID_PARAMETER;
+        return NameUnselected(number, alternateSetting,
+                              "the configuration describes no such AudioStreaming setting",
+                              STATUS_INVALID_PARAMETER);
     const ULONG pipes = intf->bNumEndpoints;
     const USB_ENDPOINT_DESCRIPTOR* data =
         FindAudioDataEndpoint(reinterpret_cast<const UCHAR*>(intf),
@@ -104,8 +123,10 @@ NTSTATUS CUsbAudioStream::SubmitDataInterface(PUSBDEVICEIO io, UCHAR alternateSe
 NTSTATUS CUsbAudioStream::KeepInterfaceInformation(PUSBD_INTERFACE_INFORMATION answer,
                                                    UCHAR alternateSetting, UCHAR dataEndpoint)
 {
+    const UCHAR number = (UCHAR)m_ConstructionValue;
     if (answer == nullptr)
-        return STATUS_UNSUCCESSFUL;
+        return NameUnselected(number, alternateSetting, "the bus's answer does not fit the request",
+                              STATUS_UNSUCCESSFUL);
     // An endpoint that runs against the stream carries none of its audio.
     const bool wantIn = m_Direction != STREAM_DIRECTION_RENDER;
     bool found = false;
@@ -119,11 +140,22 @@ NTSTATUS CUsbAudioStream::KeepInterfaceInformation(PUSBD_INTERFACE_INFORMATION a
         }
     }
     if (!found && alternateSetting != 0)
-        return STATUS_DEVICE_CONFIGURATION_ERROR;
+    {
+        char why[c_WhyBytes];
+        if (dataEndpoint == 0)
+            RtlStringCbPrintfA(why, sizeof(why), "it has no data endpoint");
+        else
+            RtlStringCbPrintfA(why, sizeof(why),
+                               "no %s pipe of the %u the bus opened is its data endpoint 0x%02X",
+                               wantIn ? "IN" : "OUT", answer->NumberOfPipes, dataEndpoint);
+        return NameUnselected(number, alternateSetting, why, STATUS_DEVICE_CONFIGURATION_ERROR);
+    }
     m_InterfaceInfo = static_cast<PUSBD_INTERFACE_INFORMATION>(
         ExAllocatePoolWithTag(NonPagedPool, answer->Length, USB_STREAM_URB_POOL_TAG));
     if (m_InterfaceInfo == nullptr)
-        return STATUS_INSUFFICIENT_RESOURCES;
+        return NameUnselected(number, alternateSetting,
+                              "no memory to keep its interface information",
+                              STATUS_INSUFFICIENT_RESOURCES);
     RtlCopyMemory(m_InterfaceInfo, answer, answer->Length);
     return STATUS_SUCCESS;
 }

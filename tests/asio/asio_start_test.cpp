@@ -297,18 +297,21 @@ TEST(AsioDsd, ADsdClientMapsIdleRingsAndStopsToZeros)
     }
 }
 
-// A 48 kHz record; the channel mask tells records of one shape apart.
-WAVEFORMATEXTENSIBLE Record(USHORT bits, USHORT valid, ULONG mask = 3, ULONG rate = 48000)
+// A 48 kHz record; the channel mask tells records of one shape apart. Not
+// PCM: the subformat's first field 0x92 or 0x164 (IEC 61937), 0x4C54 (raw data).
+WAVEFORMATEXTENSIBLE Record(USHORT bits, USHORT valid, ULONG mask = 3, ULONG rate = 48000,
+                            ULONG subformat = 1)
 {
     WAVEFORMATEXTENSIBLE f = PcmRecord(2, rate, bits);
-    f.Samples.wValidBitsPerSample = valid, f.dwChannelMask = mask;
+    f.Samples.wValidBitsPerSample = valid, f.dwChannelMask = mask, f.SubFormat.Data1 = subformat;
     return f;
 }
 
 // A type is offered exactly when both rings map a record of it: the one of
 // the ring's rate and channels with the most valid bits, the first of
 // equals. The devices keep the top of each container, so 20 bits in 3
-// bytes play type 17, 20 in 4 type 18 and 12 in 2 type 16.
+// bytes play type 17, 20 in 4 type 18 and 12 in 2 type 16. A record not
+// PCM carries no type, first or of more valid bits though it be.
 TEST(AsioStart, EachTypeOfferedMapsTheRecordOfItsContainerWithTheMostValidBits)
 {
     // The records and, per type offered, the one it maps; the other types refused.
@@ -320,6 +323,9 @@ TEST(AsioStart, EachTypeOfferedMapsTheRecordOfItsContainerWithTheMostValidBits)
          {{17, 3}}},
         {{Record(32, 18), Record(32, 32), Record(32, 20), Record(32, 32, 0x33)}, {{18, 1}}},
         {{Record(32, 16), Record(32, 24)}, {{24, 0}, {27, 1}}},
+        {{Record(16, 16, 3, 48000, 0x92), Record(16, 16), Record(24, 24, 3, 48000, 0x164)},
+         {{16, 1}}},
+        {{Record(32, 20), Record(32, 32, 3, 48000, 0x4C54)}, {{18, 0}}},
     };
     for (const auto& [formats, maps] : rows)
     {

@@ -113,6 +113,7 @@ enum class StreamingSettings::Fault : UCHAR
 {
     None,
     DescribedTwice,
+    EndpointsMiscounted,
     TwoFormatTypes,
     FormatTypeDiffers,
     EndpointAgainstTerminal
@@ -124,6 +125,7 @@ struct StreamingSettings::SettingFacts
     const UCHAR* FormatType = nullptr; // its first format-type descriptor
     ULONG FormatTypes = 0;
     const USB_ENDPOINT_DESCRIPTOR* DataEndpoint = nullptr;
+    ULONG EndpointsHeld = 0; // endpoint descriptors up to the next interface descriptor
 };
 
 StreamingSettings::StreamingSettings(CUsbAudioDevice* device, const StreamingWalkClass& walker,
@@ -151,7 +153,7 @@ void StreamingSettings::ReadSetting(const UCHAR* setting, SettingFacts* facts) c
         if (d[2] == USB_AUDIO_FORMAT_TYPE && facts->FormatTypes++ == 0)
             facts->FormatType = d;
     }
-    facts->DataEndpoint = FindAudioDataEndpoint(setting, m_End);
+    facts->DataEndpoint = FindAudioDataEndpoint(setting, m_End, &facts->EndpointsHeld);
 }
 
 ULONG StreamingSettings::Descriptions(UCHAR number, UCHAR alternateSetting) const
@@ -183,6 +185,11 @@ StreamingSettings::Fault StreamingSettings::Judge(const UCHAR* setting,
     const UCHAR* general = facts.General != nullptr ? facts.General : m_LastGeneral;
     if (Descriptions(setting[2], setting[3]) > 1)
         return Fault::DescribedTwice;
+    // Selecting the setting opens the pipes it declares: a count that differs
+    // from its endpoints leaves it without its data or feedback pipe, or
+    // refused by the bus. Setting 0 is checked with the configuration.
+    if (setting[3] != 0 && setting[4] != facts.EndpointsHeld)
+        return Fault::EndpointsMiscounted;
     if (facts.FormatTypes > 1)
         return Fault::TwoFormatTypes;
     const UCHAR named = NamedFormatType(m_Walker, general);
@@ -204,6 +211,10 @@ void StreamingSettings::ReportMalformed(const UCHAR* setting, const SettingFacts
         DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u is described %u "
                  "times (which one the device means is not known): malformed, left out\n",
                  number, alternateSetting, Descriptions(number, alternateSetting));
+    else if (fault == Fault::EndpointsMiscounted)
+        DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u declares %u "
+                 "endpoint(s) and holds %u: malformed, left out\n",
+                 number, alternateSetting, setting[4], facts.EndpointsHeld);
     else if (fault == Fault::TwoFormatTypes)
         DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u has %u format-type "
                  "descriptors: malformed, left out\n",

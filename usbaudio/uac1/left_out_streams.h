@@ -21,7 +21,8 @@ struct DebugLineText
 // walk. A setting the driver cannot read one way only is malformed and left
 // out, while the interface's other settings stay: one the configuration
 // describes twice (both are left out: which one the device means is not
-// known), one with two format-type descriptors, one whose format-type
+// known), one whose bNumEndpoints is not the number of endpoint descriptors
+// it holds, one with two format-type descriptors, one whose format-type
 // descriptor gives another format type than its general descriptor names
 // (class 2.0 by its format type, class 1.0 by its format tag: 0x0xxx Type
 // I, 0x1xxx Type II, 0x2xxx Type III), and one whose data endpoint runs

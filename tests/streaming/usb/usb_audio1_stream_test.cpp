@@ -223,13 +223,18 @@ TEST(Audio1Capture, EndpointsThatCannotCarryTheStreamAreRefusedAtSettingZero)
 
 // The capture reads its setting's data endpoint, not the IN synch endpoint
 // it names, which stands after it; a setting whose data endpoint runs OUT
-// has none a capture reads, its IN synch endpoint none the less.
+// has none a capture reads, its IN synch endpoint none the less; one the
+// bus opens fewer pipes of than it declares is refused. Each refusal is named.
 TEST(Audio1Capture, ReadsTheSettingsDataEndpointOnly)
 {
     constexpr UCHAR kSynch = 0x84, kDataOut = 0x02;
-    for (const auto& [data, open] :
-         {std::pair<UCHAR, NTSTATUS>{SimRef1::RecEndpoint, STATUS_SUCCESS},
-          {kDataOut, STATUS_DEVICE_CONFIGURATION_ERROR}})
+    for (const auto& [data, declared, open, said] :
+         {std::tuple<UCHAR, UCHAR, NTSTATUS, std::string>{SimRef1::RecEndpoint, 2, STATUS_SUCCESS,
+                                                          ""},
+          {kDataOut, 2, STATUS_DEVICE_CONFIGURATION_ERROR,
+           "no IN pipe of the 2 the bus opened is its data endpoint 0x02: 0xC0000182"},
+          {SimRef1::RecEndpoint, 3, STATUS_INVALID_PARAMETER,
+           "the bus refused to open its 3 pipe(s): 0xC000000D"}})
     {
         DeviceBytes bytes = ReferenceBytes(SimReference::Uac1SpeakerMic);
         auto& cfg = bytes.Configuration;
@@ -239,7 +244,7 @@ TEST(Audio1Capture, ReadsTheSettingsDataEndpointOnly)
             setting = cfg[at + 1] == USB_INTERFACE_DESCRIPTOR_TYPE ? at : setting;
             endpoint = cfg[at + 1] == USB_ENDPOINT_DESCRIPTOR_TYPE ? at : endpoint;
         }
-        cfg[setting + 4] = 2;
+        cfg[setting + 4] = declared;
         cfg[endpoint + 2] = data;
         cfg[endpoint + 8] = kSynch;
         cfg.insert(cfg.end(), {9, 5, kSynch, 0x01, 3, 0, 1, 5, 0});
@@ -249,7 +254,13 @@ TEST(Audio1Capture, ReadsTheSettingsDataEndpointOnly)
                        {{PcmRecord(1, 48000, 16), 1}});
         ASSERT_TRUE(rig.Ok());
         RecordingClient client;
+        EmuDbgClear();
         EXPECT_EQ(open, rig.Start(&client, PcmFormat(1, 48000, 16), 10, 2)) << (int)data;
+        EXPECT_EQ(said.empty() ? std::vector<std::string>{}
+                               : std::vector<std::string>{"UsbAudio: AudioStreaming interface 2 "
+                                                          "alternate setting 1 not selected: " +
+                                                          said + "\n"},
+                  EmuDbgOutput());
         EmuAdvanceMs(50);
         EXPECT_EQ(NT_SUCCESS(open), rig.Device()->Streaming().PacketCount(data) >= 40);
         EXPECT_EQ(0u, rig.Device()->Streaming().PacketCount(kSynch)) << (int)data;

@@ -502,6 +502,7 @@ TEST(Uac1Walk, SettingsLeftOutAndWhatTheirLinesName)
     const std::string capture = "1 7: 7 6 5 4 | 48000/16/1/4 48000/16/1/0";
     const std::vector<std::string> noPlayback = {capture}, noSecond = {playback, capture},
                                    noCapture = {playback + " 48000/24/2/3"}, none,
+                                   noFirst = {"0 0: 3 2 1 0 | 48000/24/2/3", capture},
                                    withThird = {playback + " 48000/16/1/4 44100/16/1/4", capture};
     const struct
     {
@@ -535,6 +536,15 @@ TEST(Uac1Walk, SettingsLeftOutAndWhatTheirLinesName)
         // Both playback settings IEC 61937 (tag 0x2001, Type III).
         {[=](auto& c) { set(kGeneral, 6, 0x20, 0, 1)(c), set(kFormat, 3, 3, 0, 1)(c); }, noPlayback,
          "interface 1 has no PCM format to offer, only compressed or raw-data ones: left out\n"},
+        {set(kGeneral, 6, 0x20, 1), noSecond,
+         "interface 1 alternate setting 2 has a format-type descriptor of Type 1 and a general "
+         "descriptor of format tag 0x2001 (Type 3): malformed, left out\n"},
+        // Tag 0x3001 names no format type: Type III under it is IEC 61937 only.
+        {[=](auto& c) { set(kGeneral, 6, 0x30, 0, 1)(c), set(kFormat, 3, 3, 0, 1)(c); }, noPlayback,
+         "interface 1 has no PCM format to offer, only compressed or raw-data ones: left out\n"},
+        {[](auto& c) { c[FindAs(c, kGeneral, 0) - 5] = 0; }, noFirst, // setting 1 declares 0
+         "interface 1 alternate setting 1 declares 0 endpoint(s) and holds 1: malformed, left "
+         "out\n"},
         {inherits, noSecond,
          "interface 1 alternate setting 2 links to input terminal 1 but its data endpoint 0x81 is "
          "IN: malformed, left out\n"},
@@ -790,6 +800,7 @@ TEST(Uac1Walk, AudioControlBytes)
         ULONG BytesToEnd; // 0: all of them
         NTSTATUS Status;
         ULONG NewUnits;
+        const char* Said = nullptr;
     } cases[] = {
         {"nothing after the interface", iface, 0, STATUS_SUCCESS, 0},
         {"interface of 8 bytes", {8, 4, 0, 0, 0, 1, 1, 0}, 0, STATUS_INVALID_PARAMETER, 0},
@@ -799,6 +810,9 @@ TEST(Uac1Walk, AudioControlBytes)
         {"length 1", with(iface, {1, 0x24}), 0, STATUS_UNSUCCESSFUL, 0},
         {"past the bytes", with(iface, terminal), 20, STATUS_UNSUCCESSFUL, 0},
         {"a terminal", with(iface, terminal), 0, STATUS_SUCCESS, 1},
+        {"an endpoint past the bytes", with(iface, {7, 5, 0x83, 3}), 0, STATUS_UNSUCCESSFUL, 0,
+         "AudioControl interface 0: descriptor length 7 refused (4 byte(s) left in the "
+         "configuration): 0xC0000001\n"},
         {"a terminal, then an endpoint",
          with(with(iface, terminal), {7, 5, 0x83, 3, 2, 0, 32, 12, 0x24, 2}), 0, STATUS_SUCCESS, 1},
     };
@@ -813,6 +827,7 @@ TEST(Uac1Walk, AudioControlBytes)
                                         c.BytesToEnd != 0 ? c.BytesToEnd : (ULONG)bytes.size()))
             << c.What;
         EXPECT_EQ(before + c.NewUnits, units->GetCount()) << c.What;
+        EXPECT_TRUE(c.Said == nullptr || DbgLinesSaying(c.Said) == 1) << c.What;
     }
 }
 
