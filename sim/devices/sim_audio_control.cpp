@@ -1,5 +1,6 @@
 #include "sim/devices/sim_audio_control.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -41,6 +42,15 @@ USHORT Key(UCHAR selector, UCHAR channel)
 bool IsDataEndpoint(const SimEndpointInfo& ep)
 {
     return (ep.Attributes & USB_ENDPOINT_USAGE_MASK) != USB_ENDPOINT_USAGE_FEEDBACK;
+}
+
+// The rates a clock that follows its data locks to where the data arrives
+// between them (44 or 45 frames a millisecond are 44.1 kHz).
+constexpr ULONG c_StandardRates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000};
+
+ULONG Distance(ULONG a, ULONG b)
+{
+    return a > b ? a - b : b - a;
 }
 
 bool IsIn(const USB_DEFAULT_PIPE_SETUP_PACKET& s)
@@ -530,9 +540,10 @@ void SimAudioControl::OnBusReset()
     m_CurrentAlt.clear();
 }
 
-bool SimAudioControl::RateSupported(const SimAltSetting& alt, ULONG rate) const
+SimAudioControl::FormatRates SimAudioControl::RatesOf(const SimAltSetting& alt) const
 {
     const std::vector<UCHAR>& c = *m_Config;
+    FormatRates rates;
     for (size_t pos : SimClassInterfaceDescriptors(c, alt))
     {
         if (c[pos + 2] != USB_AUDIO_FORMAT_TYPE || c[pos] < 8)
@@ -545,14 +556,60 @@ bool SimAudioControl::RateSupported(const SimAltSetting& alt, ULONG rate) const
                 return 0;
             return c[at] | c[at + 1] << 8 | c[at + 2] << 16;
         };
-        if (count == 0)
-            return rate >= rateAt(0) && rate <= rateAt(1) && rate != 0;
+        rates.Continuous = count == 0;
+        rates.Low = rateAt(0);
+        rates.High = rateAt(1);
         for (size_t i = 0; i < count; ++i)
-            if (rateAt(i) == rate)
-                return true;
-        return false;
+            rates.Listed.push_back(rateAt(i));
+        break;
     }
-    return false;
+    return rates;
+}
+
+bool SimAudioControl::RateSupported(const SimAltSetting& alt, ULONG rate) const
+{
+    const FormatRates rates = RatesOf(alt);
+    if (rates.Continuous)
+        return rate >= rates.Low && rate <= rates.High && rate != 0;
+    return std::find(rates.Listed.begin(), rates.Listed.end(), rate) != rates.Listed.end();
+}
+
+bool SimAudioControl::HasRateControl(const SimEndpointInfo& ep) const
+{
+    const std::vector<UCHAR>& c = *m_Config;
+    return ep.ClassOffset != 0 && c[ep.ClassOffset] >= 4 && (c[ep.ClassOffset + 3] & 1) != 0;
+}
+
+const SimEndpointInfo* SimAudioControl::CurrentEndpoint(UCHAR address,
+                                                        const SimAltSetting** alt) const
+{
+    for (const auto& [number, altNumber] : m_CurrentAlt)
+        if ((*alt = m_Descriptors->FindAlt(number, altNumber)) != nullptr)
+            for (const SimEndpointInfo& ep : (*alt)->Endpoints)
+                if (ep.Address == address)
+                    return &ep;
+    return nullptr;
+}
+
+void SimAudioControl::FollowDataRate(UCHAR endpoint, ULONG measured)
+{
+    const SimAltSetting* alt = nullptr;
+    const SimEndpointInfo* ep = CurrentEndpoint(endpoint, &alt);
+    if (m_Uac2 || ep == nullptr || USB_ENDPOINT_DIRECTION_IN(endpoint) || !IsDataEndpoint(*ep) ||
+        HasRateControl(*ep) ||
+        (ep->Attributes & USB_ENDPOINT_TYPE_MASK) != USB_ENDPOINT_TYPE_ISOCHRONOUS)
+        return;
+    const UCHAR sync = ep->Attributes & USB_ENDPOINT_SYNC_MASK;
+    FormatRates rates = RatesOf(*alt);
+    if ((sync != USB_ENDPOINT_SYNC_ADAPTIVE && sync != USB_ENDPOINT_SYNC_SYNCHRONOUS) ||
+        (rates.Continuous ? rates.Low >= rates.High : rates.Listed.size() < 2))
+        return;
+    ULONG nearest = c_StandardRates[0];
+    rates.Listed.insert(rates.Listed.end(), std::begin(c_StandardRates), std::end(c_StandardRates));
+    for (ULONG rate : rates.Listed)
+        nearest = Distance(rate, measured) < Distance(nearest, measured) ? rate : nearest;
+    if (RateSupported(*alt, nearest))
+        m_EndpointRate[endpoint] = nearest;
 }
 
 const SimAudioControl::Entity* SimAudioControl::ClockOfInterface(UCHAR interfaceNumber) const
@@ -1020,35 +1077,24 @@ bool SimAudioControl::EndpointRequest(const USB_DEFAULT_PIPE_SETUP_PACKET& s, UC
     if (m_Uac2 || s.wValue != (USB_AUDIO10_EP_SAMPLING_FREQ_CONTROL << 8))
         return false;
     UCHAR address = (UCHAR)(s.wIndex & 0xFF);
-    const std::vector<UCHAR>& c = *m_Config;
-    for (const auto& [number, altNumber] : m_CurrentAlt)
+    const SimAltSetting* alt = nullptr;
+    const SimEndpointInfo* ep = CurrentEndpoint(address, &alt);
+    if (ep == nullptr || !HasRateControl(*ep))
+        return false;
+    bool in = IsIn(s);
+    if (in && s.bRequest == USB_AUDIO10_GET_CUR && s.wLength != 0)
     {
-        const SimAltSetting* alt = m_Descriptors->FindAlt(number, altNumber);
-        if (alt == nullptr)
-            continue;
-        for (const SimEndpointInfo& ep : alt->Endpoints)
-        {
-            if (ep.Address != address)
-                continue;
-            if (ep.ClassOffset == 0 || c[ep.ClassOffset] < 4 || (c[ep.ClassOffset + 3] & 1) == 0)
-                return false;
-            bool in = IsIn(s);
-            if (in && s.bRequest == USB_AUDIO10_GET_CUR && s.wLength != 0)
-            {
-                PutValue(data, s.wLength, 3, (LONG)EndpointRate(address), length);
-                return true;
-            }
-            if (!in && s.bRequest == USB_AUDIO10_SET_CUR && s.wLength == 3)
-            {
-                ULONG rate = (ULONG)ReadValue(data, 3);
-                if (!RateSupported(*alt, rate))
-                    return false;
-                m_EndpointRate[address] = rate;
-                *length = 3;
-                return true;
-            }
+        PutValue(data, s.wLength, 3, (LONG)EndpointRate(address), length);
+        return true;
+    }
+    if (!in && s.bRequest == USB_AUDIO10_SET_CUR && s.wLength == 3)
+    {
+        ULONG rate = (ULONG)ReadValue(data, 3);
+        if (!RateSupported(*alt, rate))
             return false;
-        }
+        m_EndpointRate[address] = rate;
+        *length = 3;
+        return true;
     }
     return false;
 }

@@ -75,6 +75,12 @@ class SimAudioControl
     // requests (a chip register): `rate` says the rate it runs at while the
     // interface streams, 0 where it says none (the class's rate then holds).
     void SetStreamRateSource(UCHAR interfaceNumber, std::function<ULONG()> rate);
+    // A 1.0 OUT endpoint, adaptive or synchronous, that cannot be told its
+    // rate (no sampling-frequency control) and whose format offers more than
+    // one follows the data it receives: `measured` is the rate the data
+    // arrives at, in Hz. It runs at the standard or listed rate nearest to
+    // it where its format offers that rate, else stays where it was.
+    void FollowDataRate(UCHAR endpoint, ULONG measured);
 
     // ---- for tests and presets
     SimControlValue* FindControl(UCHAR entity, UCHAR selector, UCHAR channel);
@@ -151,8 +157,21 @@ class SimAudioControl
     bool StreamingInterfaceRequest(UCHAR interfaceNumber, const USB_DEFAULT_PIPE_SETUP_PACKET& s,
                                    UCHAR* data, ULONG* length);
     bool EndpointRequest(const USB_DEFAULT_PIPE_SETUP_PACKET& s, UCHAR* data, ULONG* length);
+    // The rates a setting's format offers: its list, or a continuous range.
+    struct FormatRates
+    {
+        std::vector<ULONG> Listed;
+        ULONG Low = 0, High = 0;
+        bool Continuous = false;
+    };
+    FormatRates RatesOf(const SimAltSetting& alt) const;
     bool RateSupported(const SimAltSetting& alt, ULONG rate) const;
+    // Whether the endpoint's class-specific descriptor declares the
+    // sampling-frequency control.
+    bool HasRateControl(const SimEndpointInfo& ep) const;
     const SimAltSetting* CurrentAlt(UCHAR interfaceNumber) const;
+    // The endpoint of that address in a selected setting, and its setting.
+    const SimEndpointInfo* CurrentEndpoint(UCHAR address, const SimAltSetting** alt) const;
     const Entity* ClockOfInterface(UCHAR interfaceNumber) const;
 
     const SimDescriptorSet* m_Descriptors = nullptr;

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-void SimStreaming::Build(const SimDescriptorSet* descriptors, const SimAudioControl* control,
+void SimStreaming::Build(const SimDescriptorSet* descriptors, SimAudioControl* control,
                          EmuUsbSpeed speed)
 {
     m_Descriptors = descriptors;
@@ -192,6 +192,13 @@ USBD_STATUS SimStreaming::IsochOut(UCHAR endpoint, ULONG frame, ULONG microframe
         return USBD_STATUS_BABBLE_DETECTED;
     Keep(m_Out[endpoint], frame, microframe, data, length);
     ++s->Packets;
+    // The rate the data arrives at: the mean frames a packet carried since
+    // the stream's first, times the packets a second.
+    s->Received += length;
+    const ULONGLONG frameBytes = (ULONGLONG)s->Channels * s->SubslotBytes;
+    if (frameBytes != 0)
+        m_Control->FollowDataRate(endpoint, (ULONG)(s->Received * PacketsPerSecond(*s->Info) /
+                                                    (frameBytes * s->Packets)));
     return USBD_STATUS_SUCCESS;
 }
 

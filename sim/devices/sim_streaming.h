@@ -56,8 +56,8 @@ enum class SimPacketShape
 class SimStreaming
 {
   public:
-    void Build(const SimDescriptorSet* descriptors, const SimAudioControl* control,
-               EmuUsbSpeed speed);
+    // `control` learns the rate the data of an OUT endpoint arrives at.
+    void Build(const SimDescriptorSet* descriptors, SimAudioControl* control, EmuUsbSpeed speed);
     void OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateSetting);
     void OnBusReset();
 
@@ -121,6 +121,7 @@ class SimStreaming
         UCHAR Resolution = 0;
         bool Unsigned = false;
         ULONG Packets = 0;
+        ULONGLONG Received = 0; // bytes, since the setting was selected
         ULONGLONG Accumulator = 0;
         ULONGLONG Samples = 0;
         SimInPattern Pattern = SimInPattern::Counter;
@@ -143,7 +144,7 @@ class SimStreaming
                      ULONG length);
 
     const SimDescriptorSet* m_Descriptors = nullptr;
-    const SimAudioControl* m_Control = nullptr;
+    SimAudioControl* m_Control = nullptr;
     EmuUsbSpeed m_Speed = EmuUsbSpeed::Full;
     bool m_Uac2 = false;
     std::map<UCHAR, UCHAR> m_Alt;

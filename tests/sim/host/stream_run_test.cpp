@@ -189,20 +189,24 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
 // stream at, and whether it worked: a play pulled out in the file's silence
 // names the silence received, which places none of the file's frames; a run
 // that moved nothing says so in words; a device at another rate than the
-// stream's fails it, however short the run. The timed chip's headphones
+// stream's fails it, however short the run, and so does one that moves
+// away from the stream's rate during it. The timed chip's headphones
 // play 96 kHz in a setting that states 48 kHz: the chip refuses the class
 // request and runs at the rate its register is set to.
 TEST(StreamRun, EachRunNamesWhatTheDeviceMovedAndItsRate)
 {
     constexpr ULONG kAll = 100000;
+    constexpr const char* kAdaptive = "adaptive-speaker-without-rate-control.txt";
     const struct
     {
-        const char* Device; // a reference device, or a quirk file
-        ULONG Rate, Silent; // of the file played, and its silent frames first; 0: a recording
-        ULONG UnplugAfterMs, Drops; // Drops: packets that fail from the first
-        std::string Out, Said;      // Out: where what the device moved is written
+        const char* Device;     // a reference device, or a quirk file
+        ULONG Rate, Silent = 0; // of the file played, and its silent frames first; 0: a recording
+        ULONG UnplugAfterMs = 0, Drops = 0; // Drops: packets that fail from the first
+        std::string Out = "", Said;         // Out: where what the device moved is written
         bool Worked = false;
         ULONGLONG CutAt = ~0ull; // the file's frame its reading fails at
+        ULONG LaterRate = 0;     // the rate the device moves to at its 100th packet
+        bool High = false;       // at high speed, else the device's own
     } rows[] = {
         // 98 packets of 48 frames: the stream's first goes 2 ms in.
         {"Uac1SpeakerMic", 48000, 48000, 100, 0, "",
@@ -217,6 +221,20 @@ TEST(StreamRun, EachRunNamesWhatTheDeviceMovedAndItsRate)
         {"range-short-of-48-khz-speaker.txt", 48000, 0, 0, 0, "",
          "play: the device ran the stream at 44000 Hz, not at the stream's 48000 Hz\n"},
         {"range-short-of-48-khz-speaker.txt", 44100, 0, 0, 0, "", "unchanged", true},
+        // Never told its rate, the adaptive speaker follows its data, at
+        // high speed too, where a packet alone carries 1 or 2 frames at 11025 Hz.
+        {.Device = kAdaptive, .Rate = 48000, .Said = "unchanged", .Worked = true},
+        {.Device = kAdaptive, .Rate = 44100, .Said = "unchanged", .Worked = true},
+        {.Device = kAdaptive, .Rate = 32000, .Said = "unchanged", .Worked = true},
+        {.Device = kAdaptive, .Rate = 22050, .Said = "unchanged", .Worked = true},
+        {.Device = kAdaptive, .Rate = 11025, .Said = "unchanged", .Worked = true},
+        {.Device = kAdaptive, .Rate = 44100, .Said = "unchanged", .Worked = true, .High = true},
+        {.Device = kAdaptive, .Rate = 22050, .Said = "unchanged", .Worked = true, .High = true},
+        {.Device = kAdaptive, .Rate = 11025, .Said = "unchanged", .Worked = true, .High = true},
+        {.Device = "Uac1SpeakerMic",
+         .Rate = 48000,
+         .Said = "play: the device ran the stream at 44100 Hz, not at the stream's 48000 Hz\n",
+         .LaterRate = 44100},
         {"TimedChip", 96000, 0, 0, 0, "", "2 channel(s) of 16 bits at 96000 Hz", true},
         // What the device received is written, and said, however the run ends.
         {"Uac1SpeakerMic", 48000, 0, 0, 0, "/dev/null",
@@ -224,22 +242,32 @@ TEST(StreamRun, EachRunNamesWhatTheDeviceMovedAndItsRate)
     };
     for (const auto& row : rows)
     {
-        SCOPED_TRACE(std::string(row.Device) + " " + std::to_string(row.Rate));
+        SCOPED_TRACE(std::string(row.Device) + " " + std::to_string(row.Rate) +
+                     (row.High ? " high" : ""));
         HostHarness host;
         std::string error;
         const std::string name = row.Device;
         ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-        ASSERT_EQ(STATUS_SUCCESS, name.ends_with(".txt")
-                                      ? host.PlugDescriptorFile(LT_QUIRKS_DIR "/" + name, &error)
-                                      : host.PlugReference(name, &error))
+        const auto speed = row.High ? std::optional(EmuUsbSpeed::High) : std::nullopt;
+        ASSERT_EQ(STATUS_SUCCESS,
+                  name.ends_with(".txt")
+                      ? host.PlugDescriptorFile(LT_QUIRKS_DIR "/" + name, &error, speed)
+                      : host.PlugReference(name, &error, speed))
             << error;
         if (name == "TimedChip") // its output is headphones
             SetTimedHeadphones(host);
         ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
         ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+        SimUsbDevice& device = *host.Device();
+        if (row.LaterRate != 0)
+            device.Audio().SetStreamRateSource(
+                SimRef1::PlayInterface,
+                [&device, rate = row.LaterRate] {
+                    return device.Streaming().PacketCount(SimRef1::PlayEndpoint) >= 100 ? rate : 0;
+                });
         if (row.Drops != 0)
-            host.Device()->Streaming().InjectPacketError(
-                HostDataEndpoints(*host.Device(), false)[0], 0, USBD_STATUS_XACT_ERROR, row.Drops);
+            device.Streaming().InjectPacketError(HostDataEndpoints(device, false)[0], 0,
+                                                 USBD_STATUS_XACT_ERROR, row.Drops);
         StreamRunOptions options;
         (row.Rate == 0 ? options.Record : options.DeviceOut) = row.Out;
         options.Play = row.Rate == 0 ? "" : "file.wav";
