@@ -70,18 +70,13 @@ bool Has(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
-// The place where RaiseThere raises SIGINT, as one that came then would.
+// Where the program's interrupt probe raises SIGINT, as a signal that came
+// just then would.
 std::string g_RaiseAt;
 
-void RaiseThere(const std::string& place)
-{
-    if (place == g_RaiseAt)
-        raise(SIGINT);
-}
-
-// The host program in a child of the test, with `probe` its interrupt
-// probe: Out holds what it printed on both streams, in order.
-ProgramRun RunInChild(std::vector<std::string> args, void (*probe)(const std::string&))
+// The host program in a child of the test, with that probe: Out holds what
+// it printed on both streams, in order.
+ProgramRun RunInChild(std::vector<std::string> args)
 {
     ProgramRun run;
     const int log = memfd_create("log", MFD_CLOEXEC);
@@ -90,7 +85,12 @@ ProgramRun RunInChild(std::vector<std::string> args, void (*probe)(const std::st
     if (pid == 0)
     {
         dup2(log, STDOUT_FILENO), dup2(log, STDERR_FILENO);
-        HostSetInterruptProbe(probe);
+        HostSetInterruptProbe(
+            [](const std::string& place)
+            {
+                if (place == g_RaiseAt)
+                    raise(SIGINT);
+            });
         std::vector<char*> argv{const_cast<char*>("lthost")};
         for (std::string& a : args)
             argv.push_back(a.data());
@@ -100,20 +100,11 @@ ProgramRun RunInChild(std::vector<std::string> args, void (*probe)(const std::st
         _exit(exit);
     }
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid)
-        (WIFEXITED(status) ? run.Exit : run.Signal) =
-            WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFSIGNALED(status))
+        run.Signal = WTERMSIG(status);
     run.Out = ReadAll("/proc/self/fd/" + std::to_string(log));
     close(log);
     return run;
-}
-
-size_t Count(const std::string& text, const std::string& part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
 }
 } // namespace
 
@@ -626,28 +617,22 @@ TEST(HostProgram, AnOutputThatIsItsOwnLogIsRefused)
 // A run started with standard descriptors closed writes its files whole:
 // each closed one is the null device, so no file the run opens takes its
 // number and none of its log (the driver's lines too, --verbose) goes into
-// a file. A recording holds its two seconds of the microphone's sine, a
-// device-out the file's frames in order after the path's silence, and the
-// data chunk says what follows it.
+// a file, whose data chunk says what follows it.
 TEST(HostProgram, ClosedStandardDescriptorsKeepTheLogOutOfItsFiles)
 {
     ScratchFolder w;
     const std::string in = w / "in.wav", out = w / "out.wav";
-    const HostAudio ramp = Ramp(48000);
     std::string error;
-    ASSERT_TRUE(HostWriteWav(in, ramp, &error)) << error;
-    const std::vector<std::string> record = {"--record", out, "--seconds", "2"};
-    const std::vector<std::string> play = {"--play",         in,   "--device-out", out,
-                                           "--unplug-after", "0.5"};
+    ASSERT_TRUE(HostWriteWav(in, Ramp(48000), &error)) << error;
     const struct
     {
         const char* Closed;
-        const std::vector<std::string>& Args;
-        int Exit;
+        std::vector<std::string> Args;
+        ULONGLONG Frames; // 0: those the device received
     } cases[] = {
-        {">&-", record, 0},
-        {"2>&-", record, 0},
-        {"<&- >&- 2>&-", play, 1},
+        {">&-", {"--record", out, "--seconds", "2"}, 96000},
+        {"2>&-", {"--record", out, "--seconds", "2"}, 96000},
+        {"<&- >&- 2>&-", {"--play", in, "--device-out", out, "--unplug-after", "0.5"}, 0},
     };
     for (const auto& c : cases)
     {
@@ -655,29 +640,16 @@ TEST(HostProgram, ClosedStandardDescriptorsKeepTheLogOutOfItsFiles)
         std::vector<std::string> args = {"-c", std::string("exec \"$0\" \"$@\" ") + c.Closed,
                                          LT_HOST_PROGRAM, "--verbose"};
         args.insert(args.end(), c.Args.begin(), c.Args.end());
-        const std::string line = c.Closed + std::string(" ") + c.Args[0];
-        EXPECT_EQ(c.Exit, RunProgram(args, {.Program = "bash"}).Exit) << line;
+        // A play pulled out ends early, and fails.
+        EXPECT_EQ(c.Frames == 0 ? 1 : 0, RunProgram(args, {.Program = "bash"}).Exit) << c.Closed;
         HostAudio written;
-        ASSERT_TRUE(HostReadWav(out, &written, &error)) << line << error;
-        EXPECT_EQ(44 + written.Data.size(), std::filesystem::file_size(out)) << line;
-        const std::string bytes = ReadAll(out);
-        for (const char* log : {"STATUS", "UsbAudio", "device"})
-            EXPECT_FALSE(Has(bytes, log)) << line << ": " << log;
-        if (c.Args[0] == "--record")
-        {
-            std::vector<SHORT> samples(written.Frames());
-            memcpy(samples.data(), written.Data.data(), samples.size() * 2);
-            EXPECT_EQ(96000u, written.Frames()) << line;
-            EXPECT_EQ(1, MicSinePhases(samples)) << line;
-            continue;
-        }
-        const auto sound =
-            std::find_if(written.Data.begin(), written.Data.end(), [](UCHAR b) { return b != 0; });
-        const size_t first = (size_t)(sound - written.Data.begin()) / 4 * 4;
-        ASSERT_LE(written.Data.size() - first, ramp.Data.size()) << line;
-        EXPECT_GT(written.Data.size(), first + 48000u) << line;
-        EXPECT_TRUE(std::equal(written.Data.begin() + first, written.Data.end(), ramp.Data.begin()))
-            << line;
+        ASSERT_TRUE(HostReadWav(out, &written, &error)) << c.Closed << error;
+        EXPECT_EQ(44 + written.Data.size(), std::filesystem::file_size(out)) << c.Closed;
+        EXPECT_TRUE(c.Frames == 0 || c.Frames == written.Frames()) << c.Closed;
+        // Half a second, less the path's latency, at least.
+        EXPECT_GT(written.Frames(), 23000u) << c.Closed;
+        for (const char* log : {"STATUS", "UsbAudio"})
+            EXPECT_FALSE(Has(ReadAll(out), log)) << c.Closed << ": " << log;
     }
 }
 
@@ -700,41 +672,38 @@ TEST(HostProgram, AnInterruptAtEachCheckStopsThere)
         std::string Place;
         std::vector<std::string> Args;
         std::vector<std::string> Said;
-        size_t NotRun; // parts said not run
     };
     std::vector<Row> rows;
     for (size_t i = 0; i < parts.size(); ++i)
     {
-        std::string said;
+        rows.push_back(
+            {parts[i], {"--device", "Uac2HighSpeed", "--asio", "0.1", "--record", keep}, {}});
         for (size_t p = i; p < parts.size(); ++p)
-            said += parts[p] + ": not run: interrupted by SIGINT\n";
-        rows.push_back({parts[i],
-                        {"--device", "Uac2HighSpeed", "--asio", "0.1", "--record", keep},
-                        {said},
-                        parts.size() - i});
+            rows.back().Said.push_back(parts[p] + ": not run: interrupted by SIGINT\n");
     }
     rows.push_back({"output",
                     {"--record", keep},
                     {"record: the recording holds nothing: interrupted by SIGINT before the device "
                      "sent anything\n",
-                     "record: " + keep + ": not written: interrupted by SIGINT\n"},
-                    0});
+                     "record: " + keep + ": not written: interrupted by SIGINT\n"}});
     rows.push_back({"output",
                     {"--play", in, "--device-out", keep},
-                    {"play: " + keep + ": not written: interrupted by SIGINT\n"},
-                    0});
+                    {"play: " + keep + ": not written: interrupted by SIGINT\n"}});
     for (const Row& row : rows)
     {
         ASSERT_TRUE(HostWriteWav(keep, Ramp(480), &error)) << error;
         const std::string before = ReadAll(keep);
         g_RaiseAt = row.Place;
-        const ProgramRun run = RunInChild(row.Args, RaiseThere);
+        const ProgramRun run = RunInChild(row.Args);
         EXPECT_EQ(SIGINT, run.Signal) << row.Place;
         for (const std::string& said : row.Said)
             EXPECT_TRUE(Has(run.Out, said)) << row.Place << "\n" << run.Out;
-        EXPECT_EQ(row.NotRun, Count(run.Out, ": not run: ")) << row.Place << "\n" << run.Out;
-        const size_t notRun = std::min(run.Out.find(": not run: "), run.Out.size());
-        EXPECT_FALSE(Has(run.Out.substr(notRun), "asio open")) << row.Place;
+        // Each part said not run once, and nothing of the ASIO run after it.
+        size_t notRun = 0, first = run.Out.find(": not run: ");
+        for (size_t at = first; at != std::string::npos; at = run.Out.find(": not run: ", at + 1))
+            ++notRun;
+        EXPECT_EQ(row.Place == "output" ? 0 : row.Said.size(), notRun) << row.Place;
+        EXPECT_FALSE(Has(run.Out.substr(std::min(first, run.Out.size())), "asio open"));
         EXPECT_TRUE(Has(run.Out, "\nresult: FAILED, interrupted by SIGINT\n")) << row.Place;
         EXPECT_TRUE(before == ReadAll(keep)) << row.Place;
     }
