@@ -238,12 +238,22 @@ std::string SimParseDescriptorText(const std::string& text, SimDescriptorSource*
 
 std::string SimReadDescriptorFile(const char* path, SimDescriptorSource* source)
 {
-    SimDescriptorTextReader reader(source);
-    const std::string cannot = std::string("cannot read ") + path;
     // Not held by a named pipe that nothing writes to: only a regular file is read.
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return cannot;
+    {
+        *source = SimDescriptorSource();
+        return std::string("cannot read ") + path;
+    }
+    const std::string e = SimReadDescriptorFile(fd, path, source);
+    close(fd);
+    return e;
+}
+
+std::string SimReadDescriptorFile(int fd, const char* path, SimDescriptorSource* source)
+{
+    SimDescriptorTextReader reader(source);
+    const std::string cannot = std::string("cannot read ") + path;
     struct stat file;
     std::string e;
     if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode))
@@ -255,6 +265,5 @@ std::string SimReadDescriptorFile(const char* path, SimDescriptorSource* source)
         e = FeedLines(reader, std::string_view(block.data(), (size_t)got), &partial);
     if (e.empty() && got < 0)
         e = cannot + ": " + strerror(errno);
-    close(fd);
     return e.empty() ? FeedEnd(reader, partial) : e;
 }

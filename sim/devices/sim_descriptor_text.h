@@ -52,3 +52,6 @@ std::string SimParseDescriptorText(const std::string& text, SimDescriptorSource*
 // flat whatever the file holds; "cannot read PATH" when it does not open,
 // with why when it is not a regular file or a read fails.
 std::string SimReadDescriptorFile(const char* path, SimDescriptorSource* source);
+// The same from a descriptor open on the file, read from its position on
+// and left open where reading stopped; `path` names the file in what is said.
+std::string SimReadDescriptorFile(int fd, const char* path, SimDescriptorSource* source);

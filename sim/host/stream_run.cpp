@@ -236,8 +236,14 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
     PrintSummary(what, summary);
     bool worked = NT_SUCCESS(status);
     const HostAudio device{audio.Rate, summary.DeviceChannels, summary.DeviceBits, {}};
-    if (playing ? !PrintVerdict(what, kPlayVerdicts, summary, audio)
-                : !PrintVerdict(what, kRecordVerdicts, summary, device))
+    // A recording's device sends once asked: before that only a signal
+    // leaves the recording empty.
+    if (!playing && summary.Interrupted && summary.Wire == HostWire::Nothing)
+        printf("record: the recording holds nothing: interrupted by %s before the device sent "
+               "anything\n",
+               HostInterruptName());
+    else if (playing ? !PrintVerdict(what, kPlayVerdicts, summary, audio)
+                     : !PrintVerdict(what, kRecordVerdicts, summary, device))
         worked = false;
     // However short the run, a device at another rate plays (sends) other time.
     if (summary.DeviceRate != 0 && summary.DeviceRate != audio.Rate)
@@ -273,7 +279,13 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
         return worked;
     if (!closed || !out.Made())
     {
-        Error(what, closed ? outPath + ": not written: the device received nothing" : closing);
+        // A recording's output is made once its pin runs, a play's at the
+        // device's first frames: one not made since a signal came is left as
+        // it was.
+        const std::string why = summary.Interrupted
+                                    ? std::string("interrupted by ") + HostInterruptName()
+                                    : "the device received nothing";
+        Error(what, closed ? outPath + ": not written: " + why : closing);
         return false;
     }
     const HostAudio& f = out.Format();

@@ -7,6 +7,7 @@ namespace
 {
 volatile sig_atomic_t g_Signal = 0;
 bool g_Heeded = false; // asked about after it came
+void (*g_Probe)(const std::string& place) = nullptr;
 
 void OnSignal(int signal)
 {
@@ -75,4 +76,15 @@ void HostRaiseInterrupt()
     // Held since the result was said: it ends the program here.
     const sigset_t caught = Caught();
     sigprocmask(SIG_UNBLOCK, &caught, nullptr);
+}
+
+void HostSetInterruptProbe(void (*probe)(const std::string& place))
+{
+    g_Probe = probe;
+}
+
+void HostProbeInterrupt(const std::string& place)
+{
+    if (g_Probe != nullptr)
+        g_Probe(place);
 }

@@ -3,6 +3,8 @@
 // raised again with their default action, so that the shell sees them.
 #pragma once
 
+#include <string>
+
 // Catches SIGINT and SIGTERM from here on.
 void HostCatchInterrupts();
 // Whether one of them came since: a part of the run that asks ends early,
@@ -19,3 +21,12 @@ void HostHoldInterrupts();
 // Raises the signal that came again, with its default action; returns when
 // none came.
 void HostRaiseInterrupt();
+
+// A test's probe, called with a place's name just before each check that
+// keeps a part of the run from beginning (the part's name: "driver load",
+// "device NAME", "add device", "start device", "asio", "play", "record") or
+// an output from being made ("output") once a signal came: it may raise one
+// there. The program sets none.
+void HostSetInterruptProbe(void (*probe)(const std::string& place));
+// Calls the probe set, if any.
+void HostProbeInterrupt(const std::string& place);

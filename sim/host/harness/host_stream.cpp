@@ -661,9 +661,13 @@ void HostStream::ToOut(const HostStreamOptions& options, const HostAudio& format
 {
     if (options.Out == nullptr || !m_OutError.empty())
         return;
-    // Once interrupted, an output not made yet is left as it was.
-    if (!options.Out->IsOpen() && (HostInterrupted() || !options.Out->Open(format, &m_OutError)))
-        return;
+    if (!options.Out->IsOpen())
+    {
+        // Once interrupted, an output not made yet is left as it was.
+        HostProbeInterrupt("output");
+        if (HostInterrupted() || !options.Out->Open(format, &m_OutError))
+            return;
+    }
     options.Out->Write(data, bytes, &m_OutError);
 }
 

@@ -2,6 +2,7 @@
 // that is unusual loads and is noted, for the driver to judge.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,8 +108,9 @@ TEST(DescriptorText, RefusesOnlyWhatNoDeviceSends)
 
 // A descriptor file is a regular file, read a block at a time within the
 // text's bounds: a device or a named pipe is refused unread (no wait for a
-// writer), a file past a bound at the line that passes it, one of the most
-// bytes read whole across its blocks.
+// writer), a file past a bound at the line that passes it (a line of no end
+// in the block that passes its bound), one of the most bytes read whole
+// across its blocks.
 TEST(DescriptorText, AFileIsReadWithinItsBounds)
 {
     char folder[] = "/tmp/sim_text_XXXXXX";
@@ -145,6 +147,14 @@ TEST(DescriptorText, AFileIsReadWithinItsBounds)
     ASSERT_EQ("", SimParseDescriptorText(device, &fromText));
     EXPECT_EQ(fromText.Device, source.Device);
     EXPECT_EQ(fromText.Configurations, source.Configurations);
+    // A gibibyte with no line end (a hole) is refused in its first block: the
+    // line is refused once past its bound, not held to the file's end.
+    const int fd = open(text.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
+    ASSERT_EQ(0, ftruncate(fd, 1 << 30));
+    EXPECT_EQ("line 1: longer than 4096 characters, more than any descriptor line needs",
+              SimReadDescriptorFile(fd, text.c_str(), &source));
+    EXPECT_LE(lseek(fd, 0, SEEK_CUR), 64 * 1024) << "more than a block read";
+    close(fd);
     std::filesystem::remove_all(folder);
 }
 

@@ -10,7 +10,9 @@
 
 #include <filesystem>
 
+#include "sim/host/harness/host_interrupt.h"
 #include "sim/host/harness/host_stream.h"
+#include "sim/host/host_program.h"
 #include "tests/sim/host/mic_sine.h"
 #include "tests/sim/host/program_run.h"
 #include "tests/sim/host/scratch_folder.h"
@@ -66,6 +68,43 @@ void WriteRifx(const std::string& path, const HostAudio& audio)
 bool Has(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+// Where the program's interrupt probe raises SIGINT, as a signal that came
+// just then would.
+std::string g_RaiseAt;
+
+// The host program in a child of the test, with that probe: Out holds what
+// it printed on both streams, in order.
+ProgramRun RunInChild(std::vector<std::string> args)
+{
+    ProgramRun run;
+    const int log = memfd_create("log", MFD_CLOEXEC);
+    fflush(nullptr);
+    const pid_t pid = log < 0 ? -1 : fork();
+    if (pid == 0)
+    {
+        dup2(log, STDOUT_FILENO), dup2(log, STDERR_FILENO);
+        HostSetInterruptProbe(
+            [](const std::string& place)
+            {
+                if (place == g_RaiseAt)
+                    raise(SIGINT);
+            });
+        std::vector<char*> argv{const_cast<char*>("lthost")};
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int exit = HostProgramMain((int)args.size() + 1, argv.data());
+        fflush(nullptr);
+        _exit(exit);
+    }
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFSIGNALED(status))
+        run.Signal = WTERMSIG(status);
+    run.Out = ReadAll("/proc/self/fd/" + std::to_string(log));
+    close(log);
+    return run;
 }
 } // namespace
 
@@ -573,4 +612,99 @@ TEST(HostProgram, AnOutputThatIsItsOwnLogIsRefused)
         << refused.Err;
     EXPECT_EQ("", ReadAll(w / "log.txt"));
     EXPECT_EQ(0, run("/dev/null", "/dev/null").Exit);
+}
+
+// A run started with standard descriptors closed writes its files whole:
+// each closed one is the null device, so no file the run opens takes its
+// number and none of its log (the driver's lines too, --verbose) goes into
+// a file, whose data chunk says what follows it.
+TEST(HostProgram, ClosedStandardDescriptorsKeepTheLogOutOfItsFiles)
+{
+    ScratchFolder w;
+    const std::string in = w / "in.wav", out = w / "out.wav";
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, Ramp(48000), &error)) << error;
+    const struct
+    {
+        const char* Closed;
+        std::vector<std::string> Args;
+        ULONGLONG Frames; // 0: those the device received
+    } cases[] = {
+        {">&-", {"--record", out, "--seconds", "2"}, 96000},
+        {"2>&-", {"--record", out, "--seconds", "2"}, 96000},
+        {"<&- >&- 2>&-", {"--play", in, "--device-out", out, "--unplug-after", "0.5"}, 0},
+    };
+    for (const auto& c : cases)
+    {
+        std::filesystem::remove(out);
+        std::vector<std::string> args = {"-c", std::string("exec \"$0\" \"$@\" ") + c.Closed,
+                                         LT_HOST_PROGRAM, "--verbose"};
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        // A play pulled out ends early, and fails.
+        EXPECT_EQ(c.Frames == 0 ? 1 : 0, RunProgram(args, {.Program = "bash"}).Exit) << c.Closed;
+        HostAudio written;
+        ASSERT_TRUE(HostReadWav(out, &written, &error)) << c.Closed << error;
+        EXPECT_EQ(44 + written.Data.size(), std::filesystem::file_size(out)) << c.Closed;
+        EXPECT_TRUE(c.Frames == 0 || c.Frames == written.Frames()) << c.Closed;
+        // Half a second, less the path's latency, at least.
+        EXPECT_GT(written.Frames(), 23000u) << c.Closed;
+        for (const char* log : {"STATUS", "UsbAudio"})
+            EXPECT_FALSE(Has(ReadAll(out), log)) << c.Closed << ": " << log;
+    }
+}
+
+// A signal just before each part of a run begins (raised by the probe at
+// its check) keeps that part and every one after it from beginning, each
+// said once: the ASIO client opens nothing, the recording's output is left
+// as it was. One after a part began but before its output is made (a
+// recording's once its pin runs, a play's at the device's first frames)
+// leaves the output as it was too, and says the signal is why.
+TEST(HostProgram, AnInterruptAtEachCheckStopsThere)
+{
+    ScratchFolder w;
+    const std::string in = w / "in.wav", keep = w / "keep.wav";
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, Ramp(4800), &error)) << error;
+    const std::vector<std::string> parts = {
+        "driver load", "device Uac2HighSpeed", "add device", "start device", "asio", "record"};
+    struct Row
+    {
+        std::string Place;
+        std::vector<std::string> Args;
+        std::vector<std::string> Said;
+    };
+    std::vector<Row> rows;
+    for (size_t i = 0; i < parts.size(); ++i)
+    {
+        rows.push_back(
+            {parts[i], {"--device", "Uac2HighSpeed", "--asio", "0.1", "--record", keep}, {}});
+        for (size_t p = i; p < parts.size(); ++p)
+            rows.back().Said.push_back(parts[p] + ": not run: interrupted by SIGINT\n");
+    }
+    rows.push_back({"output",
+                    {"--record", keep},
+                    {"record: the recording holds nothing: interrupted by SIGINT before the device "
+                     "sent anything\n",
+                     "record: " + keep + ": not written: interrupted by SIGINT\n"}});
+    rows.push_back({"output",
+                    {"--play", in, "--device-out", keep},
+                    {"play: " + keep + ": not written: interrupted by SIGINT\n"}});
+    for (const Row& row : rows)
+    {
+        ASSERT_TRUE(HostWriteWav(keep, Ramp(480), &error)) << error;
+        const std::string before = ReadAll(keep);
+        g_RaiseAt = row.Place;
+        const ProgramRun run = RunInChild(row.Args);
+        EXPECT_EQ(SIGINT, run.Signal) << row.Place;
+        for (const std::string& said : row.Said)
+            EXPECT_TRUE(Has(run.Out, said)) << row.Place << "\n" << run.Out;
+        // Each part said not run once, and nothing of the ASIO run after it.
+        size_t notRun = 0, first = run.Out.find(": not run: ");
+        for (size_t at = first; at != std::string::npos; at = run.Out.find(": not run: ", at + 1))
+            ++notRun;
+        EXPECT_EQ(row.Place == "output" ? 0 : row.Said.size(), notRun) << row.Place;
+        EXPECT_FALSE(Has(run.Out.substr(std::min(first, run.Out.size())), "asio open"));
+        EXPECT_TRUE(Has(run.Out, "\nresult: FAILED, interrupted by SIGINT\n")) << row.Place;
+        EXPECT_TRUE(before == ReadAll(keep)) << row.Place;
+    }
 }
