@@ -239,9 +239,12 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
     // A recording's device sends once asked: before that only a signal
     // leaves the recording empty.
     if (!playing && summary.Interrupted && summary.Wire == HostWire::Nothing)
+    {
         printf("record: the recording holds nothing: interrupted by %s before the device sent "
                "anything\n",
                HostInterruptName());
+        worked = false;
+    }
     else if (playing ? !PrintVerdict(what, kPlayVerdicts, summary, audio)
                      : !PrintVerdict(what, kRecordVerdicts, summary, device))
         worked = false;
