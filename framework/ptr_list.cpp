@@ -2,7 +2,7 @@
 
 CPtrList::CPtrList() : m_Head(nullptr), m_Tail(nullptr), m_Count(0) {}
 
-PtrListNode* CPtrList::NewNode(PVOID data)
+POSITION CPtrList::NewNode(PVOID data)
 {
     auto* node = static_cast<PtrListNode*>(
         ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(PtrListNode), PTR_LIST_POOL_TAG));
@@ -13,52 +13,42 @@ PtrListNode* CPtrList::NewNode(PVOID data)
     return node;
 }
 
-POSITION CPtrList::AddHead(PVOID data)
+void CPtrList::FreeNode(POSITION node)
 {
-    PtrListNode* node = NewNode(data);
-    if (node == nullptr)
-        return nullptr;
-    node->m_Prev = nullptr;
-    node->m_Next = m_Head;
-    if (m_Head != nullptr)
-        m_Head->m_Prev = node;
+    if (node != nullptr)
+        ExFreePoolWithTag(node, PTR_LIST_POOL_TAG);
+}
+
+void CPtrList::LinkBefore(POSITION position, POSITION node)
+{
+    node->m_Next = position;
+    node->m_Prev = position != nullptr ? position->m_Prev : m_Tail;
+    if (node->m_Prev != nullptr)
+        node->m_Prev->m_Next = node;
+    else
+        m_Head = node;
+    if (position != nullptr)
+        position->m_Prev = node;
     else
         m_Tail = node;
-    m_Head = node;
     InterlockedIncrement(&m_Count);
-    return node;
+}
+
+POSITION CPtrList::AddHead(PVOID data)
+{
+    return InsertBefore(m_Head, data);
 }
 
 POSITION CPtrList::AddTail(PVOID data)
 {
-    PtrListNode* node = NewNode(data);
-    if (node == nullptr)
-        return nullptr;
-    node->m_Next = nullptr;
-    node->m_Prev = m_Tail;
-    if (m_Tail != nullptr)
-        m_Tail->m_Next = node;
-    else
-        m_Head = node;
-    m_Tail = node;
-    InterlockedIncrement(&m_Count);
-    return node;
+    return InsertBefore(nullptr, data);
 }
 
 POSITION CPtrList::InsertBefore(POSITION position, PVOID data)
 {
-    if (position == nullptr)
-        return AddTail(data);
-    if (position == m_Head)
-        return AddHead(data);
     PtrListNode* node = NewNode(data);
-    if (node == nullptr)
-        return nullptr;
-    node->m_Next = position;
-    node->m_Prev = position->m_Prev;
-    position->m_Prev->m_Next = node;
-    position->m_Prev = node;
-    InterlockedIncrement(&m_Count);
+    if (node != nullptr)
+        LinkBefore(position, node);
     return node;
 }
 
@@ -86,30 +76,27 @@ BOOLEAN CPtrList::GetNext(POSITION* position, PVOID* data) const
     return TRUE;
 }
 
+void CPtrList::Unlink(POSITION position)
+{
+    if (position->m_Prev != nullptr)
+        position->m_Prev->m_Next = position->m_Next;
+    else
+        m_Head = position->m_Next;
+    if (position->m_Next != nullptr)
+        position->m_Next->m_Prev = position->m_Prev;
+    else
+        m_Tail = position->m_Prev;
+    position->m_Next = nullptr;
+    position->m_Prev = nullptr;
+    InterlockedDecrement(&m_Count);
+}
+
 void CPtrList::RemoveAt(POSITION position)
 {
     if (position == nullptr)
         return;
-    if (position->m_Prev == nullptr)
-    {
-        m_Head = position->m_Next;
-        if (m_Head != nullptr)
-            m_Head->m_Prev = nullptr;
-        else
-            m_Tail = nullptr;
-    }
-    else if (position->m_Next == nullptr)
-    {
-        m_Tail = position->m_Prev;
-        m_Tail->m_Next = nullptr;
-    }
-    else
-    {
-        position->m_Prev->m_Next = position->m_Next;
-        position->m_Next->m_Prev = position->m_Prev;
-    }
-    ExFreePoolWithTag(position, PTR_LIST_POOL_TAG);
-    InterlockedDecrement(&m_Count);
+    Unlink(position);
+    FreeNode(position);
 }
 
 BOOLEAN CPtrList::RemoveHead(PVOID* data)
@@ -118,13 +105,7 @@ BOOLEAN CPtrList::RemoveHead(PVOID* data)
         return FALSE;
     PtrListNode* node = m_Head;
     *data = node->m_Data;
-    m_Head = node->m_Next;
-    if (m_Head != nullptr)
-        m_Head->m_Prev = nullptr;
-    else
-        m_Tail = nullptr;
-    ExFreePoolWithTag(node, PTR_LIST_POOL_TAG);
-    InterlockedDecrement(&m_Count);
+    RemoveAt(node);
     return TRUE;
 }
 

@@ -29,6 +29,16 @@ class CPtrList
     // after the tail) appends at the tail. Sorted lists insert this way.
     POSITION InsertBefore(POSITION position, PVOID data);
 
+    // A node on no list, for an owner that moves an entry between lists:
+    // linking and unlinking allocate and free nothing, so a move cannot fail
+    // for want of memory. The owner frees the node once it is on no list.
+    static POSITION NewNode(PVOID data);
+    static void FreeNode(POSITION node);
+    // Links a node that is on no list before `position` (null: at the tail).
+    void LinkBefore(POSITION position, POSITION node);
+    // Takes a node of this list off it without freeing it.
+    void Unlink(POSITION position);
+
     BOOLEAN GetAt(LONG index, PVOID* data) const;
     ULONG GetCount() const { return (ULONG)m_Count; }
     BOOLEAN IsEmpty() const { return m_Count == 0; }
@@ -41,8 +51,6 @@ class CPtrList
     BOOLEAN GetTailData(PVOID* data) const;
 
   private:
-    PtrListNode* NewNode(PVOID data);
-
     PtrListNode* m_Head;
     PtrListNode* m_Tail;
     volatile LONG m_Count;

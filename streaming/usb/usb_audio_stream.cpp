@@ -57,15 +57,7 @@ CUsbAudioStream::~CUsbAudioStream()
     PAGED_CODE();
     FreeFormats();
     ShutDownStream();
-    // Started clients are opened ones too: each record is freed once.
-    const ULONG order[] = {2, 1, 0};
-    for (ULONG list : order)
-    {
-        PVOID data = nullptr;
-        while (m_ClientLists[list] != nullptr && m_ClientLists[list]->RemoveHead(&data))
-            if (list != 2)
-                FreeClient(static_cast<PSTREAMCLIENT>(data));
-    }
+    FreeClients();
     m_ActiveClient = nullptr;
     m_PreparedClient = nullptr;
     if (m_InterfaceInfo != nullptr)

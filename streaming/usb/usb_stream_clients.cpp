@@ -27,6 +27,23 @@ ULONG FormatCopyBytes(const WAVEFORMATEX* format)
     return sizeof(WAVEFORMATEX) + extension;
 }
 
+// The stream's record of a client: what the client sees, and the two list
+// nodes that carry it, made at registration. Every move between the lists
+// relinks these nodes, so none allocates and none can fail for want of
+// memory: the record stays on a list from its registration until its
+// owner unregisters it.
+struct ClientEntry
+{
+    StreamClient Client;
+    POSITION Member;  // on the registered or the opened list
+    POSITION Started; // on the started list while the client is started
+};
+
+ClientEntry* EntryOf(PSTREAMCLIENT client)
+{
+    return CONTAINING_RECORD(client, ClientEntry, Client);
+}
+
 // Holds the stream lock for one client operation.
 class StreamLockHolder
 {
@@ -79,55 +96,98 @@ PSTREAMCLIENT CUsbAudioStream::ListHead(ULONG list)
     return static_cast<PSTREAMCLIENT>(data);
 }
 
-// Before the first client of a lower kind, else at the tail; one per kind.
-BOOLEAN CUsbAudioStream::InsertByKind(ULONG list, PSTREAMCLIENT client)
+// Where a client of `kind` goes in a list ordered by kind: before the first
+// client of a lower kind, else at the tail (a null position); false for a
+// second client of a kind. Under the engine's spin lock.
+BOOLEAN CUsbAudioStream::PlaceByKind(ULONG list, ULONGLONG kind, POSITION* before)
 {
-    BOOLEAN inserted = FALSE;
-    KIRQL irql;
-    KeAcquireSpinLock(&m_SpinLock, &irql);
     CPtrList* clients = m_ClientLists[list];
-    POSITION walk = clients != nullptr ? clients->GetHeadPosition() : nullptr;
-    POSITION before = nullptr;
-    bool sameKind = false;
-    while (walk != nullptr && before == nullptr && !sameKind)
+    POSITION walk = clients->GetHeadPosition();
+    *before = nullptr;
+    while (walk != nullptr)
     {
         POSITION here = walk;
         PVOID data = nullptr;
         clients->GetNext(&walk, &data);
-        const ULONGLONG kind = static_cast<PSTREAMCLIENT>(data)->Kind;
-        sameKind = kind == client->Kind;
-        if (kind < client->Kind)
-            before = here;
+        const ULONGLONG listed = static_cast<PSTREAMCLIENT>(data)->Kind;
+        if (listed == kind)
+            return FALSE;
+        if (listed < kind)
+        {
+            *before = here;
+            return TRUE;
+        }
     }
-    if (clients != nullptr && !sameKind)
-        inserted = clients->InsertBefore(before, client) != nullptr;
-    KeReleaseSpinLock(&m_SpinLock, irql);
-    return inserted;
+    return TRUE;
 }
 
+// Relinks the client's own node from one list into another; refused only for
+// an unknown key or a second client of a kind.
 BOOLEAN CUsbAudioStream::MoveClient(ULONG from, ULONG to, PVOID key, PSTREAMCLIENT* client)
 {
     POSITION position = nullptr;
     PSTREAMCLIENT found = FindClient(from, key, &position);
     if (found == nullptr)
         return FALSE;
-    BOOLEAN added =
-        to == c_Registered ? m_ClientLists[to]->AddTail(found) != nullptr : InsertByKind(to, found);
-    if (!added)
-        return FALSE;
     KIRQL irql;
     KeAcquireSpinLock(&m_SpinLock, &irql);
-    m_ClientLists[from]->RemoveAt(position);
+    POSITION before = nullptr;
+    const BOOLEAN placed = to == c_Registered || PlaceByKind(to, found->Kind, &before);
+    if (placed)
+    {
+        m_ClientLists[from]->Unlink(position);
+        m_ClientLists[to]->LinkBefore(before, position);
+    }
     KeReleaseSpinLock(&m_SpinLock, irql);
     *client = found;
-    return TRUE;
+    return placed;
 }
 
+BOOLEAN CUsbAudioStream::LinkStarted(PSTREAMCLIENT client)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_SpinLock, &irql);
+    POSITION before = nullptr;
+    const BOOLEAN placed = PlaceByKind(c_Started, client->Kind, &before);
+    if (placed)
+        m_ClientLists[c_Started]->LinkBefore(before, EntryOf(client)->Started);
+    KeReleaseSpinLock(&m_SpinLock, irql);
+    return placed;
+}
+
+void CUsbAudioStream::UnlinkClient(ULONG list, POSITION position)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_SpinLock, &irql);
+    m_ClientLists[list]->Unlink(position);
+    KeReleaseSpinLock(&m_SpinLock, irql);
+}
+
+// The record and its nodes, which are on no list by now.
 void CUsbAudioStream::FreeClient(PSTREAMCLIENT client)
 {
+    ClientEntry* entry = EntryOf(client);
     if (client->Registration != nullptr)
         UnregisterFromCallbackObject(client->Registration);
-    ExFreePoolWithTag(client, USB_STREAM_POOL_TAG);
+    CPtrList::FreeNode(entry->Member);
+    CPtrList::FreeNode(entry->Started);
+    ExFreePoolWithTag(entry, USB_STREAM_POOL_TAG);
+}
+
+// At destruction: each record once, a started client being an opened one too.
+void CUsbAudioStream::FreeClients()
+{
+    constexpr ULONG c_Order[] = {c_Started, c_Opened, c_Registered};
+    for (ULONG list : c_Order)
+    {
+        PVOID data = nullptr;
+        while (m_ClientLists[list] != nullptr && m_ClientLists[list]->GetHeadData(&data))
+        {
+            m_ClientLists[list]->Unlink(m_ClientLists[list]->GetHeadPosition());
+            if (list != c_Started)
+                FreeClient(static_cast<PSTREAMCLIENT>(data));
+        }
+    }
 }
 
 CPtrList* CUsbAudioStream::NodeListFor(PSTREAMCLIENT client)
@@ -137,18 +197,28 @@ CPtrList* CUsbAudioStream::NodeListFor(PSTREAMCLIENT client)
     return late == render ? m_StageList3 : m_StageList2;
 }
 
-void CUsbAudioStream::AddNode(PSTREAMCLIENT client, PCHAINNODE node)
+// The list node of the chain node a client hands over, made before the client
+// starts, so that nothing is left to fail once it runs.
+NTSTATUS CUsbAudioStream::NewNodeEntry(PSTREAMCLIENT client, PCHAINNODE node, POSITION* entry)
 {
+    *entry = nullptr;
     if (node == nullptr || !HandsNode(client))
+        return STATUS_SUCCESS;
+    if (NodeListFor(client) == nullptr)
+        return STATUS_UNSUCCESSFUL;
+    *entry = CPtrList::NewNode(node);
+    return *entry != nullptr ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
+}
+
+void CUsbAudioStream::AddNode(PSTREAMCLIENT client, POSITION entry)
+{
+    if (entry == nullptr)
         return;
-    CPtrList* list = NodeListFor(client);
-    node->AddRef();
+    static_cast<PCHAINNODE>(entry->m_Data)->AddRef();
     KIRQL irql;
     KeAcquireSpinLock(&m_SpinLock, &irql);
-    const bool added = list != nullptr && list->AddTail(node) != nullptr;
+    NodeListFor(client)->LinkBefore(nullptr, entry);
     KeReleaseSpinLock(&m_SpinLock, irql);
-    if (!added)
-        node->Release();
 }
 
 NTSTATUS CUsbAudioStream::RemoveNode(PSTREAMCLIENT client, PCHAINNODE node)
@@ -283,24 +353,31 @@ NTSTATUS CUsbAudioStream::RegisterClient(ULONG kind, PWAVEFORMATEX format, ULONG
         return status;
     if (m_CyclicControl == nullptr)
         return STATUS_UNSUCCESSFUL;
-    auto record = static_cast<PSTREAMCLIENT>(
-        ExAllocatePoolWithTag(NonPagedPool, sizeof(StreamClient), USB_STREAM_POOL_TAG));
-    if (record == nullptr)
+    auto entry = static_cast<ClientEntry*>(
+        ExAllocatePoolWithTag(NonPagedPool, sizeof(ClientEntry), USB_STREAM_POOL_TAG));
+    if (entry == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
-    RtlZeroMemory(record, sizeof(*record));
+    RtlZeroMemory(entry, sizeof(*entry));
+    PSTREAMCLIENT record = &entry->Client;
     record->Kind = kind;
     record->MsPerUrb = msPerUrb;
     record->UrbCount =
         urbCount < 1 ? 1 : (urbCount > USB_STREAM_MAX_URBS ? USB_STREAM_MAX_URBS : urbCount);
     record->Format = copy;
     record->Direction = m_Direction;
-    if (!NT_SUCCESS(RegisterOnCallbackObject(m_CyclicControl, callback, callbackContext,
-                                             &record->Registration)) ||
-        m_ClientLists[c_Registered]->AddTail(record) == nullptr)
+    entry->Member = CPtrList::NewNode(record);
+    entry->Started = CPtrList::NewNode(record);
+    if (entry->Member == nullptr || entry->Started == nullptr ||
+        !NT_SUCCESS(RegisterOnCallbackObject(m_CyclicControl, callback, callbackContext,
+                                             &record->Registration)))
     {
         FreeClient(record);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
+    KIRQL irql;
+    KeAcquireSpinLock(&m_SpinLock, &irql);
+    m_ClientLists[c_Registered]->LinkBefore(nullptr, entry->Member);
+    KeReleaseSpinLock(&m_SpinLock, irql);
     *client = record;
     return STATUS_SUCCESS;
 }
@@ -313,10 +390,7 @@ NTSTATUS CUsbAudioStream::UnregisterClient(PVOID key)
     PSTREAMCLIENT client = FindClient(c_Registered, key, &position);
     if (client == nullptr)
         return STATUS_UNSUCCESSFUL;
-    KIRQL irql;
-    KeAcquireSpinLock(&m_SpinLock, &irql);
-    m_ClientLists[c_Registered]->RemoveAt(position);
-    KeReleaseSpinLock(&m_SpinLock, irql);
+    UnlinkClient(c_Registered, position);
     FreeClient(client);
     return STATUS_SUCCESS;
 }
@@ -337,8 +411,7 @@ NTSTATUS CUsbAudioStream::OpenClient(PVOID key, PULONG msPerUrb, PULONG startFra
         NTSTATUS status = Reprepare(head, &frame);
         if (!NT_SUCCESS(status))
         {
-            PSTREAMCLIENT back = nullptr;
-            MoveClient(c_Opened, c_Registered, key, &back);
+            MoveClient(c_Opened, c_Registered, key, &client);
             // The previous head was stopped for this client: it gets its
             // stream back.
             RestartHeadIfStarted();
@@ -360,8 +433,17 @@ NTSTATUS CUsbAudioStream::StartClient(PVOID key, ULONG startFrame, PULONG msPerU
     StreamLockHolder hold(m_StreamLock);
     PSTREAMCLIENT client = FindClient(c_Opened, key, nullptr);
     if (m_StreamState == USB_STREAM_CLOSED || client == nullptr ||
-        FindClient(c_Started, key, nullptr) != nullptr || !InsertByKind(c_Started, client))
+        FindClient(c_Started, key, nullptr) != nullptr)
         return STATUS_INVALID_PARAMETER;
+    POSITION nodeEntry = nullptr;
+    NTSTATUS status = NewNodeEntry(client, node, &nodeEntry);
+    if (!NT_SUCCESS(status))
+        return status;
+    if (!LinkStarted(client))
+    {
+        CPtrList::FreeNode(nodeEntry);
+        return STATUS_INVALID_PARAMETER;
+    }
     PSTREAMCLIENT head = ListHead(c_Started);
     if (head == m_ActiveClient)
     {
@@ -371,23 +453,17 @@ NTSTATUS CUsbAudioStream::StartClient(PVOID key, ULONG startFrame, PULONG msPerU
     else
     {
         PSTREAMCLIENT previous = m_ActiveClient;
-        NTSTATUS status = SwitchActiveClient(head, startFrame, FALSE);
+        status = SwitchActiveClient(head, startFrame, FALSE);
         if (!NT_SUCCESS(status))
         {
-            POSITION position = nullptr;
-            if (FindClient(c_Started, key, &position) != nullptr)
-            {
-                KIRQL irql;
-                KeAcquireSpinLock(&m_SpinLock, &irql);
-                m_ClientLists[c_Started]->RemoveAt(position);
-                KeReleaseSpinLock(&m_SpinLock, irql);
-            }
+            UnlinkClient(c_Started, EntryOf(client)->Started);
+            CPtrList::FreeNode(nodeEntry);
             client->Started = 0;
             RestartAfterFailedSwitch(previous);
             return status;
         }
     }
-    AddNode(client, node);
+    AddNode(client, nodeEntry);
     *msPerUrb = m_ActiveClient->MsPerUrb;
     return STATUS_SUCCESS;
 }
@@ -402,10 +478,7 @@ NTSTATUS CUsbAudioStream::StopClient(PVOID key, PCHAINNODE node)
         return STATUS_INVALID_PARAMETER;
     if (node != nullptr)
         RemoveNode(client, node);
-    KIRQL irql;
-    KeAcquireSpinLock(&m_SpinLock, &irql);
-    m_ClientLists[c_Started]->RemoveAt(position);
-    KeReleaseSpinLock(&m_SpinLock, irql);
+    UnlinkClient(c_Started, position);
     client->Started = 0;
     PSTREAMCLIENT head = ListHead(c_Started);
     if (head == nullptr)
@@ -430,18 +503,10 @@ NTSTATUS CUsbAudioStream::CloseClient(PVOID key)
 {
     PAGED_CODE();
     StreamLockHolder hold(m_StreamLock);
-    POSITION position = nullptr;
-    PSTREAMCLIENT client = FindClient(c_Opened, key, &position);
-    // A started client stops first: its record would be freed while the
-    // stream still runs for it.
-    if (client == nullptr || FindClient(c_Started, key, nullptr) != nullptr)
+    PSTREAMCLIENT client = nullptr;
+    // A started client stops first: the stream still runs for it.
+    if (FindClient(c_Started, key, nullptr) != nullptr ||
+        !MoveClient(c_Opened, c_Registered, key, &client))
         return STATUS_INVALID_PARAMETER;
-    KIRQL irql;
-    KeAcquireSpinLock(&m_SpinLock, &irql);
-    m_ClientLists[c_Opened]->RemoveAt(position);
-    KeReleaseSpinLock(&m_SpinLock, irql);
-    NTSTATUS status = RestartHeadIfStarted();
-    if (m_ClientLists[c_Registered]->AddTail(client) == nullptr)
-        FreeClient(client);
-    return status;
+    return RestartHeadIfStarted();
 }

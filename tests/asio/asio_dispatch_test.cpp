@@ -300,8 +300,8 @@ void HeldStopAfterAFailedRestart(bool asleepAgain)
         rig.Asio().Adapter()->PowerChangeState(state);
     }
     ASSERT_TRUE(stop->Wait(0));
-    // The streams' open found no stream to open.
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, stop->Status());
+    // The streams' open could not prepare them.
+    EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, stop->Status());
     EXPECT_FALSE(rig.Asio().Session().IsRunning());
     std::vector<UCHAR> out;
     ULONG_PTR information = 0;

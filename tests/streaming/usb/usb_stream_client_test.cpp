@@ -154,6 +154,42 @@ TEST_F(StreamClients, StartOnAClosedStreamAndStopOfAStoppedOneAreRefused)
     LeaveAll();
 }
 
+// Every move between the lists, with the pointer list unable to allocate:
+// a registered client's record lives until its own unregistration, and a
+// start that could not list its node starts nothing.
+TEST_F(StreamClients, NoMoveBetweenTheListsNeedsMemory)
+{
+    auto node = new (NonPagedPool, kStreamTestTag) NodeDouble();
+    node->AddRef();
+    ClientDouble late{STREAM_CLIENT_KIND_NODE_LATE, 0x11};
+    RegisterBoth();
+    ASSERT_EQ(STATUS_SUCCESS, rig.Register(&late, PcmFormat(2, 48000, 16), 5, 3));
+    EmuPoolInjectFailure(PTR_LIST_POOL_TAG, 0, 0);
+    ASSERT_EQ(STATUS_SUCCESS, rig.OpenAndStart(&wave));
+    ULONG ms = 0, frame = 0;
+    ASSERT_EQ(STATUS_SUCCESS, C()->OpenClient(asio.Key(), &ms, &frame));
+    ASSERT_EQ(STATUS_SUCCESS, C()->StartClient(asio.Key(), frame + 5, &ms, nullptr));
+    EXPECT_EQ(asio.Record, S()->Active());
+    ASSERT_EQ(STATUS_SUCCESS, C()->OpenClient(late.Key(), &ms, &frame));
+    EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, C()->StartClient(late.Key(), frame, &ms, node));
+    EXPECT_EQ(0, late.Record->Started);
+    EXPECT_EQ(0u, S()->StageList(3)->GetCount());
+    ASSERT_EQ(STATUS_SUCCESS, C()->StopClient(asio.Key(), nullptr));
+    ASSERT_EQ(STATUS_SUCCESS, C()->CloseClient(asio.Key()));
+    ASSERT_EQ(STATUS_SUCCESS, C()->CloseClient(late.Key()));
+    EXPECT_EQ(wave.Record, S()->Active());
+    ExpectLastPackets(kWaveFill, 192);
+    // Back on the registered list, whole, and unregistered by their owners.
+    EXPECT_TRUE(EmuPoolIsBlock(asio.Record));
+    EXPECT_EQ(0, asio.Record->Started);
+    EXPECT_EQ(STATUS_SUCCESS, C()->UnregisterClient(asio.Key()));
+    asio.Record = nullptr;
+    EmuPoolClearInjection();
+    EXPECT_EQ(0u, node->Release());
+    rig.Leave(&late);
+    LeaveAll();
+}
+
 // ----------------------------------------------------------------------------
 // Takeover
 
