@@ -77,6 +77,15 @@ NTSTATUS CAsioSession::StartStreaming(PFILE_OBJECT fileObject, PHANDLE bufferSwi
         return status;
     record->BufferSwitchEvent = static_cast<PKEVENT>(object);
     status = m_Adapter->AsioStart();
+    if (!NT_SUCCESS(status))
+    {
+        // A start that failed leaves no ring running and keeps no event, so
+        // the owner may start again.
+        if (m_Running)
+            m_Adapter->AsioStop();
+        ReleaseEvent(&record->BufferSwitchEvent);
+        return status;
+    }
     m_Adapter->ResetAsioRings(record->BufferSwitchEvent);
     return status;
 }

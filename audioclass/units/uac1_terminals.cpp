@@ -157,9 +157,10 @@ NTSTATUS CUac1InputTerminal::CreateControls(CAudioHal* device)
         status = ReadJackList(&m_JackCount, &m_JackRecords);
     if (!NT_SUCCESS(status))
         return status;
-    status = AddTerminalControl(device, CONTROL_KIND_INPUT_TERMINAL, 0, TRUE,
-                                TerminalTypeToEndpointKind(TerminalType()));
-    return status == STATUS_INSUFFICIENT_RESOURCES ? STATUS_SUCCESS : status;
+    // Without its control no stream's path finds the terminal: the device
+    // would start short of that stream and never say so.
+    return AddTerminalControl(device, CONTROL_KIND_INPUT_TERMINAL, 0, TRUE,
+                              TerminalTypeToEndpointKind(TerminalType()));
 }
 
 NTSTATUS CUac1InputTerminal::GetSingleControlId(ULONG, ULONG, PULONG id)

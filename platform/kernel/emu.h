@@ -12,6 +12,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,8 @@ std::vector<EmuPoolBlock> EmuPoolOutstanding();
 SIZE_T EmuPoolOutstandingCount(ULONG tag = 0); // 0: every tag
 SIZE_T EmuPoolOutstandingBytes(ULONG tag = 0);
 unsigned long long EmuPoolAllocationCount(ULONG tag = 0); // successful allocations since reset
+// The same for every tag that has allocated since reset.
+std::map<ULONG, unsigned long long> EmuPoolAllocationCounts();
 // Allocation requests made at DISPATCH_LEVEL since reset, failed ones included:
 // what a processing path that must not allocate is checked against.
 unsigned long long EmuPoolDispatchRequestCount();

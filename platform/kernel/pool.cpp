@@ -175,6 +175,11 @@ unsigned long long EmuPoolAllocationCount(ULONG tag)
     return n;
 }
 
+std::map<ULONG, unsigned long long> EmuPoolAllocationCounts()
+{
+    return g_Pool.Allocations;
+}
+
 unsigned long long EmuPoolDispatchRequestCount()
 {
     return g_Pool.DispatchRequests;

@@ -143,7 +143,8 @@ TEST(AsioStart, AnOpenFailureUndoesEveryOpen)
     EXPECT_FALSE(rig.Adapter()->GetAsioSession().IsRunning());
 }
 
-TEST(AsioStart, AClientThatDoesNotStartIsReportedAndTheOtherGroupStarts)
+// A start is whole or not at all: the owner may try again.
+TEST(AsioStart, AClientThatDoesNotStartFailsTheStartAndStopsTheOthers)
 {
     TwoEngineRig rig;
     ASSERT_TRUE(rig.ok);
@@ -151,9 +152,13 @@ TEST(AsioStart, AClientThatDoesNotStartIsReportedAndTheOtherGroupStarts)
     rig.capture->StartStatus = STATUS_DEVICE_NOT_READY;
     ControlLog().clear();
     EXPECT_EQ(STATUS_DEVICE_NOT_READY, rig.Start());
-    EXPECT_EQ((Log{"render open", "capture open", "capture start 205", "render start 205"}),
+    EXPECT_EQ((Log{"render open", "capture open", "capture start 205", "render start 205",
+                   "render stop", "render close", "capture stop", "capture close"}),
               ControlLog());
-    // Opened clients run until stopped.
+    EXPECT_FALSE(rig.Adapter()->GetAsioSession().IsRunning());
+    EmuCloseUserHandle(rig.process, rig.event);
+    rig.capture->StartStatus = STATUS_SUCCESS;
+    EXPECT_EQ(STATUS_SUCCESS, rig.Start());
     EXPECT_TRUE(rig.Adapter()->GetAsioSession().IsRunning());
 }
 

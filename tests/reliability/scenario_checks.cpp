@@ -8,6 +8,11 @@ std::string RoadParamName(const testing::TestParamInfo<RoadParam>& info)
 void ExpectCleanEnd(ScenarioHost& host, const std::string& where, ULONGLONG boundMs)
 {
     EXPECT_EQ(STATUS_SUCCESS, host.Remove()) << where;
+    ExpectCleanTeardown(host, where, boundMs);
+}
+
+void ExpectCleanTeardown(ScenarioHost& host, const std::string& where, ULONGLONG boundMs)
+{
     const ScenarioEnd end = host.Teardown();
     EXPECT_EQ(0u, end.PendingAtBus) << where;
     EXPECT_EQ("", end.Left) << where;

@@ -16,3 +16,5 @@ std::string RoadParamName(const testing::TestParamInfo<RoadParam>& info);
 // the bus, nothing left behind, and the whole scenario within `boundMs` of
 // virtual time.
 void ExpectCleanEnd(ScenarioHost& host, const std::string& where, ULONGLONG boundMs);
+// The same after a removal of the scenario's own.
+void ExpectCleanTeardown(ScenarioHost& host, const std::string& where, ULONGLONG boundMs);

@@ -319,9 +319,11 @@ NTSTATUS SourceLink(CUsbAudioDevice* device, ULONG id, PULONG link)
 
 // Each unit's first control gets, for each source, the control at the end
 // of the source unit's chain: a consumer of a feature unit follows its last
-// control, so that every control of the unit is on the path.
-void LinkUnitSources(CUsbAudioDevice* device)
+// control, so that every control of the unit is on the path. A link that
+// cannot be kept fails the walk: a path cut there would lose its stream.
+NTSTATUS LinkUnitSources(CUsbAudioDevice* device)
 {
+    NTSTATUS status = STATUS_SUCCESS;
     ForEachDeviceUnit(device,
                       [&](CUacUnit* unit)
                       {
@@ -338,9 +340,10 @@ void LinkUnitSources(CUsbAudioDevice* device)
                               if (NT_SUCCESS(SourceLink(device, sources[i], &sourceEnd)))
                                   sources[i] = sourceEnd;
                           }
-                          unit->UnitSetFirstValue(count, sources);
-                          return false;
+                          status = unit->UnitSetFirstValue(count, sources);
+                          return !NT_SUCCESS(status);
                       });
+    return status;
 }
 
 void ReportRefusedDescriptor(const char* interfaceKind, UCHAR interfaceNumber, const UCHAR* d,
@@ -421,8 +424,7 @@ NTSTATUS WalkAudioControl(CUsbAudioDevice* device, PUSB_INTERFACE_DESCRIPTOR int
             return status;
         position += d[0];
     }
-    LinkUnitSources(device);
-    return STATUS_SUCCESS;
+    return LinkUnitSources(device);
 }
 
 NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device,

@@ -62,7 +62,7 @@ NTSTATUS CheckDescriptorFits(const char* interfaceKind, UCHAR interfaceNumber, c
 // as one that could not be created.
 NTSTATUS AddWalkedUnit(CUsbAudioDevice* device, CUacUnit* unit, const UCHAR* descriptor);
 ULONG DeviceUnitCount(CUsbAudioDevice* device);
-void LinkUnitSources(CUsbAudioDevice* device);
+NTSTATUS LinkUnitSources(CUsbAudioDevice* device);
 
 NTSTATUS ParseAudioControlUac1(CUsbAudioDevice* device,
                                PUSB_INTERFACE_DESCRIPTOR interfaceDescriptor, ULONG bytesToEnd);
