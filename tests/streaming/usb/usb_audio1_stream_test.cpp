@@ -128,14 +128,16 @@ TEST(Audio1Render, ASettingThatCannotBeSelectedFailsTheOpen)
                   STREAM_DIRECTION_RENDER, {{PcmRecord(2, 48000, 16), 3}});
     ASSERT_TRUE(rig.Ok());
     RecordingClient wave;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Register(&wave, PcmFormat(2, 48000, 16), 5, 3));
+    ULONG ms = 0, frame = 0;
     EmuDbgClear();
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Start(&wave, PcmFormat(2, 48000, 16), 5, 3));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Control()->OpenClient(wave.Key(), &ms, &frame));
     EXPECT_EQ(std::vector<std::string>{"UsbAudio: AudioStreaming interface 1 alternate setting 3 "
                                        "not selected: the configuration describes no such "
                                        "AudioStreaming setting: 0xC000000D\n"},
               EmuDbgOutput());
     EXPECT_EQ(0, rig.Adapter().Adapter()->GetActiveStreamCount());
-    rig.Leave(&wave);
+    EXPECT_EQ(STATUS_SUCCESS, rig.Control()->UnregisterClient(wave.Key()));
     auto alone = new (NonPagedPool, kStreamTestTag) CUsbAudio1Render(nullptr, 1, 0x66);
     alone->AddRef();
     EmuDbgClear();

@@ -547,8 +547,9 @@ TEST(Uac1Walk, SettingsLeftOutAndWhatTheirLinesName)
         {[](auto& c) { c[FindAs(c, kGeneral, 0) - 5] = 0; }, noFirst, // setting 1 declares 0
          "interface 1 alternate setting 1 declares 0 endpoint(s) and holds 1: malformed, left "
          "out\n"},
-        // Setting 0, which the configuration selects, holding an endpoint it
-        // does not declare: the bus opens none of it, and nothing is left out.
+        // Setting 0, which the configuration's selection checks, holding an
+        // endpoint it does not declare: the bus opens only what it declares,
+        // and no setting is left out.
         {[](auto& c)
          {
              const size_t endpoint = FindAs(c, kFormat, 0) + c[FindAs(c, kFormat, 0)];
