@@ -3,6 +3,20 @@
 #include <cmath>
 #include <cstring>
 
+namespace
+{
+// The endpoint the device reports its clock on: one marked feedback, or an
+// IN endpoint without a class-specific endpoint descriptor, which carries no
+// audio whatever its usage bits say (many devices leave them at data).
+bool IsFeedbackEndpoint(const SimEndpointInfo& ep)
+{
+    const UCHAR usage = ep.Attributes & USB_ENDPOINT_USAGE_MASK;
+    return usage == USB_ENDPOINT_USAGE_FEEDBACK ||
+           (usage == USB_ENDPOINT_USAGE_DATA && USB_ENDPOINT_DIRECTION_IN(ep.Address) &&
+            ep.ClassOffset == 0);
+}
+} // namespace
+
 void SimStreaming::Build(const SimDescriptorSet* descriptors, SimAudioControl* control,
                          EmuUsbSpeed speed)
 {
@@ -229,8 +243,7 @@ USBD_STATUS SimStreaming::IsochIn(UCHAR endpoint, ULONG frame, ULONG microframe,
     *length = 0;
     ULONG ordinal = m_PacketCounts[endpoint]++;
     EndpointState* s = Active(endpoint);
-    const bool feedback = s != nullptr && (s->Info->Attributes & USB_ENDPOINT_USAGE_MASK) ==
-                                              USB_ENDPOINT_USAGE_FEEDBACK;
+    const bool feedback = s != nullptr && IsFeedbackEndpoint(*s->Info);
     if (!feedback)
         NoteTried(m_In[endpoint], frame, microframe);
     if (s == nullptr || !USB_ENDPOINT_DIRECTION_IN(endpoint))
@@ -241,7 +254,7 @@ USBD_STATUS SimStreaming::IsochIn(UCHAR endpoint, ULONG frame, ULONG microframe,
     const SimEndpointInfo& ep = *s->Info;
     ULONG maxPacket = (ep.MaxPacketSize & 0x7FF) * (1 + ((ep.MaxPacketSize >> 11) & 3));
     ULONG rate = m_Control->StreamRate(s->InterfaceNumber);
-    if ((ep.Attributes & USB_ENDPOINT_USAGE_MASK) == USB_ENDPOINT_USAGE_FEEDBACK)
+    if (feedback)
     {
         ULONG size = m_Speed == EmuUsbSpeed::Full ? 3 : 4;
         if (capacity < size || maxPacket < size)

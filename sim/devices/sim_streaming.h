@@ -1,8 +1,9 @@
 // The data side of a simulated audio device: isochronous OUT endpoints that
 // record every byte received per packet and frame, isochronous IN endpoints
 // that produce a known pattern at the stream's current rate, an explicit
-// feedback endpoint that reports the device clock, and an interrupt endpoint
-// that sends the status messages a test posts.
+// feedback endpoint (marked feedback, or an IN endpoint without a
+// class-specific descriptor) that reports the device clock, and an interrupt
+// endpoint that sends the status messages a test posts.
 #pragma once
 
 #include <deque>

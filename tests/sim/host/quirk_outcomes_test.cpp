@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "platform/kernel/emu.h"
 #include "sim/host/harness/host_stream.h"
@@ -16,6 +18,9 @@
 
 namespace
 {
+// Each From of a file's text made its To.
+using TextEdits = std::vector<std::pair<const char*, const char*>>;
+
 struct Outcome
 {
     const char* File;
@@ -28,9 +33,8 @@ struct Outcome
     const char* Said = nullptr; // the start of a debug line the start leaves
     // Where the host says a refused start ended.
     const char* Step = "device-class choice";
-    // The file's text with From made To, and a line the start leaves besides.
-    const char* From = nullptr;
-    const char* To = nullptr;
+    // The file's text edited, and a line the start leaves besides.
+    TextEdits Edits = {};
     const char* LeftOut = nullptr;
 };
 
@@ -138,13 +142,22 @@ const Outcome kOutcomes[] = {
     // The only setting declares other than the endpoints it holds: left out
     // by its line, no stream is left.
     {"high-speed-feedback-data-interval-4.txt", STATUS_UNSUCCESSFUL, "", 0, 0, 0, 16, kNoStream,
-     "device-class set-up (audio class 2.0)", "09 04 01 01 02", "09 04 01 01 00",
+     "device-class set-up (audio class 2.0)", TextEdits{{"09 04 01 01 02", "09 04 01 01 00"}},
      "UsbAudio: AudioStreaming interface 1 alternate setting 1 declares 0 endpoint(s) and holds "
      "2: malformed, left out"},
     {"range-short-of-48-khz-speaker.txt", STATUS_UNSUCCESSFUL, "", 0, 0, 0, 16, kNoStream,
-     "device-class set-up (audio class 1.0 family)", "09 04 01 01 01", "09 04 01 01 02",
+     "device-class set-up (audio class 1.0 family)",
+     TextEdits{{"09 04 01 01 01", "09 04 01 01 02"}},
      "UsbAudio: AudioStreaming interface 1 alternate setting 1 declares 2 endpoint(s) and holds "
      "1: malformed, left out"},
+    // An IN endpoint beside the speaker's data endpoint, each followed by its
+    // class-specific descriptor: the first is the stream's.
+    {"adaptive-speaker-without-rate-control.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0, 16,
+     nullptr, "",
+     TextEdits{{"09 02 71", "09 02 81"},
+               {"09 04 01 01 01", "09 04 01 01 02"},
+               {"string 1", "09 05 82 05 C4 00 01 00 00\n07 25 01 00 00 00 00\n"
+                            "string 1"}}},
 };
 
 std::string WaveFilters(const HostHarness& host, size_t* volumes)
@@ -268,8 +281,8 @@ TEST(QuirkOutcomes, EachStartsPlaysRecordsAndLeavesNothing)
             std::string error;
             ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
             std::string text = ReadAll(std::string(LT_QUIRKS_DIR) + "/" + o.File);
-            if (o.From != nullptr)
-                text.replace(text.find(o.From), strlen(o.From), o.To);
+            for (const auto& [from, to] : o.Edits)
+                text.replace(text.find(from), strlen(from), to);
             auto device = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
             ASSERT_NE(nullptr, device) << error;
             ASSERT_EQ(STATUS_SUCCESS, host.PlugDevice(std::move(device), o.File));

@@ -504,15 +504,18 @@ TEST(Uac2Stream, IntervalFourDeviceIsFollowedForTenMinutes)
 }
 
 // A feedback endpoint answering every 1, 2 or 4 microframes (bInterval 0 to
-// 3) or once a frame (4 and up) beside a data packet a frame: the device gets
+// 3) or once a frame (4 and up) beside a data packet a frame, or declared
+// with data usage (bmAttributes 0x01) as many devices do: the device gets
 // what was handed out, a packet every frame, paced by its changing clock.
 TEST(Uac2Stream, FeedbackOfEveryIntervalIsFollowed)
 {
-    for (char interval : {'0', '1', '2', '3', '4', '5'})
+    for (const char* endpoint :
+         {"81 11 04 00 00", "81 11 04 00 01", "81 11 04 00 02", "81 11 04 00 03", "81 11 04 00 04",
+          "81 11 04 00 05", "81 01 04 00 04"})
     {
-        SCOPED_TRACE(std::string("feedback bInterval ") + interval);
+        SCOPED_TRACE(std::string("feedback endpoint ") + endpoint);
         StreamRig rig(QuirkDevice("high-speed-feedback-data-interval-4.txt", 0,
-                                  {{"81 11 04 00 04", std::string("81 11 04 00 0") + interval}}));
+                                  {{"81 11 04 00 04", endpoint}}));
         CountingClient client;
         client.Keep = true;
         ASSERT_EQ(STATUS_SUCCESS, rig.Start(0, &client, 48000, 16, 5, 3));

@@ -119,6 +119,36 @@ TEST(Audio1Render, EachFormatSelectsItsSettingAndRateAndSendsTheChainsOutput)
     }
 }
 
+// A selection that cannot be made fails, named: a setting the configuration
+// does not describe leaves the preparation refused and the interface unused,
+// and a stream never given its device selects nothing.
+TEST(Audio1Render, ASettingThatCannotBeSelectedFailsTheOpen)
+{
+    RenderRig rig(SimCreateReferenceDevice(SimReference::Uac1SpeakerMic), SimRef1::PlayInterface,
+                  STREAM_DIRECTION_RENDER, {{PcmRecord(2, 48000, 16), 3}});
+    ASSERT_TRUE(rig.Ok());
+    RecordingClient wave;
+    ASSERT_EQ(STATUS_SUCCESS, rig.Register(&wave, PcmFormat(2, 48000, 16), 5, 3));
+    ULONG ms = 0, frame = 0;
+    EmuDbgClear();
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Control()->OpenClient(wave.Key(), &ms, &frame));
+    EXPECT_EQ(std::vector<std::string>{"UsbAudio: AudioStreaming interface 1 alternate setting 3 "
+                                       "not selected: the configuration describes no such "
+                                       "AudioStreaming setting: 0xC000000D\n"},
+              EmuDbgOutput());
+    EXPECT_EQ(0, rig.Adapter().Adapter()->GetActiveStreamCount());
+    EXPECT_EQ(STATUS_SUCCESS, rig.Control()->UnregisterClient(wave.Key()));
+    auto alone = new (NonPagedPool, kStreamTestTag) CUsbAudio1Render(nullptr, 1, 0x66);
+    alone->AddRef();
+    EmuDbgClear();
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, alone->SelectInterface(1, nullptr));
+    EXPECT_EQ(std::vector<std::string>{"UsbAudio: AudioStreaming interface 1 alternate setting 1 "
+                                       "not selected: the stream reaches no USB device: "
+                                       "0xC0000001\n"},
+              EmuDbgOutput());
+    EXPECT_EQ(0u, alone->Release());
+}
+
 // An 8-bit stream of two's-complement samples flips the top bit of every
 // byte: the client's counter goes out flipped, and what no client fills goes
 // out as the device's silence (0x00; 0x80 for unsigned samples, unflipped).
