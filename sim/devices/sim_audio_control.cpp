@@ -1,11 +1,11 @@
 #include "sim/devices/sim_audio_control.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "audioclass/descriptor_rules.h"
 #include "audioclass/device_selectors.h"
+#include "sim/devices/sim_data_rate.h"
 
 namespace
 {
@@ -42,15 +42,6 @@ USHORT Key(UCHAR selector, UCHAR channel)
 bool IsDataEndpoint(const SimEndpointInfo& ep)
 {
     return (ep.Attributes & USB_ENDPOINT_USAGE_MASK) != USB_ENDPOINT_USAGE_FEEDBACK;
-}
-
-// The rates a clock that follows its data locks to where the data arrives
-// between them (44 or 45 frames a millisecond are 44.1 kHz).
-constexpr ULONG c_StandardRates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000};
-
-ULONG Distance(ULONG a, ULONG b)
-{
-    return a > b ? a - b : b - a;
 }
 
 bool IsIn(const USB_DEFAULT_PIPE_SETUP_PACKET& s)
@@ -162,6 +153,7 @@ std::vector<std::string> SimAudioControl::Build(const SimDescriptorSet* descript
     m_HasAc = false;
     m_CurrentAlt.clear();
     m_EndpointRate.clear();
+    m_Measuring.clear();
     std::vector<std::string> notes;
     const SimAltSetting* control = ChooseControlInterface(&notes);
     if (control == nullptr)
@@ -526,6 +518,10 @@ void SimAudioControl::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateS
         if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) != USB_ENDPOINT_TYPE_ISOCHRONOUS ||
             !IsDataEndpoint(ep))
             continue;
+        if (FollowsData(*alt, ep))
+            m_Measuring.insert(ep.Address);
+        else
+            m_Measuring.erase(ep.Address);
         auto it = m_EndpointRate.find(ep.Address);
         if (it != m_EndpointRate.end() && RateSupported(*alt, it->second))
             continue;
@@ -540,10 +536,9 @@ void SimAudioControl::OnBusReset()
     m_CurrentAlt.clear();
 }
 
-SimAudioControl::FormatRates SimAudioControl::RatesOf(const SimAltSetting& alt) const
+bool SimAudioControl::RateSupported(const SimAltSetting& alt, ULONG rate) const
 {
     const std::vector<UCHAR>& c = *m_Config;
-    FormatRates rates;
     for (size_t pos : SimClassInterfaceDescriptors(c, alt))
     {
         if (c[pos + 2] != USB_AUDIO_FORMAT_TYPE || c[pos] < 8)
@@ -556,22 +551,14 @@ SimAudioControl::FormatRates SimAudioControl::RatesOf(const SimAltSetting& alt) 
                 return 0;
             return c[at] | c[at + 1] << 8 | c[at + 2] << 16;
         };
-        rates.Continuous = count == 0;
-        rates.Low = rateAt(0);
-        rates.High = rateAt(1);
+        if (count == 0)
+            return rate >= rateAt(0) && rate <= rateAt(1) && rate != 0;
         for (size_t i = 0; i < count; ++i)
-            rates.Listed.push_back(rateAt(i));
-        break;
+            if (rateAt(i) == rate)
+                return true;
+        return false;
     }
-    return rates;
-}
-
-bool SimAudioControl::RateSupported(const SimAltSetting& alt, ULONG rate) const
-{
-    const FormatRates rates = RatesOf(alt);
-    if (rates.Continuous)
-        return rate >= rates.Low && rate <= rates.High && rate != 0;
-    return std::find(rates.Listed.begin(), rates.Listed.end(), rate) != rates.Listed.end();
+    return false;
 }
 
 bool SimAudioControl::HasRateControl(const SimEndpointInfo& ep) const
@@ -591,25 +578,25 @@ const SimEndpointInfo* SimAudioControl::CurrentEndpoint(UCHAR address,
     return nullptr;
 }
 
+bool SimAudioControl::FollowsData(const SimAltSetting& alt, const SimEndpointInfo& ep) const
+{
+    const UCHAR sync = ep.Attributes & USB_ENDPOINT_SYNC_MASK;
+    return !m_Uac2 && !USB_ENDPOINT_DIRECTION_IN(ep.Address) && IsDataEndpoint(ep) &&
+           !HasRateControl(ep) &&
+           (ep.Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
+           (sync == USB_ENDPOINT_SYNC_ADAPTIVE || sync == USB_ENDPOINT_SYNC_SYNCHRONOUS) &&
+           SimOfferedRates(*m_Config, alt).size() > 1;
+}
+
 void SimAudioControl::FollowDataRate(UCHAR endpoint, ULONG measured)
 {
     const SimAltSetting* alt = nullptr;
     const SimEndpointInfo* ep = CurrentEndpoint(endpoint, &alt);
-    if (m_Uac2 || ep == nullptr || USB_ENDPOINT_DIRECTION_IN(endpoint) || !IsDataEndpoint(*ep) ||
-        HasRateControl(*ep) ||
-        (ep->Attributes & USB_ENDPOINT_TYPE_MASK) != USB_ENDPOINT_TYPE_ISOCHRONOUS)
+    if (ep == nullptr || !FollowsData(*alt, *ep))
         return;
-    const UCHAR sync = ep->Attributes & USB_ENDPOINT_SYNC_MASK;
-    FormatRates rates = RatesOf(*alt);
-    if ((sync != USB_ENDPOINT_SYNC_ADAPTIVE && sync != USB_ENDPOINT_SYNC_SYNCHRONOUS) ||
-        (rates.Continuous ? rates.Low >= rates.High : rates.Listed.size() < 2))
-        return;
-    ULONG nearest = c_StandardRates[0];
-    rates.Listed.insert(rates.Listed.end(), std::begin(c_StandardRates), std::end(c_StandardRates));
-    for (ULONG rate : rates.Listed)
-        nearest = Distance(rate, measured) < Distance(nearest, measured) ? rate : nearest;
-    if (RateSupported(*alt, nearest))
-        m_EndpointRate[endpoint] = nearest;
+    m_Measuring.erase(endpoint);
+    if (const ULONG rate = SimLockedRate(SimOfferedRates(*m_Config, *alt), measured); rate != 0)
+        m_EndpointRate[endpoint] = rate;
 }
 
 const SimAudioControl::Entity* SimAudioControl::ClockOfInterface(UCHAR interfaceNumber) const
@@ -666,7 +653,7 @@ ULONG SimAudioControl::StreamRate(UCHAR interfaceNumber) const
         return 0;
     for (const SimEndpointInfo& ep : alt->Endpoints)
         if (IsDataEndpoint(ep))
-            return EndpointRate(ep.Address);
+            return m_Measuring.contains(ep.Address) ? 0 : EndpointRate(ep.Address);
     return 0;
 }
 

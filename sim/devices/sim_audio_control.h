@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,17 +70,19 @@ class SimAudioControl
 
     // The rate the isochronous endpoint of an interface runs at: the clock
     // source of the interface's terminal (2.0) or the endpoint's sampling
-    // frequency (1.0); 0 when unknown.
+    // frequency (1.0); 0 when unknown, or while an endpoint that follows
+    // its data has not yet measured it.
     ULONG StreamRate(UCHAR interfaceNumber) const;
     // Where a device sets an interface's rate another way than by the class
     // requests (a chip register): `rate` says the rate it runs at while the
     // interface streams, 0 where it says none (the class's rate then holds).
     void SetStreamRateSource(UCHAR interfaceNumber, std::function<ULONG()> rate);
     // A 1.0 OUT endpoint, adaptive or synchronous, that cannot be told its
-    // rate (no sampling-frequency control) and whose format offers more than
-    // one follows the data it receives: `measured` is the rate the data
-    // arrives at, in Hz. It runs at the standard or listed rate nearest to
-    // it where its format offers that rate, else stays where it was.
+    // rate (no sampling-frequency control) and that the driver can offer
+    // more than one follows the data it receives: `measured` is the rate its
+    // data arrived at since its setting was selected, in Hz, over enough of
+    // it to tell rates 100 Hz apart. It locks to the offered rate nearest to
+    // it, or stays where it was where none lies within 0.5%.
     void FollowDataRate(UCHAR endpoint, ULONG measured);
 
     // ---- for tests and presets
@@ -157,18 +160,12 @@ class SimAudioControl
     bool StreamingInterfaceRequest(UCHAR interfaceNumber, const USB_DEFAULT_PIPE_SETUP_PACKET& s,
                                    UCHAR* data, ULONG* length);
     bool EndpointRequest(const USB_DEFAULT_PIPE_SETUP_PACKET& s, UCHAR* data, ULONG* length);
-    // The rates a setting's format offers: its list, or a continuous range.
-    struct FormatRates
-    {
-        std::vector<ULONG> Listed;
-        ULONG Low = 0, High = 0;
-        bool Continuous = false;
-    };
-    FormatRates RatesOf(const SimAltSetting& alt) const;
     bool RateSupported(const SimAltSetting& alt, ULONG rate) const;
     // Whether the endpoint's class-specific descriptor declares the
     // sampling-frequency control.
     bool HasRateControl(const SimEndpointInfo& ep) const;
+    // Whether an endpoint of the setting follows its data's rate.
+    bool FollowsData(const SimAltSetting& alt, const SimEndpointInfo& ep) const;
     const SimAltSetting* CurrentAlt(UCHAR interfaceNumber) const;
     // The endpoint of that address in a selected setting, and its setting.
     const SimEndpointInfo* CurrentEndpoint(UCHAR address, const SimAltSetting** alt) const;
@@ -182,9 +179,10 @@ class SimAudioControl
     // One per AudioControl interface; the primary one drives the streams.
     std::vector<Function> m_Functions;
     size_t m_Primary = 0;
-    std::vector<Entity>* m_Entities = nullptr;             // the function in use
-    std::map<UCHAR, UCHAR> m_CurrentAlt;                   // interface -> alternate setting
-    std::map<UCHAR, ULONG> m_EndpointRate;                 // endpoint address -> Hz (1.0)
+    std::vector<Entity>* m_Entities = nullptr; // the function in use
+    std::map<UCHAR, UCHAR> m_CurrentAlt;       // interface -> alternate setting
+    std::map<UCHAR, ULONG> m_EndpointRate;     // endpoint address -> Hz (1.0)
+    std::set<UCHAR> m_Measuring; // endpoints that follow their data, before they measured it
     std::map<UCHAR, std::function<ULONG()>> m_RateSources; // by interface number
     std::map<UCHAR, ValidAlts> m_ValidAlts;                // interface -> answer
 };

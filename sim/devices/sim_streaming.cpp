@@ -206,13 +206,16 @@ USBD_STATUS SimStreaming::IsochOut(UCHAR endpoint, ULONG frame, ULONG microframe
         return USBD_STATUS_BABBLE_DETECTED;
     Keep(m_Out[endpoint], frame, microframe, data, length);
     ++s->Packets;
-    // The rate the data arrives at: the mean frames a packet carried since
-    // the stream's first, times the packets a second.
+    // The rate the data arrives at: the mean frames a packet carried over
+    // the stream's first tenth of a second, times the packets a second. A
+    // frame more or less in it moves the mean by 10 Hz, so rates 100 Hz
+    // apart are told apart.
     s->Received += length;
     const ULONGLONG frameBytes = (ULONGLONG)s->Channels * s->SubslotBytes;
-    if (frameBytes != 0)
-        m_Control->FollowDataRate(endpoint, (ULONG)(s->Received * PacketsPerSecond(*s->Info) /
-                                                    (frameBytes * s->Packets)));
+    const ULONG perSecond = PacketsPerSecond(*s->Info);
+    if (frameBytes != 0 && s->Packets == perSecond / 10)
+        m_Control->FollowDataRate(endpoint,
+                                  (ULONG)(s->Received * perSecond / (frameBytes * s->Packets)));
     return USBD_STATUS_SUCCESS;
 }
 

@@ -4,14 +4,13 @@
 #include "streaming/usb/usb_audio1_render.h"
 #include "audioclass/controls/control_interfaces.h"
 #include "audioclass/descriptor_rules.h"
+#include "audioclass/uac1_rates.h"
 #include "usbaudio/uac1/left_out_streams.h"
 #include "usbaudio/uac1/stream_factory.h"
 #include "usbaudio/uac1/type_i_coding.h"
 #include "usbaudio/uac1/walkers.h"
 #include "audioclass/controls/uac_unit.h"
 #include "platform/usb/usbdlib.h"
-
-const ULONG UAC1_STANDARD_RATES[9] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000};
 
 namespace
 {
@@ -20,12 +19,6 @@ constexpr USHORT c_CompressedTagBits = 0x2001;
 constexpr USHORT c_DolbyDigitalTag = 0x0092;
 constexpr USHORT c_WmaProTag = 0x0164;
 constexpr ULONG c_FewChannels = 4; // capture below it is offered twice
-// A bound of a continuous range this close to a standard rate counts as that
-// rate (devices state 47990 for 48000): rate r lies in [L, U] when
-// 200 L <= 201 r and 199 r <= 200 U.
-constexpr ULONGLONG c_TolerancePer = 200;
-constexpr ULONGLONG c_ToleranceAbove = 201;
-constexpr ULONGLONG c_ToleranceBelow = 199;
 
 struct ChannelMaskRow
 {
@@ -51,39 +44,8 @@ bool UsableRecord(const WAVEFORMATEXTENSIBLE& record)
            record.Format.nChannels != 0 && record.Format.nChannels <= STREAM_MAX_CHANNELS;
 }
 
-// The rates of a format-type descriptor: its discrete list, or the
-// standard rates its continuous range holds (none is no rates). A range that
-// reaches past the highest standard rate is refused.
-NTSTATUS FormatRates(const UCHAR* formatType, ULONG* rates, PULONG count)
-{
-    const ULONG n = formatType[7];
-    if (n != 0)
-    {
-        for (ULONG i = 0; i < n; ++i)
-            rates[i] = Read3(formatType + 8 + 3 * i);
-        *count = n;
-        return STATUS_SUCCESS;
-    }
-    ULONGLONG lower = Read3(formatType + 8), upper = Read3(formatType + 11);
-    if (lower > upper)
-    {
-        const ULONGLONG swapped = lower;
-        lower = upper;
-        upper = swapped;
-    }
-    const ULONG highest = UAC1_STANDARD_RATES[ARRAYSIZE(UAC1_STANDARD_RATES) - 1];
-    if (c_TolerancePer * upper > c_ToleranceAbove * highest)
-        return STATUS_INVALID_PARAMETER;
-    *count = 0;
-    for (const ULONG rate : UAC1_STANDARD_RATES)
-        if (c_TolerancePer * lower <= c_ToleranceAbove * rate &&
-            c_ToleranceBelow * rate <= c_TolerancePer * upper)
-            rates[(*count)++] = rate;
-    return STATUS_SUCCESS;
-}
-
 // A format the walk refuses on purpose, named in words: a Type II format,
-// or a class 1.0 continuous range that FormatRates refuses or finds no
+// or a class 1.0 continuous range that Uac1FormatRates refuses or finds no
 // standard rate in. False for any other refusal.
 bool ReportUnsupportedFormat(const StreamingWalkClass& walker, const UCHAR* d,
                              const StreamingInterfaceWalk& walk, NTSTATUS status)
@@ -103,7 +65,7 @@ bool ReportUnsupportedFormat(const StreamingWalkClass& walker, const UCHAR* d,
         return false; // only a class 1.0 continuous range is refused for its rates
     ULONG rates[ARRAYSIZE(UAC1_STANDARD_RATES)] = {};
     ULONG count = 0;
-    const NTSTATUS ranged = FormatRates(d, rates, &count);
+    const NTSTATUS ranged = Uac1FormatRates(d, rates, &count);
     if (NT_SUCCESS(ranged) && count != 0)
         return false;
     DbgPrint("UsbAudio: AudioStreaming interface %u alternate setting %u: continuous rate range "
@@ -418,7 +380,7 @@ NTSTATUS CollectStreamFormats(CUsbAudioStream* stream, const UCHAR* formatType, 
     PAGED_CODE();
     ULONG rates[256] = {};
     ULONG count = 0;
-    NTSTATUS status = FormatRates(formatType, rates, &count);
+    NTSTATUS status = Uac1FormatRates(formatType, rates, &count);
     if (!NT_SUCCESS(status))
         return status;
     if (count == 0)

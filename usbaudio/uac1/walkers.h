@@ -167,4 +167,3 @@ void PassOutputTypes(CUsbAudioDevice* device);
 
 // The class 1.0 channel mask of a channel count and direction.
 ULONG Uac1ChannelMask(ULONG channels, ULONG direction);
-extern const ULONG UAC1_STANDARD_RATES[9];

@@ -269,7 +269,8 @@ class DeviceSide
 
   private:
     // A rate read while the stream runs (its interface back at alternate
-    // setting 0 says 0).
+    // setting 0 says 0, and so does a device still measuring the rate its
+    // data arrives at, before it locks to it).
     void NoteRate(ULONG rate)
     {
         if (rate != 0 && (m_Rate == 0 || m_Rate == m_StreamRate))

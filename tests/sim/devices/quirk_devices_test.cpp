@@ -3,6 +3,10 @@
 // its firmware would.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
 #include "sim/devices/reference_devices.h"
 
 namespace
@@ -243,4 +247,45 @@ TEST(QuirkDevices, OddlyFlaggedFeedbackStillStreams)
     ASSERT_TRUE(Ask(*implicit, 0x01, USB_REQUEST_SET_INTERFACE, 1, 1, 0));
     ASSERT_EQ(implicit->IsochIn(0x81, 0, 0, packet, sizeof(packet), &length), USBD_STATUS_SUCCESS);
     EXPECT_EQ(length, 6u * 4);
+}
+
+// The adaptive speaker never told its rate says none until a tenth of a second of data came,
+// then locks to the offered rate within 0.5% of its data's, else stays at its first; one that
+// declares the rate control keeps its rate from the start, whatever its data.
+TEST(QuirkDevices, AnEndpointNeverToldItsRateLocksToItsData)
+{
+    constexpr const char* kFormat = "0E 24 02 01 02 02 10 00 7E 13 00 E2 D6 00";
+    constexpr const char* kList = "0E 24 02 01 02 02 10 02 44 AC 00 81 BB 00"; // 44100, 48001
+    const struct
+    {
+        const char *From, *To;     // the quirk file's text with From made To
+        ULONG Data, Before, After; // the data's rate; the device's before and at 100 packets
+    } rows[] = {
+        {"09 05 01 09", "09 05 01 0D", 44100, 0, 44100}, // synchronous
+        {kFormat, kList, 48001, 0, 48001},
+        {kFormat, kList, 48240, 0, 48001},                 // 239 Hz, within 0.5% of 48001 Hz
+        {kFormat, kList, 48250, 0, 44100},                 // 249 Hz: farther
+        {"07 25 01 00", "07 25 01 01", 48000, 4990, 4990}, // the rate control
+    };
+    std::ifstream in(QuirkPath("adaptive-speaker-without-rate-control.txt"));
+    const std::string file{std::istreambuf_iterator<char>(in), {}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(std::string(row.To) + " " + std::to_string(row.Data));
+        std::string text = file, error;
+        ASSERT_NE(std::string::npos, text.find(row.From));
+        text.replace(text.find(row.From), strlen(row.From), row.To);
+        auto d = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
+        ASSERT_NE(d, nullptr) << error;
+        ASSERT_TRUE(Ask(*d, 0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0));
+        ASSERT_TRUE(Ask(*d, 0x01, USB_REQUEST_SET_INTERFACE, 1, 1, 0));
+        UCHAR packet[220] = {};
+        for (ULONG n = 0; n < 100; ++n)
+        {
+            EXPECT_EQ(d->Audio().StreamRate(1), row.Before) << n;
+            const ULONG frames = (n + 1) * row.Data / 1000 - n * row.Data / 1000;
+            ASSERT_EQ(d->IsochOut(0x01, n, 0, packet, 4 * frames), USBD_STATUS_SUCCESS);
+        }
+        EXPECT_EQ(d->Audio().StreamRate(1), row.After);
+    }
 }
