@@ -3,7 +3,8 @@
 // samples but keep every frame, and silence where the device sent sound, a
 // frame inserted or lost, or one the device never sent make the recording
 // not the device's. Mono 16-bit frames, fed a step at a time as a run does.
-// A play's start is placed by a run of the device's first frames of sound.
+// A play's start is placed by a run of the device's first frames of sound,
+// and the frames after one that differs by a run too.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -103,6 +104,36 @@ Frames Span(const Frames& f, size_t from, size_t to = SIZE_MAX, bool halved = fa
         s = halved ? (SHORT)(s / 2) : s;
     return part;
 }
+
+// A mono file at 48 kHz against what the device received after the path's
+// 720 frames of silence, and then `playOut` frames of silence, a packet's
+// 48 frames at a time.
+template <typename Sample> struct PlayOf
+{
+    explicit PlayOf(const std::vector<Sample>& f)
+        : File{48000,
+               1,
+               8 * sizeof(Sample),
+               {reinterpret_cast<const UCHAR*>(f.data()),
+                reinterpret_cast<const UCHAR*>(f.data() + f.size())}},
+          Compare(std::make_unique<HostMemorySource>(File), 8 * sizeof(Sample))
+    {
+    }
+    HostWire Received(const std::vector<Sample>& wire, HostStreamSummary* summary,
+                      size_t playOut = 2000)
+    {
+        std::vector<Sample> all(720);
+        all.insert(all.end(), wire.begin(), wire.end());
+        all.resize(all.size() + playOut);
+        const auto* bytes = reinterpret_cast<const UCHAR*>(all.data());
+        for (size_t at = 0; at < all.size(); at += 48)
+            Compare.Feed({bytes + at * sizeof(Sample),
+                          bytes + std::min(at + 48, all.size()) * sizeof(Sample)});
+        return Compare.Result(true, true, false, summary);
+    }
+    const HostAudio File;
+    HostPlayCompare Compare;
+};
 } // namespace
 
 TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
@@ -215,22 +246,109 @@ TEST(HostPlayCompare, EachPlayGetsItsVerdict)
         {"the bound's last frame", kNoise, Span(kNoise, 23999), LostStart, 23999, 720 - 23999},
         // Past the bound, the device's sound is none of the file's.
         {"from the bound on", kNoise, Span(kNoise, 24000), Changed, 0, 720},
+        // Sound exactly where the file's first frame belongs is that frame.
+        {"its first frame changed", kNoise, Join({Span(kNoise, 0, 1, true), Span(kNoise, 1)}),
+         Changed, 0, 720},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Name);
-        const auto* data = reinterpret_cast<const UCHAR*>(row.File.data());
-        const HostAudio file{48000, 1, 16, {data, data + 2 * row.File.size()}};
-        HostPlayCompare compare(std::make_unique<HostMemorySource>(file), 16);
-        for (SHORT s : Join({Silence(720), row.Wire}))
-            compare.Feed({(UCHAR)s, (UCHAR)(s >> 8)});
+        PlayOf<SHORT> play(row.File);
         HostStreamSummary summary;
-        EXPECT_EQ(row.Verdict, compare.Result(true, true, false, &summary));
+        EXPECT_EQ(row.Verdict, play.Received(row.Wire, &summary, 0));
         EXPECT_EQ(row.Frame, row.Verdict == LostStart ? summary.FirstReceivedFrame
                              : row.Verdict == Changed ? summary.ChangedAtFrame
                                                       : summary.FileAtFrame);
         double ms = 0;
-        ASSERT_TRUE(compare.LeadInMs(2, 48000, &ms));
+        ASSERT_TRUE(play.Compare.LeadInMs(2, 48000, &ms));
         EXPECT_DOUBLE_EQ((double)row.LeadIn / 48, ms);
     }
+}
+
+// Two seconds of what the device received after the file's frame 48,000
+// (its start long placed), against the file: noise whose frames 51,000 to
+// 51,039 are also at 48,500, a passage shorter than a run; a sine of one
+// period of 4,800 frames repeated; noise quiet (±1) from frame 60,000, which
+// the driver's halving levels round to silence.
+TEST(HostPlayCompare, FramesLostInsertedOrBlankedFailAndOtherValuesAreProcessing)
+{
+    using enum HostWire;
+    std::mt19937 random(77);
+    Frames noise(96000), sine(96000), quietEnd(96000);
+    for (size_t k = 0; k < noise.size(); ++k)
+    {
+        noise[k] = (SHORT)(0x100 + random() % 0x3f00);
+        sine[k] = (SHORT)std::lround(12000 * std::sin(M_PI * (double)(k % 4800) / 2400));
+        quietEnd[k] = k < 60000 ? noise[k] : (SHORT)(k % 2 == 0 ? 1 : -1);
+    }
+    std::copy_n(noise.begin() + 51000, 40, noise.begin() + 48500);
+    const auto lost = [&](size_t n) {
+        return Join({Span(noise, 0, 48000), Span(noise, 48000 + n)});
+    };
+    const struct
+    {
+        const char* Name;
+        const Frames& File;
+        Frames Wire;
+        HostWire Verdict;
+        // The file frame that differs (Partial: the first never received);
+        // Lost, Inserted: the file frame received again from wire frame
+        // Wire (the path's 720 included), Inserted frames more than the
+        // file's; Blanked: the one after the last received as silence.
+        ULONGLONG Frame, Again = 0, AgainWire = 0, Inserted = 0;
+    } rows[] = {
+        {"a frame lost", noise, lost(1), Lost, 48000, 48001, 48720},
+        {"10 frames lost", noise, lost(10), Lost, 48000, 48010, 48720},
+        {"2,400 frames lost", noise, lost(2400), Lost, 48000, 50400, 48720},
+        // Its first 40 frames are at 48,500 too: a run decides.
+        {"3,000 frames lost", noise, lost(3000), Lost, 48000, 51000, 48720},
+        {"lost to the window's last place", noise, lost(23999), Lost, 48000, 71999, 48720},
+        // Past the window, a loss reads as processing.
+        {"lost past the window", noise, lost(24000), Changed, 48000},
+        {"100 frames blanked", noise,
+         Join({Span(noise, 0, 48000), Silence(100), Span(noise, 48100)}), Blanked, 48000, 48100,
+         48820},
+        {"a packet repeated", noise,
+         Join({Span(noise, 0, 48000), Span(noise, 47952, 48000), Span(noise, 48000)}), Inserted,
+         48000, 48000, 48768, 48},
+        {"the last 10 frames lost", noise, Span(noise, 0, 95990), Partial, 95990},
+        // The frames after the loss are those lost: only the end shows it
+        // (the file's frame 91,200 is silence, as the play-out is).
+        {"a sine's period lost", sine, Join({Span(sine, 0, 48000), Span(sine, 52800)}), Partial,
+         91201},
+        {"levels from a frame on", noise,
+         Join({Span(noise, 0, 48000), Span(noise, 48000, 96000, true)}), Changed, 48000},
+        {"levels that round a quiet end to silence", quietEnd,
+         Join({Span(quietEnd, 0, 48000), Span(quietEnd, 48000, 96000, true)}), Changed, 48000},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        PlayOf<SHORT> play(row.File);
+        HostStreamSummary summary;
+        EXPECT_EQ(row.Verdict, play.Received(row.Wire, &summary));
+        EXPECT_EQ(row.Frame, summary.ChangedAtFrame);
+        EXPECT_EQ(row.Inserted, summary.InsertedFrames);
+        if (row.Again == 0)
+            continue;
+        EXPECT_EQ(row.Again, summary.FirstReceivedFrame);
+        EXPECT_EQ(row.AgainWire, summary.ResumedWireFrame);
+    }
+    // The 32-bit float chain rounds loud samples to 24 significant bits:
+    // frames with other values, and the quiet ones between unchanged, in
+    // place. Quiet for the file's first 24,000 frames, then loud and quiet
+    // by turns of 1,000.
+    std::vector<LONG> file(96000), rounded(96000);
+    for (size_t k = 0; k < file.size(); ++k)
+    {
+        const LONG range = k >= 24000 && k / 1000 % 2 == 0 ? 1 << 30 : 1 << 23;
+        file[k] = (LONG)(random() % range) - range / 2 + 1;
+        rounded[k] = (LONG)(float)file[k];
+    }
+    const auto first = std::mismatch(file.begin(), file.end(), rounded.begin()).first;
+    ASSERT_NE(file.end(), first);
+    PlayOf<LONG> play(file);
+    HostStreamSummary summary;
+    EXPECT_EQ(Changed, play.Received(rounded, &summary));
+    EXPECT_EQ((ULONGLONG)(first - file.begin()), summary.ChangedAtFrame);
 }
