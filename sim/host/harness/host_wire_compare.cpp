@@ -164,8 +164,8 @@ void HostPlayCompare::Look()
     if (m_Places.empty())
         return;
     // The file starts at the first place once its run is whole, or reaches
-    // the file's end; its frames after one that differed are placed as
-    // soon as a place's run is.
+    // the file's end; the frames after one that differed are placed once
+    // their run is whole, or the last place's reaches the file's end.
     if (!m_Started && (RunFrames() == kRunFrames || m_Places.front() + RunFrames() == m_Frames))
         Start();
     else if (m_Started && (RunFrames() == kRunFrames || m_Places.back() + RunFrames() == m_Frames))
@@ -255,8 +255,8 @@ void HostPlayCompare::LookOn()
 
 void HostPlayCompare::Place()
 {
-    // Where the run's first frame belongs: a repeating file (a sine) has the
-    // run at many places, and the nearest is what the device did.
+    // A repeating file (a sine) has the run at many places: in place is no
+    // shift, else the nearest later place, else the nearest earlier one.
     const ULONGLONG inPlace = m_Next + (m_RunAt - m_DiffWire);
     const auto later = std::lower_bound(m_Places.begin(), m_Places.end(), inPlace);
     m_Resumed = later != m_Places.end() ? *later : m_Places.back();
@@ -275,8 +275,8 @@ void HostPlayCompare::Place()
         m_After = HostWire::Changed;
     else
     {
-        // After silence only: the file's frame that differed is sound, and
-        // the last of its sound before the place the last the silence took.
+        // After silence only, which took the file's sound from the frame
+        // that differed (sound) to its last sound before the place.
         m_After = HostWire::Blanked;
         while (IsSilence(FileFrame(m_Resumed - 1)))
             --m_Resumed;
