@@ -105,30 +105,21 @@ Frames Span(const Frames& f, size_t from, size_t to = SIZE_MAX, bool halved = fa
     return part;
 }
 
-// A mono file at 48 kHz against what the device received after the path's
-// 720 frames of silence, and then `playOut` frames of silence, a packet's
-// 48 frames at a time.
-template <typename Sample> struct PlayOf
+// A mono 16-bit file at 48 kHz against what the device received after the
+// path's 720 frames of silence, and then `playOut` frames of silence, a
+// packet's 48 frames at a time.
+struct PlayOf
 {
-    explicit PlayOf(const std::vector<Sample>& f)
-        : File{48000,
-               1,
-               8 * sizeof(Sample),
-               {reinterpret_cast<const UCHAR*>(f.data()),
-                reinterpret_cast<const UCHAR*>(f.data() + f.size())}},
-          Compare(std::make_unique<HostMemorySource>(File), 8 * sizeof(Sample))
+    explicit PlayOf(const Frames& f)
+        : File{48000, 1, 16, {Bytes(f, 0), Bytes(f, f.size())}},
+          Compare(std::make_unique<HostMemorySource>(File), 16)
     {
     }
-    HostWire Received(const std::vector<Sample>& wire, HostStreamSummary* summary,
-                      size_t playOut = 2000)
+    HostWire Received(const Frames& wire, HostStreamSummary* summary, size_t playOut = 2000)
     {
-        std::vector<Sample> all(720);
-        all.insert(all.end(), wire.begin(), wire.end());
-        all.resize(all.size() + playOut);
-        const auto* bytes = reinterpret_cast<const UCHAR*>(all.data());
+        const Frames all = Join({Silence(720), wire, Silence(playOut)});
         for (size_t at = 0; at < all.size(); at += 48)
-            Compare.Feed({bytes + at * sizeof(Sample),
-                          bytes + std::min(at + 48, all.size()) * sizeof(Sample)});
+            Compare.Feed({Bytes(all, at), Bytes(all, std::min(at + 48, all.size()))});
         return Compare.Result(true, true, false, summary);
     }
     const HostAudio File;
@@ -253,7 +244,7 @@ TEST(HostPlayCompare, EachPlayGetsItsVerdict)
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Name);
-        PlayOf<SHORT> play(row.File);
+        PlayOf play(row.File);
         HostStreamSummary summary;
         EXPECT_EQ(row.Verdict, play.Received(row.Wire, &summary, 0));
         EXPECT_EQ(row.Frame, row.Verdict == LostStart ? summary.FirstReceivedFrame
@@ -265,11 +256,10 @@ TEST(HostPlayCompare, EachPlayGetsItsVerdict)
     }
 }
 
-// Two seconds of what the device received after the file's frame 48,000
-// (its start long placed), against the file: noise whose frames 51,000 to
-// 51,039 are also at 48,500, a passage shorter than a run; a sine of one
-// period of 4,800 frames repeated; noise quiet (±1) from frame 60,000, which
-// the driver's halving levels round to silence.
+// Two seconds of noise, whose frames 51,000 to 51,039 are also at 48,500
+// (a passage shorter than a run); a sine, one period of 4,800 frames
+// repeated; noise quiet (±1) from frame 60,000. What the device received of
+// them from a file frame on, the file's start long placed.
 TEST(HostPlayCompare, FramesLostInsertedOrBlankedFailAndOtherValuesAreProcessing)
 {
     using enum HostWire;
@@ -282,73 +272,58 @@ TEST(HostPlayCompare, FramesLostInsertedOrBlankedFailAndOtherValuesAreProcessing
         quietEnd[k] = k < 60000 ? noise[k] : (SHORT)(k % 2 == 0 ? 1 : -1);
     }
     std::copy_n(noise.begin() + 51000, 40, noise.begin() + 48500);
-    const auto lost = [&](size_t n) {
-        return Join({Span(noise, 0, 48000), Span(noise, 48000 + n)});
-    };
+    // The driver's levels halving (quiet samples to silence), and the shape
+    // of the 32-bit float chain's rounding: loud samples off, quiet ones not.
+    SHORT (*keep)(SHORT) = [](SHORT s) { return s; };
+    SHORT (*halve)(SHORT) = [](SHORT s) { return (SHORT)(s / 2); };
+    SHORT (*round)(SHORT) = [](SHORT s) { return (SHORT)(s >= 0x100 ? s - 1 : s); };
     const struct
     {
         const char* Name;
         const Frames& File;
-        Frames Wire;
+        // From file frame At: the frames the path loses, turns to silence,
+        // or delivers twice before it; and what the driver does to each.
+        size_t At, Lose, Blank, Repeat;
+        SHORT (*Level)(SHORT);
         HostWire Verdict;
         // The file frame that differs (Partial: the first never received);
         // Lost, Inserted: the file frame received again from wire frame
-        // Wire (the path's 720 included), Inserted frames more than the
-        // file's; Blanked: the one after the last received as silence.
-        ULONGLONG Frame, Again = 0, AgainWire = 0, Inserted = 0;
+        // AgainWire (the path's 720 included); Blanked: the one after the
+        // last received as silence.
+        ULONGLONG Frame, Again = 0, AgainWire = 0;
     } rows[] = {
-        {"a frame lost", noise, lost(1), Lost, 48000, 48001, 48720},
-        {"10 frames lost", noise, lost(10), Lost, 48000, 48010, 48720},
-        {"2,400 frames lost", noise, lost(2400), Lost, 48000, 50400, 48720},
+        {"a frame lost", noise, 48000, 1, 0, 0, keep, Lost, 48000, 48001, 48720},
+        {"10 frames lost", noise, 48000, 10, 0, 0, keep, Lost, 48000, 48010, 48720},
+        {"2,400 frames lost", noise, 48000, 2400, 0, 0, keep, Lost, 48000, 50400, 48720},
         // Its first 40 frames are at 48,500 too: a run decides.
-        {"3,000 frames lost", noise, lost(3000), Lost, 48000, 51000, 48720},
-        {"lost to the window's last place", noise, lost(23999), Lost, 48000, 71999, 48720},
-        // Past the window, a loss reads as processing.
-        {"lost past the window", noise, lost(24000), Changed, 48000},
-        {"100 frames blanked", noise,
-         Join({Span(noise, 0, 48000), Silence(100), Span(noise, 48100)}), Blanked, 48000, 48100,
-         48820},
-        {"a packet repeated", noise,
-         Join({Span(noise, 0, 48000), Span(noise, 47952, 48000), Span(noise, 48000)}), Inserted,
-         48000, 48000, 48768, 48},
-        {"the last 10 frames lost", noise, Span(noise, 0, 95990), Partial, 95990},
+        {"3,000 frames lost", noise, 48000, 3000, 0, 0, keep, Lost, 48000, 51000, 48720},
+        {"lost to the window's last", noise, 48000, 23999, 0, 0, keep, Lost, 48000, 71999, 48720},
+        {"lost past the window", noise, 48000, 24000, 0, 0, keep, Changed, 48000},
+        {"100 frames blanked", noise, 48000, 0, 100, 0, keep, Blanked, 48000, 48100, 48820},
+        {"a packet repeated", noise, 48000, 0, 0, 48, keep, Inserted, 48000, 48000, 48768},
+        {"the last 10 frames lost", noise, 95990, 10, 0, 0, keep, Partial, 95990},
         // The frames after the loss are those lost: only the end shows it
         // (the file's frame 91,200 is silence, as the play-out is).
-        {"a sine's period lost", sine, Join({Span(sine, 0, 48000), Span(sine, 52800)}), Partial,
-         91201},
-        {"levels from a frame on", noise,
-         Join({Span(noise, 0, 48000), Span(noise, 48000, 96000, true)}), Changed, 48000},
-        {"levels that round a quiet end to silence", quietEnd,
-         Join({Span(quietEnd, 0, 48000), Span(quietEnd, 48000, 96000, true)}), Changed, 48000},
+        {"a sine's period lost", sine, 48000, 4800, 0, 0, keep, Partial, 91201},
+        {"levels from a frame on", noise, 48000, 0, 0, 0, halve, Changed, 48000},
+        {"levels, then silence", quietEnd, 48000, 0, 0, 0, halve, Changed, 48000},
+        {"32-bit rounding", quietEnd, 48000, 0, 0, 0, round, Changed, 48000},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Name);
-        PlayOf<SHORT> play(row.File);
+        const Frames& f = row.File;
+        Frames wire = Join({Span(f, 0, row.At), Span(f, row.At - row.Repeat, row.At),
+                            Silence(row.Blank), Span(f, row.At + row.Blank + row.Lose)});
+        std::transform(wire.begin() + (ptrdiff_t)row.At, wire.end(),
+                       wire.begin() + (ptrdiff_t)row.At, row.Level);
         HostStreamSummary summary;
-        EXPECT_EQ(row.Verdict, play.Received(row.Wire, &summary));
+        EXPECT_EQ(row.Verdict, PlayOf(f).Received(wire, &summary));
         EXPECT_EQ(row.Frame, summary.ChangedAtFrame);
-        EXPECT_EQ(row.Inserted, summary.InsertedFrames);
+        EXPECT_EQ(row.Verdict == Inserted ? row.Repeat : 0, summary.InsertedFrames);
         if (row.Again == 0)
             continue;
         EXPECT_EQ(row.Again, summary.FirstReceivedFrame);
         EXPECT_EQ(row.AgainWire, summary.ResumedWireFrame);
     }
-    // The 32-bit float chain rounds loud samples to 24 significant bits:
-    // frames with other values, and the quiet ones between unchanged, in
-    // place. Quiet for the file's first 24,000 frames, then loud and quiet
-    // by turns of 1,000.
-    std::vector<LONG> file(96000), rounded(96000);
-    for (size_t k = 0; k < file.size(); ++k)
-    {
-        const LONG range = k >= 24000 && k / 1000 % 2 == 0 ? 1 << 30 : 1 << 23;
-        file[k] = (LONG)(random() % range) - range / 2 + 1;
-        rounded[k] = (LONG)(float)file[k];
-    }
-    const auto first = std::mismatch(file.begin(), file.end(), rounded.begin()).first;
-    ASSERT_NE(file.end(), first);
-    PlayOf<LONG> play(file);
-    HostStreamSummary summary;
-    EXPECT_EQ(Changed, play.Received(rounded, &summary));
-    EXPECT_EQ((ULONGLONG)(first - file.begin()), summary.ChangedAtFrame);
 }
