@@ -45,8 +45,9 @@ class HostPlayCompare
 
   private:
     // The wire's frames of a run that place the file, at most; the file's
-    // frames searched for its start, from its first sound on, in
-    // milliseconds (read before the play, so no more than it may read ahead).
+    // frames searched for its start, from its first sound on, and for the
+    // received frames after one that differs, from it on, in milliseconds
+    // (the start's read before the play, so no more than it may read ahead).
     static constexpr size_t kRunFrames = 64;
     static constexpr ULONG kSearchMs = 500;
 
