@@ -112,6 +112,14 @@ const VerdictRow kPlayVerdicts[] = {
     {HostWire::LostStart, true,
      "the device never received file frames 0 to {lost}: the file started on the wire at its "
      "frame {first}"},
+    {HostWire::Lost, true,
+     "the device never received file frames {frame} to {lost}: from wire frame {resumed} it "
+     "received the file's frame {first} on"},
+    {HostWire::Inserted, true,
+     "the device received {inserted} frame(s) inserted at file frame {frame}: from wire frame "
+     "{resumed} it received the file's frame {first} on"},
+    {HostWire::Blanked, true,
+     "the device received silence in place of file frames {frame} to {lost}"},
 };
 
 const VerdictRow kRecordVerdicts[] = {
@@ -156,6 +164,8 @@ bool PrintVerdict(const char* what, const VerdictRow (&rows)[N], const HostStrea
                 {"{moved}", std::to_string(s.DeviceFrames)},
                 {"{lost}", std::to_string(s.FirstReceivedFrame - 1)},
                 {"{first}", std::to_string(s.FirstReceivedFrame)},
+                {"{resumed}", std::to_string(s.ResumedWireFrame)},
+                {"{inserted}", std::to_string(s.InsertedFrames)},
                 {"{format}",
                  HostFormatText(device.Channels, device.BitsPerSample, device.Valid(), 0)}};
             std::string text = row.Text;

@@ -42,6 +42,13 @@ enum class HostWire
     // Play: the device never received the file's first frames: the file
     // started on the wire at a later frame of it.
     LostStart,
+    // Play, from a frame of the file on: the device never received its
+    // frames up to a later one it then received; it received frames
+    // inserted before the file's went on from an earlier one; or it received
+    // silence in their place, and then the file's again in place.
+    Lost,
+    Inserted,
+    Blanked,
 };
 
 // What a run moved and how well: frames between the client and the driver
@@ -76,8 +83,8 @@ struct HostStreamSummary
     // Whether the device received the file's samples as they are (play), or
     // the file holds the samples the device sent as they are (record).
     HostWire Wire = HostWire::OtherFormat;
-    // Changed, Broken: the file's first frame that differs; Partial: the
-    // first missing.
+    // Changed, Broken, Lost, Inserted, Blanked: the file's first frame that
+    // differs; Partial: the first missing.
     ULONGLONG ChangedAtFrame = 0;
     // Play: the wire frame the file's first frame came in; record: the
     // wire frame of the file's first frame the device sent, and the file
@@ -86,8 +93,12 @@ struct HostStreamSummary
     ULONGLONG WireAtFileFrame = 0;
     ULONGLONG LeftoverFrames = 0; // play: frames of sound before the file that are not its
     // Play, LostStart: the file's frame it started at on the wire, the
-    // first of it the device received.
+    // first of it the device received; Lost, Inserted: the file frame it
+    // received from ResumedWireFrame on, InsertedFrames more than the file
+    // has before it; Blanked: the one after the last received as silence.
     ULONGLONG FirstReceivedFrame = 0;
+    ULONGLONG ResumedWireFrame = 0;
+    ULONGLONG InsertedFrames = 0;
     // The frames the device received (sent) on the stream's endpoint.
     ULONGLONG DeviceFrames = 0;
     // The device's channels and container on the wire (0: not known).

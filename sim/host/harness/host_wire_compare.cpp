@@ -6,17 +6,24 @@
 HostPlayCompare::HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT container)
     : m_Source(std::move(file)), m_Pins(*m_Source, container),
       m_FrameBytes(m_Pins.Format().FrameBytes()), m_Frames(m_Source->Frames()),
-      m_Silence(container == 8 ? 0x80 : 0x00)
+      m_Silence(container == 8 ? 0x80 : 0x00),
+      m_SearchFrames((ULONGLONG)m_Pins.Format().Rate * kSearchMs / 1000)
 {
     while (FileFrame(m_FirstSound) != nullptr && IsSilence(FileFrame(m_FirstSound)))
         ++m_FirstSound;
-    m_Next = m_Found = m_FirstSound;
-    const ULONGLONG places = (ULONGLONG)m_Pins.Format().Rate * kSearchMs / 1000;
+    m_Next = m_Found = m_WindowAt = m_FirstSound;
     const UCHAR* frame = nullptr;
     for (ULONGLONG n = m_FirstSound;
-         n < m_FirstSound + places + kRunFrames - 1 && (frame = FileFrame(n)) != nullptr; ++n)
+         n < m_FirstSound + m_SearchFrames + kRunFrames - 1 && (frame = FileFrame(n)) != nullptr;
+         ++n)
         m_Window.insert(m_Window.end(), frame, frame + m_FrameBytes);
+    SortWindow(m_SearchFrames);
+}
+
+void HostPlayCompare::SortWindow(ULONGLONG places)
+{
     const size_t held = m_FrameBytes != 0 ? m_Window.size() / m_FrameBytes : 0;
+    m_Sorted.clear();
     for (ULONG at = 0; at < std::min<ULONGLONG>(held, places); ++at)
         if (!IsSilence(&m_Window[at * m_FrameBytes]))
             m_Sorted.push_back(at);
@@ -46,9 +53,13 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
                                  HostStreamSummary* summary)
 {
     Settle();
+    const bool resumed =
+        m_After == HostWire::Lost || m_After == HostWire::Inserted || m_After == HostWire::Blanked;
     summary->ChangedAtFrame = m_Next;
     summary->FileAtFrame = FileStart();
-    summary->FirstReceivedFrame = m_Found;
+    summary->FirstReceivedFrame = resumed ? m_Resumed : m_Found;
+    summary->ResumedWireFrame = m_ResumedWire;
+    summary->InsertedFrames = m_Inserted;
     summary->LeftoverFrames = m_Leftover;
     summary->DeviceFrames = m_WireFrames;
     if (!oneEndpoint)
@@ -63,10 +74,12 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     if (m_LostStart)
         return HostWire::LostStart;
     // A lost packet shifts what follows it: that is no processing.
-    if (m_Changed && gaps)
+    if (m_After != HostWire::Exact && gaps)
         return HostWire::Broken;
+    if (m_After != HostWire::Exact)
+        return m_After;
     // Sound that never became the file is the file changed from its start.
-    if (m_Changed || (!m_Started && m_Leftover != 0))
+    if (!m_Started && m_Leftover != 0)
         return HostWire::Changed;
     // Silence alone places none of the file's frames, however it begins.
     if (!m_Started)
@@ -103,11 +116,8 @@ bool HostPlayCompare::IsSilence(const UCHAR* frame) const
 
 const UCHAR* HostPlayCompare::FileFrame(ULONGLONG n)
 {
-    if (n >= m_FirstSound && (n - m_FirstSound) * m_FrameBytes < m_Window.size())
-        return &m_Window[(size_t)(n - m_FirstSound) * m_FrameBytes];
-    // Once the file started, the compare is past the window for good.
-    if (m_Started)
-        m_Window = {};
+    if (n >= m_WindowAt && (n - m_WindowAt) * m_FrameBytes < m_Window.size())
+        return &m_Window[(size_t)(n - m_WindowAt) * m_FrameBytes];
     while (m_FrameBytes != 0 && n < m_Frames && (n - m_BlockAt) * m_FrameBytes >= m_Block.size())
     {
         m_BlockAt += m_Block.size() / m_FrameBytes;
@@ -120,14 +130,24 @@ const UCHAR* HostPlayCompare::FileFrame(ULONGLONG n)
 
 void HostPlayCompare::TakeFrame()
 {
-    if (!m_Started)
+    if (!m_Started || m_Looking)
         Look();
-    else if (const UCHAR* file = m_Changed ? nullptr : FileFrame(m_Next); file != nullptr)
+    else if (m_After == HostWire::Exact)
     {
-        m_Changed = !std::equal(m_Frame.begin(), m_Frame.end(), file);
-        m_Next += m_Changed ? 0 : 1;
+        if (const UCHAR* file = FileFrame(m_Next);
+            file != nullptr && std::equal(m_Frame.begin(), m_Frame.end(), file))
+            ++m_Next;
+        else if (file != nullptr)
+            LookOn();
     }
+    // Sound after the silence that took the file's place past the window:
+    // the file's frames, with other values, or a loss the window missed.
+    else if (m_After == HostWire::Partial && !IsSilence(m_Frame.data()))
+        m_After = HostWire::Changed;
     ++m_WireFrames;
+    // A run may start no later than the window's last place.
+    if (m_Looking && (m_Run.empty() ? m_WireFrames : m_RunAt) - m_DiffWire >= m_SearchFrames)
+        GiveUp();
     m_Frame.clear();
 }
 
@@ -141,11 +161,15 @@ void HostPlayCompare::Look()
     Narrow(RunFrames() - 1);
     while (m_Places.empty() && !m_Run.empty())
         Shorten();
-    // The first place is taken once its run is whole, or reaches the
-    // file's end.
-    if (!m_Places.empty() &&
-        (RunFrames() == kRunFrames || m_Places.front() + RunFrames() == m_Frames))
+    if (m_Places.empty())
+        return;
+    // The file starts at the first place once its run is whole, or reaches
+    // the file's end; the frames after one that differed are placed once
+    // their run is whole, or the last place's reaches the file's end.
+    if (!m_Started && (RunFrames() == kRunFrames || m_Places.front() + RunFrames() == m_Frames))
         Start();
+    else if (m_Started && (RunFrames() == kRunFrames || m_Places.back() + RunFrames() == m_Frames))
+        Place();
 }
 
 void HostPlayCompare::Narrow(size_t i)
@@ -160,13 +184,13 @@ void HostPlayCompare::Narrow(size_t i)
         const auto to = std::partition_point(from, m_Sorted.end(), same);
         m_Places.clear();
         for (auto at = from; at != to; ++at)
-            m_Places.push_back(m_FirstSound + *at);
+            m_Places.push_back(m_WindowAt + *at);
         return;
     }
     std::erase_if(m_Places,
                   [&](ULONGLONG place)
                   {
-                      const ULONGLONG at = place + i - m_FirstSound;
+                      const ULONGLONG at = place + i - m_WindowAt;
                       return (at + 1) * m_FrameBytes > m_Window.size() ||
                              memcmp(bytes(at), frame, m_FrameBytes) != 0;
                   });
@@ -176,7 +200,7 @@ void HostPlayCompare::Shorten()
 {
     if (!IsSilence(m_Run.data()))
     {
-        ++m_Leftover;
+        ++(m_Started ? m_Unplaced : m_Leftover);
         m_LastLeftover = m_RunAt;
     }
     // A run starts with sound.
@@ -201,14 +225,73 @@ void HostPlayCompare::Start()
     // changed; with none there, the device never received them.
     if (place > m_FirstSound && m_Leftover != 0 && m_LastLeftover + place >= m_RunAt + m_FirstSound)
     {
-        m_Changed = true;
+        m_After = HostWire::Changed;
         m_Next = m_FirstSound;
     }
     else
         m_LostStart = place > m_FirstSound;
     m_Run.clear();
     m_Places.clear();
-    m_Sorted = {};
+    m_Sorted.clear();
+}
+
+void HostPlayCompare::LookOn()
+{
+    m_Looking = true;
+    m_DiffWire = m_WireFrames;
+    // What the window holds from the frame on is kept (it never holds
+    // frames before m_WindowAt), and the rest read on.
+    const size_t from =
+        std::min<size_t>((size_t)(m_Next - m_WindowAt) * m_FrameBytes, m_Window.size());
+    m_Window.erase(m_Window.begin(), m_Window.begin() + (ptrdiff_t)from);
+    m_WindowAt = m_Next;
+    const UCHAR* frame = nullptr;
+    for (ULONGLONG n = m_WindowAt + m_Window.size() / m_FrameBytes;
+         n < m_WindowAt + m_SearchFrames + kRunFrames - 1 && (frame = FileFrame(n)) != nullptr; ++n)
+        m_Window.insert(m_Window.end(), frame, frame + m_FrameBytes);
+    SortWindow(m_SearchFrames);
+    Look();
+}
+
+void HostPlayCompare::Place()
+{
+    // A repeating file (a sine) has the run at many places: in place is no
+    // shift, else the nearest later place, else the nearest earlier one.
+    const ULONGLONG inPlace = m_Next + (m_RunAt - m_DiffWire);
+    const auto later = std::lower_bound(m_Places.begin(), m_Places.end(), inPlace);
+    m_Resumed = later != m_Places.end() ? *later : m_Places.back();
+    m_ResumedWire = m_RunAt;
+    m_Looking = false;
+    if (m_Resumed > inPlace)
+        m_After = HostWire::Lost;
+    else if (m_Resumed < inPlace)
+    {
+        m_After = HostWire::Inserted;
+        m_Inserted = inPlace - m_Resumed;
+    }
+    // Back in place after sound placed nowhere: those frames came with
+    // other values.
+    else if (m_Unplaced != 0)
+        m_After = HostWire::Changed;
+    else
+    {
+        // After silence only, which took the file's sound from the frame
+        // that differed (sound) to its last sound before the place.
+        m_After = HostWire::Blanked;
+        while (IsSilence(FileFrame(m_Resumed - 1)))
+            --m_Resumed;
+    }
+    m_Run.clear();
+    m_Places.clear();
+}
+
+void HostPlayCompare::GiveUp()
+{
+    m_Looking = false;
+    // Silence alone may yet be the file's frames never received.
+    m_After = m_Unplaced != 0 || !m_Run.empty() ? HostWire::Changed : HostWire::Partial;
+    m_Run.clear();
+    m_Places.clear();
 }
 
 void HostPlayCompare::Settle()
@@ -217,6 +300,8 @@ void HostPlayCompare::Settle()
     // few frames of it are anywhere in the file.
     if (!m_Started && !m_Places.empty() && m_Leftover == 0)
         Start();
+    if (m_Looking)
+        GiveUp();
 }
 
 HostRecordCompare::HostRecordCompare(ULONG frameBytes, UCHAR silence, ULONGLONG lagFrames)

@@ -16,9 +16,15 @@
 // sound is (sound before that run is left over from something else). Where
 // that place is past the file's first sound, the device never received the
 // frames before it, unless sound came where they belong: the file's frames,
-// changed. A frame of the file that then differs is changed. The silence the
-// device received before the file, less the file's own before the place,
-// is the lead-in the path adds.
+// changed. The silence the device received before the file, less the file's
+// own before the place, is the lead-in the path adds. Once a received frame
+// differs from the file's, the received frames of the next half second are
+// looked for by runs in the file's frames from it on, for as long and a run
+// more: a run in place after silence only is the file blanked there, one at
+// a later place the frames between never received, one at an earlier place
+// frames inserted; sound placed nowhere, or in place after other sound, is
+// the file's frames with other values; silence to the end is the file's
+// frames never received.
 class HostPlayCompare
 {
   public:
@@ -39,8 +45,9 @@ class HostPlayCompare
 
   private:
     // The wire's frames of a run that place the file, at most; the file's
-    // frames searched for its start, from its first sound on, in
-    // milliseconds (read before the play, so no more than it may read ahead).
+    // frames searched for its start, from its first sound on, and for the
+    // received frames after one that differs, from it on, in milliseconds
+    // (the start's read before the play, so no more than it may read ahead).
     static constexpr size_t kRunFrames = 64;
     static constexpr ULONG kSearchMs = 500;
 
@@ -48,12 +55,15 @@ class HostPlayCompare
     // started at or before it.
     ULONGLONG FileStart() const;
     bool IsSilence(const UCHAR* frame) const;
-    // The file's frame `n`, from the search window while it holds it, else
-    // read on; null past its last.
+    // The file's frame `n`, from the window while it holds it, else read on;
+    // null past its last.
     const UCHAR* FileFrame(ULONGLONG n);
+    // The window's frames of sound among its first `places`, by their bytes.
+    void SortWindow(ULONGLONG places);
     void TakeFrame();
-    // The received frame added to the run that may start the file, and the
-    // file started where the run's place is found.
+    // The received frame added to the run that may place the file's frames,
+    // and the file started, or its frames placed, where the run's place is
+    // found.
     void Look();
     // Keeps the places whose frames go on as the run's frame `i` does.
     void Narrow(size_t i);
@@ -63,6 +73,14 @@ class HostPlayCompare
     // The file starts at the first place of the run; once the play ended,
     // at that of the wire's first sound, however short its run.
     void Start();
+    // The received frame differs from the file's: the window moves to the
+    // file's frame it took the place of, and the frames from it are looked for.
+    void LookOn();
+    // The run's place, after the received frames that differed: in place,
+    // else the nearest later, else the nearest earlier.
+    void Place();
+    // Nothing placed the received frames within the window.
+    void GiveUp();
     void Settle();
     size_t RunFrames() const { return m_FrameBytes != 0 ? m_Run.size() / m_FrameBytes : 0; }
 
@@ -71,12 +89,15 @@ class HostPlayCompare
     const size_t m_FrameBytes;
     const ULONGLONG m_Frames; // the file's
     const UCHAR m_Silence;
-    std::vector<UCHAR> m_Block; // the file's frames from m_BlockAt on
+    const ULONGLONG m_SearchFrames; // kSearchMs at the file's rate
+    std::vector<UCHAR> m_Block;     // the file's frames from m_BlockAt on
     ULONGLONG m_BlockAt = 0;
-    // The file's frames from its first sound on, for kSearchMs and a run
-    // more: the places its start is looked for; and the window's
+    // The file's frames from m_WindowAt on, for kSearchMs and a run more:
+    // from its first sound, the places its start is looked for; from a frame
+    // that differs, those of the received frames after it. And the window's
     // frames of sound by their bytes.
     std::vector<UCHAR> m_Window;
+    ULONGLONG m_WindowAt = 0;
     std::vector<ULONG> m_Sorted;
     std::vector<UCHAR> m_Frame;
     std::vector<UCHAR> m_Run; // the received frames that may place the file, from m_RunAt
@@ -93,7 +114,16 @@ class HostPlayCompare
     bool m_WireSound = false;
     bool m_Started = false;
     bool m_LostStart = false;
-    bool m_Changed = false;
+    // What the received frames are from the first that differs from the
+    // file's (m_Next's place) on: Exact while none did; Partial while only
+    // silence came after it.
+    HostWire m_After = HostWire::Exact;
+    bool m_Looking = false;   // their place looked for
+    ULONGLONG m_DiffWire = 0; // the wire frame that differed
+    ULONGLONG m_Unplaced = 0; // frames of sound since, placed nowhere
+    ULONGLONG m_Resumed = 0;  // the file frame the run placed starts at
+    ULONGLONG m_ResumedWire = 0;
+    ULONGLONG m_Inserted = 0;
 };
 
 // A recording against what the device sent, as both come: the recording's

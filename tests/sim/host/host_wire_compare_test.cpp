@@ -3,7 +3,8 @@
 // samples but keep every frame, and silence where the device sent sound, a
 // frame inserted or lost, or one the device never sent make the recording
 // not the device's. Mono 16-bit frames, fed a step at a time as a run does.
-// A play's start is placed by a run of the device's first frames of sound.
+// A play's start is placed by a run of the device's first frames of sound,
+// and the frames after one that differs by a run too.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -103,6 +104,27 @@ Frames Span(const Frames& f, size_t from, size_t to = SIZE_MAX, bool halved = fa
         s = halved ? (SHORT)(s / 2) : s;
     return part;
 }
+
+// A mono 16-bit file at 48 kHz against what the device received after the
+// path's 720 frames of silence, and then `playOut` frames of silence, a
+// packet's 48 frames at a time.
+struct PlayOf
+{
+    explicit PlayOf(const Frames& f)
+        : File{48000, 1, 16, {Bytes(f, 0), Bytes(f, f.size())}},
+          Compare(std::make_unique<HostMemorySource>(File), 16)
+    {
+    }
+    HostWire Received(const Frames& wire, HostStreamSummary* summary, size_t playOut = 2000)
+    {
+        const Frames all = Join({Silence(720), wire, Silence(playOut)});
+        for (size_t at = 0; at < all.size(); at += 48)
+            Compare.Feed({Bytes(all, at), Bytes(all, std::min(at + 48, all.size()))});
+        return Compare.Result(true, true, false, summary);
+    }
+    const HostAudio File;
+    HostPlayCompare Compare;
+};
 } // namespace
 
 TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
@@ -215,22 +237,93 @@ TEST(HostPlayCompare, EachPlayGetsItsVerdict)
         {"the bound's last frame", kNoise, Span(kNoise, 23999), LostStart, 23999, 720 - 23999},
         // Past the bound, the device's sound is none of the file's.
         {"from the bound on", kNoise, Span(kNoise, 24000), Changed, 0, 720},
+        // Sound exactly where the file's first frame belongs is that frame.
+        {"its first frame changed", kNoise, Join({Span(kNoise, 0, 1, true), Span(kNoise, 1)}),
+         Changed, 0, 720},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Name);
-        const auto* data = reinterpret_cast<const UCHAR*>(row.File.data());
-        const HostAudio file{48000, 1, 16, {data, data + 2 * row.File.size()}};
-        HostPlayCompare compare(std::make_unique<HostMemorySource>(file), 16);
-        for (SHORT s : Join({Silence(720), row.Wire}))
-            compare.Feed({(UCHAR)s, (UCHAR)(s >> 8)});
+        PlayOf play(row.File);
         HostStreamSummary summary;
-        EXPECT_EQ(row.Verdict, compare.Result(true, true, false, &summary));
+        EXPECT_EQ(row.Verdict, play.Received(row.Wire, &summary, 0));
         EXPECT_EQ(row.Frame, row.Verdict == LostStart ? summary.FirstReceivedFrame
                              : row.Verdict == Changed ? summary.ChangedAtFrame
                                                       : summary.FileAtFrame);
         double ms = 0;
-        ASSERT_TRUE(compare.LeadInMs(2, 48000, &ms));
+        ASSERT_TRUE(play.Compare.LeadInMs(2, 48000, &ms));
         EXPECT_DOUBLE_EQ((double)row.LeadIn / 48, ms);
+    }
+}
+
+// Two seconds of noise, whose frames 51,000 to 51,039 are also at 48,500
+// (a passage shorter than a run); a sine, one period of 4,800 frames
+// repeated; noise quiet (±1) from frame 60,000. What the device received of
+// them from a file frame on, the file's start long placed.
+TEST(HostPlayCompare, FramesLostInsertedOrBlankedFailAndOtherValuesAreProcessing)
+{
+    using enum HostWire;
+    std::mt19937 random(77);
+    Frames noise(96000), sine(96000), quietEnd(96000);
+    for (size_t k = 0; k < noise.size(); ++k)
+    {
+        noise[k] = (SHORT)(0x100 + random() % 0x3f00);
+        sine[k] = (SHORT)std::lround(12000 * std::sin(M_PI * (double)(k % 4800) / 2400));
+        quietEnd[k] = k < 60000 ? noise[k] : (SHORT)(k % 2 == 0 ? 1 : -1);
+    }
+    std::copy_n(noise.begin() + 51000, 40, noise.begin() + 48500);
+    // The driver's levels halving (quiet samples to silence), and the shape
+    // of the 32-bit float chain's rounding: loud samples off, quiet ones not.
+    SHORT (*keep)(SHORT) = [](SHORT s) { return s; };
+    SHORT (*halve)(SHORT) = [](SHORT s) { return (SHORT)(s / 2); };
+    SHORT (*round)(SHORT) = [](SHORT s) { return (SHORT)(s >= 0x100 ? s - 1 : s); };
+    const struct
+    {
+        const char* Name;
+        const Frames& File;
+        // From file frame At: the frames the path loses, turns to silence,
+        // or delivers twice before it; and what the driver does to each.
+        size_t At, Lose, Blank, Repeat;
+        SHORT (*Level)(SHORT);
+        HostWire Verdict;
+        // The file frame that differs (Partial: the first never received);
+        // Lost, Inserted: the file frame received again from wire frame
+        // AgainWire (the path's 720 included); Blanked: the one after the
+        // last received as silence.
+        ULONGLONG Frame, Again = 0, AgainWire = 0;
+    } rows[] = {
+        {"a frame lost", noise, 48000, 1, 0, 0, keep, Lost, 48000, 48001, 48720},
+        {"10 frames lost", noise, 48000, 10, 0, 0, keep, Lost, 48000, 48010, 48720},
+        {"2,400 frames lost", noise, 48000, 2400, 0, 0, keep, Lost, 48000, 50400, 48720},
+        // Its first 40 frames are at 48,500 too: a run decides.
+        {"3,000 frames lost", noise, 48000, 3000, 0, 0, keep, Lost, 48000, 51000, 48720},
+        {"lost to the window's last", noise, 48000, 23999, 0, 0, keep, Lost, 48000, 71999, 48720},
+        {"lost past the window", noise, 48000, 24000, 0, 0, keep, Changed, 48000},
+        {"100 frames blanked", noise, 48000, 0, 100, 0, keep, Blanked, 48000, 48100, 48820},
+        {"a packet repeated", noise, 48000, 0, 0, 48, keep, Inserted, 48000, 48000, 48768},
+        {"the last 10 frames lost", noise, 95990, 10, 0, 0, keep, Partial, 95990},
+        // The frames after the loss are those lost: only the end shows it
+        // (the file's frame 91,200 is silence, as the play-out is).
+        {"a sine's period lost", sine, 48000, 4800, 0, 0, keep, Partial, 91201},
+        {"levels from a frame on", noise, 48000, 0, 0, 0, halve, Changed, 48000},
+        {"levels, then silence", quietEnd, 48000, 0, 0, 0, halve, Changed, 48000},
+        {"32-bit rounding", quietEnd, 48000, 0, 0, 0, round, Changed, 48000},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        const Frames& f = row.File;
+        Frames wire = Join({Span(f, 0, row.At), Span(f, row.At - row.Repeat, row.At),
+                            Silence(row.Blank), Span(f, row.At + row.Blank + row.Lose)});
+        std::transform(wire.begin() + (ptrdiff_t)row.At, wire.end(),
+                       wire.begin() + (ptrdiff_t)row.At, row.Level);
+        HostStreamSummary summary;
+        EXPECT_EQ(row.Verdict, PlayOf(f).Received(wire, &summary));
+        EXPECT_EQ(row.Frame, summary.ChangedAtFrame);
+        EXPECT_EQ(row.Verdict == Inserted ? row.Repeat : 0, summary.InsertedFrames);
+        if (row.Again == 0)
+            continue;
+        EXPECT_EQ(row.Again, summary.FirstReceivedFrame);
+        EXPECT_EQ(row.AgainWire, summary.ResumedWireFrame);
     }
 }
