@@ -429,18 +429,26 @@ NTSTATUS CStreamEngine::AddPathControl(CAudioControl* control)
         if (static_cast<CAudioControl*>(data)->GetId() == id)
             return STATUS_SUCCESS; // the first control with an id stays
     control->AddRef();
-    if (m_ControlList->AddTail(control) == nullptr)
+    POSITION listed = m_ControlList->AddTail(control);
+    if (listed == nullptr)
     {
         control->Release();
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     PCHAINNODE node = nullptr;
+    NTSTATUS status = STATUS_SUCCESS;
     if (NT_SUCCESS(control->QueryInterface(IID_IChainNode, (PVOID*)&node)))
     {
-        AddProcessingNode(node);
+        status = AddProcessingNode(node);
         node->Release();
     }
-    return STATUS_SUCCESS;
+    // A control whose processing never runs would answer for nothing.
+    if (!NT_SUCCESS(status))
+    {
+        m_ControlList->RemoveAt(listed);
+        control->Release();
+    }
+    return status;
 }
 
 NTSTATUS CStreamEngine::AddProcessingNode(PCHAINNODE node)

@@ -364,13 +364,22 @@ TEST(StreamEngine, PathControlsAreKeptOncePerIdAndChainNodesJoinTheChain)
     EXPECT_EQ(engine->AddPathControl(nullptr), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(engine->AddProcessingNode(nullptr), STATUS_INVALID_PARAMETER);
 
-    // A failed append gives the reference back.
+    // A failed append gives the reference back; a chain node that cannot
+    // join the chain is no control of the engine either.
     TestUnit* late = h.Keep(MakeUnit(11, CONTROL_KIND_GENERIC));
-    EmuPoolInjectFailure(POOL_TAG("Lis"), 0);
-    EXPECT_EQ(engine->AddPathControl(late), STATUS_INSUFFICIENT_RESOURCES);
-    EmuPoolClearInjection();
-    late->AddRef();
-    EXPECT_EQ(late->Release(), 1u);
+    TestUnit* lateNode = h.Keep(MakeUnit(12, CONTROL_KIND_GENERIC));
+    lateNode->IsChainNode = true;
+    for (ULONG skip : {0u, 1u})
+    {
+        TestUnit* unit = skip == 0 ? late : lateNode;
+        EmuPoolInjectFailure(POOL_TAG("Lis"), skip);
+        EXPECT_EQ(engine->AddPathControl(unit), STATUS_INSUFFICIENT_RESOURCES) << skip;
+        EmuPoolClearInjection();
+        EXPECT_EQ(engine->GetControlCount(), 2u) << skip;
+        EXPECT_EQ(engine->ProcessingList()->GetCount(), 1u) << skip;
+        unit->AddRef();
+        EXPECT_EQ(unit->Release(), 1u) << skip;
+    }
 }
 
 TEST(StreamEngine, DestructionReleasesNodesControlsAndStageLists)
