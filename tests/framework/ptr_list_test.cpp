@@ -176,32 +176,3 @@ TEST(PtrList, InsertBeforeKeepsASortedList)
     EXPECT_EQ(Walk(list), (std::vector<PVOID>{P(6)}));
     Drain(list);
 }
-
-TEST(PtrList, NodesMoveBetweenListsWithoutMemory)
-{
-    CPtrList from, to;
-    POSITION n[3];
-    for (int i = 0; i < 3; ++i)
-        ASSERT_NE(n[i] = from.AddTail(P(i)), nullptr);
-    ASSERT_NE(to.AddTail(P(9)), nullptr);
-    EmuPoolInjectFailure(POOL_TAG("Lis"), 0, 0);
-    const unsigned long long made = EmuPoolAllocationCount(POOL_TAG("Lis"));
-    // Middle, tail and head of one list, each before a place of the other.
-    from.Unlink(n[1]);
-    to.LinkBefore(to.GetHeadPosition(), n[1]);
-    from.Unlink(n[2]);
-    to.LinkBefore(nullptr, n[2]);
-    from.Unlink(n[0]);
-    to.LinkBefore(to.GetHeadPosition()->m_Next, n[0]);
-    EXPECT_EQ(Walk(from), (std::vector<PVOID>{}));
-    EXPECT_EQ(Walk(to), (std::vector<PVOID>{P(1), P(0), P(9), P(2)}));
-    EXPECT_EQ(made, EmuPoolAllocationCount(POOL_TAG("Lis")));
-    EXPECT_EQ(4u, EmuPoolOutstandingCount(POOL_TAG("Lis")));
-    // A node off every list is its owner's to free.
-    to.Unlink(n[0]);
-    EXPECT_EQ(Walk(to), (std::vector<PVOID>{P(1), P(9), P(2)}));
-    CPtrList::FreeNode(n[0]);
-    EmuPoolClearInjection();
-    Drain(to);
-    EXPECT_EQ(0u, EmuPoolOutstandingCount(POOL_TAG("Lis")));
-}

@@ -34,155 +34,119 @@ const ULONG kPlatformTags[] = {
     POOL_TAG("PoRq"), POOL_TAG("IoWk"), POOL_TAG("Mdl "), POOL_TAG("File"), POOL_TAG("IoBf"),
     POOL_TAG("Devi"), POOL_TAG("Driv"), POOL_TAG("Irp "), POOL_TAG("None")};
 
-enum class StepKind
+// One life on one device, and what its steps keep.
+struct Life
 {
-    SetUp,   // fails for what it meets and then works when done again, or works
-    TearDown // completes whatever fails
+    explicit Life(const std::string& device)
+        : Host(device), HasCapture(ScenarioHasRoad(device, Road::Capture))
+    {
+    }
+    ScenarioHost Host;
+    bool HasCapture; // without a capture road its steps walk through
+    PFILE_OBJECT Render = nullptr, Capture = nullptr;
+    std::unique_ptr<AsioTestClient> Asio;
+    bool RecordsKept = true; // each record the rings held at the stop was live
 };
 
-class PoolFaultLife;
+// A step that runs a stream works only where data moved.
+NTSTATUS Moved(NTSTATUS status, bool moved)
+{
+    return NT_SUCCESS(status) && !moved ? STATUS_UNSUCCESSFUL : status;
+}
+
+NTSTATUS RunPin(Life& l, PFILE_OBJECT pin, bool capture)
+{
+    const ULONG packets = l.Host.DataPackets(capture);
+    NTSTATUS status = l.Host.RunPin(pin);
+    if (NT_SUCCESS(status))
+        l.Host.Play(pin, kRunMs, capture);
+    return Moved(status, l.Host.DataPackets(capture) > packets);
+}
+
+NTSTATUS AsioStart(Life& l)
+{
+    const ULONG switches = l.Asio->EventSwitches();
+    NTSTATUS status = l.Asio->Start();
+    l.Asio->Run(kRunMs);
+    return Moved(status, l.Asio->EventSwitches() > switches);
+}
+
+NTSTATUS Power(Life& l, DEVICE_POWER_STATE state)
+{
+    NTSTATUS status = EmuPoSendDevicePower(l.Host.Host().Pdo(), IRP_MN_SET_POWER, state);
+    EmuAdvanceMs(kRunMs);
+    return status;
+}
+
+bool RingRecordsLive(Life& l)
+{
+    AdapterExtension* extension = GetAdapterExtension(l.Host.Host().Fdo());
+    if (extension == nullptr || extension->Adapter == nullptr)
+        return true;
+    const CAsioRings& rings =
+        static_cast<CAdapterCommon*>(extension->Adapter)->GetAsioSession().Rings();
+    for (ULONG i = 0; i < rings.GetCount(); ++i)
+    {
+        const PSTREAMCLIENT record = rings.GetEntry(i)->Registration;
+        ULONG tag = 0;
+        if (record != nullptr &&
+            (!EmuPoolIsBlock(record, nullptr, &tag) || tag != USB_STREAM_POOL_TAG))
+            return false;
+    }
+    return true;
+}
+
+// A set-up step fails for what it meets and works when done again, or
+// works; a tear-down step completes whatever fails. The ASIO stop after a
+// failed restart at D0 answers with that failure, once.
 struct Step
 {
     const char* Name;
-    StepKind Kind;
-    NTSTATUS (PoolFaultLife::*Do)();
-    // The earlier step whose failure this one answers with, once.
-    const char* Answers;
+    bool SetUp;
+    NTSTATUS (*Do)(Life&);
+    const char* Answers = nullptr; // the earlier step whose failure it answers with
 };
-
-// One life on one device, a member a step. A step that runs a stream also
-// fails when no data moved: a success must be one.
-class PoolFaultLife
-{
-  public:
-    explicit PoolFaultLife(const std::string& device)
-        : m_Host(device), m_HasCapture(ScenarioHasRoad(device, Road::Capture))
-    {
-    }
-    ScenarioHost& Host() { return m_Host; }
-
-    NTSTATUS Start() { return m_Host.Start(); }
-    NTSTATUS RenderOpen() { return m_Host.OpenWave(KSPIN_DATAFLOW_IN, &m_Render); }
-    NTSTATUS RenderRun() { return RunPin(m_Render, false); }
-    NTSTATUS AsioOpen()
-    {
-        m_Asio = std::make_unique<AsioTestClient>(m_Host.Host().Fdo());
-        return m_Asio->Open();
-    }
-    NTSTATUS AsioMap()
-    {
-        ULONG sizes[4] = {};
-        NTSTATUS status = m_Asio->GetBufferSize(sizes);
-        return NT_SUCCESS(status) ? m_Asio->MapAll(sizes[2]) : status;
-    }
-    NTSTATUS AsioStart()
-    {
-        const ULONG switches = m_Asio->EventSwitches();
-        NTSTATUS status = m_Asio->Start();
-        m_Asio->Run(kRunMs);
-        return Moved(status, m_Asio->EventSwitches() > switches);
-    }
-    NTSTATUS PowerDown() { return Power(PowerDeviceD2); }
-    NTSTATUS PowerUp() { return Power(PowerDeviceD0); }
-    NTSTATUS AsioStop()
-    {
-        NTSTATUS status = m_Asio->Stop();
-        m_RecordsKept = RingRecordsLive();
-        return status;
-    }
-    NTSTATUS AsioUnmap() { return m_Asio->Unmap(); }
-    NTSTATUS AsioClose()
-    {
-        m_Asio->Close();
-        m_Asio.reset();
-        return STATUS_SUCCESS;
-    }
-    NTSTATUS RenderStop() { return m_Host.StopPin(m_Render); }
-    NTSTATUS RenderClose() { return ClosePin(&m_Render); }
-    // A device without a capture road walks through its steps.
-    NTSTATUS CaptureOpen()
-    {
-        return m_HasCapture ? m_Host.OpenWave(KSPIN_DATAFLOW_OUT, &m_Capture) : STATUS_SUCCESS;
-    }
-    NTSTATUS CaptureRun() { return m_HasCapture ? RunPin(m_Capture, true) : STATUS_SUCCESS; }
-    NTSTATUS CaptureStop() { return m_HasCapture ? m_Host.StopPin(m_Capture) : STATUS_SUCCESS; }
-    NTSTATUS CaptureClose() { return ClosePin(&m_Capture); }
-    NTSTATUS Remove() { return m_Host.Remove(); }
-
-    // Each record the ASIO rings held when streaming stopped was a live one.
-    bool RecordsKept() const { return m_RecordsKept; }
-
-  private:
-    static NTSTATUS Moved(NTSTATUS status, bool moved)
-    {
-        return NT_SUCCESS(status) && !moved ? STATUS_UNSUCCESSFUL : status;
-    }
-    NTSTATUS RunPin(PFILE_OBJECT pin, bool capture)
-    {
-        const ULONG packets = m_Host.DataPackets(capture);
-        NTSTATUS status = m_Host.RunPin(pin);
-        if (NT_SUCCESS(status))
-            m_Host.Play(pin, kRunMs, capture);
-        return Moved(status, m_Host.DataPackets(capture) > packets);
-    }
-    NTSTATUS Power(DEVICE_POWER_STATE state)
-    {
-        NTSTATUS status = EmuPoSendDevicePower(m_Host.Host().Pdo(), IRP_MN_SET_POWER, state);
-        EmuAdvanceMs(kRunMs);
-        return status;
-    }
-    NTSTATUS ClosePin(PFILE_OBJECT* pin)
-    {
-        m_Host.ClosePin(*pin);
-        *pin = nullptr;
-        return STATUS_SUCCESS;
-    }
-    bool RingRecordsLive()
-    {
-        AdapterExtension* extension = GetAdapterExtension(m_Host.Host().Fdo());
-        if (extension == nullptr || extension->Adapter == nullptr)
-            return true;
-        const CAsioRings& rings =
-            static_cast<CAdapterCommon*>(extension->Adapter)->GetAsioSession().Rings();
-        for (ULONG i = 0; i < rings.GetCount(); ++i)
-        {
-            const PSTREAMCLIENT record = rings.GetEntry(i)->Registration;
-            ULONG tag = 0;
-            if (record != nullptr &&
-                (!EmuPoolIsBlock(record, nullptr, &tag) || tag != USB_STREAM_POOL_TAG))
-                return false;
-        }
-        return true;
-    }
-
-    ScenarioHost m_Host;
-    bool m_HasCapture;
-    PFILE_OBJECT m_Render = nullptr;
-    PFILE_OBJECT m_Capture = nullptr;
-    std::unique_ptr<AsioTestClient> m_Asio;
-    bool m_RecordsKept = true;
-};
-
-// The restart at D0 that failed is the answer of the ASIO stop after it.
 const Step kLife[] = {
-    {"start", StepKind::SetUp, &PoolFaultLife::Start, nullptr},
-    {"render open", StepKind::SetUp, &PoolFaultLife::RenderOpen, nullptr},
-    {"render run", StepKind::SetUp, &PoolFaultLife::RenderRun, nullptr},
-    {"asio open", StepKind::SetUp, &PoolFaultLife::AsioOpen, nullptr},
-    {"asio map", StepKind::SetUp, &PoolFaultLife::AsioMap, nullptr},
-    {"asio start", StepKind::SetUp, &PoolFaultLife::AsioStart, nullptr},
-    {"power down", StepKind::TearDown, &PoolFaultLife::PowerDown, nullptr},
-    {"power up", StepKind::TearDown, &PoolFaultLife::PowerUp, nullptr},
-    {"asio stop", StepKind::TearDown, &PoolFaultLife::AsioStop, "power up"},
-    {"asio unmap", StepKind::TearDown, &PoolFaultLife::AsioUnmap, nullptr},
-    {"asio close", StepKind::TearDown, &PoolFaultLife::AsioClose, nullptr},
-    {"render stop", StepKind::TearDown, &PoolFaultLife::RenderStop, nullptr},
-    {"render close", StepKind::TearDown, &PoolFaultLife::RenderClose, nullptr},
-    {"capture open", StepKind::SetUp, &PoolFaultLife::CaptureOpen, nullptr},
-    {"capture run", StepKind::SetUp, &PoolFaultLife::CaptureRun, nullptr},
-    {"capture stop", StepKind::TearDown, &PoolFaultLife::CaptureStop, nullptr},
-    {"capture close", StepKind::TearDown, &PoolFaultLife::CaptureClose, nullptr},
-    {"removal", StepKind::TearDown, &PoolFaultLife::Remove, nullptr},
+    {"start", true, [](Life& l) { return l.Host.Start(); }},
+    {"render open", true, [](Life& l) { return l.Host.OpenWave(KSPIN_DATAFLOW_IN, &l.Render); }},
+    {"render run", true, [](Life& l) { return RunPin(l, l.Render, false); }},
+    {"asio open", true,
+     [](Life& l)
+     {
+         l.Asio = std::make_unique<AsioTestClient>(l.Host.Host().Fdo());
+         return l.Asio->Open();
+     }},
+    {"asio map", true,
+     [](Life& l)
+     {
+         ULONG sizes[4] = {};
+         NTSTATUS status = l.Asio->GetBufferSize(sizes);
+         return NT_SUCCESS(status) ? l.Asio->MapAll(sizes[2]) : status;
+     }},
+    {"asio start", true, AsioStart},
+    {"power down", false, [](Life& l) { return Power(l, PowerDeviceD2); }},
+    {"power up", false, [](Life& l) { return Power(l, PowerDeviceD0); }},
+    {"asio stop", false,
+     [](Life& l)
+     {
+         NTSTATUS status = l.Asio->Stop();
+         l.RecordsKept = RingRecordsLive(l);
+         return status;
+     },
+     "power up"},
+    {"asio unmap", false, [](Life& l) { return l.Asio->Unmap(); }},
+    {"asio close", false, [](Life& l) { return l.Asio.reset(), STATUS_SUCCESS; }},
+    {"render stop", false, [](Life& l) { return l.Host.StopPin(l.Render); }},
+    {"render close", false, [](Life& l) { return l.Host.ClosePin(l.Render), STATUS_SUCCESS; }},
+    {"capture open", true,
+     [](Life& l)
+     { return l.HasCapture ? l.Host.OpenWave(KSPIN_DATAFLOW_OUT, &l.Capture) : STATUS_SUCCESS; }},
+    {"capture run", true,
+     [](Life& l) { return l.HasCapture ? RunPin(l, l.Capture, true) : STATUS_SUCCESS; }},
+    {"capture stop", false,
+     [](Life& l) { return l.HasCapture ? l.Host.StopPin(l.Capture) : STATUS_SUCCESS; }},
+    {"capture close", false, [](Life& l) { return l.Host.ClosePin(l.Capture), STATUS_SUCCESS; }},
+    {"removal", false, [](Life& l) { return l.Host.Remove(); }},
 };
 
 // What the clean life allocates with each tag by the end of each step.
@@ -190,44 +154,39 @@ using TagCounts = std::map<ULONG, unsigned long long>;
 std::vector<TagCounts> CleanCounts(const std::string& device)
 {
     std::vector<TagCounts> counts;
-    PoolFaultLife life(device);
+    Life life(device);
     for (const Step& step : kLife)
     {
-        EXPECT_EQ(STATUS_SUCCESS, (life.*step.Do)()) << device << " clean: " << step.Name;
+        EXPECT_EQ(STATUS_SUCCESS, step.Do(life)) << device << " clean: " << step.Name;
         counts.push_back(EmuPoolAllocationCounts());
     }
-    ExpectCleanTeardown(life.Host(), device + " clean", kBoundMs);
+    ExpectCleanTeardown(life.Host, device + " clean", kBoundMs);
     return counts;
 }
 
 // The life with one allocation failing, in the step `failing`.
 void LiveWithFailure(const std::string& device, size_t failing, const std::string& where)
 {
-    PoolFaultLife life(device);
+    Life life(device);
     for (size_t s = 0; s < std::size(kLife); ++s)
     {
         const Step& step = kLife[s];
-        NTSTATUS status = (life.*step.Do)();
-        if (s == failing && step.Kind == StepKind::SetUp && !NT_SUCCESS(status))
+        NTSTATUS status = step.Do(life);
+        if (s == failing && step.SetUp && !NT_SUCCESS(status))
         {
-            // A device that did not start is only removed.
-            if (s == 0)
-            {
-                life.Remove();
+            if (s == 0) // a device that did not start is only removed, by the teardown
                 break;
-            }
-            status = (life.*step.Do)();
+            status = step.Do(life);
         }
         if ((step.Answers == nullptr || std::string(step.Answers) != kLife[failing].Name) &&
             !NT_SUCCESS(status))
         {
             ADD_FAILURE() << where << ": " << step.Name << " 0x" << std::hex << status;
-            life.Remove();
             break;
         }
     }
-    EXPECT_TRUE(life.RecordsKept()) << where;
-    ExpectCleanTeardown(life.Host(), where, kBoundMs);
+    EXPECT_TRUE(life.RecordsKept) << where;
+    ExpectCleanTeardown(life.Host, where, kBoundMs);
 }
 
 class PoolFaults : public testing::TestWithParam<const char*>

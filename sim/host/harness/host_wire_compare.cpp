@@ -12,19 +12,19 @@ HostPlayCompare::HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT co
     while (FileFrame(m_FirstSound) != nullptr && IsSilence(FileFrame(m_FirstSound)))
         ++m_FirstSound;
     m_Next = m_Found = m_WindowAt = m_FirstSound;
-    const UCHAR* frame = nullptr;
-    for (ULONGLONG n = m_FirstSound;
-         n < m_FirstSound + m_SearchFrames + kRunFrames - 1 && (frame = FileFrame(n)) != nullptr;
-         ++n)
-        m_Window.insert(m_Window.end(), frame, frame + m_FrameBytes);
-    SortWindow(m_SearchFrames);
+    FillWindow();
 }
 
-void HostPlayCompare::SortWindow(ULONGLONG places)
+void HostPlayCompare::FillWindow()
 {
+    const size_t kept = m_FrameBytes != 0 ? m_Window.size() / m_FrameBytes : 0;
+    const UCHAR* frame = nullptr;
+    for (ULONGLONG n = m_WindowAt + kept;
+         n < m_WindowAt + m_SearchFrames + kRunFrames - 1 && (frame = FileFrame(n)) != nullptr; ++n)
+        m_Window.insert(m_Window.end(), frame, frame + m_FrameBytes);
     const size_t held = m_FrameBytes != 0 ? m_Window.size() / m_FrameBytes : 0;
     m_Sorted.clear();
-    for (ULONG at = 0; at < std::min<ULONGLONG>(held, places); ++at)
+    for (ULONG at = 0; at < std::min<ULONGLONG>(held, m_SearchFrames); ++at)
         if (!IsSilence(&m_Window[at * m_FrameBytes]))
             m_Sorted.push_back(at);
     // Equal frames by their place, first first.
@@ -245,11 +245,7 @@ void HostPlayCompare::LookOn()
         std::min<size_t>((size_t)(m_Next - m_WindowAt) * m_FrameBytes, m_Window.size());
     m_Window.erase(m_Window.begin(), m_Window.begin() + (ptrdiff_t)from);
     m_WindowAt = m_Next;
-    const UCHAR* frame = nullptr;
-    for (ULONGLONG n = m_WindowAt + m_Window.size() / m_FrameBytes;
-         n < m_WindowAt + m_SearchFrames + kRunFrames - 1 && (frame = FileFrame(n)) != nullptr; ++n)
-        m_Window.insert(m_Window.end(), frame, frame + m_FrameBytes);
-    SortWindow(m_SearchFrames);
+    FillWindow();
     Look();
 }
 

@@ -58,8 +58,9 @@ class HostPlayCompare
     // The file's frame `n`, from the window while it holds it, else read on;
     // null past its last.
     const UCHAR* FileFrame(ULONGLONG n);
-    // The window's frames of sound among its first `places`, by their bytes.
-    void SortWindow(ULONGLONG places);
+    // The window filled from m_WindowAt for kSearchMs and a run, and its
+    // places of sound sorted by their frames' bytes.
+    void FillWindow();
     void TakeFrame();
     // The received frame added to the run that may place the file's frames,
     // and the file started, or its frames placed, where the run's place is
