@@ -184,15 +184,21 @@ std::string Measured(bool measured, double ms)
     return measured ? HostMsText(ms) + " ms" : "not measured";
 }
 
+// A device with no rate of its own has none to compare: the drift tells
+// data sent at another rate.
 void PrintSummary(const char* what, const HostStreamSummary& s)
 {
     const std::string interrupted =
         s.Interrupted ? std::string(", interrupted by ") + HostInterruptName() : "";
+    const char* follows = s.DeviceRate.Is == SimStreamRate::FollowsData
+                              ? "; the device has no rate of its own: it follows the stream's data"
+                              : "";
     printf("%s summary%s: %llu of %llu frames moved, offset %s and drift %s against the device "
-           "clock, glitches: %u late or missing packet(s), %u underrun(s), %u overrun(s)\n",
+           "clock, glitches: %u late or missing packet(s), %u underrun(s), %u overrun(s)%s\n",
            what, interrupted.c_str(), (unsigned long long)s.Frames,
            (unsigned long long)s.ExpectedFrames, Measured(s.OffsetMeasured, s.OffsetMs).c_str(),
-           Measured(s.DriftMeasured, s.DriftMs).c_str(), s.MissingPackets, s.Underruns, s.Overruns);
+           Measured(s.DriftMeasured, s.DriftMs).c_str(), s.MissingPackets, s.Underruns, s.Overruns,
+           follows);
 }
 } // namespace
 
@@ -259,9 +265,9 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
                      : !PrintVerdict(what, kRecordVerdicts, summary, device))
         worked = false;
     // However short the run, a device at another rate plays (sends) other time.
-    if (summary.DeviceRate != 0 && summary.DeviceRate != audio.Rate)
+    if (summary.DeviceRate.Is == SimStreamRate::Own && summary.DeviceRate.Hz != audio.Rate)
     {
-        Error(what, "the device ran the stream at " + std::to_string(summary.DeviceRate) +
+        Error(what, "the device ran the stream at " + std::to_string(summary.DeviceRate.Hz) +
                         " Hz, not at the stream's " + std::to_string(audio.Rate) + " Hz");
         worked = false;
     }

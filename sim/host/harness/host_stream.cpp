@@ -167,38 +167,63 @@ bool IsSynchEndpoint(const std::vector<UCHAR>& c, const SimAltSetting& alt,
                        { return field(e, kSynchAddressAt) == ep.Address; });
 }
 
+bool IsSelected(const SimUsbDevice& device, const SimAltSetting& alt)
+{
+    return device.AlternateSetting(alt.InterfaceNumber) == alt.AlternateSetting;
+}
+
 // An isochronous endpoint that may carry samples: its address, the packet
-// slots between two of its packets, and its interface.
+// slots between two of its packets, and whether a selected setting holds it.
 struct IsochEndpoint
 {
     UCHAR Address;
     ULONGLONG Interval;
-    UCHAR Interface;
+    bool Selected;
 };
 
 // The isochronous endpoints of the device in one direction that may carry
 // samples (feedback endpoints excluded), with or without synch endpoints.
+// An address that several interfaces declare (a vendor interface beside the
+// audio one) is the selected setting's, else the first declared.
 std::vector<IsochEndpoint> IsochEndpoints(const SimUsbDevice& device, bool in, bool synch)
 {
     std::vector<IsochEndpoint> endpoints;
     const std::vector<UCHAR>& c = device.Descriptors().Configuration();
     for (const SimAltSetting& alt : device.Descriptors().AltSettings())
         for (const SimEndpointInfo& ep : alt.Endpoints)
-            if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
-                (ep.Attributes & USB_ENDPOINT_USAGE_MASK) != USB_ENDPOINT_USAGE_FEEDBACK &&
-                USB_ENDPOINT_DIRECTION_IN(ep.Address) == in &&
-                (synch || !IsSynchEndpoint(c, alt, ep)) &&
-                std::none_of(endpoints.begin(), endpoints.end(),
-                             [&ep](const IsochEndpoint& e) { return e.Address == ep.Address; }))
-            {
-                // A packet a frame at full speed; at high speed every
-                // 2^(bInterval-1) microframes, as the bus schedules them.
-                const UCHAR interval = std::clamp<UCHAR>(ep.Interval, 1, 4);
-                endpoints.push_back(
-                    {ep.Address, device.Speed() == EmuUsbSpeed::High ? 1u << (interval - 1) : 8u,
-                     alt.InterfaceNumber});
-            }
+        {
+            if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) != USB_ENDPOINT_TYPE_ISOCHRONOUS ||
+                (ep.Attributes & USB_ENDPOINT_USAGE_MASK) == USB_ENDPOINT_USAGE_FEEDBACK ||
+                USB_ENDPOINT_DIRECTION_IN(ep.Address) != in ||
+                (!synch && IsSynchEndpoint(c, alt, ep)))
+                continue;
+            // A packet a frame at full speed; at high speed every
+            // 2^(bInterval-1) microframes, as the bus schedules them.
+            const UCHAR interval = std::clamp<UCHAR>(ep.Interval, 1, 4);
+            const IsochEndpoint e{ep.Address,
+                                  device.Speed() == EmuUsbSpeed::High ? 1u << (interval - 1) : 8u,
+                                  IsSelected(device, alt)};
+            const auto known =
+                std::find_if(endpoints.begin(), endpoints.end(),
+                             [&ep](const IsochEndpoint& k) { return k.Address == ep.Address; });
+            if (known == endpoints.end())
+                endpoints.push_back(e);
+            else if (!known->Selected && e.Selected)
+                *known = e;
+        }
     return endpoints;
+}
+
+// The rate the device runs an endpoint's stream at: that of the interface
+// whose selected setting holds the endpoint; None where none does.
+SimStreamRate StreamRateOf(SimUsbDevice& device, UCHAR address)
+{
+    for (const SimAltSetting& alt : device.Descriptors().AltSettings())
+        if (IsSelected(device, alt) &&
+            std::any_of(alt.Endpoints.begin(), alt.Endpoints.end(),
+                        [address](const SimEndpointInfo& ep) { return ep.Address == address; }))
+            return device.Audio().StreamRate(alt.InterfaceNumber);
+    return {};
 }
 
 // What the endpoint moved, as the device means its samples: 8-bit ones of
@@ -225,7 +250,7 @@ class DeviceSide
   public:
     // `rate`: the stream's.
     DeviceSide(SimUsbDevice& device, const EmuUsbBus& bus, bool in, ULONG rate)
-        : m_Streaming(device.Streaming()), m_Audio(device.Audio()), m_Bus(bus), m_In(in),
+        : m_Device(device), m_Streaming(device.Streaming()), m_Bus(bus), m_In(in),
           m_StreamRate(rate), m_Endpoints(IsochEndpoints(device, in, true))
     {
     }
@@ -249,7 +274,7 @@ class DeviceSide
                 m_Stream = ep;
             m_Several = m_Several || (moved != 0 && ep != m_Stream);
             if (ep == m_Stream)
-                NoteRate(m_Audio.StreamRate(e.Interface));
+                NoteRate(StreamRateOf(m_Device, ep));
             take(channels, subslot, Meant(m_Streaming, ep, subslot, record.Data), ep == m_Stream);
         }
         m_Streaming.ClearRecords();
@@ -264,21 +289,21 @@ class DeviceSide
     }
     bool Several() const { return m_Several; }
     // The rate the device ran the stream at: one other than the stream's
-    // once it ran at one; 0 while it was not known.
-    ULONG Rate() const { return m_Rate; }
+    // once it ran at one, or that it follows the stream's data; None while
+    // its interface did not stream.
+    SimStreamRate Rate() const { return m_Rate; }
 
   private:
-    // A rate read while the stream runs (its interface back at alternate
-    // setting 0 says 0, and so does a device still measuring the rate its
-    // data arrives at, before it locks to it).
-    void NoteRate(ULONG rate)
+    // A rate read while the stream runs: one other than the stream's stays.
+    void NoteRate(SimStreamRate rate)
     {
-        if (rate != 0 && (m_Rate == 0 || m_Rate == m_StreamRate))
+        const bool other = m_Rate.Is == SimStreamRate::Own && m_Rate.Hz != m_StreamRate;
+        if (rate.Is != SimStreamRate::None && !other)
             m_Rate = rate;
     }
 
+    SimUsbDevice& m_Device;
     SimStreaming& m_Streaming;
-    const SimAudioControl& m_Audio;
     const EmuUsbBus& m_Bus;
     const bool m_In;
     const ULONG m_StreamRate;
@@ -287,7 +312,7 @@ class DeviceSide
     ULONGLONG m_LastSlot = 0;
     UCHAR m_Stream = 0;
     bool m_Several = false;
-    ULONG m_Rate = 0;
+    SimStreamRate m_Rate;
 };
 
 // The file handed to the pin as the client queue takes it, a block read

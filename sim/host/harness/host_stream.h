@@ -105,8 +105,10 @@ struct HostStreamSummary
     USHORT DeviceChannels = 0;
     USHORT DeviceBits = 0;
     // The rate the device ran the stream at: one other than the stream's
-    // where it ran at one (0: not known).
-    ULONG DeviceRate = 0;
+    // where it ran at one; that it has none of its own and follows the
+    // stream's data; or None where the run read none (its interface never
+    // streamed).
+    SimStreamRate DeviceRate;
 
     // The frames moved are those expected, and the position kept to the
     // device clock, each within one period.
