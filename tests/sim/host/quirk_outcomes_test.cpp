@@ -14,6 +14,7 @@
 #include "platform/kernel/emu.h"
 #include "sim/host/harness/host_stream.h"
 #include "tests/sim/host/mic_sine.h"
+#include "tests/sim/host/program_run.h"
 #include "tests/sim/host/scratch_folder.h"
 
 namespace
@@ -36,6 +37,8 @@ struct Outcome
     // The file's text edited, and a line the start leaves besides.
     TextEdits Edits = {};
     const char* LeftOut = nullptr;
+    // The play's device has no rate of its own: it follows its data.
+    bool Follows = false;
 };
 
 constexpr const char* kLoopbackUnnamed = "UsbAudio: AudioStreaming interface 3 records nothing: "
@@ -157,7 +160,8 @@ const Outcome kOutcomes[] = {
      TextEdits{{"09 02 71", "09 02 81"},
                {"09 04 01 01 01", "09 04 01 01 02"},
                {"string 1", "09 05 82 05 C4 00 01 00 00\n07 25 01 00 00 00 00\n"
-                            "string 1"}}},
+                            "string 1"}},
+     nullptr, true},
 };
 
 std::string WaveFilters(const HostHarness& host, size_t* volumes)
@@ -204,7 +208,7 @@ HostAudio Cosine(ULONG frames, USHORT channels, USHORT bits)
 
 // What the device received, as the device means it, is the pre-roll's 15 ms
 // of silence, the file whole and in order, and silence after it.
-void ExpectPlaysBitExact(HostHarness& host, USHORT channels, USHORT bits)
+void ExpectPlaysBitExact(HostHarness& host, USHORT channels, USHORT bits, bool follows)
 {
     HostStream stream(host);
     const HostAudio in = Cosine(4800, channels, bits);
@@ -223,7 +227,9 @@ void ExpectPlaysBitExact(HostHarness& host, USHORT channels, USHORT bits)
     EXPECT_TRUE(std::all_of(data + (ptrdiff_t)in.Data.size(), received.Data.end(), silent));
     EXPECT_EQ(4800u, summary.Frames);
     EXPECT_EQ(HostWire::Exact, summary.Wire);
-    EXPECT_EQ(in.Rate, summary.DeviceRate);
+    const SimStreamRate rate = follows ? SimStreamRate{SimStreamRate::FollowsData}
+                                       : SimStreamRate{SimStreamRate::Own, in.Rate};
+    EXPECT_EQ(rate, summary.DeviceRate);
 }
 
 // The recording's signal-to-noise ratio against the unrounded sine at the
@@ -256,7 +262,7 @@ void ExpectRecordsBitExact(HostHarness& host, USHORT channels, USHORT bits)
     HostStreamSummary summary;
     ASSERT_EQ(STATUS_SUCCESS, stream.Record(200, {}, &recorded, &summary)) << stream.Error();
     ASSERT_EQ(48000u, recorded.Rate);
-    EXPECT_EQ(recorded.Rate, summary.DeviceRate);
+    EXPECT_EQ((SimStreamRate{SimStreamRate::Own, recorded.Rate}), summary.DeviceRate);
     ASSERT_EQ(channels, recorded.Channels);
     ASSERT_EQ(bits, recorded.BitsPerSample);
     std::vector<SHORT> samples(recorded.Data.size() / (bits / 8));
@@ -309,11 +315,108 @@ TEST(QuirkOutcomes, EachStartsPlaysRecordsAndLeavesNothing)
             }
             EXPECT_TRUE(o.LeftOut == nullptr || DriverSaid(said, o.LeftOut)) << o.LeftOut;
             if (o.PlayChannels != 0)
-                ExpectPlaysBitExact(host, o.PlayChannels, o.Bits);
+                ExpectPlaysBitExact(host, o.PlayChannels, o.Bits, o.Follows);
             if (o.RecordChannels != 0)
                 ExpectRecordsBitExact(host, o.RecordChannels, o.Bits);
             EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
         }
         EXPECT_EQ("", EmuCheckClean(false));
+    }
+}
+
+namespace
+{
+constexpr const char* kAdaptiveFile = "adaptive-speaker-without-rate-control.txt";
+constexpr const char* kRangeBytes = "10 00 7E 13 00 E2 D6 00"; // its range, 4990 to 55010 Hz
+constexpr const char* kAsyncList = "10 02 44 AC 00 80 BB 00";  // 44100 and 48000 Hz
+// A vendor interface, before the audio one, whose setting 1 declares an
+// isochronous endpoint of the audio one's address: 0x01 OUT, 0x81 IN.
+constexpr const char* kVendorOut = "09 04 02 00 00 FF 00 00 00\n09 04 02 01 01 FF 00 00 00\n"
+                                   "09 05 01 05 C4 00 01 00 00\n09 04 01 00 00";
+constexpr const char* kVendorIn = "09 04 02 00 00 FF 00 00 00\n09 04 02 01 01 FF 00 00 00\n"
+                                  "09 05 81 05 62 00 01 00 00\n09 04 01 00 00";
+constexpr const char* kFollowsData = "it follows the stream's data\n";
+} // namespace
+
+// Rate variants of quirk files through the host program: a device answers
+// the rate the driver sets by its own descriptor, a range's bounds in either
+// order and nothing outside them; one with no rate of its own follows its
+// data, one or several rates offered, some a hertz apart; a device that
+// keeps another rate, 0 Hz included, fails the run naming both, whatever
+// other interface declares its endpoint's address first. Each rate is
+// played (0: a recording at the rate the driver chooses).
+TEST(QuirkOutcomes, EachRateVariantRunsAtTheRateItsDescriptorGives)
+{
+    const struct
+    {
+        const char* File;
+        TextEdits Edits;
+        std::vector<ULONG> Rates;
+        const char* Said; // in what each run printed
+        int Exit;
+    } rows[] = {
+        // The rate control declared, the range written high to low.
+        {kAdaptiveFile,
+         {{"07 25 01 00", "07 25 01 01"}, {kRangeBytes, "10 00 E2 D6 00 7E 13 00"}},
+         {8000, 11025, 16000, 22050, 32000, 44100, 48000},
+         "play: the device received the file's samples unchanged",
+         0},
+        {kAdaptiveFile, {{kRangeBytes, "10 00 76 BB 00 8A BB 00"}}, {48000}, kFollowsData, 0},
+        {kAdaptiveFile,
+         {{kRangeBytes, "10 02 80 BB 00 81 BB 00"}},
+         {48000, 48001},
+         kFollowsData,
+         0},
+        // The range from 0 Hz stops short of the 48 kHz the driver offers:
+        // the device refuses it and stays at 0 Hz.
+        {"range-short-of-48-khz-speaker.txt",
+         {{"10 00 E0 AB 00", "10 00 00 00 00"}},
+         {48000},
+         "play: the device ran the stream at 0 Hz, not at the stream's 48000 Hz\n",
+         1},
+        // An asynchronous speaker without the rate control keeps 44.1 kHz,
+        // and a microphone; each behind a vendor interface of its address.
+        {kAdaptiveFile,
+         {{"09 02 71 00 02", "09 02 8C 00 03"},
+          {"09 05 01 09", "09 05 01 05"},
+          {kRangeBytes, kAsyncList},
+          {"09 04 01 00 00", kVendorOut}},
+         {48000},
+         "play: the device ran the stream at 44100 Hz, not at the stream's 48000 Hz\n",
+         1},
+        {"rate-request-ignored-microphone.txt",
+         {{"09 02 70 00 02", "09 02 8B 00 03"}, {"09 04 01 00 00", kVendorIn}},
+         {0},
+         "record: the device ran the stream at 44100 Hz, not at the stream's 48000 Hz\n",
+         1},
+    };
+    ScratchFolder w;
+    std::string error;
+    for (const auto& row : rows)
+    {
+        std::string text = ReadAll(std::string(LT_QUIRKS_DIR) + "/" + row.File);
+        for (const auto& [from, to] : row.Edits)
+        {
+            ASSERT_NE(std::string::npos, text.find(from)) << from;
+            text.replace(text.find(from), strlen(from), to);
+        }
+        std::ofstream(w / "device.txt") << text;
+        for (const ULONG rate : row.Rates)
+        {
+            SCOPED_TRACE(std::string(row.File) + " " + row.Edits.back().second + " " +
+                         std::to_string(rate));
+            HostAudio file = Cosine(4800, 2, 16);
+            file.Rate = rate;
+            ASSERT_TRUE(rate == 0 || HostWriteWav(w / "play.wav", file, &error)) << error;
+            const ProgramRun run = RunProgram(
+                rate == 0 ? std::vector<std::string>{"--descriptor-file", w / "device.txt",
+                                                     "--record", "/dev/null", "--seconds", "0.2"}
+                          : std::vector<std::string>{"--descriptor-file", w / "device.txt",
+                                                     "--play", w / "play.wav"});
+            EXPECT_EQ(row.Exit, run.Exit) << run.Out << run.Err;
+            EXPECT_NE(std::string::npos, (run.Out + run.Err).find(row.Said)) << run.Out << run.Err;
+            EXPECT_TRUE(row.Exit != 0 || run.Out.find("samples unchanged") != std::string::npos)
+                << run.Out;
+        }
     }
 }
