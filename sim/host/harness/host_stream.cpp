@@ -167,59 +167,46 @@ bool IsSynchEndpoint(const std::vector<UCHAR>& c, const SimAltSetting& alt,
                        { return field(e, kSynchAddressAt) == ep.Address; });
 }
 
-bool IsSelected(const SimUsbDevice& device, const SimAltSetting& alt)
-{
-    return device.AlternateSetting(alt.InterfaceNumber) == alt.AlternateSetting;
-}
-
-// An isochronous endpoint that may carry samples: its address, the packet
-// slots between two of its packets, and whether a selected setting holds it.
+// An isochronous endpoint that may carry samples: its address, and the
+// packet slots between two of its packets.
 struct IsochEndpoint
 {
     UCHAR Address;
     ULONGLONG Interval;
-    bool Selected;
 };
 
 // The isochronous endpoints of the device in one direction that may carry
-// samples (feedback endpoints excluded), with or without synch endpoints.
-// An address that several interfaces declare (a vendor interface beside the
-// audio one) is the selected setting's, else the first declared.
+// samples (feedback endpoints excluded), with or without synch endpoints;
+// an address that several interfaces declare, once.
 std::vector<IsochEndpoint> IsochEndpoints(const SimUsbDevice& device, bool in, bool synch)
 {
     std::vector<IsochEndpoint> endpoints;
     const std::vector<UCHAR>& c = device.Descriptors().Configuration();
     for (const SimAltSetting& alt : device.Descriptors().AltSettings())
         for (const SimEndpointInfo& ep : alt.Endpoints)
-        {
-            if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) != USB_ENDPOINT_TYPE_ISOCHRONOUS ||
-                (ep.Attributes & USB_ENDPOINT_USAGE_MASK) == USB_ENDPOINT_USAGE_FEEDBACK ||
-                USB_ENDPOINT_DIRECTION_IN(ep.Address) != in ||
-                (!synch && IsSynchEndpoint(c, alt, ep)))
-                continue;
-            // A packet a frame at full speed; at high speed every
-            // 2^(bInterval-1) microframes, as the bus schedules them.
-            const UCHAR interval = std::clamp<UCHAR>(ep.Interval, 1, 4);
-            const IsochEndpoint e{ep.Address,
-                                  device.Speed() == EmuUsbSpeed::High ? 1u << (interval - 1) : 8u,
-                                  IsSelected(device, alt)};
-            const auto known =
-                std::find_if(endpoints.begin(), endpoints.end(),
-                             [&ep](const IsochEndpoint& k) { return k.Address == ep.Address; });
-            if (known == endpoints.end())
-                endpoints.push_back(e);
-            else if (!known->Selected && e.Selected)
-                *known = e;
-        }
+            if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
+                (ep.Attributes & USB_ENDPOINT_USAGE_MASK) != USB_ENDPOINT_USAGE_FEEDBACK &&
+                USB_ENDPOINT_DIRECTION_IN(ep.Address) == in &&
+                (synch || !IsSynchEndpoint(c, alt, ep)) &&
+                std::none_of(endpoints.begin(), endpoints.end(),
+                             [&ep](const IsochEndpoint& e) { return e.Address == ep.Address; }))
+            {
+                // A packet a frame at full speed; at high speed every
+                // 2^(bInterval-1) microframes, as the bus schedules them.
+                const UCHAR interval = std::clamp<UCHAR>(ep.Interval, 1, 4);
+                endpoints.push_back(
+                    {ep.Address, device.Speed() == EmuUsbSpeed::High ? 1u << (interval - 1) : 8u});
+            }
     return endpoints;
 }
 
 // The rate the device runs an endpoint's stream at: that of the interface
-// whose selected setting holds the endpoint; None where none does.
+// whose selected setting holds the endpoint (another interface may declare
+// its address too); None where none does.
 SimStreamRate StreamRateOf(SimUsbDevice& device, UCHAR address)
 {
     for (const SimAltSetting& alt : device.Descriptors().AltSettings())
-        if (IsSelected(device, alt) &&
+        if (device.AlternateSetting(alt.InterfaceNumber) == alt.AlternateSetting &&
             std::any_of(alt.Endpoints.begin(), alt.Endpoints.end(),
                         [address](const SimEndpointInfo& ep) { return ep.Address == address; }))
             return device.Audio().StreamRate(alt.InterfaceNumber);
