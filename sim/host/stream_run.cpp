@@ -184,8 +184,6 @@ std::string Measured(bool measured, double ms)
     return measured ? HostMsText(ms) + " ms" : "not measured";
 }
 
-// A device with no rate of its own has none to compare: the drift tells
-// data sent at another rate.
 void PrintSummary(const char* what, const HostStreamSummary& s)
 {
     const std::string interrupted =
@@ -269,6 +267,17 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
     {
         Error(what, "the device ran the stream at " + std::to_string(summary.DeviceRate.Hz) +
                         " Hz, not at the stream's " + std::to_string(audio.Rate) + " Hz");
+        worked = false;
+    }
+    // A device that follows its data has no rate to compare: data sent at
+    // another rate than the stream's moves against the time run.
+    if (summary.DeviceRate.Is == SimStreamRate::FollowsData && summary.DriftMeasured &&
+        std::fabs(summary.DataDriftMs) > summary.PeriodMs)
+    {
+        Error(what, "the stream's data drifted " + HostMsText(summary.DataDriftMs) +
+                        " ms against the time run: the device received it at another rate than "
+                        "the stream's " +
+                        std::to_string(audio.Rate) + " Hz");
         worked = false;
     }
     if (summary.MissingPackets != 0)

@@ -449,7 +449,10 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     DeviceSide device(*m_Host.Device(), *m_Host.Bus(), false, in.Rate);
     *received = {in.Rate, in.Channels, in.BitsPerSample, {}, in.ValidBits};
     ULONGLONG deviceBytes = 0;
-    ClockGap clock;
+    // The position against what the device received, and what it received
+    // against the time run: a device that follows its data keeps no other
+    // time.
+    ClockGap clock, data;
     ULONGLONG silence = client.Statistics(pinFile).SilenceBytes;
     const ULONG totalMs = (ULONG)(file.Frames() * 1000 / in.Rate) + bufferMs + kPlayOutMs;
     // A device slower than its rate takes longer; a play that stalls ends a
@@ -503,9 +506,13 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
                     received->Data.insert(received->Data.end(), meant.begin(), meant.end());
             });
         const ULONG deviceFrameBytes = received->FrameBytes();
+        const double deviceMs = BytesToMs((LONGLONG)deviceBytes, deviceFrameBytes, in.Rate);
         if (deviceFrameBytes != 0)
-            clock.Sample(elapsed, BytesToMs((LONGLONG)pin.Position(), frameBytes, in.Rate) -
-                                      BytesToMs((LONGLONG)deviceBytes, deviceFrameBytes, in.Rate));
+        {
+            clock.Sample(elapsed,
+                         BytesToMs((LONGLONG)pin.Position(), frameBytes, in.Rate) - deviceMs);
+            data.Sample(elapsed, deviceMs - elapsed);
+        }
         if (options.Progress && elapsed % 1000 < kStepMs)
             options.Progress(elapsed, totalMs);
     }
@@ -522,6 +529,7 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     summary->DriftMeasured = clock.Settled();
     summary->OffsetMs = clock.Offset() + leadInMs;
     summary->DriftMs = clock.Drift();
+    summary->DataDriftMs = data.Drift();
     summary->MissingPackets = device.Missing();
     summary->DeviceRate = device.Rate();
     summary->Overruns = stats.Overruns;
