@@ -324,29 +324,19 @@ TEST(QuirkOutcomes, EachStartsPlaysRecordsAndLeavesNothing)
     }
 }
 
-namespace
-{
-constexpr const char* kAdaptiveFile = "adaptive-speaker-without-rate-control.txt";
-constexpr const char* kRangeBytes = "10 00 7E 13 00 E2 D6 00"; // its range, 4990 to 55010 Hz
-constexpr const char* kAsyncList = "10 02 44 AC 00 80 BB 00";  // 44100 and 48000 Hz
-// A vendor interface, before the audio one, whose setting 1 declares an
-// isochronous endpoint of the audio one's address: 0x01 OUT, 0x81 IN.
-constexpr const char* kVendorOut = "09 04 02 00 00 FF 00 00 00\n09 04 02 01 01 FF 00 00 00\n"
-                                   "09 05 01 05 C4 00 01 00 00\n09 04 01 00 00";
-constexpr const char* kVendorIn = "09 04 02 00 00 FF 00 00 00\n09 04 02 01 01 FF 00 00 00\n"
-                                  "09 05 81 05 62 00 01 00 00\n09 04 01 00 00";
-constexpr const char* kFollowsData = "it follows the stream's data\n";
-} // namespace
-
-// Rate variants of quirk files through the host program: a device answers
-// the rate the driver sets by its own descriptor, a range's bounds in either
-// order and nothing outside them; one with no rate of its own follows its
-// data, one or several rates offered, some a hertz apart; a device that
-// keeps another rate, 0 Hz included, fails the run naming both, whatever
-// other interface declares its endpoint's address first. Each rate is
-// played (0: a recording at the rate the driver chooses).
+// Rate variants of quirk files through the host program, at each rate the
+// driver offers: a device takes a rate by its own descriptor, a range's
+// bounds in either order; one with no rate of its own follows its data,
+// one rate offered or two a hertz apart; a device that keeps another rate,
+// 0 Hz included, fails the run naming both, though a vendor interface
+// before the audio one declares its endpoint's address.
 TEST(QuirkOutcomes, EachRateVariantRunsAtTheRateItsDescriptorGives)
 {
+    constexpr const char* kAdaptive = "adaptive-speaker-without-rate-control.txt";
+    constexpr const char* kRange = "10 00 7E 13 00 E2 D6 00"; // 4990 to 55010 Hz
+    constexpr const char* kUnchanged = "play: the device received the file's samples unchanged";
+    constexpr const char* kFollows = "it follows the stream's data\nplay: the device received "
+                                     "the file's samples unchanged";
     const struct
     {
         const char* File;
@@ -355,39 +345,28 @@ TEST(QuirkOutcomes, EachRateVariantRunsAtTheRateItsDescriptorGives)
         const char* Said; // in what each run printed
         int Exit;
     } rows[] = {
-        // The rate control declared, the range written high to low.
-        {kAdaptiveFile,
-         {{"07 25 01 00", "07 25 01 01"}, {kRangeBytes, "10 00 E2 D6 00 7E 13 00"}},
+        {kAdaptive,
+         {{"07 25 01 00", "07 25 01 01"}, {kRange, "10 00 E2 D6 00 7E 13 00"}},
          {8000, 11025, 16000, 22050, 32000, 44100, 48000},
-         "play: the device received the file's samples unchanged",
+         kUnchanged,
          0},
-        {kAdaptiveFile, {{kRangeBytes, "10 00 76 BB 00 8A BB 00"}}, {48000}, kFollowsData, 0},
-        {kAdaptiveFile,
-         {{kRangeBytes, "10 02 80 BB 00 81 BB 00"}},
-         {48000, 48001},
-         kFollowsData,
-         0},
-        // The range from 0 Hz stops short of the 48 kHz the driver offers:
-        // the device refuses it and stays at 0 Hz.
+        {kAdaptive, {{kRange, "10 00 76 BB 00 8A BB 00"}}, {48000}, kFollows, 0},
+        {kAdaptive, {{kRange, "10 02 80 BB 00 81 BB 00"}}, {48000, 48001}, kFollows, 0},
+        // 0 to 47800 Hz: the 48 kHz offered is refused.
         {"range-short-of-48-khz-speaker.txt",
          {{"10 00 E0 AB 00", "10 00 00 00 00"}},
          {48000},
          "play: the device ran the stream at 0 Hz, not at the stream's 48000 Hz\n",
          1},
-        // An asynchronous speaker without the rate control keeps 44.1 kHz,
-        // and a microphone; each behind a vendor interface of its address.
-        {kAdaptiveFile,
+        // Asynchronous, keeping the first of 44100 and 48000 Hz.
+        {kAdaptive,
          {{"09 02 71 00 02", "09 02 8C 00 03"},
           {"09 05 01 09", "09 05 01 05"},
-          {kRangeBytes, kAsyncList},
-          {"09 04 01 00 00", kVendorOut}},
+          {kRange, "10 02 44 AC 00 80 BB 00"},
+          {"09 04 01 00 00", "09 04 02 00 00 FF 00 00 00\n09 04 02 01 01 FF 00 00 00\n"
+                             "09 05 01 05 C4 00 01 00 00\n09 04 01 00 00"}},
          {48000},
          "play: the device ran the stream at 44100 Hz, not at the stream's 48000 Hz\n",
-         1},
-        {"rate-request-ignored-microphone.txt",
-         {{"09 02 70 00 02", "09 02 8B 00 03"}, {"09 04 01 00 00", kVendorIn}},
-         {0},
-         "record: the device ran the stream at 44100 Hz, not at the stream's 48000 Hz\n",
          1},
     };
     ScratchFolder w;
@@ -396,27 +375,18 @@ TEST(QuirkOutcomes, EachRateVariantRunsAtTheRateItsDescriptorGives)
     {
         std::string text = ReadAll(std::string(LT_QUIRKS_DIR) + "/" + row.File);
         for (const auto& [from, to] : row.Edits)
-        {
-            ASSERT_NE(std::string::npos, text.find(from)) << from;
             text.replace(text.find(from), strlen(from), to);
-        }
         std::ofstream(w / "device.txt") << text;
         for (const ULONG rate : row.Rates)
         {
-            SCOPED_TRACE(std::string(row.File) + " " + row.Edits.back().second + " " +
-                         std::to_string(rate));
+            SCOPED_TRACE(std::string(row.Edits.back().second) + " " + std::to_string(rate));
             HostAudio file = Cosine(4800, 2, 16);
             file.Rate = rate;
-            ASSERT_TRUE(rate == 0 || HostWriteWav(w / "play.wav", file, &error)) << error;
-            const ProgramRun run = RunProgram(
-                rate == 0 ? std::vector<std::string>{"--descriptor-file", w / "device.txt",
-                                                     "--record", "/dev/null", "--seconds", "0.2"}
-                          : std::vector<std::string>{"--descriptor-file", w / "device.txt",
-                                                     "--play", w / "play.wav"});
-            EXPECT_EQ(row.Exit, run.Exit) << run.Out << run.Err;
+            ASSERT_TRUE(HostWriteWav(w / "play.wav", file, &error)) << error;
+            const ProgramRun run =
+                RunProgram({"--descriptor-file", w / "device.txt", "--play", w / "play.wav"});
+            EXPECT_EQ(row.Exit, run.Exit) << run.Err;
             EXPECT_NE(std::string::npos, (run.Out + run.Err).find(row.Said)) << run.Out << run.Err;
-            EXPECT_TRUE(row.Exit != 0 || run.Out.find("samples unchanged") != std::string::npos)
-                << run.Out;
         }
     }
 }
