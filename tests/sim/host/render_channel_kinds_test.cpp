@@ -14,6 +14,7 @@
 #include "platform/kernel/emu.h"
 #include "sim/host/harness/host_formats.h"
 #include "sim/host/harness/host_stream.h"
+#include "tests/sim/host/render_filter.h"
 
 namespace
 {
@@ -170,17 +171,12 @@ HostAudio Ramp(USHORT channels)
 // The channel counts the render filter offers.
 std::set<ULONG> OfferedChannels(HostHarness& host)
 {
-    AudioEngineClient client(host.Fdo());
-    ULONG pinId = 0;
-    const std::vector<EmuPcSubdeviceInfo> subdevices = client.Subdevices();
-    const EmuPcSubdeviceInfo* info = HostFindWaveFilter(subdevices, KSPIN_DATAFLOW_IN, &pinId);
-    PFILE_OBJECT filter = nullptr;
+    RenderFilter render(host);
     std::set<ULONG> channels;
-    if (info == nullptr || !NT_SUCCESS(client.OpenFilter(info->Name, &filter)))
-        return channels;
-    for (const HostOfferedFormat& f : HostOfferedFormats(client, filter, *info, pinId))
-        channels.insert(f.Channels);
-    client.Close(filter);
+    if (render.Filter != nullptr)
+        for (const HostOfferedFormat& f :
+             HostOfferedFormats(render.Client, render.Filter, *render.Info, render.PinId))
+            channels.insert(f.Channels);
     return channels;
 }
 
