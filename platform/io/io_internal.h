@@ -30,6 +30,17 @@ struct IoDeviceInfo
     bool Deleted = false;
 };
 
+// The IRPs drivers build (IoAllocateIrp, IoBuildDeviceIoControlRequest for
+// the device below a driver's own) and the failures injected into them.
+struct IoDriverIrps
+{
+    unsigned long long Built = 0;
+    ULONG InjectSkip = 0;
+    ULONG InjectCount = 0;
+    bool InjectActive = false;
+    bool InjectForever = false;
+};
+
 struct IoState
 {
     std::map<PDEVICE_OBJECT, IoDeviceInfo> Devices;
@@ -45,6 +56,7 @@ struct IoState
     ULONG NextInstance = 1;
     ULONG NextDriverKey = 0;
     KSPIN_LOCK CancelLock = 0;
+    IoDriverIrps DriverIrps;
 };
 
 IoState& Io();
@@ -57,9 +69,12 @@ bool IoIsDevice(const void* p);
 IoDeviceInfo* IoInfo(PDEVICE_OBJECT device);
 
 // Internal IRP helpers
+// The I/O manager's own IRPs (files, PnP, power): no injected failure reaches
+// them and they are not counted as the drivers'.
+PIRP IoAllocateSystemIrp(CCHAR stackSize, BOOLEAN chargeQuota);
 void IoFreeIrpInternal(PIRP irp);
-// Sends an IRP built with one spare stack location (IoAllocateIrp(top->StackSize + 1),
-// IoSetNextIrpStackLocation done) to top and waits for it at most maxMs.
+// Sends an IRP built with one spare stack location and that location taken
+// (IoAllocateSyncIrp) to top and waits for it at most maxMs.
 NTSTATUS IoSendAndWait(PDEVICE_OBJECT top, PIRP irp, ULONGLONG maxMs, ULONG_PTR* information);
 PIRP IoAllocateSyncIrp(PDEVICE_OBJECT top);
 

@@ -1,14 +1,18 @@
-// Every allocation the driver makes with its own tags fails in turn, one in a
+// Every allocation the driver makes with its own tags, every URB the USB
+// library allocates for it and every IRP it builds fails in turn, one in a
 // run, along a life that takes each client path of its streams: the start;
 // a render pin that runs while the ASIO client opens, maps and starts its
 // rings and so takes the stream over; a power-down to D2 and back while ASIO
-// streams; the ASIO stop, unmap and close; the render pin's stop and close; a
-// capture pin's whole run; the removal. A set-up step that meets the failure
-// reports it and leaves nothing half made (done again, it works), or does
-// without what it can (a deselect before a new select, the device's names)
-// and works: a step that runs a stream moves data, and every step after it
-// works as in the clean life. A tear-down step completes; a record the ASIO
-// rings hold lives until they unregister it; the removal leaves nothing.
+// streams; the ASIO stop, unmap, a map again and close; the render pin's
+// stop, a run again and close; a capture pin's whole run; the removal. A
+// set-up step that meets the failure reports it and leaves nothing half made
+// (done again, it works), or does without what it can (a deselect before a
+// new select, the device's names, the port check) and works: a step that
+// runs a stream moves data, and every step after it works as in the clean
+// life, the map and run after the power-up among them. A tear-down step
+// completes; a record the ASIO rings hold lives until they unregister it;
+// the removal leaves nothing. The runs are shared out among instances that
+// run side by side.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -16,9 +20,15 @@
 #include <set>
 
 #include "driver/adapter_common.h"
+#include "framework/ini_file.h"
 #include "framework/adapter_extension.h"
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
+#include "platform/usb/usbdlib.h"
+#include "streaming/usb/usb_audio_stream.h"
+#include "streaming/wave/wave_cyclic_miniport.h"
+#include "usbaudio/device/usb_audio_device.h"
+#include "usbaudio/topology/miniport.h"
 #include "tests/reliability/scenario_checks.h"
 
 namespace
@@ -27,12 +37,17 @@ constexpr ULONG kRunMs = 20;
 constexpr ULONGLONG kBoundMs = 10000;
 
 // The platform's own tags: every other tag the life allocates with is the
-// driver's, and each of its allocations fails in a run of its own.
+// driver's (or, "USBD", the USB library's URBs made for it), and each of its
+// allocations fails in a run of its own. The IRPs share the I/O manager's
+// tag with its own requests, which cannot fail: the driver's are failed as
+// the IRPs it builds.
 const ULONG kPlatformTags[] = {
     POOL_TAG("Strg"), POOL_TAG("PcDv"), POOL_TAG("PcPt"), POOL_TAG("PcPn"), POOL_TAG("PcSg"),
-    POOL_TAG("PcRk"), POOL_TAG("PcRl"), POOL_TAG("PcEv"), POOL_TAG("PcFm"), POOL_TAG("USBD"),
-    POOL_TAG("PoRq"), POOL_TAG("IoWk"), POOL_TAG("Mdl "), POOL_TAG("File"), POOL_TAG("IoBf"),
-    POOL_TAG("Devi"), POOL_TAG("Driv"), POOL_TAG("Irp "), POOL_TAG("None")};
+    POOL_TAG("PcRk"), POOL_TAG("PcRl"), POOL_TAG("PcEv"), POOL_TAG("PcFm"), POOL_TAG("PoRq"),
+    POOL_TAG("IoWk"), POOL_TAG("Mdl "), POOL_TAG("File"), POOL_TAG("IoBf"), POOL_TAG("Devi"),
+    POOL_TAG("Driv"), POOL_TAG("Irp "), POOL_TAG("None")};
+// The key of the driver's IRPs among the tags: no pool tag is 0.
+constexpr ULONG kDriverIrps = 0;
 
 // One life on one device, and what its steps keep.
 struct Life
@@ -96,6 +111,13 @@ bool RingRecordsLive(Life& l)
     return true;
 }
 
+NTSTATUS MapAsio(Life& l)
+{
+    ULONG sizes[4] = {};
+    NTSTATUS status = l.Asio->GetBufferSize(sizes);
+    return NT_SUCCESS(status) ? l.Asio->MapAll(sizes[2]) : status;
+}
+
 // A set-up step fails for what it meets and works when done again, or
 // works; a tear-down step completes whatever fails. The ASIO stop after a
 // failed restart at D0 answers with that failure, once.
@@ -116,13 +138,7 @@ const Step kLife[] = {
          l.Asio = std::make_unique<AsioTestClient>(l.Host.Host().Fdo());
          return l.Asio->Open();
      }},
-    {"asio map", true,
-     [](Life& l)
-     {
-         ULONG sizes[4] = {};
-         NTSTATUS status = l.Asio->GetBufferSize(sizes);
-         return NT_SUCCESS(status) ? l.Asio->MapAll(sizes[2]) : status;
-     }},
+    {"asio map", true, MapAsio},
     {"asio start", true, AsioStart},
     {"power down", false, [](Life& l) { return Power(l, PowerDeviceD2); }},
     {"power up", false, [](Life& l) { return Power(l, PowerDeviceD0); }},
@@ -135,8 +151,12 @@ const Step kLife[] = {
      },
      "power up"},
     {"asio unmap", false, [](Life& l) { return l.Asio->Unmap(); }},
+    {"asio map again", true, MapAsio},
+    {"asio unmap again", false, [](Life& l) { return l.Asio->Unmap(); }},
     {"asio close", false, [](Life& l) { return l.Asio.reset(), STATUS_SUCCESS; }},
     {"render stop", false, [](Life& l) { return l.Host.StopPin(l.Render); }},
+    {"render run again", true, [](Life& l) { return RunPin(l, l.Render, false); }},
+    {"render stop again", false, [](Life& l) { return l.Host.StopPin(l.Render); }},
     {"render close", false, [](Life& l) { return l.Host.ClosePin(l.Render), STATUS_SUCCESS; }},
     {"capture open", true,
      [](Life& l)
@@ -149,8 +169,16 @@ const Step kLife[] = {
     {"removal", false, [](Life& l) { return l.Host.Remove(); }},
 };
 
-// What the clean life allocates with each tag by the end of each step.
+// What the clean life allocates with each tag, and the IRPs it builds, by
+// the end of each step.
 using TagCounts = std::map<ULONG, unsigned long long>;
+TagCounts LifeCounts()
+{
+    TagCounts counts = EmuPoolAllocationCounts();
+    counts[kDriverIrps] = EmuIoDriverIrpCount();
+    return counts;
+}
+
 std::vector<TagCounts> CleanCounts(const std::string& device)
 {
     std::vector<TagCounts> counts;
@@ -158,10 +186,60 @@ std::vector<TagCounts> CleanCounts(const std::string& device)
     for (const Step& step : kLife)
     {
         EXPECT_EQ(STATUS_SUCCESS, step.Do(life)) << device << " clean: " << step.Name;
-        counts.push_back(EmuPoolAllocationCounts());
+        counts.push_back(LifeCounts());
     }
     ExpectCleanTeardown(life.Host, device + " clean", kBoundMs);
     return counts;
+}
+
+// One run: the allocation of a tag (or the IRP) with this ordinal fails, in
+// the step that makes it.
+struct FailingRun
+{
+    ULONG Tag;
+    ULONG Ordinal;
+    size_t Step;
+};
+
+std::vector<FailingRun> PlanRuns(const std::vector<TagCounts>& clean)
+{
+    const std::set<ULONG> platform(std::begin(kPlatformTags), std::end(kPlatformTags));
+    std::vector<FailingRun> runs;
+    for (const auto& [tag, total] : clean.back())
+    {
+        if (platform.count(tag) != 0)
+            continue;
+        size_t step = 0;
+        for (ULONG ordinal = 0; ordinal < total; ++ordinal)
+        {
+            while (clean[step].count(tag) == 0 || clean[step].at(tag) <= ordinal)
+                ++step;
+            runs.push_back({tag, ordinal, step});
+        }
+    }
+    return runs;
+}
+
+void InjectFailure(const FailingRun& run)
+{
+    if (run.Tag == kDriverIrps)
+        EmuIoInjectDriverIrpFailure(run.Ordinal, 1);
+    else
+        EmuPoolInjectFailure(run.Tag, run.Ordinal, 1);
+}
+
+void ClearInjection()
+{
+    EmuPoolClearInjection();
+    EmuIoClearDriverIrpInjection();
+}
+
+std::string RunName(const std::string& device, const FailingRun& run, unsigned long long total)
+{
+    const std::string what =
+        run.Tag == kDriverIrps ? "IRP" : "'" + EmuTagName(run.Tag) + "' allocation";
+    return device + " " + what + " " + std::to_string(run.Ordinal) + " of " +
+           std::to_string(total) + ", in " + kLife[run.Step].Name;
 }
 
 // The life with one allocation failing, in the step `failing`.
@@ -189,33 +267,53 @@ void LiveWithFailure(const std::string& device, size_t failing, const std::strin
     ExpectCleanTeardown(life.Host, where, kBoundMs);
 }
 
-class PoolFaults : public testing::TestWithParam<const char*>
+// The driver's tags a life of either device allocates with: a plan that
+// leaves any of their allocations out, or holds fewer runs or IRPs than such
+// a life makes, has lost what it was to fail.
+const ULONG kExpectedTags[] = {ADAPTER_POOL_TAG,     INI_OBJECT_POOL_TAG,     USB_IO_POOL_TAG,
+                               USBD_POOL_TAG,        UAC2_POOL_TAG,           USB_STREAM_POOL_TAG,
+                               WAVE_CYCLIC_POOL_TAG, USB_STREAM_URB_POOL_TAG, TOPOLOGY_POOL_TAG};
+constexpr size_t kMinimumRuns = 900;
+constexpr unsigned long long kMinimumIrps = 150;
+constexpr int kShards = 4;
+
+using ShardParam = std::tuple<const char*, int>;
+class PoolFaults : public testing::TestWithParam<ShardParam>
 {
 };
 
 TEST_P(PoolFaults, EachAllocationOfTheLifeFailsInTurn)
 {
-    const std::string device = GetParam();
+    const std::string device = std::get<0>(GetParam());
+    const int shard = std::get<1>(GetParam());
     const std::vector<TagCounts> clean = CleanCounts(device);
-    const std::set<ULONG> platform(std::begin(kPlatformTags), std::end(kPlatformTags));
-    for (const auto& [tag, total] : clean.back())
+    const std::vector<FailingRun> runs = PlanRuns(clean);
+    std::map<ULONG, unsigned long long> planned;
+    for (const FailingRun& run : runs)
+        planned[run.Tag]++;
+    for (ULONG tag : kExpectedTags)
     {
-        if (platform.count(tag) != 0)
-            continue;
-        size_t failing = 0;
-        for (unsigned long long ordinal = 0; ordinal < total && !HasFailure(); ++ordinal)
-        {
-            while (clean[failing].count(tag) == 0 || clean[failing].at(tag) <= ordinal)
-                ++failing;
-            EmuPoolInjectFailure(tag, (ULONG)ordinal, 1);
-            LiveWithFailure(device, failing,
-                            device + " '" + EmuTagName(tag) + "' allocation " +
-                                std::to_string(ordinal) + " of " + std::to_string(total) + ", in " +
-                                kLife[failing].Name);
-            EmuPoolClearInjection();
-        }
+        EXPECT_NE(0u, EmuPoolAllocationCount(tag)) << EmuTagName(tag);
+        EXPECT_EQ(EmuPoolAllocationCount(tag), planned[tag]) << EmuTagName(tag);
+    }
+    EXPECT_GE(planned[kDriverIrps], kMinimumIrps);
+    EXPECT_GE(runs.size(), kMinimumRuns);
+    for (size_t i = (size_t)shard; i < runs.size() && !HasFailure(); i += kShards)
+    {
+        InjectFailure(runs[i]);
+        LiveWithFailure(device, runs[i].Step,
+                        RunName(device, runs[i], clean.back().at(runs[i].Tag)));
+        ClearInjection();
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, PoolFaults, testing::Values("Uac2HighSpeed", "Uac2Spdif"));
+std::string ShardName(const testing::TestParamInfo<ShardParam>& info)
+{
+    return std::string(std::get<0>(info.param)) + "_" + std::to_string(std::get<1>(info.param));
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, PoolFaults,
+                         testing::Combine(testing::Values("Uac2HighSpeed", "Uac2Spdif"),
+                                          testing::Range(0, kShards)),
+                         ShardName);
 } // namespace
