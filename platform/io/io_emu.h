@@ -130,9 +130,9 @@ NTSTATUS EmuDeviceControl(PFILE_OBJECT fileObject, ULONG ioControlCode, const vo
 
 // ----------------------------------------------------------------------------
 // The IRPs drivers build: IoAllocateIrp, and IoBuildDeviceIoControlRequest for
-// a device that has another attached above it (a driver asking the device
-// below its own). The I/O manager's own (a file's requests, PnP and power)
-// and a client's request to the top of a stack are neither counted nor failed.
+// an internal device control (a driver asking the driver below it). The I/O
+// manager's own (a file's requests, PnP and power) and a device control built
+// for a client's call are neither counted nor failed.
 
 // After `skip` of the drivers' IRPs, `count` of them fail (0: every later one).
 void EmuIoInjectDriverIrpFailure(ULONG skip, ULONG count = 1);

@@ -31,7 +31,7 @@ struct IoDeviceInfo
 };
 
 // The IRPs drivers build (IoAllocateIrp, IoBuildDeviceIoControlRequest for
-// the device below a driver's own) and the failures injected into them.
+// an internal device control) and the failures injected into them.
 struct IoDriverIrps
 {
     unsigned long long Built = 0;

@@ -352,9 +352,9 @@ PIRP IoBuildDeviceIoControlRequest(ULONG ioControlCode, PDEVICE_OBJECT deviceObj
                          (void*)deviceObject);
         return nullptr;
     }
-    // Only a driver asks the device below its own; a client's request goes to
-    // the top of a stack.
-    const bool driverAsks = deviceObject->AttachedDevice != nullptr;
+    // Only a driver asks the driver below it for an internal device control;
+    // a device control stands for a client's call.
+    const bool driverAsks = internalDeviceIoControl != FALSE;
     if (driverAsks && DriverIrpFails())
         return nullptr;
     PIRP irp = IoAllocateSystemIrp(deviceObject->StackSize, FALSE);

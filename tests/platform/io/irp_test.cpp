@@ -575,3 +575,48 @@ TEST_F(IrpTest, ABuiltRequestCompletedLaterSetsItsEventAndStatusBlock)
     EXPECT_EQ(iosb.Status, STATUS_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(out[0], 0); // an error copies nothing back
 }
+
+// Only the IRPs drivers build take an injected failure and are counted: the
+// I/O manager's own (a file's create, request and close) and a device
+// control built for a client's call are neither.
+TEST_F(IrpTest, InjectedFailuresReachOnlyTheIrpsDriversBuild)
+{
+    TestStack s(1);
+    TestStack::Dispatch = Reverse;
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK iosb{};
+    const auto control = [&](BOOLEAN internal)
+    {
+        return IoBuildDeviceIoControlRequest(IOCTL_BUFFERED, s.Top(), nullptr, 0, nullptr, 0,
+                                             internal, &event, &iosb);
+    };
+    EmuIoInjectDriverIrpFailure(0, 0); // every one from now on
+    EXPECT_EQ(nullptr, IoAllocateIrp(1, FALSE));
+    EXPECT_EQ(nullptr, control(TRUE));
+    PIRP client = control(FALSE);
+    ASSERT_NE(nullptr, client);
+    EXPECT_EQ(STATUS_SUCCESS, IoCallDriver(s.Top(), client));
+    PFILE_OBJECT file = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, EmuOpenFile(s.Top(), u"\\x", &file));
+    EXPECT_EQ(STATUS_SUCCESS,
+              EmuDeviceControl(file, IOCTL_BUFFERED, nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_EQ(STATUS_SUCCESS, EmuCloseFile(file));
+    EXPECT_EQ(0u, EmuIoDriverIrpCount());
+
+    // The second of the next three fails.
+    EmuIoInjectDriverIrpFailure(1, 1);
+    PIRP first = IoAllocateIrp(1, FALSE);
+    EXPECT_NE(nullptr, first);
+    EXPECT_EQ(nullptr, control(TRUE));
+    PIRP third = control(TRUE);
+    ASSERT_NE(nullptr, third);
+    EXPECT_EQ(STATUS_SUCCESS, IoCallDriver(s.Top(), third));
+    EXPECT_EQ(2u, EmuIoDriverIrpCount());
+    EmuIoInjectDriverIrpFailure(0, 0);
+    EmuIoClearDriverIrpInjection();
+    PIRP cleared = IoAllocateIrp(1, FALSE);
+    EXPECT_NE(nullptr, cleared);
+    IoFreeIrp(cleared);
+    IoFreeIrp(first);
+}
