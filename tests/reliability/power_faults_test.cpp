@@ -1,6 +1,7 @@
 // Power changes with audio running: the power manager takes the device to
 // D3 and back to D0 in the middle of a render, capture or ASIO run, the PnP
-// manager asks to stop it for a rebalance, and, with selective suspend on, a
+// manager asks to stop it for a rebalance, a power-down finds no memory to
+// check the device's port, and, with selective suspend on, a
 // device whose streams are open but stopped sleeps in D2 and wakes for the
 // request that starts them. Streaming must go on
 // after the return to D0, and the teardown must leave nothing behind.
@@ -104,6 +105,75 @@ INSTANTIATE_TEST_SUITE_P(Devices, PowerMidStream,
                          testing::Combine(testing::ValuesIn(kScenarioDevices),
                                           testing::ValuesIn(kRoads), testing::ValuesIn(kTrips)),
                          PowerName);
+
+// The port check of a power-down whose request cannot be built for want of
+// memory (its first request, the second look after the port said it has no
+// device, or the reset of a port found there) says nothing about the device:
+// after D2 and back the render pin runs again and the ASIO client maps and
+// streams.
+struct UnsentPortRequest
+{
+    ULONG NoDeviceAnswers; // the port's "no such device" answers before it
+    ULONG Unsent;          // which of the check's requests cannot be built
+    const char* Name;
+};
+const UnsentPortRequest kUnsentPortRequests[] = {
+    {0, 0, "Status"},
+    {1, 1, "Retry"},
+    {1, 2, "Reset"},
+};
+
+using UnsentParam = std::tuple<const char*, UnsentPortRequest>;
+class PortCheckUnsentAtPowerDown : public testing::TestWithParam<UnsentParam>
+{
+};
+
+TEST_P(PortCheckUnsentAtPowerDown, ThePinRunsAndAsioMapsAfterThePowerUp)
+{
+    const std::string device = std::get<0>(GetParam());
+    const UnsentPortRequest unsent = std::get<1>(GetParam());
+    if (!ScenarioHasRoad(device, Road::Render))
+        GTEST_SKIP() << device << " has no render road";
+    const std::string where = device + " " + unsent.Name;
+    ScenarioHost host(device);
+    ASSERT_EQ(STATUS_SUCCESS, host.Start()) << where;
+    PFILE_OBJECT pin = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, host.OpenWave(KSPIN_DATAFLOW_IN, &pin)) << where;
+    ASSERT_EQ(STATUS_SUCCESS, host.RunPin(pin)) << where;
+    host.Play(pin, kLeadMs, false);
+    if (unsent.NoDeviceAnswers != 0)
+        host.Bus()->InjectPortStatusFailure(STATUS_NO_SUCH_DEVICE, unsent.NoDeviceAnswers);
+    EmuIoInjectDriverIrpFailure(unsent.Unsent, 1);
+    EXPECT_EQ(STATUS_SUCCESS, SetPower(host, PowerDeviceD2)) << where;
+    EmuIoClearDriverIrpInjection();
+    EXPECT_EQ(STATUS_SUCCESS, SetPower(host, PowerDeviceD0)) << where;
+
+    EXPECT_EQ(STATUS_SUCCESS, host.StopPin(pin)) << where;
+    const ULONG before = host.DataPackets(false);
+    EXPECT_EQ(STATUS_SUCCESS, host.RunPin(pin)) << where;
+    host.Play(pin, kSpanMs, false);
+    EXPECT_GT(host.DataPackets(false), before) << where;
+    host.StopPin(pin);
+    host.ClosePin(pin);
+    if (host.HasAsio())
+    {
+        const ScenarioRun asio = host.AsioRun(kSpanMs);
+        EXPECT_EQ(STATUS_SUCCESS, asio.Open) << where;
+        EXPECT_EQ(STATUS_SUCCESS, asio.Run) << where;
+        EXPECT_GT(asio.Switches, 0u) << where;
+    }
+    ExpectCleanEnd(host, where, kBoundMs);
+}
+
+std::string UnsentName(const testing::TestParamInfo<UnsentParam>& info)
+{
+    return std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param).Name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, PortCheckUnsentAtPowerDown,
+                         testing::Combine(testing::ValuesIn(kScenarioDevices),
+                                          testing::ValuesIn(kUnsentPortRequests)),
+                         UnsentName);
 
 class RebalanceMidStream : public testing::TestWithParam<RoadParam>
 {
