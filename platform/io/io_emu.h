@@ -134,8 +134,9 @@ NTSTATUS EmuDeviceControl(PFILE_OBJECT fileObject, ULONG ioControlCode, const vo
 // manager's own (a file's requests, PnP and power) and a device control built
 // for a client's call are neither counted nor failed.
 
-// After `skip` of the drivers' IRPs, `count` of them fail (0: every later one).
-void EmuIoInjectDriverIrpFailure(ULONG skip, ULONG count = 1);
+// After `skip` of the drivers' IRPs, `count` of them fail (0: every later
+// one); with a control code, only the device controls built with it count.
+void EmuIoInjectDriverIrpFailure(ULONG skip, ULONG count = 1, ULONG ioControlCode = 0);
 void EmuIoClearDriverIrpInjection();
 // The drivers' IRPs built since reset.
 unsigned long long EmuIoDriverIrpCount();

@@ -35,6 +35,7 @@ struct IoDeviceInfo
 struct IoDriverIrps
 {
     unsigned long long Built = 0;
+    ULONG InjectCode = 0; // 0: any
     ULONG InjectSkip = 0;
     ULONG InjectCount = 0;
     bool InjectActive = false;

@@ -8,11 +8,12 @@ namespace
 const ULONG IRP_TAG = POOL_TAG("Irp ");
 const ULONG SYSTEM_BUFFER_TAG = POOL_TAG("IoBf");
 
-// The next IRP a driver asks for fails while an injection says so.
-bool DriverIrpFails()
+// The next IRP a driver asks for fails while an injection says so; an
+// allocated IRP has no control code yet (0).
+bool DriverIrpFails(ULONG ioControlCode)
 {
     IoDriverIrps& irps = Io().DriverIrps;
-    if (!irps.InjectActive)
+    if (!irps.InjectActive || (irps.InjectCode != 0 && irps.InjectCode != ioControlCode))
         return false;
     if (irps.InjectSkip > 0)
     {
@@ -142,7 +143,7 @@ PIRP IoAllocateSystemIrp(CCHAR stackSize, BOOLEAN chargeQuota)
 
 PIRP IoAllocateIrp(CCHAR stackSize, BOOLEAN chargeQuota)
 {
-    if (stackSize < 1 || DriverIrpFails())
+    if (stackSize < 1 || DriverIrpFails(0))
         return nullptr;
     PIRP irp = IoAllocateSystemIrp(stackSize, chargeQuota);
     if (irp != nullptr)
@@ -355,7 +356,7 @@ PIRP IoBuildDeviceIoControlRequest(ULONG ioControlCode, PDEVICE_OBJECT deviceObj
     // Only a driver asks the driver below it for an internal device control;
     // a device control stands for a client's call.
     const bool driverAsks = internalDeviceIoControl != FALSE;
-    if (driverAsks && DriverIrpFails())
+    if (driverAsks && DriverIrpFails(ioControlCode))
         return nullptr;
     PIRP irp = IoAllocateSystemIrp(deviceObject->StackSize, FALSE);
     if (irp == nullptr)
@@ -501,9 +502,10 @@ NTSTATUS IoSendAndWait(PDEVICE_OBJECT top, PIRP irp, ULONGLONG maxMs, ULONG_PTR*
 // ----------------------------------------------------------------------------
 // Failures of the drivers' IRPs
 
-void EmuIoInjectDriverIrpFailure(ULONG skip, ULONG count)
+void EmuIoInjectDriverIrpFailure(ULONG skip, ULONG count, ULONG ioControlCode)
 {
     IoDriverIrps& irps = Io().DriverIrps;
+    irps.InjectCode = ioControlCode;
     irps.InjectSkip = skip;
     irps.InjectCount = count;
     irps.InjectForever = count == 0;

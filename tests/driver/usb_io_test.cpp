@@ -325,15 +325,20 @@ struct UnsentPortRequest
 {
     const char* Name;
     std::deque<std::pair<NTSTATUS, ULONG>> PortAnswers; // the answers before it
-    ULONG Unsent;                                       // which of the check's IRPs
+    ULONG Code;                                         // the request
+    ULONG Skip;                                         // the requests of its code before it
 };
 const UnsentPortRequest kUnsentPortRequests[] = {
-    {"status", {}, 0},
-    {"retry", {{STATUS_NO_SUCH_DEVICE, 0}}, 1},
+    {"status", {}, IOCTL_INTERNAL_USB_GET_PORT_STATUS, 0},
+    {"retry", {{STATUS_NO_SUCH_DEVICE, 0}}, IOCTL_INTERNAL_USB_GET_PORT_STATUS, 1},
     {"reset",
      {{STATUS_NO_SUCH_DEVICE, 0}, {STATUS_SUCCESS, USBD_PORT_CONNECTED | USBD_PORT_ENABLED}},
-     2},
-    {"cycle", {{STATUS_NO_SUCH_DEVICE, 0}, {STATUS_NO_SUCH_DEVICE, 0}}, 2},
+     IOCTL_INTERNAL_USB_RESET_PORT,
+     0},
+    {"cycle",
+     {{STATUS_NO_SUCH_DEVICE, 0}, {STATUS_NO_SUCH_DEVICE, 0}},
+     IOCTL_INTERNAL_USB_CYCLE_PORT,
+     0},
 };
 
 TEST(UsbIo, PortRequestThatCannotBeBuiltLeavesTheDeviceAsItWas)
@@ -346,7 +351,7 @@ TEST(UsbIo, PortRequestThatCannotBeBuiltLeavesTheDeviceAsItWas)
         ASSERT_EQ(STATUS_SUCCESS, rig.Start());
         ClassScript().Log.clear();
         rig.Script().PortStatus = row.PortAnswers;
-        EmuIoInjectDriverIrpFailure(row.Unsent, 1);
+        EmuIoInjectDriverIrpFailure(row.Skip, 1, row.Code);
         EXPECT_FALSE(rig.UsbIo()->ResetPortIfNeeded());
         EmuIoClearDriverIrpInjection();
         EXPECT_TRUE(rig.Adapter()->IsDevicePresent());

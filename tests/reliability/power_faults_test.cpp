@@ -108,19 +108,21 @@ INSTANTIATE_TEST_SUITE_P(Devices, PowerMidStream,
 
 // The port check of a power-down whose request cannot be built for want of
 // memory (its first request, the second look after the port said it has no
-// device, or the reset of a port found there) says nothing about the device:
-// after D2 and back the render pin runs again and the ASIO client maps and
-// streams.
+// device, the reset of a port found there, or the cycle of one still
+// missing) says nothing about the device: after D2 and back the render pin
+// runs again and the ASIO client maps and streams.
 struct UnsentPortRequest
 {
     ULONG NoDeviceAnswers; // the port's "no such device" answers before it
-    ULONG Unsent;          // which of the check's requests cannot be built
+    ULONG Code;            // the request
+    ULONG Skip;            // the requests of its code before it
     const char* Name;
 };
 const UnsentPortRequest kUnsentPortRequests[] = {
-    {0, 0, "Status"},
-    {1, 1, "Retry"},
-    {1, 2, "Reset"},
+    {0, IOCTL_INTERNAL_USB_GET_PORT_STATUS, 0, "Status"},
+    {1, IOCTL_INTERNAL_USB_GET_PORT_STATUS, 1, "Retry"},
+    {1, IOCTL_INTERNAL_USB_RESET_PORT, 0, "Reset"},
+    {2, IOCTL_INTERNAL_USB_CYCLE_PORT, 0, "Cycle"},
 };
 
 using UnsentParam = std::tuple<const char*, UnsentPortRequest>;
@@ -143,10 +145,11 @@ TEST_P(PortCheckUnsentAtPowerDown, ThePinRunsAndAsioMapsAfterThePowerUp)
     host.Play(pin, kLeadMs, false);
     if (unsent.NoDeviceAnswers != 0)
         host.Bus()->InjectPortStatusFailure(STATUS_NO_SUCH_DEVICE, unsent.NoDeviceAnswers);
-    EmuIoInjectDriverIrpFailure(unsent.Unsent, 1);
+    EmuIoInjectDriverIrpFailure(unsent.Skip, 1, unsent.Code);
     EXPECT_EQ(STATUS_SUCCESS, SetPower(host, PowerDeviceD2)) << where;
     EmuIoClearDriverIrpInjection();
     EXPECT_EQ(STATUS_SUCCESS, SetPower(host, PowerDeviceD0)) << where;
+    EXPECT_EQ(0u, host.Bus()->PortResetCount() + host.Bus()->PortCycleCount()) << where;
 
     EXPECT_EQ(STATUS_SUCCESS, host.StopPin(pin)) << where;
     const ULONG before = host.DataPackets(false);

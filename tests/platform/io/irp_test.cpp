@@ -613,10 +613,22 @@ TEST_F(IrpTest, InjectedFailuresReachOnlyTheIrpsDriversBuild)
     ASSERT_NE(nullptr, third);
     EXPECT_EQ(STATUS_SUCCESS, IoCallDriver(s.Top(), third));
     EXPECT_EQ(2u, EmuIoDriverIrpCount());
-    EmuIoInjectDriverIrpFailure(0, 0);
+    // Only the controls of one code, from the second on.
+    EmuIoInjectDriverIrpFailure(1, 0, IOCTL_NEITHER);
+    const auto code = [&](ULONG ioControlCode)
+    {
+        PIRP irp = IoBuildDeviceIoControlRequest(ioControlCode, s.Top(), nullptr, 0, nullptr, 0,
+                                                 TRUE, &event, &iosb);
+        return irp != nullptr && NT_SUCCESS(IoCallDriver(s.Top(), irp));
+    };
+    EXPECT_TRUE(code(IOCTL_NEITHER));
+    PIRP allocated = IoAllocateIrp(1, FALSE);
+    EXPECT_NE(nullptr, allocated);
+    EXPECT_TRUE(code(IOCTL_BUFFERED));
+    EXPECT_FALSE(code(IOCTL_NEITHER));
     EmuIoClearDriverIrpInjection();
-    PIRP cleared = IoAllocateIrp(1, FALSE);
-    EXPECT_NE(nullptr, cleared);
-    IoFreeIrp(cleared);
+    EXPECT_TRUE(code(IOCTL_NEITHER));
+    EXPECT_EQ(6u, EmuIoDriverIrpCount());
+    IoFreeIrp(allocated);
     IoFreeIrp(first);
 }
