@@ -4,6 +4,7 @@
 // paths, the base completion, and ten minutes without a lost URB.
 #include <gtest/gtest.h>
 
+#include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
 #include "tests/streaming/usb/usb_stream_rig.h"
 
@@ -247,6 +248,52 @@ TEST_F(TransferLoop, ARecoveryWhoseDeselectFailsCyclesThePortOnce)
     EXPECT_EQ(0, s->Outstanding());
     rig.Adapter().Script().UrbStatus = STATUS_PENDING;
     rig.Leave(&wave);
+}
+
+// A recovery whose port check cannot be built goes on as with a device that
+// is there, and recovers; one whose deselect cannot be built fails without
+// cycling the port, and the stream runs again when its client starts it.
+struct UnbuiltRecoveryRequest
+{
+    const char* Name;
+    ULONG Skip; // the recovery's requests built before the one that is not
+    std::vector<UCHAR> Selected;
+    bool Recovers;
+};
+const UnbuiltRecoveryRequest kUnbuiltRecoveryRequests[] = {
+    {"port check", 0, {1, 0, 1}, true},
+    {"deselect", 1, {1}, false},
+};
+
+TEST(TransferLoopRecovery, ARequestThatCannotBeBuiltCyclesNoPort)
+{
+    for (const UnbuiltRecoveryRequest& row : kUnbuiltRecoveryRequests)
+    {
+        SCOPED_TRACE(row.Name);
+        StreamRig rig;
+        ASSERT_TRUE(rig.Ok());
+        ClientDouble wave{STREAM_CLIENT_KIND_WAVE_CYCLIC, 0x33};
+        rig.Device()->Streaming().InjectPacketError(kPlay, 12, USBD_STATUS_ISO_TD_ERROR);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Register(&wave, PcmFormat(2, 48000, 16), 5, 3));
+        ASSERT_EQ(STATUS_SUCCESS, rig.OpenAndStart(&wave));
+        TestUsbStream* s = rig.Stream();
+        EmuIoInjectDriverIrpFailure(row.Skip, 1);
+        EmuAdvanceMs(400);
+        EmuIoClearDriverIrpInjection();
+        EXPECT_EQ(row.Selected, s->Selected);
+        EXPECT_EQ(0u, rig.Adapter().Script().PortCycles);
+        EXPECT_TRUE(rig.Adapter().Adapter()->IsDevicePresent());
+        EXPECT_FALSE(s->DeviceGone());
+        EXPECT_EQ(row.Recovers ? 3 : 0, s->Outstanding());
+        ULONG ms = 0;
+        EXPECT_EQ(STATUS_SUCCESS, rig.Control()->StopClient(wave.Key(), nullptr));
+        EXPECT_EQ(STATUS_SUCCESS, rig.Control()->StartClient(
+                                      wave.Key(), s->QueryCurrentFrameNumber() + 2, &ms, nullptr));
+        const LONG sent = s->Sent();
+        EmuAdvanceMs(50);
+        EXPECT_GE(s->Sent(), sent + 9);
+        rig.Leave(&wave);
+    }
 }
 
 TEST_F(TransferLoop, APreparationThatRunsOutOfContextsUndoesEverything)
