@@ -9,19 +9,18 @@
 // (done again, it works), or does without what it can (a deselect before a
 // new select, the device's names, the port check) and works: a step that
 // runs a stream moves data, and every step after it works as in the clean
-// life, the map and run after the power-up among them. A tear-down step
-// completes; a record the ASIO rings hold lives until they unregister it;
-// the removal leaves nothing. The runs are shared out among instances that
-// run side by side.
+// life. A tear-down step completes; a record the ASIO rings hold lives until
+// they unregister it; the removal leaves nothing.
 #include <gtest/gtest.h>
 
 #include <iterator>
 #include <map>
+#include <numeric>
 #include <set>
 
 #include "driver/adapter_common.h"
-#include "framework/ini_file.h"
 #include "framework/adapter_extension.h"
+#include "framework/ini_file.h"
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
 #include "platform/usb/usbdlib.h"
@@ -37,10 +36,9 @@ constexpr ULONG kRunMs = 20;
 constexpr ULONGLONG kBoundMs = 10000;
 
 // The platform's own tags: every other tag the life allocates with is the
-// driver's (or, "USBD", the USB library's URBs made for it), and each of its
-// allocations fails in a run of its own. The IRPs share the I/O manager's
-// tag with its own requests, which cannot fail: the driver's are failed as
-// the IRPs it builds.
+// driver's (or "USBD", the USB library's for it), and each of its allocations
+// fails in a run of its own. The driver's IRPs, whose tag the I/O manager's
+// own share, fail as the IRPs it builds.
 const ULONG kPlatformTags[] = {
     POOL_TAG("Strg"), POOL_TAG("PcDv"), POOL_TAG("PcPt"), POOL_TAG("PcPn"), POOL_TAG("PcSg"),
     POOL_TAG("PcRk"), POOL_TAG("PcRl"), POOL_TAG("PcEv"), POOL_TAG("PcFm"), POOL_TAG("PoRq"),
@@ -192,54 +190,12 @@ std::vector<TagCounts> CleanCounts(const std::string& device)
     return counts;
 }
 
-// One run: the allocation of a tag (or the IRP) with this ordinal fails, in
-// the step that makes it.
-struct FailingRun
+void InjectFailure(ULONG tag, ULONG ordinal)
 {
-    ULONG Tag;
-    ULONG Ordinal;
-    size_t Step;
-};
-
-std::vector<FailingRun> PlanRuns(const std::vector<TagCounts>& clean)
-{
-    const std::set<ULONG> platform(std::begin(kPlatformTags), std::end(kPlatformTags));
-    std::vector<FailingRun> runs;
-    for (const auto& [tag, total] : clean.back())
-    {
-        if (platform.count(tag) != 0)
-            continue;
-        size_t step = 0;
-        for (ULONG ordinal = 0; ordinal < total; ++ordinal)
-        {
-            while (clean[step].count(tag) == 0 || clean[step].at(tag) <= ordinal)
-                ++step;
-            runs.push_back({tag, ordinal, step});
-        }
-    }
-    return runs;
-}
-
-void InjectFailure(const FailingRun& run)
-{
-    if (run.Tag == kDriverIrps)
-        EmuIoInjectDriverIrpFailure(run.Ordinal, 1);
+    if (tag == kDriverIrps)
+        EmuIoInjectDriverIrpFailure(ordinal, 1);
     else
-        EmuPoolInjectFailure(run.Tag, run.Ordinal, 1);
-}
-
-void ClearInjection()
-{
-    EmuPoolClearInjection();
-    EmuIoClearDriverIrpInjection();
-}
-
-std::string RunName(const std::string& device, const FailingRun& run, unsigned long long total)
-{
-    const std::string what =
-        run.Tag == kDriverIrps ? "IRP" : "'" + EmuTagName(run.Tag) + "' allocation";
-    return device + " " + what + " " + std::to_string(run.Ordinal) + " of " +
-           std::to_string(total) + ", in " + kLife[run.Step].Name;
+        EmuPoolInjectFailure(tag, ordinal, 1);
 }
 
 // The life with one allocation failing, in the step `failing`.
@@ -273,47 +229,56 @@ void LiveWithFailure(const std::string& device, size_t failing, const std::strin
 const ULONG kExpectedTags[] = {ADAPTER_POOL_TAG,     INI_OBJECT_POOL_TAG,     USB_IO_POOL_TAG,
                                USBD_POOL_TAG,        UAC2_POOL_TAG,           USB_STREAM_POOL_TAG,
                                WAVE_CYCLIC_POOL_TAG, USB_STREAM_URB_POOL_TAG, TOPOLOGY_POOL_TAG};
-constexpr size_t kMinimumRuns = 900;
+constexpr unsigned long long kMinimumRuns = 900;
 constexpr unsigned long long kMinimumIrps = 150;
-constexpr int kShards = 4;
+constexpr size_t kShards = 4; // each instance runs every fourth
 
-using ShardParam = std::tuple<const char*, int>;
-class PoolFaults : public testing::TestWithParam<ShardParam>
+class PoolFaults : public testing::TestWithParam<std::tuple<const char*, size_t>>
 {
 };
 
 TEST_P(PoolFaults, EachAllocationOfTheLifeFailsInTurn)
 {
-    const std::string device = std::get<0>(GetParam());
-    const int shard = std::get<1>(GetParam());
+    const auto [device, shard] = GetParam();
     const std::vector<TagCounts> clean = CleanCounts(device);
-    const std::vector<FailingRun> runs = PlanRuns(clean);
-    std::map<ULONG, unsigned long long> planned;
-    for (const FailingRun& run : runs)
-        planned[run.Tag]++;
+    const std::set<ULONG> platform(std::begin(kPlatformTags), std::end(kPlatformTags));
+    TagCounts planned;
+    for (const auto& [tag, total] : clean.back())
+        planned[tag] = platform.count(tag) == 0 ? total : 0;
     for (ULONG tag : kExpectedTags)
-    {
-        EXPECT_NE(0u, EmuPoolAllocationCount(tag)) << EmuTagName(tag);
         EXPECT_EQ(EmuPoolAllocationCount(tag), planned[tag]) << EmuTagName(tag);
-    }
     EXPECT_GE(planned[kDriverIrps], kMinimumIrps);
-    EXPECT_GE(runs.size(), kMinimumRuns);
-    for (size_t i = (size_t)shard; i < runs.size() && !HasFailure(); i += kShards)
+    EXPECT_GE(std::accumulate(planned.begin(), planned.end(), 0ull,
+                              [](unsigned long long n, const auto& tag) { return n + tag.second; }),
+              kMinimumRuns);
+    size_t run = 0;
+    for (const auto& [tag, total] : planned)
     {
-        InjectFailure(runs[i]);
-        LiveWithFailure(device, runs[i].Step,
-                        RunName(device, runs[i], clean.back().at(runs[i].Tag)));
-        ClearInjection();
+        size_t failing = 0;
+        for (ULONG ordinal = 0; ordinal < total && !HasFailure(); ++ordinal)
+        {
+            while (clean[failing].count(tag) == 0 || clean[failing].at(tag) <= ordinal)
+                ++failing;
+            if (run++ % kShards != shard)
+                continue;
+            InjectFailure(tag, ordinal);
+            LiveWithFailure(
+                device, failing,
+                std::string(device) + " " +
+                    (tag == kDriverIrps ? "IRP" : "'" + EmuTagName(tag) + "' allocation") + " " +
+                    std::to_string(ordinal) + " of " + std::to_string(total) + ", in " +
+                    kLife[failing].Name);
+            EmuPoolClearInjection();
+            EmuIoClearDriverIrpInjection();
+        }
     }
-}
-
-std::string ShardName(const testing::TestParamInfo<ShardParam>& info)
-{
-    return std::string(std::get<0>(info.param)) + "_" + std::to_string(std::get<1>(info.param));
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, PoolFaults,
                          testing::Combine(testing::Values("Uac2HighSpeed", "Uac2Spdif"),
-                                          testing::Range(0, kShards)),
-                         ShardName);
+                                          testing::Range<size_t>(0, kShards)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param)) + "_" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 } // namespace
