@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/io/io_emu.h"
+#include "platform/kernel/emu_hooks.h"
 
 inline constexpr ULONG IRP_MAGIC = 0x21707249; // "Irp!"
 
@@ -36,10 +37,7 @@ struct IoDriverIrps
 {
     unsigned long long Built = 0;
     ULONG InjectCode = 0; // 0: any
-    ULONG InjectSkip = 0;
-    ULONG InjectCount = 0;
-    bool InjectActive = false;
-    bool InjectForever = false;
+    EmuInjectedFailure Inject;
 };
 
 struct IoState

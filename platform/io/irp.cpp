@@ -13,16 +13,8 @@ const ULONG SYSTEM_BUFFER_TAG = POOL_TAG("IoBf");
 bool DriverIrpFails(ULONG ioControlCode)
 {
     IoDriverIrps& irps = Io().DriverIrps;
-    if (!irps.InjectActive || (irps.InjectCode != 0 && irps.InjectCode != ioControlCode))
-        return false;
-    if (irps.InjectSkip > 0)
-    {
-        irps.InjectSkip--;
-        return false;
-    }
-    if (!irps.InjectForever && --irps.InjectCount == 0)
-        irps.InjectActive = false;
-    return true;
+    return irps.Inject.Active() && (irps.InjectCode == 0 || irps.InjectCode == ioControlCode) &&
+           irps.Inject.Fails();
 }
 
 bool CheckIrp(PIRP irp, const char* what)
@@ -504,17 +496,13 @@ NTSTATUS IoSendAndWait(PDEVICE_OBJECT top, PIRP irp, ULONGLONG maxMs, ULONG_PTR*
 
 void EmuIoInjectDriverIrpFailure(ULONG skip, ULONG count, ULONG ioControlCode)
 {
-    IoDriverIrps& irps = Io().DriverIrps;
-    irps.InjectCode = ioControlCode;
-    irps.InjectSkip = skip;
-    irps.InjectCount = count;
-    irps.InjectForever = count == 0;
-    irps.InjectActive = true;
+    Io().DriverIrps.InjectCode = ioControlCode;
+    Io().DriverIrps.Inject.Arm(skip, count);
 }
 
 void EmuIoClearDriverIrpInjection()
 {
-    Io().DriverIrps.InjectActive = false;
+    Io().DriverIrps.Inject.Clear();
 }
 
 unsigned long long EmuIoDriverIrpCount()
