@@ -22,7 +22,8 @@ class CAsioHost
     virtual ULONG GetPowerState() const = 0;
 
     virtual NTSTATUS SubmitUrbSync(PURB urb) = 0;
-    // TRUE when the device is gone.
+    // TRUE when the device is gone; FALSE also when the check could not be
+    // sent, which says nothing about the device.
     virtual BOOLEAN ResetPortIfNeeded() = 0;
 
     virtual const DeviceRecord& GetDeviceRecord() const = 0;

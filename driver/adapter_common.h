@@ -263,8 +263,11 @@ class CAdapterCommon : public IUsbDeviceIo,
     PIRP TakeHeldStopRequest(PFILE_OBJECT fileObject);
     // An internal device-control request to the lower device without
     // buffers, Argument1 as given; waits for it without a time-out. False
-    // when the request could not be built.
+    // when the request could not be built: then nothing was asked.
     bool SendPortRequest(ULONG ioControlCode, PVOID argument1, NTSTATUS* status);
+    // The port check's second look after the port said it has no device:
+    // a connected port is reset, a failing one cycled.
+    void RetryPortStatus();
     NTSTATUS ReadStringDescriptor(PURB urb, UCHAR index, PVOID buffer, ULONG length);
     NTSTATUS CreateDeviceObject(PDEVICE_CLASS_FACTORY factory);
     void ApplyAsioDefaults();

@@ -159,8 +159,12 @@ NTSTATUS CAdapterCommon::GetCurrentFrameNumber(PULONG frameNumber)
 bool CAdapterCommon::SendPortRequest(ULONG ioControlCode, PVOID argument1, NTSTATUS* status)
 {
     PAGED_CODE();
+    // Nothing below to ask: there is no device.
     if (m_NextDeviceObject == nullptr)
-        return false;
+    {
+        *status = STATUS_DEVICE_NOT_CONNECTED;
+        return true;
+    }
     KEVENT event;
     IO_STATUS_BLOCK ioStatus = {};
     KeInitializeEvent(&event, NotificationEvent, FALSE);
@@ -179,6 +183,8 @@ bool CAdapterCommon::SendPortRequest(ULONG ioControlCode, PVOID argument1, NTSTA
     return true;
 }
 
+// A request that could not be built asked nothing, so it says nothing about
+// the device: the device stays as it was and a later check asks again.
 BOOLEAN CAdapterCommon::ResetPortIfNeeded()
 {
     PAGED_CODE();
@@ -187,46 +193,49 @@ BOOLEAN CAdapterCommon::ResetPortIfNeeded()
     m_PortResetLock.Lock();
     ULONG portStatus = 0;
     NTSTATUS status = STATUS_SUCCESS;
-    if (!SendPortRequest(IOCTL_INTERNAL_USB_GET_PORT_STATUS, &portStatus, &status))
-        m_DevicePresent = 0;
-    else if (NT_SUCCESS(status))
+    if (SendPortRequest(IOCTL_INTERNAL_USB_GET_PORT_STATUS, &portStatus, &status))
     {
-        if ((portStatus & USBD_PORT_CONNECTED) == 0)
-            m_DevicePresent = 0;
-    }
-    else if (status == STATUS_NO_SUCH_DEVICE)
-    {
-        // One more look after a pause: the hub may have been busy.
-        LARGE_INTEGER delay;
-        delay.QuadPart = -PORT_RETRY_DELAY_100NS;
-        KeDelayExecutionThread(KernelMode, FALSE, &delay);
-        portStatus = 0;
-        if (SendPortRequest(IOCTL_INTERNAL_USB_GET_PORT_STATUS, &portStatus, &status) &&
-            NT_SUCCESS(status))
+        if (NT_SUCCESS(status))
         {
-            NTSTATUS resetStatus = STATUS_SUCCESS;
             if ((portStatus & USBD_PORT_CONNECTED) == 0)
                 m_DevicePresent = 0;
-            else if (!SendPortRequest(IOCTL_INTERNAL_USB_RESET_PORT, nullptr, &resetStatus))
-                m_DevicePresent = 0;
-            else if (m_DevicePower != nullptr)
-            {
-                // A reset device lost its state: the device object stops and
-                // restarts its units and streams.
-                POWER_STATE state;
-                state.DeviceState = PowerDeviceD3;
-                m_DevicePower->PowerChangeState(state);
-                state.DeviceState = PowerDeviceD0;
-                m_DevicePower->PowerChangeState(state);
-            }
         }
+        else if (status == STATUS_NO_SUCH_DEVICE)
+            RetryPortStatus();
         else
-            CyclePort();
+            m_DevicePresent = 0;
     }
-    else
-        m_DevicePresent = 0;
     m_PortResetLock.Unlock();
     return m_DevicePresent == 0 ? TRUE : FALSE;
+}
+
+void CAdapterCommon::RetryPortStatus()
+{
+    PAGED_CODE();
+    // One more look after a pause: the hub may have been busy.
+    LARGE_INTEGER delay;
+    delay.QuadPart = -PORT_RETRY_DELAY_100NS;
+    KeDelayExecutionThread(KernelMode, FALSE, &delay);
+    ULONG portStatus = 0;
+    NTSTATUS status = STATUS_SUCCESS;
+    if (!SendPortRequest(IOCTL_INTERNAL_USB_GET_PORT_STATUS, &portStatus, &status))
+        return;
+    if (!NT_SUCCESS(status))
+        CyclePort();
+    else if ((portStatus & USBD_PORT_CONNECTED) == 0)
+        m_DevicePresent = 0;
+    else if (SendPortRequest(IOCTL_INTERNAL_USB_RESET_PORT, nullptr, &status) &&
+             m_DevicePower != nullptr)
+    {
+        // A reset device lost its state: the device object stops and
+        // restarts its units and streams. A reset that could not be sent
+        // left the device as it was.
+        POWER_STATE state;
+        state.DeviceState = PowerDeviceD3;
+        m_DevicePower->PowerChangeState(state);
+        state.DeviceState = PowerDeviceD0;
+        m_DevicePower->PowerChangeState(state);
+    }
 }
 
 BOOLEAN CAdapterCommon::CyclePort()
@@ -236,7 +245,13 @@ BOOLEAN CAdapterCommon::CyclePort()
         return m_DevicePresent == 0 ? TRUE : FALSE;
     ULONG unused = 0;
     NTSTATUS status = STATUS_SUCCESS;
-    SendPortRequest(IOCTL_INTERNAL_USB_CYCLE_PORT, &unused, &status);
+    if (!SendPortRequest(IOCTL_INTERNAL_USB_CYCLE_PORT, &unused, &status))
+    {
+        // Not cycled: the device stays with this adapter, and a later call
+        // may cycle the port.
+        InterlockedExchange(&m_CyclePortDone, 0);
+        return m_DevicePresent == 0 ? TRUE : FALSE;
+    }
     // The bus enumerates the device anew, with a new adapter.
     m_DevicePresent = 0;
     return TRUE;

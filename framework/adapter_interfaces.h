@@ -31,10 +31,13 @@ DECLARE_INTERFACE_(IUsbDeviceIo, IUnknown)
     STDMETHOD_(PIRP, AllocateIrp)() PURE;
     STDMETHOD(FreeIrp)(PIRP irp) PURE;
     STDMETHOD_(BOOLEAN, IsHighSpeed)() PURE;
-    // TRUE when the device is gone.
+    // TRUE when the device is gone. A check that could not be sent for want
+    // of memory knows nothing and answers FALSE: the caller goes on as with a
+    // device that is there, whose own requests then tell.
     STDMETHOD_(BOOLEAN, ResetPortIfNeeded)() PURE;
     // Cycles the port at most once in the adapter's life; TRUE when the
-    // device is gone, which it always is once the port has been cycled.
+    // device is gone, which it always is once the port has been cycled. A
+    // cycle that could not be sent leaves the device as it was.
     STDMETHOD_(BOOLEAN, CyclePort)() PURE;
     STDMETHOD_(PDEVICE_OBJECT, GetLowerDeviceObject)() PURE;
     // Streams raise the count after selecting a non-zero alternate setting

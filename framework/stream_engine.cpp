@@ -32,7 +32,8 @@ USHORT SubFormatTag(const WAVEFORMATEXTENSIBLE* record)
     return (USHORT)(record->SubFormat.Data1 & 0xFFFF);
 }
 
-// Render streams to these endpoints offer only their two-channel formats.
+// Render streams to these endpoints offer only their two-channel formats,
+// where they have any.
 bool IsTwoChannelEndpoint(ULONG kind)
 {
     return kind == ENDPOINT_KIND_HP || kind == ENDPOINT_KIND_SPDIF ||
@@ -279,9 +280,12 @@ NTSTATUS CStreamEngine::GetName(PWSTR name)
     return STATUS_SUCCESS;
 }
 
+// A stream to a two-channel endpoint that has no two-channel format (a
+// headset of one earpiece) offers all it has rather than nothing.
 CPtrList* CStreamEngine::CurrentFormatList()
 {
-    if (m_Direction == STREAM_DIRECTION_RENDER && IsTwoChannelEndpoint(GetEndpointKind()))
+    if (m_Direction == STREAM_DIRECTION_RENDER && m_TwoChannelFormatList != nullptr &&
+        !m_TwoChannelFormatList->IsEmpty() && IsTwoChannelEndpoint(GetEndpointKind()))
         return m_TwoChannelFormatList;
     return m_FormatList;
 }

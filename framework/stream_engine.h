@@ -28,6 +28,10 @@ inline constexpr LONGLONG STREAM_ENGINE_DRAIN_WAIT_MS = 50;
 
 // The wave filter's pin that connects to the topology filter.
 inline constexpr ULONG WAVE_BRIDGE_PIN = 1;
+// What a wave miniport's Init returns when its engine offers no format the
+// audio engine can open (no PCM one): that stream is left out, the device
+// starts without it. Failures to allocate stay failures of the start.
+inline constexpr NTSTATUS WAVE_NO_PCM_FORMAT_STATUS = STATUS_NO_MATCH;
 
 class CStreamEngine : public IUnknown, public CUnknown
 {
@@ -121,8 +125,8 @@ class CStreamEngine : public IUnknown, public CUnknown
                                            PUNKNOWN adapterUnknown, PUNKNOWN* wavePort);
 
   protected:
-    // Says why a capture stream installs no wave subdevice; the stream
-    // classes, which know their interface, name it.
+    // Says why the stream installs no wave subdevice; the stream classes,
+    // which know their interface, name it.
     virtual void ReportNotInstalled(PCSTR why) { UNREFERENCED_PARAMETER(why); }
 
     // Node lists a processing pass runs, as bits.

@@ -199,12 +199,20 @@ NTSTATUS CStreamEngine::InstallMiniport(PDEVICE_OBJECT deviceObject, PIRP irp,
     PUNKNOWN wavePort = nullptr;
     NTSTATUS status = InstallEngineSubdevice(this, deviceObject, irp, m_PortClassId, m_PortClassId,
                                              m_MiniportFactory, adapterUnknown, &wavePort);
-    if (!NT_SUCCESS(status))
+    if (wavePort != nullptr && !NT_SUCCESS(status))
+        wavePort->Release();
+    // A stream the audio engine could not open is left out, not the device.
+    if (status == WAVE_NO_PCM_FORMAT_STATUS)
     {
-        if (wavePort != nullptr)
-            wavePort->Release();
-        return status;
+        ReportNotInstalled(CurrentFormatList() != m_TwoChannelFormatList
+                               ? "it offers no PCM format"
+                               : "it offers no PCM format: a render stream to headphones, front "
+                                 "headphones, S/PDIF or a headset offers its two-channel formats "
+                                 "only, where it has any");
+        return STATUS_SUCCESS;
     }
+    if (!NT_SUCCESS(status))
+        return status;
     const ConnectionEnds ends = EndsOf(m_Direction, wavePort, m_TopologyPort, m_TopologyPin);
     status =
         PcRegisterPhysicalConnection(deviceObject, ends.From, ends.FromPin, ends.To, ends.ToPin);

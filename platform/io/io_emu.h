@@ -129,6 +129,19 @@ NTSTATUS EmuDeviceControl(PFILE_OBJECT fileObject, ULONG ioControlCode, const vo
                           ULONG_PTR* information, KPROCESSOR_MODE mode = UserMode);
 
 // ----------------------------------------------------------------------------
+// The IRPs drivers build: IoAllocateIrp, and IoBuildDeviceIoControlRequest for
+// an internal device control (a driver asking the driver below it). The I/O
+// manager's own (a file's requests, PnP and power) and a device control built
+// for a client's call are neither counted nor failed.
+
+// After `skip` of the drivers' IRPs, `count` of them fail (0: every later
+// one); with a control code, only the device controls built with it count.
+void EmuIoInjectDriverIrpFailure(ULONG skip, ULONG count = 1, ULONG ioControlCode = 0);
+void EmuIoClearDriverIrpInjection();
+// The drivers' IRPs built since reset.
+unsigned long long EmuIoDriverIrpCount();
+
+// ----------------------------------------------------------------------------
 // Device interfaces
 struct EmuDeviceInterface
 {

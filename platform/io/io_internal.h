@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/io/io_emu.h"
+#include "platform/kernel/emu_hooks.h"
 
 inline constexpr ULONG IRP_MAGIC = 0x21707249; // "Irp!"
 
@@ -30,6 +31,15 @@ struct IoDeviceInfo
     bool Deleted = false;
 };
 
+// The IRPs drivers build (IoAllocateIrp, IoBuildDeviceIoControlRequest for
+// an internal device control) and the failures injected into them.
+struct IoDriverIrps
+{
+    unsigned long long Built = 0;
+    ULONG InjectCode = 0; // 0: any
+    EmuInjectedFailure Inject;
+};
+
 struct IoState
 {
     std::map<PDEVICE_OBJECT, IoDeviceInfo> Devices;
@@ -45,6 +55,7 @@ struct IoState
     ULONG NextInstance = 1;
     ULONG NextDriverKey = 0;
     KSPIN_LOCK CancelLock = 0;
+    IoDriverIrps DriverIrps;
 };
 
 IoState& Io();
@@ -57,9 +68,12 @@ bool IoIsDevice(const void* p);
 IoDeviceInfo* IoInfo(PDEVICE_OBJECT device);
 
 // Internal IRP helpers
+// The I/O manager's own IRPs (files, PnP, power): no injected failure reaches
+// them and they are not counted as the drivers'.
+PIRP IoAllocateSystemIrp(CCHAR stackSize, BOOLEAN chargeQuota);
 void IoFreeIrpInternal(PIRP irp);
-// Sends an IRP built with one spare stack location (IoAllocateIrp(top->StackSize + 1),
-// IoSetNextIrpStackLocation done) to top and waits for it at most maxMs.
+// Sends an IRP built with one spare stack location and that location taken
+// (IoAllocateSyncIrp) to top and waits for it at most maxMs.
 NTSTATUS IoSendAndWait(PDEVICE_OBJECT top, PIRP irp, ULONGLONG maxMs, ULONG_PTR* information);
 PIRP IoAllocateSyncIrp(PDEVICE_OBJECT top);
 

@@ -8,6 +8,15 @@ namespace
 const ULONG IRP_TAG = POOL_TAG("Irp ");
 const ULONG SYSTEM_BUFFER_TAG = POOL_TAG("IoBf");
 
+// The next IRP a driver asks for fails while an injection says so; an
+// allocated IRP has no control code yet (0).
+bool DriverIrpFails(ULONG ioControlCode)
+{
+    IoDriverIrps& irps = Io().DriverIrps;
+    return irps.Inject.Active() && (irps.InjectCode == 0 || irps.InjectCode == ioControlCode) &&
+           irps.Inject.Fails();
+}
+
 bool CheckIrp(PIRP irp, const char* what)
 {
     if (irp == nullptr || irp->EmuMagic != IRP_MAGIC || irp->Type != IO_TYPE_IRP)
@@ -111,7 +120,7 @@ void IoInitializeIrp(PIRP irp, USHORT packetSize, CCHAR stackSize)
     irp->EmuMagic = IRP_MAGIC;
 }
 
-PIRP IoAllocateIrp(CCHAR stackSize, BOOLEAN chargeQuota)
+PIRP IoAllocateSystemIrp(CCHAR stackSize, BOOLEAN chargeQuota)
 {
     if (stackSize < 1)
         return nullptr;
@@ -121,6 +130,16 @@ PIRP IoAllocateIrp(CCHAR stackSize, BOOLEAN chargeQuota)
         return nullptr;
     IoInitializeIrp(irp, size, stackSize);
     irp->AllocationFlags = IRP_ALLOCATED_FIXED_SIZE | (chargeQuota ? IRP_QUOTA_CHARGED : 0);
+    return irp;
+}
+
+PIRP IoAllocateIrp(CCHAR stackSize, BOOLEAN chargeQuota)
+{
+    if (stackSize < 1 || DriverIrpFails(0))
+        return nullptr;
+    PIRP irp = IoAllocateSystemIrp(stackSize, chargeQuota);
+    if (irp != nullptr)
+        Io().DriverIrps.Built++;
     return irp;
 }
 
@@ -326,9 +345,16 @@ PIRP IoBuildDeviceIoControlRequest(ULONG ioControlCode, PDEVICE_OBJECT deviceObj
                          (void*)deviceObject);
         return nullptr;
     }
-    PIRP irp = IoAllocateIrp(deviceObject->StackSize, FALSE);
+    // Only a driver asks the driver below it for an internal device control;
+    // a device control stands for a client's call.
+    const bool driverAsks = internalDeviceIoControl != FALSE;
+    if (driverAsks && DriverIrpFails(ioControlCode))
+        return nullptr;
+    PIRP irp = IoAllocateSystemIrp(deviceObject->StackSize, FALSE);
     if (irp == nullptr)
         return nullptr;
+    if (driverAsks)
+        Io().DriverIrps.Built++;
     irp->EmuKind = IoIrpThreaded;
     irp->RequestorMode = KernelMode;
     irp->UserIosb = ioStatusBlock;
@@ -429,7 +455,7 @@ NTSTATUS SyncComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
 
 PIRP IoAllocateSyncIrp(PDEVICE_OBJECT top)
 {
-    PIRP irp = IoAllocateIrp((CCHAR)(top->StackSize + 1), FALSE);
+    PIRP irp = IoAllocateSystemIrp((CCHAR)(top->StackSize + 1), FALSE);
     if (irp == nullptr)
         return nullptr;
     IoSetNextIrpStackLocation(irp); // the sender's own location
@@ -463,4 +489,23 @@ NTSTATUS IoSendAndWait(PDEVICE_OBJECT top, PIRP irp, ULONGLONG maxMs, ULONG_PTR*
         *information = irp->IoStatus.Information;
     IoFreeIrpInternal(irp);
     return status;
+}
+
+// ----------------------------------------------------------------------------
+// Failures of the drivers' IRPs
+
+void EmuIoInjectDriverIrpFailure(ULONG skip, ULONG count, ULONG ioControlCode)
+{
+    Io().DriverIrps.InjectCode = ioControlCode;
+    Io().DriverIrps.Inject.Arm(skip, count);
+}
+
+void EmuIoClearDriverIrpInjection()
+{
+    Io().DriverIrps.Inject.Clear();
+}
+
+unsigned long long EmuIoDriverIrpCount()
+{
+    return Io().DriverIrps.Built;
 }

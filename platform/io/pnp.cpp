@@ -194,7 +194,7 @@ NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT deviceObject, UCHAR minorFunction, POW
     PDEVICE_OBJECT top = IoGetAttachedDeviceReference(deviceObject);
     auto* request = static_cast<PowerRequest*>(
         ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(PowerRequest), POWER_TAG));
-    PIRP irp = request ? IoAllocateIrp((CCHAR)(top->StackSize + 1), FALSE) : nullptr;
+    PIRP irp = request ? IoAllocateSystemIrp((CCHAR)(top->StackSize + 1), FALSE) : nullptr;
     if (irp == nullptr)
     {
         if (request != nullptr)

@@ -46,7 +46,7 @@ std::unique_ptr<EmuIoRequest> EmuIoRequest::Build(PFILE_OBJECT fileObject, UCHAR
         return nullptr;
     }
     PDEVICE_OBJECT target = IoGetRelatedDeviceObject(fileObject);
-    PIRP irp = IoAllocateIrp(target->StackSize, FALSE);
+    PIRP irp = IoAllocateSystemIrp(target->StackSize, FALSE);
     if (irp == nullptr)
         return nullptr;
     std::unique_ptr<EmuIoRequest> r(new EmuIoRequest());

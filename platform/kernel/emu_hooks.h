@@ -1,6 +1,7 @@
 // Extension points of the emulated kernel for the other platform areas: their
-// own state is reset with the kernel and checked for leaks with it, and a
-// system worker thread runs deferred work at PASSIVE_LEVEL.
+// own state is reset with the kernel and checked for leaks with it, a system
+// worker thread runs deferred work at PASSIVE_LEVEL, and failures are injected
+// into their requests as into the pool's.
 #pragma once
 
 #include <string>
@@ -16,6 +17,42 @@ struct EmuPlatformHooks
 };
 // Registers once per process (registering the same record again does nothing).
 void EmuRegisterPlatformHooks(const EmuPlatformHooks* hooks);
+
+// A failure injected into a kind of request: after `skip` of the requests it
+// matches, `count` of them fail (0: every later one).
+class EmuInjectedFailure
+{
+  public:
+    void Arm(ULONG skip, ULONG count)
+    {
+        m_Skip = skip;
+        m_Count = count;
+        m_Forever = count == 0;
+        m_Active = true;
+    }
+    void Clear() { m_Active = false; }
+    bool Active() const { return m_Active; }
+    // Counts one matching request; true when it is to fail.
+    bool Fails()
+    {
+        if (!m_Active)
+            return false;
+        if (m_Skip > 0)
+        {
+            m_Skip--;
+            return false;
+        }
+        if (!m_Forever && --m_Count == 0)
+            m_Active = false;
+        return true;
+    }
+
+  private:
+    ULONG m_Skip = 0;
+    ULONG m_Count = 0;
+    bool m_Active = false;
+    bool m_Forever = false;
+};
 
 // Queues routine(context) for the system worker thread, which runs it at
 // PASSIVE_LEVEL in the system process. Callable at IRQL <= DISPATCH_LEVEL. The

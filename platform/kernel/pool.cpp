@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "platform/kernel/emu_hooks.h"
 #include "platform/kernel/emu_internal.h"
 
 namespace
@@ -16,10 +17,7 @@ struct PoolState
     std::map<ULONG, unsigned long long> Allocations; // successful, per tag
     unsigned long long DispatchRequests = 0;         // made at DISPATCH_LEVEL
     ULONG InjectTag = 0;
-    ULONG InjectSkip = 0;
-    ULONG InjectCount = 0;
-    bool InjectActive = false;
-    bool InjectForever = false;
+    EmuInjectedFailure Inject;
 };
 PoolState g_Pool;
 
@@ -35,16 +33,7 @@ bool IsCacheAligned(POOL_TYPE type)
 bool InjectedFailure(ULONG tag)
 {
     PoolState& p = g_Pool;
-    if (!p.InjectActive || (p.InjectTag != 0 && p.InjectTag != tag))
-        return false;
-    if (p.InjectSkip > 0)
-    {
-        p.InjectSkip--;
-        return false;
-    }
-    if (!p.InjectForever && --p.InjectCount == 0)
-        p.InjectActive = false;
-    return true;
+    return p.Inject.Active() && (p.InjectTag == 0 || p.InjectTag == tag) && p.Inject.Fails();
 }
 } // namespace
 
@@ -187,17 +176,13 @@ unsigned long long EmuPoolDispatchRequestCount()
 
 void EmuPoolInjectFailure(ULONG tag, ULONG skip, ULONG count)
 {
-    PoolState& p = g_Pool;
-    p.InjectTag = tag;
-    p.InjectSkip = skip;
-    p.InjectCount = count;
-    p.InjectForever = count == 0;
-    p.InjectActive = true;
+    g_Pool.InjectTag = tag;
+    g_Pool.Inject.Arm(skip, count);
 }
 
 void EmuPoolClearInjection()
 {
-    g_Pool.InjectActive = false;
+    g_Pool.Inject.Clear();
 }
 
 bool EmuPoolIsBlock(const void* p, SIZE_T* size, ULONG* tag, POOL_TYPE* type)

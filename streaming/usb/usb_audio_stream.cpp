@@ -48,8 +48,9 @@ CUsbAudioStream::CUsbAudioStream(PUNKNOWN outerUnknown, ULONG interfaceNumber, U
 // construction value is that interface's number.
 void CUsbAudioStream::ReportNotInstalled(PCSTR why)
 {
-    DbgPrint("UsbAudio: AudioStreaming interface %u records nothing: no wave filter, as %s\n",
-             (unsigned)GetConstructionValue(), why);
+    DbgPrint("UsbAudio: AudioStreaming interface %u %s nothing: no wave filter, as %s\n",
+             (unsigned)GetConstructionValue(),
+             GetDirection() == STREAM_DIRECTION_RENDER ? "plays" : "records", why);
 }
 
 CUsbAudioStream::~CUsbAudioStream()

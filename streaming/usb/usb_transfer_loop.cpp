@@ -545,7 +545,9 @@ NTSTATUS CUsbAudioStream::RecoverFromError()
                 NotifyStart(m_ActiveClient, TRUE);
                 status = StartTransfers();
             }
-            if (!NT_SUCCESS(status))
+            // A request the driver could not build says nothing about the
+            // device; cycling the port for it would give the device up.
+            if (!NT_SUCCESS(status) && status != STATUS_INSUFFICIENT_RESOURCES)
                 io->CyclePort();
         }
         io->Release();

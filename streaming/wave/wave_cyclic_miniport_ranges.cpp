@@ -185,7 +185,7 @@ NTSTATUS CWaveCyclicMiniport::BuildDataRanges()
            !IsEqualGUID(m_DataRanges[pcm].DataRange.SubFormat, KSDATAFORMAT_SUBTYPE_PCM))
         ++pcm;
     if (pcm == ranges)
-        return STATUS_INSUFFICIENT_RESOURCES; // the audio engine needs a PCM range
+        return WAVE_NO_PCM_FORMAT_STATUS; // the audio engine needs a PCM range
     if (pcm != 0)
     {
         const KSDATARANGE_AUDIO first = m_DataRanges[0];

@@ -3,6 +3,7 @@
 // versus cycle, descriptor reads and the configuration selection.
 #include <gtest/gtest.h>
 
+#include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
 #include "platform/usb/usbdlib.h"
 #include "tests/driver/adapter_rig.h"
@@ -315,6 +316,20 @@ TEST(UsbIo, OtherPortStatusFailuresMarkTheDeviceGoneWithoutRetry)
     EXPECT_EQ(before, EmuNow());
     EXPECT_EQ(1u, rig.Script().PortStatusRequests);
     EXPECT_EQ(0u, rig.Script().PortCycles);
+}
+
+// A cycle that cannot be built for want of memory cycled nothing: the device
+// stays, and a later call cycles the port.
+TEST(UsbIo, CycleThatCannotBeBuiltIsLeftToALaterCall)
+{
+    UsbAdapterRig rig;
+    ASSERT_TRUE(rig.Ok());
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+    EmuIoInjectDriverIrpFailure(0, 1);
+    EXPECT_FALSE(rig.UsbIo()->CyclePort());
+    EXPECT_TRUE(rig.Adapter()->IsDevicePresent());
+    EXPECT_TRUE(rig.UsbIo()->CyclePort());
+    EXPECT_EQ(1u, rig.Script().PortCycles);
 }
 
 TEST(UsbIo, CyclePortCyclesAtMostOnce)

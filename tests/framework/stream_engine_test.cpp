@@ -223,6 +223,29 @@ TEST(StreamEngine, HeadphoneLikeRenderStreamsOfferOnlyTwoChannelFormats)
     EXPECT_EQ(render->GetFormatAt(0, nullptr), STATUS_INVALID_PARAMETER);
 }
 
+// A stream to headphones that has no two-channel format (one earpiece)
+// offers all it has, until it has a two-channel one.
+TEST(StreamEngine, HeadphoneLikeRenderStreamsWithoutTwoChannelsOfferAll)
+{
+    Holder h;
+    TestEngine* render = h.Keep(MakeEngine(STREAM_DIRECTION_RENDER));
+    render->AddPathControl(h.Keep(MakeTerminal(1, CONTROL_KIND_OUTPUT_TERMINAL, 2)));
+    for (USHORT channels : {1, 6})
+    {
+        const WAVEFORMATEXTENSIBLE record = FormatRecord(channels, 48000, 16);
+        ASSERT_EQ(render->AddFormatRecord(&record), STATUS_SUCCESS);
+    }
+    WAVEFORMATEXTENSIBLE record = {};
+    EXPECT_EQ(render->GetFormatCount(), 2u);
+    ASSERT_EQ(render->GetFormatAt(1, &record), STATUS_SUCCESS);
+    EXPECT_EQ(record.Format.nChannels, 6);
+    const WAVEFORMATEXTENSIBLE stereo = FormatRecord(2, 44100, 16);
+    ASSERT_EQ(render->AddFormatRecord(&stereo), STATUS_SUCCESS);
+    EXPECT_EQ(render->GetFormatCount(), 1u);
+    ASSERT_EQ(render->GetFormatAt(0, &record), STATUS_SUCCESS);
+    EXPECT_EQ(record.Format.nSamplesPerSec, 44100u);
+}
+
 TEST(StreamEngine, FormatRecordsAreCopiedAndStereoOnesTwice)
 {
     Holder h;

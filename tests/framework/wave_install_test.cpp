@@ -268,6 +268,28 @@ TEST_F(WaveInstall, FailuresOfEachStepLeaveNoFilterBehind)
     EXPECT_EQ(m_Rig.Connections(), Links({"SPKOut00Wave:1->GlobalTopo:4"}));
 }
 
+// A miniport that finds no format the audio engine can open leaves its
+// stream out, at the start and at every return to full power, while the
+// device goes on; a failure to allocate still fails the installation.
+TEST_F(WaveInstall, AStreamWithoutAFormatToOfferIsLeftOut)
+{
+    TestEngine* engine = Render(1, 0, false);
+    Open({engine});
+    Wave().FactoryStatus = STATUS_NO_MATCH;
+    EXPECT_EQ(Install(engine), STATUS_SUCCESS);
+    m_Device->PowerTo(PowerDeviceD3);
+    m_Device->PowerTo(PowerDeviceD0);
+    EXPECT_EQ(Install(engine), STATUS_SUCCESS);
+    EXPECT_FALSE(engine->IsMiniportInstalled());
+    EXPECT_EQ(m_Rig.Subdevices(), Names({u"GlobalTopo"}));
+    EXPECT_EQ(Wave().EngineIndexes.size(), 3u);
+    Wave().FactoryStatus = STATUS_INSUFFICIENT_RESOURCES;
+    EXPECT_EQ(Install(engine), STATUS_INSUFFICIENT_RESOURCES);
+    Wave().FactoryStatus = STATUS_SUCCESS;
+    EXPECT_EQ(Install(engine), STATUS_SUCCESS);
+    EXPECT_EQ(m_Rig.Subdevices(), Names({u"GlobalTopo", u"SPKOut00Wave"}));
+}
+
 TEST_F(WaveInstall, AdapterWithoutEnginesOrInterfaceRefusesInstallation)
 {
     TestEngine* engine = Render(1, 0, false);

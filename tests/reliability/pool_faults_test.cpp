@@ -2,13 +2,15 @@
 // run, along a life that takes each client path of its streams: the start;
 // a render pin that runs while the ASIO client opens, maps and starts its
 // rings and so takes the stream over; a power-down to D2 and back while ASIO
-// streams; the ASIO stop, unmap and close; the render pin's stop and close; a
-// capture pin's whole run; the removal. A set-up step that meets the failure
-// reports it and leaves nothing half made (done again, it works), or does
-// without what it can (a deselect before a new select, the device's names)
-// and works: a step that runs a stream moves data, and every step after it
-// works as in the clean life. A tear-down step completes; a record the ASIO
-// rings hold lives until they unregister it; the removal leaves nothing.
+// streams; the ASIO stop, unmap, a map again and close; the render pin's
+// stop, a run again and close; a capture pin's whole run; the removal. A
+// set-up step that meets the failure reports it and leaves nothing half made
+// (done again, it works), or does without what it can (a deselect before a
+// new select, the device's names, the port check) and works: a step that
+// runs a stream moves data, and every step after it works as in the clean
+// life. A tear-down step completes; a record the ASIO rings hold lives until
+// they unregister it; the removal leaves nothing. So fail, in turn, the URBs
+// the USB library allocates for the driver and the IRPs it builds.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -17,8 +19,14 @@
 
 #include "driver/adapter_common.h"
 #include "framework/adapter_extension.h"
+#include "framework/ini_file.h"
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
+#include "platform/usb/usbdlib.h"
+#include "streaming/usb/usb_audio_stream.h"
+#include "streaming/wave/wave_cyclic_miniport.h"
+#include "usbaudio/device/usb_audio_device.h"
+#include "usbaudio/topology/miniport.h"
 #include "tests/reliability/scenario_checks.h"
 
 namespace
@@ -27,12 +35,15 @@ constexpr ULONG kRunMs = 20;
 constexpr ULONGLONG kBoundMs = 10000;
 
 // The platform's own tags: every other tag the life allocates with is the
-// driver's, and each of its allocations fails in a run of its own.
+// driver's (or "USBD", the USB library's for it), and each of its allocations
+// fails in a run of its own. The driver's IRPs, whose tag the I/O manager's
+// own share, fail as the IRPs it builds, under the key 0 that no tag is.
 const ULONG kPlatformTags[] = {
     POOL_TAG("Strg"), POOL_TAG("PcDv"), POOL_TAG("PcPt"), POOL_TAG("PcPn"), POOL_TAG("PcSg"),
-    POOL_TAG("PcRk"), POOL_TAG("PcRl"), POOL_TAG("PcEv"), POOL_TAG("PcFm"), POOL_TAG("USBD"),
+    POOL_TAG("PcRk"), POOL_TAG("PcRl"), POOL_TAG("PcEv"), POOL_TAG("PcFm"), POOL_TAG("None"),
     POOL_TAG("PoRq"), POOL_TAG("IoWk"), POOL_TAG("Mdl "), POOL_TAG("File"), POOL_TAG("IoBf"),
-    POOL_TAG("Devi"), POOL_TAG("Driv"), POOL_TAG("Irp "), POOL_TAG("None")};
+    POOL_TAG("Devi"), POOL_TAG("Driv"), POOL_TAG("Irp ")};
+constexpr ULONG kDriverIrps = 0;
 
 // One life on one device, and what its steps keep.
 struct Life
@@ -96,6 +107,13 @@ bool RingRecordsLive(Life& l)
     return true;
 }
 
+NTSTATUS MapAsio(Life& l)
+{
+    ULONG sizes[4] = {};
+    NTSTATUS status = l.Asio->GetBufferSize(sizes);
+    return NT_SUCCESS(status) ? l.Asio->MapAll(sizes[2]) : status;
+}
+
 // A set-up step fails for what it meets and works when done again, or
 // works; a tear-down step completes whatever fails. The ASIO stop after a
 // failed restart at D0 answers with that failure, once.
@@ -116,13 +134,7 @@ const Step kLife[] = {
          l.Asio = std::make_unique<AsioTestClient>(l.Host.Host().Fdo());
          return l.Asio->Open();
      }},
-    {"asio map", true,
-     [](Life& l)
-     {
-         ULONG sizes[4] = {};
-         NTSTATUS status = l.Asio->GetBufferSize(sizes);
-         return NT_SUCCESS(status) ? l.Asio->MapAll(sizes[2]) : status;
-     }},
+    {"asio map", true, MapAsio},
     {"asio start", true, AsioStart},
     {"power down", false, [](Life& l) { return Power(l, PowerDeviceD2); }},
     {"power up", false, [](Life& l) { return Power(l, PowerDeviceD0); }},
@@ -135,8 +147,12 @@ const Step kLife[] = {
      },
      "power up"},
     {"asio unmap", false, [](Life& l) { return l.Asio->Unmap(); }},
+    {"asio map again", true, MapAsio},
+    {"asio unmap again", false, [](Life& l) { return l.Asio->Unmap(); }},
     {"asio close", false, [](Life& l) { return l.Asio.reset(), STATUS_SUCCESS; }},
     {"render stop", false, [](Life& l) { return l.Host.StopPin(l.Render); }},
+    {"render run again", true, [](Life& l) { return RunPin(l, l.Render, false); }},
+    {"render stop again", false, [](Life& l) { return l.Host.StopPin(l.Render); }},
     {"render close", false, [](Life& l) { return l.Host.ClosePin(l.Render), STATUS_SUCCESS; }},
     {"capture open", true,
      [](Life& l)
@@ -149,7 +165,8 @@ const Step kLife[] = {
     {"removal", false, [](Life& l) { return l.Host.Remove(); }},
 };
 
-// What the clean life allocates with each tag by the end of each step.
+// What the clean life allocates with each tag, and the IRPs it builds, by
+// the end of each step.
 using TagCounts = std::map<ULONG, unsigned long long>;
 std::vector<TagCounts> CleanCounts(const std::string& device)
 {
@@ -159,6 +176,7 @@ std::vector<TagCounts> CleanCounts(const std::string& device)
     {
         EXPECT_EQ(STATUS_SUCCESS, step.Do(life)) << device << " clean: " << step.Name;
         counts.push_back(EmuPoolAllocationCounts());
+        counts.back()[kDriverIrps] = EmuIoDriverIrpCount();
     }
     ExpectCleanTeardown(life.Host, device + " clean", kBoundMs);
     return counts;
@@ -189,33 +207,64 @@ void LiveWithFailure(const std::string& device, size_t failing, const std::strin
     ExpectCleanTeardown(life.Host, where, kBoundMs);
 }
 
-class PoolFaults : public testing::TestWithParam<const char*>
+// The driver's tags a life of either device allocates with: a plan that
+// leaves any of their allocations out, or holds fewer runs or IRPs than such
+// a life makes, has lost what it was to fail.
+const ULONG kExpectedTags[] = {ADAPTER_POOL_TAG,     INI_OBJECT_POOL_TAG,     USB_IO_POOL_TAG,
+                               USBD_POOL_TAG,        UAC2_POOL_TAG,           USB_STREAM_POOL_TAG,
+                               WAVE_CYCLIC_POOL_TAG, USB_STREAM_URB_POOL_TAG, TOPOLOGY_POOL_TAG};
+constexpr unsigned long long kMinimumRuns = 900;
+constexpr unsigned long long kMinimumIrps = 150;
+constexpr size_t kShards = 4; // each instance runs every fourth
+
+class PoolFaults : public testing::TestWithParam<std::tuple<const char*, size_t>>
 {
 };
 
 TEST_P(PoolFaults, EachAllocationOfTheLifeFailsInTurn)
 {
-    const std::string device = GetParam();
+    const auto [device, shard] = GetParam();
     const std::vector<TagCounts> clean = CleanCounts(device);
     const std::set<ULONG> platform(std::begin(kPlatformTags), std::end(kPlatformTags));
+    TagCounts planned;
+    unsigned long long runs = 0;
     for (const auto& [tag, total] : clean.back())
+        runs += planned[tag] = platform.count(tag) == 0 ? total : 0;
+    for (ULONG tag : kExpectedTags)
+        EXPECT_EQ(EmuPoolAllocationCount(tag), planned[tag]) << EmuTagName(tag);
+    EXPECT_GE(planned[kDriverIrps], kMinimumIrps);
+    EXPECT_GE(runs, kMinimumRuns);
+    size_t run = 0;
+    for (const auto& [tag, total] : planned)
     {
-        if (platform.count(tag) != 0)
-            continue;
         size_t failing = 0;
         for (unsigned long long ordinal = 0; ordinal < total && !HasFailure(); ++ordinal)
         {
             while (clean[failing].count(tag) == 0 || clean[failing].at(tag) <= ordinal)
                 ++failing;
-            EmuPoolInjectFailure(tag, (ULONG)ordinal, 1);
-            LiveWithFailure(device, failing,
-                            device + " '" + EmuTagName(tag) + "' allocation " +
-                                std::to_string(ordinal) + " of " + std::to_string(total) + ", in " +
-                                kLife[failing].Name);
+            if (run++ % kShards != shard)
+                continue;
+            if (tag == kDriverIrps)
+                EmuIoInjectDriverIrpFailure((ULONG)ordinal, 1);
+            else
+                EmuPoolInjectFailure(tag, (ULONG)ordinal, 1);
+            LiveWithFailure(
+                device, failing,
+                std::string(device) + " " +
+                    (tag == kDriverIrps ? "IRP" : "'" + EmuTagName(tag) + "' allocation") + " " +
+                    std::to_string(ordinal) + " of " + std::to_string(total) + ", in " +
+                    kLife[failing].Name);
             EmuPoolClearInjection();
+            EmuIoClearDriverIrpInjection();
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, PoolFaults, testing::Values("Uac2HighSpeed", "Uac2Spdif"));
+INSTANTIATE_TEST_SUITE_P(Devices, PoolFaults,
+                         testing::Combine(testing::Values("Uac2HighSpeed", "Uac2Spdif"),
+                                          testing::Range<size_t>(0, kShards)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param)) + "_" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 } // namespace

@@ -1,6 +1,7 @@
 // Power changes with audio running: the power manager takes the device to
 // D3 and back to D0 in the middle of a render, capture or ASIO run, the PnP
-// manager asks to stop it for a rebalance, and, with selective suspend on, a
+// manager asks to stop it for a rebalance, a power-down finds no memory to
+// check the device's port, and, with selective suspend on, a
 // device whose streams are open but stopped sleeps in D2 and wakes for the
 // request that starts them. Streaming must go on
 // after the return to D0, and the teardown must leave nothing behind.
@@ -104,6 +105,58 @@ INSTANTIATE_TEST_SUITE_P(Devices, PowerMidStream,
                          testing::Combine(testing::ValuesIn(kScenarioDevices),
                                           testing::ValuesIn(kRoads), testing::ValuesIn(kTrips)),
                          PowerName);
+
+// A power-down whose port check cannot build a request for want of memory
+// (the first look, the second after the port said it has no device, the
+// reset of a port found then, the cycle of one still missing) learns nothing
+// of the device: nothing is reset or cycled, and after D0 the render pin
+// runs again and the ASIO client maps and streams.
+struct UnbuiltPortRequest
+{
+    ULONG NoDeviceAnswers; // the port's "no such device" answers first
+    ULONG Code;
+    ULONG Skip; // requests of the code built before it
+    const char* Name;
+};
+const UnbuiltPortRequest kUnbuiltPortRequests[] = {
+    {0, IOCTL_INTERNAL_USB_GET_PORT_STATUS, 0, "Status"},
+    {1, IOCTL_INTERNAL_USB_GET_PORT_STATUS, 1, "Retry"},
+    {1, IOCTL_INTERNAL_USB_RESET_PORT, 0, "Reset"},
+    {2, IOCTL_INTERNAL_USB_CYCLE_PORT, 0, "Cycle"},
+};
+
+using UnbuiltParam = std::tuple<const char*, UnbuiltPortRequest>;
+class UnbuiltPortCheck : public testing::TestWithParam<UnbuiltParam>
+{
+};
+
+TEST_P(UnbuiltPortCheck, ThePinRunsAndAsioMapsAfterThePowerUp)
+{
+    const auto [device, unbuilt] = GetParam();
+    const std::string where = std::string(device) + " " + unbuilt.Name;
+    ScenarioHost host(device);
+    ASSERT_EQ(STATUS_SUCCESS, host.Start()) << where;
+    PFILE_OBJECT pin = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, host.OpenWave(KSPIN_DATAFLOW_IN, &pin)) << where;
+    host.Bus()->InjectPortStatusFailure(STATUS_NO_SUCH_DEVICE, unbuilt.NoDeviceAnswers);
+    EmuIoInjectDriverIrpFailure(unbuilt.Skip, 1, unbuilt.Code);
+    SetPower(host, PowerDeviceD2);
+    EmuIoClearDriverIrpInjection();
+    SetPower(host, PowerDeviceD0);
+    EXPECT_EQ(0u, host.Bus()->PortResetCount() + host.Bus()->PortCycleCount()) << where;
+    EXPECT_EQ(STATUS_SUCCESS, host.RunPin(pin)) << where;
+    host.Play(pin, kSpanMs, false);
+    EXPECT_GT(host.DataPackets(false), 0u) << where;
+    host.ClosePin(pin);
+    EXPECT_TRUE(!host.HasAsio() || host.AsioRun(kSpanMs).Ran()) << where;
+    ExpectCleanEnd(host, where, kBoundMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, UnbuiltPortCheck,
+    testing::Combine(testing::ValuesIn(kScenarioDevices), testing::ValuesIn(kUnbuiltPortRequests)),
+    [](const auto& info)
+    { return std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param).Name; });
 
 class RebalanceMidStream : public testing::TestWithParam<RoadParam>
 {

@@ -575,3 +575,41 @@ TEST_F(IrpTest, ABuiltRequestCompletedLaterSetsItsEventAndStatusBlock)
     EXPECT_EQ(iosb.Status, STATUS_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(out[0], 0); // an error copies nothing back
 }
+
+// Only the IRPs drivers build take an injected failure and are counted: the
+// I/O manager's own (a file's create, request and close) and a device
+// control built for a client's call are neither; a code narrows the failure.
+TEST_F(IrpTest, InjectedFailuresReachOnlyTheIrpsDriversBuild)
+{
+    TestStack s(1);
+    TestStack::Dispatch = Reverse;
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK iosb{};
+    const auto sent = [&](ULONG code, BOOLEAN internal)
+    {
+        PIRP irp = IoBuildDeviceIoControlRequest(code, s.Top(), nullptr, 0, nullptr, 0, internal,
+                                                 &event, &iosb);
+        return irp != nullptr && NT_SUCCESS(IoCallDriver(s.Top(), irp));
+    };
+    EmuIoInjectDriverIrpFailure(0, 0); // every one from now on
+    EXPECT_EQ(nullptr, IoAllocateIrp(1, FALSE));
+    EXPECT_FALSE(sent(IOCTL_BUFFERED, TRUE));
+    EXPECT_TRUE(sent(IOCTL_BUFFERED, FALSE));
+    PFILE_OBJECT file = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, EmuOpenFile(s.Top(), u"\\x", &file));
+    EXPECT_EQ(STATUS_SUCCESS,
+              EmuDeviceControl(file, IOCTL_BUFFERED, nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_EQ(STATUS_SUCCESS, EmuCloseFile(file));
+    EXPECT_EQ(0u, EmuIoDriverIrpCount());
+
+    EmuIoInjectDriverIrpFailure(1, 1, IOCTL_NEITHER); // the second of that code
+    PIRP allocated = IoAllocateIrp(1, FALSE);
+    EXPECT_NE(nullptr, allocated);
+    EXPECT_TRUE(sent(IOCTL_NEITHER, TRUE));
+    EXPECT_TRUE(sent(IOCTL_BUFFERED, TRUE));
+    EXPECT_FALSE(sent(IOCTL_NEITHER, TRUE));
+    EXPECT_TRUE(sent(IOCTL_NEITHER, TRUE));
+    EXPECT_EQ(4u, EmuIoDriverIrpCount());
+    IoFreeIrp(allocated);
+}

@@ -7,6 +7,7 @@
 #include "platform/kernel/emu.h"
 #include "sim/host/harness/host_formats.h"
 #include "sim/host/harness/host_stream.h"
+#include "tests/sim/host/render_filter.h"
 
 namespace
 {
@@ -43,13 +44,9 @@ ULONG Received24(const HostAudio& a, size_t index)
 // Channel counts the render pin offers with 24 valid bits at the rate.
 std::vector<ULONG> ChannelsWith24Bits(HostHarness& host)
 {
-    AudioEngineClient client(host.Fdo());
-    ULONG pinId = 0;
-    const std::vector<EmuPcSubdeviceInfo> subdevices = client.Subdevices();
-    const EmuPcSubdeviceInfo* info = HostFindWaveFilter(subdevices, KSPIN_DATAFLOW_IN, &pinId);
-    PFILE_OBJECT filter = nullptr;
+    RenderFilter render(host);
     std::vector<ULONG> channels;
-    if (info == nullptr || !NT_SUCCESS(client.OpenFilter(info->Name, &filter)))
+    if (render.Filter == nullptr)
         return channels;
     std::vector<UCHAR> format;
     for (USHORT c = 1; c <= 8; ++c)
@@ -57,7 +54,8 @@ std::vector<ULONG> ChannelsWith24Bits(HostHarness& host)
         const KSDATARANGE_AUDIO probe =
             AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, c, 24, 24, kRate, kRate);
         KSDATAFORMAT_WAVEFORMATEX f = {};
-        if (!NT_SUCCESS(client.Intersect(filter, pinId, &probe.DataRange, &format)) ||
+        if (!NT_SUCCESS(
+                render.Client.Intersect(render.Filter, render.PinId, &probe.DataRange, &format)) ||
             format.size() < sizeof(f))
             continue;
         memcpy(&f, format.data(), sizeof(f));

@@ -78,6 +78,9 @@ const Outcome kOutcomes[] = {
     {"two-audio-functions.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
     {"midi-first-uac3-function.txt", STATUS_UNSUCCESSFUL, "", 0, 0, 0, 16, kClassThree},
     {"eight-bit-headset.txt", STATUS_SUCCESS, "HeadSetOut00Wave HeadSetIn00Wave", 2, 2, 1, 8},
+    // A headset of one earpiece offers its one-channel format.
+    {"eight-bit-headset.txt", STATUS_SUCCESS, "HeadSetOut00Wave HeadSetIn00Wave", 2, 1, 1, 8,
+     nullptr, "device-class choice", TextEdits{{"0B 24 02 01 02 01 08", "0B 24 02 01 01 01 08"}}},
     {"eight-bit-unsigned-headset.txt", STATUS_SUCCESS, "HeadSetOut00Wave HeadSetIn00Wave", 2, 2, 1,
      8},
     {"continuous-range-speaker.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},

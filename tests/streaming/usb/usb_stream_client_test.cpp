@@ -388,6 +388,60 @@ TEST_F(StreamClients, NodesGoToTheListOfTheirKindAndComeBackOnStop)
     LeaveAll();
 }
 
+// A start that hands a node and is refused, or whose takeover of the stream
+// fails, starts nothing and keeps no entry for the node: the pointer list
+// holds what it held before. A refusal past the node's entry needs a second
+// started client of the kind, which only a record whose kind was changed
+// after its open meets (the record is the client's to write).
+TEST_F(StreamClients, AFailedStartThatHandsANodeKeepsNoEntryForIt)
+{
+    auto node = new (NonPagedPool, kStreamTestTag) NodeDouble();
+    node->AddRef();
+    ClientDouble late{STREAM_CLIENT_KIND_NODE_LATE, 0x11};
+    ClientDouble early{STREAM_CLIENT_KIND_NODE_EARLY, 0x22};
+    struct Case
+    {
+        const char* What;
+        ClientDouble* Other; // opened (and started, when a node client) before
+        ClientDouble* Starting;
+        NTSTATUS Status;
+    } cases[] = {
+        {"refused: a started client of its kind", &late, &early, STATUS_INVALID_PARAMETER},
+        {"takeover: its preparation fails", &wave, &late, STATUS_DEVICE_DATA_ERROR},
+    };
+    for (const Case& c : cases)
+    {
+        const bool refused = c.Status == STATUS_INVALID_PARAMETER;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Register(c.Starting, PcmFormat(2, 48000, 16), 5, 3));
+        ASSERT_EQ(STATUS_SUCCESS, rig.Register(c.Other, PcmFormat(2, 48000, 16), 5, 3));
+        ULONG ms = 0, frame = 0;
+        if (refused)
+        {
+            ASSERT_EQ(STATUS_SUCCESS, rig.OpenAndStart(c.Other));
+        }
+        ASSERT_EQ(STATUS_SUCCESS, C()->OpenClient(c.Starting->Key(), &ms, &frame));
+        if (refused)
+            c.Starting->Record->Kind = c.Other->Kind;
+        else
+        {
+            // The wave client opened after it: the stream is prepared for that one.
+            ASSERT_EQ(STATUS_SUCCESS, C()->OpenClient(c.Other->Key(), &ms, &frame));
+            S()->PrepareFailure = STATUS_DEVICE_DATA_ERROR;
+            S()->PrepareFailCount = 1;
+        }
+        const SIZE_T entries = EmuPoolOutstandingCount(PTR_LIST_POOL_TAG);
+        EXPECT_EQ(c.Status, C()->StartClient(c.Starting->Key(), frame + 2, &ms, node)) << c.What;
+        EXPECT_EQ(entries, EmuPoolOutstandingCount(PTR_LIST_POOL_TAG)) << c.What;
+        EXPECT_EQ(0, c.Starting->Record->Started) << c.What;
+        EXPECT_EQ(0u, S()->StageList(2)->GetCount() + S()->StageList(3)->GetCount()) << c.What;
+        c.Starting->Record->Kind = c.Starting->Kind;
+        rig.Leave(c.Starting);
+        rig.Leave(c.Other);
+    }
+    // The stream holds no reference to the node.
+    EXPECT_EQ(0u, node->Release());
+}
+
 // ----------------------------------------------------------------------------
 // Formats and alternate settings
 

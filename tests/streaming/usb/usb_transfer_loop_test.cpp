@@ -4,6 +4,7 @@
 // paths, the base completion, and ten minutes without a lost URB.
 #include <gtest/gtest.h>
 
+#include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
 #include "tests/streaming/usb/usb_stream_rig.h"
 
@@ -246,6 +247,33 @@ TEST_F(TransferLoop, ARecoveryWhoseDeselectFailsCyclesThePortOnce)
     EXPECT_EQ(1u, rig.Adapter().Script().PortCycles);
     EXPECT_EQ(0, s->Outstanding());
     rig.Adapter().Script().UrbStatus = STATUS_PENDING;
+    rig.Leave(&wave);
+}
+
+// A recovery whose port check cannot be built goes on as with a device that
+// is there, and recovers; one whose deselect cannot be built fails without
+// cycling the port, and the stream runs when its client starts it again.
+TEST_F(TransferLoop, ARecoveryRequestThatCannotBeBuiltCyclesNoPort)
+{
+    rig.Device()->Streaming().InjectPacketError(kPlay, 12, USBD_STATUS_ISO_TD_ERROR);
+    rig.Device()->Streaming().InjectPacketError(kPlay, 200, USBD_STATUS_ISO_TD_ERROR);
+    StartWave(48000, 5, 3);
+    TestUsbStream* s = rig.Stream();
+    EmuIoInjectDriverIrpFailure(0, 1); // the first recovery's check
+    EmuAdvanceMs(200);
+    EXPECT_EQ(3, s->Outstanding());
+    EmuIoInjectDriverIrpFailure(1, 1); // the second's deselect
+    EmuAdvanceMs(400);
+    EXPECT_EQ(0, s->Outstanding());
+    EXPECT_EQ(std::vector<UCHAR>({1, 0, 1}), s->Selected);
+    EXPECT_EQ(0u, rig.Adapter().Script().PortCycles);
+    EXPECT_FALSE(s->DeviceGone());
+    ULONG ms = 0;
+    EXPECT_EQ(STATUS_SUCCESS, rig.Control()->StopClient(wave.Key(), nullptr));
+    EXPECT_EQ(STATUS_SUCCESS, rig.Control()->StartClient(
+                                  wave.Key(), s->QueryCurrentFrameNumber() + 2, &ms, nullptr));
+    EmuAdvanceMs(50);
+    EXPECT_EQ(3, s->Outstanding());
     rig.Leave(&wave);
 }
 

@@ -2,6 +2,7 @@
 // intersection, its stream bookkeeping, modes, identity and property.
 #include <gtest/gtest.h>
 
+#include "platform/kernel/emu.h"
 #include "platform/portcls/portcls_emu.h"
 #include "sim/clients/audio_engine_client.h"
 #include "streaming/wave/wave_data_format.h"
@@ -79,15 +80,20 @@ TEST(WaveMiniport, PcmRangeComesFirst)
     EXPECT_EQ(96000u, Range(rig.Miniport(), 1).MaximumSampleFrequency);
 }
 
+// No PCM format is a refusal of its own, told apart from a failure to
+// allocate the ranges, which the same engine with PCM gets.
 TEST(WaveMiniport, EngineWithoutPcmFailsInit)
 {
     const std::vector<std::vector<WAVEFORMATEXTENSIBLE>> engines = {
-        {kDsd}, {WaveRecord(2, 48000, 32, 3)}, {}};
+        {kDsd}, {WaveRecord(2, 48000, 32, 3)}, {}, {WaveRecord(2, 48000, 16)}};
     for (const auto& formats : engines)
     {
+        const bool pcm = formats.size() == 1 && formats[0].SubFormat.Data1 == 1;
         Engine engine(formats);
+        if (pcm)
+            EmuPoolInjectFailure(WAVE_CYCLIC_POOL_TAG, 1); // past the miniport itself
         WaveRig rig(engine.Stream);
-        EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, rig.InitStatus());
+        EXPECT_EQ(pcm ? STATUS_INSUFFICIENT_RESOURCES : STATUS_NO_MATCH, rig.InitStatus());
         PPCFILTER_DESCRIPTOR d = nullptr;
         EXPECT_EQ(STATUS_DEVICE_CONFIGURATION_ERROR, rig.Miniport()->GetDescription(&d));
     }

@@ -842,6 +842,38 @@ TEST(Uac1Walk, AudioControlBytes)
     }
 }
 
+// The walk ends by linking each unit to the controls its sources end in; a
+// link whose copy cannot be allocated (the last allocation of the control
+// tag the walk makes) fails the walk with that status, and the device's
+// removal leaves nothing behind.
+TEST(Uac1Walk, AFailedSourceLinkFailsTheWalk)
+{
+    const std::vector<UCHAR> walked = {9,  4,    0, 0,  0, 1, 1, 0,  0,          // interface
+                                       12, 0x24, 2, 30, 1, 2, 0, 1,  0, 0, 0, 0, // microphone
+                                       9,  0x24, 3, 31, 1, 1, 0, 30, 0};         // to the host
+    ULONG allocations = 0;
+    for (bool fail : {false, true})
+    {
+        {
+            Started s(SimCreateReferenceDevice(SimReference::Uac1SpeakerMic));
+            ASSERT_EQ(STATUS_SUCCESS, s.Status);
+            const unsigned long long before = EmuPoolAllocationCount(AUDIO_CONTROL_POOL_TAG);
+            if (fail)
+                EmuPoolInjectFailure(AUDIO_CONTROL_POOL_TAG, allocations - 1);
+            std::vector<UCHAR> bytes = walked;
+            EXPECT_EQ(fail ? STATUS_INSUFFICIENT_RESOURCES : STATUS_SUCCESS,
+                      ParseAudioControlUac1(s.Device(), (PUSB_INTERFACE_DESCRIPTOR)bytes.data(),
+                                            (ULONG)bytes.size()));
+            if (!fail)
+                allocations = (ULONG)(EmuPoolAllocationCount(AUDIO_CONTROL_POOL_TAG) - before);
+            EmuPoolClearInjection();
+        }
+        EXPECT_EQ("", EmuCheckClean(false));
+    }
+    // The two new units' own sources, then the links of every unit that has one.
+    EXPECT_GT(allocations, 2u);
+}
+
 // Streaming interfaces that end the start or are skipped: a continuous
 // capture range beyond the standard rates, and an interface without its
 // general descriptor, which makes no stream.
