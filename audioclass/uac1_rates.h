@@ -1,7 +1,7 @@
 // The sampling rates a class 1.0 format-type descriptor offers: its discrete
 // list as it stands, or the standard rates its continuous range holds. The
-// driver offers the stream these; a simulated device that is never told its
-// rate locks to one of them. Header only: the simulator uses it without the
+// driver offers the stream these; a simulated device reads its range's
+// bounds the same way. Header only: the simulator uses it without the
 // driver's libraries.
 #pragma once
 
@@ -17,28 +17,37 @@ inline constexpr ULONGLONG UAC1_RATE_TOLERANCE_PER = 200;
 inline constexpr ULONGLONG UAC1_RATE_TOLERANCE_ABOVE = 201;
 inline constexpr ULONGLONG UAC1_RATE_TOLERANCE_BELOW = 199;
 
+// A rate as a format-type descriptor states it: three bytes, little-endian.
+inline ULONG Uac1ReadRate(const UCHAR* p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16;
+}
+
+// The bounds of a continuous range (a format-type descriptor of at least 14
+// bytes), the lower first, in whichever order the descriptor states them.
+inline void Uac1RangeBounds(const UCHAR* formatType, ULONG* lower, ULONG* upper)
+{
+    const ULONG first = Uac1ReadRate(formatType + 8), second = Uac1ReadRate(formatType + 11);
+    *lower = first < second ? first : second;
+    *upper = first < second ? second : first;
+}
+
 // The rates of a format-type descriptor checked whole: its discrete list
 // (up to 255 rates), or the standard rates its continuous range holds, its
 // bounds in either order (none is no rates). A range that reaches past the
 // highest standard rate is refused.
 inline NTSTATUS Uac1FormatRates(const UCHAR* formatType, ULONG* rates, PULONG count)
 {
-    auto read3 = [](const UCHAR* p) -> ULONG { return p[0] | p[1] << 8 | p[2] << 16; };
     const ULONG n = formatType[7];
     if (n != 0)
     {
         for (ULONG i = 0; i < n; ++i)
-            rates[i] = read3(formatType + 8 + 3 * i);
+            rates[i] = Uac1ReadRate(formatType + 8 + 3 * i);
         *count = n;
         return STATUS_SUCCESS;
     }
-    ULONGLONG lower = read3(formatType + 8), upper = read3(formatType + 11);
-    if (lower > upper)
-    {
-        const ULONGLONG swapped = lower;
-        lower = upper;
-        upper = swapped;
-    }
+    ULONG lower = 0, upper = 0;
+    Uac1RangeBounds(formatType, &lower, &upper);
     const ULONG highest = UAC1_STANDARD_RATES[ARRAYSIZE(UAC1_STANDARD_RATES) - 1];
     if (UAC1_RATE_TOLERANCE_PER * upper > UAC1_RATE_TOLERANCE_ABOVE * highest)
         return STATUS_INVALID_PARAMETER;

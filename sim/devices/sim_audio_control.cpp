@@ -5,7 +5,7 @@
 
 #include "audioclass/descriptor_rules.h"
 #include "audioclass/device_selectors.h"
-#include "sim/devices/sim_data_rate.h"
+#include "audioclass/uac1_rates.h"
 
 namespace
 {
@@ -153,7 +153,6 @@ std::vector<std::string> SimAudioControl::Build(const SimDescriptorSet* descript
     m_HasAc = false;
     m_CurrentAlt.clear();
     m_EndpointRate.clear();
-    m_Measuring.clear();
     std::vector<std::string> notes;
     const SimAltSetting* control = ChooseControlInterface(&notes);
     if (control == nullptr)
@@ -507,8 +506,9 @@ void SimAudioControl::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateS
     m_CurrentAlt[interfaceNumber] = alternateSetting;
     if (m_Uac2)
         return;
-    // A 1.0 endpoint starts at the first rate its format lists, unless the
-    // host already set one the new setting supports.
+    // A 1.0 endpoint starts at the first rate its format states, unless the
+    // host already set one the new setting supports; one that follows its
+    // data keeps none.
     const SimAltSetting* alt = m_Descriptors->FindAlt(interfaceNumber, alternateSetting);
     if (alt == nullptr)
         return;
@@ -516,18 +516,14 @@ void SimAudioControl::OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateS
     for (const SimEndpointInfo& ep : alt->Endpoints)
     {
         if ((ep.Attributes & USB_ENDPOINT_TYPE_MASK) != USB_ENDPOINT_TYPE_ISOCHRONOUS ||
-            !IsDataEndpoint(ep))
+            !IsDataEndpoint(ep) || FollowsData(ep))
             continue;
-        if (FollowsData(*alt, ep))
-            m_Measuring.insert(ep.Address);
-        else
-            m_Measuring.erase(ep.Address);
         auto it = m_EndpointRate.find(ep.Address);
         if (it != m_EndpointRate.end() && RateSupported(*alt, it->second))
             continue;
         for (size_t pos : SimClassInterfaceDescriptors(c, *alt))
             if (c[pos + 2] == USB_AUDIO_FORMAT_TYPE && c[pos] >= 11)
-                m_EndpointRate[ep.Address] = c[pos + 8] | c[pos + 9] << 8 | c[pos + 10] << 16;
+                m_EndpointRate[ep.Address] = Uac1ReadRate(&c[pos + 8]);
     }
 }
 
@@ -536,6 +532,8 @@ void SimAudioControl::OnBusReset()
     m_CurrentAlt.clear();
 }
 
+// A rate the format states: one of its list, or one between its range's
+// bounds, read in either order, with no tolerance at them.
 bool SimAudioControl::RateSupported(const SimAltSetting& alt, ULONG rate) const
 {
     const std::vector<UCHAR>& c = *m_Config;
@@ -543,18 +541,18 @@ bool SimAudioControl::RateSupported(const SimAltSetting& alt, ULONG rate) const
     {
         if (c[pos + 2] != USB_AUDIO_FORMAT_TYPE || c[pos] < 8)
             continue;
-        UCHAR count = c[pos + 7];
-        auto rateAt = [&](size_t i) -> ULONG
-        {
-            size_t at = pos + 8 + 3 * i;
-            if (at + 3 > pos + c[pos])
-                return 0;
-            return c[at] | c[at + 1] << 8 | c[at + 2] << 16;
-        };
+        const UCHAR count = c[pos + 7];
         if (count == 0)
-            return rate >= rateAt(0) && rate <= rateAt(1) && rate != 0;
-        for (size_t i = 0; i < count; ++i)
-            if (rateAt(i) == rate)
+        {
+            ULONG lower = 0, upper = 0;
+            if (c[pos] < 14)
+                return false;
+            Uac1RangeBounds(&c[pos], &lower, &upper);
+            return rate >= lower && rate <= upper && rate != 0;
+        }
+        for (size_t at = pos + 8; at < pos + 8 + 3 * (size_t)count && at + 3 <= pos + c[pos];
+             at += 3)
+            if (Uac1ReadRate(&c[at]) == rate)
                 return true;
         return false;
     }
@@ -578,44 +576,19 @@ const SimEndpointInfo* SimAudioControl::CurrentEndpoint(UCHAR address,
     return nullptr;
 }
 
-bool SimAudioControl::FollowsData(const SimAltSetting& alt, const SimEndpointInfo& ep) const
+bool SimAudioControl::FollowsData(const SimEndpointInfo& ep) const
 {
     const UCHAR sync = ep.Attributes & USB_ENDPOINT_SYNC_MASK;
     return !m_Uac2 && !USB_ENDPOINT_DIRECTION_IN(ep.Address) && IsDataEndpoint(ep) &&
            !HasRateControl(ep) &&
            (ep.Attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
-           (sync == USB_ENDPOINT_SYNC_ADAPTIVE || sync == USB_ENDPOINT_SYNC_SYNCHRONOUS) &&
-           SimOfferedRates(*m_Config, alt).size() > 1;
+           (sync == USB_ENDPOINT_SYNC_ADAPTIVE || sync == USB_ENDPOINT_SYNC_SYNCHRONOUS);
 }
 
-void SimAudioControl::FollowDataRate(UCHAR endpoint, ULONG measured)
+const SimAudioControl::Entity* SimAudioControl::ClockOfSetting(const SimAltSetting& alt) const
 {
-    const SimAltSetting* alt = nullptr;
-    const SimEndpointInfo* ep = CurrentEndpoint(endpoint, &alt);
-    if (ep == nullptr || !FollowsData(*alt, *ep))
-        return;
-    m_Measuring.erase(endpoint);
-    if (const ULONG rate = SimLockedRate(SimOfferedRates(*m_Config, *alt), measured); rate != 0)
-        m_EndpointRate[endpoint] = rate;
-}
-
-const SimAudioControl::Entity* SimAudioControl::ClockOfInterface(UCHAR interfaceNumber) const
-{
-    const SimAltSetting* alt = CurrentAlt(interfaceNumber);
-    if (alt == nullptr || alt->AlternateSetting == 0)
-    {
-        // The terminal link is the same in every setting; take the first.
-        for (const SimAltSetting& a : m_Descriptors->AltSettings())
-            if (a.InterfaceNumber == interfaceNumber && a.AlternateSetting != 0)
-            {
-                alt = &a;
-                break;
-            }
-    }
-    if (alt == nullptr)
-        return nullptr;
     const std::vector<UCHAR>& c = *m_Config;
-    for (size_t pos : SimClassInterfaceDescriptors(c, *alt))
+    for (size_t pos : SimClassInterfaceDescriptors(c, alt))
     {
         if (c[pos + 2] != USB_AUDIO_AS_GENERAL || c[pos] < 4)
             continue;
@@ -636,25 +609,25 @@ void SimAudioControl::SetStreamRateSource(UCHAR interfaceNumber, std::function<U
     m_RateSources[interfaceNumber] = std::move(rate);
 }
 
-ULONG SimAudioControl::StreamRate(UCHAR interfaceNumber) const
+SimStreamRate SimAudioControl::StreamRate(UCHAR interfaceNumber) const
 {
+    const SimAltSetting* alt = CurrentAlt(interfaceNumber);
+    if (alt == nullptr || alt->Endpoints.empty())
+        return {};
     const auto source = m_RateSources.find(interfaceNumber);
-    const SimAltSetting* streaming = CurrentAlt(interfaceNumber);
-    if (source != m_RateSources.end() && streaming != nullptr && streaming->AlternateSetting != 0)
+    if (source != m_RateSources.end())
         if (const ULONG rate = source->second(); rate != 0)
-            return rate;
+            return {SimStreamRate::Own, rate};
     if (m_Uac2)
     {
-        const Entity* k = ClockOfInterface(interfaceNumber);
-        return k != nullptr ? k->Rate : 0;
+        const Entity* k = ClockOfSetting(*alt);
+        return {SimStreamRate::Own, k != nullptr ? k->Rate : 0};
     }
-    const SimAltSetting* alt = CurrentAlt(interfaceNumber);
-    if (alt == nullptr)
-        return 0;
     for (const SimEndpointInfo& ep : alt->Endpoints)
         if (IsDataEndpoint(ep))
-            return m_Measuring.contains(ep.Address) ? 0 : EndpointRate(ep.Address);
-    return 0;
+            return FollowsData(ep) ? SimStreamRate{SimStreamRate::FollowsData}
+                                   : SimStreamRate{SimStreamRate::Own, EndpointRate(ep.Address)};
+    return {};
 }
 
 // ----------------------------------------------------------------------------

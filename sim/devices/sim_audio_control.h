@@ -8,7 +8,6 @@
 
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -47,6 +46,21 @@ struct SimTerminalPorts
     ULONG ConnectedChannels = 0; // channel bits of the connection state
 };
 
+// The rate an interface's stream runs at, as the device keeps it.
+struct SimStreamRate
+{
+    enum Kind : UCHAR
+    {
+        None,        // the interface streams nothing: its selected setting has no endpoint
+        FollowsData, // the device has no rate of its own: it plays its data as it comes
+        Own,         // the device runs the stream at Hz, whatever its data (0 Hz included)
+    };
+    Kind Is = None;
+    ULONG Hz = 0;
+
+    bool operator==(const SimStreamRate&) const = default;
+};
+
 class SimAudioControl
 {
   public:
@@ -69,21 +83,15 @@ class SimAudioControl
     void OnBusReset();
 
     // The rate the isochronous endpoint of an interface runs at: the clock
-    // source of the interface's terminal (2.0) or the endpoint's sampling
-    // frequency (1.0); 0 when unknown, or while an endpoint that follows
-    // its data has not yet measured it.
-    ULONG StreamRate(UCHAR interfaceNumber) const;
+    // source of the interface's terminal (2.0; 0 Hz without one), or the
+    // endpoint's sampling frequency (1.0). A 1.0 OUT endpoint, adaptive or
+    // synchronous, that cannot be told its rate (no sampling-frequency
+    // control) follows the data it receives and has no rate of its own.
+    SimStreamRate StreamRate(UCHAR interfaceNumber) const;
     // Where a device sets an interface's rate another way than by the class
     // requests (a chip register): `rate` says the rate it runs at while the
     // interface streams, 0 where it says none (the class's rate then holds).
     void SetStreamRateSource(UCHAR interfaceNumber, std::function<ULONG()> rate);
-    // A 1.0 OUT endpoint, adaptive or synchronous, that cannot be told its
-    // rate (no sampling-frequency control) and that the driver can offer
-    // more than one follows the data it receives: `measured` is the rate its
-    // data arrived at since its setting was selected, in Hz, over enough of
-    // it to tell rates 100 Hz apart. It locks to the offered rate nearest to
-    // it, or stays where it was where none lies within 0.5%.
-    void FollowDataRate(UCHAR endpoint, ULONG measured);
 
     // ---- for tests and presets
     SimControlValue* FindControl(UCHAR entity, UCHAR selector, UCHAR channel);
@@ -164,12 +172,13 @@ class SimAudioControl
     // Whether the endpoint's class-specific descriptor declares the
     // sampling-frequency control.
     bool HasRateControl(const SimEndpointInfo& ep) const;
-    // Whether an endpoint of the setting follows its data's rate.
-    bool FollowsData(const SimAltSetting& alt, const SimEndpointInfo& ep) const;
+    // Whether an endpoint follows its data's rate.
+    bool FollowsData(const SimEndpointInfo& ep) const;
     const SimAltSetting* CurrentAlt(UCHAR interfaceNumber) const;
     // The endpoint of that address in a selected setting, and its setting.
     const SimEndpointInfo* CurrentEndpoint(UCHAR address, const SimAltSetting** alt) const;
-    const Entity* ClockOfInterface(UCHAR interfaceNumber) const;
+    // The clock source of the terminal a setting links to.
+    const Entity* ClockOfSetting(const SimAltSetting& alt) const;
 
     const SimDescriptorSet* m_Descriptors = nullptr;
     const std::vector<UCHAR>* m_Config = nullptr;
@@ -179,10 +188,9 @@ class SimAudioControl
     // One per AudioControl interface; the primary one drives the streams.
     std::vector<Function> m_Functions;
     size_t m_Primary = 0;
-    std::vector<Entity>* m_Entities = nullptr; // the function in use
-    std::map<UCHAR, UCHAR> m_CurrentAlt;       // interface -> alternate setting
-    std::map<UCHAR, ULONG> m_EndpointRate;     // endpoint address -> Hz (1.0)
-    std::set<UCHAR> m_Measuring; // endpoints that follow their data, before they measured it
+    std::vector<Entity>* m_Entities = nullptr;             // the function in use
+    std::map<UCHAR, UCHAR> m_CurrentAlt;                   // interface -> alternate setting
+    std::map<UCHAR, ULONG> m_EndpointRate;                 // endpoint address -> Hz (1.0)
     std::map<UCHAR, std::function<ULONG()>> m_RateSources; // by interface number
     std::map<UCHAR, ValidAlts> m_ValidAlts;                // interface -> answer
 };

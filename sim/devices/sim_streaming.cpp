@@ -205,17 +205,6 @@ USBD_STATUS SimStreaming::IsochOut(UCHAR endpoint, ULONG frame, ULONG microframe
     if (length > maxPacket)
         return USBD_STATUS_BABBLE_DETECTED;
     Keep(m_Out[endpoint], frame, microframe, data, length);
-    ++s->Packets;
-    // The rate the data arrives at: the mean frames a packet carried over
-    // the stream's first tenth of a second, times the packets a second. A
-    // frame more or less in it moves the mean by 10 Hz, so rates 100 Hz
-    // apart are told apart.
-    s->Received += length;
-    const ULONGLONG frameBytes = (ULONGLONG)s->Channels * s->SubslotBytes;
-    const ULONG perSecond = PacketsPerSecond(*s->Info);
-    if (frameBytes != 0 && s->Packets == perSecond / 10)
-        m_Control->FollowDataRate(endpoint,
-                                  (ULONG)(s->Received * perSecond / (frameBytes * s->Packets)));
     return USBD_STATUS_SUCCESS;
 }
 
@@ -256,7 +245,8 @@ USBD_STATUS SimStreaming::IsochIn(UCHAR endpoint, ULONG frame, ULONG microframe,
         return fault;
     const SimEndpointInfo& ep = *s->Info;
     ULONG maxPacket = (ep.MaxPacketSize & 0x7FF) * (1 + ((ep.MaxPacketSize >> 11) & 3));
-    ULONG rate = m_Control->StreamRate(s->InterfaceNumber);
+    // An endpoint that follows its data has no rate to send at or report (0 Hz).
+    const ULONG rate = m_Control->StreamRate(s->InterfaceNumber).Hz;
     if (feedback)
     {
         ULONG size = m_Speed == EmuUsbSpeed::Full ? 3 : 4;

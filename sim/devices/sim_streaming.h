@@ -57,7 +57,7 @@ enum class SimPacketShape
 class SimStreaming
 {
   public:
-    // `control` learns the rate the data of an OUT endpoint arrives at.
+    // `control` says the rate each stream runs at.
     void Build(const SimDescriptorSet* descriptors, SimAudioControl* control, EmuUsbSpeed speed);
     void OnAlternateSetting(UCHAR interfaceNumber, UCHAR alternateSetting);
     void OnBusReset();
@@ -121,8 +121,6 @@ class SimStreaming
         UCHAR SubslotBytes = 0;
         UCHAR Resolution = 0;
         bool Unsigned = false;
-        ULONG Packets = 0;
-        ULONGLONG Received = 0; // bytes, since the setting was selected
         ULONGLONG Accumulator = 0;
         ULONGLONG Samples = 0;
         SimInPattern Pattern = SimInPattern::Counter;

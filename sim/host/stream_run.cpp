@@ -188,11 +188,15 @@ void PrintSummary(const char* what, const HostStreamSummary& s)
 {
     const std::string interrupted =
         s.Interrupted ? std::string(", interrupted by ") + HostInterruptName() : "";
+    const char* follows = s.DeviceRate.Is == SimStreamRate::FollowsData
+                              ? "; the device has no rate of its own: it follows the stream's data"
+                              : "";
     printf("%s summary%s: %llu of %llu frames moved, offset %s and drift %s against the device "
-           "clock, glitches: %u late or missing packet(s), %u underrun(s), %u overrun(s)\n",
+           "clock, glitches: %u late or missing packet(s), %u underrun(s), %u overrun(s)%s\n",
            what, interrupted.c_str(), (unsigned long long)s.Frames,
            (unsigned long long)s.ExpectedFrames, Measured(s.OffsetMeasured, s.OffsetMs).c_str(),
-           Measured(s.DriftMeasured, s.DriftMs).c_str(), s.MissingPackets, s.Underruns, s.Overruns);
+           Measured(s.DriftMeasured, s.DriftMs).c_str(), s.MissingPackets, s.Underruns, s.Overruns,
+           follows);
 }
 } // namespace
 
@@ -259,10 +263,21 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
                      : !PrintVerdict(what, kRecordVerdicts, summary, device))
         worked = false;
     // However short the run, a device at another rate plays (sends) other time.
-    if (summary.DeviceRate != 0 && summary.DeviceRate != audio.Rate)
+    if (summary.DeviceRate.Is == SimStreamRate::Own && summary.DeviceRate.Hz != audio.Rate)
     {
-        Error(what, "the device ran the stream at " + std::to_string(summary.DeviceRate) +
+        Error(what, "the device ran the stream at " + std::to_string(summary.DeviceRate.Hz) +
                         " Hz, not at the stream's " + std::to_string(audio.Rate) + " Hz");
+        worked = false;
+    }
+    // A device that follows its data has no rate to compare: data sent at
+    // another rate than the stream's moves against the time run.
+    if (summary.DeviceRate.Is == SimStreamRate::FollowsData && summary.DriftMeasured &&
+        std::fabs(summary.DataDriftMs) > summary.PeriodMs)
+    {
+        Error(what, "the stream's data drifted " + HostMsText(summary.DataDriftMs) +
+                        " ms against the time run: the device received it at another rate than "
+                        "the stream's " +
+                        std::to_string(audio.Rate) + " Hz");
         worked = false;
     }
     if (summary.MissingPackets != 0)

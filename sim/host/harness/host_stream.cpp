@@ -167,17 +167,17 @@ bool IsSynchEndpoint(const std::vector<UCHAR>& c, const SimAltSetting& alt,
                        { return field(e, kSynchAddressAt) == ep.Address; });
 }
 
-// An isochronous endpoint that may carry samples: its address, the packet
-// slots between two of its packets, and its interface.
+// An isochronous endpoint that may carry samples: its address, and the
+// packet slots between two of its packets.
 struct IsochEndpoint
 {
     UCHAR Address;
     ULONGLONG Interval;
-    UCHAR Interface;
 };
 
 // The isochronous endpoints of the device in one direction that may carry
-// samples (feedback endpoints excluded), with or without synch endpoints.
+// samples (feedback endpoints excluded), with or without synch endpoints;
+// an address that several interfaces declare, once.
 std::vector<IsochEndpoint> IsochEndpoints(const SimUsbDevice& device, bool in, bool synch)
 {
     std::vector<IsochEndpoint> endpoints;
@@ -195,10 +195,22 @@ std::vector<IsochEndpoint> IsochEndpoints(const SimUsbDevice& device, bool in, b
                 // 2^(bInterval-1) microframes, as the bus schedules them.
                 const UCHAR interval = std::clamp<UCHAR>(ep.Interval, 1, 4);
                 endpoints.push_back(
-                    {ep.Address, device.Speed() == EmuUsbSpeed::High ? 1u << (interval - 1) : 8u,
-                     alt.InterfaceNumber});
+                    {ep.Address, device.Speed() == EmuUsbSpeed::High ? 1u << (interval - 1) : 8u});
             }
     return endpoints;
+}
+
+// The rate the device runs an endpoint's stream at: that of the interface
+// whose selected setting holds the endpoint (another interface may declare
+// its address too); None where none does.
+SimStreamRate StreamRateOf(SimUsbDevice& device, UCHAR address)
+{
+    for (const SimAltSetting& alt : device.Descriptors().AltSettings())
+        if (device.AlternateSetting(alt.InterfaceNumber) == alt.AlternateSetting &&
+            std::any_of(alt.Endpoints.begin(), alt.Endpoints.end(),
+                        [address](const SimEndpointInfo& ep) { return ep.Address == address; }))
+            return device.Audio().StreamRate(alt.InterfaceNumber);
+    return {};
 }
 
 // What the endpoint moved, as the device means its samples: 8-bit ones of
@@ -225,7 +237,7 @@ class DeviceSide
   public:
     // `rate`: the stream's.
     DeviceSide(SimUsbDevice& device, const EmuUsbBus& bus, bool in, ULONG rate)
-        : m_Streaming(device.Streaming()), m_Audio(device.Audio()), m_Bus(bus), m_In(in),
+        : m_Device(device), m_Streaming(device.Streaming()), m_Bus(bus), m_In(in),
           m_StreamRate(rate), m_Endpoints(IsochEndpoints(device, in, true))
     {
     }
@@ -249,7 +261,7 @@ class DeviceSide
                 m_Stream = ep;
             m_Several = m_Several || (moved != 0 && ep != m_Stream);
             if (ep == m_Stream)
-                NoteRate(m_Audio.StreamRate(e.Interface));
+                NoteRate(StreamRateOf(m_Device, ep));
             take(channels, subslot, Meant(m_Streaming, ep, subslot, record.Data), ep == m_Stream);
         }
         m_Streaming.ClearRecords();
@@ -264,21 +276,21 @@ class DeviceSide
     }
     bool Several() const { return m_Several; }
     // The rate the device ran the stream at: one other than the stream's
-    // once it ran at one; 0 while it was not known.
-    ULONG Rate() const { return m_Rate; }
+    // once it ran at one, or that it follows the stream's data; None while
+    // its interface did not stream.
+    SimStreamRate Rate() const { return m_Rate; }
 
   private:
-    // A rate read while the stream runs (its interface back at alternate
-    // setting 0 says 0, and so does a device still measuring the rate its
-    // data arrives at, before it locks to it).
-    void NoteRate(ULONG rate)
+    // A rate read while the stream runs: one other than the stream's stays.
+    void NoteRate(SimStreamRate rate)
     {
-        if (rate != 0 && (m_Rate == 0 || m_Rate == m_StreamRate))
+        const bool other = m_Rate.Is == SimStreamRate::Own && m_Rate.Hz != m_StreamRate;
+        if (rate.Is != SimStreamRate::None && !other)
             m_Rate = rate;
     }
 
+    SimUsbDevice& m_Device;
     SimStreaming& m_Streaming;
-    const SimAudioControl& m_Audio;
     const EmuUsbBus& m_Bus;
     const bool m_In;
     const ULONG m_StreamRate;
@@ -287,7 +299,7 @@ class DeviceSide
     ULONGLONG m_LastSlot = 0;
     UCHAR m_Stream = 0;
     bool m_Several = false;
-    ULONG m_Rate = 0;
+    SimStreamRate m_Rate;
 };
 
 // The file handed to the pin as the client queue takes it, a block read
@@ -437,7 +449,10 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     DeviceSide device(*m_Host.Device(), *m_Host.Bus(), false, in.Rate);
     *received = {in.Rate, in.Channels, in.BitsPerSample, {}, in.ValidBits};
     ULONGLONG deviceBytes = 0;
-    ClockGap clock;
+    // The position against what the device received, and what it received
+    // against the time run: a device that follows its data keeps no other
+    // time.
+    ClockGap clock, data;
     ULONGLONG silence = client.Statistics(pinFile).SilenceBytes;
     const ULONG totalMs = (ULONG)(file.Frames() * 1000 / in.Rate) + bufferMs + kPlayOutMs;
     // A device slower than its rate takes longer; a play that stalls ends a
@@ -491,9 +506,13 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
                     received->Data.insert(received->Data.end(), meant.begin(), meant.end());
             });
         const ULONG deviceFrameBytes = received->FrameBytes();
+        const double deviceMs = BytesToMs((LONGLONG)deviceBytes, deviceFrameBytes, in.Rate);
         if (deviceFrameBytes != 0)
-            clock.Sample(elapsed, BytesToMs((LONGLONG)pin.Position(), frameBytes, in.Rate) -
-                                      BytesToMs((LONGLONG)deviceBytes, deviceFrameBytes, in.Rate));
+        {
+            clock.Sample(elapsed,
+                         BytesToMs((LONGLONG)pin.Position(), frameBytes, in.Rate) - deviceMs);
+            data.Sample(elapsed, deviceMs - elapsed);
+        }
         if (options.Progress && elapsed % 1000 < kStepMs)
             options.Progress(elapsed, totalMs);
     }
@@ -510,6 +529,7 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     summary->DriftMeasured = clock.Settled();
     summary->OffsetMs = clock.Offset() + leadInMs;
     summary->DriftMs = clock.Drift();
+    summary->DataDriftMs = data.Drift();
     summary->MissingPackets = device.Missing();
     summary->DeviceRate = device.Rate();
     summary->Overruns = stats.Overruns;

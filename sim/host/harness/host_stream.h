@@ -65,6 +65,9 @@ struct HostStreamSummary
     // the stream settled: the path's fixed latency.
     double OffsetMs = 0;
     double DriftMs = 0; // how far that difference moved from then to the end
+    // Play: how far the frames the device received moved against the time
+    // run at the stream's rate over the same time.
+    double DataDriftMs = 0;
     // Whether the run lasted until the stream settled, so the drift was
     // measured; and the offset too, when on a play the device received sound
     // to place the file's frames by (a silent one tells nothing).
@@ -105,8 +108,10 @@ struct HostStreamSummary
     USHORT DeviceChannels = 0;
     USHORT DeviceBits = 0;
     // The rate the device ran the stream at: one other than the stream's
-    // where it ran at one (0: not known).
-    ULONG DeviceRate = 0;
+    // where it ran at one; that it has none of its own and follows the
+    // stream's data; or None where the run read none (its interface never
+    // streamed).
+    SimStreamRate DeviceRate;
 
     // The frames moved are those expected, and the position kept to the
     // device clock, each within one period.

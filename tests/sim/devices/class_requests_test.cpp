@@ -160,7 +160,7 @@ TEST(Uac1Requests, ToneSelectorMixerAndEndpointFrequency)
     // The capture range is continuous from 8 to 48 kHz.
     EXPECT_EQ(Ctl(*d, 0x01, 11, 1, 2, 0).Handshake, Ack);
     EXPECT_EQ(Ctl(*d, 0x22, 0x01, 0x0100, 0x82, 3, {0x80, 0x3E, 0x00}).Handshake, Ack);
-    EXPECT_EQ(d->Audio().StreamRate(2), 16000u);
+    EXPECT_EQ(d->Audio().StreamRate(2), (SimStreamRate{SimStreamRate::Own, 16000}));
     EXPECT_EQ(Ctl(*d, 0x22, 0x01, 0x0100, 0x82, 3, {0x00, 0x77, 0x01}).Handshake, Stall);
 }
 

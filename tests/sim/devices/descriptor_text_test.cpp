@@ -337,7 +337,7 @@ TEST(DescriptorText, AStreamFindsItsClockOnlyThroughATerminal)
     ASSERT_EQ(d->ControlTransfer(select, &none, 0).Handshake, EmuUsbHandshake::Ack);
     EXPECT_EQ(d->Audio().ClockRate(9), 48000u);
     // No terminal, no clock: the stream has no rate and sends empty packets.
-    EXPECT_EQ(d->Audio().StreamRate(1), 0u);
+    EXPECT_EQ(d->Audio().StreamRate(1), (SimStreamRate{SimStreamRate::Own, 0}));
     UCHAR packet[200];
     ULONG length = 1;
     EXPECT_EQ(d->IsochIn(0x81, 0, 0, packet, sizeof(packet), &length), USBD_STATUS_SUCCESS);
@@ -407,7 +407,7 @@ TEST(DescriptorText, CapturedClass2DeviceReplays)
     EXPECT_EQ(request(0xA1, 0x01, 0x0000, 0x0300, 1), stall);
     // Streaming runs at the clock of the terminal the interface is linked to.
     ASSERT_EQ(request(0x01, 11, 1, 1, 0), std::vector<UCHAR>{});
-    EXPECT_EQ(d->Audio().StreamRate(1), 48000u);
+    EXPECT_EQ(d->Audio().StreamRate(1), (SimStreamRate{SimStreamRate::Own, 48000}));
     UCHAR packet[200];
     ULONG length = 0;
     EXPECT_EQ(d->IsochIn(0x81, 0, 0, packet, sizeof(packet), &length), USBD_STATUS_SUCCESS);

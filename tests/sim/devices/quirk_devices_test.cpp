@@ -249,43 +249,53 @@ TEST(QuirkDevices, OddlyFlaggedFeedbackStillStreams)
     EXPECT_EQ(length, 6u * 4);
 }
 
-// The adaptive speaker never told its rate says none until a tenth of a second of data came,
-// then locks to the offered rate within 0.5% of its data's, else stays at its first; one that
-// declares the rate control keeps its rate from the start, whatever its data.
-TEST(QuirkDevices, AnEndpointNeverToldItsRateLocksToItsData)
+// The adaptive speaker as its file is, or with each From of its text made
+// its To: an OUT endpoint, adaptive or synchronous, without the rate control
+// keeps no rate and follows its data, whatever comes; an asynchronous or IN
+// one keeps the first rate its format states; one with the control takes a
+// rate between its range's bounds, read in either order, and none past them.
+TEST(QuirkDevices, EachEndpointKeepsTheRateItsDescriptorGives)
 {
-    constexpr const char* kFormat = "0E 24 02 01 02 02 10 00 7E 13 00 E2 D6 00";
-    constexpr const char* kList = "0E 24 02 01 02 02 10 02 44 AC 00 81 BB 00"; // 44100, 48001
+    const std::pair<const char*, const char*> control{"07 25 01 00", "07 25 01 01"},
+        reversed{"10 00 7E 13 00 E2 D6 00", "10 00 E2 D6 00 7E 13 00"},
+        async{"09 05 01 09", "09 05 01 05"};
+    const SimStreamRate follows{SimStreamRate::FollowsData};
+    auto own = [](ULONG hz) { return SimStreamRate{SimStreamRate::Own, hz}; };
     const struct
     {
-        const char *From, *To;     // the quirk file's text with From made To
-        ULONG Data, Before, After; // the data's rate; the device's before and at 100 packets
+        std::vector<std::pair<const char*, const char*>> Edits;
+        ULONG Asked; // the rate the host sets (0: none), and whether it is taken
+        bool Taken;
+        SimStreamRate Rate; // after a tenth of a second of 48 kHz data
     } rows[] = {
-        {"09 05 01 09", "09 05 01 0D", 44100, 0, 44100}, // synchronous
-        {kFormat, kList, 48001, 0, 48001},
-        {kFormat, kList, 48240, 0, 48001},                 // 239 Hz, within 0.5% of 48001 Hz
-        {kFormat, kList, 48250, 0, 44100},                 // 249 Hz: farther
-        {"07 25 01 00", "07 25 01 01", 48000, 4990, 4990}, // the rate control
+        {{}, 0, false, follows},
+        {{{"09 05 01 09", "09 05 01 0D"}}, 0, false, follows},   // synchronous
+        {{{"09 05 01 09", "09 05 81 09"}}, 0, false, own(4990)}, // IN
+        {{async, reversed}, 0, false, own(55010)},
+        {{control, reversed}, 4990, true, own(4990)},
+        {{control, reversed}, 55010, true, own(55010)},
+        {{control, reversed}, 4989, false, own(55010)},
+        {{control, reversed}, 55011, false, own(55010)},
     };
     std::ifstream in(QuirkPath("adaptive-speaker-without-rate-control.txt"));
     const std::string file{std::istreambuf_iterator<char>(in), {}};
     for (const auto& row : rows)
     {
-        SCOPED_TRACE(std::string(row.To) + " " + std::to_string(row.Data));
         std::string text = file, error;
-        ASSERT_NE(std::string::npos, text.find(row.From));
-        text.replace(text.find(row.From), strlen(row.From), row.To);
+        for (const auto& [from, to] : row.Edits)
+            text.replace(text.find(from), strlen(from), to);
+        SCOPED_TRACE(text + std::to_string(row.Asked));
         auto d = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
         ASSERT_NE(d, nullptr) << error;
         ASSERT_TRUE(Ask(*d, 0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0));
         ASSERT_TRUE(Ask(*d, 0x01, USB_REQUEST_SET_INTERFACE, 1, 1, 0));
-        UCHAR packet[220] = {};
+        UCHAR rate[3] = {(UCHAR)row.Asked, (UCHAR)(row.Asked >> 8), (UCHAR)(row.Asked >> 16)};
+        USB_DEFAULT_PIPE_SETUP_PACKET set{0x22, USB_AUDIO10_SET_CUR, 0x0100, 0x01, 3};
+        const auto answer = row.Taken ? EmuUsbHandshake::Ack : EmuUsbHandshake::Stall;
+        EXPECT_TRUE(row.Asked == 0 || d->ControlTransfer(set, rate, 0).Handshake == answer);
+        UCHAR packet[192] = {};
         for (ULONG n = 0; n < 100; ++n)
-        {
-            EXPECT_EQ(d->Audio().StreamRate(1), row.Before) << n;
-            const ULONG frames = (n + 1) * row.Data / 1000 - n * row.Data / 1000;
-            ASSERT_EQ(d->IsochOut(0x01, n, 0, packet, 4 * frames), USBD_STATUS_SUCCESS);
-        }
-        EXPECT_EQ(d->Audio().StreamRate(1), row.After);
+            d->IsochOut(0x01, n, 0, packet, sizeof(packet));
+        EXPECT_EQ(row.Rate, d->Audio().StreamRate(1));
     }
 }

@@ -14,6 +14,7 @@
 #include "platform/kernel/emu.h"
 #include "sim/host/harness/host_stream.h"
 #include "tests/sim/host/mic_sine.h"
+#include "tests/sim/host/program_run.h"
 #include "tests/sim/host/scratch_folder.h"
 
 namespace
@@ -36,6 +37,8 @@ struct Outcome
     // The file's text edited, and a line the start leaves besides.
     TextEdits Edits = {};
     const char* LeftOut = nullptr;
+    // The play's device has no rate of its own: it follows its data.
+    bool Follows = false;
 };
 
 constexpr const char* kLoopbackUnnamed = "UsbAudio: AudioStreaming interface 3 records nothing: "
@@ -160,7 +163,8 @@ const Outcome kOutcomes[] = {
      TextEdits{{"09 02 71", "09 02 81"},
                {"09 04 01 01 01", "09 04 01 01 02"},
                {"string 1", "09 05 82 05 C4 00 01 00 00\n07 25 01 00 00 00 00\n"
-                            "string 1"}}},
+                            "string 1"}},
+     nullptr, true},
 };
 
 std::string WaveFilters(const HostHarness& host, size_t* volumes)
@@ -207,7 +211,7 @@ HostAudio Cosine(ULONG frames, USHORT channels, USHORT bits)
 
 // What the device received, as the device means it, is the pre-roll's 15 ms
 // of silence, the file whole and in order, and silence after it.
-void ExpectPlaysBitExact(HostHarness& host, USHORT channels, USHORT bits)
+void ExpectPlaysBitExact(HostHarness& host, USHORT channels, USHORT bits, bool follows)
 {
     HostStream stream(host);
     const HostAudio in = Cosine(4800, channels, bits);
@@ -226,7 +230,9 @@ void ExpectPlaysBitExact(HostHarness& host, USHORT channels, USHORT bits)
     EXPECT_TRUE(std::all_of(data + (ptrdiff_t)in.Data.size(), received.Data.end(), silent));
     EXPECT_EQ(4800u, summary.Frames);
     EXPECT_EQ(HostWire::Exact, summary.Wire);
-    EXPECT_EQ(in.Rate, summary.DeviceRate);
+    const SimStreamRate rate = follows ? SimStreamRate{SimStreamRate::FollowsData}
+                                       : SimStreamRate{SimStreamRate::Own, in.Rate};
+    EXPECT_EQ(rate, summary.DeviceRate);
 }
 
 // The recording's signal-to-noise ratio against the unrounded sine at the
@@ -259,7 +265,7 @@ void ExpectRecordsBitExact(HostHarness& host, USHORT channels, USHORT bits)
     HostStreamSummary summary;
     ASSERT_EQ(STATUS_SUCCESS, stream.Record(200, {}, &recorded, &summary)) << stream.Error();
     ASSERT_EQ(48000u, recorded.Rate);
-    EXPECT_EQ(recorded.Rate, summary.DeviceRate);
+    EXPECT_EQ((SimStreamRate{SimStreamRate::Own, recorded.Rate}), summary.DeviceRate);
     ASSERT_EQ(channels, recorded.Channels);
     ASSERT_EQ(bits, recorded.BitsPerSample);
     std::vector<SHORT> samples(recorded.Data.size() / (bits / 8));
@@ -312,11 +318,78 @@ TEST(QuirkOutcomes, EachStartsPlaysRecordsAndLeavesNothing)
             }
             EXPECT_TRUE(o.LeftOut == nullptr || DriverSaid(said, o.LeftOut)) << o.LeftOut;
             if (o.PlayChannels != 0)
-                ExpectPlaysBitExact(host, o.PlayChannels, o.Bits);
+                ExpectPlaysBitExact(host, o.PlayChannels, o.Bits, o.Follows);
             if (o.RecordChannels != 0)
                 ExpectRecordsBitExact(host, o.RecordChannels, o.Bits);
             EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
         }
         EXPECT_EQ("", EmuCheckClean(false));
+    }
+}
+
+// Rate variants of quirk files through the host program, at each rate the
+// driver offers: a device takes a rate by its own descriptor, a range's
+// bounds in either order; one with no rate of its own follows its data,
+// one rate offered or two a hertz apart; a device that keeps another rate,
+// 0 Hz included, fails the run naming both, though a vendor interface
+// before the audio one declares its endpoint's address.
+TEST(QuirkOutcomes, EachRateVariantRunsAtTheRateItsDescriptorGives)
+{
+    constexpr const char* kAdaptive = "adaptive-speaker-without-rate-control.txt";
+    constexpr const char* kRange = "10 00 7E 13 00 E2 D6 00"; // 4990 to 55010 Hz
+    constexpr const char* kUnchanged = "play: the device received the file's samples unchanged";
+    constexpr const char* kFollows = "it follows the stream's data\nplay: the device received "
+                                     "the file's samples unchanged";
+    const struct
+    {
+        const char* File;
+        TextEdits Edits;
+        std::vector<ULONG> Rates;
+        const char* Said; // in what each run printed
+        int Exit;
+    } rows[] = {
+        {kAdaptive,
+         {{"07 25 01 00", "07 25 01 01"}, {kRange, "10 00 E2 D6 00 7E 13 00"}},
+         {8000, 11025, 16000, 22050, 32000, 44100, 48000},
+         kUnchanged,
+         0},
+        {kAdaptive, {{kRange, "10 00 76 BB 00 8A BB 00"}}, {48000}, kFollows, 0},
+        {kAdaptive, {{kRange, "10 02 80 BB 00 81 BB 00"}}, {48000, 48001}, kFollows, 0},
+        // 0 to 47800 Hz: the 48 kHz offered is refused.
+        {"range-short-of-48-khz-speaker.txt",
+         {{"10 00 E0 AB 00", "10 00 00 00 00"}},
+         {48000},
+         "play: the device ran the stream at 0 Hz, not at the stream's 48000 Hz\n",
+         1},
+        // Asynchronous, keeping the first of 44100 and 48000 Hz.
+        {kAdaptive,
+         {{"09 02 71 00 02", "09 02 8C 00 03"},
+          {"09 05 01 09", "09 05 01 05"},
+          {kRange, "10 02 44 AC 00 80 BB 00"},
+          {"09 04 01 00 00", "09 04 02 00 00 FF 00 00 00\n09 04 02 01 01 FF 00 00 00\n"
+                             "09 05 01 05 C4 00 01 00 00\n09 04 01 00 00"}},
+         {48000},
+         "play: the device ran the stream at 44100 Hz, not at the stream's 48000 Hz\n",
+         1},
+    };
+    ScratchFolder w;
+    std::string error;
+    for (const auto& row : rows)
+    {
+        std::string text = ReadAll(std::string(LT_QUIRKS_DIR) + "/" + row.File);
+        for (const auto& [from, to] : row.Edits)
+            text.replace(text.find(from), strlen(from), to);
+        std::ofstream(w / "device.txt") << text;
+        for (const ULONG rate : row.Rates)
+        {
+            SCOPED_TRACE(std::string(row.Edits.back().second) + " " + std::to_string(rate));
+            HostAudio file = Cosine(4800, 2, 16);
+            file.Rate = rate;
+            ASSERT_TRUE(HostWriteWav(w / "play.wav", file, &error)) << error;
+            const ProgramRun run =
+                RunProgram({"--descriptor-file", w / "device.txt", "--play", w / "play.wav"});
+            EXPECT_EQ(row.Exit, run.Exit) << run.Err;
+            EXPECT_NE(std::string::npos, (run.Out + run.Err).find(row.Said)) << run.Out << run.Err;
+        }
     }
 }

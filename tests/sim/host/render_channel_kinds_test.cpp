@@ -241,7 +241,7 @@ TEST_P(RenderChannelKinds, StartWithTheMicrophoneOfferTheKindsFormatsAndPlayBitE
             EXPECT_EQ(played, received.Channels);
             EXPECT_EQ(HostWire::Exact, summary.Wire);
             EXPECT_EQ(4800u, summary.Frames);
-            EXPECT_EQ(48000u, summary.DeviceRate);
+            EXPECT_EQ((SimStreamRate{SimStreamRate::Own, 48000}), summary.DeviceRate);
         });
 }
 
