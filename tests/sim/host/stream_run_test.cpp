@@ -131,7 +131,7 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         {"clean play", Play, 0, 0, "unchanged, from wire frame 720\n"},
         {"sound before the file", Stray, 0, 0,
          "play: the device received 4 frame(s) of other samples before the file, which started "
-         "late, at wire frame 724, and then came unchanged\n"},
+         "late, at wire frame 724\n"},
         // Three packets of the file lost (the driver's recovery loses more).
         {"packets dropped", Play, 300, 3,
          "play: the device received the file's samples unchanged up to file frame 13680, where "

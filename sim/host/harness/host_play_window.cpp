@@ -1,0 +1,142 @@
+#include "sim/host/harness/host_play_window.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace
+{
+// A run's frames keep the chance that the window holds them somewhere else
+// by chance below one in 2 to this power, over every run a play looks for
+// and every place it looks at.
+constexpr double kChanceBits = 20;
+
+size_t FramesFor(double bitsNeeded, double bitsAFrame)
+{
+    if (bitsAFrame <= 0)
+        return HostPlayWindow::kLongestRun;
+    return std::clamp<size_t>((size_t)std::ceil(bitsNeeded / bitsAFrame), 1,
+                              HostPlayWindow::kLongestRun);
+}
+} // namespace
+
+HostPlayWindow::HostPlayWindow(size_t frameBytes, UCHAR silence)
+    : m_FrameBytes(frameBytes), m_Silence0(silence)
+{
+}
+
+ULONGLONG HostPlayWindow::FrameHash(const UCHAR* frame, size_t bytes)
+{
+    ULONGLONG h = 0xCBF29CE484222325ull;
+    for (size_t i = 0; i < bytes; ++i)
+        h = (h ^ frame[i]) * 0x100000001B3ull;
+    // Its low bits mix poorly on their own.
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    return h ^ (h >> 33);
+}
+
+ULONGLONG HostPlayWindow::Bucket(ULONGLONG run) const
+{
+    return (run * 0xD6E8FEB86659FD93ull) >> m_Shift;
+}
+
+bool HostPlayWindow::IsSilence(const UCHAR* frame) const
+{
+    return std::all_of(frame, frame + m_FrameBytes, [this](UCHAR b) { return b == m_Silence0; });
+}
+
+const UCHAR* HostPlayWindow::Frame(ULONGLONG n) const
+{
+    return n >= m_At && n < End() ? &m_Frames[(size_t)(n - m_At) * m_FrameBytes] : nullptr;
+}
+
+void HostPlayWindow::Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG places,
+                          ULONGLONG* work)
+{
+    m_Frames = std::move(frames);
+    m_At = at;
+    m_Held = m_FrameBytes != 0 ? m_Frames.size() / m_FrameBytes : 0;
+    std::vector<ULONGLONG> hashes(m_Held);
+    m_Silence.assign(m_Held + 1, 0);
+    for (size_t j = 0; j < m_Held; ++j)
+    {
+        const UCHAR* frame = &m_Frames[j * m_FrameBytes];
+        hashes[j] = FrameHash(frame, m_FrameBytes);
+        m_Silence[j + 1] = IsSilence(frame) ? m_Silence[j] + 1 : 0;
+    }
+    unsigned bits = 1;
+    while ((1ull << bits) < 2 * m_Held)
+        ++bits;
+    m_Shift = 64 - bits;
+    m_Groups.assign(((size_t)1 << bits) + 1, 0);
+    SetRunFrames(hashes);
+    const size_t count =
+        m_Held >= m_RunFrames ? (size_t)std::min<ULONGLONG>(places, m_Held - m_RunFrames + 1) : 0;
+    m_Oldest = 1;
+    for (size_t j = 1; j < m_RunFrames; ++j)
+        m_Oldest *= kBase;
+    m_Runs.resize(count);
+    ULONGLONG run = 0;
+    for (size_t j = 0; j < std::min(m_RunFrames, m_Held); ++j)
+        run = run * kBase + hashes[j];
+    for (size_t p = 0; p < count; ++p)
+    {
+        m_Runs[p] = run;
+        if (p + m_RunFrames < m_Held)
+            run = Roll(run, hashes[p], hashes[p + m_RunFrames]);
+    }
+    // The places grouped by bucket, each group in order of place.
+    std::fill(m_Groups.begin(), m_Groups.end(), 0);
+    for (ULONGLONG r : m_Runs)
+        ++m_Groups[Bucket(r) + 1];
+    std::partial_sum(m_Groups.begin(), m_Groups.end(), m_Groups.begin());
+    std::vector<ULONG> next(m_Groups.begin(), m_Groups.end() - 1);
+    m_Places.resize(count);
+    for (size_t p = 0; p < count; ++p)
+        m_Places[next[Bucket(m_Runs[p])]++] = (ULONG)p;
+    *work += count;
+}
+
+void HostPlayWindow::SetRunFrames(const std::vector<ULONGLONG>& hashes)
+{
+    // Frames in one bucket count as alike: that only makes the runs longer.
+    for (ULONGLONG h : hashes)
+        ++m_Groups[Bucket(h)];
+    double pairs = 0;
+    for (ULONG n : m_Groups)
+        pairs += (double)n * n;
+    const double held = (double)hashes.size();
+    const double bitsAFrame = held != 0 ? -std::log2(pairs / (held * held)) : 0;
+    // Every run of the half second's received frames, at every place.
+    m_RunFrames = FramesFor(2 * std::log2(std::max(held, 2.0)) + kChanceBits, bitsAFrame);
+    m_OnePlaceRunFrames = FramesFor(kChanceBits, bitsAFrame);
+}
+
+size_t HostPlayWindow::Nearest(ULONGLONG run, ULONGLONG from, ULONGLONG* places,
+                               ULONGLONG* work) const
+{
+    if (m_Places.empty())
+        return 0;
+    const ULONGLONG bucket = Bucket(run);
+    const ULONG* first = m_Places.data() + m_Groups[bucket];
+    const ULONG* last = m_Places.data() + m_Groups[bucket + 1];
+    size_t tried = 1;
+    const ULONG start = (ULONG)std::min<ULONGLONG>(from > m_At ? from - m_At : 0, ~0u);
+    const ULONG* at = std::lower_bound(first, last, start,
+                                       [&tried](ULONG place, ULONG value)
+                                       {
+                                           ++tried;
+                                           return place < value;
+                                       });
+    size_t found = 0;
+    for (const ULONG* p = at; p != last && found < kMostPlaces && tried < kPlacesTried;
+         ++p, ++tried)
+        if (m_Runs[*p] == run)
+            places[found++] = m_At + *p;
+    for (const ULONG* p = at; p != first && found < kMostPlaces && tried < kPlacesTried; ++tried)
+        if (m_Runs[*--p] == run)
+            places[found++] = m_At + *p;
+    *work += tried;
+    return found;
+}
