@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 
 namespace
@@ -10,6 +11,9 @@ namespace
 // by chance below one in 2 to this power, over every run a play looks for
 // and every place it looks at.
 constexpr double kChanceBits = 20;
+// The buckets frames of sound are counted in: more than a window holds at
+// 48 kHz, so that frames in one bucket are mostly alike.
+constexpr unsigned kAlikeBits = 16;
 
 size_t FramesFor(double bitsNeeded, double bitsAFrame)
 {
@@ -21,7 +25,7 @@ size_t FramesFor(double bitsNeeded, double bitsAFrame)
 } // namespace
 
 HostPlayWindow::HostPlayWindow(size_t frameBytes, UCHAR silence)
-    : m_FrameBytes(frameBytes), m_Silence0(silence)
+    : m_FrameBytes(frameBytes), m_SilentFrame(frameBytes, silence), m_Alike((size_t)1 << kAlikeBits)
 {
 }
 
@@ -43,7 +47,7 @@ ULONGLONG HostPlayWindow::Bucket(ULONGLONG run) const
 
 bool HostPlayWindow::IsSilence(const UCHAR* frame) const
 {
-    return std::all_of(frame, frame + m_FrameBytes, [this](UCHAR b) { return b == m_Silence0; });
+    return memcmp(frame, m_SilentFrame.data(), m_FrameBytes) == 0;
 }
 
 const UCHAR* HostPlayWindow::Frame(ULONGLONG n) const
@@ -69,8 +73,7 @@ void HostPlayWindow::Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG pla
     while ((1ull << bits) < 2 * m_Held)
         ++bits;
     m_Shift = 64 - bits;
-    m_Groups.assign(((size_t)1 << bits) + 1, 0);
-    SetRunFrames(hashes);
+    SetRunFrames(hashes, std::min<ULONGLONG>(places, m_Held));
     const size_t count =
         m_Held >= m_RunFrames ? (size_t)std::min<ULONGLONG>(places, m_Held - m_RunFrames + 1) : 0;
     m_Oldest = 1;
@@ -87,7 +90,7 @@ void HostPlayWindow::Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG pla
             run = Roll(run, hashes[p], hashes[p + m_RunFrames]);
     }
     // The places grouped by bucket, each group in order of place.
-    std::fill(m_Groups.begin(), m_Groups.end(), 0);
+    m_Groups.assign(((size_t)1 << bits) + 1, 0);
     for (ULONGLONG r : m_Runs)
         ++m_Groups[Bucket(r) + 1];
     std::partial_sum(m_Groups.begin(), m_Groups.end(), m_Groups.begin());
@@ -98,18 +101,22 @@ void HostPlayWindow::Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG pla
     *work += count;
 }
 
-void HostPlayWindow::SetRunFrames(const std::vector<ULONGLONG>& hashes)
+void HostPlayWindow::SetRunFrames(const std::vector<ULONGLONG>& hashes, ULONGLONG places)
 {
     // Frames in one bucket count as alike: that only makes the runs longer.
-    for (ULONGLONG h : hashes)
-        ++m_Groups[Bucket(h)];
-    double pairs = 0;
-    for (ULONG n : m_Groups)
-        pairs += (double)n * n;
-    const double held = (double)hashes.size();
-    const double bitsAFrame = held != 0 ? -std::log2(pairs / (held * held)) : 0;
+    for (size_t j = 0; j < hashes.size(); ++j)
+        if (m_Silence[j + 1] == 0)
+        {
+            ULONG& alike = m_Alike[hashes[j] >> (64 - kAlikeBits)];
+            m_AlikePairs += 2.0 * alike + 1;
+            ++alike;
+            ++m_AlikeFrames;
+        }
+    const double bitsAFrame =
+        m_AlikeFrames != 0 ? -std::log2(m_AlikePairs / (m_AlikeFrames * m_AlikeFrames)) : 0;
     // Every run of the half second's received frames, at every place.
-    m_RunFrames = FramesFor(2 * std::log2(std::max(held, 2.0)) + kChanceBits, bitsAFrame);
+    m_RunFrames =
+        FramesFor(2 * std::log2(std::max<double>((double)places, 2)) + kChanceBits, bitsAFrame);
     m_OnePlaceRunFrames = FramesFor(kChanceBits, bitsAFrame);
 }
 

@@ -32,10 +32,12 @@ class HostPlayWindow
     ULONGLONG End() const { return m_At + m_Held; }
     // The file's frame `n`; null when the window does not hold it.
     const UCHAR* Frame(ULONGLONG n) const;
-    // The frames of a run that places received frames: as many as make it
-    // unlikely that the window holds them elsewhere by chance (fewer, the
-    // more the window's frames differ from each other), at most
-    // kLongestRun. And the fewer that place them at one given place.
+    // The frames of sound a run holds once it places received frames: as
+    // many as make it unlikely that the window holds them elsewhere by
+    // chance (fewer, the more the file's frames of sound differ from each
+    // other: those of every window held so far count), at most kLongestRun.
+    // A run is looked up by as many frames. And the fewer that place frames
+    // at one given place.
     size_t RunFrames() const { return m_RunFrames; }
     size_t OnePlaceRunFrames() const { return m_OnePlaceRunFrames; }
 
@@ -60,13 +62,15 @@ class HostPlayWindow
     static constexpr ULONGLONG kBase = 0x9E3779B97F4A7C15ull;
 
     ULONGLONG Bucket(ULONGLONG run) const;
-    // The window's frames' hashes grouped by bucket: the chance that two of
-    // them are alike, which sets the run's frames.
-    void SetRunFrames(const std::vector<ULONGLONG>& hashes);
+    // The frames of sound of every window held so far counted by the
+    // bucket of their hash: the chance that two of them are alike, which
+    // sets the run's frames. Silence is left out: it comes in passages, and
+    // tells little.
+    void SetRunFrames(const std::vector<ULONGLONG>& hashes, ULONGLONG places);
     bool IsSilence(const UCHAR* frame) const;
 
     const size_t m_FrameBytes;
-    const UCHAR m_Silence0;
+    const std::vector<UCHAR> m_SilentFrame;
     std::vector<UCHAR> m_Frames;
     ULONGLONG m_At = 0, m_Held = 0;
     size_t m_RunFrames = kLongestRun, m_OnePlaceRunFrames = kLongestRun;
@@ -77,4 +81,6 @@ class HostPlayWindow
     std::vector<ULONGLONG> m_Runs;
     std::vector<ULONG> m_Places, m_Groups;
     std::vector<ULONG> m_Silence; // the silent frames right before each place
+    std::vector<ULONG> m_Alike;
+    double m_AlikePairs = 0, m_AlikeFrames = 0;
 };

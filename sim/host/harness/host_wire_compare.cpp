@@ -13,8 +13,8 @@ HostPlayCompare::HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT co
       m_FrameBytes(m_Pins.Format().FrameBytes()), m_Frames(m_Source->Frames()),
       m_Silence(container == 8 ? 0x80 : 0x00),
       m_SearchFrames((ULONGLONG)m_Pins.Format().Rate * kSearchMs / 1000),
-      m_Window(m_FrameBytes, m_Silence), m_KeptFrames(kKept * m_FrameBytes), m_KeptHashes(kKept),
-      m_KeptSound(kKept)
+      m_SilentFrame(m_FrameBytes, m_Silence), m_Window(m_FrameBytes, m_Silence),
+      m_KeptFrames(kKept * m_FrameBytes), m_KeptHashes(kKept), m_KeptSound(kKept)
 {
     for (const UCHAR* frame; (frame = FileFrame(m_FirstSound)) != nullptr && IsSilence(frame);)
         ++m_FirstSound;
@@ -28,9 +28,18 @@ void HostPlayCompare::FillWindow(ULONGLONG at)
 {
     std::vector<UCHAR> frames;
     const ULONGLONG end = std::min(at + m_SearchFrames + HostPlayWindow::kLongestRun - 1, m_Frames);
+    frames.reserve((size_t)(end - std::min(at, end)) * m_FrameBytes);
     const UCHAR* frame = nullptr;
-    for (ULONGLONG n = at; n < end && (frame = FileFrame(n)) != nullptr; ++n)
-        frames.insert(frames.end(), frame, frame + m_FrameBytes);
+    // The frames held in one place are taken at once.
+    for (ULONGLONG n = at; n < end && (frame = FileFrame(n)) != nullptr;)
+    {
+        const ULONGLONG held = m_Window.Frame(n) != nullptr
+                                   ? m_Window.End()
+                                   : m_BlockAt + m_Block.size() / m_FrameBytes;
+        const ULONGLONG count = std::min(held, end) - n;
+        frames.insert(frames.end(), frame, frame + count * m_FrameBytes);
+        n += count;
+    }
     m_ReadAhead += m_FrameBytes != 0 ? frames.size() / m_FrameBytes : 0;
     m_Window.Hold(std::move(frames), at, m_SearchFrames, &m_Work);
 }
@@ -125,7 +134,7 @@ bool HostPlayCompare::LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms)
 
 bool HostPlayCompare::IsSilence(const UCHAR* frame) const
 {
-    return std::all_of(frame, frame + m_FrameBytes, [this](UCHAR b) { return b == m_Silence; });
+    return memcmp(frame, m_SilentFrame.data(), m_FrameBytes) == 0;
 }
 
 bool HostPlayCompare::Same(const UCHAR* a, const UCHAR* b)
@@ -186,6 +195,8 @@ void HostPlayCompare::Keep(const UCHAR* frame)
     const ULONGLONG hash = HostPlayWindow::FrameHash(frame, m_FrameBytes);
     ++m_Work;
     m_RunHash = m_Window.Roll(m_RunHash, m_Kept >= run ? m_KeptHashes[(x - run) % kKept] : 0, hash);
+    m_KeptSounds -= m_Kept >= run && m_KeptSound[(x - run) % kKept] ? 1 : 0;
+    m_KeptSounds += IsSilence(frame) ? 0 : 1;
     std::copy_n(frame, m_FrameBytes, &m_KeptFrames[slot * m_FrameBytes]);
     m_KeptHashes[slot] = hash;
     m_KeptSound[slot] = !IsSilence(frame);
@@ -220,6 +231,7 @@ bool HostPlayCompare::LookUp(ULONGLONG from)
     m_Places.assign(found, found + count);
     m_Alive = (1u << count) - 1;
     m_RunAt = m_WireFrames + 1 - m_Window.RunFrames();
+    m_RunSounds = m_KeptSounds;
     m_Following = true;
     return true;
 }
@@ -232,16 +244,18 @@ bool HostPlayCompare::Follow(const UCHAR* frame, ULONGLONG* place, ULONGLONG* fr
         if (const UCHAR* file = m_Window.Frame(m_Places[i] + k);
             (m_Alive >> i & 1) != 0 && file != nullptr && Same(frame, file))
             alive |= 1u << i;
-    // The run ended with the frame before: those that matched it all decide.
-    if (alive == 0 || k + 1 == HostPlayWindow::kLongestRun)
+    m_RunSounds += alive != 0 && !IsSilence(frame) ? 1 : 0;
+    if (alive != 0 && k + 1 < HostPlayWindow::kLongestRun)
     {
-        *frames = alive == 0 ? k : k + 1;
-        *place = Decide(alive == 0 ? m_Alive : alive);
-        m_Following = false;
-        return true;
+        m_Alive = alive;
+        return false;
     }
-    m_Alive = alive;
-    return false;
+    // The run ended with the frame before, or is long enough: those that
+    // matched all of it decide, where it holds sound enough.
+    *frames = alive == 0 ? k : k + 1;
+    *place = m_RunSounds >= m_Window.RunFrames() ? Decide(alive == 0 ? m_Alive : alive) : kNone;
+    m_Following = false;
+    return true;
 }
 
 ULONGLONG HostPlayCompare::Decide(unsigned alive)
@@ -335,11 +349,11 @@ void HostPlayCompare::Differ(const UCHAR* frame)
     m_ChangedAt = m_Next;
     m_DiffWire = m_WireFrames;
     FillWindow(m_Next);
-    m_Kept = m_RunHash = 0;
+    m_Kept = m_RunHash = m_KeptSounds = 0;
     m_SoundOut = kNone;
     m_Following = false;
     m_SilentOnly = true;
-    m_InPlaceRun = 0;
+    m_InPlaceRun = m_InPlaceSounds = 0;
     m_LastWireSound = m_EndChecked = m_EndRunAt = kNone;
     m_Phase = Phase::Looking;
     LookFrame(frame);
@@ -357,6 +371,7 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
     m_SilentOnly = m_SilentOnly && !sound;
     // A run in place starts with sound, as any run does.
     m_InPlaceRun = exact && (sound || m_InPlaceRun != 0) ? m_InPlaceRun + 1 : 0;
+    m_InPlaceSounds = m_InPlaceRun != 0 ? m_InPlaceSounds + (sound ? 1 : 0) : 0;
     if (file != nullptr && !IsSilence(file))
         m_LastFileSound = inPlace;
     Keep(frame);
@@ -373,7 +388,7 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
     // A run may start no later than the window's last place.
     if (!m_Following && m_Kept >= run && KeptSound(runAt) && runAt - m_DiffWire < m_SearchFrames)
     {
-        if (m_InPlaceRun >= run)
+        if (m_InPlaceSounds >= run)
         {
             m_After = HostWire::Changed;
             m_Phase = Phase::Done;
@@ -417,6 +432,13 @@ void HostPlayCompare::Blanked(ULONGLONG wire)
 
 void HostPlayCompare::Shifted(ULONGLONG place, ULONGLONG wire, ULONGLONG silentBefore)
 {
+    // In place after other sound: the file's frames with other values.
+    if (place == m_ChangedAt + (wire - m_DiffWire))
+    {
+        m_After = HostWire::Changed;
+        m_Phase = Phase::Done;
+        return;
+    }
     // The run's place taken back over the silence both have before it.
     const ULONGLONG back = std::min(silentBefore, m_Window.SilenceBefore(place));
     const ULONGLONG inPlace = m_ChangedAt + (wire - m_DiffWire);
@@ -434,14 +456,15 @@ void HostPlayCompare::EndRun()
         return;
     m_EndChecked = last;
     const ULONGLONG most = std::min<ULONGLONG>(
-        {m_Window.RunFrames() - 1, last + 1 - m_DiffWire, m_Frames - m_ChangedAt});
-    ULONGLONG frames = 0;
-    while (frames < most && Same(Kept(last - frames), m_Window.Frame(m_Frames - 1 - frames)))
-        ++frames;
+        {HostPlayWindow::kLongestRun - 1, last + 1 - m_DiffWire, m_Frames - m_ChangedAt});
+    ULONGLONG frames = 0, sounds = 0;
+    for (; frames < most && Same(Kept(last - frames), m_Window.Frame(m_Frames - 1 - frames));
+         ++frames)
+        sounds += KeptSound(last - frames) ? 1 : 0;
     while (frames != 0 && !KeptSound(last + 1 - frames))
         --frames;
     const ULONGLONG at = last + 1 - frames;
-    if (frames < m_Window.OnePlaceRunFrames() || at - m_DiffWire >= m_SearchFrames)
+    if (sounds < m_Window.OnePlaceRunFrames() || at - m_DiffWire >= m_SearchFrames)
         return;
     m_EndRunAt = at;
     m_EndRunFrames = frames;
@@ -462,7 +485,7 @@ void HostPlayCompare::GiveUp()
 void HostPlayCompare::Settle()
 {
     ULONGLONG place = kNone;
-    if (m_Following && (place = Decide(m_Alive)) != kNone)
+    if (m_Following && m_RunSounds >= m_Window.RunFrames() && (place = Decide(m_Alive)) != kNone)
     {
         if (m_Phase == Phase::Starting)
             StartAt(place, m_RunAt, m_WireFrames - m_RunAt);

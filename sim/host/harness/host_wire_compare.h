@@ -146,7 +146,8 @@ class HostPlayCompare
     const ULONGLONG m_Frames; // the file's
     const UCHAR m_Silence;
     const ULONGLONG m_SearchFrames; // kSearchMs at the file's rate
-    std::vector<UCHAR> m_Block;     // the file's frames from m_BlockAt on
+    const std::vector<UCHAR> m_SilentFrame;
+    std::vector<UCHAR> m_Block; // the file's frames from m_BlockAt on
     ULONGLONG m_BlockAt = 0;
     HostPlayWindow m_Window;
     std::vector<UCHAR> m_Frame; // a received frame's bytes while it arrives
@@ -164,6 +165,7 @@ class HostPlayCompare
     std::vector<ULONGLONG> m_KeptHashes;
     std::vector<bool> m_KeptSound;
     ULONGLONG m_Kept = 0, m_RunHash = 0;
+    ULONGLONG m_KeptSounds = 0;                   // of the run that ends with the last
     ULONGLONG m_LastKept = 0;                     // the wire frame kept last
     ULONGLONG m_SoundOut = HostPlayWindow::kNone; // the last frame of sound no longer kept
     // The places of the run from m_RunAt being followed, nearest first, and
@@ -171,6 +173,7 @@ class HostPlayCompare
     std::vector<ULONGLONG> m_Places;
     unsigned m_Alive = 0;
     ULONGLONG m_RunAt = 0;
+    ULONGLONG m_RunSounds = 0; // its frames of sound matched so far
     bool m_Following = false;
 
     ULONGLONG m_FirstSound = 0; // the file's
@@ -192,7 +195,7 @@ class HostPlayCompare
     ULONGLONG m_ChangedAt = 0; // the file frame that differed
     ULONGLONG m_DiffWire = 0;  // and the wire frame
     bool m_SilentOnly = false; // only silence received since
-    ULONGLONG m_InPlaceRun = 0;
+    ULONGLONG m_InPlaceRun = 0, m_InPlaceSounds = 0;
     ULONGLONG m_LastFileSound = 0; // the file's last frame of sound in place since
     ULONGLONG m_LastWireSound = HostPlayWindow::kNone;
     ULONGLONG m_EndChecked = HostPlayWindow::kNone;
