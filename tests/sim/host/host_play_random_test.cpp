@@ -417,3 +417,42 @@ TEST(HostPlayCompare, RandomPlaysGetTheVerdictTheirFaultsMake)
     EXPECT_GT(exact, 1400u);
     printf("exact %zu\n", exact);
 }
+
+// Two seconds of a constant, one frame in 63 blanked for the half second
+// from a frame on, or from the file's first; and of noise received whole
+// (mono, 16 bits, 48 kHz, after the path's 720 frames of silence): on each
+// the compare's work a received frame stays within its bound.
+TEST(HostPlayCompare, WorkAFrameStaysWithinItsBound)
+{
+    constexpr size_t kFrames = 96000, kLead = 720, kPlayOut = 2000;
+    std::mt19937 r(81);
+    std::vector<SHORT> constant(kFrames, 8000), noise(kFrames);
+    std::generate(noise.begin(), noise.end(), [&r] { return (SHORT)(1 + r() % 30000); });
+    const struct
+    {
+        const std::vector<SHORT>& File;
+        size_t BlankFrom;
+    } plays[] = {{constant, 48000}, {constant, 0}, {noise, kFrames}};
+    for (const auto& play : plays)
+    {
+        std::vector<SHORT> wire(kLead + kFrames + kPlayOut, 0);
+        std::copy(play.File.begin(), play.File.end(), wire.begin() + kLead);
+        for (size_t k = play.BlankFrom; k < std::min(play.BlankFrom + 24000, kFrames); k += 63)
+            wire[kLead + k] = 0;
+        const auto* bytes = reinterpret_cast<const UCHAR*>(play.File.data());
+        const HostAudio file{48000, 1, 16, {bytes, bytes + 2 * kFrames}};
+        HostPlayCompare compare(std::make_unique<HostMemorySource>(file), 16);
+        const auto* received = reinterpret_cast<const UCHAR*>(wire.data());
+        for (size_t at = 0; at < wire.size(); at += 48)
+            compare.Feed({received + 2 * at, received + 2 * std::min(at + 48, wire.size())});
+        HostStreamSummary summary;
+        EXPECT_EQ(play.BlankFrom == kFrames ? HostWire::Exact : HostWire::Blanked,
+                  compare.Result(true, true, false, &summary));
+        const double perFrame = (double)compare.Work() / (double)wire.size();
+        EXPECT_LE(perFrame, (double)HostPlayCompare::kWorkPerFrame) << play.BlankFrom;
+        EXPECT_LE(compare.Work(),
+                  HostPlayCompare::kWorkPerFrame * (wire.size() + compare.ReadAhead()) +
+                      2 * HostPlayCompare::kDecideWork);
+        printf("work a received frame, blanked from frame %zu: %.2f\n", play.BlankFrom, perFrame);
+    }
+}

@@ -327,3 +327,88 @@ TEST(HostPlayCompare, FramesLostInsertedOrBlankedFailAndOtherValuesAreProcessing
         EXPECT_EQ(row.AgainWire, summary.ResumedWireFrame);
     }
 }
+
+// Faults wherever they lie in what the device received after the path's
+// 720 frames of silence, each named by its kind and frames: two seconds of
+// noise, the same silent from frame 6,000 to 8,999, quiet noise (±32), and
+// a sine of 4,800 frames a period.
+TEST(HostPlayCompare, EachFaultIsNamedWhereverItLies)
+{
+    using enum HostWire;
+    std::mt19937 random(79);
+    Frames noise(96000), gapped, quiet(96000), sine(96000);
+    for (size_t k = 0; k < noise.size(); ++k)
+    {
+        noise[k] = (SHORT)(0x100 + random() % 0x3f00);
+        quiet[k] = (SHORT)(random() % 65) - 32;
+        sine[k] = (SHORT)std::lround(12000 * std::sin(M_PI * (double)(k % 4800) / 2400));
+    }
+    gapped = Join({Span(noise, 0, 6000), Silence(3000), Span(noise, 9000)});
+    const struct
+    {
+        const char* Name;
+        const Frames& File;
+        Frames Wire; // after the path's silence
+        HostWire Verdict;
+        // The file frame that differs; the one received again, from wire
+        // frame Again (after the path's silence); the frames inserted, of
+        // sound after the file's last, or before its first.
+        ULONGLONG Frame, First = 0, Again = 0, Count = 0;
+    } rows[] = {
+        {"a packet lost in the first run", noise, Join({Span(noise, 0, 48), Span(noise, 96)}), Lost,
+         48, 96, 48},
+        {"a frame blanked in the first run", noise,
+         Join({Span(noise, 0, 10), Silence(1), Span(noise, 11)}), Blanked, 10, 11, 11},
+        {"two blanks a run apart", noise,
+         Join({Span(noise, 0, 1000), Silence(10), Span(noise, 1010, 1020), Silence(10),
+               Span(noise, 1030)}),
+         Blanked, 1000, 1010, 1010},
+        {"a loss, then a blank a run after", noise,
+         Join({Span(noise, 0, 1000), Span(noise, 1010, 1020), Silence(10), Span(noise, 1030)}),
+         Lost, 1000, 1010, 1000},
+        {"the start lost, then frames later", noise,
+         Join({Span(noise, 100, 48000), Span(noise, 48050)}), LostStart, 0, 100},
+        {"the start blanked, then frames lost", noise,
+         Join({Silence(100), Span(noise, 100, 48000), Span(noise, 48050)}), LostStart, 0, 100},
+        {"a loss before the file's silence", gapped,
+         Join({Span(gapped, 0, 5990), Span(gapped, 6000)}), Lost, 5990, 6000, 5990},
+        {"a blank into the file's silence", gapped,
+         Join({Span(gapped, 0, 5990), Silence(510), Span(gapped, 6500)}), Blanked, 5990, 6000,
+         9000},
+        {"frames inserted ten before the end", quiet,
+         Join({Span(quiet, 0, 95990), Span(quiet, 94990, 95990), Span(quiet, 95990)}), Inserted,
+         95990, 95990, 96990, 1000},
+        {"frames after the file's last", noise, Join({noise, Span(noise, 94000)}), Appended, 0, 0,
+         0, 2000},
+        {"sound before the file, then a loss", noise,
+         Join({Span(noise, 50000, 50004, true), Silence(100), Span(noise, 0, 48000),
+               Span(noise, 48010)}),
+         Leftover, 0, 0, 0, 4},
+        {"a short run after a loss, then silence", noise,
+         Join({Span(noise, 0, 48000), Span(noise, 50000, 50030)}), Lost, 48000, 50000, 48000},
+        {"silence from a frame to the end", noise, Span(noise, 0, 48000), Partial, 48000},
+        {"40,000 frames blanked", noise,
+         Join({Span(noise, 0, 48000), Silence(40000), Span(noise, 88000)}), Blanked, 48000, 88000,
+         88000},
+        {"23,990 frames blanked", noise,
+         Join({Span(noise, 0, 48000), Silence(23990), Span(noise, 71990)}), Blanked, 48000, 71990,
+         71990},
+        // The sine's frame 72,001 is past the window: the nearest earlier
+        // place of its run is a period back.
+        {"noise inserted in a sine", sine,
+         Join({Span(sine, 0, 48001), Span(noise, 0, 20000), Span(sine, 48001)}), Inserted, 48001,
+         67201, 68001, 800},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        HostStreamSummary summary;
+        EXPECT_EQ(row.Verdict, PlayOf(row.File).Received(row.Wire, &summary));
+        EXPECT_EQ(row.Frame, summary.ChangedAtFrame);
+        EXPECT_EQ(row.First, summary.FirstReceivedFrame);
+        EXPECT_EQ(row.Again == 0 ? 0 : 720 + row.Again, summary.ResumedWireFrame);
+        EXPECT_EQ(row.Count, row.Verdict == Appended   ? summary.AppendedFrames
+                             : row.Verdict == Leftover ? summary.LeftoverFrames
+                                                       : summary.InsertedFrames);
+    }
+}
