@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <utility>
 
 namespace
 {
@@ -11,9 +12,9 @@ namespace
 // by chance below one in 2 to this power, over every run a play looks for
 // and every place it looks at.
 constexpr double kChanceBits = 20;
-// The buckets frames of sound are counted in: more than a window holds at
-// 48 kHz, so that frames in one bucket are mostly alike.
-constexpr unsigned kAlikeBits = 16;
+// The buckets frames of sound are counted in: so many that frames in one
+// bucket are mostly alike, which only makes runs longer where they are not.
+constexpr unsigned kAlikeBits = 14;
 
 size_t FramesFor(double bitsNeeded, double bitsAFrame)
 {
@@ -70,7 +71,7 @@ void HostPlayWindow::Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG pla
         m_Silence[j + 1] = IsSilence(frame) ? m_Silence[j] + 1 : 0;
     }
     unsigned bits = 1;
-    while ((1ull << bits) < 2 * m_Held)
+    while ((1ull << bits) < m_Held)
         ++bits;
     m_Shift = 64 - bits;
     SetRunFrames(hashes, std::min<ULONGLONG>(places, m_Held));
@@ -79,25 +80,31 @@ void HostPlayWindow::Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG pla
     m_Oldest = 1;
     for (size_t j = 1; j < m_RunFrames; ++j)
         m_Oldest *= kBase;
-    m_Runs.resize(count);
+    // Each place's run hash takes its first frame's place among the hashes.
     ULONGLONG run = 0;
     for (size_t j = 0; j < std::min(m_RunFrames, m_Held); ++j)
         run = run * kBase + hashes[j];
     for (size_t p = 0; p < count; ++p)
     {
-        m_Runs[p] = run;
-        if (p + m_RunFrames < m_Held)
-            run = Roll(run, hashes[p], hashes[p + m_RunFrames]);
+        const ULONGLONG next =
+            p + m_RunFrames < m_Held ? Roll(run, hashes[p], hashes[p + m_RunFrames]) : run;
+        hashes[p] = std::exchange(run, next);
     }
-    // The places grouped by bucket, each group in order of place.
+    // The places grouped by bucket, each group in order of place; each keeps
+    // the part of its hash that tells the runs of a bucket apart.
     m_Groups.assign(((size_t)1 << bits) + 1, 0);
-    for (ULONGLONG r : m_Runs)
-        ++m_Groups[Bucket(r) + 1];
+    m_Runs.resize(count);
+    for (size_t p = 0; p < count; ++p)
+    {
+        ++m_Groups[Bucket(hashes[p]) + 1];
+        m_Runs[p] = (ULONG)hashes[p];
+    }
     std::partial_sum(m_Groups.begin(), m_Groups.end(), m_Groups.begin());
-    std::vector<ULONG> next(m_Groups.begin(), m_Groups.end() - 1);
     m_Places.resize(count);
     for (size_t p = 0; p < count; ++p)
-        m_Places[next[Bucket(m_Runs[p])]++] = (ULONG)p;
+        m_Places[m_Groups[Bucket(hashes[p])]++] = (ULONG)p;
+    std::copy_backward(m_Groups.begin(), m_Groups.end() - 1, m_Groups.end());
+    m_Groups[0] = 0;
     *work += count;
 }
 
@@ -139,10 +146,10 @@ size_t HostPlayWindow::Nearest(ULONGLONG run, ULONGLONG from, ULONGLONG* places,
     size_t found = 0;
     for (const ULONG* p = at; p != last && found < kMostPlaces && tried < kPlacesTried;
          ++p, ++tried)
-        if (m_Runs[*p] == run)
+        if (m_Runs[*p] == (ULONG)run)
             places[found++] = m_At + *p;
     for (const ULONG* p = at; p != first && found < kMostPlaces && tried < kPlacesTried; ++tried)
-        if (m_Runs[*--p] == run)
+        if (m_Runs[*--p] == (ULONG)run)
             places[found++] = m_At + *p;
     *work += tried;
     return found;

@@ -76,10 +76,9 @@ class HostPlayWindow
     size_t m_RunFrames = kLongestRun, m_OnePlaceRunFrames = kLongestRun;
     ULONGLONG m_Oldest = 1; // kBase to the power of the run's frames less one
     unsigned m_Shift = 63;  // 64 less the bucket bits
-    // Each place's run hash; the places grouped by the bucket of their hash,
-    // each group in order, and where each group starts.
-    std::vector<ULONGLONG> m_Runs;
-    std::vector<ULONG> m_Places, m_Groups;
+    // Each place's run hash, the low half; the places grouped by the bucket
+    // of their hash, each group in order, and where each group starts.
+    std::vector<ULONG> m_Runs, m_Places, m_Groups;
     std::vector<ULONG> m_Silence; // the silent frames right before each place
     std::vector<ULONG> m_Alike;
     double m_AlikePairs = 0, m_AlikeFrames = 0;

@@ -14,40 +14,43 @@
 // The device's received frames against the file's, as they come. The
 // stream starts with silence; the file starts on the wire at its first frame
 // of sound, where the wire's first sound is that frame, else at the first
-// place in its first half second of sound that a run of the wire's frames is
-// (sound before that run is left over from something else). Where that place
-// is past the file's first sound, the device never received the frames
-// before it, unless sound came where they belong: the file's frames,
+// place in its first half second of sound that a run of the wire's frames
+// places (sound before that run is left over from something else). Where
+// that place is past the file's first sound, the device never received the
+// frames before it, unless sound came where they belong: the file's frames,
 // changed. The silence the device received before the file, less the file's
 // own before the place, is the lead-in the path adds.
 //
 // Once a received frame differs from the file's, the frames after it are
 // placed among the file's frames from it on, for half a second and a run
-// more, the first placed deciding: silence only, then a frame of the file's
+// more, the first placed deciding. Silence only, then a frame of the file's
 // sound in place, is the file blanked there, up to its last frame of sound
-// before; a run at a later place is the frames between never received, one
-// at an earlier place frames inserted; the file's frames in place after
-// other sound are the file's frames with other values, and so is sound that
-// no run places within the half second; silence to the end is the file's
-// frames never received. A run places frames once it has as many frames as
-// make a chance match in the window unlikely (HostPlayWindow::RunFrames), or
-// fewer at the file's end with nothing but silence after it; it is followed
-// at its nearest places until it has HostPlayWindow::kLongestRun frames or
-// ends, and the place it matched longest decides, in place first, then the
-// nearest later, then the nearest earlier. Sound after the file's last frame
-// received in place is counted.
+// before: no level turns sound to silence and leaves other sound as it was.
+// Other frames are placed by runs, received frames that the file holds in a
+// row (HostPlayWindow): a run at a later place is the frames between never
+// received, one at an earlier place frames inserted, one in place after
+// other sound the file's frames with other values; and so is sound that no
+// run places within the half second. Silence to the end is the file's
+// frames never received. A run places frames once it holds frames of sound
+// enough (HostPlayWindow::RunFrames), or fewer where it reaches the file's
+// end with only silence after it; it is followed at its nearest places until
+// it has HostPlayWindow::kLongestRun frames or ends, and the place it
+// matched longest decides, in place first, then the nearest later, then the
+// nearest earlier. Sound after the file's last frame received in place is
+// counted.
 class HostPlayCompare
 {
   public:
     // The compare's work, in frames compared or hashed and places tried, is
     // at most kWorkPerFrame for each frame received or read ahead (the file's
-    // silence before its first sound, and two windows at most), and
-    // kDecideWork more for each of the two places a play decides at most,
-    // hashes that collide aside: a received frame is compared in
-    // place, hashed, and either its run looked for
+    // silence before its first sound, and two windows at most), however the
+    // file repeats, and kDecideWork more for each of the two places a play
+    // decides at most (hashes that collide aside): a received frame is
+    // compared in place, hashed, and either its run looked for
     // (HostPlayWindow::kPlacesTried) or followed at its places
-    // (HostPlayWindow::kMostPlaces); at the end of silence a run's frames
-    // are compared with the file's last once (HostPlayWindow::kLongestRun).
+    // (HostPlayWindow::kMostPlaces), and a run's frames are compared with
+    // the file's last once in a run of silence (HostPlayWindow::kLongestRun);
+    // a frame read ahead is hashed and its place indexed.
     static constexpr ULONGLONG kWorkPerFrame = 72;
     static constexpr ULONGLONG kDecideWork =
         HostPlayWindow::kMostPlaces * HostPlayWindow::kLongestRun;
