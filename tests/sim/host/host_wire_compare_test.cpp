@@ -344,6 +344,9 @@ TEST(HostPlayCompare, EachFaultIsNamedWhereverItLies)
         sine[k] = (SHORT)std::lround(12000 * std::sin(M_PI * (double)(k % 4800) / 2400));
     }
     gapped = Join({Span(noise, 0, 6000), Silence(3000), Span(noise, 9000)});
+    // The noise's frames [from, to); silence.
+    const auto n = [&noise](size_t from, size_t to = SIZE_MAX) { return Span(noise, from, to); };
+    const auto z = [](size_t frames) { return Silence(frames); };
     const struct
     {
         const char* Name;
@@ -355,49 +358,40 @@ TEST(HostPlayCompare, EachFaultIsNamedWhereverItLies)
         // sound after the file's last, or before its first.
         ULONGLONG Frame, First = 0, Again = 0, Count = 0;
     } rows[] = {
-        {"a packet lost in the first run", noise, Join({Span(noise, 0, 48), Span(noise, 96)}), Lost,
-         48, 96, 48},
-        {"a frame blanked in the first run", noise,
-         Join({Span(noise, 0, 10), Silence(1), Span(noise, 11)}), Blanked, 10, 11, 11},
-        {"two blanks a run apart", noise,
-         Join({Span(noise, 0, 1000), Silence(10), Span(noise, 1010, 1020), Silence(10),
-               Span(noise, 1030)}),
+        {"a packet lost in the first run", noise, Join({n(0, 48), n(96)}), Lost, 48, 96, 48},
+        {"a frame blanked in the first run", noise, Join({n(0, 10), z(1), n(11)}), Blanked, 10, 11,
+         11},
+        {"two blanks a run apart", noise, Join({n(0, 1000), z(10), n(1010, 1020), z(10), n(1030)}),
          Blanked, 1000, 1010, 1010},
         {"a loss, then a blank a run after", noise,
-         Join({Span(noise, 0, 1000), Span(noise, 1010, 1020), Silence(10), Span(noise, 1030)}),
-         Lost, 1000, 1010, 1000},
-        {"the start lost, then frames later", noise,
-         Join({Span(noise, 100, 48000), Span(noise, 48050)}), LostStart, 0, 100},
-        {"the start blanked, then frames lost", noise,
-         Join({Silence(100), Span(noise, 100, 48000), Span(noise, 48050)}), LostStart, 0, 100},
+         Join({n(0, 1000), n(1010, 1020), z(10), n(1030)}), Lost, 1000, 1010, 1000},
+        {"the start lost, then frames later", noise, Join({n(100, 48000), n(48050)}), LostStart, 0,
+         100},
+        {"the start blanked, then frames lost", noise, Join({z(100), n(100, 48000), n(48050)}),
+         LostStart, 0, 100},
         {"a loss before the file's silence", gapped,
          Join({Span(gapped, 0, 5990), Span(gapped, 6000)}), Lost, 5990, 6000, 5990},
         {"a blank into the file's silence", gapped,
-         Join({Span(gapped, 0, 5990), Silence(510), Span(gapped, 6500)}), Blanked, 5990, 6000,
-         9000},
+         Join({Span(gapped, 0, 5990), z(510), Span(gapped, 6500)}), Blanked, 5990, 6000, 9000},
         {"frames inserted ten before the end", quiet,
          Join({Span(quiet, 0, 95990), Span(quiet, 94990, 95990), Span(quiet, 95990)}), Inserted,
          95990, 95990, 96990, 1000},
-        {"frames after the file's last", noise, Join({noise, Span(noise, 94000)}), Appended, 0, 0,
-         0, 2000},
+        {"frames after the file's last", noise, Join({noise, n(94000)}), Appended, 0, 0, 0, 2000},
         {"sound before the file, then a loss", noise,
-         Join({Span(noise, 50000, 50004, true), Silence(100), Span(noise, 0, 48000),
-               Span(noise, 48010)}),
-         Leftover, 0, 0, 0, 4},
-        {"a short run after a loss, then silence", noise,
-         Join({Span(noise, 0, 48000), Span(noise, 50000, 50030)}), Lost, 48000, 50000, 48000},
-        {"silence from a frame to the end", noise, Span(noise, 0, 48000), Partial, 48000},
-        {"40,000 frames blanked", noise,
-         Join({Span(noise, 0, 48000), Silence(40000), Span(noise, 88000)}), Blanked, 48000, 88000,
-         88000},
-        {"23,990 frames blanked", noise,
-         Join({Span(noise, 0, 48000), Silence(23990), Span(noise, 71990)}), Blanked, 48000, 71990,
-         71990},
+         Join({Span(noise, 50000, 50004, true), z(100), n(0, 48000), n(48010)}), Leftover, 0, 0, 0,
+         4},
+        {"a short run after a loss, then silence", noise, Join({n(0, 48000), n(50000, 50030)}),
+         Lost, 48000, 50000, 48000},
+        {"silence from a frame to the end", noise, n(0, 48000), Partial, 48000},
+        {"40,000 frames blanked", noise, Join({n(0, 48000), z(40000), n(88000)}), Blanked, 48000,
+         88000, 88000},
+        {"23,990 frames blanked", noise, Join({n(0, 48000), z(23990), n(71990)}), Blanked, 48000,
+         71990, 71990},
         // The sine's frame 72,001 is past the window: the nearest earlier
         // place of its run is a period back.
         {"noise inserted in a sine", sine,
-         Join({Span(sine, 0, 48001), Span(noise, 0, 20000), Span(sine, 48001)}), Inserted, 48001,
-         67201, 68001, 800},
+         Join({Span(sine, 0, 48001), n(0, 20000), Span(sine, 48001)}), Inserted, 48001, 67201,
+         68001, 800},
     };
     for (const auto& row : rows)
     {
@@ -410,5 +404,29 @@ TEST(HostPlayCompare, EachFaultIsNamedWhereverItLies)
         EXPECT_EQ(row.Count, row.Verdict == Appended   ? summary.AppendedFrames
                              : row.Verdict == Leftover ? summary.LeftoverFrames
                                                        : summary.InsertedFrames);
+    }
+}
+
+// Two seconds of a constant, one frame in 63 blanked for the half second
+// from its frame 48,000 on or from its first, and of noise received whole:
+// on each the compare's work a received frame stays within its bound.
+TEST(HostPlayCompare, WorkAFrameStaysWithinItsBound)
+{
+    std::mt19937 random(81);
+    Frames constant(96000, 8000), noise(96000);
+    std::generate(noise.begin(), noise.end(), [&random] { return (SHORT)(1 + random() % 30000); });
+    for (const auto& [file, from] : {std::pair{&constant, 48000}, {&constant, 0}, {&noise, 96000}})
+    {
+        Frames wire = *file;
+        for (int k = from; k < std::min(from + 24000, 96000); k += 63)
+            wire[(size_t)k] = 0;
+        PlayOf play(*file);
+        HostStreamSummary summary;
+        EXPECT_EQ(from == 96000 ? HostWire::Exact : HostWire::Blanked,
+                  play.Received(wire, &summary));
+        const ULONGLONG received = 720 + 96000 + 2000, work = play.Compare.Work();
+        EXPECT_LE(work, HostPlayCompare::kWorkPerFrame * received) << from;
+        EXPECT_LE(work, HostPlayCompare::kWorkPerFrame * (received + play.Compare.ReadAhead()) +
+                            2 * HostPlayCompare::kDecideWork);
     }
 }
