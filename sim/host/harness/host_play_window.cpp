@@ -75,6 +75,7 @@ void HostPlayWindow::Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG pla
         ++bits;
     m_Shift = 64 - bits;
     SetRunFrames(hashes, std::min<ULONGLONG>(places, m_Held));
+    places = std::min<ULONGLONG>(places, 1ull << kPlaceBits);
     const size_t count =
         m_Held >= m_RunFrames ? (size_t)std::min<ULONGLONG>(places, m_Held - m_RunFrames + 1) : 0;
     m_Oldest = 1;
@@ -90,21 +91,33 @@ void HostPlayWindow::Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG pla
             p + m_RunFrames < m_Held ? Roll(run, hashes[p], hashes[p + m_RunFrames]) : run;
         hashes[p] = std::exchange(run, next);
     }
-    // The places grouped by bucket, each group in order of place; each keeps
-    // the part of its hash that tells the runs of a bucket apart.
+    // The places whose run starts with sound, grouped by bucket in order of
+    // place; each keeps the part of its hash that tells the runs of a bucket
+    // apart, and a bucket of more than one run is ordered by it, so that a
+    // run's places are found by halving however many others share it.
     m_Groups.assign(((size_t)1 << bits) + 1, 0);
     m_Runs.resize(count);
     for (size_t p = 0; p < count; ++p)
     {
-        ++m_Groups[Bucket(hashes[p]) + 1];
+        m_Groups[Bucket(hashes[p]) + 1] += m_Silence[p + 1] == 0 ? 1 : 0;
         m_Runs[p] = (ULONG)hashes[p];
     }
     std::partial_sum(m_Groups.begin(), m_Groups.end(), m_Groups.begin());
-    m_Places.resize(count);
+    m_Places.resize(m_Groups.back());
     for (size_t p = 0; p < count; ++p)
-        m_Places[m_Groups[Bucket(hashes[p])]++] = (ULONG)p;
+        if (m_Silence[p + 1] == 0)
+            m_Places[m_Groups[Bucket(hashes[p])]++] = (ULONG)p;
     std::copy_backward(m_Groups.begin(), m_Groups.end() - 1, m_Groups.end());
     m_Groups[0] = 0;
+    const auto byRun = [this](ULONG a, ULONG b) { return m_Runs[a] < m_Runs[b]; };
+    for (size_t b = 0; b + 1 < m_Groups.size(); ++b)
+    {
+        const auto first = m_Places.begin() + m_Groups[b],
+                   last = m_Places.begin() + m_Groups[b + 1];
+        if (std::adjacent_find(first, last,
+                               [this](ULONG a, ULONG b) { return m_Runs[a] != m_Runs[b]; }) != last)
+            std::stable_sort(first, last, byRun);
+    }
     *work += count;
 }
 
@@ -133,10 +146,15 @@ size_t HostPlayWindow::Nearest(ULONGLONG run, ULONGLONG from, ULONGLONG* places,
     if (m_Places.empty())
         return 0;
     const ULONGLONG bucket = Bucket(run);
-    const ULONG* first = m_Places.data() + m_Groups[bucket];
-    const ULONG* last = m_Places.data() + m_Groups[bucket + 1];
     size_t tried = 1;
-    const ULONG start = (ULONG)std::min<ULONGLONG>(from > m_At ? from - m_At : 0, ~0u);
+    const auto byRun = [&](ULONG a, ULONG b)
+    {
+        ++tried;
+        return (a == kKey ? (ULONG)run : m_Runs[a]) < (b == kKey ? (ULONG)run : m_Runs[b]);
+    };
+    const auto [first, last] = std::equal_range(
+        m_Places.data() + m_Groups[bucket], m_Places.data() + m_Groups[bucket + 1], kKey, byRun);
+    const ULONG start = (ULONG)std::min<ULONGLONG>(from > m_At ? from - m_At : 0, kKey - 1);
     const ULONG* at = std::lower_bound(first, last, start,
                                        [&tried](ULONG place, ULONG value)
                                        {
@@ -144,13 +162,10 @@ size_t HostPlayWindow::Nearest(ULONGLONG run, ULONGLONG from, ULONGLONG* places,
                                            return place < value;
                                        });
     size_t found = 0;
-    for (const ULONG* p = at; p != last && found < kMostPlaces && tried < kPlacesTried;
-         ++p, ++tried)
-        if (m_Runs[*p] == (ULONG)run)
-            places[found++] = m_At + *p;
-    for (const ULONG* p = at; p != first && found < kMostPlaces && tried < kPlacesTried; ++tried)
-        if (m_Runs[*--p] == (ULONG)run)
-            places[found++] = m_At + *p;
-    *work += tried;
+    for (const ULONG* p = at; p != last && found < kMostPlaces; ++p)
+        places[found++] = m_At + *p;
+    for (const ULONG* p = at; p != first && found < kMostPlaces;)
+        places[found++] = m_At + *--p;
+    *work += tried + found;
     return found;
 }

@@ -15,10 +15,12 @@ class HostPlayWindow
     // The longest run a place is decided by: a run of received frames is
     // followed at its places until it has this many frames or ends.
     static constexpr size_t kLongestRun = 64;
-    // The places Nearest tries at most (the steps of its search among the
-    // places whose runs hash alike included), and the places it gives.
-    static constexpr size_t kPlacesTried = 40;
+    // The places a window indexes at most (half a second at 2 MHz), the
+    // places Nearest gives at most, and those it tries: the steps of its
+    // three searches by halving, by hash and by place, and those it gives.
+    static constexpr size_t kPlaceBits = 20;
     static constexpr size_t kMostPlaces = 8;
+    static constexpr size_t kPlacesTried = 3 * (kPlaceBits + 1) + kMostPlaces;
 
     // Frames of `frameBytes` bytes, silent when every byte is `silence`.
     HostPlayWindow(size_t frameBytes, UCHAR silence);
@@ -49,8 +51,8 @@ class HostPlayWindow
         return (run - lost * m_Oldest) * kBase + taken;
     }
     // The places whose runs hash to `run`, at most kMostPlaces of them into
-    // `places`, nearest first: those from `from` on, then those before it,
-    // of the first kPlacesTried tried; how many.
+    // `places`, nearest first: those from `from` on, then those before it;
+    // how many.
     size_t Nearest(ULONGLONG run, ULONGLONG from, ULONGLONG* places, ULONGLONG* work) const;
     // The file's silent frames the window holds right before place `p`.
     ULONGLONG SilenceBefore(ULONGLONG p) const
@@ -60,6 +62,7 @@ class HostPlayWindow
 
   private:
     static constexpr ULONGLONG kBase = 0x9E3779B97F4A7C15ull;
+    static constexpr ULONG kKey = ~0u; // stands for the run looked for
 
     ULONGLONG Bucket(ULONGLONG run) const;
     // The frames of sound of every window held so far counted by the

@@ -51,7 +51,7 @@ class HostPlayCompare
     // (HostPlayWindow::kMostPlaces), and a run's frames are compared with
     // the file's last once in a run of silence (HostPlayWindow::kLongestRun);
     // a frame read ahead is hashed and its place indexed.
-    static constexpr ULONGLONG kWorkPerFrame = 72;
+    static constexpr ULONGLONG kWorkPerFrame = 80;
     static constexpr ULONGLONG kDecideWork =
         HostPlayWindow::kMostPlaces * HostPlayWindow::kLongestRun;
     static_assert(2 + HostPlayWindow::kPlacesTried <= kWorkPerFrame &&

@@ -18,9 +18,9 @@ namespace
 constexpr int Noise = 0, Quiet = 1, Sine = 2, Sine32 = 3, Square = 4, Constant = 5, Gaps = 6;
 constexpr size_t kPeriod[] = {0, 0, 100, 32, 40, 1, 0};
 
-// A received frame: the file's frame At ('F'), silence in its place ('B'),
-// inserted ('I'), the file's frame with the driver's levels ('X'), or silence
-// before or after the play ('P'). A fault: frames lost ('L'), blanked ('B'),
+// A received frame: the file's frame At ('F', inserted again too), silence in
+// its place ('B'), inserted ('I'), the file's frame with the driver's levels
+// ('X'), or silence before or after the play ('P'). A fault: frames lost ('L'), blanked ('B'),
 // inserted again ('C'), or noise ('N') or silence ('S') inserted.
 struct Tag
 {
@@ -158,11 +158,15 @@ Play Draw(std::mt19937& r, USHORT bits, size_t channels, ULONG rate)
         p.Add(p.File.data() + next * bytes, {'F', next}, at - next);
         std::vector<UCHAR> noise(fault == 'N' ? length * bytes : 0);
         std::generate(noise.begin(), noise.end(), [&r] { return (UCHAR)r(); });
+        const Tag tag{fault == 'C'   ? 'F'
+                      : fault == 'B' ? 'B'
+                                     : 'I',
+                      fault == 'C' ? at - length : at};
         if (fault != 'L')
-            p.Add(fault == 'C'   ? &p.File[(at - length) * bytes]
+            p.Add(fault == 'C'   ? &p.File[tag.At * bytes]
                   : fault == 'N' ? noise.data()
                                  : nullptr,
-                  {fault == 'B' ? 'B' : 'I', at}, length);
+                  tag, length);
         p.NoiseInserted |= fault == 'N';
         next = at = fault == 'L' || fault == 'B' ? at + length : at;
     }
@@ -231,8 +235,9 @@ Expected Expect(const Play& p)
         e.Frames = {0, at.What == 'F' ? at.At : 0, 0, 0, count};
         e.Exact = placed && !p.Same(s, first) && y < wires && p.RunSounds(y) >= run &&
                   (at.What == 'F' ? at.At - first < p.Search : p.Tags[y].At == first);
-        e.MayChange |=
-            y == wires || p.RunSounds(y) < 64 || (at.What == 'F' && at.At - first >= p.Search);
+        // Sound where the file's first frames belong is those frames, changed.
+        e.MayChange |= y == wires || p.RunSounds(y) < 64 || p.Tags[y].At != first ||
+                       (at.What == 'F' && at.At - first >= p.Search);
         return e;
     }
     if (first + k == n)
