@@ -70,10 +70,6 @@ void HostPlayWindow::Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG pla
         hashes[j] = FrameHash(frame, m_FrameBytes);
         m_Silence[j + 1] = IsSilence(frame) ? m_Silence[j] + 1 : 0;
     }
-    unsigned bits = 1;
-    while ((1ull << bits) < m_Held)
-        ++bits;
-    m_Shift = 64 - bits;
     SetRunFrames(hashes, std::min<ULONGLONG>(places, m_Held));
     places = std::min<ULONGLONG>(places, 1ull << kPlaceBits);
     const size_t count =
@@ -91,34 +87,40 @@ void HostPlayWindow::Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG pla
             p + m_RunFrames < m_Held ? Roll(run, hashes[p], hashes[p + m_RunFrames]) : run;
         hashes[p] = std::exchange(run, next);
     }
-    // The places whose run starts with sound, grouped by bucket in order of
-    // place; each keeps the part of its hash that tells the runs of a bucket
-    // apart, and a bucket of more than one run is ordered by it, so that a
-    // run's places are found by halving however many others share it.
+    Index(hashes, count);
+    *work += m_Held + count;
+}
+
+void HostPlayWindow::Index(const std::vector<ULONGLONG>& runs, size_t count)
+{
+    unsigned bits = 1;
+    while ((1ull << bits) < count)
+        ++bits;
+    m_Shift = 64 - bits;
     m_Groups.assign(((size_t)1 << bits) + 1, 0);
     m_Runs.resize(count);
     for (size_t p = 0; p < count; ++p)
     {
-        m_Groups[Bucket(hashes[p]) + 1] += m_Silence[p + 1] == 0 ? 1 : 0;
-        m_Runs[p] = (ULONG)hashes[p];
+        m_Groups[Bucket(runs[p]) + 1] += m_Silence[p + 1] == 0 ? 1 : 0;
+        m_Runs[p] = (ULONG)runs[p];
     }
     std::partial_sum(m_Groups.begin(), m_Groups.end(), m_Groups.begin());
     m_Places.resize(m_Groups.back());
     for (size_t p = 0; p < count; ++p)
         if (m_Silence[p + 1] == 0)
-            m_Places[m_Groups[Bucket(hashes[p])]++] = (ULONG)p;
+            m_Places[m_Groups[Bucket(runs[p])]++] = (ULONG)p;
     std::copy_backward(m_Groups.begin(), m_Groups.end() - 1, m_Groups.end());
     m_Groups[0] = 0;
-    const auto byRun = [this](ULONG a, ULONG b) { return m_Runs[a] < m_Runs[b]; };
+    // Only runs whose hashes fall in one bucket share it.
+    const auto other = [this](ULONG a, ULONG b) { return m_Runs[a] != m_Runs[b]; };
     for (size_t b = 0; b + 1 < m_Groups.size(); ++b)
     {
-        const auto first = m_Places.begin() + m_Groups[b],
-                   last = m_Places.begin() + m_Groups[b + 1];
-        if (std::adjacent_find(first, last,
-                               [this](ULONG a, ULONG b) { return m_Runs[a] != m_Runs[b]; }) != last)
-            std::stable_sort(first, last, byRun);
+        const auto first = m_Places.begin() + m_Groups[b];
+        const auto last = m_Places.begin() + m_Groups[b + 1];
+        if (std::adjacent_find(first, last, other) != last)
+            std::stable_sort(first, last,
+                             [this](ULONG a, ULONG c) { return m_Runs[a] < m_Runs[c]; });
     }
-    *work += count;
 }
 
 void HostPlayWindow::SetRunFrames(const std::vector<ULONGLONG>& hashes, ULONGLONG places)

@@ -65,6 +65,12 @@ class HostPlayWindow
     static constexpr ULONG kKey = ~0u; // stands for the run looked for
 
     ULONGLONG Bucket(ULONGLONG run) const;
+    // The first `count` places by their runs' hashes: those whose run starts
+    // with sound grouped by bucket in order of place, each keeping the part
+    // of its hash that tells the runs of a bucket apart; a bucket of more
+    // than one run ordered by it, so that a run's places are found by
+    // halving however many others share the bucket.
+    void Index(const std::vector<ULONGLONG>& runs, size_t count);
     // The frames of sound of every window held so far counted by the
     // bucket of their hash: the chance that two of them are alike, which
     // sets the run's frames. Silence is left out: it comes in passages, and

@@ -46,15 +46,16 @@ class HostPlayCompare
     // silence before its first sound, and two windows at most), however the
     // file repeats, and kDecideWork more for each of the two places a play
     // decides at most (hashes that collide aside): a received frame is
-    // compared in place, hashed, and either its run looked for
-    // (HostPlayWindow::kPlacesTried) or followed at its places
-    // (HostPlayWindow::kMostPlaces), and a run's frames are compared with
-    // the file's last once in a run of silence (HostPlayWindow::kLongestRun);
-    // a frame read ahead is hashed and its place indexed.
-    static constexpr ULONGLONG kWorkPerFrame = 80;
+    // compared in place, hashed, followed at the places of the run it is in
+    // (HostPlayWindow::kMostPlaces) and, where no run goes on with it, its
+    // own run looked for (HostPlayWindow::kPlacesTried); or a run's frames
+    // are compared with the file's last, once in a run of silence
+    // (HostPlayWindow::kLongestRun). A frame read ahead is hashed and its
+    // place indexed.
+    static constexpr ULONGLONG kWorkPerFrame = 96;
     static constexpr ULONGLONG kDecideWork =
         HostPlayWindow::kMostPlaces * HostPlayWindow::kLongestRun;
-    static_assert(2 + HostPlayWindow::kPlacesTried <= kWorkPerFrame &&
+    static_assert(2 + HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <= kWorkPerFrame &&
                   2 + HostPlayWindow::kLongestRun <= kWorkPerFrame);
 
     // `file` is a reader of its own over the play's file, whose frames are

@@ -263,7 +263,11 @@ Expected Expect(const Play& p)
         ++x;
     size_t length = 0;
     const size_t j = x < wires ? p.Tags[x].At : 0, sounds = x < wires ? p.RunSounds(x, &length) : 0;
-    e.MayChange |= sounds < 64 || x - w0 >= p.Search || j >= f0 + p.Search || j == inPlace(x);
+    // Faults that cancel out, by whole periods in a repeating file, leave the
+    // file's frames in place.
+    const size_t shift = j > inPlace(x) ? j - inPlace(x) : inPlace(x) - j;
+    e.MayChange |= sounds < 64 || x - w0 >= p.Search || j >= f0 + p.Search ||
+                   (placed ? shift : shift % kPeriod[p.Drawn]) == 0;
     if (x == wires || j == inPlace(x))
         return {Changed, {}, false, true};
     while (x - back > w0 && j - back > f0 && !p.Sound(p.Wire, x - back - 1) &&
