@@ -91,7 +91,7 @@ const VerdictRow kPlayVerdicts[] = {
      "the device received the file's samples unchanged, from wire frame {start}"},
     {HostWire::Leftover, true,
      "the device received {leftover} frame(s) of other samples before the file, which started "
-     "late, at wire frame {start}, and then came unchanged"},
+     "late, at wire frame {start}"},
     {HostWire::Changed, false,
      "the device's processing is on: from file frame {frame} it received other samples than "
      "the file's (levels or effects)"},
@@ -120,6 +120,9 @@ const VerdictRow kPlayVerdicts[] = {
      "{resumed} it received the file's frame {first} on"},
     {HostWire::Blanked, true,
      "the device received silence in place of file frames {frame} to {lost}"},
+    {HostWire::Appended, true,
+     "the device received the file's samples unchanged, from wire frame {start}, and then "
+     "{appended} frame(s) of sound after its last frame"},
 };
 
 const VerdictRow kRecordVerdicts[] = {
@@ -166,6 +169,7 @@ bool PrintVerdict(const char* what, const VerdictRow (&rows)[N], const HostStrea
                 {"{first}", std::to_string(s.FirstReceivedFrame)},
                 {"{resumed}", std::to_string(s.ResumedWireFrame)},
                 {"{inserted}", std::to_string(s.InsertedFrames)},
+                {"{appended}", std::to_string(s.AppendedFrames)},
                 {"{format}",
                  HostFormatText(device.Channels, device.BitsPerSample, device.Valid(), 0)}};
             std::string text = row.Text;

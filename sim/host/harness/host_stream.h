@@ -49,6 +49,9 @@ enum class HostWire
     Lost,
     Inserted,
     Blanked,
+    // Play: every sample of the file unchanged, and then sound after its
+    // last frame.
+    Appended,
 };
 
 // What a run moved and how well: frames between the client and the driver
@@ -102,6 +105,7 @@ struct HostStreamSummary
     ULONGLONG FirstReceivedFrame = 0;
     ULONGLONG ResumedWireFrame = 0;
     ULONGLONG InsertedFrames = 0;
+    ULONGLONG AppendedFrames = 0; // play: frames of sound after the file's last
     // The frames the device received (sent) on the stream's endpoint.
     ULONGLONG DeviceFrames = 0;
     // The device's channels and container on the wire (0: not known).

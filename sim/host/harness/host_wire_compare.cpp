@@ -3,49 +3,73 @@
 #include <algorithm>
 #include <cstring>
 
+namespace
+{
+constexpr ULONGLONG kNone = HostPlayWindow::kNone;
+} // namespace
+
 HostPlayCompare::HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT container)
     : m_Source(std::move(file)), m_Pins(*m_Source, container),
       m_FrameBytes(m_Pins.Format().FrameBytes()), m_Frames(m_Source->Frames()),
       m_Silence(container == 8 ? 0x80 : 0x00),
-      m_SearchFrames((ULONGLONG)m_Pins.Format().Rate * kSearchMs / 1000)
+      m_SearchFrames((ULONGLONG)m_Pins.Format().Rate * kSearchMs / 1000),
+      m_SilentFrame(m_FrameBytes, m_Silence), m_Window(m_FrameBytes, m_Silence),
+      m_KeptFrames(kKept * m_FrameBytes), m_KeptHashes(kKept), m_KeptSound(kKept)
 {
-    while (FileFrame(m_FirstSound) != nullptr && IsSilence(FileFrame(m_FirstSound)))
+    for (const UCHAR* frame; (frame = FileFrame(m_FirstSound)) != nullptr && IsSilence(frame);)
         ++m_FirstSound;
-    m_Next = m_Found = m_WindowAt = m_FirstSound;
-    FillWindow();
+    m_Work += m_FirstSound;
+    m_ReadAhead += m_FirstSound;
+    m_Next = m_Found = m_ChangedAt = m_FirstSound;
+    FillWindow(m_FirstSound);
 }
 
-void HostPlayCompare::FillWindow()
+void HostPlayCompare::FillWindow(ULONGLONG at)
 {
-    const size_t kept = m_FrameBytes != 0 ? m_Window.size() / m_FrameBytes : 0;
+    std::vector<UCHAR> frames;
+    const ULONGLONG end = std::min(at + m_SearchFrames + HostPlayWindow::kLongestRun - 1, m_Frames);
+    frames.reserve((size_t)(end - std::min(at, end)) * m_FrameBytes);
     const UCHAR* frame = nullptr;
-    for (ULONGLONG n = m_WindowAt + kept;
-         n < m_WindowAt + m_SearchFrames + kRunFrames - 1 && (frame = FileFrame(n)) != nullptr; ++n)
-        m_Window.insert(m_Window.end(), frame, frame + m_FrameBytes);
-    const size_t held = m_FrameBytes != 0 ? m_Window.size() / m_FrameBytes : 0;
-    m_Sorted.clear();
-    for (ULONG at = 0; at < std::min<ULONGLONG>(held, m_SearchFrames); ++at)
-        if (!IsSilence(&m_Window[at * m_FrameBytes]))
-            m_Sorted.push_back(at);
-    // Equal frames by their place, first first.
-    std::sort(m_Sorted.begin(), m_Sorted.end(),
-              [this](ULONG a, ULONG b)
-              {
-                  const int order = memcmp(&m_Window[a * m_FrameBytes], &m_Window[b * m_FrameBytes],
-                                           m_FrameBytes);
-                  return order != 0 ? order < 0 : a < b;
-              });
+    // The frames held in one place are taken at once.
+    for (ULONGLONG n = at; n < end && (frame = FileFrame(n)) != nullptr;)
+    {
+        const ULONGLONG held = m_Window.Frame(n) != nullptr
+                                   ? m_Window.End()
+                                   : m_BlockAt + m_Block.size() / m_FrameBytes;
+        const ULONGLONG count = std::min(held, end) - n;
+        frames.insert(frames.end(), frame, frame + count * m_FrameBytes);
+        n += count;
+    }
+    m_ReadAhead += m_FrameBytes != 0 ? frames.size() / m_FrameBytes : 0;
+    m_Window.Hold(std::move(frames), at, m_SearchFrames, &m_Work);
 }
 
 void HostPlayCompare::Feed(const std::vector<UCHAR>& bytes)
 {
-    for (UCHAR b : bytes)
+    if (!m_WireSound)
     {
-        m_WireSound = m_WireSound || b != m_Silence;
-        m_WireLead += m_WireSound ? 0 : 1;
-        m_Frame.push_back(b);
+        const auto sound =
+            std::find_if(bytes.begin(), bytes.end(), [this](UCHAR b) { return b != m_Silence; });
+        m_WireLead += (ULONGLONG)(sound - bytes.begin());
+        m_WireSound = sound != bytes.end();
+    }
+    for (size_t at = 0; m_FrameBytes != 0 && at < bytes.size();)
+    {
+        if (m_Frame.empty() && bytes.size() - at >= m_FrameBytes)
+        {
+            TakeFrame(&bytes[at]);
+            at += m_FrameBytes;
+            continue;
+        }
+        const size_t take = std::min(m_FrameBytes - m_Frame.size(), bytes.size() - at);
+        m_Frame.insert(m_Frame.end(), bytes.begin() + (ptrdiff_t)at,
+                       bytes.begin() + (ptrdiff_t)(at + take));
+        at += take;
         if (m_Frame.size() == m_FrameBytes)
-            TakeFrame();
+        {
+            TakeFrame(m_Frame.data());
+            m_Frame.clear();
+        }
     }
 }
 
@@ -55,12 +79,13 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     Settle();
     const bool resumed =
         m_After == HostWire::Lost || m_After == HostWire::Inserted || m_After == HostWire::Blanked;
-    summary->ChangedAtFrame = m_Next;
-    summary->FileAtFrame = FileStart();
-    summary->FirstReceivedFrame = resumed ? m_Resumed : m_Found;
+    summary->ChangedAtFrame = m_ChangedAt;
+    summary->FileAtFrame = m_FileAt > m_Found ? m_FileAt - m_Found : 0;
+    summary->FirstReceivedFrame = resumed && !m_LostStart ? m_Resumed : m_Found;
     summary->ResumedWireFrame = m_ResumedWire;
     summary->InsertedFrames = m_Inserted;
-    summary->LeftoverFrames = m_Leftover;
+    summary->LeftoverFrames = m_Started ? m_Leftover : m_Sounds;
+    summary->AppendedFrames = m_Appended;
     summary->DeviceFrames = m_WireFrames;
     if (!oneEndpoint)
         return HostWire::SeveralPaths;
@@ -69,24 +94,27 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     if (!sameFormat)
         return HostWire::OtherFormat;
     if (m_FirstSound == m_Frames)
-        return m_Leftover == 0 ? HostWire::Silent : HostWire::Changed;
-    // What the device received of the file comes after what it never did.
+        return m_Sounds == 0 ? HostWire::Silent : HostWire::Changed;
+    // The first place that went wrong is named: before the file, what the
+    // device never received of its start, or what came before it.
     if (m_LostStart)
         return HostWire::LostStart;
+    if (m_Started && m_Leftover != 0)
+        return HostWire::Leftover;
     // A lost packet shifts what follows it: that is no processing.
     if (m_After != HostWire::Exact && gaps)
         return HostWire::Broken;
     if (m_After != HostWire::Exact)
         return m_After;
     // Sound that never became the file is the file changed from its start.
-    if (!m_Started && m_Leftover != 0)
+    if (!m_Started && m_Sounds != 0)
         return HostWire::Changed;
     // Silence alone places none of the file's frames, however it begins.
     if (!m_Started)
         return HostWire::Unreached;
     if (m_Next != m_Frames)
         return HostWire::Partial;
-    return m_Leftover != 0 ? HostWire::Leftover : HostWire::Exact;
+    return m_Appended != 0 ? HostWire::Appended : HostWire::Exact;
 }
 
 bool HostPlayCompare::LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms)
@@ -104,200 +132,371 @@ bool HostPlayCompare::LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms)
     return true;
 }
 
-ULONGLONG HostPlayCompare::FileStart() const
-{
-    return m_FileAt > m_Found ? m_FileAt - m_Found : 0;
-}
-
 bool HostPlayCompare::IsSilence(const UCHAR* frame) const
 {
-    return std::all_of(frame, frame + m_FrameBytes, [this](UCHAR b) { return b == m_Silence; });
+    return memcmp(frame, m_SilentFrame.data(), m_FrameBytes) == 0;
+}
+
+bool HostPlayCompare::Same(const UCHAR* a, const UCHAR* b)
+{
+    ++m_Work;
+    return memcmp(a, b, m_FrameBytes) == 0;
 }
 
 const UCHAR* HostPlayCompare::FileFrame(ULONGLONG n)
 {
-    if (n >= m_WindowAt && (n - m_WindowAt) * m_FrameBytes < m_Window.size())
-        return &m_Window[(size_t)(n - m_WindowAt) * m_FrameBytes];
-    while (m_FrameBytes != 0 && n < m_Frames && (n - m_BlockAt) * m_FrameBytes >= m_Block.size())
+    if (const UCHAR* held = m_Window.Frame(n))
+        return held;
+    while (m_FrameBytes != 0 && n < m_Frames && n >= m_BlockAt + m_Block.size() / m_FrameBytes)
     {
         m_BlockAt += m_Block.size() / m_FrameBytes;
         m_Block = m_Pins.Next();
         if (m_Block.empty())
             return nullptr;
     }
-    return n < m_Frames ? &m_Block[(size_t)(n - m_BlockAt) * m_FrameBytes] : nullptr;
+    return n < m_Frames && n >= m_BlockAt ? &m_Block[(size_t)(n - m_BlockAt) * m_FrameBytes]
+                                          : nullptr;
 }
 
-void HostPlayCompare::TakeFrame()
+void HostPlayCompare::TakeFrame(const UCHAR* frame)
 {
-    if (!m_Started || m_Looking)
-        Look();
-    else if (m_After == HostWire::Exact)
-    {
-        if (const UCHAR* file = FileFrame(m_Next);
-            file != nullptr && std::equal(m_Frame.begin(), m_Frame.end(), file))
-            ++m_Next;
-        else if (file != nullptr)
-            LookOn();
-    }
-    // Sound after the silence that took the file's place past the window:
-    // the file's frames, with other values, or a loss the window missed.
-    else if (m_After == HostWire::Partial && !IsSilence(m_Frame.data()))
-        m_After = HostWire::Changed;
+    Step(frame);
     ++m_WireFrames;
-    // A run may start no later than the window's last place.
-    if (m_Looking && (m_Run.empty() ? m_WireFrames : m_RunAt) - m_DiffWire >= m_SearchFrames)
-        GiveUp();
-    m_Frame.clear();
 }
 
-void HostPlayCompare::Look()
+void HostPlayCompare::Step(const UCHAR* frame)
 {
-    if (m_Run.empty() && IsSilence(m_Frame.data()))
-        return;
-    if (m_Run.empty())
-        m_RunAt = m_WireFrames;
-    m_Run.insert(m_Run.end(), m_Frame.begin(), m_Frame.end());
-    Narrow(RunFrames() - 1);
-    while (m_Places.empty() && !m_Run.empty())
-        Shorten();
-    if (m_Places.empty())
-        return;
-    // The file starts at the first place once its run is whole, or reaches
-    // the file's end; the frames after one that differed are placed once
-    // their run is whole, or the last place's reaches the file's end.
-    if (!m_Started && (RunFrames() == kRunFrames || m_Places.front() + RunFrames() == m_Frames))
-        Start();
-    else if (m_Started && (RunFrames() == kRunFrames || m_Places.back() + RunFrames() == m_Frames))
-        Place();
-}
-
-void HostPlayCompare::Narrow(size_t i)
-{
-    const UCHAR* frame = &m_Run[i * m_FrameBytes];
-    const auto bytes = [this](ULONGLONG at) { return &m_Window[(size_t)at * m_FrameBytes]; };
-    if (i == 0)
+    switch (m_Phase)
     {
-        const auto before = [&](ULONG at) { return memcmp(bytes(at), frame, m_FrameBytes) < 0; };
-        const auto same = [&](ULONG at) { return memcmp(bytes(at), frame, m_FrameBytes) == 0; };
-        const auto from = std::partition_point(m_Sorted.begin(), m_Sorted.end(), before);
-        const auto to = std::partition_point(from, m_Sorted.end(), same);
-        m_Places.clear();
-        for (auto at = from; at != to; ++at)
-            m_Places.push_back(m_WindowAt + *at);
+    case Phase::Starting:
+        return StartFrame(frame);
+    case Phase::InPlace:
+        return InPlaceFrame(frame);
+    case Phase::Ended:
+        m_Appended += IsSilence(frame) ? 0 : 1;
+        ++m_Work;
+        return;
+    case Phase::Looking:
+        return LookFrame(frame);
+    case Phase::Watching:
+        return WatchFrame(frame);
+    case Phase::Done:
         return;
     }
-    std::erase_if(m_Places,
-                  [&](ULONGLONG place)
-                  {
-                      const ULONGLONG at = place + i - m_WindowAt;
-                      return (at + 1) * m_FrameBytes > m_Window.size() ||
-                             memcmp(bytes(at), frame, m_FrameBytes) != 0;
-                  });
 }
 
-void HostPlayCompare::Shorten()
+void HostPlayCompare::Keep(const UCHAR* frame)
 {
-    if (!IsSilence(m_Run.data()))
+    const ULONGLONG x = m_WireFrames;
+    const size_t slot = (size_t)(x % kKept);
+    if (x >= kKept && m_KeptSound[slot])
+        m_SoundOut = x - kKept;
+    const size_t run = m_Window.RunFrames();
+    const ULONGLONG hash = HostPlayWindow::FrameHash(frame, m_FrameBytes);
+    ++m_Work;
+    m_RunHash = m_Window.Roll(m_RunHash, m_Kept >= run ? m_KeptHashes[(x - run) % kKept] : 0, hash);
+    m_KeptSounds -= m_Kept >= run && m_KeptSound[(x - run) % kKept] ? 1 : 0;
+    m_KeptSounds += IsSilence(frame) ? 0 : 1;
+    std::copy_n(frame, m_FrameBytes, &m_KeptFrames[slot * m_FrameBytes]);
+    m_KeptHashes[slot] = hash;
+    m_KeptSound[slot] = !IsSilence(frame);
+    ++m_Kept;
+    m_LastKept = x;
+}
+
+const UCHAR* HostPlayCompare::Kept(ULONGLONG wire) const
+{
+    return &m_KeptFrames[(size_t)(wire % kKept) * m_FrameBytes];
+}
+
+bool HostPlayCompare::KeptSound(ULONGLONG wire) const
+{
+    return m_KeptSound[(size_t)(wire % kKept)];
+}
+
+ULONGLONG HostPlayCompare::SoundBefore(ULONGLONG wire, ULONGLONG since) const
+{
+    for (ULONGLONG y = wire; y-- > since && y + kKept > m_LastKept;)
+        if (KeptSound(y))
+            return y;
+    return m_SoundOut != kNone && m_SoundOut >= since && m_SoundOut < wire ? m_SoundOut : since - 1;
+}
+
+bool HostPlayCompare::LookUp(ULONGLONG from)
+{
+    ULONGLONG found[HostPlayWindow::kMostPlaces];
+    const size_t count = m_Window.Nearest(m_RunHash, from, found, &m_Work);
+    if (count == 0)
+        return false;
+    m_Places.assign(found, found + count);
+    m_Alive = (1u << count) - 1;
+    m_RunAt = m_WireFrames + 1 - m_Window.RunFrames();
+    m_RunSounds = m_KeptSounds;
+    m_Following = true;
+    return true;
+}
+
+bool HostPlayCompare::Follow(const UCHAR* frame, ULONGLONG* place, ULONGLONG* frames)
+{
+    const ULONGLONG k = m_WireFrames - m_RunAt;
+    unsigned alive = 0;
+    for (size_t i = 0; i < m_Places.size(); ++i)
+        if (const UCHAR* file = m_Window.Frame(m_Places[i] + k);
+            (m_Alive >> i & 1) != 0 && file != nullptr && Same(frame, file))
+            alive |= 1u << i;
+    m_RunSounds += alive != 0 && !IsSilence(frame) ? 1 : 0;
+    if (alive != 0 && k + 1 < HostPlayWindow::kLongestRun)
     {
-        ++(m_Started ? m_Unplaced : m_Leftover);
-        m_LastLeftover = m_RunAt;
+        m_Alive = alive;
+        return false;
     }
-    // A run starts with sound.
-    do
-    {
-        m_Run.erase(m_Run.begin(), m_Run.begin() + (ptrdiff_t)m_FrameBytes);
-        ++m_RunAt;
-    } while (!m_Run.empty() && IsSilence(m_Run.data()));
-    for (size_t i = 0; i < RunFrames() && (i == 0 || !m_Places.empty()); ++i)
-        Narrow(i);
+    // The run ended with the frame before, or is long enough: those that
+    // matched all of it decide, where it holds sound enough.
+    *frames = alive == 0 ? k : k + 1;
+    *place = m_RunSounds >= m_Window.RunFrames() ? Decide(alive == 0 ? m_Alive : alive) : kNone;
+    m_Following = false;
+    return true;
 }
 
-void HostPlayCompare::Start()
+ULONGLONG HostPlayCompare::Decide(unsigned alive)
 {
-    const ULONGLONG place = m_Places.front();
+    // The run's first frames were found by their hash: checked here.
+    for (size_t i = 0; i < m_Places.size(); ++i)
+    {
+        bool same = (alive >> i & 1) != 0;
+        for (size_t j = 0; same && j < m_Window.RunFrames(); ++j)
+            same = Same(Kept(m_RunAt + j), m_Window.Frame(m_Places[i] + j));
+        if (same)
+            return m_Places[i];
+    }
+    return kNone;
+}
+
+void HostPlayCompare::StartFrame(const UCHAR* frame)
+{
+    const ULONGLONG x = m_WireFrames;
+    const bool sound = !IsSilence(frame);
+    if (!m_Heard && !sound)
+        return;
+    if (!m_Heard)
+    {
+        m_Heard = true;
+        m_HeardAt = x;
+    }
+    Keep(frame);
+    m_Sounds += sound ? 1 : 0;
+    ULONGLONG place = kNone, frames = 0;
+    if (m_Following)
+    {
+        if (!Follow(frame, &place, &frames) || place == kNone)
+            return;
+        StartAt(place, m_RunAt, frames);
+        // The frame that ended the run is the first compared in place.
+        if (m_RunAt + frames == x)
+            Step(frame);
+        return;
+    }
+    // The wire's first sound that is the file's first sound starts it.
+    const UCHAR* first = FileFrame(m_FirstSound);
+    if (first == nullptr)
+        return;
+    if (x == m_HeardAt && Same(frame, first))
+        return StartAt(m_FirstSound, x, 1);
+    const size_t run = m_Window.RunFrames();
+    if (m_Kept >= run && KeptSound(x + 1 - run))
+        LookUp(m_FirstSound);
+}
+
+void HostPlayCompare::StartAt(ULONGLONG place, ULONGLONG wire, ULONGLONG frames)
+{
+    m_Following = false;
     m_Started = true;
-    m_FileAt = m_RunAt;
     m_Found = place;
-    m_Next = place + RunFrames();
-    // The file's frame 0 belongs at wire frame m_RunAt - place: sound that
+    m_FileAt = wire;
+    ULONGLONG inRun = 0;
+    for (ULONGLONG y = wire; y <= m_LastKept; ++y)
+        inRun += KeptSound(y) ? 1 : 0;
+    m_Leftover = m_Sounds - inRun;
+    m_Next = place + frames;
+    // The file's frame 0 belongs at wire frame `wire` - `place`: sound that
     // came where the frames before the place belong is those frames,
     // changed; with none there, the device never received them.
-    if (place > m_FirstSound && m_Leftover != 0 && m_LastLeftover + place >= m_RunAt + m_FirstSound)
+    if (place > m_FirstSound && m_Leftover != 0 &&
+        SoundBefore(wire, m_HeardAt) + place >= wire + m_FirstSound)
     {
+        m_Leftover = 0;
         m_After = HostWire::Changed;
-        m_Next = m_FirstSound;
+        m_Phase = Phase::Done;
+        return;
     }
-    else
-        m_LostStart = place > m_FirstSound;
-    m_Run.clear();
-    m_Places.clear();
-    m_Sorted.clear();
+    m_LostStart = place > m_FirstSound;
+    m_Phase = m_LostStart || m_Leftover != 0 ? Phase::Done
+              : m_Next == m_Frames           ? Phase::Ended
+                                             : Phase::InPlace;
 }
 
-void HostPlayCompare::LookOn()
+void HostPlayCompare::InPlaceFrame(const UCHAR* frame)
 {
-    m_Looking = true;
+    const UCHAR* file = FileFrame(m_Next);
+    if (file != nullptr && Same(frame, file))
+        m_Phase = ++m_Next == m_Frames ? Phase::Ended : Phase::InPlace;
+    else if (file != nullptr)
+        Differ(frame);
+}
+
+void HostPlayCompare::Differ(const UCHAR* frame)
+{
+    m_ChangedAt = m_Next;
     m_DiffWire = m_WireFrames;
-    // What the window holds from the frame on is kept (it never holds
-    // frames before m_WindowAt), and the rest read on.
-    const size_t from =
-        std::min<size_t>((size_t)(m_Next - m_WindowAt) * m_FrameBytes, m_Window.size());
-    m_Window.erase(m_Window.begin(), m_Window.begin() + (ptrdiff_t)from);
-    m_WindowAt = m_Next;
-    FillWindow();
-    Look();
+    FillWindow(m_Next);
+    m_Kept = m_RunHash = m_KeptSounds = 0;
+    m_SoundOut = kNone;
+    m_Following = false;
+    m_SilentOnly = true;
+    m_InPlaceRun = m_InPlaceSounds = 0;
+    m_LastWireSound = m_EndChecked = m_EndRunAt = kNone;
+    m_Phase = Phase::Looking;
+    LookFrame(frame);
 }
 
-void HostPlayCompare::Place()
+void HostPlayCompare::LookFrame(const UCHAR* frame)
 {
-    // A repeating file (a sine) has the run at many places: in place is no
-    // shift, else the nearest later place, else the nearest earlier one.
-    const ULONGLONG inPlace = m_Next + (m_RunAt - m_DiffWire);
-    const auto later = std::lower_bound(m_Places.begin(), m_Places.end(), inPlace);
-    m_Resumed = later != m_Places.end() ? *later : m_Places.back();
-    m_ResumedWire = m_RunAt;
-    m_Looking = false;
-    if (m_Resumed > inPlace)
-        m_After = HostWire::Lost;
-    else if (m_Resumed < inPlace)
+    const ULONGLONG x = m_WireFrames, inPlace = m_ChangedAt + (x - m_DiffWire);
+    const UCHAR* file = FileFrame(inPlace);
+    const bool sound = !IsSilence(frame), exact = file != nullptr && Same(frame, file);
+    // Silence, then the file's sound in place: no processing turns sound to
+    // silence and leaves other sound as it was.
+    if (sound && exact && m_SilentOnly)
+        return Blanked(x);
+    m_SilentOnly = m_SilentOnly && !sound;
+    // A run in place starts with sound, as any run does.
+    m_InPlaceRun = exact && (sound || m_InPlaceRun != 0) ? m_InPlaceRun + 1 : 0;
+    m_InPlaceSounds = m_InPlaceRun != 0 ? m_InPlaceSounds + (sound ? 1 : 0) : 0;
+    if (file != nullptr && !IsSilence(file))
+        m_LastFileSound = inPlace;
+    Keep(frame);
+    if (sound)
     {
-        m_After = HostWire::Inserted;
-        m_Inserted = inPlace - m_Resumed;
+        m_LastWireSound = x;
+        m_EndRunAt = kNone;
     }
-    // Back in place after sound placed nowhere: those frames came with
-    // other values.
-    else if (m_Unplaced != 0)
+    ULONGLONG place = kNone, frames = 0;
+    if (m_Following && Follow(frame, &place, &frames) && place != kNone)
+        return Shifted(place, m_RunAt, m_RunAt - 1 - SoundBefore(m_RunAt, m_DiffWire));
+    const size_t run = m_Window.RunFrames();
+    const ULONGLONG runAt = x + 1 - run;
+    // A run may start no later than the window's last place.
+    if (!m_Following && m_Kept >= run && KeptSound(runAt) && runAt - m_DiffWire < m_SearchFrames)
+    {
+        if (m_InPlaceSounds >= run)
+        {
+            m_After = HostWire::Changed;
+            m_Phase = Phase::Done;
+            return;
+        }
+        LookUp(m_ChangedAt + (runAt - m_DiffWire));
+    }
+    if (!sound && m_LastWireSound != kNone && x - m_LastWireSound == HostPlayWindow::kLongestRun)
+        EndRun();
+    if (!m_Following && x + 2 >= m_DiffWire + m_SearchFrames + run)
+        GiveUp();
+}
+
+void HostPlayCompare::WatchFrame(const UCHAR* frame)
+{
+    const ULONGLONG x = m_WireFrames, inPlace = m_ChangedAt + (x - m_DiffWire);
+    const UCHAR* file = FileFrame(inPlace);
+    if (!IsSilence(frame))
+    {
+        if (file != nullptr && Same(frame, file))
+            return Blanked(x);
+        // Other sound within the file is its frames with other values, or
+        // a loss the window missed; past its end, the file's frames were
+        // never received.
+        m_After = file != nullptr ? HostWire::Changed : HostWire::Partial;
+        m_Phase = Phase::Done;
+        return;
+    }
+    ++m_Work;
+    if (file != nullptr && !IsSilence(file))
+        m_LastFileSound = inPlace;
+}
+
+void HostPlayCompare::Blanked(ULONGLONG wire)
+{
+    m_After = HostWire::Blanked;
+    m_Resumed = m_LastFileSound + 1;
+    m_ResumedWire = wire;
+    m_Phase = Phase::Done;
+}
+
+void HostPlayCompare::Shifted(ULONGLONG place, ULONGLONG wire, ULONGLONG silentBefore)
+{
+    // In place after other sound: the file's frames with other values.
+    if (place == m_ChangedAt + (wire - m_DiffWire))
+    {
         m_After = HostWire::Changed;
-    else
-    {
-        // After silence only, which took the file's sound from the frame
-        // that differed (sound) to its last sound before the place.
-        m_After = HostWire::Blanked;
-        while (IsSilence(FileFrame(m_Resumed - 1)))
-            --m_Resumed;
+        m_Phase = Phase::Done;
+        return;
     }
-    m_Run.clear();
-    m_Places.clear();
+    // The run's place taken back over the silence both have before it.
+    const ULONGLONG back = std::min(silentBefore, m_Window.SilenceBefore(place));
+    const ULONGLONG inPlace = m_ChangedAt + (wire - m_DiffWire);
+    m_Resumed = place - back;
+    m_ResumedWire = wire - back;
+    m_After = place > inPlace ? HostWire::Lost : HostWire::Inserted;
+    m_Inserted = place > inPlace ? 0 : inPlace - place;
+    m_Phase = Phase::Done;
+}
+
+void HostPlayCompare::EndRun()
+{
+    const ULONGLONG last = m_LastWireSound;
+    if (last == kNone || last == m_EndChecked || m_Window.End() != m_Frames)
+        return;
+    m_EndChecked = last;
+    const ULONGLONG most = std::min<ULONGLONG>(
+        {HostPlayWindow::kLongestRun - 1, last + 1 - m_DiffWire, m_Frames - m_ChangedAt});
+    ULONGLONG frames = 0, sounds = 0;
+    for (; frames < most && Same(Kept(last - frames), m_Window.Frame(m_Frames - 1 - frames));
+         ++frames)
+        sounds += KeptSound(last - frames) ? 1 : 0;
+    while (frames != 0 && !KeptSound(last + 1 - frames))
+        --frames;
+    const ULONGLONG at = last + 1 - frames;
+    if (sounds < m_Window.OnePlaceRunFrames() || at - m_DiffWire >= m_SearchFrames)
+        return;
+    m_EndRunAt = at;
+    m_EndRunFrames = frames;
+    m_EndRunSilent = at - 1 - SoundBefore(at, m_DiffWire);
 }
 
 void HostPlayCompare::GiveUp()
 {
-    m_Looking = false;
+    if (m_LastWireSound != m_WireFrames)
+        EndRun();
+    if (m_EndRunAt != kNone)
+        return Shifted(m_Frames - m_EndRunFrames, m_EndRunAt, m_EndRunSilent);
     // Silence alone may yet be the file's frames never received.
-    m_After = m_Unplaced != 0 || !m_Run.empty() ? HostWire::Changed : HostWire::Partial;
-    m_Run.clear();
-    m_Places.clear();
+    m_After = m_SilentOnly ? HostWire::Partial : HostWire::Changed;
+    m_Phase = m_SilentOnly ? Phase::Watching : Phase::Done;
 }
 
 void HostPlayCompare::Settle()
 {
-    // Only the wire's first sound is so short a run: after other sound, a
-    // few frames of it are anywhere in the file.
-    if (!m_Started && !m_Places.empty() && m_Leftover == 0)
-        Start();
-    if (m_Looking)
+    ULONGLONG place = kNone;
+    if (m_Following && m_RunSounds >= m_Window.RunFrames() && (place = Decide(m_Alive)) != kNone)
+    {
+        if (m_Phase == Phase::Starting)
+            StartAt(place, m_RunAt, m_WireFrames - m_RunAt);
+        else
+            Shifted(place, m_RunAt, m_RunAt - 1 - SoundBefore(m_RunAt, m_DiffWire));
+    }
+    m_Following = false;
+    if (m_Phase == Phase::Looking)
         GiveUp();
+    if (m_Phase == Phase::InPlace)
+        m_ChangedAt = m_Next;
 }
 
 HostRecordCompare::HostRecordCompare(ULONG frameBytes, UCHAR silence, ULONGLONG lagFrames)

@@ -8,26 +8,56 @@
 #include <vector>
 
 #include "sim/host/harness/host_play_source.h"
+#include "sim/host/harness/host_play_window.h"
 #include "sim/host/harness/host_stream.h"
 
 // The device's received frames against the file's, as they come. The
-// stream starts with silence; the file starts on the wire at the first place
-// in its first half second of sound that a run of the wire's first frames of
-// sound is (sound before that run is left over from something else). Where
+// stream starts with silence; the file starts on the wire at its first frame
+// of sound, where the wire's first sound is that frame, else at the first
+// place in its first half second of sound that a run of the wire's frames
+// places (sound before that run is left over from something else). Where
 // that place is past the file's first sound, the device never received the
 // frames before it, unless sound came where they belong: the file's frames,
 // changed. The silence the device received before the file, less the file's
-// own before the place, is the lead-in the path adds. Once a received frame
-// differs from the file's, the received frames of the next half second are
-// looked for by runs in the file's frames from it on, for as long and a run
-// more: a run in place after silence only is the file blanked there, one at
-// a later place the frames between never received, one at an earlier place
-// frames inserted; sound placed nowhere, or in place after other sound, is
-// the file's frames with other values; silence to the end is the file's
-// frames never received.
+// own before the place, is the lead-in the path adds.
+//
+// Once a received frame differs from the file's, the frames after it are
+// placed among the file's frames from it on, for half a second and a run
+// more, the first placed deciding. Silence only, then a frame of the file's
+// sound in place, is the file blanked there, up to its last frame of sound
+// before: no level turns sound to silence and leaves other sound as it was.
+// Other frames are placed by runs, received frames that the file holds in a
+// row (HostPlayWindow): a run at a later place is the frames between never
+// received, one at an earlier place frames inserted, one in place after
+// other sound the file's frames with other values; and so is sound that no
+// run places within the half second. Silence to the end is the file's
+// frames never received. A run places frames once it holds frames of sound
+// enough (HostPlayWindow::RunFrames), or fewer where it reaches the file's
+// end with only silence after it; it is followed at its nearest places until
+// it has HostPlayWindow::kLongestRun frames or ends, and the place it
+// matched longest decides, in place first, then the nearest later, then the
+// nearest earlier. Sound after the file's last frame received in place is
+// counted.
 class HostPlayCompare
 {
   public:
+    // The compare's work, in frames compared or hashed and places tried, is
+    // at most kWorkPerFrame for each frame received or read ahead (the file's
+    // silence before its first sound, and two windows at most), however the
+    // file repeats, and kDecideWork more for each of the two places a play
+    // decides at most (hashes that collide aside): a received frame is
+    // compared in place, hashed, followed at the places of the run it is in
+    // (HostPlayWindow::kMostPlaces) and, where no run goes on with it, its
+    // own run looked for (HostPlayWindow::kPlacesTried); or a run's frames
+    // are compared with the file's last, once in a run of silence
+    // (HostPlayWindow::kLongestRun). A frame read ahead is hashed and its
+    // place indexed.
+    static constexpr ULONGLONG kWorkPerFrame = 96;
+    static constexpr ULONGLONG kDecideWork =
+        HostPlayWindow::kMostPlaces * HostPlayWindow::kLongestRun;
+    static_assert(2 + HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <= kWorkPerFrame &&
+                  2 + HostPlayWindow::kLongestRun <= kWorkPerFrame);
+
     // `file` is a reader of its own over the play's file, whose frames are
     // compared in the pin's container.
     HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT container);
@@ -42,48 +72,77 @@ class HostPlayCompare
     bool LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms);
     // What failed in reading the file; empty when nothing.
     const std::string& Error() const { return m_Pins.Error(); }
+    // The work done so far, and the frames read ahead: the file's silence
+    // before its first sound, and the windows.
+    ULONGLONG Work() const { return m_Work; }
+    ULONGLONG ReadAhead() const { return m_ReadAhead; }
 
   private:
-    // The wire's frames of a run that place the file, at most; the file's
-    // frames searched for its start, from its first sound on, and for the
-    // received frames after one that differs, from it on, in milliseconds
-    // (the start's read before the play, so no more than it may read ahead).
-    static constexpr size_t kRunFrames = 64;
+    // The file's frames searched for its start, from its first sound on, and
+    // for the received frames after one that differs, from it on, in
+    // milliseconds (the start's read before the play, so no more than it may
+    // read ahead).
     static constexpr ULONG kSearchMs = 500;
+    // The received frames kept: a run's longest, and as many before it.
+    static constexpr size_t kKept = 2 * HostPlayWindow::kLongestRun;
 
-    // The wire frame the file's first frame came in, where the file
-    // started at or before it.
-    ULONGLONG FileStart() const;
+    enum class Phase
+    {
+        Starting, // the file's start looked for
+        InPlace,  // each received frame the file's next
+        Ended,    // past the file's last frame
+        Looking,  // the frames after one that differed placed
+        Watching, // silence past the window: the file's frames never received, so far
+        Done,
+    };
+
     bool IsSilence(const UCHAR* frame) const;
+    bool Same(const UCHAR* a, const UCHAR* b);
     // The file's frame `n`, from the window while it holds it, else read on;
     // null past its last.
     const UCHAR* FileFrame(ULONGLONG n);
-    // The window filled from m_WindowAt for kSearchMs and a run, and its
-    // places of sound sorted by their frames' bytes.
-    void FillWindow();
-    void TakeFrame();
-    // The received frame added to the run that may place the file's frames,
-    // and the file started, or its frames placed, where the run's place is
-    // found.
-    void Look();
-    // Keeps the places whose frames go on as the run's frame `i` does.
-    void Narrow(size_t i);
-    // The run's first frame places nothing: it is dropped, and the places
-    // of the rest looked for.
-    void Shorten();
-    // The file starts at the first place of the run; once the play ended,
-    // at that of the wire's first sound, however short its run.
-    void Start();
-    // The received frame differs from the file's: the window moves to the
-    // file's frame it took the place of, and the frames from it are looked for.
-    void LookOn();
-    // The run's place, after the received frames that differed: in place,
-    // else the nearest later, else the nearest earlier.
-    void Place();
-    // Nothing placed the received frames within the window.
+    // The window holds the file's frames from `at` on.
+    void FillWindow(ULONGLONG at);
+    void TakeFrame(const UCHAR* frame);
+    // The received frame taken as the phase takes it.
+    void Step(const UCHAR* frame);
+    void StartFrame(const UCHAR* frame);
+    void InPlaceFrame(const UCHAR* frame);
+    void LookFrame(const UCHAR* frame);
+    void WatchFrame(const UCHAR* frame);
+    // The received frame kept, hashed into the run that ends with it.
+    void Keep(const UCHAR* frame);
+    const UCHAR* Kept(ULONGLONG wire) const;
+    bool KeptSound(ULONGLONG wire) const;
+    // The last received frame of sound before `wire` from `since` on, or
+    // `since` less one.
+    ULONGLONG SoundBefore(ULONGLONG wire, ULONGLONG since) const;
+    // The run that ends with the received frame looked for, from `from` on;
+    // true when places were found, and then followed.
+    bool LookUp(ULONGLONG from);
+    // The run's places kept where the received frame goes on as the file
+    // does; true once one is decided (at *place, its frames matched in
+    // *frames), or none is left.
+    bool Follow(const UCHAR* frame, ULONGLONG* place, ULONGLONG* frames);
+    // The nearest of the places in `alive` (a bit each) whose run's frames
+    // match; kNone if none.
+    ULONGLONG Decide(unsigned alive);
+    // The file started at `place`, received from wire frame `wire` on, the
+    // first `frames` of it matched.
+    void StartAt(ULONGLONG place, ULONGLONG wire, ULONGLONG frames);
+    // A received frame differs from the file's.
+    void Differ(const UCHAR* frame);
+    // The frames after it decided: blanked, the file's sound in place again
+    // from wire frame `wire`; received from file frame `place` on from wire
+    // frame `wire`, after `silentBefore` frames of silence.
+    void Blanked(ULONGLONG wire);
+    void Shifted(ULONGLONG place, ULONGLONG wire, ULONGLONG silentBefore);
+    // The wire's last sound against the file's last frames, once silence
+    // followed it.
+    void EndRun();
+    // Nothing placed the frames after the one that differed within the window.
     void GiveUp();
     void Settle();
-    size_t RunFrames() const { return m_FrameBytes != 0 ? m_Run.size() / m_FrameBytes : 0; }
 
     std::unique_ptr<HostPlaySource> m_Source;
     HostPinFrames m_Pins;
@@ -91,38 +150,62 @@ class HostPlayCompare
     const ULONGLONG m_Frames; // the file's
     const UCHAR m_Silence;
     const ULONGLONG m_SearchFrames; // kSearchMs at the file's rate
-    std::vector<UCHAR> m_Block;     // the file's frames from m_BlockAt on
+    const std::vector<UCHAR> m_SilentFrame;
+    std::vector<UCHAR> m_Block; // the file's frames from m_BlockAt on
     ULONGLONG m_BlockAt = 0;
-    // The file's frames from m_WindowAt on, for kSearchMs and a run more:
-    // from its first sound, the places its start is looked for; from a frame
-    // that differs, those of the received frames after it. And the window's
-    // frames of sound by their bytes.
-    std::vector<UCHAR> m_Window;
-    ULONGLONG m_WindowAt = 0;
-    std::vector<ULONG> m_Sorted;
-    std::vector<UCHAR> m_Frame;
-    std::vector<UCHAR> m_Run; // the received frames that may place the file, from m_RunAt
-    ULONGLONG m_RunAt = 0;
-    std::vector<ULONGLONG> m_Places; // the file frames the run is, first first
-    ULONGLONG m_Next = 0;            // the file frame a received one is compared with
-    ULONGLONG m_FirstSound = 0;
-    ULONGLONG m_Found = 0; // the file frame the file started at on the wire
+    HostPlayWindow m_Window;
+    std::vector<UCHAR> m_Frame; // a received frame's bytes while it arrives
+    Phase m_Phase = Phase::Starting;
+    ULONGLONG m_Work = 0;
+    ULONGLONG m_ReadAhead = 0;
     ULONGLONG m_WireFrames = 0;
-    ULONGLONG m_FileAt = 0;
-    ULONGLONG m_Leftover = 0;
-    ULONGLONG m_LastLeftover = 0; // the wire frame of the last of them
-    ULONGLONG m_WireLead = 0;     // the wire's silent bytes before its first sound
+    ULONGLONG m_WireLead = 0; // the wire's silent bytes before its first sound
     bool m_WireSound = false;
+
+    // The last kKept received frames, their hashes and whether each is
+    // sound; the hash of the run of the window's run frames that ends with
+    // the last, once m_Kept (the frames kept since the search began) holds it.
+    std::vector<UCHAR> m_KeptFrames;
+    std::vector<ULONGLONG> m_KeptHashes;
+    std::vector<bool> m_KeptSound;
+    ULONGLONG m_Kept = 0, m_RunHash = 0;
+    ULONGLONG m_KeptSounds = 0;                   // of the run that ends with the last
+    ULONGLONG m_LastKept = 0;                     // the wire frame kept last
+    ULONGLONG m_SoundOut = HostPlayWindow::kNone; // the last frame of sound no longer kept
+    // The places of the run from m_RunAt being followed, nearest first, and
+    // those still matching.
+    std::vector<ULONGLONG> m_Places;
+    unsigned m_Alive = 0;
+    ULONGLONG m_RunAt = 0;
+    ULONGLONG m_RunSounds = 0; // its frames of sound matched so far
+    bool m_Following = false;
+
+    ULONGLONG m_FirstSound = 0; // the file's
+    ULONGLONG m_HeardAt = 0;    // the wire's first frame of sound
+    ULONGLONG m_Sounds = 0;     // the wire's frames of sound before the file started
+    bool m_Heard = false;
     bool m_Started = false;
     bool m_LostStart = false;
+    ULONGLONG m_Found = 0;  // the file frame the file started at on the wire
+    ULONGLONG m_FileAt = 0; // and the wire frame it came in
+    ULONGLONG m_Leftover = 0;
+    ULONGLONG m_Next = 0; // the file frame a received one is compared with
+    ULONGLONG m_Appended = 0;
+
     // What the received frames are from the first that differs from the
-    // file's (m_Next's place) on: Exact while none did; Partial while only
-    // silence came after it.
+    // file's on: Exact while none did; Partial while only silence came after
+    // it.
     HostWire m_After = HostWire::Exact;
-    bool m_Looking = false;   // their place looked for
-    ULONGLONG m_DiffWire = 0; // the wire frame that differed
-    ULONGLONG m_Unplaced = 0; // frames of sound since, placed nowhere
-    ULONGLONG m_Resumed = 0;  // the file frame the run placed starts at
+    ULONGLONG m_ChangedAt = 0; // the file frame that differed
+    ULONGLONG m_DiffWire = 0;  // and the wire frame
+    bool m_SilentOnly = false; // only silence received since
+    ULONGLONG m_InPlaceRun = 0, m_InPlaceSounds = 0;
+    ULONGLONG m_LastFileSound = 0; // the file's last frame of sound in place since
+    ULONGLONG m_LastWireSound = HostPlayWindow::kNone;
+    ULONGLONG m_EndChecked = HostPlayWindow::kNone;
+    ULONGLONG m_EndRunAt = HostPlayWindow::kNone; // a run that reached the file's end
+    ULONGLONG m_EndRunFrames = 0, m_EndRunSilent = 0;
+    ULONGLONG m_Resumed = 0; // the file frame the frames after it resumed at
     ULONGLONG m_ResumedWire = 0;
     ULONGLONG m_Inserted = 0;
 };

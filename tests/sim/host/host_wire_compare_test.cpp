@@ -327,3 +327,93 @@ TEST(HostPlayCompare, FramesLostInsertedOrBlankedFailAndOtherValuesAreProcessing
         EXPECT_EQ(row.AgainWire, summary.ResumedWireFrame);
     }
 }
+
+// Faults wherever they lie in what the device received after the path's
+// 720 frames of silence, each named by its kind and frames: two seconds of
+// noise, the same with silent passages, quiet noise (±4), a sine
+// of 4,800 frames a period, and a constant. However the file repeats, the
+// compare's work a received frame stays within its bound.
+TEST(HostPlayCompare, EachFaultIsNamedWhereverItLies)
+{
+    using enum HostWire;
+    std::mt19937 random(79);
+    Frames noise(96000), gapped, quiet(96000), sine(96000), constant(96000, 8000), blanked[2];
+    for (size_t k = 0; k < noise.size(); ++k)
+    {
+        noise[k] = (SHORT)(0x100 + random() % 0x3f00);
+        quiet[k] = (SHORT)(random() % 9) - 4;
+        sine[k] = (SHORT)std::lround(12000 * std::sin(M_PI * (double)(k % 4800) / 2400));
+    }
+    // The noise's frames [from, to); silence.
+    const auto n = [&noise](size_t from, size_t to = SIZE_MAX) { return Span(noise, from, to); };
+    const auto z = [](size_t frames) { return Silence(frames); };
+    // Silent from frame 12,001 to 14,000 too, its frame 12,000 its 5,999 halved.
+    gapped = Join({Span(noise, 0, 6000), Silence(3000), n(9000, 12001), Silence(2000), n(14001)});
+    gapped[12000] = (SHORT)(gapped[5999] / 2);
+    // The constant, one frame in 63 blanked for the half second from a frame.
+    for (size_t at : {0, 1})
+        for (size_t k = (blanked[at] = constant, 48000 * at); k < 48000 * at + 24000; k += 63)
+            blanked[at][k] = 0;
+    const struct
+    {
+        const char* Name;
+        const Frames& File;
+        Frames Wire; // after the path's silence
+        HostWire Verdict;
+        // The file frame that differs; the one received again, from wire
+        // frame Again (after the path's silence); the frames inserted, of
+        // sound after the file's last, or before its first.
+        ULONGLONG Frame, First = 0, Again = 0, Count = 0;
+    } rows[] = {
+        {"a packet lost in the first run", noise, Join({n(0, 48), n(96)}), Lost, 48, 96, 48},
+        {"two blanks a run apart", noise, Join({n(0, 1000), z(10), n(1010, 1020), z(10), n(1030)}),
+         Blanked, 1000, 1010, 1010},
+        {"the start lost, then frames later", noise, Join({n(100, 48000), n(48050)}), LostStart, 0,
+         100},
+        {"a loss before the file's silence", gapped,
+         Join({Span(gapped, 0, 5990), Span(gapped, 6000)}), Lost, 5990, 6000, 5990},
+        {"a blank into the file's silence", gapped,
+         Join({Span(gapped, 0, 5990), z(510), Span(gapped, 6500)}), Blanked, 5990, 6000, 9000},
+        {"frames inserted ten before the end", quiet,
+         Join({Span(quiet, 0, 95990), Span(quiet, 94990, 95990), Span(quiet, 95990)}), Inserted,
+         95990, 95990, 96990, 1000},
+        {"frames after the file's last", noise, Join({noise, n(94000)}), Appended, 0, 0, 0, 2000},
+        {"sound before the file, then a loss", noise,
+         Join({Span(noise, 50000, 50004, true), z(100), n(0, 48000), n(48010)}), Leftover, 0, 0, 0,
+         4},
+        {"a short run after a loss, then silence", noise, Join({n(0, 48000), n(50000, 50030)}),
+         Lost, 48000, 50000, 48000},
+        {"silence from a frame to the end", noise, n(0, 48000), Partial, 48000},
+        {"40,000 frames blanked", noise, Join({n(0, 48000), z(40000), n(88000)}), Blanked, 48000,
+         88000, 88000},
+        {"23,990 frames blanked", noise, Join({n(0, 48000), z(23990), n(71990)}), Blanked, 48000,
+         71990, 71990},
+        // The sine's frame 72,001 is past the window: the nearest earlier
+        // place of its run is a period back.
+        {"noise received whole", noise, noise, Exact, 0},
+        // A frame of sound and silence tell too little to place levels there.
+        {"levels on noise before its silence", gapped,
+         Join({Span(gapped, 0, 3000), Span(gapped, 3000, SIZE_MAX, true)}), Changed, 3000},
+        // Its first blank reads as the path's silence: the next is one frame
+        // earlier, in place.
+        {"a constant blanked from its first frame", constant, blanked[0], Blanked, 62, 63, 64},
+        {"a constant blanked from a frame on", constant, blanked[1], Blanked, 48000, 48001, 48001},
+        {"noise inserted in a sine", sine,
+         Join({Span(sine, 0, 48001), n(0, 20000), Span(sine, 48001)}), Inserted, 48001, 67201,
+         68001, 800},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        HostStreamSummary summary;
+        PlayOf play(row.File);
+        EXPECT_EQ(row.Verdict, play.Received(row.Wire, &summary));
+        EXPECT_LE(play.Compare.Work(), HostPlayCompare::kWorkPerFrame * summary.DeviceFrames);
+        EXPECT_EQ(row.Frame, summary.ChangedAtFrame);
+        EXPECT_EQ(row.First, summary.FirstReceivedFrame);
+        EXPECT_EQ(row.Again == 0 ? 0 : 720 + row.Again, summary.ResumedWireFrame);
+        EXPECT_EQ(row.Count, row.Verdict == Appended   ? summary.AppendedFrames
+                             : row.Verdict == Leftover ? summary.LeftoverFrames
+                                                       : summary.InsertedFrames);
+    }
+}

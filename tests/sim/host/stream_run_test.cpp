@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 
 #include "platform/io/io_emu.h"
 #include "framework/interfaces.h"
@@ -84,6 +85,21 @@ struct LosesItsStart : RampSource
         return std::make_unique<RampSource>(48000);
     }
 };
+
+// What the path delivers of a file, with no packet late: the play is
+// compared with the file.
+struct Delivers : HostMemorySource
+{
+    Delivers(const HostAudio& delivered, const HostAudio& file)
+        : HostMemorySource(delivered), File(file)
+    {
+    }
+    std::unique_ptr<HostPlaySource> Again(std::string*) const override
+    {
+        return std::make_unique<HostMemorySource>(File);
+    }
+    const HostAudio& File;
+};
 } // namespace
 
 // A second of a ramp played, or recorded, on the class 1.0 reference device
@@ -103,7 +119,8 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         Play,
         Stray,
         Out,
-        Lost, // a play whose start is lost
+        Lost,    // a play whose start is lost
+        Altered, // a play whose frames from 24,000 are lost, repeated or blanked
         Record,
         StrayRecord
     };
@@ -113,11 +130,14 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         Kind Run;
         ULONG DropFrom, Drops; // the first packet of the endpoint that fails, and how many
         std::string Said;
+        // Altered: the file's frames the path loses, the frames before them
+        // it delivers twice, and the frames it delivers as silence.
+        size_t Lose = 0, Repeat = 0, Blank = 0;
     } rows[] = {
         {"clean play", Play, 0, 0, "unchanged, from wire frame 720\n"},
         {"sound before the file", Stray, 0, 0,
          "play: the device received 4 frame(s) of other samples before the file, which started "
-         "late, at wire frame 724, and then came unchanged\n"},
+         "late, at wire frame 724\n"},
         // Three packets of the file lost (the driver's recovery loses more).
         {"packets dropped", Play, 300, 3,
          "play: the device received the file's samples unchanged up to file frame 13680, where "
@@ -130,6 +150,16 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
          "play: the device never received file frames 0 to 249: the file started on the wire at "
          "its frame 250\n"},
         {"play never arrives", Out, 0, kAll, ": not written: the device received nothing\n"},
+        {"play loses frames", Altered, 0, 0,
+         "play: the device never received file frames 24000 to 24009: from wire frame 24720 it "
+         "received the file's frame 24010 on\n",
+         10},
+        {"play repeats a packet", Altered, 0, 0,
+         "play: the device received 48 frame(s) inserted at file frame 24000: from wire frame "
+         "24768 it received the file's frame 24000 on\n",
+         0, 48},
+        {"play blanks frames", Altered, 0, 0,
+         "play: the device received silence in place of file frames 24000 to 24099\n", 0, 0, 100},
         {"clean recording", Record, 0, 0, "unchanged, from wire frame 0 at file frame 0\n"},
         // The driver takes the packets that came: the recording is the device's.
         {"recording loses packets", Record, 300, 3, "record: 3 packet(s) late or missing\n"},
@@ -142,6 +172,11 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
     HostAudio ramp{48000, 2, 16, std::vector<UCHAR>(48000 * 4)};
     for (size_t i = 0; i < ramp.Data.size(); ++i)
         ramp.Data[i] = (UCHAR)(i * 7 + i / 256);
+    // The ramp repeats within half a second: frames inserted in it read as
+    // the rest of its period lost.
+    HostAudio noise = ramp;
+    std::mt19937 random(77);
+    std::generate(noise.Data.begin(), noise.Data.end(), [&random] { return (UCHAR)random(); });
     std::string error;
     for (const auto& row : rows)
     {
@@ -165,12 +200,22 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         options.DeviceOut = row.Run == Out ? "/nonexistent/received.wav" : "";
         HostMemorySource play(ramp);
         LosesItsStart lost;
+        HostAudio delivered = noise;
+        const auto from = delivered.Data.begin() + 24000 * 4;
+        delivered.Data.erase(from, from + (ptrdiff_t)(4 * row.Lose));
+        std::fill_n(from, 4 * row.Blank, 0);
+        delivered.Data.insert(from, noise.Data.begin() + (ptrdiff_t)(4 * (24000 - row.Repeat)),
+                              noise.Data.begin() + 24000 * 4);
+        Delivers altered(delivered, noise);
         const ULONG start = host.Bus()->CurrentFrame();
         bool worked = false;
-        HostPlaySource* source = row.Run == Lost ? (HostPlaySource*)&lost : &play;
+        HostPlaySource* source = row.Run == Lost      ? (HostPlaySource*)&lost
+                                 : row.Run == Altered ? (HostPlaySource*)&altered
+                                                      : &play;
         const std::string said = Said(host, options, record ? nullptr : source, &worked);
         // Only the clean runs work.
-        EXPECT_EQ(row.Drops == 0 && !strays && row.Run != Lost, worked) << said;
+        EXPECT_EQ(row.Drops == 0 && !strays && row.Run != Lost && row.Run != Altered, worked)
+            << said;
         EXPECT_NE(std::string::npos, said.find(row.Said)) << said;
         // At most every frame the run took; at least the packets that
         // failed, up to the end of the stream (the frames the pin's start

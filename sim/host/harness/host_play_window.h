@@ -1,0 +1,94 @@
+// The file's frames that a play's received frames are looked for in: from a
+// place on, for so many places and a run of frames more, each place indexed
+// by the hash of the run that starts there, so that a run of received frames
+// finds its nearest places in a few steps however often the file repeats.
+#pragma once
+
+#include <vector>
+
+#include "platform/kernel/nt_types.h"
+
+class HostPlayWindow
+{
+  public:
+    static constexpr ULONGLONG kNone = ~0ull;
+    // The longest run a place is decided by: a run of received frames is
+    // followed at its places until it has this many frames or ends.
+    static constexpr size_t kLongestRun = 64;
+    // The places a window indexes at most (half a second at 2 MHz), the
+    // places Nearest gives at most, and those it tries: the steps of its
+    // three searches by halving, by hash and by place, and those it gives.
+    static constexpr size_t kPlaceBits = 20;
+    static constexpr size_t kMostPlaces = 8;
+    static constexpr size_t kPlacesTried = 3 * (kPlaceBits + 1) + kMostPlaces;
+
+    // Frames of `frameBytes` bytes, silent when every byte is `silence`.
+    HostPlayWindow(size_t frameBytes, UCHAR silence);
+
+    // Holds `frames` (whole frames of the file from its frame `at` on) and
+    // indexes the first `places` places whose run the frames hold; adds the
+    // work to *work, a unit a frame hashed or a place indexed.
+    void Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG places, ULONGLONG* work);
+    ULONGLONG At() const { return m_At; }
+    // One past the last frame held.
+    ULONGLONG End() const { return m_At + m_Held; }
+    // The file's frame `n`; null when the window does not hold it.
+    const UCHAR* Frame(ULONGLONG n) const;
+    // The frames of sound a run holds once it places received frames: as
+    // many as make it unlikely that the window holds them elsewhere by
+    // chance (fewer, the more the file's frames of sound differ from each
+    // other: those of every window held so far count), at most kLongestRun.
+    // A run is looked up by as many frames. And the fewer that place frames
+    // at one given place.
+    size_t RunFrames() const { return m_RunFrames; }
+    size_t OnePlaceRunFrames() const { return m_OnePlaceRunFrames; }
+
+    static ULONGLONG FrameHash(const UCHAR* frame, size_t bytes);
+    // A run's hash, from that of the run one frame earlier, the hash of the
+    // frame it lost and that of the frame it took.
+    ULONGLONG Roll(ULONGLONG run, ULONGLONG lost, ULONGLONG taken) const
+    {
+        return (run - lost * m_Oldest) * kBase + taken;
+    }
+    // The places whose runs hash to `run`, at most kMostPlaces of them into
+    // `places`, nearest first: those from `from` on, then those before it;
+    // how many.
+    size_t Nearest(ULONGLONG run, ULONGLONG from, ULONGLONG* places, ULONGLONG* work) const;
+    // The file's silent frames the window holds right before place `p`.
+    ULONGLONG SilenceBefore(ULONGLONG p) const
+    {
+        return p > m_At && p - m_At <= m_Held ? m_Silence[(size_t)(p - m_At)] : 0;
+    }
+
+  private:
+    static constexpr ULONGLONG kBase = 0x9E3779B97F4A7C15ull;
+    static constexpr ULONG kKey = ~0u; // stands for the run looked for
+
+    ULONGLONG Bucket(ULONGLONG run) const;
+    // The first `count` places by their runs' hashes: those whose run starts
+    // with sound grouped by bucket in order of place, each keeping the part
+    // of its hash that tells the runs of a bucket apart; a bucket of more
+    // than one run ordered by it, so that a run's places are found by
+    // halving however many others share the bucket.
+    void Index(const std::vector<ULONGLONG>& runs, size_t count);
+    // The frames of sound of every window held so far counted by the
+    // bucket of their hash: the chance that two of them are alike, which
+    // sets the run's frames. Silence is left out: it comes in passages, and
+    // tells little.
+    void SetRunFrames(const std::vector<ULONGLONG>& hashes, ULONGLONG places);
+    bool IsSilence(const UCHAR* frame) const;
+
+    const size_t m_FrameBytes;
+    const std::vector<UCHAR> m_SilentFrame;
+    std::vector<UCHAR> m_Frames;
+    ULONGLONG m_At = 0, m_Held = 0;
+    size_t m_RunFrames = kLongestRun, m_OnePlaceRunFrames = kLongestRun;
+    ULONGLONG m_Oldest = 1; // kBase to the power of the run's frames less one
+    unsigned m_Shift = 63;  // 64 less the bucket bits
+    // Each place's run hash, the low half; the places grouped by the bucket
+    // of their hash, each group in order, and where each group starts.
+    std::vector<ULONG> m_Runs, m_Places, m_Groups;
+    std::vector<ULONG> m_Silence; // the silent frames right before each place
+    std::vector<ULONG> m_Alike;
+    double m_AlikePairs = 0, m_AlikeFrames = 0;
+};
