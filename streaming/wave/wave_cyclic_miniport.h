@@ -76,6 +76,8 @@ class CWaveCyclicMiniport : public IMiniportWaveCyclic,
     NTSTATUS BuildName();
     void FreeAll();
     NTSTATUS FindEngineRecord(const WAVEFORMATEXTENSIBLE& wanted, WAVEFORMATEXTENSIBLE* record);
+    NTSTATUS BestRecordInside(const KSDATARANGE* clientRange, const KSDATARANGE_AUDIO& own,
+                              const GUID& subFormat, WAVEFORMATEXTENSIBLE* record);
     BOOLEAN EngineHasSubFormat(const GUID& subFormat);
 
     PPCFILTER_DESCRIPTOR m_FilterDescriptor;

@@ -124,6 +124,40 @@ WAVEFORMATEXTENSIBLE WantedFormat(ULONG channels, ULONG rate, ULONG bits, const 
     return wanted;
 }
 
+// The channels, valid bits and rates a range takes; a client that names no
+// specifier takes any.
+struct FormatBounds
+{
+    ULONG MaxChannels;
+    ULONG MinBits, MaxBits;
+    ULONG MinRate, MaxRate;
+
+    static FormatBounds Of(const KSDATARANGE_AUDIO& range)
+    {
+        return {range.MaximumChannels, range.MinimumBitsPerSample, range.MaximumBitsPerSample,
+                range.MinimumSampleFrequency, range.MaximumSampleFrequency};
+    }
+    static FormatBounds Any() { return {MAXULONG, 0, MAXULONG, 0, MAXULONG}; }
+    bool Holds(const WAVEFORMATEXTENSIBLE& record) const
+    {
+        const ULONG bits = WaveValidBitsOf(record);
+        const ULONG rate = record.Format.nSamplesPerSec;
+        return record.Format.nChannels <= MaxChannels && bits >= MinBits && bits <= MaxBits &&
+               rate >= MinRate && rate <= MaxRate;
+    }
+};
+
+// Whether `record` is preferred to `best`: more channels, then a higher
+// rate, then more valid bits.
+bool Outranks(const WAVEFORMATEXTENSIBLE& record, const WAVEFORMATEXTENSIBLE& best)
+{
+    if (record.Format.nChannels != best.Format.nChannels)
+        return record.Format.nChannels > best.Format.nChannels;
+    if (record.Format.nSamplesPerSec != best.Format.nSamplesPerSec)
+        return record.Format.nSamplesPerSec > best.Format.nSamplesPerSec;
+    return WaveValidBitsOf(record) > WaveValidBitsOf(best);
+}
+
 // A client that names no specifier gets the largest PCM format of our range.
 NTSTATUS LargestOfOwnRange(const KSDATARANGE_AUDIO& own, KSDATAFORMAT* header,
                            WAVEFORMATEXTENSIBLE* wanted)
@@ -266,6 +300,35 @@ BOOLEAN CWaveCyclicMiniport::EngineHasSubFormat(const GUID& subFormat)
     return FALSE;
 }
 
+// The engine's preferred record of the subformat that both ranges hold:
+// the largest channels, rate and bits taken apart need not be one record
+// (16 bits at 48 kHz beside 24 bits at 44.1 kHz, or formats left out
+// because their packets do not fit).
+NTSTATUS CWaveCyclicMiniport::BestRecordInside(const KSDATARANGE* clientRange,
+                                               const KSDATARANGE_AUDIO& own, const GUID& subFormat,
+                                               WAVEFORMATEXTENSIBLE* record)
+{
+    const FormatBounds client =
+        IsNullGuid(clientRange->Specifier)
+            ? FormatBounds::Any()
+            : FormatBounds::Of(*reinterpret_cast<const KSDATARANGE_AUDIO*>(clientRange));
+    const FormatBounds pin = FormatBounds::Of(own);
+    bool found = false;
+    const ULONG count = m_Engine->GetFormatCount();
+    for (ULONG i = 0; i < count; ++i)
+    {
+        WAVEFORMATEXTENSIBLE candidate;
+        if (!NT_SUCCESS(m_Engine->GetFormatAt(i, &candidate)) ||
+            !IsEqualGUID(WaveSubFormatOf(candidate), subFormat) || !client.Holds(candidate) ||
+            !pin.Holds(candidate))
+            continue;
+        if (!found || Outranks(candidate, *record))
+            *record = candidate;
+        found = true;
+    }
+    return found ? STATUS_SUCCESS : STATUS_NO_MATCH;
+}
+
 // The engine's record of the wanted channels, rate, valid bits and subformat.
 NTSTATUS CWaveCyclicMiniport::FindEngineRecord(const WAVEFORMATEXTENSIBLE& wanted,
                                                WAVEFORMATEXTENSIBLE* record)
@@ -316,9 +379,13 @@ NTSTATUS CWaveCyclicMiniport::DataRangeIntersection(ULONG, PKSDATARANGE dataRang
         return status;
     if (resultantFormat == nullptr)
         return STATUS_INVALID_PARAMETER;
-    // The engine's own record of that format is the result.
+    // The engine's own record of that format is the result; where the engine
+    // holds none, its preferred record inside both ranges.
     WAVEFORMATEXTENSIBLE record;
-    if (!NT_SUCCESS(FindEngineRecord(wanted, &record)))
+    const GUID subFormat = WaveSubFormatOf(wanted);
+    if (!NT_SUCCESS(FindEngineRecord(wanted, &record)) &&
+        (!IsEqualGUID(subFormat, own->DataRange.SubFormat) ||
+         !NT_SUCCESS(BestRecordInside(dataRange, *own, subFormat, &record))))
         return STATUS_NO_MATCH;
     if (!IsNullGuid(dataRange->Specifier))
         header.SampleSize = record.Format.nBlockAlign;

@@ -247,6 +247,88 @@ TEST(WaveMiniport, IntersectionResultIsTheEnginesRecord)
     }
 }
 
+// The engine's format sets against client ranges: where the largest
+// channels, rate and bits taken apart are no record, the result is the
+// record inside both ranges with the most channels, then the highest rate,
+// then the most bits; no such record is no match. Either direction.
+TEST(WaveMiniport, IntersectionFindsARecordInsideBothRanges)
+{
+    using Set = std::vector<WAVEFORMATEXTENSIBLE>;
+    Set every, fits;
+    for (USHORT ch : {1, 2})
+        for (ULONG rate : {44100u, 48000u})
+            for (USHORT bits : {16, 24})
+                every.push_back(WaveRecord(ch, rate, bits));
+    // Eight channels at full speed: the 24-bit formats above 32 kHz do not fit.
+    for (ULONG rate : {8000u, 11025u, 16000u, 22050u, 32000u, 44100u, 48000u})
+        for (USHORT bits : {16, 24})
+            if (bits == 16 || rate <= 32000)
+                fits.push_back(WaveRecord(8, rate, bits));
+    const Set sets[] = {every,
+                        {WaveRecord(1, 48000, 16), WaveRecord(1, 44100, 24)},
+                        {WaveRecord(8, 48000, 16), WaveRecord(2, 48000, 24)},
+                        fits};
+    const KSDATARANGE_AUDIO any = ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 32, 8, 32, 1, 768000);
+    KSDATARANGE_AUDIO unnamed = any;
+    unnamed.DataRange.Specifier = GUID_NULL;
+    struct Row
+    {
+        int Set;
+        KSDATARANGE_AUDIO Client;
+        USHORT Channels; // 0: no match
+        ULONG Rate;
+        USHORT Bits;
+    } const rows[] = {
+        {0, unnamed, 2, 48000, 24},
+        {0, any, 2, 48000, 24},
+        {0, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 1, 16, 16, 44100, 44100), 1, 44100, 16},
+        {0, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 2, 20, 32, 8000, 46000), 2, 44100, 24},
+        {0, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 8, 25, 32, 8000, 192000), 0, 0, 0},
+        {1, unnamed, 1, 48000, 16},
+        {1, any, 1, 48000, 16},
+        {1, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 1, 24, 24, 44100, 44100), 1, 44100, 24},
+        {1, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 2, 20, 24, 8000, 48000), 1, 44100, 24},
+        {1, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 2, 24, 24, 48000, 48000), 0, 0, 0},
+        {2, unnamed, 8, 48000, 16},
+        {2, any, 8, 48000, 16},
+        {2, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 2, 24, 24, 48000, 48000), 2, 48000, 24},
+        {2, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 6, 16, 32, 44100, 48000), 2, 48000, 24},
+        {2, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 1, 16, 32, 8000, 48000), 0, 0, 0},
+        {3, unnamed, 8, 48000, 16},
+        {3, any, 8, 48000, 16},
+        {3, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 8, 24, 24, 32000, 32000), 8, 32000, 24},
+        {3, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 8, 18, 24, 22050, 44100), 8, 32000, 24},
+        {3, ClientRange(KSDATAFORMAT_SUBTYPE_PCM, 8, 24, 24, 44100, 48000), 0, 0, 0},
+    };
+    for (ULONG direction : {0u, 1u})
+        for (const Row& row : rows)
+        {
+            SCOPED_TRACE(testing::Message()
+                         << "direction " << direction << ", set " << row.Set << ", expected "
+                         << row.Channels << "/" << row.Rate << "/" << row.Bits);
+            Engine engine(sets[row.Set], direction);
+            WaveRig rig(engine.Stream);
+            ASSERT_TRUE(rig.Ok());
+            auto own = const_cast<PKSDATARANGE>(&Range(rig.Miniport(), 0).DataRange);
+            KSDATARANGE_AUDIO client = row.Client;
+            UCHAR out[WAVE_INTERSECTION_BYTES] = {};
+            ULONG length = 0;
+            const NTSTATUS status = rig.Miniport()->DataRangeIntersection(
+                0, &client.DataRange, own, sizeof(out), out, &length);
+            if (row.Channels == 0)
+            {
+                EXPECT_EQ(STATUS_NO_MATCH, status);
+                continue;
+            }
+            ASSERT_EQ(STATUS_SUCCESS, status);
+            const WAVEFORMATEXTENSIBLE expected = WaveRecord(row.Channels, row.Rate, row.Bits);
+            EXPECT_EQ(0, memcmp(&expected, out + sizeof(KSDATAFORMAT), sizeof(expected)));
+            const bool named = !IsEqualGUID(client.DataRange.Specifier, GUID_NULL);
+            EXPECT_EQ(named ? expected.Format.nBlockAlign : 0u,
+                      reinterpret_cast<const KSDATAFORMAT*>(out)->SampleSize);
+        }
+}
+
 TEST(WaveMiniport, OneStreamAtATime)
 {
     Engine engine({WaveRecord(2, 48000, 16)});
