@@ -84,6 +84,11 @@ const Outcome kOutcomes[] = {
     {"eight-bit-unsigned-headset.txt", STATUS_SUCCESS, "HeadSetOut00Wave HeadSetIn00Wave", 2, 2, 1,
      8},
     {"continuous-range-speaker.txt", STATUS_SUCCESS, "SPKOut00Wave", 1, 2, 0},
+    // Formats that are not every combination of their channels, bits and
+    // rates: the capture pin opens in the one with the most channels, then
+    // the highest rate, then the most bits.
+    {"two-format-settings-microphone.txt", STATUS_SUCCESS, "MicIn00Wave", 1, 0, 1},
+    {"eight-channel-full-speed-microphone.txt", STATUS_SUCCESS, "MicIn00Wave", 1, 0, 8},
     // The microphone's packets carry none of its formats: the headset plays,
     // and the microphone's nodes stay in the topology filter.
     {"small-microphone-endpoint.txt", STATUS_SUCCESS, "HeadSetOut00Wave", 2, 2, 0},
@@ -391,5 +396,24 @@ TEST(QuirkOutcomes, EachRateVariantRunsAtTheRateItsDescriptorGives)
             EXPECT_EQ(row.Exit, run.Exit) << run.Err;
             EXPECT_NE(std::string::npos, (run.Out + run.Err).find(row.Said)) << run.Out << run.Err;
         }
+    }
+}
+
+// The same microphones through the host program's --record: the recording
+// holds what the device sent, unchanged, and the run works.
+TEST(QuirkOutcomes, MicrophonesOfPartialFormatsRecordThroughTheProgram)
+{
+    ScratchFolder w;
+    for (const char* file :
+         {"two-format-settings-microphone.txt", "eight-channel-full-speed-microphone.txt"})
+    {
+        SCOPED_TRACE(file);
+        const ProgramRun run =
+            RunProgram({"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/" + file, "--record",
+                        w / "mic.wav", "--seconds", "0.2"});
+        EXPECT_EQ(0, run.Exit) << run.Out << run.Err;
+        EXPECT_NE(std::string::npos,
+                  run.Out.find("record: the recording holds the device's samples unchanged"))
+            << run.Out;
     }
 }
