@@ -62,21 +62,39 @@ NTSTATUS SetUpEngine(AdapterExtension* extension, PADAPTERCOMMON adapter, ULONG 
                      PDEVICE_OBJECT deviceObject, PIRP irp, PUNKNOWN adapterUnknown,
                      PUNKNOWN topologyPort, PUNKNOWN topologyMiniport, PWSTR name, bool* wantsAsio)
 {
+    // What the step that fails tried: the start's failure names it, not a
+    // line an earlier step left that did not fail the start.
+    PCSTR step = "the engine could not be found";
     CStreamEngine* engine = nullptr;
     NTSTATUS status = adapter->GetEngine(index, &engine);
     if (NT_SUCCESS(status) && engine == nullptr)
         status = STATUS_UNSUCCESSFUL;
     if (NT_SUCCESS(status))
+    {
+        step = "it could not be named";
         status = NameEngine(extension, engine, name);
+    }
     if (NT_SUCCESS(status))
+    {
+        step = "its wave miniport factory was refused";
         status = engine->SetMiniportFactory(g_MiniportTable->CreateMiniportWaveCyclic,
                                             CLSID_PortWaveCyclic);
+    }
     if (NT_SUCCESS(status))
+    {
+        step = "the topology filter was refused";
         status = engine->SetPortTopology(topologyPort, topologyMiniport);
+    }
     if (NT_SUCCESS(status))
+    {
+        step = "its wave subdevice could not be installed";
         status = engine->InstallMiniport(deviceObject, irp, adapterUnknown);
+    }
     if (!NT_SUCCESS(status))
+    {
+        DbgPrint("StartDevice: stream engine %u: %s: 0x%08X\n", index, step, (unsigned)status);
         return status;
+    }
     EndpointCapabilities capabilities;
     RtlZeroMemory(&capabilities, sizeof(capabilities));
     adapter->GetStreamCapabilities(index, &capabilities);
@@ -179,7 +197,12 @@ NTSTATUS StartDevice(PDEVICE_OBJECT deviceObject, PIRP irp, PRESOURCELIST resour
                                  topologyPort, topologyMiniport, name, &wantsAsio);
     }
     if (NT_SUCCESS(status))
+    {
         status = adapter->StartAllUnits();
+        if (!NT_SUCCESS(status))
+            DbgPrint("StartDevice: the device's units could not be started: 0x%08X\n",
+                     (unsigned)status);
+    }
     if (NT_SUCCESS(status) && wantsAsio && extension->AsioLinkRegistered)
     {
         // The device works without the ASIO interface.
@@ -193,6 +216,9 @@ NTSTATUS StartDevice(PDEVICE_OBJECT deviceObject, PIRP irp, PRESOURCELIST resour
         status = IoSetDeviceInterfaceState(&extension->EnumSymbolicLink, TRUE);
         if (NT_SUCCESS(status))
             extension->EnumInterfaceEnabled = TRUE;
+        else
+            DbgPrint("StartDevice: the enumeration interface could not be enabled: 0x%08X\n",
+                     (unsigned)status);
     }
     if (NT_SUCCESS(status))
     {

@@ -32,6 +32,10 @@ inline constexpr ULONG WAVE_BRIDGE_PIN = 1;
 // audio engine can open (no PCM one): that stream is left out, the device
 // starts without it. Failures to allocate stay failures of the start.
 inline constexpr NTSTATUS WAVE_NO_PCM_FORMAT_STATUS = STATUS_NO_MATCH;
+// What the installation of a wave subdevice returns when its filter cannot
+// be joined to the topology filter: no terminal of the stream's own to join
+// from, or no topology pin for it. That stream is left out too.
+inline constexpr NTSTATUS WAVE_NOT_CONNECTABLE_STATUS = STATUS_NOT_FOUND;
 
 class CStreamEngine : public IUnknown, public CUnknown
 {
@@ -98,6 +102,15 @@ class CStreamEngine : public IUnknown, public CUnknown
     NTSTATUS AddProcessingNode(PCHAINNODE node);
     NTSTATUS AllocateStreamBuffers();
 
+    // The id of the control of the terminal that the stream's AudioStreaming
+    // interface links to: the end of the stream the topology filter joins.
+    // STATUS_NOT_FOUND for an engine that names none.
+    virtual NTSTATUS GetStreamTerminal(PULONG controlId)
+    {
+        UNREFERENCED_PARAMETER(controlId);
+        return STATUS_NOT_FOUND;
+    }
+
     // True while a terminal of the stream reports a connected jack (or has
     // no jack records).
     BOOLEAN IsJackConnected();
@@ -161,6 +174,9 @@ class CStreamEngine : public IUnknown, public CUnknown
     PUNKNOWN m_TopologyPort;
     PMINIPORTIDENTITY m_TopologyLink; // no reference: the topology port keeps the miniport
     ULONG m_TopologyPin;
+    // Why the last installation could not join the filter to the topology
+    // filter; null when nothing said it could not.
+    PCSTR m_NotConnectable = nullptr;
     volatile BOOLEAN m_InstallationClosed = FALSE;
     CPtrList* m_ProcessingList;
     CPtrList* m_ControlList;

@@ -84,21 +84,33 @@ class EngineSteps final : public SubdeviceSteps
         return m_Factory(miniport, m_ClassId, nullptr, NonPagedPool, m_Index);
     }
 
+    // A filter that cannot be joined says why: the stream's own terminal is
+    // not found, or the topology filter has no pin for it.
     NTSTATUS BeforeRegister(PMINIPORTIDENTITY identity) override
     {
         ULONG terminalId = 0;
-        NTSTATUS status = identity->GetConnectionId(&terminalId);
+        if (!NT_SUCCESS(identity->GetConnectionId(&terminalId)))
+        {
+            m_NotConnectable = "its wave filter names no terminal of its own to join the "
+                               "topology filter from";
+            return WAVE_NOT_CONNECTABLE_STATUS;
+        }
         m_TopologyPin = terminalId;
-        if (NT_SUCCESS(status))
-            status = m_TopologyLink == nullptr ? STATUS_UNSUCCESSFUL
-                                               : m_TopologyLink->GetConnectionId(&m_TopologyPin);
-        return status;
+        if (m_TopologyLink == nullptr)
+            return STATUS_UNSUCCESSFUL;
+        if (!NT_SUCCESS(m_TopologyLink->GetConnectionId(&m_TopologyPin)))
+        {
+            m_NotConnectable = "the topology filter has no pin for its terminal";
+            return WAVE_NOT_CONNECTABLE_STATUS;
+        }
+        return STATUS_SUCCESS;
     }
 
     void Registered() override { m_Registered = true; }
 
     bool IsRegistered() const { return m_Registered; }
     ULONG TopologyPin() const { return m_TopologyPin; }
+    PCSTR NotConnectable() const { return m_NotConnectable; }
 
   private:
     CStreamEngine* m_Engine;
@@ -108,6 +120,7 @@ class EngineSteps final : public SubdeviceSteps
     ULONG m_Index = 0;
     ULONG m_TopologyPin = 0;
     bool m_Registered = false;
+    PCSTR m_NotConnectable = nullptr;
 };
 } // namespace
 
@@ -211,6 +224,11 @@ NTSTATUS CStreamEngine::InstallMiniport(PDEVICE_OBJECT deviceObject, PIRP irp,
                                  "only, where it has any");
         return STATUS_SUCCESS;
     }
+    if (status == WAVE_NOT_CONNECTABLE_STATUS && m_NotConnectable != nullptr)
+    {
+        ReportNotInstalled(m_NotConnectable);
+        return STATUS_SUCCESS;
+    }
     if (!NT_SUCCESS(status))
         return status;
     const ConnectionEnds ends = EndsOf(m_Direction, wavePort, m_TopologyPort, m_TopologyPin);
@@ -283,5 +301,6 @@ NTSTATUS InstallEngineSubdevice(CStreamEngine* engine, PDEVICE_OBJECT deviceObje
                                                  steps, wavePort, nullptr);
     if (steps.IsRegistered())
         engine->m_TopologyPin = steps.TopologyPin();
+    engine->m_NotConnectable = steps.NotConnectable();
     return status;
 }

@@ -185,6 +185,16 @@ ULONG KindForTerminalType(const TerminalKindRange (&table)[N], USHORT type, ULON
     return otherwise;
 }
 
+// Every type of the USB terminal class (undefined, streaming, vendor
+// specific and the rest up to 0x01FF) is the USB side of a stream: it
+// reports the streaming kind and has no jack.
+inline constexpr USHORT USB_TERMINAL_TYPE_FIRST = 0x0100;
+inline constexpr USHORT USB_TERMINAL_TYPE_LAST = 0x01FF;
+inline bool IsUsbTerminalType(USHORT type)
+{
+    return type >= USB_TERMINAL_TYPE_FIRST && type <= USB_TERMINAL_TYPE_LAST;
+}
+
 // Endpoint kinds of a USB terminal type as the capability records know them.
 ULONG TerminalTypeToEndpointKind(USHORT terminalType);
 ULONG OutputTerminalTypeToEndpointKind(USHORT terminalType);

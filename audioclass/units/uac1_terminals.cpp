@@ -12,15 +12,21 @@ constexpr ULONG c_ValueNameChars = 32;
 
 // The kind an input terminal reports for its own type.
 constexpr TerminalKindRange c_InputTerminalKinds[] = {
-    {0x0101, 0x0101, ENDPOINT_KIND_STREAM},       {0x0201, 0x0206, ENDPOINT_KIND_MIC},
-    {0x0401, 0x0401, ENDPOINT_KIND_HANDSET},      {0x0402, 0x0402, ENDPOINT_KIND_HEADSET},
-    {0x0403, 0x0405, ENDPOINT_KIND_SPEAKERPHONE}, {0x0603, 0x0603, ENDPOINT_KIND_LINE},
+    {USB_TERMINAL_TYPE_FIRST, USB_TERMINAL_TYPE_LAST, ENDPOINT_KIND_STREAM},
+    {0x0201, 0x0206, ENDPOINT_KIND_MIC},
+    {0x0401, 0x0401, ENDPOINT_KIND_HANDSET},
+    {0x0402, 0x0402, ENDPOINT_KIND_HEADSET},
+    {0x0403, 0x0405, ENDPOINT_KIND_SPEAKERPHONE},
+    {0x0603, 0x0603, ENDPOINT_KIND_LINE},
     {0x0605, 0x0605, ENDPOINT_KIND_SPDIF}};
 // Output terminals; a streaming type is "Stream" at start-up.
 constexpr TerminalKindRange c_OutputTerminalKinds[] = {
-    {0x0101, 0x0101, ENDPOINT_KIND_STREAM},  {0x0302, 0x0302, ENDPOINT_KIND_HP},
-    {0x0401, 0x0401, ENDPOINT_KIND_HANDSET}, {0x0402, 0x0402, ENDPOINT_KIND_HEADSET},
-    {0x0601, 0x0601, ENDPOINT_KIND_LINE},    {0x0603, 0x0603, ENDPOINT_KIND_LINE},
+    {USB_TERMINAL_TYPE_FIRST, USB_TERMINAL_TYPE_LAST, ENDPOINT_KIND_STREAM},
+    {0x0302, 0x0302, ENDPOINT_KIND_HP},
+    {0x0401, 0x0401, ENDPOINT_KIND_HANDSET},
+    {0x0402, 0x0402, ENDPOINT_KIND_HEADSET},
+    {0x0601, 0x0601, ENDPOINT_KIND_LINE},
+    {0x0603, 0x0603, ENDPOINT_KIND_LINE},
     {0x0605, 0x0605, ENDPOINT_KIND_SPDIF}};
 // Input terminal types that have jacks.
 constexpr TerminalKindRange c_JackTypes[] = {{0x0201, 0x0206, 1},
@@ -43,9 +49,8 @@ ULONG OutputTerminalKindForType(USHORT terminalType)
 
 ULONG InterruptOutputKindForType(USHORT terminalType)
 {
-    return terminalType == USB_AUDIO_TERMINAL_USB_STREAMING
-               ? ENDPOINT_KIND_SPK
-               : OutputTerminalKindForType(terminalType);
+    return IsUsbTerminalType(terminalType) ? ENDPOINT_KIND_SPK
+                                           : OutputTerminalKindForType(terminalType);
 }
 
 // ----------------------------------------------------------------------------
@@ -211,8 +216,8 @@ NTSTATUS CUac1InputTerminal::GetJackCount(PULONG count, ULONG)
 
 NTSTATUS CUac1InputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG)
 {
-    if (jacks == nullptr || bytes == 0 || TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING ||
-        m_JackCount == 0 || bytes < JACK_RECORD_SIZE * m_JackCount)
+    if (jacks == nullptr || bytes == 0 || IsUsbTerminalType(TerminalType()) || m_JackCount == 0 ||
+        bytes < JACK_RECORD_SIZE * m_JackCount)
         return STATUS_INVALID_PARAMETER;
     return CopyConnectedJacks(m_JackRecords, m_JackCount, jacks);
 }
@@ -382,7 +387,7 @@ NTSTATUS CUac1OutputTerminal::GetJackCount(PULONG count, ULONG index)
 {
     if (count == nullptr)
         return STATUS_INVALID_PARAMETER;
-    if (TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING)
+    if (IsUsbTerminalType(TerminalType()))
     {
         *count = 0;
         return STATUS_SUCCESS;
@@ -397,7 +402,7 @@ NTSTATUS CUac1OutputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG index)
 {
     PAGED_CODE();
     if (jacks == nullptr || bytes == 0 || index >= m_TypeCount ||
-        TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING || m_JackCounts[index] == 0 ||
+        IsUsbTerminalType(TerminalType()) || m_JackCounts[index] == 0 ||
         bytes < JACK_RECORD_SIZE * m_JackCounts[index])
         return STATUS_INVALID_PARAMETER;
     if (m_OutputKinds[index] == m_CurrentKind)

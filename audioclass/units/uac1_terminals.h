@@ -14,7 +14,7 @@ inline constexpr WCHAR SET_JACK_CONNECT_VALUE[] = u"SetJackConnect";
 // The kind an input terminal reports for its type (unlike the capability
 // records' table, a line connector of type 0x0601 counts as "Aux").
 ULONG InputTerminalKindForType(USHORT terminalType);
-// Output terminals; the interrupt path reads a streaming type as "SPK".
+// Output terminals; the interrupt path reads a USB type as "SPK".
 ULONG OutputTerminalKindForType(USHORT terminalType);
 ULONG InterruptOutputKindForType(USHORT terminalType);
 
@@ -65,7 +65,7 @@ class CUac1InputTerminal : public CUac1TerminalBase
   protected:
     UCHAR Subtype() const override { return USB_AUDIO_INPUT_TERMINAL; }
     // Whether the device is asked for the terminal's jacks.
-    virtual bool ReadsJacks() const { return TerminalType() != USB_AUDIO_TERMINAL_USB_STREAMING; }
+    virtual bool ReadsJacks() const { return !IsUsbTerminalType(TerminalType()); }
 
     ULONG m_JackCount = 0;
     JackRecord* m_JackRecords = nullptr;
@@ -95,10 +95,7 @@ class CUac1OutputTerminal : public CUac1TerminalBase
     UCHAR Subtype() const override { return USB_AUDIO_OUTPUT_TERMINAL; }
 
     // Whether the terminal has one type only (its own): no type requests.
-    virtual bool HasSingleType() const
-    {
-        return TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING;
-    }
+    virtual bool HasSingleType() const { return IsUsbTerminalType(TerminalType()); }
     NTSTATUS ReadOutputTypes();
     // The terminal controls of the output types and the type switch.
     NTSTATUS CreateKindControls(CAudioHal* device);

@@ -16,9 +16,12 @@ constexpr USHORT c_ConnectorReadable = 1u << 2 * (USB_AUDIO20_TE_CONNECTOR_CONTR
 
 // Class 2.0 calls handset and headset alike.
 constexpr TerminalKindRange c_Uac2InputTerminalKinds[] = {
-    {0x0101, 0x0101, ENDPOINT_KIND_STREAM},  {0x0201, 0x0206, ENDPOINT_KIND_MIC},
-    {0x0401, 0x0402, ENDPOINT_KIND_HANDSET}, {0x0403, 0x0405, ENDPOINT_KIND_SPEAKERPHONE},
-    {0x0603, 0x0603, ENDPOINT_KIND_LINE},    {0x0605, 0x0605, ENDPOINT_KIND_SPDIF}};
+    {USB_TERMINAL_TYPE_FIRST, USB_TERMINAL_TYPE_LAST, ENDPOINT_KIND_STREAM},
+    {0x0201, 0x0206, ENDPOINT_KIND_MIC},
+    {0x0401, 0x0402, ENDPOINT_KIND_HANDSET},
+    {0x0403, 0x0405, ENDPOINT_KIND_SPEAKERPHONE},
+    {0x0603, 0x0603, ENDPOINT_KIND_LINE},
+    {0x0605, 0x0605, ENDPOINT_KIND_SPDIF}};
 
 template <typename Terminal>
 NTSTATUS AnswerClockLink(Terminal* terminal, REFIID interfaceId, PVOID* object)
@@ -78,7 +81,7 @@ bool CUac2InputTerminal::HasConnector() const
 
 bool CUac2InputTerminal::ReadsJacks() const
 {
-    return TerminalType() != USB_AUDIO_TERMINAL_USB_STREAMING && HasConnector();
+    return !IsUsbTerminalType(TerminalType()) && HasConnector();
 }
 
 NTSTATUS CUac2InputTerminal::GetSingleControlId(ULONG selector, ULONG channel, PULONG id)
@@ -105,8 +108,8 @@ NTSTATUS CUac2InputTerminal::SetKind(ULONG endpointKind)
 NTSTATUS CUac2InputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG)
 {
     PAGED_CODE();
-    if (jacks == nullptr || bytes == 0 || TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING ||
-        !HasConnector() || m_JackCount == 0 || bytes < JACK_RECORD_SIZE * m_JackCount)
+    if (jacks == nullptr || bytes == 0 || IsUsbTerminalType(TerminalType()) || !HasConnector() ||
+        m_JackCount == 0 || bytes < JACK_RECORD_SIZE * m_JackCount)
         return STATUS_INVALID_PARAMETER;
     return CopyUac2ConnectedJacks(Requests(), m_JackRecords, m_JackCount, jacks);
 }
@@ -135,7 +138,7 @@ bool CUac2OutputTerminal::HasConnector() const
 
 bool CUac2OutputTerminal::HasSingleType() const
 {
-    return TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING || !HasConnector();
+    return IsUsbTerminalType(TerminalType()) || !HasConnector();
 }
 
 NTSTATUS CUac2OutputTerminal::GetJackCount(PULONG count, ULONG index)
@@ -156,7 +159,7 @@ NTSTATUS CUac2OutputTerminal::GetJackInfo(ULONG bytes, PVOID jacks, ULONG index)
     if (!HasConnector())
         return STATUS_INVALID_PARAMETER;
     if (jacks == nullptr || bytes == 0 || index >= m_TypeCount ||
-        TerminalType() == USB_AUDIO_TERMINAL_USB_STREAMING || m_JackCounts[index] == 0 ||
+        IsUsbTerminalType(TerminalType()) || m_JackCounts[index] == 0 ||
         bytes < JACK_RECORD_SIZE * m_JackCounts[index])
         return STATUS_INVALID_PARAMETER;
     if (m_OutputKinds[index] == m_CurrentKind)
@@ -180,8 +183,7 @@ NTSTATUS CUac2OutputTerminal::GetSingleControlId(ULONG selector, ULONG, PULONG)
         NTSTATUS status = Requests().GetCurrentType(&type);
         if (!NT_SUCCESS(status))
             return status;
-        m_CurrentKind = type == USB_AUDIO_TERMINAL_USB_STREAMING ? ENDPOINT_KIND_SPK
-                                                                 : OutputTerminalKindForType(type);
+        m_CurrentKind = InterruptOutputKindForType(type);
         PersistKind();
     }
     bool found = false;

@@ -53,6 +53,14 @@ void CUsbAudioStream::ReportNotInstalled(PCSTR why)
              GetDirection() == STREAM_DIRECTION_RENDER ? "plays" : "records", why);
 }
 
+NTSTATUS CUsbAudioStream::GetStreamTerminal(PULONG controlId)
+{
+    if (controlId == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *controlId = m_TerminalLink;
+    return STATUS_SUCCESS;
+}
+
 CUsbAudioStream::~CUsbAudioStream()
 {
     PAGED_CODE();

@@ -160,6 +160,7 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     const AltSettingFormat* FindFormatRecord(const WAVEFORMATEX* format) const;
 
     ULONG GetTerminalLink() const { return m_TerminalLink; }
+    NTSTATUS GetStreamTerminal(PULONG controlId) override;
     // The device object InitStream was given: the IAdapterCommon of a CAudioHal.
     PUNKNOWN GetOwner() const { return m_Owner; }
     LONG GetStreamState() const { return m_StreamState; }

@@ -238,34 +238,44 @@ NTSTATUS CWaveCyclicMiniport::GetModes(ULONG pin, GUID* signalProcessingModes, P
     return STATUS_SUCCESS;
 }
 
-// The id of the USB streaming terminal on the stream's side: an input
-// terminal for render, an output terminal for capture.
+// The id of the terminal on the stream's USB side: the one its
+// AudioStreaming interface links to, of whatever USB type, found among the
+// engine's controls as an input terminal for render, an output terminal for
+// capture. An engine that names no link is joined by its last terminal of
+// that side that reports the streaming kind. None: the filter cannot be
+// joined, and no id is made up.
 NTSTATUS CWaveCyclicMiniport::GetConnectionId(PULONG connectionId)
 {
     PAGED_CODE();
     if (connectionId == nullptr)
         return STATUS_INVALID_PARAMETER;
     if (m_Engine == nullptr)
-        return STATUS_SUCCESS;
+        return WAVE_NOT_CONNECTABLE_STATUS;
     const ULONG direction = m_Engine->GetDirection() != STREAM_DIRECTION_RENDER
                                 ? STREAM_DIRECTION_CAPTURE
                                 : STREAM_DIRECTION_RENDER;
+    ULONG link = 0;
+    const bool linked = NT_SUCCESS(m_Engine->GetStreamTerminal(&link));
+    bool found = false;
     const ULONG count = m_Engine->GetControlCount();
     for (ULONG i = 0; i < count; ++i)
     {
         CAudioControl* control = nullptr;
         if (!NT_SUCCESS(m_Engine->GetControlAt(i, &control)) || control == nullptr ||
-            control->GetKind() != direction)
+            control->GetKind() != direction || (linked && control->GetId() != link))
             continue;
         PTERMINALCONTROL terminal = nullptr;
         if (!NT_SUCCESS(control->QueryInterface(IID_ITerminalControl, (PVOID*)&terminal)))
             continue;
         ULONG kind = ENDPOINT_KIND_COUNT;
-        if (NT_SUCCESS(terminal->GetCurrentKind(&kind)) && kind == ENDPOINT_KIND_STREAM)
+        if (linked || (NT_SUCCESS(terminal->GetCurrentKind(&kind)) && kind == ENDPOINT_KIND_STREAM))
+        {
             *connectionId = control->GetId(); // the last one wins
+            found = true;
+        }
         terminal->Release();
     }
-    return STATUS_SUCCESS;
+    return found ? STATUS_SUCCESS : WAVE_NOT_CONNECTABLE_STATUS;
 }
 
 NTSTATUS CWaveCyclicMiniport::GetFilterName(PWSTR* filterName)

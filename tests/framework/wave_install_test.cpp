@@ -248,8 +248,11 @@ TEST_F(WaveInstall, FailuresOfEachStepLeaveNoFilterBehind)
     EXPECT_EQ(Install(engine), STATUS_INVALID_PARAMETER);
     Wave().Identity = true;
 
-    Wave().TerminalId = 99; // no topology pin of that terminal
-    EXPECT_EQ(Install(engine), STATUS_UNSUCCESSFUL);
+    // No topology pin of that terminal: the stream is left out, the start goes on.
+    Wave().TerminalId = 99;
+    EXPECT_EQ(Install(engine), STATUS_SUCCESS);
+    EXPECT_FALSE(engine->IsMiniportInstalled());
+    EXPECT_EQ(m_Rig.Subdevices(), Names({u"GlobalTopo"}));
 
     Wave().TerminalId = 10;
     Wave().Name = u"GlobalTopo"; // taken

@@ -537,6 +537,48 @@ static bool IsNamedInput(CAudioControl* control)
     return named;
 }
 
+// Whether the control is an output terminal and, if so, whether the device
+// names it (a speaker, a line) rather than it being the USB side of a stream.
+static bool IsOutputTerminal(CAudioControl* control, bool* named)
+{
+    *named = false;
+    if (control->GetKind() != CONTROL_KIND_OUTPUT_TERMINAL)
+        return false;
+    PTERMINALCONTROL terminal = nullptr;
+    if (!NT_SUCCESS(control->QueryInterface(IID_ITerminalControl, (PVOID*)&terminal)))
+        return false;
+    ULONG kind = ENDPOINT_KIND_STREAM;
+    terminal->GetCurrentKind(&kind);
+    terminal->Release();
+    *named = kind != ENDPOINT_KIND_STREAM;
+    return true;
+}
+
+static bool IsNamedOutput(CAudioControl* control)
+{
+    bool named = false;
+    return IsOutputTerminal(control, &named) && named;
+}
+
+NTSTATUS PlaysToUsbSideOnly(CUsbAudioDevice* device, ULONG linkId, bool* usbOnly)
+{
+    PAGED_CODE();
+    bool reachedNamed = false, reachedUsb = false;
+    for (ULONG i = 0; i < device->GetUnitCount() && !reachedNamed; ++i)
+    {
+        CAudioControl* control = nullptr;
+        bool named = false, hit = false;
+        if (!NT_SUCCESS(device->GetUnit(i, &control)) || !IsOutputTerminal(control, &named))
+            continue;
+        NTSTATUS status = ReachesLink(device, control->GetId(), linkId, &hit);
+        if (!NT_SUCCESS(status))
+            return status;
+        (named ? reachedNamed : reachedUsb) |= hit;
+    }
+    *usbOnly = reachedUsb && !reachedNamed;
+    return STATUS_SUCCESS;
+}
+
 static bool IsNamedInputId(CUsbAudioDevice* device, ULONG id)
 {
     CAudioControl* control = nullptr;
@@ -657,16 +699,7 @@ NTSTATUS ConnectStreamPins(CUsbAudioDevice* device, CStreamEngine* engine, ULONG
     for (ULONG i = 0; i < controls; ++i)
     {
         CAudioControl* control = nullptr;
-        if (!NT_SUCCESS(device->GetUnit(i, &control)) ||
-            control->GetKind() != CONTROL_KIND_OUTPUT_TERMINAL)
-            continue;
-        PTERMINALCONTROL terminal = nullptr;
-        if (!NT_SUCCESS(control->QueryInterface(IID_ITerminalControl, (PVOID*)&terminal)))
-            continue;
-        ULONG kind = ENDPOINT_KIND_STREAM;
-        terminal->GetCurrentKind(&kind);
-        terminal->Release();
-        if (kind == ENDPOINT_KIND_STREAM)
+        if (!NT_SUCCESS(device->GetUnit(i, &control)) || !IsNamedOutput(control))
             continue;
         anyTerminal = true;
         bool hit = false;

@@ -162,7 +162,8 @@ bool OffersPcm(CUsbAudioStream* stream)
 // A stream with PCM formats joins the device: the engine list, its path and
 // buffers. One whose formats the driver cannot carry ends the start (as no
 // rates); one left with none (its packets carry none), or with compressed or
-// raw-data formats only, is left out.
+// raw-data formats only, is left out, and so is a playback stream that
+// reaches output terminals of the USB side only.
 NTSTATUS JoinStream(CUsbAudioDevice* device, const StreamingWalkClass& walker,
                     const StreamingInterfaceWalk& walk, LeftOutInterfaces* leftOut)
 {
@@ -172,12 +173,24 @@ NTSTATUS JoinStream(CUsbAudioDevice* device, const StreamingWalkClass& walker,
     PCSTR step = "none of its formats can be offered (a rate of 0 Hz, channels or samples the "
                  "driver does not carry)";
     const bool none = stream->GetFormatCount() == 0;
+    bool usbOnly = false;
     if (none && walk.Dropped != 0)
         status = STATUS_UNSUCCESSFUL;
     else if (none || !OffersPcm(stream))
     {
         DbgPrint("UsbAudio: AudioStreaming interface %u has no %sformat to offer%s: left out\n",
                  walk.Number, none ? "" : "PCM ", none ? "" : ", only compressed or raw-data ones");
+        leftOut->Add(walk.Number);
+        return STATUS_SUCCESS;
+    }
+    else if (stream->GetDirection() == STREAM_DIRECTION_RENDER &&
+             NT_SUCCESS(PlaysToUsbSideOnly(device, (ULONG)walk.Link, &usbOnly)) && usbOnly)
+    {
+        // Its path ends at the USB side of the device again: its filter
+        // would have nothing to join on the topology filter's other side.
+        DbgPrint("UsbAudio: AudioStreaming interface %u plays to no output terminal that names "
+                 "an endpoint (a speaker, a line), only to the USB side: left out\n",
+                 walk.Number);
         leftOut->Add(walk.Number);
         return STATUS_SUCCESS;
     }

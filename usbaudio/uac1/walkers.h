@@ -118,6 +118,9 @@ NTSTATUS ParseAudioStreamingUac1(CUsbAudioDevice* device,
                                  PUSB_INTERFACE_DESCRIPTOR firstInterface, ULONG bytesToEnd);
 
 NTSTATUS ConnectStreamPins(CUsbAudioDevice* device, CStreamEngine* engine, ULONG linkId);
+// Whether the render stream's terminal `linkId` leads to output terminals of
+// the USB side only, none that names an endpoint.
+NTSTATUS PlaysToUsbSideOnly(CUsbAudioDevice* device, ULONG linkId, bool* usbOnly);
 NTSTATUS AddPathUnits(CUsbAudioDevice* device, CStreamEngine* engine, ULONG startId);
 // Whether the engine holds an input terminal of a kind other than the USB
 // streaming terminal's (a microphone, a line, a mixer standing as one).

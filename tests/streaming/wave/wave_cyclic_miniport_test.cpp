@@ -448,37 +448,53 @@ TEST(WaveMiniport, ModesOfTheStreamingPin)
     EXPECT_EQ(STATUS_INVALID_PARAMETER, rig.Miniport()->GetModes(0, modes, nullptr));
 }
 
-TEST(WaveMiniport, ConnectionIdIsTheLastStreamingTerminalOfTheDirection)
+// The stream's terminal is the one its interface links to (0x77 here),
+// whatever kind its USB type reports, and only as a terminal of the
+// stream's side; without it the filter cannot be joined, and no id is
+// written.
+TEST(WaveMiniport, ConnectionIdIsTheTerminalTheStreamLinksTo)
 {
-    for (ULONG direction : {0u, 1u})
+    struct Terminal
     {
-        Engine engine({WaveRecord(2, 48000, 16)}, direction);
-        // Terminal kind equals the direction for the USB side: input terminal
-        // (0) for render, output terminal (1) for capture.
-        auto* a = new (NonPagedPool, 0x41414141) TerminalDouble(4, direction, ENDPOINT_KIND_STREAM);
-        auto* b =
-            new (NonPagedPool, 0x41414141) TerminalDouble(7, 1 - direction, ENDPOINT_KIND_STREAM);
-        auto* c = new (NonPagedPool, 0x41414141) TerminalDouble(9, direction, ENDPOINT_KIND_SPK);
-        auto* d =
-            new (NonPagedPool, 0x41414141) TerminalDouble(11, direction, ENDPOINT_KIND_STREAM);
-        auto* e =
-            new (NonPagedPool, 0x41414141) TerminalDouble(13, direction, ENDPOINT_KIND_STREAM);
-        e->Answers = false;
-        for (TerminalDouble* t : {a, b, c, d, e})
+        ULONG Id;
+        bool OwnSide;
+        ULONG EndpointKind;
+        bool Answers = true;
+    };
+    const struct
+    {
+        std::vector<Terminal> Terminals;
+        NTSTATUS Expected;
+        ULONG Id;
+    } rows[] = {
+        {{{0x77, true, ENDPOINT_KIND_AUX}, {11, true, ENDPOINT_KIND_STREAM}}, STATUS_SUCCESS, 0x77},
+        {{{11, true, ENDPOINT_KIND_STREAM}, {0x77, true, ENDPOINT_KIND_STREAM}, {13, true, 0}},
+         STATUS_SUCCESS,
+         0x77},
+        {{{11, true, ENDPOINT_KIND_STREAM}}, STATUS_NOT_FOUND, 0xFFFF},
+        {{{0x77, false, ENDPOINT_KIND_STREAM}}, STATUS_NOT_FOUND, 0xFFFF},
+        {{{0x77, true, ENDPOINT_KIND_STREAM, false}}, STATUS_NOT_FOUND, 0xFFFF},
+        {{}, STATUS_NOT_FOUND, 0xFFFF},
+    };
+    for (ULONG direction : {0u, 1u})
+        for (const auto& row : rows)
         {
-            EXPECT_EQ(STATUS_SUCCESS, engine.Stream->AddPathControl(t));
+            Engine engine({WaveRecord(2, 48000, 16)}, direction);
+            // The USB side's terminal kind equals the direction: an input
+            // terminal (0) for render, an output terminal (1) for capture.
+            for (const Terminal& t : row.Terminals)
+            {
+                auto* d = new (NonPagedPool, 0x41414141)
+                    TerminalDouble(t.Id, t.OwnSide ? direction : 1 - direction, t.EndpointKind);
+                d->Answers = t.Answers;
+                EXPECT_EQ(STATUS_SUCCESS, engine.Stream->AddPathControl(d));
+            }
+            WaveRig rig(engine.Stream);
+            ASSERT_TRUE(rig.Ok());
+            ULONG id = 0xFFFF;
+            EXPECT_EQ(row.Expected, rig.Miniport()->GetConnectionId(&id));
+            EXPECT_EQ(row.Id, id);
         }
-        WaveRig rig(engine.Stream);
-        ASSERT_TRUE(rig.Ok());
-        ULONG id = 0xFFFF;
-        EXPECT_EQ(STATUS_SUCCESS, rig.Miniport()->GetConnectionId(&id));
-        EXPECT_EQ(11u, id);
-    }
-    Engine empty({WaveRecord(2, 48000, 16)});
-    WaveRig rig(empty.Stream);
-    ULONG id = 0xFFFF;
-    EXPECT_EQ(STATUS_SUCCESS, rig.Miniport()->GetConnectionId(&id));
-    EXPECT_EQ(0xFFFFu, id);
 }
 
 TEST(WaveMiniport, PowerStatesInRangeAreKept)
