@@ -522,42 +522,33 @@ static NTSTATUS ReachesLink(CUsbAudioDevice* device, ULONG id, ULONG linkId, boo
         device, id, [&](CUsbAudioDevice*, ULONG next) { return next == linkId; }, hit);
 }
 
-// An input terminal the device names (a microphone, a line), not the USB
-// streaming terminal of a playback path.
-static bool IsNamedInput(CAudioControl* control)
-{
-    if (control->GetKind() != CONTROL_KIND_INPUT_TERMINAL)
-        return false;
-    PTERMINALCONTROL terminal = nullptr;
-    if (!NT_SUCCESS(control->QueryInterface(IID_ITerminalControl, (PVOID*)&terminal)))
-        return false;
-    ULONG kind = ENDPOINT_KIND_STREAM;
-    const bool named = NT_SUCCESS(terminal->GetCurrentKind(&kind)) && kind != ENDPOINT_KIND_STREAM;
-    terminal->Release();
-    return named;
-}
-
-// Whether the control is an output terminal and, if so, whether the device
-// names it (a speaker, a line) rather than it being the USB side of a stream.
-static bool IsOutputTerminal(CAudioControl* control, bool* named)
+// Whether the control is a terminal of the kind (input or output) and, if
+// so, whether the device names it (a microphone, a speaker, a line) rather
+// than it being the USB side of a stream.
+static bool IsTerminalOfKind(CAudioControl* control, ULONG controlKind, bool* named)
 {
     *named = false;
-    if (control->GetKind() != CONTROL_KIND_OUTPUT_TERMINAL)
+    if (control->GetKind() != controlKind)
         return false;
     PTERMINALCONTROL terminal = nullptr;
     if (!NT_SUCCESS(control->QueryInterface(IID_ITerminalControl, (PVOID*)&terminal)))
         return false;
     ULONG kind = ENDPOINT_KIND_STREAM;
-    terminal->GetCurrentKind(&kind);
+    *named = NT_SUCCESS(terminal->GetCurrentKind(&kind)) && kind != ENDPOINT_KIND_STREAM;
     terminal->Release();
-    *named = kind != ENDPOINT_KIND_STREAM;
     return true;
+}
+
+static bool IsNamedInput(CAudioControl* control)
+{
+    bool named = false;
+    return IsTerminalOfKind(control, CONTROL_KIND_INPUT_TERMINAL, &named) && named;
 }
 
 static bool IsNamedOutput(CAudioControl* control)
 {
     bool named = false;
-    return IsOutputTerminal(control, &named) && named;
+    return IsTerminalOfKind(control, CONTROL_KIND_OUTPUT_TERMINAL, &named) && named;
 }
 
 NTSTATUS PlaysToUsbSideOnly(CUsbAudioDevice* device, ULONG linkId, bool* usbOnly)
@@ -568,7 +559,8 @@ NTSTATUS PlaysToUsbSideOnly(CUsbAudioDevice* device, ULONG linkId, bool* usbOnly
     {
         CAudioControl* control = nullptr;
         bool named = false, hit = false;
-        if (!NT_SUCCESS(device->GetUnit(i, &control)) || !IsOutputTerminal(control, &named))
+        if (!NT_SUCCESS(device->GetUnit(i, &control)) ||
+            !IsTerminalOfKind(control, CONTROL_KIND_OUTPUT_TERMINAL, &named))
             continue;
         NTSTATUS status = ReachesLink(device, control->GetId(), linkId, &hit);
         if (!NT_SUCCESS(status))

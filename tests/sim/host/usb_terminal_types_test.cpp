@@ -11,6 +11,7 @@
 #include "platform/kernel/emu.h"
 #include "sim/host/harness/host_stream.h"
 #include "streaming/wave/wave_cyclic_miniport.h"
+#include "tests/sim/host/render_filter.h"
 #include "tests/sim/host/scratch_folder.h"
 
 namespace
@@ -53,15 +54,6 @@ NTSTATUS StartRetyped(HostHarness& host, const char* file, const char* line, USH
     EXPECT_EQ(STATUS_SUCCESS, host.PlugDevice(std::move(device), file));
     EXPECT_EQ(STATUS_SUCCESS, host.AddDevice());
     return host.StartDevice();
-}
-
-std::string WaveFilters(const HostHarness& host)
-{
-    std::string names;
-    for (const HostFilter& f : host.Filters())
-        if (f.WaveCyclic)
-            names += (names.empty() ? "" : " ") + f.Name;
-    return names;
 }
 
 // The node types met from the topology pin a wave filter joins, walking
