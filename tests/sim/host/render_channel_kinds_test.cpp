@@ -180,6 +180,15 @@ std::set<ULONG> OfferedChannels(HostHarness& host)
     return channels;
 }
 
+std::string WaveFilters(const HostHarness& host)
+{
+    std::string names;
+    for (const HostFilter& f : host.Filters())
+        if (f.WaveCyclic)
+            names += (names.empty() ? "" : " ") + f.Name;
+    return names;
+}
+
 // Starts the device of the text, with the checks of its filters, and removes it.
 template <typename Check> void StartAndCheck(const std::string& text, Check check)
 {

@@ -1,9 +1,7 @@
-// The wave filters of a started device: their names, and the first render
-// one opened as the audio engine opens it (Filter stays null when there is
-// none).
+// The first render wave filter of a started device, opened as the audio
+// engine opens it; Filter stays null when there is none.
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "sim/host/harness/host_stream.h"
@@ -23,13 +21,3 @@ struct RenderFilter
     ULONG PinId = 0;
     PFILE_OBJECT Filter = nullptr;
 };
-
-// The names of the device's wave filters, in order, a space between.
-inline std::string WaveFilters(const HostHarness& host)
-{
-    std::string names;
-    for (const HostFilter& f : host.Filters())
-        if (f.WaveCyclic)
-            names += (names.empty() ? "" : " ") + f.Name;
-    return names;
-}
