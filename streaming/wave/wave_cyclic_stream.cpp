@@ -26,7 +26,8 @@ CWaveCyclicStream::CWaveCyclicStream(PUNKNOWN outerUnknown)
       m_State(KSSTATE_STOP), m_NotificationInterval(WAVE_NOTIFICATION_MS),
       m_MsPerUrb(WAVE_MS_PER_URB), m_UrbCount(0), m_ClientKey(nullptr), m_Client(nullptr),
       m_ServiceGroup(nullptr), m_HostFormat(), m_Buffer(nullptr), m_AllocatedSize(0), m_Position(0),
-      m_BufferSize(0), m_LastPosition(0), m_CopyOffset(0), m_PreRollSilence(0), m_PendingBytes(0),
+      m_BufferSize(0), m_LastPosition(0), m_CopyOffset(0), m_PreRollSilence(0), m_SentBytes(0),
+      m_PlayedBytes(0), m_PendingBytes(0),
       m_TimeStamp(0), m_Lock(0), m_Capture(FALSE), m_RegisteredWithMiniport(FALSE), m_Ring(),
       m_RingRead(0), m_RingWrite(0), m_TransferRate(), m_PositionRate(), m_Converter(nullptr),
       m_CaptureRoute(WaveCaptureRoute::Silence), m_DeviceFormat()

@@ -110,6 +110,7 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     void AdvancePosition(ULONG bytes, const WAVEFORMATEXTENSIBLE& client);
     void RecordTransfer(ULONG hostBytes);
     void ResetPositions();
+    ULONG RenderPosition(ULONG played, ULONG size) const;
     void ConfigureCapture();
     ULONG RenderPreRoll(ULONG msPerUrb, ULONG urbCount) const;
     bool RatesDiffer(const WAVEFORMATEXTENSIBLE& client) const;
@@ -142,6 +143,12 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     // Render bytes still to go out as silence before the copy offset reaches
     // the data of position 0.
     ULONG m_PreRollSilence;
+    // Render, counted since the positions were last reset: the bytes handed to
+    // the URBs from the buffer (from minus the pre-roll, its silence below 0)
+    // and the bytes reported played. A short transfer leaves the second ahead
+    // of the first, and the position never passes what went out.
+    LONGLONG m_SentBytes;
+    LONGLONG m_PlayedBytes;
     ULONG m_PendingBytes;
     ULONGLONG m_TimeStamp;
     KSPIN_LOCK m_Lock;

@@ -35,6 +35,8 @@ NTSTATUS CWaveCyclicStream::AllocateBuffer(ULONG bufferSize, PPHYSICAL_ADDRESS)
         m_Position = 0;
         m_LastPosition = 0;
         m_PendingBytes = 0;
+        m_SentBytes = 0;
+        m_PlayedBytes = 0;
         m_CopyOffset = 0;
         m_AllocatedSize = bufferSize;
         m_BufferSize = bufferSize;
@@ -54,6 +56,8 @@ void CWaveCyclicStream::FreeBuffer()
         m_AllocatedSize = 0;
         m_BufferSize = 0;
         m_Position = 0;
+        m_SentBytes = 0;
+        m_PlayedBytes = 0;
         m_CopyOffset = 0;
     }
     if (old != nullptr)
@@ -185,7 +189,7 @@ NTSTATUS CWaveCyclicStream::GetPosition(PULONG position)
         result = (size + m_Position % size - behind) % size;
     }
     else
-        result = (ULONG)(((ULONGLONG)m_Position + d) % size);
+        result = RenderPosition(d, size);
     m_LastPosition = result;
     *position = result;
     return STATUS_SUCCESS;
@@ -204,6 +208,15 @@ NTSTATUS CWaveCyclicStream::NormalizePhysicalPosition(PLONGLONG physicalPosition
     return STATUS_SUCCESS;
 }
 
+// With the lock held: the render position `played` bytes into the transfer
+// under way, held at the bytes that went out.
+ULONG CWaveCyclicStream::RenderPosition(ULONG played, ULONG size) const
+{
+    const LONGLONG reached = m_PlayedBytes + played;
+    const LONGLONG bound = reached < m_SentBytes ? reached : m_SentBytes;
+    return bound > 0 ? (ULONG)((ULONGLONG)bound % size) : 0;
+}
+
 // With the lock held: positions, pending bytes and the transfer ring back to
 // their start.
 void CWaveCyclicStream::ResetPositions()
@@ -212,6 +225,8 @@ void CWaveCyclicStream::ResetPositions()
     m_LastPosition = 0;
     m_PendingBytes = 0;
     m_PreRollSilence = 0;
+    m_SentBytes = 0;
+    m_PlayedBytes = 0;
     RtlZeroMemory(m_Ring, sizeof(m_Ring));
     m_RingRead = 0;
     m_RingWrite = 0;
@@ -230,6 +245,8 @@ void CWaveCyclicStream::AdvancePosition(ULONG bytes, const WAVEFORMATEXTENSIBLE&
     const ULONG hostBytes = RatesDiffer(client) ? m_PositionRate.HostBytes(bytes) : bytes;
     m_Position = (ULONG)(((ULONGLONG)m_Position + hostBytes) % size);
     m_TimeStamp = Now();
+    if (!m_Capture)
+        m_PlayedBytes += hostBytes;
     if (m_Capture)
         m_PendingBytes = hostBytes;
     else if (m_RingRead != m_RingWrite)
@@ -315,6 +332,7 @@ void CWaveCyclicStream::OnStart(const StreamNotification* record)
         const ULONG size = CyclicSize();
         m_PreRollSilence = m_Capture || size == 0 ? 0 : RenderPreRoll(ms, record->Start.UrbCount);
         m_CopyOffset = size != 0 ? (size - m_PreRollSilence % size) % size : 0;
+        m_SentBytes = -(LONGLONG)m_PreRollSilence;
     }
     UpdateTiming(ms, record->Start.UrbCount, client);
 }
@@ -349,6 +367,7 @@ void CWaveCyclicStream::RecordTransfer(ULONG hostBytes)
     if (m_RingWrite == m_RingRead)
         m_PendingBytes = hostBytes;
     m_Ring[m_RingWrite] = hostBytes;
+    m_SentBytes += hostBytes;
     m_RingWrite = (m_RingWrite + 1) % WAVE_TRANSFER_RING;
 }
 
