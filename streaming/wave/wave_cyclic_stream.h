@@ -121,6 +121,7 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     NTSTATUS EnterRun(PUSBSTREAMCONTROL control);
     NTSTATUS LeaveRun(PUSBSTREAMCONTROL control);
     void ForgetClient();
+    void HoldPosition();
     static ULONGLONG Now();
 
     CWaveCyclicMiniport* m_Miniport; // not referenced
@@ -143,12 +144,15 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     // Render bytes still to go out as silence before the copy offset reaches
     // the data of position 0.
     ULONG m_PreRollSilence;
-    // Render, counted since the positions were last reset: the bytes handed to
-    // the URBs from the buffer (from minus the pre-roll, its silence below 0)
-    // and the bytes reported played. A short transfer leaves the second ahead
-    // of the first, and the position never passes what went out.
-    LONGLONG m_SentBytes;
-    LONGLONG m_PlayedBytes;
+    // Render, counted since the positions were last reset: the bytes of the
+    // buffer handed to the transfers, and those of the transfers that came
+    // back (the position, from its origin).
+    ULONGLONG m_SentBytes;
+    ULONGLONG m_PlayedBytes;
+    // The buffer offset a start put the position at, and the one the next
+    // start puts it at: where a paused pin held.
+    ULONG m_Origin;
+    ULONG m_StartAt;
     ULONG m_PendingBytes;
     ULONGLONG m_TimeStamp;
     KSPIN_LOCK m_Lock;

@@ -16,7 +16,7 @@ namespace
 {
 constexpr ULONG kStepMs = 5;
 constexpr ULONG kRunMs = 1200;
-constexpr ULONG kEventAtMs = 500;
+constexpr ULONG kEventAtMs = 520;
 constexpr ULONG kStoppedMs = 100;
 constexpr ULONG kPausedMs = 300;
 constexpr ULONG kLeadMs = 60; // render data queued ahead of the port
@@ -211,9 +211,9 @@ class FrameOrder : public ::testing::TestWithParam<Row>
     void Interrupt(Side* side, bool pause)
     {
         ASSERT_NE(nullptr, side->Pin);
-        ASSERT_EQ(STATUS_SUCCESS,
-                  pause ? Walk(side, {KSSTATE_PAUSE})
-                        : Walk(side, {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP}));
+        ASSERT_EQ(STATUS_SUCCESS, pause
+                                      ? Walk(side, {KSSTATE_PAUSE})
+                                      : Walk(side, {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP}));
         if (side->Capture)
             Drain(side);
         Step(pause ? kPausedMs : kStoppedMs);
@@ -223,9 +223,9 @@ class FrameOrder : public ::testing::TestWithParam<Row>
         mark.DeviceBytes = DeviceBytes(*side).size();
         mark.PortFrames = side->Capture ? side->In.size() / side->Block
                                         : m_Client->Statistics(side->Pin).DataBytes / side->Block;
-        ASSERT_EQ(STATUS_SUCCESS,
-                  pause ? Walk(side, {KSSTATE_RUN})
-                        : Walk(side, {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}));
+        ASSERT_EQ(STATUS_SUCCESS, pause
+                                      ? Walk(side, {KSSTATE_RUN})
+                                      : Walk(side, {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}));
         mark.RunPosition = m_Client->Statistics(side->Pin).Position;
         side->Marks.push_back(mark);
     }
@@ -280,11 +280,11 @@ Verdict FrameOrder::CheckRender(const Side& side)
     const ULONG block = side.Block;
     std::vector<UCHAR> want(block);
     Verdict v;
-    ULONGLONG next = 0;              // the engine's frame due
-    ULONG placedAt = 0;              // the buffer offset of frame `placedFrom`
-    ULONGLONG placedFrom = 0;        // the first frame the port wrote from that place
-    size_t mark = 0;                 // the next place the pin left RUN
-    bool quietAllowed = true;        // the path's silence
+    ULONGLONG next = 0;       // the engine's frame due
+    ULONG placedAt = 0;       // the buffer offset of frame `placedFrom`
+    ULONGLONG placedFrom = 0; // the first frame the port wrote from that place
+    size_t mark = 0;          // the next place the pin left RUN
+    bool quietAllowed = true; // the path's silence
     for (size_t f = 0; f * block + block <= got.size(); ++f)
     {
         const UCHAR* frame = &got[f * block];
@@ -294,8 +294,7 @@ Verdict FrameOrder::CheckRender(const Side& side)
             const Mark& m = side.Marks[mark++];
             // Stopped: the position starts over. Paused: it held where the
             // device stopped, so the frames after it are known unplayed.
-            const ULONG stoppedAt =
-                (ULONG)((placedAt + (next - placedFrom) * block) % side.Size);
+            const ULONG stoppedAt = (ULONG)((placedAt + (next - placedFrom) * block) % side.Size);
             if (m.Paused && m.OutPosition != stoppedAt && v.Faults++ == 0)
                 v.FirstFault = f;
             next = m.PortFrames;
@@ -359,7 +358,8 @@ Verdict FrameOrder::CheckCapture(const Side& side)
         if (next == SIZE_MAX && Silent(frame, block))
             continue;
         const bool starting = next == SIZE_MAX;
-        size_t k = starting ? from : (next > 8 * side.Size / block ? next - 8 * side.Size / block : 0);
+        size_t k =
+            starting ? from : (next > 8 * side.Size / block ? next - 8 * side.Size / block : 0);
         const size_t end = std::min(sentFrames, k + 16 * side.Size / block);
         while (k < end && memcmp(frame, &sent[k * block], block) != 0)
             ++k;
@@ -405,6 +405,11 @@ TEST_P(FrameOrder, EveryFrameOnceAndInOrder)
 const char* const kRowNames[] = {"Render", "Capture", "Both"};
 const char* const kEventNames[] = {"", "RestartRender", "RestartCapture", "PauseRender",
                                    "PauseCapture"};
+
+void PrintTo(const Row& row, std::ostream* out)
+{
+    *out << row.Device << " at " << row.Ppm << " ppm";
+}
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info)
 {
