@@ -73,13 +73,6 @@ struct Side
     std::vector<Mark> Marks;
 };
 
-Side MakeSide(bool capture)
-{
-    Side side;
-    side.Capture = capture;
-    return side;
-}
-
 class FrameOrder : public ::testing::TestWithParam<Row>
 {
   protected:
@@ -97,6 +90,7 @@ class FrameOrder : public ::testing::TestWithParam<Row>
         ASSERT_EQ(STATUS_SUCCESS, m_Host.StartDevice());
         Sim().SetClockDriftPpm(GetParam().Ppm);
         m_Client = std::make_unique<AudioEngineClient>(m_Host.Fdo());
+        m_Capture.Capture = true;
         for (Side* side : Sides(GetParam().Open))
             Open(side);
     }
@@ -206,8 +200,8 @@ class FrameOrder : public ::testing::TestWithParam<Row>
 
     HostHarness m_Host;
     std::unique_ptr<AudioEngineClient> m_Client;
-    Side m_Render = MakeSide(false);
-    Side m_Capture = MakeSide(true);
+    Side m_Render;
+    Side m_Capture;
 };
 
 bool Silent(const UCHAR* frame, ULONG block)
