@@ -29,7 +29,7 @@ CWaveCyclicStream::CWaveCyclicStream(PUNKNOWN outerUnknown)
       m_BufferSize(0), m_LastPosition(0), m_CopyOffset(0), m_PreRollSilence(0), m_SentBytes(0),
       m_PlayedBytes(0), m_Origin(0), m_StartAt(0), m_PendingBytes(0), m_TimeStamp(0), m_Lock(0),
       m_Capture(FALSE), m_RegisteredWithMiniport(FALSE), m_Ring(), m_RingRead(0), m_RingWrite(0),
-      m_TransferRate(), m_PositionRate(), m_Converter(nullptr),
+      m_RingHeld(0), m_TransferRate(), m_PositionRate(), m_Converter(nullptr),
       m_CaptureRoute(WaveCaptureRoute::Silence), m_DeviceFormat()
 {
     KeInitializeSpinLock(&m_Lock);
@@ -267,6 +267,7 @@ void CWaveCyclicStream::HoldPosition()
     {
         m_PlayedBytes = m_SentBytes;
         m_RingRead = m_RingWrite;
+        m_RingHeld = 0;
         m_PendingBytes = 0;
         m_Position = RenderPosition(0, size);
     }

@@ -109,6 +109,7 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     void CopyFromUrbBuffer(const UCHAR* data, ULONG bytes);
     void AdvancePosition(ULONG bytes, const WAVEFORMATEXTENSIBLE& client);
     void RecordTransfer(ULONG hostBytes);
+    void TakeTransfer();
     void ResetPositions();
     ULONG RenderPosition(ULONG played, ULONG size) const;
     void ConfigureCapture();
@@ -161,6 +162,7 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     ULONG m_Ring[WAVE_TRANSFER_RING];
     ULONG m_RingRead;
     ULONG m_RingWrite;
+    ULONG m_RingHeld; // transfers recorded and not yet back
     // The rate steps of the bytes sent (the transfer ring) and of the bytes
     // reported (the position): each path carries its own fractions.
     WaveRateStep m_TransferRate;

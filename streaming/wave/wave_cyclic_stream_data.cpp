@@ -233,6 +233,7 @@ void CWaveCyclicStream::ResetPositions()
     RtlZeroMemory(m_Ring, sizeof(m_Ring));
     m_RingRead = 0;
     m_RingWrite = 0;
+    m_RingHeld = 0;
 }
 
 bool CWaveCyclicStream::RatesDiffer(const WAVEFORMATEXTENSIBLE& client) const
@@ -256,12 +257,9 @@ void CWaveCyclicStream::AdvancePosition(ULONG bytes, const WAVEFORMATEXTENSIBLE&
     // Render: the oldest transfer came back, and the position moves over the
     // bytes of the buffer it carried, never over a byte that did not go out;
     // a short transfer moves it less, the pre-roll's silence not at all.
-    if (m_RingRead != m_RingWrite)
-    {
-        m_PlayedBytes += m_Ring[m_RingRead];
-        m_RingRead = (m_RingRead + 1) % WAVE_TRANSFER_RING;
-    }
-    m_PendingBytes = m_RingRead != m_RingWrite ? m_Ring[m_RingRead] : 0;
+    if (m_RingHeld != 0)
+        TakeTransfer();
+    m_PendingBytes = m_RingHeld != 0 ? m_Ring[m_RingRead] : 0;
     m_Position = RenderPosition(0, size);
 }
 
@@ -376,13 +374,26 @@ void CWaveCyclicStream::UpdateTiming(ULONG msPerUrb, ULONG urbCount,
     m_UrbCount = urbCount;
 }
 
+// The ring holds as many transfers as the USB stream keeps in flight; one
+// more than that would mean the oldest came back unreported.
 void CWaveCyclicStream::RecordTransfer(ULONG hostBytes)
 {
-    if (m_RingWrite == m_RingRead)
+    if (m_RingHeld == WAVE_TRANSFER_RING)
+        TakeTransfer();
+    if (m_RingHeld == 0)
         m_PendingBytes = hostBytes;
     m_Ring[m_RingWrite] = hostBytes;
     m_SentBytes += hostBytes;
     m_RingWrite = (m_RingWrite + 1) % WAVE_TRANSFER_RING;
+    ++m_RingHeld;
+}
+
+// The oldest transfer in flight came back: its bytes were played.
+void CWaveCyclicStream::TakeTransfer()
+{
+    m_PlayedBytes += m_Ring[m_RingRead];
+    m_RingRead = (m_RingRead + 1) % WAVE_TRANSFER_RING;
+    --m_RingHeld;
 }
 
 // Render data wanted: after the pre-roll's silence, the bytes at the copy

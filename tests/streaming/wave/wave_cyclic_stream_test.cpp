@@ -376,6 +376,23 @@ TEST(WaveStream, ReportsMoveThePositionFromThePreRolledOffset)
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
 }
 
+// As many transfers in flight as the ring holds: each moves the position
+// when it comes back, the last while it plays.
+TEST(WaveStream, TenTransfersInFlightAreAllCounted)
+{
+    Fixture f;
+    ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
+    RenderOut(f.Engine, 960, 10); // the pre-roll's three, then seven of the buffer
+    for (int i = 0; i < 9; ++i)
+        f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
+    EXPECT_EQ(5760u, f.Rig.Position());
+    EmuAdvanceMs(20);
+    EXPECT_EQ(6720u, f.Rig.Position());
+    f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
+    EXPECT_EQ(6720u, f.Rig.Position());
+    ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
+}
+
 TEST(WaveStream, PositionWrapsAtTheBufferSizeInForce)
 {
     Fixture f;
