@@ -163,8 +163,9 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     ULONG m_RingRead;
     ULONG m_RingWrite;
     ULONG m_RingHeld; // transfers recorded and not yet back
-    // The rate steps of the bytes sent (the transfer ring) and of the bytes
-    // reported (the position): each path carries its own fractions.
+    // The rate steps of the bytes sent (the transfer ring, which the render
+    // position follows) and of the bytes reported (the capture position):
+    // each path carries its own fractions.
     WaveRateStep m_TransferRate;
     WaveRateStep m_PositionRate;
     CDspInterleaveSrc* m_Converter;
