@@ -195,8 +195,8 @@ class FrameOrder : public ::testing::TestWithParam<Row>
         Step(kStepMs);
     }
 
-    ULONG CheckRender(const Side& side, ULONGLONG* matched);
-    ULONG CheckCapture(const Side& side, ULONGLONG* matched);
+    size_t CheckRender(const Side& side, ULONGLONG* frames);
+    size_t CheckCapture(const Side& side, ULONGLONG* frames);
 
     HostHarness m_Host;
     std::unique_ptr<AudioEngineClient> m_Client;
@@ -209,82 +209,67 @@ bool Silent(const UCHAR* frame, ULONG block)
     return std::all_of(frame, frame + block, [](UCHAR b) { return b == 0; });
 }
 
+// Each walk gives the frame of the first fault, or kNone, and counts the
+// frames it walked.
+constexpr size_t kNone = SIZE_MAX;
+
 // Render: after the path's silence, each frame the device received is the
 // engine's next. Back in RUN the engine's first frame after it comes next:
 // after a stop; after a pause only when the position held where the device's
 // frames stopped, telling the engine that those after were not played.
-ULONG FrameOrder::CheckRender(const Side& side, ULONGLONG* matched)
+size_t FrameOrder::CheckRender(const Side& side, ULONGLONG* frames)
 {
     const std::vector<UCHAR>& got = DeviceBytes(side);
     const ULONG block = side.Block;
     std::vector<UCHAR> want(block);
-    ULONG faults = 0;
     ULONGLONG next = 0, placedFrom = 0; // the engine's frame due; the first placed at
     ULONG placedAt = 0;                 // this buffer offset
     bool quiet = true;
-    for (size_t f = 0, mark = 0; (f + 1) * block <= got.size(); ++f)
+    for (size_t f = 0, mark = 0; (f + 1) * block <= got.size(); ++f, ++*frames)
     {
         if (mark < side.Marks.size() && f * block >= side.Marks[mark].DeviceBytes)
         {
             const Mark& m = side.Marks[mark++];
-            faults += m.Paused && m.Held != (placedAt + (next - placedFrom) * block) % side.Size;
+            if (m.Paused && m.Held != (placedAt + (next - placedFrom) * block) % side.Size)
+                return f;
             next = placedFrom = m.EngineFrames;
             placedAt = m.RunFrom;
             quiet = true;
         }
         MakeFrame(next, block, want.data());
-        const bool inPlace = memcmp(&got[f * block], want.data(), block) == 0;
-        next += inPlace;
-        quiet = quiet && !inPlace && Silent(&got[f * block], block);
-        faults += !inPlace && !quiet;
-        *matched += inPlace;
-        // After a fault, back in step at the engine's frame it is, if near.
-        for (ULONGLONG k = next > 9600 ? next - 9600 : 0; !inPlace && !quiet && k < next + 9600;
-             ++k)
-        {
-            MakeFrame(k, block, want.data());
-            if (memcmp(&got[f * block], want.data(), block) == 0)
-            {
-                next = k + 1;
-                break;
-            }
-        }
+        if (memcmp(&got[f * block], want.data(), block) == 0)
+            ++next, quiet = false;
+        else if (!quiet || !Silent(&got[f * block], block))
+            return f;
     }
-    return faults;
+    return kNone;
 }
 
 // Capture: after the path's silence, each frame read is the device's next;
-// back in RUN, what comes is what the device sent after it.
-ULONG FrameOrder::CheckCapture(const Side& side, ULONGLONG* matched)
+// back in RUN, the first is one the device sent after it.
+size_t FrameOrder::CheckCapture(const Side& side, ULONGLONG* frames)
 {
     const std::vector<UCHAR>& sent = DeviceBytes(side);
     const ULONG block = side.Block;
-    const size_t sentFrames = sent.size() / block, none = SIZE_MAX;
-    ULONG faults = 0;
-    size_t next = none, from = 0; // the device's frame due; where it may start
-    for (size_t f = 0, mark = 0; (f + 1) * block <= side.In.size(); ++f)
+    const size_t sentFrames = sent.size() / block;
+    size_t next = kNone, from = 0; // the device's frame due; where it may start
+    for (size_t f = 0, mark = 0; (f + 1) * block <= side.In.size(); ++f, ++*frames)
     {
         const UCHAR* frame = &side.In[f * block];
         if (mark < side.Marks.size() && f >= side.Marks[mark].EngineFrames)
         {
             from = side.Marks[mark++].DeviceBytes / block;
-            next = none;
+            next = kNone;
         }
-        if (next != none && next < sentFrames && memcmp(frame, &sent[next * block], block) == 0)
-        {
-            ++next, ++*matched;
+        if (next == kNone && Silent(frame, block))
             continue;
-        }
-        if (next == none && Silent(frame, block))
-            continue;
-        size_t k = next == none ? from : (next > 9600 ? next - 9600 : 0);
-        const size_t end = std::min(sentFrames, k + 19200);
-        while (k < end && memcmp(frame, &sent[k * block], block) != 0)
-            ++k;
-        faults += next != none || k == end;
-        next = k < end ? k + 1 : next;
+        for (size_t end = std::min(sentFrames, from + 19200); next == kNone && from < end; ++from)
+            next = memcmp(frame, &sent[from * block], block) == 0 ? from : kNone;
+        if (next >= sentFrames || memcmp(frame, &sent[next * block], block) != 0)
+            return f;
+        ++next;
     }
-    return faults;
+    return kNone;
 }
 
 TEST_P(FrameOrder, EveryFrameOnceAndInOrder)
@@ -293,13 +278,14 @@ TEST_P(FrameOrder, EveryFrameOnceAndInOrder)
     for (const Side* side : Sides(GetParam().Open))
     {
         SCOPED_TRACE(side->Capture ? "capture" : "render");
-        ULONGLONG matched = 0;
-        EXPECT_EQ(0u, side->Capture ? CheckCapture(*side, &matched) : CheckRender(*side, &matched));
+        ULONGLONG frames = 0;
+        EXPECT_EQ(kNone,
+                  side->Capture ? CheckCapture(*side, &frames) : CheckRender(*side, &frames));
         // All went through but what the path holds at the end and, where the
         // pin was out of RUN, its time out and a buffer's frames.
         const ULONG outMs = side->Marks.empty() ? 0 : kOutMs;
-        EXPECT_GE(matched, side->Rate * (kRunMs - outMs - 100) / 1000 -
-                               (1 + side->Marks.size()) * side->Size / side->Block);
+        EXPECT_GE(frames, side->Rate * (kRunMs - outMs - 100) / 1000 -
+                              (1 + side->Marks.size()) * side->Size / side->Block);
     }
 }
 
