@@ -26,9 +26,10 @@ CWaveCyclicStream::CWaveCyclicStream(PUNKNOWN outerUnknown)
       m_State(KSSTATE_STOP), m_NotificationInterval(WAVE_NOTIFICATION_MS),
       m_MsPerUrb(WAVE_MS_PER_URB), m_UrbCount(0), m_ClientKey(nullptr), m_Client(nullptr),
       m_ServiceGroup(nullptr), m_HostFormat(), m_Buffer(nullptr), m_AllocatedSize(0), m_Position(0),
-      m_BufferSize(0), m_LastPosition(0), m_CopyOffset(0), m_PreRollSilence(0), m_PendingBytes(0),
-      m_TimeStamp(0), m_Lock(0), m_Capture(FALSE), m_RegisteredWithMiniport(FALSE), m_Ring(),
-      m_RingRead(0), m_RingWrite(0), m_TransferRate(), m_PositionRate(), m_Converter(nullptr),
+      m_BufferSize(0), m_LastPosition(0), m_CopyOffset(0), m_PreRollSilence(0), m_SentBytes(0),
+      m_PlayedBytes(0), m_Origin(0), m_StartAt(0), m_PendingBytes(0), m_TimeStamp(0), m_Lock(0),
+      m_Capture(FALSE), m_RegisteredWithMiniport(FALSE), m_Ring(), m_RingRead(0), m_RingWrite(0),
+      m_RingHeld(0), m_TransferRate(), m_PositionRate(), m_Converter(nullptr),
       m_CaptureRoute(WaveCaptureRoute::Silence), m_DeviceFormat()
 {
     KeInitializeSpinLock(&m_Lock);
@@ -176,10 +177,7 @@ NTSTATUS CWaveCyclicStream::SetState(KSSTATE state)
             m_CopyOffset = 0;
         }
         if (state == KSSTATE_PAUSE)
-        {
-            WaveLockHolder hold(&m_Lock);
-            m_LastPosition = m_Position;
-        }
+            HoldPosition();
         if (NT_SUCCESS(status))
         {
             WaveLockHolder hold(&m_Lock);
@@ -201,6 +199,12 @@ NTSTATUS CWaveCyclicStream::EnterRun(PUSBSTREAMCONTROL control)
         WaveLockHolder hold(&m_Lock);
         m_PositionRate.SetHost(m_HostFormat.Format.nAvgBytesPerSec);
         m_TransferRate.SetHost(m_HostFormat.Format.nAvgBytesPerSec);
+    }
+    {
+        // The port fills the buffer from the position it reads now: the
+        // stream goes on from there.
+        WaveLockHolder hold(&m_Lock);
+        m_StartAt = m_LastPosition;
     }
     WAVEFORMATEXTENSIBLE format = m_HostFormat;
     PSTREAMCLIENT client = nullptr;
@@ -250,6 +254,24 @@ NTSTATUS CWaveCyclicStream::LeaveRun(PUSBSTREAMCONTROL control)
     // No notification reaches the record the USB stream frees next.
     ForgetClient();
     return key != nullptr ? control->UnregisterClient(key) : STATUS_SUCCESS;
+}
+
+// Paused: the USB stream has stopped and every transfer came back. Render
+// holds at the bytes that went out, what the device was sent; capture at the
+// bytes written into the buffer.
+void CWaveCyclicStream::HoldPosition()
+{
+    WaveLockHolder hold(&m_Lock);
+    const ULONG size = CyclicSize();
+    if (!m_Capture && size != 0)
+    {
+        m_PlayedBytes = m_SentBytes;
+        m_RingRead = m_RingWrite;
+        m_RingHeld = 0;
+        m_PendingBytes = 0;
+        m_Position = RenderPosition(0, size);
+    }
+    m_LastPosition = m_Position;
 }
 
 void CWaveCyclicStream::ForgetClient()

@@ -109,7 +109,9 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     void CopyFromUrbBuffer(const UCHAR* data, ULONG bytes);
     void AdvancePosition(ULONG bytes, const WAVEFORMATEXTENSIBLE& client);
     void RecordTransfer(ULONG hostBytes);
+    void TakeTransfer();
     void ResetPositions();
+    ULONG RenderPosition(ULONG played, ULONG size) const;
     void ConfigureCapture();
     ULONG RenderPreRoll(ULONG msPerUrb, ULONG urbCount) const;
     bool RatesDiffer(const WAVEFORMATEXTENSIBLE& client) const;
@@ -120,6 +122,7 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     NTSTATUS EnterRun(PUSBSTREAMCONTROL control);
     NTSTATUS LeaveRun(PUSBSTREAMCONTROL control);
     void ForgetClient();
+    void HoldPosition();
     static ULONGLONG Now();
 
     CWaveCyclicMiniport* m_Miniport; // not referenced
@@ -142,6 +145,15 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     // Render bytes still to go out as silence before the copy offset reaches
     // the data of position 0.
     ULONG m_PreRollSilence;
+    // Render, counted since the positions were last reset: the bytes of the
+    // buffer handed to the transfers, and those of the transfers that came
+    // back (the position, from its origin).
+    ULONGLONG m_SentBytes;
+    ULONGLONG m_PlayedBytes;
+    // The buffer offset a start put the position at, and the one the next
+    // start puts it at: where a paused pin held.
+    ULONG m_Origin;
+    ULONG m_StartAt;
     ULONG m_PendingBytes;
     ULONGLONG m_TimeStamp;
     KSPIN_LOCK m_Lock;
@@ -150,8 +162,10 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     ULONG m_Ring[WAVE_TRANSFER_RING];
     ULONG m_RingRead;
     ULONG m_RingWrite;
-    // The rate steps of the bytes sent (the transfer ring) and of the bytes
-    // reported (the position): each path carries its own fractions.
+    ULONG m_RingHeld; // transfers recorded and not yet back
+    // The rate steps of the bytes sent (the transfer ring, which the render
+    // position follows) and of the bytes reported (the capture position):
+    // each path carries its own fractions.
     WaveRateStep m_TransferRate;
     WaveRateStep m_PositionRate;
     CDspInterleaveSrc* m_Converter;

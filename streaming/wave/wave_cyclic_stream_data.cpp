@@ -35,6 +35,10 @@ NTSTATUS CWaveCyclicStream::AllocateBuffer(ULONG bufferSize, PPHYSICAL_ADDRESS)
         m_Position = 0;
         m_LastPosition = 0;
         m_PendingBytes = 0;
+        m_SentBytes = 0;
+        m_PlayedBytes = 0;
+        m_Origin = 0;
+        m_StartAt = 0;
         m_CopyOffset = 0;
         m_AllocatedSize = bufferSize;
         m_BufferSize = bufferSize;
@@ -54,6 +58,10 @@ void CWaveCyclicStream::FreeBuffer()
         m_AllocatedSize = 0;
         m_BufferSize = 0;
         m_Position = 0;
+        m_SentBytes = 0;
+        m_PlayedBytes = 0;
+        m_Origin = 0;
+        m_StartAt = 0;
         m_CopyOffset = 0;
     }
     if (old != nullptr)
@@ -185,7 +193,7 @@ NTSTATUS CWaveCyclicStream::GetPosition(PULONG position)
         result = (size + m_Position % size - behind) % size;
     }
     else
-        result = (ULONG)(((ULONGLONG)m_Position + d) % size);
+        result = RenderPosition(d, size);
     m_LastPosition = result;
     *position = result;
     return STATUS_SUCCESS;
@@ -204,6 +212,13 @@ NTSTATUS CWaveCyclicStream::NormalizePhysicalPosition(PLONGLONG physicalPosition
     return STATUS_SUCCESS;
 }
 
+// With the lock held: the render position `played` bytes into the transfer
+// under way.
+ULONG CWaveCyclicStream::RenderPosition(ULONG played, ULONG size) const
+{
+    return (ULONG)((m_Origin + m_PlayedBytes + played) % size);
+}
+
 // With the lock held: positions, pending bytes and the transfer ring back to
 // their start.
 void CWaveCyclicStream::ResetPositions()
@@ -212,9 +227,13 @@ void CWaveCyclicStream::ResetPositions()
     m_LastPosition = 0;
     m_PendingBytes = 0;
     m_PreRollSilence = 0;
+    m_SentBytes = 0;
+    m_PlayedBytes = 0;
+    m_Origin = 0;
     RtlZeroMemory(m_Ring, sizeof(m_Ring));
     m_RingRead = 0;
     m_RingWrite = 0;
+    m_RingHeld = 0;
 }
 
 bool CWaveCyclicStream::RatesDiffer(const WAVEFORMATEXTENSIBLE& client) const
@@ -227,18 +246,21 @@ void CWaveCyclicStream::AdvancePosition(ULONG bytes, const WAVEFORMATEXTENSIBLE&
     const ULONG size = CyclicSize();
     if (size == 0)
         return;
-    const ULONG hostBytes = RatesDiffer(client) ? m_PositionRate.HostBytes(bytes) : bytes;
-    m_Position = (ULONG)(((ULONGLONG)m_Position + hostBytes) % size);
     m_TimeStamp = Now();
     if (m_Capture)
-        m_PendingBytes = hostBytes;
-    else if (m_RingRead != m_RingWrite)
     {
-        m_RingRead = (m_RingRead + 1) % WAVE_TRANSFER_RING;
-        m_PendingBytes = m_Ring[m_RingRead];
+        const ULONG hostBytes = RatesDiffer(client) ? m_PositionRate.HostBytes(bytes) : bytes;
+        m_Position = (ULONG)(((ULONGLONG)m_Position + hostBytes) % size);
+        m_PendingBytes = hostBytes;
+        return;
     }
-    else
-        m_PendingBytes = 0;
+    // Render: the oldest transfer came back, and the position moves over the
+    // bytes of the buffer it carried, never over a byte that did not go out;
+    // a short transfer moves it less, the pre-roll's silence not at all.
+    if (m_RingHeld != 0)
+        TakeTransfer();
+    m_PendingBytes = m_RingHeld != 0 ? m_Ring[m_RingRead] : 0;
+    m_Position = RenderPosition(0, size);
 }
 
 // ----------------------------------------------------------------------------
@@ -304,17 +326,25 @@ void CWaveCyclicStream::OnStart(const StreamNotification* record)
         changed = true;
         m_DeviceFormat = client;
     }
+    const ULONG startAt = m_StartAt;
+    m_StartAt = 0;
     if (changed)
     {
         ConfigureCapture();
         ResetPositions();
-        // The copy offset starts the pre-roll before position 0 so that it
-        // meets the position once the URBs in flight are sent; the bytes it
-        // passes on the way are not data yet and go out as silence, all of
-        // them, however many times the pre-roll wraps round the buffer.
+        // A pin run again after a pause goes on from where it held, which
+        // is where the port put what comes next; any other start begins
+        // at 0. The copy offset starts the pre-roll before that place so
+        // that it meets the position once the URBs in flight are sent; the
+        // bytes it passes on the way are not data yet and go out as
+        // silence, all of them, however many times the pre-roll wraps
+        // round the buffer.
         const ULONG size = CyclicSize();
+        m_Origin = size != 0 ? startAt % size : 0;
+        m_Position = m_Origin;
+        m_LastPosition = m_Origin;
         m_PreRollSilence = m_Capture || size == 0 ? 0 : RenderPreRoll(ms, record->Start.UrbCount);
-        m_CopyOffset = size != 0 ? (size - m_PreRollSilence % size) % size : 0;
+        m_CopyOffset = size != 0 ? (m_Origin + size - m_PreRollSilence % size) % size : 0;
     }
     UpdateTiming(ms, record->Start.UrbCount, client);
 }
@@ -344,12 +374,26 @@ void CWaveCyclicStream::UpdateTiming(ULONG msPerUrb, ULONG urbCount,
     m_UrbCount = urbCount;
 }
 
+// The ring holds as many transfers as the USB stream keeps in flight; one
+// more than that would mean the oldest came back unreported.
 void CWaveCyclicStream::RecordTransfer(ULONG hostBytes)
 {
-    if (m_RingWrite == m_RingRead)
+    if (m_RingHeld == WAVE_TRANSFER_RING)
+        TakeTransfer();
+    if (m_RingHeld == 0)
         m_PendingBytes = hostBytes;
     m_Ring[m_RingWrite] = hostBytes;
+    m_SentBytes += hostBytes;
     m_RingWrite = (m_RingWrite + 1) % WAVE_TRANSFER_RING;
+    ++m_RingHeld;
+}
+
+// The oldest transfer in flight came back: its bytes were played.
+void CWaveCyclicStream::TakeTransfer()
+{
+    m_PlayedBytes += m_Ring[m_RingRead];
+    m_RingRead = (m_RingRead + 1) % WAVE_TRANSFER_RING;
+    --m_RingHeld;
 }
 
 // Render data wanted: after the pre-roll's silence, the bytes at the copy
@@ -380,7 +424,7 @@ void CWaveCyclicStream::CopyToUrbBuffer(PUCHAR buffer, ULONG bytes,
     }
     m_PreRollSilence -= quiet;
     m_CopyOffset = (ULONG)(((ULONGLONG)m_CopyOffset + bytes) % size);
-    RecordTransfer(bytes);
+    RecordTransfer(bytes - quiet);
 }
 
 // Capture data ready: whole frames of the device format go into the buffer at

@@ -238,9 +238,10 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         // A big-endian file plays its samples, not their bytes swapped.
         {{"--play", rifx}, "play: the device received the file's samples unchanged", 0},
         {{"--play", silent}, "play: the file is silence, and so was all the device received", 0},
-        // The offset is the path's 15 ms of silence before the file's frames;
-        // a silent file has none to place them by.
-        {{"--play", in}, "offset +15.000 ms and drift +0.000 ms", 0},
+        // The position counts the file's frames as the device receives them,
+        // none of the path's 15 ms of silence before them: no offset. A
+        // silent file has no frames to place them by.
+        {{"--play", in}, "offset +0.000 ms and drift +0.000 ms", 0},
         {{"--play", silent}, "offset not measured and drift +0.000 ms", 0},
         {{"--play", rifxShort}, "the header says 28806 frames, the file holds 4801", 0},
         // An RF64 file plays as a WAV file does, its valid bits kept.

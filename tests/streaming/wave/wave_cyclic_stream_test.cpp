@@ -288,12 +288,14 @@ TEST(WaveStream, RunJoinsTheUsbStreamAndPauseLeavesIt)
     EXPECT_EQ(5u, client->MsPerUrb);
     EXPECT_EQ(3u, client->UrbCount);
     EXPECT_EQ(102u, f.Engine->StartFrame); // the frame opening reported, plus 2
-    f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
-    f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
+    RenderOut(f.Engine, 960, 5);           // the pre-roll's three, then two of the buffer
+    for (int i = 0; i < 4; ++i)
+        f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
+    EXPECT_EQ(960u, f.Rig.Position());
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_PAUSE));
     EXPECT_EQ(nullptr, f.Engine->Active());
     EXPECT_EQ(0u, f.Engine->RegisteredCount());
-    EXPECT_EQ(1920u, f.Rig.Position()); // kept as the last position
+    EXPECT_EQ(1920u, f.Rig.Position()); // held where the device was sent the buffer to
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
     EXPECT_EQ(0u, f.Rig.Position());
 }
@@ -354,9 +356,17 @@ TEST(WaveStream, ReportsMoveThePositionFromThePreRolledOffset)
     EXPECT_EQ(9600u - 2880u, f.Rig.Stream()->CopyOffset());
     RenderOut(f.Engine, 960, 4);
     EXPECT_EQ(960u, f.Rig.Stream()->CopyOffset());
+    // The pre-roll's silence moves the position over nothing of the buffer.
     const ULONG notifies = EmuPcNotifyCount(f.Rig.Port());
     f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
     EXPECT_EQ(notifies + 1, EmuPcNotifyCount(f.Rig.Port()));
+    EmuAdvanceMs(20);
+    EXPECT_EQ(0u, f.Rig.Position());
+    f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
+    f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
+    EXPECT_EQ(0u, f.Rig.Position());
+    RenderOut(f.Engine, 960, 1);
+    f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
     EXPECT_EQ(960u, f.Rig.Position());
     // Between reports the transfer now playing adds its share, never more.
     EmuAdvanceMs(2);
@@ -366,12 +376,30 @@ TEST(WaveStream, ReportsMoveThePositionFromThePreRolledOffset)
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
 }
 
+// As many transfers in flight as the ring holds: each moves the position
+// when it comes back, the last while it plays.
+TEST(WaveStream, TenTransfersInFlightAreAllCounted)
+{
+    Fixture f;
+    ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
+    RenderOut(f.Engine, 960, 10); // the pre-roll's three, then seven of the buffer
+    for (int i = 0; i < 9; ++i)
+        f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
+    EXPECT_EQ(5760u, f.Rig.Position());
+    EmuAdvanceMs(20);
+    EXPECT_EQ(6720u, f.Rig.Position());
+    f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
+    EXPECT_EQ(6720u, f.Rig.Position());
+    ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
+}
+
 TEST(WaveStream, PositionWrapsAtTheBufferSizeInForce)
 {
     Fixture f;
     f.Rig.Dma()->SetBufferSize(4800);
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
-    for (int i = 0; i < 5; ++i)
+    RenderOut(f.Engine, 960, 9);
+    for (int i = 0; i < 8; ++i)
         f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
     EXPECT_EQ(0u, f.Rig.Position());
     f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
@@ -405,7 +433,8 @@ TEST(WaveStream, AsioTakeoverRestartsThePositionAndItMovesAgain)
 {
     Fixture f;
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
-    for (int i = 0; i < 3; ++i)
+    RenderOut(f.Engine, 960, 6);
+    for (int i = 0; i < 6; ++i)
         f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
     EXPECT_EQ(2880u, f.Rig.Position());
 
@@ -429,9 +458,19 @@ TEST(WaveStream, AsioTakeoverRestartsThePositionAndItMovesAgain)
     EXPECT_EQ(0u, f.Rig.Position());
     EXPECT_EQ(48000u, (ULONG)f.Rig.Stream()->DeviceFormat().Format.nSamplesPerSec);
     // Handed back mid-stream: the pre-roll goes out as silence again.
-    ExpectSilenceThenBuffer(RenderOut(f.Engine, 960, 14), 2880, 0x00, f.Buffer(), f.Size());
-    f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
+    std::vector<UCHAR> out = RenderOut(f.Engine, 960, 4);
+    for (int i = 0; i < 4; ++i)
+        f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
     EXPECT_EQ(960u, f.Rig.Position());
+    for (int i = 0; i < 2; ++i) // never more in flight than the ring holds
+    {
+        const std::vector<UCHAR> more = RenderOut(f.Engine, 960, 5);
+        out.insert(out.end(), more.begin(), more.end());
+        for (int k = 0; k < 5; ++k)
+            f.Engine->Send(STREAM_NOTIFY_BYTES, 960);
+    }
+    EXPECT_EQ(960u * 11 % 9600, f.Rig.Position());
+    ExpectSilenceThenBuffer(out, 2880, 0x00, f.Buffer(), f.Size());
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
 }
 

@@ -1,0 +1,339 @@
+// Every frame through a render and a capture pin of one device, both ways:
+// what the audio engine wrote into the cyclic buffer against what the
+// simulated device received, and what the device sent against what the
+// engine read out; with the device's clock off nominal, the other pin
+// alongside, and a pin stopped or paused mid-stream.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/kernel/emu.h"
+#include "platform/ks/ksformat.h"
+#include "sim/host/harness/host_stream.h"
+
+namespace
+{
+constexpr ULONG kStepMs = 5, kRunMs = 2000, kEventAtMs = 520, kOutMs = 300, kLeadMs = 60;
+
+enum class Pins
+{
+    Render,
+    Capture,
+    Both
+};
+enum class Event
+{
+    None,
+    Stop,
+    Pause
+};
+struct Row
+{
+    const char* Device; // a reference device, or a descriptor file
+    LONG Ppm;
+    Pins Open;
+    Event Act = Event::None;
+    bool OnCapture = false; // the pin the event takes, else the render pin
+};
+
+// Render data that never repeat (a hash of frame and byte), never silence.
+void MakeFrame(ULONGLONG frame, ULONG block, UCHAR* out)
+{
+    for (ULONG i = 0; i < block; ++i)
+    {
+        ULONGLONG h = (frame * 64 + i + 1) * 0x9E3779B97F4A7C15ull;
+        h = (h ^ (h >> 29)) * 0xBF58476D1CE4E5B9ull;
+        out[i] = (UCHAR)(h >> 40);
+    }
+    out[0] |= 1;
+}
+
+// Where a pin came back to RUN: the device's bytes by then, the engine's
+// frames by then (render: taken from its queue; capture: read), the position
+// it held out of RUN and the one it ran again from.
+struct Mark
+{
+    size_t DeviceBytes;
+    ULONGLONG EngineFrames;
+    ULONG Held, RunFrom;
+    bool Paused;
+};
+
+struct Side
+{
+    bool Capture = false;
+    PFILE_OBJECT Pin = nullptr;
+    UCHAR Endpoint = 0;
+    ULONG Block = 0, Rate = 0, Size = 0;
+    ULONGLONG Made = 0;    // render: frames handed to the engine
+    std::vector<UCHAR> In; // capture: bytes read
+    std::vector<Mark> Marks;
+};
+
+class FrameOrder : public ::testing::TestWithParam<Row>
+{
+  protected:
+    void SetUp() override
+    {
+        const std::string name = GetParam().Device;
+        std::string error;
+        ASSERT_EQ(STATUS_SUCCESS, m_Host.LoadDriver());
+        ASSERT_EQ(STATUS_SUCCESS,
+                  name.ends_with(".txt")
+                      ? m_Host.PlugDescriptorFile(std::string(LT_QUIRKS_DIR) + "/" + name, &error)
+                      : m_Host.PlugReference(name, &error))
+            << error;
+        ASSERT_EQ(STATUS_SUCCESS, m_Host.AddDevice());
+        ASSERT_EQ(STATUS_SUCCESS, m_Host.StartDevice());
+        Sim().SetClockDriftPpm(GetParam().Ppm);
+        m_Client = std::make_unique<AudioEngineClient>(m_Host.Fdo());
+        m_Capture.Capture = true;
+        for (Side* side : Sides(GetParam().Open))
+            Open(side);
+    }
+    void TearDown() override { m_Client.reset(); }
+
+    SimStreaming& Sim() { return m_Host.Device()->Streaming(); }
+    std::vector<Side*> Sides(Pins open)
+    {
+        std::vector<Side*> sides;
+        if (open != Pins::Capture)
+            sides.push_back(&m_Render);
+        if (open != Pins::Render)
+            sides.push_back(&m_Capture);
+        return sides;
+    }
+    const std::vector<UCHAR>& DeviceBytes(const Side& s)
+    {
+        return s.Capture ? Sim().InRecord(s.Endpoint).Data : Sim().OutRecord(s.Endpoint).Data;
+    }
+    ULONGLONG EngineFrames(const Side& s)
+    {
+        return (s.Capture ? s.In.size() : m_Client->Statistics(s.Pin).DataBytes) / s.Block;
+    }
+
+    void Open(Side* side)
+    {
+        ULONG pinId = 0;
+        const auto subdevices = m_Client->Subdevices();
+        const EmuPcSubdeviceInfo* info = HostFindWaveFilter(
+            subdevices, side->Capture ? KSPIN_DATAFLOW_OUT : KSPIN_DATAFLOW_IN, &pinId);
+        PFILE_OBJECT filter = nullptr;
+        ASSERT_NE(nullptr, info);
+        ASSERT_EQ(STATUS_SUCCESS, m_Client->OpenFilter(info->Name, &filter));
+        const KSDATARANGE_AUDIO any =
+            AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, 32, 16, 32, 1, 768000);
+        std::vector<UCHAR> format;
+        ASSERT_EQ(STATUS_SUCCESS,
+                  m_Client->OpenPinWithRange(filter, pinId, &any.DataRange, &side->Pin, &format));
+        const WAVEFORMATEX* wave = KsWaveFormatOf(reinterpret_cast<KSDATAFORMAT*>(format.data()));
+        side->Block = wave->nBlockAlign;
+        side->Rate = wave->nSamplesPerSec;
+        side->Endpoint = HostDataEndpoints(*m_Host.Device(), side->Capture).at(0);
+        Sim().SetInPattern(side->Endpoint, SimInPattern::Counter);
+    }
+
+    // Each step the render queue is topped up to its lead, and what capture
+    // brought read out.
+    void Step(ULONG ms)
+    {
+        for (ULONG t = 0; t < ms; t += kStepMs)
+        {
+            if (m_Render.Pin != nullptr)
+            {
+                const ULONG block = m_Render.Block;
+                const ULONGLONG want = EngineFrames(m_Render) + m_Render.Rate * kLeadMs / 1000;
+                std::vector<UCHAR> data(want > m_Render.Made ? (want - m_Render.Made) * block : 0);
+                for (size_t f = 0; f * block < data.size(); ++f)
+                    MakeFrame(m_Render.Made + f, block, &data[f * block]);
+                m_Render.Made +=
+                    m_Client->Write(m_Render.Pin, data.data(), (ULONG)data.size()) / block;
+            }
+            EmuAdvanceMs(kStepMs);
+            UCHAR chunk[4096];
+            ULONG got;
+            while (m_Capture.Pin != nullptr &&
+                   (got = m_Client->Read(m_Capture.Pin, chunk, sizeof(chunk))) != 0)
+                m_Capture.In.insert(m_Capture.In.end(), chunk, chunk + got);
+        }
+    }
+
+    void Walk(Side* side, std::initializer_list<KSSTATE> states)
+    {
+        for (KSSTATE s : states)
+            ASSERT_EQ(STATUS_SUCCESS, m_Client->SetState(side->Pin, s));
+        side->Size = m_Client->Statistics(side->Pin).BufferSize;
+    }
+
+    void Run()
+    {
+        const Row& row = GetParam();
+        Step(kStepMs); // render data queued before RUN
+        for (Side* side : Sides(row.Open))
+            Walk(side, {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN});
+        Step(kEventAtMs);
+        Side* side = row.OnCapture ? &m_Capture : &m_Render;
+        if (row.Act != Event::None)
+        {
+            const bool pause = row.Act == Event::Pause;
+            pause ? Walk(side, {KSSTATE_PAUSE})
+                  : Walk(side, {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP});
+            Step(kOutMs);
+            Mark mark = {DeviceBytes(*side).size(), EngineFrames(*side), 0, 0, pause};
+            EmuPcPinStream(side->Pin)->GetPosition(&mark.Held);
+            pause ? Walk(side, {KSSTATE_RUN})
+                  : Walk(side, {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN});
+            mark.RunFrom = m_Client->Statistics(side->Pin).Position;
+            side->Marks.push_back(mark);
+        }
+        Step(kRunMs - kEventAtMs);
+        for (Side* s : Sides(row.Open))
+            Walk(s, {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP});
+        Step(kStepMs);
+    }
+
+    size_t CheckRender(const Side& side, ULONGLONG* frames);
+    size_t CheckCapture(const Side& side, ULONGLONG* frames);
+
+    HostHarness m_Host;
+    std::unique_ptr<AudioEngineClient> m_Client;
+    Side m_Render;
+    Side m_Capture;
+};
+
+bool Silent(const UCHAR* frame, ULONG block)
+{
+    return std::all_of(frame, frame + block, [](UCHAR b) { return b == 0; });
+}
+
+// Each walk gives the frame of the first fault, or kNone, and counts the
+// frames it walked.
+constexpr size_t kNone = SIZE_MAX;
+
+// Render: after the path's silence, each frame the device received is the
+// engine's next. Back in RUN the engine's first frame after it comes next:
+// after a stop; after a pause only when the position held where the device's
+// frames stopped, telling the engine that those after were not played.
+size_t FrameOrder::CheckRender(const Side& side, ULONGLONG* frames)
+{
+    const std::vector<UCHAR>& got = DeviceBytes(side);
+    const ULONG block = side.Block;
+    std::vector<UCHAR> want(block);
+    ULONGLONG next = 0, placedFrom = 0; // the engine's frame due; the first placed at
+    ULONG placedAt = 0;                 // this buffer offset
+    bool quiet = true;
+    for (size_t f = 0, mark = 0; (f + 1) * block <= got.size(); ++f, ++*frames)
+    {
+        if (mark < side.Marks.size() && f * block >= side.Marks[mark].DeviceBytes)
+        {
+            const Mark& m = side.Marks[mark++];
+            if (m.Paused && m.Held != (placedAt + (next - placedFrom) * block) % side.Size)
+                return f;
+            next = placedFrom = m.EngineFrames;
+            placedAt = m.RunFrom;
+            quiet = true;
+        }
+        MakeFrame(next, block, want.data());
+        if (memcmp(&got[f * block], want.data(), block) == 0)
+            ++next, quiet = false;
+        else if (!quiet || !Silent(&got[f * block], block))
+            return f;
+    }
+    return kNone;
+}
+
+// Capture: after the path's silence, each frame read is the device's next;
+// back in RUN, the first is one the device sent after it.
+size_t FrameOrder::CheckCapture(const Side& side, ULONGLONG* frames)
+{
+    const std::vector<UCHAR>& sent = DeviceBytes(side);
+    const ULONG block = side.Block;
+    const size_t sentFrames = sent.size() / block;
+    size_t next = kNone, from = 0; // the device's frame due; where it may start
+    for (size_t f = 0, mark = 0; (f + 1) * block <= side.In.size(); ++f, ++*frames)
+    {
+        const UCHAR* frame = &side.In[f * block];
+        if (mark < side.Marks.size() && f >= side.Marks[mark].EngineFrames)
+        {
+            from = side.Marks[mark++].DeviceBytes / block;
+            next = kNone;
+        }
+        if (next == kNone && Silent(frame, block))
+            continue;
+        for (size_t end = std::min(sentFrames, from + 19200); next == kNone && from < end; ++from)
+            next = memcmp(frame, &sent[from * block], block) == 0 ? from : kNone;
+        if (next >= sentFrames || memcmp(frame, &sent[next * block], block) != 0)
+            return f;
+        ++next;
+    }
+    return kNone;
+}
+
+TEST_P(FrameOrder, EveryFrameOnceAndInOrder)
+{
+    Run();
+    for (const Side* side : Sides(GetParam().Open))
+    {
+        SCOPED_TRACE(side->Capture ? "capture" : "render");
+        ULONGLONG frames = 0;
+        EXPECT_EQ(kNone,
+                  side->Capture ? CheckCapture(*side, &frames) : CheckRender(*side, &frames));
+        // All went through but what the path holds at the end and, where the
+        // pin was out of RUN, its time out and a buffer's frames.
+        const ULONG outMs = side->Marks.empty() ? 0 : kOutMs;
+        EXPECT_GE(frames, side->Rate * (kRunMs - outMs - 100) / 1000 -
+                              (1 + side->Marks.size()) * side->Size / side->Block);
+    }
+}
+
+void PrintTo(const Row& row, std::ostream* out)
+{
+    *out << row.Device << " at " << row.Ppm << " ppm";
+}
+
+std::string RowName(const ::testing::TestParamInfo<Row>& info)
+{
+    const Row& r = info.param;
+    std::string name;
+    for (const char* c = r.Device; *c != '\0' && *c != '.'; ++c)
+        name += isalnum((unsigned char)*c) ? std::string(1, *c) : "";
+    name += (r.Ppm < 0 ? "_Slow" : "_Fast") + std::to_string(std::abs(r.Ppm)) + "_" +
+            std::array{"Render", "Capture", "Both"}[(int)r.Open];
+    return name + std::array{"", "_Stop", "_Pause"}[(int)r.Act] +
+           (r.Act == Event::None ? ""
+            : r.OnCapture        ? "Capture"
+                                 : "Render");
+}
+
+// Both classes and every feedback kind: class 1.0 without feedback and with
+// an explicit feedback endpoint; class 2.0 with explicit feedback, without
+// any, and with implicit feedback.
+std::vector<Row> Rows()
+{
+    const std::pair<const char*, Pins> kinds[] = {
+        {"Uac1SpeakerMic", Pins::Both},
+        {"synchronous-data-with-feedback.txt", Pins::Render},
+        {"Uac2HighSpeed", Pins::Both},
+        {"uac2-clocks-apart-headset.txt", Pins::Both},
+        {"implicit-feedback.txt", Pins::Capture}};
+    std::vector<Row> rows;
+    for (auto [device, open] : kinds)
+        for (LONG ppm : {-500, -300, -100, 0, 100, 300, 500})
+            rows.push_back({device, ppm, open});
+    for (const char* device : {"Uac1SpeakerMic", "Uac2HighSpeed"})
+        for (bool onCapture : {false, true})
+        {
+            for (LONG ppm : {-300, 300})
+                rows.push_back({device, ppm, Pins::Both, Event::Stop, onCapture});
+            for (Pins open : {onCapture ? Pins::Capture : Pins::Render, Pins::Both})
+                rows.push_back({device, 0, open, Event::Pause, onCapture});
+        }
+    rows.push_back({"Uac2HighSpeed", -300, Pins::Both, Event::Pause, false});
+    return rows;
+}
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(Rows, FrameOrder, ::testing::ValuesIn(Rows()), RowName);
