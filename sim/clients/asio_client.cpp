@@ -392,6 +392,12 @@ void AsioTestClient::Run(ULONG ms)
     }
 }
 
+ULONG AsioTestClient::RingSampleBytes() const
+{
+    const SampleFormat* format = FindSampleFormat(m_SampleType);
+    return format != nullptr ? format->Bytes : 0;
+}
+
 ULONG AsioTestClient::HeaderSwitches() const
 {
     for (const AsioClientRing& ring : m_Rings)

@@ -88,6 +88,8 @@ class AsioTestClient
     void Run(ULONG ms);
 
     const std::vector<AsioClientRing>& Rings() const { return m_Rings; }
+    // Bytes of one sample in the rings, by their sample type; 0 for DSD.
+    ULONG RingSampleBytes() const;
     ULONG EventSwitches() const { return m_EventSwitches; }
     // The switch count of the ring that signals, from its header.
     ULONG HeaderSwitches() const;
