@@ -93,9 +93,6 @@ class AsioTestClient
     ULONG EventSwitches() const { return m_EventSwitches; }
     // The switch count of the ring that signals, from its header.
     ULONG HeaderSwitches() const;
-    // The largest absolute sample in the capture rings, in steps of 16 bits'
-    // full scale whatever the rings' sample type.
-    LONG CapturePeak() const;
 
   private:
     // The first rate every engine plays, `current` asked first and no rate

@@ -93,12 +93,13 @@ void HostAsioData::AfterStart()
             const ULONG preroll = HeaderAt(c, kPrerollBytes);
             const ULONG position = HeaderAt(c, kDriverPosition);
             if (start != 0)
-                Fail(*side, "the stream started at ring byte " + N(start) +
-                                ", not at the ring's first frame");
+                Fail(&side->Position, "the stream started at ring byte " + N(start) +
+                                          ", not at the ring's first frame");
             else if (position != preroll % c.DataBytes)
-                Fail(*side, "after the start the driver's position is ring byte " + N(position) +
-                                ", not the pre-roll's " + N(preroll) +
-                                " bytes past the start position: the pre-roll came from elsewhere");
+                Fail(&side->Position,
+                     "after the start the driver's position is ring byte " + N(position) +
+                         ", not the pre-roll's " + N(preroll) +
+                         " bytes past the start position: the pre-roll came from elsewhere");
             Follow(ring);
             if (side == &m_Render)
                 WriteAhead(ring);
@@ -168,7 +169,7 @@ bool HostAsioData::Follow(Ring& ring)
     const ULONG position = HeaderAt(*ring.Client, kDriverPosition);
     if (position % ring.FrameBytes != 0 || position >= ring.Client->DataBytes)
     {
-        Fail(ring.Client->IsInput ? m_Capture : m_Render,
+        Fail(&(ring.Client->IsInput ? m_Capture : m_Render).Position,
              "the driver's position, ring byte " + N(position) + ", is not a frame's in the ring");
         return false;
     }
@@ -222,7 +223,7 @@ void HostAsioData::CompareRender(Ring& ring, const std::vector<UCHAR>& received)
     std::vector<UCHAR> expected(ring.FrameBytes);
     for (size_t at = 0; at + ring.FrameBytes <= received.size(); at += ring.FrameBytes)
     {
-        if (m_Render.Fault.empty() && m_Processing.empty())
+        if (m_Render.Fault.empty() && m_Render.Processing.empty())
         {
             AsioClientFrame(Expected(ring, ring.Wire), ring.FrameBytes, expected.data());
             if (memcmp(expected.data(), &received[at], ring.FrameBytes) == 0)
@@ -249,21 +250,22 @@ void HostAsioData::RenderDiffers(Ring& ring, const UCHAR* frame)
         if (memcmp(candidate.data(), frame, ring.FrameBytes) != 0)
             continue;
         if (k > due)
-            Fail(m_Render, "the device never received frames " + N(due) + " to " + N(k - 1) +
-                               ": from wire frame " + N(wire) + " it received frame " + N(k) +
-                               " on");
+            Fail(&m_Render.Fault, "the device never received frames " + N(due) + " to " + N(k - 1) +
+                                      ": from wire frame " + N(wire) + " it received frame " +
+                                      N(k) + " on");
         else
-            Fail(m_Render, "the device received frame " + N(k) +
-                               " again or out of order at wire frame " + N(wire) +
-                               ", in place of frame " + N(due));
+            Fail(&m_Render.Fault, "the device received frame " + N(k) +
+                                      " again or out of order at wire frame " + N(wire) +
+                                      ", in place of frame " + N(due));
         return;
     }
     if (std::all_of(frame, frame + ring.FrameBytes, [](UCHAR b) { return b == 0; }))
-        Fail(m_Render, "the device received silence in place of frame " + N(due) +
-                           ", at wire frame " + N(wire));
+        Fail(&m_Render.Fault, "the device received silence in place of frame " + N(due) +
+                                  ", at wire frame " + N(wire));
     else
-        m_Processing = "the device's processing is on: from frame " + N(due) +
-                       " it received other samples than the client wrote (levels or effects)";
+        m_Render.Processing =
+            "the device's processing is on: from frame " + N(due) +
+            " it received other samples than the client wrote (levels or effects)";
 }
 
 void HostAsioData::ReadCapture(Ring& ring)
@@ -271,19 +273,21 @@ void HostAsioData::ReadCapture(Ring& ring)
     if (!Follow(ring))
         return;
     if (ring.Taken - ring.Written > ring.Frames)
-        Fail(m_Capture, "the driver put " + N(ring.Taken - ring.Written) +
-                            " frames in the capture ring between two reads, more than it holds");
+        Fail(&m_Capture.Position,
+             "the driver put " + N(ring.Taken - ring.Written) +
+                 " frames in the capture ring between two reads, more than it holds");
     const PUCHAR data = ring.Client->Base + kHeaderBytes;
     for (; ring.Written < ring.Taken; ++ring.Written)
     {
-        if (!m_Capture.Fault.empty() || !m_Processing.empty())
+        if (!m_Capture.Fault.empty() || !m_Capture.Processing.empty())
             continue;
         const UCHAR* frame = data + (size_t)(ring.Written % ring.Frames) * ring.FrameBytes;
         const ULONGLONG have = ring.SentFrom + ring.Sent.size() / ring.FrameBytes;
         if (ring.Written >= have)
         {
-            Fail(m_Capture, "the capture ring holds frame " + N(m_CaptureRun + ring.Written) +
-                                ", which the device has not sent yet");
+            Fail(&m_Capture.Fault, "the capture ring holds frame " +
+                                       N(m_CaptureRun + ring.Written) +
+                                       ", which the device has not sent yet");
             continue;
         }
         const auto sent =
@@ -312,21 +316,23 @@ void HostAsioData::CaptureDiffers(Ring& ring, const UCHAR* frame, ULONGLONG at)
             continue;
         const ULONGLONG j = ring.SentFrom + i;
         if (j > at)
-            Fail(m_Capture, "the capture ring never got wire frames " + N(wire) + " to " +
-                                N(ring.WireRun + j - 1) + ": from frame " + N(named) +
-                                " it holds the device's wire frame " + N(ring.WireRun + j) + " on");
+            Fail(&m_Capture.Fault, "the capture ring never got wire frames " + N(wire) + " to " +
+                                       N(ring.WireRun + j - 1) + ": from frame " + N(named) +
+                                       " it holds the device's wire frame " + N(ring.WireRun + j) +
+                                       " on");
         else
-            Fail(m_Capture, "the capture ring holds wire frame " + N(ring.WireRun + j) +
-                                " again or out of order at frame " + N(named) +
-                                ", in place of wire frame " + N(wire));
+            Fail(&m_Capture.Fault, "the capture ring holds wire frame " + N(ring.WireRun + j) +
+                                       " again or out of order at frame " + N(named) +
+                                       ", in place of wire frame " + N(wire));
         return;
     }
-    m_Processing = "the device's processing is on: from frame " + N(named) +
-                   " the capture ring holds other samples than the device sent (levels or effects)";
+    m_Capture.Processing =
+        "the device's processing is on: from frame " + N(named) +
+        " the capture ring holds other samples than the device sent (levels or effects)";
 }
 
-void HostAsioData::Fail(Side& side, const std::string& text)
+void HostAsioData::Fail(std::string* first, const std::string& text)
 {
-    if (side.Fault.empty())
-        side.Fault = text;
+    if (first->empty())
+        *first = text;
 }

@@ -46,12 +46,18 @@ class HostAsioData
     // The first difference each way, in words; empty while the data agrees.
     const std::string& RenderFault() const { return m_Render.Fault; }
     const std::string& CaptureFault() const { return m_Capture.Fault; }
-    // Where the samples differ as levels would make them: the driver's
-    // processing, said and not a fault; empty when none.
-    const std::string& Processing() const { return m_Processing; }
-    // Frames compared each way.
+    // The first position each way that does not count what was moved.
+    const std::string& RenderPosition() const { return m_Render.Position; }
+    const std::string& CapturePosition() const { return m_Capture.Position; }
+    // Where the samples differ as levels would make them, each way: the
+    // driver's processing, said and not a fault; empty when none.
+    const std::string& RenderProcessing() const { return m_Render.Processing; }
+    const std::string& CaptureProcessing() const { return m_Capture.Processing; }
+    // Frames compared each way, and whether there are rings of that way.
     ULONGLONG RenderCompared() const { return m_Render.Compared; }
     ULONGLONG CaptureCompared() const { return m_Capture.Compared; }
+    bool HasRender() const { return !m_Render.Rings.empty(); }
+    bool HasCapture() const { return !m_Capture.Rings.empty(); }
 
   private:
     struct Ring
@@ -75,6 +81,8 @@ class HostAsioData
     {
         std::vector<Ring> Rings;
         std::string Fault;
+        std::string Position;
+        std::string Processing;
         ULONGLONG Compared = 0;
     };
 
@@ -88,14 +96,13 @@ class HostAsioData
     void ReadCapture(Ring& ring);
     void RenderDiffers(Ring& ring, const UCHAR* frame);
     void CaptureDiffers(Ring& ring, const UCHAR* frame, ULONGLONG at);
-    void Fail(Side& side, const std::string& text);
+    static void Fail(std::string* first, const std::string& text);
 
     AsioTestClient& m_Client;
     SimUsbDevice* m_Device;
     ULONG m_SampleBytes;
     Side m_Render;
     Side m_Capture;
-    std::string m_Processing;
     ULONGLONG m_NextFrame = 0; // the run's next frame never written
     ULONGLONG m_CaptureRun = 0;
 };

@@ -77,7 +77,10 @@ class AsioData : public testing::TestWithParam<DataCase>
         data.Run(ms);
         EXPECT_EQ("", data.RenderFault());
         EXPECT_EQ("", data.CaptureFault());
-        EXPECT_EQ("", data.Processing());
+        EXPECT_EQ("", data.RenderPosition());
+        EXPECT_EQ("", data.CapturePosition());
+        EXPECT_EQ("", data.RenderProcessing());
+        EXPECT_EQ("", data.CaptureProcessing());
         EXPECT_GT(data.RenderCompared(), render + ms * 40);
         EXPECT_GT(data.CaptureCompared(), capture + ms * 40);
     }
