@@ -326,9 +326,13 @@ void HostAsioData::CaptureDiffers(Ring& ring, const UCHAR* frame, ULONGLONG at)
                                        ", in place of wire frame " + N(wire));
         return;
     }
-    m_Capture.Processing =
-        "the device's processing is on: from frame " + N(named) +
-        " the capture ring holds other samples than the device sent (levels or effects)";
+    if (std::all_of(frame, frame + ring.FrameBytes, [](UCHAR b) { return b == 0; }))
+        Fail(&m_Capture.Fault, "the capture ring holds silence in place of wire frame " + N(wire) +
+                                   ", at frame " + N(named));
+    else
+        m_Capture.Processing =
+            "the device's processing is on: from frame " + N(named) +
+            " the capture ring holds other samples than the device sent (levels or effects)";
 }
 
 void HostAsioData::Fail(std::string* first, const std::string& text)
