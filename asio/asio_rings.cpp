@@ -446,39 +446,36 @@ void CAsioRings::Reset(const AsioRingSettings& settings, PKEVENT bufferSwitchEve
     KeReleaseSpinLock(&m_Lock, irql);
 }
 
-void CAsioRings::KeepMarks()
+template <typename Action> void CAsioRings::ForEachRing(Action action)
 {
     KIRQL irql;
     KeAcquireSpinLock(&m_Lock, &irql);
     for (ULONG i = 0; i < m_Count; ++i)
-    {
-        AsioRingEntry* e = &m_Entries[i];
-        if (e->Block == nullptr)
-            continue;
-        auto header = reinterpret_cast<const AsioRingHeader*>(e->Block);
-        e->Kept = {e->Position, e->SwitchCount, header->StartPosition, header->PrerollBytes};
-    }
+        if (m_Entries[i].Block != nullptr)
+            action(&m_Entries[i], reinterpret_cast<AsioRingHeader*>(m_Entries[i].Block));
     KeReleaseSpinLock(&m_Lock, irql);
+}
+
+void CAsioRings::KeepMarks()
+{
+    ForEachRing(
+        [](AsioRingEntry* e, const AsioRingHeader* header) {
+            e->Kept = {e->Position, e->SwitchCount, header->StartPosition, header->PrerollBytes};
+        });
 }
 
 void CAsioRings::RestoreMarks()
 {
-    KIRQL irql;
-    KeAcquireSpinLock(&m_Lock, &irql);
-    for (ULONG i = 0; i < m_Count; ++i)
-    {
-        AsioRingEntry* e = &m_Entries[i];
-        if (e->Block == nullptr)
-            continue;
-        e->Position = e->Kept.Position;
-        e->SwitchCount = e->Kept.SwitchCount;
-        auto header = reinterpret_cast<AsioRingHeader*>(e->Block);
-        header->DriverPosition = e->Position;
-        header->SwitchCount = e->SwitchCount;
-        header->StartPosition = e->Kept.StartPosition;
-        header->PrerollBytes = e->Kept.PrerollBytes;
-    }
-    KeReleaseSpinLock(&m_Lock, irql);
+    ForEachRing(
+        [](AsioRingEntry* e, AsioRingHeader* header)
+        {
+            e->Position = e->Kept.Position;
+            e->SwitchCount = e->Kept.SwitchCount;
+            header->DriverPosition = e->Position;
+            header->SwitchCount = e->SwitchCount;
+            header->StartPosition = e->Kept.StartPosition;
+            header->PrerollBytes = e->Kept.PrerollBytes;
+        });
 }
 
 void CAsioRings::SetBufferSwitchEvent(PKEVENT event)

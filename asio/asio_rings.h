@@ -159,6 +159,8 @@ class CAsioRings
     void SendVendorRequest(USHORT value);
     AsioRingEntry* FindEntry(PSTREAMCLIENT client);
     void CopyRing(AsioRingEntry* entry, PUCHAR urb, ULONG bytes, bool toUrb);
+    // Runs `action` (entry, header) on every ring with a block, under the ring lock.
+    template <typename Action> void ForEachRing(Action action);
 
     CAsioHost* m_Adapter;
     AsioRingEntry* m_Entries = nullptr;

@@ -73,14 +73,7 @@ void HostAsioData::BeforeStart()
         ring.Slot.assign(ring.Frames, 0);
         WriteAhead(ring);
     }
-    for (Ring& ring : m_Capture.Rings)
-    {
-        m_CaptureRun += ring.Written;
-        ring.WireRun += ring.Wire;
-        ring.Wire = ring.Taken = ring.Written = ring.SentFrom = 0;
-        ring.Sent.clear();
-    }
-    m_Device->Streaming().ClearRecords();
+    CaptureFromTheStart();
 }
 
 void HostAsioData::AfterStart()
@@ -121,6 +114,13 @@ void HostAsioData::Restarted()
         ring.Base = m_NextFrame;
         WriteAhead(ring);
     }
+    CaptureFromTheStart();
+}
+
+// The capture rings fill from their first frame with what the device sends
+// from now on.
+void HostAsioData::CaptureFromTheStart()
+{
     for (Ring& ring : m_Capture.Rings)
     {
         m_CaptureRun += ring.Written;
@@ -259,13 +259,10 @@ void HostAsioData::RenderDiffers(Ring& ring, const UCHAR* frame)
                                       ", in place of frame " + N(due));
         return;
     }
-    if (std::all_of(frame, frame + ring.FrameBytes, [](UCHAR b) { return b == 0; }))
-        Fail(&m_Render.Fault, "the device received silence in place of frame " + N(due) +
-                                  ", at wire frame " + N(wire));
-    else
-        m_Render.Processing =
-            "the device's processing is on: from frame " + N(due) +
-            " it received other samples than the client wrote (levels or effects)";
+    Unplaced(m_Render, frame, ring.FrameBytes,
+             "the device received silence in place of frame " + N(due) + ", at wire frame " +
+                 N(wire),
+             "from frame " + N(due) + " it received other samples than the client wrote");
 }
 
 void HostAsioData::ReadCapture(Ring& ring)
@@ -326,13 +323,22 @@ void HostAsioData::CaptureDiffers(Ring& ring, const UCHAR* frame, ULONGLONG at)
                                        ", in place of wire frame " + N(wire));
         return;
     }
-    if (std::all_of(frame, frame + ring.FrameBytes, [](UCHAR b) { return b == 0; }))
-        Fail(&m_Capture.Fault, "the capture ring holds silence in place of wire frame " + N(wire) +
-                                   ", at frame " + N(named));
+    Unplaced(m_Capture, frame, ring.FrameBytes,
+             "the capture ring holds silence in place of wire frame " + N(wire) + ", at frame " +
+                 N(named),
+             "from frame " + N(named) +
+                 " the capture ring holds other samples than the device sent");
+}
+
+// A frame found nowhere near: silence where sound was due fails; other
+// samples are what levels would make of them.
+void HostAsioData::Unplaced(Side& side, const UCHAR* frame, ULONG bytes, const std::string& silence,
+                            const std::string& changed)
+{
+    if (std::all_of(frame, frame + bytes, [](UCHAR b) { return b == 0; }))
+        Fail(&side.Fault, silence);
     else
-        m_Capture.Processing =
-            "the device's processing is on: from frame " + N(named) +
-            " the capture ring holds other samples than the device sent (levels or effects)";
+        side.Processing = "the device's processing is on: " + changed + " (levels or effects)";
 }
 
 void HostAsioData::Fail(std::string* first, const std::string& text)

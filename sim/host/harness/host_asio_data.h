@@ -86,6 +86,7 @@ class HostAsioData
         ULONGLONG Compared = 0;
     };
 
+    void CaptureFromTheStart();
     void Step();
     // The driver's frames taken since the start, from its position.
     bool Follow(Ring& ring);
@@ -96,6 +97,8 @@ class HostAsioData
     void ReadCapture(Ring& ring);
     void RenderDiffers(Ring& ring, const UCHAR* frame);
     void CaptureDiffers(Ring& ring, const UCHAR* frame, ULONGLONG at);
+    static void Unplaced(Side& side, const UCHAR* frame, ULONG bytes, const std::string& silence,
+                         const std::string& changed);
     static void Fail(std::string* first, const std::string& text);
 
     AsioTestClient& m_Client;
