@@ -18,6 +18,12 @@ struct DataCase
     ULONG SampleBytes; // of the type the rings run in
 };
 
+// Named by its device in the test's name.
+void PrintTo(const DataCase& c, std::ostream* os)
+{
+    *os << c.Device;
+}
+
 // 16-bit, 24 in 3, 20 in 3 and 20 in 4 bytes, and a 44.1 kHz-only clock.
 const DataCase kCases[] = {
     {"Uac2HighSpeed", 2},
