@@ -120,6 +120,7 @@ bool SwitchesAgree(const AsioTestClient& client, ULONG ms, ULONG frames, ULONG r
         Error("the buffer switches signalled, counted and expected disagree");
     return agree;
 }
+
 // One way's compare said: its frames unchanged, each once and in order, on
 // the output; the driver's processing said there too; a difference or no
 // frames at all on the error stream, and false.
