@@ -446,6 +446,38 @@ void CAsioRings::Reset(const AsioRingSettings& settings, PKEVENT bufferSwitchEve
     KeReleaseSpinLock(&m_Lock, irql);
 }
 
+template <typename Action> void CAsioRings::ForEachRing(Action action)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_Lock, &irql);
+    for (ULONG i = 0; i < m_Count; ++i)
+        if (m_Entries[i].Block != nullptr)
+            action(&m_Entries[i], reinterpret_cast<AsioRingHeader*>(m_Entries[i].Block));
+    KeReleaseSpinLock(&m_Lock, irql);
+}
+
+void CAsioRings::KeepMarks()
+{
+    ForEachRing(
+        [](AsioRingEntry* e, const AsioRingHeader* header) {
+            e->Kept = {e->Position, e->SwitchCount, header->StartPosition, header->PrerollBytes};
+        });
+}
+
+void CAsioRings::RestoreMarks()
+{
+    ForEachRing(
+        [](AsioRingEntry* e, AsioRingHeader* header)
+        {
+            e->Position = e->Kept.Position;
+            e->SwitchCount = e->Kept.SwitchCount;
+            header->DriverPosition = e->Position;
+            header->SwitchCount = e->SwitchCount;
+            header->StartPosition = e->Kept.StartPosition;
+            header->PrerollBytes = e->Kept.PrerollBytes;
+        });
+}
+
 void CAsioRings::SetBufferSwitchEvent(PKEVENT event)
 {
     KIRQL irql;

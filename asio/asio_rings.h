@@ -33,6 +33,15 @@ struct AsioRingHeader
 };
 static_assert(sizeof(AsioRingHeader) == ASIO_RING_HEADER_BYTES, "the shared header's size");
 
+// Where a ring stood before a start, to stand there again if it fails.
+struct AsioRingMarks
+{
+    ULONG Position;
+    ULONG SwitchCount;
+    ULONG StartPosition;
+    ULONG PrerollBytes;
+};
+
 // One ring: the block and its mapping, the stream client, and the kernel's
 // own copy of every header field.
 struct AsioRingEntry
@@ -52,6 +61,7 @@ struct AsioRingEntry
     ULONG Position;
     ULONG Signal;
     ULONG SwitchCount;
+    AsioRingMarks Kept; // before the start under way
 };
 
 // The request a mapping carries: n {is-input, channel} pairs.
@@ -109,8 +119,13 @@ class CAsioRings
     NTSTATUS Register(const AsioRingSettings& settings);
     NTSTATUS Unregister();
     void Reset(const AsioRingSettings& settings, PKEVENT bufferSwitchEvent);
-    // Clears the event the buffer switches set (under the ring lock).
+    // Notes where every ring stands, and puts them back there: a start that
+    // fails undoes its reset with them.
+    void KeepMarks();
+    void RestoreMarks();
+    // Sets or clears the event the buffer switches set (under the ring lock).
     void SetBufferSwitchEvent(PKEVENT event);
+    PKEVENT GetBufferSwitchEvent() const { return m_BufferSwitchEvent; }
     // Fills the data of every active ring (zeros at stop).
     void Silence();
 
@@ -144,6 +159,8 @@ class CAsioRings
     void SendVendorRequest(USHORT value);
     AsioRingEntry* FindEntry(PSTREAMCLIENT client);
     void CopyRing(AsioRingEntry* entry, PUCHAR urb, ULONG bytes, bool toUrb);
+    // Runs `action` (entry, header) on every ring with a block, under the ring lock.
+    template <typename Action> void ForEachRing(Action action);
 
     CAsioHost* m_Adapter;
     AsioRingEntry* m_Entries = nullptr;

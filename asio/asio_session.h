@@ -115,6 +115,9 @@ class CAsioSession
     ULONG AsioEngineCount();
     NTSTATUS ReadProductName(PSTR name, ULONG room, ULONG* length);
     void ReleaseEvent(PKEVENT* event);
+    // Starts the owner's rings from their first frames; a start that ran
+    // hands the rings the event.
+    NTSTATUS StartFromRingStart(PKEVENT bufferSwitchEvent);
     // Stops the owner's streaming, and unmaps and frees its rings.
     void ReleaseRings(AsioClientRecord* record);
 

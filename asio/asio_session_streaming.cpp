@@ -76,17 +76,32 @@ NTSTATUS CAsioSession::StartStreaming(PFILE_OBJECT fileObject, PHANDLE bufferSwi
     if (!NT_SUCCESS(status))
         return status;
     record->BufferSwitchEvent = static_cast<PKEVENT>(object);
-    status = m_Adapter->AsioStart();
+    status = StartFromRingStart(record->BufferSwitchEvent);
+    // A start that failed keeps no event, so the owner may start again.
+    if (!NT_SUCCESS(status))
+        ReleaseEvent(&record->BufferSwitchEvent);
+    return status;
+}
+
+// The streams take their first URBs from the rings as they start, so the
+// positions restart before they do: the device gets every ring from its
+// first frame, each frame once, and the positions the owner reads count
+// what was sent. A start that fails is undone and leaves the rings where
+// they stood; only a start that ran gets the event.
+NTSTATUS CAsioSession::StartFromRingStart(PKEVENT bufferSwitchEvent)
+{
+    m_Rings.KeepMarks();
+    m_Adapter->ResetAsioRings(nullptr);
+    const NTSTATUS status = m_Adapter->AsioStart();
     if (!NT_SUCCESS(status))
     {
-        // A start that failed leaves no ring running and keeps no event, so
-        // the owner may start again.
+        // No ring is left running.
         if (m_Running)
             m_Adapter->AsioStop();
-        ReleaseEvent(&record->BufferSwitchEvent);
+        m_Rings.RestoreMarks();
         return status;
     }
-    m_Adapter->ResetAsioRings(record->BufferSwitchEvent);
+    m_Rings.SetBufferSwitchEvent(bufferSwitchEvent);
     return status;
 }
 
@@ -151,8 +166,8 @@ void CAsioSession::PowerUp()
     if (!m_PowerDownMark)
         return;
     m_PowerDownMark = false;
-    NTSTATUS status = m_Adapter->AsioStart();
-    m_Adapter->ResetAsioRings(m_Owner != nullptr ? m_Owner->BufferSwitchEvent : nullptr);
+    const NTSTATUS status =
+        StartFromRingStart(m_Owner != nullptr ? m_Owner->BufferSwitchEvent : nullptr);
     if (NT_SUCCESS(status) || m_Owner == nullptr)
         return;
     // The owner's stream is not coming back: it hears it now and learns why

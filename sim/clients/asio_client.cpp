@@ -392,29 +392,16 @@ void AsioTestClient::Run(ULONG ms)
     }
 }
 
+ULONG AsioTestClient::RingSampleBytes() const
+{
+    const SampleFormat* format = FindSampleFormat(m_SampleType);
+    return format != nullptr ? format->Bytes : 0;
+}
+
 ULONG AsioTestClient::HeaderSwitches() const
 {
     for (const AsioClientRing& ring : m_Rings)
         if (HeaderField(ring, kSignal) != 0)
             return HeaderField(ring, kSwitchCount);
     return 0;
-}
-
-LONG AsioTestClient::CapturePeak() const
-{
-    const SampleFormat* format = FindSampleFormat(m_SampleType);
-    LONG peak = 0;
-    for (const AsioClientRing& ring : m_Rings)
-    {
-        if (!ring.IsInput || format == nullptr)
-            continue;
-        const ULONG unused = 32 - 8 * format->Bytes;
-        for (ULONG i = 0; i < ring.DataBytes / format->Bytes; ++i)
-        {
-            ULONG raw = 0;
-            memcpy(&raw, ring.Base + kHeaderBytes + i * format->Bytes, format->Bytes);
-            peak = std::max<LONG>(peak, std::abs((LONG)(raw << unused) >> 16));
-        }
-    }
-    return peak;
 }

@@ -88,12 +88,11 @@ class AsioTestClient
     void Run(ULONG ms);
 
     const std::vector<AsioClientRing>& Rings() const { return m_Rings; }
+    // Bytes of one sample in the rings, by their sample type; 0 for DSD.
+    ULONG RingSampleBytes() const;
     ULONG EventSwitches() const { return m_EventSwitches; }
     // The switch count of the ring that signals, from its header.
     ULONG HeaderSwitches() const;
-    // The largest absolute sample in the capture rings, in steps of 16 bits'
-    // full scale whatever the rings' sample type.
-    LONG CapturePeak() const;
 
   private:
     // The first rate every engine plays, `current` asked first and no rate

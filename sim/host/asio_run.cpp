@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sim/clients/asio_client.h"
+#include "sim/host/harness/host_asio_data.h"
 #include "sim/host/harness/host_interrupt.h"
 #include "sim/host/stream_run.h"
 
@@ -84,18 +85,18 @@ bool Map(AsioTestClient& client, ULONG frames, ULONG rate, ULONG type)
     return NT_SUCCESS(status);
 }
 
-// Streams for up to `ms`, a second at a time: what the device received is
-// dropped as it goes, so a long run keeps no more than a second of it. An
-// interrupt ends it after the second under way; the milliseconds run.
-ULONG Stream(const HostHarness& host, AsioTestClient& client, ULONG ms)
+// Streams for up to `ms`, a second at a time, the client writing ahead and
+// reading behind the driver and both ways compared as they go, so a long
+// run keeps no more than a few rings of data. An interrupt ends it after
+// the second under way; the milliseconds run.
+ULONG Stream(HostAsioData& data, ULONG ms)
 {
     HostProgress progress("asio");
     ULONG done = 0;
     while (done < ms && !HostInterrupted())
     {
         const ULONG step = std::min<ULONG>(1000, ms - done);
-        client.Run(step);
-        host.Device()->Streaming().ClearRecords();
+        data.Run(step);
         done += step;
         progress.Show(done, ms);
     }
@@ -113,12 +114,49 @@ bool SwitchesAgree(const AsioTestClient& client, ULONG ms, ULONG frames, ULONG r
     const ULONG counted = client.HeaderSwitches();
     printf("asio buffer switches: %u signalled, %u counted, %u expected\n", client.EventSwitches(),
            counted, expected);
-    printf("asio capture peak: %d\n", (int)client.CapturePeak());
     const bool agree =
         client.EventSwitches() == counted && counted + 1 >= expected && counted <= expected + 1;
     if (!agree)
         Error("the buffer switches signalled, counted and expected disagree");
     return agree;
+}
+
+// One way's compare said: its frames unchanged, each once and in order, on
+// the output; the driver's processing said there too; a difference or no
+// frames at all on the error stream, and false.
+bool SayCompare(const char* way, const char* agreed, bool has, ULONGLONG frames,
+                const std::string& processing, const std::string& fault,
+                const std::string& position)
+{
+    if (!has)
+    {
+        printf("asio %s: the device offers no %s ring\n", way, way);
+        return true;
+    }
+    if (!position.empty())
+        Error(std::string(way) + ": " + position);
+    if (!processing.empty())
+        printf("asio %s: %s\n", way, processing.c_str());
+    if (!fault.empty())
+        Error(std::string(way) + ": " + fault);
+    else if (frames == 0 && processing.empty())
+        Error(std::string(way) + ": no frame was compared: the device moved none on the ring's "
+                                 "endpoint");
+    else if (processing.empty())
+        printf("asio %s: %s %llu frames unchanged, each once and in order\n", way, agreed,
+               (unsigned long long)frames);
+    return fault.empty() && position.empty() && (frames != 0 || !processing.empty());
+}
+
+bool DataAgrees(const HostAsioData& data)
+{
+    const bool render = SayCompare("render", "the device received the client's", data.HasRender(),
+                                   data.RenderCompared(), data.RenderProcessing(),
+                                   data.RenderFault(), data.RenderPosition());
+    const bool capture = SayCompare(
+        "capture", "the capture rings held the device's", data.HasCapture(), data.CaptureCompared(),
+        data.CaptureProcessing(), data.CaptureFault(), data.CapturePosition());
+    return render && capture;
 }
 } // namespace
 
@@ -143,12 +181,15 @@ bool RunAsioClient(const HostHarness& host, ULONG ms)
     const ULONG type = ChooseSampleType(client);
     if (type == 0 || !Map(client, sizes[2], rate, type))
         return false;
-    client.WriteSine(1000.0, rate);
+    HostAsioData data(client, host.Device(), client.RingSampleBytes());
+    data.BeforeStart();
     worked = Report("start", client.Start());
     if (worked)
     {
-        const ULONG done = Stream(host, client, ms);
+        data.AfterStart();
+        const ULONG done = Stream(data, ms);
         worked = SwitchesAgree(client, done, sizes[2], rate) && done == ms;
+        worked = DataAgrees(data) && worked;
         worked = Report("stop", client.Stop()) && worked;
     }
     worked = Report("unmap", client.Unmap()) && worked;

@@ -304,7 +304,9 @@ int RunDevice(const HostOptions& options, HostPrepared* prepared)
         printf("driver unloaded\n");
     }
     const std::string left = EmuCheckClean(true);
-    printf("leaks: %s\n", left.empty() ? "none" : left.c_str());
+    // Leaks fail the run: said on the error stream.
+    fflush(stdout);
+    fprintf(left.empty() ? stdout : stderr, "leaks: %s\n", left.empty() ? "none" : left.c_str());
     if (!left.empty() || g_KernelFailures != 0)
         worked = false;
     EmuShutdown();

@@ -150,8 +150,8 @@ const VerdictRow kRecordVerdicts[] = {
      "the recording holds nothing: none of the {moved} frame(s) the device sent reached it"},
 };
 
-// Says the run's verdict, `device` the format on the wire; false when it
-// fails the run.
+// Says the run's verdict, `device` the format on the wire, on the error
+// stream when it fails the run; false then.
 template <size_t N>
 bool PrintVerdict(const char* what, const VerdictRow (&rows)[N], const HostStreamSummary& s,
                   const HostAudio& device)
@@ -176,7 +176,10 @@ bool PrintVerdict(const char* what, const VerdictRow (&rows)[N], const HostStrea
             for (const auto& [name, value] : fields)
                 if (const size_t at = text.find(name); at != std::string::npos)
                     text.replace(at, strlen(name), value);
-            printf("%s: %s\n", what, text.c_str());
+            if (row.Fails)
+                Error(what, text);
+            else
+                printf("%s: %s\n", what, text.c_str());
             return !row.Fails;
         }
     return false;
@@ -258,9 +261,8 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
     // leaves the recording empty.
     if (!playing && summary.Interrupted && summary.Wire == HostWire::Nothing)
     {
-        printf("record: the recording holds nothing: interrupted by %s before the device sent "
-               "anything\n",
-               HostInterruptName());
+        Error(what, std::string("the recording holds nothing: interrupted by ") +
+                        HostInterruptName() + " before the device sent anything");
         worked = false;
     }
     else if (playing ? !PrintVerdict(what, kPlayVerdicts, summary, audio)

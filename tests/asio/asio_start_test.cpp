@@ -162,6 +162,40 @@ TEST(AsioStart, AClientThatDoesNotStartFailsTheStartAndStopsTheOthers)
     EXPECT_TRUE(rig.Adapter()->GetAsioSession().IsRunning());
 }
 
+// A start that fails, at an open or at a start, leaves every ring where
+// it stood after the last stream, and hands it no event.
+TEST(AsioStart, AFailedStartLeavesTheRingsWhereTheyStood)
+{
+    for (const bool atOpen : {true, false})
+    {
+        TwoEngineRig rig;
+        ASSERT_TRUE(rig.ok);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 0, 1, 1}));
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+        std::vector<UCHAR> urb(384, 0x11);
+        for (int i = 0; i < 3; ++i)
+        {
+            rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, urb.data(), 384);
+            rig.capture->Notify(STREAM_NOTIFY_BYTES, nullptr, 384);
+            rig.render->Notify(STREAM_NOTIFY_RENDER_DATA, urb.data(), 384);
+        }
+        ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioStopStreaming(&rig.file, nullptr));
+        const AsioRingHeader before[2] = {*rig.Header(0), *rig.Header(1)};
+        const AsioRingEntry entries[2] = {*rig.Ring(0), *rig.Ring(1)};
+        EmuCloseUserHandle(rig.process, rig.event);
+        (atOpen ? rig.capture->OpenStatus : rig.capture->StartStatus) = STATUS_DEVICE_NOT_READY;
+        EXPECT_EQ(STATUS_DEVICE_NOT_READY, rig.Start()) << atOpen;
+        for (ULONG i = 0; i < 2; ++i)
+        {
+            EXPECT_EQ(0, memcmp(&before[i], rig.Header(i), sizeof(before[i]))) << atOpen << i;
+            EXPECT_EQ(entries[i].Position, rig.Ring(i)->Position) << atOpen << i;
+            EXPECT_EQ(entries[i].SwitchCount, rig.Ring(i)->SwitchCount) << atOpen << i;
+        }
+        EXPECT_EQ(nullptr, rig.Adapter()->GetAsioSession().Rings().GetBufferSwitchEvent());
+        EXPECT_EQ(FALSE, KeReadStateEvent(rig.kevent));
+    }
+}
+
 TEST(AsioStart, TheListedDevicesHearTheVendorRequestOnStartAndStop)
 {
     TwoEngineRig rig(DeviceWithIds(0x4C54, 0x3103));

@@ -92,9 +92,10 @@ TEST_F(AsioStreaming, StreamingTakesRenderDataFromTheRingAndCountsSwitches)
     PKEVENT event = nullptr;
     ASSERT_EQ(STATUS_SUCCESS, Start(&event));
     AsioRingHeader* header = rig.Header();
-    // 10 ms buffer: 2 ms URBs, 5 URBs ahead of the client at 384 bytes each.
-    EXPECT_EQ(0u, header->DriverPosition);
+    // 10 ms buffer: 2 ms URBs, 5 URBs ahead of the client at 384 bytes each,
+    // the four in flight taken from the ring's start.
     EXPECT_EQ(1536u, header->PrerollBytes);
+    EXPECT_EQ(1536u, header->DriverPosition);
     rig.Usb().Device()->Streaming().ClearRecords();
     EmuAdvanceMs(100);
     const ULONG switches = header->SwitchCount;
@@ -122,7 +123,8 @@ TEST_F(AsioStreaming, AShortBufferStartsOneUrbBeforeTheEndOfTheRing)
         ASSERT_EQ(STATUS_SUCCESS, rig.Map(0, frames, {{0, 1}}));
         ASSERT_EQ(STATUS_SUCCESS, Start());
         EXPECT_EQ(start, rig.Header()->StartPosition) << frames;
-        EXPECT_EQ(start, rig.Header()->DriverPosition) << frames;
+        // The pre-roll taken from the start position, wrapping at the ring's end.
+        EXPECT_EQ((start + preroll) % 7680, rig.Header()->DriverPosition) << frames;
         EXPECT_EQ(preroll, rig.Header()->PrerollBytes) << frames;
         EXPECT_EQ(2u, rig.Session().Rings().GetEntry(0)->Registration->UrbCount) << frames;
         EXPECT_EQ(STATUS_SUCCESS, rig.Asio()->AsioUnmapSharedBuffer(rig.File(0)));

@@ -129,10 +129,9 @@ NTSTATUS PowerAsioHost::AsioStop()
     return STATUS_SUCCESS;
 }
 
-void PowerAsioHost::ResetAsioRings(PKEVENT bufferSwitchEvent)
+void PowerAsioHost::ResetAsioRings(PKEVENT)
 {
     PowerLog().push_back("reset rings");
-    m_RingEvent = bufferSwitchEvent;
 }
 
 // ----------------------------------------------------------------------------

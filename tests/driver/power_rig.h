@@ -22,7 +22,7 @@ std::vector<std::string>& PowerLog();
 class PowerTestAdapter;
 
 // The adapter's ASIO link with the streaming recorded: start and stop set and
-// clear the session's running flag, the rings keep only their event.
+// clear the session's running flag, the rings reset nothing.
 class PowerAsioHost final : public CAdapterAsioHost
 {
   public:
@@ -32,11 +32,8 @@ class PowerAsioHost final : public CAdapterAsioHost
     NTSTATUS AsioStop() override;
     void ResetAsioRings(PKEVENT bufferSwitchEvent) override;
 
-    PKEVENT LastRingEvent() const { return m_RingEvent; }
-
   private:
     PowerTestAdapter* m_Adapter;
-    PKEVENT m_RingEvent = nullptr;
 };
 
 // Built before the adapter and gone after it, as the adapter asks of the link
@@ -64,7 +61,8 @@ class PowerTestAdapter : private PowerAsioHostHolder, public CAdapterCommon
     PowerAsioHost& RecordedAsio() { return AsioHost; }
     bool IsAsioRunning() const { return GetAsioRunning() != 0; }
     bool IsPowerDownMarked() const { return GetAsioPowerDownMark() != 0; }
-    PKEVENT LastRingEvent() const { return AsioHost.LastRingEvent(); }
+    // The event the session's rings set on a buffer switch.
+    PKEVENT LastRingEvent() { return GetAsioSession().Rings().GetBufferSwitchEvent(); }
 
     // A start that takes this long (the streams are slow to come back).
     ULONG StartDelayMs = 0;

@@ -16,13 +16,18 @@
 namespace
 {
 // What a run said on both streams, and whether it worked.
+// What the run said, both streams; `errors` gets the error stream's part.
 std::string Said(HostHarness& host, const StreamRunOptions& options, HostPlaySource* play,
-                 bool* worked)
+                 bool* worked, std::string* errors = nullptr)
 {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     *worked = RunStream(host, options, play);
-    return testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (errors != nullptr)
+        *errors = err;
+    return out + err;
 }
 
 // The timed chip's output terminal as headphones, set before the device is added.
@@ -212,11 +217,13 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         HostPlaySource* source = row.Run == Lost      ? (HostPlaySource*)&lost
                                  : row.Run == Altered ? (HostPlaySource*)&altered
                                                       : &play;
-        const std::string said = Said(host, options, record ? nullptr : source, &worked);
-        // Only the clean runs work.
+        std::string errors;
+        const std::string said = Said(host, options, record ? nullptr : source, &worked, &errors);
+        // Only the clean runs work; what failed a run is said on the error stream.
         EXPECT_EQ(row.Drops == 0 && !strays && row.Run != Lost && row.Run != Altered, worked)
             << said;
         EXPECT_NE(std::string::npos, said.find(row.Said)) << said;
+        EXPECT_EQ(!worked, errors.find(row.Said) != std::string::npos) << said;
         // At most every frame the run took; at least the packets that
         // failed, up to the end of the stream (the frames the pin's start
         // and stop take are outside it).
