@@ -48,15 +48,16 @@ class HostPlayCompare
     // decides at most (hashes that collide aside): a received frame is
     // compared in place, hashed, followed at the places of the run it is in
     // (HostPlayWindow::kMostPlaces) and, where no run goes on with it, its
-    // own run looked for (HostPlayWindow::kPlacesTried); or a run's frames
-    // are compared with the file's last, once in a run of silence
-    // (HostPlayWindow::kLongestRun). A frame read ahead is hashed and its
-    // place indexed.
+    // own run looked for (HostPlayWindow::kPlacesTried); and a run's frames
+    // are compared with the file's last once a run's longest of silence
+    // followed them (HostPlayWindow::kLongestRun), a frame for each of those.
+    // A frame read ahead is hashed, its place indexed twice at most, and
+    // compared in finding the passages held twice.
     static constexpr ULONGLONG kWorkPerFrame = 96;
     static constexpr ULONGLONG kDecideWork =
         HostPlayWindow::kMostPlaces * HostPlayWindow::kLongestRun;
-    static_assert(2 + HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <= kWorkPerFrame &&
-                  2 + HostPlayWindow::kLongestRun <= kWorkPerFrame);
+    static_assert(3 + HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <= kWorkPerFrame &&
+                  6 + HostPlayWindow::kTwiceWork <= kWorkPerFrame);
 
     // `file` is a reader of its own over the play's file, whose frames are
     // compared in the pin's container.
@@ -199,7 +200,8 @@ class HostPlayCompare
     ULONGLONG m_ChangedAt = 0; // the file frame that differed
     ULONGLONG m_DiffWire = 0;  // and the wire frame
     bool m_SilentOnly = false; // only silence received since
-    ULONGLONG m_InPlaceRun = 0, m_InPlaceSounds = 0;
+    bool m_Late = false;      // sound came after silence past the window
+    ULONGLONG m_LateWire = 0; // the wire frame it came at
     ULONGLONG m_LastFileSound = 0; // the file's last frame of sound in place since
     ULONGLONG m_LastWireSound = HostPlayWindow::kNone;
     ULONGLONG m_EndChecked = HostPlayWindow::kNone;
