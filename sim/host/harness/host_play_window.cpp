@@ -171,7 +171,7 @@ void HostPlayWindow::SetRunFrames(const std::vector<ULONGLONG>& hashes, ULONGLON
                                 bitsAFrame);
         m_ChanceOnePlace = FramesFor(kChanceBits, bitsAFrame);
     }
-    const size_t twice = std::min(m_Twice + 1, kLongestRun);
+    const size_t twice = std::min(2 * (m_Twice + 1), kLongestRun);
     m_RunFrames = std::max(m_ChanceRun, twice);
     m_OnePlaceRunFrames = std::min(m_RunFrames, std::max(m_ChanceOnePlace, twice));
 }

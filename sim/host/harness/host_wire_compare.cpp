@@ -368,6 +368,9 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
     // silence and leaves other sound as it was.
     if (sound && exact && m_SilentOnly)
         return Blanked(x);
+    // Sound past the window after silence only: no run can start in it.
+    if (sound && m_SilentOnly && !m_Late && x - m_DiffWire >= m_SearchFrames)
+        GoLate(x);
     m_SilentOnly = m_SilentOnly && !sound;
     if (file != nullptr && !IsSilence(file))
         m_LastFileSound = inPlace;
@@ -401,20 +404,26 @@ void HostPlayCompare::WatchFrame(const UCHAR* frame)
     {
         if (file != nullptr && Same(frame, file))
             return Blanked(x);
-        // The file going on where it stopped, or later: placed by a run as
-        // in the window, from this frame on. Other sound within the file is
-        // its frames with other values; past its end, the file's frames
-        // were never received.
-        m_Late = true;
-        m_LateWire = x;
-        m_SilentOnly = false;
-        m_After = file != nullptr ? HostWire::Changed : HostWire::Partial;
         m_Phase = Phase::Looking;
+        GoLate(x);
         return LookFrame(frame);
     }
     Keep(frame);
     if (file != nullptr && !IsSilence(file))
         m_LastFileSound = inPlace;
+}
+
+void HostPlayCompare::GoLate(ULONGLONG wire)
+{
+    // The file going on where it stopped, or later: placed by a run as in
+    // the window, from this frame on. Other sound within the file is its
+    // frames with other values; past its end, the file's frames were never
+    // received.
+    m_Late = true;
+    m_LateWire = wire;
+    m_SilentOnly = false;
+    m_After = FileFrame(m_ChangedAt + (wire - m_DiffWire)) != nullptr ? HostWire::Changed
+                                                                      : HostWire::Partial;
 }
 
 void HostPlayCompare::Blanked(ULONGLONG wire)

@@ -141,6 +141,8 @@ class HostPlayCompare
     // The wire's last sound against the file's last frames, once silence
     // followed it.
     void EndRun();
+    // Sound at wire frame `wire` after silence past the window.
+    void GoLate(ULONGLONG wire);
     // Nothing placed the frames after the one that differed within the window.
     void GiveUp();
     void Settle();
