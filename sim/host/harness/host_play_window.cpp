@@ -184,20 +184,25 @@ size_t HostPlayWindow::LongestTwice(ULONGLONG most, ULONGLONG* work) const
         for (size_t i = m_Groups[b]; i + 1 < m_Groups[b + 1]; ++i)
             if (m_Runs[m_Places[i]] == m_Runs[m_Places[i + 1]])
                 next[m_Places[i]] = m_Places[i + 1];
+    const auto sound = [this](size_t j) { return m_Silence[j + 1] == 0 ? 1u : 0u; };
     ULONGLONG compared = next.size();
-    size_t longest = 0, matched = 0;
-    for (size_t p = 0; p < next.size() && longest < kLongestRun; ++p)
+    size_t longest = 0, matched = 0, sounds = 0;
+    for (size_t p = 0; p < next.size() && compared < most; ++p)
     {
         const ULONG q = next[p];
         // The place before matched its next one frame further on.
-        matched = p != 0 && q != kKey && next[p - 1] + 1 == q && matched != 0 ? matched - 1 : 0;
+        const bool on = p != 0 && q != kKey && next[p - 1] + 1 == q && matched != 0;
+        sounds = on ? sounds - sound(p - 1) : 0;
+        matched = on ? matched - 1 : 0;
         for (; q != kKey && matched < kLongestRun && q + matched < m_Held; ++matched, ++compared)
             if (compared >= most || memcmp(Frame(m_At + p + matched), Frame(m_At + q + matched),
                                            m_FrameBytes) != 0)
                 break;
-        if (compared >= most)
-            matched = kLongestRun;
-        longest = std::max(longest, matched);
+            else
+                sounds += sound(p + matched);
+        // Frames of sound count: silence tells little. A passage the longest
+        // run follows is the file repeating, where the nearest place decides.
+        longest = std::max(longest, matched < kLongestRun ? sounds : 0);
     }
     *work += compared;
     return longest;

@@ -24,7 +24,7 @@ class HostPlayWindow
     static constexpr size_t kMostPlaces = 8;
     static constexpr size_t kPlacesTried = 3 * (kPlaceBits + 1) + kMostPlaces;
     // The frames compared for each held in finding the passages it holds
-    // twice; past them, the file reads as repeating.
+    // twice, at most.
     static constexpr ULONGLONG kTwiceWork = 16;
 
     // Frames of `frameBytes` bytes, silent when every byte is `silence`.
@@ -43,8 +43,9 @@ class HostPlayWindow
     // many as make it unlikely that the window holds them elsewhere by
     // chance, at most kLongestRun. Fewer, the more the file's frames of
     // sound differ from each other and from the frame before (those of every
-    // window held so far count); and more than the longest passage the
-    // windows were seen to hold twice. A run is looked up by as many frames.
+    // window held so far count); and at least twice as many as the longest
+    // passage the windows were seen to hold twice, where a processed frame
+    // may match on by chance. A run is looked up by as many frames.
     // And the fewer that place frames at one given place.
     size_t RunFrames() const { return m_RunFrames; }
     size_t OnePlaceRunFrames() const { return m_OnePlaceRunFrames; }
@@ -85,11 +86,12 @@ class HostPlayWindow
     // Hashes the runs of up to `places` places from the frames' hashes and
     // indexes them; adds the work.
     void IndexRuns(const std::vector<ULONGLONG>& hashes, ULONGLONG places, ULONGLONG* work);
-    // The longest passage that two places the index groups together both
-    // start (a sine at a nearby phase, a value held, a passage repeated):
-    // each place against the next whose run hashes alike, the frames known
-    // to match on from the place before not compared again. Gives up, as if
-    // it were a run's longest, past `most` frames compared; adds the work.
+    // The longest passage, in frames of sound, that two places the index
+    // groups together both start and that ends within a run's longest (a
+    // sine at a nearby phase, a value held): each place against the next
+    // whose run hashes alike, the frames known to match on from the place
+    // before not compared again, `most` frames compared at most; adds the
+    // work.
     size_t LongestTwice(ULONGLONG most, ULONGLONG* work) const;
     bool IsSilence(const UCHAR* frame) const;
 
@@ -108,6 +110,6 @@ class HostPlayWindow
     // Of the frames of sound: pairs alike among those that differ from the
     // frame before, those, and all.
     double m_AlikePairs = 0, m_ChangedFrames = 0, m_SoundFrames = 0;
-    size_t m_Twice = 0; // the longest passage seen twice
+    size_t m_Twice = 0; // the longest passage seen twice, in frames of sound
     size_t m_ChanceRun = 0, m_ChanceOnePlace = 0; // the runs chance alone needs
 };

@@ -462,11 +462,13 @@ void HostPlayCompare::EndRun()
     if (last == kNone || last == m_EndChecked || m_Window.End() != m_Frames)
         return;
     m_EndChecked = last;
+    // The wire's last sound against the file's: the silence after each is
+    // the play's.
+    const ULONGLONG end = m_Frames - m_Window.SilenceBefore(m_Frames);
     const ULONGLONG most = std::min<ULONGLONG>(
-        {HostPlayWindow::kLongestRun - 1, last + 1 - m_DiffWire, m_Frames - m_ChangedAt});
+        {HostPlayWindow::kLongestRun - 1, last + 1 - m_DiffWire, end - m_ChangedAt});
     ULONGLONG frames = 0, sounds = 0;
-    for (; frames < most && Same(Kept(last - frames), m_Window.Frame(m_Frames - 1 - frames));
-         ++frames)
+    for (; frames < most && Same(Kept(last - frames), m_Window.Frame(end - 1 - frames)); ++frames)
         sounds += KeptSound(last - frames) ? 1 : 0;
     while (frames != 0 && !KeptSound(last + 1 - frames))
         --frames;
@@ -475,7 +477,7 @@ void HostPlayCompare::EndRun()
         at - (m_Late ? m_LateWire : m_DiffWire) >= m_SearchFrames)
         return;
     m_EndRunAt = at;
-    m_EndRunFrames = frames;
+    m_EndRunPlace = end - frames;
     m_EndRunSilent = at - 1 - SoundBefore(at, m_DiffWire);
 }
 
@@ -484,7 +486,7 @@ void HostPlayCompare::GiveUp()
     if (m_LastWireSound != m_WireFrames)
         EndRun();
     if (m_EndRunAt != kNone)
-        return Shifted(m_Frames - m_EndRunFrames, m_EndRunAt, m_EndRunSilent);
+        return Shifted(m_EndRunPlace, m_EndRunAt, m_EndRunSilent);
     // Silence alone may yet be the file's frames never received; sound no
     // run placed after it is as Watching found it.
     if (!m_Late)

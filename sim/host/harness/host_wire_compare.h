@@ -208,7 +208,7 @@ class HostPlayCompare
     ULONGLONG m_LastWireSound = HostPlayWindow::kNone;
     ULONGLONG m_EndChecked = HostPlayWindow::kNone;
     ULONGLONG m_EndRunAt = HostPlayWindow::kNone; // a run that reached the file's end
-    ULONGLONG m_EndRunFrames = 0, m_EndRunSilent = 0;
+    ULONGLONG m_EndRunPlace = 0, m_EndRunSilent = 0;
     ULONGLONG m_Resumed = 0; // the file frame the frames after it resumed at
     ULONGLONG m_ResumedWire = 0;
     ULONGLONG m_Inserted = 0;
