@@ -106,9 +106,10 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
         return HostWire::Broken;
     if (m_After != HostWire::Exact)
         return m_After;
-    // Sound that never became the file is the file changed from its start.
+    // Sound that never became the file is the file changed from its start;
+    // too little sound to hold a run is none of it.
     if (!m_Started && m_Sounds != 0)
-        return HostWire::Changed;
+        return m_Sounds < m_Window.RunFrames() ? HostWire::Partial : HostWire::Changed;
     // Silence alone places none of the file's frames, however it begins.
     if (!m_Started)
         return HostWire::Unreached;
