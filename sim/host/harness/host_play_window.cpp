@@ -161,14 +161,13 @@ void HostPlayWindow::SetRunFrames(const std::vector<ULONGLONG>& hashes, ULONGLON
     if (!hashes.empty())
     {
         const double bitsAValue =
-            m_ChangedFrames != 0
-                ? -std::log2(m_AlikePairs / (m_ChangedFrames * m_ChangedFrames))
-                : 0;
+            m_ChangedFrames != 0 ? -std::log2(m_AlikePairs / (m_ChangedFrames * m_ChangedFrames))
+                                 : 0;
         const double bitsAFrame =
             m_SoundFrames != 0 ? bitsAValue * m_ChangedFrames / m_SoundFrames : 0;
         // Every run of the half second's received frames, at every place.
-        m_ChanceRun = FramesFor(2 * std::log2(std::max<double>((double)places, 2)) + kChanceBits,
-                                bitsAFrame);
+        m_ChanceRun =
+            FramesFor(2 * std::log2(std::max<double>((double)places, 2)) + kChanceBits, bitsAFrame);
         m_ChanceOnePlace = FramesFor(kChanceBits, bitsAFrame);
     }
     const size_t twice = std::min(2 * (m_Twice + 1), kLongestRun);
@@ -195,8 +194,8 @@ size_t HostPlayWindow::LongestTwice(ULONGLONG most, ULONGLONG* work) const
         sounds = on ? sounds - sound(p - 1) : 0;
         matched = on ? matched - 1 : 0;
         for (; q != kKey && matched < kLongestRun && q + matched < m_Held; ++matched, ++compared)
-            if (compared >= most || memcmp(Frame(m_At + p + matched), Frame(m_At + q + matched),
-                                           m_FrameBytes) != 0)
+            if (compared >= most ||
+                memcmp(Frame(m_At + p + matched), Frame(m_At + q + matched), m_FrameBytes) != 0)
                 break;
             else
                 sounds += sound(p + matched);

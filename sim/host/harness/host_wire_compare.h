@@ -33,11 +33,15 @@
 // run places within the half second. Silence to the end is the file's
 // frames never received. A run places frames once it holds frames of sound
 // enough (HostPlayWindow::RunFrames), or fewer where it reaches the file's
-// end with only silence after it; it is followed at its nearest places until
-// it has HostPlayWindow::kLongestRun frames or ends, and the place it
-// matched longest decides, in place first, then the nearest later, then the
-// nearest earlier. Sound after the file's last frame received in place is
-// counted.
+// last sound with only silence after it; it is followed at its nearest
+// places, in place among them, until it has HostPlayWindow::kLongestRun
+// frames or ends, and the place it matched longest decides, in place first,
+// then the nearest later, then the nearest earlier. Sound after silence
+// longer than the half second has a half second of its own: placed where
+// the file stopped, the silence was inserted; later, the frames between
+// were never received. Sound after the file's last frame received in place
+// is counted; sound that never became the file, too short for a run, is
+// none of it.
 class HostPlayCompare
 {
   public:
@@ -199,11 +203,11 @@ class HostPlayCompare
     // file's on: Exact while none did; Partial while only silence came after
     // it.
     HostWire m_After = HostWire::Exact;
-    ULONGLONG m_ChangedAt = 0; // the file frame that differed
-    ULONGLONG m_DiffWire = 0;  // and the wire frame
-    bool m_SilentOnly = false; // only silence received since
-    bool m_Late = false;      // sound came after silence past the window
-    ULONGLONG m_LateWire = 0; // the wire frame it came at
+    ULONGLONG m_ChangedAt = 0;     // the file frame that differed
+    ULONGLONG m_DiffWire = 0;      // and the wire frame
+    bool m_SilentOnly = false;     // only silence received since
+    bool m_Late = false;           // sound came after silence past the window
+    ULONGLONG m_LateWire = 0;      // the wire frame it came at
     ULONGLONG m_LastFileSound = 0; // the file's last frame of sound in place since
     ULONGLONG m_LastWireSound = HostPlayWindow::kNone;
     ULONGLONG m_EndChecked = HostPlayWindow::kNone;

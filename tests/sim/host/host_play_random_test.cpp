@@ -155,16 +155,17 @@ void Fill(Play& p, std::mt19937& r, size_t first)
                 if (p.Period != 0 && f >= first + p.Period)
                     memcpy(to, to - p.Period * bytes, sample);
                 else
-                    p.Put(to, p.Drawn == Quiet    ? (int)(r() % 9) - 4
-                              : p.Drawn == Square ? ((f - first) * 2 < p.Period ? full / 2 : -full / 2)
-                              : p.Drawn == Constant
-                                  ? full / 3
-                                  : (int)std::lround(
-                                        full * 0.5 *
-                                        std::sin((double)c + 2 * M_PI * (double)(f - first) /
-                                                                 (p.Drawn == Sine997
-                                                                      ? p.Rate / 997.0
-                                                                      : (double)p.Period))));
+                    p.Put(
+                        to,
+                        p.Drawn == Quiet    ? (int)(r() % 9) - 4
+                        : p.Drawn == Square ? ((f - first) * 2 < p.Period ? full / 2 : -full / 2)
+                        : p.Drawn == Constant
+                            ? full / 3
+                            : (int)std::lround(full * 0.5 *
+                                               std::sin((double)c + 2 * M_PI * (double)(f - first) /
+                                                                        (p.Drawn == Sine997
+                                                                             ? p.Rate / 997.0
+                                                                             : (double)p.Period))));
         }
     }
 }
@@ -197,8 +198,7 @@ Play Draw(std::mt19937& r)
 {
     const int kind = (int)(r() % kKinds);
     const USHORT bits = (USHORT)(8 * (1 + r() % 3));
-    const ULONG rates[] = {44100, 48000, 96000},
-                rate = kind == Sine997 ? rates[r() % 3] : 8000;
+    const ULONG rates[] = {44100, 48000, 96000}, rate = kind == Sine997 ? rates[r() % 3] : 8000;
     const size_t channels = kind == Alike ? 8 : 1 + r() % (kind == Sine997 ? 2 : 8);
     const int full = (1 << (bits - 1)) - 1;
     const size_t bytes = channels * bits / 8, n = rate / 4 + r() % (3 * rate / 4),
@@ -244,8 +244,9 @@ Play Draw(std::mt19937& r)
             break;
         char fault = "LBCNSG"[r() % 6];
         size_t length =
-            r() % 3 == 0 ? 1 + r() % 3
-                         : (size_t)std::exp(std::uniform_real_distribution<>(0, std::log(p.Search - 1))(r));
+            r() % 3 == 0
+                ? 1 + r() % 3
+                : (size_t)std::exp(std::uniform_real_distribution<>(0, std::log(p.Search - 1))(r));
         // Copies of earlier frames, from right before the fault or further.
         const size_t back = fault == 'C' && r() % 2 == 0 ? r() % p.Search : 0;
         fault = fault == 'C' && at < length + back ? 'N' : fault;
@@ -376,8 +377,8 @@ Expected Expect(const Play& p)
     e.Frames = {f0, j - back, x - back, lost ? 0 : inPlace(x) - j};
     // A run to the file's end is followed by the silence after the play.
     e.Exact = placed && inWindow &&
-              (sounds >= p.Run || (j + length == n && length < kLongest && sounds >= p.EndRun &&
-                                   n - f0 <= p.Search));
+              (sounds >= p.Run ||
+               (j + length == n && length < kLongest && sounds >= p.EndRun && n - f0 <= p.Search));
     return e;
 }
 
@@ -397,8 +398,8 @@ size_t Plays(unsigned from, unsigned to)
             compare.Feed({p.Wire.data() + at, p.Wire.data() + std::min(at + 997, p.Wire.size())});
         HostStreamSummary s;
         const HostWire verdict = compare.Result(true, true, false, &s);
-        SCOPED_TRACE(testing::Message() << "seed " << seed << " of kind " << p.Drawn << ", " << p.Bits
-                                        << " bits, " << p.Channels << " channel(s)");
+        SCOPED_TRACE(testing::Message() << "seed " << seed << " of kind " << p.Drawn << ", "
+                                        << p.Bits << " bits, " << p.Channels << " channel(s)");
         exact += e.Exact ? 1 : 0;
         const auto named = std::pair(e.Wire, e.Frames);
         EXPECT_EQ(named, e.Exact ? std::pair(verdict, Names(verdict, s)) : named);

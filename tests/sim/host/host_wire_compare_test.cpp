@@ -112,7 +112,8 @@ const Frames kShort = Span(kNoise, 0, 100);
 // silence, a packet's 48 frames at a time.
 struct PlayOf
 {
-    explicit PlayOf(const Frames& f) : PlayOf(HostAudio{48000, 1, 16, {Bytes(f, 0), Bytes(f, f.size())}})
+    explicit PlayOf(const Frames& f)
+        : PlayOf(HostAudio{48000, 1, 16, {Bytes(f, 0), Bytes(f, f.size())}})
     {
     }
     explicit PlayOf(HostAudio file)
@@ -524,8 +525,8 @@ TEST(HostPlayCompare, FramesInFilesOfAlikeNeighboursAreNamed)
         const std::vector<UCHAR> wire = PutIn(row.File, row.At, row.Count, row.From, row.Lose);
         size_t f0 = 0;
         while (f0 < row.File.Frames() &&
-               !memcmp(&wire[f0 * row.File.FrameBytes()], &row.File.Data[f0 * row.File.FrameBytes()],
-                       row.File.FrameBytes()))
+               !memcmp(&wire[f0 * row.File.FrameBytes()],
+                       &row.File.Data[f0 * row.File.FrameBytes()], row.File.FrameBytes()))
             ++f0;
         HostStreamSummary summary;
         PlayOf play(row.File);
