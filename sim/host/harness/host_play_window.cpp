@@ -70,25 +70,43 @@ void HostPlayWindow::Hold(std::vector<UCHAR> frames, ULONGLONG at, ULONGLONG pla
         hashes[j] = FrameHash(frame, m_FrameBytes);
         m_Silence[j + 1] = IsSilence(frame) ? m_Silence[j] + 1 : 0;
     }
+    *work += m_Held;
     SetRunFrames(hashes, std::min<ULONGLONG>(places, m_Held));
     places = std::min<ULONGLONG>(places, 1ull << kPlaceBits);
+    IndexRuns(hashes, places, work);
+    // A passage the window holds twice takes a run longer than it to place;
+    // the runs are indexed again at that length.
+    const size_t twice = LongestTwice(kTwiceWork * (m_Held + 1), work);
+    if (twice < m_Twice + 1)
+        return;
+    m_Twice = twice;
+    const size_t run = m_RunFrames;
+    SetRunFrames({}, 0);
+    if (m_RunFrames != run)
+        IndexRuns(hashes, places, work);
+}
+
+void HostPlayWindow::IndexRuns(const std::vector<ULONGLONG>& hashes, ULONGLONG places,
+                               ULONGLONG* work)
+{
     const size_t count =
         m_Held >= m_RunFrames ? (size_t)std::min<ULONGLONG>(places, m_Held - m_RunFrames + 1) : 0;
     m_Oldest = 1;
     for (size_t j = 1; j < m_RunFrames; ++j)
         m_Oldest *= kBase;
-    // Each place's run hash takes its first frame's place among the hashes.
+    // Each place's run hash, from its frames' hashes.
+    std::vector<ULONGLONG> runs(count);
     ULONGLONG run = 0;
     for (size_t j = 0; j < std::min(m_RunFrames, m_Held); ++j)
         run = run * kBase + hashes[j];
     for (size_t p = 0; p < count; ++p)
     {
-        const ULONGLONG next =
-            p + m_RunFrames < m_Held ? Roll(run, hashes[p], hashes[p + m_RunFrames]) : run;
-        hashes[p] = std::exchange(run, next);
+        runs[p] = run;
+        if (p + m_RunFrames < m_Held)
+            run = Roll(run, hashes[p], hashes[p + m_RunFrames]);
     }
-    Index(hashes, count);
-    *work += m_Held + count;
+    Index(runs, count);
+    *work += 2 * count;
 }
 
 void HostPlayWindow::Index(const std::vector<ULONGLONG>& runs, size_t count)
@@ -125,21 +143,68 @@ void HostPlayWindow::Index(const std::vector<ULONGLONG>& runs, size_t count)
 
 void HostPlayWindow::SetRunFrames(const std::vector<ULONGLONG>& hashes, ULONGLONG places)
 {
-    // Frames in one bucket count as alike: that only makes the runs longer.
+    // A frame alike the one before tells nothing new: only those that differ
+    // from it count as values, each telling as much as such frames differ
+    // from each other. Frames in one bucket count as alike: that only makes
+    // the runs longer.
     for (size_t j = 0; j < hashes.size(); ++j)
         if (m_Silence[j + 1] == 0)
         {
+            ++m_SoundFrames;
+            if (j != 0 && hashes[j] == hashes[j - 1])
+                continue;
             ULONG& alike = m_Alike[hashes[j] >> (64 - kAlikeBits)];
             m_AlikePairs += 2.0 * alike + 1;
             ++alike;
-            ++m_AlikeFrames;
+            ++m_ChangedFrames;
         }
-    const double bitsAFrame =
-        m_AlikeFrames != 0 ? -std::log2(m_AlikePairs / (m_AlikeFrames * m_AlikeFrames)) : 0;
-    // Every run of the half second's received frames, at every place.
-    m_RunFrames =
-        FramesFor(2 * std::log2(std::max<double>((double)places, 2)) + kChanceBits, bitsAFrame);
-    m_OnePlaceRunFrames = FramesFor(kChanceBits, bitsAFrame);
+    if (!hashes.empty())
+    {
+        const double bitsAValue =
+            m_ChangedFrames != 0 ? -std::log2(m_AlikePairs / (m_ChangedFrames * m_ChangedFrames))
+                                 : 0;
+        const double bitsAFrame =
+            m_SoundFrames != 0 ? bitsAValue * m_ChangedFrames / m_SoundFrames : 0;
+        // Every run of the half second's received frames, at every place.
+        m_ChanceRun =
+            FramesFor(2 * std::log2(std::max<double>((double)places, 2)) + kChanceBits, bitsAFrame);
+        m_ChanceOnePlace = FramesFor(kChanceBits, bitsAFrame);
+    }
+    const size_t twice = std::min(2 * (m_Twice + 1), kLongestRun);
+    m_RunFrames = std::max(m_ChanceRun, twice);
+    m_OnePlaceRunFrames = std::min(m_RunFrames, std::max(m_ChanceOnePlace, twice));
+}
+
+size_t HostPlayWindow::LongestTwice(ULONGLONG most, ULONGLONG* work) const
+{
+    // Each indexed place's next place whose run hashes alike.
+    std::vector<ULONG> next(m_Runs.size(), kKey);
+    for (size_t b = 0; b + 1 < m_Groups.size(); ++b)
+        for (size_t i = m_Groups[b]; i + 1 < m_Groups[b + 1]; ++i)
+            if (m_Runs[m_Places[i]] == m_Runs[m_Places[i + 1]])
+                next[m_Places[i]] = m_Places[i + 1];
+    const auto sound = [this](size_t j) { return m_Silence[j + 1] == 0 ? 1u : 0u; };
+    ULONGLONG compared = next.size();
+    size_t longest = 0, matched = 0, sounds = 0;
+    for (size_t p = 0; p < next.size() && compared < most; ++p)
+    {
+        const ULONG q = next[p];
+        // The place before matched its next one frame further on.
+        const bool on = p != 0 && q != kKey && next[p - 1] + 1 == q && matched != 0;
+        sounds = on ? sounds - sound(p - 1) : 0;
+        matched = on ? matched - 1 : 0;
+        for (; q != kKey && matched < kLongestRun && q + matched < m_Held; ++matched, ++compared)
+            if (compared >= most ||
+                memcmp(Frame(m_At + p + matched), Frame(m_At + q + matched), m_FrameBytes) != 0)
+                break;
+            else
+                sounds += sound(p + matched);
+        // Frames of sound count: silence tells little. A passage the longest
+        // run follows is the file repeating, where the nearest place decides.
+        longest = std::max(longest, matched < kLongestRun ? sounds : 0);
+    }
+    *work += compared;
+    return longest;
 }
 
 size_t HostPlayWindow::Nearest(ULONGLONG run, ULONGLONG from, ULONGLONG* places,

@@ -13,14 +13,19 @@ class HostPlayWindow
   public:
     static constexpr ULONGLONG kNone = ~0ull;
     // The longest run a place is decided by: a run of received frames is
-    // followed at its places until it has this many frames or ends.
-    static constexpr size_t kLongestRun = 64;
+    // followed at its places until it has this many frames or ends. A value
+    // held for many frames tells no more than one frame: a run must span
+    // several of them.
+    static constexpr size_t kLongestRun = 256;
     // The places a window indexes at most (half a second at 2 MHz), the
     // places Nearest gives at most, and those it tries: the steps of its
     // three searches by halving, by hash and by place, and those it gives.
     static constexpr size_t kPlaceBits = 20;
     static constexpr size_t kMostPlaces = 8;
     static constexpr size_t kPlacesTried = 3 * (kPlaceBits + 1) + kMostPlaces;
+    // The frames compared for each held in finding the passages it holds
+    // twice, at most.
+    static constexpr ULONGLONG kTwiceWork = 16;
 
     // Frames of `frameBytes` bytes, silent when every byte is `silence`.
     HostPlayWindow(size_t frameBytes, UCHAR silence);
@@ -36,10 +41,12 @@ class HostPlayWindow
     const UCHAR* Frame(ULONGLONG n) const;
     // The frames of sound a run holds once it places received frames: as
     // many as make it unlikely that the window holds them elsewhere by
-    // chance (fewer, the more the file's frames of sound differ from each
-    // other: those of every window held so far count), at most kLongestRun.
-    // A run is looked up by as many frames. And the fewer that place frames
-    // at one given place.
+    // chance, at most kLongestRun. Fewer, the more the file's frames of
+    // sound differ from each other and from the frame before (those of every
+    // window held so far count); and at least twice as many as the longest
+    // passage the windows were seen to hold twice, where a processed frame
+    // may match on by chance. A run is looked up by as many frames.
+    // And the fewer that place frames at one given place.
     size_t RunFrames() const { return m_RunFrames; }
     size_t OnePlaceRunFrames() const { return m_OnePlaceRunFrames; }
 
@@ -76,6 +83,16 @@ class HostPlayWindow
     // sets the run's frames. Silence is left out: it comes in passages, and
     // tells little.
     void SetRunFrames(const std::vector<ULONGLONG>& hashes, ULONGLONG places);
+    // Hashes the runs of up to `places` places from the frames' hashes and
+    // indexes them; adds the work.
+    void IndexRuns(const std::vector<ULONGLONG>& hashes, ULONGLONG places, ULONGLONG* work);
+    // The longest passage, in frames of sound, that two places the index
+    // groups together both start and that ends within a run's longest (a
+    // sine at a nearby phase, a value held): each place against the next
+    // whose run hashes alike, the frames known to match on from the place
+    // before not compared again, `most` frames compared at most; adds the
+    // work.
+    size_t LongestTwice(ULONGLONG most, ULONGLONG* work) const;
     bool IsSilence(const UCHAR* frame) const;
 
     const size_t m_FrameBytes;
@@ -90,5 +107,9 @@ class HostPlayWindow
     std::vector<ULONG> m_Runs, m_Places, m_Groups;
     std::vector<ULONG> m_Silence; // the silent frames right before each place
     std::vector<ULONG> m_Alike;
-    double m_AlikePairs = 0, m_AlikeFrames = 0;
+    // Of the frames of sound: pairs alike among those that differ from the
+    // frame before, those, and all.
+    double m_AlikePairs = 0, m_ChangedFrames = 0, m_SoundFrames = 0;
+    size_t m_Twice = 0; // the longest passage seen twice, in frames of sound
+    size_t m_ChanceRun = 0, m_ChanceOnePlace = 0; // the runs chance alone needs
 };

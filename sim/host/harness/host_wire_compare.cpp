@@ -106,9 +106,10 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
         return HostWire::Broken;
     if (m_After != HostWire::Exact)
         return m_After;
-    // Sound that never became the file is the file changed from its start.
+    // Sound that never became the file is the file changed from its start;
+    // too little sound to hold a run is none of it.
     if (!m_Started && m_Sounds != 0)
-        return HostWire::Changed;
+        return m_Sounds < m_Window.RunFrames() ? HostWire::Partial : HostWire::Changed;
     // Silence alone places none of the file's frames, however it begins.
     if (!m_Started)
         return HostWire::Unreached;
@@ -353,7 +354,7 @@ void HostPlayCompare::Differ(const UCHAR* frame)
     m_SoundOut = kNone;
     m_Following = false;
     m_SilentOnly = true;
-    m_InPlaceRun = m_InPlaceSounds = 0;
+    m_Late = false;
     m_LastWireSound = m_EndChecked = m_EndRunAt = kNone;
     m_Phase = Phase::Looking;
     LookFrame(frame);
@@ -368,10 +369,10 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
     // silence and leaves other sound as it was.
     if (sound && exact && m_SilentOnly)
         return Blanked(x);
+    // Sound past the window after silence only: no run can start in it.
+    if (sound && m_SilentOnly && !m_Late && x - m_DiffWire >= m_SearchFrames)
+        GoLate(x);
     m_SilentOnly = m_SilentOnly && !sound;
-    // A run in place starts with sound, as any run does.
-    m_InPlaceRun = exact && (sound || m_InPlaceRun != 0) ? m_InPlaceRun + 1 : 0;
-    m_InPlaceSounds = m_InPlaceRun != 0 ? m_InPlaceSounds + (sound ? 1 : 0) : 0;
     if (file != nullptr && !IsSilence(file))
         m_LastFileSound = inPlace;
     Keep(frame);
@@ -384,21 +385,15 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
     if (m_Following && Follow(frame, &place, &frames) && place != kNone)
         return Shifted(place, m_RunAt, m_RunAt - 1 - SoundBefore(m_RunAt, m_DiffWire));
     const size_t run = m_Window.RunFrames();
-    const ULONGLONG runAt = x + 1 - run;
-    // A run may start no later than the window's last place.
-    if (!m_Following && m_Kept >= run && KeptSound(runAt) && runAt - m_DiffWire < m_SearchFrames)
-    {
-        if (m_InPlaceSounds >= run)
-        {
-            m_After = HostWire::Changed;
-            m_Phase = Phase::Done;
-            return;
-        }
-        LookUp(m_ChangedAt + (runAt - m_DiffWire));
-    }
+    const ULONGLONG runAt = x + 1 - run, since = m_Late ? m_LateWire : m_DiffWire;
+    // A run may start no later than the window's last place. In place is
+    // one of its places, tried first: the longest match decides. After
+    // silence past the window, the file goes on where it stopped or later.
+    if (!m_Following && m_Kept >= run && KeptSound(runAt) && runAt - since < m_SearchFrames)
+        LookUp(m_Late ? m_ChangedAt : m_ChangedAt + (runAt - m_DiffWire));
     if (!sound && m_LastWireSound != kNone && x - m_LastWireSound == HostPlayWindow::kLongestRun)
         EndRun();
-    if (!m_Following && x + 2 >= m_DiffWire + m_SearchFrames + run)
+    if (!m_Following && x + 2 >= since + m_SearchFrames + run)
         GiveUp();
 }
 
@@ -410,16 +405,26 @@ void HostPlayCompare::WatchFrame(const UCHAR* frame)
     {
         if (file != nullptr && Same(frame, file))
             return Blanked(x);
-        // Other sound within the file is its frames with other values, or
-        // a loss the window missed; past its end, the file's frames were
-        // never received.
-        m_After = file != nullptr ? HostWire::Changed : HostWire::Partial;
-        m_Phase = Phase::Done;
-        return;
+        m_Phase = Phase::Looking;
+        GoLate(x);
+        return LookFrame(frame);
     }
-    ++m_Work;
+    Keep(frame);
     if (file != nullptr && !IsSilence(file))
         m_LastFileSound = inPlace;
+}
+
+void HostPlayCompare::GoLate(ULONGLONG wire)
+{
+    // The file going on where it stopped, or later: placed by a run as in
+    // the window, from this frame on. Other sound within the file is its
+    // frames with other values; past its end, the file's frames were never
+    // received.
+    m_Late = true;
+    m_LateWire = wire;
+    m_SilentOnly = false;
+    m_After = FileFrame(m_ChangedAt + (wire - m_DiffWire)) != nullptr ? HostWire::Changed
+                                                                      : HostWire::Partial;
 }
 
 void HostPlayCompare::Blanked(ULONGLONG wire)
@@ -433,7 +438,8 @@ void HostPlayCompare::Blanked(ULONGLONG wire)
 void HostPlayCompare::Shifted(ULONGLONG place, ULONGLONG wire, ULONGLONG silentBefore)
 {
     // In place after other sound: the file's frames with other values.
-    if (place == m_ChangedAt + (wire - m_DiffWire))
+    const ULONGLONG inPlace = m_ChangedAt + (wire - m_DiffWire);
+    if (place == inPlace)
     {
         m_After = HostWire::Changed;
         m_Phase = Phase::Done;
@@ -441,11 +447,13 @@ void HostPlayCompare::Shifted(ULONGLONG place, ULONGLONG wire, ULONGLONG silentB
     }
     // The run's place taken back over the silence both have before it.
     const ULONGLONG back = std::min(silentBefore, m_Window.SilenceBefore(place));
-    const ULONGLONG inPlace = m_ChangedAt + (wire - m_DiffWire);
     m_Resumed = place - back;
     m_ResumedWire = wire - back;
-    m_After = place > inPlace ? HostWire::Lost : HostWire::Inserted;
-    m_Inserted = place > inPlace ? 0 : inPlace - place;
+    // After silence past the window, the file going on where it stopped is
+    // that silence inserted; going on later, the frames between lost.
+    const bool lost = m_Late ? m_Resumed > m_ChangedAt : place > inPlace;
+    m_After = lost ? HostWire::Lost : HostWire::Inserted;
+    m_Inserted = lost ? 0 : inPlace - place;
     m_Phase = Phase::Done;
 }
 
@@ -455,19 +463,22 @@ void HostPlayCompare::EndRun()
     if (last == kNone || last == m_EndChecked || m_Window.End() != m_Frames)
         return;
     m_EndChecked = last;
+    // The wire's last sound against the file's: the silence after each is
+    // the play's.
+    const ULONGLONG end = m_Frames - m_Window.SilenceBefore(m_Frames);
     const ULONGLONG most = std::min<ULONGLONG>(
-        {HostPlayWindow::kLongestRun - 1, last + 1 - m_DiffWire, m_Frames - m_ChangedAt});
+        {HostPlayWindow::kLongestRun - 1, last + 1 - m_DiffWire, end - m_ChangedAt});
     ULONGLONG frames = 0, sounds = 0;
-    for (; frames < most && Same(Kept(last - frames), m_Window.Frame(m_Frames - 1 - frames));
-         ++frames)
+    for (; frames < most && Same(Kept(last - frames), m_Window.Frame(end - 1 - frames)); ++frames)
         sounds += KeptSound(last - frames) ? 1 : 0;
     while (frames != 0 && !KeptSound(last + 1 - frames))
         --frames;
     const ULONGLONG at = last + 1 - frames;
-    if (sounds < m_Window.OnePlaceRunFrames() || at - m_DiffWire >= m_SearchFrames)
+    if (sounds < m_Window.OnePlaceRunFrames() ||
+        at - (m_Late ? m_LateWire : m_DiffWire) >= m_SearchFrames)
         return;
     m_EndRunAt = at;
-    m_EndRunFrames = frames;
+    m_EndRunPlace = end - frames;
     m_EndRunSilent = at - 1 - SoundBefore(at, m_DiffWire);
 }
 
@@ -476,9 +487,11 @@ void HostPlayCompare::GiveUp()
     if (m_LastWireSound != m_WireFrames)
         EndRun();
     if (m_EndRunAt != kNone)
-        return Shifted(m_Frames - m_EndRunFrames, m_EndRunAt, m_EndRunSilent);
-    // Silence alone may yet be the file's frames never received.
-    m_After = m_SilentOnly ? HostWire::Partial : HostWire::Changed;
+        return Shifted(m_EndRunPlace, m_EndRunAt, m_EndRunSilent);
+    // Silence alone may yet be the file's frames never received; sound no
+    // run placed after it is as Watching found it.
+    if (!m_Late)
+        m_After = m_SilentOnly ? HostWire::Partial : HostWire::Changed;
     m_Phase = m_SilentOnly ? Phase::Watching : Phase::Done;
 }
 

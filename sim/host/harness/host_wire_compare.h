@@ -33,11 +33,15 @@
 // run places within the half second. Silence to the end is the file's
 // frames never received. A run places frames once it holds frames of sound
 // enough (HostPlayWindow::RunFrames), or fewer where it reaches the file's
-// end with only silence after it; it is followed at its nearest places until
-// it has HostPlayWindow::kLongestRun frames or ends, and the place it
-// matched longest decides, in place first, then the nearest later, then the
-// nearest earlier. Sound after the file's last frame received in place is
-// counted.
+// last sound with only silence after it; it is followed at its nearest
+// places, in place among them, until it has HostPlayWindow::kLongestRun
+// frames or ends, and the place it matched longest decides, in place first,
+// then the nearest later, then the nearest earlier. Sound after silence
+// longer than the half second has a half second of its own: placed where
+// the file stopped, the silence was inserted; later, the frames between
+// were never received. Sound after the file's last frame received in place
+// is counted; sound that never became the file, too short for a run, is
+// none of it.
 class HostPlayCompare
 {
   public:
@@ -48,15 +52,16 @@ class HostPlayCompare
     // decides at most (hashes that collide aside): a received frame is
     // compared in place, hashed, followed at the places of the run it is in
     // (HostPlayWindow::kMostPlaces) and, where no run goes on with it, its
-    // own run looked for (HostPlayWindow::kPlacesTried); or a run's frames
-    // are compared with the file's last, once in a run of silence
-    // (HostPlayWindow::kLongestRun). A frame read ahead is hashed and its
-    // place indexed.
+    // own run looked for (HostPlayWindow::kPlacesTried); and a run's frames
+    // are compared with the file's last once a run's longest of silence
+    // followed them (HostPlayWindow::kLongestRun), a frame for each of those.
+    // A frame read ahead is hashed, its place indexed twice at most, and
+    // compared in finding the passages held twice.
     static constexpr ULONGLONG kWorkPerFrame = 96;
     static constexpr ULONGLONG kDecideWork =
         HostPlayWindow::kMostPlaces * HostPlayWindow::kLongestRun;
-    static_assert(2 + HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <= kWorkPerFrame &&
-                  2 + HostPlayWindow::kLongestRun <= kWorkPerFrame);
+    static_assert(3 + HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <= kWorkPerFrame &&
+                  6 + HostPlayWindow::kTwiceWork <= kWorkPerFrame);
 
     // `file` is a reader of its own over the play's file, whose frames are
     // compared in the pin's container.
@@ -140,6 +145,8 @@ class HostPlayCompare
     // The wire's last sound against the file's last frames, once silence
     // followed it.
     void EndRun();
+    // Sound at wire frame `wire` after silence past the window.
+    void GoLate(ULONGLONG wire);
     // Nothing placed the frames after the one that differed within the window.
     void GiveUp();
     void Settle();
@@ -196,15 +203,16 @@ class HostPlayCompare
     // file's on: Exact while none did; Partial while only silence came after
     // it.
     HostWire m_After = HostWire::Exact;
-    ULONGLONG m_ChangedAt = 0; // the file frame that differed
-    ULONGLONG m_DiffWire = 0;  // and the wire frame
-    bool m_SilentOnly = false; // only silence received since
-    ULONGLONG m_InPlaceRun = 0, m_InPlaceSounds = 0;
+    ULONGLONG m_ChangedAt = 0;     // the file frame that differed
+    ULONGLONG m_DiffWire = 0;      // and the wire frame
+    bool m_SilentOnly = false;     // only silence received since
+    bool m_Late = false;           // sound came after silence past the window
+    ULONGLONG m_LateWire = 0;      // the wire frame it came at
     ULONGLONG m_LastFileSound = 0; // the file's last frame of sound in place since
     ULONGLONG m_LastWireSound = HostPlayWindow::kNone;
     ULONGLONG m_EndChecked = HostPlayWindow::kNone;
     ULONGLONG m_EndRunAt = HostPlayWindow::kNone; // a run that reached the file's end
-    ULONGLONG m_EndRunFrames = 0, m_EndRunSilent = 0;
+    ULONGLONG m_EndRunPlace = 0, m_EndRunSilent = 0;
     ULONGLONG m_Resumed = 0; // the file frame the frames after it resumed at
     ULONGLONG m_ResumedWire = 0;
     ULONGLONG m_Inserted = 0;

@@ -105,26 +105,81 @@ Frames Span(const Frames& f, size_t from, size_t to = SIZE_MAX, bool halved = fa
     return part;
 }
 
-// A mono 16-bit file at 48 kHz against what the device received after the
-// path's 720 frames of silence, and then `playOut` frames of silence, a
-// packet's 48 frames at a time.
+const Frames kShort = Span(kNoise, 0, 100);
+
+// A file (by default mono, 16-bit, 48 kHz) against what the device received
+// after the path's 720 frames of silence, and then `playOut` frames of
+// silence, a packet's 48 frames at a time.
 struct PlayOf
 {
     explicit PlayOf(const Frames& f)
-        : File{48000, 1, 16, {Bytes(f, 0), Bytes(f, f.size())}},
-          Compare(std::make_unique<HostMemorySource>(File), 16)
+        : PlayOf(HostAudio{48000, 1, 16, {Bytes(f, 0), Bytes(f, f.size())}})
+    {
+    }
+    explicit PlayOf(HostAudio file)
+        : File(std::move(file)), Compare(std::make_unique<HostMemorySource>(File), 16)
     {
     }
     HostWire Received(const Frames& wire, HostStreamSummary* summary, size_t playOut = 2000)
     {
-        const Frames all = Join({Silence(720), wire, Silence(playOut)});
-        for (size_t at = 0; at < all.size(); at += 48)
-            Compare.Feed({Bytes(all, at), Bytes(all, std::min(at + 48, all.size()))});
+        return Received(std::vector<UCHAR>(Bytes(wire, 0), Bytes(wire, wire.size())), summary,
+                        playOut);
+    }
+    HostWire Received(std::vector<UCHAR> wire, HostStreamSummary* summary, size_t playOut = 2000)
+    {
+        const size_t bytes = File.FrameBytes();
+        wire.insert(wire.begin(), 720 * bytes, 0);
+        wire.resize(wire.size() + playOut * bytes, 0);
+        for (size_t at = 0; at < wire.size(); at += 48 * bytes)
+            Compare.Feed({wire.begin() + (ptrdiff_t)at,
+                          wire.begin() + (ptrdiff_t)std::min(at + 48 * bytes, wire.size())});
         return Compare.Result(true, true, false, summary);
     }
     const HostAudio File;
     HostPlayCompare Compare;
 };
+
+// Two seconds of 16-bit frames at `rate`, every channel alike: noise whose
+// values are held for `shortest` to `longest` frames, or (`longest` 0) a
+// 997 Hz sine.
+HostAudio AlikeFrames(ULONG rate, USHORT channels, size_t shortest, size_t longest)
+{
+    std::mt19937 random(85);
+    std::vector<SHORT> samples(2 * rate * channels);
+    SHORT value = 0;
+    for (size_t f = 0, left = 0; f < 2 * rate; ++f, --left)
+    {
+        if (longest != 0 && left == 0)
+        {
+            value = (SHORT)(1 + random() % 0x7ffe);
+            left = shortest + random() % (longest - shortest + 1);
+        }
+        if (longest == 0)
+            value = (SHORT)std::lround(16000 * std::sin(2 * M_PI * 997 * (double)f / rate));
+        std::fill_n(&samples[f * channels], channels, value);
+    }
+    const auto* bytes = reinterpret_cast<const UCHAR*>(samples.data());
+    return {rate, channels, 16, {bytes, bytes + 2 * samples.size()}};
+}
+
+constexpr size_t kNoiseFrames = SIZE_MAX, kSilentFrames = SIZE_MAX - 1;
+
+// The file's frames with `count` frames put in at its frame `at` (its own
+// from frame `from` on, noise or silence) in place of `lose` of its own.
+std::vector<UCHAR> PutIn(const HostAudio& f, size_t at, size_t count, size_t from, size_t lose)
+{
+    const size_t bytes = f.FrameBytes();
+    std::vector<UCHAR> in(count * bytes);
+    std::mt19937 random(86);
+    if (from == kNoiseFrames)
+        std::generate(in.begin(), in.end(), [&random] { return (UCHAR)(1 + random() % 255); });
+    else if (from != kSilentFrames)
+        std::copy_n(&f.Data[from * bytes], in.size(), in.begin());
+    std::vector<UCHAR> wire(f.Data.begin(), f.Data.begin() + (ptrdiff_t)(at * bytes));
+    wire.insert(wire.end(), in.begin(), in.end());
+    wire.insert(wire.end(), f.Data.begin() + (ptrdiff_t)((at + lose) * bytes), f.Data.end());
+    return wire;
+}
 } // namespace
 
 TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
@@ -240,6 +295,12 @@ TEST(HostPlayCompare, EachPlayGetsItsVerdict)
         // Sound exactly where the file's first frame belongs is that frame.
         {"its first frame changed", kNoise, Join({Span(kNoise, 0, 1, true), Span(kNoise, 1)}),
          Changed, 0, 720},
+        {"a frame short of its end", kNoise, Span(kNoise, 0, 29999), Partial, 29999, 720},
+        // Its start run goes on to the file's last frame.
+        {"a short file's start lost", kShort, Span(kShort, 10), LostStart, 10, 720 - 10},
+        // Sound too short to be the file, processed.
+        {"a stray frame, the file never started", kNoise, Span(kNoise, 5000, 5001), Partial, 0,
+         720},
     };
     for (const auto& row : rows)
     {
@@ -248,8 +309,8 @@ TEST(HostPlayCompare, EachPlayGetsItsVerdict)
         HostStreamSummary summary;
         EXPECT_EQ(row.Verdict, play.Received(row.Wire, &summary, 0));
         EXPECT_EQ(row.Frame, row.Verdict == LostStart ? summary.FirstReceivedFrame
-                             : row.Verdict == Changed ? summary.ChangedAtFrame
-                                                      : summary.FileAtFrame);
+                             : row.Verdict == Exact   ? summary.FileAtFrame
+                                                      : summary.ChangedAtFrame);
         double ms = 0;
         ASSERT_TRUE(play.Compare.LeadInMs(2, 48000, &ms));
         EXPECT_DOUBLE_EQ((double)row.LeadIn / 48, ms);
@@ -398,6 +459,10 @@ TEST(HostPlayCompare, EachFaultIsNamedWhereverItLies)
         // earlier, in place.
         {"a constant blanked from its first frame", constant, blanked[0], Blanked, 62, 63, 64},
         {"a constant blanked from a frame on", constant, blanked[1], Blanked, 48000, 48001, 48001},
+        {"a frame after a constant's last", constant, Join({constant, Frames(1, 8000)}), Appended,
+         0, 0, 0, 1},
+        {"sound before the file, then its start lost", noise,
+         Join({Span(noise, 50000, 50004, true), z(2000), n(100)}), LostStart, 0, 100},
         {"noise inserted in a sine", sine,
          Join({Span(sine, 0, 48001), n(0, 20000), Span(sine, 48001)}), Inserted, 48001, 67201,
          68001, 800},
@@ -415,5 +480,63 @@ TEST(HostPlayCompare, EachFaultIsNamedWhereverItLies)
         EXPECT_EQ(row.Count, row.Verdict == Appended   ? summary.AppendedFrames
                              : row.Verdict == Leftover ? summary.LeftoverFrames
                                                        : summary.InsertedFrames);
+    }
+}
+
+// Files whose neighbouring frames are alike: noise held for 10 frames (48
+// kHz, stereo) or for runs of 1 to 20 (44.1 and 96 kHz), a 997 Hz sine (8
+// channels at 48 kHz, 2 at 96 kHz). Frames put in are named where the
+// received frames first differ (inside a held value, at the frame after it),
+// with their count; silence past the window as frames inserted where the
+// file goes on where it stopped, else as the file's frames never received.
+TEST(HostPlayCompare, FramesInFilesOfAlikeNeighboursAreNamed)
+{
+    using enum HostWire;
+    const HostAudio held = AlikeFrames(48000, 2, 10, 10), runs44 = AlikeFrames(44100, 2, 1, 20),
+                    runs96 = AlikeFrames(96000, 2, 1, 20), sine8 = AlikeFrames(48000, 8, 0, 0),
+                    sine96 = AlikeFrames(96000, 2, 0, 0);
+    const struct
+    {
+        const char* Name;
+        const HostAudio& File;
+        // `count` frames put in at `at` (from `from` on) in place of `lose`.
+        size_t At, Count, From, Lose;
+        HostWire Verdict;
+        // From the file frame that differs: the file frame received again,
+        // and the wire frame it came in (after the path's silence).
+        size_t First = 0, Again = 0;
+    } rows[] = {
+        {"held 10, whole", held, 0, 0, 0, 0, Exact},
+        {"held 10, two frames again", held, 30000, 2, 29998, 0, Inserted, 0, 2},
+        {"held 10, a frame repeated", held, 30003, 1, 30002, 0, Inserted, 0, 1},
+        {"held 10, three frames of noise", held, 30000, 3, kNoiseFrames, 0, Inserted, 0, 3},
+        {"runs at 96 kHz, two frames again", runs96, 50000, 2, 49998, 0, Inserted, 0, 2},
+        {"runs at 44.1 kHz, 85 frames again", runs44, 1000, 85, 915, 0, Inserted, 0, 85},
+        {"sine in 8 channels, a frame again", sine8, 320, 1, 319, 0, Inserted, 0, 1},
+        {"sine at 96 kHz, 10 frames again", sine96, 49187, 10, 49177, 0, Inserted, 0, 10},
+        {"sine at 96 kHz, whole", sine96, 0, 0, 0, 0, Exact},
+        {"silence past the window", held, 40000, 30000, kSilentFrames, 0, Inserted, 0, 30000},
+        {"silence past the window for frames lost", held, 40000, 30000, kSilentFrames, 1000, Lost,
+         1000, 30000},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        const std::vector<UCHAR> wire = PutIn(row.File, row.At, row.Count, row.From, row.Lose);
+        size_t f0 = 0;
+        while (f0 < row.File.Frames() &&
+               !memcmp(&wire[f0 * row.File.FrameBytes()],
+                       &row.File.Data[f0 * row.File.FrameBytes()], row.File.FrameBytes()))
+            ++f0;
+        HostStreamSummary summary;
+        PlayOf play(row.File);
+        EXPECT_EQ(row.Verdict, play.Received(wire, &summary));
+        EXPECT_LE(play.Compare.Work(), HostPlayCompare::kWorkPerFrame * summary.DeviceFrames);
+        if (row.Verdict == Exact)
+            continue;
+        EXPECT_EQ(f0, summary.ChangedAtFrame);
+        EXPECT_EQ(f0 + row.First, summary.FirstReceivedFrame);
+        EXPECT_EQ(720 + f0 + row.Again, summary.ResumedWireFrame);
+        EXPECT_EQ(row.Verdict == Inserted ? row.Count : 0, summary.InsertedFrames);
     }
 }
