@@ -110,11 +110,13 @@ class CStreamEngine : public IUnknown, public CUnknown
     ULONG GetTopologyPin() const { return m_TopologyPin; }
 
     // What the stream's terminals (of its direction, other than the USB
-    // streaming terminal) say of its jacks.
+    // streaming terminal) say of its jacks, weakest first: Unread when a
+    // terminal's records could not be read and none reads as connected.
     enum class JackState
     {
         NoTerminal,
         Unplugged,
+        Unread,
         Connected
     };
     JackState ReadJackState();
@@ -162,6 +164,7 @@ class CStreamEngine : public IUnknown, public CUnknown
     PMINIPORTIDENTITY m_TopologyLink; // no reference: the topology port keeps the miniport
     ULONG m_TopologyPin;
     volatile BOOLEAN m_InstallationClosed = FALSE;
+    JackState m_LastJackAnswer = JackState::Connected; // the last read that said something
     CPtrList* m_ProcessingList;
     CPtrList* m_ControlList;
     CPtrList* m_FormatList;
