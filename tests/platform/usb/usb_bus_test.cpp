@@ -910,17 +910,3 @@ TEST_F(UsbBusTest, ADeviceClaimingMoreThanItsBufferIsHeldToTheBuffer)
     EXPECT_EQ(read.UrbBulkOrInterruptTransfer.TransferBufferLength, 6u);
     m_Bus.reset(); // before the device end it holds
 }
-
-// A frame clock off the kernel's runs that many more, or fewer, frames in a
-// second of it; one on it runs a frame a millisecond.
-TEST_F(UsbBusTest, AFrameClockOffTheKernelsGainsOrLosesFrames)
-{
-    Plug(SimReference::Uac1SpeakerMic);
-    for (const auto& [ppm, frames] : {std::pair{30000, 1030u}, {-30000, 970u}, {0, 1000u}})
-    {
-        Bus()->SetFrameClockPpm(ppm);
-        const ULONG first = Bus()->CurrentFrame();
-        EmuAdvanceMs(1000);
-        EXPECT_EQ(frames, Bus()->CurrentFrame() - first) << ppm;
-    }
-}
