@@ -5,14 +5,14 @@
 // streams; the ASIO stop, unmap, a map again and close; the render pin's
 // stop, a run again and close; a capture pin's whole run; a render pin
 // opened anew and run; the removal. Every scenario device lives it (one
-// without ASIO or capture walks through those steps). A
-// set-up step that meets the failure reports it and leaves nothing half made
-// (done again, it works), or does without what it can (a deselect before a
-// new select, the device's names, the port check) and works: a step that
-// runs a stream moves data, and every step after it works as in the clean
-// life. A tear-down step completes; a record the ASIO rings hold lives until
-// they unregister it; the removal leaves nothing. So fail, in turn, the URBs
-// the USB library allocates for the driver and the IRPs it builds.
+// without ASIO or capture walks through those steps). A set-up step that
+// meets the failure reports it and leaves nothing half made (done again, it
+// works), or does without what it can (a deselect before a new select, the
+// device's names, the port check) and works: a step that runs a stream
+// moves data, and every step after it works as in the clean life. A
+// tear-down step completes; a record the ASIO rings hold lives until they
+// unregister it; the removal leaves nothing. So fail, in turn, the URBs the
+// USB library allocates for the driver and the IRPs it builds.
 #include <gtest/gtest.h>
 
 #include <iterator>
