@@ -1,8 +1,9 @@
 // The sampling rates a class 1.0 format-type descriptor offers: its discrete
 // list as it stands, or the standard rates its continuous range holds. The
-// driver offers the stream these; a simulated device reads its range's
-// bounds the same way. Header only: the simulator uses it without the
-// driver's libraries.
+// driver offers the stream these. A simulated device takes its range's bounds
+// in either order too (Uac1RangeBounds), but holds a rate to them exactly,
+// without the tolerance below. Header only: the simulator uses it without
+// the driver's libraries.
 #pragma once
 
 #include "platform/kernel/nt_types.h"

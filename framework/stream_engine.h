@@ -123,11 +123,13 @@ class CStreamEngine : public IUnknown, public CUnknown
     ULONG GetTopologyPin() const { return m_TopologyPin; }
 
     // What the stream's terminals (of its direction, other than the USB
-    // streaming terminal) say of its jacks.
+    // streaming terminal) say of its jacks, weakest first: Unread when a
+    // terminal's records could not be read and none reads as connected.
     enum class JackState
     {
         NoTerminal,
         Unplugged,
+        Unread,
         Connected
     };
     JackState ReadJackState();
@@ -178,6 +180,7 @@ class CStreamEngine : public IUnknown, public CUnknown
     // filter; null when nothing said it could not.
     PCSTR m_NotConnectable = nullptr;
     volatile BOOLEAN m_InstallationClosed = FALSE;
+    JackState m_LastJackAnswer = JackState::Connected; // the last read that said something
     CPtrList* m_ProcessingList;
     CPtrList* m_ControlList;
     CPtrList* m_FormatList;

@@ -22,29 +22,39 @@ ConnectionEnds EndsOf(ULONG direction, PUNKNOWN wavePort, PUNKNOWN topologyPort,
     return {topologyPort, topologyPin, wavePort, WAVE_BRIDGE_PIN};
 }
 
-// Whether one terminal makes the stream count as connected; a terminal whose
-// records cannot be read is passed over.
-bool TerminalConnected(PTERMINALCONTROL terminal)
+// What one terminal's jack records say: a count, records or a buffer that
+// could not be had says nothing of the jacks.
+CStreamEngine::JackState ReadTerminalJacks(PTERMINALCONTROL terminal)
 {
+    using JackState = CStreamEngine::JackState;
     ULONG jacks = 0;
-    if (!NT_SUCCESS(terminal->GetJackCount(&jacks)))
-        return false;
+    if (!NT_SUCCESS(terminal->GetJackCount(&jacks)) || jacks > MAXULONG / JACK_RECORD_SIZE)
+        return JackState::Unread;
     if (jacks == 0)
-        return true; // nothing to detect: always there
-    if (jacks > MAXULONG / JACK_RECORD_SIZE)
-        return false;
+        return JackState::Connected; // nothing to detect: always there
     const ULONG bytes = jacks * JACK_RECORD_SIZE;
     auto records =
         static_cast<UCHAR*>(ExAllocatePoolWithTag(PagedPool, bytes, STREAM_ENGINE_POOL_TAG));
     if (records == nullptr)
-        return false;
+        return JackState::Unread;
     RtlZeroMemory(records, bytes);
-    bool connected = false;
+    JackState state = JackState::Unread;
     if (NT_SUCCESS(terminal->GetJackInfo(bytes, records)))
-        for (ULONG i = 0; i < jacks && !connected; ++i)
-            connected = records[i * JACK_RECORD_SIZE + JACK_CONNECTED_OFFSET] != 0;
+    {
+        state = JackState::Unplugged;
+        for (ULONG i = 0; i < jacks && state != JackState::Connected; ++i)
+            if (records[i * JACK_RECORD_SIZE + JACK_CONNECTED_OFFSET] != 0)
+                state = JackState::Connected;
+    }
     ExFreePoolWithTag(records, STREAM_ENGINE_POOL_TAG);
-    return connected;
+    return state;
+}
+
+// One plugged jack makes the stream connected whatever the others say; an
+// unread terminal leaves the rest unsure; an unplugged one beats none.
+CStreamEngine::JackState Stronger(CStreamEngine::JackState a, CStreamEngine::JackState b)
+{
+    return a > b ? a : b;
 }
 
 // A stream engine's wave subdevice: the miniport is made for the engine's
@@ -176,7 +186,7 @@ CStreamEngine::JackState CStreamEngine::ReadJackState()
         ULONG kind = ENDPOINT_KIND_STREAM;
         // The USB streaming terminal (kind 0) has no jack.
         if (NT_SUCCESS(terminal->GetCurrentKind(&kind)) && kind != ENDPOINT_KIND_STREAM)
-            state = TerminalConnected(terminal) ? JackState::Connected : JackState::Unplugged;
+            state = Stronger(state, ReadTerminalJacks(terminal));
         terminal->Release();
     }
     return state;
@@ -196,7 +206,12 @@ NTSTATUS CStreamEngine::InstallMiniport(PDEVICE_OBJECT deviceObject, PIRP irp,
         return STATUS_UNSUCCESSFUL;
     if (m_InstallationClosed)
         return STATUS_DEVICE_REMOVED;
-    const JackState jacks = ReadJackState();
+    // A read that says nothing leaves the stream as the last answer had it:
+    // the filter stays as it is, and at start the jacks count as connected.
+    JackState jacks = ReadJackState();
+    if (jacks == JackState::Unread)
+        jacks = m_LastJackAnswer;
+    m_LastJackAnswer = jacks;
     if (jacks != JackState::Connected)
     {
         if (m_WavePort != nullptr)

@@ -54,18 +54,22 @@ NTSTATUS CTerminalControl::SetKind(ULONG endpointKind)
     return STATUS_INVALID_PARAMETER;
 }
 
+// Jacks whose last read failed are not answered for: what the records held
+// before says nothing of them now.
 NTSTATUS CTerminalControl::GetJackCount(PULONG count)
 {
     if (count == nullptr)
         return STATUS_INVALID_PARAMETER;
     *count = m_JackCount;
-    return STATUS_SUCCESS;
+    return m_JackRead;
 }
 
 NTSTATUS CTerminalControl::GetJackInfo(ULONG bytes, PVOID jacks)
 {
     if (bytes == 0 || jacks == nullptr || m_Jacks == nullptr || m_JackCount == 0)
         return STATUS_INVALID_PARAMETER;
+    if (!NT_SUCCESS(m_JackRead))
+        return m_JackRead;
     const SIZE_T held = (SIZE_T)m_JackCount * JACK_RECORD_SIZE;
     RtlCopyMemory(jacks, m_Jacks, bytes < held ? bytes : held);
     return STATUS_SUCCESS;

@@ -49,4 +49,5 @@ class CTerminalControl : public CAudioControl, public ITerminalControl
     ULONG m_JackCount = 0;
     EndpointCapabilities m_Capabilities = {};
     JackRecord* m_Jacks = nullptr;
+    NTSTATUS m_JackRead = STATUS_SUCCESS; // how the last read of the jacks ended
 };

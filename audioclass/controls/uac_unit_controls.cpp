@@ -179,6 +179,8 @@ NTSTATUS CUacTerminalControl::InitTerminalControl(CUacUnit* unit,
 }
 
 // The jacks as the unit reports them now; a new count brings a new array.
+// A read that fails (the records' array, the device's answer) leaves the
+// jacks unread, not unplugged, until a read works.
 NTSTATUS CUacTerminalControl::ReadJacks()
 {
     ULONG count = 0;
@@ -188,21 +190,22 @@ NTSTATUS CUacTerminalControl::ReadJacks()
         return STATUS_INVALID_PARAMETER;
     if (count != m_JackCount)
     {
+        JackRecord* jacks = nullptr;
+        if (count != 0)
+        {
+            jacks = static_cast<JackRecord*>(ExAllocatePoolWithTag(
+                PagedPool, count * JACK_RECORD_SIZE, TERMINAL_CONTROL_POOL_TAG));
+            if (jacks == nullptr)
+                return m_JackRead = STATUS_INSUFFICIENT_RESOURCES;
+            RtlZeroMemory(jacks, count * JACK_RECORD_SIZE);
+        }
         if (m_Jacks != nullptr)
             ExFreePoolWithTag(m_Jacks, TERMINAL_CONTROL_POOL_TAG);
-        m_Jacks = nullptr;
-        m_JackCount = 0;
-        if (count == 0)
-            return STATUS_SUCCESS;
-        m_Jacks = static_cast<JackRecord*>(
-            ExAllocatePoolWithTag(PagedPool, count * JACK_RECORD_SIZE, TERMINAL_CONTROL_POOL_TAG));
-        if (m_Jacks == nullptr)
-            return STATUS_INSUFFICIENT_RESOURCES;
-        RtlZeroMemory(m_Jacks, count * JACK_RECORD_SIZE);
+        m_Jacks = jacks;
         m_JackCount = count;
     }
-    if (count != 0)
-        m_Unit->GetJackInfo(count * JACK_RECORD_SIZE, m_Jacks, m_Index);
+    m_JackRead = count != 0 ? m_Unit->GetJackInfo(count * JACK_RECORD_SIZE, m_Jacks, m_Index)
+                            : STATUS_SUCCESS;
     return STATUS_SUCCESS;
 }
 

@@ -68,8 +68,9 @@ bool IoIsDevice(const void* p);
 IoDeviceInfo* IoInfo(PDEVICE_OBJECT device);
 
 // Internal IRP helpers
-// The I/O manager's own IRPs (files, PnP, power): no injected failure reaches
-// them and they are not counted as the drivers'.
+// An IRP from the pool, not counted as the drivers' and out of reach of their
+// injected failures; an injected pool failure still reaches it, so the I/O
+// manager's own callers (files, PnP, power) allocate under EmuPoolUnfailing.
 PIRP IoAllocateSystemIrp(CCHAR stackSize, BOOLEAN chargeQuota);
 void IoFreeIrpInternal(PIRP irp);
 // Sends an IRP built with one spare stack location and that location taken

@@ -267,7 +267,11 @@ NTSTATUS SendPnp(PDEVICE_OBJECT pdo, UCHAR minor, ULONG_PTR* information,
     // The PnP manager holds the stack's top while the request is in it: a
     // driver that deletes its device on removal frees it only afterwards.
     PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
-    PIRP irp = IoAllocateSyncIrp(top);
+    PIRP irp = nullptr;
+    {
+        EmuPoolUnfailing unfailing; // the PnP and power managers' own IRP
+        irp = IoAllocateSyncIrp(top);
+    }
     if (irp == nullptr)
     {
         ObDereferenceObject(top);
@@ -347,7 +351,11 @@ NTSTATUS SendPower(PDEVICE_OBJECT pdo, UCHAR minor, POWER_STATE_TYPE type, POWER
     if (minor != IRP_MN_SET_POWER && minor != IRP_MN_QUERY_POWER)
         return STATUS_INVALID_PARAMETER_2;
     PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
-    PIRP irp = IoAllocateSyncIrp(top);
+    PIRP irp = nullptr;
+    {
+        EmuPoolUnfailing unfailing; // the PnP and power managers' own IRP
+        irp = IoAllocateSyncIrp(top);
+    }
     if (irp == nullptr)
     {
         ObDereferenceObject(top);

@@ -2,6 +2,7 @@
 // on devices, device-control requests with their buffering methods.
 #include "platform/io/io_internal.h"
 #include "platform/kernel/emu.h"
+#include "platform/kernel/emu_hooks.h"
 
 namespace
 {
@@ -46,7 +47,11 @@ std::unique_ptr<EmuIoRequest> EmuIoRequest::Build(PFILE_OBJECT fileObject, UCHAR
         return nullptr;
     }
     PDEVICE_OBJECT target = IoGetRelatedDeviceObject(fileObject);
-    PIRP irp = IoAllocateSystemIrp(target->StackSize, FALSE);
+    PIRP irp = nullptr;
+    {
+        EmuPoolUnfailing unfailing; // the I/O manager's own IRP
+        irp = IoAllocateSystemIrp(target->StackSize, FALSE);
+    }
     if (irp == nullptr)
         return nullptr;
     std::unique_ptr<EmuIoRequest> r(new EmuIoRequest());
@@ -114,6 +119,7 @@ std::unique_ptr<EmuIoRequest> EmuIoRequest::DeviceControl(PFILE_OBJECT fileObjec
     r->m_OutputLength = outputLength;
     r->m_Control = true;
     r->m_Method = METHOD_FROM_CTL_CODE(ioControlCode);
+    EmuPoolUnfailing unfailing; // the request's buffers, as its IRP
     switch (r->m_Method)
     {
     case METHOD_BUFFERED:
@@ -276,7 +282,11 @@ NTSTATUS EmuOpenFile(PDEVICE_OBJECT device, const void* fileName, ULONG fileName
     if (fileNameBytes > MAXUSHORT - 2 || (fileNameBytes != 0 && fileName == nullptr))
         return STATUS_OBJECT_NAME_INVALID;
     SIZE_T size = sizeof(FILE_OBJECT) + fileNameBytes + sizeof(WCHAR);
-    auto* block = static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPoolNx, size, FILE_TAG));
+    UCHAR* block = nullptr;
+    {
+        EmuPoolUnfailing unfailing; // the I/O manager's own file object
+        block = static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPoolNx, size, FILE_TAG));
+    }
     if (block == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
     memset(block, 0, size);

@@ -54,6 +54,18 @@ class EmuInjectedFailure
     bool m_Forever = false;
 };
 
+// While one lives, no injected pool failure reaches the allocations this
+// thread makes, nor counts them: for what a real system never fails, the I/O
+// manager's own requests (PnP, power, file and client requests).
+class EmuPoolUnfailing
+{
+  public:
+    EmuPoolUnfailing();
+    ~EmuPoolUnfailing();
+    EmuPoolUnfailing(const EmuPoolUnfailing&) = delete;
+    EmuPoolUnfailing& operator=(const EmuPoolUnfailing&) = delete;
+};
+
 // Queues routine(context) for the system worker thread, which runs it at
 // PASSIVE_LEVEL in the system process. Callable at IRQL <= DISPATCH_LEVEL. The
 // worker is started on first use and ended by the leak check when idle, so it

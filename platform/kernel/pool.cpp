@@ -20,6 +20,7 @@ struct PoolState
     EmuInjectedFailure Inject;
 };
 PoolState g_Pool;
+thread_local ULONG t_Unfailing = 0; // EmuPoolUnfailing scopes open on this thread
 
 bool IsPaged(POOL_TYPE type)
 {
@@ -33,7 +34,8 @@ bool IsCacheAligned(POOL_TYPE type)
 bool InjectedFailure(ULONG tag)
 {
     PoolState& p = g_Pool;
-    return p.Inject.Active() && (p.InjectTag == 0 || p.InjectTag == tag) && p.Inject.Fails();
+    return t_Unfailing == 0 && p.Inject.Active() && (p.InjectTag == 0 || p.InjectTag == tag) &&
+           p.Inject.Fails();
 }
 } // namespace
 
@@ -183,6 +185,16 @@ void EmuPoolInjectFailure(ULONG tag, ULONG skip, ULONG count)
 void EmuPoolClearInjection()
 {
     g_Pool.Inject.Clear();
+}
+
+EmuPoolUnfailing::EmuPoolUnfailing()
+{
+    t_Unfailing++;
+}
+
+EmuPoolUnfailing::~EmuPoolUnfailing()
+{
+    t_Unfailing--;
 }
 
 bool EmuPoolIsBlock(const void* p, SIZE_T* size, ULONG* tag, POOL_TYPE* type)

@@ -77,6 +77,9 @@ class EmuUsbBus
     // or that many frames later; an aborted one that many frames after the
     // abort runs, and the abort completes after its transfers.
     void SetCancelDelayFrames(ULONG frames) { m_CancelDelay = frames; }
+    // A frame clock `ppm` parts per million off the kernel's: now and then a
+    // tick of the timer runs two frames (faster) or none (slower).
+    void SetFrameClockPpm(LONG ppm) { m_FrameClockPpm = ppm; }
     // USBDI interface references taken through IRP_MN_QUERY_INTERFACE and not
     // yet dropped.
     LONG BusInterfaceReferences() const { return m_InterfaceRefs; }
@@ -224,6 +227,8 @@ class EmuUsbBus
     ULONG m_IsochCompleted = 0;
     LONG m_InterfaceRefs = 0;
     ULONG m_CancelDelay = 0;
+    LONG m_FrameClockPpm = 0;
+    LONGLONG m_FrameClockSlip = 0; // millionths of a frame the clock is ahead
     // configuration state
     std::vector<UCHAR> m_Config; // the descriptor the configuration was selected with
     UCHAR m_ConfigValue = 0;

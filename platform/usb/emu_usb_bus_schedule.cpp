@@ -20,7 +20,11 @@ USB_DEFAULT_PIPE_SETUP_PACKET Request(UCHAR type, UCHAR request, USHORT value, U
 
 void EmuUsbBus::FrameDpc(PKDPC, PVOID context, PVOID, PVOID)
 {
-    static_cast<EmuUsbBus*>(context)->Tick();
+    constexpr LONGLONG kWhole = 1000000;
+    auto* bus = static_cast<EmuUsbBus*>(context);
+    bus->m_FrameClockSlip += kWhole + bus->m_FrameClockPpm;
+    for (; bus->m_FrameClockSlip >= kWhole; bus->m_FrameClockSlip -= kWhole)
+        bus->Tick();
 }
 
 bool EmuUsbBus::Finish(Transfer& t, NTSTATUS status, USBD_STATUS usbd,

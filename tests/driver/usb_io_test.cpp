@@ -278,6 +278,45 @@ TEST(UsbIo, PortMissingTwiceIsCycledOnce)
     EXPECT_EQ(1u, rig.Bus()->PortCycleCount());
 }
 
+// The second look at a port that said it has no device: any failure cycles
+// the port once; a port found then is reset and the device object stopped
+// and restarted, but only where the reset could be sent.
+TEST(UsbIo, TheSecondPortLookCyclesOrResets)
+{
+    const struct
+    {
+        const char* Name;
+        NTSTATUS Second; // the second look's answer, with the port connected
+        ULONG Unbuilt;   // the code of a request that cannot be built, or 0
+        ULONG Resets, Cycles;
+        std::vector<std::string> Restart;
+    } rows[] = {
+        {"gone", STATUS_NO_SUCH_DEVICE, 0, 0, 1, {}},
+        {"refused", STATUS_UNSUCCESSFUL, 0, 0, 1, {}},
+        {"found", STATUS_SUCCESS, 0, 1, 0, {"power 4", "power 1"}},
+        {"reset unbuilt", STATUS_SUCCESS, IOCTL_INTERNAL_USB_RESET_PORT, 0, 0, {}},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        UsbAdapterRig rig;
+        ASSERT_TRUE(rig.Ok());
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+        ClassScript().Log.clear();
+        rig.Script().PortStatus = {{STATUS_NO_SUCH_DEVICE, 0},
+                                   {row.Second, USBD_PORT_CONNECTED | USBD_PORT_ENABLED}};
+        if (row.Unbuilt != 0)
+            EmuIoInjectDriverIrpFailure(0, 1, row.Unbuilt);
+        EXPECT_EQ(row.Cycles != 0, rig.UsbIo()->ResetPortIfNeeded() != FALSE);
+        EmuIoClearDriverIrpInjection();
+        EXPECT_EQ(2u, rig.Script().PortStatusRequests);
+        EXPECT_EQ(row.Resets, rig.Script().PortResets);
+        EXPECT_EQ(row.Cycles, rig.Script().PortCycles);
+        EXPECT_EQ(row.Cycles == 0, rig.Adapter()->IsDevicePresent() != FALSE);
+        EXPECT_EQ(row.Restart, ClassLog());
+    }
+}
+
 TEST(UsbIo, RetryThatFindsNoConnectionMarksTheDeviceGone)
 {
     UsbAdapterRig rig;

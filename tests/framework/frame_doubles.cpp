@@ -163,13 +163,15 @@ NTSTATUS TestTerminal::GetJackCount(PULONG count)
     if (count == nullptr)
         return STATUS_INVALID_PARAMETER;
     *count = JackCount;
-    return STATUS_SUCCESS;
+    return CountStatus;
 }
 
 NTSTATUS TestTerminal::GetJackInfo(ULONG bytes, PVOID jacks)
 {
     if (jacks == nullptr || bytes == 0 || JackCount == 0)
         return STATUS_INVALID_PARAMETER;
+    if (!NT_SUCCESS(InfoStatus))
+        return InfoStatus;
     ULONG have = JackCount * JACK_RECORD_SIZE;
     memcpy(jacks, Jacks, bytes < have ? bytes : have);
     return STATUS_SUCCESS;

@@ -121,6 +121,7 @@ class TestTerminal : public CAudioControl, public ITerminalControl
     ULONG EndpointKind = 0;
     ULONG JackCount = 0;
     JackRecord Jacks[4] = {};
+    NTSTATUS CountStatus = STATUS_SUCCESS, InfoStatus = STATUS_SUCCESS; // a failing read
 };
 TestTerminal* MakeTerminal(ULONG id, ULONG kind, ULONG endpointKind, ULONG jackCount = 0,
                            bool connected = false);

@@ -174,6 +174,57 @@ TEST_F(WaveInstall, JacksAreCheckedAgainAtEveryReturnToFullPower)
     EXPECT_EQ(Wave().EngineIndexes, std::vector<ULONG>({0, 0}));
 }
 
+// A jack read that fails (the records' buffer, the count, the records) says
+// nothing of the jacks: at start they count as connected; at a return to D0
+// the filter stays as the last read that worked left it, there or gone; the
+// next read that works decides.
+TEST_F(WaveInstall, AJackReadThatFailsLeavesTheFilterAsItWas)
+{
+    const struct
+    {
+        const char* Name;
+        void (*Fail)(TestTerminal* t, bool on);
+    } faults[] = {
+        {"buffer", [](TestTerminal*, bool on)
+         { on ? EmuPoolInjectFailure(POOL_TAG("Stre"), 0, 0) : EmuPoolClearInjection(); }},
+        {"count", [](TestTerminal* t, bool on)
+         { t->CountStatus = on ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS; }},
+        {"records", [](TestTerminal* t, bool on)
+         { t->InfoStatus = on ? STATUS_DEVICE_NOT_READY : STATUS_SUCCESS; }},
+    };
+    // Each step: the jack, whether its read fails, and the filter after.
+    const struct
+    {
+        bool Plugged, Fails, Installed;
+    } steps[] = {{false, true, true}, {false, false, false}, {true, true, false},
+                 {true, false, true}, {false, true, true},   {false, false, false}};
+    for (const auto& fault : faults)
+    {
+        SCOPED_TRACE(fault.Name);
+        TestTerminal* hp = nullptr;
+        TestEngine* engine = Render(2, 1, false, &hp);
+        Open({engine});
+        for (size_t i = 0; i < std::size(steps); ++i)
+        {
+            hp->Jacks[0].IsConnected = steps[i].Plugged ? 1 : 0;
+            fault.Fail(hp, steps[i].Fails);
+            if (i == 0) // the start
+                EXPECT_EQ(STATUS_SUCCESS, Install(engine));
+            else
+            {
+                m_Device->PowerTo(PowerDeviceD3);
+                m_Device->PowerTo(PowerDeviceD0);
+            }
+            fault.Fail(hp, false);
+            EXPECT_EQ(steps[i].Installed, engine->IsMiniportInstalled()) << "step " << i;
+            EXPECT_EQ(steps[i].Installed ? 2u : 1u, m_Rig.Subdevices().size()) << "step " << i;
+        }
+        ASSERT_EQ(STATUS_SUCCESS, engine->RemoveMiniport(m_Rig.Fdo()));
+        m_Device->Release();
+        m_Device = nullptr;
+    }
+}
+
 // Once the device is going nothing registers a filter again, at D0 or
 // otherwise (the topology filter may be torn down), and removal still works.
 TEST_F(WaveInstall, AClosedInstallationRegistersNothingButStillRemoves)

@@ -613,3 +613,35 @@ TEST_F(IrpTest, InjectedFailuresReachOnlyTheIrpsDriversBuild)
     EXPECT_EQ(4u, EmuIoDriverIrpCount());
     IoFreeIrp(allocated);
 }
+
+// A pool failure injected for any tag reaches no request the I/O manager
+// makes for itself (a file's create, request and close, a PnP or power
+// request), while the IRPs drivers build still fail with it.
+TEST_F(IrpTest, PoolFailuresLeaveTheIoManagersOwnRequestsWhole)
+{
+    TestStack s(1);
+    std::vector<UCHAR> majors;
+    TestStack::Dispatch = [&majors](PDEVICE_OBJECT, PIRP irp)
+    {
+        majors.push_back(IoGetCurrentIrpStackLocation(irp)->MajorFunction);
+        return CompleteWith(irp, STATUS_SUCCESS);
+    };
+    EmuPoolInjectFailure(0, 0, 0); // every allocation of every tag from now on
+    EXPECT_EQ(nullptr, IoAllocateIrp(1, FALSE));
+    IO_STATUS_BLOCK iosb{};
+    EXPECT_EQ(nullptr, IoBuildDeviceIoControlRequest(IOCTL_BUFFERED, s.Top(), nullptr, 0, nullptr,
+                                                     0, TRUE, nullptr, &iosb));
+    PFILE_OBJECT file = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, EmuOpenFile(s.Top(), u"\\x", &file));
+    UCHAR in[4] = {1, 2, 3, 4}, out[4] = {};
+    ULONG_PTR returned = 0;
+    EXPECT_EQ(STATUS_SUCCESS,
+              EmuDeviceControl(file, IOCTL_BUFFERED, in, sizeof(in), out, sizeof(out), &returned));
+    EXPECT_EQ(STATUS_SUCCESS, EmuCloseFile(file));
+    EXPECT_EQ(STATUS_SUCCESS, EmuPnpSendMinor(s.Bottom(), IRP_MN_QUERY_CAPABILITIES));
+    EXPECT_EQ(STATUS_SUCCESS, EmuPoSendDevicePower(s.Bottom(), IRP_MN_SET_POWER, PowerDeviceD2));
+    EmuPoolClearInjection();
+    EXPECT_EQ((std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_DEVICE_CONTROL, IRP_MJ_CLEANUP,
+                                  IRP_MJ_CLOSE, IRP_MJ_PNP, IRP_MJ_POWER}),
+              majors);
+}

@@ -253,29 +253,47 @@ TEST(QuirkDevices, OddlyFlaggedFeedbackStillStreams)
 // its To: an OUT endpoint, adaptive or synchronous, without the rate control
 // keeps no rate and follows its data, whatever comes; an asynchronous or IN
 // one keeps the first rate its format states; one with the control takes a
-// rate between its range's bounds, read in either order, and none past them.
+// rate between its range's bounds, read in either order, and none past them,
+// nor 0 Hz from a range that starts there, nor any from a range too short to
+// hold its upper bound; a setting that does not offer the rate set starts at
+// its own first rate.
 TEST(QuirkDevices, EachEndpointKeepsTheRateItsDescriptorGives)
 {
     const std::pair<const char*, const char*> control{"07 25 01 00", "07 25 01 01"},
         reversed{"10 00 7E 13 00 E2 D6 00", "10 00 E2 D6 00 7E 13 00"},
-        async{"09 05 01 09", "09 05 01 05"};
+        async{"09 05 01 09", "09 05 01 05"}, fromZero{"7E 13 00 E2", "00 00 00 E2"},
+        // 11 bytes: the upper bound would be the endpoint's first three
+        shortRange{"0E 24 02 01 02 02 10 00 7E 13 00 E2 D6 00", "0B 24 02 01 02 02 10 00 7E 13 00"},
+        shortTotal{"09 02 71 00", "09 02 6E 00"},
+        // Setting 2 offers 44.1 kHz only.
+        second{"# no sampling frequency control\n",
+               "\n09 04 01 02 01 01 02 00 00\n07 24 01 01 01 01 00\n"
+               "0B 24 02 01 02 02 10 01 44 AC 00\n09 05 01 09 DC 00 01 00 00\n"
+               "07 25 01 01 00 00 00\n"},
+        secondTotal{"09 02 71 00", "09 02 9C 00"};
     const SimStreamRate follows{SimStreamRate::FollowsData};
     auto own = [](ULONG hz) { return SimStreamRate{SimStreamRate::Own, hz}; };
     const struct
     {
         std::vector<std::pair<const char*, const char*>> Edits;
-        ULONG Asked; // the rate the host sets (0: none), and whether it is taken
+        std::optional<ULONG> Asked; // the rate the host sets, and whether it is taken
         bool Taken;
         SimStreamRate Rate; // after a tenth of a second of 48 kHz data
+        UCHAR Then = 0;     // the setting selected after the rate is set
     } rows[] = {
-        {{}, 0, false, follows},
-        {{{"09 05 01 09", "09 05 01 0D"}}, 0, false, follows},   // synchronous
-        {{{"09 05 01 09", "09 05 81 09"}}, 0, false, own(4990)}, // IN
-        {{async, reversed}, 0, false, own(55010)},
+        {{}, {}, false, follows},
+        {{{"09 05 01 09", "09 05 01 0D"}}, {}, false, follows},   // synchronous
+        {{{"09 05 01 09", "09 05 81 09"}}, {}, false, own(4990)}, // IN
+        {{async, reversed}, {}, false, own(55010)},
         {{control, reversed}, 4990, true, own(4990)},
         {{control, reversed}, 55010, true, own(55010)},
         {{control, reversed}, 4989, false, own(55010)},
         {{control, reversed}, 55011, false, own(55010)},
+        {{control, fromZero}, 0, false, own(0)},
+        {{control, fromZero}, 1, true, own(1)},
+        {{control, shortRange, shortTotal}, 48000, false, own(4990)},
+        {{control, second, secondTotal}, 48000, true, own(44100), 2},
+        {{control, second, secondTotal}, 44100, true, own(44100), 2},
     };
     std::ifstream in(QuirkPath("adaptive-speaker-without-rate-control.txt"));
     const std::string file{std::istreambuf_iterator<char>(in), {}};
@@ -284,15 +302,20 @@ TEST(QuirkDevices, EachEndpointKeepsTheRateItsDescriptorGives)
         std::string text = file, error;
         for (const auto& [from, to] : row.Edits)
             text.replace(text.find(from), strlen(from), to);
-        SCOPED_TRACE(text + std::to_string(row.Asked));
+        SCOPED_TRACE(text + std::to_string(row.Asked.value_or(~0u)));
         auto d = SimUsbDevice::CreateFromText(text, std::nullopt, &error);
         ASSERT_NE(d, nullptr) << error;
         ASSERT_TRUE(Ask(*d, 0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0));
         ASSERT_TRUE(Ask(*d, 0x01, USB_REQUEST_SET_INTERFACE, 1, 1, 0));
-        UCHAR rate[3] = {(UCHAR)row.Asked, (UCHAR)(row.Asked >> 8), (UCHAR)(row.Asked >> 16)};
+        const ULONG asked = row.Asked.value_or(0);
+        UCHAR rate[3] = {(UCHAR)asked, (UCHAR)(asked >> 8), (UCHAR)(asked >> 16)};
         USB_DEFAULT_PIPE_SETUP_PACKET set{0x22, USB_AUDIO10_SET_CUR, 0x0100, 0x01, 3};
         const auto answer = row.Taken ? EmuUsbHandshake::Ack : EmuUsbHandshake::Stall;
-        EXPECT_TRUE(row.Asked == 0 || d->ControlTransfer(set, rate, 0).Handshake == answer);
+        EXPECT_TRUE(!row.Asked || d->ControlTransfer(set, rate, 0).Handshake == answer);
+        if (row.Then != 0)
+        {
+            ASSERT_TRUE(Ask(*d, 0x01, USB_REQUEST_SET_INTERFACE, row.Then, 1, 0));
+        }
         UCHAR packet[192] = {};
         for (ULONG n = 0; n < 100; ++n)
             d->IsochOut(0x01, n, 0, packet, sizeof(packet));

@@ -264,6 +264,7 @@ TEST(StreamRun, EachRunNamesWhatTheDeviceMovedAndItsRate)
         ULONGLONG CutAt = ~0ull; // the file's frame its reading fails at
         ULONG LaterRate = 0;     // the rate the device moves to at its 100th packet
         bool High = false;       // at high speed, else the device's own
+        LONG FrameClockPpm = 0;  // the bus's frame clock against the time run
     } rows[] = {
         // 98 packets of 48 frames: the stream's first goes 2 ms in.
         {"Uac1SpeakerMic", 48000, 48000, 100, 0, "",
@@ -291,6 +292,14 @@ TEST(StreamRun, EachRunNamesWhatTheDeviceMovedAndItsRate)
         // It has no rate of its own, and its data keeps to the time run over
         // long enough for data 2% off the stream's rate to drift a period.
         {.Device = kAdaptive, .Rate = 48000, .Silent = 48000 * 3, .Said = kFollows, .Worked = true},
+        // A bus clock 3% fast takes the data that much faster than the time
+        // run: the device receives it at another rate than the stream's, 3%
+        // of the 3.2 s after the stream settles off, some 90 ms.
+        {.Device = kAdaptive,
+         .Rate = 48000,
+         .Silent = 48000 * 3,
+         .Said = "play: the stream's data drifted +9",
+         .FrameClockPpm = 30000},
         {.Device = "Uac1SpeakerMic",
          .Rate = 48000,
          .Said = "play: the device ran the stream at 44100 Hz, not at the stream's 48000 Hz\n",
@@ -319,6 +328,7 @@ TEST(StreamRun, EachRunNamesWhatTheDeviceMovedAndItsRate)
         ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
         ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
         SimUsbDevice& device = *host.Device();
+        host.Bus()->SetFrameClockPpm(row.FrameClockPpm);
         if (row.LaterRate != 0)
             device.Audio().SetStreamRateSource(
                 SimRef1::PlayInterface,

@@ -615,6 +615,19 @@ TEST(Uac2Walk, SettingsLeftOutAndWhatTheirLinesName)
                                  "setting 2 has 9 channel(s): left out\n"));
 }
 
+// The terminal control a unit keeps for the stream's path, and its interface.
+CAudioControl* TerminalControlOf(CUacUnit* unit, PTERMINALCONTROL* terminal)
+{
+    CAudioControl* control = nullptr;
+    for (ULONG i = 0; unit != nullptr && NT_SUCCESS(unit->UnitGetControl(i, &control)); ++i)
+        if (NT_SUCCESS(control->QueryInterface(IID_ITerminalControl, (PVOID*)terminal)))
+        {
+            (*terminal)->Release(); // the unit holds its control
+            return control;
+        }
+    return nullptr;
+}
+
 // Terminal kinds and jacks: handset and headset are both 13 in class 2.0;
 // jacks only behind a readable connector control, connected as it reports.
 TEST(Uac2Walk, TerminalKindsAndJacks)
@@ -670,6 +683,18 @@ TEST(Uac2Walk, TerminalKindsAndJacks)
                                             SimFaultKind::Stall);
             EXPECT_FALSE(NT_SUCCESS(terminal->GetJackInfo(sizeof(record), &record, 0)));
             EXPECT_EQ(0u, record.IsConnected);
+            // The stream's terminal control then answers with the failure,
+            // not with an unplugged jack, until a read works.
+            PTERMINALCONTROL jacksOf = nullptr;
+            CAudioControl* control = TerminalControlOf(spdif.Unit(j.Terminal), &jacksOf);
+            ASSERT_NE(nullptr, control);
+            spdif.Sim()->InjectControlFault({0xA1, 0x01, 0x0200, j.Terminal << 8},
+                                            SimFaultKind::Stall);
+            EXPECT_EQ(STATUS_SUCCESS, control->UpdateState());
+            EXPECT_EQ(STATUS_UNSUCCESSFUL, jacksOf->GetJackInfo(sizeof(record), &record));
+            control->UpdateState();
+            EXPECT_EQ(STATUS_SUCCESS, jacksOf->GetJackInfo(sizeof(record), &record));
+            EXPECT_EQ(j.Connected, record.IsConnected) << (int)j.Terminal;
         }
     }
     // A terminal (input or output) whose jack count the device refuses has
