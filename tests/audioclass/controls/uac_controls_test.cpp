@@ -215,8 +215,8 @@ TEST(UacControls, SelectorStartsAtItsStoredInput)
 
 // Three tables of terminal types on purpose: what an input terminal
 // reports, what the capability records of its control use, and what an
-// output terminal reports (a streaming type reads as "SPK" on the
-// interrupt path).
+// output terminal reports (a type of the USB side, 0x0100 to 0x01FF, reads
+// as "SPK" on the interrupt path).
 TEST(UacControls, TerminalKindTables)
 {
     struct Case
@@ -229,7 +229,8 @@ TEST(UacControls, TerminalKindTables)
         {0x0302, 8, 2, 2, 2},  {0x0401, 13, 13, 13, 13}, {0x0402, 14, 14, 14, 14},
         {0x0403, 15, 6, 1, 1}, {0x0405, 15, 6, 1, 1},    {0x0406, 8, 6, 1, 1},
         {0x0601, 8, 6, 6, 6},  {0x0603, 6, 6, 6, 6},     {0x0605, 3, 3, 3, 3},
-        {0x0606, 8, 6, 1, 1},
+        {0x0606, 8, 6, 1, 1},  {0x00FF, 8, 6, 1, 1},     {0x0100, 0, 6, 0, 1},
+        {0x01FF, 0, 6, 0, 1},  {0x0200, 8, 6, 1, 1},
     };
     for (const Case& c : cases)
     {
