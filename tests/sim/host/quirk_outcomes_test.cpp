@@ -77,6 +77,10 @@ const Outcome kOutcomes[] = {
     // playback alone has no named input.
     {"dj-controller-mixer-capture.txt", STATUS_SUCCESS, "SPKOut00Wave LineIn00Wave", 0, 2, 2, 16,
      kLoopbackUnnamed},
+    // The playback's feature unit feeds a USB streaming terminal listed
+    // before the headphones: it still plays, to the headphones.
+    {"headset-usb-output-listed-first.txt", STATUS_SUCCESS, "HPOut00Wave MicIn00Wave", 1, 2, 1, 16,
+     kLoopbackUnnamed},
     {"uac2-extension-unit-microphone.txt", STATUS_SUCCESS, "MicIn00Wave", 0, 0, 2},
     // The microphone's only volume is on its last (and only) channel.
     {"headset-mono-mic-channel-volume.txt", STATUS_SUCCESS, "HeadSetOut00Wave HeadSetIn00Wave", 2,
