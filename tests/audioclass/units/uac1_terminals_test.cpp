@@ -178,6 +178,7 @@ TEST(Uac1Terminals, AnEventTakesTheDevicesCurrentType)
         ports->CurrentType = type;
         ULONG id = 99, kind = 99, stored = 99;
         EXPECT_EQ(STATUS_SUCCESS, static_cast<CUacUnit*>(unit)->GetSingleControlId(0, 0, &id));
+        EXPECT_EQ(99u, id); // a refresh names no control
         EXPECT_EQ(STATUS_SUCCESS, s.Unit(3)->GetCurrentKind(&kind));
         EXPECT_EQ(kinds[type], kind) << std::hex << ports->Types[type];
         EXPECT_TRUE(s.Rig->GetSetting(u"UACUnit03", &stored));
