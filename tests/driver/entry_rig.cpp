@@ -86,6 +86,8 @@ class WaveDouble : public CUnknown, public IMiniportWaveCyclic, public IMiniport
     }
     STDMETHODIMP GetConnectionId(PULONG connectionId) override
     {
+        if (m_Index < Script().Engines.size() && !Script().Engines[m_Index].Joins)
+            return STATUS_UNSUCCESSFUL;
         *connectionId = kFirstTerminal + m_Index;
         return STATUS_SUCCESS;
     }

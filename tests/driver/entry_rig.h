@@ -33,6 +33,7 @@ struct EngineSpec
     bool Asio = false;
     bool Connected = true;
     NTSTATUS RemoveStatus = STATUS_SUCCESS;
+    bool Joins = true; // its wave filter names its terminal
 };
 
 // What the device class double builds and answers; reset by every rig.

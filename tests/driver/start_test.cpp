@@ -64,21 +64,26 @@ TEST(StartDevice, EngineKindsAndDirectionsCountSeparately)
 {
     StartRig rig;
     ASSERT_TRUE(rig.Ok());
-    Script().Engines = {{STREAM_DIRECTION_RENDER, ENDPOINT_KIND_SPK},
-                        {STREAM_DIRECTION_CAPTURE, ENDPOINT_KIND_MIC},
-                        {STREAM_DIRECTION_RENDER, ENDPOINT_KIND_SPK},
-                        {STREAM_DIRECTION_RENDER, ENDPOINT_KIND_SPEAKERPHONE},
-                        {STREAM_DIRECTION_CAPTURE, ENDPOINT_KIND_REC},
-                        // Beyond the prefix table: named as a plain stream.
-                        {STREAM_DIRECTION_RENDER, 25},
-                        // Unplugged: named, no wave filter.
-                        {STREAM_DIRECTION_RENDER, ENDPOINT_KIND_DISPLAYPORT, false, false}};
+    Script().Engines = {
+        {STREAM_DIRECTION_RENDER, ENDPOINT_KIND_SPK},
+        {STREAM_DIRECTION_CAPTURE, ENDPOINT_KIND_MIC},
+        {STREAM_DIRECTION_RENDER, ENDPOINT_KIND_SPK},
+        {STREAM_DIRECTION_RENDER, ENDPOINT_KIND_SPEAKERPHONE},
+        {STREAM_DIRECTION_CAPTURE, ENDPOINT_KIND_REC},
+        // Beyond the prefix table: named as a plain stream.
+        {STREAM_DIRECTION_RENDER, 25},
+        // Unplugged: named, no wave filter.
+        {STREAM_DIRECTION_RENDER, ENDPOINT_KIND_DISPLAYPORT, false, false},
+        // A wave filter that names no terminal to join from: named,
+        // left out, and the device starts with the rest.
+        {STREAM_DIRECTION_CAPTURE, ENDPOINT_KIND_MIC, false, true, STATUS_SUCCESS, false}};
     ASSERT_EQ(STATUS_SUCCESS, rig.Add());
     ASSERT_EQ(STATUS_SUCCESS, rig.Start());
     EXPECT_EQ((Names{"GlobalTopo", "SPKOut00", "MicIn00", "SPKOut01", "SpeakerphoneOut00",
                      "RecIn00", "StreamOut00"}),
               rig.Subdevices());
     EXPECT_EQ(1, rig.Extension()->OutputNameCounters[ENDPOINT_KIND_DISPLAYPORT]);
+    EXPECT_EQ(2, rig.Extension()->InputNameCounters[ENDPOINT_KIND_MIC]);
     EXPECT_EQ(1, rig.Extension()->OutputNameCounters[ENDPOINT_KIND_STREAM]);
 }
 

@@ -5,8 +5,10 @@
 // restore sends.
 #include <gtest/gtest.h>
 
+#include "platform/kernel/emu.h"
 #include "tests/driver/adapter_rig.h"
 #include "tests/audioclass/controls/unit_double.h"
+#include "tests/usbaudio/walk_doubles.h"
 #include "audioclass/controls/uac_level_controls.h"
 #include "audioclass/controls/uac_unit_controls.h"
 #include "audioclass/units/uac1_terminals.h"
@@ -215,8 +217,8 @@ TEST(UacControls, SelectorStartsAtItsStoredInput)
 
 // Three tables of terminal types on purpose: what an input terminal
 // reports, what the capability records of its control use, and what an
-// output terminal reports (a streaming type reads as "SPK" on the
-// interrupt path).
+// output terminal reports (a type of the USB side, 0x0100 to 0x01FF, reads
+// as "SPK" on the interrupt path).
 TEST(UacControls, TerminalKindTables)
 {
     struct Case
@@ -229,7 +231,8 @@ TEST(UacControls, TerminalKindTables)
         {0x0302, 8, 2, 2, 2},  {0x0401, 13, 13, 13, 13}, {0x0402, 14, 14, 14, 14},
         {0x0403, 15, 6, 1, 1}, {0x0405, 15, 6, 1, 1},    {0x0406, 8, 6, 1, 1},
         {0x0601, 8, 6, 6, 6},  {0x0603, 6, 6, 6, 6},     {0x0605, 3, 3, 3, 3},
-        {0x0606, 8, 6, 1, 1},
+        {0x0606, 8, 6, 1, 1},  {0x00FF, 8, 6, 1, 1},     {0x0100, 0, 6, 0, 1},
+        {0x01FF, 0, 6, 0, 1},  {0x0200, 8, 6, 1, 1},
     };
     for (const Case& c : cases)
     {
@@ -240,6 +243,61 @@ TEST(UacControls, TerminalKindTables)
             << std::hex << c.Type;
         EXPECT_EQ(c.Interrupt, InterruptOutputKindForType(c.Type)) << std::hex << c.Type;
     }
+}
+
+// A new jack count brings a new array for the records. Where it cannot be
+// had, the control answers the failure for the count and the records, not
+// the records it held before nor none at all: the stream's jacks read as
+// unread, which leaves its filter as it was, until a read works.
+TEST(UacControls, TerminalJacksOfANewCount)
+{
+    using State = CStreamEngine::JackState;
+    const JackRecord plugged = {0x3, 0x00FF00, 1, 1, 0, 0, 0, 1, 0};
+    JackRecord unplugged = plugged;
+    unplugged.IsConnected = 0;
+    const struct
+    {
+        std::vector<JackRecord> Jacks;
+        bool Fails;    // the records' array cannot be had
+        NTSTATUS Read; // the control's answer for the count and the records
+        State Stream;
+    } steps[] = {
+        {{unplugged, unplugged}, true, STATUS_INSUFFICIENT_RESOURCES, State::Unread},
+        {{unplugged, unplugged}, false, STATUS_SUCCESS, State::Unplugged},
+        {{plugged}, true, STATUS_INSUFFICIENT_RESOURCES, State::Unread},
+        {{}, false, STATUS_SUCCESS, State::Connected}, // nothing to detect
+        {{plugged}, true, STATUS_INSUFFICIENT_RESOURCES, State::Unread},
+        {{unplugged, plugged}, false, STATUS_SUCCESS, State::Connected},
+    };
+    FakeUnitScript script;
+    script.Jacks = {plugged};
+    CUacUnit* unit = MakeFakeUnit(&script, 3);
+    Owned<CUacTerminalControl> control(7u, (ULONG)CONTROL_KIND_OUTPUT_TERMINAL, 0u);
+    ASSERT_EQ(STATUS_SUCCESS, control->InitTerminalControl(unit, EndpointCapabilities{}));
+    CUsbAudioStream* stream = MakeTestStream(STREAM_DIRECTION_RENDER);
+    ASSERT_EQ(STATUS_SUCCESS, stream->AddPathControl(control.Object));
+    EXPECT_EQ(State::Connected, stream->ReadJackState());
+    for (size_t i = 0; i < std::size(steps); ++i)
+    {
+        script.Jacks = steps[i].Jacks;
+        if (steps[i].Fails)
+            EmuPoolInjectFailure(TERMINAL_CONTROL_POOL_TAG, 0);
+        EXPECT_EQ(steps[i].Read, control->UpdateState()) << i;
+        EmuPoolClearInjection();
+        ULONG count = 0;
+        JackRecord read[2] = {};
+        EXPECT_EQ(steps[i].Read, control->GetJackCount(&count)) << i;
+        // Records only from a read that worked, and the ones it read.
+        const NTSTATUS info = control->GetJackInfo(sizeof(read), read);
+        EXPECT_EQ(NT_SUCCESS(steps[i].Read) && count != 0, NT_SUCCESS(info)) << i;
+        EXPECT_TRUE(!NT_SUCCESS(steps[i].Read) || count == steps[i].Jacks.size()) << i;
+        EXPECT_TRUE(!NT_SUCCESS(info) ||
+                    memcmp(read, steps[i].Jacks.data(), count * JACK_RECORD_SIZE) == 0)
+            << i;
+        EXPECT_EQ(steps[i].Stream, stream->ReadJackState()) << i;
+    }
+    stream->Release();
+    unit->Release();
 }
 
 // A mode change re-applies the values stored for the new mode, on the

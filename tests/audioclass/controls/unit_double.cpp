@@ -7,7 +7,8 @@ constexpr ULONG kTag = POOL_TAG("UaWd");
 class FakeUnit : public CUacUnit,
                  public IUnitBooleanRequests,
                  public IUnitRangedRequests,
-                 public ISelectorControl
+                 public ISelectorControl,
+                 public ITerminalUnit
 {
   public:
     FakeUnit(FakeUnitScript* script, ULONG id) : CUacUnit(0), m_Script(script) { m_Id = id; }
@@ -75,6 +76,31 @@ class FakeUnit : public CUacUnit,
         return STATUS_SUCCESS;
     }
     STDMETHODIMP AddListener(PCHAINNODESTATE) override { return STATUS_NOT_IMPLEMENTED; }
+    STDMETHODIMP GetCurrentKind(PULONG kind) override { return GetKinds(kind); }
+    STDMETHODIMP GetKindCount(PULONG count) override
+    {
+        *count = 1;
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP GetKinds(PULONG kinds) override
+    {
+        *kinds = m_Script->Kind;
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP SetKind(ULONG) override { return STATUS_INVALID_PARAMETER; }
+    STDMETHODIMP GetJackCount(PULONG count, ULONG) override
+    {
+        *count = (ULONG)m_Script->Jacks.size();
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP GetJackInfo(ULONG bytes, PVOID jacks, ULONG) override
+    {
+        const SIZE_T held = m_Script->Jacks.size() * JACK_RECORD_SIZE;
+        if (jacks == nullptr || held == 0 || bytes < held)
+            return STATUS_INVALID_PARAMETER;
+        memcpy(jacks, m_Script->Jacks.data(), held);
+        return STATUS_SUCCESS;
+    }
     NTSTATUS CreateControls(CAudioHal*) override { return STATUS_SUCCESS; }
 
   protected:
@@ -90,7 +116,8 @@ NTSTATUS FakeUnit::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object
     const ControlInterfaceEntry entries[] = {
         {&IID_IUnitBooleanRequests, static_cast<IUnitBooleanRequests*>(this)},
         {&IID_IUnitRangedRequests, static_cast<IUnitRangedRequests*>(this)},
-        {&IID_ISelectorControl, static_cast<ISelectorControl*>(this)}};
+        {&IID_ISelectorControl, static_cast<ISelectorControl*>(this)},
+        {&IID_ITerminalUnit, static_cast<ITerminalUnit*>(this)}};
     if (NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacUnit::NonDelegatingQueryInterface(interfaceId, object);

@@ -1,6 +1,6 @@
 // A unit double for the controls and chain nodes: it answers the on/off,
-// level and selector requests from values the test sets and logs what the
-// controls send.
+// level and selector requests, and a terminal's kind and jacks, from values
+// the test sets and logs what the controls send.
 #pragma once
 
 #include <string>
@@ -18,6 +18,8 @@ struct FakeUnitScript
     ULONG UnreadChannels = 0;   // bit c: the get of channel c fails
     ULONG ReadOnlyChannels = 0; // bit c: the device declares channel c read-only
     ULONG Inputs = 4, Current = 1;
+    ULONG Kind = ENDPOINT_KIND_HP; // as a terminal: its one kind and its jacks
+    std::vector<JackRecord> Jacks;
     std::vector<std::string> Log; // "level 2 0 -256", "boolean 1 0 1", "select 3"
 };
 

@@ -161,6 +161,31 @@ TEST(Uac1Terminals, KindAtStart)
     }
 }
 
+// A device event reads the device's current type for the kind, a type of
+// the USB side as "SPK" (the interrupt path's table), and keeps it.
+TEST(Uac1Terminals, AnEventTakesTheDevicesCurrentType)
+{
+    SwitchableSpeaker s;
+    ASSERT_EQ(STATUS_SUCCESS, s.Status);
+    CAudioControl* unit = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, s.Device()->FindUnitByIdInDevice(3, &unit));
+    SimTerminalPorts* ports = s.Sim->Audio().Ports(SimRef1::Speaker, false);
+    ports->Types = {0x0301, 0x0302, 0x0605, 0x0100, 0x01FF};
+    const ULONG kinds[] = {ENDPOINT_KIND_SPK, ENDPOINT_KIND_HP, ENDPOINT_KIND_SPDIF,
+                           ENDPOINT_KIND_SPK, ENDPOINT_KIND_SPK};
+    for (size_t type : {1u, 3u, 2u, 4u, 1u, 0u})
+    {
+        ports->CurrentType = type;
+        ULONG id = 99, kind = 99, stored = 99;
+        EXPECT_EQ(STATUS_SUCCESS, static_cast<CUacUnit*>(unit)->GetSingleControlId(0, 0, &id));
+        EXPECT_EQ(99u, id); // a refresh names no control
+        EXPECT_EQ(STATUS_SUCCESS, s.Unit(3)->GetCurrentKind(&kind));
+        EXPECT_EQ(kinds[type], kind) << std::hex << ports->Types[type];
+        EXPECT_TRUE(s.Rig->GetSetting(u"UACUnit03", &stored));
+        EXPECT_EQ(kinds[type], stored) << std::hex << ports->Types[type];
+    }
+}
+
 // Jacks of the current type follow the connection state (presence detected:
 // connected only with a channel in the state; undetected: connected); those
 // of another type follow "SetJackConnect"; a short buffer is refused.

@@ -412,22 +412,38 @@ TEST(HostProgram, NoShortRunPassesForAWholeOne)
 
 // A format the filter does not offer is refused with the driver's status by
 // name and the data ranges the filter offers: the S/PDIF device's 16-bit
-// stereo between its clock's lowest and highest rates.
+// stereo between its clock's lowest and highest rates; a 16-bit file to a
+// device of 12 valid bits in 16 and of 24 bits, neither of them 16.
 TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
 {
     ScratchFolder w;
-    const std::string in = w / "in.wav";
+    const std::string in24 = w / "in24.wav", in16 = w / "in16.wav";
     HostAudio packed = Ramp(960);
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in16, packed, &error)) << error;
     packed.BitsPerSample = 24;
     packed.Data.resize(960 * 6);
-    std::string error;
-    ASSERT_TRUE(HostWriteWav(in, packed, &error)) << error;
-    const ProgramRun run = RunProgram({"--device", "Uac2Spdif", "--play", in});
-    EXPECT_EQ(1, run.Exit);
-    EXPECT_TRUE(Has(run.Err, "refused 2 channel(s) of 24 bits at 48000 Hz: 0xC0000272 "
-                             "STATUS_NO_MATCH\nplay: the filter's data ranges offer:\n"
-                             "  2 channel(s) of 16 bits at 44100 to 96000 Hz\n"))
-        << run.Err;
+    ASSERT_TRUE(HostWriteWav(in24, packed, &error)) << error;
+    const struct
+    {
+        std::vector<std::string> Args;
+        std::string Said;
+    } rows[] = {
+        {{"--device", "Uac2Spdif", "--play", in24},
+         "refused 2 channel(s) of 24 bits at 48000 Hz: 0xC0000272 STATUS_NO_MATCH\nplay: the "
+         "filter's data ranges offer:\n  2 channel(s) of 16 bits at 44100 to 96000 Hz\n"},
+        {{"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/uac2-24-and-12-bit-headset.txt",
+          "--play", in16},
+         "refused 2 channel(s) of 16 bits at 48000 Hz: 0xC0000272 STATUS_NO_MATCH\nplay: the "
+         "filter's data ranges offer:\n  2 channel(s) of 12 bits in 16 at 48000 Hz\n  2 "
+         "channel(s) of 24 bits at 48000 Hz\n"},
+    };
+    for (const auto& row : rows)
+    {
+        const ProgramRun run = RunProgram(row.Args);
+        EXPECT_EQ(1, run.Exit) << row.Args[1];
+        EXPECT_TRUE(Has(run.Err, row.Said)) << run.Err;
+    }
 }
 
 // The set-up script asks dpkg what is installed and installs the rest of

@@ -45,6 +45,7 @@ struct Outcome
     const char* PlayJoins = nullptr;
     const char* RecordJoins = nullptr;
     ULONG FailTag = 0; // the first allocation of this tag in the start fails
+    UCHAR Unasked = 0; // a terminal of the USB side that no request may reach
 };
 
 constexpr const char* kLoopbackUnnamed = "UsbAudio: AudioStreaming interface 3 records nothing: "
@@ -75,6 +76,10 @@ const Outcome kOutcomes[] = {
     // playback stream mixed in adds no node to it. The recording of the
     // playback alone has no named input.
     {"dj-controller-mixer-capture.txt", STATUS_SUCCESS, "SPKOut00Wave LineIn00Wave", 0, 2, 2, 16,
+     kLoopbackUnnamed},
+    // The playback's feature unit feeds a USB streaming terminal listed
+    // before the headphones: it still plays, to the headphones.
+    {"headset-usb-output-listed-first.txt", STATUS_SUCCESS, "HPOut00Wave MicIn00Wave", 1, 2, 1, 16,
      kLoopbackUnnamed},
     {"uac2-extension-unit-microphone.txt", STATUS_SUCCESS, "MicIn00Wave", 0, 0, 2},
     // The microphone's only volume is on its last (and only) channel.
@@ -199,13 +204,17 @@ const Outcome kOutcomes[] = {
 // class: the headset starts with both streams, each joined at its own
 // terminal, and plays and records unchanged. A speaker whose path ends at
 // the USB side again, or a microphone whose path starts there, joins
-// nothing: it is left out by its line, and the other stream runs.
+// nothing: it is left out by its line, and the other stream runs. No jack
+// or type request reaches a terminal of the USB side, though a class 2.0
+// one declares a readable connector.
 std::vector<Outcome> UsbTypeOutcomes(std::deque<std::string>* edits)
 {
-    // Speaker input, microphone output, speaker output, microphone input.
+    // Speaker input, microphone output, speaker output, microphone input;
+    // class 2.0 terminals up to the low byte of their bmControls.
     const std::pair<const char*, std::vector<std::string>> headsets[] = {
         {"uac2-24-bit-only-headset.txt",
-         {"11 24 02 01 01 01", "0C 24 03 05 01 01", "0C 24 03 03 01 03", "11 24 02 04 01 02"}},
+         {"11 24 02 01 01 01 00 10 02 03 00 00 00 00 00", "0C 24 03 05 01 01 00 04 10 00",
+          "0C 24 03 03 01 03 00 02 10 00", "11 24 02 04 01 02 00 10 02 03 00 00 00 00 00"}},
         {"uac1-24-bit-only-headset.txt",
          {"0C 24 02 01 01 01", "09 24 03 05 01 01", "09 24 03 03 01 03", "0C 24 02 04 01 02"}}};
     const struct
@@ -223,16 +232,20 @@ std::vector<Outcome> UsbTypeOutcomes(std::deque<std::string>* edits)
         for (size_t side = 0; side < 4; ++side)
             for (USHORT type : {0x0100, 0x0101, 0x01FF})
             {
-                char to[24];
-                snprintf(to, sizeof(to), "%.12s%02X %02X", lines[side].c_str(), type & 0xFF,
-                         type >> 8);
+                const std::string& from = lines[side];
+                char typeText[8];
+                snprintf(typeText, sizeof(typeText), "%02X %02X", type & 0xFF, type >> 8);
+                std::string to = from.substr(0, 12) + typeText + from.substr(17);
+                if (to.size() > 17)
+                    to.replace(to.size() - 2, 2, "04"); // the connector control readable
                 const auto& e = sides[side];
                 rows.push_back({file, STATUS_SUCCESS, e.Filters, 1, e.Play, e.Record, 24, nullptr,
                                 "",
-                                TextEdits{{edits->emplace_back(lines[side]).c_str(),
+                                TextEdits{{edits->emplace_back(from).c_str(),
                                            edits->emplace_back(to).c_str()}},
                                 e.LeftOut, false, e.Play ? "mute volume pin" : nullptr,
-                                e.Record ? "mute pin" : nullptr});
+                                e.Record ? "mute pin" : nullptr, 0,
+                                (UCHAR)std::stoul(from.substr(9, 2), nullptr, 16)});
             }
     return rows;
 }
@@ -249,6 +262,16 @@ std::string WaveFilters(const HostHarness& host, size_t* volumes)
             *volumes += (size_t)std::count(f.Nodes.begin(), f.Nodes.end(), "volume");
     }
     return names;
+}
+
+// The requests the device's AudioControl interface (0) took for entity `id`.
+std::string RequestsTo(const SimUsbDevice& device, UCHAR id)
+{
+    std::string text;
+    for (const SimRequestRecord& r : device.Log())
+        if ((r.Setup.bmRequestType & 0x1F) == 1 && r.Setup.wIndex == id << 8)
+            text += r.Text() + "\n";
+    return text;
 }
 
 // Whether a debug line from index `from` on begins with `start`.
@@ -432,6 +455,8 @@ TEST(QuirkOutcomes, EachStartsPlaysRecordsAndLeavesNothing)
                 ExpectPlaysBitExact(host, o.PlayChannels, o.Bits, o.Follows);
             if (o.RecordChannels != 0)
                 ExpectRecordsBitExact(host, o.RecordChannels, o.Bits);
+            EXPECT_TRUE(o.Unasked == 0 || RequestsTo(*host.Device(), o.Unasked).empty())
+                << RequestsTo(*host.Device(), o.Unasked);
             EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
         }
         EXPECT_EQ("", EmuCheckClean(false));

@@ -253,11 +253,17 @@ TEST(WaveMiniport, IntersectionResultIsTheEnginesRecord)
 // then the most bits; no such record is no match. Either direction.
 TEST(WaveMiniport, IntersectionFindsARecordInsideBothRanges)
 {
-    std::vector<WAVEFORMATEXTENSIBLE> sets[4] = {
+    WAVEFORMATEXTENSIBLE twelve = WaveRecord(2, 48000, 16);
+    twelve.Samples.wValidBitsPerSample = 12;
+    std::vector<WAVEFORMATEXTENSIBLE> sets[7] = {
         {},
         {WaveRecord(1, 48000, 16), WaveRecord(1, 44100, 24)},
         {WaveRecord(8, 48000, 16), WaveRecord(2, 48000, 24)},
-        {}};
+        {},
+        {twelve, WaveRecord(2, 48000, 24)},
+        {WaveRecord(2, 48000, 16), WaveRecord(2, 48000, 24), WaveRecord(2, 44100, 32)},
+        // IEEE float beside PCM: a record of another subformat is never the answer.
+        {WaveRecord(2, 48000, 16), WaveRecord(2, 44100, 32), WaveRecord(2, 48000, 32, 3)}};
     for (ULONG rate : {8000u, 11025u, 16000u, 22050u, 32000u, 44100u, 48000u})
         for (USHORT bits : {16, 24})
         {
@@ -295,6 +301,11 @@ TEST(WaveMiniport, IntersectionFindsARecordInsideBothRanges)
         {3, pcm(8, 24, 24, 32000, 32000), 8, 32000, 24},
         {3, pcm(8, 18, 24, 22050, 44100), 8, 32000, 24},
         {3, pcm(8, 24, 24, 44100, 48000), 0, 0, 0},
+        // No more valid bits than the client takes, none fewer than it asks.
+        {4, pcm(2, 16, 16, 48000, 48000), 0, 0, 0},
+        {4, pcm(2, 13, 23, 8000, 48000), 0, 0, 0},
+        {5, pcm(2, 16, 32, 8000, 192000), 2, 48000, 24},
+        {6, unnamed, 2, 48000, 16},
     };
     for (ULONG direction : {0u, 1u})
         for (const auto& row : rows)

@@ -755,17 +755,31 @@ TEST(Uac2Walk, SingleControlIds)
     EXPECT_EQ(CONTROL_KIND_NONE_FOR_SELECTOR, Uac2ControlKindForSelector(12));
 }
 
-// The output-type refresh: the current type read on selector 8 (a refused
-// request is the answer and nothing is refreshed).
+// The output-type refresh: the current type read on selector 8 gives the
+// kind, a type of the USB side "SPK" (a refused request is the answer and
+// nothing is refreshed).
 TEST(Uac2Walk, OutputTypeRefresh)
 {
     Uac2Started s(SimCreateReferenceDevice(SimReference::Uac2Spdif));
     ASSERT_EQ(STATUS_SUCCESS, s.Status);
     CUacUnit* headphones = s.Unit(SimRef4::Headphones);
     ASSERT_NE(nullptr, headphones);
+    PTERMINALUNIT terminal = s.Query<ITerminalUnit>(SimRef4::Headphones, IID_ITerminalUnit);
+    ASSERT_NE(nullptr, terminal);
+    SimTerminalPorts* ports = s.Sim()->Audio().Ports(SimRef4::Headphones, false);
+    ports->Types = {0x0302, 0x0100, 0x0301, 0x01FF, 0x0605};
+    const ULONG kinds[] = {ENDPOINT_KIND_HP, ENDPOINT_KIND_SPK, ENDPOINT_KIND_SPK,
+                           ENDPOINT_KIND_SPK, ENDPOINT_KIND_SPDIF};
+    for (size_t type : {1u, 0u, 3u, 4u, 2u, 0u})
+    {
+        ports->CurrentType = type;
+        ULONG id = 99, kind = 99;
+        EXPECT_EQ(STATUS_SUCCESS, headphones->GetSingleControlId(8, 0, &id));
+        EXPECT_EQ(99u, id);
+        EXPECT_EQ(STATUS_SUCCESS, terminal->GetCurrentKind(&kind));
+        EXPECT_EQ(kinds[type], kind) << std::hex << ports->Types[type];
+    }
     ULONG id = 99;
-    EXPECT_EQ(STATUS_SUCCESS, headphones->GetSingleControlId(8, 0, &id));
-    EXPECT_EQ(99u, id);
     s.Sim()->InjectControlFault({0xA1, 0x01, 0x0800, SimRef4::Headphones << 8},
                                 SimFaultKind::Stall);
     s.Sim()->ClearLog();
