@@ -102,7 +102,9 @@ class CPortPinWaveCyclic : public CUnknown, public IServiceSink
 
   private:
     bool ReadPosition(ULONG size, ULONG* position);
+    bool EnterRun();
     void ServiceLocked();
+    void CatchUp(ULONG size, ULONG position, ULONGLONG elapsed);
     void Fill(ULONG bytes);
     void Drain(ULONG bytes);
 
@@ -122,6 +124,10 @@ class CPortPinWaveCyclic : public CUnknown, public IServiceSink
     ULONG m_WriteOffset = 0;     // render: next byte to write; capture: next to read
     LONGLONG m_Lead = 0;         // render: written minus consumed
     ULONGLONG m_LastService = 0; // interrupt time of the last service in RUN
+    // Paused from RUN: the buffer and the offsets stand for the next RUN,
+    // which looks at the stream as a service would at the time it left RUN.
+    bool m_Resumable = false;
+    ULONGLONG m_LeftRun = 0;
     ULONG m_BytesPerSecond = 0;
     PcPinStatistics m_Stats = {};
 };
