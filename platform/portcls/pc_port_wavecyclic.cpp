@@ -412,6 +412,8 @@ bool CPortPinWaveCyclic::EnterRun()
             if (!m_Capture)
                 Fill(size);
         }
+        // From a pause, a RUN the stream refuses leaves its retry nothing to
+        // catch up on.
         m_LastService = m_LeftRun = KeQueryInterruptTime();
     }
     KeReleaseSpinLock(&m_Lock, irql);

@@ -3,7 +3,8 @@
 // RUN, and, whenever the stream's service group is served, copies render data
 // into the cyclic buffer ahead of the position (silence when the client has
 // none) or capture data out of it behind the position, checking that the
-// position never overtakes what was written.
+// position never overtakes what was written. A pause leaves the buffer as it
+// stands, and the run after it goes on from there.
 #pragma once
 
 #include <vector>
