@@ -353,6 +353,7 @@ NTSTATUS CPortPinWaveCyclic::SetFormat(const UCHAR* format, ULONG formatLength)
     ExFreePoolWithTag(m_Format, PC_TAG_FORMAT);
     m_Format = copy;
     m_Stats.BufferSize = m_Dma->BufferSize();
+    m_Resumable = false; // the buffer may hold another format's bytes now
     return STATUS_SUCCESS;
 }
 
@@ -361,40 +362,62 @@ NTSTATUS CPortPinWaveCyclic::SetState(KSSTATE target)
     while (m_State != target)
     {
         const KSSTATE next = (KSSTATE)(target > m_State ? m_State + 1 : m_State - 1);
-        if (next == KSSTATE_RUN)
-        {
-            // The buffer is full before the stream starts to read it.
-            KIRQL irql;
-            KeAcquireSpinLock(&m_Lock, &irql);
-            ULONG position = 0;
-            if (!ReadPosition(m_Dma->BufferSize(), &position))
-            {
-                KeReleaseSpinLock(&m_Lock, irql);
-                return STATUS_UNSUCCESSFUL;
-            }
-            m_Stats.Position = position;
-            m_Stats.BufferSize = m_Dma->BufferSize();
-            m_LastService = KeQueryInterruptTime();
-            const WAVEFORMATEX* wave =
-                KsWaveFormatOf(reinterpret_cast<const KSDATAFORMAT*>(m_Format));
-            m_BytesPerSecond = wave != nullptr ? wave->nAvgBytesPerSec : 0;
-            if (!m_Capture)
-            {
-                m_WriteOffset = position;
-                m_Lead = 0;
-                Fill(m_Stats.BufferSize);
-            }
-            else
-                m_WriteOffset = position;
-            KeReleaseSpinLock(&m_Lock, irql);
-        }
+        if (next == KSSTATE_RUN && !EnterRun())
+            return STATUS_UNSUCCESSFUL;
         NTSTATUS status = m_Stream->SetState(next);
         if (!NT_SUCCESS(status))
             return status;
+        KIRQL irql;
+        KeAcquireSpinLock(&m_Lock, &irql);
+        // A pause keeps the buffer as it stands for the run that follows; a
+        // step below it lets go of what was not played.
+        if (m_State == KSSTATE_RUN)
+        {
+            m_Resumable = true;
+            m_LeftRun = KeQueryInterruptTime();
+        }
+        else if (next < m_State)
+            m_Resumable = false;
         m_State = next;
         m_Stats.State = next;
+        KeReleaseSpinLock(&m_Lock, irql);
     }
     return STATUS_SUCCESS;
+}
+
+// Before the stream runs: from a pause in the same buffer, the pin goes on
+// from where it stood, taking in how far the stream got before it held (a
+// render buffer is only topped up, capture reads out what was written up to
+// the held position); otherwise a render buffer is filled whole from the
+// position, and capture reads from there.
+bool CPortPinWaveCyclic::EnterRun()
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_Lock, &irql);
+    const ULONG size = m_Dma->BufferSize();
+    ULONG position = 0;
+    const bool ok = ReadPosition(size, &position);
+    if (ok)
+    {
+        const WAVEFORMATEX* wave = KsWaveFormatOf(reinterpret_cast<const KSDATAFORMAT*>(m_Format));
+        m_BytesPerSecond = wave != nullptr ? wave->nAvgBytesPerSec : 0;
+        if (m_Resumable && size == m_Stats.BufferSize)
+            CatchUp(size, position, m_LeftRun - m_LastService);
+        else
+        {
+            m_Stats.Position = position;
+            m_Stats.BufferSize = size;
+            m_WriteOffset = position;
+            m_Lead = 0;
+            if (!m_Capture)
+                Fill(size);
+        }
+        // From a pause, a RUN the stream refuses leaves its retry nothing to
+        // catch up on.
+        m_LastService = m_LeftRun = KeQueryInterruptTime();
+    }
+    KeReleaseSpinLock(&m_Lock, irql);
+    return ok;
 }
 
 void CPortPinWaveCyclic::RequestService()
@@ -433,15 +456,23 @@ void CPortPinWaveCyclic::ServiceLocked()
     ULONG position = 0;
     if (!ReadPosition(size, &position))
         return;
+    const ULONGLONG now = KeQueryInterruptTime();
+    const ULONGLONG elapsed = now - m_LastService;
+    m_LastService = now;
+    CatchUp(size, position, elapsed);
+}
+
+// The stream moved to `position`, `elapsed` after the pin last looked: render
+// tops the buffer up behind what is still to play, capture reads out what
+// came in.
+void CPortPinWaveCyclic::CatchUp(ULONG size, ULONG position, ULONGLONG elapsed)
+{
     const ULONG moved = (position + size - m_Stats.Position) % size;
     m_Stats.Position = position;
     m_Stats.Consumed += moved;
     // A position read modulo the buffer cannot show a whole lap; the time since
     // the last service can: a buffer's worth of time means the stream went
     // round at least once unseen.
-    const ULONGLONG now = KeQueryInterruptTime();
-    const ULONGLONG elapsed = now - m_LastService;
-    m_LastService = now;
     const bool lapped =
         m_BytesPerSecond != 0 && elapsed * m_BytesPerSecond / 10000000ull >= (ULONGLONG)size;
     if (!m_Capture)

@@ -3,7 +3,8 @@
 // RUN, and, whenever the stream's service group is served, copies render data
 // into the cyclic buffer ahead of the position (silence when the client has
 // none) or capture data out of it behind the position, checking that the
-// position never overtakes what was written.
+// position never overtakes what was written. A pause leaves the buffer as it
+// stands, and the run after it goes on from there.
 #pragma once
 
 #include <vector>
@@ -102,7 +103,9 @@ class CPortPinWaveCyclic : public CUnknown, public IServiceSink
 
   private:
     bool ReadPosition(ULONG size, ULONG* position);
+    bool EnterRun();
     void ServiceLocked();
+    void CatchUp(ULONG size, ULONG position, ULONGLONG elapsed);
     void Fill(ULONG bytes);
     void Drain(ULONG bytes);
 
@@ -122,6 +125,10 @@ class CPortPinWaveCyclic : public CUnknown, public IServiceSink
     ULONG m_WriteOffset = 0;     // render: next byte to write; capture: next to read
     LONGLONG m_Lead = 0;         // render: written minus consumed
     ULONGLONG m_LastService = 0; // interrupt time of the last service in RUN
+    // Paused from RUN: the buffer and the offsets stand for the next RUN,
+    // which looks at the stream as a service would at the time it left RUN.
+    bool m_Resumable = false;
+    ULONGLONG m_LeftRun = 0;
     ULONG m_BytesPerSecond = 0;
     PcPinStatistics m_Stats = {};
 };

@@ -325,6 +325,9 @@ TEST(WaveStream, RenderSendsThePreRollsSilenceThenTheBufferFromItsStart)
         ULONG PreRoll;    // 15 ms of the host format
         ULONG UrbBytes;   // 5 ms
         ULONG Rate = 48000;
+        // Paused and run again, then started over by the USB stream, as when
+        // it recovers once the device is back from a power-down.
+        bool Restarted = false;
     } const cases[] = {
         {16, 0, 2880, 960},
         {8, 0, 1440, 480},
@@ -333,6 +336,7 @@ TEST(WaveStream, RenderSendsThePreRollsSilenceThenTheBufferFromItsStart)
         // 44 whole frames a millisecond: the silence ends 4 bytes before the
         // end of the third 221-frame URB, whose last frame is the buffer's first.
         {16, 0, 2640, 884, 44100},
+        {16, 0, 2880, 960, 48000, true}, // not from where the pause held (1920)
     };
     for (const Case& c : cases)
     {
@@ -341,6 +345,14 @@ TEST(WaveStream, RenderSendsThePreRollsSilenceThenTheBufferFromItsStart)
             f.Rig.Dma()->SetBufferSize(c.BufferSize);
         Pattern(f.Buffer(), f.Size());
         ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
+        if (c.Restarted)
+        {
+            RenderOut(f.Engine, c.UrbBytes, 5);
+            ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_PAUSE));
+            ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
+            f.Engine->Send(STREAM_NOTIFY_START, WAVE_MS_PER_URB | STREAM_FORMAT_CHANGED,
+                           WAVE_URB_COUNT);
+        }
         const ULONG urbs = (c.PreRoll + 2 * f.Size()) / c.UrbBytes + 1;
         ExpectSilenceThenBuffer(RenderOut(f.Engine, c.UrbBytes, urbs), c.PreRoll,
                                 c.Bits == 8 ? 0x80 : 0x00, f.Buffer(), f.Size());

@@ -2,7 +2,8 @@
 // what the audio engine wrote into the cyclic buffer against what the
 // simulated device received, and what the device sent against what the
 // engine read out; with the device's clock off nominal, the other pin
-// alongside, and a pin stopped or paused mid-stream.
+// alongside, and a pin stopped or paused mid-stream, in its pre-roll, for
+// no time at all or for seconds, and again and again.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,6 +38,9 @@ struct Row
     Pins Open;
     Event Act = Event::None;
     bool OnCapture = false; // the pin the event takes, else the render pin
+    ULONG OutMs = kOutMs;   // how long the pin stays out of RUN
+    ULONG AtMs = kEventAtMs;
+    ULONG Times = 1; // events in a row, a step apart
 };
 
 // Render data that never repeat (a hash of frame and byte), never silence.
@@ -53,13 +57,15 @@ void MakeFrame(ULONGLONG frame, ULONG block, UCHAR* out)
 
 // Where a pin came back to RUN: the device's bytes by then, the engine's
 // frames by then (render: taken from its queue; capture: read), the position
-// it held out of RUN and the one it ran again from.
+// it held out of RUN and the one it ran again from; capture: the frame the
+// stream wrote last before it held.
 struct Mark
 {
     size_t DeviceBytes;
     ULONGLONG EngineFrames;
     ULONG Held, RunFrom;
     bool Paused;
+    std::vector<UCHAR> Last;
 };
 
 struct Side
@@ -140,8 +146,9 @@ class FrameOrder : public ::testing::TestWithParam<Row>
     // brought read out.
     void Step(ULONG ms)
     {
-        for (ULONG t = 0; t < ms; t += kStepMs)
+        for (ULONG t = 0, step; t < ms; t += step)
         {
+            step = std::min(kStepMs, ms - t);
             if (m_Render.Pin != nullptr)
             {
                 const ULONG block = m_Render.Block;
@@ -152,7 +159,7 @@ class FrameOrder : public ::testing::TestWithParam<Row>
                 m_Render.Made +=
                     m_Client->Write(m_Render.Pin, data.data(), (ULONG)data.size()) / block;
             }
-            EmuAdvanceMs(kStepMs);
+            EmuAdvanceMs(step);
             UCHAR chunk[4096];
             ULONG got;
             while (m_Capture.Pin != nullptr &&
@@ -174,22 +181,30 @@ class FrameOrder : public ::testing::TestWithParam<Row>
         Step(kStepMs); // render data queued before RUN
         for (Side* side : Sides(row.Open))
             Walk(side, {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN});
-        Step(kEventAtMs);
+        Step(row.AtMs);
         Side* side = row.OnCapture ? &m_Capture : &m_Render;
-        if (row.Act != Event::None)
+        const bool pause = row.Act == Event::Pause;
+        for (ULONG i = 0; row.Act != Event::None && i < row.Times; ++i)
         {
-            const bool pause = row.Act == Event::Pause;
             pause ? Walk(side, {KSSTATE_PAUSE})
                   : Walk(side, {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP});
-            Step(kOutMs);
-            Mark mark = {DeviceBytes(*side).size(), EngineFrames(*side), 0, 0, pause};
-            EmuPcPinStream(side->Pin)->GetPosition(&mark.Held);
+            Step(row.OutMs);
+            Mark mark = {DeviceBytes(*side).size(), EngineFrames(*side), 0, 0, pause, {}};
+            PMINIPORTWAVECYCLICSTREAM stream = EmuPcPinStream(side->Pin);
+            stream->GetPosition(&mark.Held);
+            PDMACHANNEL dma = nullptr;
+            ASSERT_EQ(STATUS_SUCCESS, stream->QueryInterface(IID_IDmaChannel, (PVOID*)&dma));
+            const UCHAR* last = static_cast<const UCHAR*>(dma->SystemAddress()) +
+                                (mark.Held + side->Size - side->Block) % side->Size;
+            mark.Last.assign(last, last + side->Block);
+            dma->Release();
             pause ? Walk(side, {KSSTATE_RUN})
                   : Walk(side, {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN});
             mark.RunFrom = m_Client->Statistics(side->Pin).Position;
             side->Marks.push_back(mark);
+            Step(kStepMs);
         }
-        Step(kRunMs - kEventAtMs);
+        Step(kRunMs - row.AtMs);
         for (Side* s : Sides(row.Open))
             Walk(s, {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP});
         Step(kStepMs);
@@ -214,9 +229,9 @@ bool Silent(const UCHAR* frame, ULONG block)
 constexpr size_t kNone = SIZE_MAX;
 
 // Render: after the path's silence, each frame the device received is the
-// engine's next. Back in RUN the engine's first frame after it comes next:
-// after a stop; after a pause only when the position held where the device's
-// frames stopped, telling the engine that those after were not played.
+// engine's next, each counted. Back in RUN after a pause the frames go on
+// where they stopped, which is where the position held; after a stop, with
+// the engine's first frame after it.
 size_t FrameOrder::CheckRender(const Side& side, ULONGLONG* frames)
 {
     const std::vector<UCHAR>& got = DeviceBytes(side);
@@ -225,41 +240,48 @@ size_t FrameOrder::CheckRender(const Side& side, ULONGLONG* frames)
     ULONGLONG next = 0, placedFrom = 0; // the engine's frame due; the first placed at
     ULONG placedAt = 0;                 // this buffer offset
     bool quiet = true;
-    for (size_t f = 0, mark = 0; (f + 1) * block <= got.size(); ++f, ++*frames)
+    for (size_t f = 0, mark = 0; (f + 1) * block <= got.size(); ++f)
     {
         if (mark < side.Marks.size() && f * block >= side.Marks[mark].DeviceBytes)
         {
             const Mark& m = side.Marks[mark++];
             if (m.Paused && m.Held != (placedAt + (next - placedFrom) * block) % side.Size)
                 return f;
-            next = placedFrom = m.EngineFrames;
-            placedAt = m.RunFrom;
+            if (!m.Paused)
+                next = placedFrom = m.EngineFrames, placedAt = m.RunFrom;
             quiet = true;
         }
         MakeFrame(next, block, want.data());
         if (memcmp(&got[f * block], want.data(), block) == 0)
-            ++next, quiet = false;
+            ++next, ++*frames, quiet = false;
         else if (!quiet || !Silent(&got[f * block], block))
             return f;
     }
     return kNone;
 }
 
-// Capture: after the path's silence, each frame read is the device's next;
-// back in RUN, the first is one the device sent after it.
+// Capture: after the path's silence, each frame read is the device's next,
+// each counted; back in RUN, the first is one the device sent after it.
+// Across a pause the frames go on until the last the stream wrote before it
+// held, and only then come from after it.
 size_t FrameOrder::CheckCapture(const Side& side, ULONGLONG* frames)
 {
     const std::vector<UCHAR>& sent = DeviceBytes(side);
     const ULONG block = side.Block;
     const size_t sentFrames = sent.size() / block;
     size_t next = kNone, from = 0; // the device's frame due; where it may start
-    for (size_t f = 0, mark = 0; (f + 1) * block <= side.In.size(); ++f, ++*frames)
+    const Mark* held = nullptr;    // the pin was out of RUN: its frames still to come
+    for (size_t f = 0, mark = 0; (f + 1) * block <= side.In.size(); ++f)
     {
         const UCHAR* frame = &side.In[f * block];
-        if (mark < side.Marks.size() && f >= side.Marks[mark].EngineFrames)
+        while (mark < side.Marks.size() && f >= side.Marks[mark].EngineFrames)
+            held = &side.Marks[mark++];
+        if (held != nullptr && (!held->Paused || next == kNone ||
+                                memcmp(&sent[(next - 1) * block], held->Last.data(), block) == 0))
         {
-            from = side.Marks[mark++].DeviceBytes / block;
+            from = held->DeviceBytes / block;
             next = kNone;
+            held = nullptr;
         }
         if (next == kNone && Silent(frame, block))
             continue;
@@ -267,7 +289,7 @@ size_t FrameOrder::CheckCapture(const Side& side, ULONGLONG* frames)
             next = memcmp(frame, &sent[from * block], block) == 0 ? from : kNone;
         if (next >= sentFrames || memcmp(frame, &sent[next * block], block) != 0)
             return f;
-        ++next;
+        ++next, ++*frames;
     }
     return kNone;
 }
@@ -281,11 +303,11 @@ TEST_P(FrameOrder, EveryFrameOnceAndInOrder)
         ULONGLONG frames = 0;
         EXPECT_EQ(kNone,
                   side->Capture ? CheckCapture(*side, &frames) : CheckRender(*side, &frames));
-        // All went through but what the path holds at the end and, where the
-        // pin was out of RUN, its time out and a buffer's frames.
-        const ULONG outMs = side->Marks.empty() ? 0 : kOutMs;
-        EXPECT_GE(frames, side->Rate * (kRunMs - outMs - 100) / 1000 -
-                              (1 + side->Marks.size()) * side->Size / side->Block);
+        // All went through but what the path holds at the end, a pre-roll
+        // at each start and what each stop let go of.
+        const size_t stops = side->Marks.empty() || side->Marks[0].Paused ? 0 : side->Marks.size();
+        EXPECT_GE(frames, side->Rate * (kRunMs - 100 - 20 * side->Marks.size()) / 1000 -
+                              (1 + stops) * side->Size / side->Block);
     }
 }
 
@@ -302,15 +324,19 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info)
         name += isalnum((unsigned char)*c) ? std::string(1, *c) : "";
     name += (r.Ppm < 0 ? "_Slow" : "_Fast") + std::to_string(std::abs(r.Ppm)) + "_" +
             std::array{"Render", "Capture", "Both"}[(int)r.Open];
+    if (r.Act == Event::None)
+        return name;
     return name + std::array{"", "_Stop", "_Pause"}[(int)r.Act] +
-           (r.Act == Event::None ? ""
-            : r.OnCapture        ? "Capture"
-                                 : "Render");
+           (r.OnCapture ? "Capture" : "Render") + std::to_string(r.OutMs) + "ms" +
+           (r.Times > 1 ? "x" + std::to_string(r.Times) : "") +
+           (r.AtMs != kEventAtMs ? "At" + std::to_string(r.AtMs) : "");
 }
 
 // Both classes and every feedback kind: class 1.0 without feedback and with
 // an explicit feedback endpoint; class 2.0 with explicit feedback, without
-// any, and with implicit feedback.
+// any, and with implicit feedback. Pauses of no time, a millisecond and two
+// seconds, one 5 ms after RUN while the pre-roll's silence is still going
+// out, and five in a row, with the clock on time and off it.
 std::vector<Row> Rows()
 {
     const std::pair<const char*, Pins> kinds[] = {
@@ -330,6 +356,15 @@ std::vector<Row> Rows()
                 rows.push_back({device, ppm, Pins::Both, Event::Stop, onCapture});
             for (Pins open : {onCapture ? Pins::Capture : Pins::Render, Pins::Both})
                 rows.push_back({device, 0, open, Event::Pause, onCapture});
+            const std::array<ULONG, 4> pauses[] = {// ppm, out, at, times
+                                                   {300, 0, kEventAtMs, 1},
+                                                   {(ULONG)-300, 1, kEventAtMs, 1},
+                                                   {0, 2000, kEventAtMs, 1},
+                                                   {0, kOutMs, 5, 1},
+                                                   {300, 1, kEventAtMs, 5}};
+            for (auto [ppm, out, at, times] : pauses)
+                rows.push_back(
+                    {device, (LONG)ppm, Pins::Both, Event::Pause, onCapture, out, at, times});
         }
     rows.push_back({"Uac2HighSpeed", -300, Pins::Both, Event::Pause, false});
     return rows;
