@@ -460,7 +460,7 @@ void CAsioRings::KeepMarks()
 {
     ForEachRing(
         [](AsioRingEntry* e, AsioRingHeader*) {
-            e->Kept = {e->Position, e->SwitchCount, e->StartPosition, e->PrerollBytes};
+            e->Kept = {e->Position, e->Played, e->SwitchCount, e->StartPosition, e->PrerollBytes};
         });
 }
 
@@ -470,6 +470,7 @@ void CAsioRings::RestoreMarks()
         [](AsioRingEntry* e, AsioRingHeader* header)
         {
             e->Position = e->Kept.Position;
+            e->Played = e->Kept.Played;
             e->SwitchCount = e->Kept.SwitchCount;
             e->StartPosition = e->Kept.StartPosition;
             e->PrerollBytes = e->Kept.PrerollBytes;

@@ -37,6 +37,7 @@ static_assert(sizeof(AsioRingHeader) == ASIO_RING_HEADER_BYTES, "the shared head
 struct AsioRingMarks
 {
     ULONG Position;
+    ULONG Played;
     ULONG SwitchCount;
     ULONG StartPosition;
     ULONG PrerollBytes;
