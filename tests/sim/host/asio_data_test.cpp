@@ -1,9 +1,9 @@
 // Every frame of an ASIO client's both ways, on the class 2.0 devices of
 // each ring type: the device receives each render ring from its first frame,
 // each frame once and in order, at every start the client asks for (the
-// first, a stop and start on the same mapping, a second client, every
-// buffer size the driver states), goes on from the first frame it did not
-// receive after a return to D0 while streaming, and the capture rings hold
+// first, a stop and start on the same mapping, a second client, every buffer
+// size the driver states), goes on from the first frame it did not receive
+// when the device returns to D0 while streaming, and the capture rings hold
 // what the device sent (its counter), in order.
 #include <gtest/gtest.h>
 
@@ -18,6 +18,8 @@ struct DataCase
 {
     const char* Device;
     ULONG SampleBytes; // of the type the rings run in
+    ULONG Frames = 0;  // the buffer mapped, 0 for the preferred one
+    NTSTATUS Map = STATUS_SUCCESS;
 };
 
 // Named by its device in the test's name.
@@ -37,69 +39,78 @@ const DataCase kCases[] = {
     {"uac2-fixed-96k-clock-headset.txt", 2},
 };
 
-// The device plugged, added and started, its inputs sending a counter.
-void PlugAndStart(HostHarness& host, const std::string& device)
-{
-    std::string error;
-    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-    ASSERT_EQ(STATUS_SUCCESS,
-              device.ends_with(".txt")
-                  ? host.PlugDescriptorFile(std::string(LT_QUIRKS_DIR) + "/" + device, &error)
-                  : host.PlugReference(device, &error))
-        << error;
-    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
-    ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
-    for (UCHAR ep = 0x81; ep < 0x90; ++ep)
-        host.Device()->Streaming().SetInPattern(ep, SimInPattern::Counter);
-}
-
-// A client of its own, every channel, mapped at `frames` (0: its preferred
-// buffer); the map's status.
-NTSTATUS MapClient(AsioTestClient& client, ULONG frames)
-{
-    AsioSampleTypes types;
-    ULONG chosen = 0, current = 0, rate = 0, sizes[4] = {};
-    EXPECT_EQ(STATUS_SUCCESS, client.Open());
-    EXPECT_EQ(STATUS_SUCCESS, client.ChooseSampleRate(&current, &rate));
-    EXPECT_EQ(STATUS_SUCCESS, client.ChooseSampleType(&types, &chosen));
-    EXPECT_EQ(STATUS_SUCCESS, client.GetBufferSize(sizes));
-    return client.MapAll(frames != 0 ? frames : sizes[2]);
-}
-
-void Start(AsioTestClient& client, HostAsioData& data)
-{
-    data.BeforeStart();
-    ASSERT_EQ(STATUS_SUCCESS, client.Start());
-    data.AfterStart();
-}
-
-// Both ways agree over `ms`, and frames were compared each way.
-void RunAndCompare(HostAsioData& data, ULONG ms, const std::string& phase)
-{
-    SCOPED_TRACE(phase);
-    const ULONGLONG render = data.RenderCompared(), capture = data.CaptureCompared();
-    data.Run(ms);
-    EXPECT_EQ("", data.RenderFault());
-    EXPECT_EQ("", data.CaptureFault());
-    EXPECT_EQ("", data.RenderPosition());
-    EXPECT_EQ("", data.CapturePosition());
-    EXPECT_EQ("", data.RenderProcessing());
-    EXPECT_EQ("", data.CaptureProcessing());
-    EXPECT_GT(data.RenderCompared(), render + ms * 40);
-    EXPECT_GT(data.CaptureCompared(), capture + ms * 40);
-}
+// The edges of the sizes stated at 48, 44.1 and 96 kHz, the shortest buffers
+// (URBs of 1 ms) and 44.1 kHz ones, whose URBs carry 44 and 45 frames.
+constexpr NTSTATUS kRefused = STATUS_INVALID_BUFFER_SIZE;
+constexpr char k44[] = "uac2-44100-clock-headset.txt", k96[] = "uac2-fixed-96k-clock-headset.txt";
+const DataCase kSizes[] = {{"Uac2HighSpeed", 2, 95, kRefused},
+                           {"Uac2HighSpeed", 2, 96},
+                           {"Uac2HighSpeed", 2, 100},
+                           {"Uac2HighSpeed", 2, 143},
+                           {"Uac2HighSpeed", 2, 2401, kRefused},
+                           {k44, 2, 960},
+                           {k44, 2, 1440},
+                           {k44, 2, 2205},
+                           {k44, 2, 2400, kRefused},
+                           {k96, 2, 191, kRefused},
+                           {k96, 2, 192}};
 
 class AsioData : public testing::TestWithParam<DataCase>
 {
   protected:
-    void SetUp() override { PlugAndStart(host, GetParam().Device); }
+    void SetUp() override
+    {
+        const std::string device = GetParam().Device;
+        std::string error;
+        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+        ASSERT_EQ(STATUS_SUCCESS,
+                  device.ends_with(".txt")
+                      ? host.PlugDescriptorFile(std::string(LT_QUIRKS_DIR) + "/" + device, &error)
+                      : host.PlugReference(device, &error))
+            << error;
+        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+        for (UCHAR ep = 0x81; ep < 0x90; ++ep)
+            host.Device()->Streaming().SetInPattern(ep, SimInPattern::Counter);
+    }
 
+    // A client of its own, mapped at the case's buffer, every channel.
     std::unique_ptr<AsioTestClient> MappedClient()
     {
         auto client = std::make_unique<AsioTestClient>(host.Fdo());
-        EXPECT_EQ(STATUS_SUCCESS, MapClient(*client, 0));
+        AsioSampleTypes types;
+        ULONG chosen = 0, current = 0, rate = 0, sizes[4] = {};
+        EXPECT_EQ(STATUS_SUCCESS, client->Open());
+        EXPECT_EQ(STATUS_SUCCESS, client->ChooseSampleRate(&current, &rate));
+        EXPECT_EQ(STATUS_SUCCESS, client->ChooseSampleType(&types, &chosen));
+        EXPECT_EQ(STATUS_SUCCESS, client->GetBufferSize(sizes));
+        EXPECT_EQ(GetParam().Map,
+                  client->MapAll(GetParam().Frames != 0 ? GetParam().Frames : sizes[2]));
         EXPECT_EQ(GetParam().SampleBytes, client->RingSampleBytes());
         return client;
+    }
+
+    void Start(AsioTestClient& client, HostAsioData& data)
+    {
+        data.BeforeStart();
+        ASSERT_EQ(STATUS_SUCCESS, client.Start());
+        data.AfterStart();
+    }
+
+    // Both ways agree over `ms`, and frames were compared each way.
+    void RunAndCompare(HostAsioData& data, ULONG ms, const std::string& phase)
+    {
+        SCOPED_TRACE(phase);
+        const ULONGLONG render = data.RenderCompared(), capture = data.CaptureCompared();
+        data.Run(ms);
+        EXPECT_EQ("", data.RenderFault());
+        EXPECT_EQ("", data.CaptureFault());
+        EXPECT_EQ("", data.RenderPosition());
+        EXPECT_EQ("", data.CapturePosition());
+        EXPECT_EQ("", data.RenderProcessing());
+        EXPECT_EQ("", data.CaptureProcessing());
+        EXPECT_GT(data.RenderCompared(), render + ms * 40);
+        EXPECT_GT(data.CaptureCompared(), capture + ms * 40);
     }
 
     NTSTATUS Power(DEVICE_POWER_STATE state)
@@ -125,7 +136,8 @@ TEST_P(AsioData, EveryStartSendsTheRingsFromTheirFirstFrameOnceAndInOrder)
         data.Run(ms);
         ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
         data.Restarted();
-        RunAndCompare(data, 500, "back in D0 while streaming, " + std::to_string(ms) + " ms later");
+        RunAndCompare(data, 500,
+                      "back in D0, " + std::to_string(ms) + " ms later, while streaming");
     }
     ASSERT_EQ(STATUS_SUCCESS, first->Stop());
     ASSERT_EQ(STATUS_SUCCESS, first->Unmap());
@@ -138,60 +150,33 @@ TEST_P(AsioData, EveryStartSendsTheRingsFromTheirFirstFrameOnceAndInOrder)
     EXPECT_EQ(STATUS_SUCCESS, second->Stop());
 }
 
-// Every buffer size the driver states at the rate maps, and each start sends
-// the rings from their first frame, the header's pre-roll what the start
-// took; sizes beyond the stated ones are refused. The shortest buffers run
-// URBs of a millisecond, and at 44.1 kHz URBs carry a frame more now and then.
-TEST(AsioDataSizes, EveryStatedBufferSizeStartsAtTheRingsFirstFrame)
+// A size the driver states maps, and its start sends the rings from their
+// first frame with the pre-roll the header states; any other is refused.
+class AsioDataSize : public AsioData
 {
-    constexpr NTSTATUS kOk = STATUS_SUCCESS, kRefused = STATUS_INVALID_BUFFER_SIZE;
-    const struct
-    {
-        const char* Device;
-        ULONG Frames;
-        NTSTATUS Map;
-    } rows[] = {
-        {"Uac2HighSpeed", 95, kRefused},
-        {"Uac2HighSpeed", 96, kOk},
-        {"Uac2HighSpeed", 100, kOk},
-        {"Uac2HighSpeed", 143, kOk},
-        {"Uac2HighSpeed", 2400, kOk},
-        {"Uac2HighSpeed", 2401, kRefused},
-        {"uac2-44100-clock-headset.txt", 87, kRefused},
-        {"uac2-44100-clock-headset.txt", 88, kOk},
-        {"uac2-44100-clock-headset.txt", 960, kOk},
-        {"uac2-44100-clock-headset.txt", 1440, kOk},
-        {"uac2-44100-clock-headset.txt", 2205, kOk},
-        {"uac2-44100-clock-headset.txt", 2400, kRefused},
-        {"uac2-fixed-96k-clock-headset.txt", 96, kRefused},
-        {"uac2-fixed-96k-clock-headset.txt", 191, kRefused},
-        {"uac2-fixed-96k-clock-headset.txt", 192, kOk},
-        {"uac2-fixed-96k-clock-headset.txt", 287, kOk},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(std::string(row.Device) + ", " + std::to_string(row.Frames) + " frames");
-        HostHarness host;
-        PlugAndStart(host, row.Device);
-        AsioTestClient client(host.Fdo());
-        ASSERT_EQ(row.Map, MapClient(client, row.Frames));
-        if (!NT_SUCCESS(row.Map))
-            continue;
-        HostAsioData data(client, host.Device(), client.RingSampleBytes());
-        Start(client, data);
-        RunAndCompare(data, 200, "streaming");
-        EXPECT_EQ(STATUS_SUCCESS, client.Stop());
-    }
+};
+
+TEST_P(AsioDataSize, EveryStatedBufferSizeStartsAtTheRingsFirstFrame)
+{
+    auto client = MappedClient();
+    if (!NT_SUCCESS(GetParam().Map))
+        return;
+    HostAsioData data(*client, host.Device(), GetParam().SampleBytes);
+    Start(*client, data);
+    RunAndCompare(data, 200, "streaming");
+    EXPECT_EQ(STATUS_SUCCESS, client->Stop());
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, AsioData, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<DataCase>& info)
-                         {
-                             std::string name = info.param.Device;
-                             name = name.substr(0, name.find('.'));
-                             std::erase(name, '-');
-                             return name;
-                         });
+std::string CaseName(const testing::TestParamInfo<DataCase>& info)
+{
+    std::string name = info.param.Device;
+    name = name.substr(0, name.find('.'));
+    std::erase(name, '-');
+    return info.param.Frames != 0 ? name + "_" + std::to_string(info.param.Frames) : name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, AsioData, testing::ValuesIn(kCases), CaseName);
+INSTANTIATE_TEST_SUITE_P(Sizes, AsioDataSize, testing::ValuesIn(kSizes), CaseName);
 } // namespace
 
 namespace
