@@ -173,6 +173,10 @@ NTSTATUS CAsioRings::Map(const AsioRingSettings& settings, const UCHAR* input, U
     RtlCopyMemory(&request, input, sizeof(request));
     if (request.PairCount > (inputLength - sizeof(request)) / ASIO_MAP_PAIR_BYTES)
         return STATUS_INVALID_PARAMETER;
+    // Only the sizes the driver states: outside them the URB split and the
+    // pre-roll are not what the client was told.
+    if (!AsioBufferSizeOffered(settings.Mode, settings.Rate, request.BufferFrames))
+        return STATUS_INVALID_BUFFER_SIZE;
     ULONG asioEngines = 0;
     for (ULONG i = 0; i < m_Count; ++i)
         asioEngines += IsAsioEngine(i) ? 1 : 0;
@@ -405,45 +409,41 @@ NTSTATUS CAsioRings::Unregister()
 // ----------------------------------------------------------------------------
 // Positions, notifications
 
+// Every start takes its first URBs from the start position on and counts
+// what they took as its pre-roll, so the header states it exactly (URBs
+// carry a frame more now and then where a millisecond is not whole frames).
+void CAsioRings::BeginStart(AsioRingEntry* e, AsioRingHeader* header, ULONG position)
+{
+    e->Position = position;
+    e->StartPosition = position;
+    e->PrerollBytes = 0;
+    e->InFlight = 0;
+    e->Prerolling = e->IsInput == 0 ? 1 : 0;
+    header->DriverPosition = position;
+    header->StartPosition = position;
+    header->PrerollBytes = 0;
+}
+
 void CAsioRings::Reset(const AsioRingSettings& settings, PKEVENT bufferSwitchEvent)
 {
-    const AsioUrbSplit split = AsioSplitBuffer(settings.Mode, settings.Rate, m_BufferFrames);
-    const ULONG perMs = AsioFramesPerMs(settings.Mode, settings.Rate);
     const AsioSampleTypeInfo* info = FindAsioSampleType(settings.SampleType);
     if (info != nullptr && info->Type != ASIO_SAMPLE_TYPE_DSD)
         m_BytesPerSample = info->RingBytes;
-    const ULONG bytesPerSample = settings.Mode == ASIO_MODE_DSD ? 8 : m_BytesPerSample;
-    KIRQL irql;
-    KeAcquireSpinLock(&m_Lock, &irql);
-    for (ULONG i = 0; i < m_Count; ++i)
-    {
-        AsioRingEntry* e = &m_Entries[i];
-        if (e->Block == nullptr)
-            continue;
-        e->SwitchCount = 0;
-        e->Position = 0;
-        ULONG start = 0, preroll = 0;
-        if (e->IsInput == 0)
+    ForEachRing(
+        [](AsioRingEntry* e, AsioRingHeader* header)
         {
-            const ULONGLONG urb = (ULONGLONG)e->Channels * split.MsPerUrb * perMs * bytesPerSample;
-            ULONG ahead = split.TableCount - 1;
-            if (ahead < 2 && urb <= e->DataBytes)
-            {
-                e->Position = e->DataBytes - (ULONG)urb;
-                start = e->Position;
-            }
-            if (ahead < 2)
-                ahead = 2;
-            preroll = (ULONG)(ahead * urb);
-        }
-        auto header = reinterpret_cast<AsioRingHeader*>(e->Block);
-        header->SwitchCount = 0;
-        header->DriverPosition = e->Position;
-        header->StartPosition = start;
-        header->PrerollBytes = preroll;
-    }
-    m_BufferSwitchEvent = bufferSwitchEvent;
-    KeReleaseSpinLock(&m_Lock, irql);
+            e->SwitchCount = 0;
+            e->Played = 0;
+            header->SwitchCount = 0;
+            BeginStart(e, header, 0);
+        });
+    SetBufferSwitchEvent(bufferSwitchEvent);
+}
+
+void CAsioRings::Resume()
+{
+    ForEachRing([](AsioRingEntry* e, AsioRingHeader* header)
+                { BeginStart(e, header, e->IsInput == 0 ? e->Played : e->Position); });
 }
 
 template <typename Action> void CAsioRings::ForEachRing(Action action)
@@ -459,8 +459,8 @@ template <typename Action> void CAsioRings::ForEachRing(Action action)
 void CAsioRings::KeepMarks()
 {
     ForEachRing(
-        [](AsioRingEntry* e, const AsioRingHeader* header) {
-            e->Kept = {e->Position, e->SwitchCount, header->StartPosition, header->PrerollBytes};
+        [](AsioRingEntry* e, AsioRingHeader*) {
+            e->Kept = {e->Position, e->Played, e->SwitchCount, e->StartPosition, e->PrerollBytes};
         });
 }
 
@@ -470,11 +470,15 @@ void CAsioRings::RestoreMarks()
         [](AsioRingEntry* e, AsioRingHeader* header)
         {
             e->Position = e->Kept.Position;
+            e->Played = e->Kept.Played;
             e->SwitchCount = e->Kept.SwitchCount;
+            e->StartPosition = e->Kept.StartPosition;
+            e->PrerollBytes = e->Kept.PrerollBytes;
+            e->Prerolling = 0;
             header->DriverPosition = e->Position;
             header->SwitchCount = e->SwitchCount;
-            header->StartPosition = e->Kept.StartPosition;
-            header->PrerollBytes = e->Kept.PrerollBytes;
+            header->StartPosition = e->StartPosition;
+            header->PrerollBytes = e->PrerollBytes;
         });
 }
 
@@ -523,7 +527,36 @@ void CAsioRings::CopyRing(AsioRingEntry* e, PUCHAR urb, ULONG bytes, bool toUrb)
         RtlCopyMemory(data, urb + first, bytes - first);
     }
     e->Position = (e->Position + bytes) % e->DataBytes;
-    reinterpret_cast<AsioRingHeader*>(e->Block)->DriverPosition = e->Position;
+    auto header = reinterpret_cast<AsioRingHeader*>(e->Block);
+    header->DriverPosition = e->Position;
+    if (!toUrb)
+        return;
+    e->InFlight += bytes;
+    if (e->Prerolling != 0)
+    {
+        e->PrerollBytes += bytes;
+        header->PrerollBytes = e->PrerollBytes;
+    }
+}
+
+// Every URB built from the ring comes back, also once the client is no
+// longer started (a stop waits for them), so the played place follows each;
+// only a started client's URBs count as buffer switches.
+void CAsioRings::UrbReturned(AsioRingEntry* e, const StreamNotification& note, bool started)
+{
+    e->Prerolling = 0;
+    if (e->IsInput == 0 && note.Bytes < e->DataBytes)
+    {
+        e->InFlight = e->InFlight > note.Bytes ? e->InFlight - note.Bytes : 0;
+        if (note.Dropped == 0)
+            e->Played = (e->Position + e->DataBytes - e->InFlight) % e->DataBytes;
+    }
+    if (!started)
+        return;
+    ++e->SwitchCount;
+    reinterpret_cast<AsioRingHeader*>(e->Block)->SwitchCount = e->SwitchCount;
+    if (e->Signal != 0 && m_BufferSwitchEvent != nullptr)
+        KeSetEvent(m_BufferSwitchEvent, 8, FALSE);
 }
 
 void CAsioRings::OnAsioStreamNotify(PVOID context, PVOID argument1, PVOID)
@@ -535,27 +568,12 @@ void CAsioRings::OnAsioStreamNotify(PVOID context, PVOID argument1, PVOID)
     KIRQL irql;
     KeAcquireSpinLock(&rings->m_Lock, &irql);
     AsioRingEntry* e = rings->FindEntry(note->Client);
-    if (e != nullptr && note->Client->Started != 0)
-    {
-        switch (note->Type)
-        {
-        case STREAM_NOTIFY_BYTES:
-        {
-            ++e->SwitchCount;
-            reinterpret_cast<AsioRingHeader*>(e->Block)->SwitchCount = e->SwitchCount;
-            if (e->Signal != 0 && rings->m_BufferSwitchEvent != nullptr)
-                KeSetEvent(rings->m_BufferSwitchEvent, 8, FALSE);
-            break;
-        }
-        case STREAM_NOTIFY_RENDER_DATA:
-            rings->CopyRing(e, static_cast<PUCHAR>(note->Data.Buffer), note->Data.Bytes, true);
-            break;
-        case STREAM_NOTIFY_CAPTURE_DATA:
-            rings->CopyRing(e, static_cast<PUCHAR>(note->Data.Buffer), note->Data.Bytes, false);
-            break;
-        default:
-            break;
-        }
-    }
+    const bool started = e != nullptr && note->Client->Started != 0;
+    if (e != nullptr && note->Type == STREAM_NOTIFY_BYTES)
+        rings->UrbReturned(e, *note, started);
+    else if (started &&
+             (note->Type == STREAM_NOTIFY_RENDER_DATA || note->Type == STREAM_NOTIFY_CAPTURE_DATA))
+        rings->CopyRing(e, static_cast<PUCHAR>(note->Data.Buffer), note->Data.Bytes,
+                        note->Type == STREAM_NOTIFY_RENDER_DATA);
     KeReleaseSpinLock(&rings->m_Lock, irql);
 }

@@ -37,6 +37,7 @@ static_assert(sizeof(AsioRingHeader) == ASIO_RING_HEADER_BYTES, "the shared head
 struct AsioRingMarks
 {
     ULONG Position;
+    ULONG Played;
     ULONG SwitchCount;
     ULONG StartPosition;
     ULONG PrerollBytes;
@@ -58,7 +59,15 @@ struct AsioRingEntry
     ULONG Channels;
     ULONG FirstChannel;
     ULONG DataBytes;
-    ULONG Position;
+    ULONG Position; // where the next URB's data is taken or put
+    // Render: where the first byte the device has not received lies. URBs
+    // take their data as they are built; only a URB the device took moves
+    // it, to that URB's end, behind what the URBs still out took.
+    ULONG Played;
+    ULONG InFlight;      // render: bytes taken by URBs not back yet
+    ULONG StartPosition; // where the last start took its first URB's data
+    ULONG PrerollBytes;  // what that start's URBs took before the first came back
+    ULONG Prerolling;    // 1 from a start until its first URB comes back
     ULONG Signal;
     ULONG SwitchCount;
     AsioRingMarks Kept; // before the start under way
@@ -118,7 +127,13 @@ class CAsioRings
 
     NTSTATUS Register(const AsioRingSettings& settings);
     NTSTATUS Unregister();
+    // Positions and counts back to the rings' first frames, for a start the
+    // owner asks for.
     void Reset(const AsioRingSettings& settings, PKEVENT bufferSwitchEvent);
+    // For a start that goes on with the stream the power-down stopped: each
+    // render ring from the first frame the device did not receive, capture
+    // rings where they stood, the switch counts as they were.
+    void Resume();
     // Notes where every ring stands, and puts them back there: a start that
     // fails undoes its reset with them.
     void KeepMarks();
@@ -159,6 +174,9 @@ class CAsioRings
     void SendVendorRequest(USHORT value);
     AsioRingEntry* FindEntry(PSTREAMCLIENT client);
     void CopyRing(AsioRingEntry* entry, PUCHAR urb, ULONG bytes, bool toUrb);
+    void UrbReturned(AsioRingEntry* entry, const StreamNotification& note, bool started);
+    // The start's marks: its first place, pre-roll counted from nothing.
+    static void BeginStart(AsioRingEntry* entry, AsioRingHeader* header, ULONG position);
     // Runs `action` (entry, header) on every ring with a block, under the ring lock.
     template <typename Action> void ForEachRing(Action action);
 

@@ -78,8 +78,8 @@ class CAsioSession
     void ResetRings(PKEVENT bufferSwitchEvent);
     // Leaving D0: streaming stops and is marked for the return to D0.
     void PowerDown();
-    // Back in D0: streaming marked by the power-down restarts; a restart
-    // that fails sets the owner's settings event.
+    // Back in D0: streaming marked by the power-down goes on where it
+    // stopped; a restart that fails sets the owner's settings event.
     void PowerUp();
     // On the process-exit watch while the adapter is whole.
     void JoinProcessWatch() { AsioProcessWatchJoin(&m_Watch, m_Adapter); }
@@ -115,9 +115,10 @@ class CAsioSession
     ULONG AsioEngineCount();
     NTSTATUS ReadProductName(PSTR name, ULONG room, ULONG* length);
     void ReleaseEvent(PKEVENT* event);
-    // Starts the owner's rings from their first frames; a start that ran
-    // hands the rings the event.
-    NTSTATUS StartFromRingStart(PKEVENT bufferSwitchEvent);
+    // Starts the owner's rings from their first frames, or, to resume, from
+    // where the power-down stopped them; a start that ran hands the rings
+    // the event.
+    NTSTATUS StartRings(PKEVENT bufferSwitchEvent, bool resume);
     // Stops the owner's streaming, and unmaps and frees its rings.
     void ReleaseRings(AsioClientRecord* record);
 

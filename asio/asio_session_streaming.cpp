@@ -76,7 +76,7 @@ NTSTATUS CAsioSession::StartStreaming(PFILE_OBJECT fileObject, PHANDLE bufferSwi
     if (!NT_SUCCESS(status))
         return status;
     record->BufferSwitchEvent = static_cast<PKEVENT>(object);
-    status = StartFromRingStart(record->BufferSwitchEvent);
+    status = StartRings(record->BufferSwitchEvent, false);
     // A start that failed keeps no event, so the owner may start again.
     if (!NT_SUCCESS(status))
         ReleaseEvent(&record->BufferSwitchEvent);
@@ -84,14 +84,19 @@ NTSTATUS CAsioSession::StartStreaming(PFILE_OBJECT fileObject, PHANDLE bufferSwi
 }
 
 // The streams take their first URBs from the rings as they start, so the
-// positions restart before they do: the device gets every ring from its
-// first frame, each frame once, and the positions the owner reads count
-// what was sent. A start that fails is undone and leaves the rings where
-// they stood; only a start that ran gets the event.
-NTSTATUS CAsioSession::StartFromRingStart(PKEVENT bufferSwitchEvent)
+// positions are set before they do: a start the owner asks for sends every
+// ring from its first frame; a return to D0 goes on with the stream the
+// power-down stopped, from the first frame the device did not receive, so
+// it gets each frame once and in order, and the switch count goes on. A
+// start that fails is undone and leaves the rings where they stood; only a
+// start that ran gets the event.
+NTSTATUS CAsioSession::StartRings(PKEVENT bufferSwitchEvent, bool resume)
 {
     m_Rings.KeepMarks();
-    m_Adapter->ResetAsioRings(nullptr);
+    if (resume)
+        m_Rings.Resume();
+    else
+        m_Adapter->ResetAsioRings(nullptr);
     const NTSTATUS status = m_Adapter->AsioStart();
     if (!NT_SUCCESS(status))
     {
@@ -167,7 +172,7 @@ void CAsioSession::PowerUp()
         return;
     m_PowerDownMark = false;
     const NTSTATUS status =
-        StartFromRingStart(m_Owner != nullptr ? m_Owner->BufferSwitchEvent : nullptr);
+        StartRings(m_Owner != nullptr ? m_Owner->BufferSwitchEvent : nullptr, true);
     if (NT_SUCCESS(status) || m_Owner == nullptr)
         return;
     // The owner's stream is not coming back: it hears it now and learns why

@@ -125,6 +125,13 @@ NTSTATUS AsioBufferSizes(ULONG mode, ULONG rate, ULONG latencyIndex, ULONG sizes
     return STATUS_SUCCESS;
 }
 
+bool AsioBufferSizeOffered(ULONG mode, ULONG rate, ULONG frames)
+{
+    ULONG sizes[4];
+    return NT_SUCCESS(AsioBufferSizes(mode, rate, 0, sizes)) && frames >= sizes[0] &&
+           frames <= sizes[1] && (frames - sizes[0]) % sizes[3] == 0;
+}
+
 AsioUrbSplit AsioSplitBuffer(ULONG mode, ULONG rate, ULONG bufferFrames)
 {
     const ULONG perMs = AsioFramesPerMs(mode, rate);
@@ -142,12 +149,12 @@ AsioUrbSplit AsioSplitBuffer(ULONG mode, ULONG rate, ULONG bufferFrames)
     for (const SplitRow& row : c_Rows)
         if (ms >= row.FromMs)
         {
-            const ULONG count = ms / row.MsPerUrb;
+            ULONG count = ms / row.MsPerUrb;
+            count = count < row.MaxCount ? count : row.MaxCount;
             split.MsPerUrb = row.MsPerUrb;
-            split.TableCount = count < row.MaxCount ? count : row.MaxCount;
+            split.UrbCount = count > 2 ? count - 1 : count;
             break;
         }
-    split.UrbCount = split.TableCount > 2 ? split.TableCount - 1 : split.TableCount;
     return split;
 }
 

@@ -49,12 +49,14 @@ bool AsioModeFitsRate(ULONG mode, ULONG rate);
 bool AsioLatencies(ULONG mode, ULONG rate, ULONG latencyIndex, ULONG latencies[2]);
 // Minimum, maximum, preferred and granularity in frames.
 NTSTATUS AsioBufferSizes(ULONG mode, ULONG rate, ULONG latencyIndex, ULONG sizes[4]);
+// The buffer size is one AsioBufferSizes states at the rate: from the
+// minimum to the maximum, in steps of the granularity.
+bool AsioBufferSizeOffered(ULONG mode, ULONG rate, ULONG frames);
 
 struct AsioUrbSplit
 {
     ULONG MsPerUrb;
-    ULONG UrbCount;   // URBs in flight
-    ULONG TableCount; // the count before a count above 2 is lowered by one
+    ULONG UrbCount; // URBs in flight: a count above 2 lowered by one
 };
 // From the buffer size in frames; null periods give the smallest split.
 AsioUrbSplit AsioSplitBuffer(ULONG mode, ULONG rate, ULONG bufferFrames);

@@ -311,9 +311,9 @@ NTSTATUS CUsbAudio2Render::OnStreamUrbComplete(PDEVICE_OBJECT, PIRP irp, PTRANSF
     const bool running = m_StreamState == USB_STREAM_RUNNING;
     if (running && IsDeviceGoneStatus(status))
         m_DeviceGone = TRUE;
-    Notify(STREAM_NOTIFY_BYTES, context->Bytes, 0, nullptr);
-    return ReturnTransfer(context, running, status,
-                          context->Urb->UrbIsochronousTransfer.Hdr.Status);
+    const USBD_STATUS urbStatus = context->Urb->UrbIsochronousTransfer.Hdr.Status;
+    Notify(STREAM_NOTIFY_BYTES, context->Bytes, !UrbDelivered(status, urbStatus), nullptr);
+    return ReturnTransfer(context, running, status, urbStatus);
 }
 
 // ----------------------------------------------------------------------------

@@ -370,9 +370,14 @@ void CUsbAudioStream::Notify(ULONG type, ULONG value1, ULONG value2, PVOID buffe
         record.Data.Buffer = buffer;
         record.Data.Bytes = value1;
     }
+    else if (type == STREAM_NOTIFY_BYTES)
+    {
+        record.Bytes = value1;
+        record.Dropped = value2;
+    }
     else
     {
-        record.Start.MsPerUrb = value1; // Bytes shares the first word
+        record.Start.MsPerUrb = value1;
         record.Start.UrbCount = value2;
     }
     ExNotifyCallback(m_CyclicControl, &record, nullptr);

@@ -286,6 +286,11 @@ class CUsbAudioStream : public IUsbStreamControl, public IDrmAudioStream, public
     static BOOLEAN IsDeviceGoneStatus(NTSTATUS status);
     // The first failing packet's status, else the URB's.
     static USBD_STATUS UrbResultStatus(PURB urb);
+    // The device took the URB: the request and the URB both succeeded.
+    static bool UrbDelivered(NTSTATUS status, USBD_STATUS urbStatus)
+    {
+        return NT_SUCCESS(status) && USBD_SUCCESS(urbStatus);
+    }
     static NTSTATUS StreamUrbCompletion(PDEVICE_OBJECT deviceObject, PIRP irp, PVOID context);
 
     void Notify(ULONG type, ULONG value1, ULONG value2, PVOID buffer);

@@ -70,6 +70,9 @@ struct StreamNotification
             ULONG Bytes;
         } Data; // STREAM_NOTIFY_RENDER_DATA and STREAM_NOTIFY_CAPTURE_DATA
     };
+    // STREAM_NOTIFY_BYTES of a render URB: nonzero when the URB failed or was
+    // cancelled, so the device did not take the bytes the client filled.
+    ULONG Dropped;
 };
 static_assert(offsetof(StreamNotification, Type) == 8, "the type follows the client");
 static_assert(offsetof(StreamNotification, Bytes) == 16, "the per-type fields follow the type");

@@ -449,8 +449,9 @@ NTSTATUS CUsbAudioStream::CompleteRenderUrb(PIRP irp, PTRANSFERCONTEXT context)
     const bool running = m_StreamState == USB_STREAM_RUNNING;
     if (running && IsDeviceGoneStatus(status))
         m_DeviceGone = TRUE;
-    Notify(STREAM_NOTIFY_BYTES, ClientBytesOf(context), 0, nullptr);
-    return ReturnTransfer(context, running, status, UrbResultStatus(context->Urb));
+    const USBD_STATUS urbStatus = UrbResultStatus(context->Urb);
+    Notify(STREAM_NOTIFY_BYTES, ClientBytesOf(context), !UrbDelivered(status, urbStatus), nullptr);
+    return ReturnTransfer(context, running, status, urbStatus);
 }
 
 NTSTATUS CUsbAudioStream::ReturnTransfer(PTRANSFERCONTEXT context, bool running, NTSTATUS status,
@@ -459,7 +460,7 @@ NTSTATUS CUsbAudioStream::ReturnTransfer(PTRANSFERCONTEXT context, bool running,
     PutTransferContext(context);
     if (running && status != STATUS_CANCELLED)
     {
-        if (NT_SUCCESS(status) && USBD_SUCCESS(urbStatus))
+        if (UrbDelivered(status, urbStatus))
             ClaimResubmission();
         else
             EnterRecovery();

@@ -64,9 +64,9 @@ class TwoEngineRig
     }
     CAdapterCommon* Adapter() const { return usb.Adapter(); }
     PASIOPRIVATE Asio() const { return static_cast<IAsioPrivate*>(usb.Adapter()); }
-    NTSTATUS Map(std::vector<ULONG> pairs)
+    NTSTATUS Map(std::vector<ULONG> pairs, ULONG frames = 480)
     {
-        std::vector<UCHAR> input = U32s({0, (ULONG)pairs.size() / 2, 480});
+        std::vector<UCHAR> input = U32s({0, (ULONG)pairs.size() / 2, frames});
         for (ULONG v : pairs)
         {
             std::vector<UCHAR> b = U32s({v});
@@ -103,6 +103,13 @@ class TwoEngineRig
     bool ok = false;
 };
 
+void SetPower(CAdapterCommon* adapter, DEVICE_POWER_STATE state)
+{
+    POWER_STATE power;
+    power.DeviceState = state;
+    adapter->PowerChangeState(power);
+}
+
 TEST(AsioStart, CaptureStartsFirstAtTheLastOpenFramePlusFive)
 {
     TwoEngineRig rig;
@@ -121,9 +128,9 @@ TEST(AsioStart, CaptureStartsFirstAtTheLastOpenFramePlusFive)
               ControlLog());
     // Not a listed device: no vendor request.
     EXPECT_EQ(urbs, rig.usb.Script().Urbs);
-    // Capture pre-rolls nothing.
+    // The doubles' starts take no data: no pre-roll.
     EXPECT_EQ(0u, rig.Header(1)->PrerollBytes);
-    EXPECT_EQ(1536u, rig.Header(0)->PrerollBytes);
+    EXPECT_EQ(0u, rig.Header(0)->PrerollBytes);
     ControlLog().clear();
     ASSERT_EQ(STATUS_SUCCESS, rig.Asio()->AsioStopStreaming(&rig.file, nullptr));
     EXPECT_EQ((Log{"render stop", "render close", "capture stop", "capture close"}), ControlLog());
@@ -263,6 +270,42 @@ TEST(AsioStart, NotificationsMoveCaptureDataAndCountSwitches)
               std::vector<UCHAR>(data + 100, data + 484));
 }
 
+// Back in D0 the ring goes on from the end of the last URB the device took,
+// whatever came back dropped after it, also where URBs came back after the
+// stop cleared the started flag; the switches counted go on from there.
+TEST(AsioStart, AReturnToD0GoesOnFromTheFirstByteTheDeviceDidNotReceive)
+{
+    // Five URBs of 384 bytes come back in order, dropped (1) or taken (0),
+    // the last `AfterStop` of them once the power-down stopped the ring.
+    const struct
+    {
+        std::vector<ULONG> Dropped;
+        ULONG AfterStop, Played;
+    } rows[] = {{{0, 0, 0, 0, 0}, 0, 1920}, {{0, 0, 0, 1, 1}, 0, 1152}, {{0, 1, 0, 1, 1}, 0, 1152},
+                {{0, 0, 0, 0, 0}, 3, 1920}, {{0, 0, 1, 1, 1}, 3, 768},  {{1, 1, 1, 1, 1}, 0, 0}};
+    for (const auto& row : rows)
+    {
+        TwoEngineRig rig;
+        ASSERT_TRUE(rig.ok);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 0}));
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+        std::vector<UCHAR> urb(384);
+        for (int i = 0; i < 5; ++i)
+            rig.render->Notify(STREAM_NOTIFY_RENDER_DATA, urb.data(), 384);
+        for (ULONG i = 0; i <= 5; ++i)
+        {
+            if (i == 5 - row.AfterStop)
+                SetPower(rig.Adapter(), PowerDeviceD3);
+            if (i < 5)
+                rig.render->Notify(STREAM_NOTIFY_BYTES, nullptr, 384, row.Dropped[i]);
+        }
+        SetPower(rig.Adapter(), PowerDeviceD0);
+        EXPECT_EQ(row.Played, rig.Header(0)->StartPosition) << row.Played;
+        EXPECT_EQ(row.Played, rig.Header(0)->DriverPosition) << row.Played;
+        EXPECT_EQ(5 - row.AfterStop, rig.Header(0)->SwitchCount) << row.Played;
+    }
+}
+
 TEST(AsioStart, RenderNotificationsFillTheUrbFromTheDriverPosition)
 {
     TwoEngineRig rig;
@@ -321,7 +364,9 @@ TEST(AsioDsd, ADsdClientMapsIdleRingsAndStopsToZeros)
     memcpy(&type, record + 16, 4);
     EXPECT_EQ(33u, type);
 
-    ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 0, 1, 0}));
+    // Only the sizes stated: from the minimum in steps of the granularity.
+    EXPECT_EQ(STATUS_INVALID_BUFFER_SIZE, rig.Map({0, 0, 1, 0}, 11264 + 63));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 0, 1, 0}, 11264 + 64));
     // 40 ms of 44100 two-channel 8-byte frames, idle pattern until played.
     const ULONG dataBytes = rig.Header(0)->DataBytes;
     EXPECT_EQ(44100u * 16u * 40u / 1000u, dataBytes);

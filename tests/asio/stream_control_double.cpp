@@ -108,11 +108,12 @@ NTSTATUS StreamControlDouble::CloseClient(PVOID)
     return STATUS_SUCCESS;
 }
 
-void StreamControlDouble::Notify(ULONG type, PVOID buffer, ULONG bytes)
+void StreamControlDouble::Notify(ULONG type, PVOID buffer, ULONG bytes, ULONG dropped)
 {
     StreamNotification note = {};
     note.Client = m_Client;
     note.Type = type;
+    note.Dropped = dropped;
     if (type == STREAM_NOTIFY_BYTES)
         note.Bytes = bytes;
     else

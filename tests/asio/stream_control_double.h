@@ -48,8 +48,9 @@ class StreamControlDouble : public CStreamEngine, public IUsbStreamControl
     STDMETHODIMP CloseClient(PVOID key) override;
 
     // Sends a notification of the type to the registered callback, with the
-    // client as the stream's active one.
-    void Notify(ULONG type, PVOID buffer = nullptr, ULONG bytes = 0);
+    // client as the stream's active one; `dropped` marks a URB the device
+    // did not take.
+    void Notify(ULONG type, PVOID buffer = nullptr, ULONG bytes = 0, ULONG dropped = 0);
     PSTREAMCLIENT Client() const { return m_Client; }
 
     std::vector<WAVEFORMATEXTENSIBLE> Formats;

@@ -67,10 +67,8 @@ void HostAsioData::BeforeStart()
     for (Ring& ring : m_Render.Rings)
     {
         ring.WireRun += ring.Wire;
-        ring.Wire = ring.Taken = ring.Written = ring.Anchor = 0;
+        ring.Wire = ring.Taken = ring.Written = 0;
         ring.Base = m_NextFrame;
-        ring.Stale.clear();
-        ring.Slot.assign(ring.Frames, 0);
         WriteAhead(ring);
     }
     CaptureFromTheStart();
@@ -81,40 +79,52 @@ void HostAsioData::AfterStart()
     for (Side* side : {&m_Render, &m_Capture})
         for (Ring& ring : side->Rings)
         {
-            const AsioClientRing& c = *ring.Client;
-            const ULONG start = HeaderAt(c, kStartPosition);
-            const ULONG preroll = HeaderAt(c, kPrerollBytes);
-            const ULONG position = HeaderAt(c, kDriverPosition);
-            if (start != 0)
-                Fail(&side->Position, "the stream started at ring byte " + N(start) +
-                                          ", not at the ring's first frame");
-            else if (position != preroll % c.DataBytes)
-                Fail(&side->Position,
-                     "after the start the driver's position is ring byte " + N(position) +
-                         ", not the pre-roll's " + N(preroll) +
-                         " bytes past the start position: the pre-roll came from elsewhere");
+            CheckStart(ring, 0, "the ring's first frame");
             Follow(ring);
             if (side == &m_Render)
                 WriteAhead(ring);
         }
 }
 
+// The start took its pre-roll from its start position, which must be `at`.
+void HostAsioData::CheckStart(const Ring& ring, ULONG at, const std::string& what)
+{
+    const AsioClientRing& c = *ring.Client;
+    std::string& fault = (c.IsInput ? m_Capture : m_Render).Position;
+    const ULONG start = HeaderAt(c, kStartPosition);
+    const ULONG preroll = HeaderAt(c, kPrerollBytes);
+    const ULONG position = HeaderAt(c, kDriverPosition);
+    if (start != at)
+        Fail(&fault, "the stream started at ring byte " + N(start) + ", not at " + what +
+                         " (ring byte " + N(at) + ")");
+    else if (position != (start + preroll) % c.DataBytes)
+        Fail(&fault, "after the start the driver's position is ring byte " + N(position) +
+                         ", not the pre-roll's " + N(preroll) +
+                         " bytes past the start position: the pre-roll came from elsewhere");
+}
+
 void HostAsioData::Restarted()
 {
+    // The device goes on with the first frame it did not receive before
+    // the power-down, in that frame's place: what is due runs on unchanged,
+    // and the driver's reads from there on are the frames due.
     for (Ring& ring : m_Render.Rings)
     {
-        ring.WireRun += ring.Wire;
-        ring.Wire = ring.Taken = 0;
+        CheckStart(ring, (ULONG)(ring.Wire % ring.Frames) * ring.FrameBytes,
+                   "the first frame the device did not receive");
+        ring.Taken = ring.Wire;
         Follow(ring);
-        // The reads the driver made before the client knew: what the places held.
-        ring.Stale.clear();
-        for (ULONGLONG r = 0; r < ring.Taken; ++r)
-            ring.Stale.push_back(ring.Slot[r % ring.Frames]);
-        ring.Anchor = ring.Written = ring.Taken;
-        ring.Base = m_NextFrame;
         WriteAhead(ring);
     }
-    CaptureFromTheStart();
+    // The capture rings go on where they stood, with what the device sends
+    // from now on.
+    for (Ring& ring : m_Capture.Rings)
+    {
+        ReadCapture(ring);
+        ring.WireRun += ring.Wire - ring.Written;
+        ring.Wire = ring.SentFrom = ring.Written;
+        ring.Sent.clear();
+    }
 }
 
 // The capture rings fill from their first frame with what the device sends
@@ -180,7 +190,7 @@ bool HostAsioData::Follow(Ring& ring)
 
 ULONGLONG HostAsioData::Expected(const Ring& ring, ULONGLONG read) const
 {
-    return read < ring.Anchor ? ring.Stale[read] : ring.Base + (read - ring.Anchor);
+    return ring.Base + read;
 }
 
 void HostAsioData::WriteAhead(Ring& ring)
@@ -191,7 +201,6 @@ void HostAsioData::WriteAhead(Ring& ring)
         const ULONGLONG k = Expected(ring, ring.Written);
         const ULONG slot = (ULONG)(ring.Written % ring.Frames);
         AsioClientFrame(k, ring.FrameBytes, data + (size_t)slot * ring.FrameBytes);
-        ring.Slot[slot] = k;
         m_NextFrame = std::max(m_NextFrame, k + 1);
     }
 }

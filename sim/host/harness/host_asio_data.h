@@ -36,8 +36,11 @@ class HostAsioData
     // start position, every frame taken so far the device's.
     void AfterStart();
     // After a start the client did not ask for (the device back in D0): the
-    // driver took the rings' frames from the first again; the client writes
-    // its next frames from where the driver's position stands.
+    // device must receive the client's frames from the first one it did not
+    // receive before, each once and in order, the driver taking them from
+    // that frame's place; capture goes on where it stood, nothing it holds
+    // presented anew. A Run after the power-down took what the device
+    // received before it.
     void Restarted();
     // Runs `ms` of emulated time, a millisecond at a time: buffer switches
     // counted, frames written ahead and read, and both sides compared.
@@ -65,17 +68,14 @@ class HostAsioData
         const AsioClientRing* Client = nullptr;
         ULONG FrameBytes = 0;
         ULONG Frames = 0;
-        UCHAR Endpoint = 0;           // 0 until the device's data names it
-        ULONGLONG Taken = 0;          // frames the driver took or put since the start
-        ULONGLONG Written = 0;        // render: reads written for; capture: frames read
-        ULONGLONG Anchor = 0;         // render: the read from which the client wrote
-        ULONGLONG Base = 0;           // render: the frame written for the read at Anchor
-        std::vector<ULONGLONG> Stale; // render: the frames of the reads before Anchor
-        std::vector<ULONGLONG> Slot;  // render: the frame each place holds
-        ULONGLONG Wire = 0;           // device frames this start, compared
-        ULONGLONG WireRun = 0;        // device frames before this start
-        std::deque<UCHAR> Sent;       // capture: device bytes not yet read
-        ULONGLONG SentFrom = 0;       // capture: the device frame Sent begins at
+        UCHAR Endpoint = 0;     // 0 until the device's data names it
+        ULONGLONG Taken = 0;    // frames the driver took or put since the start
+        ULONGLONG Written = 0;  // render: reads written for; capture: frames read
+        ULONGLONG Base = 0;     // render: the frame written for the start's first read
+        ULONGLONG Wire = 0;     // device frames this start, compared
+        ULONGLONG WireRun = 0;  // device frames before this start
+        std::deque<UCHAR> Sent; // capture: device bytes not yet read
+        ULONGLONG SentFrom = 0; // capture: the device frame Sent begins at
     };
     struct Side
     {
@@ -87,6 +87,7 @@ class HostAsioData
     };
 
     void CaptureFromTheStart();
+    void CheckStart(const Ring& ring, ULONG at, const std::string& what);
     void Step();
     // The driver's frames taken since the start, from its position.
     bool Follow(Ring& ring);

@@ -31,7 +31,10 @@ struct CountingClient
             return;
         auto data = static_cast<UCHAR*>(record->Data.Buffer);
         if (record->Type == STREAM_NOTIFY_BYTES)
+        {
             self->Bytes += record->Bytes;
+            self->Dropped += record->Dropped != 0 ? record->Bytes : 0;
+        }
         else if (record->Type == STREAM_NOTIFY_CAPTURE_DATA)
         {
             self->Captured += record->Data.Bytes;
@@ -43,6 +46,7 @@ struct CountingClient
     }
     PSTREAMCLIENT Record = nullptr;
     ULONGLONG Bytes = 0;
+    ULONGLONG Dropped = 0; // of the bytes reported, those of URBs the device did not take
     ULONGLONG Captured = 0;
     bool Keep = false;
     std::vector<UCHAR> Handed, Received;
@@ -382,10 +386,11 @@ TEST(Uac2Stream, AFailedUrbResetsThePipes)
         bool ResetsFail;
         size_t PipesReset;
         bool Selected;
+        ULONGLONG DroppedBytes; // reported as not taken: the failed URB's 10 ms
     } const cases[] = {
-        {"data", SimRef3::PlayEndpoint, 80, false, 2, false},
-        {"feedback", SimRef3::FeedbackEndpoint, 10, false, 2, false},
-        {"data, the resets fail", SimRef3::PlayEndpoint, 80, true, 1, true},
+        {"data", SimRef3::PlayEndpoint, 80, false, 2, false, 1920},
+        {"feedback", SimRef3::FeedbackEndpoint, 10, false, 2, false, 0},
+        {"data, the resets fail", SimRef3::PlayEndpoint, 80, true, 1, true, 1920},
     };
     for (const Case& c : cases)
     {
@@ -417,6 +422,7 @@ TEST(Uac2Stream, AFailedUrbResetsThePipes)
         // Still streaming after the failure (the full recovery waits 100 ms).
         EXPECT_GE(after - before, 8u * 350) << c.What;
         EXPECT_EQ(1, rig.Rig.Adapter()->GetActiveStreamCount()) << c.What;
+        EXPECT_EQ(c.DroppedBytes, client.Dropped) << c.What;
         rig.Leave(0, &client);
     }
 }

@@ -104,6 +104,11 @@ void ClientDouble::Callback(PVOID context, PVOID argument1, PVOID)
     SeenNotification seen = {record->Client, record->Type, 0, 0};
     if (record->Type == STREAM_NOTIFY_RENDER_DATA || record->Type == STREAM_NOTIFY_CAPTURE_DATA)
         seen.First = record->Data.Bytes;
+    else if (record->Type == STREAM_NOTIFY_BYTES)
+    {
+        seen.First = record->Bytes;
+        seen.Second = record->Dropped;
+    }
     else
     {
         seen.First = record->Start.MsPerUrb;
@@ -126,11 +131,11 @@ std::vector<SeenNotification> ClientDouble::Starts() const
     return starts;
 }
 
-ULONGLONG ClientDouble::BytesSeen() const
+ULONGLONG ClientDouble::BytesSeen(bool droppedOnly) const
 {
     ULONGLONG bytes = 0;
     for (const SeenNotification& seen : Seen)
-        if (seen.Type == STREAM_NOTIFY_BYTES)
+        if (seen.Type == STREAM_NOTIFY_BYTES && (!droppedOnly || seen.Second != 0))
             bytes += seen.First;
     return bytes;
 }

@@ -78,7 +78,7 @@ struct SeenNotification
     PSTREAMCLIENT Client;
     ULONG Type;
     ULONG First;  // bytes, or milliseconds per URB with the format flag
-    ULONG Second; // URB count for type 2
+    ULONG Second; // URB count for type 2; for type 1, nonzero when the URB was dropped
 };
 
 class ClientDouble
@@ -89,7 +89,8 @@ class ClientDouble
     PVOID Key() const { return Record != nullptr ? Record->Registration : nullptr; }
     // Type 2 records addressed to this client.
     std::vector<SeenNotification> Starts() const;
-    ULONGLONG BytesSeen() const;
+    // The bytes of type 1 records, or of those of dropped URBs only.
+    ULONGLONG BytesSeen(bool droppedOnly = false) const;
 
     ULONG Kind;
     UCHAR Fill;

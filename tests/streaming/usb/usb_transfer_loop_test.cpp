@@ -144,6 +144,7 @@ TEST_F(TransferLoop, UrbsThatCompleteAfterTheStopReportTheirBytesAndAreNotResent
     EXPECT_EQ(0, s->Outstanding());
     const LONG sent = s->Sent();
     EXPECT_EQ((ULONGLONG)sent * 960, wave.BytesSeen());
+    EXPECT_EQ(0u, wave.BytesSeen(true)); // the device took them all
     EmuAdvanceMs(20);
     EXPECT_EQ(sent, s->Sent());
     EXPECT_EQ(STATUS_UNSUCCESSFUL, s->StopStream());
@@ -188,6 +189,8 @@ TEST_F(TransferLoop, AnAbortedPipeReturnsEveryUrbWithoutRecovery)
     EXPECT_EQ(USB_STREAM_NO_ERROR, s->ErrorState());
     EXPECT_EQ(sent, s->Sent());
     EXPECT_EQ((ULONGLONG)sent * 960, wave.BytesSeen());
+    // The three in flight were cancelled, not taken by the device.
+    EXPECT_EQ(3u * 960, wave.BytesSeen(true));
     EmuAdvanceMs(200);
     EXPECT_FALSE(OutputContains("Error_ErrorOccur"));
     rig.Leave(&wave);
