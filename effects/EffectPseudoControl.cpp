@@ -77,6 +77,11 @@ bool EffectIsPcm(const WAVEFORMATEX* format)
     return format != nullptr && ChainFormatTag(format) == WAVE_FORMAT_PCM;
 }
 
+ULONG EffectChannels(const WAVEFORMATEX* format)
+{
+    return format->nChannels < EFFECT_MAX_CHANNELS ? format->nChannels : EFFECT_MAX_CHANNELS;
+}
+
 CEffectPseudoControl::CEffectPseudoControl(ULONG id, const GUID& nodeGuid, ULONG valueCount)
     : CUacPseudo140Control(id), m_EffectValueCount(valueCount)
 {
@@ -91,7 +96,8 @@ NTSTATUS CEffectPseudoControl::NonDelegatingQueryInterface(REFIID interfaceId, P
         return STATUS_SUCCESS;
     const ControlInterfaceEntry entries[] = {
         {&IID_IChainNode, static_cast<IChainNode*>(this)},
-        {&IID_IEffectPseudoControl, static_cast<IEffectPseudoControl*>(this)}};
+        {&IID_IEffectPseudoControl, static_cast<IEffectPseudoControl*>(this)},
+        {&IID_IChainNodeActivity, static_cast<IChainNodeActivity*>(this)}};
     return AnswerControlInterface(entries, interfaceId, object);
 }
 
