@@ -9,6 +9,7 @@
 
 #include "tests/audioclass/controls/unit_double.h"
 #include "audioclass/controls/chain_nodes.h"
+#include "framework/stream_engine.h"
 
 namespace
 {
@@ -50,6 +51,26 @@ template <typename T> T* Made(T* object)
     object->AddRef();
     return object;
 }
+
+// What a node says of `format` through its activity interface, asked as
+// the engine asks: whether it changes samples, and in words.
+struct Activity
+{
+    bool Changes;
+    std::string Said;
+};
+Activity AskActivity(IUnknown* node, WAVEFORMATEXTENSIBLE format)
+{
+    PCHAINNODEACTIVITY activity = nullptr;
+    EXPECT_EQ(STATUS_SUCCESS, node->QueryInterface(IID_IChainNodeActivity, (PVOID*)&activity));
+    if (activity == nullptr)
+        return {true, "no activity interface"};
+    char said[STREAM_ENGINE_DESCRIPTION_CHARS] = "x";
+    activity->DescribeChange(&format.Format, said, sizeof(said));
+    const Activity answer{activity->ChangesSamples(&format.Format) != FALSE, said};
+    activity->Release();
+    return answer;
+}
 } // namespace
 
 // A muted soft mute node zeroes each channel's frames of a PCM stream and
@@ -74,6 +95,12 @@ TEST(ChainNodes, SoftMute)
         node->Process(&floats.Format, interleaved.data(), kFrames);
         EXPECT_EQ(muted ? 0.0f : 1.0f, interleaved[2 * kFrames - 1]);
         EXPECT_EQ(1.0f, interleaved[2 * kFrames]);
+        for (const WAVEFORMATEXTENSIBLE& format : {f, floats})
+        {
+            const Activity a = AskActivity(static_cast<IChainNode*>(node), format);
+            EXPECT_EQ(muted, a.Changes);
+            EXPECT_EQ(muted ? "mute on control 7" : "", a.Said);
+        }
     }
     node->Release();
 }
@@ -87,7 +114,13 @@ TEST(ChainNodes, PlainNodes)
         ULONG Mode;
         USHORT Tag;
         float Channel2; // channel 2 (value 2) after the node
-    } cases[] = {{0, 1, 2.0f}, {1, 1, 0.5f}, {2, 1, 0.0f}, {1, 3, 2.0f}, {2, 3, 2.0f}};
+        const char* Said;
+    } cases[] = {{0, 1, 2.0f, ""},
+                 {1, 1, 0.5f, "the jack node's attenuation to a quarter"},
+                 {2, 1, 0.0f, "the jack node's silence"},
+                 {1, 3, 2.0f, ""},
+                 {2, 3, 2.0f, ""},
+                 {3, 1, 2.0f, ""}};
     for (const Case& c : cases)
     {
         CChainNode* node = Made(new (NonPagedPool, kTag) CChainNode(c.Mode));
@@ -96,6 +129,9 @@ TEST(ChainNodes, PlainNodes)
         node->Process(&f.Format, pcm.Pointers, kFrames);
         EXPECT_EQ(c.Channel2, pcm.At(1, 0)) << c.Mode << " " << c.Tag;
         EXPECT_EQ(2.0f, pcm.At(1, kFrames));
+        const Activity a = AskActivity(static_cast<IChainNode*>(node), f);
+        EXPECT_EQ(c.Channel2 != 2.0f, a.Changes) << c.Mode << " " << c.Tag;
+        EXPECT_EQ(c.Said, a.Said);
         node->Release();
     }
     CChannelSwapNode* swap = Made(new (NonPagedPool, kTag) CChannelSwapNode());
@@ -109,7 +145,12 @@ TEST(ChainNodes, PlainNodes)
                                                 : std::vector<float>{1, 2, 3, 4, 5, 6, 7, 8};
         for (int c = 0; c < 8; ++c)
             EXPECT_EQ(expected[c], pcm.At(c, 0)) << channels << " " << c;
+        const Activity a = AskActivity(static_cast<IChainNode*>(swap), f);
+        EXPECT_EQ(channels == 8, a.Changes);
+        EXPECT_EQ(channels == 8 ? "the channel swap of eight-channel PCM" : "", a.Said);
     }
+    WAVEFORMATEXTENSIBLE floats = Format(8, WAVE_FORMAT_IEEE_FLOAT);
+    EXPECT_FALSE(AskActivity(static_cast<IChainNode*>(swap), floats).Changes);
     swap->Release();
 }
 
@@ -146,11 +187,13 @@ TEST(ChainNodes, GatedGains)
         IChainNode* Node;
         std::function<void()> Arrange;
         bool Acts;
+        const char* Said = "";
     } cases[] = {
         {gated, [&] { gated->SetMode(2, nullptr); }, false},
-        {gated, [&] { gated->SetMode(3, nullptr); }, true},
+        {gated, [&] { gated->SetMode(3, nullptr); }, true, "volume -20.0 to -6.0 dB on control 4"},
         {pseudo, [&] { pseudo->SetState(1), pseudo->SetIndex(2); }, false},
-        {pseudo, [&] { pseudo->SetState(2), pseudo->SetIndex(2); }, true},
+        {pseudo, [&] { pseudo->SetState(2), pseudo->SetIndex(2); }, true,
+         "volume -20.0 to -6.0 dB on control 5"},
     };
     for (const Case& c : cases)
     {
@@ -161,6 +204,27 @@ TEST(ChainNodes, GatedGains)
         for (int ch = 0; ch < 2; ++ch)
             EXPECT_NEAR(c.Acts ? expected[ch] * (ch + 1) : ch + 1.0f, pcm.At(ch, 0), 1e-3) << ch;
         EXPECT_EQ(3.0f, pcm.At(2, 0)); // the array has two channels' gains and the master's
+        const Activity a = AskActivity(c.Node, f);
+        EXPECT_EQ(c.Acts, a.Changes);
+        EXPECT_EQ(c.Said, a.Said);
+        // A float stream's buffer is no gain's.
+        EXPECT_FALSE(AskActivity(c.Node, Format(3, WAVE_FORMAT_IEEE_FLOAT)).Changes);
+    }
+    // Open gates: one channel at -6 dB is named alone, on a stream of that
+    // channel only; all at unity change nothing.
+    WAVEFORMATEXTENSIBLE mono = Format(1, WAVE_FORMAT_PCM);
+    EXPECT_EQ("volume -6.0 dB on control 4",
+              AskActivity(static_cast<IChainNode*>(gated), mono).Said);
+    for (ULONG ch = 0; ch < 2; ++ch)
+    {
+        ASSERT_EQ(STATUS_SUCCESS, gated->SetValue(ch, 0));
+        ASSERT_EQ(STATUS_SUCCESS, pseudo->SetValue(ch, 0));
+    }
+    for (IChainNode* node : {static_cast<IChainNode*>(gated), static_cast<IChainNode*>(pseudo)})
+    {
+        const Activity a = AskActivity(node, Format(3, WAVE_FORMAT_PCM));
+        EXPECT_FALSE(a.Changes);
+        EXPECT_EQ("", a.Said);
     }
     gated->Release();
     pseudo->Release();
@@ -200,12 +264,88 @@ TEST(ChainNodes, GatedMutes)
         WAVEFORMATEXTENSIBLE f = Format(1, WAVE_FORMAT_PCM);
         c.Node->Process(&f.Format, pcm.Pointers, kFrames);
         EXPECT_EQ(c.Mutes ? 0.0f : 1.0f, pcm.At(0, 0));
+        const Activity a = AskActivity(static_cast<IChainNode*>(c.Node), f);
+        EXPECT_EQ(c.Mutes, a.Changes);
+        EXPECT_EQ(c.Mutes ? "mute on control " + std::to_string(c.Node->GetId()) : "", a.Said);
     }
+    // Unmuted, the open gate changes nothing.
+    always->SetValue(0, 0);
+    EXPECT_FALSE(AskActivity(static_cast<IChainNode*>(always), Format(1, WAVE_FORMAT_PCM)).Changes);
     PCHAINNODESTATE state = nullptr;
     EXPECT_EQ(STATUS_SUCCESS, byState->QueryInterface(IID_IChainNodeState, (PVOID*)&state));
     state->Release();
     EXPECT_NE(STATUS_SUCCESS, byMode->QueryInterface(IID_IChainNodeState, (PVOID*)&state));
     for (CMuteNodeControl* node : std::initializer_list<CMuteNodeControl*>{byMode, byState, always})
         node->Release();
+    unit->Release();
+}
+
+// Levels as a person reads them: to the tenth of a decibel, rounded half
+// away from zero, signed when not zero; silence as minus infinity.
+TEST(ChainNodes, LevelsInWords)
+{
+    const std::pair<LONG, const char*> rows[] = {
+        {-6 * 65536, "-6.0"}, {0, "0.0"},
+        {7 * 32768, "+3.5"},  {-3276, "0.0"},
+        {-3277, "-0.1"},      {-127 * 65536 - 32768, "-127.5"},
+        {3277, "+0.1"},       {(LONG)0x80000000, "-inf"}};
+    for (const auto& [level, text] : rows)
+    {
+        char said[16] = "x";
+        FormatLevelDb(level, said, sizeof(said));
+        EXPECT_STREQ(text, said) << level;
+    }
+}
+
+// The gated volume in an engine: at -6 dB its gain reaches every sample (a
+// 16-bit stream against 10^(-6/20), a step either way for the gain's last
+// bit); back at 0 dB a 32-bit stream, which a float round trip would round,
+// leaves the engine byte for byte, and the engine names nothing.
+TEST(ChainNodes, ASoftwareLevelIsAppliedAndUnityLeavesTheStreamAsItIs)
+{
+    FakeUnitScript script;
+    script.Minimum = -60 * 65536;
+    script.Resolution = 65536;
+    script.Levels = {-6 * 65536, -6 * 65536, 0};
+    CUacUnit* unit = MakeFakeUnit(&script);
+    CGatedVolumeNode* volume = Made(new (NonPagedPool, kTag) CGatedVolumeNode(4));
+    ASSERT_EQ(STATUS_SUCCESS, volume->CreateSoftVolumeGains(unit, 2, nullptr));
+    volume->SetMode(3, nullptr);
+    WAVEFORMATEXTENSIBLE f = Format(2, WAVE_FORMAT_PCM, true);
+    f.Format.wBitsPerSample = 16;
+    f.Format.nBlockAlign = 4;
+    CStreamEngine* engine = MakeFormatEngine(f);
+    ASSERT_NE(nullptr, engine);
+    ASSERT_EQ(STATUS_SUCCESS, engine->AddProcessingNode(volume));
+    std::vector<SHORT> samples(1200);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = (SHORT)(((i + 1) * 0x9E3779B97F4A7C15ull) >> 48);
+    const std::vector<SHORT> in = samples;
+    ASSERT_EQ(STATUS_SUCCESS, engine->ProcessBuffer(samples.data(), 2400));
+    const double gain = std::pow(10.0, -6.0 / 20);
+    for (size_t i = 0; i < in.size(); ++i)
+        ASSERT_NEAR(std::trunc(in[i] * gain), samples[i], 1.0) << i;
+    char said[64] = "";
+    EXPECT_EQ(STATUS_SUCCESS, engine->DescribeProcessing(said, sizeof(said)));
+    EXPECT_STREQ("volume -6.0 dB on control 4", said);
+
+    for (ULONG ch = 0; ch < 2; ++ch)
+        ASSERT_EQ(STATUS_SUCCESS, volume->SetValue(ch, 0));
+    EXPECT_EQ(0u, engine->Release());
+    f.Format.wBitsPerSample = 32;
+    f.Format.nBlockAlign = 8;
+    engine = MakeFormatEngine(f);
+    ASSERT_NE(nullptr, engine);
+    ASSERT_EQ(STATUS_SUCCESS, engine->AddProcessingNode(volume));
+    std::vector<LONG> wide(1200);
+    for (size_t i = 0; i < wide.size(); ++i)
+        wide[i] = (LONG)(((i + 1) * 0x9E3779B97F4A7C15ull) >> 32);
+    const std::vector<LONG> original = wide;
+    ASSERT_EQ(STATUS_SUCCESS, engine->ProcessBuffer(wide.data(), 4800));
+    EXPECT_EQ(original, wide);
+    EXPECT_EQ(STATUS_SUCCESS, engine->DescribeProcessing(said, sizeof(said)));
+    EXPECT_STREQ("", said);
+    EXPECT_EQ(0u, engine->Release());
+    volume->Release();
     unit->Release();
 }
