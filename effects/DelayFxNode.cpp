@@ -100,19 +100,12 @@ BOOLEAN CDelayFxNode::ChangesSamples(PWAVEFORMATEX format)
 
 void CDelayFxNode::DescribeChange(PWAVEFORMATEX format, PSTR text, ULONG size)
 {
+    static const EffectWords c_Words = {"the delay effect",
+                                        "the delay node's fold of %u channels to two",
+                                        "the delay node's denormal guard"};
     const bool changes = ChangesSamples(format);
     const ULONG channels = changes ? EffectChannels(format) : 0;
-    char what[64];
-    if (SwitchPending())
-        RtlStringCbCopyA(what, sizeof(what), "the delay effect's switch");
-    else if (channels >= c_FirstNetworkChannels && IsOn())
-        RtlStringCbCopyA(what, sizeof(what), "the delay effect");
-    else if (channels > c_StereoChannels)
-        RtlStringCbPrintfA(what, sizeof(what), "the delay node's fold of %u channels to two",
-                           (unsigned)channels);
-    else
-        RtlStringCbCopyA(what, sizeof(what), "the delay node's denormal guard");
-    DescribeNodeChange(changes, text, size, what, m_Id);
+    SayChange(changes, channels >= c_FirstNetworkChannels && IsOn(), channels, c_Words, text, size);
 }
 
 void CDelayFxNode::ProcessChunk(float** channels, ULONG channelCount, ULONG frames)

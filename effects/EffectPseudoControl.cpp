@@ -141,6 +141,21 @@ NTSTATUS CEffectPseudoControl::CreateEffectControl(CUacUnit* unit, UCHAR selecto
     return ResetValueList(0);
 }
 
+void CEffectPseudoControl::SayChange(bool changes, bool heard, ULONG channels,
+                                     const EffectWords& words, PSTR text, ULONG size) const
+{
+    char what[STREAM_ENGINE_DESCRIPTION_CHARS];
+    if (SwitchPending())
+        RtlStringCbPrintfA(what, sizeof(what), "%s's switch", words.Effect);
+    else if (heard)
+        RtlStringCbCopyA(what, sizeof(what), words.Effect);
+    else if (channels > 2)
+        RtlStringCbPrintfA(what, sizeof(what), words.Fold, (unsigned)channels);
+    else
+        RtlStringCbCopyA(what, sizeof(what), words.Otherwise);
+    DescribeNodeChange(changes, text, size, what, m_Id);
+}
+
 bool CEffectPseudoControl::TakeChange()
 {
     if (InterlockedExchange(&m_Changed, 0) != 1)

@@ -104,6 +104,20 @@ class CEffectPseudoControl : public CUacPseudo140Control,
     // A switch not yet taken, or its crossfade under way.
     bool SwitchPending() const { return Changed() != 0 || Fading(); }
 
+    // How a node names its change: its effect ("the delay effect"), its fold
+    // of more than two channels (a format taking the channel count) and
+    // what it does to one or two channels otherwise.
+    struct EffectWords
+    {
+        PCSTR Effect;
+        PCSTR Fold;
+        PCSTR Otherwise;
+    };
+    // "<effect>'s switch", the effect where `heard`, the fold, or the rest,
+    // each "on control <id>"; empty unless `changes`.
+    void SayChange(bool changes, bool heard, ULONG channels, const EffectWords& words, PSTR text,
+                   ULONG size) const;
+
     ULONG m_EffectValueCount;
     volatile LONG m_Crossfade = EFFECT_FADE_NONE;
 };

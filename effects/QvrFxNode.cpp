@@ -355,20 +355,12 @@ BOOLEAN CQvrFxNode::ChangesSamples(PWAVEFORMATEX format)
 
 void CQvrFxNode::DescribeChange(PWAVEFORMATEX format, PSTR text, ULONG size)
 {
+    static const EffectWords c_Words = {"the headphone effect",
+                                        "the headphone node's delayed fold of %u channels to two",
+                                        "the headphone node's delayed plain path"};
     const bool changes = ChangesSamples(format);
     const ULONG channels = changes ? EffectChannels(format) : 0;
-    char what[80];
-    if (SwitchPending())
-        RtlStringCbCopyA(what, sizeof(what), "the headphone effect's switch");
-    else if (IsOn() && channels >= c_FirstEffectChannels)
-        RtlStringCbCopyA(what, sizeof(what), "the headphone effect");
-    else if (channels > c_StereoChannels)
-        RtlStringCbPrintfA(what, sizeof(what),
-                           "the headphone node's delayed fold of %u channels to two",
-                           (unsigned)channels);
-    else
-        RtlStringCbCopyA(what, sizeof(what), "the headphone node's delayed plain path");
-    DescribeNodeChange(changes, text, size, what, m_Id);
+    SayChange(changes, channels >= c_FirstEffectChannels && IsOn(), channels, c_Words, text, size);
 }
 
 void CQvrFxNode::ProcessBlock(float* const* stream, ULONG channels, ULONG frames)
