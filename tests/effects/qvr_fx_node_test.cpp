@@ -508,51 +508,37 @@ TEST(QvrFxNode, FifoKeepsOrderAndItsBound)
     }
 }
 
-// Every block the node runs is delayed through its converters and stages:
-// it changes samples while on, through a switch, where it folds more than
-// two channels, and once it has run until the stream starts again. Off
-// since the start, one or two channels pass it by, and a float stream
-// always does.
+// Every block it runs is delayed: a change while on, through a switch,
+// where more than two channels fold, and once it has run, until the next
+// start; off since the start, one or two channels pass it by.
 TEST(QvrFxNode, SaysWhenItChangesSamples)
 {
     const struct
     {
         ULONG Channels;
         UCHAR On;
-        bool Float;
-        const char* Said; // "": changes nothing
-    } rows[] = {
-        {2, 0, false, ""},
-        {1, 0, false, ""},
-        {2, 1, false, "the headphone node's delayed plain path on control 6"},
-        {8, 0, false, "the headphone node's delayed fold of 8 channels to two on control 6"},
-        {6, 1, false, "the headphone effect on control 6"},
-        {8, 1, true, ""},
-    };
+        const char* Said;
+    } rows[] = {{2, 0, ""},
+                {2, 1, "the headphone node's delayed plain path on control 6"},
+                {8, 0, "the headphone node's delayed fold of 8 channels to two on control 6"},
+                {6, 1, "the headphone effect on control 6"}};
     for (const auto& row : rows)
     {
-        SCOPED_TRACE(row.Said);
         QvrRig rig(row.On);
-        WAVEFORMATEXTENSIBLE format = row.Float ? EffectFloatFormat(row.Channels, 48000)
-                                                : EffectPcmFormat(row.Channels, 48000);
+        WAVEFORMATEXTENSIBLE format = EffectPcmFormat(row.Channels, 48000);
         ASSERT_EQ(STATUS_SUCCESS, rig.Start(format));
-        char said[STREAM_ENGINE_DESCRIPTION_CHARS] = "x";
-        rig.Node->DescribeChange(&format.Format, said, sizeof(said));
-        EXPECT_STREQ(row.Said, said);
-        EXPECT_EQ(*row.Said != 0, rig.Node->ChangesSamples(&format.Format) != FALSE);
+        EXPECT_EQ(row.Said, SaidBy(rig.Node.Node, format));
+        EXPECT_EQ("", SaidBy(rig.Node.Node, EffectFloatFormat(row.Channels, 48000)));
     }
-    // Stereo and off: a block run holds the stream in the node's delay
-    // until the next start; a switch is a change of its own.
     QvrRig rig;
     WAVEFORMATEXTENSIBLE stereo = EffectPcmFormat(2, 48000);
     ASSERT_EQ(STATUS_SUCCESS, rig.Start(stereo));
     EffectBlock block;
     ASSERT_EQ(STATUS_SUCCESS, ProcessAtDispatch(rig.Node.Node, stereo, block.Table, 48));
-    EXPECT_TRUE(rig.Node->ChangesSamples(&stereo.Format));
+    EXPECT_EQ("the headphone node's delayed plain path on control 6",
+              SaidBy(rig.Node.Node, stereo));
     ASSERT_EQ(STATUS_SUCCESS, rig.Start(stereo));
-    EXPECT_FALSE(rig.Node->ChangesSamples(&stereo.Format));
+    EXPECT_EQ("", SaidBy(rig.Node.Node, stereo));
     ASSERT_EQ(STATUS_SUCCESS, rig.Node->SetValue(0));
-    char said[STREAM_ENGINE_DESCRIPTION_CHARS] = "";
-    rig.Node->DescribeChange(&stereo.Format, said, sizeof(said));
-    EXPECT_STREQ("the headphone effect's switch on control 6", said);
+    EXPECT_EQ("the headphone effect's switch on control 6", SaidBy(rig.Node.Node, stereo));
 }

@@ -1,7 +1,5 @@
 #include "tests/audioclass/controls/unit_double.h"
 
-#include "framework/stream_engine.h"
-
 namespace
 {
 constexpr ULONG kTag = POOL_TAG("UaWd");
@@ -104,29 +102,4 @@ CUacUnit* MakeFakeUnit(FakeUnitScript* script, ULONG id)
     auto unit = new (NonPagedPool, kTag) FakeUnit(script, id);
     unit->AddRef();
     return unit;
-}
-
-namespace
-{
-class FormatEngine : public CStreamEngine
-{
-  public:
-    explicit FormatEngine(const WAVEFORMATEXTENSIBLE& format) : CStreamEngine(nullptr, 0x51)
-    {
-        m_CurrentWaveFormat = format;
-    }
-};
-} // namespace
-
-CStreamEngine* MakeFormatEngine(const WAVEFORMATEXTENSIBLE& format)
-{
-    auto engine = new (NonPagedPool, kTag) FormatEngine(format);
-    engine->AddRef();
-    if (!NT_SUCCESS(engine->OpenStreamEngineCallback(STREAM_DIRECTION_RENDER)) ||
-        !NT_SUCCESS(engine->AllocateStreamBuffers()))
-    {
-        engine->Release();
-        return nullptr;
-    }
-    return engine;
 }

@@ -23,8 +23,3 @@ struct FakeUnitScript
 
 // A unit with id `id` whose requests follow the script.
 CUacUnit* MakeFakeUnit(FakeUnitScript* script, ULONG id = 9);
-
-// A render stream engine, referenced once, opened with its buffers, whose
-// current format is `format`; null when it could not be made.
-class CStreamEngine;
-CStreamEngine* MakeFormatEngine(const WAVEFORMATEXTENSIBLE& format);
