@@ -176,6 +176,9 @@ class CStreamEngine : public IUnknown, public CUnknown
     // without it changes samples.
     BOOLEAN NodeChangesSamples(PCHAINNODE node);
     BOOLEAN AnyNodeChanges(ULONG stages);
+    // Calls `visit` (PCHAINNODE) -> bool on the nodes of the lists in
+    // `stages`, in order, until it returns false.
+    template <typename Visit> void VisitNodes(ULONG stages, Visit visit);
     CPtrList* StageList(ULONG stage) const;
     // The lists among `stages` that a buffer of format tag `tag` runs.
     ULONG ListsFor(USHORT tag, ULONG stages) const;

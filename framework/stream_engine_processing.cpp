@@ -286,7 +286,7 @@ ULONG CStreamEngine::ListsFor(USHORT tag, ULONG stages) const
     return tag == WAVE_FORMAT_PCM ? stages : stages & STAGE_LIST_1;
 }
 
-BOOLEAN CStreamEngine::AnyNodeChanges(ULONG stages)
+template <typename Visit> void CStreamEngine::VisitNodes(ULONG stages, Visit visit)
 {
     for (ULONG stage = STAGE_LIST_1; stage <= STAGE_LIST_3; stage <<= 1)
     {
@@ -294,10 +294,21 @@ BOOLEAN CStreamEngine::AnyNodeChanges(ULONG stages)
         POSITION position = list != nullptr ? list->GetHeadPosition() : nullptr;
         PVOID data = nullptr;
         while (list != nullptr && list->GetNext(&position, &data))
-            if (NodeChangesSamples(static_cast<PCHAINNODE>(data)))
-                return TRUE;
+            if (!visit(static_cast<PCHAINNODE>(data)))
+                return;
     }
-    return FALSE;
+}
+
+BOOLEAN CStreamEngine::AnyNodeChanges(ULONG stages)
+{
+    BOOLEAN changes = FALSE;
+    VisitNodes(stages,
+               [&](PCHAINNODE node)
+               {
+                   changes = NodeChangesSamples(node);
+                   return !changes;
+               });
+    return changes;
 }
 
 NTSTATUS CStreamEngine::ProcessChunks(PUCHAR buffer, ULONG frames, USHORT tag, ULONG stages)
@@ -340,18 +351,13 @@ NTSTATUS CStreamEngine::DescribeProcessing(PSTR text, ULONG size)
     // PCM the converters cannot take is not processed at all.
     const ULONG stages =
         tag == WAVE_FORMAT_PCM && !CanConvertPcm() ? 0 : ListsFor(tag, STAGE_LISTS_ALL);
-    for (ULONG stage = STAGE_LIST_1; stage <= STAGE_LIST_3; stage <<= 1)
-    {
-        CPtrList* list = (stages & stage) != 0 ? StageList(stage) : nullptr;
-        POSITION position = list != nullptr ? list->GetHeadPosition() : nullptr;
-        PVOID data = nullptr;
-        while (list != nullptr && list->GetNext(&position, &data))
-        {
-            auto node = static_cast<PCHAINNODE>(data);
-            if (NodeChangesSamples(node) && status == STATUS_SUCCESS)
-                status = AppendDescription(node, text, size);
-        }
-    }
+    VisitNodes(stages,
+               [&](PCHAINNODE node)
+               {
+                   if (NodeChangesSamples(node))
+                       status = AppendDescription(node, text, size);
+                   return status == STATUS_SUCCESS;
+               });
     KeReleaseSpinLock(&m_SpinLock, irql);
     return status;
 }
