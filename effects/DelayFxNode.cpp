@@ -13,10 +13,8 @@ constexpr float c_EngineGain = 2.0f;
 constexpr ULONG c_FirstNetworkChannels = 6;
 constexpr ULONG c_StereoChannels = 2;
 
-ULONG ChannelsOf(const WAVEFORMATEX* format)
-{
-    return format->nChannels < EFFECT_MAX_CHANNELS ? format->nChannels : EFFECT_MAX_CHANNELS;
-}
+// The container above which the back-conversion truncates.
+constexpr USHORT c_RoundedBits = 24;
 
 // Channels beyond the node's two-channel result go silent, so that a node
 // after it folds nothing in a second time.
@@ -84,13 +82,30 @@ NTSTATUS CDelayFxNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames
         m_FadePosition = 0;
     if (m_Engine == nullptr || buffers == nullptr || !EffectIsPcm(format) || frames == 0)
         return STATUS_SUCCESS;
-    const ULONG channelCount = ChannelsOf(format);
+    const ULONG channelCount = EffectChannels(format);
     if (channelCount == 0)
         return STATUS_SUCCESS;
     ForEachEffectChunk(buffers, frames,
                        [this, channelCount](float** chunk, ULONG count)
                        { ProcessChunk(chunk, channelCount, count); });
     return STATUS_SUCCESS;
+}
+
+BOOLEAN CDelayFxNode::ChangesSamples(PWAVEFORMATEX format)
+{
+    return m_Engine != nullptr && EffectIsPcm(format) &&
+           (SwitchPending() || EffectChannels(format) > c_StereoChannels ||
+            format->wBitsPerSample > c_RoundedBits);
+}
+
+void CDelayFxNode::DescribeChange(PWAVEFORMATEX format, PSTR text, ULONG size)
+{
+    static const EffectWords c_Words = {"the delay effect",
+                                        "the delay node's fold of %u channels to two",
+                                        "the delay node's denormal guard"};
+    const bool changes = ChangesSamples(format);
+    const ULONG channels = changes ? EffectChannels(format) : 0;
+    SayChange(changes, channels >= c_FirstNetworkChannels && IsOn(), channels, c_Words, text, size);
 }
 
 void CDelayFxNode::ProcessChunk(float** channels, ULONG channelCount, ULONG frames)

@@ -29,6 +29,13 @@ class CDelayFxNode : public CEffectPseudoControl
     STDMETHODIMP ResetStages() override { return STATUS_SUCCESS; }
     STDMETHODIMP Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
     STDMETHODIMP Flush(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
+    // A switch (its crossfade), a fold of more than two channels (the
+    // network's signal, on six to eight, while on), and the 1e-12 guard
+    // against denormals on 32-bit containers, whose back-conversion
+    // truncates: a small negative sample moves a step. One or two channels
+    // of 16 or 24 bits pass as they came. The delay lines run only where
+    // it reports a change, so passing it over cuts no tail.
+    DECLARE_CHAIN_NODE_ACTIVITY()
 
     bool HasEngine() const { return m_Engine != nullptr; }
     // A millisecond of the stored rate.

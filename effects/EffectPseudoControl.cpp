@@ -77,6 +77,11 @@ bool EffectIsPcm(const WAVEFORMATEX* format)
     return format != nullptr && ChainFormatTag(format) == WAVE_FORMAT_PCM;
 }
 
+ULONG EffectChannels(const WAVEFORMATEX* format)
+{
+    return format->nChannels < EFFECT_MAX_CHANNELS ? format->nChannels : EFFECT_MAX_CHANNELS;
+}
+
 CEffectPseudoControl::CEffectPseudoControl(ULONG id, const GUID& nodeGuid, ULONG valueCount)
     : CUacPseudo140Control(id), m_EffectValueCount(valueCount)
 {
@@ -91,7 +96,8 @@ NTSTATUS CEffectPseudoControl::NonDelegatingQueryInterface(REFIID interfaceId, P
         return STATUS_SUCCESS;
     const ControlInterfaceEntry entries[] = {
         {&IID_IChainNode, static_cast<IChainNode*>(this)},
-        {&IID_IEffectPseudoControl, static_cast<IEffectPseudoControl*>(this)}};
+        {&IID_IEffectPseudoControl, static_cast<IEffectPseudoControl*>(this)},
+        {&IID_IChainNodeActivity, static_cast<IChainNodeActivity*>(this)}};
     return AnswerControlInterface(entries, interfaceId, object);
 }
 
@@ -133,6 +139,21 @@ NTSTATUS CEffectPseudoControl::CreateEffectControl(CUacUnit* unit, UCHAR selecto
         return status;
     m_Crossfade = EFFECT_FADE_NONE;
     return ResetValueList(0);
+}
+
+void CEffectPseudoControl::SayChange(bool changes, bool heard, ULONG channels,
+                                     const EffectWords& words, PSTR text, ULONG size) const
+{
+    char what[STREAM_ENGINE_DESCRIPTION_CHARS];
+    if (SwitchPending())
+        RtlStringCbPrintfA(what, sizeof(what), "%s's switch", words.Effect);
+    else if (heard)
+        RtlStringCbCopyA(what, sizeof(what), words.Effect);
+    else if (channels > 2)
+        RtlStringCbPrintfA(what, sizeof(what), words.Fold, (unsigned)channels);
+    else
+        RtlStringCbCopyA(what, sizeof(what), words.Otherwise);
+    DescribeNodeChange(changes, text, size, what, m_Id);
 }
 
 bool CEffectPseudoControl::TakeChange()

@@ -63,9 +63,12 @@ class CEffectChainSlots : public IChainNode
     STDMETHODIMP Reserved2() override { return STATUS_SUCCESS; }
 };
 
+// Each node says for itself, through the activity interface, when it
+// changes a stream's samples; a switch pending or fading always does.
 class CEffectPseudoControl : public CUacPseudo140Control,
                              public CEffectChainSlots,
-                             public IEffectPseudoControl
+                             public IEffectPseudoControl,
+                             public IChainNodeActivity
 {
   public:
     CEffectPseudoControl(ULONG id, const GUID& nodeGuid, ULONG valueCount);
@@ -98,6 +101,22 @@ class CEffectPseudoControl : public CUacPseudo140Control,
     bool TakeChange();
     void EndCrossfade() { InterlockedExchange(&m_Crossfade, EFFECT_FADE_NONE); }
     bool Fading() const { return m_Crossfade != EFFECT_FADE_NONE; }
+    // A switch not yet taken, or its crossfade under way.
+    bool SwitchPending() const { return Changed() != 0 || Fading(); }
+
+    // How a node names its change: its effect ("the delay effect"), its fold
+    // of more than two channels (a format taking the channel count) and
+    // what it does to one or two channels otherwise.
+    struct EffectWords
+    {
+        PCSTR Effect;
+        PCSTR Fold;
+        PCSTR Otherwise;
+    };
+    // "<effect>'s switch", the effect where `heard`, the fold, or the rest,
+    // each "on control <id>"; empty unless `changes`.
+    void SayChange(bool changes, bool heard, ULONG channels, const EffectWords& words, PSTR text,
+                   ULONG size) const;
 
     ULONG m_EffectValueCount;
     volatile LONG m_Crossfade = EFFECT_FADE_NONE;
@@ -105,3 +124,5 @@ class CEffectPseudoControl : public CUacPseudo140Control,
 
 // True for a PCM stream: the only one the effects touch.
 bool EffectIsPcm(const WAVEFORMATEX* format);
+// The channels of `format` a node's eight-entry tables hold.
+ULONG EffectChannels(const WAVEFORMATEX* format);

@@ -275,6 +275,7 @@ NTSTATUS CQvrFxNode::SetFormat(PWAVEFORMATEX format)
     MakeEffectBuffers(m_Effect, EFFECT_CHUNK_FRAMES);
     MakeEffectBuffers(m_Staging, QVR_FX_STAGING_FRAMES);
     m_FifoCount = 0;
+    m_Ran = false;
     if (InterlockedExchange(&m_ValuesChanged, 0) != 0)
         ApplyValues();
     return STATUS_SUCCESS;
@@ -338,11 +339,28 @@ NTSTATUS CQvrFxNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
     // Values set since the last block reach the engine between blocks.
     if (InterlockedExchange(&m_ValuesChanged, 0) != 0)
         ApplyValues();
+    m_Ran = true;
     const ULONG channels = m_StreamFloat.Format.nChannels;
     ForEachEffectChunk(buffers, frames,
                        [this, channels](float** block, ULONG count)
                        { ProcessBlock(block, channels, count); });
     return STATUS_SUCCESS;
+}
+
+BOOLEAN CQvrFxNode::ChangesSamples(PWAVEFORMATEX format)
+{
+    return m_Engine != nullptr && m_Configured && EffectIsPcm(format) &&
+           (m_Ran || IsOn() || SwitchPending() || EffectChannels(format) > c_StereoChannels);
+}
+
+void CQvrFxNode::DescribeChange(PWAVEFORMATEX format, PSTR text, ULONG size)
+{
+    static const EffectWords c_Words = {"the headphone effect",
+                                        "the headphone node's delayed fold of %u channels to two",
+                                        "the headphone node's delayed plain path"};
+    const bool changes = ChangesSamples(format);
+    const ULONG channels = changes ? EffectChannels(format) : 0;
+    SayChange(changes, channels >= c_FirstEffectChannels && IsOn(), channels, c_Words, text, size);
 }
 
 void CQvrFxNode::ProcessBlock(float* const* stream, ULONG channels, ULONG frames)

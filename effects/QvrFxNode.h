@@ -56,6 +56,13 @@ class CQvrFxNode : public CEffectPseudoControl
     STDMETHODIMP ResetStages() override;
     STDMETHODIMP Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
     STDMETHODIMP Flush(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
+    // Every block it runs goes through its converters, stages and FIFO,
+    // which delay it: it changes samples while on, through a switch, where
+    // it folds more than two channels, and from its first block on until
+    // the stream starts again (its state may hold the stream's sound). A
+    // node off since the start is passed over, and a run after that starts
+    // from the state the start left.
+    DECLARE_CHAIN_NODE_ACTIVITY()
 
     // 44100 Hz for rates that are not whole kilohertz, else 48000 Hz.
     static ULONG EngineRate(ULONG streamRate);
@@ -110,6 +117,7 @@ class CQvrFxNode : public CEffectPseudoControl
     float* m_Staging[EFFECT_MAX_CHANNELS] = {};
     ULONG m_FifoCount = 0;
     bool m_Configured = false;
+    bool m_Ran = false; // a block ran since SetFormat
     ULONG m_Values[QVR_FX_VALUE_COUNT] = {};
     volatile LONG m_ValuesChanged = 0;
 };

@@ -45,6 +45,8 @@ DEFINE_GUID(IID_ISelectorControl, 0x524FA5C2L, 0x9FBF, 0x4FC8, 0xB8, 0xD2, 0xDC,
             0xB0, 0xDF);
 DEFINE_GUID(IID_IChainNodeState, 0xD31296EDL, 0x008B, 0x4C8C, 0xA2, 0x39, 0x4E, 0x6B, 0x32, 0x2E,
             0x96, 0x26);
+DEFINE_GUID(IID_IChainNodeActivity, 0x6C570583L, 0x5342, 0x4AD6, 0x97, 0x8B, 0xDF, 0x73, 0xEE, 0xE6,
+            0x0D, 0xB6);
 
 // ----------------------------------------------------------------------------
 // Endpoint kinds: what a terminal connects to. The value indexes the table of
@@ -264,6 +266,23 @@ DECLARE_INTERFACE_(IChainNode, IUnknown)
     STDMETHOD(Flush)(PWAVEFORMATEX format, PVOID buffer, ULONG frames) PURE;
 };
 typedef IChainNode* PCHAINNODE;
+
+// What a chain node would do to a stream's samples now. The engine asks it
+// under its spin lock, at DISPATCH_LEVEL, for every chunk: a node that
+// changes nothing is passed over, and a buffer no node changes is left as
+// it is. A node that does not answer this interface counts as changing
+// samples.
+DECLARE_INTERFACE_(IChainNodeActivity, IUnknown)
+{
+    // TRUE when Process on a buffer of `format` would change any sample now,
+    // or when passing the node over would cut a tail it still holds.
+    STDMETHOD_(BOOLEAN, ChangesSamples)(PWAVEFORMATEX format) PURE;
+    // A few words for a person, NUL-terminated within `size` bytes, naming
+    // what the node does to `format` now and where ("mute on control 5");
+    // empty when it changes nothing.
+    STDMETHOD_(void, DescribeChange)(PWAVEFORMATEX format, PSTR text, ULONG size) PURE;
+};
+typedef IChainNodeActivity* PCHAINNODEACTIVITY;
 
 // Units that follow a selector: told which input they feed and what the
 // selector selects.

@@ -23,6 +23,8 @@ inline constexpr ULONG STREAM_ENGINE_WORK_BUFFER_BYTES =
     STREAM_ENGINE_CHUNK_FRAMES * STREAM_ENGINE_MAX_CHANNELS * sizeof(float);
 inline constexpr ULONG STREAM_ENGINE_CHANNEL_BUFFER_BYTES =
     STREAM_ENGINE_CHUNK_FRAMES * sizeof(float);
+// Longest description of one chain node's change, terminator included.
+inline constexpr ULONG STREAM_ENGINE_DESCRIPTION_CHARS = 128;
 // Interval between checks while the destructor waits for the client lists to drain.
 inline constexpr LONGLONG STREAM_ENGINE_DRAIN_WAIT_MS = 50;
 
@@ -78,7 +80,10 @@ class CStreamEngine : public IUnknown, public CUnknown
     // DISPATCH_LEVEL under the engine's spin lock. PCM runs in chunks of
     // STREAM_ENGINE_CHUNK_FRAMES through the per-channel float buffers and
     // the three node lists; other formats run the first list on the caller's
-    // interleaved buffer. Returns the last node's status, 0 when none ran.
+    // interleaved buffer. Only the nodes that change samples now run, and a
+    // chunk none of them changes is left exactly as it is; where a node
+    // runs, each PCM sample's bits below its valid bits are cleared before
+    // it becomes a float. Returns the last node's status, 0 when none ran.
     virtual NTSTATUS ProcessBuffer(PVOID buffer, LONG bytes);
     // As ProcessBuffer with one node list only (first, second, third).
     virtual NTSTATUS ProcessBufferStage1(PVOID buffer, LONG bytes);
@@ -95,6 +100,16 @@ class CStreamEngine : public IUnknown, public CUnknown
     virtual NTSTATUS OpenStreamEngineCallback(ULONG direction);
 
     NTSTATUS NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object) override;
+
+    // What the processing chain changes in the current format now: the
+    // description of every node of the three lists that changes samples,
+    // joined by "; " ("mute on control 5; the channel swap of eight-channel
+    // PCM"), a node without the activity interface as "a node a client
+    // handed in"; empty when no node changes any. Takes the engine's spin
+    // lock, so `text` must be non-paged. STATUS_BUFFER_OVERFLOW when `size`
+    // bytes cut it short (still terminated), STATUS_INVALID_PARAMETER
+    // without room.
+    NTSTATUS DescribeProcessing(PSTR text, ULONG size);
 
     // Set-up by the descriptor walkers.
     NTSTATUS AddFormatRecord(const WAVEFORMATEXTENSIBLE* record);
@@ -155,7 +170,22 @@ class CStreamEngine : public IUnknown, public CUnknown
     NTSTATUS ProcessStages(PVOID buffer, LONG bytes, ULONG stages);
     NTSTATUS ProcessChunks(PUCHAR buffer, ULONG frames, USHORT tag, ULONG stages);
     NTSTATUS ProcessPcmChunk(PUCHAR buffer, ULONG frames, ULONG stages);
+    // Runs the nodes of a list that change samples now, in order.
     NTSTATUS WalkNodes(CPtrList* list, BOOLEAN flush, PVOID buffer, ULONG frames);
+    // What the node's activity interface says of the current format; a node
+    // without it changes samples.
+    BOOLEAN NodeChangesSamples(PCHAINNODE node);
+    BOOLEAN AnyNodeChanges(ULONG stages);
+    // Calls `visit` (PCHAINNODE) -> bool on the nodes of the lists in
+    // `stages`, in order, until it returns false.
+    template <typename Visit> void VisitNodes(ULONG stages, Visit visit);
+    CPtrList* StageList(ULONG stage) const;
+    // The lists among `stages` that a buffer of format tag `tag` runs.
+    ULONG ListsFor(USHORT tag, ULONG stages) const;
+    NTSTATUS AppendDescription(PCHAINNODE node, PSTR text, ULONG size);
+    // Bits of each sample below its valid bits (an extensible format's
+    // wValidBitsPerSample short of its container); 0 for none.
+    USHORT PaddingBits() const;
     // True when the current PCM format fits the work buffers and converters.
     BOOLEAN CanConvertPcm() const;
     void ConvertPcmToFloat(const UCHAR* source, ULONG frames);

@@ -1,7 +1,10 @@
 // The engine's processing: one transfer buffer through the node lists of the
 // processing chain, in place. PCM is converted chunk by chunk to one float
 // buffer per channel, run through the lists and converted back; float
-// streams run the first list on the caller's interleaved samples.
+// streams run the first list on the caller's interleaved samples. A node
+// that changes no sample now is passed over, and a chunk that no node
+// changes is not converted at all: where nothing is on, every sample leaves
+// as it came, at every width.
 #include <cstdint>
 
 #include "framework/stream_engine.h"
@@ -77,10 +80,52 @@ const PcmWidth* FindPcmWidth(USHORT bits)
     return nullptr;
 }
 
+// A container's samples to [-1, 1) floats with the bits below the valid
+// ones cleared first: each sample left-justified in 32 bits and masked, so
+// that padding never rounds into the valid bits. 24 valid bits or fewer
+// convert exactly.
+template <ULONG Bytes>
+void MaskedToFloat(const UCHAR* source, int32_t count, uint32_t mask, float* destination)
+{
+    constexpr float c_Scale = 1.0f / 2147483648.0f;
+    for (int32_t i = 0; i < count; ++i, source += Bytes)
+    {
+        uint32_t v = 0;
+        for (ULONG b = 0; b < Bytes; ++b)
+            v |= (uint32_t)source[b] << (8 * (4 - Bytes + b));
+        destination[i] = (float)(int32_t)(v & mask) * c_Scale;
+    }
+}
+
+struct MaskedWidth
+{
+    USHORT Bits;
+    void (*ToFloat)(const UCHAR* source, int32_t count, uint32_t mask, float* destination);
+};
+const MaskedWidth c_MaskedWidths[] = {
+    {16, MaskedToFloat<2>}, {24, MaskedToFloat<3>}, {32, MaskedToFloat<4>}};
+
+// What a chain node says of its effect on `format` now, through `ask`; a
+// node without the activity interface answers `unknown`.
+template <typename Ask, typename Result>
+Result AskActivity(PCHAINNODE node, Ask ask, Result unknown)
+{
+    PCHAINNODEACTIVITY activity = nullptr;
+    if (!NT_SUCCESS(node->QueryInterface(IID_IChainNodeActivity, (PVOID*)&activity)) ||
+        activity == nullptr)
+        return unknown;
+    const Result result = ask(activity);
+    activity->Release();
+    return result;
+}
+
 bool IsEmptyList(const CPtrList* list)
 {
     return list == nullptr || list->IsEmpty();
 }
+
+// A node without the activity interface: one a client handed in.
+constexpr const char* c_ClientNodeText = "a node a client handed in";
 } // namespace
 
 USHORT CStreamEngine::CurrentFormatTag() const
@@ -110,10 +155,30 @@ BOOLEAN CStreamEngine::CanConvertPcm() const
     return TRUE;
 }
 
+USHORT CStreamEngine::PaddingBits() const
+{
+    const WAVEFORMATEX& format = m_CurrentWaveFormat.Format;
+    if (format.wFormatTag != WAVE_FORMAT_EXTENSIBLE ||
+        format.cbSize < sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX))
+        return 0;
+    const USHORT valid = m_CurrentWaveFormat.Samples.wValidBitsPerSample;
+    return valid != 0 && valid < format.wBitsPerSample ? format.wBitsPerSample - valid : 0;
+}
+
 void CStreamEngine::ConvertPcmToFloat(const UCHAR* source, ULONG frames)
 {
     const WAVEFORMATEX& format = m_CurrentWaveFormat.Format;
     const int32_t samples = (int32_t)(frames * format.nChannels);
+    const USHORT padding = PaddingBits();
+    if (padding != 0)
+    {
+        const uint32_t mask = ~0u << (32 - (format.wBitsPerSample - padding));
+        for (const MaskedWidth& masked : c_MaskedWidths)
+            if (masked.Bits == format.wBitsPerSample)
+                masked.ToFloat(source, samples, mask, m_WorkBuffer);
+        DspDeinterleave32f(m_WorkBuffer, format.nChannels, (int32_t)frames, m_ChannelBuffers);
+        return;
+    }
     const PcmWidth* width = FindPcmWidth(format.wBitsPerSample);
     if (width->ToChannels != nullptr)
     {
@@ -150,6 +215,8 @@ NTSTATUS CStreamEngine::WalkNodes(CPtrList* list, BOOLEAN flush, PVOID buffer, U
     while (list->GetNext(&position, &data))
     {
         auto node = static_cast<PCHAINNODE>(data);
+        if (!NodeChangesSamples(node))
+            continue;
         PWAVEFORMATEX format = &m_CurrentWaveFormat.Format;
         status =
             flush ? node->Flush(format, buffer, frames) : node->Process(format, buffer, frames);
@@ -199,13 +266,55 @@ NTSTATUS CStreamEngine::ProcessPcmChunk(PUCHAR buffer, ULONG frames, ULONG stage
     return status;
 }
 
+BOOLEAN CStreamEngine::NodeChangesSamples(PCHAINNODE node)
+{
+    PWAVEFORMATEX format = &m_CurrentWaveFormat.Format;
+    return AskActivity(
+        node, [format](PCHAINNODEACTIVITY a) { return a->ChangesSamples(format); }, (BOOLEAN)TRUE);
+}
+
+CPtrList* CStreamEngine::StageList(ULONG stage) const
+{
+    return stage == STAGE_LIST_1 ? m_ProcessingList
+                                 : (stage == STAGE_LIST_2 ? m_StageList2 : m_StageList3);
+}
+
+ULONG CStreamEngine::ListsFor(USHORT tag, ULONG stages) const
+{
+    // Only PCM goes through the per-channel buffers; other formats know the
+    // first list alone.
+    return tag == WAVE_FORMAT_PCM ? stages : stages & STAGE_LIST_1;
+}
+
+template <typename Visit> void CStreamEngine::VisitNodes(ULONG stages, Visit visit)
+{
+    for (ULONG stage = STAGE_LIST_1; stage <= STAGE_LIST_3; stage <<= 1)
+    {
+        CPtrList* list = (stages & stage) != 0 ? StageList(stage) : nullptr;
+        POSITION position = list != nullptr ? list->GetHeadPosition() : nullptr;
+        PVOID data = nullptr;
+        while (list != nullptr && list->GetNext(&position, &data))
+            if (!visit(static_cast<PCHAINNODE>(data)))
+                return;
+    }
+}
+
+BOOLEAN CStreamEngine::AnyNodeChanges(ULONG stages)
+{
+    BOOLEAN changes = FALSE;
+    VisitNodes(stages,
+               [&](PCHAINNODE node)
+               {
+                   changes = NodeChangesSamples(node);
+                   return !changes;
+               });
+    return changes;
+}
+
 NTSTATUS CStreamEngine::ProcessChunks(PUCHAR buffer, ULONG frames, USHORT tag, ULONG stages)
 {
     const bool pcm = tag == WAVE_FORMAT_PCM;
-    // Only PCM goes through the per-channel buffers; other formats know the
-    // first list alone.
-    if (!pcm)
-        stages &= STAGE_LIST_1;
+    stages = ListsFor(tag, stages);
     const bool anyNodes = ((stages & STAGE_LIST_1) != 0 && !IsEmptyList(m_ProcessingList)) ||
                           ((stages & STAGE_LIST_2) != 0 && !IsEmptyList(m_StageList2)) ||
                           ((stages & STAGE_LIST_3) != 0 && !IsEmptyList(m_StageList3));
@@ -218,12 +327,58 @@ NTSTATUS CStreamEngine::ProcessChunks(PUCHAR buffer, ULONG frames, USHORT tag, U
     for (ULONG left = frames; left > 0;)
     {
         const ULONG chunk = left < STREAM_ENGINE_CHUNK_FRAMES ? left : STREAM_ENGINE_CHUNK_FRAMES;
-        status = pcm ? ProcessPcmChunk(buffer, chunk, stages) : RunStage1(buffer, chunk, tag);
+        // Asked again for every chunk: a value set on another processor
+        // takes effect where it lands, and no chunk is converted for nothing.
+        if (AnyNodeChanges(stages))
+            status = pcm ? ProcessPcmChunk(buffer, chunk, stages) : RunStage1(buffer, chunk, tag);
         if (!NT_SUCCESS(status))
             return status;
         buffer += (SIZE_T)blockAlign * chunk;
         left -= chunk;
     }
+    return status;
+}
+
+NTSTATUS CStreamEngine::DescribeProcessing(PSTR text, ULONG size)
+{
+    if (text == nullptr || size == 0)
+        return STATUS_INVALID_PARAMETER;
+    text[0] = 0;
+    NTSTATUS status = STATUS_SUCCESS;
+    KIRQL irql;
+    KeAcquireSpinLock(&m_SpinLock, &irql);
+    const USHORT tag = CurrentFormatTag();
+    // PCM the converters cannot take is not processed at all.
+    const ULONG stages =
+        tag == WAVE_FORMAT_PCM && !CanConvertPcm() ? 0 : ListsFor(tag, STAGE_LISTS_ALL);
+    VisitNodes(stages,
+               [&](PCHAINNODE node)
+               {
+                   if (NodeChangesSamples(node))
+                       status = AppendDescription(node, text, size);
+                   return status == STATUS_SUCCESS;
+               });
+    KeReleaseSpinLock(&m_SpinLock, irql);
+    return status;
+}
+
+NTSTATUS CStreamEngine::AppendDescription(PCHAINNODE node, PSTR text, ULONG size)
+{
+    char said[STREAM_ENGINE_DESCRIPTION_CHARS] = "";
+    PWAVEFORMATEX format = &m_CurrentWaveFormat.Format;
+    const bool answers = AskActivity(
+        node,
+        [&](PCHAINNODEACTIVITY a)
+        {
+            a->DescribeChange(format, said, sizeof(said));
+            return true;
+        },
+        false);
+    if (!answers || said[0] == 0)
+        RtlStringCbCopyA(said, sizeof(said), answers ? "a node of the chain" : c_ClientNodeText);
+    NTSTATUS status = text[0] != 0 ? RtlStringCbCatA(text, size, "; ") : STATUS_SUCCESS;
+    if (NT_SUCCESS(status))
+        status = RtlStringCbCatA(text, size, said);
     return status;
 }
 

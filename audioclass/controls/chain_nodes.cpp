@@ -20,14 +20,29 @@ ULONG PcmChannels(const WAVEFORMATEX* format)
                                                           : STREAM_ENGINE_MAX_CHANNELS;
 }
 
-// A plain node answers IUnknown and the chain-node interface.
-NTSTATUS AnswerPlainNode(PCHAINNODE node, REFIID interfaceId, PVOID* object)
+// A plain node answers IUnknown, the chain-node and the activity interface.
+NTSTATUS AnswerPlainNode(PCHAINNODE node, PCHAINNODEACTIVITY activity, REFIID interfaceId,
+                         PVOID* object)
 {
     if (object == nullptr)
         return STATUS_INVALID_PARAMETER;
-    const ControlInterfaceEntry entries[] = {{&IID_IChainNode, node}, {&IID_IUnknown, node}};
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IChainNode, node}, {&IID_IUnknown, node}, {&IID_IChainNodeActivity, activity}};
     return AnswerControlInterface(entries, interfaceId, object);
 }
+
+bool IsPcm(const WAVEFORMATEX* format)
+{
+    return format != nullptr && ChainFormatTag(format) == c_PcmTag;
+}
+
+ULONG GainChannels(const WAVEFORMATEX* format, ULONG gainCount)
+{
+    return PcmChannels(format) < gainCount ? PcmChannels(format) : gainCount;
+}
+
+constexpr LONG c_Silence = (LONG)0x80000000;
+constexpr LONGLONG c_LevelPerDb = 65536;
 } // namespace
 
 ULONG ChainFormatTag(const WAVEFORMATEX* format)
@@ -60,15 +75,52 @@ void SoftMuteBuffers(const WAVEFORMATEX* format, PVOID buffers, ULONG frames)
 void ApplyChannelGains(const WAVEFORMATEX* format, PVOID buffers, ULONG frames, const float* gains,
                        ULONG gainCount)
 {
-    if (format == nullptr || buffers == nullptr || gains == nullptr ||
-        ChainFormatTag(format) != c_PcmTag)
+    if (buffers == nullptr || gains == nullptr || !IsPcm(format))
         return;
     if (frames > STREAM_ENGINE_CHUNK_FRAMES)
         frames = STREAM_ENGINE_CHUNK_FRAMES;
     float** channels = static_cast<float**>(buffers);
-    const ULONG count = PcmChannels(format) < gainCount ? PcmChannels(format) : gainCount;
-    for (ULONG c = 0; c < count; ++c)
+    for (ULONG c = 0; c < GainChannels(format, gainCount); ++c)
         DspMulConstInPlace32f(gains[c], channels[c], (int32_t)frames);
+}
+
+bool ChannelGainsChange(const WAVEFORMATEX* format, const float* gains, ULONG gainCount)
+{
+    if (gains == nullptr || !IsPcm(format))
+        return false;
+    for (ULONG c = 0; c < GainChannels(format, gainCount); ++c)
+        if (gains[c] != 1.0f)
+            return true;
+    return false;
+}
+
+void DescribeNodeChange(bool changes, PSTR text, ULONG size, PCSTR what)
+{
+    if (text != nullptr && size != 0)
+        RtlStringCbCopyA(text, size, changes ? what : "");
+}
+
+void DescribeNodeChange(bool changes, PSTR text, ULONG size, PCSTR what, ULONG id)
+{
+    char said[STREAM_ENGINE_DESCRIPTION_CHARS];
+    RtlStringCbPrintfA(said, sizeof(said), "%s on control %u", what, (unsigned)id);
+    DescribeNodeChange(changes, text, size, said);
+}
+
+void FormatLevelDb(LONG level, PSTR text, ULONG size)
+{
+    if (level == c_Silence)
+    {
+        RtlStringCbCopyA(text, size, "-inf");
+        return;
+    }
+    // Tenths of a decibel, rounded half away from zero.
+    const LONGLONG scaled = (LONGLONG)level * 10;
+    const LONGLONG tenths =
+        (scaled + (scaled < 0 ? -c_LevelPerDb / 2 : c_LevelPerDb / 2)) / c_LevelPerDb;
+    const LONGLONG magnitude = tenths < 0 ? -tenths : tenths;
+    RtlStringCbPrintfA(text, size, "%s%d.%d", tenths < 0 ? "-" : (tenths > 0 ? "+" : ""),
+                       (int)(magnitude / 10), (int)(magnitude % 10));
 }
 
 // ----------------------------------------------------------------------------
@@ -76,7 +128,9 @@ void ApplyChannelGains(const WAVEFORMATEX* format, PVOID buffers, ULONG frames, 
 
 NTSTATUS CSoftMuteNode::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
-    const ControlInterfaceEntry entries[] = {{&IID_IChainNode, static_cast<IChainNode*>(this)}};
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IChainNode, static_cast<IChainNode*>(this)},
+        {&IID_IChainNodeActivity, static_cast<IChainNodeActivity*>(this)}};
     if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CBooleanControl::NonDelegatingQueryInterface(interfaceId, object);
@@ -91,9 +145,19 @@ NTSTATUS CSoftMuteNode::Init(ULONG sourceId, ULONG channelCount)
 
 NTSTATUS CSoftMuteNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
 {
-    if (m_ChannelValues != nullptr && m_ChannelValues[0] != 0)
+    if (ChangesSamples(format))
         SoftMuteBuffers(format, buffers, frames);
     return STATUS_SUCCESS;
+}
+
+BOOLEAN CSoftMuteNode::ChangesSamples(PWAVEFORMATEX)
+{
+    return m_ChannelValues != nullptr && m_ChannelValues[0] != 0;
+}
+
+void CSoftMuteNode::DescribeChange(PWAVEFORMATEX format, PSTR text, ULONG size)
+{
+    DescribeNodeChange(ChangesSamples(format), text, size, "mute", m_Id);
 }
 
 // ----------------------------------------------------------------------------
@@ -104,8 +168,10 @@ NTSTATUS CMuteNodeControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
     // Only the node whose state a device model sets answers for it.
     IChainNodeState* const state =
         m_Gate == MuteGate::StateIs3 ? static_cast<IChainNodeState*>(this) : nullptr;
-    const ControlInterfaceEntry entries[] = {{&IID_IChainNode, static_cast<IChainNode*>(this)},
-                                             {&IID_IChainNodeState, state}};
+    const ControlInterfaceEntry entries[] = {
+        {&IID_IChainNode, static_cast<IChainNode*>(this)},
+        {&IID_IChainNodeState, state},
+        {&IID_IChainNodeActivity, static_cast<IChainNodeActivity*>(this)}};
     if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacBooleanControl::NonDelegatingQueryInterface(interfaceId, object);
@@ -128,14 +194,29 @@ NTSTATUS CMuteNodeControl::SetIndex(ULONG value)
     return STATUS_SUCCESS;
 }
 
-NTSTATUS CMuteNodeControl::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
+bool CMuteNodeControl::Mutes() const
 {
     const bool gateOpen = m_Gate == MuteGate::Always ||
                           (m_Gate == MuteGate::ModeIsSpdif && m_Mode == CHAIN_GATE_KIND) ||
                           (m_Gate == MuteGate::StateIs3 && m_State == c_MuteState);
-    if (gateOpen && m_ChannelValues != nullptr && m_ChannelValues[0] != 0)
+    return gateOpen && m_ChannelValues != nullptr && m_ChannelValues[0] != 0;
+}
+
+NTSTATUS CMuteNodeControl::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
+{
+    if (Mutes())
         SoftMuteBuffers(format, buffers, frames);
     return STATUS_SUCCESS;
+}
+
+BOOLEAN CMuteNodeControl::ChangesSamples(PWAVEFORMATEX)
+{
+    return Mutes();
+}
+
+void CMuteNodeControl::DescribeChange(PWAVEFORMATEX, PSTR text, ULONG size)
+{
+    DescribeNodeChange(Mutes(), text, size, "mute", m_Id);
 }
 
 // ----------------------------------------------------------------------------
@@ -151,7 +232,8 @@ NTSTATUS CGainNodeControl::NonDelegatingQueryInterface(REFIID interfaceId, PVOID
 {
     const ControlInterfaceEntry entries[] = {
         {&IID_IChainNode, static_cast<IChainNode*>(this)},
-        {&IID_IChainNodeState, static_cast<IChainNodeState*>(this)}};
+        {&IID_IChainNodeState, static_cast<IChainNodeState*>(this)},
+        {&IID_IChainNodeActivity, static_cast<IChainNodeActivity*>(this)}};
     if (object != nullptr && NT_SUCCESS(AnswerControlInterface(entries, interfaceId, object)))
         return STATUS_SUCCESS;
     return CUacRangedControl::NonDelegatingQueryInterface(interfaceId, object);
@@ -195,21 +277,50 @@ void CGainNodeControl::LevelChanged(ULONG channel)
 
 void CGainNodeControl::ApplyGains(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
 {
-    ApplyChannelGains(format, buffers, frames, m_Gains,
-                      m_Gains != nullptr ? m_ChannelCount + 1 : 0);
+    if (GateOpen())
+        ApplyChannelGains(format, buffers, frames, m_Gains, GainCount());
+}
+
+BOOLEAN CGainNodeControl::ChangesSamples(PWAVEFORMATEX format)
+{
+    return GateOpen() && ChannelGainsChange(format, m_Gains, GainCount());
+}
+
+// "volume -6.0 dB", or "volume -20.0 to -6.0 dB" where the channels that
+// change differ.
+void CGainNodeControl::DescribeChange(PWAVEFORMATEX format, PSTR text, ULONG size)
+{
+    const bool changes = ChangesSamples(format);
+    LONG lowest = 0, highest = 0;
+    bool found = false;
+    for (ULONG c = 0; changes && c < GainChannels(format, GainCount()) && c < m_ChannelCount; ++c)
+    {
+        if (m_Gains[c] == 1.0f || m_Levels == nullptr)
+            continue;
+        const LONG level = m_Levels[c];
+        lowest = !found || level < lowest ? level : lowest;
+        highest = !found || level > highest ? level : highest;
+        found = true;
+    }
+    char low[16], high[16], what[48];
+    FormatLevelDb(lowest, low, sizeof(low));
+    FormatLevelDb(highest, high, sizeof(high));
+    if (lowest == highest)
+        RtlStringCbPrintfA(what, sizeof(what), "volume %s dB", low);
+    else
+        RtlStringCbPrintfA(what, sizeof(what), "volume %s to %s dB", low, high);
+    DescribeNodeChange(changes, text, size, what, m_Id);
 }
 
 NTSTATUS CGatedVolumeNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
 {
-    if (m_Mode == CHAIN_GATE_KIND)
-        ApplyGains(format, buffers, frames);
+    ApplyGains(format, buffers, frames);
     return STATUS_SUCCESS;
 }
 
 NTSTATUS CUacPseudo130Control::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
 {
-    if (m_State == m_Index)
-        ApplyGains(format, buffers, frames);
+    ApplyGains(format, buffers, frames);
     return STATUS_SUCCESS;
 }
 
@@ -228,12 +339,24 @@ NTSTATUS CUacPseudo130Control::SetMode(ULONG mode, PVOID notificationTarget)
 
 NTSTATUS CChainNode::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
-    return AnswerPlainNode(this, interfaceId, object);
+    return AnswerPlainNode(this, this, interfaceId, object);
+}
+
+BOOLEAN CChainNode::ChangesSamples(PWAVEFORMATEX format)
+{
+    return IsPcm(format) && (m_Mode == 1 || m_Mode == 2);
+}
+
+void CChainNode::DescribeChange(PWAVEFORMATEX format, PSTR text, ULONG size)
+{
+    DescribeNodeChange(ChangesSamples(format), text, size,
+                       m_Mode == 1 ? "the jack node's attenuation to a quarter"
+                                   : "the jack node's silence");
 }
 
 NTSTATUS CChainNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
 {
-    if (format == nullptr || buffers == nullptr || ChainFormatTag(format) != c_PcmTag)
+    if (buffers == nullptr || !IsPcm(format))
         return STATUS_SUCCESS;
     if (m_Mode == 2)
         SoftMuteBuffers(format, buffers, frames);
@@ -249,13 +372,22 @@ NTSTATUS CChainNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames)
 
 NTSTATUS CChannelSwapNode::NonDelegatingQueryInterface(REFIID interfaceId, PVOID* object)
 {
-    return AnswerPlainNode(this, interfaceId, object);
+    return AnswerPlainNode(this, this, interfaceId, object);
+}
+
+BOOLEAN CChannelSwapNode::ChangesSamples(PWAVEFORMATEX format)
+{
+    return IsPcm(format) && format->nChannels == c_SwapChannels;
+}
+
+void CChannelSwapNode::DescribeChange(PWAVEFORMATEX format, PSTR text, ULONG size)
+{
+    DescribeNodeChange(ChangesSamples(format), text, size, "the channel swap of eight-channel PCM");
 }
 
 NTSTATUS CChannelSwapNode::Process(PWAVEFORMATEX format, PVOID buffers, ULONG)
 {
-    if (format == nullptr || buffers == nullptr || ChainFormatTag(format) != c_PcmTag ||
-        format->nChannels != c_SwapChannels)
+    if (buffers == nullptr || !ChangesSamples(format))
         return STATUS_SUCCESS;
     float** channels = static_cast<float**>(buffers);
     for (const auto& pair : c_SwapPairs)

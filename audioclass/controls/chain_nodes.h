@@ -21,6 +21,21 @@ void SoftMuteBuffers(const WAVEFORMATEX* format, PVOID buffers, ULONG frames);
 // keep their level.
 void ApplyChannelGains(const WAVEFORMATEX* format, PVOID buffers, ULONG frames, const float* gains,
                        ULONG gainCount);
+// Whether ApplyChannelGains would change a PCM stream of `format`: a gain
+// other than unity on a channel both have.
+bool ChannelGainsChange(const WAVEFORMATEX* format, const float* gains, ULONG gainCount);
+// `what` into `text` (at most `size` bytes, terminated) when `changes`, else
+// an empty string; with an id, "<what> on control <id>".
+void DescribeNodeChange(bool changes, PSTR text, ULONG size, PCSTR what);
+void DescribeNodeChange(bool changes, PSTR text, ULONG size, PCSTR what, ULONG id);
+// A level in 1/65536 dB as a person reads it, to the tenth: "-6.0", "+3.5",
+// "0.0"; "-inf" for silence (0x80000000).
+void FormatLevelDb(LONG level, PSTR text, ULONG size);
+
+// The activity interface's two operations, declared in a node class.
+#define DECLARE_CHAIN_NODE_ACTIVITY()                                                              \
+    STDMETHODIMP_(BOOLEAN) ChangesSamples(PWAVEFORMATEX format) override;                          \
+    STDMETHODIMP_(void) DescribeChange(PWAVEFORMATEX format, PSTR text, ULONG size) override;
 
 // The chain-node table of a control or plain node; the reserved slots
 // answer `reserved`.
@@ -55,19 +70,25 @@ enum class MuteGate : UCHAR
 };
 
 // The software mute of a path without controls: one channel, no device.
-class CSoftMuteNode : public CBooleanControl, public IChainNode
+// It changes samples only while muted.
+class CSoftMuteNode : public CBooleanControl, public IChainNode, public IChainNodeActivity
 {
   public:
     explicit CSoftMuteNode(ULONG id) : CBooleanControl(nullptr, id, CONTROL_KIND_MUTE) {}
     DECLARE_CONTROL_UNKNOWN()
     DECLARE_CHAIN_NODE_SLOTS(STATUS_NOT_IMPLEMENTED)
+    DECLARE_CHAIN_NODE_ACTIVITY()
     STDMETHODIMP Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
     // Only one channel.
     STDMETHODIMP Init(ULONG sourceId, ULONG channelCount) override;
 };
 
-// A device model's mute control that also mutes in software.
-class CMuteNodeControl : public CUacBooleanControl, public IChainNode, public IChainNodeState
+// A device model's mute control that also mutes in software: it changes
+// samples while its gate is open and it is muted.
+class CMuteNodeControl : public CUacBooleanControl,
+                         public IChainNode,
+                         public IChainNodeState,
+                         public IChainNodeActivity
 {
   public:
     CMuteNodeControl(ULONG id, MuteGate gate)
@@ -76,12 +97,15 @@ class CMuteNodeControl : public CUacBooleanControl, public IChainNode, public IC
     }
     DECLARE_CONTROL_UNKNOWN()
     DECLARE_CHAIN_NODE_SLOTS(STATUS_NOT_IMPLEMENTED)
+    DECLARE_CHAIN_NODE_ACTIVITY()
     STDMETHODIMP Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
     STDMETHODIMP SelectionChanging(ULONG, ULONG) override { return STATUS_SUCCESS; }
     STDMETHODIMP SetState(ULONG value) override;
     STDMETHODIMP SetIndex(ULONG value) override;
 
   private:
+    bool Mutes() const;
+
     MuteGate m_Gate;
     volatile ULONG m_State = 0;
     volatile ULONG m_Index = 0;
@@ -105,12 +129,18 @@ class CGatedMuteNodeEx : public CMuteNodeControl
     ~CGatedMuteNodeEx() override;
 };
 
-// A volume control with a software gain per channel (m_ChannelCount + 1).
-class CGainNodeControl : public CUacRangedControl, public IChainNode, public IChainNodeState
+// A volume control with a software gain per channel (m_ChannelCount + 1):
+// it changes PCM samples while its gate is open and a gain of a channel of
+// the stream is not unity.
+class CGainNodeControl : public CUacRangedControl,
+                         public IChainNode,
+                         public IChainNodeState,
+                         public IChainNodeActivity
 {
   public:
     ~CGainNodeControl() override;
     DECLARE_CONTROL_UNKNOWN()
+    DECLARE_CHAIN_NODE_ACTIVITY()
     STDMETHODIMP SelectionChanging(ULONG, ULONG) override { return STATUS_SUCCESS; }
     STDMETHODIMP SetState(ULONG value) override;
     STDMETHODIMP SetIndex(ULONG value) override;
@@ -124,7 +154,10 @@ class CGainNodeControl : public CUacRangedControl, public IChainNode, public ICh
   protected:
     explicit CGainNodeControl(ULONG id) : CUacRangedControl(id, UAC_VOLUME_CONTROL) {}
     void LevelChanged(ULONG channel) override;
+    // Whether the node's condition lets it act now.
+    virtual bool GateOpen() const = 0;
     void ApplyGains(PWAVEFORMATEX format, PVOID buffers, ULONG frames);
+    ULONG GainCount() const { return m_Gains != nullptr ? m_ChannelCount + 1 : 0; }
 
     float* m_Gains = nullptr;
     volatile ULONG m_State = 0;
@@ -148,6 +181,7 @@ class CGatedVolumeNode : public CGainNodeControl
   protected:
     // The gains of at most eight channels, through the vector primitives.
     void LevelChanged(ULONG channel) override;
+    bool GateOpen() const override { return m_Mode == CHAIN_GATE_KIND; }
 };
 
 // The device's pseudo volume 130: acts when the selection a device model
@@ -160,15 +194,19 @@ class CUacPseudo130Control : public CGainNodeControl
     STDMETHODIMP Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
     // Re-applies the mode's values, then every channel's, notifying after each pass.
     STDMETHODIMP SetMode(ULONG mode, PVOID notificationTarget) override;
+
+  protected:
+    bool GateOpen() const override { return m_State == m_Index; }
 };
 
-// Plain nodes.
-class CChainNode : public IChainNode, public CUnknown
+// Plain nodes. The jack node changes PCM samples in its modes 1 and 2.
+class CChainNode : public IChainNode, public IChainNodeActivity, public CUnknown
 {
   public:
     explicit CChainNode(ULONG mode) : CUnknown(nullptr), m_Mode(mode) {}
     DECLARE_CONTROL_UNKNOWN()
     DECLARE_CHAIN_NODE_SLOTS(STATUS_NOT_IMPLEMENTED)
+    DECLARE_CHAIN_NODE_ACTIVITY()
     // Mode 1 attenuates by a quarter, mode 2 silences, others pass.
     STDMETHODIMP Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
     void SetNodeMode(ULONG mode) { m_Mode = mode; }
@@ -178,12 +216,14 @@ class CChainNode : public IChainNode, public CUnknown
     volatile ULONG m_Mode;
 };
 
-// Exchanges the side and back pairs of an eight-channel PCM stream.
-class CChannelSwapNode : public IChainNode, public CUnknown
+// Exchanges the side and back pairs of an eight-channel PCM stream, always;
+// other streams it leaves alone.
+class CChannelSwapNode : public IChainNode, public IChainNodeActivity, public CUnknown
 {
   public:
     CChannelSwapNode() : CUnknown(nullptr) {}
     DECLARE_CONTROL_UNKNOWN()
     DECLARE_CHAIN_NODE_SLOTS(STATUS_NOT_IMPLEMENTED)
+    DECLARE_CHAIN_NODE_ACTIVITY()
     STDMETHODIMP Process(PWAVEFORMATEX format, PVOID buffers, ULONG frames) override;
 };

@@ -15,6 +15,14 @@ bool IsFeedbackEndpoint(const SimEndpointInfo& ep)
            (usage == USB_ENDPOINT_USAGE_DATA && USB_ENDPOINT_DIRECTION_IN(ep.Address) &&
             ep.ClassOffset == 0);
 }
+
+// One-to-one on 64 bits, so that distinct sample numbers stay distinct.
+ULONGLONG Hash(ULONGLONG x)
+{
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
 } // namespace
 
 void SimStreaming::Build(const SimDescriptorSet* descriptors, SimAudioControl* control,
@@ -285,14 +293,17 @@ USBD_STATUS SimStreaming::IsochIn(UCHAR endpoint, ULONG frame, ULONG microframe,
         for (UCHAR ch = 0; ch < s->Channels; ++ch)
         {
             ULONGLONG value;
+            const ULONGLONG k = s->Samples * s->Channels + ch;
             if (s->Pattern == SimInPattern::Counter)
-                value = s->Samples * s->Channels + ch;
+                value = k;
             else
             {
                 double x = s->Amplitude * sin(2.0 * M_PI * s->SineHz * (double)s->Samples / rate);
                 int bits = s->Resolution ? s->Resolution : 8 * s->SubslotBytes;
                 LONGLONG full = (1LL << (bits - 1)) - 1;
-                LONGLONG v = (LONGLONG)llround(x * (double)full);
+                LONGLONG v = s->Pattern == SimInPattern::Noise
+                                 ? (LONGLONG)Hash(k + 1) >> (64 - bits)
+                                 : (LONGLONG)llround(x * (double)full);
                 value = (ULONGLONG)v << (8 * s->SubslotBytes - bits);
                 if (s->Unsigned)
                     value += 1ull << (8 * s->SubslotBytes - 1);

@@ -44,7 +44,11 @@ enum class SimInPattern
     // A full-scale-times-amplitude sine of the given frequency, the same in
     // every channel, left-justified in the subslot to the bit resolution,
     // offset by half the subslot's range for an unsigned (PCM8) format.
-    Sine
+    Sine,
+    // Every sample its own: a hash of k (counting every channel of every
+    // frame) at full scale, justified and offset as the sine is, so no two
+    // frames of a run are alike and the bits below the resolution are zero.
+    Noise
 };
 
 enum class SimPacketShape

@@ -294,16 +294,18 @@ NTSTATUS CWaveCyclicStream::SetContentId(ULONG contentId, PCDRMRIGHTS drmRights)
 }
 
 // With the spin lock held: the converter for the device and host formats
-// now in force, and the route captured data take.
+// now in force, and the route captured data take. The device's own format
+// is copied as it is: the converter's float stage would round 32-bit
+// samples and the padding below a sample's valid bits.
 void CWaveCyclicStream::ConfigureCapture()
 {
     if (!m_Capture || m_Converter == nullptr)
         return;
     m_Converter->ResetConverter();
-    if (m_Converter->SetFormat(m_DeviceFormat, m_HostFormat))
-        m_CaptureRoute = WaveCaptureRoute::Convert;
-    else if (WaveSameAudio(m_DeviceFormat, m_HostFormat))
+    if (WaveSameAudio(m_DeviceFormat, m_HostFormat))
         m_CaptureRoute = WaveCaptureRoute::Copy;
+    else if (m_Converter->SetFormat(m_DeviceFormat, m_HostFormat))
+        m_CaptureRoute = WaveCaptureRoute::Convert;
     else
     {
         m_CaptureRoute = WaveCaptureRoute::Silence;

@@ -48,8 +48,8 @@ class WaveLockHolder
 enum class WaveCaptureRoute : UCHAR
 {
     Convert, // through the converter
-    Copy,    // the converter refused formats that are the same: copied as they are
-    Silence, // the converter refused: the buffer stays silent
+    Copy,    // the device's format is the host's: copied as they are
+    Silence, // the converter refused other formats: the buffer stays silent
 };
 
 class CWaveCyclicStream : public IMiniportWaveCyclicStream,

@@ -214,3 +214,43 @@ TEST(DelayFxNode, FlushClearsTheNetwork)
     for (ULONG i = 0; i < 512; ++i)
         ASSERT_LT(std::fabs(after.Data[0][i]), 1e-4f) << i;
 }
+
+// A change through a switch (until its fade's 4k frames end), where more
+// than two channels fold (the network on six to eight, on), and on 32-bit
+// containers, whose truncation its 1e-12 guard reaches; one or two 16- or
+// 24-bit channels pass as they came, on or off, and so does a float stream.
+TEST(DelayFxNode, SaysWhenItChangesSamples)
+{
+    const struct
+    {
+        ULONG Channels;
+        USHORT Bits; // 0: float
+        UCHAR On;
+        const char* Said;
+    } rows[] = {{2, 16, 0, ""},
+                {1, 24, 1, ""},
+                {8, 0, 1, ""},
+                {2, 32, 0, "the delay node's denormal guard on control 5"},
+                {3, 16, 1, "the delay node's fold of 3 channels to two on control 5"},
+                {8, 24, 1, "the delay effect on control 5"}};
+    for (const auto& row : rows)
+    {
+        DelayRig rig(row.On);
+        WAVEFORMATEXTENSIBLE format = row.Bits != 0 ? EffectPcmFormat(row.Channels, 48000)
+                                                    : EffectFloatFormat(row.Channels, 48000);
+        format.Format.wBitsPerSample = row.Bits != 0 ? row.Bits : 32;
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(format));
+        EXPECT_EQ(row.Said, SaidBy(rig.Node.Node, format));
+    }
+    DelayRig rig;
+    WAVEFORMATEXTENSIBLE stereo = EffectPcmFormat(2, 48000);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start(stereo));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Node->SetValue(1));
+    EffectBlock block;
+    for (ULONG frames : {191u, 1u})
+    {
+        EXPECT_EQ("the delay effect's switch on control 5", SaidBy(rig.Node.Node, stereo));
+        ASSERT_EQ(STATUS_SUCCESS, ProcessAtDispatch(rig.Node.Node, stereo, block.Table, frames));
+    }
+    EXPECT_EQ("", SaidBy(rig.Node.Node, stereo));
+}

@@ -133,3 +133,11 @@ size_t PeakOf(const std::vector<float>& signal)
         peak = std::fabs(signal[i]) > std::fabs(signal[peak]) ? i : peak;
     return peak;
 }
+
+std::string SaidBy(CEffectPseudoControl* node, WAVEFORMATEXTENSIBLE format)
+{
+    char said[STREAM_ENGINE_DESCRIPTION_CHARS] = "x";
+    node->DescribeChange(&format.Format, said, sizeof(said));
+    EXPECT_EQ(said[0] != 0, node->ChangesSamples(&format.Format) != FALSE) << said;
+    return said;
+}

@@ -62,5 +62,9 @@ struct EffectRun
 EffectRun RunChain(const std::vector<IChainNode*>& chain, WAVEFORMATEXTENSIBLE format,
                    const std::vector<std::vector<float>>& input);
 
+// What a node says it changes in `format` ("": nothing); whether it
+// changes samples must agree.
+std::string SaidBy(CEffectPseudoControl* node, WAVEFORMATEXTENSIBLE format);
+
 // Index of the largest magnitude.
 size_t PeakOf(const std::vector<float>& signal);

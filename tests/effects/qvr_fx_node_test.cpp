@@ -507,3 +507,38 @@ TEST(QvrFxNode, FifoKeepsOrderAndItsBound)
             << fifo << " + " << produced;
     }
 }
+
+// Every block it runs is delayed: a change while on, through a switch,
+// where more than two channels fold, and once it has run, until the next
+// start; off since the start, one or two channels pass it by.
+TEST(QvrFxNode, SaysWhenItChangesSamples)
+{
+    const struct
+    {
+        ULONG Channels;
+        UCHAR On;
+        const char* Said;
+    } rows[] = {{2, 0, ""},
+                {2, 1, "the headphone node's delayed plain path on control 6"},
+                {8, 0, "the headphone node's delayed fold of 8 channels to two on control 6"},
+                {6, 1, "the headphone effect on control 6"}};
+    for (const auto& row : rows)
+    {
+        QvrRig rig(row.On);
+        WAVEFORMATEXTENSIBLE format = EffectPcmFormat(row.Channels, 48000);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start(format));
+        EXPECT_EQ(row.Said, SaidBy(rig.Node.Node, format));
+        EXPECT_EQ("", SaidBy(rig.Node.Node, EffectFloatFormat(row.Channels, 48000)));
+    }
+    QvrRig rig;
+    WAVEFORMATEXTENSIBLE stereo = EffectPcmFormat(2, 48000);
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start(stereo));
+    EffectBlock block;
+    ASSERT_EQ(STATUS_SUCCESS, ProcessAtDispatch(rig.Node.Node, stereo, block.Table, 48));
+    EXPECT_EQ("the headphone node's delayed plain path on control 6",
+              SaidBy(rig.Node.Node, stereo));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Start(stereo));
+    EXPECT_EQ("", SaidBy(rig.Node.Node, stereo));
+    ASSERT_EQ(STATUS_SUCCESS, rig.Node->SetValue(0));
+    EXPECT_EQ("the headphone effect's switch on control 6", SaidBy(rig.Node.Node, stereo));
+}

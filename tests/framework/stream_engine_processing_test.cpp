@@ -26,7 +26,8 @@ class ProcessingEngine : public CStreamEngine
 
 // Logs each call ("a 512", "c flush 176") and what it saw; scales the
 // per-channel samples unless it serves a float stream; fails on a chosen call.
-class ScriptNode : public CUnknown, public IChainNode
+// Answers the activity interface when asked to, with what it is told.
+class ScriptNode : public CUnknown, public IChainNode, public IChainNodeActivity
 {
   public:
     ScriptNode(const char* name, std::vector<std::string>* log)
@@ -43,12 +44,20 @@ class ScriptNode : public CUnknown, public IChainNode
     {
         return Run("flush ", f, b, n);
     }
+    STDMETHODIMP_(BOOLEAN) ChangesSamples(PWAVEFORMATEX) override { return Changes; }
+    STDMETHODIMP_(void) DescribeChange(PWAVEFORMATEX, PSTR text, ULONG size) override
+    {
+        RtlStringCbCopyA(text, size, Said.c_str());
+    }
 
     std::string Name;
     std::vector<std::string>* Log;
     bool Pcm = true;
     float Gain = 1.0f;
     ULONG FailOnCall = 0; // 1-based
+    bool Answers = false; // the activity interface
+    bool Changes = true;
+    std::string Said;
     ULONG Calls = 0;
     std::vector<PVOID> Buffers;
     std::vector<float> FirstSamples; // channel 0, sample 0, of each PCM call
@@ -77,9 +86,12 @@ class ScriptNode : public CUnknown, public IChainNode
 NTSTATUS ScriptNode::NonDelegatingQueryInterface(REFIID iid, PVOID* object)
 {
     *object = nullptr;
-    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IChainNode))
+    if (Answers && IsEqualGUID(iid, IID_IChainNodeActivity))
+        *object = static_cast<IChainNodeActivity*>(this);
+    else if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IChainNode))
+        *object = static_cast<IChainNode*>(this);
+    else
         return STATUS_INVALID_PARAMETER;
-    *object = static_cast<IChainNode*>(this);
     AddRef();
     return STATUS_SUCCESS;
 }
@@ -118,6 +130,24 @@ class Processing : public testing::Test
         return s;
     }();
 };
+
+// A format of `bits`-bit containers holding `valid` bits; float for tag 3.
+WAVEFORMATEXTENSIBLE Container(USHORT channels, USHORT bits, USHORT valid, USHORT tag = 1)
+{
+    WAVEFORMATEXTENSIBLE f = FormatRecord(channels, 48000, bits, tag);
+    f.Samples.wValidBitsPerSample = valid;
+    return f;
+}
+
+// `count` samples of `bits` bits, every bit from a hash of the sample's
+// place: no two frames alike, padding never zero throughout.
+std::vector<LONGLONG> Noise(size_t count, USHORT bits)
+{
+    std::vector<LONGLONG> s(count);
+    for (size_t i = 0; i < count; ++i)
+        s[i] = (LONGLONG)((i + 1) * 0x9E3779B97F4A7C15ull) >> (64 - bits);
+    return s;
+}
 
 // `bits`-wide samples in little-endian containers, and back.
 std::vector<UCHAR> Pack(const std::vector<LONGLONG>& samples, USHORT bits)
@@ -340,6 +370,93 @@ TEST_F(Processing, NodesRunWithFlushToZeroAndRoundToNearestAtDispatchLevelWithou
         EXPECT_EQ(0x8000u, a->Mxcsr[i] & 0xE000u); // flush to zero, nearest
         EXPECT_EQ(DISPATCH_LEVEL, a->Irql[i]);
     }
+}
+
+// A buffer no node changes is left byte for byte at every width, padding
+// and floats included, and no node runs; where one changes samples it runs
+// alone, the others passed over, and each sample's bits below its valid
+// bits are cleared before its conversion: at unity the valid bits come
+// back and the padding is zero; halved, the masked value's exact half.
+TEST_F(Processing, OnlyNodesThatChangeSamplesRunAndPaddingNeverRoundsIn)
+{
+    ScriptNode* nodes[] = {Add(1, "a"), Add(2, "b"), Add(3, "c")};
+    for (ScriptNode* node : nodes)
+        node->Answers = true;
+    const struct
+    {
+        USHORT Bits, Valid, Tag;
+        float Gain; // of the second list's node; 0: no node changes samples
+    } rows[] = {{16, 16, 1, 0},    {24, 24, 1, 0},    {32, 32, 1, 0},    {32, 24, 1, 0},
+                {24, 20, 1, 0},    {16, 12, 1, 0},    {32, 32, 3, 1.0f}, {16, 12, 1, 1.0f},
+                {24, 20, 1, 1.0f}, {32, 24, 1, 1.0f}, {32, 16, 1, 1.0f}, {32, 20, 1, 0.5f},
+                {24, 20, 1, 0.5f}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(std::to_string(row.Valid) + " in " + std::to_string(row.Bits) + " x " +
+                     std::to_string(row.Gain));
+        engine->UseFormat(Container(2, row.Bits, row.Valid, row.Tag));
+        for (ScriptNode* node : nodes)
+            node->Changes = node == nodes[1] && row.Gain != 0;
+        nodes[1]->Gain = row.Gain;
+        const std::vector<LONGLONG> in = Noise(1200, row.Bits);
+        std::vector<UCHAR> bytes = Pack(in, row.Bits);
+        log.clear();
+        ASSERT_EQ(STATUS_SUCCESS, engine->ProcessBuffer(bytes.data(), (LONG)bytes.size()));
+        const bool runs = row.Gain != 0 && row.Tag == WAVE_FORMAT_PCM; // list 2: PCM only
+        const std::vector<std::string> ran = {"b 512", "b 88"};
+        EXPECT_EQ(runs ? ran : std::vector<std::string>(), log);
+        const int padding = row.Bits - row.Valid;
+        for (size_t i = 0; i < in.size(); ++i)
+        {
+            const LONGLONG masked = (in[i] >> padding) << padding;
+            ASSERT_EQ(!runs ? in[i] : (row.Gain == 1.0f ? masked : masked >> 1),
+                      Unpack(bytes, i, row.Bits))
+                << i;
+        }
+    }
+}
+
+// The engine's description: each node that changes samples of the current
+// format in list order, "; " between them, a node without the interface as
+// a client's; float streams run the first list only, PCM the converters
+// cannot take none (nothing said); cut short at the size given.
+TEST_F(Processing, DescribeProcessingNamesTheNodesThatChangeSamplesNow)
+{
+    ScriptNode* quiet = Add(1, "a");
+    ScriptNode* volume = Add(1, "b");
+    Add(2, "c"); // no activity interface
+    ScriptNode* mute = Add(3, "d");
+    ScriptNode* wordless = Add(3, "e");
+    for (ScriptNode* node : {quiet, volume, mute, wordless})
+        node->Answers = true;
+    quiet->Changes = false;
+    quiet->Said = "never said";
+    volume->Said = "volume -6.0 dB on control 3";
+    mute->Said = "mute on control 5";
+    const struct
+    {
+        WAVEFORMATEXTENSIBLE Format;
+        ULONG Size;
+        NTSTATUS Status;
+        const char* Said;
+    } rows[] = {
+        {Container(2, 16, 16), 200, STATUS_SUCCESS,
+         "volume -6.0 dB on control 3; a node a client handed in; mute on control 5; a node of "
+         "the chain"},
+        {Container(2, 16, 16), 30, STATUS_BUFFER_OVERFLOW, "volume -6.0 dB on control 3; "},
+        {Container(2, 32, 32, WAVE_FORMAT_IEEE_FLOAT), 200, STATUS_SUCCESS,
+         "volume -6.0 dB on control 3"},
+        {Container(2, 8, 8), 200, STATUS_SUCCESS, ""},
+        {Container(2, 16, 16), 0, STATUS_INVALID_PARAMETER, "unchanged"},
+    };
+    for (const auto& row : rows)
+    {
+        engine->UseFormat(row.Format);
+        char text[200] = "unchanged";
+        EXPECT_EQ(row.Status, engine->DescribeProcessing(text, row.Size)) << row.Said;
+        EXPECT_STREQ(row.Said, text);
+    }
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, engine->DescribeProcessing(nullptr, 10));
 }
 
 TEST(ProcessingBuffers, AnEngineWithoutItsBuffersProcessesNoPcm)

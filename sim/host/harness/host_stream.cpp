@@ -566,7 +566,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     }
     SimStreaming& streaming = m_Host.Device()->Streaming();
     for (UCHAR ep : HostDataEndpoints(*m_Host.Device(), true))
-        streaming.SetInPattern(ep, SimInPattern::Sine, kSineHz, kSineAmplitude);
+        streaming.SetInPattern(ep, options.RecordPattern, kSineHz, kSineAmplitude);
     PFILE_OBJECT filter = nullptr;
     NTSTATUS status = client.OpenFilter(filterInfo->Name, &filter);
     if (!NT_SUCCESS(status))

@@ -137,6 +137,9 @@ struct HostStreamOptions
     // Called with the milliseconds run and the run's length, once a second of
     // device time.
     std::function<void(ULONG doneMs, ULONG totalMs)> Progress;
+    // What the device sends on a recording, on every channel (the sine's
+    // frequency and level are kSineHz and kSineAmplitude).
+    SimInPattern RecordPattern = SimInPattern::Sine;
 };
 
 class HostStream
@@ -158,7 +161,7 @@ class HostStream
     NTSTATUS Play(const HostAudio& file, const HostStreamOptions& options, HostAudio* received,
                   HostStreamSummary* summary);
     // Records `ms` of device time from the first capture wave filter in the
-    // format the driver chooses, the device sending a sine on every channel:
+    // format the driver chooses, the device sending options.RecordPattern:
     // it runs until the recording holds that time (within one period more),
     // and keeps that time only. The recording is compared with what the
     // device sent on the endpoint the driver reads.

@@ -9,6 +9,7 @@
 
 #include "tests/audioclass/controls/unit_double.h"
 #include "audioclass/controls/chain_nodes.h"
+#include "framework/stream_engine.h"
 
 namespace
 {
@@ -50,6 +51,20 @@ template <typename T> T* Made(T* object)
     object->AddRef();
     return object;
 }
+
+// What a node says it changes in `format` ("": nothing), asked as the
+// engine asks; whether it changes samples must agree.
+std::string Said(IChainNode* node, WAVEFORMATEXTENSIBLE format)
+{
+    PCHAINNODEACTIVITY activity = nullptr;
+    char said[STREAM_ENGINE_DESCRIPTION_CHARS] = "no activity interface";
+    if (!NT_SUCCESS(node->QueryInterface(IID_IChainNodeActivity, (PVOID*)&activity)))
+        return said;
+    activity->DescribeChange(&format.Format, said, sizeof(said));
+    EXPECT_EQ(said[0] != 0, activity->ChangesSamples(&format.Format) != FALSE) << said;
+    activity->Release();
+    return said;
+}
 } // namespace
 
 // A muted soft mute node zeroes each channel's frames of a PCM stream and
@@ -74,6 +89,8 @@ TEST(ChainNodes, SoftMute)
         node->Process(&floats.Format, interleaved.data(), kFrames);
         EXPECT_EQ(muted ? 0.0f : 1.0f, interleaved[2 * kFrames - 1]);
         EXPECT_EQ(1.0f, interleaved[2 * kFrames]);
+        for (const WAVEFORMATEXTENSIBLE& format : {f, floats})
+            EXPECT_EQ(muted ? "mute on control 7" : "", Said(node, format));
     }
     node->Release();
 }
@@ -87,7 +104,13 @@ TEST(ChainNodes, PlainNodes)
         ULONG Mode;
         USHORT Tag;
         float Channel2; // channel 2 (value 2) after the node
-    } cases[] = {{0, 1, 2.0f}, {1, 1, 0.5f}, {2, 1, 0.0f}, {1, 3, 2.0f}, {2, 3, 2.0f}};
+        const char* Said;
+    } cases[] = {{0, 1, 2.0f, ""},
+                 {1, 1, 0.5f, "the jack node's attenuation to a quarter"},
+                 {2, 1, 0.0f, "the jack node's silence"},
+                 {1, 3, 2.0f, ""},
+                 {2, 3, 2.0f, ""},
+                 {3, 1, 2.0f, ""}};
     for (const Case& c : cases)
     {
         CChainNode* node = Made(new (NonPagedPool, kTag) CChainNode(c.Mode));
@@ -96,6 +119,7 @@ TEST(ChainNodes, PlainNodes)
         node->Process(&f.Format, pcm.Pointers, kFrames);
         EXPECT_EQ(c.Channel2, pcm.At(1, 0)) << c.Mode << " " << c.Tag;
         EXPECT_EQ(2.0f, pcm.At(1, kFrames));
+        EXPECT_EQ(c.Said, Said(node, f)) << c.Mode << " " << c.Tag;
         node->Release();
     }
     CChannelSwapNode* swap = Made(new (NonPagedPool, kTag) CChannelSwapNode());
@@ -109,7 +133,9 @@ TEST(ChainNodes, PlainNodes)
                                                 : std::vector<float>{1, 2, 3, 4, 5, 6, 7, 8};
         for (int c = 0; c < 8; ++c)
             EXPECT_EQ(expected[c], pcm.At(c, 0)) << channels << " " << c;
+        EXPECT_EQ(channels == 8 ? "the channel swap of eight-channel PCM" : "", Said(swap, f));
     }
+    EXPECT_EQ("", Said(swap, Format(8, WAVE_FORMAT_IEEE_FLOAT)));
     swap->Release();
 }
 
@@ -146,11 +172,13 @@ TEST(ChainNodes, GatedGains)
         IChainNode* Node;
         std::function<void()> Arrange;
         bool Acts;
+        const char* Said = "";
     } cases[] = {
         {gated, [&] { gated->SetMode(2, nullptr); }, false},
-        {gated, [&] { gated->SetMode(3, nullptr); }, true},
+        {gated, [&] { gated->SetMode(3, nullptr); }, true, "volume -20.0 to -6.0 dB on control 4"},
         {pseudo, [&] { pseudo->SetState(1), pseudo->SetIndex(2); }, false},
-        {pseudo, [&] { pseudo->SetState(2), pseudo->SetIndex(2); }, true},
+        {pseudo, [&] { pseudo->SetState(2), pseudo->SetIndex(2); }, true,
+         "volume -20.0 to -6.0 dB on control 5"},
     };
     for (const Case& c : cases)
     {
@@ -161,7 +189,14 @@ TEST(ChainNodes, GatedGains)
         for (int ch = 0; ch < 2; ++ch)
             EXPECT_NEAR(c.Acts ? expected[ch] * (ch + 1) : ch + 1.0f, pcm.At(ch, 0), 1e-3) << ch;
         EXPECT_EQ(3.0f, pcm.At(2, 0)); // the array has two channels' gains and the master's
+        EXPECT_EQ(c.Said, Said(c.Node, f));
+        EXPECT_EQ("", Said(c.Node, Format(3, WAVE_FORMAT_IEEE_FLOAT))); // no gain's buffer
     }
+    // Open gates: a mono stream's one channel at -6 dB; every channel at unity.
+    EXPECT_EQ("volume -6.0 dB on control 5", Said(pseudo, Format(1, WAVE_FORMAT_PCM)));
+    for (ULONG ch = 0; ch < 2; ++ch)
+        ASSERT_EQ(STATUS_SUCCESS, pseudo->SetValue(ch, 0));
+    EXPECT_EQ("", Said(pseudo, Format(3, WAVE_FORMAT_PCM)));
     gated->Release();
     pseudo->Release();
     unit->Release();
@@ -200,7 +235,11 @@ TEST(ChainNodes, GatedMutes)
         WAVEFORMATEXTENSIBLE f = Format(1, WAVE_FORMAT_PCM);
         c.Node->Process(&f.Format, pcm.Pointers, kFrames);
         EXPECT_EQ(c.Mutes ? 0.0f : 1.0f, pcm.At(0, 0));
+        EXPECT_EQ(c.Mutes ? "mute on control " + std::to_string(c.Node->GetId()) : "",
+                  Said(c.Node, f));
     }
+    always->SetValue(0, 0); // unmuted, the open gate changes nothing
+    EXPECT_EQ("", Said(always, Format(1, WAVE_FORMAT_PCM)));
     PCHAINNODESTATE state = nullptr;
     EXPECT_EQ(STATUS_SUCCESS, byState->QueryInterface(IID_IChainNodeState, (PVOID*)&state));
     state->Release();
@@ -208,4 +247,19 @@ TEST(ChainNodes, GatedMutes)
     for (CMuteNodeControl* node : std::initializer_list<CMuteNodeControl*>{byMode, byState, always})
         node->Release();
     unit->Release();
+}
+
+// Levels as a person reads them: to the tenth of a decibel, rounded half
+// away from zero, signed when not zero; silence as minus infinity.
+TEST(ChainNodes, LevelsInWords)
+{
+    const std::pair<LONG, const char*> rows[] = {
+        {-6 * 65536, "-6.0"}, {0, "0.0"},     {7 * 32768, "+3.5"},  {-3276, "0.0"},
+        {-3277, "-0.1"},      {3277, "+0.1"}, {-8355840, "-127.5"}, {(LONG)0x80000000, "-inf"}};
+    for (const auto& [level, text] : rows)
+    {
+        char said[16] = "x";
+        FormatLevelDb(level, said, sizeof(said));
+        EXPECT_STREQ(text, said) << level;
+    }
 }

@@ -588,18 +588,26 @@ TEST(WaveStream, CapturePositionCountsWhatHasArrived)
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
 }
 
+// The device's own format is copied, not converted: every byte of every
+// width, 32-bit samples included, whose float conversion would round them.
 TEST(WaveStream, CaptureOfItsOwnFormatArrivesUnchanged)
 {
-    Fixture f(STREAM_DIRECTION_CAPTURE);
-    EXPECT_EQ(WaveCaptureRoute::Convert, f.Rig.Stream()->CaptureRoute());
-    ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
-    std::vector<SHORT> samples(960);
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = (SHORT)(12000 * std::sin(0.05 * (double)i) + (i % 2 ? 7 : -3));
-    f.Engine->Send(STREAM_NOTIFY_CAPTURE_DATA, 1920, 0, samples.data());
-    EXPECT_EQ(0, memcmp(samples.data(), f.Buffer(), 1920));
-    EXPECT_EQ(1920u, f.Rig.Stream()->CopyOffset());
-    ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
+    for (USHORT bits : {16, 24, 32})
+    {
+        Fixture f(STREAM_DIRECTION_CAPTURE, WaveRecord(2, 48000, bits));
+        EXPECT_EQ(WaveCaptureRoute::Copy, f.Rig.Stream()->CaptureRoute()) << bits;
+        ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_RUN));
+        // 480 frames, every byte from a hash of its place: no two frames alike.
+        std::vector<UCHAR> data(480u * bits / 4);
+        for (size_t i = 0; i < data.size(); ++i)
+            data[i] = (UCHAR)(((i + 1) * 0x9E3779B97F4A7C15ull) >> 56);
+        f.Engine->Send(STREAM_NOTIFY_CAPTURE_DATA, (ULONG)data.size(), 0, data.data());
+        for (size_t frame = 0; frame < 480; ++frame)
+            ASSERT_EQ(0, memcmp(&data[frame * bits / 4], f.Buffer() + frame * bits / 4, bits / 4))
+                << bits << " bits, frame " << frame;
+        EXPECT_EQ(data.size(), f.Rig.Stream()->CopyOffset());
+        ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
+    }
 }
 
 TEST(WaveStream, CaptureConvertsTheActiveClientsFormat)
@@ -635,7 +643,7 @@ TEST(WaveStream, CaptureConvertsTheActiveClientsFormat)
     ASSERT_EQ(STATUS_SUCCESS, f.Walk(KSSTATE_STOP));
 }
 
-TEST(WaveStream, RefusedCaptureFormatsAreCopiedOrSilent)
+TEST(WaveStream, CaptureFormatsOfTheDeviceAreCopiedAndRefusedOnesSilent)
 {
     struct Case
     {
