@@ -8,6 +8,7 @@
 #include "platform/kernel/emu.h"
 #include "platform/usb/emu_usb_bus.h"
 #include "sim/host/harness/host_formats.h"
+#include "sim/host/harness/host_record_compare.h"
 #include "sim/host/harness/host_wire_compare.h"
 #include "sim/host/harness/host_interrupt.h"
 

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <random>
 
+#include "sim/host/harness/host_record_compare.h"
 #include "sim/host/harness/host_wire_compare.h"
 
 namespace
