@@ -94,7 +94,7 @@ const VerdictRow kPlayVerdicts[] = {
      "late, at wire frame {start}"},
     {HostWire::Changed, false,
      "the device's processing is on: from file frame {frame} it received other samples than "
-     "the file's (levels or effects)"},
+     "the file's ({processing})"},
     {HostWire::Partial, true,
      "the device received the file's samples unchanged up to file frame {frame}, and nothing of "
      "the file after it"},
@@ -121,8 +121,12 @@ const VerdictRow kPlayVerdicts[] = {
     {HostWire::Blanked, true,
      "the device received silence in place of file frames {frame} to {lost}"},
     {HostWire::Appended, true,
-     "the device received the file's samples unchanged, from wire frame {start}, and then "
-     "{appended} frame(s) of sound after its last frame"},
+     "the device received the file's samples unchanged, from wire frame {start}, up to its last "
+     "sound, and then {appended} frame(s) of sound after it"},
+    {HostWire::Filled, true,
+     "the device received sound in place of the file's silence, file frames {frame} to {lost}"},
+    {HostWire::Other, true,
+     "the device received other samples than the file's from file frame {frame}"},
 };
 
 const VerdictRow kRecordVerdicts[] = {
@@ -170,6 +174,7 @@ bool PrintVerdict(const char* what, const VerdictRow (&rows)[N], const HostStrea
                 {"{resumed}", std::to_string(s.ResumedWireFrame)},
                 {"{inserted}", std::to_string(s.InsertedFrames)},
                 {"{appended}", std::to_string(s.AppendedFrames)},
+                {"{processing}", s.Processing},
                 {"{format}",
                  HostFormatText(device.Channels, device.BitsPerSample, device.Valid(), 0)}};
             std::string text = row.Text;

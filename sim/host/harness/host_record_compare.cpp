@@ -121,13 +121,17 @@ void HostRecordCompare::TakeFile(const UCHAR* frame)
     const ULONGLONG wire = (ULONGLONG)((LONGLONG)at - m_Offset);
     const UCHAR* sent = WireFrame(wire);
     const bool same = sent != nullptr && std::equal(frame, frame + m_FrameBytes, sent);
-    if (!same && !m_Changed)
+    const bool first = !same && !m_Changed;
+    if (first)
     {
         m_Changed = true;
         m_ChangedAt = at;
     }
-    // A frame the device never sent, or silence where it sent sound.
-    if (sent == nullptr || (!same && IsSilence(frame) && !IsSilence(sent)))
+    // A frame the device never sent, or silence where it sent sound; or,
+    // after its sound came unchanged, sound where it sent silence: no level
+    // makes either.
+    if (sent == nullptr ||
+        (!same && (IsSilence(frame) ? !IsSilence(sent) : first && IsSilence(sent))))
         return NotDevice();
     DropWire(1);
 }

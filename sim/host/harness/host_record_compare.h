@@ -10,7 +10,8 @@
 // first frame of sound is found among the device's frames (its silence
 // before is the path's), and from there each frame of the recording is the
 // device's next. One that differs is changed; silence where the device sent
-// sound, or a frame the device never sent, is not the device's. Silence
+// sound, sound where it sent silence while all before was unchanged, or a
+// frame the device never sent, is not the device's. Silence
 // while the device's first sound is older than the path takes, or more
 // frames than the device sent and the path's silence, is none of it.
 class HostRecordCompare

@@ -49,9 +49,15 @@ enum class HostWire
     Lost,
     Inserted,
     Blanked,
-    // Play: every sample of the file unchanged, and then sound after its
-    // last frame.
+    // Play: every sample of the file unchanged up to its last sound, and
+    // then sound after it.
     Appended,
+    // Play: sound in place of the file's silence from a frame on, then the
+    // file's sound in place again.
+    Filled,
+    // Play: from a frame on, other samples than the file's that nothing on
+    // the path could make, none placed among the file's.
+    Other,
 };
 
 // What a run moved and how well: frames between the client and the driver
@@ -105,7 +111,10 @@ struct HostStreamSummary
     ULONGLONG FirstReceivedFrame = 0;
     ULONGLONG ResumedWireFrame = 0;
     ULONGLONG InsertedFrames = 0;
-    ULONGLONG AppendedFrames = 0; // play: frames of sound after the file's last
+    ULONGLONG AppendedFrames = 0; // play: frames of sound after the file's last sound
+    // Play: what on the path could change samples, as a verdict of processing
+    // names it.
+    std::string Processing;
     // The frames the device received (sent) on the stream's endpoint.
     ULONGLONG DeviceFrames = 0;
     // The device's channels and container on the wire (0: not known).
