@@ -289,14 +289,15 @@ void HostPlayCompare::Differ(const UCHAR* frame)
     FillWindow(m_Next);
     m_Runs.Restart();
     m_SilentOnly = true;
-    m_Stray = !IsSilence(frame) && IsSilence(FileFrame(m_Next));
+    m_SilentStart = IsSilence(frame);
+    m_Stray = false;
     m_SoundsAfter = 0;
     m_LastOther = kNone;
     m_Late = false;
     m_LastWireSound = m_EndChecked = m_EndRunAt = m_ShortPlace = m_InPlaceAt = m_FallbackAt = kNone;
     m_Phase = Phase::Looking;
     // Sound where the file holds nothing but silence to its end.
-    if (m_Stray && m_Window.End() == m_Frames &&
+    if (!m_SilentStart && IsSilence(FileFrame(m_Next)) && m_Window.End() == m_Frames &&
         m_Window.SilenceBefore(m_Frames) >= m_Frames - m_ChangedAt)
         return AfterLastSound(), Step(frame);
     LookFrame(frame);
@@ -314,17 +315,12 @@ bool HostPlayCompare::InPlaceRun(bool sound, bool exact)
 {
     const ULONGLONG x = m_WireFrames;
     if (m_InPlaceAt != kNone && !exact)
-    {
-        // Cut short, it decides only where no run places the frames.
-        m_FallbackAt = m_FallbackAt == kNone ? m_InPlaceAt : m_FallbackAt;
-        m_FallbackAfter = m_FallbackAt == m_InPlaceAt ? m_InPlaceAfter : m_FallbackAfter;
-        m_InPlaceAt = kNone;
-    }
+        InPlaceCut();
     else if (m_InPlaceAt == kNone && sound && exact && (m_SilentOnly || m_Stray))
     {
         m_InPlaceAt = x;
         m_InPlaceSounds = 0;
-        m_InPlaceAfter = m_Stray ? InPlaceOf(m_LastOther) : m_LastFileSound;
+        m_InPlaceAfter = Fills() ? InPlaceOf(m_LastOther) : m_LastFileSound;
     }
     if (m_InPlaceAt == kNone)
         return false;
@@ -334,11 +330,27 @@ bool HostPlayCompare::InPlaceRun(bool sound, bool exact)
     if (m_InPlaceSounds < (whole ? m_Window.WholeOnePlaceFrames() : m_Window.OnePlaceRunFrames()))
     {
         if (whole)
-            m_InPlaceAt = kNone;
+            InPlaceCut();
         return false;
     }
-    Resumed(m_Stray ? HostWire::Filled : HostWire::Blanked, m_InPlaceAt, m_InPlaceAfter);
+    // In place is a place like any: a run cut short at an earlier one stands.
+    if (m_ShortPlace != kNone && InPlaceOf(m_InPlaceAt) >= m_ShortPlace)
+        Shifted(m_ShortPlace, m_ShortWire, m_ShortSilent);
+    else
+        Resumed(Fills() ? HostWire::Filled : HostWire::Blanked, m_InPlaceAt, m_InPlaceAfter);
     return true;
+}
+
+void HostPlayCompare::InPlaceCut()
+{
+    // Cut short, or of too little sound, it decides only where no run places
+    // the frames.
+    if (m_FallbackAt == kNone)
+    {
+        m_FallbackAt = m_InPlaceAt;
+        m_FallbackAfter = m_InPlaceAfter;
+    }
+    m_InPlaceAt = kNone;
 }
 
 void HostPlayCompare::LookFrame(const UCHAR* frame)
@@ -351,6 +363,10 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
     const bool exact = file != nullptr ? Same(frame, file) : !sound;
     if (InPlaceRun(sound, exact))
         return;
+    // The first sound other than the file's in place tells whether the
+    // path's processing could have made what came.
+    if (sound && !exact && m_LastOther == kNone)
+        m_Stray = file == nullptr || IsSilence(file);
     m_LastOther = sound && !exact ? x : m_LastOther;
     // Sound past the window after silence only: no run can start in it.
     if (sound && m_SilentOnly && !m_Late && x - m_DiffWire >= m_SearchFrames)
@@ -375,7 +391,7 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
     // silence past the window, the file goes on where it stopped or later.
     if (!m_Runs.Following() && runAt != kNone && m_Runs.KeptSound(runAt) &&
         runAt - since < m_SearchFrames)
-        m_Runs.LookUp(m_Window, m_Late && !m_Stray ? m_ChangedAt : InPlaceOf(runAt));
+        m_Runs.LookUp(m_Window, m_Late && !Fills() ? m_ChangedAt : InPlaceOf(runAt));
     if (!sound && m_LastWireSound != kNone && x - m_LastWireSound == HostPlayWindow::kLongestRun)
         EndRun();
     if (!m_Runs.Following() && m_InPlaceAt == kNone && x + 2 >= since + m_SearchFrames + runFrames)
@@ -411,7 +427,7 @@ void HostPlayCompare::WatchFrame(const UCHAR* frame)
         // After sound where the file is silent, the file's sound is looked
         // for from here; after silence alone, sound starts a window of its
         // own in LookFrame.
-        if (m_Stray)
+        if (Fills())
             GoLate(x);
         return LookFrame(frame);
     }
@@ -429,7 +445,7 @@ void HostPlayCompare::GoLate(ULONGLONG wire)
     m_Late = true;
     m_LateWire = wire;
     m_SilentOnly = false;
-    if (m_Stray)
+    if (Fills())
         return;
     const UCHAR* file = FileFrame(InPlaceOf(wire));
     m_After = file != nullptr && !IsSilence(file) ? Unplaced() : HostWire::Partial;
@@ -449,11 +465,14 @@ void HostPlayCompare::Shifted(ULONGLONG place, ULONGLONG wire, ULONGLONG silentB
     const ULONGLONG inPlace = InPlaceOf(wire);
     if (place == inPlace)
     {
-        if (m_Stray)
+        if (Fills())
             return Resumed(HostWire::Filled, wire, InPlaceOf(m_LastOther));
-        // Silence, then only the file's sound in place: blanked.
+        // Silence, then only the file's sound in place, or sound where it
+        // is silent: blanked.
         if (m_LastOther == kNone && m_FallbackAt != kNone)
             return Resumed(HostWire::Blanked, m_FallbackAt, m_FallbackAfter);
+        if (m_Stray)
+            return Resumed(HostWire::Blanked, wire, inPlace - 1);
         m_After = Unplaced();
         m_Phase = Phase::Done;
         return;
@@ -464,7 +483,7 @@ void HostPlayCompare::Shifted(ULONGLONG place, ULONGLONG wire, ULONGLONG silentB
     m_ResumedWire = wire - back;
     // After silence past the window, the file going on where it stopped is
     // that silence inserted; going on later, the frames between lost.
-    const bool lost = m_Late && !m_Stray ? m_Resumed > m_ChangedAt : place > inPlace;
+    const bool lost = m_Late && !Fills() ? m_Resumed > m_ChangedAt : place > inPlace;
     m_After = lost ? HostWire::Lost : HostWire::Inserted;
     m_Inserted = lost ? 0 : inPlace - place;
     m_Phase = Phase::Done;
@@ -479,8 +498,9 @@ void HostPlayCompare::EndRun()
     // The wire's last sound against the file's: the silence after each is
     // the play's.
     const ULONGLONG end = m_Frames - m_Window.SilenceBefore(m_Frames);
-    const ULONGLONG most = std::min<ULONGLONG>(
-        {HostPlayWindow::kLongestRun - 1, last + 1 - m_DiffWire, end - m_ChangedAt});
+    const ULONGLONG most =
+        std::min<ULONGLONG>({HostPlayWindow::kLongestRun - 1, last + 1 - m_DiffWire,
+                             end - std::max(m_ChangedAt, m_Window.At())});
     ULONGLONG frames = 0, sounds = 0;
     for (; frames < most && Same(m_Runs.Kept(last - frames), m_Window.Frame(end - 1 - frames));
          ++frames)
@@ -507,9 +527,9 @@ void HostPlayCompare::GiveUp()
     if (m_ShortPlace != kNone)
         return Shifted(m_ShortPlace, m_ShortWire, m_ShortSilent);
     if (m_FallbackAt != kNone)
-        return Resumed(m_Stray ? HostWire::Filled : HostWire::Blanked, m_FallbackAt,
+        return Resumed(Fills() ? HostWire::Filled : HostWire::Blanked, m_FallbackAt,
                        m_FallbackAfter);
-    if (m_Stray && !m_Late)
+    if (Fills() && !m_Late)
         return StrayUnplaced();
     // Silence alone may yet be the file's frames never received; sound no
     // run placed after it is as Watching found it.
@@ -541,7 +561,9 @@ HostWire HostPlayCompare::Unplaced() const
 {
     // The one place the path's processing is weighed: sound where the file
     // is silent, after its sound came unchanged, is no level's doing.
-    return m_Path.MayChange && !m_Stray ? HostWire::Changed : HostWire::Other;
+    if (m_Stray)
+        return m_SilentStart ? HostWire::Partial : HostWire::Other;
+    return m_Path.MayChange ? HostWire::Changed : HostWire::Other;
 }
 
 void HostPlayCompare::Settle()
@@ -556,7 +578,7 @@ void HostPlayCompare::Settle()
     }
     // What matched in place to the end decides as a run would.
     if ((m_Phase == Phase::Looking || m_Phase == Phase::Watching) && m_InPlaceAt != kNone)
-        Resumed(m_Stray ? HostWire::Filled : HostWire::Blanked, m_InPlaceAt, m_InPlaceAfter);
+        Resumed(Fills() ? HostWire::Filled : HostWire::Blanked, m_InPlaceAt, m_InPlaceAfter);
     if (m_Phase == Phase::Looking)
         GiveUp();
     if (m_Phase == Phase::Watching)

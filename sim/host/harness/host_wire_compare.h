@@ -139,6 +139,7 @@ class HostPlayCompare
     // true once they decide it. `exact` whether the frame is the file's in
     // place (silence past its end).
     bool InPlaceRun(bool sound, bool exact);
+    void InPlaceCut();
     // A run followed ended at a place; true once the frames are decided.
     bool Placed(const HostPlayRuns::Outcome& outcome);
     // The frames after it decided: blanked, or sound in place of the file's
@@ -164,6 +165,9 @@ class HostPlayCompare
     // could change samples and the difference began where it could; else
     // other samples than the file's, a fault.
     HostWire Unplaced() const;
+    // Sound where the file is silent came first, after its sound came
+    // unchanged: sound in place of its silence, until the file's is placed.
+    bool Fills() const { return m_Stray && !m_SilentStart; }
     void Settle();
 
     std::unique_ptr<HostPlaySource> m_Source;
@@ -203,10 +207,13 @@ class HostPlayCompare
     // file's on: Exact while none did; Partial while only silence came after
     // it.
     HostWire m_After = HostWire::Exact;
-    ULONGLONG m_ChangedAt = 0;     // the file frame that differed
-    ULONGLONG m_DiffWire = 0;      // and the wire frame
-    bool m_SilentOnly = false;     // only silence received since
-    bool m_Stray = false;          // it was sound where the file is silent
+    ULONGLONG m_ChangedAt = 0;  // the file frame that differed
+    ULONGLONG m_DiffWire = 0;   // and the wire frame
+    bool m_SilentOnly = false;  // only silence received since
+    bool m_SilentStart = false; // it was silence
+    // The first sound since that is not the file's in place came where the
+    // file is silent: no level made it.
+    bool m_Stray = false;
     ULONGLONG m_SoundsAfter = 0;   // the frames of sound received since
     ULONGLONG m_LastOther = 0;     // the last of them not the file's in place (kNone: none)
     bool m_Late = false;           // sound came after silence past the window
