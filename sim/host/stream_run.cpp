@@ -285,9 +285,10 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
     if (summary.DeviceRate.Is == SimStreamRate::FollowsData && summary.DriftMeasured &&
         std::fabs(summary.DataDriftMs) > summary.PeriodMs)
     {
-        Error(what, "the stream's data drifted " + HostMsText(summary.DataDriftMs) +
-                        " ms against the time run: the device received it at another rate than "
-                        "the stream's " +
+        Error(what, "data drift " + HostMsText(summary.DataDriftMs) +
+                        " ms: the device received the stream's data " +
+                        (summary.DataDriftMs > 0 ? "behind" : "ahead of") +
+                        " the time run, at another rate than the stream's " +
                         std::to_string(audio.Rate) + " Hz");
         worked = false;
     }

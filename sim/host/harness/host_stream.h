@@ -74,8 +74,9 @@ struct HostStreamSummary
     // the stream settled: the path's fixed latency.
     double OffsetMs = 0;
     double DriftMs = 0; // how far that difference moved from then to the end
-    // Play: how far the frames the device received moved against the time
-    // run at the stream's rate over the same time.
+    // Play: how far the time run at the stream's rate moved against the
+    // frames the device received over the same time. Both drifts are
+    // positive where the device falls behind.
     double DataDriftMs = 0;
     // Whether the run lasted until the stream settled, so the drift was
     // measured; and the offset too, when on a play the device received sound
