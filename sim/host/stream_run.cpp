@@ -138,8 +138,8 @@ const VerdictRow kRecordVerdicts[] = {
      "than the device sent (levels or effects)"},
     {HostWire::Broken, true,
      "the recording holds the device's samples unchanged up to file frame {frame}, and then "
-     "frames the device did not send there (silence where it sent sound, frames inserted or "
-     "lost)"},
+     "frames the device did not send there (silence where it sent sound, sound where it sent "
+     "silence, frames inserted or lost)"},
     {HostWire::Partial, true,
      "the recording holds nothing the device sent: silence where it sent sound, or frames it "
      "never sent"},

@@ -387,8 +387,9 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
     const size_t runFrames = m_Window.RunFrames();
     const ULONGLONG runAt = m_Runs.RunStart(m_Window), since = m_Late ? m_LateWire : m_DiffWire;
     // A run may start no later than the window's last place. In place is
-    // one of its places, tried first: the longest match decides. After
-    // silence past the window, the file goes on where it stopped or later.
+    // one of its places: the longest match decides, the nearest to in place
+    // first. After silence past the window, the file goes on where it
+    // stopped or later; after sound where it is silent, anywhere.
     if (!m_Runs.Following() && runAt != kNone && m_Runs.KeptSound(runAt) &&
         runAt - since < m_SearchFrames)
         m_Runs.LookUp(m_Window, m_Late && !Fills() ? m_ChangedAt : InPlaceOf(runAt));

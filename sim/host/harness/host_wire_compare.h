@@ -43,14 +43,16 @@ struct HostPathProcessing
 // could make it (Unplaced). A run that ends short of its longest places
 // frames only until a later run places the file at an earlier place, which
 // then decides: what the short run matched was frames inserted. Silence to
-// the end is the file's frames never received. Sound received where the
-// file is silent, after its sound came unchanged, is no processing: sound
-// after its last sound, frames inserted, lost, or sound in place of its
-// silence once its sound goes on in place. Sound after silence longer than
-// the half second has a half second of its own: placed where the file
-// stopped, the silence was inserted; later, the frames between were never
-// received. Sound after the file's last frame received in place is counted;
-// sound that never became the file, too short for a run, is none of it.
+// the end is the file's frames never received. Where the first sound other
+// than the file's in place comes where the file is silent, it is no
+// processing: after the file's sound, sound after its last sound, frames
+// inserted, lost, or sound in place of its silence once its sound goes on
+// in place; after silence, the file's frames never received. Sound after
+// silence longer than the half second has a half second of its own: placed
+// where the file stopped, the silence was inserted; later, the frames
+// between were never received. Sound after the file's last frame received
+// in place is counted; sound that never became the file, too short for a
+// run, is none of it.
 class HostPlayCompare
 {
   public:

@@ -112,6 +112,22 @@ Named Play(const Pcm& file, const Pcm& wire, HostPathProcessing path = {})
                             : 0};
 }
 
+// A file, what the device received of it, and the verdict it makes.
+struct Row
+{
+    const char* Name;
+    const Pcm& File;
+    Pcm Wire;
+    Named Verdict;
+};
+
+// The file's frames up to `at`, then `in`, then its own again from `from`
+// on (none past its last).
+Pcm Put(const Pcm& file, size_t at, const Pcm& in, size_t from)
+{
+    return Join({file.Cut(0, at), in, file.Cut(std::min(from, file.Frames()))});
+}
+
 // The first frame from `from` on where the file holds sound.
 size_t SoundFrom(const Pcm& file, size_t from)
 {
@@ -131,57 +147,33 @@ const Pcm kMono;
 TEST(HostPlayFaults, SoundWhereTheFileIsSilentFails)
 {
     using enum HostWire;
-    const Pcm noise = kMono.Noise(48000, 1), other = kMono.Noise(100, 2);
-    const Pcm lastSilent = Join({noise, kMono.Silence(1)});
-    const Pcm gap = Join({noise.Cut(0, 24000), kMono.Silence(48000), noise.Cut(24000)});
-    const Pcm trailing = Join({noise.Cut(0, 24000), kMono.Silence(48000)});
-    const Pcm longTrailing = Join({noise.Cut(0, 24000), kMono.Silence(72000)});
-    const struct
-    {
-        const char* Name;
-        const Pcm &File, Wire;
-        Named Verdict;
-    } rows[] = {
-        {"100 frames of noise after the last sound",
-         lastSilent,
-         Join({noise, other}),
-         {Appended, 0, 0, 0, 100}},
-        {"a frame of noise after it",
-         lastSilent,
-         Join({noise, other.Cut(0, 1)}),
-         {Appended, 0, 0, 0, 1}},
-        {"its last 100 frames again after it",
-         lastSilent,
-         Join({noise, noise.Cut(47900)}),
-         {Appended, 0, 0, 0, 100}},
-        {"noise after a silence longer than the window",
-         longTrailing,
-         Join({noise.Cut(0, 24000), kMono.Silence(30000), other}),
-         {Appended, 0, 0, 0, 100}},
+    const Pcm noise = kMono.Noise(48000, 1), other = kMono.Noise(100, 2), click = other.Cut(0, 1);
+    const auto z = [](size_t frames) { return kMono.Silence(frames); };
+    const Pcm last = Join({noise, z(1)}), gap = Put(noise, 24000, z(48000), 24000);
+    const Pcm trailing = Join({noise.Cut(0, 24000), z(48000)}), again = noise.Cut(47900);
+    const Pcm longer = Join({noise.Cut(0, 24000), z(72000)});
+    // Noise 10,000 frames into the silent second, which ends at `on`.
+    const size_t at = 34000, on = 72000, none = ~0u;
+    const Row rows[] = {
+        {"noise after the last", last, Put(last, 48000, other, none), {Appended, 0, 0, 0, 100}},
+        {"a frame after it", last, Put(last, 48000, click, none), {Appended, 0, 0, 0, 1}},
+        {"its last 100 again", last, Put(last, 48000, again, none), {Appended, 0, 0, 0, 100}},
+        {"past the window", longer, Put(longer, 54000, other, none), {Appended, 0, 0, 0, 100}},
         // The file's sound then comes in place, or 100 frames late.
-        {"noise in a silent second",
-         gap,
-         Join({gap.Cut(0, 34000), other, gap.Cut(34100)}),
-         {Filled, 34000, 34100, 72000}},
-        {"noise put in a silent second",
-         gap,
-         Join({gap.Cut(0, 34000), other, gap.Cut(34000)}),
-         {Inserted, 34000, 72000, 72100, 100}},
-        {"noise in a silent second, 100 frames of it lost",
-         gap,
-         Join({gap.Cut(0, 34000), other, gap.Cut(34200)}),
-         {Lost, 34000, 72000, 71900}},
+        {"in a gap", gap, Put(gap, at, other, at + 100), {Filled, at, at + 100, on}},
+        {"put in a gap", gap, Put(gap, at, other, at), {Inserted, at, on, on + 100, 100}},
+        {"in a gap, 100 lost", gap, Put(gap, at, other, at + 200), {Lost, at, on, on - 100}},
         // The first fault is the file's end never received.
-        {"the end lost, then noise where the file is silent",
+        {"the end lost",
          trailing,
-         Join({trailing.Cut(0, 20000), kMono.Silence(30000), other}),
+         Put(trailing, 20000, Join({z(30000), other}), none),
          {Partial, 20000}},
-        {"the end lost, then a click past it after the window",
+        {"the end lost, a click",
          noise,
-         Join({noise.Cut(0, 47000), kMono.Silence(26000), other.Cut(0, 1)}),
+         Put(noise, 47000, Join({z(26000), click}), none),
          {Partial, 47000}},
     };
-    for (const auto& row : rows)
+    for (const Row& row : rows)
         EXPECT_EQ(row.Verdict, Play(row.File, row.Wire)) << row.Name;
 }
 
@@ -201,40 +193,33 @@ TEST(HostPlayFaults, SilentZeroCrossingsHideNoFault)
             block.S[2 * f] = block.S[2 * f + 1] = 0;
         blocks = Join({blocks, block, block});
     }
+    const size_t f = 30000, g = f + 1;
     for (double hz : {300.0, 500.0, 1000.0, 2000.0})
         for (USHORT bits : {8, 16, 24})
         {
-            const Pcm s = Sine(48000, hz, bits, 2, 0.5, 96000);
-            const ULONGLONG period = (ULONGLONG)(48000 / hz), f = 30000;
-            const Pcm noise = s.Noise(5, 3);
+            const Pcm s = Sine(48000, hz, bits, 2, 0.5, 40000), none;
+            const size_t period = (size_t)(48000 / hz);
+            // Frames lost or repeated at f, silence or noise put in at g.
             const struct
             {
-                const char* Name;
                 Pcm Wire;
                 Named Verdict;
             } rows[] = {
-                {"a frame lost", Join({s.Cut(0, f), s.Cut(f + 1)}), {Lost, f, f + 1, f}},
-                {"31 lost", Join({s.Cut(0, f), s.Cut(f + 31)}), {Lost, f, f + 31 % period, f}},
+                {Put(s, f, none, f + 1), {Lost, f, f + 1, f}},
+                {Put(s, f, none, f + 31), {Lost, f, f + 31 % period, f}},
                 // Whole periods: only the end shows it.
-                {"480 lost",
-                 Join({s.Cut(0, f), s.Cut(f + 480)}),
-                 {Partial, SoundFrom(s, 96000 - 480)}},
-                {"10 repeated", Join({s.Cut(0, f), s.Cut(f - 10)}), {Lost, f, f + period - 10, f}},
-                {"2 silent inserted",
-                 Join({s.Cut(0, f + 1), s.Silence(2), s.Cut(f + 1)}),
-                 {Inserted, f + 1, f + 1, f + 3, 2}},
-                {"5 of noise inserted",
-                 Join({s.Cut(0, f + 1), noise, s.Cut(f + 1)}),
-                 {Inserted, f + 1, f + 1, f + 6, 5}},
+                {Put(s, f, none, f + 480), {Partial, SoundFrom(s, 40000 - 480)}},
+                {Put(s, f, s.Cut(f - 10, f), f), {Lost, f, f + period - 10, f}},
+                {Put(s, g, s.Silence(2), g), {Inserted, g, g, g + 2, 2}},
+                {Put(s, g, s.Noise(5, 3), g), {Inserted, g, g, g + 5, 5}},
             };
             for (const auto& row : rows)
                 EXPECT_EQ(row.Verdict, Play(s, row.Wire))
-                    << hz << " Hz, " << bits << " bits: " << row.Name;
+                    << hz << " Hz, " << bits << " bits, row " << &row - rows;
         }
-    EXPECT_EQ((Named{Lost, 30001, 30002, 30001}),
-              Play(blocks, Join({blocks.Cut(0, 30001), blocks.Cut(30002)})));
-    EXPECT_EQ((Named{Inserted, 30001, 30001, 30011, 10}),
-              Play(blocks, Join({blocks.Cut(0, 30001), blocks.Cut(29991)})));
+    EXPECT_EQ((Named{Lost, g, g + 1, g}), Play(blocks, Put(blocks, g, {}, g + 1)));
+    EXPECT_EQ((Named{Inserted, g, g, g + 10, 10}),
+              Play(blocks, Put(blocks, g, blocks.Cut(g - 10, g), g)));
 }
 
 // A 997 Hz sine at 96 kHz repeats every second: ten of its frames copied
@@ -249,82 +234,68 @@ TEST(HostPlayFaults, PlacesAtTheWindowsEdgeAndChanceFramesDecideNothing)
     {
         const Pcm s = Sine(96000, 997, bits, 2, 0.5, 192000);
         EXPECT_EQ((Named{Inserted, 49188, 49188, 49198, 10}),
-                  Play(s, Join({s.Cut(0, 49188), s.Cut(1178, 1188), s.Cut(49188)})))
+                  Play(s, Put(s, 49188, s.Cut(1178, 1188), 49188)))
             << bits;
     }
     const Pcm quiet = kMono.Noise(96000, 3, 1);
     const size_t f = SoundFrom(quiet, 30000);
     for (size_t silent : {2, 5, 10, 30})
         EXPECT_EQ((Named{Inserted, f, f, f + silent, silent}),
-                  Play(quiet, Join({quiet.Cut(0, f), quiet.Silence(silent), quiet.Cut(f)})))
+                  Play(quiet, Put(quiet, f, quiet.Silence(silent), f)))
             << silent;
 }
 
 // Each row holds to a bound at its edge: sound past the half-second window
 // by none or a few frames (where the file stopped, later, and in a file
-// that repeats every 100 frames, half a period on), the file going on for its last two frames
-// after it, a loss two frames before the last sound of a file that ends in
-// silence, a last passage the file holds twice, and a run two frames short
-// of twice a passage held twice.
+// that repeats every 100 frames, half a period on), the file going on for
+// its last two frames after it, a loss two frames before the last sound of
+// a file that ends in silence, a last passage the file holds twice, and a
+// run two frames short of twice a passage held twice.
 TEST(HostPlayFaults, EachBoundHoldsAtItsEdge)
 {
     using enum HostWire;
     const Pcm noise = kMono.Noise(96000, 5);
-    const size_t window = 24000, f = 40000, end = 96000;
+    const size_t s = 24000, f = 40000, end = 96000;
+    const auto z = [](size_t frames) { return kMono.Silence(frames); };
     Pcm periodic = kMono;
     for (size_t k = 0; k < end; ++k)
         periodic.S.push_back((int)std::lround(12000 * std::sin(1.0 + 2 * M_PI * (double)k / 100)));
-    const Pcm trailing = Join({noise, kMono.Silence(3000)});
+    const Pcm trailing = Join({noise, z(3000)});
     // Its last 40 frames held 1,000 frames before too; 40 frames held at
     // 60,000 and 61,000.
     Pcm lastTwice = noise, twice = noise;
     std::copy_n(&noise.S[end - 40], 40, &lastTwice.S[end - 1000]);
     std::copy_n(&noise.S[60000], 40, &twice.S[61000]);
-    const struct
-    {
-        const char* Name;
-        const Pcm &File, Wire;
-        Named Verdict;
-    } rows[] = {
-        {"the window of silence, where it stopped",
+    const Pcm halved = lastTwice.Cut(90000, end - 1000).Halved();
+    const Pcm after = Join({twice.Cut(50010, 50090), twice.Cut(50090).Halved()});
+    const size_t t = s + 2, none = ~0u; // the window and two frames
+    const Row rows[] = {
+        {"the window, where it stopped", noise, Put(noise, f, z(s), f), {Inserted, f, f, f + s, s}},
+        {"2 more, where it stopped", noise, Put(noise, f, z(t), f), {Inserted, f, f, f + t, t}},
+        {"the window, 1,000 later",
          noise,
-         Join({noise.Cut(0, f), kMono.Silence(window), noise.Cut(f)}),
-         {Inserted, f, f, f + window, window}},
-        {"the window and two frames, where it stopped",
-         noise,
-         Join({noise.Cut(0, f), kMono.Silence(window + 2), noise.Cut(f)}),
-         {Inserted, f, f, f + window + 2, window + 2}},
-        {"the window of silence, 1,000 frames later",
-         noise,
-         Join({noise.Cut(0, f), kMono.Silence(window), noise.Cut(f + 1000)}),
-         {Lost, f, f + 1000, f + window}},
-        {"the window and two frames, 1,000 frames later",
-         noise,
-         Join({noise.Cut(0, f), kMono.Silence(window + 2), noise.Cut(f + 1000)}),
-         {Lost, f, f + 1000, f + window + 2}},
-        {"the window and half a period in a file that repeats",
+         Put(noise, f, z(s), f + 1000),
+         {Lost, f, f + 1000, f + s}},
+        {"2 more, 1,000 later", noise, Put(noise, f, z(t), f + 1000), {Lost, f, f + 1000, f + t}},
+        {"50 more, repeating",
          periodic,
-         Join({periodic.Cut(0, f), kMono.Silence(window + 50), periodic.Cut(f)}),
-         {Inserted, f, f, f + window + 50, window + 50}},
-        {"the window and two frames, then its last two frames",
+         Put(periodic, f, z(s + 50), f),
+         {Inserted, f, f, f + s + 50, s + 50}},
+        {"2 more, its last 2",
          trailing,
-         Join({trailing.Cut(0, end - 2), kMono.Silence(window + 2), trailing.Cut(end - 2)}),
-         {Inserted, end - 2, end - 2, end + window, window + 2}},
-        {"two frames lost two before its last sound",
+         Put(trailing, end - 2, z(t), end - 2),
+         {Inserted, end - 2, end - 2, end + s, t}},
+        {"2 lost 2 before the end",
          trailing,
-         Join({trailing.Cut(0, end - 4), trailing.Cut(end - 2)}),
+         Put(trailing, end - 4, {}, end - 2),
          {Lost, end - 4, end - 2, end - 4}},
-        {"levels, then its last passage, held twice",
+        {"levels, its last passage",
          lastTwice,
-         Join({lastTwice.Cut(0, 90000), lastTwice.Cut(90000, end - 1000).Halved(),
-               lastTwice.Cut(end - 1000, end - 960)}),
+         Put(lastTwice, 90000, halved, end - 1000).Cut(0, end - 960),
          {Changed, 90000}},
-        {"a run of twice a passage held twice, then levels",
-         twice,
-         Join({twice.Cut(0, 50000), twice.Cut(50010, 50090), twice.Cut(50090).Halved()}),
-         {Changed, 50000}},
+        {"twice a passage, levels", twice, Put(twice, 50000, after, none), {Changed, 50000}},
     };
-    for (const auto& row : rows)
+    for (const Row& row : rows)
         EXPECT_EQ(row.Verdict, Play(row.File, row.Wire)) << row.Name;
 }
 
@@ -334,7 +305,7 @@ TEST(HostPlayFaults, OtherSamplesAreProcessingOnlyWhereThePathHasSome)
 {
     using enum HostWire;
     const Pcm noise = kMono.Noise(48000, 6);
-    const Pcm levels = Join({noise.Cut(0, 24000), noise.Cut(24000).Halved()});
+    const Pcm levels = Put(noise, 24000, noise.Cut(24000).Halved(), ~0u);
     EXPECT_EQ((Named{Changed, 24000}), Play(noise, levels));
     EXPECT_EQ((Named{Other, 24000}), Play(noise, levels, {false, "nothing"}));
 }

@@ -259,7 +259,8 @@ Play Draw(std::mt19937& r)
     const int kind = (int)(r() % kKinds);
     const USHORT bits = (USHORT)(8 * (1 + r() % 3));
     const bool tone = kind == Sine997 || kind == Floating, longGap = r() % 5 == 0;
-    const ULONG rates[] = {44100, 48000, 96000}, rate = tone ? rates[r() % 3] : 8000;
+    const ULONG rates[] = {44100, 48000, 96000},
+                rate = tone ? rates[r() % (kind == Floating ? 2 : 3)] : 8000;
     const size_t channels = kind == Alike ? 8 : 1 + r() % (tone ? 2 : 8);
     const int full = (1 << (bits - 1)) - 1;
     // Silence at its end, longer than the window now and then.
