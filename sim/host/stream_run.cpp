@@ -94,7 +94,7 @@ const VerdictRow kPlayVerdicts[] = {
      "late, at wire frame {start}"},
     {HostWire::Changed, false,
      "the device's processing is on: from file frame {frame} it received other samples than "
-     "the file's (levels or effects)"},
+     "the file's ({processing})"},
     {HostWire::Partial, true,
      "the device received the file's samples unchanged up to file frame {frame}, and nothing of "
      "the file after it"},
@@ -121,8 +121,12 @@ const VerdictRow kPlayVerdicts[] = {
     {HostWire::Blanked, true,
      "the device received silence in place of file frames {frame} to {lost}"},
     {HostWire::Appended, true,
-     "the device received the file's samples unchanged, from wire frame {start}, and then "
-     "{appended} frame(s) of sound after its last frame"},
+     "the device received the file's samples unchanged, from wire frame {start}, up to its last "
+     "sound, and then {appended} frame(s) of sound after it"},
+    {HostWire::Filled, true,
+     "the device received sound in place of the file's silence, file frames {frame} to {lost}"},
+    {HostWire::Other, true,
+     "the device received other samples than the file's from file frame {frame}"},
 };
 
 const VerdictRow kRecordVerdicts[] = {
@@ -134,8 +138,8 @@ const VerdictRow kRecordVerdicts[] = {
      "than the device sent (levels or effects)"},
     {HostWire::Broken, true,
      "the recording holds the device's samples unchanged up to file frame {frame}, and then "
-     "frames the device did not send there (silence where it sent sound, frames inserted or "
-     "lost)"},
+     "frames the device did not send there (silence where it sent sound, sound where it sent "
+     "silence, frames inserted or lost)"},
     {HostWire::Partial, true,
      "the recording holds nothing the device sent: silence where it sent sound, or frames it "
      "never sent"},
@@ -170,6 +174,7 @@ bool PrintVerdict(const char* what, const VerdictRow (&rows)[N], const HostStrea
                 {"{resumed}", std::to_string(s.ResumedWireFrame)},
                 {"{inserted}", std::to_string(s.InsertedFrames)},
                 {"{appended}", std::to_string(s.AppendedFrames)},
+                {"{processing}", s.Processing},
                 {"{format}",
                  HostFormatText(device.Channels, device.BitsPerSample, device.Valid(), 0)}};
             std::string text = row.Text;
@@ -280,9 +285,10 @@ bool RunStream(HostHarness& host, const StreamRunOptions& options, HostPlaySourc
     if (summary.DeviceRate.Is == SimStreamRate::FollowsData && summary.DriftMeasured &&
         std::fabs(summary.DataDriftMs) > summary.PeriodMs)
     {
-        Error(what, "the stream's data drifted " + HostMsText(summary.DataDriftMs) +
-                        " ms against the time run: the device received it at another rate than "
-                        "the stream's " +
+        Error(what, "data drift " + HostMsText(summary.DataDriftMs) +
+                        " ms: the device received the stream's data " +
+                        (summary.DataDriftMs > 0 ? "behind" : "ahead of") +
+                        " the time run, at another rate than the stream's " +
                         std::to_string(audio.Rate) + " Hz");
         worked = false;
     }

@@ -32,6 +32,63 @@ std::vector<KSDATARANGE_AUDIO> PcmRanges(const EmuPcSubdeviceInfo& info, ULONG p
     }
     return ranges;
 }
+// The rates a stream could run at in a range: its bounds and the standard
+// rates between them, lowest first.
+std::vector<ULONG> RangeRates(const KSDATARANGE_AUDIO& r)
+{
+    static constexpr ULONG kStandard[] = {8000,   11025,  12000,  16000,  22050,  24000,
+                                          32000,  44100,  48000,  64000,  88200,  96000,
+                                          176400, 192000, 352800, 384000, 705600, 768000};
+    std::vector<ULONG> rates{r.MinimumSampleFrequency};
+    for (ULONG rate : kStandard)
+        if (rate > r.MinimumSampleFrequency && rate < r.MaximumSampleFrequency)
+            rates.push_back(rate);
+    if (r.MaximumSampleFrequency > r.MinimumSampleFrequency)
+        rates.push_back(r.MaximumSampleFrequency);
+    return rates;
+}
+
+// The container the driver's own intersection keeps `channels` of `bits`
+// valid bits in at `rate`; 0 where it finds no such format.
+USHORT Opens(AudioEngineClient& client, PFILE_OBJECT filter, ULONG pinId, ULONG channels,
+             ULONG bits, ULONG rate)
+{
+    const KSDATARANGE_AUDIO probe =
+        AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, channels, bits, bits, rate, rate);
+    std::vector<UCHAR> format;
+    KSDATAFORMAT_WAVEFORMATEXTENSIBLE f;
+    if (!NT_SUCCESS(client.Intersect(filter, pinId, &probe.DataRange, &format)) ||
+        !ReadRecord(format, &f))
+        return 0;
+    const WAVEFORMATEX& w = f.WaveFormatExt.Format;
+    const USHORT valid = w.wFormatTag == WAVE_FORMAT_EXTENSIBLE && format.size() >= sizeof(f)
+                             ? f.WaveFormatExt.Samples.wValidBitsPerSample
+                             : w.wBitsPerSample;
+    return w.nChannels == channels && valid == bits && w.nSamplesPerSec == rate ? w.wBitsPerSample
+                                                                                : 0;
+}
+
+// The kind at one more rate: the run of the rate before it goes on to it
+// where `next` is true.
+void Offer(std::vector<HostOfferedFormat>* formats, HostOfferedFormat kind, bool next)
+{
+    const auto same = std::find_if(formats->begin(), formats->end(),
+                                   [&kind](const HostOfferedFormat& f)
+                                   {
+                                       return f.Channels == kind.Channels &&
+                                              f.ContainerBits == kind.ContainerBits &&
+                                              f.ValidBits == kind.ValidBits;
+                                   });
+    if (same == formats->end())
+        return formats->push_back(std::move(kind));
+    const auto [rate, _] = kind.Rates.front();
+    if (next && !same->Rates.empty())
+        same->Rates.back().second = std::max(same->Rates.back().second, rate);
+    else if (std::none_of(same->Rates.begin(), same->Rates.end(),
+                          [rate](const auto& run)
+                          { return rate >= run.first && rate <= run.second; }))
+        same->Rates.push_back({rate, rate});
+}
 } // namespace
 
 std::string HostFormatText(ULONG channels, USHORT containerBits, USHORT validBits, ULONG rate)
@@ -76,26 +133,22 @@ std::vector<HostOfferedFormat> HostOfferedFormats(AudioEngineClient& client, PFI
                                                   const EmuPcSubdeviceInfo& info, ULONG pinId)
 {
     // A range gives only bounds: each channel count and valid-bit count in
-    // it is asked of the driver at the range's lowest rate, which tells the
-    // kinds it takes and their containers; the rates are the range's.
+    // it is asked of the driver at each rate a stream could run at in it,
+    // which tells the kinds it takes, their containers, and at which rates.
     std::vector<HostOfferedFormat> formats;
     for (const KSDATARANGE_AUDIO& r : PcmRanges(info, pinId))
         for (ULONG channels = 1; channels <= r.MaximumChannels; ++channels)
             for (ULONG bits = r.MinimumBitsPerSample; bits <= r.MaximumBitsPerSample; ++bits)
             {
-                const ULONG rate = r.MinimumSampleFrequency;
-                const KSDATARANGE_AUDIO probe =
-                    AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, channels, bits, bits, rate, rate);
-                std::vector<UCHAR> format;
-                KSDATAFORMAT_WAVEFORMATEXTENSIBLE f;
-                if (!NT_SUCCESS(client.Intersect(filter, pinId, &probe.DataRange, &format)) ||
-                    !ReadRecord(format, &f) || f.WaveFormatExt.Format.nChannels != channels)
-                    continue;
-                const HostOfferedFormat kind{channels, f.WaveFormatExt.Format.wBitsPerSample,
-                                             (USHORT)bits, r.MinimumSampleFrequency,
-                                             r.MaximumSampleFrequency};
-                if (std::find(formats.begin(), formats.end(), kind) == formats.end())
-                    formats.push_back(kind);
+                USHORT last = 0;
+                for (ULONG rate : RangeRates(r))
+                {
+                    const USHORT container = Opens(client, filter, pinId, channels, bits, rate);
+                    if (container != 0)
+                        Offer(&formats, {channels, container, (USHORT)bits, {{rate, rate}}},
+                              container == last);
+                    last = container;
+                }
             }
     return formats;
 }
@@ -106,9 +159,17 @@ std::string HostOfferedText(const std::vector<HostOfferedFormat>& formats)
         return "  no PCM format\n";
     std::string text;
     for (const HostOfferedFormat& f : formats)
-        text += "  " + HostFormatText(f.Channels, f.ContainerBits, f.ValidBits, 0) + " at " +
-                std::to_string(f.LowestRate) +
-                (f.HighestRate > f.LowestRate ? " to " + std::to_string(f.HighestRate) : "") +
-                " Hz\n";
+    {
+        text += "  " + HostFormatText(f.Channels, f.ContainerBits, f.ValidBits, 0) + " at ";
+        for (size_t i = 0; i < f.Rates.size(); ++i)
+        {
+            const auto [low, high] = f.Rates[i];
+            text += (i == 0                    ? ""
+                     : i + 1 == f.Rates.size() ? " and "
+                                               : ", ") +
+                    std::to_string(low) + (high > low ? " to " + std::to_string(high) : "");
+        }
+        text += " Hz\n";
+    }
     return text;
 }

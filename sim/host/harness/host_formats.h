@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/clients/audio_engine_client.h"
@@ -23,21 +24,23 @@ NTSTATUS HostPinFormat(AudioEngineClient& client, PFILE_OBJECT filter, ULONG pin
 // The container bits of a pin format HostPinFormat or an intersection made.
 USHORT HostFormatContainer(const std::vector<UCHAR>& format);
 
-// One kind of sample frame a pin offers, at the rates of its data range.
+// One kind of sample frame a pin offers, and the rates it takes it at: runs
+// of the rates a stream could run at, each its lowest and highest.
 struct HostOfferedFormat
 {
     ULONG Channels;
     USHORT ContainerBits;
     USHORT ValidBits;
-    ULONG LowestRate;
-    ULONG HighestRate;
+    std::vector<std::pair<ULONG, ULONG>> Rates;
     bool operator==(const HostOfferedFormat&) const = default;
 };
 
 // What the streaming pin offers: each PCM data range's channel counts and
 // valid bits that the driver's own intersection takes, with their
-// containers, between the range's lowest and highest rate.
+// containers, at the rates (the range's bounds and the standard rates
+// between) it takes them at, those next to each other in one kind.
 std::vector<HostOfferedFormat> HostOfferedFormats(AudioEngineClient& client, PFILE_OBJECT filter,
                                                   const EmuPcSubdeviceInfo& info, ULONG pinId);
-// One line a kind: "  2 channel(s) of 24 bits in 32 at 44100 to 48000 Hz".
+// One line a kind: "  2 channel(s) of 24 bits in 32 at 44100 to 48000 and
+// 96000 Hz".
 std::string HostOfferedText(const std::vector<HostOfferedFormat>& formats);

@@ -228,11 +228,17 @@ size_t HostPlayWindow::Nearest(ULONGLONG run, ULONGLONG from, ULONGLONG* places,
                                            ++tried;
                                            return place < value;
                                        });
+    // Nearest first either way, the later first where two are as near.
     size_t found = 0;
-    for (const ULONG* p = at; p != last && found < kMostPlaces; ++p)
-        places[found++] = m_At + *p;
-    for (const ULONG* p = at; p != first && found < kMostPlaces;)
-        places[found++] = m_At + *--p;
+    for (const ULONG *later = at, *earlier = at; found < kMostPlaces;)
+    {
+        const bool hasLater = later != last, hasEarlier = earlier != first;
+        if (!hasLater && !hasEarlier)
+            break;
+        const bool takeLater =
+            hasLater && (!hasEarlier || *later - start <= start - *(earlier - 1));
+        places[found++] = m_At + (takeLater ? *later++ : *--earlier);
+    }
     *work += tried + found;
     return found;
 }

@@ -4,6 +4,7 @@
 // finds its nearest places in a few steps however often the file repeats.
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/kernel/nt_types.h"
@@ -49,6 +50,12 @@ class HostPlayWindow
     // And the fewer that place frames at one given place.
     size_t RunFrames() const { return m_RunFrames; }
     size_t OnePlaceRunFrames() const { return m_OnePlaceRunFrames; }
+    // The frames of sound a run followed whole, to kLongestRun frames, holds
+    // to place frames, anywhere or at one given place: chance alone sets
+    // them, the passages held twice having ended within it. However much
+    // silence the file holds, a run need hold no more sound than that.
+    size_t WholeRunFrames() const { return std::min(m_ChanceRun, m_RunFrames); }
+    size_t WholeOnePlaceFrames() const { return std::min(m_ChanceOnePlace, m_OnePlaceRunFrames); }
 
     static ULONGLONG FrameHash(const UCHAR* frame, size_t bytes);
     // A run's hash, from that of the run one frame earlier, the hash of the
@@ -58,8 +65,7 @@ class HostPlayWindow
         return (run - lost * m_Oldest) * kBase + taken;
     }
     // The places whose runs hash to `run`, at most kMostPlaces of them into
-    // `places`, nearest first: those from `from` on, then those before it;
-    // how many.
+    // `places`, nearest to `from` first, the later of two as near; how many.
     size_t Nearest(ULONGLONG run, ULONGLONG from, ULONGLONG* places, ULONGLONG* work) const;
     // The file's silent frames the window holds right before place `p`.
     ULONGLONG SilenceBefore(ULONGLONG p) const

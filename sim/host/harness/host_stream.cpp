@@ -8,6 +8,7 @@
 #include "platform/kernel/emu.h"
 #include "platform/usb/emu_usb_bus.h"
 #include "sim/host/harness/host_formats.h"
+#include "sim/host/harness/host_record_compare.h"
 #include "sim/host/harness/host_wire_compare.h"
 #include "sim/host/harness/host_interrupt.h"
 
@@ -449,9 +450,9 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     DeviceSide device(*m_Host.Device(), *m_Host.Bus(), false, in.Rate);
     *received = {in.Rate, in.Channels, in.BitsPerSample, {}, in.ValidBits};
     ULONGLONG deviceBytes = 0;
-    // The position against what the device received, and what it received
-    // against the time run: a device that follows its data keeps no other
-    // time.
+    // The position against what the device received, and the time run
+    // against what it received, each positive where the device falls
+    // behind: a device that follows its data keeps no other time.
     ClockGap clock, data;
     ULONGLONG silence = client.Statistics(pinFile).SilenceBytes;
     const ULONG totalMs = (ULONG)(file.Frames() * 1000 / in.Rate) + bufferMs + kPlayOutMs;
@@ -509,9 +510,12 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
         const double deviceMs = BytesToMs((LONGLONG)deviceBytes, deviceFrameBytes, in.Rate);
         if (deviceFrameBytes != 0)
         {
-            clock.Sample(elapsed,
-                         BytesToMs((LONGLONG)pin.Position(), frameBytes, in.Rate) - deviceMs);
-            data.Sample(elapsed, deviceMs - elapsed);
+            // The driver's position reaches into the transfer under way by
+            // the time since it began, a byte at a time: only whole frames
+            // are the device's (at 44.1 kHz a step ends inside one).
+            const ULONGLONG played = pin.Position() / frameBytes * frameBytes;
+            clock.Sample(elapsed, BytesToMs((LONGLONG)played, frameBytes, in.Rate) - deviceMs);
+            data.Sample(elapsed, elapsed - deviceMs);
         }
         if (options.Progress && elapsed % 1000 < kStepMs)
             options.Progress(elapsed, totalMs);

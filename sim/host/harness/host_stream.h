@@ -49,9 +49,15 @@ enum class HostWire
     Lost,
     Inserted,
     Blanked,
-    // Play: every sample of the file unchanged, and then sound after its
-    // last frame.
+    // Play: every sample of the file unchanged up to its last sound, and
+    // then sound after it.
     Appended,
+    // Play: sound in place of the file's silence from a frame on, then the
+    // file's sound in place again.
+    Filled,
+    // Play: from a frame on, other samples than the file's that nothing on
+    // the path could make, none placed among the file's.
+    Other,
 };
 
 // What a run moved and how well: frames between the client and the driver
@@ -68,8 +74,9 @@ struct HostStreamSummary
     // the stream settled: the path's fixed latency.
     double OffsetMs = 0;
     double DriftMs = 0; // how far that difference moved from then to the end
-    // Play: how far the frames the device received moved against the time
-    // run at the stream's rate over the same time.
+    // Play: how far the time run at the stream's rate moved against the
+    // frames the device received over the same time. Both drifts are
+    // positive where the device falls behind.
     double DataDriftMs = 0;
     // Whether the run lasted until the stream settled, so the drift was
     // measured; and the offset too, when on a play the device received sound
@@ -105,7 +112,10 @@ struct HostStreamSummary
     ULONGLONG FirstReceivedFrame = 0;
     ULONGLONG ResumedWireFrame = 0;
     ULONGLONG InsertedFrames = 0;
-    ULONGLONG AppendedFrames = 0; // play: frames of sound after the file's last
+    ULONGLONG AppendedFrames = 0; // play: frames of sound after the file's last sound
+    // Play: what on the path could change samples, as a verdict of processing
+    // names it.
+    std::string Processing;
     // The frames the device received (sent) on the stream's endpoint.
     ULONGLONG DeviceFrames = 0;
     // The device's channels and container on the wire (0: not known).

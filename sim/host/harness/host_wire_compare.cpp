@@ -8,13 +8,14 @@ namespace
 constexpr ULONGLONG kNone = HostPlayWindow::kNone;
 } // namespace
 
-HostPlayCompare::HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT container)
-    : m_Source(std::move(file)), m_Pins(*m_Source, container),
+HostPlayCompare::HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT container,
+                                 HostPathProcessing path)
+    : m_Source(std::move(file)), m_Pins(*m_Source, container), m_Path(std::move(path)),
       m_FrameBytes(m_Pins.Format().FrameBytes()), m_Frames(m_Source->Frames()),
       m_Silence(container == 8 ? 0x80 : 0x00),
       m_SearchFrames((ULONGLONG)m_Pins.Format().Rate * kSearchMs / 1000),
       m_SilentFrame(m_FrameBytes, m_Silence), m_Window(m_FrameBytes, m_Silence),
-      m_KeptFrames(kKept * m_FrameBytes), m_KeptHashes(kKept), m_KeptSound(kKept)
+      m_Runs(m_FrameBytes, m_Silence, &m_Work)
 {
     for (const UCHAR* frame; (frame = FileFrame(m_FirstSound)) != nullptr && IsSilence(frame);)
         ++m_FirstSound;
@@ -33,15 +34,35 @@ void HostPlayCompare::FillWindow(ULONGLONG at)
     // The frames held in one place are taken at once.
     for (ULONGLONG n = at; n < end && (frame = FileFrame(n)) != nullptr;)
     {
-        const ULONGLONG held = m_Window.Frame(n) != nullptr
-                                   ? m_Window.End()
-                                   : m_BlockAt + m_Block.size() / m_FrameBytes;
+        const bool quiet = n >= m_QuietFrom && n < m_QuietTo;
+        const ULONGLONG held = m_Window.Frame(n) != nullptr ? m_Window.End()
+                               : quiet                      ? m_QuietTo
+                                       : m_BlockAt + m_Block.size() / m_FrameBytes;
         const ULONGLONG count = std::min(held, end) - n;
-        frames.insert(frames.end(), frame, frame + count * m_FrameBytes);
+        if (quiet)
+            frames.resize(frames.size() + count * m_FrameBytes, m_Silence);
+        else
+            frames.insert(frames.end(), frame, frame + count * m_FrameBytes);
         n += count;
     }
     m_ReadAhead += m_FrameBytes != 0 ? frames.size() / m_FrameBytes : 0;
     m_Window.Hold(std::move(frames), at, m_SearchFrames, &m_Work);
+}
+
+ULONGLONG HostPlayCompare::NextSound(ULONGLONG from)
+{
+    ULONGLONG n = from;
+    for (const UCHAR* frame; (frame = FileFrame(n)) != nullptr && IsSilence(frame); ++n)
+        ++m_Work;
+    m_ReadAhead += n > m_Window.End() ? n - std::max(from, m_Window.End()) : 0;
+    // What was read on past the window, or what a new window drops, is not
+    // read again.
+    if (n > from)
+    {
+        m_QuietFrom = from;
+        m_QuietTo = n;
+    }
+    return std::min(n, m_Frames);
 }
 
 void HostPlayCompare::Feed(const std::vector<UCHAR>& bytes)
@@ -77,8 +98,8 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
                                  HostStreamSummary* summary)
 {
     Settle();
-    const bool resumed =
-        m_After == HostWire::Lost || m_After == HostWire::Inserted || m_After == HostWire::Blanked;
+    const bool resumed = m_After == HostWire::Lost || m_After == HostWire::Inserted ||
+                         m_After == HostWire::Blanked || m_After == HostWire::Filled;
     summary->ChangedAtFrame = m_ChangedAt;
     summary->FileAtFrame = m_FileAt > m_Found ? m_FileAt - m_Found : 0;
     summary->FirstReceivedFrame = resumed && !m_LostStart ? m_Resumed : m_Found;
@@ -87,6 +108,7 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     summary->LeftoverFrames = m_Started ? m_Leftover : m_Sounds;
     summary->AppendedFrames = m_Appended;
     summary->DeviceFrames = m_WireFrames;
+    summary->Processing = m_Path.What;
     if (!oneEndpoint)
         return HostWire::SeveralPaths;
     if (m_WireFrames == 0)
@@ -94,7 +116,7 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     if (!sameFormat)
         return HostWire::OtherFormat;
     if (m_FirstSound == m_Frames)
-        return m_Sounds == 0 ? HostWire::Silent : HostWire::Changed;
+        return m_Sounds == 0 ? HostWire::Silent : Unplaced();
     // The first place that went wrong is named: before the file, what the
     // device never received of its start, or what came before it.
     if (m_LostStart)
@@ -109,7 +131,7 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     // Sound that never became the file is the file changed from its start;
     // too little sound to hold a run is none of it.
     if (!m_Started && m_Sounds != 0)
-        return m_Sounds < m_Window.RunFrames() ? HostWire::Partial : HostWire::Changed;
+        return m_Sounds < m_Window.RunFrames() ? HostWire::Partial : Unplaced();
     // Silence alone places none of the file's frames, however it begins.
     if (!m_Started)
         return HostWire::Unreached;
@@ -148,6 +170,8 @@ const UCHAR* HostPlayCompare::FileFrame(ULONGLONG n)
 {
     if (const UCHAR* held = m_Window.Frame(n))
         return held;
+    if (n >= m_QuietFrom && n < m_QuietTo)
+        return m_SilentFrame.data();
     while (m_FrameBytes != 0 && n < m_Frames && n >= m_BlockAt + m_Block.size() / m_FrameBytes)
     {
         m_BlockAt += m_Block.size() / m_FrameBytes;
@@ -186,93 +210,6 @@ void HostPlayCompare::Step(const UCHAR* frame)
     }
 }
 
-void HostPlayCompare::Keep(const UCHAR* frame)
-{
-    const ULONGLONG x = m_WireFrames;
-    const size_t slot = (size_t)(x % kKept);
-    if (x >= kKept && m_KeptSound[slot])
-        m_SoundOut = x - kKept;
-    const size_t run = m_Window.RunFrames();
-    const ULONGLONG hash = HostPlayWindow::FrameHash(frame, m_FrameBytes);
-    ++m_Work;
-    m_RunHash = m_Window.Roll(m_RunHash, m_Kept >= run ? m_KeptHashes[(x - run) % kKept] : 0, hash);
-    m_KeptSounds -= m_Kept >= run && m_KeptSound[(x - run) % kKept] ? 1 : 0;
-    m_KeptSounds += IsSilence(frame) ? 0 : 1;
-    std::copy_n(frame, m_FrameBytes, &m_KeptFrames[slot * m_FrameBytes]);
-    m_KeptHashes[slot] = hash;
-    m_KeptSound[slot] = !IsSilence(frame);
-    ++m_Kept;
-    m_LastKept = x;
-}
-
-const UCHAR* HostPlayCompare::Kept(ULONGLONG wire) const
-{
-    return &m_KeptFrames[(size_t)(wire % kKept) * m_FrameBytes];
-}
-
-bool HostPlayCompare::KeptSound(ULONGLONG wire) const
-{
-    return m_KeptSound[(size_t)(wire % kKept)];
-}
-
-ULONGLONG HostPlayCompare::SoundBefore(ULONGLONG wire, ULONGLONG since) const
-{
-    for (ULONGLONG y = wire; y-- > since && y + kKept > m_LastKept;)
-        if (KeptSound(y))
-            return y;
-    return m_SoundOut != kNone && m_SoundOut >= since && m_SoundOut < wire ? m_SoundOut : since - 1;
-}
-
-bool HostPlayCompare::LookUp(ULONGLONG from)
-{
-    ULONGLONG found[HostPlayWindow::kMostPlaces];
-    const size_t count = m_Window.Nearest(m_RunHash, from, found, &m_Work);
-    if (count == 0)
-        return false;
-    m_Places.assign(found, found + count);
-    m_Alive = (1u << count) - 1;
-    m_RunAt = m_WireFrames + 1 - m_Window.RunFrames();
-    m_RunSounds = m_KeptSounds;
-    m_Following = true;
-    return true;
-}
-
-bool HostPlayCompare::Follow(const UCHAR* frame, ULONGLONG* place, ULONGLONG* frames)
-{
-    const ULONGLONG k = m_WireFrames - m_RunAt;
-    unsigned alive = 0;
-    for (size_t i = 0; i < m_Places.size(); ++i)
-        if (const UCHAR* file = m_Window.Frame(m_Places[i] + k);
-            (m_Alive >> i & 1) != 0 && file != nullptr && Same(frame, file))
-            alive |= 1u << i;
-    m_RunSounds += alive != 0 && !IsSilence(frame) ? 1 : 0;
-    if (alive != 0 && k + 1 < HostPlayWindow::kLongestRun)
-    {
-        m_Alive = alive;
-        return false;
-    }
-    // The run ended with the frame before, or is long enough: those that
-    // matched all of it decide, where it holds sound enough.
-    *frames = alive == 0 ? k : k + 1;
-    *place = m_RunSounds >= m_Window.RunFrames() ? Decide(alive == 0 ? m_Alive : alive) : kNone;
-    m_Following = false;
-    return true;
-}
-
-ULONGLONG HostPlayCompare::Decide(unsigned alive)
-{
-    // The run's first frames were found by their hash: checked here.
-    for (size_t i = 0; i < m_Places.size(); ++i)
-    {
-        bool same = (alive >> i & 1) != 0;
-        for (size_t j = 0; same && j < m_Window.RunFrames(); ++j)
-            same = Same(Kept(m_RunAt + j), m_Window.Frame(m_Places[i] + j));
-        if (same)
-            return m_Places[i];
-    }
-    return kNone;
-}
-
 void HostPlayCompare::StartFrame(const UCHAR* frame)
 {
     const ULONGLONG x = m_WireFrames;
@@ -284,16 +221,16 @@ void HostPlayCompare::StartFrame(const UCHAR* frame)
         m_Heard = true;
         m_HeardAt = x;
     }
-    Keep(frame);
+    m_Runs.Keep(m_Window, frame, x);
     m_Sounds += sound ? 1 : 0;
-    ULONGLONG place = kNone, frames = 0;
-    if (m_Following)
+    if (HostPlayRuns::Outcome run; m_Runs.Following())
     {
-        if (!Follow(frame, &place, &frames) || place == kNone)
+        if (!m_Runs.Follow(m_Window, frame, x, &run) || run.Place == kNone)
             return;
-        StartAt(place, m_RunAt, frames);
+        const ULONGLONG at = m_Runs.RunAt();
+        StartAt(run.Place, at, run.Frames);
         // The frame that ended the run is the first compared in place.
-        if (m_RunAt + frames == x)
+        if (at + run.Frames == x)
             Step(frame);
         return;
     }
@@ -303,30 +240,30 @@ void HostPlayCompare::StartFrame(const UCHAR* frame)
         return;
     if (x == m_HeardAt && Same(frame, first))
         return StartAt(m_FirstSound, x, 1);
-    const size_t run = m_Window.RunFrames();
-    if (m_Kept >= run && KeptSound(x + 1 - run))
-        LookUp(m_FirstSound);
+    if (const ULONGLONG runAt = m_Runs.RunStart(m_Window);
+        runAt != kNone && m_Runs.KeptSound(runAt))
+        m_Runs.LookUp(m_Window, m_FirstSound);
 }
 
 void HostPlayCompare::StartAt(ULONGLONG place, ULONGLONG wire, ULONGLONG frames)
 {
-    m_Following = false;
+    m_Runs.Stop();
     m_Started = true;
     m_Found = place;
     m_FileAt = wire;
     ULONGLONG inRun = 0;
-    for (ULONGLONG y = wire; y <= m_LastKept; ++y)
-        inRun += KeptSound(y) ? 1 : 0;
+    for (ULONGLONG y = wire; y <= m_Runs.LastKept(); ++y)
+        inRun += m_Runs.KeptSound(y) ? 1 : 0;
     m_Leftover = m_Sounds - inRun;
     m_Next = place + frames;
     // The file's frame 0 belongs at wire frame `wire` - `place`: sound that
     // came where the frames before the place belong is those frames,
     // changed; with none there, the device never received them.
     if (place > m_FirstSound && m_Leftover != 0 &&
-        SoundBefore(wire, m_HeardAt) + place >= wire + m_FirstSound)
+        m_Runs.SoundBefore(wire, m_HeardAt) + place >= wire + m_FirstSound)
     {
         m_Leftover = 0;
-        m_After = HostWire::Changed;
+        m_After = Unplaced();
         m_Phase = Phase::Done;
         return;
     }
@@ -350,66 +287,152 @@ void HostPlayCompare::Differ(const UCHAR* frame)
     m_ChangedAt = m_Next;
     m_DiffWire = m_WireFrames;
     FillWindow(m_Next);
-    m_Kept = m_RunHash = m_KeptSounds = 0;
-    m_SoundOut = kNone;
-    m_Following = false;
+    m_Runs.Restart();
     m_SilentOnly = true;
+    m_SilentStart = IsSilence(frame);
+    m_Stray = false;
+    m_SoundsAfter = 0;
+    m_LastOther = kNone;
     m_Late = false;
-    m_LastWireSound = m_EndChecked = m_EndRunAt = kNone;
+    m_LastWireSound = m_EndChecked = m_EndRunAt = m_ShortPlace = m_InPlaceAt = m_FallbackAt = kNone;
     m_Phase = Phase::Looking;
+    // Sound where the file holds nothing but silence to its end.
+    if (!m_SilentStart && IsSilence(FileFrame(m_Next)) && m_Window.End() == m_Frames &&
+        m_Window.SilenceBefore(m_Frames) >= m_Frames - m_ChangedAt)
+        return AfterLastSound(), Step(frame);
     LookFrame(frame);
+}
+
+void HostPlayCompare::AfterLastSound()
+{
+    m_After = HostWire::Exact;
+    m_Next = m_Frames;
+    m_Appended = m_SoundsAfter;
+    m_Phase = Phase::Ended;
+}
+
+bool HostPlayCompare::InPlaceRun(bool sound, bool exact)
+{
+    const ULONGLONG x = m_WireFrames;
+    if (m_InPlaceAt != kNone && !exact)
+        InPlaceCut();
+    else if (m_InPlaceAt == kNone && sound && exact && (m_SilentOnly || m_Stray))
+    {
+        m_InPlaceAt = x;
+        m_InPlaceSounds = 0;
+        m_InPlaceAfter = Fills() ? InPlaceOf(m_LastOther) : m_LastFileSound;
+    }
+    if (m_InPlaceAt == kNone)
+        return false;
+    m_InPlaceSounds += sound ? 1 : 0;
+    // A frame or two may be the file's by chance: a run at one place is not.
+    const bool whole = x + 1 - m_InPlaceAt == HostPlayWindow::kLongestRun;
+    if (m_InPlaceSounds < (whole ? m_Window.WholeOnePlaceFrames() : m_Window.OnePlaceRunFrames()))
+    {
+        if (whole)
+            InPlaceCut();
+        return false;
+    }
+    // In place is a place like any: a run cut short at an earlier one stands.
+    if (m_ShortPlace != kNone && InPlaceOf(m_InPlaceAt) >= m_ShortPlace)
+        Shifted(m_ShortPlace, m_ShortWire, m_ShortSilent);
+    else
+        Resumed(Fills() ? HostWire::Filled : HostWire::Blanked, m_InPlaceAt, m_InPlaceAfter);
+    return true;
+}
+
+void HostPlayCompare::InPlaceCut()
+{
+    // Cut short, or of too little sound, it decides only where no run places
+    // the frames.
+    if (m_FallbackAt == kNone)
+    {
+        m_FallbackAt = m_InPlaceAt;
+        m_FallbackAfter = m_InPlaceAfter;
+    }
+    m_InPlaceAt = kNone;
 }
 
 void HostPlayCompare::LookFrame(const UCHAR* frame)
 {
-    const ULONGLONG x = m_WireFrames, inPlace = m_ChangedAt + (x - m_DiffWire);
+    const ULONGLONG x = m_WireFrames, inPlace = InPlaceOf(x);
     const UCHAR* file = FileFrame(inPlace);
-    const bool sound = !IsSilence(frame), exact = file != nullptr && Same(frame, file);
+    const bool sound = !IsSilence(frame);
     // Silence, then the file's sound in place: no processing turns sound to
     // silence and leaves other sound as it was.
-    if (sound && exact && m_SilentOnly)
-        return Blanked(x);
+    const bool exact = file != nullptr ? Same(frame, file) : !sound;
+    if (InPlaceRun(sound, exact))
+        return;
+    // The first sound other than the file's in place tells whether the
+    // path's processing could have made what came.
+    if (sound && !exact && m_LastOther == kNone)
+        m_Stray = file == nullptr || IsSilence(file);
+    m_LastOther = sound && !exact ? x : m_LastOther;
     // Sound past the window after silence only: no run can start in it.
     if (sound && m_SilentOnly && !m_Late && x - m_DiffWire >= m_SearchFrames)
         GoLate(x);
     m_SilentOnly = m_SilentOnly && !sound;
     if (file != nullptr && !IsSilence(file))
         m_LastFileSound = inPlace;
-    Keep(frame);
+    m_Runs.Keep(m_Window, frame, x);
     if (sound)
     {
         m_LastWireSound = x;
         m_EndRunAt = kNone;
+        ++m_SoundsAfter;
     }
-    ULONGLONG place = kNone, frames = 0;
-    if (m_Following && Follow(frame, &place, &frames) && place != kNone)
-        return Shifted(place, m_RunAt, m_RunAt - 1 - SoundBefore(m_RunAt, m_DiffWire));
-    const size_t run = m_Window.RunFrames();
-    const ULONGLONG runAt = x + 1 - run, since = m_Late ? m_LateWire : m_DiffWire;
+    if (HostPlayRuns::Outcome run; m_Runs.Following() && m_Runs.Follow(m_Window, frame, x, &run) &&
+                                   run.Place != kNone && Placed(run))
+        return;
+    const size_t runFrames = m_Window.RunFrames();
+    const ULONGLONG runAt = m_Runs.RunStart(m_Window), since = m_Late ? m_LateWire : m_DiffWire;
     // A run may start no later than the window's last place. In place is
-    // one of its places, tried first: the longest match decides. After
-    // silence past the window, the file goes on where it stopped or later.
-    if (!m_Following && m_Kept >= run && KeptSound(runAt) && runAt - since < m_SearchFrames)
-        LookUp(m_Late ? m_ChangedAt : m_ChangedAt + (runAt - m_DiffWire));
+    // one of its places: the longest match decides, the nearest to in place
+    // first. After silence past the window, the file goes on where it
+    // stopped or later; after sound where it is silent, anywhere.
+    if (!m_Runs.Following() && runAt != kNone && m_Runs.KeptSound(runAt) &&
+        runAt - since < m_SearchFrames)
+        m_Runs.LookUp(m_Window, m_Late && !Fills() ? m_ChangedAt : InPlaceOf(runAt));
     if (!sound && m_LastWireSound != kNone && x - m_LastWireSound == HostPlayWindow::kLongestRun)
         EndRun();
-    if (!m_Following && x + 2 >= since + m_SearchFrames + run)
+    if (!m_Runs.Following() && m_InPlaceAt == kNone && x + 2 >= since + m_SearchFrames + runFrames)
         GiveUp();
+}
+
+bool HostPlayCompare::Placed(const HostPlayRuns::Outcome& run)
+{
+    const ULONGLONG wire = m_Runs.RunAt(), silent = wire - 1 - m_Runs.SoundBefore(wire, m_DiffWire);
+    // A run cut short may be frames inserted that the file holds further on
+    // too: the file placed at an earlier place by a later run decides.
+    if (m_ShortPlace == kNone && !run.Whole && run.Place != InPlaceOf(wire))
+    {
+        m_ShortPlace = run.Place;
+        m_ShortWire = wire;
+        m_ShortSilent = silent;
+        return false;
+    }
+    if (m_ShortPlace != kNone && run.Place >= m_ShortPlace)
+        Shifted(m_ShortPlace, m_ShortWire, m_ShortSilent);
+    else
+        Shifted(run.Place, wire, silent);
+    return true;
 }
 
 void HostPlayCompare::WatchFrame(const UCHAR* frame)
 {
-    const ULONGLONG x = m_WireFrames, inPlace = m_ChangedAt + (x - m_DiffWire);
+    const ULONGLONG x = m_WireFrames, inPlace = InPlaceOf(x);
     const UCHAR* file = FileFrame(inPlace);
     if (!IsSilence(frame))
     {
-        if (file != nullptr && Same(frame, file))
-            return Blanked(x);
         m_Phase = Phase::Looking;
-        GoLate(x);
+        // After sound where the file is silent, the file's sound is looked
+        // for from here; after silence alone, sound starts a window of its
+        // own in LookFrame.
+        if (Fills())
+            GoLate(x);
         return LookFrame(frame);
     }
-    Keep(frame);
+    m_Runs.Keep(m_Window, frame, x);
     if (file != nullptr && !IsSilence(file))
         m_LastFileSound = inPlace;
 }
@@ -417,20 +440,22 @@ void HostPlayCompare::WatchFrame(const UCHAR* frame)
 void HostPlayCompare::GoLate(ULONGLONG wire)
 {
     // The file going on where it stopped, or later: placed by a run as in
-    // the window, from this frame on. Other sound within the file is its
-    // frames with other values; past its end, the file's frames were never
-    // received.
+    // the window, from this frame on. Other sound within the file's sound is
+    // its frames with other values; where it is silent or past its end, the
+    // file's frames were never received.
     m_Late = true;
     m_LateWire = wire;
     m_SilentOnly = false;
-    m_After = FileFrame(m_ChangedAt + (wire - m_DiffWire)) != nullptr ? HostWire::Changed
-                                                                      : HostWire::Partial;
+    if (Fills())
+        return;
+    const UCHAR* file = FileFrame(InPlaceOf(wire));
+    m_After = file != nullptr && !IsSilence(file) ? Unplaced() : HostWire::Partial;
 }
 
-void HostPlayCompare::Blanked(ULONGLONG wire)
+void HostPlayCompare::Resumed(HostWire what, ULONGLONG wire, ULONGLONG replaced)
 {
-    m_After = HostWire::Blanked;
-    m_Resumed = m_LastFileSound + 1;
+    m_After = what;
+    m_Resumed = replaced + 1;
     m_ResumedWire = wire;
     m_Phase = Phase::Done;
 }
@@ -438,10 +463,18 @@ void HostPlayCompare::Blanked(ULONGLONG wire)
 void HostPlayCompare::Shifted(ULONGLONG place, ULONGLONG wire, ULONGLONG silentBefore)
 {
     // In place after other sound: the file's frames with other values.
-    const ULONGLONG inPlace = m_ChangedAt + (wire - m_DiffWire);
+    const ULONGLONG inPlace = InPlaceOf(wire);
     if (place == inPlace)
     {
-        m_After = HostWire::Changed;
+        if (Fills())
+            return Resumed(HostWire::Filled, wire, InPlaceOf(m_LastOther));
+        // Silence, then only the file's sound in place, or sound where it
+        // is silent: blanked.
+        if (m_LastOther == kNone && m_FallbackAt != kNone)
+            return Resumed(HostWire::Blanked, m_FallbackAt, m_FallbackAfter);
+        if (m_Stray)
+            return Resumed(HostWire::Blanked, wire, inPlace - 1);
+        m_After = Unplaced();
         m_Phase = Phase::Done;
         return;
     }
@@ -451,7 +484,7 @@ void HostPlayCompare::Shifted(ULONGLONG place, ULONGLONG wire, ULONGLONG silentB
     m_ResumedWire = wire - back;
     // After silence past the window, the file going on where it stopped is
     // that silence inserted; going on later, the frames between lost.
-    const bool lost = m_Late ? m_Resumed > m_ChangedAt : place > inPlace;
+    const bool lost = m_Late && !Fills() ? m_Resumed > m_ChangedAt : place > inPlace;
     m_After = lost ? HostWire::Lost : HostWire::Inserted;
     m_Inserted = lost ? 0 : inPlace - place;
     m_Phase = Phase::Done;
@@ -466,227 +499,91 @@ void HostPlayCompare::EndRun()
     // The wire's last sound against the file's: the silence after each is
     // the play's.
     const ULONGLONG end = m_Frames - m_Window.SilenceBefore(m_Frames);
-    const ULONGLONG most = std::min<ULONGLONG>(
-        {HostPlayWindow::kLongestRun - 1, last + 1 - m_DiffWire, end - m_ChangedAt});
+    const ULONGLONG most =
+        std::min<ULONGLONG>({HostPlayWindow::kLongestRun - 1, last + 1 - m_DiffWire,
+                             end - std::max(m_ChangedAt, m_Window.At())});
     ULONGLONG frames = 0, sounds = 0;
-    for (; frames < most && Same(Kept(last - frames), m_Window.Frame(end - 1 - frames)); ++frames)
-        sounds += KeptSound(last - frames) ? 1 : 0;
-    while (frames != 0 && !KeptSound(last + 1 - frames))
+    for (; frames < most && Same(m_Runs.Kept(last - frames), m_Window.Frame(end - 1 - frames));
+         ++frames)
+        sounds += m_Runs.KeptSound(last - frames) ? 1 : 0;
+    // Followed whole, it needs only the sound chance alone asks.
+    const size_t needs = frames == HostPlayWindow::kLongestRun - 1 ? m_Window.WholeOnePlaceFrames()
+                                                                   : m_Window.OnePlaceRunFrames();
+    while (frames != 0 && !m_Runs.KeptSound(last + 1 - frames))
         --frames;
     const ULONGLONG at = last + 1 - frames;
-    if (sounds < m_Window.OnePlaceRunFrames() ||
-        at - (m_Late ? m_LateWire : m_DiffWire) >= m_SearchFrames)
+    if (sounds < needs || at - (m_Late ? m_LateWire : m_DiffWire) >= m_SearchFrames)
         return;
     m_EndRunAt = at;
     m_EndRunPlace = end - frames;
-    m_EndRunSilent = at - 1 - SoundBefore(at, m_DiffWire);
+    m_EndRunSilent = at - 1 - m_Runs.SoundBefore(at, m_DiffWire);
 }
 
 void HostPlayCompare::GiveUp()
 {
     if (m_LastWireSound != m_WireFrames)
         EndRun();
-    if (m_EndRunAt != kNone)
+    if (m_EndRunAt != kNone && (m_ShortPlace == kNone || m_EndRunPlace < m_ShortPlace))
         return Shifted(m_EndRunPlace, m_EndRunAt, m_EndRunSilent);
+    if (m_ShortPlace != kNone)
+        return Shifted(m_ShortPlace, m_ShortWire, m_ShortSilent);
+    if (m_FallbackAt != kNone)
+        return Resumed(Fills() ? HostWire::Filled : HostWire::Blanked, m_FallbackAt,
+                       m_FallbackAfter);
+    if (Fills() && !m_Late)
+        return StrayUnplaced();
     // Silence alone may yet be the file's frames never received; sound no
     // run placed after it is as Watching found it.
     if (!m_Late)
-        m_After = m_SilentOnly ? HostWire::Partial : HostWire::Changed;
+        m_After = m_SilentOnly ? HostWire::Partial : Unplaced();
     m_Phase = m_SilentOnly ? Phase::Watching : Phase::Done;
+}
+
+void HostPlayCompare::StrayUnplaced()
+{
+    // Past the file's last sound, all sound received is after it.
+    if (NextSound(m_ChangedAt) == m_Frames)
+        return AfterLastSound();
+    // Else the file's sound is looked for once the received sound stops:
+    // from the file's first sound in place of the silence after it on.
+    m_After = HostWire::Other;
+    m_Phase = Phase::Done;
+    if (m_LastWireSound == m_WireFrames)
+        return;
+    const ULONGLONG resume = NextSound(InPlaceOf(m_LastWireSound + 1));
+    if (resume == m_Frames)
+        return;
+    FillWindow(resume);
+    m_Runs.Restart();
+    m_Phase = Phase::Watching;
+}
+
+HostWire HostPlayCompare::Unplaced() const
+{
+    // The one place the path's processing is weighed: sound where the file
+    // is silent, after its sound came unchanged, is no level's doing.
+    if (m_Stray)
+        return m_SilentStart ? HostWire::Partial : HostWire::Other;
+    return m_Path.MayChange ? HostWire::Changed : HostWire::Other;
 }
 
 void HostPlayCompare::Settle()
 {
-    ULONGLONG place = kNone;
-    if (m_Following && m_RunSounds >= m_Window.RunFrames() && (place = Decide(m_Alive)) != kNone)
+    if (const ULONGLONG place = m_Runs.Settle(m_Window); place != kNone)
     {
+        const ULONGLONG wire = m_Runs.RunAt();
         if (m_Phase == Phase::Starting)
-            StartAt(place, m_RunAt, m_WireFrames - m_RunAt);
-        else
-            Shifted(place, m_RunAt, m_RunAt - 1 - SoundBefore(m_RunAt, m_DiffWire));
+            StartAt(place, wire, m_WireFrames - wire);
+        else if (m_Phase == Phase::Looking)
+            Placed({place, m_WireFrames - wire, true});
     }
-    m_Following = false;
+    // What matched in place to the end decides as a run would.
+    if ((m_Phase == Phase::Looking || m_Phase == Phase::Watching) && m_InPlaceAt != kNone)
+        Resumed(Fills() ? HostWire::Filled : HostWire::Blanked, m_InPlaceAt, m_InPlaceAfter);
     if (m_Phase == Phase::Looking)
         GiveUp();
+    if (m_Phase == Phase::Watching)
+        m_Phase = Phase::Done;
     if (m_Phase == Phase::InPlace)
         m_ChangedAt = m_Next;
-}
-
-HostRecordCompare::HostRecordCompare(ULONG frameBytes, UCHAR silence, ULONGLONG lagFrames)
-    : m_FrameBytes(frameBytes), m_Silence(silence), m_LagFrames(lagFrames)
-{
-}
-
-void HostRecordCompare::Wire(const UCHAR* data, size_t bytes)
-{
-    WholeFrames(m_WirePart, data, bytes, [this](const UCHAR* frame) { TakeWire(frame); });
-}
-
-void HostRecordCompare::File(const UCHAR* data, size_t bytes)
-{
-    WholeFrames(m_FilePart, data, bytes, [this](const UCHAR* frame) { TakeFile(frame); });
-}
-
-template <typename Take>
-void HostRecordCompare::WholeFrames(std::vector<UCHAR>& part, const UCHAR* data, size_t bytes,
-                                    Take take)
-{
-    for (size_t i = 0; m_FrameBytes != 0 && i < bytes; ++i)
-    {
-        part.push_back(data[i]);
-        if (part.size() == m_FrameBytes)
-        {
-            take(part.data());
-            part.clear();
-        }
-    }
-}
-
-HostWire HostRecordCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
-                                   HostStreamSummary* summary) const
-{
-    summary->ChangedAtFrame = m_ChangedAt;
-    summary->FileAtFrame = m_StartWire;
-    summary->WireAtFileFrame = m_StartFile;
-    summary->DeviceFrames = m_WireFrames;
-    if (!oneEndpoint)
-        return HostWire::SeveralPaths;
-    if (m_FileFrames == 0)
-        return m_WireFrames == 0 ? HostWire::Nothing : HostWire::Unreached;
-    if (!sameFormat)
-        return HostWire::OtherFormat;
-    if (m_NoneOfIt)
-        return HostWire::Partial;
-    // A lost packet shifts what follows it: that is no processing.
-    if (m_NotDevice || (m_Changed && gaps))
-        return HostWire::Broken;
-    if (!m_Aligned)
-        return HostWire::Silent;
-    return m_Changed ? HostWire::Changed : HostWire::Exact;
-}
-
-bool HostRecordCompare::IsSilence(const UCHAR* frame) const
-{
-    return std::all_of(frame, frame + m_FrameBytes, [this](UCHAR b) { return b == m_Silence; });
-}
-
-const UCHAR* HostRecordCompare::WireFrame(ULONGLONG frame) const
-{
-    return frame >= m_WireBase && frame < m_WireFrames
-               ? &m_Wire[m_WireHead + (size_t)(frame - m_WireBase) * m_FrameBytes]
-               : nullptr;
-}
-
-void HostRecordCompare::DropWire(ULONGLONG frames)
-{
-    m_WireHead += (size_t)frames * m_FrameBytes;
-    m_WireBase += frames;
-    // What was compared goes once it is half of what is kept.
-    if (2 * m_WireHead >= m_Wire.size())
-    {
-        m_Wire.erase(m_Wire.begin(), m_Wire.begin() + (ptrdiff_t)m_WireHead);
-        m_WireHead = 0;
-    }
-}
-
-void HostRecordCompare::TakeWire(const UCHAR* frame)
-{
-    if (!m_WireSound && !IsSilence(frame))
-    {
-        m_WireSound = true;
-        m_WireSoundAt = m_WireFrames;
-    }
-    ++m_WireFrames;
-    // Nothing more is compared once the recording is not the device's, and
-    // silence before the device's first sound is only counted.
-    if (m_NotDevice || !m_WireSound)
-    {
-        m_WireBase = m_WireFrames;
-        return;
-    }
-    m_Wire.insert(m_Wire.end(), frame, frame + m_FrameBytes);
-    // Sound the recording trails by more than the path takes is lost to it.
-    if (m_WireFrames - m_WireBase <= m_LagFrames)
-        return;
-    if (!m_Aligned)
-        return NoneOfIt();
-    m_ChangedAt = m_Changed ? m_ChangedAt : m_FileFrames;
-    NotDevice();
-}
-
-void HostRecordCompare::TakeFile(const UCHAR* frame)
-{
-    const ULONGLONG at = m_FileFrames++;
-    if (m_NotDevice)
-        return;
-    if (!m_Aligned)
-    {
-        if (!IsSilence(frame))
-            Align(frame);
-        // More frames than the device sent, and the path's silence before.
-        else if (m_FileFrames > m_WireFrames + m_LagFrames)
-            NoneOfIt();
-        return;
-    }
-    const ULONGLONG wire = (ULONGLONG)((LONGLONG)at - m_Offset);
-    const UCHAR* sent = WireFrame(wire);
-    const bool same = sent != nullptr && std::equal(frame, frame + m_FrameBytes, sent);
-    if (!same && !m_Changed)
-    {
-        m_Changed = true;
-        m_ChangedAt = at;
-    }
-    // A frame the device never sent, or silence where it sent sound.
-    if (sent == nullptr || (!same && IsSilence(frame) && !IsSilence(sent)))
-        return NotDevice();
-    DropWire(1);
-}
-
-void HostRecordCompare::Align(const UCHAR* frame)
-{
-    const ULONGLONG at = m_FileFrames - 1;
-    ULONGLONG match = m_WireBase;
-    while (match < m_WireFrames && !std::equal(frame, frame + m_FrameBytes, WireFrame(match)))
-        ++match;
-    if (match == m_WireFrames && !m_WireSound)
-    {
-        // Sound the device never sent.
-        m_ChangedAt = at;
-        return NotDevice();
-    }
-    m_Aligned = true;
-    if (match == m_WireFrames)
-    {
-        // Not among the device's frames: its first sound, changed.
-        match = m_WireSoundAt;
-        m_Changed = true;
-        m_ChangedAt = at;
-    }
-    // The silence both had before, from where the device's frames start:
-    // all the device sent before its first sound was silence.
-    ULONGLONG back = 0;
-    while (back < at && match - back > m_WireSoundAt && IsSilence(WireFrame(match - back - 1)))
-        ++back;
-    if (match - back == m_WireSoundAt)
-        back += std::min(at - back, m_WireSoundAt);
-    m_StartWire = match - back;
-    m_StartFile = at - back;
-    m_Offset = (LONGLONG)at - (LONGLONG)match;
-    DropWire(match + 1 - m_WireBase);
-}
-
-void HostRecordCompare::NotDevice()
-{
-    m_NotDevice = true;
-    m_Changed = true;
-    m_Wire.clear();
-    m_WireHead = 0;
-    m_WireBase = m_WireFrames;
-}
-
-void HostRecordCompare::NoneOfIt()
-{
-    m_NoneOfIt = true;
-    m_ChangedAt = 0;
-    NotDevice();
 }

@@ -1,15 +1,24 @@
-// The verdicts of a run: what the device received of a play against the
-// file, and a recording against what the device sent, each compared frame
-// by frame as it arrives, neither held whole.
+// A play's verdict: what the device received against the file, compared
+// frame by frame as it arrives, neither held whole.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "sim/host/harness/host_play_runs.h"
 #include "sim/host/harness/host_play_source.h"
 #include "sim/host/harness/host_play_window.h"
 #include "sim/host/harness/host_stream.h"
+
+// What could change samples on a play's path, as far as the host knows:
+// whether anything could, and what ("levels or effects"). Where nothing
+// could, a difference no run places is a fault, never processing.
+struct HostPathProcessing
+{
+    bool MayChange = true;
+    std::string What = "levels or effects";
+};
 
 // The device's received frames against the file's, as they come. The
 // stream starts with silence; the file starts on the wire at its first frame
@@ -23,49 +32,52 @@
 //
 // Once a received frame differs from the file's, the frames after it are
 // placed among the file's frames from it on, for half a second and a run
-// more, the first placed deciding. Silence only, then a frame of the file's
-// sound in place, is the file blanked there, up to its last frame of sound
-// before: no level turns sound to silence and leaves other sound as it was.
-// Other frames are placed by runs, received frames that the file holds in a
-// row (HostPlayWindow): a run at a later place is the frames between never
-// received, one at an earlier place frames inserted, one in place after
-// other sound the file's frames with other values; and so is sound that no
-// run places within the half second. Silence to the end is the file's
-// frames never received. A run places frames once it holds frames of sound
-// enough (HostPlayWindow::RunFrames), or fewer where it reaches the file's
-// last sound with only silence after it; it is followed at its nearest
-// places, in place among them, until it has HostPlayWindow::kLongestRun
-// frames or ends, and the place it matched longest decides, in place first,
-// then the nearest later, then the nearest earlier. Sound after silence
-// longer than the half second has a half second of its own: placed where
-// the file stopped, the silence was inserted; later, the frames between
-// were never received. Sound after the file's last frame received in place
-// is counted; sound that never became the file, too short for a run, is
-// none of it.
+// more. Silence only, then the file's sound in place for a run at one place
+// (HostPlayWindow::OnePlaceRunFrames), is the file blanked there, up to its
+// last frame of sound before: no level turns sound to silence and leaves
+// other sound as it was. Other frames are placed by runs, received frames
+// that the file holds in a row (HostPlayRuns): a run at a later place is the
+// frames between never received, one at an earlier place frames inserted,
+// one in place after other sound the file's frames with other values; and
+// so is sound that no run places within the half second, where the path
+// could make it (Unplaced). A run that ends short of its longest places
+// frames only until a later run places the file at an earlier place, which
+// then decides: what the short run matched was frames inserted. Silence to
+// the end is the file's frames never received. Where the first sound other
+// than the file's in place comes where the file is silent, it is no
+// processing: after the file's sound, sound after its last sound, frames
+// inserted, lost, or sound in place of its silence once its sound goes on
+// in place; after silence, the file's frames never received. Sound after
+// silence longer than the half second has a half second of its own: placed
+// where the file stopped, the silence was inserted; later, the frames
+// between were never received. Sound after the file's last frame received
+// in place is counted; sound that never became the file, too short for a
+// run, is none of it.
 class HostPlayCompare
 {
   public:
     // The compare's work, in frames compared or hashed and places tried, is
     // at most kWorkPerFrame for each frame received or read ahead (the file's
-    // silence before its first sound, and two windows at most), however the
-    // file repeats, and kDecideWork more for each of the two places a play
-    // decides at most (hashes that collide aside): a received frame is
-    // compared in place, hashed, followed at the places of the run it is in
-    // (HostPlayWindow::kMostPlaces) and, where no run goes on with it, its
-    // own run looked for (HostPlayWindow::kPlacesTried); and a run's frames
-    // are compared with the file's last once a run's longest of silence
-    // followed them (HostPlayWindow::kLongestRun), a frame for each of those.
-    // A frame read ahead is hashed, its place indexed twice at most, and
-    // compared in finding the passages held twice.
+    // silence before its first sound, its silence scanned past a window, and
+    // three windows at most), however the file repeats: a received frame is
+    // compared in place, hashed, compared in place for a blank, followed at
+    // the places of the run it is in (HostPlayWindow::kMostPlaces) and, where
+    // no run goes on with it, its own run looked for
+    // (HostPlayWindow::kPlacesTried); a run that decides has its first frames
+    // checked at each of its places, no more than the frames it was followed
+    // for; and a run's frames are compared with the file's last once a run's
+    // longest of silence followed them (HostPlayWindow::kLongestRun), a frame
+    // for each of those. A frame read ahead is hashed, its place indexed
+    // twice at most, and compared in finding the passages held twice.
     static constexpr ULONGLONG kWorkPerFrame = 96;
-    static constexpr ULONGLONG kDecideWork =
-        HostPlayWindow::kMostPlaces * HostPlayWindow::kLongestRun;
-    static_assert(3 + HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <= kWorkPerFrame &&
+    static_assert(5 + 2 * HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <=
+                      kWorkPerFrame &&
                   6 + HostPlayWindow::kTwiceWork <= kWorkPerFrame);
 
     // `file` is a reader of its own over the play's file, whose frames are
-    // compared in the pin's container.
-    HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT container);
+    // compared in the pin's container; `path` what could change samples.
+    HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT container,
+                    HostPathProcessing path = {});
     // What the device received, in the pin's format.
     void Feed(const std::vector<UCHAR>& bytes);
     // The verdict once the play ended: given whether the device took the
@@ -88,14 +100,12 @@ class HostPlayCompare
     // milliseconds (the start's read before the play, so no more than it may
     // read ahead).
     static constexpr ULONG kSearchMs = 500;
-    // The received frames kept: a run's longest, and as many before it.
-    static constexpr size_t kKept = 2 * HostPlayWindow::kLongestRun;
 
     enum class Phase
     {
         Starting, // the file's start looked for
         InPlace,  // each received frame the file's next
-        Ended,    // past the file's last frame
+        Ended,    // past the file's last sound: sound counted
         Looking,  // the frames after one that differed placed
         Watching, // silence past the window: the file's frames never received, so far
         Done,
@@ -108,6 +118,9 @@ class HostPlayCompare
     const UCHAR* FileFrame(ULONGLONG n);
     // The window holds the file's frames from `at` on.
     void FillWindow(ULONGLONG at);
+    // The file's first frame of sound from `from` on (the frames read on
+    // past the window to find it known silent), or the file's frames.
+    ULONGLONG NextSound(ULONGLONG from);
     void TakeFrame(const UCHAR* frame);
     // The received frame taken as the phase takes it.
     void Step(const UCHAR* frame);
@@ -115,33 +128,31 @@ class HostPlayCompare
     void InPlaceFrame(const UCHAR* frame);
     void LookFrame(const UCHAR* frame);
     void WatchFrame(const UCHAR* frame);
-    // The received frame kept, hashed into the run that ends with it.
-    void Keep(const UCHAR* frame);
-    const UCHAR* Kept(ULONGLONG wire) const;
-    bool KeptSound(ULONGLONG wire) const;
-    // The last received frame of sound before `wire` from `since` on, or
-    // `since` less one.
-    ULONGLONG SoundBefore(ULONGLONG wire, ULONGLONG since) const;
-    // The run that ends with the received frame looked for, from `from` on;
-    // true when places were found, and then followed.
-    bool LookUp(ULONGLONG from);
-    // The run's places kept where the received frame goes on as the file
-    // does; true once one is decided (at *place, its frames matched in
-    // *frames), or none is left.
-    bool Follow(const UCHAR* frame, ULONGLONG* place, ULONGLONG* frames);
-    // The nearest of the places in `alive` (a bit each) whose run's frames
-    // match; kNone if none.
-    ULONGLONG Decide(unsigned alive);
+    // The file frame in place of received frame `wire` after the one that
+    // differed.
+    ULONGLONG InPlaceOf(ULONGLONG wire) const { return m_ChangedAt + (wire - m_DiffWire); }
     // The file started at `place`, received from wire frame `wire` on, the
     // first `frames` of it matched.
     void StartAt(ULONGLONG place, ULONGLONG wire, ULONGLONG frames);
     // A received frame differs from the file's.
     void Differ(const UCHAR* frame);
-    // The frames after it decided: blanked, the file's sound in place again
-    // from wire frame `wire`; received from file frame `place` on from wire
-    // frame `wire`, after `silentBefore` frames of silence.
-    void Blanked(ULONGLONG wire);
+    // The received frames from one on matched in place, once silence alone
+    // came since the difference, or after sound where the file is silent:
+    // true once they decide it. `exact` whether the frame is the file's in
+    // place (silence past its end).
+    bool InPlaceRun(bool sound, bool exact);
+    void InPlaceCut();
+    // A run followed ended at a place; true once the frames are decided.
+    bool Placed(const HostPlayRuns::Outcome& outcome);
+    // The frames after it decided: blanked, or sound in place of the file's
+    // silence (`what`), up to file frame `replaced`, the file's sound in
+    // place again from wire frame `wire`; received from file frame `place`
+    // on from wire frame `wire`, after `silentBefore` frames of silence.
+    void Resumed(HostWire what, ULONGLONG wire, ULONGLONG replaced);
     void Shifted(ULONGLONG place, ULONGLONG wire, ULONGLONG silentBefore);
+    // Sound where the file is silent, past its last sound: counted as sound
+    // after it.
+    void AfterLastSound();
     // The wire's last sound against the file's last frames, once silence
     // followed it.
     void EndRun();
@@ -149,10 +160,21 @@ class HostPlayCompare
     void GoLate(ULONGLONG wire);
     // Nothing placed the frames after the one that differed within the window.
     void GiveUp();
+    // The same, where the frame that differed was sound where the file is
+    // silent: the file's sound after it looked for.
+    void StrayUnplaced();
+    // What frames no run places are: the driver's processing where the path
+    // could change samples and the difference began where it could; else
+    // other samples than the file's, a fault.
+    HostWire Unplaced() const;
+    // Sound where the file is silent came first, after its sound came
+    // unchanged: sound in place of its silence, until the file's is placed.
+    bool Fills() const { return m_Stray && !m_SilentStart; }
     void Settle();
 
     std::unique_ptr<HostPlaySource> m_Source;
     HostPinFrames m_Pins;
+    const HostPathProcessing m_Path;
     const size_t m_FrameBytes;
     const ULONGLONG m_Frames; // the file's
     const UCHAR m_Silence;
@@ -160,32 +182,16 @@ class HostPlayCompare
     const std::vector<UCHAR> m_SilentFrame;
     std::vector<UCHAR> m_Block; // the file's frames from m_BlockAt on
     ULONGLONG m_BlockAt = 0;
+    ULONGLONG m_QuietFrom = 0, m_QuietTo = 0; // frames read past, known silent
     HostPlayWindow m_Window;
     std::vector<UCHAR> m_Frame; // a received frame's bytes while it arrives
     Phase m_Phase = Phase::Starting;
     ULONGLONG m_Work = 0;
     ULONGLONG m_ReadAhead = 0;
+    HostPlayRuns m_Runs;
     ULONGLONG m_WireFrames = 0;
     ULONGLONG m_WireLead = 0; // the wire's silent bytes before its first sound
     bool m_WireSound = false;
-
-    // The last kKept received frames, their hashes and whether each is
-    // sound; the hash of the run of the window's run frames that ends with
-    // the last, once m_Kept (the frames kept since the search began) holds it.
-    std::vector<UCHAR> m_KeptFrames;
-    std::vector<ULONGLONG> m_KeptHashes;
-    std::vector<bool> m_KeptSound;
-    ULONGLONG m_Kept = 0, m_RunHash = 0;
-    ULONGLONG m_KeptSounds = 0;                   // of the run that ends with the last
-    ULONGLONG m_LastKept = 0;                     // the wire frame kept last
-    ULONGLONG m_SoundOut = HostPlayWindow::kNone; // the last frame of sound no longer kept
-    // The places of the run from m_RunAt being followed, nearest first, and
-    // those still matching.
-    std::vector<ULONGLONG> m_Places;
-    unsigned m_Alive = 0;
-    ULONGLONG m_RunAt = 0;
-    ULONGLONG m_RunSounds = 0; // its frames of sound matched so far
-    bool m_Following = false;
 
     ULONGLONG m_FirstSound = 0; // the file's
     ULONGLONG m_HeardAt = 0;    // the wire's first frame of sound
@@ -203,9 +209,15 @@ class HostPlayCompare
     // file's on: Exact while none did; Partial while only silence came after
     // it.
     HostWire m_After = HostWire::Exact;
-    ULONGLONG m_ChangedAt = 0;     // the file frame that differed
-    ULONGLONG m_DiffWire = 0;      // and the wire frame
-    bool m_SilentOnly = false;     // only silence received since
+    ULONGLONG m_ChangedAt = 0;  // the file frame that differed
+    ULONGLONG m_DiffWire = 0;   // and the wire frame
+    bool m_SilentOnly = false;  // only silence received since
+    bool m_SilentStart = false; // it was silence
+    // The first sound since that is not the file's in place came where the
+    // file is silent: no level made it.
+    bool m_Stray = false;
+    ULONGLONG m_SoundsAfter = 0;   // the frames of sound received since
+    ULONGLONG m_LastOther = 0;     // the last of them not the file's in place (kNone: none)
     bool m_Late = false;           // sound came after silence past the window
     ULONGLONG m_LateWire = 0;      // the wire frame it came at
     ULONGLONG m_LastFileSound = 0; // the file's last frame of sound in place since
@@ -213,69 +225,21 @@ class HostPlayCompare
     ULONGLONG m_EndChecked = HostPlayWindow::kNone;
     ULONGLONG m_EndRunAt = HostPlayWindow::kNone; // a run that reached the file's end
     ULONGLONG m_EndRunPlace = 0, m_EndRunSilent = 0;
+    // A run that ended short of its longest at a place other than in place:
+    // where, from which wire frame, after how much silence.
+    ULONGLONG m_ShortPlace = HostPlayWindow::kNone;
+    ULONGLONG m_ShortWire = 0, m_ShortSilent = 0;
+    // The frames matched in place from wire frame m_InPlaceAt on, its frames
+    // of sound, and the file frame the frames before it replaced up to: the
+    // file's last sound in place (blanked), or the one in place of the last
+    // other sound received (its silence filled).
+    ULONGLONG m_InPlaceAt = HostPlayWindow::kNone;
+    ULONGLONG m_InPlaceSounds = 0, m_InPlaceAfter = 0;
+    // The first such frames cut short: where no run places the frames, they
+    // decide all the same, no level making silence of sound and then the
+    // file's sound again.
+    ULONGLONG m_FallbackAt = HostPlayWindow::kNone, m_FallbackAfter = 0;
     ULONGLONG m_Resumed = 0; // the file frame the frames after it resumed at
     ULONGLONG m_ResumedWire = 0;
     ULONGLONG m_Inserted = 0;
-};
-
-// A recording against what the device sent, as both come: the recording's
-// first frame of sound is found among the device's frames (its silence
-// before is the path's), and from there each frame of the recording is the
-// device's next. One that differs is changed; silence where the device sent
-// sound, or a frame the device never sent, is not the device's. Silence
-// while the device's first sound is older than the path takes, or more
-// frames than the device sent and the path's silence, is none of it.
-class HostRecordCompare
-{
-  public:
-    // Frames of `frameBytes` bytes, silent when every byte is `silence`;
-    // `lagFrames` the most device frames the recording may trail the device
-    // by before silence in it is taken for silence where it sent sound.
-    HostRecordCompare(ULONG frameBytes, UCHAR silence, ULONGLONG lagFrames);
-    // What the device sent, in the recording's format: given before the
-    // recording's frames that came with it.
-    void Wire(const UCHAR* data, size_t bytes);
-    // The recording.
-    void File(const UCHAR* data, size_t bytes);
-    // The verdict once the recording ended: given whether the device sent
-    // the recording's own format (or nothing) on one endpoint, and whether
-    // packets were late or missing.
-    HostWire Result(bool sameFormat, bool oneEndpoint, bool gaps, HostStreamSummary* summary) const;
-
-  private:
-    bool IsSilence(const UCHAR* frame) const;
-    // Hands `take` each whole frame of the bytes, keeping in `part` the start
-    // of one until the rest comes.
-    template <typename Take>
-    void WholeFrames(std::vector<UCHAR>& part, const UCHAR* data, size_t bytes, Take take);
-    void TakeWire(const UCHAR* frame);
-    void TakeFile(const UCHAR* frame);
-    // Places the recording's first frame of sound among the device's.
-    void Align(const UCHAR* frame);
-    // The recording's frames are not the device's from m_ChangedAt on; or
-    // none of them are, the device's first sound or frame never placed.
-    void NotDevice();
-    void NoneOfIt();
-    // The device's frames compared, or before the recording's first sound.
-    void DropWire(ULONGLONG frames);
-    const UCHAR* WireFrame(ULONGLONG frame) const;
-
-    const size_t m_FrameBytes;
-    const UCHAR m_Silence;
-    const ULONGLONG m_LagFrames;
-    std::vector<UCHAR> m_WirePart, m_FilePart; // a frame's bytes while it arrives
-    std::vector<UCHAR> m_Wire; // device frames from m_WireBase on, at m_WireHead, not yet compared
-    size_t m_WireHead = 0;
-    ULONGLONG m_WireBase = 0;
-    ULONGLONG m_WireFrames = 0;
-    ULONGLONG m_WireSoundAt = 0; // the device's first frame of sound
-    bool m_WireSound = false;
-    ULONGLONG m_FileFrames = 0;
-    bool m_Aligned = false;
-    LONGLONG m_Offset = 0; // a recording frame less the device frame it holds
-    ULONGLONG m_StartWire = 0, m_StartFile = 0;
-    bool m_Changed = false;
-    bool m_NotDevice = false;
-    bool m_NoneOfIt = false;
-    ULONGLONG m_ChangedAt = 0;
 };

@@ -110,3 +110,46 @@ TEST(HostFormats, TwentyFourBitFilesArriveBitExactWhereOffered)
     // The class 1.0 speaker takes them packed, the class 2.0 device in 32 bits.
     EXPECT_GE(played, 4);
 }
+
+// A microphone of 16 bits at 48 kHz beside 24 bits at 44.1 kHz, in one data
+// range of both: each kind is listed at the rate it opens at, and opens there.
+TEST(HostFormats, OfferedFormatsOpenWhereListed)
+{
+    HostHarness host;
+    std::string error;
+    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+    ASSERT_EQ(STATUS_SUCCESS,
+              host.PlugDescriptorFile(
+                  std::string(LT_QUIRKS_DIR) + "/two-format-settings-microphone.txt", &error))
+        << error;
+    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+    ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+    {
+        RenderFilter capture(host, KSPIN_DATAFLOW_OUT);
+        ASSERT_NE(nullptr, capture.Filter);
+        const std::vector<HostOfferedFormat> offered =
+            HostOfferedFormats(capture.Client, capture.Filter, *capture.Info, capture.PinId);
+        EXPECT_EQ("  1 channel(s) of 16 bits at 48000 Hz\n  1 channel(s) of 24 bits at 44100 Hz\n",
+                  HostOfferedText(offered));
+        for (const HostOfferedFormat& f : offered)
+        {
+            std::vector<UCHAR> format;
+            const ULONG rate = f.Rates.front().first;
+            PFILE_OBJECT pin = nullptr;
+            ASSERT_EQ(STATUS_SUCCESS,
+                      HostPinFormat(capture.Client, capture.Filter, capture.PinId,
+                                    {rate, (USHORT)f.Channels, f.ContainerBits, {}, f.ValidBits},
+                                    &format));
+            EXPECT_EQ(STATUS_SUCCESS,
+                      capture.Client.OpenPin(capture.Filter, capture.PinId, format.data(),
+                                             (ULONG)format.size(), &pin))
+                << f.ValidBits << " bits at " << rate;
+            if (pin != nullptr)
+                capture.Client.Close(pin);
+        }
+    }
+    EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
+    host.Unplug();
+    host.UnloadDriver();
+    EXPECT_EQ("", EmuCheckClean(false));
+}

@@ -1,13 +1,15 @@
 // Plays drawn at random, each from a seed of its own: files of every kind the
-// play compare meets, whose path loses, blanks or inserts frames, or whose
-// driver changes their levels. Each verdict is checked against the one the
-// README states, worked out from what was done to the file, frame by frame.
+// play compare meets, whose path loses, blanks or inserts frames, puts sound
+// where the file is silent, or whose driver changes their levels. Each
+// verdict is checked against the one the README states, worked out from what
+// was done to the file, frame by frame.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <random>
 
 #include "sim/host/harness/host_wire_compare.h"
@@ -17,7 +19,10 @@ namespace
 // Noise, noise of ±4, sines, a square wave, a constant, noise with silent
 // passages; noise whose values are held for 2 to 64 frames, or for runs of
 // random lengths; 2 to 4 values; a 997 Hz sine; clicks far apart; eight
-// channels alike.
+// channels alike; a sine computed in floating point from phase 0, every
+// channel alike, so that its zero crossings are silent frames; noise whose
+// 200-frame blocks each play twice, silent every 100 frames; pulses of
+// noise between silences.
 enum Kind
 {
     Noise,
@@ -33,6 +38,9 @@ enum Kind
     Sine997,
     Clicks,
     Alike,
+    Floating,
+    Twice,
+    Pulses,
     kKinds
 };
 // The longest run the compare follows: no kind needs more frames of sound.
@@ -41,8 +49,9 @@ constexpr double kLongest = 256;
 // A received frame: the file's frame At ('F', inserted again too), silence in
 // its place ('B'), inserted ('I'), the file's frame with the driver's levels
 // ('X'), or silence before or after the play ('P'). A fault: frames lost ('L'), blanked ('B'),
-// inserted again ('C'), noise ('N') or silence ('S') inserted, or silence
-// past the window in place of none or some ('G').
+// inserted again ('C'), noise ('N') or silence ('S') inserted, silence
+// past the window in place of none or some ('G'), or noise in place of some
+// ('P', where the file is silent mostly).
 struct Tag
 {
     char What;
@@ -59,13 +68,16 @@ struct Play
     std::vector<Tag> Tags;
     bool Processed = false, NoiseInserted = false;
     ULONG Rate = 8000;
-    size_t Period = 0; // the frames a repeating kind repeats after
+    double Hz = 0, Amplitude = 0.5; // a floating-point sine's
+    size_t Period = 0;              // the frames a repeating kind repeats after
     // An 8-bit 997 Hz sine: its samples repeat from one period to the next,
     // though a period is no whole number of frames.
     bool Repeats = false;
     // The most frames of sound a run needs to place frames anywhere, and at
-    // the file's end.
-    double Run = kLongest, EndRun = kLongest;
+    // one place (the file's end, a blank); and a run followed whole, for
+    // kLongest frames, that has outlasted every passage held twice.
+    double Run = kLongest, EndRun = kLongest, WholeRun = kLongest, WholeOnePlace = kLongest;
+    size_t Faults = 0;
 
     size_t Frames(const std::vector<UCHAR>& s) const { return s.size() / Bytes; }
     bool Sound(const std::vector<UCHAR>& s, size_t f) const
@@ -103,6 +115,8 @@ struct Play
             ++f;
         return f;
     }
+    // Whether the file holds sound from frame `f` on.
+    bool SoundAfter(size_t f) const { return SoundFrom(File, f) < Frames(File); }
     // The wire frames from `w` on that are the file's in order (*frames),
     // and the frames of sound among the first kLongest of them.
     size_t RunSounds(size_t w, size_t* frames = nullptr) const
@@ -123,7 +137,7 @@ void Fill(Play& p, std::mt19937& r, size_t first)
     std::vector<UCHAR> values(4 * bytes);
     std::generate(values.begin(), values.end(), [&r] { return (UCHAR)r(); });
     const size_t held = 2 + r() % 63, few = 2 + r() % 3;
-    for (size_t f = first, left = 0; f < n; ++f)
+    for (size_t f = first, left = 0, burst = 0, pause = 0; f < n; ++f)
     {
         UCHAR* to = &p.File[f * bytes];
         const bool again = left-- != 0 && f != first;
@@ -150,6 +164,27 @@ void Fill(Play& p, std::mt19937& r, size_t first)
             if (r() % 50 == 0)
                 std::generate(to, to + bytes, [&r] { return (UCHAR)(1 + r() % 255); });
             break;
+        case Twice:
+            // Each block of 200 again after itself, silent at 0 and 100.
+            if ((f - first) % 400 >= 200)
+                memcpy(to, to - 200 * bytes, bytes);
+            else if ((f - first) % 100 != 0)
+                std::generate(to, to + bytes, [&r] { return (UCHAR)r(); });
+            break;
+        case Pulses:
+            // 5 to 40 frames of noise, then 100 to 600 of silence.
+            burst = burst == 0 && pause == 0 ? 5 + r() % 36 : burst;
+            if (burst != 0)
+                std::generate(to, to + bytes, [&r] { return (UCHAR)(1 + r() % 255); });
+            pause = burst == 1 ? 100 + r() % 501 : pause - (burst == 0 ? 1 : 0);
+            burst -= burst != 0 ? 1 : 0;
+            break;
+        case Floating:
+            for (size_t ch = 0; ch < p.Channels; ++ch, to += sample)
+                p.Put(to,
+                      (int)std::lround(full * p.Amplitude *
+                                       std::sin(2 * M_PI * p.Hz * (double)(f - first) / p.Rate)));
+            break;
         default:
             for (size_t c = 0; c < p.Channels; ++c, to += sample)
                 if (p.Period != 0 && f >= first + p.Period)
@@ -174,40 +209,76 @@ void Fill(Play& p, std::mt19937& r, size_t first)
 // frames tell: as many as make a match elsewhere unlikely, given that a
 // window shows no more than its frames' count of values (less two bits).
 // Kinds of few values, or whose neighbouring frames are alike, may need
-// the longest.
+// the longest; a run followed whole needs no more than its frames of sound,
+// a sine's no more than half of them. Blocks played twice need a run
+// longer than a block, which only a run followed whole is.
 void Bound(Play& p)
 {
+    const bool noisy = p.Drawn == Noise || p.Drawn == Gaps || p.Drawn == Quiet ||
+                       p.Drawn == Clicks || p.Drawn == Pulses || p.Drawn == Twice;
     const double window = (double)p.Search + kLongest,
                  values = p.Drawn == Quiet ? 0.8 * std::log2(9.0) : 0.99 * p.Bits,
-                 apart = p.Drawn == Clicks ? 50 : 1; // frames between values
-    if (p.Drawn != Noise && p.Drawn != Gaps && p.Drawn != Quiet && p.Drawn != Clicks)
+                 apart = p.Drawn == Clicks   ? 50
+                         : p.Drawn == Pulses ? 17
+                                             : 1; // frames between values
+    p.WholeRun = p.WholeOnePlace = p.Drawn == Floating ? kLongest / 2 : kLongest;
+    if (!noisy)
         return;
     const double bits = std::min((double)p.Channels * values, std::log2(window / apart) - 2);
     const auto frames = [&](double need) { return std::min(kLongest, std::ceil(need / bits) + 2); };
-    p.Run = frames(2 * std::log2(window) + 20);
-    p.EndRun = frames(20);
+    p.WholeRun = p.Run = frames(2 * std::log2(window) + 20);
+    p.WholeOnePlace = p.EndRun = frames(20);
+    if (p.Drawn == Twice)
+        p.Run = p.EndRun = kLongest + 1;
 }
 
-// A file after its own silence; then what the device receives of it between
+// A random frame of the file from `from` on where it is silent; its
+// frames past the last if none is.
+size_t SilentFrom(const Play& p, std::mt19937& r, size_t from)
+{
+    const size_t n = p.Frames(p.File);
+    size_t silent = 0;
+    for (size_t f = from; f < n; ++f)
+        silent += p.Sound(p.File, f) ? 0 : 1;
+    for (size_t f = from, pick = silent != 0 ? r() % silent : 0; silent != 0 && f < n; ++f)
+        if (!p.Sound(p.File, f) && pick-- == 0)
+            return f;
+    return n;
+}
+
+// A file after its own silence, with silence longer than the window inside
+// it or at its end where drawn; then what the device receives of it between
 // silences: the file with up to three faults (at its first frames of sound,
-// closer than a run, anywhere; of one to three frames, or of one frame to a
-// window's; silence longer than the window) or the driver's levels (a gain
-// of a half, three quarters or one and a half, from the first frame or a
-// later one; the 32-bit float chain's rounding, a unit off loud samples).
+// closer than a run, anywhere, or where the file is silent; of one to three
+// frames, or of one frame to a window's; silence longer than the window;
+// noise in place of frames) or the driver's levels (a gain of a half, three
+// quarters or one and a half, from the first frame or a later one; the
+// 32-bit float chain's rounding, a unit off loud samples).
 Play Draw(std::mt19937& r)
 {
     const int kind = (int)(r() % kKinds);
     const USHORT bits = (USHORT)(8 * (1 + r() % 3));
-    const ULONG rates[] = {44100, 48000, 96000}, rate = kind == Sine997 ? rates[r() % 3] : 8000;
-    const size_t channels = kind == Alike ? 8 : 1 + r() % (kind == Sine997 ? 2 : 8);
+    const bool tone = kind == Sine997 || kind == Floating, longGap = r() % 5 == 0;
+    const ULONG rates[] = {44100, 48000, 96000},
+                rate = tone ? rates[r() % (kind == Floating ? 2 : 3)] : 8000;
+    const size_t channels = kind == Alike ? 8 : 1 + r() % (tone ? 2 : 8);
     const int full = (1 << (bits - 1)) - 1;
-    const size_t bytes = channels * bits / 8, n = rate / 4 + r() % (3 * rate / 4),
+    // Silence at its end, longer than the window now and then.
+    const size_t tail = r() % 3 == 0 ? 1 + r() % (3 * rate / 4) : 0;
+    const size_t bytes = channels * bits / 8,
+                 n = rate / 4 + r() % (3 * rate / 4) + (longGap ? rate + rate / 2 : 0) + tail,
                  first = r() % 300;
     Play p{kind, bits, channels, bytes, rate / 2, {}, {}, {}, {}};
     p.Rate = rate;
+    const double tones[] = {300, 500, 1000, 2000, 997}, amplitudes[] = {0.5, 0.25, 0.9, 0.1};
+    p.Hz = tones[r() % 5];
+    p.Amplitude = amplitudes[r() % (bits == 8 ? 3 : 4)];
     const size_t periods[kKinds] = {0, 0, 100, 32, 4 + r() % 400, 1};
-    p.Period = periods[kind];
-    p.Repeats = p.Period != 0 || (kind == Sine997 && bits == 8);
+    // A floating-point sine repeats once its cycles and the rate's frames
+    // meet again.
+    const size_t cycle = rate / std::gcd((size_t)rate, (size_t)p.Hz);
+    p.Period = kind != Floating ? periods[kind] : cycle < n ? cycle : 0;
+    p.Repeats = p.Period != 0 || (tone && bits == 8);
     p.Silence.assign(bytes, bits == 8 ? 0x80 : 0);
     p.File.resize(n * bytes, p.Silence[0]);
     Fill(p, r, first);
@@ -217,6 +288,14 @@ Play Draw(std::mt19937& r)
         const size_t at = r() % n, length = std::min(50 + r() % (n / 5), n - at);
         std::fill_n(&p.File[at * bytes], length * bytes, p.Silence[0]);
     }
+    if (longGap)
+    {
+        // Past the first half second of sound, where the start is placed.
+        const size_t at = first + p.Search + r() % (n - tail - first - 3 * p.Search),
+                     length = p.Search + 1 + r() % p.Search;
+        std::fill_n(&p.File[at * bytes], length * bytes, p.Silence[0]);
+    }
+    std::fill_n(&p.File[(n - tail) * bytes], tail * bytes, p.Silence[0]);
     p.Add(nullptr, {'P', 0}, r() % 400);
     p.Processed = r() % 5 == 0;
     if (p.Processed)
@@ -240,9 +319,11 @@ Play Draw(std::mt19937& r)
         at += i == 0 && r() % 4 == 0   ? r() % 64
               : i != 0 && r() % 2 == 0 ? 1 + r() % 63
                                        : r() % (n - at);
+        // After the file's last sound, in a gap, at a sine's zero crossing.
+        at = r() % 3 == 0 ? SilentFrom(p, r, at) : at;
         if (at >= n)
             break;
-        char fault = "LBCNSG"[r() % 6];
+        char fault = "LBCNSGP"[r() % 7];
         size_t length =
             r() % 3 == 0
                 ? 1 + r() % 3
@@ -253,21 +334,22 @@ Play Draw(std::mt19937& r)
         // Silence past the window, in place of none of the file or of some.
         const size_t lost = fault == 'G' && r() % 2 == 0 ? std::min(length, n - at) : 0;
         length = fault == 'G' ? p.Search + kLongest + r() % p.Search : length;
-        length = fault == 'L' || fault == 'B' ? std::min(length, n - at) : length;
+        length = fault == 'L' || fault == 'B' || fault == 'P' ? std::min(length, n - at) : length;
         p.Add(p.File.data() + next * bytes, {'F', next}, at - next);
-        std::vector<UCHAR> noise(fault == 'N' ? length * bytes : 0);
+        std::vector<UCHAR> noise(fault == 'N' || fault == 'P' ? length * bytes : 0);
         std::generate(noise.begin(), noise.end(), [&r] { return (UCHAR)r(); });
         const Tag tag{fault == 'C'   ? 'F'
                       : fault == 'B' ? 'B'
                                      : 'I',
                       fault == 'C' ? at - length - back : at};
         if (fault != 'L')
-            p.Add(fault == 'C'   ? &p.File[tag.At * bytes]
-                  : fault == 'N' ? noise.data()
-                                 : nullptr,
+            p.Add(fault == 'C'                   ? &p.File[tag.At * bytes]
+                  : fault == 'N' || fault == 'P' ? noise.data()
+                                                 : nullptr,
                   tag, length);
         p.NoiseInserted |= fault == 'N';
-        next = at = fault == 'L' || fault == 'B' ? at + length : at + lost;
+        ++p.Faults;
+        next = at = fault == 'L' || fault == 'B' || fault == 'P' ? at + length : at + lost;
     }
     if (!p.Processed)
         p.Add(p.File.data() + next * bytes, {'F', next}, n - next);
@@ -281,9 +363,9 @@ Play Draw(std::mt19937& r)
 std::array<ULONGLONG, 5> Names(HostWire w, const HostStreamSummary& s)
 {
     using enum HostWire;
-    const bool resumed = w == Lost || w == Inserted || w == Blanked;
+    const bool resumed = w == Lost || w == Inserted || w == Blanked || w == Filled;
     const ULONGLONG count = w == Leftover ? s.LeftoverFrames : w == Appended ? s.AppendedFrames : 0;
-    return {resumed || w == Partial || w == Changed ? s.ChangedAtFrame : 0,
+    return {resumed || w == Partial || w == Changed || w == Other ? s.ChangedAtFrame : 0,
             resumed || w == LostStart ? s.FirstReceivedFrame : 0, resumed ? s.ResumedWireFrame : 0,
             s.InsertedFrames, count};
 }
@@ -299,6 +381,102 @@ struct Expected
     bool Exact = true, MayChange = false, Differs = true;
 };
 
+// The run of received frames in place from wire frame `y` on (silence past
+// the file's end counting as in place): its frames, and its frames of sound
+// among the first kLongest.
+size_t InPlaceRun(const Play& p, size_t y, size_t inPlace, size_t* sounds)
+{
+    const size_t n = p.Frames(p.File), wires = p.Frames(p.Wire);
+    size_t k = 0;
+    for (*sounds = 0;
+         y + k < wires && (inPlace + k < n ? p.Same(y + k, inPlace + k) : !p.Sound(p.Wire, y + k));
+         ++k)
+        *sounds += k < kLongest && p.Sound(p.Wire, y + k) ? 1 : 0;
+    return k;
+}
+
+// From the first frame that differs on (wire frame w0, file frame f0): the
+// file blanked, frames lost or inserted, or sound in place of its silence,
+// placed by the first run of its own frames received after it.
+Expected AfterDifference(const Play& p, size_t w0, size_t f0)
+{
+    using enum HostWire;
+    const size_t n = p.Frames(p.File), wires = p.Frames(p.Wire);
+    const auto inPlace = [&](size_t w) { return f0 + (w - w0); };
+    const bool placed = !p.Repeats, silentStart = w0 == wires || !p.Sound(p.Wire, w0);
+    // The first sound other than the file's in place: where the file is
+    // silent, nothing the path's levels make.
+    size_t o = w0;
+    while (o < wires && (!p.Sound(p.Wire, o) || (inPlace(o) < n && p.Same(o, inPlace(o)))))
+        ++o;
+    const bool stray = o < wires && (inPlace(o) >= n || !p.Sound(p.File, inPlace(o)));
+    const bool fills = stray && !silentStart;
+    Expected e{Changed, {f0}, true, p.NoiseInserted && !placed && !stray, true};
+    // Sound past the file's last.
+    if (!silentStart && !p.SoundAfter(f0))
+    {
+        size_t count = 0;
+        for (size_t w = w0; w < wires; ++w)
+            count += p.Sound(p.Wire, w) ? 1 : 0;
+        return {Appended, {0, 0, 0, 0, count}};
+    }
+    const size_t y = p.SoundFrom(p.Wire, w0);
+    if (y == wires)
+        return {Partial, {f0}};
+    // Silence, then the file's sound in place for a run at one place.
+    if (silentStart && inPlace(y) < n && p.Same(y, inPlace(y)))
+    {
+        size_t sounds = 0, last = inPlace(y) - 1;
+        const size_t length = InPlaceRun(p, y, inPlace(y), &sounds);
+        while (!p.Sound(p.File, last))
+            --last;
+        const Expected blank{Blanked, {f0, last + 1, y}};
+        if (sounds >= p.EndRun || (length >= kLongest && sounds >= p.WholeOnePlace))
+            return blank;
+        // Cut short by the next fault: still no processing, but for faults
+        // that cancel out.
+        if (p.Tags[y].What == 'F' && p.Tags[y].At == inPlace(y))
+            return {Blanked, blank.Frames, false, p.Faults > 1, true};
+    }
+    // The run that places the frames: the file's first frame of sound from f0
+    // on received after it, taken back over the silence both have before.
+    // Sound after silence past the window starts a window of its own, where
+    // the file goes on where it stopped (the silence inserted) or later.
+    const bool late = silentStart && y - w0 >= p.Search;
+    size_t x = y, back = 0;
+    while (x < wires && !(p.Tags[x].What == 'F' && p.Tags[x].At >= f0 && p.Sound(p.Wire, x)))
+        ++x;
+    size_t length = 0;
+    const size_t j = x < wires ? p.Tags[x].At : 0, sounds = x < wires ? p.RunSounds(x, &length) : 0;
+    // Faults that cancel out, by whole periods in a repeating file, leave the
+    // file's frames in place.
+    const size_t shift = j > inPlace(x) ? j - inPlace(x) : inPlace(x) - j;
+    const bool inWindow = j < f0 + p.Search && x - (late ? y : w0) < p.Search && !(fills && late);
+    const bool decides = sounds >= p.Run || (length >= kLongest && sounds >= p.WholeRun);
+    e.MayChange |= !stray && (!decides || !inWindow ||
+                              (!late && (p.Period == 0 ? shift * placed : shift % p.Period) == 0));
+    if (x == wires || j == inPlace(x))
+        return {fills ? Filled : Changed, {}, false, e.MayChange};
+    while (x - back > w0 && j - back > f0 && !p.Sound(p.Wire, x - back - 1) &&
+           !p.Sound(p.File, j - back - 1))
+        ++back;
+    const bool lost = late ? j - back > f0 : j > inPlace(x);
+    e.Wire = lost ? Lost : Inserted;
+    e.Frames = {f0, j - back, x - back, lost ? 0 : inPlace(x) - j};
+    // A run to the file's end is followed by the silence after the play. A
+    // run cut short by the next fault decides only until a later one places
+    // the file earlier: copies that run into the frames it left out.
+    size_t later = x + length;
+    while (later < std::min(wires, x + length + p.Search) &&
+           !(p.Tags[later].What == 'F' && p.Tags[later].At >= f0 && p.Tags[later].At < j))
+        ++later;
+    e.Exact = placed && inWindow &&
+              (length >= kLongest || later == std::min(wires, x + length + p.Search)) &&
+              (decides ||
+               (j + length == n && length < kLongest && sounds >= p.EndRun && n - f0 <= p.Search));
+    return e;
+}
+
 Expected Expect(const Play& p)
 {
     using enum HostWire;
@@ -310,10 +488,17 @@ Expected Expect(const Play& p)
     for (size_t w = s + k; first + k == n && w < wires; ++w)
         after += p.Sound(p.Wire, w) ? 1 : 0;
     const bool placed = !p.Repeats, differs = first + k != n || after != 0;
+    // Silence where it ended: sound for a silent file is processing.
+    if (first == n)
+        return s == wires ? Expected{Silent} : Expected{Changed, {}, false, true};
     Expected e{differs ? Changed : Exact, {differs ? first + k : 0}, true, false, differs};
     // Levels on a sine whose samples repeat may make it the file's at
-    // another phase.
-    e.Exact = p.Period != 0 || placed;
+    // another phase; sound too short for a run is none of the file.
+    size_t sound = 0;
+    for (size_t w = s; w < wires; ++w)
+        sound += p.Sound(p.Wire, w) ? 1 : 0;
+    e.Exact =
+        ((p.Period != 0 && !(p.Drawn == Floating && p.Bits == 8)) || placed) && sound >= p.Run;
     e.MayChange = !e.Exact;
     if (s == wires || p.Processed || !differs)
         return s == wires ? Expected{Unreached} : e;
@@ -337,49 +522,7 @@ Expected Expect(const Play& p)
     }
     if (first + k == n)
         return {Appended, {0, 0, 0, 0, after}};
-    // The first frame that differs; the first frame of sound after it. Silence,
-    // then the file's sound in place, whatever put it there, is a blank.
-    const size_t w0 = s + k, f0 = first + k;
-    const auto inPlace = [&](size_t w) { return f0 + (w - w0); };
-    const size_t y = p.SoundFrom(p.Wire, w0);
-    if (y == wires)
-        return {Partial, {f0}};
-    if (inPlace(y) < n && p.Same(y, inPlace(y)))
-    {
-        size_t last = inPlace(y) - 1;
-        while (!p.Sound(p.File, last))
-            --last;
-        return {Blanked, {f0, last + 1, y}};
-    }
-    // The run that places the frames: the file's first frame of sound from f0
-    // on received after it, taken back over the silence both have before.
-    // Sound after silence past the window starts a window of its own, where
-    // the file goes on where it stopped (the silence inserted) or later.
-    const bool late = y - w0 >= p.Search;
-    size_t x = y, back = 0;
-    while (x < wires && !(p.Tags[x].What == 'F' && p.Tags[x].At >= f0 && p.Sound(p.Wire, x)))
-        ++x;
-    size_t length = 0;
-    const size_t j = x < wires ? p.Tags[x].At : 0, sounds = x < wires ? p.RunSounds(x, &length) : 0;
-    // Faults that cancel out, by whole periods in a repeating file, leave the
-    // file's frames in place.
-    const size_t shift = j > inPlace(x) ? j - inPlace(x) : inPlace(x) - j;
-    const bool inWindow = j < f0 + p.Search && x - (late ? y : w0) < p.Search;
-    e.MayChange |= sounds < kLongest || !inWindow ||
-                   (!late && (p.Period == 0 ? shift * placed : shift % p.Period) == 0);
-    if (x == wires || j == inPlace(x))
-        return {Changed, {}, false, true};
-    while (x - back > w0 && j - back > f0 && !p.Sound(p.Wire, x - back - 1) &&
-           !p.Sound(p.File, j - back - 1))
-        ++back;
-    const bool lost = late ? j - back > f0 : j > inPlace(x);
-    e.Wire = lost ? Lost : Inserted;
-    e.Frames = {f0, j - back, x - back, lost ? 0 : inPlace(x) - j};
-    // A run to the file's end is followed by the silence after the play.
-    e.Exact = placed && inWindow &&
-              (sounds >= p.Run ||
-               (j + length == n && length < kLongest && sounds >= p.EndRun && n - f0 <= p.Search));
-    return e;
+    return AfterDifference(p, s + k, first + k);
 }
 
 // Plays `from` to `to`, each drawn from its own seed: the exact count of

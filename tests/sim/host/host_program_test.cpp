@@ -125,6 +125,10 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
     HostAudio a = Ramp(4800);
     a.Channels = 8;
     ASSERT_TRUE(HostWriteWav(eight, a, &error)) << error;
+    const std::string eightLong = w / "eight-long.wav"; // 150 ms: the stream settles
+    a = Ramp(4 * 7200);
+    a.Channels = 8;
+    ASSERT_TRUE(HostWriteWav(eightLong, a, &error)) << error;
     a = Ramp(4800);
     a.BitsPerSample = 24;
     ASSERT_TRUE(HostWriteWav(deep, a, &error)) << error;
@@ -243,6 +247,11 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
         // silent file has no frames to place them by.
         {{"--play", in}, "offset +0.000 ms and drift +0.000 ms", 0},
         {{"--play", silent}, "offset not measured and drift +0.000 ms", 0},
+        // At 44.1 kHz the position reaches a byte into the transfer under
+        // way: a quarter of a frame, no latency.
+        {{"--play", in441}, "offset +0.000 ms and drift +0.000 ms", 0},
+        // Its fold delays the file 128 frames: the path's own latency.
+        {{"--device", "ChipModelC", "--play", eightLong}, "offset +2.667 ms", 0},
         {{"--play", rifxShort}, "the header says 28806 frames, the file holds 4801", 0},
         // An RF64 file plays as a WAV file does, its valid bits kept.
         {{"--device", "Uac2HighSpeed", "--play", rf64, "--device-out", out},
@@ -274,15 +283,17 @@ TEST(HostProgram, EachCommandLineEndsAsItSays)
          "play: the device keeps 2 channel(s) of 16 bits, not the file's format",
          0},
         {{"--device", "Uac2Spdif", "--asio", "0.1"}, "asio: 0.1 s of 0.1 s", 0},
-        // What the filter's data range takes: its channels and bits, every
-        // rate between its bounds.
+        // What the filter's data range takes: its channels and bits, at the
+        // standard rates and bounds its clock answers (22 kHz is none).
         {{"--descriptor-file", rates, "--play", in441},
-         "the filter's data ranges offer:\n  2 channel(s) of 12 bits in 16 at 16000 to 48000 Hz\n",
+         "the filter's data ranges offer:\n  2 channel(s) of 12 bits in 16 at 16000 and 48000 Hz\n",
          1},
         // Valid bits below the container, to a device with no header to set them in.
         {{"--device", "Uac2HighSpeed", "--play", deep, "--device-out", "/dev/null"},
          "play: wrote /dev/null, ",
          0},
+        // Any device that opens for writing is written as a file is.
+        {{"--record", "/dev/zero", "--seconds", "0.01"}, "record: wrote /dev/zero, 480 frames", 0},
         {{"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/high-bandwidth-eight-channels.txt",
           "--record", "/dev/null", "--seconds", "0.1"},
          "record: wrote /dev/null, 4800 frames, 8 channel(s) of 24 bits in 32",
@@ -412,8 +423,9 @@ TEST(HostProgram, NoShortRunPassesForAWholeOne)
 
 // A format the filter does not offer is refused with the driver's status by
 // name and the data ranges the filter offers: the S/PDIF device's 16-bit
-// stereo between its clock's lowest and highest rates; a 16-bit file to a
-// device of 12 valid bits in 16 and of 24 bits, neither of them 16.
+// stereo at its clock's rates, none of the standard rates between them; a
+// 16-bit file to a device of 12 valid bits in 16 and of 24 bits, neither of
+// them 16.
 TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
 {
     ScratchFolder w;
@@ -431,7 +443,7 @@ TEST(HostProgram, ARefusedFormatNamesWhatTheFilterOffers)
     } rows[] = {
         {{"--device", "Uac2Spdif", "--play", in24},
          "refused 2 channel(s) of 24 bits at 48000 Hz: 0xC0000272 STATUS_NO_MATCH\nplay: the "
-         "filter's data ranges offer:\n  2 channel(s) of 16 bits at 44100 to 96000 Hz\n"},
+         "filter's data ranges offer:\n  2 channel(s) of 16 bits at 44100 to 48000 and 96000 Hz\n"},
         {{"--descriptor-file", std::string(LT_QUIRKS_DIR) + "/uac2-24-and-12-bit-headset.txt",
           "--play", in16},
          "refused 2 channel(s) of 16 bits at 48000 Hz: 0xC0000272 STATUS_NO_MATCH\nplay: the "

@@ -10,7 +10,9 @@
 #include <cmath>
 #include <random>
 
+#include "sim/host/harness/host_record_compare.h"
 #include "sim/host/harness/host_wire_compare.h"
+#include "tests/sim/host/play_compare.h"
 
 namespace
 {
@@ -107,38 +109,6 @@ Frames Span(const Frames& f, size_t from, size_t to = SIZE_MAX, bool halved = fa
 
 const Frames kShort = Span(kNoise, 0, 100);
 
-// A file (by default mono, 16-bit, 48 kHz) against what the device received
-// after the path's 720 frames of silence, and then `playOut` frames of
-// silence, a packet's 48 frames at a time.
-struct PlayOf
-{
-    explicit PlayOf(const Frames& f)
-        : PlayOf(HostAudio{48000, 1, 16, {Bytes(f, 0), Bytes(f, f.size())}})
-    {
-    }
-    explicit PlayOf(HostAudio file)
-        : File(std::move(file)), Compare(std::make_unique<HostMemorySource>(File), 16)
-    {
-    }
-    HostWire Received(const Frames& wire, HostStreamSummary* summary, size_t playOut = 2000)
-    {
-        return Received(std::vector<UCHAR>(Bytes(wire, 0), Bytes(wire, wire.size())), summary,
-                        playOut);
-    }
-    HostWire Received(std::vector<UCHAR> wire, HostStreamSummary* summary, size_t playOut = 2000)
-    {
-        const size_t bytes = File.FrameBytes();
-        wire.insert(wire.begin(), 720 * bytes, 0);
-        wire.resize(wire.size() + playOut * bytes, 0);
-        for (size_t at = 0; at < wire.size(); at += 48 * bytes)
-            Compare.Feed({wire.begin() + (ptrdiff_t)at,
-                          wire.begin() + (ptrdiff_t)std::min(at + 48 * bytes, wire.size())});
-        return Compare.Result(true, true, false, summary);
-    }
-    const HostAudio File;
-    HostPlayCompare Compare;
-};
-
 // Two seconds of 16-bit frames at `rate`, every channel alike: noise whose
 // values are held for `shortest` to `longest` frames, or (`longest` 0) a
 // 997 Hz sine.
@@ -214,6 +184,12 @@ TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
         {"frames past the device's last", Join({kSent, Part(1, 3)}), Broken, 2000},
         {"sound the device never sent", Join({Silence(10), Part(1, 50)}), Broken, 10, 0, false,
          Silence(1000)},
+        // Its frame 480 is silent: no level makes sound of it, though it
+        // may make it after other levels.
+        {"sound where it sent silence", Join({Silence(5), Part(0, 480), {7}, Part(481, 1900)}),
+         Broken, 485},
+        {"levels, then sound where it sent silence",
+         Join({Silence(5), Part(0, 480, 300), {7}, Part(481, 1900, 300)}), Changed, 305},
     };
     for (const auto& row : rows)
     {

@@ -1,5 +1,5 @@
-// The first render wave filter of a started device, opened as the audio
-// engine opens it; Filter stays null when there is none.
+// The first render (or capture) wave filter of a started device, opened as
+// the audio engine opens it; Filter stays null when there is none.
 #pragma once
 
 #include <vector>
@@ -8,9 +8,11 @@
 
 struct RenderFilter
 {
-    explicit RenderFilter(HostHarness& host) : Client(host.Fdo()), Subdevices(Client.Subdevices())
+    // The capture filter where `flow` is KSPIN_DATAFLOW_OUT.
+    explicit RenderFilter(HostHarness& host, KSPIN_DATAFLOW flow = KSPIN_DATAFLOW_IN)
+        : Client(host.Fdo()), Subdevices(Client.Subdevices())
     {
-        Info = HostFindWaveFilter(Subdevices, KSPIN_DATAFLOW_IN, &PinId);
+        Info = HostFindWaveFilter(Subdevices, flow, &PinId);
         if (Info != nullptr && !NT_SUCCESS(Client.OpenFilter(Info->Name, &Filter)))
             Filter = nullptr;
     }

@@ -298,7 +298,7 @@ TEST(StreamRun, EachRunNamesWhatTheDeviceMovedAndItsRate)
         {.Device = kAdaptive,
          .Rate = 48000,
          .Silent = 48000 * 3,
-         .Said = "play: the stream's data drifted +9",
+         .Said = "play: data drift -9",
          .FrameClockPpm = 30000},
         {.Device = "Uac1SpeakerMic",
          .Rate = 48000,
