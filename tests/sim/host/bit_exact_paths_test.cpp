@@ -71,15 +71,18 @@ void ExpectAsioAsItIs(HostHarness& host, ULONG type, ULONG bytes)
     ASSERT_EQ(STATUS_SUCCESS, client.GetBufferSize(sizes));
     ASSERT_EQ(STATUS_SUCCESS, client.MapAll(sizes[2]));
     ASSERT_EQ(bytes, client.RingSampleBytes());
-    HostAsioData data(client, host.Device(), bytes);
+    HostAsioData data(client, host, bytes);
     data.BeforeStart();
     ASSERT_EQ(STATUS_SUCCESS, client.Start());
     data.AfterStart();
     data.Run(300);
-    EXPECT_EQ("", data.RenderFault() + data.CaptureFault() + data.RenderProcessing() +
-                      data.CaptureProcessing() + data.RenderPosition() + data.CapturePosition());
-    EXPECT_GT(data.RenderCompared(), 300u * 40);
-    EXPECT_GT(data.CaptureCompared(), 300u * 40);
+    for (const HostAsioWay& way : {data.Render(), data.Capture()})
+    {
+        EXPECT_EQ(std::vector<std::string>{}, way.Faults);
+        EXPECT_EQ("", way.Position + way.Processing);
+        EXPECT_EQ(way.Received, way.Compared);
+        EXPECT_GT(way.Compared, 300u * 40);
+    }
 }
 } // namespace
 
