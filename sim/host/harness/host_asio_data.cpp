@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/kernel/emu.h"
+#include "sim/host/harness/host_stream.h"
 
 namespace
 {
@@ -64,6 +65,7 @@ void HostAsioData::AfterStart()
 {
     if (m_Tap != nullptr)
         m_Tap->Started(m_Client.Rings());
+    NameEndpoints(true);
     for (Side* side : {&m_Render, &m_Capture})
         for (Ring& ring : side->Rings)
         {
@@ -92,6 +94,8 @@ void HostAsioData::CheckStart(const Ring& ring, ULONG at, const std::string& wha
 
 void HostAsioData::Restarted()
 {
+    // What the device received and sent up to the power-down first.
+    TakeRecords();
     // The device goes on with the first frame it did not receive before
     // the power-down, in that frame's place: the frames due run on, and the
     // driver's reads from there on are the frames due.
@@ -136,40 +140,44 @@ void HostAsioData::Run(ULONG ms)
 
 void HostAsioData::Step()
 {
-    NameEndpoints();
+    TakeRecords();
     for (Ring& ring : m_Render.Rings)
-        StepRender(ring);
+    {
+        ring.Path.Read();
+        if (Follow(ring))
+            WriteAhead(ring);
+    }
     for (Ring& ring : m_Capture.Rings)
-        StepCapture(ring);
-    m_Device->Streaming().ClearRecords();
+    {
+        ring.Path.Read();
+        ReadCapture(ring);
+    }
 }
 
-void HostAsioData::StepRender(Ring& ring)
+void HostAsioData::TakeRecords()
 {
-    ring.Path.Read();
-    if (ring.Endpoint != 0)
-    {
-        const std::vector<UCHAR>& received = m_Device->Streaming().OutRecord(ring.Endpoint).Data;
-        ring.Wire += received.size() / ring.FrameBytes;
-        m_Frames.assign(received.begin(), received.end());
-        if (m_Tap != nullptr)
-            m_Tap->Received(ring.Index, &m_Frames);
-        ring.Compare.Received(m_Frames.data(), m_Frames.size());
-    }
-    if (Follow(ring))
-        WriteAhead(ring);
-}
-
-void HostAsioData::StepCapture(Ring& ring)
-{
-    ring.Path.Read();
-    if (ring.Endpoint != 0)
-    {
-        const std::vector<UCHAR>& sent = m_Device->Streaming().InRecord(ring.Endpoint).Data;
-        ring.Compare.Sent(sent.data(), sent.size());
-        ring.Wire += sent.size() / ring.FrameBytes;
-    }
-    ReadCapture(ring);
+    NameEndpoints(false);
+    SimStreaming& streaming = m_Device->Streaming();
+    for (Ring& ring : m_Render.Rings)
+        if (ring.Endpoint != 0)
+        {
+            const std::vector<UCHAR>& received = streaming.OutRecord(ring.Endpoint).Data;
+            ring.Wire += received.size() / ring.FrameBytes;
+            m_Frames.assign(received.begin(), received.end());
+            if (m_Tap != nullptr)
+                m_Tap->Received(ring.Index, &m_Frames);
+            ring.Compare.Received(m_Frames.data(), m_Frames.size());
+        }
+    for (Ring& ring : m_Capture.Rings)
+        if (ring.Endpoint != 0)
+        {
+            const std::vector<UCHAR>& sent = streaming.InRecord(ring.Endpoint).Data;
+            if (m_Tap != nullptr)
+                m_Tap->Sent(ring.Index, sent);
+            ring.Compare.Sent(sent.data(), sent.size());
+            ring.Wire += sent.size() / ring.FrameBytes;
+        }
+    streaming.ClearRecords();
 }
 
 bool HostAsioData::Follow(Ring& ring)
@@ -204,32 +212,42 @@ void HostAsioData::WriteAhead(Ring& ring)
     ring.Compare.Written(ring.Base + ring.Written);
 }
 
-void HostAsioData::NameEndpoints()
+// A started stream's data endpoint runs the ring's format; once it has
+// moved data, a data endpoint of that format is the ring's. The first is
+// named at the start, before a power-down deselects it with the pre-roll
+// received.
+void HostAsioData::NameEndpoints(bool started)
 {
     SimStreaming& streaming = m_Device->Streaming();
     for (Side* side : {&m_Render, &m_Capture})
         for (Ring& ring : side->Rings)
-            for (UCHAR ep = 1; ep < 16 && ring.Endpoint == 0; ++ep)
+        {
+            const bool in = ring.Client->IsInput != 0;
+            for (const UCHAR address :
+                 ring.Endpoint == 0 ? HostDataEndpoints(*m_Device, in) : std::vector<UCHAR>{})
             {
-                const UCHAR address = ring.Client->IsInput ? (UCHAR)(0x80 | ep) : ep;
                 UCHAR channels = 0, subslot = 0;
                 const bool taken =
                     std::any_of(side->Rings.begin(), side->Rings.end(),
                                 [address](const Ring& r) { return r.Endpoint == address; });
-                const size_t bytes = ring.Client->IsInput
-                                         ? streaming.InRecord(address).Data.size()
-                                         : streaming.OutRecord(address).Data.size();
-                if (!taken && bytes != 0 &&
+                const size_t bytes = in ? streaming.InRecord(address).Data.size()
+                                        : streaming.OutRecord(address).Data.size();
+                if (ring.Endpoint == 0 && !taken && (bytes != 0 || started) &&
                     streaming.SelectedFormat(address, &channels, &subslot) &&
                     channels == ring.Client->Channels && subslot == m_SampleBytes)
                     ring.Endpoint = address;
             }
+        }
 }
 
 void HostAsioData::ReadCapture(Ring& ring)
 {
     if (!Follow(ring))
         return;
+    if (ring.Taken > ring.Wire)
+        Fail(ring, "the driver's position puts " + N(ring.Taken - ring.Written) +
+                       " frames in the capture ring, of which the device has sent " +
+                       N(ring.Wire - std::min(ring.Wire, ring.Written)));
     if (ring.Taken - ring.Written > ring.Frames)
     {
         Fail(ring, "the driver put " + N(ring.Taken - ring.Written) +

@@ -26,6 +26,9 @@ class HostAsioTap
     virtual void Started(const std::vector<AsioClientRing>& rings) { (void)rings; }
     // The bytes the device received on a render ring's endpoint in a step.
     virtual void Received(size_t ring, std::vector<UCHAR>* bytes) { (void)ring, (void)bytes; }
+    // The bytes the device sent on a capture ring's endpoint in a step, as
+    // the compare takes them.
+    virtual void Sent(size_t ring, const std::vector<UCHAR>& bytes) { (void)ring, (void)bytes; }
     // The frames read from a capture ring in a step.
     virtual void Read(size_t ring, std::vector<UCHAR>* frames) { (void)ring, (void)frames; }
 
@@ -100,12 +103,12 @@ class HostAsioData
     void CaptureFromTheStart();
     void CheckStart(const Ring& ring, ULONG at, const std::string& what);
     void Step();
-    void StepRender(Ring& ring);
-    void StepCapture(Ring& ring);
+    // The device's records since the last step, into the compares.
+    void TakeRecords();
     // The driver's frames taken (put) since the start, from its position.
     bool Follow(Ring& ring);
     void WriteAhead(Ring& ring);
-    void NameEndpoints();
+    void NameEndpoints(bool started);
     void ReadCapture(Ring& ring);
     void Fail(const Ring& ring, const std::string& text);
 
