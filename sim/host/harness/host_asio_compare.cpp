@@ -139,17 +139,29 @@ void HostAsioCompare::Sent(const UCHAR* data, size_t bytes)
 {
     for (size_t at = 0; at + m_FrameBytes <= bytes; at += m_FrameBytes)
     {
-        m_Where[Hash(data + at)] = SentFrames();
+        if (m_Indexed)
+            m_Where[Hash(data + at)] = SentFrames();
         m_Sent.insert(m_Sent.end(), data + at, data + at + m_FrameBytes);
     }
     // The oldest forgotten; where a later frame has its samples, it stays found.
     for (; m_Sent.size() > kSentKept * m_FrameBytes; ++m_SentFrom)
     {
-        const auto where = m_Where.find(Hash(m_Sent.cbegin()));
+        const auto where = m_Indexed ? m_Where.find(Hash(m_Sent.cbegin())) : m_Where.end();
         if (where != m_Where.end() && where->second == m_SentFrom)
             m_Where.erase(where);
         m_Sent.erase(m_Sent.begin(), m_Sent.begin() + m_FrameBytes);
     }
+}
+
+// The frames kept are indexed by their samples once one read is not the
+// frame due, and every frame sent from then on.
+void HostAsioCompare::Index()
+{
+    if (m_Indexed)
+        return;
+    m_Indexed = true;
+    for (ULONGLONG n = m_SentFrom; n < SentFrames(); ++n)
+        m_Where[Hash(SentFrame(n))] = n;
 }
 
 void HostAsioCompare::Received(const UCHAR* data, size_t bytes)
@@ -174,12 +186,13 @@ bool HostAsioCompare::PlaceClients(const UCHAR* frame, ULONGLONG* n)
     return std::equal(m_Scratch.begin(), m_Scratch.end(), frame);
 }
 
-bool HostAsioCompare::PlaceSent(const UCHAR* frame, ULONGLONG* n) const
+bool HostAsioCompare::PlaceSent(const UCHAR* frame, ULONGLONG* n)
 {
     // Most frames are the one due.
     *n = m_Order.Due();
     if (SentIs(*n, frame))
         return true;
+    Index();
     const auto where = m_Where.find(Hash(frame));
     if (where == m_Where.end())
         return false;

@@ -72,7 +72,8 @@ class HostAsioCompare
 
     // The client's frame (render) or the device's (capture) the frame is.
     bool PlaceClients(const UCHAR* frame, ULONGLONG* n);
-    bool PlaceSent(const UCHAR* frame, ULONGLONG* n) const;
+    bool PlaceSent(const UCHAR* frame, ULONGLONG* n);
+    void Index();
     bool SentIs(ULONGLONG n, const UCHAR* frame) const;
     SentAt SentFrame(ULONGLONG n) const;
     template <typename Bytes> ULONGLONG Hash(Bytes bytes) const;
@@ -87,4 +88,5 @@ class HostAsioCompare
     std::deque<UCHAR> m_Sent;
     ULONGLONG m_SentFrom = 0;
     std::unordered_map<ULONGLONG, ULONGLONG> m_Where;
+    bool m_Indexed = false;
 };
