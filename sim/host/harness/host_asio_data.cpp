@@ -194,7 +194,7 @@ bool HostAsioData::Follow(Ring& ring)
     // A capture ring holds what the device sent: the driver put as many
     // frames as its position says, laps included, short of what was sent by
     // no more than a ring.
-    if (ring.Client->IsInput && ring.Wire > ring.Taken + ring.Frames)
+    if (ring.Client->IsInput && ring.Wire > ring.Taken)
         ring.Taken += (ring.Wire - ring.Taken) / ring.Frames * ring.Frames;
     return true;
 }

@@ -178,5 +178,226 @@ std::string CaseName(const testing::TestParamInfo<DataCase>& info)
 
 INSTANTIATE_TEST_SUITE_P(Devices, AsioData, testing::ValuesIn(kCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(Sizes, AsioDataSize, testing::ValuesIn(kSizes), CaseName);
-} // namespace
 
+// On paths that change no sample, every fault between the device and the
+// compare fails the run, named, and the compare goes on to name the next:
+// at frame 24000 (or 0) a sample's lowest bit flipped, two channels swapped,
+// 10 frames of noise inserted, or the frame from 5000 before inserted; then
+// frames 30000 to 30002 never received. Where the device renders, it returns
+// to full power at 300 ms first.
+class AsioDataFaults : public AsioData
+{
+};
+
+enum class Put
+{
+    Flip,
+    Swap,
+    Noise,
+    Repeat
+};
+
+struct PutRow
+{
+    bool In;
+    Put What;
+    ULONG At;
+    const char* Line;
+    const char* Lost;
+};
+
+// Puts the row's fault into what the device received (render) or what the
+// client read (capture), counting frames as they come.
+class PutTap : public HostAsioTap
+{
+  public:
+    PutTap(const PutRow& row, ULONG frameBytes, ULONG sampleBytes)
+        : m_Row(row), m_Bytes(frameBytes), m_Sample(sampleBytes), m_Back(frameBytes)
+    {
+    }
+    void Received(size_t, std::vector<UCHAR>* bytes) override
+    {
+        if (!m_Row.In)
+            Put(bytes);
+    }
+    void Read(size_t, std::vector<UCHAR>* frames) override
+    {
+        if (m_Row.In)
+            Put(frames);
+    }
+
+  private:
+    void Put(std::vector<UCHAR>* bytes)
+    {
+        std::vector<UCHAR> out;
+        for (size_t at = 0; at < bytes->size(); at += m_Bytes, ++m_Frame)
+        {
+            const auto frame = bytes->begin() + (ptrdiff_t)at;
+            if (m_Frame + 5000 == m_Row.At)
+                std::copy(frame, frame + m_Bytes, m_Back.begin());
+            if (m_Frame == m_Row.At && m_Row.What == Put::Flip)
+                frame[0] ^= 1;
+            if (m_Frame == m_Row.At && m_Row.What == Put::Swap)
+                std::swap_ranges(frame, frame + m_Sample, frame + m_Sample);
+            for (int i = 0; m_Frame == m_Row.At && m_Row.What == Put::Noise && i < 10; ++i)
+                for (ULONG b = 0; b < m_Bytes; ++b)
+                    out.push_back((UCHAR)(0x35 + 7 * i + 13 * b));
+            if (m_Frame == m_Row.At && m_Row.What == Put::Repeat)
+                out.insert(out.end(), m_Back.begin(), m_Back.end());
+            if (m_Frame < 30000 || m_Frame > 30002)
+                out.insert(out.end(), frame, frame + m_Bytes);
+        }
+        *bytes = out;
+    }
+
+    const PutRow m_Row;
+    const ULONG m_Bytes, m_Sample;
+    std::vector<UCHAR> m_Back;
+    ULONGLONG m_Frame = 0;
+};
+
+TEST_P(AsioDataFaults, EveryFaultFailsNamedAndTheCompareGoesOn)
+{
+    constexpr char kRenderLost[] =
+        "the device never received frames 30000 to 30002: from wire frame {w} it received frame "
+        "30003 on";
+    constexpr char kCaptureLost[] = "the capture ring never got wire frames 30000 to 30002: from "
+                                    "frame {w} it holds the device's wire frame 30003 on";
+    constexpr char kRenderOther[] = "the device received other samples than the client's in place "
+                                    "of frames 24000 to 24000, from wire frame 24000";
+    constexpr char kCaptureOther[] = "the capture ring holds other samples than the device sent "
+                                     "in place of wire frames 24000 to 24000, from frame 24000";
+    const PutRow rows[] = {
+        {false, Put::Flip, 24000, kRenderOther, kRenderLost},
+        {false, Put::Swap, 24000, kRenderOther, kRenderLost},
+        {false, Put::Noise, 0,
+         "the device received 10 frame(s) inserted before frame 0, from wire frame 0", kRenderLost},
+        {false, Put::Noise, 24000,
+         "the device received 10 frame(s) inserted before frame 24000, from wire frame 24000",
+         kRenderLost},
+        {false, Put::Repeat, 24000,
+         "the device received frame 19000 again or out of order at wire frame 24000, in place "
+         "of frame 24000",
+         kRenderLost},
+        {true, Put::Flip, 24000, kCaptureOther, kCaptureLost},
+        {true, Put::Swap, 24000, kCaptureOther, kCaptureLost},
+        {true, Put::Noise, 24000,
+         "the capture ring holds 10 frame(s) the device never sent, inserted before wire frame "
+         "24000, from frame 24000",
+         kCaptureLost},
+        {true, Put::Repeat, 24000,
+         "the capture ring holds wire frame 19000 again or out of order at frame 24000, in place "
+         "of wire frame 24000",
+         kCaptureLost},
+    };
+    for (const PutRow& row : rows)
+    {
+        SCOPED_TRACE(row.Line);
+        auto client = MappedClient();
+        PutTap tap(row, client->Rings()[0].Channels * GetParam().SampleBytes,
+                   GetParam().SampleBytes);
+        HostAsioData data(*client, host, GetParam().SampleBytes, &tap);
+        Start(*client, data);
+        data.Run(300);
+        if (!row.In)
+        {
+            ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
+            data.Run(5);
+            ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
+            data.Restarted();
+        }
+        data.Run(400);
+        std::string lost = row.Lost;
+        const ULONG inserted = row.What == Put::Noise ? 10 : row.What == Put::Repeat ? 1 : 0;
+        lost.replace(lost.find("{w}"), 3, std::to_string(30000 + inserted));
+        const HostAsioWay faulty = row.In ? data.Capture() : data.Render();
+        const HostAsioWay clean = row.In ? data.Render() : data.Capture();
+        EXPECT_EQ(std::vector<std::string>({row.Line, lost}), faulty.Faults);
+        EXPECT_EQ(std::vector<std::string>{}, clean.Faults);
+        EXPECT_EQ("", faulty.Position + clean.Position + faulty.Processing + clean.Processing);
+        EXPECT_EQ(STATUS_SUCCESS, client->Stop());
+    }
+}
+
+// 16-bit, 24 in 4 bytes of eight channels (type 27), 20 in 4 bytes.
+const DataCase kFaultCases[] = {{"Uac2HighSpeed", 2},
+                                {"high-bandwidth-eight-channels.txt", 4},
+                                {"uac2-20-bit-in-4-bytes-headset.txt", 4}};
+INSTANTIATE_TEST_SUITE_P(Devices, AsioDataFaults, testing::ValuesIn(kFaultCases), CaseName);
+
+// Each position the check holds the driver to, fed one that breaks it: the
+// start position moved by a frame, the pre-roll stated a frame short, a
+// return to D0 that starts a frame past the first the device did not
+// receive, and a capture ring read after the driver put 51 ms and more in
+// it, more than its 40 ms.
+TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
+{
+    enum Feed
+    {
+        Start,
+        Preroll,
+        Resume,
+        Fuller
+    };
+    const struct
+    {
+        Feed What;
+        const char* Position;
+    } rows[] = {
+        {Start, "the stream started at ring byte {f}, not at the ring's first frame (ring byte 0)"},
+        {Preroll, "after the start the driver's position is ring byte {p}, not the pre-roll's {q} "
+                  "bytes past the start position: the pre-roll came from elsewhere"},
+        {Resume, "the stream started at ring byte {r}, not at the first frame the device did not "
+                 "receive (ring byte {s})"},
+        {Fuller, "the driver put {n} frames in the capture ring between two reads, more than it "
+                 "holds"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Position);
+        auto client = MappedClient();
+        HostAsioData data(*client, host, GetParam().SampleBytes);
+        data.BeforeStart();
+        ASSERT_EQ(STATUS_SUCCESS, client->Start());
+        const AsioClientRing& ring = client->Rings()[row.What == Fuller ? 1 : 0];
+        const ULONG frame = ring.Channels * GetParam().SampleBytes;
+        ULONG header[3] = {}; // the driver's position, the start position, the pre-roll
+        memcpy(header, ring.Base + 20, sizeof(header));
+        std::string said = row.Position;
+        const std::pair<const char*, ULONG> values[] = {
+            {"{f}", frame}, {"{p}", header[0]}, {"{q}", header[2] - frame}};
+        for (const auto& [name, value] : values)
+            if (said.find(name) != said.npos)
+                said.replace(said.find(name), 3, std::to_string(value));
+        header[1] += row.What == Start ? frame : 0;
+        header[2] -= row.What == Preroll ? frame : 0;
+        memcpy(ring.Base + 24, &header[1], 8);
+        data.AfterStart();
+        data.Run(100);
+        if (row.What == Resume)
+        {
+            ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
+            data.Run(5);
+            ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
+            memcpy(header, ring.Base + 20, sizeof(header));
+            said.replace(said.find("{s}"), 3, std::to_string(header[1]));
+            header[1] += frame;
+            said.replace(said.find("{r}"), 3, std::to_string(header[1]));
+            memcpy(ring.Base + 24, &header[1], 4);
+            data.Restarted();
+        }
+        if (row.What == Fuller)
+            client->Run(50);
+        data.Run(1);
+        const std::string position = (ring.IsInput ? data.Capture() : data.Render()).Position;
+        // What the device sent since the last read, and the URB the driver had yet to put.
+        const size_t n = said.find("{n}");
+        const ULONG put =
+            n != said.npos ? std::stoul(position.substr(std::min(n, position.size()))) : 0;
+        if (n != said.npos && put >= 51 * 48 && put <= 52 * 48)
+            said.replace(n, 3, std::to_string(put));
+        EXPECT_EQ(said, position);
+        EXPECT_EQ(STATUS_SUCCESS, client->Stop());
+    }
+}
+} // namespace
