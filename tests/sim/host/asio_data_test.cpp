@@ -9,6 +9,7 @@
 
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
+#include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_asio_data.h"
 #include "sim/host/harness/host_harness.h"
 
@@ -399,5 +400,84 @@ TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
         EXPECT_EQ(said, position);
         EXPECT_EQ(STATUS_SUCCESS, client->Stop());
     }
+}
+
+// A path whose processing comes on during a run: the software mutes of a
+// path of terminals, on from 100 to 200 ms. The frames they silence are
+// what it made of them, named in the driver's words from the first frame
+// silenced, and fail nothing; frames lost after it are still named.
+TEST(AsioDataProcessing, WhatIsOnIsNamedAndFaultsAreStillFound)
+{
+    struct Tap : HostAsioTap
+    {
+        ULONGLONG Frames[2] = {}, Silent[2] = {~0ull, ~0ull};
+        ULONG Bytes = 4;
+        void Look(int way, std::vector<UCHAR>* bytes)
+        {
+            for (size_t at = 0; at < bytes->size(); at += Bytes, ++Frames[way])
+                if (Silent[way] == ~0ull && std::all_of(bytes->begin() + (ptrdiff_t)at,
+                                                        bytes->begin() + (ptrdiff_t)(at + Bytes),
+                                                        [](UCHAR b) { return b == 0; }))
+                    Silent[way] = Frames[way];
+        }
+        void Received(size_t, std::vector<UCHAR>* bytes) override
+        {
+            const ULONGLONG first = Frames[0];
+            Look(0, bytes);
+            if (first <= 12000 && Frames[0] > 12003)
+                bytes->erase(bytes->begin() + (ptrdiff_t)((12000 - first) * Bytes),
+                             bytes->begin() + (ptrdiff_t)((12003 - first) * Bytes));
+        }
+        void Read(size_t, std::vector<UCHAR>* frames) override { Look(1, frames); }
+    };
+    HostHarness host;
+    std::string error;
+    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+    ASSERT_EQ(STATUS_SUCCESS,
+              host.PlugDescriptorFile(
+                  std::string(LT_QUIRKS_DIR) + "/uac2-32-bit-terminals-only-headset.txt", &error))
+        << error;
+    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+    ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+    AsioTestClient client(host.Fdo());
+    ULONG sizes[4] = {};
+    ASSERT_EQ(STATUS_SUCCESS, client.Open());
+    ASSERT_EQ(STATUS_SUCCESS, client.GetBufferSize(sizes));
+    ASSERT_EQ(STATUS_SUCCESS, client.MapAll(sizes[2]));
+    Tap tap;
+    HostAsioData data(client, host, 2, &tap);
+    data.BeforeStart();
+    ASSERT_EQ(STATUS_SUCCESS, client.Start());
+    data.AfterStart();
+    AudioEngineClient engine(host.Fdo());
+    PFILE_OBJECT topology = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, engine.OpenFilter(u"GlobalTopo", &topology));
+    for (const ULONG mute : {1u, 0u})
+    {
+        data.Run(100);
+        for (ULONG node = 0; node < 2; ++node)
+            ASSERT_EQ(STATUS_SUCCESS, engine.SetNodeValue(topology, node, KSPROPSETID_Audio,
+                                                          KSPROPERTY_AUDIO_MUTE, 0, &mute, 4));
+    }
+    data.Run(200);
+    const HostAsioWay render = data.Render(), capture = data.Capture();
+    // The mutes silenced frames from about 100 ms on.
+    for (const ULONGLONG silent : tap.Silent)
+    {
+        ASSERT_GT(silent, 4000u);
+        ASSERT_LT(silent, 5000u);
+    }
+    EXPECT_EQ(std::vector<std::string>({"the device never received frames 12000 to 12002: from "
+                                        "wire frame 12000 it received frame 12003 on"}),
+              render.Faults);
+    EXPECT_EQ(std::vector<std::string>{}, capture.Faults);
+    EXPECT_EQ("processing is on: mute on control 5: from frame " + std::to_string(tap.Silent[0]) +
+                  " the device received other samples than the client's",
+              render.Processing);
+    EXPECT_EQ("processing is on: mute on control 6: from frame " + std::to_string(tap.Silent[1]) +
+                  " the capture ring holds other samples than the device sent",
+              capture.Processing);
+    EXPECT_EQ("", render.Position + capture.Position);
+    EXPECT_EQ(STATUS_SUCCESS, client.Stop());
 }
 } // namespace
