@@ -39,7 +39,7 @@ ULONGLONG Mask(ULONG n)
 
 struct Words
 {
-    const char* Kinds[kHostOrderKinds];
+    const char* Kinds[kHostOrderKinds - 1]; // Changed is Processing
     const char* Processing;
 };
 
@@ -174,8 +174,17 @@ void HostAsioCompare::Received(const UCHAR* data, size_t bytes)
             m_Order.Placed(n);
         else
             m_Order.Unplaced(
-                std::all_of(frame, frame + m_FrameBytes, [](UCHAR b) { return b == 0; }));
+                std::all_of(frame, frame + m_FrameBytes, [](UCHAR b) { return b == 0; }),
+                m_Order.Received() < m_ProcessedUntil);
     }
+}
+
+void HostAsioCompare::Processing(bool on, ULONGLONG late)
+{
+    if (on)
+        m_ProcessedUntil = ~0ull;
+    else if (m_ProcessedUntil == ~0ull)
+        m_ProcessedUntil = m_Order.Received() + late;
 }
 
 bool HostAsioCompare::PlaceClients(const UCHAR* frame, ULONGLONG* n)
@@ -217,13 +226,11 @@ HostAsioSaid HostAsioCompare::Said(const std::string& processing) const
     HostAsioSaid said;
     for (const HostOrderFault& f : m_Order.Faults())
     {
-        // With processing on, frames changed or silenced are what it made
-        // of them; the first is named.
-        const bool changed = f.Kind == HostOrderKind::Blanked || f.Kind == HostOrderKind::Other;
-        if (!changed || processing.empty())
-            said.Faults.push_back(Say(words.Kinds[(size_t)f.Kind], f, processing));
-        else if (said.Processing.empty())
+        // Frames changed where processing was on are what it made of them.
+        if (f.Kind == HostOrderKind::Changed)
             said.Processing = Say(words.Processing, f, processing);
+        else
+            said.Faults.push_back(Say(words.Kinds[(size_t)f.Kind], f, processing));
     }
     return said;
 }

@@ -4,9 +4,10 @@
 // device sent, numbered from its first. A frame is placed by its samples
 // alone (every frame of the client's is its own; the device's are kept for a
 // while), so a fault is named and the compare goes on from the frames after
-// it (HostFrameOrder), the first fault of each kind named. Where the path's
-// processing was on, frames that are no frame due are what it made of them;
-// frames lost, repeated or inserted are still named wherever they are placed.
+// it (HostFrameOrder), the first fault of each kind named. Frames found
+// nowhere that came while the path's processing was on are what it made of
+// them; elsewhere they are faults, and frames lost, repeated or inserted are
+// named wherever they are placed.
 // Frames are named as a play's verdict names them: render, a "frame" is the
 // client's, a "wire frame" what the device received; capture, a "frame" is
 // one the client read, from the run's first, a "wire frame" one the device
@@ -59,9 +60,13 @@ class HostAsioCompare
     void Start(ULONGLONG first) { m_Order.Restart(first); }
     // Frames the device received (render) or the client read (capture), whole.
     void Received(const UCHAR* data, size_t bytes);
+    // Whether processing on the ring's path could change samples as the
+    // frames received from here come; once it could not, the next `late`
+    // frames may still have been made before.
+    void Processing(bool on, ULONGLONG late);
 
     // `processing`: what was on the ring's path over the run, in the
-    // driver's words; empty where nothing was.
+    // driver's words.
     HostAsioSaid Said(const std::string& processing) const;
     // Frames received each the one due, in order; frames received.
     ULONGLONG Compared() const { return m_Order.InOrder(); }
@@ -83,6 +88,7 @@ class HostAsioCompare
     HostFrameOrder m_Order;
     std::vector<UCHAR> m_Scratch;
     ULONGLONG m_Written = 0;
+    ULONGLONG m_ProcessedUntil = 0; // frames received before it may be processed
     // Capture: the device's frames from m_SentFrom on, and where each is,
     // by its samples (the latest where frames repeat).
     std::deque<UCHAR> m_Sent;

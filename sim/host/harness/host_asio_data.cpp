@@ -140,18 +140,17 @@ void HostAsioData::Run(ULONG ms)
 
 void HostAsioData::Step()
 {
+    // What each path could change as this step's frames came: what the
+    // driver made of them within a ring of frames since.
+    for (Side* side : {&m_Render, &m_Capture})
+        for (Ring& ring : side->Rings)
+            ring.Compare.Processing(ring.Path.Read(), ring.Frames);
     TakeRecords();
     for (Ring& ring : m_Render.Rings)
-    {
-        ring.Path.Read();
         if (Follow(ring))
             WriteAhead(ring);
-    }
     for (Ring& ring : m_Capture.Rings)
-    {
-        ring.Path.Read();
         ReadCapture(ring);
-    }
 }
 
 void HostAsioData::TakeRecords()

@@ -31,12 +31,13 @@ void HostFrameOrder::Placed(ULONGLONG n)
     ++m_At;
 }
 
-void HostFrameOrder::Unplaced(bool silence)
+void HostFrameOrder::Unplaced(bool silence, bool processed)
 {
     if (!m_Stretch)
-        m_Stretch = Stretch{m_Due, m_At, 0, true};
+        m_Stretch = Stretch{m_Due, m_At, 0, true, false};
     ++m_Stretch->Count;
     m_Stretch->Silent = m_Stretch->Silent && silence;
+    m_Stretch->Processed = m_Stretch->Processed || processed;
     ++m_At;
 }
 
@@ -94,7 +95,9 @@ void HostFrameOrder::StretchFaults(
 {
     const ULONGLONG inPlace = InPlace(s, n);
     if (inPlace != 0)
-        Keep(first, {.Kind = s.Silent ? HostOrderKind::Blanked : HostOrderKind::Other,
+        Keep(first, {.Kind = s.Processed ? HostOrderKind::Changed
+                             : s.Silent  ? HostOrderKind::Blanked
+                                         : HostOrderKind::Other,
                      .At = s.At,
                      .First = s.Due,
                      .Last = s.Due + inPlace - 1});

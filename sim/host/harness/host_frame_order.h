@@ -5,9 +5,10 @@
 // received, unless they come later, out of order; one placed earlier is
 // received again or out of order. Frames found nowhere, then a frame placed,
 // stood in place of the frames due (silence: blanked; other samples: the
-// frames changed) as far as the placed one goes on from there, and past
-// that were inserted. Every fault is named and the compare goes on, so one
-// fault hides no other: the first of each kind is kept.
+// frames changed; either, where processing on the path could change them:
+// what it made of them) as far as the placed one goes on from there, and
+// past that were inserted. Every fault is named and the compare goes on, so
+// one fault hides no other: the first of each kind is kept.
 #pragma once
 
 #include <array>
@@ -24,13 +25,15 @@ enum class HostOrderKind
     Inserted, // frames received that were not due, before the next one due
     Blanked,  // silence in place of frames due
     Other,    // other samples in place of frames due
+    Changed,  // silence or other samples in place of frames due, processing on
 };
-inline constexpr size_t kHostOrderKinds = 5;
+inline constexpr size_t kHostOrderKinds = 6;
 
 // A fault, in the due stream's frame numbers and the received frames' count
 // (At). Lost: First to Last never received, at At frame Due came. Again:
 // frame First received at At, in place of frame Due. Inserted: Count frames
-// from At on, before frame Due. Blanked and Other: First to Last, from At on.
+// from At on, before frame Due. Blanked, Other and Changed: First to Last,
+// from At on.
 struct HostOrderFault
 {
     HostOrderKind Kind;
@@ -52,8 +55,9 @@ class HostFrameOrder
     // The next frame received is frame `n` of the due stream.
     void Placed(ULONGLONG n);
     // The next frame received is found nowhere; `silence` when all its
-    // samples are.
-    void Unplaced(bool silence);
+    // samples are, `processed` when processing on the path could have
+    // changed it.
+    void Unplaced(bool silence, bool processed);
 
     // The first fault of each kind, in the order received, taking what is
     // pending as it stands now.
@@ -72,7 +76,7 @@ class HostFrameOrder
     struct Stretch
     {
         ULONGLONG Due, At, Count;
-        bool Silent;
+        bool Silent, Processed;
     };
 
     void Record(const HostOrderFault& fault);

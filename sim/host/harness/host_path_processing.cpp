@@ -24,12 +24,12 @@ HostPathProcessing::HostPathProcessing(PDEVICE_OBJECT fdo, ULONG engine)
 {
 }
 
-void HostPathProcessing::Read()
+bool HostPathProcessing::Read()
 {
     CStreamEngine* engine = Engine(Adapter(m_Fdo), m_Engine);
     // Cut short, the text still says what was on, as far as it goes.
     if (engine == nullptr || NT_ERROR(engine->DescribeProcessing(m_Now, sizeof(m_Now))))
-        return;
+        return false;
     const std::string now = m_Now;
     for (size_t at = 0; at < now.size();)
     {
@@ -39,6 +39,7 @@ void HostPathProcessing::Read()
             m_Seen += (m_Seen.empty() ? "" : "; ") + one;
         at = end + 2;
     }
+    return !now.empty();
 }
 
 bool HostPathProcessing::AsioRingEngine(PDEVICE_OBJECT fdo, ULONG ring, ULONG* engine)

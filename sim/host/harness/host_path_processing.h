@@ -19,8 +19,8 @@ class HostPathProcessing
 
     // What the engine changes now, in the driver's own words ("volume -6.0
     // dB on control 3; mute on control 5"); each description not seen before
-    // is kept.
-    void Read();
+    // is kept. True while something is on.
+    bool Read();
     // Every description kept since the run began, "; " between them; empty
     // while nothing on the path could change samples.
     const std::string& Seen() const { return m_Seen; }

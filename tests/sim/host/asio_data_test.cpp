@@ -405,7 +405,8 @@ TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
 // A path whose processing comes on during a run: the software mutes of a
 // path of terminals, on from 100 to 200 ms. The frames they silence are
 // what it made of them, named in the driver's words from the first frame
-// silenced, and fail nothing; frames lost after it are still named.
+// silenced, and fail nothing; a frame changed before and frames lost after
+// are still faults.
 TEST(AsioDataProcessing, WhatIsOnIsNamedAndFaultsAreStillFound)
 {
     struct Tap : HostAsioTap
@@ -424,6 +425,8 @@ TEST(AsioDataProcessing, WhatIsOnIsNamedAndFaultsAreStillFound)
         {
             const ULONGLONG first = Frames[0];
             Look(0, bytes);
+            if (first <= 2000 && Frames[0] > 2000)
+                (*bytes)[(2000 - first) * Bytes] ^= 1;
             if (first <= 12000 && Frames[0] > 12003)
                 bytes->erase(bytes->begin() + (ptrdiff_t)((12000 - first) * Bytes),
                              bytes->begin() + (ptrdiff_t)((12003 - first) * Bytes));
@@ -467,7 +470,9 @@ TEST(AsioDataProcessing, WhatIsOnIsNamedAndFaultsAreStillFound)
         ASSERT_GT(silent, 4000u);
         ASSERT_LT(silent, 5000u);
     }
-    EXPECT_EQ(std::vector<std::string>({"the device never received frames 12000 to 12002: from "
+    EXPECT_EQ(std::vector<std::string>({"the device received other samples than the client's in "
+                                        "place of frames 2000 to 2000, from wire frame 2000",
+                                        "the device never received frames 12000 to 12002: from "
                                         "wire frame 12000 it received frame 12003 on"}),
               render.Faults);
     EXPECT_EQ(std::vector<std::string>{}, capture.Faults);

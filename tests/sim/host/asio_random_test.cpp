@@ -3,8 +3,9 @@
 // what the client read against what the device sent. Faults go in between,
 // at random places: frames lost, repeated, inserted (noise or silence),
 // blanked, reordered or replaced by an older one, a sample's lowest bit
-// flipped, two channels swapped, and a level over a stretch where the path
-// has one on; across restarts. The lines the compare says are checked
+// flipped, two channels swapped, and a level over a stretch in a phase
+// where the path has one on (what is changed there is the level's, what is
+// changed elsewhere a fault); across restarts. The lines the compare says are checked
 // against those worked out here from what was done: the first of each kind,
 // in the order received. Most runs feed the compare directly; one in eight
 // goes end to end through the driver on a ring of every type, the faults put
@@ -29,7 +30,8 @@ enum Kind
     Again,
     Inserted,
     Blanked,
-    Other
+    Other,
+    Processed // blanked or other, where a level was on
 };
 // A line a fault makes: frames of the stream due, and At of those received.
 struct Line
@@ -49,7 +51,7 @@ enum Fault
     Flip,
     Swap,
     Replace,
-    Level, // only where the path has a level on
+    Level, // only in a phase where the path has a level on
     kFaults
 };
 
@@ -112,10 +114,12 @@ class Faulter
 
     // From here a phase of `frames` frames, counted from 0, with up to
     // `faults` faults at random places, each 128 frames from the next and
-    // from the phase's end; `anew`: frames before it are repeated no more
-    // (the device's own frames start over at every start).
+    // from the phase's end; `level`: a level is on through it; `anew`:
+    // frames before it are repeated no more (the device's own frames start
+    // over at every start).
     void Phase(std::mt19937& r, size_t frames, int faults, bool level, bool anew = false)
     {
+        m_Level = level;
         if (anew)
             m_Kept = 0;
         m_Plan.clear();
@@ -167,7 +171,7 @@ class Faulter
             Add({Inserted, m_Out, 0, 0, n, p->Count});
             for (ULONG k = 0; k < p->Count; ++k)
                 Emit(~0ull,
-                     p->What == Noise ? Changed(f, Noise, 0) : std::vector<UCHAR>(m_Bytes).data(),
+                     p->What == Noise ? Altered(f, Noise, 0) : std::vector<UCHAR>(m_Bytes).data(),
                      out);
             break;
         case Blank:
@@ -177,7 +181,7 @@ class Faulter
             if (o < p->Count)
                 return Emit(~0ull,
                             p->What == Blank ? std::vector<UCHAR>(m_Bytes).data()
-                                             : Changed(f, Level, 0),
+                                             : Altered(f, Level, 0),
                             out);
             break;
         case Reorder:
@@ -196,16 +200,16 @@ class Faulter
         case Flip:
         case Swap:
             Add({Other, m_Out, n, n});
-            return Emit(~0ull, Changed(f, p->What, p->Pick), out);
+            return Emit(~0ull, Altered(f, p->What, p->Pick), out);
         default:
             break;
         }
         Emit(n, frame, out);
     }
 
-    // The first line of each kind, in the order received; `level`: frames
-    // changed or blanked are the level's, said in *processing.
-    std::vector<std::string> Lines(bool capture, bool level, std::string* processing) const
+    // The first line of each kind, in the order received; frames changed
+    // or blanked while a level was on are its, said in *processing.
+    std::vector<std::string> Lines(bool capture, std::string* processing) const
     {
         std::vector<Line> first;
         for (const Line& l : m_Lines)
@@ -216,9 +220,9 @@ class Faulter
                          [](const Line& a, const Line& b) { return a.At < b.At; });
         std::vector<std::string> said;
         for (const Line& l : first)
-            if (!level || (l.What != Blanked && l.What != Other))
+            if (l.What != Processed)
                 said.push_back(Say(kWords[capture][l.What], l));
-            else if (processing->empty())
+            else
                 *processing =
                     std::string("processing is on: ") + kLevel + ": from frame " +
                     std::to_string(capture ? l.At : l.First) +
@@ -243,8 +247,9 @@ class Faulter
     }
     // Kept by the order received, so a line of the same kind received later
     // never goes first.
-    void Add(const Line& l)
+    void Add(Line l)
     {
+        l.What = m_Level && (l.What == Blanked || l.What == Other) ? Processed : l.What;
         m_Lines.insert(std::upper_bound(m_Lines.begin(), m_Lines.end(), l,
                                         [](const Line& a, const Line& b) { return a.At < b.At; }),
                        l);
@@ -263,7 +268,7 @@ class Faulter
     // The frame with a sample's lowest bit flipped (the sample `pick`), two
     // channels swapped, or every byte changed (noise, a level), and none of
     // the client's frames.
-    UCHAR* Changed(std::vector<UCHAR>& f, Fault how, ULONG pick)
+    UCHAR* Altered(std::vector<UCHAR>& f, Fault how, ULONG pick)
     {
         const ULONG channels = m_Bytes / m_SampleBytes;
         for (ULONG tries = 0;; ++tries)
@@ -288,6 +293,7 @@ class Faulter
     size_t m_Step = 0, m_Raw = 0;
     ULONGLONG m_Out = 0; // frames passed on over the run
     Line m_Pending{};
+    bool m_Level = false;
     bool m_Replaced = false;
     // The last kKept frames passed on with their numbers, of m_Kept.
     static constexpr size_t kKept = 8192;
@@ -307,12 +313,12 @@ struct Outcome
     std::string Processing, ExpectedProcessing, Position;
 };
 
-Outcome Expect(const Faulter& faulter, bool capture, bool level, const HostAsioSaid& said)
+Outcome Expect(const Faulter& faulter, bool capture, const HostAsioSaid& said)
 {
     Outcome o;
     o.Said = said.Faults;
     o.Processing = said.Processing;
-    o.Expected = faulter.Lines(capture, level, &o.ExpectedProcessing);
+    o.Expected = faulter.Lines(capture, &o.ExpectedProcessing);
     return o;
 }
 
@@ -321,7 +327,8 @@ Outcome Expect(const Faulter& faulter, bool capture, bool level, const HostAsioS
 // frames as the device's, some sent at each restart and never read.
 std::vector<Outcome> Direct(std::mt19937& r)
 {
-    const bool capture = r() % 2 != 0, level = r() % 4 == 0;
+    const bool capture = r() % 2 != 0;
+    const int level = r() % 4 == 0 ? (int)(r() % 3) : -1; // the phase with a level on
     const ULONG sampleBytes = 2 + r() % 3, frameBytes = sampleBytes * (2 + r() % 7);
     HostAsioCompare compare(capture, frameBytes);
     Faulter faulter(frameBytes, sampleBytes);
@@ -337,7 +344,8 @@ std::vector<Outcome> Direct(std::mt19937& r)
         }
         compare.Start(capture ? sent : base);
         compare.Written(base + frames);
-        faulter.Phase(r, frames, (int)(r() % 4), level);
+        compare.Processing(phase == level, 0);
+        faulter.Phase(r, frames, (int)(r() % 4), phase == level);
         for (size_t i = 0; i < frames; ++i)
         {
             const ULONGLONG n = capture ? sent++ : base + i;
@@ -353,7 +361,7 @@ std::vector<Outcome> Direct(std::mt19937& r)
         }
         base += frames + r() % 960;
     }
-    return {Expect(faulter, capture, level, compare.Said(level ? kLevel : ""))};
+    return {Expect(faulter, capture, compare.Said(kLevel))};
 }
 
 // The ring types, each the device and the type its rings are mapped in.
@@ -486,9 +494,8 @@ std::vector<Outcome> EndToEnd(std::mt19937& r, Hosts& hosts)
     phase();
     EXPECT_EQ(STATUS_SUCCESS, client.Stop());
     const HostAsioWay render = data.Render(), capture = data.Capture();
-    std::vector<Outcome> o = {
-        Expect(tap.Render, false, false, {render.Faults, render.Processing}),
-        Expect(tap.Capture, true, false, {capture.Faults, capture.Processing})};
+    std::vector<Outcome> o = {Expect(tap.Render, false, {render.Faults, render.Processing}),
+                              Expect(tap.Capture, true, {capture.Faults, capture.Processing})};
     o[0].Position = render.Position + capture.Position;
     return o;
 }
