@@ -220,17 +220,20 @@ HostAsioCompare::SentAt HostAsioCompare::SentFrame(ULONGLONG n) const
     return m_Sent.cbegin() + (ptrdiff_t)((n - m_SentFrom) * m_FrameBytes);
 }
 
-HostAsioSaid HostAsioCompare::Said(const std::string& processing) const
+HostAsioSaid HostAsioSay(bool capture, const std::vector<HostOrderFault>& faults,
+                         const std::string& processing)
 {
-    const Words& words = m_Capture ? kCapture : kRender;
+    const Words& words = capture ? kCapture : kRender;
     HostAsioSaid said;
-    for (const HostOrderFault& f : m_Order.Faults())
-    {
-        // Frames changed where processing was on are what it made of them.
+    for (const HostOrderFault& f : faults)
         if (f.Kind == HostOrderKind::Changed)
             said.Processing = Say(words.Processing, f, processing);
         else
             said.Faults.push_back(Say(words.Kinds[(size_t)f.Kind], f, processing));
-    }
     return said;
+}
+
+HostAsioSaid HostAsioCompare::Said(const std::string& processing) const
+{
+    return HostAsioSay(m_Capture, m_Order.Faults(), processing);
 }

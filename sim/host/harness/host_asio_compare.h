@@ -40,6 +40,12 @@ struct HostAsioSaid
     std::string Processing;
 };
 
+// What faults say, each the first of its kind, in the order received: a
+// line a fault, but frames changed where processing was on, which the
+// processing line names as `processing`.
+HostAsioSaid HostAsioSay(bool capture, const std::vector<HostOrderFault>& faults,
+                         const std::string& processing);
+
 class HostAsioCompare
 {
   public:

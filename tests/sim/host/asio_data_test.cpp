@@ -10,8 +10,8 @@
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
 #include "sim/clients/audio_engine_client.h"
-#include "sim/host/harness/host_asio_data.h"
 #include "sim/host/harness/host_harness.h"
+#include "tests/sim/host/asio_faults.h"
 
 namespace
 {
@@ -190,114 +190,47 @@ class AsioDataFaults : public AsioData
 {
 };
 
-enum class Put
-{
-    Flip,
-    Swap,
-    Noise,
-    Repeat
-};
-
-struct PutRow
-{
-    bool In;
-    Put What;
-    ULONG At;
-    const char* Line;
-    const char* Lost;
-};
-
-// Puts the row's fault into what the device received (render) or what the
-// client read (capture), counting frames as they come.
-class PutTap : public HostAsioTap
-{
-  public:
-    PutTap(const PutRow& row, ULONG frameBytes, ULONG sampleBytes)
-        : m_Row(row), m_Bytes(frameBytes), m_Sample(sampleBytes), m_Back(frameBytes)
-    {
-    }
-    void Received(size_t, std::vector<UCHAR>* bytes) override
-    {
-        if (!m_Row.In)
-            Put(bytes);
-    }
-    void Read(size_t, std::vector<UCHAR>* frames) override
-    {
-        if (m_Row.In)
-            Put(frames);
-    }
-
-  private:
-    void Put(std::vector<UCHAR>* bytes)
-    {
-        std::vector<UCHAR> out;
-        for (size_t at = 0; at < bytes->size(); at += m_Bytes, ++m_Frame)
-        {
-            const auto frame = bytes->begin() + (ptrdiff_t)at;
-            if (m_Frame + 5000 == m_Row.At)
-                std::copy(frame, frame + m_Bytes, m_Back.begin());
-            if (m_Frame == m_Row.At && m_Row.What == Put::Flip)
-                frame[0] ^= 1;
-            if (m_Frame == m_Row.At && m_Row.What == Put::Swap)
-                std::swap_ranges(frame, frame + m_Sample, frame + m_Sample);
-            for (int i = 0; m_Frame == m_Row.At && m_Row.What == Put::Noise && i < 10; ++i)
-                for (ULONG b = 0; b < m_Bytes; ++b)
-                    out.push_back((UCHAR)(0x35 + 7 * i + 13 * b));
-            if (m_Frame == m_Row.At && m_Row.What == Put::Repeat)
-                out.insert(out.end(), m_Back.begin(), m_Back.end());
-            if (m_Frame < 30000 || m_Frame > 30002)
-                out.insert(out.end(), frame, frame + m_Bytes);
-        }
-        *bytes = out;
-    }
-
-    const PutRow m_Row;
-    const ULONG m_Bytes, m_Sample;
-    std::vector<UCHAR> m_Back;
-    ULONGLONG m_Frame = 0;
-};
-
 TEST_P(AsioDataFaults, EveryFaultFailsNamedAndTheCompareGoesOn)
 {
-    constexpr char kRenderLost[] =
-        "the device never received frames 30000 to 30002: from wire frame {w} it received frame "
-        "30003 on";
-    constexpr char kCaptureLost[] = "the capture ring never got wire frames 30000 to 30002: from "
-                                    "frame {w} it holds the device's wire frame 30003 on";
-    constexpr char kRenderOther[] = "the device received other samples than the client's in place "
-                                    "of frames 24000 to 24000, from wire frame 24000";
-    constexpr char kCaptureOther[] = "the capture ring holds other samples than the device sent "
-                                     "in place of wire frames 24000 to 24000, from frame 24000";
-    const PutRow rows[] = {
-        {false, Put::Flip, 24000, kRenderOther, kRenderLost},
-        {false, Put::Swap, 24000, kRenderOther, kRenderLost},
-        {false, Put::Noise, 0,
-         "the device received 10 frame(s) inserted before frame 0, from wire frame 0", kRenderLost},
-        {false, Put::Noise, 24000,
-         "the device received 10 frame(s) inserted before frame 24000, from wire frame 24000",
-         kRenderLost},
-        {false, Put::Repeat, 24000,
+    constexpr char kOther[] = "the device received other samples than the client's in place of "
+                              "frames 24000 to 24000, from wire frame 24000";
+    constexpr char kOtherIn[] = "the capture ring holds other samples than the device sent in "
+                                "place of wire frames 24000 to 24000, from frame 24000";
+    const struct
+    {
+        bool In;
+        Fault What;
+        ULONG At, Count, Back;
+        const char* Line;
+    } rows[] = {
+        {false, Flip, 24000, 1, 0, kOther},
+        {false, Swap, 24000, 1, 0, kOther},
+        {false, Noise, 0, 10, 0,
+         "the device received 10 frame(s) inserted before frame 0, from wire frame 0"},
+        {false, Noise, 24000, 10, 0,
+         "the device received 10 frame(s) inserted before frame 24000, from wire frame 24000"},
+        {false, Repeat, 24000, 1, 5000,
          "the device received frame 19000 again or out of order at wire frame 24000, in place "
-         "of frame 24000",
-         kRenderLost},
-        {true, Put::Flip, 24000, kCaptureOther, kCaptureLost},
-        {true, Put::Swap, 24000, kCaptureOther, kCaptureLost},
-        {true, Put::Noise, 24000,
+         "of frame 24000"},
+        {true, Flip, 24000, 1, 0, kOtherIn},
+        {true, Swap, 24000, 1, 0, kOtherIn},
+        {true, Noise, 24000, 10, 0,
          "the capture ring holds 10 frame(s) the device never sent, inserted before wire frame "
-         "24000, from frame 24000",
-         kCaptureLost},
-        {true, Put::Repeat, 24000,
+         "24000, from frame 24000"},
+        {true, Repeat, 24000, 1, 5000,
          "the capture ring holds wire frame 19000 again or out of order at frame 24000, in place "
-         "of wire frame 24000",
-         kCaptureLost},
+         "of wire frame 24000"},
     };
-    for (const PutRow& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Line);
         auto client = MappedClient();
-        PutTap tap(row, client->Rings()[0].Channels * GetParam().SampleBytes,
-                   GetParam().SampleBytes);
-        HostAsioData data(*client, host, GetParam().SampleBytes, &tap);
+        const ULONG sample = GetParam().SampleBytes;
+        FaultTap tap(client->Rings()[0].Channels * sample, sample);
+        Faulter& faulter = row.In ? tap.Capture : tap.Render;
+        faulter.Put(row.What, row.At, row.Count, row.Back);
+        faulter.Put(Lose, 30000, 3, 0);
+        HostAsioData data(*client, host, sample, &tap);
         Start(*client, data);
         data.Run(300);
         if (!row.In)
@@ -308,9 +241,13 @@ TEST_P(AsioDataFaults, EveryFaultFailsNamedAndTheCompareGoesOn)
             data.Restarted();
         }
         data.Run(400);
-        std::string lost = row.Lost;
-        const ULONG inserted = row.What == Put::Noise ? 10 : row.What == Put::Repeat ? 1 : 0;
-        lost.replace(lost.find("{w}"), 3, std::to_string(30000 + inserted));
+        const std::string wire =
+            std::to_string(30000 + (row.What == Noise ? 10 : 0) + (row.What == Repeat ? 1 : 0));
+        const std::string lost =
+            row.In ? "the capture ring never got wire frames 30000 to 30002: from frame " + wire +
+                         " it holds the device's wire frame 30003 on"
+                   : "the device never received frames 30000 to 30002: from wire frame " + wire +
+                         " it received frame 30003 on";
         const HostAsioWay faulty = row.In ? data.Capture() : data.Render();
         const HostAsioWay clean = row.In ? data.Render() : data.Capture();
         EXPECT_EQ(std::vector<std::string>({row.Line, lost}), faulty.Faults);
@@ -319,12 +256,6 @@ TEST_P(AsioDataFaults, EveryFaultFailsNamedAndTheCompareGoesOn)
         EXPECT_EQ(STATUS_SUCCESS, client->Stop());
     }
 }
-
-// 16-bit, 24 in 4 bytes of eight channels (type 27), 20 in 4 bytes.
-const DataCase kFaultCases[] = {{"Uac2HighSpeed", 2},
-                                {"high-bandwidth-eight-channels.txt", 4},
-                                {"uac2-20-bit-in-4-bytes-headset.txt", 4}};
-INSTANTIATE_TEST_SUITE_P(Devices, AsioDataFaults, testing::ValuesIn(kFaultCases), CaseName);
 
 // Each position the check holds the driver to, fed one that breaks it: the
 // start position moved by a frame, the pre-roll stated a frame short, a
@@ -340,118 +271,107 @@ TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
         Resume,
         Fuller
     };
-    const struct
+    const char* const rows[] = {
+        "the stream started at ring byte {f}, not at the ring's first frame (ring byte 0)",
+        "after the start the driver's position is ring byte {p}, not the pre-roll's {q} bytes "
+        "past the start position: the pre-roll came from elsewhere",
+        "the stream started at ring byte {r}, not at the first frame the device did not receive "
+        "(ring byte {s})",
+        "the driver put {n} frames in the capture ring between two reads, more than it holds"};
+    for (const Feed feed : {Start, Preroll, Resume, Fuller})
     {
-        Feed What;
-        const char* Position;
-    } rows[] = {
-        {Start, "the stream started at ring byte {f}, not at the ring's first frame (ring byte 0)"},
-        {Preroll, "after the start the driver's position is ring byte {p}, not the pre-roll's {q} "
-                  "bytes past the start position: the pre-roll came from elsewhere"},
-        {Resume, "the stream started at ring byte {r}, not at the first frame the device did not "
-                 "receive (ring byte {s})"},
-        {Fuller, "the driver put {n} frames in the capture ring between two reads, more than it "
-                 "holds"},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.Position);
+        std::string said = rows[feed];
+        SCOPED_TRACE(said);
         auto client = MappedClient();
         HostAsioData data(*client, host, GetParam().SampleBytes);
         data.BeforeStart();
         ASSERT_EQ(STATUS_SUCCESS, client->Start());
-        const AsioClientRing& ring = client->Rings()[row.What == Fuller ? 1 : 0];
+        const AsioClientRing& ring = client->Rings()[feed == Fuller ? 1 : 0];
         const ULONG frame = ring.Channels * GetParam().SampleBytes;
         ULONG header[3] = {}; // the driver's position, the start position, the pre-roll
-        memcpy(header, ring.Base + 20, sizeof(header));
-        std::string said = row.Position;
-        const std::pair<const char*, ULONG> values[] = {
-            {"{f}", frame}, {"{p}", header[0]}, {"{q}", header[2] - frame}};
-        for (const auto& [name, value] : values)
+        const auto put = [&](const char* name, ULONG value)
+        {
             if (said.find(name) != said.npos)
                 said.replace(said.find(name), 3, std::to_string(value));
-        header[1] += row.What == Start ? frame : 0;
-        header[2] -= row.What == Preroll ? frame : 0;
+        };
+        memcpy(header, ring.Base + 20, sizeof(header));
+        put("{f}", frame);
+        put("{p}", header[0]);
+        put("{q}", header[2] - frame);
+        header[1] += feed == Start ? frame : 0;
+        header[2] -= feed == Preroll ? frame : 0;
         memcpy(ring.Base + 24, &header[1], 8);
         data.AfterStart();
         data.Run(100);
-        if (row.What == Resume)
+        if (feed == Resume)
         {
             ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
             data.Run(5);
             ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
             memcpy(header, ring.Base + 20, sizeof(header));
-            said.replace(said.find("{s}"), 3, std::to_string(header[1]));
-            header[1] += frame;
-            said.replace(said.find("{r}"), 3, std::to_string(header[1]));
+            put("{s}", header[1]);
+            put("{r}", header[1] += frame);
             memcpy(ring.Base + 24, &header[1], 4);
             data.Restarted();
         }
-        if (row.What == Fuller)
+        if (feed == Fuller)
             client->Run(50);
         data.Run(1);
         const std::string position = (ring.IsInput ? data.Capture() : data.Render()).Position;
-        // What the device sent since the last read, and the URB the driver had yet to put.
-        const size_t n = said.find("{n}");
-        const ULONG put =
-            n != said.npos ? std::stoul(position.substr(std::min(n, position.size()))) : 0;
-        if (n != said.npos && put >= 51 * 48 && put <= 52 * 48)
-            said.replace(n, 3, std::to_string(put));
+        // What the device sent since the last read, and a URB the driver had yet to put.
+        const ULONG frames =
+            strtoul(position.c_str() + std::min(said.find("{n}"), position.size()), nullptr, 10);
+        if (frames >= 51 * 48 && frames <= 52 * 48)
+            put("{n}", frames);
         EXPECT_EQ(said, position);
         EXPECT_EQ(STATUS_SUCCESS, client->Stop());
     }
 }
+
+// 16-bit, 24 in 4 bytes of eight channels (type 27), 20 in 4 bytes.
+const DataCase kFaultCases[] = {{"Uac2HighSpeed", 2},
+                                {"high-bandwidth-eight-channels.txt", 4},
+                                {"uac2-20-bit-in-4-bytes-headset.txt", 4}};
+INSTANTIATE_TEST_SUITE_P(Devices, AsioDataFaults, testing::ValuesIn(kFaultCases), CaseName);
 
 // A path whose processing comes on during a run: the software mutes of a
 // path of terminals, on from 100 to 200 ms. The frames they silence are
 // what it made of them, named in the driver's words from the first frame
 // silenced, and fail nothing; a frame changed before and frames lost after
 // are still faults.
-TEST(AsioDataProcessing, WhatIsOnIsNamedAndFaultsAreStillFound)
+class AsioDataProcessing : public AsioData
 {
-    struct Tap : HostAsioTap
+};
+
+TEST_P(AsioDataProcessing, WhatIsOnIsNamedAndFaultsAreStillFound)
+{
+    // The first frame silenced each way.
+    struct Tap : FaultTap
     {
+        using FaultTap::FaultTap;
         ULONGLONG Frames[2] = {}, Silent[2] = {~0ull, ~0ull};
-        ULONG Bytes = 4;
-        void Look(int way, std::vector<UCHAR>* bytes)
+        void Look(int way, const std::vector<UCHAR>& bytes)
         {
-            for (size_t at = 0; at < bytes->size(); at += Bytes, ++Frames[way])
-                if (Silent[way] == ~0ull && std::all_of(bytes->begin() + (ptrdiff_t)at,
-                                                        bytes->begin() + (ptrdiff_t)(at + Bytes),
-                                                        [](UCHAR b) { return b == 0; }))
+            for (size_t at = 0; at < bytes.size(); at += 4, ++Frames[way])
+                if (Silent[way] == ~0ull && !memcmp(&bytes[at], "\0\0\0\0", 4))
                     Silent[way] = Frames[way];
         }
-        void Received(size_t, std::vector<UCHAR>* bytes) override
+        void Received(size_t ring, std::vector<UCHAR>* bytes) override
         {
-            const ULONGLONG first = Frames[0];
-            Look(0, bytes);
-            if (first <= 2000 && Frames[0] > 2000)
-                (*bytes)[(2000 - first) * Bytes] ^= 1;
-            if (first <= 12000 && Frames[0] > 12003)
-                bytes->erase(bytes->begin() + (ptrdiff_t)((12000 - first) * Bytes),
-                             bytes->begin() + (ptrdiff_t)((12003 - first) * Bytes));
+            Look(0, *bytes);
+            FaultTap::Received(ring, bytes);
         }
-        void Read(size_t, std::vector<UCHAR>* frames) override { Look(1, frames); }
-    };
-    HostHarness host;
-    std::string error;
-    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-    ASSERT_EQ(STATUS_SUCCESS,
-              host.PlugDescriptorFile(
-                  std::string(LT_QUIRKS_DIR) + "/uac2-32-bit-terminals-only-headset.txt", &error))
-        << error;
-    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
-    ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
-    AsioTestClient client(host.Fdo());
-    ULONG sizes[4] = {};
-    ASSERT_EQ(STATUS_SUCCESS, client.Open());
-    ASSERT_EQ(STATUS_SUCCESS, client.GetBufferSize(sizes));
-    ASSERT_EQ(STATUS_SUCCESS, client.MapAll(sizes[2]));
-    Tap tap;
-    HostAsioData data(client, host, 2, &tap);
-    data.BeforeStart();
-    ASSERT_EQ(STATUS_SUCCESS, client.Start());
-    data.AfterStart();
+        void Read(size_t ring, std::vector<UCHAR>* frames) override
+        {
+            Look(1, *frames);
+            FaultTap::Read(ring, frames);
+        }
+    } tap(4, 2);
+    tap.Render.Put(Flip, 2000, 1, 0);
+    tap.Render.Put(Lose, 12000, 3, 0);
+    auto client = MappedClient();
+    HostAsioData data(*client, host, 2, &tap);
+    Start(*client, data);
     AudioEngineClient engine(host.Fdo());
     PFILE_OBJECT topology = nullptr;
     ASSERT_EQ(STATUS_SUCCESS, engine.OpenFilter(u"GlobalTopo", &topology));
@@ -464,12 +384,8 @@ TEST(AsioDataProcessing, WhatIsOnIsNamedAndFaultsAreStillFound)
     }
     data.Run(200);
     const HostAsioWay render = data.Render(), capture = data.Capture();
-    // The mutes silenced frames from about 100 ms on.
-    for (const ULONGLONG silent : tap.Silent)
-    {
-        ASSERT_GT(silent, 4000u);
-        ASSERT_LT(silent, 5000u);
-    }
+    for (const ULONGLONG silent : tap.Silent) // from about 100 ms on
+        ASSERT_TRUE(silent > 4000 && silent < 5000) << silent;
     EXPECT_EQ(std::vector<std::string>({"the device received other samples than the client's in "
                                         "place of frames 2000 to 2000, from wire frame 2000",
                                         "the device never received frames 12000 to 12002: from "
@@ -482,7 +398,10 @@ TEST(AsioDataProcessing, WhatIsOnIsNamedAndFaultsAreStillFound)
     EXPECT_EQ("processing is on: mute on control 6: from frame " + std::to_string(tap.Silent[1]) +
                   " the capture ring holds other samples than the device sent",
               capture.Processing);
-    EXPECT_EQ("", render.Position + capture.Position);
-    EXPECT_EQ(STATUS_SUCCESS, client.Stop());
+    EXPECT_EQ(STATUS_SUCCESS, client->Stop());
 }
+
+INSTANTIATE_TEST_SUITE_P(Terminals, AsioDataProcessing,
+                         testing::Values(DataCase{"uac2-32-bit-terminals-only-headset.txt", 2}),
+                         CaseName);
 } // namespace
