@@ -4,7 +4,9 @@
 // first, a stop and start on the same mapping, a second client, every buffer
 // size the driver states), goes on from the first frame it did not receive
 // when the device returns to D0 while streaming, and the capture rings hold
-// what the device sent (its counter), in order.
+// what the device sent (its counter), in order. Every fault put between the
+// device and the compare, and every position that does not count what was
+// moved, fails the run, named; processing on the path is named instead.
 #include <gtest/gtest.h>
 
 #include "platform/io/io_emu.h"
@@ -120,6 +122,15 @@ class AsioData : public testing::TestWithParam<DataCase>
         return EmuPoSendDevicePower(host.Pdo(), IRP_MN_SET_POWER, state);
     }
 
+    // Down to D2 for `ms` while streaming, and back.
+    void PowerCycle(HostAsioData& data, ULONG ms)
+    {
+        ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
+        data.Run(ms);
+        ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
+        data.Restarted();
+    }
+
     HostHarness host;
 };
 
@@ -132,12 +143,16 @@ TEST_P(AsioData, EveryStartSendsTheRingsFromTheirFirstFrameOnceAndInOrder)
     ASSERT_EQ(STATUS_SUCCESS, first->Stop());
     Start(*first, data);
     RunAndCompare(data, 1000, "a stop and a start on the same mapping");
-    for (const ULONG ms : {100u, 3u})
+    // The last power-down comes as a start is under way, its pre-roll not
+    // yet all received.
+    for (const ULONG ms : {100u, 3u, 0u})
     {
-        ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
-        data.Run(ms);
-        ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
-        data.Restarted();
+        if (ms == 0)
+        {
+            ASSERT_EQ(STATUS_SUCCESS, first->Stop());
+            Start(*first, data);
+        }
+        PowerCycle(data, ms);
         RunAndCompare(data, 500,
                       "back in D0, " + std::to_string(ms) + " ms later, while streaming");
     }
@@ -148,7 +163,8 @@ TEST_P(AsioData, EveryStartSendsTheRingsFromTheirFirstFrameOnceAndInOrder)
     auto second = MappedClient();
     HostAsioData more(*second, host, GetParam().SampleBytes);
     Start(*second, more);
-    RunAndCompare(more, 1000, "a second client");
+    PowerCycle(more, 1);
+    RunAndCompare(more, 1000, "a second client, back in D0 as it starts");
     EXPECT_EQ(STATUS_SUCCESS, second->Stop());
 }
 
@@ -183,7 +199,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, AsioDataSize, testing::ValuesIn(kSizes), CaseNam
 // On paths that change no sample, every fault between the device and the
 // compare fails the run, named, and the compare goes on to name the next:
 // at frame 24000 (or 0) a sample's lowest bit flipped, two channels swapped,
-// 10 frames of noise inserted, or the frame from 5000 before inserted; then
+// 10 frames of noise inserted, 5 blanked, or the frame from 5000 before
+// inserted; then
 // frames 30000 to 30002 never received. Where the device renders, it returns
 // to full power at 300 ms first.
 class AsioDataFaults : public AsioData
@@ -209,6 +226,8 @@ TEST_P(AsioDataFaults, EveryFaultFailsNamedAndTheCompareGoesOn)
          "the device received 10 frame(s) inserted before frame 0, from wire frame 0"},
         {false, Noise, 24000, 10, 0,
          "the device received 10 frame(s) inserted before frame 24000, from wire frame 24000"},
+        {false, Blank, 24000, 5, 0,
+         "the device received silence in place of frames 24000 to 24004, from wire frame 24000"},
         {false, Repeat, 24000, 1, 5000,
          "the device received frame 19000 again or out of order at wire frame 24000, in place "
          "of frame 24000"},
@@ -234,12 +253,7 @@ TEST_P(AsioDataFaults, EveryFaultFailsNamedAndTheCompareGoesOn)
         Start(*client, data);
         data.Run(300);
         if (!row.In)
-        {
-            ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
-            data.Run(5);
-            ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
-            data.Restarted();
-        }
+            PowerCycle(data, 5);
         data.Run(400);
         const std::string wire =
             std::to_string(30000 + (row.What == Noise ? 10 : 0) + (row.What == Repeat ? 1 : 0));
@@ -269,7 +283,8 @@ TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
         Start,
         Preroll,
         Resume,
-        Fuller
+        Fuller,
+        Ahead
     };
     const char* const rows[] = {
         "the stream started at ring byte {f}, not at the ring's first frame (ring byte 0)",
@@ -277,8 +292,10 @@ TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
         "past the start position: the pre-roll came from elsewhere",
         "the stream started at ring byte {r}, not at the first frame the device did not receive "
         "(ring byte {s})",
-        "the driver put {n} frames in the capture ring between two reads, more than it holds"};
-    for (const Feed feed : {Start, Preroll, Resume, Fuller})
+        "the driver put {n} frames in the capture ring between two reads, more than it holds",
+        "the driver's position puts 1000 frames in the capture ring, of which the device has "
+        "sent {m}"};
+    for (const Feed feed : {Start, Preroll, Resume, Fuller, Ahead})
     {
         std::string said = rows[feed];
         SCOPED_TRACE(said);
@@ -286,7 +303,7 @@ TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
         HostAsioData data(*client, host, GetParam().SampleBytes);
         data.BeforeStart();
         ASSERT_EQ(STATUS_SUCCESS, client->Start());
-        const AsioClientRing& ring = client->Rings()[feed == Fuller ? 1 : 0];
+        const AsioClientRing& ring = client->Rings()[feed >= Fuller ? 1 : 0];
         const ULONG frame = ring.Channels * GetParam().SampleBytes;
         ULONG header[3] = {}; // the driver's position, the start position, the pre-roll
         const auto put = [&](const char* name, ULONG value)
@@ -303,7 +320,7 @@ TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
         memcpy(ring.Base + 24, &header[1], 8);
         data.AfterStart();
         data.Run(100);
-        if (feed == Resume)
+        if (feed == Resume || feed == Ahead)
         {
             ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
             data.Run(5);
@@ -311,18 +328,25 @@ TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
             memcpy(header, ring.Base + 20, sizeof(header));
             put("{s}", header[1]);
             put("{r}", header[1] += frame);
-            memcpy(ring.Base + 24, &header[1], 4);
+            header[0] = (header[0] + (feed == Ahead ? 1000 * frame : 0)) % ring.DataBytes;
+            memcpy(ring.Base + 20, header, feed == Ahead ? 4 : 8);
             data.Restarted();
         }
         if (feed == Fuller)
             client->Run(50);
         data.Run(1);
         const std::string position = (ring.IsInput ? data.Capture() : data.Render()).Position;
-        // What the device sent since the last read, and a URB the driver had yet to put.
-        const ULONG frames =
-            strtoul(position.c_str() + std::min(said.find("{n}"), position.size()), nullptr, 10);
-        if (frames >= 51 * 48 && frames <= 52 * 48)
-            put("{n}", frames);
+        // Fuller: what the device sent since the last read, and a URB the
+        // driver had yet to put; ahead: what it sent and the driver dropped
+        // at the power-down.
+        for (const auto& [name, least, most] :
+             {std::tuple{"{n}", 51 * 48, 52 * 48}, {"{m}", 0, 999}})
+        {
+            const size_t at = std::min(said.find(name), position.size());
+            const ULONG frames = strtoul(position.c_str() + at, nullptr, 10);
+            if (at < position.size() && frames >= (ULONG)least && frames <= (ULONG)most)
+                put(name, frames);
+        }
         EXPECT_EQ(said, position);
         EXPECT_EQ(STATUS_SUCCESS, client->Stop());
     }
