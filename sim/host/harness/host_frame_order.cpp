@@ -26,7 +26,7 @@ void HostFrameOrder::Placed(ULONGLONG n)
     else
     {
         Fill(n);
-        Record({.Kind = HostOrderKind::Again, .At = m_At, .First = n, .Due = m_Due});
+        Keep(m_First, {.Kind = HostOrderKind::Again, .At = m_At, .First = n, .Due = m_Due});
     }
     ++m_At;
 }
@@ -57,13 +57,7 @@ std::vector<HostOrderFault> HostFrameOrder::Faults() const
     return faults;
 }
 
-void HostFrameOrder::Record(const HostOrderFault& fault)
-{
-    Keep(m_First, fault);
-}
-
-void HostFrameOrder::Keep(std::array<std::optional<HostOrderFault>, kHostOrderKinds>& first,
-                          const HostOrderFault& fault)
+void HostFrameOrder::Keep(Firsts& first, const HostOrderFault& fault)
 {
     std::optional<HostOrderFault>& kept = first[(size_t)fault.Kind];
     if (!kept || fault.At < kept->At)
@@ -89,9 +83,7 @@ void HostFrameOrder::EndStretch(std::optional<ULONGLONG> n)
     m_Stretch.reset();
 }
 
-void HostFrameOrder::StretchFaults(
-    const Stretch& s, std::optional<ULONGLONG> n,
-    std::array<std::optional<HostOrderFault>, kHostOrderKinds>& first)
+void HostFrameOrder::StretchFaults(const Stretch& s, std::optional<ULONGLONG> n, Firsts& first)
 {
     const ULONGLONG inPlace = InPlace(s, n);
     if (inPlace != 0)
@@ -132,7 +124,7 @@ void HostFrameOrder::Expire(ULONGLONG before)
 {
     while (!m_Gaps.empty() && m_Gaps.front().Last < before)
     {
-        Record(LostFault(m_Gaps.front()));
+        Keep(m_First, LostFault(m_Gaps.front()));
         m_Gaps.pop_front();
     }
 }

@@ -79,14 +79,14 @@ class HostFrameOrder
         bool Silent, Processed;
     };
 
-    void Record(const HostOrderFault& fault);
-    static void Keep(std::array<std::optional<HostOrderFault>, kHostOrderKinds>& first,
-                     const HostOrderFault& fault);
+    // The first fault of each kind.
+    using Firsts = std::array<std::optional<HostOrderFault>, kHostOrderKinds>;
+
+    static void Keep(Firsts& first, const HostOrderFault& fault);
     static ULONGLONG InPlace(const Stretch& s, std::optional<ULONGLONG> n);
     // The stretch ended by frame `n`; with none placed, in place of the frames due.
     void EndStretch(std::optional<ULONGLONG> n);
-    static void StretchFaults(const Stretch& s, std::optional<ULONGLONG> n,
-                              std::array<std::optional<HostOrderFault>, kHostOrderKinds>& first);
+    static void StretchFaults(const Stretch& s, std::optional<ULONGLONG> n, Firsts& first);
     // A frame earlier than due: out of the gap it falls in, if any.
     void Fill(ULONGLONG n);
     void Expire(ULONGLONG before);
@@ -97,5 +97,5 @@ class HostFrameOrder
     ULONGLONG m_InOrder = 0;
     std::deque<Gap> m_Gaps; // in the due stream's order
     std::optional<Stretch> m_Stretch;
-    std::array<std::optional<HostOrderFault>, kHostOrderKinds> m_First;
+    Firsts m_First;
 };

@@ -51,8 +51,10 @@ bool HostPathProcessing::AsioRingEngine(PDEVICE_OBJECT fdo, ULONG ring, ULONG* e
         if (!NT_SUCCESS(adapter->GetStreamCapabilities(i, &caps)) ||
             (caps.ThirdValue & ENDPOINT_CAPS_ASIO_STREAM) == 0 || Engine(adapter, i) == nullptr)
             continue;
-        if (ring-- == 0)
-            return (*engine = i), true;
+        if (ring-- != 0)
+            continue;
+        *engine = i;
+        return true;
     }
     return false;
 }
@@ -66,9 +68,11 @@ bool HostPathProcessing::WaveFilterEngine(PDEVICE_OBJECT fdo, const std::u16stri
     {
         CStreamEngine* e = Engine(adapter, i);
         // The wave miniport names its filter after its engine.
-        if (e != nullptr && NT_SUCCESS(e->GetName(name)) &&
-            std::u16string(name) + u"Wave" == filter)
-            return (*engine = i), true;
+        if (e == nullptr || !NT_SUCCESS(e->GetName(name)) ||
+            std::u16string(name) + u"Wave" != filter)
+            continue;
+        *engine = i;
+        return true;
     }
     return false;
 }
