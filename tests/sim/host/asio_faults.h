@@ -83,7 +83,6 @@ class Faulter
         const Planned* p =
             m_Step < m_Plan.size() && m_Plan[m_Step].At <= i ? &m_Plan[m_Step] : nullptr;
         const ULONG o = p != nullptr ? (ULONG)(i - p->At) : 0;
-        const std::vector<UCHAR> silence(m_Bytes);
         m_Frame.assign(frame, frame + m_Bytes);
         switch (p != nullptr ? p->What : kFaults)
         {
@@ -109,14 +108,14 @@ class Faulter
         case Silence:
             Add({Inserted, m_Out, 0, 0, n, p->Count});
             for (ULONG k = 0; k < p->Count; ++k)
-                Emit(~0ull, p->What == Noise ? Altered(Noise, 0) : silence.data(), out);
+                Emit(~0ull, p->What == Noise ? Altered(Noise, 0) : m_Silence.data(), out);
             break;
         case Blank:
         case Level:
             if (o == 0)
                 Add({p->What == Blank ? Blanked : Other, m_Out, n, n + p->Count - 1});
             if (o < p->Count)
-                return Emit(~0ull, p->What == Blank ? silence.data() : Altered(Level, 0), out);
+                return Emit(~0ull, p->What == Blank ? m_Silence.data() : Altered(Level, 0), out);
             break;
         case Reorder:
             if (o < p->Count)
@@ -221,7 +220,7 @@ class Faulter
     size_t m_Kept = 0;
     std::vector<std::pair<ULONGLONG, std::vector<UCHAR>>> m_Held;
     std::vector<HostOrderFault> m_Faults;
-    std::vector<UCHAR> m_Frame;
+    std::vector<UCHAR> m_Frame, m_Silence = std::vector<UCHAR>(m_Bytes);
     std::mt19937 m_Noise{7};
 };
 
