@@ -4,9 +4,9 @@
 // received with them; it reads the capture rings behind the driver's
 // position and compares them with what the device sent (HostAsioCompare,
 // one a ring). At every step it reads what the processing on each ring's
-// path could change (HostPathProcessing): where nothing was on, every frame
-// that is not the one due fails the run; where something was, frames found
-// nowhere are what it made of them, and the line names it.
+// path could change (HostPathProcessing): every frame that is not the one
+// due fails the run, but frames found nowhere that came while something was
+// on, which are what it made of them, and the line names it.
 #pragma once
 
 #include <string>
