@@ -122,45 +122,41 @@ bool SwitchesAgree(const AsioTestClient& client, ULONG ms, ULONG frames, ULONG r
 }
 
 // One way's compare said: its frames unchanged, each once and in order, on
-// the output; the driver's processing said there too; a difference or no
-// frames at all on the error stream, and false.
-bool SayCompare(const char* way, const char* agreed, bool has, ULONGLONG frames,
-                const std::string& processing, const std::string& fault,
-                const std::string& position)
+// the output, or the processing that changed them; each fault, a position
+// that does not count what was moved or no frame at all on the error
+// stream, and false.
+bool SayCompare(const char* way, const char* agreed, const HostAsioWay& said)
 {
-    if (!has)
+    if (!said.Has)
     {
         printf("asio %s: the device offers no %s ring\n", way, way);
         return true;
     }
-    if (!position.empty())
-        Error(std::string(way) + ": " + position);
-    if (!processing.empty())
-        printf("asio %s: %s\n", way, processing.c_str());
-    if (!fault.empty())
+    if (!said.Position.empty())
+        Error(std::string(way) + ": " + said.Position);
+    if (!said.Processing.empty())
+        printf("asio %s: %s\n", way, said.Processing.c_str());
+    for (const std::string& fault : said.Faults)
         Error(std::string(way) + ": " + fault);
-    else if (frames == 0 && processing.empty())
+    if (said.Received == 0)
         Error(std::string(way) + ": no frame was compared: the device moved none on the ring's "
                                  "endpoint");
-    else if (processing.empty())
+    else if (said.Faults.empty() && said.Processing.empty())
         printf("asio %s: %s %llu frames unchanged, each once and in order\n", way, agreed,
-               (unsigned long long)frames);
-    return fault.empty() && position.empty() && (frames != 0 || !processing.empty());
+               (unsigned long long)said.Compared);
+    return said.Faults.empty() && said.Position.empty() && said.Received != 0;
 }
 
 bool DataAgrees(const HostAsioData& data)
 {
-    const bool render = SayCompare("render", "the device received the client's", data.HasRender(),
-                                   data.RenderCompared(), data.RenderProcessing(),
-                                   data.RenderFault(), data.RenderPosition());
-    const bool capture = SayCompare(
-        "capture", "the capture rings held the device's", data.HasCapture(), data.CaptureCompared(),
-        data.CaptureProcessing(), data.CaptureFault(), data.CapturePosition());
+    const bool render = SayCompare("render", "the device received the client's", data.Render());
+    const bool capture =
+        SayCompare("capture", "the capture rings held the device's", data.Capture());
     return render && capture;
 }
 } // namespace
 
-bool RunAsioClient(const HostHarness& host, ULONG ms)
+bool RunAsioClient(const HostHarness& host, ULONG ms, HostAsioTap* tap)
 {
     if (!AsioInterfaceEnabled(host))
     {
@@ -181,7 +177,7 @@ bool RunAsioClient(const HostHarness& host, ULONG ms)
     const ULONG type = ChooseSampleType(client);
     if (type == 0 || !Map(client, sizes[2], rate, type))
         return false;
-    HostAsioData data(client, host.Device(), client.RingSampleBytes());
+    HostAsioData data(client, host, client.RingSampleBytes(), tap);
     data.BeforeStart();
     worked = Report("start", client.Start());
     if (worked)

@@ -2,7 +2,7 @@
 // as `lthost --asio SECONDS` asks it.
 #pragma once
 
-#include "sim/host/harness/host_harness.h"
+#include "sim/host/harness/host_asio_data.h"
 
 // Opens the private interface, chooses a rate and a sample type every ASIO
 // engine offers (the current one where it is, else one set), maps every
@@ -12,6 +12,7 @@
 // and unmaps, each step and the rate and type chosen said on the way; true
 // when every step succeeded, the run went to its end, the switches counted
 // are those expected, and the device received the client's frames and the
-// capture rings held the device's, each once and in order (or the driver's
-// processing changed them).
-bool RunAsioClient(const HostHarness& host, ULONG ms);
+// capture rings held the device's, each once and in order (or processing on
+// the path changed them, named). `tap`, for tests: what stands between the
+// device and the compare.
+bool RunAsioClient(const HostHarness& host, ULONG ms, HostAsioTap* tap = nullptr);

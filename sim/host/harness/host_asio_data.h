@@ -2,31 +2,60 @@
 // audio would: it writes frames that never repeat in a run into the render
 // rings, ahead of the driver's position, and compares what the device
 // received with them; it reads the capture rings behind the driver's
-// position and compares them with what the device sent. Frames are named
-// as a play's verdict names them: a "frame" counts the client's frames
-// from the run's first (render: written; capture: as the device sent them),
-// a "wire frame" what the device received (sent) on that endpoint from the
-// run's first.
+// position and compares them with what the device sent (HostAsioCompare,
+// one a ring). At every step it reads what the processing on each ring's
+// path could change (HostPathProcessing): every frame that is not the one
+// due fails the run, but frames found nowhere that came while something was
+// on, which are what it made of them, and the line names it.
 #pragma once
 
-#include <deque>
 #include <string>
 #include <vector>
 
 #include "sim/clients/asio_client.h"
-#include "sim/devices/sim_usb_device.h"
+#include "sim/host/harness/host_asio_compare.h"
+#include "sim/host/harness/host_harness.h"
+#include "sim/host/harness/host_path_processing.h"
 
-// One frame of the client's: frame `k` of `bytes` bytes. The first eight
-// bytes (fewer in a smaller frame) are a permutation of k's low bits, so no
-// two frames of a run share them; the rest is a hash of k and the byte's
-// place, so every channel and sample differs.
-void AsioClientFrame(ULONGLONG k, ULONG bytes, UCHAR* out);
+// What a test puts between the device and the compare, as a faulty device,
+// cable or client would. `ring` is the ring's index in the client's rings.
+class HostAsioTap
+{
+  public:
+    // After a start, before it is checked: the headers as the driver wrote them.
+    virtual void Started(const std::vector<AsioClientRing>& rings) { (void)rings; }
+    // The bytes the device received on a render ring's endpoint in a step.
+    virtual void Received(size_t ring, std::vector<UCHAR>* bytes) { (void)ring, (void)bytes; }
+    // The bytes the device sent on a capture ring's endpoint in a step, as
+    // the compare takes them.
+    virtual void Sent(size_t ring, const std::vector<UCHAR>& bytes) { (void)ring, (void)bytes; }
+    // The frames read from a capture ring in a step.
+    virtual void Read(size_t ring, std::vector<UCHAR>* frames) { (void)ring, (void)frames; }
+
+  protected:
+    ~HostAsioTap() = default;
+};
+
+// One way's verdict over the run so far.
+struct HostAsioWay
+{
+    bool Has = false; // whether there are rings of that way
+    // A line a fault, the first of each kind of each ring; the processing
+    // that changed frames, in the driver's words, where it did.
+    std::vector<std::string> Faults;
+    std::string Processing;
+    // The first position that does not count what was moved.
+    std::string Position;
+    ULONGLONG Compared = 0; // frames each the one due, in order
+    ULONGLONG Received = 0; // frames the device received (render), read (capture)
+};
 
 class HostAsioData
 {
   public:
     // `sampleBytes`: the rings' bytes per sample, as mapped.
-    HostAsioData(AsioTestClient& client, SimUsbDevice* device, ULONG sampleBytes);
+    HostAsioData(AsioTestClient& client, const HostHarness& host, ULONG sampleBytes,
+                 HostAsioTap* tap = nullptr);
 
     // Before a start the client asked for: every render ring filled from its
     // first frame with the run's next frames, and the device's records
@@ -39,74 +68,56 @@ class HostAsioData
     // device must receive the client's frames from the first one it did not
     // receive before, each once and in order, the driver taking them from
     // that frame's place; capture goes on where it stood, nothing it holds
-    // presented anew. A Run after the power-down took what the device
-    // received before it.
+    // presented anew.
     void Restarted();
     // Runs `ms` of emulated time, a millisecond at a time: buffer switches
-    // counted, frames written ahead and read, and both sides compared.
+    // counted, frames written ahead and read, both ways compared, and the
+    // processing on each path read.
     void Run(ULONG ms);
 
-    // The first difference each way, in words; empty while the data agrees.
-    const std::string& RenderFault() const { return m_Render.Fault; }
-    const std::string& CaptureFault() const { return m_Capture.Fault; }
-    // The first position each way that does not count what was moved.
-    const std::string& RenderPosition() const { return m_Render.Position; }
-    const std::string& CapturePosition() const { return m_Capture.Position; }
-    // Where the samples differ as levels would make them, each way: the
-    // driver's processing, said and not a fault; empty when none.
-    const std::string& RenderProcessing() const { return m_Render.Processing; }
-    const std::string& CaptureProcessing() const { return m_Capture.Processing; }
-    // Frames compared each way, and whether there are rings of that way.
-    ULONGLONG RenderCompared() const { return m_Render.Compared; }
-    ULONGLONG CaptureCompared() const { return m_Capture.Compared; }
-    bool HasRender() const { return !m_Render.Rings.empty(); }
-    bool HasCapture() const { return !m_Capture.Rings.empty(); }
+    HostAsioWay Render() const { return Verdict(m_Render); }
+    HostAsioWay Capture() const { return Verdict(m_Capture); }
 
   private:
     struct Ring
     {
-        const AsioClientRing* Client = nullptr;
-        ULONG FrameBytes = 0;
-        ULONG Frames = 0;
-        UCHAR Endpoint = 0;     // 0 until the device's data names it
-        ULONGLONG Taken = 0;    // frames the driver took or put since the start
-        ULONGLONG Written = 0;  // render: reads written for; capture: frames read
-        ULONGLONG Base = 0;     // render: the frame written for the start's first read
-        ULONGLONG Wire = 0;     // device frames this start, compared
-        ULONGLONG WireRun = 0;  // device frames before this start
-        std::deque<UCHAR> Sent; // capture: device bytes not yet read
-        ULONGLONG SentFrom = 0; // capture: the device frame Sent begins at
+        size_t Index; // in the client's rings
+        const AsioClientRing* Client;
+        ULONG FrameBytes;
+        ULONG Frames;
+        HostAsioCompare Compare;
+        HostPathProcessing Path;
+        UCHAR Endpoint = 0;    // 0 until the device's data names it
+        ULONGLONG Taken = 0;   // frames the driver took or put since the start
+        ULONGLONG Written = 0; // render: reads written for; capture: frames read
+        ULONGLONG Base = 0;    // render: the frame written for the start's first read
+        ULONGLONG Wire = 0;    // frames the device received (sent) since the start
     };
     struct Side
     {
         std::vector<Ring> Rings;
-        std::string Fault;
         std::string Position;
-        std::string Processing;
-        ULONGLONG Compared = 0;
     };
 
+    HostAsioWay Verdict(const Side& side) const;
     void CaptureFromTheStart();
     void CheckStart(const Ring& ring, ULONG at, const std::string& what);
     void Step();
-    // The driver's frames taken since the start, from its position.
+    // The device's records since the last step, into the compares.
+    void TakeRecords();
+    // The driver's frames taken (put) since the start, from its position.
     bool Follow(Ring& ring);
-    ULONGLONG Expected(const Ring& ring, ULONGLONG read) const;
     void WriteAhead(Ring& ring);
-    void NameEndpoints();
-    void CompareRender(Ring& ring, const std::vector<UCHAR>& received);
+    void NameEndpoints(bool started);
     void ReadCapture(Ring& ring);
-    void RenderDiffers(Ring& ring, const UCHAR* frame);
-    void CaptureDiffers(Ring& ring, const UCHAR* frame, ULONGLONG at);
-    static void Unplaced(Side& side, const UCHAR* frame, ULONG bytes, const std::string& silence,
-                         const std::string& changed);
-    static void Fail(std::string* first, const std::string& text);
+    void Fail(const Ring& ring, const std::string& text);
 
     AsioTestClient& m_Client;
     SimUsbDevice* m_Device;
+    HostAsioTap* m_Tap;
     ULONG m_SampleBytes;
     Side m_Render;
     Side m_Capture;
-    ULONGLONG m_NextFrame = 0; // the run's next frame never written
-    ULONGLONG m_CaptureRun = 0;
+    ULONGLONG m_NextFrame = 0;   // the run's next frame never written
+    std::vector<UCHAR> m_Frames; // a step's bytes on their way to a compare
 };

@@ -4,13 +4,16 @@
 // first, a stop and start on the same mapping, a second client, every buffer
 // size the driver states), goes on from the first frame it did not receive
 // when the device returns to D0 while streaming, and the capture rings hold
-// what the device sent (its counter), in order.
+// what the device sent (its counter), in order. Every fault put between the
+// device and the compare, and every position that does not count what was
+// moved, fails the run, named; processing on the path is named instead.
 #include <gtest/gtest.h>
 
 #include "platform/io/io_emu.h"
 #include "platform/kernel/emu.h"
-#include "sim/host/harness/host_asio_data.h"
+#include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_harness.h"
+#include "tests/sim/host/asio_faults.h"
 
 namespace
 {
@@ -101,21 +104,31 @@ class AsioData : public testing::TestWithParam<DataCase>
     void RunAndCompare(HostAsioData& data, ULONG ms, const std::string& phase)
     {
         SCOPED_TRACE(phase);
-        const ULONGLONG render = data.RenderCompared(), capture = data.CaptureCompared();
+        const ULONGLONG render = data.Render().Compared, capture = data.Capture().Compared;
         data.Run(ms);
-        EXPECT_EQ("", data.RenderFault());
-        EXPECT_EQ("", data.CaptureFault());
-        EXPECT_EQ("", data.RenderPosition());
-        EXPECT_EQ("", data.CapturePosition());
-        EXPECT_EQ("", data.RenderProcessing());
-        EXPECT_EQ("", data.CaptureProcessing());
-        EXPECT_GT(data.RenderCompared(), render + ms * 40);
-        EXPECT_GT(data.CaptureCompared(), capture + ms * 40);
+        for (const HostAsioWay& way : {data.Render(), data.Capture()})
+        {
+            EXPECT_EQ(std::vector<std::string>{}, way.Faults);
+            EXPECT_EQ("", way.Position);
+            EXPECT_EQ("", way.Processing);
+            EXPECT_EQ(way.Received, way.Compared);
+        }
+        EXPECT_GT(data.Render().Compared, render + ms * 40);
+        EXPECT_GT(data.Capture().Compared, capture + ms * 40);
     }
 
     NTSTATUS Power(DEVICE_POWER_STATE state)
     {
         return EmuPoSendDevicePower(host.Pdo(), IRP_MN_SET_POWER, state);
+    }
+
+    // Down to D2 for `ms` while streaming, and back.
+    void PowerCycle(HostAsioData& data, ULONG ms)
+    {
+        ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
+        data.Run(ms);
+        ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
+        data.Restarted();
     }
 
     HostHarness host;
@@ -124,18 +137,22 @@ class AsioData : public testing::TestWithParam<DataCase>
 TEST_P(AsioData, EveryStartSendsTheRingsFromTheirFirstFrameOnceAndInOrder)
 {
     auto first = MappedClient();
-    HostAsioData data(*first, host.Device(), GetParam().SampleBytes);
+    HostAsioData data(*first, host, GetParam().SampleBytes);
     Start(*first, data);
     RunAndCompare(data, 1500, "the first start");
     ASSERT_EQ(STATUS_SUCCESS, first->Stop());
     Start(*first, data);
     RunAndCompare(data, 1000, "a stop and a start on the same mapping");
-    for (const ULONG ms : {100u, 3u})
+    // The last power-down comes as a start is under way, its pre-roll not
+    // yet all received.
+    for (const ULONG ms : {100u, 3u, 0u})
     {
-        ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
-        data.Run(ms);
-        ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
-        data.Restarted();
+        if (ms == 0)
+        {
+            ASSERT_EQ(STATUS_SUCCESS, first->Stop());
+            Start(*first, data);
+        }
+        PowerCycle(data, ms);
         RunAndCompare(data, 500,
                       "back in D0, " + std::to_string(ms) + " ms later, while streaming");
     }
@@ -144,9 +161,10 @@ TEST_P(AsioData, EveryStartSendsTheRingsFromTheirFirstFrameOnceAndInOrder)
     first.reset();
 
     auto second = MappedClient();
-    HostAsioData more(*second, host.Device(), GetParam().SampleBytes);
+    HostAsioData more(*second, host, GetParam().SampleBytes);
     Start(*second, more);
-    RunAndCompare(more, 1000, "a second client");
+    PowerCycle(more, 1);
+    RunAndCompare(more, 1000, "a second client, back in D0 as it starts");
     EXPECT_EQ(STATUS_SUCCESS, second->Stop());
 }
 
@@ -161,7 +179,7 @@ TEST_P(AsioDataSize, EveryStatedBufferSizeStartsAtTheRingsFirstFrame)
     auto client = MappedClient();
     if (!NT_SUCCESS(GetParam().Map))
         return;
-    HostAsioData data(*client, host.Device(), GetParam().SampleBytes);
+    HostAsioData data(*client, host, GetParam().SampleBytes);
     Start(*client, data);
     RunAndCompare(data, 200, "streaming");
     EXPECT_EQ(STATUS_SUCCESS, client->Stop());
@@ -177,98 +195,237 @@ std::string CaseName(const testing::TestParamInfo<DataCase>& info)
 
 INSTANTIATE_TEST_SUITE_P(Devices, AsioData, testing::ValuesIn(kCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(Sizes, AsioDataSize, testing::ValuesIn(kSizes), CaseName);
-} // namespace
 
-namespace
+// On paths that change no sample, every fault between the device and the
+// compare fails the run, named, and the compare goes on to name the next:
+// at frame 24000 (or 0) a sample's lowest bit flipped, two channels swapped,
+// 10 frames of noise inserted, 5 blanked, or the frame from 5000 before
+// inserted; then
+// frames 30000 to 30002 never received. Where the device renders, it returns
+// to full power at 300 ms first.
+class AsioDataFaults : public AsioData
 {
-// What the ring holds differs from what was written or sent, at a frame the
-// driver has yet to take (render) or the client to read (capture): the
-// compare names that frame, as frames lost, repeated, silenced or changed.
-TEST(AsioDataFaults, TheFirstFrameThatDiffersIsNamedAsWhatItIs)
+};
+
+TEST_P(AsioDataFaults, EveryFaultFailsNamedAndTheCompareGoesOn)
 {
-    enum Put
-    {
-        Later,   // the frame five on
-        Earlier, // the frame five before
-        Silence,
-        Other
-    };
+    constexpr char kOther[] = "the device received other samples than the client's in place of "
+                              "frames 24000 to 24000, from wire frame 24000";
+    constexpr char kOtherIn[] = "the capture ring holds other samples than the device sent in "
+                                "place of wire frames 24000 to 24000, from frame 24000";
     const struct
     {
         bool In;
-        Put What;
-        const char* Fault; // or the processing said, where empty
-        const char* Processing = "";
+        Fault What;
+        ULONG At, Count, Back;
+        const char* Line;
     } rows[] = {
-        {false, Later,
-         "the device never received frames {k} to {k+4}: from wire frame {k} it "
-         "received frame {k+5} on"},
-        {false, Earlier,
-         "the device received frame {k-5} again or out of order at wire frame {k}, "
-         "in place of frame {k}"},
-        {false, Silence, "the device received silence in place of frame {k}, at wire frame {k}"},
-        {false, Other, "", "from frame {k} it received other samples than the client wrote"},
-        {true, Earlier,
-         "the capture ring holds wire frame {k-5} again or out of order at frame "
-         "{k}, in place of wire frame {k}"},
-        {true, Silence, "the capture ring holds silence in place of wire frame {k}, at frame {k}"},
-        {true, Other, "", "from frame {k} the capture ring holds other samples than the device"},
+        {false, Flip, 24000, 1, 0, kOther},
+        {false, Swap, 24000, 1, 0, kOther},
+        {false, Noise, 0, 10, 0,
+         "the device received 10 frame(s) inserted before frame 0, from wire frame 0"},
+        {false, Noise, 24000, 10, 0,
+         "the device received 10 frame(s) inserted before frame 24000, from wire frame 24000"},
+        {false, Blank, 24000, 5, 0,
+         "the device received silence in place of frames 24000 to 24004, from wire frame 24000"},
+        {false, Repeat, 24000, 1, 5000,
+         "the device received frame 19000 again or out of order at wire frame 24000, in place "
+         "of frame 24000"},
+        {true, Flip, 24000, 1, 0, kOtherIn},
+        {true, Swap, 24000, 1, 0, kOtherIn},
+        {true, Noise, 24000, 10, 0,
+         "the capture ring holds 10 frame(s) the device never sent, inserted before wire frame "
+         "24000, from frame 24000"},
+        {true, Repeat, 24000, 1, 5000,
+         "the capture ring holds wire frame 19000 again or out of order at frame 24000, in place "
+         "of wire frame 24000"},
     };
     for (const auto& row : rows)
     {
-        SCOPED_TRACE(std::string(row.Fault) + row.Processing);
-        HostHarness host;
-        std::string error;
-        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-        ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("Uac2HighSpeed", &error)) << error;
-        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
-        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
-        AsioTestClient client(host.Fdo());
-        ULONG sizes[4] = {};
-        ASSERT_EQ(STATUS_SUCCESS, client.Open());
-        ASSERT_EQ(STATUS_SUCCESS, client.GetBufferSize(sizes));
-        ASSERT_EQ(STATUS_SUCCESS, client.MapAll(sizes[2]));
-        HostAsioData data(client, host.Device(), 2);
-        data.BeforeStart();
-        ASSERT_EQ(STATUS_SUCCESS, client.Start());
-        data.AfterStart();
-        data.Run(100);
-        client.Run(1);
-        const AsioClientRing& ring = client.Rings()[row.In ? 1 : 0];
-        ASSERT_EQ(row.In, ring.IsInput);
-        ULONG position = 0;
-        memcpy(&position, ring.Base + 20, 4);
-        const ULONG frames = ring.DataBytes / 4;
-        const ULONG at = (position / 4 + (row.In ? frames - 1 : 24)) % frames;
-        PUCHAR frame = ring.Base + 40 + at * 4;
-        // The frame's number, from its own samples: the client's frames by
-        // their bytes, the device's counter by its first channel (one start,
-        // so frames and wire frames count alike).
-        ULONGLONG k = 0;
-        UCHAR bytes[4] = {};
-        for (AsioClientFrame(k, 4, bytes); !row.In && memcmp(bytes, frame, 4) != 0;)
-            AsioClientFrame(++k, 4, bytes);
-        if (row.In)
-            k = (ULONGLONG)(frame[0] | frame[1] << 8) / 2;
-        const ULONG from = (at + (row.What == Later ? 5 : frames - 5)) % frames;
-        ULONG put = row.What == Silence ? 0 : 0x5A5A5A5A;
-        if (row.What == Later || row.What == Earlier)
-            memcpy(&put, ring.Base + 40 + from * 4, 4);
-        memcpy(frame, &put, 4);
-        data.Run(100);
-        const auto named = [k](std::string text)
-        {
-            for (const auto& [name, value] :
-                 {std::pair{"{k}", k}, {"{k-5}", k - 5}, {"{k+4}", k + 4}, {"{k+5}", k + 5}})
-                for (size_t i = text.find(name); i != text.npos; i = text.find(name))
-                    text.replace(i, strlen(name), std::to_string(value));
-            return text;
-        };
-        EXPECT_EQ(named(row.Fault), row.In ? data.CaptureFault() : data.RenderFault());
-        const std::string& said = row.In ? data.CaptureProcessing() : data.RenderProcessing();
-        EXPECT_NE(std::string::npos, said.find(named(row.Processing))) << said;
-        EXPECT_EQ(*row.Processing == 0, said.empty()) << said;
-        EXPECT_EQ(STATUS_SUCCESS, client.Stop());
+        SCOPED_TRACE(row.Line);
+        auto client = MappedClient();
+        const ULONG sample = GetParam().SampleBytes;
+        FaultTap tap(client->Rings()[0].Channels * sample, sample);
+        Faulter& faulter = row.In ? tap.Capture : tap.Render;
+        faulter.Put(row.What, row.At, row.Count, row.Back);
+        faulter.Put(Lose, 30000, 3, 0);
+        HostAsioData data(*client, host, sample, &tap);
+        Start(*client, data);
+        data.Run(300);
+        if (!row.In)
+            PowerCycle(data, 5);
+        data.Run(400);
+        const std::string wire =
+            std::to_string(30000 + (row.What == Noise ? 10 : 0) + (row.What == Repeat ? 1 : 0));
+        const std::string lost =
+            row.In ? "the capture ring never got wire frames 30000 to 30002: from frame " + wire +
+                         " it holds the device's wire frame 30003 on"
+                   : "the device never received frames 30000 to 30002: from wire frame " + wire +
+                         " it received frame 30003 on";
+        const HostAsioWay faulty = row.In ? data.Capture() : data.Render();
+        const HostAsioWay clean = row.In ? data.Render() : data.Capture();
+        EXPECT_EQ(std::vector<std::string>({row.Line, lost}), faulty.Faults);
+        EXPECT_EQ(std::vector<std::string>{}, clean.Faults);
+        EXPECT_EQ("", faulty.Position + clean.Position + faulty.Processing + clean.Processing);
+        EXPECT_EQ(STATUS_SUCCESS, client->Stop());
     }
 }
+
+// Each position the check holds the driver to, fed one that breaks it: the
+// start position moved by a frame, the pre-roll stated a frame short, a
+// return to D0 that starts a frame past the first the device did not
+// receive, and a capture ring read after the driver put 51 ms and more in
+// it, more than its 40 ms.
+TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
+{
+    enum Feed
+    {
+        Start,
+        Preroll,
+        Resume,
+        Fuller,
+        Ahead
+    };
+    const char* const rows[] = {
+        "the stream started at ring byte {f}, not at the ring's first frame (ring byte 0)",
+        "after the start the driver's position is ring byte {p}, not the pre-roll's {q} bytes "
+        "past the start position: the pre-roll came from elsewhere",
+        "the stream started at ring byte {r}, not at the first frame the device did not receive "
+        "(ring byte {s})",
+        "the driver put {n} frames in the capture ring between two reads, more than it holds",
+        "the driver's position puts 1000 frames in the capture ring, of which the device has "
+        "sent {m}"};
+    for (const Feed feed : {Start, Preroll, Resume, Fuller, Ahead})
+    {
+        std::string said = rows[feed];
+        SCOPED_TRACE(said);
+        auto client = MappedClient();
+        HostAsioData data(*client, host, GetParam().SampleBytes);
+        data.BeforeStart();
+        ASSERT_EQ(STATUS_SUCCESS, client->Start());
+        const AsioClientRing& ring = client->Rings()[feed >= Fuller ? 1 : 0];
+        const ULONG frame = ring.Channels * GetParam().SampleBytes;
+        ULONG header[3] = {}; // the driver's position, the start position, the pre-roll
+        const auto put = [&](const char* name, ULONG value)
+        {
+            if (said.find(name) != said.npos)
+                said.replace(said.find(name), 3, std::to_string(value));
+        };
+        memcpy(header, ring.Base + 20, sizeof(header));
+        put("{f}", frame);
+        put("{p}", header[0]);
+        put("{q}", header[2] - frame);
+        header[1] += feed == Start ? frame : 0;
+        header[2] -= feed == Preroll ? frame : 0;
+        memcpy(ring.Base + 24, &header[1], 8);
+        data.AfterStart();
+        data.Run(100);
+        if (feed == Resume || feed == Ahead)
+        {
+            ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
+            data.Run(5);
+            ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
+            memcpy(header, ring.Base + 20, sizeof(header));
+            put("{s}", header[1]);
+            put("{r}", header[1] += frame);
+            header[0] = (header[0] + (feed == Ahead ? 1000 * frame : 0)) % ring.DataBytes;
+            memcpy(ring.Base + 20, header, feed == Ahead ? 4 : 8);
+            data.Restarted();
+        }
+        if (feed == Fuller)
+            client->Run(50);
+        data.Run(1);
+        const std::string position = (ring.IsInput ? data.Capture() : data.Render()).Position;
+        // Fuller: what the device sent since the last read, and a URB the
+        // driver had yet to put; ahead: what it sent and the driver dropped
+        // at the power-down.
+        for (const auto& [name, least, most] :
+             {std::tuple{"{n}", 51 * 48, 52 * 48}, {"{m}", 0, 999}})
+        {
+            const size_t at = std::min(said.find(name), position.size());
+            const ULONG frames = strtoul(position.c_str() + at, nullptr, 10);
+            if (at < position.size() && frames >= (ULONG)least && frames <= (ULONG)most)
+                put(name, frames);
+        }
+        EXPECT_EQ(said, position);
+        EXPECT_EQ(STATUS_SUCCESS, client->Stop());
+    }
+}
+
+// 16-bit, 24 in 4 bytes of eight channels (type 27), 20 in 4 bytes.
+const DataCase kFaultCases[] = {{"Uac2HighSpeed", 2},
+                                {"high-bandwidth-eight-channels.txt", 4},
+                                {"uac2-20-bit-in-4-bytes-headset.txt", 4}};
+INSTANTIATE_TEST_SUITE_P(Devices, AsioDataFaults, testing::ValuesIn(kFaultCases), CaseName);
+
+// A path whose processing comes on during a run: the software mutes of a
+// path of terminals, on from 100 to 200 ms. The frames they silence are
+// what it made of them, named in the driver's words from the first frame
+// silenced, and fail nothing; a frame changed before and frames lost after
+// are still faults.
+class AsioDataProcessing : public AsioData
+{
+};
+
+TEST_P(AsioDataProcessing, WhatIsOnIsNamedAndFaultsAreStillFound)
+{
+    // The first frame silenced each way.
+    struct Tap : FaultTap
+    {
+        using FaultTap::FaultTap;
+        ULONGLONG Frames[2] = {}, Silent[2] = {~0ull, ~0ull};
+        void Look(int way, const std::vector<UCHAR>& bytes)
+        {
+            for (size_t at = 0; at < bytes.size(); at += 4, ++Frames[way])
+                if (Silent[way] == ~0ull && !memcmp(&bytes[at], "\0\0\0\0", 4))
+                    Silent[way] = Frames[way];
+        }
+        void Received(size_t ring, std::vector<UCHAR>* bytes) override
+        {
+            Look(0, *bytes);
+            FaultTap::Received(ring, bytes);
+        }
+        void Read(size_t ring, std::vector<UCHAR>* frames) override
+        {
+            Look(1, *frames);
+            FaultTap::Read(ring, frames);
+        }
+    } tap(4, 2);
+    tap.Render.Put(Flip, 2000, 1, 0);
+    tap.Render.Put(Lose, 12000, 3, 0);
+    auto client = MappedClient();
+    HostAsioData data(*client, host, 2, &tap);
+    Start(*client, data);
+    AudioEngineClient engine(host.Fdo());
+    PFILE_OBJECT topology = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, engine.OpenFilter(u"GlobalTopo", &topology));
+    for (const ULONG mute : {1u, 0u})
+    {
+        data.Run(100);
+        for (ULONG node = 0; node < 2; ++node)
+            ASSERT_EQ(STATUS_SUCCESS, engine.SetNodeValue(topology, node, KSPROPSETID_Audio,
+                                                          KSPROPERTY_AUDIO_MUTE, 0, &mute, 4));
+    }
+    data.Run(200);
+    const HostAsioWay render = data.Render(), capture = data.Capture();
+    for (const ULONGLONG silent : tap.Silent) // from about 100 ms on
+        ASSERT_TRUE(silent > 4000 && silent < 5000) << silent;
+    EXPECT_EQ(std::vector<std::string>({"the device received other samples than the client's in "
+                                        "place of frames 2000 to 2000, from wire frame 2000",
+                                        "the device never received frames 12000 to 12002: from "
+                                        "wire frame 12000 it received frame 12003 on"}),
+              render.Faults);
+    EXPECT_EQ(std::vector<std::string>{}, capture.Faults);
+    EXPECT_EQ("processing is on: mute on control 5: from frame " + std::to_string(tap.Silent[0]) +
+                  " the device received other samples than the client's",
+              render.Processing);
+    EXPECT_EQ("processing is on: mute on control 6: from frame " + std::to_string(tap.Silent[1]) +
+                  " the capture ring holds other samples than the device sent",
+              capture.Processing);
+    EXPECT_EQ(STATUS_SUCCESS, client->Stop());
+}
+
+INSTANTIATE_TEST_SUITE_P(Terminals, AsioDataProcessing,
+                         testing::Values(DataCase{"uac2-32-bit-terminals-only-headset.txt", 2}),
+                         CaseName);
 } // namespace

@@ -11,6 +11,7 @@
 
 #include "platform/kernel/emu.h"
 #include "sim/clients/asio_client.h"
+#include "sim/host/asio_run.h"
 #include "sim/host/harness/host_harness.h"
 #include "tests/sim/host/program_run.h"
 #include "tests/sim/host/scratch_folder.h"
@@ -188,4 +189,53 @@ TEST(AsioHost, AnInterruptEndsTheRunInOrder)
     for (const char* said : {"asio stop: 0x0", "asio unmap: 0x0", "remove device: 0x0",
                              "leaks: none", "result: FAILED"})
         ASSERT_NE(run.Out.npos, line = run.Out.find(said, line)) << said << " in\n" << run.Out;
+}
+
+// The run fails where its check does, saying why on the error stream: the
+// device received none of the client's frames (the tap takes them all), a
+// frame read from the capture ring differs from the device's, or the render
+// ring's stream started a frame past its first.
+TEST(AsioHost, TheRunFailsWhereItsCheckFails)
+{
+    struct Tap : HostAsioTap
+    {
+        int What = 0;
+        void Started(const std::vector<AsioClientRing>& rings) override
+        {
+            rings[0].Base[24] += What == 2 ? 4 : 0;
+        }
+        void Received(size_t, std::vector<UCHAR>* bytes) override
+        {
+            if (What == 0)
+                bytes->clear();
+        }
+        void Read(size_t, std::vector<UCHAR>* frames) override
+        {
+            if (What == 1 && !frames->empty())
+                (*frames)[0] ^= 1;
+        }
+    };
+    const char* const lines[] = {
+        "asio: render: no frame was compared: the device moved none on the ring's endpoint\n",
+        "asio: capture: the capture ring holds other samples than the device sent in place of wire "
+        "frames 0 to 0, from frame 0\n",
+        "asio: render: the stream started at ring byte 4, not at the ring's first frame (ring byte "
+        "0)\n"};
+    for (int what = 0; what < 3; ++what)
+    {
+        HostHarness host;
+        std::string error;
+        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+        ASSERT_EQ(STATUS_SUCCESS, host.PlugReference("Uac2HighSpeed", &error)) << error;
+        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+        Tap tap;
+        tap.What = what;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(RunAsioClient(host, 100, &tap)) << lines[what];
+        testing::internal::GetCapturedStdout();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.npos, err.find(lines[what])) << err;
+    }
 }

@@ -6,8 +6,6 @@
 // silences the play, and the engine names it.
 #include <gtest/gtest.h>
 
-#include "framework/adapter_extension.h"
-#include "framework/stream_engine.h"
 #include "sim/host/harness/host_asio_data.h"
 #include "sim/host/harness/host_stream.h"
 
@@ -28,17 +26,18 @@ HostAudio Noise(USHORT bits, USHORT valid)
     return a;
 }
 
-// What the engine of the stream in `direction` says its chain changes.
-std::string Processing(HostHarness& host, ULONG direction)
+// What the engine behind the first wave filter of `flow` says its chain changes.
+std::string Processing(HostHarness& host, KSPIN_DATAFLOW flow)
 {
-    PADAPTERCOMMON adapter = GetAdapterExtension(host.Fdo())->Adapter;
-    char text[256] = "no engine";
-    CStreamEngine* engine = nullptr;
-    for (ULONG i = 0; i < adapter->GetEngineCount(); ++i)
-        if (NT_SUCCESS(adapter->GetEngine(i, &engine)) && engine->GetDirection() == direction &&
-            !NT_SUCCESS(engine->DescribeProcessing(text, sizeof(text))))
-            return "refused";
-    return text;
+    ULONG pin = 0, engine = 0;
+    const auto subdevices = AudioEngineClient(host.Fdo()).Subdevices();
+    const EmuPcSubdeviceInfo* filter = HostFindWaveFilter(subdevices, flow, &pin);
+    if (filter == nullptr ||
+        !HostPathProcessing::WaveFilterEngine(host.Fdo(), filter->Name, &engine))
+        return "no engine";
+    HostPathProcessing path(host.Fdo(), engine);
+    path.Read();
+    return path.Seen();
 }
 
 // The 15 ms pre-roll, then every frame of the file as it is; `muted`:
@@ -71,15 +70,18 @@ void ExpectAsioAsItIs(HostHarness& host, ULONG type, ULONG bytes)
     ASSERT_EQ(STATUS_SUCCESS, client.GetBufferSize(sizes));
     ASSERT_EQ(STATUS_SUCCESS, client.MapAll(sizes[2]));
     ASSERT_EQ(bytes, client.RingSampleBytes());
-    HostAsioData data(client, host.Device(), bytes);
+    HostAsioData data(client, host, bytes);
     data.BeforeStart();
     ASSERT_EQ(STATUS_SUCCESS, client.Start());
     data.AfterStart();
     data.Run(300);
-    EXPECT_EQ("", data.RenderFault() + data.CaptureFault() + data.RenderProcessing() +
-                      data.CaptureProcessing() + data.RenderPosition() + data.CapturePosition());
-    EXPECT_GT(data.RenderCompared(), 300u * 40);
-    EXPECT_GT(data.CaptureCompared(), 300u * 40);
+    for (const HostAsioWay& way : {data.Render(), data.Capture()})
+    {
+        EXPECT_EQ(std::vector<std::string>{}, way.Faults);
+        EXPECT_EQ("", way.Position + way.Processing);
+        EXPECT_EQ(way.Received, way.Compared);
+        EXPECT_GT(way.Compared, 300u * 40);
+    }
 }
 } // namespace
 
@@ -146,7 +148,7 @@ TEST(BitExactPaths, WithNothingOnEverySampleLeavesAsItCameAtEveryWidthBothWays)
             EXPECT_EQ(row.Valid, recorded.Valid());
             EXPECT_EQ(HostWire::Exact, summary.Wire);
         }
-        const ULONG way = row.How == Record ? STREAM_DIRECTION_CAPTURE : STREAM_DIRECTION_RENDER;
+        const KSPIN_DATAFLOW way = row.How == Record ? KSPIN_DATAFLOW_OUT : KSPIN_DATAFLOW_IN;
         EXPECT_EQ(mute != 0, Processing(host, way).starts_with("mute on control ")) << mute;
         EXPECT_EQ(mute == 0, Processing(host, way).empty());
     }
