@@ -135,11 +135,12 @@ const VerdictRow kRecordVerdicts[] = {
      "frame {wireat}"},
     {HostWire::Changed, false,
      "the device's processing is on: from file frame {frame} the recording holds other samples "
-     "than the device sent (levels or effects)"},
+     "than the device sent ({processing})"},
     {HostWire::Broken, true,
      "the recording holds the device's samples unchanged up to file frame {frame}, and then "
      "frames the device did not send there (silence where it sent sound, sound where it sent "
-     "silence, frames inserted or lost)"},
+     "silence, other samples where nothing on the path could change them, frames inserted or "
+     "lost)"},
     {HostWire::Partial, true,
      "the recording holds nothing the device sent: silence where it sent sound, or frames it "
      "never sent"},

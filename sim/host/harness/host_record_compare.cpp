@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-HostRecordCompare::HostRecordCompare(ULONG frameBytes, UCHAR silence, ULONGLONG lagFrames)
-    : m_FrameBytes(frameBytes), m_Silence(silence), m_LagFrames(lagFrames)
+HostRecordCompare::HostRecordCompare(ULONG frameBytes, UCHAR silence, ULONGLONG lagFrames,
+                                     HostPathChange path)
+    : m_FrameBytes(frameBytes), m_Silence(silence), m_LagFrames(lagFrames), m_Path(std::move(path))
 {
 }
 
@@ -39,6 +40,7 @@ HostWire HostRecordCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     summary->FileAtFrame = m_StartWire;
     summary->WireAtFileFrame = m_StartFile;
     summary->DeviceFrames = m_WireFrames;
+    summary->Processing = m_Path.What;
     if (!oneEndpoint)
         return HostWire::SeveralPaths;
     if (m_FileFrames == 0)
@@ -128,10 +130,12 @@ void HostRecordCompare::TakeFile(const UCHAR* frame)
         m_ChangedAt = at;
     }
     // A frame the device never sent, or silence where it sent sound; or,
-    // after its sound came unchanged, sound where it sent silence: no level
-    // makes either.
+    // after its sound came unchanged, sound where it sent silence, or other
+    // samples where nothing on the path could change them: no level makes
+    // any of them.
     if (sent == nullptr ||
-        (!same && (IsSilence(frame) ? !IsSilence(sent) : first && IsSilence(sent))))
+        (!same &&
+         (IsSilence(frame) ? !IsSilence(sent) : first && (IsSilence(sent) || !m_Path.MayChange))))
         return NotDevice();
     DropWire(1);
 }
@@ -151,10 +155,13 @@ void HostRecordCompare::Align(const UCHAR* frame)
     m_Aligned = true;
     if (match == m_WireFrames)
     {
-        // Not among the device's frames: its first sound, changed.
+        // Not among the device's frames: its first sound, changed, where
+        // the path could change it.
         match = m_WireSoundAt;
         m_Changed = true;
         m_ChangedAt = at;
+        if (!m_Path.MayChange)
+            return NotDevice();
     }
     // The silence both had before, from where the device's frames start:
     // all the device sent before its first sound was silence.

@@ -20,7 +20,12 @@ class HostRecordCompare
     // Frames of `frameBytes` bytes, silent when every byte is `silence`;
     // `lagFrames` the most device frames the recording may trail the device
     // by before silence in it is taken for silence where it sent sound.
-    HostRecordCompare(ULONG frameBytes, UCHAR silence, ULONGLONG lagFrames);
+    HostRecordCompare(ULONG frameBytes, UCHAR silence, ULONGLONG lagFrames,
+                      HostPathChange path = {});
+    // What could change samples on the path now (or did, for frames still on
+    // their way): the first difference is weighed against what could when it
+    // came.
+    void SetPath(const HostPathChange& path) { m_Path = path; }
     // What the device sent, in the recording's format: given before the
     // recording's frames that came with it.
     void Wire(const UCHAR* data, size_t bytes);
@@ -52,6 +57,7 @@ class HostRecordCompare
     const size_t m_FrameBytes;
     const UCHAR m_Silence;
     const ULONGLONG m_LagFrames;
+    HostPathChange m_Path;
     std::vector<UCHAR> m_WirePart, m_FilePart; // a frame's bytes while it arrives
     std::vector<UCHAR> m_Wire; // device frames from m_WireBase on, at m_WireHead, not yet compared
     size_t m_WireHead = 0;

@@ -8,6 +8,7 @@
 #include "platform/kernel/emu.h"
 #include "platform/usb/emu_usb_bus.h"
 #include "sim/host/harness/host_formats.h"
+#include "sim/host/harness/host_path_processing.h"
 #include "sim/host/harness/host_record_compare.h"
 #include "sim/host/harness/host_wire_compare.h"
 #include "sim/host/harness/host_interrupt.h"
@@ -20,6 +21,38 @@ constexpr ULONG kStepMs = 5;
 // After the file ends, the time the cyclic buffer and the URBs in flight
 // take to play out, past the buffer itself.
 constexpr ULONG kPlayOutMs = 40;
+
+// What could change samples on a wave filter's path, read from the driver
+// at every step: frames that reach the device or the recording within
+// `holdMs` of a step at which something was on may be its doing (the chain
+// ran on them before they got there). A filter whose engine the host cannot
+// find could have anything on it.
+class PathWatch
+{
+  public:
+    PathWatch(PDEVICE_OBJECT fdo, const std::u16string& filter, ULONG holdMs)
+        : m_Known(HostPathProcessing::WaveFilterEngine(fdo, filter, &m_Engine)),
+          m_Reader(fdo, m_Engine), m_HoldMs(holdMs)
+    {
+    }
+    HostPathChange Step(ULONG elapsedMs)
+    {
+        if (!m_Known)
+            return {};
+        if (m_Reader.Read())
+            m_LastOnMs = elapsedMs;
+        const bool on = m_LastOnMs != kNever && elapsedMs - m_LastOnMs <= m_HoldMs;
+        return {on, m_Reader.Seen()};
+    }
+
+  private:
+    static constexpr ULONG kNever = ~0u;
+    ULONG m_Engine = 0;
+    bool m_Known;
+    HostPathProcessing m_Reader;
+    ULONG m_HoldMs;
+    ULONG m_LastOnMs = kNever;
+};
 
 // A pin open and walked to RUN, and walked back and closed when it goes.
 class RunningPin
@@ -426,7 +459,7 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     if (again == nullptr)
         return STATUS_UNSUCCESSFUL;
     HostPinFrames frames(file, container);
-    HostPlayCompare wire(std::move(again), container);
+    HostPlayCompare wire(std::move(again), container, {false, ""});
     const HostAudio& in = frames.Format();
     const ULONG frameBytes = in.FrameBytes();
     const ULONGLONG fileBytes = file.Frames() * frameBytes;
@@ -464,6 +497,9 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     if (options.Out != nullptr)
         options.Out->SetMaxFrames((ULONGLONG)((limitMs + 2 * kStepMs) * slowest * in.Rate / 1000) +
                                   1);
+    // The chain runs as a transfer is built: what it changed is on the wire
+    // within the transfers in flight, well inside a buffer and a few steps.
+    PathWatch path(m_Host.Fdo(), filterInfo->Name, bufferMs + 4 * kStepMs);
     ULONG elapsed = 0;
     bool ended = false; // the file's last byte has left the client queue
     ULONG endedAt = 0;
@@ -486,6 +522,7 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
         if (stats.SilenceBytes != silence && stats.DataBytes < fileBytes)
             ++summary->Underruns;
         silence = stats.SilenceBytes;
+        wire.SetPath(path.Step(elapsed));
         device.Step(
             [&](UCHAR channels, UCHAR subslot, const std::vector<UCHAR>& meant, bool stream)
             {
@@ -498,9 +535,15 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
                     received->BitsPerSample = (USHORT)(8 * subslot);
                     received->ValidBits = in.Valid() < received->BitsPerSample ? in.Valid() : 0;
                 }
-                deviceBytes += meant.size();
-                if (stream)
+                if (stream && options.Tap)
+                {
+                    std::vector<UCHAR> tapped = meant;
+                    options.Tap(deviceBytes, tapped);
+                    wire.Feed(tapped);
+                }
+                else if (stream)
                     wire.Feed(meant);
+                deviceBytes += meant.size();
                 if (!meant.empty()) // the device's format is known
                     ToOut(options, *received, meant.data(), meant.size());
                 if (options.KeepReceived)
@@ -616,7 +659,9 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     DeviceSide device(*m_Host.Device(), *m_Host.Bus(), true, recorded->Rate);
     // The path's delay: a transfer in flight, the cyclic buffer and a step.
     const ULONGLONG lagFrames = (ULONGLONG)(2 * periodMs + 4 * kStepMs) * recorded->Rate / 1000;
-    HostRecordCompare wire(frameBytes, recorded->BitsPerSample == 8 ? 0x80 : 0x00, lagFrames);
+    HostRecordCompare wire(frameBytes, recorded->BitsPerSample == 8 ? 0x80 : 0x00, lagFrames,
+                           {false, ""});
+    PathWatch path(m_Host.Fdo(), filterInfo->Name, 2 * periodMs + 4 * kStepMs);
     std::vector<UCHAR> chunk(64 * 1024);
     ULONG elapsed = 0;
     size_t kept = 0; // bytes of the recording so far, up to those asked
@@ -631,6 +676,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
             break;
         EmuAdvanceMs(kStepMs);
         elapsed += kStepMs;
+        wire.SetPath(path.Step(elapsed));
         // What the device sent first: the recording's frames come after it.
         device.Step(
             [&](UCHAR channels, UCHAR subslot, const std::vector<UCHAR>& meant, bool stream)
@@ -648,7 +694,14 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
             ToOut(options, *recorded, chunk.data(), take);
             if (options.KeepReceived)
                 recorded->Data.insert(recorded->Data.end(), chunk.begin(), chunk.begin() + take);
-            wire.File(chunk.data(), take);
+            if (options.Tap)
+            {
+                std::vector<UCHAR> tapped(chunk.begin(), chunk.begin() + (ptrdiff_t)take);
+                options.Tap(kept, tapped);
+                wire.File(tapped.data(), take);
+            }
+            else
+                wire.File(chunk.data(), take);
             kept += take;
         }
         // The device clock: its nominal rate moved by its deviation.

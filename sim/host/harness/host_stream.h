@@ -15,6 +15,16 @@
 #include "sim/host/harness/host_wav.h"
 #include "sim/host/harness/host_wav_writer.h"
 
+// What could change samples on a stream's path, as far as the host knows:
+// whether anything could, and what ("levels or effects", or the driver's own
+// words). Where nothing could, a difference no run places is a fault, never
+// processing.
+struct HostPathChange
+{
+    bool MayChange = true;
+    std::string What = "levels or effects";
+};
+
 // One verdict a run. A play: what the device received, against the file. A
 // recording: the file, against what the device sent.
 enum class HostWire
@@ -150,6 +160,10 @@ struct HostStreamOptions
     // What the device sends on a recording, on every channel (the sine's
     // frequency and level are kSineHz and kSineAmplitude).
     SimInPattern RecordPattern = SimInPattern::Sine;
+    // A test's hand between the stream and its verdict: given the bytes in
+    // the order the verdict takes them (play: what the device received;
+    // record: the recording) and how many came before, it may change them.
+    std::function<void(ULONGLONG before, std::vector<UCHAR>& bytes)> Tap;
 };
 
 class HostStream

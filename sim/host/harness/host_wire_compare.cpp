@@ -9,10 +9,10 @@ constexpr ULONGLONG kNone = HostPlayWindow::kNone;
 } // namespace
 
 HostPlayCompare::HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT container,
-                                 HostPathProcessing path)
+                                 HostPathChange path)
     : m_Source(std::move(file)), m_Pins(*m_Source, container), m_Path(std::move(path)),
-      m_FrameBytes(m_Pins.Format().FrameBytes()), m_Frames(m_Source->Frames()),
-      m_Silence(container == 8 ? 0x80 : 0x00),
+      m_PathEver(m_Path.MayChange), m_FrameBytes(m_Pins.Format().FrameBytes()),
+      m_Frames(m_Source->Frames()), m_Silence(container == 8 ? 0x80 : 0x00),
       m_SearchFrames((ULONGLONG)m_Pins.Format().Rate * kSearchMs / 1000),
       m_SilentFrame(m_FrameBytes, m_Silence), m_Window(m_FrameBytes, m_Silence),
       m_Runs(m_FrameBytes, m_Silence, &m_Work)
@@ -23,6 +23,12 @@ HostPlayCompare::HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT co
     m_ReadAhead += m_FirstSound;
     m_Next = m_Found = m_ChangedAt = m_FirstSound;
     FillWindow(m_FirstSound);
+}
+
+void HostPlayCompare::SetPath(const HostPathChange& path)
+{
+    m_Path = path;
+    m_PathEver = m_PathEver || path.MayChange;
 }
 
 void HostPlayCompare::FillWindow(ULONGLONG at)
@@ -286,6 +292,8 @@ void HostPlayCompare::Differ(const UCHAR* frame)
 {
     m_ChangedAt = m_Next;
     m_DiffWire = m_WireFrames;
+    m_Differed = true;
+    m_PathAtDiff = m_Path.MayChange;
     FillWindow(m_Next);
     m_Runs.Restart();
     m_SilentOnly = true;
@@ -564,7 +572,9 @@ HostWire HostPlayCompare::Unplaced() const
     // is silent, after its sound came unchanged, is no level's doing.
     if (m_Stray)
         return m_SilentStart ? HostWire::Partial : HostWire::Other;
-    return m_Path.MayChange ? HostWire::Changed : HostWire::Other;
+    // Frames that came with other values are weighed against what could
+    // change them when they came; a start never found, against the play.
+    return (m_Differed ? m_PathAtDiff : m_PathEver) ? HostWire::Changed : HostWire::Other;
 }
 
 void HostPlayCompare::Settle()

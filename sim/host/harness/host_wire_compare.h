@@ -11,15 +11,6 @@
 #include "sim/host/harness/host_play_window.h"
 #include "sim/host/harness/host_stream.h"
 
-// What could change samples on a play's path, as far as the host knows:
-// whether anything could, and what ("levels or effects"). Where nothing
-// could, a difference no run places is a fault, never processing.
-struct HostPathProcessing
-{
-    bool MayChange = true;
-    std::string What = "levels or effects";
-};
-
 // The device's received frames against the file's, as they come. The
 // stream starts with silence; the file starts on the wire at its first frame
 // of sound, where the wire's first sound is that frame, else at the first
@@ -77,7 +68,10 @@ class HostPlayCompare
     // `file` is a reader of its own over the play's file, whose frames are
     // compared in the pin's container; `path` what could change samples.
     HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT container,
-                    HostPathProcessing path = {});
+                    HostPathChange path = {});
+    // What could change samples on the path now (or did, for frames still on
+    // their way): a difference is weighed against what could when it came.
+    void SetPath(const HostPathChange& path);
     // What the device received, in the pin's format.
     void Feed(const std::vector<UCHAR>& bytes);
     // The verdict once the play ended: given whether the device took the
@@ -174,7 +168,10 @@ class HostPlayCompare
 
     std::unique_ptr<HostPlaySource> m_Source;
     HostPinFrames m_Pins;
-    const HostPathProcessing m_Path;
+    HostPathChange m_Path;
+    bool m_PathEver;           // something could change samples at some time of the play
+    bool m_PathAtDiff = false; // ... when the first difference came
+    bool m_Differed = false;
     const size_t m_FrameBytes;
     const ULONGLONG m_Frames; // the file's
     const UCHAR m_Silence;

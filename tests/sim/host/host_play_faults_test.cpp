@@ -97,7 +97,7 @@ std::ostream& operator<<(std::ostream& out, const Named& n)
                << ", " << n.Count << " frame(s)";
 }
 
-Named Play(const Pcm& file, const Pcm& wire, HostPathProcessing path = {})
+Named Play(const Pcm& file, const Pcm& wire, HostPathChange path = {})
 {
     using enum HostWire;
     PlayOf play(file.Audio(), std::move(path));
@@ -308,4 +308,26 @@ TEST(HostPlayFaults, OtherSamplesAreProcessingOnlyWhereThePathHasSome)
     const Pcm levels = Put(noise, 24000, noise.Cut(24000).Halved(), ~0u);
     EXPECT_EQ((Named{Changed, 24000}), Play(noise, levels));
     EXPECT_EQ((Named{Other, 24000}), Play(noise, levels, {false, "nothing"}));
+    // Weighed as the frames came: the levels are the path's only where it
+    // could change samples when the first of them came (wire frame 24,720).
+    const struct
+    {
+        size_t On, Off; // wire frames
+        HostWire Verdict;
+    } spans[] = {{0, SIZE_MAX, Changed},
+                 {24720, SIZE_MAX, Changed},
+                 {24768, SIZE_MAX, Other},
+                 {0, 24720, Other},
+                 {0, 24768, Changed}};
+    for (const auto& [on, off, verdict] : spans)
+    {
+        PlayOf play(noise.Audio(), {false, ""});
+        HostStreamSummary s;
+        const auto path = [on, off](size_t n) -> HostPathChange {
+            return {n >= on && n < off, "volume -6.0 dB on control 3"};
+        };
+        EXPECT_EQ(verdict, play.Received(levels.Audio().Data, &s, 2000, path)) << on << " " << off;
+        EXPECT_EQ(24000u, s.ChangedAtFrame);
+        EXPECT_EQ("volume -6.0 dB on control 3", s.Processing);
+    }
 }

@@ -230,10 +230,46 @@ TEST(HostPlayRecord, TheSummarySaysWhetherTheDeviceGotTheFileAsItIs)
         const bool found = std::search(received.Data.begin(), received.Data.end(), in.Data.begin(),
                                        in.Data.end()) != received.Data.end();
         EXPECT_EQ(found ? HostWire::Exact : HostWire::Changed, summary.Wire) << name;
+        // What changed them, in the driver's words; nothing where nothing did.
+        EXPECT_EQ(found ? "" : "the jack node's attenuation to a quarter", summary.Processing);
         ++(found ? exact : changed);
     }
     EXPECT_EQ(1, exact);
     EXPECT_EQ(1, changed);
+}
+
+// Where nothing on the path could change a sample, one changed on its way
+// is a fault, named at its frame, both ways.
+TEST(HostPlayRecord, WhereNothingOnThePathCouldChangeSamplesAChangedOneFails)
+{
+    const struct
+    {
+        bool Record;
+        ULONGLONG At; // the file frame whose first sample changes
+        HostWire Verdict;
+    } rows[] = {{false, 1000, HostWire::Other}, {true, 2000, HostWire::Broken}};
+    for (const auto& row : rows)
+    {
+        HostHarness host;
+        Start(host);
+        HostStream stream(host);
+        HostStreamOptions options;
+        // A play's file starts on the wire after the path's 15 ms of silence.
+        const ULONG frame = row.Record ? 2 : 4, lead = row.Record ? 0 : 720;
+        const ULONGLONG at = (row.At + lead) * frame;
+        options.Tap = [at](ULONGLONG before, std::vector<UCHAR>& bytes)
+        {
+            if (at >= before && at + 1 < before + bytes.size())
+                bytes[at - before + 1] ^= 0x01;
+        };
+        HostAudio out;
+        HostStreamSummary summary;
+        ASSERT_EQ(STATUS_SUCCESS, row.Record ? stream.Record(100, options, &out, &summary)
+                                             : stream.Play(Cosine(4800), options, &out, &summary));
+        EXPECT_EQ(row.Verdict, summary.Wire) << row.Record;
+        EXPECT_EQ(row.At, summary.ChangedAtFrame) << row.Record;
+        EXPECT_EQ("", summary.Processing);
+    }
 }
 
 namespace

@@ -66,10 +66,11 @@ const UCHAR* Bytes(const Frames& f, size_t at)
 // `channels` samples, silent when every byte is `silence`.
 template <typename Sample>
 HostWire Compare(const std::vector<Sample>& wire, const std::vector<Sample>& file, bool gaps,
-                 HostStreamSummary* summary, size_t channels = 1, UCHAR silence = 0x00)
+                 HostStreamSummary* summary, size_t channels = 1, UCHAR silence = 0x00,
+                 bool pathMayChange = true)
 {
     const size_t bytes = sizeof(Sample) * channels; // a frame's
-    HostRecordCompare compare((ULONG)bytes, silence, kLag);
+    HostRecordCompare compare((ULONG)bytes, silence, kLag, {pathMayChange, "levels"});
     const auto* sound = reinterpret_cast<const UCHAR*>(file.data());
     size_t sent = 0;
     for (size_t at = 0; at < file.size() / channels; at += 16)
@@ -165,6 +166,7 @@ TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
         ULONGLONG Frame = 0, Start = 0;
         bool Gaps = false; // packets were late or missing
         Frames Wire = kSent;
+        bool NothingOn = false; // nothing on the path could change samples
     } rows[] = {
         // The device's first frame (silent) comes after five of the path's.
         {"the device's", Join({Silence(5), Part(0, 1900)}), Exact, 5},
@@ -173,6 +175,11 @@ TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
         {"packets lost", kSent, Exact, 0, 0, true},
         {"levels from a frame", Join({Silence(5), Part(0, 1900, 300)}), Changed, 305},
         {"levels from the start", Join({Silence(5), Part(0, 1900, 0)}), Changed, 6},
+        // Where nothing on the path could make them, other samples are not the device's.
+        {"other samples from a frame", Join({Silence(5), Part(0, 1900, 300)}), Broken, 305, 0,
+         false, kSent, true},
+        {"other samples from the start", Join({Silence(5), Part(0, 1900, 0)}), Broken, 6, 0, false,
+         kSent, true},
         {"other samples and packets lost", Part(0, 2000, 200), Broken, 200, 0, true},
         {"silence inserted", Join({Part(0, 500), Silence(1), Part(500, 1900)}), Broken, 500},
         {"a frame lost", Join({Part(0, 500), Part(501, 1900)}), Broken, 500},
@@ -195,7 +202,8 @@ TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
     {
         SCOPED_TRACE(row.Name);
         HostStreamSummary summary;
-        EXPECT_EQ(row.Verdict, Compare(row.Wire, row.File, row.Gaps, &summary));
+        EXPECT_EQ(row.Verdict,
+                  Compare(row.Wire, row.File, row.Gaps, &summary, 1, 0x00, !row.NothingOn));
         const bool exact = row.Verdict == Exact;
         if (row.Verdict != Silent)
         {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "sim/host/harness/host_wire_compare.h"
@@ -24,7 +25,7 @@ inline std::vector<UCHAR> PackSamples(const std::vector<int>& samples, USHORT bi
 // silence, a packet's 48 frames at a time.
 struct PlayOf
 {
-    explicit PlayOf(const std::vector<SHORT>& f, HostPathProcessing path = {})
+    explicit PlayOf(const std::vector<SHORT>& f, HostPathChange path = {})
         : PlayOf(HostAudio{48000,
                            1,
                            16,
@@ -33,7 +34,7 @@ struct PlayOf
                  std::move(path))
     {
     }
-    explicit PlayOf(HostAudio file, HostPathProcessing path = {})
+    explicit PlayOf(HostAudio file, HostPathChange path = {})
         : File(std::move(file)),
           Compare(std::make_unique<HostMemorySource>(File), File.BitsPerSample, std::move(path))
     {
@@ -44,15 +45,22 @@ struct PlayOf
         const auto* bytes = reinterpret_cast<const UCHAR*>(wire.data());
         return Received(std::vector<UCHAR>(bytes, bytes + 2 * wire.size()), summary, playOut);
     }
-    HostWire Received(std::vector<UCHAR> wire, HostStreamSummary* summary, size_t playOut = 2000)
+    // `path`, where given: what could change samples as the packet of wire
+    // frame n comes.
+    HostWire Received(std::vector<UCHAR> wire, HostStreamSummary* summary, size_t playOut = 2000,
+                      const std::function<HostPathChange(size_t)>& path = {})
     {
         const size_t bytes = File.FrameBytes();
         const UCHAR silence = File.BitsPerSample == 8 ? 0x80 : 0x00;
         wire.insert(wire.begin(), 720 * bytes, silence);
         wire.resize(wire.size() + playOut * bytes, silence);
         for (size_t at = 0; at < wire.size(); at += 48 * bytes)
+        {
+            if (path)
+                Compare.SetPath(path(at / bytes));
             Compare.Feed({wire.begin() + (ptrdiff_t)at,
                           wire.begin() + (ptrdiff_t)std::min(at + 48 * bytes, wire.size())});
+        }
         return Compare.Result(true, true, false, summary);
     }
     const HostAudio File;
