@@ -81,7 +81,7 @@ void Offer(std::vector<HostOfferedFormat>* formats, HostOfferedFormat kind, bool
                                    });
     if (same == formats->end())
         return formats->push_back(std::move(kind));
-    const auto [rate, _] = kind.Rates.front();
+    const ULONG rate = kind.Rates.front().first;
     if (next && !same->Rates.empty())
         same->Rates.back().second = std::max(same->Rates.back().second, rate);
     else if (std::none_of(same->Rates.begin(), same->Rates.end(),
