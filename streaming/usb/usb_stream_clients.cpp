@@ -479,11 +479,15 @@ NTSTATUS CUsbAudioStream::StopClient(PVOID key, PCHAINNODE node)
     if (node != nullptr)
         RemoveNode(client, node);
     UnlinkClient(c_Started, position);
-    client->Started = 0;
     PSTREAMCLIENT head = ListHead(c_Started);
+    // When the stream runs for this client, the transfers still out hold
+    // what the device sent or was sent before the stop: the client stays
+    // started until they are back, so that it takes their data and bytes.
+    if (head != m_ActiveClient)
+        StopStream();
+    client->Started = 0;
     if (head == nullptr)
     {
-        StopStream();
         // The record may be freed once it is closed: nothing may compare with it.
         m_ActiveClient = nullptr;
         return STATUS_SUCCESS;

@@ -30,7 +30,7 @@ CWaveCyclicStream::CWaveCyclicStream(PUNKNOWN outerUnknown)
       m_PlayedBytes(0), m_Origin(0), m_StartAt(0), m_PendingBytes(0), m_TimeStamp(0), m_Lock(0),
       m_Capture(FALSE), m_RegisteredWithMiniport(FALSE), m_Ring(), m_RingRead(0), m_RingWrite(0),
       m_RingHeld(0), m_TransferRate(), m_PositionRate(), m_Converter(nullptr),
-      m_CaptureRoute(WaveCaptureRoute::Silence), m_DeviceFormat()
+      m_CaptureRoute(WaveCaptureRoute::Silence), m_DeviceFormat(), m_DroppedFrames(0)
 {
     KeInitializeSpinLock(&m_Lock);
 }

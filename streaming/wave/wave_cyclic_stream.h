@@ -98,6 +98,8 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     ULONG CopyOffset() const { return m_CopyOffset; }
     const WAVEFORMATEXTENSIBLE& DeviceFormat() const { return m_DeviceFormat; }
     const WAVEFORMATEXTENSIBLE& HostFormat() const { return m_HostFormat; }
+    // Capture: frames the device sent that never reached the buffer.
+    ULONGLONG DroppedFrames() const { return m_DroppedFrames; }
 
   private:
     void HandleNotification(const StreamNotification* record);
@@ -107,6 +109,7 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     void CopyToUrbBuffer(PUCHAR buffer, ULONG bytes, const WAVEFORMATEXTENSIBLE& client,
                          bool copyData);
     void CopyFromUrbBuffer(const UCHAR* data, ULONG bytes);
+    void DropCapture(ULONG bytes);
     void AdvancePosition(ULONG bytes, const WAVEFORMATEXTENSIBLE& client);
     void RecordTransfer(ULONG hostBytes);
     void TakeTransfer();
@@ -171,4 +174,5 @@ class CWaveCyclicStream : public IMiniportWaveCyclicStream,
     CDspInterleaveSrc* m_Converter;
     WaveCaptureRoute m_CaptureRoute;
     WAVEFORMATEXTENSIBLE m_DeviceFormat;
+    ULONGLONG m_DroppedFrames;
 };

@@ -304,6 +304,8 @@ void CWaveCyclicStream::HandleNotification(const StreamNotification* record)
             if (started)
                 CopyFromUrbBuffer(static_cast<const UCHAR*>(record->Data.Buffer),
                                   record->Data.Bytes);
+            else if (m_State == KSSTATE_RUN)
+                DropCapture(record->Data.Bytes); // leaving RUN: the pin's own frames
             break;
         default:
             break;
@@ -436,7 +438,10 @@ void CWaveCyclicStream::CopyFromUrbBuffer(const UCHAR* data, ULONG bytes)
     const ULONG hostBlock = m_HostFormat.Format.nBlockAlign;
     if (m_Buffer == nullptr || data == nullptr || size < hostBlock || deviceBlock == 0 ||
         hostBlock == 0 || m_CaptureRoute == WaveCaptureRoute::Silence)
+    {
+        DropCapture(bytes);
         return;
+    }
     ULONG frames = bytes / deviceBlock;
     ULONG consumedBytes = 0;
     while (frames > 0)
@@ -460,4 +465,13 @@ void CWaveCyclicStream::CopyFromUrbBuffer(const UCHAR* data, ULONG bytes)
         if (m_CopyOffset >= size)
             m_CopyOffset = 0;
     }
+    m_DroppedFrames += frames;
+}
+
+// Captured bytes that reach no buffer are counted, so that no loss goes
+// unseen.
+void CWaveCyclicStream::DropCapture(ULONG bytes)
+{
+    const ULONG deviceBlock = m_DeviceFormat.Format.nBlockAlign;
+    m_DroppedFrames += deviceBlock != 0 ? bytes / deviceBlock : 0;
 }

@@ -14,6 +14,7 @@
 #include "platform/kernel/emu.h"
 #include "platform/ks/ksformat.h"
 #include "sim/host/harness/host_stream.h"
+#include "streaming/wave/wave_cyclic_stream.h"
 
 namespace
 {
@@ -41,6 +42,7 @@ struct Row
     ULONG OutMs = kOutMs;   // how long the pin stays out of RUN
     ULONG AtMs = kEventAtMs;
     ULONG Times = 1; // events in a row, a step apart
+    ULONG Rate = 0;  // the pins' rate; 0: the one the pin offers first
 };
 
 // Render data that never repeat (a hash of frame and byte), never silence.
@@ -57,15 +59,15 @@ void MakeFrame(ULONGLONG frame, ULONG block, UCHAR* out)
 
 // Where a pin came back to RUN: the device's bytes by then, the engine's
 // frames by then (render: taken from its queue; capture: read), the position
-// it held out of RUN and the one it ran again from; capture: the frame the
-// stream wrote last before it held.
+// it held out of RUN and the one it ran again from; capture: the frames the
+// stream counted as dropped on the way out of RUN and back.
 struct Mark
 {
     size_t DeviceBytes;
     ULONGLONG EngineFrames;
     ULONG Held, RunFrom;
     bool Paused;
-    std::vector<UCHAR> Last;
+    ULONGLONG Dropped;
 };
 
 struct Side
@@ -120,6 +122,10 @@ class FrameOrder : public ::testing::TestWithParam<Row>
     {
         return (s.Capture ? s.In.size() : m_Client->Statistics(s.Pin).DataBytes) / s.Block;
     }
+    static ULONGLONG Dropped(const Side& s)
+    {
+        return static_cast<CWaveCyclicStream*>(EmuPcPinStream(s.Pin))->DroppedFrames();
+    }
 
     void Open(Side* side)
     {
@@ -130,14 +136,16 @@ class FrameOrder : public ::testing::TestWithParam<Row>
         PFILE_OBJECT filter = nullptr;
         ASSERT_NE(nullptr, info);
         ASSERT_EQ(STATUS_SUCCESS, m_Client->OpenFilter(info->Name, &filter));
-        const KSDATARANGE_AUDIO any =
-            AudioClientRange(KSDATAFORMAT_SUBTYPE_PCM, 32, 16, 32, 1, 768000);
+        const ULONG rate = GetParam().Rate;
+        const KSDATARANGE_AUDIO any = AudioClientRange(
+            KSDATAFORMAT_SUBTYPE_PCM, 32, 16, 32, rate != 0 ? rate : 1, rate != 0 ? rate : 768000);
         std::vector<UCHAR> format;
         ASSERT_EQ(STATUS_SUCCESS,
                   m_Client->OpenPinWithRange(filter, pinId, &any.DataRange, &side->Pin, &format));
         const WAVEFORMATEX* wave = KsWaveFormatOf(reinterpret_cast<KSDATAFORMAT*>(format.data()));
         side->Block = wave->nBlockAlign;
         side->Rate = wave->nSamplesPerSec;
+        ASSERT_TRUE(rate == 0 || rate == side->Rate);
         side->Endpoint = HostDataEndpoints(*m_Host.Device(), side->Capture).at(0);
         Sim().SetInPattern(side->Endpoint, SimInPattern::Counter);
     }
@@ -186,20 +194,15 @@ class FrameOrder : public ::testing::TestWithParam<Row>
         const bool pause = row.Act == Event::Pause;
         for (ULONG i = 0; row.Act != Event::None && i < row.Times; ++i)
         {
+            const ULONGLONG dropped = Dropped(*side);
             pause ? Walk(side, {KSSTATE_PAUSE})
                   : Walk(side, {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP});
             Step(row.OutMs);
-            Mark mark = {DeviceBytes(*side).size(), EngineFrames(*side), 0, 0, pause, {}};
-            PMINIPORTWAVECYCLICSTREAM stream = EmuPcPinStream(side->Pin);
-            stream->GetPosition(&mark.Held);
-            PDMACHANNEL dma = nullptr;
-            ASSERT_EQ(STATUS_SUCCESS, stream->QueryInterface(IID_IDmaChannel, (PVOID*)&dma));
-            const UCHAR* last = static_cast<const UCHAR*>(dma->SystemAddress()) +
-                                (mark.Held + side->Size - side->Block) % side->Size;
-            mark.Last.assign(last, last + side->Block);
-            dma->Release();
+            Mark mark = {DeviceBytes(*side).size(), EngineFrames(*side), 0, 0, pause, 0};
+            EmuPcPinStream(side->Pin)->GetPosition(&mark.Held);
             pause ? Walk(side, {KSSTATE_RUN})
                   : Walk(side, {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN});
+            mark.Dropped = Dropped(*side) - dropped;
             mark.RunFrom = m_Client->Statistics(side->Pin).Position;
             side->Marks.push_back(mark);
             Step(kStepMs);
@@ -260,34 +263,30 @@ size_t FrameOrder::CheckRender(const Side& side, ULONGLONG* frames)
     return kNone;
 }
 
-// Capture: after the path's silence, each frame read is the device's next,
-// each counted; back in RUN, the first is one the device sent after it.
-// Across a pause the frames go on until the last the stream wrote before it
-// held, and only then come from after it.
+// Capture: each frame read is placed by where it came from, the device's
+// frames in the order it sent them, and is the next due, each counted. A
+// pause takes nothing: every frame the device sent until the stream stopped
+// is due, none counted as dropped, and the position held after the last of
+// them. Back in RUN after a stop, the first due is the first the device sent
+// after it.
 size_t FrameOrder::CheckCapture(const Side& side, ULONGLONG* frames)
 {
     const std::vector<UCHAR>& sent = DeviceBytes(side);
     const ULONG block = side.Block;
-    const size_t sentFrames = sent.size() / block;
-    size_t next = kNone, from = 0; // the device's frame due; where it may start
-    const Mark* held = nullptr;    // the pin was out of RUN: its frames still to come
+    size_t next = 0, origin = 0; // the device's frame due; the one at position 0
     for (size_t f = 0, mark = 0; (f + 1) * block <= side.In.size(); ++f)
     {
-        const UCHAR* frame = &side.In[f * block];
-        while (mark < side.Marks.size() && f >= side.Marks[mark].EngineFrames)
-            held = &side.Marks[mark++];
-        if (held != nullptr && (!held->Paused || next == kNone ||
-                                memcmp(&sent[(next - 1) * block], held->Last.data(), block) == 0))
+        for (; mark < side.Marks.size() && f >= side.Marks[mark].EngineFrames; ++mark)
         {
-            from = held->DeviceBytes / block;
-            next = kNone;
-            held = nullptr;
+            const Mark& m = side.Marks[mark];
+            const size_t stoppedAt = m.DeviceBytes / block;
+            if (!m.Paused)
+                next = origin = stoppedAt;
+            else if (m.Dropped != 0 || m.Held != (stoppedAt - origin) * block % side.Size)
+                return f;
         }
-        if (next == kNone && Silent(frame, block))
-            continue;
-        for (size_t end = std::min(sentFrames, from + 19200); next == kNone && from < end; ++from)
-            next = memcmp(frame, &sent[from * block], block) == 0 ? from : kNone;
-        if (next >= sentFrames || memcmp(frame, &sent[next * block], block) != 0)
+        if ((next + 1) * block > sent.size() ||
+            memcmp(&side.In[f * block], &sent[next * block], block) != 0)
             return f;
         ++next, ++*frames;
     }
@@ -314,6 +313,8 @@ TEST_P(FrameOrder, EveryFrameOnceAndInOrder)
 void PrintTo(const Row& row, std::ostream* out)
 {
     *out << row.Device << " at " << row.Ppm << " ppm";
+    if (row.Rate != 0)
+        *out << ", " << row.Rate << " Hz";
 }
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info)
@@ -323,7 +324,8 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info)
     for (const char* c = r.Device; *c != '\0' && *c != '.'; ++c)
         name += isalnum((unsigned char)*c) ? std::string(1, *c) : "";
     name += (r.Ppm < 0 ? "_Slow" : "_Fast") + std::to_string(std::abs(r.Ppm)) + "_" +
-            std::array{"Render", "Capture", "Both"}[(int)r.Open];
+            std::array{"Render", "Capture", "Both"}[(int)r.Open] +
+            (r.Rate != 0 ? "_" + std::to_string(r.Rate) + "Hz" : "");
     if (r.Act == Event::None)
         return name;
     return name + std::array{"", "_Stop", "_Pause"}[(int)r.Act] +
@@ -367,6 +369,16 @@ std::vector<Row> Rows()
                     {device, (LONG)ppm, Pins::Both, Event::Pause, onCapture, out, at, times});
         }
     rows.push_back({"Uac2HighSpeed", -300, Pins::Both, Event::Pause, false});
+    // What a pause takes depends on how far the stream is into its transfer:
+    // a pause at each millisecond of a transfer, at every rate.
+    for (ULONG at = kEventAtMs; at < kEventAtMs + 5; ++at)
+    {
+        rows.push_back({"Uac1SpeakerMic", 0, Pins::Capture, Event::Pause, true, 1, at, 1, 48000});
+        for (ULONG rate : {44100, 48000, 96000, 192000})
+            for (bool onCapture : {false, true})
+                rows.push_back(
+                    {"Uac2HighSpeed", 0, Pins::Both, Event::Pause, onCapture, 1, at, 1, rate});
+    }
     return rows;
 }
 } // namespace
