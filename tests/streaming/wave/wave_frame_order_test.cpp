@@ -81,12 +81,12 @@ struct Side
     std::vector<Mark> Marks;
 };
 
-class FrameOrder : public ::testing::TestWithParam<Row>
+// A device plugged and started, and the audio engine's pins on it.
+class PinRig : public ::testing::Test
 {
   protected:
-    void SetUp() override
+    void Plug(const std::string& name, LONG ppm)
     {
-        const std::string name = GetParam().Device;
         std::string error;
         ASSERT_EQ(STATUS_SUCCESS, m_Host.LoadDriver());
         ASSERT_EQ(STATUS_SUCCESS,
@@ -96,11 +96,9 @@ class FrameOrder : public ::testing::TestWithParam<Row>
             << error;
         ASSERT_EQ(STATUS_SUCCESS, m_Host.AddDevice());
         ASSERT_EQ(STATUS_SUCCESS, m_Host.StartDevice());
-        Sim().SetClockDriftPpm(GetParam().Ppm);
+        Sim().SetClockDriftPpm(ppm);
         m_Client = std::make_unique<AudioEngineClient>(m_Host.Fdo());
         m_Capture.Capture = true;
-        for (Side* side : Sides(GetParam().Open))
-            Open(side);
     }
     void TearDown() override { m_Client.reset(); }
 
@@ -127,7 +125,8 @@ class FrameOrder : public ::testing::TestWithParam<Row>
         return static_cast<CWaveCyclicStream*>(EmuPcPinStream(s.Pin))->DroppedFrames();
     }
 
-    void Open(Side* side)
+    // At `rate`, or at the first the pin offers for 0; *format receives it.
+    void Open(Side* side, ULONG rate, std::vector<UCHAR>* format)
     {
         ULONG pinId = 0;
         const auto subdevices = m_Client->Subdevices();
@@ -136,13 +135,11 @@ class FrameOrder : public ::testing::TestWithParam<Row>
         PFILE_OBJECT filter = nullptr;
         ASSERT_NE(nullptr, info);
         ASSERT_EQ(STATUS_SUCCESS, m_Client->OpenFilter(info->Name, &filter));
-        const ULONG rate = GetParam().Rate;
         const KSDATARANGE_AUDIO any = AudioClientRange(
             KSDATAFORMAT_SUBTYPE_PCM, 32, 16, 32, rate != 0 ? rate : 1, rate != 0 ? rate : 768000);
-        std::vector<UCHAR> format;
         ASSERT_EQ(STATUS_SUCCESS,
-                  m_Client->OpenPinWithRange(filter, pinId, &any.DataRange, &side->Pin, &format));
-        const WAVEFORMATEX* wave = KsWaveFormatOf(reinterpret_cast<KSDATAFORMAT*>(format.data()));
+                  m_Client->OpenPinWithRange(filter, pinId, &any.DataRange, &side->Pin, format));
+        const WAVEFORMATEX* wave = KsWaveFormatOf(reinterpret_cast<KSDATAFORMAT*>(format->data()));
         side->Block = wave->nBlockAlign;
         side->Rate = wave->nSamplesPerSec;
         ASSERT_TRUE(rate == 0 || rate == side->Rate);
@@ -183,6 +180,23 @@ class FrameOrder : public ::testing::TestWithParam<Row>
         side->Size = m_Client->Statistics(side->Pin).BufferSize;
     }
 
+    HostHarness m_Host;
+    std::unique_ptr<AudioEngineClient> m_Client;
+    Side m_Render;
+    Side m_Capture;
+};
+
+class FrameOrder : public PinRig, public ::testing::WithParamInterface<Row>
+{
+  protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(Plug(GetParam().Device, GetParam().Ppm));
+        std::vector<UCHAR> format;
+        for (Side* side : Sides(GetParam().Open))
+            ASSERT_NO_FATAL_FAILURE(Open(side, GetParam().Rate, &format));
+    }
+
     void Run()
     {
         const Row& row = GetParam();
@@ -215,11 +229,6 @@ class FrameOrder : public ::testing::TestWithParam<Row>
 
     size_t CheckRender(const Side& side, ULONGLONG* frames);
     size_t CheckCapture(const Side& side, ULONGLONG* frames);
-
-    HostHarness m_Host;
-    std::unique_ptr<AudioEngineClient> m_Client;
-    Side m_Render;
-    Side m_Capture;
 };
 
 bool Silent(const UCHAR* frame, ULONG block)
@@ -384,3 +393,132 @@ std::vector<Row> Rows()
 } // namespace
 
 INSTANTIATE_TEST_SUITE_P(Rows, FrameOrder, ::testing::ValuesIn(Rows()), RowName);
+
+namespace
+{
+// A render pin run, paused, given another format and run again: the port
+// fills the new buffer whole from the position with what the engine wrote in
+// that format, and the device receives those frames in order at the new
+// rate, nothing of the old format's buffer.
+struct FormatRow
+{
+    const char* Device;
+    ULONG From, To; // rates
+    USHORT ToBits;  // the new format's container
+};
+
+class FormatChange : public PinRig, public ::testing::WithParamInterface<FormatRow>
+{
+  protected:
+    // `count` frames from `first` on, all taken into the pin's queue.
+    void Write(ULONGLONG first, ULONG count)
+    {
+        std::vector<UCHAR> data((size_t)count * m_Render.Block);
+        for (ULONG f = 0; f < count; ++f)
+            MakeFrame(first + f, m_Render.Block, &data[(size_t)f * m_Render.Block]);
+        ASSERT_EQ(data.size(), m_Client->Write(m_Render.Pin, data.data(), (ULONG)data.size()));
+    }
+};
+
+// The new format's frames are numbered apart from the old one's.
+constexpr ULONGLONG kNewFormat = 1ull << 32;
+
+TEST_P(FormatChange, RunAgainFillsTheNewBufferWholeFromThePosition)
+{
+    const FormatRow& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE(Plug(row.Device, 0));
+    std::vector<UCHAR> format;
+    ASSERT_NO_FATAL_FAILURE(Open(&m_Render, row.From, &format));
+    // 100 ms of the old format play out before the pause, which finds the
+    // port's queue empty and its buffer full ahead of the position.
+    ASSERT_NO_FATAL_FAILURE(Write(0, row.From / 10));
+    ASSERT_NO_FATAL_FAILURE(Walk(&m_Render, {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}));
+    EmuAdvanceMs(kOutMs);
+    ASSERT_NO_FATAL_FAILURE(Walk(&m_Render, {KSSTATE_PAUSE}));
+    ASSERT_EQ((ULONGLONG)row.From / 10 * m_Render.Block,
+              m_Client->Statistics(m_Render.Pin).DataBytes);
+
+    auto wave =
+        const_cast<WAVEFORMATEX*>(KsWaveFormatOf(reinterpret_cast<KSDATAFORMAT*>(format.data())));
+    const ULONG block = m_Render.Block = wave->nChannels * row.ToBits / 8;
+    wave->nSamplesPerSec = row.To;
+    wave->nAvgBytesPerSec = row.To * block;
+    wave->nBlockAlign = (USHORT)block;
+    // A new container is filled whole; the same keeps its valid bits.
+    if (wave->wBitsPerSample != row.ToBits && wave->wFormatTag == WAVE_FORMAT_EXTENSIBLE)
+        reinterpret_cast<WAVEFORMATEXTENSIBLE*>(wave)->Samples.wValidBitsPerSample = row.ToBits;
+    wave->wBitsPerSample = row.ToBits;
+    ASSERT_EQ(STATUS_SUCCESS,
+              m_Client->SetFormat(m_Render.Pin, format.data(), (ULONG)format.size()));
+    const size_t mark = DeviceBytes(m_Render).size();
+    const ULONG sent = row.To / 2; // half a second, more than the buffer holds
+    ASSERT_NO_FATAL_FAILURE(Write(kNewFormat, sent));
+    ASSERT_NO_FATAL_FAILURE(Walk(&m_Render, {KSSTATE_RUN}));
+
+    const PcPinStatistics stats = m_Client->Statistics(m_Render.Pin);
+    const ULONG size = row.To * block / 20 / block * block;
+    ASSERT_EQ(size, stats.BufferSize);
+    PDMACHANNEL dma = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS,
+              EmuPcPinStream(m_Render.Pin)->QueryInterface(IID_IDmaChannel, (PVOID*)&dma));
+    const auto buffer = static_cast<const UCHAR*>(dma->SystemAddress());
+    dma->Release();
+    std::vector<UCHAR> want(block);
+    for (ULONG f = 0; f < size / block; ++f)
+    {
+        MakeFrame(kNewFormat + f, block, want.data());
+        ASSERT_EQ(0, memcmp(buffer + (stats.Position + f * block) % size, want.data(), block))
+            << "frame " << f << " of the new buffer";
+    }
+
+    const ULONG runMs = 400;
+    EmuAdvanceMs(runMs);
+    ASSERT_NO_FATAL_FAILURE(Walk(&m_Render, {KSSTATE_PAUSE}));
+    // After the pre-roll's silence, the new format's frames from its first,
+    // each once and in order.
+    const std::vector<UCHAR>& got = DeviceBytes(m_Render);
+    size_t f = mark / block;
+    while ((f + 1) * block <= got.size() && Silent(&got[f * block], block))
+        ++f;
+    ULONG n = 0;
+    for (; (f + 1) * block <= got.size(); ++f, ++n)
+    {
+        MakeFrame(kNewFormat + n, block, want.data());
+        ASSERT_EQ(0, memcmp(&got[f * block], want.data(), block)) << "device frame " << n;
+    }
+    EXPECT_GE(n, row.To * (runMs - 3 * kStepMs * 2) / 1000);
+    EXPECT_LE(n, sent);
+    // At the new rate: a tenth of a second of USB frames carries a tenth of
+    // its frames, the first frames of the start aside.
+    const std::vector<SimPacketRecord>& packets = Sim().OutRecord(m_Render.Endpoint).Packets;
+    const auto first = std::find_if(packets.begin(), packets.end(),
+                                    [&](const SimPacketRecord& p) { return p.Offset >= mark; });
+    ASSERT_NE(packets.end(), first);
+    ULONG bytes = 0;
+    for (auto p = first; p != packets.end(); ++p)
+        bytes += p->Frame - first->Frame >= 10 && p->Frame - first->Frame < 110 ? p->Length : 0;
+    EXPECT_NEAR(row.To / 10, bytes / block, 2);
+}
+
+// A smaller buffer at a lower rate on both classes; a larger one back up.
+const FormatRow kFormatRows[] = {
+    {"Uac1SpeakerMic", 48000, 44100, 16},
+    {"Uac2HighSpeed", 96000, 44100, 32},
+    {"Uac2HighSpeed", 192000, 48000, 16},
+    {"Uac2HighSpeed", 44100, 96000, 32},
+};
+
+void PrintTo(const FormatRow& row, std::ostream* out)
+{
+    *out << row.Device << " from " << row.From << " Hz to " << row.To << " Hz, " << row.ToBits
+         << " bits";
+}
+
+std::string FormatRowName(const ::testing::TestParamInfo<FormatRow>& info)
+{
+    return std::string(info.param.Device) + "_" + std::to_string(info.param.From) + "To" +
+           std::to_string(info.param.To) + "_" + std::to_string(info.param.ToBits) + "Bit";
+}
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(Rows, FormatChange, ::testing::ValuesIn(kFormatRows), FormatRowName);
