@@ -2,8 +2,9 @@
 // what the audio engine wrote into the cyclic buffer against what the
 // simulated device received, and what the device sent against what the
 // engine read out; with the device's clock off nominal, the other pin
-// alongside, and a pin stopped or paused mid-stream, in its pre-roll, for
-// no time at all or for seconds, and again and again.
+// alongside, and a pin stopped or paused mid-stream, in its pre-roll, at
+// each millisecond of a transfer, for no time at all or for seconds, and
+// again and again; and a render pin paused and given another format.
 #include <gtest/gtest.h>
 
 #include <algorithm>
