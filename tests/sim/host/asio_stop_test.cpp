@@ -5,6 +5,7 @@
 // received is placed by the client's frames, which never repeat in a run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "sim/host/harness/host_asio_data.h"
@@ -28,11 +29,14 @@ class RepeatCount : public HostAsioTap
         for (size_t at = 0; at + frame <= bytes->size(); at += frame)
         {
             ULONGLONG k = 0;
-            // A frame is the client's when every byte is; silence is not.
-            if (!AsioClientFrameNumber(bytes->data() + at, frame, seen.Last, &k))
+            // A frame is the client's when every byte is; silence is not
+            // (in frames of eight bytes it is one far off in the run).
+            const PUCHAR first = bytes->data() + at;
+            if (std::all_of(first, first + frame, [](UCHAR b) { return b == 0; }) ||
+                !AsioClientFrameNumber(first, frame, seen.Last, &k))
                 continue;
             AsioClientFrame(k, frame, own.data());
-            if (memcmp(own.data(), bytes->data() + at, frame) != 0)
+            if (memcmp(own.data(), first, frame) != 0)
                 continue;
             seen.Last = k;
             seen.Again += seen.Frames.insert(k).second ? 0 : 1;
@@ -101,7 +105,7 @@ TEST_P(AsioStop, NoRenderEndpointReceivesARingFrameTwiceThroughTheStop)
             continue;
         ++render;
         SCOPED_TRACE("render ring " + std::to_string(ring));
-        EXPECT_GT(count.Frames(ring), 300u * 48u);
+        EXPECT_GT(count.Frames(ring), 250u * 48u);
         EXPECT_EQ(0u, count.Again(ring));
     }
     EXPECT_EQ(2u, render);
