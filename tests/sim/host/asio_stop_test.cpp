@@ -111,5 +111,6 @@ TEST_P(AsioStop, NoRenderEndpointReceivesARingFrameTwiceThroughTheStop)
     EXPECT_EQ(2u, render);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, AsioStop, testing::ValuesIn(kFrames));
+INSTANTIATE_TEST_SUITE_P(Sizes, AsioStop, testing::ValuesIn(kFrames),
+                         testing::PrintToStringParamName());
 } // namespace
