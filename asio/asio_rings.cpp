@@ -500,6 +500,14 @@ void CAsioRings::Silence()
     KeReleaseSpinLock(&m_Lock, irql);
 }
 
+void CAsioRings::Halt()
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_Lock, &irql);
+    m_Halted = true;
+    KeReleaseSpinLock(&m_Lock, irql);
+}
+
 AsioRingEntry* CAsioRings::FindEntry(PSTREAMCLIENT client)
 {
     for (ULONG i = 0; i < m_Count; ++i)
@@ -571,7 +579,7 @@ void CAsioRings::OnAsioStreamNotify(PVOID context, PVOID argument1, PVOID)
     const bool started = e != nullptr && note->Client->Started != 0;
     if (e != nullptr && note->Type == STREAM_NOTIFY_BYTES)
         rings->UrbReturned(e, *note, started);
-    else if (started &&
+    else if (started && !rings->m_Halted &&
              (note->Type == STREAM_NOTIFY_RENDER_DATA || note->Type == STREAM_NOTIFY_CAPTURE_DATA))
         rings->CopyRing(e, static_cast<PUCHAR>(note->Data.Buffer), note->Data.Bytes,
                         note->Type == STREAM_NOTIFY_RENDER_DATA);

@@ -143,6 +143,11 @@ class CAsioRings
     PKEVENT GetBufferSwitchEvent() const { return m_BufferSwitchEvent; }
     // Fills the data of every active ring (zeros at stop).
     void Silence();
+    // From the owner's stop until the next start no ring is read or
+    // written, all at once: the streams then stop one after the other, each
+    // waiting for its URBs, and those still running would send the device
+    // the ring again past the owner's last write.
+    void Halt();
 
     // *opened: the clients were opened (and stay so until Stop).
     NTSTATUS Start(const AsioRingSettings& settings, bool* opened);
@@ -189,4 +194,5 @@ class CAsioRings
     ULONG m_BytesPerSample = 2;
     AsioRingSettings m_Settings = {};
     bool m_Mapped = false;
+    bool m_Halted = false; // under the ring lock
 };

@@ -197,7 +197,7 @@ NTSTATUS CAsioSession::CloseClient(PFILE_OBJECT fileObject)
     // the same (they unmap in the process that mapped them).
     if (record->Mapped != 0)
     {
-        m_Adapter->AsioStop();
+        StopOwnerStreams();
         ReleaseRings(record);
     }
     if (m_Owner == record)

@@ -47,7 +47,7 @@ void CAsioSession::ReleaseRings(AsioClientRecord* record)
     // Streaming stops before its rings go; the event goes with them, also
     // when a power-down had stopped the streams already.
     if (m_Running)
-        m_Adapter->AsioStop();
+        StopOwnerStreams();
     m_Rings.SetBufferSwitchEvent(nullptr);
     ReleaseEvent(&record->BufferSwitchEvent);
     m_Rings.Unmap();
@@ -128,9 +128,15 @@ NTSTATUS CAsioSession::StopStreaming(PFILE_OBJECT fileObject, PIRP request)
     if (m_PowerDownMark)
         m_PowerDownMark = false;
     else
-        m_Adapter->AsioStop();
+        StopOwnerStreams();
     m_Rings.Silence();
     return STATUS_SUCCESS;
+}
+
+void CAsioSession::StopOwnerStreams()
+{
+    m_Rings.Halt();
+    m_Adapter->AsioStop();
 }
 
 NTSTATUS CAsioSession::Start()

@@ -61,6 +61,11 @@ NTSTATUS CAsioRings::Start(const AsioRingSettings& settings, bool* opened)
         }
     }
     *opened = true;
+    // The rings are read again from the first URB of this start.
+    KIRQL irql;
+    KeAcquireSpinLock(&m_Lock, &irql);
+    m_Halted = false;
+    KeReleaseSpinLock(&m_Lock, irql);
     const ULONG startFrame = frame + ASIO_START_LEAD_FRAMES;
     NTSTATUS result = STATUS_SUCCESS;
     constexpr ULONG c_GroupOrder[] = {1, 0}; // inputs, then outputs

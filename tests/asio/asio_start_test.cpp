@@ -5,6 +5,7 @@
 // data a capture notification puts into the ring and each type's record.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "platform/io/io_emu.h"
@@ -303,6 +304,46 @@ TEST(AsioStart, AReturnToD0GoesOnFromTheFirstByteTheDeviceDidNotReceive)
         EXPECT_EQ(row.Played, rig.Header(0)->StartPosition) << row.Played;
         EXPECT_EQ(row.Played, rig.Header(0)->DriverPosition) << row.Played;
         EXPECT_EQ(5 - row.AfterStop, rig.Header(0)->SwitchCount) << row.Played;
+    }
+}
+
+// From the owner's stop, unmap or close on, no ring is read or written,
+// also where a stream not yet stopped still runs: the capture ring, whose
+// stream stops after the render ring's, keeps its place through that stop.
+// A start moves the rings again.
+TEST(AsioStart, NoRingMovesFromTheOwnersStopOn)
+{
+    const struct
+    {
+        std::function<NTSTATUS(TwoEngineRig&)> Stop;
+        bool Mapped;
+    } rows[] = {
+        {[](TwoEngineRig& rig) { return rig.Asio()->AsioStopStreaming(&rig.file, nullptr); }, true},
+        {[](TwoEngineRig& rig) { return rig.Asio()->AsioUnmapSharedBuffer(&rig.file); }, false},
+        {[](TwoEngineRig& rig) { return rig.Asio()->AsioCloseClient(&rig.file); }, false},
+    };
+    for (const auto& row : rows)
+    {
+        TwoEngineRig rig;
+        ASSERT_TRUE(rig.ok);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Map({0, 0, 1, 0}));
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+        std::vector<UCHAR> urb(384, 0x5A);
+        rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, urb.data(), 384);
+        ULONG during = 0;
+        rig.render->OnStop = [&]
+        {
+            rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, urb.data(), 384);
+            during = rig.Ring(1)->Position;
+        };
+        EXPECT_EQ(STATUS_SUCCESS, row.Stop(rig));
+        EXPECT_EQ(384u, during) << row.Mapped;
+        if (!row.Mapped)
+            continue;
+        EmuCloseUserHandle(rig.process, rig.event);
+        ASSERT_EQ(STATUS_SUCCESS, rig.Start());
+        rig.capture->Notify(STREAM_NOTIFY_CAPTURE_DATA, urb.data(), 384);
+        EXPECT_EQ(384u, rig.Header(1)->DriverPosition);
     }
 }
 

@@ -103,6 +103,8 @@ TEST_F(AsioStreaming, StreamingTakesRenderDataFromTheRingAndCountsSwitches)
     // One URB every 2 ms, less the start lead and the URBs still in flight.
     EXPECT_GE(switches, (100u - 5u - 2u * 4u) / 2u);
     EXPECT_LE(switches, 50u);
+    // The pre-roll is what went before the first URB came back, whatever came after.
+    EXPECT_EQ(1536u, header->PrerollBytes);
     EXPECT_EQ(TRUE, KeReadStateEvent(event));
     const SimOutRecord& out = rig.Usb().Device()->Streaming().OutRecord(kPlay);
     ASSERT_GE(out.Data.size(), 7680u);

@@ -89,6 +89,8 @@ NTSTATUS StreamControlDouble::StopClient(PVOID, PCHAINNODE)
 {
     Log("stop");
     m_Client->Started = 0;
+    if (OnStop)
+        OnStop();
     return STATUS_SUCCESS;
 }
 

@@ -4,6 +4,7 @@
 // and its notifications are sent by the test.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,8 @@ class StreamControlDouble : public CStreamEngine, public IUsbStreamControl
     std::vector<WAVEFORMATEXTENSIBLE> Formats;
     NTSTATUS OpenStatus = STATUS_SUCCESS;
     NTSTATUS StartStatus = STATUS_SUCCESS;
+    // Runs inside StopClient, as the stream waits for its URBs.
+    std::function<void()> OnStop;
 
   private:
     void Log(const std::string& what);

@@ -162,6 +162,7 @@ TEST(ChainNodes, GatedGains)
     script.Levels = {-6 * 65536, -20 * 65536, 0};
     CUacUnit* unit = MakeFakeUnit(&script);
     const float expected[2] = {(float)std::pow(10.0, -6.0 / 20), (float)std::pow(10.0, -20.0 / 20)};
+    const float unity[2] = {1.0f, 1.0f}, secondOnly[2] = {1.0f, 0.1f};
 
     CGatedVolumeNode* gated = Made(new (NonPagedPool, kTag) CGatedVolumeNode(4));
     CUacPseudo130Control* pseudo = Made(new (NonPagedPool, kTag) CUacPseudo130Control(5));
@@ -171,23 +172,28 @@ TEST(ChainNodes, GatedGains)
     {
         IChainNode* Node;
         std::function<void()> Arrange;
-        bool Acts;
+        const float* Gains; // of channels 0 and 1
         const char* Said = "";
+        USHORT Channels = 3;
     } cases[] = {
-        {gated, [&] { gated->SetMode(2, nullptr); }, false},
-        {gated, [&] { gated->SetMode(3, nullptr); }, true, "volume -20.0 to -6.0 dB on control 4"},
-        {pseudo, [&] { pseudo->SetState(1), pseudo->SetIndex(2); }, false},
-        {pseudo, [&] { pseudo->SetState(2), pseudo->SetIndex(2); }, true,
+        {gated, [&] { gated->SetMode(2, nullptr); }, unity},
+        {gated, [&] { gated->SetMode(3, nullptr); }, expected,
+         "volume -20.0 to -6.0 dB on control 4"},
+        {pseudo, [&] { pseudo->SetState(1), pseudo->SetIndex(2); }, unity},
+        {pseudo, [&] { pseudo->SetState(2), pseudo->SetIndex(2); }, expected,
          "volume -20.0 to -6.0 dB on control 5"},
+        // Channel 0 at unity does not stand for channel 1.
+        {gated, [&] { gated->SetValue(0, 0), gated->SetValue(1, -20 * 65536); }, secondOnly,
+         "volume -20.0 dB on control 4", 2},
     };
     for (const Case& c : cases)
     {
         c.Arrange();
         Channels pcm;
-        WAVEFORMATEXTENSIBLE f = Format(3, WAVE_FORMAT_PCM);
+        WAVEFORMATEXTENSIBLE f = Format(c.Channels, WAVE_FORMAT_PCM);
         c.Node->Process(&f.Format, pcm.Pointers, kFrames);
         for (int ch = 0; ch < 2; ++ch)
-            EXPECT_NEAR(c.Acts ? expected[ch] * (ch + 1) : ch + 1.0f, pcm.At(ch, 0), 1e-3) << ch;
+            EXPECT_NEAR(c.Gains[ch] * (ch + 1), pcm.At(ch, 0), 1e-3) << ch;
         EXPECT_EQ(3.0f, pcm.At(2, 0)); // the array has two channels' gains and the master's
         EXPECT_EQ(c.Said, Said(c.Node, f));
         EXPECT_EQ("", Said(c.Node, Format(3, WAVE_FORMAT_IEEE_FLOAT))); // no gain's buffer

@@ -139,7 +139,7 @@ TEST(AsioHost, TheProgramStreamsOnEveryDeviceThatOffersAsio)
           "uac2-extension-unit-read-only-mute.txt", "uac2-impossible-subslots-speaker.txt",
           "uac2-low-rate-microphone.txt", "uac2-mixer-path.txt", "uac2-12-bit-headset.txt",
           "uac2-24-and-12-bit-headset.txt", "uac2-32-bit-terminals-only-headset.txt",
-          "uac2-silent-feature-units-headset.txt"})
+          "uac2-silent-feature-units-headset.txt", "five-engine-interface.txt"})
         lines[name] = "asio sample type: 16 (16 bits in 2 bytes), the current one\n";
     for (const char* name : {"audio-control-endpoint-missing.txt", "extension-unit-speaker.txt",
                              "midi-first-uac3-function.txt", "midi-only-controller.txt",
