@@ -158,8 +158,10 @@ struct HostStreamOptions
     // device time.
     std::function<void(ULONG doneMs, ULONG totalMs)> Progress;
     // What the device sends on a recording, on every channel (the sine's
-    // frequency and level are kSineHz and kSineAmplitude).
-    SimInPattern RecordPattern = SimInPattern::Sine;
+    // frequency and level are kSineHz and kSineAmplitude): by default a sine
+    // whose frames are marked, so that the verdict places each frame of the
+    // recording at the one it came from, whole periods lost or repeated too.
+    SimInPattern RecordPattern = SimInPattern::MarkedSine;
     // A test's hand between the stream and its verdict: given the bytes in
     // the order the verdict takes them (play: what the device received;
     // record: the recording) and how many came before, it may change them.
@@ -199,7 +201,7 @@ class HostStream
     // After a pin refused its format: the data ranges the pin offers, a line each.
     const std::string& Offered() const { return m_Offered; }
 
-    // The sine the simulated microphone sends.
+    // The sine the simulated microphone sends (its frames marked).
     static constexpr ULONG kSineHz = 1000;
     static constexpr double kSineAmplitude = 0.5;
 
