@@ -239,6 +239,15 @@ void HostRecordCompare::Align()
     const ULONGLONG at = m_HeldAt;
     size_t most = 0;
     ULONGLONG match = Longest(m_WireBase, m_WireBase, &most);
+    // Fewer frames in a row than place them by more than chance: the
+    // device's first frame alike, the earliest, as the recording starts with
+    // what the device sent first.
+    for (ULONGLONG p = m_WireBase; most < kFewestPlaceFrames && p < match; ++p)
+        if (std::equal(m_Held.begin(), m_Held.begin() + (ptrdiff_t)m_FrameBytes, WireFrame(p)))
+        {
+            match = p;
+            break;
+        }
     const bool found = most != 0;
     if (!found && !m_WireSound)
     {
