@@ -37,6 +37,12 @@ HostWire HostRecordCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
                                    HostStreamSummary* summary)
 {
     Resolve();
+    // Trailing the device by more than the path takes, with no frame after.
+    if (m_Behind && !m_NotDevice)
+    {
+        m_ChangedAt = m_FileFrames;
+        NotDevice();
+    }
     summary->ChangedAtFrame = m_ChangedAt;
     summary->FileAtFrame = m_StartWire;
     summary->WireAtFileFrame = m_StartFile;
@@ -106,16 +112,31 @@ void HostRecordCompare::TakeWire(const UCHAR* frame)
         return;
     }
     m_Wire.insert(m_Wire.end(), frame, frame + m_FrameBytes);
-    // Sound the recording trails by more than the path takes is lost to it;
-    // frames held are placed with what came of them first.
-    if (m_WireFrames - m_WireBase > m_LagFrames)
+    if (Behind() <= m_LagFrames)
+        return;
+    // Sound the recording trails by more than the path takes is lost to it:
+    // up to as many frames again, placed once the recording's next frames
+    // come; frames held are placed with what came of them first.
+    const bool place = m_Aligned && !m_Changed && Behind() <= 2 * m_LagFrames;
+    if (!place)
         Resolve();
-    if (m_NotDevice || m_WireFrames - m_WireBase <= m_LagFrames)
+    if (m_NotDevice || Behind() <= m_LagFrames)
         return;
     if (!m_Aligned)
         return NoneOfIt();
+    if (place)
+    {
+        m_Behind = true;
+        return;
+    }
     m_ChangedAt = m_Changed ? m_ChangedAt : m_FileFrames;
     NotDevice();
+}
+
+ULONGLONG HostRecordCompare::Behind() const
+{
+    const ULONGLONG ahead = m_WireFrames - m_WireBase, held = m_Aligned ? Held() : 0;
+    return ahead > held ? ahead - held : 0;
 }
 
 void HostRecordCompare::TakeFile(const UCHAR* frame)
@@ -143,7 +164,7 @@ void HostRecordCompare::Step(const UCHAR* frame, ULONGLONG at)
     else if (m_Aligned && m_Held.empty())
     {
         // Once processing changed a frame, no frame holds where it came from.
-        if (m_Changed || !Differs(frame, at))
+        if (m_Changed || (!m_Behind && !Differs(frame, at)))
             return Judge(frame, at);
         m_HeldAt = at;
     }
@@ -214,9 +235,18 @@ void HostRecordCompare::Place()
     const ULONGLONG at = m_HeldAt, due = (ULONGLONG)((LONGLONG)at - m_Offset);
     size_t most = 0;
     const ULONGLONG from = Longest(m_WireKept, due, &most);
-    if (most >= kFewestPlaceFrames)
+    if (most >= kFewestPlaceFrames && from != due)
         return Moved(from > due ? HostWire::Lost : HostWire::Inserted, at, from,
                      from > due ? from - due : due - from);
+    // The recording trails the device by more than the path takes, its
+    // frames in place or none of the device's: the frames between are lost
+    // to it.
+    if (m_Behind)
+    {
+        m_Changed = true;
+        m_ChangedAt = at;
+        return NotDevice();
+    }
     // Found nowhere: each frame held is weighed as it came.
     const std::vector<UCHAR> held = std::move(m_Held);
     m_Held.clear();

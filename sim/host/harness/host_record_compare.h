@@ -72,6 +72,9 @@ class HostRecordCompare
     // from which the most of the frames held follow in a row, and how many.
     ULONGLONG Longest(ULONGLONG from, ULONGLONG near, size_t* most) const;
     size_t Held() const { return m_Held.size() / m_FrameBytes; }
+    // The device's frames the recording trails by: those not compared, but
+    // for the recording's frames held (before its first sound is placed, all).
+    ULONGLONG Behind() const;
     // Ends the compare at the first fault: `count` frames lost or repeated at
     // the file frame `at`, the device's frame `resumed` on from there.
     void Moved(HostWire kind, ULONGLONG at, ULONGLONG resumed, ULONGLONG count);
@@ -112,4 +115,5 @@ class HostRecordCompare
     HostWire m_Moved = HostWire::Exact;
     ULONGLONG m_ResumedAt = 0, m_MovedFrames = 0;
     ULONGLONG m_HeldAt = 0; // the file frame of m_Held's first
+    bool m_Behind = false;  // the recording trails the device by more than the path takes
 };

@@ -164,7 +164,8 @@ struct HostStreamOptions
     SimInPattern RecordPattern = SimInPattern::MarkedSine;
     // A test's hand between the stream and its verdict: given the bytes in
     // the order the verdict takes them (play: what the device received;
-    // record: the recording) and how many came before, it may change them.
+    // record: the recording) and how many came before, it may change them,
+    // drop some or add more.
     std::function<void(ULONGLONG before, std::vector<UCHAR>& bytes)> Tap;
 };
 
