@@ -203,6 +203,7 @@ void HostRecordCompare::Judge(const UCHAR* frame, ULONGLONG at)
 ULONGLONG HostRecordCompare::Longest(ULONGLONG from, ULONGLONG near, size_t* most) const
 {
     const size_t held = Held();
+    const auto distance = [near](ULONGLONG q) { return q > near ? q - near : near - q; };
     ULONGLONG best = from;
     *most = 0;
     for (ULONGLONG p = from; p < m_WireFrames; ++p)
@@ -211,7 +212,6 @@ ULONGLONG HostRecordCompare::Longest(ULONGLONG from, ULONGLONG near, size_t* mos
         for (const UCHAR* sent; n < held && (sent = WireFrame(p + n)) != nullptr &&
                                 std::equal(sent, sent + m_FrameBytes, &m_Held[n * m_FrameBytes]);)
             ++n;
-        const auto distance = [near](ULONGLONG q) { return q > near ? q - near : near - q; };
         if (n > *most || (n == *most && n != 0 && distance(p) <= distance(best)))
         {
             *most = n;

@@ -22,8 +22,10 @@ class HostRecordCompare
 {
   public:
     // Frames of `frameBytes` bytes, silent when every byte is `silence`;
-    // `lagFrames` the most device frames the recording may trail the device
-    // by before silence in it is taken for silence where it sent sound.
+    // `lagFrames` the path's delay: the most device frames the recording may
+    // trail the device by, and how far back frames repeated are looked for.
+    // Trailing further, by up to as many again, frames were lost, placed by
+    // the recording's next frames; else the device's sound is lost to it.
     HostRecordCompare(ULONG frameBytes, UCHAR silence, ULONGLONG lagFrames,
                       HostPathChange path = {});
     // What could change samples on the path now (or did, for frames still on
