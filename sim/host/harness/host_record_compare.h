@@ -44,11 +44,12 @@ class HostRecordCompare
     // device's frame it holds from there in ResumedWireFrame.
     HostWire Result(bool sameFormat, bool oneEndpoint, bool gaps, HostStreamSummary* summary);
 
+  private:
     // Frames of the recording from the first that differs that place it
-    // among the device's, and the fewest of them that may at its end.
+    // among the device's, and the fewest of them in a row that do (fewer
+    // match elsewhere by chance).
     static constexpr size_t kPlaceFrames = 64, kFewestPlaceFrames = 16;
 
-  private:
     bool IsSilence(const UCHAR* frame) const;
     // Hands `take` each whole frame of the bytes, keeping in `part` the start
     // of one until the rest comes.
