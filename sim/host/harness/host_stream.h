@@ -119,6 +119,8 @@ struct HostStreamSummary
     // first of it the device received; Lost, Inserted: the file frame it
     // received from ResumedWireFrame on, InsertedFrames more than the file
     // has before it; Blanked: the one after the last received as silence.
+    // Record, Lost and Inserted (repeated): the device frame the file holds
+    // from ChangedAtFrame on, InsertedFrames lost or repeated before it.
     ULONGLONG FirstReceivedFrame = 0;
     ULONGLONG ResumedWireFrame = 0;
     ULONGLONG InsertedFrames = 0;
