@@ -55,7 +55,8 @@ enum class HostWire
     // Play, from a frame of the file on: the device never received its
     // frames up to a later one it then received; it received frames
     // inserted before the file's went on from an earlier one; or it received
-    // silence in their place, and then the file's again in place.
+    // silence in their place, and then the file's again in place. Record:
+    // frames the device sent lost from a file frame on, or frames repeated.
     Lost,
     Inserted,
     Blanked,
