@@ -304,6 +304,11 @@ USBD_STATUS SimStreaming::IsochIn(UCHAR endpoint, ULONG frame, ULONG microframe,
                 LONGLONG v = s->Pattern == SimInPattern::Noise
                                  ? (LONGLONG)Hash(k + 1) >> (64 - bits)
                                  : (LONGLONG)llround(x * (double)full);
+                if (s->Pattern == SimInPattern::MarkedSine)
+                {
+                    const LONGLONG mark = (1LL << (bits / 8 ? bits / 8 : 1)) - 1;
+                    v = (v & ~mark) | (LONGLONG)(Hash(s->Samples + 1) & (ULONGLONG)mark);
+                }
                 value = (ULONGLONG)v << (8 * s->SubslotBytes - bits);
                 if (s->Unsigned)
                     value += 1ull << (8 * s->SubslotBytes - 1);

@@ -45,6 +45,11 @@ enum class SimInPattern
     // every channel, left-justified in the subslot to the bit resolution,
     // offset by half the subslot's range for an unsigned (PCM8) format.
     Sine,
+    // The sine with the lowest bits of its resolution (one bit in eight)
+    // replaced by a hash of the frame's number, the same in every channel: no
+    // run of a few frames comes twice, whole periods apart or not, so a frame
+    // lost or repeated on its way is told by the frames around it.
+    MarkedSine,
     // Every sample its own: a hash of k (counting every channel of every
     // frame) at full scale, justified and offset as the sine is, so no two
     // frames of a run are alike and the bits below the resolution are zero.

@@ -141,6 +141,12 @@ const VerdictRow kRecordVerdicts[] = {
      "frames the device did not send there (silence where it sent sound, sound where it sent "
      "silence, other samples where nothing on the path could change them, frames inserted or "
      "lost)"},
+    {HostWire::Lost, true,
+     "the recording lost {inserted} frame(s) the device sent at file frame {frame}: from there "
+     "it holds the device's samples from wire frame {resumed} on"},
+    {HostWire::Inserted, true,
+     "the recording holds {inserted} frame(s) repeated at file frame {frame}: from there it "
+     "holds the device's samples from wire frame {resumed} on"},
     {HostWire::Partial, true,
      "the recording holds nothing the device sent: silence where it sent sound, or frames it "
      "never sent"},

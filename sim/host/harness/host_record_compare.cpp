@@ -34,19 +34,30 @@ void HostRecordCompare::WholeFrames(std::vector<UCHAR>& part, const UCHAR* data,
 }
 
 HostWire HostRecordCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
-                                   HostStreamSummary* summary) const
+                                   HostStreamSummary* summary)
 {
+    Resolve();
+    // Trailing the device by more than the path takes, with no frame after.
+    if (m_Behind && !m_NotDevice)
+    {
+        m_ChangedAt = m_FileFrames;
+        NotDevice();
+    }
     summary->ChangedAtFrame = m_ChangedAt;
     summary->FileAtFrame = m_StartWire;
     summary->WireAtFileFrame = m_StartFile;
     summary->DeviceFrames = m_WireFrames;
     summary->Processing = m_Path.What;
+    summary->InsertedFrames = m_MovedFrames;
+    summary->ResumedWireFrame = m_ResumedAt;
     if (!oneEndpoint)
         return HostWire::SeveralPaths;
     if (m_FileFrames == 0)
         return m_WireFrames == 0 ? HostWire::Nothing : HostWire::Unreached;
     if (!sameFormat)
         return HostWire::OtherFormat;
+    if (m_Moved != HostWire::Exact)
+        return m_Moved;
     if (m_NoneOfIt)
         return HostWire::Partial;
     // A lost packet shifts what follows it: that is no processing.
@@ -64,16 +75,20 @@ bool HostRecordCompare::IsSilence(const UCHAR* frame) const
 
 const UCHAR* HostRecordCompare::WireFrame(ULONGLONG frame) const
 {
-    return frame >= m_WireBase && frame < m_WireFrames
-               ? &m_Wire[m_WireHead + (size_t)(frame - m_WireBase) * m_FrameBytes]
+    return frame >= m_WireKept && frame < m_WireFrames
+               ? &m_Wire[m_WireHead + (size_t)(frame - m_WireKept) * m_FrameBytes]
                : nullptr;
 }
 
 void HostRecordCompare::DropWire(ULONGLONG frames)
 {
-    m_WireHead += (size_t)frames * m_FrameBytes;
     m_WireBase += frames;
-    // What was compared goes once it is half of what is kept.
+    // Compared frames a repeat may come from stay: the path's delay of them.
+    if (m_WireBase - m_WireKept <= m_LagFrames)
+        return;
+    m_WireHead += (size_t)(m_WireBase - m_LagFrames - m_WireKept) * m_FrameBytes;
+    m_WireKept = m_WireBase - m_LagFrames;
+    // What was dropped goes once it is half of what is kept.
     if (2 * m_WireHead >= m_Wire.size())
     {
         m_Wire.erase(m_Wire.begin(), m_Wire.begin() + (ptrdiff_t)m_WireHead);
@@ -93,35 +108,80 @@ void HostRecordCompare::TakeWire(const UCHAR* frame)
     // silence before the device's first sound is only counted.
     if (m_NotDevice || !m_WireSound)
     {
-        m_WireBase = m_WireFrames;
+        m_WireKept = m_WireBase = m_WireFrames;
         return;
     }
     m_Wire.insert(m_Wire.end(), frame, frame + m_FrameBytes);
-    // Sound the recording trails by more than the path takes is lost to it.
-    if (m_WireFrames - m_WireBase <= m_LagFrames)
+    if (Behind() <= m_LagFrames)
+        return;
+    // Sound the recording trails by more than the path takes is lost to it:
+    // up to as many frames again, placed once the recording's next frames
+    // come; frames held are placed with what came of them first.
+    const bool place = m_Aligned && !m_Changed && Behind() <= 2 * m_LagFrames;
+    if (!place)
+        Resolve();
+    if (m_NotDevice || Behind() <= m_LagFrames)
         return;
     if (!m_Aligned)
         return NoneOfIt();
+    if (place)
+    {
+        m_Behind = true;
+        return;
+    }
     m_ChangedAt = m_Changed ? m_ChangedAt : m_FileFrames;
     NotDevice();
+}
+
+ULONGLONG HostRecordCompare::Behind() const
+{
+    const ULONGLONG ahead = m_WireFrames - m_WireBase, held = m_Aligned ? Held() : 0;
+    return ahead > held ? ahead - held : 0;
 }
 
 void HostRecordCompare::TakeFile(const UCHAR* frame)
 {
     const ULONGLONG at = m_FileFrames++;
+    Step(frame, at);
+}
+
+void HostRecordCompare::Step(const UCHAR* frame, ULONGLONG at)
+{
     if (m_NotDevice)
         return;
-    if (!m_Aligned)
+    if (!m_Aligned && m_Held.empty())
     {
-        if (!IsSilence(frame))
-            Align(frame);
-        // More frames than the device sent, and the path's silence before.
-        else if (m_FileFrames > m_WireFrames + m_LagFrames)
-            NoneOfIt();
-        return;
+        // The path's silence, or more frames than the device sent and the
+        // path's silence before.
+        if (IsSilence(frame))
+        {
+            if (m_FileFrames > m_WireFrames + m_LagFrames)
+                NoneOfIt();
+            return;
+        }
+        m_HeldAt = at;
     }
-    const ULONGLONG wire = (ULONGLONG)((LONGLONG)at - m_Offset);
-    const UCHAR* sent = WireFrame(wire);
+    else if (m_Aligned && m_Held.empty())
+    {
+        // Once processing changed a frame, no frame holds where it came from.
+        if (m_Changed || (!m_Behind && !Differs(frame, at)))
+            return Judge(frame, at);
+        m_HeldAt = at;
+    }
+    m_Held.insert(m_Held.end(), frame, frame + m_FrameBytes);
+    if (Held() == kPlaceFrames)
+        Resolve();
+}
+
+bool HostRecordCompare::Differs(const UCHAR* frame, ULONGLONG at) const
+{
+    const UCHAR* sent = WireFrame((ULONGLONG)((LONGLONG)at - m_Offset));
+    return sent == nullptr || !std::equal(frame, frame + m_FrameBytes, sent);
+}
+
+void HostRecordCompare::Judge(const UCHAR* frame, ULONGLONG at)
+{
+    const UCHAR* sent = WireFrame((ULONGLONG)((LONGLONG)at - m_Offset));
     const bool same = sent != nullptr && std::equal(frame, frame + m_FrameBytes, sent);
     const bool first = !same && !m_Changed;
     if (first)
@@ -140,20 +200,93 @@ void HostRecordCompare::TakeFile(const UCHAR* frame)
     DropWire(1);
 }
 
-void HostRecordCompare::Align(const UCHAR* frame)
+ULONGLONG HostRecordCompare::Longest(ULONGLONG from, ULONGLONG near, size_t* most) const
 {
-    const ULONGLONG at = m_FileFrames - 1;
-    ULONGLONG match = m_WireBase;
-    while (match < m_WireFrames && !std::equal(frame, frame + m_FrameBytes, WireFrame(match)))
-        ++match;
-    if (match == m_WireFrames && !m_WireSound)
+    const size_t held = Held();
+    const auto distance = [near](ULONGLONG q) { return q > near ? q - near : near - q; };
+    ULONGLONG best = from;
+    *most = 0;
+    for (ULONGLONG p = from; p < m_WireFrames; ++p)
+    {
+        size_t n = 0;
+        for (const UCHAR* sent; n < held && (sent = WireFrame(p + n)) != nullptr &&
+                                std::equal(sent, sent + m_FrameBytes, &m_Held[n * m_FrameBytes]);)
+            ++n;
+        if (n > *most || (n == *most && n != 0 && distance(p) <= distance(best)))
+        {
+            *most = n;
+            best = p;
+        }
+    }
+    return best;
+}
+
+void HostRecordCompare::Resolve()
+{
+    if (m_Held.empty() || m_NotDevice)
+        return;
+    if (m_Aligned)
+        return Place();
+    Align();
+}
+
+void HostRecordCompare::Place()
+{
+    const ULONGLONG at = m_HeldAt, due = (ULONGLONG)((LONGLONG)at - m_Offset);
+    size_t most = 0;
+    const ULONGLONG from = Longest(m_WireKept, due, &most);
+    if (most >= kFewestPlaceFrames && from != due)
+        return Moved(from > due ? HostWire::Lost : HostWire::Inserted, at, from,
+                     from > due ? from - due : due - from);
+    // The recording trails the device by more than the path takes, its
+    // frames in place or none of the device's: the frames between are lost
+    // to it.
+    if (m_Behind)
+    {
+        m_Changed = true;
+        m_ChangedAt = at;
+        return NotDevice();
+    }
+    // Found nowhere: each frame held is weighed as it came.
+    const std::vector<UCHAR> held = std::move(m_Held);
+    m_Held.clear();
+    for (size_t i = 0; i * m_FrameBytes < held.size() && !m_NotDevice; ++i)
+        Judge(&held[i * m_FrameBytes], at + i);
+}
+
+void HostRecordCompare::Moved(HostWire kind, ULONGLONG at, ULONGLONG resumed, ULONGLONG count)
+{
+    m_Moved = kind;
+    m_ChangedAt = at;
+    m_ResumedAt = resumed;
+    m_MovedFrames = count;
+    m_Changed = true;
+    NotDevice();
+}
+
+void HostRecordCompare::Align()
+{
+    const ULONGLONG at = m_HeldAt;
+    size_t most = 0;
+    ULONGLONG match = Longest(m_WireBase, m_WireBase, &most);
+    // Fewer frames in a row than place them by more than chance: the
+    // device's first frame alike, the earliest, as the recording starts with
+    // what the device sent first.
+    for (ULONGLONG p = m_WireBase; most < kFewestPlaceFrames && p < match; ++p)
+        if (std::equal(m_Held.begin(), m_Held.begin() + (ptrdiff_t)m_FrameBytes, WireFrame(p)))
+        {
+            match = p;
+            break;
+        }
+    const bool found = most != 0;
+    if (!found && !m_WireSound)
     {
         // Sound the device never sent.
         m_ChangedAt = at;
         return NotDevice();
     }
     m_Aligned = true;
-    if (match == m_WireFrames)
+    if (!found)
     {
         // Not among the device's frames: its first sound, changed, where
         // the path could change it.
@@ -173,16 +306,26 @@ void HostRecordCompare::Align(const UCHAR* frame)
     m_StartWire = match - back;
     m_StartFile = at - back;
     m_Offset = (LONGLONG)at - (LONGLONG)match;
-    DropWire(match + 1 - m_WireBase);
+    // Sound the device sent before the recording's first frame of it was
+    // lost, where a run places that frame.
+    if (found && most >= kFewestPlaceFrames && m_StartWire > m_WireSoundAt)
+        return Moved(HostWire::Lost, m_StartFile, m_StartWire, m_StartWire - m_WireSoundAt);
+    // The first frame, changed, is compared.
+    DropWire(match - m_WireBase + (found ? 0 : 1));
+    const std::vector<UCHAR> held = std::move(m_Held);
+    m_Held.clear();
+    for (size_t i = found ? 0 : 1; i * m_FrameBytes < held.size() && !m_NotDevice; ++i)
+        Step(&held[i * m_FrameBytes], at + i);
 }
 
 void HostRecordCompare::NotDevice()
 {
     m_NotDevice = true;
     m_Changed = true;
+    m_Held.clear();
     m_Wire.clear();
     m_WireHead = 0;
-    m_WireBase = m_WireFrames;
+    m_WireKept = m_WireBase = m_WireFrames;
 }
 
 void HostRecordCompare::NoneOfIt()

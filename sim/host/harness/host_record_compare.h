@@ -8,18 +8,24 @@
 
 // A recording against what the device sent, as both come: the recording's
 // first frame of sound is found among the device's frames (its silence
-// before is the path's), and from there each frame of the recording is the
-// device's next. One that differs is changed; silence where the device sent
-// sound, sound where it sent silence while all before was unchanged, or a
-// frame the device never sent, is not the device's. Silence
-// while the device's first sound is older than the path takes, or more
-// frames than the device sent and the path's silence, is none of it.
+// before is the path's; sound the device sent before it was lost), and from
+// there each frame of the recording is the device's next. At the first that
+// differs, the frames from it are looked for among those the device sent,
+// those already compared included: found later, the device's frames
+// between were lost; found earlier, frames were repeated. Found nowhere,
+// the frame is changed; silence where the device sent sound, sound where it
+// sent silence while all before was unchanged, or a frame the device never
+// sent, is not the device's. Silence while the device's first sound is
+// older than the path takes, or more frames than the device sent and the
+// path's silence, is none of it.
 class HostRecordCompare
 {
   public:
     // Frames of `frameBytes` bytes, silent when every byte is `silence`;
-    // `lagFrames` the most device frames the recording may trail the device
-    // by before silence in it is taken for silence where it sent sound.
+    // `lagFrames` the path's delay: the most device frames the recording may
+    // trail the device by, and how far back frames repeated are looked for.
+    // Trailing further, by up to as many again, frames were lost, placed by
+    // the recording's next frames; else the device's sound is lost to it.
     HostRecordCompare(ULONG frameBytes, UCHAR silence, ULONGLONG lagFrames,
                       HostPathChange path = {});
     // What could change samples on the path now (or did, for frames still on
@@ -33,10 +39,17 @@ class HostRecordCompare
     void File(const UCHAR* data, size_t bytes);
     // The verdict once the recording ended: given whether the device sent
     // the recording's own format (or nothing) on one endpoint, and whether
-    // packets were late or missing.
-    HostWire Result(bool sameFormat, bool oneEndpoint, bool gaps, HostStreamSummary* summary) const;
+    // packets were late or missing. Lost and Inserted (frames repeated) name
+    // the file frame in ChangedAtFrame, how many in InsertedFrames and the
+    // device's frame it holds from there in ResumedWireFrame.
+    HostWire Result(bool sameFormat, bool oneEndpoint, bool gaps, HostStreamSummary* summary);
 
   private:
+    // Frames of the recording from the first that differs that place it
+    // among the device's, and the fewest of them in a row that do (fewer
+    // match elsewhere by chance).
+    static constexpr size_t kPlaceFrames = 64, kFewestPlaceFrames = 16;
+
     bool IsSilence(const UCHAR* frame) const;
     // Hands `take` each whole frame of the bytes, keeping in `part` the start
     // of one until the rest comes.
@@ -44,8 +57,30 @@ class HostRecordCompare
     void WholeFrames(std::vector<UCHAR>& part, const UCHAR* data, size_t bytes, Take take);
     void TakeWire(const UCHAR* frame);
     void TakeFile(const UCHAR* frame);
-    // Places the recording's first frame of sound among the device's.
-    void Align(const UCHAR* frame);
+    // The recording's frame `at`, after those before it.
+    void Step(const UCHAR* frame, ULONGLONG at);
+    // Whether the frame differs from the device's it is compared with.
+    bool Differs(const UCHAR* frame, ULONGLONG at) const;
+    // Weighs a frame that holds the device's it is compared with, or not.
+    void Judge(const UCHAR* frame, ULONGLONG at);
+    // Places the recording's first frame of sound among the device's: where
+    // most of the frames held from it follow in a row, the earliest.
+    void Align();
+    // Places the frames held from the first that differs among the device's,
+    // else judges them one by one; Resolve, the frames held from the first
+    // of sound or from the first that differs, whichever they are.
+    void Place();
+    void Resolve();
+    // The device's frame at or after `from` (nearest `near`, then the later)
+    // from which the most of the frames held follow in a row, and how many.
+    ULONGLONG Longest(ULONGLONG from, ULONGLONG near, size_t* most) const;
+    size_t Held() const { return m_Held.size() / m_FrameBytes; }
+    // The device's frames the recording trails by: those not compared, but
+    // for the recording's frames held (before its first sound is placed, all).
+    ULONGLONG Behind() const;
+    // Ends the compare at the first fault: `count` frames lost or repeated at
+    // the file frame `at`, the device's frame `resumed` on from there.
+    void Moved(HostWire kind, ULONGLONG at, ULONGLONG resumed, ULONGLONG count);
     // The recording's frames are not the device's from m_ChangedAt on; or
     // none of them are, the device's first sound or frame never placed.
     void NotDevice();
@@ -59,8 +94,12 @@ class HostRecordCompare
     const ULONGLONG m_LagFrames;
     HostPathChange m_Path;
     std::vector<UCHAR> m_WirePart, m_FilePart; // a frame's bytes while it arrives
-    std::vector<UCHAR> m_Wire; // device frames from m_WireBase on, at m_WireHead, not yet compared
+    // Device frames from m_WireKept on, at m_WireHead: the last m_LagFrames
+    // compared (frames repeated are looked for there), then those from
+    // m_WireBase on, not yet.
+    std::vector<UCHAR> m_Wire;
     size_t m_WireHead = 0;
+    ULONGLONG m_WireKept = 0;
     ULONGLONG m_WireBase = 0;
     ULONGLONG m_WireFrames = 0;
     ULONGLONG m_WireSoundAt = 0; // the device's first frame of sound
@@ -73,4 +112,11 @@ class HostRecordCompare
     bool m_NotDevice = false;
     bool m_NoneOfIt = false;
     ULONGLONG m_ChangedAt = 0;
+    std::vector<UCHAR> m_Held; // the recording's frames from the first that differs
+    // Lost, Inserted: the device's frame the recording holds from
+    // m_ChangedAt on; HostWire::Exact while none.
+    HostWire m_Moved = HostWire::Exact;
+    ULONGLONG m_ResumedAt = 0, m_MovedFrames = 0;
+    ULONGLONG m_HeldAt = 0; // the file frame of m_Held's first
+    bool m_Behind = false;  // the recording trails the device by more than the path takes
 };

@@ -698,7 +698,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
             {
                 std::vector<UCHAR> tapped(chunk.begin(), chunk.begin() + (ptrdiff_t)take);
                 options.Tap(kept, tapped);
-                wire.File(tapped.data(), take);
+                wire.File(tapped.data(), tapped.size());
             }
             else
                 wire.File(chunk.data(), take);

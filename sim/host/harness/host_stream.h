@@ -55,7 +55,8 @@ enum class HostWire
     // Play, from a frame of the file on: the device never received its
     // frames up to a later one it then received; it received frames
     // inserted before the file's went on from an earlier one; or it received
-    // silence in their place, and then the file's again in place.
+    // silence in their place, and then the file's again in place. Record:
+    // frames the device sent lost from a file frame on, or frames repeated.
     Lost,
     Inserted,
     Blanked,
@@ -119,6 +120,8 @@ struct HostStreamSummary
     // first of it the device received; Lost, Inserted: the file frame it
     // received from ResumedWireFrame on, InsertedFrames more than the file
     // has before it; Blanked: the one after the last received as silence.
+    // Record, Lost and Inserted (repeated): the device frame the file holds
+    // from ChangedAtFrame on, InsertedFrames lost or repeated before it.
     ULONGLONG FirstReceivedFrame = 0;
     ULONGLONG ResumedWireFrame = 0;
     ULONGLONG InsertedFrames = 0;
@@ -158,11 +161,14 @@ struct HostStreamOptions
     // device time.
     std::function<void(ULONG doneMs, ULONG totalMs)> Progress;
     // What the device sends on a recording, on every channel (the sine's
-    // frequency and level are kSineHz and kSineAmplitude).
-    SimInPattern RecordPattern = SimInPattern::Sine;
+    // frequency and level are kSineHz and kSineAmplitude): by default a sine
+    // whose frames are marked, so that the verdict places each frame of the
+    // recording at the one it came from, whole periods lost or repeated too.
+    SimInPattern RecordPattern = SimInPattern::MarkedSine;
     // A test's hand between the stream and its verdict: given the bytes in
     // the order the verdict takes them (play: what the device received;
-    // record: the recording) and how many came before, it may change them.
+    // record: the recording) and how many came before, it may change them,
+    // drop some or add more.
     std::function<void(ULONGLONG before, std::vector<UCHAR>& bytes)> Tap;
 };
 
@@ -199,7 +205,7 @@ class HostStream
     // After a pin refused its format: the data ranges the pin offers, a line each.
     const std::string& Offered() const { return m_Offered; }
 
-    // The sine the simulated microphone sends.
+    // The sine the simulated microphone sends (its frames marked).
     static constexpr ULONG kSineHz = 1000;
     static constexpr double kSineAmplitude = 0.5;
 

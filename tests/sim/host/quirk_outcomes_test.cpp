@@ -348,9 +348,10 @@ double SineSnrDb(const std::vector<SHORT>& samples, size_t channels, int bits)
     return best;
 }
 
-// Every channel carries the device's sine from one phase on, after the
-// silent start; 8-bit samples come unsigned (silence 0x80), and the sine
-// keeps the rounding's signal-to-noise ratio.
+// Every channel carries the device's marked sine from its first frame on;
+// 8-bit samples come unsigned (silence 0x80), and the sine keeps the
+// signal-to-noise ratio its rounding and marks leave (its lowest bit in
+// eight a hash: 1.5 steps at most from the sine at 8 bits, 3.5 at 16).
 void ExpectRecordsBitExact(HostHarness& host, USHORT channels, USHORT bits)
 {
     HostStream stream(host);
@@ -372,7 +373,7 @@ void ExpectRecordsBitExact(HostHarness& host, USHORT channels, USHORT bits)
         memcpy(samples.data(), recorded.Data.data(), samples.size() * 2);
     ASSERT_GT(samples.size(), 48u * 150 * channels);
     EXPECT_EQ(1, MicSinePhases(samples, channels, bits));
-    EXPECT_GT(SineSnrDb(samples, channels, bits), bits == 8 ? 40.0 : 80.0);
+    EXPECT_GT(SineSnrDb(samples, channels, bits), bits == 8 ? 34.0 : 76.0);
 }
 
 // The node types from the topology pin the render (capture) wave filter

@@ -172,7 +172,8 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         {"recording stops arriving", Record, 500, kAll, "holds 23760 of the 48000 frames"},
         {"recording never arrives", Record, 0, kAll, "holds 0 of the 48000 frames asked"},
         {"frame not read", StrayRecord, 0, 0,
-         "record: the recording holds the device's samples unchanged up to file frame "},
+         "record: the recording lost 1 frame(s) the device sent at file frame 48: from there it "
+         "holds the device's samples from wire frame 49 on\n"},
     };
     HostAudio ramp{48000, 2, 16, std::vector<UCHAR>(48000 * 4)};
     for (size_t i = 0; i < ramp.Data.size(); ++i)
