@@ -110,8 +110,13 @@ class HostPlayCompare
     // The file's frame `n`, from the window while it holds it, else read on;
     // null past its last.
     const UCHAR* FileFrame(ULONGLONG n);
-    // The window holds the file's frames from `at` on.
-    void FillWindow(ULONGLONG at);
+    // The window holds the file's frames from `at` on, to kSearchMs and a
+    // run past `from`.
+    void FillWindow(ULONGLONG at, ULONGLONG from);
+    // One past the last of the file's frames held in a row from `n` on.
+    ULONGLONG HeldTo(ULONGLONG n) const;
+    // The frames received in place keep the file's frame `n`.
+    bool InPast(ULONGLONG n) const;
     // The file's first frame of sound from `from` on (the frames read on
     // past the window to find it known silent), or the file's frames.
     ULONGLONG NextSound(ULONGLONG from);
@@ -120,6 +125,13 @@ class HostPlayCompare
     void Step(const UCHAR* frame);
     void StartFrame(const UCHAR* frame);
     void InPlaceFrame(const UCHAR* frame);
+    // Past the file's last sound from file frame `file` on, in place from
+    // wire frame `wire` on.
+    void EndAt(ULONGLONG file, ULONGLONG wire);
+    void EndedFrame(const UCHAR* frame);
+    // The sound after the file's last, where it is the file's last frames
+    // received again: those frames inserted.
+    void EndRepeat();
     void LookFrame(const UCHAR* frame);
     void WatchFrame(const UCHAR* frame);
     // The file frame in place of received frame `wire` after the one that
@@ -176,7 +188,14 @@ class HostPlayCompare
     const ULONGLONG m_Frames; // the file's
     const UCHAR m_Silence;
     const ULONGLONG m_SearchFrames; // kSearchMs at the file's rate
+    // Half as many: how far back the frames after one that differs are
+    // placed, where they repeat frames received before it.
+    const ULONGLONG m_BackFrames;
     const std::vector<UCHAR> m_SilentFrame;
+    // The last m_BackFrames of the file's frames received in place, each
+    // frame `n` at n % m_BackFrames: frames m_PastFrom to m_PastEnd were.
+    std::vector<UCHAR> m_Past;
+    ULONGLONG m_PastFrom = 0, m_PastEnd = 0;
     std::vector<UCHAR> m_Block; // the file's frames from m_BlockAt on
     ULONGLONG m_BlockAt = 0;
     ULONGLONG m_QuietFrom = 0, m_QuietTo = 0; // frames read past, known silent
@@ -239,4 +258,9 @@ class HostPlayCompare
     ULONGLONG m_Resumed = 0; // the file frame the frames after it resumed at
     ULONGLONG m_ResumedWire = 0;
     ULONGLONG m_Inserted = 0;
+    // Past the file's last sound: the file frame in place of wire frame
+    // m_EndWire (kNone: the sound after it is not kept), and the frames from
+    // that wire frame to its last sound.
+    ULONGLONG m_EndFile = 0, m_EndWire = HostPlayWindow::kNone;
+    std::vector<UCHAR> m_EndFrames;
 };

@@ -157,7 +157,11 @@ TEST(HostPlayFaults, SoundWhereTheFileIsSilentFails)
     const Row rows[] = {
         {"noise after the last", last, Put(last, 48000, other, none), {Appended, 0, 0, 0, 100}},
         {"a frame after it", last, Put(last, 48000, click, none), {Appended, 0, 0, 0, 1}},
-        {"its last 100 again", last, Put(last, 48000, again, none), {Appended, 0, 0, 0, 100}},
+        // Its last frames again, in place of the frame after them: a repeat.
+        {"its last 100 again",
+         last,
+         Put(last, 48000, again, none),
+         {Inserted, 48000, 47900, 48000, 100}},
         {"past the window", longer, Put(longer, 54000, other, none), {Appended, 0, 0, 0, 100}},
         // The file's sound then comes in place, or 100 frames late.
         {"in a gap", gap, Put(gap, at, other, at + 100), {Filled, at, at + 100, on}},
@@ -181,7 +185,8 @@ TEST(HostPlayFaults, SoundWhereTheFileIsSilentFails)
 // are silent (a run of 256 frames holds fewer frames of sound), and noise
 // whose 200-frame blocks each play twice with a silent frame every 100:
 // frames lost, repeated or inserted at frame 30,000 (a zero crossing) all
-// fail, named as a shift by less than a period where the file repeats.
+// fail, named as the nearer shift where the file repeats: d frames lost
+// read as a period less d inserted where that is fewer.
 TEST(HostPlayFaults, SilentZeroCrossingsHideNoFault)
 {
     using enum HostWire;
@@ -199,6 +204,14 @@ TEST(HostPlayFaults, SilentZeroCrossingsHideNoFault)
         {
             const Pcm s = Sine(48000, hz, bits, 2, 0.5, 40000), none;
             const size_t period = (size_t)(48000 / hz);
+            // The file going on d frames later: those lost, or the rest of a
+            // period inserted where that is fewer (the later of two as near).
+            const auto shift = [period, f](size_t d) -> Named
+            {
+                d %= period;
+                return d <= period - d ? Named{Lost, f, f + d, f}
+                                       : Named{Inserted, f, f, f + period - d, period - d};
+            };
             // Frames lost or repeated at f, silence or noise put in at g.
             const struct
             {
@@ -206,10 +219,10 @@ TEST(HostPlayFaults, SilentZeroCrossingsHideNoFault)
                 Named Verdict;
             } rows[] = {
                 {Put(s, f, none, f + 1), {Lost, f, f + 1, f}},
-                {Put(s, f, none, f + 31), {Lost, f, f + 31 % period, f}},
+                {Put(s, f, none, f + 31), shift(31)},
                 // Whole periods: only the end shows it.
                 {Put(s, f, none, f + 480), {Partial, SoundFrom(s, 40000 - 480)}},
-                {Put(s, f, s.Cut(f - 10, f), f), {Lost, f, f + period - 10, f}},
+                {Put(s, f, s.Cut(f - 10, f), f), shift(period - 10)},
                 {Put(s, g, s.Silence(2), g), {Inserted, g, g, g + 2, 2}},
                 {Put(s, g, s.Noise(5, 3), g), {Inserted, g, g, g + 5, 5}},
             };
