@@ -22,8 +22,9 @@
 // own before the place, is the lead-in the path adds.
 //
 // Once a received frame differs from the file's, the frames after it are
-// placed among the file's frames from it on, for half a second and a run
-// more. Silence only, then the file's sound in place for a run at one place
+// placed among the file's frames from a quarter second before it (those
+// received in place: a repeat places there) to half a second and a run
+// after it. Silence only, then the file's sound in place for a run at one place
 // (HostPlayWindow::OnePlaceRunFrames), is the file blanked there, up to its
 // last frame of sound before: no level turns sound to silence and leaves
 // other sound as it was. Other frames are placed by runs, received frames
@@ -51,7 +52,7 @@ class HostPlayCompare
     // at most kWorkPerFrame for each frame received or read ahead (the file's
     // silence before its first sound, its silence scanned past a window, and
     // three windows at most), however the file repeats: a received frame is
-    // compared in place, hashed, compared in place for a blank, followed at
+    // compared in place and kept, or hashed, compared in place for a blank, followed at
     // the places of the run it is in (HostPlayWindow::kMostPlaces) and, where
     // no run goes on with it, its own run looked for
     // (HostPlayWindow::kPlacesTried); a run that decides has its first frames
@@ -59,9 +60,11 @@ class HostPlayCompare
     // for; and a run's frames are compared with the file's last once a run's
     // longest of silence followed them (HostPlayWindow::kLongestRun), a frame
     // for each of those. A frame read ahead is hashed, its place indexed
-    // twice at most, and compared in finding the passages held twice.
+    // twice at most, and compared in finding the passages held twice. Sound
+    // after the file's last is compared once with its last frames, over
+    // their silence before it.
     static constexpr ULONGLONG kWorkPerFrame = 96;
-    static_assert(5 + 2 * HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <=
+    static_assert(6 + 2 * HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <=
                       kWorkPerFrame &&
                   6 + HostPlayWindow::kTwiceWork <= kWorkPerFrame);
 
