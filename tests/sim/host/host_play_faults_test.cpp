@@ -97,12 +97,12 @@ std::ostream& operator<<(std::ostream& out, const Named& n)
                << ", " << n.Count << " frame(s)";
 }
 
-Named Play(const Pcm& file, const Pcm& wire, HostPathChange path = {})
+Named Play(const Pcm& file, const Pcm& wire, HostPathChange path = {}, size_t playOut = 2000)
 {
     using enum HostWire;
     PlayOf play(file.Audio(), std::move(path));
     HostStreamSummary s;
-    const HostWire w = play.Received(PackSamples(wire.S, wire.Bits), &s);
+    const HostWire w = play.Received(PackSamples(wire.S, wire.Bits), &s, playOut);
     EXPECT_LE(play.Compare.Work(), HostPlayCompare::kWorkPerFrame * s.DeviceFrames);
     const bool again = w == Lost || w == Inserted || w == Blanked || w == Filled;
     return {w, w == Appended ? 0 : s.ChangedAtFrame, again ? s.FirstReceivedFrame : 0,
@@ -167,6 +167,14 @@ TEST(HostPlayFaults, SoundWhereTheFileIsSilentFails)
         {"in a gap", gap, Put(gap, at, other, at + 100), {Filled, at, at + 100, on}},
         {"put in a gap", gap, Put(gap, at, other, at), {Inserted, at, on, on + 100, 100}},
         {"in a gap, 100 lost", gap, Put(gap, at, other, at + 200), {Lost, at, on, on - 100}},
+        // Sound where the file is silent, nothing of the file after it:
+        // after the file's sound, other samples; after silence, the file's
+        // frames never received from where the silence began.
+        {"in a gap, then nothing", gap, Put(gap, at, other, none), {Other, at}},
+        {"silence, then in a gap",
+         gap,
+         Put(gap, 20000, Join({z(at - 20000), other}), none),
+         {Partial, 20000}},
         // The first fault is the file's end never received.
         {"the end lost",
          trailing,
@@ -179,6 +187,32 @@ TEST(HostPlayFaults, SoundWhereTheFileIsSilentFails)
     };
     for (const Row& row : rows)
         EXPECT_EQ(row.Verdict, Play(row.File, row.Wire)) << row.Name;
+}
+
+// Silence in place of noise's frames from 24,000, the file then in place
+// again for a frame, fewer than place frames at one place: its last, as the
+// play ends; or one, then silence to the end, where no run places anything.
+// Each is the file blanked up to that frame.
+TEST(HostPlayFaults, ABlankTheFileEndsInOrBreaksOffIsNamed)
+{
+    using enum HostWire;
+    const Pcm noise = kMono.Noise(48000, 1), z = kMono.Silence(24000);
+    const struct
+    {
+        const char* Name;
+        Pcm Wire;
+        size_t PlayOut; // the silence after it
+        size_t In;      // the file frame in place again
+    } rows[] = {
+        {"its last frame in place", Join({noise.Cut(0, 24000), z.Cut(0, 23999), noise.Cut(47999)}),
+         10, 47999},
+        {"a frame in place, then silence", Put(noise, 24000, z.Cut(0, 23999), 47999), 2000, 47999},
+        {"in the middle, then silence",
+         Join({noise.Cut(0, 24000), z.Cut(0, 100), noise.Cut(24100, 24101), z}), 2000, 24100},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ((Named{Blanked, 24000, row.In, row.In}), Play(noise, row.Wire, {}, row.PlayOut))
+            << row.Name;
 }
 
 // Sines of 300 Hz to 2 kHz at 48 kHz, 8 to 24 bits, whose zero crossings
