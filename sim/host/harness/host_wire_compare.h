@@ -43,8 +43,10 @@
 // silence longer than the half second has a half second of its own: placed
 // where the file stopped, the silence was inserted; later, the frames
 // between were never received. Sound after the file's last frame received
-// in place is counted; sound that never became the file, too short for a
-// run, is none of it.
+// in place is counted, or, where it is the file's last frames again from in
+// place of the frame after them, is those frames inserted (whole periods of
+// a sine repeated show only there); sound that never became the file, too
+// short for a run, is none of it.
 class HostPlayCompare
 {
   public:
