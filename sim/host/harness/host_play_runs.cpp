@@ -75,10 +75,13 @@ ULONGLONG HostPlayRuns::RunStart(const HostPlayWindow& window) const
     return m_Kept >= run ? m_LastKept + 1 - run : kNone;
 }
 
-bool HostPlayRuns::LookUp(const HostPlayWindow& window, ULONGLONG from)
+bool HostPlayRuns::LookUp(const HostPlayWindow& window, ULONGLONG from, ULONGLONG lowest)
 {
     ULONGLONG found[HostPlayWindow::kMostPlaces];
-    const size_t count = window.Nearest(m_RunHash, from, found, m_Work);
+    const size_t count =
+        (size_t)(std::remove_if(found, found + window.Nearest(m_RunHash, from, found, m_Work),
+                                [lowest](ULONGLONG place) { return place < lowest; }) -
+                 found);
     if (count == 0)
         return false;
     m_Places.assign(found, found + count);

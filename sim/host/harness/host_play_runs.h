@@ -41,9 +41,9 @@ class HostPlayRuns
     // The wire frame the run that ends with the last frame kept starts at,
     // once the frames kept since Restart hold it; kNone before.
     ULONGLONG RunStart(const HostPlayWindow& window) const;
-    // That run looked up, its places from `from` on first; true when places
-    // were found, and then followed.
-    bool LookUp(const HostPlayWindow& window, ULONGLONG from);
+    // That run looked up, its places nearest `from` first, none before
+    // `lowest`; true when places were found, and then followed.
+    bool LookUp(const HostPlayWindow& window, ULONGLONG from, ULONGLONG lowest = 0);
     bool Following() const { return m_Following; }
     ULONGLONG RunAt() const { return m_RunAt; }
     void Stop() { m_Following = false; }

@@ -14,15 +14,16 @@ HostPlayCompare::HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT co
       m_PathEver(m_Path.MayChange), m_FrameBytes(m_Pins.Format().FrameBytes()),
       m_Frames(m_Source->Frames()), m_Silence(container == 8 ? 0x80 : 0x00),
       m_SearchFrames((ULONGLONG)m_Pins.Format().Rate * kSearchMs / 1000),
-      m_SilentFrame(m_FrameBytes, m_Silence), m_Window(m_FrameBytes, m_Silence),
-      m_Runs(m_FrameBytes, m_Silence, &m_Work)
+      m_BackFrames(std::max<ULONGLONG>(m_SearchFrames / 2, 1)),
+      m_SilentFrame(m_FrameBytes, m_Silence), m_Past((size_t)m_BackFrames * m_FrameBytes),
+      m_Window(m_FrameBytes, m_Silence), m_Runs(m_FrameBytes, m_Silence, &m_Work)
 {
     for (const UCHAR* frame; (frame = FileFrame(m_FirstSound)) != nullptr && IsSilence(frame);)
         ++m_FirstSound;
     m_Work += m_FirstSound;
     m_ReadAhead += m_FirstSound;
     m_Next = m_Found = m_ChangedAt = m_FirstSound;
-    FillWindow(m_FirstSound);
+    FillWindow(m_FirstSound, m_FirstSound);
 }
 
 void HostPlayCompare::SetPath(const HostPathChange& path)
@@ -31,20 +32,30 @@ void HostPlayCompare::SetPath(const HostPathChange& path)
     m_PathEver = m_PathEver || path.MayChange;
 }
 
-void HostPlayCompare::FillWindow(ULONGLONG at)
+ULONGLONG HostPlayCompare::HeldTo(ULONGLONG n) const
+{
+    if (m_Window.Frame(n) != nullptr)
+        return m_Window.End();
+    if (InPast(n))
+        return std::min(m_PastEnd, n - n % m_BackFrames + m_BackFrames);
+    if (n >= m_QuietFrom && n < m_QuietTo)
+        return m_QuietTo;
+    return m_BlockAt + m_Block.size() / m_FrameBytes;
+}
+
+void HostPlayCompare::FillWindow(ULONGLONG at, ULONGLONG from)
 {
     std::vector<UCHAR> frames;
-    const ULONGLONG end = std::min(at + m_SearchFrames + HostPlayWindow::kLongestRun - 1, m_Frames);
+    const ULONGLONG end =
+        std::min(from + m_SearchFrames + HostPlayWindow::kLongestRun - 1, m_Frames);
     frames.reserve((size_t)(end - std::min(at, end)) * m_FrameBytes);
     const UCHAR* frame = nullptr;
     // The frames held in one place are taken at once.
     for (ULONGLONG n = at; n < end && (frame = FileFrame(n)) != nullptr;)
     {
-        const bool quiet = n >= m_QuietFrom && n < m_QuietTo;
-        const ULONGLONG held = m_Window.Frame(n) != nullptr ? m_Window.End()
-                               : quiet                      ? m_QuietTo
-                                       : m_BlockAt + m_Block.size() / m_FrameBytes;
-        const ULONGLONG count = std::min(held, end) - n;
+        const bool quiet =
+            m_Window.Frame(n) == nullptr && !InPast(n) && n >= m_QuietFrom && n < m_QuietTo;
+        const ULONGLONG count = std::min(HeldTo(n), end) - n;
         if (quiet)
             frames.resize(frames.size() + count * m_FrameBytes, m_Silence);
         else
@@ -52,7 +63,7 @@ void HostPlayCompare::FillWindow(ULONGLONG at)
         n += count;
     }
     m_ReadAhead += m_FrameBytes != 0 ? frames.size() / m_FrameBytes : 0;
-    m_Window.Hold(std::move(frames), at, m_SearchFrames, &m_Work);
+    m_Window.Hold(std::move(frames), at, from - at + m_SearchFrames, &m_Work);
 }
 
 ULONGLONG HostPlayCompare::NextSound(ULONGLONG from)
@@ -176,6 +187,8 @@ const UCHAR* HostPlayCompare::FileFrame(ULONGLONG n)
 {
     if (const UCHAR* held = m_Window.Frame(n))
         return held;
+    if (InPast(n))
+        return &m_Past[(size_t)(n % m_BackFrames) * m_FrameBytes];
     if (n >= m_QuietFrom && n < m_QuietTo)
         return m_SilentFrame.data();
     while (m_FrameBytes != 0 && n < m_Frames && n >= m_BlockAt + m_Block.size() / m_FrameBytes)
@@ -204,9 +217,7 @@ void HostPlayCompare::Step(const UCHAR* frame)
     case Phase::InPlace:
         return InPlaceFrame(frame);
     case Phase::Ended:
-        m_Appended += IsSilence(frame) ? 0 : 1;
-        ++m_Work;
-        return;
+        return EndedFrame(frame);
     case Phase::Looking:
         return LookFrame(frame);
     case Phase::Watching:
@@ -277,15 +288,88 @@ void HostPlayCompare::StartAt(ULONGLONG place, ULONGLONG wire, ULONGLONG frames)
     m_Phase = m_LostStart || m_Leftover != 0 ? Phase::Done
               : m_Next == m_Frames           ? Phase::Ended
                                              : Phase::InPlace;
+    if (m_Phase == Phase::Ended)
+        EndAt(m_Frames, wire + frames);
 }
 
 void HostPlayCompare::InPlaceFrame(const UCHAR* frame)
 {
     const UCHAR* file = FileFrame(m_Next);
-    if (file != nullptr && Same(frame, file))
-        m_Phase = ++m_Next == m_Frames ? Phase::Ended : Phase::InPlace;
-    else if (file != nullptr)
-        Differ(frame);
+    if (file == nullptr)
+        return;
+    if (!Same(frame, file))
+        return Differ(frame);
+    // Kept for the frames after one that differs: a repeat of them is placed
+    // among them.
+    if (m_PastEnd != m_Next)
+        m_PastFrom = m_Next;
+    std::copy_n(frame, m_FrameBytes, &m_Past[(size_t)(m_Next % m_BackFrames) * m_FrameBytes]);
+    m_PastEnd = m_Next + 1;
+    ++m_Work;
+    if (++m_Next == m_Frames)
+        EndAt(m_Frames, m_WireFrames + 1);
+}
+
+bool HostPlayCompare::InPast(ULONGLONG n) const
+{
+    return n < m_PastEnd && n >= m_PastFrom && n + m_BackFrames >= m_PastEnd;
+}
+
+void HostPlayCompare::EndAt(ULONGLONG file, ULONGLONG wire)
+{
+    m_Phase = Phase::Ended;
+    m_EndFrames.clear();
+    // From the frame after the file's last sound, the file's silence after
+    // it received in place.
+    ULONGLONG silent = 0;
+    for (const UCHAR* frame; silent < std::min(file, m_BackFrames) &&
+                             (frame = FileFrame(file - silent - 1)) != nullptr && IsSilence(frame);)
+        ++silent;
+    m_Work += silent;
+    m_EndFile = file - silent;
+    m_EndWire = silent < std::min(file, m_BackFrames) ? wire - silent : kNone;
+}
+
+void HostPlayCompare::EndedFrame(const UCHAR* frame)
+{
+    const bool sound = !IsSilence(frame);
+    m_Appended += sound ? 1 : 0;
+    ++m_Work;
+    // The sound after the file's last, kept while it may be the file's last
+    // frames again.
+    if (m_EndWire == kNone || !sound)
+        return;
+    const ULONGLONG k = m_WireFrames - m_EndWire;
+    if (k >= m_BackFrames)
+    {
+        m_EndWire = kNone;
+        return;
+    }
+    m_EndFrames.resize((size_t)k * m_FrameBytes, m_Silence);
+    m_EndFrames.insert(m_EndFrames.end(), frame, frame + m_FrameBytes);
+}
+
+void HostPlayCompare::EndRepeat()
+{
+    // Sound after the file's last sound that is its last frames again, from
+    // in place of the frame after them: those frames received twice, a
+    // repeat that shows only here (whole periods of a sine).
+    const ULONGLONG n = m_EndFrames.size() / m_FrameBytes;
+    if (m_Phase != Phase::Ended || m_EndWire == kNone || n == 0 || n > m_EndFile)
+        return;
+    for (ULONGLONG k = 0; k < n; ++k)
+    {
+        const UCHAR* file = FileFrame(m_EndFile - n + k);
+        if (file == nullptr || !Same(&m_EndFrames[(size_t)k * m_FrameBytes], file))
+            return;
+    }
+    m_After = HostWire::Inserted;
+    m_ChangedAt = m_EndFile;
+    m_Inserted = n;
+    m_Resumed = m_EndFile - n;
+    m_ResumedWire = m_EndWire;
+    m_Appended = 0;
+    m_Phase = Phase::Done;
 }
 
 void HostPlayCompare::Differ(const UCHAR* frame)
@@ -294,7 +378,13 @@ void HostPlayCompare::Differ(const UCHAR* frame)
     m_DiffWire = m_WireFrames;
     m_Differed = true;
     m_PathAtDiff = m_Path.MayChange;
-    FillWindow(m_Next);
+    // The window reaches back over the frames received in place before it,
+    // where frames repeated come from.
+    ULONGLONG held = m_PastEnd == m_Next && m_PastFrom < m_Next
+                         ? std::max(m_PastFrom, m_Next - std::min(m_Next, m_BackFrames))
+                         : m_Next;
+    held = held >= m_Window.At() && held <= m_Window.End() ? m_Window.At() : held;
+    FillWindow(std::max(held, m_Next - std::min(m_Next, m_BackFrames)), m_Next);
     m_Runs.Restart();
     m_SilentOnly = true;
     m_SilentStart = IsSilence(frame);
@@ -307,7 +397,7 @@ void HostPlayCompare::Differ(const UCHAR* frame)
     // Sound where the file holds nothing but silence to its end.
     if (!m_SilentStart && IsSilence(FileFrame(m_Next)) && m_Window.End() == m_Frames &&
         m_Window.SilenceBefore(m_Frames) >= m_Frames - m_ChangedAt)
-        return AfterLastSound(), Step(frame);
+        return AfterLastSound(), EndAt(m_ChangedAt, m_DiffWire), Step(frame);
     LookFrame(frame);
 }
 
@@ -400,7 +490,8 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
     // stopped or later; after sound where it is silent, anywhere.
     if (!m_Runs.Following() && runAt != kNone && m_Runs.KeptSound(runAt) &&
         runAt - since < m_SearchFrames)
-        m_Runs.LookUp(m_Window, m_Late && !Fills() ? m_ChangedAt : InPlaceOf(runAt));
+        m_Late && !Fills() ? m_Runs.LookUp(m_Window, m_ChangedAt, m_ChangedAt)
+                           : m_Runs.LookUp(m_Window, InPlaceOf(runAt));
     if (!sound && m_LastWireSound != kNone && x - m_LastWireSound == HostPlayWindow::kLongestRun)
         EndRun();
     if (!m_Runs.Following() && m_InPlaceAt == kNone && x + 2 >= since + m_SearchFrames + runFrames)
@@ -410,6 +501,14 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
 bool HostPlayCompare::Placed(const HostPlayRuns::Outcome& run)
 {
     const ULONGLONG wire = m_Runs.RunAt(), silent = wire - 1 - m_Runs.SoundBefore(wire, m_DiffWire);
+    // A repeat of frames before the one that differed places the frames once
+    // the file's sound goes on in it from that frame: copies of others are
+    // frames inserted, the file's going on after them placed by a run of its
+    // own.
+    const ULONGLONG end = run.Place + run.Frames;
+    if (run.Place < m_ChangedAt &&
+        (end <= m_ChangedAt || m_Window.SilenceBefore(end) >= end - m_ChangedAt))
+        return false;
     // A run cut short may be frames inserted that the file holds further on
     // too: the file placed at an earlier place by a later run decides.
     if (m_ShortPlace == kNone && !run.Whole && run.Place != InPlaceOf(wire))
@@ -419,7 +518,8 @@ bool HostPlayCompare::Placed(const HostPlayRuns::Outcome& run)
         m_ShortSilent = silent;
         return false;
     }
-    if (m_ShortPlace != kNone && run.Place >= m_ShortPlace)
+    // A repeat of frames before the one that differed is a fault of its own.
+    if (m_ShortPlace != kNone && (run.Place >= m_ShortPlace || run.Place < m_ChangedAt))
         Shifted(m_ShortPlace, m_ShortWire, m_ShortSilent);
     else
         Shifted(run.Place, wire, silent);
@@ -486,8 +586,22 @@ void HostPlayCompare::Shifted(ULONGLONG place, ULONGLONG wire, ULONGLONG silentB
         m_Phase = Phase::Done;
         return;
     }
-    // The run's place taken back over the silence both have before it.
-    const ULONGLONG back = std::min(silentBefore, m_Window.SilenceBefore(place));
+    // A repeat going on into the frame that differed: the file received again
+    // from that frame, the frames before it inserted.
+    if (place < m_ChangedAt)
+    {
+        m_After = HostWire::Inserted;
+        m_Inserted = inPlace - place;
+        m_Resumed = m_ChangedAt;
+        m_ResumedWire = wire + (m_ChangedAt - place);
+        m_Phase = Phase::Done;
+        return;
+    }
+    // The run's place taken back over the silence both have before it, no
+    // further than the frame that differed.
+    const ULONGLONG back =
+        std::min({silentBefore, m_Window.SilenceBefore(place),
+                  place - std::max(m_ChangedAt, std::min(place, m_Window.At()))});
     m_Resumed = place - back;
     m_ResumedWire = wire - back;
     // After silence past the window, the file going on where it stopped is
@@ -561,7 +675,7 @@ void HostPlayCompare::StrayUnplaced()
     const ULONGLONG resume = NextSound(InPlaceOf(m_LastWireSound + 1));
     if (resume == m_Frames)
         return;
-    FillWindow(resume);
+    FillWindow(resume, resume);
     m_Runs.Restart();
     m_Phase = Phase::Watching;
 }
@@ -579,6 +693,7 @@ HostWire HostPlayCompare::Unplaced() const
 
 void HostPlayCompare::Settle()
 {
+    EndRepeat();
     if (const ULONGLONG place = m_Runs.Settle(m_Window); place != kNone)
     {
         const ULONGLONG wire = m_Runs.RunAt();

@@ -22,8 +22,9 @@
 // own before the place, is the lead-in the path adds.
 //
 // Once a received frame differs from the file's, the frames after it are
-// placed among the file's frames from it on, for half a second and a run
-// more. Silence only, then the file's sound in place for a run at one place
+// placed among the file's frames from a quarter second before it (those
+// received in place: a repeat places there) to half a second and a run
+// after it. Silence only, then the file's sound in place for a run at one place
 // (HostPlayWindow::OnePlaceRunFrames), is the file blanked there, up to its
 // last frame of sound before: no level turns sound to silence and leaves
 // other sound as it was. Other frames are placed by runs, received frames
@@ -42,8 +43,10 @@
 // silence longer than the half second has a half second of its own: placed
 // where the file stopped, the silence was inserted; later, the frames
 // between were never received. Sound after the file's last frame received
-// in place is counted; sound that never became the file, too short for a
-// run, is none of it.
+// in place is counted, or, where it is the file's last frames again from in
+// place of the frame after them, is those frames inserted (whole periods of
+// a sine repeated show only there); sound that never became the file, too
+// short for a run, is none of it.
 class HostPlayCompare
 {
   public:
@@ -51,7 +54,7 @@ class HostPlayCompare
     // at most kWorkPerFrame for each frame received or read ahead (the file's
     // silence before its first sound, its silence scanned past a window, and
     // three windows at most), however the file repeats: a received frame is
-    // compared in place, hashed, compared in place for a blank, followed at
+    // compared in place and kept, or hashed, compared in place for a blank, followed at
     // the places of the run it is in (HostPlayWindow::kMostPlaces) and, where
     // no run goes on with it, its own run looked for
     // (HostPlayWindow::kPlacesTried); a run that decides has its first frames
@@ -59,9 +62,11 @@ class HostPlayCompare
     // for; and a run's frames are compared with the file's last once a run's
     // longest of silence followed them (HostPlayWindow::kLongestRun), a frame
     // for each of those. A frame read ahead is hashed, its place indexed
-    // twice at most, and compared in finding the passages held twice.
+    // twice at most, and compared in finding the passages held twice. Sound
+    // after the file's last is compared once with its last frames, over
+    // their silence before it.
     static constexpr ULONGLONG kWorkPerFrame = 96;
-    static_assert(5 + 2 * HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <=
+    static_assert(6 + 2 * HostPlayWindow::kMostPlaces + HostPlayWindow::kPlacesTried <=
                       kWorkPerFrame &&
                   6 + HostPlayWindow::kTwiceWork <= kWorkPerFrame);
 
@@ -110,8 +115,13 @@ class HostPlayCompare
     // The file's frame `n`, from the window while it holds it, else read on;
     // null past its last.
     const UCHAR* FileFrame(ULONGLONG n);
-    // The window holds the file's frames from `at` on.
-    void FillWindow(ULONGLONG at);
+    // The window holds the file's frames from `at` on, to kSearchMs and a
+    // run past `from`.
+    void FillWindow(ULONGLONG at, ULONGLONG from);
+    // One past the last of the file's frames held in a row from `n` on.
+    ULONGLONG HeldTo(ULONGLONG n) const;
+    // The frames received in place keep the file's frame `n`.
+    bool InPast(ULONGLONG n) const;
     // The file's first frame of sound from `from` on (the frames read on
     // past the window to find it known silent), or the file's frames.
     ULONGLONG NextSound(ULONGLONG from);
@@ -120,6 +130,13 @@ class HostPlayCompare
     void Step(const UCHAR* frame);
     void StartFrame(const UCHAR* frame);
     void InPlaceFrame(const UCHAR* frame);
+    // Past the file's last sound from file frame `file` on, in place from
+    // wire frame `wire` on.
+    void EndAt(ULONGLONG file, ULONGLONG wire);
+    void EndedFrame(const UCHAR* frame);
+    // The sound after the file's last, where it is the file's last frames
+    // received again: those frames inserted.
+    void EndRepeat();
     void LookFrame(const UCHAR* frame);
     void WatchFrame(const UCHAR* frame);
     // The file frame in place of received frame `wire` after the one that
@@ -176,7 +193,14 @@ class HostPlayCompare
     const ULONGLONG m_Frames; // the file's
     const UCHAR m_Silence;
     const ULONGLONG m_SearchFrames; // kSearchMs at the file's rate
+    // Half as many: how far back the frames after one that differs are
+    // placed, where they repeat frames received before it.
+    const ULONGLONG m_BackFrames;
     const std::vector<UCHAR> m_SilentFrame;
+    // The last m_BackFrames of the file's frames received in place, each
+    // frame `n` at n % m_BackFrames: frames m_PastFrom to m_PastEnd were.
+    std::vector<UCHAR> m_Past;
+    ULONGLONG m_PastFrom = 0, m_PastEnd = 0;
     std::vector<UCHAR> m_Block; // the file's frames from m_BlockAt on
     ULONGLONG m_BlockAt = 0;
     ULONGLONG m_QuietFrom = 0, m_QuietTo = 0; // frames read past, known silent
@@ -239,4 +263,9 @@ class HostPlayCompare
     ULONGLONG m_Resumed = 0; // the file frame the frames after it resumed at
     ULONGLONG m_ResumedWire = 0;
     ULONGLONG m_Inserted = 0;
+    // Past the file's last sound: the file frame in place of wire frame
+    // m_EndWire (kNone: the sound after it is not kept), and the frames from
+    // that wire frame to its last sound.
+    ULONGLONG m_EndFile = 0, m_EndWire = HostPlayWindow::kNone;
+    std::vector<UCHAR> m_EndFrames;
 };

@@ -8,6 +8,7 @@
 #include "sim/host/harness/host_formats.h"
 #include "sim/host/harness/host_stream.h"
 #include "tests/sim/host/render_filter.h"
+#include "tests/sim/host/scratch_folder.h"
 
 namespace
 {
@@ -152,4 +153,70 @@ TEST(HostFormats, OfferedFormatsOpenWhereListed)
     host.Unplug();
     host.UnloadDriver();
     EXPECT_EQ("", EmuCheckClean(false));
+}
+
+// The two-format microphone with its settings' rates changed: 16 bits at
+// 44.1 and 96 kHz but not 48 kHz (24 bits at 44.1 kHz beside it); 16 bits
+// over a continuous range of 8 to 96 kHz beside 24 bits at 48 kHz only, a
+// rate inside it. Each kind is listed at its rates, runs apart where a rate
+// between them does not open (the driver takes a class 1.0 range's standard
+// rates, of which 12, 24 and 64 kHz are none).
+TEST(HostFormats, OfferedRatesAreListedAsTheyOpen)
+{
+    const struct
+    {
+        const char* Name;
+        // Setting 1's rates, its endpoint's bytes; setting 2's rates and bytes.
+        const char *Rates1, *Bytes1, *Rates2, *Bytes2;
+        const char* Offered;
+    } rows[] = {
+        {"44.1 and 96 kHz", "0E 24 02 01 01 02 10 02 44 AC 00 00 77 01", "C2",
+         "0B 24 02 01 01 03 18 01 44 AC 00", "87",
+         "  1 channel(s) of 16 bits at 44100 and 96000 Hz\n"
+         "  1 channel(s) of 24 bits at 44100 Hz\n"},
+        {"8 to 96 kHz", "0E 24 02 01 01 02 10 00 40 1F 00 00 77 01", "C2",
+         "0B 24 02 01 01 03 18 01 80 BB 00", "93",
+         "  1 channel(s) of 16 bits at 8000 to 11025, 16000 to 22050, 32000 to 48000 and 88200 "
+         "to 96000 Hz\n"
+         "  1 channel(s) of 24 bits at 48000 Hz\n"},
+    };
+    const std::string base =
+        ReadAll(std::string(LT_QUIRKS_DIR) + "/two-format-settings-microphone.txt");
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        // The settings' format and endpoint lines, the total length 3 longer.
+        std::string text = base;
+        const auto put = [&text](const std::string& from, const std::string& to)
+        {
+            const size_t at = text.find(from);
+            ASSERT_NE(std::string::npos, at) << from;
+            text.replace(at, text.find('\n', at) - at, to);
+        };
+        put("09 02 98 00", "09 02 9B 00 02 01 00 80 32");
+        put("0B 24 02 01 01 02 10", row.Rates1);
+        put("09 05 81 05 62", std::string("09 05 81 05 ") + row.Bytes1 + " 00 01 00 00");
+        put("0B 24 02 01 01 03 18", row.Rates2);
+        put("09 05 81 05 87", std::string("09 05 81 05 ") + row.Bytes2 + " 00 01 00 00");
+        ScratchFolder folder;
+        const std::string path = folder / "microphone.txt";
+        std::ofstream(path) << text;
+        HostHarness host;
+        std::string error;
+        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
+        ASSERT_EQ(STATUS_SUCCESS, host.PlugDescriptorFile(path, &error)) << error;
+        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
+        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+        {
+            RenderFilter capture(host, KSPIN_DATAFLOW_OUT);
+            ASSERT_NE(nullptr, capture.Filter);
+            EXPECT_EQ(row.Offered,
+                      HostOfferedText(HostOfferedFormats(capture.Client, capture.Filter,
+                                                         *capture.Info, capture.PinId)));
+        }
+        EXPECT_EQ(STATUS_SUCCESS, host.RemoveDevice());
+        host.Unplug();
+        host.UnloadDriver();
+        EXPECT_EQ("", EmuCheckClean(false));
+    }
 }

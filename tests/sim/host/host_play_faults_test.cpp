@@ -97,12 +97,12 @@ std::ostream& operator<<(std::ostream& out, const Named& n)
                << ", " << n.Count << " frame(s)";
 }
 
-Named Play(const Pcm& file, const Pcm& wire, HostPathChange path = {})
+Named Play(const Pcm& file, const Pcm& wire, HostPathChange path = {}, size_t playOut = 2000)
 {
     using enum HostWire;
     PlayOf play(file.Audio(), std::move(path));
     HostStreamSummary s;
-    const HostWire w = play.Received(PackSamples(wire.S, wire.Bits), &s);
+    const HostWire w = play.Received(PackSamples(wire.S, wire.Bits), &s, playOut);
     EXPECT_LE(play.Compare.Work(), HostPlayCompare::kWorkPerFrame * s.DeviceFrames);
     const bool again = w == Lost || w == Inserted || w == Blanked || w == Filled;
     return {w, w == Appended ? 0 : s.ChangedAtFrame, again ? s.FirstReceivedFrame : 0,
@@ -157,12 +157,24 @@ TEST(HostPlayFaults, SoundWhereTheFileIsSilentFails)
     const Row rows[] = {
         {"noise after the last", last, Put(last, 48000, other, none), {Appended, 0, 0, 0, 100}},
         {"a frame after it", last, Put(last, 48000, click, none), {Appended, 0, 0, 0, 1}},
-        {"its last 100 again", last, Put(last, 48000, again, none), {Appended, 0, 0, 0, 100}},
+        // Its last frames again, in place of the frame after them: a repeat.
+        {"its last 100 again",
+         last,
+         Put(last, 48000, again, none),
+         {Inserted, 48000, 47900, 48000, 100}},
         {"past the window", longer, Put(longer, 54000, other, none), {Appended, 0, 0, 0, 100}},
         // The file's sound then comes in place, or 100 frames late.
         {"in a gap", gap, Put(gap, at, other, at + 100), {Filled, at, at + 100, on}},
         {"put in a gap", gap, Put(gap, at, other, at), {Inserted, at, on, on + 100, 100}},
         {"in a gap, 100 lost", gap, Put(gap, at, other, at + 200), {Lost, at, on, on - 100}},
+        // Sound where the file is silent, nothing of the file after it:
+        // after the file's sound, other samples; after silence, the file's
+        // frames never received from where the silence began.
+        {"in a gap, then nothing", gap, Put(gap, at, other, none), {Other, at}},
+        {"silence, then in a gap",
+         gap,
+         Put(gap, 20000, Join({z(at - 20000), other}), none),
+         {Partial, 20000}},
         // The first fault is the file's end never received.
         {"the end lost",
          trailing,
@@ -177,11 +189,38 @@ TEST(HostPlayFaults, SoundWhereTheFileIsSilentFails)
         EXPECT_EQ(row.Verdict, Play(row.File, row.Wire)) << row.Name;
 }
 
+// Silence in place of noise's frames from 24,000, the file then in place
+// again for a frame, fewer than place frames at one place: its last, as the
+// play ends; or one, then silence to the end, where no run places anything.
+// Each is the file blanked up to that frame.
+TEST(HostPlayFaults, ABlankTheFileEndsInOrBreaksOffIsNamed)
+{
+    using enum HostWire;
+    const Pcm noise = kMono.Noise(48000, 1), z = kMono.Silence(24000);
+    const struct
+    {
+        const char* Name;
+        Pcm Wire;
+        size_t PlayOut; // the silence after it
+        size_t In;      // the file frame in place again
+    } rows[] = {
+        {"its last frame in place", Join({noise.Cut(0, 24000), z.Cut(0, 23999), noise.Cut(47999)}),
+         10, 47999},
+        {"a frame in place, then silence", Put(noise, 24000, z.Cut(0, 23999), 47999), 2000, 47999},
+        {"in the middle, then silence",
+         Join({noise.Cut(0, 24000), z.Cut(0, 100), noise.Cut(24100, 24101), z}), 2000, 24100},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ((Named{Blanked, 24000, row.In, row.In}), Play(noise, row.Wire, {}, row.PlayOut))
+            << row.Name;
+}
+
 // Sines of 300 Hz to 2 kHz at 48 kHz, 8 to 24 bits, whose zero crossings
 // are silent (a run of 256 frames holds fewer frames of sound), and noise
 // whose 200-frame blocks each play twice with a silent frame every 100:
 // frames lost, repeated or inserted at frame 30,000 (a zero crossing) all
-// fail, named as a shift by less than a period where the file repeats.
+// fail, named as the nearer shift where the file repeats: d frames lost
+// read as a period less d inserted where that is fewer.
 TEST(HostPlayFaults, SilentZeroCrossingsHideNoFault)
 {
     using enum HostWire;
@@ -199,6 +238,14 @@ TEST(HostPlayFaults, SilentZeroCrossingsHideNoFault)
         {
             const Pcm s = Sine(48000, hz, bits, 2, 0.5, 40000), none;
             const size_t period = (size_t)(48000 / hz);
+            // The file going on d frames later: those lost, or the rest of a
+            // period inserted where that is fewer (the later of two as near).
+            const auto shift = [period, f](size_t d) -> Named
+            {
+                d %= period;
+                return d <= period - d ? Named{Lost, f, f + d, f}
+                                       : Named{Inserted, f, f, f + period - d, period - d};
+            };
             // Frames lost or repeated at f, silence or noise put in at g.
             const struct
             {
@@ -206,10 +253,10 @@ TEST(HostPlayFaults, SilentZeroCrossingsHideNoFault)
                 Named Verdict;
             } rows[] = {
                 {Put(s, f, none, f + 1), {Lost, f, f + 1, f}},
-                {Put(s, f, none, f + 31), {Lost, f, f + 31 % period, f}},
+                {Put(s, f, none, f + 31), shift(31)},
                 // Whole periods: only the end shows it.
                 {Put(s, f, none, f + 480), {Partial, SoundFrom(s, 40000 - 480)}},
-                {Put(s, f, s.Cut(f - 10, f), f), {Lost, f, f + period - 10, f}},
+                {Put(s, f, s.Cut(f - 10, f), f), shift(period - 10)},
                 {Put(s, g, s.Silence(2), g), {Inserted, g, g, g + 2, 2}},
                 {Put(s, g, s.Noise(5, 3), g), {Inserted, g, g, g + 5, 5}},
             };

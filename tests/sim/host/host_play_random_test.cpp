@@ -381,6 +381,29 @@ struct Expected
     bool Exact = true, MayChange = false, Differs = true;
 };
 
+// Sound received after the file's last, from wire frame `w0` in place of
+// file frame `f0` on (the file's frames before it received in place): the
+// file's last frames received again, where they are no more than a quarter
+// second before `f0` and the compare holds them (`held`); else sound after
+// the file's last sound.
+Expected AfterLast(const Play& p, size_t w0, size_t f0, bool held)
+{
+    using enum HostWire;
+    const size_t wires = p.Frames(p.Wire);
+    size_t end = f0, last = wires, count = 0;
+    while (end != 0 && !p.Sound(p.File, end - 1))
+        --end;
+    for (size_t w = w0; w < wires; ++w)
+        if (p.Sound(p.Wire, w))
+            last = w, ++count;
+    const size_t from = w0 - (f0 - end), n = last + 1 - from;
+    bool again = held && last != wires && f0 - end + n <= p.Search / 2 && n <= end;
+    for (size_t k = 0; again && k < n; ++k)
+        again = p.Same(from + k, end - n + k);
+    return again ? Expected{Inserted, {end, end - n, from, n}}
+                 : Expected{Appended, {0, 0, 0, 0, count}};
+}
+
 // The run of received frames in place from wire frame `y` on (silence past
 // the file's end counting as in place): its frames, and its frames of sound
 // among the first kLongest.
@@ -414,12 +437,7 @@ Expected AfterDifference(const Play& p, size_t w0, size_t f0)
     Expected e{Changed, {f0}, true, p.NoiseInserted && !placed && !stray, true};
     // Sound past the file's last.
     if (!silentStart && !p.SoundAfter(f0))
-    {
-        size_t count = 0;
-        for (size_t w = w0; w < wires; ++w)
-            count += p.Sound(p.Wire, w) ? 1 : 0;
-        return {Appended, {0, 0, 0, 0, count}};
-    }
+        return AfterLast(p, w0, f0, n <= f0 + p.Search + (size_t)kLongest - 2);
     const size_t y = p.SoundFrom(p.Wire, w0);
     if (y == wires)
         return {Partial, {f0}};
@@ -521,8 +539,17 @@ Expected Expect(const Play& p)
         return e;
     }
     if (first + k == n)
-        return {Appended, {0, 0, 0, 0, after}};
+        return AfterLast(p, s + k, n, true);
     return AfterDifference(p, s + k, first + k);
+}
+
+// The compare's verdict on `wire` against `file`, fed frames cut across reads.
+HostWire Verdict(const HostAudio& file, const std::vector<UCHAR>& wire, HostStreamSummary* s)
+{
+    HostPlayCompare compare(std::make_unique<HostMemorySource>(file), file.BitsPerSample);
+    for (size_t at = 0; at < wire.size(); at += 997)
+        compare.Feed({wire.data() + at, wire.data() + std::min(at + 997, wire.size())});
+    return compare.Result(true, true, false, s);
 }
 
 // Plays `from` to `to`, each drawn from its own seed: the exact count of
@@ -535,12 +562,8 @@ size_t Plays(unsigned from, unsigned to)
         std::mt19937 r(seed);
         const Play p = Draw(r);
         const Expected e = Expect(p);
-        const HostAudio file{p.Rate, (USHORT)p.Channels, p.Bits, p.File};
-        HostPlayCompare compare(std::make_unique<HostMemorySource>(file), p.Bits);
-        for (size_t at = 0; at < p.Wire.size(); at += 997) // frames cut across reads
-            compare.Feed({p.Wire.data() + at, p.Wire.data() + std::min(at + 997, p.Wire.size())});
         HostStreamSummary s;
-        const HostWire verdict = compare.Result(true, true, false, &s);
+        const HostWire verdict = Verdict({p.Rate, (USHORT)p.Channels, p.Bits, p.File}, p.Wire, &s);
         SCOPED_TRACE(testing::Message() << "seed " << seed << " of kind " << p.Drawn << ", "
                                         << p.Bits << " bits, " << p.Channels << " channel(s)");
         exact += e.Exact ? 1 : 0;
@@ -583,4 +606,111 @@ TEST(HostPlayCompare, DISABLED_RandomPlaysOfASeedRange)
     char* to = nullptr;
     const unsigned from = seeds != nullptr ? (unsigned)strtoul(seeds, &to, 10) : 1;
     Plays(from, to != nullptr && *to == ':' ? (unsigned)strtoul(to + 1, nullptr, 10) : 100001);
+}
+
+namespace
+{
+// A sine computed in floating point from phase 0, each sample rounded, its
+// second channel the first's negative where drawn: the file, its silence
+// before and after, and the frames its samples repeat after (its cycles and
+// the rate's frames meeting again), a whole period or many; then `Count`
+// frames received twice, the copies put in before file frame `At`.
+struct SineRepeat
+{
+    HostAudio File;
+    std::vector<UCHAR> Wire;
+    size_t Period, At, Count, End; // End: one past its last frame of sound
+};
+
+SineRepeat DrawRepeat(std::mt19937& r)
+{
+    const ULONG rates[] = {44100, 48000, 96000}, rate = rates[r() % 3];
+    const double tones[] = {100, 300, 441, 997, 1000, 1994, 2000, 2205, 3000};
+    const double amplitudes[] = {0.5, 0.6, 0.25, 0.9};
+    const ULONG hz = (ULONG)tones[r() % 9];
+    const double amplitude = amplitudes[r() % 4];
+    const USHORT bits = r() % 2 == 0 ? 16 : 24, channels = (USHORT)(1 + r() % 2);
+    const bool negated = r() % 2 == 0;
+    const size_t period = rate / std::gcd(rate, hz), first = r() % 300,
+                 sound = rate / 4 + r() % rate, tail = r() % 3 == 0 ? r() % (rate / 8) : 0;
+    const size_t bytes = channels * bits / 8, frames = first + sound + tail;
+    const double full = (double)((1 << (bits - 1)) - 1);
+    SineRepeat p{{rate, channels, bits, std::vector<UCHAR>(frames * bytes)}, {}, period, 0, 0, 0};
+    for (size_t k = 0; k < sound; ++k)
+    {
+        const int v = (int)std::lround(full * amplitude *
+                                       std::sin(2 * M_PI * hz * (double)(k % period) / rate));
+        for (USHORT c = 0; c < channels; ++c)
+            for (USHORT b = 0; b < bits / 8; ++b)
+                p.File.Data[(first + k) * bytes + c * bits / 8 + b] =
+                    (UCHAR)((c == 1 && negated ? -v : v) >> (8 * b));
+    }
+    p.End = first + sound;
+    while (p.End > first && !std::any_of(&p.File.Data[(p.End - 1) * bytes],
+                                         &p.File.Data[p.End * bytes], [](UCHAR b) { return b; }))
+        --p.End;
+    // Whole periods now and then, where one is short enough.
+    p.Count = period <= 480 && r() % 4 == 0 ? period * (1 + r() % (480 / period)) : 1 + r() % 480;
+    p.At = first + p.Count + r() % (sound - p.Count - 2 * (size_t)kLongest);
+    const auto frame = [&p, bytes](size_t f)
+    { return p.File.Data.begin() + (ptrdiff_t)(f * bytes); };
+    p.Wire.assign(frame(0), frame(p.At));
+    p.Wire.insert(p.Wire.end(), frame(p.At - p.Count), frame(p.At));
+    p.Wire.insert(p.Wire.end(), frame(p.At), frame(frames));
+    return p;
+}
+
+// What the device received names, worked out from the frames repeated and
+// the sine's period alone: the first frame that differs, f0, received
+// instead the file's frame f0 - Count, which a sine of period P holds also
+// at f0 - m and f0 + P - m (m: Count less whole periods). The nearer names
+// it: m frames inserted before f0, received from the wire frame m later;
+// or the P - m frames from f0 never received (the later of two as near).
+// Whole periods show only at the end: the file's last Count frames again
+// after its last sound.
+std::pair<HostWire, std::array<ULONGLONG, 5>> ExpectRepeat(const SineRepeat& p)
+{
+    using enum HostWire;
+    const size_t bytes = p.File.FrameBytes(), m = p.Count % p.Period;
+    size_t f0 = p.At;
+    while (f0 < p.End && !memcmp(&p.Wire[f0 * bytes], &p.File.Data[f0 * bytes], bytes))
+        ++f0;
+    if (m == 0)
+        return {Inserted, {p.End, p.End - p.Count, 720 + p.End, p.Count, 0}};
+    if (m < p.Period - m)
+        return {Inserted, {f0, f0, 720 + f0 + m, m, 0}};
+    return {Lost, {f0, f0 + p.Period - m, 720 + f0, 0, 0}};
+}
+
+size_t Repeats(unsigned from, unsigned to)
+{
+    size_t named = 0;
+    for (unsigned seed = from; seed < to; ++seed)
+    {
+        std::mt19937 r(seed);
+        const SineRepeat p = DrawRepeat(r);
+        SCOPED_TRACE(testing::Message()
+                     << "seed " << seed << ": " << p.File.Rate << " Hz, period " << p.Period << ", "
+                     << p.Count << " frame(s) again at " << p.At);
+        // After the path's 720 frames of silence, and 2000 more.
+        std::vector<UCHAR> wire(720 * p.File.FrameBytes());
+        wire.insert(wire.end(), p.Wire.begin(), p.Wire.end());
+        wire.resize(wire.size() + 2000 * p.File.FrameBytes());
+        HostStreamSummary s;
+        const HostWire verdict = Verdict(p.File, wire, &s);
+        const auto expected = ExpectRepeat(p);
+        EXPECT_EQ(expected, std::pair(verdict, Names(verdict, s)));
+        named += expected.first == verdict ? 1 : 0;
+    }
+    return named;
+}
+} // namespace
+
+// A thousand sines at 44.1, 48 and 96 kHz, of periods whole and not, each
+// with 1 to 480 frames repeated at a random place: the verdict names the
+// nearer of the frames inserted and the rest of a period lost, and whole
+// periods where they show, at the file's end.
+TEST(HostPlayCompare, RandomRepeatsInSinesAreNamedNearest)
+{
+    EXPECT_EQ(1000u, Repeats(20261210, 20262210));
 }

@@ -424,7 +424,11 @@ TEST(HostPlayCompare, EachFaultIsNamedWhereverItLies)
         {"frames inserted ten before the end", quiet,
          Join({Span(quiet, 0, 95990), Span(quiet, 94990, 95990), Span(quiet, 95990)}), Inserted,
          95990, 95990, 96990, 1000},
-        {"frames after the file's last", noise, Join({noise, n(94000)}), Appended, 0, 0, 0, 2000},
+        // The file's last frames again after it: a repeat that shows there.
+        {"frames after the file's last", noise, Join({noise, n(94000)}), Inserted, 96000, 94000,
+         96000, 2000},
+        {"other frames after the file's last", noise, Join({noise, n(0, 2000)}), Appended, 0, 0, 0,
+         2000},
         {"sound before the file, then a loss", noise,
          Join({Span(noise, 50000, 50004, true), z(100), n(0, 48000), n(48010)}), Leftover, 0, 0, 0,
          4},
@@ -445,8 +449,8 @@ TEST(HostPlayCompare, EachFaultIsNamedWhereverItLies)
         // earlier, in place.
         {"a constant blanked from its first frame", constant, blanked[0], Blanked, 62, 63, 64},
         {"a constant blanked from a frame on", constant, blanked[1], Blanked, 48000, 48001, 48001},
-        {"a frame after a constant's last", constant, Join({constant, Frames(1, 8000)}), Appended,
-         0, 0, 0, 1},
+        {"a frame after a constant's last", constant, Join({constant, Frames(1, 8000)}), Inserted,
+         96000, 95999, 96000, 1},
         {"sound before the file, then its start lost", noise,
          Join({Span(noise, 50000, 50004, true), z(2000), n(100)}), LostStart, 0, 100},
         {"noise inserted in a sine", sine,

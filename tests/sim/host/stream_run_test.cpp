@@ -124,8 +124,10 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         Play,
         Stray,
         Out,
-        Lost,    // a play whose start is lost
-        Altered, // a play whose frames from 24,000 are lost, repeated or blanked
+        Lost, // a play whose start is lost
+        // A play whose frames from 24,000 are lost, repeated, blanked or
+        // changed, or whose silence there is filled.
+        Altered,
         Record,
         StrayRecord
     };
@@ -136,8 +138,11 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         ULONG DropFrom, Drops; // the first packet of the endpoint that fails, and how many
         std::string Said;
         // Altered: the file's frames the path loses, the frames before them
-        // it delivers twice, and the frames it delivers as silence.
-        size_t Lose = 0, Repeat = 0, Blank = 0;
+        // it delivers twice, and the frames it delivers as silence; the
+        // file's frames that are silence, delivered as the noise's sound;
+        // and whether a low bit of the first changes.
+        size_t Lose = 0, Repeat = 0, Blank = 0, Fill = 0;
+        bool Flip = false;
     } rows[] = {
         {"clean play", Play, 0, 0, "unchanged, from wire frame 720\n"},
         {"sound before the file", Stray, 0, 0,
@@ -165,6 +170,14 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
          0, 48},
         {"play blanks frames", Altered, 0, 0,
          "play: the device received silence in place of file frames 24000 to 24099\n", 0, 0, 100},
+        // Nothing on the path can change a sample: each fails the run.
+        {"play changes a bit", Altered, 0, 0,
+         "play: the device received other samples than the file's from file frame 24000\n", 0, 0, 0,
+         0, true},
+        {"play fills the file's silence", Altered, 0, 0,
+         "play: the device received sound in place of the file's silence, file frames 24000 to "
+         "24099\n",
+         0, 0, 0, 100},
         {"clean recording", Record, 0, 0, "unchanged, from wire frame 0 at file frame 0\n"},
         // The driver takes the packets that came: the recording is the device's.
         {"recording loses packets", Record, 300, 3, "record: 3 packet(s) late or missing\n"},
@@ -206,13 +219,16 @@ TEST(StreamRun, EachFaultIsSaidAndFailsTheRun)
         options.DeviceOut = row.Run == Out ? "/nonexistent/received.wav" : "";
         HostMemorySource play(ramp);
         LosesItsStart lost;
-        HostAudio delivered = noise;
+        HostAudio file = noise;
+        std::fill_n(file.Data.begin() + 24000 * 4, 4 * row.Fill, 0);
+        HostAudio delivered = row.Fill != 0 ? noise : file;
+        delivered.Data[24000 * 4] ^= row.Flip ? 1 : 0;
         const auto from = delivered.Data.begin() + 24000 * 4;
         delivered.Data.erase(from, from + (ptrdiff_t)(4 * row.Lose));
         std::fill_n(from, 4 * row.Blank, 0);
         delivered.Data.insert(from, noise.Data.begin() + (ptrdiff_t)(4 * (24000 - row.Repeat)),
                               noise.Data.begin() + 24000 * 4);
-        Delivers altered(delivered, noise);
+        Delivers altered(delivered, file);
         const ULONG start = host.Bus()->CurrentFrame();
         bool worked = false;
         HostPlaySource* source = row.Run == Lost      ? (HostPlaySource*)&lost
