@@ -24,9 +24,10 @@ void HostRaiseInterrupt();
 
 // A test's probe, called with a place's name just before each check that
 // keeps a part of the run from beginning (the part's name: "driver load",
-// "device NAME", "add device", "start device", "asio", "play", "record") or
-// an output from being made ("output") once a signal came: it may raise one
-// there. The program sets none.
+// "device NAME", "add device", "start device", "asio", "play", "record"), an
+// output from being made ("output") or a scan of a file's silence from going
+// on ("scan") once a signal came: it may raise one there. The program sets
+// none.
 void HostSetInterruptProbe(void (*probe)(const std::string& place));
 // Calls the probe set, if any.
 void HostProbeInterrupt(const std::string& place);
