@@ -23,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,24 @@ bool Plug(HostHarness& host, const HostOptions& options, HostPrepared* prepared)
     return true;
 }
 
+// Runs a step of the run; an allocation in it that found no memory, once the
+// reserve was spent, fails it (said) and ends the run early: the steps after
+// it remove the device and unload the driver all the same.
+template <class Step> bool Guarded(const char* what, Step step)
+{
+    try
+    {
+        return step();
+    }
+    catch (const std::bad_alloc&)
+    {
+        HostNoteOutOfMemory();
+        fflush(stdout);
+        fprintf(stderr, "%s: failed: the host ran out of memory\n", what);
+        return false;
+    }
+}
+
 // The parts of a run, in order: once SIGINT or SIGTERM came, none begins
 // (no pin opened, no output touched), and it and each one after it say so.
 class RunParts
@@ -238,9 +257,13 @@ bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepar
         // A part that does not begin has said so for every part after it.
         if (options.AsioMs != 0 && !parts.MayBegin("asio"))
             return false;
-        bool worked = options.AsioMs == 0 || RunAsioClient(host, options.AsioMs);
-        if (options.Stream.Wanted() && (!parts.MayBegin(RunParts::StreamName(options)) ||
-                                        !RunStream(host, options.Stream, prepared.Play.get())))
+        const char* stream = RunParts::StreamName(options);
+        bool worked = options.AsioMs == 0 ||
+                      Guarded("asio", [&] { return RunAsioClient(host, options.AsioMs); });
+        if (options.Stream.Wanted() &&
+            (!parts.MayBegin(stream) ||
+             !Guarded(stream,
+                      [&] { return RunStream(host, options.Stream, prepared.Play.get()); })))
             worked = false;
         return worked;
     }
@@ -255,16 +278,25 @@ bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepar
 
 // The run's result line. A signal that came once every part had ended cut
 // nothing short, but it still ends the program: it is said.
-void SayResult(bool worked)
+// Nothing here allocates: the host's memory may have run out.
+bool g_ResultSaid = false;
+
+// The run's result line; whether it worked, the host's memory not having run out.
+bool SayResult(bool worked)
 {
     // From here the result stands: a signal that comes later is not taken.
     HostHoldInterrupts();
+    fflush(stdout);
     if (HostInterruptUnheeded())
-        Error("lthost: interrupted by %s after the run's parts ended: nothing was cut short%s\n",
-              HostInterruptName());
-    const std::string interrupted =
-        HostInterrupted() ? std::string(", interrupted by ") + HostInterruptName() : "";
-    printf("result: %s%s\n", worked ? "worked" : "FAILED", interrupted.c_str());
+        fprintf(stderr,
+                "lthost: interrupted by %s after the run's parts ended: nothing was cut short\n",
+                HostInterruptName());
+    const bool interrupted = HostInterrupted();
+    worked = worked && !HostOutOfMemory();
+    printf("result: %s%s%s\n", worked ? "worked" : "FAILED", interrupted ? ", interrupted by " : "",
+           interrupted ? HostInterruptName() : "");
+    g_ResultSaid = true;
+    return worked;
 }
 
 // Opens each standard descriptor that is closed on the null device: a file
@@ -289,21 +321,49 @@ int RunDevice(const HostOptions& options, HostPrepared* prepared)
     bool worked = true;
     {
         HostHarness host;
-        worked = parts.MayBegin("driver load") && Report("driver load", host.LoadDriver()) &&
-                 parts.MayBegin("device " + options.Device) && Plug(host, options, prepared) &&
-                 parts.MayBegin("add device") && Report("add device", host.AddDevice());
+        worked =
+            Guarded("driver load",
+                    [&] {
+                        return parts.MayBegin("driver load") &&
+                               Report("driver load", host.LoadDriver());
+                    }) &&
+            Guarded("device",
+                    [&] {
+                        return parts.MayBegin("device " + options.Device) &&
+                               Plug(host, options, prepared);
+                    }) &&
+            Guarded(
+                "add device", [&]
+                { return parts.MayBegin("add device") && Report("add device", host.AddDevice()); });
         if (worked)
         {
-            worked = StartAndRun(host, options, *prepared, parts);
-            ListRegistrations(host);
-            if (!host.DevicePresent() && !Report("surprise removal", host.SurpriseRemoval()))
+            worked = Guarded("start device",
+                             [&] { return StartAndRun(host, options, *prepared, parts); });
+            worked = Guarded("registrations",
+                             [&]
+                             {
+                                 ListRegistrations(host);
+                                 return true;
+                             }) &&
+                     worked;
+            if (!Guarded("surprise removal",
+                         [&] {
+                             return host.DevicePresent() ||
+                                    Report("surprise removal", host.SurpriseRemoval());
+                         }))
                 worked = false;
-            if (!Report("remove device", host.RemoveDevice()))
+            if (!Guarded("remove device",
+                         [&] { return Report("remove device", host.RemoveDevice()); }))
                 worked = false;
         }
-        host.Unplug();
-        host.UnloadDriver();
-        printf("driver unloaded\n");
+        Guarded("driver unload",
+                [&]
+                {
+                    host.Unplug();
+                    host.UnloadDriver();
+                    printf("driver unloaded\n");
+                    return true;
+                });
     }
     const std::string left = EmuCheckClean(true);
     // Leaks fail the run: said on the error stream.
@@ -312,15 +372,37 @@ int RunDevice(const HostOptions& options, HostPrepared* prepared)
     if (!left.empty() || g_KernelFailures != 0)
         worked = false;
     EmuShutdown();
-    SayResult(worked);
-    return worked ? 0 : 1;
+    return SayResult(worked) ? 0 : 1;
 }
+// The program once its standard descriptors are open and its memory reserve taken.
+int RunProgram(int argc, char** argv);
 } // namespace
 
 int HostProgramMain(int argc, char** argv)
 {
     if (!OpenClosedStandardDescriptors())
         return 2;
+    HostReserveMemory();
+    try
+    {
+        return RunProgram(argc, argv);
+    }
+    catch (const std::bad_alloc&)
+    {
+        // What was under way ended there; the device and the driver, where
+        // they were, went with the harness.
+        fflush(stdout);
+        fputs("lthost: the host ran out of memory\n", stderr);
+        if (!g_ResultSaid)
+            puts("result: FAILED");
+        return 1;
+    }
+}
+
+namespace
+{
+int RunProgram(int argc, char** argv)
+{
     HostOptions options;
     std::string error;
     if (!HostParseOptions(argc, argv, &options, &error))
@@ -371,3 +453,4 @@ int HostProgramMain(int argc, char** argv)
     HostRaiseInterrupt();
     return status;
 }
+} // namespace
