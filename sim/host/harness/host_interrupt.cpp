@@ -14,7 +14,7 @@ std::atomic<bool> g_NoMemory = false;
 bool g_Heeded = false; // asked about after it came
 // Enough for the run to end in order: the step under way, its verdicts and
 // lines, the removal and the unload.
-constexpr size_t kReserveBytes = 2 << 20;
+constexpr size_t kReserveBytes = 8 << 20;
 void* g_Reserve = nullptr;
 void (*g_Probe)(const std::string& place) = nullptr;
 
@@ -69,13 +69,28 @@ const char* HostInterruptName()
 
 namespace
 {
+void OnNoMemory();
+
+// Takes the reserve, where there is room for it.
+void TakeReserve()
+{
+    std::set_new_handler(nullptr);
+    g_Reserve = ::operator new(kReserveBytes, std::nothrow);
+    std::set_new_handler(OnNoMemory);
+}
+
 // Called by operator new when it found no memory: it tries again once this
-// returns.
+// returns. An allocation the reserve did not make room for is larger than
+// all there is: the reserve is taken back for the run's end, which the
+// unwinding of the step that asked begins.
 void OnNoMemory()
 {
     g_NoMemory = true;
     if (g_Reserve == nullptr)
+    {
+        TakeReserve();
         throw std::bad_alloc();
+    }
     ::operator delete(g_Reserve);
     g_Reserve = nullptr;
 }
@@ -83,13 +98,14 @@ void OnNoMemory()
 
 void HostReserveMemory()
 {
-    g_Reserve = ::operator new(kReserveBytes, std::nothrow);
-    std::set_new_handler(OnNoMemory);
+    TakeReserve();
 }
 
 void HostNoteOutOfMemory()
 {
     g_NoMemory = true;
+    if (g_Reserve == nullptr)
+        TakeReserve();
 }
 
 bool HostOutOfMemory()

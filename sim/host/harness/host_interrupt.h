@@ -25,7 +25,8 @@ const char* HostInterruptName();
 // platform and the simulated device included, fails for it. One that finds
 // none after that throws std::bad_alloc, which the host catches.
 void HostReserveMemory();
-// Says the host's memory ran out (the host caught a std::bad_alloc).
+// Says the host's memory ran out (the host caught a std::bad_alloc, the
+// step that asked unwound), and takes the reserve again where that made room.
 void HostNoteOutOfMemory();
 // Whether it ran out since the reserve was taken: the run fails.
 bool HostOutOfMemory();
