@@ -82,34 +82,18 @@ ULONG* const g_CallsAt = static_cast<ULONG*>(
 // it printed on both streams, in order.
 ProgramRun RunInChild(std::vector<std::string> args)
 {
-    ProgramRun run;
-    const int log = memfd_create("log", MFD_CLOEXEC);
     *g_CallsAt = 0;
-    fflush(nullptr);
-    const pid_t pid = log < 0 ? -1 : fork();
-    if (pid == 0)
-    {
-        dup2(log, STDOUT_FILENO), dup2(log, STDERR_FILENO);
-        HostSetInterruptProbe(
-            [](const std::string& place)
-            {
-                if (place == g_RaiseAt && ++*g_CallsAt >= g_RaiseFrom)
-                    raise(SIGINT);
-            });
-        std::vector<char*> argv{const_cast<char*>("lthost")};
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int exit = HostProgramMain((int)args.size() + 1, argv.data());
-        fflush(nullptr);
-        _exit(exit);
-    }
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFSIGNALED(status))
-        run.Signal = WTERMSIG(status);
-    run.Out = ReadAll("/proc/self/fd/" + std::to_string(log));
-    close(log);
-    return run;
+    return RunInChildProcess(std::move(args),
+                             [](int argc, char** argv)
+                             {
+                                 HostSetInterruptProbe(
+                                     [](const std::string& place)
+                                     {
+                                         if (place == g_RaiseAt && ++*g_CallsAt >= g_RaiseFrom)
+                                             raise(SIGINT);
+                                     });
+                                 return HostProgramMain(argc, argv);
+                             });
 }
 } // namespace
 

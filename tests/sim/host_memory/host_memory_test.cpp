@@ -10,14 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <exception>
 
 #include "sim/host/harness/host_wav.h"
 #include "sim/host/host_program.h"
+#include "tests/sim/host/program_run.h"
 #include "tests/sim/host/scratch_folder.h"
 #include "tests/sim/host_memory/limited_new.h"
 
@@ -43,43 +42,28 @@ LimitedRun RunLimited(std::vector<std::string> args, unsigned long long limitAt,
     static auto* const counted = static_cast<unsigned long long*>(
         mmap(nullptr, sizeof(unsigned long long), PROT_READ | PROT_WRITE,
              MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-    LimitedRun run;
-    const int log = memfd_create("log", MFD_CLOEXEC);
-    fflush(nullptr);
-    const pid_t pid = log < 0 ? -1 : fork();
-    if (pid == 0)
-    {
-        dup2(log, STDOUT_FILENO), dup2(log, STDERR_FILENO);
-        std::vector<char*> argv{const_cast<char*>("lthost")};
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        g_Allocations = 0;
-        g_LimitAt = limitAt;
-        g_Refused = refused;
-        alarm(20); // a run that hangs fails its test instead of holding it
-        int exit = 0;
-        try
-        {
-            exit = HostProgramMain((int)args.size() + 1, argv.data());
-        }
-        catch (...)
-        {
-            // As out of the program's main: not into the test's.
-            std::terminate();
-        }
-        *counted = g_Allocations;
-        fflush(nullptr);
-        _exit(exit);
-    }
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid)
-        (WIFEXITED(status) ? run.Exit : run.Signal) =
-            WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
-    run.Out = ReadAll("/proc/self/fd/" + std::to_string(log));
-    run.Allocations = *counted;
-    close(log);
-    return run;
+    *counted = 0;
+    const ProgramRun run =
+        RunInChildProcess(std::move(args),
+                          [&](int argc, char** argv)
+                          {
+                              g_Allocations = 0;
+                              g_LimitAt = limitAt;
+                              g_Refused = refused;
+                              alarm(20); // a run that hangs fails its test instead of holding it
+                              try
+                              {
+                                  const int exit = HostProgramMain(argc, argv);
+                                  *counted = g_Allocations;
+                                  return exit;
+                              }
+                              catch (...)
+                              {
+                                  // As out of the program's main: not into the test's.
+                                  std::terminate();
+                              }
+                          });
+    return {run.Exit, run.Signal, run.Out, *counted};
 }
 
 // What every run must be, its limit reached or not.
