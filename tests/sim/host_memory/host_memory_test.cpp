@@ -107,7 +107,7 @@ TEST(HostMemory, EveryAllocationThatFindsNoMemoryFailsTheRunInWords)
     std::string error;
     ASSERT_TRUE(HostWriteWav(in, ramp, &error)) << error;
     // The runs each kind makes at most.
-    constexpr unsigned long long kRuns = 1000;
+    constexpr unsigned long long kRuns = 500;
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--play", in, "--device-out", out},
           std::vector<std::string>{"--record", out, "--seconds", "0.05"}})

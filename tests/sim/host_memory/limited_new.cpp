@@ -50,7 +50,51 @@ void operator delete(void* block) noexcept
     free(block);
 }
 
+// Every other form goes through these two: a sanitizer's run-time library
+// would otherwise answer some of them with blocks of its own.
+void* operator new[](size_t size)
+{
+    return operator new(size);
+}
+
+void* operator new(size_t size, const std::nothrow_t&) noexcept
+{
+    try
+    {
+        return operator new(size);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;
+    }
+}
+
+void* operator new[](size_t size, const std::nothrow_t& nothrow) noexcept
+{
+    return operator new(size, nothrow);
+}
+
+void operator delete[](void* block) noexcept
+{
+    operator delete(block);
+}
+
 void operator delete(void* block, size_t) noexcept
+{
+    operator delete(block);
+}
+
+void operator delete[](void* block, size_t) noexcept
+{
+    operator delete(block);
+}
+
+void operator delete(void* block, const std::nothrow_t&) noexcept
+{
+    operator delete(block);
+}
+
+void operator delete[](void* block, const std::nothrow_t&) noexcept
 {
     operator delete(block);
 }
