@@ -194,7 +194,7 @@ bool Plug(HostHarness& host, const HostOptions& options, HostPrepared* prepared)
 // Runs a step of the run; an allocation in it that found no memory, once the
 // reserve was spent, fails it (said) and ends the run early: the steps after
 // it remove the device and unload the driver all the same.
-template <class Step> bool Guarded(const char* what, Step step)
+template <class Step> bool Guarded(const std::string& what, Step step)
 {
     try
     {
@@ -204,7 +204,7 @@ template <class Step> bool Guarded(const char* what, Step step)
     {
         HostNoteOutOfMemory();
         fflush(stdout);
-        fprintf(stderr, "%s: failed: the host ran out of memory\n", what);
+        fprintf(stderr, "%s: failed: the host ran out of memory\n", what.c_str());
         return false;
     }
 }
@@ -243,6 +243,12 @@ class RunParts
     std::vector<std::string> m_Names;
 };
 
+// A part of the run, begun where it may, guarded.
+template <class Step> bool Part(const RunParts& parts, const std::string& name, Step step)
+{
+    return parts.MayBegin(name) && Guarded(name, step);
+}
+
 // Starts the device and runs what the options ask on it; false when a part
 // of it failed or did not begin.
 bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepared& prepared,
@@ -261,9 +267,8 @@ bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepar
         bool worked = options.AsioMs == 0 ||
                       Guarded("asio", [&] { return RunAsioClient(host, options.AsioMs); });
         if (options.Stream.Wanted() &&
-            (!parts.MayBegin(stream) ||
-             !Guarded(stream,
-                      [&] { return RunStream(host, options.Stream, prepared.Play.get()); })))
+            !Part(parts, stream,
+                  [&] { return RunStream(host, options.Stream, prepared.Play.get()); }))
             worked = false;
         return worked;
     }
@@ -276,12 +281,12 @@ bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepar
     return false;
 }
 
-// The run's result line. A signal that came once every part had ended cut
-// nothing short, but it still ends the program: it is said.
-// Nothing here allocates: the host's memory may have run out.
 bool g_ResultSaid = false;
 
-// The run's result line; whether it worked, the host's memory not having run out.
+// The run's result line, and whether the run worked, the host's memory not
+// having run out; nothing here allocates. A signal that came once every
+// part had ended cut nothing short, but it still ends the program: it is
+// said.
 bool SayResult(bool worked)
 {
     // From here the result stands: a signal that comes later is not taken.
@@ -322,19 +327,10 @@ int RunDevice(const HostOptions& options, HostPrepared* prepared)
     {
         HostHarness host;
         worked =
-            Guarded("driver load",
-                    [&] {
-                        return parts.MayBegin("driver load") &&
-                               Report("driver load", host.LoadDriver());
-                    }) &&
-            Guarded("device",
-                    [&] {
-                        return parts.MayBegin("device " + options.Device) &&
-                               Plug(host, options, prepared);
-                    }) &&
-            Guarded(
-                "add device", [&]
-                { return parts.MayBegin("add device") && Report("add device", host.AddDevice()); });
+            Part(parts, "driver load", [&] { return Report("driver load", host.LoadDriver()); }) &&
+            Part(parts, "device " + options.Device,
+                 [&] { return Plug(host, options, prepared); }) &&
+            Part(parts, "add device", [&] { return Report("add device", host.AddDevice()); });
         if (worked)
         {
             worked = Guarded("start device",
