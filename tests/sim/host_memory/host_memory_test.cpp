@@ -1,7 +1,7 @@
 // The host program when its memory runs out: this program replaces the
 // global operator new with one that models an address-space limit, reached
 // at the Nth allocation of a run and holding from then on (limited_new.h),
-// and runs a short play and a short recording with each allocation in turn
+// and runs a short play, recording and ASIO run with each allocation in turn
 // the one that reaches it; and again with the first large allocation from
 // it on refused outright, as one larger than all memory left would be. No
 // run aborts: each ends with its result line, exit status 1 and the memory
@@ -93,7 +93,8 @@ void ExpectEndedInOrder(const LimitedRun& run, const std::string& out, const std
 }
 } // namespace
 
-// A short play (50 ms of a ramp) and a short recording (50 ms), each run
+// A short play (50 ms of a ramp), a short recording and a short ASIO run
+// (50 ms each), each run
 // with each allocation in turn (a step over them where they are many) the
 // one that reaches the limit, with and without a large one refused after
 // it, and without a limit.
@@ -107,10 +108,11 @@ TEST(HostMemory, EveryAllocationThatFindsNoMemoryFailsTheRunInWords)
     std::string error;
     ASSERT_TRUE(HostWriteWav(in, ramp, &error)) << error;
     // The runs each kind makes at most.
-    constexpr unsigned long long kRuns = 500;
-    for (const std::vector<std::string>& args :
+    constexpr unsigned long long kRuns = 300;
+    for (std::vector<std::string> args :
          {std::vector<std::string>{"--play", in, "--device-out", out},
-          std::vector<std::string>{"--record", out, "--seconds", "0.05"}})
+          std::vector<std::string>{"--record", out, "--seconds", "0.05"},
+          std::vector<std::string>{"--asio", "0.05", "--device", "Uac2HighSpeed"}})
     {
         const LimitedRun whole = RunLimited(args, 0);
         ExpectEndedInOrder(whole, out, args[0]);
