@@ -8,22 +8,6 @@ namespace
 {
 const ULONG MDL_TAG = POOL_TAG("Mdl ");
 
-// The pool block that holds the address p, if any.
-bool FindPoolBlock(const void* p, EmuPoolBlock* found)
-{
-    auto a = reinterpret_cast<uintptr_t>(p);
-    for (const EmuPoolBlock& b : EmuPoolOutstanding())
-    {
-        auto s = reinterpret_cast<uintptr_t>(b.Address);
-        if (a >= s && a < s + b.Size)
-        {
-            *found = b;
-            return true;
-        }
-    }
-    return false;
-}
-
 // A user mapping hands the process whole pages: the block it shows must fill
 // them, or the process sees (and writes) whatever else the pool keeps there,
 // now or later.
@@ -31,7 +15,7 @@ void CheckPagesWhole(PMDL mdl)
 {
     PVOID va = MmGetMdlVirtualAddress(mdl);
     EmuPoolBlock block;
-    if (!FindPoolBlock(va, &block))
+    if (!EmuPoolBlockHolding(va, &block))
         return; // not pool: a driver's own pages
     auto first = reinterpret_cast<uintptr_t>(PAGE_ALIGN(va));
     auto end = first + (uintptr_t)ADDRESS_AND_SIZE_TO_SPAN_PAGES(va, mdl->ByteCount) * PAGE_SIZE;
@@ -116,7 +100,7 @@ void MmBuildMdlForNonPagedPool(PMDL mdl)
     // Memory outside the pool (a driver's globals) is resident too; pool
     // memory must be one non-paged block.
     EmuPoolBlock block;
-    if (FindPoolBlock(va, &block))
+    if (EmuPoolBlockHolding(va, &block))
     {
         auto end = reinterpret_cast<uintptr_t>(block.Address) + block.Size;
         if ((block.Type & 1) != 0)

@@ -90,6 +90,10 @@ void EmuPoolInjectFailure(ULONG tag, ULONG skip, ULONG count = 1);
 void EmuPoolClearInjection();
 bool EmuPoolIsBlock(const void* p, SIZE_T* size = nullptr, ULONG* tag = nullptr,
                     POOL_TYPE* type = nullptr);
+// The outstanding block that holds `address`, at its start or inside it;
+// false when none does. It allocates nothing: the platform asks it on a
+// driver's calls.
+bool EmuPoolBlockHolding(const void* address, EmuPoolBlock* block);
 inline constexpr unsigned char EMU_POOL_POISON = 0xCD;
 std::string EmuTagName(ULONG tag);
 

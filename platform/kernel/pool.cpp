@@ -197,6 +197,22 @@ EmuPoolUnfailing::~EmuPoolUnfailing()
     t_Unfailing--;
 }
 
+bool EmuPoolBlockHolding(const void* address, EmuPoolBlock* block)
+{
+    // Blocks are kept by where they start: the one that holds the address
+    // is the last that starts at or before it.
+    auto it = g_Pool.Blocks.upper_bound(address);
+    if (it == g_Pool.Blocks.begin())
+        return false;
+    --it;
+    const auto a = reinterpret_cast<uintptr_t>(address);
+    const auto start = reinterpret_cast<uintptr_t>(it->first);
+    if (a >= start + it->second.Size)
+        return false;
+    *block = it->second;
+    return true;
+}
+
 bool EmuPoolIsBlock(const void* p, SIZE_T* size, ULONG* tag, POOL_TYPE* type)
 {
     auto it = g_Pool.Blocks.find(p);

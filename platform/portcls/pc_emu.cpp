@@ -90,7 +90,15 @@ DWORD EmuPcGetVersion()
 std::vector<PcEventRecord> EmuPcEventLog(PUNKNOWN port)
 {
     CPortBase* object = PortObject(port);
-    return object != nullptr ? object->EventLog : std::vector<PcEventRecord>();
+    if (object == nullptr)
+        return {};
+    return {object->EventLog.begin(), object->EventLog.begin() + (ptrdiff_t)object->EventsLogged};
+}
+
+size_t EmuPcEventsUnlogged(PUNKNOWN port)
+{
+    CPortBase* object = PortObject(port);
+    return object != nullptr ? object->EventsUnlogged : 0;
 }
 
 ULONG EmuPcNotifyCount(PUNKNOWN port)

@@ -145,8 +145,8 @@ void CPortBase::AddEventToEventList(PKSEVENT_ENTRY eventEntry)
     KIRQL irql;
     KeAcquireSpinLock(&m_EventLock, &irql);
     InsertTailList(&m_Events, &eventEntry->ListEntry);
-    EventLog.push_back({false, eventEntry->Set, eventEntry->EventId, FALSE, eventEntry->PinId,
-                        FALSE, eventEntry->NodeId, 0});
+    LogEvent({false, eventEntry->Set, eventEntry->EventId, FALSE, eventEntry->PinId, FALSE,
+              eventEntry->NodeId, 0});
     KeReleaseSpinLock(&m_EventLock, irql);
 }
 
@@ -171,9 +171,17 @@ void CPortBase::GenerateEventList(GUID* set, ULONG eventId, BOOL pinEvent, ULONG
             entry->NotificationType == KSEVENTF_EVENT_HANDLE)
             KeSetEvent(entry->EventData->EventObject.Event, 0, FALSE);
     }
-    EventLog.push_back({true, set != nullptr ? *set : GUID_NULL, eventId, pinEvent, pinId,
-                        nodeEvent, nodeId, matched});
+    LogEvent({true, set != nullptr ? *set : GUID_NULL, eventId, pinEvent, pinId, nodeEvent, nodeId,
+              matched});
     KeReleaseSpinLock(&m_EventLock, irql);
+}
+
+void CPortBase::LogEvent(const PcEventRecord& record)
+{
+    if (EventsLogged < EventLog.size())
+        EventLog[EventsLogged++] = record;
+    else
+        ++EventsUnlogged;
 }
 
 namespace

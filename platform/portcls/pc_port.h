@@ -4,6 +4,7 @@
 // unregistration and the library version.
 #pragma once
 
+#include <array>
 #include <vector>
 
 #include "platform/portcls/pc_internal.h"
@@ -54,7 +55,12 @@ class CPortBase : public CUnknown,
     // Disables (through the miniport's handler) every event enabled on a file object.
     void DisableEventsOf(PFILE_OBJECT fileObject, PUNKNOWN minorTarget);
 
-    std::vector<PcEventRecord> EventLog;
+    // EmuPcEventLog's records: the real service allocates nothing under
+    // the list's spin lock, at any IRQL up to DISPATCH_LEVEL, and neither
+    // does the record of it.
+    std::array<PcEventRecord, kEmuPcEventLogMost> EventLog = {};
+    size_t EventsLogged = 0;
+    size_t EventsUnlogged = 0;
 
   protected:
     // The IPort operations the concrete ports forward to.
@@ -86,6 +92,8 @@ class CPortBase : public CUnknown,
   private:
     NTSTATUS FilterOwnProperty(PcFileContext* filter, const KSPROPERTY* property, ULONG inputLength,
                                PVOID output, ULONG outputLength, ULONG* returned, bool* handled);
+    // Called under m_EventLock.
+    void LogEvent(const PcEventRecord& record);
     NTSTATUS Intersect(ULONG pinId, const UCHAR* ranges, ULONG rangesLength, PVOID output,
                        ULONG outputLength, ULONG* returned);
 };

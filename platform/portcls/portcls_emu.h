@@ -52,8 +52,13 @@ struct PcEventRecord
     ULONG NodeId;
     ULONG Signalled; // enabled events the generation matched
 };
-// Every AddEventToEventList and GenerateEventList call on a port, in order.
+// The AddEventToEventList and GenerateEventList calls on a port, in order:
+// the first kEmuPcEventLogMost of them, kept in room the port took when it
+// was made (the real service allocates nothing there, under a spin lock);
+// the calls after them are counted only.
+inline constexpr size_t kEmuPcEventLogMost = 64;
 std::vector<PcEventRecord> EmuPcEventLog(PUNKNOWN port);
+size_t EmuPcEventsUnlogged(PUNKNOWN port);
 // IPortWaveCyclic::Notify calls on a port.
 ULONG EmuPcNotifyCount(PUNKNOWN port);
 

@@ -23,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -55,9 +56,11 @@ void Usage(FILE* out)
         "  --speed full|high       the speed of the connection, whatever the device says\n"
         "                          (TimedChip and TimedChipListed run at full speed only,\n"
         "                          Uac2HighSpeed and Uac2Spdif at high speed only)\n"
-        "  --asio SECONDS          runs the ASIO test client on the started device: a sine\n"
-        "                          through the render rings for SECONDS, the buffer switches\n"
-        "                          counted against those expected (they must agree)\n"
+        "  --asio SECONDS          runs the ASIO test client on the started device for\n"
+        "                          SECONDS: it writes frames that never repeat into the\n"
+        "                          render rings and reads the capture rings, both compared\n"
+        "                          with what the device received and sent, and counts the\n"
+        "                          buffer switches against those expected (all must agree)\n"
         "%s"
         "  --verbose               echoes the driver's debug output as it comes\n"
         "  --list                  lists the reference devices\n"
@@ -188,6 +191,24 @@ bool Plug(HostHarness& host, const HostOptions& options, HostPrepared* prepared)
     return true;
 }
 
+// Runs a step of the run; an allocation in it that found no memory, once the
+// reserve was spent, fails it (said) and ends the run early: the steps after
+// it remove the device and unload the driver all the same.
+template <class Step> bool Guarded(const std::string& what, Step step)
+{
+    try
+    {
+        return step();
+    }
+    catch (const std::bad_alloc&)
+    {
+        HostNoteOutOfMemory();
+        fflush(stdout);
+        fprintf(stderr, "%s: failed: the host ran out of memory\n", what.c_str());
+        return false;
+    }
+}
+
 // The parts of a run, in order: once SIGINT or SIGTERM came, none begins
 // (no pin opened, no output touched), and it and each one after it say so.
 class RunParts
@@ -222,6 +243,12 @@ class RunParts
     std::vector<std::string> m_Names;
 };
 
+// A part of the run, begun where it may, guarded.
+template <class Step> bool Part(const RunParts& parts, const std::string& name, Step step)
+{
+    return parts.MayBegin(name) && Guarded(name, step);
+}
+
 // Starts the device and runs what the options ask on it; false when a part
 // of it failed or did not begin.
 bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepared& prepared,
@@ -236,9 +263,12 @@ bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepar
         // A part that does not begin has said so for every part after it.
         if (options.AsioMs != 0 && !parts.MayBegin("asio"))
             return false;
-        bool worked = options.AsioMs == 0 || RunAsioClient(host, options.AsioMs);
-        if (options.Stream.Wanted() && (!parts.MayBegin(RunParts::StreamName(options)) ||
-                                        !RunStream(host, options.Stream, prepared.Play.get())))
+        const char* stream = RunParts::StreamName(options);
+        bool worked = options.AsioMs == 0 ||
+                      Guarded("asio", [&] { return RunAsioClient(host, options.AsioMs); });
+        if (options.Stream.Wanted() &&
+            !Part(parts, stream,
+                  [&] { return RunStream(host, options.Stream, prepared.Play.get()); }))
             worked = false;
         return worked;
     }
@@ -251,18 +281,27 @@ bool StartAndRun(HostHarness& host, const HostOptions& options, const HostPrepar
     return false;
 }
 
-// The run's result line. A signal that came once every part had ended cut
-// nothing short, but it still ends the program: it is said.
-void SayResult(bool worked)
+bool g_ResultSaid = false;
+
+// The run's result line, and whether the run worked, the host's memory not
+// having run out; nothing here allocates. A signal that came once every
+// part had ended cut nothing short, but it still ends the program: it is
+// said.
+bool SayResult(bool worked)
 {
     // From here the result stands: a signal that comes later is not taken.
     HostHoldInterrupts();
+    fflush(stdout);
     if (HostInterruptUnheeded())
-        Error("lthost: interrupted by %s after the run's parts ended: nothing was cut short%s\n",
-              HostInterruptName());
-    const std::string interrupted =
-        HostInterrupted() ? std::string(", interrupted by ") + HostInterruptName() : "";
-    printf("result: %s%s\n", worked ? "worked" : "FAILED", interrupted.c_str());
+        fprintf(stderr,
+                "lthost: interrupted by %s after the run's parts ended: nothing was cut short\n",
+                HostInterruptName());
+    const bool interrupted = HostInterrupted();
+    worked = worked && !HostOutOfMemory();
+    printf("result: %s%s%s\n", worked ? "worked" : "FAILED", interrupted ? ", interrupted by " : "",
+           interrupted ? HostInterruptName() : "");
+    g_ResultSaid = true;
+    return worked;
 }
 
 // Opens each standard descriptor that is closed on the null device: a file
@@ -287,21 +326,40 @@ int RunDevice(const HostOptions& options, HostPrepared* prepared)
     bool worked = true;
     {
         HostHarness host;
-        worked = parts.MayBegin("driver load") && Report("driver load", host.LoadDriver()) &&
-                 parts.MayBegin("device " + options.Device) && Plug(host, options, prepared) &&
-                 parts.MayBegin("add device") && Report("add device", host.AddDevice());
+        worked =
+            Part(parts, "driver load", [&] { return Report("driver load", host.LoadDriver()); }) &&
+            Part(parts, "device " + options.Device,
+                 [&] { return Plug(host, options, prepared); }) &&
+            Part(parts, "add device", [&] { return Report("add device", host.AddDevice()); });
         if (worked)
         {
-            worked = StartAndRun(host, options, *prepared, parts);
-            ListRegistrations(host);
-            if (!host.DevicePresent() && !Report("surprise removal", host.SurpriseRemoval()))
+            worked = Guarded("start device",
+                             [&] { return StartAndRun(host, options, *prepared, parts); });
+            worked = Guarded("registrations",
+                             [&]
+                             {
+                                 ListRegistrations(host);
+                                 return true;
+                             }) &&
+                     worked;
+            if (!Guarded("surprise removal",
+                         [&] {
+                             return host.DevicePresent() ||
+                                    Report("surprise removal", host.SurpriseRemoval());
+                         }))
                 worked = false;
-            if (!Report("remove device", host.RemoveDevice()))
+            if (!Guarded("remove device",
+                         [&] { return Report("remove device", host.RemoveDevice()); }))
                 worked = false;
         }
-        host.Unplug();
-        host.UnloadDriver();
-        printf("driver unloaded\n");
+        Guarded("driver unload",
+                [&]
+                {
+                    host.Unplug();
+                    host.UnloadDriver();
+                    printf("driver unloaded\n");
+                    return true;
+                });
     }
     const std::string left = EmuCheckClean(true);
     // Leaks fail the run: said on the error stream.
@@ -310,15 +368,37 @@ int RunDevice(const HostOptions& options, HostPrepared* prepared)
     if (!left.empty() || g_KernelFailures != 0)
         worked = false;
     EmuShutdown();
-    SayResult(worked);
-    return worked ? 0 : 1;
+    return SayResult(worked) ? 0 : 1;
 }
+// The program once its standard descriptors are open and its memory reserve taken.
+int RunProgram(int argc, char** argv);
 } // namespace
 
 int HostProgramMain(int argc, char** argv)
 {
     if (!OpenClosedStandardDescriptors())
         return 2;
+    HostReserveMemory();
+    try
+    {
+        return RunProgram(argc, argv);
+    }
+    catch (const std::bad_alloc&)
+    {
+        // What was under way ended there; the device and the driver, where
+        // they were, went with the harness.
+        fflush(stdout);
+        fputs("lthost: the host ran out of memory\n", stderr);
+        if (!g_ResultSaid)
+            puts("result: FAILED");
+        return 1;
+    }
+}
+
+namespace
+{
+int RunProgram(int argc, char** argv)
+{
     HostOptions options;
     std::string error;
     if (!HostParseOptions(argc, argv, &options, &error))
@@ -369,3 +449,4 @@ int HostProgramMain(int argc, char** argv)
     HostRaiseInterrupt();
     return status;
 }
+} // namespace

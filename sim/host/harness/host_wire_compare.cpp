@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sim/host/harness/host_interrupt.h"
+
 namespace
 {
 constexpr ULONGLONG kNone = HostPlayWindow::kNone;
@@ -18,7 +20,8 @@ HostPlayCompare::HostPlayCompare(std::unique_ptr<HostPlaySource> file, USHORT co
       m_SilentFrame(m_FrameBytes, m_Silence), m_Past((size_t)m_BackFrames * m_FrameBytes),
       m_Window(m_FrameBytes, m_Silence), m_Runs(m_FrameBytes, m_Silence, &m_Work)
 {
-    for (const UCHAR* frame; (frame = FileFrame(m_FirstSound)) != nullptr && IsSilence(frame);)
+    for (const UCHAR* frame; !Interrupted(m_FirstSound) &&
+                             (frame = FileFrame(m_FirstSound)) != nullptr && IsSilence(frame);)
         ++m_FirstSound;
     m_Work += m_FirstSound;
     m_ReadAhead += m_FirstSound;
@@ -69,7 +72,8 @@ void HostPlayCompare::FillWindow(ULONGLONG at, ULONGLONG from)
 ULONGLONG HostPlayCompare::NextSound(ULONGLONG from)
 {
     ULONGLONG n = from;
-    for (const UCHAR* frame; (frame = FileFrame(n)) != nullptr && IsSilence(frame); ++n)
+    for (const UCHAR* frame;
+         !Interrupted(n - from) && (frame = FileFrame(n)) != nullptr && IsSilence(frame); ++n)
         ++m_Work;
     m_ReadAhead += n > m_Window.End() ? n - std::max(from, m_Window.End()) : 0;
     // What was read on past the window, or what a new window drops, is not
@@ -170,6 +174,14 @@ bool HostPlayCompare::LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms)
                               : (double)(m_WireLead / deviceFrameBytes) - (double)m_FirstSound;
     *ms = frames * 1000.0 / rate;
     return true;
+}
+
+bool HostPlayCompare::Interrupted(ULONGLONG scanned)
+{
+    if (scanned % kPollFrames != 0)
+        return false;
+    HostProbeInterrupt("scan");
+    return HostInterrupted();
 }
 
 bool HostPlayCompare::IsSilence(const UCHAR* frame) const

@@ -110,6 +110,11 @@ class HostPlayCompare
         Done,
     };
 
+    // A scan of the file's silence (an hour of it, say) asks after a signal
+    // every so many frames, so that one ends the run within a second; true
+    // once one came, the scan then cut short where it is.
+    static constexpr ULONGLONG kPollFrames = 1 << 16;
+    bool Interrupted(ULONGLONG scanned);
     bool IsSilence(const UCHAR* frame) const;
     bool Same(const UCHAR* a, const UCHAR* b);
     // The file's frame `n`, from the window while it holds it, else read on;

@@ -119,3 +119,33 @@ TEST(Pool, DispatchLevelRequestsAreCounted)
     KeLowerIrql(old);
     EXPECT_EQ(EmuPoolDispatchRequestCount(), 2u);
 }
+
+// The block that holds an address is found from its first byte to its last,
+// and none holds the byte past it, whichever blocks lie around it.
+TEST(Pool, TheBlockHoldingAnAddressIsFoundToItsLastByte)
+{
+    const ULONG tags[] = {POOL_TAG("PbA "), POOL_TAG("PbB "), POOL_TAG("PbC ")};
+    const SIZE_T sizes[] = {40, 4096, 1};
+    unsigned char* blocks[3];
+    for (int i = 0; i < 3; ++i)
+        ASSERT_NE(nullptr, blocks[i] = static_cast<unsigned char*>(
+                               ExAllocatePoolWithTag(NonPagedPool, sizes[i], tags[i])));
+    for (int i = 0; i < 3; ++i)
+        for (const SIZE_T at : {SIZE_T{0}, sizes[i] / 2, sizes[i] - 1, sizes[i]})
+        {
+            EmuPoolBlock found = {};
+            const bool held = EmuPoolBlockHolding(blocks[i] + at, &found);
+            const bool inside = at < sizes[i];
+            // The byte past a block is no block's unless another starts there.
+            if (!inside && EmuPoolIsBlock(blocks[i] + at))
+                continue;
+            EXPECT_EQ(inside, held) << i << " at " << at;
+            EXPECT_TRUE(!inside || (found.Address == blocks[i] && found.Tag == tags[i]))
+                << i << " at " << at;
+        }
+    EmuPoolBlock none = {};
+    EXPECT_FALSE(EmuPoolBlockHolding(nullptr, &none));
+    for (unsigned char* b : blocks)
+        ExFreePool(b);
+    EXPECT_FALSE(EmuPoolBlockHolding(blocks[1] + 1, &none));
+}

@@ -552,3 +552,40 @@ TEST_F(Stream, ControlChangeEventsAreEnabledSignalledAndDisabled)
     EXPECT_EQ(2u, Rig.Topology->EventVerbs[1]);
     EXPECT_EQ(0u, EmuPoolOutstandingCount(POOL_TAG("PcEv")));
 }
+
+// The port records its event calls in room it took when it was made: a
+// generation at DISPATCH_LEVEL allocates nothing. Up to the room's last
+// record each call is kept, in order; past it each is counted only.
+TEST_F(Stream, EventRecordsKeepTheirRoomAndCountTheRest)
+{
+    PFILE_OBJECT topo = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, Client->OpenFilter(u"Topo", &topo));
+    AudioEngineEvent volume = {};
+    ASSERT_EQ(STATUS_SUCCESS, Client->EnableNodeEvent(topo, 0, KSEVENTSETID_AudioControlChange,
+                                                      KSEVENT_CONTROL_CHANGE, &volume));
+    // Generations after the add: the room less one, full, one and two past it.
+    for (const size_t generated : {kEmuPcEventLogMost - 1, size_t{1}, size_t{1}, size_t{1}})
+    {
+        const size_t before = EmuPcEventLog(Rig.TopologyPort).size();
+        const size_t unlogged = EmuPcEventsUnlogged(Rig.TopologyPort);
+        for (size_t i = 0; i < generated; ++i)
+        {
+            KIRQL irql;
+            KeRaiseIrql(DISPATCH_LEVEL, &irql);
+            Rig.Topology->RaiseChange((before + unlogged + i) % 2); // call n on node n % 2
+            KeLowerIrql(irql);
+        }
+        const size_t total = before + unlogged + generated;
+        const auto log = EmuPcEventLog(Rig.TopologyPort);
+        ASSERT_EQ(std::min(total, kEmuPcEventLogMost), log.size());
+        EXPECT_EQ(total - log.size(), EmuPcEventsUnlogged(Rig.TopologyPort));
+        for (size_t n = 1; n < log.size(); ++n)
+        {
+            EXPECT_TRUE(log[n].Generated);
+            EXPECT_EQ(n % 2, log[n].NodeId) << n;
+            EXPECT_EQ(1 - n % 2, log[n].Signalled) << n;
+        }
+    }
+    EXPECT_TRUE(AudioEngineClient::TakeSignal(&volume));
+    ASSERT_EQ(STATUS_SUCCESS, Client->Close(topo));
+}

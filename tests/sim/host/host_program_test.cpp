@@ -71,40 +71,29 @@ bool Has(const std::string& text, const std::string& part)
 }
 
 // Where the program's interrupt probe raises SIGINT, as a signal that came
-// just then would.
+// just then would: at each of its calls there from the g_RaiseFrom'th on;
+// those calls, counted in memory the child shares.
 std::string g_RaiseAt;
+ULONG g_RaiseFrom = 1;
+ULONG* const g_CallsAt = static_cast<ULONG*>(
+    mmap(nullptr, sizeof(ULONG), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
 
 // The host program in a child of the test, with that probe: Out holds what
 // it printed on both streams, in order.
 ProgramRun RunInChild(std::vector<std::string> args)
 {
-    ProgramRun run;
-    const int log = memfd_create("log", MFD_CLOEXEC);
-    fflush(nullptr);
-    const pid_t pid = log < 0 ? -1 : fork();
-    if (pid == 0)
-    {
-        dup2(log, STDOUT_FILENO), dup2(log, STDERR_FILENO);
-        HostSetInterruptProbe(
-            [](const std::string& place)
-            {
-                if (place == g_RaiseAt)
-                    raise(SIGINT);
-            });
-        std::vector<char*> argv{const_cast<char*>("lthost")};
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int exit = HostProgramMain((int)args.size() + 1, argv.data());
-        fflush(nullptr);
-        _exit(exit);
-    }
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFSIGNALED(status))
-        run.Signal = WTERMSIG(status);
-    run.Out = ReadAll("/proc/self/fd/" + std::to_string(log));
-    close(log);
-    return run;
+    *g_CallsAt = 0;
+    return RunInChildProcess(std::move(args),
+                             [](int argc, char** argv)
+                             {
+                                 HostSetInterruptProbe(
+                                     [](const std::string& place)
+                                     {
+                                         if (place == g_RaiseAt && ++*g_CallsAt >= g_RaiseFrom)
+                                             raise(SIGINT);
+                                     });
+                                 return HostProgramMain(argc, argv);
+                             });
 }
 } // namespace
 
@@ -736,4 +725,30 @@ TEST(HostProgram, AnInterruptAtEachCheckStopsThere)
         EXPECT_TRUE(Has(run.Out, "\nresult: FAILED, interrupted by SIGINT\n")) << row.Place;
         EXPECT_TRUE(before == ReadAll(keep)) << row.Place;
     }
+}
+
+// A file of long leading silence: the play's compare scans it before the
+// pin runs, asking after a signal every so many frames. One raised at its
+// third ask ends the scan there (no fourth) and the play before any of it,
+// said; the device is removed and the driver unloaded.
+TEST(HostProgram, ASignalEndsTheScanOfAFilesLeadingSilence)
+{
+    ScratchFolder w;
+    const std::string in = w / "in.wav";
+    HostAudio file{48000, 2, 16, std::vector<UCHAR>(48000 * 30 * 4)};
+    const HostAudio sound = Ramp(4800);
+    file.Data.insert(file.Data.end(), sound.Data.begin(), sound.Data.end());
+    std::string error;
+    ASSERT_TRUE(HostWriteWav(in, file, &error)) << error;
+    g_RaiseAt = "scan";
+    g_RaiseFrom = 3;
+    const ProgramRun run = RunInChild({"--play", in});
+    g_RaiseFrom = 1;
+    EXPECT_EQ(SIGINT, run.Signal);
+    EXPECT_EQ(3u, *g_CallsAt);
+    EXPECT_TRUE(Has(run.Out, "play: ended early: interrupted by SIGINT after 0 ms of play\n"))
+        << run.Out;
+    EXPECT_TRUE(Has(run.Out, "remove device: 0x00000000 STATUS_SUCCESS\ndriver unloaded\n"
+                             "leaks: none\nresult: FAILED, interrupted by SIGINT\n"))
+        << run.Out;
 }

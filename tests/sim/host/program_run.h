@@ -107,3 +107,35 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const RunHow&
     close(err);
     return run;
 }
+
+// `main` run in a child of the test as a program's main is, with `args`
+// after "lthost" as its command line: Out holds what it printed on both
+// streams, in order (Err is empty).
+template <class Main> ProgramRun RunInChildProcess(std::vector<std::string> args, Main main)
+{
+    ProgramRun run;
+    const int log = memfd_create("log", MFD_CLOEXEC);
+    fflush(nullptr);
+    const pid_t pid = log < 0 ? -1 : fork();
+    if (pid == 0)
+    {
+        dup2(log, STDOUT_FILENO), dup2(log, STDERR_FILENO);
+        std::vector<char*> argv{const_cast<char*>("lthost")};
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int exit = main((int)args.size() + 1, argv.data());
+        fflush(nullptr);
+        _exit(exit);
+    }
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid)
+        (WIFEXITED(status) ? run.Exit : run.Signal) =
+            WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
+    char buffer[4096];
+    lseek(log, 0, SEEK_SET);
+    for (ssize_t got; log >= 0 && (got = read(log, buffer, sizeof(buffer))) > 0;)
+        run.Out.append(buffer, (size_t)got);
+    close(log);
+    return run;
+}
