@@ -40,6 +40,13 @@ const DataCase kCases[] = {
     {"uac2-20-bit-in-4-bytes-headset.txt", 4},
     {"uac2-44100-clock-headset.txt", 2},
     {"uac2-fixed-96k-clock-headset.txt", 2},
+    // Five streams, two of them render, that a power-down stops one after
+    // the other: the smallest size, the preferred one, and the larger ones
+    // whose last streams stop a ring of frames after the first.
+    {"five-engine-interface.txt", 2, 96},
+    {"five-engine-interface.txt", 2, 480},
+    {"five-engine-interface.txt", 2, 960},
+    {"five-engine-interface.txt", 2, 2400},
 };
 
 // The edges of the sizes stated at 48, 44.1 and 96 kHz, the shortest buffers
@@ -125,6 +132,7 @@ class AsioData : public testing::TestWithParam<DataCase>
     // Down to D2 for `ms` while streaming, and back.
     void PowerCycle(HostAsioData& data, ULONG ms)
     {
+        data.PoweringDown();
         ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
         data.Run(ms);
         ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
@@ -322,6 +330,7 @@ TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
         data.Run(100);
         if (feed == Resume || feed == Ahead)
         {
+            data.PoweringDown();
             ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
             data.Run(5);
             ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
