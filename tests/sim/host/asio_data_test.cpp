@@ -3,10 +3,12 @@
 // each frame once and in order, at every start the client asks for (the
 // first, a stop and start on the same mapping, a second client, every buffer
 // size the driver states), goes on from the first frame it did not receive
-// when the device returns to D0 while streaming, and the capture rings hold
-// what the device sent (its counter), in order. Every fault put between the
-// device and the compare, and every position that does not count what was
-// moved, fails the run, named; processing on the path is named instead.
+// when the device returns to D0 while streaming (on five streams too, which
+// stop one after the other, the silence between no fault), and the capture
+// rings hold what the device sent (its counter), in order. Every fault put
+// between the device and the compare, and every position that does not
+// count what was moved, fails the run, named; processing on the path is
+// named instead.
 #include <gtest/gtest.h>
 
 #include "platform/io/io_emu.h"
@@ -193,6 +195,86 @@ TEST_P(AsioDataSize, EveryStatedBufferSizeStartsAtTheRingsFirstFrame)
     EXPECT_EQ(STATUS_SUCCESS, client->Stop());
 }
 
+// Across a power-down of five streams, the silence the last render ring's
+// endpoint receives as they stop one after the other is no fault; a frame it
+// had received before, received again after, or the first after it lost or
+// silenced, is, named as anywhere else. The tap numbers each frame it passes
+// on and keeps the last before the power-down.
+class AsioDataPowerDown : public AsioData
+{
+};
+
+TEST_P(AsioDataPowerDown, SilenceAsTheStreamsStopIsNoFaultARepeatOrALossIs)
+{
+    enum Do
+    {
+        Nothing,
+        Again,
+        Lose,
+        Blank
+    };
+    struct GapTap : HostAsioTap
+    {
+        Do What = Nothing;
+        bool Back = false; // the next bytes are the first after the return to D0
+        ULONGLONG Wire = 0, Last = 0, At = 0, Before = 0;
+        std::vector<UCHAR> Kept = std::vector<UCHAR>(8);
+        void Received(size_t ring, std::vector<UCHAR>* bytes) override
+        {
+            if (ring != 4 || bytes->empty())
+                return;
+            if (Back)
+            {
+                At = Wire;
+                Before = Last;
+                if (What == Again)
+                    bytes->insert(bytes->begin(), Kept.begin(), Kept.end());
+                else if (What == Lose)
+                    bytes->erase(bytes->begin(), bytes->begin() + 8);
+                else if (What == Blank)
+                    std::fill(bytes->begin(), bytes->begin() + 8, 0);
+                Back = false;
+            }
+            Wire += bytes->size() / 8;
+            Kept.assign(bytes->end() - 8, bytes->end());
+            EXPECT_TRUE(AsioClientFrameNumber(Kept.data(), 8, Last, &Last));
+        }
+    } tap;
+    const auto said = [&](Do what)
+    {
+        const std::string due = std::to_string(tap.Before + 1), at = std::to_string(tap.At);
+        const std::string lines[] = {
+            "",
+            "the device received frame " + std::to_string(tap.Before) +
+                " again or out of order at wire frame " + at + ", in place of frame " + due,
+            "the device never received frames " + due + " to " + due + ": from wire frame " + at +
+                " it received frame " + std::to_string(tap.Before + 2) + " on",
+            "the device received silence in place of frames " + due + " to " + due +
+                ", from wire frame " + at};
+        return what == Nothing ? std::vector<std::string>{}
+                               : std::vector<std::string>{"ring 4: " + lines[what]};
+    };
+    for (const Do what : {Nothing, Again, Lose, Blank})
+    {
+        SCOPED_TRACE(what);
+        tap = GapTap{};
+        tap.What = what;
+        auto client = MappedClient();
+        ASSERT_EQ(5u, client->Rings().size());
+        ASSERT_EQ(8u, client->Rings()[4].Channels * 2);
+        HostAsioData data(*client, host, 2, &tap);
+        Start(*client, data);
+        data.Run(300);
+        PowerCycle(data, 20);
+        tap.Back = true;
+        data.Run(300);
+        EXPECT_EQ(said(what), data.Render().Faults);
+        EXPECT_EQ("", data.Render().Position);
+        EXPECT_EQ(STATUS_SUCCESS, client->Stop());
+        EXPECT_EQ(STATUS_SUCCESS, client->Unmap());
+    }
+}
+
 std::string CaseName(const testing::TestParamInfo<DataCase>& info)
 {
     std::string name = info.param.Device;
@@ -203,6 +285,8 @@ std::string CaseName(const testing::TestParamInfo<DataCase>& info)
 
 INSTANTIATE_TEST_SUITE_P(Devices, AsioData, testing::ValuesIn(kCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(Sizes, AsioDataSize, testing::ValuesIn(kSizes), CaseName);
+INSTANTIATE_TEST_SUITE_P(FiveStreams, AsioDataPowerDown,
+                         testing::Values(DataCase{"five-engine-interface.txt", 2, 960}), CaseName);
 
 // On paths that change no sample, every fault between the device and the
 // compare fails the run, named, and the compare goes on to name the next:
