@@ -315,11 +315,11 @@ TEST(AsioStart, AReturnToD0GoesOnFromTheFirstByteTheDeviceDidNotReceive)
     }
 }
 
-// From the owner's stop, unmap or close on, no ring is read or written,
-// also where a stream not yet stopped still runs: the capture ring, whose
-// stream stops after the render ring's, keeps its place through that stop.
-// A start moves the rings again.
-TEST(AsioStart, NoRingMovesFromTheOwnersStopOn)
+// From the owner's stop, unmap or close on, and from a power-down on, no
+// ring is read or written, also where a stream not yet stopped still runs:
+// the capture ring, whose stream stops after the render ring's, keeps its
+// place through that stop. A start moves the rings again.
+TEST(AsioStart, NoRingMovesFromTheOwnersStopOrAPowerDownOn)
 {
     const struct
     {
@@ -329,6 +329,12 @@ TEST(AsioStart, NoRingMovesFromTheOwnersStopOn)
         {[](TwoEngineRig& rig) { return rig.Asio()->AsioStopStreaming(&rig.file, nullptr); }, true},
         {[](TwoEngineRig& rig) { return rig.Asio()->AsioUnmapSharedBuffer(&rig.file); }, false},
         {[](TwoEngineRig& rig) { return rig.Asio()->AsioCloseClient(&rig.file); }, false},
+        {[](TwoEngineRig& rig)
+         {
+             SetPower(rig.Adapter(), PowerDeviceD3);
+             return STATUS_SUCCESS;
+         },
+         false},
     };
     for (const auto& row : rows)
     {
