@@ -165,7 +165,7 @@ void HostAsioData::TakeRecords()
             const std::vector<UCHAR>& received = streaming.OutRecord(ring.Endpoint).Data;
             m_Frames.assign(received.begin(), received.end());
             if (m_PoweringDown)
-                DropSilence(ring.FrameBytes);
+                DropSilence(ring);
             if (m_Tap != nullptr)
                 m_Tap->Received(ring.Index, &m_Frames);
             ring.Compare.Received(m_Frames.data(), m_Frames.size());
@@ -182,14 +182,22 @@ void HostAsioData::TakeRecords()
     streaming.ClearRecords();
 }
 
-void HostAsioData::DropSilence(ULONG frameBytes)
+// In frames of a few bytes one of the client's is all zeros: it stays where
+// it is the one after the last kept.
+void HostAsioData::DropSilence(const Ring& ring)
 {
-    std::vector<UCHAR> kept;
-    for (size_t at = 0; at + frameBytes <= m_Frames.size(); at += frameBytes)
+    std::vector<UCHAR> kept, own(ring.FrameBytes);
+    ULONGLONG next = ring.Compare.Due();
+    for (size_t at = 0; at + ring.FrameBytes <= m_Frames.size(); at += ring.FrameBytes)
     {
-        const auto frame = m_Frames.begin() + (ptrdiff_t)at;
-        if (std::any_of(frame, frame + frameBytes, [](UCHAR b) { return b != 0; }))
-            kept.insert(kept.end(), frame, frame + frameBytes);
+        const PUCHAR frame = m_Frames.data() + at;
+        AsioClientFrame(next, ring.FrameBytes, own.data());
+        if (std::all_of(frame, frame + ring.FrameBytes, [](UCHAR b) { return b == 0; }) &&
+            memcmp(frame, own.data(), ring.FrameBytes) != 0)
+            continue;
+        kept.insert(kept.end(), frame, frame + ring.FrameBytes);
+        ULONGLONG k = 0;
+        next = AsioClientFrameNumber(frame, ring.FrameBytes, next, &k) ? k + 1 : next;
     }
     m_Frames.swap(kept);
 }

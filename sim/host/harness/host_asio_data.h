@@ -111,8 +111,8 @@ class HostAsioData
     void Step();
     // The device's records since the last step, into the compares.
     void TakeRecords();
-    // The step's frames but those all silence.
-    void DropSilence(ULONG frameBytes);
+    // The step's frames but silence, which is no frame of the client's.
+    void DropSilence(const Ring& ring);
     // The driver's frames taken (put) since the start, from its position.
     bool Follow(Ring& ring);
     void WriteAhead(Ring& ring);
