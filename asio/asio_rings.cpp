@@ -549,11 +549,14 @@ void CAsioRings::CopyRing(AsioRingEntry* e, PUCHAR urb, ULONG bytes, bool toUrb)
 
 // Every URB built from the ring comes back, also once the client is no
 // longer started (a stop waits for them), so the played place follows each;
-// only a started client's URBs count as buffer switches.
+// only a started client's URBs count as buffer switches. Halted, a URB that
+// comes back with none in flight was built silent: the device received no
+// ring byte from it, so the played place stays at the first it did not.
 void CAsioRings::UrbReturned(AsioRingEntry* e, const StreamNotification& note, bool started)
 {
     e->Prerolling = 0;
-    if (e->IsInput == 0 && note.Bytes < e->DataBytes)
+    const bool silent = m_Halted && e->InFlight == 0;
+    if (e->IsInput == 0 && note.Bytes < e->DataBytes && !silent)
     {
         e->InFlight = e->InFlight > note.Bytes ? e->InFlight - note.Bytes : 0;
         if (note.Dropped == 0)

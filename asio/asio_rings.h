@@ -143,10 +143,10 @@ class CAsioRings
     PKEVENT GetBufferSwitchEvent() const { return m_BufferSwitchEvent; }
     // Fills the data of every active ring (zeros at stop).
     void Silence();
-    // From the owner's stop until the next start no ring is read or
-    // written, all at once: the streams then stop one after the other, each
-    // waiting for its URBs, and those still running would send the device
-    // the ring again past the owner's last write.
+    // From the owner's stop or a power-down until the next start no ring is
+    // read or written, all at once: the streams then stop one after the
+    // other, each waiting for its URBs, and those still running would send
+    // the device the ring again past the owner's last write.
     void Halt();
 
     // *opened: the clients were opened (and stay so until Stop).

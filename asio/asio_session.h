@@ -121,8 +121,8 @@ class CAsioSession
     NTSTATUS StartRings(PKEVENT bufferSwitchEvent, bool resume);
     // Stops the owner's streaming, and unmaps and frees its rings.
     void ReleaseRings(AsioClientRecord* record);
-    // The owner's stop: every ring is left where it stands, all at once,
-    // before the streams stop one after the other.
+    // The owner's stop, and a power-down's: every ring is left where it
+    // stands, all at once, before the streams stop one after the other.
     void StopOwnerStreams();
 
     CAsioHost* m_Adapter;

@@ -161,11 +161,15 @@ void CAsioSession::ResetRings(PKEVENT bufferSwitchEvent)
     m_Rings.Reset(RingSettings(), bufferSwitchEvent);
 }
 
+// The rings are halted first, as at the owner's stop: a return to D0 goes
+// on from the first frame the device did not receive, which the streams
+// still running while the others stop must neither send again nor move
+// past what the owner wrote.
 void CAsioSession::PowerDown()
 {
     if (!m_Running)
         return;
-    m_Adapter->AsioStop();
+    StopOwnerStreams();
     m_Rings.SetBufferSwitchEvent(nullptr);
     if (m_Owner != nullptr && m_Owner->BufferSwitchEvent != nullptr)
         KeClearEvent(m_Owner->BufferSwitchEvent);

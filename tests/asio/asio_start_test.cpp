@@ -273,17 +273,23 @@ TEST(AsioStart, NotificationsMoveCaptureDataAndCountSwitches)
 
 // Back in D0 the ring goes on from the end of the last URB the device took,
 // whatever came back dropped after it, also where URBs came back after the
-// stop cleared the started flag; the switches counted go on from there.
+// stop cleared the started flag, and where silent ones, built after the
+// power-down halted the ring, came back taken after them; the switches
+// counted go on from there.
 TEST(AsioStart, AReturnToD0GoesOnFromTheFirstByteTheDeviceDidNotReceive)
 {
     // Five URBs of 384 bytes come back in order, dropped (1) or taken (0),
-    // the last `AfterStop` of them once the power-down stopped the ring.
+    // the last `AfterStop` of them once the power-down stopped the ring,
+    // then `Silent` taken URBs that carried none of it.
     const struct
     {
         std::vector<ULONG> Dropped;
-        ULONG AfterStop, Played;
-    } rows[] = {{{0, 0, 0, 0, 0}, 0, 1920}, {{0, 0, 0, 1, 1}, 0, 1152}, {{0, 1, 0, 1, 1}, 0, 1152},
-                {{0, 0, 0, 0, 0}, 3, 1920}, {{0, 0, 1, 1, 1}, 3, 768},  {{1, 1, 1, 1, 1}, 0, 0}};
+        ULONG AfterStop, Silent, Played;
+    } rows[] = {{{0, 0, 0, 0, 0}, 0, 0, 1920}, {{0, 0, 0, 1, 1}, 0, 0, 1152},
+                {{0, 1, 0, 1, 1}, 0, 0, 1152}, {{0, 0, 0, 0, 0}, 3, 0, 1920},
+                {{0, 0, 1, 1, 1}, 3, 0, 768},  {{1, 1, 1, 1, 1}, 0, 0, 0},
+                {{0, 0, 0, 0, 0}, 3, 2, 1920}, {{0, 0, 0, 0, 1}, 0, 1, 1536},
+                {{0, 0, 1, 1, 1}, 3, 2, 768},  {{1, 1, 1, 1, 1}, 5, 3, 0}};
     for (const auto& row : rows)
     {
         TwoEngineRig rig;
@@ -300,6 +306,8 @@ TEST(AsioStart, AReturnToD0GoesOnFromTheFirstByteTheDeviceDidNotReceive)
             if (i < 5)
                 rig.render->Notify(STREAM_NOTIFY_BYTES, nullptr, 384, row.Dropped[i]);
         }
+        for (ULONG i = 0; i < row.Silent; ++i)
+            rig.render->Notify(STREAM_NOTIFY_BYTES, nullptr, 384, 0);
         SetPower(rig.Adapter(), PowerDeviceD0);
         EXPECT_EQ(row.Played, rig.Header(0)->StartPosition) << row.Played;
         EXPECT_EQ(row.Played, rig.Header(0)->DriverPosition) << row.Played;
@@ -307,11 +315,11 @@ TEST(AsioStart, AReturnToD0GoesOnFromTheFirstByteTheDeviceDidNotReceive)
     }
 }
 
-// From the owner's stop, unmap or close on, no ring is read or written,
-// also where a stream not yet stopped still runs: the capture ring, whose
-// stream stops after the render ring's, keeps its place through that stop.
-// A start moves the rings again.
-TEST(AsioStart, NoRingMovesFromTheOwnersStopOn)
+// From the owner's stop, unmap or close on, and from a power-down on, no
+// ring is read or written, also where a stream not yet stopped still runs:
+// the capture ring, whose stream stops after the render ring's, keeps its
+// place through that stop. A start moves the rings again.
+TEST(AsioStart, NoRingMovesFromTheOwnersStopOrAPowerDownOn)
 {
     const struct
     {
@@ -321,6 +329,12 @@ TEST(AsioStart, NoRingMovesFromTheOwnersStopOn)
         {[](TwoEngineRig& rig) { return rig.Asio()->AsioStopStreaming(&rig.file, nullptr); }, true},
         {[](TwoEngineRig& rig) { return rig.Asio()->AsioUnmapSharedBuffer(&rig.file); }, false},
         {[](TwoEngineRig& rig) { return rig.Asio()->AsioCloseClient(&rig.file); }, false},
+        {[](TwoEngineRig& rig)
+         {
+             SetPower(rig.Adapter(), PowerDeviceD3);
+             return STATUS_SUCCESS;
+         },
+         false},
     };
     for (const auto& row : rows)
     {

@@ -76,6 +76,8 @@ class HostAsioCompare
     HostAsioSaid Said(const std::string& processing) const;
     // Frames received each the one due, in order; frames received.
     ULONGLONG Compared() const { return m_Order.InOrder(); }
+    // The frame due next (render: the client's).
+    ULONGLONG Due() const { return m_Order.Due(); }
     ULONGLONG ReceivedFrames() const { return m_Order.Received(); }
 
   private:

@@ -53,7 +53,7 @@ void HostAsioData::BeforeStart()
 {
     for (Ring& ring : m_Render.Rings)
     {
-        ring.Wire = ring.Taken = ring.Written = 0;
+        ring.Taken = ring.Written = 0;
         ring.Base = m_NextFrame;
         ring.Compare.Start(ring.Base);
         WriteAhead(ring);
@@ -101,9 +101,10 @@ void HostAsioData::Restarted()
     // driver's reads from there on are the frames due.
     for (Ring& ring : m_Render.Rings)
     {
-        CheckStart(ring, (ULONG)(ring.Wire % ring.Frames) * ring.FrameBytes,
+        const ULONGLONG received = ring.Compare.Due() - ring.Base;
+        CheckStart(ring, (ULONG)(received % ring.Frames) * ring.FrameBytes,
                    "the first frame the device did not receive");
-        ring.Taken = ring.Wire;
+        ring.Taken = received;
         Follow(ring);
         WriteAhead(ring);
     }
@@ -115,6 +116,7 @@ void HostAsioData::Restarted()
         ring.Wire = ring.Written;
         ring.Compare.Start(ring.Compare.SentFrames());
     }
+    m_PoweringDown = false;
 }
 
 // The capture rings fill from their first frame with what the device sends
@@ -161,8 +163,9 @@ void HostAsioData::TakeRecords()
         if (ring.Endpoint != 0)
         {
             const std::vector<UCHAR>& received = streaming.OutRecord(ring.Endpoint).Data;
-            ring.Wire += received.size() / ring.FrameBytes;
             m_Frames.assign(received.begin(), received.end());
+            if (m_PoweringDown)
+                DropSilence(ring);
             if (m_Tap != nullptr)
                 m_Tap->Received(ring.Index, &m_Frames);
             ring.Compare.Received(m_Frames.data(), m_Frames.size());
@@ -179,6 +182,26 @@ void HostAsioData::TakeRecords()
     streaming.ClearRecords();
 }
 
+// In frames of a few bytes one of the client's is all zeros: it stays where
+// it is the one after the last kept.
+void HostAsioData::DropSilence(const Ring& ring)
+{
+    std::vector<UCHAR> kept, own(ring.FrameBytes);
+    ULONGLONG next = ring.Compare.Due();
+    for (size_t at = 0; at + ring.FrameBytes <= m_Frames.size(); at += ring.FrameBytes)
+    {
+        const PUCHAR frame = m_Frames.data() + at;
+        AsioClientFrame(next, ring.FrameBytes, own.data());
+        if (std::all_of(frame, frame + ring.FrameBytes, [](UCHAR b) { return b == 0; }) &&
+            memcmp(frame, own.data(), ring.FrameBytes) != 0)
+            continue;
+        kept.insert(kept.end(), frame, frame + ring.FrameBytes);
+        ULONGLONG k = 0;
+        next = AsioClientFrameNumber(frame, ring.FrameBytes, next, &k) ? k + 1 : next;
+    }
+    m_Frames.swap(kept);
+}
+
 bool HostAsioData::Follow(Ring& ring)
 {
     const ULONG position = HeaderAt(*ring.Client, kDriverPosition);
@@ -192,8 +215,9 @@ bool HostAsioData::Follow(Ring& ring)
     ring.Taken += (at + ring.Frames - ring.Taken % ring.Frames) % ring.Frames;
     // A capture ring holds what the device sent: the driver put as many
     // frames as its position says, laps included, short of what was sent by
-    // no more than a ring.
-    if (ring.Client->IsInput && ring.Wire > ring.Taken)
+    // no more than a ring; but from a power-down on it puts none, the
+    // streams stopping however long it takes them.
+    if (ring.Client->IsInput && !m_PoweringDown && ring.Wire > ring.Taken)
         ring.Taken += (ring.Wire - ring.Taken) / ring.Frames * ring.Frames;
     return true;
 }

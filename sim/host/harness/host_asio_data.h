@@ -64,11 +64,17 @@ class HostAsioData
     // After the start: the driver's position must be its pre-roll past the
     // start position, every frame taken so far the device's.
     void AfterStart();
+    // Before the device leaves D0 while streaming: until it is back, the
+    // render endpoints may receive silence as the streams stop one after
+    // the other, which is no frame of the client's, neither due nor
+    // inserted.
+    void PoweringDown() { m_PoweringDown = true; }
     // After a start the client did not ask for (the device back in D0): the
     // device must receive the client's frames from the first one it did not
-    // receive before, each once and in order, the driver taking them from
-    // that frame's place; capture goes on where it stood, nothing it holds
-    // presented anew.
+    // receive before (by their numbers, whatever silence came between),
+    // each once and in order, the driver taking them from that frame's
+    // place; capture goes on where it stood, nothing it holds presented
+    // anew.
     void Restarted();
     // Runs `ms` of emulated time, a millisecond at a time: buffer switches
     // counted, frames written ahead and read, both ways compared, and the
@@ -91,7 +97,7 @@ class HostAsioData
         ULONGLONG Taken = 0;   // frames the driver took or put since the start
         ULONGLONG Written = 0; // render: reads written for; capture: frames read
         ULONGLONG Base = 0;    // render: the frame written for the start's first read
-        ULONGLONG Wire = 0;    // frames the device received (sent) since the start
+        ULONGLONG Wire = 0;    // capture: frames the device sent since the start
     };
     struct Side
     {
@@ -105,6 +111,8 @@ class HostAsioData
     void Step();
     // The device's records since the last step, into the compares.
     void TakeRecords();
+    // The step's frames but silence, which is no frame of the client's.
+    void DropSilence(const Ring& ring);
     // The driver's frames taken (put) since the start, from its position.
     bool Follow(Ring& ring);
     void WriteAhead(Ring& ring);
@@ -119,5 +127,6 @@ class HostAsioData
     Side m_Render;
     Side m_Capture;
     ULONGLONG m_NextFrame = 0;   // the run's next frame never written
+    bool m_PoweringDown = false; // from PoweringDown to Restarted
     std::vector<UCHAR> m_Frames; // a step's bytes on their way to a compare
 };

@@ -3,10 +3,12 @@
 // each frame once and in order, at every start the client asks for (the
 // first, a stop and start on the same mapping, a second client, every buffer
 // size the driver states), goes on from the first frame it did not receive
-// when the device returns to D0 while streaming, and the capture rings hold
-// what the device sent (its counter), in order. Every fault put between the
-// device and the compare, and every position that does not count what was
-// moved, fails the run, named; processing on the path is named instead.
+// when the device returns to D0 while streaming (on five streams too, which
+// stop one after the other, the silence between no fault), and the capture
+// rings hold what the device sent (its counter), in order. Every fault put
+// between the device and the compare, and every position that does not
+// count what was moved, fails the run, named; processing on the path is
+// named instead.
 #include <gtest/gtest.h>
 
 #include "platform/io/io_emu.h"
@@ -40,6 +42,13 @@ const DataCase kCases[] = {
     {"uac2-20-bit-in-4-bytes-headset.txt", 4},
     {"uac2-44100-clock-headset.txt", 2},
     {"uac2-fixed-96k-clock-headset.txt", 2},
+    // Five streams, two of them render, that a power-down stops one after
+    // the other: the smallest size, the preferred one, and the larger ones
+    // whose last streams stop a ring of frames after the first.
+    {"five-engine-interface.txt", 2, 96},
+    {"five-engine-interface.txt", 2, 480},
+    {"five-engine-interface.txt", 2, 960},
+    {"five-engine-interface.txt", 2, 2400},
 };
 
 // The edges of the sizes stated at 48, 44.1 and 96 kHz, the shortest buffers
@@ -125,6 +134,7 @@ class AsioData : public testing::TestWithParam<DataCase>
     // Down to D2 for `ms` while streaming, and back.
     void PowerCycle(HostAsioData& data, ULONG ms)
     {
+        data.PoweringDown();
         ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
         data.Run(ms);
         ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));
@@ -185,6 +195,54 @@ TEST_P(AsioDataSize, EveryStatedBufferSizeStartsAtTheRingsFirstFrame)
     EXPECT_EQ(STATUS_SUCCESS, client->Stop());
 }
 
+// Across a power-down of five streams, the silence the last render ring's
+// endpoint receives as they stop one after the other is no fault; a fault in
+// the first frames after the return to D0 is named as anywhere else (a
+// repeat takes a frame from before the power-down).
+class AsioDataPowerDown : public AsioData
+{
+};
+
+TEST_P(AsioDataPowerDown, SilenceAsTheStreamsStopIsNoFaultWhatComesAfterIs)
+{
+    // The faults on the last render ring's frames; the others pass.
+    struct LastRing : FaultTap
+    {
+        using FaultTap::FaultTap;
+        size_t Passed = 0;
+        void Sent(size_t, const std::vector<UCHAR>&) override {}
+        void Read(size_t, std::vector<UCHAR>*) override {}
+        void Received(size_t ring, std::vector<UCHAR>* bytes) override
+        {
+            if (ring != 4)
+                return;
+            Passed += bytes->size() / 8;
+            FaultTap::Received(ring, bytes);
+        }
+    };
+    for (const Fault what : {kFaults /* none */, Lose, Repeat, Blank, Noise})
+    {
+        SCOPED_TRACE(what);
+        auto client = MappedClient();
+        ASSERT_EQ(8u, client->Rings()[4].Channels * 2);
+        LastRing tap(8, 2);
+        HostAsioData data(*client, host, 2, &tap);
+        Start(*client, data);
+        data.Run(300);
+        PowerCycle(data, 20);
+        if (what != kFaults)
+            tap.Render.Put(what, tap.Passed, 3, 2000);
+        data.Run(300);
+        std::vector<std::string> said;
+        for (const std::string& line : tap.Render.Said(false).Faults)
+            said.push_back("ring 4: " + line);
+        EXPECT_EQ(said, data.Render().Faults);
+        EXPECT_EQ("", data.Render().Position);
+        EXPECT_EQ(STATUS_SUCCESS, client->Stop());
+        EXPECT_EQ(STATUS_SUCCESS, client->Unmap());
+    }
+}
+
 std::string CaseName(const testing::TestParamInfo<DataCase>& info)
 {
     std::string name = info.param.Device;
@@ -195,6 +253,8 @@ std::string CaseName(const testing::TestParamInfo<DataCase>& info)
 
 INSTANTIATE_TEST_SUITE_P(Devices, AsioData, testing::ValuesIn(kCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(Sizes, AsioDataSize, testing::ValuesIn(kSizes), CaseName);
+INSTANTIATE_TEST_SUITE_P(FiveStreams, AsioDataPowerDown,
+                         testing::Values(DataCase{"five-engine-interface.txt", 2, 960}), CaseName);
 
 // On paths that change no sample, every fault between the device and the
 // compare fails the run, named, and the compare goes on to name the next:
@@ -322,6 +382,7 @@ TEST_P(AsioDataFaults, APositionThatDoesNotCountWhatWasMovedFails)
         data.Run(100);
         if (feed == Resume || feed == Ahead)
         {
+            data.PoweringDown();
             ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD2));
             data.Run(5);
             ASSERT_EQ(STATUS_SUCCESS, Power(PowerDeviceD0));

@@ -120,6 +120,7 @@ Outcomes EndToEnd(std::mt19937& r, std::map<size_t, std::unique_ptr<HostHarness>
     const auto power = [&](DEVICE_POWER_STATE state)
     { EXPECT_EQ(STATUS_SUCCESS, EmuPoSendDevicePower(host->Pdo(), IRP_MN_SET_POWER, state)); };
     start();
+    data.PoweringDown();
     power(PowerDeviceD2);
     data.Run(1 + r() % 20);
     power(PowerDeviceD0);
