@@ -33,11 +33,13 @@ void HostFrameOrder::Placed(ULONGLONG n)
 
 void HostFrameOrder::Unplaced(bool silence, bool processed)
 {
+    // A fault next to what processing made is no less a fault.
+    if (m_Stretch && m_Stretch->Processed != processed)
+        EndStretch(std::nullopt);
     if (!m_Stretch)
-        m_Stretch = Stretch{m_Due, m_At, 0, true, false};
+        m_Stretch = Stretch{m_Due, m_At, 0, true, processed};
     ++m_Stretch->Count;
     m_Stretch->Silent = m_Stretch->Silent && silence;
-    m_Stretch->Processed = m_Stretch->Processed || processed;
     ++m_At;
 }
 

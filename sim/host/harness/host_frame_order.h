@@ -56,7 +56,9 @@ class HostFrameOrder
     void Placed(ULONGLONG n);
     // The next frame received is found nowhere; `silence` when all its
     // samples are, `processed` when processing on the path could have
-    // changed it.
+    // changed it. Frames found nowhere that processing could have changed
+    // and frames it could not are never one stretch: where one kind follows
+    // the other, the first stood in place of the frames due.
     void Unplaced(bool silence, bool processed);
 
     // The first fault of each kind, in the order received, taking what is
@@ -65,6 +67,9 @@ class HostFrameOrder
     ULONGLONG InOrder() const { return m_InOrder; }
     // The frame due next, or where frames found nowhere began.
     ULONGLONG Due() const { return m_Due; }
+    // The frame due the next frame received would stand in place of, were
+    // it found nowhere: past the frames found nowhere so far.
+    ULONGLONG Next() const { return m_Stretch ? m_Stretch->Due + m_Stretch->Count : m_Due; }
     ULONGLONG Received() const { return m_At; }
 
   private:

@@ -43,7 +43,8 @@ Outcomes Direct(std::mt19937& r)
         }
         compare.Start(capture ? sent : base);
         compare.Written(base + frames);
-        compare.Processing(phase == level, 0);
+        if (!capture && phase == level)
+            compare.Processed(base, base + frames);
         faulter.Phase(r, frames, (int)(r() % 4), phase == level);
         for (size_t i = 0; i < frames; ++i)
         {
@@ -54,6 +55,9 @@ Outcomes Direct(std::mt19937& r)
             faulter.Pass(n, frame.data(), &out);
             if (r() % 64 == 0 || i + 1 == frames)
             {
+                const ULONGLONG read = compare.ReceivedFrames();
+                if (capture && phase == level)
+                    compare.Processed(read, read + out.size() / bytes);
                 compare.Received(out.data(), out.size());
                 out.clear();
             }
