@@ -56,9 +56,9 @@ class HostFrameOrder
     void Placed(ULONGLONG n);
     // The next frame received is found nowhere; `silence` when all its
     // samples are, `processed` when processing on the path could have
-    // changed it. Frames found nowhere that processing could have changed
-    // and frames it could not are never one stretch: where one kind follows
-    // the other, the first stood in place of the frames due.
+    // changed it. Of the frames that stood in place of frames due, those
+    // processing could have changed are what it made of them, and the
+    // others, before or after them, are blanked or changed all the same.
     void Unplaced(bool silence, bool processed);
 
     // The first fault of each kind, in the order received, taking what is
@@ -77,11 +77,18 @@ class HostFrameOrder
     {
         ULONGLONG First, Last, At, Next; // at At, frame Next came
     };
+    // Frames of a stretch from its Offset-th on, up to the next part's,
+    // processing could (or could not) have changed.
+    struct Part
+    {
+        ULONGLONG Offset;
+        bool Processed, Silent;
+    };
     // Frames found nowhere from At on, while the frame due was Due.
     struct Stretch
     {
         ULONGLONG Due, At, Count;
-        bool Silent, Processed;
+        std::vector<Part> Parts;
     };
 
     // The first fault of each kind.
