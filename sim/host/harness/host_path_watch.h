@@ -8,6 +8,7 @@
 // was, however soon after the change it reaches the device or the client.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <utility>
@@ -39,8 +40,10 @@ class HostPathWatch
     // processing could change, or could not, in order.
     template <typename Piece> void Split(ULONGLONG first, ULONGLONG frames, Piece piece) const
     {
+        // Where the frames cannot be counted, what is on now.
         if (!m_Registered)
-            return piece(frames, HostPathChange{});
+            return piece(frames,
+                         m_Known ? HostPathChange{m_On, m_Reader.Seen()} : HostPathChange{});
         for (ULONGLONG at = first, end = first + frames; at < end;)
         {
             const auto span = Span(at);

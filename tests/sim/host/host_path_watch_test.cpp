@@ -1,8 +1,12 @@
 // A play and a recording through the software mutes of a path of terminals,
 // on while the run starts and turned off mid-stream: a frame the driver took
 // after the change is held to the file's (the device's) own, however soon
-// after it reaches the device (the recording).
+// after the change it reaches the device (the file). The device's capture
+// engine is its second: a recording names its own path's mute, not the
+// render path's.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_asio_compare.h"
@@ -39,11 +43,6 @@ void Mute(HostHarness& host, ULONG mute)
                                                           KSPROPERTY_AUDIO_MUTE, 0, &mute, 4));
         }
     }
-}
-
-bool Silent(const UCHAR* frame, size_t bytes)
-{
-    return std::all_of(frame, frame + bytes, [](UCHAR b) { return b == 0; });
 }
 } // namespace
 
@@ -107,7 +106,7 @@ TEST(HostPathWatch, AFaultAfterTheMuteWentOffFailsARecording)
             if (before == 0)
                 Mute(host, 0);
             for (size_t at = 0; sound == ~0ull && at + frameBytes <= bytes.size(); at += frameBytes)
-                if (!Silent(&bytes[at], frameBytes))
+                if (std::any_of(&bytes[at], &bytes[at] + frameBytes, [](UCHAR b) { return b; }))
                     sound = (before + at) / frameBytes;
             const ULONGLONG flip = (sound + after) * frameBytes + 2;
             if (sound != ~0ull && flip >= before && flip < before + bytes.size())
