@@ -175,16 +175,35 @@ void HostAsioCompare::Received(const UCHAR* data, size_t bytes)
         else
             m_Order.Unplaced(
                 std::all_of(frame, frame + m_FrameBytes, [](UCHAR b) { return b == 0; }),
-                m_Order.Received() < m_ProcessedUntil);
+                Processed());
     }
 }
 
-void HostAsioCompare::Processing(bool on, ULONGLONG late)
+void HostAsioCompare::Processed(ULONGLONG from, ULONGLONG to)
 {
-    if (on)
-        m_ProcessedUntil = ~0ull;
-    else if (m_ProcessedUntil == ~0ull)
-        m_ProcessedUntil = m_Order.Received() + late;
+    if (from >= to)
+        return;
+    // A restart takes frames again from an earlier one: spans it meets merge.
+    auto first = std::lower_bound(m_Processed.begin(), m_Processed.end(), from,
+                                  [](const auto& span, ULONGLONG n) { return span.second < n; });
+    auto last = first;
+    for (; last != m_Processed.end() && last->first <= to; ++last)
+    {
+        from = std::min(from, last->first);
+        to = std::max(to, last->second);
+    }
+    m_Processed.insert(m_Processed.erase(first, last), {from, to});
+}
+
+// A frame found nowhere came from where the driver took it: render, the
+// client's frame it stands in place of; capture, its place in the ring.
+bool HostAsioCompare::Processed() const
+{
+    const ULONGLONG from = m_Capture ? m_Order.Received() : m_Order.Next();
+    const auto after =
+        std::upper_bound(m_Processed.begin(), m_Processed.end(), from,
+                         [](ULONGLONG n, const auto& span) { return n < span.first; });
+    return after != m_Processed.begin() && from < std::prev(after)->second;
 }
 
 bool HostAsioCompare::PlaceClients(const UCHAR* frame, ULONGLONG* n)

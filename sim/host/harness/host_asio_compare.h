@@ -5,9 +5,9 @@
 // alone (every frame of the client's is its own; the device's are kept for a
 // while), so a fault is named and the compare goes on from the frames after
 // it (HostFrameOrder), the first fault of each kind named. Frames found
-// nowhere that came while the path's processing was on are what it made of
-// them; elsewhere they are faults, and frames lost, repeated or inserted are
-// named wherever they are placed.
+// nowhere that the driver took while the path's processing was on are what
+// it made of them; all others are faults, and frames lost, repeated or
+// inserted are named wherever they are placed.
 // Frames are named as a play's verdict names them: render, a "frame" is the
 // client's, a "wire frame" what the device received; capture, a "frame" is
 // one the client read, from the run's first, a "wire frame" one the device
@@ -66,10 +66,11 @@ class HostAsioCompare
     void Start(ULONGLONG first) { m_Order.Restart(first); }
     // Frames the device received (render) or the client read (capture), whole.
     void Received(const UCHAR* data, size_t bytes);
-    // Whether processing on the ring's path could change samples as the
-    // frames received from here come; once it could not, the next `late`
-    // frames may still have been made before.
-    void Processing(bool on, ULONGLONG late);
+    // The driver took frames `from` to before `to` while processing on the
+    // ring's path was on: render, the client's frames; capture, the frames
+    // the client read, from the run's first. Only those may be what it made
+    // of them. Given before the frames come.
+    void Processed(ULONGLONG from, ULONGLONG to);
 
     // `processing`: what was on the ring's path over the run, in the
     // driver's words.
@@ -86,6 +87,8 @@ class HostAsioCompare
     // The client's frame (render) or the device's (capture) the frame is.
     bool PlaceClients(const UCHAR* frame, ULONGLONG* n);
     bool PlaceSent(const UCHAR* frame, ULONGLONG* n);
+    // Whether the next frame received, found nowhere, is one processing made.
+    bool Processed() const;
     void Index();
     bool SentIs(ULONGLONG n, const UCHAR* frame) const;
     SentAt SentFrame(ULONGLONG n) const;
@@ -96,7 +99,9 @@ class HostAsioCompare
     HostFrameOrder m_Order;
     std::vector<UCHAR> m_Scratch;
     ULONGLONG m_Written = 0;
-    ULONGLONG m_ProcessedUntil = 0; // frames received before it may be processed
+    // The frames taken while processing was on, as spans [first, end), in
+    // order, none touching the next.
+    std::vector<std::pair<ULONGLONG, ULONGLONG>> m_Processed;
     // Capture: the device's frames from m_SentFrom on, and where each is,
     // by its samples (the latest where frames repeat).
     std::deque<UCHAR> m_Sent;

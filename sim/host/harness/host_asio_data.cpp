@@ -59,6 +59,7 @@ void HostAsioData::BeforeStart()
         WriteAhead(ring);
     }
     CaptureFromTheStart();
+    LookAtPaths();
 }
 
 void HostAsioData::AfterStart()
@@ -70,9 +71,14 @@ void HostAsioData::AfterStart()
         for (Ring& ring : side->Rings)
         {
             CheckStart(ring, 0, "the ring's first frame");
-            Follow(ring);
-            if (side == &m_Render)
+            ReadPath(ring);
+            if (side == &m_Capture)
+                Follow(ring);
+            else
+            {
+                TakeRender(ring);
                 WriteAhead(ring);
+            }
         }
 }
 
@@ -96,6 +102,9 @@ void HostAsioData::Restarted()
 {
     // What the device received and sent up to the power-down first.
     TakeRecords();
+    for (Side* side : {&m_Render, &m_Capture})
+        for (Ring& ring : side->Rings)
+            ReadPath(ring);
     // The device goes on with the first frame it did not receive before
     // the power-down, in that frame's place: the frames due run on, and the
     // driver's reads from there on are the frames due.
@@ -105,7 +114,7 @@ void HostAsioData::Restarted()
         CheckStart(ring, (ULONG)(received % ring.Frames) * ring.FrameBytes,
                    "the first frame the device did not receive");
         ring.Taken = received;
-        Follow(ring);
+        TakeRender(ring);
         WriteAhead(ring);
     }
     // The capture rings go on where they stood, with what the device sends
@@ -135,24 +144,48 @@ void HostAsioData::Run(ULONG ms)
 {
     for (ULONG i = 0; i < ms; ++i)
     {
+        LookAtPaths();
         m_Client.Run(1);
         Step();
     }
 }
 
-void HostAsioData::Step()
+// A change made between two steps is seen before the driver takes a frame
+// after it.
+void HostAsioData::LookAtPaths()
 {
-    // What each path could change as this step's frames came: what the
-    // driver made of them within a ring of frames since.
     for (Side* side : {&m_Render, &m_Capture})
         for (Ring& ring : side->Rings)
-            ring.Compare.Processing(ring.Path.Read(), ring.Frames);
+            ring.On = ring.Path.Read();
+}
+
+void HostAsioData::Step()
+{
+    for (Side* side : {&m_Render, &m_Capture})
+        for (Ring& ring : side->Rings)
+            ReadPath(ring);
+    // The frames taken are marked before any of them can reach the device.
+    for (Ring& ring : m_Render.Rings)
+        TakeRender(ring);
     TakeRecords();
     for (Ring& ring : m_Render.Rings)
-        if (Follow(ring))
-            WriteAhead(ring);
+        WriteAhead(ring);
     for (Ring& ring : m_Capture.Rings)
         ReadCapture(ring);
+}
+
+void HostAsioData::ReadPath(Ring& ring)
+{
+    const bool on = ring.Path.Read();
+    ring.Changes = on || ring.On;
+    ring.On = on;
+}
+
+void HostAsioData::TakeRender(Ring& ring)
+{
+    const ULONGLONG before = ring.Taken;
+    if (Follow(ring) && ring.Changes)
+        ring.Compare.Processed(ring.Base + before, ring.Base + ring.Taken);
 }
 
 void HostAsioData::TakeRecords()
@@ -287,6 +320,9 @@ void HostAsioData::ReadCapture(Ring& ring)
     }
     if (m_Tap != nullptr)
         m_Tap->Read(ring.Index, &m_Frames);
+    const ULONGLONG read = ring.Compare.ReceivedFrames();
+    if (ring.Changes)
+        ring.Compare.Processed(read, read + m_Frames.size() / ring.FrameBytes);
     ring.Compare.Received(m_Frames.data(), m_Frames.size());
 }
 

@@ -5,8 +5,10 @@
 // position and compares them with what the device sent (HostAsioCompare,
 // one a ring). At every step it reads what the processing on each ring's
 // path could change (HostPathProcessing): every frame that is not the one
-// due fails the run, but frames found nowhere that came while something was
-// on, which are what it made of them, and the line names it.
+// due fails the run, but frames found nowhere that the driver took from the
+// ring (render) or put in it (capture) while something was on, to within
+// the step at which it changed, which are what it made of them, and the
+// line names it.
 #pragma once
 
 #include <string>
@@ -94,6 +96,8 @@ class HostAsioData
         HostAsioCompare Compare;
         HostPathProcessing Path;
         UCHAR Endpoint = 0;    // 0 until the device's data names it
+        bool On = false;       // processing on the path was on at the last read
+        bool Changes = false;  // ... at the last read or the one before it
         ULONGLONG Taken = 0;   // frames the driver took or put since the start
         ULONGLONG Written = 0; // render: reads written for; capture: frames read
         ULONGLONG Base = 0;    // render: the frame written for the start's first read
@@ -113,8 +117,17 @@ class HostAsioData
     void TakeRecords();
     // The step's frames but silence, which is no frame of the client's.
     void DropSilence(const Ring& ring);
+    // Whether processing on the ring's path is on now: the frames the driver
+    // took (put) since the last read were its to change if it was on at
+    // either read.
+    void ReadPath(Ring& ring);
+    // The same for every ring, before the driver runs on.
+    void LookAtPaths();
     // The driver's frames taken (put) since the start, from its position.
     bool Follow(Ring& ring);
+    // Render: Follow, the frames taken since marked as processing's where
+    // they were its to change.
+    void TakeRender(Ring& ring);
     void WriteAhead(Ring& ring);
     void NameEndpoints(bool started);
     void ReadCapture(Ring& ring);

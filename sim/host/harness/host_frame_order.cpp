@@ -34,10 +34,13 @@ void HostFrameOrder::Placed(ULONGLONG n)
 void HostFrameOrder::Unplaced(bool silence, bool processed)
 {
     if (!m_Stretch)
-        m_Stretch = Stretch{m_Due, m_At, 0, true, false};
+        m_Stretch = Stretch{m_Due, m_At, 0, {}};
+    // A fault next to what processing made is no less a fault.
+    std::vector<Part>& parts = m_Stretch->Parts;
+    if (parts.empty() || parts.back().Processed != processed)
+        parts.push_back({m_Stretch->Count, processed, true});
+    parts.back().Silent = parts.back().Silent && silence;
     ++m_Stretch->Count;
-    m_Stretch->Silent = m_Stretch->Silent && silence;
-    m_Stretch->Processed = m_Stretch->Processed || processed;
     ++m_At;
 }
 
@@ -86,13 +89,19 @@ void HostFrameOrder::EndStretch(std::optional<ULONGLONG> n)
 void HostFrameOrder::StretchFaults(const Stretch& s, std::optional<ULONGLONG> n, Firsts& first)
 {
     const ULONGLONG inPlace = InPlace(s, n);
-    if (inPlace != 0)
-        Keep(first, {.Kind = s.Processed ? HostOrderKind::Changed
-                             : s.Silent  ? HostOrderKind::Blanked
-                                         : HostOrderKind::Other,
-                     .At = s.At,
-                     .First = s.Due,
-                     .Last = s.Due + inPlace - 1});
+    for (size_t i = 0; i < s.Parts.size(); ++i)
+    {
+        const Part& part = s.Parts[i];
+        const ULONGLONG end =
+            std::min(inPlace, i + 1 < s.Parts.size() ? s.Parts[i + 1].Offset : s.Count);
+        if (part.Offset < end)
+            Keep(first, {.Kind = part.Processed ? HostOrderKind::Changed
+                                 : part.Silent  ? HostOrderKind::Blanked
+                                                : HostOrderKind::Other,
+                         .At = s.At + part.Offset,
+                         .First = s.Due + part.Offset,
+                         .Last = s.Due + end - 1});
+    }
     if (inPlace < s.Count)
         Keep(first, {.Kind = HostOrderKind::Inserted,
                      .At = s.At + inPlace,

@@ -56,7 +56,9 @@ class HostFrameOrder
     void Placed(ULONGLONG n);
     // The next frame received is found nowhere; `silence` when all its
     // samples are, `processed` when processing on the path could have
-    // changed it.
+    // changed it. Of the frames that stood in place of frames due, those
+    // processing could have changed are what it made of them, and the
+    // others, before or after them, are blanked or changed all the same.
     void Unplaced(bool silence, bool processed);
 
     // The first fault of each kind, in the order received, taking what is
@@ -65,6 +67,9 @@ class HostFrameOrder
     ULONGLONG InOrder() const { return m_InOrder; }
     // The frame due next, or where frames found nowhere began.
     ULONGLONG Due() const { return m_Due; }
+    // The frame due the next frame received would stand in place of, were
+    // it found nowhere: past the frames found nowhere so far.
+    ULONGLONG Next() const { return m_Stretch ? m_Stretch->Due + m_Stretch->Count : m_Due; }
     ULONGLONG Received() const { return m_At; }
 
   private:
@@ -72,11 +77,18 @@ class HostFrameOrder
     {
         ULONGLONG First, Last, At, Next; // at At, frame Next came
     };
+    // Frames of a stretch from its Offset-th on, up to the next part's,
+    // processing could (or could not) have changed.
+    struct Part
+    {
+        ULONGLONG Offset;
+        bool Processed, Silent;
+    };
     // Frames found nowhere from At on, while the frame due was Due.
     struct Stretch
     {
         ULONGLONG Due, At, Count;
-        bool Silent, Processed;
+        std::vector<Part> Parts;
     };
 
     // The first fault of each kind.

@@ -142,10 +142,10 @@ ULONGLONG HostRecordCompare::Behind() const
 void HostRecordCompare::TakeFile(const UCHAR* frame)
 {
     const ULONGLONG at = m_FileFrames++;
-    Step(frame, at);
+    Step(frame, at, m_Path.MayChange);
 }
 
-void HostRecordCompare::Step(const UCHAR* frame, ULONGLONG at)
+void HostRecordCompare::Step(const UCHAR* frame, ULONGLONG at, bool mayChange)
 {
     if (m_NotDevice)
         return;
@@ -155,6 +155,7 @@ void HostRecordCompare::Step(const UCHAR* frame, ULONGLONG at)
         // path's silence before.
         if (IsSilence(frame))
         {
+            m_ProcessedSilence = mayChange ? m_ProcessedSilence + 1 : 0;
             if (m_FileFrames > m_WireFrames + m_LagFrames)
                 NoneOfIt();
             return;
@@ -165,10 +166,11 @@ void HostRecordCompare::Step(const UCHAR* frame, ULONGLONG at)
     {
         // Once processing changed a frame, no frame holds where it came from.
         if (m_Changed || (!m_Behind && !Differs(frame, at)))
-            return Judge(frame, at);
+            return Judge(frame, at, mayChange);
         m_HeldAt = at;
     }
     m_Held.insert(m_Held.end(), frame, frame + m_FrameBytes);
+    m_HeldMayChange.push_back(mayChange);
     if (Held() == kPlaceFrames)
         Resolve();
 }
@@ -179,7 +181,7 @@ bool HostRecordCompare::Differs(const UCHAR* frame, ULONGLONG at) const
     return sent == nullptr || !std::equal(frame, frame + m_FrameBytes, sent);
 }
 
-void HostRecordCompare::Judge(const UCHAR* frame, ULONGLONG at)
+void HostRecordCompare::Judge(const UCHAR* frame, ULONGLONG at, bool mayChange)
 {
     const UCHAR* sent = WireFrame((ULONGLONG)((LONGLONG)at - m_Offset));
     const bool same = sent != nullptr && std::equal(frame, frame + m_FrameBytes, sent);
@@ -189,14 +191,17 @@ void HostRecordCompare::Judge(const UCHAR* frame, ULONGLONG at)
         m_Changed = true;
         m_ChangedAt = at;
     }
-    // A frame the device never sent, or silence where it sent sound; or,
-    // after its sound came unchanged, sound where it sent silence, or other
-    // samples where nothing on the path could change them: no level makes
-    // any of them.
+    // A frame the device never sent, or silence where it sent sound; other
+    // samples than the device's in a frame the driver took while nothing on
+    // the path could change it; or, after its sound came unchanged, sound
+    // where it sent silence: no level makes any of them. The verdict names
+    // that frame.
     if (sent == nullptr ||
-        (!same &&
-         (IsSilence(frame) ? !IsSilence(sent) : first && (IsSilence(sent) || !m_Path.MayChange))))
+        (!same && (IsSilence(frame) ? !IsSilence(sent) : !mayChange || (first && IsSilence(sent)))))
+    {
+        m_ChangedAt = at;
         return NotDevice();
+    }
     DropWire(1);
 }
 
@@ -249,9 +254,11 @@ void HostRecordCompare::Place()
     }
     // Found nowhere: each frame held is weighed as it came.
     const std::vector<UCHAR> held = std::move(m_Held);
+    const std::vector<bool> mayChange = std::move(m_HeldMayChange);
     m_Held.clear();
+    m_HeldMayChange.clear();
     for (size_t i = 0; i * m_FrameBytes < held.size() && !m_NotDevice; ++i)
-        Judge(&held[i * m_FrameBytes], at + i);
+        Judge(&held[i * m_FrameBytes], at + i, mayChange[i]);
 }
 
 void HostRecordCompare::Moved(HostWire kind, ULONGLONG at, ULONGLONG resumed, ULONGLONG count)
@@ -293,7 +300,7 @@ void HostRecordCompare::Align()
         match = m_WireSoundAt;
         m_Changed = true;
         m_ChangedAt = at;
-        if (!m_Path.MayChange)
+        if (!m_HeldMayChange.front())
             return NotDevice();
     }
     // The silence both had before, from where the device's frames start:
@@ -307,15 +314,27 @@ void HostRecordCompare::Align()
     m_StartFile = at - back;
     m_Offset = (LONGLONG)at - (LONGLONG)match;
     // Sound the device sent before the recording's first frame of it was
-    // lost, where a run places that frame.
-    if (found && most >= kFewestPlaceFrames && m_StartWire > m_WireSoundAt)
-        return Moved(HostWire::Lost, m_StartFile, m_StartWire, m_StartWire - m_WireSoundAt);
+    // lost, where a run places that frame; unless the recording's silence
+    // just before came through processing that could make it (a mute): the
+    // device's frames, changed.
+    const ULONGLONG before = m_StartWire > m_WireSoundAt ? m_StartWire - m_WireSoundAt : 0;
+    if (found && most >= kFewestPlaceFrames && before != 0)
+    {
+        if (m_StartFile != at || at < before || m_ProcessedSilence < before)
+            return Moved(HostWire::Lost, m_StartFile, m_StartWire, before);
+        m_StartWire = m_WireSoundAt;
+        m_StartFile = at - before;
+        m_Changed = true;
+        m_ChangedAt = m_StartFile;
+    }
     // The first frame, changed, is compared.
     DropWire(match - m_WireBase + (found ? 0 : 1));
     const std::vector<UCHAR> held = std::move(m_Held);
+    const std::vector<bool> mayChange = std::move(m_HeldMayChange);
     m_Held.clear();
+    m_HeldMayChange.clear();
     for (size_t i = found ? 0 : 1; i * m_FrameBytes < held.size() && !m_NotDevice; ++i)
-        Step(&held[i * m_FrameBytes], at + i);
+        Step(&held[i * m_FrameBytes], at + i, mayChange[i]);
 }
 
 void HostRecordCompare::NotDevice()
@@ -323,6 +342,7 @@ void HostRecordCompare::NotDevice()
     m_NotDevice = true;
     m_Changed = true;
     m_Held.clear();
+    m_HeldMayChange.clear();
     m_Wire.clear();
     m_WireHead = 0;
     m_WireKept = m_WireBase = m_WireFrames;

@@ -8,16 +8,18 @@
 
 // A recording against what the device sent, as both come: the recording's
 // first frame of sound is found among the device's frames (its silence
-// before is the path's; sound the device sent before it was lost), and from
-// there each frame of the recording is the device's next. At the first that
-// differs, the frames from it are looked for among those the device sent,
-// those already compared included: found later, the device's frames
-// between were lost; found earlier, frames were repeated. Found nowhere,
-// the frame is changed; silence where the device sent sound, sound where it
-// sent silence while all before was unchanged, or a frame the device never
-// sent, is not the device's. Silence while the device's first sound is
-// older than the path takes, or more frames than the device sent and the
-// path's silence, is none of it.
+// before is the path's; sound the device sent before it was lost, but where
+// that silence came through a mute), and from there each frame of the
+// recording is the device's next. At the first that differs, the frames
+// from it are looked for among those the device sent, those already
+// compared included: found later, the device's frames between were lost;
+// found earlier, frames were repeated. Found nowhere, the frame is changed;
+// a change in a frame the driver took while nothing on the path was on,
+// silence where the device sent sound, sound where it sent silence while
+// all before was unchanged, or a frame the device never sent, is not the
+// device's. Silence while the
+// device's first sound is older than the path takes, or more frames than
+// the device sent and the path's silence, is none of it.
 class HostRecordCompare
 {
   public:
@@ -57,12 +59,13 @@ class HostRecordCompare
     void WholeFrames(std::vector<UCHAR>& part, const UCHAR* data, size_t bytes, Take take);
     void TakeWire(const UCHAR* frame);
     void TakeFile(const UCHAR* frame);
-    // The recording's frame `at`, after those before it.
-    void Step(const UCHAR* frame, ULONGLONG at);
+    // The recording's frame `at`, after those before it; `mayChange`,
+    // whether the driver took it while something on the path was on.
+    void Step(const UCHAR* frame, ULONGLONG at, bool mayChange);
     // Whether the frame differs from the device's it is compared with.
     bool Differs(const UCHAR* frame, ULONGLONG at) const;
     // Weighs a frame that holds the device's it is compared with, or not.
-    void Judge(const UCHAR* frame, ULONGLONG at);
+    void Judge(const UCHAR* frame, ULONGLONG at, bool mayChange);
     // Places the recording's first frame of sound among the device's: where
     // most of the frames held from it follow in a row, the earliest.
     void Align();
@@ -112,7 +115,11 @@ class HostRecordCompare
     bool m_NotDevice = false;
     bool m_NoneOfIt = false;
     ULONGLONG m_ChangedAt = 0;
-    std::vector<UCHAR> m_Held; // the recording's frames from the first that differs
+    std::vector<UCHAR> m_Held;         // the recording's frames from the first that differs
+    std::vector<bool> m_HeldMayChange; // ... and whether processing was on as each came
+    // Silent frames before the recording's first sound, the last of them
+    // taken while processing was on.
+    ULONGLONG m_ProcessedSilence = 0;
     // Lost, Inserted: the device's frame the recording holds from
     // m_ChangedAt on; HostWire::Exact while none.
     HostWire m_Moved = HostWire::Exact;

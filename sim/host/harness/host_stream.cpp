@@ -8,7 +8,7 @@
 #include "platform/kernel/emu.h"
 #include "platform/usb/emu_usb_bus.h"
 #include "sim/host/harness/host_formats.h"
-#include "sim/host/harness/host_path_processing.h"
+#include "sim/host/harness/host_path_watch.h"
 #include "sim/host/harness/host_record_compare.h"
 #include "sim/host/harness/host_wire_compare.h"
 #include "sim/host/harness/host_interrupt.h"
@@ -22,37 +22,25 @@ constexpr ULONG kStepMs = 5;
 // take to play out, past the buffer itself.
 constexpr ULONG kPlayOutMs = 40;
 
-// What could change samples on a wave filter's path, read from the driver
-// at every step: frames that reach the device or the recording within
-// `holdMs` of a step at which something was on may be its doing (the chain
-// ran on them before they got there). A filter whose engine the host cannot
-// find could have anything on it.
-class PathWatch
+// Hands take(data, bytes, change, at) the `bytes` from byte `before` of a
+// stream of frames of `frame` bytes, in stretches each weighed against what
+// could change it as the driver took it (`at`: the stretch's first byte).
+template <typename Take>
+void Weigh(const HostPathWatch& path, ULONGLONG before, const UCHAR* data, size_t bytes,
+           ULONG frame, Take take)
 {
-  public:
-    PathWatch(PDEVICE_OBJECT fdo, const std::u16string& filter, ULONG holdMs)
-        : m_Known(HostPathProcessing::WaveFilterEngine(fdo, filter, &m_Engine)),
-          m_Reader(fdo, m_Engine), m_HoldMs(holdMs)
-    {
-    }
-    HostPathChange Step(ULONG elapsedMs)
-    {
-        if (!m_Known)
-            return {};
-        if (m_Reader.Read())
-            m_LastOnMs = elapsedMs;
-        const bool on = m_LastOnMs != kNever && elapsedMs - m_LastOnMs <= m_HoldMs;
-        return {on, m_Reader.Seen()};
-    }
-
-  private:
-    static constexpr ULONG kNever = ~0u;
-    ULONG m_Engine = 0;
-    bool m_Known;
-    HostPathProcessing m_Reader;
-    ULONG m_HoldMs;
-    ULONG m_LastOnMs = kNever;
-};
+    if (frame == 0)
+        return take(data, bytes, HostPathChange{}, before);
+    const ULONGLONG end = before + bytes;
+    ULONGLONG at = before;
+    path.Split(before / frame, (end + frame - 1) / frame - before / frame,
+               [&](ULONGLONG frames, const HostPathChange& change)
+               {
+                   const ULONGLONG stop = std::min(end, (at / frame + frames) * frame);
+                   take(data + (at - before), (size_t)(stop - at), change, at);
+                   at = stop;
+               });
+}
 
 // A pin open and walked to RUN, and walked back and closed when it goes.
 class RunningPin
@@ -470,6 +458,7 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     EmuPcPinSetQueueLimit(pinFile, 4 * std::max(bufferBytes, stepBytes));
     PinFeed feed(client, pinFile, frames);
     bool fed = feed.Top();
+    HostPathWatch path(m_Host.Fdo(), filterInfo->Name);
     // What the device received before this play (the last URBs of a client
     // that stopped before it) is not the play's.
     m_Host.Device()->Streaming().ClearRecords();
@@ -482,7 +471,8 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     summary->Ran = true;
     DeviceSide device(*m_Host.Device(), *m_Host.Bus(), false, in.Rate);
     *received = {in.Rate, in.Channels, in.BitsPerSample, {}, in.ValidBits};
-    ULONGLONG deviceBytes = 0;
+    ULONGLONG deviceBytes = 0, streamBytes = 0;
+    std::vector<UCHAR> piece; // a stretch of them on its way to the compare
     // The position against what the device received, and the time run
     // against what it received, each positive where the device falls
     // behind: a device that follows its data keeps no other time.
@@ -497,9 +487,6 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
     if (options.Out != nullptr)
         options.Out->SetMaxFrames((ULONGLONG)((limitMs + 2 * kStepMs) * slowest * in.Rate / 1000) +
                                   1);
-    // The chain runs as a transfer is built: what it changed is on the wire
-    // within the transfers in flight, well inside a buffer and a few steps.
-    PathWatch path(m_Host.Fdo(), filterInfo->Name, bufferMs + 4 * kStepMs);
     ULONG elapsed = 0;
     bool ended = false; // the file's last byte has left the client queue
     ULONG endedAt = 0;
@@ -515,6 +502,7 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
             ended = true;
             endedAt = elapsed;
         }
+        path.Look();
         EmuAdvanceMs(kStepMs);
         elapsed += kStepMs;
         const PcPinStatistics stats = client.Statistics(pinFile);
@@ -522,7 +510,7 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
         if (stats.SilenceBytes != silence && stats.DataBytes < fileBytes)
             ++summary->Underruns;
         silence = stats.SilenceBytes;
-        wire.SetPath(path.Step(elapsed));
+        path.Step();
         device.Step(
             [&](UCHAR channels, UCHAR subslot, const std::vector<UCHAR>& meant, bool stream)
             {
@@ -535,14 +523,21 @@ NTSTATUS HostStream::Play(HostPlaySource& file, const HostStreamOptions& options
                     received->BitsPerSample = (USHORT)(8 * subslot);
                     received->ValidBits = in.Valid() < received->BitsPerSample ? in.Valid() : 0;
                 }
-                if (stream && options.Tap)
-                {
-                    std::vector<UCHAR> tapped = meant;
-                    options.Tap(deviceBytes, tapped);
-                    wire.Feed(tapped);
-                }
-                else if (stream)
-                    wire.Feed(meant);
+                // The chain runs as a transfer is built: each frame is
+                // weighed against what could change it then, not when it
+                // reached the device.
+                if (stream)
+                    Weigh(path, streamBytes, meant.data(), meant.size(), received->FrameBytes(),
+                          [&](const UCHAR* data, size_t bytes, const HostPathChange& change,
+                              ULONGLONG at)
+                          {
+                              piece.assign(data, data + bytes);
+                              if (options.Tap)
+                                  options.Tap(deviceBytes + (at - streamBytes), piece);
+                              wire.SetPath(change);
+                              wire.Feed(piece);
+                          });
+                streamBytes += stream ? meant.size() : 0;
                 deviceBytes += meant.size();
                 if (!meant.empty()) // the device's format is known
                     ToOut(options, *received, meant.data(), meant.size());
@@ -639,6 +634,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     if (w.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
         chosen.WaveFormatExt.Samples.wValidBitsPerSample < w.wBitsPerSample)
         recorded->ValidBits = chosen.WaveFormatExt.Samples.wValidBitsPerSample;
+    HostPathWatch path(m_Host.Fdo(), filterInfo->Name);
     // What the device sends is the recording's from the start.
     streaming.ClearRecords();
     status = pin.Start();
@@ -661,8 +657,7 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     const ULONGLONG lagFrames = (ULONGLONG)(2 * periodMs + 4 * kStepMs) * recorded->Rate / 1000;
     HostRecordCompare wire(frameBytes, recorded->BitsPerSample == 8 ? 0x80 : 0x00, lagFrames,
                            {false, ""});
-    PathWatch path(m_Host.Fdo(), filterInfo->Name, 2 * periodMs + 4 * kStepMs);
-    std::vector<UCHAR> chunk(64 * 1024);
+    std::vector<UCHAR> chunk(64 * 1024), piece;
     ULONG elapsed = 0;
     size_t kept = 0; // bytes of the recording so far, up to those asked
     // The file is made once the pin runs, even if nothing arrives.
@@ -674,9 +669,10 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
     {
         if (EndsEarly(options, elapsed, summary))
             break;
+        path.Look();
         EmuAdvanceMs(kStepMs);
         elapsed += kStepMs;
-        wire.SetPath(path.Step(elapsed));
+        path.Step();
         // What the device sent first: the recording's frames come after it.
         device.Step(
             [&](UCHAR channels, UCHAR subslot, const std::vector<UCHAR>& meant, bool stream)
@@ -694,14 +690,17 @@ NTSTATUS HostStream::Record(ULONG ms, const HostStreamOptions& options, HostAudi
             ToOut(options, *recorded, chunk.data(), take);
             if (options.KeepReceived)
                 recorded->Data.insert(recorded->Data.end(), chunk.begin(), chunk.begin() + take);
-            if (options.Tap)
-            {
-                std::vector<UCHAR> tapped(chunk.begin(), chunk.begin() + (ptrdiff_t)take);
-                options.Tap(kept, tapped);
-                wire.File(tapped.data(), tapped.size());
-            }
-            else
-                wire.File(chunk.data(), take);
+            // The chain ran as the driver delivered the frames.
+            Weigh(path, kept, chunk.data(), take, frameBytes,
+                  [&](const UCHAR* data, size_t bytes, const HostPathChange& change, ULONGLONG at)
+                  {
+                      wire.SetPath(change);
+                      if (!options.Tap)
+                          return wire.File(data, bytes);
+                      piece.assign(data, data + bytes);
+                      options.Tap(at, piece);
+                      wire.File(piece.data(), piece.size());
+                  });
             kept += take;
         }
         // The device clock: its nominal rate moved by its deviation.

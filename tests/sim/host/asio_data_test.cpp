@@ -428,44 +428,68 @@ class AsioDataProcessing : public AsioData
 {
 };
 
+// The first frame silenced each way, and the first after it not silent: on
+// the first, a fault of its own (kFaults for none) is put `after` frames on.
+struct MuteTap : FaultTap
+{
+    MuteTap(int way = 0, Fault what = kFaults, ULONG after = 0, ULONG count = 1)
+        : FaultTap(4, 2), Way(way), What(what), After(after), Count(count)
+    {
+    }
+    void Look(int way, const std::vector<UCHAR>& bytes)
+    {
+        for (size_t at = 0; at < bytes.size(); at += 4, ++Frames[way])
+        {
+            const bool silent = !memcmp(&bytes[at], "\0\0\0\0", 4);
+            if (Silent[way] == ~0ull && silent)
+                Silent[way] = Frames[way];
+            else if (Silent[way] != ~0ull && Unmuted[way] == ~0ull && !silent)
+            {
+                Unmuted[way] = Frames[way];
+                if (What != kFaults && way == Way)
+                    (way == 0 ? Render : Capture).Put(What, Frames[way] + After, Count, 1);
+            }
+        }
+    }
+    void Received(size_t ring, std::vector<UCHAR>* bytes) override
+    {
+        Look(0, *bytes);
+        FaultTap::Received(ring, bytes);
+    }
+    void Read(size_t ring, std::vector<UCHAR>* frames) override
+    {
+        Look(1, *frames);
+        FaultTap::Read(ring, frames);
+    }
+    const int Way; // 0 render, 1 capture
+    const Fault What;
+    const ULONG After, Count;
+    ULONGLONG Frames[2] = {}, Silent[2] = {~0ull, ~0ull}, Unmuted[2] = {~0ull, ~0ull};
+};
+
+// Sets both software mutes of the path of terminals.
+void Mute(HostHarness& host, ULONG mute)
+{
+    AudioEngineClient engine(host.Fdo());
+    PFILE_OBJECT topology = nullptr;
+    ASSERT_EQ(STATUS_SUCCESS, engine.OpenFilter(u"GlobalTopo", &topology));
+    for (ULONG node = 0; node < 2; ++node)
+        ASSERT_EQ(STATUS_SUCCESS, engine.SetNodeValue(topology, node, KSPROPSETID_Audio,
+                                                      KSPROPERTY_AUDIO_MUTE, 0, &mute, 4));
+}
+
 TEST_P(AsioDataProcessing, WhatIsOnIsNamedAndFaultsAreStillFound)
 {
-    // The first frame silenced each way.
-    struct Tap : FaultTap
-    {
-        using FaultTap::FaultTap;
-        ULONGLONG Frames[2] = {}, Silent[2] = {~0ull, ~0ull};
-        void Look(int way, const std::vector<UCHAR>& bytes)
-        {
-            for (size_t at = 0; at < bytes.size(); at += 4, ++Frames[way])
-                if (Silent[way] == ~0ull && !memcmp(&bytes[at], "\0\0\0\0", 4))
-                    Silent[way] = Frames[way];
-        }
-        void Received(size_t ring, std::vector<UCHAR>* bytes) override
-        {
-            Look(0, *bytes);
-            FaultTap::Received(ring, bytes);
-        }
-        void Read(size_t ring, std::vector<UCHAR>* frames) override
-        {
-            Look(1, *frames);
-            FaultTap::Read(ring, frames);
-        }
-    } tap(4, 2);
+    MuteTap tap;
     tap.Render.Put(Flip, 2000, 1, 0);
     tap.Render.Put(Lose, 12000, 3, 0);
     auto client = MappedClient();
     HostAsioData data(*client, host, 2, &tap);
     Start(*client, data);
-    AudioEngineClient engine(host.Fdo());
-    PFILE_OBJECT topology = nullptr;
-    ASSERT_EQ(STATUS_SUCCESS, engine.OpenFilter(u"GlobalTopo", &topology));
     for (const ULONG mute : {1u, 0u})
     {
         data.Run(100);
-        for (ULONG node = 0; node < 2; ++node)
-            ASSERT_EQ(STATUS_SUCCESS, engine.SetNodeValue(topology, node, KSPROPSETID_Audio,
-                                                          KSPROPERTY_AUDIO_MUTE, 0, &mute, 4));
+        Mute(host, mute);
     }
     data.Run(200);
     const HostAsioWay render = data.Render(), capture = data.Capture();
@@ -484,6 +508,52 @@ TEST_P(AsioDataProcessing, WhatIsOnIsNamedAndFaultsAreStillFound)
                   " the capture ring holds other samples than the device sent",
               capture.Processing);
     EXPECT_EQ(STATUS_SUCCESS, client->Stop());
+}
+
+// The mutes on from 100 to 500 ms: the frames the driver took before they
+// went off are the mute's, wherever they reach; a fault in any frame it took
+// after fails, named, from the first frame not silenced on (a frame of
+// noise inserted before it, its low bit flipped, its channels swapped, five
+// frames blanked), a few frames on, and 30 ms on, within a ring of frames
+// of the change.
+TEST_P(AsioDataProcessing, NoFaultPassesOnceTheProcessingIsOff)
+{
+    const struct
+    {
+        bool In;
+        Fault What;
+        ULONG After, Count;
+    } rows[] = {{false, Noise, 0, 1},   {false, Flip, 0, 1},    {false, Swap, 3, 1},
+                {false, Blank, 100, 5}, {false, Flip, 1440, 1}, {true, Noise, 0, 1},
+                {true, Flip, 0, 1},     {true, Swap, 3, 1},     {true, Flip, 1440, 1}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(testing::Message() << row.In << " " << row.What << " " << row.After);
+        const int way = row.In ? 1 : 0;
+        MuteTap tap(way, row.What, row.After, row.Count);
+        auto client = MappedClient();
+        HostAsioData data(*client, host, 2, &tap);
+        Start(*client, data);
+        data.Run(100);
+        Mute(host, 1);
+        data.Run(400);
+        Mute(host, 0);
+        data.Run(100);
+        const HostAsioWay faulty = row.In ? data.Capture() : data.Render();
+        const HostAsioSaid said = (row.In ? tap.Capture : tap.Render).Said(row.In);
+        ASSERT_EQ(1u, said.Faults.size());
+        EXPECT_EQ(said.Faults, faulty.Faults);
+        EXPECT_EQ(std::vector<std::string>{}, (row.In ? data.Render() : data.Capture()).Faults);
+        EXPECT_EQ("processing is on: mute on control " + std::to_string(5 + way) + ": from frame " +
+                      std::to_string(tap.Silent[way]) +
+                      (row.In ? " the capture ring holds other samples than the device sent"
+                              : " the device received other samples than the client's"),
+                  faulty.Processing);
+        // Half a second in, as the change goes through.
+        EXPECT_GT(tap.Unmuted[way], 23000u);
+        EXPECT_LT(tap.Unmuted[way], 26000u);
+        EXPECT_EQ(STATUS_SUCCESS, client->Stop());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Terminals, AsioDataProcessing,

@@ -56,7 +56,7 @@ class Faulter
     // own frames start over at a start).
     void Phase(std::mt19937& r, size_t frames, int faults, bool level, bool anew = false)
     {
-        m_Level = level;
+        Processed(0, level ? ~0ull : 0, false);
         m_Kept = anew ? 0 : m_Kept;
         m_Plan.clear();
         m_Step = m_Raw = 0;
@@ -65,6 +65,14 @@ class Faulter
             const Fault what = (Fault)(r() % (level ? kFaults : Level));
             Put(what, at, 1 + (ULONG)r() % (what == Reorder ? 8 : 30), 1 + (ULONG)r() % 6000);
         }
+    }
+    // The driver took frames `from` to before `to` while a level was on: by
+    // their numbers in the stream due, or (`passed`) as they passed on.
+    void Processed(ULONGLONG from, ULONGLONG to, bool passed)
+    {
+        m_ProcessedFrom = from;
+        m_ProcessedTo = to;
+        m_ByPassed = passed;
     }
     // A fault at frame `at` of the phase, after those put before: `count`
     // frames lost, inserted, blanked, reordered or levelled; `back`, the
@@ -166,10 +174,26 @@ class Faulter
                                        2 * p.Count, 1, 1, 2, p.Count};
         return spans[p.What];
     }
-    // In the order received; frames blanked or changed with a level on are its.
-    void Add(HostOrderFault f)
+    // In the order received; of frames blanked or changed, those the driver
+    // took with a level on are its, the rest faults still.
+    void Add(const HostOrderFault& f)
     {
-        f.Kind = m_Level && (f.Kind == Blanked || f.Kind == Other) ? Changed : f.Kind;
+        if (f.Kind != Blanked && f.Kind != Other)
+            return Keep(f);
+        const auto level = [&](ULONGLONG k)
+        {
+            const ULONGLONG n = m_ByPassed ? f.At + k : f.First + k;
+            return n >= m_ProcessedFrom && n < m_ProcessedTo;
+        };
+        for (ULONGLONG k = 0, end; k <= f.Last - f.First; k = end)
+        {
+            for (end = k + 1; end <= f.Last - f.First && level(end) == level(k);)
+                ++end;
+            Keep({level(k) ? Changed : f.Kind, f.At + k, f.First + k, f.First + end - 1});
+        }
+    }
+    void Keep(const HostOrderFault& f)
+    {
         m_Faults.insert(std::upper_bound(m_Faults.begin(), m_Faults.end(), f,
                                          [](const auto& a, const auto& b) { return a.At < b.At; }),
                         f);
@@ -212,7 +236,9 @@ class Faulter
     std::vector<Planned> m_Plan;
     size_t m_Step = 0, m_Raw = 0;
     ULONGLONG m_Out = 0; // frames passed on over the run
-    bool m_Level = false, m_Replaced = false;
+    bool m_Replaced = false;
+    ULONGLONG m_ProcessedFrom = 0, m_ProcessedTo = 0;
+    bool m_ByPassed = false;
     // The last kKept frames passed on and their numbers, of m_Kept.
     static constexpr size_t kKept = 8192;
     std::vector<UCHAR> m_History = std::vector<UCHAR>(kKept * m_Bytes);

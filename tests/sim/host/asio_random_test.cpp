@@ -4,7 +4,9 @@
 // at random places: frames lost, repeated, inserted (noise or silence),
 // blanked, reordered or replaced by an older one, a sample's lowest bit
 // flipped, two channels swapped, and, in a phase with a level on the path,
-// frames it changed. What the compare names is checked against the faults
+// frames it changed; the level on for the whole phase or only for a stretch
+// of the frames the driver took, blanked or changed frames outside it still
+// faults. What the compare names is checked against the faults
 // worked out here from what was done: the first of each kind, in the order
 // received. Most runs feed the compare directly, across restarts; one in
 // sixteen goes end to end through the driver on a ring of every type, across
@@ -43,8 +45,20 @@ Outcomes Direct(std::mt19937& r)
         }
         compare.Start(capture ? sent : base);
         compare.Written(base + frames);
-        compare.Processing(phase == level, 0);
         faulter.Phase(r, frames, (int)(r() % 4), phase == level);
+        // Half the phases with a level have it on for a stretch of them only:
+        // frames the driver took from `on` to before `off` (render, the
+        // client's; capture, those read).
+        const bool part = phase == level && r() % 2 != 0;
+        const ULONGLONG from = capture ? compare.ReceivedFrames() : base;
+        const ULONGLONG on = from + r() % frames, off = on + r() % (from + frames + 1 - on);
+        if (part)
+        {
+            compare.Processed(on, off);
+            faulter.Processed(on, off, capture);
+        }
+        else if (!capture && phase == level)
+            compare.Processed(base, base + frames);
         for (size_t i = 0; i < frames; ++i)
         {
             const ULONGLONG n = capture ? sent++ : base + i;
@@ -54,6 +68,9 @@ Outcomes Direct(std::mt19937& r)
             faulter.Pass(n, frame.data(), &out);
             if (r() % 64 == 0 || i + 1 == frames)
             {
+                const ULONGLONG read = compare.ReceivedFrames();
+                if (capture && phase == level && !part)
+                    compare.Processed(read, read + out.size() / bytes);
                 compare.Received(out.data(), out.size());
                 out.clear();
             }
