@@ -320,10 +320,10 @@ void HostRecordCompare::Align()
     const ULONGLONG before = m_StartWire > m_WireSoundAt ? m_StartWire - m_WireSoundAt : 0;
     if (found && most >= kFewestPlaceFrames && before != 0)
     {
-        if (m_StartFile != at || at < before || m_ProcessedSilence < before)
+        if (m_StartFile < before || m_ProcessedSilence < at - m_StartFile + before)
             return Moved(HostWire::Lost, m_StartFile, m_StartWire, before);
         m_StartWire = m_WireSoundAt;
-        m_StartFile = at - before;
+        m_StartFile -= before;
         m_Changed = true;
         m_ChangedAt = m_StartFile;
     }

@@ -68,7 +68,7 @@ const UCHAR* Bytes(const Frames& f, size_t at)
 template <typename Sample>
 HostWire Compare(const std::vector<Sample>& wire, const std::vector<Sample>& file, bool gaps,
                  HostStreamSummary* summary, size_t channels = 1, UCHAR silence = 0x00,
-                 bool pathMayChange = true)
+                 bool pathMayChange = true, size_t pathOffAt = SIZE_MAX)
 {
     const size_t bytes = sizeof(Sample) * channels; // a frame's
     HostRecordCompare compare((ULONG)bytes, silence, kLag, {pathMayChange, "levels"});
@@ -81,7 +81,11 @@ HostWire Compare(const std::vector<Sample>& wire, const std::vector<Sample>& fil
                      (upTo - sent) * bytes);
         sent = upTo;
         for (size_t i = at * bytes; i < std::min(file.size() / channels, at + 16) * bytes; ++i)
+        {
+            if (i == pathOffAt * bytes)
+                compare.SetPath({false, "levels"});
             compare.File(sound + i, 1);
+        }
     }
     return compare.Result(true, true, gaps, summary);
 }
@@ -222,6 +226,36 @@ TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
     HostStreamSummary summary;
     EXPECT_EQ(Broken, compare.Result(true, true, false, &summary));
     EXPECT_EQ(50u, summary.ChangedAtFrame);
+}
+
+// Processing goes off at a file frame: a frame the driver took after it is
+// held to the device's own, and silence the path's processing made before
+// the first sound is the device's frames changed, not frames lost.
+TEST(HostRecordCompare, OnlyFramesTakenWhileProcessingWasOnPass)
+{
+    using enum HostWire;
+    const struct
+    {
+        const char* Name;
+        Frames File;
+        size_t OffAt;
+        HostWire Verdict;
+        ULONGLONG Frame;
+    } rows[] = {
+        {"levels until it went off", Join({Silence(5), Part(0, 800, 300), Part(800, 1900)}), 805,
+         Changed, 305},
+        {"levels after it went off", Join({Silence(5), Part(0, 1900, 300)}), 805, Broken, 805},
+        {"the frame after it went off", Join({Silence(5), Part(0, 1900, 800)}), 805, Broken, 805},
+        {"muted to the first sound", Join({Silence(30), Part(25, 1900)}), 30, Changed, 6},
+        {"muted to a frame before it", Join({Silence(30), Part(25, 1900)}), 10, Lost, 29},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        HostStreamSummary summary;
+        EXPECT_EQ(row.Verdict, Compare(kSent, row.File, false, &summary, 1, 0x00, true, row.OffAt));
+        EXPECT_EQ(row.Frame, summary.ChangedAtFrame);
+    }
 }
 
 // Every byte of a frame counts, in every channel: the right channel halved
