@@ -1,5 +1,6 @@
 // A play and a recording through the software mutes of a path of terminals,
-// on while the run starts and turned off mid-stream: a frame the driver took
+// on while the run starts (or turned on mid-stream) and turned off mid-stream:
+// frames the driver took before the change are the mute's, and a frame it took
 // after the change is held to the file's (the device's) own, however soon
 // after the change it reaches the device (the file). The device's capture
 // engine is its second: a recording names its own path's mute, not the
@@ -29,23 +30,24 @@ void Start(HostHarness& host)
 
 void Mute(HostHarness& host, ULONG mute);
 
-// Between the stream and the verdict, whole frames of `Bytes` at a time:
-// Mute(0) once frame `OffAt` (of those the verdict takes) comes, Mute(1)
-// once `OnAt` does; the first frame of sound after the mute went off,
-// `Sound`, and the first of the silence right before it, `Silent`; and at `Sound` + `After`,
-// `Count` frames blanked, lost or repeated (Count 0: a bit flipped).
 enum class Fault
 {
     None,
     Flip,
     Blank,
     Lose,
-    Repeat,
+    Repeat
 };
 
+// Between the stream and the verdict, whole frames of `Bytes` at a time:
+// the mute turned on as frame `OnAt` (of those the verdict takes) comes, and
+// off as `OffAt` does; `Sound`, the first frame of sound after that, and
+// `Silent`, the first of the silence right before it; from `Sound` + `After`
+// on, `Count` frames (one at least) with a bit flipped, blanked, lost or
+// repeated.
 struct MuteTap
 {
-    void operator()(std::vector<UCHAR>& bytes)
+    void operator()(ULONGLONG, std::vector<UCHAR>& bytes)
     {
         In.insert(In.end(), bytes.begin(), bytes.end());
         bytes.clear();
@@ -53,25 +55,22 @@ struct MuteTap
         {
             std::vector<UCHAR> frame(In.begin() + (ptrdiff_t)used,
                                      In.begin() + (ptrdiff_t)(used + Bytes));
-            if (Frames == OnAt)
-                Mute(*Host, 1);
-            if (Frames == OffAt)
-                Mute(*Host, 0);
+            if (Frames == OnAt || Frames == OffAt)
+                Mute(*Host, Frames == OnAt ? 1 : 0);
             const bool sound = std::any_of(frame.begin(), frame.end(), [](UCHAR b) { return b; });
             if (Frames >= OffAt && Sound == ~0ull && sound)
-            {
-                Sound = Frames;
-                Silent = Quiet;
-            }
+                Sound = Frames, Silent = Quiet;
             Quiet = sound ? ~0ull : std::min(Quiet, Frames);
-            const bool at = Sound != ~0ull && Frames >= Sound + After &&
-                            Frames < Sound + After + std::max<ULONGLONG>(Count, 1);
+            const bool at =
+                Sound != ~0ull && Frames - Sound - After < std::max<ULONGLONG>(Count, 1);
             frame[1] ^= at && What == Fault::Flip ? 0x01 : 0x00;
             if (at && What == Fault::Blank)
                 std::fill(frame.begin(), frame.end(), 0);
-            if (!at || What != Fault::Lose)
-                bytes.insert(bytes.end(), frame.begin(), frame.end());
-            if (at && What == Fault::Repeat)
+            for (int n = !at                     ? 1
+                         : What == Fault::Lose   ? 0
+                         : What == Fault::Repeat ? 2
+                                                 : 1;
+                 n > 0; --n)
                 bytes.insert(bytes.end(), frame.begin(), frame.end());
         }
         In.erase(In.begin(), In.end() - (ptrdiff_t)(In.size() % Bytes));
@@ -80,8 +79,8 @@ struct MuteTap
     HostHarness* Host;
     size_t Bytes;
     ULONGLONG OnAt, OffAt;
-    Fault What = Fault::None;
-    ULONGLONG After = 0, Count = 0;
+    Fault What;
+    ULONGLONG After, Count;
     ULONGLONG Sound = ~0ull, Silent = ~0ull, Quiet = ~0ull, Frames = 0;
     std::vector<UCHAR> In = {};
 };
@@ -183,92 +182,67 @@ TEST(HostPathWatch, AFaultAfterTheMuteWentOffFailsARecording)
     }
 }
 
-// The mute on as the play starts (or as the device receives file frame
-// 10,800) and off as it receives file frame 12,000, within the file's sound
-// (from frame 9,600): the silence the
-// device received in place of the frames the driver took before is the
-// mute's, and the file's frames after it come in place. A fault in a frame
-// the driver took after the mute went off fails, named at its own frame
-// (that of the device's first sound after it, and on).
-TEST(HostPathWatch, FramesMutedBeforeTheMuteWentOffAreProcessingInAPlay)
+// A play muted as it starts (or as the device receives file frame 10,800)
+// and unmuted as the device receives file frame 12,000, within the file's
+// sound (from frame 9,600); a recording muted from its frame 2,400 to 7,200:
+// the silence in place of the frames the driver took before the mute went
+// off, reaching the device (the file) after it, is the mute's, the file's
+// (the device's) frames then in place. A fault in a frame the driver took
+// after it fails, named at its own frame (from that of the first sound
+// after the mute on).
+TEST(HostPathWatch, FramesTakenBeforeTheMuteWentOffAreProcessing)
 {
     constexpr ULONG kFrame = 8, kLead = 720, kSound = 9600;
     HostAudio file{48000, 2, 32, std::vector<UCHAR>(2 * kSound * kFrame)};
     for (ULONG k = kSound; k < 2 * kSound; ++k)
         AsioClientFrame(k, kFrame, &file.Data[(size_t)k * kFrame]);
     using enum HostWire;
+    using enum Fault;
     const struct
     {
+        bool Play;
+        ULONGLONG OnAt; // a play's file frame; ~0: muted from the start
         Fault What;
         ULONGLONG After, Count;
         HostWire Verdict;
         LONGLONG Frame; // from the first sound after the mute; where its silence began, if below
-        bool Midway = false; // the mute on from file frame 10,800, not from the start
     } rows[] = {
-        {Fault::None, 0, 0, Changed, -1},     {Fault::Flip, 1, 0, Other, 1},
-        {Fault::Flip, 480, 0, Other, 480},    {Fault::Blank, 480, 48, Blanked, 480},
-        {Fault::Lose, 480, 1, Lost, 480},     {Fault::Repeat, 480, 1, Inserted, 481},
-        {Fault::Blank, 0, 24, LostStart, -1}, {Fault::None, 0, 0, Changed, -1, true},
-        {Fault::Flip, 1, 0, Other, 1, true},  {Fault::Blank, 480, 48, Blanked, 480, true},
+        {true, ~0ull, None, 0, 0, Changed, -1},     {true, ~0ull, Flip, 1, 0, Other, 1},
+        {true, ~0ull, Flip, 480, 0, Other, 480},    {true, ~0ull, Blank, 480, 48, Blanked, 480},
+        {true, ~0ull, Lose, 480, 1, Lost, 480},     {true, ~0ull, Repeat, 480, 1, Inserted, 481},
+        {true, ~0ull, Blank, 0, 24, LostStart, -1}, {true, 10800, None, 0, 0, Changed, -1},
+        {true, 10800, Flip, 1, 0, Other, 1},        {true, 10800, Blank, 480, 48, Blanked, 480},
+        {false, 2400, None, 0, 0, Changed, -1},     {false, 2400, Flip, 0, 0, Broken, 0},
+        {false, 2400, Flip, 240, 0, Broken, 240},   {false, 2400, Blank, 240, 1, Broken, 240},
+        {false, 2400, Lose, 240, 1, Broken, 240},   {false, 2400, Repeat, 240, 1, Broken, 241},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(testing::Message()
-                     << (int)row.What << " at " << row.After << " " << row.Midway);
+                     << row.Play << " " << row.OnAt << " " << (int)row.What << " at " << row.After);
         HostHarness host;
         Start(host);
-        Mute(host, row.Midway ? 0 : 1);
-        MuteTap tap{&host,         kFrame,   row.Midway ? kLead + 10800 : ~0ull,
-                    kLead + 12000, row.What, row.After,
+        Mute(host, row.OnAt == ~0ull ? 1 : 0);
+        // The device's frames (32-bit stereo) on a play count its lead-in.
+        const ULONGLONG lead = row.Play ? kLead : 0, first = row.Play ? kSound : 0;
+        MuteTap tap{&host,
+                    kFrame,
+                    row.OnAt + (row.OnAt == ~0ull ? 0 : lead),
+                    row.Play ? kLead + 12000 : 7200,
+                    row.What,
+                    row.After,
                     row.Count};
         HostStreamOptions options;
-        options.Tap = [&tap](ULONGLONG, std::vector<UCHAR>& bytes) { tap(bytes); };
+        options.Tap = std::ref(tap);
         HostStream stream(host);
-        HostAudio received;
-        HostStreamSummary summary;
-        ASSERT_EQ(STATUS_SUCCESS, stream.Play(file, options, &received, &summary));
+        HostAudio audio;
+        HostStreamSummary s;
+        ASSERT_EQ(STATUS_SUCCESS, row.Play ? stream.Play(file, options, &audio, &s)
+                                           : stream.Record(300, options, &audio, &s));
         ASSERT_NE(~0ull, tap.Sound);
-        EXPECT_EQ(row.Verdict, summary.Wire);
-        const ULONGLONG silent = row.Midway ? tap.Silent - kLead : kSound;
-        EXPECT_EQ(row.Frame < 0 ? silent : tap.Sound - kLead + row.Frame, summary.ChangedAtFrame);
-        EXPECT_EQ("mute on control 5", summary.Processing);
-    }
-}
-
-// The mute turned on 50 ms into the recording and off 100 ms later: the
-// silence the driver delivered in place of the device's sound while it was
-// on is the device's frames, changed; a fault in a frame it delivered after
-// the mute went off fails there.
-TEST(HostPathWatch, FramesMutedBeforeTheMuteWentOffAreProcessingInARecording)
-{
-    using enum HostWire;
-    const struct
-    {
-        Fault What;
-        ULONGLONG After, Count;
-        HostWire Verdict;
-        LONGLONG Frame; // from the first sound after the mute; its silence, if below
-    } rows[] = {
-        {Fault::None, 0, 0, Changed, -1},   {Fault::Flip, 0, 0, Broken, 0},
-        {Fault::Flip, 240, 0, Broken, 240}, {Fault::Blank, 240, 1, Broken, 240},
-        {Fault::Lose, 240, 1, Broken, 240}, {Fault::Repeat, 240, 1, Broken, 241},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(testing::Message() << (int)row.What << " at " << row.After);
-        HostHarness host;
-        Start(host);
-        // The driver records the device's 32-bit stereo.
-        MuteTap tap{&host, 8, 2400, 7200, row.What, row.After, row.Count};
-        HostStreamOptions options;
-        options.Tap = [&tap](ULONGLONG, std::vector<UCHAR>& bytes) { tap(bytes); };
-        HostStream stream(host);
-        HostAudio recorded;
-        HostStreamSummary summary;
-        ASSERT_EQ(STATUS_SUCCESS, stream.Record(300, options, &recorded, &summary));
-        ASSERT_NE(~0ull, tap.Sound);
-        EXPECT_EQ(row.Verdict, summary.Wire);
-        EXPECT_EQ(row.Frame < 0 ? tap.Silent : tap.Sound + row.Frame, summary.ChangedAtFrame);
-        EXPECT_EQ("mute on control 6", summary.Processing);
+        EXPECT_EQ(row.Verdict, s.Wire);
+        const ULONGLONG silent = std::max(tap.Silent, lead + first) - lead;
+        EXPECT_EQ(row.Frame < 0 ? silent : tap.Sound - lead + row.Frame, s.ChangedAtFrame);
+        EXPECT_EQ(row.Play ? "mute on control 5" : "mute on control 6", s.Processing);
     }
 }
