@@ -27,7 +27,11 @@
 // after it. Silence only, then the file's sound in place for a run at one place
 // (HostPlayWindow::OnePlaceRunFrames), is the file blanked there, up to its
 // last frame of sound before: no level turns sound to silence and leaves
-// other sound as it was. Other frames are placed by runs, received frames
+// other sound as it was. A mute does: where every frame not the file's in
+// place came while something was on, which went off before the file's
+// sound came in place again, the silence is that processing, and the frames
+// after it are compared in place again (a start placed past the file's
+// first sound, likewise). Other frames are placed by runs, received frames
 // that the file holds in a row (HostPlayRuns): a run at a later place is the
 // frames between never received, one at an earlier place frames inserted,
 // one in place after other sound the file's frames with other values; and
@@ -53,7 +57,8 @@ class HostPlayCompare
     // The compare's work, in frames compared or hashed and places tried, is
     // at most kWorkPerFrame for each frame received or read ahead (the file's
     // silence before its first sound, its silence scanned past a window, and
-    // three windows at most), however the file repeats: a received frame is
+    // three windows at most, and as many again each time frames processing
+    // made came in place among the file's), however the file repeats: a received frame is
     // compared in place and kept, or hashed, compared in place for a blank, followed at
     // the places of the run it is in (HostPlayWindow::kMostPlaces) and, where
     // no run goes on with it, its own run looked for
