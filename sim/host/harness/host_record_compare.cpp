@@ -191,13 +191,14 @@ void HostRecordCompare::Judge(const UCHAR* frame, ULONGLONG at, bool mayChange)
         m_Changed = true;
         m_ChangedAt = at;
     }
-    // A frame the device never sent, or silence where it sent sound; other
-    // samples than the device's in a frame the driver took while nothing on
-    // the path could change it; or, after its sound came unchanged, sound
-    // where it sent silence: no level makes any of them. The verdict names
+    // A frame the device never sent; other samples than the device's,
+    // silence where it sent sound among them, in a frame the driver took
+    // while nothing on the path could change it; or, after its sound came
+    // unchanged, sound where it sent silence: no level makes any of them.
+    // Silence a mute made is the device's frame, changed. The verdict names
     // that frame.
     if (sent == nullptr ||
-        (!same && (IsSilence(frame) ? !IsSilence(sent) : !mayChange || (first && IsSilence(sent)))))
+        (!same && (!mayChange || (!IsSilence(frame) && first && IsSilence(sent)))))
     {
         m_ChangedAt = at;
         return NotDevice();
@@ -205,9 +206,11 @@ void HostRecordCompare::Judge(const UCHAR* frame, ULONGLONG at, bool mayChange)
     DropWire(1);
 }
 
-ULONGLONG HostRecordCompare::Longest(ULONGLONG from, ULONGLONG near, size_t* most) const
+ULONGLONG HostRecordCompare::Longest(ULONGLONG from, ULONGLONG near, size_t* most,
+                                     size_t skip) const
 {
-    const size_t held = Held();
+    const size_t held = Held() - skip;
+    const UCHAR* frames = &m_Held[skip * m_FrameBytes];
     const auto distance = [near](ULONGLONG q) { return q > near ? q - near : near - q; };
     ULONGLONG best = from;
     *most = 0;
@@ -215,7 +218,7 @@ ULONGLONG HostRecordCompare::Longest(ULONGLONG from, ULONGLONG near, size_t* mos
     {
         size_t n = 0;
         for (const UCHAR* sent; n < held && (sent = WireFrame(p + n)) != nullptr &&
-                                std::equal(sent, sent + m_FrameBytes, &m_Held[n * m_FrameBytes]);)
+                                std::equal(sent, sent + m_FrameBytes, &frames[n * m_FrameBytes]);)
             ++n;
         if (n > *most || (n == *most && n != 0 && distance(p) <= distance(best)))
         {
@@ -245,8 +248,9 @@ void HostRecordCompare::Place()
                      from > due ? from - due : due - from);
     // The recording trails the device by more than the path takes, its
     // frames in place or none of the device's: the frames between are lost
-    // to it.
-    if (m_Behind)
+    // to it. Silence that the device's frames follow elsewhere than in
+    // place is no mute's: those frames shifted.
+    if (m_Behind || SilenceShifts(due))
     {
         m_Changed = true;
         m_ChangedAt = at;
@@ -259,6 +263,17 @@ void HostRecordCompare::Place()
     m_HeldMayChange.clear();
     for (size_t i = 0; i * m_FrameBytes < held.size() && !m_NotDevice; ++i)
         Judge(&held[i * m_FrameBytes], at + i, mayChange[i]);
+}
+
+bool HostRecordCompare::SilenceShifts(ULONGLONG due) const
+{
+    size_t silent = 0, most = 0;
+    while (silent < Held() && IsSilence(&m_Held[silent * m_FrameBytes]))
+        ++silent;
+    if (silent == 0 || silent == Held())
+        return false;
+    const ULONGLONG from = Longest(m_WireKept, due + silent, &most, silent);
+    return most >= kFewestPlaceFrames && from != due + silent;
 }
 
 void HostRecordCompare::Moved(HostWire kind, ULONGLONG at, ULONGLONG resumed, ULONGLONG count)

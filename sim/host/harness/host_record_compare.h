@@ -14,12 +14,13 @@
 // from it are looked for among those the device sent, those already
 // compared included: found later, the device's frames between were lost;
 // found earlier, frames were repeated. Found nowhere, the frame is changed;
-// a change in a frame the driver took while nothing on the path was on,
-// silence where the device sent sound, sound where it sent silence while
-// all before was unchanged, or a frame the device never sent, is not the
-// device's. Silence while the
-// device's first sound is older than the path takes, or more frames than
-// the device sent and the path's silence, is none of it.
+// a change in a frame the driver took while nothing on the path was on
+// (silence where the device sent sound among them: in one taken while
+// something was on, a mute's), silence after which the device's frames go
+// on elsewhere than in place, sound where it sent silence while all before
+// was unchanged, or a frame the device never sent, is not the device's.
+// Silence while the device's first sound is older than the path takes, or
+// more frames than the device sent and the path's silence, is none of it.
 class HostRecordCompare
 {
   public:
@@ -75,8 +76,13 @@ class HostRecordCompare
     void Place();
     void Resolve();
     // The device's frame at or after `from` (nearest `near`, then the later)
-    // from which the most of the frames held follow in a row, and how many.
-    ULONGLONG Longest(ULONGLONG from, ULONGLONG near, size_t* most) const;
+    // from which the most of the frames held (past the first `skip`) follow
+    // in a row, and how many.
+    ULONGLONG Longest(ULONGLONG from, ULONGLONG near, size_t* most, size_t skip = 0) const;
+    // The frames held start with silence, and those after it are the
+    // device's from elsewhere than in place of them (due at the device's
+    // frame `due`).
+    bool SilenceShifts(ULONGLONG due) const;
     size_t Held() const { return m_Held.size() / m_FrameBytes; }
     // The device's frames the recording trails by: those not compared, but
     // for the recording's frames held (before its first sound is placed, all).

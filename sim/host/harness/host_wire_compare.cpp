@@ -130,6 +130,13 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
     summary->AppendedFrames = m_Appended;
     summary->DeviceFrames = m_WireFrames;
     summary->Processing = m_Path.What;
+    // A fault after frames processing made is named at its own frame; the
+    // processing, from the first it made.
+    if (m_FixedDiffers && m_FixedAt > m_ChangedAt &&
+        (m_After == HostWire::Blanked || m_After == HostWire::Other))
+        summary->ChangedAtFrame = m_FixedAt;
+    if (m_Processed && m_After == HostWire::Changed)
+        summary->ChangedAtFrame = std::min(m_ProcessedAt, m_ChangedAt);
     if (!oneEndpoint)
         return HostWire::SeveralPaths;
     if (m_WireFrames == 0)
@@ -158,7 +165,10 @@ HostWire HostPlayCompare::Result(bool sameFormat, bool oneEndpoint, bool gaps,
         return HostWire::Unreached;
     if (m_Next != m_Frames)
         return HostWire::Partial;
-    return m_Appended != 0 ? HostWire::Appended : HostWire::Exact;
+    if (m_Appended != 0 || !m_Processed)
+        return m_Appended != 0 ? HostWire::Appended : HostWire::Exact;
+    summary->ChangedAtFrame = m_ProcessedAt;
+    return gaps ? HostWire::Broken : HostWire::Changed;
 }
 
 bool HostPlayCompare::LeadInMs(ULONG deviceFrameBytes, ULONG rate, double* ms)
@@ -216,6 +226,11 @@ const UCHAR* HostPlayCompare::FileFrame(ULONGLONG n)
 
 void HostPlayCompare::TakeFrame(const UCHAR* frame)
 {
+    if (m_Path.MayChange)
+    {
+        m_OnFrom = m_OnTo == m_WireFrames ? m_OnFrom : m_WireFrames;
+        m_OnTo = m_WireFrames + 1;
+    }
     Step(frame);
     ++m_WireFrames;
 }
@@ -285,10 +300,11 @@ void HostPlayCompare::StartAt(ULONGLONG place, ULONGLONG wire, ULONGLONG frames)
         inRun += m_Runs.KeptSound(y) ? 1 : 0;
     m_Leftover = m_Sounds - inRun;
     m_Next = place + frames;
+    const bool processed = place > m_FirstSound && ProcessedStart(place, wire, frames);
     // The file's frame 0 belongs at wire frame `wire` - `place`: sound that
     // came where the frames before the place belong is those frames,
     // changed; with none there, the device never received them.
-    if (place > m_FirstSound && m_Leftover != 0 &&
+    if (!processed && place > m_FirstSound && m_Leftover != 0 &&
         m_Runs.SoundBefore(wire, m_HeardAt) + place >= wire + m_FirstSound)
     {
         m_Leftover = 0;
@@ -296,12 +312,63 @@ void HostPlayCompare::StartAt(ULONGLONG place, ULONGLONG wire, ULONGLONG frames)
         m_Phase = Phase::Done;
         return;
     }
-    m_LostStart = place > m_FirstSound;
+    m_LostStart = !processed && place > m_FirstSound;
     m_Phase = m_LostStart || m_Leftover != 0 ? Phase::Done
               : m_Next == m_Frames           ? Phase::Ended
                                              : Phase::InPlace;
     if (m_Phase == Phase::Ended)
         EndAt(m_Frames, wire + frames);
+}
+
+bool HostPlayCompare::ProcessedStart(ULONGLONG place, ULONGLONG wire, ULONGLONG frames)
+{
+    const ULONGLONG lead = place - m_FirstSound, from = wire - std::min(wire, lead);
+    if (wire < lead || from < m_OnFrom || from >= m_OnTo || m_OnTo >= wire + frames ||
+        wire - std::min(wire, m_OnTo) > HostPlayWindow::kLongestRun)
+        return false;
+    // The frames after the stretch that was on, still kept, held to the
+    // file's in place; before the wire's first sound, they were silence.
+    for (ULONGLONG y = std::min(wire, m_OnTo); y < wire; ++y)
+    {
+        const UCHAR* got = m_Heard && y >= m_HeardAt ? m_Runs.Kept(y) : m_SilentFrame.data();
+        NoteInPlace(Same(got, FileFrame(place - (wire - y))), place - (wire - y));
+        if (m_FixedDiffers)
+            return false;
+    }
+    m_Found = m_FirstSound;
+    m_FileAt = from;
+    m_Leftover = 0;
+    m_Processed = true;
+    m_ProcessedAt = m_FirstSound;
+    return true;
+}
+
+void HostPlayCompare::NoteInPlace(bool exact, ULONGLONG file)
+{
+    if (exact || m_Path.MayChange || m_FixedDiffers)
+        return;
+    m_FixedDiffers = true;
+    m_FixedAt = file;
+}
+
+void HostPlayCompare::ProcessedUntil(ULONGLONG wire)
+{
+    if (!m_Processed)
+        m_ProcessedAt = m_ChangedAt;
+    m_Processed = true;
+    m_After = HostWire::Exact;
+    m_Next = std::min(InPlaceOf(wire), m_Frames);
+    m_Phase = Phase::InPlace;
+    if (m_Next == m_Frames)
+        EndAt(m_Frames, m_DiffWire + (m_Frames - m_ChangedAt));
+}
+
+void HostPlayCompare::InPlaceAgain(ULONGLONG wire)
+{
+    // Silence processing made (a mute), the file's sound in place after it.
+    if (!Fills() && WentOff(wire))
+        return ProcessedUntil(wire);
+    Resumed(Fills() ? HostWire::Filled : HostWire::Blanked, m_InPlaceAt, m_InPlaceAfter);
 }
 
 void HostPlayCompare::InPlaceFrame(const UCHAR* frame)
@@ -390,6 +457,7 @@ void HostPlayCompare::Differ(const UCHAR* frame)
     m_DiffWire = m_WireFrames;
     m_Differed = true;
     m_PathAtDiff = m_Path.MayChange;
+    m_FixedDiffers = false;
     // The window reaches back over the frames received in place before it,
     // where frames repeated come from.
     ULONGLONG held = m_PastEnd == m_Next && m_PastFrom < m_Next
@@ -447,7 +515,7 @@ bool HostPlayCompare::InPlaceRun(bool sound, bool exact)
     if (m_ShortPlace != kNone && InPlaceOf(m_InPlaceAt) >= m_ShortPlace)
         Shifted(m_ShortPlace, m_ShortWire, m_ShortSilent);
     else
-        Resumed(Fills() ? HostWire::Filled : HostWire::Blanked, m_InPlaceAt, m_InPlaceAfter);
+        InPlaceAgain(x + 1);
     return true;
 }
 
@@ -471,6 +539,7 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
     // Silence, then the file's sound in place: no processing turns sound to
     // silence and leaves other sound as it was.
     const bool exact = file != nullptr ? Same(frame, file) : !sound;
+    NoteInPlace(exact, inPlace);
     if (InPlaceRun(sound, exact))
         return;
     // The first sound other than the file's in place tells whether the
@@ -491,9 +560,11 @@ void HostPlayCompare::LookFrame(const UCHAR* frame)
         m_EndRunAt = kNone;
         ++m_SoundsAfter;
     }
+    // The frame that ended a run in place after processing is compared in
+    // place.
     if (HostPlayRuns::Outcome run; m_Runs.Following() && m_Runs.Follow(m_Window, frame, x, &run) &&
                                    run.Place != kNone && Placed(run))
-        return;
+        return m_Phase != Phase::Done && m_Runs.RunAt() + run.Frames == x ? Step(frame) : void();
     const size_t runFrames = m_Window.RunFrames();
     const ULONGLONG runAt = m_Runs.RunStart(m_Window), since = m_Late ? m_LateWire : m_DiffWire;
     // A run may start no later than the window's last place. In place is
@@ -530,6 +601,10 @@ bool HostPlayCompare::Placed(const HostPlayRuns::Outcome& run)
         m_ShortSilent = silent;
         return false;
     }
+    // In place again after frames processing made.
+    if (m_ShortPlace == kNone && run.Place == InPlaceOf(wire) && !Fills() &&
+        WentOff(wire + run.Frames))
+        return ProcessedUntil(wire + run.Frames), true;
     // A repeat of frames before the one that differed is a fault of its own.
     if (m_ShortPlace != kNone && (run.Place >= m_ShortPlace || run.Place < m_ChangedAt))
         Shifted(m_ShortPlace, m_ShortWire, m_ShortSilent);
@@ -552,6 +627,7 @@ void HostPlayCompare::WatchFrame(const UCHAR* frame)
             GoLate(x);
         return LookFrame(frame);
     }
+    NoteInPlace(file == nullptr || IsSilence(file), inPlace);
     m_Runs.Keep(m_Window, frame, x);
     if (file != nullptr && !IsSilence(file))
         m_LastFileSound = inPlace;
@@ -700,7 +776,9 @@ HostWire HostPlayCompare::Unplaced() const
         return m_SilentStart ? HostWire::Partial : HostWire::Other;
     // Frames that came with other values are weighed against what could
     // change them when they came; a start never found, against the play.
-    return (m_Differed ? m_PathAtDiff : m_PathEver) ? HostWire::Changed : HostWire::Other;
+    // Frames the driver took while nothing was on are held to the file's.
+    return (m_Differed ? m_PathAtDiff : m_PathEver) && !m_FixedDiffers ? HostWire::Changed
+                                                                       : HostWire::Other;
 }
 
 void HostPlayCompare::Settle()
@@ -716,7 +794,7 @@ void HostPlayCompare::Settle()
     }
     // What matched in place to the end decides as a run would.
     if ((m_Phase == Phase::Looking || m_Phase == Phase::Watching) && m_InPlaceAt != kNone)
-        Resumed(Fills() ? HostWire::Filled : HostWire::Blanked, m_InPlaceAt, m_InPlaceAfter);
+        InPlaceAgain(m_WireFrames);
     if (m_Phase == Phase::Looking)
         GiveUp();
     if (m_Phase == Phase::Watching)

@@ -27,7 +27,11 @@
 // after it. Silence only, then the file's sound in place for a run at one place
 // (HostPlayWindow::OnePlaceRunFrames), is the file blanked there, up to its
 // last frame of sound before: no level turns sound to silence and leaves
-// other sound as it was. Other frames are placed by runs, received frames
+// other sound as it was. A mute does: where every frame not the file's in
+// place came while something was on, which went off before the file's
+// sound came in place again, the silence is that processing, and the frames
+// after it are compared in place again (a start placed past the file's
+// first sound, likewise). Other frames are placed by runs, received frames
 // that the file holds in a row (HostPlayRuns): a run at a later place is the
 // frames between never received, one at an earlier place frames inserted,
 // one in place after other sound the file's frames with other values; and
@@ -53,7 +57,8 @@ class HostPlayCompare
     // The compare's work, in frames compared or hashed and places tried, is
     // at most kWorkPerFrame for each frame received or read ahead (the file's
     // silence before its first sound, its silence scanned past a window, and
-    // three windows at most), however the file repeats: a received frame is
+    // three windows at most, and as many again each time frames processing
+    // made came in place among the file's), however the file repeats: a received frame is
     // compared in place and kept, or hashed, compared in place for a blank, followed at
     // the places of the run it is in (HostPlayWindow::kMostPlaces) and, where
     // no run goes on with it, its own run looked for
@@ -180,9 +185,30 @@ class HostPlayCompare
     // silent: the file's sound after it looked for.
     void StrayUnplaced();
     // What frames no run places are: the driver's processing where the path
-    // could change samples and the difference began where it could; else
+    // could change samples and the difference began where it could, and no
+    // frame the driver took while nothing was on differed in place; else
     // other samples than the file's, a fault.
     HostWire Unplaced() const;
+    // A received frame, in place of file frame `file`, that is the file's
+    // or not: one that is not, taken while nothing was on, is no processing.
+    void NoteInPlace(bool exact, ULONGLONG file);
+    // The file placed at `place` from wire frame `wire` on, for `frames`,
+    // past its first sound: the frames before it are the file's from its
+    // first sound, changed by processing, where every one that differs in
+    // place came while something was on, from where that sound belongs on,
+    // and that went off before the run's last frame.
+    bool ProcessedStart(ULONGLONG place, ULONGLONG wire, ULONGLONG frames);
+    // Every frame since the one that differed that is not the file's in
+    // place came while something was on, which went off before wire frame
+    // `wire`: a level on all along leaves no sound as it was.
+    bool WentOff(ULONGLONG wire) const { return m_PathAtDiff && !m_FixedDiffers && m_OnTo < wire; }
+    // The frames since the one that differed were processing's, the file's
+    // in place again from wire frame `wire` on: compared in place on.
+    void ProcessedUntil(ULONGLONG wire);
+    // The frames after the one that differed matched in place from
+    // m_InPlaceAt, compared up to wire frame `wire`: processing's, where
+    // it made them, else the file blanked or its silence filled.
+    void InPlaceAgain(ULONGLONG wire);
     // Sound where the file is silent came first, after its sound came
     // unchanged: sound in place of its silence, until the file's is placed.
     bool Fills() const { return m_Stray && !m_SilentStart; }
@@ -193,6 +219,18 @@ class HostPlayCompare
     HostPathChange m_Path;
     bool m_PathEver;           // something could change samples at some time of the play
     bool m_PathAtDiff = false; // ... when the first difference came
+    // The last stretch of received frames the driver took while something
+    // was on: [m_OnFrom, m_OnTo).
+    ULONGLONG m_OnFrom = 0, m_OnTo = 0;
+    // A frame not the file's in place, taken while nothing was on, since the
+    // difference (or before the start placed), and the file frame it is in
+    // place of.
+    bool m_FixedDiffers = false;
+    ULONGLONG m_FixedAt = 0;
+    // Frames processing changed that came in place among the file's: from
+    // file frame m_ProcessedAt on.
+    bool m_Processed = false;
+    ULONGLONG m_ProcessedAt = 0;
     bool m_Differed = false;
     const size_t m_FrameBytes;
     const ULONGLONG m_Frames; // the file's

@@ -356,17 +356,19 @@ TEST(HostPlayFaults, OtherSamplesAreProcessingOnlyWhereThePathHasSome)
     EXPECT_EQ((Named{Changed, 24000}), Play(noise, levels));
     EXPECT_EQ((Named{Other, 24000}), Play(noise, levels, {false, "nothing"}));
     // Weighed as the frames came: the levels are the path's only where it
-    // could change samples when the first of them came (wire frame 24,720).
+    // could change samples when the first of them came (wire frame 24,720),
+    // and held to the file's from the first frame after it went off.
     const struct
     {
         size_t On, Off; // wire frames
         HostWire Verdict;
-    } spans[] = {{0, SIZE_MAX, Changed},
-                 {24720, SIZE_MAX, Changed},
-                 {24768, SIZE_MAX, Other},
-                 {0, 24720, Other},
-                 {0, 24768, Changed}};
-    for (const auto& [on, off, verdict] : spans)
+        ULONGLONG Frame;
+    } spans[] = {{0, SIZE_MAX, Changed, 24000},
+                 {24720, SIZE_MAX, Changed, 24000},
+                 {24768, SIZE_MAX, Other, 24000},
+                 {0, 24720, Other, 24000},
+                 {0, 24768, Other, 24048}};
+    for (const auto& [on, off, verdict, frame] : spans)
     {
         PlayOf play(noise.Audio(), {false, ""});
         HostStreamSummary s;
@@ -374,7 +376,7 @@ TEST(HostPlayFaults, OtherSamplesAreProcessingOnlyWhereThePathHasSome)
             return {n >= on && n < off, "volume -6.0 dB on control 3"};
         };
         EXPECT_EQ(verdict, play.Received(levels.Audio().Data, &s, 2000, path)) << on << " " << off;
-        EXPECT_EQ(24000u, s.ChangedAtFrame);
+        EXPECT_EQ(frame, s.ChangedAtFrame);
         EXPECT_EQ("volume -6.0 dB on control 3", s.Processing);
     }
 }

@@ -192,7 +192,8 @@ TEST(HostRecordCompare, EachRecordingGetsItsVerdict)
         {"a frame repeated", Join({Part(0, 501), Part(500, 1900)}), Inserted, 501},
         {"silence where it sent sound", Silence(1900), Partial},
         {"frames the device never sent", Silence(1900), Partial, 0, 0, false, {}},
-        {"the device's, then silence", Join({Part(0, 1000), Silence(900)}), Broken, 1000},
+        {"the device's, then silence", Join({Part(0, 1000), Silence(900)}), Broken, 1000, 0, false,
+         kSent, true},
         {"silence before the device's sound reached it", Silence(48), Silent},
         {"frames past the device's last", Join({kSent, Part(1, 3)}), Broken, 2000},
         {"sound the device never sent", Join({Silence(10), Part(1, 50)}), Broken, 10, 0, false,
@@ -247,6 +248,16 @@ TEST(HostRecordCompare, OnlyFramesTakenWhileProcessingWasOnPass)
         {"levels after it went off", Join({Silence(5), Part(0, 1900, 300)}), 805, Broken, 805},
         {"the frame after it went off", Join({Silence(5), Part(0, 1900, 800)}), 805, Broken, 805},
         {"muted to the first sound", Join({Silence(30), Part(25, 1900)}), 30, Changed, 6},
+        // Silence the mute made where the device sent sound: its frames,
+        // changed, until it went off; a frame after it, held to the device's.
+        {"muted from a frame", Join({Silence(5), Part(0, 1000), Silence(900)}), SIZE_MAX, Changed,
+         1005},
+        {"muted, then unmuted", Join({Silence(5), Part(0, 1000), Silence(300), Part(1300, 1900)}),
+         1305, Changed, 1005},
+        {"a frame blank after the mute",
+         Join({Silence(5), Part(0, 1000), Silence(301), Part(1301, 1900)}), 1305, Broken, 1305},
+        {"a frame lost after the mute",
+         Join({Silence(5), Part(0, 1000), Silence(300), Part(1301, 1900)}), 1305, Broken, 1305},
         {"muted to a frame before it", Join({Silence(30), Part(25, 1900)}), 10, Lost, 29},
     };
     for (const auto& row : rows)
