@@ -9,6 +9,7 @@
 #include <set>
 
 #include "sim/host/harness/host_asio_data.h"
+#include "tests/sim/host/quirk_start.h"
 
 namespace
 {
@@ -60,16 +61,7 @@ class RepeatCount : public HostAsioTap
 class AsioStop : public testing::TestWithParam<ULONG>
 {
   protected:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-        ASSERT_EQ(STATUS_SUCCESS,
-                  host.PlugDescriptorFile(std::string(LT_QUIRKS_DIR) + "/" + kDevice, &error))
-            << error;
-        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
-        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
-    }
+    void SetUp() override { StartQuirkDevice(host, kDevice); }
 
     HostHarness host;
 };

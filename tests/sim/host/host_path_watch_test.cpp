@@ -12,6 +12,7 @@
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_asio_compare.h"
 #include "sim/host/harness/host_stream.h"
+#include "tests/sim/host/quirk_start.h"
 
 namespace
 {
@@ -19,13 +20,7 @@ constexpr char kTerminals[] = "uac2-32-bit-terminals-only-headset.txt";
 
 void Start(HostHarness& host)
 {
-    std::string error;
-    ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-    ASSERT_EQ(STATUS_SUCCESS,
-              host.PlugDescriptorFile(std::string(LT_QUIRKS_DIR) + "/" + kTerminals, &error))
-        << error;
-    ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
-    ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+    ASSERT_NO_FATAL_FAILURE(StartQuirkDevice(host, kTerminals));
 }
 
 void Mute(HostHarness& host, ULONG mute);
@@ -118,7 +113,7 @@ TEST(HostPathWatch, AFaultAfterTheMuteWentOffFailsAPlay)
     {
         SCOPED_TRACE(fault);
         HostHarness host;
-        Start(host);
+        ASSERT_NO_FATAL_FAILURE(Start(host));
         Mute(host, 1);
         HostStreamOptions options;
         bool unmuted = false;
@@ -153,7 +148,7 @@ TEST(HostPathWatch, AFaultAfterTheMuteWentOffFailsARecording)
     {
         SCOPED_TRACE(after);
         HostHarness host;
-        Start(host);
+        ASSERT_NO_FATAL_FAILURE(Start(host));
         Mute(host, 1);
         HostStreamOptions options;
         // The driver records the device's 32-bit stereo.
@@ -221,7 +216,7 @@ TEST(HostPathWatch, FramesTakenBeforeTheMuteWentOffAreProcessing)
         SCOPED_TRACE(testing::Message()
                      << row.Play << " " << row.OnAt << " " << (int)row.What << " at " << row.After);
         HostHarness host;
-        Start(host);
+        ASSERT_NO_FATAL_FAILURE(Start(host));
         Mute(host, row.OnAt == ~0ull ? 1 : 0);
         // The device's frames (32-bit stereo) on a play count its lead-in.
         const ULONGLONG lead = row.Play ? kLead : 0, first = row.Play ? kSound : 0;
