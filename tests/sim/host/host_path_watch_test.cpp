@@ -99,87 +99,10 @@ void Mute(HostHarness& host, ULONG mute)
 }
 } // namespace
 
-// 32-bit stereo: 200 ms of silence, then frames that never repeat. The
-// mute goes off as the device receives file frame 8640, 20 ms before the
-// sound; the sound's second frame, or one 10 ms on, has a bit flipped on
-// the wire: no level makes that.
-TEST(HostPathWatch, AFaultAfterTheMuteWentOffFailsAPlay)
-{
-    constexpr ULONG kFrame = 8, kLead = 720, kSound = 9600;
-    HostAudio file{48000, 2, 32, std::vector<UCHAR>(2 * kSound * kFrame)};
-    for (ULONG k = kSound; k < 2 * kSound; ++k)
-        AsioClientFrame(k, kFrame, &file.Data[(size_t)k * kFrame]);
-    for (const ULONGLONG fault : {kSound + 1, kSound + 480})
-    {
-        SCOPED_TRACE(fault);
-        HostHarness host;
-        ASSERT_NO_FATAL_FAILURE(Start(host));
-        Mute(host, 1);
-        HostStreamOptions options;
-        bool unmuted = false;
-        options.Tap = [&](ULONGLONG before, std::vector<UCHAR>& bytes)
-        {
-            if (!unmuted && before >= (kLead + kSound - 960) * kFrame)
-            {
-                Mute(host, 0);
-                unmuted = true;
-            }
-            const ULONGLONG at = (kLead + fault) * kFrame + 1;
-            if (at >= before && at < before + bytes.size())
-                bytes[at - before] ^= 0x01;
-        };
-        HostStream stream(host);
-        HostAudio received;
-        HostStreamSummary summary;
-        ASSERT_EQ(STATUS_SUCCESS, stream.Play(file, options, &received, &summary));
-        ASSERT_TRUE(unmuted);
-        EXPECT_EQ(HostWire::Other, summary.Wire);
-        EXPECT_EQ(fault, summary.ChangedAtFrame);
-        EXPECT_EQ("mute on control 5", summary.Processing);
-    }
-}
-
-// The mute on as the recording starts and off as its first frames come:
-// the first frame of sound the driver delivered after that, or one 5 ms
-// on, has a bit flipped.
-TEST(HostPathWatch, AFaultAfterTheMuteWentOffFailsARecording)
-{
-    for (const ULONGLONG after : {0u, 240u})
-    {
-        SCOPED_TRACE(after);
-        HostHarness host;
-        ASSERT_NO_FATAL_FAILURE(Start(host));
-        Mute(host, 1);
-        HostStreamOptions options;
-        // The driver records the device's 32-bit stereo.
-        const ULONGLONG frameBytes = 8;
-        ULONGLONG sound = ~0ull;
-        options.Tap = [&](ULONGLONG before, std::vector<UCHAR>& bytes)
-        {
-            if (before == 0)
-                Mute(host, 0);
-            for (size_t at = 0; sound == ~0ull && at + frameBytes <= bytes.size(); at += frameBytes)
-                if (std::any_of(&bytes[at], &bytes[at] + frameBytes, [](UCHAR b) { return b; }))
-                    sound = (before + at) / frameBytes;
-            const ULONGLONG flip = (sound + after) * frameBytes + 2;
-            if (sound != ~0ull && flip >= before && flip < before + bytes.size())
-                bytes[flip - before] ^= 0x01;
-        };
-        HostStream stream(host);
-        HostAudio recorded;
-        HostStreamSummary summary;
-        ASSERT_EQ(STATUS_SUCCESS, stream.Record(300, options, &recorded, &summary));
-        ASSERT_EQ(8u, recorded.FrameBytes());
-        ASSERT_NE(~0ull, sound);
-        EXPECT_EQ(HostWire::Broken, summary.Wire);
-        EXPECT_EQ(sound + after, summary.ChangedAtFrame);
-        EXPECT_EQ("mute on control 6", summary.Processing);
-    }
-}
-
 // A play muted as it starts (or as the device receives file frame 10,800)
 // and unmuted as the device receives file frame 12,000, within the file's
-// sound (from frame 9,600); a recording muted from its frame 2,400 to 7,200:
+// sound (from frame 9,600), or 8,640, 20 ms before it; a recording muted
+// from its frame 2,400 to 7,200, or from its start to its first frame:
 // the silence in place of the frames the driver took before the mute went
 // off, reaching the device (the file) after it, is the mute's, the file's
 // (the device's) frames then in place. A fault in a frame the driver took
@@ -196,20 +119,32 @@ TEST(HostPathWatch, FramesTakenBeforeTheMuteWentOffAreProcessing)
     const struct
     {
         bool Play;
-        ULONGLONG OnAt; // a play's file frame; ~0: muted from the start
+        ULONGLONG OnAt, OffAt; // a play's file frames; OnAt ~0: muted from the start
         Fault What;
         ULONGLONG After, Count;
         HostWire Verdict;
         LONGLONG Frame; // from the first sound after the mute; where its silence began, if below
     } rows[] = {
-        {true, ~0ull, None, 0, 0, Changed, -1},     {true, ~0ull, Flip, 1, 0, Other, 1},
-        {true, ~0ull, Flip, 480, 0, Other, 480},    {true, ~0ull, Blank, 480, 48, Blanked, 480},
-        {true, ~0ull, Lose, 480, 1, Lost, 480},     {true, ~0ull, Repeat, 480, 1, Inserted, 481},
-        {true, ~0ull, Blank, 0, 24, LostStart, -1}, {true, 10800, None, 0, 0, Changed, -1},
-        {true, 10800, Flip, 1, 0, Other, 1},        {true, 10800, Blank, 480, 48, Blanked, 480},
-        {false, 2400, None, 0, 0, Changed, -1},     {false, 2400, Flip, 0, 0, Broken, 0},
-        {false, 2400, Flip, 240, 0, Broken, 240},   {false, 2400, Blank, 240, 1, Broken, 240},
-        {false, 2400, Lose, 240, 1, Broken, 240},   {false, 2400, Repeat, 240, 1, Broken, 241},
+        {true, ~0ull, 12000, None, 0, 0, Changed, -1},
+        {true, ~0ull, 12000, Flip, 1, 0, Other, 1},
+        {true, ~0ull, 12000, Flip, 480, 0, Other, 480},
+        {true, ~0ull, 12000, Blank, 480, 48, Blanked, 480},
+        {true, ~0ull, 12000, Lose, 480, 1, Lost, 480},
+        {true, ~0ull, 12000, Repeat, 480, 1, Inserted, 481},
+        {true, ~0ull, 12000, Blank, 0, 24, LostStart, -1},
+        {true, ~0ull, 8640, Flip, 1, 0, Other, 1},
+        {true, ~0ull, 8640, Flip, 480, 0, Other, 480},
+        {true, 10800, 12000, None, 0, 0, Changed, -1},
+        {true, 10800, 12000, Flip, 1, 0, Other, 1},
+        {true, 10800, 12000, Blank, 480, 48, Blanked, 480},
+        {false, 2400, 7200, None, 0, 0, Changed, -1},
+        {false, 2400, 7200, Flip, 0, 0, Broken, 0},
+        {false, 2400, 7200, Flip, 240, 0, Broken, 240},
+        {false, 2400, 7200, Blank, 240, 1, Broken, 240},
+        {false, 2400, 7200, Lose, 240, 1, Broken, 240},
+        {false, 2400, 7200, Repeat, 240, 1, Broken, 241},
+        {false, ~0ull, 0, Flip, 0, 0, Broken, 0},
+        {false, ~0ull, 0, Flip, 240, 0, Broken, 240},
     };
     for (const auto& row : rows)
     {
@@ -223,7 +158,7 @@ TEST(HostPathWatch, FramesTakenBeforeTheMuteWentOffAreProcessing)
         MuteTap tap{&host,
                     kFrame,
                     row.OnAt + (row.OnAt == ~0ull ? 0 : lead),
-                    row.Play ? kLead + 12000 : 7200,
+                    lead + row.OffAt,
                     row.What,
                     row.After,
                     row.Count};
