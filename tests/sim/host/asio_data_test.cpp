@@ -16,6 +16,7 @@
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_harness.h"
 #include "tests/sim/host/asio_faults.h"
+#include "tests/sim/host/device_start.h"
 
 namespace
 {
@@ -72,16 +73,7 @@ class AsioData : public testing::TestWithParam<DataCase>
   protected:
     void SetUp() override
     {
-        const std::string device = GetParam().Device;
-        std::string error;
-        ASSERT_EQ(STATUS_SUCCESS, host.LoadDriver());
-        ASSERT_EQ(STATUS_SUCCESS,
-                  device.ends_with(".txt")
-                      ? host.PlugDescriptorFile(std::string(LT_QUIRKS_DIR) + "/" + device, &error)
-                      : host.PlugReference(device, &error))
-            << error;
-        ASSERT_EQ(STATUS_SUCCESS, host.AddDevice());
-        ASSERT_EQ(STATUS_SUCCESS, host.StartDevice());
+        ASSERT_NO_FATAL_FAILURE(StartHostDevice(host, GetParam().Device));
         for (UCHAR ep = 0x81; ep < 0x90; ++ep)
             host.Device()->Streaming().SetInPattern(ep, SimInPattern::Counter);
     }

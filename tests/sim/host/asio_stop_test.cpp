@@ -9,7 +9,7 @@
 #include <set>
 
 #include "sim/host/harness/host_asio_data.h"
-#include "tests/sim/host/quirk_start.h"
+#include "tests/sim/host/device_start.h"
 
 namespace
 {
@@ -61,7 +61,7 @@ class RepeatCount : public HostAsioTap
 class AsioStop : public testing::TestWithParam<ULONG>
 {
   protected:
-    void SetUp() override { StartQuirkDevice(host, kDevice); }
+    void SetUp() override { StartHostDevice(host, kDevice); }
 
     HostHarness host;
 };

@@ -8,7 +8,7 @@
 
 #include "sim/host/harness/host_asio_data.h"
 #include "sim/host/harness/host_stream.h"
-#include "tests/sim/host/quirk_start.h"
+#include "tests/sim/host/device_start.h"
 
 namespace
 {
@@ -113,7 +113,7 @@ TEST(BitExactPaths, WithNothingOnEverySampleLeavesAsItCameAtEveryWidthBothWays)
         SCOPED_TRACE(std::string(row.Device) + " way " + std::to_string(row.How) + ": " +
                      std::to_string(row.Bits) + ", " + std::to_string(row.Valid));
         HostHarness host;
-        ASSERT_NO_FATAL_FAILURE(StartQuirkDevice(host, row.Device));
+        ASSERT_NO_FATAL_FAILURE(StartHostDevice(host, row.Device));
         for (UCHAR ep = 0x81; ep < 0x90; ++ep)
             host.Device()->Streaming().SetInPattern(ep, SimInPattern::Noise);
         AudioEngineClient client(host.Fdo());

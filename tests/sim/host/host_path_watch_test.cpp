@@ -12,7 +12,7 @@
 #include "sim/clients/audio_engine_client.h"
 #include "sim/host/harness/host_asio_compare.h"
 #include "sim/host/harness/host_stream.h"
-#include "tests/sim/host/quirk_start.h"
+#include "tests/sim/host/device_start.h"
 
 namespace
 {
@@ -20,7 +20,7 @@ constexpr char kTerminals[] = "uac2-32-bit-terminals-only-headset.txt";
 
 void Start(HostHarness& host)
 {
-    ASSERT_NO_FATAL_FAILURE(StartQuirkDevice(host, kTerminals));
+    ASSERT_NO_FATAL_FAILURE(StartHostDevice(host, kTerminals));
 }
 
 void Mute(HostHarness& host, ULONG mute);

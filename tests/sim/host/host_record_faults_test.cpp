@@ -6,6 +6,7 @@
 #include <random>
 
 #include "sim/host/harness/host_stream.h"
+#include "tests/sim/host/device_start.h"
 
 namespace
 {
@@ -81,15 +82,7 @@ HostStreamSummary Record(const Device& d, Faulty* fault)
 {
     SCOPED_TRACE(d.Name);
     HostHarness host;
-    std::string error, name = d.Name;
-    EXPECT_EQ(STATUS_SUCCESS, host.LoadDriver());
-    EXPECT_EQ(STATUS_SUCCESS,
-              name.ends_with(".txt")
-                  ? host.PlugDescriptorFile(std::string(LT_QUIRKS_DIR) + "/" + name, &error)
-                  : host.PlugReference(name, &error))
-        << error;
-    EXPECT_EQ(STATUS_SUCCESS, host.AddDevice());
-    EXPECT_EQ(STATUS_SUCCESS, host.StartDevice());
+    StartHostDevice(host, d.Name);
     HostStreamOptions options;
     options.Tap = [fault](ULONGLONG before, std::vector<UCHAR>& bytes) { (*fault)(before, bytes); };
     HostStream stream(host);

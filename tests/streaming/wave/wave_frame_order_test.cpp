@@ -16,6 +16,7 @@
 #include "platform/ks/ksformat.h"
 #include "sim/host/harness/host_stream.h"
 #include "streaming/wave/wave_cyclic_stream.h"
+#include "tests/sim/host/device_start.h"
 
 namespace
 {
@@ -88,15 +89,7 @@ class PinRig : public ::testing::Test
   protected:
     void Plug(const std::string& name, LONG ppm)
     {
-        std::string error;
-        ASSERT_EQ(STATUS_SUCCESS, m_Host.LoadDriver());
-        ASSERT_EQ(STATUS_SUCCESS,
-                  name.ends_with(".txt")
-                      ? m_Host.PlugDescriptorFile(std::string(LT_QUIRKS_DIR) + "/" + name, &error)
-                      : m_Host.PlugReference(name, &error))
-            << error;
-        ASSERT_EQ(STATUS_SUCCESS, m_Host.AddDevice());
-        ASSERT_EQ(STATUS_SUCCESS, m_Host.StartDevice());
+        ASSERT_NO_FATAL_FAILURE(StartHostDevice(m_Host, name));
         Sim().SetClockDriftPpm(ppm);
         m_Client = std::make_unique<AudioEngineClient>(m_Host.Fdo());
         m_Capture.Capture = true;
